@@ -1,0 +1,33 @@
+#pragma once
+
+#include <string>
+
+namespace test {
+
+// A fresh, empty folder under the build's test work area, removed with its
+// contents when the object goes away. Every test that writes files gets its own.
+class TempDir {
+public:
+    explicit TempDir(const std::string& tag = "t");
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::string& path() const { return path_; }
+    // path() + "/" + name
+    std::string file(const std::string& name) const;
+
+private:
+    std::string path_;
+};
+
+// Absolute path of a file under tests/data.
+std::string dataPath(const std::string& relative);
+
+// Runs a shell command; returns its exit status (-1 when it could not run).
+int shell(const std::string& command);
+
+// True when a program is on the PATH (tests that need a real tool skip without it).
+bool haveProgram(const std::string& name);
+
+}  // namespace test
