@@ -1,0 +1,51 @@
+#include "platform/graphics/Image.h"
+
+#include <cstring>
+
+namespace gfx {
+
+namespace {
+bool quarterTurn(Orientation o) {
+    return o == Orientation::LeftMirrored || o == Orientation::Right ||
+           o == Orientation::RightMirrored || o == Orientation::Left;
+}
+}  // namespace
+
+std::shared_ptr<const Image> Image::make(int width, int height, std::vector<uint32_t> pixels,
+                                         double scale, Orientation orientation) {
+    if (!sizeAllowed(width, height) || pixels.size() != size_t(width) * size_t(height)) {
+        return nullptr;
+    }
+    if (!(scale > 0)) scale = 1.0;
+    return std::shared_ptr<const Image>(
+        new Image(width, height, std::move(pixels), scale, orientation));
+}
+
+std::shared_ptr<const Image> Image::copyFrom(int width, int height, const uint32_t* pixels,
+                                             size_t strideBytes, double scale,
+                                             Orientation orientation) {
+    if (!sizeAllowed(width, height) || pixels == nullptr || strideBytes < size_t(width) * 4) {
+        return nullptr;
+    }
+    std::vector<uint32_t> px(size_t(width) * size_t(height));
+    const auto* src = reinterpret_cast<const uint8_t*>(pixels);
+    for (int y = 0; y < height; ++y) {
+        std::memcpy(px.data() + size_t(y) * size_t(width), src + size_t(y) * strideBytes,
+                    size_t(width) * 4);
+    }
+    return make(width, height, std::move(px), scale, orientation);
+}
+
+double Image::pointWidth() const {
+    return (quarterTurn(orientation_) ? height_ : width_) / scale_;
+}
+
+double Image::pointHeight() const {
+    return (quarterTurn(orientation_) ? width_ : height_) / scale_;
+}
+
+std::shared_ptr<const Image> Image::withScale(double scale, Orientation orientation) const {
+    return make(width_, height_, pixels_, scale, orientation);
+}
+
+}  // namespace gfx
