@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "platform/core/RunLoop.h"
+
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -13,6 +15,7 @@ int main(int argc, char** argv) {
     fs::remove_all(home);
     fs::create_directories(home);
     ::setenv("LEAFBRIGHT_HOME", home.c_str(), 1);
+    sys::RunLoop::main().bindToCurrentThread();
     ::testing::InitGoogleTest(&argc, argv);
     int rc = RUN_ALL_TESTS();
     std::error_code ec;

@@ -1,0 +1,175 @@
+#include "platform/core/Clock.h"
+
+#include "platform/core/ClockWaiters.h"
+#include "platform/core/Condition.h"
+#include "platform/core/RunLoop.h"
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <limits>
+#include <mutex>
+
+namespace sys {
+
+namespace {
+
+struct ClockState {
+    std::mutex m;
+    std::condition_variable quietCv;
+    std::atomic<bool> virt{false};
+    std::atomic<double> vnow{1000.0};
+    int busy = 0;
+    std::vector<detail::Waiter*> waiters;
+};
+
+ClockState& state() {
+    static ClockState* s = new ClockState;  // never destroyed: threads may outlive statics
+    return *s;
+}
+
+thread_local bool tlTracked = false;
+
+double realNow() {
+    using namespace std::chrono;
+    return duration<double>(steady_clock::now().time_since_epoch()).count();
+}
+
+}  // namespace
+
+namespace detail {
+
+void registerWaiter(Waiter& w) {
+    auto& s = state();
+    std::lock_guard<std::mutex> g(s.m);
+    w.woken = false;
+    w.counted = s.virt.load() && tlTracked;
+    if (w.counted) {
+        --s.busy;
+        s.quietCv.notify_all();
+    }
+    s.waiters.push_back(&w);
+}
+
+void unregisterWaiter(Waiter& w) {
+    auto& s = state();
+    std::lock_guard<std::mutex> g(s.m);
+    s.waiters.erase(std::remove(s.waiters.begin(), s.waiters.end(), &w), s.waiters.end());
+    if (w.counted && !w.woken) ++s.busy;
+    w.counted = false;
+}
+
+void wakeWaitersOf(const void* owner) {
+    auto& s = state();
+    std::lock_guard<std::mutex> g(s.m);
+    for (Waiter* w : s.waiters) {
+        if (w->owner == owner && !w->woken) {
+            w->woken = true;
+            if (w->counted) ++s.busy;
+        }
+    }
+}
+
+double nextWaiterDeadline() {
+    auto& s = state();
+    std::lock_guard<std::mutex> g(s.m);
+    double best = std::numeric_limits<double>::infinity();
+    for (Waiter* w : s.waiters) {
+        if (!w->woken) best = std::min(best, w->deadline);
+    }
+    return best;
+}
+
+}  // namespace detail
+
+double Clock::now() {
+    auto& s = state();
+    if (s.virt.load()) return s.vnow.load();
+    return realNow();
+}
+
+bool Clock::isVirtual() { return state().virt.load(); }
+
+void Clock::setVirtual(bool on, double start) {
+    auto& s = state();
+    std::lock_guard<std::mutex> g(s.m);
+    s.vnow.store(start);
+    s.virt.store(on);
+}
+
+void Clock::setVirtualTime(double t) {
+    auto& s = state();
+    {
+        std::lock_guard<std::mutex> g(s.m);
+        if (!s.virt.load()) return;
+        if (t > s.vnow.load()) s.vnow.store(t);
+        double now = s.vnow.load();
+        for (detail::Waiter* w : s.waiters) {
+            if (!w->woken && w->deadline <= now) {
+                w->woken = true;
+                if (w->counted) ++s.busy;
+                if (w->notify) w->notify();
+            }
+        }
+    }
+}
+
+bool Clock::sleepFor(double seconds, const std::atomic<bool>* cancel) {
+    if (cancel && cancel->load()) return false;
+    if (isVirtual() && RunLoop::main().isCurrent()) {
+        RunLoop::main().runFor(seconds);
+        return !(cancel && cancel->load());
+    }
+    std::mutex m;
+    Condition c;
+    std::unique_lock<std::mutex> lk(m);
+    bool cancelled = c.waitFor(lk, seconds, [cancel] { return cancel && cancel->load(); });
+    return !cancelled;
+}
+
+void Clock::beginWork() {
+    auto& s = state();
+    std::lock_guard<std::mutex> g(s.m);
+    ++s.busy;
+}
+
+void Clock::endWork() {
+    auto& s = state();
+    std::lock_guard<std::mutex> g(s.m);
+    --s.busy;
+    s.quietCv.notify_all();
+}
+
+int Clock::busyWorkers() {
+    auto& s = state();
+    std::lock_guard<std::mutex> g(s.m);
+    return s.busy;
+}
+
+bool Clock::waitForQuiet(double realSeconds, const std::atomic<bool>& wakeup) {
+    auto& s = state();
+    std::unique_lock<std::mutex> lk(s.m);
+    s.quietCv.wait_for(lk, std::chrono::duration<double>(realSeconds),
+                       [&] { return s.busy <= 0 || wakeup.load(); });
+    return s.busy <= 0;
+}
+
+void Clock::pokeQuiet() {
+    auto& s = state();
+    std::lock_guard<std::mutex> g(s.m);
+    s.quietCv.notify_all();
+}
+
+bool Clock::currentThreadTracked() { return tlTracked; }
+
+void Clock::setCurrentThreadTracked(bool tracked) { tlTracked = tracked; }
+
+Clock::IdleScope::IdleScope() : active_(isVirtual() && tlTracked) {
+    if (active_) endWork();
+}
+
+Clock::IdleScope::~IdleScope() {
+    if (active_) beginWork();
+}
+
+}  // namespace sys

@@ -1,0 +1,69 @@
+#include "platform/core/Thread.h"
+
+#include "platform/core/Clock.h"
+
+#include <pthread.h>
+
+namespace sys {
+
+Thread::Thread(Body body, std::string name) : state_(std::make_shared<State>()) {
+    // Counted busy from before the thread exists, so that a run loop that is
+    // advancing virtual time waits for the first thing it posts.
+    Clock::beginWork();
+    auto st = state_;
+    thread_ = std::thread([st, body = std::move(body), name = std::move(name)] {
+        if (!name.empty()) pthread_setname_np(pthread_self(), name.substr(0, 15).c_str());
+        Clock::setCurrentThreadTracked(true);
+        body(st->stop);
+        st->running.store(false);
+        Clock::setCurrentThreadTracked(false);
+        Clock::endWork();
+    });
+}
+
+Thread::~Thread() {
+    if (thread_.joinable()) {
+        requestStop();
+        join();
+    }
+}
+
+Thread::Thread(Thread&& other) noexcept
+    : state_(std::move(other.state_)), thread_(std::move(other.thread_)) {}
+
+Thread& Thread::operator=(Thread&& other) noexcept {
+    if (this != &other) {
+        if (thread_.joinable()) {
+            requestStop();
+            join();
+        }
+        state_ = std::move(other.state_);
+        thread_ = std::move(other.thread_);
+    }
+    return *this;
+}
+
+void Thread::requestStop() {
+    if (state_) state_->stop.store(true);
+}
+
+bool Thread::stopRequested() const { return state_ && state_->stop.load(); }
+
+void Thread::join() {
+    if (!thread_.joinable()) return;
+    if (thread_.get_id() == std::this_thread::get_id()) {
+        thread_.detach();  // joining oneself would deadlock; the body is returning anyway
+        return;
+    }
+    // The joining thread waits on a worker, which is not work of its own.
+    Clock::IdleScope idle;
+    thread_.join();
+}
+
+bool Thread::joinable() const { return thread_.joinable(); }
+
+bool Thread::running() const { return state_ && state_->running.load(); }
+
+bool Thread::isCurrent() const { return thread_.get_id() == std::this_thread::get_id(); }
+
+}  // namespace sys
