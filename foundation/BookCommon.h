@@ -1,0 +1,21 @@
+#pragma once
+
+#include "foundation/BookCommonDevice.h"
+#include "foundation/BookCommonLocks.h"
+#include "foundation/BookCommonNames.h"
+#include "foundation/BookCommonPaths.h"
+#include "foundation/BookCommonTypes.h"
+#include "foundation/BookCommonText.h"
+
+// The shared helper of the whole program: class operations only, never
+// instantiated. Its operations are many, so they are grouped by area, one
+// base class per area in its own files; callers always write BookCommon::x().
+class BookCommon : public BookCommonPaths,
+                   public BookCommonTypes,
+                   public BookCommonDevice,
+                   public BookCommonText,
+                   public BookCommonLocks,
+                   public BookCommonNames {
+public:
+    BookCommon() = delete;
+};
