@@ -48,4 +48,33 @@ std::shared_ptr<const Image> Image::withScale(double scale, Orientation orientat
     return make(width_, height_, pixels_, scale, orientation);
 }
 
+std::shared_ptr<const Image> Image::upright() const {
+    if (orientation_ == Orientation::Up) {
+        return make(width_, height_, pixels_, scale_, Orientation::Up);
+    }
+    const int w = width_, h = height_;
+    const bool turn = quarterTurn(orientation_);
+    const int ow = turn ? h : w, oh = turn ? w : h;
+    std::vector<uint32_t> out(size_t(ow) * size_t(oh));
+    // Where stored pixel (x, y) is seen (the EXIF meaning of each value).
+    for (int y = 0; y < h; ++y) {
+        const uint32_t* src = row(y);
+        for (int x = 0; x < w; ++x) {
+            int u = x, v = y;
+            switch (orientation_) {
+            case Orientation::Up: break;
+            case Orientation::UpMirrored: u = w - 1 - x; break;
+            case Orientation::Down: u = w - 1 - x; v = h - 1 - y; break;
+            case Orientation::DownMirrored: v = h - 1 - y; break;
+            case Orientation::LeftMirrored: u = y; v = x; break;
+            case Orientation::Right: u = h - 1 - y; v = x; break;
+            case Orientation::RightMirrored: u = h - 1 - y; v = w - 1 - x; break;
+            case Orientation::Left: u = y; v = w - 1 - x; break;
+            }
+            out[size_t(v) * size_t(ow) + size_t(u)] = src[x];
+        }
+    }
+    return make(ow, oh, std::move(out), scale_, Orientation::Up);
+}
+
 }  // namespace gfx

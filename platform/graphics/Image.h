@@ -51,6 +51,9 @@ public:
     // The same pixels seen with another scale or orientation (shares nothing
     // mutable, copies the vector).
     std::shared_ptr<const Image> withScale(double scale, Orientation orientation) const;
+    // The pixels turned so that they are stored upright, with orientation Up
+    // and the same scale; the image itself when it is already Up.
+    std::shared_ptr<const Image> upright() const;
 
     // Largest pixel count any decoder or composer will allocate (256 MP).
     static constexpr int64_t kMaxPixels = int64_t(256) * 1024 * 1024;

@@ -1,0 +1,82 @@
+#include "platform/graphics/PngDecoder.h"
+
+#include <spng.h>
+
+#include <memory>
+
+namespace gfx {
+
+namespace {
+
+struct CtxFree {
+    void operator()(spng_ctx* c) const { spng_ctx_free(c); }
+};
+using Ctx = std::unique_ptr<spng_ctx, CtxFree>;
+
+// Ancillary chunks are bounded so that a hostile file cannot make the
+// decoder hold gigabytes of text or metadata.
+constexpr size_t kChunkLimit = size_t(16) << 20;
+constexpr size_t kCacheLimit = size_t(64) << 20;
+
+Ctx open(std::span<const uint8_t> data, spng_ihdr& ihdr, std::string& msg) {
+    Ctx ctx(spng_ctx_new(0));
+    if (!ctx) {
+        msg = "PNG: cannot start the decoder";
+        return nullptr;
+    }
+    spng_set_chunk_limits(ctx.get(), kChunkLimit, kCacheLimit);
+    spng_set_image_limits(ctx.get(), 65535, 65535);
+    int rc = spng_set_png_buffer(ctx.get(), data.data(), data.size());
+    if (rc == 0) rc = spng_get_ihdr(ctx.get(), &ihdr);
+    if (rc != 0) {
+        msg = std::string("PNG: ") + spng_strerror(rc);
+        return nullptr;
+    }
+    return ctx;
+}
+
+}  // namespace
+
+bool PngDecoder::probe(std::span<const uint8_t> data, ImageInfo& info, std::string* error) {
+    spng_ihdr ihdr{};
+    std::string msg;
+    Ctx ctx = open(data, ihdr, msg);
+    if (!ctx) {
+        if (error) *error = msg;
+        return false;
+    }
+    info.format = ImageFormat::Png;
+    info.width = int(ihdr.width);
+    info.height = int(ihdr.height);
+    info.orientation = Orientation::Up;
+    return true;
+}
+
+ImageRef PngDecoder::decode(std::span<const uint8_t> data, std::string* error) {
+    spng_ihdr ihdr{};
+    std::string msg;
+    Ctx ctx = open(data, ihdr, msg);
+    if (!ctx) return decodeFailure(error, msg);
+    if (!Image::sizeAllowed(ihdr.width, ihdr.height)) {
+        return decodeFailure(error, "PNG: image too large");
+    }
+    const int w = int(ihdr.width), h = int(ihdr.height);
+    size_t need = 0;
+    int rc = spng_decoded_image_size(ctx.get(), SPNG_FMT_RGBA8, &need);
+    if (rc != 0) return decodeFailure(error, std::string("PNG: ") + spng_strerror(rc));
+    if (need != size_t(w) * size_t(h) * 4) return decodeFailure(error, "PNG: unexpected image size");
+    std::vector<uint32_t> px(size_t(w) * size_t(h));
+    rc = spng_decode_image(ctx.get(), px.data(), need, SPNG_FMT_RGBA8, SPNG_DECODE_TRNS);
+    if (rc != 0) return decodeFailure(error, std::string("PNG: ") + spng_strerror(rc));
+    // The decoder writes the bytes red, green, blue, alpha; turn each pixel
+    // into a premultiplied word where it lies.
+    for (auto& p : px) {
+        const auto* b = reinterpret_cast<const uint8_t*>(&p);
+        p = premultiply(b[3], b[0], b[1], b[2]);
+    }
+    ImageRef image = Image::make(w, h, std::move(px));
+    if (!image) return decodeFailure(error, "PNG: image too large");
+    return image;
+}
+
+}  // namespace gfx
