@@ -1,0 +1,79 @@
+#include "platform/core/AppPaths.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <mutex>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/core/FileManager.h"
+#include "platform/core/Path.h"
+
+namespace sys {
+
+namespace {
+
+std::mutex gMutex;
+std::string gOverride;
+
+std::string absolute(const std::string& path) {
+    std::error_code ec;
+    auto p = std::filesystem::absolute(path, ec);
+    return ec ? path : Path::standardizedSlashes(p.lexically_normal().string());
+}
+
+std::string userHome() {
+    if (const char* h = std::getenv("HOME"); h && *h) return h;
+    if (struct passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir) return pw->pw_dir;
+    return "/tmp";
+}
+
+std::string resolveHome() {
+    {
+        std::lock_guard lock(gMutex);
+        if (!gOverride.empty()) return gOverride;
+    }
+    if (const char* env = std::getenv("LEAFBRIGHT_HOME"); env && *env) return absolute(env);
+    if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg && xdg[0] == '/')
+        return Path::stringByAppendingPathComponent(xdg, "leafbright");
+    return Path::stringByAppendingPathComponent(userHome(), ".local/share/leafbright");
+}
+
+std::string ensure(const std::string& relative) {
+    std::string path = Path::stringByAppendingPathComponent(resolveHome(), relative);
+    FileManager::createDirectory(path, true);
+    return path;
+}
+
+}  // namespace
+
+std::string AppPaths::home() {
+    std::string h = resolveHome();
+    FileManager::createDirectory(h, true);
+    return h;
+}
+
+void AppPaths::setHome(const std::string& folder) {
+    std::string resolved = folder.empty() ? std::string() : absolute(folder);
+    std::lock_guard lock(gMutex);
+    gOverride = resolved;
+}
+
+std::string AppPaths::documents() { return ensure("Documents"); }
+std::string AppPaths::library() { return ensure("Library"); }
+std::string AppPaths::caches() { return ensure("Library/Caches"); }
+std::string AppPaths::preferences() { return ensure("Library/Preferences"); }
+
+std::string AppPaths::tmp() {
+    std::string path = Path::stringByAppendingPathComponent(resolveHome(), "tmp");
+    FileManager::createDirectory(Path::stringByDeletingLastPathComponent(path), true);
+    ::mkdir(path.c_str(), 0700);
+    // Also when it existed: what is left here can be a half-downloaded book.
+    struct stat st{};
+    if (::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && (st.st_mode & 077) != 0)
+        ::chmod(path.c_str(), 0700);
+    return path;
+}
+
+}  // namespace sys
