@@ -1,0 +1,84 @@
+#pragma once
+
+#include "platform/ui/Geometry.h"
+#include "platform/ui/Responder.h"
+#include "platform/ui/Screen.h"
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace ui {
+
+class Window;
+
+enum class StatusBarStyle { Default, LightContent, DarkContent };
+
+// The running application: its windows and key window, the status bar, the
+// idle timer, the icon badge, opening URLs in other programs and the
+// life-cycle state with its notifications. One per process, on the main thread.
+class Application : public Responder {
+public:
+    enum class State { Active, Inactive, Background };
+
+    static Application& shared();
+
+    Window* keyWindow() const { return keyWindow_; }
+    const std::vector<Window*>& windows() const { return windows_; }
+
+    bool isStatusBarHidden() const { return statusBarHidden_; }
+    void setStatusBarHidden(bool hidden);
+    StatusBarStyle statusBarStyle() const { return statusBarStyle_; }
+    void setStatusBarStyle(StatusBarStyle style);
+    InterfaceOrientation statusBarOrientation() const;
+    // Where the bar is in the key window (empty when hidden or absent).
+    Rect statusBarFrame() const;
+
+    bool isIdleTimerDisabled() const { return idleTimerDisabled_; }
+    void setIdleTimerDisabled(bool disabled);
+    long applicationIconBadgeNumber() const { return badge_; }
+    void setApplicationIconBadgeNumber(long n) { badge_ = n < 0 ? 0 : n; }
+
+    // Handing URLs to the system: the desktop installs its opener; without
+    // one nothing can be opened.
+    struct URLOpener {
+        std::function<bool(const std::string&)> canOpen;
+        std::function<bool(const std::string&)> open;
+    };
+    void setURLOpener(URLOpener opener) { opener_ = std::move(opener); }
+    bool canOpenURL(const std::string& url) const;
+    // The completion runs on a later turn of the main loop with the outcome.
+    void openURL(const std::string& url, std::function<void(bool)> completion = {});
+
+    State applicationState() const { return state_; }
+    // Moves through the life cycle and posts the notifications of each step.
+    void setApplicationState(State s);
+
+    static constexpr const char* didBecomeActiveNotification = "UIApplicationDidBecomeActiveNotification";
+    static constexpr const char* willResignActiveNotification = "UIApplicationWillResignActiveNotification";
+    static constexpr const char* didEnterBackgroundNotification = "UIApplicationDidEnterBackgroundNotification";
+    static constexpr const char* willEnterForegroundNotification = "UIApplicationWillEnterForegroundNotification";
+
+    // Back to a fresh state (between tests): no windows, bar shown, active.
+    void reset();
+
+    // Windows register themselves.
+    void addWindow(Window* w);
+    void removeWindow(Window* w);
+    void setKeyWindow(Window* w);
+
+private:
+    Application() = default;
+    void barChanged();
+
+    std::vector<Window*> windows_;
+    Window* keyWindow_ = nullptr;
+    bool statusBarHidden_ = false;
+    StatusBarStyle statusBarStyle_ = StatusBarStyle::Default;
+    bool idleTimerDisabled_ = false;
+    long badge_ = 0;
+    URLOpener opener_;
+    State state_ = State::Active;
+};
+
+}  // namespace ui

@@ -1,0 +1,25 @@
+#pragma once
+
+#include "platform/graphics/Canvas.h"
+#include "platform/ui/TraitCollection.h"
+
+namespace ui {
+
+class View;
+
+// Draws a view tree with its presentation values: each view turned about its
+// centre, its alpha applied to it and its subviews as one group, background
+// with rounded corners, shadow, its own drawing, subviews (clipped when it
+// clips) and border on top.
+class Renderer {
+public:
+    // Draws `root` in the canvas's present space (root's bounds space).
+    static void drawTree(gfx::Canvas& canvas, View& root, const TraitCollection& traits);
+    // Draws one view placed in its superview's space, then its subtree.
+    static void drawView(gfx::Canvas& canvas, View& view, const TraitCollection& traits);
+
+private:
+    static void drawPlaced(gfx::Canvas& canvas, View& view, const TraitCollection& traits, bool placed);
+};
+
+}  // namespace ui

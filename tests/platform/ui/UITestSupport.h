@@ -1,0 +1,60 @@
+#pragma once
+
+#include "platform/core/DeviceProfile.h"
+#include "platform/graphics/FixedTextEngine.h"
+#include "platform/ui/Application.h"
+#include "platform/ui/Responder.h"
+#include "platform/ui/Screen.h"
+#include "platform/ui/Window.h"
+#include "tests/support/VirtualClockTest.h"
+
+#include <memory>
+#include <string>
+
+namespace uitest {
+
+// A key window on the "phone" profile (390 x 844 points at scale 3), the
+// virtual clock, and the fixed-metrics text engine so sizes are exact.
+class UITest : public test::VirtualClockTest {
+protected:
+    void SetUp() override {
+        VirtualClockTest::SetUp();
+        setProfile("phone");
+        textScope = std::make_unique<gfx::TextEngine::Scope>(std::make_shared<gfx::FixedTextEngine>());
+        window = std::make_shared<ui::Window>();
+        window->makeKeyAndVisible();
+    }
+    void TearDown() override {
+        if (ui::Responder::firstResponder()) ui::Responder::firstResponder()->resignFirstResponder();
+        window.reset();
+        textScope.reset();
+        VirtualClockTest::TearDown();
+    }
+    static void setProfile(const std::string& name) {
+        sys::DeviceProfile p = *sys::DeviceProfile::named(name);
+        p.darkMode = false;
+        sys::DeviceProfile::setCurrent(p);
+        ui::Application::shared().reset();
+        ui::Screen::main().reset();
+    }
+    // Pixel of the last render at a point (window coordinates), as straight
+    // 0-255 channels.
+    struct RGB {
+        int r, g, b, a;
+    };
+    RGB pixelAt(double x, double y) {
+        auto& fb = window->framebuffer();
+        uint32_t p = fb.pixel(int(x * fb.scale()), int(y * fb.scale()));
+        int a = int(gfx::alphaOf(p));
+        auto un = [a](uint32_t c) { return a ? int((c * 255 + a / 2) / uint32_t(a)) : 0; };
+        return {un(gfx::redOf(p)), un(gfx::greenOf(p)), un(gfx::blueOf(p)), a};
+    }
+    static bool near(RGB p, int r, int g, int b, int tol = 6) {
+        return std::abs(p.r - r) <= tol && std::abs(p.g - g) <= tol && std::abs(p.b - b) <= tol;
+    }
+
+    std::shared_ptr<ui::Window> window;
+    std::unique_ptr<gfx::TextEngine::Scope> textScope;
+};
+
+}  // namespace uitest
