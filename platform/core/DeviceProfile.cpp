@@ -36,8 +36,7 @@ std::string localeFromTag(const std::string& tag) {
 void applyHostLocale(DeviceProfile& p) {
     p.preferredLanguages = DeviceProfile::hostPreferredLanguages();
     p.localeIdentifier = localeFromTag(p.preferredLanguages.front());
-    if (p.localeIdentifier.find('_') == std::string::npos && p.localeIdentifier == "en")
-        p.localeIdentifier = "en_US";
+    if (p.localeIdentifier == "en") p.localeIdentifier = "en_US";
 }
 
 std::string machineName() {

@@ -275,6 +275,8 @@ bool FileManager::createDirectory(const std::string& path, bool withIntermediate
         if (::mkdir(path.c_str(), 0755) != 0) return fail(error, errno);
         return succeed(error);
     }
+    struct stat existing{};
+    if (::stat(path.c_str(), &existing) == 0 && S_ISDIR(existing.st_mode)) return succeed(error);
     std::string fixed = Path::standardizedSlashes(path);
     std::size_t pos = 0;
     while (pos != std::string::npos) {
@@ -470,7 +472,8 @@ std::optional<std::vector<std::string>> FileManager::contentsOfDirectory(const s
 
 std::optional<std::string> FileManager::contentsOfFile(const std::string& path, std::uint64_t limit,
                                                        std::error_code* error) {
-    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    // Non-blocking, so that a pipe or device in place of a file cannot hang us.
+    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (!fd) {
         fail(error, errno);
         return std::nullopt;
@@ -480,8 +483,8 @@ std::optional<std::string> FileManager::contentsOfFile(const std::string& path, 
         fail(error, errno);
         return std::nullopt;
     }
-    if (S_ISDIR(st.st_mode)) {
-        fail(error, EISDIR);
+    if (!S_ISREG(st.st_mode)) {
+        fail(error, S_ISDIR(st.st_mode) ? EISDIR : EINVAL);
         return std::nullopt;
     }
     if (std::uint64_t(st.st_size) > limit) {

@@ -73,7 +73,8 @@ public:
     static std::optional<std::vector<DirectoryEntry>> entriesOfDirectory(const std::string& path,
                                                                          std::error_code* error = nullptr);
 
-    // The whole file; EFBIG when it is larger than `limit`.
+    // The whole of a regular file (EISDIR for a folder, EINVAL for a pipe or
+    // device); EFBIG when it is larger than `limit`.
     static std::optional<std::string> contentsOfFile(const std::string& path,
                                                      std::uint64_t limit = kDefaultReadLimit,
                                                      std::error_code* error = nullptr);

@@ -272,6 +272,11 @@ TEST_F(FileManagerTest, ReadAndWriteFiles) {
     EXPECT_FALSE(FileManager::contentsOfFile(dir.path(), 100, &ec).has_value());
     EXPECT_EQ(ec, std::errc::is_a_directory);
     EXPECT_EQ(*FileManager::contentsOfDirectory(dir.path()), (std::vector<std::string>{"w"}));
+
+    // A pipe with no writer must not hang the reader.
+    ASSERT_EQ(::mkfifo(at("pipe").c_str(), 0600), 0);
+    EXPECT_FALSE(FileManager::contentsOfFile(at("pipe"), 100, &ec).has_value());
+    EXPECT_EQ(ec, std::errc::invalid_argument);
 }
 
 TEST_F(FileManagerTest, BackupExclusionMark) {
