@@ -52,7 +52,7 @@ public:
     // mutable, copies the vector).
     std::shared_ptr<const Image> withScale(double scale, Orientation orientation) const;
     // The pixels turned so that they are stored upright, with orientation Up
-    // and the same scale; the image itself when it is already Up.
+    // and the same scale (a plain copy when it is already Up).
     std::shared_ptr<const Image> upright() const;
 
     // Largest pixel count any decoder or composer will allocate (256 MP).

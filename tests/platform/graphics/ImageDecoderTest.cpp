@@ -359,6 +359,49 @@ TEST_F(ImageDecoderTest, OversizedHeadersAreRefused) {
     EXPECT_FALSE(ImageDecoder::decode(bmp, {}, &err));
     EXPECT_NE(err.find("too large"), std::string::npos) << err;
 
+    // PNG: a real header chunk claiming 60000 x 60000, with a correct CRC.
+    auto png = readBytes(make("", "big.png"));
+    ASSERT_GT(png.size(), 33u);
+    for (int i : {16, 20}) {  // width, height (big-endian) inside IHDR
+        png[size_t(i)] = 0;
+        png[size_t(i) + 1] = 0;
+        png[size_t(i) + 2] = 0xEA;
+        png[size_t(i) + 3] = 0x60;
+    }
+    uint32_t crc = 0xFFFFFFFFu;
+    for (size_t i = 12; i < 29; ++i) {  // "IHDR" and its 13 bytes
+        crc ^= png[i];
+        for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1)));
+    }
+    crc = ~crc;
+    for (int k = 0; k < 4; ++k) png[29 + size_t(k)] = uint8_t(crc >> (24 - 8 * k));
+    err.clear();
+    EXPECT_FALSE(ImageDecoder::decode(png, {}, &err));
+    EXPECT_NE(err.find("too large"), std::string::npos) << err;
+
+    // TIFF: ImageWidth and ImageLength of the first directory raised to 60000.
+    auto tif = readBytes(make("-compress none", "big.tif"));
+    ASSERT_EQ(tif[0], 'I');  // ImageMagick writes little-endian here
+    auto le = [&](size_t at, int n) {
+        uint32_t v = 0;
+        for (int k = n - 1; k >= 0; --k) v = v << 8 | tif[at + size_t(k)];
+        return v;
+    };
+    uint32_t ifd = le(4, 4);
+    int patched = 0;
+    for (uint32_t e = 0; e < le(ifd, 2); ++e) {
+        size_t at = ifd + 2 + e * 12;
+        uint32_t tag = le(at, 2), type = le(at + 2, 2);
+        if (tag != 0x100 && tag != 0x101) continue;
+        uint32_t v = 60000;
+        for (int k = 0; k < (type == 3 ? 2 : 4); ++k) tif[at + 8 + size_t(k)] = uint8_t(v >> (8 * k));
+        ++patched;
+    }
+    ASSERT_EQ(patched, 2);
+    err.clear();
+    EXPECT_FALSE(ImageDecoder::decode(tif, {}, &err));
+    EXPECT_FALSE(err.empty());
+
     auto gif = readBytes(make("", "big.gif"));
     // Logical screen 65535 x 65535 (the first frame stays small).
     gif[6] = gif[7] = gif[8] = gif[9] = 0xFF;
