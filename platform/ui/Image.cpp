@@ -78,13 +78,19 @@ void Image::setResourceDirectory(const std::string& dir) {
     cache().clear();
 }
 
+namespace {
+std::string defaultResourceDirectory() {
+    if (const char* env = std::getenv("LEAFBRIGHT_RESOURCES"); env && *env) return std::string(env) + "/images";
+    return std::string(LEAFBRIGHT_SOURCE_DIR) + "/resources/images";
+}
+}  // namespace
+
 std::string Image::resourceDirectory() {
     {
         std::lock_guard<std::mutex> g(gCacheMutex);
         if (!resourceDirOverride().empty()) return resourceDirOverride();
     }
-    if (const char* env = std::getenv("LEAFBRIGHT_RESOURCES"); env && *env) return std::string(env) + "/images";
-    return std::string(LEAFBRIGHT_SOURCE_DIR) + "/resources/images";
+    return defaultResourceDirectory();
 }
 
 ImageRef Image::fromFile(const std::string& path) {
@@ -192,7 +198,8 @@ ImageRef Image::systemNamed(const std::string& name) {
         auto it = cache().find(key);
         if (it != cache().end()) return it->second;
     }
-    ImageRef img = loadAsset(resourceDirectory() + "/system", name);
+    // Symbols belong to the program, not to the asset folder in use.
+    ImageRef img = loadAsset(defaultResourceDirectory() + "/system", name);
     if (img) {
         auto named = std::const_pointer_cast<Image>(img);
         named->name_ = name;

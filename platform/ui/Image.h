@@ -33,7 +33,8 @@ public:
     static ImageRef placeholder();
 
     // Where named assets are looked up (default: $LEAFBRIGHT_RESOURCES/images,
-    // else the source tree's resources/images). Clears the cache.
+    // else the source tree's resources/images; symbols always come from the
+    // default's "system" folder). Clears the cache.
     static void setResourceDirectory(const std::string& dir);
     static std::string resourceDirectory();
 

@@ -54,7 +54,7 @@ void Renderer::drawPlaced(gfx::Canvas& c, View& v, const TraitCollection& traits
     c.save();
     if (v.clipsToBounds() && radius > 0)
         c.clipRoundedRect(b, radius);
-    else
+    else if (v.clipsOwnDrawing() || v.clipsToBounds())
         c.clipRect(b);
     v.draw(c, b);
     c.restore();

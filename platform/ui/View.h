@@ -180,6 +180,9 @@ public:
     // Draws the view's own content in its bounds coordinates; the background,
     // border and shadow are drawn around it and the subviews over it.
     virtual void draw(gfx::Canvas& canvas, const Rect& rect) { (void)canvas; (void)rect; }
+    // Whether draw() is cut to the bounds (views whose content may spill
+    // over, such as image views, answer false unless they clip).
+    virtual bool clipsOwnDrawing() const { return true; }
 
     // --- Coordinates (model values) ---
     Point convertPointTo(Point p, const View* to) const;

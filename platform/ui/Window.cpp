@@ -200,7 +200,7 @@ void Window::sendTouch(int identifier, TouchPhase phase, Point location) {
     }
 }
 
-void Window::takeOverTouch(Touch& touch, View* watcher) {
+void Window::takeOverTouch(Touch& touch, View* watcher, bool cancelHolder) {
     auto old = touch.view();
     if (old.get() == watcher) return;
     TouchRef ref;
@@ -213,7 +213,7 @@ void Window::takeOverTouch(Touch& touch, View* watcher) {
                  return w.lock().get() == watcher;
              }),
              ws.end());
-    if (old) {
+    if (old && cancelHolder) {
         TouchPhase phase = touch.phase_;
         touch.phase_ = TouchPhase::Cancelled;
         Event e;

@@ -53,8 +53,10 @@ public:
     // none). True when someone took it.
     bool sendKey(const KeyPress& key);
     // Hands a touch to `watcher`: the view that had it gets touchesCancelled,
-    // and later phases go to `watcher`'s touchesMoved/Ended/Cancelled.
-    void takeOverTouch(Touch& touch, View* watcher);
+    // and later phases go to `watcher`'s touchesMoved/Ended/Cancelled. A null
+    // watcher ends delivery (the watchers still hear the touch). Without
+    // `cancelHolder` the holder hears nothing (a touch it never began).
+    void takeOverTouch(Touch& touch, View* watcher, bool cancelHolder = true);
     std::vector<TouchRef> activeTouches() const;
 
     // --- Layout and drawing ---
@@ -64,6 +66,8 @@ public:
     // Called (on the main loop) whenever the window would like to be drawn
     // again; the desktop shell renders and presents from it.
     void setRenderRequestHandler(std::function<void()> handler) { renderRequest_ = std::move(handler); }
+    // Whether someone shows this window's frames (continuous motion matters).
+    bool wantsFrames() const { return bool(renderRequest_); }
     // Lays out and draws everything into the framebuffer.
     gfx::Canvas& render();
     gfx::Canvas& framebuffer();

@@ -1,0 +1,85 @@
+#include "platform/ui/SearchBar.h"
+
+#include "platform/ui/ImageView.h"
+
+#include <algorithm>
+
+namespace ui {
+
+SearchBar::SearchBar() : SearchBar(Rect(0, 0, 320, kHeight)) {}
+
+SearchBar::SearchBar(const Rect& frame) : View(frame) {
+    field_ = std::make_shared<TextField>();
+    field_->setBackgroundColor(Color::dynamic(Color::rgb255(118, 118, 128, 0.12), Color::rgb255(118, 118, 128, 0.24)));
+    field_->setCornerRadius(10);
+    field_->setClearButtonMode(TextFieldViewMode::WhileEditing);
+    field_->setReturnKeyType(ReturnKeyType::Search);
+    field_->setPlaceholder("Search");
+    auto glass = std::make_shared<ImageView>(Image::systemNamed("magnifyingglass"));
+    glass->setFrame(Rect(0, 0, 17, 17));
+    glass->setTintColor(Color::secondaryLabel());
+    field_->setLeftView(glass);
+    field_->setDelegate(this);
+    field_->addAction(ControlEventEditingChanged, [this](Control&) {
+        if (delegate_) delegate_->searchBarTextDidChange(*this, field_->text());
+    });
+    addSubview(field_);
+    cancel_ = std::make_shared<Button>(ButtonType::System);
+    cancel_->setTitle("Cancel");
+    cancel_->titleLabel()->setFont(gfx::Font::system(17));
+    cancel_->setHidden(true);
+    cancel_->addAction(ControlEventTouchUpInside, [this](Control&) {
+        if (delegate_) delegate_->searchBarCancelButtonClicked(*this);
+    });
+    addSubview(cancel_);
+}
+
+void SearchBar::setShowsCancelButton(bool shows, bool animated) {
+    if (shows == showsCancel_) return;
+    showsCancel_ = shows;
+    cancel_->setHidden(!shows);
+    setNeedsLayout();
+    if (animated) View::animate(0.25, [this] { layoutIfNeeded(); });
+}
+
+void SearchBar::setBarTintColor(std::optional<Color> c) {
+    barTint_ = std::move(c);
+    setBackgroundColor(barTint_ ? *barTint_ : Color::clear());
+}
+
+Size SearchBar::sizeThatFits(Size size) const { return {size.width > 0 ? size.width : bounds().width(), kHeight}; }
+
+void SearchBar::layoutSubviews() {
+    Rect b = bounds();
+    double right = b.maxX() - 8;
+    if (showsCancel_) {
+        Size cs = cancel_->sizeThatFits({0, 0});
+        cancel_->setFrame(Rect(right - cs.width, b.y() + (b.height() - 36) / 2, cs.width, 36));
+        right = cancel_->frame().x() - 8;
+    }
+    double fh = 36;
+    field_->setFrame(Rect(b.x() + 8, b.y() + (b.height() - fh) / 2, std::max(0.0, right - b.x() - 8), fh));
+}
+
+bool SearchBar::textFieldShouldBeginEditing(TextField&) {
+    return !delegate_ || delegate_->searchBarShouldBeginEditing(*this);
+}
+
+void SearchBar::textFieldDidBeginEditing(TextField&) {
+    if (delegate_) delegate_->searchBarTextDidBeginEditing(*this);
+}
+
+bool SearchBar::textFieldShouldEndEditing(TextField&) {
+    return !delegate_ || delegate_->searchBarShouldEndEditing(*this);
+}
+
+void SearchBar::textFieldDidEndEditing(TextField&) {
+    if (delegate_) delegate_->searchBarTextDidEndEditing(*this);
+}
+
+bool SearchBar::textFieldShouldReturn(TextField&) {
+    if (delegate_) delegate_->searchBarSearchButtonClicked(*this);
+    return false;
+}
+
+}  // namespace ui
