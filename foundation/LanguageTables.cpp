@@ -291,13 +291,23 @@ std::string LanguageTables::languagesDirectory() const {
 void LanguageTables::reset(const std::optional<std::string>& directory) {
     std::lock_guard<std::mutex> lock(mutex_);
     tables_.clear();
+    present_.clear();
+    best_.clear();
     directoryOverride_ = directory;
 }
 
 bool LanguageTables::hasLanguage(const std::string& code) const {
     if (code.empty() || code.find('/') != std::string::npos || code == "." || code == "..") return false;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        auto it = present_.find(code);
+        if (it != present_.end()) return it->second;
+    }
     std::string dir = languagesDirectory();
-    return !dir.empty() && isDirectory(dir + "/" + code + ".lproj");
+    bool present = !dir.empty() && isDirectory(dir + "/" + code + ".lproj");
+    std::lock_guard<std::mutex> lock(mutex_);
+    present_[code] = present;
+    return present;
 }
 
 std::vector<std::string> LanguageTables::availableLanguages() const {
@@ -344,6 +354,20 @@ std::optional<std::string> LanguageTables::lookup(const std::string& code, const
 }
 
 std::string LanguageTables::bestLanguage(const std::vector<std::string>& preferred) const {
+    std::string memoKey;
+    for (const auto& tag : preferred) memoKey += tag + '\n';
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        auto it = best_.find(memoKey);
+        if (it != best_.end()) return it->second;
+    }
+    std::string best = searchBestLanguage(preferred);
+    std::lock_guard<std::mutex> lock(mutex_);
+    best_[memoKey] = best;
+    return best;
+}
+
+std::string LanguageTables::searchBestLanguage(const std::vector<std::string>& preferred) const {
     for (const auto& tag : preferred) {
         auto parts = splitTag(tag);
         if (parts.empty() || parts[0].empty()) continue;

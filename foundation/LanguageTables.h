@@ -49,8 +49,13 @@ public:
 private:
     LanguageTables() = default;
     std::shared_ptr<const Table> tableFor(const std::string& code);
+    std::string searchBestLanguage(const std::vector<std::string>& preferred) const;
 
     mutable std::mutex mutex_;
     std::optional<std::string> directoryOverride_;
     std::map<std::string, std::shared_ptr<const Table>> tables_;
+    // Look-ups are frequent and the folders do not change while we run:
+    // what was learnt of them is kept until reset().
+    mutable std::map<std::string, bool> present_;
+    mutable std::map<std::string, std::string> best_;
 };
