@@ -1,0 +1,267 @@
+#include "platform/core/Keychain.h"
+
+#include "platform/core/AppPaths.h"
+#include "platform/core/Date.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace sys {
+
+namespace {
+
+constexpr const char* kHeader = "# Leafbright key chain: plain text, protected by its file mode only";
+
+double wallNow() { return Date::now().timeIntervalSince1970(); }
+
+std::string escapeField(const std::string& s) {
+    std::string out;
+    out.reserve(s.size());
+    for (char c : s) {
+        switch (c) {
+        case '\\': out += "\\\\"; break;
+        case '\t': out += "\\t"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\0': out += "\\0"; break;
+        default: out += c;
+        }
+    }
+    return out;
+}
+
+bool unescapeField(const std::string& s, std::string* out) {
+    out->clear();
+    for (size_t i = 0; i < s.size(); ++i) {
+        char c = s[i];
+        if (c != '\\') {
+            *out += c;
+            continue;
+        }
+        if (++i >= s.size()) return false;
+        switch (s[i]) {
+        case '\\': *out += '\\'; break;
+        case 't': *out += '\t'; break;
+        case 'n': *out += '\n'; break;
+        case 'r': *out += '\r'; break;
+        case '0': *out += '\0'; break;
+        default: return false;
+        }
+    }
+    return true;
+}
+
+std::vector<std::string> splitTabs(const std::string& line) {
+    std::vector<std::string> parts;
+    size_t start = 0;
+    for (;;) {
+        size_t tab = line.find('\t', start);
+        parts.push_back(line.substr(start, tab == std::string::npos ? std::string::npos : tab - start));
+        if (tab == std::string::npos) break;
+        start = tab + 1;
+    }
+    return parts;
+}
+
+bool parseDate(const std::string& s, double* out) {
+    if (s.empty()) return false;
+    char* end = nullptr;
+    errno = 0;
+    double v = std::strtod(s.c_str(), &end);
+    if (errno != 0 || end == s.c_str() || *end != '\0') return false;
+    *out = v;
+    return true;
+}
+
+bool writeAll(int fd, const std::string& data) {
+    size_t done = 0;
+    while (done < data.size()) {
+        ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+std::mutex& sharedMutex() {
+    static std::mutex m;
+    return m;
+}
+
+std::shared_ptr<Keychain>& sharedSlot() {
+    static std::shared_ptr<Keychain> s;
+    return s;
+}
+
+}  // namespace
+
+Keychain::Keychain(std::string path) : path_(std::move(path)) {
+    loaded_ = path_.empty();
+}
+
+std::shared_ptr<Keychain> Keychain::inMemory() { return std::shared_ptr<Keychain>(new Keychain("")); }
+
+std::shared_ptr<Keychain> Keychain::atPath(const std::string& file) {
+    return std::shared_ptr<Keychain>(new Keychain(file));
+}
+
+std::shared_ptr<Keychain> Keychain::shared() {
+    std::lock_guard<std::mutex> lock(sharedMutex());
+    auto& s = sharedSlot();
+    if (!s) s = atPath(AppPaths::library() + "/keychain.txt");
+    return s;
+}
+
+void Keychain::setShared(std::shared_ptr<Keychain> store) {
+    std::lock_guard<std::mutex> lock(sharedMutex());
+    sharedSlot() = std::move(store);
+}
+
+bool Keychain::matches(const KeychainItem& item, const KeychainQuery& query) {
+    if (query.service && item.service != *query.service) return false;
+    if (query.account && item.account != *query.account) return false;
+    return true;
+}
+
+Keychain::Status Keychain::loadLocked() const {
+    if (loaded_) return kSuccess;
+    FILE* f = std::fopen(path_.c_str(), "rb");
+    if (!f) {
+        if (errno == ENOENT) {
+            items_.clear();
+            loaded_ = true;
+            return kSuccess;
+        }
+        return kIO;
+    }
+    std::string content;
+    char buf[8192];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) content.append(buf, n);
+    bool failed = std::ferror(f) != 0;
+    std::fclose(f);
+    if (failed) return kIO;
+
+    std::vector<KeychainItem> items;
+    size_t pos = 0;
+    while (pos < content.size()) {
+        size_t nl = content.find('\n', pos);
+        std::string line = content.substr(pos, nl == std::string::npos ? std::string::npos : nl - pos);
+        pos = nl == std::string::npos ? content.size() : nl + 1;
+        if (line.empty() || line[0] == '#') continue;
+        auto parts = splitTabs(line);
+        // A damaged line is dropped rather than failing the whole store.
+        if (parts.size() != 6 || parts[0] != "item") continue;
+        KeychainItem item;
+        if (!unescapeField(parts[1], &item.service) || !unescapeField(parts[2], &item.account) ||
+            !unescapeField(parts[3], &item.value) || !parseDate(parts[4], &item.creationDate) ||
+            !parseDate(parts[5], &item.modificationDate))
+            continue;
+        bool duplicate = false;
+        for (const auto& other : items)
+            if (other.service == item.service && other.account == item.account) duplicate = true;
+        if (!duplicate) items.push_back(std::move(item));
+    }
+    items_ = std::move(items);
+    loaded_ = true;
+    return kSuccess;
+}
+
+Keychain::Status Keychain::saveLocked(const std::vector<KeychainItem>& items) const {
+    if (path_.empty()) return kSuccess;
+    std::error_code ec;
+    std::filesystem::path p(path_);
+    if (p.has_parent_path()) std::filesystem::create_directories(p.parent_path(), ec);
+
+    std::string data = std::string(kHeader) + "\n";
+    char dates[80];
+    for (const auto& it : items) {
+        std::snprintf(dates, sizeof dates, "\t%.3f\t%.3f\n", it.creationDate, it.modificationDate);
+        data += "item\t" + escapeField(it.service) + "\t" + escapeField(it.account) + "\t" +
+                escapeField(it.value) + dates;
+    }
+
+    std::string tmp = path_ + ".tmp" + std::to_string(::getpid());
+    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0) return kIO;
+    // The mode given to open is masked by the umask; the secrets must stay private.
+    bool ok = ::fchmod(fd, 0600) == 0 && writeAll(fd, data) && ::fsync(fd) == 0;
+    ok = (::close(fd) == 0) && ok;
+    if (!ok || ::rename(tmp.c_str(), path_.c_str()) != 0) {
+        ::unlink(tmp.c_str());
+        return kIO;
+    }
+    return kSuccess;
+}
+
+Keychain::Status Keychain::copyMatching(const KeychainQuery& query,
+                                        std::vector<KeychainItem>* items) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (Status st = loadLocked(); st != kSuccess) return st;
+    std::vector<KeychainItem> found;
+    for (const auto& it : items_)
+        if (matches(it, query)) found.push_back(it);
+    if (found.empty()) return kItemNotFound;
+    if (items) *items = std::move(found);
+    return kSuccess;
+}
+
+Keychain::Status Keychain::add(const std::string& service, const std::string& account,
+                               const std::string& value) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (Status st = loadLocked(); st != kSuccess) return st;
+    for (const auto& it : items_)
+        if (it.service == service && it.account == account) return kDuplicateItem;
+    auto next = items_;
+    double now = wallNow();
+    next.push_back(KeychainItem{service, account, value, now, now});
+    if (Status st = saveLocked(next); st != kSuccess) return st;
+    items_ = std::move(next);
+    return kSuccess;
+}
+
+Keychain::Status Keychain::update(const KeychainQuery& query, const KeychainChanges& changes) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (Status st = loadLocked(); st != kSuccess) return st;
+    auto next = items_;
+    double now = wallNow();
+    bool any = false;
+    for (auto& it : next) {
+        if (!matches(it, query)) continue;
+        any = true;
+        if (changes.service) it.service = *changes.service;
+        if (changes.account) it.account = *changes.account;
+        if (changes.value) it.value = *changes.value;
+        it.modificationDate = now;
+    }
+    if (!any) return kItemNotFound;
+    for (size_t i = 0; i < next.size(); ++i)
+        for (size_t j = i + 1; j < next.size(); ++j)
+            if (next[i].service == next[j].service && next[i].account == next[j].account)
+                return kDuplicateItem;
+    if (Status st = saveLocked(next); st != kSuccess) return st;
+    items_ = std::move(next);
+    return kSuccess;
+}
+
+Keychain::Status Keychain::remove(const KeychainQuery& query) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (Status st = loadLocked(); st != kSuccess) return st;
+    std::vector<KeychainItem> next;
+    for (const auto& it : items_)
+        if (!matches(it, query)) next.push_back(it);
+    if (next.size() == items_.size()) return kItemNotFound;
+    if (Status st = saveLocked(next); st != kSuccess) return st;
+    items_ = std::move(next);
+    return kSuccess;
+}
+
+}  // namespace sys

@@ -1,0 +1,91 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace sys {
+
+// One generic-password item: a secret stored under a service and an account.
+// Dates are wall-clock seconds since 1970.
+struct KeychainItem {
+    std::string service;
+    std::string account;
+    std::string value;
+    double creationDate = 0;
+    double modificationDate = 0;
+};
+
+// Which items an operation touches: an absent field matches every item.
+struct KeychainQuery {
+    std::optional<std::string> service;
+    std::optional<std::string> account;
+};
+
+// What an update changes on every matched item.
+struct KeychainChanges {
+    std::optional<std::string> service;
+    std::optional<std::string> account;
+    std::optional<std::string> value;
+};
+
+// Our stand-in for the platform key chain: generic-password items keyed by
+// (service, account), answered with the platform's status codes. Items keep
+// the order in which they were added.
+//
+// The file-backed store keeps its items in one plain-text file (mode 0600):
+// the secrets are protected by the file's permissions only, not encrypted.
+// Every change rewrites the file atomically. A file that exists but cannot be
+// read makes every operation fail with kIO, so that nothing overwrites it.
+//
+// All operations are serialised: callers on any thread may use one store.
+class Keychain {
+public:
+    using Status = int32_t;
+    static constexpr Status kSuccess = 0;
+    static constexpr Status kParam = -50;
+    static constexpr Status kIO = -36;
+    static constexpr Status kDuplicateItem = -25299;
+    static constexpr Status kItemNotFound = -25300;
+
+    // A store that lives only in memory (tests).
+    static std::shared_ptr<Keychain> inMemory();
+    // A store kept in `file`; the folder is created when missing.
+    static std::shared_ptr<Keychain> atPath(const std::string& file);
+
+    // The process's store: the one installed with setShared, else the file
+    // "keychain.txt" in the application's Library folder, made on first use.
+    static std::shared_ptr<Keychain> shared();
+    // Installs a store (nullptr: back to the default file on next use).
+    static void setShared(std::shared_ptr<Keychain> store);
+
+    // Every matching item, in insertion order; kItemNotFound when none.
+    Status copyMatching(const KeychainQuery& query, std::vector<KeychainItem>* items) const;
+    // Adds an item dated now; kDuplicateItem when (service, account) is taken.
+    Status add(const std::string& service, const std::string& account, const std::string& value);
+    // Applies `changes` to every matching item and renews its modification
+    // date; kItemNotFound when nothing matches, kDuplicateItem (and nothing
+    // changed) when two items would end with the same (service, account).
+    Status update(const KeychainQuery& query, const KeychainChanges& changes);
+    // Deletes every matching item; kItemNotFound when nothing matches.
+    Status remove(const KeychainQuery& query);
+
+    // The file behind the store ("" for an in-memory one).
+    const std::string& path() const { return path_; }
+
+private:
+    explicit Keychain(std::string path);
+    Status loadLocked() const;
+    Status saveLocked(const std::vector<KeychainItem>& items) const;
+    static bool matches(const KeychainItem& item, const KeychainQuery& query);
+
+    std::string path_;
+    mutable std::mutex mutex_;
+    mutable std::vector<KeychainItem> items_;
+    mutable bool loaded_ = false;
+};
+
+}  // namespace sys
