@@ -9,6 +9,10 @@
 #include "platform/core/DateFormatter.h"
 #include "platform/core/DeviceProfile.h"
 #include "platform/core/FileManager.h"
+#include "platform/graphics/Image.h"
+#include "platform/ui/Button.h"
+#include "platform/ui/Image.h"
+#include "platform/ui/Slider.h"
 
 #include <atomic>
 #include <cinttypes>
@@ -404,8 +408,42 @@ bool BookCommonText::getNextSilentResumeFlag() { return gNextSilentResume.exchan
 
 // ---- Small helpers -------------------------------------------------------------------
 
-std::string BookCommonText::imageNamed(const std::string& name) {
+std::string BookCommonText::flatImageName(const std::string& name) {
     return sys::DeviceProfile::current().systemMajorVersion() >= 7 ? name + "_f" : name;
+}
+
+std::shared_ptr<const ui::Image> BookCommonText::imageNamed(const std::string& name) {
+    return ui::Image::named(flatImageName(name));
+}
+
+std::shared_ptr<ui::Button> BookCommonText::buttoniOS7Flat(bool white) {
+    auto button = std::make_shared<ui::Button>(ui::ButtonType::Custom);
+    const ui::EdgeInsets caps{14, 14, 14, 14};
+    auto background = ui::Image::named(white ? "button_220x38w" : "button_220x38f");
+    if (background) background = background->resizableImage(caps);
+    button->setBackgroundImage(background, ui::ControlStateNormal);
+    button->setBackgroundImage(background, ui::ControlStateHighlighted);
+    const ui::Color blue(getLeafbrightTextColor());
+    const ui::Color whiteColor = ui::Color::whiteColor();
+    button->setTitleColor(white ? whiteColor : blue, ui::ControlStateNormal);
+    button->setTitleColor(white ? blue : whiteColor, ui::ControlStateHighlighted);
+    return button;
+}
+
+void BookCommonText::setSliderImage(ui::Slider& slider, const std::shared_ptr<const ui::Image>& maximumTrackImage,
+                                    const std::shared_ptr<const ui::Image>& minimumTrackImage,
+                                    const std::shared_ptr<const ui::Image>& thumbImage, double capWidth) {
+    const ui::EdgeInsets caps{0, capWidth, 0, capWidth};
+    auto stretch = [&](const std::shared_ptr<const ui::Image>& image) -> std::shared_ptr<const ui::Image> {
+        return image ? image->resizableImage(caps) : nullptr;
+    };
+    slider.setMaximumTrackImage(stretch(maximumTrackImage), ui::ControlStateNormal);
+    slider.setMinimumTrackImage(stretch(minimumTrackImage), ui::ControlStateNormal);
+    slider.setThumbImage(thumbImage, ui::ControlStateNormal);
+}
+
+std::shared_ptr<const ui::Image> BookCommonText::imageWithColor(const gfx::Rgba& color) {
+    return ui::Image::withBitmap(gfx::Image::make(1, 1, {color.argb32()}));
 }
 
 std::string BookCommonText::getFileListIconImageName(bool isNew, bool isFin, bool isBookmark, bool isFolderTarget) {

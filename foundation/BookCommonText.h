@@ -6,9 +6,16 @@
 #include "platform/graphics/Rgba.h"
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
+
+namespace ui {
+class Button;
+class Image;
+class Slider;
+}  // namespace ui
 
 // BookCommon's operations for localisation, date, size and time texts, tool bars and quick actions.
 // Class operations only; reach them through BookCommon.
@@ -91,8 +98,17 @@ public:
 
     // ---- Small helpers -----------------------------------------------------------
     static std::string getFileListIconImageName(bool isNew, bool isFin, bool isBookmark, bool isFolderTarget);
-    // The flat artwork's name of an image.
-    static std::string imageNamed(const std::string& name);
+    // The flat artwork of an image ("_f" added), and its name.
+    static std::shared_ptr<const ui::Image> imageNamed(const std::string& name);
+    static std::string flatImageName(const std::string& name);
+    // The program's plain wide button: white, or tinted when `white` is false.
+    static std::shared_ptr<ui::Button> buttoniOS7Flat(bool white);
+    // Track images stretched between caps of `capWidth`, and the thumb.
+    static void setSliderImage(ui::Slider& slider, const std::shared_ptr<const ui::Image>& maximumTrackImage,
+                               const std::shared_ptr<const ui::Image>& minimumTrackImage,
+                               const std::shared_ptr<const ui::Image>& thumbImage, double capWidth);
+    // A 1 x 1 point image of one colour.
+    static std::shared_ptr<const ui::Image> imageWithColor(const gfx::Rgba& color);
     static gfx::Rgba getLeafbrightBackgroundColor();
     static gfx::Rgba getLeafbrightTextColor();
     static std::string getHtmlWithMessage(const std::string& message, const std::string& title);

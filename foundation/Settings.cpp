@@ -152,13 +152,6 @@ const char* const kFunctionTitles[] = {
     "Switch to Another Reading Page",
 };
 
-// The keys whose per-book value can stand in for the global one.
-const char* const kOverlayKeys[] = {
-    "pageDirection",  "isPageVerticalScroll", "isSwapTapLeftRight", "clipBlankSpace",  "isDivisionPage",
-    "isNoAspectFill", "centerSpace",          "pdfTrimming",        "isDoubleTruck",   "isSingleViewFirstPage",
-    "imageFilter",    "imageFilter2",         "imageFilter3",       "pdfOptimize",     "isSwitchSplitLeftRight",
-};
-
 std::string joinPath(const std::string& folder, const char* name) { return folder + "/" + name; }
 
 }  // namespace

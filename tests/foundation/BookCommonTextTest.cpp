@@ -6,6 +6,10 @@
 #include "platform/core/Calendar.h"
 #include "platform/core/DeviceProfile.h"
 #include "platform/core/FileManager.h"
+#include "platform/graphics/Image.h"
+#include "platform/ui/Button.h"
+#include "platform/ui/Image.h"
+#include "platform/ui/Slider.h"
 #include "tests/support/TestHome.h"
 
 #include <filesystem>
@@ -512,4 +516,39 @@ TEST(TextConf, KeyValueLines) {
     EXPECT_FALSE(BookCommon::getValueFromTextConfFile("k \xff\xfe", "k").has_value());
     EXPECT_EQ(BookCommon::getIntValueFromTextConfFile("n -42x", "n"), -42);
     EXPECT_EQ(BookCommon::getIntValueFromTextConfFile("n 99999999999999999999999", "n"), INT64_MAX);
+}
+
+TEST_F(TextTest, ViewHelpers) {
+    profile("phone");
+    EXPECT_EQ(BookCommon::flatImageName("toolbar_popup"), "toolbar_popup_f");
+    profile("phone", "6.1");
+    EXPECT_EQ(BookCommon::flatImageName("toolbar_popup"), "toolbar_popup");
+
+    auto white = BookCommon::buttoniOS7Flat(true);
+    auto tinted = BookCommon::buttoniOS7Flat(false);
+    ASSERT_TRUE(white && tinted);
+    const ui::Color blue(BookCommon::getLeafbrightTextColor());
+    EXPECT_EQ(white->buttonType(), ui::ButtonType::Custom);
+    EXPECT_TRUE(white->titleColor(ui::ControlStateNormal) == ui::Color::whiteColor());
+    EXPECT_TRUE(white->titleColor(ui::ControlStateHighlighted) == blue);
+    EXPECT_TRUE(tinted->titleColor(ui::ControlStateNormal) == blue);
+    EXPECT_TRUE(tinted->titleColor(ui::ControlStateHighlighted) == ui::Color::whiteColor());
+    auto background = white->backgroundImage(ui::ControlStateHighlighted);
+    ASSERT_TRUE(background);
+    EXPECT_EQ(background->capInsets(), (ui::EdgeInsets{14, 14, 14, 14}));
+    EXPECT_FALSE(background->isPlaceholder());
+    EXPECT_FALSE(tinted->backgroundImage(ui::ControlStateNormal)->isPlaceholder());
+
+    ui::Slider slider;
+    auto track = BookCommon::imageWithColor(gfx::Rgba::rgb(1, 0, 0));
+    auto thumb = BookCommon::imageWithColor(gfx::Rgba::rgb(0, 0, 1));
+    BookCommon::setSliderImage(slider, track, track, thumb, 5);
+    EXPECT_EQ(slider.thumbImage(ui::ControlStateNormal), thumb);
+
+    EXPECT_EQ(track->size().width, 1);
+    EXPECT_EQ(track->size().height, 1);
+    auto bitmap = track->bitmap(1.0);
+    ASSERT_TRUE(bitmap);
+    EXPECT_EQ(bitmap->width(), 1);
+    EXPECT_EQ(bitmap->pixels()[0], gfx::Rgba::rgb(1, 0, 0).argb32());
 }
