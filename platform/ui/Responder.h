@@ -41,6 +41,11 @@ public:
     // when there is no first responder. True when someone took it.
     static bool dispatchKey(const KeyPress& key, Responder* fallback);
 
+    // A view controller hears the layout passes of its view: the view calls
+    // these on its owner around its own layoutSubviews.
+    virtual void ownedViewWillLayoutSubviews() {}
+    virtual void ownedViewDidLayoutSubviews() {}
+
 protected:
     // Notifications after the change took place.
     virtual void didBecomeFirstResponder() {}

@@ -433,7 +433,9 @@ void View::layoutTree() {
     Ref keep = shared_from_this();
     if (needsLayout_) {
         needsLayout_ = false;
+        if (ownerController_) ownerController_->ownedViewWillLayoutSubviews();
         layoutSubviews();
+        if (ownerController_) ownerController_->ownedViewDidLayoutSubviews();
     }
     for (auto& s : std::vector<Ref>(subviews_))
         if (s->superview_ == this) s->layoutTree();

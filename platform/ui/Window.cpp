@@ -4,6 +4,7 @@
 #include "platform/core/RunLoop.h"
 #include "platform/ui/Animator.h"
 #include "platform/ui/Renderer.h"
+#include "platform/ui/ViewController.h"
 
 #include <algorithm>
 #include <cmath>
@@ -156,6 +157,9 @@ void Window::sendTouch(int identifier, TouchPhase phase, Point location) {
         Event probe;
         probe.timestamp = now;
         View* hit = hitTest(location, &probe);
+        // Watchers (scroll views pinching) hear every finger, even one the
+        // hit view does not take.
+        View* watchedFrom = hit;
         if (hit && !hit->isMultipleTouchEnabled()) {
             // A view without multi-touch keeps to its first finger.
             for (auto& [id, other] : touches_)
@@ -164,7 +168,7 @@ void Window::sendTouch(int identifier, TouchPhase phase, Point location) {
         if (hit) t->view_ = hit->weak_from_this();
         touches_[identifier] = t;
         std::vector<std::weak_ptr<View>> watchers;
-        for (View* v = hit; v; v = v->superview())
+        for (View* v = watchedFrom; v; v = v->superview())
             if (v->watchesTouches()) watchers.push_back(v->weak_from_this());
         watchers_[identifier] = watchers;
         for (auto& w : watchers)
@@ -227,8 +231,20 @@ void Window::takeOverTouch(Touch& touch, View* watcher, bool cancelHolder) {
 bool Window::sendKey(const KeyPress& key) {
     layoutIfNeeded();
     Ref keepSelf = shared_from_this();
-    return Responder::dispatchKey(key, this);
+    // Without a first responder keys go to the top screen's chain.
+    return Responder::dispatchKey(key, rootViewController_ ? ViewController::keyResponder(*this) : this);
 }
+
+// --- View controllers ---
+
+void Window::setRootViewController(std::shared_ptr<ViewController> vc) {
+    if (vc == rootViewController_) return;
+    auto old = std::move(rootViewController_);
+    rootViewController_ = vc;
+    ViewController::installAsRoot(*this, vc, old);
+}
+
+bool Window::rotate(InterfaceOrientation o) { return ViewController::rotateWindow(*this, o); }
 
 // --- Layout and drawing ---
 

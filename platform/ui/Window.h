@@ -12,6 +12,8 @@
 
 namespace ui {
 
+class ViewController;
+
 // The root of a view tree, bound to the screen of the current device
 // profile and the main run loop. It turns raw touches and keys into events
 // for its views, runs the pending layout on the loop, and draws the views'
@@ -44,6 +46,14 @@ public:
     // Re-reads the device profile (size, scale, insets, appearance).
     void reloadProfile();
     void statusBarDidChange();
+
+    // --- View controllers ---
+    // The screen whose view fills the window; setting it shows its view.
+    const std::shared_ptr<ViewController>& rootViewController() const { return rootViewController_; }
+    void setRootViewController(std::shared_ptr<ViewController> vc);
+    // Turns the window to `o` when the top screen supports it and may
+    // autorotate, running the screens' size transition. False when refused.
+    bool rotate(InterfaceOrientation o);
 
     // --- Events ---
     // A raw touch in window coordinates. Began hit-tests the views; later
@@ -97,6 +107,7 @@ private:
     // The view each active touch was first delivered to (for watchers).
     std::map<int, std::vector<std::weak_ptr<View>>> watchers_;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+    std::shared_ptr<ViewController> rootViewController_;
 };
 
 }  // namespace ui
