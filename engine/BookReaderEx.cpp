@@ -1,0 +1,928 @@
+#include "engine/BookReaderEx.h"
+
+#include "engine/ImageCommon.h"
+#include "foundation/ActiveLog.h"
+#include "foundation/BookCommon.h"
+#include "foundation/DeviceCommon.h"
+#include "foundation/ResourceLocator.h"
+#include "foundation/Settings.h"
+#include "foundation/SettingsValues.h"
+#include "platform/core/DeviceProfile.h"
+#include "platform/core/Path.h"
+#include "platform/graphics/ImageDecoder.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+namespace {
+
+// How many views are being scaled and composed right now, in every session.
+std::atomic<int> gComposing{0};
+
+class CompositionScope {
+public:
+    CompositionScope() { gComposing.fetch_add(1); }
+    ~CompositionScope() { gComposing.fetch_sub(1); }
+    CompositionScope(const CompositionScope&) = delete;
+    CompositionScope& operator=(const CompositionScope&) = delete;
+};
+
+gfx::ImageRef noImage() {
+    static const gfx::ImageRef image = [] {
+        gfx::ImageRef img;
+        std::string path = ResourceLocator::pathForResource("images/noimage.png");
+        if (!path.empty()) img = gfx::ImageDecoder::decodeFile(path);
+        if (!img) img = gfx::Image::make(64, 64, std::vector<uint32_t>(64 * 64, gfx::argb(255, 200, 200, 200)));
+        return img;
+    }();
+    return image;
+}
+
+bool positive(gfx::Size s) {
+    return s.width > 0 && s.height > 0 && std::isfinite(s.width) && std::isfinite(s.height);
+}
+
+gfx::Size pixels(gfx::Size points, double scale) { return {points.width * scale, points.height * scale}; }
+
+gfx::Rect blankSpaceRect(const gfx::ImageRef& image, int clip) {
+    switch (clip) {
+    case 1: return ImageCommon::getClipBlankSpaceImageRect(image, false);
+    case 2: return ImageCommon::getClipBlankSpaceImageRectOld(image, false);
+    case 3: return ImageCommon::getClipBlankSpaceImageRect(image, true);
+    default: return gfx::Rect::null();
+    }
+}
+
+bool usableRect(const gfx::Rect& r) {
+    return !r.isNull() && std::isfinite(r.x()) && std::isfinite(r.y()) && positive(r.size);
+}
+
+// Which archive reader serves the class operations, by the name alone.
+std::optional<BookReaderEx::ReaderKind> archiveKindForFile(const std::string& path) {
+    if (BookCommon::isZIPFileWithFile(path)) return BookReaderEx::ReaderKind::Zip;
+    if (BookCommon::is7zFileWithFile(path)) return BookReaderEx::ReaderKind::SevenZip;
+    if (BookCommon::isRARFileWithFile(path)) return BookReaderEx::ReaderKind::Rar;
+    return std::nullopt;
+}
+
+}  // namespace
+
+// One source page made ready for composition: decoded and clipped, or (for
+// pending pages) measured, with the part of the page to render.
+struct BookReaderEx::Prepared {
+    gfx::ImageRef image;  // null for a pending page
+    bool pending = false;
+    gfx::Size size;        // as used: after clipping and stretching
+    gfx::Size sourceSize;  // as the reader delivered it
+    gfx::Rect sourceRect = gfx::Rect::null();
+};
+
+BookReaderEx::BookReaderEx() = default;
+
+BookReaderEx::~BookReaderEx() { closeBook(); }
+
+// ---- Class operations ---------------------------------------------------------------
+
+bool BookReaderEx::isPageComposing() { return gComposing.load() > 0; }
+
+BookReaderEx::ReaderKind BookReaderEx::readerKindForFile(const std::string& name, bool hasLbexpand) {
+    if (hasLbexpand) return ReaderKind::ImageFolder;
+    if (BookCommon::isImageFileWithFile(name)) return ReaderKind::ImageFolder;
+    if (BookCommon::isPDFFileWithFile(name)) return ReaderKind::Pdf;
+    if (BookCommon::isRARFileWithFile(name)) return isZipFileFromHeader(name) ? ReaderKind::Zip : ReaderKind::Rar;
+    if (BookCommon::is7zFileWithFile(name)) return ReaderKind::SevenZip;
+    return ReaderKind::Zip;
+}
+
+bool BookReaderEx::isZipFileFromHeader(const std::string& path) {
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return false;
+    unsigned char head[2] = {0, 0};
+    size_t n = std::fread(head, 1, 2, f);
+    std::fclose(f);
+    return n == 2 && head[0] == 0x50 && head[1] == 0x4B;
+}
+
+std::shared_ptr<PageReader> BookReaderEx::makeReader(ReaderKind kind) {
+    switch (kind) {
+    case ReaderKind::ImageFolder: return std::make_shared<PageReader>();
+    // The archive and PDF readers are not part of this build yet: their
+    // books fail to open, with no reason flag set.
+    case ReaderKind::Zip:
+    case ReaderKind::Rar:
+    case ReaderKind::SevenZip:
+    case ReaderKind::Pdf: return nullptr;
+    }
+    return nullptr;
+}
+
+int BookReaderEx::extractFile(const std::string& path, const sys::PlistDictionary&, const std::optional<std::string>&,
+                              const std::string&, const std::string&, const std::string&) {
+    if (!archiveKindForFile(path)) return 2;
+    return 2;  // no archive reader in this build
+}
+
+std::optional<std::vector<std::string>> BookReaderEx::getArchiveList(const std::string& path, bool,
+                                                                     const sys::PlistDictionary&, const std::string&,
+                                                                     const std::string&, Settings*,
+                                                                     const sys::PlistDictionary&) {
+    if (!archiveKindForFile(path)) return std::nullopt;
+    return std::nullopt;  // no archive reader in this build
+}
+
+std::optional<std::vector<std::string>> BookReaderEx::getFolderList(const std::string& path, bool,
+                                                                    const sys::PlistDictionary&, const std::string&,
+                                                                    const std::string&, Settings*,
+                                                                    const sys::PlistDictionary&) {
+    if (!archiveKindForFile(path)) return std::nullopt;
+    return std::nullopt;  // no archive reader in this build
+}
+
+void BookReaderEx::setLoadSizeLoadStructWithMode(int zoomMode, ImageSizeLoad& target, gfx::Size screenSize,
+                                                 double zoom) {
+    target.width = screenSize.width;
+    target.height = screenSize.height;
+    target.zoom = zoom;
+    switch (zoomMode) {
+    case -1: target.mode = ImageSizeLoad::kModeZoom; break;
+    case 1:
+        target.mode = ImageSizeLoad::kModeZoom;
+        target.zoom = 1.0;
+        break;
+    case 3: target.mode = ImageSizeLoad::kModeFitHeight; break;
+    case 4: target.mode = ImageSizeLoad::kModeFitPage; break;
+    default: target.mode = ImageSizeLoad::kModeFitWidth; break;
+    }
+}
+
+gfx::Size BookReaderEx::calcLoadImageSize(const ImageSizeLoad& load, gfx::Size originalSize,
+                                          gfx::Size minimumImageSize, double maxImageLength, bool* isOverSize,
+                                          double* scale, gfx::Size* imageSizeIfNotOversize) {
+    if (isOverSize) *isOverSize = false;
+    if (scale) *scale = 1.0;
+    if (imageSizeIfNotOversize) *imageSizeIfNotOversize = {};
+    const double W = originalSize.width, H = originalSize.height;
+    if (!positive(originalSize)) return {};
+
+    double s;
+    switch (load.mode) {
+    case ImageSizeLoad::kModeZoom: s = load.zoom; break;
+    case ImageSizeLoad::kModeFitWidth: s = load.width / W; break;
+    case ImageSizeLoad::kModeFitHeight: s = load.height / H; break;
+    case ImageSizeLoad::kModeFitPage: s = std::min(load.width / W, load.height / H); break;
+    default: s = 1.0; break;
+    }
+    const double m = std::min(minimumImageSize.width / W, minimumImageSize.height / H);
+    if (s < m) s = m;
+    if (!std::isfinite(s) || !(s > 0)) return {};
+    if (scale) *scale = s;
+
+    // Whole points; the products go through single precision first, so that
+    // a fit that lands a hair below a whole number still gives that number.
+    auto side = [](double v) { return std::max(1.0, std::trunc(double(float(v)))); };
+    gfx::Size size{side(W * s), side(H * s)};
+    if (imageSizeIfNotOversize) *imageSizeIfNotOversize = size;
+
+    if (maxImageLength > 0 && size.width * size.height > maxImageLength) {
+        double f = 1.0 / double(std::sqrt(float(size.width * size.height / maxImageLength)));
+        size = {std::max(1.0, std::trunc(f * size.width)), std::max(1.0, std::trunc(f * size.height))};
+        if (isOverSize) *isOverSize = true;
+    }
+    return size;
+}
+
+double BookReaderEx::calcInitValues() {
+    // A desktop window may fill a 4K screen: one full screen of pixels.
+    if (sys::DeviceProfile::current().name == "desktop") return 8'294'400.0;  // 3840 x 2160
+    switch (DeviceCommon::getDeviceType()) {
+    case 1:
+    case 2:
+    case 3: return 1'638'400.0;  // 1280 x 1280
+    case 4: return 2'250'000.0;  // 1500 x 1500
+    case 11: return 2'560'000.0; // 1600 x 1600
+    case 18:
+    case 19:
+    case 20: return 1'638'400.0;
+    case 21: return 1'960'000.0; // 1400 x 1400
+    default: break;
+    }
+    const double scale = BookCommon::getScreenScale();
+    if (BookCommon::getDeviceDisplayType() != 1) return scale >= 3.0 ? 3'686'400.0 : 2'250'000.0;
+    if (BookCommon::getScreenHeight() > 1024) return 7'463'824.0;  // 2732 x 2732
+    return scale >= 2.0 ? 4'194'304.0 : 2'560'000.0;
+}
+
+// ---- Opening and closing ----------------------------------------------------------------
+
+std::shared_ptr<PageReader> BookReaderEx::reader() const {
+    std::lock_guard lock(stateMutex_);
+    return pageReader_;
+}
+
+std::shared_ptr<const BookReaderEx::PageLists> BookReaderEx::pageLists() const {
+    std::lock_guard lock(stateMutex_);
+    return pageLists_;
+}
+
+void BookReaderEx::setSettings(std::shared_ptr<Settings> settings) {
+    std::lock_guard lock(stateMutex_);
+    settings_ = std::move(settings);
+}
+
+std::shared_ptr<Settings> BookReaderEx::settings() const {
+    std::lock_guard lock(stateMutex_);
+    return settings_;
+}
+
+bool BookReaderEx::openBookWithName(const std::string& name, const std::vector<std::string>& otherFiles,
+                                    const std::optional<std::string>& lbexpand,
+                                    const std::optional<std::string>& password,
+                                    const std::optional<std::string>& targetFolder, bool isOfflineMode,
+                                    bool isThumbsCreateMode) {
+    ActiveLog::writeCheckpoint("openBook");
+
+    // The previous book goes first, with its preload and its views: a view
+    // of the old book must never answer a request for the new one.
+    if (auto old = reader()) {
+        old->cancelStreaming();
+        joinPreload();
+        {
+            std::lock_guard lock(readerMutex_);
+            old->closeFile();
+        }
+    } else {
+        joinPreload();
+    }
+    {
+        std::lock_guard lock(stateMutex_);
+        pageReader_.reset();
+        pageLists_.reset();
+    }
+    {
+        std::lock_guard lock(slotMutex_);
+        loadedPage_.reset();
+        pageCache_.reset();
+        pagePreLoad_.reset();
+    }
+
+    isThumbsCreateMode_ = isThumbsCreateMode;
+    maxImageLength_ = calcInitValues();
+    screenScale_ = BookCommon::getScreenScale();
+    if (!(screenScale_ > 0) || !std::isfinite(screenScale_)) screenScale_ = 1.0;
+    isPdf_ = false;
+    lbexpand_.reset();
+
+    readerKind_ = readerKindForFile(name, lbexpand.has_value());
+    auto rd = makeReader(readerKind_);
+    if (lbexpand) lbexpand_ = *lbexpand;
+    isPdf_ = readerKind_ == ReaderKind::Pdf;
+
+    const std::optional<std::string> remotePassword = password_;
+    targetPath_ = name;
+    password_ = password;
+    targetFolder_ = targetFolder;
+    otherFiles_ = otherFiles;
+    isStreamingMode_ = BookCommon::isURL(name);
+    isUnsupportedServer_ = isExpandError_ = isUnsupportedFtp_ = isErrorBecauseSolidArchive_ = isNoPage_ = false;
+    isStreamingUnitIsPage_ = false;
+    if (!rd) return false;
+
+    if (lbexpand) rd->setMediaServerExpandMode(*lbexpand);
+    auto s = settings();
+    rd->setSettings(s.get());
+    rd->setUserName(userName_);
+    rd->setPassword(remotePassword.value_or(std::string()));
+    rd->setOtherSettingForRemote(otherSettingsForRemote_);
+    rd->setFileInfo(fileInfo_);
+    isStreamingUnitIsPage_ = rd->isStreamPage();
+    rd->setTargetForOnlineStatus(weak_from_this());
+    rd->setOtherFiles(otherFiles_);
+    {
+        // Published before the open so that cancelStreaming reaches a slow open.
+        std::lock_guard lock(stateMutex_);
+        pageReader_ = rd;
+    }
+
+    bool ok;
+    {
+        std::lock_guard lock(readerMutex_);
+        ok = rd->openFile(name, password, targetFolder, isOfflineMode, isThumbsCreateMode);
+    }
+
+    isUnsupportedServer_ = rd->isUnsupportedServer();
+    isExpandError_ = rd->isExpandError();
+    isNoPage_ = rd->isNoPage();
+    isUnsupportedFtp_ = rd->isUnsupportedFtp();
+    isErrorBecauseSolidArchive_ = rd->isErrorBecauseSolidArchive();
+
+    auto lists = std::make_shared<PageLists>();
+    lists->names = rd->getPageNameList();
+    lists->globals = rd->getGlobalPageNoList();
+    {
+        std::lock_guard lock(stateMutex_);
+        pageLists_ = std::move(lists);
+    }
+    return ok;
+}
+
+void BookReaderEx::joinPreload() {
+    std::lock_guard lock(threadMutex_);
+    preloadThread_.join();
+}
+
+void BookReaderEx::closeBook() {
+    auto rd = reader();
+    // A preload blocked on the network ends at once; then it is waited for.
+    if (rd) rd->cancelStreaming();
+    joinPreload();
+    if (rd) {
+        std::lock_guard lock(readerMutex_);
+        rd->closeFile();
+    }
+    {
+        std::lock_guard lock(stateMutex_);
+        pageReader_.reset();
+        pageLists_.reset();
+    }
+    {
+        std::lock_guard lock(slotMutex_);
+        loadedPage_.reset();
+        pageCache_.reset();
+        pagePreLoad_.reset();
+    }
+    targetPath_.clear();
+    password_.reset();
+    targetFolder_.reset();
+    ActiveLog::writeCheckpoint("closeBook");
+}
+
+// ---- Page lists ------------------------------------------------------------------------
+
+int BookReaderEx::getPageNum() const {
+    auto lists = pageLists();
+    return lists ? static_cast<int>(lists->names.size()) : 0;
+}
+
+std::optional<std::string> BookReaderEx::getPageFilename(int page) const {
+    auto lists = pageLists();
+    if (!lists || page < 0 || static_cast<size_t>(page) >= lists->names.size()) return std::nullopt;
+    return lists->names[static_cast<size_t>(page)];
+}
+
+int BookReaderEx::getPageNoFromFilename(const std::string& name) const {
+    auto lists = pageLists();
+    if (!lists) return -1;
+    auto it = std::find(lists->names.begin(), lists->names.end(), name);
+    return it == lists->names.end() ? -1 : static_cast<int>(it - lists->names.begin());
+}
+
+int BookReaderEx::getGlobalPageNo(int localPage) const {
+    auto lists = pageLists();
+    if (!lists || !lists->globals) return localPage;
+    const auto& g = *lists->globals;
+    size_t i = static_cast<size_t>(std::max(localPage, 0));
+    return i < g.size() ? g[i] : static_cast<int>(g.size());
+}
+
+int BookReaderEx::getLocalPageNo(int globalPage) const {
+    auto lists = pageLists();
+    if (!lists || !lists->globals) return globalPage;
+    const auto& g = *lists->globals;
+    auto it = std::find(g.begin(), g.end(), globalPage);
+    return it == g.end() ? -1 : static_cast<int>(it - g.begin());
+}
+
+std::string BookReaderEx::getBookName() const { return sys::Path::lastPathComponent(targetPath_); }
+
+std::optional<std::string> BookReaderEx::getPassword() const { return password_; }
+
+std::optional<std::string> BookReaderEx::getTargetFolder() const { return targetFolder_; }
+
+int BookReaderEx::getSelectedImageNo() const {
+    auto rd = reader();
+    return rd ? rd->getSelectedImageNo() : 0;
+}
+
+std::optional<std::vector<std::string>> BookReaderEx::getArchiveList(bool isCheckEntityOnly) {
+    auto rd = reader();
+    if (!rd) return std::nullopt;
+    std::lock_guard lock(readerMutex_);
+    return rd->getArchiveList(isCheckEntityOnly);
+}
+
+std::optional<std::vector<std::string>> BookReaderEx::getFolderList(bool isCheckEntityOnly) {
+    auto rd = reader();
+    if (!rd) return std::nullopt;
+    std::lock_guard lock(readerMutex_);
+    return rd->getFolderList(isCheckEntityOnly);
+}
+
+void BookReaderEx::cancelStreaming() {
+    if (auto rd = reader()) rd->cancelStreaming();
+}
+
+// ---- Stream progress -------------------------------------------------------------------
+
+void BookReaderEx::setTargetForOnlineStatus(std::weak_ptr<RemoteStreamReadDelegate> target) {
+    std::lock_guard lock(targetMutex_);
+    targetOnlineStatus_ = std::move(target);
+}
+
+void BookReaderEx::updateCacheStatus(uint64_t count, const uint16_t* map, bool isPage) {
+    std::shared_ptr<RemoteStreamReadDelegate> t;
+    {
+        std::lock_guard lock(targetMutex_);
+        t = targetOnlineStatus_.lock();
+    }
+    if (t) t->updateCacheStatus(count, map, isPage);
+}
+
+void BookReaderEx::updateCacheBlock(int64_t cached, int64_t blockSize, int64_t block, int64_t numBlocks) {
+    std::shared_ptr<RemoteStreamReadDelegate> t;
+    {
+        std::lock_guard lock(targetMutex_);
+        t = targetOnlineStatus_.lock();
+    }
+    if (t) t->updateCacheBlock(cached, blockSize, block, numBlocks);
+}
+
+// ---- Slots ---------------------------------------------------------------------------
+
+std::shared_ptr<const BookPage> BookReaderEx::loadedPage() const {
+    std::lock_guard lock(slotMutex_);
+    return loadedPage_;
+}
+
+void BookReaderEx::addCache(std::shared_ptr<const BookPage> page) {
+    std::lock_guard lock(slotMutex_);
+    pageCache_ = std::move(page);
+}
+
+void BookReaderEx::deleteCache() {
+    std::lock_guard lock(slotMutex_);
+    pageCache_.reset();
+}
+
+std::shared_ptr<const BookPage> BookReaderEx::getTargetCache(const PageLoadRequest& r,
+                                                             const std::shared_ptr<const BookPage>& c) {
+    if (!c) return nullptr;
+    int p;
+    bool e;
+    int d;
+    switch (r.operation) {
+    case PageLoadRequest::kNext:
+        if (r.isNowDividedPage) {
+            p = r.targetPage + (r.secondPage ? 1 : 0);
+            e = !r.secondPage;
+        } else {
+            p = r.targetPage + (r.isNow2PageLoaded ? 2 : 1);
+            e = false;
+        }
+        d = BookPage::kForward;
+        break;
+    case PageLoadRequest::kPrevious: {
+        int k = r.isNowDividedPage ? (r.secondPage ? 0 : 1) : 1;
+        p = r.targetPage - k - (c->is2PageLoaded ? 1 : 0);
+        e = c->isDividedPage && !c->isSpreadPage && (!r.isNowDividedPage || !r.secondPage);
+        d = BookPage::kBackward;
+        break;
+    }
+    case PageLoadRequest::kJumpForward:
+    case PageLoadRequest::kJumpBackward:
+        p = r.targetPage;
+        e = r.secondPage;
+        d = r.operation == PageLoadRequest::kJumpForward ? BookPage::kJumpForward : BookPage::kJumpBackward;
+        break;
+    default: return nullptr;
+    }
+    if (c->targetPage != p || c->isSecondPage != e) return nullptr;
+    // Views are shared with the viewer: the hit is a copy that records how it
+    // was reached, and the slot keeps its own.
+    auto hit = std::make_shared<BookPage>(*c);
+    hit->pageMoveDirection = d;
+    return hit;
+}
+
+bool BookReaderEx::isPageLoaded(const PageLoadRequest& request) const {
+    std::lock_guard lock(slotMutex_);
+    return getTargetCache(request, pageCache_) || getTargetCache(request, pagePreLoad_);
+}
+
+// ---- Loading -----------------------------------------------------------------------------
+
+BookReaderEx::Snapshot BookReaderEx::makeSnapshot() const {
+    Snapshot snap;
+    if (auto s = settings()) snap.values = s->snapshot();
+    snap.screenScale = screenScale_;
+    snap.maxImageLength = maxImageLength_;
+    snap.isThumbsCreateMode = isThumbsCreateMode_;
+    snap.pageCount = getPageNum();
+    return snap;
+}
+
+int BookReaderEx::loadPage(PageLoadRequest r) {
+    ActiveLog::writeCheckpoint("loadPage start");
+    const Snapshot snap = makeSnapshot();
+    if (snap.values && !snap.values->isPreRead && !(isStreamingMode_ && r.isCacheCreator)) {
+        r.isPreloadPages = false;
+        r.isCachePages = false;
+    }
+
+    std::shared_ptr<const BookPage> page;
+    {
+        std::lock_guard lock(slotMutex_);
+        page = getTargetCache(r, pageCache_);
+        if (!page) page = getTargetCache(r, pagePreLoad_);
+        if (r.isCachePages) pageCache_ = loadedPage_;
+        loadedPage_.reset();
+        if (page) loadedPage_ = page;
+    }
+    if (!page) {
+        int result = 0;
+        page = loadedPageOnce(r, snap, result);
+        {
+            std::lock_guard lock(slotMutex_);
+            loadedPage_ = page;
+        }
+        if (result == 1) {
+            ActiveLog::writeCheckpoint("loadPage password");
+            return kLoadPassword;
+        }
+        if (result != 0) {
+            ActiveLog::writeCheckpoint("loadPage error");
+            return kLoadError;
+        }
+    }
+    ActiveLog::writeCheckpoint("loadPage end");
+
+    if (r.isPreloadPages && !isNowPreLoading_.load()) {
+        int operation;
+        if (page->pageMoveDirection == BookPage::kBackward) {
+            if (page->isFirstPage) return kLoadDone;
+            operation = PageLoadRequest::kPrevious;
+        } else {
+            if (page->isLastPage) return kLoadDone;
+            operation = PageLoadRequest::kNext;
+        }
+        PageLoadRequest next{};
+        next.targetPage = page->targetPage;
+        next.operation = operation;
+        next.isNow2PageLoaded = page->is2PageLoaded;
+        next.isNowDividedPage = page->isDividedPage;
+        next.secondPage = page->isSecondPage;
+        next.minimumImageSize = r.minimumImageSize;
+        next.targetSize = r.targetSizePreload;
+        startPreload(next, snap);
+    }
+    return kLoadDone;
+}
+
+void BookReaderEx::startPreload(const PageLoadRequest& r, const Snapshot& snap) {
+    // The busy flag goes up before the thread exists, so that a wait, a close
+    // or a second request never sees a preload that is about to start as idle.
+    bool idle = false;
+    if (!isNowPreLoading_.compare_exchange_strong(idle, true)) return;
+    std::lock_guard lock(threadMutex_);
+    preloadThread_ = sys::Thread();  // the previous one has finished: join it
+    preloadThread_ = sys::Thread([this, r, snap](const std::atomic<bool>&) { preloadThread(r, snap); }, "preload");
+}
+
+void BookReaderEx::preloadThread(PageLoadRequest r, Snapshot snap) {
+    std::unique_lock preloadLock(preloadMutex_);
+    {
+        std::lock_guard lock(slotMutex_);
+        pagePreLoad_.reset();
+    }
+    int result = 0;
+    auto page = loadedPageOnce(r, snap, result);
+    if (result == 0) {
+        std::lock_guard lock(slotMutex_);
+        pagePreLoad_ = std::move(page);
+    }
+    isNowPreLoading_.store(false);
+    preloadDone_.notifyAll();
+}
+
+void BookReaderEx::waitPreloadThread() {
+    std::unique_lock lock(preloadMutex_);
+    preloadDone_.wait(lock, [this] { return !isNowPreLoading_.load(); });
+}
+
+gfx::ImageRef BookReaderEx::getOriginalImage(int page) {
+    auto rd = reader();
+    if (!rd) return nullptr;
+    std::lock_guard lock(readerMutex_);
+    int result = PageReader::kResultFailed;
+    auto image = rd->newLoadAndCreateImage(page, result);
+    return result == PageReader::kResultImage ? image : nullptr;
+}
+
+gfx::ImageRef BookReaderEx::newCreateFilterImage(const gfx::ImageRef& image) const {
+    auto s = settings();
+    auto values = s ? s->snapshot() : nullptr;
+    return applyFilters(image, values.get());
+}
+
+gfx::ImageRef BookReaderEx::centreAndFilter(gfx::ImageRef image, gfx::Size uncapped, bool isOverSize,
+                                            const PageLoadRequest& r, double screenScale, const SettingsValues& v,
+                                            BookPage& out) {
+    out.targetSize = {std::max(uncapped.width, r.minimumImageSize.width),
+                      std::max(uncapped.height, r.minimumImageSize.height)};
+    if (!isOverSize) {
+        // A view smaller than the display sits in its middle.
+        gfx::Point offset;
+        if (auto centred = ImageCommon::newCenterImageIfSmall(image, pixels(out.targetSize, screenScale), &offset)) {
+            image = std::move(centred);
+            out.offset = {offset.x / screenScale, offset.y / screenScale};
+        }
+    }
+    return applyFilters(std::move(image), &v);
+}
+
+gfx::ImageRef BookReaderEx::applyFilters(gfx::ImageRef image, const SettingsValues* values) {
+    if (!image || !values) return image;
+    for (int code : {values->imageFilter_Local1, values->imageFilter_Local2, values->imageFilter_Local3}) {
+        if (auto filtered = ImageCommon::newFilterImage(image, code)) image = std::move(filtered);
+    }
+    return image;
+}
+
+std::shared_ptr<const BookPage> BookReaderEx::placeholder(const PageLoadRequest& r, int page, int direction,
+                                                          bool second) {
+    auto p = std::make_shared<BookPage>();
+    p->image = noImage();
+    p->originalSize = r.minimumImageSize;
+    p->targetSize = r.minimumImageSize;
+    p->zoomScale = 1.0;
+    p->targetPage = page;
+    p->pageMoveDirection = direction;
+    p->isSecondPage = second;
+    return p;
+}
+
+std::shared_ptr<const BookPage> BookReaderEx::loadedPageOnce(const PageLoadRequest& r, const Snapshot& snap,
+                                                             int& result) {
+    auto rd = reader();
+    if (!rd) {
+        result = kLoadError;
+        return placeholder(r, r.targetPage, BookPage::kComposed, false);
+    }
+    std::lock_guard lock(readerMutex_);
+    return composeWithReader(*rd, r, snap, result);
+}
+
+bool BookReaderEx::preparePage(PageReader& reader, int page, int clip, Prepared& p, int& readerResult) {
+    gfx::ImageRef image = reader.newLoadAndCreateImage(page, readerResult);
+    if (readerResult == PageReader::kResultImage) {
+        if (!image) {
+            readerResult = PageReader::kResultFailed;
+            return false;
+        }
+        p.image = image;
+        p.size = {image->pointWidth(), image->pointHeight()};
+        p.sourceSize = {double(image->width()), double(image->height())};
+        if (!positive(p.size)) {
+            readerResult = PageReader::kResultFailed;
+            return false;
+        }
+        if (clip != 0) {
+            gfx::Rect r = blankSpaceRect(image, clip);
+            if (usableRect(r)) {
+                if (auto cropped = ImageCommon::newClipedImage(image, r)) {
+                    p.image = cropped;
+                    p.size = {cropped->pointWidth(), cropped->pointHeight()};
+                }
+            }
+        }
+        return true;
+    }
+    if (readerResult == PageReader::kResultPending) {
+        gfx::Size size = reader.getPendingImageSize();
+        if (!positive(size)) {
+            readerResult = PageReader::kResultFailed;
+            return false;
+        }
+        p.pending = true;
+        p.size = size;
+        p.sourceSize = size;
+        if (clip != 0) {
+            // The margins are found on a small preview, never a full rendering.
+            double k = 800.0 / std::max(size.width, size.height);
+            gfx::Size previewSize{std::max(1.0, std::trunc(size.width * k)), std::max(1.0, std::trunc(size.height * k))};
+            auto preview = reader.newCreatePendingImage(page, previewSize, gfx::Rect(0, 0, 0, 0), gfx::Rect::null(), false);
+            if (preview && preview->pointWidth() > 0) {
+                double factor = preview->pointWidth() / size.width;
+                gfx::Rect r = blankSpaceRect(preview, clip);
+                if (usableRect(r) && factor > 0) {
+                    p.sourceRect = gfx::Rect(r.x() / factor, r.y() / factor, r.width() / factor, r.height() / factor);
+                    p.size = p.sourceRect.size;
+                }
+            }
+        }
+        return true;
+    }
+    return false;
+}
+
+std::shared_ptr<const BookPage> BookReaderEx::composeWithReader(PageReader& reader, const PageLoadRequest& r,
+                                                                const Snapshot& snap, int& result) {
+    static const SettingsValues kNoSettings{};
+    const SettingsValues& v = snap.values ? *snap.values : kNoSettings;
+    const int op = r.operation;
+
+    // What the settings ask for this view.
+    const int clip = snap.isThumbsCreateMode ? 0 : v.clipBlankSpace_Local;
+    const double screenScale = snap.screenScale > 0 ? snap.screenScale : 1.0;
+    bool divide = !snap.isThumbsCreateMode && v.isDivisionPage_Local;
+    const bool stretch = v.isNoAspectFill_Local;
+    const bool singleFirst = (r.targetPage == 0 && (op == PageLoadRequest::kJumpForward || op == PageLoadRequest::kCompose))
+                                 ? v.isSingleViewFirstPage_Local
+                                 : false;
+    if (singleFirst) divide = false;
+    const bool twoUp = v.isDoubleTruck_Local && r.targetSize.width > r.targetSize.height;
+    double centre = v.centerSpace_Local;
+    if (!(centre >= 0 && centre < 1)) centre = 0;
+    const bool leftBound = v.pageDirection_Local == 1;
+    const bool swapHalves = v.isSwitchSplitLeftRight_Local;
+    const bool swapPair = v.isExchangeDoublePage;
+    if (twoUp) divide = false;
+    const bool pairing = twoUp && !stretch && !singleFirst;
+    // The budget is in device pixels; load sizes are in points.
+    const double budget = snap.maxImageLength / (screenScale * screenScale);
+
+    // Which page, and which half of it, the operation moves to.
+    int page;
+    bool second = false;
+    int recorded;
+    bool backward = false;
+    bool oneMove = false;
+    switch (op) {
+    case PageLoadRequest::kNext:
+    case PageLoadRequest::kNextOnePage:
+        if (r.isNowDividedPage) {
+            second = !r.secondPage;
+            page = r.targetPage + (r.secondPage ? 1 : 0);
+        } else {
+            page = r.targetPage + ((op == PageLoadRequest::kNextOnePage || !r.isNow2PageLoaded) ? 1 : 2);
+        }
+        recorded = BookPage::kForward;
+        oneMove = op == PageLoadRequest::kNextOnePage;
+        break;
+    case PageLoadRequest::kPrevious:
+    case PageLoadRequest::kPreviousOnePage:
+        if (r.isNowDividedPage) {
+            second = !r.secondPage;
+            page = r.targetPage - (second ? 1 : 0);
+        } else {
+            page = r.targetPage - 1;
+        }
+        recorded = BookPage::kBackward;
+        backward = true;
+        oneMove = op == PageLoadRequest::kPreviousOnePage;
+        break;
+    default:
+        page = r.targetPage;
+        second = r.secondPage;
+        recorded = op == PageLoadRequest::kJumpForward    ? BookPage::kJumpForward
+                   : op == PageLoadRequest::kJumpBackward ? BookPage::kJumpBackward
+                                                          : BookPage::kComposed;
+        break;
+    }
+
+    auto fail = [&](int readerResult) {
+        result = readerResult == PageReader::kResultPassword ? kLoadPassword : kLoadError;
+        return placeholder(r, page, recorded, second);
+    };
+
+    Prepared main;
+    int readerResult = PageReader::kResultFailed;
+    if (!preparePage(reader, page, clip, main, readerResult)) return fail(readerResult);
+    const double pageW = main.size.width, pageH = main.size.height;
+    const bool wide = pageW > pageH;
+
+    if (stretch && positive(gfx::Size{r.targetSize.width, r.targetSize.height})) {
+        // The page takes the display's proportions (each half of a page that
+        // will be divided does).
+        const double aspect = r.targetSize.width / r.targetSize.height;
+        gfx::Size s;
+        if (pageW / pageH < aspect) {
+            s = {std::trunc(pageH * aspect), std::trunc(pageH)};
+        } else {
+            s = {std::trunc(pageW), std::trunc(pageW / aspect)};
+        }
+        if (divide && wide) s.width *= 2;
+        if (positive(s)) {
+            if (!main.pending) {
+                auto scaled = ImageCommon::newScaledImage(main.image, s);
+                if (!scaled) return fail(PageReader::kResultFailed);
+                main.image = scaled;
+            }
+            main.size = s;
+        }
+    }
+
+    auto view = std::make_shared<BookPage>();
+    BookPage& out = *view;
+    out.sourceImageSize1 = main.sourceSize;
+    out.isMoveHalfPage = oneMove;
+    out.pageMoveDirection = recorded;
+
+    gfx::ImageRef image;
+    bool isOverSize = false;
+    double zoomScale = 1.0;
+    gfx::Size uncapped;
+    gfx::Size loadSize;
+    bool paired = false;
+    bool divided = false;
+    const int count = snap.pageCount;
+
+    if (pairing && !(main.size.width > main.size.height)) {
+        const int partner = op == PageLoadRequest::kPrevious ? page - 1 : page + 1;
+        Prepared other;
+        int otherResult = PageReader::kResultFailed;
+        if (partner >= 0 && partner < count && preparePage(reader, partner, clip, other, otherResult) &&
+            !(other.size.width > other.size.height)) {
+            CompositionScope composing;
+            const gfx::Size pairSize{2 * std::max(main.size.width, other.size.width) / (1 - centre),
+                                     std::max(main.size.height, other.size.height)};
+            loadSize = calcLoadImageSize(r.targetSize, pairSize, r.minimumImageSize, budget, &isOverSize,
+                                         &zoomScale, &uncapped);
+            if (!positive(loadSize)) return fail(PageReader::kResultFailed);
+            const gfx::Size half{screenScale * (1 - centre) * loadSize.width / 2, screenScale * loadSize.height};
+            auto render = [&](Prepared& p, int number) -> gfx::ImageRef {
+                if (!p.pending) return p.image;
+                return reader.newCreatePendingImage(number, half, p.sourceRect, gfx::Rect::null(), true);
+            };
+            gfx::ImageRef mainImage = render(main, page);
+            gfx::ImageRef otherImage = render(other, partner);
+            if (!mainImage || !otherImage) return fail(PageReader::kResultFailed);
+            const bool flip = op == PageLoadRequest::kPrevious ? !leftBound : leftBound;
+            const bool partnerLeft = swapPair == flip;
+            image = ImageCommon::newScaledImageWithLeftImage(partnerLeft ? otherImage : mainImage,
+                                                             partnerLeft ? mainImage : otherImage,
+                                                             pixels(loadSize, screenScale), centre);
+            if (!image) return fail(PageReader::kResultFailed);
+            paired = true;
+            second = false;
+            out.targetPage = std::min(page, partner);
+            out.originalSize = pairSize;
+            out.sourceImageSize2 = other.sourceSize;
+            out.is2PageLoaded = true;
+            image = centreAndFilter(image, uncapped, isOverSize, r, screenScale, v, out);
+        }
+    }
+
+    if (!paired) {
+        CompositionScope composing;
+        const double w = main.size.width, h = main.size.height;
+        divided = divide && w > h;
+        if (divided) {
+            if (backward && !r.isNowDividedPage) second = true;
+            const gfx::Size halfSize{w / 2, h};
+            loadSize = calcLoadImageSize(r.targetSize, halfSize, r.minimumImageSize, budget, &isOverSize,
+                                         &zoomScale, &uncapped);
+            if (!positive(loadSize)) return fail(PageReader::kResultFailed);
+            const gfx::Size px = pixels(loadSize, screenScale);
+            // A right-bound book shows the right half first.
+            const double left = ((!leftBound) ^ swapHalves ^ second) ? w / 2 : 0;
+            if (main.pending) {
+                const double ox = main.sourceRect.isNull() ? 0 : main.sourceRect.x();
+                const double oy = main.sourceRect.isNull() ? 0 : main.sourceRect.y();
+                auto rendered = reader.newCreatePendingImage(page, px, gfx::Rect(ox + left, oy, w / 2, h),
+                                                             gfx::Rect::null(), true);
+                image = rendered ? ImageCommon::newScaledImage(rendered, px) : nullptr;
+            } else {
+                image = ImageCommon::newScaledImage(main.image, px, gfx::Rect(left, 0, w / 2, h));
+            }
+            out.originalSize = halfSize;
+        } else {
+            second = false;
+            loadSize = calcLoadImageSize(r.targetSize, main.size, r.minimumImageSize, budget, &isOverSize,
+                                         &zoomScale, &uncapped);
+            if (!positive(loadSize)) return fail(PageReader::kResultFailed);
+            const gfx::Size px = pixels(loadSize, screenScale);
+            if (main.pending) {
+                image = reader.newCreatePendingImage(page, px, main.sourceRect, gfx::Rect::null(), true);
+            } else if (main.image->width() == int(px.width) && main.image->height() == int(px.height)) {
+                image = main.image;
+            } else {
+                image = ImageCommon::newScaledImage(main.image, px);
+            }
+            out.originalSize = main.size;
+        }
+        if (!image) return fail(PageReader::kResultFailed);
+        out.targetPage = page;
+        out.isDividedPage = divided;
+        image = centreAndFilter(image, uncapped, isOverSize, r, screenScale, v, out);
+    }
+
+    out.image = image;
+    out.isSecondPage = second;
+    out.zoomScale = zoomScale;
+    out.isFirstPage = out.targetPage == 0 && !second;
+    out.isLastPage = (out.targetPage == count - 1 && !paired && (second || !divided)) ||
+                     (out.targetPage == count - 2 && paired);
+    result = kLoadDone;
+    return view;
+}

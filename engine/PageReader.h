@@ -1,0 +1,157 @@
+#pragma once
+
+#include "engine/RemoteStreamRead.h"
+#include "platform/core/PlistDictionary.h"
+#include "platform/graphics/Geometry.h"
+#include "platform/graphics/Image.h"
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+class Settings;
+class UrlListStream;
+
+// What the reading session knows of a book format: a numbered list of pages,
+// each of which it can ask for as an image. The zip, RAR, 7z and PDF readers
+// derive from this class; the class itself reads books made of loose image
+// files: a local folder, a list of image addresses, or a book that the
+// companion server hands out page by page.
+//
+// Page names are raw bytes, not text: archive entries made on other systems
+// keep their stored bytes (Shift-JIS and the like). Every name in
+// getPageNameList() ends with one NUL byte, which is part of the name, and
+// getGlobalPageNoList() is parallel to it. A global page number counts the
+// pages of everything that was opened as one book (all the folders of an
+// archive), a local one only the pages listed.
+//
+// The session calls one reader from one thread at a time (its page-reader
+// lock), except cancelStreaming and the stream callbacks, which may come
+// from any thread.
+class PageReader : public RemoteStreamReadDelegate, public std::enable_shared_from_this<PageReader> {
+public:
+    // Results of newLoadAndCreateImage; any other value is a failure too.
+    enum Result {
+        kResultImage = 0,     // a decoded image is returned
+        kResultPending = 1,   // render later with newCreatePendingImage (PDF)
+        kResultFailed = 3,    // no image
+        kResultPassword = 4,  // a password is needed
+    };
+
+    // Names with a dot and one of the image extensions (any case) at least 5 bytes long.
+    static bool isImageFileWithFilename(const char* name);
+
+    PageReader();
+    ~PageReader() override;
+    PageReader(const PageReader&) = delete;
+    PageReader& operator=(const PageReader&) = delete;
+
+    // The receiver of the stream-cache callbacks (the session); not owned.
+    virtual void setTargetForOnlineStatus(std::weak_ptr<RemoteStreamReadDelegate> target);
+    // Forgets the target and cancels the stream, so that a page load blocked
+    // on the network returns at once. Any thread.
+    virtual void cancelStreaming();
+
+    // Opens the book `name`: a file of the image folder, an image address, or
+    // (in companion-server mode) the book's address. A second open closes the
+    // first. `targetFolder` picks one folder of a companion-server archive.
+    virtual bool openFile(const std::string& name, const std::optional<std::string>& password,
+                          const std::optional<std::string>& targetFolder, bool isOfflineMode,
+                          bool isThumbsCreateMode);
+    virtual void closeFile();
+
+    // The page of the image the user opened (image folders).
+    int32_t getSelectedImageNo() const { return selectedImageNo_; }
+    // Other files of the book's folder given by the opener (an image address
+    // book lists its pages here); empty clears them.
+    void setOtherFiles(const std::vector<std::string>& files);
+    // Companion-server mode: the server's page-list path.
+    void setMediaServerExpandMode(const std::string& lbexpand);
+
+    // Archives inside an archive (raw names, no NUL); nothing here.
+    virtual std::optional<std::vector<std::string>> getArchiveList(bool isCheckEntityOnly);
+    // Folders holding pages; nothing when the open listed none.
+    virtual std::optional<std::vector<std::string>> getFolderList(bool isCheckEntityOnly);
+
+    // The page `page` as an image, with one of the results above in `result`.
+    virtual gfx::ImageRef newLoadAndCreateImage(int page, int& result);
+    // Pending pages only: the size at which the page last asked for should be
+    // rendered, and its rendering.
+    virtual gfx::Size getPendingImageSize();
+    virtual gfx::ImageRef newCreatePendingImage(int page, gfx::Size targetSize, gfx::Rect sourceRect,
+                                                gfx::Rect clipRect, bool optimizeTargetSize);
+
+    virtual std::vector<std::string> getPageNameList() const;
+    // Nothing when the format has no global numbers.
+    virtual std::optional<std::vector<int32_t>> getGlobalPageNoList() const;
+    // True when the stream's units are pages (a block map otherwise).
+    virtual bool isStreamPage() const;
+    // Solid archives decode pages only in order (RAR, 7z); false here.
+    virtual bool isSolidArhive();
+
+    // Stream progress, passed on to the target.
+    void updateCacheStatus(uint64_t count, const uint16_t* map, bool isPage) override;
+    void updateCacheBlock(int64_t cached, int64_t blockSize, int64_t block, int64_t numBlocks) override;
+
+    // Why the last open failed (read after openFile).
+    bool isUnsupportedServer() const { return isUnsupportedServer_; }
+    bool isUnsupportedFtp() const { return isUnsupportedFtp_; }
+    bool isExpandError() const { return isExpandError_; }
+    bool isErrorBecauseSolidArchive() const { return isErrorBecauseSolidArchive_; }
+    bool isNoPage() const { return isNoPage_; }
+
+    // Remote credentials and the book's settings, handed over before the open.
+    const std::string& userName() const { return userName_; }
+    void setUserName(const std::string& v) { userName_ = v; }
+    const std::string& password() const { return password_; }
+    void setPassword(const std::string& v) { password_ = v; }
+    const sys::PlistDictionary& otherSettingForRemote() const { return otherSettingForRemote_; }
+    void setOtherSettingForRemote(const sys::PlistDictionary& v) { otherSettingForRemote_ = v; }
+    const sys::PlistDictionary& fileInfo() const { return fileInfo_; }
+    void setFileInfo(const sys::PlistDictionary& v) { fileInfo_ = v; }
+    // Not owned; must outlive the reader.
+    Settings* settings() const { return settings_; }
+    void setSettings(Settings* s) { settings_ = s; }
+
+protected:
+    std::shared_ptr<RemoteStreamReadDelegate> target() const;
+
+    bool isUnsupportedServer_ = false;
+    bool isUnsupportedFtp_ = false;
+    bool isExpandError_ = false;
+    bool isErrorBecauseSolidArchive_ = false;
+    bool isNoPage_ = false;
+
+private:
+    bool openLocalFolder(const std::string& name);
+    bool openUrlList(const std::string& name, bool isOfflineMode, bool isThumbsCreateMode);
+    bool openExpand(const std::string& name, const std::optional<std::string>& targetFolder,
+                    bool isOfflineMode, bool isThumbsCreateMode);
+    std::shared_ptr<UrlListStream> makeStream(bool isOfflineMode, bool isThumbsCreateMode);
+    std::shared_ptr<UrlListStream> stream() const;
+    void setStream(std::shared_ptr<UrlListStream> s);
+    void appendPage(const std::string& name, int32_t globalNo);
+
+    int32_t selectedImageNo_ = 0;
+    std::vector<std::string> fileList_;       // folder: names; URL list: addresses; expand: entry paths
+    std::vector<std::string> fileListNSData_; // the same as bytes with the NUL
+    std::vector<int32_t> globalPageNoList_;
+    std::optional<std::vector<std::string>> folderList_;
+    std::string basePath_;
+    std::vector<std::string> otherFileList_;
+    bool isURL_ = false;
+    std::string lbexpand_;
+
+    std::string userName_, password_;
+    sys::PlistDictionary otherSettingForRemote_, fileInfo_;
+    Settings* settings_ = nullptr;
+
+    // The stream and the target are reached from other threads (cancel,
+    // callbacks) while a page load runs.
+    mutable std::mutex shareMutex_;
+    std::shared_ptr<UrlListStream> stream_;
+    std::weak_ptr<RemoteStreamReadDelegate> target_;
+};

@@ -1,0 +1,429 @@
+#include "engine/BookReaderEx.h"
+
+#include "engine/ImageCommon.h"
+#include "platform/core/FileManager.h"
+#include "tests/engine/BookSessionFixture.h"
+
+#include <filesystem>
+#include <gtest/gtest.h>
+
+namespace {
+
+using test::colourNear;
+using test::pageColour;
+constexpr uint32_t kClear = 0x00000000;
+
+class BookComposeTest : public test::BookSessionFixture {
+protected:
+    static uint32_t at(const std::shared_ptr<const BookPage>& p, int x, int y) { return p->image->pixel(x, y); }
+    static uint32_t inverted(uint32_t c) { return gfx::argb(255, 255 - gfx::redOf(c), 255 - gfx::greenOf(c), 255 - gfx::blueOf(c)); }
+};
+
+TEST_F(BookComposeTest, SinglePageFitsTheAreaAndIsCentred) {
+    openBook(2);
+    EXPECT_EQ(session->getPageNum(), kPages);
+    EXPECT_EQ(session->getSelectedImageNo(), 2);
+    EXPECT_EQ(session->readerKind(), BookReaderEx::ReaderKind::ImageFolder);
+
+    auto p = load(PageLoadRequest::kCompose, 0, {300, 600});
+    ASSERT_TRUE(p && p->image);
+    // 200 x 300 fitted into 300 x 600 is 300 x 450, centred on the area.
+    EXPECT_EQ(p->image->width(), 300);
+    EXPECT_EQ(p->image->height(), 600);
+    EXPECT_EQ(p->offset, (gfx::Point{0, 75}));
+    EXPECT_DOUBLE_EQ(p->zoomScale, 1.5);
+    EXPECT_EQ(p->originalSize, (gfx::Size{200, 300}));
+    EXPECT_EQ(p->targetSize, (gfx::Size{300, 600}));
+    EXPECT_EQ(p->sourceImageSize1, (gfx::Size{200, 300}));
+    EXPECT_TRUE(colourNear(at(p, 75, 300), pageColour(0, false)));
+    EXPECT_TRUE(colourNear(at(p, 225, 300), pageColour(0, true)));
+    EXPECT_TRUE(colourNear(at(p, 150, 20), kClear, 0));
+    EXPECT_TRUE(colourNear(at(p, 150, 590), kClear, 0));
+    EXPECT_EQ(p->targetPage, 0);
+    EXPECT_EQ(p->pageMoveDirection, BookPage::kComposed);
+    EXPECT_TRUE(p->isFirstPage);
+    EXPECT_FALSE(p->isLastPage);
+    EXPECT_FALSE(p->is2PageLoaded || p->isDividedPage || p->isSecondPage || p->isMoveHalfPage);
+    EXPECT_FALSE(BookReaderEx::isPageComposing());
+
+    // Forward and back by one view; the last page knows it is last.
+    p = load(PageLoadRequest::kNext, 0, {300, 600});
+    EXPECT_EQ(p->targetPage, 1);
+    EXPECT_EQ(p->pageMoveDirection, BookPage::kForward);
+    EXPECT_FALSE(p->isFirstPage);
+    p = load(PageLoadRequest::kPrevious, 0, {300, 600});
+    EXPECT_EQ(p->targetPage, 0);
+    EXPECT_EQ(p->pageMoveDirection, BookPage::kBackward);
+    p = load(PageLoadRequest::kJumpForward, kPages - 1, {300, 600});
+    EXPECT_TRUE(p->isLastPage);
+    EXPECT_EQ(p->pageMoveDirection, BookPage::kJumpForward);
+}
+
+TEST_F(BookComposeTest, ScreenScaleMakesDevicePixelsAndPointOffsets) {
+    useProfile("desktop", 2.0);
+    openBook();
+    auto p = load(PageLoadRequest::kCompose, 0, {300, 600});
+    EXPECT_EQ(p->image->width(), 600);
+    EXPECT_EQ(p->image->height(), 1200);
+    EXPECT_EQ(p->offset, (gfx::Point{0, 75})) << "the offset stays in points";
+    EXPECT_EQ(p->targetSize, (gfx::Size{300, 600}));
+    EXPECT_TRUE(colourNear(at(p, 150, 600), pageColour(0, false)));
+    EXPECT_TRUE(colourNear(at(p, 450, 600), pageColour(0, true)));
+}
+
+TEST_F(BookComposeTest, WidePageIsDividedRightHalfFirstInARightBoundBook) {
+    set("isDivisionPage", true);
+    openBook();
+    const gfx::Size area{300, 600};
+    auto p = load(PageLoadRequest::kJumpForward, kWidePage, area);
+    ASSERT_TRUE(p->image);
+    EXPECT_TRUE(p->isDividedPage);
+    EXPECT_FALSE(p->isSecondPage);
+    EXPECT_EQ(p->originalSize, (gfx::Size{200, 300}));
+    EXPECT_EQ(p->sourceImageSize1, (gfx::Size{400, 300}));
+    EXPECT_EQ(p->image->width(), 300);
+    EXPECT_EQ(p->image->height(), 600);
+    EXPECT_TRUE(colourNear(at(p, 150, 300), pageColour(kWidePage, true)));
+
+    // Next: the other half of the same page, then the next page's only view.
+    p = load(PageLoadRequest::kNext, 0, area);
+    EXPECT_EQ(p->targetPage, kWidePage);
+    EXPECT_TRUE(p->isDividedPage && p->isSecondPage);
+    EXPECT_TRUE(colourNear(at(p, 150, 300), pageColour(kWidePage, false)));
+    p = load(PageLoadRequest::kNext, 0, area);
+    EXPECT_EQ(p->targetPage, kWidePage + 1);
+    EXPECT_FALSE(p->isDividedPage || p->isSecondPage);
+
+    // Back onto the wide page: its second half first, then its first half.
+    p = load(PageLoadRequest::kPrevious, 0, area);
+    EXPECT_EQ(p->targetPage, kWidePage);
+    EXPECT_TRUE(p->isSecondPage);
+    EXPECT_TRUE(colourNear(at(p, 150, 300), pageColour(kWidePage, false)));
+    p = load(PageLoadRequest::kPrevious, 0, area);
+    EXPECT_EQ(p->targetPage, kWidePage);
+    EXPECT_FALSE(p->isSecondPage);
+    EXPECT_TRUE(colourNear(at(p, 150, 300), pageColour(kWidePage, true)));
+    p = load(PageLoadRequest::kPrevious, 0, area);
+    EXPECT_EQ(p->targetPage, kWidePage - 1);
+    EXPECT_FALSE(p->isDividedPage);
+}
+
+TEST_F(BookComposeTest, DividedHalvesFollowDirectionAndSwap) {
+    set("isDivisionPage", true);
+    set("pageDirection", "right");  // left-bound: the left half comes first
+    openBook();
+    auto p = load(PageLoadRequest::kJumpForward, kWidePage, {300, 600});
+    EXPECT_TRUE(colourNear(at(p, 150, 300), pageColour(kWidePage, false)));
+    set("isSwitchSplitLeftRight", true);
+    p = load(PageLoadRequest::kJumpForward, kWidePage, {300, 600});
+    EXPECT_TRUE(colourNear(at(p, 150, 300), pageColour(kWidePage, true)));
+    // Division is a viewer setting, never a thumbnail's.
+    session->closeBook();
+    ASSERT_TRUE(session->openBookWithName(pagePath(0), {}, std::nullopt, std::nullopt, std::nullopt, false, true));
+    p = load(PageLoadRequest::kCompose, kWidePage, {300, 600});
+    EXPECT_FALSE(p->isDividedPage);
+    EXPECT_EQ(p->originalSize, (gfx::Size{400, 300}));
+}
+
+TEST_F(BookComposeTest, SpreadPutsTheNextPageOnTheLeftOfARightBoundBook) {
+    set("isDoubleTruck", true);
+    set("isDivisionPage", true);  // never divides in a two-page view
+    openBook();
+    const gfx::Size area{800, 300};
+    auto p = load(PageLoadRequest::kJumpForward, 0, area);
+    ASSERT_TRUE(p->is2PageLoaded);
+    EXPECT_EQ(p->targetPage, 0);
+    EXPECT_EQ(p->originalSize, (gfx::Size{400, 300}));
+    EXPECT_EQ(p->sourceImageSize2, (gfx::Size{200, 300}));
+    EXPECT_EQ(p->image->width(), 800);
+    EXPECT_EQ(p->image->height(), 300);
+    EXPECT_EQ(p->offset, (gfx::Point{200, 0}));
+    // Page 1 on the left, page 0 on the right.
+    EXPECT_TRUE(colourNear(at(p, 250, 150), pageColour(1, false)));
+    EXPECT_TRUE(colourNear(at(p, 350, 150), pageColour(1, true)));
+    EXPECT_TRUE(colourNear(at(p, 450, 150), pageColour(0, false)));
+    EXPECT_TRUE(colourNear(at(p, 550, 150), pageColour(0, true)));
+    EXPECT_TRUE(colourNear(at(p, 100, 150), kClear, 0));
+
+    // The next view would pair 2 with the wide page 3: page 2 shows alone,
+    // and the wide page after it whole.
+    p = load(PageLoadRequest::kNext, 0, area);
+    EXPECT_EQ(p->targetPage, 2);
+    EXPECT_FALSE(p->is2PageLoaded);
+    p = load(PageLoadRequest::kNext, 0, area);
+    EXPECT_EQ(p->targetPage, kWidePage);
+    EXPECT_FALSE(p->is2PageLoaded || p->isDividedPage);
+    p = load(PageLoadRequest::kNext, 0, area);
+    EXPECT_TRUE(p->is2PageLoaded);
+    EXPECT_EQ(p->targetPage, 4);
+    p = load(PageLoadRequest::kNext, 0, area);
+    EXPECT_EQ(p->targetPage, 6);
+    EXPECT_TRUE(p->isLastPage) << "a pair ending on the last page";
+
+    // Backward from (6, 7): pages 4 and 5, still 5 on the left.
+    p = load(PageLoadRequest::kPrevious, 0, area);
+    EXPECT_EQ(p->targetPage, 4);
+    EXPECT_TRUE(p->is2PageLoaded);
+    EXPECT_EQ(p->pageMoveDirection, BookPage::kBackward);
+    EXPECT_TRUE(colourNear(at(p, 250, 150), pageColour(5, false)));
+    EXPECT_TRUE(colourNear(at(p, 450, 150), pageColour(4, false)));
+
+    // A one-page step moves the pair by one page.
+    p = load(PageLoadRequest::kNextOnePage, 0, area);
+    EXPECT_EQ(p->targetPage, 5);
+    EXPECT_TRUE(p->is2PageLoaded && p->isMoveHalfPage);
+
+    // A portrait area never pairs.
+    p = load(PageLoadRequest::kCompose, 0, {300, 600});
+    EXPECT_FALSE(p->is2PageLoaded);
+}
+
+TEST_F(BookComposeTest, SpreadOrderFollowsDirectionAndExchange) {
+    set("isDoubleTruck", true);
+    set("pageDirection", "right");  // left-bound
+    openBook();
+    const gfx::Size area{800, 300};
+    auto p = load(PageLoadRequest::kJumpForward, 0, area);
+    EXPECT_TRUE(colourNear(at(p, 250, 150), pageColour(0, false)));
+    EXPECT_TRUE(colourNear(at(p, 450, 150), pageColour(1, false)));
+    p = load(PageLoadRequest::kJumpForward, 6, area);
+    p = load(PageLoadRequest::kPrevious, 0, area);
+    EXPECT_EQ(p->targetPage, 4);
+    EXPECT_TRUE(colourNear(at(p, 250, 150), pageColour(4, false)));
+    EXPECT_TRUE(colourNear(at(p, 450, 150), pageColour(5, false)));
+
+    set("pageDirection", "left");
+    set("isExchangeDoublePage", true);
+    p = load(PageLoadRequest::kJumpForward, 0, area);
+    EXPECT_TRUE(colourNear(at(p, 250, 150), pageColour(0, false))) << "exchanged: page 0 on the left";
+    EXPECT_TRUE(colourNear(at(p, 450, 150), pageColour(1, false)));
+}
+
+TEST_F(BookComposeTest, SpreadLeavesTheCentreSpaceBetweenThePages) {
+    set("isDoubleTruck", true);
+    set("centerSpace", "10");
+    openBook();
+    auto p = load(PageLoadRequest::kJumpForward, 0, {800, 300});
+    ASSERT_TRUE(p->is2PageLoaded);
+    // 2 x 200 / 0.9 wide; the pages stand 45 points apart in the middle.
+    EXPECT_NEAR(p->originalSize.width, 444.44, 0.01);
+    EXPECT_EQ(p->offset, (gfx::Point{178, 0}));
+    EXPECT_TRUE(colourNear(at(p, 400, 150), kClear, 0));
+    EXPECT_TRUE(colourNear(at(p, 300, 150), pageColour(1, true)));
+    EXPECT_TRUE(colourNear(at(p, 500, 150), pageColour(0, false)));
+}
+
+TEST_F(BookComposeTest, FirstPageAloneWhenAsked) {
+    set("isDoubleTruck", true);
+    set("isSingleViewFirstPage", true);
+    openBook();
+    auto p = load(PageLoadRequest::kJumpForward, 0, {800, 300});
+    EXPECT_FALSE(p->is2PageLoaded);
+    EXPECT_EQ(p->targetPage, 0);
+    p = load(PageLoadRequest::kNext, 0, {800, 300});
+    EXPECT_TRUE(p->is2PageLoaded) << "only page 0 stands alone";
+    EXPECT_EQ(p->targetPage, 1);
+}
+
+TEST_F(BookComposeTest, StretchedPageFillsTheArea) {
+    set("isNoAspectFill", true);
+    openBook();
+    auto p = load(PageLoadRequest::kCompose, 0, {300, 300});
+    EXPECT_EQ(p->originalSize, (gfx::Size{300, 300}));
+    EXPECT_EQ(p->image->width(), 300);
+    EXPECT_EQ(p->image->height(), 300);
+    EXPECT_EQ(p->offset, (gfx::Point{0, 0}));
+    EXPECT_TRUE(colourNear(at(p, 10, 150), pageColour(0, false)));
+    EXPECT_TRUE(colourNear(at(p, 290, 150), pageColour(0, true)));
+    EXPECT_TRUE(colourNear(at(p, 2, 2), pageColour(0, false)));
+    EXPECT_TRUE(colourNear(at(p, 297, 297), pageColour(0, true)));
+
+    // A divided wide page gives each half the area's proportions.
+    set("isDivisionPage", true);
+    p = load(PageLoadRequest::kJumpForward, kWidePage, {300, 300});
+    EXPECT_TRUE(p->isDividedPage);
+    EXPECT_EQ(p->originalSize, (gfx::Size{400, 400}));
+    EXPECT_TRUE(colourNear(at(p, 2, 2), pageColour(kWidePage, true)));
+    EXPECT_TRUE(colourNear(at(p, 297, 297), pageColour(kWidePage, true)));
+
+    // A zero area holds no page: the view fails, without dividing by zero.
+    p = load(PageLoadRequest::kCompose, 0, {0, 0}, BookReaderEx::kLoadError);
+    EXPECT_TRUE(p->image);
+}
+
+TEST_F(BookComposeTest, BlankMarginsAreClipped) {
+    const uint32_t white = 0xFFFFFFFF;
+    // A 120 x 220 picture inside a 40-pixel white margin.
+    ASSERT_TRUE(test::writeBmp(pagePath(1), 200, 300, [&](int x, int y) {
+        if (x < 40 || x >= 160 || y < 40 || y >= 260) return white;
+        return x < 100 ? pageColour(1, false) : pageColour(1, true);
+    }));
+    set("clipBlankSpace", "normal");
+    openBook();
+    auto natural = [&] {
+        PageLoadRequest r = request(PageLoadRequest::kCompose, 1, {1, 1});
+        r.targetSize = {ImageSizeLoad::kModeZoom, 1, 1, 1.0};
+        EXPECT_EQ(session->loadPage(r), 0);
+        return session->loadedPage();
+    };
+    auto p = natural();
+    EXPECT_NEAR(p->originalSize.width, 120, 3);
+    EXPECT_NEAR(p->originalSize.height, 220, 3);
+    EXPECT_EQ(p->sourceImageSize1, (gfx::Size{200, 300}));
+    EXPECT_TRUE(colourNear(at(p, 1, 1), pageColour(1, false)));
+    EXPECT_TRUE(colourNear(at(p, 110, 200), pageColour(1, true)));
+
+    set("clipBlankSpace", "white");
+    p = natural();
+    EXPECT_GE(p->originalSize.width, 120);
+    EXPECT_LE(p->originalSize.width, 140);
+    EXPECT_GE(p->originalSize.height, 220);
+    EXPECT_LE(p->originalSize.height, 240);
+
+    set("clipBlankSpace", "none");
+    p = natural();
+    EXPECT_EQ(p->originalSize, (gfx::Size{200, 300}));
+}
+
+TEST_F(BookComposeTest, ThreeFilterSlotsApplyInOrder) {
+    set("imageFilter", "invert_colors");
+    openBook();
+    auto p = load(PageLoadRequest::kCompose, 0, {300, 600});
+    EXPECT_TRUE(colourNear(at(p, 75, 300), inverted(pageColour(0, false))));
+    EXPECT_TRUE(colourNear(at(p, 150, 20), kClear, 0)) << "the centring margin stays clear";
+
+    set("imageFilter2", "mirror");
+    set("imageFilter3", "no_such_filter");
+    p = load(PageLoadRequest::kCompose, 0, {300, 600});
+    EXPECT_TRUE(colourNear(at(p, 75, 300), inverted(pageColour(0, true))));
+    EXPECT_TRUE(colourNear(at(p, 225, 300), inverted(pageColour(0, false))));
+
+    // The same filters on any image.
+    auto plain = gfx::Image::make(2, 1, {pageColour(2, false), pageColour(2, true)});
+    auto filtered = session->newCreateFilterImage(plain);
+    ASSERT_TRUE(filtered);
+    EXPECT_TRUE(colourNear(filtered->pixel(0, 0), inverted(pageColour(2, true))));
+    // The original image is neither composed nor filtered.
+    auto original = session->getOriginalImage(0);
+    ASSERT_TRUE(original);
+    EXPECT_EQ(original->width(), 200);
+    EXPECT_TRUE(colourNear(original->pixel(10, 10), pageColour(0, false), 0));
+    EXPECT_FALSE(session->getOriginalImage(kPages));
+}
+
+TEST_F(BookComposeTest, ComposedViewsStayWithinThePixelBudget) {
+    useProfile("phone-se");  // scale 2, 2,250,000 pixels
+    ASSERT_TRUE(test::writeHalvesPage(pagePath(0), 1000, 750, pageColour(0, false), pageColour(0, true)));
+    openBook();
+    EXPECT_EQ(session->maxImageLength(), 2'250'000);
+    PageLoadRequest r = request(PageLoadRequest::kCompose, 0, {100, 100});
+    r.targetSize = {ImageSizeLoad::kModeZoom, 100, 100, 3.0};
+    ASSERT_EQ(session->loadPage(r), 0);
+    auto p = session->loadedPage();
+    EXPECT_LE(int64_t(p->image->width()) * p->image->height(), 2'250'000);
+    EXPECT_EQ(p->image->width(), 1732);
+    EXPECT_EQ(p->image->height(), 1298);
+    EXPECT_EQ(p->targetSize, (gfx::Size{3000, 2250})) << "the uncapped size";
+    EXPECT_EQ(p->offset, (gfx::Point{0, 0})) << "a capped view is not centred";
+    EXPECT_DOUBLE_EQ(p->zoomScale, 3.0);
+}
+
+TEST_F(BookComposeTest, UnreadablePageGivesThePlaceholder) {
+    ASSERT_TRUE(sys::FileManager::writeFile(pagePath(4), "broken"));
+    openBook();
+    auto p = load(PageLoadRequest::kJumpForward, 4, {300, 600}, BookReaderEx::kLoadError);
+    ASSERT_TRUE(p && p->image);
+    EXPECT_EQ(p->targetPage, 4);
+    EXPECT_EQ(p->originalSize, (gfx::Size{300, 600}));
+    EXPECT_EQ(p->targetSize, (gfx::Size{300, 600}));
+    EXPECT_DOUBLE_EQ(p->zoomScale, 1.0);
+    EXPECT_EQ(p->pageMoveDirection, BookPage::kJumpForward);
+    // Before the first and past the last page the reader refuses.
+    load(PageLoadRequest::kJumpBackward, 0, {300, 600});
+    load(PageLoadRequest::kPrevious, 0, {300, 600}, BookReaderEx::kLoadError);
+    load(PageLoadRequest::kCompose, kPages, {300, 600}, BookReaderEx::kLoadError);
+    EXPECT_FALSE(BookReaderEx::isPageComposing());
+}
+
+TEST_F(BookComposeTest, FixturePagesOpenAsAFolder) {
+    test::TempDir pages{"fixturepages"};
+    for (const char* n : {"01.jpg", "02.jpg", "03.jpg", "04.jpg", "05.jpg", "06.png", "07.jpg", "08.jpg"})
+        std::filesystem::copy_file(test::dataPath(std::string("pages/") + n), pages.file(n));
+    set("isDivisionPage", true);
+    session = std::make_shared<BookReaderEx>();
+    session->setSettings(settings);
+    ASSERT_TRUE(session->openBookWithName(pages.file("03.jpg"), {}, std::nullopt, std::nullopt, std::nullopt,
+                                          false, false));
+    EXPECT_EQ(session->getPageNum(), 8);
+    EXPECT_EQ(session->getSelectedImageNo(), 2);
+    EXPECT_EQ(session->getBookName(), "03.jpg");
+
+    auto light = [](uint32_t c) { return gfx::redOf(c) > 200 && gfx::greenOf(c) > 200 && gfx::blueOf(c) > 200; };
+    auto dark = [](uint32_t c) { return gfx::redOf(c) < 80 && gfx::greenOf(c) < 80 && gfx::blueOf(c) < 80; };
+    auto p = load(PageLoadRequest::kCompose, 0, {400, 600});
+    ASSERT_EQ(p->image->width(), 400);
+    ASSERT_EQ(p->image->height(), 600);
+    EXPECT_TRUE(light(at(p, 10, 10)));
+    EXPECT_TRUE(dark(at(p, 33, 300)));
+    EXPECT_TRUE(dark(at(p, 200, 567)));
+
+    // 06.png is a wide page: its right half comes first.
+    p = load(PageLoadRequest::kJumpForward, 5, {400, 600});
+    ASSERT_TRUE(p->isDividedPage);
+    EXPECT_EQ(p->originalSize, (gfx::Size{400, 600}));
+    EXPECT_TRUE(light(at(p, 33, 450)));
+    EXPECT_TRUE(dark(at(p, 366, 450)));
+    p = load(PageLoadRequest::kNext, 0, {400, 600});
+    EXPECT_TRUE(p->isSecondPage);
+    EXPECT_TRUE(dark(at(p, 33, 450)));
+    EXPECT_TRUE(light(at(p, 366, 450)));
+}
+
+TEST_F(BookComposeTest, ReaderIsChosenByFileType) {
+    using K = BookReaderEx::ReaderKind;
+    test::TempDir dir{"kinds"};
+    ASSERT_TRUE(sys::FileManager::writeFile(dir.file("zip.rar"), std::string("PK\x03\x04rest", 8)));
+    ASSERT_TRUE(sys::FileManager::writeFile(dir.file("real.cbr"), "Rar!\x1a\x07"));
+    EXPECT_EQ(BookReaderEx::readerKindForFile(dir.file("zip.rar"), false), K::Zip);
+    EXPECT_EQ(BookReaderEx::readerKindForFile(dir.file("real.cbr"), false), K::Rar);
+    EXPECT_EQ(BookReaderEx::readerKindForFile(dir.file("missing.rar"), false), K::Rar);
+    EXPECT_EQ(BookReaderEx::readerKindForFile("/b/x.cb7", false), K::SevenZip);
+    EXPECT_EQ(BookReaderEx::readerKindForFile("/b/x.PDF", false), K::Pdf);
+    EXPECT_EQ(BookReaderEx::readerKindForFile("/b/x.cbz", false), K::Zip);
+    EXPECT_EQ(BookReaderEx::readerKindForFile("/b/unknown.bin", false), K::Zip);
+    EXPECT_EQ(BookReaderEx::readerKindForFile("/b/x.JPG", false), K::ImageFolder);
+    EXPECT_EQ(BookReaderEx::readerKindForFile("http://h/b/x.zip", true), K::ImageFolder);
+    EXPECT_TRUE(BookReaderEx::isZipFileFromHeader(dir.file("zip.rar")));
+    EXPECT_FALSE(BookReaderEx::isZipFileFromHeader(dir.file("real.cbr")));
+
+    // Formats without a reader in this build refuse to open, cleanly.
+    openBook();
+    for (const char* name : {"zip.rar", "real.cbr", "a.7z", "a.pdf", "a.zip"}) {
+        EXPECT_FALSE(session->openBookWithName(dir.file(name), {}, std::nullopt, std::nullopt, std::nullopt,
+                                               false, false))
+            << name;
+        EXPECT_EQ(session->getPageNum(), 0);
+        EXPECT_FALSE(session->isNoPage() || session->isExpandError() || session->isUnsupportedServer());
+        EXPECT_EQ(session->loadPage(request(PageLoadRequest::kCompose, 0, {100, 100})), BookReaderEx::kLoadError);
+        EXPECT_TRUE(session->loadedPage() && session->loadedPage()->image);
+    }
+    EXPECT_EQ(BookReaderEx::extractFile(dir.file("a.zip"), {}, std::nullopt, "x", "", ""), 2);
+    EXPECT_FALSE(BookReaderEx::getArchiveList(dir.file("a.zip"), false, {}, "", "", nullptr, {}).has_value());
+    EXPECT_FALSE(BookReaderEx::getFolderList(dir.file("a.txt"), false, {}, "", "", nullptr, {}).has_value());
+}
+
+TEST_F(BookComposeTest, ReopeningForgetsTheViewsOfThePreviousBook) {
+    set("isPreRead", true);
+    openBook();
+    auto first = load(PageLoadRequest::kCompose, 0, {300, 600});
+    session->addCache(first);
+    test::TempDir other{"otherbook"};
+    ASSERT_TRUE(test::writeHalvesPage(other.file("a.bmp"), 200, 300, pageColour(9, false), pageColour(9, true)));
+    ASSERT_TRUE(session->openBookWithName(other.file("a.bmp"), {}, std::nullopt, std::nullopt, std::nullopt,
+                                          false, false));
+    EXPECT_FALSE(session->loadedPage());
+    auto p = load(PageLoadRequest::kJumpForward, 0, {300, 600});
+    EXPECT_TRUE(colourNear(at(p, 75, 300), pageColour(9, false))) << "not page 0 of the old book";
+}
+
+}  // namespace
