@@ -73,10 +73,16 @@ void NavigationBar::rebuild(bool animated) {
     titleView_.reset();
     NavigationItem::Ref top = topItem();
     std::weak_ptr<View> weakSelf = weak_from_this();
-    if (top) {
-        top->setChangeHandler([weakSelf] {
+    // The top item and the one below it (its title names the back button)
+    // are the ones whose changes show.
+    for (auto& i : items_) i->setChangeHandler(nullptr);
+    for (auto& i : {top, backItem()}) {
+        if (!i) continue;
+        i->setChangeHandler([weakSelf] {
             if (auto s = weakSelf.lock()) static_cast<NavigationBar*>(s.get())->rebuild(false);
         });
+    }
+    if (top) {
         auto add = [&](const BarButtonItem::Ref& item,
                        std::vector<std::pair<BarButtonItem::Ref, std::shared_ptr<View>>>& into) {
             if (item->isSpace()) {

@@ -1,0 +1,219 @@
+#include "UITestSupport.h"
+
+#include "platform/core/NotificationCenter.h"
+#include "platform/ui/Keyboard.h"
+#include "platform/ui/SearchBar.h"
+#include "platform/ui/TestDriver.h"
+#include "platform/ui/TextField.h"
+
+using namespace ui;
+using uitest::UITest;
+
+namespace {
+
+struct Recorder : TextFieldDelegate {
+    std::vector<std::string> log;
+    bool allowBegin = true, allowEnd = true, allowReturn = true, allowClear = true;
+    std::string refuse;  // replacement text refused
+    bool textFieldShouldBeginEditing(TextField&) override {
+        log.push_back("shouldBegin");
+        return allowBegin;
+    }
+    void textFieldDidBeginEditing(TextField&) override { log.push_back("didBegin"); }
+    bool textFieldShouldEndEditing(TextField&) override {
+        log.push_back("shouldEnd");
+        return allowEnd;
+    }
+    void textFieldDidEndEditing(TextField&) override { log.push_back("didEnd"); }
+    bool textFieldShouldChangeCharacters(TextField&, TextRange r, const std::string& s) override {
+        log.push_back("change " + std::to_string(r.location) + "," + std::to_string(r.length) + " " + s);
+        return s != refuse || refuse.empty();
+    }
+    bool textFieldShouldClear(TextField&) override {
+        log.push_back("shouldClear");
+        return allowClear;
+    }
+    bool textFieldShouldReturn(TextField&) override {
+        log.push_back("shouldReturn");
+        return allowReturn;
+    }
+};
+
+
+class TextFieldTest : public UITest {
+protected:
+    void SetUp() override {
+        UITest::SetUp();
+        Keyboard::shared().reset();
+        driver = std::make_unique<ui::test::Driver>(*window);
+        field = std::make_shared<TextField>(Rect(20, 100, 300, 36));
+        field->setBorderStyle(TextBorderStyle::RoundedRect);
+        window->addSubview(field);
+        for (const char* n : {Keyboard::willShowNotification, Keyboard::didShowNotification,
+                              Keyboard::willHideNotification, Keyboard::didHideNotification}) {
+            std::string name = n;
+            tokens.push_back(sys::NotificationCenter::defaultCenter().addObserver(
+                name, [this, name](const sys::Notification& note) {
+                    keyboard.push_back(name);
+                    lastFrame = std::any_cast<Rect>(note.userInfo.at(Keyboard::frameEndKey));
+                }));
+        }
+    }
+    void TearDown() override {
+        for (auto t : tokens) sys::NotificationCenter::defaultCenter().removeObserver(t);
+        field.reset();
+        driver.reset();
+        UITest::TearDown();
+    }
+    std::unique_ptr<ui::test::Driver> driver;
+    std::shared_ptr<TextField> field;
+    std::vector<sys::NotificationCenter::Token> tokens;
+    Recorder d;  // outlives the field's first-responder role (TearDown resigns it)
+    std::vector<std::string> keyboard;
+    Rect lastFrame;
+};
+
+}  // namespace
+
+TEST_F(TextFieldTest, ATapBeginsEditingAndAnnouncesTheKeyboard) {
+    field->setDelegate(&d);
+    int began = 0, ended = 0;
+    field->addAction(ControlEventEditingDidBegin, [&](Control&) { ++began; });
+    field->addAction(ControlEventEditingDidEnd, [&](Control&) { ++ended; });
+    driver->tap(*field);
+    EXPECT_TRUE(field->isEditing());
+    EXPECT_TRUE(field->isFirstResponder());
+    EXPECT_EQ(began, 1);
+    EXPECT_EQ(d.log, (std::vector<std::string>{"shouldBegin", "didBegin"}));
+    EXPECT_EQ(keyboard, (std::vector<std::string>{Keyboard::willShowNotification, Keyboard::didShowNotification}));
+    // The phone keyboard: 291 points plus the 34-point home strip, at the bottom.
+    EXPECT_EQ(lastFrame, Rect(0, 844 - 325, 390, 325));
+
+    // Moving to a second field keeps the keyboard up.
+    auto other = std::make_shared<TextField>(Rect(20, 200, 300, 36));
+    window->addSubview(other);
+    driver->tap(*other);
+    EXPECT_FALSE(field->isEditing());
+    EXPECT_EQ(ended, 1);
+    EXPECT_EQ(keyboard.size(), 2u);
+    other->resignFirstResponder();
+    driver->settle();
+    EXPECT_EQ(keyboard.back(), Keyboard::didHideNotification);
+    EXPECT_EQ(lastFrame.y(), 844);  // ends below the window
+
+    // A delegate can refuse to begin, and to end.
+    d.allowBegin = false;
+    driver->tap(*field);
+    EXPECT_FALSE(field->isEditing());
+    d.allowBegin = true;
+    driver->tap(*field);
+    d.allowEnd = false;
+    EXPECT_FALSE(field->resignFirstResponder());
+    EXPECT_TRUE(field->isEditing());
+    d.allowEnd = true;
+}
+
+TEST_F(TextFieldTest, KeysEditAtTheCaretAndReportEachChange) {
+    field->setDelegate(&d);
+    int changes = 0;
+    field->addAction(ControlEventEditingChanged, [&](Control&) { ++changes; });
+    driver->tap(*field);
+    driver->type("héllo");
+    EXPECT_EQ(field->text(), "héllo");
+    EXPECT_EQ(changes, 5);
+    driver->key(KeyInput::leftArrow);
+    driver->key(KeyInput::leftArrow);
+    driver->key(KeyInput::leftArrow);
+    driver->key(KeyInput::leftArrow);  // after "h"
+    EXPECT_EQ(field->caret(), 1u);
+    driver->pressBackspace();
+    EXPECT_EQ(field->text(), "éllo");
+    driver->key(KeyInput::deleteForward);  // "é" is two bytes, deleted whole
+    EXPECT_EQ(field->text(), "llo");
+    driver->key(KeyInput::end);
+    driver->type("!");
+    EXPECT_EQ(field->text(), "llo!");
+    // A refused change leaves the text and sends nothing.
+    d.refuse = "x";
+    int before = changes;
+    driver->type("x");
+    EXPECT_EQ(field->text(), "llo!");
+    EXPECT_EQ(changes, before);
+    EXPECT_EQ(d.log.back(), "change 4,0 x");
+    // Command keys are not typing.
+    EXPECT_FALSE(driver->key("c", KeyModifierCommand));
+    EXPECT_EQ(field->text(), "llo!");
+    // Setting the text sends nothing and moves the caret to the end.
+    field->setText("abc");
+    EXPECT_EQ(field->caret(), 3u);
+    EXPECT_EQ(changes, before);
+}
+
+TEST_F(TextFieldTest, ReturnResignsOnlyWhenSomeoneListensToIt) {
+    field->setDelegate(&d);
+    driver->tap(*field);
+    driver->pressReturn();
+    EXPECT_TRUE(field->isEditing());  // nobody listens: the field stays
+    EXPECT_EQ(d.log.back(), "shouldReturn");
+    int exits = 0;
+    field->addAction(ControlEventEditingDidEndOnExit, [&](Control&) { ++exits; });
+    d.allowReturn = false;
+    driver->pressReturn();
+    EXPECT_EQ(exits, 0);
+    EXPECT_TRUE(field->isEditing());
+    d.allowReturn = true;
+    driver->pressReturn();
+    EXPECT_EQ(exits, 1);
+    EXPECT_FALSE(field->isEditing());
+}
+
+TEST_F(TextFieldTest, ClearButtonSecureEntryAndPlaceholder) {
+    field->setClearButtonMode(TextFieldViewMode::WhileEditing);
+    field->setPlaceholder("Name");
+    EXPECT_EQ(ui::test::Driver::textOf(*field), "Name");
+    field->setText("secret");
+    EXPECT_FALSE(field->isClearButtonShown());  // not editing
+    driver->tap(*field);
+    EXPECT_TRUE(field->isClearButtonShown());
+    Rect before = field->textRect();
+    field->setClearButtonMode(TextFieldViewMode::Never);
+    EXPECT_GT(field->textRect().width(), before.width());  // the text gets the room back
+    field->setClearButtonMode(TextFieldViewMode::WhileEditing);
+    int changes = 0;
+    field->addAction(ControlEventEditingChanged, [&](Control&) { ++changes; });
+    driver->tap(rectCenter(field->convertRectTo(field->clearButtonRect(), nullptr)));
+    EXPECT_EQ(field->text(), "");
+    EXPECT_EQ(changes, 1);
+    EXPECT_TRUE(field->isEditing());
+
+    field->setSecureTextEntry(true);
+    field->setText("pässword");
+    EXPECT_EQ(field->displayText(), "\u2022\u2022\u2022\u2022\u2022\u2022\u2022\u2022");
+}
+
+TEST_F(TextFieldTest, SearchBarReportsTypingSearchAndCancel) {
+    struct D : SearchBarDelegate {
+        std::vector<std::string> log;
+        void searchBarTextDidBeginEditing(SearchBar&) override { log.push_back("begin"); }
+        void searchBarTextDidChange(SearchBar&, const std::string& t) override { log.push_back("text " + t); }
+        void searchBarSearchButtonClicked(SearchBar&) override { log.push_back("search"); }
+        void searchBarCancelButtonClicked(SearchBar& b) override {
+            log.push_back("cancel");
+            b.resignFirstResponder();
+        }
+        void searchBarTextDidEndEditing(SearchBar&) override { log.push_back("end"); }
+    } d;
+    auto bar = std::make_shared<SearchBar>(Rect(0, 300, 390, SearchBar::kHeight));
+    bar->setDelegate(&d);
+    bar->setShowsCancelButton(true);
+    window->addSubview(bar);
+    driver->tap(*bar->searchTextField());
+    driver->type("ab");
+    driver->pressReturn();
+    EXPECT_TRUE(bar->searchTextField()->isEditing());  // search does not end editing by itself
+    driver->tap(*driver->findByText("Cancel"));
+    EXPECT_EQ(d.log, (std::vector<std::string>{"begin", "text a", "text ab", "search", "cancel", "end"}));
+    bar->setText("zz");  // programmatic: no report
+    EXPECT_EQ(d.log.size(), 6u);
+    EXPECT_EQ(ui::test::Driver::textOf(*bar), "zz");
+}
