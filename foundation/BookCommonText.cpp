@@ -13,6 +13,7 @@
 #include "platform/ui/Button.h"
 #include "platform/ui/Image.h"
 #include "platform/ui/Slider.h"
+#include "platform/ui/ViewController.h"
 
 #include <atomic>
 #include <cinttypes>
@@ -440,6 +441,15 @@ void BookCommonText::setSliderImage(ui::Slider& slider, const std::shared_ptr<co
     slider.setMaximumTrackImage(stretch(maximumTrackImage), ui::ControlStateNormal);
     slider.setMinimumTrackImage(stretch(minimumTrackImage), ui::ControlStateNormal);
     slider.setThumbImage(thumbImage, ui::ControlStateNormal);
+}
+
+void BookCommonText::lbCommonPresentViewController(ui::ViewController& viewController,
+                                                   const std::shared_ptr<ui::ViewController>& present, bool animated) {
+    if (present) viewController.present(present, animated);
+}
+
+void BookCommonText::lbCommonDismissModalViewController(ui::ViewController& viewController, bool animated) {
+    viewController.dismiss(animated);
 }
 
 std::shared_ptr<const ui::Image> BookCommonText::imageWithColor(const gfx::Rgba& color) {

@@ -15,6 +15,7 @@ namespace ui {
 class Button;
 class Image;
 class Slider;
+class ViewController;
 }  // namespace ui
 
 // BookCommon's operations for localisation, date, size and time texts, tool bars and quick actions.
@@ -107,6 +108,10 @@ public:
     static void setSliderImage(ui::Slider& slider, const std::shared_ptr<const ui::Image>& maximumTrackImage,
                                const std::shared_ptr<const ui::Image>& minimumTrackImage,
                                const std::shared_ptr<const ui::Image>& thumbImage, double capWidth);
+    // Presents `present` over `viewController`, or dismisses what it presents.
+    static void lbCommonPresentViewController(ui::ViewController& viewController,
+                                              const std::shared_ptr<ui::ViewController>& present, bool animated);
+    static void lbCommonDismissModalViewController(ui::ViewController& viewController, bool animated);
     // A 1 x 1 point image of one colour.
     static std::shared_ptr<const ui::Image> imageWithColor(const gfx::Rgba& color);
     static gfx::Rgba getLeafbrightBackgroundColor();
