@@ -182,3 +182,36 @@ TEST_F(AnimationTest, AllowUserInteractionKeepsAnAnimatingViewTouchable) {
     View::animate(1.0, 0, AnimationOptionAllowUserInteraction, [&] { v->setAlpha(0.5); });
     EXPECT_EQ(window->hitTest({50, 50}, nullptr), v.get());
 }
+
+TEST_F(AnimationTest, AViewFreedMidAnimationReportsItUnfinished) {
+    auto v = std::make_shared<View>(Rect(0, 0, 10, 10));
+    window->addSubview(v);
+    std::vector<bool> results;
+    View::animate(1.0, [&] { v->setAlpha(0); }, [&](bool f) { results.push_back(f); });
+    advance(0.2);
+    v->removeFromSuperview();
+    v.reset();
+    advance(1.0);
+    ASSERT_EQ(results.size(), 1u);
+    EXPECT_FALSE(results[0]);
+    EXPECT_FALSE(Animator::shared().displayLinkRunning());
+}
+
+TEST_F(AnimationTest, ACompletionMayStartTheNextStep) {
+    // The fade-in, wait, fade-out chain that notices use.
+    auto v = std::make_shared<View>(Rect(0, 0, 10, 10));
+    v->setAlpha(0);
+    window->addSubview(v);
+    bool out = false;
+    View::animate(0.3, [&] { v->setAlpha(0.8); }, [&](bool) {
+        View::animate(0.5, 1.2, AnimationOptionNone, [&] { v->setAlpha(0); }, [&](bool f) { out = f; });
+    });
+    advance(0.3);
+    EXPECT_DOUBLE_EQ(v->presentationAlpha(), 0.8);
+    EXPECT_DOUBLE_EQ(v->alpha(), 0.0);  // the second step already set the model
+    advance(1.2);
+    EXPECT_DOUBLE_EQ(v->presentationAlpha(), 0.8);  // still waiting out the delay
+    advance(0.5);
+    EXPECT_TRUE(out);
+    EXPECT_DOUBLE_EQ(v->presentationAlpha(), 0.0);
+}

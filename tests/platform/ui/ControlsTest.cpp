@@ -273,3 +273,24 @@ TEST_F(ControlsTest, ProgressAndActivityMoveOnTheClock) {
     a->setHidesWhenStopped(false);
     EXPECT_FALSE(a->isHidden());
 }
+
+TEST_F(ControlsTest, AnActionMayRemoveItsOwnControlOrOutliveItsOwner) {
+    auto b = std::make_shared<Button>(ButtonType::System, Rect(0, 100, 100, 40));
+    window->addSubview(b);
+    int later = 0;
+    b->addAction(ControlEventTouchUpInside, [](Control& c) { c.removeFromSuperview(); });
+    b->addAction(ControlEventTouchUpInside, [&](Control&) { ++later; });
+    // An action tied to an owner stops with it.
+    auto owner = std::make_shared<int>(0);
+    int ownerCalls = 0;
+    b->addAction(ControlEventTouchUpInside, [&](Control&) { ++ownerCalls; }, owner);
+    std::weak_ptr<View> weak = b;
+    b.reset();
+    std::weak_ptr<int> weakOwner = owner;
+    owner.reset();
+    EXPECT_TRUE(weakOwner.expired());
+    driver->tap({50, 120});
+    EXPECT_EQ(later, 1);  // the rest of the actions still ran
+    EXPECT_EQ(ownerCalls, 0);
+    EXPECT_TRUE(weak.expired());
+}

@@ -322,3 +322,45 @@ TEST_F(ViewTest, HierarchyCallbacksAndFirstResponderLeaveWithTheWindow) {
     a->addSubview(window);  // a cycle is refused
     EXPECT_EQ(window->superview(), nullptr);
 }
+
+TEST_F(ViewTest, ViewsThatGoAwayDuringTheirOwnEventsAreSafe) {
+    // A view removed and freed while a finger is on it: later phases go nowhere.
+    auto v = std::make_shared<TouchRecorder>(Rect(0, 0, 100, 100));
+    window->addSubview(v);
+    window->sendTouch(1, TouchPhase::Began, {10, 10});
+    std::weak_ptr<View> weak = v;
+    v->removeFromSuperview();
+    v.reset();
+    EXPECT_TRUE(weak.expired());
+    window->sendTouch(1, TouchPhase::Moved, {20, 20});
+    window->sendTouch(1, TouchPhase::Ended, {20, 20});
+    EXPECT_TRUE(window->activeTouches().empty());
+
+    // A view that removes itself from its touchesEnded.
+    struct SelfRemover : View {
+        using View::View;
+        void touchesEnded(const TouchSet&, const Event&) override { removeFromSuperview(); }
+    };
+    auto s = std::make_shared<SelfRemover>(Rect(0, 0, 100, 100));
+    window->addSubview(s);
+    std::weak_ptr<View> ws = s;
+    s.reset();
+    window->sendTouch(2, TouchPhase::Began, {10, 10});
+    window->sendTouch(2, TouchPhase::Ended, {10, 10});
+    EXPECT_TRUE(ws.expired());
+    EXPECT_TRUE(window->subviews().empty());
+}
+
+TEST_F(ViewTest, TurningTheWindowResizesFlexibleContent) {
+    auto root = std::make_shared<View>(window->bounds());
+    root->setAutoresizingMask(AutoresizingFlexibleWidth | AutoresizingFlexibleHeight);
+    auto footer = std::make_shared<View>(Rect(0, 794, 390, 50));
+    footer->setAutoresizingMask(AutoresizingFlexibleWidth | AutoresizingFlexibleTopMargin);
+    root->addSubview(footer);
+    window->addSubview(root);
+    window->setOrientation(InterfaceOrientation::LandscapeLeft);
+    expectRect(root->frame(), 0, 0, 844, 390);
+    expectRect(footer->frame(), 0, 340, 844, 50);
+    window->setOrientation(InterfaceOrientation::Portrait);
+    expectRect(footer->frame(), 0, 794, 390, 50);
+}
