@@ -4,6 +4,7 @@
 #include "foundation/BookCommonLocks.h"
 #include "foundation/BookCommonNames.h"
 #include "foundation/BookCommonPaths.h"
+#include "foundation/BookCommonPositions.h"
 #include "foundation/BookCommonTypes.h"
 #include "foundation/BookCommonText.h"
 
@@ -15,7 +16,8 @@ class BookCommon : public BookCommonPaths,
                    public BookCommonDevice,
                    public BookCommonText,
                    public BookCommonLocks,
-                   public BookCommonNames {
+                   public BookCommonNames,
+                   public BookCommonPositions {
 public:
     BookCommon() = delete;
 };
