@@ -1,0 +1,206 @@
+#include "foundation/LastStatusRestore.h"
+
+#include "foundation/BookCommon.h"
+#include "foundation/FilelistItem.h"
+#include "foundation/QNKeyChain.h"
+#include "foundation/RemoteFileListState.h"
+#include "foundation/RemoteStackStatus.h"
+#include "platform/core/AppPaths.h"
+#include "platform/core/FileManager.h"
+#include "platform/core/Path.h"
+#include "platform/core/PropertyList.h"
+
+namespace {
+
+struct State {
+    int restoreMode = 0;
+    bool jumpMode = false;
+    bool forceEnableGotoLastFolder = false;
+    bool tryRemoteDone = false;
+    std::optional<std::string> jumpBook;
+    std::optional<std::string> remoteFolder;
+    std::optional<std::string> remoteFolderTitle;
+};
+
+State& state() {
+    static State s;
+    return s;
+}
+
+std::vector<std::string> components(const std::string& path) {
+    std::vector<std::string> out;
+    size_t start = 0;
+    while (start <= path.size()) {
+        size_t slash = path.find('/', start);
+        if (slash == std::string::npos) slash = path.size();
+        out.push_back(path.substr(start, slash - start));
+        start = slash + 1;
+    }
+    if (path.empty()) out.clear();
+    return out;
+}
+
+void removeFilesWithExtension(const std::string& folder, const std::string& extension) {
+    auto names = sys::FileManager::contentsOfDirectory(folder);
+    if (!names) return;
+    for (const auto& name : *names) {
+        if (sys::Path::pathExtension(name) == extension) sys::FileManager::removeItem(folder + "/" + name);
+    }
+}
+
+bool writeState(const sys::PlistDictionary& d) {
+    return sys::PropertyList::writeFile(sys::PlistValue(d), LastStatusRestore::getSettingFile());
+}
+
+}  // namespace
+
+std::string LastStatusRestore::getSettingFile() { return sys::AppPaths::library() + "/laststatus.lbconfig"; }
+
+std::string LastStatusRestore::getRemoteSettingFile(long level) {
+    return sys::AppPaths::library() + "/r_" + std::to_string(level) + ".remotestatus";
+}
+
+void LastStatusRestore::setRestoreMode(int mode) { state().restoreMode = mode; }
+int LastStatusRestore::getRestoreMode() { return state().restoreMode; }
+void LastStatusRestore::setJumpMode(bool on) { state().jumpMode = on; }
+bool LastStatusRestore::getJumpMode() { return state().jumpMode; }
+void LastStatusRestore::setForceEnableGotoLastFoler(bool on) { state().forceEnableGotoLastFolder = on; }
+bool LastStatusRestore::getForceEnableGotoLastFoler() { return state().forceEnableGotoLastFolder; }
+void LastStatusRestore::setTryRemoteDoneFlag(bool on) { state().tryRemoteDone = on; }
+bool LastStatusRestore::getTryRemoteDoneFlag() { return state().tryRemoteDone; }
+
+void LastStatusRestore::setJumpBook(const std::optional<std::string>& book,
+                                    const std::optional<std::string>& remoteFolder,
+                                    const std::optional<std::string>& remoteFolderTitle) {
+    auto& s = state();
+    s.jumpBook.reset();
+    s.remoteFolder.reset();
+    s.remoteFolderTitle.reset();
+    if (!book) return;
+    s.tryRemoteDone = false;
+    s.jumpBook = BookCommon::getNFDString(*book);
+    s.remoteFolder = remoteFolder;
+    s.remoteFolderTitle = remoteFolderTitle;
+}
+
+std::optional<std::string> LastStatusRestore::getJumpBook() { return state().jumpBook; }
+std::optional<std::string> LastStatusRestore::getRemoteFolder() { return state().remoteFolder; }
+std::optional<std::string> LastStatusRestore::getRemoteFolderTitle() { return state().remoteFolderTitle; }
+
+void LastStatusRestore::releaseObjects() {
+    auto& s = state();
+    s.jumpBook.reset();
+    s.remoteFolder.reset();
+    s.remoteFolderTitle.reset();
+}
+
+bool LastStatusRestore::isBookReading() {
+    auto last = sys::PropertyList::readArray(BookCommon::getLastBookSettingFilePath());
+    return last && !last->empty();
+}
+
+void LastStatusRestore::setBookReading(const sys::PlistValue& target) {
+    auto d = sys::PropertyList::readDictionary(getSettingFile());
+    if (!d) return;
+    d->set("readingTarget", target);  // a null value removes the key
+    writeState(*d);
+}
+
+bool LastStatusRestore::isRestoreRemoteFileList() {
+    auto d = sys::PropertyList::readDictionary(getSettingFile());
+    return d && d->getInteger("remoteViewCount") > 0;
+}
+
+std::optional<std::string> LastStatusRestore::getNextLocalPath(const std::string& pathFromBooks) {
+    auto d = sys::PropertyList::readDictionary(getSettingFile());
+    std::string stored = d ? d->getString("localPath") : std::string();
+    if (pathFromBooks == "*" && stored.compare(0, 1, "*") != 0) return std::string();
+    std::vector<std::string> here = components(pathFromBooks);
+    std::vector<std::string> target = components(stored);
+    if (here.size() >= target.size()) return std::nullopt;
+    return target[here.size()];
+}
+
+void LastStatusRestore::setLocalTargetPath(const std::string& pathFromBooks) {
+    if (state().jumpMode) return;
+    writeState(sys::PlistDictionary{{"localPath", sys::PlistValue(pathFromBooks)},
+                                    {"status", sys::PlistValue(int64_t(0))},
+                                    {"remoteViewCount", sys::PlistValue(int64_t(0))}});
+}
+
+void LastStatusRestore::updateLastStatusLocal(const FilelistItem& item) {
+    setLocalTargetPath(item.pathFromBooks().value_or(""));
+}
+
+long LastStatusRestore::getRemoteListViewStachCount(const RemoteFileListState& screen,
+                                                    const std::vector<const RemoteFileListState*>& navigationStack) {
+    long count = 0;
+    for (const RemoteFileListState* s : navigationStack) {
+        if (!s) continue;
+        ++count;
+        if (s == &screen) return count;
+    }
+    return 0;
+}
+
+void LastStatusRestore::updateLastStatusRemote(const RemoteFileListState& screen) {
+    auto d = sys::PropertyList::readDictionary(getSettingFile());
+    if (!d) return;
+    long level = getRemoteListViewStachCount(screen, screen.navigationStackForStatus());
+    if (level < 1) return;
+    d->set("status", int64_t(1));
+    d->set("remoteViewCount", int64_t(level));
+    writeState(*d);
+
+    auto url = screen.targetURL();
+    auto fileList = screen.fileListArray();
+    auto infoList = screen.infoListArray();
+    if (!url || !fileList || !infoList) return;
+    RemoteStackStatus status;
+    status.remoteUrl = *url;
+    status.fileList = *fileList;
+    status.infoList = *infoList;
+    status.listTitle = screen.listTitle();
+    status.otherSetting = screen.otherSetting();
+    status.fixUsername = screen.fixUsername();
+    status.fixID = screen.fixID();
+    status.rawUsername = screen.rawUsername();
+    status.useRawPassword = screen.useRawPassword();
+    if (auto password = screen.rawPassword()) {
+        QNKeyChain::addOrUpdatePassword(*password, kKeychainAccount, kKeychainService);
+    } else {
+        QNKeyChain::deletePasswordWithAccount(kKeychainAccount, kKeychainService);
+    }
+    sys::PropertyList::writeFile(sys::PlistValue(status.toDictionary()), getRemoteSettingFile(level));
+}
+
+bool LastStatusRestore::restoreRemoteViewController(RemoteFileListState& screen, long tartgetRemoteStackCount) {
+    auto d = sys::PropertyList::readDictionary(getSettingFile());
+    if (!d) return false;
+    if (d->getInteger("remoteViewCount") < tartgetRemoteStackCount) return false;
+    auto level = sys::PropertyList::readDictionary(getRemoteSettingFile(tartgetRemoteStackCount));
+    if (!level) return false;
+    auto status = RemoteStackStatus::fromDictionary(*level);
+    if (!status) return false;
+    screen.setTargetURL(level->find("remoteUrl") ? std::optional<std::string>(status->remoteUrl) : std::nullopt);
+    screen.setFileListArray(status->fileList);
+    screen.setInfoListArray(status->infoList);
+    screen.setListTitle(status->listTitle);
+    screen.setOtherSetting(status->otherSetting);
+    screen.setFixUsername(status->fixUsername);
+    screen.setRawUsername(status->rawUsername);
+    screen.setUseRawPassword(status->useRawPassword);
+    screen.setRawPassword(QNKeyChain::getPasswordWithAccount(std::string(kKeychainAccount),
+                                                             std::string(kKeychainService)));
+    screen.setFixID(status->fixID);
+    return true;
+}
+
+void LastStatusRestore::removeOldConfigFile() { removeFilesWithExtension(BookCommon::getSettingsFolder(), "listcache"); }
+
+void LastStatusRestore::removeRemoteStackFile() { removeFilesWithExtension(sys::AppPaths::library(), "remotestatus"); }
+
+void LastStatusRestore::removeAllLastStatus() {
+    removeRemoteStackFile();
+    sys::FileManager::removeItem(getSettingFile());
+}
