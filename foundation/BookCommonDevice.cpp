@@ -7,6 +7,9 @@
 #include "platform/core/FileManager.h"
 #include "platform/core/Path.h"
 #include "platform/core/PropertyList.h"
+#include "platform/ui/View.h"
+#include "platform/ui/ViewController.h"
+#include "platform/ui/Window.h"
 
 #include <algorithm>
 #include <cmath>
@@ -162,6 +165,14 @@ gfx::Rect BookCommonDevice::getScreentSafeRect(const gfx::Rect& windowBounds) {
     return gfx::Rect(windowBounds.x(), windowBounds.y() + bar, windowBounds.width(), windowBounds.height() - bar);
 }
 
+gfx::Rect BookCommonDevice::getScreentSafeRect(const ui::View& view) {
+    // A view that is not on screen has no safe rectangle.
+    ui::Window* window = view.window();
+    return window ? getScreentSafeRect(window->bounds()) : gfx::Rect();
+}
+
+void BookCommonDevice::checkSafeArea(const ui::View& view) { checkSafeArea(view.safeAreaInsets()); }
+
 void BookCommonDevice::checkSafeArea(const gfx::EdgeInsets& viewSafeArea) {
     if (viewSafeArea.bottom > 0) gSafeAreaSeen = true;
 }
@@ -228,6 +239,10 @@ bool BookCommonDevice::isOS8() { return osAtLeast(8.0); }
 bool BookCommonDevice::isOS9() { return osAtLeast(9.0); }
 bool BookCommonDevice::isOS11() { return osAtLeast(11.0); }
 bool BookCommonDevice::isOS15() { return osAtLeast(15.0); }
+
+void BookCommonDevice::setEdgeExtendLayoutForiOS7(ui::ViewController& viewController) {
+    if (isOS7()) viewController.setEdgesForExtendedLayout(ui::RectEdgeNone);
+}
 
 namespace {
 double horizontalFactor(const gfx::Size& e) {

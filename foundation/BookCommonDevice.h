@@ -8,6 +8,11 @@
 #include <string>
 #include <vector>
 
+namespace ui {
+class View;
+class ViewController;
+}  // namespace ui
+
 // BookCommon's operations for device, screen and OS facts, the rotation lock and observers.
 // Class operations only; reach them through BookCommon.
 //
@@ -52,8 +57,10 @@ public:
     static double getStatusbarHeightNew();
     static bool isStatusbarExtended();
     // A view's window bounds less the status bar at the top.
+    static gfx::Rect getScreentSafeRect(const ui::View& view);
     static gfx::Rect getScreentSafeRect(const gfx::Rect& windowBounds);
     // Remembers (for good) that a view with a bottom safe-area inset was seen.
+    static void checkSafeArea(const ui::View& view);
     static void checkSafeArea(const gfx::EdgeInsets& viewSafeArea);
     static bool hasSafeArea();
     static bool isDeviceType_Notch();
@@ -85,6 +92,8 @@ public:
     static bool isOS9();
     static bool isOS11();
     static bool isOS15();
+    // From OS 7 on the screen's content is not laid out under the bars.
+    static void setEdgeExtendLayoutForiOS7(ui::ViewController& viewController);
 
     // Layouts drawn for a 320 x 568 screen, scaled to this one; the exclusion
     // size is the part of the layout that does not scale.

@@ -6,6 +6,7 @@
 #include "platform/core/DeviceProfile.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/Screen.h"
+#include "platform/ui/ViewController.h"
 #include "platform/ui/Window.h"
 #include "tests/support/TestHome.h"
 #include "tests/support/VirtualClockTest.h"
@@ -67,6 +68,23 @@ TEST_F(WindowScreenStateTest, PhoneWindowTurnedAndItsBar) {
     window_->setOrientation(ui::InterfaceOrientation::Portrait);
     ui::Application::shared().setStatusBarHidden(true);
     EXPECT_EQ(BookCommon::getStatusbarHeight(), 0);
+}
+
+TEST_F(WindowScreenStateTest, ViewsAndScreens) {
+    open("phone");
+    auto inner = std::make_shared<ui::View>(gfx::Rect(0, 100, 390, 100));
+    window_->addSubview(inner);
+    EXPECT_EQ(BookCommon::getScreentSafeRect(*inner), gfx::Rect(0, 47, 390, 797));
+    EXPECT_EQ(BookCommon::getScreentSafeRect(ui::View(gfx::Rect(0, 0, 10, 10))), gfx::Rect(0, 0, 0, 0));
+    BookCommon::checkSafeArea(*inner);  // in the middle: no bottom inset
+    EXPECT_FALSE(BookCommon::hasSafeArea());
+    BookCommon::checkSafeArea(*window_);
+    EXPECT_TRUE(BookCommon::hasSafeArea());
+
+    auto screen = std::make_shared<ui::ViewController>();
+    EXPECT_NE(screen->edgesForExtendedLayout(), unsigned(ui::RectEdgeNone));
+    BookCommon::setEdgeExtendLayoutForiOS7(*screen);
+    EXPECT_EQ(screen->edgesForExtendedLayout(), unsigned(ui::RectEdgeNone));
 }
 
 TEST_F(WindowScreenStateTest, IdleTimerReachesTheApplication) {
