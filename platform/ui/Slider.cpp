@@ -1,6 +1,8 @@
 #include "platform/ui/Slider.h"
 
 #include "platform/core/Clock.h"
+#include "platform/core/RunLoop.h"
+#include "platform/ui/Animator.h"
 
 #include <algorithm>
 #include <cmath>
@@ -15,6 +17,7 @@ constexpr double kAnimate = 0.25;
 
 Slider::Slider() = default;
 Slider::Slider(const Rect& frame) : Control(frame) {}
+Slider::~Slider() { Animator::shared().removeFrameClient(this); }
 
 void Slider::setValue(double v, bool animated) {
     v = std::clamp(v, min_, std::max(min_, max_));
@@ -23,6 +26,15 @@ void Slider::setValue(double v, bool animated) {
         animFrom_ = shownValue();
         animStart_ = sys::Clock::now();
         animDuration_ = kAnimate;
+        // Frames while the thumb slides (a shown window redraws from them).
+        Animator::shared().addFrameClient(this);
+        std::weak_ptr<View> weak = weak_from_this();
+        sys::RunLoop::main().schedule(kAnimate, [weak] {
+            if (auto v = weak.lock()) {
+                Animator::shared().removeFrameClient(v.get());
+                v->setNeedsDisplay();
+            }
+        }, 0, sys::LoopOwner(weak));
     } else {
         animStart_ = -1;
     }

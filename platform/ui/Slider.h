@@ -16,6 +16,7 @@ class Slider : public Control {
 public:
     Slider();
     explicit Slider(const Rect& frame);
+    ~Slider() override;
 
     double value() const { return value_; }
     // Clamped to the range; sends no event.

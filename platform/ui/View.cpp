@@ -554,7 +554,9 @@ View* View::hitTest(Point point, const Event* event) {
     if (!pointInside(point, event)) return nullptr;
     for (auto it = subviews_.rbegin(); it != subviews_.rend(); ++it) {
         View* s = it->get();
-        Point sp = invertTransform(s->transformToSuperview()).apply(point);
+        AffineTransform toSuper = s->transformToSuperview();
+        if (!isInvertible(toSuper)) continue;  // squashed flat: nothing to hit
+        Point sp = invertTransform(toSuper).apply(point);
         if (View* hit = s->hitTest(sp, event)) return hit;
     }
     return this;

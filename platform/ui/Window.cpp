@@ -56,7 +56,11 @@ bool Window::isKeyWindow() const { return Application::shared().keyWindow() == t
 
 void Window::applyProfileGeometry() {
     TraitCollection prev = traits_;
-    traits_.userInterfaceStyle = profile_.darkMode ? UserInterfaceStyle::Dark : UserInterfaceStyle::Light;
+    // An appearance chosen for the window outlives turns and profile reloads.
+    if (styleOverride_)
+        traits_.userInterfaceStyle = *styleOverride_;
+    else
+        traits_.userInterfaceStyle = profile_.darkMode ? UserInterfaceStyle::Dark : UserInterfaceStyle::Light;
     traits_.idiom = profile_.isPad() ? UserInterfaceIdiom::Pad : UserInterfaceIdiom::Phone;
     traits_.displayScale = profile_.scale;
     double w = profile_.screenWidth, h = profile_.screenHeight;
@@ -98,6 +102,7 @@ void Window::statusBarDidChange() {
 }
 
 void Window::setUserInterfaceStyle(UserInterfaceStyle style) {
+    styleOverride_ = style;
     if (traits_.userInterfaceStyle == style) return;
     TraitCollection prev = traits_;
     traits_.userInterfaceStyle = style;

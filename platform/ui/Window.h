@@ -8,6 +8,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace ui {
@@ -93,6 +94,7 @@ private:
 
     InterfaceOrientation orientation_;
     TraitCollection traits_;
+    std::optional<UserInterfaceStyle> styleOverride_;
     sys::DeviceProfile profile_;
     std::unique_ptr<gfx::Canvas> framebuffer_;
     bool needsRender_ = true;

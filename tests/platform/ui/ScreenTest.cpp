@@ -310,4 +310,13 @@ TEST_F(ScreenTest, SnapshotShowsTheScreen) {
     Rect n = screen->notice->frame();
     auto dark = pixelAt(n.x() + 4, n.y() + n.height() / 2);
     EXPECT_LT(dark.r, 90);
+
+    // The same screen in the dark appearance, on a notch-less phone in landscape.
+    window->setUserInterfaceStyle(UserInterfaceStyle::Dark);
+    window->setOrientation(InterfaceOrientation::LandscapeLeft);
+    screen->setFrame(window->bounds());
+    driver->settle();
+    ASSERT_TRUE(driver->snapshot(snapshotPath("demo-screen-dark.png")));
+    auto black = pixelAt(5, 200);
+    EXPECT_TRUE(near(black, 0, 0, 0)) << black.r << "," << black.g << "," << black.b;
 }

@@ -138,6 +138,9 @@ TEST_F(ViewTest, HitTestingFollowsTransformsOrderAndInteractionFlags) {
     b->setTransform(AffineTransform::makeScale(0.5, 0.5));
     EXPECT_EQ(window->hitTest({170, 170}, nullptr), base.get());
     EXPECT_EQ(window->hitTest({180, 180}, nullptr), b.get());
+    // Squashed to nothing (a pop-in's first frame), it cannot be hit at all.
+    b->setTransform(AffineTransform::makeScale(0, 0));
+    EXPECT_EQ(window->hitTest({200, 200}, nullptr), base.get());
 }
 
 TEST_F(ViewTest, TouchesGoToTheHitViewForTheirWholeLifeAndCountTaps) {
