@@ -155,6 +155,7 @@ void ScrollView::updateAdjustedInset() {
         break;
     }
     EdgeInsets adjusted = addInsets(contentInset_, add);
+    adjusted.top += extraTop_;
     if (adjusted == adjustedInset_) return;
     EdgeInsets old = adjustedInset_;
     adjustedInset_ = adjusted;
@@ -166,6 +167,12 @@ void ScrollView::updateAdjustedInset() {
         setOffsetInternal(p);
     }
     adjustedContentInsetDidChange();
+}
+
+void ScrollView::setExtraTopInset(double inset) {
+    if (inset == extraTop_) return;
+    extraTop_ = inset;
+    updateAdjustedInset();
 }
 
 Point ScrollView::minimumContentOffset() const { return {-adjustedInset_.left, -adjustedInset_.top}; }

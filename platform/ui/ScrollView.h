@@ -172,6 +172,9 @@ protected:
     View* zoomingView();
     // Recomputes the adjusted insets (after a change of safe area or insets).
     void updateAdjustedInset();
+    // Room a subclass adds above the content (a refreshing refresh control),
+    // part of the adjusted inset.
+    void setExtraTopInset(double inset);
 
 private:
     struct Sample {
@@ -203,6 +206,7 @@ private:
     Size contentSize_;
     EdgeInsets contentInset_;
     EdgeInsets adjustedInset_;
+    double extraTop_ = 0;
     ContentInsetAdjustmentBehavior adjustment_ = ContentInsetAdjustmentBehavior::Automatic;
     bool scrollEnabled_ = true;
     bool bounces_ = true;
