@@ -1,6 +1,7 @@
 #include "foundation/BookCommonPaths.h"
 
 #include "foundation/BookCommonDevice.h"
+#include "foundation/BookCommonLocks.h"
 #include "foundation/BookCommonText.h"
 #include "foundation/BookCommonTypes.h"
 #include "foundation/CheckDocumentsDirectory.h"
@@ -381,6 +382,7 @@ std::optional<std::string> BookCommonPaths::getThumbsFilenameForFolder(const std
         if (createDirectory) mkdirs(getOnlineBookConfingBaseFolder());
         return join(getOnlineBookConfingBaseFolder(), md5Upper(folder) + ".png");
     }
+    if (BookCommonLocks::isFolderLocked(folder)) return std::nullopt;
     return join(folder, ".thumbs.dat");
 }
 

@@ -228,6 +228,14 @@ TEST_F(BookCommonPathsTest, PerFolderFiles) {
     EXPECT_EQ(BookCommon::getSortUserListFile("http://srv/b"), H() + "/Library/st/b/.userlist.sort");
 }
 
+TEST_F(BookCommonPathsTest, LockedFoldersHaveNoFolderThumbnail) {
+    std::string folder = docs() + "/.lock_secret";
+    mkdir(folder);
+    ASSERT_TRUE(PropertyList::writeFile(PlistValue(PlistArray{PlistValue(int64_t{1}), PlistValue("1234")}),
+                                        folder + "/directory.plist"));
+    EXPECT_EQ(BookCommon::getThumbsFilenameForFolder(folder, false), std::nullopt);
+}
+
 TEST_F(BookCommonPathsTest, ScanFolders) {
     mkdir(docs() + "/scan");
     EXPECT_FALSE(BookCommon::isFolderScanFiles(docs() + "/scan"));
