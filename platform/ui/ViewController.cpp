@@ -160,7 +160,11 @@ void ViewController::setNeedsStatusBarAppearanceUpdate() {
         while (root->presenting_) root = root->presenting_;
     }
     ViewController* top = root;
-    while (top->presented_ && !top->presented_->beingDismissed_) top = top->presented_.get();
+    while (top->presented_ && !top->presented_->beingDismissed_) {
+        ViewController* p = top->presented_.get();
+        if (p->effectivePresentationStyle() == ModalPresentationStyle::OverFullScreen && !p->capturesStatusBar_) break;
+        top = p;
+    }
     ViewController* hiddenBy = top;
     while (ViewController* c = hiddenBy->childViewControllerForStatusBarHidden()) hiddenBy = c;
     ViewController* styleBy = top;

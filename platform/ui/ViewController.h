@@ -164,6 +164,10 @@ public:
     // --- Modal presentation ---
     ModalPresentationStyle modalPresentationStyle() const { return presentationStyle_; }
     void setModalPresentationStyle(ModalPresentationStyle s) { presentationStyle_ = s; }
+    // Whether a screen presented over full screen (not covering) decides
+    // the status bar; by default the one underneath keeps deciding.
+    bool modalPresentationCapturesStatusBarAppearance() const { return capturesStatusBar_; }
+    void setModalPresentationCapturesStatusBarAppearance(bool on) { capturesStatusBar_ = on; }
     ModalTransitionStyle modalTransitionStyle() const { return transitionStyle_; }
     void setModalTransitionStyle(ModalTransitionStyle s) { transitionStyle_ = s; }
     // The anchor of a popover presentation (made on first use).
@@ -240,6 +244,7 @@ private:
 
     ModalPresentationStyle presentationStyle_ = ModalPresentationStyle::FullScreen;
     ModalTransitionStyle transitionStyle_ = ModalTransitionStyle::CoverVertical;
+    bool capturesStatusBar_ = false;
     std::shared_ptr<PopoverPresentationController> popover_;
     Ref presented_;
     ViewController* presenting_ = nullptr;

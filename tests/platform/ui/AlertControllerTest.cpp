@@ -1,0 +1,237 @@
+#include "UITestSupport.h"
+
+#include "platform/ui/AlertController.h"
+#include "platform/ui/Log.h"
+#include "platform/ui/NavigationController.h"
+#include "platform/ui/PopoverPresentationController.h"
+#include "platform/ui/TestDriver.h"
+
+#include <string>
+#include <vector>
+
+using namespace ui;
+using uitest::UITest;
+
+namespace {
+
+class AlertControllerTest : public UITest {
+protected:
+    void SetUp() override {
+        UITest::SetUp();
+        start();
+    }
+    void start() {
+        driver = std::make_unique<ui::test::Driver>(*window);
+        root = std::make_shared<ViewController>();
+        window->setRootViewController(root);
+    }
+    void usePad(const std::string& version = "18.0") {
+        window->setRootViewController(nullptr);
+        sys::DeviceProfile p = *sys::DeviceProfile::named("pad");
+        p.systemVersion = version;
+        sys::DeviceProfile::setCurrent(p);
+        window = std::make_shared<Window>();
+        window->makeKeyAndVisible();
+        start();
+    }
+    void usePhone(const std::string& version) {
+        window->setRootViewController(nullptr);
+        sys::DeviceProfile p = *sys::DeviceProfile::named("phone");
+        p.systemVersion = version;
+        sys::DeviceProfile::setCurrent(p);
+        window = std::make_shared<Window>();
+        window->makeKeyAndVisible();
+        start();
+    }
+    void TearDown() override {
+        window->setRootViewController(nullptr);
+        root.reset();
+        driver.reset();
+        UITest::TearDown();
+    }
+    void show(const AlertController::Ref& a) {
+        root->present(a, true);
+        driver->advance(0.5);
+    }
+    std::unique_ptr<ui::test::Driver> driver;
+    std::shared_ptr<ViewController> root;
+    std::vector<std::string> log;
+};
+
+}  // namespace
+
+TEST_F(AlertControllerTest, AnAlertIsAnsweredWithWhatWasTypedInItsFields) {
+    auto a = AlertController::make("Rename", "Enter a new name.", AlertControllerStyle::Alert);
+    a->addTextField([](TextField& f) { f.setText("old"); });
+    a->addTextField([](TextField& f) { f.setSecureTextEntry(true); });
+    std::string got;
+    a->addAction(AlertAction::make("Cancel", AlertActionStyle::Cancel, [&](AlertAction&) { log.push_back("cancel"); }));
+    a->addAction(AlertAction::make("OK", AlertActionStyle::Default, [&](AlertAction&) {
+        log.push_back("ok");
+        got = a->textFields()[0]->text() + "/" + a->textFields()[1]->text();
+    }));
+    show(a);
+    ASSERT_EQ(a->textFields().size(), 2u);
+    // The first field has the keyboard.
+    EXPECT_TRUE(a->textFields()[0]->isFirstResponder());
+    driver->type("er");
+    driver->tap(*a->textFields()[1]);
+    driver->type("pw");
+    EXPECT_EQ(a->textFields()[1]->displayText(), "\u2022\u2022");
+    // Two buttons side by side, the cancel one on the left.
+    Button* ok = a->buttonForAction(a->actions()[1].get());
+    Button* cancel = a->buttonForAction(a->actions()[0].get());
+    EXPECT_EQ(ok->frame().y(), cancel->frame().y());
+    EXPECT_LT(cancel->frame().x(), ok->frame().x());
+    // The box is centred and as wide as alerts are.
+    EXPECT_EQ(a->contentBox()->frame().width(), AlertController::kAlertWidth);
+    driver->tap(*ok);
+    EXPECT_TRUE(log.empty());  // the handler runs once the alert has gone
+    driver->advance(0.5);
+    EXPECT_EQ(log, (std::vector<std::string>{"ok"}));
+    EXPECT_EQ(got, "older/pw");
+    EXPECT_EQ(root->presentedViewController(), nullptr);
+    EXPECT_EQ(a->view()->window(), nullptr);
+}
+
+TEST_F(AlertControllerTest, ButtonsStackWithCancelLastAndKeysChoose) {
+    auto a = AlertController::make("Title", std::nullopt, AlertControllerStyle::Alert);
+    auto cancel = AlertAction::make("Cancel", AlertActionStyle::Cancel, [&](AlertAction&) { log.push_back("cancel"); });
+    a->addAction(cancel);
+    a->addAction(AlertAction::make("One", AlertActionStyle::Default, [&](AlertAction&) { log.push_back("one"); }));
+    a->addAction(AlertAction::make("Delete", AlertActionStyle::Destructive, [&](AlertAction&) { log.push_back("del"); }));
+    std::vector<std::string> warnings;
+    auto old = setWarningSink([&](const std::string& w) { warnings.push_back(w); });
+    a->addAction(AlertAction::make("Again", AlertActionStyle::Cancel));
+    setWarningSink(old);
+    EXPECT_EQ(a->actions().size(), 3u);
+    EXPECT_EQ(warnings.size(), 1u);
+    show(a);
+    double yCancel = a->buttonForAction(cancel.get())->frame().y();
+    EXPECT_GT(yCancel, a->buttonForAction(a->actions()[1].get())->frame().y());
+    EXPECT_GT(yCancel, a->buttonForAction(a->actions()[2].get())->frame().y());
+    // Three actions and no preferred one: return does nothing, escape cancels.
+    driver->key(KeyInput::returnKey);
+    driver->advance(0.5);
+    EXPECT_TRUE(log.empty());
+    driver->key(KeyInput::escape);
+    driver->advance(0.5);
+    EXPECT_EQ(log, (std::vector<std::string>{"cancel"}));
+
+    // A preferred action answers return; a disabled one cannot be chosen.
+    auto b = AlertController::make("T", "M", AlertControllerStyle::Alert);
+    auto go = AlertAction::make("Go", AlertActionStyle::Default, [&](AlertAction&) { log.push_back("go"); });
+    auto off = AlertAction::make("Off", AlertActionStyle::Default, [&](AlertAction&) { log.push_back("off"); });
+    off->setEnabled(false);
+    b->addAction(off);
+    b->addAction(go);
+    b->setPreferredAction(go);
+    show(b);
+    driver->tap(*b->buttonForAction(off.get()));
+    driver->advance(0.5);
+    EXPECT_EQ(root->presentedViewController(), b.get());
+    driver->key(KeyInput::returnKey);
+    driver->advance(0.5);
+    EXPECT_EQ(log.back(), "go");
+    EXPECT_EQ(root->presentedViewController(), nullptr);
+}
+
+TEST_F(AlertControllerTest, ReturnInTheOnlyFieldChoosesTheOnlyAction) {
+    auto a = AlertController::make("Passcode", std::nullopt, AlertControllerStyle::Alert);
+    a->addTextField();
+    a->addAction(AlertAction::make("OK", AlertActionStyle::Default,
+                                   [&](AlertAction&) { log.push_back("ok " + a->textFields()[0]->text()); }));
+    show(a);
+    driver->type("1234");
+    driver->pressReturn();
+    driver->advance(0.5);
+    EXPECT_EQ(log, (std::vector<std::string>{"ok 1234"}));
+}
+
+TEST_F(AlertControllerTest, APhoneSheetSitsAtTheBottomAndATapBesideItCancels) {
+    auto s = AlertController::make("Sort", std::nullopt, AlertControllerStyle::ActionSheet);
+    s->addAction(AlertAction::make("Name", AlertActionStyle::Default, [&](AlertAction&) { log.push_back("name"); }));
+    s->addAction(AlertAction::make("Date", AlertActionStyle::Default, [&](AlertAction&) { log.push_back("date"); }));
+    s->addAction(AlertAction::make("Cancel", AlertActionStyle::Cancel, [&](AlertAction&) { log.push_back("cancel"); }));
+    auto anchor = std::make_shared<View>(Rect(10, 100, 40, 40));
+    root->view()->addSubview(anchor);
+    s->popoverPresentationController()->setSourceView(anchor);
+    EXPECT_FALSE(s->showsAsPopover());  // phones before 26 never pop over
+    show(s);
+    Rect box = s->contentBox()->frame();
+    Button* cancel = s->buttonForAction(s->actions()[2].get());
+    Rect c = cancel->convertRectTo(cancel->bounds(), nullptr);
+    EXPECT_GT(c.y(), box.maxY());  // the cancel button in its own box below
+    EXPECT_NEAR(c.maxY(), 844 - window->windowSafeAreaInsets().bottom, 1e-9);
+    EXPECT_EQ(box.height(), 14 + s->buttonForAction(s->actions()[0].get())->frame().y() - 14 + 2 * 57);
+    driver->tap({195, 200});
+    driver->advance(0.5);
+    EXPECT_EQ(log, (std::vector<std::string>{"cancel"}));
+}
+
+TEST_F(AlertControllerTest, OnPadsASheetPointsFromItsAnchor) {
+    usePad();
+    auto item = BarButtonItem::withTitle("Sort");
+    auto nav = std::make_shared<NavigationController>(std::make_shared<ViewController>());
+    nav->topViewController()->navigationItem()->setRightBarButtonItem(item);
+    window->setRootViewController(nav);
+    driver->settle();
+    auto s = AlertController::make(std::nullopt, std::nullopt, AlertControllerStyle::ActionSheet);
+    s->addAction(AlertAction::make("Name", AlertActionStyle::Default, [&](AlertAction&) { log.push_back("name"); }));
+    s->addAction(AlertAction::make("Cancel", AlertActionStyle::Cancel, [&](AlertAction&) { log.push_back("cancel"); }));
+    s->popoverPresentationController()->setBarButtonItem(item);
+    EXPECT_TRUE(s->showsAsPopover());
+    nav->topViewController()->present(s, true);
+    driver->advance(0.5);
+    EXPECT_EQ(nav->presentedViewController(), s.get());
+    // Below the bar item, no cancel button, nothing dimmed.
+    Rect anchor = item->view()->convertRectTo(item->view()->bounds(), nullptr);
+    Rect box = s->contentBox()->frame();
+    EXPECT_GT(box.y(), anchor.maxY());
+    EXPECT_LT(std::fabs(box.x() + box.width() / 2 - (anchor.x() + anchor.width() / 2)), box.width());
+    EXPECT_EQ(s->buttonForAction(s->actions()[1].get()), nullptr);
+    EXPECT_TRUE(s->view()->backgroundColor().isClear());
+    driver->tap({30, 900});
+    driver->advance(0.5);
+    EXPECT_EQ(log, (std::vector<std::string>{"cancel"}));
+    EXPECT_EQ(nav->presentedViewController(), nullptr);
+
+    // Without an anchor it stays a sheet.
+    auto plain = AlertController::make("T", std::nullopt, AlertControllerStyle::ActionSheet);
+    EXPECT_FALSE(plain->showsAsPopover());
+}
+
+TEST_F(AlertControllerTest, FromSystemVersion26PhonesPointFromTheAnchorToo) {
+    usePhone("26.0");
+    auto anchor = std::make_shared<View>(Rect(100, 300, 100, 30));
+    root->view()->addSubview(anchor);
+    auto s = AlertController::make("Pick", std::nullopt, AlertControllerStyle::ActionSheet);
+    s->addAction(AlertAction::make("A", AlertActionStyle::Default, [&](AlertAction&) { log.push_back("a"); }));
+    s->popoverPresentationController()->setSourceView(anchor);
+    s->popoverPresentationController()->setSourceRect(anchor->bounds());
+    EXPECT_TRUE(s->showsAsPopover());
+    show(s);
+    EXPECT_EQ(s->contentBox()->frame().y(), 338);
+    driver->tap(*s->buttonForAction(s->actions()[0].get()));
+    driver->advance(0.5);
+    EXPECT_EQ(log, (std::vector<std::string>{"a"}));
+}
+
+TEST_F(AlertControllerTest, TheScreenUnderneathKeepsTheStatusBarAndRotation) {
+    class NoBar : public ViewController {
+    public:
+        bool prefersStatusBarHidden() const override { return true; }
+        unsigned supportedInterfaceOrientations() const override { return InterfaceOrientationMaskPortrait; }
+    };
+    auto nb = std::make_shared<NoBar>();
+    window->setRootViewController(nb);
+    EXPECT_TRUE(Application::shared().isStatusBarHidden());
+    auto a = AlertController::make("Hi", std::nullopt, AlertControllerStyle::Alert);
+    a->addAction(AlertAction::make("OK", AlertActionStyle::Default));
+    nb->present(a, false);
+    EXPECT_TRUE(Application::shared().isStatusBarHidden());
+    EXPECT_FALSE(window->rotate(InterfaceOrientation::LandscapeLeft));
+    a->choose(a->actions()[0]);
+    driver->advance(0.5);
+    EXPECT_EQ(nb->presentedViewController(), nullptr);
+}
