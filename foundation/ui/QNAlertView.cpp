@@ -1,0 +1,97 @@
+#include "foundation/ui/QNAlertView.h"
+
+#include "platform/ui/Application.h"
+#include "platform/ui/TextField.h"
+#include "platform/ui/ViewController.h"
+#include "platform/ui/Window.h"
+
+namespace {
+// Main thread only, as all of the user interface.
+bool gOneInstanceShown = false;
+}  // namespace
+
+bool QNAlertView::isOneInstanceShown() { return gOneInstanceShown; }
+void QNAlertView::clearOneInstanceFlag() { gOneInstanceShown = false; }
+
+QNAlertView::QNAlertView(const std::string& title, const std::string& message,
+                         std::weak_ptr<QNAlertViewDelegate> delegate,
+                         const std::optional<std::string>& cancelButtonTitle,
+                         const std::vector<std::string>& otherButtonTitles)
+    : title_(title), message_(message), delegate_(std::move(delegate)) {
+    if (cancelButtonTitle) {
+        buttonList_.push_back(*cancelButtonTitle);
+        cancelButtonIndex_ = 0;
+    }
+    for (const auto& t : otherButtonTitles) buttonList_.push_back(t);
+}
+
+QNAlertView::~QNAlertView() {
+    if (noticeView_) noticeView_->setDelegate(nullptr);
+}
+
+int64_t QNAlertView::addButtonWithTitle(const std::string& title) {
+    buttonList_.push_back(title);
+    return 0;
+}
+
+ui::TextField* QNAlertView::textFieldAtIndex(int64_t index) const {
+    if (index < 0 || size_t(index) >= textFieldArray_.size()) return nullptr;
+    return textFieldArray_[size_t(index)].get();
+}
+
+void QNAlertView::show(ui::ViewController* presenter) {
+    // Already on screen: a second show would leave two boxes for one answer.
+    if (retainSelf_ || noticeView_ || alertController_) return;
+    if (showOnlyOneInstance_) {
+        if (gOneInstanceShown) return;
+        gOneInstanceShown = true;
+        ownsOneInstanceFlag_ = true;
+    }
+    const size_t given = buttonList_.size();
+    if (buttonList_.empty()) {
+        buttonList_.push_back("OK");
+        cancelButtonIndex_ = 0;
+    }
+    if (given <= 3 && alertViewStyle_ == kStyleDefault) {
+        retainSelf_ = true;
+        self_ = weak_from_this().lock();
+        showNoticeWithTitle(title_, message_, buttonList_);
+        return;
+    }
+    showAlertController(presenter);
+}
+
+void QNAlertView::showNoticeWithTitle(const std::string& title, const std::string& message,
+                                      const std::vector<std::string>& buttons) {
+    noticeView_ = std::make_shared<QNNoticeView>(ui::Rect(), title, message, buttons, cancelButtonIndex_);
+    noticeView_->setDelegate(this);
+    noticeView_->setAlpha(0);
+    ui::Window* window = ui::Application::shared().keyWindow();
+    if (window) window->addSubview(noticeView_);
+    auto notice = noticeView_;
+    ui::View::animate(kNoticeFadeIn, [notice] { notice->setAlpha(1); });
+    noticeView_->layout();
+}
+
+void QNAlertView::didCloseNoticeView(int64_t buttonIndex) {
+    auto keep = weak_from_this().lock();
+    auto notice = noticeView_;
+    if (retainSelf_) {
+        if (auto d = delegate_.lock()) {
+            d->alertViewClickedButtonAtIndex(*this, buttonIndex);
+            d->alertViewDidDismissWithButtonIndex(*this, buttonIndex);
+        }
+        retainSelf_ = false;
+        self_.reset();
+    }
+    ownsOneInstanceFlag_ = false;
+    // A faded box left in the window would only be in the way.
+    if (notice) notice->removeFromSuperview();
+    if (noticeView_ == notice) noticeView_.reset();
+}
+
+void QNAlertView::showAlertController(ui::ViewController* presenter) {
+    (void)presenter;
+}
+
+void QNAlertView::actionChosen(int64_t index) { (void)index; }

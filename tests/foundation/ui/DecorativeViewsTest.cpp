@@ -1,0 +1,136 @@
+#include "ToolkitTestSupport.h"
+
+#include "foundation/ui/ColorDefine.h"
+#include "foundation/ui/IndicatorWithBGView.h"
+#include "foundation/ui/LiquidGlassView.h"
+
+using namespace ui;
+using toolkittest::ToolkitTest;
+
+namespace {
+
+double alphaOf(const Color& c, bool dark = false) { return c.resolve(dark).a; }
+
+class DecorativeViewsTest : public ToolkitTest {};
+
+}  // namespace
+
+TEST_F(DecorativeViewsTest, ColourAssetsHaveALightAndADarkValueAndFollowTheWindow) {
+    for (const Color& c : {ColorDefine::labelPage(), ColorDefine::labelOpposite(), ColorDefine::selectedBookBackground(),
+                           ColorDefine::lastReadBookBackground(), ColorDefine::QNMultiViewBgColor(),
+                           ColorDefine::QNAlertViewBgColor()}) {
+        EXPECT_FALSE(c.isClear());
+        EXPECT_TRUE(c.isDynamic());
+    }
+    // The opposite colour is readable on the label colour in both appearances.
+    EXPECT_EQ(ColorDefine::labelOpposite().resolve(false).r, 1.0);
+    EXPECT_EQ(ColorDefine::label().resolve(false).r, 0.0);
+    EXPECT_EQ(ColorDefine::labelOpposite().resolve(true).r, 0.0);
+
+    auto v = std::make_shared<View>(Rect(0, 0, 10, 10));
+    window->addSubview(v);
+    EXPECT_FALSE(ColorDefine::isDarkmode(v.get()));
+    window->setUserInterfaceStyle(UserInterfaceStyle::Dark);
+    EXPECT_TRUE(ColorDefine::isDarkmode(v.get()));
+    EXPECT_TRUE(ColorDefine::isDarkmode(v->traitCollection()));
+}
+
+TEST_F(DecorativeViewsTest, GlassViewEndsConstructionWithItsFinalValues) {
+    auto g = std::make_shared<LiquidGlassView>(Rect(20, 30, 200, 80));
+    EXPECT_EQ(g->materialStyle(), 6);
+    EXPECT_EQ(g->cornerRadius(), 20.0);
+    EXPECT_EQ(g->roundedContainer()->cornerRadius(), 20.0);
+    EXPECT_TRUE(g->roundedContainer()->clipsToBounds());
+    EXPECT_FALSE(g->clipsToBounds());
+    EXPECT_DOUBLE_EQ(alphaOf(g->tintOverlay()->backgroundColor()), 0.18);
+    EXPECT_DOUBLE_EQ(g->borderWidth(), 1.2);
+    ASSERT_TRUE(g->borderColor().has_value());
+    EXPECT_DOUBLE_EQ(alphaOf(*g->borderColor()), 0.28);
+    EXPECT_TRUE(g->hasBlurEffect());
+    EXPECT_FALSE(g->vibrancyView()->isHidden());
+    EXPECT_DOUBLE_EQ(g->shadowOpacity(), 0.25);
+    EXPECT_DOUBLE_EQ(g->shadowRadius(), 12.0);
+    EXPECT_EQ(g->shadowOffset(), (Size{0, 8}));
+    g->setShowsShadow(false);
+    EXPECT_EQ(g->shadowOpacity(), 0.0);
+
+    // Every inner layer follows the view's size, the border with it.
+    window->addSubview(g);
+    g->setFrame(Rect(20, 30, 260, 120));
+    driver->settle();
+    EXPECT_EQ(g->roundedContainer()->frame(), Rect(0, 0, 260, 120));
+    EXPECT_EQ(g->contentView()->bounds().size, (Size{260, 120}));
+    EXPECT_EQ(g->strokeLayer()->frame(), Rect(0, 0, 260, 120));
+    g->setCornerRadius(25);
+    EXPECT_EQ(g->roundedContainer()->cornerRadius(), 25.0);
+}
+
+TEST_F(DecorativeViewsTest, GlassBorderWithoutOwnColourFollowsTheAppearance) {
+    auto g = std::make_shared<LiquidGlassView>(Rect(0, 0, 100, 50));
+    g->setBorderColor(std::nullopt);
+    EXPECT_DOUBLE_EQ(alphaOf(g->currentBorderColor(), false), 0.28);
+    EXPECT_DOUBLE_EQ(alphaOf(g->currentBorderColor(), true), 0.18);
+    g->setBorderColor(Color::red());
+    EXPECT_EQ(g->currentBorderColor(), Color::red());
+}
+
+TEST_F(DecorativeViewsTest, ReduceTransparencyDropsTheMaterialButKeepsTheContent) {
+    window->setReduceTransparency(true);
+    auto g = std::make_shared<LiquidGlassView>(Rect(10, 10, 200, 60));
+    EXPECT_FALSE(g->hasBlurEffect());
+    EXPECT_TRUE(g->vibrancyView()->isHidden());
+    EXPECT_DOUBLE_EQ(alphaOf(g->tintOverlay()->backgroundColor()), 0.18);
+    auto label = std::make_shared<View>(Rect(0, 0, 20, 20));
+    g->contentView()->addSubview(label);
+    window->addSubview(g);
+    EXPECT_TRUE(ui::test::Driver::isVisible(*label));
+
+    // The next change of traits applies the fallback's own tint.
+    window->setUserInterfaceStyle(UserInterfaceStyle::Dark);
+    EXPECT_DOUBLE_EQ(alphaOf(g->tintOverlay()->backgroundColor()), 0.2);
+    // A new material does not bring the blur back while the setting is on.
+    g->setMaterialStyle(7);
+    EXPECT_FALSE(g->hasBlurEffect());
+
+    window->setReduceTransparency(false);
+    EXPECT_TRUE(g->hasBlurEffect());
+    EXPECT_FALSE(g->vibrancyView()->isHidden());
+    EXPECT_DOUBLE_EQ(alphaOf(g->tintOverlay()->backgroundColor()), 0.2);
+    EXPECT_EQ(g->materialStyle(), 7);
+}
+
+TEST_F(DecorativeViewsTest, IndicatorFadesInAndCentresOnWholePoints) {
+    auto host = std::make_shared<View>(Rect(0, 0, 391, 845));
+    window->addSubview(host);
+    auto ind = std::make_shared<IndicatorWithBGView>();
+    EXPECT_EQ(ind->frame(), Rect(0, 0, 64, 64));
+    EXPECT_EQ(ind->imageView()->frame(), Rect(0, 0, 64, 64));
+    EXPECT_EQ(ind->indicator()->frame(), Rect(16, 16, 32, 32));
+    EXPECT_EQ(ind->indicator()->style(), ActivityIndicatorStyle::Large);
+    EXPECT_FALSE(ind->imageView()->image()->isPlaceholder());
+
+    ind->setPosition();  // no superview: nothing
+    EXPECT_EQ(ind->center(), (Point{32, 32}));
+    host->addSubview(ind);
+    ind->setPosition();
+    EXPECT_EQ(ind->center(), (Point{195, 422}));
+
+    EXPECT_EQ(ind->imageView()->alpha(), 0.0);
+    ind->startAnimating();
+    EXPECT_TRUE(ind->indicator()->isAnimating());
+    driver->advance(0.25);
+    double mid = ind->imageView()->presentationAlpha();
+    EXPECT_GT(mid, 0.05);
+    EXPECT_LT(mid, 0.95);
+    driver->advance(0.3);
+    EXPECT_EQ(ind->imageView()->presentationAlpha(), 1.0);
+
+    ind->stopAnimating();
+    EXPECT_FALSE(ind->indicator()->isAnimating());
+    EXPECT_EQ(ind->imageView()->alpha(), 1.0);  // the backing stays
+
+    ind->setPositionWithIsLandscape(true);
+    EXPECT_EQ(ind->center(), (Point{422.5, 195.5}));
+    ind->setPositionWithIsLandscape(false);
+    EXPECT_EQ(ind->center(), (Point{195.5, 422.5}));
+}
