@@ -120,6 +120,7 @@ bool PageReader::openFile(const std::string& name, const std::optional<std::stri
     isExpandError_ = false;
     closeFile();
     selectedImageNo_ = 0;
+    if (name.empty()) return false;
 
     if (!BookCommon::isURL(name) || !QNUrl::URLWithString(name)) return openLocalFolder(name);
     if (lbexpand_.empty()) return openUrlList(name, isOfflineMode, isThumbsCreateMode);

@@ -116,6 +116,7 @@ TEST_F(PageReaderFolderTest, FolderWithoutImagesOrMissingFolderDoesNotOpen) {
     PageReader r;
     EXPECT_FALSE(r.openFile(dir.file("gone.jpg"), std::nullopt, std::nullopt, false, false));
     EXPECT_FALSE(r.openFile(dir.file("nothing/here.jpg"), std::nullopt, std::nullopt, false, false));
+    EXPECT_FALSE(r.openFile("", std::nullopt, std::nullopt, false, false)) << "never the working folder";
     EXPECT_TRUE(r.getPageNameList().empty());
     EXPECT_FALSE(r.isNoPage());
     EXPECT_FALSE(r.isExpandError());
