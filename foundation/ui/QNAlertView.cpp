@@ -1,5 +1,6 @@
 #include "foundation/ui/QNAlertView.h"
 
+#include "platform/ui/AlertController.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/TextField.h"
 #include "platform/ui/ViewController.h"
@@ -41,7 +42,7 @@ ui::TextField* QNAlertView::textFieldAtIndex(int64_t index) const {
 
 void QNAlertView::show(ui::ViewController* presenter) {
     // Already on screen: a second show would leave two boxes for one answer.
-    if (retainSelf_ || noticeView_ || alertController_) return;
+    if (retainSelf_ || noticeView_ || !alertController_.expired()) return;
     if (showOnlyOneInstance_) {
         if (gOneInstanceShown) return;
         gOneInstanceShown = true;
@@ -91,7 +92,78 @@ void QNAlertView::didCloseNoticeView(int64_t buttonIndex) {
 }
 
 void QNAlertView::showAlertController(ui::ViewController* presenter) {
-    (void)presenter;
+    if (!presenter) {
+        ui::Window* window = ui::Application::shared().keyWindow();
+        if (window) presenter = ui::ViewController::topController(window->rootViewController().get());
+    }
+    if (!presenter) {
+        // Nothing to show it on: leave nothing behind that blocks later alerts.
+        if (ownsOneInstanceFlag_) gOneInstanceShown = false;
+        ownsOneInstanceFlag_ = false;
+        return;
+    }
+    auto controller =
+        ui::AlertController::make(title_, message_, ui::AlertControllerStyle::Alert);
+    textFieldArray_.clear();
+    auto addField = [&](bool secure) {
+        controller->addTextField([secure](ui::TextField& f) { f.setSecureTextEntry(secure); });
+        textFieldArray_.push_back(controller->textFields().back());
+    };
+    switch (alertViewStyle_) {
+        case kStyleSecureText: addField(true); break;
+        case kStylePlainText: addField(false); break;
+        case kStyleLoginAndPassword:
+            addField(false);
+            addField(true);
+            break;
+        default: break;
+    }
+    // The actions hold the alert from here until one of them is chosen.
+    auto self = weak_from_this().lock();
+    for (size_t i = 0; i < buttonList_.size(); ++i) {
+        const int64_t index = int64_t(i);
+        auto style = index == cancelButtonIndex_ ? ui::AlertActionStyle::Cancel : ui::AlertActionStyle::Default;
+        QNAlertView* raw = this;
+        controller->addAction(ui::AlertAction::make(buttonList_[i], style, [self, raw, index](ui::AlertAction&) {
+            (void)self;
+            raw->actionChosen(index);
+        }));
+    }
+    alertController_ = controller;
+
+    if (auto d = delegate_.lock()) d->willPresentAlertView(*this);
+    std::weak_ptr<QNAlertView> weak = weak_from_this();
+    presenter->present(controller, true, [weak] {
+        if (auto alert = weak.lock()) {
+            alert->retainSelf_ = false;
+            alert->self_.reset();
+        }
+    });
+    if (!controller->presentingViewController()) {
+        // Refused (the presenter is busy): as if it had never been shown.
+        alertController_.reset();
+        textFieldArray_.clear();
+        if (ownsOneInstanceFlag_) gOneInstanceShown = false;
+        ownsOneInstanceFlag_ = false;
+        return;
+    }
+    if (auto d = delegate_.lock()) d->didPresentAlertView(*this);
+    retainSelf_ = true;
+    self_ = self;
 }
 
-void QNAlertView::actionChosen(int64_t index) { (void)index; }
+void QNAlertView::actionChosen(int64_t index) {
+    auto keep = weak_from_this().lock();
+    buttonSlectedIndex_ = index;
+    // The one-instance flag goes with the alert; left set, no later
+    // one-instance alert would ever show.
+    if (ownsOneInstanceFlag_) gOneInstanceShown = false;
+    ownsOneInstanceFlag_ = false;
+    if (auto d = delegate_.lock()) {
+        d->alertViewClickedButtonAtIndex(*this, index);
+        d->alertViewDidDismissWithButtonIndex(*this, index);
+    }
+    alertController_.reset();
+    retainSelf_ = false;
+    self_.reset();
+}

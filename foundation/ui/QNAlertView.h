@@ -76,7 +76,7 @@ public:
     int64_t buttonSlectedIndex() const { return buttonSlectedIndex_; }
     QNNoticeView* noticeView() const { return noticeView_.get(); }
     // The platform form while it is presented, or null.
-    ui::AlertController* alertController() const { return alertController_.get(); }
+    ui::AlertController* alertController() const { return alertController_.lock().get(); }
 
     // The one program-wide flag: a one-instance alert is on screen.
     static bool isOneInstanceShown();
@@ -94,7 +94,8 @@ private:
     int64_t buttonSlectedIndex_ = 0;
     std::vector<std::shared_ptr<ui::TextField>> textFieldArray_;
     std::shared_ptr<QNNoticeView> noticeView_;
-    std::shared_ptr<ui::AlertController> alertController_;
+    // Held by its presenter; its actions hold this alert until one is chosen.
+    std::weak_ptr<ui::AlertController> alertController_;
     bool showOnlyOneInstance_ = false;
     bool ownsOneInstanceFlag_ = false;
     int64_t alertIdentifier_ = 0;
