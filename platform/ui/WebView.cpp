@@ -1,0 +1,333 @@
+#include "platform/ui/WebView.h"
+
+#include "platform/core/DeviceProfile.h"
+#include "platform/core/RunLoop.h"
+#include "platform/ui/WebDocumentContainer.h"
+#include "platform/ui/WebURL.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <fstream>
+#include <sys/stat.h>
+
+namespace ui {
+
+namespace {
+
+constexpr size_t kMaxHistory = 100;
+constexpr double kTapSlop = 10;
+
+std::string trimScript(std::string s) {
+    auto space = [](unsigned char c) { return std::isspace(c) != 0; };
+    s.erase(s.begin(), std::find_if_not(s.begin(), s.end(), space));
+    while (!s.empty() && (space(static_cast<unsigned char>(s.back())) || s.back() == ';')) s.pop_back();
+    return s;
+}
+
+bool readFile(const std::string& path, size_t limit, std::string& out) {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || size_t(st.st_size) > limit) return false;
+    std::ifstream f(path, std::ios::binary);
+    if (!f) return false;
+    out.assign(std::istreambuf_iterator<char>(f), {});
+    return true;
+}
+
+}  // namespace
+
+// The page itself: draws the document and turns taps into link activations.
+class WebPageView : public View {
+public:
+    explicit WebPageView(WebView* owner) : owner_(owner) { setBackgroundColor(Color::clear()); }
+    void draw(gfx::Canvas& c, const Rect& rect) override {
+        if (draw_) draw_(c, rect);
+    }
+    void touchesBegan(const TouchSet& t, const Event&) override {
+        start_ = t[0]->locationInView(this);
+        moved_ = false;
+    }
+    void touchesMoved(const TouchSet& t, const Event&) override {
+        Point p = t[0]->locationInView(this);
+        if (std::hypot(p.x - start_.x, p.y - start_.y) > kTapSlop) moved_ = true;
+    }
+    void touchesEnded(const TouchSet& t, const Event&) override {
+        if (moved_ || !owner_) return;
+        owner_->activateLinkAt(t[0]->locationInView(this));
+    }
+    void touchesCancelled(const TouchSet&, const Event&) override { moved_ = true; }
+    std::function<void(gfx::Canvas&, const Rect&)> draw_;
+    WebView* owner_;
+
+private:
+    Point start_;
+    bool moved_ = false;
+};
+
+WebView::WebView() : WebView(Rect(0, 0, 320, 480)) {}
+
+WebView::WebView(const Rect& frame) : View(frame) {
+    setBackgroundColor(Color::whiteColor());
+    scroll_ = std::make_shared<ScrollView>(bounds());
+    scroll_->setContentInsetAdjustmentBehavior(ContentInsetAdjustmentBehavior::Never);
+    scroll_->setAlwaysBounceVertical(true);
+    addSubview(scroll_);
+    auto page = std::make_shared<WebPageView>(this);
+    page->draw_ = [this](gfx::Canvas& c, const Rect& r) {
+        if (document_ && container_) container_->draw(*document_, c, r);
+    };
+    page_ = page;
+    scroll_->addSubview(page_);
+}
+
+WebView::~WebView() {
+    if (auto* p = dynamic_cast<WebPageView*>(page_.get())) {
+        p->owner_ = nullptr;
+        p->draw_ = nullptr;
+    }
+}
+
+// --- Loading ---
+
+void WebView::loadHTMLString(const std::string& html, const std::string& baseURL) {
+    navigate(baseURL.empty() ? "about:blank" : baseURL, NavigationType::Other, html, -1, false);
+}
+
+void WebView::load(const std::string& url) { navigate(url, NavigationType::Other, std::nullopt, -1, false); }
+
+void WebView::reload() {
+    if (index_ < 0) return;
+    const HistoryEntry& e = history_[size_t(index_)];
+    navigate(e.url, NavigationType::Reload, e.html, index_, false);
+}
+
+void WebView::stopLoading() {
+    ++navigation_;
+    loading_ = false;
+}
+
+void WebView::goBack() {
+    if (!canGoBack()) return;
+    const HistoryEntry& e = history_[size_t(index_ - 1)];
+    navigate(e.url, NavigationType::BackForward, e.html, index_ - 1, false);
+}
+
+void WebView::goForward() {
+    if (!canGoForward()) return;
+    const HistoryEntry& e = history_[size_t(index_ + 1)];
+    navigate(e.url, NavigationType::BackForward, e.html, index_ + 1, false);
+}
+
+std::vector<WebView::BackForwardItem> WebView::backForwardList() const {
+    std::vector<BackForwardItem> out;
+    for (auto& e : history_) out.push_back({e.url, e.title});
+    return out;
+}
+
+void WebView::navigate(const std::string& url, NavigationType type, std::optional<std::string> html,
+                       int historyTarget, bool newWindow) {
+    uint64_t id = ++navigation_;
+    NavigationAction action{url, type, !newWindow};
+    std::weak_ptr<bool> alive = alive_;
+    auto answered = std::make_shared<bool>(false);
+    auto decide = [this, alive, answered, id, action, html, historyTarget, newWindow](NavigationActionPolicy p) {
+        if (*answered || !alive.lock()) return;
+        *answered = true;
+        if (id != navigation_ || p == NavigationActionPolicy::Cancel) return;
+        if (newWindow) {
+            if (delegate_) delegate_->webViewCreateWebViewForNavigationAction(*this, action);
+            return;
+        }
+        const std::string& target = action.url;
+        // A jump within the page shown: no loading, only scrolling.
+        bool samePage = !html && document_ && !WebURL::fragment(target).empty() &&
+                        WebURL::withoutFragment(target) == WebURL::withoutFragment(url_) &&
+                        action.navigationType != NavigationType::Reload;
+        if (samePage) {
+            std::optional<std::string> keep = index_ >= 0 ? history_[size_t(index_)].html : std::nullopt;
+            url_ = target;
+            if (historyTarget >= 0) {
+                index_ = historyTarget;
+            } else {
+                history_.resize(size_t(index_ + 1));
+                history_.push_back({target, title_, keep});
+                index_ = int(history_.size()) - 1;
+            }
+            scrollToFragment(WebURL::fragment(target));
+            return;
+        }
+        loading_ = true;
+        if (delegate_) delegate_->webViewDidStartProvisionalNavigation(*this);
+        std::string content, error;
+        int code = 0;
+        bool fromString = html.has_value();
+        if (fromString) {
+            content = *html;
+        } else if (WebURL::scheme(target) == "file") {
+            std::string path = WebURL::toPath(target);
+            if (path.empty() || !readFile(path, kMaxPageBytes, content)) {
+                code = kErrorFileNotFound;
+                error = "The file could not be opened.";
+            }
+        } else if (target == "about:blank") {
+            content.clear();
+        } else if (loader_) {
+            if (!loader_(target, content, error)) {
+                code = kErrorUnsupportedURL;
+                if (error.empty()) error = "The page could not be loaded.";
+            }
+        } else {
+            code = kErrorUnsupportedURL;
+            error = "unsupported URL";
+        }
+        // The page lands on a later turn, as a real load would.
+        sys::RunLoop::main().post([this, alive, id, target, content, code, error, type = action.navigationType,
+                                   historyTarget, fromString] {
+            if (!alive.lock() || id != navigation_) return;
+            if (code != 0) {
+                loading_ = false;
+                if (delegate_) delegate_->webViewDidFailProvisionalNavigation(*this, code, error);
+                return;
+            }
+            commit(target, content, type, historyTarget, fromString);
+        });
+    };
+    if (delegate_)
+        delegate_->webViewDecidePolicyForNavigationAction(*this, action, decide);
+    else
+        decide(NavigationActionPolicy::Allow);
+}
+
+void WebView::commit(const std::string& url, const std::string& html, NavigationType type, int historyTarget,
+                     bool fromString) {
+    auto keep = shared_from_this();
+    auto container = std::make_unique<WebDocumentContainer>();
+    container->setBaseURL(url);
+    auto langs = sys::DeviceProfile::current().preferredLanguages;
+    if (!langs.empty()) {
+        std::string culture = langs.front();
+        container->setLanguage(culture.substr(0, culture.find('-')), culture);
+    }
+    std::weak_ptr<bool> alive = alive_;
+    container->onAnchorClick = [this, alive](const std::string& href, const std::string& target) {
+        if (alive.lock()) linkClicked(href, target);
+    };
+    Rect b = bounds();
+    container->setViewport(int(b.width()), int(b.height()));
+    auto doc = litehtml::document::createFromUTF8(html.c_str(), container.get(), &WebDocumentContainer::context());
+    document_ = doc;
+    container_ = std::move(container);
+    url_ = url;
+    title_ = container_->caption();
+    std::optional<std::string> stored = fromString ? std::optional<std::string>(html) : std::nullopt;
+    if (historyTarget >= 0 && historyTarget < int(history_.size())) {
+        index_ = historyTarget;
+        history_[size_t(index_)].title = title_;
+    } else {
+        history_.resize(size_t(index_ + 1));
+        history_.push_back({url, title_, stored});
+        if (history_.size() > kMaxHistory) history_.erase(history_.begin());
+        index_ = int(history_.size()) - 1;
+    }
+    (void)type;
+    renderedWidth_ = -1;
+    renderDocument();
+    scroll_->setContentOffset({0, 0});
+    scrollToFragment(WebURL::fragment(url));
+    loading_ = false;
+    if (delegate_) delegate_->webViewDidFinishNavigation(*this);
+}
+
+void WebView::renderDocument() {
+    Rect b = bounds();
+    int width = std::max(1, int(b.width()));
+    renderedWidth_ = width;
+    if (!document_ || !container_) {
+        page_->setFrame(Rect(0, 0, width, 0));
+        scroll_->setContentSize({double(width), 0});
+        return;
+    }
+    container_->setViewport(width, int(b.height()));
+    document_->render(width);
+    double h = std::max(0, document_->height());
+    page_->setFrame(Rect(0, 0, width, h));
+    scroll_->setContentSize({double(width), h});
+    page_->setNeedsDisplay();
+}
+
+Size WebView::documentSize() const {
+    if (!document_) return {};
+    return {double(document_->width()), double(document_->height())};
+}
+
+void WebView::layoutSubviews() {
+    scroll_->setFrame(bounds());
+    if (int(bounds().width()) != renderedWidth_) renderDocument();
+}
+
+void WebView::scrollToFragment(const std::string& fragment) {
+    if (fragment.empty() || !document_ || !document_->root()) return;
+    // Only plain names make it into a selector.
+    bool plain = std::all_of(fragment.begin(), fragment.end(), [](unsigned char c) {
+        return std::isalnum(c) || c == '-' || c == '_';
+    });
+    if (!plain) return;
+    auto el = document_->root()->select_one("#" + fragment);
+    if (!el) el = document_->root()->select_one("a[name=\"" + fragment + "\"]");
+    if (!el) return;
+    litehtml::position p = el->get_placement();
+    double maxY = scroll_->maximumContentOffset().y;
+    scroll_->setContentOffset({0, std::clamp(double(p.y), 0.0, std::max(0.0, maxY))});
+}
+
+// --- Links ---
+
+void WebView::linkClicked(const std::string& href, const std::string& target) {
+    if (href.empty() || WebURL::scheme(href) == "javascript") return;
+    std::string base = container_ ? container_->baseURL() : url_;
+    std::string url = WebURL::resolve(base, href);
+    navigate(url, NavigationType::LinkActivated, std::nullopt, -1, target == "_blank");
+}
+
+bool WebView::activateLinkAt(Point p) {
+    if (!document_) return false;
+    auto keep = shared_from_this();
+    litehtml::position::vector redraw;
+    uint64_t before = navigation_;
+    Point offset = scroll_->contentOffset();
+    int x = int(p.x), y = int(p.y);
+    int cx = int(p.x - offset.x), cy = int(p.y - offset.y);
+    // Keep the document alive through the click: following the link replaces it.
+    auto doc = document_;
+    doc->on_lbutton_down(x, y, cx, cy, redraw);
+    doc->on_lbutton_up(x, y, cx, cy, redraw);
+    doc->on_mouse_leave(redraw);
+    if (!redraw.empty()) page_->setNeedsDisplay();
+    return navigation_ != before;
+}
+
+Rect WebView::rectForElement(const std::string& selector) const {
+    if (!document_ || !document_->root()) return Rect::null();
+    auto el = document_->root()->select_one(selector);
+    if (!el) return Rect::null();
+    litehtml::position p = el->get_placement();
+    return Rect(p.x, p.y, p.width, p.height);
+}
+
+// --- Scripts ---
+
+void WebView::evaluateJavaScript(const std::string& script, ScriptCompletion completion) {
+    scripts_.push_back(script);
+    std::string s = trimScript(script);
+    std::optional<std::string> result;
+    std::string error;
+    if (s == "document.URL" || s == "location.href" || s == "window.location.href" || s == "document.location.href")
+        result = url_;
+    else if (s == "document.title")
+        result = title_;
+    else
+        error = "Scripts do not run in this web view.";
+    if (completion) sys::RunLoop::main().post([completion, result, error] { completion(result, error); });
+}
+
+}  // namespace ui

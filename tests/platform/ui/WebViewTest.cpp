@@ -1,0 +1,294 @@
+#include "UITestSupport.h"
+
+#include "platform/graphics/PangoTextEngine.h"
+#include "platform/ui/TestDriver.h"
+#include "platform/ui/WebURL.h"
+#include "platform/ui/WebView.h"
+#include "tests/support/TestHome.h"
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+using namespace ui;
+using uitest::UITest;
+
+namespace {
+
+// Decides as told and writes down what the web view reports.
+class Navigator : public WebViewNavigationDelegate {
+public:
+    std::vector<std::string> log;
+    NavigationActionPolicy answer = NavigationActionPolicy::Allow;
+    bool deferred = false;
+    DecisionHandler pending;
+    std::vector<NavigationAction> actions;
+    int lastErrorCode = 0;
+
+    void webViewDecidePolicyForNavigationAction(WebView&, const NavigationAction& a, DecisionHandler decide) override {
+        actions.push_back(a);
+        log.push_back("decide " + WebURL::lastPathComponent(a.url));
+        if (deferred)
+            pending = decide;
+        else
+            decide(answer);
+    }
+    void webViewDidStartProvisionalNavigation(WebView&) override { log.push_back("start"); }
+    void webViewDidFinishNavigation(WebView& w) override { log.push_back("finish " + w.title()); }
+    void webViewDidFailProvisionalNavigation(WebView&, int code, const std::string&) override {
+        lastErrorCode = code;
+        log.push_back("fail");
+    }
+    void webViewCreateWebViewForNavigationAction(WebView&, const NavigationAction& a) override {
+        log.push_back("new window " + a.url);
+    }
+};
+
+void write(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
+
+class WebViewTest : public UITest {
+protected:
+    void SetUp() override {
+        UITest::SetUp();
+        driver = std::make_unique<ui::test::Driver>(*window);
+        web = std::make_shared<WebView>(window->bounds());
+        web->setNavigationDelegate(&nav);
+        window->addSubview(web);
+        driver->settle();
+        write(dir.file("about.html"),
+              "<html><head><title>About</title><link rel=\"stylesheet\" href=\"style.css\"></head><body>"
+              "<h1 id=\"top\">Leafbright</h1><p><a id=\"upd\" href=\"update_en.html\">What is new</a></p>"
+              "<p><a id=\"ext\" href=\"https://example.com/\" target=\"_blank\">Web site</a></p>"
+              "<div style=\"height: 2000px\"></div><p id=\"end\"><a id=\"back\" href=\"#top\">Top</a></p>"
+              "</body></html>");
+        write(dir.file("style.css"), "h1 { color: #ff0000; }");
+        write(dir.file("update_en.html"), "<html><head><title>Update</title></head><body><p>New</p></body></html>");
+    }
+    void TearDown() override {
+        web->setNavigationDelegate(nullptr);
+        web.reset();
+        driver.reset();
+        UITest::TearDown();
+    }
+    // Taps the middle of an element of the page.
+    void tapElement(const std::string& selector) {
+        Rect r = web->rectForElement(selector);
+        ASSERT_FALSE(r.isNull()) << selector;
+        Point p = web->scrollView()->convertPointToWindow({r.x() + r.width() / 2, r.y() + r.height() / 2});
+        driver->tap(p);
+    }
+    ::test::TempDir dir{"web"};
+    Navigator nav;
+    std::unique_ptr<ui::test::Driver> driver;
+    std::shared_ptr<WebView> web;
+};
+
+}  // namespace
+
+TEST(WebURLTest, ReferencesResolveAndFileURLsRoundTrip) {
+    const std::string base = "http://a/b/c/d;p?q";
+    EXPECT_EQ(WebURL::resolve(base, "g"), "http://a/b/c/g");
+    EXPECT_EQ(WebURL::resolve(base, "./g"), "http://a/b/c/g");
+    EXPECT_EQ(WebURL::resolve(base, "g/"), "http://a/b/c/g/");
+    EXPECT_EQ(WebURL::resolve(base, "/g"), "http://a/g");
+    EXPECT_EQ(WebURL::resolve(base, "//g"), "http://g");
+    EXPECT_EQ(WebURL::resolve(base, "?y"), "http://a/b/c/d;p?y");
+    EXPECT_EQ(WebURL::resolve(base, "#s"), "http://a/b/c/d;p?q#s");
+    EXPECT_EQ(WebURL::resolve(base, "../g"), "http://a/b/g");
+    EXPECT_EQ(WebURL::resolve(base, "../../../g"), "http://a/g");
+    EXPECT_EQ(WebURL::resolve(base, "g;x?y#s"), "http://a/b/c/g;x?y#s");
+    EXPECT_EQ(WebURL::resolve(base, "https://x/y/../z"), "https://x/z");
+    EXPECT_EQ(WebURL::resolve("file:///res/about.html", "update_en.html"), "file:///res/update_en.html");
+
+    std::string url = WebURL::fromPath("/books/My Comic #1/page%.html");
+    EXPECT_EQ(url, "file:///books/My%20Comic%20%231/page%25.html");
+    EXPECT_EQ(WebURL::toPath(url), "/books/My Comic #1/page%.html");
+    EXPECT_EQ(WebURL::toPath("file://localhost/a/b"), "/a/b");
+    EXPECT_EQ(WebURL::toPath("file://otherhost/a/b"), "");
+    EXPECT_EQ(WebURL::toPath("http://a/b"), "");
+    EXPECT_EQ(WebURL::toPath("file:///a%00b"), "");
+    EXPECT_EQ(WebURL::lastPathComponent("https://h/x/leafbrightui?name=a&link=b"), "leafbrightui");
+    EXPECT_EQ(WebURL::lastPathComponent("file:///r/about"), "about");
+    EXPECT_EQ(WebURL::fragment("a.html#top"), "top");
+}
+
+TEST_F(WebViewTest, AStringPageLoadsOnTheNextTurnAndAnswersItsAddressAndTitle) {
+    web->loadHTMLString("<html><head><title>Notice</title></head><body><p>Hello</p></body></html>",
+                        WebURL::fromPath(dir.file("notice.html")));
+    EXPECT_EQ(nav.log, (std::vector<std::string>{"decide notice.html", "start"}));
+    EXPECT_TRUE(web->isLoading());
+    driver->settle();
+    EXPECT_EQ(nav.log.back(), "finish Notice");
+    EXPECT_FALSE(web->isLoading());
+    EXPECT_EQ(web->title(), "Notice");
+    EXPECT_GT(web->documentSize().height, 10);
+    EXPECT_EQ(web->scrollView()->contentSize().height, web->documentSize().height);
+
+    std::vector<std::string> answers;
+    auto note = [&](std::optional<std::string> r, const std::string& e) { answers.push_back(r ? *r : "error: " + e); };
+    web->evaluateJavaScript("document.URL", note);
+    web->evaluateJavaScript(" document.title; ", note);
+    web->evaluateJavaScript("window.webViewCallback('a' , 'b' , 'c');", note);
+    driver->settle();
+    ASSERT_EQ(answers.size(), 3u);
+    EXPECT_EQ(answers[0], WebURL::fromPath(dir.file("notice.html")));
+    EXPECT_EQ(answers[1], "Notice");
+    EXPECT_EQ(answers[2].rfind("error:", 0), 0u);
+    EXPECT_EQ(web->evaluatedScripts().size(), 3u);
+    EXPECT_EQ(web->evaluatedScripts()[2], "window.webViewCallback('a' , 'b' , 'c');");
+
+    // Without a base the page is about:blank.
+    web->loadHTMLString("<p>x</p>", "");
+    driver->settle();
+    EXPECT_EQ(web->URL(), "about:blank");
+}
+
+TEST_F(WebViewTest, LinksAskTheDelegateAndBuildTheBackForwardList) {
+    web->load(WebURL::fromPath(dir.file("about.html")));
+    driver->settle();
+    ASSERT_EQ(web->title(), "About");
+    EXPECT_EQ(nav.actions.back().navigationType, NavigationType::Other);
+    // A refused link keeps the page.
+    nav.answer = NavigationActionPolicy::Cancel;
+    tapElement("#upd");
+    EXPECT_EQ(nav.actions.back().navigationType, NavigationType::LinkActivated);
+    EXPECT_EQ(nav.actions.back().url, WebURL::fromPath(dir.file("update_en.html")));
+    driver->settle();
+    EXPECT_EQ(web->title(), "About");
+    EXPECT_FALSE(web->canGoBack());
+    // An allowed one loads the page relative to this one.
+    nav.answer = NavigationActionPolicy::Allow;
+    tapElement("#upd");
+    driver->settle();
+    EXPECT_EQ(web->title(), "Update");
+    EXPECT_TRUE(web->canGoBack());
+    EXPECT_FALSE(web->canGoForward());
+    auto list = web->backForwardList();
+    ASSERT_EQ(list.size(), 2u);
+    EXPECT_EQ(list[0].title, "About");
+    web->goBack();
+    EXPECT_EQ(nav.actions.back().navigationType, NavigationType::BackForward);
+    driver->settle();
+    EXPECT_EQ(web->title(), "About");
+    EXPECT_TRUE(web->canGoForward());
+    EXPECT_EQ(web->backForwardIndex(), 0);
+    // A new page drops the forward list.
+    web->loadHTMLString("<title>Other</title>", "file:///x/other.html");
+    driver->settle();
+    EXPECT_FALSE(web->canGoForward());
+    EXPECT_EQ(web->backForwardList().size(), 2u);
+    // Back to a string page shows it again from the string.
+    web->load(WebURL::fromPath(dir.file("update_en.html")));
+    driver->settle();
+    web->goBack();
+    driver->settle();
+    EXPECT_EQ(web->title(), "Other");
+}
+
+TEST_F(WebViewTest, NewWindowsFragmentsAndFailures) {
+    web->load(WebURL::fromPath(dir.file("about.html")));
+    driver->settle();
+    nav.log.clear();
+    // target=_blank: asked, then handed to the delegate; nothing loads here.
+    tapElement("#ext");
+    driver->settle();
+    EXPECT_FALSE(nav.actions.back().hasTargetFrame);
+    EXPECT_EQ(nav.log, (std::vector<std::string>{"decide ", "new window https://example.com/"}));
+    EXPECT_EQ(web->title(), "About");
+
+    // A link to a place in the page scrolls there without loading.
+    web->scrollView()->setContentOffset({0, web->rectForElement("#end").y() - 100});
+    nav.log.clear();
+    tapElement("#back");
+    driver->settle();
+    EXPECT_EQ(nav.log, (std::vector<std::string>{"decide about.html"}));
+    EXPECT_EQ(web->scrollView()->contentOffset().y, web->rectForElement("#top").y());
+    EXPECT_EQ(WebURL::fragment(web->URL()), "top");
+    EXPECT_TRUE(web->canGoBack());
+
+    // A missing file and an address nothing can load fail.
+    nav.log.clear();
+    web->load(WebURL::fromPath(dir.file("missing.html")));
+    driver->settle();
+    EXPECT_EQ(nav.log.back(), "fail");
+    EXPECT_EQ(nav.lastErrorCode, WebView::kErrorFileNotFound);
+    EXPECT_EQ(web->title(), "About");
+    web->load("https://example.com/page");
+    driver->settle();
+    EXPECT_EQ(nav.lastErrorCode, WebView::kErrorUnsupportedURL);
+    // With a content loader the address loads.
+    web->setContentLoader([](const std::string& url, std::string& html, std::string&) {
+        html = "<title>" + WebURL::lastPathComponent(url) + "</title>";
+        return true;
+    });
+    web->load("https://example.com/page");
+    driver->settle();
+    EXPECT_EQ(web->title(), "page");
+
+    // A decision that comes late still counts; a newer navigation wins.
+    nav.deferred = true;
+    web->load(WebURL::fromPath(dir.file("update_en.html")));
+    auto first = nav.pending;
+    web->load(WebURL::fromPath(dir.file("about.html")));
+    auto second = nav.pending;
+    first(NavigationActionPolicy::Allow);
+    driver->settle();
+    EXPECT_EQ(web->title(), "page");
+    second(NavigationActionPolicy::Allow);
+    second(NavigationActionPolicy::Allow);  // a second answer is ignored
+    driver->settle();
+    EXPECT_EQ(web->title(), "About");
+}
+
+TEST_F(WebViewTest, ARenderedPageLooksRight) {
+    gfx::TextEngine::Scope pango(std::make_shared<gfx::PangoTextEngine>());
+    // An image next to the page, referred to relatively.
+    {
+        gfx::Canvas c(48, 48, 1.0);
+        c.fillRect(gfx::Rect(0, 0, 48, 48), gfx::Rgba::rgb(0.2, 0.6, 0.2));
+        c.fillEllipse(gfx::Rect(8, 8, 32, 32), gfx::Rgba::rgb(1, 0.85, 0.1));
+        c.writePNG(dir.file("icon.png"));
+    }
+    std::string html = R"(<html><head><title>About Leafbright</title>
+<style>
+body { background: #ffffff; color: #000000; font-size: 15px; }
+h1 { color: #1a4f8b; }
+.box { border: 1px solid #888888; background: #eef4ff; padding: 8px; margin: 10px 0; }
+td, th { border: 1px solid #cccccc; padding: 4px 8px; }
+a { color: #0000ff; }
+</style></head><body>
+<h1><img src="icon.png" width="48" height="48"> Leafbright</h1>
+<p>Version <b>0.1.0</b>. A reader for <i>comics</i> and image books.</p>
+<div class="box">Pages open where you left them.</div>
+<ul><li>Zip, RAR, 7z and PDF</li><li>Right-to-left spreads</li><li>Remote servers</li></ul>
+<ol><li>First</li><li>Second</li></ol>
+<table><tr><th>Format</th><th>Extension</th></tr><tr><td>Comic zip</td><td>cbz</td></tr>
+<tr><td>Comic rar</td><td>cbr</td></tr></table>
+<p><a href="update_en.html">Submit Bugs and Feedback</a></p>
+</body></html>)";
+    web->loadHTMLString(html, WebURL::fromPath(dir.file("about.html")));
+    driver->settle();
+    ASSERT_EQ(web->title(), "About Leafbright");
+    std::filesystem::path out = std::filesystem::path(LEAFBRIGHT_TEST_WORK) / "snapshots";
+    std::filesystem::create_directories(out);
+    ASSERT_TRUE(driver->snapshot((out / "web-page.png").string()));
+
+    // The heading's colour, the box's background and the image's yellow are where layout put them.
+    Rect box = web->rectForElement(".box");
+    Rect img = web->rectForElement("img");
+    ASSERT_FALSE(box.isNull());
+    ASSERT_FALSE(img.isNull());
+    EXPECT_EQ(img.width(), 48);
+    // (The placement is the content box: its padding lies 8 points around it.)
+    Point boxCorner = web->scrollView()->convertPointToWindow({box.x() - 4, box.y() - 4});
+    auto p = pixelAt(boxCorner.x, boxCorner.y);
+    EXPECT_TRUE(near(p, 0xee, 0xf4, 0xff)) << p.r << "," << p.g << "," << p.b;
+    Point imgMiddle = web->scrollView()->convertPointToWindow({img.x() + 24, img.y() + 24});
+    EXPECT_TRUE(near(pixelAt(imgMiddle.x, imgMiddle.y), 255, 217, 26, 10));
+    Point imgCorner = web->scrollView()->convertPointToWindow({img.x() + 2, img.y() + 2});
+    EXPECT_TRUE(near(pixelAt(imgCorner.x, imgCorner.y), 51, 153, 51, 10));
+    // The table has its cells side by side.
+    Rect th1 = web->rectForElement("th");
+    EXPECT_GT(th1.width(), 20);
+}
