@@ -1,0 +1,86 @@
+#include "foundation/ui/QNTableViewCellCustom.h"
+
+#include "foundation/ui/QNTableView.h"
+#include "foundation/ui/QNTableViewData.h"
+
+ui::TableViewCellStyle QNTableViewCellCustom::cellStyleForRowKind(int32_t rowKind) {
+    switch (rowKind) {
+        case QNTableViewData::kStyleValue1: return ui::TableViewCellStyle::Value1;
+        case QNTableViewData::kStyleValue2: return ui::TableViewCellStyle::Value2;
+        case QNTableViewData::kStyleSubtitle: return ui::TableViewCellStyle::Subtitle;
+        case QNTableViewData::kStyleTextField: return ui::TableViewCellStyle::Value1;
+        default: return ui::TableViewCellStyle::Default;
+    }
+}
+
+QNTableViewCellCustom::QNTableViewCellCustom(int32_t rowKind, const std::string& reuseIdentifier)
+    : ui::TableViewCell(cellStyleForRowKind(rowKind), reuseIdentifier), style_(rowKind) {
+    defaultTextFont_ = textLabel()->font();
+    if (detailTextLabel()) defaultDetailFont_ = detailTextLabel()->font();
+    if (rowKind == QNTableViewData::kStyleSwitch) {
+        sw_ = std::make_shared<ui::Switch>();
+        sw_->sizeToFit();
+        sw_->addAction(ui::ControlEventValueChanged, [this](ui::Control&) { onControlValueChanged(); });
+        setAccessoryView(sw_);
+    } else if (rowKind == QNTableViewData::kStyleSegment) {
+        seg_ = std::make_shared<ui::SegmentedControl>();
+        seg_->addAction(ui::ControlEventValueChanged, [this](ui::Control&) { onControlValueChanged(); });
+        setAccessoryView(seg_);
+    } else if (rowKind == QNTableViewData::kStyleTextField) {
+        textField_ = std::make_shared<ui::TextField>();
+        textField_->setTextAlignment(ui::TextAlignment::Right);
+        textField_->addAction(ui::ControlEventEditingChanged, [this](ui::Control&) { onControlValueChanged(); });
+        ui::TextField* field = textField_.get();
+        textField_->addAction(ui::ControlEventEditingDidEndOnExit,
+                              [this, field](ui::Control&) { onEndEditTextField(*field); });
+        contentView()->addSubview(textField_);
+    }
+}
+
+void QNTableViewCellCustom::setIsDisplayedInTwoLines(bool on) {
+    if (twoLines_ == on) return;
+    twoLines_ = on;
+    setNeedsLayout();
+}
+
+void QNTableViewCellCustom::onControlValueChanged() {
+    if (!delegate_) return;
+    switch (style_) {
+        case QNTableViewData::kStyleTextField:
+            delegate_->onTextFieldValueChangedWithIndexPath(indexPath_, textField_->text());
+            break;
+        case QNTableViewData::kStyleSegment:
+            delegate_->onSegmentValueChangedWithIndexPath(indexPath_, seg_->selectedSegmentIndex());
+            break;
+        case QNTableViewData::kStyleSwitch:
+            delegate_->onSwValueChangedWithIndexPath(indexPath_, sw_->isOn());
+            break;
+        default:
+            break;
+    }
+}
+
+void QNTableViewCellCustom::onEndEditTextField(ui::TextField& field) { field.resignFirstResponder(); }
+
+void QNTableViewCellCustom::layoutSubviews() {
+    ui::TableViewCell::layoutSubviews();
+    if (twoLines_) {
+        double accessoryWidth = 0;
+        if (ui::View* a = accessoryShown()) {
+            ui::Rect f = a->frame();
+            a->setFrame(ui::Rect(f.x(), f.y() + kTwoLineAccessoryDrop, f.width(), f.height()));
+            accessoryWidth = f.width();
+        }
+        ui::Rect t = textLabel()->frame();
+        textLabel()->setFrame(ui::Rect(t.x(), t.y() - kTwoLineTitleRaise, t.width() + accessoryWidth, t.height()));
+    }
+    if (textField_ && detailTextLabel()) {
+        ui::Label* detail = detailTextLabel();
+        textField_->setFont(detail->font());
+        textField_->setTextColor(detail->textColor());
+        textField_->setClearButtonMode(ui::TextFieldViewMode::Never);
+        textField_->setReturnKeyType(ui::ReturnKeyType::Done);
+        ui::Rect d = detail->frame();
+        textField_->setFrame(ui::Rect(110.0, d.y(), contentView()->bounds().width() - 125.0, d.height()));
+    }
+}

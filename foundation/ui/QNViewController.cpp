@@ -1,0 +1,1 @@
+#include "foundation/ui/QNViewController.h"
