@@ -5,6 +5,7 @@
 #include "platform/ui/ScrollMotion.h"
 #include "platform/ui/ScrollView.h"
 #include "platform/ui/TestDriver.h"
+#include "platform/ui/ViewController.h"
 
 #include <cmath>
 #include <string>
@@ -470,4 +471,91 @@ TEST_F(ScrollViewTest, IndicatorsShowWhileMovingAndAreNeverImageViews) {
     EXPECT_FALSE(dynamic_cast<ImageView*>(scroll->subviews().back().get()));
     EXPECT_TRUE(scroll->isShowingVerticalIndicator());
     EXPECT_EQ(scroll->subviews().back()->isUserInteractionEnabled(), false);
+}
+
+namespace {
+
+// A page screen as the viewer uses it: it passes every touch on to the
+// screen's controller and lets none of its content have them.
+class PageScreen : public ScrollView {
+public:
+    using ScrollView::ScrollView;
+    void touchesBegan(const TouchSet& t, const Event& e) override { nextResponder()->touchesBegan(t, e); }
+    void touchesMoved(const TouchSet& t, const Event& e) override { nextResponder()->touchesMoved(t, e); }
+    void touchesEnded(const TouchSet& t, const Event& e) override { nextResponder()->touchesEnded(t, e); }
+    void touchesCancelled(const TouchSet& t, const Event& e) override { nextResponder()->touchesCancelled(t, e); }
+    bool touchesShouldBegin(const TouchSet&, const Event&, View*) override { return false; }
+    bool touchesShouldCancelInContentView(View*) override { return false; }
+};
+
+class PageViewer : public ViewController, public ScrollViewDelegate {
+public:
+    std::vector<std::string> log;
+    std::shared_ptr<PageScreen> screen;
+    std::shared_ptr<ImageView> page;
+    double offsetAtDeceleration = 0;
+    void viewDidLoad() override {
+        screen = std::make_shared<PageScreen>(view()->bounds());
+        screen->setContentInsetAdjustmentBehavior(ContentInsetAdjustmentBehavior::Never);
+        screen->setContentSize(view()->bounds().size);
+        screen->setAlwaysBounceHorizontal(true);
+        screen->setMinimumZoomScale(1);
+        screen->setMaximumZoomScale(3);
+        screen->setDelegate(this);
+        page = std::make_shared<ImageView>(view()->bounds());
+        screen->addSubview(page);
+        view()->addSubview(screen);
+    }
+    void touchesBegan(const TouchSet& t, const Event&) override {
+        log.push_back("began " + std::to_string(t[0]->tapCount()));
+    }
+    void touchesMoved(const TouchSet&, const Event&) override {}
+    void touchesEnded(const TouchSet& t, const Event&) override {
+        log.push_back("ended " + std::to_string(t[0]->tapCount()));
+    }
+    void touchesCancelled(const TouchSet&, const Event&) override { log.push_back("cancelled"); }
+    View* viewForZoomingInScrollView(ScrollView&) override { return page.get(); }
+    void scrollViewWillBeginDecelerating(ScrollView& s) override {
+        offsetAtDeceleration = s.contentOffset().x;
+        log.push_back("decelerating");
+    }
+    void scrollViewDidEndZooming(ScrollView&, View*, double scale) override {
+        log.push_back("zoomed " + std::to_string(int(scale * 10)));
+    }
+};
+
+}  // namespace
+
+TEST_F(ScrollViewTest, APageViewerGetsTapsAndTurnsPagesBySwipingPastTheEdge) {
+    scroll->removeFromSuperview();
+    auto viewer = std::make_shared<PageViewer>();
+    window->setRootViewController(viewer);
+    driver->settle();
+    // Taps reach the controller through the screen, with their counts.
+    driver->tap({200, 400});
+    driver->advance(0.1);
+    driver->tap({200, 400});
+    EXPECT_EQ(viewer->log, (std::vector<std::string>{"began 1", "ended 1", "began 2", "ended 2"}));
+    // A swipe to the right past the left edge: the touch is cancelled for
+    // the controller, and deceleration starts while the page is still out
+    // past the edge.
+    viewer->log.clear();
+    driver->advance(1);
+    driver->drag({100, 400}, {300, 400}, 0.15, {900, 0}, 5);
+    EXPECT_EQ(viewer->log, (std::vector<std::string>{"began 1", "cancelled", "decelerating"}));
+    EXPECT_LT(viewer->offsetAtDeceleration, -25);
+    driver->advance(2);
+    EXPECT_DOUBLE_EQ(viewer->screen->contentOffset().x, 0);
+    // Pinching zooms the page.
+    viewer->log.clear();
+    driver->touchDown({150, 400}, 0);
+    driver->touchDown({250, 400}, 1);
+    driver->advance(0.05);
+    driver->touchMove({100, 400}, 0);
+    driver->touchMove({300, 400}, 1);
+    driver->touchUp({100, 400}, 0);
+    driver->touchUp({300, 400}, 1);
+    EXPECT_NEAR(viewer->screen->zoomScale(), 2, 1e-9);
+    EXPECT_EQ(viewer->log.back(), "zoomed 20");
+    window->setRootViewController(nullptr);
 }
