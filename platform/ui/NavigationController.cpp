@@ -222,6 +222,8 @@ void NavigationController::transition(Ref from, Ref to, bool push, bool animated
     syncToolbar(animated);
     running_ = std::make_unique<Transition>(Transition{from, to, push, animated, std::move(removed)});
     uint64_t serial = ++transitionSerial_;
+    // The bars follow the new top screen (its tool bar wish) at once.
+    if (loaded) View::performWithoutAnimation([&] { layoutContent(); });
     if (loaded && to) {
         View* tv = to->view();
         tv->setAutoresizingMask(AutoresizingFlexibleWidth | AutoresizingFlexibleHeight);

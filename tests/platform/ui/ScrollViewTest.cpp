@@ -559,3 +559,32 @@ TEST_F(ScrollViewTest, APageViewerGetsTapsAndTurnsPagesBySwipingPastTheEdge) {
     EXPECT_EQ(viewer->log.back(), "zoomed 20");
     window->setRootViewController(nullptr);
 }
+
+TEST_F(ScrollViewTest, RectsScrollIntoSightAndInsetsWidenTheRange) {
+    scroll->scrollRectToVisible(Rect(0, 1000, 10, 50), false);
+    EXPECT_DOUBLE_EQ(scroll->contentOffset().y, 1050 - 400);
+    scroll->scrollRectToVisible(Rect(0, 500, 10, 50), false);
+    EXPECT_DOUBLE_EQ(scroll->contentOffset().y, 500);
+    scroll->scrollRectToVisible(Rect(0, 520, 10, 50), false);  // already in sight
+    EXPECT_DOUBLE_EQ(scroll->contentOffset().y, 500);
+    scroll->scrollRectToVisible(Rect(0, 1990, 10, 500), false);  // never past the end
+    EXPECT_DOUBLE_EQ(scroll->contentOffset().y, 1600);
+    scroll->setContentInset({20, 0, 30, 0});
+    EXPECT_EQ(scroll->minimumContentOffset(), (Point{0, -20}));
+    EXPECT_EQ(scroll->maximumContentOffset(), (Point{0, 1630}));
+    // Content smaller than the view rests at the top inset.
+    scroll->setContentSize({300, 100});
+    EXPECT_EQ(scroll->maximumContentOffset(), (Point{0, -20}));
+}
+
+TEST_F(ScrollViewTest, TakenOutOfTheWindowTheContentStopsWhereItIs) {
+    driver->drag({150, 400}, {150, 300}, 0.1, {0, -1500}, 5);
+    driver->advance(0.2);
+    ASSERT_TRUE(scroll->isDecelerating());
+    double y = scroll->contentOffset().y;
+    scroll->removeFromSuperview();
+    EXPECT_FALSE(scroll->isDecelerating());
+    driver->advance(2);
+    EXPECT_DOUBLE_EQ(scroll->contentOffset().y, y);
+    EXPECT_EQ(rec.count("didEndDecelerating"), 0);
+}

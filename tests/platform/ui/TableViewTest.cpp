@@ -474,3 +474,66 @@ TEST_F(TableViewTest, HeaderViewComesFirstAndScrollingToARowPlacesIt) {
     table->scrollToRowAtIndexPath({0, 99}, TableViewScrollPosition::Top, false);
     EXPECT_EQ(table->contentOffset().y, table->maximumContentOffset().y);  // never past the end
 }
+
+TEST_F(TableViewTest, ReloadedRowsGetNewCellsMovedRowsKeepTheirs) {
+    model.sections = {rows(5), rows(3, "S")};
+    show();
+    TableViewCell* row2 = table->cellForRowAtIndexPath({0, 2});
+    TableViewCell* row4 = table->cellForRowAtIndexPath({0, 4});
+    model.sections[0][2] = "Changed";
+    table->reloadRowsAtIndexPaths({{0, 2}}, TableViewRowAnimation::None);
+    EXPECT_EQ(table->cellForRowAtIndexPath({0, 2})->textLabel()->text(), "Changed");
+    EXPECT_EQ(row2->superview(), nullptr);  // the old cell left
+    // A programmatic move takes the same cell along.
+    auto v = model.sections[0][4];
+    model.sections[0].erase(model.sections[0].begin() + 4);
+    model.sections[0].insert(model.sections[0].begin(), v);
+    table->moveRowAtIndexPath({0, 4}, {0, 0});
+    EXPECT_EQ(table->cellForRowAtIndexPath({0, 0}), row4);
+    EXPECT_EQ(row4->frame().y(), 0);
+    EXPECT_EQ(table->cellForRowAtIndexPath({0, 1})->textLabel()->text(), "Row 0");
+    // Deleting the first section moves the second one's cells up a section.
+    TableViewCell* s1 = table->cellForRowAtIndexPath({1, 1});
+    model.sections.erase(model.sections.begin());
+    table->deleteSections({0}, TableViewRowAnimation::Fade);
+    EXPECT_EQ(table->numberOfSections(), 1);
+    EXPECT_EQ(table->cellForRowAtIndexPath({0, 1}), s1);
+    EXPECT_EQ(s1->frame().y(), 44);
+    driver->advance(0.4);
+    EXPECT_EQ(table->visibleCells().size(), 3u);
+}
+
+TEST_F(TableViewTest, MultipleSelectionTogglesAndRedirectedSelectionsLand) {
+    model.sections = {rows(6)};
+    show();
+    table->setAllowsMultipleSelection(true);
+    driver->tap(rowPoint({0, 1}));
+    driver->tap(rowPoint({0, 3}));
+    EXPECT_EQ(table->indexPathsForSelectedRows(), (std::vector<IndexPath>{{0, 1}, {0, 3}}));
+    driver->tap(rowPoint({0, 1}));
+    EXPECT_EQ(table->indexPathsForSelectedRows(), (std::vector<IndexPath>{{0, 3}}));
+    EXPECT_FALSE(table->cellForRowAtIndexPath({0, 1})->isSelected());
+    EXPECT_EQ(model.log, (std::vector<std::string>{"select Row 1", "select Row 3", "deselect 1"}));
+
+    // A delegate that sends every selection to row 5, or refuses row 0.
+    class Redirect : public Model {
+    public:
+        std::optional<IndexPath> tableViewWillSelectRowAtIndexPath(TableView&, const IndexPath& ip) override {
+            if (ip.row == 0) return std::nullopt;
+            return IndexPath{0, 5};
+        }
+    } redirect;
+    redirect.sections = model.sections;
+    table->setAllowsMultipleSelection(false);
+    table->setDelegate(&redirect);
+    table->setDataSource(&redirect);
+    table->reloadData();
+    driver->tap(rowPoint({0, 0}));
+    EXPECT_TRUE(redirect.log.empty());
+    EXPECT_FALSE(table->indexPathForSelectedRow().has_value());
+    driver->tap(rowPoint({0, 2}));
+    EXPECT_EQ(redirect.log, (std::vector<std::string>{"select Row 5"}));
+    EXPECT_TRUE(table->cellForRowAtIndexPath({0, 5})->isSelected());
+    EXPECT_FALSE(table->cellForRowAtIndexPath({0, 2})->isSelected());
+    EXPECT_FALSE(table->cellForRowAtIndexPath({0, 2})->isHighlighted());
+}

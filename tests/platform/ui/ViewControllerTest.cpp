@@ -397,3 +397,78 @@ TEST_F(ViewControllerTest, NavigationInsidePresentationDismissesAsAWhole) {
     EXPECT_EQ(b->appearance(), ViewController::Appearance::Disappeared);
     EXPECT_EQ(nav->view()->window(), nullptr);
 }
+
+TEST_F(ViewControllerTest, ReplacingTheStackAndHidingTheToolBarForPushedScreens) {
+    auto a = std::make_shared<Page>("A", &log);
+    auto nav = std::make_shared<NavigationController>(a);
+    window->setRootViewController(nav);
+    nav->setToolbarHidden(false);
+    auto b = std::make_shared<Page>("B", &log);
+    b->setHidesBottomBarWhenPushed(true);
+    nav->pushViewController(b, false);
+    driver->settle();
+    EXPECT_EQ(b->view()->frame().maxY(), 844);  // no room kept for the tool bar
+    EXPECT_GE(nav->toolbar()->frame().y(), 844);
+    auto c = std::make_shared<Page>("C", &log);
+    auto d = std::make_shared<Page>("D", &log);
+    log.clear();
+    nav->setViewControllers({c, d}, false);
+    EXPECT_EQ(nav->viewControllers().size(), 2u);
+    EXPECT_EQ(a->parentViewController(), nullptr);
+    EXPECT_EQ(of("B"), (Log{"willMoveToParent(null)", "viewWillDisappear", "viewDidDisappear", "didMoveToParent(null)"}));
+    EXPECT_EQ(of("A"), (Log{"willMoveToParent(null)", "didMoveToParent(null)"}));
+    EXPECT_EQ(d->appearance(), ViewController::Appearance::Appeared);
+    EXPECT_EQ(c->appearance(), ViewController::Appearance::Disappeared);
+    EXPECT_EQ(nav->navigationBar()->backButton()->currentTitle(), "C");
+    // Pushing a screen already on a stack is refused.
+    nav->pushViewController(c, false);
+    EXPECT_EQ(nav->viewControllers().size(), 2u);
+}
+
+TEST(TransitionCoordinatorTest, BlocksRunOnceAndLateOnesJoinOrAreRefused) {
+    TransitionCoordinatorContext ctx;
+    ctx.duration = 0.4;
+    TransitionCoordinator c(ctx);
+    std::vector<std::string> steps;
+    c.animateAlongsideTransition([&](const TransitionCoordinatorContext&) {
+        steps.push_back("a");
+        // Added while the animation runs: joins it at once.
+        c.animateAlongsideTransition([&](const TransitionCoordinatorContext&) { steps.push_back("late"); },
+                                     [&](const TransitionCoordinatorContext&) { steps.push_back("late done"); });
+    },
+                                 [&](const TransitionCoordinatorContext& x) {
+                                     EXPECT_DOUBLE_EQ(x.duration, 0.4);
+                                     steps.push_back("done");
+                                 });
+    c.runAlongside();
+    EXPECT_EQ(steps, (std::vector<std::string>{"a", "late"}));
+    c.runCompletions();
+    c.runCompletions();
+    EXPECT_EQ(steps, (std::vector<std::string>{"a", "late", "done", "late done"}));
+    EXPECT_FALSE(c.animateAlongsideTransition([&](const TransitionCoordinatorContext&) { steps.push_back("x"); }));
+    EXPECT_EQ(steps.size(), 4u);
+}
+
+TEST(PopoverPlacementTest, BelowTheAnchorWhenThereIsRoomElseAboveAndAlwaysInside) {
+    auto window = std::make_shared<View>(Rect(0, 0, 768, 1024));
+    auto anchor = std::make_shared<View>(Rect(700, 40, 44, 44));
+    window->addSubview(anchor);
+    PopoverPresentationController p;
+    p.setSourceView(anchor);
+    p.setSourceRect(anchor->bounds());
+    Rect wb = window->bounds();
+    Rect f = p.frameFor({300, 200}, wb);
+    EXPECT_EQ(f.y(), 84 + 8);
+    EXPECT_EQ(f.maxX(), 768 - 10);  // pushed inside the right margin
+    anchor->setFrame(Rect(300, 950, 44, 44));
+    f = p.frameFor({300, 200}, wb);
+    EXPECT_EQ(f.maxY(), 950 - 8);
+    // Too big: as large as the window allows.
+    f = p.frameFor({2000, 3000}, wb);
+    EXPECT_EQ(f.width(), 768 - 20);
+    EXPECT_GE(f.y(), 10);
+    EXPECT_LE(f.maxY(), 1024 - 10 + 1e-9);
+    // No anchor: centred.
+    PopoverPresentationController none;
+    EXPECT_EQ(none.frameFor({300, 200}, wb), Rect(234, 412, 300, 200));
+}
