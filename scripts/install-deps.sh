@@ -9,10 +9,10 @@ BUILD_PKGS=(
   libcairo2-dev libpixman-1-dev libpango1.0-dev libfreetype-dev librsvg2-dev
   fonts-dejavu-core fonts-noto-cjk
   libturbojpeg0-dev libspng-dev libpng-dev libgif-dev libtiff-dev libwebp-dev libavif-dev
-  liblitehtml-dev libsdl2-dev libasound2-dev
+  liblitehtml-dev libsdl2-dev libasound2-dev libminizip-dev
 )
 TEST_PKGS=(
-  xvfb xauth imagemagick webp libavif-bin libvips-tools zip unzip
+  xvfb xauth imagemagick webp libavif-bin libvips-tools zip unzip nginx
 )
 
 missing=()

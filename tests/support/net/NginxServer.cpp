@@ -1,0 +1,243 @@
+#include "tests/support/net/NginxServer.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <netinet/in.h>
+#include <poll.h>
+#include <pwd.h>
+#include <sstream>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace test {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+int freePort() {
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return 0;
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    int port = 0;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0) {
+        port = ntohs(addr.sin_port);
+    }
+    ::close(fd);
+    return port;
+}
+
+bool canConnect(int port) {
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return false;
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = htons(uint16_t(port));
+    bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+    ::close(fd);
+    return ok;
+}
+
+std::string slurp(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+}  // namespace
+
+NginxServer::NginxServer() = default;
+
+NginxServer::~NginxServer() {
+    stop();
+    std::error_code ec;
+    if (!dir_.empty()) fs::remove_all(dir_, ec);
+}
+
+std::string NginxServer::program() {
+    for (const char* p : {"/usr/sbin/nginx", "/usr/local/sbin/nginx", "/usr/bin/nginx"}) {
+        if (::access(p, X_OK) == 0) return p;
+    }
+    return "";
+}
+
+std::string NginxServer::url(const std::string& pathAndQuery) const {
+    return "http://127.0.0.1:" + std::to_string(port_) + pathAndQuery;
+}
+
+bool NginxServer::start(const std::string& root) {
+    if (running()) return true;
+    if (program().empty()) {
+        error_ = "nginx is not installed";
+        return false;
+    }
+    root_ = fs::absolute(root).string();
+    dir_ = (fs::path(LEAFBRIGHT_TEST_WORK) / ("nginx-" + std::to_string(::getpid()) + "-" +
+                                              std::to_string(reinterpret_cast<uintptr_t>(this))))
+               .string();
+    std::error_code ec;
+    fs::remove_all(dir_, ec);
+    fs::create_directories(dir_ + "/tmp", ec);
+    // Another process may take the port between our probe and nginx's bind:
+    // then try another.
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        if (launch()) return true;
+    }
+    return false;
+}
+
+bool NginxServer::launch() {
+    port_ = freePort();
+    if (port_ == 0) {
+        error_ = "no free port";
+        return false;
+    }
+    std::string conf = dir_ + "/nginx.conf";
+    {
+        std::ofstream out(conf, std::ios::trunc);
+        // As root the workers would otherwise run as nobody, who may not read
+        // the test's folders.
+        if (::geteuid() == 0) out << "user root;\n";
+        out << "daemon off;\n"
+               "worker_processes 1;\n"
+               "pid "
+            << dir_ << "/nginx.pid;\n"
+            << "error_log " << dir_ << "/error.log warn;\n"
+            << "events { worker_connections 256; }\n"
+               "http {\n"
+               "  default_type application/octet-stream;\n"
+               "  types { }\n"
+               "  log_format lbtest '$request_method \"$request_uri\" \"$http_range\" $status $body_bytes_sent';\n"
+               "  access_log "
+            << dir_ << "/access.log lbtest;\n"
+            << "  client_body_temp_path " << dir_ << "/tmp/body;\n"
+            << "  proxy_temp_path " << dir_ << "/tmp/proxy;\n"
+            << "  fastcgi_temp_path " << dir_ << "/tmp/fastcgi;\n"
+            << "  uwsgi_temp_path " << dir_ << "/tmp/uwsgi;\n"
+            << "  scgi_temp_path " << dir_ << "/tmp/scgi;\n"
+            << "  sendfile on;\n"
+               "  keepalive_timeout 5;\n"
+               "  server {\n"
+               "    listen 127.0.0.1:"
+            << port_ << ";\n"
+            << "    server_name localhost;\n"
+               "    root "
+            << root_ << ";\n"
+            << "    location / { }\n"
+               "  }\n"
+               "}\n";
+    }
+    std::error_code ec;
+    fs::remove(dir_ + "/access.log", ec);
+
+    std::string prog = program();
+    std::string prefix = dir_ + "/";
+    std::string errorLog = dir_ + "/error.log";
+    pid_t pid = ::fork();
+    if (pid < 0) {
+        error_ = "fork failed";
+        return false;
+    }
+    if (pid == 0) {
+        // Quiet: its messages go to its own log.
+        int null = ::open("/dev/null", O_RDWR);
+        if (null >= 0) {
+            ::dup2(null, 0);
+            ::dup2(null, 1);
+            ::dup2(null, 2);
+        }
+        ::execl(prog.c_str(), prog.c_str(), "-p", prefix.c_str(), "-e", errorLog.c_str(), "-c", conf.c_str(),
+                static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    pid_ = pid;
+
+    // Wait (real time, bounded) until it accepts connections or dies.
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (std::chrono::steady_clock::now() < deadline) {
+        int status = 0;
+        if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+            pid_ = -1;
+            error_ = "nginx exited: " + slurp(errorLog);
+            return false;
+        }
+        if (canConnect(port_)) return true;
+        ::poll(nullptr, 0, 10);
+    }
+    error_ = "nginx did not come up: " + slurp(errorLog);
+    stop();
+    return false;
+}
+
+void NginxServer::stop() {
+    if (pid_ <= 0) return;
+    ::kill(pid_, SIGTERM);
+    // A fast shutdown takes milliseconds; do not wait for ever on a stuck one.
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    for (;;) {
+        int status = 0;
+        pid_t r = ::waitpid(pid_, &status, WNOHANG);
+        if (r == pid_ || (r < 0 && errno == ECHILD)) break;
+        if (std::chrono::steady_clock::now() > deadline) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, &status, 0);
+            break;
+        }
+        ::poll(nullptr, 0, 5);
+    }
+    pid_ = -1;
+}
+
+std::vector<NginxServer::Request> NginxServer::requests() const {
+    std::vector<Request> out;
+    std::istringstream in(slurp(dir_ + "/access.log"));
+    std::string line;
+    while (std::getline(in, line)) {
+        // METHOD "target" "range" status bytes
+        Request r;
+        size_t sp = line.find(' ');
+        size_t q1 = line.find('"', sp);
+        size_t q2 = line.find('"', q1 + 1);
+        size_t q3 = line.find('"', q2 + 1);
+        size_t q4 = line.find('"', q3 + 1);
+        if (sp == std::string::npos || q4 == std::string::npos) continue;
+        r.method = line.substr(0, sp);
+        r.target = line.substr(q1 + 1, q2 - q1 - 1);
+        r.range = line.substr(q3 + 1, q4 - q3 - 1);
+        if (r.range == "-") r.range.clear();
+        std::istringstream rest(line.substr(q4 + 1));
+        rest >> r.status >> r.bodyBytes;
+        out.push_back(r);
+    }
+    return out;
+}
+
+bool NginxServer::waitForRequests(size_t n, double seconds) const {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (requests().size() < n) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        ::poll(nullptr, 0, 2);
+    }
+    return true;
+}
+
+size_t NginxServer::requestCount(const std::string& targetPrefix) const {
+    size_t n = 0;
+    for (const auto& r : requests()) n += r.target.compare(0, targetPrefix.size(), targetPrefix) == 0;
+    return n;
+}
+
+}  // namespace test
