@@ -153,14 +153,18 @@ TEST_F(StreamHttpTest, ReadingARangeFetchesOnlyTheBlocksItNeeds) {
     EXPECT_EQ(s->blockRequests(), 2) << "cached blocks are not fetched again";
     EXPECT_EQ(readAt(*s, 7 * BS + 5, 10), content.substr(7 * BS + 5, 10));
     EXPECT_EQ(s->blockRequests(), 3);
+    // Late in a block: still that block alone.
+    EXPECT_EQ(readAt(*s, 3 * BS + 200'000, 100), content.substr(3 * BS + 200'000, 100));
+    EXPECT_EQ(s->blockRequests(), 4);
 
-    ASSERT_TRUE(nginx().waitForRequests(before + 4));
+    ASSERT_TRUE(nginx().waitForRequests(before + 5));
     auto log = nginx().requests();
-    ASSERT_EQ(log.size(), before + 4);
+    ASSERT_EQ(log.size(), before + 5);
     EXPECT_EQ(log[before].range, "bytes=0-0");
     std::set<std::string> ranges{log[before + 1].range, log[before + 2].range};
     EXPECT_EQ(ranges, (std::set<std::string>{rangeOfBlock(0, size), rangeOfBlock(1, size)}));
     EXPECT_EQ(log[before + 3].range, rangeOfBlock(7, size));
+    EXPECT_EQ(log[before + 4].range, rangeOfBlock(3, size));
 }
 
 // minizip reading a zip in place through the stream: the file functions the
