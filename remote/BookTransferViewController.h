@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/ui/ViewController.h"
+#include "foundation/ui/QNViewController.h"
 
 #include <memory>
 
@@ -10,7 +10,7 @@ class Settings;
 // The download progress screen, tab 1 ("Progress") of the transfer
 // container. Its rows arrive with the transfer queue; for now it holds the
 // queue and settings its container hands it.
-class BookTransferViewController : public ui::ViewController {
+class BookTransferViewController : public QNViewController {
 public:
     BookTransferViewController() = default;
 

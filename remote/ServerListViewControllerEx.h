@@ -1,7 +1,9 @@
 #pragma once
 
+#include "foundation/ui/QNTableViewController.h"
 #include "platform/core/PlistDictionary.h"
-#include "platform/ui/ViewController.h"
+
+#include <map>
 
 #include <memory>
 #include <optional>
@@ -15,12 +17,11 @@ class Settings;
 // Its sections and rows arrive with the remote sources; for now it holds
 // what its container hands it and takes shared Google Drive links from the
 // About screen.
-class ServerListViewControllerEx : public ui::ViewController {
+class ServerListViewControllerEx : public QNTableViewController {
 public:
     // `style` 1 is the grouped table style.
     explicit ServerListViewControllerEx(int style);
 
-    int style() const { return style_; }
     void setSettings(std::shared_ptr<Settings> settings) { settings_ = std::move(settings); }
     const std::shared_ptr<Settings>& settings() const { return settings_; }
     void setBookTransfer(std::shared_ptr<BookTransfer> transfer) { bookTransfer_ = std::move(transfer); }
@@ -31,12 +32,11 @@ public:
     // A shared link picked on an About page ({"name", "link"}): appended to
     // the Google Drive list with its link scrambled, then the About screen
     // is closed. A query without both texts is ignored.
-    void receiveQuery(const sys::PlistDictionary& query);
+    void receiveQuery(const std::map<std::string, std::string>& query);
     // {"name", "link" (scrambled)} per entry, in the order added.
     const std::vector<sys::PlistDictionary>& googleDriveList() const { return googleDriveList_; }
 
 private:
-    int style_;
     std::shared_ptr<Settings> settings_;
     std::shared_ptr<BookTransfer> bookTransfer_;
     std::optional<std::string> downloadPath_;

@@ -1,0 +1,41 @@
+#include "remote/RemoteTransferScreenFactory.h"
+
+#include "remote/BookTransferViewController.h"
+#include "remote/ServerListOtherSettingViewController.h"
+#include "remote/ServerListViewControllerEx.h"
+
+namespace {
+constexpr int kGroupedStyle = 1;
+}
+
+void RemoteTransferScreenFactory::install() {
+    TransferScreenFactory::install(std::make_shared<RemoteTransferScreenFactory>());
+}
+
+std::shared_ptr<ui::ViewController> RemoteTransferScreenFactory::makeServerList(
+    const std::shared_ptr<Settings>& settings, const std::shared_ptr<BookTransfer>& bookTransfer,
+    const std::string& downloadPath) {
+    auto screen = std::make_shared<ServerListViewControllerEx>(kGroupedStyle);
+    screen->setSettings(settings);
+    screen->setBookTransfer(bookTransfer);
+    screen->setDownloadPath(downloadPath);
+    return screen;
+}
+
+std::shared_ptr<ui::ViewController> RemoteTransferScreenFactory::makeBookTransfer(
+    const std::shared_ptr<Settings>& settings, const std::shared_ptr<BookTransfer>& bookTransfer) {
+    auto screen = std::make_shared<BookTransferViewController>();
+    screen->setSettings_(settings);
+    screen->setBookTransfer_(bookTransfer);
+    return screen;
+}
+
+std::shared_ptr<ui::ViewController> RemoteTransferScreenFactory::makeSyncHostSelect() { return nullptr; }
+
+std::shared_ptr<ui::ViewController> RemoteTransferScreenFactory::makeServerListOtherSetting(
+    const std::shared_ptr<Settings>& settings, const std::shared_ptr<BookTransfer>& bookTransfer) {
+    auto screen = std::make_shared<ServerListOtherSettingViewController>(kGroupedStyle);
+    screen->setSettings(settings);
+    screen->setBooktransfer(bookTransfer);
+    return screen;
+}
