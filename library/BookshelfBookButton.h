@@ -1,0 +1,35 @@
+#pragma once
+
+#include "platform/ui/ImageView.h"
+#include "platform/ui/Label.h"
+
+#include <cstdint>
+#include <memory>
+
+class FilelistBaseViewController;
+
+// One cover on a shelf: the entry's cover or folder picture with its name
+// under it. A tap is reported to the list with the cover's index.
+class BookshelfBookButton : public ui::ImageView {
+public:
+    BookshelfBookButton();
+
+    ui::ImageView* bookThumbView() const { return bookThumbView_.get(); }
+    ui::Label* filenameText() const { return filenameText_.get(); }
+    ui::ImageView* bookmarkImageView() const { return bookmarkImageView_.get(); }
+    int64_t indexNo() const { return indexNo_; }
+    void setIndexNo(int64_t i) { indexNo_ = i; }
+    void setDelegate(FilelistBaseViewController* d) { delegate_ = d; }
+
+    void touchesBegan(const ui::TouchSet& touches, const ui::Event& event) override;
+    void touchesEnded(const ui::TouchSet& touches, const ui::Event& event) override;
+    void touchesCancelled(const ui::TouchSet& touches, const ui::Event& event) override;
+
+private:
+    std::shared_ptr<ui::ImageView> bookThumbView_;
+    std::shared_ptr<ui::Label> filenameText_;
+    std::shared_ptr<ui::ImageView> bookmarkImageView_;
+    int64_t indexNo_ = 0;
+    bool onPressOne_ = false;
+    FilelistBaseViewController* delegate_ = nullptr;
+};

@@ -1,0 +1,100 @@
+#include "library/FilelistBaseViewHeaderCell.h"
+
+#include "foundation/BookCommon.h"
+#include "foundation/ui/ColorDefine.h"
+#include "library/FilelistBaseViewController.h"
+#include "platform/ui/Image.h"
+
+FilelistBaseViewHeaderCell::FilelistBaseViewHeaderCell(const std::string& reuseIdentifier)
+    : ui::TableViewCell(ui::TableViewCellStyle::Default, reuseIdentifier) {
+    setSelectionStyle(ui::TableViewCellSelectionStyle::None);
+}
+
+void FilelistBaseViewHeaderCell::setupCellViews(FilelistBaseViewController* controller) {
+    controller_ = controller;
+    // The controls keep a plain background over the shelves too, so that
+    // they read the same in both presentations.
+    setBackgroundColor(ColorDefine::background());
+    contentView()->setBackgroundColor(ui::Color::clear());
+    std::vector<std::string> titles;
+    if (controller && controller->getFilelistMode() != 0) {
+        titles = {BookCommon::localizedStringWithOnOff("Download"), BookCommon::localizedStringWithOnOff("Streaming"),
+                  BookCommon::localizedStringWithOnOff("Bookshelf")};
+    } else {
+        titles = {BookCommon::localizedStringWithOnOff("List"), BookCommon::localizedStringWithOnOff("Bookshelf")};
+    }
+    segmentListModeSelect_ = std::make_shared<ui::SegmentedControl>(titles);
+    segmentListModeSelect_->setTitleFont(gfx::Font::system(11));
+    segmentListModeSelect_->addAction(ui::ControlEventValueChanged, [controller](ui::Control& c) {
+        if (controller) controller->onChangeBookShelfMode(static_cast<ui::SegmentedControl&>(c).selectedSegmentIndex());
+    });
+    contentView()->addSubview(segmentListModeSelect_);
+    setListModeSelected();
+
+    segmentSortModeSelect_ = std::make_shared<SortModeSelectedView>(controller);
+    segmentSortModeSelect_->setDelegate(controller);
+    contentView()->addSubview(segmentSortModeSelect_);
+
+    searchBar_ = std::make_shared<ui::SearchBar>();
+    searchBar_->setDelegate(controller);
+    searchBar_->setShowsCancelButton(false);
+    searchBar_->setBackgroundColor(ui::Color::clear());
+    contentView()->addSubview(searchBar_);
+
+    thumbsReCreateButton_ = std::make_shared<ui::Button>(ui::ButtonType::Custom);
+    thumbsReCreateButton_->setImage(ui::Image::named("reload_icon"));
+    thumbsReCreateButton_->addAction(ui::ControlEventTouchUpInside, [controller](ui::Control&) {
+        if (controller) controller->reCreateThumbs();
+    });
+    contentView()->addSubview(thumbsReCreateButton_);
+    updateStatus();
+}
+
+void FilelistBaseViewHeaderCell::setListModeSelected() {
+    if (!controller_ || !segmentListModeSelect_) return;
+    if (controller_->getFilelistMode() == 0) {
+        segmentListModeSelect_->setSelectedSegmentIndex(controller_->fileListViewMode());
+    } else if (controller_->fileListViewMode() == 0) {
+        segmentListModeSelect_->setSelectedSegmentIndex(controller_->isStreamingMode() ? 1 : 0);
+    } else {
+        segmentListModeSelect_->setSelectedSegmentIndex(2);
+    }
+}
+
+void FilelistBaseViewHeaderCell::updateStatus() {
+    if (!controller_ || !segmentSortModeSelect_) return;
+    segmentSortModeSelect_->setIsDateSortModeBookmarkDate(controller_->isDateSortModeBookmarkDate());
+    segmentSortModeSelect_->setIsDescendingOrder(controller_->isSortDescendingOrder());
+    segmentSortModeSelect_->setSelectedIndex(controller_->sortMode());
+}
+
+void FilelistBaseViewHeaderCell::setHeaderHidden(bool hidden, bool animated) {
+    if (hidden == isHeaderHidden_) return;
+    isHeaderHidden_ = hidden;
+    const double a = hidden ? 0 : 1;
+    auto apply = [this, a] {
+        segmentListModeSelect_->setAlpha(a);
+        segmentSortModeSelect_->setAlpha(a);
+        searchBar_->setAlpha(a);
+        thumbsReCreateButton_->setAlpha(a);
+    };
+    if (animated) ui::View::animate(0.5, apply);
+    else apply();
+}
+
+void FilelistBaseViewHeaderCell::layoutSubviews() {
+    ui::TableViewCell::layoutSubviews();
+    if (!segmentListModeSelect_) return;
+    const ui::Rect b = bounds();
+    const double W = b.width();
+    const double H = b.height();
+    const ui::EdgeInsets safe = safeAreaInsets();
+    const double S = safe.left + safe.right;
+    const double off = controller_ && controller_->getFilelistMode() != 0 && controller_->fileListViewMode() == 0 ? 100 : 0;
+    const double x0 = (W - 250) / 2;
+    segmentListModeSelect_->setFrame({x0, 20, 250, 40});
+    searchBar_->setFrame({0, H - 95 - off, W - S, 55});
+    segmentSortModeSelect_->setFrame({0, H - 40 - off, W - S, 40});
+    thumbsReCreateButton_->setFrame({x0 - 52, 23, 32, 32});
+    thumbsReCreateButton_->setHidden(x0 - 52 < 0);
+}

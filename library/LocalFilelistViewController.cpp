@@ -1,0 +1,819 @@
+#include "library/LocalFilelistViewController.h"
+
+#include "foundation/ActiveLog.h"
+#include "foundation/BookCommon.h"
+#include "foundation/LastStatusRestore.h"
+#include "foundation/Settings.h"
+#include "foundation/iCloudKeyValueStoreCommon.h"
+#include "foundation/ui/IndicatorWithBGView.h"
+#include "foundation/ui/PopupMenuView.h"
+#include "library/LibraryServices.h"
+#include "platform/core/FileManager.h"
+#include "platform/core/Path.h"
+#include "platform/core/PropertyList.h"
+#include "platform/ui/Application.h"
+#include "platform/ui/NavigationController.h"
+#include "platform/ui/NavigationItem.h"
+#include "platform/ui/Window.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+using sys::Path;
+
+std::string join(const std::string& folder, const std::string& name) {
+    return Path::stringByAppendingPathComponent(folder, name);
+}
+
+bool iequal(const std::string& a, const char* b) {
+    if (a.size() != std::strlen(b)) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
+    return true;
+}
+
+bool isShortcutName(const std::string& name) { return iequal(Path::pathExtension(name), "shortcut"); }
+
+// Action codes of the passcode screens: what to do once a locked folder opens.
+constexpr int64_t kActionOpenFolder = 1;
+
+}  // namespace
+
+LocalFilelistViewController::LocalFilelistViewController(ui::TableViewStyle style)
+    : FilelistBaseViewController(style) {}
+
+LocalFilelistViewController::~LocalFilelistViewController() { stopCheckTimer(); }
+
+std::shared_ptr<LocalFilelistViewController> LocalFilelistViewController::selfRef() {
+    return std::dynamic_pointer_cast<LocalFilelistViewController>(shared_from_this());
+}
+
+std::string LocalFilelistViewController::folderPath() const {
+    return BookCommon::fromBooksToFromRoot(pathFromBooks_).value_or(BookCommon::getBooksDocumentsFolder());
+}
+
+std::optional<std::string> LocalFilelistViewController::getSortConfigFile() {
+    return BookCommon::getSortSettingFile(folderPath());
+}
+
+double LocalFilelistViewController::getHeaderHeight() const {
+    return sys::DeviceProfile::current().systemMajorVersion() >= 26 ? 160.0 : 150.0;
+}
+
+void LocalFilelistViewController::setNeedUpdateFlag(ui::NavigationController* nav) {
+    if (!nav) return;
+    for (const auto& vc : nav->viewControllers())
+        if (auto* list = dynamic_cast<LocalFilelistViewController*>(vc.get())) list->setNeedUpdateFileList(true);
+}
+
+void LocalFilelistViewController::setPathFromBooksIfRootView() {
+    if (!isRootViewController()) return;
+    const int rootMode = settings() ? settings()->filelistRootMode() : 0;
+    pathFromBooks_ = rootMode == 0 ? "" : "*";
+}
+
+void LocalFilelistViewController::updateFileListArray() {
+    setPathFromBooksIfRootView();
+    updateItemList();
+    updateFileInfo();
+}
+
+// ---- Reading the folder -------------------------------------------------------------------------
+
+std::optional<std::vector<LocalFilelistViewController::DirectoryEntry>> LocalFilelistViewController::readDirectoryEntries(
+    const std::string& folder) {
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir) return std::nullopt;
+    std::vector<DirectoryEntry> out;
+    const int dfd = ::dirfd(dir);
+    while (struct dirent* e = ::readdir(dir)) {
+        if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
+        DirectoryEntry entry;
+        entry.name = e->d_name;
+        entry.isDirectory = isDirectoryEntry(dfd, e->d_name, e->d_type);
+        out.push_back(std::move(entry));
+    }
+    ::closedir(dir);
+    return out;
+}
+
+bool LocalFilelistViewController::isDirectoryEntry(int dirFd, const char* name, unsigned char dType) {
+    if (dType == DT_DIR) return true;
+    if (dType != DT_UNKNOWN) return false;
+    // Some file systems (network mounts, older ones) do not give the type
+    // with the name: ask for the entry itself, links unfollowed.
+    struct stat st {};
+    return ::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::string LocalFilelistViewController::readLastReadName(const std::string& folder) {
+    auto record = sys::PropertyList::readArray(BookCommon::getLastReadingFileStoreFile(folder));
+    if (!record || record->empty() || !(*record)[0].isString()) return "";
+    return (*record)[0].asString();
+}
+
+std::optional<std::vector<std::string>> LocalFilelistViewController::readUserOrder(const std::string& file) {
+    auto list = sys::PropertyList::readArray(file);
+    if (!list) return std::nullopt;
+    std::vector<std::string> names;
+    for (const auto& v : *list)
+        if (v.isString()) names.push_back(v.asString());
+    return names;
+}
+
+std::optional<std::string> LocalFilelistViewController::readLastBookPath(const std::string& file) {
+    auto list = sys::PropertyList::readArray(file);
+    if (!list || list->empty() || !(*list)[0].isString()) return std::nullopt;
+    return (*list)[0].asString();
+}
+
+void LocalFilelistViewController::updateItemList() {
+    localItemList_.clear();
+    isHideDownloadFolder_ = false;
+    const int rootMode = settings() ? settings()->filelistRootMode() : 0;
+    if (isRootViewController()) {
+        if (rootMode == 0) {
+            const int count = BookCommon::getFilesInDownloads();
+            if (count != 0) {
+                auto item = std::make_shared<FilelistItem>();
+                item->setType(kTypeDownloadFolder);
+                char suffix[32];
+                std::snprintf(suffix, sizeof suffix, " (%d)", count);
+                item->setFilename(BookCommon::getTempFolderName() + suffix);
+                item->setPathFromBooks("*");
+                localItemList_.push_back(item);
+            }
+            isHideDownloadFolder_ = count == 0;
+        } else {
+            const std::string docs = BookCommon::getBooksDocumentsFolder();
+            if (auto entries = readDirectoryEntries(docs)) {
+                for (const auto& e : *entries) {
+                    if (e.isDirectory || BookCommon::isBookorPDFFileorThemeWithFilename(e.name) || isShortcutName(e.name)) {
+                        auto item = std::make_shared<FilelistItem>();
+                        item->setType(kTypeSharedDocuments);
+                        item->setFilename(BookCommon::localizedStringWithOnOff("Shared Documents"));
+                        item->setPathFromBooks("");
+                        localItemList_.push_back(item);
+                        break;
+                    }
+                }
+            }
+        }
+    }
+
+    const std::string folder = folderPath();
+    const std::string lastRead = readLastReadName(folder);
+    long pageNo = 0;
+    BookCommon::getFilePageInfoWithFilename(join(folder, "dummy.png"), &pageNo, nullptr, nullptr, nullptr, nullptr,
+                                            nullptr, nullptr, nullptr, settings() && settings()->iCloudEnable(),
+                                            nullptr, false);
+    const bool isDocuments = folder == BookCommon::getBooksDocumentsFolder();
+    auto entries = readDirectoryEntries(folder);
+    if (!entries) return;
+    long imageIndex = 0;
+    auto childPath = [this](const std::string& name) {
+        return pathFromBooks_.empty() ? name : Path::stringByAppendingPathComponent(pathFromBooks_, name);
+    };
+    for (const auto& e : *entries) {
+        const std::string& name = e.name;
+        if (!e.isDirectory) {
+            const std::string ext = Path::pathExtension(name);
+            int32_t type;
+            if (BookCommon::isImageFileWithExtension(ext)) type = kTypeImage;
+            else if (BookCommon::isBookFileWithExtension(ext)) type = kTypeBook;
+            else if (BookCommon::isPDFFileWithExtension(ext)) type = kTypePdf;
+            else if (BookCommon::isThemeFileWithExtension(ext)) type = kTypeTheme;
+            else if (iequal(ext, "shortcut")) type = kTypeShortcut;
+            else continue;
+            auto item = std::make_shared<FilelistItem>();
+            item->setType(type);
+            if (type == kTypeImage) {
+                item->setImageType(pageNo != 0 && imageIndex <= pageNo ? 2 : 1);
+                ++imageIndex;
+            }
+            item->setFilename(name);
+            item->setPathFromBooks(childPath(name));
+            item->setNameHash(iCloudKeyValueStoreCommon::getKeyWithFilepath(join(folder, name)));
+            item->setIsLastReadingFile(name == lastRead);
+            localItemList_.push_back(item);
+            continue;
+        }
+        auto item = std::make_shared<FilelistItem>();
+        if (name[0] == '.') {
+            if (BookCommon::isFolderNameChangedForLock(name)) {
+                item->setType(kTypeFolder);
+                item->setFilename(BookCommon::getLockedFolderOriginalName(name));
+            } else if (name == ".BookLibrary") {
+                item->setType(kTypeLibraryDownload);
+                item->setFilename(name);
+            } else {
+                continue;
+            }
+        } else {
+            if (isDocuments && name == "Inbox") continue;
+            item->setType(kTypeFolder);
+            item->setFilename(BookCommon::getLockedFolderOriginalName(name));
+        }
+        item->setNameHash(std::string());
+        item->setPathFromBooks(childPath(name));
+        if (auto created = sys::FileManager::creationDate(join(folder, name))) item->setCreationDate(*created);
+        localItemList_.push_back(item);
+    }
+}
+
+void LocalFilelistViewController::updateFileInfo() {
+    const std::string root = folderPath();
+    const bool cloud = settings() && settings()->iCloudEnable();
+    bool imageRead = false;
+    std::optional<sys::Date> imageDate;
+    long imagePage = 0, imagePages = 0;
+    std::string imageFolder;
+    bool imageTwo = false, imageMark = false;
+    for (const auto& item : localItemList_) {
+        const int32_t type = item->type();
+        auto full = BookCommon::fromBooksToFromRoot(item->pathFromBooks());
+        if (!full) continue;
+        if (type == kTypeFolder) {
+            item->setIsFolderLocked(BookCommon::isFolderLocked(*full));
+            item->setIsFolderScanFiles(BookCommon::isFolderScanFiles(*full));
+            item->setIsFolderNoBackupFlag(!BookCommon::getBackupFlag(*full));
+            continue;
+        }
+        if (type != kTypeBook && type != kTypeImage && type != kTypePdf) {
+            item->setBookmarkDate(std::nullopt);
+            continue;
+        }
+        if (type == kTypeImage && imageRead) {
+            item->setBookmarkDate(imageDate);
+            item->setReadingPageNo(imagePage);
+            item->setNumberOfPages(imagePages);
+            item->setReadingFolder(imageFolder.empty() ? std::nullopt : std::optional<std::string>(imageFolder));
+            item->setIs2Pageloaded(imageTwo);
+            item->setIsExistBookmark(imageMark);
+            continue;
+        }
+        const bool mark = BookCommon::isExistBookMark(*full);
+        long page = 0, pages = 0;
+        bool two = false;
+        std::string targetFolder;
+        auto date = BookCommon::getFilePageInfoWithFilename(*full, &page, nullptr, nullptr, nullptr, nullptr, &pages,
+                                                            &targetFolder, &two, cloud, nullptr, false);
+        std::optional<sys::Date> bookmarkDate = date;
+        if (!bookmarkDate) bookmarkDate = sys::FileManager::modificationDate(BookCommon::getBookSettingFile(*full, false));
+        item->setIsExistBookmark(mark);
+        item->setBookmarkDate(bookmarkDate);
+        item->setReadingPageNo(page);
+        item->setNumberOfPages(pages);
+        item->setReadingFolder(targetFolder.empty() ? std::nullopt : std::optional<std::string>(targetFolder));
+        item->setIs2Pageloaded(two);
+        if (type == kTypeImage && bookmarkDate) {
+            // Every image of the folder shares this one position.
+            imageRead = true;
+            imageDate = bookmarkDate;
+            imagePage = page;
+            imagePages = pages;
+            imageFolder = targetFolder;
+            imageTwo = two;
+            imageMark = mark;
+        }
+    }
+}
+
+void LocalFilelistViewController::checkLastReadingMark() {
+    const std::string lastRead = readLastReadName(folderPath());
+    int changed = 0;
+    for (const auto& item : localItemList_) {
+        const bool match = item->filename() && *item->filename() == lastRead;
+        if (match && !item->isLastReadingFile()) {
+            item->setIsLastReadingFile(true);
+            ++changed;
+        } else if (!match && item->isLastReadingFile()) {
+            item->setIsLastReadingFile(false);
+            ++changed;
+        }
+        if (changed >= 2) break;
+    }
+}
+
+void LocalFilelistViewController::setUserSortOrderToItemList() {
+    const std::string file = BookCommon::getSortUserListFile(folderPath());
+    if (file.empty()) return;
+    const std::vector<std::string> order = readUserOrder(file).value_or(std::vector<std::string>{});
+    for (const auto& item : itemList()) {
+        item->setRemoteOriginalIndexNo(kUnsortedUserIndex);
+        if (!item->filename()) continue;
+        for (size_t i = 0; i < order.size(); ++i) {
+            if (order[i] == *item->filename()) {
+                item->setRemoteOriginalIndexNo(int64_t(i) + 1);
+                break;
+            }
+        }
+    }
+}
+
+void LocalFilelistViewController::onSelectSortMode(int mode, bool isDescendingOrder, bool isDateSortModeBookmarkDate) {
+    if (mode == kSortUser && sortMode() != kSortUser) setUserSortOrderToItemList();
+    FilelistBaseViewController::onSelectSortMode(mode, isDescendingOrder, isDateSortModeBookmarkDate);
+}
+
+void LocalFilelistViewController::onRefresh() {
+    if (auto* rc = refreshControl()) rc->beginRefreshing();
+    needUpdateFilelist();
+    if (auto* rc = refreshControl()) rc->endRefreshing();
+}
+
+void LocalFilelistViewController::timerCheckLocalFile() {
+    int64_t count = 0;
+    if (auto names = sys::FileManager::contentsOfDirectory(folderPath()))
+        for (const auto& name : *names)
+            if (BookCommon::isBookorPDFFileorThemeWithFilename(name)) ++count;
+    if (localItemCount_ != -1 && localItemCount_ != count) needUpdateFilelist();
+    localItemCount_ = count;
+}
+
+// ---- Names ----------------------------------------------------------------------------------------
+
+bool LocalFilelistViewController::isAcceptableEntryName(const std::string& name, bool allowLockedName) {
+    if (name.empty() || name.size() > kMaxNameBytes) return false;
+    if (name == "." || name == "..") return false;
+    if (name.find('/') != std::string::npos || name.find('\0') != std::string::npos) return false;
+    if (name[0] == '.' || name[0] == '?' || name[0] == '*')
+        return allowLockedName && BookCommon::isFolderNameChangedForLock(name);
+    return true;
+}
+
+bool LocalFilelistViewController::changeDirectoryName(const std::string& name) {
+    if (!isAcceptableEntryName(name, true)) return false;
+    if (folderDetailIndex_ < 0 || folderDetailIndex_ >= static_cast<int64_t>(itemList().size())) return false;
+    const auto& item = itemList()[size_t(folderDetailIndex_)];
+    auto from = BookCommon::fromBooksToFromRoot(item->pathFromBooks());
+    if (!from) return false;
+    const std::string to = join(folderPath(), name);
+    if (*from == to) return true;
+    if (!sys::FileManager::moveItem(*from, to)) return false;
+    needUpdateFileList_ = true;
+    return true;
+}
+
+bool LocalFilelistViewController::renameShortcut(const std::string& fileName, const std::string& name) {
+    if (!isAcceptableEntryName(name, false)) return false;
+    const std::string newName = name + ".shortcut";
+    if (newName.size() > kMaxNameBytes || newName == fileName) return false;
+    if (!isAcceptableEntryName(fileName, false)) return false;
+    if (!sys::FileManager::moveItem(join(folderPath(), fileName), join(folderPath(), newName))) return false;
+    needUpdateFileList_ = true;
+    return true;
+}
+
+// ---- Opening entries ------------------------------------------------------------------------------
+
+void LocalFilelistViewController::didSelectBook(int64_t index, const std::optional<ui::IndexPath>& indexPath) {
+    FilelistBaseViewController::didSelectBook(index, indexPath);
+    if (index < 0 || index >= static_cast<int64_t>(itemList().size())) return;
+    lastSeletItem_ = itemList()[size_t(index)];
+    const int32_t type = lastSeletItem_->type();
+    if (type == kTypeFolder || type == kTypeLibraryDownload || type == kTypeDownloadFolder ||
+        type == kTypeSharedDocuments) {
+        if (ui::Window* window = ui::Application::shared().keyWindow()) {
+            folderIndicator_ = std::make_shared<IndicatorWithBGView>();
+            window->addSubview(folderIndicator_);
+            folderIndicator_->setPosition();
+            folderIndicator_->startAnimating();
+        }
+        std::weak_ptr<ui::ViewController> weak = weak_from_this();
+        sys::RunLoop::main().schedule(0.001, [weak, index] {
+            if (auto self = std::dynamic_pointer_cast<LocalFilelistViewController>(weak.lock()))
+                self->didSelectDirectory(index);
+        });
+        return;
+    }
+    if (indexPath && isViewLoaded()) tableView()->deselectRowAtIndexPath(*indexPath, true);
+    if (type == kTypeBook || type == kTypeImage || type == kTypePdf)
+        startLoadBookWithIndicator(lastSeletItem_, std::nullopt, std::nullopt, false, true, true, true, true);
+}
+
+void LocalFilelistViewController::startLoadBookWithIndicator(const ItemRef&, const std::optional<std::string>&,
+                                                             const std::optional<std::string>&, bool, bool, bool, bool,
+                                                             bool) {
+    // Books open in the reading screen; until it is part of the program a
+    // tap on a book leaves the list as it is.
+}
+
+void LocalFilelistViewController::didSelectDirectory(int64_t index) {
+    if (folderIndicator_) {
+        folderIndicator_->stopAnimating();
+        folderIndicator_->removeFromSuperview();
+        folderIndicator_.reset();
+    }
+    if (index < 0 || index >= static_cast<int64_t>(itemList().size())) return;
+    const auto& item = itemList()[size_t(index)];
+    if (item->type() == kTypeSharedDocuments) moveToFolder("");
+    else if (item->type() == kTypeDownloadFolder) moveToFolder("*");
+    else moveToFolder(item->pathFromBooks().value_or(""));
+}
+
+void LocalFilelistViewController::moveToFolder(const std::string& relative) {
+    auto full = BookCommon::fromBooksToFromRoot(relative);
+    if (!full) return;
+    std::string hash;
+    bool touchID = false;
+    if (!BookCommon::isFolderLocked(*full, &hash, &touchID)) {
+        moveToFolderDo(relative);
+        return;
+    }
+    PassCodeTarget target{hash, *full, relative, kActionOpenFolder};
+    auto services = LibraryServices::installed();
+    if (touchID && services) {
+        std::weak_ptr<PassCodeRequetDelegate> weak = std::static_pointer_cast<PassCodeRequetDelegate>(selfRef());
+        sys::RunLoop::main().schedule(0.1, [services, target, weak] { services->requestPasscode(target, weak); });
+    } else {
+        finishRequestPasscode(target, false);
+    }
+}
+
+void LocalFilelistViewController::moveToFolderDo(const std::string& relative) {
+    auto* nav = navigationController();
+    if (!nav) return;
+    auto next = std::make_shared<LocalFilelistViewController>(ui::TableViewStyle::Plain);
+    if (openNextFolderMode_) {
+        next->setOpenFirstImageMode(true);
+        openNextFolderMode_ = false;
+    }
+    auto full = BookCommon::fromBooksToFromRoot(relative);
+    next->setIsInLockedFolder(isInLockedFolder() || (full && BookCommon::isFolderLocked(*full)));
+    next->setPathFromBooks(relative);
+    setNextIsNotFileSelectView(false);
+    nav->pushViewController(next, LastStatusRestore::getRestoreMode() == 0);
+}
+
+void LocalFilelistViewController::finishRequestPasscode(const PassCodeTarget& request, bool isSuccess) {
+    if (isSuccess) {
+        passCodeInputComplete(request.actionID, request.path, request.pathFromBooks, "");
+        return;
+    }
+    auto services = LibraryServices::installed();
+    if (!services) return;
+    auto screen = services->makePassCodeInputView(
+        request, std::weak_ptr<PassCodeInputViewExDelegate>(std::static_pointer_cast<PassCodeInputViewExDelegate>(selfRef())));
+    if (screen) BookCommon::lbCommonPresentViewController(*this, screen, true);
+}
+
+void LocalFilelistViewController::cancelRequestPasscode(const PassCodeTarget&) { passCodeInputCancel(0); }
+
+void LocalFilelistViewController::passCodeInputComplete(int64_t actionID, const std::string& path,
+                                                        const std::string& pathFromBooks, const std::string& passCode) {
+    (void)path;
+    (void)passCode;
+    if (actionID == kActionOpenFolder) moveToFolderDo(pathFromBooks);
+}
+
+void LocalFilelistViewController::passCodeInputCancel(int64_t actionID) {
+    (void)actionID;
+    FilelistItem here;
+    here.setPathFromBooks(pathFromBooks_);
+    LastStatusRestore::updateLastStatusLocal(here);
+    LastStatusRestore::setRestoreMode(0);
+}
+
+// ---- Restore after a restart ------------------------------------------------------------------------
+
+void LocalFilelistViewController::restoreLastStatus(bool force) {
+    force = force || LastStatusRestore::getForceEnableGotoLastFoler();
+    if (LastStatusRestore::getRestoreMode() == 0) {
+        FilelistItem here;
+        here.setPathFromBooks(pathFromBooks_);
+        LastStatusRestore::updateLastStatusLocal(here);
+        return;
+    }
+    bool removeStack = true;
+    if ((settings() && settings()->getIsGotoThelastFolder()) || force) {
+        auto next = LastStatusRestore::getNextLocalPath(pathFromBooks_);
+        if (next && *next == pathFromBooks_) {
+            removeStack = false;
+        } else if (next) {
+            const std::string target = next->empty() ? std::string() : (pathFromBooks_.empty() ? *next
+                                                           : Path::stringByAppendingPathComponent(pathFromBooks_, *next));
+            auto full = BookCommon::fromBooksToFromRoot(target);
+            if (full && sys::FileManager::fileExists(*full)) {
+                gotoTheNextFolder(*next);
+                return;
+            }
+            removeStack = false;
+        } else if (LastStatusRestore::isRestoreRemoteFileList()) {
+            // Remote lists come back with the remote sources; until then the
+            // restore ends here.
+            removeStack = false;
+        } else {
+            std::weak_ptr<ui::ViewController> weak = weak_from_this();
+            if (auto jump = LastStatusRestore::getJumpBook()) {
+                std::string name = *jump;
+                sys::RunLoop::main().schedule(0.0, [weak, name] {
+                    if (auto self = std::dynamic_pointer_cast<LocalFilelistViewController>(weak.lock()))
+                        self->resumeLastReading(name);
+                });
+            } else {
+                const std::string lastFile = BookCommon::getLastBookSettingFilePath();
+                auto book = readLastBookPath(lastFile);
+                sys::FileManager::removeItem(lastFile);
+                if (book && !book->empty()) {
+                    std::string name = Path::lastPathComponent(*book);
+                    const bool silent = BookCommon::getNextSilentResumeFlag() ||
+                                        (settings() && settings()->getIsSilentResume()) || force;
+                    if (silent) {
+                        sys::RunLoop::main().schedule(0.0, [weak, name] {
+                            if (auto self = std::dynamic_pointer_cast<LocalFilelistViewController>(weak.lock()))
+                                self->resumeLastReading(name);
+                        });
+                    } else {
+                        auto sheet = std::make_shared<QNActionSheet>();
+                        sheet->setTitle(BookCommon::localizedStringWithOnOff("Resume reading book?"));
+                        sheet->addButtonWithTitle(BookCommon::localizedStringWithOnOff("Yes"));
+                        sheet->addButtonWithTitle(BookCommon::localizedStringWithOnOff("No"));
+                        sheet->setCancelButtonIndex(1);
+                        sheet->setUserTag(1);
+                        sheet->setUserInfo(name);
+                        sheet->setDelegate(std::weak_ptr<QNActionSheetDelegate>(
+                            std::static_pointer_cast<QNActionSheetDelegate>(selfRef())));
+                        sheet->showInView(view(), *this, actionSheetSourceRect());
+                    }
+                }
+            }
+            LastStatusRestore::removeOldConfigFile();
+        }
+    }
+    if (removeStack) LastStatusRestore::removeRemoteStackFile();
+    LastStatusRestore::setRestoreMode(0);
+}
+
+void LocalFilelistViewController::actionSheetClickedButtonAtIndex(QNActionSheet& sheet, int64_t buttonIndex) {
+    if (sheet.userTag() != 1) return;
+    if (buttonIndex == sheet.cancelButtonIndex()) return;
+    if (const auto* name = std::any_cast<std::string>(&sheet.userInfo())) resumeLastReading(*name);
+}
+
+void LocalFilelistViewController::jumpStart() {
+    auto* nav = navigationController();
+    if (!isRootViewController()) {
+        if (nav) nav->popToRootViewController(false);
+        if (nav && !nav->viewControllers().empty())
+            if (auto* root = dynamic_cast<LocalFilelistViewController*>(nav->viewControllers().front().get()))
+                if (root != this) root->jumpStart();
+        return;
+    }
+    if (LastStatusRestore::getRemoteFolder()) {
+        jumpToUrl();
+        LastStatusRestore::setTryRemoteDoneFlag(true);
+        return;
+    }
+    LastStatusRestore::setJumpMode(false);
+    LastStatusRestore::setRestoreMode(1);
+    restoreLastStatus(true);
+}
+
+void LocalFilelistViewController::jumpToUrl() {
+    // Remote folders open in the remote list, which comes with the remote
+    // sources; the stored state is cleared as the jump would.
+    LastStatusRestore::removeRemoteStackFile();
+    LastStatusRestore::removeAllLastStatus();
+}
+
+void LocalFilelistViewController::openRemoteUrl(const std::string& url) { (void)url; }
+
+void LocalFilelistViewController::resumeLastReading(const std::string& name) {
+    if (BookCommon::isURL(name)) return;
+    LastStatusRestore::setForceEnableGotoLastFoler(false);
+    for (const auto& item : itemList()) {
+        if (item->filename() && *item->filename() == name) {
+            lastSeletItem_ = item;
+            startLoadBookWithIndicator(item, std::nullopt, std::nullopt, true, true, true, true, true);
+            break;
+        }
+    }
+    LastStatusRestore::setJumpBook(std::nullopt, std::nullopt, std::nullopt);
+}
+
+void LocalFilelistViewController::gotoTheNextFolder(const std::string& relative) {
+    if (relative.empty()) moveToFolder("");
+    else moveToFolder(pathFromBooks_.empty() ? relative : Path::stringByAppendingPathComponent(pathFromBooks_, relative));
+}
+
+void LocalFilelistViewController::openNextFolder(const std::string& path, bool isNext) {
+    const auto& list = itemList();
+    int64_t at = -1;
+    for (size_t i = 0; i < list.size(); ++i)
+        if (list[i]->pathFromBooks() && *list[i]->pathFromBooks() == path) at = int64_t(i);
+    if (at < 0) return;
+    if (isNext) {
+        for (size_t i = size_t(at) + 1; i < list.size(); ++i)
+            if (list[i]->type() == kTypeFolder) return moveToFolder(list[i]->pathFromBooks().value_or(""));
+    } else {
+        for (int64_t i = at - 1; i >= 0; --i)
+            if (list[size_t(i)]->type() == kTypeFolder) return moveToFolder(list[size_t(i)]->pathFromBooks().value_or(""));
+    }
+}
+
+// ---- Tool bar --------------------------------------------------------------------------------------
+
+void LocalFilelistViewController::showToolBar() {
+    auto* nav = navigationController();
+    if (!nav) return;
+    nav->toolbar()->setTranslucent(true);
+    const bool darkBars = fileListViewMode() == 1 && sys::DeviceProfile::current().systemMajorVersion() < 26;
+    nav->toolbar()->setBarStyle(darkBars ? ui::BarStyle::Black : ui::BarStyle::Default);
+    std::vector<ui::BarButtonItem::Ref> items;
+    std::weak_ptr<ui::ViewController> weak = weak_from_this();
+    auto call = [weak](void (LocalFilelistViewController::*fn)()) {
+        return [weak, fn](ui::BarButtonItem&) {
+            if (auto self = std::dynamic_pointer_cast<LocalFilelistViewController>(weak.lock())) ((*self).*fn)();
+        };
+    };
+    for (const auto& model : BookCommon::arrayGetToolbarButtonItems(folderPath(), isRootViewController())) {
+        using Kind = ToolbarItemModel::Kind;
+        using Action = ToolbarItemModel::Action;
+        if (model.kind == Kind::FlexibleSpace) {
+            items.push_back(ui::BarButtonItem::flexibleSpace());
+            continue;
+        }
+        if (model.kind == Kind::FixedSpace) {
+            items.push_back(ui::BarButtonItem::fixedSpace(model.width));
+            continue;
+        }
+        ui::BarButtonItem::Action action;
+        switch (model.action) {
+        case Action::PopupMenu: action = call(&LocalFilelistViewController::onPopupMenu); break;
+        case Action::Settings: action = call(&LocalFilelistViewController::onSettingsBtn); break;
+        case Action::RotationLock: action = call(&LocalFilelistViewController::onRotationLock); break;
+        default: break;  // transfers, brightness and scanning come with their screens
+        }
+        if (!action) continue;
+        auto image = BookCommon::imageNamed(model.imageName);
+        if (image) image = image->withRenderingMode(ui::ImageRenderingMode::AlwaysTemplate);
+        items.push_back(ui::BarButtonItem::withImage(image, ui::BarButtonItemStyle::Plain, action));
+    }
+    setToolbarItems(items, false);
+    nav->setToolbarHidden(false, true);
+}
+
+void LocalFilelistViewController::onPopupMenu() {
+    auto* nav = navigationController();
+    if (popUpMenuView_ || !nav) return;
+    popUpMenuView_ = std::make_shared<PopupMenuView>();
+    popUpMenuView_->setDelegate(this);
+    std::weak_ptr<ui::ViewController> weak = weak_from_this();
+    auto call = [weak](void (FilelistBaseViewController::*fn)()) {
+        return [weak, fn] {
+            if (auto self = std::dynamic_pointer_cast<LocalFilelistViewController>(weak.lock())) ((*self).*fn)();
+        };
+    };
+    if (!isRootViewController())
+        popUpMenuView_->addItem(BookCommon::localizedStringWithOnOff("Home"), ui::Image::named("toolbar_home_w"),
+                                call(&FilelistBaseViewController::onGoHomeBtn));
+    popUpMenuView_->addItem(BookCommon::localizedStringWithOnOff("History"), ui::Image::named("toolbar_history"),
+                            call(&FilelistBaseViewController::onHistoryBtn));
+    popUpMenuView_->addItem(BookCommon::localizedStringWithOnOff("Starting the MediaServer"),
+                            ui::Image::named("toolbar_mediaserver_w"), call(&FilelistBaseViewController::onMediaServerBtn));
+    ui::View* navView = nav->view();
+    const ui::Rect safe = BookCommon::getScreentSafeRect(*navView);
+    ui::Point origin = nav->toolbar()->convertPointTo({0, 0}, navView);
+    origin.x += navView->safeAreaInsets().left;
+    popUpMenuView_->setSize(safe, origin);
+    popUpMenuView_->addPopupView(*navView);
+    nav->setInteractivePopEnabled(false);
+}
+
+void LocalFilelistViewController::onRemovePopup() {
+    popUpMenuView_.reset();
+    if (auto* nav = navigationController()) {
+        nav->setInteractivePopEnabled(true);
+        nav->setToolbarHidden(false, true);
+    }
+}
+
+void LocalFilelistViewController::onRotationLock() {
+    BookCommon::setSoftwareRotationLock(!BookCommon::isSoftwareRotationLock());
+    showToolBar();
+}
+
+// ---- Screen ----------------------------------------------------------------------------------------
+
+void LocalFilelistViewController::viewDidLoad() {
+    setPathFromBooksIfRootView();
+    FilelistBaseViewController::viewDidLoad();
+    needUpdateFilelist();
+    localItemCount_ = -1;
+    if (isRootViewController()) {
+        setTitle(BookCommon::localizedStringWithOnOff("HOME"));
+        if (auto* nav = navigationController()) BookCommon::checkSafeArea(*nav->view());
+    } else if (pathFromBooks_ == "?") {
+        setTitle("/Photos");
+    } else if (pathFromBooks_ == "*") {
+        setTitle(BookCommon::getTempFolderName());
+    } else if (pathFromBooks_.empty()) {
+        setTitle(BookCommon::localizedStringWithOnOff("Shared Documents"));
+    } else if (Path::lastPathComponent(pathFromBooks_) == ".BookLibrary") {
+        setTitle("Library");
+    } else {
+        setTitle(BookCommon::getLockedFolderOriginalName(Path::lastPathComponent(pathFromBooks_)));
+    }
+    const std::string folder = folderPath();
+    ActiveLog::writeCheckpoint("removeSettingsInDocumentsDir");
+    BookCommon::removeSettingsInDocumentsDir(folder);
+    ActiveLog::writeCheckpoint("removeSettingsInDocumentsDir end");
+    ActiveLog::writeCheckpoint("removeNoReferenceCacheInFolder");
+    BookCommon::removeNoReferenceCacheInFolder(folder);
+    ActiveLog::writeCheckpoint("removeNoReferenceCacheInFolder end");
+}
+
+void LocalFilelistViewController::viewWillAppear(bool animated) {
+    FilelistBaseViewController::viewWillAppear(animated);
+    bool need = needUpdateFileList_;
+    needUpdateFileList_ = false;
+    auto* nav = navigationController();
+    if (!isRootViewController()) {
+        if (LastStatusRestore::getJumpMode() && nav) nav->popToRootViewController(false);
+    } else {
+        if (isHideDownloadFolder_ && BookCommon::getFilesInDownloads() != 0) need = true;
+        if (LastStatusRestore::getJumpMode()) {
+            if (!LastStatusRestore::getRemoteFolder()) {
+                LastStatusRestore::setJumpMode(false);
+                LastStatusRestore::setRestoreMode(1);
+            } else if (!LastStatusRestore::getTryRemoteDoneFlag()) {
+                LastStatusRestore::setTryRemoteDoneFlag(true);
+                jumpToUrl();
+            }
+        }
+    }
+    if (need) {
+        setPathFromBooksIfRootView();
+        needUpdateFilelist();
+    }
+}
+
+void LocalFilelistViewController::viewDidAppear(bool animated) {
+    FilelistBaseViewController::viewDidAppear(animated);
+    if (!reOpenFlag_) showToolBar();
+    if (auto services = LibraryServices::installed()) {
+        if (auto url = services->startupOpenUrl()) {
+            // Downloads and remote lists arrive with the remote sources; the
+            // address is taken so that it is not tried again.
+            if (!url->empty() && url->back() == '/') {
+                LastStatusRestore::setBookReading(sys::PlistValue());
+                FilelistItem here;
+                here.setPathFromBooks(pathFromBooks_);
+                LastStatusRestore::updateLastStatusLocal(here);
+                openRemoteUrl(*url);
+            }
+            services->setStartupOpenUrl(std::nullopt);
+        }
+    }
+    if (!dontRestoreLastStatus_) restoreLastStatus(false);
+    stopCheckTimer();
+    std::weak_ptr<ui::ViewController> weak = weak_from_this();
+    localReloadCheckTimer_ = sys::RunLoop::main().schedule(
+        kCheckInterval,
+        [weak] {
+            if (auto self = std::dynamic_pointer_cast<LocalFilelistViewController>(weak.lock())) self->timerCheckLocalFile();
+        },
+        kCheckInterval);
+    if (gotoParentFolderBookMode_) {
+        gotoParentFolderBookMode_ = false;
+        auto* nav = navigationController();
+        if (!nav) return;
+        const auto& stack = nav->viewControllers();
+        LocalFilelistViewController* parent = nullptr;
+        for (size_t i = 1; i < stack.size(); ++i)
+            if (stack[i].get() == this) parent = dynamic_cast<LocalFilelistViewController*>(stack[i - 1].get());
+        const std::string path = pathFromBooks_;
+        const bool isNext = openParentFolderBookIsNext_;
+        nav->popViewController(false);
+        if (parent) {
+            parent->setOpenNextFolderMode(true);
+            parent->openNextFolder(path, isNext);
+        }
+    } else if (openFirstImageMode_) {
+        openFirstImageMode_ = false;
+        for (const auto& item : itemList()) {
+            if (item->type() != kTypeImage) continue;
+            lastSeletItem_ = item;
+            startLoadBookWithIndicator(item, std::nullopt, std::nullopt, false, false, true, true, false);
+            break;
+        }
+    }
+}
+
+void LocalFilelistViewController::stopCheckTimer() {
+    if (localReloadCheckTimer_) localReloadCheckTimer_->invalidate();
+    localReloadCheckTimer_.reset();
+}
+
+void LocalFilelistViewController::viewWillDisappear(bool animated) {
+    FilelistBaseViewController::viewWillDisappear(animated);
+    stopCheckTimer();
+    if (popUpMenuView_) popUpMenuView_->removePopup();
+}

@@ -1,0 +1,163 @@
+#pragma once
+
+#include "foundation/ui/PopupMenuViewDelegate.h"
+#include "foundation/ui/QNActionSheet.h"
+#include "foundation/ui/QNActionSheetDelegate.h"
+#include "library/FilelistBaseViewController.h"
+#include "library/PassCodeRequetDelegate.h"
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace ui {
+class NavigationController;
+}
+class PopupMenuView;
+
+// The screen that lists one folder of the local library: the root screen
+// of the application's navigation and every folder screen pushed from it.
+// It reads its rows from the folder on disk, marks the book read last,
+// notices new books while it is on screen, and after a restart walks back
+// to the folder (and book) the user was last in.
+class LocalFilelistViewController : public FilelistBaseViewController,
+                                    public PassCodeRequetDelegate,
+                                    public PassCodeInputViewExDelegate,
+                                    public PopupMenuViewDelegate,
+                                    public QNActionSheetDelegate {
+public:
+    static constexpr double kCheckInterval = 3.0;
+    // Longest name a folder or book may be given, in bytes (the file
+    // systems' limit for one name).
+    static constexpr size_t kMaxNameBytes = 255;
+
+    explicit LocalFilelistViewController(ui::TableViewStyle style = ui::TableViewStyle::Plain);
+    ~LocalFilelistViewController() override;
+
+    // ---- Properties ---------------------------------------------------------------
+    const std::string& pathFromBooks() const { return pathFromBooks_; }
+    void setPathFromBooks(const std::string& p) { pathFromBooks_ = p; }
+    bool dontRestoreLastStatus() const { return dontRestoreLastStatus_; }
+    void setDontRestoreLastStatus(bool on) { dontRestoreLastStatus_ = on; }
+    bool openNextFolderMode() const { return openNextFolderMode_; }
+    void setOpenNextFolderMode(bool on) { openNextFolderMode_ = on; }
+    bool openFirstImageMode() const { return openFirstImageMode_; }
+    void setOpenFirstImageMode(bool on) { openFirstImageMode_ = on; }
+    bool needUpdateFileList() const { return needUpdateFileList_; }
+    void setNeedUpdateFileList(bool on) { needUpdateFileList_ = on; }
+    bool isHideDownloadFolder() const { return isHideDownloadFolder_; }
+    int64_t localItemCount() const { return localItemCount_; }
+    const ItemList& localItemList() const { return localItemList_; }
+    bool isCheckTimerRunning() const { return localReloadCheckTimer_ != nullptr; }
+    void setFolderDetailIndex(int64_t index) { folderDetailIndex_ = index; }
+    // The full path of the folder shown.
+    std::string folderPath() const;
+
+    // ---- Overrides of the base ---------------------------------------------------------
+    int getFilelistMode() const override { return 0; }
+    ItemList getFileListArray() override { return localItemList_; }
+    std::optional<std::string> getSortConfigFile() override;
+    double getHeaderHeight() const override;
+    void updateFileListArray() override;
+    void updateFileInfo() override;
+    void checkLastReadingMark() override;
+    void setUserSortOrderToItemList() override;
+    void onSelectSortMode(int mode, bool isDescendingOrder, bool isDateSortModeBookmarkDate) override;
+    void onRefresh() override;
+    void didSelectBook(int64_t index, const std::optional<ui::IndexPath>& indexPath) override;
+
+    // ---- Own operations ---------------------------------------------------------------------
+    // Asks every local list on the navigation stack to read its folder again.
+    static void setNeedUpdateFlag(ui::NavigationController* navigationController);
+    void setPathFromBooksIfRootView();
+    void updateItemList();
+    void timerCheckLocalFile();
+    void restoreLastStatus(bool force);
+    void jumpStart();
+    void jumpToUrl();
+    void openRemoteUrl(const std::string& url);
+    void resumeLastReading(const std::string& name);
+    void gotoTheNextFolder(const std::string& relative);
+    void openNextFolder(const std::string& pathFromBooks, bool isNext);
+    void showToolBar();
+    void didSelectDirectory(int64_t index);
+    void moveToFolder(const std::string& pathFromBooks);
+    void moveToFolderDo(const std::string& pathFromBooks);
+    // Opening a book: the reading screen takes over from here.
+    virtual void startLoadBookWithIndicator(const ItemRef& item, const std::optional<std::string>& password,
+                                            const std::optional<std::string>& targetFolder, bool useBookmark,
+                                            bool animated, bool notExpand, bool showIndicator, bool showRarInfomation);
+
+    // Renames the folder of the row chosen for its detail screen; false when
+    // the name is refused or the rename fails.
+    bool changeDirectoryName(const std::string& name);
+    // Renames a shortcut file of this folder to `name` + ".shortcut".
+    bool renameShortcut(const std::string& fileName, const std::string& name);
+    // Whether a typed name may name a folder or book: not empty, not "." or
+    // "..", no "/" or NUL, not over kMaxNameBytes, and not starting with ".",
+    // "?" or "*" (except a locked-folder name when `allowLockedName`).
+    static bool isAcceptableEntryName(const std::string& name, bool allowLockedName);
+
+    // ---- Folder reading (exposed for the tests) -----------------------------------------------
+    struct DirectoryEntry {
+        std::string name;
+        bool isDirectory = false;
+    };
+    // The names of a folder in directory order, with whether each is a
+    // folder ("." and ".." left out). Entries whose type the directory does
+    // not tell are asked with lstat. Nothing when the folder cannot be read.
+    static std::optional<std::vector<DirectoryEntry>> readDirectoryEntries(const std::string& folder);
+    // Whether an entry of the open folder `dirFd` is a folder, from its
+    // directory type, or with lstat when the type is unknown.
+    static bool isDirectoryEntry(int dirFd, const char* name, unsigned char dType);
+    // The first element of the folder's ".history.lbs" when it is a string; "" otherwise.
+    static std::string readLastReadName(const std::string& folder);
+    // The names of a ".userlist.sort" array; entries that are not strings are skipped.
+    static std::optional<std::vector<std::string>> readUserOrder(const std::string& file);
+    // The book path of the settings folder's ".last.lbs" when it is a string.
+    static std::optional<std::string> readLastBookPath(const std::string& file);
+
+    // ---- Passcode answers ---------------------------------------------------------------------
+    void finishRequestPasscode(const PassCodeTarget& request, bool isSuccess) override;
+    void cancelRequestPasscode(const PassCodeTarget& request) override;
+    void passCodeInputComplete(int64_t actionID, const std::string& path, const std::string& pathFromBooks,
+                               const std::string& passCode) override;
+    void passCodeInputCancel(int64_t actionID) override;
+
+    // The "Resume reading book?" answer.
+    void actionSheetClickedButtonAtIndex(QNActionSheet& sheet, int64_t buttonIndex) override;
+
+    // ---- Tool bar ------------------------------------------------------------------------------
+    void onPopupMenu();
+    void onRemovePopup() override;
+    void onRotationLock();
+    PopupMenuView* popUpMenuView() const { return popUpMenuView_.get(); }
+
+    // ---- Screen --------------------------------------------------------------------------------
+    void viewDidLoad() override;
+    void viewWillAppear(bool animated) override;
+    void viewDidAppear(bool animated) override;
+    void viewWillDisappear(bool animated) override;
+
+private:
+    std::shared_ptr<LocalFilelistViewController> selfRef();
+    void stopCheckTimer();
+
+    ItemList localItemList_;
+    int64_t localItemCount_ = -1;
+    std::string pathFromBooks_;
+    bool dontRestoreLastStatus_ = false;
+    bool openNextFolderMode_ = false;
+    bool openFirstImageMode_ = false;
+    bool needUpdateFileList_ = false;
+    bool isHideDownloadFolder_ = false;
+    sys::RunLoop::TimerRef localReloadCheckTimer_;
+    bool reOpenFlag_ = false;
+    bool gotoParentFolderBookMode_ = false;
+    bool openParentFolderBookIsNext_ = false;
+    int64_t folderDetailIndex_ = -1;
+    std::shared_ptr<PopupMenuView> popUpMenuView_;
+    std::shared_ptr<IndicatorWithBGView> folderIndicator_;
+};

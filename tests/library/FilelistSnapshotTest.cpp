@@ -1,0 +1,139 @@
+#include "LibraryTestSupport.h"
+
+#include "engine/ThumbsCreate.h"
+#include "foundation/FolderLockInfo.h"
+#include "library/FilelistBaseViewHeaderCell.h"
+#include "library/LocalFilelistViewController.h"
+#include "platform/graphics/Canvas.h"
+#include "platform/graphics/PangoTextEngine.h"
+#include "platform/ui/SearchBar.h"
+
+#include <cstdio>
+
+using librarytest::LibraryTest;
+using Local = LocalFilelistViewController;
+
+namespace {
+
+// A page picture: a coloured cover with its number, as a PNG.
+void writePage(const std::string& path, int n, double hue) {
+    gfx::Canvas c(300, 420, 1.0);
+    c.fillRect({0, 0, 300, 420}, gfx::Rgba{hue, 0.45, 1.0 - hue, 1});
+    c.fillRect({20, 20, 260, 380}, gfx::Rgba{1, 1, 1, 0.85});
+    gfx::TextOptions centred;
+    centred.alignment = gfx::TextAlignment::Center;
+    c.drawText(std::to_string(n), gfx::Font::boldSystem(120), {20, 120, 260, 160}, gfx::Rgba{0.1, 0.1, 0.1, 1},
+               centred);
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    ASSERT_TRUE(c.writePNG(path));
+}
+
+class FilelistSnapshotTest : public LibraryTest {
+protected:
+    void SetUp() override {
+        LibraryTest::SetUp();
+        textScope.reset();
+        textScope = std::make_unique<gfx::TextEngine::Scope>(std::make_shared<gfx::PangoTextEngine>());
+        const std::string docs = documents();
+        mkdir(join(docs, "Comics"));
+        mkdir(join(docs, "Magazines"));
+        mkdir(join(docs, ".lock_Private"));
+        ASSERT_TRUE(FolderLockInfo::lockedWithPasscode("1234", false).writeToFolder(join(docs, ".lock_Private")));
+        for (int i = 1; i <= 3; ++i) writePage(join(docs, "Sketches/page" + std::to_string(i) + ".png"), i, 0.2 * i);
+        writePage(join(docs, "[Studio] Cover Story.png"), 7, 0.8);
+        touch(join(docs, "Vol 2.zip"));
+        touch(join(docs, "Vol 10.zip"));
+        touch(join(docs, "Manual.pdf"));
+        touch(join(downloads(), "fresh.cbz"));
+        // Half-read: page 12 of 40.
+        BookCommon::writeFilePageInfoWithFilename(join(docs, "Vol 2.zip"), 11, false, false, 0, false, 40, "", false,
+                                                  false);
+        BookCommon::writeFilePageInfoWithFilename(join(docs, "Manual.pdf"), 9, false, false, 0, false, 10, "", false,
+                                                  false);
+        sys::PropertyList::writeFile(sys::PlistArray{sys::PlistValue("Vol 2.zip")},
+                                     BookCommon::getLastReadingFileStoreFile(docs));
+    }
+
+    void showRoot() {
+        root = std::make_shared<Local>();
+        root->setIsRootViewController(true);
+        root->setDontRestoreLastStatus(true);
+        nav = std::make_shared<ui::NavigationController>(root);
+        window->setRootViewController(nav);
+        driver->advance(0.6);
+        ThumbsCreate::thumbsCreate()->waitUntilIdle(20);
+        driver->advance(0.6);
+    }
+    // Scrolls the list to its top so the header shows.
+    void revealHeader() {
+        auto* tv = root->tableView();
+        tv->setContentOffset(tv->minimumContentOffset(), false);
+        driver->advance(0.6);
+    }
+
+    std::shared_ptr<Local> root;
+    std::shared_ptr<ui::NavigationController> nav;
+};
+
+TEST_F(FilelistSnapshotTest, ListBookshelfAndSearch) {
+    showRoot();
+    // Covers were made for the images in the background and shown.
+    auto image = std::make_shared<FilelistItem>();
+    image->setType(2);
+    image->setPathFromBooks("[Studio] Cover Story.png");
+    EXPECT_TRUE(sys::FileManager::fileExists(ThumbsCreate::thumbnailPathForItem(*image, false)));
+    EXPECT_TRUE(driver->findByText("Cover Story.png"));  // the bracketed group is left out
+    EXPECT_TRUE(driver->findByText("12/40"));
+    EXPECT_FALSE(root->isHeaderCellSetVisible());
+    ASSERT_TRUE(window->snapshot(snapshotPath("library-list.png")));
+
+    revealHeader();
+    EXPECT_TRUE(root->isHeaderCellSetVisible());
+    ASSERT_TRUE(window->snapshot(snapshotPath("library-list-header.png")));
+
+    // Date, newest first, by tapping the selector.
+    ASSERT_TRUE(tapText("Date"));
+    driver->advance(0.5);
+    EXPECT_EQ(root->sortMode(), 1);
+    ASSERT_TRUE(window->snapshot(snapshotPath("library-list-date.png")));
+
+    ASSERT_TRUE(tapText("Bookshelf"));
+    driver->advance(1.0);
+    ThumbsCreate::thumbsCreate()->waitUntilIdle(20);
+    driver->advance(0.6);
+    EXPECT_EQ(root->fileListViewMode(), 1);
+    ASSERT_TRUE(window->snapshot(snapshotPath("library-bookshelf.png")));
+
+    ASSERT_TRUE(tapText("List"));
+    driver->advance(0.6);
+    EXPECT_EQ(root->fileListViewMode(), 0);
+    revealHeader();
+    auto* header = dynamic_cast<FilelistBaseViewHeaderCell*>(root->tableView()->cellForRowAtIndexPath({0, 0}));
+    ASSERT_TRUE(header);
+    driver->tap(*header->searchBar());
+    driver->advance(0.3);
+    ASSERT_TRUE(root->searchMaskView());
+    EXPECT_FALSE(root->searchMaskView()->isHidden());
+    driver->type("vol");
+    driver->advance(0.5);
+    EXPECT_TRUE(root->searchMaskView()->isHidden());
+    ASSERT_EQ(root->itemList().size(), 2u);
+    EXPECT_EQ(root->itemList()[0]->filename(), "Vol 10.zip");  // still newest first
+    ASSERT_TRUE(window->snapshot(snapshotPath("library-search.png")));
+}
+
+TEST_F(FilelistSnapshotTest, TheThumbnailRunEndsWithItsScreen) {
+    for (int i = 0; i < 40; ++i) writePage(join(documents(), "Many/p" + std::to_string(i) + ".png"), i, 0.5);
+    showRoot();
+    auto folder = std::make_shared<Local>();
+    folder->setPathFromBooks("Many");
+    nav->pushViewController(folder, false);
+    driver->advance(0.1);
+    nav->popViewController(false);
+    // Leaving the screen joins its run before returning.
+    EXPECT_FALSE(folder->isThumbsRunActive());
+    driver->advance(0.5);
+    ThumbsCreate::thumbsCreate()->waitUntilIdle(20);
+}
+
+}  // namespace

@@ -1,0 +1,347 @@
+#include "LibraryTestSupport.h"
+
+#include "foundation/BookCommon.h"
+#include "foundation/FolderLockInfo.h"
+#include "library/LocalFilelistViewController.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <set>
+
+using librarytest::LibraryTest;
+using Local = LocalFilelistViewController;
+
+namespace {
+
+std::set<std::string> namesOf(const FilelistBaseViewController::ItemList& items) {
+    std::set<std::string> out;
+    for (const auto& i : items) out.insert(i->filename().value_or("?"));
+    return out;
+}
+
+FilelistBaseViewController::ItemRef find(const FilelistBaseViewController::ItemList& items, const std::string& name) {
+    for (const auto& i : items)
+        if (i->filename() == name) return i;
+    return nullptr;
+}
+
+class LocalFilelistTest : public LibraryTest {
+protected:
+    std::shared_ptr<Local> root;
+    std::shared_ptr<ui::NavigationController> nav;
+
+    // The application's root list in its navigation controller, on screen.
+    void showRoot(bool dontRestore = false) {
+        root = std::make_shared<Local>();
+        root->setIsRootViewController(true);
+        root->setDontRestoreLastStatus(dontRestore);
+        nav = std::make_shared<ui::NavigationController>(root);
+        window->setRootViewController(nav);
+        driver->advance(0.5);
+    }
+    // A folder screen read straight from disk, off screen.
+    std::shared_ptr<Local> folder(const std::string& pathFromBooks) {
+        auto l = std::make_shared<Local>();
+        l->setPathFromBooks(pathFromBooks);
+        l->updateBaseFileList();
+        return l;
+    }
+    std::vector<std::string> stackPaths() const {
+        std::vector<std::string> out;
+        for (const auto& vc : nav->viewControllers())
+            if (auto* l = dynamic_cast<Local*>(vc.get())) out.push_back(l->pathFromBooks());
+        return out;
+    }
+};
+
+TEST_F(LocalFilelistTest, FolderEntriesBecomeRowsByKind) {
+    const std::string docs = documents();
+    touch(join(docs, "a.zip"));
+    touch(join(docs, "b.PDF"));
+    touch(join(docs, "c.txt"));
+    touch(join(docs, "site.SHORTCUT"));
+    touch(join(docs, "look.lbt"));
+    mkdir(join(docs, "Comics"));
+    mkdir(join(docs, ".lock_Secret"));
+    mkdir(join(docs, ".lock_"));
+    mkdir(join(docs, ".hidden"));
+    mkdir(join(docs, ".BookLibrary"));
+    mkdir(join(docs, "Inbox"));
+    mkdir(join(docs, "Comics/Inbox"));
+
+    auto l = folder("");
+    EXPECT_EQ(namesOf(l->localItemList()), (std::set<std::string>{"a.zip", "b.PDF", "site.SHORTCUT", "look.lbt",
+                                                                  "Comics", "Secret", ".BookLibrary"}));
+    EXPECT_EQ(find(l->localItemList(), "a.zip")->type(), 1);
+    EXPECT_EQ(find(l->localItemList(), "b.PDF")->type(), 3);
+    EXPECT_EQ(find(l->localItemList(), "site.SHORTCUT")->type(), 5);
+    EXPECT_EQ(find(l->localItemList(), "look.lbt")->type(), 4);
+    EXPECT_EQ(find(l->localItemList(), ".BookLibrary")->type(), 6);
+    auto secret = find(l->localItemList(), "Secret");
+    EXPECT_EQ(secret->type(), 0);
+    EXPECT_EQ(secret->pathFromBooks(), ".lock_Secret");  // the name on disk
+    EXPECT_EQ(find(l->localItemList(), "Comics")->pathFromBooks(), "Comics");
+    EXPECT_TRUE(find(l->localItemList(), "Comics")->creationDate().has_value());
+
+    // "Inbox" is hidden only in the library root.
+    auto comics = folder("Comics");
+    EXPECT_EQ(namesOf(comics->localItemList()), std::set<std::string>{"Inbox"});
+    EXPECT_EQ(find(comics->localItemList(), "Inbox")->pathFromBooks(), "Comics/Inbox");
+}
+
+TEST_F(LocalFilelistTest, EntriesWithoutATypeInTheDirectoryAreAskedOneByOne) {
+    test::TempDir dir;
+    mkdir(dir.file("sub"));
+    touch(dir.file("book.zip"));
+    ASSERT_EQ(::symlink(dir.file("sub").c_str(), dir.file("link").c_str()), 0);
+    auto entries = Local::readDirectoryEntries(dir.path());
+    ASSERT_TRUE(entries);
+    EXPECT_EQ(entries->size(), 3u);
+    // What readdir answers on file systems that leave d_type unknown: the
+    // same names, each resolved with lstat (a link is never a folder).
+    int fd = ::open(dir.path().c_str(), O_RDONLY | O_DIRECTORY);
+    ASSERT_GE(fd, 0);
+    EXPECT_TRUE(Local::isDirectoryEntry(fd, "sub", DT_UNKNOWN));
+    EXPECT_FALSE(Local::isDirectoryEntry(fd, "book.zip", DT_UNKNOWN));
+    EXPECT_FALSE(Local::isDirectoryEntry(fd, "link", DT_UNKNOWN));
+    EXPECT_FALSE(Local::isDirectoryEntry(fd, "gone", DT_UNKNOWN));
+    EXPECT_TRUE(Local::isDirectoryEntry(fd, "anything", DT_DIR));
+    EXPECT_FALSE(Local::isDirectoryEntry(fd, "sub", DT_LNK));
+    ::close(fd);
+    for (const auto& e : *entries) EXPECT_EQ(e.isDirectory, e.name == "sub") << e.name;
+    EXPECT_FALSE(Local::readDirectoryEntries(dir.file("missing")));
+}
+
+TEST_F(LocalFilelistTest, RootShowsTheDownloadFolderOnlyWhenItHoldsBooks) {
+    touch(join(documents(), "a.zip"));
+    showRoot(true);
+    EXPECT_FALSE(find(root->localItemList(), "Downloads (0)"));
+    EXPECT_TRUE(root->isHideDownloadFolder());
+    EXPECT_EQ(root->title(), "HOME");
+
+    touch(join(downloads(), "1.zip"));
+    touch(join(downloads(), "2.cbz"));
+    touch(join(downloads(), "3.pdf"));
+    touch(join(downloads(), "notes.txt"));
+    // The next appearance notices the download folder filling up.
+    nav->pushViewController(folder("Comics"), false);
+    driver->advance(0.5);
+    nav->popViewController(false);
+    driver->advance(0.5);
+    auto entry = find(root->localItemList(), "Downloads (3)");
+    ASSERT_TRUE(entry);
+    EXPECT_EQ(entry->type(), 7);
+    // Files come first by default, so the entry follows the books.
+    EXPECT_EQ(root->itemList().back()->filename(), "Downloads (3)");
+}
+
+TEST_F(LocalFilelistTest, ImagesShareTheFolderPositionAndMarkThePagesRead) {
+    const std::string dir = join(documents(), "Scans");
+    for (int i = 0; i < 7; ++i) touch(join(dir, "p" + std::to_string(i) + ".png"));
+    ASSERT_TRUE(BookCommon::writeFilePageInfoWithFilename(join(dir, "dummy.png"), 4, false, false, 0, false, 7, "",
+                                                          false, false));
+    auto l = folder("Scans");
+    int read = 0, unread = 0;
+    for (const auto& i : l->localItemList()) {
+        EXPECT_EQ(i->type(), 2);
+        (i->imageType() == 2 ? read : unread)++;
+        EXPECT_EQ(i->readingPageNo(), 4);
+        EXPECT_EQ(i->numberOfPages(), 7);
+    }
+    EXPECT_EQ(read, 5);
+    EXPECT_EQ(unread, 2);
+}
+
+TEST_F(LocalFilelistTest, LastReadMarkAndUserOrderReadOnlyWellTypedFiles) {
+    const std::string docs = documents();
+    touch(join(docs, "a.zip"));
+    touch(join(docs, "b.zip"));
+    touch(join(docs, "c.zip"));
+    const std::string history = BookCommon::getLastReadingFileStoreFile(docs);
+    sys::PropertyList::writeFile(sys::PlistArray{sys::PlistValue("b.zip")}, history);
+    auto l = folder("");
+    EXPECT_TRUE(find(l->localItemList(), "b.zip")->isLastReadingFile());
+    EXPECT_FALSE(find(l->localItemList(), "a.zip")->isLastReadingFile());
+
+    // The mark moves when the file changes; a number where a name belongs marks nothing.
+    sys::PropertyList::writeFile(sys::PlistArray{sys::PlistValue("a.zip")}, history);
+    l->checkLastReadingMark();
+    EXPECT_TRUE(find(l->localItemList(), "a.zip")->isLastReadingFile());
+    EXPECT_FALSE(find(l->localItemList(), "b.zip")->isLastReadingFile());
+    sys::PropertyList::writeFile(sys::PlistArray{sys::PlistValue(int64_t(7))}, history);
+    EXPECT_EQ(Local::readLastReadName(docs), "");
+    sys::PropertyList::writeFile(sys::PlistDictionary{{"x", sys::PlistValue("a.zip")}}, history);
+    EXPECT_EQ(Local::readLastReadName(docs), "");
+
+    // User order: listed names first in the file's order, the rest after;
+    // entries that are not names are skipped.
+    sys::PropertyList::writeFile(
+        sys::PlistArray{sys::PlistValue("c.zip"), sys::PlistValue(int64_t(3)), sys::PlistValue("a.zip")},
+        BookCommon::getSortUserListFile(docs));
+    l->onSelectSortMode(3, false, false);
+    ASSERT_EQ(l->itemList().size(), 3u);
+    EXPECT_EQ(l->itemList()[0]->filename(), "c.zip");
+    EXPECT_EQ(l->itemList()[1]->filename(), "a.zip");
+    EXPECT_EQ(l->itemList()[2]->filename(), "b.zip");
+    EXPECT_EQ(l->itemList()[2]->remoteOriginalIndexNo(), FilelistBaseViewController::kUnsortedUserIndex);
+    EXPECT_EQ(FilelistBaseViewController::readSortChoice(*l->getSortConfigFile())->mode, 3);
+}
+
+TEST_F(LocalFilelistTest, NewBooksShowUpWithinThreeSecondsButANewFolderAloneDoesNot) {
+    touch(join(documents(), "a.zip"));
+    showRoot(true);
+    EXPECT_TRUE(root->isCheckTimerRunning());
+    driver->advance(3.1);  // first check only counts
+    mkdir(join(documents(), "New Folder"));
+    driver->advance(3.1);
+    EXPECT_FALSE(find(root->localItemList(), "New Folder"));
+    touch(join(documents(), "b.cbz"));
+    driver->advance(3.1);
+    EXPECT_TRUE(find(root->localItemList(), "b.cbz"));
+    EXPECT_TRUE(find(root->localItemList(), "New Folder"));
+
+    nav->pushViewController(folder("New Folder"), false);
+    driver->advance(0.5);
+    EXPECT_FALSE(root->isCheckTimerRunning());
+}
+
+TEST_F(LocalFilelistTest, TypedNamesAreRefusedWhenTheyCouldEscapeOrHide) {
+    EXPECT_TRUE(Local::isAcceptableEntryName("Comics", false));
+    EXPECT_TRUE(Local::isAcceptableEntryName("Vol. 1", false));
+    EXPECT_TRUE(Local::isAcceptableEntryName("日本語", false));
+    const std::vector<std::string> refused{"",   ".",  "..", "a/b", "/", std::string("a\0b", 3), ".hidden",
+                                           "?x", "*x", std::string(256, 'n')};
+    for (const std::string& bad : refused)
+        EXPECT_FALSE(Local::isAcceptableEntryName(bad, true)) << bad;
+    EXPECT_TRUE(Local::isAcceptableEntryName(std::string(255, 'n'), false));
+    EXPECT_TRUE(Local::isAcceptableEntryName(".lock_Secret", true));
+    EXPECT_FALSE(Local::isAcceptableEntryName(".lock_Secret", false));
+    EXPECT_FALSE(Local::isAcceptableEntryName(".lock_", true));
+}
+
+TEST_F(LocalFilelistTest, RenamingAFolderChecksTheNameAndNeverReplacesAnother) {
+    const std::string docs = documents();
+    mkdir(join(docs, "Old"));
+    mkdir(join(docs, "Taken"));
+    touch(join(docs, "Taken/keep.zip"));
+    auto l = folder("");
+    int64_t index = -1;
+    for (size_t i = 0; i < l->itemList().size(); ++i)
+        if (l->itemList()[i]->filename() == "Old") index = int64_t(i);
+    ASSERT_GE(index, 0);
+    l->setFolderDetailIndex(index);
+    EXPECT_FALSE(l->changeDirectoryName("../Escaped"));
+    EXPECT_FALSE(l->changeDirectoryName(".."));
+    EXPECT_FALSE(l->changeDirectoryName(".Hidden"));
+    EXPECT_FALSE(l->changeDirectoryName("Taken"));
+    EXPECT_TRUE(sys::FileManager::fileExists(join(docs, "Taken/keep.zip")));
+    EXPECT_FALSE(l->needUpdateFileList());
+    EXPECT_TRUE(l->changeDirectoryName("Old"));  // the same path: nothing to do
+    EXPECT_TRUE(l->changeDirectoryName("New"));
+    EXPECT_TRUE(l->needUpdateFileList());
+    EXPECT_TRUE(sys::FileManager::fileExists(join(docs, "New")));
+    EXPECT_FALSE(sys::FileManager::fileExists(join(docs, "Old")));
+
+    touch(join(docs, "site.shortcut"));
+    EXPECT_FALSE(l->renameShortcut("site.shortcut", "a/b"));
+    EXPECT_TRUE(l->renameShortcut("site.shortcut", "Home Server"));
+    EXPECT_TRUE(sys::FileManager::fileExists(join(docs, "Home Server.shortcut")));
+}
+
+TEST_F(LocalFilelistTest, TappingAFolderOpensItsList) {
+    mkdir(join(documents(), "Comics"));
+    touch(join(documents(), "Comics/a.zip"));
+    showRoot(true);
+    ASSERT_TRUE(tapText("Comics"));
+    driver->advance(1.0);
+    ASSERT_EQ(stackPaths(), (std::vector<std::string>{"", "Comics"}));
+    auto* top = dynamic_cast<Local*>(nav->topViewController());
+    EXPECT_EQ(top->title(), "Comics");
+    EXPECT_TRUE(find(top->localItemList(), "a.zip"));
+}
+
+TEST_F(LocalFilelistTest, RestartWalksBackToTheLastFolder) {
+    mkdir(join(documents(), "Comics/Vol 1"));
+    touch(join(documents(), "Comics/Vol 1/a.zip"));
+    // Last run: the user was in Comics/Vol 1.
+    LastStatusRestore::setLocalTargetPath("Comics/Vol 1");
+    LastStatusRestore::setRestoreMode(1);
+    showRoot();
+    driver->advance(1.0);
+    EXPECT_EQ(stackPaths(), (std::vector<std::string>{"", "Comics", "Comics/Vol 1"}));
+    EXPECT_EQ(LastStatusRestore::getRestoreMode(), 0);
+
+    // Going back records the folder shown as the one to come back to.
+    nav->popViewController(false);
+    driver->advance(0.5);
+    EXPECT_EQ(LastStatusRestore::getNextLocalPath(""), "Comics");
+    EXPECT_EQ(LastStatusRestore::getNextLocalPath("Comics"), std::nullopt);
+}
+
+TEST_F(LocalFilelistTest, RestoreStopsQuietlyWhenTheFolderIsGoneOrTheUserSaidNo) {
+    mkdir(join(documents(), "Comics"));
+    LastStatusRestore::setLocalTargetPath("Comics/Removed");
+    LastStatusRestore::setRestoreMode(1);
+    showRoot();
+    driver->advance(1.0);
+    EXPECT_EQ(stackPaths(), (std::vector<std::string>{"", "Comics"}));
+    EXPECT_EQ(LastStatusRestore::getRestoreMode(), 0);
+
+    settings->setValueForKey("isGotoTheLastFolder", sys::PlistValue(false));
+    sys::UserDefaults::standard().removeObjectForKey("isGotoTheLastFolder");
+    LastStatusRestore::setLocalTargetPath("Comics");
+    LastStatusRestore::setRestoreMode(1);
+    showRoot();
+    driver->advance(1.0);
+    EXPECT_EQ(stackPaths(), std::vector<std::string>{""});
+}
+
+TEST_F(LocalFilelistTest, ALockedFolderAsksForItsPasscodeBeforeOpening) {
+    struct Services : LibraryServices {
+        std::optional<PassCodeTarget> asked;
+        std::weak_ptr<PassCodeInputViewExDelegate> delegate;
+        void setBookTransfer(std::shared_ptr<BookTransfer>) override {}
+        std::optional<std::string> startupOpenUrl() override { return std::nullopt; }
+        void setStartupOpenUrl(const std::optional<std::string>&) override {}
+        std::shared_ptr<ui::ViewController> makeHistoryViewController(std::weak_ptr<LocalFilelistViewController>) override {
+            return nullptr;
+        }
+        std::shared_ptr<ui::ViewController> makeMediaServerViewController(std::shared_ptr<Settings>) override {
+            return nullptr;
+        }
+        std::shared_ptr<ui::ViewController> makeSettingViewController(std::shared_ptr<Settings>, int) override {
+            return nullptr;
+        }
+        void requestPasscode(const PassCodeTarget&, std::weak_ptr<PassCodeRequetDelegate>) override {}
+        std::shared_ptr<ui::ViewController> makePassCodeInputView(const PassCodeTarget& t,
+                                                                  std::weak_ptr<PassCodeInputViewExDelegate> d) override {
+            asked = t;
+            delegate = d;
+            return std::make_shared<ui::ViewController>();
+        }
+    };
+    auto services = std::make_shared<Services>();
+    LibraryServices::install(services);
+    const std::string locked = join(documents(), ".lock_Secret");
+    mkdir(locked);
+    ASSERT_TRUE(FolderLockInfo::lockedWithPasscode("1234", false).writeToFolder(locked));
+    ASSERT_TRUE(BookCommon::isFolderLocked(locked));
+    showRoot(true);
+    ASSERT_TRUE(tapText("Secret"));
+    driver->advance(1.0);
+    ASSERT_TRUE(services->asked);
+    EXPECT_EQ(services->asked->pathFromBooks, ".lock_Secret");
+    EXPECT_EQ(stackPaths(), std::vector<std::string>{""});
+    auto d = services->delegate.lock();
+    ASSERT_TRUE(d);
+    d->passCodeInputComplete(services->asked->actionID, locked, ".lock_Secret", "1234");
+    driver->advance(1.0);
+    EXPECT_EQ(stackPaths(), (std::vector<std::string>{"", ".lock_Secret"}));
+    EXPECT_TRUE(dynamic_cast<Local*>(nav->topViewController())->isInLockedFolder());
+    EXPECT_EQ(nav->topViewController()->title(), "Secret");
+}
+
+}  // namespace
