@@ -1,0 +1,492 @@
+#pragma once
+
+#include "engine/BookPage.h"
+#include "engine/PageLoadRequest.h"
+#include "engine/RemoteStreamRead.h"
+#include "foundation/BookViewControllerDelegate.h"
+#include "foundation/Settings.h"
+#include "foundation/VolumeButtonCheckDelegate.h"
+#include "platform/core/Date.h"
+#include "platform/core/NotificationCenter.h"
+#include "platform/core/OperationQueue.h"
+#include "platform/core/RunLoop.h"
+#include "platform/core/Thread.h"
+#include "platform/ui/ActivityIndicatorView.h"
+#include "platform/ui/Control.h"
+#include "platform/ui/ImageView.h"
+#include "platform/ui/KeyCommand.h"
+#include "platform/ui/Label.h"
+#include "platform/ui/ViewController.h"
+#include "viewer/BookToolView.h"
+#include "viewer/BookViewScreen.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+class BookReaderEx;
+class StreamStatusOverlay;
+
+// The reading screen of one open book: the page in a zoomable scroll view,
+// page turns by taps, swipes, keys, volume buttons and the seek bar, zoom
+// modes, rotation, and closing.
+//
+// The opener (a file list) makes it with std::make_shared, hands it a
+// session that is open and has its first page loaded, sets the properties
+// below and pushes it on its navigation controller:
+//
+//     auto viewer = std::make_shared<BookViewController>();
+//     viewer->setBookReader(session);          // BookReaderEx, first page loaded
+//     viewer->setFileName(fullPathOrUrl);
+//     viewer->setPage(startPage);
+//     viewer->setSettings(settings);           // with the book's overlay (setTargetBook)
+//     viewer->setIsLandscape(landscape);
+//     viewer->setStartTime(sys::Date::now());
+//     viewer->setIsStreamingMode(false);
+//     viewer->setDelegate(this);               // BookViewControllerDelegate, not owned
+//     viewer->setOpenFolder(folder);
+//     navigationController()->pushViewController(viewer, true);
+//
+// Everything runs on the main thread except two loaders: a page move loads
+// on a worker thread of its own, and sharper reloads after a zoom or a turn
+// of the screen run as PageReload operations on the screen's queue. Both
+// hold the screen's load lock while they load, so they never load at the
+// same time; both get what they need by value and post their result back.
+class BookViewController : public ui::ViewController,
+                           public ui::ScrollViewDelegate,
+                           public BookToolViewDelegate,
+                           public VolumeButtonCheckDelegate,
+                           public RemoteStreamReadDelegate {
+public:
+    // Zoom modes (as stored in the settings' order list).
+    enum ZoomMode { kZoomCustom = 0, kZoomMaximum = 1, kZoomFitWidth = 2, kZoomFitHeight = 3, kZoomFitImage = 4 };
+    // Seek-bar positions (the "bookToolView" setting's codes).
+    enum ToolViewStyle { kToolViewNone = 0, kToolViewBottomLeft = 1, kToolViewBottomRight = 2, kToolViewBottom = 3 };
+
+    // What a reload takes from the main thread when it is queued, and what
+    // comes back. The reload never touches the screen from its thread.
+    struct ReloadInput {
+        std::shared_ptr<BookReaderEx> reader;
+        std::shared_ptr<std::mutex> loadLock;
+        ui::Rect rect;                // the page area; only its size is used
+        ui::Size contentSize;         // the scroll view's, when queued
+        double zoomScale = 1;         // the scroll view's, when queued
+        int zoomModeForRotation = 0;  // Settings::getZoomModeForUseWithRotation
+        bool changeDoubleTruckMode = false;
+        std::shared_ptr<const BookPage> displayPage;  // the page on screen when queued
+        int32_t page = 0;
+        uint64_t token = 0;       // which reload this is
+        uint64_t generation = 0;  // which page move it belongs after
+    };
+    struct ReloadOutput {
+        std::shared_ptr<const BookPage> page;  // null when the reload was given up
+        ui::Point centerPosForReload;
+        bool usedChangeDoubleTruckMode = false;
+        uint64_t token = 0;
+        uint64_t generation = 0;
+        std::shared_ptr<const BookPage> basedOn;
+    };
+
+    BookViewController();
+    ~BookViewController() override;
+
+    // ---- Set by the opener before the screen is shown ------------------------------
+    void setBookReader(std::shared_ptr<BookReaderEx> reader) { bookReader_ = std::move(reader); }
+    const std::shared_ptr<BookReaderEx>& bookReader() const { return bookReader_; }
+    void setFileName(const std::string& name) { fileName_ = name; }
+    const std::string& fileName() const { return fileName_; }
+    // Clamped to the book's pages when the screen loads.
+    void setPage(int32_t page) { page_ = page; }
+    int32_t page() const { return page_; }
+    void setSettings(std::shared_ptr<Settings> settings) { settings_ = std::move(settings); }
+    const std::shared_ptr<Settings>& settings() const { return settings_; }
+    void setIsLandscape(bool on) { isLandscape_ = on; }
+    bool isLandscape() const { return isLandscape_; }
+    void setStartTime(sys::Date t) { startTime_ = t; }
+    sys::Date startTime() const { return startTime_; }
+    void setIsStreamingMode(bool on) { isStreamingMode_ = on; }
+    bool isStreamingMode() const { return isStreamingMode_; }
+    void setUserName(const std::string& v) { userName_ = v; }
+    void setPassword(const std::string& v) { password_ = v; }
+    void setDelegate(BookViewControllerDelegate* d) { delegate_ = d; }
+    BookViewControllerDelegate* delegate() const { return delegate_; }
+    void setOpenFolder(const std::string& folder) { openFolder_ = folder; }
+    const std::string& openFolder() const { return openFolder_; }
+
+    // ---- Called by the application shell ---------------------------------------------
+    void closeIfBackground();
+    void onEnterBackground();
+    void onEnterForeground();
+
+    // ---- Geometry ---------------------------------------------------------------------
+    // The page area for a status-bar choice and seek-bar style.
+    static ui::Rect getBookviewAreaRect(bool statusBarHidden, int bookToolviewStyle);
+    ui::Rect getScreenRect() const;
+    ui::Rect getScreenRectWithoutBookToolView() const;
+    double getStatusbarHeightForFlag() const;
+
+    // ---- Zoom ---------------------------------------------------------------------------
+    static std::vector<std::string> createArrayZoomModeStringList();
+    static double calcMinZoomWithScreenRectNoLimit(const ui::Rect& rect, ui::Size size);
+    static double calcMinZoomWithScreenRect(const ui::Rect& rect, ui::Size size);
+    static double calcMaxZoomWithScreenRect(const ui::Rect& rect, ui::Size size);
+    double calcSizeZoomFitToWidth(ui::Size image) const;
+    double calcSizeZoomFitToHeight(ui::Size image) const;
+    double calcSizeZoomFitToImage(ui::Size image) const;
+    double calcMinZoom(ui::Size image) const;
+    double calcMaxZoom(ui::Size image) const;
+    double getZoomScaleTo(int mode) const;
+    // The mode after `mode` among the enabled ones of the settings' order list.
+    int getNextMode(int mode) const;
+    void changeZoomMode();
+    void setZoomTo(int mode, double scale);
+    void toggleZoom(double factor);
+    int zoomMode() const { return zoomMode_; }
+
+    // ---- Page moves ----------------------------------------------------------------------
+    // op: 0 next, 1 previous, 2 next single page, 3 previous single page,
+    // 4 jump to `page` (from `oldPage`). True when a move was started.
+    bool movePage(int op) { return movePage(op, 0, 0); }
+    bool movePage(int op, int32_t page, int32_t oldPage);
+    void reloadPage(bool wait);
+    // The loader of a reload (its own thread; touches nothing of the screen).
+    static ReloadOutput reloadPageDo(const ReloadInput& in, const sys::Operation* op);
+    void reloadPageFinish(const ReloadOutput& out);
+
+    // ---- Functions, taps, keys and buttons ---------------------------------------------------
+    // Runs viewer function `function` (1-24); at most one per 0.1 s.
+    void doFunction(int32_t function);
+    bool isInvalidTap();
+    void handleCommand(const std::string& input);
+    void movePageOnButton(int direction);
+    void onVolumeButton(int direction) override;
+
+    // ---- Scrolling --------------------------------------------------------------------------
+    static void scrollPageTo(ui::ScrollView& sv, bool left, bool right, bool top, bool bottom, bool animated);
+    static void scrollScreenVertical(ui::ScrollView& sv, bool down);
+    static bool scrollScreenHorizontal(ui::ScrollView& sv, bool right);
+    void scrollToPageStartWithMoveDirection(bool forward);
+
+    // ---- Closing ---------------------------------------------------------------------------
+    void closeBookWithByuser(bool byUser);
+    void closeBookGUIclose(bool byUser, bool animation);
+    void closeAndOpenNextBook(bool next);
+    void goNextBook();
+    void goPrevBook();
+
+    // ---- Messages ----------------------------------------------------------------------------
+    void displayMessage(const std::string& text, bool isLongtime);
+    void hideMessageText();
+
+    // ---- The reading session's questions and reports ---------------------------------------
+    bool isPreLoadingImage() const;
+    int32_t priorityPage() const;
+    void cachePage(int32_t page);
+    void cacheCreateFinish() {}
+    void finishPreRead(int32_t, int32_t, bool) {}
+    void updateCacheStatus(uint64_t count, const uint16_t* map, bool isPage) override;
+    void updateCacheBlock(int64_t cached, int64_t blockSize, int64_t block, int64_t numBlocks) override;
+    void onCancelStreaming();
+
+    // How a streamed book's overlay is made (the remote sources install it:
+    // it lives above this layer). Without one no overlay is shown.
+    using StreamStatusOverlayFactory =
+        std::function<std::shared_ptr<StreamStatusOverlay>(const ui::Rect& frame, BookViewController& viewer)>;
+    static void setStreamStatusOverlayFactory(StreamStatusOverlayFactory factory);
+
+    // Where a saved page image goes (the photo album); the completion gets
+    // true on success. Without a writer saving fails with its message.
+    using PhotoAlbumWriter = std::function<void(gfx::ImageRef image, std::function<void(bool ok)> completion)>;
+    static void setPhotoAlbumWriter(PhotoAlbumWriter writer);
+
+    // A question put to the user: the message, the buttons (index 0 is the
+    // cancel button) and who answers it.
+    struct AlertQuestion {
+        std::string message;
+        std::vector<std::string> buttons;
+    };
+    const std::optional<AlertQuestion>& pendingAlert() const { return pendingAlert_; }
+    // The answer to the save-image question (0 cancel, 1 shown image, 2 first
+    // original, 3 second original).
+    void alertViewClickedButtonAtIndex(int64_t index);
+    void imageFinishSaveImage(bool ok);
+    // The answer to the open-link question: open it, or run the function the
+    // tap stood for.
+    void linkSheetClicked(bool open);
+
+    // ---- Seek bar ------------------------------------------------------------------------------
+    void addRemoveBookToolView();
+    void onChangeBookToolViewPos();
+    void onBookToolViewGoPrev() override;
+    void onBookToolViewGoNext() override;
+    void bookToolViewMovePage(int64_t page) override;
+    void bookToolViewPagePreview(int64_t page) override;
+    void bookToolViewPagePreviewEnd() override;
+    void bookToolViewScrollLock(bool locked) override;
+
+    // ---- Parts of the screen built elsewhere: nothing happens here yet ------------------------
+    virtual void onTapMenuarea() {}
+    virtual void removePageJump(int mode) { (void)mode; }
+    virtual void reconfigJumpSheet() {}
+    virtual void stopMicPage() {}
+    virtual void stopSlideshowForMove() {}
+    virtual void restartslideshow() {}
+    virtual void onNewPageMoveForMicInput() {}
+    virtual void closeslideshowMenu() {}
+    virtual void displayNextBookButton(bool next) { (void)next; }
+    // A running slideshow or sound mode that starts again at the first page.
+    virtual bool repeatsFromFirstPage() const { return false; }
+    virtual void createJacketIfNoJacket(const gfx::ImageRef& image, ui::Point offset) {
+        (void)image;
+        (void)offset;
+    }
+    virtual void startCacheCreator() {}
+    virtual void setBrightnessOrientation() {}
+
+    // ---- View controller ---------------------------------------------------------------------
+    void viewDidLoad() override;
+    void viewWillAppear(bool animated) override;
+    void viewDidAppear(bool animated) override;
+    void viewWillDisappear(bool animated) override;
+    void viewDidDisappear(bool animated) override;
+    void viewWillLayoutSubviews() override;
+    void viewDidLayoutSubviews() override;
+    bool prefersStatusBarHidden() const override;
+    ui::StatusBarStyle preferredStatusBarStyle() const override;
+    ui::StatusBarAnimation preferredStatusBarUpdateAnimation() const override { return ui::StatusBarAnimation::Slide; }
+    bool prefersHomeIndicatorAutoHidden() const override { return true; }
+    bool shouldAutorotate() const override;
+    void viewWillTransitionToSize(ui::Size size, const std::shared_ptr<ui::TransitionCoordinator>& c) override;
+    void onRotateView(bool landscape);
+    void didRotateFromInterface();
+
+    // ---- Responder ---------------------------------------------------------------------------
+    void touchesBegan(const ui::TouchSet& touches, const ui::Event& event) override;
+    void touchesMoved(const ui::TouchSet&, const ui::Event&) override {}
+    void touchesEnded(const ui::TouchSet& touches, const ui::Event& event) override;
+    void touchesCancelled(const ui::TouchSet&, const ui::Event&) override {}
+    std::vector<ui::KeyCommand> keyCommands() const override;
+    bool canBecomeFirstResponder() const override { return true; }
+
+    // ---- Scroll view ---------------------------------------------------------------------------
+    ui::View* viewForZoomingInScrollView(ui::ScrollView& sv) override;
+    void scrollViewWillBeginZooming(ui::ScrollView&, ui::View*) override;
+    void scrollViewDidEndZooming(ui::ScrollView& sv, ui::View* view, double scale) override;
+    void scrollViewDidScroll(ui::ScrollView& sv) override;
+    void scrollViewWillBeginDecelerating(ui::ScrollView& sv) override;
+    void setDisableDisplayView();
+
+    // ---- State, for the screen's other parts and for tests ------------------------------------
+    BookViewScreen* scrollView() const { return scrollView_.get(); }
+    ui::ImageView* imageView() const { return imageView_.get(); }
+    ui::ImageView* imageViewDisplay() const { return imageViewDisplay_.get(); }
+    const std::shared_ptr<const BookPage>& displayBookPage() const { return displayBookPage_; }
+    BookToolView* bookToolView() const { return bookToolView_.get(); }
+    ui::Label* labelMessage() const { return labelMessage_.get(); }
+    ui::ActivityIndicatorView* activityIndicator() const { return activityIndicator_.get(); }
+    ui::View* pageMoveMaskView() const { return pageMoveMaskView_.get(); }
+    bool isMovingPage() const { return isMovingPage_; }
+    bool nowMovePageDo() const { return nowMovePageDo_; }
+    // A page move's worker is loading.
+    bool isPageMoveLoading() const { return moveLoadInFlight_; }
+    bool isNowReloading() const { return isNowReloading_; }
+    bool isGoingCloseBook() const { return goingCloseBook_; }
+    bool isOpenBar() const { return isOpenBar_; }
+    bool invalidTap() const { return invalidTap_; }
+    int32_t invalidTapReleaseCount() const { return invalidTapReleaseCount_; }
+    double userUseScale() const { return userUseScale_; }
+    float zoomScaleUser() const { return zoomScaleUser_; }
+    int bookToolViewStyle() const { return bookToolViewStyle_; }
+    int32_t subReadingPage() const { return subReadingPage_; }
+    bool isSelectedSubReadingPage() const { return isSelectedSubReadingPage_; }
+    const std::vector<Settings::KeyboardShortcut>& keyboardShortcuts() const { return keyboardShortcuts_; }
+    ui::Point touchEndndPoint() const { return touchEndndPoint_; }
+    const std::optional<std::string>& uriToOpen() const { return uriToOpen_; }
+    int32_t reloadCount() const { return reloadCount_; }
+
+protected:
+    // Runs one function without the 0.1-second gate or the link question.
+    virtual void runFunction(int32_t function);
+    // Taps and keys are refused while set (page-turn and menu animations).
+    void setInvalidTap(bool on) { invalidTap_ = on; }
+    // The link under a tap on the page, if the page has links (PDF pages).
+    virtual std::optional<std::string> linkAtPoint(ui::Point contentPoint);
+    // Shows the save-image question; the answer comes to alertViewClickedButtonAtIndex.
+    virtual void presentAlert(const AlertQuestion& question);
+    // Asks whether to open a link hit by a tap; the answer comes to linkSheetClicked.
+    virtual void showLinkSheet(const std::string& url) { (void)url; }
+
+private:
+    struct MoveResult {
+        std::shared_ptr<const BookPage> page;
+        int result = 2;
+    };
+
+    std::shared_ptr<BookViewController> self();
+    sys::RunLoop::TimerRef after(double delay, std::function<void()> fn, double repeat = 0);
+    std::shared_ptr<BookViewScreen> makeScreen(const ui::Rect& frame, ui::Size originalSize);
+    void applyBounceRules(ui::ScrollView& sv) const;
+    void contentSizeSetWithImageSize(ui::Size size, ui::ScrollView& sv) const;
+    PageLoadRequest makeMoveRequest(int op, int32_t page, bool forward) const;
+    int32_t clampPage(int64_t page) const;
+    int32_t pageCount() const;
+
+    void movePageDo();
+    static void moveLoadPageThread(PageLoadRequest request, bool waitPreload, std::shared_ptr<BookReaderEx> reader,
+                                   std::shared_ptr<std::mutex> loadLock, std::weak_ptr<ui::ViewController> owner,
+                                   uint64_t generation);
+    void movePageLoadFinish(const MoveResult& loaded, uint64_t generation);
+    void endMoveWaitingViews();
+    void finishSlide();
+    void repeatHeldButtonMove();
+    void storeReadingPosition();
+    void cancelReloads(bool wait);
+    void popSelf(bool animated);
+    void abandonWaitingMove();
+
+    void singleTap();
+    void doubleTap();
+    void saveImage();
+    void switchToAnotherReadingPage();
+    void checkInvalidTap();
+
+    void setStatusBarBkFrame(bool landscape);
+    void setStatusbarBkColor();
+    bool isStatusbarBlack() const;
+    void checkStatusbarHideStatus();
+    void applyBackgroundColor();
+    void startVolumeCheck();
+    void stopVolumeCheck();
+    void recreateThumbs();
+    void writeLastReadingFile();
+    void timerDisableScrollMove();
+
+    // Set by the opener.
+    std::shared_ptr<BookReaderEx> bookReader_;
+    std::string fileName_;
+    int32_t page_ = 0;
+    std::shared_ptr<Settings> settings_;
+    bool isLandscape_ = false;
+    sys::Date startTime_;
+    bool isStreamingMode_ = false;
+    std::string userName_, password_;
+    BookViewControllerDelegate* delegate_ = nullptr;
+    std::string openFolder_;
+
+    // Views.
+    std::shared_ptr<BookViewScreen> scrollView_;
+    std::shared_ptr<ui::ImageView> imageView_;
+    std::shared_ptr<ui::ImageView> imageViewDisplay_;
+    std::shared_ptr<ui::View> statusBarBk_;
+    std::shared_ptr<ui::Label> labelMessage_;
+    std::shared_ptr<BookToolView> bookToolView_;
+    std::shared_ptr<ui::ActivityIndicatorView> activityIndicator_;
+    std::shared_ptr<ui::Control> pageMoveMaskView_;
+    std::shared_ptr<StreamStatusOverlay> streamStatusView_;
+
+    // Pages.
+    std::shared_ptr<const BookPage> displayBookPage_;
+    std::shared_ptr<const BookPage> reloadedBookPage_;
+    ui::Point centerPosForReload_;
+
+    // Zoom.
+    int32_t zoomMode_ = 0;
+    float zoomScaleUser_ = 1;
+    double userUseScale_ = 1;
+    bool toglleZoomNowZoom_ = false;
+    double beforeZoomToggleScale_ = 1;
+
+    // Layout.
+    int32_t bookToolViewStyle_ = 0;
+    bool isHideStatusBar_ = true;
+    bool isStatusBarHeight_ = false;
+    double statusbarHeight_ = 0;
+    bool isiPhoneX_ = false;
+    ui::EdgeInsets safeArea_;
+
+    // Flags.
+    bool isThereLoadedImage_ = false;
+    bool isNeedReload_ = false;
+    bool isNeedLayout_ = false;
+    bool goingCloseBook_ = false;
+    bool bookClosed_ = false;
+    bool abortReload_ = false;
+    bool isAfterViewWillAppearBeforeDidAppear_ = false;
+    bool viewDidAppear_ = false;
+    bool isOpenBar_ = false;
+    bool isNowPresentJacketTrimViewController_ = false;
+    bool isNowPushToViewController_ = false;
+    bool openBookmarkView_ = false;
+    bool disableAllBtn_ = false;
+    bool reserverReload_ = false;
+    bool noPreviewInRotationProcess_ = false;
+    bool isChangeDoubleTruckMode_ = false;
+    int64_t disableScrollMove_ = 0;
+    bool disableSnapWhenpageMove_ = false;
+    ui::Point offsetImageViewSet_;
+
+    // Reading positions.
+    bool isSelectedSubReadingPage_ = false;
+    int32_t subReadingPage_ = 0;
+    bool subReadingPageIsSecound_ = false;
+
+    // Page moves.
+    PageLoadRequest movePageTarget_{};
+    bool isMovingPage_ = false;
+    bool nowMovePageDo_ = false;
+    bool moveLoadInFlight_ = false;
+    bool moveWithIndicator_ = false;
+    uint64_t pageGeneration_ = 0;
+    bool animationFadeNext_ = false;
+    bool isPageMoveByScroll_ = false;
+    bool lastPageMoveCommandIsNext_ = true;
+    bool notNotifyToBookToolView_ = false;
+    bool isWaitForAnimationEndAndRemove_ = false;
+    std::shared_ptr<ui::View> animationOldScreen_;
+    std::shared_ptr<ui::View> animationOldImage_;
+    bool streamClosed_ = false;
+    std::vector<uint8_t> blockStatus_;
+    sys::RunLoop::TimerRef movePageDoTimer_;
+    std::shared_ptr<std::mutex> loadLock_ = std::make_shared<std::mutex>();
+    sys::Thread moveThread_;
+
+    // Reloads.
+    std::unique_ptr<sys::OperationQueue> queue_;
+    bool isNowReloading_ = false;
+    uint64_t reloadToken_ = 0;
+    int32_t reloadCount_ = 0;
+
+    // Functions, taps and keys.
+    bool invalidFunction_ = false;
+    bool invalidTap_ = false;
+    int32_t invalidTapReleaseCount_ = 0;
+    sys::RunLoop::TimerRef invalidTapWatchdog_;
+    ui::Point touchBeganPoint_;
+    ui::Point touchEndndPoint_;
+    ui::Point touchPoint_;
+    bool singleTapReady_ = false;
+    int32_t singleTapFunction_ = 0;
+    bool invaliedSingleTap_ = false;
+    std::optional<std::string> uriToOpen_;
+    ui::Point urlToOpenPoint_;
+    int32_t functionOfUriCancel_ = 0;
+    std::vector<Settings::KeyboardShortcut> keyboardShortcuts_;
+    std::vector<ui::KeyCommand> keyboardCommands_;
+    bool volumeUpButtonWait_ = false;
+    bool disableVolumeupTimer_ = false;
+    bool volumeCheckRunning_ = false;
+    bool isSubFunctionMenuShown_ = false;
+    bool isOpenSlidershowMenu_ = false;
+    bool isSlidershowMode_ = false;
+
+    // Messages and questions.
+    int64_t labelMessageShowCount_ = 0;
+    std::optional<AlertQuestion> pendingAlert_;
+    gfx::ImageRef saveImageShown_;
+
+    std::vector<sys::NotificationCenter::Token> observers_;
+};
