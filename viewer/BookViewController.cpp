@@ -6,12 +6,15 @@
 #include "foundation/BookCommon.h"
 #include "foundation/StatisticsStore.h"
 #include "foundation/VolumeButtonCheck.h"
+#include "foundation/ui/QNActionSheet.h"
+#include "foundation/ui/QNAlertView.h"
 #include "platform/core/FileManager.h"
 #include "platform/core/Path.h"
 #include "platform/core/PropertyList.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/NavigationController.h"
 #include "platform/ui/NavigationItem.h"
+#include "platform/ui/PhotoAlbum.h"
 #include "platform/ui/TransitionCoordinator.h"
 #include "platform/ui/Window.h"
 #include "viewer/PageReload.h"
@@ -37,11 +40,6 @@ BookViewController::StreamStatusOverlayFactory& overlayFactory() {
     return f;
 }
 
-BookViewController::PhotoAlbumWriter& photoAlbumWriter() {
-    static BookViewController::PhotoAlbumWriter w;
-    return w;
-}
-
 std::string tr(const std::string& key) { return BookCommon::localizedStringWithOnOff(key); }
 
 bool isPad() { return BookCommon::getDeviceDisplayType() == 1; }
@@ -61,8 +59,6 @@ sys::LoopOwner ownerFromAnyThread(const std::weak_ptr<ui::ViewController>& weak)
 void BookViewController::setStreamStatusOverlayFactory(StreamStatusOverlayFactory factory) {
     overlayFactory() = std::move(factory);
 }
-
-void BookViewController::setPhotoAlbumWriter(PhotoAlbumWriter writer) { photoAlbumWriter() = std::move(writer); }
 
 BookViewController::BookViewController() = default;
 
@@ -1226,11 +1222,10 @@ void BookViewController::linkSheetClicked(bool open) {
         if (app.canOpenURL(url)) {
             std::weak_ptr<ui::ViewController> weak = weak_from_this();
             app.openURL(url, [weak](bool ok) {
-                if (auto s = weak.lock(); s && !ok)
-                    static_cast<BookViewController*>(s.get())->displayMessage(tr("Error opening URL."), false);
+                if (auto s = weak.lock(); s && !ok) static_cast<BookViewController*>(s.get())->showErrorOpeningURL();
             });
         } else {
-            displayMessage(tr("Error opening URL."), false);
+            showErrorOpeningURL();
         }
     } else {
         const int32_t deferred = functionOfUriCancel_;
@@ -1754,7 +1749,36 @@ void BookViewController::saveImage() {
     presentAlert(q);
 }
 
-void BookViewController::presentAlert(const AlertQuestion&) {}
+void BookViewController::presentAlert(const AlertQuestion& q) {
+    if (q.buttons.empty()) return;
+    std::vector<std::string> others(q.buttons.begin() + 1, q.buttons.end());
+    std::shared_ptr<QNAlertViewDelegate> me = self();
+    auto alert = std::make_shared<QNAlertView>("", q.message, me, q.buttons.front(), others);
+    alert->show(this);
+}
+
+void BookViewController::showLinkSheet(const std::string& url) {
+    // The page's links are highlighted by the page views of PDF books; the
+    // sheet asks what to do with this one.
+    auto sheet = std::make_shared<QNActionSheet>();
+    sheet->setTitle(url);
+    sheet->addButtonWithTitle(tr("Open in Safari"));
+    sheet->addButtonWithTitle(tr("Cancel"));
+    sheet->setCancelButtonIndex(1);
+    std::shared_ptr<QNActionSheetDelegate> me = self();
+    sheet->setDelegate(me);
+    sheet->showInView(view(), *this, ui::Rect(urlToOpenPoint_.x - 100, urlToOpenPoint_.y - 5, 200, 20));
+}
+
+void BookViewController::actionSheetClickedButtonAtIndex(QNActionSheet& sheet, int64_t index) {
+    linkSheetClicked(index != sheet.cancelButtonIndex());
+}
+
+void BookViewController::showErrorOpeningURL() {
+    auto alert = std::make_shared<QNAlertView>("", tr("Error opening URL."), std::weak_ptr<QNAlertViewDelegate>(),
+                                               std::string("OK"), std::vector<std::string>{});
+    alert->show(this);
+}
 
 void BookViewController::alertViewClickedButtonAtIndex(int64_t index) {
     if (!pendingAlert_) return;
@@ -1780,19 +1804,19 @@ void BookViewController::alertViewClickedButtonAtIndex(int64_t index) {
         if (bookReader_ && page >= 0 && page < pageCount()) image = bookReader_->getOriginalImage(int(page));
     }
     if (!image) return;
-    auto& writer = photoAlbumWriter();
-    if (!writer) {
+    auto album = ui::PhotoAlbum::shared();
+    if (!album) {
         imageFinishSaveImage(false);
         return;
     }
     std::weak_ptr<ui::ViewController> weak = weak_from_this();
-    writer(image, [weak](bool ok) {
-        sys::RunLoop::main().post(
-            [weak, ok] {
-                if (auto s = weak.lock()) static_cast<BookViewController*>(s.get())->imageFinishSaveImage(ok);
-            },
-            ownerFromAnyThread(weak));
+    album->saveImage(image, [weak](bool ok, const std::string&) {
+        if (auto s = weak.lock()) static_cast<BookViewController*>(s.get())->imageFinishSaveImage(ok);
     });
+}
+
+void BookViewController::alertViewClickedButtonAtIndex(QNAlertView&, int64_t index) {
+    alertViewClickedButtonAtIndex(index);
 }
 
 void BookViewController::imageFinishSaveImage(bool ok) {

@@ -6,6 +6,8 @@
 #include "foundation/BookViewControllerDelegate.h"
 #include "foundation/Settings.h"
 #include "foundation/VolumeButtonCheckDelegate.h"
+#include "foundation/ui/QNActionSheetDelegate.h"
+#include "foundation/ui/QNAlertViewDelegate.h"
 #include "platform/core/Date.h"
 #include "platform/core/NotificationCenter.h"
 #include "platform/core/OperationQueue.h"
@@ -60,7 +62,9 @@ class BookViewController : public ui::ViewController,
                            public ui::ScrollViewDelegate,
                            public BookToolViewDelegate,
                            public VolumeButtonCheckDelegate,
-                           public RemoteStreamReadDelegate {
+                           public RemoteStreamReadDelegate,
+                           public QNAlertViewDelegate,
+                           public QNActionSheetDelegate {
 public:
     // Zoom modes (as stored in the settings' order list).
     enum ZoomMode { kZoomCustom = 0, kZoomMaximum = 1, kZoomFitWidth = 2, kZoomFitHeight = 3, kZoomFitImage = 4 };
@@ -198,11 +202,6 @@ public:
         std::function<std::shared_ptr<StreamStatusOverlay>(const ui::Rect& frame, BookViewController& viewer)>;
     static void setStreamStatusOverlayFactory(StreamStatusOverlayFactory factory);
 
-    // Where a saved page image goes (the photo album); the completion gets
-    // true on success. Without a writer saving fails with its message.
-    using PhotoAlbumWriter = std::function<void(gfx::ImageRef image, std::function<void(bool ok)> completion)>;
-    static void setPhotoAlbumWriter(PhotoAlbumWriter writer);
-
     // A question put to the user: the message, the buttons (index 0 is the
     // cancel button) and who answers it.
     struct AlertQuestion {
@@ -213,10 +212,13 @@ public:
     // The answer to the save-image question (0 cancel, 1 shown image, 2 first
     // original, 3 second original).
     void alertViewClickedButtonAtIndex(int64_t index);
+    void alertViewClickedButtonAtIndex(QNAlertView& alert, int64_t index) override;
+    // The photo album's answer.
     void imageFinishSaveImage(bool ok);
     // The answer to the open-link question: open it, or run the function the
     // tap stood for.
     void linkSheetClicked(bool open);
+    void actionSheetClickedButtonAtIndex(QNActionSheet& sheet, int64_t index) override;
 
     // ---- Seek bar ------------------------------------------------------------------------------
     void addRemoveBookToolView();
@@ -318,7 +320,7 @@ protected:
     // Shows the save-image question; the answer comes to alertViewClickedButtonAtIndex.
     virtual void presentAlert(const AlertQuestion& question);
     // Asks whether to open a link hit by a tap; the answer comes to linkSheetClicked.
-    virtual void showLinkSheet(const std::string& url) { (void)url; }
+    virtual void showLinkSheet(const std::string& url);
 
 private:
     struct MoveResult {
@@ -346,6 +348,7 @@ private:
     void storeReadingPosition();
     void cancelReloads(bool wait);
     void popSelf(bool animated);
+    void showErrorOpeningURL();
     void abandonWaitingMove();
 
     void singleTap();
