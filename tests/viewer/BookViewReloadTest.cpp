@@ -4,6 +4,7 @@
 #include "platform/ui/Button.h"
 #include "platform/ui/RecordingPhotoAlbum.h"
 #include "viewer/PageReload.h"
+#include "viewer/StreamStatusOverlay.h"
 
 #include <thread>
 
@@ -286,6 +287,55 @@ TEST_F(BookViewReloadTest, FunctionsThatChangeTheBookSettingsReload) {
     pass();
     EXPECT_EQ(shownPage(), 5);
     EXPECT_FALSE(viewer->isSelectedSubReadingPage());
+}
+
+}  // namespace
+
+namespace {
+
+// The overlay the remote sources install for streamed books.
+class FakeOverlay : public StreamStatusOverlay {
+public:
+    std::shared_ptr<ui::View> v = std::make_shared<ui::View>();
+    std::vector<uint16_t> map;
+    int blocks = 0;
+    bool vertical = false;
+    std::shared_ptr<ui::View> view() override { return v; }
+    void updateCacheStatus(uint64_t count, const uint16_t* m, bool) override { map.assign(m, m + count); }
+    void updateCacheBlock(int64_t, int64_t, int64_t, int64_t) override { ++blocks; }
+    void setIsVerticalWritting(bool on) override { vertical = on; }
+};
+
+TEST_F(BookViewReloadTest, AStreamedBookShowsItsOverlayWhileAPageLoadsAndCanBeLeft) {
+    std::shared_ptr<FakeOverlay> overlay;
+    BookViewController::setStreamStatusOverlayFactory([&](const ui::Rect& frame, BookViewController&) {
+        overlay = std::make_shared<FakeOverlay>();
+        overlay->v->setFrame(frame);
+        return overlay;
+    });
+    set("isPreRead", false);
+    open(2);
+    viewer->setIsStreamingMode(true);
+    // The stream's reports come from its own thread: they are kept on the main one.
+    const uint16_t map[3] = {1, 0, 1};
+    std::thread stream([&] { viewer->updateCacheStatus(3, map, false); });
+    stream.join();
+    settle();
+
+    viewer->doFunction(2);
+    ASSERT_TRUE(overlay);
+    EXPECT_TRUE(overlay->v->superview() == viewer->view());
+    EXPECT_EQ(overlay->map, (std::vector<uint16_t>{1, 0, 1}));
+    EXPECT_TRUE(overlay->vertical) << "the next page lies to the left";
+    viewer->updateCacheBlock(1, 262144, 0, 3);
+    EXPECT_EQ(overlay->blocks, 1);
+
+    // Disconnect: the pending move ends by closing the book.
+    viewer->onCancelStreaming();
+    pass();
+    EXPECT_EQ(overlay->v->superview(), nullptr);
+    EXPECT_EQ(nav->viewControllers().size(), 1u);
+    BookViewController::setStreamStatusOverlayFactory(nullptr);
 }
 
 }  // namespace

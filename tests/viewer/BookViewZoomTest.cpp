@@ -56,6 +56,22 @@ TEST_F(BookViewZoomTest, ThePageAreaLeavesRoomForBarsAndTheSeekBar) {
     EXPECT_EQ(V::getBookviewAreaRect(true, V::kToolViewBottomLeft), ui::Rect(50, 0, 1316, 1024));
 }
 
+TEST_F(BookViewZoomTest, OnAPadThePageSitsUnderTheStatusBarAndItsBacking) {
+    useWindow("pad", ui::InterfaceOrientation::Portrait, false);
+    set("isShowStatusbar", true);
+    set("backgroundColor", "white");
+    open(0);
+    EXPECT_EQ(area(), ui::Rect(0, 24, 1024, 1272));
+    EXPECT_EQ(viewer->scrollView()->frame(), area());
+    EXPECT_EQ(viewer->bookToolView()->frame(), ui::Rect(0, 1296, 1024, 70));
+    EXPECT_EQ(viewer->preferredStatusBarStyle(), ui::StatusBarStyle::Default) << "dark text on white";
+    EXPECT_FALSE(viewer->prefersStatusBarHidden());
+    writeSnapshot("pad-portrait.png");
+    viewer->doFunction(2);
+    pass();
+    EXPECT_EQ(shownPage(), 1);
+}
+
 TEST_F(BookViewZoomTest, ZoomLimitsAndModeScales) {
     using V = BookViewController;
     const ui::Rect area(0, 0, 390, 760);
