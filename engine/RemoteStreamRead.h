@@ -51,6 +51,9 @@ public:
 // at it. Slots are 16-bit, so a file of more than 65,535 blocks (16 GiB)
 // cannot be streamed.
 //
+// A subclass stops and joins its loader in its own destructor (closeURL()
+// first): the base's files and map must outlive every loader.
+//
 // Reads come from one reader thread at a time (the page reader's lock);
 // they wait for missing blocks in 0.1 s steps that wake at once when a block
 // arrives or the stream is cancelled or closed. On the main thread the wait
