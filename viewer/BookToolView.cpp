@@ -143,8 +143,10 @@ void BookToolView::setRoundPos(int64_t position, bool animate) {
 }
 
 void BookToolView::reportSettled() {
+    // The ribbon rests on this page now; a later layout keeps it there.
+    nowPage_ = pageNoConvertForPageToLeft(getPageFromScroll());
     if (!delegate_) return;
-    delegate_->bookToolViewMovePage(pageNoConvertForPageToLeft(getPageFromScroll()));
+    delegate_->bookToolViewMovePage(nowPage_);
     if (delegate_) delegate_->bookToolViewPagePreviewEnd();
 }
 

@@ -147,6 +147,10 @@ TEST_F(BookToolViewTest, RightBoundBookRunsFromTheRightAndDraggingLeftPreviewsTh
     ASSERT_FALSE(listener_.moves.empty());
     EXPECT_EQ(listener_.moves.back(), 199);
     EXPECT_EQ(listener_.log.back(), "previewEnd");
+    // A layout afterwards keeps the ribbon where the user left it.
+    bar_->setPosition(ui::Rect(0, 0, 390, 760), {47, 0, 34, 0}, 3, false);
+    EXPECT_EQ(bar_->nowPage(), 199);
+    EXPECT_EQ(bar_->getPageFromScroll(), 0);
     EXPECT_DOUBLE_EQ(bar_->progressView().progress(), 1.0);
 }
 
