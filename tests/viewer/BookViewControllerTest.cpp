@@ -114,6 +114,8 @@ TEST_F(BookViewControllerTest, AMoveSlidesTheNewPageInAndRefusesASecondMoveMeanw
     EXPECT_FALSE(viewer->movePage(0)) << "a second move during the slide";
     // Forward in a right-bound book: the new page comes in from the left.
     EXPECT_LT(viewer->scrollView()->presentationFrame().x(), 0);
+    driver->advance(0.1);
+    writeSnapshot("slide-forward-mid.png");
     pass(0.35);
     EXPECT_FALSE(viewer->nowMovePageDo());
     EXPECT_FALSE(viewer->invalidTap());
