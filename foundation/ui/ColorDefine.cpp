@@ -1,7 +1,9 @@
 #include "foundation/ui/ColorDefine.h"
 
 #include "platform/core/DeviceProfile.h"
+#include "platform/ui/Application.h"
 #include "platform/ui/View.h"
+#include "platform/ui/Window.h"
 
 #include <mutex>
 
@@ -43,7 +45,10 @@ void ColorDefine::registerColorAssets() {
 }
 
 bool ColorDefine::isDarkmode(const ui::View* view) {
-    if (view) return view->traitCollection().isDark();
+    if (view && view->window()) return view->traitCollection().isDark();
+    // The appearance belongs to the whole program: a view not yet on screen
+    // (a screen building its page before it appears) goes by the key window.
+    if (ui::Window* key = ui::Application::shared().keyWindow()) return key->windowTraits().isDark();
     return sys::DeviceProfile::current().darkMode;
 }
 

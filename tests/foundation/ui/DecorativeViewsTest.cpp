@@ -3,6 +3,8 @@
 #include "foundation/ui/ColorDefine.h"
 #include "foundation/ui/IndicatorWithBGView.h"
 #include "foundation/ui/LiquidGlassView.h"
+#include "foundation/ui/QNBadge.h"
+#include "platform/ui/RecordingUserNotificationCenter.h"
 
 using namespace ui;
 using toolkittest::ToolkitTest;
@@ -133,4 +135,32 @@ TEST_F(DecorativeViewsTest, IndicatorFadesInAndCentresOnWholePoints) {
     EXPECT_EQ(ind->center(), (Point{422.5, 195.5}));
     ind->setPositionWithIsLandscape(false);
     EXPECT_EQ(ind->center(), (Point{195.5, 422.5}));
+}
+
+TEST_F(DecorativeViewsTest, BadgeChangesOnlyOnceAllowed) {
+    auto centre = std::make_shared<ui::RecordingUserNotificationCenter>();
+    auto previous = ui::UserNotificationCenter::shared();
+    ui::UserNotificationCenter::setShared(centre);
+    Application::shared().setApplicationIconBadgeNumber(0);
+
+    EXPECT_FALSE(QNBadge::canChangeBadge());
+    QNBadge::changeBadge(3);
+    EXPECT_EQ(Application::shared().applicationIconBadgeNumber(), 0);
+
+    centre->grant = false;
+    QNBadge::requireBadge();
+    driver->settle();
+    ASSERT_EQ(centre->authorizationRequests.size(), 1u);
+    EXPECT_EQ(centre->authorizationRequests[0],
+              unsigned(UserNotificationCenter::OptionBadge | UserNotificationCenter::OptionAlert));
+    QNBadge::changeBadge(3);
+    EXPECT_EQ(Application::shared().applicationIconBadgeNumber(), 0);
+
+    centre->grant = true;
+    QNBadge::requireBadge();
+    driver->settle();
+    EXPECT_TRUE(QNBadge::canChangeBadge());
+    QNBadge::changeBadge(5);
+    EXPECT_EQ(Application::shared().applicationIconBadgeNumber(), 5);
+    ui::UserNotificationCenter::setShared(previous);
 }

@@ -1,10 +1,14 @@
 #include "ToolkitTestSupport.h"
 
+#include "foundation/LanguageTables.h"
+
 #include "foundation/ui/QNMultiViewController.h"
 #include "foundation/ui/QNTableViewController.h"
 #include "foundation/ui/QNViewController.h"
+#include "foundation/ui/SelectZoomModesViewController.h"
 #include "foundation/ui/TransferMultiViewPush.h"
 #include "foundation/ui/TransferScreenFactory.h"
+#include "platform/core/FileManager.h"
 #include "platform/ui/NavigationBar.h"
 #include "platform/ui/NavigationItem.h"
 #include "remote/BookTransfer.h"
@@ -282,4 +286,16 @@ TEST_F(MultiViewTest, TransferScreenWithoutAFactoryShowsEmptyScreens) {
     EXPECT_NE(dynamic_cast<QNTableViewController*>(c->viewControllerAt(0)), nullptr);
     EXPECT_NE(dynamic_cast<QNTableViewController*>(c->viewControllerAt(3)), nullptr);
     EXPECT_FALSE(c->viewControllerAt(0)->view()->isHidden());
+}
+
+TEST(ToolkitTexts, EveryTextTheToolkitShowsIsInTheEnglishTable) {
+    LanguageTables::shared().reset();
+    auto bytes = sys::FileManager::contentsOfFile(LanguageTables::shared().languagesDirectory() +
+                                                  "/en.lproj/Localizable.strings");
+    ASSERT_TRUE(bytes);
+    auto en = LanguageTables::parse(std::string(bytes->begin(), bytes->end())).entries;
+    for (const char* key : {"OK", "Cancel", "Close", "Zoom Modes", "Enabled Modes", "Disabled Modes", "Remote",
+                            "Download", "Progress", "Backup", "Configuration", "About", "Submit Bugs and Feedback"})
+        EXPECT_TRUE(en.count(key)) << key;
+    for (const auto& name : SelectZoomModesViewController::zoomModeNames()) EXPECT_TRUE(en.count(name)) << name;
 }
