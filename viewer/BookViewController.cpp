@@ -622,7 +622,6 @@ void BookViewController::onRotateView(bool landscape) {
 
     const ui::Size original = displayBookPage_ ? displayBookPage_->originalSize : ui::Size{};
     const bool landscapeBand = !(bookToolViewStyle_ == kToolViewNone || bookToolViewStyle_ == kToolViewBottom);
-    const bool portraitBand = bookToolViewStyle_ != kToolViewNone;
     const double s = scrollView_->zoomScale();
     if (landscape) {
         const bool was = isLandscape_;
@@ -666,7 +665,6 @@ void BookViewController::onRotateView(bool landscape) {
             scrollView_->setZoomScale(f * z, false);
         }
     }
-    (void)portraitBand;
     userUseScale_ = scrollView_->zoomScale();
 
     reconfigJumpSheet();

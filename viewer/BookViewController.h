@@ -230,7 +230,7 @@ public:
     void bookToolViewPagePreviewEnd() override;
     void bookToolViewScrollLock(bool locked) override;
 
-    // ---- Parts of the screen built elsewhere: nothing happens here yet ------------------------
+    // ---- Pieces of the screen still to come (menu sheet, slideshow, covers...): no-ops for now ---
     virtual void onTapMenuarea() {}
     virtual void removePageJump(int mode) { (void)mode; }
     virtual void reconfigJumpSheet() {}
@@ -282,7 +282,7 @@ public:
     void scrollViewWillBeginDecelerating(ui::ScrollView& sv) override;
     void setDisableDisplayView();
 
-    // ---- State, for the screen's other parts and for tests ------------------------------------
+    // ---- State, for the screen's other pieces and for tests -----------------------------------
     BookViewScreen* scrollView() const { return scrollView_.get(); }
     ui::ImageView* imageView() const { return imageView_.get(); }
     ui::ImageView* imageViewDisplay() const { return imageViewDisplay_.get(); }

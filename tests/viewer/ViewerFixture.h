@@ -30,7 +30,7 @@
 
 namespace viewertest {
 
-// A reading screen that notes the functions it runs and the later parts of
+// A reading screen that notes the functions it runs and the later pieces of
 // the screen it reaches, and can leave the functions out (to see only which
 // one a tap or key chose).
 class RecordingViewer : public BookViewController {
