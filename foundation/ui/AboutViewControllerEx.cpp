@@ -175,6 +175,8 @@ void AboutViewControllerEx::viewDidLoad() {
 
 void AboutViewControllerEx::viewWillAppear(bool animated) {
     ui::ViewController::viewWillAppear(animated);
+    // Detached when the screen went out of sight; a screen shown again decides its links again.
+    if (webView_) webView_->setNavigationDelegate(this);
     if (ui::NavigationController* nav = navigationController()) nav->setToolbarHidden(true, true);
     sizeSubViews();
 }

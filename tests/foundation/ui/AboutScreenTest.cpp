@@ -262,3 +262,20 @@ TEST_F(AboutScreenTest, SnapshotOfTheAboutPageInTheDark) {
     auto bg = pixelAt(f.x() + 3, f.maxY() - 40);
     EXPECT_TRUE(near(bg, 0x33, 0x33, 0x33, 6)) << bg.r << "," << bg.g << "," << bg.b;
 }
+
+TEST_F(AboutScreenTest, LinksAreDecidedOnlyWhileTheScreenIsShown) {
+    auto about = open();
+    EXPECT_EQ(about->webView()->navigationDelegate(), about.get());
+    auto cover = std::make_shared<ViewController>();
+    nav->pushViewController(cover, true);
+    driver->advance(0.5);
+    EXPECT_EQ(about->webView()->navigationDelegate(), nullptr);
+    nav->popViewController(true);
+    driver->advance(0.5);
+    EXPECT_EQ(about->webView()->navigationDelegate(), about.get());
+    std::weak_ptr<AboutViewControllerEx> weak = about;
+    nav->popViewController(true);
+    driver->advance(0.5);
+    about.reset();
+    EXPECT_TRUE(weak.expired());
+}

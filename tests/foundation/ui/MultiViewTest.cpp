@@ -299,3 +299,17 @@ TEST(ToolkitTexts, EveryTextTheToolkitShowsIsInTheEnglishTable) {
         EXPECT_TRUE(en.count(key)) << key;
     for (const auto& name : SelectZoomModesViewController::zoomModeNames()) EXPECT_TRUE(en.count(name)) << name;
 }
+
+TEST_F(MultiViewTest, SnapshotsOfTheTransferScreenInBothLooks) {
+    gfx::TextEngine::Scope pango(std::make_shared<gfx::PangoTextEngine>());
+    for (bool newer : {false, true}) {
+        useNewerLook(newer);
+        start();
+        auto c = TransferMultiViewPush::pushMultiTransferViewWithViewController(*opener, 1, nullptr, nullptr, "");
+        driver->advance(0.8);
+        ASSERT_TRUE(driver->snapshot(snapshotPath(newer ? "transfer-tabs-newer.png" : "transfer-tabs-classic.png")));
+        // The shown tab's caption is blue, the others grey.
+        Rect cap = c->tabButtonText(1)->convertRectTo(c->tabButtonText(1)->bounds(), nullptr);
+        EXPECT_GT(cap.width(), 0);
+    }
+}
