@@ -1,5 +1,6 @@
 #pragma once
 
+#include "foundation/ui/AboutViewControllerExDelegate.h"
 #include "foundation/ui/QNTableViewController.h"
 #include "platform/core/PlistDictionary.h"
 
@@ -17,7 +18,7 @@ class Settings;
 // Its sections and rows arrive with the remote sources; for now it holds
 // what its container hands it and takes shared Google Drive links from the
 // About screen.
-class ServerListViewControllerEx : public QNTableViewController {
+class ServerListViewControllerEx : public QNTableViewController, public AboutViewControllerExDelegate {
 public:
     // `style` 1 is the grouped table style.
     explicit ServerListViewControllerEx(int style);
@@ -32,7 +33,7 @@ public:
     // A shared link picked on an About page ({"name", "link"}): appended to
     // the Google Drive list with its link scrambled, then the About screen
     // is closed. A query without both texts is ignored.
-    void receiveQuery(const std::map<std::string, std::string>& query);
+    void receiveQuery(const std::map<std::string, std::string>& query) override;
     // {"name", "link" (scrambled)} per entry, in the order added.
     const std::vector<sys::PlistDictionary>& googleDriveList() const { return googleDriveList_; }
 
