@@ -1,6 +1,7 @@
 #include "engine/BookReaderEx.h"
 
 #include "engine/ImageCommon.h"
+#include "engine/PageReaderZip.h"
 #include "foundation/ActiveLog.h"
 #include "foundation/BookCommon.h"
 #include "foundation/DeviceCommon.h"
@@ -58,11 +59,13 @@ bool usableRect(const gfx::Rect& r) {
     return !r.isNull() && std::isfinite(r.x()) && std::isfinite(r.y()) && positive(r.size);
 }
 
-// Which archive reader serves the class operations, by the name alone.
+// Which archive reader serves the class operations, by the name (a ".rar"
+// that is really a zip goes to the zip reader, as its book would).
 std::optional<BookReaderEx::ReaderKind> archiveKindForFile(const std::string& path) {
     if (BookCommon::isZIPFileWithFile(path)) return BookReaderEx::ReaderKind::Zip;
     if (BookCommon::is7zFileWithFile(path)) return BookReaderEx::ReaderKind::SevenZip;
-    if (BookCommon::isRARFileWithFile(path)) return BookReaderEx::ReaderKind::Rar;
+    if (BookCommon::isRARFileWithFile(path))
+        return BookReaderEx::isZipFileFromHeader(path) ? BookReaderEx::ReaderKind::Zip : BookReaderEx::ReaderKind::Rar;
     return std::nullopt;
 }
 
@@ -107,9 +110,9 @@ bool BookReaderEx::isZipFileFromHeader(const std::string& path) {
 std::shared_ptr<PageReader> BookReaderEx::makeReader(ReaderKind kind) {
     switch (kind) {
     case ReaderKind::ImageFolder: return std::make_shared<PageReader>();
-    // The archive and PDF readers are not part of this build yet: their
-    // books fail to open, with no reason flag set.
-    case ReaderKind::Zip:
+    case ReaderKind::Zip: return std::make_shared<PageReaderZip>();
+    // The other archive and PDF readers are not part of this build yet:
+    // their books fail to open, with no reason flag set.
     case ReaderKind::Rar:
     case ReaderKind::SevenZip:
     case ReaderKind::Pdf: return nullptr;
@@ -117,26 +120,32 @@ std::shared_ptr<PageReader> BookReaderEx::makeReader(ReaderKind kind) {
     return nullptr;
 }
 
-int BookReaderEx::extractFile(const std::string& path, const sys::PlistDictionary&, const std::optional<std::string>&,
-                              const std::string&, const std::string&, const std::string&) {
-    if (!archiveKindForFile(path)) return 2;
-    return 2;  // no archive reader in this build
+int BookReaderEx::extractFile(const std::string& path, const sys::PlistDictionary& fileInfo,
+                              const std::optional<std::string>& password, const std::string& entryName,
+                              const std::string& remoteUser, const std::string& remotePassword) {
+    if (archiveKindForFile(path) == ReaderKind::Zip)
+        return PageReaderZip::extractFile(path, fileInfo, password, entryName, remoteUser, remotePassword);
+    return 2;  // no other archive reader in this build
 }
 
-std::optional<std::vector<std::string>> BookReaderEx::getArchiveList(const std::string& path, bool,
-                                                                     const sys::PlistDictionary&, const std::string&,
-                                                                     const std::string&, Settings*,
-                                                                     const sys::PlistDictionary&) {
-    if (!archiveKindForFile(path)) return std::nullopt;
-    return std::nullopt;  // no archive reader in this build
+std::optional<std::vector<std::string>> BookReaderEx::getArchiveList(
+    const std::string& path, bool isCheckEntityOnly, const sys::PlistDictionary& fileInfo,
+    const std::string& remoteUser, const std::string& remotePassword, Settings* settings,
+    const sys::PlistDictionary& otherSetting) {
+    if (archiveKindForFile(path) == ReaderKind::Zip)
+        return PageReaderZip::getArchiveList(path, isCheckEntityOnly, fileInfo, remoteUser, remotePassword, settings,
+                                             otherSetting);
+    return std::nullopt;  // no other archive reader in this build
 }
 
-std::optional<std::vector<std::string>> BookReaderEx::getFolderList(const std::string& path, bool,
-                                                                    const sys::PlistDictionary&, const std::string&,
-                                                                    const std::string&, Settings*,
-                                                                    const sys::PlistDictionary&) {
-    if (!archiveKindForFile(path)) return std::nullopt;
-    return std::nullopt;  // no archive reader in this build
+std::optional<std::vector<std::string>> BookReaderEx::getFolderList(
+    const std::string& path, bool isCheckEntityOnly, const sys::PlistDictionary& fileInfo,
+    const std::string& remoteUser, const std::string& remotePassword, Settings* settings,
+    const sys::PlistDictionary& otherSetting) {
+    if (archiveKindForFile(path) == ReaderKind::Zip)
+        return PageReaderZip::getFolderList(path, isCheckEntityOnly, fileInfo, remoteUser, remotePassword, settings,
+                                            otherSetting);
+    return std::nullopt;  // no other archive reader in this build
 }
 
 void BookReaderEx::setLoadSizeLoadStructWithMode(int zoomMode, ImageSizeLoad& target, gfx::Size screenSize,

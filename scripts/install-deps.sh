@@ -12,7 +12,7 @@ BUILD_PKGS=(
   liblitehtml-dev libsdl2-dev libasound2-dev libminizip-dev
 )
 TEST_PKGS=(
-  xvfb xauth imagemagick webp libavif-bin libvips-tools zip unzip nginx
+  xvfb xauth imagemagick webp libavif-bin libvips-tools zip unzip nginx p7zip-full
 )
 
 missing=()

@@ -1,0 +1,410 @@
+#include "engine/PageReaderZip.h"
+
+#include "engine/ImageLoader.h"
+#include "engine/RemoteStreamRead.h"
+#include "engine/ZipEntryReader.h"
+#include "foundation/ArraySort.h"
+#include "foundation/BookCommon.h"
+#include "foundation/QNTextEncoding.h"
+#include "platform/core/Path.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <set>
+#include <span>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+namespace {
+
+// The shared skip rules of the page walk and the check: macOS resource
+// forks, hidden names and directories are never pages, folders or archives.
+bool isSkippedEntry(const std::string& name) {
+    return BookCommon::isMacOSResourceDirectory(name.c_str()) || name.empty() || name.front() == '.' ||
+           PageReaderZip::isDirectoryEntry(name);
+}
+
+bool isInnerArchive(const char* name) {
+    return BookCommon::isZipFile(name) || BookCommon::is7zFile(name) || BookCommon::isRarFile(name) ||
+           BookCommon::isPdfFile(name);
+}
+
+// The folder part of an entry name as text ("a/b" for "a/b/c.jpg"); nothing
+// for a name without a folder.
+std::optional<std::string> folderOfEntry(const std::string& name) {
+    std::string text = BookCommon::getFolderPathStringFromCString(name.c_str(), false);
+    size_t slash = text.rfind('/');
+    if (slash == std::string::npos) return std::nullopt;
+    text.resize(slash);
+    return text;
+}
+
+// Calls `visit(entry, position)` for every entry in directory order until it
+// returns false. False when the directory cannot be read to its end.
+template <class Visit>
+bool walkEntries(ZipArchive& archive, Visit visit) {
+    ZipArchive::Entry entry;
+    for (ZipArchive::Step s = archive.goToFirst();; s = archive.goToNext()) {
+        if (s == ZipArchive::Step::End) return true;
+        if (s == ZipArchive::Step::Error || !archive.current(entry)) return false;
+        auto position = archive.currentPosition();
+        if (!position) return false;
+        if (!visit(entry, *position)) return true;
+    }
+}
+
+std::shared_ptr<RemoteStreamRead> newStreamForUrl(const std::string& url) {
+    return RemoteStreamRead::newStreamWithProtocol(RemoteStreamRead::getProtocolWithURL(url));
+}
+
+// The password as the archive's makers typed it on their systems.
+std::optional<std::string> shiftJisPassword(const std::optional<std::string>& password) {
+    if (!password) return std::nullopt;
+    return QNTextEncoding::dataWithString(*password, QNTextEncoding::kShiftJIS);
+}
+
+std::string untitledName(const std::string& entryName) {
+    const char* n = entryName.c_str();
+    if (BookCommon::isZipFile(n)) return BookCommon::localizedStringWithOnOff("Untitled.zip");
+    if (BookCommon::is7zFile(n)) return BookCommon::localizedStringWithOnOff("Untitled.7z");
+    if (BookCommon::isRarFile(n)) return BookCommon::localizedStringWithOnOff("Untitled.rar");
+    return BookCommon::localizedStringWithOnOff("Untitled.pdf");
+}
+
+// The output's name: the entry's last component as text, or the fallback.
+std::string extractedLeafName(const std::string& entryName) {
+    if (auto text = QNTextEncoding::stringWithCString(entryName.c_str())) {
+        size_t slash = text->rfind('/');
+        if (auto leaf = BookCommon::confinePathComponent(slash == std::string::npos ? *text : text->substr(slash + 1)))
+            return *leaf;
+    }
+    std::string fallback = untitledName(entryName);
+    return BookCommon::confinePathComponent(fallback).value_or("Untitled.pdf");
+}
+
+// Creates `leaf` in `folder`, or "stem 2.ext", "stem 3.ext"... when the name
+// is taken; never replaces anything. -1 on failure.
+int createExclusively(const std::string& folder, const std::string& leaf, std::string& path) {
+    const std::string stem = sys::Path::stringByDeletingPathExtension(leaf);
+    const std::string ext = sys::Path::pathExtension(leaf);
+    for (int n = 1; n < 100'000; ++n) {
+        std::string name = n == 1 ? leaf : stem + " " + std::to_string(n) + (ext.empty() ? "" : "." + ext);
+        path = sys::Path::stringByAppendingPathComponent(folder, name);
+        int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        if (fd >= 0) return fd;
+        if (errno != EEXIST) return -1;
+    }
+    return -1;
+}
+
+bool writeAll(int fd, const char* data, size_t size) {
+    while (size > 0) {
+        ssize_t w = ::write(fd, data, size);
+        if (w < 0 && errno == EINTR) continue;
+        if (w <= 0) return false;
+        data += w;
+        size -= size_t(w);
+    }
+    return true;
+}
+
+bool hasRoomFor(const std::string& folder, uint64_t bytes) {
+    struct statvfs fs{};
+    if (::statvfs(folder.c_str(), &fs) != 0) return true;  // let the writes tell
+    return uint64_t(fs.f_bavail) * uint64_t(fs.f_frsize) >= bytes;
+}
+
+}  // namespace
+
+PageReaderZip::PageReaderZip() = default;
+
+PageReaderZip::~PageReaderZip() { closeFile(); }
+
+bool PageReaderZip::isDirectoryEntry(const std::string& name) {
+    if (name.size() < 2) return false;
+    const unsigned char last = static_cast<unsigned char>(name.back());
+    if (last == '/') return true;
+    if (last != '\\') return false;
+    const unsigned char before = static_cast<unsigned char>(name[name.size() - 2]);
+    const bool isLeadByte = (before >= 0x81 && before <= 0x9F) || (before >= 0xE0 && before <= 0xFC);
+    return !isLeadByte;
+}
+
+std::shared_ptr<RemoteStreamRead> PageReaderZip::httpStream() const {
+    std::lock_guard lock(streamMutex_);
+    return httpStream_;
+}
+
+void PageReaderZip::setHttpStream(std::shared_ptr<RemoteStreamRead> s) {
+    std::lock_guard lock(streamMutex_);
+    httpStream_ = std::move(s);
+}
+
+void PageReaderZip::cancelStreaming() {
+    PageReader::cancelStreaming();
+    if (auto s = httpStream()) s->cancelStreaming();
+}
+
+std::unique_ptr<ZipArchive> PageReaderZip::unzOpenUrl(const std::string& pathOrUrl,
+                                                      const std::shared_ptr<RemoteStreamRead>& stream) {
+    if (!BookCommon::isURL(pathOrUrl)) return ZipArchive::openFile(pathOrUrl);
+    if (!stream || !stream->openURL(pathOrUrl)) return nullptr;
+    return ZipArchive::openStream(stream);
+}
+
+bool PageReaderZip::openFile(const std::string& name, const std::optional<std::string>& password,
+                             const std::optional<std::string>& targetFolder, bool isOfflineMode,
+                             bool isThumbsCreateMode) {
+    isUnsupportedServer_ = false;
+    isUnsupportedFtp_ = false;
+    closeFile();
+    if (name.empty()) return false;
+    targetPath_ = name;
+    archivePassword_ = password;
+    isOfflineMode_ = isOfflineMode;
+
+    std::shared_ptr<RemoteStreamRead> stream;
+    if (BookCommon::isURL(name)) {
+        stream = newStreamForUrl(name);
+        if (!stream) {
+            targetPath_.clear();
+            archivePassword_.reset();
+            return false;
+        }
+        stream->setIsOfflineMode(isOfflineMode);
+        stream->setDelegate(weak_from_this().lock());
+        stream->setUserName(userName());
+        stream->setPassword(PageReader::password());
+        stream->setSettings(settings());
+        stream->setOtherSettingForRemote(otherSettingForRemote());
+        stream->setFileInfo(fileInfo());
+        stream->setIsThumbsCreateMode(isThumbsCreateMode);
+        // Published before the open, so that a cancel reaches a slow server.
+        setHttpStream(stream);
+    }
+
+    auto archive = unzOpenUrl(name, stream);
+    bool walked = false;
+    if (archive) {
+        int32_t imageCount = 0;
+        walked = walkEntries(*archive, [&](const ZipArchive::Entry& e, const ZipArchive::Position& pos) {
+            if (isSkippedEntry(e.name)) return true;
+            if (isImageFileWithFilename(e.name.c_str())) {
+                const int32_t globalNo = imageCount++;
+                if (targetFolder) {
+                    auto folder = folderOfEntry(e.name);
+                    if (!folder || *folder != *targetFolder) return true;
+                }
+                pageNameList_.push_back(e.name + '\0');
+                globalPageNoList_.push_back(globalNo);
+                positions_.push_back(pos);
+                return true;
+            }
+            if (!isIncludeFolder_ && folderOfEntry(e.name)) isIncludeFolder_ = true;
+            if (isInnerArchive(e.name.c_str())) isIncludeArchive_ = true;
+            return true;
+        });
+    }
+    if (!walked) {
+        if (stream) {
+            isUnsupportedServer_ = stream->isUnsupportedServer();
+            isUnsupportedFtp_ = stream->isUnsupportedFtp();
+        }
+        archive.reset();
+        closeFile();
+        return false;
+    }
+    ArraySort::quickSortArray(pageNameList_, &globalPageNoList_, &positions_, true);
+    archive_ = std::move(archive);
+    return true;
+}
+
+void PageReaderZip::closeFile() {
+    pageNameList_.clear();
+    globalPageNoList_.clear();
+    positions_.clear();
+    isIncludeFolder_ = false;
+    isIncludeArchive_ = false;
+    targetPath_.clear();
+    archivePassword_.reset();
+    // The library lets go of the file before the stream stops.
+    archive_.reset();
+    std::shared_ptr<RemoteStreamRead> s;
+    {
+        std::lock_guard lock(streamMutex_);
+        s = std::move(httpStream_);
+        httpStream_.reset();
+    }
+    if (s) s->closeURL();
+    PageReader::closeFile();
+}
+
+gfx::ImageRef PageReaderZip::newLoadAndCreateImage(int page, int& result) {
+    result = kResultFailed;
+    if (!archive_) {
+        result = 2;
+        return nullptr;
+    }
+    if (page < 0 || size_t(page) >= positions_.size()) return nullptr;
+    if (!archive_->goTo(positions_[size_t(page)])) return nullptr;
+
+    const std::optional<std::string> password = shiftJisPassword(archivePassword_);
+    ZipEntryReader reader(*archive_);
+    std::string data;
+    ZipEntryReader::Status s = reader.open(password, kMaxPageBytes);
+    if (s == ZipEntryReader::Status::Ok) s = reader.readAll(data);
+    switch (s) {
+    case ZipEntryReader::Status::End: break;
+    case ZipEntryReader::Status::WrongPassword: result = kResultPassword; return nullptr;
+    // A given password without a Shift-JIS form cannot open anything:
+    // asking again would not help.
+    case ZipEntryReader::Status::NeedPassword: result = archivePassword_ ? kResultFailed : kResultPassword; return nullptr;
+    default: return nullptr;
+    }
+    if (data.empty()) return nullptr;
+    gfx::ImageRef image = ImageLoader::imageWithAnyData(
+        std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(data.data()), data.size()));
+    if (image) result = kResultImage;
+    return image;
+}
+
+std::vector<std::string> PageReaderZip::getPageNameList() const { return pageNameList_; }
+
+std::optional<std::vector<int32_t>> PageReaderZip::getGlobalPageNoList() const { return globalPageNoList_; }
+
+std::optional<std::vector<std::string>> PageReaderZip::checkBook(bool* includeFolder, bool* includeArchive,
+                                                                 bool isCheckEntityOnly) {
+    return checkBookWithHandle(archive_.get(), includeFolder, includeArchive, isCheckEntityOnly);
+}
+
+std::optional<std::vector<std::string>> PageReaderZip::getArchiveList(bool isCheckEntityOnly) {
+    if (!archive_) return std::nullopt;
+    if (isCheckEntityOnly && isIncludeArchive_) return std::vector<std::string>{};
+    bool found = false;
+    return checkBookWithHandle(archive_.get(), nullptr, &found, isCheckEntityOnly);
+}
+
+std::optional<std::vector<std::string>> PageReaderZip::getFolderList(bool isCheckEntityOnly) {
+    if (!archive_) return std::nullopt;
+    if (isCheckEntityOnly && isIncludeFolder_) return std::vector<std::string>{};
+    bool found = false;
+    return checkBookWithHandle(archive_.get(), &found, nullptr, isCheckEntityOnly);
+}
+
+std::optional<std::vector<std::string>> PageReaderZip::checkBookWithHandle(ZipArchive* archive, bool* includeFolder,
+                                                                           bool* includeArchive,
+                                                                           bool isCheckEntityOnly) {
+    if (!archive) return std::nullopt;
+    if (includeFolder) *includeFolder = false;
+    if (includeArchive) *includeArchive = false;
+    std::vector<std::string> result;
+    std::set<std::string> folders;
+    bool walked = walkEntries(*archive, [&](const ZipArchive::Entry& e, const ZipArchive::Position&) {
+        if (isSkippedEntry(e.name)) return true;
+        if (includeFolder) {
+            if (auto folder = folderOfEntry(e.name)) {
+                if (folders.insert(*folder).second) result.push_back(*folder);
+                *includeFolder = true;
+                if (isCheckEntityOnly) return false;
+            }
+        }
+        if (includeArchive && isInnerArchive(e.name.c_str())) {
+            result.push_back(e.name);
+            *includeArchive = true;
+            if (isCheckEntityOnly) return false;
+        }
+        return true;
+    });
+    if (!walked || result.empty()) return std::nullopt;
+    if (includeFolder) ArraySort::sortFileListArrayNSString(result, nullptr);
+    return result;
+}
+
+std::optional<std::vector<std::string>> PageReaderZip::checkBookWithName(
+    const std::string& name, const sys::PlistDictionary& fileInfo, bool* includeFolder, bool* includeArchive,
+    bool isCheckEntityOnly, const std::string& remoteUser, const std::string& remotePassword, Settings* settings,
+    const sys::PlistDictionary& otherSetting) {
+    std::shared_ptr<RemoteStreamRead> stream;
+    if (BookCommon::isURL(name)) {
+        stream = newStreamForUrl(name);
+        if (!stream) return std::nullopt;
+        stream->setUserName(remoteUser);
+        stream->setPassword(remotePassword);
+        stream->setOtherSettingForRemote(otherSetting);
+        stream->setSettings(settings);
+        stream->setFileInfo(fileInfo);
+        stream->setIsThumbsCreateMode(false);
+    }
+    auto archive = unzOpenUrl(name, stream);
+    std::optional<std::vector<std::string>> result;
+    if (archive) result = checkBookWithHandle(archive.get(), includeFolder, includeArchive, isCheckEntityOnly);
+    archive.reset();
+    if (stream) stream->closeURL();
+    return result;
+}
+
+std::optional<std::vector<std::string>> PageReaderZip::getArchiveList(
+    const std::string& name, bool isCheckEntityOnly, const sys::PlistDictionary& fileInfo,
+    const std::string& remoteUser, const std::string& remotePassword, Settings* settings,
+    const sys::PlistDictionary& otherSetting) {
+    bool found = false;
+    return checkBookWithName(name, fileInfo, nullptr, &found, isCheckEntityOnly, remoteUser, remotePassword,
+                             settings, otherSetting);
+}
+
+std::optional<std::vector<std::string>> PageReaderZip::getFolderList(
+    const std::string& name, bool isCheckEntityOnly, const sys::PlistDictionary& fileInfo,
+    const std::string& remoteUser, const std::string& remotePassword, Settings* settings,
+    const sys::PlistDictionary& otherSetting) {
+    bool found = false;
+    return checkBookWithName(name, fileInfo, &found, nullptr, isCheckEntityOnly, remoteUser, remotePassword,
+                             settings, otherSetting);
+}
+
+int PageReaderZip::extractFile(const std::string& path, const sys::PlistDictionary& /*fileInfo*/,
+                               const std::optional<std::string>& password, const std::string& entryName,
+                               const std::string& /*remoteUser*/, const std::string& /*remotePassword*/) {
+    // Inner archives are written beside the book: a book on a server has
+    // no folder here to take them.
+    if (path.empty() || BookCommon::isURL(path)) return kExtractFailed;
+    auto archive = ZipArchive::openFile(path);
+    if (!archive) return kExtractFailed;
+    const std::string key = entryName.substr(0, entryName.find('\0'));
+    if (key.empty() || !archive->locate(key)) return kExtractFailed;
+
+    const std::optional<std::string> sjis = shiftJisPassword(password);
+    if (password && !sjis) return kExtractFailed;
+    ZipEntryReader reader(*archive);
+    switch (reader.open(sjis, UINT64_MAX)) {
+    case ZipEntryReader::Status::Ok: break;
+    case ZipEntryReader::Status::NeedPassword:
+    case ZipEntryReader::Status::WrongPassword: return kExtractPassword;
+    default: return kExtractFailed;
+    }
+
+    std::string folder = sys::Path::stringByDeletingLastPathComponent(path);
+    if (folder.empty()) folder = ".";
+    if (!hasRoomFor(folder, reader.entry().uncompressedSize)) return kExtractFailed;
+    std::string outPath;
+    int fd = createExclusively(folder, extractedLeafName(key), outPath);
+    if (fd < 0) return kExtractFailed;
+
+    int result = kExtractDone;
+    char piece[ZipEntryReader::kPieceBytes];
+    for (;;) {
+        size_t got = 0;
+        ZipEntryReader::Status s = reader.read(piece, sizeof piece, got);
+        if (s == ZipEntryReader::Status::End) break;
+        if (s != ZipEntryReader::Status::Ok) {
+            result = s == ZipEntryReader::Status::WrongPassword ? kExtractPassword : kExtractFailed;
+            break;
+        }
+        if (!writeAll(fd, piece, got)) {
+            result = kExtractFailed;
+            break;
+        }
+    }
+    if (::close(fd) != 0 && result == kExtractDone) result = kExtractFailed;
+    if (result != kExtractDone) ::unlink(outPath.c_str());
+    return result;
+}

@@ -1,0 +1,264 @@
+#include "engine/ZipArchive.h"
+
+#include "engine/RemoteStreamRead.h"
+
+#include <unzip.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+// The file behind the library's file functions: a local file read through a
+// buffer of our own, or a stream.
+struct ZipArchive::Source {
+    static constexpr size_t kBufferBytes = 65'536;
+
+    // Local file.
+    int fd = -1;
+    uint64_t size = 0;
+    uint64_t pos = 0;
+    std::vector<char> buffer;
+    uint64_t bufferStart = 0;
+    uint64_t bufferLength = 0;
+    bool failed = false;
+    // Stream.
+    RemoteStreamRead* stream = nullptr;
+
+    ~Source() {
+        if (fd >= 0) ::close(fd);
+    }
+
+    bool exiting() const { return stream && stream->isExitStream(); }
+
+    ssize_t preadFully(char* out, uint64_t n, uint64_t at) {
+        for (;;) {
+            ssize_t r = ::pread(fd, out, n, off_t(at));
+            if (r >= 0 || errno != EINTR) return r;
+        }
+    }
+
+    uint64_t readLocal(char* out, uint64_t n) {
+        uint64_t done = 0;
+        while (done < n && pos < size) {
+            if (pos >= bufferStart && pos < bufferStart + bufferLength) {
+                uint64_t take = std::min(n - done, bufferStart + bufferLength - pos);
+                std::memcpy(out + done, buffer.data() + (pos - bufferStart), take);
+                done += take;
+                pos += take;
+                continue;
+            }
+            const uint64_t want = std::min(n - done, size - pos);
+            if (want >= kBufferBytes) {
+                // Entry data: straight into the caller's buffer.
+                ssize_t r = preadFully(out + done, want, pos);
+                if (r < 0) failed = true;
+                if (r <= 0) break;
+                done += uint64_t(r);
+                pos += uint64_t(r);
+                continue;
+            }
+            if (buffer.empty()) buffer.resize(kBufferBytes);
+            bufferLength = 0;
+            ssize_t r = preadFully(buffer.data(), kBufferBytes, pos);
+            if (r < 0) failed = true;
+            if (r <= 0) break;
+            bufferStart = pos;
+            bufferLength = uint64_t(r);
+        }
+        return done;
+    }
+
+    uint64_t read(void* out, uint64_t n) {
+        if (stream) {
+            if (stream->isExitStream()) return 0;
+            return stream->readByte(out, stream->fileOffset(), n);
+        }
+        return readLocal(static_cast<char*>(out), n);
+    }
+
+    uint64_t tell() const { return stream ? uint64_t(stream->fileOffset()) : pos; }
+    uint64_t length() const { return stream ? uint64_t(stream->contentLength()) : size; }
+
+    bool seek(uint64_t offset, int origin) {
+        int64_t base;
+        switch (origin) {
+        case ZLIB_FILEFUNC_SEEK_SET: base = 0; break;
+        case ZLIB_FILEFUNC_SEEK_CUR: base = int64_t(tell()); break;
+        case ZLIB_FILEFUNC_SEEK_END: base = int64_t(length()); break;
+        default: return false;
+        }
+        const int64_t to = base + int64_t(offset);
+        if (to < 0) return false;
+        if (stream) stream->setFileOffset(to);
+        else pos = uint64_t(to);
+        return true;
+    }
+
+    bool error() const { return stream ? stream->isExitStream() : failed; }
+};
+
+namespace {
+
+// The library's file functions over a Source, which it hands back as its
+// stream pointer. The archive is only ever read.
+struct ZipFileFunctions {
+    using S = ZipArchive::Source;
+    static S* of(voidpf stream) { return static_cast<S*>(stream); }
+    static voidpf open(voidpf opaque, const void*, int mode) {
+        if (mode & ZLIB_FILEFUNC_MODE_WRITE) return nullptr;
+        of(opaque)->seek(0, ZLIB_FILEFUNC_SEEK_SET);
+        return opaque;
+    }
+    static uLong read(voidpf, voidpf stream, void* buf, uLong size) { return uLong(of(stream)->read(buf, size)); }
+    static uLong write(voidpf, voidpf, const void*, uLong) { return 0; }
+    static ZPOS64_T tell(voidpf, voidpf stream) { return ZPOS64_T(of(stream)->tell()); }
+    static long seek(voidpf, voidpf stream, ZPOS64_T offset, int origin) {
+        return of(stream)->seek(uint64_t(offset), origin) ? 0 : -1;
+    }
+    // The archive owns the file; the library's close leaves it open.
+    static int close(voidpf, voidpf) { return 0; }
+    static int error(voidpf, voidpf stream) { return of(stream)->error() ? 1 : 0; }
+
+    static zlib_filefunc64_def table(S* source) {
+        zlib_filefunc64_def t{};
+        t.zopen64_file = open;
+        t.zread_file = read;
+        t.zwrite_file = write;
+        t.ztell64_file = tell;
+        t.zseek64_file = seek;
+        t.zclose_file = close;
+        t.zerror_file = error;
+        t.opaque = source;
+        return t;
+    }
+};
+
+}  // namespace
+
+ZipArchive::ZipArchive(std::unique_ptr<Source> source, std::shared_ptr<RemoteStreamRead> stream)
+    : source_(std::move(source)), stream_(std::move(stream)) {}
+
+ZipArchive::~ZipArchive() {
+    if (unz_) {
+        unzCloseCurrentFile(unz_);
+        unzClose(unz_);
+    }
+}
+
+bool ZipArchive::open() {
+    zlib_filefunc64_def table = ZipFileFunctions::table(source_.get());
+    unz_ = unzOpen2_64("zip", &table);
+    if (!unz_) return false;
+    unz_global_info64 info{};
+    if (unzGetGlobalInfo64(unz_, &info) != UNZ_OK) return false;
+    entryCount_ = info.number_entry;
+    return !source_->error();
+}
+
+std::unique_ptr<ZipArchive> ZipArchive::openFile(const std::string& path) {
+    auto source = std::make_unique<Source>();
+    source->fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (source->fd < 0) return nullptr;
+    struct stat st{};
+    if (::fstat(source->fd, &st) != 0 || !S_ISREG(st.st_mode)) return nullptr;
+    source->size = uint64_t(st.st_size);
+    std::unique_ptr<ZipArchive> archive(new ZipArchive(std::move(source), nullptr));
+    if (!archive->open()) return nullptr;
+    return archive;
+}
+
+std::unique_ptr<ZipArchive> ZipArchive::openStream(std::shared_ptr<RemoteStreamRead> stream) {
+    if (!stream || stream->isExitStream()) return nullptr;
+    auto source = std::make_unique<Source>();
+    source->stream = stream.get();
+    std::unique_ptr<ZipArchive> archive(new ZipArchive(std::move(source), std::move(stream)));
+    if (!archive->open()) return nullptr;
+    return archive;
+}
+
+bool ZipArchive::isExitStream() const { return source_->exiting(); }
+
+ZipArchive::Step ZipArchive::goToFirst() {
+    if (entryCount_ == 0) return Step::End;
+    if (unzGoToFirstFile(unz_) != UNZ_OK) return Step::Error;
+    return isExitStream() ? Step::Error : Step::Ok;
+}
+
+ZipArchive::Step ZipArchive::goToNext() {
+    int r = unzGoToNextFile(unz_);
+    if (r == UNZ_OK) return isExitStream() ? Step::Error : Step::Ok;
+    if (r == UNZ_END_OF_LIST_OF_FILE) return Step::End;
+    return Step::Error;
+}
+
+bool ZipArchive::current(Entry& out) {
+    char name[kNameBufferBytes];
+    if (extra_.empty()) extra_.resize(65'535);
+    unz_file_info64 info{};
+    // The library leaves a name that fills the buffer unterminated.
+    if (unzGetCurrentFileInfo64(unz_, &info, name, kNameBufferBytes - 1, extra_.data(), uLong(extra_.size()), nullptr,
+                                0) != UNZ_OK)
+        return false;
+    const size_t stored = std::min<size_t>(info.size_filename, kNameBufferBytes - 1);
+    name[stored] = '\0';
+    out.name.assign(name, ::strnlen(name, stored));
+    out.isNameTruncated = info.size_filename > kNameBufferBytes - 1;
+    out.flag = uint32_t(info.flag);
+    out.method = uint32_t(info.compression_method);
+    out.crc = uint32_t(info.crc);
+    out.dosDate = uint32_t(info.dosDate);
+    out.compressedSize = info.compressed_size;
+    out.uncompressedSize = info.uncompressed_size;
+
+    // The library leaves the sizes that a zip64 record holds at 0xFFFFFFFF;
+    // they come first in that record, in this order, when present.
+    constexpr uint64_t kInZip64 = 0xFFFFFFFFu;
+    if (out.uncompressedSize == kInZip64 || out.compressedSize == kInZip64) {
+        const size_t extraSize = std::min<size_t>(info.size_file_extra, extra_.size());
+        const auto* x = reinterpret_cast<const unsigned char*>(extra_.data());
+        auto le = [&](size_t at, int bytes) {
+            uint64_t v = 0;
+            for (int i = bytes - 1; i >= 0; --i) v = v << 8 | x[at + size_t(i)];
+            return v;
+        };
+        for (size_t at = 0; at + 4 <= extraSize;) {
+            const size_t id = le(at, 2), size = le(at + 2, 2);
+            const size_t end = std::min(extraSize, at + 4 + size);
+            if (id == 0x0001) {
+                size_t p = at + 4;
+                if (out.uncompressedSize == kInZip64 && p + 8 <= end) {
+                    out.uncompressedSize = le(p, 8);
+                    p += 8;
+                }
+                if (out.compressedSize == kInZip64 && p + 8 <= end) out.compressedSize = le(p, 8);
+                break;
+            }
+            at += 4 + size;
+        }
+    }
+    return true;
+}
+
+std::optional<ZipArchive::Position> ZipArchive::currentPosition() {
+    unz64_file_pos p{};
+    if (unzGetFilePos64(unz_, &p) != UNZ_OK) return std::nullopt;
+    return Position{p.pos_in_zip_directory, p.num_of_file};
+}
+
+bool ZipArchive::goTo(const Position& position) {
+    unz64_file_pos p{position.directoryOffset, position.fileNumber};
+    return unzGoToFilePos64(unz_, &p) == UNZ_OK && !isExitStream();
+}
+
+bool ZipArchive::locate(const std::string& name) {
+    Entry e;
+    for (Step s = goToFirst(); s == Step::Ok; s = goToNext()) {
+        if (!current(e)) return false;
+        if (!e.isNameTruncated && e.name == name) return true;
+    }
+    return false;
+}

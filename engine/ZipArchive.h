@@ -1,0 +1,93 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+class RemoteStreamRead;
+
+// An open zip archive: minizip's handle over file functions of our own,
+// reading either a local file (64-bit positions, buffered, so that the
+// library's many one-byte header reads stay cheap) or a RemoteStreamRead
+// (only the blocks the reads touch are fetched).
+//
+// The library has no way to be told that a stream is shutting down, so the
+// stream's read function returns nothing and its error test reports failure
+// as soon as the stream is closing, cancelled or failed: a long read gives
+// up at the next library call.
+//
+// Entries are walked in directory order and can be revisited by position,
+// which costs no directory scan and works for names of any length (the
+// library's own lookup by name cannot find names of 256 bytes or more).
+//
+// One thread at a time; isExitStream may be asked from any thread.
+class ZipArchive {
+public:
+    // Names are read into a buffer of this size; longer names are cut to
+    // one byte less and flagged.
+    static constexpr size_t kNameBufferBytes = 5120;
+
+    struct Entry {
+        std::string name;  // the stored bytes, at most kNameBufferBytes - 1
+        bool isNameTruncated = false;
+        uint32_t flag = 0;
+        uint32_t method = 0;
+        uint32_t crc = 0;
+        uint32_t dosDate = 0;  // DOS date in the high 16 bits, time in the low 16
+        uint64_t compressedSize = 0;
+        uint64_t uncompressedSize = 0;
+        bool isEncrypted() const { return (flag & 1) != 0; }
+    };
+
+    // Where an entry's directory record lies; valid for the archive it came from.
+    struct Position {
+        uint64_t directoryOffset = 0;
+        uint64_t fileNumber = 0;
+    };
+
+    // Results of the walk.
+    enum class Step { Ok, End, Error };
+
+    // Nothing when the file cannot be opened or is not a zip this library
+    // reads (multi-disk archives among them).
+    static std::unique_ptr<ZipArchive> openFile(const std::string& path);
+    // The stream must already be open (openURL); it stays owned by the caller
+    // too, and is not closed here.
+    static std::unique_ptr<ZipArchive> openStream(std::shared_ptr<RemoteStreamRead> stream);
+
+    ~ZipArchive();
+    ZipArchive(const ZipArchive&) = delete;
+    ZipArchive& operator=(const ZipArchive&) = delete;
+
+    // The library's unzFile.
+    void* handle() const { return unz_; }
+    const std::shared_ptr<RemoteStreamRead>& stream() const { return stream_; }
+    // The stream is closing, cancelled or failed (never for a local file).
+    bool isExitStream() const;
+    // The number of entries the end record announces.
+    uint64_t entryCount() const { return entryCount_; }
+
+    Step goToFirst();
+    Step goToNext();
+    // The current entry's directory record.
+    bool current(Entry& out);
+    std::optional<Position> currentPosition();
+    bool goTo(const Position& position);
+    // Makes the first entry whose stored name is exactly `name` current.
+    bool locate(const std::string& name);
+
+    // The file the library reads (defined where the file functions are).
+    struct Source;
+
+private:
+    ZipArchive(std::unique_ptr<Source> source, std::shared_ptr<RemoteStreamRead> stream);
+    bool open();
+
+    std::unique_ptr<Source> source_;
+    std::shared_ptr<RemoteStreamRead> stream_;
+    std::vector<char> extra_;
+    void* unz_ = nullptr;
+    uint64_t entryCount_ = 0;
+};
