@@ -148,9 +148,13 @@ void ThumbsCreate::workerLoop(const std::atomic<bool>& stop) {
         {
             std::unique_lock<std::mutex> lock(mutex_);
             {
-                // Waiting for work is not work: the virtual clock need not wait for it.
-                sys::Clock::IdleScope idle;
+                // Waiting for work is not work: whoever waits for the
+                // workers to finish (the virtual clock, a settling run loop)
+                // need not wait for this one, on either clock.
+                const bool tracked = sys::Clock::currentThreadTracked();
+                if (tracked) sys::Clock::endWork();
                 cv_.wait(lock, [&] { return stop.load() || stopping_ || (!suspended_ && !queue_.empty()); });
+                if (tracked) sys::Clock::beginWork();
             }
             if (stop.load() || stopping_) return;
             item = queue_.front();

@@ -603,9 +603,10 @@ void FilelistBaseViewController::thumbsCreateStart(bool manual) {
         if (noThumbs) return;
         thumbsCreateStartRunning_ = true;
     }
-    auto generator = ThumbsCreate::thumbsCreate();
     thumbsThread_ = sys::Thread(
-        [this, copy = std::move(copy), generator](const std::atomic<bool>& stop) {
+        [this, copy = std::move(copy)](const std::atomic<bool>& stop) {
+            // Taken here and let go at the end: the finished run keeps no maker alive.
+            auto generator = ThumbsCreate::thumbsCreate();
             for (const auto& item : copy) {
                 if (stop.load() || thumbsCreateStartCancel_.load()) break;
                 generator->addQue(item);

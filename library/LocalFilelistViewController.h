@@ -1,5 +1,6 @@
 #pragma once
 
+#include "foundation/BookViewControllerDelegate.h"
 #include "foundation/ui/PopupMenuViewDelegate.h"
 #include "foundation/ui/QNActionSheet.h"
 #include "foundation/ui/QNActionSheetDelegate.h"
@@ -26,7 +27,8 @@ class LocalFilelistViewController : public FilelistBaseViewController,
                                     public PassCodeRequetDelegate,
                                     public PassCodeInputViewExDelegate,
                                     public PopupMenuViewDelegate,
-                                    public QNActionSheetDelegate {
+                                    public QNActionSheetDelegate,
+                                    public BookViewControllerDelegate {
 public:
     static constexpr double kCheckInterval = 3.0;
     // Longest name a folder or book may be given, in bytes (the file
@@ -85,10 +87,18 @@ public:
     void didSelectDirectory(int64_t index);
     void moveToFolder(const std::string& pathFromBooks);
     void moveToFolderDo(const std::string& pathFromBooks);
-    // Opening a book: the reading screen takes over from here.
+    // Opening a book: a busy sign, then (on the next turn, so that it is
+    // drawn) the book opens in the reading screen.
     virtual void startLoadBookWithIndicator(const ItemRef& item, const std::optional<std::string>& password,
                                             const std::optional<std::string>& targetFolder, bool useBookmark,
                                             bool animated, bool notExpand, bool showIndicator, bool showRarInfomation);
+    // Opens the book and pushes the reading screen; false when it could not
+    // be opened (the user is told).
+    bool startLoadBook(const std::string& pathFromBooks, const std::optional<std::string>& password,
+                       const std::optional<std::string>& targetFolder, bool useBookmark, bool animated);
+
+    // ---- The reading screen's questions -------------------------------------------------------
+    void finishReadBook(const std::string& fileName) override;
 
     // Renames the folder of the row chosen for its detail screen; false when
     // the name is refused or the rename fails.

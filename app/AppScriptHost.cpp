@@ -1,0 +1,92 @@
+#include "app/AppScriptHost.h"
+
+#include "app/NestlarkAppDelegate.h"
+#include "foundation/ui/QNNoticeView.h"
+#include "platform/ui/AlertController.h"
+#include "platform/ui/NavigationController.h"
+#include "platform/ui/TestDriver.h"
+#include "platform/ui/Window.h"
+
+namespace {
+
+// The screen presented last over the window's root, or null.
+ui::ViewController* topPresented(ui::Window& window) {
+    ui::ViewController* vc = window.rootViewController().get();
+    ui::ViewController* top = nullptr;
+    while (vc && vc->presentedViewController()) {
+        vc = vc->presentedViewController();
+        top = vc;
+    }
+    return top;
+}
+
+QNNoticeView* openNotice(ui::Window& window) {
+    ui::test::Driver driver(window);
+    for (QNNoticeView* n : driver.findAllOf<QNNoticeView>())
+        if (!n->isClosing()) return n;
+    return nullptr;
+}
+
+}  // namespace
+
+bool AppScriptHost::pressButton(bool sheet, int index, std::string* error) {
+    auto window = delegate_ ? delegate_->window() : nullptr;
+    if (!window) {
+        if (error) *error = "no window";
+        return false;
+    }
+    if (!sheet) {
+        if (QNNoticeView* notice = openNotice(*window)) {
+            for (const auto& b : notice->buttons()) {
+                if (b->tag() != index) continue;
+                ui::test::Driver(*window).tap(*b);
+                return true;
+            }
+            if (error) *error = "the alert has no button " + std::to_string(index);
+            return false;
+        }
+    }
+    auto* alert = dynamic_cast<ui::AlertController*>(topPresented(*window));
+    const auto wanted = sheet ? ui::AlertControllerStyle::ActionSheet : ui::AlertControllerStyle::Alert;
+    if (!alert || alert->preferredStyle() != wanted) {
+        if (error) *error = sheet ? "no action sheet is shown" : "no alert is shown";
+        return false;
+    }
+    const auto& actions = alert->actions();
+    if (index < 0 || size_t(index) >= actions.size()) {
+        if (error) *error = "there is no button " + std::to_string(index);
+        return false;
+    }
+    alert->choose(actions[size_t(index)]);
+    return true;
+}
+
+bool AppScriptHost::pressAlertButton(int index, std::string* error) { return pressButton(false, index, error); }
+bool AppScriptHost::pressSheetButton(int index, std::string* error) { return pressButton(true, index, error); }
+
+bool AppScriptHost::goBack(std::string* error) {
+    auto window = delegate_ ? delegate_->window() : nullptr;
+    if (!window) return false;
+    if (ui::ViewController* top = topPresented(*window)) {
+        auto* nav = dynamic_cast<ui::NavigationController*>(top);
+        if (nav && nav->viewControllers().size() > 1) nav->popViewController(true);
+        else top->dismiss(true);
+        return true;
+    }
+    auto nav = delegate_->navigationController();
+    if (nav && nav->viewControllers().size() > 1) {
+        nav->popViewController(true);
+        return true;
+    }
+    if (error) *error = "already on the first screen";
+    return false;
+}
+
+void AppScriptHost::enterBackground() { delegate_->applicationDidEnterBackground(); }
+void AppScriptHost::enterForeground() { delegate_->applicationWillEnterForeground(); }
+
+bool AppScriptHost::openURL(const std::string& url, std::string* error) {
+    if (delegate_->openURL(url)) return true;
+    if (error) *error = "the application does not take " + url;
+    return false;
+}

@@ -1,0 +1,221 @@
+#include "app/LeafbrightProgram.h"
+
+#include "app/AppScriptHost.h"
+#include "app/NestlarkAppDelegate.h"
+#include "foundation/AppDelegateServices.h"
+#include "library/LibraryServices.h"
+#include "foundation/BookCommon.h"
+#include "platform/core/AppPaths.h"
+#include "platform/core/Clock.h"
+#include "platform/core/DeviceProfile.h"
+#include "platform/core/FileManager.h"
+#include "platform/core/OutputVolume.h"
+#include "platform/core/RunLoop.h"
+#include "platform/shell/DesktopShell.h"
+#include "platform/shell/ScriptPlayer.h"
+#include "platform/ui/Application.h"
+#include "platform/ui/Screen.h"
+#include "platform/ui/Window.h"
+
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+namespace {
+
+std::atomic<bool> gStop{false};
+
+void onSignal(int) { gStop.store(true); }
+
+std::string absolute(const std::string& path) {
+    std::error_code ec;
+    auto p = std::filesystem::absolute(path, ec);
+    return ec ? path : p.lexically_normal().string();
+}
+
+}  // namespace
+
+LeafbrightProgram::LeafbrightProgram(ProgramOptions options) : options_(std::move(options)) {}
+
+LeafbrightProgram::~LeafbrightProgram() { terminate(); }
+
+void LeafbrightProgram::requestStop() { gStop.store(true); }
+bool LeafbrightProgram::stopRequested() { return gStop.load(); }
+void LeafbrightProgram::resetStopRequest() { gStop.store(false); }
+
+const char* LeafbrightProgram::demoScript() {
+    return "# The library, the sample book's first page, and the next page.\n"
+           "wait 1\n"
+           "shot library\n"
+           "tap \"Leafbright Sample\"\n"
+           "wait 2\n"
+           "shot page1\n"
+           "key space\n"
+           "wait 2\n"
+           "shot page2\n";
+}
+
+std::string LeafbrightProgram::shotsDirectory() const { return absolute(options_.shots.value_or("shots")); }
+
+bool LeafbrightProgram::launch(bool headless, std::string* error) {
+    headless_ = headless;
+    if (options_.home) {
+        const std::string home = absolute(*options_.home);
+        if (!sys::FileManager::createDirectory(home, true)) {
+            if (error) *error = "cannot make the home folder " + home;
+            return false;
+        }
+        sys::AppPaths::setHome(home);
+    }
+    auto profile = sys::DeviceProfile::named(options_.device.value_or("desktop"));
+    if (!profile) {
+        if (error) *error = "unknown device profile";
+        return false;
+    }
+    sys::DeviceProfile::setCurrent(*profile);
+    if (headless) sys::Clock::setVirtual(true);
+    sys::RunLoop::main().bindToCurrentThread();
+    ui::Application::shared().reset();
+    ui::Screen::main().reset();
+
+    delegate_ = NestlarkAppDelegate::create();
+    delegate_->applicationDidFinishLaunchingWithOptions();
+    if (!headless) {
+        shell_ = std::make_unique<shell::DesktopShell>(*delegate_->window());
+        std::string why;
+        if (!shell_->open("Leafbright", &why)) {
+            if (error) *error = "cannot open a window: " + why;
+            return false;
+        }
+        shell_->setVolumeHandler([](bool up) { sys::OutputVolume::shared()->pressVolumeButton(up); });
+        for (int i = 0; i < 200 && !delegate_->isStartLBWindowDone(); ++i) shell_->pumpOnce(0.005);
+    } else {
+        sys::RunLoop::main().advance(0.1);
+    }
+    return delegate_->isStartLBWindowDone();
+}
+
+bool LeafbrightProgram::openTarget(std::string* error) {
+    if (!options_.target) return true;
+    std::string url = *options_.target;
+    if (url.find("://") == std::string::npos) {
+        // A path: as the system hands a file over, a file URL of its absolute path.
+        std::string path = absolute(url);
+        std::string escaped;
+        for (char c : path) {
+            const unsigned char u = static_cast<unsigned char>(c);
+            if (std::isalnum(u) || c == '/' || c == '-' || c == '.' || c == '_' || c == '~') {
+                escaped += c;
+            } else {
+                char hex[4];
+                std::snprintf(hex, sizeof hex, "%%%02X", u);
+                escaped += hex;
+            }
+        }
+        url = "file://" + escaped;
+    }
+    if (!delegate_->openURL(url)) {
+        if (error) *error = "cannot open " + *options_.target;
+        return false;
+    }
+    if (headless_) sys::RunLoop::main().advance(1.0);
+    else pumpWindow(0.5);
+    return true;
+}
+
+void LeafbrightProgram::pumpWindow(double seconds) {
+    if (!shell_) return;
+    const double until = sys::Clock::now() + seconds;
+    while (sys::Clock::now() < until && !gStop.load() && !shell_->closeRequested()) shell_->pumpOnce(0.01);
+}
+
+int LeafbrightProgram::playScript(const std::string& text, std::string* error) {
+    auto steps = shell::ScriptPlayer::parse(text, error);
+    if (!steps) return 1;
+    const std::string shots = shotsDirectory();
+    sys::FileManager::createDirectory(shots, true);
+    AppScriptHost host(delegate_);
+    shell::ScriptPlayer::Clock clock;
+    if (shell_) {
+        clock.wait = [this](double s) { pumpWindow(s); };
+        clock.shot = [this](const std::string& path) { return shell_->screenshot(path); };
+    }
+    shell::ScriptPlayer player(*delegate_->window(), &host, shots, clock);
+    for (const auto& step : *steps) {
+        if (gStop.load()) break;
+        if (!player.runStep(step, error)) {
+            shots_ = player.shotsWritten();
+            return 1;
+        }
+        if (shell_) pumpWindow(0.05);
+    }
+    shots_ = player.shotsWritten();
+    return 0;
+}
+
+int LeafbrightProgram::runDemo(std::string* error) {
+    const int rc = playScript(demoScript(), error);
+    for (const auto& path : shots_) std::printf("%s\n", path.c_str());
+    std::fflush(stdout);
+    return rc;
+}
+
+void LeafbrightProgram::terminate() {
+    if (terminated_ || !delegate_) return;
+    terminated_ = true;
+    delegate_->applicationWillTerminate();
+    // Screens go first (their workers are joined), then the window.
+    if (auto window = delegate_->window()) window->setRootViewController(nullptr);
+    shell_.reset();
+    AppDelegateServices::install(nullptr);
+    LibraryServices::install(nullptr);
+    delegate_->releaseScreens();
+    sys::RunLoop::main().drain();
+}
+
+int LeafbrightProgram::run() {
+    if (options_.help) {
+        std::fputs(ProgramOptions::usage().c_str(), stdout);
+        return 0;
+    }
+    if (options_.version) {
+        std::printf("leafbright %s\n", LEAFBRIGHT_VERSION);
+        return 0;
+    }
+    std::signal(SIGTERM, onSignal);
+    std::signal(SIGINT, onSignal);
+    const bool headless = options_.headless || !shell::DesktopShell::displayAvailable();
+    std::string error;
+    if (!launch(headless, &error)) {
+        std::fprintf(stderr, "leafbright: %s\n", error.c_str());
+        terminate();
+        return 1;
+    }
+    int rc = 0;
+    if (!openTarget(&error)) {
+        std::fprintf(stderr, "leafbright: %s\n", error.c_str());
+        rc = 1;
+    }
+    if (rc == 0) {
+        if (options_.script) {
+            std::ifstream in(*options_.script, std::ios::binary);
+            if (!in) {
+                std::fprintf(stderr, "leafbright: cannot read %s\n", options_.script->c_str());
+                rc = 1;
+            } else {
+                std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+                rc = playScript(text, &error);
+                if (rc != 0) std::fprintf(stderr, "leafbright: %s: %s\n", options_.script->c_str(), error.c_str());
+            }
+        } else if (headless) {
+            rc = runDemo(&error);
+            if (rc != 0) std::fprintf(stderr, "leafbright: demonstration: %s\n", error.c_str());
+        } else {
+            shell_->run(gStop);
+        }
+    }
+    terminate();
+    return rc;
+}

@@ -1,0 +1,61 @@
+#pragma once
+
+#include "app/ProgramOptions.h"
+
+#include <atomic>
+#include <memory>
+#include <string>
+#include <vector>
+
+class NestlarkAppDelegate;
+namespace shell {
+class DesktopShell;
+}
+
+// One run of the program: the application's home and device, the
+// application delegate, and either a desktop window on the real clock or a
+// headless run on the virtual clock (a script, or the built-in
+// demonstration). Ends through the application's termination path, also
+// on SIGTERM and SIGINT.
+class LeafbrightProgram {
+public:
+    explicit LeafbrightProgram(ProgramOptions options);
+    ~LeafbrightProgram();
+
+    // The whole run; the process's exit status.
+    int run();
+
+    // ---- Pieces of a run (the tests drive them) ------------------------------------------------
+    // Home, device profile and the application's launch; false with a reason.
+    bool launch(bool headless, std::string* error);
+    // Hands the command line's file or URL to the application.
+    bool openTarget(std::string* error);
+    // Plays a script's text; 0, or 1 with the failing step's message.
+    int playScript(const std::string& text, std::string* error);
+    // The built-in demonstration: the library, the sample's first page and
+    // the next, as pictures in the shots folder.
+    int runDemo(std::string* error);
+    // The termination path.
+    void terminate();
+
+    const std::shared_ptr<NestlarkAppDelegate>& delegate() const { return delegate_; }
+    const std::vector<std::string>& shotsWritten() const { return shots_; }
+    std::string shotsDirectory() const;
+
+    // The steps of the demonstration.
+    static const char* demoScript();
+    // Asks a running program to end (signal handlers).
+    static void requestStop();
+    static bool stopRequested();
+    static void resetStopRequest();
+
+private:
+    void pumpWindow(double seconds);
+
+    ProgramOptions options_;
+    bool headless_ = true;
+    bool terminated_ = false;
+    std::shared_ptr<NestlarkAppDelegate> delegate_;
+    std::unique_ptr<shell::DesktopShell> shell_;
+    std::vector<std::string> shots_;
+};

@@ -1,0 +1,432 @@
+#include "app/NestlarkAppDelegate.h"
+
+#include "app/SampleBook.h"
+#include "engine/ThumbsCreate.h"
+#include "foundation/ActiveLog.h"
+#include "foundation/BookCommon.h"
+#include "foundation/LastStatusRestore.h"
+#include "foundation/NetworkIndicatorWithKey.h"
+#include "foundation/QNKeyChain.h"
+#include "foundation/Settings.h"
+#include "foundation/UrlPercent.h"
+#include "foundation/ui/ColorDefine.h"
+#include "foundation/ui/QNAlertView.h"
+#include "library/LocalFilelistViewController.h"
+#include "platform/core/AppPaths.h"
+#include "platform/core/FileManager.h"
+#include "platform/core/NotificationCenter.h"
+#include "platform/core/Path.h"
+#include "platform/core/PropertyList.h"
+#include "platform/core/RunLoop.h"
+#include "platform/core/UserDefaults.h"
+#include "platform/ui/Application.h"
+#include "platform/ui/Keyboard.h"
+#include "platform/ui/NavigationController.h"
+#include "platform/ui/Screen.h"
+#include "platform/ui/Window.h"
+#include "screens/HistoryViewController.h"
+#include "screens/PassCodeInputViewEx.h"
+#include "screens/PassCodeRequet.h"
+#include "screens/SettingViewControllerEx.h"
+#include "screens/StartupPasscodeInputViewController.h"
+#include "servers/MediaServerMain.h"
+#include "servers/MediaServerViewController.h"
+#include "smb/CIFSStackManager.h"
+#include "viewer/BookViewController.h"
+#include "viewer/BrightnessSetting.h"
+
+#include <atomic>
+#include <cctype>
+
+namespace {
+
+std::atomic<bool> gGoingToBackground{false};
+
+using sys::Path;
+
+bool iequal(const std::string& a, const char* b) {
+    if (a.size() != std::char_traits<char>::length(b)) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
+    return true;
+}
+
+// The saved rotation lock: [orientation 1-4, locked]; anything else is no lock.
+bool readRotationLock(int* orientation) {
+    auto a = sys::PropertyList::readArray(
+        Path::stringByAppendingPathComponent(BookCommon::getSettingsFolder(), ".orientation.lbs"));
+    if (!a || a->size() < 2) return false;
+    const sys::PlistValue& o = (*a)[0];
+    const sys::PlistValue& locked = (*a)[1];
+    if (!o.isInteger() || o.integerValue() < 1 || o.integerValue() > 4) return false;
+    if (!(locked.isBool() || locked.isInteger()) || !locked.boolValue()) return false;
+    *orientation = static_cast<int>(o.integerValue());
+    return true;
+}
+
+// The blank screen shown while the main screen is being built.
+class StartScreen : public ui::ViewController {
+public:
+    void viewDidLoad() override { view()->setBackgroundColor(ColorDefine::background()); }
+};
+
+}  // namespace
+
+NestlarkAppDelegate::NestlarkAppDelegate() = default;
+
+NestlarkAppDelegate::~NestlarkAppDelegate() {
+    auto& center = sys::NotificationCenter::defaultCenter();
+    if (keyboardShowToken_) center.removeObserver(keyboardShowToken_);
+    if (keyboardHideToken_) center.removeObserver(keyboardHideToken_);
+}
+
+std::shared_ptr<NestlarkAppDelegate> NestlarkAppDelegate::create() {
+    auto d = std::make_shared<NestlarkAppDelegate>();
+    AppDelegateServices::install(d);
+    LibraryServices::install(d);
+    return d;
+}
+
+bool NestlarkAppDelegate::isAppGotoBackgroundProcess() { return gGoingToBackground.load(); }
+
+std::shared_ptr<LocalFilelistViewController> NestlarkAppDelegate::rootList() const {
+    if (!navigationController_ || navigationController_->viewControllers().empty()) return nullptr;
+    return std::dynamic_pointer_cast<LocalFilelistViewController>(navigationController_->viewControllers().front());
+}
+
+// ---- Launch ------------------------------------------------------------------------------------
+
+bool NestlarkAppDelegate::applicationDidFinishLaunchingWithOptions() {
+    auto& center = sys::NotificationCenter::defaultCenter();
+    std::weak_ptr<NestlarkAppDelegate> weak = shared_from_this();
+    keyboardShowToken_ = center.addObserver(ui::Keyboard::didShowNotification, [weak](const sys::Notification& n) {
+        auto self = weak.lock();
+        if (!self) return;
+        self->isShowKeyboard_ = true;
+        auto it = n.userInfo.find(ui::Keyboard::frameEndKey);
+        if (it != n.userInfo.end())
+            if (const auto* r = std::any_cast<ui::Rect>(&it->second)) self->keyboardRect_ = *r;
+    });
+    keyboardHideToken_ = center.addObserver(ui::Keyboard::didHideNotification, [weak](const sys::Notification&) {
+        if (auto self = weak.lock()) self->isShowKeyboard_ = false;
+    });
+    ActiveLog::applicationdidFinishLaunching();
+    const std::string temp = BookCommon::getBooksTempRoot();
+    sys::FileManager::createDirectory(temp, true);
+    BookCommon::setBackupFlag(temp, false);
+    sys::FileManager::createDirectory(BookCommon::getSettingsFolder(), true);
+    ActiveLog::writeCheckpoint("createLBWindow");
+    createLBWindow();
+    return true;
+}
+
+ui::Rect NestlarkAppDelegate::getApplicationBaseScreenRect() const {
+    const ui::Rect app = BookCommon::getWindowRect();
+    return {0, 0, app.width(), app.height() + app.y()};
+}
+
+void NestlarkAppDelegate::fixWindowSize() {
+    if (!window_) return;
+    const ui::Rect r = getApplicationBaseScreenRect();
+    if (r.width() > 0 && r.height() > 0) window_->setFrame(r);
+}
+
+void NestlarkAppDelegate::createLBWindow() {
+    window_ = std::make_shared<ui::Window>();
+    window_->setRootViewController(std::make_shared<StartScreen>());
+    window_->makeKeyAndVisible();
+    // The start screen hands over on the next turn of the loop, once it is drawn.
+    std::weak_ptr<NestlarkAppDelegate> weak = shared_from_this();
+    sys::RunLoop::main().post([weak] {
+        if (auto self = weak.lock()) self->startLBWindow();
+    });
+}
+
+void NestlarkAppDelegate::loadSettings() {
+    if (!settings_) {
+        settings_ = Settings::settings();
+        settings_->readFromFile();
+        if (settings_->isDoNotStorePasswords()) BookCommon::deleteAllHttpUrlKeyChain();
+    } else {
+        settings_->updateSettingsFromDefaultKey();
+    }
+}
+
+bool NestlarkAppDelegate::isStartupLocked() const {
+    return settings_ && settings_->startupLock() != 0 && StartupPasscodeInputViewController::isPassphraseStored();
+}
+
+void NestlarkAppDelegate::startLBWindow() {
+    if (urlTargetDownload_) {
+        isWaitUrlOpenAlertView_ = true;
+        return;
+    }
+    if (startDone_ || !window_) return;
+    startDone_ = true;
+    BookCommon::setShortcutMenu(0, std::nullopt);
+    auto stack = CIFSStackManager::sharedManager(0);
+    stack->setDataSource(std::weak_ptr<CIFSStackManagerDataSource>(shared_from_this()));
+    stack->setDelegate(std::weak_ptr<CIFSStackManagerDelegate>(shared_from_this()));
+    window_->setRootViewController(nullptr);
+    int orientation = 1;
+    if (BookCommon::isIpadRotationLockEnable() && readRotationLock(&orientation)) {
+        BookCommon::onLoadSoftwareRotationLockSetting(true, orientation);
+        window_->setOrientation(static_cast<ui::InterfaceOrientation>(orientation));
+    }
+    fixWindowSize();
+    ActiveLog::writeCheckpoint("checkLeafbrightVersion");
+    // A library that never ran gets the sample book before the version is recorded.
+    SampleBook::installIfFirstRun();
+    BookCommon::checkLeafbrightVersion();
+    loadSettings();
+    const bool locked = isStartupLocked();
+    LastStatusRestore::setRestoreMode(1);
+    auto root = std::make_shared<LocalFilelistViewController>(ui::TableViewStyle::Plain);
+    root->setDontRestoreLastStatus(locked);
+    root->setIsRootViewController(true);
+    navigationController_ = std::make_shared<ui::NavigationController>(root);
+    navigationController_->view()->setHidden(true);
+    dimmingView_ = BrightnessSetting::getBrightnessSetting()->createBrightnessSettingView();
+    window_->setRootViewController(navigationController_);
+    fixWindowSize();
+    if (locked) {
+        coverView_ = std::make_shared<ui::View>(window_->bounds());
+        coverView_->setBackgroundColor(ColorDefine::background());
+        window_->addSubview(coverView_);
+    }
+    navigationController_->view()->setHidden(false);
+    dimmingView_->setFrame(navigationController_->view()->bounds());
+    navigationController_->view()->addSubview(dimmingView_);
+    ActiveLog::writeCheckpoint("makeKeyAndVisible");
+    window_->setBackgroundColor(ui::Color::gray());
+    resetAllConfig(root.get());
+    if (BookCommon::isDeviceHomeCanRotateLandscape()) {
+        const ui::Rect r = getApplicationBaseScreenRect();
+        BookCommon::viewWillTransitionToSize({r.width(), r.height()});
+    }
+    ActiveLog::writeCheckpoint("DropboxAPIAlloc");
+    if (locked) {
+        auto lock = std::make_shared<StartupPasscodeInputViewController>();
+        lock->setModalPresentationStyle(ui::ModalPresentationStyle::FullScreen);
+        lock->setDelegate(std::weak_ptr<StartupPasscodeInputViewControllerDelegate>(shared_from_this()));
+        nowPresentMasterLockView_ = true;
+        std::weak_ptr<NestlarkAppDelegate> weak = shared_from_this();
+        navigationController_->present(lock, false, [weak] {
+            auto self = weak.lock();
+            if (!self || !self->coverView_) return;
+            self->coverView_->removeFromSuperview();
+            self->coverView_.reset();
+        });
+    }
+}
+
+bool NestlarkAppDelegate::resetAllConfig(ui::ViewController* presenter) {
+    auto& defaults = sys::UserDefaults::standard();
+    const std::string marker = Path::stringByAppendingPathComponent(BookCommon::getBooksDocumentsFolder(), kResetMarker);
+    const bool requested = defaults.boolForKey(kResetDefault) || sys::FileManager::fileExists(marker);
+    if (!requested) return false;
+    defaults.setBool(false, kResetDefault);
+    defaults.synchronize();
+    LastStatusRestore::removeAllLastStatus();
+    sys::FileManager::removeItem(marker);
+    const std::string folder = BookCommon::getSettingsFolder();
+    for (const char* name : {".settings.lbs", ".globalsettings.lbs", ".filelist.lbs", ".orientation.lbs",
+                             ".tapconfig.dat", ".zoomsettings.lbs", ".webhostlist.lbs"})
+        sys::FileManager::removeItem(Path::stringByAppendingPathComponent(folder, name));
+    if (settings_) settings_->readFromFile();
+    auto alert = std::make_shared<QNAlertView>(
+        "", BookCommon::localizedStringWithOnOff("All configuration data has been reset to default values."),
+        std::weak_ptr<QNAlertViewDelegate>(shared_from_this()), std::nullopt,
+        std::vector<std::string>{BookCommon::localizedStringWithOnOff("OK")});
+    alert->show(presenter);
+    return true;
+}
+
+void NestlarkAppDelegate::onPasscodeInputFinish() {
+    nowPresentMasterLockView_ = false;
+    if (auto root = rootList()) root->restoreLastStatus(false);
+}
+
+unsigned NestlarkAppDelegate::supportedInterfaceOrientationsForWindow() const {
+    return static_cast<unsigned>(BookCommon::supportedInterfaceOrientationsForLB());
+}
+
+// ---- Life cycle ---------------------------------------------------------------------------------
+
+void NestlarkAppDelegate::applicationDidEnterBackground() {
+    gGoingToBackground = true;
+    ui::Application::shared().setApplicationState(ui::Application::State::Inactive);
+    if (navigationController_)
+        if (auto* viewer = dynamic_cast<BookViewController*>(navigationController_->topViewController()))
+            viewer->onEnterBackground();
+    CIFSStackManager::sharedManager(0)->suspendState();
+    NetworkIndicatorWithKey::releaseNetworkIndicatorWithKey();
+    ActiveLog::applicationDidEnterBackground();
+    ui::Application::shared().setApplicationState(ui::Application::State::Background);
+}
+
+void NestlarkAppDelegate::applicationWillEnterForeground() {
+    gGoingToBackground = false;
+    ActiveLog::applicationWillEnterForeground();
+    if (settings_) settings_->updateSettingsFromDefaultKey();
+    ThumbsCreate::releaseThumbsCreate();
+    ui::Application::shared().setApplicationState(ui::Application::State::Inactive);
+    CIFSStackManager::sharedManager(0)->restoreState();
+    if (navigationController_)
+        if (auto* viewer = dynamic_cast<BookViewController*>(navigationController_->topViewController()))
+            viewer->onEnterForeground();
+    ui::Application::shared().setApplicationState(ui::Application::State::Active);
+}
+
+void NestlarkAppDelegate::applicationWillTerminate() {
+    MediaServerMain::releaseMediaServer();
+    NetworkIndicatorWithKey::releaseNetworkIndicatorWithKey();
+    ActiveLog::applicationWillTerminate();
+    ThumbsCreate::releaseThumbsCreate();
+    auto& center = sys::NotificationCenter::defaultCenter();
+    if (keyboardShowToken_) center.removeObserver(keyboardShowToken_);
+    if (keyboardHideToken_) center.removeObserver(keyboardHideToken_);
+    keyboardShowToken_ = keyboardHideToken_ = 0;
+}
+
+void NestlarkAppDelegate::releaseScreens() {
+    if (window_) window_->setRootViewController(nullptr);
+    navigationController_.reset();
+    dimmingView_.reset();
+    coverView_.reset();
+    window_.reset();
+}
+
+// ---- Files handed over ------------------------------------------------------------------------
+
+std::optional<std::string> NestlarkAppDelegate::importFile(const std::string& source) {
+    bool isDirectory = false;
+    if (!sys::FileManager::fileExists(source, &isDirectory) || isDirectory) return std::nullopt;
+    loadSettings();
+    const std::string folder = settings_ && settings_->filelistRootMode() != 0 ? BookCommon::getBooksTempRoot()
+                                                                               : BookCommon::getBooksRootFolder();
+    std::string name = Path::lastPathComponent(source);
+    if (name.empty() || name == "." || name == "..") return std::nullopt;
+    std::string target = Path::stringByAppendingPathComponent(folder, name);
+    if (sys::FileManager::fileExists(target)) {
+        const std::string base = Path::stringByDeletingPathExtension(target);
+        const std::string ext = Path::pathExtension(target);
+        for (int n = 2; n <= 999; ++n) {
+            std::string candidate = base + "(" + std::to_string(n) + ")" + (ext.empty() ? "" : "." + ext);
+            target = candidate;
+            if (!sys::FileManager::fileExists(candidate)) break;
+        }
+    }
+    // A file handed over inside our own folders (the hand-over inbox) moves
+    // into the library; anything else is the user's and is only copied.
+    const bool ours = BookCommon::isPathInFolder(source, sys::AppPaths::home());
+    bool ok = ours && sys::FileManager::moveItem(source, target);
+    if (!ok) ok = sys::FileManager::copyItem(source, target);
+    const std::string parent = Path::stringByDeletingLastPathComponent(source);
+    if (ours && Path::lastPathComponent(parent) == "Inbox") sys::FileManager::removeItem(parent);
+    if (!ok) return std::nullopt;
+    return target;
+}
+
+bool NestlarkAppDelegate::openURL(const std::string& url) {
+    auto schemeEnd = url.find("://");
+    const std::string scheme = schemeEnd == std::string::npos ? "" : url.substr(0, schemeEnd);
+    if (iequal(scheme, "leafbright")) return true;
+    if (!iequal(scheme, "file")) return false;
+    ActiveLog::writeCheckpoint("FileHandling start");
+    std::string rest = url.substr(schemeEnd + 3);
+    // "file://host/path": only the local host is ours.
+    const size_t slash = rest.find('/');
+    if (slash == std::string::npos) return false;
+    const std::string host = rest.substr(0, slash);
+    if (!host.empty() && host != "localhost") return false;
+    auto path = BookCommon::PercentDecodingWithString(rest.substr(slash));
+    if (!path) return false;
+    fileTargetCopy_ = *path;
+    auto target = importFile(*path);
+    fileTargetCopy_.reset();
+    auto root = rootList();
+    if (navigationController_ && navigationController_->viewControllers().size() == 1 && root) root->needUpdateFilelist();
+    bool reading = false;
+    if (navigationController_)
+        for (const auto& vc : navigationController_->viewControllers())
+            if (dynamic_cast<BookViewController*>(vc.get())) reading = true;
+    if (!reading) {
+        std::string relative = BookCommon::fromRootToFromBooks(target.value_or(""));
+        if (!relative.empty() && relative[0] == '/') relative.erase(0, 1);
+        sys::PropertyList::writeFile(sys::PlistArray{sys::PlistValue(relative)}, BookCommon::getLastBookSettingFilePath());
+        if (root) {
+            FilelistItem here;
+            here.setPathFromBooks(root->pathFromBooks());
+            LastStatusRestore::updateLastStatusLocal(here);
+        }
+        LastStatusRestore::setRestoreMode(1);
+        if (navigationController_ && root) {
+            if (navigationController_->viewControllers().size() == 1) root->restoreLastStatus(true);
+            else navigationController_->popToRootViewController(false);
+        }
+    }
+    ActiveLog::writeCheckpoint("FileHandling end");
+    return true;
+}
+
+// ---- Screens of other layers --------------------------------------------------------------------
+
+std::shared_ptr<ui::ViewController> NestlarkAppDelegate::makeHistoryViewController(
+    std::weak_ptr<LocalFilelistViewController> calledViewController) {
+    auto history = std::make_shared<HistoryViewController>(ui::TableViewStyle::Grouped);
+    history->setCalledViewController(std::move(calledViewController));
+    return std::make_shared<ui::NavigationController>(history);
+}
+
+std::shared_ptr<ui::ViewController> NestlarkAppDelegate::makeMediaServerViewController(std::shared_ptr<Settings> s) {
+    auto screen = std::make_shared<MediaServerViewController>();
+    screen->setSettings(std::move(s));
+    cifsStackDelegate_ = screen;
+    return screen;
+}
+
+std::shared_ptr<ui::ViewController> NestlarkAppDelegate::makeSettingViewController(std::shared_ptr<Settings> s,
+                                                                                  int settingViewType) {
+    auto screen = std::make_shared<SettingViewControllerEx>(ui::TableViewStyle::Grouped);
+    screen->setSettings_(std::move(s));
+    screen->setSettingViewType(settingViewType);
+    return screen;
+}
+
+void NestlarkAppDelegate::requestPasscode(const PassCodeTarget& target, std::weak_ptr<PassCodeRequetDelegate> delegate) {
+    auto request = std::make_shared<PassCodeRequet>();
+    request->setPassCodeHash(target.passCodeHash);
+    request->setPath(target.path);
+    request->setPathFromBooks(target.pathFromBooks);
+    request->setActionID(target.actionID);
+    request->setDelegate(std::move(delegate));
+    request->requestPasscode();
+}
+
+std::shared_ptr<ui::ViewController> NestlarkAppDelegate::makePassCodeInputView(
+    const PassCodeTarget& target, std::weak_ptr<PassCodeInputViewExDelegate> delegate) {
+    auto screen = std::make_shared<PassCodeInputViewEx>();
+    screen->setPassCodeHash_(target.passCodeHash);
+    screen->setPath_(target.path);
+    screen->setPathFromBooks_(target.pathFromBooks);
+    screen->setActionID_(target.actionID);
+    screen->setDelegate(std::move(delegate));
+    return screen;
+}
+
+// ---- SMB server -------------------------------------------------------------------------------------
+
+bool NestlarkAppDelegate::isAccessibleFileWithPath(const std::string& path) {
+    const std::string name = Path::lastPathComponent(path);
+    if (name == ".thumbs.dat" || name == "directory.plist") return false;
+    const std::string ext = Path::pathExtension(name);
+    if (iequal(ext, "shortcut") || iequal(ext, "lbs")) return false;
+    return !BookCommon::isFolderNameChangedForLock(name);
+}
+
+bool NestlarkAppDelegate::isAccessibleDirectoryWithPath(const std::string& path) { return isAccessibleFileWithPath(path); }
+
+void NestlarkAppDelegate::didChangeServerStatus(int status) {
+    if (auto d = cifsStackDelegate_.lock()) d->didChangeServerStatus(status);
+}

@@ -1,0 +1,128 @@
+#pragma once
+
+#include "foundation/AppDelegateServices.h"
+#include "foundation/ui/QNAlertViewDelegate.h"
+#include "library/LibraryServices.h"
+#include "platform/ui/Geometry.h"
+#include "screens/StartupPasscodeInputViewControllerDelegate.h"
+#include "smb/CIFSStackManagerDataSource.h"
+#include "smb/CIFSStackManagerDelegate.h"
+
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace ui {
+class NavigationController;
+class View;
+class ViewController;
+class Window;
+}  // namespace ui
+class BookTransfer;
+class LocalFilelistViewController;
+class Settings;
+
+// The application object: it makes the window, builds the main screen (the
+// library list in the root navigation under the dimming overlay), applies a
+// pending configuration reset, shows the start-up lock, and follows the
+// application's life: background and foreground, termination, and files
+// handed to it. It answers the lower layers' questions about the
+// application (settings, transfers, the screens they open).
+class NestlarkAppDelegate : public AppDelegateServices,
+                            public LibraryServices,
+                            public CIFSStackManagerDataSource,
+                            public CIFSStackManagerDelegate,
+                            public QNAlertViewDelegate,
+                            public StartupPasscodeInputViewControllerDelegate,
+                            public std::enable_shared_from_this<NestlarkAppDelegate> {
+public:
+    static constexpr const char* kResetMarker = "resetconfig.lbsettings";
+    static constexpr const char* kResetDefault = "do_clear_settings";
+
+    NestlarkAppDelegate();
+    ~NestlarkAppDelegate() override;
+
+    // Makes the delegate and installs it as the lower layers' services.
+    static std::shared_ptr<NestlarkAppDelegate> create();
+
+    // ---- Launch ------------------------------------------------------------------------
+    bool applicationDidFinishLaunchingWithOptions();
+    void createLBWindow();
+    ui::Rect getApplicationBaseScreenRect() const;
+    void fixWindowSize();
+    void startLBWindow();
+    bool resetAllConfig(ui::ViewController* presenter);
+    void onPasscodeInputFinish() override;
+    unsigned supportedInterfaceOrientationsForWindow() const;
+
+    // ---- Life cycle ----------------------------------------------------------------------
+    void applicationDidEnterBackground();
+    void applicationWillEnterForeground();
+    void applicationWillTerminate();
+    // A URL handed over by the system: "leafbright" is taken as it is, a
+    // "file" URL is imported into the library and opened.
+    bool openURL(const std::string& url);
+    // Lets go of the screens and the window (the end of the process).
+    void releaseScreens();
+    // Where an imported file lands (copied when it lies outside the
+    // application's folders, moved when it was handed to us inside them).
+    std::optional<std::string> importFile(const std::string& path);
+
+    // ---- Properties -------------------------------------------------------------------------
+    const std::shared_ptr<ui::Window>& window() const { return window_; }
+    const std::shared_ptr<ui::NavigationController>& navigationController() const { return navigationController_; }
+    std::shared_ptr<LocalFilelistViewController> rootList() const;
+    std::shared_ptr<BookTransfer> bookTransfer() const { return bookTransfer_; }
+    // The screen that follows the SMB server's state while it is shown (not owned).
+    std::shared_ptr<CIFSStackManagerDelegate> cifsStackDelegate() const { return cifsStackDelegate_.lock(); }
+    void setCifsStackDelegate(std::weak_ptr<CIFSStackManagerDelegate> d) { cifsStackDelegate_ = std::move(d); }
+    bool isShowKeyboard() const { return isShowKeyboard_; }
+    ui::Rect keyboardRect() const { return keyboardRect_; }
+    bool isPresentingMasterLock() const { return nowPresentMasterLockView_; }
+    bool isStartLBWindowDone() const { return startDone_; }
+
+    // ---- AppDelegateServices -----------------------------------------------------------------
+    std::shared_ptr<Settings> settings() override { return settings_; }
+    // True while the application is on its way to the background.
+    bool isAppGotoBackgroundProcess() override;
+
+    // ---- LibraryServices ---------------------------------------------------------------------
+    void setBookTransfer(std::shared_ptr<BookTransfer> transfer) override { bookTransfer_ = std::move(transfer); }
+    std::optional<std::string> startupOpenUrl() override { return startupOpenUrl_; }
+    void setStartupOpenUrl(const std::optional<std::string>& url) override { startupOpenUrl_ = url; }
+    std::shared_ptr<ui::ViewController> makeHistoryViewController(
+        std::weak_ptr<LocalFilelistViewController> calledViewController) override;
+    std::shared_ptr<ui::ViewController> makeMediaServerViewController(std::shared_ptr<Settings> settings) override;
+    std::shared_ptr<ui::ViewController> makeSettingViewController(std::shared_ptr<Settings> settings,
+                                                                  int settingViewType) override;
+    void requestPasscode(const PassCodeTarget& target, std::weak_ptr<PassCodeRequetDelegate> delegate) override;
+    std::shared_ptr<ui::ViewController> makePassCodeInputView(const PassCodeTarget& target,
+                                                              std::weak_ptr<PassCodeInputViewExDelegate> delegate) override;
+
+    // ---- SMB server ------------------------------------------------------------------------
+    bool isAccessibleFileWithPath(const std::string& path) override;
+    bool isAccessibleDirectoryWithPath(const std::string& path) override;
+    void didChangeServerStatus(int status) override;
+
+private:
+    bool isStartupLocked() const;
+    void loadSettings();
+
+    std::shared_ptr<ui::Window> window_;
+    std::shared_ptr<ui::NavigationController> navigationController_;
+    std::shared_ptr<ui::View> dimmingView_;
+    std::shared_ptr<ui::View> coverView_;
+    std::shared_ptr<Settings> settings_;
+    std::shared_ptr<BookTransfer> bookTransfer_;
+    std::optional<std::string> startupOpenUrl_;
+    std::weak_ptr<CIFSStackManagerDelegate> cifsStackDelegate_;
+    std::optional<std::string> urlTargetDownload_;
+    std::optional<std::string> fileTargetCopy_;
+    bool nowPresentMasterLockView_ = false;
+    bool isWaitUrlOpenAlertView_ = false;
+    bool isShowKeyboard_ = false;
+    ui::Rect keyboardRect_;
+    bool startDone_ = false;
+    uint64_t keyboardShowToken_ = 0;
+    uint64_t keyboardHideToken_ = 0;
+};

@@ -1,0 +1,242 @@
+#include "platform/shell/DesktopShell.h"
+
+#include "platform/core/Clock.h"
+#include "platform/core/RunLoop.h"
+#include "platform/graphics/Canvas.h"
+#include "platform/ui/KeyCommand.h"
+#include "platform/ui/ScrollView.h"
+
+#include <SDL.h>
+#include <cairo.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+namespace shell {
+
+namespace {
+
+bool sdlVideoReady() {
+    static int state = -1;
+    if (state < 0) state = SDL_InitSubSystem(SDL_INIT_VIDEO) == 0 ? 1 : 0;
+    return state == 1;
+}
+
+unsigned modifiersOf(Uint16 mod) {
+    unsigned m = 0;
+    if (mod & KMOD_SHIFT) m |= ui::KeyModifierShift;
+    if (mod & KMOD_CTRL) m |= ui::KeyModifierControl;
+    if (mod & KMOD_ALT) m |= ui::KeyModifierAlternate;
+    if (mod & KMOD_GUI) m |= ui::KeyModifierCommand;
+    if (mod & KMOD_CAPS) m |= ui::KeyModifierAlphaShift;
+    return m;
+}
+
+// Keys that type no character, as the window's key inputs.
+const char* specialKey(SDL_Keycode k) {
+    switch (k) {
+    case SDLK_LEFT: return ui::KeyInput::leftArrow;
+    case SDLK_RIGHT: return ui::KeyInput::rightArrow;
+    case SDLK_UP: return ui::KeyInput::upArrow;
+    case SDLK_DOWN: return ui::KeyInput::downArrow;
+    case SDLK_ESCAPE: return ui::KeyInput::escape;
+    case SDLK_RETURN:
+    case SDLK_KP_ENTER: return ui::KeyInput::returnKey;
+    case SDLK_BACKSPACE: return ui::KeyInput::backspace;
+    case SDLK_TAB: return ui::KeyInput::tab;
+    case SDLK_HOME: return ui::KeyInput::home;
+    case SDLK_END: return ui::KeyInput::end;
+    case SDLK_DELETE: return ui::KeyInput::deleteForward;
+    default: return nullptr;
+    }
+}
+
+}  // namespace
+
+DesktopShell::DesktopShell(ui::Window& window) : window_(window) {}
+
+DesktopShell::~DesktopShell() {
+    *alive_ = false;
+    window_.setRenderRequestHandler({});
+    if (texture_) SDL_DestroyTexture(texture_);
+    if (renderer_) SDL_DestroyRenderer(renderer_);
+    if (sdlWindow_) SDL_DestroyWindow(sdlWindow_);
+}
+
+bool DesktopShell::displayAvailable() {
+    const char* x = std::getenv("DISPLAY");
+    const char* wl = std::getenv("WAYLAND_DISPLAY");
+    if ((!x || !*x) && (!wl || !*wl)) return false;
+    return sdlVideoReady();
+}
+
+bool DesktopShell::open(const std::string& title, std::string* error) {
+    if (!sdlVideoReady()) {
+        if (error) *error = SDL_GetError();
+        return false;
+    }
+    SDL_SetHint(SDL_HINT_RENDER_SCALE_QUALITY, "1");
+    const ui::Rect b = window_.bounds();
+    sdlWindow_ = SDL_CreateWindow(title.c_str(), SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
+                                  int(std::lround(b.width())), int(std::lround(b.height())), SDL_WINDOW_SHOWN);
+    if (!sdlWindow_) {
+        if (error) *error = SDL_GetError();
+        return false;
+    }
+    renderer_ = SDL_CreateRenderer(sdlWindow_, -1, SDL_RENDERER_ACCELERATED | SDL_RENDERER_PRESENTVSYNC);
+    if (!renderer_) renderer_ = SDL_CreateRenderer(sdlWindow_, -1, SDL_RENDERER_SOFTWARE);
+    if (!renderer_) {
+        if (error) *error = SDL_GetError();
+        return false;
+    }
+    std::weak_ptr<bool> alive = alive_;
+    window_.setRenderRequestHandler([this, alive] {
+        if (alive.lock()) needsFrame_ = true;
+    });
+    SDL_StartTextInput();
+    needsFrame_ = true;
+    return true;
+}
+
+void DesktopShell::syncSize() {
+    const ui::Rect b = window_.bounds();
+    int w = int(std::lround(b.width())), h = int(std::lround(b.height()));
+    int cw = 0, ch = 0;
+    SDL_GetWindowSize(sdlWindow_, &cw, &ch);
+    if (cw != w || ch != h) SDL_SetWindowSize(sdlWindow_, w, h);
+}
+
+void DesktopShell::present(bool force) {
+    if (!renderer_) return;
+    const double now = sys::Clock::now();
+    if (!force && (!needsFrame_ || now - lastFrame_ < 1.0 / 60.0)) return;
+    needsFrame_ = false;
+    lastFrame_ = now;
+    syncSize();
+    gfx::Canvas& fb = window_.render();
+    cairo_surface_t* surface = fb.surface();
+    cairo_surface_flush(surface);
+    const int pw = fb.pixelWidth(), ph = fb.pixelHeight();
+    if (!texture_ || pw != textureWidth_ || ph != textureHeight_) {
+        if (texture_) SDL_DestroyTexture(texture_);
+        texture_ = SDL_CreateTexture(renderer_, SDL_PIXELFORMAT_ARGB8888, SDL_TEXTUREACCESS_STREAMING, pw, ph);
+        textureWidth_ = pw;
+        textureHeight_ = ph;
+    }
+    if (!texture_) return;
+    SDL_UpdateTexture(texture_, nullptr, cairo_image_surface_get_data(surface), cairo_image_surface_get_stride(surface));
+    SDL_RenderClear(renderer_);
+    SDL_RenderCopy(renderer_, texture_, nullptr, nullptr);
+    SDL_RenderPresent(renderer_);
+}
+
+bool DesktopShell::screenshot(const std::string& pngPath) {
+    if (!renderer_) return false;
+    needsFrame_ = true;
+    present(true);
+    // Read back what the renderer holds: draw the frame again and read it
+    // before presenting, since a presented back buffer is undefined.
+    int w = 0, h = 0;
+    if (SDL_GetRendererOutputSize(renderer_, &w, &h) != 0 || w <= 0 || h <= 0) return false;
+    SDL_RenderClear(renderer_);
+    SDL_RenderCopy(renderer_, texture_, nullptr, nullptr);
+    gfx::Canvas shot(w, h, 1.0);
+    cairo_surface_t* s = shot.surface();
+    cairo_surface_flush(s);
+    int rc = SDL_RenderReadPixels(renderer_, nullptr, SDL_PIXELFORMAT_ARGB8888, cairo_image_surface_get_data(s),
+                                  cairo_image_surface_get_stride(s));
+    cairo_surface_mark_dirty(s);
+    SDL_RenderPresent(renderer_);
+    if (rc != 0) return false;
+    return shot.writePNG(pngPath);
+}
+
+void DesktopShell::handle(const SDL_Event& e) {
+    switch (e.type) {
+    case SDL_QUIT: closeRequested_ = true; break;
+    case SDL_WINDOWEVENT:
+        if (e.window.event == SDL_WINDOWEVENT_CLOSE) closeRequested_ = true;
+        if (e.window.event == SDL_WINDOWEVENT_EXPOSED || e.window.event == SDL_WINDOWEVENT_SHOWN) needsFrame_ = true;
+        break;
+    case SDL_MOUSEBUTTONDOWN:
+        if (e.button.button != SDL_BUTTON_LEFT) break;
+        mouseDown_ = true;
+        window_.sendTouch(0, ui::TouchPhase::Began, {double(e.button.x), double(e.button.y)});
+        break;
+    case SDL_MOUSEMOTION:
+        if (mouseDown_) window_.sendTouch(0, ui::TouchPhase::Moved, {double(e.motion.x), double(e.motion.y)});
+        break;
+    case SDL_MOUSEBUTTONUP:
+        if (e.button.button != SDL_BUTTON_LEFT || !mouseDown_) break;
+        mouseDown_ = false;
+        window_.sendTouch(0, ui::TouchPhase::Ended, {double(e.button.x), double(e.button.y)});
+        break;
+    case SDL_MOUSEWHEEL: {
+        int mx = 0, my = 0;
+        SDL_GetMouseState(&mx, &my);
+        double dx = e.wheel.preciseX, dy = e.wheel.preciseY;
+        if (e.wheel.direction == SDL_MOUSEWHEEL_FLIPPED) dx = -dx, dy = -dy;
+        const bool pinch = (SDL_GetModState() & KMOD_CTRL) != 0;
+        // A notch scrolls 40 points; with ctrl each notch zooms one step.
+        ui::ScrollView::dispatchWheel(window_, {double(mx), double(my)}, pinch ? 0 : -dx * 40, pinch ? dy : -dy * 40,
+                                      pinch ? unsigned(ui::KeyModifierControl) : 0u);
+        break;
+    }
+    case SDL_KEYDOWN: {
+        const SDL_Keycode k = e.key.keysym.sym;
+        const unsigned mods = modifiersOf(e.key.keysym.mod);
+        if (k == SDLK_PAGEUP || k == SDLK_PAGEDOWN) {
+            if (volume_) volume_(k == SDLK_PAGEUP);
+            break;
+        }
+        if (const char* special = specialKey(k)) {
+            window_.sendKey({special, mods});
+            break;
+        }
+        // Printable keys arrive as text input, unless a command modifier
+        // keeps them from typing.
+        if ((mods & (ui::KeyModifierControl | ui::KeyModifierCommand | ui::KeyModifierAlternate)) && k > 0 && k < 128 &&
+            std::isprint(int(k)))
+            window_.sendKey({std::string(1, char(k)), mods});
+        break;
+    }
+    case SDL_TEXTINPUT: {
+        // One key press per character (UTF-8 aware).
+        const char* t = e.text.text;
+        const unsigned mods = modifiersOf(SDL_GetModState()) & ui::KeyModifierShift;
+        for (size_t i = 0; t[i];) {
+            size_t len = 1;
+            unsigned char c = static_cast<unsigned char>(t[i]);
+            if (c >= 0xF0) len = 4;
+            else if (c >= 0xE0) len = 3;
+            else if (c >= 0xC0) len = 2;
+            window_.sendKey({std::string(t + i, std::min(len, std::strlen(t + i))), mods});
+            i += len;
+        }
+        break;
+    }
+    default: break;
+    }
+}
+
+void DesktopShell::pumpOnce(double maxWait) {
+    auto& loop = sys::RunLoop::main();
+    const int ms = loop.pendingPosts() > 0 ? 0 : std::max(0, int(maxWait * 1000));
+    SDL_Event e;
+    if (SDL_WaitEventTimeout(&e, ms)) {
+        handle(e);
+        while (SDL_PollEvent(&e)) handle(e);
+    }
+    while (loop.runOnce()) {
+    }
+    present(false);
+}
+
+void DesktopShell::run(const std::atomic<bool>& stop) {
+    while (!stop.load() && !closeRequested_) pumpOnce(0.01);
+}
+
+}  // namespace shell

@@ -1,0 +1,263 @@
+#include "platform/shell/ScriptPlayer.h"
+
+#include "platform/core/OutputVolume.h"
+#include "platform/core/Path.h"
+#include "platform/ui/KeyCommand.h"
+#include "platform/ui/Responder.h"
+#include "platform/ui/ScrollView.h"
+#include "platform/ui/SegmentedControl.h"
+#include "platform/ui/ViewController.h"
+
+#include <cctype>
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <map>
+#include <sstream>
+
+namespace shell {
+
+namespace {
+
+std::string trim(const std::string& s) {
+    size_t b = s.find_first_not_of(" \t\r");
+    if (b == std::string::npos) return "";
+    size_t e = s.find_last_not_of(" \t\r");
+    return s.substr(b, e - b + 1);
+}
+
+bool parseNumber(const std::string& s, double* out) {
+    if (s.empty()) return false;
+    errno = 0;
+    char* end = nullptr;
+    double v = std::strtod(s.c_str(), &end);
+    if (errno != 0 || end != s.c_str() + s.size() || !std::isfinite(v)) return false;
+    *out = v;
+    return true;
+}
+
+bool parseIndex(const std::string& s, int* out) {
+    if (s.empty() || s.size() > 6) return false;
+    for (char c : s)
+        if (!std::isdigit(static_cast<unsigned char>(c))) return false;
+    *out = std::atoi(s.c_str());
+    return true;
+}
+
+// A key name of a script as the window's key input.
+std::optional<std::string> keyInput(const std::string& name) {
+    static const std::map<std::string, std::string> named{
+        {"left", ui::KeyInput::leftArrow}, {"right", ui::KeyInput::rightArrow},
+        {"up", ui::KeyInput::upArrow},     {"down", ui::KeyInput::downArrow},
+        {"space", " "},                    {"return", ui::KeyInput::returnKey},
+        {"escape", ui::KeyInput::escape},  {"backspace", ui::KeyInput::backspace},
+    };
+    auto it = named.find(name);
+    if (it != named.end()) return it->second;
+    if (name.size() == 1 && (std::islower(static_cast<unsigned char>(name[0])) ||
+                             std::isdigit(static_cast<unsigned char>(name[0]))))
+        return name;
+    return std::nullopt;
+}
+
+std::string fail(const ScriptStep& step, const std::string& why) {
+    return "line " + std::to_string(step.line) + " (" + step.verb + "): " + why;
+}
+
+}  // namespace
+
+ScriptPlayer::ScriptPlayer(ui::Window& window, ScriptHost* host, std::string shotsDirectory, Clock clock)
+    : window_(window), host_(host), shotsDirectory_(std::move(shotsDirectory)), clock_(std::move(clock)),
+      driver_(window) {}
+
+std::optional<std::vector<ScriptStep>> ScriptPlayer::parse(const std::string& text, std::string* error) {
+    std::vector<ScriptStep> steps;
+    std::istringstream in(text);
+    std::string raw;
+    int lineNo = 0;
+    while (std::getline(in, raw)) {
+        ++lineNo;
+        std::string line = trim(raw);
+        if (line.empty() || line[0] == '#') continue;
+        ScriptStep step;
+        step.line = lineNo;
+        size_t space = line.find_first_of(" \t");
+        step.verb = line.substr(0, space);
+        step.rest = space == std::string::npos ? "" : trim(line.substr(space));
+        const std::string& rest = step.rest;
+        if (!rest.empty() && rest[0] == '"') {
+            size_t close = rest.rfind('"');
+            if (close == 0) {
+                if (error) *error = "line " + std::to_string(lineNo) + ": a quoted text is not closed";
+                return std::nullopt;
+            }
+            if (!trim(rest.substr(close + 1)).empty()) {
+                if (error) *error = "line " + std::to_string(lineNo) + ": text after the closing quote";
+                return std::nullopt;
+            }
+            step.quoted = true;
+            step.args.push_back(rest.substr(1, close - 1));
+        } else {
+            std::istringstream words(rest);
+            std::string w;
+            while (words >> w) step.args.push_back(w);
+        }
+        static const std::map<std::string, std::pair<int, int>> arity{
+            {"shot", {1, 1}},  {"tap", {1, 2}},   {"key", {1, 1}},       {"volume", {1, 1}},
+            {"type", {1, 99}}, {"alert", {1, 1}}, {"sheet", {1, 1}},     {"back", {0, 0}},
+            {"wait", {1, 1}},  {"rotate", {1, 1}}, {"background", {0, 0}}, {"foreground", {0, 0}},
+            {"open", {1, 1}},
+        };
+        auto it = arity.find(step.verb);
+        if (it == arity.end()) {
+            if (error) *error = "line " + std::to_string(lineNo) + ": unknown step \"" + step.verb + "\"";
+            return std::nullopt;
+        }
+        const int n = static_cast<int>(step.args.size());
+        if (n < it->second.first || n > it->second.second) {
+            if (error) *error = "line " + std::to_string(lineNo) + ": wrong number of arguments for " + step.verb;
+            return std::nullopt;
+        }
+        steps.push_back(std::move(step));
+    }
+    return steps;
+}
+
+bool ScriptPlayer::run(const std::vector<ScriptStep>& steps, std::string* error) {
+    for (const auto& step : steps)
+        if (!runStep(step, error)) return false;
+    return true;
+}
+
+void ScriptPlayer::wait(double seconds) {
+    if (clock_.wait) clock_.wait(seconds);
+    else driver_.advance(seconds);
+}
+
+bool ScriptPlayer::shot(const std::string& name, std::string* error) {
+    // The name becomes one file in the shots folder, nothing else.
+    if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos ||
+        name.find('\0') != std::string::npos || name.size() > 200) {
+        if (error) *error = "the picture needs a plain file name";
+        return false;
+    }
+    const std::string path = sys::Path::stringByAppendingPathComponent(shotsDirectory_, name + ".png");
+    driver_.settle();
+    const bool ok = clock_.shot ? clock_.shot(path) : window_.snapshot(path);
+    if (!ok) {
+        if (error) *error = "cannot write " + path;
+        return false;
+    }
+    shots_.push_back(path);
+    return true;
+}
+
+bool ScriptPlayer::tapText(ui::test::Driver& driver, const std::string& text) {
+    ui::View* view = driver.findByText(text);
+    if (!view) return false;
+    // A view scrolled away is brought into sight first, as a user would.
+    for (ui::View* v = view->superview(); v; v = v->superview()) {
+        if (auto* sv = dynamic_cast<ui::ScrollView*>(v)) {
+            sv->scrollRectToVisible(view->convertRectTo(view->bounds(), sv), false);
+        }
+    }
+    driver.settle();
+    if (auto* seg = dynamic_cast<ui::SegmentedControl*>(view)) {
+        for (int i = 0; i < seg->numberOfSegments(); ++i) {
+            if (seg->titleForSegment(i) != text) continue;
+            ui::Rect r = seg->segmentRect(i);
+            driver.tap(seg->convertPointToWindow({r.x() + r.width() / 2, r.y() + r.height() / 2}));
+            return true;
+        }
+    }
+    driver.tap(*view);
+    return true;
+}
+
+bool ScriptPlayer::runStep(const ScriptStep& step, std::string* error) {
+    std::string why;
+    auto failed = [&](const std::string& reason) {
+        if (error) *error = fail(step, reason);
+        return false;
+    };
+    const auto& a = step.args;
+    if (step.verb == "shot") {
+        if (!shot(a[0], &why)) return failed(why);
+        return true;
+    }
+    if (step.verb == "tap") {
+        if (step.quoted) {
+            if (!tapText(driver_, a[0])) return failed("nothing on screen shows \"" + a[0] + "\"");
+            return true;
+        }
+        double x = 0, y = 0;
+        if (a.size() != 2 || !parseNumber(a[0], &x) || !parseNumber(a[1], &y))
+            return failed("needs two numbers or a quoted text");
+        const ui::Rect b = window_.bounds();
+        if (x < 0 || y < 0 || x >= b.width() || y >= b.height()) return failed("the point lies outside the window");
+        driver_.tap({x, y});
+        return true;
+    }
+    if (step.verb == "key") {
+        auto input = keyInput(a[0]);
+        if (!input) return failed("unknown key \"" + a[0] + "\"");
+        driver_.key(*input);
+        return true;
+    }
+    if (step.verb == "volume") {
+        if (a[0] != "up" && a[0] != "down") return failed("volume up or volume down");
+        sys::OutputVolume::shared()->pressVolumeButton(a[0] == "up");
+        driver_.settle();
+        return true;
+    }
+    if (step.verb == "type") {
+        if (!ui::Responder::firstResponder()) return failed("no text is being edited");
+        driver_.type(step.quoted ? a[0] : step.rest);
+        return true;
+    }
+    if (step.verb == "alert" || step.verb == "sheet") {
+        int index = 0;
+        if (!parseIndex(a[0], &index)) return failed("needs a button number");
+        if (!host_) return failed("not available");
+        const bool ok = step.verb == "alert" ? host_->pressAlertButton(index, &why) : host_->pressSheetButton(index, &why);
+        if (!ok) return failed(why);
+        driver_.settle();
+        return true;
+    }
+    if (step.verb == "back") {
+        if (!host_ || !host_->goBack(&why)) return failed(why.empty() ? "nothing to go back from" : why);
+        driver_.settle();
+        return true;
+    }
+    if (step.verb == "wait") {
+        double seconds = 0;
+        if (!parseNumber(a[0], &seconds) || seconds < 0 || seconds > kMaxWait)
+            return failed("needs a number of seconds from 0 to 3600");
+        wait(seconds);
+        return true;
+    }
+    if (step.verb == "rotate") {
+        ui::InterfaceOrientation o;
+        if (a[0] == "portrait") o = ui::InterfaceOrientation::Portrait;
+        else if (a[0] == "landscape") o = ui::InterfaceOrientation::LandscapeLeft;
+        else return failed("rotate portrait or rotate landscape");
+        if (window_.orientation() != o && !window_.rotate(o)) return failed("the screen shown does not turn");
+        driver_.settle();
+        return true;
+    }
+    if (step.verb == "background" || step.verb == "foreground") {
+        if (!host_) return failed("not available");
+        if (step.verb == "background") host_->enterBackground();
+        else host_->enterForeground();
+        driver_.settle();
+        return true;
+    }
+    if (step.verb == "open") {
+        if (!host_ || !host_->openURL(a[0], &why)) return failed(why.empty() ? "cannot open " + a[0] : why);
+        driver_.settle();
+        return true;
+    }
+    return failed("unknown step");
+}
+
+}  // namespace shell

@@ -1,0 +1,76 @@
+#pragma once
+
+#include "platform/shell/ScriptHost.h"
+#include "platform/ui/TestDriver.h"
+#include "platform/ui/Window.h"
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace shell {
+
+// One line of a script: its verb and what follows.
+struct ScriptStep {
+    int line = 0;
+    std::string verb;
+    std::vector<std::string> args;  // words, or one quoted text
+    bool quoted = false;            // the argument was a quoted text
+    std::string rest;               // everything after the verb, as written
+};
+
+// Plays a script against the application's window, one step per line:
+//   shot NAME               the window as NAME.png in the shots folder
+//   tap X Y | tap "TEXT"    a tap at a window point, or on the frontmost view showing TEXT
+//   key NAME                left right up down space return escape backspace a-z 0-9
+//   volume up|down          a volume button
+//   type TEXT               keys for the text being edited
+//   alert N | sheet N       button N of the alert or action sheet shown
+//   back                    one screen back
+//   wait SECONDS            lets time pass
+//   rotate portrait|landscape
+//   background | foreground
+//   open URL
+// Blank lines and lines starting with "#" are skipped. A step that cannot
+// be done stops the run with a message naming its line.
+class ScriptPlayer {
+public:
+    // How time passes: the virtual clock in headless runs, real time with a
+    // window. The shot function writes the picture of the window.
+    struct Clock {
+        std::function<void(double seconds)> wait;
+        std::function<bool(const std::string& pngPath)> shot;
+    };
+
+    ScriptPlayer(ui::Window& window, ScriptHost* host, std::string shotsDirectory, Clock clock = {});
+
+    static std::optional<std::vector<ScriptStep>> parse(const std::string& text, std::string* error);
+
+    // Plays the steps in order; false (and the reason) at the first that fails.
+    bool run(const std::vector<ScriptStep>& steps, std::string* error);
+    bool runStep(const ScriptStep& step, std::string* error);
+    // Paths of the pictures written so far.
+    const std::vector<std::string>& shotsWritten() const { return shots_; }
+
+    // The longest single wait a script may ask for.
+    static constexpr double kMaxWait = 3600;
+
+    // Finds the frontmost visible view showing `text` and taps it (a
+    // segment of a segmented control by its title), scrolling it into view
+    // first when it lies outside its scroll view. False when none shows it.
+    static bool tapText(ui::test::Driver& driver, const std::string& text);
+
+private:
+    void wait(double seconds);
+    bool shot(const std::string& name, std::string* error);
+
+    ui::Window& window_;
+    ScriptHost* host_;
+    std::string shotsDirectory_;
+    Clock clock_;
+    ui::test::Driver driver_;
+    std::vector<std::string> shots_;
+};
+
+}  // namespace shell

@@ -1,0 +1,77 @@
+#include "screens/HistoryViewController.h"
+
+#include "foundation/BookCommon.h"
+#include "foundation/HistoryCollector.h"
+#include "foundation/LastStatusRestore.h"
+#include "library/LocalFilelistViewController.h"
+#include "platform/core/Path.h"
+#include "platform/ui/NavigationController.h"
+#include "platform/ui/NavigationItem.h"
+
+HistoryViewController::HistoryViewController(ui::TableViewStyle style) : ui::TableViewController(style) {}
+
+void HistoryViewController::viewDidLoad() {
+    setTitle(BookCommon::localizedStringWithOnOff("History"));
+    entries_ = HistoryCollector::getHistory().value_or(std::vector<BookHistory>{});
+    std::weak_ptr<ui::ViewController> weak = weak_from_this();
+    navigationItem()->setRightBarButtonItem(
+        ui::BarButtonItem::withSystemItem(ui::BarButtonSystemItem::Done, [weak](ui::BarButtonItem&) {
+            if (auto self = weak.lock()) BookCommon::lbCommonDismissModalViewController(*self, true);
+        }));
+}
+
+int HistoryViewController::tableViewNumberOfRowsInSection(ui::TableView&, int) {
+    return static_cast<int>(entries_.size());
+}
+
+std::optional<std::string> HistoryViewController::tableViewTitleForFooterInSection(ui::TableView&, int) {
+    if (entries_.empty()) return BookCommon::localizedStringWithOnOff("No books have been read yet.");
+    return std::nullopt;
+}
+
+std::shared_ptr<ui::TableViewCell> HistoryViewController::tableViewCellForRowAtIndexPath(ui::TableView& tv,
+                                                                                       const ui::IndexPath& ip) {
+    auto cell = tv.dequeueReusableCell("history");
+    if (!cell) cell = std::make_shared<ui::TableViewCell>(ui::TableViewCellStyle::Subtitle, "history");
+    const BookHistory& h = entries_[size_t(ip.row)];
+    std::string title = h.bookTitle().value_or("");
+    if (title.empty()) title = sys::Path::lastPathComponent(h.isRemote() ? h.bookUrl().value_or("") : h.pathFromBooks().value_or(""));
+    cell->textLabel()->setText(title);
+    std::string where;
+    if (h.isRemote()) {
+        where = h.remoteFolderTitle().value_or(h.folderUrl().value_or(""));
+    } else {
+        std::string folder = sys::Path::stringByDeletingLastPathComponent(h.pathFromBooks().value_or(""));
+        where = folder.empty() ? BookCommon::localizedStringWithOnOff("HOME") : BookCommon::getLockedFolderOriginalName(folder);
+    }
+    if (h.date()) where += "  " + BookCommon::getLocalDateStringToday(*h.date());
+    if (cell->detailTextLabel()) cell->detailTextLabel()->setText(where);
+    cell->setAccessoryType(ui::TableViewCellAccessoryType::DisclosureIndicator);
+    return cell;
+}
+
+void HistoryViewController::tableViewDidSelectRowAtIndexPath(ui::TableView& tv, const ui::IndexPath& ip) {
+    tv.deselectRowAtIndexPath(ip, true);
+    selectEntry(size_t(ip.row));
+}
+
+void HistoryViewController::selectEntry(size_t index) {
+    if (index >= entries_.size()) return;
+    const BookHistory& h = entries_[index];
+    if (h.isRemote()) {
+        LastStatusRestore::setJumpBook(h.bookUrl(), h.folderUrl(), h.remoteFolderTitle());
+    } else {
+        const std::string path = h.pathFromBooks().value_or("");
+        // The folder first (recorded only outside jump mode), then the book in it.
+        LastStatusRestore::setJumpMode(false);
+        LastStatusRestore::setLocalTargetPath(sys::Path::stringByDeletingLastPathComponent(path));
+        LastStatusRestore::setJumpBook(sys::Path::lastPathComponent(path), std::nullopt, std::nullopt);
+    }
+    LastStatusRestore::setJumpMode(true);
+    // The folder screens on the way have to follow the chain too.
+    LastStatusRestore::setForceEnableGotoLastFoler(true);
+    auto called = called_;
+    dismiss(true, [called] {
+        if (auto list = called.lock()) list->jumpStart();
+    });
+}

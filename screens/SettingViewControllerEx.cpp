@@ -1,0 +1,260 @@
+#include "screens/SettingViewControllerEx.h"
+
+#include "foundation/BookCommon.h"
+#include "foundation/Settings.h"
+#include "foundation/ui/QNTableViewData.h"
+#include "platform/ui/NavigationController.h"
+#include "platform/ui/TableViewController.h"
+
+#include <algorithm>
+
+namespace {
+
+using Spec = SettingViewControllerEx::RowSpec;
+
+std::string tr(const char* text) { return BookCommon::localizedStringWithOnOff(text); }
+
+// A list of words to pick one from, pushed for keys with more than three.
+class ChoiceList : public ui::TableViewController {
+public:
+    ChoiceList(const Spec& spec, std::string current, std::function<void(const std::string&)> picked)
+        : ui::TableViewController(ui::TableViewStyle::Grouped), spec_(spec), current_(std::move(current)),
+          picked_(std::move(picked)) {}
+    void viewDidLoad() override { setTitle(tr(spec_.title)); }
+    int tableViewNumberOfRowsInSection(ui::TableView&, int) override { return int(spec_.choices.size()); }
+    std::shared_ptr<ui::TableViewCell> tableViewCellForRowAtIndexPath(ui::TableView& tv, const ui::IndexPath& ip) override {
+        auto cell = tv.dequeueReusableCell("choice");
+        if (!cell) cell = std::make_shared<ui::TableViewCell>(ui::TableViewCellStyle::Default, "choice");
+        const auto& c = spec_.choices[size_t(ip.row)];
+        cell->textLabel()->setText(tr(c.title));
+        cell->setAccessoryType(current_ == c.word ? ui::TableViewCellAccessoryType::Checkmark
+                                                  : ui::TableViewCellAccessoryType::None);
+        return cell;
+    }
+    void tableViewDidSelectRowAtIndexPath(ui::TableView& tv, const ui::IndexPath& ip) override {
+        current_ = spec_.choices[size_t(ip.row)].word;
+        tv.reloadData();
+        if (picked_) picked_(current_);
+        if (auto* nav = navigationController()) nav->popViewController(true);
+    }
+
+private:
+    Spec spec_;
+    std::string current_;
+    std::function<void(const std::string&)> picked_;
+};
+
+const std::vector<SettingViewControllerEx::Choice> kZoomModes{
+    {"width", "Fit to Width"}, {"height", "Fit to Height"}, {"fit", "Fit to Image"}, {"zoom", "Maximum Zoom"},
+    {"user", "Custom Zoom"}};
+
+}  // namespace
+
+const std::vector<std::string>& SettingViewControllerEx::sectionTitles() {
+    static const std::vector<std::string> titles{"Viewer", "Page Turning", "Image", "File List", "Other"};
+    return titles;
+}
+
+const std::vector<SettingViewControllerEx::RowSpec>& SettingViewControllerEx::rowSpecs() {
+    static const std::vector<RowSpec> specs{
+        {0, "pageDirection", "Page Direction", kChoice, {{"right", "Right to Left"}, {"left", "Left to Right"}}},
+        {0, "defaultZoomMode", "Zoom Mode", kChoice, kZoomModes},
+        {0, "isDoubleTruck", "Two Pages in Landscape", kSwitch, {}},
+        {0, "doubleTruckZoomMode", "Two-Page Zoom Mode", kChoice, kZoomModes},
+        {0, "isSingleViewFirstPage", "First Page Alone", kSwitch, {}},
+        {0, "isDivisionPage", "Split Wide Pages", kSwitch, {}},
+        {0, "backgroundColor",
+         "Background Color",
+         kChoice,
+         {{"black", "Black"}, {"white", "White"}, {"gray", "Gray"}, {"light_gray", "Light Gray"}, {"dark_gray", "Dark Gray"}}},
+        {0, "isShowStatusbar", "Show Status Bar", kSwitch, {}},
+        {0, "bookToolView",
+         "Page Bar",
+         kChoice,
+         {{"none", "None"}, {"bottom", "Bottom"}, {"bottom_left", "Bottom Left"}, {"bottom_right", "Bottom Right"}}},
+        {0, "isEnablePagePreview", "Page Preview", kSwitch, {}},
+        {1, "isSwipeToPage", "Swipe to Turn Pages", kSwitch, {}},
+        {1, "isPageVerticalScroll", "Vertical Scrolling", kSwitch, {}},
+        {1, "isSwapTapLeftRight", "Swap Left and Right Taps", kSwitch, {}},
+        {1, "animation", "Page Animation", kChoice, {{"default", "Default"}, {"fast", "Fast"}, {"none", "None"}}},
+        {1, "volumeButton",
+         "Volume Buttons",
+         kChoice,
+         {{"disable", "Off"}, {"up", "Up for Next Page"}, {"down", "Down for Next Page"}}},
+        {2, "imageFilter",
+         "Image Filter",
+         kChoice,
+         {{"none", "No Filter"},
+          {"auto_contrast", "Automatic Contrast"},
+          {"monochrome", "Monochrome"},
+          {"sepia", "Sepia Tone"},
+          {"gamma", "Image Gamma"},
+          {"invert_colors", "Invert"}}},
+        {2, "isNoAspectFill", "Keep Aspect Ratio", kSwitch, {}},
+        {2, "pdfTrimming",
+         "PDF Margins",
+         kChoice,
+         {{"none", "Keep"}, {"crop", "Crop"}, {"trim", "Trim"}, {"both", "Crop and Trim"}}},
+        {3, "bookListStyle", "List Style", kChoice, {{"detail", "Detail"}, {"simple", "Simple"}}},
+        {3, "directorySortMode",
+         "Folders",
+         kChoice,
+         {{"folder", "Folders First"}, {"file", "Files First"}, {"mix", "Mixed"}}},
+        {3, "sortMode",
+         "Name Order",
+         kChoice,
+         {{"old", "Numbers by Value"}, {"natural", "Natural"}, {"naturalFast", "Natural (Fast)"}}},
+        {3, "isOptimizeFilename", "Shorten Titles", kSwitch, {}},
+        {3, "isDisplayFoldername", "Folder Names on Shelves", kSwitch, {}},
+        {3, "showBookOpenActionSelect",
+         "Ask Before Opening",
+         kChoice,
+         {{"always", "Always"}, {"bookshelf", "Bookshelf Only"}, {"never", "Never"}}},
+        {3, "filelistRootMode", "Home Folder", kChoice, {{"documents", "Documents"}, {"downloads", "Downloads"}}},
+        {3, "isGotoTheLastFolder", "Open the Last Folder", kSwitch, {}},
+        {3, "isSilentResume", "Resume Without Asking", kSwitch, {}},
+        {4, "startupLock", "Start-up Lock", kChoice, {{"disable", "Off"}, {"passphrase", "Passphrase"}}},
+        {4, "iCloudEnable", "Share Reading Positions", kSwitch, {}},
+        {4, "isDoNotStorePasswords", "Do Not Store Passwords", kSwitch, {}},
+    };
+    return specs;
+}
+
+SettingViewControllerEx::SettingViewControllerEx(ui::TableViewStyle style) : style_(style) {}
+
+void SettingViewControllerEx::loadView() {
+    table_ = std::make_shared<QNTableView>(ui::Rect(), style_);
+    table_->setQntableViewDelegate(this);
+    setView(table_);
+}
+
+void SettingViewControllerEx::viewDidLoad() {
+    setTitle(tr("Settings"));
+    values_ = std::make_shared<sys::PlistDictionary>();
+    if (settings_) {
+        for (const auto& spec : rowSpecs()) {
+            sys::PlistValue v = settings_->valueForKey(spec.key);
+            if (settingViewType_ == 1) {
+                const sys::PlistValue& own = settings_->bookSettings().get(spec.key);
+                if (!own.isNull() && !Settings::isDefaultBookSetting(own)) v = own;
+            }
+            if (spec.kind == kSwitch) v = sys::PlistValue(v.boolValue());
+            values_->set(spec.key, v);
+        }
+    }
+    original_ = *values_;
+    buildRows();
+}
+
+std::string SettingViewControllerEx::choiceTitle(const RowSpec& spec) const {
+    const sys::PlistValue& v = values_ ? values_->get(spec.key) : sys::PlistValue::null();
+    for (const auto& c : spec.choices)
+        if (v.isString() && v.asString() == c.word) return tr(c.title);
+    return "";
+}
+
+void SettingViewControllerEx::buildRows() {
+    const auto& titles = sectionTitles();
+    for (size_t s = 0; s < titles.size(); ++s) table_->setSectionHeaderTitle(tr(titles[s].c_str()), int(s));
+    for (const auto& spec : rowSpecs()) {
+        auto row = std::make_shared<QNTableViewData>();
+        row->setKey(spec.key);
+        row->setText(tr(spec.title));
+        if (spec.kind == kSwitch) {
+            row->setStyle(QNTableViewData::kStyleSwitch);
+            row->setValue(values_->get(spec.key));
+            row->assignDictionary(values_, spec.key, {sys::PlistValue(false), sys::PlistValue(true)});
+            row->setSelectionStyle(0);
+        } else if (spec.choices.size() <= 3) {
+            row->setStyle(QNTableViewData::kStyleSegment);
+            std::vector<std::string> list;
+            std::vector<sys::PlistValue> words;
+            int64_t selected = 0;
+            for (size_t i = 0; i < spec.choices.size(); ++i) {
+                list.push_back(tr(spec.choices[i].title));
+                words.emplace_back(spec.choices[i].word);
+                const sys::PlistValue& v = values_->get(spec.key);
+                if (v.isString() && v.asString() == spec.choices[i].word) selected = int64_t(i);
+            }
+            row->setSelectionList(list);
+            row->setValue(sys::PlistValue(selected));
+            row->assignDictionary(values_, spec.key, words);
+            row->setIsDisplayedInTwoLines(true);
+            row->setSelectionStyle(0);
+        } else {
+            row->setStyle(QNTableViewData::kStyleValue1);
+            row->setDetailText(choiceTitle(spec));
+            row->setAccessoryType(int64_t(ui::TableViewCellAccessoryType::DisclosureIndicator));
+            row->setSelectionStyle(int64_t(ui::TableViewCellSelectionStyle::Default));
+        }
+        table_->addData(row, spec.section, ui::TableViewRowAnimation::None);
+    }
+}
+
+void SettingViewControllerEx::refreshRow(const std::string& key) {
+    const auto& sections = table_->sectionList();
+    for (size_t s = 0; s < sections.size(); ++s) {
+        for (size_t r = 0; r < sections[s].size(); ++r) {
+            if (sections[s][r]->key() != key) continue;
+            for (const auto& spec : rowSpecs())
+                if (key == spec.key && spec.kind == kChoice && spec.choices.size() > 3)
+                    sections[s][r]->setDetailText(choiceTitle(spec));
+            table_->updateCellWithIndexPath({int(s), int(r)}, ui::TableViewRowAnimation::None);
+        }
+    }
+}
+
+void SettingViewControllerEx::setValue(const std::string& key, const sys::PlistValue& value) {
+    if (!values_) return;
+    values_->set(key, value);
+    if (table_) refreshRow(key);
+}
+
+void SettingViewControllerEx::tableViewDidSelectRowAtIndexPath(QNTableView& table, const ui::IndexPath& ip,
+                                                               QNTableViewData* data) {
+    table.deselectRowAtIndexPath(ip, true);
+    if (!data) return;
+    for (const auto& spec : rowSpecs()) {
+        if (data->key() != spec.key || spec.kind != kChoice || spec.choices.size() <= 3) continue;
+        const sys::PlistValue& v = values_->get(spec.key);
+        std::weak_ptr<ui::ViewController> weak = weak_from_this();
+        const std::string key = spec.key;
+        auto list = std::make_shared<ChoiceList>(spec, v.isString() ? v.asString() : "", [weak, key](const std::string& w) {
+            if (auto self = std::dynamic_pointer_cast<SettingViewControllerEx>(weak.lock()))
+                self->setValue(key, sys::PlistValue(w));
+        });
+        if (auto* nav = navigationController()) nav->pushViewController(list, true);
+        return;
+    }
+}
+
+void SettingViewControllerEx::saveChanges() {
+    if (!settings_ || !values_) return;
+    bool changed = false;
+    for (const auto& [key, value] : *values_) {
+        if (original_.get(key) == value) continue;
+        changed = true;
+        if (settingViewType_ == 1) settings_->setBookSettingValue(key, value);
+        else settings_->setValueForKey(key, value);
+    }
+    if (!changed) return;
+    if (settingViewType_ == 1) {
+        settings_->saveBookSettingsToFile();
+    } else {
+        settings_->saveToFile();
+        // These two live in the user defaults too, which win over the file.
+        settings_->setGotoThelastFolder();
+        settings_->setSilentResume();
+    }
+    original_ = *values_;
+}
+
+void SettingViewControllerEx::viewWillDisappear(bool animated) {
+    ui::ViewController::viewWillDisappear(animated);
+    // Leaving for a list of choices is not leaving the settings.
+    auto* nav = navigationController();
+    const bool covered = nav && nav->topViewController() != this &&
+                         std::any_of(nav->viewControllers().begin(), nav->viewControllers().end(),
+                                     [this](const auto& vc) { return vc.get() == this; });
+    if (!covered) saveChanges();
+}

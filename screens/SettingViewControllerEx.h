@@ -1,0 +1,68 @@
+#pragma once
+
+#include "foundation/ui/QNTableView.h"
+#include "foundation/ui/QNTableViewDelegate.h"
+#include "platform/core/PlistDictionary.h"
+#include "platform/ui/ViewController.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+class Settings;
+
+// The settings screen: one row per setting, made from the settings' keys
+// and the words each key may hold (a switch for on/off keys, segments for
+// two or three words, a list to pick from for more). Changes are kept on
+// the screen and saved when it is left. Type 0 edits the program's
+// settings; type 1 the open book's own values over them.
+class SettingViewControllerEx : public ui::ViewController, public QNTableViewDelegate {
+public:
+    enum Kind { kSwitch, kChoice };
+    struct Choice {
+        const char* word;
+        const char* title;
+    };
+    struct RowSpec {
+        int section;
+        const char* key;
+        const char* title;
+        Kind kind;
+        std::vector<Choice> choices;  // kChoice only
+    };
+
+    explicit SettingViewControllerEx(ui::TableViewStyle style = ui::TableViewStyle::Grouped);
+
+    void setSettings_(std::shared_ptr<Settings> settings) { settings_ = std::move(settings); }
+    void setSettingViewType(int type) { settingViewType_ = type; }
+    int settingViewType() const { return settingViewType_; }
+
+    static const std::vector<RowSpec>& rowSpecs();
+    static const std::vector<std::string>& sectionTitles();
+    // The values being edited (the screen's copy).
+    const std::shared_ptr<sys::PlistDictionary>& values() const { return values_; }
+    QNTableView* table() const { return table_.get(); }
+    // Sets one value as a row would (a word of the key's list, or a boolean).
+    void setValue(const std::string& key, const sys::PlistValue& value);
+    // Writes the edited values into the settings and saves them.
+    void saveChanges();
+    // The title shown for the key's stored word ("" when none matches).
+    std::string choiceTitle(const RowSpec& spec) const;
+
+    void loadView() override;
+    void viewDidLoad() override;
+    void viewWillDisappear(bool animated) override;
+    void tableViewDidSelectRowAtIndexPath(QNTableView& table, const ui::IndexPath& indexPath,
+                                          QNTableViewData* data) override;
+
+private:
+    void buildRows();
+    void refreshRow(const std::string& key);
+
+    std::shared_ptr<Settings> settings_;
+    int settingViewType_ = 0;
+    std::shared_ptr<QNTableView> table_;
+    ui::TableViewStyle style_;
+    std::shared_ptr<sys::PlistDictionary> values_;
+    sys::PlistDictionary original_;
+};

@@ -1,0 +1,40 @@
+#include <gtest/gtest.h>
+
+#include "app/ProgramOptions.h"
+
+namespace {
+
+std::optional<ProgramOptions> parse(std::vector<std::string> args, std::string* error = nullptr) {
+    return ProgramOptions::parse(args, error);
+}
+
+TEST(ProgramOptions, EveryFlagWithItsValue) {
+    auto o = parse({"--home", "/tmp/h", "--device", "phone", "--headless", "--script", "s.txt", "--shots", "out",
+                    "book.cbz"});
+    ASSERT_TRUE(o);
+    EXPECT_EQ(o->home, "/tmp/h");
+    EXPECT_EQ(o->device, "phone");
+    EXPECT_TRUE(o->headless);
+    EXPECT_EQ(o->script, "s.txt");
+    EXPECT_EQ(o->shots, "out");
+    EXPECT_EQ(o->target, "book.cbz");
+    auto none = parse({});
+    ASSERT_TRUE(none);
+    EXPECT_FALSE(none->headless);
+    EXPECT_FALSE(none->target);
+}
+
+TEST(ProgramOptions, MistakesAreNamed) {
+    std::string error;
+    EXPECT_FALSE(parse({"--home"}, &error));
+    EXPECT_NE(error.find("--home"), std::string::npos);
+    EXPECT_FALSE(parse({"--device", "toaster"}, &error));
+    EXPECT_NE(error.find("toaster"), std::string::npos);
+    EXPECT_FALSE(parse({"--frobnicate"}, &error));
+    EXPECT_NE(error.find("--frobnicate"), std::string::npos);
+    EXPECT_FALSE(parse({"a.cbz", "b.cbz"}, &error));
+    EXPECT_FALSE(parse({"--script", ""}, &error));
+    EXPECT_NE(ProgramOptions::usage().find("phone-se"), std::string::npos);
+}
+
+}  // namespace

@@ -1,0 +1,258 @@
+#include <gtest/gtest.h>
+
+#include "app/LeafbrightProgram.h"
+#include "app/NestlarkAppDelegate.h"
+#include "app/SampleBook.h"
+#include "foundation/ActiveLog.h"
+#include "foundation/BookCommon.h"
+#include "foundation/HistoryCollector.h"
+#include "foundation/LastStatusRestore.h"
+#include "foundation/QNKeyChain.h"
+#include "foundation/StatisticsStore.h"
+#include "library/LocalFilelistViewController.h"
+#include "platform/core/AppPaths.h"
+#include "platform/core/Clock.h"
+#include "platform/core/FileManager.h"
+#include "platform/core/Keychain.h"
+#include "platform/core/PropertyList.h"
+#include "platform/core/RunLoop.h"
+#include "platform/core/UserDefaults.h"
+#include "platform/graphics/Canvas.h"
+#include "platform/ui/Application.h"
+#include "platform/ui/NavigationController.h"
+#include "platform/ui/TestDriver.h"
+#include "platform/ui/Window.h"
+#include "screens/StartupPasscodeInputViewController.h"
+#include "tests/support/TestHome.h"
+#include "viewer/BookViewController.h"
+
+#include <filesystem>
+#include <fstream>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+void writePng(const std::string& path) {
+    gfx::Canvas c(60, 80, 1.0);
+    c.fillRect({0, 0, 60, 80}, gfx::Rgba{0.2, 0.5, 0.8, 1});
+    fs::create_directories(fs::path(path).parent_path());
+    ASSERT_TRUE(c.writePNG(path));
+}
+
+class ProgramTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        sys::RunLoop::main().clear();
+        LeafbrightProgram::resetStopRequest();
+        home = std::make_unique<test::TempDir>("apphome");
+        sample = home->file("sample-source.cbz");
+        std::ofstream(sample, std::ios::binary) << "PK sample";
+        SampleBook::setSourcePathOverride(sample);
+    }
+    void TearDown() override {
+        program.reset();
+        SampleBook::setSourcePathOverride(std::nullopt);
+        HistoryCollector::relaseHistory();
+        StatisticsStore::releaseSharedStatisticsStore();
+        LastStatusRestore::setRestoreMode(0);
+        LastStatusRestore::setJumpMode(false);
+        sys::RunLoop::main().drain();
+        sys::RunLoop::main().clear();
+        sys::Clock::setVirtual(false);
+        sys::AppPaths::setHome("");
+        sys::UserDefaults::standard().reload();
+        sys::Keychain::setShared(nullptr);
+        ui::Application::shared().reset();
+        home.reset();
+    }
+
+    std::string lib() const { return home->file("lib"); }
+    std::string docs() const { return lib() + "/Documents"; }
+    // Prepares the home before a launch (folders, defaults, key chain).
+    void useHome() {
+        sys::AppPaths::setHome(lib());
+        sys::UserDefaults::standard().reload();
+        sys::Keychain::setShared(nullptr);
+    }
+    void markNotFirstRun() {
+        useHome();
+        fs::create_directories(BookCommon::getSettingsFolder());
+        fs::create_directories(docs());
+        sys::PropertyList::writeFile(sys::PlistArray{sys::PlistValue(int64_t(811))},
+                                     BookCommon::getSettingsFolder() + "/.version.lbs");
+    }
+
+    bool start(std::optional<std::string> target = std::nullopt) {
+        program.reset();
+        ProgramOptions o;
+        o.home = lib();
+        o.device = "phone";
+        o.headless = true;
+        o.shots = home->file("shots");
+        o.target = target;
+        program = std::make_unique<LeafbrightProgram>(o);
+        std::string error;
+        if (!program->launch(true, &error)) {
+            ADD_FAILURE() << error;
+            return false;
+        }
+        sys::RunLoop::main().advance(1.0);
+        if (!program->openTarget(&error)) {
+            ADD_FAILURE() << error;
+            return false;
+        }
+        return true;
+    }
+    void stop() {
+        if (program) program->terminate();
+        program.reset();
+        HistoryCollector::relaseHistory();
+        StatisticsStore::releaseSharedStatisticsStore();
+    }
+    std::vector<std::string> stackPaths() const {
+        std::vector<std::string> out;
+        for (const auto& vc : program->delegate()->navigationController()->viewControllers())
+            if (auto* l = dynamic_cast<LocalFilelistViewController*>(vc.get())) out.push_back(l->pathFromBooks());
+        return out;
+    }
+    ui::test::Driver driver() { return ui::test::Driver(*program->delegate()->window()); }
+
+    std::unique_ptr<test::TempDir> home;
+    std::string sample;
+    std::unique_ptr<LeafbrightProgram> program;
+};
+
+TEST_F(ProgramTest, TheFirstRunPutsTheSampleBookInTheLibraryAndOnlyThen) {
+    ASSERT_TRUE(start());
+    const std::string book = docs() + "/" + SampleBook::kInstalledName;
+    EXPECT_TRUE(sys::FileManager::fileExists(book));
+    EXPECT_TRUE(driver().findByText("Leafbright Sample"));
+    stop();
+    ASSERT_TRUE(sys::FileManager::removeItem(book));
+    ASSERT_TRUE(start());
+    EXPECT_FALSE(sys::FileManager::fileExists(book));  // the user's choice stands
+}
+
+TEST_F(ProgramTest, AResetMarkerClearsTheSettingsFilesAndSaysSo) {
+    markNotFirstRun();
+    const std::string settings = BookCommon::getSettingsFolder();
+    sys::PropertyList::writeFile(sys::PlistDictionary{{"bookListStyle", sys::PlistValue("simple")}},
+                                 settings + "/.globalsettings.lbs");
+    std::ofstream(settings + "/.tapconfig.dat") << "x";
+    std::ofstream(settings + "/.keep.lbs") << "x";
+    std::ofstream(docs() + "/" + NestlarkAppDelegate::kResetMarker) << "";
+    ASSERT_TRUE(start());
+    EXPECT_FALSE(sys::FileManager::fileExists(docs() + "/" + NestlarkAppDelegate::kResetMarker));
+    EXPECT_FALSE(sys::FileManager::fileExists(settings + "/.tapconfig.dat"));
+    EXPECT_TRUE(sys::FileManager::fileExists(settings + "/.keep.lbs"));
+    EXPECT_EQ(program->delegate()->settings()->bookListStyle(), 1);  // back to "detail"
+    EXPECT_TRUE(driver().findByText("All configuration data has been reset to default values."));
+    stop();
+
+    // The user default asks the same, and is cleared.
+    useHome();
+    sys::UserDefaults::standard().setBool(true, NestlarkAppDelegate::kResetDefault);
+    sys::UserDefaults::standard().synchronize();
+    std::ofstream(settings + "/.tapconfig.dat") << "x";
+    ASSERT_TRUE(start());
+    EXPECT_FALSE(sys::FileManager::fileExists(settings + "/.tapconfig.dat"));
+    EXPECT_FALSE(sys::UserDefaults::standard().boolForKey(NestlarkAppDelegate::kResetDefault));
+    stop();
+
+    // Nothing asked: nothing touched.
+    std::ofstream(settings + "/.tapconfig.dat") << "x";
+    ASSERT_TRUE(start());
+    EXPECT_TRUE(sys::FileManager::fileExists(settings + "/.tapconfig.dat"));
+    EXPECT_FALSE(driver().findByText("All configuration data has been reset to default values."));
+}
+
+TEST_F(ProgramTest, TheStartupLockHidesTheLibraryUntilThePassphrase) {
+    markNotFirstRun();
+    sys::PropertyList::writeFile(sys::PlistDictionary{{"startupLock", sys::PlistValue("passphrase")}},
+                                 BookCommon::getSettingsFolder() + "/.globalsettings.lbs");
+    QNKeyChain::addOrUpdatePassword(BookCommon::passcodeToHash("open sesame"),
+                                    StartupPasscodeInputViewController::kKeychainAccount,
+                                    StartupPasscodeInputViewController::kKeychainService);
+    fs::create_directories(docs() + "/Comics");
+    LastStatusRestore::setLocalTargetPath("Comics");
+    ASSERT_TRUE(start());
+    auto nav = program->delegate()->navigationController();
+    auto* lock = dynamic_cast<StartupPasscodeInputViewController*>(nav->presentedViewController());
+    ASSERT_TRUE(lock);
+    EXPECT_TRUE(program->delegate()->isPresentingMasterLock());
+    EXPECT_EQ(stackPaths(), std::vector<std::string>{""});  // not restored behind the lock
+    EXPECT_FALSE(lock->submit("wrong"));
+    EXPECT_EQ(lock->messageLabel()->text(), "Incorrect passphrase.");
+    EXPECT_TRUE(lock->submit("open sesame"));
+    sys::RunLoop::main().advance(2.0);
+    EXPECT_FALSE(nav->presentedViewController());
+    EXPECT_FALSE(program->delegate()->isPresentingMasterLock());
+    EXPECT_EQ(stackPaths(), (std::vector<std::string>{"", "Comics"}));
+}
+
+TEST_F(ProgramTest, AFileFromOutsideIsCopiedNeverMovedAndOpened) {
+    markNotFirstRun();
+    test::TempDir outside("outside");
+    const std::string page = outside.file("cover page.png");
+    writePng(page);
+    writePng(docs() + "/cover page.png");  // taken: the copy gets a number
+    ASSERT_TRUE(start(page));
+    EXPECT_TRUE(sys::FileManager::fileExists(page));
+    EXPECT_TRUE(sys::FileManager::fileExists(docs() + "/cover page(2).png"));
+    auto nav = program->delegate()->navigationController();
+    auto* viewer = dynamic_cast<BookViewController*>(nav->topViewController());
+    ASSERT_TRUE(viewer);
+    EXPECT_EQ(viewer->fileName(), docs() + "/cover page(2).png");
+    auto history = HistoryCollector::getHistory();
+    ASSERT_TRUE(history && !history->empty());
+    EXPECT_EQ(history->front().pathFromBooks(), "cover page(2).png");
+}
+
+TEST_F(ProgramTest, ARestartWalksBackToTheFolderShownLast) {
+    markNotFirstRun();
+    fs::create_directories(docs() + "/Comics/Vol 1");
+    ASSERT_TRUE(start());
+    std::string error;
+    ASSERT_EQ(program->playScript("tap \"Comics\"\nwait 1\ntap \"Vol 1\"\nwait 1\n", &error), 0) << error;
+    EXPECT_EQ(stackPaths(), (std::vector<std::string>{"", "Comics", "Comics/Vol 1"}));
+    stop();
+    ASSERT_TRUE(start());
+    EXPECT_EQ(stackPaths(), (std::vector<std::string>{"", "Comics", "Comics/Vol 1"}));
+}
+
+TEST_F(ProgramTest, AScriptStopsAtTheFirstStepThatCannotBeDone) {
+    markNotFirstRun();
+    ASSERT_TRUE(start());
+    std::string error;
+    EXPECT_EQ(program->playScript("shot one\n\n# a comment\ntap \"Nothing like this\"\nshot two\n", &error), 1);
+    EXPECT_NE(error.find("line 4"), std::string::npos) << error;
+    ASSERT_EQ(program->shotsWritten().size(), 1u);
+    EXPECT_TRUE(sys::FileManager::fileExists(home->file("shots/one.png")));
+    EXPECT_FALSE(sys::FileManager::fileExists(home->file("shots/two.png")));
+    EXPECT_EQ(program->playScript("alert 0\n", &error), 1);
+    EXPECT_NE(error.find("no alert"), std::string::npos) << error;
+    EXPECT_EQ(program->playScript("back\n", &error), 1);
+    EXPECT_EQ(program->playScript("shot ../escape\n", &error), 1);
+    EXPECT_FALSE(sys::FileManager::fileExists(home->file("escape.png")));
+    EXPECT_EQ(program->playScript("frobnicate\n", &error), 1);
+}
+
+TEST_F(ProgramTest, BackgroundForegroundAndTerminationReachTheActivityLog) {
+    markNotFirstRun();
+    sys::UserDefaults::standard().setBool(true, "enable_crashlog");
+    sys::UserDefaults::standard().synchronize();
+    ASSERT_TRUE(start());
+    std::string error;
+    ASSERT_EQ(program->playScript("background\nforeground\n", &error), 0) << error;
+    EXPECT_EQ(ui::Application::shared().applicationState(), ui::Application::State::Active);
+    stop();
+    auto log = sys::FileManager::contentsOfFile(docs() + "/_activelog.txt");
+    ASSERT_TRUE(log);
+    EXPECT_NE(log->find("X---------------1\n"), std::string::npos);
+    EXPECT_NE(log->find("A---------------1\n"), std::string::npos);
+    ASSERT_GE(log->size(), 18u);
+    EXPECT_EQ(log->substr(log->size() - 18), "X---------------0\n");
+}
+
+}  // namespace
