@@ -17,6 +17,14 @@ Thread::Thread(Body body, std::string name) : state_(std::make_shared<State>()) 
         body(st->stop);
         st->running.store(false);
         Clock::setCurrentThreadTracked(false);
+        {
+            // Hand the busy count back to tracked threads joining this one before
+            // giving up our own, so the count never drops to zero between the
+            // two and an advancing run loop cannot move on while they resume.
+            std::lock_guard<std::mutex> g(st->m);
+            st->finished = true;
+            for (; st->idleJoiners > 0; --st->idleJoiners) Clock::beginWork();
+        }
         Clock::endWork();
     });
 }
@@ -55,8 +63,15 @@ void Thread::join() {
         thread_.detach();  // joining oneself would deadlock; the body is returning anyway
         return;
     }
-    // The joining thread waits on a worker, which is not work of its own.
-    Clock::IdleScope idle;
+    // A tracked thread waiting on a worker is not busy itself (the worker may
+    // be waiting on virtual time); the worker hands the count back as it ends.
+    if (Clock::isVirtual() && Clock::currentThreadTracked() && state_) {
+        std::lock_guard<std::mutex> g(state_->m);
+        if (!state_->finished) {
+            ++state_->idleJoiners;
+            Clock::endWork();
+        }
+    }
     thread_.join();
 }
 

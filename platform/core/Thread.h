@@ -3,6 +3,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -36,6 +37,9 @@ private:
     struct State {
         std::atomic<bool> stop{false};
         std::atomic<bool> running{true};
+        std::mutex m;
+        bool finished = false;  // guarded by m
+        int idleJoiners = 0;    // joiners that gave up their busy count; guarded by m
     };
     std::shared_ptr<State> state_;
     std::thread thread_;

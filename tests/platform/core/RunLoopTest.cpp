@@ -217,3 +217,25 @@ TEST(NotificationCenterTest, HandlerMayRemoveAnotherObserver) {
 }
 
 }  // namespace
+
+namespace {
+
+// A worker that joins another worker must still count as busy the moment the
+// joined one ends, or advancing time could return before the joiner posts.
+TEST_F(RunLoopTest, JoiningWorkerStaysCountedUntilItPosts) {
+    for (int round = 0; round < 50; ++round) {
+        int posted = 0;
+        sys::Thread outer([&](const std::atomic<bool>&) {
+            sys::Thread inner([](const std::atomic<bool>&) { sys::Clock::sleepFor(0.5); });
+            inner.join();
+            volatile long spin = 0;
+            for (long i = 0; i < 200000; ++i) spin = spin + i;
+            sys::RunLoop::main().post([&] { ++posted; });
+        });
+        advance(1.0);
+        EXPECT_EQ(posted, 1) << "round " << round;
+        outer.join();
+    }
+}
+
+}  // namespace
