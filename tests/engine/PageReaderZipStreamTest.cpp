@@ -1,0 +1,278 @@
+// Zip books read in place on a server: nginx on loopback for the normal
+// case, our fault server for a server that stalls or cannot serve ranges,
+// the test range loader filling the block cache.
+#include "engine/PageReaderZip.h"
+
+#include "engine/BookReaderEx.h"
+#include "engine/ImageLoader.h"
+#include "engine/RemoteStreamRead.h"
+#include "platform/core/Clock.h"
+#include "platform/core/FileManager.h"
+#include "platform/core/Thread.h"
+#include "tests/engine/BookSessionFixture.h"
+#include "tests/support/TestHome.h"
+#include "tests/support/net/FaultHttpServer.h"
+#include "tests/support/net/NginxServer.h"
+#include "tests/support/net/RangeStreamRead.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+#include <set>
+
+namespace {
+
+constexpr uint64_t BS = RemoteStreamRead::kBlockSize;
+
+uint32_t le(const std::string& b, size_t at, int bytes) {
+    uint32_t v = 0;
+    for (int i = bytes - 1; i >= 0; --i) v = v << 8 | uint8_t(b[at + size_t(i)]);
+    return v;
+}
+
+// Where an entry lies in a classic zip, from its directory record.
+struct EntrySpan {
+    uint64_t localHeader = 0;
+    uint64_t dataEnd = 0;
+};
+
+EntrySpan spanOf(const std::string& zip, const std::string& name) {
+    const size_t eocd = zip.rfind("PK\x05\x06");
+    size_t at = le(zip, eocd + 16, 4);
+    while (zip.compare(at, 4, "PK\x01\x02") == 0) {
+        const size_t nameLen = le(zip, at + 28, 2);
+        if (zip.compare(at + 46, nameLen, name) == 0) {
+            EntrySpan s;
+            s.localHeader = le(zip, at + 42, 4);
+            const uint64_t data = s.localHeader + 30 + le(zip, s.localHeader + 26, 2) + le(zip, s.localHeader + 28, 2);
+            s.dataEnd = data + le(zip, at + 20, 4);
+            return s;
+        }
+        at += 46 + nameLen + le(zip, at + 30, 2) + le(zip, at + 32, 2);
+    }
+    ADD_FAILURE() << "no entry " << name;
+    return {};
+}
+
+std::set<uint64_t> blocksOf(uint64_t from, uint64_t to) {
+    std::set<uint64_t> out;
+    for (uint64_t b = from / BS; b <= (to - 1) / BS; ++b) out.insert(b);
+    return out;
+}
+
+std::string rangeOfBlock(uint64_t block, uint64_t fileSize) {
+    const uint64_t first = block * BS;
+    return "bytes=" + std::to_string(first) + "-" + std::to_string(std::min(fileSize, first + BS) - 1);
+}
+
+// A page of noise, so that it neither compresses nor fits in one block.
+bool noisePage(const std::string& path, int side, uint32_t seed) {
+    std::mt19937 rng(seed);
+    return test::writeBmp(path, side, side, [&](int, int) { return 0xFF000000u | (rng() & 0xFFFFFF); });
+}
+
+bool samePixels(const gfx::ImageRef& a, const gfx::ImageRef& b) {
+    return a && b && a->width() == b->width() && a->height() == b->height() &&
+           std::memcmp(a->pixels(), b->pixels(), size_t(a->width()) * size_t(a->height()) * 4) == 0;
+}
+
+class ZipStreamTest : public test::BookSessionFixture {
+protected:
+    static void SetUpTestSuite() {
+        root_ = new test::TempDir("zipwww");
+        nginx_ = new test::NginxServer;
+        if (!nginx_->start(root_->path())) nginxError_ = nginx_->lastError();
+    }
+    static void TearDownTestSuite() {
+        delete nginx_;
+        delete root_;
+        nginx_ = nullptr;
+        root_ = nullptr;
+    }
+    void SetUp() override {
+        BookSessionFixture::SetUp();
+        if (!test::haveProgram("zip")) GTEST_SKIP() << "no zip";
+        RemoteStreamRead::removeCache(false);
+        test::RangeStreamRead::registerForHttp(test::RangeStreamRead::Fetch::OnDemand);
+        fault_ = std::make_unique<test::FaultHttpServer>(root_->path());
+        ASSERT_TRUE(fault_->start());
+    }
+    void TearDown() override {
+        if (session) session->closeBook();
+        fault_.reset();
+        RemoteStreamRead::registerStreamClass(RemoteStreamRead::kHTTP, nullptr);
+        RemoteStreamRead::registerStreamClass(RemoteStreamRead::kHTTPURL, nullptr);
+        RemoteStreamRead::removeCache(false);
+        BookSessionFixture::TearDown();
+    }
+
+    // Zips `files` of `dir` into the servers' folder as `name`; its bytes.
+    std::string publish(const std::string& dir, const std::string& name, const std::string& options,
+                        const std::string& files) {
+        ::unlink(root_->file(name).c_str());
+        EXPECT_EQ(test::shell("cd '" + dir + "' && zip -q " + options + " '" + root_->file(name) + "' " + files), 0);
+        return sys::FileManager::contentsOfFile(root_->file(name)).value_or("");
+    }
+
+    test::NginxServer& nginx() { return *nginx_; }
+    bool haveNginx() { return nginx_ && nginx_->running(); }
+
+    static test::TempDir* root_;
+    static test::NginxServer* nginx_;
+    static std::string nginxError_;
+    std::unique_ptr<test::FaultHttpServer> fault_;
+    test::TempDir pages{"zippages"};
+};
+
+test::TempDir* ZipStreamTest::root_ = nullptr;
+test::NginxServer* ZipStreamTest::nginx_ = nullptr;
+std::string ZipStreamTest::nginxError_;
+
+#define REQUIRE_NGINX()                                                        \
+    do {                                                                       \
+        if (test::NginxServer::program().empty()) GTEST_SKIP() << "no nginx";  \
+        ASSERT_TRUE(haveNginx()) << nginxError_;                               \
+    } while (0)
+
+TEST_F(ZipStreamTest, OpeningAndReadingOnePageFetchesOnlyTheDirectoryAndThatPage) {
+    REQUIRE_NGINX();
+    std::string files;
+    for (int i = 0; i < 12; ++i) {
+        const std::string name = "page" + std::to_string(i) + ".bmp";
+        ASSERT_TRUE(noisePage(pages.file(name), 320, 700 + uint32_t(i)));
+        files += " " + name;
+    }
+    const std::string zip = publish(pages.path(), "book.cbz", "", files);
+    const uint64_t size = zip.size();
+    const size_t eocd = zip.rfind("PK\x05\x06");
+    const uint64_t cdOffset = le(zip, eocd + 16, 4);
+    const EntrySpan page7 = spanOf(zip, "page7.bmp");
+    ASSERT_GT(size, 12 * BS) << "a book of many blocks";
+
+    const size_t before = nginx().requests().size();
+    auto r = std::make_shared<PageReaderZip>();
+    ASSERT_TRUE(r->openFile(nginx().url("/book.cbz"), std::nullopt, std::nullopt, false, false));
+    ASSERT_EQ(r->getPageNameList().size(), 12u);
+    EXPECT_EQ(r->getPageNameList()[7], std::string("page7.bmp", 10));
+    int result = -1;
+    auto image = r->newLoadAndCreateImage(7, result);
+    ASSERT_EQ(result, PageReader::kResultImage);
+    EXPECT_TRUE(samePixels(image, ImageLoader::imageWithAnyContentsOfFile(pages.file("page7.bmp"))));
+
+    // The directory (and the end records the library looks for behind it),
+    // then the page's header and data: nothing else.
+    std::set<uint64_t> needed = blocksOf(cdOffset, size);
+    for (uint64_t b : blocksOf(page7.localHeader, page7.dataEnd)) needed.insert(b);
+    std::set<uint64_t> allowed = needed;
+    for (uint64_t b : blocksOf(size > 0xFFFF ? size - 0xFFFF : 0, size)) allowed.insert(b);
+    std::set<std::string> mustFetch, mayFetch;
+    for (uint64_t b : needed) mustFetch.insert(rangeOfBlock(b, size));
+    for (uint64_t b : allowed) mayFetch.insert(rangeOfBlock(b, size));
+    ASSERT_TRUE(nginx().waitForRequests(before + 1 + needed.size()));
+    std::set<std::string> fetched;
+    auto log = nginx().requests();
+    for (size_t i = before + 1; i < log.size(); ++i) {
+        EXPECT_TRUE(mayFetch.count(log[i].range)) << "fetched " << log[i].range;
+        EXPECT_TRUE(fetched.insert(log[i].range).second) << "fetched twice: " << log[i].range;
+    }
+    for (const auto& range : mustFetch) EXPECT_TRUE(fetched.count(range)) << "not fetched: " << range;
+    EXPECT_LT(fetched.size(), size / BS / 2);
+
+    // The next page's blocks only when it is read.
+    const size_t afterFirst = nginx().requests().size();
+    auto again = r->newLoadAndCreateImage(7, result);
+    EXPECT_EQ(result, PageReader::kResultImage);
+    EXPECT_EQ(nginx().requests().size(), afterFirst) << "a page read again costs nothing";
+    r->closeFile();
+}
+
+TEST_F(ZipStreamTest, AnEncryptedBookOnTheServerAsksForItsPasswordAndOpensWithIt) {
+    REQUIRE_NGINX();
+    publish(bookDir.path(), "locked.cbz", "-P pw", "p0.bmp p1.bmp p2.bmp");
+    auto r = std::make_shared<PageReaderZip>();
+    ASSERT_TRUE(r->openFile(nginx().url("/locked.cbz"), std::nullopt, std::nullopt, false, false));
+    int result = -1;
+    EXPECT_FALSE(r->newLoadAndCreateImage(1, result));
+    EXPECT_EQ(result, PageReader::kResultPassword);
+    ASSERT_TRUE(r->openFile(nginx().url("/locked.cbz"), std::string("pw"), std::nullopt, false, false));
+    auto image = r->newLoadAndCreateImage(1, result);
+    ASSERT_EQ(result, PageReader::kResultImage);
+    EXPECT_TRUE(test::colourNear(image->pixel(20, 20), test::pageColour(1, false)));
+}
+
+TEST_F(ZipStreamTest, CancellingFreesAPageLoadStuckOnAStalledServer) {
+    // A page over three blocks, then a small one and the directory, all in
+    // the last block with the 64 kB before the end that the library
+    // searches: the open costs request 2, the big page stalls on request 3.
+    ASSERT_TRUE(noisePage(pages.file("big.bmp"), 450, 1));
+    ASSERT_TRUE(noisePage(pages.file("small.bmp"), 16, 2));
+    const std::string zip = publish(pages.path(), "stall.cbz", "-0", "big.bmp small.bmp");
+    ASSERT_GE(zip.size(), 2 * BS + 0xFFFF + 1100);
+    ASSERT_LT(zip.size(), 3 * BS);
+
+    auto r = std::make_shared<PageReaderZip>();
+    ASSERT_TRUE(r->openFile(fault_->url("/stall.cbz?stall_from=3"), std::nullopt, std::nullopt, false, false));
+    ASSERT_EQ(fault_->requestCount("/stall.cbz"), 2u);
+    int result = -1;
+    gfx::ImageRef image;
+    double returned = 0;
+    sys::Thread loader([&](const std::atomic<bool>&) {
+        image = r->newLoadAndCreateImage(0, result);
+        returned = sys::Clock::now();
+    });
+    ASSERT_TRUE(fault_->waitForStalled(1, 10.0));
+    const double cancelled = sys::Clock::now();
+    r->cancelStreaming();
+    loader.join();
+    EXPECT_FALSE(image);
+    EXPECT_EQ(result, PageReader::kResultFailed);
+    EXPECT_LE(returned - cancelled, 0.1);
+    // The stream is shut: the small page, though cached, is not read either.
+    EXPECT_FALSE(r->newLoadAndCreateImage(1, result));
+    EXPECT_EQ(result, PageReader::kResultFailed);
+    r->closeFile();
+}
+
+TEST_F(ZipStreamTest, AServerWithoutRangesIsReportedAsUnsupported) {
+    publish(bookDir.path(), "norange.cbz", "", "p0.bmp");
+    auto r = std::make_shared<PageReaderZip>();
+    EXPECT_FALSE(r->openFile(fault_->url("/norange.cbz?norange=1"), std::nullopt, std::nullopt, false, false));
+    EXPECT_TRUE(r->isUnsupportedServer());
+    EXPECT_TRUE(r->getPageNameList().empty());
+    ASSERT_TRUE(r->openFile(fault_->url("/norange.cbz"), std::nullopt, std::nullopt, false, false));
+    EXPECT_FALSE(r->isUnsupportedServer()) << "the next open starts clean";
+
+    // Without a stream class for the address there is nothing to open with.
+    EXPECT_FALSE(r->openFile("ftp://127.0.0.1:1/book.cbz", std::nullopt, std::nullopt, false, false));
+    EXPECT_FALSE(PageReaderZip::getArchiveList("ftp://127.0.0.1:1/book.cbz", false, {}, "", "", nullptr, {}));
+}
+
+TEST_F(ZipStreamTest, TheSessionStreamsAZipAndPassesTheBlockProgressOn) {
+    REQUIRE_NGINX();
+    publish(bookDir.path(), "shelf.cbz", "", "p0.bmp p1.bmp p2.bmp p3.bmp");
+    struct Viewer : RemoteStreamReadDelegate {
+        void updateCacheBlock(int64_t, int64_t, int64_t block, int64_t) override { blocks.push_back(block); }
+        std::vector<int64_t> blocks;
+    };
+    auto viewer = std::make_shared<Viewer>();
+    session = std::make_shared<BookReaderEx>();
+    session->setSettings(settings);
+    session->setTargetForOnlineStatus(viewer);
+    ASSERT_TRUE(session->openBookWithName(nginx().url("/shelf.cbz"), {}, std::nullopt, std::nullopt, std::nullopt,
+                                          false, false));
+    EXPECT_EQ(session->readerKind(), BookReaderEx::ReaderKind::Zip);
+    EXPECT_TRUE(session->isStreamingMode());
+    EXPECT_FALSE(session->isStreamingUnitIsPage());
+    EXPECT_EQ(session->getPageNum(), 4);
+    auto p = load(PageLoadRequest::kCompose, 2, {200, 300});
+    ASSERT_TRUE(p && p->image);
+    EXPECT_TRUE(test::colourNear(p->image->pixel(50, 150), test::pageColour(2, false)));
+    advance(0.01);
+    EXPECT_EQ(viewer->blocks, (std::vector<int64_t>{0})) << "the book's one block, reported through the reader";
+
+    // Folders and inner archives of a streamed book, by the class operations.
+    EXPECT_FALSE(BookReaderEx::getFolderList(nginx().url("/shelf.cbz"), false, {}, "", "", nullptr, {}));
+}
+
+}  // namespace
