@@ -46,10 +46,12 @@ bool LeafbrightProgram::stopRequested() { return gStop.load(); }
 void LeafbrightProgram::resetStopRequest() { gStop.store(false); }
 
 const char* LeafbrightProgram::demoScript() {
-    return "# The library, the sample book's first page, and the next page.\n"
+    return "# The library, the sample book's first page (chosen on the open sheet), and the next page.\n"
            "wait 1\n"
            "shot library\n"
            "tap \"Leafbright Sample\"\n"
+           "wait 1\n"
+           "sheet 0\n"
            "wait 2\n"
            "shot page1\n"
            "key space\n"

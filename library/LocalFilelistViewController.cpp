@@ -1,5 +1,7 @@
 #include "library/LocalFilelistViewController.h"
 
+#include "library/LocalBookOpener.h"
+
 #include "foundation/ActiveLog.h"
 #include "engine/BookReaderEx.h"
 #include "foundation/BookCommon.h"
@@ -380,6 +382,7 @@ bool LocalFilelistViewController::renameShortcut(const std::string& fileName, co
 // ---- Opening entries ------------------------------------------------------------------------------
 
 void LocalFilelistViewController::didSelectBook(int64_t index, const std::optional<ui::IndexPath>& indexPath) {
+    if (bookOpener().isNowWaitingForOpenBook()) return;
     FilelistBaseViewController::didSelectBook(index, indexPath);
     if (index < 0 || index >= static_cast<int64_t>(itemList().size())) return;
     lastSeletItem_ = itemList()[size_t(index)];
@@ -399,9 +402,11 @@ void LocalFilelistViewController::didSelectBook(int64_t index, const std::option
         });
         return;
     }
+    if (type == kTypeBook || type == kTypeImage || type == kTypePdf) {
+        bookOpener().didSelectBook(lastSeletItem_);
+        return;
+    }
     if (indexPath && isViewLoaded()) tableView()->deselectRowAtIndexPath(*indexPath, true);
-    if (type == kTypeBook || type == kTypeImage || type == kTypePdf)
-        startLoadBookWithIndicator(lastSeletItem_, std::nullopt, std::nullopt, false, true, true, true, true);
 }
 
 void LocalFilelistViewController::startLoadBookWithIndicator(const ItemRef& item,
@@ -409,113 +414,33 @@ void LocalFilelistViewController::startLoadBookWithIndicator(const ItemRef& item
                                                              const std::optional<std::string>& targetFolder,
                                                              bool useBookmark, bool animated, bool notExpand,
                                                              bool showIndicator, bool showRarInfomation) {
-    (void)notExpand;
-    (void)showRarInfomation;
-    if (!item || !item->pathFromBooks()) return;
-    lastSeletItem_ = item;
-    std::shared_ptr<IndicatorWithBGView> indicator;
-    if (showIndicator) {
-        if (ui::Window* window = ui::Application::shared().keyWindow()) {
-            indicator = std::make_shared<IndicatorWithBGView>();
-            window->addSubview(indicator);
-            indicator->setPosition();
-            indicator->startAnimating();
-        }
-    }
-    activityIndicator_ = indicator;
-    std::weak_ptr<ui::ViewController> weak = weak_from_this();
-    const std::string path = *item->pathFromBooks();
-    sys::RunLoop::main().schedule(0.0, [weak, path, password, targetFolder, useBookmark, animated, indicator] {
-        auto self = std::dynamic_pointer_cast<LocalFilelistViewController>(weak.lock());
-        if (self) self->startLoadBook(path, password, targetFolder, useBookmark, animated);
-        if (indicator) {
-            indicator->stopAnimating();
-            indicator->removeFromSuperview();
-        }
-        if (self && self->activityIndicator_ == indicator) self->activityIndicator_.reset();
-    });
+    bookOpener().startLoadBookWithIndicator(item, password, targetFolder, useBookmark, animated, notExpand,
+                                            showIndicator, showRarInfomation);
 }
 
 bool LocalFilelistViewController::startLoadBook(const std::string& pathFromBooks,
                                                 const std::optional<std::string>& password,
                                                 const std::optional<std::string>& targetFolder, bool useBookmark,
                                                 bool animated) {
-    reOpenFlag_ = false;
-    auto full = BookCommon::fromBooksToFromRoot(pathFromBooks);
-    if (!full) return false;
-    const bool cloud = settings() && settings()->iCloudEnable();
-    std::optional<std::string> folder = targetFolder;
-    long storedPage = 0;
-    if (useBookmark) {
-        std::string storedFolder;
-        BookCommon::getFilePageInfoWithFilename(*full, &storedPage, nullptr, nullptr, nullptr, nullptr, nullptr,
-                                                &storedFolder, nullptr, cloud, nullptr, false);
-        if (!storedFolder.empty()) folder = storedFolder;
-    }
-    auto reader = std::make_shared<BookReaderEx>();
-    reader->setSettings(settings());
-    if (settings()) settings()->setTargetBook(*full);
+    return bookOpener().startLoadBook(pathFromBooks, password, targetFolder, useBookmark, animated);
+}
 
-    BookHistory history;
-    history.setPathFromBooks(pathFromBooks);
-    history.setBookTitle(Path::lastPathComponent(*full));
-    history.setIsLockedFolder(isInLockedFolder());
-    HistoryCollector::addHistory(history);
+LocalBookOpener& LocalFilelistViewController::bookOpener() {
+    if (!bookOpener_)
+        bookOpener_ = std::make_shared<LocalBookOpener>(
+            std::dynamic_pointer_cast<LocalFilelistViewController>(weak_from_this().lock()));
+    return *bookOpener_;
+}
 
-    const bool opened = reader->openBookWithName(*full, {}, std::nullopt, password, folder, false, false);
-    int32_t page = static_cast<int32_t>(storedPage);
-    if (opened && BookCommon::isImageFileWithFile(*full) && !useBookmark) page = reader->getSelectedImageNo();
-    auto openError = [this](const std::string& message) {
-        auto alert = std::make_shared<QNAlertView>(BookCommon::localizedStringWithOnOff("Open error"), message,
-                                                   std::weak_ptr<QNAlertViewDelegate>(), std::nullopt,
-                                                   std::vector<std::string>{BookCommon::localizedStringWithOnOff("OK")});
-        alert->show(this);
-    };
-    if (!opened || page < 0 || page >= reader->getPageNum()) {
-        reader->closeBook();
-        openError(BookCommon::localizedStringWithOnOff("No viewable pages available."));
-        return false;
-    }
+bool LocalFilelistViewController::reOpenNextBook(const std::string& fileName,
+                                                 const std::optional<std::string>& targetFolder, bool isNext,
+                                                 bool* closeAnimation) {
+    return bookOpener().reOpenNextBook(fileName, targetFolder, isNext, closeAnimation);
+}
 
-    const ui::Rect area = BookViewController::getBookviewAreaRect(!(settings() && settings()->isShowStatusbar()),
-                                                                  settings() ? settings()->getBookToolviewStyle() : 0);
-    const bool landscape = BookCommon::isLandscapeSwitchOSVersionWithViewController();
-    int mode = settings() ? settings()->getZoomModeForUseWithRotation(landscape) : 2;
-    if (mode == 0 || mode == -1) mode = 2;
-    PageLoadRequest request{};
-    BookReaderEx::setLoadSizeLoadStructWithMode(mode, request.targetSize, area.size, 1.0);
-    request.targetSizePreload = request.targetSize;
-    request.minimumImageSize = area.size;
-    request.targetPage = page;
-    request.operation = PageLoadRequest::kCompose;
-    request.isPreloadPages = true;
-    const int result = reader->loadPage(request);
-    if (result == BookReaderEx::kLoadPassword) {
-        // Archive passwords are asked by their own screen, which comes with
-        // the archive screens; until then the book stays closed.
-        reader->closeBook();
-        openError(BookCommon::localizedStringWithOnOff("No viewable pages available."));
-        return false;
-    }
-
-    sys::PropertyList::writeFile(sys::PlistArray{sys::PlistValue(pathFromBooks)}, BookCommon::getLastBookSettingFilePath());
-    auto* nav = navigationController();
-    if (!nav) return false;
-    auto viewer = std::make_shared<BookViewController>();
-    viewer->setOpenFolder(folderPath());
-    viewer->setIsStreamingMode(false);
-    viewer->setBookReader(reader);
-    viewer->setPage(page);
-    viewer->setFileName(*full);
-    viewer->setSettings(settings());
-    viewer->setIsLandscape(landscape);
-    viewer->setStartTime(sys::Date::now());
-    viewer->setDelegate(this);
-    setNextIsNotFileSelectView(true);
-    nav->pushViewController(viewer, animated);
-    if (auto stats = StatisticsStore::sharedStatisticsStore()) stats->incrementBookTotal();
-    if (auto thumb = BookCommon::getThumbsFilenameForFolder(folderPath(), true)) sys::FileManager::removeItem(*thumb);
-    return true;
+int64_t LocalFilelistViewController::getNextBookIndex(const std::string& fileName,
+                                                      const std::optional<std::string>& targetFolder, bool isNext) {
+    return bookOpener().getNextBookIndex(fileName, targetFolder, isNext);
 }
 
 void LocalFilelistViewController::finishReadBook(const std::string& fileName) {

@@ -17,6 +17,7 @@ namespace ui {
 class NavigationController;
 }
 class PopupMenuView;
+class LocalBookOpener;
 
 // The screen that lists one folder of the local library: the root screen
 // of the application's navigation and every folder screen pushed from it.
@@ -96,9 +97,16 @@ public:
     // be opened (the user is told).
     bool startLoadBook(const std::string& pathFromBooks, const std::optional<std::string>& password,
                        const std::optional<std::string>& targetFolder, bool useBookmark, bool animated);
+    // How this screen opens books (sheets, inner archives and folders,
+    // passwords, the neighbouring book); made on first use.
+    LocalBookOpener& bookOpener();
 
     // ---- The reading screen's questions -------------------------------------------------------
     void finishReadBook(const std::string& fileName) override;
+    bool reOpenNextBook(const std::string& fileName, const std::optional<std::string>& targetFolder, bool isNext,
+                        bool* closeAnimation) override;
+    int64_t getNextBookIndex(const std::string& fileName, const std::optional<std::string>& targetFolder,
+                             bool isNext) override;
 
     // Renames the folder of the row chosen for its detail screen; false when
     // the name is refused or the rename fails.
@@ -152,6 +160,8 @@ public:
     void viewWillDisappear(bool animated) override;
 
 private:
+    // The opener shares the open's state: the row chosen, the reopen flags.
+    friend class LocalBookOpener;
     std::shared_ptr<LocalFilelistViewController> selfRef();
     void stopCheckTimer();
 
@@ -170,4 +180,5 @@ private:
     int64_t folderDetailIndex_ = -1;
     std::shared_ptr<PopupMenuView> popUpMenuView_;
     std::shared_ptr<IndicatorWithBGView> folderIndicator_;
+    std::shared_ptr<LocalBookOpener> bookOpener_;
 };

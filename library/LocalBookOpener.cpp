@@ -1,0 +1,607 @@
+#include "library/LocalBookOpener.h"
+
+#include "engine/BookReaderEx.h"
+#include "engine/ImageLoader.h"
+#include "foundation/ArraySort.h"
+#include "foundation/BookCommon.h"
+#include "foundation/BookHistory.h"
+#include "foundation/HistoryCollector.h"
+#include "foundation/OptimizeFilename.h"
+#include "foundation/Settings.h"
+#include "foundation/StatisticsStore.h"
+#include "foundation/ui/IndicatorWithBGView.h"
+#include "foundation/ui/QNActionSheet.h"
+#include "foundation/ui/QNAlertView.h"
+#include "library/ArchivePasswordViewController.h"
+#include "library/IncludeFolderSelectViewController.h"
+#include "library/LocalFilelistViewController.h"
+#include "platform/core/FileManager.h"
+#include "platform/core/Path.h"
+#include "platform/core/PropertyList.h"
+#include "platform/graphics/ImageDecoder.h"
+#include "platform/ui/Application.h"
+#include "platform/ui/Label.h"
+#include "platform/ui/NavigationBar.h"
+#include "platform/ui/NavigationController.h"
+#include "platform/ui/PhotoAlbum.h"
+#include "platform/ui/Window.h"
+#include "viewer/BookViewController.h"
+
+#include <algorithm>
+
+namespace {
+
+using Path = sys::Path;
+
+LocalBookOpener::SolidArchiveProbe& solidProbe() {
+    static LocalBookOpener::SolidArchiveProbe probe;
+    return probe;
+}
+
+std::string tr(const std::string& key) { return BookCommon::localizedStringWithOnOff(key); }
+
+// A looked-up text with its "%d" filled in. The texts come from our own
+// tables, but a number is put in by hand rather than through a format call.
+std::string withNumber(const std::string& key, long number) {
+    std::string text = tr(key);
+    const size_t at = text.find("%d");
+    if (at != std::string::npos) text.replace(at, 2, std::to_string(number));
+    return text;
+}
+
+bool isBookType(int32_t type) {
+    return type == FilelistBaseViewController::kTypeBook || type == FilelistBaseViewController::kTypeImage ||
+           type == FilelistBaseViewController::kTypePdf;
+}
+
+std::vector<std::string> sortedFolders(std::vector<std::string> folders) {
+    ArraySort::sortFileListArrayNSString(folders, nullptr);
+    return folders;
+}
+
+}  // namespace
+
+LocalBookOpener::LocalBookOpener(std::weak_ptr<LocalFilelistViewController> list) : list_(std::move(list)) {}
+
+LocalBookOpener::~LocalBookOpener() {
+    if (openTimer_) openTimer_->invalidate();
+    if (activityIndicator_) activityIndicator_->removeFromSuperview();
+    if (reopenHideView_) reopenHideView_->removeFromSuperview();
+}
+
+void LocalBookOpener::setSolidArchiveProbe(SolidArchiveProbe probe) { solidProbe() = std::move(probe); }
+
+// ---- Small pieces --------------------------------------------------------------------------------
+
+bool LocalBookOpener::showsSheet(int showBookOpenActionSelect, int fileListViewMode) {
+    if (fileListViewMode == 1) return showBookOpenActionSelect == 0 || showBookOpenActionSelect == 1;
+    return showBookOpenActionSelect == 0;
+}
+
+int32_t LocalBookOpener::startPageForResume(long storedPage, int pageCount) {
+    if (storedPage < 0 || storedPage >= pageCount) return 0;
+    return static_cast<int32_t>(storedPage);
+}
+
+std::vector<std::string> LocalBookOpener::bookSheetTitles(int32_t type, long page, bool hasTargetFolder,
+                                                          SheetButtons* buttons, int64_t* cancelIndex) {
+    SheetButtons b;
+    int64_t cancel = 0;
+    std::vector<std::string> titles;
+    const bool image = type == FilelistBaseViewController::kTypeImage;
+    const long shown = page + 1;
+    if (page < 1) {
+        if (image) {
+            titles = {tr("Open Selected Image"), tr("Save to Camera Roll"), tr("Cancel")};
+            b.cameraRoll = 1;
+            cancel = 2;
+        } else {
+            titles = {tr("Read the first page"), tr("Cancel")};
+            cancel = 1;
+        }
+    } else if (hasTargetFolder) {
+        titles = {withNumber("Resume folder (Page %d)", shown), tr("Open another folder"), tr("Cancel")};
+        b.bookMark = 0;
+        cancel = 2;
+    } else if (image) {
+        titles = {tr("Open Selected Image"), withNumber("Resume(From page %d)", shown), tr("Save to Camera Roll"),
+                  tr("Cancel")};
+        b.bookMark = 1;
+        b.cameraRoll = 2;
+        cancel = 3;
+    } else {
+        titles = {withNumber("Resume(From page %d)", shown), tr("Read the first page"), tr("Cancel")};
+        b.bookMark = 0;
+        cancel = 2;
+    }
+    if (buttons) *buttons = b;
+    if (cancelIndex) *cancelIndex = cancel;
+    return titles;
+}
+
+std::optional<std::string> LocalBookOpener::neighbourFolder(const std::vector<std::string>& folders,
+                                                            const std::string& current, bool isNext) {
+    auto it = std::find(folders.begin(), folders.end(), current);
+    if (it == folders.end()) return std::nullopt;
+    const auto index = std::distance(folders.begin(), it);
+    const auto next = isNext ? index + 1 : index - 1;
+    if (next < 0 || next >= static_cast<long>(folders.size())) return std::nullopt;
+    return folders[size_t(next)];
+}
+
+std::string LocalBookOpener::coverText(const std::string& fileName, const std::optional<std::string>& folder,
+                                       bool optimize) {
+    const std::string name =
+        optimize ? OptimizeFilename::getOptimizedString(Path::stringByDeletingPathExtension(fileName)) : fileName;
+    if (!folder) return name;
+    return name + "\n\n(" + *folder + ")";
+}
+
+void LocalBookOpener::showIndicator() {
+    removeIndicator();
+    ui::Window* window = ui::Application::shared().keyWindow();
+    if (!window) return;
+    activityIndicator_ = std::make_shared<IndicatorWithBGView>();
+    window->addSubview(activityIndicator_);
+    activityIndicator_->setPosition();
+    activityIndicator_->startAnimating();
+}
+
+void LocalBookOpener::removeIndicator() {
+    if (!activityIndicator_) return;
+    activityIndicator_->stopAnimating();
+    activityIndicator_->removeFromSuperview();
+    activityIndicator_.reset();
+}
+
+void LocalBookOpener::deselectLastRow(bool forget) {
+    auto l = list();
+    if (!l) return;
+    if (l->lastSelectIndexPath_ && l->isViewLoaded()) l->tableView()->deselectRowAtIndexPath(*l->lastSelectIndexPath_, true);
+    if (forget) l->lastSeletItem_.reset();
+}
+
+void LocalBookOpener::writeLastBook(const std::string& pathFromBooks) {
+    sys::PropertyList::writeFile(sys::PlistValue(sys::PlistArray{sys::PlistValue(pathFromBooks)}),
+                                 BookCommon::getLastBookSettingFilePath());
+}
+
+void LocalBookOpener::showOpenError() {
+    auto alert = std::make_shared<QNAlertView>(tr("Open error"), tr("No viewable pages available."),
+                                               std::weak_ptr<QNAlertViewDelegate>(), tr("OK"),
+                                               std::vector<std::string>{});
+    alert->show();
+}
+
+// ---- A tap on a book ------------------------------------------------------------------------------
+
+void LocalBookOpener::didSelectBook(const ItemRef& item) {
+    auto l = list();
+    if (!l || !item || !isBookType(item->type()) || isNowWaitingForOpenBook_) return;
+    l->lastSeletItem_ = item;
+    const auto full = BookCommon::fromBooksToFromRoot(item->pathFromBooks());
+    if (!full) return;
+    const auto& settings = l->settings();
+    long page = 0;
+    long pages = -1;
+    std::string target;
+    BookCommon::getFilePageInfoWithFilename(*full, &page, nullptr, nullptr, nullptr, nullptr, &pages, &target, nullptr,
+                                            settings && settings->iCloudEnable(), nullptr, true);
+    const bool image = item->type() == FilelistBaseViewController::kTypeImage;
+    const int choice = settings ? settings->showBookOpenActionSelect() : 0;
+    if (!showsSheet(choice, l->fileListViewMode())) {
+        if (image)
+            startLoadBookWithIndicator(item, std::nullopt, std::nullopt, false, true, true, true, true);
+        else
+            startLoadBookWithIndicator(item, std::nullopt, std::nullopt, page != pages - 1, true, false, true, true);
+        return;
+    }
+    SheetButtons buttons;
+    int64_t cancel = 0;
+    auto titles = bookSheetTitles(item->type(), page, !target.empty(), &buttons, &cancel);
+    auto sheet = std::make_shared<QNActionSheet>();
+    sheet->setTitle(item->filename().value_or(""));
+    for (const auto& t : titles) sheet->addButtonWithTitle(t);
+    sheet->setCancelButtonIndex(cancel);
+    sheet->setDelegate(weak_from_this());
+    sheet->setUserTag(kTagBookSheet);
+    sheet->setUserInfo(buttons);
+    isNowWaitingForOpenBook_ = true;
+    sheet->showInView(l->view(), *l, l->actionSheetSourceRect());
+}
+
+void LocalBookOpener::actionSheetClickedButtonAtIndex(QNActionSheet& sheet, int64_t buttonIndex) {
+    if (sheet.userTag() != kTagBookSheet) return;
+    isNowWaitingForOpenBook_ = false;
+    auto l = list();
+    if (!l) return;
+    const auto* buttons = std::any_cast<SheetButtons>(&sheet.userInfo());
+    if (!buttons) return;
+    const ItemRef item = l->lastSeletItem_;
+    if (buttonIndex == sheet.cancelButtonIndex() || buttonIndex == buttons->cameraRoll) deselectLastRow(false);
+    if (buttonIndex == sheet.cancelButtonIndex()) return;
+    if (!item) return;
+    if (buttonIndex == buttons->zipExpand) {
+        // Extracting entries belongs to the archive extract screen, which
+        // this program does not have yet: the question stays unanswered.
+        deselectLastRow(false);
+        return;
+    }
+    if (buttonIndex == buttons->noExpandZip) {
+        startLoadBookWithIndicator(item, std::nullopt, std::nullopt, prevResumeActionIsYes_, true, true, true, true);
+        return;
+    }
+    if (buttonIndex == buttons->cameraRoll) {
+        saveImageToCameraRoll(item);
+        return;
+    }
+    if (buttonIndex > 1 || buttonIndex < 0) return;
+    prevResumeActionIsYes_ = buttonIndex == buttons->bookMark;
+    startLoadBookWithIndicator(item, std::nullopt, std::nullopt, prevResumeActionIsYes_, true, false, true, true);
+}
+
+void LocalBookOpener::saveImageToCameraRoll(const ItemRef& item) {
+    const auto full = BookCommon::fromBooksToFromRoot(item->pathFromBooks());
+    if (!full) return;
+    gfx::ImageRef image = gfx::ImageDecoder::decodeFile(*full);
+    if (!image) image = ImageLoader::imageWithAnyContentsOfFile(*full);
+    if (!image) return;
+    auto album = ui::PhotoAlbum::shared();
+    if (!album) return;
+    album->saveImage(image, [](bool, const std::string&) {
+        auto alert = std::make_shared<QNAlertView>(tr("Image Saved to Camera Roll"), "",
+                                                   std::weak_ptr<QNAlertViewDelegate>(), tr("OK"),
+                                                   std::vector<std::string>{});
+        alert->show();
+    });
+}
+
+// ---- The open chain ----------------------------------------------------------------------------------
+
+void LocalBookOpener::startLoadBookWithIndicator(const ItemRef& item, const std::optional<std::string>& password,
+                                                 const std::optional<std::string>& targetFolder, bool useBookmark,
+                                                 bool animated, bool notExpand, bool showIndicatorNow,
+                                                 bool showRarInfomation) {
+    auto l = list();
+    if (!l || !item) return;
+    l->lastSeletItem_ = item;
+    std::optional<std::string> folder = targetFolder;
+    const auto full = BookCommon::fromBooksToFromRoot(item->pathFromBooks());
+    if (!full) return;
+    if (showRarInfomation && (BookCommon::isRARFileWithFile(*full) || BookCommon::is7zFileWithFile(*full))) {
+        const auto& settings = l->settings();
+        long page = 0;
+        std::string stored;
+        BookCommon::getFilePageInfoWithFilename(*full, &page, nullptr, nullptr, nullptr, nullptr, nullptr, &stored,
+                                                nullptr, settings && settings->iCloudEnable(), nullptr, false);
+        if (!stored.empty()) folder = stored;
+        if (page == 0 && solidProbe() && solidProbe()(*full)) {
+            const bool rar = BookCommon::isRARFileWithFile(*full);
+            auto alert = std::make_shared<QNAlertView>(
+                tr(rar ? "RAR infomation" : "7z infomation"),
+                tr("Loading may take time because this file is a \"Solid Archive\""),
+                std::weak_ptr<QNAlertViewDelegate>(weak_from_this()), std::nullopt,
+                std::vector<std::string>{tr("OK"), tr("Cancel")});
+            alert->setCancelButtonIndex(1);
+            alert->setUserTag(kTagSolidNotice);
+            alert->show(l.get());
+            return;
+        }
+    }
+    DeferredOpen record;
+    record.item = item;
+    record.targetFolder = folder;
+    record.password = password;
+    record.isUseBookmark = useBookmark;
+    record.isAnimate = animated;
+    record.notExpand = notExpand;
+    if (showIndicatorNow)
+        showIndicator();
+    else
+        removeIndicator();
+    if (openTimer_) openTimer_->invalidate();
+    std::weak_ptr<LocalBookOpener> weak = weak_from_this();
+    openTimer_ = sys::RunLoop::main().schedule(0, [weak, record] {
+        if (auto self = weak.lock()) self->afterStartLoadBookAndStartIndicator(record);
+    });
+}
+
+void LocalBookOpener::alertViewClickedButtonAtIndex(QNAlertView& alert, int64_t buttonIndex) {
+    if (alert.userTag() != kTagSolidNotice) return;
+    auto l = list();
+    if (!l) return;
+    if (buttonIndex == alert.cancelButtonIndex()) {
+        deselectLastRow(true);
+        return;
+    }
+    if (auto item = l->lastSeletItem_)
+        startLoadBookWithIndicator(item, std::nullopt, std::nullopt, false, true, true, true, false);
+}
+
+void LocalBookOpener::afterStartLoadBookAndStartIndicator(const DeferredOpen& record) {
+    openTimer_.reset();
+    auto l = list();
+    if (!l || !record.item) {
+        removeIndicator();
+        return;
+    }
+    const auto& item = record.item;
+    std::optional<std::string> folder = record.targetFolder;
+    const auto full = BookCommon::fromBooksToFromRoot(item->pathFromBooks());
+    if (!full) {
+        removeIndicator();
+        return;
+    }
+    if (!record.notExpand) {
+        const auto& settings = l->settings();
+        auto archives =
+            BookReaderEx::getArchiveList(*full, false, {}, "", "", settings.get(), sys::PlistDictionary());
+        if (archives && !archives->empty()) {
+            removeIndicator();
+            preFileListArray_ = *archives;
+            SheetButtons buttons;
+            buttons.zipExpand = 0;
+            buttons.noExpandZip = 1;
+            auto sheet = std::make_shared<QNActionSheet>();
+            sheet->setTitle(tr("This file includes another archive. Do you want to extract it?"));
+            sheet->addButtonWithTitle(tr("Expand"));
+            sheet->addButtonWithTitle(tr("Don't expand"));
+            sheet->addButtonWithTitle(tr("Cancel"));
+            sheet->setCancelButtonIndex(2);
+            sheet->setDelegate(weak_from_this());
+            sheet->setUserTag(kTagBookSheet);
+            sheet->setUserInfo(buttons);
+            sheet->showInView(l->view(), *l, l->actionSheetSourceRect());
+            return;
+        }
+        if (!record.isUseBookmark && settings && settings->isSelectFolder()) {
+            auto folders =
+                BookReaderEx::getFolderList(*full, false, {}, "", "", settings.get(), sys::PlistDictionary());
+            if (folders && !folders->empty()) {
+                auto sorted = sortedFolders(*folders);
+                if (BookCommon::is_ePubFileWithFile(*full)) {
+                    folder = kEpubImageFolder;
+                } else if (!(sorted.size() < 2 && settings->isNotSelectOneFolder())) {
+                    auto picker = std::make_shared<IncludeFolderSelectViewController>(ui::TableViewStyle::Plain);
+                    picker->setSettings_(settings);
+                    picker->setFolderList_(std::move(sorted));
+                    picker->setTargetFile_(*full);
+                    picker->setDelegate(weak_from_this());
+                    if (auto* nav = l->navigationController()) nav->pushViewController(picker, true);
+                    removeIndicator();
+                    return;
+                }
+            }
+        }
+    }
+    startLoadBook(item->pathFromBooks().value_or(""), record.password, folder, record.isUseBookmark,
+                  record.isAnimate);
+    removeIndicator();
+}
+
+void LocalBookOpener::finishSelectIncludeFolder(const std::optional<std::string>& folder, ui::View*,
+                                                bool isBookMarkded) {
+    auto l = list();
+    if (!l || !l->lastSeletItem_) return;
+    startLoadBookWithIndicator(l->lastSeletItem_, std::nullopt, folder, isBookMarkded, true, true, true, false);
+}
+
+bool LocalBookOpener::startLoadBook(const std::string& pathFromBooks, const std::optional<std::string>& password,
+                                    const std::optional<std::string>& targetFolder, bool useBookmark, bool animated) {
+    auto l = list();
+    if (!l) return false;
+    l->reOpenFlag_ = false;
+    const auto fullOpt = BookCommon::fromBooksToFromRoot(pathFromBooks);
+    if (!fullOpt) return false;
+    const std::string full = *fullOpt;
+    const auto& settings = l->settings();
+    std::optional<std::string> folder = targetFolder;
+    long storedPage = 0;
+    bool storedSecond = false;
+    if (useBookmark) {
+        std::string stored;
+        BookCommon::getFilePageInfoWithFilename(full, &storedPage, &storedSecond, nullptr, nullptr, nullptr, nullptr,
+                                                &stored, nullptr, settings && settings->iCloudEnable(), nullptr,
+                                                false);
+        if (!stored.empty()) folder = stored;
+    }
+
+    auto reader = std::make_shared<BookReaderEx>();
+    reader->setSettings(settings);
+    if (settings) settings->setTargetBook(full);
+
+    BookHistory history;
+    history.setPathFromBooks(pathFromBooks);
+    history.setBookTitle(Path::lastPathComponent(pathFromBooks));
+    history.setIsLockedFolder(l->isInLockedFolder());
+    HistoryCollector::addHistory(history);
+
+    const bool opened = reader->openBookWithName(full, {}, std::nullopt, password, folder, false, false);
+    int32_t page = 0;
+    bool second = false;
+    if (opened) {
+        if (useBookmark) {
+            page = startPageForResume(storedPage, reader->getPageNum());
+            second = page == storedPage && storedSecond;
+        } else if (BookCommon::isImageFileWithFile(full)) {
+            page = reader->getSelectedImageNo();
+        }
+    }
+    if (!opened || page < 0 || page >= reader->getPageNum()) {
+        reader->closeBook();
+        showOpenError();
+        hideHideViewWithIsError(true);
+        return false;
+    }
+
+    const bool landscape = BookCommon::isLandscapeSwitchOSVersionWithViewController();
+    const bool hideStatusBar = !(settings && settings->isShowStatusbar());
+    const ui::Rect area =
+        BookViewController::getBookviewAreaRect(hideStatusBar, settings ? settings->getBookToolviewStyle() : 0);
+    int zoomMode = settings ? settings->getZoomModeForUseWithRotation(landscape) : 2;
+    if (zoomMode == 0 || zoomMode == -1) zoomMode = 2;
+    PageLoadRequest request{};
+    BookReaderEx::setLoadSizeLoadStructWithMode(zoomMode, request.targetSize, area.size, 1.0);
+    request.targetSizePreload = request.targetSize;
+    request.minimumImageSize = area.size;
+    request.targetPage = page;
+    request.operation = PageLoadRequest::kCompose;
+    request.secondPage = second;
+    request.isPreloadPages = true;
+    const int result = reader->loadPage(request);
+
+    auto* nav = l->navigationController();
+    if (result == BookReaderEx::kLoadPassword) {
+        reader->closeBook();
+        if (reopenHideView_) {
+            reopenHideView_->setAlpha(0);
+            reopenHideView_->setUserInteractionEnabled(false);
+        }
+        afterPassword_ = AfterPassword{pathFromBooks, folder, useBookmark, animated};
+        auto screen = std::make_shared<ArchivePasswordViewController>();
+        screen->setDelegate(weak_from_this());
+        screen->setIsPasswordRetry(password.has_value());
+        if (!nav) return false;
+        nav->pushViewController(screen, animated);
+        return true;
+    }
+
+    writeLastBook(pathFromBooks);
+    auto viewer = std::make_shared<BookViewController>();
+    viewer->setOpenFolder(l->folderPath());
+    viewer->setIsStreamingMode(false);
+    viewer->setBookReader(reader);
+    viewer->setPage(page);
+    viewer->setFileName(full);
+    viewer->setSettings(settings);
+    viewer->setIsLandscape(landscape);
+    viewer->setStartTime(sys::Date::now());
+    viewer->setDelegate(l.get());
+    l->setNextIsNotFileSelectView(true);
+    if (nav) nav->pushViewController(viewer, animated);
+    hideHideViewWithIsError(false);
+    if (auto stats = StatisticsStore::sharedStatisticsStore()) stats->incrementBookTotal();
+    if (auto thumbs = BookCommon::getThumbsFilenameForFolder(l->folderPath(), true))
+        sys::FileManager::removeItem(*thumbs);
+    return nav != nullptr;
+}
+
+void LocalBookOpener::finishInputPassword(const std::optional<std::string>& password) {
+    if (!afterPassword_) return;
+    const AfterPassword again = *afterPassword_;
+    afterPassword_.reset();
+    if (!password) return;
+    startLoadBook(again.pathFromBooks, password, again.folder, again.isUseBookmark, true);
+}
+
+void LocalBookOpener::hideHideViewWithIsError(bool isError) {
+    if (reopenHideView_) {
+        reopenHideView_->removeFromSuperview();
+        reopenHideView_.reset();
+    }
+    if (!isError) return;
+    auto l = list();
+    auto* nav = l ? l->navigationController() : nullptr;
+    if (!nav) return;
+    nav->setNavigationBarHidden(false, true);
+    if (ui::NavigationBar* bar = nav->navigationBar()) {
+        ui::View::animate(0.3, [bar] { bar->setAlpha(1.0); });
+        ui::Rect f = bar->frame();
+        f.origin.y = BookCommon::getStatusbarHeight();
+        bar->setFrame(f);
+    }
+}
+
+// ---- Neighbouring books for the reading screen --------------------------------------------------------
+
+LocalBookOpener::ItemRef LocalBookOpener::itemForBook(const std::string& fileName) const {
+    auto l = list();
+    if (!l) return nullptr;
+    const std::string name = Path::lastPathComponent(fileName);
+    for (const auto& item : l->itemList())
+        if (item && Path::lastPathComponent(item->pathFromBooks().value_or("")) == name) return item;
+    return nullptr;
+}
+
+int64_t LocalBookOpener::getNextBookIndex(const std::string& fileName, const std::optional<std::string>&,
+                                          bool isNext) {
+    auto l = list();
+    if (!l) return -1;
+    const auto& items = l->itemList();
+    const std::string name = Path::lastPathComponent(fileName);
+    int64_t here = -1;
+    for (size_t i = 0; i < items.size(); ++i) {
+        if (items[i] && Path::lastPathComponent(items[i]->pathFromBooks().value_or("")) == name) {
+            here = int64_t(i);
+            break;
+        }
+    }
+    if (here < 0) return -1;
+    // Folders, themes, shortcuts and the special folders are stepped over:
+    // only books, PDFs and images open in the reading screen.
+    for (int64_t i = isNext ? here + 1 : here - 1; i >= 0 && i < int64_t(items.size()); i += isNext ? 1 : -1)
+        if (items[size_t(i)] && isBookType(items[size_t(i)]->type())) return i;
+    return -1;
+}
+
+bool LocalBookOpener::reOpenNextBook(const std::string& fileName, const std::optional<std::string>& targetFolder,
+                                     bool isNext, bool* closeAnimation) {
+    auto l = list();
+    if (!l) return false;
+    sys::FileManager::removeItem(BookCommon::getLastBookSettingFilePath());
+    ItemRef entry;
+    std::optional<std::string> folder;
+    if (!targetFolder || targetFolder->empty()) {
+        if (BookCommon::isImageFileWithFile(fileName)) {
+            // A folder read as a book: its neighbour is the next folder,
+            // which the parent list opens once this screen is gone.
+            if (l->isRootViewController()) return false;
+            l->gotoParentFolderBookMode_ = true;
+            l->openParentFolderBookIsNext_ = isNext;
+            if (closeAnimation) *closeAnimation = false;
+            return false;
+        }
+        const int64_t index = getNextBookIndex(fileName, targetFolder, isNext);
+        if (index < 0) return false;
+        entry = l->itemList()[size_t(index)];
+    } else {
+        const auto& settings = l->settings();
+        auto folders = BookReaderEx::getFolderList(fileName, false, {}, "", "", settings.get(), sys::PlistDictionary());
+        if (!folders) return false;
+        folder = neighbourFolder(sortedFolders(*folders), *targetFolder, isNext);
+        if (!folder) return false;
+        entry = itemForBook(fileName);
+        if (!entry) return false;
+    }
+    l->lastSeletItem_ = entry;
+    l->reOpenFlag_ = true;
+    showReopenCover(entry->filename().value_or(Path::lastPathComponent(fileName)), folder);
+    startLoadBookWithIndicator(entry, std::nullopt, folder, false, false, true, false, false);
+    writeLastBook(entry->pathFromBooks().value_or(""));
+    return true;
+}
+
+void LocalBookOpener::showReopenCover(const std::string& fileName, const std::optional<std::string>& folder) {
+    auto l = list();
+    auto* nav = l ? l->navigationController() : nullptr;
+    if (!nav) return;
+    if (reopenHideView_) reopenHideView_->removeFromSuperview();
+    const ui::Rect screen = BookCommon::getScreenRectNew();
+    auto cover = std::make_shared<ui::View>(screen);
+    cover->setBackgroundColor(ui::Color::black());
+    const double height = screen.height() - 90 - (folder ? 70 : 0);
+    auto label = std::make_shared<ui::Label>(
+        ui::Rect(20, (screen.height() - height) / 2, screen.width() - 40, std::max(0.0, height)));
+    label->setNumberOfLines(0);
+    label->setTextAlignment(ui::TextAlignment::Center);
+    label->setTextColor(ui::Color::whiteColor());
+    const bool optimize = l->settings() && l->settings()->isOptimizeFilename();
+    label->setText(coverText(fileName, folder, optimize));
+    cover->addSubview(label);
+    auto spinner = std::make_shared<IndicatorWithBGView>();
+    cover->addSubview(spinner);
+    spinner->setPosition();
+    spinner->startAnimating();
+    nav->view()->addSubview(cover);
+    reopenHideView_ = cover;
+}

@@ -1,0 +1,161 @@
+#pragma once
+
+#include "foundation/FilelistItem.h"
+#include "foundation/ui/QNActionSheetDelegate.h"
+#include "foundation/ui/QNAlertViewDelegate.h"
+#include "library/ArchivePasswordViewControllerDelegate.h"
+#include "library/IncludeFolderSelectViewControllerDelegate.h"
+#include "platform/core/RunLoop.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace ui {
+class Label;
+class View;
+}
+class IndicatorWithBGView;
+class LocalFilelistViewController;
+
+// How a local list opens a book, a PDF or an image (its folder read as a
+// book): the resume-or-first-page sheet, the inner-archive question, the
+// inner-folder choice, the archive password, then the reading screen; and,
+// for the reading screen, the next or the previous book of the list.
+//
+// One opener belongs to one list screen and never outlives it; the list is
+// held weakly. All work runs on the main thread. The chain of one open is
+//   sheet (optional) -> startLoadBookWithIndicator -> solid-archive notice
+//   (optional) -> timer -> afterStartLoadBookAndStartIndicator -> inner
+//   archive question or inner-folder choice (optional) -> startLoadBook ->
+//   password screen (optional, retried through startLoadBook) or viewer.
+class LocalBookOpener : public QNActionSheetDelegate,
+                        public QNAlertViewDelegate,
+                        public ArchivePasswordViewControllerDelegate,
+                        public IncludeFolderSelectViewControllerDelegate,
+                        public std::enable_shared_from_this<LocalBookOpener> {
+public:
+    using ItemRef = std::shared_ptr<FilelistItem>;
+
+    // Sheet and alert tags of this screen.
+    static constexpr int64_t kTagBookSheet = 2;
+    static constexpr int64_t kTagSolidNotice = 3;
+    // The folder of an EPUB's page images.
+    static constexpr const char* kEpubImageFolder = "OEBPS/Images";
+
+    // Which button of a book sheet does what; -1 when the sheet has none.
+    struct SheetButtons {
+        int64_t bookMark = -1;
+        int64_t cameraRoll = -1;
+        int64_t zipExpand = -1;
+        int64_t noExpandZip = -1;
+        int64_t move = -1;
+    };
+    // An open put off until the busy sign is on screen.
+    struct DeferredOpen {
+        ItemRef item;
+        std::optional<std::string> targetFolder;
+        std::optional<std::string> password;
+        bool isUseBookmark = false;
+        bool isAnimate = false;
+        bool notExpand = false;
+    };
+    // The open to repeat once a password has been typed.
+    struct AfterPassword {
+        std::string pathFromBooks;
+        std::optional<std::string> folder;
+        bool isUseBookmark = false;
+        bool isAnimate = false;
+    };
+
+    explicit LocalBookOpener(std::weak_ptr<LocalFilelistViewController> list);
+    ~LocalBookOpener() override;
+
+    // ---- Taps on the list --------------------------------------------------------------
+    // A book, PDF or image row was tapped: the sheet, or the open at once.
+    void didSelectBook(const ItemRef& item);
+    // True while a book sheet is up: the list ignores taps meanwhile.
+    bool isNowWaitingForOpenBook() const { return isNowWaitingForOpenBook_; }
+
+    // ---- The open chain --------------------------------------------------------------------
+    void startLoadBookWithIndicator(const ItemRef& item, const std::optional<std::string>& password,
+                                    const std::optional<std::string>& targetFolder, bool useBookmark, bool animated,
+                                    bool notExpand, bool showIndicator, bool showRarInfomation);
+    void afterStartLoadBookAndStartIndicator(const DeferredOpen& record);
+    // True when the reading screen (or the password screen) was pushed.
+    bool startLoadBook(const std::string& pathFromBooks, const std::optional<std::string>& password,
+                       const std::optional<std::string>& targetFolder, bool useBookmark, bool animated);
+    // Removes the cover of a next/previous open; on error the bar comes back.
+    void hideHideViewWithIsError(bool isError);
+
+    // ---- Answers -----------------------------------------------------------------------------
+    void actionSheetClickedButtonAtIndex(QNActionSheet& sheet, int64_t buttonIndex) override;
+    void alertViewClickedButtonAtIndex(QNAlertView& alert, int64_t buttonIndex) override;
+    void finishInputPassword(const std::optional<std::string>& password) override;
+    void finishSelectIncludeFolder(const std::optional<std::string>& folder, ui::View* forView,
+                                   bool isBookMarkded) override;
+
+    // ---- The reading screen's questions (through the list, its delegate) -------------------
+    // Opens the neighbouring book (or inner folder); true when one is being opened.
+    bool reOpenNextBook(const std::string& fileName, const std::optional<std::string>& targetFolder, bool isNext,
+                        bool* closeAnimation);
+    // The list index of the neighbouring book (types 1 to 3), -1 when there
+    // is none: a book at the end of the list has no next one.
+    int64_t getNextBookIndex(const std::string& fileName, const std::optional<std::string>& targetFolder,
+                             bool isNext);
+
+    // ---- Pieces exposed for the tests --------------------------------------------------------
+    // The buttons of the book sheet for a stored position, in order, and
+    // which index does what. `page` is the stored page (from 0).
+    static std::vector<std::string> bookSheetTitles(int32_t type, long page, bool hasTargetFolder,
+                                                    SheetButtons* buttons, int64_t* cancelIndex);
+    // Whether a tap shows the sheet: "always" (0) everywhere, "bookshelf"
+    // (1) only on the bookshelf, "never" (2) nowhere.
+    static bool showsSheet(int showBookOpenActionSelect, int fileListViewMode);
+    // The page a resumed book starts at; a stored page the book no longer
+    // has starts it from the beginning.
+    static int32_t startPageForResume(long storedPage, int pageCount);
+    // The inner folder after (or before) `current` among `folders`; nothing
+    // at either end or when `current` is not among them.
+    static std::optional<std::string> neighbourFolder(const std::vector<std::string>& folders,
+                                                      const std::string& current, bool isNext);
+    // The text of the cover shown while the neighbouring book opens.
+    static std::string coverText(const std::string& fileName, const std::optional<std::string>& folder,
+                                 bool optimize);
+
+    // Archives that decode only in order (RAR, 7z) warn before their first
+    // open. The readers that can tell install this test; without one no
+    // archive counts as solid.
+    using SolidArchiveProbe = std::function<bool(const std::string& fullPath)>;
+    static void setSolidArchiveProbe(SolidArchiveProbe probe);
+
+    // ---- State, for the list and the tests ---------------------------------------------------
+    const std::optional<AfterPassword>& afterPassword() const { return afterPassword_; }
+    const std::vector<std::string>& preFileListArray() const { return preFileListArray_; }
+    bool prevResumeActionIsYes() const { return prevResumeActionIsYes_; }
+    ui::View* reopenHideView() const { return reopenHideView_.get(); }
+    IndicatorWithBGView* activityIndicator() const { return activityIndicator_.get(); }
+
+private:
+    std::shared_ptr<LocalFilelistViewController> list() const { return list_.lock(); }
+    void showIndicator();
+    void removeIndicator();
+    void showOpenError();
+    void saveImageToCameraRoll(const ItemRef& item);
+    void deselectLastRow(bool forget);
+    void showReopenCover(const std::string& fileName, const std::optional<std::string>& folder);
+    void writeLastBook(const std::string& pathFromBooks);
+    ItemRef itemForBook(const std::string& fileName) const;
+
+    std::weak_ptr<LocalFilelistViewController> list_;
+    bool isNowWaitingForOpenBook_ = false;
+    bool prevResumeActionIsYes_ = false;
+    std::vector<std::string> preFileListArray_;
+    std::optional<AfterPassword> afterPassword_;
+    std::shared_ptr<IndicatorWithBGView> activityIndicator_;
+    std::shared_ptr<ui::View> reopenHideView_;
+    sys::RunLoop::TimerRef openTimer_;
+};
