@@ -140,8 +140,8 @@ void PageReaderZip::setHttpStream(std::shared_ptr<RemoteStreamRead> s) {
     httpStream_ = std::move(s);
 }
 
+// The target stays: the viewer still wants to hear of blocks that arrive.
 void PageReaderZip::cancelStreaming() {
-    PageReader::cancelStreaming();
     if (auto s = httpStream()) s->cancelStreaming();
 }
 
