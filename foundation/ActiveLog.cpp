@@ -36,7 +36,6 @@ std::shared_ptr<ActiveLog>& instanceSlot() {
 
 bool crashLogEnabled() { return sys::UserDefaults::standard().boolForKey("enable_crashlog"); }
 
-std::string localized(const std::string& key) { return BookCommon::localizedStringWithOnOff(key); }
 
 bool writeAll(int fd, const char* data, size_t size) {
     while (size > 0) {
@@ -206,9 +205,11 @@ void ActiveLog::presentCrashLogCheck(std::shared_ptr<CrashReportPresenter> prese
     if (!prevLog_) return;
     viewController_ = std::move(presenter);
     std::weak_ptr<ActiveLog> weak = weak_from_this();
-    viewController_->showQuestion(localized("Crash Detected"),
-                                  localized("Sorry for the inconvenience.\nPlease send the crash log."),
-                                  {localized("Send Crash Log"), localized("Cancel")}, [weak](int index) {
+    viewController_->showQuestion(BookCommon::localizedStringWithOnOff("Crash Detected"),
+                                  BookCommon::localizedStringWithOnOff("Sorry for the inconvenience.\nPlease send the crash log."),
+                                  {BookCommon::localizedStringWithOnOff("Send Crash Log"),
+                                   BookCommon::localizedStringWithOnOff("Cancel")},
+                                  [weak](int index) {
                                       if (auto self = weak.lock()) self->onQuestionAnswered(index);
                                   });
 }

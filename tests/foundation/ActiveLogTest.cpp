@@ -138,7 +138,7 @@ TEST_F(ActiveLogTest, ARunThatDiesMidBookIsReportedAtTheNextLaunch) {
 
 TEST_F(ActiveLogTest, LinesFromManyThreadsNeverInterleave) {
     ActiveLog::applicationdidFinishLaunching();
-    constexpr int kThreads = 8, kEach = 200;
+    constexpr int kThreads = 6, kEach = 100;
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t) {
         threads.emplace_back([t] {
