@@ -2,6 +2,7 @@
 
 #include "foundation/BookCommon.h"
 #include "foundation/ui/ColorDefine.h"
+#include "library/BookshelfShelfView.h"
 #include "library/FilelistBaseViewController.h"
 #include "platform/ui/Image.h"
 
@@ -12,9 +13,10 @@ FilelistBaseViewHeaderCell::FilelistBaseViewHeaderCell(const std::string& reuseI
 
 void FilelistBaseViewHeaderCell::setupCellViews(FilelistBaseViewController* controller) {
     controller_ = controller;
-    // The controls keep a plain background over the shelves too, so that
-    // they read the same in both presentations.
-    setBackgroundColor(ColorDefine::background());
+    // On the bookshelf the header stands on shelves of its own, as the
+    // shelves above the first row do.
+    shelfView_ = std::make_shared<BookshelfShelfView>();
+    contentView()->addSubview(shelfView_);
     contentView()->setBackgroundColor(ui::Color::clear());
     std::vector<std::string> titles;
     if (controller && controller->getFilelistMode() != 0) {
@@ -39,6 +41,7 @@ void FilelistBaseViewHeaderCell::setupCellViews(FilelistBaseViewController* cont
     searchBar_->setDelegate(controller);
     searchBar_->setShowsCancelButton(false);
     searchBar_->setBackgroundColor(ui::Color::clear());
+    searchFieldColor_ = searchBar_->searchTextField()->backgroundColor();
     contentView()->addSubview(searchBar_);
 
     thumbsReCreateButton_ = std::make_shared<ui::Button>(ui::ButtonType::Custom);
@@ -63,6 +66,12 @@ void FilelistBaseViewHeaderCell::setListModeSelected() {
 
 void FilelistBaseViewHeaderCell::updateStatus() {
     if (!controller_ || !segmentSortModeSelect_) return;
+    const bool shelf = controller_->fileListViewMode() == 1;
+    shelfView_->setHidden(!shelf);
+    setBackgroundColor(shelf ? ui::Color::clear() : ColorDefine::background());
+    // The field keeps its light look over the dark shelves.
+    if (shelf) searchBar_->searchTextField()->setBackgroundColor(ui::Color::white(1.0, 0.85));
+    else searchBar_->searchTextField()->setBackgroundColor(searchFieldColor_);
     segmentSortModeSelect_->setIsDateSortModeBookmarkDate(controller_->isDateSortModeBookmarkDate());
     segmentSortModeSelect_->setIsDescendingOrder(controller_->isSortDescendingOrder());
     segmentSortModeSelect_->setSelectedIndex(controller_->sortMode());
@@ -92,6 +101,7 @@ void FilelistBaseViewHeaderCell::layoutSubviews() {
     const double S = safe.left + safe.right;
     const double off = controller_ && controller_->getFilelistMode() != 0 && controller_->fileListViewMode() == 0 ? 100 : 0;
     const double x0 = (W - 250) / 2;
+    shelfView_->setFrame({-safe.left, 0, W, H});
     segmentListModeSelect_->setFrame({x0, 20, 250, 40});
     searchBar_->setFrame({0, H - 95 - off, W - S, 55});
     segmentSortModeSelect_->setFrame({0, H - 40 - off, W - S, 40});

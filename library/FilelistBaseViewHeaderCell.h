@@ -38,4 +38,6 @@ private:
     std::shared_ptr<SortModeSelectedView> segmentSortModeSelect_;
     std::shared_ptr<ui::SearchBar> searchBar_;
     std::shared_ptr<ui::Button> thumbsReCreateButton_;
+    std::shared_ptr<ui::View> shelfView_;
+    ui::Color searchFieldColor_;
 };

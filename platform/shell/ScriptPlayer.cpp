@@ -152,15 +152,60 @@ bool ScriptPlayer::shot(const std::string& name, std::string* error) {
     return true;
 }
 
-bool ScriptPlayer::tapText(ui::test::Driver& driver, const std::string& text) {
-    ui::View* view = driver.findByText(text);
-    if (!view) return false;
-    // A view scrolled away is brought into sight first, as a user would.
+namespace {
+
+// Scrolls every scroll view around `view` so that it comes into sight.
+bool scrollIntoView(ui::View* view) {
+    bool any = false;
     for (ui::View* v = view->superview(); v; v = v->superview()) {
         if (auto* sv = dynamic_cast<ui::ScrollView*>(v)) {
             sv->scrollRectToVisible(view->convertRectTo(view->bounds(), sv), false);
+            any = true;
         }
     }
+    return any;
+}
+
+ui::View* findText(ui::test::Driver& driver, const std::string& text, bool visibleOnly) {
+    return driver.find(
+        [&](ui::View& v) {
+            if (auto* seg = dynamic_cast<ui::SegmentedControl*>(&v))
+                for (int i = 0; i < seg->numberOfSegments(); ++i)
+                    if (seg->titleForSegment(i) == text) return true;
+            return ui::test::Driver::textOf(v) == text;
+        },
+        visibleOnly);
+}
+
+}  // namespace
+
+bool ScriptPlayer::tapText(ui::test::Driver& driver, const std::string& text) {
+    ui::View* view = driver.findByText(text);
+    if (!view) {
+        // Controls that fade out while scrolled away (a list's header) come
+        // back when the list is pulled to them, as a user would.
+        ui::View* hidden = findText(driver, text, false);
+        if (hidden) {
+            scrollIntoView(hidden);
+        } else {
+            // Not made at all (a table keeps only the rows in sight): pull
+            // the lists on screen back to their top, where such controls live.
+            bool pulled = false;
+            for (ui::ScrollView* sv : driver.findAllOf<ui::ScrollView>()) {
+                const ui::Point top = sv->minimumContentOffset();
+                if (sv->contentOffset().y > top.y) {
+                    sv->setContentOffset({sv->contentOffset().x, top.y}, false);
+                    pulled = true;
+                }
+            }
+            if (!pulled) return false;
+        }
+        driver.advance(0.6);
+        view = driver.findByText(text);
+        if (!view) return false;
+    }
+    // A view scrolled away is brought into sight first.
+    scrollIntoView(view);
     driver.settle();
     if (auto* seg = dynamic_cast<ui::SegmentedControl*>(view)) {
         for (int i = 0; i < seg->numberOfSegments(); ++i) {
