@@ -1,0 +1,158 @@
+#include "platform/shell/ScriptPlayer.h"
+#include "tests/platform/ui/UITestSupport.h"
+
+#include "platform/core/OutputVolume.h"
+#include "platform/ui/Label.h"
+#include "platform/ui/SegmentedControl.h"
+#include "platform/ui/TableViewController.h"
+#include "platform/ui/NavigationController.h"
+#include "platform/ui/TextField.h"
+#include "tests/support/TestHome.h"
+
+#include <filesystem>
+
+using uitest::UITest;
+
+namespace {
+
+struct RecordingHost : shell::ScriptHost {
+    std::vector<std::string> calls;
+    bool pressAlertButton(int index, std::string*) override {
+        calls.push_back("alert " + std::to_string(index));
+        return true;
+    }
+    bool pressSheetButton(int index, std::string* error) override {
+        *error = "no action sheet is shown";
+        (void)index;
+        return false;
+    }
+    bool goBack(std::string*) override {
+        calls.push_back("back");
+        return true;
+    }
+    void enterBackground() override { calls.push_back("background"); }
+    void enterForeground() override { calls.push_back("foreground"); }
+    bool openURL(const std::string& url, std::string*) override {
+        calls.push_back("open " + url);
+        return true;
+    }
+};
+
+// A long table whose first row holds a segmented control.
+class LongList : public ui::TableViewController {
+public:
+    std::shared_ptr<ui::SegmentedControl> seg = std::make_shared<ui::SegmentedControl>(std::vector<std::string>{"List", "Shelf"});
+    int numberOfSectionsInTableView(ui::TableView&) override { return 1; }
+    int tableViewNumberOfRowsInSection(ui::TableView&, int) override { return 60; }
+    std::shared_ptr<ui::TableViewCell> tableViewCellForRowAtIndexPath(ui::TableView&, const ui::IndexPath& ip) override {
+        auto c = std::make_shared<ui::TableViewCell>(ui::TableViewCellStyle::Default, "");
+        if (ip.row == 0) {
+            seg->setFrame({20, 5, 200, 30});
+            seg->removeFromSuperview();
+            c->contentView()->addSubview(seg);
+        } else {
+            c->textLabel()->setText("Row " + std::to_string(ip.row));
+        }
+        return c;
+    }
+};
+
+class ScriptPlayerTest : public UITest {
+protected:
+    std::optional<std::vector<shell::ScriptStep>> parse(const std::string& text, std::string* error = nullptr) {
+        return shell::ScriptPlayer::parse(text, error);
+    }
+    bool run(const std::string& text, std::string* error) {
+        auto steps = parse(text, error);
+        if (!steps) return false;
+        shell::ScriptPlayer player(*window, &host, shots.path());
+        bool ok = player.run(*steps, error);
+        written = player.shotsWritten();
+        return ok;
+    }
+    RecordingHost host;
+    test::TempDir shots{"shots"};
+    std::vector<std::string> written;
+};
+
+TEST_F(ScriptPlayerTest, ParsingNamesTheLineOfEveryMistake) {
+    auto ok = parse("# comment\n\nshot first\ntap 10 20\ntap \"Two words\"\ntype hello world\nwait 0.5\n");
+    ASSERT_TRUE(ok);
+    ASSERT_EQ(ok->size(), 5u);
+    EXPECT_EQ((*ok)[1].line, 4);
+    EXPECT_TRUE((*ok)[2].quoted);
+    EXPECT_EQ((*ok)[2].args, std::vector<std::string>{"Two words"});
+    EXPECT_EQ((*ok)[3].rest, "hello world");
+    std::string error;
+    EXPECT_FALSE(parse("shot a\nfly away\n", &error));
+    EXPECT_NE(error.find("line 2"), std::string::npos);
+    EXPECT_FALSE(parse("tap \"open\n", &error));
+    EXPECT_NE(error.find("not closed"), std::string::npos);
+    EXPECT_FALSE(parse("back now\n", &error));
+    EXPECT_FALSE(parse("shot\n", &error));
+    EXPECT_FALSE(parse("tap \"a\" b\n", &error));
+}
+
+TEST_F(ScriptPlayerTest, StepsThatCannotBeDoneStopTheRun) {
+    std::string error;
+    EXPECT_FALSE(run("tap 5000 10\n", &error));
+    EXPECT_NE(error.find("outside"), std::string::npos);
+    EXPECT_FALSE(run("wait -1\n", &error));
+    EXPECT_FALSE(run("wait 99999\n", &error));
+    EXPECT_FALSE(run("wait soon\n", &error));
+    EXPECT_FALSE(run("key f1\n", &error));
+    EXPECT_FALSE(run("type abc\n", &error));  // nothing is being edited
+    EXPECT_FALSE(run("volume loud\n", &error));
+    EXPECT_FALSE(run("sheet 1\n", &error));
+    EXPECT_NE(error.find("no action sheet"), std::string::npos);
+    EXPECT_FALSE(run("rotate sideways\n", &error));
+    // A picture's name never leaves the shots folder.
+    EXPECT_FALSE(run("shot ../outside\n", &error));
+    EXPECT_FALSE(run("shot a/b\n", &error));
+    EXPECT_FALSE(std::filesystem::exists(shots.path() + "/../outside.png"));
+    EXPECT_TRUE(written.empty());
+}
+
+TEST_F(ScriptPlayerTest, HostStepsClockAndVolume) {
+    std::string error;
+    const double before = sys::Clock::now();
+    auto volume = sys::OutputVolume::shared();
+    volume->setVolume(0.5f);
+    ASSERT_TRUE(run("alert 2\nback\nbackground\nforeground\nopen file:///x.cbz\nwait 2.5\nvolume up\nshot done\n", &error))
+        << error;
+    EXPECT_EQ(host.calls, (std::vector<std::string>{"alert 2", "back", "background", "foreground", "open file:///x.cbz"}));
+    EXPECT_GE(sys::Clock::now() - before, 2.5);
+    EXPECT_GT(volume->volume(), 0.5f);
+    ASSERT_EQ(written.size(), 1u);
+    EXPECT_TRUE(std::filesystem::exists(shots.path() + "/done.png"));
+}
+
+TEST_F(ScriptPlayerTest, TappingTextFindsSegmentsAndPullsAListBackToItsTop) {
+    auto list = std::make_shared<LongList>();
+    auto nav = std::make_shared<ui::NavigationController>(list);
+    window->setRootViewController(nav);
+    ui::test::Driver driver(*window);
+    driver.advance(0.5);
+    auto* tv = list->tableView();
+    tv->setContentOffset({0, 1500}, false);
+    driver.advance(0.5);
+    EXPECT_FALSE(driver.findByText("Shelf"));  // its row is not even made
+    ASSERT_TRUE(shell::ScriptPlayer::tapText(driver, "Shelf"));
+    EXPECT_EQ(list->seg->selectedSegmentIndex(), 1);
+    ASSERT_TRUE(shell::ScriptPlayer::tapText(driver, "List"));
+    EXPECT_EQ(list->seg->selectedSegmentIndex(), 0);
+    EXPECT_FALSE(shell::ScriptPlayer::tapText(driver, "Nothing shows this"));
+}
+
+TEST_F(ScriptPlayerTest, TypingGoesToTheFieldBeingEdited) {
+    auto field = std::make_shared<ui::TextField>(ui::Rect{20, 200, 300, 40});
+    window->addSubview(field);
+    ui::test::Driver driver(*window);
+    driver.settle();
+    field->becomeFirstResponder();
+    std::string error;
+    ASSERT_TRUE(run("type Vol 2\nkey backspace\nkey 3\n", &error)) << error;
+    EXPECT_EQ(field->text(), "Vol 3");
+}
+
+}  // namespace

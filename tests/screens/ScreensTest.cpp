@@ -1,0 +1,203 @@
+#include "tests/library/LibraryTestSupport.h"
+
+#include "foundation/BookHistory.h"
+#include "foundation/HistoryCollector.h"
+#include "foundation/ui/QNTableViewData.h"
+#include "library/LocalFilelistViewController.h"
+#include "platform/core/Thread.h"
+#include "platform/graphics/Canvas.h"
+#include "platform/graphics/PangoTextEngine.h"
+#include "screens/HistoryViewController.h"
+#include "screens/PassCodeInputViewEx.h"
+#include "screens/PassCodeRequet.h"
+#include "screens/SettingViewControllerEx.h"
+#include "viewer/BookViewController.h"
+
+using librarytest::LibraryTest;
+
+namespace {
+
+struct InputRecorder : PassCodeInputViewExDelegate {
+    std::vector<std::string> events;
+    void passCodeInputComplete(int64_t action, const std::string& path, const std::string& rel,
+                               const std::string& code) override {
+        events.push_back("complete " + std::to_string(action) + " " + path + " " + rel + " " + code);
+    }
+    void passCodeInputCancel(int64_t action) override { events.push_back("cancel " + std::to_string(action)); }
+};
+
+struct RequestRecorder : PassCodeRequetDelegate {
+    std::vector<std::string> events;
+    void finishRequestPasscode(const PassCodeTarget& t, bool ok) override {
+        events.push_back(std::string(ok ? "ok " : "failed ") + t.pathFromBooks);
+    }
+    void cancelRequestPasscode(const PassCodeTarget& t) override { events.push_back("cancel " + t.pathFromBooks); }
+};
+
+class ScreensTest : public LibraryTest {
+protected:
+    void TearDown() override {
+        PassCodeRequet::setAuthenticator(nullptr);
+        HistoryCollector::relaseHistory();
+        LibraryTest::TearDown();
+    }
+    std::shared_ptr<ui::NavigationController> showRoot(std::shared_ptr<ui::ViewController> root) {
+        auto nav = std::make_shared<ui::NavigationController>(root);
+        window->setRootViewController(nav);
+        driver->advance(0.5);
+        return nav;
+    }
+};
+
+TEST_F(ScreensTest, PasscodeEntryChecksFourDigitsAndAnswersAfterItCloses) {
+    auto base = std::make_shared<ui::ViewController>();
+    showRoot(base);
+    auto rec = std::make_shared<InputRecorder>();
+    auto screen = std::make_shared<PassCodeInputViewEx>();
+    screen->setPassCodeHash_(BookCommon::passcodeToHash("2468"));
+    screen->setPath_("/lib/.lock_Secret");
+    screen->setPathFromBooks_(".lock_Secret");
+    screen->setActionID_(1);
+    screen->setDelegate(rec);
+    base->present(screen, false);
+    driver->advance(0.5);
+    screen->passcodeChanged("24");
+    EXPECT_EQ(screen->messageLabel()->text(), "");
+    screen->passcodeField()->setText("1357");
+    screen->passcodeChanged("1357");
+    EXPECT_EQ(screen->messageLabel()->text(), "Incorrect pass code.");
+    EXPECT_EQ(screen->passcodeField()->text(), "");
+    EXPECT_TRUE(rec->events.empty());
+    screen->passcodeChanged("2468");
+    driver->advance(0.05);
+    EXPECT_TRUE(rec->events.empty());  // not before the screen has gone
+    driver->advance(0.6);
+    EXPECT_EQ(rec->events, std::vector<std::string>{"complete 1 /lib/.lock_Secret .lock_Secret 2468"});
+    EXPECT_FALSE(base->presentedViewController());
+    screen->onCancel();  // too late: already answered
+    EXPECT_EQ(rec->events.size(), 1u);
+}
+
+TEST_F(ScreensTest, CancellingThePasscodeEntryTellsTheList) {
+    auto base = std::make_shared<ui::ViewController>();
+    showRoot(base);
+    auto rec = std::make_shared<InputRecorder>();
+    auto screen = std::make_shared<PassCodeInputViewEx>();
+    screen->setActionID_(3);
+    screen->setDelegate(rec);
+    base->present(screen, false);
+    driver->advance(0.5);
+    ASSERT_TRUE(tapText("Cancel"));
+    driver->advance(0.6);
+    EXPECT_EQ(rec->events, std::vector<std::string>{"cancel 3"});
+    EXPECT_FALSE(base->presentedViewController());
+}
+
+TEST_F(ScreensTest, BiometricRequestsAnswerOnTheMainThreadAndFailWithoutBiometrics) {
+    auto rec = std::make_shared<RequestRecorder>();
+    auto request = std::make_shared<PassCodeRequet>();
+    request->setPath("/lib/Comics/.lock_Secret");
+    request->setPathFromBooks("Comics/.lock_Secret");
+    request->setDelegate(rec);
+    EXPECT_EQ(request->reason(), "Secret is locked.");
+    request->requestPasscode();
+    EXPECT_TRUE(rec->events.empty());
+    driver->advance(0.1);
+    EXPECT_EQ(rec->events, std::vector<std::string>{"failed Comics/.lock_Secret"});
+
+    // A platform check answering from its own thread.
+    std::string reasonSeen;
+    PassCodeRequet::setAuthenticator([&reasonSeen](const std::string& reason, std::function<void(PassCodeRequet::Outcome)> done) {
+        reasonSeen = reason;
+        sys::Thread([done](const std::atomic<bool>&) { done(PassCodeRequet::Outcome::Cancelled); }).join();
+    });
+    request->requestPasscode();
+    driver->advance(0.1);
+    EXPECT_EQ(reasonSeen, "Secret is locked.");
+    EXPECT_EQ(rec->events.back(), "cancel Comics/.lock_Secret");
+    PassCodeRequet::setAuthenticator([](const std::string&, std::function<void(PassCodeRequet::Outcome)> done) {
+        done(PassCodeRequet::Outcome::Success);
+    });
+    request->requestPasscode();
+    driver->advance(0.1);
+    EXPECT_EQ(rec->events.back(), "ok Comics/.lock_Secret");
+}
+
+TEST_F(ScreensTest, PickingAHistoryEntryWalksToItsFolderAndOpensTheBook) {
+    const std::string folder = join(documents(), "Comics");
+    gfx::Canvas page(40, 60, 1.0);
+    page.fillRect({0, 0, 40, 60}, gfx::Rgba{0.8, 0.2, 0.2, 1});
+    mkdir(folder);
+    ASSERT_TRUE(page.writePNG(join(folder, "p1.png")));
+    BookHistory h;
+    h.setPathFromBooks("Comics/p1.png");
+    h.setBookTitle("p1.png");
+    HistoryCollector::addHistory(h);
+
+    auto root = std::make_shared<LocalFilelistViewController>();
+    root->setIsRootViewController(true);
+    root->setDontRestoreLastStatus(true);
+    auto nav = showRoot(root);
+    auto history = std::make_shared<HistoryViewController>();
+    history->setCalledViewController(root);
+    root->present(std::make_shared<ui::NavigationController>(history), false);
+    driver->advance(0.5);
+    ASSERT_EQ(history->entries().size(), 1u);
+    EXPECT_TRUE(driver->findByText("p1.png"));
+    history->selectEntry(0);
+    driver->advance(2.0);
+    EXPECT_FALSE(root->presentedViewController());
+    ASSERT_GE(nav->viewControllers().size(), 3u);
+    auto* comics = dynamic_cast<LocalFilelistViewController*>(nav->viewControllers()[1].get());
+    ASSERT_TRUE(comics);
+    EXPECT_EQ(comics->pathFromBooks(), "Comics");
+    auto* viewer = dynamic_cast<BookViewController*>(nav->topViewController());
+    ASSERT_TRUE(viewer);
+    EXPECT_EQ(viewer->fileName(), join(folder, "p1.png"));
+    EXPECT_FALSE(LastStatusRestore::getJumpBook());
+}
+
+TEST_F(ScreensTest, SettingsRowsComeFromTheKeysAndAreSavedOnLeaving) {
+    textScope.reset();
+    textScope = std::make_unique<gfx::TextEngine::Scope>(std::make_shared<gfx::PangoTextEngine>());
+    auto base = std::make_shared<ui::ViewController>();
+    auto nav = showRoot(base);
+    auto screen = std::make_shared<SettingViewControllerEx>();
+    screen->setSettings_(settings);
+    nav->pushViewController(screen, false);
+    driver->advance(0.5);
+    size_t rows = 0;
+    for (const auto& s : screen->table()->sectionList()) rows += s.size();
+    EXPECT_EQ(rows, SettingViewControllerEx::rowSpecs().size());
+    ASSERT_TRUE(window->snapshot(snapshotPath("settings.png")));
+
+    // A switch row writes its key; a long list is picked from a pushed screen.
+    ASSERT_TRUE(settings->isOptimizeFilename());
+    screen->setValue("isOptimizeFilename", sys::PlistValue(false));
+    screen->setValue("isGotoTheLastFolder", sys::PlistValue(false));
+    for (size_t s = 0; s < screen->table()->sectionList().size(); ++s)
+        for (size_t r = 0; r < screen->table()->sectionList()[s].size(); ++r)
+            if (screen->table()->sectionList()[s][r]->key() == "backgroundColor")
+                screen->tableViewDidSelectRowAtIndexPath(*screen->table(), {int(s), int(r)},
+                                                         screen->table()->sectionList()[s][r].get());
+    driver->advance(0.6);
+    ASSERT_NE(nav->topViewController(), screen.get());
+    ASSERT_TRUE(tapText("Dark Gray"));
+    driver->advance(0.8);
+    EXPECT_EQ(nav->topViewController(), screen.get());
+    EXPECT_EQ(screen->values()->getString("backgroundColor"), "dark_gray");
+    EXPECT_EQ(settings->backgroundColor(), settings->backgroundColor());  // nothing saved while on screen
+    EXPECT_TRUE(settings->isOptimizeFilename());
+
+    nav->popViewController(false);
+    driver->advance(0.5);
+    EXPECT_FALSE(settings->isOptimizeFilename());
+    EXPECT_EQ(settings->backgroundColor(), 4);
+    EXPECT_FALSE(settings->getIsGotoThelastFolder());
+    auto stored = sys::PropertyList::readDictionary(join(BookCommon::getSettingsFolder(), ".globalsettings.lbs"));
+    ASSERT_TRUE(stored);
+    EXPECT_EQ(stored->getString("backgroundColor"), "dark_gray");
+    EXPECT_EQ(stored->get("isOptimizeFilename"), sys::PlistValue(false));
+}
+
+}  // namespace
