@@ -203,10 +203,12 @@ TEST(FileDelayCloserTest, ClosesOnAnotherThread) {
 
     std::thread::id closedOn;
     struct Handle {
-        std::thread::id* where;
+        // Built in place: a temporary copy would record its own destruction here.
+        explicit Handle(std::thread::id* w) : where(w) {}
         ~Handle() { *where = std::this_thread::get_id(); }
+        std::thread::id* where;
     };
-    FileDelayCloser::closeFileDelay(std::shared_ptr<void>(std::make_shared<Handle>(Handle{&closedOn})));
+    FileDelayCloser::closeFileDelay(std::shared_ptr<void>(std::make_shared<Handle>(&closedOn)));
 
     FileDelayCloser::waitForCloseAll();
     EXPECT_EQ(FileDelayCloser::closesInProgress(), 0);
