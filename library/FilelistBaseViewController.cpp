@@ -318,6 +318,10 @@ void FilelistBaseViewController::setTintColor(bool bookshelf) {
     setNeedsStatusBarAppearanceUpdate();
 }
 
+unsigned FilelistBaseViewController::supportedInterfaceOrientations() const {
+    return static_cast<unsigned>(BookCommon::supportedInterfaceOrientationsForLB());
+}
+
 ui::StatusBarStyle FilelistBaseViewController::preferredStatusBarStyle() const {
     return fileListViewMode_ == 1 ? ui::StatusBarStyle::LightContent : ui::StatusBarStyle::Default;
 }

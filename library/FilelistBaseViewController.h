@@ -157,6 +157,8 @@ public:
     void viewDidLayoutSubviews() override;
     void viewWillTransitionToSize(ui::Size size, const std::shared_ptr<ui::TransitionCoordinator>& c) override;
     ui::StatusBarStyle preferredStatusBarStyle() const override;
+    // The program's orientation rules (its own rotation lock included).
+    unsigned supportedInterfaceOrientations() const override;
 
     // ---- Table -----------------------------------------------------------------------------
     int numberOfSectionsInTableView(ui::TableView&) override { return 3; }

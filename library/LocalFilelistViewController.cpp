@@ -336,6 +336,12 @@ void LocalFilelistViewController::onRefresh() {
     if (auto* rc = refreshControl()) rc->endRefreshing();
 }
 
+void LocalFilelistViewController::onRotateView(bool landscape) {
+    FilelistBaseViewController::onRotateView(landscape);
+    if (popUpMenuView_) popUpMenuView_->removePopup();
+    popUpMenuView_.reset();
+}
+
 void LocalFilelistViewController::timerCheckLocalFile() {
     int64_t count = 0;
     if (auto names = sys::FileManager::contentsOfDirectory(folderPath()))

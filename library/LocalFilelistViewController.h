@@ -69,6 +69,7 @@ public:
     void setUserSortOrderToItemList() override;
     void onSelectSortMode(int mode, bool isDescendingOrder, bool isDateSortModeBookmarkDate) override;
     void onRefresh() override;
+    void onRotateView(bool landscape) override;
     void didSelectBook(int64_t index, const std::optional<ui::IndexPath>& indexPath) override;
 
     // ---- Own operations ---------------------------------------------------------------------
