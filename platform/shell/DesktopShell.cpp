@@ -167,6 +167,7 @@ void DesktopShell::handle(const SDL_Event& e) {
         window_.sendTouch(0, ui::TouchPhase::Began, {double(e.button.x), double(e.button.y)});
         break;
     case SDL_MOUSEMOTION:
+        lastMouse_ = {double(e.motion.x), double(e.motion.y)};
         if (mouseDown_) window_.sendTouch(0, ui::TouchPhase::Moved, {double(e.motion.x), double(e.motion.y)});
         break;
     case SDL_MOUSEBUTTONUP:
@@ -175,8 +176,9 @@ void DesktopShell::handle(const SDL_Event& e) {
         window_.sendTouch(0, ui::TouchPhase::Ended, {double(e.button.x), double(e.button.y)});
         break;
     case SDL_MOUSEWHEEL: {
-        int mx = 0, my = 0;
-        SDL_GetMouseState(&mx, &my);
+        // Where the pointer is: the event's own position, else the last one seen.
+        int mx = e.wheel.mouseX, my = e.wheel.mouseY;
+        if (mx == 0 && my == 0) mx = int(lastMouse_.x), my = int(lastMouse_.y);
         double dx = e.wheel.preciseX, dy = e.wheel.preciseY;
         if (e.wheel.direction == SDL_MOUSEWHEEL_FLIPPED) dx = -dx, dy = -dy;
         const bool pinch = (SDL_GetModState() & KMOD_CTRL) != 0;

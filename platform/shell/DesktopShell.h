@@ -56,6 +56,7 @@ private:
     bool needsFrame_ = true;
     double lastFrame_ = 0;
     bool mouseDown_ = false;
+    ui::Point lastMouse_;
     bool closeRequested_ = false;
     unsigned modifiers_ = 0;
     std::function<void(bool)> volume_;
