@@ -6,6 +6,7 @@
 #include "platform/ui/NavigationController.h"
 #include "platform/ui/TestDriver.h"
 #include "platform/ui/Window.h"
+#include "viewer/BookViewController.h"
 
 namespace {
 
@@ -75,6 +76,12 @@ bool AppScriptHost::goBack(std::string* error) {
     }
     auto nav = delegate_->navigationController();
     if (nav && nav->viewControllers().size() > 1) {
+        // A book closes the way the reader's own close does: the position
+        // kept, the bars given back.
+        if (auto* reader = dynamic_cast<BookViewController*>(nav->topViewController())) {
+            reader->closeBookWithByuser(true);
+            return true;
+        }
         nav->popViewController(true);
         return true;
     }

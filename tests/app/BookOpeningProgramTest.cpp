@@ -1,0 +1,235 @@
+// The whole program on the virtual clock, driven by its own script steps as a
+// user would drive it: books made by the zip tool and a folder of pictures are
+// opened from the library, read, closed and reopened, and the list's rows
+// follow the reading; a restart takes the reader back to the open book.
+#include <gtest/gtest.h>
+
+#include "app/LeafbrightProgram.h"
+#include "app/NestlarkAppDelegate.h"
+#include "app/SampleBook.h"
+#include "engine/BookReaderEx.h"
+#include "foundation/BookCommon.h"
+#include "foundation/HistoryCollector.h"
+#include "foundation/LastStatusRestore.h"
+#include "foundation/StatisticsStore.h"
+#include "library/ArchivePasswordViewController.h"
+#include "library/FilelistBaseViewItemListModeCell.h"
+#include "library/LocalFilelistViewController.h"
+#include "platform/core/AppPaths.h"
+#include "platform/core/Clock.h"
+#include "platform/core/FileManager.h"
+#include "platform/core/Keychain.h"
+#include "platform/core/PropertyList.h"
+#include "platform/core/RunLoop.h"
+#include "platform/core/UserDefaults.h"
+#include "platform/graphics/Canvas.h"
+#include "platform/ui/AlertController.h"
+#include "platform/ui/Application.h"
+#include "platform/ui/NavigationController.h"
+#include "platform/ui/TestDriver.h"
+#include "platform/ui/Window.h"
+#include "tests/support/TestHome.h"
+#include "viewer/BookViewController.h"
+
+#include <filesystem>
+#include <fstream>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+void writePng(const std::string& path, int n) {
+    gfx::Canvas c(90, 120, 1.0);
+    c.fillRect({0, 0, 90, 120}, gfx::Rgba{0.12 * n, 0.4, 1.0 - 0.12 * n, 1});
+    fs::create_directories(fs::path(path).parent_path());
+    ASSERT_TRUE(c.writePNG(path));
+}
+
+class BookOpeningProgramTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!test::haveProgram("zip")) GTEST_SKIP() << "no zip";
+        sys::RunLoop::main().clear();
+        LeafbrightProgram::resetStopRequest();
+        home = std::make_unique<test::TempDir>("openhome");
+        src = std::make_unique<test::TempDir>("openpages");
+        const std::string sample = home->file("sample-source.cbz");
+        std::ofstream(sample, std::ios::binary) << "PK sample";
+        SampleBook::setSourcePathOverride(sample);
+        // Not a first run: no sample book in the way.
+        useHome();
+        fs::create_directories(BookCommon::getSettingsFolder());
+        fs::create_directories(docs());
+        sys::PropertyList::writeFile(sys::PlistArray{sys::PlistValue(int64_t(811))},
+                                     BookCommon::getSettingsFolder() + "/.version.lbs");
+    }
+    void TearDown() override {
+        program.reset();
+        SampleBook::setSourcePathOverride(std::nullopt);
+        HistoryCollector::relaseHistory();
+        StatisticsStore::releaseSharedStatisticsStore();
+        LastStatusRestore::setRestoreMode(0);
+        LastStatusRestore::setJumpMode(false);
+        sys::RunLoop::main().drain();
+        sys::RunLoop::main().clear();
+        sys::Clock::setVirtual(false);
+        sys::AppPaths::setHome("");
+        sys::UserDefaults::standard().reload();
+        sys::Keychain::setShared(nullptr);
+        ui::Application::shared().reset();
+        home.reset();
+    }
+
+    std::string lib() const { return home->file("lib"); }
+    std::string docs() const { return lib() + "/Documents"; }
+    void useHome() {
+        sys::AppPaths::setHome(lib());
+        sys::UserDefaults::standard().reload();
+        sys::Keychain::setShared(nullptr);
+    }
+    // A zip in the library made by the zip tool from pictures made for it.
+    void makeZip(const std::string& name, int pages, const std::string& password = "",
+                 const std::string& extra = "") {
+        std::string list;
+        for (int i = 1; i <= pages; ++i) {
+            const std::string page = "p" + std::to_string(i) + ".png";
+            writePng(src->file(page), i);
+            list += " " + page;
+        }
+        const std::string pw = password.empty() ? "" : " -P '" + password + "'";
+        ASSERT_EQ(test::shell("cd '" + src->path() + "' && zip -q -X" + pw + " '" + docs() + "/" + name + "'" + list +
+                              " " + extra + " >/dev/null 2>&1"),
+                  0);
+    }
+
+    bool start() {
+        program.reset();
+        ProgramOptions o;
+        o.home = lib();
+        o.device = "phone";
+        o.headless = true;
+        o.shots = home->file("shots");
+        program = std::make_unique<LeafbrightProgram>(o);
+        std::string error;
+        if (!program->launch(true, &error)) {
+            ADD_FAILURE() << error;
+            return false;
+        }
+        sys::RunLoop::main().advance(1.0);
+        return true;
+    }
+    void stop() {
+        if (program) program->terminate();
+        program.reset();
+        HistoryCollector::relaseHistory();
+        StatisticsStore::releaseSharedStatisticsStore();
+    }
+    void play(const std::string& script) {
+        std::string error;
+        ASSERT_EQ(program->playScript(script, &error), 0) << error;
+    }
+    ui::NavigationController* nav() const { return program->delegate()->navigationController().get(); }
+    BookViewController* viewer() const { return dynamic_cast<BookViewController*>(nav()->topViewController()); }
+    LocalFilelistViewController* list() const {
+        return dynamic_cast<LocalFilelistViewController*>(nav()->topViewController());
+    }
+    ui::AlertController* sheet() const {
+        ui::ViewController* vc = nav();
+        while (vc && vc->presentedViewController()) vc = vc->presentedViewController();
+        return dynamic_cast<ui::AlertController*>(vc);
+    }
+    std::vector<std::string> sheetTitles() const {
+        std::vector<std::string> out;
+        if (auto* s = sheet())
+            for (const auto& a : s->actions()) out.push_back(a->title());
+        return out;
+    }
+    // The list row showing `name`, as drawn now.
+    FilelistBaseViewItemListModeCell* row(const std::string& name) const {
+        ui::test::Driver d(*program->delegate()->window());
+        for (auto* cell : d.findAllOf<FilelistBaseViewItemListModeCell>())
+            if (cell->filenameLabel()->text() == name) return cell;
+        return nullptr;
+    }
+
+    std::unique_ptr<test::TempDir> home;
+    std::unique_ptr<test::TempDir> src;
+    std::unique_ptr<LeafbrightProgram> program;
+};
+
+TEST_F(BookOpeningProgramTest, ReadCloseAndResumeABookThenARestartTakesTheReaderBack) {
+    makeZip("Story.cbz", 6);
+    ASSERT_TRUE(start());
+    ASSERT_TRUE(row("Story"));
+    EXPECT_EQ(row("Story")->pageLabel()->text(), "");
+
+    // First open: there is nothing to resume.
+    play("tap \"Story\"\nwait 1\n");
+    EXPECT_EQ(sheetTitles(), (std::vector<std::string>{"Read the first page", "Cancel"}));
+    play("sheet 0\nwait 2\nkey space\nwait 1\nkey space\nwait 1\n");
+    ASSERT_TRUE(viewer());
+    EXPECT_EQ(viewer()->page(), 2);
+    play("shot reading\nback\nwait 2\nshot after-reading\n");
+    ASSERT_TRUE(list());
+    ASSERT_TRUE(row("Story"));
+    EXPECT_EQ(row("Story")->pageLabel()->text(), "3/6");
+    EXPECT_TRUE(list()->itemList()[0]->isLastReadingFile());
+
+    // Second open resumes where reading stopped.
+    play("tap \"Story\"\nwait 1\n");
+    EXPECT_EQ(sheetTitles(), (std::vector<std::string>{"Resume(From page 3)", "Read the first page", "Cancel"}));
+    play("sheet 0\nwait 2\nkey space\nwait 1\n");
+    ASSERT_TRUE(viewer());
+    EXPECT_EQ(viewer()->page(), 3);
+
+    // The program ends while the book is open; the next start offers it again.
+    stop();
+    ASSERT_TRUE(start());
+    EXPECT_EQ(sheetTitles(), (std::vector<std::string>{"Yes", "No"}));
+    play("sheet 0\nwait 2\nshot restarted\n");
+    ASSERT_TRUE(viewer());
+    EXPECT_EQ(viewer()->fileName(), docs() + "/Story.cbz");
+    EXPECT_EQ(viewer()->page(), 3);
+}
+
+TEST_F(BookOpeningProgramTest, AnEncryptedZipOpensWithTheRightPassword) {
+    makeZip("Locked.cbz", 3, "open sesame");
+    ASSERT_TRUE(start());
+    play("tap \"Locked\"\nwait 1\nsheet 0\nwait 2\n");
+    auto* ask = dynamic_cast<ArchivePasswordViewController*>(nav()->topViewController());
+    ASSERT_TRUE(ask);
+    play("type nope\nkey return\nwait 2\n");
+    ask = dynamic_cast<ArchivePasswordViewController*>(nav()->topViewController());
+    ASSERT_TRUE(ask);
+    EXPECT_EQ(ask->label_()->text(), "The password you entered is incorrect.");
+    play("type open sesame\nkey return\nwait 2\nshot encrypted-open\n");
+    ASSERT_TRUE(viewer());
+    EXPECT_EQ(viewer()->bookReader()->getPageNum(), 3);
+}
+
+TEST_F(BookOpeningProgramTest, AZipInsideAZipIsAskedAboutAndAFolderBookOpensAtThePictureTapped) {
+    writePng(src->file("inner/i1.png"), 1);
+    ASSERT_EQ(test::shell("cd '" + src->path() + "/inner' && zip -q -X ../inner.zip i1.png"), 0);
+    makeZip("Bundle.zip", 2, "", "inner.zip");
+    for (int i = 1; i <= 3; ++i) writePng(docs() + "/Sketches/0" + std::to_string(i) + ".png", i + 3);
+    ASSERT_TRUE(start());
+    play("tap \"Bundle\"\nwait 1\nsheet 0\nwait 2\n");
+    ASSERT_TRUE(sheet());
+    EXPECT_EQ(sheet()->alertTitle(), "This file includes another archive. Do you want to extract it?");
+    play("shot inner-archive\nsheet 1\nwait 2\n");
+    ASSERT_TRUE(viewer());
+    EXPECT_EQ(viewer()->bookReader()->getPageNum(), 2);
+    play("back\nwait 2\n");
+
+    play("tap \"Sketches\"\nwait 2\ntap \"02.png\"\nwait 1\n");
+    EXPECT_EQ(sheetTitles(), (std::vector<std::string>{"Open Selected Image", "Save to Camera Roll", "Cancel"}));
+    play("sheet 0\nwait 2\n");
+    ASSERT_TRUE(viewer());
+    EXPECT_EQ(viewer()->bookReader()->getPageNum(), 3);
+    EXPECT_EQ(viewer()->page(), 1);
+    play("back\nwait 2\n");
+    ASSERT_TRUE(list());
+    EXPECT_EQ(list()->pathFromBooks(), "Sketches");
+}
+
+}  // namespace
