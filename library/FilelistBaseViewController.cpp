@@ -358,6 +358,9 @@ std::shared_ptr<ui::TableViewCell> FilelistBaseViewController::tableViewCellForR
         } else {
             cell->setListModeSelected();
         }
+        // A header made again (or taken back from the pool) shows as the
+        // scroll position says, not as it was when it left the screen.
+        cell->setHeaderHidden(!isHeaderCellSetVisible_, false);
         cell->updateStatus();
         return cell;
     }
@@ -754,6 +757,8 @@ void FilelistBaseViewController::viewWillAppear(bool animated) {
         const double maxY = std::max(minY, tableView()->maximumContentOffset().y);
         tableView()->setContentOffset({0, std::min(maxY, minY + getHeaderHeight())}, false);
     }
+    // Whatever the offset came to, the header follows it from the start.
+    scrollViewDidScroll(*tableView());
     setTintColor(fileListViewMode_ == 1);
     auto& defaults = sys::UserDefaults::standard();
     const sys::PlistValue storedMode = defaults.objectForKey(bookShelfModeSettingKey());
