@@ -101,6 +101,9 @@ public:
     virtual bool isSelectDownloadMode() { return false; }
     virtual bool isCanEditItem(int64_t index) { (void)index; return true; }
     virtual bool isEnableDetailButton(int64_t index) { (void)index; return false; }
+    // The header's two download-all buttons (remote lists only).
+    virtual void onDownloadAll() {}
+    virtual void onDownloadAllWithFolder() {}
     virtual void didSelectBook(int64_t index, const std::optional<ui::IndexPath>& indexPath);
     virtual void didSelectBookInEditModeWithIndexNo(int64_t index) { (void)index; }
     virtual void onRefresh();

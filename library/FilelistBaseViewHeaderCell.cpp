@@ -4,7 +4,9 @@
 #include "foundation/ui/ColorDefine.h"
 #include "library/BookshelfShelfView.h"
 #include "library/FilelistBaseViewController.h"
+#include "platform/core/DeviceProfile.h"
 #include "platform/ui/Image.h"
+#include "platform/ui/Screen.h"
 
 FilelistBaseViewHeaderCell::FilelistBaseViewHeaderCell(const std::string& reuseIdentifier)
     : ui::TableViewCell(ui::TableViewCellStyle::Default, reuseIdentifier) {
@@ -50,6 +52,31 @@ void FilelistBaseViewHeaderCell::setupCellViews(FilelistBaseViewController* cont
         if (controller) controller->reCreateThumbs();
     });
     contentView()->addSubview(thumbsReCreateButton_);
+
+    if (controller && controller->getFilelistMode() != 0 && controller->fileListViewMode() == 0) {
+        auto makeButton = [this](const std::string& title, void (FilelistBaseViewController::*action)()) {
+            auto b = std::make_shared<ui::Button>(ui::ButtonType::System);
+            b->setTitle(BookCommon::localizedStringWithOnOff(title));
+            b->setTitleColor(ColorDefine::redTextColor());
+            FilelistBaseViewController* target = controller_;
+            b->addAction(ui::ControlEventTouchUpInside, [target, action](ui::Control&) {
+                if (target) (target->*action)();
+            });
+            contentView()->addSubview(b);
+            return b;
+        };
+        downloadAllButton_ = makeButton("Download all files", &FilelistBaseViewController::onDownloadAll);
+        downloadAllWithFolderButton_ =
+            makeButton("Create a folder and download all", &FilelistBaseViewController::onDownloadAllWithFolder);
+        separator1_ = std::make_shared<ui::View>();
+        separator1_->setBackgroundColor(ColorDefine::lightGray());
+        contentView()->addSubview(separator1_);
+        separator2_ = std::make_shared<ui::View>();
+        separator2_->setBackgroundColor(ColorDefine::lightGray());
+        contentView()->addSubview(separator2_);
+    }
+    if (sys::DeviceProfile::current().systemMajorVersion() >= 26 && controller && !controller->isHeaderCellSetVisible())
+        setHeaderHidden(true, false);
     updateStatus();
 }
 
@@ -86,6 +113,10 @@ void FilelistBaseViewHeaderCell::setHeaderHidden(bool hidden, bool animated) {
         segmentSortModeSelect_->setAlpha(a);
         searchBar_->setAlpha(a);
         thumbsReCreateButton_->setAlpha(a);
+        // The line under the row stays; the one between the buttons goes with them.
+        if (downloadAllButton_) downloadAllButton_->setAlpha(a);
+        if (downloadAllWithFolderButton_) downloadAllWithFolderButton_->setAlpha(a);
+        if (separator2_) separator2_->setAlpha(a);
     };
     if (animated) ui::View::animate(0.5, apply);
     else apply();
@@ -107,4 +138,11 @@ void FilelistBaseViewHeaderCell::layoutSubviews() {
     segmentSortModeSelect_->setFrame({0, H - 40 - off, W - S, 40});
     thumbsReCreateButton_->setFrame({x0 - 52, 23, 32, 32});
     thumbsReCreateButton_->setHidden(x0 - 52 < 0);
+    if (downloadAllButton_) {
+        const double px = 1.0 / ui::Screen::main().scale();
+        downloadAllButton_->setFrame({0, H - 100, W, 50});
+        downloadAllWithFolderButton_->setFrame({0, H - 50, W, 50});
+        separator1_->setFrame({10, H - px, W - 10, px});
+        separator2_->setFrame({10, H - 50 - px, W - 10, px});
+    }
 }

@@ -28,6 +28,11 @@ public:
     SortModeSelectedView* segmentSortModeSelect() const { return segmentSortModeSelect_.get(); }
     ui::SearchBar* searchBar() const { return searchBar_.get(); }
     ui::Button* thumbsReCreateButton() const { return thumbsReCreateButton_.get(); }
+    // Remote lists in list mode only; null otherwise.
+    ui::Button* downloadAllButton() const { return downloadAllButton_.get(); }
+    ui::Button* downloadAllWithFolderButton() const { return downloadAllWithFolderButton_.get(); }
+    ui::View* separator1() const { return separator1_.get(); }
+    ui::View* separator2() const { return separator2_.get(); }
 
     void layoutSubviews() override;
 
@@ -38,6 +43,10 @@ private:
     std::shared_ptr<SortModeSelectedView> segmentSortModeSelect_;
     std::shared_ptr<ui::SearchBar> searchBar_;
     std::shared_ptr<ui::Button> thumbsReCreateButton_;
+    std::shared_ptr<ui::Button> downloadAllButton_;
+    std::shared_ptr<ui::Button> downloadAllWithFolderButton_;
+    std::shared_ptr<ui::View> separator1_;
+    std::shared_ptr<ui::View> separator2_;
     std::shared_ptr<ui::View> shelfView_;
     ui::Color searchFieldColor_;
 };

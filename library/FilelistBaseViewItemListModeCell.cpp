@@ -51,6 +51,8 @@ void FilelistBaseViewItemListModeCell::setupCellViews(FilelistBaseViewController
     thumbsImageView_ = std::make_shared<ui::ImageView>();
     thumbsImageView_->setContentMode(ui::ContentMode::ScaleAspectFit);
     content->addSubview(thumbsImageView_);
+    downloadIconView_ = std::make_shared<ui::ImageView>(ui::Image::named("download_icon"));
+    content->addSubview(downloadIconView_);
     filename_ = makeLabel();
     filename_->setLineBreakMode(ui::LineBreakMode::TruncateMiddle);
     content->addSubview(filename_);
@@ -73,6 +75,8 @@ void FilelistBaseViewItemListModeCell::setupCellViews(FilelistBaseViewController
     content->addSubview(fileSizeView_);
     statusIconImageView_ = std::make_shared<ui::ImageView>();
     content->addSubview(statusIconImageView_);
+    cacheStatusImageView_ = std::make_shared<ui::ImageView>();
+    content->addSubview(cacheStatusImageView_);
     selectIconImageView_ = std::make_shared<ui::ImageView>();
     selectIconImageView_->setAlpha(0);
     content->addSubview(selectIconImageView_);
@@ -102,6 +106,11 @@ std::string FilelistBaseViewItemListModeCell::folderIconName(const FilelistItem&
     case 8: return p + "folder_documents_f";
     default: return "";
     }
+}
+
+std::string FilelistBaseViewItemListModeCell::cacheStatusImageName(int64_t cacheStatus) {
+    if (cacheStatus == 0) return "";
+    return cacheStatus == 1 ? "cache_incomplete" : "cache";
 }
 
 std::string FilelistBaseViewItemListModeCell::statusIconName(const FilelistItem& item) {
@@ -139,8 +148,10 @@ void FilelistBaseViewItemListModeCell::updateCellItem(bool createThumbs) {
     auto& slot = book()[0];
     infoLabelTextTitileAux_.reset();
     infoLabelTextDefault_.reset();
-    setupSelectedImage();
     const std::shared_ptr<FilelistItem> item = slot.item();
+    const std::string badge = item ? cacheStatusImageName(item->cacheStatus()) : "";
+    cacheStatusImageView_->setImage(badge.empty() ? nullptr : ui::Image::named(badge));
+    setupSelectedImage();
     const bool simple = isSimpleStyle();
     filename_->setFont(simple ? gfx::Font::system(14) : gfx::Font::boldSystem(14));
     pageLabel_->setText("");
@@ -331,6 +342,8 @@ void FilelistBaseViewItemListModeCell::setSubViewsPos() {
         selectIconImageView_->setFrame({L - 37 + e, 24, 32, 32});
         statusIconImageView_->setFrame({L + 62 + e, 10, 20, 20});
         fileSizeView_->setFrame({L + 84 + e, 10, 150, 20});
+        downloadIconView_->setFrame({L + 62 + e, 10, 20, 20});
+        cacheStatusImageView_->setFrame({L + w + 10 - A + e, 12, 32, 16});
         const bool upper = lineCount_ == 2 && openable;
         const double y1 = upper ? 22 : 30;
         const double y2 = upper ? 40 : 48;
@@ -345,9 +358,13 @@ void FilelistBaseViewItemListModeCell::setSubViewsPos() {
         statusIconImageView_->setAlpha(on);
         pageLabel_->setAlpha(on);
         bookmarkDateLabel_->setAlpha(on);
+        cacheStatusImageView_->setAlpha(on);
         fileSizeView_->setAlpha(1 - on);
+        downloadIconView_->setAlpha(item && !openable ? 1 : 0);
     } else {
         thumbsImageView_->setFrame({e + 1, 14, 32, 32});
+        downloadIconView_->setFrame({e + 7, 20, 20, 20});
+        cacheStatusImageView_->setFrame({e + 1, 35, 32, 16});
         selectIconImageView_->setFrame({e - 37, 12, 32, 32});
         if (isInfoLine_) {
             filename_->setFrame({e + 40, 12, w - 64 - A - e, 20});
@@ -362,6 +379,8 @@ void FilelistBaseViewItemListModeCell::setSubViewsPos() {
         fileDateLabel_->setHidden(true);
         statusIconImageView_->setHidden(true);
         thumbsImageView_->setAlpha(openable ? 1 : 0);
+        cacheStatusImageView_->setAlpha(openable ? 1 : 0);
+        downloadIconView_->setAlpha(item && !openable ? 1 : 0);
         fileSizeView_->setAlpha(local ? 0 : 1);
     }
 }

@@ -36,6 +36,13 @@ public:
     ui::Label* fileDateLabel() const { return fileDateLabel_.get(); }
     ui::ImageView* thumbsImageView() const { return thumbsImageView_.get(); }
     ui::ImageView* statusIconImageView() const { return statusIconImageView_.get(); }
+    ui::ImageView* downloadIconView() const { return downloadIconView_.get(); }
+    ui::ImageView* cacheStatusImageView() const { return cacheStatusImageView_.get(); }
+    ui::ImageView* selectIconImageView() const { return selectIconImageView_.get(); }
+    ui::Label* fileSizeView() const { return fileSizeView_.get(); }
+    ui::View* selectedItemBackgroundView() const { return selectedItemBackgroundView_.get(); }
+    // The cache badge of a streamed entry: none, part of it, all of it.
+    static std::string cacheStatusImageName(int64_t cacheStatus);
 
     // The reading-state icon name of a file entry (without the style suffix).
     static std::string statusIconName(const FilelistItem& item);
@@ -54,6 +61,7 @@ private:
     bool loadThumbs_ = false;
     std::shared_ptr<ui::Label> filename_;
     std::shared_ptr<ui::ImageView> thumbsImageView_;
+    std::shared_ptr<ui::ImageView> downloadIconView_;
     std::shared_ptr<ui::Label> infoLabel_;
     std::shared_ptr<ui::Label> pageLabel_;
     std::shared_ptr<ui::Label> bookmarkDateLabel_;
@@ -62,6 +70,7 @@ private:
     std::optional<std::string> infoLabelTextTitileAux_;
     std::shared_ptr<ui::ImageView> selectIconImageView_;
     std::shared_ptr<ui::ImageView> statusIconImageView_;
+    std::shared_ptr<ui::ImageView> cacheStatusImageView_;
     std::shared_ptr<ui::Label> fileSizeView_;
     std::shared_ptr<ui::View> selectedItemBackgroundView_;
     bool hasPageInfo_ = false;

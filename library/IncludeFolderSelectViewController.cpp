@@ -199,12 +199,12 @@ void IncludeFolderSelectViewController::onPopupMenu() {
             if (auto self = std::static_pointer_cast<IncludeFolderSelectViewController>(weak.lock())) ((*self).*fn)();
         };
     };
-    popUpMenu_value_->addItem("About", BookCommon::imageNamed("toolbar_infomation_w"),
+    popUpMenu_value_->addItem("About", ui::Image::named("toolbar_infomation_w"),
                               call(&IncludeFolderSelectViewController::onAboutBtn));
-    popUpMenu_value_->addItem("Home", BookCommon::imageNamed("toolbar_home_w"),
+    popUpMenu_value_->addItem("Home", ui::Image::named("toolbar_home_w"),
                               call(&IncludeFolderSelectViewController::onGoHomeBtn));
     popUpMenu_value_->addItem(BookCommon::localizedStringWithOnOff("Starting the MediaServer"),
-                              BookCommon::imageNamed("toolbar_mediaserver_w"),
+                              ui::Image::named("toolbar_mediaserver_w"),
                               call(&IncludeFolderSelectViewController::onMediaServerBtn));
     ui::View* navView = nav->view();
     const ui::Rect safe = BookCommon::getScreentSafeRect(*view());
