@@ -190,6 +190,20 @@ TEST_F(LocalFilelistTest, LastReadMarkAndUserOrderReadOnlyWellTypedFiles) {
     EXPECT_EQ(FilelistBaseViewController::readSortChoice(*l->getSortConfigFile())->mode, 3);
 }
 
+TEST_F(LocalFilelistTest, TheLastBookFileCountsOnlyWithAPathInFront) {
+    const std::string file = BookCommon::getLastBookSettingFilePath();
+    mkdir(sys::Path::stringByDeletingLastPathComponent(file));
+    sys::PropertyList::writeFile(sys::PlistArray{sys::PlistValue("Comics/a.zip")}, file);
+    EXPECT_EQ(Local::readLastBookPath(file), "Comics/a.zip");
+    sys::PropertyList::writeFile(sys::PlistArray{sys::PlistValue(int64_t(1)), sys::PlistValue("a.zip")}, file);
+    EXPECT_FALSE(Local::readLastBookPath(file));
+    sys::PropertyList::writeFile(sys::PlistDictionary{{"0", sys::PlistValue("a.zip")}}, file);
+    EXPECT_FALSE(Local::readLastBookPath(file));
+    sys::PropertyList::writeFile(sys::PlistArray{}, file);
+    EXPECT_FALSE(Local::readLastBookPath(file));
+    EXPECT_FALSE(Local::readUserOrder(file + ".missing"));
+}
+
 TEST_F(LocalFilelistTest, NewBooksShowUpWithinThreeSecondsButANewFolderAloneDoesNot) {
     touch(join(documents(), "a.zip"));
     showRoot(true);
