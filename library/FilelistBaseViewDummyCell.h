@@ -16,6 +16,8 @@ public:
     void setupCellViews(FilelistBaseViewController* controller);
     int fileListMode() const { return fileListMode_; }
     void setFileListMode(int mode);
+    ui::View* separator() const { return separator_.get(); }
+    ui::View* bgImageView() const { return bgImageView_.get(); }
     void layoutSubviews() override;
 
 private:
