@@ -10,36 +10,36 @@
 
 namespace {
 
-using Spec = SettingViewControllerEx::RowSpec;
+using RowDefinition = SettingViewControllerEx::RowDef;
 
 std::string tr(const char* text) { return BookCommon::localizedStringWithOnOff(text); }
 
 // A list of words to pick one from, pushed for keys with more than three.
 class ChoiceList : public ui::TableViewController {
 public:
-    ChoiceList(const Spec& spec, std::string current, std::function<void(const std::string&)> picked)
-        : ui::TableViewController(ui::TableViewStyle::Grouped), spec_(spec), current_(std::move(current)),
+    ChoiceList(const RowDefinition& def, std::string current, std::function<void(const std::string&)> picked)
+        : ui::TableViewController(ui::TableViewStyle::Grouped), def_(def), current_(std::move(current)),
           picked_(std::move(picked)) {}
-    void viewDidLoad() override { setTitle(tr(spec_.title)); }
-    int tableViewNumberOfRowsInSection(ui::TableView&, int) override { return int(spec_.choices.size()); }
+    void viewDidLoad() override { setTitle(tr(def_.title)); }
+    int tableViewNumberOfRowsInSection(ui::TableView&, int) override { return int(def_.choices.size()); }
     std::shared_ptr<ui::TableViewCell> tableViewCellForRowAtIndexPath(ui::TableView& tv, const ui::IndexPath& ip) override {
         auto cell = tv.dequeueReusableCell("choice");
         if (!cell) cell = std::make_shared<ui::TableViewCell>(ui::TableViewCellStyle::Default, "choice");
-        const auto& c = spec_.choices[size_t(ip.row)];
+        const auto& c = def_.choices[size_t(ip.row)];
         cell->textLabel()->setText(tr(c.title));
         cell->setAccessoryType(current_ == c.word ? ui::TableViewCellAccessoryType::Checkmark
                                                   : ui::TableViewCellAccessoryType::None);
         return cell;
     }
     void tableViewDidSelectRowAtIndexPath(ui::TableView& tv, const ui::IndexPath& ip) override {
-        current_ = spec_.choices[size_t(ip.row)].word;
+        current_ = def_.choices[size_t(ip.row)].word;
         tv.reloadData();
         if (picked_) picked_(current_);
         if (auto* nav = navigationController()) nav->popViewController(true);
     }
 
 private:
-    Spec spec_;
+    RowDefinition def_;
     std::string current_;
     std::function<void(const std::string&)> picked_;
 };
@@ -55,8 +55,8 @@ const std::vector<std::string>& SettingViewControllerEx::sectionTitles() {
     return titles;
 }
 
-const std::vector<SettingViewControllerEx::RowSpec>& SettingViewControllerEx::rowSpecs() {
-    static const std::vector<RowSpec> specs{
+const std::vector<SettingViewControllerEx::RowDef>& SettingViewControllerEx::rowDefs() {
+    static const std::vector<RowDef> defs{
         {0, "pageDirection", "Page Direction", kChoice, {{"right", "Right to Left"}, {"left", "Left to Right"}}},
         {0, "defaultZoomMode", "Zoom Mode", kChoice, kZoomModes},
         {0, "isDoubleTruck", "Two Pages in Landscape", kSwitch, {}},
@@ -117,7 +117,7 @@ const std::vector<SettingViewControllerEx::RowSpec>& SettingViewControllerEx::ro
         {4, "iCloudEnable", "Share Reading Positions", kSwitch, {}},
         {4, "isDoNotStorePasswords", "Do Not Store Passwords", kSwitch, {}},
     };
-    return specs;
+    return defs;
 }
 
 SettingViewControllerEx::SettingViewControllerEx(ui::TableViewStyle style) : style_(style) {}
@@ -132,23 +132,23 @@ void SettingViewControllerEx::viewDidLoad() {
     setTitle(tr("Settings"));
     values_ = std::make_shared<sys::PlistDictionary>();
     if (settings_) {
-        for (const auto& spec : rowSpecs()) {
-            sys::PlistValue v = settings_->valueForKey(spec.key);
+        for (const auto& def : rowDefs()) {
+            sys::PlistValue v = settings_->valueForKey(def.key);
             if (settingViewType_ == 1) {
-                const sys::PlistValue& own = settings_->bookSettings().get(spec.key);
+                const sys::PlistValue& own = settings_->bookSettings().get(def.key);
                 if (!own.isNull() && !Settings::isDefaultBookSetting(own)) v = own;
             }
-            if (spec.kind == kSwitch) v = sys::PlistValue(v.boolValue());
-            values_->set(spec.key, v);
+            if (def.kind == kSwitch) v = sys::PlistValue(v.boolValue());
+            values_->set(def.key, v);
         }
     }
     original_ = *values_;
     buildRows();
 }
 
-std::string SettingViewControllerEx::choiceTitle(const RowSpec& spec) const {
-    const sys::PlistValue& v = values_ ? values_->get(spec.key) : sys::PlistValue::null();
-    for (const auto& c : spec.choices)
+std::string SettingViewControllerEx::choiceTitle(const RowDef& def) const {
+    const sys::PlistValue& v = values_ ? values_->get(def.key) : sys::PlistValue::null();
+    for (const auto& c : def.choices)
         if (v.isString() && v.asString() == c.word) return tr(c.title);
     return "";
 }
@@ -156,38 +156,38 @@ std::string SettingViewControllerEx::choiceTitle(const RowSpec& spec) const {
 void SettingViewControllerEx::buildRows() {
     const auto& titles = sectionTitles();
     for (size_t s = 0; s < titles.size(); ++s) table_->setSectionHeaderTitle(tr(titles[s].c_str()), int(s));
-    for (const auto& spec : rowSpecs()) {
+    for (const auto& def : rowDefs()) {
         auto row = std::make_shared<QNTableViewData>();
-        row->setKey(spec.key);
-        row->setText(tr(spec.title));
-        if (spec.kind == kSwitch) {
+        row->setKey(def.key);
+        row->setText(tr(def.title));
+        if (def.kind == kSwitch) {
             row->setStyle(QNTableViewData::kStyleSwitch);
-            row->setValue(values_->get(spec.key));
-            row->assignDictionary(values_, spec.key, {sys::PlistValue(false), sys::PlistValue(true)});
+            row->setValue(values_->get(def.key));
+            row->assignDictionary(values_, def.key, {sys::PlistValue(false), sys::PlistValue(true)});
             row->setSelectionStyle(0);
-        } else if (spec.choices.size() <= 3) {
+        } else if (def.choices.size() <= 3) {
             row->setStyle(QNTableViewData::kStyleSegment);
             std::vector<std::string> list;
             std::vector<sys::PlistValue> words;
             int64_t selected = 0;
-            for (size_t i = 0; i < spec.choices.size(); ++i) {
-                list.push_back(tr(spec.choices[i].title));
-                words.emplace_back(spec.choices[i].word);
-                const sys::PlistValue& v = values_->get(spec.key);
-                if (v.isString() && v.asString() == spec.choices[i].word) selected = int64_t(i);
+            for (size_t i = 0; i < def.choices.size(); ++i) {
+                list.push_back(tr(def.choices[i].title));
+                words.emplace_back(def.choices[i].word);
+                const sys::PlistValue& v = values_->get(def.key);
+                if (v.isString() && v.asString() == def.choices[i].word) selected = int64_t(i);
             }
             row->setSelectionList(list);
             row->setValue(sys::PlistValue(selected));
-            row->assignDictionary(values_, spec.key, words);
+            row->assignDictionary(values_, def.key, words);
             row->setIsDisplayedInTwoLines(true);
             row->setSelectionStyle(0);
         } else {
             row->setStyle(QNTableViewData::kStyleValue1);
-            row->setDetailText(choiceTitle(spec));
+            row->setDetailText(choiceTitle(def));
             row->setAccessoryType(int64_t(ui::TableViewCellAccessoryType::DisclosureIndicator));
             row->setSelectionStyle(int64_t(ui::TableViewCellSelectionStyle::Default));
         }
-        table_->addData(row, spec.section, ui::TableViewRowAnimation::None);
+        table_->addData(row, def.section, ui::TableViewRowAnimation::None);
     }
 }
 
@@ -196,9 +196,9 @@ void SettingViewControllerEx::refreshRow(const std::string& key) {
     for (size_t s = 0; s < sections.size(); ++s) {
         for (size_t r = 0; r < sections[s].size(); ++r) {
             if (sections[s][r]->key() != key) continue;
-            for (const auto& spec : rowSpecs())
-                if (key == spec.key && spec.kind == kChoice && spec.choices.size() > 3)
-                    sections[s][r]->setDetailText(choiceTitle(spec));
+            for (const auto& def : rowDefs())
+                if (key == def.key && def.kind == kChoice && def.choices.size() > 3)
+                    sections[s][r]->setDetailText(choiceTitle(def));
             table_->updateCellWithIndexPath({int(s), int(r)}, ui::TableViewRowAnimation::None);
         }
     }
@@ -214,12 +214,12 @@ void SettingViewControllerEx::tableViewDidSelectRowAtIndexPath(QNTableView& tabl
                                                                QNTableViewData* data) {
     table.deselectRowAtIndexPath(ip, true);
     if (!data) return;
-    for (const auto& spec : rowSpecs()) {
-        if (data->key() != spec.key || spec.kind != kChoice || spec.choices.size() <= 3) continue;
-        const sys::PlistValue& v = values_->get(spec.key);
+    for (const auto& def : rowDefs()) {
+        if (data->key() != def.key || def.kind != kChoice || def.choices.size() <= 3) continue;
+        const sys::PlistValue& v = values_->get(def.key);
         std::weak_ptr<ui::ViewController> weak = weak_from_this();
-        const std::string key = spec.key;
-        auto list = std::make_shared<ChoiceList>(spec, v.isString() ? v.asString() : "", [weak, key](const std::string& w) {
+        const std::string key = def.key;
+        auto list = std::make_shared<ChoiceList>(def, v.isString() ? v.asString() : "", [weak, key](const std::string& w) {
             if (auto self = std::dynamic_pointer_cast<SettingViewControllerEx>(weak.lock()))
                 self->setValue(key, sys::PlistValue(w));
         });

@@ -23,7 +23,7 @@ public:
         const char* word;
         const char* title;
     };
-    struct RowSpec {
+    struct RowDef {
         int section;
         const char* key;
         const char* title;
@@ -37,7 +37,7 @@ public:
     void setSettingViewType(int type) { settingViewType_ = type; }
     int settingViewType() const { return settingViewType_; }
 
-    static const std::vector<RowSpec>& rowSpecs();
+    static const std::vector<RowDef>& rowDefs();
     static const std::vector<std::string>& sectionTitles();
     // The values being edited (the screen's copy).
     const std::shared_ptr<sys::PlistDictionary>& values() const { return values_; }
@@ -47,7 +47,7 @@ public:
     // Writes the edited values into the settings and saves them.
     void saveChanges();
     // The title shown for the key's stored word ("" when none matches).
-    std::string choiceTitle(const RowSpec& spec) const;
+    std::string choiceTitle(const RowDef& def) const;
 
     void loadView() override;
     void viewDidLoad() override;

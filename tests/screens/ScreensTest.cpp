@@ -168,7 +168,7 @@ TEST_F(ScreensTest, SettingsRowsComeFromTheKeysAndAreSavedOnLeaving) {
     driver->advance(0.5);
     size_t rows = 0;
     for (const auto& s : screen->table()->sectionList()) rows += s.size();
-    EXPECT_EQ(rows, SettingViewControllerEx::rowSpecs().size());
+    EXPECT_EQ(rows, SettingViewControllerEx::rowDefs().size());
     ASSERT_TRUE(window->snapshot(snapshotPath("settings.png")));
 
     // A switch row writes its key; a long list is picked from a pushed screen.

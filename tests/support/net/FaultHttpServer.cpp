@@ -306,16 +306,16 @@ void FaultHttpServer::serve(int fd) {
     if (ranged) {
         int64_t from416 = number(query, "fail416_from", 0);
         bool ok = req.range.compare(0, 6, "bytes=") == 0 && req.range.find(',') == std::string::npos;
-        std::string spec = ok ? req.range.substr(6) : "";
-        size_t dash = spec.find('-');
+        std::string def = ok ? req.range.substr(6) : "";
+        size_t dash = def.find('-');
         ok = ok && dash != std::string::npos;
         if (ok && dash == 0) {
-            uint64_t n = std::strtoull(spec.c_str() + 1, nullptr, 10);
+            uint64_t n = std::strtoull(def.c_str() + 1, nullptr, 10);
             ok = n > 0 && size > 0;
             first = n >= size ? 0 : size - n;
         } else if (ok) {
-            first = std::strtoull(spec.c_str(), nullptr, 10);
-            if (dash + 1 < spec.size()) last = std::min<uint64_t>(std::strtoull(spec.c_str() + dash + 1, nullptr, 10), last);
+            first = std::strtoull(def.c_str(), nullptr, 10);
+            if (dash + 1 < def.size()) last = std::min<uint64_t>(std::strtoull(def.c_str() + dash + 1, nullptr, 10), last);
             ok = first < size && first <= last;
         }
         if (!ok || (from416 > 0 && number_ >= from416)) {
