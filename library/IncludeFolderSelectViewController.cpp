@@ -11,6 +11,7 @@
 #include "platform/ui/NavigationController.h"
 #include "platform/ui/Toolbar.h"
 #include "platform/ui/TransitionCoordinator.h"
+#include "viewer/BrightnessSetting.h"
 
 namespace {
 
@@ -142,6 +143,7 @@ void IncludeFolderSelectViewController::viewWillTransitionToSize(
     std::weak_ptr<ui::ViewController> weak = weak_from_this();
     auto alongside = [weak, size](const ui::TransitionCoordinatorContext&) {
         BookCommon::viewWillTransitionToSize(size);
+        if (auto brightness = BrightnessSetting::getBrightnessSetting()) brightness->setOrientation_iOS8();
         auto self = std::static_pointer_cast<IncludeFolderSelectViewController>(weak.lock());
         if (self && self->popUpMenu_value_) self->popUpMenu_value_->removePopup();
     };

@@ -79,7 +79,7 @@ protected:
         return l;
     }
     // The visible row showing this item.
-    Cell* rowOf(RowList& l, const ItemRef& item) {
+    Cell* rowOf(RowList&, const ItemRef& item) {
         for (auto* c : driver->findAllOf<Cell>(false))
             if (!c->book().empty() && c->book()[0].item() == item) return c;
         return nullptr;
