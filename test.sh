@@ -1,9 +1,21 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds everything and runs every test.
+# LEAFBRIGHT_SKIP_TSAN=1 skips the ThreadSanitizer run of the reading engine.
 set -euo pipefail
 cd "$(dirname "$0")"
 ./scripts/install-deps.sh
 cmake -S . -B build -G Ninja >/dev/null
 cmake --build build
 jobs=$(nproc)
+
+# The reading session, its readers and the block cache run real worker
+# threads: their tests also run under ThreadSanitizer.
+if [ "${LEAFBRIGHT_SKIP_TSAN:-0}" != 1 ]; then
+  cmake -S . -B build-tsan -G Ninja -DLEAFBRIGHT_TSAN=ON >/dev/null
+  cmake --build build-tsan --target test_engine
+  TSAN_OPTIONS="halt_on_error=1 suppressions=$PWD/tests/tsan.supp" \
+    ./build-tsan/tests/test_engine --gtest_brief=1 \
+    --gtest_filter='Book*:PageReader*:RemoteStreamRead*:StreamHttp*:Zip*'
+fi
+
 ctest --test-dir build --output-on-failure -j "$jobs" "$@"
