@@ -208,6 +208,9 @@ void LocalBookOpener::didSelectBook(const ItemRef& item) {
     sheet->setUserInfo(buttons);
     isNowWaitingForOpenBook_ = true;
     sheet->showInView(l->view(), *l, l->actionSheetSourceRect());
+    // A sheet that could not be shown will never answer: taps must not
+    // wait for it.
+    if (!sheet->alertController()) isNowWaitingForOpenBook_ = false;
 }
 
 void LocalBookOpener::actionSheetClickedButtonAtIndex(QNActionSheet& sheet, int64_t buttonIndex) {

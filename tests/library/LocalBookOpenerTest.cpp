@@ -243,6 +243,21 @@ TEST_F(LocalBookOpenerTest, ResumeFromTheSheetOpensTheStoredPageAndRecordsTheOpe
     EXPECT_EQ(Local::readLastBookPath(BookCommon::getLastBookSettingFilePath()), "Story.cbz");
 }
 
+TEST_F(LocalBookOpenerTest, ASheetThatCannotBeShownDoesNotBlockLaterTaps) {
+    makeZip("Story.cbz", {"p1.png", "p2.png"});
+    showRoot();
+    // Another screen is on its way in when the row is tapped.
+    auto other = std::make_shared<ui::ViewController>();
+    root->present(other, true);
+    tapBook("Story.cbz");
+    EXPECT_FALSE(root->bookOpener().isNowWaitingForOpenBook());
+    other->dismiss(false);
+    driver->advance(0.5);
+    tapBook("Story.cbz");
+    EXPECT_EQ(sheetTitles(), (std::vector<std::string>{"Read the first page", "Cancel"}));
+    chooseInSheet("Cancel");
+}
+
 TEST_F(LocalBookOpenerTest, CancelLeavesTheListAndFirstPageStartsAtPageOne) {
     makeZip("Story.cbz", {"p1.png", "p2.png", "p3.png"});
     storePosition("Story.cbz", 1, 3);
