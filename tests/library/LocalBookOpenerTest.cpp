@@ -495,7 +495,7 @@ TEST_F(LocalBookOpenerTest, ASolidArchiveWarnsBeforeItsFirstOpenOnly) {
     showRoot();
     tapBook("Solid.rar");
     ASSERT_TRUE(notice());
-    EXPECT_EQ(notice()->titleLabel()->text(), "RAR information");
+    EXPECT_EQ(notice()->titleLabel()->text(), "RAR infomation");
     EXPECT_EQ(asked, 1);
     pressNotice("Cancel");
     EXPECT_FALSE(root->lastSeletItem());
