@@ -2,6 +2,7 @@
 
 #include "app/AppScriptHost.h"
 #include "app/NestlarkAppDelegate.h"
+#include "foundation/ui/AuxiliaryScreenFactory.h"
 #include "foundation/AppDelegateServices.h"
 #include "library/LibraryServices.h"
 #include "foundation/BookCommon.h"
@@ -173,6 +174,7 @@ void LeafbrightProgram::terminate() {
     shell_.reset();
     AppDelegateServices::install(nullptr);
     LibraryServices::install(nullptr);
+    AuxiliaryScreenFactory::install(nullptr);
     delegate_->releaseScreens();
     sys::RunLoop::main().drain();
 }

@@ -9,6 +9,7 @@
 #include "foundation/QNKeyChain.h"
 #include "foundation/Settings.h"
 #include "foundation/UrlPercent.h"
+#include "foundation/ui/AuxiliaryScreenFactory.h"
 #include "foundation/ui/ColorDefine.h"
 #include "foundation/ui/QNAlertView.h"
 #include "library/LocalFilelistViewController.h"
@@ -24,6 +25,7 @@
 #include "platform/ui/NavigationController.h"
 #include "platform/ui/Screen.h"
 #include "platform/ui/Window.h"
+#include "screens/AuxiliaryScreenMaker.h"
 #include "screens/HistoryViewController.h"
 #include "screens/PassCodeInputViewEx.h"
 #include "screens/PassCodeRequet.h"
@@ -84,6 +86,7 @@ std::shared_ptr<NestlarkAppDelegate> NestlarkAppDelegate::create() {
     auto d = std::make_shared<NestlarkAppDelegate>();
     AppDelegateServices::install(d);
     LibraryServices::install(d);
+    AuxiliaryScreenFactory::install(std::make_shared<AuxiliaryScreenMaker>());
     return d;
 }
 

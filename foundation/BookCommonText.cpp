@@ -5,6 +5,8 @@
 #include "foundation/OptimizeFilename.h"
 #include "foundation/QNTextEncoding.h"
 #include "foundation/QNUrl.h"
+#include "foundation/ui/AboutViewControllerEx.h"
+#include "foundation/ui/AuxiliaryScreenFactory.h"
 #include "platform/core/Calendar.h"
 #include "platform/core/DateFormatter.h"
 #include "platform/core/DeviceProfile.h"
@@ -12,7 +14,10 @@
 #include "platform/graphics/Image.h"
 #include "platform/ui/Button.h"
 #include "platform/ui/Image.h"
+#include "platform/ui/NavigationController.h"
 #include "platform/ui/Slider.h"
+#include "platform/ui/TableView.h"
+#include "platform/ui/UserNotificationCenter.h"
 #include "platform/ui/ViewController.h"
 
 #include <atomic>
@@ -450,6 +455,27 @@ void BookCommonText::lbCommonPresentViewController(ui::ViewController& viewContr
 
 void BookCommonText::lbCommonDismissModalViewController(ui::ViewController& viewController, bool animated) {
     viewController.dismiss(animated);
+}
+
+void BookCommonText::pushAboutViewController(ui::ViewController& viewController) {
+    if (auto* nav = viewController.navigationController())
+        nav->pushViewController(std::make_shared<AboutViewControllerEx>(), true);
+}
+
+void BookCommonText::pushStatisticsInformationViewController(ui::ViewController& viewController) {
+    auto* nav = viewController.navigationController();
+    auto factory = AuxiliaryScreenFactory::installed();
+    if (!nav || !factory) return;
+    if (auto screen = factory->makeStatisticsInformationViewController(ui::TableViewStyle::Grouped))
+        nav->pushViewController(screen, true);
+}
+
+void BookCommonText::setLocalNitificationSetting() {
+    if (!BookCommon::isOS8()) return;
+    auto centre = ui::UserNotificationCenter::shared();
+    if (!centre || (centre->authorizedOptions() & ui::UserNotificationCenter::OptionAlert)) return;
+    centre->requestAuthorization(ui::UserNotificationCenter::OptionBadge | ui::UserNotificationCenter::OptionAlert,
+                                 [](bool) {});
 }
 
 std::shared_ptr<const ui::Image> BookCommonText::imageWithColor(const gfx::Rgba& color) {

@@ -112,6 +112,13 @@ public:
     static void lbCommonPresentViewController(ui::ViewController& viewController,
                                               const std::shared_ptr<ui::ViewController>& present, bool animated);
     static void lbCommonDismissModalViewController(ui::ViewController& viewController, bool animated);
+    // Push the About page or the reading statistics on the screen's
+    // navigation controller, animated; nothing without one (or, for the
+    // statistics, without the screens' factory installed).
+    static void pushAboutViewController(ui::ViewController& viewController);
+    static void pushStatisticsInformationViewController(ui::ViewController& viewController);
+    // Asks for badge and alert notices when alerts are not yet allowed.
+    static void setLocalNitificationSetting();
     // A 1 x 1 point image of one colour.
     static std::shared_ptr<const ui::Image> imageWithColor(const gfx::Rgba& color);
     static gfx::Rgba getLeafbrightBackgroundColor();

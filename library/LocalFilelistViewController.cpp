@@ -720,6 +720,10 @@ void LocalFilelistViewController::onPopupMenu() {
             if (auto self = std::dynamic_pointer_cast<LocalFilelistViewController>(weak.lock())) ((*self).*fn)();
         };
     };
+    popUpMenuView_->addItem("About", ui::Image::named("toolbar_infomation_w"),
+                            call(&FilelistBaseViewController::onAboutBtn));
+    popUpMenuView_->addItem(BookCommon::localizedStringWithOnOff("Statistics Information"),
+                            ui::Image::named("toolbar_statistics_w"), call(&FilelistBaseViewController::onStatisticsBtn));
     if (!isRootViewController())
         popUpMenuView_->addItem(BookCommon::localizedStringWithOnOff("Home"), ui::Image::named("toolbar_home_w"),
                                 call(&FilelistBaseViewController::onGoHomeBtn));
