@@ -8,6 +8,7 @@
 #include "foundation/ui/ColorDefine.h"
 #include "foundation/ui/IndicatorWithBGView.h"
 #include "foundation/ui/QNAlertView.h"
+#include "library/BookshelfTopBottomAppendView.h"
 #include "library/FilelistBaseViewDummyCell.h"
 #include "library/FilelistBaseViewHeaderCell.h"
 #include "library/FilelistBaseViewItemListModeCell.h"
@@ -21,6 +22,7 @@
 #include "platform/core/Unicode.h"
 #include "platform/core/UserDefaults.h"
 #include "platform/ui/Application.h"
+#include "platform/core/DeviceProfile.h"
 #include "platform/ui/NavigationController.h"
 #include "platform/ui/TransitionCoordinator.h"
 #include "platform/ui/Window.h"
@@ -284,6 +286,8 @@ void FilelistBaseViewController::changeBookshelfMode(int mode, bool reloadTable)
         }
         setTintColor(mode == 1);
         tableView()->setBackgroundColor(mode == 1 ? ui::Color::black() : ColorDefine::background());
+        loadBookshelfAppendBg();
+        updateBackgroundFollowScroll();
     }
 }
 
@@ -293,8 +297,12 @@ int FilelistBaseViewController::numberOfBooksInRow() const {
                            BookCommon::isLandscapeSwitchOSVersionWithViewController()));
 }
 
+namespace {
+double shelfHeight() { return BookCommon::getDeviceDisplayType() == 1 ? 200.0 : 139.0; }
+}  // namespace
+
 double FilelistBaseViewController::getCellHeight() const {
-    if (fileListViewMode_ == 1) return BookCommon::getDeviceDisplayType() == 1 ? 200.0 : 139.0;
+    if (fileListViewMode_ == 1) return shelfHeight();
     const int style = settings_ ? settings_->bookListStyle() : 1;
     if (style == 0 || (getFilelistMode() != 0 && style == 2)) return 60.0;
     return 80.0;
@@ -304,6 +312,81 @@ int FilelistBaseViewController::getRequiredDummyCellCount() {
     const double height = isViewLoaded() ? view()->bounds().height() : ui::Screen::main().bounds().height();
     const int rows = static_cast<int>(itemList_.size()) / numberOfBooksInRow();
     return std::max(0, static_cast<int>(std::trunc(height / getCellHeight() + 1.0)) - rows);
+}
+
+void FilelistBaseViewController::loadBookshelfAppendBg() {
+    if (bgBookshelfAppendImageViewTop_ || !isViewLoaded()) return;
+    ui::TableView* tv = tableView();
+    auto background = std::make_shared<ui::View>(tv->bounds());
+    background->setUserInteractionEnabled(false);
+    tv->setBackgroundView(background);
+    // The pieces are made with a shelf's height whatever the presentation
+    // now shown: made in list mode they would otherwise hold squashed shelves.
+    const double cell = shelfHeight();
+    bgBookshelfAppendImageViewTop_ = std::make_shared<BookshelfTopBottomAppendView>(cell, 3);
+    const int bottomCells = static_cast<int>(std::trunc(BookCommon::getScreenHeight() / cell * 2 + 1));
+    bgBookshelfAppendImageViewBottom_ = std::make_shared<BookshelfTopBottomAppendView>(cell, bottomCells);
+    for (auto* piece : {bgBookshelfAppendImageViewTop_.get(), bgBookshelfAppendImageViewBottom_.get()}) {
+        piece->setSettings(settings_);
+        piece->setHidden(true);
+    }
+    background->addSubview(bgBookshelfAppendImageViewTop_);
+    background->addSubview(bgBookshelfAppendImageViewBottom_);
+}
+
+void FilelistBaseViewController::updateBackgroundFollowScroll() {
+    if (!bgBookshelfAppendImageViewTop_ || !isViewLoaded()) return;
+    auto& top = *bgBookshelfAppendImageViewTop_;
+    auto& bottom = *bgBookshelfAppendImageViewBottom_;
+    ui::TableView* tv = tableView();
+    ui::View* background = tv->backgroundView();
+    if (fileListViewMode_ != 1 || !background) {
+        top.setHidden(true);
+        bottom.setHidden(true);
+        return;
+    }
+    const double width = tv->bounds().width();
+    // A piece is drawn with its bottom or top edge on a row's bottom edge,
+    // and only while that row is on screen.
+    auto rowBottom = [&](const ui::IndexPath& ip) -> std::optional<double> {
+        if (!tv->cellForRowAtIndexPath(ip)) return std::nullopt;
+        return tv->convertPointTo({0, tv->rectForRowAtIndexPath(ip).maxY()}, background).y;
+    };
+    if (auto y = rowBottom({0, 0})) {
+        const double h = top.cellCount() * top.cellHeight();
+        top.setFrame({0, *y - h, width, h});
+        top.updateBgImage({0, 0, width, h});
+        top.setHidden(false);
+    } else {
+        top.setHidden(true);
+    }
+    ui::IndexPath last{0, 0};
+    if (const int fillers = tv->numberOfRowsInSection(2); fillers > 0) last = {2, fillers - 1};
+    else if (const int rows = tv->numberOfRowsInSection(1); rows > 0) last = {1, rows - 1};
+    if (auto y = rowBottom(last)) {
+        const double h = bottom.cellCount() * bottom.cellHeight();
+        bottom.setFrame({0, *y, width, h});
+        bottom.updateBgImage({0, 0, width, h});
+        bottom.setHidden(false);
+    } else {
+        bottom.setHidden(true);
+    }
+}
+
+void FilelistBaseViewController::applyNewerBarLook() {
+    // From system version 26 the list shows through a bar without a
+    // background, whatever the presentation.
+    if (sys::DeviceProfile::current().systemMajorVersion() < 26) return;
+    if (auto* nav = navigationController()) {
+        ui::NavigationBar* bar = nav->navigationBar();
+        bar->setTransparent(true);
+        bar->setShadowHidden(true);
+        bar->setTitleColor(ui::Color::label());
+        bar->setTintColor(ui::Color::label());
+        bar->setTranslucent(true);
+    }
+    setExtendedLayoutIncludesOpaqueBars(true);
+    setEdgesForExtendedLayout(ui::RectEdgeAll);
 }
 
 void FilelistBaseViewController::setTintColor(bool bookshelf) {
@@ -464,6 +547,7 @@ void FilelistBaseViewController::onRotateView(bool landscape) {
 }
 
 void FilelistBaseViewController::scrollViewDidScroll(ui::ScrollView& sv) {
+    if (&sv == tableView()) updateBackgroundFollowScroll();
     auto* tv = dynamic_cast<ui::TableView*>(&sv);
     if (!tv || tv->numberOfSections() < 1) return;
     const double y = sv.contentOffset().y;
@@ -751,10 +835,14 @@ void FilelistBaseViewController::viewDidLoad() {
     const sys::PlistValue stored = sys::UserDefaults::standard().objectForKey(bookShelfModeSettingKey());
     fileListViewMode_ = stored.isNumber() && stored.integerValue() == 1 ? 1 : 0;
     loadSortState();
+    applyNewerBarLook();
+    loadBookshelfAppendBg();
 }
 
 void FilelistBaseViewController::viewWillAppear(bool animated) {
     ui::TableViewController::viewWillAppear(animated);
+    // The bar is shared with the screens pushed over this one; take the look back.
+    applyNewerBarLook();
     checkLastReadingMark();
     updateFileInfo();
     if (viewWillAppearFirstDone_) sortItemList();
@@ -812,7 +900,10 @@ void FilelistBaseViewController::viewWillDisappear(bool animated) {
     stopThumbsRun();
 }
 
-void FilelistBaseViewController::viewDidLayoutSubviews() { ui::TableViewController::viewDidLayoutSubviews(); }
+void FilelistBaseViewController::viewDidLayoutSubviews() {
+    ui::TableViewController::viewDidLayoutSubviews();
+    updateBackgroundFollowScroll();
+}
 
 void FilelistBaseViewController::viewWillTransitionToSize(ui::Size size,
                                                           const std::shared_ptr<ui::TransitionCoordinator>& c) {

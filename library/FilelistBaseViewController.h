@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+class BookshelfTopBottomAppendView;
 class IndicatorWithBGView;
 class Settings;
 class FilelistBaseViewHeaderCell;
@@ -84,6 +85,12 @@ public:
     int dummyCellCount() const { return dummyCellCount_; }
     ui::Rect actionSheetSourceRect() const { return actionSheetSourceRect_; }
     const ItemRef& lastSeletItem() const { return lastSeletItem_; }
+    // The shelves drawn above the first and below the last row in the
+    // bookshelf presentation (made on the first switch to it).
+    BookshelfTopBottomAppendView* bgBookshelfAppendImageViewTop() const { return bgBookshelfAppendImageViewTop_.get(); }
+    BookshelfTopBottomAppendView* bgBookshelfAppendImageViewBottom() const {
+        return bgBookshelfAppendImageViewBottom_.get();
+    }
 
     // ---- Hooks of the subclasses ----------------------------------------------------------
     // 0 local, 1 remote.
@@ -123,6 +130,10 @@ public:
     int numberOfBooksInRow() const;
     double getCellHeight() const;
     int getRequiredDummyCellCount();
+    // The extra shelves behind the table: made once, then placed after every
+    // layout and scroll so they stay joined to the header and the last row.
+    void loadBookshelfAppendBg();
+    void updateBackgroundFollowScroll();
     // Thumbnails.
     void reCreateThumbs();
     void reloadThumbs(bool keepExisting);
@@ -205,6 +216,7 @@ private:
     void applyDateSort(int directorySortMode);
     void registerCloudChanges(bool on);
     void stopThumbsRun();
+    void applyNewerBarLook();
 
     std::shared_ptr<Settings> settings_;
     int fileListViewMode_ = 0;
@@ -227,6 +239,8 @@ private:
     ui::SearchBar* searchBarTemp_ = nullptr;
     bool viewWillAppearFirstDone_ = false;
     std::optional<sys::NotificationCenter::Token> cloudToken_;
+    std::shared_ptr<BookshelfTopBottomAppendView> bgBookshelfAppendImageViewTop_;
+    std::shared_ptr<BookshelfTopBottomAppendView> bgBookshelfAppendImageViewBottom_;
 
     // The thumbnail run: one worker owned by the screen, joined before the
     // screen goes away or off screen.

@@ -2,7 +2,6 @@
 
 #include "foundation/BookCommon.h"
 #include "foundation/ui/ColorDefine.h"
-#include "library/BookshelfShelfView.h"
 #include "library/FilelistBaseViewController.h"
 #include "platform/core/DeviceProfile.h"
 #include "platform/ui/Image.h"
@@ -15,10 +14,8 @@ FilelistBaseViewHeaderCell::FilelistBaseViewHeaderCell(const std::string& reuseI
 
 void FilelistBaseViewHeaderCell::setupCellViews(FilelistBaseViewController* controller) {
     controller_ = controller;
-    // On the bookshelf the header stands on shelves of its own, as the
-    // shelves above the first row do.
-    shelfView_ = std::make_shared<BookshelfShelfView>();
-    contentView()->addSubview(shelfView_);
+    // On the bookshelf the header is clear: the shelves drawn behind the
+    // table above the first row show through it.
     contentView()->setBackgroundColor(ui::Color::clear());
     std::vector<std::string> titles;
     if (controller && controller->getFilelistMode() != 0) {
@@ -94,7 +91,6 @@ void FilelistBaseViewHeaderCell::setListModeSelected() {
 void FilelistBaseViewHeaderCell::updateStatus() {
     if (!controller_ || !segmentSortModeSelect_) return;
     const bool shelf = controller_->fileListViewMode() == 1;
-    shelfView_->setHidden(!shelf);
     setBackgroundColor(shelf ? ui::Color::clear() : ColorDefine::background());
     // The field keeps its light look over the dark shelves.
     if (shelf) searchBar_->searchTextField()->setBackgroundColor(ui::Color::white(1.0, 0.85));
@@ -132,7 +128,6 @@ void FilelistBaseViewHeaderCell::layoutSubviews() {
     const double S = safe.left + safe.right;
     const double off = controller_ && controller_->getFilelistMode() != 0 && controller_->fileListViewMode() == 0 ? 100 : 0;
     const double x0 = (W - 250) / 2;
-    shelfView_->setFrame({-safe.left, 0, W, H});
     segmentListModeSelect_->setFrame({x0, 20, 250, 40});
     searchBar_->setFrame({0, H - 95 - off, W - S, 55});
     segmentSortModeSelect_->setFrame({0, H - 40 - off, W - S, 40});

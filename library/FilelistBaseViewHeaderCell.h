@@ -47,6 +47,5 @@ private:
     std::shared_ptr<ui::Button> downloadAllWithFolderButton_;
     std::shared_ptr<ui::View> separator1_;
     std::shared_ptr<ui::View> separator2_;
-    std::shared_ptr<ui::View> shelfView_;
     ui::Color searchFieldColor_;
 };

@@ -559,8 +559,18 @@ void TableView::reloadData() {
     layoutVisible(false);
 }
 
+void TableView::setBackgroundView(View::Ref v) {
+    if (backgroundView_) backgroundView_->removeFromSuperview();
+    backgroundView_ = std::move(v);
+    if (backgroundView_) {
+        insertSubview(backgroundView_, 0);
+        backgroundView_->setFrame(bounds());
+    }
+}
+
 void TableView::layoutSubviews() {
     ScrollView::layoutSubviews();
+    if (backgroundView_) backgroundView_->setFrame(bounds());
     if (laidOutWidth_ != contentWidth()) {
         laidOutWidth_ = contentWidth();
         if (loaded_) {
@@ -584,6 +594,8 @@ void TableView::setBounds(const Rect& b) {
 }
 
 void TableView::didScroll() {
+    // Before the delegate hears of it, so it can place things in the background.
+    if (backgroundView_) backgroundView_->setFrame(bounds());
     ScrollView::didScroll();
     if (isDragging()) hideDeleteConfirmation(true);
     if (refresh_ && !refresh_->isRefreshing() && isDragging() &&

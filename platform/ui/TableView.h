@@ -138,6 +138,10 @@ public:
     void setTableFooterView(std::shared_ptr<View> v);
     RefreshControl* refreshControl() const { return refresh_.get(); }
     void setRefreshControl(std::shared_ptr<RefreshControl> rc);
+    // A view behind every row that stays put while the rows scroll, sized
+    // to the table's bounds.
+    View* backgroundView() const { return backgroundView_.get(); }
+    void setBackgroundView(View::Ref v);
 
     // --- Data ---
     void reloadData();
@@ -279,6 +283,7 @@ private:
     std::shared_ptr<View> headerView_;
     std::shared_ptr<View> footerView_;
     std::shared_ptr<RefreshControl> refresh_;
+    View::Ref backgroundView_;
 
     std::vector<Section> sections_;
     bool loaded_ = false;
