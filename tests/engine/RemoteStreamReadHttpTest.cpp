@@ -314,6 +314,7 @@ TEST_F(StreamHttpTest, ConnectionDroppedMidBlockIsFetchedAgain) {
     s->joinLoader();
     EXPECT_FALSE(s->isError());
     EXPECT_EQ(s->recvBlockMap(), (std::vector<uint16_t>{1, 2})) << "the broken transfer took no slot";
+    ASSERT_TRUE(fault_->waitForAnswered(5.0));
     auto log = fault_->requests();
     ASSERT_EQ(log.size(), 4u);
     EXPECT_EQ(log[1].range, rangeOfBlock(0, content.size()));
@@ -350,6 +351,7 @@ TEST_F(StreamHttpTest, RangeNotSatisfiableFailsTheStream) {
     char buf[10];
     EXPECT_EQ(s->readByte(buf, BS + 1, sizeof buf), 0u);
     EXPECT_TRUE(s->isError());
+    ASSERT_TRUE(fault_->waitForAnswered(5.0));
     auto log = fault_->requests();
     ASSERT_EQ(log.size(), 2u);
     EXPECT_EQ(log[1].status, 416);

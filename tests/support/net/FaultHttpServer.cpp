@@ -192,6 +192,16 @@ bool FaultHttpServer::waitForStalled(int n, double seconds) {
     return changed_.wait_for(lk, std::chrono::duration<double>(seconds), [&] { return stalled_ >= n; });
 }
 
+bool FaultHttpServer::waitForAnswered(double seconds) {
+    std::unique_lock<std::mutex> lk(mutex_);
+    return changed_.wait_for(lk, std::chrono::duration<double>(seconds), [&] {
+        for (size_t i = logStart_; i < log_.size(); ++i) {
+            if (log_[i].status == 0) return false;
+        }
+        return true;
+    });
+}
+
 void FaultHttpServer::serve(int fd) {
     Request req;
     size_t index = SIZE_MAX;

@@ -60,6 +60,9 @@ public:
     // Waits, in real time at most `seconds`, until `n` connections are held by
     // a stall fault. For tests that must act while a client is stuck.
     bool waitForStalled(int n, double seconds);
+    // Waits, in real time at most `seconds`, until every logged request has
+    // been answered: a client may read the answer before the server logs it.
+    bool waitForAnswered(double seconds);
 
 private:
     void acceptLoop();
