@@ -28,6 +28,7 @@
 #include "platform/ui/NavigationController.h"
 #include "platform/ui/TestDriver.h"
 #include "platform/ui/Window.h"
+#include "tests/app/ProgramRun.h"
 #include "tests/support/TestHome.h"
 #include "viewer/BookViewController.h"
 
@@ -45,48 +46,15 @@ void writePng(const std::string& path, int n) {
     ASSERT_TRUE(c.writePNG(path));
 }
 
-class BookOpeningProgramTest : public ::testing::Test {
+class BookOpeningProgramTest : public ProgramRun {
 protected:
     void SetUp() override {
         if (!test::haveProgram("zip")) GTEST_SKIP() << "no zip";
-        sys::RunLoop::main().clear();
-        LeafbrightProgram::resetStopRequest();
-        home = std::make_unique<test::TempDir>("openhome");
+        makeHome("openhome");
         src = std::make_unique<test::TempDir>("openpages");
-        const std::string sample = home->file("sample-source.cbz");
-        std::ofstream(sample, std::ios::binary) << "PK sample";
-        SampleBook::setSourcePathOverride(sample);
-        // Not a first run: no sample book in the way.
-        useHome();
-        fs::create_directories(BookCommon::getSettingsFolder());
-        fs::create_directories(docs());
-        sys::PropertyList::writeFile(sys::PlistArray{sys::PlistValue(int64_t(811))},
-                                     BookCommon::getSettingsFolder() + "/.version.lbs");
-    }
-    void TearDown() override {
-        program.reset();
-        SampleBook::setSourcePathOverride(std::nullopt);
-        HistoryCollector::relaseHistory();
-        StatisticsStore::releaseSharedStatisticsStore();
-        LastStatusRestore::setRestoreMode(0);
-        LastStatusRestore::setJumpMode(false);
-        sys::RunLoop::main().drain();
-        sys::RunLoop::main().clear();
-        sys::Clock::setVirtual(false);
-        sys::AppPaths::setHome("");
-        sys::UserDefaults::standard().reload();
-        sys::Keychain::setShared(nullptr);
-        ui::Application::shared().reset();
-        home.reset();
+        markNotFirstRun();
     }
 
-    std::string lib() const { return home->file("lib"); }
-    std::string docs() const { return lib() + "/Documents"; }
-    void useHome() {
-        sys::AppPaths::setHome(lib());
-        sys::UserDefaults::standard().reload();
-        sys::Keychain::setShared(nullptr);
-    }
     // A zip in the library made by the zip tool from pictures made for it.
     void makeZip(const std::string& name, int pages, const std::string& password = "",
                  const std::string& extra = "") {
@@ -102,28 +70,7 @@ protected:
                   0);
     }
 
-    bool start() {
-        program.reset();
-        ProgramOptions o;
-        o.home = lib();
-        o.device = "phone";
-        o.headless = true;
-        o.shots = home->file("shots");
-        program = std::make_unique<LeafbrightProgram>(o);
-        std::string error;
-        if (!program->launch(true, &error)) {
-            ADD_FAILURE() << error;
-            return false;
-        }
-        sys::RunLoop::main().advance(1.0);
-        return true;
-    }
-    void stop() {
-        if (program) program->terminate();
-        program.reset();
-        HistoryCollector::relaseHistory();
-        StatisticsStore::releaseSharedStatisticsStore();
-    }
+    bool start() { return launch(); }
     void play(const std::string& script) {
         std::string error;
         ASSERT_EQ(program->playScript(script, &error), 0) << error;
@@ -152,9 +99,7 @@ protected:
         return nullptr;
     }
 
-    std::unique_ptr<test::TempDir> home;
     std::unique_ptr<test::TempDir> src;
-    std::unique_ptr<LeafbrightProgram> program;
 };
 
 TEST_F(BookOpeningProgramTest, ReadCloseAndResumeABookThenARestartTakesTheReaderBack) {

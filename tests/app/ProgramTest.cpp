@@ -23,6 +23,7 @@
 #include "platform/ui/TestDriver.h"
 #include "platform/ui/Window.h"
 #include "screens/StartupPasscodeInputViewController.h"
+#include "tests/app/ProgramRun.h"
 #include "tests/support/TestHome.h"
 #include "viewer/BookViewController.h"
 
@@ -40,75 +41,18 @@ void writePng(const std::string& path) {
     ASSERT_TRUE(c.writePNG(path));
 }
 
-class ProgramTest : public ::testing::Test {
+class ProgramTest : public ProgramRun {
 protected:
-    void SetUp() override {
-        sys::RunLoop::main().clear();
-        LeafbrightProgram::resetStopRequest();
-        home = std::make_unique<test::TempDir>("apphome");
-        sample = home->file("sample-source.cbz");
-        std::ofstream(sample, std::ios::binary) << "PK sample";
-        SampleBook::setSourcePathOverride(sample);
-    }
-    void TearDown() override {
-        program.reset();
-        SampleBook::setSourcePathOverride(std::nullopt);
-        HistoryCollector::relaseHistory();
-        StatisticsStore::releaseSharedStatisticsStore();
-        LastStatusRestore::setRestoreMode(0);
-        LastStatusRestore::setJumpMode(false);
-        sys::RunLoop::main().drain();
-        sys::RunLoop::main().clear();
-        sys::Clock::setVirtual(false);
-        sys::AppPaths::setHome("");
-        sys::UserDefaults::standard().reload();
-        sys::Keychain::setShared(nullptr);
-        ui::Application::shared().reset();
-        home.reset();
-    }
-
-    std::string lib() const { return home->file("lib"); }
-    std::string docs() const { return lib() + "/Documents"; }
-    // Prepares the home before a launch (folders, defaults, key chain).
-    void useHome() {
-        sys::AppPaths::setHome(lib());
-        sys::UserDefaults::standard().reload();
-        sys::Keychain::setShared(nullptr);
-    }
-    void markNotFirstRun() {
-        useHome();
-        fs::create_directories(BookCommon::getSettingsFolder());
-        fs::create_directories(docs());
-        sys::PropertyList::writeFile(sys::PlistArray{sys::PlistValue(int64_t(811))},
-                                     BookCommon::getSettingsFolder() + "/.version.lbs");
-    }
+    void SetUp() override { makeHome("apphome"); }
 
     bool start(std::optional<std::string> target = std::nullopt) {
-        program.reset();
-        ProgramOptions o;
-        o.home = lib();
-        o.device = "phone";
-        o.headless = true;
-        o.shots = home->file("shots");
-        o.target = target;
-        program = std::make_unique<LeafbrightProgram>(o);
+        if (!launch(target)) return false;
         std::string error;
-        if (!program->launch(true, &error)) {
-            ADD_FAILURE() << error;
-            return false;
-        }
-        sys::RunLoop::main().advance(1.0);
         if (!program->openTarget(&error)) {
             ADD_FAILURE() << error;
             return false;
         }
         return true;
-    }
-    void stop() {
-        if (program) program->terminate();
-        program.reset();
-        HistoryCollector::relaseHistory();
-        StatisticsStore::releaseSharedStatisticsStore();
     }
     std::vector<std::string> stackPaths() const {
         std::vector<std::string> out;
@@ -118,9 +62,6 @@ protected:
     }
     ui::test::Driver driver() { return ui::test::Driver(*program->delegate()->window()); }
 
-    std::unique_ptr<test::TempDir> home;
-    std::string sample;
-    std::unique_ptr<LeafbrightProgram> program;
 };
 
 TEST_F(ProgramTest, TheFirstRunPutsTheSampleBookInTheLibraryAndOnlyThen) {

@@ -1,0 +1,82 @@
+#include "tests/app/ProgramRun.h"
+
+#include "app/SampleBook.h"
+#include "foundation/BookCommon.h"
+#include "foundation/HistoryCollector.h"
+#include "foundation/LastStatusRestore.h"
+#include "foundation/StatisticsStore.h"
+#include "platform/core/AppPaths.h"
+#include "platform/core/Clock.h"
+#include "platform/core/Keychain.h"
+#include "platform/core/PropertyList.h"
+#include "platform/core/RunLoop.h"
+#include "platform/core/UserDefaults.h"
+#include "platform/ui/Application.h"
+
+#include <filesystem>
+#include <fstream>
+
+void ProgramRun::makeHome(const std::string& tag) {
+    sys::RunLoop::main().clear();
+    LeafbrightProgram::resetStopRequest();
+    home = std::make_unique<test::TempDir>(tag);
+    const std::string sample = home->file("sample-source.cbz");
+    std::ofstream(sample, std::ios::binary) << "PK sample";
+    SampleBook::setSourcePathOverride(sample);
+}
+
+void ProgramRun::TearDown() {
+    program.reset();
+    SampleBook::setSourcePathOverride(std::nullopt);
+    HistoryCollector::relaseHistory();
+    StatisticsStore::releaseSharedStatisticsStore();
+    LastStatusRestore::setRestoreMode(0);
+    LastStatusRestore::setJumpMode(false);
+    sys::RunLoop::main().drain();
+    sys::RunLoop::main().clear();
+    sys::Clock::setVirtual(false);
+    sys::AppPaths::setHome("");
+    sys::UserDefaults::standard().reload();
+    sys::Keychain::setShared(nullptr);
+    ui::Application::shared().reset();
+    home.reset();
+}
+
+void ProgramRun::useHome() {
+    sys::AppPaths::setHome(lib());
+    sys::UserDefaults::standard().reload();
+    sys::Keychain::setShared(nullptr);
+}
+
+void ProgramRun::markNotFirstRun() {
+    useHome();
+    std::filesystem::create_directories(BookCommon::getSettingsFolder());
+    std::filesystem::create_directories(docs());
+    sys::PropertyList::writeFile(sys::PlistArray{sys::PlistValue(int64_t(811))},
+                                 BookCommon::getSettingsFolder() + "/.version.lbs");
+}
+
+bool ProgramRun::launch(std::optional<std::string> target) {
+    program.reset();
+    ProgramOptions o;
+    o.home = lib();
+    o.device = "phone";
+    o.headless = true;
+    o.shots = home->file("shots");
+    o.target = target;
+    program = std::make_unique<LeafbrightProgram>(o);
+    std::string error;
+    if (!program->launch(true, &error)) {
+        ADD_FAILURE() << error;
+        return false;
+    }
+    sys::RunLoop::main().advance(1.0);
+    return true;
+}
+
+void ProgramRun::stop() {
+    if (program) program->terminate();
+    program.reset();
+    HistoryCollector::relaseHistory();
+    StatisticsStore::releaseSharedStatisticsStore();
+}

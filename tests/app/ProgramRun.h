@@ -1,0 +1,33 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include "app/LeafbrightProgram.h"
+#include "tests/support/TestHome.h"
+
+#include <memory>
+#include <optional>
+#include <string>
+
+// Base fixture for tests that run the whole program headless on the virtual
+// clock in a home of their own, and put every shared state back afterwards.
+class ProgramRun : public ::testing::Test {
+protected:
+    // A fresh home tagged `tag`, with a stand-in for the bundled sample book.
+    void makeHome(const std::string& tag);
+    void TearDown() override;
+
+    std::string lib() const { return home->file("lib"); }
+    std::string docs() const { return lib() + "/Documents"; }
+    // Prepares the home before a launch (folders, defaults, key chain).
+    void useHome();
+    // Settings and library folders already there: no sample book in the way.
+    void markNotFirstRun();
+
+    // Launches the program (phone, headless) and lets its first second run.
+    bool launch(std::optional<std::string> target = std::nullopt);
+    void stop();
+
+    std::unique_ptr<test::TempDir> home;
+    std::unique_ptr<LeafbrightProgram> program;
+};
