@@ -13,6 +13,7 @@
 #include "tests/support/TestHome.h"
 #include "tests/support/net/FaultHttpServer.h"
 #include "tests/support/net/NginxServer.h"
+#include "tests/support/net/NginxSuite.h"
 #include "tests/support/net/RangeStreamRead.h"
 
 #include <gtest/gtest.h>
@@ -77,19 +78,8 @@ bool samePixels(const gfx::ImageRef& a, const gfx::ImageRef& b) {
            std::memcmp(a->pixels(), b->pixels(), size_t(a->width()) * size_t(a->height()) * 4) == 0;
 }
 
-class ZipStreamTest : public test::BookSessionFixture {
+class ZipStreamTest : public test::NginxSuite<test::BookSessionFixture> {
 protected:
-    static void SetUpTestSuite() {
-        root_ = new test::TempDir("zipwww");
-        nginx_ = new test::NginxServer;
-        if (!nginx_->start(root_->path())) nginxError_ = nginx_->lastError();
-    }
-    static void TearDownTestSuite() {
-        delete nginx_;
-        delete root_;
-        nginx_ = nullptr;
-        root_ = nullptr;
-    }
     void SetUp() override {
         BookSessionFixture::SetUp();
         if (!test::haveProgram("zip")) GTEST_SKIP() << "no zip";
@@ -115,25 +105,9 @@ protected:
         return sys::FileManager::contentsOfFile(root_->file(name)).value_or("");
     }
 
-    test::NginxServer& nginx() { return *nginx_; }
-    bool haveNginx() { return nginx_ && nginx_->running(); }
-
-    static test::TempDir* root_;
-    static test::NginxServer* nginx_;
-    static std::string nginxError_;
     std::unique_ptr<test::FaultHttpServer> fault_;
     test::TempDir pages{"zippages"};
 };
-
-test::TempDir* ZipStreamTest::root_ = nullptr;
-test::NginxServer* ZipStreamTest::nginx_ = nullptr;
-std::string ZipStreamTest::nginxError_;
-
-#define REQUIRE_NGINX()                                                        \
-    do {                                                                       \
-        if (test::NginxServer::program().empty()) GTEST_SKIP() << "no nginx";  \
-        ASSERT_TRUE(haveNginx()) << nginxError_;                               \
-    } while (0)
 
 TEST_F(ZipStreamTest, OpeningAndReadingOnePageFetchesOnlyTheDirectoryAndThatPage) {
     REQUIRE_NGINX();

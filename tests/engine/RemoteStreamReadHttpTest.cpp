@@ -13,6 +13,7 @@
 #include "tests/support/net/FaultHttpServer.h"
 #include "tests/support/net/HttpGetRequest.h"
 #include "tests/support/net/NginxServer.h"
+#include "tests/support/net/NginxSuite.h"
 #include "tests/support/net/RangeStreamRead.h"
 
 #include <gtest/gtest.h>
@@ -57,19 +58,8 @@ std::string plistState() {
     return a && a->size() >= 3 ? std::to_string((*a)[2].integerValue()) : "none";
 }
 
-class StreamHttpTest : public test::VirtualClockTest {
+class StreamHttpTest : public test::NginxSuite<test::VirtualClockTest> {
 protected:
-    static void SetUpTestSuite() {
-        root_ = new test::TempDir("www");
-        nginx_ = new test::NginxServer;
-        if (!nginx_->start(root_->path())) nginxError_ = nginx_->lastError();
-    }
-    static void TearDownTestSuite() {
-        delete nginx_;
-        delete root_;
-        nginx_ = nullptr;
-        root_ = nullptr;
-    }
     void SetUp() override {
         VirtualClockTest::SetUp();
         RemoteStreamRead::removeCache(false);
@@ -87,24 +77,8 @@ protected:
         EXPECT_TRUE(sys::FileManager::writeFile(root_->file(name), bytes, false));
         return bytes;
     }
-    test::NginxServer& nginx() { return *nginx_; }
-    bool haveNginx() { return nginx_ && nginx_->running(); }
-
-    static test::TempDir* root_;
-    static test::NginxServer* nginx_;
-    static std::string nginxError_;
     std::unique_ptr<test::FaultHttpServer> fault_;
 };
-
-test::TempDir* StreamHttpTest::root_ = nullptr;
-test::NginxServer* StreamHttpTest::nginx_ = nullptr;
-std::string StreamHttpTest::nginxError_;
-
-#define REQUIRE_NGINX()                                                        \
-    do {                                                                       \
-        if (test::NginxServer::program().empty()) GTEST_SKIP() << "no nginx";  \
-        ASSERT_TRUE(haveNginx()) << nginxError_;                               \
-    } while (0)
 
 // ---------------------------------------------------------------- nginx
 
