@@ -13,9 +13,6 @@ using namespace pixeltest;
 namespace {
 
 const uint32_t kRed = argb(255, 255, 0, 0);
-const uint32_t kGreen = argb(255, 0, 255, 0);
-const uint32_t kBlue = argb(255, 0, 0, 255);
-const uint32_t kWhite = argb(255, 255, 255, 255);
 
 class WebPImageTest : public ::testing::Test {
 protected:
@@ -24,8 +21,7 @@ protected:
             GTEST_SKIP() << "ImageMagick or cwebp is not installed";
         }
         src_ = dir_.file("src.png");
-        run(std::string(kConvert) + " -size 64x48 xc:white -fill red -draw 'rectangle 0,0 31,23'"
-            " -fill lime -draw 'rectangle 32,0 63,23' -fill blue -draw 'rectangle 0,24 31,47' " + src_);
+        makeQuadrantsPicture(src_);
         half_ = dir_.file("half.png");
         run(std::string(kConvert) + " " + src_ + " -alpha on -channel A -evaluate set 50% +channel " + half_);
     }
@@ -33,15 +29,6 @@ protected:
         std::string out = dir_.file(name);
         run("cwebp -quiet " + options + " " + input + " -o " + out);
         return out;
-    }
-    static void expectQuadrants(const ImageRef& img, int tolerance) {
-        ASSERT_TRUE(img);
-        ASSERT_EQ(img->width(), 64);
-        ASSERT_EQ(img->height(), 48);
-        EXPECT_TRUE(near(img->pixel(10, 10), kRed, tolerance));
-        EXPECT_TRUE(near(img->pixel(50, 10), kGreen, tolerance));
-        EXPECT_TRUE(near(img->pixel(10, 40), kBlue, tolerance));
-        EXPECT_TRUE(near(img->pixel(50, 40), kWhite, tolerance));
     }
 
     test::TempDir dir_{"webp"};

@@ -84,4 +84,22 @@ inline void run(const std::string& command) {
 
 constexpr const char* kConvert = "convert-im6.q16";
 
+// The source picture of the decoder tests, 64 x 48, made by ImageMagick: red,
+// green / blue, white quadrants, so that a turned or mirrored decode shows.
+inline void makeQuadrantsPicture(const std::string& path) {
+    run(std::string(kConvert) + " -size 64x48 xc:white -fill red -draw 'rectangle 0,0 31,23'"
+        " -fill lime -draw 'rectangle 32,0 63,23' -fill blue -draw 'rectangle 0,24 31,47' " + path);
+}
+
+// That picture decoded upright, each quadrant within `tolerance` per channel.
+inline void expectQuadrants(const gfx::ImageRef& img, int tolerance) {
+    ASSERT_TRUE(img);
+    ASSERT_EQ(img->width(), 64);
+    ASSERT_EQ(img->height(), 48);
+    EXPECT_TRUE(near(img->pixel(10, 10), gfx::argb(255, 255, 0, 0), tolerance));
+    EXPECT_TRUE(near(img->pixel(50, 10), gfx::argb(255, 0, 255, 0), tolerance));
+    EXPECT_TRUE(near(img->pixel(10, 40), gfx::argb(255, 0, 0, 255), tolerance));
+    EXPECT_TRUE(near(img->pixel(50, 40), gfx::argb(255, 255, 255, 255), tolerance));
+}
+
 }  // namespace pixeltest
