@@ -8,50 +8,23 @@
 // Prints the median of each, per format, then "ratio: X.XX" (our total of
 // medians over vipsthumbnail's; below 1 means faster).
 
+#include "bench/BenchSupport.h"
 #include "engine/ImageCommon.h"
 #include "engine/ImageLoader.h"
 #include "platform/graphics/ImageDecoder.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <spawn.h>
 #include <string>
-#include <sys/wait.h>
 #include <vector>
-
-extern char** environ;
 
 namespace {
 
 constexpr double kBudget = 2250000.0;
 constexpr int kWidth = 2000, kHeight = 3000;
-
-double now() {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
-
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
-
-bool shell(const std::string& cmd) { return std::system((cmd + " >/dev/null 2>&1").c_str()) == 0; }
-
-// Runs a program directly (no shell in the measured time).
-bool spawn(const std::vector<std::string>& args) {
-    std::vector<char*> argv;
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    pid_t pid;
-    if (posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return false;
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
 
 // The load size of the reading session: the page shrunk by one factor so
 // that it holds at most the budget.
@@ -95,9 +68,9 @@ int main(int argc, char** argv) {
     std::string webp = (dir / "page.webp").string();
     std::string size = std::to_string(kWidth) + "x" + std::to_string(kHeight);
     std::printf("making a %s page in %s\n", size.c_str(), tmpl);
-    if (!shell("convert-im6.q16 -size " + size + " -seed 7 plasma:fractal -blur 0x1 " + png) ||
-        !shell("convert-im6.q16 " + png + " -quality 90 " + jpg) ||
-        !shell("cwebp -q 90 " + png + " -o " + webp)) {
+    if (!bench::shell("convert-im6.q16 -size " + size + " -seed 7 plasma:fractal -blur 0x1 " + png) ||
+        !bench::shell("convert-im6.q16 " + png + " -quality 90 " + jpg) ||
+        !bench::shell("cwebp -q 90 " + png + " -o " + webp)) {
         std::fprintf(stderr, "could not make the pages (ImageMagick and cwebp are needed)\n");
         fs::remove_all(dir);
         return 1;
@@ -113,18 +86,18 @@ int main(int argc, char** argv) {
     for (const auto& [name, path] : {std::pair<std::string, std::string>{"JPEG", jpg}, {"WebP", webp}, {"PNG", png}}) {
         std::vector<double> ours, vips;
         for (int i = 0; i < runs; ++i) {
-            double t0 = now();
+            double t0 = bench::now();
             gfx::ImageRef out = compose(path);
-            double t1 = now();
+            double t1 = bench::now();
             if (!out || out->width() != tw || out->height() != th) {
                 std::fprintf(stderr, "%s: composing failed\n", name.c_str());
                 fs::remove_all(dir);
                 return 1;
             }
             ours.push_back(t1 - t0);
-            t0 = now();
-            bool ok = spawn({"vipsthumbnail", path, "-s", vipsSize, "-o", vipsOut});
-            t1 = now();
+            t0 = bench::now();
+            bool ok = bench::spawn({"vipsthumbnail", path, "-s", vipsSize, "-o", vipsOut});
+            t1 = bench::now();
             if (!ok) {
                 std::fprintf(stderr, "vipsthumbnail failed (libvips-tools is needed)\n");
                 fs::remove_all(dir);
@@ -132,7 +105,7 @@ int main(int argc, char** argv) {
             }
             vips.push_back(t1 - t0);
         }
-        double mo = median(ours), mv = median(vips);
+        double mo = bench::median(ours), mv = bench::median(vips);
         oursTotal += mo;
         vipsTotal += mv;
         std::printf("%-5s ours %7.1f ms   vipsthumbnail %7.1f ms   ratio %.2f\n", name.c_str(), mo * 1000,

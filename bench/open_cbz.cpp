@@ -8,57 +8,24 @@
 // Prints the median of each, then "ratio: X.XX" (ours over the other; below
 // 1 means faster).
 
+#include "bench/BenchSupport.h"
 #include "engine/BookReaderEx.h"
 #include "engine/ImageLoader.h"
 #include "platform/core/DeviceProfile.h"
 #include "platform/core/RunLoop.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <spawn.h>
 #include <string>
-#include <sys/wait.h>
 #include <vector>
-
-extern char** environ;
 
 namespace {
 
 constexpr int kPages = 1000;
-
-double now() {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
-
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
-
-bool shell(const std::string& cmd) { return std::system((cmd + " >/dev/null 2>&1").c_str()) == 0; }
-
-// Runs a program directly with its output thrown away (no shell in the time).
-bool spawnQuiet(const std::vector<std::string>& args) {
-    std::vector<char*> argv;
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    pid_t pid;
-    int rc = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0) return false;
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
 
 std::vector<uint8_t> readBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -95,7 +62,7 @@ int main(int argc, char** argv) {
         }
     }
     const std::string cbz = (dir / "book.cbz").string();
-    if (!shell("cd '" + pages.string() + "' && zip -q -0 '" + cbz + "' page*.jpg")) {
+    if (!bench::shell("cd '" + pages.string() + "' && zip -q -0 '" + cbz + "' page*.jpg")) {
         std::fprintf(stderr, "could not make the cbz (zip is needed)\n");
         fs::remove_all(dir);
         return 1;
@@ -105,7 +72,7 @@ int main(int argc, char** argv) {
 
     std::vector<double> ours, theirs;
     for (int i = 0; i < runs; ++i) {
-        double t0 = now();
+        double t0 = bench::now();
         auto session = std::make_shared<BookReaderEx>();
         bool opened = session->openBookWithName(cbz, {}, std::nullopt, std::nullopt, std::nullopt, false, false);
         PageLoadRequest r{};
@@ -114,7 +81,7 @@ int main(int argc, char** argv) {
         BookReaderEx::setLoadSizeLoadStructWithMode(4, r.targetSize, {400, 600}, 1.0);
         r.targetSizePreload = r.targetSize;
         int result = opened ? session->loadPage(r) : -1;
-        double t1 = now();
+        double t1 = bench::now();
         if (!opened || session->getPageNum() != kPages || result != BookReaderEx::kLoadDone) {
             std::fprintf(stderr, "opening or composing failed (open %d, pages %d, result %d)\n", int(opened),
                          session->getPageNum(), result);
@@ -124,10 +91,10 @@ int main(int argc, char** argv) {
         session->closeBook();
         ours.push_back(t1 - t0);
 
-        t0 = now();
-        bool listed = spawnQuiet({"unzip", "-l", cbz});
+        t0 = bench::now();
+        bool listed = bench::spawn({"unzip", "-l", cbz}, true);
         gfx::ImageRef decoded = ImageLoader::imageWithAnyData(firstPage);
-        t1 = now();
+        t1 = bench::now();
         if (!listed || !decoded) {
             std::fprintf(stderr, "unzip -l or the decode failed (unzip is needed)\n");
             fs::remove_all(dir);
@@ -136,7 +103,7 @@ int main(int argc, char** argv) {
         theirs.push_back(t1 - t0);
     }
     fs::remove_all(dir);
-    const double mo = median(ours), mt = median(theirs);
+    const double mo = bench::median(ours), mt = bench::median(theirs);
     std::printf("open and compose page 1: %7.2f ms\n", mo * 1000);
     std::printf("unzip -l and one decode: %7.2f ms\n", mt * 1000);
     std::printf("ratio: %.2f\n", mo / mt);
