@@ -1,6 +1,7 @@
 #include "library/IncludeFolderSelectViewController.h"
 
 #include "foundation/BookCommon.h"
+#include "library/LibraryToolbar.h"
 #include "foundation/OptimizeFilename.h"
 #include "foundation/Settings.h"
 #include "foundation/ui/AboutViewControllerEx.h"
@@ -163,30 +164,18 @@ void IncludeFolderSelectViewController::setupToolbarItems(bool animated) {
             if (auto self = std::static_pointer_cast<IncludeFolderSelectViewController>(weak.lock())) ((*self).*fn)();
         };
     };
-    for (const auto& model : BookCommon::arrayGetToolbarButtonItems(std::nullopt, false)) {
-        using Kind = ToolbarItemModel::Kind;
-        using Action = ToolbarItemModel::Action;
-        if (model.kind == Kind::FlexibleSpace) {
-            items.push_back(ui::BarButtonItem::flexibleSpace());
-            continue;
-        }
-        if (model.kind == Kind::FixedSpace) {
-            items.push_back(ui::BarButtonItem::fixedSpace(model.width));
-            continue;
-        }
-        ui::BarButtonItem::Action action;
-        switch (model.action) {
-        case Action::PopupMenu: action = call(&IncludeFolderSelectViewController::onPopupMenu); break;
-        case Action::Settings: action = call(&IncludeFolderSelectViewController::onSettingsBtn); break;
-        case Action::RotationLock: action = call(&IncludeFolderSelectViewController::onRotationLock); break;
-        case Action::Download: action = call(&IncludeFolderSelectViewController::onDownLoadBtn); break;
-        default: break;  // the brightness overlay belongs to the reading screen's layer
-        }
-        if (!action) continue;
-        auto image = BookCommon::imageNamed(model.imageName);
-        if (image) image = image->withRenderingMode(ui::ImageRenderingMode::AlwaysTemplate);
-        items.push_back(ui::BarButtonItem::withImage(image, ui::BarButtonItemStyle::Plain, action));
-    }
+    items = LibraryToolbar::items(
+        BookCommon::arrayGetToolbarButtonItems(std::nullopt, false),
+        [&](ToolbarItemModel::Action a) -> ui::BarButtonItem::Action {
+            using Action = ToolbarItemModel::Action;
+            switch (a) {
+            case Action::PopupMenu: return call(&IncludeFolderSelectViewController::onPopupMenu);
+            case Action::Settings: return call(&IncludeFolderSelectViewController::onSettingsBtn);
+            case Action::RotationLock: return call(&IncludeFolderSelectViewController::onRotationLock);
+            case Action::Download: return call(&IncludeFolderSelectViewController::onDownLoadBtn);
+            default: return {};  // the brightness overlay belongs to the reading screen's layer
+            }
+        });
     setToolbarItems(items, animated);
 }
 

@@ -5,6 +5,7 @@
 #include "foundation/ActiveLog.h"
 #include "engine/BookReaderEx.h"
 #include "foundation/BookCommon.h"
+#include "library/LibraryToolbar.h"
 #include "foundation/BookHistory.h"
 #include "foundation/HistoryCollector.h"
 #include "foundation/StatisticsStore.h"
@@ -682,29 +683,17 @@ void LocalFilelistViewController::showToolBar() {
             if (auto self = std::dynamic_pointer_cast<LocalFilelistViewController>(weak.lock())) ((*self).*fn)();
         };
     };
-    for (const auto& model : BookCommon::arrayGetToolbarButtonItems(folderPath(), isRootViewController())) {
-        using Kind = ToolbarItemModel::Kind;
-        using Action = ToolbarItemModel::Action;
-        if (model.kind == Kind::FlexibleSpace) {
-            items.push_back(ui::BarButtonItem::flexibleSpace());
-            continue;
-        }
-        if (model.kind == Kind::FixedSpace) {
-            items.push_back(ui::BarButtonItem::fixedSpace(model.width));
-            continue;
-        }
-        ui::BarButtonItem::Action action;
-        switch (model.action) {
-        case Action::PopupMenu: action = call(&LocalFilelistViewController::onPopupMenu); break;
-        case Action::Settings: action = call(&LocalFilelistViewController::onSettingsBtn); break;
-        case Action::RotationLock: action = call(&LocalFilelistViewController::onRotationLock); break;
-        default: break;  // transfers, brightness and scanning come with their screens
-        }
-        if (!action) continue;
-        auto image = BookCommon::imageNamed(model.imageName);
-        if (image) image = image->withRenderingMode(ui::ImageRenderingMode::AlwaysTemplate);
-        items.push_back(ui::BarButtonItem::withImage(image, ui::BarButtonItemStyle::Plain, action));
-    }
+    items = LibraryToolbar::items(
+        BookCommon::arrayGetToolbarButtonItems(folderPath(), isRootViewController()),
+        [&](ToolbarItemModel::Action a) -> ui::BarButtonItem::Action {
+            using Action = ToolbarItemModel::Action;
+            switch (a) {
+            case Action::PopupMenu: return call(&LocalFilelistViewController::onPopupMenu);
+            case Action::Settings: return call(&LocalFilelistViewController::onSettingsBtn);
+            case Action::RotationLock: return call(&LocalFilelistViewController::onRotationLock);
+            default: return {};  // transfers, brightness and scanning come with their screens
+            }
+        });
     setToolbarItems(items, false);
     nav->setToolbarHidden(false, true);
 }
