@@ -19,9 +19,10 @@ namespace {
 
 // The shared skip rules of the page walk and the check: macOS resource
 // forks, hidden names and directories are never pages, folders or archives.
-bool isSkippedEntry(const std::string& name) {
+bool isSkippedEntry(const ZipArchive::Entry& e) {
+    const std::string& name = e.name;
     return BookCommon::isMacOSResourceDirectory(name.c_str()) || name.empty() || name.front() == '.' ||
-           PageReaderZip::isDirectoryEntry(name);
+           PageReaderZip::isDirectoryEntry(e);
 }
 
 bool isInnerArchive(const char* name) {
@@ -30,9 +31,11 @@ bool isInnerArchive(const char* name) {
 }
 
 // The folder part of an entry name as text ("a/b" for "a/b/c.jpg"); nothing
-// for a name without a folder.
-std::optional<std::string> folderOfEntry(const std::string& name) {
-    std::string text = BookCommon::getFolderPathStringFromCString(name.c_str(), false);
+// for a name without a folder. Names that do not decode still give a folder
+// (escaped, or their digest), so that their pages can be picked.
+std::optional<std::string> folderOfEntry(const ZipArchive::Entry& e) {
+    std::string text = ZipArchive::utf8NameText(e).value_or(std::string());
+    if (text.empty()) text = BookCommon::getFolderPathStringFromCString(e.name.c_str(), false);
     size_t slash = text.rfind('/');
     if (slash == std::string::npos) return std::nullopt;
     text.resize(slash);
@@ -72,13 +75,13 @@ std::string untitledName(const std::string& entryName) {
 }
 
 // The output's name: the entry's last component as text, or the fallback.
-std::string extractedLeafName(const std::string& entryName) {
-    if (auto text = QNTextEncoding::stringWithCString(entryName.c_str())) {
+std::string extractedLeafName(const ZipArchive::Entry& entry) {
+    if (auto text = ZipArchive::nameText(entry)) {
         size_t slash = text->rfind('/');
         if (auto leaf = BookCommon::confinePathComponent(slash == std::string::npos ? *text : text->substr(slash + 1)))
             return *leaf;
     }
-    std::string fallback = untitledName(entryName);
+    std::string fallback = untitledName(entry.name);
     return BookCommon::confinePathComponent(fallback).value_or("Untitled.pdf");
 }
 
@@ -119,6 +122,14 @@ bool hasRoomFor(const std::string& folder, uint64_t bytes) {
 PageReaderZip::PageReaderZip() = default;
 
 PageReaderZip::~PageReaderZip() { closeFile(); }
+
+bool PageReaderZip::isDirectoryEntry(const ZipArchive::Entry& entry) {
+    // A name the archive declares as UTF-8 has no double-byte characters
+    // whose second byte could be a backslash.
+    if (const auto& text = entry.declaredUtf8Name)
+        return text->size() >= 2 && (text->back() == '/' || text->back() == '\\');
+    return isDirectoryEntry(entry.name);
+}
 
 bool PageReaderZip::isDirectoryEntry(const std::string& name) {
     if (name.size() < 2) return false;
@@ -188,11 +199,11 @@ bool PageReaderZip::openFile(const std::string& name, const std::optional<std::s
     if (archive) {
         int32_t imageCount = 0;
         walked = walkEntries(*archive, [&](const ZipArchive::Entry& e, const ZipArchive::Position& pos) {
-            if (isSkippedEntry(e.name)) return true;
+            if (isSkippedEntry(e)) return true;
             if (isImageFileWithFilename(e.name.c_str())) {
                 const int32_t globalNo = imageCount++;
                 if (targetFolder) {
-                    auto folder = folderOfEntry(e.name);
+                    auto folder = folderOfEntry(e);
                     if (!folder || *folder != *targetFolder) return true;
                 }
                 pageNameList_.push_back(e.name + '\0');
@@ -200,7 +211,7 @@ bool PageReaderZip::openFile(const std::string& name, const std::optional<std::s
                 positions_.push_back(pos);
                 return true;
             }
-            if (!isIncludeFolder_ && folderOfEntry(e.name)) isIncludeFolder_ = true;
+            if (!isIncludeFolder_ && folderOfEntry(e)) isIncludeFolder_ = true;
             if (isInnerArchive(e.name.c_str())) isIncludeArchive_ = true;
             return true;
         });
@@ -300,9 +311,9 @@ std::optional<std::vector<std::string>> PageReaderZip::checkBookWithHandle(ZipAr
     std::vector<std::string> result;
     std::set<std::string> folders;
     bool walked = walkEntries(*archive, [&](const ZipArchive::Entry& e, const ZipArchive::Position&) {
-        if (isSkippedEntry(e.name)) return true;
+        if (isSkippedEntry(e)) return true;
         if (includeFolder) {
-            if (auto folder = folderOfEntry(e.name)) {
+            if (auto folder = folderOfEntry(e)) {
                 if (folders.insert(*folder).second) result.push_back(*folder);
                 *includeFolder = true;
                 if (isCheckEntityOnly) return false;
@@ -386,7 +397,7 @@ int PageReaderZip::extractFile(const std::string& path, const sys::PlistDictiona
     if (folder.empty()) folder = ".";
     if (!hasRoomFor(folder, reader.entry().uncompressedSize)) return kExtractFailed;
     std::string outPath;
-    int fd = createExclusively(folder, extractedLeafName(key), outPath);
+    int fd = createExclusively(folder, extractedLeafName(reader.entry()), outPath);
     if (fd < 0) return kExtractFailed;
 
     int result = kExtractDone;

@@ -92,6 +92,9 @@ public:
     // Names of at least 2 bytes ending in "/" or "\", but not a "\" that is
     // the second byte of a Shift-JIS character.
     static bool isDirectoryEntry(const std::string& name);
+    // The same for an entry; a name the archive declares as UTF-8 ends in a
+    // separator whatever byte comes before it.
+    static bool isDirectoryEntry(const ZipArchive::Entry& entry);
 
 private:
     std::shared_ptr<RemoteStreamRead> httpStream() const;

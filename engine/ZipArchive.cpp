@@ -1,8 +1,11 @@
 #include "engine/ZipArchive.h"
 
 #include "engine/RemoteStreamRead.h"
+#include "foundation/QNTextEncoding.h"
+#include "platform/core/Unicode.h"
 
 #include <unzip.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -214,32 +217,50 @@ bool ZipArchive::current(Entry& out) {
     out.compressedSize = info.compressed_size;
     out.uncompressedSize = info.uncompressed_size;
 
-    // The library leaves the sizes that a zip64 record holds at 0xFFFFFFFF;
-    // they come first in that record, in this order, when present.
+    // The extra fields: the sizes that a zip64 record holds (the library
+    // leaves them at 0xFFFFFFFF; they come first in that record, in this
+    // order, when present) and a Unicode Path.
     constexpr uint64_t kInZip64 = 0xFFFFFFFFu;
-    if (out.uncompressedSize == kInZip64 || out.compressedSize == kInZip64) {
-        const size_t extraSize = std::min<size_t>(info.size_file_extra, extra_.size());
-        const auto* x = reinterpret_cast<const unsigned char*>(extra_.data());
-        auto le = [&](size_t at, int bytes) {
-            uint64_t v = 0;
-            for (int i = bytes - 1; i >= 0; --i) v = v << 8 | x[at + size_t(i)];
-            return v;
-        };
-        for (size_t at = 0; at + 4 <= extraSize;) {
-            const size_t id = le(at, 2), size = le(at + 2, 2);
-            const size_t end = std::min(extraSize, at + 4 + size);
-            if (id == 0x0001) {
-                size_t p = at + 4;
-                if (out.uncompressedSize == kInZip64 && p + 8 <= end) {
-                    out.uncompressedSize = le(p, 8);
-                    p += 8;
-                }
-                if (out.compressedSize == kInZip64 && p + 8 <= end) out.compressedSize = le(p, 8);
-                break;
+    const size_t extraSize = std::min<size_t>(info.size_file_extra, extra_.size());
+    const auto* x = reinterpret_cast<const unsigned char*>(extra_.data());
+    auto le = [&](size_t at, int bytes) {
+        uint64_t v = 0;
+        for (int i = bytes - 1; i >= 0; --i) v = v << 8 | x[at + size_t(i)];
+        return v;
+    };
+    bool zip64Done = out.uncompressedSize != kInZip64 && out.compressedSize != kInZip64;
+    std::optional<std::string> unicodePath;
+    for (size_t at = 0; at + 4 <= extraSize;) {
+        const size_t id = le(at, 2), size = le(at + 2, 2);
+        const size_t end = std::min(extraSize, at + 4 + size);
+        if (id == 0x0001 && !zip64Done) {
+            size_t p = at + 4;
+            if (out.uncompressedSize == kInZip64 && p + 8 <= end) {
+                out.uncompressedSize = le(p, 8);
+                p += 8;
             }
-            at += 4 + size;
+            if (out.compressedSize == kInZip64 && p + 8 <= end) out.compressedSize = le(p, 8);
+            zip64Done = true;
+        } else if (id == kUnicodePathField && !unicodePath && !out.isNameTruncated && end - at >= 9 &&
+                   x[at + 4] == 1) {
+            // Version 1, then the CRC-32 of the stored name it was written
+            // for: a tool that renamed the entry without knowing the field
+            // leaves a CRC that no longer matches, and the field is stale.
+            const uint32_t nameCrc = uint32_t(le(at + 5, 4));
+            const uint32_t actual = uint32_t(::crc32(0L, reinterpret_cast<const Bytef*>(name), uInt(stored)));
+            std::string path(reinterpret_cast<const char*>(x + at + 9), end - (at + 9));
+            if (nameCrc == actual && !path.empty() && path.size() < kNameBufferBytes &&
+                path.find('\0') == std::string::npos && sys::Unicode::isValidUtf8(path))
+                unicodePath = std::move(path);
         }
+        at += 4 + size;
     }
+    out.declaredUtf8Name.reset();
+    if ((out.flag & kUtf8NameFlag) && !out.isNameTruncated && out.name.size() == stored &&
+        sys::Unicode::isValidUtf8(out.name))
+        out.declaredUtf8Name = out.name;
+    else if (unicodePath)
+        out.declaredUtf8Name = std::move(unicodePath);
     return true;
 }
 
@@ -261,4 +282,29 @@ bool ZipArchive::locate(const std::string& name) {
         if (!e.isNameTruncated && e.name == name) return true;
     }
     return false;
+}
+
+std::optional<std::string> ZipArchive::utf8NameText(const std::string& storedName) {
+    // Bytes of a legacy code page are seldom valid UTF-8 once a byte above
+    // 0x7F is among them; pure ASCII decodes alike in every character set
+    // and is left to the chain.
+    const bool multiByte = std::any_of(storedName.begin(), storedName.end(),
+                                       [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
+    if (multiByte && sys::Unicode::isValidUtf8(storedName)) return storedName;
+    return std::nullopt;
+}
+
+std::optional<std::string> ZipArchive::utf8NameText(const Entry& entry) {
+    if (entry.declaredUtf8Name) return entry.declaredUtf8Name;
+    return utf8NameText(entry.name);
+}
+
+std::optional<std::string> ZipArchive::nameText(const std::string& storedName) {
+    if (auto text = utf8NameText(storedName)) return text;
+    return QNTextEncoding::stringWithCString(storedName.c_str());
+}
+
+std::optional<std::string> ZipArchive::nameText(const Entry& entry) {
+    if (auto text = utf8NameText(entry)) return text;
+    return QNTextEncoding::stringWithCString(entry.name.c_str());
 }

@@ -29,9 +29,19 @@ public:
     // one byte less and flagged.
     static constexpr size_t kNameBufferBytes = 5120;
 
+    // General-purpose flag bit 11: the name and comment are UTF-8.
+    static constexpr uint32_t kUtf8NameFlag = 1u << 11;
+    // Info-ZIP's Unicode Path extra field.
+    static constexpr uint16_t kUnicodePathField = 0x7075;
+
     struct Entry {
         std::string name;  // the stored bytes, at most kNameBufferBytes - 1
         bool isNameTruncated = false;
+        // The name as the archive itself declares it in UTF-8: the stored
+        // bytes under the UTF-8 flag, or a Unicode Path field written for
+        // exactly these bytes. Nothing when the archive says nothing (or
+        // says something that is not UTF-8).
+        std::optional<std::string> declaredUtf8Name;
         uint32_t flag = 0;
         uint32_t method = 0;
         uint32_t crc = 0;
@@ -66,6 +76,18 @@ public:
     const std::shared_ptr<RemoteStreamRead>& stream() const { return stream_; }
     // The stream is closing, cancelled or failed (never for a local file).
     bool isExitStream() const;
+    // An entry name as text, in this order: the UTF-8 name the archive
+    // declares; the stored bytes when they are valid UTF-8 with at least one
+    // multi-byte character; the user's character set and the rest of the
+    // detection chain (QNTextEncoding). Nothing when nothing decodes.
+    static std::optional<std::string> nameText(const Entry& entry);
+    // The same for a name known only by its stored bytes.
+    static std::optional<std::string> nameText(const std::string& storedName);
+    // Those steps short of the detection chain: the name as UTF-8 when the
+    // archive declares it or its bytes leave no doubt, else nothing.
+    static std::optional<std::string> utf8NameText(const Entry& entry);
+    static std::optional<std::string> utf8NameText(const std::string& storedName);
+
     // The number of entries the end record announces.
     uint64_t entryCount() const { return entryCount_; }
 
