@@ -356,10 +356,11 @@ std::string BookCommonPaths::getDirectrySettingFile(const std::string& folder, b
     if (!isURL(folder)) return join(folder, filename);
     std::string url = folder;
     if (url.empty() || url.back() != '/') url += "/";
-    // The folder's own place under the remote-book settings, so that the
-    // files of different remote folders do not meet in one.
-    std::string place = getOnlineBookConfigSaveFolder(url);
-    mkdirs(place);
+    // The folder's own place under the remote-book settings, named by its
+    // whole address as the remote last-read and sort files are: folders of
+    // one name on different servers or paths keep their locks and orders
+    // apart. Whoever writes the file makes the place.
+    const std::string place = join(getOnlineBookConfingBaseFolder(), md5Upper(url));
     return join(place, confinePathComponent(filename).value_or("unknown"));
 }
 
@@ -820,14 +821,9 @@ void BookCommonPaths::checkLeafbrightVersion(const std::function<void()>& remove
     sys::PropertyList::writeFile(sys::PlistValue(sys::PlistArray{sys::PlistValue(int64_t{kLeafbrightVersion})}),
                                  versionFile);
 
-    if (last == 0) {
-        sys::PlistDictionary sample{{"url", sys::PlistValue(BookCommonTypes::kLeafbrightLibraryURL)},
-                                    {"title", sys::PlistValue("Leafbright library")},
-                                    {"id", sys::PlistValue(createUUID())}};
-        sys::PropertyList::writeFile(sys::PlistValue(sample),
-                                     join(getBooksDocumentsFolder(), "[Sample comics]Leafbright library.shortcut"));
-        return;
-    }
+    // A first run adds no shortcut to an online library: there is no such
+    // site to open yet, and a row that does nothing when tapped is no help.
+    if (last == 0) return;
     if (last < 403) {
         removeQuietly(join(settings, ".current.lbs"));
         removeQuietly(join(settings, ".last.lbs"));

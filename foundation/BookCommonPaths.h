@@ -91,6 +91,9 @@ public:
     static std::optional<std::string> confinePathComponent(const std::string& name);
 
     // ---- Per-folder files (local folder or folder address) ----
+    // For an address, the file lies in a folder of its own under the
+    // remote-book setting base, named by the upper-case MD5 of the address
+    // (ending in "/"). Nothing is created here.
     static std::string getDirectrySettingFile(const std::string& folder, bool createDirectory,
                                               const std::string& filename);
     static std::string getLastReadingFileStoreFile(const std::string& folder);

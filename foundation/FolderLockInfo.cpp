@@ -1,6 +1,8 @@
 #include "foundation/FolderLockInfo.h"
 
 #include "foundation/BookCommon.h"
+#include "platform/core/FileManager.h"
+#include "platform/core/Path.h"
 #include "platform/core/PropertyList.h"
 
 FolderLockInfo FolderLockInfo::fromArray(const sys::PlistArray& array) {
@@ -49,7 +51,12 @@ sys::PlistArray FolderLockInfo::toArray() const {
 }
 
 bool FolderLockInfo::writeToFolder(const std::string& folder) const {
-    return sys::PropertyList::writeFile(sys::PlistValue(toArray()), recordPath(folder));
+    const std::string path = recordPath(folder);
+    // A remote folder's record lives in a place of our own that the first
+    // lock makes; a local folder must already be there.
+    if (BookCommon::isURL(folder))
+        sys::FileManager::createDirectory(sys::Path::stringByDeletingLastPathComponent(path), true);
+    return sys::PropertyList::writeFile(sys::PlistValue(toArray()), path);
 }
 
 bool FolderLockInfo::isUnlockedMarker() const { return isOldForm() && plainPasscode_ == kFixedText; }

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "foundation/BookCommon.h"
+#include "foundation/FolderLockInfo.h"
 #include "foundation/LibMD5.h"
 #include "foundation/QNKeyChain.h"
 #include "platform/core/AppPaths.h"
@@ -219,13 +220,24 @@ TEST_F(BookCommonPathsTest, PerFolderFiles) {
     EXPECT_EQ(BookCommon::getDirectrySettingFile(docs() + "/f", false, "directory.plist"),
               docs() + "/f/directory.plist");
 
-    // Each remote folder has its own place for its files.
-    std::string a = BookCommon::getDirectrySettingFile("http://srv/a", false, "directory.plist");
-    std::string b = BookCommon::getDirectrySettingFile("http://srv/b/", false, "directory.plist");
-    EXPECT_EQ(a, H() + "/Library/st/a/directory.plist");
-    EXPECT_EQ(b, H() + "/Library/st/b/directory.plist");
-    EXPECT_TRUE(exists(H() + "/Library/st/a"));
-    EXPECT_EQ(BookCommon::getSortUserListFile("http://srv/b"), H() + "/Library/st/b/.userlist.sort");
+    // Each remote folder has its own place for its files, named by its whole
+    // address: two folders called "comics" on different servers or paths
+    // keep their locks and orders apart.
+    const std::string comics = "http://h/a/comics/", namesake = "http://x/y/comics/";
+    const std::string place = H() + "/Library/st/" + LibMD5::getMD5StringHexWithString(comics);
+    std::string a = BookCommon::getDirectrySettingFile(comics, false, "directory.plist");
+    EXPECT_EQ(a, place + "/directory.plist");
+    EXPECT_NE(BookCommon::getDirectrySettingFile(namesake, false, "directory.plist"), a);
+    EXPECT_EQ(BookCommon::getDirectrySettingFile("http://h/a/comics", false, "directory.plist"), a)
+        << "with or without the final slash";
+    EXPECT_EQ(BookCommon::getSortUserListFile("http://h/a/comics"), place + "/.userlist.sort");
+    EXPECT_EQ(BookCommon::getDirectrySettingFile(comics, false, "../../x"), place + "/.._.._x");
+    EXPECT_FALSE(exists(H() + "/Library/st")) << "looking up creates nothing";
+
+    ASSERT_TRUE(FolderLockInfo::lockedWithPasscode("1234", false).writeToFolder(comics));
+    EXPECT_TRUE(FolderLockInfo::readFromFolder("http://h/a/comics").isPasscodeLock());
+    EXPECT_FALSE(FolderLockInfo::readFromFolder(namesake).isPasscodeLock());
+    EXPECT_FALSE(exists(H() + "/Library/st/" + LibMD5::getMD5StringHexWithString(namesake)));
 }
 
 TEST_F(BookCommonPathsTest, LockedFoldersHaveNoFolderThumbnail) {
@@ -509,24 +521,20 @@ TEST_F(BookCommonPathsTest, CheapFileComparison) {
     EXPECT_TRUE(BookCommon::compairFileHalfway(b, make("unsampled", unsampled)));
 }
 
-TEST_F(BookCommonPathsTest, FirstRunWritesTheSampleShortcut) {
+TEST_F(BookCommonPathsTest, FirstRunRecordsTheVersionAndAddsNoShortcut) {
     int streamCacheCleared = 0;
     BookCommon::checkLeafbrightVersion([&] { ++streamCacheCleared; });
     EXPECT_EQ(streamCacheCleared, 0);
-    auto sample = PropertyList::readDictionary(docs() + "/[Sample comics]Leafbright library.shortcut");
-    ASSERT_TRUE(sample);
-    EXPECT_EQ(sample->getString("title"), "Leafbright library");
-    EXPECT_EQ(sample->getString("url"), BookCommon::kLeafbrightLibraryURL);
-    EXPECT_EQ(sample->getString("id").size(), 36u);
+    // No online library exists to open: the library starts without a row for one.
+    EXPECT_EQ(FileManager::contentsOfDirectory(docs()), std::vector<std::string>{});
     auto version = PropertyList::readArray(H() + "/Library/lbconfigs/.version.lbs");
     ASSERT_TRUE(version);
     EXPECT_EQ((*version)[0].integerValue(), 811);
     EXPECT_EQ(sys::UserDefaults::standard().integerForKey("LastVersion"), 811);
 
     // The next start finds the version and leaves the library alone.
-    FileManager::removeItem(docs() + "/[Sample comics]Leafbright library.shortcut");
     BookCommon::checkLeafbrightVersion([&] { ++streamCacheCleared; });
-    EXPECT_FALSE(exists(docs() + "/[Sample comics]Leafbright library.shortcut"));
+    EXPECT_EQ(FileManager::contentsOfDirectory(docs()), std::vector<std::string>{});
     EXPECT_EQ(streamCacheCleared, 0);
 }
 
