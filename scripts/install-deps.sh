@@ -10,9 +10,11 @@ BUILD_PKGS=(
   fonts-dejavu-core fonts-noto-cjk
   libturbojpeg0-dev libspng-dev libpng-dev libgif-dev libtiff-dev libwebp-dev libavif-dev
   liblitehtml-dev libsdl2-dev libasound2-dev libminizip-dev
+  libmupdf-dev libmujs-dev libgumbo-dev libjbig2dec0-dev libopenjp2-7-dev libharfbuzz-dev
 )
 TEST_PKGS=(
   xvfb xauth imagemagick webp libavif-bin libvips-tools zip unzip nginx p7zip-full
+  img2pdf ghostscript mupdf-tools
 )
 
 missing=()

@@ -1,0 +1,76 @@
+#include "platform/graphics/pdf/PdfDocument.h"
+
+#include "platform/graphics/pdf/PdfContext.h"
+#include "platform/graphics/pdf/PdfPage.h"
+
+#include <cstdio>
+
+namespace gfx {
+
+namespace {
+
+bool readable(const std::string& path) {
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return false;
+    std::fclose(f);
+    return true;
+}
+
+}  // namespace
+
+PdfDocument::PdfDocument(std::shared_ptr<PdfDocumentState> state, int pageCount)
+    : state_(std::move(state)), pageCount_(pageCount) {}
+
+PdfDocument::~PdfDocument() = default;
+
+std::shared_ptr<PdfDocument> PdfDocument::open(const std::string& path, Error* error) {
+    auto fail = [&](Error e) -> std::shared_ptr<PdfDocument> {
+        if (error) *error = e;
+        return nullptr;
+    };
+    if (error) *error = Error::None;
+    if (path.empty() || !readable(path)) return fail(Error::Unreadable);
+    fz_context* ctx = PdfContext::current();
+    if (!ctx) return fail(Error::Damaged);
+
+    // No C++ object may live across fz_try: MuPDF leaves it by longjmp.
+    pdf_document* doc = nullptr;
+    fz_var(doc);
+    int pages = 0;
+    int encrypted = 0;
+    fz_try(ctx) {
+        doc = pdf_open_document(ctx, path.c_str());
+        encrypted = pdf_needs_password(ctx, doc);
+        if (!encrypted) pages = pdf_count_pages(ctx, doc);
+    }
+    fz_catch(ctx) {
+        if (doc) pdf_drop_document(ctx, doc);
+        return fail(Error::Damaged);
+    }
+    auto state = std::make_shared<PdfDocumentState>();
+    state->doc = doc;
+    if (encrypted) return fail(Error::Encrypted);
+    if (pages <= 0) return fail(Error::NoPages);
+    return std::shared_ptr<PdfDocument>(new PdfDocument(std::move(state), pages));
+}
+
+std::shared_ptr<PdfPage> PdfDocument::page(int index) const {
+    if (index < 0 || index >= pageCount_) return nullptr;
+    auto p = std::make_shared<PdfPage>(state_, index);
+    // A page object that could not be found has no media box at all.
+    if (p->mediaBox().size.isEmpty()) return nullptr;
+    return p;
+}
+
+const char* PdfDocument::describe(Error error) {
+    switch (error) {
+    case Error::None: return "no error";
+    case Error::Unreadable: return "the file cannot be read";
+    case Error::Damaged: return "the file is not a PDF or is damaged beyond repair";
+    case Error::Encrypted: return "the PDF is encrypted; password-protected PDFs are not supported";
+    case Error::NoPages: return "the PDF has no pages";
+    }
+    return "unknown error";
+}
+
+}  // namespace gfx

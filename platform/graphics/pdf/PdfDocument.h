@@ -1,0 +1,50 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+namespace gfx {
+
+class PdfPage;
+struct PdfDocumentState;
+
+// A PDF file opened for reading its pages. MuPDF does the work; this class
+// and PdfPage are the only code that sees it, and they live in a shared
+// library of their own so that every program links the (static-only) MuPDF
+// once.
+//
+// One thread at a time may use a document and its pages; which thread may
+// change from call to call (each thread works in its own MuPDF context,
+// cloned from one shared context).
+class PdfDocument {
+public:
+    enum class Error {
+        None = 0,
+        Unreadable,  // the file cannot be read
+        Damaged,     // not a PDF, or too broken to repair
+        Encrypted,   // a password is needed
+        NoPages,     // a PDF without pages
+    };
+
+    // Nothing, with the reason in `error`, when the document cannot be read.
+    static std::shared_ptr<PdfDocument> open(const std::string& path, Error* error = nullptr);
+
+    ~PdfDocument();
+    PdfDocument(const PdfDocument&) = delete;
+    PdfDocument& operator=(const PdfDocument&) = delete;
+
+    int pageCount() const { return pageCount_; }
+    // Nothing when `index` is out of range or the page object is unusable.
+    std::shared_ptr<PdfPage> page(int index) const;
+
+    // A short English text for an open error, for logs and messages.
+    static const char* describe(Error error);
+
+private:
+    explicit PdfDocument(std::shared_ptr<PdfDocumentState> state, int pageCount);
+
+    std::shared_ptr<PdfDocumentState> state_;
+    int pageCount_ = 0;
+};
+
+}  // namespace gfx
