@@ -1,7 +1,9 @@
 #include "engine/BookReaderEx.h"
 
 #include "engine/ImageCommon.h"
+#include "engine/PageReaderPDF.h"
 #include "engine/PageReaderZip.h"
+#include "engine/PdfRect.h"
 #include "foundation/ActiveLog.h"
 #include "foundation/BookCommon.h"
 #include "foundation/DeviceCommon.h"
@@ -111,11 +113,11 @@ std::shared_ptr<PageReader> BookReaderEx::makeReader(ReaderKind kind) {
     switch (kind) {
     case ReaderKind::ImageFolder: return std::make_shared<PageReader>();
     case ReaderKind::Zip: return std::make_shared<PageReaderZip>();
+    case ReaderKind::Pdf: return std::make_shared<PageReaderPDF>();
     // The other archive and PDF readers are not part of this build yet:
     // their books fail to open, with no reason flag set.
     case ReaderKind::Rar:
-    case ReaderKind::SevenZip:
-    case ReaderKind::Pdf: return nullptr;
+    case ReaderKind::SevenZip: return nullptr;
     }
     return nullptr;
 }
@@ -307,6 +309,8 @@ bool BookReaderEx::openBookWithName(const std::string& name, const std::vector<s
     isStreamingUnitIsPage_ = rd->isStreamPage();
     rd->setTargetForOnlineStatus(weak_from_this());
     rd->setOtherFiles(otherFiles_);
+    if (auto* pdf = dynamic_cast<PageReaderPDF*>(rd.get()))
+        pdf->setPdfTrimmingForThumbsCreeateMode(pdfTrimmingForThumbsCreeateMode_);
     {
         // Published before the open so that cancelStreaming reaches a slow open.
         std::lock_guard lock(stateMutex_);
@@ -734,6 +738,41 @@ bool BookReaderEx::preparePage(PageReader& reader, int page, int clip, Prepared&
     return false;
 }
 
+namespace {
+
+// Appends PDF links to a view's list, scaled and then moved into its image.
+void addLinks(std::shared_ptr<PdfRect>& to, const std::shared_ptr<const PdfRect>& from, double sx, double sy,
+              gfx::Point offset) {
+    if (!to) to = std::make_shared<PdfRect>();
+    if (!from || from->getCount() == 0) return;
+    PdfRect moved = *from;
+    moved.editRectWithOffset(offset, sx, sy, 0);
+    to->addPdfRect(moved);
+}
+
+// The links of two pages placed side by side the way
+// ImageCommon::newScaledImageWithLeftImage places their images in a view
+// of `size` pixels with a gap of `centre` of its width.
+void placePairLinks(std::shared_ptr<PdfRect>& to, const std::shared_ptr<const PdfRect>& leftLinks,
+                    const gfx::ImageRef& left, const std::shared_ptr<const PdfRect>& rightLinks,
+                    const gfx::ImageRef& right, gfx::Size size, double centre) {
+    const double W = size.width, H = std::trunc(size.height);
+    const double space = double(float(W * centre));
+    const double avail = std::trunc((W - space) * 0.5);
+    auto place = [&](const std::shared_ptr<const PdfRect>& links, const gfx::ImageRef& img, bool isLeft) {
+        if (!img || img->pointWidth() <= 0 || img->pointHeight() <= 0) return;
+        const double scale = std::min(double(float(avail / img->pointWidth())), double(float(H / img->pointHeight())));
+        const double dw = std::trunc(img->pointWidth() * scale), dh = std::trunc(img->pointHeight() * scale);
+        const double x = isLeft ? std::trunc(W * 0.5 - dw - space * 0.5) : std::trunc(W * 0.5 + space * 0.5);
+        const double y = std::trunc((H - dh) / 2);
+        addLinks(to, links, dw / img->width(), dh / img->height(), {x, y});
+    };
+    place(leftLinks, left, true);
+    place(rightLinks, right, false);
+}
+
+}  // namespace
+
 std::shared_ptr<const BookPage> BookReaderEx::composeWithReader(PageReader& reader, const PageLoadRequest& r,
                                                                 const Snapshot& snap, int& result) {
     static const SettingsValues kNoSettings{};
@@ -831,6 +870,10 @@ std::shared_ptr<const BookPage> BookReaderEx::composeWithReader(PageReader& read
         }
     }
 
+    // PDF links of the view, moved into its image as it is composed.
+    auto* pdfReader = dynamic_cast<PageReaderPDF*>(&reader);
+    std::shared_ptr<PdfRect> links;
+
     auto view = std::make_shared<BookPage>();
     BookPage& out = *view;
     out.sourceImageSize1 = main.sourceSize;
@@ -859,15 +902,23 @@ std::shared_ptr<const BookPage> BookReaderEx::composeWithReader(PageReader& read
                                          &zoomScale, &uncapped);
             if (!positive(loadSize)) return fail(PageReader::kResultFailed);
             const gfx::Size half{screenScale * (1 - centre) * loadSize.width / 2, screenScale * loadSize.height};
-            auto render = [&](Prepared& p, int number) -> gfx::ImageRef {
+            std::shared_ptr<const PdfRect> mainLinks, otherLinks;
+            auto render = [&](Prepared& p, int number, std::shared_ptr<const PdfRect>& taken) -> gfx::ImageRef {
                 if (!p.pending) return p.image;
-                return reader.newCreatePendingImage(number, half, p.sourceRect, gfx::Rect::null(), true);
+                auto rendered = reader.newCreatePendingImage(number, half, p.sourceRect, gfx::Rect::null(), true);
+                if (pdfReader) taken = pdfReader->pdfLinkRect();
+                return rendered;
             };
-            gfx::ImageRef mainImage = render(main, page);
-            gfx::ImageRef otherImage = render(other, partner);
+            gfx::ImageRef mainImage = render(main, page, mainLinks);
+            gfx::ImageRef otherImage = render(other, partner, otherLinks);
             if (!mainImage || !otherImage) return fail(PageReader::kResultFailed);
             const bool flip = op == PageLoadRequest::kPrevious ? !leftBound : leftBound;
             const bool partnerLeft = swapPair == flip;
+            if (pdfReader) {
+                const gfx::Size px = pixels(loadSize, screenScale);
+                placePairLinks(links, partnerLeft ? otherLinks : mainLinks, partnerLeft ? otherImage : mainImage,
+                               partnerLeft ? mainLinks : otherLinks, partnerLeft ? mainImage : otherImage, px, centre);
+            }
             image = ImageCommon::newScaledImageWithLeftImage(partnerLeft ? otherImage : mainImage,
                                                              partnerLeft ? mainImage : otherImage,
                                                              pixels(loadSize, screenScale), centre);
@@ -901,6 +952,9 @@ std::shared_ptr<const BookPage> BookReaderEx::composeWithReader(PageReader& read
                 auto rendered = reader.newCreatePendingImage(page, px, gfx::Rect(ox + left, oy, w / 2, h),
                                                              gfx::Rect::null(), true);
                 image = rendered ? ImageCommon::newScaledImage(rendered, px) : nullptr;
+                if (rendered && pdfReader)
+                    addLinks(links, pdfReader->pdfLinkRect(), px.width / rendered->width(),
+                             px.height / rendered->height(), {0, 0});
             } else {
                 image = ImageCommon::newScaledImage(main.image, px, gfx::Rect(left, 0, w / 2, h));
             }
@@ -913,6 +967,7 @@ std::shared_ptr<const BookPage> BookReaderEx::composeWithReader(PageReader& read
             const gfx::Size px = pixels(loadSize, screenScale);
             if (main.pending) {
                 image = reader.newCreatePendingImage(page, px, main.sourceRect, gfx::Rect::null(), true);
+                if (image && pdfReader) addLinks(links, pdfReader->pdfLinkRect(), 1, 1, {0, 0});
             } else if (main.image->width() == int(px.width) && main.image->height() == int(px.height)) {
                 image = main.image;
             } else {
@@ -926,6 +981,12 @@ std::shared_ptr<const BookPage> BookReaderEx::composeWithReader(PageReader& read
         image = centreAndFilter(image, uncapped, isOverSize, r, screenScale, v, out);
     }
 
+    if (pdfReader) {
+        // The links follow the view when it was centred in the display.
+        auto moved = std::make_shared<PdfRect>();
+        addLinks(moved, links, 1, 1, {out.offset.x * screenScale, out.offset.y * screenScale});
+        out.pdfLinkRect = std::move(moved);
+    }
     out.image = image;
     out.isSecondPage = second;
     out.zoomScale = zoomScale;
