@@ -11,6 +11,8 @@
 #include "platform/core/DateFormatter.h"
 #include "platform/core/DeviceProfile.h"
 #include "platform/core/FileManager.h"
+#include "platform/core/PlistValue.h"
+#include "platform/core/Unicode.h"
 #include "platform/graphics/Image.h"
 #include "platform/ui/Button.h"
 #include "platform/ui/Image.h"
@@ -54,60 +56,6 @@ std::string systemTableCode() {
 
 std::string lookupOrKey(const std::string& code, const std::string& key) {
     return LanguageTables::shared().lookup(code, key).value_or(key);
-}
-
-bool isValidUtf8(const std::string& s) {
-    size_t i = 0;
-    while (i < s.size()) {
-        auto c = static_cast<unsigned char>(s[i]);
-        size_t extra = 0;
-        uint32_t cp = 0;
-        if (c < 0x80) {
-            ++i;
-            continue;
-        } else if ((c & 0xE0) == 0xC0) {
-            extra = 1;
-            cp = c & 0x1F;
-        } else if ((c & 0xF0) == 0xE0) {
-            extra = 2;
-            cp = c & 0x0F;
-        } else if ((c & 0xF8) == 0xF0) {
-            extra = 3;
-            cp = c & 0x07;
-        } else {
-            return false;
-        }
-        if (i + extra >= s.size()) return false;
-        for (size_t k = 1; k <= extra; ++k) {
-            auto cc = static_cast<unsigned char>(s[i + k]);
-            if ((cc & 0xC0) != 0x80) return false;
-            cp = (cp << 6) | (cc & 0x3F);
-        }
-        static const uint32_t minimum[] = {0, 0x80, 0x800, 0x10000};
-        if (cp < minimum[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
-        i += extra + 1;
-    }
-    return true;
-}
-
-// NSString's integerValue: leading white space, a sign, digits; saturating.
-int64_t integerValueOf(const std::string& s) {
-    size_t i = 0;
-    while (i < s.size() && (s[i] == ' ' || s[i] == '\t' || s[i] == '\n' || s[i] == '\r')) ++i;
-    bool negative = false;
-    if (i < s.size() && (s[i] == '+' || s[i] == '-')) negative = s[i++] == '-';
-    uint64_t v = 0;
-    bool overflow = false;
-    for (; i < s.size() && s[i] >= '0' && s[i] <= '9'; ++i) {
-        if (v > (UINT64_MAX - 9) / 10) overflow = true;
-        if (!overflow) v = v * 10 + static_cast<uint64_t>(s[i] - '0');
-    }
-    if (negative) {
-        if (overflow || v > static_cast<uint64_t>(INT64_MAX) + 1) return INT64_MIN;
-        return v == static_cast<uint64_t>(INT64_MAX) + 1 ? INT64_MIN : -static_cast<int64_t>(v);
-    }
-    if (overflow || v > static_cast<uint64_t>(INT64_MAX)) return INT64_MAX;
-    return static_cast<int64_t>(v);
 }
 
 }  // namespace
@@ -534,7 +482,7 @@ std::optional<std::string> BookCommonText::getValueFromTextConfFile(const std::s
             if (value.size() < kLimit) {
                 if (!value.empty() && value.back() == '"') value.pop_back();
                 if (!value.empty() && value.front() == '"') value.erase(0, 1);
-                if (isValidUtf8(value)) found = value;
+                if (sys::Unicode::isValidUtf8(value)) found = value;
             }
         }
         pos = end + 1;
@@ -544,7 +492,8 @@ std::optional<std::string> BookCommonText::getValueFromTextConfFile(const std::s
 
 int64_t BookCommonText::getIntValueFromTextConfFile(const std::string& data, const std::string& key) {
     auto value = getValueFromTextConfFile(data, key);
-    return value ? integerValueOf(*value) : 0;
+    // Read as the platform reads a string's integer value: a sign, digits, saturating.
+    return value ? sys::PlistValue(*value).integerValue() : 0;
 }
 
 std::optional<gfx::Rgba> BookCommonText::getIntColorFromTextConfFile(const std::string& data, const std::string& key) {

@@ -2,6 +2,7 @@
 
 #include "foundation/QNUrl.h"
 #include "platform/core/Path.h"
+#include "platform/core/PercentEncoding.h"
 #include "platform/core/Unicode.h"
 
 #include <cstring>
@@ -57,13 +58,6 @@ bool archiveNameTest(const char* name, size_t minLen, std::initializer_list<cons
     for (const char* s : suffixes)
         if (endsWithBytes(name, len, s)) return true;
     return false;
-}
-
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
 }
 
 }  // namespace
@@ -240,19 +234,7 @@ std::string BookCommonTypes::PercentEncodingWithString(const std::string& s) {
 }
 
 std::optional<std::string> BookCommonTypes::PercentDecodingWithString(const std::string& s) {
-    std::string out;
-    out.reserve(s.size());
-    for (size_t i = 0; i < s.size(); ++i) {
-        if (s[i] != '%') {
-            out += s[i];
-            continue;
-        }
-        if (i + 2 >= s.size()) return std::nullopt;
-        int h = hexValue(s[i + 1]), l = hexValue(s[i + 2]);
-        if (h < 0 || l < 0) return std::nullopt;
-        out += static_cast<char>(h * 16 + l);
-        i += 2;
-    }
-    if (!sys::Unicode::isValidUtf8(out)) return std::nullopt;
+    auto out = sys::PercentEncoding::decodeStrict(s);
+    if (!out || !sys::Unicode::isValidUtf8(*out)) return std::nullopt;
     return out;
 }

@@ -1,6 +1,7 @@
 #include "foundation/QNKeyChain.h"
 
 #include "platform/core/Keychain.h"
+#include "platform/core/PercentEncoding.h"
 
 #include <cctype>
 #include <cstdlib>
@@ -49,28 +50,7 @@ std::string escape(const std::string& s) {
     return out;
 }
 
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
-std::optional<std::string> unescape(const std::string& s) {
-    std::string out;
-    for (size_t i = 0; i < s.size(); ++i) {
-        if (s[i] != '%') {
-            out += s[i];
-            continue;
-        }
-        if (i + 2 >= s.size()) return std::nullopt;
-        int h = hexValue(s[i + 1]), l = hexValue(s[i + 2]);
-        if (h < 0 || l < 0) return std::nullopt;
-        out += static_cast<char>(h * 16 + l);
-        i += 2;
-    }
-    return out;
-}
+std::optional<std::string> unescape(const std::string& s) { return sys::PercentEncoding::decodeStrict(s); }
 
 std::optional<ParsedURL> parse(const std::string& text) {
     std::string s = escape(text);

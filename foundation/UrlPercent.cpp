@@ -1,15 +1,15 @@
 #include "foundation/UrlPercent.h"
 
+#include "platform/core/PercentEncoding.h"
+
+#include <algorithm>
+
 #include <cstring>
 
 namespace {
 
-int hexValue(unsigned char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return 0;
-}
+// The C-buffer decoder has always read a stray non-hex digit as 0.
+int nibbleOrZero(unsigned char c) { return std::max(0, sys::PercentEncoding::hexValue(static_cast<char>(c))); }
 
 bool isAlnum(unsigned char c) {
     return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
@@ -52,10 +52,7 @@ size_t escape(const char* src, char* dst, size_t capacity, Keep keep) {
 
 }  // namespace
 
-char UrlPercent::hexDigit(int nibble) {
-    if (nibble < 0 || nibble > 15) return '0';
-    return "0123456789ABCDEF"[nibble];
-}
+char UrlPercent::hexDigit(int nibble) { return sys::PercentEncoding::hexDigit(nibble); }
 
 size_t UrlPercent::decode(const char* src, char* dst, size_t capacity) {
     Writer out(dst, capacity);
@@ -63,7 +60,7 @@ size_t UrlPercent::decode(const char* src, char* dst, size_t capacity) {
     while (p && *p) {
         if (*p == '%') {
             if (p[1] == '\0' || p[2] == '\0') break;
-            if (!out.put(static_cast<char>(hexValue(p[1]) << 4 | hexValue(p[2])))) break;
+            if (!out.put(static_cast<char>(nibbleOrZero(p[1]) << 4 | nibbleOrZero(p[2])))) break;
             p += 3;
         } else {
             if (!out.put(static_cast<char>(*p))) break;

@@ -6,6 +6,7 @@
 #include "foundation/QNUrl.h"
 #include "foundation/ResourceLocator.h"
 #include "foundation/ui/ColorDefine.h"
+#include "platform/core/PercentEncoding.h"
 #include "platform/core/Date.h"
 #include "platform/core/DateFormatter.h"
 #include "platform/core/DeviceProfile.h"
@@ -29,27 +30,7 @@ void replaceAll(std::string& text, const std::string& from, const std::string& t
     }
 }
 
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
-// "%XX" sequences become their bytes; anything else stays as it is.
-std::string percentDecoded(const std::string& s) {
-    std::string out;
-    out.reserve(s.size());
-    for (size_t i = 0; i < s.size(); ++i) {
-        if (s[i] == '%' && i + 2 < s.size() && hexValue(s[i + 1]) >= 0 && hexValue(s[i + 2]) >= 0) {
-            out.push_back(char(hexValue(s[i + 1]) * 16 + hexValue(s[i + 2])));
-            i += 2;
-        } else {
-            out.push_back(s[i]);
-        }
-    }
-    return out;
-}
+std::string percentDecoded(const std::string& s) { return sys::PercentEncoding::decode(s); }
 
 // Page names come from our own pages and callers; they stay inside the pages folder.
 bool isPlainPageName(const std::string& page) {

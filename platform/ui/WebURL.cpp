@@ -1,5 +1,7 @@
 #include "platform/ui/WebURL.h"
 
+#include "platform/core/PercentEncoding.h"
+
 #include <algorithm>
 #include <cctype>
 #include <vector>
@@ -155,25 +157,7 @@ std::string WebURL::lastPathComponent(const std::string& url) {
     return percentDecode(slash == std::string::npos ? path : path.substr(slash + 1));
 }
 
-std::string WebURL::percentDecode(const std::string& s) {
-    std::string out;
-    out.reserve(s.size());
-    auto hex = [](char c) -> int {
-        if (c >= '0' && c <= '9') return c - '0';
-        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-        return -1;
-    };
-    for (size_t i = 0; i < s.size(); ++i) {
-        if (s[i] == '%' && i + 2 < s.size() && hex(s[i + 1]) >= 0 && hex(s[i + 2]) >= 0) {
-            out.push_back(char(hex(s[i + 1]) * 16 + hex(s[i + 2])));
-            i += 2;
-        } else {
-            out.push_back(s[i]);
-        }
-    }
-    return out;
-}
+std::string WebURL::percentDecode(const std::string& s) { return sys::PercentEncoding::decode(s); }
 
 std::string WebURL::fromPath(const std::string& path) {
     static const char* hexd = "0123456789ABCDEF";
