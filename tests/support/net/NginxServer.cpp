@@ -75,7 +75,7 @@ std::string NginxServer::program() {
 }
 
 std::string NginxServer::url(const std::string& pathAndQuery) const {
-    return "http://127.0.0.1:" + std::to_string(port_) + pathAndQuery;
+    return (certFile_.empty() ? "http://127.0.0.1:" : "https://127.0.0.1:") + std::to_string(port_) + pathAndQuery;
 }
 
 bool NginxServer::start(const std::string& root) {
@@ -132,11 +132,15 @@ bool NginxServer::launch() {
                "  keepalive_timeout 5;\n"
                "  server {\n"
                "    listen 127.0.0.1:"
-            << port_ << ";\n"
+            << port_ << (certFile_.empty() ? "" : " ssl") << ";\n"
             << "    server_name localhost;\n"
                "    root "
-            << root_ << ";\n"
-            << "    location / { }\n"
+            << root_ << ";\n";
+        if (!certFile_.empty()) {
+            out << "    ssl_certificate " << certFile_ << ";\n    ssl_certificate_key " << keyFile_ << ";\n";
+        }
+        out << serverConfig_ << "\n"
+            << "    location / { " << locationConfig_ << " }\n"
                "  }\n"
                "}\n";
     }

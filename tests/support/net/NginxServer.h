@@ -31,6 +31,16 @@ public:
     // The nginx program, or "" when it is not installed (tests then skip).
     static std::string program();
 
+    // Before start: directives inside "location / { }" (autoindex, auth),
+    // further server-level directives (other locations), and TLS with a
+    // certificate and key in PEM files (url() then gives https).
+    void setLocationConfig(const std::string& directives) { locationConfig_ = directives; }
+    void setServerConfig(const std::string& directives) { serverConfig_ = directives; }
+    void setTls(const std::string& certFile, const std::string& keyFile) {
+        certFile_ = certFile;
+        keyFile_ = keyFile;
+    }
+
     // Serves `root`. False when nginx is missing or does not come up; the
     // reason is then in lastError().
     bool start(const std::string& root);
@@ -55,6 +65,7 @@ private:
     std::string dir_;
     std::string root_;
     std::string error_;
+    std::string locationConfig_, serverConfig_, certFile_, keyFile_;
     int port_ = 0;
     pid_t pid_ = -1;
 };

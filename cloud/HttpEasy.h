@@ -1,0 +1,86 @@
+#pragma once
+
+#include "cloud/HttpRequest.h"
+#include "cloud/HttpResponse.h"
+
+#include <atomic>
+#include <functional>
+#include <string>
+
+typedef void CURL;
+struct curl_slist;
+
+// One libcurl easy handle and the exchange it carries: the client layer's
+// unit of work, driven either by the network thread's multi handle
+// (QNHTTPRequestOperationManager) or synchronously by a worker (perform).
+// Keeping one object for many exchanges with one host reuses its connection.
+//
+// Redirects are followed here rather than by libcurl, so that the
+// credentials and an "Authorization" header go along only to the same
+// scheme, host and port; the body of a redirect answer is never delivered.
+class HttpEasy {
+public:
+    // Called on the thread that drives the transfer. onResponse comes once,
+    // before the first body byte (or at the end for an empty body); returning
+    // false from either stops the exchange with kAborted.
+    using ResponseHandler = std::function<bool(const HttpResponse&)>;
+    using DataHandler = std::function<bool(const char*, size_t)>;
+    using RedirectHandler = std::function<void(const std::string& newURL)>;
+
+    HttpEasy();
+    ~HttpEasy();
+    HttpEasy(const HttpEasy&) = delete;
+    HttpEasy& operator=(const HttpEasy&) = delete;
+
+    // Sets up the next exchange. maxBody > 0 collects the body into the
+    // response, failing with kTooLarge past that many bytes.
+    void prepare(const HttpRequest& request, ResponseHandler onResponse = {}, DataHandler onData = {},
+                 RedirectHandler onRedirect = {}, size_t maxBody = 0);
+    // Runs the prepared exchange on this thread. `stop` turning true ends it
+    // with kCancelled within a fraction of a second.
+    HttpResponse perform(const std::atomic<bool>* stop = nullptr);
+
+    // For the multi driver: the handle to add, and what to do when libcurl
+    // reports it done. True means the exchange goes on (a redirect was set up
+    // on the same handle: add it again); false means `response()` is final.
+    CURL* handle() const { return curl_; }
+    bool finishStep(int curlCode);
+    const HttpResponse& response() const { return response_; }
+    HttpResponse takeResponse() { return std::move(response_); }
+    // Ends the exchange as cancelled (the driver removed the handle).
+    void markCancelled();
+
+    // Whether credentials given for `from` may be sent to `to`: same scheme,
+    // host and port (a missing port counts as the scheme's own).
+    static bool sameOrigin(const std::string& from, const std::string& to);
+    // `relative` resolved against `base`; "" when either does not parse.
+    static std::string resolve(const std::string& base, const std::string& relative);
+    // The URL without "user:password@".
+    static std::string withoutCredentials(const std::string& url);
+
+private:
+    static size_t headerCallback(char* data, size_t size, size_t count, void* self);
+    static size_t writeCallback(char* data, size_t size, size_t count, void* self);
+    static int progressCallback(void* self, long long, long long, long long, long long);
+    void applyRequest();
+    bool deliverResponse();
+    void finish(HttpResponse::Error error, const std::string& message);
+
+    CURL* curl_ = nullptr;
+    curl_slist* headerList_ = nullptr;
+    HttpRequest request_;
+    std::string originalURL_;
+    ResponseHandler onResponse_;
+    DataHandler onData_;
+    RedirectHandler onRedirect_;
+    size_t maxBody_ = 0;
+    HttpResponse response_;
+    // State of the answer being received.
+    bool inHeaders_ = false;
+    bool skipBody_ = false;
+    bool delivered_ = false;
+    std::string location_;
+    int redirects_ = 0;
+    HttpResponse::Error abortError_ = HttpResponse::kNone;
+    const std::atomic<bool>* stop_ = nullptr;
+};

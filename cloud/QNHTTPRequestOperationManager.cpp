@@ -1,0 +1,111 @@
+#include "cloud/QNHTTPRequestOperationManager.h"
+
+#include "cloud/QNHTTPRequestOperation.h"
+
+#include <curl/curl.h>
+
+QNHTTPRequestOperationManager& QNHTTPRequestOperationManager::sharedManager() {
+    static QNHTTPRequestOperationManager manager;
+    return manager;
+}
+
+QNHTTPRequestOperationManager::QNHTTPRequestOperationManager() {
+    HttpEasy warmUp;  // libcurl's global set-up, before the multi handle
+    multi_ = curl_multi_init();
+    curl_multi_setopt(multi_, CURLMOPT_PIPELINING, long(CURLPIPE_MULTIPLEX));
+    curl_multi_setopt(multi_, CURLMOPT_MAX_HOST_CONNECTIONS, 6L);
+    thread_ = sys::Thread([this](const std::atomic<bool>& stop) { run(stop); }, "http-client");
+}
+
+QNHTTPRequestOperationManager::~QNHTTPRequestOperationManager() {
+    thread_.requestStop();
+    wake();
+    thread_.join();
+    for (const auto& op : running_) curl_multi_remove_handle(multi_, op->easy_.handle());
+    running_.clear();
+    curl_multi_cleanup(multi_);
+}
+
+void QNHTTPRequestOperationManager::enqueue(const std::shared_ptr<QNHTTPRequestOperation>& op) {
+    {
+        std::lock_guard<std::mutex> lk(mutex_);
+        pending_.push_back(op);
+        ++count_;
+    }
+    wake();
+}
+
+void QNHTTPRequestOperationManager::wake() {
+    {
+        std::lock_guard<std::mutex> lk(mutex_);
+        changed_.notifyAll();
+    }
+    curl_multi_wakeup(multi_);
+}
+
+size_t QNHTTPRequestOperationManager::runningCount() const { return count_.load(); }
+
+void QNHTTPRequestOperationManager::run(const std::atomic<bool>& stop) {
+    while (!stop) {
+        std::deque<std::shared_ptr<QNHTTPRequestOperation>> added;
+        {
+            std::unique_lock<std::mutex> lk(mutex_);
+            if (pending_.empty() && running_.empty()) {
+                // Nothing to drive: an idle wait that does not hold up the
+                // virtual clock.
+                changed_.wait(lk, [&] { return stop.load() || !pending_.empty(); });
+                continue;
+            }
+            added.swap(pending_);
+        }
+        for (auto& op : added) {
+            if (op->isCancelled()) {
+                --count_;
+                continue;
+            }
+            op->prepareEasy();
+            curl_multi_add_handle(multi_, op->easy_.handle());
+            running_.insert(op);
+        }
+        // Cancelled operations leave without a word.
+        for (auto it = running_.begin(); it != running_.end();) {
+            if ((*it)->isCancelled()) {
+                curl_multi_remove_handle(multi_, (*it)->easy_.handle());
+                it = running_.erase(it);
+                --count_;
+            } else {
+                ++it;
+            }
+        }
+        int still = 0;
+        curl_multi_perform(multi_, &still);
+        int left = 0;
+        while (CURLMsg* msg = curl_multi_info_read(multi_, &left)) {
+            if (msg->msg != CURLMSG_DONE) continue;
+            QNHTTPRequestOperation* raw = nullptr;
+            std::shared_ptr<QNHTTPRequestOperation> op;
+            for (const auto& r : running_) {
+                if (r->easy_.handle() == msg->easy_handle) {
+                    op = r;
+                    break;
+                }
+            }
+            (void)raw;
+            curl_multi_remove_handle(multi_, msg->easy_handle);
+            if (!op) continue;
+            bool again = false;
+            {
+                std::lock_guard<std::recursive_mutex> lk(op->handlerMutex_);
+                if (!op->isCancelled()) again = op->easy_.finishStep(int(msg->data.result));
+            }
+            if (again && !op->isCancelled()) {
+                curl_multi_add_handle(multi_, op->easy_.handle());
+                continue;
+            }
+            running_.erase(op);
+            --count_;
+            if (!op->isCancelled()) op->complete(op->easy_.takeResponse());
+        }
+        if (!running_.empty()) curl_multi_poll(multi_, nullptr, 0, 100, nullptr);
+    }
+}

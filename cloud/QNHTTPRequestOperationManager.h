@@ -1,0 +1,43 @@
+#pragma once
+
+#include "platform/core/Condition.h"
+#include "platform/core/Thread.h"
+
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <set>
+
+class QNHTTPRequestOperation;
+typedef void CURLM;
+
+// The HTTP client's network thread: one libcurl multi handle carrying every
+// running operation, so that connections (HTTP/1.1 keep-alive and HTTP/2)
+// are shared between them. Started on first use; idle while nothing runs.
+class QNHTTPRequestOperationManager {
+public:
+    static QNHTTPRequestOperationManager& sharedManager();
+
+    QNHTTPRequestOperationManager();
+    ~QNHTTPRequestOperationManager();
+    QNHTTPRequestOperationManager(const QNHTTPRequestOperationManager&) = delete;
+    QNHTTPRequestOperationManager& operator=(const QNHTTPRequestOperationManager&) = delete;
+
+    void enqueue(const std::shared_ptr<QNHTTPRequestOperation>& op);
+    // Makes the network thread look at its operations now (a cancel).
+    void wake();
+    // Operations queued or running.
+    size_t runningCount() const;
+
+private:
+    void run(const std::atomic<bool>& stop);
+
+    mutable std::mutex mutex_;
+    sys::Condition changed_;
+    std::deque<std::shared_ptr<QNHTTPRequestOperation>> pending_;
+    // Touched by the network thread only.
+    std::set<std::shared_ptr<QNHTTPRequestOperation>> running_;
+    std::atomic<size_t> count_{0};
+    CURLM* multi_ = nullptr;
+    sys::Thread thread_;
+};
