@@ -11,12 +11,12 @@ BUILD_PKGS=(
   libturbojpeg0-dev libspng-dev libpng-dev libgif-dev libtiff-dev libwebp-dev libavif-dev
   liblitehtml-dev libsdl2-dev libasound2-dev libminizip-dev
   libmupdf-dev libmujs-dev libgumbo-dev libjbig2dec0-dev libopenjp2-7-dev libharfbuzz-dev
-  libcurl4-openssl-dev libxml2-dev
+  libsecret-1-dev
 )
 TEST_PKGS=(
   xvfb xauth imagemagick webp libavif-bin libvips-tools zip unzip nginx p7zip-full
   img2pdf ghostscript mupdf-tools
-  apache2 curl
+  dbus-daemon gnome-keyring
 )
 
 missing=()

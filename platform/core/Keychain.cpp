@@ -2,7 +2,9 @@
 
 #include "platform/core/AppPaths.h"
 #include "platform/core/Date.h"
+#include "platform/core/SecretServiceStore.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -101,10 +103,67 @@ std::shared_ptr<Keychain>& sharedSlot() {
     return s;
 }
 
+void logFileFallbackOnce(const std::string& why, const std::string& file) {
+    static std::atomic<bool> logged{false};
+    if (logged.exchange(true)) return;
+    std::fprintf(stderr, "Keychain: no secret store (%s); passwords are kept in %s, protected by its file mode only\n",
+                 why.c_str(), file.c_str());
+}
+
 }  // namespace
 
 Keychain::Keychain(std::string path) : path_(std::move(path)) {
     loaded_ = path_.empty();
+}
+
+Keychain::~Keychain() = default;
+
+std::shared_ptr<Keychain> Keychain::preferringSecretService(const std::string& file,
+                                                          const std::optional<std::string>& busAddress) {
+    std::string why = "no session bus";
+    if (busAddress) {
+        if (auto secrets = SecretServiceStore::open(*busAddress, kSecretServiceTimeout, &why)) {
+            auto k = std::shared_ptr<Keychain>(new Keychain(file));
+            k->secrets_ = std::move(secrets);
+            k->migrationPending_ = true;
+            return k;
+        }
+    }
+    logFileFallbackOnce(why, file);
+    return atPath(file);
+}
+
+// Moves the file's items into the secret store, oldest first. Each leaves the
+// file only once the store holds it, so that an interrupted move loses
+// nothing; whatever is left is tried again on the next operation.
+void Keychain::migrateLocked() const {
+    if (!migrationPending_) return;
+    if (loadLocked() != kSuccess) {
+        // An unreadable file is left alone, as the file store leaves it.
+        migrationPending_ = false;
+        return;
+    }
+    while (!items_.empty()) {
+        const KeychainItem item = items_.front();
+        KeychainQuery key{item.service, item.account};
+        std::vector<KeychainItem> stored;
+        Status st = secrets_->copyMatching(key, &stored);
+        if (st == kItemNotFound) {
+            st = secrets_->add(item.service, item.account, item.value);
+        } else if (st == kSuccess && stored.front().modificationDate < item.modificationDate) {
+            // Changed in the file while the secret store was away: the file's value is newer.
+            st = secrets_->update(key, KeychainChanges{{}, {}, item.value});
+        }
+        if (st != kSuccess) return;
+        std::vector<KeychainItem> rest(items_.begin() + 1, items_.end());
+        if (rest.empty()) {
+            if (::unlink(path_.c_str()) != 0 && errno != ENOENT) return;
+        } else if (saveLocked(rest) != kSuccess) {
+            return;
+        }
+        items_ = std::move(rest);
+    }
+    migrationPending_ = false;
 }
 
 std::shared_ptr<Keychain> Keychain::inMemory() { return std::shared_ptr<Keychain>(new Keychain("")); }
@@ -116,7 +175,7 @@ std::shared_ptr<Keychain> Keychain::atPath(const std::string& file) {
 std::shared_ptr<Keychain> Keychain::shared() {
     std::lock_guard<std::mutex> lock(sharedMutex());
     auto& s = sharedSlot();
-    if (!s) s = atPath(AppPaths::library() + "/keychain.txt");
+    if (!s) s = preferringSecretService(AppPaths::library() + "/keychain.txt", SecretServiceStore::sessionBusAddress());
     return s;
 }
 
@@ -205,6 +264,11 @@ Keychain::Status Keychain::saveLocked(const std::vector<KeychainItem>& items) co
 Keychain::Status Keychain::copyMatching(const KeychainQuery& query,
                                         std::vector<KeychainItem>* items) const {
     std::lock_guard<std::mutex> lock(mutex_);
+    if (secrets_) {
+        SecretServiceStore::Scope bounded(*secrets_, kSecretServiceTimeout);
+        migrateLocked();
+        return secrets_->copyMatching(query, items);
+    }
     if (Status st = loadLocked(); st != kSuccess) return st;
     std::vector<KeychainItem> found;
     for (const auto& it : items_)
@@ -217,6 +281,11 @@ Keychain::Status Keychain::copyMatching(const KeychainQuery& query,
 Keychain::Status Keychain::add(const std::string& service, const std::string& account,
                                const std::string& value) {
     std::lock_guard<std::mutex> lock(mutex_);
+    if (secrets_) {
+        SecretServiceStore::Scope bounded(*secrets_, kSecretServiceTimeout);
+        migrateLocked();
+        return secrets_->add(service, account, value);
+    }
     if (Status st = loadLocked(); st != kSuccess) return st;
     for (const auto& it : items_)
         if (it.service == service && it.account == account) return kDuplicateItem;
@@ -230,6 +299,11 @@ Keychain::Status Keychain::add(const std::string& service, const std::string& ac
 
 Keychain::Status Keychain::update(const KeychainQuery& query, const KeychainChanges& changes) {
     std::lock_guard<std::mutex> lock(mutex_);
+    if (secrets_) {
+        SecretServiceStore::Scope bounded(*secrets_, kSecretServiceTimeout);
+        migrateLocked();
+        return secrets_->update(query, changes);
+    }
     if (Status st = loadLocked(); st != kSuccess) return st;
     auto next = items_;
     double now = wallNow();
@@ -254,6 +328,11 @@ Keychain::Status Keychain::update(const KeychainQuery& query, const KeychainChan
 
 Keychain::Status Keychain::remove(const KeychainQuery& query) {
     std::lock_guard<std::mutex> lock(mutex_);
+    if (secrets_) {
+        SecretServiceStore::Scope bounded(*secrets_, kSecretServiceTimeout);
+        migrateLocked();
+        return secrets_->remove(query);
+    }
     if (Status st = loadLocked(); st != kSuccess) return st;
     std::vector<KeychainItem> next;
     for (const auto& it : items_)

@@ -9,6 +9,8 @@
 
 namespace sys {
 
+class SecretServiceStore;
+
 // One generic-password item: a secret stored under a service and an account.
 // Dates are wall-clock seconds since 1970.
 struct KeychainItem {
@@ -41,6 +43,13 @@ struct KeychainChanges {
 // Every change rewrites the file atomically. A file that exists but cannot be
 // read makes every operation fail with kIO, so that nothing overwrites it.
 //
+// The process's store prefers the desktop's secret store (the Secret Service
+// on the session bus): nothing is then written to disk, and the entries of an
+// earlier file are moved into it, each removed from the file only once stored.
+// Every operation on it is bounded by kSecretServiceTimeout. Without a usable
+// secret store (no session bus, no provider, no answer in time when the
+// process starts) the file store is used instead, and that is logged once.
+//
 // All operations are serialised: callers on any thread may use one store.
 class Keychain {
 public:
@@ -50,14 +59,30 @@ public:
     static constexpr Status kIO = -36;
     static constexpr Status kDuplicateItem = -25299;
     static constexpr Status kItemNotFound = -25300;
+    // The secret store failed or did not answer in time.
+    static constexpr Status kNotAvailable = -25291;
+    // The secret store is locked: the item may well exist; the user can unlock it.
+    static constexpr Status kInteractionNotAllowed = -25308;
+
+    // The longest any operation on the secret store may take, in seconds.
+    static constexpr double kSecretServiceTimeout = 2.5;
+
+    ~Keychain();
 
     // A store that lives only in memory (tests).
     static std::shared_ptr<Keychain> inMemory();
     // A store kept in `file`; the folder is created when missing.
     static std::shared_ptr<Keychain> atPath(const std::string& file);
 
-    // The process's store: the one installed with setShared, else the file
-    // "keychain.txt" in the application's Library folder, made on first use.
+    // The secret store on the bus at `busAddress` when one is usable there;
+    // `file` is then the earlier store whose entries move into it. Else (no
+    // address, or no usable secret store) the store kept in `file`.
+    static std::shared_ptr<Keychain> preferringSecretService(const std::string& file,
+                                                            const std::optional<std::string>& busAddress);
+
+    // The process's store: the one installed with setShared, else, made on
+    // first use, the session's secret store or the file "keychain.txt" in the
+    // application's Library folder (preferringSecretService).
     static std::shared_ptr<Keychain> shared();
     // Installs a store (nullptr: back to the default file on next use).
     static void setShared(std::shared_ptr<Keychain> store);
@@ -73,11 +98,14 @@ public:
     // Deletes every matching item; kItemNotFound when nothing matches.
     Status remove(const KeychainQuery& query);
 
-    // The file behind the store ("" for an in-memory one).
+    // The file behind the store ("" for an in-memory one); with the secret
+    // store, the file whose entries are moved into it.
     const std::string& path() const { return path_; }
+    bool usesSecretService() const { return secrets_ != nullptr; }
 
 private:
     explicit Keychain(std::string path);
+    void migrateLocked() const;
     Status loadLocked() const;
     Status saveLocked(const std::vector<KeychainItem>& items) const;
     static bool matches(const KeychainItem& item, const KeychainQuery& query);
@@ -86,6 +114,9 @@ private:
     mutable std::mutex mutex_;
     mutable std::vector<KeychainItem> items_;
     mutable bool loaded_ = false;
+    // With the secret store, items_ holds what the file still keeps.
+    std::unique_ptr<SecretServiceStore> secrets_;
+    mutable bool migrationPending_ = false;
 };
 
 }  // namespace sys

@@ -15,6 +15,10 @@ int main(int argc, char** argv) {
     fs::remove_all(home);
     fs::create_directories(home);
     ::setenv("LEAFBRIGHT_HOME", home.c_str(), 1);
+    // Nor a real user's secret store: without a session bus the key chain
+    // keeps to its file; the tests of the secret store start their own bus.
+    ::unsetenv("DBUS_SESSION_BUS_ADDRESS");
+    ::unsetenv("XDG_RUNTIME_DIR");
     sys::RunLoop::main().bindToCurrentThread();
     ::testing::InitGoogleTest(&argc, argv);
     int rc = RUN_ALL_TESTS();

@@ -1,0 +1,261 @@
+#include <gtest/gtest.h>
+
+#include "platform/core/Date.h"
+#include "platform/core/Keychain.h"
+#include "tests/platform/core/SecretSession.h"
+#include "tests/support/TestHome.h"
+
+#include <chrono>
+#include <filesystem>
+#include <memory>
+
+namespace {
+
+using sys::Keychain;
+using sys::KeychainChanges;
+using sys::KeychainItem;
+using sys::KeychainQuery;
+
+double gNow = 0;
+double fakeNow() { return gNow; }
+
+double seconds(std::chrono::steady_clock::time_point since) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
+}
+
+class SecretKeychainTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (auto why = test::SecretSession::unavailableReason(); !why.empty()) GTEST_SKIP() << why;
+        session_ = std::make_unique<test::SecretSession>();
+        ASSERT_TRUE(session_->ok()) << session_->error();
+    }
+
+    std::shared_ptr<Keychain> open(const std::string& file = "keychain.txt") {
+        return Keychain::preferringSecretService(dir_.file(file), session_->address());
+    }
+
+    static std::vector<KeychainItem> all(const Keychain& k) {
+        std::vector<KeychainItem> items;
+        EXPECT_EQ(k.copyMatching(KeychainQuery{}, &items), Keychain::kSuccess);
+        return items;
+    }
+
+    static std::string valueOf(const Keychain& k, const std::string& service, const std::string& account) {
+        std::vector<KeychainItem> items;
+        if (k.copyMatching(KeychainQuery{service, account}, &items) != Keychain::kSuccess) return "<none>";
+        return items.size() == 1 ? items[0].value : "<several>";
+    }
+
+    bool fileExists(const std::string& name) const { return std::filesystem::exists(dir_.file(name)); }
+
+    test::TempDir dir_{"keychain"};
+    std::unique_ptr<test::SecretSession> session_;
+};
+
+TEST_F(SecretKeychainTest, StoresLooksUpReplacesAndDeletesWithoutWritingAFile) {
+    ASSERT_TRUE(session_->startKeyring()) << session_->error();
+    auto k = open();
+    ASSERT_TRUE(k->usesSecretService());
+    const std::string folder = "http://srv:80/books";
+
+    EXPECT_EQ(k->copyMatching(KeychainQuery{folder, "alice"}, nullptr), Keychain::kItemNotFound);
+    ASSERT_EQ(k->add(folder, "alice", "pässwörd 🔑 密码"), Keychain::kSuccess);
+    EXPECT_EQ(k->add(folder, "alice", "again"), Keychain::kDuplicateItem);
+    ASSERT_EQ(k->add(folder, "bob", "b"), Keychain::kSuccess);
+    ASSERT_EQ(k->add("Leafbright", "", ""), Keychain::kSuccess);
+    EXPECT_EQ(valueOf(*k, folder, "alice"), "pässwörd 🔑 密码");
+    EXPECT_EQ(valueOf(*k, "Leafbright", ""), "");
+
+    // Items come back in the order they were added, and live in the keyring:
+    // another store on the same bus sees them.
+    std::vector<KeychainItem> items;
+    ASSERT_EQ(open("other.txt")->copyMatching(KeychainQuery{}, &items), Keychain::kSuccess);
+    ASSERT_EQ(items.size(), 3u);
+    EXPECT_EQ(items[0].account, "alice");
+    EXPECT_EQ(items[1].account, "bob");
+    EXPECT_EQ(items[2].service, "Leafbright");
+    EXPECT_GT(items[0].creationDate, 0);
+
+    ASSERT_EQ(k->update(KeychainQuery{folder, "alice"}, KeychainChanges{{}, {}, "ñew"}), Keychain::kSuccess);
+    EXPECT_EQ(valueOf(*k, folder, "alice"), "ñew");
+    EXPECT_EQ(valueOf(*k, folder, "bob"), "b");
+    // Renaming both accounts of the folder to one would make two equal keys.
+    EXPECT_EQ(k->update(KeychainQuery{folder, std::nullopt}, KeychainChanges{{}, "same", "x"}),
+              Keychain::kDuplicateItem);
+    EXPECT_EQ(valueOf(*k, folder, "bob"), "b");
+    ASSERT_EQ(k->update(KeychainQuery{folder, "bob"}, KeychainChanges{{}, "carol", "c"}), Keychain::kSuccess);
+    EXPECT_EQ(valueOf(*k, folder, "bob"), "<none>");
+    EXPECT_EQ(valueOf(*k, folder, "carol"), "c");
+    EXPECT_EQ(k->update(KeychainQuery{"missing", std::nullopt}, KeychainChanges{{}, {}, "v"}),
+              Keychain::kItemNotFound);
+
+    EXPECT_EQ(k->remove(KeychainQuery{"missing", std::nullopt}), Keychain::kItemNotFound);
+    ASSERT_EQ(k->remove(KeychainQuery{folder, std::nullopt}), Keychain::kSuccess);
+    EXPECT_EQ(k->copyMatching(KeychainQuery{folder, std::nullopt}, nullptr), Keychain::kItemNotFound);
+    EXPECT_EQ(all(*k).size(), 1u);
+
+    EXPECT_FALSE(fileExists("keychain.txt"));
+    EXPECT_FALSE(fileExists("other.txt"));
+}
+
+TEST_F(SecretKeychainTest, NamesThatAreNotTextAndValuesWithNulRoundTrip) {
+    ASSERT_TRUE(session_->startKeyring()) << session_->error();
+    auto k = open();
+    ASSERT_TRUE(k->usesSecretService());
+    // A folder named in another encoding, an account that looks like our
+    // own encoding of such names, and a value with a NUL inside.
+    const std::string latin1Folder = "smb://nas:0/B\xfc" "cher";
+    const std::string lookalike = "leafbright-bytes:6869";
+    const std::string value("a\0b", 3);
+    ASSERT_EQ(k->add(latin1Folder, lookalike, value), Keychain::kSuccess);
+    ASSERT_EQ(k->add(latin1Folder, "hi", "other"), Keychain::kSuccess);
+
+    EXPECT_EQ(valueOf(*k, latin1Folder, lookalike), value);
+    EXPECT_EQ(valueOf(*k, latin1Folder, "hi"), "other");
+    auto items = all(*k);
+    ASSERT_EQ(items.size(), 2u);
+    EXPECT_EQ(items[0].service, latin1Folder);
+    EXPECT_EQ(items[0].account, lookalike);
+    EXPECT_EQ(items[1].account, "hi");
+}
+
+TEST_F(SecretKeychainTest, KeepsWorkingAcrossARestartOfTheProvider) {
+    ASSERT_TRUE(session_->startKeyring()) << session_->error();
+    auto k = open();
+    ASSERT_TRUE(k->usesSecretService());
+    ASSERT_EQ(k->add("svc", "acc", "before"), Keychain::kSuccess);
+
+    ASSERT_TRUE(session_->stopKeyring());
+    // Gone is an error, not "nothing stored", and answered at once.
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(k->copyMatching(KeychainQuery{"svc", "acc"}, nullptr), Keychain::kNotAvailable);
+    EXPECT_LT(seconds(start), Keychain::kSecretServiceTimeout);
+
+    ASSERT_TRUE(session_->startKeyring()) << session_->error();
+    EXPECT_EQ(valueOf(*k, "svc", "acc"), "before");
+    ASSERT_EQ(k->add("svc", "acc2", "after"), Keychain::kSuccess);
+    EXPECT_EQ(valueOf(*k, "svc", "acc2"), "after");
+    EXPECT_FALSE(fileExists("keychain.txt"));
+}
+
+TEST_F(SecretKeychainTest, ALockedKeyringIsReportedRatherThanTakenForEmpty) {
+    ASSERT_TRUE(session_->startKeyring()) << session_->error();
+    auto k = open();
+    ASSERT_TRUE(k->usesSecretService());
+    ASSERT_EQ(k->add("svc", "acc", "v"), Keychain::kSuccess);
+    ASSERT_TRUE(session_->lockDefaultCollection()) << session_->error();
+
+    std::vector<KeychainItem> items;
+    EXPECT_EQ(k->copyMatching(KeychainQuery{"svc", "acc"}, &items), Keychain::kInteractionNotAllowed);
+    EXPECT_EQ(k->copyMatching(KeychainQuery{"never", "stored"}, nullptr), Keychain::kInteractionNotAllowed);
+    EXPECT_EQ(k->add("new", "acc", "v"), Keychain::kInteractionNotAllowed);
+    EXPECT_EQ(k->update(KeychainQuery{"svc", "acc"}, KeychainChanges{{}, {}, "w"}), Keychain::kInteractionNotAllowed);
+    EXPECT_EQ(k->remove(KeychainQuery{"svc", std::nullopt}), Keychain::kInteractionNotAllowed);
+    EXPECT_TRUE(items.empty());
+    EXPECT_FALSE(fileExists("keychain.txt"));
+
+    // Unlocked again (the keyring restarted with its password), all is there.
+    ASSERT_TRUE(session_->stopKeyring());
+    ASSERT_TRUE(session_->startKeyring()) << session_->error();
+    EXPECT_EQ(valueOf(*k, "svc", "acc"), "v");
+}
+
+TEST_F(SecretKeychainTest, MovesTheFileIntoTheStoreRemovingOnlyWhatWasStored) {
+    ASSERT_TRUE(session_->startKeyring()) << session_->error();
+    {
+        auto seed = open("seed.txt");
+        ASSERT_TRUE(seed->usesSecretService());
+        ASSERT_EQ(seed->add("kept", "acc", "store value"), Keychain::kSuccess);
+        ASSERT_EQ(seed->add("stale", "acc", "old store value"), Keychain::kSuccess);
+    }
+    const std::string file = dir_.file("keychain.txt");
+    {
+        // Written while no secret store was there: one entry older than the
+        // store's copy, one changed since.
+        auto plain = Keychain::atPath(file);
+        sys::Date::setNowSource(fakeNow);
+        gNow = 1000;
+        plain->add("kept", "acc", "older file value");
+        gNow = 4102444800.0;  // 2100
+        plain->add("stale", "acc", "newer file value");
+        sys::Date::setNowSource(nullptr);
+        plain->add("http://srv:80/books", "alice", "pässwort");
+        plain->add("Leafbright", "startupPassphrase", "hash");
+    }
+
+    // Locked at the first start: nothing can be stored, so nothing leaves the file.
+    ASSERT_TRUE(session_->lockDefaultCollection()) << session_->error();
+    auto k = open();
+    ASSERT_TRUE(k->usesSecretService());
+    EXPECT_EQ(k->copyMatching(KeychainQuery{"Leafbright", "startupPassphrase"}, nullptr),
+              Keychain::kInteractionNotAllowed);
+    std::vector<KeychainItem> inFile;
+    ASSERT_EQ(Keychain::atPath(file)->copyMatching(KeychainQuery{}, &inFile), Keychain::kSuccess);
+    EXPECT_EQ(inFile.size(), 4u);
+
+    // Unlocked: the next call moves every entry, and the file goes.
+    ASSERT_TRUE(session_->stopKeyring());
+    ASSERT_TRUE(session_->startKeyring()) << session_->error();
+    EXPECT_EQ(valueOf(*k, "Leafbright", "startupPassphrase"), "hash");
+    EXPECT_FALSE(fileExists("keychain.txt"));
+    EXPECT_EQ(valueOf(*k, "kept", "acc"), "store value");
+    EXPECT_EQ(valueOf(*k, "stale", "acc"), "newer file value");
+    EXPECT_EQ(valueOf(*k, "http://srv:80/books", "alice"), "pässwort");
+    EXPECT_EQ(all(*k).size(), 4u);
+
+    // A later start finds nothing left to move and writes no file.
+    auto again = open();
+    ASSERT_EQ(again->add("x", "y", "z"), Keychain::kSuccess);
+    EXPECT_FALSE(fileExists("keychain.txt"));
+}
+
+TEST_F(SecretKeychainTest, WithoutAUsableStoreTheFileIsUsedAndNoTimeoutPaid) {
+    // No bus at all, and an address where nothing listens.
+    for (std::optional<std::string> address :
+         {std::optional<std::string>(), std::optional<std::string>("unix:path=" + dir_.file("no-bus"))}) {
+        auto start = std::chrono::steady_clock::now();
+        auto k = Keychain::preferringSecretService(dir_.file("keychain.txt"), address);
+        EXPECT_LT(seconds(start), Keychain::kSecretServiceTimeout);
+        EXPECT_FALSE(k->usesSecretService());
+        EXPECT_EQ(k->path(), dir_.file("keychain.txt"));
+    }
+
+    // A bus on which nobody provides secrets.
+    auto start = std::chrono::steady_clock::now();
+    auto k = open();
+    EXPECT_LT(seconds(start), Keychain::kSecretServiceTimeout);
+    ASSERT_FALSE(k->usesSecretService());
+    ASSERT_EQ(k->add("svc", "acc", "v"), Keychain::kSuccess);
+    EXPECT_TRUE(fileExists("keychain.txt"));
+    EXPECT_EQ(valueOf(*Keychain::atPath(dir_.file("keychain.txt")), "svc", "acc"), "v");
+
+    // The test programs run without a session bus: the shared store is the file.
+    Keychain::setShared(nullptr);
+    EXPECT_FALSE(Keychain::shared()->usesSecretService());
+    Keychain::setShared(nullptr);
+}
+
+TEST_F(SecretKeychainTest, AHungProviderCostsOneBoundedWait) {
+    ASSERT_TRUE(session_->startKeyring()) << session_->error();
+    auto k = open();
+    ASSERT_TRUE(k->usesSecretService());
+    ASSERT_EQ(k->add("svc", "acc", "v"), Keychain::kSuccess);
+    ASSERT_TRUE(session_->stopKeyring());
+    ASSERT_TRUE(session_->startSilentOwner());
+
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(k->copyMatching(KeychainQuery{"svc", "acc"}, nullptr), Keychain::kNotAvailable);
+    EXPECT_LT(seconds(start), Keychain::kSecretServiceTimeout + 1.5);
+
+    // A start that meets it gives up once, within the bound, and keeps to the file.
+    start = std::chrono::steady_clock::now();
+    auto fallback = open("fallback.txt");
+    EXPECT_LT(seconds(start), Keychain::kSecretServiceTimeout + 1.5);
+    EXPECT_FALSE(fallback->usesSecretService());
+    start = std::chrono::steady_clock::now();
+    EXPECT_EQ(fallback->add("svc", "acc", "v"), Keychain::kSuccess);
+    EXPECT_LT(seconds(start), 1.0);
+}
+
+}  // namespace

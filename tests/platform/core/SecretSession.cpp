@@ -1,0 +1,290 @@
+#include "tests/platform/core/SecretSession.h"
+
+#include <gio/gio.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <poll.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace test {
+
+namespace {
+
+constexpr const char* kSecretsName = "org.freedesktop.secrets";
+constexpr const char* kPassword = "keyring password";
+constexpr int kWaitMs = 10000;
+
+// Starts `argv` with exactly `env`; its stdin reads `input` (then end of file),
+// its stdout goes to `outFd` (or nowhere with -1).
+pid_t spawn(const std::vector<std::string>& argv, const std::vector<std::string>& env, const std::string& input,
+            int outFd) {
+    std::vector<char*> args, envp;
+    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    for (const auto& e : env) envp.push_back(const_cast<char*>(e.c_str()));
+    envp.push_back(nullptr);
+    int in[2];
+    if (::pipe2(in, O_CLOEXEC) != 0) return -1;
+    int devnull = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        // A test that dies takes its daemons with it.
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        ::dup2(in[0], 0);
+        ::dup2(outFd >= 0 ? outFd : devnull, 1);
+        ::dup2(devnull, 2);
+        ::execve(args[0], args.data(), envp.data());
+        ::_exit(127);
+    }
+    ::close(in[0]);
+    ::close(devnull);
+    if (pid > 0 && !input.empty()) {
+        ssize_t n = ::write(in[1], input.data(), input.size());
+        (void)n;
+    }
+    ::close(in[1]);
+    return pid;
+}
+
+std::string which(const std::string& name) {
+    const char* path = std::getenv("PATH");
+    std::string dirs = path ? path : "/usr/bin:/bin";
+    size_t start = 0;
+    while (start <= dirs.size()) {
+        size_t colon = dirs.find(':', start);
+        std::string dir = dirs.substr(start, colon == std::string::npos ? std::string::npos : colon - start);
+        std::string candidate = (dir.empty() ? "." : dir) + "/" + name;
+        if (::access(candidate.c_str(), X_OK) == 0) return candidate;
+        if (colon == std::string::npos) break;
+        start = colon + 1;
+    }
+    return "";
+}
+
+// Ends a child: politely, then by force when it does not go within the wait.
+void stop(pid_t& pid) {
+    if (pid <= 0) return;
+    ::kill(pid, SIGTERM);
+    int fd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+    bool gone = false;
+    if (fd >= 0) {
+        pollfd p{fd, POLLIN, 0};
+        gone = ::poll(&p, 1, kWaitMs) == 1;
+        ::close(fd);
+    }
+    if (!gone) ::kill(pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
+    pid = -1;
+}
+
+GDBusConnection* connectTo(const std::string& address) {
+    GError* err = nullptr;
+    GDBusConnection* c = g_dbus_connection_new_for_address_sync(
+        address.c_str(),
+        GDBusConnectionFlags(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                             G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+        nullptr, nullptr, &err);
+    g_clear_error(&err);
+    if (c) g_dbus_connection_set_exit_on_close(c, FALSE);
+    return c;
+}
+
+void closeConnection(GDBusConnection*& c) {
+    if (!c) return;
+    g_dbus_connection_close_sync(c, nullptr, nullptr);
+    g_object_unref(c);
+    c = nullptr;
+}
+
+}  // namespace
+
+std::string SecretSession::unavailableReason() {
+    if (which("dbus-daemon").empty()) return "dbus-daemon is not installed";
+    if (which("gnome-keyring-daemon").empty()) return "gnome-keyring-daemon is not installed";
+    return "";
+}
+
+SecretSession::SecretSession() : root_("secrets") {
+    for (const char* d : {"home", "run", "data", "config", "cache"}) ::mkdir(root_.file(d).c_str(), 0700);
+    const std::string config = root_.file("bus.conf");
+    std::ofstream(config) << "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
+                             " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
+                             "<busconfig>\n"
+                             "  <type>session</type>\n"
+                             "  <listen>unix:dir=" + root_.file("run") + "</listen>\n"
+                             "  <auth>EXTERNAL</auth>\n"
+                             "  <policy context=\"default\">\n"
+                             "    <allow send_destination=\"*\" eavesdrop=\"true\"/>\n"
+                             "    <allow eavesdrop=\"true\"/>\n"
+                             "    <allow own=\"*\"/>\n"
+                             "  </policy>\n"
+                             "</busconfig>\n";
+    // No service folders: nothing is started on demand, so "no provider" stays so.
+    int out[2];
+    if (::pipe2(out, O_CLOEXEC) != 0) {
+        error_ = "pipe failed";
+        return;
+    }
+    bus_ = spawn({which("dbus-daemon"), "--config-file=" + config, "--nofork", "--print-address=1"},
+                 {"HOME=" + root_.file("home")}, "", out[1]);
+    ::close(out[1]);
+    std::string line;
+    char buf[256];
+    for (;;) {
+        pollfd p{out[0], POLLIN, 0};
+        if (::poll(&p, 1, kWaitMs) != 1) break;
+        ssize_t n = ::read(out[0], buf, sizeof buf);
+        if (n <= 0) break;
+        line.append(buf, static_cast<size_t>(n));
+        if (line.find('\n') != std::string::npos) break;
+    }
+    ::close(out[0]);
+    size_t nl = line.find('\n');
+    if (bus_ <= 0 || nl == std::string::npos) {
+        error_ = "dbus-daemon did not start";
+        return;
+    }
+    address_ = line.substr(0, nl);
+    connection_ = connectTo(address_);
+    if (!connection_) {
+        error_ = "cannot connect to the private bus";
+        address_.clear();
+    }
+}
+
+SecretSession::~SecretSession() {
+    closeConnection(silent_);
+    stop(keyring_);
+    closeConnection(connection_);
+    stop(bus_);
+}
+
+bool SecretSession::waitForOwner(bool owned) {
+    struct State {
+        bool owned = false;
+        bool known = false;
+    } state;
+    GMainContext* ctx = g_main_context_new();
+    g_main_context_push_thread_default(ctx);
+    guint watch = g_bus_watch_name_on_connection(
+        connection_, kSecretsName, G_BUS_NAME_WATCHER_FLAGS_NONE,
+        [](GDBusConnection*, const gchar*, const gchar*, gpointer data) {
+            auto* s = static_cast<State*>(data);
+            s->owned = s->known = true;
+        },
+        [](GDBusConnection*, const gchar*, gpointer data) {
+            auto* s = static_cast<State*>(data);
+            s->owned = false;
+            s->known = true;
+        },
+        &state, nullptr);
+    bool timedOut = false;
+    GSource* timer = g_timeout_source_new(kWaitMs);
+    g_source_set_callback(
+        timer,
+        [](gpointer data) -> gboolean {
+            *static_cast<bool*>(data) = true;
+            return G_SOURCE_REMOVE;
+        },
+        &timedOut, nullptr);
+    g_source_attach(timer, ctx);
+    while (!timedOut && !(state.known && state.owned == owned)) g_main_context_iteration(ctx, TRUE);
+    g_source_destroy(timer);
+    g_source_unref(timer);
+    g_bus_unwatch_name(watch);
+    while (g_main_context_iteration(ctx, FALSE)) {
+    }
+    g_main_context_pop_thread_default(ctx);
+    g_main_context_unref(ctx);
+    return state.known && state.owned == owned;
+}
+
+bool SecretSession::startKeyring() {
+    if (!ok()) return false;
+    std::vector<std::string> env = {
+        "HOME=" + root_.file("home"),
+        "XDG_RUNTIME_DIR=" + root_.file("run"),
+        "XDG_DATA_HOME=" + root_.file("data"),
+        "XDG_CONFIG_HOME=" + root_.file("config"),
+        "XDG_CACHE_HOME=" + root_.file("cache"),
+        "DBUS_SESSION_BUS_ADDRESS=" + address_,
+    };
+    if (const char* path = std::getenv("PATH")) env.push_back(std::string("PATH=") + path);
+    keyring_ = spawn({which("gnome-keyring-daemon"), "--foreground", "--unlock", "--components=secrets"}, env,
+                     kPassword, -1);
+    if (keyring_ <= 0 || !waitForOwner(true)) {
+        error_ = "gnome-keyring-daemon did not take the secret service's name";
+        return false;
+    }
+    return true;
+}
+
+bool SecretSession::stopKeyring() {
+    stop(keyring_);
+    return waitForOwner(false);
+}
+
+bool SecretSession::lockDefaultCollection() {
+    GError* err = nullptr;
+    GVariant* alias = g_dbus_connection_call_sync(connection_, kSecretsName, "/org/freedesktop/secrets",
+                                                  "org.freedesktop.Secret.Service", "ReadAlias",
+                                                  g_variant_new("(s)", "default"), G_VARIANT_TYPE("(o)"),
+                                                  G_DBUS_CALL_FLAGS_NONE, kWaitMs, nullptr, &err);
+    if (!alias) {
+        error_ = err ? err->message : "ReadAlias failed";
+        g_clear_error(&err);
+        return false;
+    }
+    const gchar* path = nullptr;
+    g_variant_get(alias, "(&o)", &path);
+    const gchar* objects[] = {path, nullptr};
+    GVariant* locked = g_dbus_connection_call_sync(
+        connection_, kSecretsName, "/org/freedesktop/secrets", "org.freedesktop.Secret.Service", "Lock",
+        g_variant_new("(^ao)", objects), G_VARIANT_TYPE("(aoo)"), G_DBUS_CALL_FLAGS_NONE, kWaitMs, nullptr, &err);
+    g_variant_unref(alias);
+    if (!locked) {
+        error_ = err ? err->message : "Lock failed";
+        g_clear_error(&err);
+        return false;
+    }
+    g_variant_unref(locked);
+    return true;
+}
+
+bool SecretSession::startSilentOwner() {
+    silent_ = connectTo(address_);
+    if (!silent_) return false;
+    // Calls to us are swallowed: the caller gets no answer at all.
+    g_dbus_connection_add_filter(
+        silent_,
+        [](GDBusConnection*, GDBusMessage* message, gboolean incoming, gpointer) -> GDBusMessage* {
+            if (incoming && g_dbus_message_get_message_type(message) == G_DBUS_MESSAGE_TYPE_METHOD_CALL) {
+                g_object_unref(message);
+                return nullptr;
+            }
+            return message;
+        },
+        nullptr, nullptr);
+    GError* err = nullptr;
+    GVariant* reply = g_dbus_connection_call_sync(silent_, "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                                  "org.freedesktop.DBus", "RequestName",
+                                                  g_variant_new("(su)", kSecretsName, 4u), G_VARIANT_TYPE("(u)"),
+                                                  G_DBUS_CALL_FLAGS_NONE, kWaitMs, nullptr, &err);
+    g_clear_error(&err);
+    if (!reply) return false;
+    guint32 result = 0;
+    g_variant_get(reply, "(u)", &result);
+    g_variant_unref(reply);
+    return result == 1;
+}
+
+}  // namespace test
