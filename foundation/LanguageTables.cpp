@@ -252,6 +252,7 @@ LanguageTables::ParseResult LanguageTables::parse(const std::string& bytes) {
         }
         if (r.peek() == ';') {
             r.advance();
+            if (result.entries.count(key)) result.duplicateKeys.push_back(key);
             result.entries[key] = key;
             continue;
         }
@@ -268,6 +269,7 @@ LanguageTables::ParseResult LanguageTables::parse(const std::string& bytes) {
             break;
         }
         r.advance();
+        if (result.entries.count(key)) result.duplicateKeys.push_back(key);
         result.entries[key] = value;
     }
     result.error = r.error();

@@ -17,6 +17,8 @@ public:
     struct ParseResult {
         Table entries;      // every entry read before an error
         std::string error;  // "" when the whole text was read
+        // Keys given again after their first entry, once per repeat.
+        std::vector<std::string> duplicateKeys;
     };
 
     // Reads the text of a strings file: UTF-8 (with or without a byte-order

@@ -167,7 +167,7 @@ TEST_F(BookOpeningProgramTest, AZipInsideAZipIsAskedAboutAndAFolderBookOpensAtTh
     play("back\nwait 2\n");
 
     play("tap \"Sketches\"\nwait 2\ntap \"02.png\"\nwait 1\n");
-    EXPECT_EQ(sheetTitles(), (std::vector<std::string>{"Open Selected Image", "Save to Camera Roll", "Cancel"}));
+    EXPECT_EQ(sheetTitles(), (std::vector<std::string>{"Open Selected Image", "Save to Pictures", "Cancel"}));
     play("sheet 0\nwait 2\n");
     ASSERT_TRUE(viewer());
     EXPECT_EQ(viewer()->bookReader()->getPageNum(), 3);

@@ -128,69 +128,6 @@ TEST_F(TextTest, LanguageCodeFromChoiceOrSystem) {
     EXPECT_EQ(BookCommon::languageCodeForChoice(6), "");
 }
 
-TEST(ShippedTables, EveryTableReadsWholeAndKnowsOnlyEnglishKeys) {
-    LanguageTables::shared().reset();
-    auto codes = LanguageTables::shared().availableLanguages();
-    EXPECT_EQ(codes, (std::vector<std::string>{"en", "ja", "ko", "zh-Hans", "zh-Hant"}));
-    std::string root = LanguageTables::shared().languagesDirectory();
-    std::map<std::string, LanguageTables::Table> tables;
-    for (const auto& code : codes) {
-        auto bytes = sys::FileManager::contentsOfFile(root + "/" + code + ".lproj/Localizable.strings");
-        ASSERT_TRUE(bytes) << code;
-        auto parsed = LanguageTables::parse(*bytes);
-        EXPECT_EQ(parsed.error, "") << code;
-        tables[code] = parsed.entries;
-    }
-    const auto& en = tables["en"];
-    for (const auto& [code, table] : tables) {
-        for (const auto& [key, value] : table) {
-            EXPECT_TRUE(en.count(key)) << code << " has a key English lacks: " << key;
-            // A format's placeholders must survive the translation.
-            if (key.find("%d") != std::string::npos) {
-                EXPECT_NE(value.find("%d"), std::string::npos) << code << key;
-            }
-        }
-        EXPECT_EQ(table.count("_LOCALIZE") ? table.at("_LOCALIZE") : "", "_YES") << code;
-    }
-    // Exactly one language marker says yes in each table.
-    EXPECT_EQ(tables["ja"].at("_INJAPANESE"), "_YES");
-    EXPECT_EQ(tables["ko"].at("_INKOREAN"), "_YES");
-    EXPECT_EQ(tables["zh-Hant"].at("_INCHINESE_TRADITINAL"), "_YES");
-    EXPECT_EQ(tables["zh-Hans"].at("_INCHINESE_TRADITINAL"), "_NO");
-    EXPECT_EQ(en.at("_INJAPANESE"), "_NO");
-}
-
-TEST(ShippedTables, EnglishHasEveryTextTheCodeLooksUp) {
-    LanguageTables::shared().reset();
-    // The texts the code looks up, found by the call that looks them up.
-    std::set<std::string> used;
-    std::regex call("localizedStringWithOnOff\\(\"((?:[^\"\\\\]|\\\\.)*)\"");
-    std::string source = LEAFBRIGHT_SOURCE_DIR;
-    for (const char* folder : {"/foundation", "/engine", "/viewer", "/library", "/remote", "/screens", "/app"}) {
-        if (!std::filesystem::exists(source + folder)) continue;
-        for (const auto& entry : std::filesystem::recursive_directory_iterator(source + folder)) {
-            if (entry.path().extension() != ".cpp") continue;
-            std::ifstream in(entry.path());
-            std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-            for (std::sregex_iterator it(text.begin(), text.end(), call), end; it != end; ++it) {
-                std::string key = (*it)[1];
-                if (key.find('\\') == std::string::npos) used.insert(key);  // plain texts only
-            }
-        }
-    }
-    EXPECT_GT(used.size(), 5u);
-    for (const auto& key : used) {
-        EXPECT_TRUE(LanguageTables::shared().lookup("en", key).has_value()) << "missing English text: " << key;
-    }
-    // Texts that reach the lookup through tables rather than literal calls.
-    std::vector<std::string> titles;
-    Settings::addFunctionNameToMutableArray(titles);
-    for (const auto& key : Settings::getImageFilterTitleArray(false))
-        EXPECT_TRUE(LanguageTables::shared().lookup("en", key).has_value()) << key;
-    for (const auto& key : Settings::getImageFilterTitleArrayPseudoColor(false))
-        EXPECT_TRUE(LanguageTables::shared().lookup("en", key).has_value()) << key;
-}
-
 // ---- Numbers ------------------------------------------------------------------------------
 
 TEST(TextNumbers, SizesRatesCountsAndTimes) {

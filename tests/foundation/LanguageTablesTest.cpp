@@ -1,10 +1,15 @@
 #include "foundation/LanguageTables.h"
 
+#include "foundation/BookCommon.h"
+#include "foundation/Settings.h"
+#include "platform/core/FileManager.h"
 #include "tests/support/TestHome.h"
 
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <regex>
+#include <set>
 
 namespace {
 
@@ -53,6 +58,7 @@ TEST(LanguageTablesParse, EntriesCommentsAndEscapes) {
     EXPECT_EQ(r.entries.at("self"), "self");
     EXPECT_EQ(r.entries.count("line comment \"ignored\""), 0u);
     EXPECT_EQ(r.entries.size(), 6u);
+    EXPECT_EQ(r.duplicateKeys, std::vector<std::string>{"Today"});
 }
 
 TEST(LanguageTablesParse, ByteOrderMarksAndUtf16) {
@@ -125,4 +131,132 @@ TEST_F(LanguageTablesDir, BestLanguageForPreferredList) {
     EXPECT_EQ(t.bestLanguage({"fr-FR", "ja"}), "ja");
     EXPECT_EQ(t.bestLanguage({"fr-FR"}), "en");
     EXPECT_EQ(t.bestLanguage({}), "en");
+}
+
+// ---- The tables we ship ------------------------------------------------------------------
+
+namespace {
+
+const std::vector<std::string> kShippedLanguages{"en", "ja", "ko", "zh-Hans", "zh-Hant"};
+
+size_t count(const std::string& text, const std::string& what) {
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size())) ++n;
+    return n;
+}
+
+// A C++ string literal's text (the escapes the sources use).
+std::string literalText(const std::string& body) {
+    std::string out;
+    for (size_t i = 0; i < body.size(); ++i) {
+        if (body[i] != '\\' || i + 1 == body.size()) {
+            out += body[i];
+            continue;
+        }
+        const char c = body[++i];
+        out += c == 'n' ? '\n' : c == 't' ? '\t' : c;
+    }
+    return out;
+}
+
+// The texts the code looks up, found by the calls that look them up: the
+// lookup itself and the short wrappers files give it (tr, text). Every
+// literal at the argument's own level counts, so a choice between two texts
+// gives both.
+std::set<std::string> textsLookedUpInCode() {
+    std::set<std::string> used;
+    const std::regex call("(?:localizedStringWithOnOff|\\btr|\\btext)\\(");
+    const std::string source = LEAFBRIGHT_SOURCE_DIR;
+    for (const char* folder : {"/foundation", "/engine", "/viewer", "/library", "/remote", "/screens", "/app", "/cloud",
+                               "/smb", "/servers"}) {
+        if (!std::filesystem::exists(source + folder)) continue;
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(source + folder)) {
+            if (entry.path().extension() != ".cpp") continue;
+            const std::string text = sys::FileManager::contentsOfFile(entry.path().string()).value_or("");
+            for (std::sregex_iterator it(text.begin(), text.end(), call), end; it != end; ++it) {
+                int depth = 1;
+                for (size_t i = size_t(it->position() + it->length()); i < text.size() && depth > 0; ++i) {
+                    const char c = text[i];
+                    if (c == '(') ++depth;
+                    else if (c == ')') --depth;
+                    else if (c == ';' || c == '{') break;
+                    else if (c == '\'' && i + 2 < text.size()) i += text[i + 1] == '\\' ? 3 : 2;
+                    else if (c == '"') {
+                        size_t close = i + 1;
+                        while (close < text.size() && text[close] != '"') close += text[close] == '\\' ? 2 : 1;
+                        if (depth == 1) used.insert(literalText(text.substr(i + 1, close - i - 1)));
+                        i = close;
+                    }
+                }
+            }
+        }
+    }
+    return used;
+}
+
+}  // namespace
+
+TEST(ShippedTables, EveryTableHoldsEachEnglishKeyOnceAndNoOther) {
+    LanguageTables::shared().reset();
+    EXPECT_EQ(LanguageTables::shared().availableLanguages(), kShippedLanguages);
+    const std::string root = LanguageTables::shared().languagesDirectory();
+    std::map<std::string, LanguageTables::Table> tables;
+    for (const auto& code : kShippedLanguages) {
+        auto bytes = sys::FileManager::contentsOfFile(root + "/" + code + ".lproj/Localizable.strings");
+        ASSERT_TRUE(bytes) << code;
+        auto parsed = LanguageTables::parse(*bytes);
+        EXPECT_EQ(parsed.error, "") << code;
+        EXPECT_EQ(parsed.duplicateKeys, std::vector<std::string>{}) << code << " gives a key twice";
+        tables[code] = parsed.entries;
+    }
+    const auto& en = tables["en"];
+    EXPECT_GT(en.size(), 200u);
+    for (const auto& [code, table] : tables) {
+        for (const auto& [key, value] : table) {
+            EXPECT_TRUE(en.count(key)) << code << " has a key English lacks: " << key;
+            // A format's placeholders must survive the translation.
+            for (const char* placeholder : {"%d", "%@"})
+                EXPECT_EQ(count(value, placeholder), count(key, placeholder)) << code << ": " << key;
+            EXPECT_FALSE(value.empty()) << code << ": " << key;
+        }
+        for (const auto& [key, value] : en) EXPECT_TRUE(table.count(key)) << code << " lacks: " << key;
+        EXPECT_EQ(table.count("_LOCALIZE") ? table.at("_LOCALIZE") : "", "_YES") << code;
+    }
+    // The language markers say yes in their own tables only (both Chinese
+    // tables are Chinese).
+    const std::map<std::string, std::set<std::string>> marker{{"_INJAPANESE", {"ja"}},
+                                                              {"_INKOREAN", {"ko"}},
+                                                              {"_INCHINESE", {"zh-Hans", "zh-Hant"}},
+                                                              {"_INCHINESE_TRADITINAL", {"zh-Hant"}}};
+    for (const auto& [code, table] : tables) {
+        for (const auto& [key, yes] : marker)
+            EXPECT_EQ(table.at(key), yes.count(code) ? "_YES" : "_NO") << code << " " << key;
+    }
+    // What other platforms' services were called, said as they are here.
+    for (const auto& [code, table] : tables) {
+        for (const auto& [key, value] : table) {
+            for (const char* absent : {"iTunes", "Camera Roll", "Safari", "iCloud", "App Store"})
+                EXPECT_EQ(value.find(absent), std::string::npos) << code << ": " << key;
+        }
+    }
+}
+
+TEST(ShippedTables, EveryTableHasEveryTextTheCodeLooksUp) {
+    LanguageTables::shared().reset();
+    std::set<std::string> used = textsLookedUpInCode();
+    EXPECT_GT(used.size(), 100u);
+    // The argument's own literals, not those of calls inside it.
+    EXPECT_TRUE(used.count("Turn On Page Scroll Lock") && used.count("Turn Off Page Scroll Lock"));
+    // Texts that reach the lookup through tables rather than literal calls.
+    BookCommon::localizedSet(1);
+    std::vector<std::string> functions;
+    Settings::addFunctionNameToMutableArray(functions);
+    BookCommon::localizedSet(0);
+    for (auto& title : functions) used.insert(std::regex_replace(title, std::regex("\\(\\d+%\\)$"), ""));
+    for (const auto& key : Settings::getImageFilterTitleArray(false)) used.insert(key);
+    for (const auto& key : Settings::getImageFilterTitleArrayPseudoColor(false)) used.insert(key);
+    for (const auto& code : kShippedLanguages) {
+        for (const auto& key : used)
+            EXPECT_TRUE(LanguageTables::shared().lookup(code, key).has_value()) << code << " lacks: " << key;
+    }
 }

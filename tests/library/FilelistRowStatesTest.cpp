@@ -116,10 +116,10 @@ TEST_F(FilelistRowStatesTest, FoldersAndSpecialEntriesInBothStyles) {
     EXPECT_EQ(c->lineCount(), 1);
     c = rowOf(*l, shared);
     EXPECT_EQ(c->filenameLabel()->text(), "Shared Documents");
-    EXPECT_EQ(c->infoLabel()->text(), "File Sharing with iTunes");
+    EXPECT_EQ(c->infoLabel()->text(), "Files you put in the Documents folder");
     EXPECT_EQ(c->lineCount(), 2);
     EXPECT_EQ(rowOf(*l, library)->filenameLabel()->text(), "Leafbright Library");
-    EXPECT_EQ(rowOf(*l, downloads)->infoLabel()->text(), "Not Backed Up to iTunes");
+    EXPECT_EQ(rowOf(*l, downloads)->infoLabel()->text(), "Kept apart from the Documents folder");
     // A shortcut shows its name without extension and its group below.
     c = rowOf(*l, site);
     EXPECT_EQ(c->filenameLabel()->text(), "NAS share");

@@ -171,7 +171,7 @@ TEST(BookSheet, ButtonsFollowTheStoredPositionAndTheKindOfEntry) {
     EXPECT_EQ(b.cameraRoll, -1);
 
     EXPECT_EQ(Opener::bookSheetTitles(2, 0, false, &b, &cancel),
-              (std::vector<std::string>{"Open Selected Image", "Save to Camera Roll", "Cancel"}));
+              (std::vector<std::string>{"Open Selected Image", "Save to Pictures", "Cancel"}));
     EXPECT_EQ(cancel, 2);
     EXPECT_EQ(b.cameraRoll, 1);
 
@@ -182,7 +182,7 @@ TEST(BookSheet, ButtonsFollowTheStoredPositionAndTheKindOfEntry) {
     EXPECT_EQ(b.bookMark, 0);
 
     EXPECT_EQ(Opener::bookSheetTitles(2, 4, false, &b, &cancel),
-              (std::vector<std::string>{"Open Selected Image", "Resume(From page 5)", "Save to Camera Roll", "Cancel"}));
+              (std::vector<std::string>{"Open Selected Image", "Resume(From page 5)", "Save to Pictures", "Cancel"}));
     EXPECT_EQ(cancel, 3);
     EXPECT_EQ(b.bookMark, 1);
     EXPECT_EQ(b.cameraRoll, 2);
@@ -533,12 +533,12 @@ TEST_F(LocalBookOpenerTest, AnImageOpensItsFolderAtThatImageAndCanBeSavedToTheAl
     std::swap(root, folder);  // the helpers work on the screen shown
 
     tapBook("02.png");
-    EXPECT_EQ(sheetTitles(), (std::vector<std::string>{"Open Selected Image", "Save to Camera Roll", "Cancel"}));
-    chooseInSheet("Save to Camera Roll");
+    EXPECT_EQ(sheetTitles(), (std::vector<std::string>{"Open Selected Image", "Save to Pictures", "Cancel"}));
+    chooseInSheet("Save to Pictures");
     ASSERT_EQ(album->saved.size(), 1u);
     EXPECT_EQ(album->saved[0]->width(), 60);
     ASSERT_TRUE(notice());
-    EXPECT_EQ(notice()->titleLabel()->text(), "Image Saved to Camera Roll");
+    EXPECT_EQ(notice()->titleLabel()->text(), "Image Saved to Pictures");
     pressNotice("OK");
     EXPECT_FALSE(viewer());
 
