@@ -2,6 +2,7 @@
 
 #include "engine/ImageCommon.h"
 #include "engine/PageReaderPDF.h"
+#include "engine/PageReader7z.h"
 #include "engine/PageReaderZip.h"
 #include "engine/PdfRect.h"
 #include "foundation/ActiveLog.h"
@@ -116,8 +117,8 @@ std::shared_ptr<PageReader> BookReaderEx::makeReader(ReaderKind kind) {
     case ReaderKind::Pdf: return std::make_shared<PageReaderPDF>();
     // The other archive and PDF readers are not part of this build yet:
     // their books fail to open, with no reason flag set.
-    case ReaderKind::Rar:
-    case ReaderKind::SevenZip: return nullptr;
+    case ReaderKind::SevenZip: return std::make_shared<PageReader7z>();
+    case ReaderKind::Rar: return nullptr;
     }
     return nullptr;
 }
@@ -127,6 +128,8 @@ int BookReaderEx::extractFile(const std::string& path, const sys::PlistDictionar
                               const std::string& remoteUser, const std::string& remotePassword) {
     if (archiveKindForFile(path) == ReaderKind::Zip)
         return PageReaderZip::extractFile(path, fileInfo, password, entryName, remoteUser, remotePassword);
+    if (archiveKindForFile(path) == ReaderKind::SevenZip)
+        return PageReader7z::extractFile(path, fileInfo, password, entryName, remoteUser, remotePassword);
     return 2;  // no other archive reader in this build
 }
 
@@ -137,6 +140,9 @@ std::optional<std::vector<std::string>> BookReaderEx::getArchiveList(
     if (archiveKindForFile(path) == ReaderKind::Zip)
         return PageReaderZip::getArchiveList(path, isCheckEntityOnly, fileInfo, remoteUser, remotePassword, settings,
                                              otherSetting);
+    if (archiveKindForFile(path) == ReaderKind::SevenZip)
+        return PageReader7z::getArchiveList(path, isCheckEntityOnly, fileInfo, remoteUser, remotePassword, settings,
+                                            otherSetting);
     return std::nullopt;  // no other archive reader in this build
 }
 
@@ -147,6 +153,9 @@ std::optional<std::vector<std::string>> BookReaderEx::getFolderList(
     if (archiveKindForFile(path) == ReaderKind::Zip)
         return PageReaderZip::getFolderList(path, isCheckEntityOnly, fileInfo, remoteUser, remotePassword, settings,
                                             otherSetting);
+    if (archiveKindForFile(path) == ReaderKind::SevenZip)
+        return PageReader7z::getFolderList(path, isCheckEntityOnly, fileInfo, remoteUser, remotePassword, settings,
+                                           otherSetting);
     return std::nullopt;  // no other archive reader in this build
 }
 

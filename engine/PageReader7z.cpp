@@ -1,0 +1,379 @@
+#include "engine/PageReader7z.h"
+
+#include "engine/ImageLoader.h"
+#include "engine/RemoteStreamRead.h"
+#include "engine/SevenZipInterfaces.h"
+#include "engine/SevenZipReader.h"
+#include "foundation/BookCommon.h"
+#include "platform/core/AppPaths.h"
+#include "platform/core/FileManager.h"
+
+#include <cstdlib>
+#include <map>
+#include <set>
+#include <span>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+
+namespace {
+
+bool fileExists(const std::string& path) {
+    struct stat st{};
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+uint64_t freeBytes(const std::string& folder) {
+    struct statvfs fs{};
+    if (::statvfs(folder.c_str(), &fs) != 0) return UINT64_MAX;  // let the writes tell
+    return uint64_t(fs.f_bavail) * uint64_t(fs.f_frsize);
+}
+
+// The page's path as the reader names it: folder and name when both
+// exist, else whichever does.
+std::string entryPath(const SevenZipItem& item) {
+    auto dir = item.directoryPath();
+    auto name = item.fileName();
+    if (dir && name) return *dir + "/" + *name;
+    if (name) return *name;
+    return dir.value_or(std::string());
+}
+
+bool isPasswordFailure(int64_t code) {
+    return code == sz::kAbort || code == sz::kOpDataError || code == sz::kOpCrcError ||
+           code == sz::kOpWrongPassword;
+}
+
+}  // namespace
+
+PageReader7z::PageReader7z() = default;
+
+PageReader7z::~PageReader7z() {
+    closeFile();
+    removeTemporaryFolder();
+}
+
+void PageReader7z::setReason(std::string reason) {
+    std::lock_guard lock(mutex_);
+    reason_ = std::move(reason);
+}
+
+std::string PageReader7z::failureReason() const {
+    std::lock_guard lock(mutex_);
+    return reason_;
+}
+
+std::string PageReader7z::getTemporaryDirectory() const { return tempFolder_; }
+
+// A folder of this reader alone under the shared "solidtemp", so that two
+// readers (the viewer and a thumbnail job) never wipe each other's pages.
+bool PageReader7z::makeTemporaryFolder() {
+    removeTemporaryFolder();
+    const std::string base = sys::AppPaths::tmp() + "/solidtemp";
+    if (!sys::FileManager::createDirectory(base, true)) return false;
+    std::string pattern = base + "/XXXXXX";
+    if (!::mkdtemp(pattern.data())) return false;
+    tempFolder_ = pattern;
+    return true;
+}
+
+void PageReader7z::removeTemporaryFolder() {
+    if (tempFolder_.empty()) return;
+    sys::FileManager::removeItem(tempFolder_);
+    tempFolder_.clear();
+}
+
+bool PageReader7z::openFile(const std::string& name, const std::optional<std::string>& password,
+                            const std::optional<std::string>& /*targetFolder*/, bool isOfflineMode,
+                            bool isThumbsCreateMode) {
+    isOfflineMode_ = isOfflineMode;
+    isUnsupportedServer_ = false;
+    closeFile();
+    setReason({});
+    if (name.empty()) return false;
+    cancel_.store(false);
+    isThumbsCreateMode_ = isThumbsCreateMode;
+    targetPath_ = name;
+    archivePassword_ = password;
+
+    if (BookCommon::isURL(name)) {
+        // 7z books are read only from local files: the stream is made so
+        // that the book's settings travel as for other formats, never opened.
+        httpStream_ = RemoteStreamRead::newStreamWithProtocol(RemoteStreamRead::getProtocolWithURL(name));
+        if (httpStream_) {
+            httpStream_->setIsOfflineMode(isOfflineMode);
+            httpStream_->setDelegate(weak_from_this().lock());
+            httpStream_->setUserName(userName());
+            httpStream_->setPassword(PageReader::password());
+            httpStream_->setSettings(settings());
+            httpStream_->setOtherSettingForRemote(otherSettingForRemote());
+            httpStream_->setFileInfo(fileInfo());
+            httpStream_->setIsThumbsCreateMode(isThumbsCreateMode);
+        }
+        setReason("7z books can only be read from local files");
+        return false;
+    }
+
+    auto reader = std::make_unique<SevenZipReader>(name, SevenZipReader::k7z);
+    reader->setCancelFlag(&cancel_);
+    const std::optional<std::string> given = password;
+    reader->setPasswordGetter([given] { return given; });
+    SevenZipReader::Error error;
+    if (!reader->open(&error)) {
+        setReason(error.description);
+        targetPath_.clear();
+        archivePassword_.reset();
+        return false;
+    }
+    if (!isOfflineMode && !makeTemporaryFolder()) {
+        setReason("Can't create the temporary folder for extracted pages");
+        targetPath_.clear();
+        archivePassword_.reset();
+        return false;
+    }
+
+    int32_t counter = 0;
+    std::set<std::string> taken;
+    reader->iterateWithHandler([&](const std::optional<SevenZipItem>& item, const SevenZipReader::Error*) {
+        if (!item) return true;
+        const std::string path = entryPath(*item);
+        if (item->isDirectory()) {
+            folderList_.push_back(path);
+            return true;
+        }
+        pageNameList_.push_back((path.empty() && !item->path.empty() ? "__unknown__" : path) + '\0');
+        globalPageNoList_.push_back(counter++);
+        itemList_.push_back(*item);
+        // Its own file under the folder, even when names collide once
+        // confined ("a/../b.jpg" and "b.jpg").
+        std::string file = SevenZipReader::confinedRelativePath(item->path).value_or("item");
+        if (!taken.insert(file).second) {
+            file += "~" + std::to_string(item->index);
+            taken.insert(file);
+        }
+        pageFiles_.push_back(std::move(file));
+        return true;
+    });
+    reader_ = std::move(reader);
+    return true;
+}
+
+void PageReader7z::closeFile() {
+    {
+        std::unique_lock lock(mutex_);
+        stopExtraction(lock);
+    }
+    pageNameList_.clear();
+    globalPageNoList_.clear();
+    itemList_.clear();
+    pageFiles_.clear();
+    folderList_.clear();
+    reader_.reset();
+    targetPath_.clear();
+    archivePassword_.reset();
+    if (httpStream_) {
+        httpStream_->closeURL();
+        httpStream_.reset();
+    }
+    PageReader::closeFile();
+}
+
+// Stops the running extraction at its next read and waits until its thread
+// has ended. The lock is held on return.
+void PageReader7z::stopExtraction(std::unique_lock<std::mutex>& lock) {
+    if (running_) cancel_.store(true);
+    changed_.wait(lock, [&] { return !running_; });
+    if (worker_.joinable()) {
+        std::thread t = std::move(worker_);
+        lock.unlock();
+        t.join();
+        lock.lock();
+    }
+    cancel_.store(false);
+}
+
+std::string PageReader7z::pageFile(size_t page) const { return tempFolder_ + "/" + pageFiles_[page]; }
+
+void PageReader7z::runExtraction(const std::vector<SevenZipItem>& items) {
+    std::map<uint32_t, std::string> files;
+    uint64_t bytes = 0;
+    for (const SevenZipItem& item : items) bytes += item.orgSize;
+    for (size_t i = 0; i < itemList_.size(); ++i) files.emplace(itemList_[i].index, pageFiles_[i]);
+    SevenZipReader::FileTargets targets;
+    targets.relativePath = [&files](const SevenZipItem& item) { return files[item.index]; };
+    targets.maxBytes = bytes;  // the archive's own sizes; more is a lie
+    targets.onFileClosed = [this](const SevenZipItem&, const std::string&) {
+        // Taking the lock orders the notification after the waiter's check.
+        std::lock_guard lock(mutex_);
+        changed_.notify_all();
+    };
+    const bool ok = reader_->extract(items, tempFolder_, targets);
+    std::optional<SevenZipReader::Error> error = ok ? std::nullopt : reader_->lastError();
+    std::lock_guard lock(mutex_);
+    running_ = false;
+    runningItems_.clear();
+    lastFailedOnPassword_ = error && isPasswordFailure(error->code);
+    if (error) reason_ = error->description;
+    changed_.notify_all();
+}
+
+PageReader7z::Wait PageReader7z::failureOf(size_t page) const {
+    std::lock_guard lock(mutex_);
+    return itemList_[page].isEncrypted() && lastFailedOnPassword_ ? Wait::Password : Wait::Failed;
+}
+
+PageReader7z::Wait PageReader7z::extractInline(const std::vector<SevenZipItem>& items, size_t page) {
+    runExtraction(items);
+    return fileExists(pageFile(page)) ? Wait::Ready : failureOf(page);
+}
+
+PageReader7z::Wait PageReader7z::extractForPage(size_t page) {
+    const SevenZipItem& wanted = itemList_[page];
+    const std::string file = pageFile(page);
+    std::unique_lock lock(mutex_);
+    const bool inRunning =
+        running_ && std::find(runningItems_.begin(), runningItems_.end(), wanted.index) != runningItems_.end();
+    if (!inRunning) {
+        // Another block is being written: the reader has moved on, so that
+        // extraction gives way (its finished pages stay).
+        stopExtraction(lock);
+        if (fileExists(file)) return Wait::Ready;
+
+        std::vector<SevenZipItem> items;
+        uint64_t bytes = 0;
+        if (!isThumbsCreateMode_ && wanted.block != SevenZipItem::kNoBlock) {
+            for (size_t i = 0; i < itemList_.size(); ++i) {
+                if (itemList_[i].block != wanted.block || fileExists(pageFile(i))) continue;
+                items.push_back(itemList_[i]);
+                bytes += itemList_[i].orgSize;
+            }
+        }
+        const uint64_t free = freeBytes(tempFolder_);
+        const uint64_t room = std::min(kMaxBlockDiskBytes, free > kDiskReserveBytes ? free - kDiskReserveBytes : 0);
+        if (items.empty() || bytes > room) {
+            // Too big for the disk as a whole block: the page alone.
+            items.assign(1, wanted);
+            if (wanted.orgSize > room || wanted.orgSize > kMaxPageBytes) {
+                reason_ = "Not enough disk space to extract the page";
+                return Wait::Failed;
+            }
+        }
+        running_ = true;
+        runningItems_.clear();
+        for (const SevenZipItem& item : items) runningItems_.push_back(item.index);
+        extractionCount_.fetch_add(1);
+        if (items.size() <= kInlineItems) {
+            lock.unlock();
+            return extractInline(items, page);
+        }
+        worker_ = std::thread([this, items] { runExtraction(items); });
+    }
+    changed_.wait(lock, [&] { return !running_ || fileExists(file); });
+    if (fileExists(file)) return Wait::Ready;
+    lock.unlock();
+    return failureOf(page);
+}
+
+gfx::ImageRef PageReader7z::newLoadAndCreateImage(int page, int& result) {
+    result = kResultFailed;
+    if (!reader_) {
+        result = 2;
+        return nullptr;
+    }
+    if (page < 0 || size_t(page) >= pageNameList_.size() || size_t(page) >= itemList_.size()) return nullptr;
+    if (tempFolder_.empty()) return nullptr;  // offline: nothing was extracted here
+    const size_t index = size_t(page);
+    const std::string file = pageFile(index);
+    if (!fileExists(file)) {
+        if (isOfflineMode_) return nullptr;
+        const Wait w = extractForPage(index);
+        if (w == Wait::Password) {
+            result = kResultPassword;
+            return nullptr;
+        }
+        if (w != Wait::Ready) return nullptr;
+    }
+    auto data = sys::FileManager::contentsOfFile(file, kMaxPageBytes);
+    if (!data || data->empty()) return nullptr;
+    gfx::ImageRef image = ImageLoader::imageWithAnyData(
+        std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(data->data()), data->size()));
+    if (image) result = kResultImage;
+    return image;
+}
+
+std::vector<std::string> PageReader7z::getPageNameList() const { return pageNameList_; }
+
+std::optional<std::vector<int32_t>> PageReader7z::getGlobalPageNoList() const { return globalPageNoList_; }
+
+bool PageReader7z::isSolid() const {
+    for (size_t i = 1; i < itemList_.size(); ++i)
+        if (itemList_[i].block != SevenZipItem::kNoBlock && itemList_[i].block == itemList_[i - 1].block)
+            return true;
+    return false;
+}
+
+std::optional<std::vector<std::string>> PageReader7z::getArchiveList(bool isCheckEntityOnly) {
+    if (!reader_) return std::nullopt;
+    std::vector<std::string> result;
+    for (const std::string& name : pageNameList_) {
+        const std::string path = name.substr(0, name.find('\0'));
+        if (!BookCommon::is7zFile(path.c_str())) continue;
+        result.push_back(path);
+        if (isCheckEntityOnly) break;
+    }
+    return result;
+}
+
+std::optional<std::vector<std::string>> PageReader7z::getFolderList(bool /*isCheckEntityOnly*/) {
+    if (!reader_) return std::nullopt;
+    return folderList_;
+}
+
+std::optional<std::vector<std::string>> PageReader7z::getArchiveList(
+    const std::string& name, bool /*isCheckEntityOnly*/, const sys::PlistDictionary& /*fileInfo*/,
+    const std::string& remoteUser, const std::string& remotePassword, Settings* /*settings*/,
+    const sys::PlistDictionary& /*otherSetting*/) {
+    auto reader = std::make_shared<PageReader7z>();
+    reader->setUserName(remoteUser);
+    reader->setPassword(remotePassword);
+    // Only the list is wanted: no folder of extracted pages.
+    if (!reader->openFile(name, std::nullopt, std::nullopt, true, false)) return std::nullopt;
+    auto list = reader->getArchiveList(false);
+    reader->closeFile();
+    return list;
+}
+
+std::optional<std::vector<std::string>> PageReader7z::getFolderList(
+    const std::string& name, bool isCheckEntityOnly, const sys::PlistDictionary& /*fileInfo*/,
+    const std::string& remoteUser, const std::string& remotePassword, Settings* /*settings*/,
+    const sys::PlistDictionary& /*otherSetting*/) {
+    auto reader = std::make_shared<PageReader7z>();
+    reader->setUserName(remoteUser);
+    reader->setPassword(remotePassword);
+    if (!reader->openFile(name, std::nullopt, std::nullopt, true, false)) return std::nullopt;
+    auto list = reader->getFolderList(isCheckEntityOnly);
+    reader->closeFile();
+    return list;
+}
+
+int PageReader7z::extractFile(const std::string&, const sys::PlistDictionary&, const std::optional<std::string>&,
+                              const std::string&, const std::string&, const std::string&) {
+    return 2;
+}
+
+bool PageReader7z::isSolidFile(const std::string& path) {
+    if (path.empty() || BookCommon::isURL(path)) return false;
+    SevenZipReader reader(path, SevenZipReader::k7z);
+    if (!reader.open(nullptr)) return false;
+    bool solid = false;
+    uint64_t previous = SevenZipItem::kNoBlock;
+    reader.iterateWithHandler([&](const std::optional<SevenZipItem>& item, const SevenZipReader::Error*) {
+        if (!item || item->isDirectory()) return true;
+        if (item->block != SevenZipItem::kNoBlock && item->block == previous) {
+            solid = true;
+            return false;
+        }
+        previous = item->block;
+        return true;
+    });
+    return solid;
+}

@@ -1,0 +1,123 @@
+#pragma once
+
+#include "engine/PageReader.h"
+#include "engine/SevenZipItem.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+class RemoteStreamRead;
+class SevenZipReader;
+class Settings;
+
+// The reader of local 7z (cb7) books. 7z archives are usually solid: a page
+// cannot be decoded alone, only with everything before it in its block. So
+// the first request for a page of a block extracts the whole block into
+// this reader's own temporary folder; the request returns as soon as its
+// own file is complete while a worker thread writes the rest, and later
+// pages of the block are read from the files already there.
+//
+// Every file entry is a page, in archive order. Each reader has its own
+// folder, wait state and cancel flag, so a thumbnail job never disturbs the
+// viewer's book. A block that would take more disk than allowed (or than
+// is free) is not written whole: only the asked page is. A 7z book given by
+// an address is not read.
+class PageReader7z : public PageReader {
+public:
+    static constexpr uint64_t kMaxPageBytes = 256ull << 20;
+    // The most a block may write to the temporary folder, and the room
+    // always left free on its disk.
+    static constexpr uint64_t kMaxBlockDiskBytes = 2ull << 30;
+    static constexpr uint64_t kDiskReserveBytes = 64ull << 20;
+    // Blocks of at most this many missing pages are extracted on the
+    // requesting thread.
+    static constexpr size_t kInlineItems = 3;
+
+    PageReader7z();
+    ~PageReader7z() override;
+
+    bool openFile(const std::string& name, const std::optional<std::string>& password,
+                  const std::optional<std::string>& targetFolder, bool isOfflineMode,
+                  bool isThumbsCreateMode) override;
+    void closeFile() override;
+    // 0 image; 2 nothing open; 3 no image (out of range, not an image,
+    // damaged, too large, no room); 4 the page is encrypted and the password
+    // is missing or wrong.
+    gfx::ImageRef newLoadAndCreateImage(int page, int& result) override;
+    std::vector<std::string> getPageNameList() const override;
+    std::optional<std::vector<int32_t>> getGlobalPageNoList() const override;
+    bool isStreamPage() const override { return false; }
+    // Pages that are 7z archives themselves; with isCheckEntityOnly the first.
+    std::optional<std::vector<std::string>> getArchiveList(bool isCheckEntityOnly) override;
+    // The directory entries' paths.
+    std::optional<std::vector<std::string>> getFolderList(bool isCheckEntityOnly) override;
+    bool isSolidArhive() override { return isSolid(); }
+
+    // Two consecutive entries share a block.
+    bool isSolid() const;
+    // This reader's folder for extracted pages (empty when none was made).
+    std::string getTemporaryDirectory() const;
+    // Why the last open or page failed, in words (empty after success).
+    std::string failureReason() const;
+    // Extractions started since the open (each decodes a block once).
+    int extractionCount() const { return extractionCount_.load(); }
+
+    // ---- Class operations ---------------------------------------------------------
+    static std::optional<std::vector<std::string>> getArchiveList(
+        const std::string& name, bool isCheckEntityOnly, const sys::PlistDictionary& fileInfo,
+        const std::string& remoteUser, const std::string& remotePassword, Settings* settings,
+        const sys::PlistDictionary& otherSetting);
+    static std::optional<std::vector<std::string>> getFolderList(
+        const std::string& name, bool isCheckEntityOnly, const sys::PlistDictionary& fileInfo,
+        const std::string& remoteUser, const std::string& remotePassword, Settings* settings,
+        const sys::PlistDictionary& otherSetting);
+    // Inner archives are not taken out of a 7z book: always 2 (failed).
+    static int extractFile(const std::string& path, const sys::PlistDictionary& fileInfo,
+                           const std::optional<std::string>& password, const std::string& entryName,
+                           const std::string& remoteUser, const std::string& remotePassword);
+    // The local 7z book at `path` has two consecutive entries in one block.
+    static bool isSolidFile(const std::string& path);
+
+private:
+    enum class Wait { Ready, Failed, Password };
+    Wait extractForPage(size_t page);
+    Wait extractInline(const std::vector<SevenZipItem>& items, size_t page);
+    void runExtraction(const std::vector<SevenZipItem>& items);
+    void stopExtraction(std::unique_lock<std::mutex>& lock);
+    bool makeTemporaryFolder();
+    void removeTemporaryFolder();
+    std::string pageFile(size_t page) const;
+    Wait failureOf(size_t page) const;
+    void setReason(std::string reason);
+
+    bool isOfflineMode_ = false;
+    bool isThumbsCreateMode_ = false;
+    std::string targetPath_;
+    std::optional<std::string> archivePassword_;
+    std::shared_ptr<RemoteStreamRead> httpStream_;
+    std::vector<std::string> pageNameList_;
+    std::vector<int32_t> globalPageNoList_;
+    std::vector<SevenZipItem> itemList_;
+    std::vector<std::string> pageFiles_;  // confined path of each page under the folder
+    std::vector<std::string> folderList_;
+    std::unique_ptr<SevenZipReader> reader_;
+    std::string tempFolder_;
+    std::atomic<int> extractionCount_{0};
+
+    // Shared with the extraction worker.
+    mutable std::mutex mutex_;
+    std::condition_variable changed_;
+    std::atomic<bool> cancel_{false};
+    bool running_ = false;
+    std::vector<uint32_t> runningItems_;  // archive indexes of the running extraction
+    bool lastFailedOnPassword_ = false;
+    std::string reason_;
+    std::thread worker_;
+};

@@ -1,0 +1,308 @@
+// The 7z reader on books made here by the 7z tool: solid blocks extracted
+// once into the reader's own folder, pages served as soon as their file is
+// complete, encrypted books, damaged books, and the session choosing it.
+#include "engine/PageReader7z.h"
+
+#include "engine/BookReaderEx.h"
+#include "engine/SevenZipLibrary.h"
+#include "platform/core/FileManager.h"
+#include "tests/engine/BookTestPages.h"
+#include "tests/support/TestHome.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <set>
+
+namespace {
+
+namespace fs = std::filesystem;
+using test::colourNear;
+using test::pageColour;
+
+// Files under `folder`, relative, without those of `except`.
+std::set<std::string> filesUnder(const std::string& folder) {
+    std::set<std::string> out;
+    if (folder.empty() || !fs::exists(folder)) return out;
+    for (const auto& e : fs::recursive_directory_iterator(folder))
+        if (e.is_regular_file()) out.insert(fs::relative(e.path(), folder).string());
+    return out;
+}
+
+class PageReader7zTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!test::haveProgram("7z")) GTEST_SKIP() << "no 7z tool";
+        if (!SevenZipLibrary::shared().available())
+            GTEST_SKIP() << "7-Zip library: " << SevenZipLibrary::shared().failureReason();
+    }
+
+    // A small lossless page whose colour tells which one was decoded.
+    void page(const std::string& name, int colourNo, int size = 12) {
+        const std::string path = src.file(name);
+        fs::create_directories(fs::path(path).parent_path());
+        ASSERT_TRUE(test::writeBmp(path, size, size, [&](int x, int y) {
+            // Some texture so that big pages do not compress to nothing.
+            return (x * 7 + y * 13) % 17 == 0 ? 0xFF000000u | uint32_t(x * y) : pageColour(colourNo % 16, false);
+        }));
+    }
+    void text(const std::string& name, const std::string& body) {
+        const std::string path = src.file(name);
+        fs::create_directories(fs::path(path).parent_path());
+        ASSERT_TRUE(sys::FileManager::writeFile(path, body, false));
+    }
+    std::string make(const std::string& archive, const std::string& options, const std::string& files) {
+        const std::string path = out.file(archive);
+        fs::remove(path);
+        EXPECT_EQ(test::shell("cd '" + src.path() + "' && 7z a -t7z -bd " + options + " '" + path + "' " + files +
+                              " >/dev/null 2>&1"),
+                  0);
+        return path;
+    }
+    std::shared_ptr<PageReader7z> open(const std::string& path, std::optional<std::string> password = std::nullopt,
+                                       bool thumbs = false) {
+        auto r = std::make_shared<PageReader7z>();
+        EXPECT_TRUE(r->openFile(path, password, std::nullopt, false, thumbs)) << path << ": " << r->failureReason();
+        return r;
+    }
+    void expectPage(PageReader& r, int page, int colourNo) {
+        int result = -1;
+        auto image = r.newLoadAndCreateImage(page, result);
+        ASSERT_EQ(result, PageReader::kResultImage) << "page " << page;
+        ASSERT_TRUE(image);
+        EXPECT_TRUE(colourNear(image->pixel(1, 2), pageColour(colourNo % 16, false))) << "page " << page;
+    }
+    int resultOf(PageReader& r, int page) {
+        int result = -1;
+        auto image = r.newLoadAndCreateImage(page, result);
+        EXPECT_EQ(bool(image), result == PageReader::kResultImage);
+        return result;
+    }
+    static std::vector<std::string> namesOf(const PageReader& r) {
+        std::vector<std::string> names;
+        for (const auto& n : r.getPageNameList()) {
+            EXPECT_TRUE(!n.empty() && n.back() == '\0');
+            names.push_back(n.substr(0, n.size() - 1));
+        }
+        return names;
+    }
+    // A solid book of `count` pages p00.bmp... in one block.
+    std::string solidBook(int count, int size = 12, const std::string& name = "solid.cb7") {
+        std::string files;
+        for (int i = 0; i < count; ++i) {
+            char n[16];
+            std::snprintf(n, sizeof n, "p%02d.bmp", i);
+            page(n, i, size);
+            files += std::string(" ") + n;
+        }
+        return make(name, "-ms=on", files);
+    }
+
+    test::TempDir src{"7zsrc"};
+    test::TempDir out{"7zout"};
+};
+
+TEST_F(PageReader7zTest, ASolidBlockIsExtractedOnceAndServesEveryPage) {
+    const std::string book = solidBook(20);
+    auto r = open(book);
+    ASSERT_EQ(r->getPageNameList().size(), 20u);
+    EXPECT_EQ(namesOf(*r).front(), "p00.bmp");
+    std::vector<int32_t> numbers(20);
+    for (int i = 0; i < 20; ++i) numbers[size_t(i)] = i;
+    EXPECT_EQ(r->getGlobalPageNoList(), numbers);
+    EXPECT_TRUE(r->isSolid());
+    EXPECT_TRUE(r->isSolidArhive());
+    EXPECT_TRUE(PageReader7z::isSolidFile(book));
+    EXPECT_FALSE(r->isStreamPage());
+
+    expectPage(*r, 1, 1);
+    EXPECT_EQ(r->extractionCount(), 1);
+    for (int i = 0; i < 20; ++i) expectPage(*r, i, i);
+    EXPECT_EQ(r->extractionCount(), 1) << "later pages come from the folder";
+    const std::string folder = r->getTemporaryDirectory();
+    r->closeFile();
+    EXPECT_EQ(filesUnder(folder).size(), 20u) << "complete pages only, no temporary names";
+    EXPECT_EQ(resultOf(*r, 0), 2) << "closed";
+
+    // Global numbers start again at 0, in a fresh folder.
+    ASSERT_TRUE(r->openFile(book, std::nullopt, std::nullopt, false, false));
+    EXPECT_EQ(r->getGlobalPageNoList()->front(), 0);
+    EXPECT_TRUE(filesUnder(r->getTemporaryDirectory()).empty());
+    EXPECT_EQ(resultOf(*r, 20), PageReader::kResultFailed);
+    EXPECT_EQ(resultOf(*r, -1), PageReader::kResultFailed);
+    expectPage(*r, 19, 19);
+}
+
+TEST_F(PageReader7zTest, NonSolidBooksExtractOnlyTheAskedPage) {
+    for (int i = 0; i < 5; ++i) page("q" + std::to_string(i) + ".bmp", i);
+    auto r = open(make("apart.cb7", "-ms=off", "q0.bmp q1.bmp q2.bmp q3.bmp q4.bmp"));
+    EXPECT_FALSE(r->isSolid());
+    expectPage(*r, 3, 3);
+    EXPECT_EQ(filesUnder(r->getTemporaryDirectory()), (std::set<std::string>{"q3.bmp"}));
+    expectPage(*r, 0, 0);
+    EXPECT_EQ(r->extractionCount(), 2);
+}
+
+TEST_F(PageReader7zTest, EveryFileIsAPageInArchiveOrderAndFoldersAreListed) {
+    page("b.bmp", 1);
+    page("a.bmp", 0);
+    page("sub/c.bmp", 2);
+    text("readme.txt", "not an image");
+    page("inner/x.bmp", 3);
+    ASSERT_EQ(test::shell("cd '" + src.path() + "/inner' && 7z a -bd ../nested.7z x.bmp >/dev/null && zip -q ../nested.cbz x.bmp"),
+              0);
+    auto r = open(make("mixed.cb7", "", "b.bmp a.bmp sub readme.txt nested.cbz nested.7z"));
+    const auto names = namesOf(*r);
+    ASSERT_EQ(names.size(), 6u);
+    std::set<std::string> asSet(names.begin(), names.end());
+    EXPECT_EQ(asSet, (std::set<std::string>{"a.bmp", "b.bmp", "sub/c.bmp", "readme.txt", "nested.cbz", "nested.7z"}));
+    EXPECT_EQ(r->getFolderList(false), (std::vector<std::string>{"sub"}));
+    EXPECT_EQ(r->getArchiveList(false), (std::vector<std::string>{"nested.7z"})) << "7z books inside only";
+    for (size_t i = 0; i < names.size(); ++i) {
+        const int result = resultOf(*r, int(i));
+        if (names[i] == "readme.txt" || names[i] == "nested.cbz" || names[i] == "nested.7z")
+            EXPECT_EQ(result, PageReader::kResultFailed) << names[i];
+        else
+            EXPECT_EQ(result, PageReader::kResultImage) << names[i];
+    }
+    EXPECT_TRUE(fs::exists(r->getTemporaryDirectory() + "/sub/c.bmp")) << "folders are kept";
+
+    // The class operations on the same book, as the library asks them.
+    EXPECT_EQ(BookReaderEx::getFolderList(out.file("mixed.cb7"), false, {}, "", "", nullptr, {}),
+              (std::vector<std::string>{"sub"}));
+    EXPECT_EQ(BookReaderEx::getArchiveList(out.file("mixed.cb7"), true, {}, "", "", nullptr, {}),
+              (std::vector<std::string>{"nested.7z"}));
+    EXPECT_EQ(BookReaderEx::extractFile(out.file("mixed.cb7"), {}, std::nullopt, "nested.7z", "", ""), 2);
+}
+
+TEST_F(PageReader7zTest, ReadersKeepTheirOwnFolders) {
+    const std::string book = solidBook(6);
+    auto viewer = open(book);
+    expectPage(*viewer, 5, 5);  // the last of the block: all are written then
+    const auto viewerFiles = filesUnder(viewer->getTemporaryDirectory());
+    ASSERT_FALSE(viewerFiles.empty());
+
+    // A thumbnail job opens the same book meanwhile: it takes only its page,
+    // in its own folder, and the viewer's pages stay.
+    auto thumbs = open(book, std::nullopt, true);
+    EXPECT_NE(thumbs->getTemporaryDirectory(), viewer->getTemporaryDirectory());
+    expectPage(*thumbs, 4, 4);
+    EXPECT_EQ(filesUnder(thumbs->getTemporaryDirectory()), (std::set<std::string>{"p04.bmp"}));
+    thumbs.reset();
+    EXPECT_EQ(filesUnder(viewer->getTemporaryDirectory()), viewerFiles);
+    const int before = viewer->extractionCount();
+    expectPage(*viewer, 4, 4);
+    EXPECT_EQ(viewer->extractionCount(), before);
+
+    // The folder goes with its reader.
+    const std::string folder = viewer->getTemporaryDirectory();
+    viewer.reset();
+    EXPECT_FALSE(fs::exists(folder));
+}
+
+TEST_F(PageReader7zTest, AddressesAndBrokenFilesDoNotOpen) {
+    auto r = std::make_shared<PageReader7z>();
+    EXPECT_FALSE(r->openFile("http://127.0.0.1:9/book.cb7", std::nullopt, std::nullopt, false, false));
+    EXPECT_FALSE(r->failureReason().empty());
+    EXPECT_EQ(resultOf(*r, 0), 2);
+    EXPECT_FALSE(r->openFile("", std::nullopt, std::nullopt, false, false));
+    EXPECT_FALSE(r->openFile(out.file("missing.cb7"), std::nullopt, std::nullopt, false, false));
+    EXPECT_NE(r->failureReason().find("doesn't exist"), std::string::npos) << r->failureReason();
+
+    // Cut short: either the directory is gone (no open) or the pages past
+    // the cut fail; nothing half-written is served.
+    const std::string whole = sys::FileManager::contentsOfFile(solidBook(8, 40)).value_or("");
+    ASSERT_GT(whole.size(), 1000u);
+    for (size_t keep : {size_t(20), whole.size() / 2, whole.size() - 30}) {
+        SCOPED_TRACE(keep);
+        const std::string cut = out.file("cut.cb7");
+        ASSERT_TRUE(sys::FileManager::writeFile(cut, whole.substr(0, keep), false));
+        auto c = std::make_shared<PageReader7z>();
+        if (!c->openFile(cut, std::nullopt, std::nullopt, false, false)) {
+            EXPECT_FALSE(c->failureReason().empty());
+            continue;
+        }
+        for (int i = 0; i < int(c->getPageNameList().size()); ++i) {
+            int result = -1;
+            auto image = c->newLoadAndCreateImage(i, result);
+            if (image) {
+                EXPECT_TRUE(colourNear(image->pixel(1, 2), pageColour(i, false)));
+            }
+        }
+        for (const auto& f : filesUnder(c->getTemporaryDirectory()))
+            EXPECT_EQ(f.find(".lbpart"), std::string::npos) << f;
+    }
+}
+
+TEST_F(PageReader7zTest, EncryptedPagesAskForThePassword) {
+    page("s0.bmp", 0);
+    page("s1.bmp", 1);
+    const std::string aes = make("aes.cb7", "-psesame", "s0.bmp s1.bmp");
+    EXPECT_EQ(resultOf(*open(aes), 0), PageReader::kResultPassword) << "no password";
+    EXPECT_EQ(resultOf(*open(aes, "wrong"), 1), PageReader::kResultPassword) << "a wrong one";
+    auto r = open(aes, "sesame");
+    expectPage(*r, 0, 0);
+    expectPage(*r, 1, 1);
+
+    // With the directory encrypted too, the book opens only with the password.
+    const std::string hidden = make("mhe.cb7", "-psesame -mhe=on", "s0.bmp s1.bmp");
+    for (std::optional<std::string> pw : {std::optional<std::string>{}, std::optional<std::string>{"wrong"}}) {
+        auto h = std::make_shared<PageReader7z>();
+        EXPECT_FALSE(h->openFile(hidden, pw, std::nullopt, false, false));
+        EXPECT_FALSE(h->failureReason().empty());
+        EXPECT_TRUE(h->getPageNameList().empty());
+    }
+    expectPage(*open(hidden, "sesame"), 1, 1);
+}
+
+// The worker keeps writing the block after the first page was served; a
+// close stops it at its next read and returns only once it has ended.
+TEST_F(PageReader7zTest, ClosingDuringAnExtractionStopsItAndCleansUp) {
+    const std::string book = solidBook(40, 300, "big.cb7");
+    for (int round = 0; round < 2; ++round) {
+        auto r = open(book);
+        expectPage(*r, 0, 0);
+        const std::string folder = r->getTemporaryDirectory();
+        r->closeFile();
+        for (const auto& f : filesUnder(folder)) EXPECT_EQ(f.find(".lbpart"), std::string::npos) << f;
+        // Reopened, it serves every page again.
+        ASSERT_TRUE(r->openFile(book, std::nullopt, std::nullopt, false, false));
+        expectPage(*r, 39, 39);
+        expectPage(*r, 30, 30);
+    }
+}
+
+// Asking for a page of another block while one block is being written:
+// the running extraction gives way and the new page still comes.
+TEST_F(PageReader7zTest, AJumpToAnotherBlockWhileOneIsWritten) {
+    std::string first, second;
+    for (int i = 0; i < 30; ++i) {
+        const std::string n = "a" + std::to_string(100 + i) + ".bmp";
+        page(n, i, 300);
+        first += " " + n;
+    }
+    for (int i = 0; i < 5; ++i) {
+        const std::string n = "b" + std::to_string(100 + i) + ".bmp";
+        page(n, 20 + i, 300);
+        second += " " + n;
+    }
+    // Two solid blocks: one per extension group is not guaranteed, so the
+    // block size is capped to split the book.
+    const std::string book = make("blocks.cb7", "-ms=30f", first + second);
+    auto r = open(book);
+    ASSERT_EQ(r->getPageNameList().size(), 35u);
+    expectPage(*r, 0, 0);
+    expectPage(*r, 33, 23);
+    expectPage(*r, 29, 29);
+    expectPage(*r, 1, 1);
+}
+
+TEST_F(PageReader7zTest, TheSessionOpensSevenZipBooks) {
+    const std::string book = solidBook(3);
+    auto session = std::make_shared<BookReaderEx>();
+    ASSERT_TRUE(session->openBookWithName(book, {}, std::nullopt, std::nullopt, std::nullopt, false, false));
+    EXPECT_EQ(session->readerKind(), BookReaderEx::ReaderKind::SevenZip);
+    session->closeBook();
+}
+
+}  // namespace
