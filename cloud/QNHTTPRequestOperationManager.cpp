@@ -82,7 +82,6 @@ void QNHTTPRequestOperationManager::run(const std::atomic<bool>& stop) {
         int left = 0;
         while (CURLMsg* msg = curl_multi_info_read(multi_, &left)) {
             if (msg->msg != CURLMSG_DONE) continue;
-            QNHTTPRequestOperation* raw = nullptr;
             std::shared_ptr<QNHTTPRequestOperation> op;
             for (const auto& r : running_) {
                 if (r->easy_.handle() == msg->easy_handle) {
@@ -90,7 +89,6 @@ void QNHTTPRequestOperationManager::run(const std::atomic<bool>& stop) {
                     break;
                 }
             }
-            (void)raw;
             curl_multi_remove_handle(multi_, msg->easy_handle);
             if (!op) continue;
             bool again = false;

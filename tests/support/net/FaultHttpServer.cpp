@@ -336,6 +336,11 @@ void FaultHttpServer::serve(int fd) {
             return finish(416, 0);
         }
         status = 206;
+        const int64_t shift = number(query, "range_shift", 0);
+        if (shift != 0 && int64_t(first) + shift >= 0 && int64_t(last) + shift < int64_t(size)) {
+            first = uint64_t(int64_t(first) + shift);
+            last = uint64_t(int64_t(last) + shift);
+        }
     }
     const uint64_t length = size == 0 ? 0 : last - first + 1;
     std::string msg = "HTTP/1.1 " + std::to_string(status) + " " + reason(status) +

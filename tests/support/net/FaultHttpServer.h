@@ -26,6 +26,8 @@ namespace test {
 //                   until the client goes away or the server stops
 //   etag=X          send ETag "X" (a new version of the file, as a server
 //                   would announce it)
+//   range_shift=N   answer a range with the bytes N further on (N may be
+//                   negative), reporting them truthfully in Content-Range
 //
 // Requests are numbered per path (without the query) from 1. The server
 // runs on its own threads (not counted by the virtual clock).

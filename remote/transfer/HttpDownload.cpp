@@ -1,0 +1,381 @@
+#include "remote/transfer/HttpDownload.h"
+
+#include "cloud/HttpEasy.h"
+#include "foundation/BookCommonPaths.h"
+#include "foundation/BookCommonTypes.h"
+#include "foundation/QNKeyChain.h"
+#include "foundation/QNUrl.h"
+#include "foundation/Settings.h"
+#include "platform/core/AppPaths.h"
+#include "platform/core/PropertyList.h"
+#include "platform/core/RunLoop.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// "bytes F-L/T": F and T (-1 when "*"); false when it does not read so.
+bool parseContentRange(const std::string& v, int64_t* first, int64_t* total) {
+    if (v.compare(0, 6, "bytes ") != 0) return false;
+    char* end = nullptr;
+    const char* p = v.c_str() + 6;
+    long long f = std::strtoll(p, &end, 10);
+    if (end == p || *end != '-') return false;
+    size_t slash = v.find('/');
+    if (slash == std::string::npos) return false;
+    std::string t = v.substr(slash + 1);
+    *first = f;
+    *total = t == "*" || t.empty() ? -1 : std::strtoll(t.c_str(), nullptr, 10);
+    return true;
+}
+
+bool isRegularFile(const std::string& path, int64_t* size) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    *size = st.st_size;
+    return true;
+}
+
+// Moves src to dst; without `replace` an existing dst is left alone (EEXIST).
+// Across file systems the bytes are copied beside dst first, so that dst
+// appears only complete. 0 or an errno value.
+int placeFile(const std::string& src, const std::string& dst, bool replace) {
+    if (::renameat2(AT_FDCWD, src.c_str(), AT_FDCWD, dst.c_str(), replace ? 0 : RENAME_NOREPLACE) == 0) return 0;
+    if (errno != EXDEV) return errno;
+    std::string tmp = fs::path(dst).parent_path().string() + "/.lbdownload.XXXXXX";
+    int fd = ::mkstemp(tmp.data());
+    if (fd < 0) return errno;
+    ::close(fd);
+    std::error_code ec;
+    fs::copy_file(src, tmp, fs::copy_options::overwrite_existing, ec);
+    int err = ec ? EIO : 0;
+    if (!err && ::renameat2(AT_FDCWD, tmp.c_str(), AT_FDCWD, dst.c_str(), replace ? 0 : RENAME_NOREPLACE) != 0) {
+        err = errno;
+    }
+    if (err) {
+        ::unlink(tmp.c_str());
+        return err;
+    }
+    ::unlink(src.c_str());
+    return 0;
+}
+
+}  // namespace
+
+HttpDownload::HttpDownload() = default;
+
+HttpDownload::~HttpDownload() {
+    if (op_) op_->cancel();
+    closeFile();
+}
+
+std::string HttpDownload::temporaryFolder() {
+    std::string dir = sys::AppPaths::tmp();
+    struct stat st {};
+    if (::lstat(dir.c_str(), &st) != 0) {
+        std::error_code ec;
+        fs::create_directories(fs::path(dir).parent_path(), ec);
+        ::mkdir(dir.c_str(), 0700);
+    } else if (S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() && (st.st_mode & 077) != 0) {
+        ::chmod(dir.c_str(), 0700);
+    }
+    return dir;
+}
+
+void HttpDownload::closeFile() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+}
+
+void HttpDownload::discardTemporary() {
+    closeFile();
+    std::string dir = temporaryFolder();
+    ::unlink((dir + "/" + kTempFileName).c_str());
+    ::unlink((dir + "/" + kSideFileName).c_str());
+}
+
+void HttpDownload::downloadFile(const std::string& url, const std::string& savePath, const std::string& saveName,
+                                const std::string& username, const std::string& password,
+                                const std::string& serviceName, const sys::PlistDictionary& serviceKey) {
+    (void)serviceKey;
+    url_ = url;
+    savePath_ = savePath;
+    userName_ = username;
+    password_ = password;
+    finished_ = false;
+    // The name comes from a server: one component of the save folder only.
+    auto name = BookCommonPaths::confinePathComponent(saveName);
+    if (!name || !BookCommonTypes::isBookorPDFFileorThemeWithFilename(*name)) {
+        sys::RunLoop::main().post([self = shared_from_this()] { self->finish(kFailed); });
+        return;
+    }
+    saveName_ = *name;
+    if (!serviceName.empty()) {
+        // The cloud token stores are not part of this program yet: a cloud
+        // download ends as a failed token refresh would.
+        int code = serviceName.find("onedrive") != std::string::npos      ? kOneDriveTokenFailed
+                   : serviceName.find("googledrive") != std::string::npos ? kGoogleDriveTokenFailed
+                   : serviceName.find("box") != std::string::npos         ? kBoxTokenFailed
+                                                                          : kFailed;
+        sys::RunLoop::main().post([self = shared_from_this(), code] { self->finish(code); });
+        return;
+    }
+    const int mode = settings_ ? settings_->overWriteMode() : 1;
+    std::error_code ec;
+    if (mode == 0 && fs::exists(fs::path(savePath_) / saveName_, ec)) {
+        sys::RunLoop::main().post([self = shared_from_this()] { self->finish(kExistsSkipped); });
+        return;
+    }
+    start();
+}
+
+void HttpDownload::start() {
+    const std::string dir = temporaryFolder();
+    const std::string temp = dir + "/" + kTempFileName;
+    const std::string side = dir + "/" + kSideFileName;
+    const std::string source = HttpEasy::withoutCredentials(url_);
+
+    resumeOffset_ = 0;
+    validator_.clear();
+    if (auto arr = sys::PropertyList::readArray(side)) {
+        int64_t size = 0;
+        if (arr->size() >= 2 && (*arr)[0].isString() && (*arr)[0].asString() == source && (*arr)[1].isString() &&
+            !(*arr)[1].asString().empty() && isRegularFile(temp, &size) && size > 0) {
+            resumeOffset_ = size;
+            validator_ = (*arr)[1].asString();
+        }
+    }
+    closeFile();
+    if (resumeOffset_ > 0) {
+        fd_ = ::open(temp.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
+        if (fd_ >= 0 && ::lseek(fd_, 0, SEEK_END) != resumeOffset_) closeFile();
+    } else {
+        ::unlink(temp.c_str());
+        fd_ = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    }
+    if (fd_ < 0 || !sys::PropertyList::writeFile(sys::PlistValue(sys::PlistArray{source, validator_}), side)) {
+        closeFile();
+        sys::RunLoop::main().post([self = shared_from_this()] { self->finish(kTempFileFailed); });
+        return;
+    }
+
+    HttpRequest req;
+    req.url = url_;
+    req.userName = userName_;
+    req.password = password_;
+    req.lowSpeedTime = stallTimeout_;
+    if (auto u = QNUrl::URLWithString(url_)) {
+        req.allowUntrustedCertificate = QNKeyChain::getPasswordWithAccount(u->host(), std::string("trustedServer")).has_value();
+    }
+    if (resumeOffset_ > 0) {
+        req.setHeader("Range", "bytes=" + std::to_string(resumeOffset_) + "-");
+        req.setHeader("If-Range", validator_);
+    }
+    status_ = 0;
+    startOffset_ = 0;
+    expectedTotal_ = -1;
+    written_ = 0;
+    refused_ = writeFailed_ = rangeRejected_ = false;
+    received_ = 0;
+
+    if (op_) op_->cancel();
+    op_ = std::make_shared<QNHTTPRequestOperation>(req);
+    // The handlers run on the network thread while this object lives: the
+    // destructor and cancelDownload() cancel the operation first.
+    op_->setResponseHandler([this](const HttpResponse& r) { return onResponse(r); });
+    op_->setDataHandler([this](const char* d, size_t n) { return onData(d, n); });
+    std::weak_ptr<HttpDownload> weak = weak_from_this();
+    op_->setCompletion([weak](const HttpResponse& r) {
+        if (auto self = weak.lock()) self->onComplete(r);
+    });
+    op_->start();
+}
+
+bool HttpDownload::onResponse(const HttpResponse& r) {
+    status_ = r.status;
+    if (r.status == 200) {
+        // A whole file: the server did not honour the range, or the file
+        // changed since the temporary one was begun (If-Range).
+        if (resumeOffset_ > 0 && (::ftruncate(fd_, 0) != 0 || ::lseek(fd_, 0, SEEK_SET) != 0)) {
+            writeFailed_ = true;
+            return false;
+        }
+        startOffset_ = 0;
+        std::string len = r.header("content-length");
+        expectedTotal_ = len.empty() ? -1 : std::strtoll(len.c_str(), nullptr, 10);
+    } else if (r.status == 206) {
+        int64_t first = -1, total = -1;
+        if (!parseContentRange(r.header("content-range"), &first, &total) || first != resumeOffset_) {
+            refused_ = true;
+            return false;
+        }
+        startOffset_ = resumeOffset_;
+        expectedTotal_ = total;
+    } else {
+        if (r.status == 416 && resumeOffset_ > 0) rangeRejected_ = true;
+        return false;
+    }
+    std::string validator = r.header("etag");
+    if (validator.empty()) validator = r.header("last-modified");
+    const std::string side = temporaryFolder() + "/" + kSideFileName;
+    sys::PropertyList::writeFile(sys::PlistValue(sys::PlistArray{HttpEasy::withoutCredentials(url_), validator}),
+                                 side);
+    const std::string name = saveName_;
+    const int64_t total = expectedTotal_, offset = startOffset_;
+    sys::RunLoop::main().post(
+        [weak = weak_from_this(), name, total, offset] {
+            auto self = weak.lock();
+            if (!self || self->finished_ || !self->delegate_) return;
+            auto d = self->delegate_;
+            d->onChangeHttpDownloadStatus(0, 0);
+            d->onConnected(name, total);
+            d->setStartOffset(offset);
+        });
+    return true;
+}
+
+bool HttpDownload::onData(const char* data, size_t size) {
+    size_t done = 0;
+    while (done < size) {
+        ssize_t w = ::write(fd_, data + done, size - done);
+        if (w < 0 && errno == EINTR) continue;
+        if (w <= 0) {
+            writeFailed_ = true;
+            return false;
+        }
+        done += size_t(w);
+    }
+    written_ += int64_t(size);
+    received_ += int64_t(size);
+    if (!progressQueued_.exchange(true)) {
+        sys::RunLoop::main().post([weak = weak_from_this()] {
+            auto self = weak.lock();
+            if (!self) return;
+            self->progressQueued_ = false;
+            if (!self->finished_ && self->delegate_) self->delegate_->onChangeHttpDownloadStatus(1, self->received_);
+        });
+    }
+    return true;
+}
+
+void HttpDownload::onComplete(const HttpResponse& r) {
+    if (finished_ || r.error == HttpResponse::kCancelled) return;
+    if (refused_) {
+        // Bytes from elsewhere in the file must not be appended: start over
+        // next time.
+        discardTemporary();
+        finish(kFailed);
+        return;
+    }
+    if (rangeRejected_ && !restartedWhole_) {
+        restartedWhole_ = true;
+        discardTemporary();
+        start();
+        return;
+    }
+    if (writeFailed_) {
+        finish(kTempFileFailed);
+        return;
+    }
+    if (status_ == 200 || status_ == 206) {
+        const bool complete = r.ok() && (expectedTotal_ < 0 || startOffset_ + written_ == expectedTotal_);
+        closeFile();
+        if (!complete) {
+            // The temporary file stays for a later resume.
+            finish(written_ > 0 ? kFailedAfterProgress : kFailed);
+            return;
+        }
+        if (!moveIntoPlace()) return;
+        ::unlink((temporaryFolder() + "/" + kSideFileName).c_str());
+        finish(kSaved);
+        return;
+    }
+    closeFile();
+    if (status_ == 401) {
+        askCredentials();
+    } else if (status_ == 404) {
+        finish(kNotFound);
+    } else if (status_ >= 400 && status_ < 500) {
+        finish(kClientError);
+    } else if (status_ >= 500) {
+        finish(kServerError);
+    } else {
+        finish(kFailed);
+    }
+}
+
+bool HttpDownload::moveIntoPlace() {
+    const std::string temp = temporaryFolder() + "/" + kTempFileName;
+    const int mode = settings_ ? settings_->overWriteMode() : 1;
+    const fs::path folder(savePath_);
+    if (mode == 2) {
+        // Replaces the old file only now that the new one is complete.
+        const std::string target = (folder / saveName_).string();
+        if (placeFile(temp, target, true) != 0) {
+            finish(kTempFileFailed);
+            return false;
+        }
+        savedPath_ = target;
+        return true;
+    }
+    const std::string ext = QNUrl::pathExtensionOf(saveName_);
+    const std::string stem = ext.empty() ? saveName_ : saveName_.substr(0, saveName_.size() - ext.size() - 1);
+    for (int n = 1; n < 10000; ++n) {
+        std::string name = n == 1 ? saveName_ : stem + " " + std::to_string(n) + (ext.empty() ? "" : "." + ext);
+        const std::string target = (folder / name).string();
+        int err = placeFile(temp, target, false);
+        if (err == 0) {
+            savedPath_ = target;
+            return true;
+        }
+        if (err != EEXIST) break;
+        if (mode == 0) {
+            finish(kExistsSkipped);
+            return false;
+        }
+    }
+    finish(kTempFileFailed);
+    return false;
+}
+
+void HttpDownload::askCredentials() {
+    if (!asker_) {
+        finish(kAuthFailed);
+        return;
+    }
+    std::weak_ptr<HttpDownload> weak = weak_from_this();
+    asker_(HttpEasy::withoutCredentials(url_), userName_, usedStoredCredentials_,
+           [weak](std::optional<std::string> user, std::optional<std::string> password, bool stored) {
+               auto self = weak.lock();
+               if (!self || self->finished_) return;
+               if (!user) {
+                   self->finish(kAuthFailed);
+                   return;
+               }
+               self->userName_ = *user;
+               self->password_ = password.value_or("");
+               self->usedStoredCredentials_ = stored;
+               self->start();
+           });
+}
+
+void HttpDownload::cancelDownload() {
+    finished_ = true;
+    if (op_) op_->cancel();
+    closeFile();
+}
+
+void HttpDownload::finish(int result) {
+    if (finished_) return;
+    finished_ = true;
+    closeFile();
+    if (auto d = delegate_) d->onFinishConnection(result);
+}

@@ -1,0 +1,105 @@
+#pragma once
+
+#include "cloud/QNHTTPRequestOperation.h"
+#include "platform/core/PlistDictionary.h"
+#include "remote/transfer/HttpDownloadDelegate.h"
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+class Settings;
+
+// Downloads one file over HTTP or HTTPS into a library folder. The bytes go
+// to "download_temp.zip" in the private temporary folder, with the side file
+// "download_temp.lbs" naming the source ([URL without credentials,
+// validator]); a later download of the same source continues from the
+// temporary file's size with "Range" and "If-Range", so that a file changed
+// on the server is fetched whole instead of spliced. Only a complete file is
+// moved into the save folder; in "overwrite" mode the old file is replaced
+// at that moment, not before.
+class HttpDownload : public std::enable_shared_from_this<HttpDownload> {
+public:
+    enum Result {
+        kSaved = 0,
+        kFailed = 1,           // not a book, PDF or theme, or failed with no progress
+        kClientError = 2,      // 400-499 other than 404
+        kServerError = 3,      // 500 and above
+        kNotFound = 4,
+        kAuthFailed = 5,       // refused or the user cancelled
+        kTempFileFailed = 6,   // temporary file not made or not moved
+        kExistsSkipped = 7,    // the target exists and the mode is "skip"
+        kOneDriveTokenFailed = 11,
+        kGoogleDriveTokenFailed = 12,
+        kBoxTokenFailed = 13,
+        kFailedAfterProgress = 14,
+    };
+    static constexpr const char* kTempFileName = "download_temp.zip";
+    static constexpr const char* kSideFileName = "download_temp.lbs";
+
+    // Asks the user for credentials for a URL; answer(user, password,
+    // fromKeyChain) with no user means cancelled.
+    using CredentialAnswer = std::function<void(std::optional<std::string>, std::optional<std::string>, bool)>;
+    using CredentialAsker = std::function<void(const std::string& url, const std::string& defaultUser,
+                                               bool prevStored, CredentialAnswer answer)>;
+
+    HttpDownload();
+    ~HttpDownload();
+
+    void setDelegate(std::shared_ptr<HttpDownloadDelegate> d) { delegate_ = std::move(d); }
+    void setSettings_(Settings* s) { settings_ = s; }
+    // Who asks for credentials when the server wants them (the sign-in
+    // panel unless set); without one a challenge ends with kAuthFailed.
+    void setCredentialAsker(CredentialAsker asker) { asker_ = std::move(asker); }
+    // Seconds without a byte after which the connection counts as failed.
+    void setStallTimeout(double seconds) { stallTimeout_ = seconds; }
+
+    void downloadFile(const std::string& url, const std::string& savePath, const std::string& saveName,
+                      const std::string& username, const std::string& password, const std::string& serviceName,
+                      const sys::PlistDictionary& serviceKey);
+    // Stops the connection; no callback follows.
+    void cancelDownload();
+
+    // The private folder of the two temporary files (made 0700 on demand).
+    static std::string temporaryFolder();
+    // Where the last successful download went.
+    const std::string& savedPath() const { return savedPath_; }
+
+private:
+    void start();
+    void onComplete(const HttpResponse& response);
+    bool onResponse(const HttpResponse& response);
+    bool onData(const char* data, size_t size);
+    void askCredentials();
+    void finish(int result);
+    bool moveIntoPlace();
+    void discardTemporary();
+    void closeFile();
+
+    std::shared_ptr<HttpDownloadDelegate> delegate_;
+    Settings* settings_ = nullptr;
+    CredentialAsker asker_;
+    double stallTimeout_ = 60;
+    std::shared_ptr<QNHTTPRequestOperation> op_;
+
+    std::string url_, savePath_, saveName_, userName_, password_, savedPath_;
+    bool usedStoredCredentials_ = false;
+    bool triedCredentials_ = false;
+    bool restartedWhole_ = false;
+    bool finished_ = false;
+    int fd_ = -1;
+    int64_t resumeOffset_ = 0;
+    std::string validator_;
+    // Network-thread state, read on the main thread after completion.
+    int status_ = 0;
+    int64_t startOffset_ = 0;
+    int64_t expectedTotal_ = -1;
+    int64_t written_ = 0;
+    bool refused_ = false;
+    bool writeFailed_ = false;
+    bool rangeRejected_ = false;
+    std::atomic<int64_t> received_{0};
+    std::atomic<bool> progressQueued_{false};
+};

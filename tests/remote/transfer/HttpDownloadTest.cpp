@@ -1,0 +1,267 @@
+#include "remote/transfer/HttpDownload.h"
+
+#include "foundation/Settings.h"
+#include "platform/core/PropertyList.h"
+#include "tests/support/TestHome.h"
+#include "tests/support/VirtualClockTest.h"
+#include "tests/support/net/FaultHttpServer.h"
+#include "tests/support/net/NginxServer.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+void writeFile(const std::string& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << bytes;
+}
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+std::string pattern(size_t n, int seed = 0) {
+    std::string s(n, '\0');
+    for (size_t i = 0; i < n; ++i) s[i] = char((i * 31 + i / 977 + seed) & 0xFF);
+    return s;
+}
+
+struct Recorder : HttpDownloadDelegate {
+    void onChangeHttpDownloadStatus(int status, int64_t size) override {
+        if (status == 0) ++connects;
+        lastSize = size;
+    }
+    void onConnected(const std::string& name, int64_t size) override {
+        connectedName = name;
+        fileSize = size;
+    }
+    void setStartOffset(int64_t offset) override { startOffset = offset; }
+    void onFinishConnection(int r) override {
+        results.push_back(r);
+    }
+    int connects = 0;
+    int64_t lastSize = 0, fileSize = -2, startOffset = -1;
+    std::string connectedName;
+    std::vector<int> results;
+};
+
+class HttpDownloadTest : public test::VirtualClockTest {
+protected:
+    void SetUp() override {
+        VirtualClockTest::SetUp();
+        fs::remove(temp(HttpDownload::kTempFileName));
+        fs::remove(temp(HttpDownload::kSideFileName));
+        settings_ = std::make_shared<Settings>(settingsDir_.path());
+        setMode("rename");
+    }
+
+    static std::string temp(const char* name) { return HttpDownload::temporaryFolder() + "/" + name; }
+
+    void setMode(const char* mode) { settings_->setValueForKey("overWriteMode", sys::PlistValue(mode)); }
+
+    // Runs one download to its end and returns its result code.
+    int download(const std::string& url, const std::string& name, std::shared_ptr<Recorder> rec = nullptr,
+                 HttpDownload::CredentialAsker asker = {}, const std::string& user = "") {
+        if (!rec) rec = std::make_shared<Recorder>();
+        auto d = std::make_shared<HttpDownload>();
+        d->setDelegate(rec);
+        d->setSettings_(settings_.get());
+        d->setCredentialAsker(std::move(asker));
+        d->setStallTimeout(2);
+        d->downloadFile(url, out_.path(), name, user, "", "", {});
+        EXPECT_TRUE(loop().runUntil([&] { return !rec->results.empty(); }, 60));
+        EXPECT_EQ(rec->results.size(), 1u);
+        return rec->results.empty() ? -1 : rec->results.front();
+    }
+
+    test::TempDir www_{"www"};
+    test::TempDir out_{"out"};
+    test::TempDir settingsDir_{"settings"};
+    std::shared_ptr<Settings> settings_;
+};
+
+TEST_F(HttpDownloadTest, SavesCompleteFilesUnderTheOverwriteRules) {
+    if (test::NginxServer::program().empty()) GTEST_SKIP() << "no nginx";
+    const std::string body = pattern(700000);
+    writeFile(www_.file("a.cbz"), body);
+    test::NginxServer nginx;
+    ASSERT_TRUE(nginx.start(www_.path())) << nginx.lastError();
+
+    setMode("rename");
+    auto rec = std::make_shared<Recorder>();
+    EXPECT_EQ(download(nginx.url("/a.cbz"), "a.cbz", rec), HttpDownload::kSaved);
+    EXPECT_TRUE(readFile(out_.file("a.cbz")) == body);
+    EXPECT_EQ(rec->connectedName, "a.cbz");
+    EXPECT_EQ(rec->fileSize, 700000);
+    EXPECT_EQ(rec->startOffset, 0);
+    EXPECT_EQ(rec->connects, 1);
+    EXPECT_FALSE(fs::exists(temp(HttpDownload::kSideFileName)));
+    EXPECT_FALSE(fs::exists(temp(HttpDownload::kTempFileName)));
+
+    // "rename": the next copy is "a 2.cbz", then "a 3.cbz".
+    EXPECT_EQ(download(nginx.url("/a.cbz"), "a.cbz"), HttpDownload::kSaved);
+    EXPECT_EQ(download(nginx.url("/a.cbz"), "a.cbz"), HttpDownload::kSaved);
+    EXPECT_TRUE(readFile(out_.file("a 2.cbz")) == body);
+    EXPECT_TRUE(fs::exists(out_.file("a 3.cbz")));
+
+    // "skip": nothing is fetched.
+    setMode("skip");
+    size_t before = nginx.requests().size();
+    EXPECT_EQ(download(nginx.url("/a.cbz"), "a.cbz"), HttpDownload::kExistsSkipped);
+    EXPECT_EQ(nginx.requests().size(), before);
+
+    // "overwrite": the old file is replaced by the new one.
+    setMode("overwrite");
+    writeFile(out_.file("a.cbz"), "old");
+    EXPECT_EQ(download(nginx.url("/a.cbz"), "a.cbz"), HttpDownload::kSaved);
+    EXPECT_TRUE(readFile(out_.file("a.cbz")) == body);
+
+    // Names from servers stay inside the save folder; other files are refused.
+    setMode("rename");
+    EXPECT_EQ(download(nginx.url("/a.cbz"), "../escape.cbz"), HttpDownload::kSaved);
+    EXPECT_FALSE(fs::exists(fs::path(out_.path()).parent_path() / "escape.cbz"));
+    EXPECT_TRUE(fs::exists(out_.file(".._escape.cbz")));
+    EXPECT_EQ(download(nginx.url("/a.cbz"), "notes.txt"), HttpDownload::kFailed);
+}
+
+TEST_F(HttpDownloadTest, ResultCodesForServerAnswersAndCredentials) {
+    if (test::NginxServer::program().empty()) GTEST_SKIP() << "no nginx";
+    writeFile(www_.file("b.zip"), pattern(5000));
+    test::TempDir conf("conf");
+    std::ofstream(conf.file("htpasswd")) << "reader:{PLAIN}pw\n";
+    test::NginxServer nginx;
+    nginx.setServerConfig("location /forbidden { return 403; }\n"
+                          "location /broken { return 503; }\n"
+                          "location /locked { alias " + www_.path() + "; auth_basic \"x\"; auth_basic_user_file " +
+                          conf.file("htpasswd") + "; }");
+    ASSERT_TRUE(nginx.start(www_.path())) << nginx.lastError();
+
+    EXPECT_EQ(download(nginx.url("/none.zip"), "none.zip"), HttpDownload::kNotFound);
+    EXPECT_EQ(download(nginx.url("/forbidden/b.zip"), "b.zip"), HttpDownload::kClientError);
+    EXPECT_EQ(download(nginx.url("/broken/b.zip"), "b.zip"), HttpDownload::kServerError);
+    EXPECT_EQ(download("http://127.0.0.1:1/b.zip", "b.zip"), HttpDownload::kFailed);
+
+    // Without anyone to ask, and when the user cancels: 5.
+    EXPECT_EQ(download(nginx.url("/locked/b.zip"), "b.zip"), HttpDownload::kAuthFailed);
+    std::vector<std::string> asked;
+    auto cancel = [&](const std::string& url, const std::string&, bool, HttpDownload::CredentialAnswer answer) {
+        asked.push_back(url);
+        answer(std::nullopt, std::nullopt, false);
+    };
+    EXPECT_EQ(download(nginx.url("/locked/b.zip"), "b.zip", nullptr, cancel), HttpDownload::kAuthFailed);
+    // The right answer, after one wrong one; the panel never sees credentials
+    // inside the URL.
+    int round = 0;
+    auto answer = [&](const std::string& url, const std::string&, bool, HttpDownload::CredentialAnswer a) {
+        asked.push_back(url);
+        a(std::string("reader"), std::string(++round == 1 ? "bad" : "pw"), false);
+    };
+    std::string withUser = nginx.url("/locked/b.zip");
+    withUser.insert(7, "someone:secret@");
+    EXPECT_EQ(download(withUser, "b.zip", nullptr, answer), HttpDownload::kSaved);
+    EXPECT_EQ(round, 2);
+    EXPECT_TRUE(readFile(out_.file("b.zip")) == pattern(5000));
+    for (const auto& u : asked) EXPECT_EQ(u.find("secret"), std::string::npos) << u;
+}
+
+TEST_F(HttpDownloadTest, ResumesAfterADropAndNeverSplicesAnotherVersion) {
+    const std::string body = pattern(600000);
+    writeFile(www_.file("c.cbz"), body);
+    test::FaultHttpServer server(www_.path());
+    ASSERT_TRUE(server.start());
+    std::string url = server.url("/c.cbz?drop_after=250000&drop_times=1");
+    url.insert(7, "user:pass@");
+
+    // The connection drops after some bytes: 14, with the temporary file and
+    // the side file kept (no credentials in it), and the target untouched.
+    setMode("overwrite");
+    writeFile(out_.file("c.cbz"), "previous");
+    EXPECT_EQ(download(url, "c.cbz"), HttpDownload::kFailedAfterProgress);
+    EXPECT_EQ(readFile(out_.file("c.cbz")), "previous");
+    const int64_t kept = int64_t(fs::file_size(temp(HttpDownload::kTempFileName)));
+    EXPECT_GE(kept, 1);
+    auto side = sys::PropertyList::readArray(temp(HttpDownload::kSideFileName));
+    ASSERT_TRUE(side && side->size() == 2);
+    EXPECT_EQ((*side)[0].asString().find("pass"), std::string::npos);
+    EXPECT_FALSE((*side)[1].asString().empty());
+    struct stat st {};
+    ASSERT_EQ(::stat(HttpDownload::temporaryFolder().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 077, 0u);
+
+    // The next download continues from there with Range and If-Range.
+    auto rec = std::make_shared<Recorder>();
+    server.clearRequests();
+    EXPECT_EQ(download(url, "c.cbz", rec), HttpDownload::kSaved);
+    EXPECT_TRUE(readFile(out_.file("c.cbz")) == body);
+    EXPECT_EQ(rec->startOffset, kept);
+    ASSERT_EQ(server.requests().size(), 1u);
+    EXPECT_EQ(server.requests()[0].range, "bytes=" + std::to_string(kept) + "-");
+
+    // A 206 that starts elsewhere than asked is refused and the temporary
+    // file dropped, so the next attempt starts from the beginning.
+    writeFile(temp(HttpDownload::kTempFileName), body.substr(0, 1000));
+    std::string shifted = server.url("/c.cbz?range_shift=-10");
+    sys::PropertyList::writeFile(sys::PlistValue(sys::PlistArray{shifted, (*side)[1].asString()}),
+                                 temp(HttpDownload::kSideFileName));
+    EXPECT_EQ(download(shifted, "c.cbz"), HttpDownload::kFailed);
+    EXPECT_FALSE(fs::exists(temp(HttpDownload::kTempFileName)));
+    EXPECT_TRUE(readFile(out_.file("c.cbz")) == body);
+}
+
+TEST_F(HttpDownloadTest, AChangedFileIsFetchedWholeThroughIfRange) {
+    if (test::NginxServer::program().empty()) GTEST_SKIP() << "no nginx";
+    const std::string v1 = pattern(400000, 1), v2 = pattern(400000, 2);
+    writeFile(www_.file("d.cbz"), v1);
+    test::NginxServer nginx;
+    ASSERT_TRUE(nginx.start(www_.path())) << nginx.lastError();
+    const std::string url = nginx.url("/d.cbz");
+
+    // A first attempt that got 1000 bytes, as the side file says.
+    auto firstAttempt = [&](const std::string& validator) {
+        writeFile(temp(HttpDownload::kTempFileName), v1.substr(0, 1000));
+        sys::PropertyList::writeFile(sys::PlistValue(sys::PlistArray{url, validator}),
+                                     temp(HttpDownload::kSideFileName));
+    };
+    // Same version: only the rest is fetched.
+    struct stat st {};
+    ASSERT_EQ(::stat(www_.file("d.cbz").c_str(), &st), 0);
+    char etag[64];
+    std::snprintf(etag, sizeof etag, "\"%lx-%llx\"", long(st.st_mtime), (unsigned long long)st.st_size);
+    firstAttempt(etag);
+    EXPECT_EQ(download(url, "d.cbz"), HttpDownload::kSaved);
+    EXPECT_TRUE(readFile(out_.file("d.cbz")) == v1);
+    ASSERT_TRUE(nginx.waitForRequests(1));
+    EXPECT_EQ(nginx.requests().back().status, 206);
+
+    // The file changed on the server: the old bytes are not kept.
+    firstAttempt("\"old-version\"");
+    writeFile(www_.file("d.cbz"), v2);
+    auto rec = std::make_shared<Recorder>();
+    EXPECT_EQ(download(url, "e.cbz", rec), HttpDownload::kSaved);
+    EXPECT_TRUE(readFile(out_.file("e.cbz")) == v2);
+    EXPECT_EQ(rec->startOffset, 0);
+    ASSERT_TRUE(nginx.waitForRequests(2));
+    EXPECT_EQ(nginx.requests().back().range, "bytes=1000-");
+    EXPECT_EQ(nginx.requests().back().status, 200);
+
+    // A link planted where the temporary file goes is not followed.
+    writeFile(out_.file("victim"), "keep");
+    fs::remove(temp(HttpDownload::kSideFileName));
+    fs::create_symlink(out_.file("victim"), temp(HttpDownload::kTempFileName));
+    EXPECT_EQ(download(url, "f.cbz"), HttpDownload::kSaved);
+    EXPECT_EQ(readFile(out_.file("victim")), "keep");
+    EXPECT_TRUE(readFile(out_.file("f.cbz")) == v2);
+}
+
+}  // namespace
