@@ -315,12 +315,15 @@ gfx::ImageRef PageReaderPDF::newCreatePendingImage(int pageNo, gfx::Size T, gfx:
     double angle = 0;
     gfx::Point offset;
     getPdfAngleAndOffset(rotation, P, angle, offset);
+    // The source rectangle is measured from the page's top, as on the
+    // pictures it is found on; the drawing space counts from the bottom.
+    const double sourceBottom = whole ? 0 : P.height() - Sp.y() - Sp.height();
     // The page's space has y upward; the bitmap's rows run downward.
     const gfx::AffineTransform m = gfx::AffineTransform::makeTranslation(0, bh)
                                        .scaled(1, -1)
                                        .scaled(z.x * fx, z.y * fy)
                                        .translated(shift.x + offset.x - Sp.x() - trimOffset.x,
-                                                   shift.y + offset.y - Sp.y() - trimOffset.y)
+                                                   shift.y + offset.y - sourceBottom - trimOffset.y)
                                        .rotated(angle);
 
     std::vector<uint32_t> pixels(size_t(bw) * size_t(bh), gfx::argb(255, 255, 255, 255));

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <string>
@@ -24,8 +25,10 @@ public:
     // A page filled with one colour (r, g, b in 0..1) over its media box,
     // given as the four corner numbers.
     static std::string fill(double r, double g, double b, double x0, double y0, double x1, double y1) {
-        char buf[200];
-        std::snprintf(buf, sizeof buf, "%g %g %g rg %g %g %g %g re f\n", r, g, b, x0, y0, x1 - x0, y1 - y0);
+        // Plain decimals: PDF has no exponent notation.
+        char buf[300];
+        std::snprintf(buf, sizeof buf, "%.3f %.3f %.3f rg %.3f %.3f %.3f %.3f re f\n", r, g, b, x0, y0, x1 - x0,
+                      y1 - y0);
         return buf;
     }
     // A URI link annotation over [x0 y0 x1 y1].
@@ -35,6 +38,9 @@ public:
     }
 
     std::vector<Page> pages;
+    // Comment bytes after the header, to make a file of a given size (at
+    // least 2 when not 0).
+    size_t fillerBytes = 0;
 
     std::string bytes() const {
         std::vector<std::string> objects;  // object i + 1
@@ -60,6 +66,12 @@ public:
         objects[1] = "<< /Type /Pages /Kids [" + kids + "] /Count " + std::to_string(pages.size()) + " >>";
 
         std::string out = "%PDF-1.4\n%\xE2\xE3\xCF\xD3\n";
+        for (size_t left = fillerBytes; left >= 2;) {
+            // Never leave a single byte over: a line needs two.
+            const size_t line = left <= 80 ? left : (left - 80 == 1 ? 79 : 80);
+            out += "%" + std::string(line - 2, 'x') + "\n";
+            left -= line;
+        }
         std::vector<size_t> offsets;
         for (size_t i = 0; i < objects.size(); ++i) {
             offsets.push_back(out.size());
