@@ -1,0 +1,68 @@
+#pragma once
+
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+namespace test {
+
+class NetNamespacePair;
+
+// Samba's daemons as test peers, each with a private configuration, state
+// and logs in a folder of the test work area (nothing of the system's Samba
+// set-up is read or changed, except that users get a Unix account, which
+// Samba's password database requires).
+//
+// smbd listens on 127.0.0.1 at an unprivileged port with the given shares
+// and users; nmbd answers name queries inside one side of a namespace pair,
+// where broadcasts can reach it. Both stop when the object goes away.
+class SambaServer {
+public:
+    struct Share {
+        std::string name;
+        std::string path;
+        bool writable = false;
+        bool guestOk = false;
+    };
+    struct User {
+        std::string name;      // a Unix account of this name is made when missing
+        std::string password;  // the SMB password
+    };
+
+    SambaServer();
+    ~SambaServer();
+    SambaServer(const SambaServer&) = delete;
+    SambaServer& operator=(const SambaServer&) = delete;
+
+    // "" when smbd, nmbd and smbpasswd are installed, else what is missing.
+    static std::string missingPrograms();
+
+    // `globalLines` go into [global] after our own settings, so they can
+    // override them (for example "ntlm auth = ntlmv2-only" or "raw NTLMv2
+    // auth = yes"). Port 0 picks a free one.
+    bool startSmbd(const std::string& globalLines, int port, const std::vector<Share>& shares,
+                   const std::vector<User>& users);
+    // nmbd as `netbiosName` on the side's veth interface.
+    bool startNmbd(const NetNamespacePair& pair, int side, const std::string& netbiosName,
+                   const std::string& globalLines = {});
+    void stop();
+
+    bool running() const { return pid_ > 0; }
+    int port() const { return port_; }
+    const std::string& dir() const { return dir_; }
+    const std::string& configFile() const { return conf_; }
+    const std::string& lastError() const { return error_; }
+    // The daemon's own log (its standard output), for failure messages.
+    std::string log() const;
+
+private:
+    bool prepare(const std::string& tag);
+    bool writeConfig(const std::string& globalLines, const std::vector<Share>& shares);
+    bool addUser(const User& user);
+
+    std::string dir_, conf_, logFile_, error_;
+    int port_ = 0;
+    pid_t pid_ = -1;
+};
+
+}  // namespace test
