@@ -1,0 +1,219 @@
+#include "remote/stream/HTTPURLStreamRead.h"
+
+#include "foundation/QNKeyChain.h"
+#include "foundation/QNUrl.h"
+#include "platform/core/Clock.h"
+#include "platform/core/RunLoop.h"
+
+#include <algorithm>
+#include <chrono>
+#include <thread>
+#include <cstdlib>
+
+namespace {
+
+// "bytes F-L/T" (F, L -1 for "*"); false when it does not read so.
+bool parseContentRange(const std::string& v, int64_t* first, int64_t* last, int64_t* total) {
+    if (v.compare(0, 6, "bytes ") != 0) return false;
+    size_t slash = v.find('/');
+    if (slash == std::string::npos || slash + 1 >= v.size()) return false;
+    std::string span = v.substr(6, slash - 6), tot = v.substr(slash + 1);
+    if (tot.find_first_not_of("0123456789") != std::string::npos) return false;
+    *total = std::strtoll(tot.c_str(), nullptr, 10);
+    if (span == "*") {
+        *first = *last = -1;
+        return true;
+    }
+    size_t dash = span.find('-');
+    if (dash == std::string::npos || dash == 0 || dash + 1 >= span.size()) return false;
+    *first = std::strtoll(span.c_str(), nullptr, 10);
+    *last = std::strtoll(span.c_str() + dash + 1, nullptr, 10);
+    return true;
+}
+
+}  // namespace
+
+HTTPURLStreamRead::HTTPURLStreamRead() = default;
+
+HTTPURLStreamRead::~HTTPURLStreamRead() {
+    closeURL();
+    stopLoader();
+}
+
+void HTTPURLStreamRead::registerWithEngine() {
+    registerStreamClass(kHTTP, [] { return std::make_shared<HTTPStreamRead>(); });
+    registerStreamClass(kHTTPURL, [] { return std::make_shared<HTTPURLStreamRead>(); });
+}
+
+double HTTPURLStreamRead::retryPause(unsigned n) {
+    if (n < 2) return 0;
+    return n < 10 ? 3.0 : n < 30 ? 5.0 : 10.0;
+}
+
+void HTTPURLStreamRead::stopLoader() {
+    abort_ = true;
+    loader_.requestStop();
+    wakeLoader();
+    if (!loader_.isCurrent()) loader_.join();
+}
+
+void HTTPURLStreamRead::closeURL() {
+    RemoteStreamRead::closeURL();
+    stopLoader();
+}
+
+void HTTPURLStreamRead::cancelStreaming() {
+    RemoteStreamRead::cancelStreaming();
+    stopLoader();
+}
+
+HttpRequest HTTPURLStreamRead::baseRequest() const {
+    HttpRequest req;
+    req.url = targetURL();
+    req.userName = userName();
+    req.password = password();
+    // The certificate rule is the listing's: only a server the user chose
+    // to trust is taken without a valid certificate.
+    if (auto u = QNUrl::URLWithString(targetURL())) {
+        req.allowUntrustedCertificate =
+            QNKeyChain::getPasswordWithAccount(u->host(), std::string("trustedServer")).has_value();
+    }
+    req.lowSpeedTime = 30;
+    return req;
+}
+
+bool HTTPURLStreamRead::openURL(const std::string& url) {
+    stopLoader();
+    abort_ = false;
+    setTargetURL(url);
+    if (isOfflineMode()) return isCacheComplete() && prepareCacheFiles();
+    if (isCacheComplete()) {
+        setIsUnsupportedServer(false);
+        return prepareCacheFiles();
+    }
+    // The probe and then the blocks run on the loader; the caller waits for
+    // the probe, keeping the main loop turning when it is the main thread.
+    probeState_ = 0;
+    loader_ = sys::Thread([this](const std::atomic<bool>& stop) { run(stop); }, "http-stream");
+    const bool onMain = sys::RunLoop::isMainThread();
+    while (probeState_.load() == 0) {
+        if (onMain) sys::RunLoop::main().runOnce();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return probeState_.load() == 1;
+}
+
+bool HTTPURLStreamRead::probe() {
+    HttpRequest req = baseRequest();
+    req.setHeader("Range", "bytes=8-16");
+    int status = 0;
+    std::string contentRange, etag, lastModified;
+    // Only the headers matter: a server that ignores the range would send
+    // the whole file, so the exchange stops at the answer.
+    easy_.prepare(req, [&](const HttpResponse& r) {
+        status = r.status;
+        contentRange = r.header("content-range");
+        etag = r.header("etag");
+        lastModified = r.header("last-modified");
+        return r.status == 206 || r.status == 416 ? true : false;
+    });
+    HttpResponse r = easy_.perform(&abort_);
+    if (stopping()) return false;
+    if (status == 200) {
+        setIsUnsupportedServer(true);
+        return false;
+    }
+    int64_t first = 0, last = 0, total = 0;
+    if ((status != 206 && status != 416) || !parseContentRange(contentRange, &first, &last, &total) || total <= 0) {
+        if (!r.ok() && status == 0) setIsError();
+        return false;
+    }
+    validatorIsETag_ = !etag.empty();
+    setValidator(validatorIsETag_ ? etag : lastModified);
+    setContentLength(total);
+    return prepareCacheFiles();
+}
+
+void HTTPURLStreamRead::run(const std::atomic<bool>& stop) {
+    const bool ok = probe();
+    probeState_ = ok ? 1 : 2;
+    sys::RunLoop::main().wakeUp();
+    if (!ok) return;
+    unsigned failures = 0;
+    while (!stop && !stopping()) {
+        const int64_t block = findNextBlock();
+        if (block < 0) {
+            markCacheComplete();
+            return;
+        }
+        switch (fetchBlock(uint64_t(block))) {
+        case Outcome::Done:
+            failures = 0;
+            break;
+        case Outcome::Retry: {
+            ++failures;
+            // Pauses in short steps, so that a close ends them at once.
+            const double pause = retryPause(failures);
+            for (double waited = 0; waited < pause && !stop && !stopping(); waited += 0.5) {
+                sys::Clock::sleepFor(0.5, &abort_);
+            }
+            break;
+        }
+        case Outcome::Fatal:
+            if (!stop && !stopping()) setIsError();
+            return;
+        }
+    }
+}
+
+HTTPURLStreamRead::Outcome HTTPURLStreamRead::fetchBlock(uint64_t block) {
+    const int64_t first = int64_t(block * kBlockSize);
+    const int64_t last = std::min<int64_t>(contentLength(), first + int64_t(kBlockSize)) - 1;
+    ++blockRequests_;
+    HttpRequest req = baseRequest();
+    req.setHeader("Range", "bytes=" + std::to_string(first) + "-" + std::to_string(last));
+
+    enum { kOk, kRetry, kFatal } verdict = kOk;
+    bool began = false;
+    int64_t got = 0;
+    const int64_t expected = last - first + 1;
+    easy_.prepare(
+        req,
+        [&](const HttpResponse& r) {
+            if (r.status == 200) {
+                setIsUnsupportedServer(true);
+                verdict = kFatal;
+                return false;
+            }
+            if (r.status != 206) {
+                verdict = r.status >= 500 || r.status == 408 || r.status == 429 ? kRetry : kFatal;
+                return false;
+            }
+            int64_t f = 0, l = 0, total = 0;
+            // Bytes from another place, or of another length or version of
+            // the file, must not enter the cache.
+            if (!parseContentRange(r.header("content-range"), &f, &l, &total) || f != first || l < last ||
+                total != contentLength() || (validatorIsETag_ && r.header("etag") != validator())) {
+                verdict = kFatal;
+                return false;
+            }
+            beginTransfer(block);
+            began = true;
+            return true;
+        },
+        [&](const char* data, size_t n) {
+            const size_t take = size_t(std::min<int64_t>(int64_t(n), expected - got));
+            if (take > 0 && !appendTransferBytes(data, take)) {
+                verdict = kFatal;
+                return false;
+            }
+            got += int64_t(take);
+            return true;
+        });
+    HttpResponse r = easy_.perform(&abort_);
+    if (began) endTransfer();
+    if (stopping()) return Outcome::Fatal;
+    if (verdict == kFatal) return Outcome::Fatal;
+    if (verdict == kRetry || !r.ok() || got < expected) return Outcome::Retry;
+    return Outcome::Done;
+}

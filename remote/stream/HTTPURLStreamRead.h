@@ -1,0 +1,65 @@
+#pragma once
+
+#include "cloud/HttpEasy.h"
+#include "engine/RemoteStreamRead.h"
+#include "platform/core/Thread.h"
+
+#include <atomic>
+#include <string>
+
+// Reads a book on a web server in place: the block cache of RemoteStreamRead
+// filled with one HTTP range request per 256 KiB block. Opening asks for
+// nine bytes to learn the length and the file's validator; a loader thread
+// then fetches the blocks in the order the cache chooses (those a waiting
+// read needs first), over one reused connection, until the file is complete
+// or the stream is closed.
+//
+// A server that ignores ranges is found by the probe, which stops at the
+// answer's headers instead of taking the whole file (isUnsupportedServer:
+// the caller downloads instead). A block is taken only from a 206 that
+// starts at the byte asked for and covers the block, of the same length and
+// the same ETag; anything else fails the stream. Dropped or refused
+// connections are retried without end, after a pause from the second
+// failure in a row on, until the stream is closed or cancelled.
+class HTTPURLStreamRead : public RemoteStreamRead {
+public:
+    HTTPURLStreamRead();
+    ~HTTPURLStreamRead() override;
+
+    // Makes newStreamWithProtocol() give these readers for web URLs.
+    static void registerWithEngine();
+
+    bool openURL(const std::string& url) override;
+    void closeURL() override;
+    void cancelStreaming() override;
+
+    // Block requests so far (the probe not counted).
+    int blockRequests() const { return blockRequests_; }
+    bool loaderRunning() const { return loader_.running(); }
+    // Waits until the loader ends (the file is complete or the stream failed).
+    void joinLoader() { loader_.join(); }
+
+    // The pause before the n-th retry in a row (n >= 2): 3 s, from the tenth
+    // 5 s, from the thirtieth 10 s; the first retry goes at once.
+    static double retryPause(unsigned failuresInARow);
+
+private:
+    enum class Outcome { Done, Retry, Fatal };
+    void run(const std::atomic<bool>& stop);
+    bool probe();
+    Outcome fetchBlock(uint64_t block);
+    HttpRequest baseRequest() const;
+    void stopLoader();
+    bool stopping() const { return abort_.load() || isExitStream(); }
+
+    HttpEasy easy_;
+    bool validatorIsETag_ = false;
+    std::atomic<bool> abort_{false};
+    std::atomic<int> blockRequests_{0};
+    // The probe's outcome, for openURL waiting on it.
+    std::atomic<int> probeState_{0};  // 0 running, 1 ok, 2 failed
+    sys::Thread loader_;
+};
+
+// The same reader for plain http addresses.
+class HTTPStreamRead : public HTTPURLStreamRead {};

@@ -1,0 +1,190 @@
+// Books read in place from web servers through the block cache: our fault
+// server (delays, drops, shifted ranges, 416, a server without ranges) and
+// nginx over HTTPS with Basic authentication.
+#include "remote/stream/HTTPURLStreamRead.h"
+
+#include "foundation/QNKeyChain.h"
+#include "tests/support/TestHome.h"
+#include "tests/support/VirtualClockTest.h"
+#include "tests/support/net/FaultHttpServer.h"
+#include "tests/support/net/NginxServer.h"
+#include "tests/support/net/TestCertificate.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <random>
+#include <set>
+#include <sstream>
+
+namespace {
+
+constexpr uint64_t BS = RemoteStreamRead::kBlockSize;
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+// A cbz of stored noise pages made by the zip tool, about `pages` x 300 KB.
+std::string makeBook(const test::TempDir& dir, const std::string& name, int pages) {
+    test::TempDir src("pages");
+    std::mt19937 rng{uint32_t(pages)};
+    for (int i = 0; i < pages; ++i) {
+        std::string bytes(300000, '\0');
+        for (auto& c : bytes) c = char(rng());
+        char n[32];
+        std::snprintf(n, sizeof n, "%03d.jpg", i + 1);
+        std::ofstream(src.file(n), std::ios::binary) << bytes;
+    }
+    EXPECT_EQ(test::shell("cd '" + src.path() + "' && zip -q -0 '" + dir.file(name) + "' *.jpg"), 0);
+    return readFile(dir.file(name));
+}
+
+std::string readAt(RemoteStreamRead& s, int64_t offset, size_t n) {
+    std::string out(n, '\0');
+    out.resize(size_t(s.readByte(out.data(), offset, n)));
+    return out;
+}
+
+class HTTPURLStreamReadTest : public test::VirtualClockTest {
+protected:
+    void SetUp() override {
+        VirtualClockTest::SetUp();
+        RemoteStreamRead::removeCache();
+        HTTPURLStreamRead::registerWithEngine();
+    }
+    void TearDown() override {
+        RemoteStreamRead::removeCache();
+        VirtualClockTest::TearDown();
+    }
+    std::shared_ptr<HTTPURLStreamRead> open(const std::string& url) {
+        auto s = std::dynamic_pointer_cast<HTTPURLStreamRead>(
+            RemoteStreamRead::newStreamWithProtocol(RemoteStreamRead::getProtocolWithURL(url)));
+        EXPECT_TRUE(s);
+        return s;
+    }
+
+    test::TempDir www_{"www"};
+};
+
+TEST_F(HTTPURLStreamReadTest, ReadsABookInPlaceWithTheNeededBlocksFirst) {
+    const std::string book = makeBook(www_, "book.cbz", 8);
+    test::FaultHttpServer server(www_.path());
+    ASSERT_TRUE(server.start());
+    const std::string url = server.url("/book.cbz?delay_ms=40");
+
+    auto s = open(url);
+    ASSERT_TRUE(s);
+    EXPECT_TRUE(std::dynamic_pointer_cast<HTTPStreamRead>(s)) << "plain http gets the http reader";
+    ASSERT_TRUE(s->openURL(url));
+    EXPECT_EQ(s->contentLength(), int64_t(book.size()));
+
+    // The zip directory at the end, then a page in the middle.
+    const size_t tail = book.size() - 200;
+    EXPECT_TRUE(readAt(*s, int64_t(tail), 200) == book.substr(tail));
+    const size_t mid = book.size() / 2;
+    EXPECT_TRUE(readAt(*s, int64_t(mid), 100000) == book.substr(mid, 100000));
+    auto reqs = server.requests();
+    ASSERT_GE(reqs.size(), 3u);
+    EXPECT_EQ(reqs[0].range, "bytes=8-16");
+    const uint64_t lastBlock = (book.size() - 1) / BS;
+    const std::string lastRange = "bytes=" + std::to_string(lastBlock * BS) + "-" + std::to_string(book.size() - 1);
+    // At most the block already on its way comes before the one the read waits for.
+    EXPECT_TRUE(reqs[1].range == lastRange || reqs[2].range == lastRange);
+
+    // The loader goes on to complete the file, each block once.
+    s->joinLoader();
+    EXPECT_FALSE(s->isError());
+    std::set<std::string> ranges;
+    for (size_t i = 1; i < server.requests().size(); ++i) EXPECT_TRUE(ranges.insert(server.requests()[i].range).second);
+    EXPECT_EQ(ranges.size(), lastBlock + 1);
+    EXPECT_TRUE(readAt(*s, 0, book.size()) == book);
+    s->closeURL();
+
+    // A complete cache opens without a request.
+    server.clearRequests();
+    auto again = open(url);
+    ASSERT_TRUE(again->openURL(url));
+    EXPECT_TRUE(readAt(*again, 1000, 5000) == book.substr(1000, 5000));
+    EXPECT_EQ(server.requests().size(), 0u);
+}
+
+TEST_F(HTTPURLStreamReadTest, ServerFaultsNeverPutWrongBytesIntoTheCache) {
+    const std::string book = makeBook(www_, "big.cbz", 12);
+    test::FaultHttpServer server(www_.path());
+    ASSERT_TRUE(server.start());
+
+    // No ranges: the probe stops at the headers and the caller is told.
+    {
+        auto s = open(server.url("/big.cbz?norange=1&rate=1000000"));
+        EXPECT_FALSE(s->openURL(server.url("/big.cbz?norange=1&rate=1000000")));
+        EXPECT_TRUE(s->isUnsupportedServer());
+        ASSERT_TRUE(server.waitForAnswered(5));
+        EXPECT_LT(server.requests().back().bodyBytes, book.size() / 2);
+    }
+    // A 206 from another offset than asked.
+    {
+        RemoteStreamRead::removeCache();
+        auto s = open(server.url("/big.cbz?range_shift=5"));
+        ASSERT_TRUE(s->openURL(server.url("/big.cbz?range_shift=5")));
+        EXPECT_EQ(readAt(*s, 0, 1000), "");
+        EXPECT_TRUE(s->isError());
+    }
+    // 416 for the blocks.
+    {
+        RemoteStreamRead::removeCache();
+        auto s = open(server.url("/big.cbz?fail416_from=2"));
+        ASSERT_TRUE(s->openURL(server.url("/big.cbz?fail416_from=2")));
+        EXPECT_EQ(readAt(*s, int64_t(BS), 10), "");
+        EXPECT_TRUE(s->isError());
+    }
+    // Dropped connections are tried again, the second time after a pause.
+    {
+        RemoteStreamRead::removeCache();
+        const std::string url = server.url("/drop.cbz?drop_after=1000&drop_times=3");
+        std::ofstream(www_.file("drop.cbz"), std::ios::binary) << book;
+        auto s = open(url);
+        ASSERT_TRUE(s->openURL(url));
+        EXPECT_TRUE(readAt(*s, 0, 300000) == book.substr(0, 300000));
+        EXPECT_FALSE(s->isError());
+        EXPECT_GE(server.requestCount("/drop.cbz"), 4u);
+    }
+}
+
+TEST_F(HTTPURLStreamReadTest, SecureServerWithPasswordFollowsTheTrustRule) {
+    if (test::NginxServer::program().empty()) GTEST_SKIP() << "no nginx";
+    const std::string book = makeBook(www_, "s.cbz", 2);
+    test::TempDir conf("conf");
+    std::string cert, key;
+    ASSERT_TRUE(test::makeSelfSignedCertificate(conf.path(), &cert, &key));
+    ASSERT_TRUE(test::writeHtpasswd(conf.file("htpasswd"), "reader", "pw"));
+    test::NginxServer nginx;
+    nginx.setTls(cert, key);
+    nginx.setLocationConfig("auth_basic \"books\"; auth_basic_user_file " + conf.file("htpasswd") + ";");
+    ASSERT_TRUE(nginx.start(www_.path())) << nginx.lastError();
+    const std::string url = nginx.url("/s.cbz");
+
+    QNKeyChain::deletePasswordWithAccount("127.0.0.1", "trustedServer");
+    auto s = open(url);
+    s->setUserName("reader");
+    s->setPassword("pw");
+    EXPECT_FALSE(s->openURL(url)) << "an untrusted certificate is refused";
+
+    QNKeyChain::addOrUpdatePassword("1", "127.0.0.1", "trustedServer");
+    auto wrong = open(url);
+    wrong->setUserName("reader");
+    wrong->setPassword("nope");
+    EXPECT_FALSE(wrong->openURL(url));
+
+    auto ok = open(url);
+    ok->setUserName("reader");
+    ok->setPassword("pw");
+    ASSERT_TRUE(ok->openURL(url));
+    EXPECT_TRUE(readAt(*ok, 0, book.size()) == book);
+    QNKeyChain::deletePasswordWithAccount("127.0.0.1", "trustedServer");
+}
+
+}  // namespace
