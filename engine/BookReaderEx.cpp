@@ -3,6 +3,7 @@
 #include "engine/ImageCommon.h"
 #include "engine/PageReaderPDF.h"
 #include "engine/PageReader7z.h"
+#include "engine/PageReaderRar.h"
 #include "engine/PageReaderZip.h"
 #include "engine/PdfRect.h"
 #include "foundation/ActiveLog.h"
@@ -118,7 +119,7 @@ std::shared_ptr<PageReader> BookReaderEx::makeReader(ReaderKind kind) {
     // The other archive and PDF readers are not part of this build yet:
     // their books fail to open, with no reason flag set.
     case ReaderKind::SevenZip: return std::make_shared<PageReader7z>();
-    case ReaderKind::Rar: return nullptr;
+    case ReaderKind::Rar: return std::make_shared<PageReaderRar>();
     }
     return nullptr;
 }
@@ -128,6 +129,8 @@ int BookReaderEx::extractFile(const std::string& path, const sys::PlistDictionar
                               const std::string& remoteUser, const std::string& remotePassword) {
     if (archiveKindForFile(path) == ReaderKind::Zip)
         return PageReaderZip::extractFile(path, fileInfo, password, entryName, remoteUser, remotePassword);
+    if (archiveKindForFile(path) == ReaderKind::Rar)
+        return PageReaderRar::extractFile(path, fileInfo, password, entryName, remoteUser, remotePassword);
     if (archiveKindForFile(path) == ReaderKind::SevenZip)
         return PageReader7z::extractFile(path, fileInfo, password, entryName, remoteUser, remotePassword);
     return 2;  // no other archive reader in this build
@@ -139,6 +142,9 @@ std::optional<std::vector<std::string>> BookReaderEx::getArchiveList(
     const sys::PlistDictionary& otherSetting) {
     if (archiveKindForFile(path) == ReaderKind::Zip)
         return PageReaderZip::getArchiveList(path, isCheckEntityOnly, fileInfo, remoteUser, remotePassword, settings,
+                                             otherSetting);
+    if (archiveKindForFile(path) == ReaderKind::Rar)
+        return PageReaderRar::getArchiveList(path, isCheckEntityOnly, fileInfo, remoteUser, remotePassword, settings,
                                              otherSetting);
     if (archiveKindForFile(path) == ReaderKind::SevenZip)
         return PageReader7z::getArchiveList(path, isCheckEntityOnly, fileInfo, remoteUser, remotePassword, settings,
@@ -152,6 +158,9 @@ std::optional<std::vector<std::string>> BookReaderEx::getFolderList(
     const sys::PlistDictionary& otherSetting) {
     if (archiveKindForFile(path) == ReaderKind::Zip)
         return PageReaderZip::getFolderList(path, isCheckEntityOnly, fileInfo, remoteUser, remotePassword, settings,
+                                            otherSetting);
+    if (archiveKindForFile(path) == ReaderKind::Rar)
+        return PageReaderRar::getFolderList(path, isCheckEntityOnly, fileInfo, remoteUser, remotePassword, settings,
                                             otherSetting);
     if (archiveKindForFile(path) == ReaderKind::SevenZip)
         return PageReader7z::getFolderList(path, isCheckEntityOnly, fileInfo, remoteUser, remotePassword, settings,
@@ -306,7 +315,11 @@ bool BookReaderEx::openBookWithName(const std::string& name, const std::vector<s
     isStreamingMode_ = BookCommon::isURL(name);
     isUnsupportedServer_ = isExpandError_ = isUnsupportedFtp_ = isErrorBecauseSolidArchive_ = isNoPage_ = false;
     isStreamingUnitIsPage_ = false;
-    if (!rd) return false;
+    openFailure_ = PageReader::OpenFailure::None;
+    if (!rd) {
+        openFailure_ = PageReader::OpenFailure::NoReader;
+        return false;
+    }
 
     if (lbexpand) rd->setMediaServerExpandMode(*lbexpand);
     auto s = settings();
@@ -337,6 +350,7 @@ bool BookReaderEx::openBookWithName(const std::string& name, const std::vector<s
     isNoPage_ = rd->isNoPage();
     isUnsupportedFtp_ = rd->isUnsupportedFtp();
     isErrorBecauseSolidArchive_ = rd->isErrorBecauseSolidArchive();
+    openFailure_ = ok ? PageReader::OpenFailure::None : rd->openFailure();
 
     auto lists = std::make_shared<PageLists>();
     lists->names = rd->getPageNameList();

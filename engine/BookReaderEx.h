@@ -122,6 +122,10 @@ public:
     bool isUnsupportedFtp() const { return isUnsupportedFtp_; }
     bool isErrorBecauseSolidArchive() const { return isErrorBecauseSolidArchive_; }
     bool isNoPage() const { return isNoPage_; }
+    // Why the last open failed: the reader's reason, NoReader when this build
+    // has no reader for the book, None after a successful open or when the
+    // reader could not tell.
+    PageReader::OpenFailure openFailure() const { return openFailure_; }
     bool isStreamingMode() const { return isStreamingMode_; }
     bool isStreamingUnitIsPage() const { return isStreamingUnitIsPage_; }
     bool isThumbsCreateMode() const { return isThumbsCreateMode_; }
@@ -230,6 +234,7 @@ private:
     bool isStreamingUnitIsPage_ = false;
     bool isUnsupportedServer_ = false, isExpandError_ = false, isUnsupportedFtp_ = false,
          isErrorBecauseSolidArchive_ = false, isNoPage_ = false;
+    PageReader::OpenFailure openFailure_ = PageReader::OpenFailure::None;
 
     // The reader and the page lists: swapped by open and close, read by
     // every thread through copies of the pointers.

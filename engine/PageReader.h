@@ -102,6 +102,16 @@ public:
     bool isExpandError() const { return isExpandError_; }
     bool isErrorBecauseSolidArchive() const { return isErrorBecauseSolidArchive_; }
     bool isNoPage() const { return isNoPage_; }
+    // Why the last open failed, where the reader could tell.
+    enum class OpenFailure {
+        None,        // opened, or no reason known
+        Password,    // a password is needed (or the one given is wrong) to list the book
+        Damaged,     // the file is broken or incomplete
+        NotArchive,  // the file is not of the kind its name says
+        Unreadable,  // the file (or the stream) could not be read
+        NoReader,    // this build has no reader for such books (set by the session)
+    };
+    OpenFailure openFailure() const { return openFailure_; }
 
     // Remote credentials and the book's settings, handed over before the open.
     const std::string& userName() const { return userName_; }
@@ -124,6 +134,7 @@ protected:
     bool isExpandError_ = false;
     bool isErrorBecauseSolidArchive_ = false;
     bool isNoPage_ = false;
+    OpenFailure openFailure_ = OpenFailure::None;
 
 private:
     bool openLocalFolder(const std::string& name);

@@ -20,7 +20,10 @@ TEST_PKGS=(
 )
 
 missing=()
-for p in "${BUILD_PKGS[@]}" "${TEST_PKGS[@]}"; do
+# UnRAR's library, the rar packer (test archives) and unrar (the benchmark's
+# peer) are in Debian's non-free area, which the system's sources may not list.
+NONFREE_PKGS=(libunrar-dev libunrar-headers rar unrar)
+for p in "${BUILD_PKGS[@]}" "${TEST_PKGS[@]}" "${NONFREE_PKGS[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
     missing+=("$p")
   fi
@@ -33,3 +36,24 @@ echo "install-deps: installing ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
 $SUDO apt-get update -qq
 $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+
+# A second sources file made from the system's own: the same mirrors, suites
+# and keys, with the non-free component only.
+add_nonfree_sources() {
+  local src=/etc/apt/sources.list.d/debian.sources
+  local out=/etc/apt/sources.list.d/leafbright-non-free
+  if [ -f "$src" ]; then
+    grep -q '^Components:.*non-free' "$src" && return 0
+    [ -f "$out.sources" ] && return 0
+    sed -E 's/^Components:.*/Components: non-free/' "$src" | $SUDO tee "$out.sources" >/dev/null
+  elif [ -f /etc/apt/sources.list ]; then
+    grep -Eq '^deb .* non-free( |$)' /etc/apt/sources.list && return 0
+    [ -f "$out.list" ] && return 0
+    grep -E '^deb ' /etc/apt/sources.list |
+      awk '{ o = $1; i = 2; if ($2 ~ /^\[/) { while ($i !~ /\]$/) { o = o " " $i; i++ } o = o " " $i; i++ }
+             print o, $i, $(i + 1), "non-free" }' | $SUDO tee "$out.list" >/dev/null
+  fi
+}
+for p in "${NONFREE_PKGS[@]}"; do
+  if [[ " ${missing[*]} " == *" $p "* ]]; then add_nonfree_sources; break; fi
+done

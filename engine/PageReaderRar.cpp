@@ -1,0 +1,476 @@
+#include "engine/PageReaderRar.h"
+
+#include "engine/ImageLoader.h"
+#include "engine/RemoteStreamRead.h"
+#include "foundation/ArraySort.h"
+#include "foundation/BookCommon.h"
+#include "foundation/QNTextEncoding.h"
+#include "platform/core/Path.h"
+#include "platform/core/PropertyList.h"
+#include "platform/core/RunLoop.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <set>
+#include <span>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+namespace {
+
+using Status = UnrarArchive::Status;
+using Entry = UnrarArchive::Entry;
+
+// Resource forks, hidden names and folders are never pages, folders or archives.
+bool isSkippedEntry(const Entry& e) {
+    return e.isDirectory || e.name.empty() || e.name.front() == '.' ||
+           BookCommon::isMacOSResourceDirectory(e.name.c_str()) || PageReaderRar::isDirectoryName(e.name);
+}
+
+bool isInnerArchive(const char* name) {
+    return BookCommon::isZipFile(name) || BookCommon::is7zFile(name) || BookCommon::isRarFile(name) ||
+           BookCommon::isPdfFile(name);
+}
+
+// The folder part of an entry name as text; nothing without a folder.
+std::optional<std::string> folderOfEntry(const std::string& name) {
+    std::string text = BookCommon::getFolderPathStringFromCString(name.c_str(), false);
+    size_t slash = text.rfind('/');
+    if (slash == std::string::npos) return std::nullopt;
+    text.resize(slash);
+    return text;
+}
+
+std::shared_ptr<RemoteStreamRead> newStreamForUrl(const std::string& url) {
+    return RemoteStreamRead::newStreamWithProtocol(RemoteStreamRead::getProtocolWithURL(url));
+}
+
+PageReader::OpenFailure failureOf(Status s) {
+    switch (s) {
+    case Status::Ok: return PageReader::OpenFailure::None;
+    case Status::Password: return PageReader::OpenFailure::Password;
+    case Status::NotRar: return PageReader::OpenFailure::NotArchive;
+    case Status::Unreadable: return PageReader::OpenFailure::Unreadable;
+    default: return PageReader::OpenFailure::Damaged;
+    }
+}
+
+std::string untitledName(const std::string& entryName) {
+    const char* n = entryName.c_str();
+    if (BookCommon::isZipFile(n)) return BookCommon::localizedStringWithOnOff("Untitled.zip");
+    if (BookCommon::is7zFile(n)) return BookCommon::localizedStringWithOnOff("Untitled.7z");
+    if (BookCommon::isRarFile(n)) return BookCommon::localizedStringWithOnOff("Untitled.rar");
+    return BookCommon::localizedStringWithOnOff("Untitled.pdf");
+}
+
+// The output's name: the entry's last component as text (UTF-8, else the
+// archive code pages), confined to one plain name, or the fallback.
+std::string extractedLeafName(const std::string& entryName) {
+    std::optional<std::string> text = QNTextEncoding::stringWithCString(entryName.c_str());
+    if (text) {
+        size_t slash = text->find_last_of("/\\");
+        if (auto leaf = BookCommon::confinePathComponent(slash == std::string::npos ? *text : text->substr(slash + 1)))
+            return *leaf;
+    }
+    return BookCommon::confinePathComponent(untitledName(entryName)).value_or("Untitled.pdf");
+}
+
+// Creates `leaf` in `folder`, or "stem 2.ext", "stem 3.ext"... when the name
+// is taken; never replaces anything. -1 on failure.
+int createExclusively(const std::string& folder, const std::string& leaf, std::string& path) {
+    const std::string stem = sys::Path::stringByDeletingPathExtension(leaf);
+    const std::string ext = sys::Path::pathExtension(leaf);
+    for (int n = 1; n < 100'000; ++n) {
+        std::string name = n == 1 ? leaf : stem + " " + std::to_string(n) + (ext.empty() ? "" : "." + ext);
+        path = sys::Path::stringByAppendingPathComponent(folder, name);
+        int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        if (fd >= 0) return fd;
+        if (errno != EEXIST) return -1;
+    }
+    return -1;
+}
+
+bool writeAll(int fd, const char* data, size_t size) {
+    while (size > 0) {
+        ssize_t w = ::write(fd, data, size);
+        if (w < 0 && errno == EINTR) continue;
+        if (w <= 0) return false;
+        data += w;
+        size -= size_t(w);
+    }
+    return true;
+}
+
+bool hasRoomFor(const std::string& folder, uint64_t bytes) {
+    struct statvfs fs{};
+    if (::statvfs(folder.c_str(), &fs) != 0) return true;  // let the writes tell
+    return uint64_t(fs.f_bavail) * uint64_t(fs.f_frsize) >= bytes;
+}
+
+// An archive opened for a check or an extraction: a stream for an address.
+struct OpenedArchive {
+    std::shared_ptr<RemoteStreamRead> stream;
+    std::unique_ptr<RarStreamShim::Registration> registration;
+    std::unique_ptr<UnrarArchive> archive;
+
+    ~OpenedArchive() {
+        archive.reset();
+        registration.reset();
+        if (stream) stream->closeURL();
+    }
+};
+
+bool openForCheck(OpenedArchive& o, const std::string& name, const sys::PlistDictionary& fileInfo,
+                  const std::string& remoteUser, const std::string& remotePassword, Settings* settings,
+                  const sys::PlistDictionary& otherSetting) {
+    std::string path = name;
+    if (BookCommon::isURL(name)) {
+        o.stream = newStreamForUrl(name);
+        if (!o.stream) return false;
+        o.stream->setUserName(remoteUser);
+        o.stream->setPassword(remotePassword);
+        o.stream->setOtherSettingForRemote(otherSetting);
+        o.stream->setSettings(settings);
+        o.stream->setFileInfo(fileInfo);
+        o.stream->setIsThumbsCreateMode(false);
+        if (!o.stream->openURL(name)) return false;
+        o.registration = RarStreamShim::registerStream(o.stream);
+        path = o.registration->path();
+    }
+    o.archive = std::make_unique<UnrarArchive>(path, std::nullopt);
+    return true;
+}
+
+}  // namespace
+
+PageReaderRar::PageReaderRar() = default;
+
+PageReaderRar::~PageReaderRar() { closeFile(); }
+
+bool PageReaderRar::isDirectoryName(const std::string& name) {
+    if (name.size() < 2 || name.back() != '/') return false;
+    const unsigned char before = static_cast<unsigned char>(name[name.size() - 2]);
+    return !((before >= 0x81 && before <= 0x9F) || (before >= 0xE0 && before <= 0xFC));
+}
+
+std::shared_ptr<RemoteStreamRead> PageReaderRar::httpStream() const {
+    std::lock_guard lock(streamMutex_);
+    return httpStream_;
+}
+
+void PageReaderRar::setHttpStream(std::shared_ptr<RemoteStreamRead> s) {
+    std::lock_guard lock(streamMutex_);
+    httpStream_ = std::move(s);
+}
+
+// The target stays: the viewer still wants to hear of blocks that arrive.
+void PageReaderRar::cancelStreaming() {
+    if (auto s = httpStream()) s->cancelStreaming();
+}
+
+bool PageReaderRar::fail(Status status) {
+    openFailure_ = failureOf(status);
+    if (auto s = httpStream()) {
+        isUnsupportedServer_ = s->isUnsupportedServer();
+        isUnsupportedFtp_ = s->isUnsupportedFtp();
+    }
+    const OpenFailure failure = openFailure_;
+    const bool solid = isErrorBecauseSolidArchive_;
+    closeFile();
+    openFailure_ = failure;
+    isErrorBecauseSolidArchive_ = solid;
+    return false;
+}
+
+bool PageReaderRar::openFile(const std::string& name, const std::optional<std::string>& password,
+                             const std::optional<std::string>& targetFolder, bool isOfflineMode,
+                             bool isThumbsCreateMode) {
+    closeFile();
+    isUnsupportedServer_ = false;
+    isUnsupportedFtp_ = false;
+    isErrorBecauseSolidArchive_ = false;
+    openFailure_ = OpenFailure::None;
+    if (name.empty()) return fail(Status::Unreadable);
+    targetPath_ = name;
+
+    std::string path = name;
+    std::shared_ptr<RemoteStreamRead> stream;
+    if (BookCommon::isURL(name)) {
+        stream = newStreamForUrl(name);
+        if (!stream) return fail(Status::Unreadable);
+        stream->setIsOfflineMode(isOfflineMode);
+        stream->setDelegate(weak_from_this().lock());
+        stream->setUserName(userName());
+        stream->setPassword(PageReader::password());
+        stream->setSettings(settings());
+        stream->setOtherSettingForRemote(otherSettingForRemote());
+        stream->setFileInfo(fileInfo());
+        stream->setIsThumbsCreateMode(isThumbsCreateMode);
+        // Published before the open, so that a cancel reaches a slow server.
+        setHttpStream(stream);
+        if (!stream->openURL(name)) return fail(Status::Unreadable);
+        registration_ = RarStreamShim::registerStream(stream);
+        path = registration_->path();
+    }
+
+    unrar_ = std::make_unique<UnrarArchive>(path, password);
+    Status s = unrar_->probe();
+    if (s != Status::Ok) return fail(s);
+    isSolidArchive_ = unrar_->isSolid();
+    if (stream && isSolidArchive_) {
+        // Every page would decode the archive from its start over the network.
+        isErrorBecauseSolidArchive_ = sys::RunLoop::isMainThread();
+        return fail(Status::Damaged);
+    }
+
+    std::string indexPath;
+    bool fromIndex = false;
+    if (stream) {
+        indexPath = RemoteStreamRead::getRemoteCacheFilePath(kIndexFileName, isThumbsCreateMode);
+        fromIndex = readIndex(indexPath, entries_);
+    }
+    if (!fromIndex) {
+        s = unrar_->list(entries_);
+        if (s != Status::Ok) return fail(s);
+        if (stream && !isOfflineMode) writeIndex(indexPath, entries_);
+    }
+
+    int32_t imageCount = 0;
+    std::set<std::string> folders;
+    std::vector<std::string> folderList;
+    for (size_t i = 0; i < entries_.size(); ++i) {
+        const Entry& e = entries_[i];
+        if (isSkippedEntry(e)) continue;
+        const std::optional<std::string> folder = folderOfEntry(e.name);
+        if (folder && folders.insert(*folder).second) folderList.push_back(*folder);
+        if (isInnerArchive(e.name.c_str())) isIncludeArchive_ = true;
+        if (!isImageFileWithFilename(e.name.c_str())) continue;
+        const int32_t globalNo = imageCount++;
+        if (targetFolder && (!folder || *folder != *targetFolder)) continue;
+        pageNameList_.push_back(e.name + '\0');
+        globalPageNoList_.push_back(globalNo);
+        pageEntry_.push_back(i);
+    }
+    if (!folderList.empty()) folderList_ = std::move(folderList);
+    ArraySort::quickSortArray(pageNameList_, &globalPageNoList_, &pageEntry_, true);
+    return true;
+}
+
+void PageReaderRar::closeFile() {
+    pageNameList_.clear();
+    globalPageNoList_.clear();
+    pageEntry_.clear();
+    entries_.clear();
+    folderList_.reset();
+    isSolidArchive_ = false;
+    isIncludeArchive_ = false;
+    targetPath_.clear();
+    // UnRAR lets go of the stream's path before the stream stops.
+    unrar_.reset();
+    registration_.reset();
+    std::shared_ptr<RemoteStreamRead> s;
+    {
+        std::lock_guard lock(streamMutex_);
+        s = std::move(httpStream_);
+        httpStream_.reset();
+    }
+    if (s) s->closeURL();
+    PageReader::closeFile();
+}
+
+UnrarArchive::Status PageReaderRar::readPage(int page, std::string& data) {
+    data.clear();
+    if (!unrar_ || page < 0 || size_t(page) >= pageEntry_.size()) return Status::NotFound;
+    const size_t index = pageEntry_[size_t(page)];
+    return unrar_->extract(index, entries_[index], kMaxPageBytes, data);
+}
+
+gfx::ImageRef PageReaderRar::newLoadAndCreateImage(int page, int& result) {
+    result = kResultFailed;
+    if (!unrar_) {
+        result = 2;
+        return nullptr;
+    }
+    std::string data;
+    switch (readPage(page, data)) {
+    case Status::Ok: break;
+    case Status::Password: result = kResultPassword; return nullptr;
+    default: return nullptr;
+    }
+    if (data.empty()) return nullptr;
+    gfx::ImageRef image = ImageLoader::imageWithAnyData(
+        std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(data.data()), data.size()));
+    if (image) result = kResultImage;
+    return image;
+}
+
+std::vector<std::string> PageReaderRar::getPageNameList() const { return pageNameList_; }
+
+std::optional<std::vector<int32_t>> PageReaderRar::getGlobalPageNoList() const { return globalPageNoList_; }
+
+std::optional<std::vector<std::string>> PageReaderRar::getArchiveList(bool isCheckEntityOnly) {
+    if (!unrar_ || !isIncludeArchive_) return std::nullopt;
+    if (isCheckEntityOnly) return std::vector<std::string>{};
+    std::vector<std::string> out;
+    for (const Entry& e : entries_)
+        if (!isSkippedEntry(e) && isInnerArchive(e.name.c_str())) out.push_back(e.name);
+    return out;
+}
+
+std::optional<std::vector<std::string>> PageReaderRar::getFolderList(bool /*isCheckEntityOnly*/) {
+    return folderList_;
+}
+
+// ---- The remote index ------------------------------------------------------------------
+
+bool PageReaderRar::readIndex(const std::string& path, std::vector<Entry>& entries) const {
+    entries.clear();
+    auto dict = sys::PropertyList::readDictionary(path);
+    if (!dict) return false;
+    auto names = dict->getArray("fileList");
+    auto points = dict->getArray("filePoint");
+    auto sizes = dict->getArray("fileSize");
+    auto flags = dict->getArray("fileFlags");
+    if (!names || !points || !sizes || !flags || points->size() != names->size() ||
+        sizes->size() != names->size() || flags->size() != names->size())
+        return false;
+    entries.reserve(names->size());
+    for (size_t i = 0; i < names->size(); ++i) {
+        const auto& n = (*names)[i];
+        if (!n.isData() || !(*points)[i].isInteger() || !(*sizes)[i].isInteger() || !(*flags)[i].isInteger()) {
+            entries.clear();
+            return false;
+        }
+        const auto& bytes = n.asData();
+        Entry e;
+        // Names are stored with their NUL, as pages are.
+        e.name.assign(bytes.begin(), bytes.end());
+        if (e.name.empty() || e.name.back() != '\0') {
+            entries.clear();
+            return false;
+        }
+        e.name.pop_back();
+        e.position = (*points)[i].integerValue();
+        e.size = (*sizes)[i].unsignedIntegerValue();
+        const int64_t f = (*flags)[i].integerValue();
+        e.isDirectory = (f & 1) != 0;
+        e.isEncrypted = (f & 2) != 0;
+        if (e.position < -1) {
+            entries.clear();
+            return false;
+        }
+        entries.push_back(std::move(e));
+    }
+    return true;
+}
+
+void PageReaderRar::writeIndex(const std::string& path, const std::vector<Entry>& entries) const {
+    sys::PlistArray names, points, sizes, flags;
+    for (const Entry& e : entries) {
+        const std::string withNul = e.name + '\0';
+        names.emplace_back(sys::PlistValue::data(withNul));
+        points.emplace_back(e.position);
+        sizes.emplace_back(e.size);
+        flags.emplace_back(int64_t((e.isDirectory ? 1 : 0) | (e.isEncrypted ? 2 : 0)));
+    }
+    const sys::PlistDictionary dict{{"fileList", names}, {"filePoint", points}, {"fileSize", sizes}, {"fileFlags", flags}};
+    const sys::PlistValue root(dict);
+    sys::PropertyList::writeFile(root, path, sys::PropertyList::Format::Binary);
+}
+
+// ---- Class operations ---------------------------------------------------------------------
+
+bool PageReaderRar::isSolidArchiveFile(const std::string& path) {
+    if (path.empty() || BookCommon::isURL(path)) return false;
+    UnrarArchive archive(path, std::nullopt);
+    return archive.probe() == Status::Ok && archive.isSolid();
+}
+
+std::optional<std::vector<std::string>> PageReaderRar::checkBookWithName(
+    const std::string& name, const sys::PlistDictionary& fileInfo, bool* includeFolder, bool* includeArchive,
+    bool isCheckEntityOnly, const std::string& remoteUser, const std::string& remotePassword, Settings* settings,
+    const sys::PlistDictionary& otherSetting) {
+    OpenedArchive o;
+    if (!openForCheck(o, name, fileInfo, remoteUser, remotePassword, settings, otherSetting)) return std::nullopt;
+    std::vector<Entry> entries;
+    if (o.archive->list(entries) != Status::Ok) return std::nullopt;
+    if (includeFolder) *includeFolder = false;
+    if (includeArchive) *includeArchive = false;
+    std::vector<std::string> result;
+    std::set<std::string> folders;
+    for (const Entry& e : entries) {
+        if (isSkippedEntry(e)) continue;
+        if (includeFolder) {
+            if (auto folder = folderOfEntry(e.name)) {
+                if (folders.insert(*folder).second) result.push_back(*folder);
+                *includeFolder = true;
+                if (isCheckEntityOnly) break;
+            }
+        }
+        if (includeArchive && isInnerArchive(e.name.c_str())) {
+            result.push_back(e.name);
+            *includeArchive = true;
+            if (isCheckEntityOnly) break;
+        }
+    }
+    if (result.empty()) return std::nullopt;
+    if (includeFolder) ArraySort::sortFileListArrayNSString(result, nullptr);
+    return result;
+}
+
+std::optional<std::vector<std::string>> PageReaderRar::getArchiveList(
+    const std::string& name, bool isCheckEntityOnly, const sys::PlistDictionary& fileInfo,
+    const std::string& remoteUser, const std::string& remotePassword, Settings* settings,
+    const sys::PlistDictionary& otherSetting) {
+    bool found = false;
+    return checkBookWithName(name, fileInfo, nullptr, &found, isCheckEntityOnly, remoteUser, remotePassword,
+                             settings, otherSetting);
+}
+
+std::optional<std::vector<std::string>> PageReaderRar::getFolderList(
+    const std::string& name, bool isCheckEntityOnly, const sys::PlistDictionary& fileInfo,
+    const std::string& remoteUser, const std::string& remotePassword, Settings* settings,
+    const sys::PlistDictionary& otherSetting) {
+    bool found = false;
+    return checkBookWithName(name, fileInfo, &found, nullptr, isCheckEntityOnly, remoteUser, remotePassword,
+                             settings, otherSetting);
+}
+
+int PageReaderRar::extractFile(const std::string& path, const sys::PlistDictionary& /*fileInfo*/,
+                               const std::optional<std::string>& password, const std::string& entryName,
+                               const std::string& /*remoteUser*/, const std::string& /*remotePassword*/) {
+    // Inner archives are written beside the book: a book on a server has
+    // no folder here to take them.
+    if (path.empty() || BookCommon::isURL(path)) return kExtractFailed;
+    const std::string key = entryName.substr(0, entryName.find('\0'));
+    if (key.empty()) return kExtractFailed;
+    UnrarArchive archive(path, password);
+    std::vector<Entry> entries;
+    Status s = archive.list(entries);
+    if (s != Status::Ok) return s == Status::Password ? kExtractPassword : kExtractFailed;
+    size_t index = entries.size();
+    for (size_t i = 0; i < entries.size(); ++i)
+        if (!entries[i].isDirectory && entries[i].name == key) {
+            index = i;
+            break;
+        }
+    if (index == entries.size()) return kExtractFailed;
+
+    std::string folder = sys::Path::stringByDeletingLastPathComponent(path);
+    if (folder.empty()) folder = ".";
+    if (!hasRoomFor(folder, entries[index].size)) return kExtractFailed;
+    std::string outPath;
+    const int fd = createExclusively(folder, extractedLeafName(key), outPath);
+    if (fd < 0) return kExtractFailed;
+    bool writeFailed = false;
+    s = archive.extractTo(index, entries[index], [&](const char* data, size_t size) {
+        if (!writeAll(fd, data, size)) writeFailed = true;
+        return !writeFailed;
+    });
+    archive.close();
+    int result = kExtractDone;
+    if (writeFailed || s != Status::Ok) result = s == Status::Password ? kExtractPassword : kExtractFailed;
+    if (::close(fd) != 0 && result == kExtractDone) result = kExtractFailed;
+    if (result != kExtractDone) ::unlink(outPath.c_str());
+    return result;
+}
