@@ -2,6 +2,7 @@
 
 #include "engine/BookReaderEx.h"
 #include "engine/ImageLoader.h"
+#include "engine/PageReader7z.h"
 #include "foundation/ArraySort.h"
 #include "foundation/BookCommon.h"
 #include "foundation/BookHistory.h"
@@ -36,6 +37,13 @@ using Path = sys::Path;
 LocalBookOpener::SolidArchiveProbe& solidProbe() {
     static LocalBookOpener::SolidArchiveProbe probe;
     return probe;
+}
+
+// Without an installed test, the readers of this build look at the book.
+bool isSolidArchive(const std::string& fullPath) {
+    if (solidProbe()) return solidProbe()(fullPath);
+    if (BookCommon::is7zFileWithFile(fullPath)) return PageReader7z::isSolidFile(fullPath);
+    return false;
 }
 
 std::string tr(const std::string& key) { return BookCommon::localizedStringWithOnOff(key); }
@@ -278,7 +286,7 @@ void LocalBookOpener::startLoadBookWithIndicator(const ItemRef& item, const std:
         BookCommon::getFilePageInfoWithFilename(*full, &page, nullptr, nullptr, nullptr, nullptr, nullptr, &stored,
                                                 nullptr, settings && settings->iCloudEnable(), nullptr, false);
         if (!stored.empty()) folder = stored;
-        if (page == 0 && solidProbe() && solidProbe()(*full)) {
+        if (page == 0 && isSolidArchive(*full)) {
             const bool rar = BookCommon::isRARFileWithFile(*full);
             auto alert = std::make_shared<QNAlertView>(
                 tr(rar ? "RAR infomation" : "7z infomation"),

@@ -127,8 +127,8 @@ public:
                                  bool optimize);
 
     // Archives that decode only in order (RAR, 7z) warn before their first
-    // open. The readers that can tell install this test; without one no
-    // archive counts as solid.
+    // open. An installed test decides; without one the 7z reader looks at
+    // 7z books, and no other archive counts as solid.
     using SolidArchiveProbe = std::function<bool(const std::string& fullPath)>;
     static void setSolidArchiveProbe(SolidArchiveProbe probe);
 

@@ -519,6 +519,33 @@ TEST_F(LocalBookOpenerTest, ASolidArchiveWarnsBeforeItsFirstOpenOnly) {
     pressNotice("OK");
 }
 
+// Without an installed test the 7z reader tells: a book whose pages share
+// a block warns, one stored a page per block opens at once.
+TEST_F(LocalBookOpenerTest, SolidSevenZipBooksAreFoundByTheReader) {
+    if (!test::haveProgram("7z")) GTEST_SKIP() << "no 7z";
+    setting("showBookOpenActionSelect", sys::PlistValue("never"));
+    writePage(src->file("01.png"), 1);
+    writePage(src->file("02.png"), 2);
+    for (const char* book : {"Solid.cb7", "Apart.cb7"}) {
+        const std::string solid = std::string(book) == "Solid.cb7" ? "on" : "off";
+        ASSERT_EQ(test::shell("cd '" + src->path() + "' && 7z a -t7z -ms=" + solid + " '" +
+                              join(documents(), book) + "' 01.png 02.png >/dev/null 2>&1"),
+                  0);
+    }
+    showRoot();
+    tapBook("Apart.cb7");
+    EXPECT_FALSE(notice());
+    ASSERT_TRUE(viewer());
+    nav->popToRootViewController(false);
+    driver->advance(0.6);
+
+    tapBook("Solid.cb7");
+    ASSERT_TRUE(notice());
+    EXPECT_EQ(notice()->titleLabel()->text(), "7z infomation");
+    pressNotice("OK");
+    ASSERT_TRUE(viewer());
+}
+
 // ---- Images ------------------------------------------------------------------------------------------
 
 TEST_F(LocalBookOpenerTest, AnImageOpensItsFolderAtThatImageAndCanBeSavedToTheAlbum) {
