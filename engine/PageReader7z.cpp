@@ -3,17 +3,21 @@
 #include "engine/ImageLoader.h"
 #include "engine/RemoteStreamRead.h"
 #include "engine/SevenZipInterfaces.h"
+#include "engine/SevenZipLibrary.h"
 #include "engine/SevenZipReader.h"
 #include "foundation/BookCommon.h"
 #include "platform/core/AppPaths.h"
 #include "platform/core/FileManager.h"
 
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <set>
 #include <span>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <unistd.h>
 
 namespace {
 
@@ -36,6 +40,26 @@ std::string entryPath(const SevenZipItem& item) {
     if (dir && name) return *dir + "/" + *name;
     if (name) return *name;
     return dir.value_or(std::string());
+}
+
+// The 7z signature: a file that has it and does not open is damaged.
+bool hasSevenZipSignature(const std::string& path) {
+    static const unsigned char kSignature[6] = {'7', 'z', 0xBC, 0xAF, 0x27, 0x1C};
+    unsigned char head[6] = {};
+    std::FILE* f = std::fopen(path.c_str(), "rbe");
+    if (!f) return false;
+    const size_t n = std::fread(head, 1, sizeof head, f);
+    std::fclose(f);
+    return n == sizeof head && std::memcmp(head, kSignature, sizeof head) == 0;
+}
+
+PageReader::OpenFailure openFailureOf(const std::string& path, const SevenZipReader::Error& error) {
+    if (!SevenZipLibrary::shared().available()) return PageReader::OpenFailure::NoReader;
+    if (error.password) return PageReader::OpenFailure::Password;
+    struct stat st{};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || ::access(path.c_str(), R_OK) != 0)
+        return PageReader::OpenFailure::Unreadable;
+    return hasSevenZipSignature(path) ? PageReader::OpenFailure::Damaged : PageReader::OpenFailure::NotArchive;
 }
 
 bool isPasswordFailure(int64_t code) {
@@ -89,6 +113,7 @@ bool PageReader7z::openFile(const std::string& name, const std::optional<std::st
     isUnsupportedServer_ = false;
     closeFile();
     setReason({});
+    openFailure_ = OpenFailure::None;
     if (name.empty()) return false;
     cancel_.store(false);
     isThumbsCreateMode_ = isThumbsCreateMode;
@@ -110,6 +135,7 @@ bool PageReader7z::openFile(const std::string& name, const std::optional<std::st
             httpStream_->setIsThumbsCreateMode(isThumbsCreateMode);
         }
         setReason("7z books can only be read from local files");
+        openFailure_ = OpenFailure::NoReader;
         return false;
     }
 
@@ -120,12 +146,14 @@ bool PageReader7z::openFile(const std::string& name, const std::optional<std::st
     SevenZipReader::Error error;
     if (!reader->open(&error)) {
         setReason(error.description);
+        openFailure_ = openFailureOf(name, error);
         targetPath_.clear();
         archivePassword_.reset();
         return false;
     }
     if (!isOfflineMode && !makeTemporaryFolder()) {
         setReason("Can't create the temporary folder for extracted pages");
+        openFailure_ = OpenFailure::Unreadable;
         targetPath_.clear();
         archivePassword_.reset();
         return false;

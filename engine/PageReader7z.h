@@ -64,7 +64,10 @@ public:
     bool isSolid() const;
     // This reader's folder for extracted pages (empty when none was made).
     std::string getTemporaryDirectory() const;
-    // Why the last open or page failed, in words (empty after success).
+    // Why the last open or page failed, in words (empty after success);
+    // openFailure() gives the kind: Password for an encrypted directory,
+    // Damaged for a broken 7z, NotArchive, Unreadable, and NoReader for a
+    // book given by address or a missing 7-Zip library.
     std::string failureReason() const;
     // Extractions started since the open (each decodes a block once).
     int extractionCount() const { return extractionCount_.load(); }

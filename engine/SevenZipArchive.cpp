@@ -360,6 +360,7 @@ std::unique_ptr<SevenZipArchive> SevenZipArchive::open(std::unique_ptr<Source> s
     if (r != sz::kOk) {
         if (!error || !error->isSet() || error->code != sz::kAbort)
             RECORD(error, r, asked ? "Can't open archive file: wrong password" : "Can't open archive file");
+        if (error) error->password = asked;
         archive->Close();
         archive->Release();
         stream->Release();
@@ -492,6 +493,9 @@ SevenZipArchive::BufferResult SevenZipArchive::extractToBuffer(uint32_t index, u
     if (ok && sink.ok) return BufferResult::Ok;
     out.clear();
     if (sink.tooLarge) return BufferResult::TooLarge;
-    if (e->code == sz::kAbort && it->isEncrypted()) return BufferResult::NeedPassword;
+    if (e->code == sz::kAbort && it->isEncrypted()) {
+        e->password = true;
+        return BufferResult::NeedPassword;
+    }
     return BufferResult::Failed;
 }

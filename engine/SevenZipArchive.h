@@ -57,6 +57,8 @@ public:
         int64_t line = -1;
         std::string file;
         std::string description;
+        // The archive asked for a password that was missing or wrong.
+        bool password = false;
         bool isSet() const { return !description.empty(); }
     };
 

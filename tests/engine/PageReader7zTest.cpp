@@ -204,10 +204,15 @@ TEST_F(PageReader7zTest, AddressesAndBrokenFilesDoNotOpen) {
     auto r = std::make_shared<PageReader7z>();
     EXPECT_FALSE(r->openFile("http://127.0.0.1:9/book.cb7", std::nullopt, std::nullopt, false, false));
     EXPECT_FALSE(r->failureReason().empty());
+    EXPECT_EQ(r->openFailure(), PageReader::OpenFailure::NoReader);
     EXPECT_EQ(resultOf(*r, 0), 2);
     EXPECT_FALSE(r->openFile("", std::nullopt, std::nullopt, false, false));
     EXPECT_FALSE(r->openFile(out.file("missing.cb7"), std::nullopt, std::nullopt, false, false));
     EXPECT_NE(r->failureReason().find("doesn't exist"), std::string::npos) << r->failureReason();
+    EXPECT_EQ(r->openFailure(), PageReader::OpenFailure::Unreadable);
+    ASSERT_TRUE(sys::FileManager::writeFile(out.file("text.cb7"), "plain text", false));
+    EXPECT_FALSE(r->openFile(out.file("text.cb7"), std::nullopt, std::nullopt, false, false));
+    EXPECT_EQ(r->openFailure(), PageReader::OpenFailure::NotArchive);
 
     // Cut short: either the directory is gone (no open) or the pages past
     // the cut fail; nothing half-written is served.
@@ -220,8 +225,10 @@ TEST_F(PageReader7zTest, AddressesAndBrokenFilesDoNotOpen) {
         auto c = std::make_shared<PageReader7z>();
         if (!c->openFile(cut, std::nullopt, std::nullopt, false, false)) {
             EXPECT_FALSE(c->failureReason().empty());
+            EXPECT_EQ(c->openFailure(), PageReader::OpenFailure::Damaged);
             continue;
         }
+        EXPECT_EQ(c->openFailure(), PageReader::OpenFailure::None);
         for (int i = 0; i < int(c->getPageNameList().size()); ++i) {
             int result = -1;
             auto image = c->newLoadAndCreateImage(i, result);
@@ -250,9 +257,17 @@ TEST_F(PageReader7zTest, EncryptedPagesAskForThePassword) {
         auto h = std::make_shared<PageReader7z>();
         EXPECT_FALSE(h->openFile(hidden, pw, std::nullopt, false, false));
         EXPECT_FALSE(h->failureReason().empty());
+        EXPECT_EQ(h->openFailure(), PageReader::OpenFailure::Password);
         EXPECT_TRUE(h->getPageNameList().empty());
     }
     expectPage(*open(hidden, "sesame"), 1, 1);
+
+    // The session keeps the reason, so that the password can be asked for.
+    auto session = std::make_shared<BookReaderEx>();
+    EXPECT_FALSE(session->openBookWithName(hidden, {}, std::nullopt, std::nullopt, std::nullopt, false, false));
+    EXPECT_EQ(session->openFailure(), PageReader::OpenFailure::Password);
+    EXPECT_TRUE(session->openBookWithName(hidden, {}, std::nullopt, std::string("sesame"), std::nullopt, false, false));
+    session->closeBook();
 }
 
 // The worker keeps writing the block after the first page was served; a

@@ -220,6 +220,7 @@ TEST_F(SevenZipArchiveTest, EncryptedDataAndEncryptedDirectories) {
         SevenZipArchive::Error error;
         EXPECT_FALSE(openArchive(hidden, wrong, &error)) << wrong.value_or("(none)");
         EXPECT_TRUE(error.isSet());
+        EXPECT_TRUE(error.password);
     }
     auto a = openArchive(hidden, "sesame");
     ASSERT_TRUE(a);
