@@ -12,9 +12,11 @@ BUILD_PKGS=(
   liblitehtml-dev libsdl2-dev libasound2-dev libminizip-dev
   libmupdf-dev libmujs-dev libgumbo-dev libjbig2dec0-dev libopenjp2-7-dev libharfbuzz-dev
   libsecret-1-dev
+  # 7-Zip's 7z.so, loaded by the 7z reader at run time
+  p7zip-full
 )
 TEST_PKGS=(
-  xvfb xauth imagemagick webp libavif-bin libvips-tools zip unzip nginx p7zip-full
+  xvfb xauth imagemagick webp libavif-bin libvips-tools zip unzip nginx
   img2pdf ghostscript mupdf-tools
   dbus-daemon gnome-keyring
 )
