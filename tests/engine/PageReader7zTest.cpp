@@ -11,7 +11,9 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <filesystem>
+#include <sys/resource.h>
 #include <set>
 
 namespace {
@@ -310,6 +312,27 @@ TEST_F(PageReader7zTest, AJumpToAnotherBlockWhileOneIsWritten) {
     expectPage(*r, 33, 23);
     expectPage(*r, 29, 29);
     expectPage(*r, 1, 1);
+}
+
+// The disk fills up while a block is written (here: a file size limit):
+// the page fails, no half-written page is left to be read later, and with
+// room again the page comes.
+TEST_F(PageReader7zTest, AFullDiskIsAFailureNotAHalfPage) {
+    auto r = open(solidBook(6, 200));  // pages of 120 kB
+    struct rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    auto previous = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = saved;
+    small.rlim_cur = 50'000;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    const int result = resultOf(*r, 0);
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previous);
+    EXPECT_EQ(result, PageReader::kResultFailed);
+    EXPECT_TRUE(filesUnder(r->getTemporaryDirectory()).empty());
+    EXPECT_FALSE(r->failureReason().empty());
+    expectPage(*r, 0, 0);
+    expectPage(*r, 5, 5);
 }
 
 TEST_F(PageReader7zTest, TheSessionOpensSevenZipBooks) {

@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <set>
@@ -359,6 +360,48 @@ TEST_F(SevenZipArchiveTest, ExtractionWithFullPathsStaysInsideTheFolder) {
     ASSERT_TRUE(sys::FileManager::writeFile(area.file("plain"), "x", false));
     EXPECT_FALSE(reader.extract(items, area.file("plain"), true));
     EXPECT_NE(reader.lastError()->description.find("exists and it's file"), std::string::npos);
+}
+
+// Bytes held in memory, as another reader's stream would give them.
+class MemorySource : public SevenZipArchive::Source {
+public:
+    explicit MemorySource(std::string bytes) : bytes_(std::move(bytes)) {}
+    bool read(void* data, uint32_t size, uint32_t& got) override {
+        got = uint32_t(std::min<uint64_t>(size, at_ < bytes_.size() ? bytes_.size() - at_ : 0));
+        std::memcpy(data, bytes_.data() + at_, got);
+        at_ += got;
+        return true;
+    }
+    bool seek(int64_t offset, int whence, uint64_t& position) override {
+        const int64_t base = whence == SEEK_SET ? 0 : whence == SEEK_CUR ? int64_t(at_) : int64_t(bytes_.size());
+        if (base + offset < 0) return false;
+        position = at_ = uint64_t(base + offset);
+        return true;
+    }
+
+private:
+    std::string bytes_;
+    uint64_t at_ = 0;
+};
+
+// The zip methods our own zip code does not decode, through the same
+// binding, from bytes in memory.
+TEST_F(SevenZipArchiveTest, ZipEntriesInMethodsOfSevenZipFromAStreamOfOurs) {
+    put("a.bin", sampleBytes(70000, 11));
+    put("b.txt", sampleBytes(3000, 12));
+    for (const char* method : {"Deflate64", "PPMd", "BZip2"}) {
+        SCOPED_TRACE(method);
+        const std::string zip = out.file("z.zip");
+        fs::remove(zip);
+        ASSERT_EQ(test::shell("cd '" + src.path() + "' && 7z a -tzip -bd -mm=" + method + " '" + zip +
+                              "' a.bin b.txt >/dev/null 2>&1"),
+                  0);
+        SevenZipArchive::Error error;
+        auto a = SevenZipArchive::open(std::make_unique<MemorySource>(readFile(zip)), "zip", {}, &error);
+        ASSERT_TRUE(a) << error.description;
+        ASSERT_EQ(a->itemCount(), 2u);
+        expectAllBytes(*a);
+    }
 }
 
 TEST_F(SevenZipArchiveTest, ConfinedRelativePaths) {
