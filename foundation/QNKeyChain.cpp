@@ -136,6 +136,16 @@ QNKeyChain::OptString QNKeyChain::getPasswordWithAccount(const OptString& accoun
     return items.front().value;
 }
 
+QNKeyChain::Lookup QNKeyChain::lookupPasswordWithAccount(const std::string& account, const std::string& service,
+                                                          std::string* value) {
+    std::vector<sys::KeychainItem> items;
+    Keychain::Status st = Keychain::shared()->copyMatching(KeychainQuery{service, account}, &items);
+    if (st == Keychain::kItemNotFound) return Lookup::NotFound;
+    if (st != Keychain::kSuccess || items.empty()) return Lookup::Unavailable;
+    if (value) *value = items.front().value;
+    return Lookup::Found;
+}
+
 bool QNKeyChain::addOrUpdatePassword(const std::string& password, const std::string& account,
                                      const std::string& service, bool isAnyAccount) {
     auto store = Keychain::shared();

@@ -22,6 +22,11 @@ public:
 
     // The stored value; nothing when an argument is missing or no item matches.
     static OptString getPasswordWithAccount(const OptString& account, const OptString& service);
+    // Whether the store can tell: a locked or unanswering secret store is not
+    // "nothing stored", and a lock that depends on the item must not open for it.
+    enum class Lookup { Found, NotFound, Unavailable };
+    static Lookup lookupPasswordWithAccount(const std::string& account, const std::string& service,
+                                            std::string* value);
     // Adds the item, or updates every item of the service (and, unless
     // isAnyAccount, of the account); with isAnyAccount the account is renamed.
     static bool addOrUpdatePassword(const std::string& password, const std::string& account,

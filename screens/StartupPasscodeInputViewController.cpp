@@ -9,7 +9,9 @@ StartupPasscodeInputViewController::StartupPasscodeInputViewController() {
 }
 
 bool StartupPasscodeInputViewController::isPassphraseStored() {
-    return QNKeyChain::getPasswordWithAccount(std::string(kKeychainAccount), std::string(kKeychainService)).has_value();
+    // A locked secret store may well hold the pass-phrase: keep the lock up.
+    return QNKeyChain::lookupPasswordWithAccount(kKeychainAccount, kKeychainService, nullptr) !=
+           QNKeyChain::Lookup::NotFound;
 }
 
 void StartupPasscodeInputViewController::viewDidLoad() {
@@ -53,10 +55,13 @@ bool StartupPasscodeInputViewController::textFieldShouldReturn(ui::TextField& fi
 
 bool StartupPasscodeInputViewController::submit(const std::string& passphrase) {
     if (finished_) return true;
-    auto stored = QNKeyChain::getPasswordWithAccount(std::string(kKeychainAccount), std::string(kKeychainService));
-    if (!stored || *stored != BookCommon::passcodeToHash(passphrase)) {
+    std::string stored;
+    auto found = QNKeyChain::lookupPasswordWithAccount(kKeychainAccount, kKeychainService, &stored);
+    if (found != QNKeyChain::Lookup::Found || stored != BookCommon::passcodeToHash(passphrase)) {
         if (isViewLoaded()) {
-            message_->setText(BookCommon::localizedStringWithOnOff("Incorrect passphrase."));
+            message_->setText(BookCommon::localizedStringWithOnOff(
+                found == QNKeyChain::Lookup::Unavailable ? "The password store is locked. Unlock it and try again."
+                                                         : "Incorrect passphrase."));
             field_->setText("");
         }
         return false;
