@@ -1,5 +1,6 @@
 #include "app/LeafbrightProgram.h"
 #include "app/ProgramOptions.h"
+#include "remote/protocols/QNNbns.h"
 
 #include <cstdio>
 #include <string>
@@ -13,6 +14,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "leafbright: %s\n", error.c_str());
         return 2;
     }
+    QNNbns::initCacheWithTime(3600);
     LeafbrightProgram program(*options);
     return program.run();
 }

@@ -57,7 +57,9 @@ bool NetNamespacePair::create() {
                                " addr add " + address(1) + "/24 broadcast " + broadcast() + " dev " +
                                interfaceName(1) + " && ip -n " + a + " link set " + interfaceName(0) +
                                " up && ip -n " + b + " link set " + interfaceName(1) + " up && ip -n " + a +
-                               " link set lo up && ip -n " + b + " link set lo up";
+                               " link set lo up && ip -n " + b + " link set lo up && ip -n " + a +
+                               " route add 224.0.0.0/4 dev " + interfaceName(0) + " && ip -n " + b +
+                               " route add 224.0.0.0/4 dev " + interfaceName(1);
     if (shell(script) != 0) {
         error_ = "the veth pair between the namespaces could not be made";
         return false;

@@ -8,7 +8,8 @@ namespace test {
 
 // Two private network namespaces joined by a veth pair, made by the test and
 // removed when the object goes away: side 0 holds 10.77.0.1/24, side 1
-// 10.77.0.2/24 (broadcast 10.77.0.255), each with its loopback up. Nothing
+// 10.77.0.2/24 (broadcast 10.77.0.255), each with its loopback up and a
+// multicast route through the veth (SSDP's group lies beyond it). Nothing
 // of the machine's own network is touched, so traffic between the sides
 // never leaves them. Making namespaces needs root (CAP_SYS_ADMIN); tests
 // skip with lastError() where they cannot be made.
