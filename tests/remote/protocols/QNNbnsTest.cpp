@@ -270,23 +270,21 @@ TEST_F(QNNbnsNetworkTest, CacheLifetime) {
     EXPECT_FALSE(nbns.getIPAddressWithNETBIOSName("CACHEDHOST"));
 }
 
-// Our responder, asked by Samba's nmblookup (which sends from a port of its
-// own): it answers with the address of the interface facing the asker, to
-// the asker's port, for whatever suffix was asked (and names that suffix in
-// its answer), and ignores datagrams that are not queries for its name.
-TEST_F(QNNbnsNetworkTest, ResponderAnswersRealClients) {
-    if (!test::haveProgram("nmblookup")) GTEST_SKIP() << "nmblookup is not installed";
+// Our responder: it answers with the address of the interface facing the
+// asker, to the asker's own port, for whatever suffix was asked (naming that
+// suffix in its answer, so that the asker can match it), and ignores
+// datagrams that are not queries for its name.
+TEST_F(QNNbnsNetworkTest, ResponderAnswers) {
     test::NetNamespacePair::Enter in(*pair_, 0);
     ASSERT_TRUE(in.ok());
     QNNbns responder;
     ASSERT_TRUE(responder.startNameResolveServer("LEAFDEVICE"));
-
-    test::TempDir dir("nmblookup");
-    const std::string& out = dir.path();
-    ASSERT_EQ(pair_->run(1, "timeout 5 nmblookup -B 10.77.0.255 LEAFDEVICE > " + out + "/a.txt 2>&1"), 0);
-    ASSERT_EQ(pair_->run(1, "grep -q '^10.77.0.1 LEAFDEVICE<00>' " + out + "/a.txt"), 0);
-    ASSERT_EQ(pair_->run(1, "timeout 5 nmblookup -B 10.77.0.255 'LEAFDEVICE#20' > " + out + "/b.txt 2>&1"), 0);
-    EXPECT_EQ(pair_->run(1, "grep -q '^10.77.0.1 LEAFDEVICE' " + out + "/b.txt"), 0);
+    {
+        test::NetNamespacePair::Enter asker(*pair_, 1);
+        QNNbns client;
+        client.setTimeout(2);
+        EXPECT_EQ(client.getIPAddressWithNETBIOSName("leafdevice"), "10.77.0.1");
+    }
 
     // A longer datagram carrying the name is not answered; the query sent
     // after it is, with its own transaction id.
