@@ -95,8 +95,9 @@ std::string HttpEasy::resolve(const std::string& base, const std::string& relati
     globalInit();
     std::string out;
     CURLU* u = curl_url();
+    // An empty reference is the base itself (normalised).
     if (curl_url_set(u, CURLUPART_URL, escapeUnsafe(base).c_str(), 0) == CURLUE_OK &&
-        curl_url_set(u, CURLUPART_URL, escapeUnsafe(relative).c_str(), 0) == CURLUE_OK) {
+        (relative.empty() || curl_url_set(u, CURLUPART_URL, escapeUnsafe(relative).c_str(), 0) == CURLUE_OK)) {
         char* s = nullptr;
         if (curl_url_get(u, CURLUPART_URL, &s, 0) == CURLUE_OK) out = s;
         curl_free(s);

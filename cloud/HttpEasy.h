@@ -53,7 +53,8 @@ public:
     // Whether credentials given for `from` may be sent to `to`: same scheme,
     // host and port (a missing port counts as the scheme's own).
     static bool sameOrigin(const std::string& from, const std::string& to);
-    // `relative` resolved against `base`; "" when either does not parse.
+    // `relative` resolved against `base` ("" gives the base itself); "" when
+    // either does not parse.
     static std::string resolve(const std::string& base, const std::string& relative);
     // The URL without "user:password@".
     static std::string withoutCredentials(const std::string& url);

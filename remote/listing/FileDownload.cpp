@@ -1,0 +1,217 @@
+#include "remote/listing/FileDownload.h"
+
+#include "cloud/HttpEasy.h"
+#include "foundation/BookCommon.h"
+#include "foundation/NetworkIndicatorWithKey.h"
+#include "foundation/QNKeyChain.h"
+#include "foundation/QNUrl.h"
+#include "foundation/Settings.h"
+#include "foundation/UrlPercent.h"
+#include "platform/core/RunLoop.h"
+#include "platform/core/Unicode.h"
+#include "remote/listing/HtmlIndexListing.h"
+
+#include <array>
+
+namespace {
+
+constexpr const char* kIndicatorKey = "bookTransfer";
+
+}  // namespace
+
+FileDownload::FileDownload() = default;
+
+FileDownload::~FileDownload() {
+    if (connection_) connection_->cancel();
+    if (isActive_) indicator(false);
+}
+
+void FileDownload::indicator(bool on) { NetworkIndicatorWithKey::networkIndicatorWithKey()->visible(on, kIndicatorKey); }
+
+std::string FileDownload::fileNameFromURL(const std::string& url) {
+    std::string path = url;
+    if (size_t q = path.find_first_of("?#", path.find("://") == std::string::npos ? 0 : path.find("://") + 3);
+        q != std::string::npos) {
+        path.resize(q);
+    }
+    std::string last;
+    size_t end = path.size();
+    if (end > 0 && path[end - 1] == '/') --end;
+    size_t slash = path.rfind('/', end == 0 ? 0 : end - 1);
+    last = slash == std::string::npos ? "/" : path.substr(slash + 1, end - slash - 1);
+    if (last.empty()) last = "/";
+    std::array<char, 1024> buf{};
+    UrlPercent::decode(last.c_str(), buf.data(), buf.size());
+    std::string decoded(buf.data());
+    if (!sys::Unicode::isValidUtf8(decoded)) return {};
+    return QNUrl::lastPathComponentOf(decoded);
+}
+
+void FileDownload::getFileListFromUrl(const std::string& url, const std::optional<std::string>& targetTitle,
+                                      const std::optional<std::string>& userName,
+                                      const std::optional<std::string>& password, bool targetIsNecessarilyFolder,
+                                      ui::ViewController* viewController) {
+    isCancel_ = false;
+    delivered_ = false;
+    isActive_ = true;
+    isWebDav_ = otherSettings_.getBool("isWebDav");
+    targetViewController_ = viewController;
+    baseURL_ = url;
+    targetTitle_ = targetTitle;
+    userName_ = userName.value_or("");
+    password_ = password.value_or("");
+
+    if (url.compare(0, std::char_traits<char>::length(kShareLinkPrefix), kShareLinkPrefix) == 0) {
+        startShareLinkListing();
+        return;
+    }
+    if (BookCommon::isGoogleDrive(url) || BookCommon::isOneDrive(url) || BookCommon::isDropbox(url) ||
+        BookCommon::isBox(url)) {
+        startCloudListing();
+        return;
+    }
+    isHttp_ = BookCommon::isURLHttp(url) && url.size() >= 6;
+
+    // A link to one book is listed as itself, without asking the server.
+    if (!targetIsNecessarilyFolder) {
+        const size_t dot = url.rfind('.');
+        const std::string ext = dot == std::string::npos ? std::string() : url.substr(dot + 1);
+        if (BookCommon::isBookorPDFFileorThemeWithExtension(ext)) {
+            RemoteFileEntry one;
+            sys::PlistDictionary info;
+            info.set(RemoteFileEntry::kName, sys::PlistValue(fileNameFromURL(url)));
+            one.add(url, std::move(info));
+            deliver(std::move(one), std::nullopt);
+            return;
+        }
+    }
+    getFileListFromUrlNext(baseURL_);
+}
+
+void FileDownload::getFileListFromUrlNext(const std::string& url) {
+    if (BookCommon::isSMB(url)) {
+        startSmbListing();
+    } else if (BookCommon::isFTP(url)) {
+        startFtpListing();
+    } else if (isWebDav_) {
+        startWebDavListing();
+    } else {
+        startHttpListing();
+    }
+}
+
+void FileDownload::failLater(const std::string& messageKey) {
+    const std::string message = BookCommon::localizedStringWithOnOff(messageKey);
+    sys::RunLoop::main().post(
+        [weak = weak_from_this(), message] {
+            if (auto self = weak.lock(); self && !self->isCancel_) self->deliver(std::nullopt, message);
+        });
+}
+
+void FileDownload::startSmbListing() { failLater("SMB servers cannot be listed yet."); }
+void FileDownload::startFtpListing() { failLater("FTP servers cannot be listed yet."); }
+void FileDownload::startWebDavListing() { failLater("WebDAV servers cannot be listed yet."); }
+void FileDownload::startCloudListing() { failLater("Cloud services cannot be listed yet."); }
+void FileDownload::startShareLinkListing() { failLater("Shared folders cannot be listed yet."); }
+
+void FileDownload::startHttpListing() {
+    HttpRequest req;
+    req.url = baseURL_;
+    req.userName = userName_;
+    req.password = password_;
+    bool trusted = connectToUntrustedServer_;
+    if (auto u = QNUrl::URLWithString(baseURL_); u && !trusted) {
+        trusted = QNKeyChain::getPasswordWithAccount(u->host(), std::string("trustedServer")).has_value();
+    }
+    req.allowUntrustedCertificate = trusted;
+    req.setHeader("Cache-Control", "no-cache");
+    connection_ = std::make_shared<QNHTTPRequestOperation>(req);
+    connection_->setCollectBody(kMaxBodyBytes);
+    std::weak_ptr<FileDownload> weak = weak_from_this();
+    connection_->setCompletion([weak](const HttpResponse& r) {
+        if (auto self = weak.lock()) self->onHttpComplete(r);
+    });
+    indicator(true);
+    connection_->start();
+}
+
+void FileDownload::onHttpComplete(const HttpResponse& r) {
+    connection_.reset();
+    indicator(false);
+    if (isCancel_) return;
+    if (!r.url.empty() && isHttp_) baseURL_ = r.url;
+    const std::string user = userName_, password = password_;
+    userName_.clear();
+    password_.clear();
+    auto delegate = delegate_.lock();
+    if (r.error == HttpResponse::kTooLarge) {
+        isActive_ = false;
+        delivered_ = true;
+        if (delegate) delegate->cancelListDownload();
+        return;
+    }
+    if (r.error == HttpResponse::kUntrustedCertificate) {
+        isActive_ = false;
+        delivered_ = true;
+        if (delegate && delegate->serverCertificateUntrusted(HttpEasy::withoutCredentials(baseURL_), user, password)) {
+            return;
+        }
+        delivered_ = false;
+        deliver(std::nullopt, BookCommon::localizedStringWithOnOff("Server Certificate Untrusted."));
+        return;
+    }
+    if (!r.ok()) {
+        deliver(std::nullopt, r.errorMessage);
+        return;
+    }
+    if (r.status == 401 && r.hasHeader("www-authenticate")) {
+        isActive_ = false;
+        delivered_ = true;
+        if (delegate) delegate->passwordRequested(HttpEasy::withoutCredentials(baseURL_), false);
+        return;
+    }
+    if (r.status >= 400 && r.status != 401) {
+        // An error page is not a folder: say so instead of showing it empty.
+        deliver(std::nullopt, BookCommon::localizedStringWithOnOff("Connection Failed.") + "\n(HTTP " +
+                                  std::to_string(r.status) + ")");
+        return;
+    }
+    const int listType = settings_ ? settings_->downloadListType() : 0;
+    deliver(HtmlIndexListing::getListFromHyperHtml(r.status == 401 ? std::string() : r.body,
+                                                   HttpEasy::withoutCredentials(baseURL_), listType),
+            std::nullopt);
+}
+
+void FileDownload::deliver(std::optional<RemoteFileEntry> entries, const std::optional<std::string>& message) {
+    if (delivered_) return;
+    delivered_ = true;
+    isActive_ = false;
+    auto delegate = delegate_.lock();
+    if (!delegate) return;
+    const std::string url = HttpEasy::withoutCredentials(baseURL_);
+    if (entries) {
+        delegate->finishListDownload(std::move(entries->fileList), std::move(entries->infoList), targetTitle_, url,
+                                     std::nullopt, false);
+    } else {
+        delegate->finishListDownload(std::nullopt, std::nullopt, targetTitle_, url, message, false);
+    }
+}
+
+void FileDownload::cancelFileListDownload() {
+    isCancel_ = true;
+    if (connection_ && isActive_) {
+        connection_->cancel();
+        connection_.reset();
+        indicator(false);
+        isActive_ = false;
+        delivered_ = true;
+        if (auto d = delegate_.lock()) d->cancelListDownload();
+        return;
+    }
+    if (isActive_ && !delivered_) {
+        // A branch that answers later is stopped before it does.
+        isActive_ = false;
+        delivered_ = true;
+        if (auto d = delegate_.lock()) d->cancelListDownload();
+    }
+}

@@ -1,0 +1,82 @@
+#pragma once
+
+#include "cloud/QNHTTPRequestOperation.h"
+#include "platform/core/PlistDictionary.h"
+#include "remote/listing/FileDownloadDelegate.h"
+#include "remote/listing/RemoteFileEntry.h"
+
+#include <memory>
+#include <optional>
+#include <string>
+
+class Settings;
+namespace ui {
+class ViewController;
+}
+
+// Lists one remote folder and hands the result to its delegate as a
+// RemoteFileEntry (fileList / infoList), on the main thread. One object per
+// listing: the caller sets the properties, calls getFileListFromUrl once and
+// gets exactly one outcome (a list, a failure message, a password request
+// or a cancel). The source is told from the URL: SMB, FTP, cloud services,
+// Google Drive share links, WebDAV (the site option "isWebDav") and, for
+// anything else, an HTTP or HTTPS index page.
+class FileDownload : public std::enable_shared_from_this<FileDownload> {
+public:
+    // Bodies larger than this are refused (the listing is cancelled).
+    static constexpr size_t kMaxBodyBytes = 10'485'760;
+    static constexpr const char* kShareLinkPrefix = "https://googledrive.sharelink/";
+
+    FileDownload();
+    ~FileDownload();
+
+    void setSettings_(Settings* s) { settings_ = s; }
+    void setOtherSettings_(const sys::PlistDictionary& d) { otherSettings_ = d; }
+    // Not retained.
+    void setDelegate(const std::shared_ptr<FileDownloadDelegate>& d) { delegate_ = d; }
+    // Accept a server certificate that is not trusted (the user said so).
+    void setConnectToUntrustedServer(bool on) { connectToUntrustedServer_ = on; }
+
+    void getFileListFromUrl(const std::string& url, const std::optional<std::string>& targetTitle,
+                            const std::optional<std::string>& userName, const std::optional<std::string>& password,
+                            bool targetIsNecessarilyFolder, ui::ViewController* viewController);
+    // Stops whatever runs; a running listing reports cancelListDownload.
+    void cancelFileListDownload();
+
+    // The name a single-file URL is listed under: its last component,
+    // percent-decoded.
+    static std::string fileNameFromURL(const std::string& url);
+
+    bool isActive() const { return isActive_; }
+
+private:
+    void getFileListFromUrlNext(const std::string& url);
+    void startHttpListing();
+    void onHttpComplete(const HttpResponse& r);
+    // The branches whose protocols arrive later: they answer with a failure.
+    void startSmbListing();
+    void startFtpListing();
+    void startWebDavListing();
+    void startCloudListing();
+    void startShareLinkListing();
+    void failLater(const std::string& messageKey);
+
+    void deliver(std::optional<RemoteFileEntry> entries, const std::optional<std::string>& message);
+    void indicator(bool on);
+
+    Settings* settings_ = nullptr;
+    sys::PlistDictionary otherSettings_;
+    std::weak_ptr<FileDownloadDelegate> delegate_;
+    bool connectToUntrustedServer_ = false;
+
+    std::string baseURL_;
+    std::optional<std::string> targetTitle_;
+    std::string userName_, password_;
+    std::shared_ptr<QNHTTPRequestOperation> connection_;
+    bool isActive_ = false;
+    bool isCancel_ = false;
+    bool isHttp_ = false;
+    bool isWebDav_ = false;
+    bool delivered_ = false;
+    ui::ViewController* targetViewController_ = nullptr;
+};

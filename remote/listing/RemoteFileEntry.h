@@ -1,0 +1,35 @@
+#pragma once
+
+#include "platform/core/PlistDictionary.h"
+
+#include <string>
+#include <vector>
+
+// One folder listing: the entries' absolute URLs and, in the same order, a
+// dictionary of what the source told about each.
+struct RemoteFileEntry {
+    // Keys of the info dictionaries (absent keys are simply missing).
+    static constexpr const char* kName = "name";
+    static constexpr const char* kBookSize = "booksize";
+    static constexpr const char* kBookDate = "bookdate";
+    static constexpr const char* kIsBook = "isBook";
+    static constexpr const char* kIsFolder = "isFolder";
+    static constexpr const char* kOrder = "order";
+    static constexpr const char* kLbExpand = "lbexpand";
+    static constexpr const char* kPasscode = "passcode";
+    static constexpr const char* kComment = "comment";
+    static constexpr const char* kExtension = "extension";
+
+    std::vector<std::string> fileList;
+    std::vector<sys::PlistDictionary> infoList;
+
+    void add(std::string url, sys::PlistDictionary info) {
+        fileList.push_back(std::move(url));
+        infoList.push_back(std::move(info));
+    }
+    size_t size() const { return fileList.size(); }
+
+    // How a reader of the record tells folders: by "isFolder" or "isBook"
+    // where the source set them, else by a URL that ends with "/".
+    static bool isFolder(const std::string& url, const sys::PlistDictionary& info);
+};

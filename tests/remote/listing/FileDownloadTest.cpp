@@ -1,0 +1,212 @@
+#include "remote/listing/FileDownload.h"
+
+#include "foundation/Settings.h"
+#include "tests/support/TestHome.h"
+#include "tests/support/VirtualClockTest.h"
+#include "tests/support/net/FaultHttpServer.h"
+#include "tests/support/net/LocalHttpServer.h"
+#include "tests/support/net/NginxServer.h"
+#include "tests/support/net/TestCertificate.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Outcome : FileDownloadDelegate {
+    void finishListDownload(const std::optional<std::vector<std::string>>& files,
+                            const std::optional<std::vector<sys::PlistDictionary>>& infos,
+                            const std::optional<std::string>& title, const std::optional<std::string>& url,
+                            const std::optional<std::string>& msg, bool) override {
+        ++count;
+        fileList = files;
+        infoList = infos;
+        listTitle = title;
+        withURL = url;
+        message = msg;
+    }
+    void passwordRequested(const std::string& url, bool) override {
+        ++count;
+        ++passwords;
+        passwordURL = url;
+    }
+    void cancelListDownload() override {
+        ++count;
+        ++cancels;
+    }
+    bool serverCertificateUntrusted(const std::string& url, const std::string&, const std::string&) override {
+        ++untrusted;
+        if (!handleUntrusted) return false;
+        ++count;
+        untrustedURL = url;
+        return true;
+    }
+    std::vector<std::string> names() const {
+        std::vector<std::string> out;
+        if (infoList) {
+            for (const auto& i : *infoList) out.push_back(i.getString("name"));
+        }
+        return out;
+    }
+    int count = 0, passwords = 0, cancels = 0, untrusted = 0;
+    bool handleUntrusted = false;
+    std::optional<std::vector<std::string>> fileList;
+    std::optional<std::vector<sys::PlistDictionary>> infoList;
+    std::optional<std::string> listTitle, withURL, message;
+    std::string passwordURL, untrustedURL;
+};
+
+class FileDownloadTest : public test::VirtualClockTest {
+protected:
+    void SetUp() override {
+        VirtualClockTest::SetUp();
+        fs::create_directories(www_.file("sub"));
+        fs::create_directories(www_.file("locked"));
+        for (const char* f : {"a.cbz", "b c.zip", "漫画.zip", "sub/inner.cbz", "locked/secret.cbz", ".hidden.zip"}) {
+            std::ofstream(www_.file(f)) << "x";
+        }
+    }
+
+    std::shared_ptr<Outcome> list(const std::string& url, const std::string& user = "", const std::string& pw = "",
+                                  bool untrustedOK = false, bool handleUntrusted = false, bool folder = true) {
+        auto out = std::make_shared<Outcome>();
+        out->handleUntrusted = handleUntrusted;
+        auto fd = std::make_shared<FileDownload>();
+        fd->setDelegate(out);
+        fd->setConnectToUntrustedServer(untrustedOK);
+        fd->getFileListFromUrl(url, std::string("Title"), user, pw, folder, nullptr);
+        EXPECT_TRUE(loop().runUntil([&] { return out->count > 0; }, 30));
+        advance(1);
+        EXPECT_EQ(out->count, 1) << "exactly one outcome";
+        return out;
+    }
+
+    test::TempDir www_{"www"};
+};
+
+TEST_F(FileDownloadTest, ListsNginxApacheAndPythonIndexes) {
+    if (test::NginxServer::program().empty()) GTEST_SKIP() << "no nginx";
+    test::NginxServer nginx;
+    nginx.setLocationConfig("autoindex on;");
+    ASSERT_TRUE(nginx.start(www_.path())) << nginx.lastError();
+    auto n = list(nginx.url("/"));
+    auto names = n->names();
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"a.cbz", "b c.zip", "locked", "sub", "漫画.zip"}));
+    ASSERT_TRUE(n->fileList);
+    EXPECT_NE(std::find(n->fileList->begin(), n->fileList->end(), nginx.url("/b%20c.zip")), n->fileList->end());
+    EXPECT_NE(std::find(n->fileList->begin(), n->fileList->end(), nginx.url("/sub/")), n->fileList->end());
+    EXPECT_EQ(n->withURL, nginx.url("/"));
+    EXPECT_EQ(n->listTitle, "Title");
+    EXPECT_FALSE(n->message);
+
+    test::LocalHttpServer python;
+    ASSERT_TRUE(python.startPython(www_.path())) << python.lastError();
+    auto p = list(python.url("/sub/"));
+    EXPECT_FALSE(p->message) << *p->message;
+    EXPECT_EQ(p->names(), (std::vector<std::string>{"inner.cbz"}));
+    EXPECT_EQ(p->fileList->front(), python.url("/sub/inner.cbz"));
+
+    if (test::LocalHttpServer::apacheProgram().empty()) GTEST_SKIP() << "no apache2";
+    test::LocalHttpServer apache;
+    ASSERT_TRUE(apache.startApache(www_.path(), "reader", "pw")) << apache.lastError();
+    // A fancy index with sort links and "Parent Directory".
+    auto a = list(apache.url("/sub/"));
+    EXPECT_FALSE(a->message) << *a->message;
+    EXPECT_EQ(a->names(), (std::vector<std::string>{"inner.cbz"}));
+    // Digest: refused without credentials, listed with them.
+    auto refused = list(apache.url("/locked/"));
+    EXPECT_EQ(refused->passwords, 1);
+    EXPECT_EQ(refused->passwordURL, apache.url("/locked/"));
+    EXPECT_EQ(list(apache.url("/locked/"), "reader", "wrong")->passwords, 1);
+    EXPECT_EQ(list(apache.url("/locked/"), "reader", "pw")->names(), (std::vector<std::string>{"secret.cbz"}));
+}
+
+TEST_F(FileDownloadTest, CredentialsCertificatesAndServerErrors) {
+    if (test::NginxServer::program().empty()) GTEST_SKIP() << "no nginx";
+    test::TempDir conf("conf");
+    std::string cert, key;
+    ASSERT_TRUE(test::makeSelfSignedCertificate(conf.path(), &cert, &key));
+    ASSERT_TRUE(test::writeHtpasswd(conf.file("htpasswd"), "reader", "pw"));
+    test::NginxServer nginx;
+    nginx.setTls(cert, key);
+    nginx.setLocationConfig("autoindex on;");
+    nginx.setServerConfig("location /locked/ { autoindex on; auth_basic \"b\"; auth_basic_user_file " +
+                          conf.file("htpasswd") + "; }\nlocation /nochallenge/ { return 401; }");
+    ASSERT_TRUE(nginx.start(www_.path())) << nginx.lastError();
+
+    // The certificate: a message, or the delegate's own handling, or accepted.
+    auto plain = list(nginx.url("/sub/"));
+    EXPECT_FALSE(plain->fileList);
+    EXPECT_EQ(plain->message, "Server Certificate Untrusted.");
+    EXPECT_EQ(plain->untrusted, 1);
+    auto handled = list(nginx.url("/sub/"), "u", "p", false, true);
+    EXPECT_EQ(handled->untrustedURL, nginx.url("/sub/"));
+    EXPECT_FALSE(handled->message);
+    EXPECT_EQ(list(nginx.url("/sub/"), "", "", true)->names(), (std::vector<std::string>{"inner.cbz"}));
+
+    // Basic: no or wrong credentials ask for a password; the right ones list.
+    EXPECT_EQ(list(nginx.url("/locked/"), "", "", true)->passwords, 1);
+    EXPECT_EQ(list(nginx.url("/locked/"), "reader", "bad", true)->passwords, 1);
+    EXPECT_EQ(list(nginx.url("/locked/"), "reader", "pw", true)->names(), (std::vector<std::string>{"secret.cbz"}));
+    // A 401 without a challenge is an empty folder; an error page is an error.
+    auto empty = list(nginx.url("/nochallenge/"), "", "", true);
+    ASSERT_TRUE(empty->fileList);
+    EXPECT_TRUE(empty->fileList->empty());
+    auto missing = list(nginx.url("/missing/"), "", "", true);
+    EXPECT_FALSE(missing->fileList);
+    EXPECT_NE(missing->message.value_or("").find("404"), std::string::npos);
+}
+
+TEST_F(FileDownloadTest, DispatchShortcutsSizeLimitAndCancel) {
+    test::FaultHttpServer server(www_.path());
+    ASSERT_TRUE(server.start());
+
+    // A book link is listed as itself without a request.
+    auto one = list(server.url("/shelf/x%20y.cbz"), "", "", false, false, false);
+    ASSERT_TRUE(one->fileList);
+    EXPECT_EQ(*one->fileList, (std::vector<std::string>{server.url("/shelf/x%20y.cbz")}));
+    EXPECT_EQ(one->names(), (std::vector<std::string>{"x y.cbz"}));
+    EXPECT_EQ(one->infoList->front().size(), 1u);
+    EXPECT_EQ(server.requestCount(), 0u);
+
+    // A page of exactly the limit is read; one byte more cancels the listing.
+    std::string page(FileDownload::kMaxBodyBytes - 30, ' ');
+    page = "<a href=\"z.cbz\">z</a>" + page;
+    page.resize(FileDownload::kMaxBodyBytes, ' ');
+    std::ofstream(www_.file("limit.html"), std::ios::binary) << page;
+    std::ofstream(www_.file("over.html"), std::ios::binary) << page << " ";
+    EXPECT_EQ(list(server.url("/limit.html"))->names(), (std::vector<std::string>{"z"}));
+    EXPECT_EQ(list(server.url("/over.html"))->cancels, 1);
+
+    // Sources whose listings are not here yet fail with a message.
+    for (const char* url : {"smb://host/share/", "ftp://host/dir/", "googledrive://acct/"}) {
+        auto r = list(url);
+        EXPECT_FALSE(r->fileList) << url;
+        EXPECT_TRUE(r->message) << url;
+    }
+
+    // Cancelling a running listing reports once and nothing after; cancelling
+    // twice or with nothing running reports nothing more.
+    auto out = std::make_shared<Outcome>();
+    auto fd = std::make_shared<FileDownload>();
+    fd->setDelegate(out);
+    fd->getFileListFromUrl(server.url("/sub/?stall_from=1"), std::nullopt, std::nullopt, std::nullopt, true, nullptr);
+    ASSERT_TRUE(server.waitForStalled(1, 10));
+    fd->cancelFileListDownload();
+    fd->cancelFileListDownload();
+    advance(2);
+    EXPECT_EQ(out->cancels, 1);
+    EXPECT_EQ(out->count, 1);
+    auto idle = std::make_shared<FileDownload>();
+    idle->setDelegate(out);
+    idle->cancelFileListDownload();
+    EXPECT_EQ(out->count, 1);
+}
+
+}  // namespace
