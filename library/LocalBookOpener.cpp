@@ -3,6 +3,7 @@
 #include "engine/BookReaderEx.h"
 #include "engine/ImageLoader.h"
 #include "engine/PageReader7z.h"
+#include "engine/PageReaderRar.h"
 #include "foundation/ArraySort.h"
 #include "foundation/BookCommon.h"
 #include "foundation/BookHistory.h"
@@ -43,6 +44,7 @@ LocalBookOpener::SolidArchiveProbe& solidProbe() {
 bool isSolidArchive(const std::string& fullPath) {
     if (solidProbe()) return solidProbe()(fullPath);
     if (BookCommon::is7zFileWithFile(fullPath)) return PageReader7z::isSolidFile(fullPath);
+    if (BookCommon::isRARFileWithFile(fullPath)) return PageReaderRar::isSolidArchiveFile(fullPath);
     return false;
 }
 
@@ -174,8 +176,18 @@ void LocalBookOpener::writeLastBook(const std::string& pathFromBooks) {
                                  BookCommon::getLastBookSettingFilePath());
 }
 
-void LocalBookOpener::showOpenError() {
-    auto alert = std::make_shared<QNAlertView>(tr("Open error"), tr("No viewable pages available."),
+std::string LocalBookOpener::openErrorMessage(PageReader::OpenFailure failure) {
+    switch (failure) {
+    case PageReader::OpenFailure::Damaged: return "The file is damaged or incomplete.";
+    case PageReader::OpenFailure::NotArchive: return "The file is not the kind of archive its name says.";
+    case PageReader::OpenFailure::Unreadable: return "The file could not be read.";
+    case PageReader::OpenFailure::NoReader: return "Books of this kind cannot be opened.";
+    default: return "No viewable pages available.";
+    }
+}
+
+void LocalBookOpener::showOpenError(PageReader::OpenFailure failure) {
+    auto alert = std::make_shared<QNAlertView>(tr("Open error"), tr(openErrorMessage(failure)),
                                                std::weak_ptr<QNAlertViewDelegate>(), tr("OK"),
                                                std::vector<std::string>{});
     alert->show();
@@ -438,9 +450,15 @@ bool LocalBookOpener::startLoadBook(const std::string& pathFromBooks, const std:
             page = reader->getSelectedImageNo();
         }
     }
+    const PageReader::OpenFailure failure = reader->openFailure();
+    if (!opened && failure == PageReader::OpenFailure::Password) {
+        // Encrypted names: the book cannot even be listed without its password.
+        reader->closeBook();
+        return askForPassword(pathFromBooks, password, folder, useBookmark, animated);
+    }
     if (!opened || page < 0 || page >= reader->getPageNum()) {
         reader->closeBook();
-        showOpenError();
+        showOpenError(opened ? PageReader::OpenFailure::None : failure);
         hideHideViewWithIsError(true);
         return false;
     }
@@ -464,17 +482,7 @@ bool LocalBookOpener::startLoadBook(const std::string& pathFromBooks, const std:
     auto* nav = l->navigationController();
     if (result == BookReaderEx::kLoadPassword) {
         reader->closeBook();
-        if (reopenHideView_) {
-            reopenHideView_->setAlpha(0);
-            reopenHideView_->setUserInteractionEnabled(false);
-        }
-        afterPassword_ = AfterPassword{pathFromBooks, folder, useBookmark, animated};
-        auto screen = std::make_shared<ArchivePasswordViewController>();
-        screen->setDelegate(weak_from_this());
-        screen->setIsPasswordRetry(password.has_value());
-        if (!nav) return false;
-        nav->pushViewController(screen, animated);
-        return true;
+        return askForPassword(pathFromBooks, password, folder, useBookmark, animated);
     }
 
     writeLastBook(pathFromBooks);
@@ -495,6 +503,23 @@ bool LocalBookOpener::startLoadBook(const std::string& pathFromBooks, const std:
     if (auto thumbs = BookCommon::getThumbsFilenameForFolder(l->folderPath(), true))
         sys::FileManager::removeItem(*thumbs);
     return nav != nullptr;
+}
+
+bool LocalBookOpener::askForPassword(const std::string& pathFromBooks, const std::optional<std::string>& password,
+                                     const std::optional<std::string>& folder, bool useBookmark, bool animated) {
+    if (reopenHideView_) {
+        reopenHideView_->setAlpha(0);
+        reopenHideView_->setUserInteractionEnabled(false);
+    }
+    afterPassword_ = AfterPassword{pathFromBooks, folder, useBookmark, animated};
+    auto screen = std::make_shared<ArchivePasswordViewController>();
+    screen->setDelegate(weak_from_this());
+    screen->setIsPasswordRetry(password.has_value());
+    auto l = list();
+    auto* nav = l ? l->navigationController() : nullptr;
+    if (!nav) return false;
+    nav->pushViewController(screen, animated);
+    return true;
 }
 
 void LocalBookOpener::finishInputPassword(const std::optional<std::string>& password) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/PageReader.h"
 #include "foundation/FilelistItem.h"
 #include "foundation/ui/QNActionSheetDelegate.h"
 #include "foundation/ui/QNAlertViewDelegate.h"
@@ -125,10 +126,13 @@ public:
     // The text of the cover shown while the neighbouring book opens.
     static std::string coverText(const std::string& fileName, const std::optional<std::string>& folder,
                                  bool optimize);
+    // The text of the open-error notice for the session's reason (an
+    // untranslated key of the language tables).
+    static std::string openErrorMessage(PageReader::OpenFailure failure);
 
     // Archives that decode only in order (RAR, 7z) warn before their first
-    // open. An installed test decides; without one the 7z reader looks at
-    // 7z books, and no other archive counts as solid.
+    // open. An installed test decides; without one the 7z and RAR readers
+    // look at their books, and no other archive counts as solid.
     using SolidArchiveProbe = std::function<bool(const std::string& fullPath)>;
     static void setSolidArchiveProbe(SolidArchiveProbe probe);
 
@@ -143,7 +147,10 @@ private:
     std::shared_ptr<LocalFilelistViewController> list() const { return list_.lock(); }
     void showIndicator();
     void removeIndicator();
-    void showOpenError();
+    void showOpenError(PageReader::OpenFailure failure);
+    // Pushes the archive password screen; the open is retried with its answer.
+    bool askForPassword(const std::string& pathFromBooks, const std::optional<std::string>& password,
+                        const std::optional<std::string>& folder, bool useBookmark, bool animated);
     void saveImageToCameraRoll(const ItemRef& item);
     void deselectLastRow(bool forget);
     void showReopenCover(const std::string& fileName, const std::optional<std::string>& folder);

@@ -679,3 +679,57 @@ TEST(ReopenCover, NameWithoutExtensionShortenedWhenAskedAndTheFolderBelow) {
 }
 
 }  // namespace
+
+// ---- RAR books and the reasons of a failed open ------------------------------------------------------
+
+TEST_F(LocalBookOpenerTest, RarBooksOpenWarnWhenSolidAskForHiddenNamesPasswordsAndSayWhyOthersFail) {
+    if (!test::haveProgram("rar")) GTEST_SKIP() << "no rar packer";
+    setting("showBookOpenActionSelect", sys::PlistValue("never"));
+    writePage(src->file("01.png"), 1);
+    writePage(src->file("02.png"), 2);
+    for (const auto& [book, options] : std::vector<std::pair<std::string, std::string>>{
+             {"Plain.cbr", ""}, {"Solid.cbr", "-s"}, {"Hidden.cbr", "-hp'open sesame'"}})
+        ASSERT_EQ(test::shell("cd '" + src->path() + "' && rar a -idq " + options + " '" + join(documents(), book) +
+                              "' 01.png 02.png >/dev/null 2>&1"),
+                  0);
+    touch(join(documents(), "Fake.cbr"), "not an archive at all");
+    touch(join(documents(), "Broken.cbr"), "Rar!\x1A\x07\x01");
+    showRoot();
+
+    tapBook("Plain.cbr");
+    EXPECT_FALSE(notice());
+    ASSERT_TRUE(viewer());
+    EXPECT_EQ(viewer()->bookReader()->getPageNum(), 2);
+    closeViewer();
+
+    // The RAR reader tells that the book is solid.
+    tapBook("Solid.cbr");
+    ASSERT_TRUE(notice());
+    EXPECT_EQ(notice()->titleLabel()->text(), "RAR infomation");
+    pressNotice("OK");
+    ASSERT_TRUE(viewer());
+    closeViewer();
+
+    // Names that need the password to be listed at all: the password screen.
+    tapBook("Hidden.cbr");
+    ASSERT_TRUE(top<ArchivePasswordViewController>());
+    driver->type("open sesame");
+    ASSERT_TRUE(driver->pressReturn());
+    driver->advance(1.0);
+    ASSERT_TRUE(viewer());
+    EXPECT_EQ(viewer()->bookReader()->getPageNum(), 2);
+    closeViewer();
+
+    for (const auto& [book, message] : std::vector<std::pair<std::string, std::string>>{
+             {"Fake.cbr", "The file is not the kind of archive its name says."},
+             {"Broken.cbr", "The file is damaged or incomplete."}}) {
+        tapBook(book);
+        ASSERT_TRUE(notice()) << book;
+        EXPECT_EQ(notice()->titleLabel()->text(), "Open error");
+        EXPECT_EQ(notice()->messageLabel()->text(), message);
+        pressNotice("OK");
+        EXPECT_FALSE(viewer());
+    }
+    EXPECT_EQ(Opener::openErrorMessage(PageReader::OpenFailure::NoReader), "Books of this kind cannot be opened.");
+    EXPECT_EQ(Opener::openErrorMessage(PageReader::OpenFailure::None), "No viewable pages available.");
+}
