@@ -87,6 +87,8 @@ pid_t NetNamespacePair::spawn(int side, const std::vector<std::string>& argv, co
     args.push_back(nullptr);
     pid_t pid = ::fork();
     if (pid == 0) {
+        // Daemons may signal their whole process group when they end.
+        ::setsid();
         if (::setns(ns, CLONE_NEWNET) != 0) ::_exit(126);
         int log = ::open(logFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         int null = ::open("/dev/null", O_RDONLY);

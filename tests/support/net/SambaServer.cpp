@@ -190,6 +190,9 @@ bool SambaServer::startSmbd(const std::string& globalLines, int port, const std:
             return false;
         }
         if (pid == 0) {
+            // A session of its own: smbd signals its whole process group when
+            // it ends, which must not reach the test.
+            ::setsid();
             int log = ::open(logFile_.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
             int null = ::open("/dev/null", O_RDONLY);
             if (null >= 0) ::dup2(null, 0);
