@@ -116,8 +116,6 @@ std::shared_ptr<PageReader> BookReaderEx::makeReader(ReaderKind kind) {
     case ReaderKind::ImageFolder: return std::make_shared<PageReader>();
     case ReaderKind::Zip: return std::make_shared<PageReaderZip>();
     case ReaderKind::Pdf: return std::make_shared<PageReaderPDF>();
-    // The other archive and PDF readers are not part of this build yet:
-    // their books fail to open, with no reason flag set.
     case ReaderKind::SevenZip: return std::make_shared<PageReader7z>();
     case ReaderKind::Rar: return std::make_shared<PageReaderRar>();
     }
