@@ -18,7 +18,9 @@
 #include "platform/core/RunLoop.h"
 
 struct QNSsdp::Delivery {
-    std::mutex m;
+    // Recursive: the delegate may stop the search or set another delegate
+    // from inside its report.
+    std::recursive_mutex m;
     QNSsdpDelegate* delegate = nullptr;
     bool cancelled = false;
 };
@@ -117,7 +119,7 @@ QNSsdp::~QNSsdp() {
 
 void QNSsdp::setDelegate(QNSsdpDelegate* delegate) {
     std::lock_guard<std::mutex> g(mutex_);
-    std::lock_guard<std::mutex> d(delivery_->m);
+    std::lock_guard<std::recursive_mutex> d(delivery_->m);
     delivery_->delegate = delegate;
 }
 
@@ -186,7 +188,7 @@ bool QNSsdp::startSearch() {
         locationList_.clear();
         auto fresh = std::make_shared<Delivery>();
         {
-            std::lock_guard<std::mutex> d(delivery_->m);
+            std::lock_guard<std::recursive_mutex> d(delivery_->m);
             fresh->delegate = delivery_->delegate;
         }
         delivery_ = fresh;
@@ -327,7 +329,7 @@ void QNSsdp::describe(std::shared_ptr<Delivery> delivery) {
         // Handed over without waiting: stopSearch() on the main thread waits
         // for this thread.
         sys::RunLoop::main().post([delivery, addr = address->second, name = *name] {
-            std::lock_guard<std::mutex> d(delivery->m);
+            std::lock_guard<std::recursive_mutex> d(delivery->m);
             if (!delivery->cancelled && delivery->delegate) delivery->delegate->didFindDevice(addr, name);
         });
     }
@@ -366,7 +368,7 @@ void QNSsdp::stopSearch() {
         ssize_t r = ::write(wakeFd_, &one, sizeof one);
         (void)r;
         changed_.notify_all();
-        std::lock_guard<std::mutex> d(delivery_->m);
+        std::lock_guard<std::recursive_mutex> d(delivery_->m);
         delivery_->cancelled = true;
     }
     if (receiveThread_.joinable()) receiveThread_.join();

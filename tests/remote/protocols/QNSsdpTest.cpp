@@ -237,6 +237,22 @@ TEST_F(QNSsdpNetworkTest, FindsMinidlna) {
     EXPECT_FALSE(ssdp.isRunning());
     loop().drain();
     EXPECT_EQ(finder.found.size(), 1u);
+
+    // A delegate may end the search from inside its report.
+    struct Stopper : QNSsdpDelegate {
+        void didFindDevice(const std::string&, const std::string& name) override {
+            names.push_back(name);
+            ssdp->stopSearch();
+        }
+        QNSsdp* ssdp = nullptr;
+        std::vector<std::string> names;
+    } stopper;
+    stopper.ssdp = &ssdp;
+    ssdp.setDelegate(&stopper);
+    ASSERT_TRUE(ssdp.startSearch());
+    ASSERT_TRUE(waitFor([&] { return !stopper.names.empty(); }, 8));
+    EXPECT_FALSE(ssdp.isRunning());
+    EXPECT_EQ(stopper.names, std::vector<std::string>{"LB Test Media"});
 }
 
 // A peer of our own answers the M-SEARCH with a list of LOCATIONs: one
