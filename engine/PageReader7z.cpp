@@ -12,7 +12,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <map>
 #include <set>
 #include <span>
 #include <sys/stat.h>
@@ -168,7 +167,8 @@ bool PageReader7z::openFile(const std::string& name, const std::optional<std::st
             folderList_.push_back(path);
             return true;
         }
-        pageNameList_.push_back((path.empty() && !item->path.empty() ? "__unknown__" : path) + '\0');
+        // A name without a Unicode form (or none at all) still makes a page.
+        pageNameList_.push_back((path.empty() ? std::string("__unknown__") : path) + '\0');
         globalPageNoList_.push_back(counter++);
         itemList_.push_back(*item);
         // Its own file under the folder, even when names collide once
@@ -178,11 +178,20 @@ bool PageReader7z::openFile(const std::string& name, const std::optional<std::st
             file += "~" + std::to_string(item->index);
             taken.insert(file);
         }
+        pageOfIndex_.emplace(item->index, pageFiles_.size());
         pageFiles_.push_back(std::move(file));
         return true;
     });
     reader_ = std::move(reader);
     return true;
+}
+
+// A page load waiting for its file returns at once: the running
+// extraction stops at its next read.
+void PageReader7z::cancelStreaming() {
+    PageReader::cancelStreaming();
+    std::lock_guard lock(mutex_);
+    if (running_) cancel_.store(true);
 }
 
 void PageReader7z::closeFile() {
@@ -194,6 +203,7 @@ void PageReader7z::closeFile() {
     globalPageNoList_.clear();
     itemList_.clear();
     pageFiles_.clear();
+    pageOfIndex_.clear();
     folderList_.clear();
     reader_.reset();
     targetPath_.clear();
@@ -222,12 +232,13 @@ void PageReader7z::stopExtraction(std::unique_lock<std::mutex>& lock) {
 std::string PageReader7z::pageFile(size_t page) const { return tempFolder_ + "/" + pageFiles_[page]; }
 
 void PageReader7z::runExtraction(const std::vector<SevenZipItem>& items) {
-    std::map<uint32_t, std::string> files;
     uint64_t bytes = 0;
     for (const SevenZipItem& item : items) bytes += item.orgSize;
-    for (size_t i = 0; i < itemList_.size(); ++i) files.emplace(itemList_[i].index, pageFiles_[i]);
     SevenZipReader::FileTargets targets;
-    targets.relativePath = [&files](const SevenZipItem& item) { return files[item.index]; };
+    targets.relativePath = [this](const SevenZipItem& item) {
+        auto page = pageOfIndex_.find(item.index);
+        return page == pageOfIndex_.end() ? std::string() : pageFiles_[page->second];
+    };
     targets.maxBytes = bytes;  // the archive's own sizes; more is a lie
     targets.onFileClosed = [this](const SevenZipItem&, const std::string&) {
         // Taking the lock orders the notification after the waiter's check.

@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
 class RemoteStreamRead;
@@ -42,6 +43,10 @@ public:
 
     PageReader7z();
     ~PageReader7z() override;
+
+    // Stops a running extraction, so that a page load waiting for it
+    // returns (any thread).
+    void cancelStreaming() override;
 
     bool openFile(const std::string& name, const std::optional<std::string>& password,
                   const std::optional<std::string>& targetFolder, bool isOfflineMode,
@@ -109,6 +114,7 @@ private:
     std::vector<int32_t> globalPageNoList_;
     std::vector<SevenZipItem> itemList_;
     std::vector<std::string> pageFiles_;  // confined path of each page under the folder
+    std::unordered_map<uint32_t, size_t> pageOfIndex_;  // archive index -> page
     std::vector<std::string> folderList_;
     std::unique_ptr<SevenZipReader> reader_;
     std::string tempFolder_;
