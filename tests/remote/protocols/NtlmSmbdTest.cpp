@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cstring>
+#include <ctime>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -148,6 +150,10 @@ protected:
         std::string missing = test::SambaServer::missingPrograms();
         if (!missing.empty()) {
             skip_ = "Samba is not installed (" + missing + ")";
+            return;
+        }
+        if (::geteuid() != 0) {
+            skip_ = "smbd's test user needs a Unix account, which only root can make";
             return;
         }
         share_ = new test::TempDir("smbshare");
