@@ -9,6 +9,7 @@
 #include "platform/core/AppPaths.h"
 #include "platform/core/PropertyList.h"
 #include "platform/core/RunLoop.h"
+#include "remote/screens/ShowHttpAuth.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -68,7 +69,37 @@ int placeFile(const std::string& src, const std::string& dst, bool replace) {
     return 0;
 }
 
+// Keeps the panel and the answer together until the user has answered.
+class PanelQuestion : public ShowHttpAuthDelegate, public std::enable_shared_from_this<PanelQuestion> {
+public:
+    explicit PanelQuestion(HttpDownload::CredentialAnswer answer) : answer_(std::move(answer)) {}
+    void ask(const std::string& url, const std::string& user, bool prevStored) {
+        self_ = shared_from_this();
+        panel_ = std::make_shared<ShowHttpAuth>();
+        panel_->getUserAuth(url, user.empty() ? std::nullopt : std::optional<std::string>(user), prevStored, false,
+                            self_);
+    }
+    void onFinishInput(const std::string&, const std::optional<std::string>& user,
+                       const std::optional<std::string>& password, bool stored) override {
+        auto keep = std::move(self_);
+        auto answer = std::move(answer_);
+        sys::RunLoop::main().post([panel = std::move(panel_)] {});  // released after this call returns
+        if (answer) answer(user, password, stored);
+    }
+
+private:
+    HttpDownload::CredentialAnswer answer_;
+    std::shared_ptr<ShowHttpAuth> panel_;
+    std::shared_ptr<PanelQuestion> self_;
+};
+
 }  // namespace
+
+HttpDownload::CredentialAsker HttpDownload::panelAsker() {
+    return [](const std::string& url, const std::string& user, bool prevStored, CredentialAnswer answer) {
+        std::make_shared<PanelQuestion>(std::move(answer))->ask(url, user, prevStored);
+    };
+}
 
 HttpDownload::HttpDownload() = default;
 

@@ -1,5 +1,6 @@
 #include "remote/transfer/HttpDownload.h"
 
+#include "foundation/QNKeyChain.h"
 #include "foundation/Settings.h"
 #include "platform/core/PropertyList.h"
 #include "tests/support/TestHome.h"
@@ -173,6 +174,12 @@ TEST_F(HttpDownloadTest, ResultCodesForServerAnswersAndCredentials) {
     EXPECT_EQ(round, 2);
     EXPECT_TRUE(readFile(out_.file("b.zip")) == pattern(5000));
     for (const auto& u : asked) EXPECT_EQ(u.find("secret"), std::string::npos) << u;
+
+    // The sign-in panel answers from the key chain when it remembers the folder.
+    QNKeyChain::addOrUpdateAccountWithURL(nginx.url("/locked/"), "reader", "pw");
+    EXPECT_EQ(download(nginx.url("/locked/b.zip"), "b.zip", nullptr, HttpDownload::panelAsker()),
+              HttpDownload::kSaved);
+    QNKeyChain::deleteAll();
 }
 
 TEST_F(HttpDownloadTest, ResumesAfterADropAndNeverSplicesAnotherVersion) {
