@@ -28,6 +28,7 @@ struct QNSsdp::Delivery {
 namespace {
 
 constexpr size_t kReceiveLength = 2047;
+constexpr size_t kMaxQueuedAnswers = 1024;
 
 bool validUtf8(const std::string& s) {
     size_t i = 0;
@@ -288,6 +289,8 @@ void QNSsdp::receive(uint32_t interfaceAddress) {
         ::inet_ntop(AF_INET, &from.sin_addr, sender, sizeof sender);
         Answer answer = parseAnswer(buffer, size_t(n), sender);
         std::lock_guard<std::mutex> g(mutex_);
+        // A flood of answers must not grow the queue without end.
+        if (locationList_.size() >= kMaxQueuedAnswers) continue;
         locationList_.push_back(std::move(answer));
         changed_.notify_all();
     }
