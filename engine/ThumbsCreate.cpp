@@ -1,12 +1,22 @@
 #include "engine/ThumbsCreate.h"
 
 #include "engine/BookReaderEx.h"
+#include "engine/ImageCommon.h"
 #include "engine/ImageLoader.h"
+#include "engine/RemoteStreamRead.h"
+#include "foundation/AppDelegateServices.h"
 #include "foundation/BookCommon.h"
+#include "foundation/FileServerWriteState.h"
+#include "foundation/QNNetworkInfo.h"
+#include "foundation/QNTextEncoding.h"
+#include "foundation/Settings.h"
+#include "foundation/ThemeLoader.h"
 #include "platform/core/Clock.h"
 #include "platform/core/FileManager.h"
+#include "platform/core/Path.h"
+#include "platform/core/PropertyList.h"
 #include "platform/core/RunLoop.h"
-#include "platform/graphics/ImageScaler.h"
+#include "platform/core/Unicode.h"
 #include "platform/graphics/ImageDecoder.h"
 #include "platform/graphics/JpegEncoder.h"
 
@@ -19,14 +29,32 @@ namespace {
 std::mutex gSharedMutex;
 std::shared_ptr<ThumbsCreate> gShared;
 
-std::optional<std::string> fullPathOf(const FilelistItem& item) {
-    if (item.location() != FilelistItem::kLocal || !item.pathFromBooks()) return std::nullopt;
-    return BookCommon::fromBooksToFromRoot(item.pathFromBooks());
+constexpr int32_t kTypeFolder = 0, kTypeBook = 1, kTypeImage = 2, kTypePdf = 3, kTypeLibraryDownload = 6;
+
+bool isCoverType(int32_t type) { return type == kTypeBook || type == kTypeImage || type == kTypePdf; }
+
+bool writeJpeg(const gfx::Image& image, const std::string& path) {
+    std::vector<uint8_t> jpeg = gfx::JpegEncoder::encode(image, ThumbsCreate::jpegQuality());
+    if (jpeg.empty()) return false;
+    return sys::FileManager::writeFile(
+        path, std::string_view(reinterpret_cast<const char*>(jpeg.data()), jpeg.size()), true);
 }
 
-bool isThumbnailType(int32_t type) { return type == 1 || type == 2 || type == 3; }
+bool writeMarker(const std::string& path) {
+    return sys::PropertyList::writeFile(sys::PlistValue(sys::PlistArray{sys::PlistValue(int64_t(1))}), path);
+}
+
+double screenScale() {
+    const double s = BookCommon::getScreenScale();
+    return s > 0 && std::isfinite(s) ? s : 1.0;
+}
+
+// Decoding needs to give no more than this many pixels each way.
+gfx::Size pixels(gfx::Size points) { return {std::ceil(points.width * screenScale()), std::ceil(points.height * screenScale())}; }
 
 }  // namespace
+
+// ---- The shared maker -------------------------------------------------------------------------
 
 std::shared_ptr<ThumbsCreate> ThumbsCreate::thumbsCreate() {
     std::lock_guard<std::mutex> lock(gSharedMutex);
@@ -40,18 +68,24 @@ void ThumbsCreate::releaseThumbsCreate() {
         std::lock_guard<std::mutex> lock(gSharedMutex);
         old.swap(gShared);
     }
-    // The worker is joined here, outside the lock.
+    // The worker is joined here, outside the lock, when this was the last holder.
 }
 
 ThumbsCreate::ThumbsCreate() = default;
 
 ThumbsCreate::~ThumbsCreate() {
+    std::shared_ptr<BookReaderEx> session;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         stopping_ = true;
         queue_.clear();
+        queued_.clear();
+        session = session_;
     }
-    cv_.notify_all();
+    changed_.notifyAll();
+    // A cover being read from a stalled server stops at once.
+    if (session) session->cancelStreaming();
+    std::lock_guard<std::mutex> lock(threadMutex_);
     worker_.requestStop();
     worker_.join();
 }
@@ -61,144 +95,472 @@ void ThumbsCreate::setDelegate(std::weak_ptr<ThumbsCreateDelegate> delegate) {
     delegate_ = std::move(delegate);
 }
 
-void ThumbsCreate::suspendTask(bool suspend) {
+std::shared_ptr<Settings> ThumbsCreate::currentSettings() {
+    if (auto s = AppDelegateServices::sharedSettings()) return s;
+    return Settings::settings();
+}
+
+// ---- Sizes --------------------------------------------------------------------------------------
+
+gfx::Size ThumbsCreate::bookThumbnailSize() {
+    return BookCommon::getDeviceDisplayType() == 1 ? gfx::Size{105, 135} : gfx::Size{75, 97};
+}
+
+gfx::Size ThumbsCreate::singleImageThumbnailSize() {
+    return BookCommon::getDeviceDisplayType() == 1 ? gfx::Size{104, 134} : gfx::Size{74, 96};
+}
+
+gfx::Size ThumbsCreate::folderThumbnailDefaultSize() {
+    return BookCommon::getDeviceDisplayType() == 1 ? gfx::Size{66, 86} : gfx::Size{48, 66};
+}
+
+double ThumbsCreate::jpegQuality() { return BookCommon::getScreenScale() == 1.0 ? 0.8 : 0.5; }
+
+// ---- Files ----------------------------------------------------------------------------------------
+
+std::optional<std::string> ThumbsCreate::sourceOfItem(const FilelistItem& item) {
+    if (item.location() == FilelistItem::kRemote) {
+        if (!item.remoteURL() || item.remoteURL()->empty()) return std::nullopt;
+        return item.remoteURL();
+    }
+    if (!item.pathFromBooks()) return std::nullopt;
+    return BookCommon::fromBooksToFromRoot(item.pathFromBooks());
+}
+
+std::string ThumbsCreate::thumbnailPathForItem(const FilelistItem& item, bool createDirectory) {
+    if (!isCoverType(item.type())) return "";
+    auto source = sourceOfItem(item);
+    if (!source) return "";
+    return BookCommon::getThumbsFilename(*source, createDirectory);
+}
+
+std::string ThumbsCreate::markerPathForItem(const FilelistItem& item, bool createDirectory) {
+    auto source = sourceOfItem(item);
+    if (!source) return "";
+    std::string dir = BookCommon::getBookSettingDir(*source, createDirectory);
+    if (dir.empty()) return "";
+    // The images of one folder share its setting directory.
+    std::string name = item.type() == kTypeImage
+                           ? item.filename().value_or(sys::Path::lastPathComponent(*source)) + "thumbs.try"
+                           : "thumbs.try";
+    return sys::Path::stringByAppendingPathComponent(dir, name);
+}
+
+// ---- Queue ------------------------------------------------------------------------------------------
+
+std::shared_ptr<ThumbsCreateImageObject> ThumbsCreate::getImage(const std::shared_ptr<FilelistItem>& item,
+                                                                bool createThumbs) {
+    if (!item) return nullptr;
+    const std::string thumb = thumbnailPathForItem(*item, false);
+    if (!thumb.empty() && sys::FileManager::fileExists(thumb)) {
+        if (gfx::ImageRef image = gfx::ImageDecoder::decodeFile(thumb)) {
+            std::optional<std::string> title;
+            if (auto titleFile = BookCommon::getThumbsFilenameInArchive(thumb)) {
+                auto record = sys::PropertyList::readArray(*titleFile);
+                if (record && !record->empty() && (*record)[0].isString()) title = (*record)[0].asString();
+            }
+            return std::make_shared<ThumbsCreateImageObject>(item, image, title);
+        }
+    }
+    return createThumbs ? addQueDo(item) : nullptr;
+}
+
+std::shared_ptr<ThumbsCreateImageObject> ThumbsCreate::addQue(const std::shared_ptr<FilelistItem>& item) {
+    if (!item) return nullptr;
+    const std::string thumb = thumbnailPathForItem(*item, false);
+    if (!thumb.empty() && sys::FileManager::fileExists(thumb)) return nullptr;
+    return addQueDo(item);
+}
+
+std::shared_ptr<ThumbsCreateImageObject> ThumbsCreate::addQueDo(const std::shared_ptr<FilelistItem>& item) {
+    if (!item) return nullptr;
+    if (!item->remoteThumbsManualReload() && item->location() == FilelistItem::kRemote) {
+        auto settings = currentSettings();
+        const int mode = settings ? settings->remoteThumbsAutoLoad() : 0;
+        if (mode == 2) return nullptr;
+        if (mode == 0) {
+            const bool ownLibrary = item->remoteURL() && BookCommon::isUrlIsInLeafbrightLibrary(*item->remoteURL());
+            if (!ownLibrary && !QNNetworkInfo().ipAddressWifi()) return nullptr;
+        }
+    }
+    std::shared_ptr<ThumbsCreateImageObject> entry;
+    bool start = false;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        suspended_ = suspend;
+        if (stopping_) return nullptr;
+        if (queued_.count(item.get())) {
+            for (const auto& queued : queue_)
+                if (queued->item() == item) return queued;
+        }
+        if (queue_.size() >= kMaxQueue) return nullptr;
+        entry = std::make_shared<ThumbsCreateImageObject>(item);
+        queue_.push_back(entry);
+        queued_.insert(item.get());
+        if (!running_) {
+            running_ = true;
+            start = true;
+        }
     }
-    cv_.notify_all();
+    changed_.notifyAll();
+    if (start) startWorker();
+    return entry;
+}
+
+void ThumbsCreate::startWorker() {
+    std::lock_guard<std::mutex> lock(threadMutex_);
+    // A worker that has just ended may still be letting its session go.
+    worker_.join();
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        if (stopping_) {
+            running_ = false;
+            return;
+        }
+    }
+    worker_ = sys::Thread([this](const std::atomic<bool>& stop) { createThread(stop); }, "thumbs");
 }
 
 void ThumbsCreate::cancelAllTask() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    queue_.clear();
-    cv_.notify_all();
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        queue_.clear();
+        queued_.clear();
+        failureCount_ = 0;
+    }
+    suspended_ = false;
+    changed_.notifyAll();
 }
+
+void ThumbsCreate::suspendTask(int mode) { suspended_ = mode != 0; }
 
 size_t ThumbsCreate::queueLength() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return queue_.size();
 }
 
-std::string ThumbsCreate::thumbnailPathForItem(const FilelistItem& item, bool createDirectory) {
-    if (!isThumbnailType(item.type())) return "";
-    auto full = fullPathOf(item);
-    if (!full) return "";
-    return BookCommon::getThumbsFilename(*full, createDirectory);
-}
-
-void ThumbsCreate::addQue(const std::shared_ptr<FilelistItem>& item) {
-    if (!item) return;
-    std::string thumb = thumbnailPathForItem(*item, false);
-    if (thumb.empty()) return;
-    if (!item->remoteThumbsManualReload() && sys::FileManager::fileExists(thumb)) return;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (stopping_ || queue_.size() >= kMaxQueue) return;
-        if (failed_.count(thumb)) return;
-        for (const auto& queued : queue_)
-            if (queued == item) return;
-        queue_.push_back(item);
-    }
-    ensureWorker();
-    cv_.notify_all();
-}
-
-void ThumbsCreate::ensureWorker() {
+int ThumbsCreate::failureCount() const {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (worker_.joinable() || stopping_) return;
-    worker_ = sys::Thread([this](const std::atomic<bool>& stop) { workerLoop(stop); }, "thumbs");
+    return failureCount_;
+}
+
+bool ThumbsCreate::isRunning() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return running_;
 }
 
 bool ThumbsCreate::waitUntilIdle(double realSeconds) {
-    auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(realSeconds);
-    std::unique_lock<std::mutex> lock(mutex_);
-    while (!(queue_.empty() || suspended_) || busy_) {
-        if (cv_.wait_until(lock, until) == std::cv_status::timeout) return false;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(realSeconds);
+    auto idle = [this] { return queue_.empty() && !running_; };
+    if (!sys::RunLoop::isMainThread()) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        while (!idle()) {
+            if (std::chrono::steady_clock::now() >= until) return false;
+            changed_.waitFor(lock, 0.01, idle);
+        }
+        return true;
     }
-    return true;
-}
-
-gfx::ImageRef ThumbsCreate::scaleToCover(const gfx::ImageRef& image) {
-    if (!image) return nullptr;
-    gfx::ImageRef up = image->upright();
-    if (!up || up->width() <= 0 || up->height() <= 0) return nullptr;
-    double s = std::min({1.0, double(kThumbWidth) / up->width(), double(kThumbHeight) / up->height()});
-    int w = std::max(1, int(std::lround(up->width() * s)));
-    int h = std::max(1, int(std::lround(up->height() * s)));
-    if (w == up->width() && h == up->height()) return up;
-    return gfx::ImageScaler::scale(*up, w, h);
-}
-
-gfx::ImageRef ThumbsCreate::makeThumbnail(const std::string& path) {
-    bool isDirectory = false;
-    if (!sys::FileManager::fileExists(path, &isDirectory) || isDirectory) return nullptr;
-    if (BookCommon::isImageFileWithFile(path)) return scaleToCover(ImageLoader::imageWithAnyContentsOfFile(path));
-    auto reader = std::make_shared<BookReaderEx>();
-    if (!reader->openBookWithName(path, {}, std::nullopt, std::nullopt, std::nullopt, false, true)) return nullptr;
-    gfx::ImageRef page = reader->getPageNum() > 0 ? reader->getOriginalImage(0) : nullptr;
-    reader->closeBook();
-    return scaleToCover(page);
-}
-
-void ThumbsCreate::workerLoop(const std::atomic<bool>& stop) {
+    // The worker waits for the list's answer on the main thread: keep it running.
     for (;;) {
-        std::shared_ptr<FilelistItem> item;
-        std::shared_ptr<ThumbsCreateDelegate> delegate;
-        {
-            std::unique_lock<std::mutex> lock(mutex_);
-            {
-                // Waiting for work is not work: whoever waits for the
-                // workers to finish (the virtual clock, a settling run loop)
-                // need not wait for this one, on either clock.
-                const bool tracked = sys::Clock::currentThreadTracked();
-                if (tracked) sys::Clock::endWork();
-                cv_.wait(lock, [&] { return stop.load() || stopping_ || (!suspended_ && !queue_.empty()); });
-                if (tracked) sys::Clock::beginWork();
-            }
-            if (stop.load() || stopping_) return;
-            item = queue_.front();
-            queue_.pop_front();
-            busy_ = true;
-        }
-        std::string thumb = thumbnailPathForItem(*item, true);
-        auto full = fullPathOf(*item);
-        bool made = false;
-        if (!thumb.empty() && full) {
-            gfx::ImageRef image = makeThumbnail(*full);
-            if (image) {
-                std::vector<uint8_t> jpeg = gfx::JpegEncoder::encode(*image, 0.8);
-                made = !jpeg.empty() &&
-                       sys::FileManager::writeFile(thumb, std::string_view(reinterpret_cast<const char*>(jpeg.data()),
-                                                                           jpeg.size()));
-            }
-        }
-        item->setRemoteThumbsManualReload(false);
         {
             std::lock_guard<std::mutex> lock(mutex_);
-            busy_ = false;
-            if (!made && !thumb.empty()) failed_.insert(thumb);
-            delegate = delegate_.lock();
+            if (idle()) return true;
         }
-        cv_.notify_all();
-        if (made && delegate) {
-            std::weak_ptr<ThumbsCreateDelegate> weak = delegate;
-            sys::RunLoop::main().post([weak, item] {
-                if (auto d = weak.lock()) d->updateItem(item);
-            });
+        if (std::chrono::steady_clock::now() >= until) return false;
+        if (sys::Clock::isVirtual()) {
+            // Virtual time moves too: a slowed worker sleeps on it.
+            sys::RunLoop::main().runUntil(
+                [&] {
+                    std::lock_guard<std::mutex> lock(mutex_);
+                    return idle();
+                },
+                1.0);
+        } else {
+            sys::RunLoop::main().runOnce();
         }
+        std::unique_lock<std::mutex> lock(mutex_);
+        if (idle()) return true;
+        lock.unlock();
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
 }
 
-ThumbsCreateImageObject ThumbsCreate::getImage(const std::shared_ptr<FilelistItem>& item, bool createThumbs) {
-    ThumbsCreateImageObject out;
-    if (!item) return out;
-    std::string thumb = thumbnailPathForItem(*item, false);
-    if (thumb.empty()) return out;
-    if (sys::FileManager::fileExists(thumb)) {
-        out.image = gfx::ImageDecoder::decodeFile(thumb);
-        if (out.image) return out;
+// ---- Worker --------------------------------------------------------------------------------------
+
+void ThumbsCreate::createThread(const std::atomic<bool>& stop) {
+    auto settings = currentSettings();
+    auto session = std::make_shared<BookReaderEx>();
+    session->setIsSilentForBackground(true);
+    session->setPdfTrimmingForThumbsCreeateMode(settings ? settings->pdfTrimming() : 0);
+    session->setSettings(settings);
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        session_ = session;
     }
-    if (createThumbs) addQue(item);
-    return out;
+    for (;;) {
+        if (suspended_.load()) sys::Clock::sleepFor(0.1, &stop);
+        std::shared_ptr<ThumbsCreateImageObject> entry;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (stop.load() || stopping_ || queue_.empty()) {
+                running_ = false;
+                break;
+            }
+            entry = queue_.front();
+            queue_.pop_front();
+            queued_.erase(entry->item().get());
+        }
+        createThumbsDo(entry, *session, stop);
+        bool dropped = false;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (failureCount_ >= kMaxFailures) {
+                failureCount_ = 0;
+                queue_.clear();
+                queued_.clear();
+                running_ = false;
+                dropped = true;
+            }
+        }
+        changed_.notifyAll();
+        if (dropped) break;
+    }
+    {
+        // A new worker may have started meanwhile: only this one's session goes.
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (session_ == session) session_.reset();
+    }
+    session.reset();
+    changed_.notifyAll();
+}
+
+void ThumbsCreate::createThumbsDo(const std::shared_ptr<ThumbsCreateImageObject>& entry, BookReaderEx& session,
+                                  const std::atomic<bool>& stop) {
+    const std::shared_ptr<FilelistItem>& item = entry->item();
+    // The lists own their items' flags on the main thread.
+    if (item->remoteThumbsManualReload())
+        sys::RunLoop::main().post([item] { item->setRemoteThumbsManualReload(false); });
+    const int32_t type = item->type();
+    if (type == kTypeFolder || type == kTypeLibraryDownload) {
+        auto folder = sourceOfItem(*item);
+        if (!folder) return;
+        BookCommon::getThumbsFilenameForFolder(*folder, true);
+        auto image = BookCommon::getFirstThumbsFilenameForFolder(*folder);
+        if (!image) return;
+        gfx::Size size = folderThumbnailDefaultSize();
+        if (auto settings = currentSettings())
+            if (auto theme = settings->themeLoader()) size = theme->getBookShelfFolderPos().size;
+        if (folderThumbsCreate(*folder, image, nullptr, false, size)) tellDelegate(entry, stop);
+        return;
+    }
+    const bool local = item->location() == FilelistItem::kLocal;
+    if (type == kTypeBook || type == kTypeImage || (type == kTypePdf && local)) {
+        if (loadBookImage(*item, session)) tellDelegate(entry, stop);
+    }
+}
+
+void ThumbsCreate::tellDelegate(const std::shared_ptr<ThumbsCreateImageObject>& entry, const std::atomic<bool>& stop) {
+    std::weak_ptr<ThumbsCreateDelegate> delegate;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        delegate = delegate_;
+    }
+    if (delegate.expired()) return;
+    struct Done {
+        std::mutex m;
+        sys::Condition c;
+        bool done = false;
+    };
+    auto done = std::make_shared<Done>();
+    sys::RunLoop::main().post([delegate, entry, done] {
+        if (auto d = delegate.lock()) d->updateItem(entry);
+        {
+            std::lock_guard<std::mutex> lock(done->m);
+            done->done = true;
+        }
+        done->c.notifyAll();
+    });
+    // The list answers before the next book starts; a maker going away does not wait.
+    std::unique_lock<std::mutex> lock(done->m);
+    done->c.wait(lock, [&] { return done->done || stop.load(); });
+}
+
+// ---- One cover ---------------------------------------------------------------------------------------
+
+gfx::ImageRef ThumbsCreate::loadImage(const FilelistItem& item) {
+    if (item.location() != FilelistItem::kLocal) return nullptr;
+    auto source = sourceOfItem(item);
+    if (!source) return nullptr;
+    return ImageLoader::imageWithAnyContentsOfFile(*source);
+}
+
+bool ThumbsCreate::loadBookImage(FilelistItem& item, BookReaderEx& session) {
+    auto source = sourceOfItem(item);
+    if (!source) return false;
+    const bool local = item.location() == FilelistItem::kLocal;
+    // A book still being uploaded to the built-in file server is left alone.
+    if (local && FileServerWriteState::isOpenForWrite(*source)) return false;
+    const std::string thumb = thumbnailPathForItem(item, true);
+    const std::string marker = markerPathForItem(item, true);
+    if (thumb.empty() || marker.empty()) return false;
+    if (sys::FileManager::fileExists(marker)) return false;
+    if (sys::FileManager::fileExists(thumb)) return true;
+    if (!writeMarker(marker)) return false;
+
+    bool made = false;
+    if (item.type() == kTypeImage && local) {
+        const gfx::Size box = singleImageThumbnailSize();
+        const gfx::Size px = pixels(box);
+        gfx::ImageRef image;
+        {
+            ImageLoader::ScopedDecodeSize reduced(int(px.width), int(px.height));
+            image = loadImage(item);
+        }
+        if (auto scaled = ImageCommon::newScaledImageKeepAspect(image, px, nullptr, true))
+            made = writeJpeg(*scaled, thumb);
+    } else {
+        made = makeBookThumbnail(item, *source, thumb, session);
+    }
+
+    // An ordinary failure ends the attempt too: only an attempt that never
+    // came back leaves its marker.
+    sys::FileManager::removeItem(marker);
+    made = made && sys::FileManager::fileExists(thumb);
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (made) {
+        failureCount_ = 0;
+    } else {
+        ++failureCount_;
+    }
+    return made;
+}
+
+bool ThumbsCreate::makeBookThumbnail(FilelistItem& item, const std::string& source, const std::string& thumb,
+                                     BookReaderEx& session) {
+    const bool local = item.location() == FilelistItem::kLocal;
+    session.setOtherSettingsForRemote(item.remoteOtherSettings().value_or(sys::PlistDictionary{}));
+    session.setUserName(item.remoteUsername().value_or(""));
+    session.setPassword(item.remotePassword());
+    session.setFileInfo(item.remoteInfo().value_or(sys::PlistDictionary{}));
+    bool opened = false;
+    if (local) {
+        opened = session.openBookWithName(source, {}, std::nullopt, std::nullopt, std::nullopt, false, true);
+    } else if (item.remoteCanStreaming()) {
+        std::optional<std::string> lbexpand;
+        if (item.remoteInfo()) {
+            const sys::PlistValue& v = item.remoteInfo()->get("lbexpand");
+            if (v.isString()) lbexpand = v.asString();
+        }
+        opened = session.openBookWithName(source, {source}, lbexpand, std::nullopt, std::nullopt, false, true);
+    }
+    if (!opened) {
+        session.closeBook();
+        if (!local) RemoteStreamRead::removeCache(true);
+        return false;
+    }
+
+    const std::string fileName = item.filename().value_or(sys::Path::lastPathComponent(source));
+    int page = fileName.find(kWebComicHost) != std::string::npos ? 1 : 0;
+    if (page >= session.getPageNum()) page = 0;
+    std::optional<std::string> title;
+    if (auto name = session.getPageFilename(page)) title = convertArchiveFilenameToAuxTitle(*name);
+
+    const gfx::Size box = bookThumbnailSize();
+    const double s = screenScale();
+    PageLoadRequest r{};
+    r.targetPage = page;
+    r.operation = PageLoadRequest::kCompose;
+    r.minimumImageSize = box;
+    r.targetSize = ImageSizeLoad{ImageSizeLoad::kModeFitPage, box.width, box.height, 1.0};
+    r.targetSizePreload = r.targetSize;
+    r.isCacheCreator = true;
+    int result;
+    {
+        // The page is only wanted at the cover's size: let the decoder skip the rest.
+        const gfx::Size px = pixels(box);
+        ImageLoader::ScopedDecodeSize reduced(int(px.width), int(px.height));
+        result = session.loadPage(r);
+    }
+    session.cancelStreaming();
+
+    bool made = false;
+    if (result == BookReaderEx::kLoadDone) {
+        auto loaded = session.loadedPage();
+        if (loaded && loaded->image) {
+            const gfx::Image& image = *loaded->image;
+            // The centring border goes, and one more point at the right and bottom.
+            const double k = image.scale() > 0 ? image.scale() : 1.0;
+            const double ox = loaded->offset.x * s, oy = loaded->offset.y * s;
+            const gfx::Rect clip(ox / k, oy / k, (image.width() - 2 * ox - s) / k, (image.height() - 2 * oy - s) / k);
+            if (clip.width() >= 1 && clip.height() >= 1)
+                if (auto cover = ImageCommon::newClipedImage(loaded->image, clip)) made = writeJpeg(*cover, thumb);
+        }
+    }
+    session.closeBook();
+    if (!local) RemoteStreamRead::removeCache(true);
+    if (made && title) {
+        if (auto titleFile = BookCommon::getThumbsFilenameInArchive(thumb))
+            sys::PropertyList::writeFile(sys::PlistValue(sys::PlistArray{sys::PlistValue(*title)}), *titleFile);
+    }
+    return made;
+}
+
+std::optional<std::string> ThumbsCreate::convertArchiveFilenameToAuxTitle(const std::string& nameBytes) {
+    std::string bytes = nameBytes;
+    while (!bytes.empty() && bytes.back() == '\0') bytes.pop_back();
+    if (bytes.empty() || bytes.find('\0') != std::string::npos) return std::nullopt;
+    std::optional<std::string> text;
+    if (sys::Unicode::isValidUtf8(bytes)) {
+        text = bytes;
+    } else {
+        text = QNTextEncoding::stringWithCString(bytes.c_str());
+    }
+    if (!text) return std::nullopt;
+    std::vector<std::string> parts;
+    size_t start = 0;
+    for (;;) {
+        size_t slash = text->find('/', start);
+        std::string part = text->substr(start, slash == std::string::npos ? std::string::npos : slash - start);
+        if (!part.empty()) parts.push_back(part);
+        if (slash == std::string::npos) break;
+        start = slash + 1;
+    }
+    if (parts.empty()) return std::nullopt;
+    std::string chosen = parts.front();
+    for (const auto& part : parts) {
+        if (!QNTextEncoding::isASCIIOnlyString(part)) {
+            chosen = part;
+            break;
+        }
+    }
+    return sys::Path::stringByDeletingPathExtension(chosen);
+}
+
+// ---- Folders ------------------------------------------------------------------------------------------
+
+bool ThumbsCreate::folderThumbsCreate(const std::string& folder, const std::optional<std::string>& fileFullPath,
+                                      const gfx::ImageRef& image, bool createNew, gfx::Size targetSize) {
+    auto path = BookCommon::getThumbsFilenameForFolder(folder, true);
+    if (!path) return false;
+    const std::string sizeFile = sys::Path::stringByDeletingPathExtension(*path) + ".size";
+    const bool present = !createNew && sys::FileManager::fileExists(*path);
+    gfx::Size recorded = folderThumbnailDefaultSize();
+    if (auto record = sys::PropertyList::readArray(sizeFile)) {
+        if (record->size() >= 2 && (*record)[0].isNumber() && (*record)[1].isNumber())
+            recorded = {double((*record)[0].integerValue()), double((*record)[1].integerValue())};
+    }
+    const int wantW = int(targetSize.width), wantH = int(targetSize.height);
+    if (!fileFullPath || (present && int(recorded.width) == wantW && int(recorded.height) == wantH)) return false;
+    gfx::ImageRef source = image;
+    const gfx::Size px = pixels(targetSize);
+    if (!source) {
+        ImageLoader::ScopedDecodeSize reduced(int(px.width), int(px.height));
+        source = ImageLoader::imageWithAnyContentsOfFile(*fileFullPath);
+    }
+    if (!source) return false;
+    auto scaled = ImageCommon::newScaledImageKeepAspect(source, px, nullptr, true);
+    // Only a cover actually written counts: the list is told of it.
+    if (!scaled || !writeJpeg(*scaled, *path)) return false;
+    sys::PropertyList::writeFile(
+        sys::PlistValue(sys::PlistArray{sys::PlistValue(int64_t(wantW)), sys::PlistValue(int64_t(wantH))}), sizeFile);
+    return true;
 }

@@ -1,45 +1,54 @@
 #pragma once
 
+#include "engine/ThumbsCreateImageObject.h"
 #include "foundation/FilelistItem.h"
+#include "platform/core/Condition.h"
 #include "platform/core/Thread.h"
+#include "platform/graphics/Geometry.h"
 #include "platform/graphics/Image.h"
 
-#include <condition_variable>
+#include <atomic>
+#include <cstddef>
 #include <deque>
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <set>
 #include <string>
+#include <unordered_set>
 
-// Who hears that a thumbnail was made (on the main thread).
+class BookReaderEx;
+class Settings;
+
+// Who hears that a thumbnail was made: the list on screen. Called on the main
+// thread while the worker waits.
 class ThumbsCreateDelegate {
 public:
     virtual ~ThumbsCreateDelegate() = default;
-    virtual void updateItem(const std::shared_ptr<FilelistItem>& item) = 0;
+    virtual void updateItem(const std::shared_ptr<ThumbsCreateImageObject>& entry) = 0;
 };
 
-// A stored thumbnail, and the page it was made from.
-struct ThumbsCreateImageObject {
-    gfx::ImageRef image;
-    std::optional<std::string> filenameInArchive;
-};
-
-// The shared thumbnail maker of the file lists: lists queue their items,
-// one worker thread opens each book in thumbnail mode, scales its first
-// page (or the image itself) to the cover size and keeps it as a JPEG
-// beside the book's settings. The list on screen is told of each new
-// thumbnail. A book that cannot be read is not tried again in this run of
-// the program.
-class ThumbsCreate : public std::enable_shared_from_this<ThumbsCreate> {
+// The covers of the file lists. Lists queue their items; one worker thread
+// per process opens each book with a reading session of its own, in
+// thumbnail mode, has the session compose the first page at the cover size
+// and keeps it as a small JPEG beside the book's settings. A folder gets the
+// cover of one of its books at the shelf's folder size.
+//
+// An attempt marker is written before a book is read and removed once the
+// attempt is over, whatever its outcome: a marker still there means the last
+// attempt died with the program (a page that crashes the decoder), and that
+// book is not tried again until the list is told to make its thumbnails
+// afresh. Six failures in a row drop the queue.
+class ThumbsCreate {
 public:
-    // Cover size in pixels (56 x 80 points at twice the density).
-    static constexpr int kThumbWidth = 112;
-    static constexpr int kThumbHeight = 160;
+    static constexpr int kMaxFailures = 6;
     static constexpr size_t kMaxQueue = 10000;
+    // Books of this web comic site begin with a title page: their cover is
+    // the second page.
+    static constexpr const char* kWebComicHost = "clip.leafbright.app";
 
     static std::shared_ptr<ThumbsCreate> thumbsCreate();
-    // Drops the shared maker (its worker is joined); made again on demand.
+    // Drops the shared maker; the worker is told to stop and joined when the
+    // last holder lets go. Made again on the next call of thumbsCreate().
     static void releaseThumbsCreate();
 
     ThumbsCreate();
@@ -48,35 +57,79 @@ public:
     ThumbsCreate& operator=(const ThumbsCreate&) = delete;
 
     void setDelegate(std::weak_ptr<ThumbsCreateDelegate> delegate);
-    // True pauses taking new jobs; false resumes.
-    void suspendTask(bool suspend);
+
+    // The item's stored cover (and the title of its page); without one, the
+    // queue entry when `createThumbs` (null when refused), else null.
+    std::shared_ptr<ThumbsCreateImageObject> getImage(const std::shared_ptr<FilelistItem>& item, bool createThumbs);
+    // Null when the item's cover already exists, else addQueDo().
+    std::shared_ptr<ThumbsCreateImageObject> addQue(const std::shared_ptr<FilelistItem>& item);
+    // The queue entry of the item (the one already queued for the same item
+    // object, if any); null when remote covers may not be loaded now, or the
+    // maker is going away.
+    std::shared_ptr<ThumbsCreateImageObject> addQueDo(const std::shared_ptr<FilelistItem>& item);
+    // Empties the queue and forgets the failures; the worker ends once its
+    // current book is done.
     void cancelAllTask();
-    // Queues a local book, image or PDF unless its thumbnail exists.
-    void addQue(const std::shared_ptr<FilelistItem>& item);
+    // 1 slows the worker down (a download is running), 0 restores it.
+    void suspendTask(int mode);
+
+    // Makes the folder's cover from `fileFullPath` (or `image`, when given) at
+    // `targetSize` points, unless one made for that size is there and
+    // `createNew` is false. True when a cover was written.
+    bool folderThumbsCreate(const std::string& folder, const std::optional<std::string>& fileFullPath,
+                            const gfx::ImageRef& image, bool createNew, gfx::Size targetSize);
+    // Makes the cover of a book or single image with `session`; true when it
+    // exists afterwards.
+    bool loadBookImage(FilelistItem& item, BookReaderEx& session);
+    // A local single image, decoded; null for remote items.
+    static gfx::ImageRef loadImage(const FilelistItem& item);
+    // The title shown under a cover, from the raw name of the page it was
+    // made from: its first component that is not plain ASCII (else the first
+    // one), without extension.
+    static std::optional<std::string> convertArchiveFilenameToAuxTitle(const std::string& nameBytes);
+
+    // The book's path or address; nothing for an item without one.
+    static std::optional<std::string> sourceOfItem(const FilelistItem& item);
+    // The cover file of a book, PDF or image item; "" for other items.
+    static std::string thumbnailPathForItem(const FilelistItem& item, bool createDirectory);
+    // The attempt marker of the item's book.
+    static std::string markerPathForItem(const FilelistItem& item, bool createDirectory);
+
+    // Sizes in points and the JPEG quality, for this device.
+    static gfx::Size bookThumbnailSize();
+    static gfx::Size singleImageThumbnailSize();
+    static gfx::Size folderThumbnailDefaultSize();
+    static double jpegQuality();
+
     size_t queueLength() const;
-    // Blocks until the queue is empty and no job runs (tests, bounded).
+    int failureCount() const;
+    bool isRunning() const;
+    // Blocks until the queue is empty and the worker has ended, at most
+    // `realSeconds` (on the main thread the main loop keeps running).
     bool waitUntilIdle(double realSeconds);
 
-    ThumbsCreateImageObject getImage(const std::shared_ptr<FilelistItem>& item, bool createThumbs);
-
-    // The thumbnail file of a local item; "" for items that have none.
-    static std::string thumbnailPathForItem(const FilelistItem& item, bool createDirectory);
-    // Makes the cover of a book or image file; null when it cannot be read.
-    static gfx::ImageRef makeThumbnail(const std::string& path);
-    // Scales an image to fit the cover size (never enlarging).
-    static gfx::ImageRef scaleToCover(const gfx::ImageRef& image);
-
 private:
-    void workerLoop(const std::atomic<bool>& stop);
-    void ensureWorker();
+    void createThread(const std::atomic<bool>& stop);
+    void createThumbsDo(const std::shared_ptr<ThumbsCreateImageObject>& entry, BookReaderEx& session,
+                        const std::atomic<bool>& stop);
+    bool makeBookThumbnail(FilelistItem& item, const std::string& source, const std::string& thumb,
+                           BookReaderEx& session);
+    void tellDelegate(const std::shared_ptr<ThumbsCreateImageObject>& entry, const std::atomic<bool>& stop);
+    void startWorker();
+    static std::shared_ptr<Settings> currentSettings();
 
+    // Guards the queue, the running flag, the session slot and the failures.
     mutable std::mutex mutex_;
-    std::condition_variable cv_;
-    std::deque<std::shared_ptr<FilelistItem>> queue_;
-    std::set<std::string> failed_;
-    std::weak_ptr<ThumbsCreateDelegate> delegate_;
-    bool suspended_ = false;
-    bool busy_ = false;
+    sys::Condition changed_;
+    std::deque<std::shared_ptr<ThumbsCreateImageObject>> queue_;
+    std::unordered_set<const FilelistItem*> queued_;
+    bool running_ = false;
     bool stopping_ = false;
+    std::shared_ptr<BookReaderEx> session_;
+    int failureCount_ = 0;
+    std::weak_ptr<ThumbsCreateDelegate> delegate_;
+    std::atomic<bool> suspended_{false};
+
+    std::mutex threadMutex_;  // the thread object
     sys::Thread worker_;
 };

@@ -484,7 +484,7 @@ void FilelistBaseViewController::fillItemCell(ui::TableViewCell& tableCell, int 
         auto& slot = slots[size_t(k)];
         if (index < static_cast<int64_t>(itemList_.size())) {
             slot.setIsInvalidItem(false);
-            slot.setThumbs(std::nullopt);
+            slot.setThumbs(nullptr);
             slot.setIsSelected((isEditMode_ || getFilelistMode() != 0) ? isSelectedWithIndexNo(index) : false);
             slot.setIsCanSelected(isCanEditItem(index));
             slot.setIsEnableDetailButton(isEnableDetailButton(index));
@@ -665,9 +665,8 @@ void FilelistBaseViewController::reloadThumbs(bool keepExisting) {
             std::string thumb = BookCommon::getThumbsFilename(*full, false);
             if (!thumb.empty()) sys::FileManager::removeItem(thumb);
         }
-        std::string dir = BookCommon::getBookSettingDir(*full, false);
-        std::string marker = type == kTypeImage ? item->filename().value_or("") + "thumbs.try" : "thumbs.try";
-        if (!dir.empty()) sys::FileManager::removeItem(sys::Path::stringByAppendingPathComponent(dir, marker));
+        const std::string marker = ThumbsCreate::markerPathForItem(*item, false);
+        if (!marker.empty()) sys::FileManager::removeItem(marker);
     }
     if (isViewLoaded()) tableView()->reloadData();
     thumbsCreateStart(true);
@@ -715,8 +714,8 @@ void FilelistBaseViewController::thumbsReLoad() {
     }
 }
 
-void FilelistBaseViewController::updateItem(const std::shared_ptr<FilelistItem>& item) {
-    (void)item;
+void FilelistBaseViewController::updateItem(const std::shared_ptr<ThumbsCreateImageObject>& entry) {
+    (void)entry;
     if (!isViewLoaded()) return;
     for (ui::TableViewCell* cell : tableView()->visibleCells()) {
         auto ip = tableView()->indexPathForCell(*cell);

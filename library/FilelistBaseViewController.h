@@ -141,7 +141,7 @@ public:
     void thumbsCreateStart(bool manual);
     void thumbsReLoad();
     bool isThumbsRunActive() const { return thumbsCreateStartRunning_.load(); }
-    void updateItem(const std::shared_ptr<FilelistItem>& item) override;
+    void updateItem(const std::shared_ptr<ThumbsCreateImageObject>& entry) override;
     void finishReadBook();
     // Tool-bar actions.
     void onAboutBtn();

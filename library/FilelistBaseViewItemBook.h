@@ -12,8 +12,8 @@ class FilelistBaseViewItemBook {
 public:
     const std::shared_ptr<FilelistItem>& item() const { return item_; }
     void updateBookItem(std::shared_ptr<FilelistItem> item) { item_ = std::move(item); }
-    const std::optional<ThumbsCreateImageObject>& thumbs() const { return thumbs_; }
-    void setThumbs(std::optional<ThumbsCreateImageObject> t) { thumbs_ = std::move(t); }
+    const std::shared_ptr<ThumbsCreateImageObject>& thumbs() const { return thumbs_; }
+    void setThumbs(std::shared_ptr<ThumbsCreateImageObject> t) { thumbs_ = std::move(t); }
     bool isInvalidItem() const { return isInvalidItem_; }
     void setIsInvalidItem(bool v) { isInvalidItem_ = v; }
     bool isSelected() const { return isSelected_; }
@@ -25,7 +25,7 @@ public:
 
 private:
     std::shared_ptr<FilelistItem> item_;
-    std::optional<ThumbsCreateImageObject> thumbs_;
+    std::shared_ptr<ThumbsCreateImageObject> thumbs_;
     bool isInvalidItem_ = true;
     bool isSelected_ = false;
     bool isCanSelected_ = false;

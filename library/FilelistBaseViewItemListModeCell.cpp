@@ -133,13 +133,14 @@ std::string FilelistBaseViewItemListModeCell::statusIconName(const FilelistItem&
 void FilelistBaseViewItemListModeCell::setThumbnail(bool createThumbs) {
     auto& slot = book()[0];
     auto job = ThumbsCreate::thumbsCreate()->getImage(slot.item(), createThumbs);
-    if (job.image) {
-        thumbsImageView_->setImage(ui::Image::withBitmap(job.image));
+    const gfx::ImageRef image = job ? job->image() : nullptr;
+    if (image) {
+        thumbsImageView_->setImage(ui::Image::withBitmap(image));
     } else {
         thumbsImageView_->setImage(ui::Image::named("thumbs_noimage"));
     }
-    loadThumbs_ = job.image != nullptr;
-    infoLabelTextTitileAux_ = job.filenameInArchive;
+    loadThumbs_ = image != nullptr;
+    infoLabelTextTitileAux_ = job ? job->filenameInArchive() : std::nullopt;
     slot.setThumbs(job);
 }
 

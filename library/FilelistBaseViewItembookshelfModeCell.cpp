@@ -166,7 +166,7 @@ void FilelistBaseViewItembookshelfModeCell::fillSlot(int i, bool createThumbs, b
     label->setHidden(true);
     cover.bookmarkImageView()->setHidden(!item->isLastReadingFile());
     auto job = ThumbsCreate::thumbsCreate()->getImage(item, createThumbs);
-    thumb->setImage(job.image ? ui::Image::withBitmap(job.image) : ui::Image::named("thumbs_noimage"));
+    thumb->setImage(job && job->image() ? ui::Image::withBitmap(job->image()) : ui::Image::named("thumbs_noimage"));
     slot.setThumbs(job);
 }
 
