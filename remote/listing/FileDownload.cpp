@@ -10,6 +10,7 @@
 #include "platform/core/RunLoop.h"
 #include "platform/core/Unicode.h"
 #include "remote/listing/HtmlIndexListing.h"
+#include "remote/listing/WebDavFileListReader.h"
 
 #include <array>
 
@@ -23,6 +24,7 @@ FileDownload::FileDownload() = default;
 
 FileDownload::~FileDownload() {
     if (connection_) connection_->cancel();
+    if (ftp_) ftp_->cancel();
     if (isActive_) indicator(false);
 }
 
@@ -74,8 +76,8 @@ void FileDownload::getFileListFromUrl(const std::string& url, const std::optiona
 
     // A link to one book is listed as itself, without asking the server.
     if (!targetIsNecessarilyFolder) {
-        const size_t dot = url.rfind('.');
-        const std::string ext = dot == std::string::npos ? std::string() : url.substr(dot + 1);
+        // The extension of the last component, a trailing "/" aside.
+        const std::string ext = QNUrl::pathExtensionOf(url);
         if (BookCommon::isBookorPDFFileorThemeWithExtension(ext)) {
             RemoteFileEntry one;
             sys::PlistDictionary info;
@@ -93,8 +95,6 @@ void FileDownload::getFileListFromUrlNext(const std::string& url) {
         startSmbListing();
     } else if (BookCommon::isFTP(url)) {
         startFtpListing();
-    } else if (isWebDav_) {
-        startWebDavListing();
     } else {
         startHttpListing();
     }
@@ -109,8 +109,6 @@ void FileDownload::failLater(const std::string& messageKey) {
 }
 
 void FileDownload::startSmbListing() { failLater("SMB servers cannot be listed yet."); }
-void FileDownload::startFtpListing() { failLater("FTP servers cannot be listed yet."); }
-void FileDownload::startWebDavListing() { failLater("WebDAV servers cannot be listed yet."); }
 void FileDownload::startCloudListing() { failLater("Cloud services cannot be listed yet."); }
 void FileDownload::startShareLinkListing() { failLater("Shared folders cannot be listed yet."); }
 
@@ -125,6 +123,10 @@ void FileDownload::startHttpListing() {
     }
     req.allowUntrustedCertificate = trusted;
     req.setHeader("Cache-Control", "no-cache");
+    if (isWebDav_) {
+        req.method = "PROPFIND";
+        req.setHeader("Depth", "1");
+    }
     connection_ = std::make_shared<QNHTTPRequestOperation>(req);
     connection_->setCollectBody(kMaxBodyBytes);
     std::weak_ptr<FileDownload> weak = weak_from_this();
@@ -176,6 +178,10 @@ void FileDownload::onHttpComplete(const HttpResponse& r) {
                                   std::to_string(r.status) + ")");
         return;
     }
+    if (isWebDav_) {
+        deliverWebDav(r.status == 401 ? std::string() : r.body);
+        return;
+    }
     const int listType = settings_ ? settings_->downloadListType() : 0;
     deliver(HtmlIndexListing::getListFromHyperHtml(r.status == 401 ? std::string() : r.body,
                                                    HttpEasy::withoutCredentials(baseURL_), listType),
@@ -199,6 +205,11 @@ void FileDownload::deliver(std::optional<RemoteFileEntry> entries, const std::op
 
 void FileDownload::cancelFileListDownload() {
     isCancel_ = true;
+    if (ftp_) {
+        ftp_->cancel();
+        ftp_.reset();
+        indicator(false);
+    }
     if (connection_ && isActive_) {
         connection_->cancel();
         connection_.reset();
@@ -214,4 +225,94 @@ void FileDownload::cancelFileListDownload() {
         delivered_ = true;
         if (auto d = delegate_.lock()) d->cancelListDownload();
     }
+}
+
+void FileDownload::startFtpListing() {
+    // The URL names a folder: entries resolve inside it.
+    if (baseURL_.empty() || baseURL_.back() != '/') baseURL_ += '/';
+    ftp_ = std::make_shared<FtpListing>();
+    std::weak_ptr<FileDownload> weak = weak_from_this();
+    indicator(true);
+    ftp_->fetch(baseURL_, userName_, password_, kMaxBodyBytes, [weak](const FtpListing::Result& r) {
+        if (auto self = weak.lock()) self->onFtpComplete(r);
+    });
+}
+
+void FileDownload::onFtpComplete(const FtpListing::Result& r) {
+    ftp_.reset();
+    indicator(false);
+    if (isCancel_) return;
+    userName_.clear();
+    password_.clear();
+    auto delegate = delegate_.lock();
+    switch (r.outcome) {
+    case FtpListing::Outcome::TooLarge:
+        isActive_ = false;
+        delivered_ = true;
+        if (delegate) delegate->cancelListDownload();
+        return;
+    case FtpListing::Outcome::LoginRefused:
+        isActive_ = false;
+        delivered_ = true;
+        if (delegate) delegate->passwordRequested(HttpEasy::withoutCredentials(baseURL_), false);
+        return;
+    case FtpListing::Outcome::Failed:
+        deliver(std::nullopt, BookCommon::localizedStringWithOnOff("Connection Failed.") + "\n(FTP " +
+                                  std::to_string(r.status) + ")");
+        return;
+    case FtpListing::Outcome::Listed:
+        break;
+    }
+    bool encodeError = false;
+    RemoteFileEntry list =
+        FtpListing::getListFromFtpList(r.text, baseURL_, otherSettings_.getString("ftpcharset"), &encodeError);
+    if (encodeError) {
+        deliver(std::move(list), BookCommon::localizedStringWithOnOff(
+                                     "Error decoding character set. Please select the default character set in "
+                                     "protocol settings."));
+        return;
+    }
+    deliver(std::move(list), std::nullopt);
+}
+
+void FileDownload::deliverWebDav(const std::string& body) {
+    const auto records = WebDavFileListReader::getFileListFromXmlData(body);
+    if (!records) {
+        deliver(std::nullopt, std::nullopt);
+        return;
+    }
+    std::string folder = HttpEasy::resolve(HttpEasy::withoutCredentials(baseURL_), "");
+    if (folder.empty()) {
+        deliver(std::nullopt, std::nullopt);
+        return;
+    }
+    if (folder.back() != '/') folder += '/';
+    RemoteFileEntry list;
+    for (const auto& rec : *records) {
+        if (!rec.contains("path")) continue;
+        const std::string href = rec.getString("path");
+        const std::string url = HttpEasy::resolve(folder, href);
+        // Only the folder's own members: an href elsewhere on the server (or
+        // on another one) is not listed here.
+        if (url.size() <= folder.size() || url.compare(0, folder.size(), folder) != 0) continue;
+        const std::string rest = url.substr(folder.size());
+        const size_t slash = rest.find('/');
+        if (slash != std::string::npos && slash + 1 != rest.size()) continue;
+        const bool isDir = url.back() == '/';
+        if (!isDir && !BookCommon::isBookorPDFFileorThemeWithExtension(QNUrl::pathExtensionOf(rest))) continue;
+        std::string component = isDir ? rest.substr(0, rest.size() - 1) : rest;
+        const auto decoded = BookCommon::PercentDecodingWithString(component);
+        const std::string name = decoded && sys::Unicode::isValidUtf8(*decoded) ? *decoded : component;
+        sys::PlistDictionary info;
+        info.set(RemoteFileEntry::kName, sys::PlistValue(name));
+        if (rec.contains("length")) {
+            info.set(RemoteFileEntry::kBookSize, sys::PlistValue(rec.getInteger("length")));
+            if (auto d = rec.getDate("date")) {
+                info.set(RemoteFileEntry::kBookDate,
+                         sys::PlistValue(std::to_string(int64_t(d->timeIntervalSince1970()))));
+            }
+        }
+        list.add(url, std::move(info));
+    }
+    deliver(std::move(list), std::nullopt);
 }

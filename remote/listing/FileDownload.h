@@ -3,6 +3,7 @@
 #include "cloud/QNHTTPRequestOperation.h"
 #include "platform/core/PlistDictionary.h"
 #include "remote/listing/FileDownloadDelegate.h"
+#include "remote/listing/FtpListing.h"
 #include "remote/listing/RemoteFileEntry.h"
 
 #include <memory>
@@ -53,10 +54,11 @@ private:
     void getFileListFromUrlNext(const std::string& url);
     void startHttpListing();
     void onHttpComplete(const HttpResponse& r);
+    void onFtpComplete(const FtpListing::Result& r);
+    void deliverWebDav(const std::string& body);
+    void startFtpListing();
     // The branches whose protocols arrive later: they answer with a failure.
     void startSmbListing();
-    void startFtpListing();
-    void startWebDavListing();
     void startCloudListing();
     void startShareLinkListing();
     void failLater(const std::string& messageKey);
@@ -73,6 +75,7 @@ private:
     std::optional<std::string> targetTitle_;
     std::string userName_, password_;
     std::shared_ptr<QNHTTPRequestOperation> connection_;
+    std::shared_ptr<FtpListing> ftp_;
     bool isActive_ = false;
     bool isCancel_ = false;
     bool isHttp_ = false;

@@ -1,0 +1,14 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+// Reading of the FTP server's passive-mode reply.
+class QNFtpRequest {
+public:
+    QNFtpRequest() = delete;
+    // "227 Entering Passive Mode (h1,h2,h3,h4,p1,p2)." gives "h1.h2.h3.h4" and
+    // port p1 * 256 + p2. Missing numbers count as 0, so a reply without "("
+    // gives 0.0.0.0 and port 0. Nothing for a reply longer than 1000 bytes.
+    static std::optional<std::string> getAddressAndPortWithPassiveResponse(const std::string& reply, int* port);
+};
