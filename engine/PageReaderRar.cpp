@@ -218,9 +218,10 @@ bool PageReaderRar::openFile(const std::string& name, const std::optional<std::s
     if (s != Status::Ok) return fail(s);
     isSolidArchive_ = unrar_->isSolid();
     if (stream && isSolidArchive_) {
-        // Every page would decode the archive from its start over the network.
+        // Every page would decode the archive from its start over the
+        // network. The flag is the reason (no other is given).
         isErrorBecauseSolidArchive_ = sys::RunLoop::isMainThread();
-        return fail(Status::Damaged);
+        return fail(Status::Ok);
     }
 
     std::string indexPath;

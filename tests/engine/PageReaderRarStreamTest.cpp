@@ -52,7 +52,7 @@ bool samePixels(const gfx::ImageRef& a, const gfx::ImageRef& b) {
            std::memcmp(a->pixels(), b->pixels(), size_t(a->width()) * size_t(a->height()) * 4) == 0;
 }
 
-class RarStreamTest : public test::NginxSuite<test::BookSessionFixture> {
+class PageReaderRarStreamTest : public test::NginxSuite<test::BookSessionFixture> {
 protected:
     void SetUp() override {
         BookSessionFixture::SetUp();
@@ -85,7 +85,7 @@ protected:
     test::TempDir pages{"rarpages"};
 };
 
-TEST_F(RarStreamTest, OpeningWalksOnlyTheHeadersAndAPageFetchesOnlyItsOwnBlocks) {
+TEST_F(PageReaderRarStreamTest, OpeningWalksOnlyTheHeadersAndAPageFetchesOnlyItsOwnBlocks) {
     REQUIRE_NGINX();
     std::string files;
     for (int i = 0; i < 8; ++i) {
@@ -140,7 +140,7 @@ TEST_F(RarStreamTest, OpeningWalksOnlyTheHeadersAndAPageFetchesOnlyItsOwnBlocks)
     EXPECT_EQ(index->getArray("filePoint")->size(), 8u);
 }
 
-TEST_F(RarStreamTest, TheKeptListingReplacesTheHeaderWalkUntilTheCacheStartsAfresh) {
+TEST_F(PageReaderRarStreamTest, TheKeptListingReplacesTheHeaderWalkUntilTheCacheStartsAfresh) {
     REQUIRE_NGINX();
     const std::string book = publish(bookDir.path(), "shelf.cbr", "", "p0.bmp p1.bmp p2.bmp p3.bmp");
     auto r = std::make_shared<PageReaderRar>();
@@ -199,13 +199,14 @@ TEST_F(RarStreamTest, TheKeptListingReplacesTheHeaderWalkUntilTheCacheStartsAfre
     r->closeFile();
 }
 
-TEST_F(RarStreamTest, ASolidBookOnAServerIsRefusedAndEncryptedHeadersNeedThePassword) {
+TEST_F(PageReaderRarStreamTest, ASolidBookOnAServerIsRefusedAndEncryptedHeadersNeedThePassword) {
     REQUIRE_NGINX();
     publish(bookDir.path(), "solid.cbr", "-s", "p0.bmp p1.bmp p2.bmp");
     ASSERT_TRUE(sys::RunLoop::isMainThread());
     auto r = std::make_shared<PageReaderRar>();
     EXPECT_FALSE(r->openFile(nginx().url("/solid.cbr"), std::nullopt, std::nullopt, false, false));
     EXPECT_TRUE(r->isErrorBecauseSolidArchive());
+    EXPECT_EQ(r->openFailure(), PageReader::OpenFailure::None) << "not damaged: refused";
     EXPECT_TRUE(r->getPageNameList().empty());
     // From another thread it is a plain failure.
     bool opened = true, flagged = true;
@@ -228,7 +229,7 @@ TEST_F(RarStreamTest, ASolidBookOnAServerIsRefusedAndEncryptedHeadersNeedThePass
     EXPECT_TRUE(test::colourNear(image->pixel(50, 150), test::pageColour(1, false)));
 }
 
-TEST_F(RarStreamTest, CancellingFreesAPageLoadStuckOnAStalledServer) {
+TEST_F(PageReaderRarStreamTest, CancellingFreesAPageLoadStuckOnAStalledServer) {
     ASSERT_TRUE(noisePage(pages.file("big.bmp"), 600, 1));
     ASSERT_TRUE(noisePage(pages.file("small.bmp"), 16, 2));
     publish(pages.path(), "stall.cbr", "-m0", "big.bmp small.bmp");
@@ -262,7 +263,7 @@ TEST_F(RarStreamTest, CancellingFreesAPageLoadStuckOnAStalledServer) {
     r->closeFile();
 }
 
-TEST_F(RarStreamTest, AServerWithoutRangesIsReportedAndTheSessionStreamsACbr) {
+TEST_F(PageReaderRarStreamTest, AServerWithoutRangesIsReportedAndTheSessionStreamsACbr) {
     publish(bookDir.path(), "norange.cbr", "", "p0.bmp");
     auto r = std::make_shared<PageReaderRar>();
     EXPECT_FALSE(r->openFile(fault_->url("/norange.cbr?norange=1"), std::nullopt, std::nullopt, false, false));

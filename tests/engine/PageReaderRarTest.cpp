@@ -8,6 +8,7 @@
 #include "engine/UnrarArchive.h"
 #include "foundation/ArraySort.h"
 #include "platform/core/FileManager.h"
+#include "platform/core/Thread.h"
 #include "tests/engine/BookSessionFixture.h"
 #include "tests/engine/BookTestPages.h"
 #include "tests/support/TestHome.h"
@@ -15,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <filesystem>
 #include <set>
@@ -53,7 +55,7 @@ gfx::ImageRef samplePage(const std::string& name) {
     return ImageLoader::imageWithAnyContentsOfFile(test::dataPath("pages/" + name));
 }
 
-class RarReaderTest : public ::testing::Test {
+class PageReaderRarTest : public ::testing::Test {
 protected:
     void SetUp() override {
         savedSort_ = ArraySort::sortMode();
@@ -120,7 +122,7 @@ protected:
     int savedSort_ = 0;
 };
 
-TEST_F(RarReaderTest, PagesOfAPlainAndASolidRar5InNaturalOrderInAnyOrderOfReading) {
+TEST_F(PageReaderRarTest, PagesOfAPlainAndASolidRar5InNaturalOrderInAnyOrderOfReading) {
     page("p10.bmp", 2);
     page("p2.bmp", 1);
     page("p1.bmp", 0);
@@ -149,7 +151,7 @@ TEST_F(RarReaderTest, PagesOfAPlainAndASolidRar5InNaturalOrderInAnyOrderOfReadin
     }
 }
 
-TEST_F(RarReaderTest, Rar4ArchivesPlainSolidAndInVolumesGiveTheSamplePages) {
+TEST_F(PageReaderRarTest, Rar4ArchivesPlainSolidAndInVolumesGiveTheSamplePages) {
     for (const char* name : {"plain4.rar", "solid4.rar", "volumes4.part1.rar"}) {
         SCOPED_TRACE(name);
         auto r = open(rar4(name));
@@ -165,7 +167,7 @@ TEST_F(RarReaderTest, Rar4ArchivesPlainSolidAndInVolumesGiveTheSamplePages) {
     expectSample(*part2, 1, "06.png");
 }
 
-TEST_F(RarReaderTest, Rar5VolumesAndAPageSpanningThem) {
+TEST_F(PageReaderRarTest, Rar5VolumesAndAPageSpanningThem) {
     for (int i = 0; i < 4; ++i) {
         const std::string name = "p" + std::to_string(i) + ".bmp";
         ASSERT_TRUE(test::writeBmp(src.file(name), 64, 64, [&](int x, int y) {
@@ -189,7 +191,7 @@ TEST_F(RarReaderTest, Rar5VolumesAndAPageSpanningThem) {
     EXPECT_EQ(resultOf(*cut, 3), PageReader::kResultFailed);
 }
 
-TEST_F(RarReaderTest, TargetFolderListsOnlyItsPagesWithGlobalNumbersOfTheWholeArchive) {
+TEST_F(PageReaderRarTest, TargetFolderListsOnlyItsPagesWithGlobalNumbersOfTheWholeArchive) {
     auto r = open(rar4("folders4.rar"));
     EXPECT_EQ(namesOf(*r), (std::vector<std::string>{"Vol1/01.jpg", "Vol1/02.jpg", "Vol1/03.jpg", "Vol1/sub/04.jpg",
                                                      "Vol1/sub/05.jpg"}));
@@ -215,7 +217,7 @@ TEST_F(RarReaderTest, TargetFolderListsOnlyItsPagesWithGlobalNumbersOfTheWholeAr
     EXPECT_TRUE(open(out.file("two.cbr"), std::nullopt, std::string("none"))->getPageNameList().empty());
 }
 
-TEST_F(RarReaderTest, ShiftJisNamesKeepTheirBackslashByteAndAreRead) {
+TEST_F(PageReaderRarTest, ShiftJisNamesKeepTheirBackslashByteAndAreRead) {
     auto r = open(rar4("shift-jis-names4.rar"));
     const std::vector<std::string> names = namesOf(*r);
     // The second byte of each character is 0x5C, not a folder separator.
@@ -235,7 +237,7 @@ TEST_F(RarReaderTest, ShiftJisNamesKeepTheirBackslashByteAndAreRead) {
     EXPECT_FALSE(PageReaderRar::isDirectoryName("/"));
 }
 
-TEST_F(RarReaderTest, PasswordsOfDataAndOfHeadersWithTheRightTheWrongAndNone) {
+TEST_F(PageReaderRarTest, PasswordsOfDataAndOfHeadersWithTheRightTheWrongAndNone) {
     page("p1.bmp", 0);
     page("p2.bmp", 1);
     const std::string data5 = pack("data.cbr", "-pse\xC3\xA7ret", "p1.bmp p2.bmp");
@@ -277,7 +279,7 @@ TEST_F(RarReaderTest, PasswordsOfDataAndOfHeadersWithTheRightTheWrongAndNone) {
     for (int i : {5, 1}) expectSample(*r, i, kSamplePages[i]);
 }
 
-TEST_F(RarReaderTest, DamagedTruncatedAndForeignFilesFailCleanlyWithTheirReason) {
+TEST_F(PageReaderRarTest, DamagedTruncatedAndForeignFilesFailCleanlyWithTheirReason) {
     for (uint32_t i = 0; i < 3; ++i)
         ASSERT_TRUE(test::writeBmp(src.file("p" + std::to_string(i) + ".bmp"), 40, 40, [&](int x, int y) {
             return 0xFF000000u | ((uint32_t(x * 40 + y) ^ (i * 0x9E3779B9u)) * 2654435761u >> 8 & 0xFFFFFF);
@@ -340,7 +342,7 @@ TEST_F(RarReaderTest, DamagedTruncatedAndForeignFilesFailCleanlyWithTheirReason)
     EXPECT_EQ(openFailure(""), PageReader::OpenFailure::Unreadable);
 }
 
-TEST_F(RarReaderTest, EntriesAreReadOnlyWithinTheCapAndExactlyAsAnnounced) {
+TEST_F(PageReaderRarTest, EntriesAreReadOnlyWithinTheCapAndExactlyAsAnnounced) {
     ASSERT_TRUE(test::writeBmp(src.file("big.bmp"), 100, 100, [](int x, int y) { return 0xFF000000u | uint32_t(x * y); }));
     page("small.bmp", 1);
     const std::string book = pack("cap.cbr", "", "big.bmp small.bmp");
@@ -370,7 +372,7 @@ TEST_F(RarReaderTest, EntriesAreReadOnlyWithinTheCapAndExactlyAsAnnounced) {
     EXPECT_TRUE(UnrarArchive::handleLayoutUsable()) << "the library's handle has the layout the seek needs";
 }
 
-TEST_F(RarReaderTest, InnerArchivesAreListedAndExtractedBesideTheBookConfinedAndNeverReplacing) {
+TEST_F(PageReaderRarTest, InnerArchivesAreListedAndExtractedBesideTheBookConfinedAndNeverReplacing) {
     page("inner/p1.bmp", 0);
     page("inner/p2.bmp", 1);
     ASSERT_TRUE(run(src.file("inner"), "rar a -idq '" + src.file("inner.cbr") + "' p1.bmp p2.bmp"));
@@ -422,10 +424,33 @@ TEST_F(RarReaderTest, InnerArchivesAreListedAndExtractedBesideTheBookConfinedAnd
     EXPECT_EQ(readFile(out.file("inner 4.cbr")), original);
 }
 
-// The session picks the reader and tells why a book did not open.
-class RarSessionTest : public test::BookSessionFixture {};
+TEST_F(PageReaderRarTest, ReadersOnTwoThreadsAtOnceEachReadTheirOwnPages) {
+    for (int i = 0; i < 4; ++i) page("p" + std::to_string(i) + ".bmp", i);
+    const std::string solid = pack("solid.cbr", "-s -ds", "p0.bmp p1.bmp p2.bmp p3.bmp");
+    const std::string locked = pack("locked.cbr", "-hppw", "p3.bmp p2.bmp p1.bmp p0.bmp");
+    auto a = open(solid);
+    auto b = open(locked, std::string("pw"));
+    std::atomic<int> wrong{0};
+    auto turn = [&](PageReaderRar& r, bool reversed) {
+        for (int round = 0; round < 10; ++round)
+            for (int k = 0; k < 4; ++k) {
+                const int i = reversed ? 3 - k : k;
+                int result = -1;
+                auto image = r.newLoadAndCreateImage(i, result);
+                if (result != PageReader::kResultImage || !colourNear(image->pixel(3, 3), pageColour(i, false)))
+                    ++wrong;
+            }
+    };
+    sys::Thread other([&](const std::atomic<bool>&) { turn(*b, true); });
+    turn(*a, false);
+    other.join();
+    EXPECT_EQ(wrong.load(), 0);
+}
 
-TEST_F(RarSessionTest, TheSessionOpensCbrBooksAsksForPasswordsAndSaysWhyOthersFail) {
+// The session picks the reader and tells why a book did not open.
+class PageReaderRarSessionTest : public test::BookSessionFixture {};
+
+TEST_F(PageReaderRarSessionTest, TheSessionOpensCbrBooksAsksForPasswordsAndSaysWhyOthersFail) {
     if (!test::haveProgram("rar")) GTEST_SKIP() << "no rar packer";
     const std::string book = bookDir.file("book.cbr");
     ASSERT_TRUE(run(bookDir.path(), "rar a -idq -s book.cbr p0.bmp p1.bmp p2.bmp"));
