@@ -1,0 +1,53 @@
+#pragma once
+
+#include "engine/CacheCreateOperation.h"
+#include "engine/CacheCreatorDelegate.h"
+#include "platform/core/OperationQueue.h"
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+// The reading screen's handle on the page-cache builder: one start per open
+// book puts one CacheCreateOperation on a queue of its own; stopping cancels
+// it (the page in progress is finished or abandoned) and tells the old
+// operation to forget the screen. Going away stops and waits.
+class CacheCreator {
+public:
+    CacheCreator();
+    ~CacheCreator();
+    CacheCreator(const CacheCreator&) = delete;
+    CacheCreator& operator=(const CacheCreator&) = delete;
+
+    // Nothing when already started. `currentPage` is not used: the screen
+    // is asked for its page as the work goes on.
+    void startCacheCreator(int32_t currentPage, const std::string& fileName,
+                           const std::optional<std::string>& targetFolder, const std::vector<std::string>& otherFiles,
+                           const std::optional<std::string>& lbexpand, const std::optional<std::string>& password);
+    void changeCurrentpage(int32_t page) { (void)page; }
+    void stopCacheCreator();
+    // Blocks until the queue's work has ended (on the main thread the main
+    // loop keeps running meanwhile).
+    void waitForFinishThread();
+    bool isStarted() const { return started_; }
+
+    // Not owned; stopCacheCreator() before it goes away.
+    void setDelegate(CacheCreatorDelegate* delegate) { delegate_ = delegate; }
+    CacheCreatorDelegate* delegate() const { return delegate_; }
+    void setUserName(const std::string& v) { userName_ = v; }
+    const std::string& userName() const { return userName_; }
+    void setPassword(const std::optional<std::string>& v) { password_ = v; }
+    const std::optional<std::string>& password() const { return password_; }
+
+private:
+    CacheCreatorDelegate* delegate_ = nullptr;
+    std::unique_ptr<sys::OperationQueue> queue_;
+    std::vector<std::shared_ptr<CacheCreateOperation>> operations_;
+    bool started_ = false;
+    std::string fileName_;
+    std::optional<std::string> archivePassword_;
+    std::string userName_;
+    std::optional<std::string> password_;
+};
