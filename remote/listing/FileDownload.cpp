@@ -276,16 +276,15 @@ void FileDownload::onFtpComplete(const FtpListing::Result& r) {
 }
 
 void FileDownload::deliverWebDav(const std::string& body) {
+    deliver(getListFromWebDav(body, baseURL_), std::nullopt);
+}
+
+std::optional<RemoteFileEntry> FileDownload::getListFromWebDav(const std::string& body,
+                                                              const std::string& listedURL) {
     const auto records = WebDavFileListReader::getFileListFromXmlData(body);
-    if (!records) {
-        deliver(std::nullopt, std::nullopt);
-        return;
-    }
-    std::string folder = HttpEasy::resolve(HttpEasy::withoutCredentials(baseURL_), "");
-    if (folder.empty()) {
-        deliver(std::nullopt, std::nullopt);
-        return;
-    }
+    if (!records) return std::nullopt;
+    std::string folder = HttpEasy::resolve(HttpEasy::withoutCredentials(listedURL), "");
+    if (folder.empty()) return std::nullopt;
     if (folder.back() != '/') folder += '/';
     RemoteFileEntry list;
     for (const auto& rec : *records) {
@@ -303,6 +302,9 @@ void FileDownload::deliverWebDav(const std::string& body) {
         std::string component = isDir ? rest.substr(0, rest.size() - 1) : rest;
         const auto decoded = BookCommon::PercentDecodingWithString(component);
         const std::string name = decoded && sys::Unicode::isValidUtf8(*decoded) ? *decoded : component;
+        // An escaped dot segment or slash would lead out of the folder again
+        // at the server.
+        if (decoded && (*decoded == "." || *decoded == ".." || decoded->find('/') != std::string::npos)) continue;
         sys::PlistDictionary info;
         info.set(RemoteFileEntry::kName, sys::PlistValue(name));
         if (rec.contains("length")) {
@@ -314,5 +316,5 @@ void FileDownload::deliverWebDav(const std::string& body) {
         }
         list.add(url, std::move(info));
     }
-    deliver(std::move(list), std::nullopt);
+    return list;
 }

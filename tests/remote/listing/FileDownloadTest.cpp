@@ -154,6 +154,15 @@ TEST_F(FileDownloadTest, CredentialsCertificatesAndServerErrors) {
     EXPECT_EQ(list(nginx.url("/locked/"), "", "", true)->passwords, 1);
     EXPECT_EQ(list(nginx.url("/locked/"), "reader", "bad", true)->passwords, 1);
     EXPECT_EQ(list(nginx.url("/locked/"), "reader", "pw", true)->names(), (std::vector<std::string>{"secret.cbz"}));
+    // Credentials written into the address work, and stay out of every URL
+    // handed back (list screens store those on disk).
+    std::string inURL = nginx.url("/locked/");
+    inURL.insert(8, "reader:pw@");
+    auto withCreds = list(inURL, "", "", true);
+    EXPECT_EQ(withCreds->names(), (std::vector<std::string>{"secret.cbz"}));
+    EXPECT_EQ(withCreds->withURL, nginx.url("/locked/"));
+    ASSERT_TRUE(withCreds->fileList);
+    EXPECT_EQ(withCreds->fileList->front(), nginx.url("/locked/secret.cbz"));
     // A 401 without a challenge is an empty folder; an error page is an error.
     auto empty = list(nginx.url("/nochallenge/"), "", "", true);
     ASSERT_TRUE(empty->fileList);
@@ -173,6 +182,8 @@ TEST_F(FileDownloadTest, DispatchShortcutsSizeLimitAndCancel) {
     EXPECT_EQ(*one->fileList, (std::vector<std::string>{server.url("/shelf/x%20y.cbz")}));
     EXPECT_EQ(one->names(), (std::vector<std::string>{"x y.cbz"}));
     EXPECT_EQ(one->infoList->front().size(), 1u);
+    auto slash = list(server.url("/shelf/%E6%BC%AB.zip/"), "", "", false, false, false);
+    EXPECT_EQ(slash->names(), (std::vector<std::string>{"漫.zip"}));
     EXPECT_EQ(server.requestCount(), 0u);
 
     // A page of exactly the limit is read; one byte more cancels the listing.
