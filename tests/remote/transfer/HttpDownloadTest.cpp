@@ -207,11 +207,11 @@ TEST_F(HttpDownloadTest, ResumesAfterADropAndNeverSplicesAnotherVersion) {
     EXPECT_EQ(st.st_mode & 077, 0u);
 
     // The next download continues from there with Range and If-Range.
-    auto rec = std::make_shared<Recorder>();
+    auto resumed = std::make_shared<Recorder>();
     server.clearRequests();
-    EXPECT_EQ(download(url, "c.cbz", rec), HttpDownload::kSaved);
+    EXPECT_EQ(download(url, "c.cbz", resumed), HttpDownload::kSaved);
     EXPECT_TRUE(readFile(out_.file("c.cbz")) == body);
-    EXPECT_EQ(rec->startOffset, kept);
+    EXPECT_EQ(resumed->startOffset, kept);
     ASSERT_EQ(server.requests().size(), 1u);
     EXPECT_EQ(server.requests()[0].range, "bytes=" + std::to_string(kept) + "-");
 
@@ -224,6 +224,30 @@ TEST_F(HttpDownloadTest, ResumesAfterADropAndNeverSplicesAnotherVersion) {
     EXPECT_EQ(download(shifted, "c.cbz"), HttpDownload::kFailed);
     EXPECT_FALSE(fs::exists(temp(HttpDownload::kTempFileName)));
     EXPECT_TRUE(readFile(out_.file("c.cbz")) == body);
+
+    // A server that refuses the range (416) gets asked for the whole file.
+    std::string refusing = server.url("/c.cbz?fail416_from=1");
+    writeFile(temp(HttpDownload::kTempFileName), body.substr(0, 1000));
+    sys::PropertyList::writeFile(sys::PlistValue(sys::PlistArray{refusing, (*side)[1].asString()}),
+                                 temp(HttpDownload::kSideFileName));
+    server.clearRequests();
+    EXPECT_EQ(download(refusing, "c.cbz"), HttpDownload::kSaved);
+    EXPECT_TRUE(readFile(out_.file("c.cbz")) == body);
+    ASSERT_EQ(server.requests().size(), 2u);
+    EXPECT_EQ(server.requests()[0].status, 416);
+    EXPECT_EQ(server.requests()[1].range, "");
+
+    // A cancelled download says nothing more and keeps its bytes for later.
+    auto rec = std::make_shared<Recorder>();
+    auto d = std::make_shared<HttpDownload>();
+    d->setDelegate(rec);
+    d->setSettings_(settings_.get());
+    d->downloadFile(server.url("/c.cbz?stall_from=1"), out_.path(), "g.cbz", "", "", "", {});
+    ASSERT_TRUE(server.waitForStalled(1, 10));
+    d->cancelDownload();
+    advance(3);
+    EXPECT_TRUE(rec->results.empty());
+    EXPECT_FALSE(fs::exists(out_.file("g.cbz")));
 }
 
 TEST_F(HttpDownloadTest, AChangedFileIsFetchedWholeThroughIfRange) {
