@@ -216,7 +216,7 @@ bool PageReaderRar::openFile(const std::string& name, const std::optional<std::s
     unrar_ = std::make_unique<UnrarArchive>(path, password);
     Status s = unrar_->probe();
     if (s != Status::Ok) return fail(s);
-    isSolidArchive_ = unrar_->isSolid();
+    isSolidArchive_ = unrar_->isSolidArchive();
     if (stream && isSolidArchive_) {
         // Every page would decode the archive from its start over the
         // network. The flag is the reason (no other is given).
@@ -231,7 +231,7 @@ bool PageReaderRar::openFile(const std::string& name, const std::optional<std::s
         fromIndex = readIndex(indexPath, entries_);
     }
     if (!fromIndex) {
-        s = unrar_->list(entries_);
+        s = unrar_->unrarListFilesNoEncodingWithFileSizeArray(entries_);
         if (s != Status::Ok) return fail(s);
         if (stream && !isOfflineMode) writeIndex(indexPath, entries_);
     }
@@ -283,7 +283,7 @@ UnrarArchive::Status PageReaderRar::readPage(int page, std::string& data) {
     data.clear();
     if (!unrar_ || page < 0 || size_t(page) >= pageEntry_.size()) return Status::NotFound;
     const size_t index = pageEntry_[size_t(page)];
-    return unrar_->extract(index, entries_[index], kMaxPageBytes, data);
+    return unrar_->extractStreamWithPoint(index, entries_[index], kMaxPageBytes, data);
 }
 
 gfx::ImageRef PageReaderRar::newLoadAndCreateImage(int page, int& result) {
@@ -384,7 +384,7 @@ void PageReaderRar::writeIndex(const std::string& path, const std::vector<Entry>
 bool PageReaderRar::isSolidArchiveFile(const std::string& path) {
     if (path.empty() || BookCommon::isURL(path)) return false;
     UnrarArchive archive(path, std::nullopt);
-    return archive.probe() == Status::Ok && archive.isSolid();
+    return archive.probe() == Status::Ok && archive.isSolidArchive();
 }
 
 std::optional<std::vector<std::string>> PageReaderRar::checkBookWithName(
@@ -394,7 +394,7 @@ std::optional<std::vector<std::string>> PageReaderRar::checkBookWithName(
     OpenedArchive o;
     if (!openForCheck(o, name, fileInfo, remoteUser, remotePassword, settings, otherSetting)) return std::nullopt;
     std::vector<Entry> entries;
-    if (o.archive->list(entries) != Status::Ok) return std::nullopt;
+    if (o.archive->unrarListFilesNoEncodingWithFileSizeArray(entries) != Status::Ok) return std::nullopt;
     if (includeFolder) *includeFolder = false;
     if (includeArchive) *includeArchive = false;
     std::vector<std::string> result;
@@ -447,7 +447,7 @@ int PageReaderRar::extractFile(const std::string& path, const sys::PlistDictiona
     if (key.empty()) return kExtractFailed;
     UnrarArchive archive(path, password);
     std::vector<Entry> entries;
-    Status s = archive.list(entries);
+    Status s = archive.unrarListFilesNoEncodingWithFileSizeArray(entries);
     if (s != Status::Ok) return s == Status::Password ? kExtractPassword : kExtractFailed;
     size_t index = entries.size();
     for (size_t i = 0; i < entries.size(); ++i)
@@ -464,11 +464,11 @@ int PageReaderRar::extractFile(const std::string& path, const sys::PlistDictiona
     const int fd = createExclusively(folder, extractedLeafName(key), outPath);
     if (fd < 0) return kExtractFailed;
     bool writeFailed = false;
-    s = archive.extractTo(index, entries[index], [&](const char* data, size_t size) {
+    s = archive.extractStreamWithPointTarget(index, entries[index], [&](const char* data, size_t size) {
         if (!writeAll(fd, data, size)) writeFailed = true;
         return !writeFailed;
     });
-    archive.close();
+    archive.unrarCloseFile();
     int result = kExtractDone;
     if (writeFailed || s != Status::Ok) result = s == Status::Password ? kExtractPassword : kExtractFailed;
     if (::close(fd) != 0 && result == kExtractDone) result = kExtractFailed;

@@ -192,7 +192,7 @@ struct UnrarArchive::Handle {
 UnrarArchive::UnrarArchive(std::string path, std::optional<std::string> password)
     : path_(std::move(path)), password_(std::move(password)) {}
 
-UnrarArchive::~UnrarArchive() { close(); }
+UnrarArchive::~UnrarArchive() { unrarCloseFile(); }
 
 std::mutex& UnrarArchive::libraryMutex() {
     static std::mutex m;
@@ -214,7 +214,7 @@ UnrarArchive::Status UnrarArchive::statusOfCode(int code) {
     }
 }
 
-void UnrarArchive::close() {
+void UnrarArchive::unrarCloseFile() {
     std::lock_guard lock(libraryMutex());
     handle_.reset();
     nextIndex_ = 0;
@@ -305,7 +305,7 @@ UnrarArchive::Status UnrarArchive::probe() {
     return openHandle(RAR_OM_LIST_INCSPLIT, h);
 }
 
-UnrarArchive::Status UnrarArchive::list(std::vector<Entry>& entries) {
+UnrarArchive::Status UnrarArchive::unrarListFilesNoEncodingWithFileSizeArray(std::vector<Entry>& entries) {
     std::lock_guard lock(libraryMutex());
     entries.clear();
     // Listing moves the handle: the kept one is dropped.
@@ -406,7 +406,7 @@ UnrarArchive::Status UnrarArchive::process(const Entry& expected, const Sink& si
     return s;
 }
 
-UnrarArchive::Status UnrarArchive::extractTo(size_t index, const Entry& expected, const Sink& sink) {
+UnrarArchive::Status UnrarArchive::extractStreamWithPointTarget(size_t index, const Entry& expected, const Sink& sink) {
     std::lock_guard lock(libraryMutex());
     // A seek lands where the listing found the entry; the header there must
     // be that entry, or the archive is walked from its start once.
@@ -432,7 +432,7 @@ UnrarArchive::Status UnrarArchive::extractTo(size_t index, const Entry& expected
     return Status::NotFound;
 }
 
-UnrarArchive::Status UnrarArchive::extract(size_t index, const Entry& expected, uint64_t maxBytes, std::string& out) {
+UnrarArchive::Status UnrarArchive::extractStreamWithPoint(size_t index, const Entry& expected, uint64_t maxBytes, std::string& out) {
     out.clear();
     if (expected.size > maxBytes) return Status::TooLarge;
     bool overrun = false;
@@ -448,7 +448,7 @@ UnrarArchive::Status UnrarArchive::extract(size_t index, const Entry& expected, 
         data.append(p, n);
         return true;
     };
-    Status s = extractTo(index, expected, sink);
+    Status s = extractStreamWithPointTarget(index, expected, sink);
     if (overrun) return Status::Damaged;
     if (s != Status::Ok) return s;
     if (data.size() != announced) return Status::Damaged;

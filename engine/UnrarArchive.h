@@ -54,23 +54,23 @@ public:
 
     // Every entry in archive order, with positions. Also learns the
     // archive's solid and volume flags.
-    Status list(std::vector<Entry>& entries);
+    Status unrarListFilesNoEncodingWithFileSizeArray(std::vector<Entry>& entries);
     // Opens the archive only to read its flags.
     Status probe();
-    bool isSolid() const { return solid_; }
+    bool isSolidArchive() const { return solid_; }
     bool isVolume() const { return volume_; }
 
     // The entry `index` of the listing, whole, into `out`; TooLarge (and
     // nothing read) when it is larger than `maxBytes`. `expected` is the
     // entry as listed (position and name are checked against the archive).
-    Status extract(size_t index, const Entry& expected, uint64_t maxBytes, std::string& out);
+    Status extractStreamWithPoint(size_t index, const Entry& expected, uint64_t maxBytes, std::string& out);
     // The same, handed piece by piece to `sink`; a sink that returns false
     // stops the extraction (Unreadable).
     using Sink = std::function<bool(const char* data, size_t size)>;
-    Status extractTo(size_t index, const Entry& expected, const Sink& sink);
+    Status extractStreamWithPointTarget(size_t index, const Entry& expected, const Sink& sink);
 
     // Closes the kept handle (the next extraction reopens).
-    void close();
+    void unrarCloseFile();
 
     // The UnRAR result code as a status.
     static Status statusOfCode(int code);

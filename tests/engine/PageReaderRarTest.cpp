@@ -348,27 +348,27 @@ TEST_F(PageReaderRarTest, EntriesAreReadOnlyWithinTheCapAndExactlyAsAnnounced) {
     const std::string book = pack("cap.cbr", "", "big.bmp small.bmp");
     UnrarArchive archive(book, std::nullopt);
     std::vector<UnrarArchive::Entry> entries;
-    ASSERT_EQ(archive.list(entries), Status::Ok);
+    ASSERT_EQ(archive.unrarListFilesNoEncodingWithFileSizeArray(entries), Status::Ok);
     ASSERT_EQ(entries.size(), 2u);
     const uint64_t bigSize = entries[0].size;
     EXPECT_EQ(bigSize, readFile(src.file("big.bmp")).size());
     std::string data = "stale";
-    EXPECT_EQ(archive.extract(0, entries[0], bigSize - 1, data), Status::TooLarge);
+    EXPECT_EQ(archive.extractStreamWithPoint(0, entries[0], bigSize - 1, data), Status::TooLarge);
     EXPECT_TRUE(data.empty());
-    EXPECT_EQ(archive.extract(0, entries[0], bigSize, data), Status::Ok);
+    EXPECT_EQ(archive.extractStreamWithPoint(0, entries[0], bigSize, data), Status::Ok);
     EXPECT_EQ(data, readFile(src.file("big.bmp")));
     // A listing that claims less than the entry holds: the library's bytes
     // are never written past what was announced.
     UnrarArchive::Entry lying = entries[0];
     lying.size = 100;
-    EXPECT_NE(archive.extract(0, lying, PageReaderRar::kMaxPageBytes, data), Status::Ok);
+    EXPECT_NE(archive.extractStreamWithPoint(0, lying, PageReaderRar::kMaxPageBytes, data), Status::Ok);
     EXPECT_TRUE(data.empty());
-    EXPECT_EQ(archive.extract(1, entries[1], PageReaderRar::kMaxPageBytes, data), Status::Ok);
+    EXPECT_EQ(archive.extractStreamWithPoint(1, entries[1], PageReaderRar::kMaxPageBytes, data), Status::Ok);
     EXPECT_EQ(data, readFile(src.file("small.bmp")));
     // An entry listed where the archive has another is never read in its place.
     UnrarArchive::Entry other = entries[1];
     other.name = "elsewhere.bmp";
-    EXPECT_EQ(archive.extract(1, other, PageReaderRar::kMaxPageBytes, data), Status::NotFound);
+    EXPECT_EQ(archive.extractStreamWithPoint(1, other, PageReaderRar::kMaxPageBytes, data), Status::NotFound);
     EXPECT_TRUE(UnrarArchive::handleLayoutUsable()) << "the library's handle has the layout the seek needs";
 }
 
@@ -379,6 +379,8 @@ TEST_F(PageReaderRarTest, InnerArchivesAreListedAndExtractedBesideTheBookConfine
     page("cover.bmp", 2);
     text("extra/read me.pdf", "%PDF-1.4 not really");
     text("evil.cbz", "escaped");
+    const bool zip = test::haveProgram("zip");
+    if (zip) ASSERT_TRUE(run(src.file("inner"), "zip -q '" + src.file("nested.cbz") + "' p1.bmp p2.bmp"));
     const std::string book = pack("outer.rar", "-r", "cover.bmp inner.cbr extra");
     ASSERT_TRUE(run(src.path(), "rar a -idq -ap'sub/../..' '" + book + "' evil.cbz"));
 
@@ -407,6 +409,18 @@ TEST_F(PageReaderRarTest, InnerArchivesAreListedAndExtractedBesideTheBookConfine
     EXPECT_EQ(PageReaderRar::extractFile(book, {}, std::nullopt, "sub/../../evil.cbz", "", ""), 0);
     EXPECT_EQ(readFile(out.file("evil.cbz")), "escaped");
     EXPECT_FALSE(sys::FileManager::fileExists(std::filesystem::path(out.path()).parent_path().parent_path() / "evil.cbz"));
+
+    // A cbz inside, extracted and read by the zip reader.
+    if (zip) {
+        ASSERT_TRUE(run(src.path(), "rar a -idq '" + book + "' nested.cbz"));
+        EXPECT_EQ(BookReaderEx::extractFile(book, {}, std::nullopt, "nested.cbz", "", ""), 0);
+        auto session = std::make_shared<BookReaderEx>();
+        ASSERT_TRUE(session->openBookWithName(out.file("nested.cbz"), {}, std::nullopt, std::nullopt, std::nullopt,
+                                              false, false));
+        EXPECT_EQ(session->readerKind(), BookReaderEx::ReaderKind::Zip);
+        EXPECT_EQ(session->getPageNum(), 2);
+        session->closeBook();
+    }
 
     EXPECT_EQ(PageReaderRar::extractFile(book, {}, std::nullopt, "missing.cbz", "", ""), 2);
     EXPECT_EQ(PageReaderRar::extractFile("http://127.0.0.1:1/outer.rar", {}, std::nullopt, "inner.cbr", "", ""), 2);
