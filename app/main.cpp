@@ -1,6 +1,7 @@
 #include "app/LeafbrightProgram.h"
 #include "app/ProgramOptions.h"
 #include "remote/protocols/QNNbns.h"
+#include "remote/stream/HTTPURLStreamRead.h"
 
 #include <cstdio>
 #include <string>
@@ -15,6 +16,8 @@ int main(int argc, char** argv) {
         return 2;
     }
     QNNbns::initCacheWithTime(3600);
+    // Books on web servers are read in place through these readers.
+    HTTPURLStreamRead::registerWithEngine();
     LeafbrightProgram program(*options);
     return program.run();
 }
