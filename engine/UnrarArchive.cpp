@@ -128,13 +128,16 @@ bool hasRarSignature(const std::string& path) {
     if (fd < 0) return true;  // unreadable now: no verdict
     std::string head;
     char buffer[65536];
+    bool readFailed = false;
     while (head.size() < kSearch) {
         const ssize_t n = lb_unrar_read(fd, buffer, std::min(sizeof buffer, kSearch - head.size()));
+        readFailed = n < 0;
         if (n <= 0) break;
         head.append(buffer, size_t(n));
     }
     lb_unrar_close(fd);
-    return head.find(std::string("Rar!\x1A\x07", 6)) != std::string::npos;
+    // A read that failed (a stream that stopped) gives no verdict either.
+    return readFailed || head.find(std::string("Rar!\x1A\x07", 6)) != std::string::npos;
 }
 
 }  // namespace
