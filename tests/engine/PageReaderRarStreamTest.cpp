@@ -229,6 +229,26 @@ TEST_F(PageReaderRarStreamTest, ASolidBookOnAServerIsRefusedAndEncryptedHeadersN
     EXPECT_TRUE(test::colourNear(image->pixel(50, 150), test::pageColour(1, false)));
 }
 
+TEST_F(PageReaderRarStreamTest, OfAVolumeSetOnAServerThePagesOfItsFirstVolumeAreRead) {
+    REQUIRE_NGINX();
+    ASSERT_TRUE(noisePage(pages.file("a.bmp"), 40, 1));
+    ASSERT_TRUE(noisePage(pages.file("b.bmp"), 60, 2));
+    ASSERT_EQ(test::shell("cd '" + pages.path() + "' && rar a -idq -m0 -v8k '" + root_->file("set.rar") +
+                          "' a.bmp b.bmp"),
+              0);
+    ASSERT_TRUE(sys::FileManager::fileExists(root_->file("set.part2.rar")));
+    auto r = std::make_shared<PageReaderRar>();
+    ASSERT_TRUE(r->openFile(nginx().url("/set.part1.rar"), std::nullopt, std::nullopt, false, false));
+    ASSERT_EQ(r->getPageNameList().size(), 2u);
+    int result = -1;
+    auto image = r->newLoadAndCreateImage(0, result);
+    ASSERT_EQ(result, PageReader::kResultImage);
+    EXPECT_TRUE(samePixels(image, ImageLoader::imageWithAnyContentsOfFile(pages.file("a.bmp"))));
+    // The rest of b.bmp lies in a volume the stream does not reach.
+    EXPECT_FALSE(r->newLoadAndCreateImage(1, result));
+    EXPECT_EQ(result, PageReader::kResultFailed);
+}
+
 TEST_F(PageReaderRarStreamTest, CancellingFreesAPageLoadStuckOnAStalledServer) {
     ASSERT_TRUE(noisePage(pages.file("big.bmp"), 600, 1));
     ASSERT_TRUE(noisePage(pages.file("small.bmp"), 16, 2));
