@@ -10,6 +10,7 @@
 #include "platform/core/RunLoop.h"
 #include "platform/core/Unicode.h"
 #include "remote/listing/HtmlIndexListing.h"
+#include "remote/protocols/QNNbns.h"
 #include "remote/listing/WebDavFileListReader.h"
 
 #include <array>
@@ -23,6 +24,7 @@ constexpr const char* kIndicatorKey = "bookTransfer";
 FileDownload::FileDownload() = default;
 
 FileDownload::~FileDownload() {
+    if (nbns_) nbns_->cancel();
     if (connection_) connection_->cancel();
     if (ftp_) ftp_->cancel();
     if (isActive_) indicator(false);
@@ -86,6 +88,28 @@ void FileDownload::getFileListFromUrl(const std::string& url, const std::optiona
             deliver(std::move(one), std::nullopt);
             return;
         }
+    }
+    // A Windows-style host name is looked up on the local network first.
+    if (auto u = QNUrl::URLWithString(baseURL_); u && QNNbns::isNetBiosName(u->host())) {
+        netBiosName_ = u->host();
+        nbns_ = std::make_unique<QNNbns>();
+        nbns_->setTimeout(5);
+        nbns_->setDelegate(this);
+        nbns_->getIPAddressWithNETBIOSNameAsync(netBiosName_);
+        return;
+    }
+    getFileListFromUrlNext(baseURL_);
+}
+
+void FileDownload::finishNetBiosNameResolve(const std::optional<std::string>& address) {
+    // The resolver is done; it goes away after this call returns.
+    sys::RunLoop::main().post([gone = std::shared_ptr<QNNbns>(std::move(nbns_))] {});
+    if (isCancel_) return;
+    if (address) {
+        baseURL_ = BookCommon::replaceHostWithURL(baseURL_, *address);
+        isNetBIOSResolveError_ = false;
+    } else {
+        isNetBIOSResolveError_ = true;
     }
     getFileListFromUrlNext(baseURL_);
 }
@@ -205,6 +229,14 @@ void FileDownload::deliver(std::optional<RemoteFileEntry> entries, const std::op
 
 void FileDownload::cancelFileListDownload() {
     isCancel_ = true;
+    if (nbns_) {
+        nbns_->cancel();
+        nbns_.reset();
+        isActive_ = false;
+        delivered_ = true;
+        if (auto d = delegate_.lock()) d->cancelListDownload();
+        return;
+    }
     if (ftp_) {
         ftp_->cancel();
         ftp_.reset();

@@ -5,11 +5,13 @@
 #include "remote/listing/FileDownloadDelegate.h"
 #include "remote/listing/FtpListing.h"
 #include "remote/listing/RemoteFileEntry.h"
+#include "remote/protocols/QNNbnsDelegate.h"
 
 #include <memory>
 #include <optional>
 #include <string>
 
+class QNNbns;
 class Settings;
 namespace ui {
 class ViewController;
@@ -22,14 +24,14 @@ class ViewController;
 // or a cancel). The source is told from the URL: SMB, FTP, cloud services,
 // Google Drive share links, WebDAV (the site option "isWebDav") and, for
 // anything else, an HTTP or HTTPS index page.
-class FileDownload : public std::enable_shared_from_this<FileDownload> {
+class FileDownload : public QNNbnsDelegate, public std::enable_shared_from_this<FileDownload> {
 public:
     // Bodies larger than this are refused (the listing is cancelled).
     static constexpr size_t kMaxBodyBytes = 10'485'760;
     static constexpr const char* kShareLinkPrefix = "https://googledrive.sharelink/";
 
     FileDownload();
-    ~FileDownload();
+    ~FileDownload() override;
 
     void setSettings_(Settings* s) { settings_ = s; }
     void setOtherSettings_(const sys::PlistDictionary& d) { otherSettings_ = d; }
@@ -49,6 +51,17 @@ public:
     static std::string fileNameFromURL(const std::string& url);
 
     bool isActive() const { return isActive_; }
+    // The host was a NetBIOS name that did not resolve (it stays in the URL).
+    bool isNetBIOSResolveError() const { return isNetBIOSResolveError_; }
+
+    // The NetBIOS resolver's answer (main thread).
+    void finishNetBiosNameResolve(const std::optional<std::string>& address) override;
+
+    // The entries of a PROPFIND reply listed at `listedURL`: the folder's
+    // own members only (the folder itself and any href elsewhere left out),
+    // sub-folders and book, PDF and theme files. Nothing when the reply does
+    // not parse.
+    static std::optional<RemoteFileEntry> getListFromWebDav(const std::string& body, const std::string& listedURL);
 
 private:
     void getFileListFromUrlNext(const std::string& url);
@@ -81,5 +94,8 @@ private:
     bool isHttp_ = false;
     bool isWebDav_ = false;
     bool delivered_ = false;
+    std::unique_ptr<QNNbns> nbns_;
+    std::string netBiosName_;
+    bool isNetBIOSResolveError_ = false;
     ui::ViewController* targetViewController_ = nullptr;
 };

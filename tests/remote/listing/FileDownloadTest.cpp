@@ -196,7 +196,7 @@ TEST_F(FileDownloadTest, DispatchShortcutsSizeLimitAndCancel) {
     EXPECT_EQ(list(server.url("/over.html"))->cancels, 1);
 
     // Sources whose listings are not here yet fail with a message.
-    for (const char* url : {"smb://host/share/", "ftp://host/dir/", "googledrive://acct/"}) {
+    for (const char* url : {"smb://127.0.0.1/share/", "ftp://127.0.0.1/dir/", "googledrive://acct/"}) {
         auto r = list(url);
         EXPECT_FALSE(r->fileList) << url;
         EXPECT_TRUE(r->message) << url;
