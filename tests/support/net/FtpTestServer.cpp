@@ -1,0 +1,223 @@
+#include "tests/support/net/FtpTestServer.h"
+
+#include "tests/support/TestHome.h"
+
+#include <arpa/inet.h>
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sstream>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace test {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+int freePort() {
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    int port = 0;
+    if (fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0) {
+        port = ntohs(addr.sin_port);
+    }
+    if (fd >= 0) ::close(fd);
+    return port;
+}
+
+// The server must have sent its greeting: a listening socket alone is not
+// enough for vsftpd, which forks a session per connection.
+bool greets(int port) {
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return false;
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = htons(uint16_t(port));
+    bool ok = false;
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
+        pollfd p{fd, POLLIN, 0};
+        char buf[4];
+        ok = ::poll(&p, 1, 2000) > 0 && ::recv(fd, buf, sizeof buf, 0) > 0 && buf[0] == '2';
+    }
+    ::close(fd);
+    return ok;
+}
+
+std::string slurp(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+void openUp(const fs::path& p) {
+    std::error_code ec;
+    for (fs::path at = p; !at.empty() && at != at.root_path(); at = at.parent_path()) {
+        struct stat st {};
+        if (::stat(at.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) ::chmod(at.c_str(), st.st_mode | 0755);
+    }
+    for (auto it = fs::recursive_directory_iterator(p, ec); it != fs::recursive_directory_iterator(); it.increment(ec)) {
+        ::chmod(it->path().c_str(), it->is_directory() ? 0755 : 0644);
+    }
+}
+
+const char* const kPyServer = R"PY(
+import logging, sys
+from pyftpdlib.authorizers import DummyAuthorizer
+from pyftpdlib.handlers import FTPHandler
+from pyftpdlib.servers import FTPServer
+root, port, user, password, login, masq = sys.argv[1:7]
+auth = DummyAuthorizer()
+auth.add_anonymous(root, msg_login=login or "Login successful.")
+auth.add_user(user, password, root, perm="elr", msg_login=login or "Login successful.")
+class Handler(FTPHandler):
+    pass
+Handler.authorizer = auth
+Handler.auth_failed_timeout = 0
+Handler.banner = ("Leafbright test server.\r\nThis greeting runs over several lines, as some servers' do.\r\n"
+                  "A client must read it whole before it can take the answer to USER.")
+if masq:
+    Handler.masquerade_address = masq
+logging.basicConfig(level=logging.WARNING)
+server = FTPServer(("127.0.0.1", int(port)), Handler)
+server.serve_forever()
+)PY";
+
+}  // namespace
+
+FtpTestServer::~FtpTestServer() {
+    stop();
+    std::error_code ec;
+    if (!dir_.empty()) fs::remove_all(dir_, ec);
+}
+
+bool FtpTestServer::haveVsftpd() { return ::access("/usr/sbin/vsftpd", X_OK) == 0; }
+
+bool FtpTestServer::havePyftpdlib() {
+    return ::access("/usr/bin/python3", X_OK) == 0 &&
+           std::system("/usr/bin/python3 -c 'import pyftpdlib' >/dev/null 2>&1") == 0;
+}
+
+std::string FtpTestServer::url(const std::string& path) const {
+    return "ftp://127.0.0.1:" + std::to_string(port_) + path;
+}
+
+void FtpTestServer::makeDir(const char* kind) {
+    dir_ = (fs::path(LEAFBRIGHT_TEST_WORK) /
+            (std::string(kind) + "-" + std::to_string(::getpid()) + "-" +
+             std::to_string(reinterpret_cast<uintptr_t>(this))))
+               .string();
+    std::error_code ec;
+    fs::create_directories(dir_, ec);
+}
+
+bool FtpTestServer::startVsftpd(const std::string& root) {
+    if (!haveVsftpd()) {
+        error_ = "vsftpd is not installed";
+        return false;
+    }
+    makeDir("vsftpd");
+    const std::string absRoot = fs::absolute(root).string();
+    openUp(absRoot);
+    std::error_code ec;
+    fs::create_directories(dir_ + "/empty", ec);
+    ::chmod((dir_ + "/empty").c_str(), 0555);
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        port_ = freePort();
+        {
+            std::ofstream out(dir_ + "/vsftpd.conf", std::ios::trunc);
+            out << "listen=YES\nlisten_ipv6=NO\nlisten_address=127.0.0.1\nlisten_port=" << port_
+                << "\nbackground=NO\nanonymous_enable=YES\nanon_root=" << absRoot
+                << "\nlocal_enable=NO\nwrite_enable=NO\nrun_as_launching_user=YES\nseccomp_sandbox=NO\n"
+                << "secure_chroot_dir=" << dir_ << "/empty\npasv_enable=YES\npasv_address=127.0.0.1\n"
+                << "xferlog_enable=NO\nuse_localtime=NO\nmax_per_ip=0\nmax_clients=0\n";
+        }
+        const std::string conf = dir_ + "/vsftpd.conf";
+        const char* argv[] = {"/usr/sbin/vsftpd", conf.c_str(), nullptr};
+        if (launch(argv, dir_ + "/stderr.log")) return true;
+    }
+    return false;
+}
+
+bool FtpTestServer::startPyftpdlib(const std::string& root, const PyOptions& o) {
+    if (!havePyftpdlib()) {
+        error_ = "python3-pyftpdlib is not installed";
+        return false;
+    }
+    makeDir("pyftpd");
+    const std::string absRoot = fs::absolute(root).string();
+    const std::string script = dir_ + "/server.py";
+    {
+        std::ofstream out(script, std::ios::trunc);
+        out << kPyServer;
+    }
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        port_ = freePort();
+        const std::string port = std::to_string(port_);
+        const char* argv[] = {"/usr/bin/python3",        script.c_str(),     absRoot.c_str(),
+                              port.c_str(),              o.user.c_str(),     o.password.c_str(),
+                              o.loginMessage.c_str(),    o.masqueradeAddress.c_str(), nullptr};
+        if (launch(argv, dir_ + "/stderr.log")) return true;
+    }
+    return false;
+}
+
+bool FtpTestServer::launch(const char* const* argv, const std::string& logFile) {
+    pid_t pid = ::fork();
+    if (pid < 0) {
+        error_ = "fork failed";
+        return false;
+    }
+    if (pid == 0) {
+        int null = ::open("/dev/null", O_RDWR);
+        int log = ::open(logFile.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+        ::dup2(null, 0);
+        ::dup2(log >= 0 ? log : null, 1);
+        ::dup2(log >= 0 ? log : null, 2);
+        ::execv(argv[0], const_cast<char* const*>(argv));
+        ::_exit(127);
+    }
+    pid_ = pid;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (std::chrono::steady_clock::now() < deadline) {
+        int status = 0;
+        if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+            pid_ = -1;
+            error_ = "server exited: " + slurp(logFile);
+            return false;
+        }
+        if (greets(port_)) return true;
+        ::poll(nullptr, 0, 20);
+    }
+    error_ = "server did not come up: " + slurp(logFile);
+    stop();
+    return false;
+}
+
+void FtpTestServer::stop() {
+    if (pid_ > 0) {
+        ::kill(pid_, SIGTERM);
+        int status = 0;
+        for (int i = 0; i < 200 && ::waitpid(pid_, &status, WNOHANG) == 0; ++i) ::poll(nullptr, 0, 10);
+        if (::waitpid(pid_, &status, WNOHANG) == 0) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, &status, 0);
+        }
+        pid_ = -1;
+    }
+}
+
+}  // namespace test

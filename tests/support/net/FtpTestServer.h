@@ -1,0 +1,52 @@
+#pragma once
+
+#include <string>
+#include <sys/types.h>
+
+namespace test {
+
+// A real FTP server on 127.0.0.1 serving a folder read-only, started by the
+// test as a child process with its configuration and logs in a private
+// folder, stopped when the object goes away:
+//  - vsftpd with anonymous log-on ("anonymous" / "ftp" only);
+//  - pyftpdlib with anonymous log-on and one user, greeting and welcoming
+//    over several lines, optionally naming a foreign address in its PASV
+//    replies.
+class FtpTestServer {
+public:
+    struct PyOptions {
+        std::string user = "reader";
+        std::string password = "secret";
+        // Longer than one reply line: sent as a multi-line 230.
+        std::string loginMessage;
+        // A foreign address for the PASV replies ("" for the real one).
+        std::string masqueradeAddress;
+    };
+
+    FtpTestServer() = default;
+    ~FtpTestServer();
+    FtpTestServer(const FtpTestServer&) = delete;
+    FtpTestServer& operator=(const FtpTestServer&) = delete;
+
+    static bool haveVsftpd();
+    static bool havePyftpdlib();
+
+    bool startVsftpd(const std::string& root);
+    bool startPyftpdlib(const std::string& root, const PyOptions& options);
+    void stop();
+    int port() const { return port_; }
+    // "ftp://127.0.0.1:PORT" + path.
+    std::string url(const std::string& path) const;
+    const std::string& lastError() const { return error_; }
+
+private:
+    bool launch(const char* const* argv, const std::string& logFile);
+    void makeDir(const char* kind);
+
+    std::string dir_;
+    std::string error_;
+    int port_ = 0;
+    pid_t pid_ = -1;
+};
+
+}  // namespace test
