@@ -19,6 +19,8 @@ TEST_PKGS=(
   xvfb xauth imagemagick webp libavif-bin libvips-tools zip unzip nginx
   img2pdf ghostscript mupdf-tools
   dbus-daemon gnome-keyring
+  # FTP and WebDAV peers, and lftp beside the FTP listing benchmark
+  vsftpd python3-pyftpdlib libnginx-mod-http-dav-ext lftp
 )
 
 missing=()
