@@ -114,9 +114,6 @@ void ShowHttpAuth::showPanel() {
     inputArea_ = std::make_shared<ui::ImageView>(ui::Image::named("auth_bk_ask"));
     inputArea_->setFrame(ui::Rect(0, 0, 320, 190));
     inputArea_->setUserInteractionEnabled(true);
-    // Under the panel picture, so that the texts stay readable on the dimmed
-    // window wherever the picture is missing.
-    inputArea_->setBackgroundColor(ui::Color::rgb(1, 1, 1));
     bkgndView_->addSubview(inputArea_);
 
     labelText_ = makeLabel(BookCommon::localizedStringWithOnOff("Authentication Required.\n\n%@"), ui::Rect(0, 30, 320, 60),

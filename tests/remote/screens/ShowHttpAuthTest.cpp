@@ -86,6 +86,10 @@ TEST_F(ShowHttpAuthTest, EnteredCredentialsAreAnsweredAndRemembered) {
     EXPECT_EQ(BookCommon::globalRotationNotifyObjectCount(), observers + 1);
     // Centred on the phone's width, 200 points down.
     EXPECT_EQ(panel->inputArea()->frame(), ui::Rect(35, 200, 320, 190));
+    ASSERT_TRUE(driver->snapshot(snapshotPath("auth_panel_ask.png")));
+    // The window is dimmed around the panel, the panel itself is light.
+    EXPECT_LT(pixelAt(10, 10).r + pixelAt(10, 10).g, 60);
+    EXPECT_GT(pixelAt(45, 210).r, 200);
     ASSERT_TRUE(button("Enter Password"));
     driver->tap(*button("Enter Password"));
     ASSERT_TRUE(panel->userNameField());
@@ -94,6 +98,7 @@ TEST_F(ShowHttpAuthTest, EnteredCredentialsAreAnsweredAndRemembered) {
     driver->type("reader");
     driver->pressReturn();
     EXPECT_TRUE(panel->passwordField()->isFirstResponder());
+    ASSERT_TRUE(driver->snapshot(snapshotPath("auth_panel_input.png")));
     driver->type("s3cret");
     driver->pressReturn();
     driver->settle();
