@@ -2,6 +2,7 @@
 
 #include "engine/BookReaderEx.h"
 #include "engine/ImageLoader.h"
+#include "engine/ThumbsCreate.h"
 #include "foundation/BookCommon.h"
 #include "platform/core/Clock.h"
 #include "platform/core/FileManager.h"
@@ -173,7 +174,7 @@ void CacheCreateOperation::main() {
     }
     if (!opened || cancelled_) return;
     const char done = 1;
-    sys::FileManager::writeFile(join(cacheDir_, kCompleteMarker), std::string_view(&done, 1), true);
+    ThumbsCreate::writeCacheFile(join(cacheDir_, kCompleteMarker), std::string_view(&done, 1));
     post(kCacheCreateFinish);
 }
 
@@ -190,7 +191,7 @@ void CacheCreateOperation::createCache(int page) {
     if (cacheDir_.empty()) cacheDir_ = BookCommon::getBookCacheDir(fileName_, true);
     const std::string base = join(cacheDir_, cacheName(*name));
     const std::string jpg = base + ".jpg";
-    if (sys::FileManager::fileExists(jpg)) return;
+    if (ThumbsCreate::cacheFileExists(jpg)) return;
     const std::string marker = base + ".try";
     if (auto previous = sys::FileManager::contentsOfFile(marker, 16)) {
         // An attempt that never came back: this page stays without a cache.
@@ -218,9 +219,8 @@ void CacheCreateOperation::createCache(int page) {
         if (loaded && loaded->image) {
             std::vector<uint8_t> bytes = gfx::JpegEncoder::encode(*loaded->image, jpegQuality());
             const bool written =
-                !bytes.empty() &&
-                sys::FileManager::writeFile(
-                    jpg, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), true);
+                !bytes.empty() && ThumbsCreate::writeCacheFile(
+                                      jpg, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
             if (written && !cancelled_) {
                 recentCreatePage_ = page;
                 post(kCachePageFinish);

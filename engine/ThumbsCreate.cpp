@@ -22,7 +22,11 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cerrno>
 #include <cmath>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -36,12 +40,19 @@ bool isCoverType(int32_t type) { return type == kTypeBook || type == kTypeImage 
 bool writeJpeg(const gfx::Image& image, const std::string& path) {
     std::vector<uint8_t> jpeg = gfx::JpegEncoder::encode(image, ThumbsCreate::jpegQuality());
     if (jpeg.empty()) return false;
-    return sys::FileManager::writeFile(
-        path, std::string_view(reinterpret_cast<const char*>(jpeg.data()), jpeg.size()), true);
+    return ThumbsCreate::writeCacheFile(path,
+                                        std::string_view(reinterpret_cast<const char*>(jpeg.data()), jpeg.size()));
 }
 
+bool writePlist(const sys::PlistArray& array, const std::string& path) {
+    auto bytes = sys::PropertyList::serialize(sys::PlistValue(array));
+    return bytes && ThumbsCreate::writeCacheFile(path, *bytes);
+}
+
+// It only has to outlive a crash of the program, not of the machine.
 bool writeMarker(const std::string& path) {
-    return sys::PropertyList::writeFile(sys::PlistValue(sys::PlistArray{sys::PlistValue(int64_t(1))}), path);
+    auto bytes = sys::PropertyList::serialize(sys::PlistValue(sys::PlistArray{sys::PlistValue(int64_t(1))}));
+    return bytes && sys::FileManager::writeFile(path, *bytes, false);
 }
 
 double screenScale() {
@@ -118,6 +129,30 @@ double ThumbsCreate::jpegQuality() { return BookCommon::getScreenScale() == 1.0 
 
 // ---- Files ----------------------------------------------------------------------------------------
 
+bool ThumbsCreate::writeCacheFile(const std::string& path, std::string_view bytes) {
+    std::string temp = sys::Path::stringByAppendingPathComponent(sys::Path::stringByDeletingLastPathComponent(path),
+                                                                 "." + sys::Path::lastPathComponent(path) + ".XXXXXX");
+    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+    if (fd < 0) return false;
+    bool ok = true;
+    for (size_t done = 0; ok && done < bytes.size();) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        ok = n > 0;
+        if (ok) done += size_t(n);
+    }
+    ok = ::fchmod(fd, 0644) == 0 && ok;
+    ok = ::close(fd) == 0 && ok;
+    if (ok && ::rename(temp.c_str(), path.c_str()) == 0) return true;
+    ::unlink(temp.c_str());
+    return false;
+}
+
+bool ThumbsCreate::cacheFileExists(const std::string& path) {
+    auto size = sys::FileManager::fileSize(path);
+    return size && *size > 0;
+}
+
 std::optional<std::string> ThumbsCreate::sourceOfItem(const FilelistItem& item) {
     if (item.location() == FilelistItem::kRemote) {
         if (!item.remoteURL() || item.remoteURL()->empty()) return std::nullopt;
@@ -152,7 +187,7 @@ std::shared_ptr<ThumbsCreateImageObject> ThumbsCreate::getImage(const std::share
                                                                 bool createThumbs) {
     if (!item) return nullptr;
     const std::string thumb = thumbnailPathForItem(*item, false);
-    if (!thumb.empty() && sys::FileManager::fileExists(thumb)) {
+    if (!thumb.empty() && cacheFileExists(thumb)) {
         if (gfx::ImageRef image = gfx::ImageDecoder::decodeFile(thumb)) {
             std::optional<std::string> title;
             if (auto titleFile = BookCommon::getThumbsFilenameInArchive(thumb)) {
@@ -168,7 +203,7 @@ std::shared_ptr<ThumbsCreateImageObject> ThumbsCreate::getImage(const std::share
 std::shared_ptr<ThumbsCreateImageObject> ThumbsCreate::addQue(const std::shared_ptr<FilelistItem>& item) {
     if (!item) return nullptr;
     const std::string thumb = thumbnailPathForItem(*item, false);
-    if (!thumb.empty() && sys::FileManager::fileExists(thumb)) return nullptr;
+    if (!thumb.empty() && cacheFileExists(thumb)) return nullptr;
     return addQueDo(item);
 }
 
@@ -403,7 +438,7 @@ bool ThumbsCreate::loadBookImage(FilelistItem& item, BookReaderEx& session) {
     const std::string marker = markerPathForItem(item, true);
     if (thumb.empty() || marker.empty()) return false;
     if (sys::FileManager::fileExists(marker)) return false;
-    if (sys::FileManager::fileExists(thumb)) return true;
+    if (cacheFileExists(thumb)) return true;
     if (!writeMarker(marker)) return false;
 
     bool made = false;
@@ -424,7 +459,7 @@ bool ThumbsCreate::loadBookImage(FilelistItem& item, BookReaderEx& session) {
     // An ordinary failure ends the attempt too: only an attempt that never
     // came back leaves its marker.
     sys::FileManager::removeItem(marker);
-    made = made && sys::FileManager::fileExists(thumb);
+    made = made && cacheFileExists(thumb);
     std::lock_guard<std::mutex> lock(mutex_);
     if (made) {
         failureCount_ = 0;
@@ -499,7 +534,7 @@ bool ThumbsCreate::makeBookThumbnail(FilelistItem& item, const std::string& sour
     if (!local) RemoteStreamRead::removeCache(true);
     if (made && title) {
         if (auto titleFile = BookCommon::getThumbsFilenameInArchive(thumb))
-            sys::PropertyList::writeFile(sys::PlistValue(sys::PlistArray{sys::PlistValue(*title)}), *titleFile);
+            writePlist(sys::PlistArray{sys::PlistValue(*title)}, *titleFile);
     }
     return made;
 }
@@ -542,7 +577,7 @@ bool ThumbsCreate::folderThumbsCreate(const std::string& folder, const std::opti
     auto path = BookCommon::getThumbsFilenameForFolder(folder, true);
     if (!path) return false;
     const std::string sizeFile = sys::Path::stringByDeletingPathExtension(*path) + ".size";
-    const bool present = !createNew && sys::FileManager::fileExists(*path);
+    const bool present = !createNew && cacheFileExists(*path);
     gfx::Size recorded = folderThumbnailDefaultSize();
     if (auto record = sys::PropertyList::readArray(sizeFile)) {
         if (record->size() >= 2 && (*record)[0].isNumber() && (*record)[1].isNumber())
@@ -560,7 +595,6 @@ bool ThumbsCreate::folderThumbsCreate(const std::string& folder, const std::opti
     auto scaled = ImageCommon::newScaledImageKeepAspect(source, px, nullptr, true);
     // Only a cover actually written counts: the list is told of it.
     if (!scaled || !writeJpeg(*scaled, *path)) return false;
-    sys::PropertyList::writeFile(
-        sys::PlistValue(sys::PlistArray{sys::PlistValue(int64_t(wantW)), sys::PlistValue(int64_t(wantH))}), sizeFile);
+    writePlist(sys::PlistArray{sys::PlistValue(int64_t(wantW)), sys::PlistValue(int64_t(wantH))}, sizeFile);
     return true;
 }

@@ -14,6 +14,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <unordered_set>
 
 class BookReaderEx;
@@ -94,6 +95,12 @@ public:
     static std::string thumbnailPathForItem(const FilelistItem& item, bool createDirectory);
     // The attempt marker of the item's book.
     static std::string markerPathForItem(const FilelistItem& item, bool createDirectory);
+
+    // Covers, titles and cached pages are written beside their place, then
+    // renamed over it, so no reader sees part of one; they are not forced to
+    // disk, as a lost one is only made again (an empty file counts as none).
+    static bool writeCacheFile(const std::string& path, std::string_view bytes);
+    static bool cacheFileExists(const std::string& path);
 
     // Sizes in points and the JPEG quality, for this device.
     static gfx::Size bookThumbnailSize();
