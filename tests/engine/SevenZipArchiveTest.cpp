@@ -7,14 +7,17 @@
 #include "engine/SevenZipLibrary.h"
 #include "engine/SevenZipReader.h"
 #include "platform/core/FileManager.h"
+#include "platform/core/RunLoop.h"
 #include "tests/support/TestHome.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <map>
 #include <set>
+#include <thread>
 #include <zlib.h>
 
 namespace {
@@ -402,6 +405,41 @@ TEST_F(SevenZipArchiveTest, ZipEntriesInMethodsOfSevenZipFromAStreamOfOurs) {
         ASSERT_EQ(a->itemCount(), 2u);
         expectAllBytes(*a);
     }
+}
+
+// Progress reaches the delegate on the main thread, also from an
+// extraction on another thread, and only grows.
+TEST_F(SevenZipArchiveTest, ExtractionProgressGoesToTheMainThread) {
+    for (int i = 0; i < 3; ++i) put("f" + std::to_string(i) + ".bin", sampleBytes(100000, uint32_t(i)));
+    struct Delegate : SevenZipReaderDelegate {
+        std::vector<float> seen;
+        bool offMain = false;
+        void onSevenZipReaderExtractProgress(float p) override {
+            offMain = offMain || !sys::RunLoop::isMainThread();
+            seen.push_back(p);
+        }
+    };
+    auto delegate = std::make_shared<Delegate>();
+    SevenZipReader reader(make("p.7z", "-ms=on", "f0.bin f1.bin f2.bin"));
+    reader.setDelegate(delegate);
+    ASSERT_TRUE(reader.open(nullptr));
+    std::vector<SevenZipItem> items;
+    reader.iterateWithHandler([&](const std::optional<SevenZipItem>& item, const SevenZipReader::Error*) {
+        items.push_back(*item);
+        return true;
+    });
+    test::TempDir area{"szprogress"};
+    bool ok = false;
+    std::thread worker([&] { ok = reader.extract(items, area.path(), true); });
+    worker.join();
+    EXPECT_TRUE(ok);
+    EXPECT_TRUE(delegate->seen.empty()) << "nothing is called from the extracting thread";
+    sys::RunLoop::main().drain();
+    ASSERT_FALSE(delegate->seen.empty());
+    EXPECT_FALSE(delegate->offMain);
+    EXPECT_TRUE(std::is_sorted(delegate->seen.begin(), delegate->seen.end()));
+    EXPECT_GE(delegate->seen.front(), 0.0f);
+    EXPECT_LE(delegate->seen.back(), 1.0f);
 }
 
 TEST_F(SevenZipArchiveTest, ConfinedRelativePaths) {
