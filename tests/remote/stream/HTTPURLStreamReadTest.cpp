@@ -3,6 +3,7 @@
 // nginx over HTTPS with Basic authentication.
 #include "remote/stream/HTTPURLStreamRead.h"
 
+#include "engine/ZipArchive.h"
 #include "foundation/QNKeyChain.h"
 #include "tests/support/TestHome.h"
 #include "tests/support/VirtualClockTest.h"
@@ -11,6 +12,7 @@
 #include "tests/support/net/TestCertificate.h"
 
 #include <gtest/gtest.h>
+#include <minizip/unzip.h>
 
 #include <fstream>
 #include <random>
@@ -110,6 +112,32 @@ TEST_F(HTTPURLStreamReadTest, ReadsABookInPlaceWithTheNeededBlocksFirst) {
     ASSERT_TRUE(again->openURL(url));
     EXPECT_TRUE(readAt(*again, 1000, 5000) == book.substr(1000, 5000));
     EXPECT_EQ(server.requests().size(), 0u);
+}
+
+TEST_F(HTTPURLStreamReadTest, TheZipReaderOpensABookOnNginxInPlace) {
+    if (test::NginxServer::program().empty()) GTEST_SKIP() << "no nginx";
+    const std::string book = makeBook(www_, "nginx.cbz", 6);
+    test::NginxServer nginx;
+    ASSERT_TRUE(nginx.start(www_.path())) << nginx.lastError();
+    const std::string url = nginx.url("/nginx.cbz");
+    auto s = open(url);
+    ASSERT_TRUE(s->openURL(url));
+    auto zip = ZipArchive::openStream(s);
+    ASSERT_TRUE(zip);
+    EXPECT_EQ(zip->entryCount(), 6u);
+    ASSERT_EQ(zip->goToFirst(), ZipArchive::Step::Ok);
+    ASSERT_EQ(zip->goToNext(), ZipArchive::Step::Ok);
+    ASSERT_EQ(unzOpenCurrentFile(zip->handle()), UNZ_OK);
+    std::string page(300000, '\0');
+    EXPECT_EQ(unzReadCurrentFile(zip->handle(), page.data(), unsigned(page.size())), 300000);
+    unzCloseCurrentFile(zip->handle());
+    // The second page, byte for byte as it lies in the book.
+    EXPECT_NE(book.find(page), std::string::npos);
+    zip.reset();
+    s->closeURL();
+    ASSERT_TRUE(nginx.waitForRequests(2));
+    // (499: a block request the close cut short before its answer.)
+    for (const auto& r : nginx.requests()) EXPECT_TRUE(r.status == 206 || r.status == 499) << r.range;
 }
 
 TEST_F(HTTPURLStreamReadTest, ServerFaultsNeverPutWrongBytesIntoTheCache) {
