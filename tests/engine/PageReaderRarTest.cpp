@@ -380,7 +380,9 @@ TEST_F(PageReaderRarTest, InnerArchivesAreListedAndExtractedBesideTheBookConfine
     text("extra/read me.pdf", "%PDF-1.4 not really");
     text("evil.cbz", "escaped");
     const bool zip = test::haveProgram("zip");
-    if (zip) ASSERT_TRUE(run(src.file("inner"), "zip -q '" + src.file("nested.cbz") + "' p1.bmp p2.bmp"));
+    if (zip) {
+        ASSERT_TRUE(run(src.file("inner"), "zip -q '" + src.file("nested.cbz") + "' p1.bmp p2.bmp"));
+    }
     const std::string book = pack("outer.rar", "-r", "cover.bmp inner.cbr extra");
     ASSERT_TRUE(run(src.path(), "rar a -idq -ap'sub/../..' '" + book + "' evil.cbz"));
 
