@@ -20,6 +20,9 @@ class Settings;
 // on the server is fetched whole instead of spliced. Only a complete file is
 // moved into the save folder; in "overwrite" mode the old file is replaced
 // at that moment, not before.
+//
+// Made with std::make_shared (its callbacks hold it weakly); the owner keeps
+// it until onFinishConnection.
 class HttpDownload : public std::enable_shared_from_this<HttpDownload> {
 public:
     enum Result {
