@@ -9,6 +9,8 @@
 #include "platform/core/AppPaths.h"
 #include "platform/core/FileManager.h"
 
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -61,6 +63,22 @@ PageReader::OpenFailure openFailureOf(const std::string& path, const SevenZipRea
     return hasSevenZipSignature(path) ? PageReader::OpenFailure::Damaged : PageReader::OpenFailure::NotArchive;
 }
 
+// Folders "<pid>-..." whose process no longer exists. A process id taken
+// again by another program keeps its folders until that one ends too.
+void removeFoldersOfEndedProcesses(const std::string& base) {
+    auto names = sys::FileManager::contentsOfDirectory(base);
+    if (!names) return;
+    for (const std::string& name : *names) {
+        const size_t dash = name.find('-');
+        if (dash == 0 || dash == std::string::npos || dash > 9) continue;
+        if (name.find_first_not_of("0123456789") != dash) continue;
+        const long pid = std::strtol(name.c_str(), nullptr, 10);
+        if (pid <= 0 || pid == long(::getpid())) continue;
+        if (::kill(pid_t(pid), 0) == 0 || errno != ESRCH) continue;
+        sys::FileManager::removeItem(base + "/" + name);
+    }
+}
+
 bool isPasswordFailure(int64_t code) {
     return code == sz::kAbort || code == sz::kOpDataError || code == sz::kOpCrcError ||
            code == sz::kOpWrongPassword;
@@ -89,11 +107,14 @@ std::string PageReader7z::getTemporaryDirectory() const { return tempFolder_; }
 
 // A folder of this reader alone under the shared "solidtemp", so that two
 // readers (the viewer and a thumbnail job) never wipe each other's pages.
+// Named after the process, so that the folders of a program that ended
+// without cleaning up (a crash) can be told apart and removed.
 bool PageReader7z::makeTemporaryFolder() {
     removeTemporaryFolder();
     const std::string base = sys::AppPaths::tmp() + "/solidtemp";
     if (!sys::FileManager::createDirectory(base, true)) return false;
-    std::string pattern = base + "/XXXXXX";
+    removeFoldersOfEndedProcesses(base);
+    std::string pattern = base + "/" + std::to_string(::getpid()) + "-XXXXXX";
     if (!::mkdtemp(pattern.data())) return false;
     tempFolder_ = pattern;
     return true;

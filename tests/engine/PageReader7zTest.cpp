@@ -5,6 +5,7 @@
 
 #include "engine/BookReaderEx.h"
 #include "engine/SevenZipLibrary.h"
+#include "platform/core/AppPaths.h"
 #include "platform/core/FileManager.h"
 #include "tests/engine/BookTestPages.h"
 #include "tests/support/TestHome.h"
@@ -16,6 +17,7 @@
 #include <sys/resource.h>
 #include <set>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -201,6 +203,26 @@ TEST_F(PageReader7zTest, ReadersKeepTheirOwnFolders) {
     const std::string folder = viewer->getTemporaryDirectory();
     viewer.reset();
     EXPECT_FALSE(fs::exists(folder));
+}
+
+// The pages a crashed program left behind go at the next open; the
+// folders of live readers stay.
+TEST_F(PageReader7zTest, FoldersOfEndedProgramsAreRemoved) {
+    const std::string base = sys::AppPaths::tmp() + "/solidtemp";
+    // No process has the id pid_max.
+    const std::string pidMax = sys::FileManager::contentsOfFile("/proc/sys/kernel/pid_max").value_or("4194304");
+    const std::string dead = base + "/" + std::to_string(std::stol(pidMax)) + "-crashed";
+    const std::string live = base + "/" + std::to_string(::getpid()) + "-another";
+    const std::string foreign = base + "/not-ours";
+    for (const auto& dir : {dead, live, foreign}) fs::create_directories(dir + "/sub");
+    ASSERT_TRUE(sys::FileManager::writeFile(dead + "/sub/p.bmp", "old page", false));
+    auto r = open(solidBook(2));
+    EXPECT_FALSE(fs::exists(dead));
+    EXPECT_TRUE(fs::exists(live));
+    EXPECT_TRUE(fs::exists(foreign));
+    EXPECT_EQ(fs::path(r->getTemporaryDirectory()).parent_path(), fs::path(base));
+    fs::remove_all(live);
+    fs::remove_all(foreign);
 }
 
 TEST_F(PageReader7zTest, AddressesAndBrokenFilesDoNotOpen) {
