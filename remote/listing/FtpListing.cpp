@@ -52,7 +52,9 @@ void FtpListing::fetch(const std::string& url, const std::string& user, const st
                 if (r.status == QNFtpRequestSync::kUserRefused || r.status == QNFtpRequestSync::kPasswordRefused) {
                     r.outcome = Outcome::LoginRefused;
                 } else if (r.status == QNFtpRequestSync::kLoggedOn) {
-                    if (!path.empty() && path != "/") r.status = client->changeDir(path);
+                    // As in every ftp URL, the path starts at the log-on folder.
+                    const std::string dir = path.empty() ? path : path.substr(1);
+                    if (!dir.empty()) r.status = client->changeDir(dir);
                     if (r.status == QNFtpRequestSync::kDirChanged) {
                         r.status = client->getList(&r.text, maxBytes);
                         if (r.status == QNFtpRequestSync::kTransferDone) r.outcome = Outcome::Listed;

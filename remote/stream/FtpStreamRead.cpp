@@ -65,10 +65,11 @@ bool FtpStreamRead::openURL(const std::string& url) {
     site_.host = u->host();
     if (u->port()) site_.port = int(*u->port());
     // The path's bytes are in the site's character set, as the listing
-    // escaped them.
-    const std::string path = UrlPercent::decoded(u->path());
+    // escaped them. As in every ftp URL, it starts at the log-on folder.
+    std::string path = UrlPercent::decoded(u->path());
+    if (!path.empty() && path[0] == '/') path.erase(0, 1);
     const size_t slash = path.rfind('/');
-    site_.folder = slash == std::string::npos || slash == 0 ? "/" : path.substr(0, slash);
+    site_.folder = slash == std::string::npos ? std::string() : path.substr(0, slash);
     site_.name = slash == std::string::npos ? path : path.substr(slash + 1);
     if (site_.name.empty()) return false;
     site_.user = !userName().empty() ? userName() : UrlPercent::decoded(u->user());
@@ -90,7 +91,7 @@ int FtpStreamRead::logOn(const std::shared_ptr<QNFtpRequestSync>& client) {
     setClient(client);
     client->setTimeouts(30, 30);
     if (const int rc = client->connectToFtp(site_.host, site_.port, site_.user, site_.password)) return rc;
-    return client->changeDir(site_.folder);
+    return site_.folder.empty() ? 0 : client->changeDir(site_.folder);
 }
 
 bool FtpStreamRead::probe() {
