@@ -501,7 +501,7 @@ TEST_F(LocalBookOpenerTest, ASolidArchiveWarnsBeforeItsFirstOpenOnly) {
     EXPECT_FALSE(root->lastSeletItem());
     EXPECT_FALSE(root->bookOpener().activityIndicator());
 
-    // OK opens it without asking again (this build reads no RAR, so the
+    // OK opens it without asking again (the file is no real RAR, so the
     // open itself fails and says so).
     tapBook("Solid.rar");
     pressNotice("OK");
