@@ -195,14 +195,24 @@ bool PageReader7z::openFile(const std::string& name, const std::optional<std::st
         // Its own file under the folder, even when names collide once
         // confined ("a/../b.jpg" and "b.jpg").
         std::string file = SevenZipReader::confinedRelativePath(item->path).value_or("item");
-        if (!taken.insert(file).second) {
-            file += "~" + std::to_string(item->index);
-            taken.insert(file);
-        }
+        while (!taken.insert(file).second) file += "~" + std::to_string(item->index);
         pageOfIndex_.emplace(item->index, pageFiles_.size());
         pageFiles_.push_back(std::move(file));
         return true;
     });
+    // A page whose file would stand where another page needs a folder ("a"
+    // and "a/b.jpg") moves aside, or writing the block would stop there.
+    std::set<std::string> folders;
+    for (const std::string& file : pageFiles_)
+        for (size_t slash = file.find('/'); slash != std::string::npos; slash = file.find('/', slash + 1))
+            folders.insert(file.substr(0, slash));
+    for (size_t i = 0; i < pageFiles_.size(); ++i) {
+        if (!folders.count(pageFiles_[i])) continue;
+        std::string file = pageFiles_[i];
+        do file += "~" + std::to_string(itemList_[i].index);
+        while (folders.count(file) || !taken.insert(file).second);
+        pageFiles_[i] = std::move(file);
+    }
     reader_ = std::move(reader);
     return true;
 }

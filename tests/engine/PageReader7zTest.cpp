@@ -8,12 +8,14 @@
 #include "platform/core/AppPaths.h"
 #include "platform/core/FileManager.h"
 #include "tests/engine/BookTestPages.h"
+#include "tests/engine/SevenZipTestArchives.h"
 #include "tests/support/TestHome.h"
 
 #include <gtest/gtest.h>
 
 #include <csignal>
 #include <filesystem>
+#include <map>
 #include <sys/resource.h>
 #include <set>
 #include <thread>
@@ -223,6 +225,39 @@ TEST_F(PageReader7zTest, FoldersOfEndedProgramsAreRemoved) {
     EXPECT_EQ(fs::path(r->getTemporaryDirectory()).parent_path(), fs::path(base));
     fs::remove_all(live);
     fs::remove_all(foreign);
+}
+
+// Names that leave the folder once taken as paths, a page named like
+// another page's folder, and two names that are one once confined: every
+// page still has a file of its own inside the reader's folder.
+TEST_F(PageReader7zTest, HostileNamesStayInsideAndApart) {
+    page("AAAp0.bmp", 0);
+    page("abd/c.bmp", 1);
+    page("abc", 2);
+    page("Bp0.bmp", 3);
+    std::string made = sys::FileManager::contentsOfFile(
+                           make("hostile.cb7", "-mhc=off -ms=on", "AAAp0.bmp abd abc Bp0.bmp"))
+                           .value_or("");
+    ASSERT_TRUE(test::renameSevenZipEntries(made, {
+                                                      {"AAAp0.bmp", "../p0.bmp"},  // leaves the folder
+                                                      {"Bp0.bmp", "/p0.bmp"},      // the same file once confined
+                                                      {"abd", "abc"},  // the page "abc" is now a folder too
+                                                  }));
+    ASSERT_TRUE(sys::FileManager::writeFile(out.file("hostile.cb7"), made, false));
+
+    auto r = open(out.file("hostile.cb7"));
+    const auto names = namesOf(*r);
+    ASSERT_EQ(std::set<std::string>(names.begin(), names.end()),
+              (std::set<std::string>{"../p0.bmp", "p0.bmp", "abc/c.bmp", "abc"}))
+        << "a page is named by its folder and name, and \"/p0.bmp\" has no folder";
+    for (size_t i = 0; i < names.size(); ++i) {
+        const int colour = names[i] == "../p0.bmp" ? 0 : names[i] == "abc/c.bmp" ? 1 : names[i] == "abc" ? 2 : 3;
+        expectPage(*r, int(i), colour);
+    }
+    const auto files = filesUnder(r->getTemporaryDirectory());
+    EXPECT_EQ(files.size(), 4u);
+    EXPECT_TRUE(files.count("abc/c.bmp"));
+    EXPECT_FALSE(fs::exists(fs::path(r->getTemporaryDirectory()).parent_path() / "p0.bmp"));
 }
 
 TEST_F(PageReader7zTest, AddressesAndBrokenFilesDoNotOpen) {

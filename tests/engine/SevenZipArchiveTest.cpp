@@ -8,6 +8,7 @@
 #include "engine/SevenZipReader.h"
 #include "platform/core/FileManager.h"
 #include "platform/core/RunLoop.h"
+#include "tests/engine/SevenZipTestArchives.h"
 #include "tests/support/TestHome.h"
 
 #include <gtest/gtest.h>
@@ -37,15 +38,6 @@ std::string sampleBytes(size_t size, uint32_t seed) {
     return out;
 }
 
-uint32_t le32(const std::string& b, size_t at) {
-    uint32_t v = 0;
-    for (int i = 3; i >= 0; --i) v = v << 8 | uint8_t(b[at + size_t(i)]);
-    return v;
-}
-uint64_t le64(const std::string& b, size_t at) { return uint64_t(le32(b, at + 4)) << 32 | le32(b, at); }
-void putLe32(std::string& b, size_t at, uint32_t v) {
-    for (int i = 0; i < 4; ++i) b[at + size_t(i)] = char(v >> (8 * i));
-}
 
 class SevenZipArchiveTest : public ::testing::Test {
 protected:
@@ -309,25 +301,10 @@ TEST_F(SevenZipArchiveTest, ExtractionWithFullPathsStaysInsideTheFolder) {
         {"CCCCCCback.txt", "..\\..\\back.txt"},
         {"DDDDDDDDdeep.txt", "a/../../deep.txt"},
     };
-    for (const auto& [from, to] : renames) {
-        ASSERT_EQ(from.size(), to.size());
-        put(from, "content of " + to);
-    }
+    for (const auto& [from, to] : renames) put(from, "content of " + to);
     const std::string path = make("hostile.7z", "-mhc=off -m0=Copy", "AAAevil.txt Babs.txt CCCCCCback.txt DDDDDDDDdeep.txt");
     std::string bytes = readFile(path);
-    ASSERT_GE(bytes.size(), 32u);
-    const uint64_t headerAt = 32 + le64(bytes, 12), headerSize = le64(bytes, 20);
-    ASSERT_LE(headerAt + headerSize, bytes.size());
-    for (const auto& [from, to] : renames) {
-        std::string wideFrom, wideTo;
-        for (char c : from) wideFrom += std::string{c, '\0'};
-        for (char c : to) wideTo += std::string{c, '\0'};
-        const size_t at = bytes.find(wideFrom, headerAt);
-        ASSERT_NE(at, std::string::npos) << from;
-        bytes.replace(at, wideTo.size(), wideTo);
-    }
-    putLe32(bytes, 28, uint32_t(crc32(0, reinterpret_cast<const Bytef*>(bytes.data() + headerAt), uInt(headerSize))));
-    putLe32(bytes, 8, uint32_t(crc32(0, reinterpret_cast<const Bytef*>(bytes.data() + 12), 20)));
+    ASSERT_TRUE(test::renameSevenZipEntries(bytes, renames));
     ASSERT_TRUE(sys::FileManager::writeFile(path, bytes, false));
 
     test::TempDir area{"szarea"};
