@@ -25,6 +25,30 @@ struct DataSet {
 
 std::atomic<bool> gLayoutUsable{true};
 
+// Set while this thread is inside the library. A thread that waits for a
+// remote block inside it runs the main loop, and what that loop runs must
+// not enter the library again (the lock is not recursive, nor is UnRAR).
+thread_local bool tInLibrary = false;
+
+class LibraryLock {
+public:
+    LibraryLock() : reentered_(tInLibrary) {
+        if (reentered_) return;
+        lock_ = std::unique_lock(UnrarArchive::libraryMutex());
+        tInLibrary = true;
+    }
+    ~LibraryLock() {
+        if (!reentered_) tInLibrary = false;
+    }
+    LibraryLock(const LibraryLock&) = delete;
+    LibraryLock& operator=(const LibraryLock&) = delete;
+    bool reentered() const { return reentered_; }
+
+private:
+    bool reentered_;
+    std::unique_lock<std::mutex> lock_;
+};
+
 // An archive whose headers end in a broken one reports the end: the
 // handle knows better.
 bool brokenHeader(HANDLE h) {
@@ -218,7 +242,8 @@ UnrarArchive::Status UnrarArchive::statusOfCode(int code) {
 }
 
 void UnrarArchive::unrarCloseFile() {
-    std::lock_guard lock(libraryMutex());
+    // Closing is allowed from inside: it only lets go of a handle.
+    LibraryLock lock;
     handle_.reset();
     nextIndex_ = 0;
 }
@@ -303,14 +328,16 @@ bool seekTo(HANDLE h, int64_t position) {
 }  // namespace
 
 UnrarArchive::Status UnrarArchive::probe() {
-    std::lock_guard lock(libraryMutex());
+    LibraryLock lock;
+    if (lock.reentered()) return Status::Unreadable;
     std::unique_ptr<Handle> h;
     return openHandle(RAR_OM_LIST_INCSPLIT, h);
 }
 
 UnrarArchive::Status UnrarArchive::unrarListFilesNoEncodingWithFileSizeArray(std::vector<Entry>& entries) {
-    std::lock_guard lock(libraryMutex());
+    LibraryLock lock;
     entries.clear();
+    if (lock.reentered()) return Status::Unreadable;
     // Listing moves the handle: the kept one is dropped.
     handle_.reset();
     nextIndex_ = 0;
@@ -410,7 +437,8 @@ UnrarArchive::Status UnrarArchive::process(const Entry& expected, const Sink& si
 }
 
 UnrarArchive::Status UnrarArchive::extractStreamWithPointTarget(size_t index, const Entry& expected, const Sink& sink) {
-    std::lock_guard lock(libraryMutex());
+    LibraryLock lock;
+    if (lock.reentered()) return Status::Unreadable;
     // A seek lands where the listing found the entry; the header there must
     // be that entry, or the archive is walked from its start once.
     for (bool allowSeek : {true, false}) {

@@ -22,7 +22,9 @@
 // start instead.
 //
 // UnRAR keeps process-wide state, so every call into it is made under one
-// lock (libraryMutex); one object is used by one thread at a time.
+// lock (libraryMutex); one object is used by one thread at a time. A thread
+// that waits for a remote block inside the library runs the main loop; a
+// call made from there fails (Unreadable) rather than waiting on itself.
 class UnrarArchive {
 public:
     enum class Status {

@@ -23,6 +23,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <optional>
 #include <random>
 #include <set>
 #include <unistd.h>
@@ -247,6 +248,22 @@ TEST_F(PageReaderRarStreamTest, OfAVolumeSetOnAServerThePagesOfItsFirstVolumeAre
     // The rest of b.bmp lies in a volume the stream does not reach.
     EXPECT_FALSE(r->newLoadAndCreateImage(1, result));
     EXPECT_EQ(result, PageReader::kResultFailed);
+}
+
+TEST_F(PageReaderRarStreamTest, WhatTheMainLoopRunsWhileAnOpenWaitsCannotEnterTheLibraryAgain) {
+    publish(bookDir.path(), "slow.cbr", "", "p0.bmp p1.bmp");
+    const std::string local = publish(bookDir.path(), "local.cbr", "-s", "p0.bmp");
+    // The open waits for its blocks on the main thread, running the main
+    // loop; a solid-archive question posted there meanwhile fails at once
+    // rather than waiting for the lock its own thread holds.
+    std::optional<bool> answered;
+    sys::RunLoop::main().post([&] { answered = PageReaderRar::isSolidArchiveFile(local); });
+    auto r = std::make_shared<PageReaderRar>();
+    ASSERT_TRUE(r->openFile(fault_->url("/slow.cbr?delay_ms=150"), std::nullopt, std::nullopt, false, false));
+    ASSERT_TRUE(answered.has_value()) << "the loop ran while the open waited";
+    EXPECT_FALSE(*answered);
+    EXPECT_EQ(r->getPageNameList().size(), 2u);
+    EXPECT_TRUE(PageReaderRar::isSolidArchiveFile(local)) << "outside the library the question is answered";
 }
 
 TEST_F(PageReaderRarStreamTest, CancellingFreesAPageLoadStuckOnAStalledServer) {
