@@ -11,6 +11,7 @@ BUILD_PKGS=(
   libturbojpeg0-dev libspng-dev libpng-dev libgif-dev libtiff-dev libwebp-dev libavif-dev
   liblitehtml-dev libsdl2-dev libasound2-dev libminizip-dev
   libmupdf-dev libmujs-dev libgumbo-dev libjbig2dec0-dev libopenjp2-7-dev libharfbuzz-dev
+  libcurl4-openssl-dev libxml2-dev
   libsecret-1-dev
   # 7-Zip's 7z.so, loaded by the 7z reader at run time
   p7zip-full
@@ -18,6 +19,7 @@ BUILD_PKGS=(
 TEST_PKGS=(
   xvfb xauth imagemagick webp libavif-bin libvips-tools zip unzip nginx
   img2pdf ghostscript mupdf-tools
+  apache2 curl
   dbus-daemon gnome-keyring
   # FTP and WebDAV peers, and lftp beside the FTP listing benchmark
   vsftpd python3-pyftpdlib libnginx-mod-http-dav-ext lftp
