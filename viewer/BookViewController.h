@@ -16,6 +16,7 @@
 #include "platform/ui/ActivityIndicatorView.h"
 #include "platform/ui/Control.h"
 #include "platform/ui/ImageView.h"
+#include "viewer/PdfLinkViews.h"
 #include "platform/ui/KeyCommand.h"
 #include "platform/ui/Label.h"
 #include "platform/ui/ViewController.h"
@@ -308,6 +309,7 @@ public:
     const std::vector<Settings::KeyboardShortcut>& keyboardShortcuts() const { return keyboardShortcuts_; }
     ui::Point touchEndndPoint() const { return touchEndndPoint_; }
     const std::optional<std::string>& uriToOpen() const { return uriToOpen_; }
+    const PdfLinkViews& linkDrawViews() const { return linkDrawViews_; }
     int32_t reloadCount() const { return reloadCount_; }
 
 protected:
@@ -477,6 +479,7 @@ private:
     std::optional<std::string> uriToOpen_;
     ui::Point urlToOpenPoint_;
     int32_t functionOfUriCancel_ = 0;
+    PdfLinkViews linkDrawViews_;  // highlights over the links while the link question is open
     std::vector<Settings::KeyboardShortcut> keyboardShortcuts_;
     std::vector<ui::KeyCommand> keyboardCommands_;
     bool volumeUpButtonWait_ = false;
