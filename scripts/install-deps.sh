@@ -49,7 +49,7 @@ add_nonfree_sources() {
   local src=/etc/apt/sources.list.d/debian.sources
   local out=/etc/apt/sources.list.d/leafbright-non-free
   if [ -f "$src" ]; then
-    grep -q '^Components:.*non-free' "$src" && return 0
+    grep -Eq '^Components:.* non-free( |$)' "$src" && return 0
     [ -f "$out.sources" ] && return 0
     sed -E 's/^Components:.*/Components: non-free/' "$src" | $SUDO tee "$out.sources" >/dev/null
   elif [ -f /etc/apt/sources.list ]; then
