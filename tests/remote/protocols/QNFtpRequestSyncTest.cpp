@@ -168,6 +168,11 @@ TEST(QNFtpRequestSyncCancelTest, CancelFreesACallBlockedOnASilentServer) {
     int accepted = -1;
     std::thread acceptor([&] {
         const int fd = ::accept(listener, nullptr, nullptr);
+        // USER goes out before the greeting is read: once it is here, the
+        // client waits for a reply that never comes.
+        std::string got;
+        char c = 0;
+        while (got.find("\r\n") == std::string::npos && ::recv(fd, &c, 1, 0) == 1) got += c;
         std::lock_guard<std::mutex> lock(m);
         accepted = fd;
         cv.notify_all();
