@@ -300,6 +300,7 @@ gfx::ImageRef PageReaderPDF::newCreatePendingImage(int pageNo, gfx::Size T, gfx:
         R = {R.width * k, R.height * k};
         z = {z.x * k, z.y * k};
     }
+    if (!std::isfinite(z.x) || !std::isfinite(z.y) || !(R.width < 65536) || !(R.height < 65536)) return nullptr;
     const int bw = int(R.width), bh = int(R.height);
     if (!gfx::Image::sizeAllowed(bw, bh)) return nullptr;
 

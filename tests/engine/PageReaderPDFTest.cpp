@@ -324,8 +324,18 @@ TEST_F(PageReaderPdfTest, DrawingsStayWithinThePixelBudget) {
     b.pages.push_back({});
     b.pages.back().mediaBox = "[0 0 1000000000 1000000000]";
     b.pages.back().content = PdfBuilder::fill(0, 0, 1, 0, 0, 1000000000, 1000000000);
+    b.pages.push_back({});
+    b.pages.back().mediaBox = "[0 0 0 0]";
+    b.pages.push_back({});
+    b.pages.back().mediaBox = "[0 0 300 400]";
+    b.pages.back().cropBox = "[50 50 50 50]";  // a crop box of nothing: the media box is drawn
     auto r = openReader(writePdf(b));
     int result;
+    EXPECT_EQ(r->newLoadAndCreateImage(2, result), nullptr);
+    EXPECT_EQ(result, PageReader::kResultFailed) << "a page of no size";
+    r->newLoadAndCreateImage(3, result);
+    EXPECT_EQ(result, PageReader::kResultPending);
+    EXPECT_EQ(r->getPendingImageSize(), (Size{300, 400}));
     r->newLoadAndCreateImage(0, result);
     const double budget = 2 * BookReaderEx::calcInitValues();
     auto image = r->newCreatePendingImage(0, {40000, 60000}, Rect::null(), Rect::null(), true);
@@ -333,6 +343,8 @@ TEST_F(PageReaderPdfTest, DrawingsStayWithinThePixelBudget) {
     EXPECT_LE(double(image->width()) * image->height(), budget);
     EXPECT_NEAR(double(image->width()) / image->height(), 2.0 / 3, 0.01);
     EXPECT_EQ(probe(image, r->pdfLinkRect()->getRectAtIndex(0)).centre, kGreen);
+    // Within the budget but wider than any image can be: refused, not wrapped.
+    EXPECT_EQ(r->newCreatePendingImage(0, {1e7, 0.5}, Rect::null(), Rect::null(), false), nullptr);
 
     // A huge page opens in the session at the display's size.
     settings->setValueForKey("isPreRead", false);
