@@ -15,14 +15,6 @@ FtpListing::FtpListing() = default;
 
 FtpListing::~FtpListing() { cancel(); }
 
-std::string FtpListing::withURL(const std::string& url) {
-    auto u = QNUrl::URLWithString(url);
-    if (!u || u->host().empty()) return {};
-    std::string out = "ftp://" + u->host();
-    if (u->port()) out += ":" + std::to_string(*u->port());
-    return out + (u->path().empty() ? "/" : u->path());
-}
-
 void FtpListing::fetch(const std::string& url, const std::string& user, const std::string& password,
                        size_t maxBytes, Completion done) {
     cancel();

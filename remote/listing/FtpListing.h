@@ -48,9 +48,6 @@ public:
     // dropped. isListEncodeError tells that the text could not be decoded.
     static RemoteFileEntry getListFromFtpList(const std::string& body, const std::string& listedURL,
                                               const std::string& charset, bool* isListEncodeError);
-    // "ftp://host[:port]/path" of a URL, without user and password; "" when
-    // it does not parse.
-    static std::string withURL(const std::string& url);
 
 private:
     std::shared_ptr<QNFtpRequestSync> client_;
