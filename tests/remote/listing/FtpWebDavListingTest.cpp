@@ -6,7 +6,9 @@
 #include "remote/listing/FtpListing.h"
 #include "remote/listing/WebDavFileListReader.h"
 
+#include "foundation/Settings.h"
 #include "platform/core/PlistValue.h"
+#include "remote/transfer/HttpDownload.h"
 #include "tests/support/TestHome.h"
 #include "tests/support/VirtualClockTest.h"
 #include "tests/support/net/DavTestServer.h"
@@ -240,6 +242,25 @@ TEST_F(FtpWebDavListingTest, WebDavFoldersOfApacheAndNginx) {
 
         auto sub = list(root->url("Comics"), "", "", webDav());
         EXPECT_EQ(sub->names(), (std::vector<std::string>{"inner.cbz"}));
+
+        // A listed book downloads into the library through the queue's
+        // downloader.
+        struct Done : HttpDownloadDelegate {
+            void onFinishConnection(int r) override { result = r; }
+            int result = -1;
+        };
+        test::TempDir settingsDir("davsettings"), out("davout");
+        Settings settings(settingsDir.path());
+        auto done = std::make_shared<Done>();
+        auto d = std::make_shared<HttpDownload>();
+        d->setDelegate(done);
+        d->setSettings_(&settings);
+        d->downloadFile(sub->url("inner.cbz"), out.path(), "inner.cbz", "", "", "", {});
+        EXPECT_TRUE(loop().runUntil([&] { return done->result >= 0; }, 30));
+        EXPECT_EQ(done->result, 0);
+        std::ifstream in(out.file("inner.cbz"));
+        std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        EXPECT_EQ(bytes, "12345");
     }
 }
 
