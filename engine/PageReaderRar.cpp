@@ -333,7 +333,8 @@ bool PageReaderRar::readIndex(const std::string& path, std::vector<Entry>& entri
     auto sizes = dict->getArray("fileSize");
     auto flags = dict->getArray("fileFlags");
     if (!names || !points || !sizes || !flags || points->size() != names->size() ||
-        sizes->size() != names->size() || flags->size() != names->size())
+        sizes->size() != names->size() || flags->size() != names->size() ||
+        names->size() > UnrarArchive::kMaxEntries)
         return false;
     entries.reserve(names->size());
     for (size_t i = 0; i < names->size(); ++i) {

@@ -358,6 +358,10 @@ UnrarArchive::Status UnrarArchive::unrarListFilesNoEncodingWithFileSizeArray(std
         const int code = RARProcessFile(handle_->h, RAR_SKIP, nullptr, nullptr);
         const int64_t next = tellOf(handle_->h);
         if (!(flags & RHDF_SPLITBEFORE)) {
+            if (entries.size() >= kMaxEntries) {
+                s = Status::TooLarge;
+                break;
+            }
             e.position = volume_ ? -1 : position;
             entries.push_back(std::move(e));
         }
@@ -411,8 +415,7 @@ UnrarArchive::Status UnrarArchive::reachEntry(size_t index, const Entry& expecte
         handle_ = std::move(h);
         if (nextIndex_ == index) return Status::Ok;
     }
-    const bool seekNow = !solid_ && !volume_ && expected.position >= 0 && gLayoutUsable;
-    if (seekNow && seekTo(handle_->h, expected.position)) {
+    if (canSeek && seekTo(handle_->h, expected.position)) {
         nextIndex_ = index;
         seeked_ = true;
         return Status::Ok;

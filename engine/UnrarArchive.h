@@ -47,6 +47,10 @@ public:
         bool isEncrypted = false;
     };
 
+    // More entries than any book has: such a listing is refused (TooLarge)
+    // rather than held in memory.
+    static constexpr size_t kMaxEntries = 1'000'000;
+
     UnrarArchive(std::string path, std::optional<std::string> password);
     ~UnrarArchive();
     UnrarArchive(const UnrarArchive&) = delete;
