@@ -1,6 +1,7 @@
 #include "app/LeafbrightProgram.h"
 #include "app/ProgramOptions.h"
 #include "remote/protocols/QNNbns.h"
+#include "remote/stream/FtpStreamRead.h"
 #include "remote/stream/HTTPURLStreamRead.h"
 
 #include <cstdio>
@@ -18,6 +19,7 @@ int main(int argc, char** argv) {
     QNNbns::initCacheWithTime(3600);
     // Books on web servers are read in place through these readers.
     HTTPURLStreamRead::registerWithEngine();
+    FtpStreamRead::registerWithEngine();
     LeafbrightProgram program(*options);
     return program.run();
 }
