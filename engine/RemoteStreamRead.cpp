@@ -164,14 +164,21 @@ bool RemoteStreamRead::prepareCacheFiles() {
 
     sys::FileManager::removeItem(path(kCacheDir));
 
-    // The same bytes only when the same file, the same length and the same
-    // version (without a validator nothing proves the old blocks still hold).
+    // The same bytes when the same file of the same length, and, when the
+    // server names its version (ETag or Last-Modified), the same version. A
+    // server that names none can only be taken at its URL and length.
     bool resume = false;
+    // Blocks added now cannot be vouched for by the version the plist names.
+    bool forgetVersion = false;
+    int64_t state = 0;
     if (auto plist = sys::PropertyList::readArray(path(kCachePlist))) {
         const auto& a = *plist;
-        resume = a.size() >= 4 && a[0].isString() && a[0].asString() == targetURL_ && a[1].isInteger() &&
-                 a[1].integerValue() == length && !validator_.empty() && a[3].isString() &&
-                 a[3].asString() == validator_;
+        resume = a.size() >= 2 && a[0].isString() && a[0].asString() == targetURL_ && a[1].isInteger() &&
+                 a[1].integerValue() == length;
+        const bool named = a.size() >= 4 && a[3].isString() && !a[3].asString().empty();
+        if (resume && !validator_.empty()) resume = named && a[3].asString() == validator_;
+        forgetVersion = resume && validator_.empty() && named;
+        if (a.size() >= 3 && a[2].isInteger()) state = a[2].integerValue() == 1 ? 1 : 0;
     }
 
     {
@@ -195,7 +202,8 @@ bool RemoteStreamRead::prepareCacheFiles() {
             uint64_t size = ::fstat(fd_, &st) == 0 ? uint64_t(st.st_size) : 0;
             nextWriteBlockOffset_ = (size + kBlockSize - 1) / kBlockSize;
             loadMapFileLocked();
-            return true;
+            lk.unlock();
+            return !forgetVersion || writePlist(int(state));
         }
     }
 
@@ -367,6 +375,8 @@ uint64_t RemoteStreamRead::readByteDo(void* buffer, int64_t offset, uint64_t siz
     std::unique_lock<std::mutex> lk(fileMutex_, std::defer_lock);
     for (;;) {
         if (isExit_ || isCancel_ || isError_) return 0;
+        // A read made by work the main loop ran meanwhile clears the flag as it returns.
+        waitForReadByte_ = true;
         const bool offline = isOfflineMode_;
         lk.lock();
         // Offline, another stream of this process fills the files: look at
@@ -431,12 +441,14 @@ uint64_t RemoteStreamRead::readByte(void* buffer, int64_t offset, uint64_t size)
     if (isRawReadMode_) return readByteRaw(buffer, offset, size);
     if (size >= kBlockSize) return readByteDo(buffer, offset, size, size);
 
-    std::lock_guard<std::mutex> r(readMutex_);
-    if (blockCacheLength_ > 0 && offset >= blockCacheOffset_ &&
-        uint64_t(offset - blockCacheOffset_) + size <= blockCacheLength_) {
-        std::memcpy(buffer, blockCache_.data() + (offset - blockCacheOffset_), size);
-        fileOffset_ += int64_t(size);
-        return size;
+    {
+        std::lock_guard<std::mutex> r(readMutex_);
+        if (blockCacheLength_ > 0 && offset >= blockCacheOffset_ &&
+            uint64_t(offset - blockCacheOffset_) + size <= blockCacheLength_) {
+            std::memcpy(buffer, blockCache_.data() + (offset - blockCacheOffset_), size);
+            fileOffset_ += int64_t(size);
+            return size;
+        }
     }
 
     const int64_t length = contentLength_;
@@ -447,14 +459,18 @@ uint64_t RemoteStreamRead::readByte(void* buffer, int64_t offset, uint64_t size)
     const uint64_t end = uint64_t(offset) + n;
     uint64_t fill = n + (kBlockSize - end % kBlockSize) % kBlockSize;
     fill = std::min<uint64_t>(fill, uint64_t(length - offset));
-    if (blockCache_.size() < kReadAheadSize) blockCache_.resize(kReadAheadSize);
-    blockCacheLength_ = 0;
-    const uint64_t got = readByteDo(blockCache_.data(), offset, fill, n);
+    // The wait below may run the main loop, and work in it may read this
+    // stream again: the window's lock is not held meanwhile, and the bytes
+    // land in a buffer of this read's own.
+    std::vector<char> fresh(fill);
+    const uint64_t got = readByteDo(fresh.data(), offset, fill, n);
     if (isExitStream()) return 0;
+    const uint64_t copy = std::min(got, n);
+    std::memcpy(buffer, fresh.data(), copy);
+    std::lock_guard<std::mutex> r(readMutex_);
+    blockCache_ = std::move(fresh);
     blockCacheOffset_ = offset;
     blockCacheLength_ = got;
-    const uint64_t copy = std::min(got, n);
-    std::memcpy(buffer, blockCache_.data(), copy);
     return copy;
 }
 

@@ -46,9 +46,9 @@ public:
 //   streaming_cache.plist     [URL, length, state 0/1, validator]
 //   streaming_cache.dir       the page-by-page stream's folder
 //   streaming_cache.rawindex  the RAR reader's saved entry index
-// Reopening the same URL resumes only when length and validator (ETag or
-// Last-Modified) match as well; block data is on disk before the map points
-// at it. Slots are 16-bit, so a file of more than 65,535 blocks (16 GiB)
+// Reopening the same URL resumes when the length matches and, if the server
+// names a validator (ETag or Last-Modified), the validator as well; block
+// data is on disk before the map points at it. Slots are 16-bit, so a file of more than 65,535 blocks (16 GiB)
 // cannot be streamed.
 //
 // A subclass stops and joins its loader in its own destructor (closeURL()
@@ -230,7 +230,8 @@ private:
     bool cacheThumbs_ = false;
 
     std::atomic<bool> isCancel_{false};
-    // The read-ahead window; touched only by the reading thread.
+    // The read-ahead window. Its lock is never held across a wait: on the
+    // main thread the wait runs the loop, and work there may read again.
     std::mutex readMutex_;
     std::vector<char> blockCache_;
     int64_t blockCacheOffset_ = 0;

@@ -1205,9 +1205,6 @@ void BookViewController::doFunction(int32_t function) {
         // The tap that led here hit a link: the function waits behind the
         // question whether to open it.
         functionOfUriCancel_ = function;
-        linkDrawViews_.show(displayBookPage_.get(), imageViewDisplay_ && imageViewDisplay_->image()
-                                                        ? imageViewDisplay_.get()
-                                                        : imageView_.get());
         showLinkSheet(*uriToOpen_);
         return;
     }
@@ -1218,7 +1215,6 @@ void BookViewController::linkSheetClicked(bool open) {
     if (!uriToOpen_) return;
     const std::string url = *uriToOpen_;
     uriToOpen_.reset();
-    linkDrawViews_.removeAll();
     if (open) {
         auto& app = ui::Application::shared();
         if (app.canOpenURL(url)) {
@@ -1443,12 +1439,7 @@ void BookViewController::singleTap() {
 
 void BookViewController::doubleTap() { doFunction(settings_->tapConfig().tapDouble); }
 
-std::optional<std::string> BookViewController::linkAtPoint(ui::Point contentPoint) {
-    ui::ImageView* shown = imageViewDisplay_ && imageViewDisplay_->image() ? imageViewDisplay_.get() : imageView_.get();
-    if (!shown || !scrollView_) return std::nullopt;
-    return PdfLinkViews::linkAtPoint(displayBookPage_.get(), shown,
-                                     shown->convertPointFrom(contentPoint, scrollView_.get()));
-}
+std::optional<std::string> BookViewController::linkAtPoint(ui::Point) { return std::nullopt; }
 
 // ---- Keys and volume buttons --------------------------------------------------------------------------
 
@@ -1562,13 +1553,13 @@ void BookViewController::closeBookWithByuser(bool byUser) {
     bookClosed_ = true;
     abandonWaitingMove();
     abortReload_ = true;
+    // A reload or a page move waiting for a stalled server ends only when the
+    // stream does: cancel it before waiting for them (closing cancels it anyway).
+    if (bookReader_) bookReader_->cancelStreaming();
     cancelReloads(true);
     closeBookGUIclose(byUser, true);
     goingCloseBook_ = true;
-    if (moveThread_.joinable()) {
-        if (isStreamingMode_ && bookReader_) bookReader_->cancelStreaming();
-        moveThread_.join();
-    }
+    if (moveThread_.joinable()) moveThread_.join();
     if (bookReader_) bookReader_->closeBook();
     stopMicPage();
     ui::Application::shared().setApplicationIconBadgeNumber(0);
@@ -1612,6 +1603,8 @@ void BookViewController::closeAndOpenNextBook(bool next) {
     abandonWaitingMove();
     goingCloseBook_ = true;
     abortReload_ = true;
+    // As when closing: nothing waited for below may still wait for the server.
+    if (bookReader_) bookReader_->cancelStreaming();
     cancelReloads(true);
     std::optional<std::string> folder = bookReader_ ? bookReader_->getTargetFolder() : std::nullopt;
     if (moveThread_.joinable()) moveThread_.join();
@@ -1827,7 +1820,6 @@ void BookViewController::alertViewClickedButtonAtIndex(QNAlertView&, int64_t ind
 }
 
 void BookViewController::imageFinishSaveImage(bool ok) {
-    linkDrawViews_.removeAll();
     displayMessage(tr(ok ? "The image has been saved." : "Error Saving Image"), false);
 }
 
