@@ -451,9 +451,10 @@ void Settings::readFromFile() {
         bool usable = zoom && zoom->size() >= 2 &&
                       std::all_of(zoom->begin(), zoom->end(), [](const sys::PlistValue& e) { return isScalar(e); });
         if (usable) {
-            // There are five modes, and at least one must be on for the
-            // switch to have anything to show.
-            s.zoomModeEnableNum = static_cast<int32_t>(std::clamp<int64_t>((*zoom)[1].integerValue(), 1, 5));
+            // There are five modes. None enabled is a choice the zoom-mode
+            // picker allows (the zoom switch then always gives custom zoom),
+            // and it must survive a restart as saved.
+            s.zoomModeEnableNum = static_cast<int32_t>(std::clamp<int64_t>((*zoom)[1].integerValue(), 0, 5));
             for (size_t i = 0; i < 5 && zoom->size() > i + 4; ++i) {
                 s.zoomModeOrder[i] = static_cast<int32_t>(std::clamp<int64_t>((*zoom)[i + 4].integerValue(), 0, 4));
             }

@@ -383,7 +383,7 @@ TEST_F(SettingsTest, MenuStaysReachable) {
 
 // ---- The zoom list ------------------------------------------------------------------------
 
-TEST_F(SettingsTest, ZoomListIsAPermutationWithACountOfOneToFive) {
+TEST_F(SettingsTest, ZoomListIsAPermutationWithACountOfZeroToFive) {
     struct Case {
         PlistArray file;
         std::array<int32_t, 5> order;
@@ -399,9 +399,9 @@ TEST_F(SettingsTest, ZoomListIsAPermutationWithACountOfOneToFive) {
         {ints({4, 2, 0, 0, 4, 3, 2, 1, 0}), {4, 3, 2, 1, 0}, 2},
         {ints({4, 2, 0, 0, 0, 0, 1, 2, 3}), identity, 3},           // 0 twice, no 4
         {ints({4, 2, 0, 0, 9, 3, 2, 1, -3}), {4, 3, 2, 1, 0}, 2},   // clamped, then a permutation
-        {ints({4, 0, 0, 0, 1, 0, 2, 3, 4}), {1, 0, 2, 3, 4}, 1},    // at least one mode
+        {ints({4, 0, 0, 0, 1, 0, 2, 3, 4}), {1, 0, 2, 3, 4}, 0},    // none, as the picker may save
         {ints({4, 99, 0, 0, 1, 0, 2, 3, 4}), {1, 0, 2, 3, 4}, 5},   // at most five
-        {ints({4, -7, 0, 0, 1, 0, 2, 3, 4}), {1, 0, 2, 3, 4}, 1},
+        {ints({4, -7, 0, 0, 1, 0, 2, 3, 4}), {1, 0, 2, 3, 4}, 0},
         {ints({4}), identity, 3},                                   // no count entry
         {ints({}), identity, 3},
         {ints({4, 2, 0, 0, 4, 3}), identity, 3},                    // short order: 4,3,2,3,4 is no permutation

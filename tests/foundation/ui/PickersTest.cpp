@@ -255,6 +255,10 @@ TEST_F(ZoomModesTest, DisablingTheLastModeLeavesNothingToDisable) {
     EXPECT_EQ(saved(), before);
     EXPECT_EQ(shown(*t, 1), (std::vector<std::string>{"Fit to Height", "Fit to Width", "Fit to Image",
                                                         "Maximum Zoom", "Custom Zoom"}));
+    // What the picker saved is what the next start reads: still none enabled.
+    Settings reread(dir.path(), &defaults);
+    reread.readFromFile();
+    EXPECT_EQ(reread.getZoomModeEnableNum(), 0);
 }
 
 // --- Text input ---
