@@ -381,10 +381,16 @@ void ThumbsCreate::createThumbsDo(const std::shared_ptr<ThumbsCreateImageObject>
         BookCommon::getThumbsFilenameForFolder(*folder, true);
         auto image = BookCommon::getFirstThumbsFilenameForFolder(*folder);
         if (!image) return;
-        gfx::Size size = folderThumbnailDefaultSize();
-        if (auto settings = currentSettings())
-            if (auto theme = settings->themeLoader()) size = theme->getBookShelfFolderPos().size;
-        if (folderThumbsCreate(*folder, image, nullptr, false, size)) tellDelegate(entry, stop);
+        // The theme belongs to the main thread.
+        auto size = std::make_shared<gfx::Size>(folderThumbnailDefaultSize());
+        const bool asked = runOnMain(
+            [size] {
+                if (auto settings = currentSettings())
+                    if (auto theme = settings->themeLoader()) *size = theme->getBookShelfFolderPos().size;
+            },
+            stop);
+        if (!asked) return;
+        if (folderThumbsCreate(*folder, image, nullptr, false, *size)) tellDelegate(entry, stop);
         return;
     }
     const bool local = item->location() == FilelistItem::kLocal;
@@ -400,23 +406,33 @@ void ThumbsCreate::tellDelegate(const std::shared_ptr<ThumbsCreateImageObject>& 
         delegate = delegate_;
     }
     if (delegate.expired()) return;
+    // The list answers before the next book starts.
+    runOnMain(
+        [delegate, entry] {
+            if (auto d = delegate.lock()) d->updateItem(entry);
+        },
+        stop);
+}
+
+bool ThumbsCreate::runOnMain(std::function<void()> fn, const std::atomic<bool>& stop) {
     struct Done {
         std::mutex m;
         sys::Condition c;
         bool done = false;
     };
     auto done = std::make_shared<Done>();
-    sys::RunLoop::main().post([delegate, entry, done] {
-        if (auto d = delegate.lock()) d->updateItem(entry);
+    sys::RunLoop::main().post([fn = std::move(fn), done] {
+        fn();
         {
             std::lock_guard<std::mutex> lock(done->m);
             done->done = true;
         }
         done->c.notifyAll();
     });
-    // The list answers before the next book starts; a maker going away does not wait.
+    // A maker going away does not wait: the main thread may be the one joining it.
     std::unique_lock<std::mutex> lock(done->m);
     done->c.wait(lock, [&] { return done->done || stop.load(); });
+    return done->done;
 }
 
 // ---- One cover ---------------------------------------------------------------------------------------

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cstddef>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -122,6 +123,9 @@ private:
     bool makeBookThumbnail(FilelistItem& item, const std::string& source, const std::string& thumb,
                            BookReaderEx& session);
     void tellDelegate(const std::shared_ptr<ThumbsCreateImageObject>& entry, const std::atomic<bool>& stop);
+    // Runs fn on the main thread and waits for it; false when the maker was
+    // told to stop first (fn may then still run, or never).
+    static bool runOnMain(std::function<void()> fn, const std::atomic<bool>& stop);
     void startWorker();
     static std::shared_ptr<Settings> currentSettings();
 
