@@ -17,6 +17,7 @@
 
 namespace {
 
+
 constexpr const char* kIndicatorKey = "bookTransfer";
 
 }  // namespace
@@ -300,8 +301,7 @@ void FileDownload::onFtpComplete(const FtpListing::Result& r) {
         FtpListing::getListFromFtpList(r.text, baseURL_, otherSettings_.getString("ftpcharset"), &encodeError);
     if (encodeError) {
         deliver(std::move(list), BookCommon::localizedStringWithOnOff(
-                                     "Error decoding character set. Please select the default character set in "
-                                     "protocol settings."));
+            "Error decoding character set. Please select the default character set in protocol settings."));
         return;
     }
     deliver(std::move(list), std::nullopt);
