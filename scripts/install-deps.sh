@@ -21,6 +21,8 @@ TEST_PKGS=(
   img2pdf ghostscript mupdf-tools
   apache2 curl
   dbus-daemon gnome-keyring
+  # NetBIOS, SMB and SSDP peers (nmbd and minidlna answer in network namespaces)
+  samba minidlna iproute2
   # FTP and WebDAV peers, and lftp beside the FTP listing benchmark
   vsftpd python3-pyftpdlib libnginx-mod-http-dav-ext lftp
 )
