@@ -110,6 +110,7 @@ public:
         NotArchive,  // the file is not of the kind its name says
         Unreadable,  // the file (or the stream) could not be read
         NoReader,    // this build has no reader for such books (set by the session)
+        Encrypted,   // encrypted in a way no password given here can open (PDF)
     };
     OpenFailure openFailure() const { return openFailure_; }
 

@@ -61,6 +61,7 @@ bool PageReaderPDF::openFile(const std::string& name, const std::optional<std::s
     isThumbsCreateMode_ = isThumbsCreateMode;
     closeFile();
     openError_ = gfx::PdfDocument::Error::None;
+    openFailure_ = OpenFailure::None;
     isNoPage_ = false;
     if (name.empty()) return false;
 
@@ -105,6 +106,12 @@ bool PageReaderPDF::openFile(const std::string& name, const std::optional<std::s
     if (!doc) {
         openError_ = error;
         isNoPage_ = error == gfx::PdfDocument::Error::NoPages;
+        switch (error) {
+        case gfx::PdfDocument::Error::Encrypted: openFailure_ = OpenFailure::Encrypted; break;
+        case gfx::PdfDocument::Error::Unreadable: openFailure_ = OpenFailure::Unreadable; break;
+        case gfx::PdfDocument::Error::Damaged: openFailure_ = OpenFailure::Damaged; break;
+        default: break;  // no pages: told by isNoPage
+        }
         ActiveLog::writeError(std::string("PDF open: ") + gfx::PdfDocument::describe(error));
         pdfOpenPath_.clear();
         return false;

@@ -182,6 +182,7 @@ std::string LocalBookOpener::openErrorMessage(PageReader::OpenFailure failure) {
     case PageReader::OpenFailure::NotArchive: return "The file is not the kind of archive its name says.";
     case PageReader::OpenFailure::Unreadable: return "The file could not be read.";
     case PageReader::OpenFailure::NoReader: return "Books of this kind cannot be opened.";
+    case PageReader::OpenFailure::Encrypted: return "Password-protected PDFs cannot be opened.";
     default: return "No viewable pages available.";
     }
 }

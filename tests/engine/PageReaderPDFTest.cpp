@@ -101,13 +101,16 @@ TEST_F(PageReaderPdfTest, BadFilesFailTheOpenWithTheirReason) {
     auto r = std::make_shared<PageReaderPDF>();
     EXPECT_FALSE(r->openFile("", std::nullopt, std::nullopt, false, false));
     EXPECT_FALSE(r->openFile(bookDir.file("missing.pdf"), std::nullopt, std::nullopt, false, false));
+    EXPECT_EQ(r->openFailure(), PageReader::OpenFailure::Unreadable);
 
     std::ofstream(bookDir.file("junk.pdf")) << std::string(3000, '#');
     EXPECT_FALSE(r->openFile(bookDir.file("junk.pdf"), std::nullopt, std::nullopt, false, false));
     EXPECT_EQ(r->openError(), gfx::PdfDocument::Error::Damaged);
+    EXPECT_EQ(r->openFailure(), PageReader::OpenFailure::Damaged);
 
     EXPECT_FALSE(r->openFile(writePdf(PdfBuilder{}, "empty.pdf"), std::nullopt, std::nullopt, false, false));
     EXPECT_TRUE(r->isNoPage());
+    EXPECT_EQ(r->openFailure(), PageReader::OpenFailure::None);
     EXPECT_TRUE(r->getPageNameList().empty());
 
     if (test::haveProgram("gs")) {
@@ -119,7 +122,13 @@ TEST_F(PageReaderPdfTest, BadFilesFailTheOpenWithTheirReason) {
                   0);
         EXPECT_FALSE(r->openFile(bookDir.file("locked.pdf"), std::nullopt, std::string("u"), false, false));
         EXPECT_EQ(r->openError(), gfx::PdfDocument::Error::Encrypted);
+        // Not "password needed": no password given here could open it.
+        EXPECT_EQ(r->openFailure(), PageReader::OpenFailure::Encrypted);
         EXPECT_FALSE(r->isNoPage());
+        auto locked = std::make_shared<BookReaderEx>();
+        EXPECT_FALSE(locked->openBookWithName(bookDir.file("locked.pdf"), {}, std::nullopt, std::string("u"),
+                                              std::nullopt, false, false));
+        EXPECT_EQ(locked->openFailure(), PageReader::OpenFailure::Encrypted);
     }
 
     // A good open after the failures clears their reasons.
@@ -127,6 +136,7 @@ TEST_F(PageReaderPdfTest, BadFilesFailTheOpenWithTheirReason) {
     good.pages.push_back(markedPage());
     EXPECT_TRUE(r->openFile(writePdf(good, "good.pdf"), std::nullopt, std::nullopt, false, false));
     EXPECT_EQ(r->openError(), gfx::PdfDocument::Error::None);
+    EXPECT_EQ(r->openFailure(), PageReader::OpenFailure::None);
 
     // Through the session: the book does not open, and nothing is shown.
     session = std::make_shared<BookReaderEx>();
