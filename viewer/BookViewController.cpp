@@ -1205,6 +1205,9 @@ void BookViewController::doFunction(int32_t function) {
         // The tap that led here hit a link: the function waits behind the
         // question whether to open it.
         functionOfUriCancel_ = function;
+        linkDrawViews_.show(displayBookPage_.get(), imageViewDisplay_ && imageViewDisplay_->image()
+                                                        ? imageViewDisplay_.get()
+                                                        : imageView_.get());
         showLinkSheet(*uriToOpen_);
         return;
     }
@@ -1215,6 +1218,7 @@ void BookViewController::linkSheetClicked(bool open) {
     if (!uriToOpen_) return;
     const std::string url = *uriToOpen_;
     uriToOpen_.reset();
+    linkDrawViews_.removeAll();
     if (open) {
         auto& app = ui::Application::shared();
         if (app.canOpenURL(url)) {
@@ -1439,7 +1443,12 @@ void BookViewController::singleTap() {
 
 void BookViewController::doubleTap() { doFunction(settings_->tapConfig().tapDouble); }
 
-std::optional<std::string> BookViewController::linkAtPoint(ui::Point) { return std::nullopt; }
+std::optional<std::string> BookViewController::linkAtPoint(ui::Point contentPoint) {
+    ui::ImageView* shown = imageViewDisplay_ && imageViewDisplay_->image() ? imageViewDisplay_.get() : imageView_.get();
+    if (!shown || !scrollView_) return std::nullopt;
+    return PdfLinkViews::linkAtPoint(displayBookPage_.get(), shown,
+                                     shown->convertPointFrom(contentPoint, scrollView_.get()));
+}
 
 // ---- Keys and volume buttons --------------------------------------------------------------------------
 
@@ -1820,6 +1829,7 @@ void BookViewController::alertViewClickedButtonAtIndex(QNAlertView&, int64_t ind
 }
 
 void BookViewController::imageFinishSaveImage(bool ok) {
+    linkDrawViews_.removeAll();
     displayMessage(tr(ok ? "The image has been saved." : "Error Saving Image"), false);
 }
 
