@@ -32,7 +32,7 @@ double measuredHeight(const std::string& text, const gfx::Font& font, double wid
 
 QNNoticeView::QNNoticeView(const ui::Rect& frame, const std::string& title, const std::string& message,
                            const std::vector<std::string>& buttonTitles, int64_t cancelButtonIndex)
-    : ui::View(frame) {
+    : ui::View(frame), cancelButtonIndex_(cancelButtonIndex) {
     setBackgroundColor(ui::Color::black().withAlpha(0.3));
 
     const size_t count = std::min<size_t>(buttonTitles.size(), 3);
@@ -129,6 +129,16 @@ void QNNoticeView::didRotate() {
             if (auto self = weak.lock()) static_cast<QNNoticeView&>(*self).layout();
         },
         weak);
+}
+
+std::vector<ui::KeyCommand> QNNoticeView::keyCommands() const {
+    ui::Button* answer = nullptr;
+    for (const auto& b : buttons_)
+        if (b->tag() == cancelButtonIndex_) answer = b.get();
+    if (!answer && buttons_.size() == 1) answer = buttons_.front().get();
+    if (!answer || closing_) return {};
+    auto* self = const_cast<QNNoticeView*>(this);
+    return {ui::KeyCommand::make(ui::KeyInput::escape, 0, [self, answer](const ui::KeyCommand&) { self->onClose(*answer); })};
 }
 
 void QNNoticeView::onClose(ui::Button& button) {

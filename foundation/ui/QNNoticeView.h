@@ -44,6 +44,9 @@ public:
     const std::vector<std::shared_ptr<ui::Button>>& buttons() const { return buttons_; }
     double contentHeight() const { return contentHeight_; }
     bool isClosing() const { return closing_; }
+    // Escape answers with the cancel button (the only button when there is one).
+    std::vector<ui::KeyCommand> keyCommands() const override;
+    bool isKeyOverlay() const override { return true; }
 
 private:
     void stopListening();
@@ -55,5 +58,6 @@ private:
     QNNoticeViewDelegate* delegate_ = nullptr;
     double contentHeight_ = 0;
     bool closing_ = false;
+    int64_t cancelButtonIndex_ = -1;
     sys::NotificationCenter::Token rotationToken_ = 0;
 };

@@ -22,6 +22,10 @@ constexpr double kSheetGap = 8;
 constexpr double kSheetMaxWidth = 500;
 constexpr double kPopoverWidth = 304;
 
+// A desktop window has no finger to tap beside a popover with, so there the
+// popover keeps its cancel button.
+bool popoverShowsCancel() { return sys::DeviceProfile::current().name == "desktop"; }
+
 // A button of an action: the action's colour and weight, a grey wash while pressed.
 class ActionButton : public Button {
 public:
@@ -231,8 +235,9 @@ void AlertController::rebuild() {
         root->addSubview(cancelBox_);
     }
     for (auto& a : actions_) {
-        // A popover sheet has no cancel button: a tap outside cancels.
-        if (popover && a->style() == AlertActionStyle::Cancel) continue;
+        // A popover sheet has no cancel button: a tap outside cancels (but
+        // see popoverShowsCancel).
+        if (popover && a->style() == AlertActionStyle::Cancel && !popoverShowsCancel()) continue;
         auto b = std::make_shared<ActionButton>();
         b->setTitle(a->title());
         Color c = a->style() == AlertActionStyle::Destructive ? Color::systemRed() : Color::systemBlue();
@@ -376,8 +381,21 @@ void AlertController::viewDidAppear(bool animated) {
 std::vector<KeyCommand> AlertController::keyCommands() const {
     std::vector<KeyCommand> keys;
     auto* self = const_cast<AlertController*>(this);
-    if (AlertAction::Ref c = cancelAction())
+    // Escape answers as cancelling does: the cancel action; a sheet without
+    // one goes away unanswered, as a popover does on a tap beside it; an
+    // alert with a single button takes that one.
+    if (AlertAction::Ref c = cancelAction()) {
         keys.push_back(KeyCommand::make(KeyInput::escape, 0, [self, c](const KeyCommand&) { self->choose(c); }));
+    } else if (style_ == AlertControllerStyle::ActionSheet) {
+        keys.push_back(KeyCommand::make(KeyInput::escape, 0, [self](const KeyCommand&) {
+            if (self->chosen_) return;
+            self->chosen_ = true;
+            self->dismiss(true);
+        }));
+    } else if (actions_.size() == 1) {
+        AlertAction::Ref only = actions_.front();
+        keys.push_back(KeyCommand::make(KeyInput::escape, 0, [self, only](const KeyCommand&) { self->choose(only); }));
+    }
     AlertAction::Ref main = preferred_;
     if (!main) {
         std::vector<AlertAction::Ref> others;

@@ -47,8 +47,9 @@ private:
 // bottom. On pads, and on phones from system version 26, an action sheet
 // with an anchor (popoverPresentationController: a bar button item, or a
 // view and a rectangle) shows next to its anchor instead; there a tap
-// outside it counts as its cancel action. Choosing an action dismisses the
-// controller and then runs the action's handler.
+// outside it counts as its cancel action (on the desktop profile, which has
+// no finger, it keeps its cancel button too). Escape cancels. Choosing an
+// action dismisses the controller and then runs the action's handler.
 class AlertController : public ViewController {
 public:
     using Ref = std::shared_ptr<AlertController>;

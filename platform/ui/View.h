@@ -143,6 +143,9 @@ public:
     // The window this view is in, or null.
     Window* window() const;
     virtual bool isWindow() const { return false; }
+    // A box laid on the window over every screen (a notice) that hears keys
+    // before the screens do, with its own keyCommands().
+    virtual bool isKeyOverlay() const { return false; }
 
     virtual void willMoveToSuperview(View* newSuperview) { (void)newSuperview; }
     virtual void didMoveToSuperview() {}

@@ -236,8 +236,34 @@ void Window::takeOverTouch(Touch& touch, View* watcher, bool cancelHolder) {
 bool Window::sendKey(const KeyPress& key) {
     layoutIfNeeded();
     Ref keepSelf = shared_from_this();
+    // Boxes laid on the window over every screen (notices) answer first, the
+    // top-most first; any other view on top (a presented screen) hides the
+    // ones below it.
+    std::vector<Ref> over = subviews();
+    for (auto it = over.rbegin(); it != over.rend(); ++it) {
+        View* v = it->get();
+        if (v->isHidden() || !v->isUserInteractionEnabled()) continue;
+        if (!v->isKeyOverlay()) break;
+        for (KeyCommand& k : v->keyCommands()) {
+            if (k.matches(key.input, key.modifierFlags) && k.action) {
+                k.action(k);
+                return true;
+            }
+        }
+    }
     // Without a first responder keys go to the top screen's chain.
-    return Responder::dispatchKey(key, rootViewController_ ? ViewController::keyResponder(*this) : this);
+    if (Responder::dispatchKey(key, rootViewController_ ? ViewController::keyResponder(*this) : this)) return true;
+    // Escape that no one took leaves a popover, as a tap beside it does.
+    if (key.input == KeyInput::escape && rootViewController_) {
+        ViewController* top = rootViewController_.get();
+        while (top->presentedViewController()) top = top->presentedViewController();
+        if (top != rootViewController_.get() && top->effectivePresentationStyle() == ModalPresentationStyle::Popover &&
+            !top->isBeingPresented() && !top->isBeingDismissed()) {
+            top->dismiss(true);
+            return true;
+        }
+    }
+    return false;
 }
 
 // --- View controllers ---

@@ -131,6 +131,39 @@ TEST_F(NoticeTest, TwoButtonsPutTheFirstOnTheRightAndReportAfterTheFade) {
     EXPECT_FALSE(a->isRetainSelf());
 }
 
+TEST_F(NoticeTest, EscapeAnswersTheTopBoxWithItsCancelButtonBeforeTheScreenHearsIt) {
+    int screenKeys = 0;
+    class KeyScreen : public ViewController {
+    public:
+        explicit KeyScreen(int* n) : n_(n) {}
+        std::vector<KeyCommand> keyCommands() const override {
+            int* n = n_;
+            return {KeyCommand::make(KeyInput::escape, 0, [n](const KeyCommand&) { ++*n; })};
+        }
+        int* n_;
+    };
+    window->setRootViewController(std::make_shared<KeyScreen>(&screenKeys));
+    driver->settle();
+    auto question = alert("Delete?", "Sure?", std::string("Keep"), {"Delete"});
+    question->setUserTag(1);
+    question->show();
+    auto info = alert("", "Saved.", std::nullopt, {"OK"});
+    info->setUserTag(2);
+    info->show();
+    driver->advance(0.2);
+    EXPECT_TRUE(driver->key(KeyInput::escape));
+    driver->advance(0.4);
+    EXPECT_EQ(recorder->log, (std::vector<std::string>{"clicked 0 tag 2", "dismissed 0"}));
+    EXPECT_TRUE(driver->key(KeyInput::escape));
+    driver->advance(0.4);
+    EXPECT_EQ(recorder->log, (std::vector<std::string>{"clicked 0 tag 2", "dismissed 0", "clicked 0 tag 1", "dismissed 0"}));
+    EXPECT_EQ(screenKeys, 0);
+    EXPECT_EQ(shownNotice(), nullptr);
+    // With no box left the screen has the key.
+    EXPECT_TRUE(driver->key(KeyInput::escape));
+    EXPECT_EQ(screenKeys, 1);
+}
+
 TEST_F(NoticeTest, AlertWithoutButtonsGetsOKAndLivesUntilAnswered) {
     {
         auto a = std::make_shared<QNAlertView>();

@@ -201,6 +201,63 @@ TEST_F(AlertControllerTest, OnPadsASheetPointsFromItsAnchor) {
     EXPECT_FALSE(plain->showsAsPopover());
 }
 
+TEST_F(AlertControllerTest, OnTheDesktopAPopoverSheetKeepsItsCancelButtonAndEscapeLeavesAnything) {
+    window->setRootViewController(nullptr);
+    sys::DeviceProfile::setCurrent(*sys::DeviceProfile::named("desktop"));
+    window = std::make_shared<Window>();
+    window->makeKeyAndVisible();
+    start();
+    auto anchor = std::make_shared<View>(Rect(100, 300, 100, 30));
+    root->view()->addSubview(anchor);
+    auto question = [&](const std::string& tag, bool withCancel) {
+        auto s = AlertController::make("Resume reading book?", std::nullopt, AlertControllerStyle::ActionSheet);
+        s->addAction(AlertAction::make("Yes", AlertActionStyle::Default, [&, tag](AlertAction&) { log.push_back(tag + " yes"); }));
+        if (withCancel)
+            s->addAction(AlertAction::make("No", AlertActionStyle::Cancel, [&, tag](AlertAction&) { log.push_back(tag + " no"); }));
+        s->popoverPresentationController()->setSourceView(anchor);
+        s->popoverPresentationController()->setSourceRect(anchor->bounds());
+        return s;
+    };
+    // The answer No can be seen and tapped.
+    auto s = question("tap", true);
+    ASSERT_TRUE(s->showsAsPopover());
+    show(s);
+    Button* no = s->buttonForAction(s->actions()[1].get());
+    ASSERT_NE(no, nullptr);
+    EXPECT_FALSE(no->isHidden());
+    EXPECT_GT(no->frame().height(), 0);
+    EXPECT_LE(no->frame().maxY(), s->contentBox()->bounds().maxY()) << "inside the popover";
+    driver->tap(*no);
+    driver->advance(0.5);
+    EXPECT_EQ(log, (std::vector<std::string>{"tap no"}));
+
+    // Escape answers No, and leaves a popover sheet without a No unanswered.
+    show(question("key", true));
+    EXPECT_TRUE(driver->key(KeyInput::escape));
+    driver->advance(0.5);
+    show(question("bare", false));
+    EXPECT_TRUE(driver->key(KeyInput::escape));
+    driver->advance(0.5);
+    EXPECT_EQ(root->presentedViewController(), nullptr);
+    // An alert with one button is closed by it; any other screen shown as a popover goes.
+    auto notice = AlertController::make("Done", std::nullopt, AlertControllerStyle::Alert);
+    notice->addAction(AlertAction::make("OK", AlertActionStyle::Default, [&](AlertAction&) { log.push_back("ok"); }));
+    show(notice);
+    EXPECT_TRUE(driver->key(KeyInput::escape));
+    driver->advance(0.5);
+    auto menu = std::make_shared<ViewController>();
+    menu->setModalPresentationStyle(ModalPresentationStyle::Popover);
+    menu->popoverPresentationController()->setSourceView(anchor);
+    root->present(menu, true);
+    driver->advance(0.5);
+    ASSERT_EQ(root->presentedViewController(), menu.get());
+    EXPECT_TRUE(driver->key(KeyInput::escape));
+    driver->advance(0.5);
+    EXPECT_EQ(root->presentedViewController(), nullptr);
+    EXPECT_EQ(log, (std::vector<std::string>{"tap no", "key no", "ok"}));
+    EXPECT_FALSE(driver->key(KeyInput::escape)) << "nothing left to cancel";
+}
+
 TEST_F(AlertControllerTest, FromSystemVersion26PhonesPointFromTheAnchorToo) {
     usePhone("26.0");
     auto anchor = std::make_shared<View>(Rect(100, 300, 100, 30));
