@@ -551,6 +551,38 @@ TEST_F(PageReaderPdfSessionTest, PairedPagesMergeTheirLinks) {
     }
 }
 
+TEST_F(PageReaderPdfSessionTest, DividedWidePagesKeepTheLinksOfTheirHalf) {
+    set("pdfOptimize", "image");
+    set("isDivisionPage", true);
+    PdfBuilder b;
+    PdfBuilder::Page wide;
+    wide.mediaBox = "[0 0 400 300]";
+    wide.content = PdfBuilder::fill(0, 1, 0, 40, 40, 120, 100) + PdfBuilder::fill(0, 1, 0, 260, 200, 360, 260);
+    wide.annots = {PdfBuilder::uriLink("[40 40 120 100]", "(http://left.example)"),
+                   PdfBuilder::uriLink("[260 200 360 260]", "(http://right.example)")};
+    b.pages.push_back(wide);
+    session = std::make_shared<BookReaderEx>();
+    session->setSettings(settings);
+    ASSERT_TRUE(session->openBookWithName(writePdf(b), {}, std::nullopt, std::nullopt, std::nullopt, false, false));
+    // A right-bound book shows the right half first.
+    auto first = load(PageLoadRequest::kJumpForward, 0, {200, 300});
+    ASSERT_TRUE(first->isDividedPage);
+    auto second = load(PageLoadRequest::kNext, 0, {200, 300});
+    ASSERT_TRUE(second->isDividedPage && second->isSecondPage);
+    for (const auto& view : {first, second}) {
+        ASSERT_TRUE(view->pdfLinkRect);
+        // Both links come along; the one of the half shown lies over its block.
+        ASSERT_EQ(view->pdfLinkRect->getCount(), 2);
+        const bool rightHalf = view == first;
+        const int shown = rightHalf ? 1 : 0;
+        EXPECT_EQ(view->pdfLinkRect->getURIAtIndex(shown), rightHalf ? "http://right.example" : "http://left.example");
+        const Rect lr = view->pdfLinkRect->getRectAtIndex(shown);
+        EXPECT_EQ(probe(view->image, lr).centre, kGreen) << lr.x() << "," << lr.y();
+        const Rect other = view->pdfLinkRect->getRectAtIndex(1 - shown);
+        EXPECT_TRUE(other.maxX() <= 0 || other.minX() >= view->image->width()) << "the other half's link is off the view";
+    }
+}
+
 TEST_F(PageReaderPdfSessionTest, ThePreloadDrawsTheNextPageOnItsOwnThread) {
     set("pdfOptimize", "text");
     set("isPreRead", true);
