@@ -459,7 +459,7 @@ void TableView::layoutVisible(bool fadeInNew) {
         bool last = ip.row == s.rows - 1;
         cell->setSeparatorShown(true, grouped && last);
         if (fresh.count(ip)) {
-            View::performWithoutAnimation([&] {
+            View::performWithoutAnimation([&, &cell = cell] {
                 cell->setFrame(f);
                 cell->setAlpha(fadeInNew ? 0 : 1);
                 if (cell->superview() != this) insertSubview(cell, refresh_ ? 1 : 0);
@@ -800,7 +800,9 @@ void TableView::applyUpdates() {
     }
     if (changed) relayoutPositions();
     // Cells now at other rows show their new place (editing style and such).
-    for (auto& [ip, cell] : cells_) View::performWithoutAnimation([&] { configureCell(*cell, ip); });
+    for (auto& [ip, cell] : cells_) {
+        View::performWithoutAnimation([&, &ip = ip, &cell = cell] { configureCell(*cell, ip); });
+    }
 
     if (animated) {
         for (auto& cell : leaving) {
@@ -876,7 +878,7 @@ void TableView::setEditing(bool editing, bool animated) {
     if (reorder_ && !editing) reorderTouch(*reorder_->cell, Touch(), TouchPhase::Cancelled);
     editing_ = editing;
     for (auto& [ip, cell] : cells_) {
-        View::performWithoutAnimation([&] {
+        View::performWithoutAnimation([&, &ip = ip, &cell = cell] {
             bool canMove = editing_ && dataSource_ && dataSource_->tableViewCanMoveRowAtIndexPath(*this, ip);
             cell->setShowsReorderControl(canMove);
         });

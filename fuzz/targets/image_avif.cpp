@@ -1,0 +1,15 @@
+#include "engine/ImageAVIF.h"
+#include "fuzz/support/FuzzEnvironment.h"
+#include "fuzz/support/ImageCheck.h"
+
+#include <cstdint>
+#include <span>
+#include <string>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    FuzzEnvironment::setUp();
+    std::span<const uint8_t> bytes(data, size);
+    std::string error;
+    checkFuzzImage(ImageAVIF::imageWithData(bytes, &error));
+    return 0;
+}

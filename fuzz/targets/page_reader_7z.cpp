@@ -1,0 +1,11 @@
+#include "engine/PageReader7z.h"
+#include "fuzz/support/FuzzEnvironment.h"
+#include "fuzz/support/PageReaderRun.h"
+
+#include <cstdint>
+#include <span>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    runPageReader<PageReader7z>(FuzzEnvironment::writeFile("book.7z", std::span<const uint8_t>(data, size)));
+    return 0;
+}

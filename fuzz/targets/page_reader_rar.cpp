@@ -1,0 +1,11 @@
+#include "engine/PageReaderRar.h"
+#include "fuzz/support/FuzzEnvironment.h"
+#include "fuzz/support/PageReaderRun.h"
+
+#include <cstdint>
+#include <span>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    runPageReader<PageReaderRar>(FuzzEnvironment::writeFile("book.rar", std::span<const uint8_t>(data, size)));
+    return 0;
+}
