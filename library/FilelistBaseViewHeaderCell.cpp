@@ -26,6 +26,8 @@ void FilelistBaseViewHeaderCell::setupCellViews(FilelistBaseViewController* cont
     }
     segmentListModeSelect_ = std::make_shared<ui::SegmentedControl>(titles);
     segmentListModeSelect_->setTitleFont(gfx::Font::system(11));
+    segmentBackground_ = segmentListModeSelect_->backgroundColor();
+    segmentTint_ = segmentListModeSelect_->selectedSegmentTintColor();
     segmentListModeSelect_->addAction(ui::ControlEventValueChanged, [controller](ui::Control& c) {
         if (controller) controller->onChangeBookShelfMode(static_cast<ui::SegmentedControl&>(c).selectedSegmentIndex());
     });
@@ -95,6 +97,17 @@ void FilelistBaseViewHeaderCell::updateStatus() {
     // The field keeps its light look over the dark shelves.
     if (shelf) searchBar_->searchTextField()->setBackgroundColor(ui::Color::white(1.0, 0.85));
     else searchBar_->searchTextField()->setBackgroundColor(searchFieldColor_);
+    // So does the list/bookshelf switch: its own see-through grey would leave
+    // dark titles on the dark wood in the light look.
+    if (shelf) {
+        segmentListModeSelect_->setBackgroundColor(ui::Color::white(1.0, 0.85));
+        segmentListModeSelect_->setSelectedSegmentTintColor(ui::Color::whiteColor());
+        segmentListModeSelect_->setTitleColor(ui::Color::black());
+    } else {
+        segmentListModeSelect_->setBackgroundColor(segmentBackground_);
+        segmentListModeSelect_->setSelectedSegmentTintColor(segmentTint_);
+        segmentListModeSelect_->setTitleColor(ui::Color::label());
+    }
     segmentSortModeSelect_->setIsDateSortModeBookmarkDate(controller_->isDateSortModeBookmarkDate());
     segmentSortModeSelect_->setIsDescendingOrder(controller_->isSortDescendingOrder());
     segmentSortModeSelect_->setSelectedIndex(controller_->sortMode());

@@ -48,4 +48,7 @@ private:
     std::shared_ptr<ui::View> separator1_;
     std::shared_ptr<ui::View> separator2_;
     ui::Color searchFieldColor_;
+    // The switch's own look, given back when the list leaves the shelves.
+    ui::Color segmentBackground_;
+    ui::Color segmentTint_;
 };

@@ -8,6 +8,7 @@
 #include "platform/graphics/PangoTextEngine.h"
 #include "platform/ui/SearchBar.h"
 
+#include <cmath>
 #include <cstdio>
 
 using librarytest::LibraryTest;
@@ -120,6 +121,51 @@ TEST_F(FilelistSnapshotTest, ListBookshelfAndSearch) {
     ASSERT_EQ(root->itemList().size(), 2u);
     EXPECT_EQ(root->itemList()[0]->filename(), "Vol 10.zip");  // still newest first
     ASSERT_TRUE(window->snapshot(snapshotPath("library-search.png")));
+}
+
+TEST_F(FilelistSnapshotTest, TheListBookshelfSwitchReadsOnTheShelvesInBothLooks) {
+    showRoot();
+    revealHeader();
+    ASSERT_TRUE(tapText("Bookshelf"));
+    driver->advance(1.0);
+    revealHeader();
+    auto* header = dynamic_cast<FilelistBaseViewHeaderCell*>(root->tableView()->cellForRowAtIndexPath({0, 0}));
+    ASSERT_TRUE(header);
+    ui::SegmentedControl* seg = header->segmentListModeSelect();
+    ASSERT_EQ(seg->selectedSegmentIndex(), 1);
+    // The unselected "List": the contrast between its darkest and lightest pixels.
+    auto contrast = [&](const std::string& shot) {
+        EXPECT_TRUE(window->snapshot(snapshotPath(shot)));
+        window->render();
+        const ui::Rect r = seg->convertRectTo(seg->segmentRect(0), nullptr);
+        auto lum = [](const RGB& p) {
+            auto lin = [](int c) {
+                const double v = c / 255.0;
+                return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+            };
+            return 0.2126 * lin(p.r) + 0.7152 * lin(p.g) + 0.0722 * lin(p.b);
+        };
+        double lo = 1, hi = 0;
+        for (double y = r.y() + 4; y < r.maxY() - 4; y += 0.5)
+            for (double x = r.x() + 6; x < r.maxX() - 6; x += 0.5) {
+                const double l = lum(pixelAt(x, y));
+                lo = std::min(lo, l);
+                hi = std::max(hi, l);
+            }
+        return (hi + 0.05) / (lo + 0.05);
+    };
+    EXPECT_GE(contrast("library-bookshelf-switch-light.png"), 4.5);
+    window->setUserInterfaceStyle(ui::UserInterfaceStyle::Dark);
+    driver->advance(0.1);
+    EXPECT_GE(contrast("library-bookshelf-switch-dark.png"), 4.5);
+    // Back on the list the switch has its own look again.
+    window->setUserInterfaceStyle(ui::UserInterfaceStyle::Light);
+    ASSERT_TRUE(tapText("List"));
+    driver->advance(0.6);
+    revealHeader();
+    header = dynamic_cast<FilelistBaseViewHeaderCell*>(root->tableView()->cellForRowAtIndexPath({0, 0}));
+    ASSERT_TRUE(header);
+    EXPECT_EQ(header->segmentListModeSelect()->backgroundColor().resolve(false).a, ui::SegmentedControl().backgroundColor().resolve(false).a);
 }
 
 TEST_F(FilelistSnapshotTest, TheThumbnailRunEndsWithItsScreen) {
