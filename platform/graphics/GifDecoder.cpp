@@ -108,34 +108,44 @@ ImageRef GifDecoder::decode(std::span<const uint8_t> data, std::string* error) {
         }
         if (transparent >= 0 && transparent < 256) palette[transparent] = 0;
 
-        std::vector<uint32_t> px(size_t(cw) * size_t(ch), 0u);
-        std::vector<GifPixelType> line(static_cast<size_t>(fw));
-        auto putRow = [&](int y) {
-            int cy = desc.Top + y;
-            if (cy < 0 || cy >= ch) return;
-            uint32_t* out = px.data() + size_t(cy) * size_t(cw);
-            for (int x = 0; x < fw; ++x) {
-                int cx = desc.Left + x;
-                if (cx >= 0 && cx < cw) out[cx] = palette[line[size_t(x)]];
+        // The frame's rows are read before the picture is laid out, into
+        // memory that grows with the rows the data really holds: a few bytes
+        // claiming a huge frame fail at their first missing row instead of
+        // taking the whole size first.
+        std::vector<GifPixelType> frame;
+        std::vector<int> rowY;  // where each read row goes, in reading order
+        const size_t frameBytes = size_t(fw) * size_t(fh);
+        auto readRow = [&](int y) {
+            if (frame.capacity() < frame.size() + size_t(fw)) {
+                frame.reserve(std::min(frameBytes, std::max(frame.size() + size_t(fw), frame.capacity() * 2)));
             }
+            frame.resize(frame.size() + size_t(fw));
+            rowY.push_back(y);
+            return DGifGetLine(gif.get(), frame.data() + frame.size() - size_t(fw), fw) != GIF_ERROR;
         };
         if (desc.Interlace) {
             static const int kStart[] = {0, 4, 2, 1};
             static const int kStep[] = {8, 8, 4, 2};
             for (int pass = 0; pass < 4; ++pass) {
                 for (int y = kStart[pass]; y < fh; y += kStep[pass]) {
-                    if (DGifGetLine(gif.get(), line.data(), fw) == GIF_ERROR) {
-                        return decodeFailure(error, gifError(gif));
-                    }
-                    putRow(y);
+                    if (!readRow(y)) return decodeFailure(error, gifError(gif));
                 }
             }
         } else {
             for (int y = 0; y < fh; ++y) {
-                if (DGifGetLine(gif.get(), line.data(), fw) == GIF_ERROR) {
-                    return decodeFailure(error, gifError(gif));
-                }
-                putRow(y);
+                if (!readRow(y)) return decodeFailure(error, gifError(gif));
+            }
+        }
+
+        std::vector<uint32_t> px(size_t(cw) * size_t(ch), 0u);
+        for (size_t i = 0; i < rowY.size(); ++i) {
+            int cy = desc.Top + rowY[i];
+            if (cy < 0 || cy >= ch) continue;
+            const GifPixelType* line = frame.data() + i * size_t(fw);
+            uint32_t* out = px.data() + size_t(cy) * size_t(cw);
+            for (int x = 0; x < fw; ++x) {
+                int cx = desc.Left + x;
+                if (cx >= 0 && cx < cw) out[cx] = palette[line[x]];
             }
         }
         ImageRef image = Image::make(cw, ch, std::move(px));

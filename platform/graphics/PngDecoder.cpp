@@ -2,6 +2,7 @@
 
 #include <spng.h>
 
+#include <algorithm>
 #include <memory>
 
 namespace gfx {
@@ -65,9 +66,29 @@ ImageRef PngDecoder::decode(std::span<const uint8_t> data, std::string* error) {
     int rc = spng_decoded_image_size(ctx.get(), SPNG_FMT_RGBA8, &need);
     if (rc != 0) return decodeFailure(error, std::string("PNG: ") + spng_strerror(rc));
     if (need != size_t(w) * size_t(h) * 4) return decodeFailure(error, "PNG: unexpected image size");
-    std::vector<uint32_t> px(size_t(w) * size_t(h));
-    rc = spng_decode_image(ctx.get(), px.data(), need, SPNG_FMT_RGBA8, SPNG_DECODE_TRNS);
+    // Row by row, the pixel memory growing with the rows the data really
+    // holds: a few bytes claiming a huge image fail at their first missing
+    // row instead of taking the whole size first.
+    rc = spng_decode_image(ctx.get(), nullptr, 0, SPNG_FMT_RGBA8, SPNG_DECODE_TRNS | SPNG_DECODE_PROGRESSIVE);
     if (rc != 0) return decodeFailure(error, std::string("PNG: ") + spng_strerror(rc));
+    std::vector<uint32_t> px;
+    const size_t rowWords = size_t(w);
+    const size_t total = rowWords * size_t(h);
+    do {
+        spng_row_info row{};
+        rc = spng_get_row_info(ctx.get(), &row);
+        if (rc != 0) break;
+        if (row.row_num >= uint32_t(h)) return decodeFailure(error, "PNG: unexpected row");
+        const size_t end = (size_t(row.row_num) + 1) * rowWords;
+        if (px.size() < end) {
+            // Doubling, but never past the whole image.
+            if (px.capacity() < end) px.reserve(std::min(total, std::max(end, px.capacity() * 2)));
+            px.resize(end, 0u);
+        }
+        rc = spng_decode_row(ctx.get(), px.data() + size_t(row.row_num) * rowWords, rowWords * 4);
+    } while (rc == 0);
+    if (rc != SPNG_EOI) return decodeFailure(error, std::string("PNG: ") + spng_strerror(rc));
+    px.resize(total, 0u);
     // The decoder writes the bytes red, green, blue, alpha; turn each pixel
     // into a premultiplied word where it lies.
     for (auto& p : px) {

@@ -81,7 +81,7 @@ TEST(BitmapContextTest, TransformsSaveAndRestore) {
     ctx->restoreGState();
     EXPECT_EQ(ctx->pixel(7, 5), kRed);
     EXPECT_EQ(ctx->pixel(0, 0), argb(255, 255, 255, 255));
-    EXPECT_TRUE(ctx->ctm() == AffineTransform(1, 0, 0, -1, 0, 6));
+    EXPECT_TRUE(ctx->ctm() == (AffineTransform{1, 0, 0, -1, 0, 6}));
 
     // Mirror: red goes top-right.
     auto m = BitmapContext::create(8, 6);

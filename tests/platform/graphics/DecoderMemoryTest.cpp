@@ -1,0 +1,81 @@
+#include "platform/graphics/ImageDecoder.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <sys/resource.h>
+#include <sys/time.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+// 68 bytes: a PNG header claiming 16384 x 16384 RGBA pixels, then an IDAT
+// that holds eight bytes of one row.
+const std::vector<uint8_t> kHugePng = {
+    0x89, 0x50, 0x4e, 0x47, 0x0d, 0x0a, 0x1a, 0x0a, 0x00, 0x00, 0x00, 0x0d, 0x49, 0x48, 0x44, 0x52, 0x00,
+    0x00, 0x40, 0x00, 0x00, 0x00, 0x40, 0x00, 0x08, 0x06, 0x00, 0x00, 0x00, 0xa9, 0xc8, 0x10, 0x84, 0x00,
+    0x00, 0x00, 0x0b, 0x49, 0x44, 0x41, 0x54, 0x78, 0xda, 0x63, 0x60, 0x80, 0x00, 0x00, 0x00, 0x08, 0x00,
+    0x01, 0x24, 0xfc, 0x04, 0x72, 0x00, 0x00, 0x00, 0x00, 0x49, 0x45, 0x4e, 0x44, 0xae, 0x42, 0x60, 0x82};
+
+// 30 bytes: a GIF whose screen and frame claim 16384 x 16384 and whose
+// image data stops at the code size.
+const std::vector<uint8_t> kHugeGif = {0x47, 0x49, 0x46, 0x38, 0x39, 0x61, 0x00, 0x40, 0x00, 0x40,
+                                       0x80, 0x00, 0x00, 0x00, 0x00, 0x00, 0xff, 0xff, 0xff, 0x2c,
+                                       0x00, 0x00, 0x00, 0x00, 0x00, 0x40, 0x00, 0x40, 0x00, 0x02};
+
+// Peak resident memory, in bytes.
+uint64_t peakResident() {
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    return uint64_t(usage.ru_maxrss) * 1024;
+}
+
+// Decodes in a child process (whose peak starts near what it holds) and
+// returns how much the peak grew, or UINT64_MAX when the child failed or an
+// image came back. The decoders turn a failed allocation into a failed
+// decode, so the peak is what tells.
+uint64_t decodePeakGrowth(const std::vector<uint8_t>& data) {
+    int fds[2];
+    if (::pipe(fds) != 0) return UINT64_MAX;
+    fflush(nullptr);
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        ::close(fds[0]);
+        const uint64_t before = peakResident();
+        std::string error;
+        gfx::ImageRef image = gfx::ImageDecoder::decode(data, {}, &error);
+        uint64_t growth = image ? UINT64_MAX : peakResident() - before;
+        ssize_t n = ::write(fds[1], &growth, sizeof growth);
+        ::_exit(n == sizeof growth ? 0 : 1);
+    }
+    ::close(fds[1]);
+    uint64_t growth = UINT64_MAX;
+    if (pid > 0 && ::read(fds[0], &growth, sizeof growth) != sizeof growth) growth = UINT64_MAX;
+    ::close(fds[0]);
+    int status = 0;
+    if (pid > 0) ::waitpid(pid, &status, 0);
+    return growth;
+}
+
+}  // namespace
+
+// A few bytes claiming a huge image fail at the first row the data does not
+// hold, before the claimed size is ever taken.
+TEST(DecoderMemoryTest, TinyFilesClaimingHugeImagesCostLittleMemory) {
+    ASSERT_EQ(kHugePng.size(), 68u);
+    ASSERT_EQ(kHugeGif.size(), 30u);
+    gfx::ImageInfo info;
+    ASSERT_TRUE(gfx::ImageDecoder::probe(kHugePng, info));
+    EXPECT_EQ(info.width, 16384);
+    ASSERT_TRUE(gfx::ImageDecoder::probe(kHugeGif, info));
+    EXPECT_EQ(info.height, 16384);
+
+    // The claimed size is a gigabyte; the data fills a row at most.
+    const uint64_t allowed = uint64_t(16) << 20;
+    EXPECT_LT(decodePeakGrowth(kHugePng), allowed) << "PNG";
+    EXPECT_LT(decodePeakGrowth(kHugeGif), allowed) << "GIF";
+}
