@@ -7,6 +7,7 @@
 #include "foundation/BookCommon.h"
 #include "foundation/QNTextEncoding.h"
 #include "platform/core/Path.h"
+#include "platform/graphics/Canvas.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -64,6 +65,28 @@ std::shared_ptr<RemoteStreamRead> newStreamForUrl(const std::string& url) {
 std::optional<std::string> shiftJisPassword(const std::optional<std::string>& password) {
     if (!password) return std::nullopt;
     return QNTextEncoding::dataWithString(*password, QNTextEncoding::kShiftJIS);
+}
+
+// The page shown for an entry compressed with a method this reader does
+// not know: the grey of the unreadable-page picture, with the reason in
+// place of the crossed box, so that the reader learns why and that the
+// book is not broken.
+gfx::ImageRef unknownMethodPage() {
+    constexpr int kWidth = 720, kHeight = 960;
+    gfx::Canvas canvas(kWidth, kHeight);
+    canvas.clear(gfx::Rgba::white(230.0 / 255));
+    const std::string text =
+        BookCommon::localizedStringWithOnOff("This page is compressed with a method this reader does not know.");
+    const gfx::Font font = gfx::Font::system(40);
+    gfx::TextOptions options;
+    options.alignment = gfx::TextAlignment::Center;
+    options.lineBreak = gfx::LineBreakMode::WordWrap;
+    options.numberOfLines = 0;
+    const double margin = 72;
+    const gfx::Size size = gfx::Canvas::measureText(text, font, kWidth - 2 * margin, options);
+    canvas.drawText(text, font, gfx::Rect(margin, (kHeight - size.height) / 2, kWidth - 2 * margin, size.height),
+                    gfx::Rgba::white(90.0 / 255), options);
+    return canvas.image();
 }
 
 std::string untitledName(const std::string& entryName) {
@@ -270,6 +293,7 @@ gfx::ImageRef PageReaderZip::newLoadAndCreateImage(int page, int& result) {
     // A given password without a Shift-JIS form cannot open anything:
     // asking again would not help.
     case ZipEntryReader::Status::NeedPassword: result = archivePassword_ ? kResultFailed : kResultPassword; return nullptr;
+    case ZipEntryReader::Status::UnknownMethod: result = kResultImage; return unknownMethodPage();
     default: return nullptr;
     }
     if (data.empty()) return nullptr;

@@ -21,10 +21,12 @@ class Settings;
 // across the whole archive. Entries are found again by their place in the
 // directory, never by a search by name.
 //
-// Encrypted entries need the password (given as text, used in its
-// Shift-JIS form); AES-encrypted entries and compression other than stored
-// and deflate cannot be read and fail as corrupt pages do. A page is read
-// whole into memory only when it announces at most kMaxPageBytes.
+// Encrypted entries (the PKWARE cipher or WinZip's AES) need the password,
+// given as text and used in its Shift-JIS form. Entries stored, deflated,
+// in Deflate64, bzip2, LZMA or PPMd are read (ZipEntryReader); an entry in
+// any other method is shown as a page saying so, not as a broken one. A
+// page is read whole into memory only when it announces at most
+// kMaxPageBytes.
 class PageReaderZip : public PageReader {
 public:
     static constexpr uint64_t kMaxPageBytes = 256ull << 20;
@@ -37,8 +39,9 @@ public:
                   const std::optional<std::string>& targetFolder, bool isOfflineMode,
                   bool isThumbsCreateMode) override;
     void closeFile() override;
-    // 0 image, 3 no image (missing, corrupt, unsupported, too large), 4 a
-    // password is needed or the given one is wrong; 2 when nothing is open.
+    // 0 image (for an entry in an unknown method, a page that says so), 3
+    // no image (missing, corrupt, tampered, too large), 4 a password is
+    // needed or the given one is wrong; 2 when nothing is open.
     gfx::ImageRef newLoadAndCreateImage(int page, int& result) override;
     std::vector<std::string> getPageNameList() const override;
     std::optional<std::vector<int32_t>> getGlobalPageNoList() const override;

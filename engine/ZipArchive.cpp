@@ -228,6 +228,9 @@ bool ZipArchive::current(Entry& out) {
         for (int i = bytes - 1; i >= 0; --i) v = v << 8 | x[at + size_t(i)];
         return v;
     };
+    out.aesVersion = 0;
+    out.aesStrength = 0;
+    out.aesMethod = 0;
     bool zip64Done = out.uncompressedSize != kInZip64 && out.compressedSize != kInZip64;
     std::optional<std::string> unicodePath;
     for (size_t at = 0; at + 4 <= extraSize;) {
@@ -241,6 +244,14 @@ bool ZipArchive::current(Entry& out) {
             }
             if (out.compressedSize == kInZip64 && p + 8 <= end) out.compressedSize = le(p, 8);
             zip64Done = true;
+        } else if (id == kAesField && end - at >= 11 && x[at + 6] == 'A' && x[at + 7] == 'E') {
+            const uint16_t version = uint16_t(le(at + 4, 2));
+            const uint8_t strength = x[at + 8];
+            if ((version == 1 || version == 2) && strength >= 1 && strength <= 3) {
+                out.aesVersion = version;
+                out.aesStrength = strength;
+                out.aesMethod = uint16_t(le(at + 9, 2));
+            }
         } else if (id == kUnicodePathField && !unicodePath && !out.isNameTruncated && end - at >= 9 &&
                    x[at + 4] == 1) {
             // Version 1, then the CRC-32 of the stored name it was written
@@ -282,6 +293,61 @@ bool ZipArchive::locate(const std::string& name) {
         if (!e.isNameTruncated && e.name == name) return true;
     }
     return false;
+}
+
+size_t ZipArchive::readAt(uint64_t offset, void* out, size_t size) {
+    if (isExitStream() || !source_->seek(offset, ZLIB_FILEFUNC_SEEK_SET)) return 0;
+    size_t done = 0;
+    while (done < size) {
+        const uint64_t got = source_->read(static_cast<char*>(out) + done, size - done);
+        if (got == 0 || source_->error()) break;
+        done += size_t(got);
+    }
+    return done;
+}
+
+std::optional<uint64_t> ZipArchive::currentDataOffset() {
+    auto position = currentPosition();
+    if (!position) return std::nullopt;
+    auto le = [](const unsigned char* p, int bytes) {
+        uint64_t v = 0;
+        for (int i = bytes - 1; i >= 0; --i) v = v << 8 | p[i];
+        return v;
+    };
+    // The directory record: the local header's place, in a zip64 record
+    // when the 32-bit field is full. (Archives with bytes before the zip
+    // itself show here as records that are not where the library says.)
+    unsigned char record[46];
+    const uint64_t at = position->directoryOffset;
+    if (readAt(at, record, sizeof record) != sizeof record || std::memcmp(record, "PK\x01\x02", 4) != 0)
+        return std::nullopt;
+    const uint64_t nameLength = le(record + 28, 2), extraLength = le(record + 30, 2);
+    uint64_t local = le(record + 42, 4);
+    if (local == 0xFFFFFFFFu) {
+        std::vector<unsigned char> extra(extraLength);
+        if (readAt(at + 46 + nameLength, extra.data(), extra.size()) != extra.size()) return std::nullopt;
+        bool found = false;
+        for (size_t p = 0; p + 4 <= extra.size();) {
+            const size_t id = le(&extra[p], 2), size = le(&extra[p + 2], 2);
+            const size_t end = std::min(extra.size(), p + 4 + size);
+            if (id == 0x0001) {
+                // Only the fields that are full in the record are there, in this order.
+                size_t q = p + 4;
+                if (le(record + 24, 4) == 0xFFFFFFFFu) q += 8;
+                if (le(record + 20, 4) == 0xFFFFFFFFu) q += 8;
+                if (q + 8 > end) return std::nullopt;
+                local = le(&extra[q], 8);
+                found = true;
+                break;
+            }
+            p += 4 + size;
+        }
+        if (!found) return std::nullopt;
+    }
+    unsigned char header[30];
+    if (readAt(local, header, sizeof header) != sizeof header || std::memcmp(header, "PK\x03\x04", 4) != 0)
+        return std::nullopt;
+    return local + 30 + le(header + 26, 2) + le(header + 28, 2);
 }
 
 std::optional<std::string> ZipArchive::utf8NameText(const std::string& storedName) {

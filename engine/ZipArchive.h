@@ -33,6 +33,8 @@ public:
     static constexpr uint32_t kUtf8NameFlag = 1u << 11;
     // Info-ZIP's Unicode Path extra field.
     static constexpr uint16_t kUnicodePathField = 0x7075;
+    // WinZip's AES extra field.
+    static constexpr uint16_t kAesField = 0x9901;
 
     struct Entry {
         std::string name;  // the stored bytes, at most kNameBufferBytes - 1
@@ -48,6 +50,12 @@ public:
         uint32_t dosDate = 0;  // DOS date in the high 16 bits, time in the low 16
         uint64_t compressedSize = 0;
         uint64_t uncompressedSize = 0;
+        // WinZip's AES record (method 99): its version (1 or 2), key
+        // strength (1, 2, 3 for 128, 192, 256 bits) and the compression
+        // method under the encryption. Zero when the entry has none.
+        uint16_t aesVersion = 0;
+        uint8_t aesStrength = 0;
+        uint16_t aesMethod = 0;
         bool isEncrypted() const { return (flag & 1) != 0; }
     };
 
@@ -99,6 +107,14 @@ public:
     bool goTo(const Position& position);
     // Makes the first entry whose stored name is exactly `name` current.
     bool locate(const std::string& name);
+
+    // Where the current entry's stored bytes start (behind its local
+    // header), for the entries the library will not open itself. Nothing
+    // when the records cannot be read or do not agree.
+    std::optional<uint64_t> currentDataOffset();
+    // Up to `size` bytes from `offset` of the archive file; fewer at its end,
+    // on an error, or once the stream is closing.
+    size_t readAt(uint64_t offset, void* out, size_t size);
 
     // The file the library reads (defined where the file functions are).
     struct Source;
