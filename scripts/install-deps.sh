@@ -13,6 +13,8 @@ BUILD_PKGS=(
   libmupdf-dev libmujs-dev libgumbo-dev libjbig2dec0-dev libopenjp2-7-dev libharfbuzz-dev
   libcurl4-openssl-dev libxml2-dev
   libsecret-1-dev
+  # bzip2 and LZMA entries of zip books
+  libbz2-dev liblzma-dev
   # 7-Zip's 7z.so, loaded by the 7z reader at run time
   p7zip-full
 )
