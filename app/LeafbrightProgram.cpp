@@ -6,6 +6,8 @@
 #include "foundation/AppDelegateServices.h"
 #include "library/LibraryServices.h"
 #include "foundation/BookCommon.h"
+#include "foundation/DeviceScreenState.h"
+#include "foundation/WindowScreenState.h"
 #include "platform/core/AppPaths.h"
 #include "platform/core/Clock.h"
 #include "platform/core/DeviceProfile.h"
@@ -82,6 +84,9 @@ bool LeafbrightProgram::launch(bool headless, std::string* error) {
     sys::RunLoop::main().bindToCurrentThread();
     ui::Application::shared().reset();
     ui::Screen::main().reset();
+    // The device facts (screen rectangle, safe area, orientation) follow the
+    // real window, so that every layout sees the window turned or resized.
+    DeviceScreenState::setShared(std::make_shared<WindowScreenState>());
 
     delegate_ = NestlarkAppDelegate::create();
     delegate_->applicationDidFinishLaunchingWithOptions();
@@ -176,6 +181,7 @@ void LeafbrightProgram::terminate() {
     LibraryServices::install(nullptr);
     AuxiliaryScreenFactory::install(nullptr);
     delegate_->releaseScreens();
+    DeviceScreenState::setShared(nullptr);
     sys::RunLoop::main().drain();
 }
 

@@ -1,5 +1,6 @@
 #include "app/NestlarkAppDelegate.h"
 
+#include "app/CrashReportAlertPresenter.h"
 #include "app/SampleBook.h"
 #include "engine/ThumbsCreate.h"
 #include "foundation/ActiveLog.h"
@@ -183,6 +184,9 @@ void NestlarkAppDelegate::startLBWindow() {
     BookCommon::checkLeafbrightVersion();
     loadSettings();
     const bool locked = isStartupLocked();
+    // The reset runs before the root list is shown: the list restores the
+    // last folder and book as soon as it appears, and a reset forgets them.
+    const bool wasReset = applyPendingReset();
     LastStatusRestore::setRestoreMode(1);
     auto root = std::make_shared<LocalFilelistViewController>(ui::TableViewStyle::Plain);
     root->setDontRestoreLastStatus(locked);
@@ -202,12 +206,13 @@ void NestlarkAppDelegate::startLBWindow() {
     navigationController_->view()->addSubview(dimmingView_);
     ActiveLog::writeCheckpoint("makeKeyAndVisible");
     window_->setBackgroundColor(ui::Color::gray());
-    resetAllConfig(root.get());
+    if (wasReset) showResetDone(root.get());
     if (BookCommon::isDeviceHomeCanRotateLandscape()) {
         const ui::Rect r = getApplicationBaseScreenRect();
         BookCommon::viewWillTransitionToSize({r.width(), r.height()});
     }
     ActiveLog::writeCheckpoint("DropboxAPIAlloc");
+    if (!locked) offerCrashReport();
     if (locked) {
         auto lock = std::make_shared<StartupPasscodeInputViewController>();
         lock->setModalPresentationStyle(ui::ModalPresentationStyle::FullScreen);
@@ -224,6 +229,12 @@ void NestlarkAppDelegate::startLBWindow() {
 }
 
 bool NestlarkAppDelegate::resetAllConfig(ui::ViewController* presenter) {
+    if (!applyPendingReset()) return false;
+    showResetDone(presenter);
+    return true;
+}
+
+bool NestlarkAppDelegate::applyPendingReset() {
     auto& defaults = sys::UserDefaults::standard();
     const std::string marker = Path::stringByAppendingPathComponent(BookCommon::getBooksDocumentsFolder(), kResetMarker);
     const bool requested = defaults.boolForKey(kResetDefault) || sys::FileManager::fileExists(marker);
@@ -237,17 +248,29 @@ bool NestlarkAppDelegate::resetAllConfig(ui::ViewController* presenter) {
                              ".tapconfig.dat", ".zoomsettings.lbs", ".webhostlist.lbs"})
         sys::FileManager::removeItem(Path::stringByAppendingPathComponent(folder, name));
     if (settings_) settings_->readFromFile();
+    return true;
+}
+
+void NestlarkAppDelegate::showResetDone(ui::ViewController* presenter) {
     auto alert = std::make_shared<QNAlertView>(
         "", BookCommon::localizedStringWithOnOff("All configuration data has been reset to default values."),
         std::weak_ptr<QNAlertViewDelegate>(shared_from_this()), std::nullopt,
         std::vector<std::string>{BookCommon::localizedStringWithOnOff("OK")});
     alert->show(presenter);
-    return true;
 }
 
 void NestlarkAppDelegate::onPasscodeInputFinish() {
     nowPresentMasterLockView_ = false;
     if (auto root = rootList()) root->restoreLastStatus(false);
+    offerCrashReport();
+}
+
+void NestlarkAppDelegate::offerCrashReport() {
+    // Once per launch, over the library (behind the start-up lock only once it is open).
+    if (crashReportOffered_) return;
+    crashReportOffered_ = true;
+    std::weak_ptr<ui::ViewController> over = rootList();
+    ActiveLog::presentCrashLog(std::make_shared<CrashReportAlertPresenter>(over));
 }
 
 unsigned NestlarkAppDelegate::supportedInterfaceOrientationsForWindow() const {

@@ -106,6 +106,11 @@ public:
 
 private:
     bool isStartupLocked() const;
+    // The reset itself (files and relaunch state); false when none was asked for.
+    bool applyPendingReset();
+    void showResetDone(ui::ViewController* presenter);
+    // Asks about the previous run's crash report, when the activity log holds one.
+    void offerCrashReport();
     void loadSettings();
 
     std::shared_ptr<ui::Window> window_;
@@ -123,6 +128,7 @@ private:
     bool isShowKeyboard_ = false;
     ui::Rect keyboardRect_;
     bool startDone_ = false;
+    bool crashReportOffered_ = false;
     uint64_t keyboardShowToken_ = 0;
     uint64_t keyboardHideToken_ = 0;
 };

@@ -57,7 +57,9 @@ const std::vector<std::string>& SettingViewControllerEx::sectionTitles() {
 
 const std::vector<SettingViewControllerEx::RowDef>& SettingViewControllerEx::rowDefs() {
     static const std::vector<RowDef> defs{
-        {0, "pageDirection", "Page Direction", kChoice, {{"right", "Right to Left"}, {"left", "Left to Right"}}},
+        // The stored word names the side the next page lies on: "left" is
+        // read right to left.
+        {0, "pageDirection", "Page Direction", kChoice, {{"right", "Left to Right"}, {"left", "Right to Left"}}},
         {0, "defaultZoomMode", "Zoom Mode", kChoice, kZoomModes},
         {0, "isDoubleTruck", "Two Pages in Landscape", kSwitch, {}},
         {0, "doubleTruckZoomMode", "Two-Page Zoom Mode", kChoice, kZoomModes},

@@ -39,6 +39,7 @@ void ProgramRun::TearDown() {
     sys::UserDefaults::standard().reload();
     sys::Keychain::setShared(nullptr);
     ui::Application::shared().reset();
+    sys::DeviceProfile::setCurrent(savedProfile_);
     home.reset();
 }
 
@@ -60,7 +61,7 @@ bool ProgramRun::launch(std::optional<std::string> target) {
     program.reset();
     ProgramOptions o;
     o.home = lib();
-    o.device = "phone";
+    o.device = device;
     o.headless = true;
     o.shots = home->file("shots");
     o.target = target;

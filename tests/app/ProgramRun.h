@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "app/LeafbrightProgram.h"
+#include "platform/core/DeviceProfile.h"
 #include "tests/support/TestHome.h"
 
 #include <memory>
@@ -24,10 +25,12 @@ protected:
     // Settings and library folders already there: no sample book in the way.
     void markNotFirstRun();
 
-    // Launches the program (phone, headless) and lets its first second run.
+    // Launches the program (on `device`, headless) and lets its first second run.
     bool launch(std::optional<std::string> target = std::nullopt);
     void stop();
 
+    std::string device = "phone";
+    sys::DeviceProfile savedProfile_ = sys::DeviceProfile::current();
     std::unique_ptr<test::TempDir> home;
     std::unique_ptr<LeafbrightProgram> program;
 };

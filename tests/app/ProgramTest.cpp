@@ -21,7 +21,9 @@
 #include "platform/ui/Application.h"
 #include "platform/ui/NavigationController.h"
 #include "platform/ui/TestDriver.h"
+#include "platform/ui/SegmentedControl.h"
 #include "platform/ui/Window.h"
+#include "platform/graphics/ImageDecoder.h"
 #include "screens/StartupPasscodeInputViewController.h"
 #include "tests/app/ProgramRun.h"
 #include "tests/support/TestHome.h"
@@ -106,6 +108,101 @@ TEST_F(ProgramTest, AResetMarkerClearsTheSettingsFilesAndSaysSo) {
     ASSERT_TRUE(start());
     EXPECT_TRUE(sys::FileManager::fileExists(settings + "/.tapconfig.dat"));
     EXPECT_FALSE(driver().findByText("All configuration data has been reset to default values."));
+}
+
+TEST_F(ProgramTest, AResetForgetsTheFolderARestartWouldReturnTo) {
+    markNotFirstRun();
+    fs::create_directories(docs() + "/Comics/Vol 1");
+    ASSERT_TRUE(start());
+    std::string error;
+    ASSERT_EQ(program->playScript("tap \"Comics\"\nwait 1\ntap \"Vol 1\"\nwait 1\n", &error), 0) << error;
+    stop();
+    std::ofstream(docs() + "/" + NestlarkAppDelegate::kResetMarker) << "";
+    ASSERT_TRUE(start());
+    EXPECT_EQ(stackPaths(), std::vector<std::string>{""}) << "the reset ran before the list restored the folder";
+    const char* done = "All configuration data has been reset to default values.";
+    EXPECT_TRUE(driver().findByText(done));
+    // Escape answers the message, before the list under it hears the key.
+    ASSERT_EQ(program->playScript("key escape\nwait 1\n", &error), 0) << error;
+    EXPECT_FALSE(driver().findByText(done));
+    stop();
+    ASSERT_TRUE(start());
+    EXPECT_EQ(stackPaths(), std::vector<std::string>{""}) << "nothing left to return to";
+}
+
+TEST_F(ProgramTest, ARunThatEndedWithoutAMarkIsOfferedAsACrashReport) {
+    markNotFirstRun();
+    sys::UserDefaults::standard().setBool(true, "enable_crashlog");
+    sys::UserDefaults::standard().synchronize();
+    std::ofstream(docs() + "/_activelog.txt") << "A---------------0\nC0123456789abcdef\n";
+    ASSERT_TRUE(start());
+    EXPECT_TRUE(driver().findByText("Crash Detected"));
+    EXPECT_TRUE(driver().findByText("Send Crash Log"));
+    // There is no mail service here: sending says so.
+    std::string error;
+    ASSERT_EQ(program->playScript("alert 0\nwait 1\n", &error), 0) << error;
+    EXPECT_FALSE(driver().findByText("Crash Detected"));
+    EXPECT_TRUE(driver().findByText("Please configure your Mail account"));
+    ASSERT_EQ(program->playScript("alert 0\nwait 1\n", &error), 0) << error;
+    EXPECT_FALSE(driver().findByText("Please configure your Mail account"));
+    stop();
+    // That run ended on its termination mark: nothing is asked.
+    ASSERT_TRUE(start());
+    EXPECT_FALSE(driver().findByText("Crash Detected"));
+}
+
+TEST_F(ProgramTest, ThePageDirectionRowSaysWhatItStoresAndTheSpreadFollows) {
+    if (!test::haveProgram("zip")) GTEST_SKIP() << "no zip";
+    device = "pad";
+    markNotFirstRun();
+    test::TempDir pages("dirpages");
+    const gfx::Rgba colour[] = {{0.85, 0.15, 0.15, 1}, {0.15, 0.65, 0.15, 1}, {0.15, 0.25, 0.85, 1}, {0.9, 0.8, 0.1, 1}};
+    for (int i = 0; i < 4; ++i) {
+        gfx::Canvas c(600, 800, 1.0);
+        c.fillRect({0, 0, 600, 800}, colour[i]);
+        ASSERT_TRUE(c.writePNG(pages.file("p" + std::to_string(i) + ".png")));
+    }
+    ASSERT_EQ(test::shell("cd '" + pages.path() + "' && zip -q -X -0 '" + docs() + "/Story.cbz' p0.png p1.png p2.png p3.png"), 0);
+    ASSERT_TRUE(start());
+    auto delegate = program->delegate();
+    delegate->navigationController()->pushViewController(delegate->makeSettingViewController(delegate->settings(), 0),
+                                                         false);
+    sys::RunLoop::main().advance(0.5);
+    ui::SegmentedControl* row = nullptr;
+    for (auto* seg : driver().findAllOf<ui::SegmentedControl>())
+        if (seg->numberOfSegments() == 2 && seg->titleForSegment(1) == "Right to Left") row = seg;
+    ASSERT_TRUE(row);
+    EXPECT_EQ(row->titleForSegment(0), "Left to Right");
+    EXPECT_EQ(row->selectedSegmentIndex(), 0) << "the stored \"right\" is read left to right";
+    const ui::Rect r = row->convertRectTo(row->segmentRect(1), nullptr);
+    std::string error;
+    ASSERT_EQ(program->playScript("tap " + std::to_string(int(r.x() + r.width() / 2)) + " " +
+                                      std::to_string(int(r.y() + r.height() / 2)) + "\nwait 1\nback\nwait 1\n",
+                                  &error),
+              0)
+        << error;
+    auto saved = sys::PropertyList::readDictionary(BookCommon::getSettingsFolder() + "/.globalsettings.lbs");
+    ASSERT_TRUE(saved);
+    EXPECT_EQ(saved->get("pageDirection").asString(), "left");
+    EXPECT_EQ(delegate->settings()->pageDirection(), 0);
+
+    // Read right to left, a spread puts the first page on the right.
+    ASSERT_EQ(program->playScript("rotate landscape\nwait 1\ntap \"Story\"\nwait 1\nsheet 0\nwait 2\nshot spread\n", &error), 0)
+        << error;
+    auto* viewer = dynamic_cast<BookViewController*>(delegate->navigationController()->topViewController());
+    ASSERT_TRUE(viewer && viewer->displayBookPage() && viewer->displayBookPage()->is2PageLoaded);
+    auto shot = gfx::ImageDecoder::decodeFile(home->file("shots/spread.png"));
+    ASSERT_TRUE(shot);
+    auto colourAt = [&](double fx) {
+        const uint32_t p = shot->pixel(int(shot->width() * fx), shot->height() / 2);
+        return std::array<int, 3>{int(gfx::redOf(p)), int(gfx::greenOf(p)), int(gfx::blueOf(p))};
+    };
+    auto is = [](std::array<int, 3> got, const gfx::Rgba& want) {
+        return std::abs(got[0] - int(want.r * 255)) < 40 && std::abs(got[1] - int(want.g * 255)) < 40 &&
+               std::abs(got[2] - int(want.b * 255)) < 40;
+    };
+    EXPECT_TRUE(is(colourAt(0.7), colour[0])) << "page 1 on the right";
+    EXPECT_TRUE(is(colourAt(0.3), colour[1])) << "page 2 on the left";
 }
 
 TEST_F(ProgramTest, TheStartupLockHidesTheLibraryUntilThePassphrase) {

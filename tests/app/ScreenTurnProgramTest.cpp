@@ -1,0 +1,235 @@
+// The whole program on every device profile, turned as a user turns a device:
+// the bookshelf and an open two-page spread are laid out again for the new
+// shape of the window, a spread opened after a turn fills it, and a book read
+// right to left opens at its top-right corner. Checked on the views and on
+// the pictures the program's own script steps take.
+#include <gtest/gtest.h>
+
+#include "app/LeafbrightProgram.h"
+#include "app/NestlarkAppDelegate.h"
+#include "library/BookshelfBookButton.h"
+#include "platform/core/FileManager.h"
+#include "platform/core/PropertyList.h"
+#include "platform/graphics/Canvas.h"
+#include "platform/graphics/Image.h"
+#include "platform/graphics/ImageDecoder.h"
+#include "platform/ui/NavigationController.h"
+#include "platform/ui/Screen.h"
+#include "platform/ui/TestDriver.h"
+#include "platform/ui/Window.h"
+#include "foundation/BookCommon.h"
+#include "tests/app/ProgramRun.h"
+#include "tests/support/TestHome.h"
+#include "viewer/BookViewController.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Rgb {
+    int r, g, b;
+};
+
+// Page i of a book is one flat colour, far from the others and from the
+// white, grey and black of the screens around it.
+const Rgb kPage[] = {{220, 40, 40}, {40, 170, 40}, {40, 70, 220}, {230, 200, 30}, {160, 40, 200}, {30, 200, 200}};
+
+void writePng(const std::string& path, int w, int h, Rgb left, Rgb right) {
+    gfx::Canvas c(w, h, 1.0);
+    c.fillRect({0, 0, double(w) / 2, double(h)}, gfx::Rgba{left.r / 255.0, left.g / 255.0, left.b / 255.0, 1});
+    c.fillRect({double(w) / 2, 0, double(w) / 2, double(h)}, gfx::Rgba{right.r / 255.0, right.g / 255.0, right.b / 255.0, 1});
+    fs::create_directories(fs::path(path).parent_path());
+    ASSERT_TRUE(c.writePNG(path));
+}
+
+// A picture the program wrote, read back; points are the window's.
+class Shot {
+public:
+    Shot(const std::string& path, const ui::Window& window) : image_(gfx::ImageDecoder::decodeFile(path)) {
+        if (image_) scale_ = double(image_->width()) / window.bounds().width();
+    }
+    explicit operator bool() const { return bool(image_); }
+    int width() const { return image_->width(); }
+    int height() const { return image_->height(); }
+    bool is(double x, double y, Rgb c, int tol = 40) const {
+        const int px = std::clamp(int(x * scale_), 0, image_->width() - 1);
+        const int py = std::clamp(int(y * scale_), 0, image_->height() - 1);
+        const uint32_t p = image_->pixel(px, py);
+        return std::abs(int(gfx::redOf(p)) - c.r) <= tol && std::abs(int(gfx::greenOf(p)) - c.g) <= tol &&
+               std::abs(int(gfx::blueOf(p)) - c.b) <= tol;
+    }
+
+private:
+    gfx::ImageRef image_;
+    double scale_ = 1;
+};
+
+class ScreenTurnProgramTest : public ProgramRun, public ::testing::WithParamInterface<std::string> {
+protected:
+    void SetUp() override {
+        if (!test::haveProgram("zip")) GTEST_SKIP() << "no zip";
+        device = GetParam();
+        makeHome("turnhome-" + device);
+        markNotFirstRun();
+        src = std::make_unique<test::TempDir>("turnpages");
+    }
+
+    // A book of `pages` flat pages (portrait, 600 x 800) in the library.
+    void makeBook(const std::string& name, int pages, int firstColour = 0) {
+        std::string list;
+        for (int i = 0; i < pages; ++i) {
+            const Rgb c = kPage[(firstColour + i) % 6];
+            const std::string page = name + "-p" + std::to_string(i) + ".png";
+            writePng(src->file(page), 600, 800, c, c);
+            list += " '" + page + "'";
+        }
+        zip(name, list);
+    }
+    void zip(const std::string& name, const std::string& list) {
+        ASSERT_EQ(test::shell("cd '" + src->path() + "' && zip -q -X -0 '" + docs() + "/" + name + "'" + list +
+                              " >/dev/null 2>&1"),
+                  0);
+    }
+    void settingsFile(sys::PlistDictionary d) {
+        ASSERT_TRUE(sys::PropertyList::writeFile(std::move(d), BookCommon::getSettingsFolder() + "/.globalsettings.lbs"));
+    }
+    void play(const std::string& script) {
+        std::string error;
+        ASSERT_EQ(program->playScript(script, &error), 0) << error;
+    }
+    ui::Window& window() const { return *program->delegate()->window(); }
+    ui::NavigationController* nav() const { return program->delegate()->navigationController().get(); }
+    BookViewController* viewer() const { return dynamic_cast<BookViewController*>(nav()->topViewController()); }
+    Shot shot(const std::string& name) const { return Shot(home->file("shots/" + name + ".png"), window()); }
+    bool landscape() const { return window().bounds().width() > window().bounds().height(); }
+    static const char* other(bool isLandscape) { return isLandscape ? "portrait" : "landscape"; }
+
+    // The book buttons on screen, in window coordinates, by row.
+    std::map<int, std::vector<ui::Rect>> shelfRows() const {
+        std::map<int, std::vector<ui::Rect>> rows;
+        ui::test::Driver d(window());
+        const ui::Rect b = window().bounds();
+        for (auto* button : d.findAllOf<BookshelfBookButton>()) {
+            const ui::Rect r = button->convertRectTo(button->bounds(), nullptr);
+            if (button->isHidden() || r.maxY() <= 0 || r.y() >= b.height()) continue;
+            rows[int(r.y())].push_back(r);
+        }
+        return rows;
+    }
+
+    std::unique_ptr<test::TempDir> src;
+};
+
+TEST_P(ScreenTurnProgramTest, TheBookshelfFillsTheWidthOfTheTurnedScreen) {
+    for (int i = 1; i <= 14; ++i) makeBook("Shelf " + std::to_string(100 + i) + ".cbz", 1, 1);
+    ASSERT_TRUE(launch());
+    const bool wasLandscape = landscape();
+    play("tap \"Bookshelf\"\nwait 2\nshot shelf-before\n");
+    auto before = shelfRows();
+    ASSERT_FALSE(before.empty());
+    const size_t perRowBefore = before.begin()->second.size();
+
+    play(std::string("rotate ") + other(wasLandscape) + "\nwait 2\nshot shelf-turned\n");
+    ASSERT_NE(landscape(), wasLandscape);
+    const ui::Rect w = window().bounds();
+    auto rows = shelfRows();
+    ASSERT_FALSE(rows.empty());
+    const auto& first = rows.begin()->second;
+    // More books to a row on the wider screen, fewer on the narrower, and the
+    // row spread over the whole width (not bunched on one side).
+    if (wasLandscape) EXPECT_LT(first.size(), perRowBefore);
+    else EXPECT_GT(first.size(), perRowBefore);
+    double left = w.width(), right = 0;
+    for (const auto& r : first) left = std::min(left, r.x()), right = std::max(right, r.maxX());
+    EXPECT_LT(left, w.width() * 0.2);
+    EXPECT_GT(right, w.width() * 0.8);
+    EXPECT_LE(right, w.width());
+
+    // The picture has the turned shape, and the cover at the end of the row is in it.
+    Shot s = shot("shelf-turned");
+    ASSERT_TRUE(s);
+    EXPECT_EQ(s.width() > s.height(), !wasLandscape);
+    const ui::Rect last = *std::max_element(first.begin(), first.end(),
+                                            [](const ui::Rect& a, const ui::Rect& b) { return a.x() < b.x(); });
+    EXPECT_TRUE(s.is(last.x() + last.width() / 2, last.y() + last.height() / 2, kPage[1])) << "a cover at the right end";
+}
+
+TEST_P(ScreenTurnProgramTest, AnOpenSpreadIsLaidOutAgainAndASpreadOpenedAfterATurnFillsTheScreen) {
+    makeBook("Pages.cbz", 6);
+    settingsFile({{"isDoubleTruck", sys::PlistValue(true)}, {"defaultZoomMode", sys::PlistValue("fit")}});
+    ASSERT_TRUE(launch());
+    play("rotate portrait\nwait 1\ntap \"Pages\"\nwait 1\nsheet 0\nwait 2\nshot single\n");
+    ASSERT_TRUE(viewer());
+    EXPECT_FALSE(viewer()->displayBookPage()->is2PageLoaded);
+    ui::Rect w = window().bounds();
+    EXPECT_TRUE(shot("single").is(w.width() / 2, w.height() / 2, kPage[0]));
+
+    // Turned with the book open: both pages, side by side, first on the left.
+    play("rotate landscape\nwait 2\nshot spread\n");
+    w = window().bounds();
+    ASSERT_GT(w.width(), w.height());
+    ASSERT_TRUE(viewer()->displayBookPage()->is2PageLoaded);
+    const ui::Rect page = viewer()->scrollView()->frame();
+    EXPECT_NEAR(page.width(), viewer()->view()->bounds().width(), 1.0) << "the page area is the turned screen";
+    Shot spread = shot("spread");
+    ASSERT_TRUE(spread);
+    EXPECT_GT(spread.width(), spread.height());
+    EXPECT_TRUE(spread.is(w.width() * 0.3, w.height() / 2, kPage[0]));
+    EXPECT_TRUE(spread.is(w.width() * 0.7, w.height() / 2, kPage[1]));
+
+    // Turned back: one page, whole, and a tap at the right edge turns it.
+    play("rotate portrait\nwait 2\nshot back\n");
+    w = window().bounds();
+    EXPECT_FALSE(viewer()->displayBookPage()->is2PageLoaded);
+    const int shown = viewer()->page();
+    const ui::Rect image = viewer()->imageViewDisplay()->convertRectTo(viewer()->imageViewDisplay()->bounds(), nullptr);
+    EXPECT_GE(image.x(), -1.0);
+    EXPECT_LE(image.maxX(), w.width() + 1.0) << "the page is not cut off";
+    Shot back = shot("back");
+    EXPECT_TRUE(back.is(w.width() / 2, w.height() / 2, kPage[shown]));
+    play("tap " + std::to_string(int(w.width() - 8)) + " " + std::to_string(int(w.height() / 2)) + "\nwait 2\n");
+    EXPECT_EQ(viewer()->page(), shown + 1);
+
+    // Closed, turned, opened again: the spread fills the landscape screen.
+    play("back\nwait 2\nrotate landscape\nwait 1\ntap \"Pages\"\nwait 1\nsheet 1\nwait 2\nshot reopened\n");
+    ASSERT_TRUE(viewer());
+    w = window().bounds();
+    ASSERT_TRUE(viewer()->displayBookPage()->is2PageLoaded);
+    Shot again = shot("reopened");
+    EXPECT_TRUE(again.is(w.width() * 0.3, w.height() / 2, kPage[0]));
+    EXPECT_TRUE(again.is(w.width() * 0.7, w.height() / 2, kPage[1])) << "no half of the screen left blank";
+}
+
+TEST_P(ScreenTurnProgramTest, ABookReadRightToLeftOpensAtItsTopRightCorner) {
+    // One wide page: blue on its left half, red on its right.
+    writePng(src->file("wide.png"), 1600, 800, kPage[2], kPage[0]);
+    zip("Manga.cbz", " wide.png");
+    settingsFile({{"pageDirection", sys::PlistValue("left")}, {"defaultZoomMode", sys::PlistValue("height")},
+                  {"isDoubleTruck", sys::PlistValue(false)}});
+    ASSERT_TRUE(launch());
+    play("rotate portrait\nwait 1\ntap \"Manga\"\nwait 1\nsheet 0\nwait 2\nshot manga\n");
+    ASSERT_TRUE(viewer());
+    ui::ScrollView* sv = viewer()->scrollView();
+    ASSERT_GT(sv->contentSize().width, sv->bounds().width() + 10) << "the page is wider than the screen";
+    EXPECT_NEAR(sv->contentOffset().x, sv->contentSize().width - sv->bounds().width(), 1.0);
+    EXPECT_NEAR(sv->contentOffset().y, 0, 1.0);
+    const ui::Rect w = window().bounds();
+    Shot s = shot("manga");
+    ASSERT_TRUE(s);
+    EXPECT_TRUE(s.is(w.width() / 2, w.height() / 2, kPage[0])) << "the right half of the page is shown";
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryDevice, ScreenTurnProgramTest,
+                         ::testing::Values("phone", "phone-se", "pad", "desktop"),
+                         [](const ::testing::TestParamInfo<std::string>& i) {
+                             std::string n = i.param;
+                             n.erase(std::remove(n.begin(), n.end(), '-'), n.end());
+                             return n;
+                         });
+
+}  // namespace
