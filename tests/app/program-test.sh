@@ -46,6 +46,24 @@ case $mode in
     "$program" --frobnicate 2>/dev/null && fail "an unknown flag was accepted"
     [ $? -eq 2 ] || true
     ;;
+  turns)
+    # Every device profile turned with the bookshelf and with a book open:
+    # each picture has the shape of the turned window.
+    shape() { identify -format '%w %h' "$1" | awk '{ print ($1 > $2) ? "landscape" : "portrait" }'; }
+    for device in phone phone-se pad desktop; do
+      rm -rf "home-$device" "shots-$device"
+      make_library "home-$device"
+      "$program" --headless --home "home-$device" --device "$device" --script "$scripts/turns.txt" \
+        --shots "shots-$device" || fail "turns script failed on $device"
+      for shot in shelf-landscape shelf-portrait book-landscape book-portrait; do
+        is_png "shots-$device/$shot.png" || fail "no $shot on $device"
+        if command -v identify >/dev/null; then
+          [ "$(shape "shots-$device/$shot.png")" = "${shot#*-}" ] || fail "$shot on $device has the wrong shape"
+        fi
+      done
+      cmp -s "shots-$device/book-landscape.png" "shots-$device/book-portrait.png" && fail "the book did not turn on $device"
+    done
+    ;;
   window)
     command -v xvfb-run >/dev/null || { echo "xvfb-run missing"; exit 77; }
     xvfb-run -a -s "-screen 0 1280x1024x24" "$program" --home home --script "$scripts/window.txt" --shots shots ||
