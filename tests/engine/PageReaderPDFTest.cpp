@@ -380,7 +380,7 @@ TEST_F(PageReaderPdfTest, ImageBooksFromImg2pdf) {
     Size measured;
     auto image = drawMeasured(*r, 1, &measured);
     ASSERT_TRUE(image);
-    // img2pdf places 96-dpi... or the image's own density: keep to proportions.
+    // The page size follows the picture's density; only its proportions are known here.
     EXPECT_NEAR(measured.width / measured.height, 120.0 / 160, 0.01);
     EXPECT_TRUE(test::colourNear(image->pixel(image->width() / 4, image->height() / 2), test::pageColour(0, false)));
     EXPECT_TRUE(test::colourNear(image->pixel(image->width() * 3 / 4, image->height() / 2), test::pageColour(0, true)));
