@@ -129,7 +129,8 @@ bool SambaServer::writeConfig(const std::string& globalLines, const std::vector<
         out << "[" << s.name << "]\n"
             << "  path = " << s.path << "\n"
             << "  read only = " << (s.writable ? "no" : "yes") << "\n"
-            << "  guest ok = " << (s.guestOk ? "yes" : "no") << "\n";
+            << "  guest ok = " << (s.guestOk ? "yes" : "no") << "\n"
+            << s.lines;
     }
     return bool(out);
 }

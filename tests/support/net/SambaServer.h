@@ -23,6 +23,7 @@ public:
         std::string path;
         bool writable = false;
         bool guestOk = false;
+        std::string lines;  // more settings of the share, each line ending in "\n"
     };
     struct User {
         std::string name;      // a Unix account of this name is made when missing

@@ -1,0 +1,49 @@
+#pragma once
+
+#include "tests/support/TestHome.h"
+#include "tests/support/net/SambaServer.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace test {
+
+// smbd on loopback with the shares the SMB tests use: "books" for the test
+// user, "public" for guests, "locked" that the test user may not enter and
+// "sealed" that demands encryption. The caller fills the folders.
+class SmbPeer {
+public:
+    static constexpr const char* kUser = "lbsmbuser";
+    static constexpr const char* kPassword = "Smb-Pass-1";
+
+    SmbPeer();
+    ~SmbPeer();
+
+    // Why SMB tests cannot run here ("" when they can).
+    static std::string skipReason();
+
+    // The folders exist from construction on; start() may come later.
+    bool start(const std::string& globalLines);
+    void stop();
+    const std::string& error() const { return error_; }
+    std::string log() const { return smbd_.log(); }
+    int port() const { return smbd_.port(); }
+    // "127.0.0.1:port"
+    std::string server() const;
+    std::string booksDir() const { return root_.path() + "/books"; }
+    std::string publicDir() const { return root_.path() + "/public"; }
+
+    // Writes `bytes` at `relative` under `dir`, making folders.
+    static void writeFile(const std::string& dir, const std::string& relative, const std::vector<uint8_t>& bytes);
+    // Reproducible noise.
+    static std::vector<uint8_t> noise(size_t n, uint32_t seed);
+
+private:
+    TempDir root_;
+    SambaServer smbd_;
+    std::string error_;
+};
+
+}  // namespace test
