@@ -1,0 +1,44 @@
+#pragma once
+
+// What the files of the reading screen share: timings of taps and
+// functions, and small helpers. Only BookViewController's own files include
+// this.
+
+#include "foundation/BookCommon.h"
+#include "platform/core/RunLoop.h"
+#include "viewer/BookViewController.h"
+
+#include <memory>
+#include <string>
+
+namespace bookviewer {
+
+inline constexpr double kBand = 50;                // the seek bar's thickness
+inline constexpr double kFunctionInterval = 0.1;   // at most one function per this
+inline constexpr double kSingleTapDelay = 0.3;     // a second tap within this is a double tap
+inline constexpr double kSingleTapInterval = 0.5;  // at most one single-tap function per this
+inline constexpr double kInvalidTapTick = 1.0;
+inline constexpr double kTapSlop = 15;
+inline constexpr double kZoomTolerance = 0.01;
+
+// The maker of the streaming overlay the remote sources install.
+inline BookViewController::StreamStatusOverlayFactory& overlayFactory() {
+    static BookViewController::StreamStatusOverlayFactory f;
+    return f;
+}
+
+inline std::string tr(const std::string& key) { return BookCommon::localizedStringWithOnOff(key); }
+
+inline bool isPad() { return BookCommon::getDeviceDisplayType() == 1; }
+
+// An owner for work posted from another thread, made without locking it
+// there: letting go of the last reference must never end the screen off the
+// main thread.
+inline sys::LoopOwner ownerFromAnyThread(const std::weak_ptr<ui::ViewController>& weak) {
+    sys::LoopOwner o;
+    o.ref = weak;
+    o.present = true;
+    return o;
+}
+
+}  // namespace bookviewer
