@@ -1,7 +1,12 @@
 #include "remote/listing/FileDownload.h"
 
+#include "cloud/CloudAccountInfo.h"
+#include "cloud/CloudClient.h"
+#include "cloud/CloudJson.h"
+#include "cloud/CloudSignIn.h"
 #include "cloud/HttpEasy.h"
 #include "foundation/BookCommon.h"
+#include "foundation/BookCommonPaths.h"
 #include "foundation/NetworkIndicatorWithKey.h"
 #include "foundation/QNKeyChain.h"
 #include "foundation/QNUrl.h"
@@ -9,6 +14,7 @@
 #include "foundation/UrlPercent.h"
 #include "platform/core/RunLoop.h"
 #include "platform/core/Unicode.h"
+#include "platform/ui/ViewController.h"
 #include "remote/listing/HtmlIndexListing.h"
 #include "remote/protocols/QNNbns.h"
 #include "remote/listing/WebDavFileListReader.h"
@@ -25,6 +31,8 @@ constexpr const char* kIndicatorKey = "bookTransfer";
 FileDownload::FileDownload() = default;
 
 FileDownload::~FileDownload() {
+    if (cloudTicket_) cloudTicket_->cancelTicket();
+    if (awaitingSignIn_) CloudSignIn::cancelPending();
     if (nbns_) nbns_->cancel();
     if (connection_) connection_->cancel();
     if (ftp_) ftp_->cancel();
@@ -134,7 +142,6 @@ void FileDownload::failLater(const std::string& messageKey) {
 }
 
 void FileDownload::startSmbListing() { failLater("SMB servers cannot be listed yet."); }
-void FileDownload::startCloudListing() { failLater("Cloud services cannot be listed yet."); }
 void FileDownload::startShareLinkListing() { failLater("Shared folders cannot be listed yet."); }
 
 void FileDownload::startHttpListing() {
@@ -252,6 +259,15 @@ void FileDownload::cancelFileListDownload() {
         if (auto d = delegate_.lock()) d->cancelListDownload();
         return;
     }
+    if (cloudTicket_) {
+        cloudTicket_->cancelTicket();
+        cloudTicket_.reset();
+        indicator(false);
+    }
+    if (awaitingSignIn_) {
+        awaitingSignIn_ = false;
+        CloudSignIn::cancelPending();
+    }
     if (isActive_ && !delivered_) {
         // A branch that answers later is stopped before it does.
         isActive_ = false;
@@ -349,4 +365,239 @@ std::optional<RemoteFileEntry> FileDownload::getListFromWebDav(const std::string
         list.add(url, std::move(info));
     }
     return list;
+}
+
+// Cloud listings. The URL's host is the account key; its path names the
+// folder.
+
+const char* FileDownload::cloudListTitle(CloudService s) {
+    switch (s) {
+    case CloudService::GoogleDrive: return "GoogleDrive";
+    case CloudService::OneDrive: return "OneDrive";
+    case CloudService::Dropbox: return "Dropbox";
+    case CloudService::Box: return "Box";
+    }
+    return "";
+}
+
+const char* FileDownload::cloudAuthorizationError(CloudService s) {
+    switch (s) {
+    case CloudService::GoogleDrive: return "Google Drive Authorization error.";
+    case CloudService::OneDrive: return "OneDrive Authorization error.";
+    case CloudService::Dropbox: return "Dropbox Authorization error.";
+    case CloudService::Box: return "Box Authorization error.";
+    }
+    return "";
+}
+
+void FileDownload::startCloudListing() {
+    const auto service = CloudEndpoints::fromURL(baseURL_);
+    const size_t hostStart = baseURL_.find("://") + 3;
+    size_t hostEnd = baseURL_.find_first_of("/?#", hostStart);
+    if (hostEnd == std::string::npos) hostEnd = baseURL_.size();
+    const std::string key = baseURL_.substr(hostStart, hostEnd - hostStart);
+    if (!service || key.empty()) {
+        failLater("Connection Failed.");
+        return;
+    }
+    cloudService_ = *service;
+    std::string path = baseURL_.substr(hostEnd);
+    if (size_t q = path.find_first_of("?#"); q != std::string::npos) path.resize(q);
+    if (path.empty()) path = "/";
+    targetPath_ = path;
+    if (cloudService_ == CloudService::GoogleDrive) {
+        // Folder URLs are the account's URL and the identifiers of the
+        // folders opened on the way: the last one is this folder.
+        std::string p = path;
+        while (!p.empty() && p.back() == '/') p.pop_back();
+        const size_t slash = p.rfind('/');
+        targetID_ = slash == std::string::npos || slash + 1 >= p.size() ? std::string("root") : p.substr(slash + 1);
+        if (baseURL_.back() != '/') baseURL_ += '/';
+    }
+    cloud_ = CloudClient::clientForService(cloudService_, key);
+    cloud_->setDelegate(std::weak_ptr<CloudClientDelegate>(shared_from_this()));
+    awaitingSignIn_ = true;
+    ui::NavigationController* nav = targetViewController_ ? targetViewController_->navigationController() : nullptr;
+    if (cloud_->checkForAuthorization(nav)) {
+        awaitingSignIn_ = false;
+        indicator(true);
+        cloudTicket_ = cloud_->getFileList(cloudFolderReference());
+    }
+}
+
+std::string FileDownload::cloudFolderReference() const {
+    return cloudService_ == CloudService::GoogleDrive ? targetID_ : targetPath_;
+}
+
+void FileDownload::finishAuthorization(CloudClient& client, const std::optional<std::string>& error,
+                                       const std::string& name) {
+    if (!awaitingSignIn_ || isCancel_ || delivered_) return;
+    awaitingSignIn_ = false;
+    if (error) {
+        delivered_ = true;
+        isActive_ = false;
+        if (auto d = delegate_.lock()) {
+            d->finishListDownload(std::nullopt, std::nullopt, std::string(cloudListTitle(cloudService_)), std::nullopt,
+                                  BookCommon::localizedStringWithOnOff(cloudAuthorizationError(cloudService_)), false);
+        }
+        return;
+    }
+    const std::string folder = settings_ ? settings_->settingsFolder() : BookCommonPaths::getSettingsFolder();
+    CloudAccountInfo::recordSignIn(cloudService_, folder, client.keychainItemName(), name);
+    if (auto d = delegate_.lock()) d->showHideBaseView(true);
+    sys::RunLoop::main().schedule(0.1, [weak = weak_from_this()] {
+        if (auto self = weak.lock()) self->retryCloudAfterAuth();
+    });
+}
+
+void FileDownload::retryCloudAfterAuth() {
+    if (isCancel_ || delivered_ || !cloud_) return;
+    awaitingSignIn_ = true;
+    if (!cloud_->checkForAuthorization(nullptr)) return;
+    awaitingSignIn_ = false;
+    indicator(true);
+    cloudTicket_ = cloud_->getFileList(cloudFolderReference());
+}
+
+void FileDownload::didFinishRecieveFileList(CloudClient& client, CloudTicket& ticket,
+                                            const std::optional<std::vector<sys::PlistDictionary>>& list,
+                                            bool isAuthorizationError, const std::optional<std::string>& error) {
+    if (!cloudTicket_ || cloudTicket_.get() != &ticket || isCancel_) return;
+    cloudTicket_.reset();
+    indicator(false);
+    if (isAuthorizationError) {
+        // The tokens were refused and could not be renewed: sign in again,
+        // then list through the sign-in's answer.
+        if (auto d = delegate_.lock()) d->showHideBaseView(false);
+        CloudClient::removeAuthInfo(cloudService_, client.keychainItemName());
+        awaitingSignIn_ = true;
+        ui::NavigationController* nav = targetViewController_ ? targetViewController_->navigationController() : nullptr;
+        if (cloud_->checkForAuthorization(nav)) retryCloudAfterAuth();
+        return;
+    }
+    const std::string key = client.keychainItemName();
+    // A listing that failed is said so, for every service: an empty list
+    // would show the folder as empty.
+    if (!list) {
+        delivered_ = true;
+        isActive_ = false;
+        if (auto d = delegate_.lock()) {
+            d->finishListDownload(std::nullopt, std::nullopt, std::string(cloudListTitle(cloudService_)), baseURL_,
+                                  BookCommon::localizedStringWithOnOff("Connection Failed.") +
+                                      (error && !error->empty() ? "\n(" + *error + ")" : std::string()),
+                                  false);
+        }
+        return;
+    }
+    if (cloudService_ == CloudService::GoogleDrive) {
+        const std::string apiBase = CloudEndpoints::forService(CloudService::GoogleDrive).apiBase;
+        std::vector<GoogleDriveAPIFile> files;
+        files.reserve(list->size());
+        for (const auto& item : *list) files.push_back(GoogleDriveAPIFile::fromItem(item, apiBase));
+        deliver(getListFromGoogleDrive(files, baseURL_, key), std::nullopt);
+        return;
+    }
+    deliver(getListFromCloudItems(cloudService_, *list, key, CloudEndpoints::forService(cloudService_).apiBase),
+            std::nullopt);
+}
+
+RemoteFileEntry FileDownload::getListFromGoogleDrive(const std::vector<GoogleDriveAPIFile>& files,
+                                                     const std::string& baseURL, const std::string& key) {
+    RemoteFileEntry out;
+    for (const auto& f : files) {
+        const bool folder = f.isFolder();
+        const std::optional<std::string>& name = folder ? f.title : f.originalFilename;
+        if (!name || name->empty() || f.explicitlyTrashed.value_or(false) || f.identifier.empty()) continue;
+        std::string url;
+        if (folder) {
+            url = baseURL + f.identifier + "/";
+        } else {
+            if (!BookCommon::isBookorPDFFileorThemeWithFilename(*name)) continue;
+            url = baseURL + BookCommon::PercentEncodingWithString(*f.originalFilename);
+        }
+        sys::PlistDictionary info;
+        info.set(RemoteFileEntry::kName, sys::PlistValue(*name));
+        info.set(RemoteFileEntry::kIsFolder, sys::PlistValue(folder));
+        info.set(RemoteFileEntry::kIsBook, sys::PlistValue(!folder));
+        info.set(RemoteFileEntry::kBookSize, sys::PlistValue(f.fileSize.value_or(0)));
+        // The record ends at its first missing value (a folder has no file name).
+        [&] {
+            if (!f.modifiedDate) return;
+            info.set(RemoteFileEntry::kBookDate, sys::PlistValue(std::to_string(*f.modifiedDate)));
+            if (!f.originalFilename) return;
+            info.set(RemoteFileEntry::kExtension, sys::PlistValue(QNUrl::pathExtensionOf(*f.originalFilename)));
+            if (!f.title) return;
+            info.set("googleDriveTitle", sys::PlistValue(*f.title));
+            info.set("googledriveItemId", sys::PlistValue(f.identifier));
+            info.set("googledriveKey", sys::PlistValue(key));
+        }();
+        out.add(std::move(url), std::move(info));
+    }
+    return out;
+}
+
+RemoteFileEntry FileDownload::getListFromCloudItems(CloudService service, const std::vector<sys::PlistDictionary>& items,
+                                                    const std::string& key, const std::string& apiBase) {
+    RemoteFileEntry out;
+    for (const auto& item : items) {
+        const std::string name = item.getString("name");
+        const std::string id = item.getString("id");
+        if (name.empty() || id.empty()) continue;
+        bool folder = false;
+        std::string date;
+        switch (service) {
+        case CloudService::OneDrive:
+            folder = item.contains("folder");
+            date = item.getString("lastModifiedDateTime");
+            break;
+        case CloudService::Box:
+            folder = item.getString("type") == "folder";
+            date = item.getString("content_modified_at");
+            break;
+        case CloudService::Dropbox:
+            folder = item.getString(".tag") == "folder";
+            date = item.getString("server_modified");
+            break;
+        case CloudService::GoogleDrive: continue;
+        }
+        if (!folder && !BookCommon::isBookorPDFFileorThemeWithFilename(name)) continue;
+        const std::string ext = QNUrl::pathExtensionOf(name);
+        std::string url;
+        switch (service) {
+        case CloudService::OneDrive:
+            url = folder ? "onedrive://" + key + "/" + id
+                         : apiBase + "/v1.0/me/drive/items/" + BookCommon::PercentEncodingWithString(id) + "/" +
+                               BookCommon::PercentEncodingWithString(name);
+            break;
+        case CloudService::Box:
+            url = folder ? "box://" + key + "/" + id
+                         : apiBase + "/2.0/files/" + BookCommon::PercentEncodingWithString(id) + "/content." + ext;
+            break;
+        case CloudService::Dropbox:
+            url = folder ? "dropbox://" + key + "/" + item.getString("path_display")
+                         : "dropbox://" + BookCommon::PercentEncodingWithString(id) + "/" +
+                               BookCommon::PercentEncodingWithString(name);
+            break;
+        case CloudService::GoogleDrive: break;
+        }
+        const sys::PlistValue& size = item.get("size");
+        sys::PlistDictionary info;
+        info.set(RemoteFileEntry::kName, sys::PlistValue(name));
+        info.set(RemoteFileEntry::kIsFolder, sys::PlistValue(folder));
+        info.set(RemoteFileEntry::kIsBook, sys::PlistValue(!folder));
+        info.set(RemoteFileEntry::kBookSize, sys::PlistValue(size.isNumber() ? item.getInteger("size") : int64_t(0)));
+        info.set(RemoteFileEntry::kBookDate, sys::PlistValue(std::to_string(CloudJson::parseDate(date).value_or(0))));
+        info.set(RemoteFileEntry::kExtension, sys::PlistValue(ext));
+        switch (service) {
+        case CloudService::OneDrive: info.set("onedriveKey", sys::PlistValue(key)); break;
+        case CloudService::Box: info.set("boxapikey", sys::PlistValue(key)); break;
+        case CloudService::Dropbox:
+            info.set("dropboxKey", sys::PlistValue(key));
+            info.set("dropboxItemId", sys::PlistValue(id));
+            break;
+        case CloudService::GoogleDrive: break;
+        }
+        out.add(std::move(url), std::move(info));
+    }
+    return out;
 }

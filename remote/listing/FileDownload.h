@@ -1,5 +1,8 @@
 #pragma once
 
+#include "cloud/CloudClientDelegate.h"
+#include "cloud/CloudService.h"
+#include "cloud/GoogleDriveAPIFile.h"
 #include "cloud/QNHTTPRequestOperation.h"
 #include "platform/core/PlistDictionary.h"
 #include "remote/listing/FileDownloadDelegate.h"
@@ -11,6 +14,8 @@
 #include <optional>
 #include <string>
 
+class CloudClient;
+class CloudTicket;
 class QNNbns;
 class Settings;
 namespace ui {
@@ -24,7 +29,9 @@ class ViewController;
 // or a cancel). The source is told from the URL: SMB, FTP, cloud services,
 // Google Drive share links, WebDAV (the site option "isWebDav") and, for
 // anything else, an HTTP or HTTPS index page.
-class FileDownload : public QNNbnsDelegate, public std::enable_shared_from_this<FileDownload> {
+class FileDownload : public QNNbnsDelegate,
+                     public CloudClientDelegate,
+                     public std::enable_shared_from_this<FileDownload> {
 public:
     // Bodies larger than this are refused (the listing is cancelled).
     static constexpr size_t kMaxBodyBytes = 10'485'760;
@@ -63,6 +70,26 @@ public:
     // not parse.
     static std::optional<RemoteFileEntry> getListFromWebDav(const std::string& body, const std::string& listedURL);
 
+    // The cloud client's answers (main thread).
+    void finishAuthorization(CloudClient& client, const std::optional<std::string>& error,
+                             const std::string& name) override;
+    void didFinishRecieveFileList(CloudClient& client, CloudTicket& ticket,
+                                  const std::optional<std::vector<sys::PlistDictionary>>& list,
+                                  bool isAuthorizationError, const std::optional<std::string>& error) override;
+    // The entries of a Drive folder listed at `baseURL` ("googledrive://key/
+    // ...", ending with "/"): sub-folders and book, PDF and theme files,
+    // trashed items left out.
+    static RemoteFileEntry getListFromGoogleDrive(const std::vector<GoogleDriveAPIFile>& files,
+                                                  const std::string& baseURL, const std::string& key);
+    // The entries of a OneDrive, Box or Dropbox folder from the service's
+    // items; `apiBase` is the service's address (file URLs of OneDrive and
+    // Box point there).
+    static RemoteFileEntry getListFromCloudItems(CloudService service, const std::vector<sys::PlistDictionary>& items,
+                                                 const std::string& key, const std::string& apiBase);
+    // The list title and the sign-in error text of a service.
+    static const char* cloudListTitle(CloudService service);
+    static const char* cloudAuthorizationError(CloudService service);
+
 private:
     void getFileListFromUrlNext(const std::string& url);
     void startHttpListing();
@@ -75,6 +102,8 @@ private:
     void startCloudListing();
     void startShareLinkListing();
     void failLater(const std::string& messageKey);
+    void retryCloudAfterAuth();
+    std::string cloudFolderReference() const;
 
     void deliver(std::optional<RemoteFileEntry> entries, const std::optional<std::string>& message);
     void indicator(bool on);
@@ -98,4 +127,11 @@ private:
     std::string netBiosName_;
     bool isNetBIOSResolveError_ = false;
     ui::ViewController* targetViewController_ = nullptr;
+    // Cloud listings: the client, its running listing, the folder (the
+    // Drive identifier, "root" for the top; the URL path for the others).
+    std::shared_ptr<CloudClient> cloud_;
+    std::shared_ptr<CloudTicket> cloudTicket_;
+    CloudService cloudService_ = CloudService::GoogleDrive;
+    std::string targetID_, targetPath_;
+    bool awaitingSignIn_ = false;
 };

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <string>
+
+// One running request of a cloud client (a folder listing). Once
+// cancelTicket() has been called on the main thread, nothing more is
+// delivered for it.
+class CloudTicket {
+public:
+    explicit CloudTicket(std::string folder) : folder_(std::move(folder)) {}
+    void cancelTicket() { cancelled_ = true; }
+    bool isCancelled() const { return cancelled_; }
+    const std::string& folder() const { return folder_; }
+    // Whatever the caller wants back with the result.
+    std::shared_ptr<void> userData;
+
+private:
+    std::string folder_;
+    std::atomic<bool> cancelled_{false};
+};
