@@ -315,10 +315,12 @@ std::optional<uint64_t> ZipArchive::currentDataOffset() {
         return v;
     };
     // The directory record: the local header's place, in a zip64 record
-    // when the 32-bit field is full. (Archives with bytes before the zip
-    // itself show here as records that are not where the library says.)
+    // when the 32-bit field is full. Offsets in the records count from the
+    // start of the zip, which may lie behind other bytes (a program it was
+    // appended to).
+    const uint64_t shift = leadingBytes();
     unsigned char record[46];
-    const uint64_t at = position->directoryOffset;
+    const uint64_t at = position->directoryOffset + shift;
     if (readAt(at, record, sizeof record) != sizeof record || std::memcmp(record, "PK\x01\x02", 4) != 0)
         return std::nullopt;
     const uint64_t nameLength = le(record + 28, 2), extraLength = le(record + 30, 2);
@@ -344,10 +346,40 @@ std::optional<uint64_t> ZipArchive::currentDataOffset() {
         }
         if (!found) return std::nullopt;
     }
+    local += shift;
     unsigned char header[30];
     if (readAt(local, header, sizeof header) != sizeof header || std::memcmp(header, "PK\x03\x04", 4) != 0)
         return std::nullopt;
     return local + 30 + le(header + 26, 2) + le(header + 28, 2);
+}
+
+// Found as the library finds it: the end record lies right behind the
+// directory that it places, so any gap is the bytes in front of the zip.
+uint64_t ZipArchive::leadingBytes() {
+    if (leadingBytes_) return *leadingBytes_;
+    leadingBytes_ = 0;
+    const uint64_t length = source_->length();
+    const uint64_t tail = std::min<uint64_t>(length, 0xFFFF + 22);
+    std::string end(size_t(tail), '\0');
+    if (tail < 22 || readAt(length - tail, end.data(), end.size()) != end.size()) return 0;
+    for (size_t at = end.size() - 22;; --at) {
+        if (end.compare(at, 4, "PK\x05\x06") == 0) {
+            auto le32 = [&](size_t p) {
+                return uint64_t(uint8_t(end[p])) | uint64_t(uint8_t(end[p + 1])) << 8 |
+                       uint64_t(uint8_t(end[p + 2])) << 16 | uint64_t(uint8_t(end[p + 3])) << 24;
+            };
+            const uint64_t size = le32(at + 12), offset = le32(at + 16);
+            const uint64_t endAt = length - tail + at;
+            // Zip64 archives give their offsets in records that the library
+            // reads only where they say, so nothing lies in front of those.
+            const bool zip64 = at >= 20 && end.compare(at - 20, 4, "PK\x06\x07") == 0;
+            if (!zip64 && size != 0xFFFFFFFFu && offset != 0xFFFFFFFFu && endAt >= offset + size)
+                leadingBytes_ = endAt - (offset + size);
+            break;
+        }
+        if (at == 0) break;
+    }
+    return *leadingBytes_;
 }
 
 std::optional<std::string> ZipArchive::utf8NameText(const std::string& storedName) {

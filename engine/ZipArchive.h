@@ -122,10 +122,13 @@ public:
 private:
     ZipArchive(std::unique_ptr<Source> source, std::shared_ptr<RemoteStreamRead> stream);
     bool open();
+    // Bytes in front of the zip in its file (none for most archives).
+    uint64_t leadingBytes();
 
     std::unique_ptr<Source> source_;
     std::shared_ptr<RemoteStreamRead> stream_;
     std::vector<char> extra_;
     void* unz_ = nullptr;
     uint64_t entryCount_ = 0;
+    std::optional<uint64_t> leadingBytes_;
 };

@@ -341,6 +341,24 @@ TEST_F(ZipMethodsTest, AMethodNothingHereReadsShowsAPageSayingSo) {
     }
 }
 
+TEST_F(ZipMethodsTest, AZipBehindOtherBytesReadsInEveryForm) {
+    page("p1.bmp", 0);
+    page("p2.bmp", 1);
+    // A zip appended to other bytes (as to a program that unpacks it): its
+    // offsets count from its own start.
+    const std::string prefix = halfNoise(70'000, 9);
+    for (const char* options : {"-mm=Deflate -mem=ZipCrypto -psecret", "-mm=BZip2", "-mm=LZMA -mem=AES256 -psecret",
+                                "-mm=PPMd -mem=AES128 -psecret"}) {
+        SCOPED_TRACE(options);
+        const std::string zip = make("inner.zip", options, "p1.bmp p2.bmp");
+        const std::string book = write("appended.cbz", prefix + readFile(zip));
+        auto r = open(book, std::string("secret"));
+        ASSERT_EQ(r->getPageNameList().size(), 2u);
+        expectPage(*r, 0, 0);
+        expectPage(*r, 1, 1);
+    }
+}
+
 TEST_F(ZipMethodsTest, InnerArchivesInOtherMethodsAndUnderAesAreExtracted) {
     page("p1.bmp", 0);
     ASSERT_TRUE(run(src.path(), "zip -q inner.cbz p1.bmp"));
