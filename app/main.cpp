@@ -1,5 +1,7 @@
 #include "app/LeafbrightProgram.h"
 #include "app/ProgramOptions.h"
+#include "remote/PushToMediaServer.h"
+#include "remote/RemoteTransferScreenFactory.h"
 #include "remote/protocols/QNNbns.h"
 #include "remote/stream/FtpStreamRead.h"
 #include "remote/stream/HTTPURLStreamRead.h"
@@ -19,6 +21,10 @@ int main(int argc, char** argv) {
     QNNbns::initCacheWithTime(3600);
     // Books on web servers are read in place through these readers.
     HTTPURLStreamRead::registerWithEngine();
+    // Stored sites and shortcuts open as remote lists; the transfer screens
+    // start with the site list.
+    PushToMediaServer::registerWithLibrary();
+    RemoteTransferScreenFactory::install();
     FtpStreamRead::registerWithEngine();
     LeafbrightProgram program(*options);
     return program.run();

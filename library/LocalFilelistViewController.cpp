@@ -17,6 +17,9 @@
 #include "foundation/ui/IndicatorWithBGView.h"
 #include "foundation/ui/PopupMenuView.h"
 #include "library/LibraryServices.h"
+#include "library/MediaServerOpener.h"
+#include "foundation/QNUrl.h"
+#include "foundation/ui/TransferMultiViewPush.h"
 #include "platform/core/FileManager.h"
 #include "platform/core/Path.h"
 #include "platform/core/PropertyList.h"
@@ -414,6 +417,35 @@ void LocalFilelistViewController::didSelectBook(int64_t index, const std::option
         return;
     }
     if (indexPath && isViewLoaded()) tableView()->deselectRowAtIndexPath(*indexPath, true);
+    if (type == kTypeShortcut) {
+        const auto full = BookCommon::fromBooksToFromRoot(lastSeletItem_->pathFromBooks().value_or(""));
+        if (!full) return;
+        auto info = readShortcut(*full);
+        if (!info) return;
+        std::string name = Path::lastPathComponent(*full);
+        (*info)["rootTitle"] = sys::PlistValue(Path::stringByDeletingPathExtension(name));
+        didSelectMediaServer(*info);
+    }
+}
+
+std::optional<sys::PlistDictionary> LocalFilelistViewController::readShortcut(const std::string& path) {
+    auto value = sys::PropertyList::readFile(path);
+    if (!value || !value->isDictionary()) return std::nullopt;
+    const auto& dict = value->asDictionary();
+    if (dict.getString("url").empty()) return std::nullopt;
+    return dict;
+}
+
+void LocalFilelistViewController::didSelectMediaServer(const sys::PlistDictionary& info) {
+    auto opener = MediaServerOpener::installed();
+    if (!opener) return;
+    opener->pushToMediaServer(selfRef(), info);
+}
+
+void LocalFilelistViewController::onDownLoadBtn() {
+    if (popUpMenuView_) return;
+    // The queue itself arrives with the transfer code; the site list needs none.
+    TransferMultiViewPush::pushMultiTransferViewWithViewController(*this, 0, settings(), nullptr, folderPath());
 }
 
 void LocalFilelistViewController::startLoadBookWithIndicator(const ItemRef& item,
@@ -556,8 +588,10 @@ void LocalFilelistViewController::restoreLastStatus(bool force) {
             }
             removeStack = false;
         } else if (LastStatusRestore::isRestoreRemoteFileList()) {
-            // Remote lists come back with the remote sources; until then the
-            // restore ends here.
+            // The remote lists are rebuilt level by level, each from its saved
+            // listing; the last one ends the restore.
+            if (auto opener = MediaServerOpener::installed())
+                if (opener->restoreRemoteList(selfRef())) return;
             removeStack = false;
         } else {
             std::weak_ptr<ui::ViewController> weak = weak_from_this();
@@ -617,7 +651,9 @@ void LocalFilelistViewController::jumpStart() {
         return;
     }
     if (LastStatusRestore::getRemoteFolder()) {
-        jumpToUrl();
+        // The root may have started the jump already as it came back on
+        // screen; a second one would open the site twice.
+        if (!LastStatusRestore::getTryRemoteDoneFlag()) jumpToUrl();
         LastStatusRestore::setTryRemoteDoneFlag(true);
         return;
     }
@@ -627,13 +663,23 @@ void LocalFilelistViewController::jumpStart() {
 }
 
 void LocalFilelistViewController::jumpToUrl() {
-    // Remote folders open in the remote list, which comes with the remote
-    // sources; the stored state is cleared as the jump would.
+    auto url = LastStatusRestore::getRemoteFolder();
     LastStatusRestore::removeRemoteStackFile();
     LastStatusRestore::removeAllLastStatus();
+    if (!url) return;
+    std::string title;
+    if (auto t = LastStatusRestore::getRemoteFolderTitle()) title = *t;
+    else if (auto u = QNUrl::URLWithString(*url)) title = u->lastPathComponent();
+    didSelectMediaServer(sys::PlistDictionary{{"url", sys::PlistValue(*url)},
+                                              {"title", sys::PlistValue(title)},
+                                              {"rootTitle", sys::PlistValue(title)}});
 }
 
-void LocalFilelistViewController::openRemoteUrl(const std::string& url) { (void)url; }
+void LocalFilelistViewController::openRemoteUrl(const std::string& url) {
+    didSelectMediaServer(sys::PlistDictionary{{"url", sys::PlistValue(url)},
+                                              {"title", sys::PlistValue(std::string())},
+                                              {"rootTitle", sys::PlistValue(std::string())}});
+}
 
 void LocalFilelistViewController::resumeLastReading(const std::string& name) {
     if (BookCommon::isURL(name)) return;
@@ -691,7 +737,8 @@ void LocalFilelistViewController::showToolBar() {
             case Action::PopupMenu: return call(&LocalFilelistViewController::onPopupMenu);
             case Action::Settings: return call(&LocalFilelistViewController::onSettingsBtn);
             case Action::RotationLock: return call(&LocalFilelistViewController::onRotationLock);
-            default: return {};  // transfers, brightness and scanning come with their screens
+            case Action::Download: return call(&LocalFilelistViewController::onDownLoadBtn);
+            default: return {};  // brightness and scanning come with their screens
             }
         });
     setToolbarItems(items, false);

@@ -6,6 +6,7 @@
 #include "foundation/ui/QNActionSheetDelegate.h"
 #include "library/FilelistBaseViewController.h"
 #include "library/PassCodeRequetDelegate.h"
+#include "platform/core/PlistDictionary.h"
 
 #include <cstdint>
 #include <memory>
@@ -82,6 +83,13 @@ public:
     void jumpStart();
     void jumpToUrl();
     void openRemoteUrl(const std::string& url);
+    // Opens a stored site or a shortcut's site (a site record) as a remote list.
+    void didSelectMediaServer(const sys::PlistDictionary& info);
+    // The site record of a shortcut file; nothing when it is not a
+    // dictionary with a non-empty "url".
+    static std::optional<sys::PlistDictionary> readShortcut(const std::string& path);
+    // The transfer screens (the site list first).
+    void onDownLoadBtn();
     void resumeLastReading(const std::string& name);
     void gotoTheNextFolder(const std::string& relative);
     void openNextFolder(const std::string& pathFromBooks, bool isNext);

@@ -1,7 +1,19 @@
 #include "remote/ServerListViewControllerEx.h"
 
+#include "foundation/BookCommon.h"
 #include "foundation/EncodeASCIIStringElements.h"
+#include "foundation/QNKeyChain.h"
+#include "library/LocalFilelistViewController.h"
+#include "platform/core/FileManager.h"
+#include "platform/core/Path.h"
+#include "platform/core/PropertyList.h"
 #include "platform/ui/NavigationController.h"
+#include "platform/ui/TableViewCell.h"
+#include "remote/MediaServerHostConfigViewController.h"
+
+namespace {
+std::string tr(const std::string& key) { return BookCommon::localizedStringWithOnOff(key); }
+}  // namespace
 
 ServerListViewControllerEx::ServerListViewControllerEx(int style)
     : QNTableViewController(style == 1 ? ui::TableViewStyle::Grouped : ui::TableViewStyle::Plain) {}
@@ -14,10 +26,163 @@ void ServerListViewControllerEx::receiveQuery(const std::map<std::string, std::s
         sys::PlistDictionary{{"name", sys::PlistValue(name->second)},
                              {"link", sys::PlistValue(EncodeASCIIStringElements::stringEncodeASCIIStringElements(
                                           link->second))}});
+    if (isViewLoaded()) tableView()->reloadData();
     // The About screen lies on the tab container's navigation stack.
     if (auto nav = qnNavigationController()) {
         nav->popViewController(true);
     } else if (auto* own = navigationController()) {
         own->popViewController(true);
     }
+}
+
+// ---- Stored sites ------------------------------------------------------------------------------------
+
+std::string ServerListViewControllerEx::siteListFile() {
+    return sys::Path::stringByAppendingPathComponent(BookCommon::getSettingsFolder(), kSiteListFileName);
+}
+
+std::vector<sys::PlistDictionary> ServerListViewControllerEx::readSites() {
+    std::vector<sys::PlistDictionary> out;
+    auto v = sys::PropertyList::readFile(siteListFile());
+    if (!v || !v->isArray()) return out;
+    for (const auto& e : v->asArray())
+        if (e.isDictionary() && !e.asDictionary().getString("url").empty()) out.push_back(e.asDictionary());
+    return out;
+}
+
+bool ServerListViewControllerEx::writeSites(const std::vector<sys::PlistDictionary>& sites) {
+    sys::PlistArray array;
+    for (const auto& s : sites) array.push_back(sys::PlistValue(s));
+    sys::FileManager::createDirectory(BookCommon::getSettingsFolder(), true);
+    return sys::PropertyList::writeFile(sys::PlistValue(array), siteListFile());
+}
+
+void ServerListViewControllerEx::reloadSites() {
+    sites_ = readSites();
+    if (isViewLoaded()) tableView()->reloadData();
+}
+
+void ServerListViewControllerEx::addList(const std::string& url, const std::string& name,
+                                         const std::optional<std::string>& userName,
+                                         const std::optional<std::string>& password,
+                                         const sys::PlistDictionary& otherOption, int64_t targetListNo) {
+    auto sites = readSites();
+    const bool replace = targetListNo >= 0 && size_t(targetListNo) < sites.size();
+    sys::PlistDictionary record = replace ? sites[size_t(targetListNo)] : sys::PlistDictionary();
+    std::string id = record.getString("id");
+    if (id.empty()) id = BookCommon::createUUID();
+    record.set("url", sys::PlistValue(url));
+    record.set("title", sys::PlistValue(name));
+    record.set("id", sys::PlistValue(id));
+    if (userName) record.set("username", sys::PlistValue(*userName));
+    else record.remove("username");
+    if (!otherOption.empty()) record.set("other", sys::PlistValue(otherOption));
+    if (password) QNKeyChain::addOrUpdatePassword(*password, id, kKeychainService);
+    else QNKeyChain::deletePasswordWithAccount(id, kKeychainService);
+    if (replace) sites[size_t(targetListNo)] = record;
+    else sites.insert(sites.begin(), record);
+    writeSites(sites);
+    reloadSites();
+}
+
+void ServerListViewControllerEx::deleteSite(size_t index) {
+    auto sites = readSites();
+    if (index >= sites.size()) return;
+    const std::string id = sites[index].getString("id");
+    if (!id.empty()) QNKeyChain::deletePasswordWithAccount(id, kKeychainService);
+    sites.erase(sites.begin() + std::ptrdiff_t(index));
+    writeSites(sites);
+    reloadSites();
+}
+
+void ServerListViewControllerEx::editSite(int64_t index) {
+    auto editor = std::make_shared<MediaServerHostConfigViewController>();
+    editor->setDelegate(std::dynamic_pointer_cast<MediaServerHostConfigViewControllerDelegate>(shared_from_this()));
+    editor->setTargetListNo(index);
+    if (index >= 0 && size_t(index) < sites_.size()) {
+        const auto& site = sites_[size_t(index)];
+        editor->setTargetHostname_(site.getString("url"));
+        editor->setTargetHostDispname_(site.getString("title"));
+        if (site.contains("username")) editor->setTargetUsername_(site.getString("username"));
+        if (site.contains("id"))
+            editor->setTargetPassword_(QNKeyChain::getPasswordWithAccount(site.getString("id"),
+                                                                          std::string(kKeychainService)));
+        if (auto other = site.getDictionary("other")) editor->setTargetOtherSettings_(*other);
+    }
+    auto nav = qnNavigationController();
+    ui::NavigationController* target = nav ? nav.get() : navigationController();
+    if (target) target->pushViewController(editor, true);
+}
+
+void ServerListViewControllerEx::openSite(size_t index) {
+    if (index >= sites_.size()) return;
+    sys::PlistDictionary site = sites_[index];
+    // The first list is titled by the site's own name.
+    if (!site.getString("title").empty()) site.set("rootTitle", sys::PlistValue(site.getString("title")));
+    // The container was presented over the library screen (or its
+    // navigation); the site opens there once the container is gone.
+    auto nav = qnNavigationController();
+    ui::ViewController* container = nav ? static_cast<ui::ViewController*>(nav.get()) : navigationController();
+    ui::ViewController* presenter = container ? container->presentingViewController() : nullptr;
+    if (auto* presentingNav = dynamic_cast<ui::NavigationController*>(presenter)) presenter = presentingNav->topViewController();
+    auto* list = dynamic_cast<LocalFilelistViewController*>(presenter);
+    if (!list || !container) return;
+    std::weak_ptr<ui::ViewController> weak = list->weak_from_this();
+    container->dismiss(true, [weak, site] {
+        if (auto l = std::dynamic_pointer_cast<LocalFilelistViewController>(weak.lock())) l->didSelectMediaServer(site);
+    });
+}
+
+// ---- Table ---------------------------------------------------------------------------------------------
+
+void ServerListViewControllerEx::viewDidLoad() {
+    QNTableViewController::viewDidLoad();
+    setTitle(tr("Server List"));
+}
+
+void ServerListViewControllerEx::viewWillAppear(bool animated) {
+    QNTableViewController::viewWillAppear(animated);
+    reloadSites();
+}
+
+int ServerListViewControllerEx::tableViewNumberOfRowsInSection(ui::TableView&, int section) {
+    return section == 0 ? int(sites_.size()) + 1 : int(googleDriveList_.size());
+}
+
+std::shared_ptr<ui::TableViewCell> ServerListViewControllerEx::tableViewCellForRowAtIndexPath(
+    ui::TableView&, const ui::IndexPath& ip) {
+    auto cell = std::make_shared<ui::TableViewCell>(ui::TableViewCellStyle::Subtitle);
+    if (ip.section == 0 && size_t(ip.row) < sites_.size()) {
+        const auto& site = sites_[size_t(ip.row)];
+        const std::string title = site.getString("title");
+        cell->textLabel()->setText(title.empty() ? site.getString("url") : title);
+        cell->detailTextLabel()->setText(site.getString("url"));
+        cell->setAccessoryType(ui::TableViewCellAccessoryType::DetailDisclosureButton);
+    } else if (ip.section == 0) {
+        cell->textLabel()->setText(tr("Add Site"));
+    } else if (size_t(ip.row) < googleDriveList_.size()) {
+        cell->textLabel()->setText(googleDriveList_[size_t(ip.row)].getString("name"));
+    }
+    return cell;
+}
+
+void ServerListViewControllerEx::tableViewDidSelectRowAtIndexPath(ui::TableView& tv, const ui::IndexPath& ip) {
+    tv.deselectRowAtIndexPath(ip, true);
+    if (ip.section != 0) return;
+    if (size_t(ip.row) < sites_.size()) openSite(size_t(ip.row));
+    else editSite(-1);
+}
+
+void ServerListViewControllerEx::tableViewAccessoryButtonTappedForRowWithIndexPath(ui::TableView&,
+                                                                                  const ui::IndexPath& ip) {
+    if (ip.section == 0 && size_t(ip.row) < sites_.size()) editSite(ip.row);
+}
+
+bool ServerListViewControllerEx::tableViewCanEditRowAtIndexPath(ui::TableView&, const ui::IndexPath& ip) {
+    return ip.section == 0 && size_t(ip.row) < sites_.size();
+}
+
+void ServerListViewControllerEx::tableViewCommitEditingStyle(ui::TableView&, ui::TableViewCellEditingStyle style,
+                                                             const ui::IndexPath& ip) {
+    if (style == ui::TableViewCellEditingStyle::Delete && ip.section == 0) deleteSite(size_t(ip.row));
 }

@@ -3,9 +3,11 @@
 #include "foundation/ui/AboutViewControllerExDelegate.h"
 #include "foundation/ui/QNTableViewController.h"
 #include "platform/core/PlistDictionary.h"
+#include "remote/MediaServerHostConfigViewControllerDelegate.h"
 
 #include <map>
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -15,11 +17,19 @@ class BookTransfer;
 class Settings;
 
 // The list of remote sites, tab 0 ("Download") of the transfer container.
-// Its sections and rows arrive with the remote sources; for now it holds
-// what its container hands it and takes shared Google Drive links from the
-// About screen.
-class ServerListViewControllerEx : public QNTableViewController, public AboutViewControllerExDelegate {
+// Section 0 holds the stored sites (the settings folder's ".hostslist.lbs",
+// site records with their passwords in the key chain under "MediaServer")
+// and a last row that adds one; section 1 the Google Drive links taken from
+// the About screen. A tapped site closes the container and opens as a
+// remote list above the library screen that opened it; the detail button
+// edits a site, a swipe deletes it (and its password).
+class ServerListViewControllerEx : public QNTableViewController,
+                                   public AboutViewControllerExDelegate,
+                                   public MediaServerHostConfigViewControllerDelegate {
 public:
+    static constexpr const char* kSiteListFileName = ".hostslist.lbs";
+    static constexpr const char* kKeychainService = "MediaServer";
+
     // `style` 1 is the grouped table style.
     explicit ServerListViewControllerEx(int style);
 
@@ -37,9 +47,43 @@ public:
     // {"name", "link" (scrambled)} per entry, in the order added.
     const std::vector<sys::PlistDictionary>& googleDriveList() const { return googleDriveList_; }
 
+    // ---- Stored sites ---------------------------------------------------------------------
+    static std::string siteListFile();
+    // The stored site records; entries that are no dictionary with a "url"
+    // are left out.
+    static std::vector<sys::PlistDictionary> readSites();
+    static bool writeSites(const std::vector<sys::PlistDictionary>& sites);
+    const std::vector<sys::PlistDictionary>& sites() const { return sites_; }
+    void reloadSites();
+    // The editor's "Save": a new site first in the list (targetListNo -1),
+    // else the site at that place replaced; the password goes to the key
+    // chain, never into the list.
+    void addList(const std::string& url, const std::string& name, const std::optional<std::string>& userName,
+                 const std::optional<std::string>& password, const sys::PlistDictionary& otherOption,
+                 int64_t targetListNo) override;
+    void deleteSite(size_t index);
+    // Opens the site editor for a new site (-1) or a stored one.
+    void editSite(int64_t index);
+    // Closes the container and opens the site above the library screen.
+    void openSite(size_t index);
+
+    // ---- Table ------------------------------------------------------------------------------
+    void viewDidLoad() override;
+    void viewWillAppear(bool animated) override;
+    int numberOfSectionsInTableView(ui::TableView&) override { return 2; }
+    int tableViewNumberOfRowsInSection(ui::TableView&, int section) override;
+    std::shared_ptr<ui::TableViewCell> tableViewCellForRowAtIndexPath(ui::TableView&, const ui::IndexPath&) override;
+    void tableViewDidSelectRowAtIndexPath(ui::TableView&, const ui::IndexPath&) override;
+    void tableViewAccessoryButtonTappedForRowWithIndexPath(ui::TableView&, const ui::IndexPath&) override;
+    bool tableViewCanEditRowAtIndexPath(ui::TableView&, const ui::IndexPath&) override;
+    bool tableViewCommitsEditingStyle(ui::TableView&) override { return true; }
+    void tableViewCommitEditingStyle(ui::TableView&, ui::TableViewCellEditingStyle style,
+                                     const ui::IndexPath& indexPath) override;
+
 private:
     std::shared_ptr<Settings> settings_;
     std::shared_ptr<BookTransfer> bookTransfer_;
     std::optional<std::string> downloadPath_;
     std::vector<sys::PlistDictionary> googleDriveList_;
+    std::vector<sys::PlistDictionary> sites_;
 };

@@ -1,0 +1,61 @@
+#pragma once
+
+#include "foundation/ui/QNTableViewDelegate.h"
+#include "platform/core/PlistDictionary.h"
+#include "platform/ui/ViewController.h"
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+class MediaServerHostConfigViewControllerDelegate;
+class QNTableView;
+
+// The site editor: the address, display name, user name and password of
+// one site of the site list (or of a shortcut). "Save" hands the values to
+// the delegate and goes back; an address that is no URL is refused.
+class MediaServerHostConfigViewController : public ui::ViewController, public QNTableViewDelegate {
+public:
+    // Row order of the one section.
+    enum Row { kRowURL = 0, kRowName = 1, kRowUser = 2, kRowPassword = 3 };
+
+    MediaServerHostConfigViewController();
+    ~MediaServerHostConfigViewController() override;
+
+    void setTargetHostname_(const std::string& v) { set("url", v); }
+    void setTargetHostDispname_(const std::string& v) { set("name", v); }
+    void setTargetUsername_(const std::optional<std::string>& v) { set("user", v.value_or("")); }
+    void setTargetPassword_(const std::optional<std::string>& v) { set("password", v.value_or("")); }
+    void setTargetOtherSettings_(const sys::PlistDictionary& v) { other_ = v; }
+    void setTargetListNo(int64_t n) { targetListNo_ = n; }
+    // Not retained.
+    void setDelegate(std::weak_ptr<MediaServerHostConfigViewControllerDelegate> d) { delegate_ = std::move(d); }
+
+    // The typed values, as they stand.
+    std::string value(const char* key) const { return values_->getString(key); }
+    // Hands the values to the delegate and goes back; false (and the user is
+    // told) when the address is no URL.
+    bool onSaveBtn();
+
+    // Splits a URL's user and password out of it: the URL without them and
+    // the two parts (empty when absent).
+    struct SplitURL {
+        std::string url, user, password;
+    };
+    static SplitURL splitCredentials(const std::string& url);
+
+    void loadView() override;
+    void viewDidLoad() override;
+    void tableViewDidSelectRowAtIndexPath(QNTableView& table, const ui::IndexPath& indexPath,
+                                          QNTableViewData* data) override;
+
+private:
+    void set(const char* key, const std::string& v) { values_->set(key, sys::PlistValue(v)); }
+
+    std::shared_ptr<sys::PlistDictionary> values_;
+    sys::PlistDictionary other_;
+    int64_t targetListNo_ = -1;
+    std::weak_ptr<MediaServerHostConfigViewControllerDelegate> delegate_;
+    std::shared_ptr<QNTableView> table_;
+};

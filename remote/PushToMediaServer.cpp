@@ -1,0 +1,183 @@
+#include "remote/PushToMediaServer.h"
+
+#include "foundation/BookCommon.h"
+#include "foundation/LastStatusRestore.h"
+#include "foundation/QNKeyChain.h"
+#include "foundation/ui/IndicatorWithBGView.h"
+#include "foundation/ui/QNAlertView.h"
+#include "library/LocalFilelistViewController.h"
+#include "library/MediaServerOpener.h"
+#include "platform/ui/Application.h"
+#include "platform/ui/NavigationController.h"
+#include "platform/ui/Window.h"
+#include "remote/PushToMediaServerDelegate.h"
+#include "remote/listing/FileDownload.h"
+#include "remote/screens/RemoteFileListViewController.h"
+#include "remote/screens/ShowHttpAuth.h"
+
+namespace {
+
+std::string tr(const std::string& key) { return BookCommon::localizedStringWithOnOff(key); }
+
+// The local list's way to the remote sources: one opening at a time, kept
+// until it reports back.
+class LibrarySiteOpener : public MediaServerOpener,
+                          public PushToMediaServerDelegate,
+                          public std::enable_shared_from_this<LibrarySiteOpener> {
+public:
+    void pushToMediaServer(const std::shared_ptr<LocalFilelistViewController>& from,
+                           const sys::PlistDictionary& info) override {
+        if (!from) return;
+        running_ = std::make_shared<PushToMediaServer>();
+        running_->setDelegate(weak_from_this());
+        running_->setSettings(from->settings());
+        running_->setDownloadPath(from->folderPath());
+        running_->pushToMediaServer(from, info);
+    }
+
+    bool restoreRemoteList(const std::shared_ptr<LocalFilelistViewController>& from) override {
+        if (!from || !from->navigationController()) return false;
+        auto list = std::make_shared<RemoteFileListViewController>(ui::TableViewStyle::Plain);
+        list->setReturnToViewController(from);
+        list->setDownloadPath(from->folderPath());
+        if (!LastStatusRestore::restoreRemoteViewController(*list, 1)) return false;
+        from->navigationController()->pushViewController(list, false);
+        return true;
+    }
+
+    void didPushToMediaServer() override { release(); }
+    void didCancelByUser() override { release(); }
+
+private:
+    void release() {
+        // The opener is still on the call stack: let it go on the next turn.
+        auto done = std::move(running_);
+        sys::RunLoop::main().schedule(0.0, [done] { (void)done; });
+    }
+    std::shared_ptr<PushToMediaServer> running_;
+};
+
+}  // namespace
+
+PushToMediaServer::PushToMediaServer() = default;
+
+PushToMediaServer::~PushToMediaServer() {
+    if (fileDownload_) {
+        fileDownload_->setDelegate(nullptr);
+        fileDownload_->cancelFileListDownload();
+    }
+    removeIndicator();
+}
+
+void PushToMediaServer::registerWithLibrary() { MediaServerOpener::install(std::make_shared<LibrarySiteOpener>()); }
+
+void PushToMediaServer::pushToMediaServer(const std::shared_ptr<ui::ViewController>& viewController,
+                                          const sys::PlistDictionary& info) {
+    viewController_ = viewController;
+    info_ = info;
+    std::optional<std::string> user;
+    if (info.contains("username") && !info.getString("username").empty()) user = info.getString("username");
+    std::optional<std::string> password;
+    if (info.contains("id")) password = QNKeyChain::getPasswordWithAccount(info.getString("id"), std::string("MediaServer"));
+    start(info.getString("url"), user, password);
+}
+
+void PushToMediaServer::start(const std::string& url, const std::optional<std::string>& user,
+                              const std::optional<std::string>& password) {
+    removeIndicator();
+    if (ui::Window* window = ui::Application::shared().keyWindow()) {
+        indicator_ = std::make_shared<IndicatorWithBGView>();
+        window->addSubview(indicator_);
+        indicator_->setPosition();
+        indicator_->startAnimating();
+    }
+    if (fileDownload_) fileDownload_->setDelegate(nullptr);
+    fileDownload_ = std::make_shared<FileDownload>();
+    fileDownload_->setSettings_(settings_.get());
+    fileDownload_->setDelegate(shared_from_this());
+    if (auto other = info_.getDictionary("other")) fileDownload_->setOtherSettings_(*other);
+    fileDownload_->setConnectToUntrustedServer(false);
+    fileDownload_->getFileListFromUrl(url, std::nullopt, user, password, false, viewController_.lock().get());
+}
+
+void PushToMediaServer::removeIndicator() {
+    if (!indicator_) return;
+    indicator_->stopAnimating();
+    indicator_->removeFromSuperview();
+    indicator_.reset();
+}
+
+void PushToMediaServer::finish(bool pushed) {
+    removeIndicator();
+    if (fileDownload_) fileDownload_->setDelegate(nullptr);
+    fileDownload_.reset();
+    auto d = delegate_.lock();
+    if (!d) return;
+    if (pushed) d->didPushToMediaServer();
+    else d->didCancelByUser();
+}
+
+void PushToMediaServer::finishListDownload(const std::optional<std::vector<std::string>>& fileList,
+                                           const std::optional<std::vector<sys::PlistDictionary>>& infoList,
+                                           const std::optional<std::string>& listTitle,
+                                           const std::optional<std::string>& withURL,
+                                           const std::optional<std::string>& message, bool requireSMB2) {
+    (void)requireSMB2;
+    auto keep = shared_from_this();
+    auto from = viewController_.lock();
+    auto* nav = from ? from->navigationController() : nullptr;
+    if (!fileList || fileList->empty() || !nav) {
+        const std::string text = message ? *message
+                                 : withURL ? tr("There are no downloadable files on the site.")
+                                           : std::string();
+        if (!text.empty()) {
+            auto alert = std::make_shared<QNAlertView>("", text, std::weak_ptr<QNAlertViewDelegate>(), tr("OK"),
+                                                       std::vector<std::string>{});
+            alert->show();
+        }
+        finish(false);
+        return;
+    }
+    auto list = std::make_shared<RemoteFileListViewController>(ui::TableViewStyle::Plain);
+    list->setLists(*fileList, infoList.value_or(std::vector<sys::PlistDictionary>{}));
+    list->setDownloadPath(downloadPath_);
+    list->setTargetURL(withURL);
+    if (auto other = info_.getDictionary("other")) list->setOtherSetting(*other);
+    if (useRaw_) {
+        list->setUseRawPassword(true);
+        list->setRawUsername(rawUser_);
+        list->setRawPassword(rawPassword_);
+    }
+    const std::string root = info_.getString("rootTitle");
+    if (!root.empty()) list->setListTitle(root);
+    else if (listTitle && !listTitle->empty()) list->setListTitle(listTitle);
+    else list->setListTitle(withURL);
+    if (info_.contains("id")) list->setFixID(info_.getString("id"));
+    if (info_.contains("username")) list->setFixUsername(info_.getString("username"));
+    list->setReturnToViewController(from);
+    nav->pushViewController(list, true);
+    finish(true);
+}
+
+void PushToMediaServer::passwordRequested(const std::string& url, bool dontUseStoredAccount) {
+    removeIndicator();
+    showHttpAuth_ = std::make_shared<ShowHttpAuth>();
+    showHttpAuth_->getUserAuth(url, std::nullopt, false, dontUseStoredAccount, shared_from_this());
+}
+
+void PushToMediaServer::onFinishInput(const std::string& url, const std::optional<std::string>& userName,
+                                      const std::optional<std::string>& password, bool isStoredAccount) {
+    (void)isStoredAccount;
+    auto keep = shared_from_this();
+    showHttpAuth_.reset();
+    if (!userName || !password) {
+        finish(false);
+        return;
+    }
+    useRaw_ = true;
+    rawUser_ = userName;
+    rawPassword_ = password;
+    start(url, userName, password);
+}
+
+void PushToMediaServer::cancelListDownload() { finish(false); }

@@ -1,0 +1,75 @@
+#pragma once
+
+#include "platform/core/PlistDictionary.h"
+#include "remote/listing/FileDownloadDelegate.h"
+#include "remote/screens/ShowHttpAuthDelegate.h"
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace ui {
+class ViewController;
+}
+class BookTransfer;
+class FileDownload;
+class IndicatorWithBGView;
+class PushToMediaServerDelegate;
+class Settings;
+class ShowHttpAuth;
+
+// Opens a stored site or a shortcut: lists the site's folder and pushes its
+// first remote list above the opening screen, which stays the screen to go
+// back to. A server that asks for credentials gets them through the
+// authentication panel; the typed ones go to the list, never into a URL.
+class PushToMediaServer : public FileDownloadDelegate,
+                          public ShowHttpAuthDelegate,
+                          public std::enable_shared_from_this<PushToMediaServer> {
+public:
+    PushToMediaServer();
+    ~PushToMediaServer() override;
+
+    // Makes the local list open sites and restore remote lists through this
+    // class (at start-up).
+    static void registerWithLibrary();
+
+    // Not retained.
+    void setDelegate(std::weak_ptr<PushToMediaServerDelegate> d) { delegate_ = std::move(d); }
+    void setSettings(std::shared_ptr<Settings> s) { settings_ = std::move(s); }
+    void setBookTransfer(std::shared_ptr<BookTransfer> t) { bookTransfer_ = std::move(t); }
+    void setDownloadPath(const std::string& p) { downloadPath_ = p; }
+
+    // `info` is a site record ("url", "title", "username", "other", "id",
+    // and possibly "rootTitle").
+    void pushToMediaServer(const std::shared_ptr<ui::ViewController>& viewController, const sys::PlistDictionary& info);
+
+    void finishListDownload(const std::optional<std::vector<std::string>>& fileList,
+                            const std::optional<std::vector<sys::PlistDictionary>>& infoList,
+                            const std::optional<std::string>& listTitle, const std::optional<std::string>& withURL,
+                            const std::optional<std::string>& message, bool requireSMB2) override;
+    void passwordRequested(const std::string& url, bool dontUseStoredAccount) override;
+    void cancelListDownload() override;
+    void onFinishInput(const std::string& url, const std::optional<std::string>& userName,
+                       const std::optional<std::string>& password, bool isStoredAccount) override;
+
+    bool isActive() const { return fileDownload_ != nullptr || showHttpAuth_ != nullptr; }
+
+private:
+    void start(const std::string& url, const std::optional<std::string>& user,
+               const std::optional<std::string>& password);
+    void removeIndicator();
+    void finish(bool pushed);
+
+    std::weak_ptr<PushToMediaServerDelegate> delegate_;
+    std::shared_ptr<Settings> settings_;
+    std::shared_ptr<BookTransfer> bookTransfer_;
+    std::string downloadPath_;
+    std::weak_ptr<ui::ViewController> viewController_;
+    sys::PlistDictionary info_;
+    std::shared_ptr<FileDownload> fileDownload_;
+    std::shared_ptr<ShowHttpAuth> showHttpAuth_;
+    std::shared_ptr<IndicatorWithBGView> indicator_;
+    bool useRaw_ = false;
+    std::optional<std::string> rawUser_, rawPassword_;
+};

@@ -1,0 +1,1035 @@
+#include "remote/screens/RemoteFileListViewController.h"
+
+#include "engine/RemoteStreamRead.h"
+#include "engine/ThumbsCreate.h"
+#include "foundation/ArraySort.h"
+#include "foundation/BookCommon.h"
+#include "foundation/LastStatusRestore.h"
+#include "foundation/QNKeyChain.h"
+#include "foundation/QNTextEncoding.h"
+#include "foundation/QNUrl.h"
+#include "foundation/Settings.h"
+#include "foundation/UrlPercent.h"
+#include "foundation/iCloudKeyValueStoreCommon.h"
+#include "foundation/ui/IndicatorWithBGView.h"
+#include "foundation/ui/PopupMenuView.h"
+#include "foundation/ui/QNActionSheet.h"
+#include "foundation/ui/QNAlertView.h"
+#include "library/ArchivePasswordViewController.h"
+#include "library/LibraryToolbar.h"
+#include "library/LocalFilelistViewController.h"
+#include "platform/core/FileManager.h"
+#include "platform/core/Path.h"
+#include "platform/core/PropertyList.h"
+#include "platform/core/UserDefaults.h"
+#include "platform/ui/Application.h"
+#include "platform/ui/NavigationController.h"
+#include "platform/ui/NavigationItem.h"
+#include "platform/ui/RefreshControl.h"
+#include "platform/ui/SegmentedControl.h"
+#include "platform/ui/TextField.h"
+#include "platform/ui/Toolbar.h"
+#include "platform/ui/Window.h"
+#include "remote/OnlineFileStart.h"
+#include "remote/listing/FileDownload.h"
+#include "remote/screens/ShowHttpAuth.h"
+#include "viewer/BookViewController.h"
+
+#include <algorithm>
+
+namespace {
+
+using Path = sys::Path;
+
+std::string tr(const std::string& key) { return BookCommon::localizedStringWithOnOff(key); }
+
+constexpr const char* kStreamModeKey = "isStreamMode";
+constexpr const char* kStreamModeHintKey = "isStreamModeHintUnnecessary";
+constexpr const char* kNeverAskPdfKey = "NeverAskPdfStreamingNotice";
+constexpr size_t kTitleBytes = 1024;
+
+bool isCloud(const std::string& url) {
+    return BookCommon::isGoogleDrive(url) || BookCommon::isOneDrive(url) || BookCommon::isDropbox(url) ||
+           BookCommon::isBox(url);
+}
+
+sys::PlistArray toArray(const std::vector<std::string>& v) {
+    sys::PlistArray out;
+    for (const auto& s : v) out.push_back(sys::PlistValue(s));
+    return out;
+}
+
+}  // namespace
+
+RemoteFileListViewController::RemoteFileListViewController(ui::TableViewStyle style)
+    : FilelistBaseViewController(style) {}
+
+RemoteFileListViewController::~RemoteFileListViewController() {
+    if (fileDownload_) {
+        fileDownload_->setDelegate(nullptr);
+        fileDownload_->cancelFileListDownload();
+    }
+    if (activityIndicator_) activityIndicator_->removeFromSuperview();
+}
+
+std::shared_ptr<RemoteFileListViewController> RemoteFileListViewController::selfRef() {
+    return std::dynamic_pointer_cast<RemoteFileListViewController>(shared_from_this());
+}
+
+// ---- Properties -----------------------------------------------------------------------------------
+
+std::optional<sys::PlistArray> RemoteFileListViewController::fileListArray() const {
+    if (!hasLists_) return std::nullopt;
+    return toArray(fileList_);
+}
+
+void RemoteFileListViewController::setFileListArray(const std::optional<sys::PlistArray>& list) {
+    fileList_.clear();
+    hasLists_ = list.has_value();
+    if (list)
+        for (const auto& v : *list) fileList_.push_back(v.isString() ? v.asString() : std::string());
+    rowsBuilt_ = false;
+}
+
+std::optional<sys::PlistArray> RemoteFileListViewController::infoListArray() const {
+    if (!hasLists_) return std::nullopt;
+    sys::PlistArray out;
+    for (const auto& d : infoList_) out.push_back(sys::PlistValue(d));
+    return out;
+}
+
+void RemoteFileListViewController::setInfoListArray(const std::optional<sys::PlistArray>& list) {
+    infoList_.clear();
+    if (list)
+        for (const auto& v : *list) infoList_.push_back(v.isDictionary() ? v.asDictionary() : sys::PlistDictionary());
+    rowsBuilt_ = false;
+}
+
+void RemoteFileListViewController::setLists(std::vector<std::string> files, std::vector<sys::PlistDictionary> infos) {
+    fileList_ = std::move(files);
+    infoList_ = std::move(infos);
+    infoList_.resize(fileList_.size());
+    hasLists_ = true;
+    rowsBuilt_ = false;
+}
+
+std::vector<const RemoteFileListState*> RemoteFileListViewController::navigationStackForStatus() const {
+    std::vector<const RemoteFileListState*> out;
+    auto* nav = const_cast<RemoteFileListViewController*>(this)->navigationController();
+    if (!nav) return out;
+    for (const auto& vc : nav->viewControllers())
+        out.push_back(dynamic_cast<const RemoteFileListViewController*>(vc.get()));
+    return out;
+}
+
+std::optional<std::string> RemoteFileListViewController::currentUserName() const {
+    return useRawPassword_ ? rawUsername_ : fixUsername_;
+}
+
+std::optional<std::string> RemoteFileListViewController::currentPassword() const {
+    if (useRawPassword_) return rawPassword_;
+    if (!fixID_) return std::nullopt;
+    return QNKeyChain::getPasswordWithAccount(*fixID_, std::string(kSiteKeychainService));
+}
+
+// ---- Rows -------------------------------------------------------------------------------------------
+
+std::string RemoteFileListViewController::typedName(const std::string& url, const sys::PlistDictionary& info) {
+    const std::string ext = info.getString("extension");
+    if (ext.empty()) return url;
+    const auto q = url.find('?');
+    if (q != std::string::npos) return url.substr(0, q) + "." + ext + url.substr(q);
+    return url + "." + ext;
+}
+
+bool RemoteFileListViewController::isDirectory(const std::string& url, const sys::PlistDictionary& info) {
+    if (info.contains("isBook") && info.getBool("isBook")) return false;
+    if (info.contains("isFolder") && info.getBool("isFolder")) return true;
+    if (url.size() >= 2 && url.back() == '/') return true;
+    return !BookCommon::isBookorPDFFileorThemeWithFilename(url);
+}
+
+bool RemoteFileListViewController::isStreamingFile(const std::string& name, const std::string& folderURL) {
+    if (BookCommon::isZIPFileWithFile(name) || BookCommon::isImageFileWithFile(name) ||
+        BookCommon::isPDFFileWithFile(name))
+        return true;
+    return BookCommon::isRARFileWithFile(name) && BookCommon::isSMB(folderURL);
+}
+
+std::optional<std::string> RemoteFileListViewController::lastUrlComponentString(
+    const std::optional<std::string>& text) {
+    if (!text) return std::nullopt;
+    std::vector<std::string> parts;
+    size_t start = 0;
+    while (true) {
+        const size_t slash = text->find('/', start);
+        parts.push_back(text->substr(start, slash == std::string::npos ? std::string::npos : slash - start));
+        if (slash == std::string::npos) break;
+        start = slash + 1;
+    }
+    std::string last = parts.back();
+    if (last.empty()) last = parts.size() >= 2 ? parts[parts.size() - 2] : "/";
+    std::vector<char> buffer(kTitleBytes + 1, '\0');
+    const size_t n = UrlPercent::decode(last.c_str(), buffer.data(), kTitleBytes);
+    const std::string bytes(buffer.data(), std::min(n, kTitleBytes));
+    if (QNTextEncoding::stringWithCString(bytes.c_str(), std::string(QNTextEncoding::kUTF8))) return bytes;
+    if (auto detected = QNTextEncoding::stringWithCString(bytes.c_str())) return *detected;
+    return tr("(Unknown character set)");
+}
+
+RemoteFileListViewController::ItemList RemoteFileListViewController::fileListToItemArray(
+    const std::vector<std::string>& files, const std::vector<sys::PlistDictionary>& infos) {
+    imageListArray_.clear();
+    for (const auto& url : files)
+        if (BookCommon::isImageFileWithFile(url)) imageListArray_.push_back(url);
+    std::vector<std::string> keys;
+    for (const auto& url : imageListArray_) {
+        std::string altered = url;
+        std::replace(altered.begin(), altered.end(), '%', '@');
+        auto parsed = QNUrl::URLWithString(altered);
+        keys.push_back(parsed ? parsed->lastPathComponent() : altered);
+    }
+    ArraySort::sortFileListArrayNSString(keys, &imageListArray_);
+
+    const bool googleDrive = targetURL_ && BookCommon::isGoogleDrive(*targetURL_);
+    const auto user = currentUserName();
+    const auto password = currentPassword();
+    ItemList items;
+    for (size_t i = 0; i < files.size(); ++i) {
+        const std::string& url = files[i];
+        const sys::PlistDictionary info = i < infos.size() ? infos[i] : sys::PlistDictionary();
+        auto item = std::make_shared<FilelistItem>();
+        std::string name = info.getString("name", FileDownload::fileNameFromURL(url));
+        if (googleDrive && info.contains("googleDriveTitle")) name = info.getString("googleDriveTitle");
+        item->setFilename(name);
+        item->setLocation(FilelistItem::kRemote);
+        if (info.contains("extension")) item->setRemoteExtension(info.getString("extension"));
+        const std::string typed = typedName(url, info);
+        int32_t type = kTypeFolder;
+        if (!isDirectory(url, info)) {
+            if (BookCommon::isImageFileWithFile(typed)) type = kTypeImage;
+            else if (BookCommon::isPDFFileWithFile(typed)) type = kTypePdf;
+            else if (BookCommon::isBookFileWithFilename(typed)) type = kTypeBook;
+            else if (BookCommon::isThemeFileWithFile(typed)) type = kTypeTheme;
+            else type = 9;
+        }
+        item->setType(type);
+        item->setNameHash(iCloudKeyValueStoreCommon::getKeyWithFilepath(url));
+        if (info.contains("bookdate")) item->setCreationDate(sys::Date(double(info.getInteger("bookdate"))));
+        item->setPathFromBooks(std::string());
+        item->setRemoteURL(url);
+        item->setRemoteInfo(info);
+        item->setRemoteUsername(user);
+        item->setRemotePassword(password);
+        item->setRemoteOtherSettings(otherSetting_);
+        items.push_back(item);
+    }
+    return items;
+}
+
+RemoteFileListViewController::ItemList RemoteFileListViewController::getFileListArray() {
+    if (!rowsBuilt_) {
+        remoteItemList_ = fileListToItemArray(fileList_, infoList_);
+        rowsBuilt_ = true;
+    }
+    updateFileInfo();
+    checkLastReadingMark();
+    return remoteItemList_;
+}
+
+void RemoteFileListViewController::updateFileInfo() {
+    const bool cloud = settings() && settings()->iCloudEnable();
+    const std::string folder = targetURL_.value_or("");
+    int64_t i = 0;
+    for (auto& item : remoteItemList_) {
+        item->setRemoteOriginalIndexNo(i++);
+        const int32_t type = item->type();
+        const std::string url = item->remoteURL().value_or("");
+        if (type == kTypeBook || type == kTypeImage || type == kTypePdf) {
+            item->setIsExistBookmark(BookCommon::isExistBookMark(url));
+            long page = 0, pages = 0;
+            std::string readingFolder;
+            bool twoPage = false;
+            auto date = BookCommon::getFilePageInfoWithFilename(url, &page, nullptr, nullptr, nullptr, nullptr, &pages,
+                                                                &readingFolder, &twoPage, cloud, nullptr, false);
+            if (!date) date = sys::FileManager::modificationDate(BookCommon::getBookSettingFile(url, false));
+            item->setBookmarkDate(date);
+            item->setReadingPageNo(page);
+            item->setNumberOfPages(pages);
+            item->setReadingFolder(readingFolder.empty() ? std::nullopt : std::optional<std::string>(readingFolder));
+            item->setIs2Pageloaded(twoPage);
+            const auto& info = item->remoteInfo();
+            item->setRemoteCanStreaming((info && info->contains("lbexpand")) ||
+                                        isStreamingFile(typedName(url, info.value_or(sys::PlistDictionary())), folder));
+        } else {
+            item->setBookmarkDate(std::nullopt);
+        }
+        item->setIsSelected(false);
+    }
+}
+
+int64_t RemoteFileListViewController::cacheStatusFor(const std::string& url, bool lbexpand,
+                                                     const std::optional<sys::PlistArray>& cache) const {
+    if (!cache || cache->size() < 3) return 0;
+    const bool expanded = cache->size() > 3 && (*cache)[3].boolValue();
+    if (expanded != lbexpand) return 0;
+    const sys::PlistValue& first = (*cache)[0];
+    std::string target = url;
+    if (BookCommon::isImageFileWithFile(url) && !imageListArray_.empty()) target = imageListArray_.front();
+    if (!first.isString() || first.asString() != target) return 0;
+    return (*cache)[2].integerValue() != 0 ? 2 : 1;
+}
+
+void RemoteFileListViewController::checkLastReadingMark() {
+    std::string lastRead;
+    if (targetURL_) {
+        auto v = sys::PropertyList::readFile(BookCommon::getLastReadingFileStoreFile(*targetURL_));
+        if (v && v->isArray() && !v->asArray().empty() && v->asArray()[0].isString()) lastRead = v->asArray()[0].asString();
+    }
+    std::optional<sys::PlistArray> cache;
+    auto c = sys::PropertyList::readFile(RemoteStreamRead::getRemoteCacheFilePath("streaming_cache.plist", false));
+    if (c && c->isArray()) cache = c->asArray();
+    for (auto& item : remoteItemList_) {
+        const std::string url = item->remoteURL().value_or("");
+        item->setIsLastReadingFile(!lastRead.empty() && url == lastRead);
+        const bool lbexpand = item->remoteInfo() && item->remoteInfo()->contains("lbexpand");
+        item->setCacheStatus(cacheStatusFor(url, lbexpand, cache));
+    }
+}
+
+std::optional<std::string> RemoteFileListViewController::getSortConfigFile() {
+    if (!targetURL_) return std::nullopt;
+    return BookCommon::getSortSettingFile(*targetURL_);
+}
+
+double RemoteFileListViewController::getHeaderHeight() const {
+    const bool newer = sys::DeviceProfile::current().systemMajorVersion() >= 26;
+    if (fileListViewMode() == 1) return newer ? 160.0 : 150.0;
+    return newer ? 260.0 : 250.0;
+}
+
+// ---- Listing ------------------------------------------------------------------------------------------
+
+std::shared_ptr<RemoteFileListViewController> RemoteFileListViewController::makeChild() const {
+    auto child = std::make_shared<RemoteFileListViewController>(ui::TableViewStyle::Plain);
+    child->setDownloadPath(downloadPath_);
+    child->setOtherSetting(otherSetting_);
+    child->setUseRawPassword(useRawPassword_);
+    child->setRawUsername(rawUsername_);
+    child->setRawPassword(rawPassword_);
+    child->setFixUsername(fixUsername_);
+    child->setFixID(fixID_);
+    child->setReturnToViewController(returnToViewController_);
+    return child;
+}
+
+void RemoteFileListViewController::removeIndicator() {
+    if (!activityIndicator_) return;
+    activityIndicator_->stopAnimating();
+    activityIndicator_->removeFromSuperview();
+    activityIndicator_.reset();
+}
+
+void RemoteFileListViewController::deselectLastRow() {
+    if (lastSelectIndexPath_ && isViewLoaded()) tableView()->deselectRowAtIndexPath(*lastSelectIndexPath_, true);
+    lastSelectIndexPath_.reset();
+}
+
+void RemoteFileListViewController::showAlert(const std::string& message) {
+    auto alert = std::make_shared<QNAlertView>("", message, std::weak_ptr<QNAlertViewDelegate>(), tr("OK"),
+                                               std::vector<std::string>{});
+    alert->show();
+}
+
+void RemoteFileListViewController::getOnce(const std::string& url, const std::optional<std::string>& targetTitle,
+                                           const std::optional<std::string>& userName,
+                                           const std::optional<std::string>& password, bool passwordIsFixed,
+                                           bool connectToUntrustedServer) {
+    (void)passwordIsFixed;
+    removeIndicator();
+    if (ui::Window* window = isViewLoaded() ? view()->window() : nullptr) {
+        activityIndicator_ = std::make_shared<IndicatorWithBGView>();
+        window->addSubview(activityIndicator_);
+        activityIndicator_->setPosition();
+        activityIndicator_->startAnimating();
+    }
+    isLoading_ = true;
+    if (fileDownload_) fileDownload_->setDelegate(nullptr);
+    fileDownload_ = std::make_shared<FileDownload>();
+    fileDownload_->setSettings_(settings().get());
+    fileDownload_->setOtherSettings_(otherSetting_.value_or(sys::PlistDictionary()));
+    fileDownload_->setDelegate(std::dynamic_pointer_cast<FileDownloadDelegate>(selfRef()));
+    fileDownload_->setConnectToUntrustedServer(connectToUntrustedServer);
+    fileDownload_->getFileListFromUrl(url, targetTitle, userName, password, true, this);
+}
+
+void RemoteFileListViewController::finishListDownload(const std::optional<std::vector<std::string>>& fileList,
+                                                      const std::optional<std::vector<sys::PlistDictionary>>& infoList,
+                                                      const std::optional<std::string>& listTitle,
+                                                      const std::optional<std::string>& withURL,
+                                                      const std::optional<std::string>& message, bool requireSMB2) {
+    isLoading_ = false;
+    removeIndicator();
+    auto keep = selfRef();
+    if (isRefreshMode_) {
+        if (fileList && !fileList->empty()) {
+            setLists(*fileList, infoList.value_or(std::vector<sys::PlistDictionary>{}));
+            needUpdateFilelist();
+        }
+        isRefreshMode_ = false;
+        if (auto* rc = refreshControl()) rc->endRefreshing();
+        LastStatusRestore::updateLastStatusRemote(*this);
+        return;
+    }
+    if (fileList && !fileList->empty()) {
+        auto child = makeChild();
+        child->setLists(*fileList, infoList.value_or(std::vector<sys::PlistDictionary>{}));
+        child->setTargetURL(withURL);
+        child->setListTitle(listTitle ? listTitle : withURL);
+        if (auto* nav = navigationController()) nav->pushViewController(child, true);
+    } else {
+        if (!withURL) {
+            showAlert(message.value_or(""));
+        } else if (!message) {
+            showAlert(tr("There are no downloadable files on the site."));
+        } else if (requireSMB2) {
+            auto alert = std::make_shared<QNAlertView>("", *message, std::weak_ptr<QNAlertViewDelegate>(keep),
+                                                       tr("Cancel"),
+                                                       std::vector<std::string>{tr("Change Settings Automatically")});
+            alert->setUserTag(kTagRequireSmb2);
+            alert->show();
+        } else {
+            showAlert(*message);
+        }
+        deselectLastRow();
+    }
+    if (fileDownload_) fileDownload_->setDelegate(nullptr);
+    fileDownload_.reset();
+    targetTitle_.reset();
+}
+
+void RemoteFileListViewController::cancelListDownload() {
+    removeIndicator();
+    isLoading_ = false;
+    if (isRefreshMode_) {
+        isRefreshMode_ = false;
+        if (auto* rc = refreshControl()) rc->endRefreshing();
+    }
+}
+
+void RemoteFileListViewController::passwordRequested(const std::string& url, bool dontUseStoredAccount) {
+    showHttpAuth_ = std::make_shared<ShowHttpAuth>();
+    showHttpAuth_->getUserAuth(url, std::nullopt, isStoredAccount_, dontUseStoredAccount,
+                               std::dynamic_pointer_cast<ShowHttpAuthDelegate>(selfRef()));
+    if (isRefreshMode_) {
+        isRefreshMode_ = false;
+        if (auto* rc = refreshControl()) rc->endRefreshing();
+    }
+}
+
+void RemoteFileListViewController::onFinishInput(const std::string& url, const std::optional<std::string>& userName,
+                                                 const std::optional<std::string>& password, bool isStoredAccount) {
+    isStoredAccount_ = isStoredAccount;
+    cancelListDownload();
+    showHttpAuth_.reset();
+    if (!userName || !password) return;
+    useRawPassword_ = true;
+    rawUsername_ = userName;
+    rawPassword_ = password;
+    getOnce(url, std::nullopt, userName, password, false, false);
+}
+
+bool RemoteFileListViewController::serverCertificateUntrusted(const std::string& url, const std::string&,
+                                                              const std::string&) {
+    auto alert = std::make_shared<QNAlertView>(
+        "", tr("Server Certificate Untrusted.\nAre you sure you want to continue connecting?"),
+        std::weak_ptr<QNAlertViewDelegate>(selfRef()), std::nullopt,
+        std::vector<std::string>{tr("Continue Connecting"), tr("Do Not Ask Again"), tr("Cancel")});
+    alert->setCancelButtonIndex(2);
+    alert->setUserTag(kTagUntrusted);
+    alert->setUserInfo(url);
+    alert->show();
+    return true;
+}
+
+void RemoteFileListViewController::onRefresh() {
+    if (isRefreshMode_ || !targetURL_) {
+        FilelistBaseViewController::onRefresh();
+        return;
+    }
+    isRefreshMode_ = true;
+    if (auto* rc = refreshControl()) rc->beginRefreshing();
+    getOnce(*targetURL_, targetTitle_, currentUserName(), currentPassword(), true, false);
+}
+
+// ---- Taps ---------------------------------------------------------------------------------------------
+
+void RemoteFileListViewController::didSelectBook(int64_t index, const std::optional<ui::IndexPath>& indexPath) {
+    showToolBar();
+    if (isRefreshMode_) {
+        if (fileDownload_) fileDownload_->cancelFileListDownload();
+        if (indexPath && isViewLoaded()) tableView()->deselectRowAtIndexPath(*indexPath, true);
+        return;
+    }
+    FilelistBaseViewController::didSelectBook(index, indexPath);
+    if (index < 0 || index >= int64_t(itemList().size())) return;
+    if (auto thumbs = ThumbsCreate::thumbsCreate()) thumbs->suspendTask(true);
+    lastSeletItem_ = itemList()[size_t(index)];
+    if (indexPath) lastSelectIndexPath_ = indexPath;
+    const auto& item = lastSeletItem_;
+    const sys::PlistDictionary info = item->remoteInfo().value_or(sys::PlistDictionary());
+    if (item->type() == kTypeFolder) {
+        if (info.contains("passcode")) {
+            showAlert(tr("Forbidden: Server is configured to deny execute access."));
+            if (indexPath && isViewLoaded()) tableView()->deselectRowAtIndexPath(*indexPath, true);
+            return;
+        }
+        if (isLoading_) return;
+        targetTitle_ = info.getString("name");
+        getOnce(item->remoteURL().value_or(""), targetTitle_, currentUserName(), currentPassword(), true, false);
+        return;
+    }
+    if (isStreamingMode()) {
+        ui::Rect anchor = actionSheetSourceRect();
+        if (indexPath && isViewLoaded())
+            if (auto cell = tableView()->cellForRowAtIndexPath(*indexPath))
+                anchor = cell->convertRectTo(cell->bounds(), view());
+        if (!startStreamFile(item, false, false, std::nullopt, 0, anchor) && indexPath && isViewLoaded())
+            tableView()->deselectRowAtIndexPath(*indexPath, true);
+        return;
+    }
+    // Downloads into the library need the transfer queue, which is not part
+    // of this build: in download mode a tap only selects the row.
+    if (indexPath && isViewLoaded()) tableView()->deselectRowAtIndexPath(*indexPath, true);
+}
+
+void RemoteFileListViewController::selectStreamMode(int segment) {
+    setIsStreamingMode(segment != 0);
+    auto& defaults = sys::UserDefaults::standard();
+    defaults.setBool(isStreamingMode(), kStreamModeKey);
+    if (isStreamingMode()) defaults.setBool(true, kStreamModeHintKey);
+    defaults.synchronize();
+    for (auto& item : remoteItemList_) item->setIsSelected(false);
+    if (!isStreamingMode() && fileListViewMode() != 0) {
+        changeBookshelfMode(0, true);
+        return;
+    }
+    if (isViewLoaded()) tableView()->reloadData();
+}
+
+void RemoteFileListViewController::onChangeBookShelfMode(int segment) {
+    for (auto& item : remoteItemList_) item->setIsSelected(false);
+    FilelistBaseViewController::onChangeBookShelfMode(segment);
+    if (streamingSelectSegment_) streamingSelectSegment_->setSelectedSegmentIndex(isStreamingMode() ? 1 : 0);
+}
+
+bool RemoteFileListViewController::startStreamFile(const ItemRef& item, bool isStartFromFirstPage, bool isReOpenMode,
+                                                   const std::optional<std::string>& targetFolder,
+                                                   int64_t targetFolderOffset, ui::Rect actionSheetRect) {
+    targetFolderTemp_ = targetFolder;
+    targetFolderOffsetTemp_ = targetFolderOffset;
+    if (!item || !item->remoteCanStreaming()) {
+        showAlert(tr("Cannot stream this file type."));
+        return false;
+    }
+    const std::string url = item->remoteURL().value_or("");
+    const bool pdf = BookCommon::isPDFFileWithFile(url);
+    if (pdf && !isReOpenMode && !sys::UserDefaults::standard().boolForKey(kNeverAskPdfKey)) {
+        auto alert = std::make_shared<QNAlertView>(
+            "", tr("Large PDF files require more time to open."), std::weak_ptr<QNAlertViewDelegate>(selfRef()),
+            tr("Cancel"), std::vector<std::string>{tr("OK"), tr("Never Ask Me Again")});
+        alert->setUserTag(kTagPdfNotice);
+        alert->show();
+        return false;
+    }
+    startOnlineFile(item, std::nullopt, pdf ? isReOpenMode : false, isStartFromFirstPage, targetFolder,
+                    targetFolderOffset, actionSheetRect);
+    return true;
+}
+
+void RemoteFileListViewController::startOnlineFile(const ItemRef& item,
+                                                   const std::optional<std::string>& archivePassword,
+                                                   bool isResumeMode, bool isStartFromFirstPage,
+                                                   const std::optional<std::string>& targetFolder,
+                                                   int64_t targetFolderOffset, ui::Rect actionSheetRect) {
+    if (!item) return;
+    const sys::PlistDictionary info = item->remoteInfo().value_or(sys::PlistDictionary());
+    const bool lbexpand = info.contains("lbexpand");
+    isStartFromFirstPage_ = isStartFromFirstPage;
+    const std::string url = item->remoteURL().value_or("");
+    const bool cached = cacheStatusFor(url, lbexpand, [] {
+        auto c = sys::PropertyList::readFile(RemoteStreamRead::getRemoteCacheFilePath("streaming_cache.plist", false));
+        return c && c->isArray() ? std::optional<sys::PlistArray>(c->asArray()) : std::nullopt;
+    }()) != 0;
+    onlinefileStart_ = std::make_shared<OnlineFileStart>();
+    onlinefileStart_->setUserName(currentUserName());
+    onlinefileStart_->setPassword(currentPassword());
+    onlinefileStart_->setOpenFolder(targetURL_.value_or(""));
+    onlinefileStart_->setFolderTitle(title());
+    onlinefileStart_->setOtherSettingsForRemote(otherSetting_.value_or(sys::PlistDictionary()));
+    onlinefileStart_->setSettings(settings());
+    onlinefileStart_->setDelegate(std::dynamic_pointer_cast<OnlineFileStartDelegate>(selfRef()));
+    onlinefileStart_->setDelegateForBookViewController(this);
+    onlinefileStart_->setFixUser(fixUsername_);
+    onlinefileStart_->setLbexpand(lbexpand);
+    onlinefileStart_->setFixID(fixID_);
+    onlinefileStart_->setFileInfo(info);
+    const std::vector<std::string>& others = BookCommon::isImageFileWithFile(url) ? imageListArray_ : fileList_;
+    bool resume = isResumeMode;
+    const int select = settings() ? settings()->showBookOpenActionSelect() : 0;
+    if (!(fileListViewMode() == 1 && select == 1) && select != 0) resume = true;
+    const bool all = targetFolder && targetFolder->empty();
+    onlinefileStart_->startOnlineFile(url, archivePassword, others, this,
+                                      BookCommon::isLandscapeSwitchOSVersionWithViewController(),
+                                      all ? std::nullopt : targetFolder, all, cached, resume, isStartFromFirstPage,
+                                      targetFolderOffset, actionSheetRect);
+}
+
+void RemoteFileListViewController::releaseOnlineFileStartLater() {
+    // The opener may still be on the call stack.
+    auto opener = std::move(onlinefileStart_);
+    sys::RunLoop::main().schedule(0.1, [opener] { (void)opener; });
+}
+
+void RemoteFileListViewController::onFinishLoadOnlinefile(const std::shared_ptr<BookViewController>& viewer) {
+    setNextIsNotFileSelectView(true);
+    if (auto* nav = navigationController()) nav->pushViewController(viewer, true);
+    releaseOnlineFileStartLater();
+}
+
+void RemoteFileListViewController::onlineFileError(const std::optional<std::string>& message) {
+    if (auto thumbs = ThumbsCreate::thumbsCreate()) thumbs->suspendTask(false);
+    if (message) showAlert(*message);
+    releaseOnlineFileStartLater();
+    deselectLastRow();
+    if (isViewLoaded()) tableView()->reloadData();
+    showToolBar();
+    if (auto* nav = navigationController()) nav->setNavigationBarHidden(false, true);
+}
+
+void RemoteFileListViewController::onlineFileNeedPassword() {
+    releaseOnlineFileStartLater();
+    auto screen = std::make_shared<ArchivePasswordViewController>();
+    screen->setDelegate(std::dynamic_pointer_cast<ArchivePasswordViewControllerDelegate>(selfRef()));
+    setNextIsNotFileSelectView(true);
+    if (auto* nav = navigationController()) {
+        nav->pushViewController(screen, true);
+        nav->setNavigationBarHidden(false, true);
+    }
+}
+
+void RemoteFileListViewController::finishInputPassword(const std::optional<std::string>& password) {
+    if (!password) return;
+    startOnlineFile(lastSeletItem_, password, true, isStartFromFirstPage_, targetFolderTemp_, targetFolderOffsetTemp_,
+                    actionSheetSourceRect());
+}
+
+void RemoteFileListViewController::onlineFileCancel() {
+    if (auto thumbs = ThumbsCreate::thumbsCreate()) thumbs->suspendTask(false);
+    deselectLastRow();
+    releaseOnlineFileStartLater();
+}
+
+void RemoteFileListViewController::deleteCache() {
+    checkLastReadingMark();
+    if (isViewLoaded()) tableView()->reloadData();
+}
+
+void RemoteFileListViewController::resumeLastReading(const std::string& url) {
+    if (!BookCommon::isURL(url)) return;
+    for (const auto& item : itemList()) {
+        if (item->remoteURL() && *item->remoteURL() == url) {
+            lastSeletItem_ = item;
+            startOnlineFile(item, std::nullopt, true, false, std::nullopt, 0, ui::Rect{});
+            return;
+        }
+    }
+}
+
+void RemoteFileListViewController::finishReadBook(const std::string& fileName) {
+    (void)fileName;
+    needUpdateFilelist();
+}
+
+int64_t RemoteFileListViewController::getNextBookIndex(const std::string& fileName,
+                                                       const std::optional<std::string>& targetFolder, bool isNext) {
+    const auto& list = itemList();
+    int64_t at = -1;
+    for (size_t i = 0; i < list.size(); ++i)
+        if (list[i]->remoteURL() && *list[i]->remoteURL() == fileName) at = int64_t(i);
+    if (targetFolder && at >= 0) return at;
+    auto isBook = [&](int64_t i) {
+        const int32_t t = list[size_t(i)]->type();
+        return t != kTypeFolder && t != kTypeLibraryDownload && t != kTypeDownloadFolder &&
+               t != kTypeSharedDocuments && t != kTypeTheme;
+    };
+    if (isNext) {
+        for (int64_t i = at + 1; i < int64_t(list.size()); ++i)
+            if (isBook(i)) return i;
+    } else {
+        for (int64_t i = at - 1; i >= 1; --i)
+            if (isBook(i)) return i;
+    }
+    return 0;
+}
+
+bool RemoteFileListViewController::reOpenNextBook(const std::string& fileName,
+                                                  const std::optional<std::string>& targetFolder, bool isNext,
+                                                  bool* closeAnimation) {
+    (void)closeAnimation;
+    const int64_t i = getNextBookIndex(fileName, targetFolder, isNext);
+    if (i < 0 || i >= int64_t(itemList().size())) return false;
+    auto item = itemList()[size_t(i)];
+    lastSeletItem_ = item;
+    if (targetFolder) {
+        if (startStreamFile(item, true, true, targetFolder, isNext ? 1 : -1, ui::Rect{})) return true;
+    } else if (auto* nav = navigationController()) {
+        nav->popToViewController(this, false);
+    }
+    if (startStreamFile(item, true, true, std::nullopt, 0, ui::Rect{})) return true;
+    showToolBar();
+    if (auto* nav = navigationController()) nav->setNavigationBarHidden(false, true);
+    return false;
+}
+
+// ---- Menus, shortcuts, tool bar ------------------------------------------------------------------------
+
+void RemoteFileListViewController::showToolBar() {
+    auto* nav = navigationController();
+    if (!nav) return;
+    nav->toolbar()->setTranslucent(true);
+    nav->toolbar()->setBarStyle(ui::BarStyle::Default);
+    std::weak_ptr<ui::ViewController> weak = weak_from_this();
+    auto call = [weak](void (RemoteFileListViewController::*fn)()) {
+        return [weak, fn](ui::BarButtonItem&) {
+            if (auto self = std::dynamic_pointer_cast<RemoteFileListViewController>(weak.lock())) ((*self).*fn)();
+        };
+    };
+    auto items = LibraryToolbar::items(
+        BookCommon::arrayGetToolbarButtonItemsForRemote(), [&](ToolbarItemModel::Action a) -> ui::BarButtonItem::Action {
+            using Action = ToolbarItemModel::Action;
+            switch (a) {
+            case Action::PopupMenu: return call(&RemoteFileListViewController::onPopupMenu);
+            case Action::Settings: return call(&FilelistBaseViewController::onSettingsBtn);
+            case Action::RotationLock: return call(&RemoteFileListViewController::onRotationLock);
+            case Action::ActionButton:
+                return [weak](ui::BarButtonItem& item) {
+                    if (auto self = std::dynamic_pointer_cast<RemoteFileListViewController>(weak.lock()))
+                        self->onActionButton(item.shared_from_this());
+                };
+            default: return {};  // transfers and brightness come with their screens
+            }
+        });
+    setToolbarItems(items, false);
+    nav->setToolbarHidden(false, true);
+}
+
+void RemoteFileListViewController::onPopupMenu() {
+    auto* nav = navigationController();
+    if (popUpMenuView_ || !nav) return;
+    popUpMenuView_ = std::make_shared<PopupMenuView>();
+    popUpMenuView_->setDelegate(this);
+    std::weak_ptr<ui::ViewController> weak = weak_from_this();
+    auto call = [weak](auto fn) {
+        return [weak, fn] {
+            if (auto self = std::dynamic_pointer_cast<RemoteFileListViewController>(weak.lock())) ((*self).*fn)();
+        };
+    };
+    popUpMenuView_->addItem("About", ui::Image::named("toolbar_infomation_w"),
+                            call(&FilelistBaseViewController::onAboutBtn));
+    popUpMenuView_->addItem("Home", ui::Image::named("toolbar_home_w"), call(&FilelistBaseViewController::onGoHomeBtn));
+    if (auto back = returnToViewController())
+        popUpMenuView_->addItem(back->title(), ui::Image::named("toolbar_return_w"),
+                                call(&RemoteFileListViewController::onGoLocalBtn));
+    popUpMenuView_->addItem(tr("History"), ui::Image::named("toolbar_history"),
+                            call(&FilelistBaseViewController::onHistoryBtn));
+    popUpMenuView_->addItem(tr("Starting the MediaServer"), ui::Image::named("toolbar_mediaserver_w"),
+                            call(&FilelistBaseViewController::onMediaServerBtn));
+    ui::View* navView = nav->view();
+    const ui::Rect safe = BookCommon::getScreentSafeRect(*navView);
+    ui::Point origin = nav->toolbar()->convertPointTo({0, 0}, navView);
+    origin.x += navView->safeAreaInsets().left;
+    if (sys::DeviceProfile::current().systemMajorVersion() >= 26) origin = {safe.origin.x, safe.size.height};
+    popUpMenuView_->setSize(safe, origin);
+    popUpMenuView_->addPopupView(*navView);
+    nav->setInteractivePopEnabled(false);
+}
+
+void RemoteFileListViewController::onRemovePopup() {
+    popUpMenuView_.reset();
+    if (auto* nav = navigationController()) nav->setInteractivePopEnabled(true);
+}
+
+void RemoteFileListViewController::onRotationLock() {
+    BookCommon::setSoftwareRotationLock(!BookCommon::isSoftwareRotationLock());
+    showToolBar();
+}
+
+void RemoteFileListViewController::onGoLocalBtn() {
+    auto back = returnToViewController();
+    if (auto* nav = navigationController(); nav && back) nav->popToViewController(back.get(), true);
+}
+
+void RemoteFileListViewController::jumpStart() {
+    if (auto* nav = navigationController()) nav->popToRootViewController(false);
+}
+
+void RemoteFileListViewController::onActionButton(const ui::BarButtonItem::Ref& item) {
+    if (popUpMenuView_) return;
+    auto sheet = std::make_shared<QNActionSheet>();
+    sheet->setTitle(title());
+    sheet->setUserTag(kTagShortcutSheet);
+    sheet->addButtonWithTitle(tr("Create Shortcut"));
+    const bool cloud = targetURL_ && isCloud(*targetURL_);
+    if (!cloud) sheet->addButtonWithTitle(tr("Add Site to Server List"));
+    sheet->addButtonWithTitle(tr("Cancel"));
+    sheet->setCancelButtonIndex(cloud ? 1 : 2);
+    sheet->setDelegate(std::weak_ptr<QNActionSheetDelegate>(std::dynamic_pointer_cast<QNActionSheetDelegate>(selfRef())));
+    if (item) sheet->showInView(view(), *this, item);
+    else sheet->showInView(view(), *this, actionSheetSourceRect());
+}
+
+void RemoteFileListViewController::actionSheetClickedButtonAtIndex(QNActionSheet& sheet, int64_t buttonIndex) {
+    if (sheet.userTag() != kTagShortcutSheet || buttonIndex == sheet.cancelButtonIndex()) return;
+    if (buttonIndex == 0) {
+        auto alert = std::make_shared<QNAlertView>(tr("Please enter shortcut name"), "",
+                                                   std::weak_ptr<QNAlertViewDelegate>(selfRef()), tr("Cancel"),
+                                                   std::vector<std::string>{tr("OK")});
+        alert->setAlertViewStyle(QNAlertView::kStylePlainText);
+        alert->setUserTag(kTagShortcutName);
+        alert->show();
+    } else if (buttonIndex == 1) {
+        addSiteToServerList();
+    }
+}
+
+void RemoteFileListViewController::willPresentAlertView(QNAlertView& alert) {
+    if (alert.userTag() != kTagShortcutName) return;
+    if (auto* field = alert.textFieldAtIndex(0)) field->setText(title());
+}
+
+std::optional<std::string> RemoteFileListViewController::shortcutFileName(const std::string& typed) {
+    std::string name = typed;
+    std::replace(name.begin(), name.end(), '/', '_');
+    auto confined = BookCommon::confinePathComponent(name + ".shortcut");
+    if (!confined || name.empty() || name[0] == '.' || confined->size() > 255) return std::nullopt;
+    return confined;
+}
+
+sys::PlistDictionary RemoteFileListViewController::makeSiteRecord(const std::string& siteTitle) {
+    const std::string url = targetURL_.value_or("");
+    std::string decoded = UrlPercent::decoded(url);
+    if (!QNTextEncoding::stringWithCString(decoded.c_str(), std::string(QNTextEncoding::kUTF8)) ||
+        decoded.find('\0') != std::string::npos)
+        decoded = url;
+    sys::PlistDictionary record{{"url", sys::PlistValue(decoded)},
+                                {"title", sys::PlistValue(siteTitle)},
+                                {"id", sys::PlistValue(BookCommon::createUUID())}};
+    if (fixUsername_) record.set("username", sys::PlistValue(*fixUsername_));
+    if (otherSetting_) record.set("other", sys::PlistValue(*otherSetting_));
+    return record;
+}
+
+namespace {
+// The stored site's password follows the new record; typed ones never do.
+void copySitePassword(const std::optional<std::string>& fixID, const std::string& newID) {
+    if (!fixID) return;
+    auto pw = QNKeyChain::getPasswordWithAccount(*fixID, std::string(RemoteFileListViewController::kSiteKeychainService));
+    if (pw && !pw->empty())
+        QNKeyChain::addOrUpdatePassword(*pw, newID, RemoteFileListViewController::kSiteKeychainService);
+}
+}  // namespace
+
+bool RemoteFileListViewController::createLink(const std::string& name) {
+    auto file = shortcutFileName(name);
+    bool ok = false;
+    sys::PlistDictionary record;
+    if (file && !downloadPath_.empty()) {
+        record = makeSiteRecord(name);
+        ok = sys::PropertyList::writeFile(sys::PlistValue(record), Path::stringByAppendingPathComponent(downloadPath_, *file));
+    }
+    if (!ok) {
+        showAlert(tr("Error Creating Shortcut"));
+        return false;
+    }
+    LocalFilelistViewController::setNeedUpdateFlag(navigationController());
+    copySitePassword(fixID_, record.getString("id"));
+    return true;
+}
+
+void RemoteFileListViewController::onSameNameLinkCreate(const std::string& name) {
+    auto alert = std::make_shared<QNAlertView>("", tr("Shortcut Already Exists"),
+                                               std::weak_ptr<QNAlertViewDelegate>(selfRef()), tr("Cancel"),
+                                               std::vector<std::string>{tr("Overwrite"), tr("Rename")});
+    alert->setUserTag(kTagShortcutExists);
+    alert->setUserInfo(name);
+    alert->show();
+}
+
+bool RemoteFileListViewController::addSiteToServerList() {
+    const std::string file = Path::stringByAppendingPathComponent(BookCommon::getSettingsFolder(), ".hostslist.lbs");
+    auto list = sys::PropertyList::readFile(file);
+    if (!list || !list->isArray()) return false;
+    auto record = makeSiteRecord(title());
+    sys::PlistArray sites = list->asArray();
+    sites.insert(sites.begin(), sys::PlistValue(record));
+    if (!sys::PropertyList::writeFile(sys::PlistValue(sites), file)) return false;
+    copySitePassword(fixID_, record.getString("id"));
+    return true;
+}
+
+void RemoteFileListViewController::alertViewClickedButtonAtIndex(QNAlertView& alert, int64_t buttonIndex) {
+    const bool cancel = buttonIndex == alert.cancelButtonIndex();
+    std::weak_ptr<ui::ViewController> weak = weak_from_this();
+    switch (alert.userTag()) {
+    case kTagPdfNotice:
+        if (cancel) return;
+        if (buttonIndex == 2) {
+            sys::UserDefaults::standard().setBool(true, kNeverAskPdfKey);
+            sys::UserDefaults::standard().synchronize();
+        }
+        sys::RunLoop::main().schedule(0.1, [weak] {
+            auto self = std::dynamic_pointer_cast<RemoteFileListViewController>(weak.lock());
+            if (self && self->lastSeletItem_)
+                self->startOnlineFile(self->lastSeletItem_, std::nullopt, false, false, self->targetFolderTemp_,
+                                      self->targetFolderOffsetTemp_, ui::Rect{});
+        });
+        return;
+    case kTagShortcutName: {
+        if (cancel) return;
+        std::string name;
+        if (auto* field = alert.textFieldAtIndex(0)) name = field->text();
+        std::replace(name.begin(), name.end(), '/', '_');
+        auto file = shortcutFileName(name);
+        if (file && sys::FileManager::fileExists(Path::stringByAppendingPathComponent(downloadPath_, *file))) {
+            sys::RunLoop::main().schedule(0.0, [weak, name] {
+                if (auto self = std::dynamic_pointer_cast<RemoteFileListViewController>(weak.lock()))
+                    self->onSameNameLinkCreate(name);
+            });
+            return;
+        }
+        createLink(name);
+        return;
+    }
+    case kTagShortcutExists: {
+        const auto* name = std::any_cast<std::string>(&alert.userInfo());
+        if (!name || cancel) return;
+        if (buttonIndex == 1) {
+            createLink(*name);
+        } else {
+            auto again = std::make_shared<QNAlertView>(tr("Please enter shortcut name"), "",
+                                                       std::weak_ptr<QNAlertViewDelegate>(selfRef()), tr("Cancel"),
+                                                       std::vector<std::string>{tr("OK")});
+            again->setAlertViewStyle(QNAlertView::kStylePlainText);
+            again->setUserTag(kTagShortcutName);
+            again->show();
+        }
+        return;
+    }
+    case kTagUntrusted: {
+        cancelListDownload();
+        if (cancel) return;
+        const auto* url = std::any_cast<std::string>(&alert.userInfo());
+        if (!url) return;
+        if (buttonIndex == 1)
+            if (auto u = QNUrl::URLWithString(*url)) QNKeyChain::addOrUpdatePassword("1", u->host(), "trustedServer");
+        getOnce(*url, std::nullopt, rawUsername_, rawPassword_, false, true);
+        return;
+    }
+    case kTagRequireSmb2:
+        if (cancel) return;
+        if (settings()) settings()->setSmbSignatureRequiredSetting();
+        showAlert(tr("Settings have been changed. Please try again."));
+        return;
+    default: FilelistBaseViewController::alertViewClickedButtonAtIndex(alert, buttonIndex);
+    }
+}
+
+// ---- Screen -------------------------------------------------------------------------------------------
+
+void RemoteFileListViewController::viewDidLoad() {
+    FilelistBaseViewController::viewDidLoad();
+    std::optional<std::string> t = lastUrlComponentString(listTitle_);
+    if (targetURL_ && isCloud(*targetURL_)) {
+        auto u = QNUrl::URLWithString(*targetURL_);
+        if (u && u->path() == "/") {
+            if (BookCommon::isGoogleDrive(*targetURL_)) t = "Google Drive";
+            else if (BookCommon::isOneDrive(*targetURL_)) t = "OneDrive";
+            else if (BookCommon::isDropbox(*targetURL_)) t = "Dropbox";
+            else t = "Box";
+        }
+    }
+    setTitle(t.value_or(""));
+    setIsStreamingMode(sys::UserDefaults::standard().boolForKey(kStreamModeKey));
+    streamingSelectSegment_ = std::make_shared<ui::SegmentedControl>(
+        std::vector<std::string>{tr("Download"), tr("Streaming")});
+    streamingSelectSegment_->setSelectedSegmentIndex(isStreamingMode() ? 1 : 0);
+    std::weak_ptr<ui::ViewController> weak = weak_from_this();
+    streamingSelectSegment_->addAction(ui::ControlEventValueChanged, [weak](ui::Control& c) {
+        auto self = std::dynamic_pointer_cast<RemoteFileListViewController>(weak.lock());
+        auto* seg = dynamic_cast<ui::SegmentedControl*>(&c);
+        if (self && seg) self->selectStreamMode(seg->selectedSegmentIndex());
+    });
+    ui::Rect f = streamingSelectSegment_->frame();
+    f.size = streamingSelectSegment_->sizeThatFits({200, 30});
+    streamingSelectSegment_->setFrame(f);
+    navigationItem()->setRightBarButtonItem(ui::BarButtonItem::withCustomView(streamingSelectSegment_));
+}
+
+void RemoteFileListViewController::viewWillAppear(bool animated) {
+    needUpdateFilelist();
+    FilelistBaseViewController::viewWillAppear(animated);
+}
+
+void RemoteFileListViewController::viewDidAppear(bool animated) {
+    showToolBar();
+    FilelistBaseViewController::viewDidAppear(animated);
+    auto* nav = navigationController();
+    if (nav) nav->setInteractivePopEnabled(true);
+    if (LastStatusRestore::getRestoreMode()) {
+        auto next = makeChild();
+        const long n = LastStatusRestore::getRemoteListViewStachCount(*this, navigationStackForStatus());
+        if (LastStatusRestore::restoreRemoteViewController(*next, n + 1)) {
+            if (nav) nav->pushViewController(next, false);
+            return;
+        }
+        const std::string lastFile = BookCommon::getLastBookSettingFilePath();
+        auto last = sys::PropertyList::readFile(lastFile);
+        sys::FileManager::removeItem(lastFile);
+        LastStatusRestore::setRestoreMode(0);
+        if (last && last->isArray() && !last->asArray().empty() && last->asArray()[0].isString()) {
+            const std::string book = last->asArray()[0].asString();
+            if (settings() && settings()->getIsSilentResume()) {
+                sys::RunLoop::main().schedule(0.0, [weak = weak_from_this(), book] {
+                    if (auto self = std::dynamic_pointer_cast<RemoteFileListViewController>(weak.lock()))
+                        self->resumeLastReading(book);
+                });
+            } else {
+                auto sheet = std::make_shared<QNActionSheet>();
+                sheet->setTitle(tr("Resume reading book?"));
+                sheet->addButtonWithTitle(tr("Yes"));
+                sheet->addButtonWithTitle(tr("No"));
+                sheet->setCancelButtonIndex(1);
+                sheet->setUserTag(1);
+                sheet->setUserInfo(book);
+                sheet->setDelegate(std::weak_ptr<QNActionSheetDelegate>(
+                    std::dynamic_pointer_cast<QNActionSheetDelegate>(selfRef())));
+                sheet->showInView(view(), *this, actionSheetSourceRect());
+            }
+        }
+    } else {
+        LastStatusRestore::updateLastStatusRemote(*this);
+    }
+    if (LastStatusRestore::getJumpMode()) {
+        if (auto book = LastStatusRestore::getJumpBook()) resumeLastReading(*book);
+        LastStatusRestore::setJumpMode(false);
+        LastStatusRestore::setForceEnableGotoLastFoler(false);
+    }
+}
+
+void RemoteFileListViewController::viewWillDisappear(bool animated) {
+    if (isLoading_ && fileDownload_) fileDownload_->cancelFileListDownload();
+    if (onlinefileStart_) onlinefileStart_->viewWillDisappear();
+    FilelistBaseViewController::viewWillDisappear(animated);
+    if (popUpMenuView_) popUpMenuView_->removePopup();
+}

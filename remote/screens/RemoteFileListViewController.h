@@ -1,0 +1,237 @@
+#pragma once
+
+#include "foundation/BookViewControllerDelegate.h"
+#include "foundation/RemoteFileListState.h"
+#include "foundation/ui/PopupMenuViewDelegate.h"
+#include "foundation/ui/QNActionSheetDelegate.h"
+#include "library/ArchivePasswordViewControllerDelegate.h"
+#include "library/FilelistBaseViewController.h"
+#include "platform/core/PlistDictionary.h"
+#include "remote/OnlineFileStartDelegate.h"
+#include "remote/listing/FileDownloadDelegate.h"
+#include "remote/screens/ShowHttpAuthDelegate.h"
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace ui {
+class SegmentedControl;
+}
+class FileDownload;
+class OnlineFileStart;
+class PopupMenuView;
+class ShowHttpAuth;
+
+// One folder of a remote site (web index page, WebDAV, FTP, companion
+// server...) as a file list. Every folder level is its own screen: a tapped
+// folder is listed first and a new screen is pushed only when the listing
+// succeeds. Books are read in place through OnlineFileStart. The screen can
+// save its folder as a shortcut in the library or as a site of the site
+// list, and keeps its level in the relaunch restore.
+//
+// Credentials stay out of every URL and file this screen writes: they come
+// from the key chain (stored sites) or from what the user typed.
+class RemoteFileListViewController : public FilelistBaseViewController,
+                                     public FileDownloadDelegate,
+                                     public ShowHttpAuthDelegate,
+                                     public RemoteFileListState,
+                                     public BookViewControllerDelegate,
+                                     public OnlineFileStartDelegate,
+                                     public ArchivePasswordViewControllerDelegate,
+                                     public PopupMenuViewDelegate,
+                                     public QNActionSheetDelegate {
+public:
+    // Alert and sheet tags of this screen.
+    static constexpr int64_t kTagPdfNotice = 4;
+    static constexpr int64_t kTagShortcutSheet = 4;
+    static constexpr int64_t kTagShortcutName = 5;
+    static constexpr int64_t kTagShortcutExists = 6;
+    static constexpr int64_t kTagUntrusted = 7;
+    static constexpr int64_t kTagRequireSmb2 = 8;
+    // Key-chain service of the stored sites' passwords (account: the site id).
+    static constexpr const char* kSiteKeychainService = "MediaServer";
+
+    explicit RemoteFileListViewController(ui::TableViewStyle style = ui::TableViewStyle::Plain);
+    ~RemoteFileListViewController() override;
+
+    // ---- Properties (set before the screen is shown) ------------------------------------
+    std::optional<std::string> targetURL() const override { return targetURL_; }
+    void setTargetURL(const std::optional<std::string>& url) override { targetURL_ = url; }
+    std::optional<sys::PlistArray> fileListArray() const override;
+    void setFileListArray(const std::optional<sys::PlistArray>& list) override;
+    std::optional<sys::PlistArray> infoListArray() const override;
+    void setInfoListArray(const std::optional<sys::PlistArray>& list) override;
+    void setLists(std::vector<std::string> files, std::vector<sys::PlistDictionary> infos);
+    const std::vector<std::string>& fileList() const { return fileList_; }
+    const std::vector<sys::PlistDictionary>& infoList() const { return infoList_; }
+    std::optional<std::string> listTitle() const override { return listTitle_; }
+    void setListTitle(const std::optional<std::string>& title) override { listTitle_ = title; }
+    std::optional<sys::PlistDictionary> otherSetting() const override { return otherSetting_; }
+    void setOtherSetting(const std::optional<sys::PlistDictionary>& options) override { otherSetting_ = options; }
+    std::optional<std::string> fixUsername() const override { return fixUsername_; }
+    void setFixUsername(const std::optional<std::string>& name) override { fixUsername_ = name; }
+    std::optional<std::string> fixID() const override { return fixID_; }
+    void setFixID(const std::optional<std::string>& id) override { fixID_ = id; }
+    std::optional<std::string> rawUsername() const override { return rawUsername_; }
+    void setRawUsername(const std::optional<std::string>& name) override { rawUsername_ = name; }
+    bool useRawPassword() const override { return useRawPassword_; }
+    void setUseRawPassword(bool use) override { useRawPassword_ = use; }
+    std::optional<std::string> rawPassword() const override { return rawPassword_; }
+    void setRawPassword(const std::optional<std::string>& password) override { rawPassword_ = password; }
+    std::vector<const RemoteFileListState*> navigationStackForStatus() const override;
+    const std::string& downloadPath() const { return downloadPath_; }
+    void setDownloadPath(const std::string& path) { downloadPath_ = path; }
+    // The local list to go back to (not owned).
+    void setReturnToViewController(std::weak_ptr<ui::ViewController> vc) { returnToViewController_ = std::move(vc); }
+    std::shared_ptr<ui::ViewController> returnToViewController() const { return returnToViewController_.lock(); }
+    const std::vector<std::string>& imageListArray() const { return imageListArray_; }
+    bool isLoading() const { return isLoading_; }
+    bool isRefreshMode() const { return isRefreshMode_; }
+    ui::SegmentedControl* streamingSelectSegment() const { return streamingSelectSegment_.get(); }
+
+    // The user name and password by the credentials rule: typed ones, or the
+    // stored site's user and its key-chain password.
+    std::optional<std::string> currentUserName() const;
+    std::optional<std::string> currentPassword() const;
+
+    // ---- Overrides of the base ---------------------------------------------------------
+    int getFilelistMode() const override { return 1; }
+    ItemList getFileListArray() override;
+    void updateFileListArray() override { checkLastReadingMark(); }
+    void updateFileInfo() override;
+    void checkLastReadingMark() override;
+    std::optional<std::string> getSortConfigFile() override;
+    double getHeaderHeight() const override;
+    bool isCanEditItem(int64_t) override { return true; }
+    void didSelectBook(int64_t index, const std::optional<ui::IndexPath>& indexPath) override;
+    void onRefresh() override;
+    void onChangeBookShelfMode(int segment) override;
+
+    // ---- Listing --------------------------------------------------------------------------
+    void getOnce(const std::string& url, const std::optional<std::string>& targetTitle,
+                 const std::optional<std::string>& userName, const std::optional<std::string>& password,
+                 bool passwordIsFixed, bool connectToUntrustedServer);
+    void finishListDownload(const std::optional<std::vector<std::string>>& fileList,
+                            const std::optional<std::vector<sys::PlistDictionary>>& infoList,
+                            const std::optional<std::string>& listTitle, const std::optional<std::string>& withURL,
+                            const std::optional<std::string>& message, bool requireSMB2) override;
+    void passwordRequested(const std::string& url, bool dontUseStoredAccount) override;
+    void cancelListDownload() override;
+    bool serverCertificateUntrusted(const std::string& url, const std::string& userName,
+                                    const std::string& password) override;
+    void onFinishInput(const std::string& url, const std::optional<std::string>& userName,
+                       const std::optional<std::string>& password, bool isStoredAccount) override;
+
+    // ---- Rows -------------------------------------------------------------------------------
+    // The rows of a listing, in listing order (also fills imageListArray).
+    ItemList fileListToItemArray(const std::vector<std::string>& files, const std::vector<sys::PlistDictionary>& infos);
+    // Whether an entry is a folder: "isBook" and "isFolder" first, then a
+    // trailing "/" or a name that is no book, PDF or theme.
+    static bool isDirectory(const std::string& url, const sys::PlistDictionary& info);
+    // Books read in place: ZIP, images and PDF anywhere, RAR only over SMB.
+    static bool isStreamingFile(const std::string& typedName, const std::string& folderURL);
+    // The name a URL is typed by: the info's "extension" put in before the
+    // query, or after the URL.
+    static std::string typedName(const std::string& url, const sys::PlistDictionary& info);
+    // The display name of a URL or title: its last non-empty component,
+    // percent-decoded (at most 1,024 bytes); "(Unknown character set)"
+    // when the bytes are no known text.
+    static std::optional<std::string> lastUrlComponentString(const std::optional<std::string>& text);
+
+    // ---- Opening (streaming) ------------------------------------------------------------------
+    void selectStreamMode(int segment);
+    bool startStreamFile(const ItemRef& item, bool isStartFromFirstPage, bool isReOpenMode,
+                         const std::optional<std::string>& targetFolder, int64_t targetFolderOffset,
+                         ui::Rect actionSheetRect);
+    void startOnlineFile(const ItemRef& item, const std::optional<std::string>& archivePassword, bool isResumeMode,
+                         bool isStartFromFirstPage, const std::optional<std::string>& targetFolder,
+                         int64_t targetFolderOffset, ui::Rect actionSheetRect);
+    void resumeLastReading(const std::string& url);
+    OnlineFileStart* onlinefileStart() const { return onlinefileStart_.get(); }
+
+    void onFinishLoadOnlinefile(const std::shared_ptr<BookViewController>& viewer) override;
+    void onlineFileError(const std::optional<std::string>& message) override;
+    void onlineFileNeedPassword() override;
+    void onlineFileCancel() override;
+    void deleteCache() override;
+    void finishInputPassword(const std::optional<std::string>& password) override;
+
+    void finishReadBook(const std::string& fileName) override;
+    bool reOpenNextBook(const std::string& fileName, const std::optional<std::string>& targetFolder, bool isNext,
+                        bool* closeAnimation) override;
+    int64_t getNextBookIndex(const std::string& fileName, const std::optional<std::string>& targetFolder,
+                             bool isNext) override;
+
+    // ---- Menus, shortcuts and the tool bar ---------------------------------------------------
+    void showToolBar();
+    void onPopupMenu();
+    void onRemovePopup() override;
+    void onActionButton(const ui::BarButtonItem::Ref& item);
+    void onRotationLock();
+    void onGoLocalBtn();
+    void jumpStart();
+    // Writes the shortcut file `name`.shortcut into the download folder;
+    // false (and the user is told) when it cannot be written. The name is
+    // confined to that folder.
+    bool createLink(const std::string& name);
+    void onSameNameLinkCreate(const std::string& name);
+    // Puts this folder first in the site list; false when there is no list.
+    bool addSiteToServerList();
+    // The site record of this folder under `title` with a new id; the stored
+    // site's password is copied to that id.
+    sys::PlistDictionary makeSiteRecord(const std::string& title);
+    // The file name a typed shortcut name becomes ("/" turned into "_");
+    // nothing when it cannot name a file in the folder.
+    static std::optional<std::string> shortcutFileName(const std::string& typed);
+    PopupMenuView* popUpMenuView() const { return popUpMenuView_.get(); }
+
+    void alertViewClickedButtonAtIndex(QNAlertView& alert, int64_t buttonIndex) override;
+    void willPresentAlertView(QNAlertView& alert) override;
+    void actionSheetClickedButtonAtIndex(QNActionSheet& sheet, int64_t buttonIndex) override;
+
+    // ---- Screen ------------------------------------------------------------------------------
+    void viewDidLoad() override;
+    void viewWillAppear(bool animated) override;
+    void viewDidAppear(bool animated) override;
+    void viewWillDisappear(bool animated) override;
+
+private:
+    std::shared_ptr<RemoteFileListViewController> selfRef();
+    // A child screen carrying this one's site and credentials.
+    std::shared_ptr<RemoteFileListViewController> makeChild() const;
+    void removeIndicator();
+    void deselectLastRow();
+    void releaseOnlineFileStartLater();
+    void showAlert(const std::string& message);
+    int64_t cacheStatusFor(const std::string& url, bool lbexpand, const std::optional<sys::PlistArray>& cache) const;
+
+    std::optional<std::string> targetURL_;
+    std::vector<std::string> fileList_;
+    std::vector<sys::PlistDictionary> infoList_;
+    bool hasLists_ = false;
+    std::optional<std::string> listTitle_;
+    std::string downloadPath_;
+    std::weak_ptr<ui::ViewController> returnToViewController_;
+    std::optional<sys::PlistDictionary> otherSetting_;
+    std::optional<std::string> fixID_, fixUsername_, rawUsername_, rawPassword_;
+    bool useRawPassword_ = false;
+
+    ItemList remoteItemList_;
+    bool rowsBuilt_ = false;
+    std::vector<std::string> imageListArray_;
+    std::shared_ptr<FileDownload> fileDownload_;
+    bool isLoading_ = false;
+    bool isRefreshMode_ = false;
+    std::optional<std::string> targetTitle_;
+    std::shared_ptr<ShowHttpAuth> showHttpAuth_;
+    bool isStoredAccount_ = false;
+    std::shared_ptr<ui::SegmentedControl> streamingSelectSegment_;
+    std::shared_ptr<OnlineFileStart> onlinefileStart_;
+    std::optional<std::string> targetFolderTemp_;
+    int64_t targetFolderOffsetTemp_ = 0;
+    bool isStartFromFirstPage_ = false;
+    std::shared_ptr<PopupMenuView> popUpMenuView_;
+};

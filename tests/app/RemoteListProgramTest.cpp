@@ -1,0 +1,185 @@
+// The whole program against nginx on loopback, driven as a user would: a
+// site is added to the site list and browsed, a comic on it is read in
+// place, its folder becomes a shortcut, and after a restart the shortcut
+// leads back to the same folder and the history opens the remote book again.
+#include <gtest/gtest.h>
+
+#include "app/LeafbrightProgram.h"
+#include "app/NestlarkAppDelegate.h"
+#include "engine/RemoteStreamRead.h"
+#include "foundation/BookCommon.h"
+#include "foundation/LastStatusRestore.h"
+#include "foundation/ui/TransferScreenFactory.h"
+#include "library/LocalFilelistViewController.h"
+#include "library/MediaServerOpener.h"
+#include "platform/core/PropertyList.h"
+#include "platform/graphics/Canvas.h"
+#include "platform/ui/AlertController.h"
+#include "platform/ui/NavigationController.h"
+#include "platform/ui/Window.h"
+#include "remote/PushToMediaServer.h"
+#include "remote/RemoteTransferScreenFactory.h"
+#include "remote/ServerListViewControllerEx.h"
+#include "remote/screens/RemoteFileListViewController.h"
+#include "remote/stream/HTTPURLStreamRead.h"
+#include "tests/app/ProgramRun.h"
+#include "tests/support/TestHome.h"
+#include "tests/support/net/NginxServer.h"
+#include "viewer/BookViewController.h"
+
+#include <filesystem>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class RemoteListProgramTest : public ProgramRun {
+protected:
+    void SetUp() override {
+        if (!test::haveProgram("zip")) GTEST_SKIP() << "no zip";
+        if (test::NginxServer::program().empty()) GTEST_SKIP() << "nginx is not installed";
+        www = std::make_unique<test::TempDir>("remoteprogramwww");
+        // A comic of four pages made by the zip tool, and a second folder.
+        for (int i = 1; i <= 4; ++i) {
+            gfx::Canvas c(90, 120, 1.0);
+            c.fillRect({0, 0, 90, 120}, gfx::Rgba{0.2 * i, 0.5, 1.0 - 0.2 * i, 1});
+            fs::create_directories(www->file("pages"));
+            ASSERT_TRUE(c.writePNG(www->file("pages/p" + std::to_string(i) + ".png")));
+        }
+        fs::create_directories(www->file("comics/Older"));
+        ASSERT_EQ(test::shell("cd '" + www->path() + "/pages' && zip -q -X ../comics/Story.cbz p1.png p2.png p3.png "
+                              "p4.png >/dev/null 2>&1"),
+                  0);
+        ASSERT_EQ(test::shell("cp '" + www->file("comics/Story.cbz") + "' '" + www->file("comics/Older/Old.cbz") + "'"),
+                  0);
+        nginx.setLocationConfig("autoindex on;");
+        ASSERT_TRUE(nginx.start(www->path())) << nginx.lastError();
+        // What the program's entry point registers.
+        HTTPURLStreamRead::registerWithEngine();
+        PushToMediaServer::registerWithLibrary();
+        RemoteTransferScreenFactory::install();
+        makeHome("remotehome");
+        markNotFirstRun();
+    }
+    void TearDown() override {
+        // The pictures outlive the home, for a look after the run.
+        if (home && fs::exists(home->file("shots"))) {
+            const fs::path keep = fs::path(LEAFBRIGHT_TEST_WORK) / "snapshots";
+            fs::create_directories(keep);
+            for (const auto& e : fs::directory_iterator(home->file("shots")))
+                fs::copy_file(e.path(), keep / ("program-" + e.path().filename().string()),
+                              fs::copy_options::overwrite_existing);
+        }
+        ProgramRun::TearDown();
+        MediaServerOpener::install(nullptr);
+        TransferScreenFactory::install(nullptr);
+        RemoteStreamRead::removeCache();
+        nginx.stop();
+    }
+
+    void play(const std::string& script) {
+        std::string error;
+        ASSERT_EQ(program->playScript(script, &error), 0) << error;
+    }
+    ui::NavigationController* nav() const { return program->delegate()->navigationController().get(); }
+    template <class T> T* top() const { return dynamic_cast<T*>(nav()->topViewController()); }
+    // The navigation of the presented transfer screens, when shown.
+    ui::NavigationController* presentedNav() const {
+        ui::ViewController* vc = nav()->presentedViewController();
+        return dynamic_cast<ui::NavigationController*>(vc);
+    }
+    std::vector<std::string> sheetTitles() const {
+        std::vector<std::string> out;
+        ui::ViewController* vc = nav();
+        while (vc && vc->presentedViewController()) vc = vc->presentedViewController();
+        if (auto* s = dynamic_cast<ui::AlertController*>(vc))
+            for (const auto& a : s->actions()) out.push_back(a->title());
+        return out;
+    }
+    std::string shot(const std::string& name) { return home->file("shots/" + name + ".png"); }
+
+    std::unique_ptr<test::TempDir> www;
+    test::NginxServer nginx;
+};
+
+TEST_F(RemoteListProgramTest, AddASiteReadARemoteComicMakeAShortcutAndComeBackAfterARestart) {
+    const std::string site = nginx.url("/comics/");
+    ASSERT_TRUE(launch());
+    auto* library = top<LocalFilelistViewController>();
+    ASSERT_TRUE(library);
+
+    // The tool bar's transfer button opens the site list; a site is added.
+    library->onDownLoadBtn();
+    play("wait 1\ntap \"Add Site\"\nwait 1\ntap \"URL\"\ntype " + site + "\ntap \"Display Name\"\ntype Comics\n"
+         "tap \"Save\"\nwait 1\nshot site-list\n");
+    auto sites = ServerListViewControllerEx::readSites();
+    ASSERT_EQ(sites.size(), 1u);
+    EXPECT_EQ(sites[0].getString("url"), site);
+    EXPECT_EQ(sites[0].getString("title"), "Comics");
+
+    // Tapping it closes the transfer screens and lists the site.
+    play("tap \"Comics\"\nwait 2\n");
+    auto* remote = top<RemoteFileListViewController>();
+    ASSERT_TRUE(remote);
+    EXPECT_EQ(remote->targetURL(), site);
+    EXPECT_EQ(remote->title(), "Comics");
+    play("shot remote-list\n");
+    program->delegate()->window()->setUserInterfaceStyle(ui::UserInterfaceStyle::Dark);
+    play("wait 0.5\nshot remote-list-dark\n");
+    program->delegate()->window()->setUserInterfaceStyle(ui::UserInterfaceStyle::Light);
+    // The header's presentation switch: the bookshelf, then back to the list.
+    play("tap \"Bookshelf\"\nwait 1\nshot remote-bookshelf\ntap \"Download\"\nwait 0.5\n");
+    EXPECT_EQ(remote->fileListViewMode(), 0);
+    EXPECT_TRUE(fs::exists(shot("remote-list")) && fs::exists(shot("remote-list-dark")));
+
+    // Reading in place: streaming mode, the first page, then the next.
+    play("tap \"Streaming\"\nwait 0.5\ntap \"Story.cbz\"\nwait 1\n");
+    EXPECT_EQ(sheetTitles(), (std::vector<std::string>{"Read the first page", "Cancel"}));
+    play("sheet 0\nwait 3\nkey space\nwait 1\nshot remote-reading\n");
+    auto* viewer = top<BookViewController>();
+    ASSERT_TRUE(viewer);
+    EXPECT_EQ(viewer->fileName(), site + "Story.cbz");
+    EXPECT_TRUE(viewer->isStreamingMode());
+    EXPECT_EQ(viewer->page(), 1);
+    // The book was read from the server, not downloaded into the library.
+    EXPECT_FALSE(fs::exists(docs() + "/Story.cbz"));
+    EXPECT_GE(nginx.requestCount("/comics/Story.cbz"), 1u);
+    play("back\nwait 2\n");
+    remote = top<RemoteFileListViewController>();
+    ASSERT_TRUE(remote);
+
+    // The folder becomes a shortcut in the library.
+    remote->onActionButton(nullptr);
+    play("wait 0.5\n");
+    EXPECT_EQ(sheetTitles(), (std::vector<std::string>{"Create Shortcut", "Add Site to Server List", "Cancel"}));
+    play("sheet 0\nwait 1\nshot shortcut-name\nalert 1\nwait 1\n");
+    auto record = sys::PropertyList::readFile(docs() + "/Comics.shortcut");
+    ASSERT_TRUE(record && record->isDictionary());
+    EXPECT_EQ(record->asDictionary().getString("url"), site);
+
+    // A restart; the shortcut row leads to the same folder.
+    stop();
+    LastStatusRestore::removeAllLastStatus();
+    ASSERT_TRUE(launch());
+    ASSERT_TRUE(top<LocalFilelistViewController>());
+    play("tap \"Comics\"\nwait 2\nshot shortcut-opened\n");
+    remote = top<RemoteFileListViewController>();
+    ASSERT_TRUE(remote);
+    EXPECT_EQ(remote->targetURL(), site);
+    EXPECT_EQ(remote->fileList().size(), 2u);
+
+    // The history opens the remote book again, at the page it was left on.
+    play("back\nwait 1\n");
+    auto* root = top<LocalFilelistViewController>();
+    ASSERT_TRUE(root);
+    root->onHistoryBtn();
+    play("wait 1\nshot history\ntap \"Story.cbz\"\nwait 4\nshot history-opened\n");
+    // One list of the folder, the book above it.
+    ASSERT_EQ(nav()->viewControllers().size(), 3u);
+    viewer = top<BookViewController>();
+    ASSERT_TRUE(viewer);
+    EXPECT_EQ(viewer->fileName(), site + "Story.cbz");
+    EXPECT_EQ(viewer->page(), 1);
+}
+
+}  // namespace

@@ -1,0 +1,251 @@
+// The remote list on a phone window over a fresh home: how listing entries
+// become rows, the folder titles, the shortcut and site-list records it
+// writes (names confined to the library folder, no credentials in them), and
+// folder listings against nginx on loopback.
+#include "remote/screens/RemoteFileListViewController.h"
+
+#include "foundation/QNKeyChain.h"
+#include "foundation/ui/QNAlertView.h"
+#include "platform/ui/AlertController.h"
+#include "platform/ui/Label.h"
+#include "remote/ServerListViewControllerEx.h"
+#include "tests/library/LibraryTestSupport.h"
+#include "tests/support/net/NginxServer.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using librarytest::LibraryTest;
+using Info = sys::PlistDictionary;
+
+Info info(std::initializer_list<std::pair<const std::string, sys::PlistValue>> items) { return Info(items); }
+
+class RemoteFileListTest : public LibraryTest {
+protected:
+    void SetUp() override {
+        LibraryTest::SetUp();
+        QNKeyChain::deleteAll();
+    }
+    void TearDown() override {
+        if (nav) nav->setViewControllers({}, false);
+        list.reset();
+        nav.reset();
+        QNKeyChain::deleteAll();
+        LibraryTest::TearDown();
+    }
+    // A list screen of `url` with these entries, shown in a navigation.
+    void show(const std::string& url, std::vector<std::string> files, std::vector<Info> infos,
+              const std::string& title = "Shelf") {
+        list = std::make_shared<RemoteFileListViewController>();
+        list->setTargetURL(url);
+        list->setListTitle(title);
+        list->setLists(std::move(files), std::move(infos));
+        list->setDownloadPath(documents());
+        nav = std::make_shared<ui::NavigationController>(list);
+        window->setRootViewController(nav);
+        driver->advance(0.6);
+    }
+    std::vector<std::string> rowNames() const {
+        std::vector<std::string> out;
+        for (const auto& item : list->itemList()) out.push_back(item->filename().value_or(""));
+        return out;
+    }
+    FilelistItem* row(const std::string& name) const {
+        for (const auto& item : list->itemList())
+            if (item->filename() == name) return item.get();
+        return nullptr;
+    }
+    // The message of the alert or notice on screen, "" when none.
+    std::string shownMessage() const {
+        ui::ViewController* vc = nav.get();
+        while (vc && vc->presentedViewController()) vc = vc->presentedViewController();
+        if (auto* alert = dynamic_cast<ui::AlertController*>(vc)) return alert->message().value_or("");
+        for (const std::string text : {"There are no downloadable files on the site.", "Cannot stream this file type.",
+                                       "Forbidden: Server is configured to deny execute access.",
+                                       "Error Creating Shortcut"})
+            if (driver->findByText(text)) return text;
+        return "";
+    }
+
+    std::shared_ptr<RemoteFileListViewController> list;
+    std::shared_ptr<ui::NavigationController> nav;
+};
+
+TEST_F(RemoteFileListTest, EntriesAreTypedByNameExtensionAndSiteAndKeepTheServerOrder) {
+    const std::string base = "http://127.0.0.1:9/shelf/";
+    show(base,
+         {base + "Zeta/", base + "b.cbz", base + "get?id=7", base + "a.rar", base + "notes.txt", base + "p10.png",
+          base + "p2.png", base + "Locked/"},
+         {info({{"name", sys::PlistValue("Zeta")}}), info({{"name", sys::PlistValue("b.cbz")}}),
+          info({{"name", sys::PlistValue("Seven")}, {"extension", sys::PlistValue("zip")}, {"isBook", sys::PlistValue(true)}}),
+          info({{"name", sys::PlistValue("a.rar")}}), info({{"name", sys::PlistValue("notes.txt")}}),
+          info({{"name", sys::PlistValue("p10.png")}}), info({{"name", sys::PlistValue("p2.png")}}),
+          info({{"name", sys::PlistValue("Locked")}, {"passcode", sys::PlistValue(true)}})});
+    ASSERT_EQ(list->itemList().size(), 8u);
+    EXPECT_EQ(row("Zeta")->type(), FilelistBaseViewController::kTypeFolder);
+    // A name without a book extension is a folder unless the server says it is a book.
+    EXPECT_EQ(row("notes.txt")->type(), FilelistBaseViewController::kTypeFolder);
+    // The extension goes in before the query: typed and streamed as a zip.
+    EXPECT_EQ(RemoteFileListViewController::typedName(base + "get?id=7", info({{"extension", sys::PlistValue("zip")}})),
+              base + "get.zip?id=7");
+    EXPECT_EQ(row("Seven")->type(), FilelistBaseViewController::kTypeBook);
+    EXPECT_TRUE(row("Seven")->remoteCanStreaming());
+    EXPECT_TRUE(row("b.cbz")->remoteCanStreaming());
+    // RAR is read in place only over SMB.
+    EXPECT_EQ(row("a.rar")->type(), FilelistBaseViewController::kTypeBook);
+    EXPECT_FALSE(row("a.rar")->remoteCanStreaming());
+    EXPECT_TRUE(RemoteFileListViewController::isStreamingFile("smb://nas/share/a.rar", "smb://nas/share/"));
+    // Server order is kept for the user sort; images form one book in natural order.
+    EXPECT_EQ(row("Seven")->remoteOriginalIndexNo(), 2);
+    EXPECT_EQ(list->imageListArray(), (std::vector<std::string>{base + "p2.png", base + "p10.png"}));
+    EXPECT_EQ(row("p2.png")->location(), FilelistItem::kRemote);
+}
+
+TEST_F(RemoteFileListTest, FolderTitlesComeFromTheLastComponentDecoded) {
+    using V = RemoteFileListViewController;
+    EXPECT_EQ(V::lastUrlComponentString(std::string("http://h/a/Caf%C3%A9%20Books/")), "Café Books");
+    EXPECT_EQ(V::lastUrlComponentString(std::string("Plain title")), "Plain title");
+    EXPECT_EQ(V::lastUrlComponentString(std::nullopt), std::nullopt);
+    // Shift-JIS bytes are recognised by the character-set detection.
+    EXPECT_EQ(V::lastUrlComponentString(std::string("ftp://h/%93%FA%96%7B%8C%EA/")), "日本語");
+    // An over-long name is cut at the buffer instead of overrunning it.
+    const auto longName = V::lastUrlComponentString("http://h/" + std::string(5000, 'a'));
+    ASSERT_TRUE(longName);
+    EXPECT_EQ(longName->size(), 1023u);
+    show("onedrive://acct/", {"onedrive://acct/x.zip"}, {info({{"name", sys::PlistValue("x.zip")}})}, "onedrive://acct/");
+    EXPECT_EQ(list->title(), "OneDrive");
+}
+
+TEST_F(RemoteFileListTest, AShortcutIsConfinedToTheLibraryFolderAndCarriesNoTypedPassword) {
+    const std::string url = "http://127.0.0.1:9/My%20Shelf/";
+    show(url, {url + "a.cbz"}, {info({{"name", sys::PlistValue("a.cbz")}})});
+    list->setFixID(std::string("site-1"));
+    list->setFixUsername(std::string("reader"));
+    QNKeyChain::addOrUpdatePassword("stored-pw", "site-1", RemoteFileListViewController::kSiteKeychainService);
+
+    ASSERT_TRUE(list->createLink("Comics/Weekly"));
+    const std::string file = join(documents(), "Comics_Weekly.shortcut");
+    auto v = sys::PropertyList::readFile(file);
+    ASSERT_TRUE(v && v->isDictionary());
+    const auto& rec = v->asDictionary();
+    EXPECT_EQ(rec.getString("url"), "http://127.0.0.1:9/My Shelf/");
+    EXPECT_EQ(rec.getString("title"), "Comics/Weekly");
+    EXPECT_EQ(rec.getString("username"), "reader");
+    EXPECT_FALSE(rec.contains("password"));
+    // The stored site's password follows the new id.
+    EXPECT_EQ(QNKeyChain::getPasswordWithAccount(rec.getString("id"), std::string("MediaServer")), "stored-pw");
+
+    // Names that would leave the folder or hide the file are refused.
+    EXPECT_EQ(RemoteFileListViewController::shortcutFileName(".."), std::nullopt);
+    EXPECT_EQ(RemoteFileListViewController::shortcutFileName(""), std::nullopt);
+    EXPECT_EQ(RemoteFileListViewController::shortcutFileName("../../etc/x"), std::nullopt);
+    EXPECT_EQ(RemoteFileListViewController::shortcutFileName("a/b"), "a_b.shortcut");
+    EXPECT_FALSE(list->createLink(".."));
+    driver->advance(0.5);
+    EXPECT_EQ(shownMessage(), "Error Creating Shortcut");
+    EXPECT_FALSE(std::filesystem::exists(join(documents(), "...shortcut")));
+
+    // Credentials typed in the panel are never carried into a shortcut; the
+    // stored site's user name is.
+    list->setFixID(std::nullopt);
+    list->setUseRawPassword(true);
+    list->setRawUsername(std::string("typed"));
+    list->setRawPassword(std::string("typed-pw"));
+    ASSERT_TRUE(list->createLink("Typed"));
+    auto typed = sys::PropertyList::readFile(join(documents(), "Typed.shortcut"));
+    ASSERT_TRUE(typed && typed->isDictionary());
+    EXPECT_EQ(typed->asDictionary().getString("username"), "reader");
+    EXPECT_EQ(typed->asDictionary().getString("url"), "http://127.0.0.1:9/My Shelf/");
+    EXPECT_EQ(QNKeyChain::getPasswordWithAccount(typed->asDictionary().getString("id"), std::string("MediaServer")),
+              std::nullopt);
+}
+
+TEST_F(RemoteFileListTest, AddingTheFolderToTheSiteListPutsItFirstOnlyWhenAListExists) {
+    const std::string url = "smb://nas/share/Comics/";
+    show(url, {url + "a.cbz"}, {info({{"name", sys::PlistValue("a.cbz")}})}, "Comics");
+    EXPECT_FALSE(list->addSiteToServerList());
+    EXPECT_FALSE(std::filesystem::exists(ServerListViewControllerEx::siteListFile()));
+    ASSERT_TRUE(ServerListViewControllerEx::writeSites(
+        {info({{"url", sys::PlistValue("http://old/")}, {"title", sys::PlistValue("Old")}})}));
+    ASSERT_TRUE(list->addSiteToServerList());
+    auto sites = ServerListViewControllerEx::readSites();
+    ASSERT_EQ(sites.size(), 2u);
+    EXPECT_EQ(sites[0].getString("url"), url);
+    EXPECT_EQ(sites[0].getString("title"), "Comics");
+    EXPECT_EQ(sites[1].getString("title"), "Old");
+}
+
+class RemoteListingTest : public RemoteFileListTest {
+protected:
+    void SetUp() override {
+        RemoteFileListTest::SetUp();
+        if (test::NginxServer::program().empty()) GTEST_SKIP() << "nginx is not installed";
+        www = std::make_unique<test::TempDir>("remotewww");
+        touch(www->file("shelf/Sub/inner.cbz"), "PK");
+        touch(www->file("shelf/b.cbz"), "PK");
+        touch(www->file("shelf/a.cbz"), "PK");
+        mkdir(www->file("shelf/Empty"));
+        nginx.setLocationConfig("autoindex on;");
+        ASSERT_TRUE(nginx.start(www->path())) << nginx.lastError();
+    }
+    void TearDown() override {
+        RemoteFileListTest::TearDown();
+        nginx.stop();
+    }
+    // Lets the listing's worker finish and its answer reach the screen.
+    void settle() {
+        for (int i = 0; i < 50 && list->isLoading(); ++i) driver->advance(0.1);
+        driver->advance(0.8);
+    }
+    std::unique_ptr<test::TempDir> www;
+    test::NginxServer nginx;
+};
+
+TEST_F(RemoteListingTest, AFolderRowPushesOneListedScreenAndAnEmptyFolderSaysSo) {
+    const std::string url = nginx.url("/shelf/");
+    show(url, {url + "Sub/", url + "Empty/", url + "a.cbz"},
+         {info({{"name", sys::PlistValue("Sub")}}), info({{"name", sys::PlistValue("Empty")}}),
+          info({{"name", sys::PlistValue("a.cbz")}})});
+    ASSERT_TRUE(tapText("Sub"));
+    settle();
+    ASSERT_EQ(nav->viewControllers().size(), 2u);
+    auto* child = dynamic_cast<RemoteFileListViewController*>(nav->topViewController());
+    ASSERT_TRUE(child);
+    EXPECT_EQ(child->targetURL(), url + "Sub/");
+    EXPECT_EQ(child->title(), "Sub");
+    ASSERT_EQ(child->fileList().size(), 1u);
+    EXPECT_EQ(child->fileList()[0], url + "Sub/inner.cbz");
+    EXPECT_EQ(child->downloadPath(), documents());
+
+    nav->popViewController(false);
+    driver->advance(0.6);
+    ASSERT_TRUE(tapText("Empty"));
+    settle();
+    EXPECT_EQ(nav->viewControllers().size(), 1u);
+    EXPECT_EQ(shownMessage(), "There are no downloadable files on the site.");
+}
+
+TEST_F(RemoteListingTest, ALockedFolderIsRefusedAndRefreshKeepsRowsWhenTheServerAnswersNothing) {
+    const std::string url = nginx.url("/shelf/");
+    show(url, {url + "Secret/", url + "a.cbz"},
+         {info({{"name", sys::PlistValue("Secret")}, {"passcode", sys::PlistValue(true)}}),
+          info({{"name", sys::PlistValue("a.cbz")}})});
+    ASSERT_TRUE(tapText("Secret"));
+    driver->advance(0.5);
+    EXPECT_FALSE(list->isLoading());
+    EXPECT_EQ(shownMessage(), "Forbidden: Server is configured to deny execute access.");
+
+    // A refresh lists the folder again: the server's three entries replace the two.
+    list->onRefresh();
+    settle();
+    EXPECT_FALSE(list->isRefreshMode());
+    EXPECT_EQ(list->fileList().size(), 4u);
+    // A folder that is gone lists nothing: the rows stay.
+    std::filesystem::remove_all(www->file("shelf"));
+    list->onRefresh();
+    settle();
+    EXPECT_EQ(list->fileList().size(), 4u);
+}
+
+}  // namespace
