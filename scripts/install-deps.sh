@@ -11,8 +11,10 @@ BUILD_PKGS=(
   libturbojpeg0-dev libspng-dev libpng-dev libgif-dev libtiff-dev libwebp-dev libavif-dev
   liblitehtml-dev libsdl2-dev libasound2-dev libminizip-dev
   libmupdf-dev libmujs-dev libgumbo-dev libjbig2dec0-dev libopenjp2-7-dev libharfbuzz-dev
-  libcurl4-openssl-dev libxml2-dev
+  libcurl4-openssl-dev libxml2-dev nlohmann-json3-dev
   libsecret-1-dev
+  # bzip2 and LZMA entries of zip books
+  libbz2-dev liblzma-dev
   # 7-Zip's 7z.so, loaded by the 7z reader at run time
   p7zip-full
 )
@@ -26,8 +28,6 @@ TEST_PKGS=(
   # FTP and WebDAV peers, and lftp beside the FTP listing benchmark
   vsftpd python3-pyftpdlib libnginx-mod-http-dav-ext lftp
 )
-
-missing=()
 # UnRAR's library, the rar packer (test archives) and unrar (the benchmark's
 # peer) are in Debian's non-free area, which the system's sources may not list.
 NONFREE_PKGS=(libunrar-dev libunrar-headers rar unrar)
@@ -35,6 +35,8 @@ NONFREE_PKGS=(libunrar-dev libunrar-headers rar unrar)
 # the sanitizers' run-time libraries. CI does not build with clang.
 FUZZ_PKGS=()
 [ "${1:-}" = --fuzz ] && FUZZ_PKGS=(clang-14 libclang-rt-14-dev)
+
+missing=()
 for p in "${BUILD_PKGS[@]}" "${TEST_PKGS[@]}" "${NONFREE_PKGS[@]}" "${FUZZ_PKGS[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
     missing+=("$p")
@@ -46,8 +48,6 @@ SUDO=""
 [ "$(id -u)" -ne 0 ] && SUDO="sudo"
 echo "install-deps: installing ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
-$SUDO apt-get update -qq
-$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
 
 # A second sources file made from the system's own: the same mirrors, suites
 # and keys, with the non-free component only.
@@ -69,3 +69,5 @@ add_nonfree_sources() {
 for p in "${NONFREE_PKGS[@]}"; do
   if [[ " ${missing[*]} " == *" $p "* ]]; then add_nonfree_sources; break; fi
 done
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
