@@ -373,30 +373,6 @@ TEST_F(StreamHttpTest, CancelFreesAReadStuckOnAStalledServer) {
     EXPECT_FALSE(s->isBlockCached(0));
 }
 
-TEST_F(StreamHttpTest, ASecondMainThreadReadWhileTheFirstWaitsOnAStalledServer) {
-    put("stall2.bin", pattern(2 * BS, 57));
-    auto s = std::make_shared<test::RangeStreamRead>(Fetch::OnDemand);
-    ASSERT_TRUE(s->openURL(fault_->url("/stall2.bin?stall_from=2")));
-    // The first read waits on the main thread, running the loop; work the
-    // loop runs meanwhile reads the same stream (as a screen's timer may),
-    // and is itself left waiting until the stream is cancelled.
-    uint64_t inner = 99;
-    bool innerRan = false;
-    loop().schedule(0.2, [&] {
-        innerRan = true;
-        char buf[10];
-        inner = s->readByte(buf, BS + 5, sizeof buf);
-    });
-    loop().schedule(0.5, [&] { s->cancelStreaming(); });
-    char buf[10];
-    const double start = sys::Clock::now();
-    EXPECT_EQ(s->readByte(buf, 5, sizeof buf), 0u);
-    EXPECT_TRUE(innerRan);
-    EXPECT_EQ(inner, 0u);
-    EXPECT_LE(sys::Clock::now() - start, 0.6 + 1e-9) << "both reads ended with the cancel";
-    EXPECT_FALSE(s->loaderRunning());
-}
-
 TEST_F(StreamHttpTest, FilesBeyondSixteenGiBAreNotStreamed) {
     const std::string path = root_->file("huge.bin");
     int fd = ::open(path.c_str(), O_CREAT | O_TRUNC | O_WRONLY, 0644);
