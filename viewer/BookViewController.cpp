@@ -6,6 +6,7 @@
 #include "viewer/BookViewController.h"
 
 #include "engine/BookReaderEx.h"
+#include "engine/CacheCreator.h"
 #include "engine/ImageCommon.h"
 #include "foundation/AppDelegateServices.h"
 #include "foundation/BookCommon.h"
@@ -27,6 +28,7 @@
 #include "viewer/StreamStatusOverlay.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -314,6 +316,7 @@ void BookViewController::viewDidLayoutSubviews() {
 
 void BookViewController::viewWillDisappear(bool animated) {
     ui::ViewController::viewWillDisappear(animated);
+    stopCacheCreator();
     if (delegate_) delegate_->finishReadBook(fileName_);
 }
 
@@ -411,6 +414,74 @@ int32_t BookViewController::priorityPage() const { return page_; }
 void BookViewController::cachePage(int32_t page) {
     if (goingCloseBook_ || !bookReader_) return;
     (void)bookReader_->getLocalPageNo(page);  // the preview strip takes it from here
+}
+
+// ---- The page cache ---------------------------------------------------------------------------------
+
+namespace {
+
+// The builder asks from its own thread whether the screen is busy and which
+// page it wants first: it is answered from copies the main thread keeps
+// fresh, so it never reads the screen's state. Its reports come on the main
+// thread and go straight to the screen.
+class CacheQuestions final : public CacheCreatorDelegate {
+public:
+    CacheQuestions(BookViewController& viewer, std::shared_ptr<BookReaderEx> reader)
+        : viewer_(viewer), reader_(std::move(reader)) {}
+
+    void refresh() {
+        busy_ = viewer_.isPreLoadingImage();
+        page_ = viewer_.priorityPage();
+    }
+
+    bool isPreLoadingImage() const override { return busy_.load() || (reader_ && reader_->isPreLoadingInProcess()); }
+    int32_t priorityPage() const override { return page_.load(); }
+    void cachePage(int32_t page) override { viewer_.cachePage(page); }
+    void cacheCreateFinish() override { viewer_.cacheCreateFinish(); }
+
+private:
+    BookViewController& viewer_;
+    const std::shared_ptr<BookReaderEx> reader_;
+    std::atomic<bool> busy_{false};
+    std::atomic<int32_t> page_{0};
+};
+
+constexpr double kCacheQuestionsRefresh = 0.1;
+
+}  // namespace
+
+void BookViewController::startCacheCreator() {
+    if (!bookReader_ || goingCloseBook_) return;
+    if (!cacheQuestions_) cacheQuestions_ = std::make_shared<CacheQuestions>(*this, bookReader_);
+    auto* questions = static_cast<CacheQuestions*>(cacheQuestions_.get());
+    questions->refresh();
+    if (!cacheQuestionsTimer_) {
+        std::weak_ptr<CacheCreatorDelegate> weak = cacheQuestions_;
+        cacheQuestionsTimer_ = sys::RunLoop::main().schedule(
+            kCacheQuestionsRefresh,
+            [weak] {
+                if (auto q = weak.lock()) static_cast<CacheQuestions*>(q.get())->refresh();
+            },
+            kCacheQuestionsRefresh, sys::RunLoop::Owner(weak));
+    }
+    if (!cacheCreator_) {
+        cacheCreator_ = std::make_shared<CacheCreator>();
+        cacheCreator_->setDelegate(questions);
+    }
+    cacheCreator_->setUserName(userName_);
+    cacheCreator_->setPassword(password_.empty() ? std::nullopt : std::optional<std::string>(password_));
+    cacheCreator_->startCacheCreator(page_, fileName_, bookReader_->getTargetFolder(), bookReader_->otherFiles(),
+                                     bookReader_->lbexpand(), bookReader_->getPassword());
+}
+
+void BookViewController::stopCacheCreator() {
+    if (cacheQuestionsTimer_) {
+        cacheQuestionsTimer_->invalidate();
+        cacheQuestionsTimer_.reset();
+    }
+    if (!cacheCreator_) return;
+    cacheCreator_->stopCacheCreator();
+    cacheCreator_->waitForFinishThread();
 }
 
 void BookViewController::updateCacheStatus(uint64_t count, const uint16_t* map, bool isPage) {

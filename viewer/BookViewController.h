@@ -32,6 +32,8 @@
 #include <vector>
 
 class BookReaderEx;
+class CacheCreator;
+class CacheCreatorDelegate;
 class StreamStatusOverlay;
 
 // The reading screen of one open book: the page in a zoomable scroll view,
@@ -247,7 +249,9 @@ public:
         (void)image;
         (void)offset;
     }
-    virtual void startCacheCreator() {}
+    // The page cache made in the background while the book is open.
+    virtual void startCacheCreator();
+    void stopCacheCreator();
     virtual void setBrightnessOrientation() {}
 
     // ---- View controller ---------------------------------------------------------------------
@@ -495,4 +499,10 @@ private:
     gfx::ImageRef saveImageShown_;
 
     std::vector<sys::NotificationCenter::Token> observers_;
+
+    // The page-cache builder and the answers it reads from its own thread
+    // (declared before the builder, so they outlive it).
+    std::shared_ptr<CacheCreatorDelegate> cacheQuestions_;
+    sys::RunLoop::TimerRef cacheQuestionsTimer_;
+    std::shared_ptr<CacheCreator> cacheCreator_;
 };
