@@ -5,6 +5,7 @@
 #include "remote/protocols/QNNbns.h"
 #include "remote/stream/FtpStreamRead.h"
 #include "remote/stream/HTTPURLStreamRead.h"
+#include "smb/CIFSStackClient.h"
 
 #include <cstdio>
 #include <string>
@@ -26,6 +27,8 @@ int main(int argc, char** argv) {
     PushToMediaServer::registerWithLibrary();
     RemoteTransferScreenFactory::install();
     FtpStreamRead::registerWithEngine();
+    // SMB2/3 listings and downloads go through the SMB stack's client.
+    CIFSStackClient::registerWithRemote();
     LeafbrightProgram program(*options);
     return program.run();
 }

@@ -36,6 +36,7 @@ FileDownload::~FileDownload() {
     if (nbns_) nbns_->cancel();
     if (connection_) connection_->cancel();
     if (ftp_) ftp_->cancel();
+    if (smb_) smb_->cancel();
     if (isActive_) indicator(false);
 }
 
@@ -141,7 +142,69 @@ void FileDownload::failLater(const std::string& messageKey) {
         });
 }
 
-void FileDownload::startSmbListing() { failLater("SMB servers cannot be listed yet."); }
+void FileDownload::startSmbListing() {
+    SmbListing::Request request;
+    request.url = baseURL_;
+    request.userName = userName_;
+    request.password = password_;
+    request.ownClient = SmbListing::usesOwnClient(otherSettings_, settings_ ? settings_->defaultSmbLibrary() : 0);
+    request.hideDotFiles = settings_ && settings_->isHideDotFileSMB();
+    request.netBiosResolveError = isNetBIOSResolveError_;
+    request.netBiosName = netBiosName_;
+    smb_ = std::make_shared<SmbListing>();
+    std::weak_ptr<FileDownload> weak = weak_from_this();
+    indicator(true);
+    smb_->start(request, [weak](const SmbListing::Result& r) {
+        if (auto self = weak.lock()) self->onSmbComplete(r);
+    });
+}
+
+void FileDownload::onSmbComplete(const SmbListing::Result& r) {
+    // The worker has ended; it is joined and dropped after this call.
+    sys::RunLoop::main().post([gone = std::move(smb_)] {});
+    indicator(false);
+    if (isCancel_) return;
+    const std::string url = HttpEasy::withoutCredentials(baseURL_);
+    const std::string user = userName_;
+    userName_.clear();
+    password_.clear();
+    auto delegate = delegate_.lock();
+    switch (r.outcome) {
+    case SmbListing::Outcome::Listed:
+        deliver(r.entries, std::nullopt);
+        return;
+    case SmbListing::Outcome::PasswordRequested:
+        isActive_ = false;
+        delivered_ = true;
+        if (delegate) delegate->passwordRequested(url, false);
+        return;
+    case SmbListing::Outcome::AccessDenied: {
+        isActive_ = false;
+        delivered_ = true;
+        std::weak_ptr<FileDownload> weak = weak_from_this();
+        userAlert_ = SmbUserChangeAlert::show(user, targetViewController_, [weak, url](bool changeUser) {
+            auto self = weak.lock();
+            if (!self) return;
+            self->userAlert_.reset();
+            auto d = self->delegate_.lock();
+            if (!d) return;
+            if (changeUser) {
+                d->passwordRequested(url, true);
+            } else {
+                d->finishListDownload(std::nullopt, std::nullopt, std::nullopt, std::nullopt,
+                                      BookCommon::localizedStringWithOnOff("Access Denied.\nPlease check file permissions."),
+                                      false);
+            }
+        });
+        return;
+    }
+    case SmbListing::Outcome::Failed:
+        delivered_ = true;
+        isActive_ = false;
+        if (delegate) delegate->finishListDownload(std::nullopt, std::nullopt, targetTitle_, url, r.message, r.requireSMB2);
+        return;
+    }
+}
 void FileDownload::startShareLinkListing() { failLater("Shared folders cannot be listed yet."); }
 
 void FileDownload::startHttpListing() {
@@ -248,6 +311,11 @@ void FileDownload::cancelFileListDownload() {
     if (ftp_) {
         ftp_->cancel();
         ftp_.reset();
+        indicator(false);
+    }
+    if (smb_) {
+        smb_->cancel();
+        smb_.reset();
         indicator(false);
     }
     if (connection_ && isActive_) {

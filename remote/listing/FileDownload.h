@@ -7,6 +7,8 @@
 #include "platform/core/PlistDictionary.h"
 #include "remote/listing/FileDownloadDelegate.h"
 #include "remote/listing/FtpListing.h"
+#include "remote/listing/SmbListing.h"
+#include "remote/listing/SmbUserChangeAlert.h"
 #include "remote/listing/RemoteFileEntry.h"
 #include "remote/protocols/QNNbnsDelegate.h"
 
@@ -102,6 +104,7 @@ private:
     void startCloudListing();
     void startShareLinkListing();
     void failLater(const std::string& messageKey);
+    void onSmbComplete(const SmbListing::Result& r);
     void retryCloudAfterAuth();
     std::string cloudFolderReference() const;
 
@@ -118,6 +121,8 @@ private:
     std::string userName_, password_;
     std::shared_ptr<QNHTTPRequestOperation> connection_;
     std::shared_ptr<FtpListing> ftp_;
+    std::shared_ptr<SmbListing> smb_;
+    std::shared_ptr<SmbUserChangeAlert> userAlert_;
     bool isActive_ = false;
     bool isCancel_ = false;
     bool isHttp_ = false;

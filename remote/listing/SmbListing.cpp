@@ -1,0 +1,241 @@
+#include "remote/listing/SmbListing.h"
+
+#include "foundation/BookCommon.h"
+#include "foundation/QNUrl.h"
+#include "platform/core/PlistValue.h"
+#include "platform/core/RunLoop.h"
+#include "platform/core/Unicode.h"
+
+#include <cstdio>
+
+namespace {
+
+std::string text(const char* key) { return BookCommon::localizedStringWithOnOff(key); }
+
+}  // namespace
+
+SmbListing::SmbListing() = default;
+
+SmbListing::~SmbListing() { cancel(); }
+
+bool SmbListing::usesOwnClient(const sys::PlistDictionary& siteOptions, int defaultSmbLibrary) {
+    const int64_t lib = siteOptions.getInteger("smblib");
+    if (lib == 2) return true;
+    if (lib != 0) return false;
+    return BookCommon::getDefaultSmbLibrary(defaultSmbLibrary) == 1;
+}
+
+std::optional<SmbListing::Target> SmbListing::targetOf(const std::string& url) {
+    auto u = QNUrl::URLWithString(url);
+    if (!u || u->host().empty()) return std::nullopt;
+    Target t;
+    t.host = u->host();
+    t.server = u->port() ? t.host + ":" + std::to_string(*u->port()) : t.host;
+    std::string path = u->path();
+    if (!path.empty() && path.back() == '/') path.pop_back();
+    if (!path.empty() && path.front() == '/') path.erase(0, 1);
+    if (path.empty()) return t;
+    std::vector<std::string> parts;
+    for (size_t b = 0;;) {
+        const size_t e = path.find('/', b);
+        parts.push_back(path.substr(b, e == std::string::npos ? std::string::npos : e - b));
+        if (e == std::string::npos) break;
+        b = e + 1;
+    }
+    if (parts.front().empty()) return t;
+    for (size_t i = 0; i < parts.size(); ++i) {
+        auto decoded = BookCommon::PercentDecodingWithString(parts[i]);
+        std::string part = decoded && sys::Unicode::isValidUtf8(*decoded) ? *decoded : parts[i];
+        // A component is one name: no way up or sideways at the server.
+        if (part == "." || part == ".." || part.find_first_of(std::string("\\/\0", 3)) != std::string::npos) {
+            return std::nullopt;
+        }
+        if (i == 0) {
+            t.share = part;
+        } else {
+            t.path += "\\" + part;
+        }
+    }
+    return t;
+}
+
+std::string SmbListing::withCode(const std::string& message, const char* format, uint32_t code) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, format, unsigned(code));
+    return message + buf;
+}
+
+RemoteFileEntry SmbListing::entriesOf(const std::vector<Record>& records, const std::string& baseURL,
+                                      bool hideDotFiles, bool lastWriteTimeIs1601) {
+    RemoteFileEntry out;
+    const bool slash = !baseURL.empty() && baseURL.back() == '/';
+    int64_t order = 0;
+    for (const auto& r : records) {
+        const std::string& name = r.name;
+        if (name.empty() || name == "." || name == "..") continue;
+        if (hideDotFiles && name[0] == '.') continue;
+        // Server names are single components; anything else is not listed.
+        if (name.find_first_of(std::string("/\\\0", 3)) != std::string::npos) continue;
+        const bool isFolder = !r.attributes || (*r.attributes & 0x10);
+        if (!isFolder && !BookCommon::isBookorPDFFileorThemeWithFilename(name)) continue;
+        if (r.type && (*r.type & 3)) continue;
+        if (name.back() == '$') continue;
+        sys::PlistDictionary info;
+        info.set(RemoteFileEntry::kOrder, sys::PlistValue(order));
+        info.set(RemoteFileEntry::kName, sys::PlistValue(name));
+        if (r.comment) info.set(RemoteFileEntry::kComment, sys::PlistValue(*r.comment));
+        if (r.size) info.set(RemoteFileEntry::kBookSize, sys::PlistValue(int64_t(*r.size)));
+        if (r.lastWriteTime) {
+            const int64_t seconds = lastWriteTimeIs1601 ? int64_t(*r.lastWriteTime / 10'000'000) - 11'644'473'600
+                                                        : int64_t(*r.lastWriteTime);
+            info.set(RemoteFileEntry::kBookDate, sys::PlistValue(std::to_string(seconds)));
+        }
+        info.set(RemoteFileEntry::kIsBook, sys::PlistValue(!isFolder));
+        info.set(RemoteFileEntry::kIsFolder, sys::PlistValue(isFolder));
+        out.add(baseURL + (slash ? "" : "/") + BookCommon::PercentEncodingWithString(name), std::move(info));
+        ++order;
+    }
+    return out;
+}
+
+void SmbListing::start(const Request& request, Completion done) {
+    cancel();
+    cancelled_ = std::make_shared<std::atomic<bool>>(false);
+    // The destructor cancels and joins, so the worker may use `this`.
+    worker_ = sys::Thread([this, request, done](const std::atomic<bool>&) { run(request, done); }, "smb-listing");
+}
+
+void SmbListing::cancel() {
+    if (cancelled_) *cancelled_ = true;
+    {
+        std::lock_guard lock(mutex_);
+        if (stack_) stack_->cancel();
+    }
+    if (worker_.joinable() && !worker_.isCurrent()) worker_.join();
+}
+
+void SmbListing::finish(Result result, const Completion& done) {
+    auto cancelled = cancelled_;
+    if (*cancelled) return;
+    sys::RunLoop::main().post([cancelled, done, result = std::move(result)] {
+        if (!*cancelled) done(result);
+    });
+}
+
+void SmbListing::run(Request request, Completion done) {
+    auto target = targetOf(request.url);
+    if (!target) {
+        Result r;
+        r.message = text("Error Getting File List.");
+        finish(std::move(r), done);
+        return;
+    }
+    if (request.ownClient) {
+        // Our SMB1 client is not part of this build.
+        Result r;
+        r.message = text("Error Connecting to SMB Host.");
+        r.requireSMB2 = true;
+        finish(std::move(r), done);
+        return;
+    }
+    if (auto r = runStack(request, *target)) finish(std::move(*r), done);
+}
+
+std::optional<SmbListing::Result> SmbListing::runStack(const Request& request, const Target& target) {
+    auto client = SmbStackClient::make(0);
+    Result r;
+    if (!client) {
+        r.message = text("Error Connecting to SMB Host.");
+        return r;
+    }
+    {
+        std::lock_guard lock(mutex_);
+        stack_ = client;
+        if (*cancelled_) client->cancel();
+    }
+    const std::string& user = request.userName;
+    if (const size_t slash = user.find('\\'); slash != std::string::npos) {
+        client->setDomain(user.substr(0, slash));
+        client->setUsername(user.substr(slash + 1));
+    } else {
+        client->setUsername(user);
+    }
+    client->setPassword(request.password);
+
+    std::optional<std::vector<Record>> records;
+    const char* failedStep = nullptr;
+    if (target.share.empty()) {
+        failedStep = "Error Getting SMB Tree List.";
+        if (auto shares = client->getTreeList(target.server, false)) {
+            records.emplace();
+            for (auto& s : *shares) {
+                Record rec;
+                rec.name = s.name;
+                rec.type = s.type;
+                if (!s.comment.empty()) rec.comment = s.comment;
+                records->push_back(std::move(rec));
+            }
+        }
+    } else {
+        failedStep = "Error Getting File List.";
+        if (auto files = client->getFilelist(target.server, target.share, target.path)) {
+            records.emplace();
+            for (auto& f : *files) {
+                Record rec;
+                rec.name = f.name;
+                rec.attributes = f.attributes;
+                rec.size = f.size;
+                rec.lastWriteTime = f.lastWriteTime;
+                records->push_back(std::move(rec));
+            }
+        }
+    }
+    {
+        std::lock_guard lock(mutex_);
+        stack_.reset();
+    }
+    if (*cancelled_) return std::nullopt;
+    if (records) {
+        r.entries = entriesOf(*records, request.url, request.hideDotFiles, true);
+        // An empty share list means the server showed us nothing: ask who we are.
+        r.outcome = target.share.empty() && r.entries.size() == 0 ? Outcome::PasswordRequested : Outcome::Listed;
+        return r;
+    }
+    const uint32_t code = client->lastError();
+    if (request.netBiosResolveError) {
+        r.message = withCode(text("Unable to Resolve NetBIOS Name"), "(CODE=SMB%08X)", code);
+        return r;
+    }
+    switch (code) {
+    case SmbStackClient::kErrorBadParameter:
+        SmbStackClient::resetStack(0);
+        r.message = withCode(text("Bad parameter.Please retry later."), "\n(CODE=SMB%08X)", code);
+        return r;
+    case SmbStackClient::kErrorLogonFailure:
+    case SmbStackClient::kErrorAccountRestricted:
+    case SmbStackClient::kErrorNoLogonServers:
+        r.outcome = Outcome::PasswordRequested;
+        return r;
+    case SmbStackClient::kErrorAccessDenied:
+        r.outcome = user.empty() ? Outcome::PasswordRequested : Outcome::AccessDenied;
+        return r;
+    case SmbStackClient::kErrorEncryptionRequired:
+        // Said as it is, whoever asks: another password would not help.
+        r.message = withCode(text(failedStep) + "\n" + client->lastMessage(), "\n(CODE=SMB%08X)", code);
+        return r;
+    case SmbStackClient::kErrorNotAccepted:
+        r.message = withCode(text("Not accepted. (Too many connections or other issues.)"), "\n(CODE=SMB%08X)", code);
+        return r;
+    default:
+        if (user.empty() && request.password.empty()) {
+            r.outcome = Outcome::PasswordRequested;
+            return r;
+        }
+        // The client's own sentence says what the step's message cannot
+        // (a share that demands encryption names the share).
+        std::string message = text(failedStep);
+        if (!client->lastMessage().empty()) message += "\n" + client->lastMessage();
+        r.message = withCode(message, "\n(CODE=SMB%08X)", code);
+        return r;
+    }
+}

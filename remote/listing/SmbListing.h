@@ -1,0 +1,89 @@
+#pragma once
+
+#include "platform/core/PlistDictionary.h"
+#include "platform/core/Thread.h"
+#include "remote/listing/RemoteFileEntry.h"
+#include "remote/protocols/SmbStackClient.h"
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+// An SMB share list or folder listed for FileDownload on a worker thread of
+// its own, through the SMB stack's client or our SMB1 client, with the
+// server's failures turned into what the user sees: a message (with the
+// code), a password request, the "Access Denied." question, or the hint that
+// the other SMB library may do better (requireSMB2).
+class SmbListing : public std::enable_shared_from_this<SmbListing> {
+public:
+    enum class Outcome { Listed, Failed, PasswordRequested, AccessDenied };
+    struct Result {
+        Outcome outcome = Outcome::Failed;
+        RemoteFileEntry entries;
+        std::string message;
+        bool requireSMB2 = false;
+    };
+    using Completion = std::function<void(const Result&)>;
+
+    struct Request {
+        std::string url;  // as opened: entries are made from it
+        std::string userName, password;
+        bool ownClient = false;
+        bool hideDotFiles = false;
+        bool netBiosResolveError = false;
+        std::string netBiosName;  // the host's NetBIOS name, when it had one
+    };
+
+    // What a URL names: the share ("" for the share list) and the
+    // backslash path inside it ("" for the share's root).
+    struct Target {
+        std::string server;  // host, or host:port
+        std::string host;
+        std::string share;
+        std::string path;
+    };
+
+    SmbListing();
+    ~SmbListing();
+
+    // True for our SMB1 client: the site's "smblib" (2 ours; other non-zero
+    // values the stack), else the global default (stored through
+    // BookCommon::getDefaultSmbLibrary: 1 ours).
+    static bool usesOwnClient(const sys::PlistDictionary& siteOptions, int defaultSmbLibrary);
+    static std::optional<Target> targetOf(const std::string& url);
+    // Entries of the records listed at `baseURL` in the order received.
+    // Share records have no attributes; `lastWriteTimeIs1601` tells the
+    // stack's time stamps (100-ns ticks since 1601) from ours (seconds).
+    struct Record {
+        std::string name;
+        std::optional<uint32_t> attributes;
+        std::optional<uint32_t> type;
+        std::optional<std::string> comment;
+        std::optional<uint64_t> size;
+        std::optional<uint64_t> lastWriteTime;
+    };
+    static RemoteFileEntry entriesOf(const std::vector<Record>& records, const std::string& baseURL,
+                                     bool hideDotFiles, bool lastWriteTimeIs1601);
+    // "%@\n(CODE=SMB%08X)" and the like.
+    static std::string withCode(const std::string& text, const char* format, uint32_t code);
+
+    // Lists on a worker thread; `done` runs once on the main thread unless
+    // cancelled first.
+    void start(const Request& request, Completion done);
+    // Stops the client and joins the worker; no completion after this.
+    void cancel();
+
+private:
+    void run(Request request, Completion done);
+    std::optional<Result> runStack(const Request& request, const Target& target);
+    void finish(Result result, const Completion& done);
+
+    std::mutex mutex_;
+    std::shared_ptr<SmbStackClient> stack_;  // guarded by mutex_
+    std::shared_ptr<std::atomic<bool>> cancelled_;
+    sys::Thread worker_;
+};

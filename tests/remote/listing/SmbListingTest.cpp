@@ -1,0 +1,242 @@
+// SMB shares and folders listed by FileDownload through the SMB stack's
+// client against smbd, and the listing's rules on their own: which entries
+// show, how their URLs are escaped, how URLs name shares and paths.
+
+#include "remote/listing/FileDownload.h"
+#include "remote/listing/SmbListing.h"
+
+#include "platform/core/PlistValue.h"
+#include "smb/CIFSStackClient.h"
+#include "tests/support/VirtualClockTest.h"
+#include "tests/support/net/SmbPeer.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+namespace {
+
+using test::SmbPeer;
+
+struct Outcome : FileDownloadDelegate {
+    void finishListDownload(const std::optional<std::vector<std::string>>& files,
+                            const std::optional<std::vector<sys::PlistDictionary>>& infos,
+                            const std::optional<std::string>&, const std::optional<std::string>& url,
+                            const std::optional<std::string>& msg, bool smb2) override {
+        ++count;
+        fileList = files;
+        infoList = infos;
+        withURL = url;
+        message = msg;
+        requireSMB2 = smb2;
+    }
+    void passwordRequested(const std::string& url, bool) override {
+        ++count;
+        ++passwords;
+        passwordURL = url;
+    }
+    void cancelListDownload() override {
+        ++count;
+        ++cancels;
+    }
+    std::vector<std::string> names() const {
+        std::vector<std::string> out;
+        for (size_t i = 0; infoList && i < infoList->size(); ++i) out.push_back((*infoList)[i].getString("name"));
+        std::sort(out.begin(), out.end());
+        return out;
+    }
+    std::string url(const std::string& name) const {
+        for (size_t i = 0; infoList && i < infoList->size(); ++i) {
+            if ((*infoList)[i].getString("name") == name) return (*fileList)[i];
+        }
+        return {};
+    }
+    int count = 0, passwords = 0, cancels = 0;
+    bool requireSMB2 = false;
+    std::optional<std::vector<std::string>> fileList;
+    std::optional<std::vector<sys::PlistDictionary>> infoList;
+    std::optional<std::string> withURL, message;
+    std::string passwordURL;
+};
+
+class SmbListingTest : public test::VirtualClockTest {
+protected:
+    static void SetUpTestSuite() {
+        CIFSStackClient::registerWithRemote();
+        skip_ = SmbPeer::skipReason();
+        if (!skip_.empty()) return;
+        peer_ = new SmbPeer;
+        SmbPeer::writeFile(peer_->booksDir(), "Comics/a.cbz", SmbPeer::noise(1000, 1));
+        SmbPeer::writeFile(peer_->booksDir(), "Comics/100% #1.cbz", SmbPeer::noise(10, 2));
+        SmbPeer::writeFile(peer_->booksDir(), "Comics/notes.txt", {'x'});
+        SmbPeer::writeFile(peer_->booksDir(), "Comics/.hidden.cbz", {'x'});
+        SmbPeer::writeFile(peer_->booksDir(), "Comics/notes.txt.d/inner.pdf", {'x'});
+        SmbPeer::writeFile(peer_->booksDir(), "Comics/50% #2/b.zip", {'x'});
+        SmbPeer::writeFile(peer_->publicDir(), "free.cbz", {'x'});
+        if (!peer_->start("  server signing = mandatory\n")) error_ = peer_->error();
+    }
+    static void TearDownTestSuite() {
+        delete peer_;
+        peer_ = nullptr;
+    }
+    void SetUp() override {
+        VirtualClockTest::SetUp();
+        if (!skip_.empty()) GTEST_SKIP() << skip_;
+        ASSERT_TRUE(error_.empty()) << error_;
+    }
+
+    static std::string url(const std::string& path) { return "smb://127.0.0.1:" + std::to_string(peer_->port()) + path; }
+
+    std::shared_ptr<Outcome> list(const std::string& u, const std::string& user = SmbPeer::kUser,
+                                  const std::string& pw = SmbPeer::kPassword) {
+        auto out = std::make_shared<Outcome>();
+        auto fd = std::make_shared<FileDownload>();
+        fd->setDelegate(out);
+        fd->getFileListFromUrl(u, std::string("Title"), user, pw, true, nullptr);
+        EXPECT_TRUE(loop().runUntil([&] { return out->count > 0; }, 30));
+        advance(1);
+        EXPECT_EQ(out->count, 1) << "exactly one outcome";
+        return out;
+    }
+
+    static inline SmbPeer* peer_ = nullptr;
+    static inline std::string skip_, error_;
+};
+
+TEST_F(SmbListingTest, SharesAndFoldersOfASigningServer) {
+    auto shares = list(url(""));
+    ASSERT_TRUE(shares->fileList) << shares->message.value_or("");
+    // IPC$ and other administrative shares stay hidden.
+    EXPECT_EQ(shares->names(), (std::vector<std::string>{"books", "locked", "public", "sealed"}));
+    EXPECT_EQ(shares->url("books"), url("/books"));
+
+    auto root = list(shares->url("books"));
+    ASSERT_TRUE(root->fileList) << root->message.value_or("");
+    EXPECT_EQ(root->names(), std::vector<std::string>{"Comics"});
+
+    auto comics = list(root->url("Comics") + "/");
+    ASSERT_TRUE(comics->fileList);
+    // Text files are not listed, a folder named like one is; dot files show
+    // unless the setting hides them.
+    EXPECT_EQ(comics->names(), (std::vector<std::string>{".hidden.cbz", "100% #1.cbz", "50% #2", "a.cbz",
+                                                         "notes.txt.d"}));
+    EXPECT_EQ(comics->url("100% #1.cbz"), url("/books/Comics/100%25%20%231.cbz"));
+    // An escaped folder name opens the folder it names.
+    auto escaped = list(comics->url("50% #2"));
+    ASSERT_TRUE(escaped->fileList) << escaped->message.value_or("");
+    EXPECT_EQ(escaped->names(), std::vector<std::string>{"b.zip"});
+    for (size_t i = 0; i < comics->infoList->size(); ++i) {
+        const auto& info = (*comics->infoList)[i];
+        EXPECT_EQ(info.getInteger("order"), int64_t(i));
+        if (info.getString("name") == "a.cbz") {
+            EXPECT_EQ(info.getInteger("booksize"), 1000);
+            EXPECT_TRUE(info.getBool("isBook"));
+            EXPECT_GT(std::stoll(info.getString("bookdate")), 1'600'000'000);
+        }
+    }
+}
+
+TEST_F(SmbListingTest, RefusalsBecomeQuestionsOrMessages) {
+    auto wrong = list(url("/books/"), SmbPeer::kUser, "wrong");
+    EXPECT_EQ(wrong->passwords, 1);
+    EXPECT_EQ(wrong->passwordURL, url("/books/"));
+
+    auto guest = list(url("/public"), "", "");
+    ASSERT_TRUE(guest->fileList);
+    EXPECT_EQ(guest->names(), std::vector<std::string>{"free.cbz"});
+    // A guest refused is asked who they are.
+    EXPECT_EQ(list(url("/books"), "", "")->passwords, 1);
+
+    auto sealed = list(url("/sealed"));
+    ASSERT_TRUE(sealed->message);
+    EXPECT_NE(sealed->message->find("\"sealed\" requires encryption"), std::string::npos) << *sealed->message;
+    EXPECT_NE(sealed->message->find("(CODE=SMB00FF0006)"), std::string::npos) << *sealed->message;
+    EXPECT_FALSE(sealed->requireSMB2);
+
+    auto missing = list(url("/books/NoSuchFolder"));
+    ASSERT_TRUE(missing->message);
+    EXPECT_EQ(missing->message->rfind("Error Getting File List.", 0), 0u) << *missing->message;
+    EXPECT_NE(missing->message->find("(CODE=SMB00FF0004)"), std::string::npos);
+}
+
+TEST_F(SmbListingTest, ACancelledListingSaysOnlyThat) {
+    auto out = std::make_shared<Outcome>();
+    auto fd = std::make_shared<FileDownload>();
+    fd->setDelegate(out);
+    fd->getFileListFromUrl(url("/books/Comics"), std::nullopt, SmbPeer::kUser, SmbPeer::kPassword, true, nullptr);
+    fd->cancelFileListDownload();
+    advance(2);
+    EXPECT_EQ(out->cancels, 1);
+    EXPECT_EQ(out->count, 1);
+}
+
+TEST(SmbListingRulesTest, EntriesShownAndTheirUrls) {
+    std::vector<SmbListing::Record> records(9);
+    records[0].name = "books";
+    records[0].type = 0;
+    records[0].comment = "Comics";
+    records[1].name = "IPC$";
+    records[1].type = 0x80000003;
+    records[2].name = "C$";
+    records[2].type = 0;
+    records[3].name = "printer";
+    records[3].type = 1;
+    records[4].name = "a.cbz";
+    records[4].attributes = 0x20;
+    records[4].size = 5;
+    records[4].lastWriteTime = 116444736000000000ull;
+    records[5].name = "a.txt";
+    records[5].attributes = 0x20;
+    records[6].name = "a.txt";
+    records[6].attributes = 0x10;
+    records[7].name = "..";
+    records[7].attributes = 0x10;
+    records[8].name = "x/y.cbz";
+    records[8].attributes = 0x20;
+    auto e = SmbListing::entriesOf(records, "smb://h/s", false, true);
+    ASSERT_EQ(e.size(), 3u);
+    EXPECT_EQ(e.fileList[0], "smb://h/s/books");
+    EXPECT_EQ(e.infoList[0].getString("comment"), "Comics");
+    EXPECT_TRUE(e.infoList[0].getBool("isFolder"));
+    EXPECT_EQ(e.fileList[1], "smb://h/s/a.cbz");
+    EXPECT_EQ(e.infoList[1].getString("bookdate"), "0");
+    EXPECT_EQ(e.infoList[1].getInteger("order"), 1);
+    EXPECT_EQ(e.fileList[2], "smb://h/s/a.txt");
+    EXPECT_TRUE(e.infoList[2].getBool("isFolder"));
+
+    std::vector<SmbListing::Record> dots(1);
+    dots[0].name = ".x.cbz";
+    dots[0].attributes = 0;
+    EXPECT_EQ(SmbListing::entriesOf(dots, "smb://h/", true, false).size(), 0u);
+    auto shown = SmbListing::entriesOf(dots, "smb://h/", false, false);
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown.fileList[0], "smb://h/.x.cbz");
+}
+
+TEST(SmbListingRulesTest, UrlsNameServerShareAndPath) {
+    auto t = SmbListing::targetOf("smb://nas:1445/My%20Share/a%23b/c%25d/");
+    ASSERT_TRUE(t);
+    EXPECT_EQ(t->server, "nas:1445");
+    EXPECT_EQ(t->share, "My Share");
+    EXPECT_EQ(t->path, "\\a#b\\c%d");
+    auto root = SmbListing::targetOf("smb://nas/");
+    ASSERT_TRUE(root);
+    EXPECT_EQ(root->server, "nas");
+    EXPECT_TRUE(root->share.empty());
+    // No component may lead elsewhere at the server.
+    EXPECT_FALSE(SmbListing::targetOf("smb://nas/books/%2E%2E/x"));
+    EXPECT_FALSE(SmbListing::targetOf("smb://nas/books/a%5Cb"));
+    EXPECT_FALSE(SmbListing::targetOf("smb://nas/books/a%2Fb"));
+
+    sys::PlistDictionary site;
+    EXPECT_FALSE(SmbListing::usesOwnClient(site, 0));
+    EXPECT_TRUE(SmbListing::usesOwnClient(site, 1));
+    EXPECT_TRUE(SmbListing::usesOwnClient(site, 2));
+    EXPECT_FALSE(SmbListing::usesOwnClient(site, 3));
+    site.set("smblib", sys::PlistValue(int64_t(2)));
+    EXPECT_TRUE(SmbListing::usesOwnClient(site, 0));
+    site.set("smblib", sys::PlistValue(int64_t(1)));
+    EXPECT_FALSE(SmbListing::usesOwnClient(site, 1));
+}
+
+}  // namespace
