@@ -166,10 +166,10 @@ void CloudTokenStore::refresh(CloudService s, const std::string& key, RefreshDon
 }
 
 std::optional<std::string> CloudTokenStore::refreshNow(CloudService s, const std::string& key,
-                                                       const std::atomic<bool>* stop) {
+                                                       const std::atomic<bool>* stop, const std::string& refused) {
     std::lock_guard lock(refreshMutex());
     // Another thread may have refreshed while this one waited.
-    if (auto fresh = validAccessToken(s, key)) return fresh;
+    if (auto fresh = validAccessToken(s, key); fresh && *fresh != refused) return fresh;
     auto refresh = storedRefreshToken(s, key);
     if (!refresh) return std::nullopt;
     HttpEasy easy;

@@ -49,7 +49,9 @@ public:
     // `done` runs on the main thread with the token or nothing and a reason.
     using RefreshDone = std::function<void(std::optional<std::string> token, std::string error)>;
     static void refresh(CloudService service, const std::string& key, RefreshDone done);
-    // The same, on the calling (worker) thread.
+    // The same, on the calling (worker) thread. A token another thread
+    // stored meanwhile is taken instead, unless it is `refused`.
     static std::optional<std::string> refreshNow(CloudService service, const std::string& key,
-                                                 const std::atomic<bool>* stop = nullptr);
+                                                 const std::atomic<bool>* stop = nullptr,
+                                                 const std::string& refused = {});
 };

@@ -1,8 +1,11 @@
 #include "remote/stream/HTTPURLStreamRead.h"
 
+#include "cloud/CloudTokenStore.h"
+#include "cloud/DropboxCommon.h"
 #include "foundation/QNKeyChain.h"
 #include "foundation/QNUrl.h"
 #include "platform/core/Clock.h"
+#include "platform/core/PercentEncoding.h"
 #include "platform/core/RunLoop.h"
 
 #include <algorithm>
@@ -67,8 +70,76 @@ void HTTPURLStreamRead::cancelStreaming() {
     stopLoader();
 }
 
-HttpRequest HTTPURLStreamRead::baseRequest() const {
+std::optional<CloudService> HTTPURLStreamRead::cloudService() const {
+    const sys::PlistDictionary& info = fileInfo();
+    if (info.contains("dropboxKey")) return CloudService::Dropbox;
+    if (info.contains("googledriveKey")) return CloudService::GoogleDrive;
+    if (info.contains("onedriveKey")) return CloudService::OneDrive;
+    if (info.contains("boxapikey")) return CloudService::Box;
+    return std::nullopt;
+}
+
+namespace {
+
+const char* cloudKeyName(CloudService s) {
+    switch (s) {
+    case CloudService::Dropbox: return "dropboxKey";
+    case CloudService::GoogleDrive: return "googledriveKey";
+    case CloudService::OneDrive: return "onedriveKey";
+    case CloudService::Box: return "boxapikey";
+    }
+    return "";
+}
+
+}  // namespace
+
+std::string HTTPURLStreamRead::fixURLforCloudService(const std::string& url) const {
+    const auto service = cloudService();
+    if (!service) return url;
+    switch (*service) {
+    case CloudService::Dropbox:
+        return CloudEndpoints::forService(CloudService::Dropbox).contentBase + "/2/files/download";
+    case CloudService::GoogleDrive:
+        return CloudEndpoints::forService(CloudService::GoogleDrive).apiBase + "/drive/v3/files/" +
+               CloudTokenStore::formEncode(fileInfo().getString("googledriveItemId")) + "?alt=media";
+    case CloudService::OneDrive:
+    case CloudService::Box: {
+        // The listed address ends in the item's name or "content.<ext>".
+        std::string u = url;
+        if (size_t q = u.find_first_of("?#"); q != std::string::npos) u.resize(q);
+        const size_t slash = u.rfind('/');
+        return (slash == std::string::npos ? u : u.substr(0, slash)) + "/content";
+    }
+    }
+    return url;
+}
+
+HttpRequest HTTPURLStreamRead::baseRequest() {
     HttpRequest req;
+    if (const auto service = cloudService()) {
+        const std::string key = fileInfo().getString(cloudKeyName(*service));
+        if (*service == CloudService::Dropbox) {
+            // The listing names the item in the host position, escaped.
+            std::string item = fileInfo().getString("dropboxItemId");
+            if (item.empty()) {
+                const std::string& t = targetURL();
+                const size_t start = t.find("://") == std::string::npos ? 0 : t.find("://") + 3;
+                item = sys::PercentEncoding::decode(t.substr(start, t.find('/', start) - start));
+            }
+            req = DropboxCommon::downloadRequest(item);
+        } else {
+            req.url = fixURLforCloudService(targetURL());
+        }
+        if (cloudToken_.empty()) {
+            auto token = CloudTokenStore::validAccessToken(*service, key);
+            if (!token) token = CloudTokenStore::refreshNow(*service, key, &abort_);
+            // Without one the request goes as it is; the service's answer decides.
+            cloudToken_ = token.value_or("");
+        }
+        if (!cloudToken_.empty()) req.setHeader("Authorization", "Bearer " + cloudToken_);
+        req.lowSpeedTime = 30;
+        return req;
+    }
     req.url = targetURL();
     req.userName = userName();
     req.password = password();
@@ -80,6 +151,18 @@ HttpRequest HTTPURLStreamRead::baseRequest() const {
     }
     req.lowSpeedTime = 30;
     return req;
+}
+
+bool HTTPURLStreamRead::renewCloudToken() {
+    const auto service = cloudService();
+    if (!service) return false;
+    const std::string refused = cloudToken_;
+    cloudToken_.clear();
+    const std::string key = fileInfo().getString(cloudKeyName(*service));
+    auto token = CloudTokenStore::refreshNow(*service, key, &abort_, refused);
+    if (!token || *token == refused) return false;
+    cloudToken_ = *token;
+    return true;
 }
 
 bool HTTPURLStreamRead::openURL(const std::string& url) {
@@ -104,6 +187,16 @@ bool HTTPURLStreamRead::openURL(const std::string& url) {
 }
 
 bool HTTPURLStreamRead::probe() {
+    cloudToken_.clear();
+    for (int attempt = 0;; ++attempt) {
+        const int status = probeOnce();
+        if (status != 401 || attempt > 0 || !cloudService() || stopping() || !renewCloudToken()) break;
+    }
+    return probed_;
+}
+
+int HTTPURLStreamRead::probeOnce() {
+    probed_ = false;
     HttpRequest req = baseRequest();
     req.setHeader("Range", "bytes=8-16");
     int status = 0;
@@ -118,20 +211,21 @@ bool HTTPURLStreamRead::probe() {
         return r.status == 206 || r.status == 416 ? true : false;
     });
     HttpResponse r = easy_.perform(&abort_);
-    if (stopping()) return false;
+    if (stopping()) return status;
     if (status == 200) {
         setIsUnsupportedServer(true);
-        return false;
+        return status;
     }
     int64_t first = 0, last = 0, total = 0;
     if ((status != 206 && status != 416) || !parseContentRange(contentRange, &first, &last, &total) || total <= 0) {
         if (!r.ok() && status == 0) setIsError();
-        return false;
+        return status;
     }
     validatorIsETag_ = !etag.empty();
     setValidator(validatorIsETag_ ? etag : lastModified);
     setContentLength(total);
-    return prepareCacheFiles();
+    probed_ = prepareCacheFiles();
+    return status;
 }
 
 void HTTPURLStreamRead::run(const std::atomic<bool>& stop) {
@@ -173,7 +267,7 @@ HTTPURLStreamRead::Outcome HTTPURLStreamRead::fetchBlock(uint64_t block) {
     HttpRequest req = baseRequest();
     req.setHeader("Range", "bytes=" + std::to_string(first) + "-" + std::to_string(last));
 
-    enum { kOk, kRetry, kFatal } verdict = kOk;
+    enum { kOk, kRetry, kFatal, kRefused } verdict = kOk;
     bool began = false;
     int64_t got = 0;
     const int64_t expected = last - first + 1;
@@ -183,6 +277,10 @@ HTTPURLStreamRead::Outcome HTTPURLStreamRead::fetchBlock(uint64_t block) {
             if (r.status == 200) {
                 setIsUnsupportedServer(true);
                 verdict = kFatal;
+                return false;
+            }
+            if (r.status == 401 && cloudService()) {
+                verdict = kRefused;
                 return false;
             }
             if (r.status != 206) {
@@ -214,6 +312,8 @@ HTTPURLStreamRead::Outcome HTTPURLStreamRead::fetchBlock(uint64_t block) {
     if (began) endTransfer();
     if (stopping()) return Outcome::Fatal;
     if (verdict == kFatal) return Outcome::Fatal;
+    // A token that expired while reading: renewed, then the block again.
+    if (verdict == kRefused) return renewCloudToken() ? Outcome::Retry : Outcome::Fatal;
     if (verdict == kRetry || !r.ok() || got < expected) return Outcome::Retry;
     return Outcome::Done;
 }

@@ -1,10 +1,12 @@
 #pragma once
 
+#include "cloud/CloudService.h"
 #include "cloud/HttpEasy.h"
 #include "engine/RemoteStreamRead.h"
 #include "platform/core/Thread.h"
 
 #include <atomic>
+#include <optional>
 #include <string>
 
 // Reads a book on a web server in place: the block cache of RemoteStreamRead
@@ -21,6 +23,12 @@
 // the same ETag; anything else fails the stream. Dropped or refused
 // connections are retried without end, after a pause from the second
 // failure in a row on, until the stream is closed or cancelled.
+//
+// A cloud item (fileInfo holding "dropboxKey", "googledriveKey",
+// "onedriveKey" or "boxapikey", the listing's item keys) is read from the
+// service's download address with the account's bearer token, renewed when
+// missing, near its expiry or refused; a redirect to the service's storage
+// keeps the range but not the token.
 class HTTPURLStreamRead : public RemoteStreamRead {
 public:
     HTTPURLStreamRead();
@@ -43,17 +51,31 @@ public:
     // 5 s, from the thirtieth 10 s; the first retry goes at once.
     static double retryPause(unsigned failuresInARow);
 
+    // The service whose item this is, by fileInfo's keys; none for a plain URL.
+    std::optional<CloudService> cloudService() const;
+    // The address actually asked for `url`: the service's download address
+    // for a cloud item, else `url`.
+    std::string fixURLforCloudService(const std::string& url) const;
+
 private:
     enum class Outcome { Done, Retry, Fatal };
     void run(const std::atomic<bool>& stop);
     bool probe();
+    // One length probe; the answer's status (0 when none came).
+    int probeOnce();
     Outcome fetchBlock(uint64_t block);
-    HttpRequest baseRequest() const;
+    HttpRequest baseRequest();
+    // After a 401 for a cloud item: a new token (worker thread); false when
+    // none could be had.
+    bool renewCloudToken();
     void stopLoader();
     bool stopping() const { return abort_.load() || isExitStream(); }
 
     HttpEasy easy_;
     bool validatorIsETag_ = false;
+    // The cloud item's token (loader thread only).
+    std::string cloudToken_;
+    bool probed_ = false;
     std::atomic<bool> abort_{false};
     std::atomic<int> blockRequests_{0};
     // The probe's outcome, for openURL waiting on it.

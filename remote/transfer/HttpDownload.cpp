@@ -1,5 +1,7 @@
 #include "remote/transfer/HttpDownload.h"
 
+#include "cloud/CloudTokenStore.h"
+#include "cloud/DropboxCommon.h"
 #include "cloud/HttpEasy.h"
 #include "foundation/BookCommonPaths.h"
 #include "foundation/BookCommonTypes.h"
@@ -11,6 +13,7 @@
 #include "platform/core/RunLoop.h"
 #include "remote/screens/ShowHttpAuth.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -136,7 +139,6 @@ void HttpDownload::discardTemporary() {
 void HttpDownload::downloadFile(const std::string& url, const std::string& savePath, const std::string& saveName,
                                 const std::string& username, const std::string& password,
                                 const std::string& serviceName, const sys::PlistDictionary& serviceKey) {
-    (void)serviceKey;
     url_ = url;
     savePath_ = savePath;
     userName_ = username;
@@ -149,15 +151,24 @@ void HttpDownload::downloadFile(const std::string& url, const std::string& saveP
         return;
     }
     saveName_ = *name;
+    cloud_.reset();
+    cloudRefreshed_ = false;
+    cloudToken_.clear();
     if (!serviceName.empty()) {
-        // The cloud token stores are not part of this program yet: a cloud
-        // download ends as a failed token refresh would.
-        int code = serviceName.find("onedrive") != std::string::npos      ? kOneDriveTokenFailed
-                   : serviceName.find("googledrive") != std::string::npos ? kGoogleDriveTokenFailed
-                   : serviceName.find("box") != std::string::npos         ? kBoxTokenFailed
-                                                                          : kFailed;
-        sys::RunLoop::main().post([self = shared_from_this(), code] { self->finish(code); });
-        return;
+        std::string lower;
+        for (char c : serviceName) lower += char(std::tolower(static_cast<unsigned char>(c)));
+        cloud_ = lower.find("onedrive") != std::string::npos      ? std::optional(CloudService::OneDrive)
+                 : lower.find("google") != std::string::npos      ? std::optional(CloudService::GoogleDrive)
+                 : lower.find("dropbox") != std::string::npos     ? std::optional(CloudService::Dropbox)
+                 : lower.find("box") != std::string::npos         ? std::optional(CloudService::Box)
+                                                                  : std::nullopt;
+        cloudKey_ = serviceKey.getString("key");
+        cloudItem_ = serviceKey.getString("itemId");
+        const bool needsItem = cloud_ == CloudService::GoogleDrive || cloud_ == CloudService::Dropbox;
+        if (!cloud_ || cloudKey_.empty() || (needsItem && cloudItem_.empty())) {
+            sys::RunLoop::main().post([self = shared_from_this()] { self->finish(kFailed); });
+            return;
+        }
     }
     const int mode = settings_ ? settings_->overWriteMode() : 1;
     std::error_code ec;
@@ -165,7 +176,65 @@ void HttpDownload::downloadFile(const std::string& url, const std::string& saveP
         sys::RunLoop::main().post([self = shared_from_this()] { self->finish(kExistsSkipped); });
         return;
     }
+    if (cloud_) {
+        if (auto token = CloudTokenStore::validAccessToken(*cloud_, cloudKey_)) {
+            cloudToken_ = *token;
+        } else {
+            refreshCloudToken();
+            return;
+        }
+    }
     start();
+}
+
+int HttpDownload::cloudFailureCode() const {
+    switch (cloud_.value_or(CloudService::Dropbox)) {
+    case CloudService::OneDrive: return kOneDriveTokenFailed;
+    case CloudService::GoogleDrive: return kGoogleDriveTokenFailed;
+    case CloudService::Box: return kBoxTokenFailed;
+    case CloudService::Dropbox: return kAuthFailed;
+    }
+    return kAuthFailed;
+}
+
+void HttpDownload::refreshCloudToken() {
+    cloudRefreshed_ = true;
+    std::weak_ptr<HttpDownload> weak = weak_from_this();
+    CloudTokenStore::refresh(*cloud_, cloudKey_, [weak](std::optional<std::string> token, std::string) {
+        auto self = weak.lock();
+        if (!self || self->finished_) return;
+        if (!token) {
+            self->finish(self->cloudFailureCode());
+            return;
+        }
+        self->cloudToken_ = *token;
+        self->start();
+    });
+}
+
+HttpRequest HttpDownload::cloudRequest() const {
+    const CloudEndpoints e = CloudEndpoints::forService(*cloud_);
+    HttpRequest req;
+    switch (*cloud_) {
+    case CloudService::Dropbox: req = DropboxCommon::downloadRequest(cloudItem_); break;
+    case CloudService::GoogleDrive:
+        req.url = e.apiBase + "/drive/v3/files/" + CloudTokenStore::formEncode(cloudItem_) + "?alt=media";
+        break;
+    case CloudService::OneDrive:
+    case CloudService::Box: {
+        // The listing's file URL ends in the item's name (OneDrive) or
+        // "content.<ext>" (Box): the bytes are at ".../content".
+        std::string url = url_;
+        if (size_t q = url.find_first_of("?#"); q != std::string::npos) url.resize(q);
+        const size_t slash = url.rfind('/');
+        req.url = (slash == std::string::npos ? url : url.substr(0, slash)) + "/content";
+        break;
+    }
+    }
+    // The service's redirect to its storage must not carry the token:
+    // HttpEasy drops "Authorization" when the origin changes.
+    req.setHeader("Authorization", "Bearer " + cloudToken_);
+    return req;
 }
 
 void HttpDownload::start() {
@@ -199,9 +268,13 @@ void HttpDownload::start() {
     }
 
     HttpRequest req;
-    req.url = url_;
-    req.userName = userName_;
-    req.password = password_;
+    if (cloud_) {
+        req = cloudRequest();
+    } else {
+        req.url = url_;
+        req.userName = userName_;
+        req.password = password_;
+    }
     req.lowSpeedTime = stallTimeout_;
     if (auto u = QNUrl::URLWithString(url_)) {
         req.allowUntrustedCertificate = QNKeyChain::getPasswordWithAccount(u->host(), std::string("trustedServer")).has_value();
@@ -330,7 +403,14 @@ void HttpDownload::onComplete(const HttpResponse& r) {
         return;
     }
     closeFile();
-    if (status_ == 401) {
+    if (status_ == 401 && cloud_) {
+        // The token was refused: renewed once, then the service's code.
+        if (cloudRefreshed_) {
+            finish(cloudFailureCode());
+        } else {
+            refreshCloudToken();
+        }
+    } else if (status_ == 401) {
         askCredentials();
     } else if (status_ == 404) {
         finish(kNotFound);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "cloud/CloudService.h"
 #include "cloud/QNHTTPRequestOperation.h"
 #include "platform/core/PlistDictionary.h"
 #include "remote/transfer/HttpDownloadDelegate.h"
@@ -61,6 +62,11 @@ public:
     // Seconds without a byte after which the connection counts as failed.
     void setStallTimeout(double seconds) { stallTimeout_ = seconds; }
 
+    // serviceName "OneDrive", "BoxAPI", "Dropbox" or "GoogleDrive" (with
+    // serviceKey {"key": account key, "itemId": item} for the last two)
+    // fetches a cloud item with the account's bearer token, renewed once
+    // when missing, near its expiry or refused; a failed renewal ends the
+    // download with the service's token code (Dropbox: kAuthFailed).
     void downloadFile(const std::string& url, const std::string& savePath, const std::string& saveName,
                       const std::string& username, const std::string& password, const std::string& serviceName,
                       const sys::PlistDictionary& serviceKey);
@@ -78,6 +84,11 @@ private:
     bool onResponse(const HttpResponse& response);
     bool onData(const char* data, size_t size);
     void askCredentials();
+    // Cloud items: the request for the item's bytes, and a token renewal
+    // that starts the download again.
+    HttpRequest cloudRequest() const;
+    void refreshCloudToken();
+    int cloudFailureCode() const;
     void finish(int result);
     bool moveIntoPlace();
     void discardTemporary();
@@ -97,6 +108,9 @@ private:
     int fd_ = -1;
     int64_t resumeOffset_ = 0;
     std::string validator_;
+    std::optional<CloudService> cloud_;
+    std::string cloudKey_, cloudItem_, cloudToken_;
+    bool cloudRefreshed_ = false;
     // Network-thread state, read on the main thread after completion.
     int status_ = 0;
     int64_t startOffset_ = 0;

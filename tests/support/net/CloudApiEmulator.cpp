@@ -155,6 +155,10 @@ void CloudApiEmulator::expireAccessTokens() {
     std::lock_guard lock(mutex_);
     for (auto& [k, v] : access_) v = false;
 }
+void CloudApiEmulator::expireAccessTokensAfter(int requests) {
+    std::lock_guard lock(mutex_);
+    expireAfter_ = requests;
+}
 void CloudApiEmulator::revokeRefreshTokens() {
     std::lock_guard lock(mutex_);
     for (auto& [k, v] : refresh_) v = false;
@@ -380,6 +384,10 @@ CloudApiEmulator::Answer CloudApiEmulator::route(Request& r) {
         return item ? bytes(*item, r.range) : reply(404, "{}");
     }
     if (!authorized(r)) return reply(401, "{\"error\":\"invalid_token\"}");
+    if (expireAfter_ >= 0 && expireAfter_-- == 0) {
+        for (auto& [k, v] : access_) v = false;
+        return reply(401, "{\"error\":\"invalid_token\"}");
+    }
 
     const size_t page = size_t(pageSize_);
     auto pageOf = [&](const std::vector<const Item*>& all, size_t offset) {

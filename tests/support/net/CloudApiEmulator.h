@@ -48,6 +48,8 @@ public:
     // token answer 401; refreshing and exchanging codes need clientId.
     void addTokens(const std::string& access, const std::string& refresh);
     void expireAccessTokens();
+    // The same, once `requests` more requests have been answered with a token.
+    void expireAccessTokensAfter(int requests);
     void revokeRefreshTokens();
     void setClientId(const std::string& id);
     void setAccountName(const std::string& name);
@@ -91,6 +93,7 @@ private:
     std::vector<Request> log_;
     std::string clientId_ = "leafbright-test", accountName_ = "Reader", preBase_;
     int pageSize_ = 2;
+    int expireAfter_ = -1;
     int serial_ = 0;
     int listenFd_ = -1;
     int wakeFd_[2] = {-1, -1};
