@@ -439,6 +439,11 @@ std::optional<sys::PlistDictionary> LocalFilelistViewController::readShortcut(co
 void LocalFilelistViewController::didSelectMediaServer(const sys::PlistDictionary& info) {
     auto opener = MediaServerOpener::installed();
     if (!opener) return;
+    // The remote lists keep their levels on top of the local state: without
+    // it (nothing recorded since the start) a restart would forget them.
+    FilelistItem here;
+    here.setPathFromBooks(pathFromBooks_);
+    LastStatusRestore::updateLastStatusLocal(here);
     opener->pushToMediaServer(selfRef(), info);
 }
 

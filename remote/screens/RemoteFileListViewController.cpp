@@ -790,7 +790,12 @@ void RemoteFileListViewController::onActionButton(const ui::BarButtonItem::Ref& 
 }
 
 void RemoteFileListViewController::actionSheetClickedButtonAtIndex(QNActionSheet& sheet, int64_t buttonIndex) {
-    if (sheet.userTag() != kTagShortcutSheet || buttonIndex == sheet.cancelButtonIndex()) return;
+    if (buttonIndex == sheet.cancelButtonIndex()) return;
+    if (sheet.userTag() == kTagResumeSheet) {
+        if (const auto* book = std::any_cast<std::string>(&sheet.userInfo())) resumeLastReading(*book);
+        return;
+    }
+    if (sheet.userTag() != kTagShortcutSheet) return;
     if (buttonIndex == 0) {
         auto alert = std::make_shared<QNAlertView>(tr("Please enter shortcut name"), "",
                                                    std::weak_ptr<QNAlertViewDelegate>(selfRef()), tr("Cancel"),
@@ -1010,7 +1015,7 @@ void RemoteFileListViewController::viewDidAppear(bool animated) {
                 sheet->addButtonWithTitle(tr("Yes"));
                 sheet->addButtonWithTitle(tr("No"));
                 sheet->setCancelButtonIndex(1);
-                sheet->setUserTag(1);
+                sheet->setUserTag(kTagResumeSheet);
                 sheet->setUserInfo(book);
                 sheet->setDelegate(std::weak_ptr<QNActionSheetDelegate>(
                     std::dynamic_pointer_cast<QNActionSheetDelegate>(selfRef())));

@@ -45,6 +45,7 @@ class RemoteFileListViewController : public FilelistBaseViewController,
                                      public QNActionSheetDelegate {
 public:
     // Alert and sheet tags of this screen.
+    static constexpr int64_t kTagResumeSheet = 1;
     static constexpr int64_t kTagPdfNotice = 4;
     static constexpr int64_t kTagShortcutSheet = 4;
     static constexpr int64_t kTagShortcutName = 5;

@@ -157,12 +157,18 @@ TEST_F(RemoteListProgramTest, AddASiteReadARemoteComicMakeAShortcutAndComeBackAf
     ASSERT_TRUE(record && record->isDictionary());
     EXPECT_EQ(record->asDictionary().getString("url"), site);
 
-    // A restart; the shortcut row leads to the same folder.
+    // A restart comes back to the folder (the book was closed: nothing to
+    // resume); back in the library, the shortcut row leads to the folder.
     stop();
-    LastStatusRestore::removeAllLastStatus();
     ASSERT_TRUE(launch());
+    play("wait 2\n");
+    ASSERT_TRUE(top<RemoteFileListViewController>());
+    EXPECT_EQ(top<RemoteFileListViewController>()->targetURL(), site);
+    EXPECT_EQ(sheetTitles(), std::vector<std::string>{});
+    play("back\nwait 1\n");
     ASSERT_TRUE(top<LocalFilelistViewController>());
     play("tap \"Comics\"\nwait 2\nshot shortcut-opened\n");
+    ASSERT_EQ(nav()->viewControllers().size(), 2u);
     remote = top<RemoteFileListViewController>();
     ASSERT_TRUE(remote);
     EXPECT_EQ(remote->targetURL(), site);
@@ -180,6 +186,40 @@ TEST_F(RemoteListProgramTest, AddASiteReadARemoteComicMakeAShortcutAndComeBackAf
     ASSERT_TRUE(viewer);
     EXPECT_EQ(viewer->fileName(), site + "Story.cbz");
     EXPECT_EQ(viewer->page(), 1);
+}
+
+TEST_F(RemoteListProgramTest, ARestartRebuildsTheRemoteFoldersAndOffersTheBookBeingRead) {
+    const std::string site = nginx.url("/comics/");
+    fs::create_directories(docs());
+    ASSERT_TRUE(sys::PropertyList::writeFile(
+        sys::PlistValue(sys::PlistDictionary{{"url", sys::PlistValue(site)}, {"title", sys::PlistValue("Comics")}}),
+        docs() + "/Comics.shortcut"));
+    ASSERT_TRUE(launch());
+    play("tap \"Comics\"\nwait 2\ntap \"Streaming\"\nwait 0.5\ntap \"Older\"\nwait 2\n");
+    auto* older = top<RemoteFileListViewController>();
+    ASSERT_TRUE(older);
+    EXPECT_EQ(older->targetURL(), site + "Older/");
+    play("tap \"Old.cbz\"\nwait 1\nsheet 0\nwait 3\nkey space\nwait 1\nkey space\nwait 1\n");
+    ASSERT_TRUE(top<BookViewController>());
+    EXPECT_EQ(top<BookViewController>()->page(), 2);
+
+    // The program ends while the book is open.
+    stop();
+    ASSERT_TRUE(launch());
+    play("wait 2\n");
+    const auto& stack = nav()->viewControllers();
+    ASSERT_EQ(stack.size(), 3u);
+    auto* first = dynamic_cast<RemoteFileListViewController*>(stack[1].get());
+    auto* second = dynamic_cast<RemoteFileListViewController*>(stack[2].get());
+    ASSERT_TRUE(first && second);
+    EXPECT_EQ(first->targetURL(), site);
+    EXPECT_EQ(second->targetURL(), site + "Older/");
+    EXPECT_EQ(sheetTitles(), (std::vector<std::string>{"Yes", "No"}));
+    play("sheet 0\nwait 3\n");
+    auto* viewer = top<BookViewController>();
+    ASSERT_TRUE(viewer);
+    EXPECT_EQ(viewer->fileName(), site + "Older/Old.cbz");
+    EXPECT_EQ(viewer->page(), 2);
 }
 
 }  // namespace
