@@ -30,7 +30,16 @@ void CacheCreator::startCacheCreator(int32_t currentPage, const std::string& fil
     op->setUserName_(userName_);
     op->setPassword_(password_);
     operations_.push_back(op);
-    queue_->addOperation([op](const sys::Operation&) { op->main(); });
+    auto finished = std::make_shared<Finished>();
+    finished_ = finished;
+    queue_->addOperation([op, finished](const sys::Operation&) {
+        op->main();
+        {
+            std::lock_guard<std::mutex> lock(finished->m);
+            finished->done = true;
+        }
+        finished->c.notifyAll();
+    });
 }
 
 void CacheCreator::stopCacheCreator() {
@@ -43,5 +52,8 @@ void CacheCreator::stopCacheCreator() {
 }
 
 void CacheCreator::waitForFinishThread() {
-    if (queue_) queue_->waitUntilAllOperationsAreFinished();
+    if (!queue_ || !finished_) return;
+    // A cancelled operation that never started has nothing to finish.
+    std::unique_lock<std::mutex> lock(finished_->m);
+    finished_->c.wait(lock, [&] { return finished_->done || queue_->operationCount() == 0; });
 }

@@ -2,10 +2,12 @@
 
 #include "engine/CacheCreateOperation.h"
 #include "engine/CacheCreatorDelegate.h"
+#include "platform/core/Condition.h"
 #include "platform/core/OperationQueue.h"
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -28,8 +30,9 @@ public:
                            const std::optional<std::string>& lbexpand, const std::optional<std::string>& password);
     void changeCurrentpage(int32_t page) { (void)page; }
     void stopCacheCreator();
-    // Blocks until the queue's work has ended (on the main thread the main
-    // loop keeps running meanwhile).
+    // Blocks until the queue's work has ended. The work never waits for the
+    // main thread, so the main loop does not run meanwhile: nothing of the
+    // screen moves on while it is being stopped.
     void waitForFinishThread();
     bool isStarted() const { return started_; }
 
@@ -44,6 +47,12 @@ public:
 private:
     CacheCreatorDelegate* delegate_ = nullptr;
     std::unique_ptr<sys::OperationQueue> queue_;
+    struct Finished {
+        std::mutex m;
+        sys::Condition c;
+        bool done = false;
+    };
+    std::shared_ptr<Finished> finished_;
     std::vector<std::shared_ptr<CacheCreateOperation>> operations_;
     bool started_ = false;
     std::string fileName_;
