@@ -2,9 +2,11 @@
 #include "app/ProgramOptions.h"
 #include "remote/PushToMediaServer.h"
 #include "remote/RemoteTransferScreenFactory.h"
+#include "remote/UrlListStreamRead.h"
 #include "remote/protocols/QNNbns.h"
 #include "remote/stream/FtpStreamRead.h"
 #include "remote/stream/HTTPURLStreamRead.h"
+#include "remote/stream/SmbStreamRead.h"
 #include "smb/CIFSStackClient.h"
 
 #include <cstdio>
@@ -22,6 +24,8 @@ int main(int argc, char** argv) {
     QNNbns::initCacheWithTime(3600);
     // Books on web servers are read in place through these readers.
     HTTPURLStreamRead::registerWithEngine();
+    UrlListStreamRead::registerWithEngine();
+    SmbStreamRead::registerWithEngine();
     // Stored sites and shortcuts open as remote lists; the transfer screens
     // start with the site list.
     PushToMediaServer::registerWithLibrary();

@@ -1,0 +1,192 @@
+#include "remote/stream/SmbStreamRead.h"
+
+#include "foundation/QNUrl.h"
+#include "foundation/UrlPercent.h"
+#include "platform/core/Clock.h"
+#include "platform/core/RunLoop.h"
+#include "remote/listing/SmbListing.h"
+#include "remote/stream/HTTPURLStreamRead.h"
+
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
+SmbStreamRead::SmbStreamRead() = default;
+
+SmbStreamRead::~SmbStreamRead() {
+    closeURL();
+    stopLoader();
+}
+
+void SmbStreamRead::registerWithEngine() {
+    registerStreamClass(kSMB, [] { return std::make_shared<SmbStreamRead>(); });
+}
+
+void SmbStreamRead::stopLoader() {
+    abort_ = true;
+    loader_.requestStop();
+    {
+        std::lock_guard<std::mutex> lock(clientMutex_);
+        if (client_) client_->cancel();
+    }
+    wakeLoader();
+    if (!loader_.isCurrent()) loader_.join();
+}
+
+void SmbStreamRead::closeURL() {
+    RemoteStreamRead::closeURL();
+    stopLoader();
+}
+
+void SmbStreamRead::cancelStreaming() {
+    RemoteStreamRead::cancelStreaming();
+    stopLoader();
+}
+
+bool SmbStreamRead::openURL(const std::string& url) {
+    stopLoader();
+    abort_ = false;
+    setTargetURL(url);
+    if (isOfflineMode()) return isCacheComplete() && prepareCacheFiles();
+    if (isCacheComplete()) return prepareCacheFiles();
+    auto target = SmbListing::targetOf(url);
+    auto u = QNUrl::URLWithString(url);
+    if (!target || !u || target->share.empty() || target->path.empty()) return false;
+    site_ = Site{};
+    site_.server = target->server;
+    site_.share = target->share;
+    site_.path = target->path;
+    std::string user = !userName().empty() ? userName() : UrlPercent::decoded(u->user());
+    site_.password = !userName().empty() ? password() : UrlPercent::decoded(u->password());
+    if (const size_t slash = user.find('\\'); slash != std::string::npos) {
+        site_.domain = user.substr(0, slash);
+        user.erase(0, slash + 1);
+    }
+    site_.user = user;
+
+    probeState_ = 0;
+    loader_ = sys::Thread([this](const std::atomic<bool>& stop) { run(stop); }, "smb-stream");
+    const bool onMain = sys::RunLoop::isMainThread();
+    while (probeState_.load() == 0) {
+        if (onMain) sys::RunLoop::main().runOnce();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return probeState_.load() == 1;
+}
+
+bool SmbStreamRead::connect() {
+    auto client = SmbStackClient::make(0);
+    if (!client) return false;
+    {
+        std::lock_guard<std::mutex> lock(clientMutex_);
+        client_ = client;
+        if (abort_) client->cancel();
+    }
+    client->setDomain(site_.domain);
+    client->setUsername(site_.user);
+    client->setPassword(site_.password);
+    file_ = client->openFileForRead(site_.server, site_.share, site_.path, false);
+    if (!file_) lastError_ = client->lastError();
+    return file_ != nullptr;
+}
+
+bool SmbStreamRead::probe() {
+    auto client = SmbStackClient::make(0);
+    if (!client) return false;
+    {
+        std::lock_guard<std::mutex> lock(clientMutex_);
+        client_ = client;
+        if (abort_) client->cancel();
+    }
+    client->setDomain(site_.domain);
+    client->setUsername(site_.user);
+    client->setPassword(site_.password);
+    auto info = client->getFilelistPattern(site_.server, site_.share, site_.path);
+    if (stopping()) return false;
+    if (!info || info->empty() || (info->front().attributes & 0x10)) {
+        lastError_ = info ? uint32_t(SmbStackClient::kErrorNotFound) : client->lastError();
+        setIsError();
+        return false;
+    }
+    const auto& f = info->front();
+    if (f.size == 0) return false;
+    file_ = client->openFileForRead(site_.server, site_.share, site_.path, false);
+    if (!file_) {
+        lastError_ = client->lastError();
+        if (!stopping()) setIsError();
+        return false;
+    }
+    setContentLength(int64_t(f.size));
+    setValidator(std::to_string(f.size) + "-" + std::to_string(f.lastWriteTime));
+    return prepareCacheFiles();
+}
+
+void SmbStreamRead::run(const std::atomic<bool>& stop) {
+    const bool ok = probe();
+    probeState_ = ok ? 1 : 2;
+    sys::RunLoop::main().wakeUp();
+    if (!ok) return;
+    unsigned failures = 0;
+    while (!stop && !stopping()) {
+        const int64_t block = findNextBlock();
+        if (block < 0) {
+            markCacheComplete();
+            break;
+        }
+        switch (fetchBlock(uint64_t(block))) {
+        case Outcome::Done:
+            failures = 0;
+            break;
+        case Outcome::Retry: {
+            ++failures;
+            const double pause = failures > 1 ? HTTPURLStreamRead::retryPause(failures) : 0;
+            for (double waited = 0; waited < pause && !stop && !stopping(); waited += 0.5) {
+                sys::Clock::sleepFor(0.5, &abort_);
+            }
+            if (!stop && !stopping() && !connect()) {
+                const uint32_t e = lastError_;
+                // Only a lost connection is worth another go.
+                if (e != SmbStackClient::kErrorConnect && e != SmbStackClient::kErrorDisconnected) {
+                    if (!stopping()) setIsError();
+                    return;
+                }
+            }
+            break;
+        }
+        case Outcome::Fatal:
+            if (!stop && !stopping()) setIsError();
+            return;
+        }
+    }
+    std::shared_ptr<SmbStackClient> client;
+    {
+        std::lock_guard<std::mutex> lock(clientMutex_);
+        client = client_;
+    }
+    if (client && file_) client->closeFile(file_);
+}
+
+SmbStreamRead::Outcome SmbStreamRead::fetchBlock(uint64_t block) {
+    const int64_t first = int64_t(block * kBlockSize);
+    const int64_t length = std::min<int64_t>(contentLength() - first, int64_t(kBlockSize));
+    if (length <= 0) return Outcome::Fatal;
+    std::shared_ptr<SmbStackClient> client;
+    {
+        std::lock_guard<std::mutex> lock(clientMutex_);
+        client = client_;
+    }
+    if (!client || !file_) return Outcome::Retry;
+    ++blockRequests_;
+    auto data = client->readFileAt(file_, uint64_t(first), size_t(length));
+    if (stopping()) return Outcome::Fatal;
+    if (!data) {
+        lastError_ = client->lastError();
+        return client->isRequireRetry() ? Outcome::Retry : Outcome::Fatal;
+    }
+    // A file that shrank under us is not the file we began with.
+    if (int64_t(data->size()) != length) return Outcome::Fatal;
+    beginTransfer(block);
+    const bool ok = appendTransferBytes(data->data(), data->size());
+    endTransfer();
+    return ok ? Outcome::Done : Outcome::Fatal;
+}
