@@ -44,9 +44,8 @@ std::shared_ptr<CloudClient> CloudClient::clientForService(CloudService service,
 void CloudClient::removeAuthInfo(CloudService service, const std::string& key) { CloudTokenStore::remove(service, key); }
 
 bool CloudClient::checkForAuthorization(ui::NavigationController* navigationController) {
-    (void)navigationController;  // the sign-in happens in the system browser
     if (CloudTokenStore::load(service_, key_)) return true;
-    CloudSignIn::begin(shared_from_this());
+    CloudSignIn::begin(shared_from_this(), navigationController);
     return false;
 }
 

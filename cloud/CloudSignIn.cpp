@@ -5,7 +5,10 @@
 #include "cloud/QNHTTPRequestOperation.h"
 #include "platform/core/PercentEncoding.h"
 #include "platform/core/RunLoop.h"
+#include "foundation/BookCommonText.h"
+#include "platform/ui/AlertController.h"
 #include "platform/ui/Application.h"
+#include "platform/ui/NavigationController.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -93,11 +96,32 @@ std::string CloudSignIn::challengeFor(const std::string& verifier) {
 std::string CloudSignIn::pendingAuthorizationURL() { return pending() ? pending()->authorizationURL_ : std::string(); }
 std::string CloudSignIn::pendingRedirectURI() { return pending() ? pending()->redirectURI_ : std::string(); }
 
-void CloudSignIn::begin(const std::shared_ptr<CloudClient>& client) {
+ui::AlertController* CloudSignIn::pendingNotice() { return pending() ? pending()->notice_.get() : nullptr; }
+
+void CloudSignIn::begin(const std::shared_ptr<CloudClient>& client, ui::NavigationController* navigationController) {
     cancelPending();
     std::shared_ptr<CloudSignIn> s(new CloudSignIn(client));
     pending() = s;
-    if (!s->start()) s->finish(std::string("The sign-in could not be started."), "");
+    if (!s->start()) {
+        s->finish(std::string("The sign-in could not be started."), "");
+        return;
+    }
+    if (navigationController && pending() == s) {
+        ui::ViewController* top = navigationController->visibleViewController();
+        if (!top) top = navigationController;
+        s->notice_ = ui::AlertController::make(
+            std::nullopt, BookCommonText::localizedStringWithOnOff("Continue signing in in your web browser."),
+            ui::AlertControllerStyle::Alert);
+        std::weak_ptr<CloudSignIn> weak = s;
+        s->notice_->addAction(ui::AlertAction::make(
+            BookCommonText::localizedStringWithOnOff("Cancel"), ui::AlertActionStyle::Cancel, [weak](ui::AlertAction&) {
+                if (auto self = weak.lock()) {
+                    self->notice_.reset();  // the alert goes away by itself
+                    self->finish(std::string("The sign-in was cancelled."), "");
+                }
+            }));
+        top->present(s->notice_, true);
+    }
 }
 
 void CloudSignIn::cancelPending() {
@@ -270,6 +294,10 @@ void CloudSignIn::finish(const std::optional<std::string>& error, const std::str
     stopListener();
     if (op_) op_->cancel();
     op_.reset();
+    if (notice_) {
+        if (notice_->presentingViewController()) notice_->dismiss(true);
+        notice_.reset();
+    }
     auto client = client_;
     if (auto d = client->delegate()) d->finishAuthorization(*client, error, name);
 }

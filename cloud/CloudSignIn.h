@@ -10,6 +10,10 @@
 
 class CloudClient;
 class QNHTTPRequestOperation;
+namespace ui {
+class AlertController;
+class NavigationController;
+}  // namespace ui
 
 // Signing in to a cloud account as desktop programs do: the service's page
 // opens in the system browser (the application's URL opener), asking for an
@@ -19,13 +23,15 @@ class QNHTTPRequestOperation;
 // which go to the key chain, and the account's name is asked for. The
 // client's delegate hears the outcome (finishAuthorization), on the main
 // thread. One sign-in is pending at a time; a new one ends the old one with
-// an error. Main thread only.
+// an error. Given a navigation controller, a notice over it says where the
+// sign-in goes on, with a button that cancels it; it goes away at the end.
+// Main thread only.
 class CloudSignIn : public std::enable_shared_from_this<CloudSignIn> {
 public:
     // A sign-in the user leaves open ends after this long.
     static constexpr double kTimeout = 600;
 
-    static void begin(const std::shared_ptr<CloudClient>& client);
+    static void begin(const std::shared_ptr<CloudClient>& client, ui::NavigationController* navigationController);
     // Hands a redirect to the pending sign-in: true when it was its redirect
     // (the sign-in then goes on or ends), false for any other URL.
     static bool handleRedirect(const std::string& url);
@@ -34,6 +40,9 @@ public:
     // The pending sign-in's browser address and redirect address ("" when none).
     static std::string pendingAuthorizationURL();
     static std::string pendingRedirectURI();
+
+    // The notice of the pending sign-in (null when none is shown).
+    static ui::AlertController* pendingNotice();
 
     // PKCE: a verifier of 43 unreserved characters and its S256 challenge.
     static std::string makeVerifier();
@@ -56,6 +65,7 @@ private:
     int wakeFd_[2] = {-1, -1};
     std::thread listener_;
     std::shared_ptr<QNHTTPRequestOperation> op_;
+    std::shared_ptr<ui::AlertController> notice_;
     bool codeTaken_ = false;
     bool finished_ = false;
 };

@@ -5,7 +5,11 @@
 #include "cloud/OneDriveCommon.h"
 #include "platform/core/Keychain.h"
 #include "platform/core/PercentEncoding.h"
+#include "platform/ui/AlertController.h"
+#include "platform/ui/NavigationController.h"
 #include "platform/ui/RecordingURLOpener.h"
+#include "platform/ui/TestDriver.h"
+#include "platform/ui/Window.h"
 #include "tests/support/VirtualClockTest.h"
 #include "tests/support/net/CloudApiEmulator.h"
 
@@ -166,6 +170,43 @@ TEST_F(CloudSignInTest, RefusalsReplacedSignInsTimeoutsAndABadVerifier) {
     ASSERT_TRUE(loop().runUntil([&] { return victim->count > 0; }, 30));
     EXPECT_TRUE(victim->error);
     EXPECT_FALSE(CloudTokenStore::load(CloudService::GoogleDrive, "v"));
+}
+
+TEST_F(CloudSignInTest, TheNoticeOverTheListCancelsTheSignInAndGoesAwayAtTheEnd) {
+    auto window = std::make_shared<ui::Window>();
+    window->makeKeyAndVisible();
+    auto driver = std::make_unique<ui::test::Driver>(*window);
+    auto nav = std::make_shared<ui::NavigationController>(std::make_shared<ui::ViewController>());
+    window->setRootViewController(nav);
+    driver->settle();
+
+    // Cancelled from the notice: the client hears an error, the listener closes.
+    auto cancelled = std::make_shared<Answers>();
+    drive(cancelled, "c")->checkForAuthorization(nav.get());
+    driver->advance(1.0);
+    auto* notice = dynamic_cast<ui::AlertController*>(nav->presentedViewController());
+    ASSERT_TRUE(notice);
+    EXPECT_EQ(notice, CloudSignIn::pendingNotice());
+    ASSERT_EQ(notice->actions().size(), 1u);
+    notice->choose(notice->actions()[0]);
+    driver->advance(1.0);
+    EXPECT_EQ(cancelled->count, 1);
+    EXPECT_TRUE(cancelled->error);
+    EXPECT_FALSE(nav->presentedViewController());
+    EXPECT_TRUE(CloudSignIn::pendingRedirectURI().empty());
+
+    // Finished in the browser: the notice goes away by itself.
+    auto done = std::make_shared<Answers>();
+    drive(done, "d")->checkForAuthorization(nav.get());
+    driver->advance(1.0);
+    ASSERT_TRUE(nav->presentedViewController());
+    EXPECT_TRUE(GoogleDriveAPI::checkGoogleRedirect(serviceRedirect(opener_->opened.back())));
+    ASSERT_TRUE(loop().runUntil([&] { return done->count > 0; }, 30));
+    EXPECT_FALSE(done->error);
+    driver->advance(1.0);
+    EXPECT_FALSE(nav->presentedViewController());
+
+    window->setRootViewController(nullptr);
 }
 
 }  // namespace
