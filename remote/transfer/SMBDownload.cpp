@@ -1,0 +1,268 @@
+#include "remote/transfer/SMBDownload.h"
+
+#include "cloud/HttpEasy.h"
+#include "foundation/QNUrl.h"
+#include "foundation/Settings.h"
+#include "platform/core/PropertyList.h"
+#include "platform/core/RunLoop.h"
+#include "remote/listing/SmbListing.h"
+#include "remote/protocols/QNNbns.h"
+#include "remote/transfer/HttpDownload.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <filesystem>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Moves src to dst: never over an existing file unless `replace`; across
+// file systems through a copy beside dst, so that dst appears only whole.
+// 0 or an errno value.
+int placeFile(const std::string& src, const std::string& dst, bool replace) {
+    if (::renameat2(AT_FDCWD, src.c_str(), AT_FDCWD, dst.c_str(), replace ? 0 : RENAME_NOREPLACE) == 0) return 0;
+    if (errno != EXDEV) return errno;
+    std::string tmp = fs::path(dst).parent_path().string() + "/.lbdownload.XXXXXX";
+    int fd = ::mkstemp(tmp.data());
+    if (fd < 0) return errno;
+    ::close(fd);
+    std::error_code ec;
+    fs::copy_file(src, tmp, fs::copy_options::overwrite_existing, ec);
+    int err = ec ? EIO : 0;
+    if (!err && ::renameat2(AT_FDCWD, tmp.c_str(), AT_FDCWD, dst.c_str(), replace ? 0 : RENAME_NOREPLACE) != 0) {
+        err = errno;
+    }
+    if (err) {
+        ::unlink(tmp.c_str());
+        return err;
+    }
+    ::unlink(src.c_str());
+    return 0;
+}
+
+bool writeAll(int fd, const uint8_t* p, size_t n) {
+    while (n > 0) {
+        ssize_t w = ::write(fd, p, n);
+        if (w < 0 && errno == EINTR) continue;
+        if (w <= 0) return false;
+        p += w;
+        n -= size_t(w);
+    }
+    return true;
+}
+
+}  // namespace
+
+SMBDownload::SMBDownload() = default;
+
+SMBDownload::~SMBDownload() { cancelDownload(); }
+
+void SMBDownload::post(std::function<void(HttpDownloadDelegate&)> call) {
+    auto cancelled = cancelled_;
+    if (*cancelled) return;
+    sys::RunLoop::main().post([cancelled, delegate = delegate_, call = std::move(call)] {
+        if (!*cancelled && delegate) call(*delegate);
+    });
+}
+
+void SMBDownload::downloadFile(const std::string& url, const std::string& savePath, const std::string& saveName,
+                               const std::string& username, const std::string& password) {
+    if (worker_.joinable()) {
+        // One file per object: a second start while one runs is refused.
+        if (worker_.running()) {
+            post([](HttpDownloadDelegate& d) { d.onFinishConnection(kSmbFailed); });
+            return;
+        }
+        worker_.join();
+    }
+    cancelled_ = std::make_shared<std::atomic<bool>>(false);
+    Job job{url, savePath, saveName, username, password};
+    // The destructor cancels and joins, so the worker may use `this`.
+    worker_ = sys::Thread([this, job](const std::atomic<bool>&) { run(job); }, "smb-download");
+}
+
+void SMBDownload::cancelDownload() {
+    *cancelled_ = true;
+    {
+        std::lock_guard lock(mutex_);
+        if (client_) client_->cancel();
+        if (nbns_) nbns_->cancel();
+    }
+    if (worker_.joinable() && !worker_.isCurrent()) worker_.join();
+}
+
+std::shared_ptr<SmbStackClient> SMBDownload::newClient(const Job& job) {
+    auto client = SmbStackClient::make(1);
+    if (!client) return nullptr;
+    client->setPassword(job.password);
+    if (const size_t slash = job.user.find('\\'); slash != std::string::npos) {
+        client->setDomain(job.user.substr(0, slash));
+        client->setUsername(job.user.substr(slash + 1));
+    } else {
+        client->setUsername(job.user);
+    }
+    std::lock_guard lock(mutex_);
+    client_ = client;
+    if (*cancelled_) client->cancel();
+    return client;
+}
+
+void SMBDownload::run(const Job& job) {
+    const int result = transfer(job);
+    {
+        std::lock_guard lock(mutex_);
+        client_.reset();
+        nbns_.reset();
+    }
+    if (result < 0) return;  // cancelled: nothing more is said
+    post([result](HttpDownloadDelegate& d) { d.onFinishConnection(result); });
+}
+
+int SMBDownload::transfer(const Job& job) {
+    auto target = SmbListing::targetOf(job.url);
+    if (!target || target->share.empty() || target->path.empty()) return kSmbFailed;
+    std::string server = target->server;
+    if (QNNbns::isNetBiosName(target->host)) {
+        auto nbns = std::make_shared<QNNbns>();
+        nbns->setTimeout(5);
+        {
+            std::lock_guard lock(mutex_);
+            nbns_ = nbns;
+        }
+        if (*cancelled_) return -1;
+        auto address = nbns->getIPAddressWithNETBIOSName(target->host);
+        if (*cancelled_) return -1;
+        if (!address) return kNetBiosFailed;
+        server = *address + server.substr(target->host.size());
+    }
+    const int64_t lib = otherSettings_.getInteger("smblib");
+    // Our SMB1 client is not part of this build: a site that asks for it fails.
+    if (SmbListing::usesOwnClient(otherSettings_, settings_ ? settings_->defaultSmbLibrary() : 0)) return kSmbFailed;
+    const bool retryRule = lib == 0 || lib == 1;
+
+    auto client = newClient(job);
+    if (!client) return kSmbFailed;
+    const std::string& share = target->share;
+    const std::string& path = target->path;
+    const std::string fileName = path.substr(path.rfind('\\') + 1);
+
+    auto found = client->getFilelistPattern(server, share, path);
+    if (*cancelled_) return -1;
+    if (!found || found->empty() || (found->front().attributes & 0x10)) return kSmbFailed;
+    const uint64_t size = found->front().size;
+    auto denied = [](uint32_t e) {
+        return e == SmbStackClient::kErrorAccessDenied || e == SmbStackClient::kErrorLogonFailure;
+    };
+    auto file = client->openFileForRead(server, share, path, true);
+    if (*cancelled_) return -1;
+    if (!file) return denied(client->lastError()) ? kAccessDenied : kSmbFailed;
+
+    post([](HttpDownloadDelegate& d) { d.onChangeHttpDownloadStatus(0, 0); });
+    post([fileName, size](HttpDownloadDelegate& d) { d.onConnected(fileName, int64_t(size)); });
+
+    const std::string dir = HttpDownload::temporaryFolder();
+    const std::string temp = dir + "/" + HttpDownload::kTempFileName;
+    const std::string side = dir + "/" + HttpDownload::kSideFileName;
+    sys::PropertyList::writeFile(sys::PlistValue(sys::PlistArray{HttpEasy::withoutCredentials(job.url)}), side);
+
+    // The saved name is one name inside the save folder.
+    if (job.saveName.empty() || job.saveName == "." || job.saveName == ".." ||
+        job.saveName.find('/') != std::string::npos) {
+        client->closeFile(file);
+        return kMoveFailed;
+    }
+    const int mode = settings_ ? settings_->overWriteMode() : 1;
+    std::error_code ec;
+    if (mode == 0 && fs::exists(fs::path(job.savePath) / job.saveName, ec)) {
+        client->closeFile(file);
+        return kExistsSkipped;
+    }
+
+    ::unlink(temp.c_str());
+    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        client->closeFile(file);
+        return kSmbFailed;
+    }
+    uint64_t done = 0;
+    int result = kSaved;
+    while (done < size) {
+        auto data = client->readFile(file, share, size_t(std::min<uint64_t>(size - done, kReadBlock)));
+        if (*cancelled_) {
+            ::close(fd);
+            return -1;
+        }
+        if (data && data->empty()) {
+            // The file ended before its listed size: it changed under us.
+            result = kSmbFailed;
+            break;
+        }
+        if (!data) {
+            if (!retryRule || !client->isRequireRetry()) {
+                result = kSmbFailed;
+                break;
+            }
+            // A fresh connection, the file opened again where we were.
+            client = newClient(job);
+            file = client ? client->openFileForRead(server, share, path, true) : nullptr;
+            if (*cancelled_) {
+                ::close(fd);
+                return -1;
+            }
+            if (!file) {
+                result = kSmbFailed;
+                break;
+            }
+            file->position = done;
+            continue;
+        }
+        const int64_t before = int64_t(done);
+        post([before](HttpDownloadDelegate& d) { d.onChangeHttpDownloadStatus(1, before); });
+        if (!writeAll(fd, data->data(), data->size())) {
+            result = kSmbFailed;
+            break;
+        }
+        done += data->size();
+    }
+    const bool closed = ::close(fd) == 0;
+    if (client && file) client->closeFile(file);
+    if (result != kSaved || !closed) {
+        ::unlink(temp.c_str());
+        return result != kSaved ? result : kSmbFailed;
+    }
+    result = placeResult(temp, job);
+    if (result == kSaved) ::unlink(side.c_str());
+    return result;
+}
+
+int SMBDownload::placeResult(const std::string& temp, const Job& job) {
+    const int mode = settings_ ? settings_->overWriteMode() : 1;
+    const fs::path folder(job.savePath);
+    std::error_code ec;
+    fs::create_directories(folder, ec);
+    if (mode == 2) {
+        // The old file goes only now that the new one is complete.
+        const std::string target = (folder / job.saveName).string();
+        if (placeFile(temp, target, true) != 0) return kMoveFailed;
+        savedPath_ = target;
+        return kSaved;
+    }
+    const std::string ext = QNUrl::pathExtensionOf(job.saveName);
+    const std::string stem = ext.empty() ? job.saveName : job.saveName.substr(0, job.saveName.size() - ext.size() - 1);
+    for (int n = 1; n < 10000; ++n) {
+        const std::string name = n == 1 ? job.saveName : stem + " " + std::to_string(n) + (ext.empty() ? "" : "." + ext);
+        const std::string target = (folder / name).string();
+        const int err = placeFile(temp, target, false);
+        if (err == 0) {
+            savedPath_ = target;
+            return kSaved;
+        }
+        if (err != EEXIST) break;
+        // A file that appeared meanwhile in "skip" mode is still skipped.
+        if (mode == 0) return kExistsSkipped;
+    }
+    return kMoveFailed;
+}
