@@ -12,6 +12,7 @@
 #include "foundation/QNUrl.h"
 #include "foundation/Settings.h"
 #include "foundation/UrlPercent.h"
+#include "platform/core/PercentEncoding.h"
 #include "platform/core/RunLoop.h"
 #include "platform/core/Unicode.h"
 #include "platform/ui/ViewController.h"
@@ -472,6 +473,13 @@ void FileDownload::startCloudListing() {
     std::string path = baseURL_.substr(hostEnd);
     if (size_t q = path.find_first_of("?#"); q != std::string::npos) path.resize(q);
     if (path.empty()) path = "/";
+    // Dropbox folders are listed by their display path, which the listing
+    // puts into the URL as it is; an escaped form (a saved site) is read back.
+    if (cloudService_ == CloudService::Dropbox && path.find('%') != std::string::npos) {
+        if (auto decoded = sys::PercentEncoding::decodeStrict(path); decoded && sys::Unicode::isValidUtf8(*decoded)) {
+            path = *decoded;
+        }
+    }
     targetPath_ = path;
     if (cloudService_ == CloudService::GoogleDrive) {
         // Folder URLs are the account's URL and the identifiers of the

@@ -196,6 +196,10 @@ TEST_F(CloudListingTest, OneDriveBoxAndDropboxPagesUrlsAndDates) {
     auto dropSub = list("dropbox://acct//Sub Folder");
     ASSERT_TRUE(dropSub->fileList) << dropSub->message.value_or("");
     EXPECT_EQ(dropSub->fileList->size(), 1u);
+    // As a saved site keeps it, escaped.
+    auto escaped = list("dropbox://acct/%2FSub%20Folder");
+    ASSERT_TRUE(escaped->fileList) << escaped->message.value_or("");
+    EXPECT_EQ(escaped->fileList->size(), 1u);
 }
 
 TEST_F(CloudListingTest, ExpiredTokensAreRefreshedOnceAndStored) {
