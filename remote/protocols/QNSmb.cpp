@@ -1,0 +1,674 @@
+#include "remote/protocols/QNSmb.h"
+
+#include "platform/core/Unicode.h"
+#include "remote/protocols/NtlmV2.h"
+#include "remote/protocols/QNNbns.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <ctime>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+enum Command : uint8_t {
+    kClose = 0x04,
+    kTransaction = 0x25,
+    kReadAndX = 0x2E,
+    kTransaction2 = 0x32,
+    kTreeDisconnect = 0x71,
+    kNegotiate = 0x72,
+    kSessionSetup = 0x73,
+    kLogoff = 0x74,
+    kTreeConnect = 0x75,
+    kNtCreate = 0xA2,
+};
+
+constexpr uint16_t kFlags2 = 0xC841;  // Unicode, NT status, extended security, long names
+constexpr uint32_t kCapExtendedSecurity = 0x80000000;
+constexpr uint32_t kCapLargeReadX = 0x4000;
+constexpr uint32_t kClientCaps = 0x8000405C;
+constexpr uint32_t kMoreProcessing = 0xC0000016;
+constexpr uint32_t kNoMoreFiles = 0x80000006;
+constexpr size_t kMaxMessage = 16u << 20;
+constexpr size_t kMaxTransaction = 16u << 20;
+constexpr int kTimeoutMs = 60000;
+
+void put16(Bytes& b, size_t at, uint16_t v) {
+    if (b.size() < at + 2) b.resize(at + 2);
+    b[at] = uint8_t(v);
+    b[at + 1] = uint8_t(v >> 8);
+}
+void put32(Bytes& b, size_t at, uint32_t v) {
+    if (b.size() < at + 4) b.resize(at + 4);
+    for (int i = 0; i < 4; ++i) b[at + size_t(i)] = uint8_t(v >> (8 * i));
+}
+uint16_t get16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
+uint32_t get32(const uint8_t* p) {
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+uint64_t get64(const uint8_t* p) { return uint64_t(get32(p)) | uint64_t(get32(p + 4)) << 32; }
+bool has(const Bytes& b, size_t at, size_t n) { return at <= b.size() && n <= b.size() - at; }
+
+// UTF-8 as UTF-16LE, with or without the terminating zero.
+void appendUnicode(Bytes& b, const std::string& s, bool terminate = true) {
+    for (char16_t c : sys::Unicode::toUtf16(s)) {
+        b.push_back(uint8_t(c));
+        b.push_back(uint8_t(c >> 8));
+    }
+    if (terminate) b.insert(b.end(), {0, 0});
+}
+std::string fromUnicode(const uint8_t* p, size_t bytes) {
+    std::u16string u;
+    for (size_t i = 0; i + 1 < bytes; i += 2) u.push_back(char16_t(p[i] | p[i + 1] << 8));
+    return sys::Unicode::fromUtf16(u);
+}
+// Strings in the data bytes start on an even offset from the header.
+void alignTo2(Bytes& bytes, size_t bytesOffset) {
+    if ((bytesOffset + bytes.size()) % 2) bytes.push_back(0);
+}
+// Single-byte text of a share list: UTF-8 when it is, else one code point per byte.
+std::string oemText(const uint8_t* p, size_t n) {
+    std::string s(reinterpret_cast<const char*>(p), n);
+    if (sys::Unicode::isValidUtf8(s)) return s;
+    std::u16string u;
+    for (size_t i = 0; i < n; ++i) u.push_back(char16_t(p[i]));
+    return sys::Unicode::fromUtf16(u);
+}
+int64_t unixSeconds(uint64_t filetime) { return int64_t(filetime / 10'000'000) - 11'644'473'600; }
+
+}  // namespace
+
+QNSmb::QNSmb() = default;
+
+QNSmb::~QNSmb() {
+    std::lock_guard lock(fdMutex_);
+    if (fd_ >= 0) ::close(fd_);
+}
+
+bool QNSmb::fail(int error, uint32_t status) {
+    lastError_ = cancelled_ ? kErrorCancelled : error;
+    lastNtStatus_ = status;
+    return false;
+}
+
+bool QNSmb::failTransport() {
+    connected_ = false;
+    return fail(cancelled_ ? kErrorCancelled : kErrorProtocol);
+}
+
+void QNSmb::cancel() {
+    cancelled_ = true;
+    std::lock_guard lock(fdMutex_);
+    if (fd_ >= 0) ::shutdown(fd_, SHUT_RDWR);
+}
+
+bool QNSmb::connectSocket(const std::string& host, int port) {
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* list = nullptr;
+    if (::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &list) != 0 || !list) {
+        return fail(kErrorConnect);
+    }
+    int fd = -1;
+    for (addrinfo* a = list; a && fd < 0 && !cancelled_; a = a->ai_next) {
+        int s = ::socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK, a->ai_protocol);
+        if (s < 0) continue;
+        {
+            std::lock_guard lock(fdMutex_);
+            fd_ = s;
+        }
+        bool ok = ::connect(s, a->ai_addr, a->ai_addrlen) == 0;
+        if (!ok && errno == EINPROGRESS) {
+            for (int waited = 0; waited < 15000 && !cancelled_; waited += 100) {
+                pollfd p{s, POLLOUT, 0};
+                if (::poll(&p, 1, 100) == 1) {
+                    int err = 0;
+                    socklen_t len = sizeof err;
+                    ok = ::getsockopt(s, SOL_SOCKET, SO_ERROR, &err, &len) == 0 && err == 0;
+                    break;
+                }
+            }
+        }
+        if (ok && !cancelled_) {
+            fd = s;
+        } else {
+            std::lock_guard lock(fdMutex_);
+            ::close(s);
+            fd_ = -1;
+        }
+    }
+    ::freeaddrinfo(list);
+    if (fd < 0) return fail(kErrorConnect);
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    int one = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    return true;
+}
+
+bool QNSmb::writeAll(const Bytes& data) {
+    size_t done = 0;
+    while (done < data.size()) {
+        ssize_t n = ::send(fd_, data.data() + done, data.size() - done, MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0 || cancelled_) return failTransport();
+        done += size_t(n);
+    }
+    return true;
+}
+
+bool QNSmb::readExact(uint8_t* p, size_t n) {
+    size_t got = 0;
+    while (got < n) {
+        if (cancelled_) return failTransport();
+        pollfd pf{fd_, POLLIN, 0};
+        int r = ::poll(&pf, 1, kTimeoutMs);
+        if (r < 0 && errno == EINTR) continue;
+        if (r <= 0) return failTransport();
+        ssize_t k = ::recv(fd_, p + got, n - got, 0);
+        if (k < 0 && errno == EINTR) continue;
+        if (k <= 0) return failTransport();
+        got += size_t(k);
+    }
+    return !cancelled_ || failTransport();
+}
+
+bool QNSmb::netbiosSession(const std::string& calledName) {
+    uint8_t called[QNNbns::kEncodedNameLength], calling[QNNbns::kEncodedNameLength];
+    QNNbns::encodeName(sys::Unicode::uppercase(calledName), 0x20, called);
+    QNNbns::encodeName(sys::Unicode::uppercase(workStation_), 0x00, calling);
+    Bytes m = {0x81, 0, 0, 68};
+    m.insert(m.end(), called, called + 34);
+    m.insert(m.end(), calling, calling + 34);
+    if (!writeAll(m)) return false;
+    uint8_t head[4];
+    if (!readExact(head, 4)) return false;
+    const size_t length = size_t(head[1] & 1) << 16 | size_t(head[2]) << 8 | head[3];
+    Bytes rest(length);
+    if (length > 256 || !readExact(rest.data(), length)) return fail(kErrorConnect);
+    return head[0] == 0x82 || fail(kErrorConnect);
+}
+
+std::optional<QNSmb::Reply> QNSmb::transact(uint8_t command, uint16_t tree, const Bytes& words, const Bytes& bytes) {
+    if (cancelled_ || fd_ < 0) {
+        fail(kErrorCancelled);
+        return std::nullopt;
+    }
+    Bytes m(4 + 32, 0);
+    m[4] = 0xFF;
+    m[5] = 'S';
+    m[6] = 'M';
+    m[7] = 'B';
+    m[8] = command;
+    m[4 + 9] = 0x18;
+    put16(m, 4 + 10, kFlags2);
+    put16(m, 4 + 24, tree);
+    put16(m, 4 + 26, 0xFEFF);
+    put16(m, 4 + 28, uid_);
+    const uint16_t mid = mid_++;
+    if (mid_ == 0xFFFF) mid_ = 1;
+    put16(m, 4 + 30, mid);
+    m.push_back(uint8_t(words.size() / 2));
+    m.insert(m.end(), words.begin(), words.end());
+    put16(m, m.size(), uint16_t(bytes.size()));
+    m.insert(m.end(), bytes.begin(), bytes.end());
+    const uint32_t length = uint32_t(m.size() - 4);
+    m[1] = uint8_t(length >> 16);
+    m[2] = uint8_t(length >> 8);
+    m[3] = uint8_t(length);
+    if (!writeAll(m)) return std::nullopt;
+    for (;;) {
+        uint8_t head[4];
+        if (!readExact(head, 4)) return std::nullopt;
+        const size_t n = size_t(head[1]) << 16 | size_t(head[2]) << 8 | head[3];
+        if (head[0] == 0x85) continue;  // NetBIOS keep-alive
+        if (head[0] != 0 || n < 35 || n > kMaxMessage) {
+            failTransport();
+            return std::nullopt;
+        }
+        Reply r;
+        r.message.resize(n);
+        if (!readExact(r.message.data(), n)) return std::nullopt;
+        const Bytes& b = r.message;
+        if (b[0] != 0xFF || b[1] != 'S' || b[2] != 'M' || b[3] != 'B' || b[4] != command) {
+            failTransport();
+            return std::nullopt;
+        }
+        if (get16(&b[30]) != mid) continue;  // an answer to an earlier, abandoned request
+        r.status = get32(&b[5]);
+        r.wordCount = b[32];
+        r.words = 33;
+        if (!has(b, 33, r.wordCount * 2 + 2)) {
+            failTransport();
+            return std::nullopt;
+        }
+        r.byteCount = get16(&b[33 + r.wordCount * 2]);
+        r.bytes = 33 + r.wordCount * 2 + 2;
+        if (!has(b, r.bytes, r.byteCount)) {
+            // Large reads state their length in the parameter words instead.
+            if (command != kReadAndX) {
+                failTransport();
+                return std::nullopt;
+            }
+            r.byteCount = b.size() - r.bytes;
+        }
+        return r;
+    }
+}
+
+bool QNSmb::connect(const std::string& host, const std::string& netBiosName, const std::string& domainAndUser,
+                    const std::string& password) {
+    lastError_ = 0;
+    lastNtStatus_ = 0;
+    std::string name = host;
+    int port = 445;
+    if (const size_t colon = host.rfind(':'); colon != std::string::npos && host.find(':') == colon) {
+        name = host.substr(0, colon);
+        port = std::atoi(host.c_str() + colon + 1);
+        if (port <= 0 || port > 65535) return fail(kErrorConnect);
+    }
+    host_ = name;
+    if (!connectSocket(name, port)) return false;
+    if (port == 139 && !netbiosSession(netBiosName.empty() ? name : netBiosName)) return false;
+    if (!negotiate()) return false;
+    std::string domain, user = domainAndUser;
+    if (const size_t slash = user.find('\\'); slash != std::string::npos) {
+        domain = user.substr(0, slash);
+        user.erase(0, slash + 1);
+    }
+    if (!sessionSetup(domain, user, password)) return false;
+    connected_ = true;
+    return true;
+}
+
+bool QNSmb::negotiate() {
+    const std::string dialect = "NT LM 0.12";
+    Bytes bytes = {0x02};
+    bytes.insert(bytes.end(), dialect.begin(), dialect.end());
+    bytes.push_back(0);
+    auto r = transact(kNegotiate, 0, {}, bytes);
+    if (!r) return false;
+    if (r->status != 0) return fail(kErrorNtStatus, r->status);
+    const Bytes& b = r->message;
+    if (r->wordCount != 17 || get16(&b[r->words]) != 0) return fail(kErrorProtocol);
+    const size_t w = r->words;
+    maxBuffer_ = get32(&b[w + 7]);
+    sessionKey_ = get32(&b[w + 15]);
+    capabilities_ = get32(&b[w + 19]);
+    // Logging on without extended security is not spoken here.
+    if (!(capabilities_ & kCapExtendedSecurity) || maxBuffer_ < 1024) return fail(kErrorProtocol);
+    return true;
+}
+
+bool QNSmb::sessionSetup(const std::string& domain, const std::string& user, const std::string& password) {
+    auto step = [&](const Bytes& blob, Bytes& answer) -> std::optional<uint32_t> {
+        Bytes words(24, 0);
+        words[0] = 0xFF;
+        put16(words, 4, 61440);
+        put16(words, 6, 2);
+        put16(words, 8, 1);
+        put32(words, 10, sessionKey_);
+        put16(words, 14, uint16_t(blob.size()));
+        put32(words, 20, kClientCaps);
+        Bytes bytes = blob;
+        alignTo2(bytes, 32 + 1 + words.size() + 2);
+        appendUnicode(bytes, "Linux");
+        appendUnicode(bytes, nativeLanManager_);
+        auto r = transact(kSessionSetup, 0, words, bytes);
+        if (!r) return std::nullopt;
+        if (r->status != 0 && r->status != kMoreProcessing) {
+            fail(kErrorNtStatus, r->status);
+            return std::nullopt;
+        }
+        const Bytes& b = r->message;
+        if (r->wordCount < 4) {
+            fail(kErrorProtocol);
+            return std::nullopt;
+        }
+        const size_t blobLength = get16(&b[r->words + 6]);
+        if (blobLength > r->byteCount) {
+            fail(kErrorProtocol);
+            return std::nullopt;
+        }
+        answer.assign(b.begin() + long(r->bytes), b.begin() + long(r->bytes + blobLength));
+        uid_ = get16(&b[28]);
+        return r->status;
+    };
+    Bytes answer;
+    auto first = step(NtlmV2::negotiateMessage(NtlmV2::kNegotiateFlags, sys::Unicode::uppercase(domain), workStation_),
+                      answer);
+    if (!first) return false;
+    if (*first != kMoreProcessing) return fail(kErrorProtocol);
+    // The challenge, raw or inside the server's SPNEGO answer.
+    static const uint8_t sig[8] = {'N', 'T', 'L', 'M', 'S', 'S', 'P', 0};
+    auto at = std::search(answer.begin(), answer.end(), sig, sig + 8);
+    auto challenge = NtlmV2::parseChallenge(answer.data() + (at - answer.begin()), size_t(answer.end() - at));
+    if (!challenge) return fail(kErrorProtocol);
+    std::u16string domain16 = sys::Unicode::toUtf16(sys::Unicode::uppercase(domain));
+    if (domain16.empty()) {
+        if (auto pairs = NtlmV2::parseAvPairs(challenge->targetInfo)) {
+            for (const auto& p : *pairs) {
+                if (p.id != NtlmV2::kAvNbDomainName) continue;
+                for (size_t i = 0; i + 1 < p.value.size(); i += 2) domain16 += char16_t(p.value[i] | p.value[i + 1] << 8);
+            }
+        }
+    }
+    const uint64_t timestamp = uint64_t(::time(nullptr)) * 10'000'000ull + 116'444'736'000'000'000ull;
+    auto auth = NtlmV2::authenticateMessage(*challenge, domain16, sys::Unicode::toUtf16(sys::Unicode::uppercase(user)),
+                                            sys::Unicode::toUtf16(workStation_), sys::Unicode::toUtf16(password),
+                                            timestamp);
+    if (!auth) return fail(kErrorProtocol);
+    auto last = step(auth->message, answer);
+    if (!last) return false;
+    return *last == 0 || fail(kErrorNtStatus, *last);
+}
+
+uint16_t QNSmb::connectTree(const std::string& share) {
+    Bytes words(8, 0);
+    words[0] = 0xFF;
+    put16(words, 6, 1);
+    Bytes bytes = {0};
+    alignTo2(bytes, 32 + 1 + words.size() + 2);
+    appendUnicode(bytes, "\\\\" + host_ + "\\" + share);
+    const std::string service = "?????";
+    bytes.insert(bytes.end(), service.begin(), service.end());
+    bytes.push_back(0);
+    auto r = transact(kTreeConnect, 0, words, bytes);
+    if (!r) return 0;
+    if (r->status != 0) {
+        fail(kErrorNtStatus, r->status);
+        return 0;
+    }
+    const uint16_t tid = get16(&r->message[24]);
+    if (tid == 0) fail(kErrorProtocol);
+    return tid;
+}
+
+void QNSmb::disconnectTree(uint16_t tree) {
+    if (connected_ && !cancelled_) transact(kTreeDisconnect, tree, {}, {});
+}
+
+void QNSmb::disconnect() {
+    if (connected_ && !cancelled_) {
+        Bytes words(4, 0);
+        words[0] = 0xFF;
+        transact(kLogoff, 0, words, {});
+    }
+    connected_ = false;
+    std::lock_guard lock(fdMutex_);
+    if (fd_ >= 0) {
+        ::close(fd_);
+        fd_ = -1;
+    }
+}
+
+bool QNSmb::transaction(uint8_t command, uint16_t tree, const std::string& name, uint16_t setup, const Bytes& params,
+                        const Bytes& data, Bytes& outParams, Bytes& outData) {
+    const bool trans2 = command == kTransaction2;
+    const uint32_t maxData = std::min<uint32_t>(maxBuffer_ - 512, 0xFF00);
+    Bytes words(trans2 ? 30 : 28, 0);
+    put16(words, 0, uint16_t(params.size()));
+    put16(words, 2, uint16_t(data.size()));
+    put16(words, 4, 64);
+    put16(words, 6, uint16_t(maxData));
+    put16(words, 18, uint16_t(params.size()));
+    put16(words, 22, uint16_t(data.size()));
+    if (trans2) {
+        words[26] = 1;
+        put16(words, 28, setup);
+    }
+    const size_t bytesOffset = 32 + 1 + words.size() + 2;
+    Bytes bytes;
+    alignTo2(bytes, bytesOffset);
+    appendUnicode(bytes, name);
+    while ((bytesOffset + bytes.size()) % 4) bytes.push_back(0);
+    put16(words, 20, uint16_t(bytesOffset + bytes.size()));
+    bytes.insert(bytes.end(), params.begin(), params.end());
+    while ((bytesOffset + bytes.size()) % 4) bytes.push_back(0);
+    put16(words, 24, uint16_t(bytesOffset + bytes.size()));
+    bytes.insert(bytes.end(), data.begin(), data.end());
+
+    outParams.clear();
+    outData.clear();
+    size_t totalParams = 0, totalData = 0, gotParams = 0, gotData = 0;
+    // The answer may come in several parts, each placed by its displacement.
+    for (bool first = true; first || gotParams < totalParams || gotData < totalData; first = false) {
+        std::optional<Reply> r;
+        if (first) {
+            r = transact(command, tree, words, bytes);
+        } else {
+            // Further parts answer the same request: read without sending.
+            uint8_t head[4];
+            Reply part;
+            if (!readExact(head, 4)) return false;
+            const size_t n = size_t(head[1]) << 16 | size_t(head[2]) << 8 | head[3];
+            if (head[0] != 0 || n < 35 || n > kMaxMessage) return failTransport();
+            part.message.resize(n);
+            if (!readExact(part.message.data(), n)) return false;
+            const Bytes& b = part.message;
+            if (b[0] != 0xFF || b[4] != command || !has(b, 33, size_t(b[32]) * 2 + 2)) return failTransport();
+            part.status = get32(&b[5]);
+            part.wordCount = b[32];
+            part.words = 33;
+            r = std::move(part);
+        }
+        if (!r) return false;
+        if (r->status != 0 && r->status != 0x80000005) return fail(kErrorNtStatus, r->status);
+        const Bytes& b = r->message;
+        if (r->wordCount < 10) return fail(kErrorProtocol);
+        const size_t w = r->words;
+        const size_t tp = get16(&b[w]), td = get16(&b[w + 2]);
+        const size_t pc = get16(&b[w + 6]), po = get16(&b[w + 8]), pd = get16(&b[w + 10]);
+        const size_t dc = get16(&b[w + 12]), dof = get16(&b[w + 14]), dd = get16(&b[w + 16]);
+        if (first) {
+            totalParams = tp;
+            totalData = td;
+            if (tp + td > kMaxTransaction) return fail(kErrorProtocol);
+            outParams.assign(tp, 0);
+            outData.assign(td, 0);
+        }
+        if (!has(b, po, pc) || !has(b, dof, dc) || pd + pc > totalParams || dd + dc > totalData) {
+            return fail(kErrorProtocol);
+        }
+        std::copy(b.begin() + long(po), b.begin() + long(po + pc), outParams.begin() + long(pd));
+        std::copy(b.begin() + long(dof), b.begin() + long(dof + dc), outData.begin() + long(dd));
+        gotParams += pc;
+        gotData += dc;
+        if (pc == 0 && dc == 0 && !first) return fail(kErrorProtocol);
+    }
+    return true;
+}
+
+std::optional<std::vector<QNSmb::ShareInfo>> QNSmb::getTreeList() {
+    const uint16_t ipc = connectTree("IPC$");
+    if (!ipc) return std::nullopt;
+    Bytes params = {0, 0};
+    for (const char* s : {"WrLeh", "B13BWz"}) {
+        params.insert(params.end(), s, s + std::char_traits<char>::length(s));
+        params.push_back(0);
+    }
+    put16(params, params.size(), 1);
+    put16(params, params.size(), 0xFF00);
+    Bytes outParams, outData;
+    const bool ok = transaction(kTransaction, ipc, "\\PIPE\\LANMAN", 0, params, {}, outParams, outData);
+    disconnectTree(ipc);
+    if (!ok) return std::nullopt;
+    if (outParams.size() < 8) {
+        fail(kErrorProtocol);
+        return std::nullopt;
+    }
+    const uint16_t status = get16(&outParams[0]), converter = get16(&outParams[2]), count = get16(&outParams[4]);
+    if (status != 0 && status != 234) {
+        fail(kErrorNtStatus, status == 5 ? kStatusAccessDenied : status);
+        return std::nullopt;
+    }
+    if (size_t(count) * 20 > outData.size()) {
+        fail(kErrorProtocol);
+        return std::nullopt;
+    }
+    std::vector<ShareInfo> out;
+    for (size_t i = 0; i < count; ++i) {
+        const uint8_t* e = &outData[i * 20];
+        ShareInfo s;
+        s.name = oemText(e, size_t(std::find(e, e + 13, 0) - e));
+        s.type = get16(e + 14);
+        const size_t remark = size_t(uint16_t(get32(e + 16) - converter));
+        if (get32(e + 16) != 0 && remark < outData.size()) {
+            const uint8_t* r = &outData[remark];
+            const uint8_t* end = outData.data() + outData.size();
+            s.comment = oemText(r, size_t(std::find(r, end, 0) - r));
+        }
+        out.push_back(std::move(s));
+    }
+    return out;
+}
+
+std::optional<std::vector<QNSmb::FileInfo>> QNSmb::getFileList(uint16_t tree, const std::string& pattern) {
+    std::vector<FileInfo> out;
+    // Entries of the directory-information level, each checked against the data.
+    auto parse = [&](const Bytes& data, std::string& lastName) -> bool {
+        for (size_t at = 0; at < data.size();) {
+            if (!has(data, at, 64)) return fail(kErrorProtocol);
+            const uint32_t next = get32(&data[at]);
+            const uint32_t nameLength = get32(&data[at + 60]);
+            if (!has(data, at + 64, nameLength) || (next && next < 64 + nameLength)) return fail(kErrorProtocol);
+            FileInfo f;
+            f.lastWriteTime = unixSeconds(get64(&data[at + 24]));
+            f.size = get64(&data[at + 40]);
+            f.attributes = get32(&data[at + 56]);
+            f.name = fromUnicode(&data[at + 64], nameLength);
+            while (!f.name.empty() && f.name.back() == '\0') f.name.pop_back();
+            lastName = f.name;
+            out.push_back(std::move(f));
+            if (out.size() > kMaxEntries) return fail(kErrorProtocol);
+            if (!next) break;
+            at += next;
+        }
+        return true;
+    };
+    Bytes params(12, 0);
+    put16(params, 0, 0x16);    // folders, hidden and system files too
+    put16(params, 2, 1024);    // entries per answer
+    put16(params, 4, 0x0002);  // close at the end of the search
+    put16(params, 6, 0x0101);  // directory information
+    appendUnicode(params, pattern);
+    Bytes outParams, outData;
+    if (!transaction(kTransaction2, tree, "", 0x0001, params, {}, outParams, outData)) return std::nullopt;
+    if (outParams.size() < 10) {
+        fail(kErrorProtocol);
+        return std::nullopt;
+    }
+    const uint16_t sid = get16(&outParams[0]);
+    bool end = get16(&outParams[4]) != 0;
+    std::string lastName;
+    if (!parse(outData, lastName)) return std::nullopt;
+    while (!end) {
+        Bytes more(12, 0);
+        put16(more, 0, sid);
+        put16(more, 2, 1024);
+        put16(more, 4, 0x0101);
+        put16(more, 10, 0x000A);  // go on after the last name, close at the end
+        appendUnicode(more, lastName);
+        if (!transaction(kTransaction2, tree, "", 0x0002, more, {}, outParams, outData)) {
+            if (lastNtStatus_ == kNoMoreFiles) break;
+            return std::nullopt;
+        }
+        if (outParams.size() < 8) {
+            fail(kErrorProtocol);
+            return std::nullopt;
+        }
+        end = get16(&outParams[2]) != 0;
+        const size_t before = out.size();
+        if (!parse(outData, lastName)) return std::nullopt;
+        if (out.size() == before && !end) {
+            fail(kErrorProtocol);
+            return std::nullopt;
+        }
+    }
+    return out;
+}
+
+uint16_t QNSmb::openFile(uint16_t tree, const std::string& path, uint64_t* openedSize) {
+    std::string name = path;
+    std::replace(name.begin(), name.end(), '/', '\\');
+    Bytes words(48, 0);
+    words[0] = 0xFF;
+    Bytes nameBytes;
+    appendUnicode(nameBytes, name, false);
+    put16(words, 5, uint16_t(nameBytes.size()));
+    put32(words, 15, 0x00120089);  // read data, attributes and extended attributes
+    put32(words, 31, 0x7);         // others may read, write and delete
+    put32(words, 35, 1);           // open an existing file
+    put32(words, 39, 0x40);        // not a folder
+    put32(words, 43, 2);           // impersonation
+    Bytes bytes;
+    alignTo2(bytes, 32 + 1 + words.size() + 2);
+    bytes.insert(bytes.end(), nameBytes.begin(), nameBytes.end());
+    bytes.insert(bytes.end(), {0, 0});
+    auto r = transact(kNtCreate, tree, words, bytes);
+    if (!r) return 0;
+    if (r->status != 0) {
+        fail(kErrorNtStatus, r->status);
+        return 0;
+    }
+    const Bytes& b = r->message;
+    if (r->wordCount < 34) {
+        fail(kErrorProtocol);
+        return 0;
+    }
+    const size_t w = r->words;
+    const uint16_t fid = get16(&b[w + 5]);
+    if (openedSize) *openedSize = get64(&b[w + 55]);
+    if (fid == 0) fail(kErrorProtocol);
+    return fid;
+}
+
+std::optional<std::vector<uint8_t>> QNSmb::readFile(uint16_t file, uint16_t tree, uint64_t offset, uint32_t length) {
+    const uint32_t most = (capabilities_ & kCapLargeReadX) ? kMaxRead : std::min<uint32_t>(maxBuffer_ - 128, 0xFF00);
+    const uint32_t n = std::min(length, most);
+    Bytes words(24, 0);
+    words[0] = 0xFF;
+    put16(words, 4, file);
+    put32(words, 6, uint32_t(offset));
+    put16(words, 10, uint16_t(n));
+    put16(words, 12, uint16_t(std::min<uint32_t>(n, 0xFFFF)));
+    put32(words, 14, n >> 16);
+    put32(words, 20, uint32_t(offset >> 32));
+    auto r = transact(kReadAndX, tree, words, {});
+    if (!r) return std::nullopt;
+    if (r->status == 0xC0000011) return std::vector<uint8_t>{};  // the end of the file
+    if (r->status != 0) {
+        fail(kErrorNtStatus, r->status);
+        return std::nullopt;
+    }
+    const Bytes& b = r->message;
+    if (r->wordCount < 12) {
+        fail(kErrorProtocol);
+        return std::nullopt;
+    }
+    const size_t w = r->words;
+    const size_t dataLength = size_t(get16(&b[w + 10])) | size_t(get16(&b[w + 14])) << 16;
+    const size_t dataOffset = get16(&b[w + 12]);
+    if (dataLength > n || !has(b, dataOffset, dataLength)) {
+        fail(kErrorProtocol);
+        return std::nullopt;
+    }
+    return std::vector<uint8_t>(b.begin() + long(dataOffset), b.begin() + long(dataOffset + dataLength));
+}
+
+void QNSmb::closeFile(uint16_t file, uint16_t tree) {
+    if (!connected_ || cancelled_) return;
+    Bytes words(6, 0);
+    put16(words, 0, file);
+    put32(words, 2, 0xFFFFFFFF);
+    transact(kClose, tree, words, {});
+}

@@ -1,0 +1,106 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+// Our SMB1 client (NT LM 0.12) over TCP: direct on any port but 139, where
+// a NetBIOS session is asked for first. Negotiate, session set-up with
+// NTLMv2 in extended security, tree connect, the share list (RAP
+// NetShareEnum on \PIPE\LANMAN), folder searches (TRANS2 FIND_FIRST2 and
+// FIND_NEXT2), NT_CREATE_ANDX, READ_ANDX with 64-bit offsets and close.
+//
+// Every call blocks; cancel() from another thread shuts the socket down so
+// that a blocked call returns at once. Replies are checked against their
+// own length before a field is read.
+class QNSmb {
+public:
+    enum Error { kErrorNone = 0, kErrorConnect = 1, kErrorProtocol = 2, kErrorNtStatus = 3, kErrorCancelled = 4 };
+    static constexpr uint32_t kStatusAccessDenied = 0xC0000022;
+    static constexpr uint32_t kStatusLogonFailure = 0xC000006D;
+
+    struct ShareInfo {
+        std::string name;
+        uint32_t type = 0;
+        std::string comment;
+    };
+    struct FileInfo {
+        std::string name;
+        uint32_t attributes = 0;
+        uint64_t size = 0;
+        int64_t lastWriteTime = 0;  // seconds since 1970
+    };
+    // A search returning more entries than this is refused.
+    static constexpr size_t kMaxEntries = 1'000'000;
+    // The largest read asked for at once.
+    static constexpr uint32_t kMaxRead = 1u << 20;
+
+    QNSmb();
+    ~QNSmb();
+    QNSmb(const QNSmb&) = delete;
+    QNSmb& operator=(const QNSmb&) = delete;
+
+    void setNativeLanManager(const std::string& name) { nativeLanManager_ = name; }
+    void setWorkStationName(const std::string& name) { workStation_ = name; }
+
+    // `host` may carry ":port" (445 by default). `domainAndUser` is "user" or
+    // "domain\user"; an empty user logs on anonymously.
+    bool connect(const std::string& host, const std::string& netBiosName, const std::string& domainAndUser,
+                 const std::string& password);
+    std::optional<std::vector<ShareInfo>> getTreeList();
+    // Tree id, 0 on failure.
+    uint16_t connectTree(const std::string& share);
+    // `pattern`: the folder's backslash path, a backslash and "*".
+    std::optional<std::vector<FileInfo>> getFileList(uint16_t tree, const std::string& pattern);
+    // File id, 0 on failure (`openedSize` gets the file's length).
+    uint16_t openFile(uint16_t tree, const std::string& path, uint64_t* openedSize = nullptr);
+    std::optional<std::vector<uint8_t>> readFile(uint16_t file, uint16_t tree, uint64_t offset, uint32_t length);
+    void closeFile(uint16_t file, uint16_t tree = 0);
+    void disconnectTree(uint16_t tree);
+    void disconnect();
+    void cancel();
+
+    int lastError() const { return lastError_; }
+    uint32_t lastNtStatus() const { return lastNtStatus_; }
+
+private:
+    using Bytes = std::vector<uint8_t>;
+    struct Reply {
+        uint32_t status = 0;
+        Bytes message;       // from the SMB header on
+        size_t words = 0;    // offset of the parameter words
+        size_t wordCount = 0;
+        size_t bytes = 0;    // offset of the data bytes
+        size_t byteCount = 0;
+    };
+    bool connectSocket(const std::string& host, int port);
+    bool netbiosSession(const std::string& calledName);
+    bool negotiate();
+    bool sessionSetup(const std::string& domain, const std::string& user, const std::string& password);
+    std::optional<Reply> transact(uint8_t command, uint16_t tree, const Bytes& words, const Bytes& bytes);
+    // TRANSACTION (name given) or TRANSACTION2 (setup given); the whole
+    // parameter and data blocks of the answer, put together from its parts.
+    bool transaction(uint8_t command, uint16_t tree, const std::string& name, uint16_t setup, const Bytes& params,
+                     const Bytes& data, Bytes& outParams, Bytes& outData);
+    bool writeAll(const Bytes& data);
+    bool readExact(uint8_t* p, size_t n);
+    bool fail(int error, uint32_t status = 0);
+    bool failTransport();
+
+    std::string nativeLanManager_ = "QNSmb", workStation_ = "QNSmbWorkStation";
+    std::string host_;
+    mutable std::mutex fdMutex_;
+    int fd_ = -1;
+    std::atomic<bool> cancelled_{false};
+    bool connected_ = false;
+    uint16_t uid_ = 0;
+    uint16_t mid_ = 1;
+    uint32_t sessionKey_ = 0;
+    uint32_t capabilities_ = 0;
+    uint32_t maxBuffer_ = 4356;
+    int lastError_ = 0;
+    uint32_t lastNtStatus_ = 0;
+};

@@ -1,0 +1,167 @@
+// Our SMB1 client against smbd speaking NT LM 0.12: shares through RAP,
+// folders through FIND_FIRST2 and FIND_NEXT2, files read with 64-bit
+// offsets, the server's refusals with their NT status, and a cancel from
+// another thread while the client waits.
+
+#include "remote/protocols/QNSmb.h"
+
+#include "tests/support/net/SmbPeer.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+using test::SmbPeer;
+constexpr size_t kBookSize = 3 * 1024 * 1024 + 77;
+constexpr int kManyFiles = 1500;
+
+class QNSmbTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        skip_ = SmbPeer::skipReason();
+        if (!skip_.empty()) return;
+        peer_ = new SmbPeer;
+        SmbPeer::writeFile(peer_->booksDir(), "Comics/a.cbz", SmbPeer::noise(kBookSize, 7));
+        SmbPeer::writeFile(peer_->booksDir(), "Comics/Sub Folder/b.zip", {'x'});
+        SmbPeer::writeFile(peer_->booksDir(), "Comics/日本.zip", {'y'});
+        for (int i = 0; i < kManyFiles; ++i) {
+            SmbPeer::writeFile(peer_->booksDir(), "Many/book " + std::to_string(i) + ".cbz", {});
+        }
+        SmbPeer::writeFile(peer_->publicDir(), "free.cbz", {'z'});
+        if (!peer_->start("  server min protocol = NT1\n  server max protocol = NT1\n")) error_ = peer_->error();
+    }
+    static void TearDownTestSuite() {
+        delete peer_;
+        peer_ = nullptr;
+    }
+    void SetUp() override {
+        if (!skip_.empty()) GTEST_SKIP() << skip_;
+        ASSERT_TRUE(error_.empty()) << error_;
+    }
+    static std::unique_ptr<QNSmb> logOn(const std::string& user = SmbPeer::kUser,
+                                        const std::string& password = SmbPeer::kPassword) {
+        auto smb = std::make_unique<QNSmb>();
+        smb->setNativeLanManager("LeafbrightLM");
+        smb->setWorkStationName("Leafbright");
+        EXPECT_TRUE(smb->connect(peer_->server(), "", user, password))
+            << smb->lastError() << " " << std::hex << smb->lastNtStatus() << peer_->log();
+        return smb;
+    }
+
+    static inline SmbPeer* peer_ = nullptr;
+    static inline std::string skip_, error_;
+};
+
+TEST_F(QNSmbTest, ListsSharesAndFoldersAndReadsFiles) {
+    auto smb = logOn();
+    auto shares = smb->getTreeList();
+    ASSERT_TRUE(shares) << smb->lastError() << " " << std::hex << smb->lastNtStatus();
+    bool books = false, ipc = false;
+    for (const auto& s : *shares) {
+        if (s.name == "books") books = s.type == 0;
+        if (s.name == "IPC$") ipc = (s.type & 3) == 3;
+    }
+    EXPECT_TRUE(books);
+    EXPECT_TRUE(ipc);
+
+    const uint16_t tree = smb->connectTree("books");
+    ASSERT_NE(tree, 0);
+    auto list = smb->getFileList(tree, "\\Comics\\*");
+    ASSERT_TRUE(list) << smb->lastError() << " " << std::hex << smb->lastNtStatus();
+    bool book = false, folder = false, unicode = false;
+    for (const auto& f : *list) {
+        if (f.name == "a.cbz") book = f.size == kBookSize && !(f.attributes & 0x10) && f.lastWriteTime > 1'600'000'000;
+        if (f.name == "Sub Folder") folder = f.attributes & 0x10;
+        if (f.name == "日本.zip") unicode = f.size == 1;
+    }
+    EXPECT_TRUE(book);
+    EXPECT_TRUE(folder);
+    EXPECT_TRUE(unicode);
+
+    // A folder longer than one answer continues with FIND_NEXT2.
+    auto many = smb->getFileList(tree, "\\Many\\*");
+    ASSERT_TRUE(many);
+    EXPECT_EQ(many->size(), size_t(kManyFiles) + 2);  // with "." and ".."
+
+    uint64_t size = 0;
+    const uint16_t file = smb->openFile(tree, "\\Comics\\a.cbz", &size);
+    ASSERT_NE(file, 0);
+    EXPECT_EQ(size, kBookSize);
+    std::vector<uint8_t> all;
+    while (all.size() < kBookSize) {
+        auto part = smb->readFile(file, tree, all.size(), 1 << 20);
+        ASSERT_TRUE(part);
+        ASSERT_FALSE(part->empty());
+        all.insert(all.end(), part->begin(), part->end());
+    }
+    EXPECT_EQ(all, SmbPeer::noise(kBookSize, 7));
+    auto past = smb->readFile(file, tree, (uint64_t(1) << 33) + 5, 100);
+    ASSERT_TRUE(past);
+    EXPECT_TRUE(past->empty());
+    smb->closeFile(file, tree);
+    smb->disconnectTree(tree);
+    smb->disconnect();
+
+    auto guest = logOn("", "");
+    const uint16_t pub = guest->connectTree("public");
+    ASSERT_NE(pub, 0);
+    auto free = guest->getFileList(pub, "\\*");
+    ASSERT_TRUE(free);
+    EXPECT_EQ(free->size(), 3u);
+}
+
+TEST_F(QNSmbTest, RefusalsCarryTheirStatus) {
+    QNSmb wrong;
+    EXPECT_FALSE(wrong.connect(peer_->server(), "", SmbPeer::kUser, "wrong"));
+    EXPECT_EQ(wrong.lastError(), QNSmb::kErrorNtStatus);
+    EXPECT_EQ(wrong.lastNtStatus(), QNSmb::kStatusLogonFailure);
+
+    auto smb = logOn();
+    EXPECT_EQ(smb->connectTree("locked"), 0);
+    EXPECT_EQ(smb->lastError(), QNSmb::kErrorNtStatus);
+    EXPECT_EQ(smb->lastNtStatus(), QNSmb::kStatusAccessDenied);
+    EXPECT_EQ(smb->connectTree("nosuchshare"), 0);
+    const uint16_t tree = smb->connectTree("books");
+    ASSERT_NE(tree, 0);
+    EXPECT_EQ(smb->openFile(tree, "\\Comics\\missing.cbz"), 0);
+    EXPECT_EQ(smb->lastNtStatus(), 0xC0000034u);
+    EXPECT_FALSE(smb->getFileList(tree, "\\NoSuchFolder\\*"));
+    EXPECT_EQ(smb->lastError(), QNSmb::kErrorNtStatus);
+    // Still usable afterwards.
+    EXPECT_TRUE(smb->getFileList(tree, "\\*"));
+}
+
+TEST_F(QNSmbTest, CancelEndsABlockedCall) {
+    int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(::listen(listener, 4), 0);
+    socklen_t len = sizeof a;
+    ::getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len);
+
+    QNSmb smb;
+    std::thread canceller([&] {
+        pollfd p{listener, POLLIN, 0};
+        ::poll(&p, 1, 10000);
+        int peer = ::accept(listener, nullptr, nullptr);
+        char buf[256];
+        (void)::recv(peer, buf, sizeof buf, 0);  // the negotiate request
+        smb.cancel();
+        ::close(peer);
+    });
+    EXPECT_FALSE(smb.connect("127.0.0.1:" + std::to_string(ntohs(a.sin_port)), "", "u", "p"));
+    canceller.join();
+    EXPECT_EQ(smb.lastError(), QNSmb::kErrorCancelled);
+    ::close(listener);
+}
+
+}  // namespace
