@@ -28,6 +28,12 @@ std::optional<std::string> storedRefreshToken(CloudService s, const std::string&
     return t->refresh;
 }
 
+// Forgets the account's tokens only while `refresh` is still the stored
+// refresh token: a refresh that lost a race must not erase the winner's.
+void removeIfRefresh(CloudService s, const std::string& key, const std::string& refresh) {
+    if (storedRefreshToken(s, key) == refresh) CloudTokenStore::remove(s, key);
+}
+
 std::string refreshForm(CloudService s, const std::string& refresh) {
     const CloudEndpoints e = CloudEndpoints::forService(s);
     std::string form = "grant_type=refresh_token&refresh_token=" + CloudTokenStore::formEncode(refresh) +
@@ -153,9 +159,15 @@ void CloudTokenStore::refresh(CloudService s, const std::string& key, RefreshDon
             t = fromTokenAnswer(r.body, old, &error);
         }
         if (!t) {
+            // Another refresh may have rotated the token meanwhile: its
+            // result stands.
+            if (auto renewed = validAccessToken(s, key); renewed && storedRefreshToken(s, key) != old) {
+                done(renewed, "");
+                return;
+            }
             // A refused refresh token is of no further use; a network
             // failure leaves it for the next try.
-            if (r.ok() && r.status >= 400 && r.status < 500) remove(s, key);
+            if (r.ok() && r.status >= 400 && r.status < 500) removeIfRefresh(s, key, old);
             done(std::nullopt, error);
             return;
         }
@@ -179,7 +191,7 @@ std::optional<std::string> CloudTokenStore::refreshNow(CloudService s, const std
     std::string error;
     auto t = fromTokenAnswer(r.body, *refresh, &error);
     if (!t) {
-        if (r.status >= 400 && r.status < 500) remove(s, key);
+        if (r.status >= 400 && r.status < 500) removeIfRefresh(s, key, *refresh);
         return std::nullopt;
     }
     save(s, key, *t);

@@ -2,6 +2,7 @@
 
 #include "cloud/GoogleDriveAPI.h"
 #include "cloud/HttpEasy.h"
+#include "cloud/CloudTokenStore.h"
 #include "cloud/OneDriveCommon.h"
 #include "platform/core/Keychain.h"
 #include "platform/core/PercentEncoding.h"
@@ -207,6 +208,29 @@ TEST_F(CloudSignInTest, TheNoticeOverTheListCancelsTheSignInAndGoesAwayAtTheEnd)
     EXPECT_FALSE(nav->presentedViewController());
 
     window->setRootViewController(nullptr);
+}
+
+TEST_F(CloudSignInTest, TwoRefreshesAtOnceWithARotatingServiceKeepTheWinnersTokens) {
+    // The service accepts each refresh token once; the refresh that loses
+    // the race must not erase what the winner stored.
+    for (int round = 0; round < 5; ++round) {
+        const std::string refresh = "r" + std::to_string(round);
+        api_.addTokens("unused", refresh);
+        CloudTokenStore::save(CloudService::Box, "k", {"", refresh, 0});
+        int answers = 0, tokens = 0;
+        for (int i = 0; i < 2; ++i) {
+            CloudTokenStore::refresh(CloudService::Box, "k", [&](std::optional<std::string> t, std::string) {
+                ++answers;
+                tokens += t ? 1 : 0;
+            });
+        }
+        ASSERT_TRUE(loop().runUntil([&] { return answers == 2; }, 30));
+        EXPECT_GE(tokens, 1);
+        auto stored = CloudTokenStore::load(CloudService::Box, "k");
+        ASSERT_TRUE(stored) << "round " << round;
+        EXPECT_FALSE(stored->access.empty());
+        EXPECT_NE(stored->refresh, refresh);
+    }
 }
 
 }  // namespace
