@@ -5,6 +5,7 @@
 #include "platform/core/PlistValue.h"
 #include "platform/core/RunLoop.h"
 #include "platform/core/Unicode.h"
+#include "remote/protocols/QNSmb.h"
 
 #include <cstdio>
 
@@ -110,6 +111,7 @@ void SmbListing::cancel() {
     {
         std::lock_guard lock(mutex_);
         if (stack_) stack_->cancel();
+        if (own_) own_->cancel();
     }
     if (worker_.joinable() && !worker_.isCurrent()) worker_.join();
 }
@@ -130,15 +132,8 @@ void SmbListing::run(Request request, Completion done) {
         finish(std::move(r), done);
         return;
     }
-    if (request.ownClient) {
-        // Our SMB1 client is not part of this build.
-        Result r;
-        r.message = text("Error Connecting to SMB Host.");
-        r.requireSMB2 = true;
-        finish(std::move(r), done);
-        return;
-    }
-    if (auto r = runStack(request, *target)) finish(std::move(*r), done);
+    auto r = request.ownClient ? runOwn(request, *target) : runStack(request, *target);
+    if (r) finish(std::move(*r), done);
 }
 
 std::optional<SmbListing::Result> SmbListing::runStack(const Request& request, const Target& target) {
@@ -169,7 +164,7 @@ std::optional<SmbListing::Result> SmbListing::runStack(const Request& request, c
         if (auto shares = client->getTreeList(target.server, false)) {
             records.emplace();
             for (auto& s : *shares) {
-                Record rec;
+                Record rec{};
                 rec.name = s.name;
                 rec.type = s.type;
                 if (!s.comment.empty()) rec.comment = s.comment;
@@ -181,7 +176,7 @@ std::optional<SmbListing::Result> SmbListing::runStack(const Request& request, c
         if (auto files = client->getFilelist(target.server, target.share, target.path)) {
             records.emplace();
             for (auto& f : *files) {
-                Record rec;
+                Record rec{};
                 rec.name = f.name;
                 rec.attributes = f.attributes;
                 rec.size = f.size;
@@ -238,4 +233,96 @@ std::optional<SmbListing::Result> SmbListing::runStack(const Request& request, c
         r.message = withCode(message, "\n(CODE=SMB%08X)", code);
         return r;
     }
+}
+
+std::optional<SmbListing::Result> SmbListing::runOwn(const Request& request, const Target& target) {
+    auto smb = std::make_shared<QNSmb>();
+    {
+        std::lock_guard lock(mutex_);
+        own_ = smb;
+        if (*cancelled_) smb->cancel();
+    }
+    smb->setNativeLanManager("LeafbrightLM");
+    smb->setWorkStationName("Leafbright");
+    std::optional<std::vector<Record>> records;
+    const char* failedStep = "Error Connecting to SMB Host.";
+    if (smb->connect(target.server, request.netBiosName.empty() ? target.host : request.netBiosName,
+                     request.userName, request.password)) {
+        if (target.share.empty()) {
+            failedStep = "Error Getting SMB Tree List.";
+            if (auto shares = smb->getTreeList()) {
+                records.emplace();
+                for (auto& s : *shares) {
+                    Record rec{};
+                    rec.name = s.name;
+                    rec.type = s.type;
+                    rec.comment = s.comment;
+                    records->push_back(std::move(rec));
+                }
+            }
+        } else if (const uint16_t tree = smb->connectTree(target.share); tree == 0) {
+            failedStep = "Error Connecting to SMB Tree.";
+        } else {
+            failedStep = "Error Getting File List.";
+            if (auto files = smb->getFileList(tree, target.path + "\\*")) {
+                records.emplace();
+                for (auto& f : *files) {
+                    Record rec{};
+                    rec.name = f.name;
+                    rec.attributes = f.attributes;
+                    rec.size = f.size;
+                    rec.lastWriteTime = uint64_t(f.lastWriteTime);
+                    records->push_back(std::move(rec));
+                }
+            }
+        }
+    }
+    const int error = smb->lastError();
+    const uint32_t status = smb->lastNtStatus();
+    smb->disconnect();
+    {
+        std::lock_guard lock(mutex_);
+        own_.reset();
+    }
+    if (*cancelled_) return std::nullopt;
+    Result r;
+    if (records) {
+        r.entries = entriesOf(*records, request.url, request.hideDotFiles, false);
+        r.outcome = target.share.empty() && r.entries.size() == 0 ? Outcome::PasswordRequested : Outcome::Listed;
+        return r;
+    }
+    if (error == QNSmb::kErrorProtocol) {
+        r.message = text("Leafbright SMB ProtocolError");
+        r.requireSMB2 = true;
+        return r;
+    }
+    if (request.netBiosResolveError) {
+        r.message = withCode(text("Unable to Resolve NetBIOS Name"), "(CODE=%08X)", status);
+        return r;
+    }
+    std::string message;
+    switch (status) {
+    case 0xC0000022:
+        r.outcome = request.userName.empty() ? Outcome::PasswordRequested : Outcome::AccessDenied;
+        return r;
+    case 0xC000006D:
+    case 0xC0000072:
+        r.outcome = Outcome::PasswordRequested;
+        return r;
+    case 0xC00000D0:
+        message = text("Not accepted. (Too many connections or other issues.)");
+        break;
+    case 0xC000A000:
+        message = text("The cryptographic signature is invalid.\nWould you like to change the Leafbright SMB Library setting?");
+        r.requireSMB2 = true;
+        break;
+    case 0x00080001:
+        message = text("Not enough storage is available on Server(SMB1).\nPlease restart your server or try use SMB2.");
+        break;
+    default:
+        message = text(failedStep);
+        break;
+    }
+    r.message = withCode(message, "\n(CODE=%08X)", status);
+    return r;
 }

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+class QNSmb;
 // An SMB share list or folder listed for FileDownload on a worker thread of
 // its own, through the SMB stack's client or our SMB1 client, with the
 // server's failures turned into what the user sees: a message (with the
@@ -80,10 +81,12 @@ public:
 private:
     void run(Request request, Completion done);
     std::optional<Result> runStack(const Request& request, const Target& target);
+    std::optional<Result> runOwn(const Request& request, const Target& target);
     void finish(Result result, const Completion& done);
 
     std::mutex mutex_;
     std::shared_ptr<SmbStackClient> stack_;  // guarded by mutex_
+    std::shared_ptr<QNSmb> own_;             // guarded by mutex_
     std::shared_ptr<std::atomic<bool>> cancelled_;
     sys::Thread worker_;
 };

@@ -7,6 +7,7 @@
 #include "platform/core/RunLoop.h"
 #include "remote/listing/SmbListing.h"
 #include "remote/protocols/QNNbns.h"
+#include "remote/protocols/QNSmb.h"
 #include "remote/transfer/HttpDownload.h"
 
 #include <cerrno>
@@ -90,6 +91,7 @@ void SMBDownload::cancelDownload() {
         std::lock_guard lock(mutex_);
         if (client_) client_->cancel();
         if (nbns_) nbns_->cancel();
+        if (own_) own_->cancel();
     }
     if (worker_.joinable() && !worker_.isCurrent()) worker_.join();
 }
@@ -116,6 +118,7 @@ void SMBDownload::run(const Job& job) {
         std::lock_guard lock(mutex_);
         client_.reset();
         nbns_.reset();
+        own_.reset();
     }
     if (result < 0) return;  // cancelled: nothing more is said
     post([result](HttpDownloadDelegate& d) { d.onFinishConnection(result); });
@@ -139,26 +142,67 @@ int SMBDownload::transfer(const Job& job) {
         server = *address + server.substr(target->host.size());
     }
     const int64_t lib = otherSettings_.getInteger("smblib");
-    // Our SMB1 client is not part of this build: a site that asks for it fails.
-    if (SmbListing::usesOwnClient(otherSettings_, settings_ ? settings_->defaultSmbLibrary() : 0)) return kSmbFailed;
+    const bool useOwn = SmbListing::usesOwnClient(otherSettings_, settings_ ? settings_->defaultSmbLibrary() : 0);
     const bool retryRule = lib == 0 || lib == 1;
-
-    auto client = newClient(job);
-    if (!client) return kSmbFailed;
     const std::string& share = target->share;
     const std::string& path = target->path;
     const std::string fileName = path.substr(path.rfind('\\') + 1);
 
-    auto found = client->getFilelistPattern(server, share, path);
-    if (*cancelled_) return -1;
-    if (!found || found->empty() || (found->front().attributes & 0x10)) return kSmbFailed;
-    const uint64_t size = found->front().size;
-    auto denied = [](uint32_t e) {
-        return e == SmbStackClient::kErrorAccessDenied || e == SmbStackClient::kErrorLogonFailure;
+    std::shared_ptr<SmbStackClient> client;
+    std::shared_ptr<SmbStackClient::FileHandle> file;
+    std::shared_ptr<QNSmb> own;
+    uint16_t tree = 0, fid = 0;
+    uint64_t size = 0;
+    if (useOwn) {
+        own = std::make_shared<QNSmb>();
+        {
+            std::lock_guard lock(mutex_);
+            own_ = own;
+            if (*cancelled_) own->cancel();
+        }
+        own->setNativeLanManager("LeafbrightLM");
+        own->setWorkStationName("Leafbright");
+        if (!own->connect(server, target->host, job.user, job.password)) return *cancelled_ ? -1 : kSmbFailed;
+        tree = own->connectTree(share);
+        if (tree == 0) {
+            if (*cancelled_) return -1;
+            own->disconnect();
+            return kSmbFailed;
+        }
+        auto found = own->getFileList(tree, path);
+        if (*cancelled_) return -1;
+        if (!found || found->empty() || (found->front().attributes & 0x10)) return kSmbFailed;
+        size = found->front().size;
+        fid = own->openFile(tree, path);
+        if (*cancelled_) return -1;
+        if (fid == 0) {
+            const bool denied = own->lastError() == QNSmb::kErrorNtStatus &&
+                                own->lastNtStatus() == QNSmb::kStatusAccessDenied;
+            return denied ? kAccessDenied : kSmbFailed;
+        }
+    } else {
+        client = newClient(job);
+        if (!client) return kSmbFailed;
+        auto found = client->getFilelistPattern(server, share, path);
+        if (*cancelled_) return -1;
+        if (!found || found->empty() || (found->front().attributes & 0x10)) return kSmbFailed;
+        size = found->front().size;
+        auto denied = [](uint32_t e) {
+            return e == SmbStackClient::kErrorAccessDenied || e == SmbStackClient::kErrorLogonFailure;
+        };
+        file = client->openFileForRead(server, share, path, true);
+        if (*cancelled_) return -1;
+        if (!file) return denied(client->lastError()) ? kAccessDenied : kSmbFailed;
+    }
+    auto closeRemote = [&] {
+        if (own) {
+            own->closeFile(fid, tree);
+            own->disconnectTree(tree);
+            own->disconnect();
+        } else if (client && file) {
+            client->closeFile(file);
+        }
     };
-    auto file = client->openFileForRead(server, share, path, true);
-    if (*cancelled_) return -1;
-    if (!file) return denied(client->lastError()) ? kAccessDenied : kSmbFailed;
 
     post([](HttpDownloadDelegate& d) { d.onChangeHttpDownloadStatus(0, 0); });
     post([fileName, size](HttpDownloadDelegate& d) { d.onConnected(fileName, int64_t(size)); });
@@ -171,26 +215,27 @@ int SMBDownload::transfer(const Job& job) {
     // The saved name is one name inside the save folder.
     if (job.saveName.empty() || job.saveName == "." || job.saveName == ".." ||
         job.saveName.find('/') != std::string::npos) {
-        client->closeFile(file);
+        closeRemote();
         return kMoveFailed;
     }
     const int mode = settings_ ? settings_->overWriteMode() : 1;
     std::error_code ec;
     if (mode == 0 && fs::exists(fs::path(job.savePath) / job.saveName, ec)) {
-        client->closeFile(file);
+        closeRemote();
         return kExistsSkipped;
     }
 
     ::unlink(temp.c_str());
     const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (fd < 0) {
-        client->closeFile(file);
+        closeRemote();
         return kSmbFailed;
     }
     uint64_t done = 0;
     int result = kSaved;
     while (done < size) {
-        auto data = client->readFile(file, share, size_t(std::min<uint64_t>(size - done, kReadBlock)));
+        const size_t want = size_t(std::min<uint64_t>(size - done, kReadBlock));
+        auto data = own ? own->readFile(fid, tree, done, uint32_t(want)) : client->readFile(file, share, want);
         if (*cancelled_) {
             ::close(fd);
             return -1;
@@ -201,7 +246,7 @@ int SMBDownload::transfer(const Job& job) {
             break;
         }
         if (!data) {
-            if (!retryRule || !client->isRequireRetry()) {
+            if (own || !retryRule || !client->isRequireRetry()) {
                 result = kSmbFailed;
                 break;
             }
@@ -228,7 +273,7 @@ int SMBDownload::transfer(const Job& job) {
         done += data->size();
     }
     const bool closed = ::close(fd) == 0;
-    if (client && file) client->closeFile(file);
+    closeRemote();
     if (result != kSaved || !closed) {
         ::unlink(temp.c_str());
         return result != kSaved ? result : kSmbFailed;

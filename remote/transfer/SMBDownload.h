@@ -12,10 +12,12 @@
 #include <string>
 
 class QNNbns;
+class QNSmb;
 class Settings;
 
 // Copies one file from an SMB share into the library on a worker thread of
-// its own, through the SMB stack's client (slot 1). The bytes go to the same
+// its own, through the SMB stack's client (slot 1) or our SMB1 client, as
+// the site's options and the global setting choose. The bytes go to the same
 // temporary file as HttpDownload's, read in blocks of several MiB; the
 // finished file is moved into place with the same clash rule. The delegate
 // hears the same calls as from HttpDownload, on the main thread, and
@@ -72,6 +74,7 @@ private:
     std::mutex mutex_;
     std::shared_ptr<SmbStackClient> client_;  // guarded by mutex_
     std::shared_ptr<QNNbns> nbns_;            // guarded by mutex_
+    std::shared_ptr<QNSmb> own_;              // guarded by mutex_
     sys::Thread worker_;
     std::string savedPath_;
 };

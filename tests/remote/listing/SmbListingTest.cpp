@@ -74,10 +74,16 @@ protected:
         SmbPeer::writeFile(peer_->booksDir(), "Comics/50% #2/b.zip", {'x'});
         SmbPeer::writeFile(peer_->publicDir(), "free.cbz", {'x'});
         if (!peer_->start("  server signing = mandatory\n")) error_ = peer_->error();
+        old_ = new SmbPeer;
+        SmbPeer::writeFile(old_->booksDir(), "Old Comics/c.cbz", SmbPeer::noise(2000, 3));
+        SmbPeer::writeFile(old_->booksDir(), "Old Comics/c.txt", {'x'});
+        if (!old_->start("  server min protocol = NT1\n  server max protocol = NT1\n")) error_ += old_->error();
     }
     static void TearDownTestSuite() {
         delete peer_;
+        delete old_;
         peer_ = nullptr;
+        old_ = nullptr;
     }
     void SetUp() override {
         VirtualClockTest::SetUp();
@@ -88,10 +94,11 @@ protected:
     static std::string url(const std::string& path) { return "smb://127.0.0.1:" + std::to_string(peer_->port()) + path; }
 
     std::shared_ptr<Outcome> list(const std::string& u, const std::string& user = SmbPeer::kUser,
-                                  const std::string& pw = SmbPeer::kPassword) {
+                                  const std::string& pw = SmbPeer::kPassword, const sys::PlistDictionary& other = {}) {
         auto out = std::make_shared<Outcome>();
         auto fd = std::make_shared<FileDownload>();
         fd->setDelegate(out);
+        fd->setOtherSettings_(other);
         fd->getFileListFromUrl(u, std::string("Title"), user, pw, true, nullptr);
         EXPECT_TRUE(loop().runUntil([&] { return out->count > 0; }, 30));
         advance(1);
@@ -100,6 +107,7 @@ protected:
     }
 
     static inline SmbPeer* peer_ = nullptr;
+    static inline SmbPeer* old_ = nullptr;
     static inline std::string skip_, error_;
 };
 
@@ -157,6 +165,31 @@ TEST_F(SmbListingTest, RefusalsBecomeQuestionsOrMessages) {
     ASSERT_TRUE(missing->message);
     EXPECT_EQ(missing->message->rfind("Error Getting File List.", 0), 0u) << *missing->message;
     EXPECT_NE(missing->message->find("(CODE=SMB00FF0004)"), std::string::npos);
+}
+
+// The site asks for our SMB1 client: an NT1 server lists through it; a
+// server that speaks only SMB2 gets the hint to switch the library.
+TEST_F(SmbListingTest, OurSmb1ClientListsOldServersAndHintsAtSmb2) {
+    sys::PlistDictionary site;
+    site.set("smblib", sys::PlistValue(int64_t(2)));
+    const std::string old = "smb://" + old_->server();
+    auto shares = list(old, SmbPeer::kUser, SmbPeer::kPassword, site);
+    ASSERT_TRUE(shares->fileList) << shares->message.value_or("");
+    EXPECT_EQ(shares->names(), (std::vector<std::string>{"books", "locked", "public", "sealed"}));
+    auto folder = list(old + "/books/Old%20Comics", SmbPeer::kUser, SmbPeer::kPassword, site);
+    ASSERT_TRUE(folder->fileList) << folder->message.value_or("");
+    EXPECT_EQ(folder->names(), std::vector<std::string>{"c.cbz"});
+    EXPECT_EQ(folder->url("c.cbz"), old + "/books/Old%20Comics/c.cbz");
+    EXPECT_GT(std::stoll((*folder->infoList)[0].getString("bookdate")), 1'600'000'000);
+    EXPECT_EQ(list(old + "/books", SmbPeer::kUser, "wrong", site)->passwords, 1);
+    auto missing = list(old + "/nosuchshare", SmbPeer::kUser, SmbPeer::kPassword, site);
+    ASSERT_TRUE(missing->message);
+    EXPECT_EQ(missing->message->rfind("Error Connecting to SMB Tree.\n(CODE=C00000CC)", 0), 0u) << *missing->message;
+
+    auto modern = list(url("/books"), SmbPeer::kUser, SmbPeer::kPassword, site);
+    ASSERT_TRUE(modern->message);
+    EXPECT_EQ(*modern->message, "Leafbright SMB ProtocolError");
+    EXPECT_TRUE(modern->requireSMB2);
 }
 
 TEST_F(SmbListingTest, ACancelledListingSaysOnlyThat) {

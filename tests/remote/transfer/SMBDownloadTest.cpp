@@ -128,6 +128,31 @@ TEST_F(SMBDownloadTest, RefusalsAndMissingFilesHaveTheirCodes) {
     EXPECT_FALSE(fs::exists(out_.file("x.zip")));
 }
 
+TEST_F(SMBDownloadTest, OurSmb1ClientDownloadsFromAnOldServer) {
+    SmbPeer old;
+    SmbPeer::writeFile(old.booksDir(), "dir/old.cbz", SmbPeer::noise(2'500'000, 8));
+    ASSERT_TRUE(old.start("  server min protocol = NT1\n  server max protocol = NT1\n")) << old.error();
+    sys::PlistDictionary site;
+    site.set("smblib", sys::PlistValue(int64_t(2)));
+    auto rec = std::make_shared<Recorder>();
+    auto d = std::make_shared<SMBDownload>();
+    d->setDelegate(rec);
+    d->setSettings(settings_.get());
+    d->setOtherSettings(site);
+    d->downloadFile("smb://" + old.server() + "/books/dir/old.cbz", out_.path(), "old.cbz", SmbPeer::kUser,
+                    SmbPeer::kPassword);
+    ASSERT_TRUE(loop().runUntil([&] { return !rec->results.empty(); }, 60));
+    EXPECT_EQ(rec->results.front(), SMBDownload::kSaved);
+    EXPECT_EQ(rec->fileSize, 2'500'000);
+    EXPECT_EQ(readFile(out_.file("old.cbz")), SmbPeer::noise(2'500'000, 8));
+
+    auto denied = std::make_shared<Recorder>();
+    d->setDelegate(denied);
+    d->downloadFile("smb://" + old.server() + "/books/dir/old.cbz", out_.path(), "x.cbz", SmbPeer::kUser, "wrong");
+    ASSERT_TRUE(loop().runUntil([&] { return !denied->results.empty(); }, 60));
+    EXPECT_EQ(denied->results.front(), SMBDownload::kSmbFailed);
+}
+
 TEST_F(SMBDownloadTest, ACancelledDownloadSaysNothing) {
     auto rec = std::make_shared<Recorder>();
     auto d = std::make_shared<SMBDownload>();
