@@ -2,6 +2,7 @@
 #include "app/ProgramOptions.h"
 #include "remote/PushToMediaServer.h"
 #include "remote/RemoteTransferScreenFactory.h"
+#include "remote/UrlListStreamRead.h"
 #include "remote/protocols/QNNbns.h"
 #include "remote/stream/FtpStreamRead.h"
 #include "remote/stream/HTTPURLStreamRead.h"
@@ -23,6 +24,7 @@ int main(int argc, char** argv) {
     QNNbns::initCacheWithTime(3600);
     // Books on web servers are read in place through these readers.
     HTTPURLStreamRead::registerWithEngine();
+    UrlListStreamRead::registerWithEngine();
     SmbStreamRead::registerWithEngine();
     // Stored sites and shortcuts open as remote lists; the transfer screens
     // start with the site list.

@@ -5,26 +5,37 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <functional>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
 // The remote sources' page-by-page fetcher behind the engine's UrlListStream:
-// a list of page addresses (a folder of images on a server, a companion-
-// server book, or a remote PDF as a one-page list) fetched into a per-page
-// cache for the image-folder and PDF readers.
+// a list of page addresses (a folder of images on a web server, a companion-
+// server book, or a remote PDF as a one-page list) fetched over HTTP(S) into
+// a per-page cache ("streaming_cache.dir" under the remote cache path,
+// described by "streaming_cache.plist" as [book, pages, complete, expanded]).
 //
-// The protocol loaders arrive with the remote sources. Until then a fetcher
-// cannot start streaming: openUrls answers false and no page is fetched, so
-// a reader reports the book as unreadable instead of waiting.
+// A page is fetched when it is asked for, on a worker of this object while
+// the caller waits (the main loop keeps turning when the caller is the main
+// thread); a page already in the cache of the same book is not fetched
+// again. Every size is capped and cancelStreaming ends a wait at once.
 class UrlListStreamRead : public UrlListStream {
 public:
+    // Largest page file (a whole PDF); a longer answer fails the page.
+    static constexpr uint64_t kMaxPageBytes = 2ull << 30;
+    // Largest companion-server index and its number of entries.
+    static constexpr size_t kMaxIndexBytes = 4u << 20;
+    static constexpr size_t kMaxIndexEntries = 100'000;
+
     UrlListStreamRead() = default;
     ~UrlListStreamRead() override;
 
     // Makes this class the engine's fetcher (at start-up).
     static void registerWithEngine();
 
+    // The index is a property-list array of entry paths, or one path a line.
     std::optional<std::vector<std::string>> getIndex(const std::string& indexUrl) override;
     bool openUrls(const std::vector<std::string>& urls, const std::optional<std::vector<int32_t>>& globalPageNoList,
                   int64_t totalPage, const std::string& infoURL, bool isLbExpand) override;
@@ -34,8 +45,28 @@ public:
 
     bool isOpen() const { return isOpen_; }
     bool isCancelled() const { return isCancelled_.load(); }
+    // The cache file page `index` is kept in (whether or not it is there).
+    std::string pagePath(int64_t index) const;
 
 private:
+    // Fetches one address into `path` (through a ".part" file); false on any
+    // failure, a cancel included. Runs on a worker.
+    bool fetch(const std::string& url, const std::string& path, int64_t index, std::string* body, size_t maxBody);
+    // Runs `work` on a worker and waits for it (turning the main loop when
+    // called from it).
+    bool runWorker(const std::function<bool(const std::atomic<bool>&)>& work);
+    void writeCachePlist(bool complete);
+    void reportPages();
+
+    // One fetch at a time; guards the lists. Recursive: a wait on the main
+    // thread turns the main loop, which may close the list.
+    std::recursive_mutex mutex_;
+    std::vector<std::string> urls_;
+    std::vector<uint16_t> pageMap_;
+    std::string cacheDir_;
+    std::string infoURL_;
+    int64_t totalPage_ = 0;
+    bool isLbExpand_ = false;
     bool isOpen_ = false;
     std::atomic<bool> isCancelled_{false};
 };
