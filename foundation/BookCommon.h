@@ -7,6 +7,8 @@
 #include "foundation/BookCommonPositions.h"
 #include "foundation/BookCommonTypes.h"
 #include "foundation/BookCommonText.h"
+#include "foundation/BookCommonToolbars.h"
+#include "foundation/BookCommonViews.h"
 
 // The shared helper of the whole program: class operations only, never
 // instantiated. Its operations are many, so they are grouped by area, one
@@ -15,6 +17,8 @@ class BookCommon : public BookCommonPaths,
                    public BookCommonTypes,
                    public BookCommonDevice,
                    public BookCommonText,
+                   public BookCommonToolbars,
+                   public BookCommonViews,
                    public BookCommonLocks,
                    public BookCommonNames,
                    public BookCommonPositions {

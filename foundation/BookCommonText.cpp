@@ -2,39 +2,21 @@
 
 #include "foundation/BookCommon.h"
 #include "foundation/LanguageTables.h"
-#include "foundation/OptimizeFilename.h"
-#include "foundation/QNTextEncoding.h"
-#include "foundation/QNUrl.h"
-#include "foundation/ui/AboutViewControllerEx.h"
-#include "foundation/ui/AuxiliaryScreenFactory.h"
 #include "platform/core/Calendar.h"
 #include "platform/core/DateFormatter.h"
 #include "platform/core/DeviceProfile.h"
 #include "platform/core/FileManager.h"
 #include "platform/core/PlistValue.h"
 #include "platform/core/Unicode.h"
-#include "platform/graphics/Image.h"
-#include "platform/ui/Button.h"
-#include "platform/ui/Image.h"
-#include "platform/ui/NavigationController.h"
-#include "platform/ui/Slider.h"
-#include "platform/ui/TableView.h"
-#include "platform/ui/UserNotificationCenter.h"
-#include "platform/ui/ViewController.h"
 
 #include <atomic>
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
-#include <mutex>
 
 namespace {
 
 std::atomic<int> gLanguageChoice{0};
-std::atomic<bool> gNextSilentResume{false};
-
-std::mutex gShortcutMutex;
-std::vector<ShortcutItemModel> gShortcutItems;
 
 const char* const kChoiceCodes[] = {"", "en", "ja", "ko", "zh-Hans", "zh-Hant"};
 
@@ -211,246 +193,7 @@ std::string BookCommonText::strLeftTimeFromInt(int64_t seconds) {
     return format("%02" PRId64 ":%02" PRId64 ":%02" PRId64, seconds / 3600, (seconds / 60) % 60, seconds % 60);
 }
 
-// ---- Tool bars ----------------------------------------------------------------------
-
-namespace {
-
-using Item = ToolbarItemModel;
-using Action = ToolbarItemModel::Action;
-
-Item P() { return Item::button("toolbar_popup", Action::PopupMenu); }
-Item D() { return Item::button("toolbar_download", Action::Download); }
-Item B() { return Item::button("toolbar_brightness", Action::Brightness); }
-Item T() { return Item::button("toolbar_settings", Action::Settings); }
-Item A() { return Item::button("toolbar_tag", Action::ActionButton); }
-Item F() { return Item::flexibleSpace(); }
-Item X() { return Item::fixedSpace(20); }
-
-Item S(const BookCommonText::ToolbarFacts& f) {
-    return Item::button(f.isScanFolder ? "toolbar_book" : "toolbar_camera", Action::Scan);
-}
-
-// The rotation-lock button, or on a pad that cannot lock, the space it leaves.
-Item R(const BookCommonText::ToolbarFacts& f) {
-    if (f.isPad && f.systemVersion >= 9.0 && !f.rotationLockEnable) return X();
-    return Item::button(f.rotationLocked ? "toolbar_rotationlocked" : "toolbar_rotationlock", Action::RotationLock);
-}
-
-}  // namespace
-
-namespace {
-
-BookCommonText::ToolbarFacts currentToolbarFacts(const std::optional<std::string>& folder) {
-    sys::DeviceProfile profile = sys::DeviceProfile::current();
-    BookCommonText::ToolbarFacts f;
-    f.isPad = profile.isPad();
-    f.systemVersion = std::strtod(profile.systemVersion.c_str(), nullptr);
-    f.cameraAvailable = profile.hasCamera;
-    f.isScanFolder = folder && BookCommon::isFolderScanFiles(*folder);
-    f.rotationLocked = BookCommon::isSoftwareRotationLock();
-    f.rotationLockEnable = BookCommon::isIpadRotationLockEnable();
-    return f;
-}
-
-}  // namespace
-
-std::vector<ToolbarItemModel> BookCommonText::arrayGetToolbarButtonItems(const std::optional<std::string>& currentFullPath,
-                                                                        bool /*isRootView*/) {
-    return arrayGetToolbarButtonItems(currentToolbarFacts(currentFullPath), currentFullPath.has_value());
-}
-
-std::vector<ToolbarItemModel> BookCommonText::arrayGetToolbarButtonItemsForRemote() {
-    return arrayGetToolbarButtonItemsForRemote(currentToolbarFacts(std::nullopt));
-}
-
-std::vector<ToolbarItemModel> BookCommonText::arrayGetToolbarButtonItems(const ToolbarFacts& f, bool hasPath) {
-    const bool modern = f.systemVersion >= 26.0;
-    const bool scan = hasPath && f.cameraAvailable && (!f.isPad || f.systemVersion >= 8.0);
-    std::vector<Item> items;
-    auto add = [&](std::initializer_list<Item> list) { items.insert(items.end(), list); };
-    if (!f.isPad) {
-        add({P(), F()});
-        if (hasPath) add({D(), F()});
-        if (scan) add({S(f), F()});
-        if (modern)
-            add({B(), R(f), T()});
-        else
-            add({B(), F(), R(f), F(), T()});
-        return items;
-    }
-    if (!hasPath) {
-        if (modern)
-            add({P(), F(), R(f), B(), T()});
-        else
-            add({P(), F(), R(f), X(), B(), X(), T()});
-        return items;
-    }
-    add({P(), X(), D(), F()});
-    if (scan) add({S(f), X()});
-    if (modern)
-        add({R(f), B(), T()});
-    else
-        add({R(f), X(), B(), X(), T()});
-    return items;
-}
-
-std::vector<ToolbarItemModel> BookCommonText::arrayGetToolbarButtonItemsForRemote(const ToolbarFacts& f) {
-    const bool modern = f.systemVersion >= 26.0;
-    if (!f.isPad) {
-        if (modern) return {P(), F(), D(), F(), A(), F(), B(), R(f), T()};
-        return {P(), F(), D(), F(), A(), F(), B(), F(), R(f), F(), T()};
-    }
-    if (modern) return {P(), X(), D(), X(), A(), F(), R(f), X(), B(), T()};
-    return {P(), X(), D(), X(), A(), F(), R(f), X(), B(), X(), T()};
-}
-
-// ---- Quick actions -------------------------------------------------------------------
-
-std::string BookCommonText::shortcutTitleForBook(const std::string& pathOrUrl) {
-    std::string title;
-    if (QNUrl::isURL(pathOrUrl)) {
-        auto url = QNUrl::URLWithString(pathOrUrl);
-        std::string last = QNUrl::lastPathComponentOf(url ? url->path() : pathOrUrl);
-        std::string bytes = QNUrl::getCStringWithEncodedUrl(last);
-        if (!bytes.empty() && bytes.back() == '\0') bytes.pop_back();
-        if (auto utf8 = QNTextEncoding::stringWithCString(bytes.c_str(), QNTextEncoding::kUTF8)) {
-            title = *utf8;
-        } else if (auto sjis = QNTextEncoding::stringWithCString(bytes.c_str(), QNTextEncoding::kShiftJIS)) {
-            title = *sjis;
-        } else {
-            title = QNTextEncoding::stringWithCString(bytes.c_str()).value_or(last);
-        }
-    } else {
-        title = QNUrl::lastPathComponentOf(pathOrUrl);
-    }
-    return OptimizeFilename::getOptimizedString(title);
-}
-
-void BookCommonText::setShortcutMenu(int mode, const std::optional<std::string>& readingTitle) {
-    if (sys::DeviceProfile::current().systemMajorVersion() < 9) return;
-    ShortcutItemModel reading;
-    reading.title = localizedStringWithOnOff("Continue Reading");
-    reading.subtitle = readingTitle ? shortcutTitleForBook(*readingTitle) : std::string();
-    reading.systemIconName = "play";
-    reading.userInfo = {{"key", "reading"}};
-    ShortcutItemModel list;
-    list.title = localizedStringWithOnOff("File List");
-    list.templateImageName = "shortcuticon_filelist";
-    list.userInfo = {{"key", "filelist"}};
-    std::vector<ShortcutItemModel> items;
-    if (mode == 2) {
-        items = {reading};
-    } else if (mode == 1) {
-        items = {reading, list};
-    } else {
-        items = {list};
-    }
-    std::lock_guard<std::mutex> lock(gShortcutMutex);
-    gShortcutItems = std::move(items);
-}
-
-std::vector<ShortcutItemModel> BookCommonText::shortcutMenuItems() {
-    std::lock_guard<std::mutex> lock(gShortcutMutex);
-    return gShortcutItems;
-}
-
-// ---- Silent resume -------------------------------------------------------------------
-
-void BookCommonText::setNextSilentResumeFlag() { gNextSilentResume.store(true); }
-
-bool BookCommonText::getNextSilentResumeFlag() { return gNextSilentResume.exchange(false); }
-
-// ---- Small helpers -------------------------------------------------------------------
-
-std::string BookCommonText::flatImageName(const std::string& name) {
-    return sys::DeviceProfile::current().systemMajorVersion() >= 7 ? name + "_f" : name;
-}
-
-std::shared_ptr<const ui::Image> BookCommonText::imageNamed(const std::string& name) {
-    return ui::Image::named(flatImageName(name));
-}
-
-std::shared_ptr<ui::Button> BookCommonText::buttoniOS7Flat(bool white) {
-    auto button = std::make_shared<ui::Button>(ui::ButtonType::Custom);
-    const ui::EdgeInsets caps{14, 14, 14, 14};
-    auto background = ui::Image::named(white ? "button_220x38w" : "button_220x38f");
-    if (background) background = background->resizableImage(caps);
-    button->setBackgroundImage(background, ui::ControlStateNormal);
-    button->setBackgroundImage(background, ui::ControlStateHighlighted);
-    const ui::Color blue(getLeafbrightTextColor());
-    const ui::Color whiteColor = ui::Color::whiteColor();
-    button->setTitleColor(white ? whiteColor : blue, ui::ControlStateNormal);
-    button->setTitleColor(white ? blue : whiteColor, ui::ControlStateHighlighted);
-    return button;
-}
-
-void BookCommonText::setSliderImage(ui::Slider& slider, const std::shared_ptr<const ui::Image>& maximumTrackImage,
-                                    const std::shared_ptr<const ui::Image>& minimumTrackImage,
-                                    const std::shared_ptr<const ui::Image>& thumbImage, double capWidth) {
-    const ui::EdgeInsets caps{0, capWidth, 0, capWidth};
-    auto stretch = [&](const std::shared_ptr<const ui::Image>& image) -> std::shared_ptr<const ui::Image> {
-        return image ? image->resizableImage(caps) : nullptr;
-    };
-    slider.setMaximumTrackImage(stretch(maximumTrackImage), ui::ControlStateNormal);
-    slider.setMinimumTrackImage(stretch(minimumTrackImage), ui::ControlStateNormal);
-    slider.setThumbImage(thumbImage, ui::ControlStateNormal);
-}
-
-void BookCommonText::lbCommonPresentViewController(ui::ViewController& viewController,
-                                                   const std::shared_ptr<ui::ViewController>& present, bool animated) {
-    if (present) viewController.present(present, animated);
-}
-
-void BookCommonText::lbCommonDismissModalViewController(ui::ViewController& viewController, bool animated) {
-    viewController.dismiss(animated);
-}
-
-void BookCommonText::pushAboutViewController(ui::ViewController& viewController) {
-    if (auto* nav = viewController.navigationController())
-        nav->pushViewController(std::make_shared<AboutViewControllerEx>(), true);
-}
-
-void BookCommonText::pushStatisticsInformationViewController(ui::ViewController& viewController) {
-    auto* nav = viewController.navigationController();
-    auto factory = AuxiliaryScreenFactory::installed();
-    if (!nav || !factory) return;
-    if (auto screen = factory->makeStatisticsInformationViewController(ui::TableViewStyle::Grouped))
-        nav->pushViewController(screen, true);
-}
-
-void BookCommonText::setLocalNitificationSetting() {
-    if (!BookCommon::isOS8()) return;
-    auto centre = ui::UserNotificationCenter::shared();
-    if (!centre || (centre->authorizedOptions() & ui::UserNotificationCenter::OptionAlert)) return;
-    centre->requestAuthorization(ui::UserNotificationCenter::OptionBadge | ui::UserNotificationCenter::OptionAlert,
-                                 [](bool) {});
-}
-
-std::shared_ptr<const ui::Image> BookCommonText::imageWithColor(const gfx::Rgba& color) {
-    return ui::Image::withBitmap(gfx::Image::make(1, 1, {color.argb32()}));
-}
-
-std::string BookCommonText::getFileListIconImageName(bool isNew, bool isFin, bool isBookmark, bool isFolderTarget) {
-    if (isFolderTarget) {
-        std::string name = isFin ? "book_folder_fin" : "book_folder_read1";
-        return isBookmark ? name + "_b" : name;
-    }
-    std::string name = isNew ? "book_new" : (isFin ? "book_fin" : "book_read1");
-    return isBookmark ? name + "_b" : name;
-}
-
-gfx::Rgba BookCommonText::getLeafbrightBackgroundColor() {
-    return gfx::Rgba::rgb(47.0 / 255.0, 188.0 / 255.0, 234.0 / 255.0);
-}
-
-gfx::Rgba BookCommonText::getLeafbrightTextColor() { return gfx::Rgba::rgb(0.0, 122.0 / 255.0, 1.0); }
-
-std::string BookCommonText::getHtmlWithMessage(const std::string& message, const std::string& title) {
-    return "<html><head><meta http-equiv=\"content-type\" content=\"text/html; charset=utf-8\">"
-           "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1, maximum-scale=1, "
-           "user-scalable=no\" /><meta name=\"format-detection\" content=\"telephone=no\"><title>" +
-           title + "</title><body>" + message + "</body>";
-}
+// ---- Stored choices ------------------------------------------------------------------
 
 int BookCommonText::getDefaultSmbLibrary(int stored) {
     if (stored == 2) return 1;

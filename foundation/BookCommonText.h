@@ -1,7 +1,5 @@
 #pragma once
 
-#include "foundation/ShortcutItemModel.h"
-#include "foundation/ToolbarItemModel.h"
 #include "platform/core/Date.h"
 #include "platform/graphics/Rgba.h"
 
@@ -11,14 +9,8 @@
 #include <string>
 #include <vector>
 
-namespace ui {
-class Button;
-class Image;
-class Slider;
-class ViewController;
-}  // namespace ui
-
-// BookCommon's operations for localisation, date, size and time texts, tool bars and quick actions.
+// BookCommon's operations for the interface language and its tables, date, size and time
+// texts, and small key-value text files.
 // Class operations only; reach them through BookCommon.
 class BookCommonText {
 public:
@@ -67,63 +59,7 @@ public:
     static std::string strValueFormatFromValue(uint64_t value);
     static std::string strLeftTimeFromInt(int64_t seconds);
 
-    // ---- Tool bars and quick actions --------------------------------------------
-    // The facts the tool bars depend on; the operations below read them from
-    // the device profile, the folder layout and the rotation lock.
-    struct ToolbarFacts {
-        bool isPad = false;
-        double systemVersion = 17.0;
-        bool cameraAvailable = false;
-        bool isScanFolder = false;
-        bool rotationLocked = false;
-        bool rotationLockEnable = true;  // the pad allows the program's own lock
-    };
-    // The local file list's tool bar for a folder (nothing for no folder).
-    static std::vector<ToolbarItemModel> arrayGetToolbarButtonItems(
-        const std::optional<std::string>& currentFullPath, bool isRootView = false);
-    static std::vector<ToolbarItemModel> arrayGetToolbarButtonItems(const ToolbarFacts& facts, bool hasPath);
-    static std::vector<ToolbarItemModel> arrayGetToolbarButtonItemsForRemote();
-    static std::vector<ToolbarItemModel> arrayGetToolbarButtonItemsForRemote(const ToolbarFacts& facts);
-
-    // Replaces the program's quick actions: mode 2 the reading item, 1 the
-    // reading item and the list item, anything else the list item.
-    static void setShortcutMenu(int mode, const std::optional<std::string>& readingTitle);
-    static std::vector<ShortcutItemModel> shortcutMenuItems();
-    // The shortened title of the reading item (last element of a path or an address).
-    static std::string shortcutTitleForBook(const std::string& pathOrUrl);
-
-    // ---- Silent resume -----------------------------------------------------------
-    static void setNextSilentResumeFlag();
-    // YES once after the flag was set.
-    static bool getNextSilentResumeFlag();
-
-    // ---- Small helpers -----------------------------------------------------------
-    static std::string getFileListIconImageName(bool isNew, bool isFin, bool isBookmark, bool isFolderTarget);
-    // The flat artwork of an image ("_f" added), and its name.
-    static std::shared_ptr<const ui::Image> imageNamed(const std::string& name);
-    static std::string flatImageName(const std::string& name);
-    // The program's plain wide button: white, or tinted when `white` is false.
-    static std::shared_ptr<ui::Button> buttoniOS7Flat(bool white);
-    // Track images stretched between caps of `capWidth`, and the thumb.
-    static void setSliderImage(ui::Slider& slider, const std::shared_ptr<const ui::Image>& maximumTrackImage,
-                               const std::shared_ptr<const ui::Image>& minimumTrackImage,
-                               const std::shared_ptr<const ui::Image>& thumbImage, double capWidth);
-    // Presents `present` over `viewController`, or dismisses what it presents.
-    static void lbCommonPresentViewController(ui::ViewController& viewController,
-                                              const std::shared_ptr<ui::ViewController>& present, bool animated);
-    static void lbCommonDismissModalViewController(ui::ViewController& viewController, bool animated);
-    // Push the About page or the reading statistics on the screen's
-    // navigation controller, animated; nothing without one (or, for the
-    // statistics, without the screens' factory installed).
-    static void pushAboutViewController(ui::ViewController& viewController);
-    static void pushStatisticsInformationViewController(ui::ViewController& viewController);
-    // Asks for badge and alert notices when alerts are not yet allowed.
-    static void setLocalNitificationSetting();
-    // A 1 x 1 point image of one colour.
-    static std::shared_ptr<const ui::Image> imageWithColor(const gfx::Rgba& color);
-    static gfx::Rgba getLeafbrightBackgroundColor();
-    static gfx::Rgba getLeafbrightTextColor();
-    static std::string getHtmlWithMessage(const std::string& message, const std::string& title);
+    // ---- Stored choices -----------------------------------------------------------
     // Stored SMB library choices of older versions mapped to the current ones.
     static int getDefaultSmbLibrary(int stored);
 

@@ -272,7 +272,7 @@ std::string letters(const std::vector<ToolbarItemModel>& items) {
 }  // namespace
 
 TEST(Toolbars, LocalListLayouts) {
-    using Facts = BookCommonText::ToolbarFacts;
+    using Facts = BookCommon::ToolbarFacts;
     auto local = [](Facts f, bool path) { return letters(BookCommon::arrayGetToolbarButtonItems(f, path)); };
     Facts phone{false, 18.0, false, false, false, true};
     EXPECT_EQ(local(phone, true), "PFDFBFRFT");
@@ -307,7 +307,7 @@ TEST(Toolbars, LocalListLayouts) {
 }
 
 TEST(Toolbars, ImagesFollowState) {
-    BookCommonText::ToolbarFacts f;
+    BookCommon::ToolbarFacts f;
     f.cameraAvailable = true;
     f.isScanFolder = true;
     f.rotationLocked = true;
@@ -324,7 +324,7 @@ TEST(Toolbars, ImagesFollowState) {
 }
 
 TEST(Toolbars, RemoteListLayouts) {
-    using Facts = BookCommonText::ToolbarFacts;
+    using Facts = BookCommon::ToolbarFacts;
     auto remote = [](Facts f) { return letters(BookCommon::arrayGetToolbarButtonItemsForRemote(f)); };
     EXPECT_EQ(remote({false, 18.0, false, false, false, true}), "PFDFAFBFRFT");
     EXPECT_EQ(remote({false, 26.0, false, false, false, true}), "PFDFAFBRT");
