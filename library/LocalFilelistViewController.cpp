@@ -18,6 +18,7 @@
 #include "foundation/ui/PopupMenuView.h"
 #include "library/LibraryServices.h"
 #include "library/MediaServerOpener.h"
+#include "foundation/QNKeyChain.h"
 #include "foundation/QNUrl.h"
 #include "foundation/ui/TransferMultiViewPush.h"
 #include "platform/core/FileManager.h"
@@ -910,4 +911,56 @@ void LocalFilelistViewController::viewWillDisappear(bool animated) {
     FilelistBaseViewController::viewWillDisappear(animated);
     stopCheckTimer();
     if (popUpMenuView_) popUpMenuView_->removePopup();
+}
+
+// ---- Shortcuts: the site editor and its answer ------------------------------------
+
+void LocalFilelistViewController::openShortcutSiteEditor(int64_t index) {
+    if (index < 0 || index >= static_cast<int64_t>(itemList().size())) return;
+    const auto& item = itemList()[size_t(index)];
+    if (item->type() != kTypeShortcut) return;
+    const std::string name = Path::lastPathComponent(item->pathFromBooks().value_or(""));
+    auto record = readShortcut(join(folderPath(), name));
+    if (!record) return;
+    const std::string url = record->getString("url");
+    // Cloud shortcuts have nothing to edit but their name.
+    if (BookCommon::isGoogleDrive(url) || BookCommon::isOneDrive(url) || BookCommon::isDropbox(url) ||
+        BookCommon::isBox(url))
+        return;
+    auto opener = MediaServerOpener::installed();
+    if (!opener) return;
+    lastSelectShortcutName_ = name;
+    setNextIsNotFileSelectView(true);
+    opener->editShortcut(selfRef(), *record, Path::stringByDeletingPathExtension(name));
+}
+
+bool LocalFilelistViewController::saveShortcut(const std::optional<std::string>& url,
+                                               const std::optional<std::string>& name,
+                                               const std::optional<std::string>& userName,
+                                               const std::optional<std::string>& password,
+                                               const std::optional<sys::PlistDictionary>& other) {
+    if (!lastSelectShortcutName_) return false;
+    std::string fileName = *lastSelectShortcutName_;
+    // A name that cannot be taken keeps the old file, which still gets the
+    // new contents.
+    if (name && *name + ".shortcut" != fileName && renameShortcut(fileName, *name)) fileName = *name + ".shortcut";
+    const std::string path = join(folderPath(), fileName);
+    auto record = readShortcut(path);
+    if (!record) return false;
+    if (other) record->set("other", sys::PlistValue(*other));
+    if (userName) record->set("username", sys::PlistValue(*userName));
+    if (name) record->set("title", sys::PlistValue(*name));
+    if (url) record->set("url", sys::PlistValue(*url));
+    std::string id = record->getString("id");
+    if (password && id.empty()) {
+        // Without an id the password would have nowhere to go.
+        id = BookCommon::createUUID();
+        record->set("id", sys::PlistValue(id));
+    }
+    if (password && QNKeyChain::getPasswordWithAccount(id, std::string("MediaServer")) != password)
+        QNKeyChain::addOrUpdatePassword(*password, id, "MediaServer");
+    const bool ok = sys::PropertyList::writeFile(sys::PlistValue(*record), path);
+    lastSelectShortcutName_ = fileName;
+    needUpdateFileList_ = true;
+    return ok;
 }

@@ -90,6 +90,16 @@ public:
     static std::optional<sys::PlistDictionary> readShortcut(const std::string& path);
     // The transfer screens (the site list first).
     void onDownLoadBtn();
+    // What a shortcut row's detail opens: its site in the site editor (not
+    // for cloud shortcuts, whose only detail is their name).
+    void openShortcutSiteEditor(int64_t index);
+    // The site editor's "Save" for the shortcut whose editor is open: the
+    // file renamed to `name` when that name can be taken, the given values
+    // put in, the password into the key chain under the shortcut's id.
+    bool saveShortcut(const std::optional<std::string>& url, const std::optional<std::string>& name,
+                      const std::optional<std::string>& userName, const std::optional<std::string>& password,
+                      const std::optional<sys::PlistDictionary>& other);
+    const std::optional<std::string>& lastSelectShortcutName() const { return lastSelectShortcutName_; }
     void resumeLastReading(const std::string& name);
     void gotoTheNextFolder(const std::string& relative);
     void openNextFolder(const std::string& pathFromBooks, bool isNext);
@@ -190,4 +200,5 @@ private:
     std::shared_ptr<PopupMenuView> popUpMenuView_;
     std::shared_ptr<IndicatorWithBGView> folderIndicator_;
     std::shared_ptr<LocalBookOpener> bookOpener_;
+    std::optional<std::string> lastSelectShortcutName_;
 };

@@ -3,6 +3,7 @@
 #include "platform/core/PlistDictionary.h"
 
 #include <memory>
+#include <string>
 
 class LocalFilelistViewController;
 
@@ -23,6 +24,10 @@ public:
     // Pushes the first saved remote list level above `from` (no animation);
     // false when no level was saved.
     virtual bool restoreRemoteList(const std::shared_ptr<LocalFilelistViewController>& from) = 0;
+    // Opens the site editor on a shortcut's record (its password from the
+    // key chain); "Save" comes back through the list's saveShortcut.
+    virtual void editShortcut(const std::shared_ptr<LocalFilelistViewController>& from,
+                              const sys::PlistDictionary& record, const std::string& displayName) = 0;
 
     static void install(std::shared_ptr<MediaServerOpener> opener);
     static std::shared_ptr<MediaServerOpener> installed();

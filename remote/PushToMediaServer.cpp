@@ -10,6 +10,8 @@
 #include "platform/ui/Application.h"
 #include "platform/ui/NavigationController.h"
 #include "platform/ui/Window.h"
+#include "remote/MediaServerHostConfigViewController.h"
+#include "remote/MediaServerHostConfigViewControllerDelegate.h"
 #include "remote/PushToMediaServerDelegate.h"
 #include "remote/listing/FileDownload.h"
 #include "remote/screens/RemoteFileListViewController.h"
@@ -45,6 +47,23 @@ public:
         return true;
     }
 
+    void editShortcut(const std::shared_ptr<LocalFilelistViewController>& from, const sys::PlistDictionary& record,
+                      const std::string& displayName) override {
+        auto* nav = from ? from->navigationController() : nullptr;
+        if (!nav) return;
+        shortcutSaver_ = std::make_shared<ShortcutSaver>(from);
+        auto editor = std::make_shared<MediaServerHostConfigViewController>();
+        editor->setDelegate(shortcutSaver_);
+        editor->setTargetHostname_(record.getString("url"));
+        editor->setTargetHostDispname_(displayName);
+        if (record.contains("username")) editor->setTargetUsername_(record.getString("username"));
+        if (record.contains("id"))
+            editor->setTargetPassword_(
+                QNKeyChain::getPasswordWithAccount(record.getString("id"), std::string("MediaServer")));
+        if (auto other = record.getDictionary("other")) editor->setTargetOtherSettings_(*other);
+        nav->pushViewController(editor, true);
+    }
+
     void didPushToMediaServer() override { release(); }
     void didCancelByUser() override { release(); }
 
@@ -54,7 +73,24 @@ private:
         auto done = std::move(running_);
         sys::RunLoop::main().schedule(0.0, [done] { (void)done; });
     }
+    // The site editor's answer for a shortcut goes to the list that asked.
+    class ShortcutSaver : public MediaServerHostConfigViewControllerDelegate {
+    public:
+        explicit ShortcutSaver(std::weak_ptr<LocalFilelistViewController> list) : list_(std::move(list)) {}
+        void addList(const std::string& url, const std::string& name, const std::optional<std::string>& userName,
+                     const std::optional<std::string>& password, const sys::PlistDictionary& otherOption,
+                     int64_t) override {
+            if (auto l = list_.lock())
+                l->saveShortcut(url, name, userName, password,
+                                otherOption.empty() ? std::nullopt : std::optional<sys::PlistDictionary>(otherOption));
+        }
+
+    private:
+        std::weak_ptr<LocalFilelistViewController> list_;
+    };
+
     std::shared_ptr<PushToMediaServer> running_;
+    std::shared_ptr<ShortcutSaver> shortcutSaver_;
 };
 
 }  // namespace

@@ -499,8 +499,9 @@ void RemoteFileListViewController::didSelectBook(int64_t index, const std::optio
         return;
     }
     // Downloads into the library need the transfer queue, which is not part
-    // of this build: in download mode a tap only selects the row.
+    // of this build: say so rather than do nothing.
     if (indexPath && isViewLoaded()) tableView()->deselectRowAtIndexPath(*indexPath, true);
+    showAlert(tr("Downloads into the library are not available yet. Use Streaming to read the book."));
 }
 
 void RemoteFileListViewController::selectStreamMode(int segment) {

@@ -17,6 +17,8 @@
 #include "platform/ui/AlertController.h"
 #include "platform/ui/NavigationController.h"
 #include "platform/ui/Window.h"
+#include "foundation/QNKeyChain.h"
+#include "remote/MediaServerHostConfigViewController.h"
 #include "remote/PushToMediaServer.h"
 #include "remote/RemoteTransferScreenFactory.h"
 #include "remote/ServerListViewControllerEx.h"
@@ -220,6 +222,54 @@ TEST_F(RemoteListProgramTest, ARestartRebuildsTheRemoteFoldersAndOffersTheBookBe
     ASSERT_TRUE(viewer);
     EXPECT_EQ(viewer->fileName(), site + "Older/Old.cbz");
     EXPECT_EQ(viewer->page(), 2);
+}
+
+TEST_F(RemoteListProgramTest, AShortcutsSiteEditorRenamesItAndKeepsThePasswordInTheKeyChain) {
+    const std::string site = nginx.url("/comics/");
+    useHome();
+    QNKeyChain::addOrUpdatePassword("pw", "site-7", "MediaServer");
+    ASSERT_TRUE(sys::PropertyList::writeFile(
+        sys::PlistValue(sys::PlistDictionary{{"url", sys::PlistValue(site)},
+                                             {"title", sys::PlistValue("Comics")},
+                                             {"username", sys::PlistValue("reader")},
+                                             {"id", sys::PlistValue("site-7")}}),
+        docs() + "/Comics.shortcut"));
+    ASSERT_TRUE(launch());
+    auto* library = top<LocalFilelistViewController>();
+    ASSERT_TRUE(library);
+    int64_t row = -1;
+    for (size_t i = 0; i < library->itemList().size(); ++i)
+        if (library->itemList()[i]->filename() == "Comics.shortcut") row = int64_t(i);
+    ASSERT_GE(row, 0);
+    library->openShortcutSiteEditor(row);
+    play("wait 1\nshot shortcut-editor\n");
+    auto* editor = top<MediaServerHostConfigViewController>();
+    ASSERT_TRUE(editor);
+    EXPECT_EQ(editor->value("url"), site);
+    EXPECT_EQ(editor->value("name"), "Comics");
+    EXPECT_EQ(editor->value("user"), "reader");
+    EXPECT_EQ(editor->value("password"), "pw");
+
+    // A new name and password; the address stays.
+    play("tap \"Display Name\"\nkey backspace\nkey backspace\nkey backspace\nkey backspace\nkey backspace\n"
+         "key backspace\ntype Weekly\ntap \"Password\"\nkey backspace\nkey backspace\ntype new-pw\n"
+         "tap \"Save\"\nwait 1\n");
+    EXPECT_TRUE(top<LocalFilelistViewController>());
+    EXPECT_FALSE(fs::exists(docs() + "/Comics.shortcut"));
+    auto record = sys::PropertyList::readFile(docs() + "/Weekly.shortcut");
+    ASSERT_TRUE(record && record->isDictionary());
+    EXPECT_EQ(record->asDictionary().getString("title"), "Weekly");
+    EXPECT_EQ(record->asDictionary().getString("url"), site);
+    EXPECT_EQ(record->asDictionary().getString("id"), "site-7");
+    EXPECT_FALSE(record->asDictionary().contains("password"));
+    EXPECT_EQ(QNKeyChain::getPasswordWithAccount("site-7", std::string("MediaServer")), "new-pw");
+
+    // A name that cannot name a file keeps the file; its contents still change.
+    library->saveShortcut(site + "Older/", std::string("../out"), std::nullopt, std::nullopt, std::nullopt);
+    EXPECT_FALSE(fs::exists(docs() + "/../out.shortcut"));
+    record = sys::PropertyList::readFile(docs() + "/Weekly.shortcut");
+    ASSERT_TRUE(record && record->isDictionary());
+    EXPECT_EQ(record->asDictionary().getString("url"), site + "Older/");
 }
 
 }  // namespace
