@@ -311,13 +311,27 @@ ZipEntryReader::Status ZipEntryReader::finish() {
 
 ZipEntryReader::Status ZipEntryReader::readAll(std::string& out) {
     out.clear();
-    out.resize(size_t(entry_.uncompressedSize));
+    // The announced size is only a claim: the buffer grows with the bytes
+    // that really come (never past the claim), so an entry claiming
+    // hundreds of megabytes and holding a hundred bytes costs a piece.
+    const size_t announced = size_t(entry_.uncompressedSize);
     size_t have = 0;
     for (;;) {
+        if (have == out.size() && have < announced) {
+            const size_t size = std::min(announced, std::max(have + kPieceBytes, have * 2));
+            std::string bigger;
+            bigger.reserve(size);
+            bigger.assign(out, 0, have);
+            bigger.resize(size);
+            out.swap(bigger);
+        }
         size_t got = 0;
         Status s = read(out.data() + have, std::min(kPieceBytes, out.size() - have), got);
         have += got;
-        if (s == Status::End) return s;
+        if (s == Status::End) {
+            out.resize(have);
+            return s;
+        }
         if (s != Status::Ok) {
             out.clear();
             return s;
