@@ -244,6 +244,9 @@ bool parseDos(const char* line, Entry* e) {
     return true;
 }
 
+// 9999-12-31 23:59:59 in seconds since 1970, the last time listings give.
+constexpr int64_t kEplfLastSecond = 253'402'300'799;
+
 // Easily parsed LIST format: "+fact,fact,...\tname".
 bool parseEplf(const char* line, Entry* e) {
     const std::string_view s(line);
@@ -260,8 +263,12 @@ bool parseEplf(const char* line, Entry* e) {
         if (f == "/") e->kind = 0, known = true;
         else if (f == "r") e->kind = 1, known = true;
         else if (!f.empty() && f[0] == 's' && number(f.substr(1)) >= 0) e->size = number(f.substr(1));
-        else if (!f.empty() && f[0] == 'm' && number(f.substr(1)) >= 0)
-            e->time = number(f.substr(1)) * 10'000'000 + kFtpListTicksTo1970;
+        else if (!f.empty() && f[0] == 'm' && number(f.substr(1)) >= 0) {
+            // Seconds since 1970; past the year 9999 they are no time (and
+            // would overflow the ticks).
+            const int64_t seconds = number(f.substr(1));
+            if (seconds <= kEplfLastSecond) e->time = seconds * 10'000'000 + kFtpListTicksTo1970;
+        }
         b = c + 1;
     }
     e->name = s.substr(tab + 1);
