@@ -12,6 +12,7 @@
 #include "tests/engine/BookSessionFixture.h"
 #include "tests/engine/BookTestPages.h"
 #include "tests/support/TestHome.h"
+#include "tests/engine/StreamTestBlocks.h"
 
 #include <gtest/gtest.h>
 
@@ -23,6 +24,8 @@
 #include <unistd.h>
 
 namespace {
+
+using test::samePixels;
 
 using test::colourNear;
 using test::pageColour;
@@ -41,11 +44,6 @@ std::vector<std::string> namesOf(const PageReader& r) {
         out.push_back(n.substr(0, n.size() - 1));
     }
     return out;
-}
-
-bool samePixels(const gfx::ImageRef& a, const gfx::ImageRef& b) {
-    return a && b && a->width() == b->width() && a->height() == b->height() &&
-           std::memcmp(a->pixels(), b->pixels(), size_t(a->width()) * size_t(a->height()) * 4) == 0;
 }
 
 // The eight sample pages the RAR 4 archives hold.

@@ -15,6 +15,7 @@
 #include "tests/support/net/NginxServer.h"
 #include "tests/support/net/NginxSuite.h"
 #include "tests/support/net/RangeStreamRead.h"
+#include "tests/engine/StreamTestBlocks.h"
 
 #include <gtest/gtest.h>
 
@@ -23,6 +24,11 @@
 #include <set>
 
 namespace {
+
+using test::blocksOf;
+using test::rangeOfBlock;
+using test::noisePage;
+using test::samePixels;
 
 constexpr uint64_t BS = RemoteStreamRead::kBlockSize;
 
@@ -54,28 +60,6 @@ EntrySpan spanOf(const std::string& zip, const std::string& name) {
     }
     ADD_FAILURE() << "no entry " << name;
     return {};
-}
-
-std::set<uint64_t> blocksOf(uint64_t from, uint64_t to) {
-    std::set<uint64_t> out;
-    for (uint64_t b = from / BS; b <= (to - 1) / BS; ++b) out.insert(b);
-    return out;
-}
-
-std::string rangeOfBlock(uint64_t block, uint64_t fileSize) {
-    const uint64_t first = block * BS;
-    return "bytes=" + std::to_string(first) + "-" + std::to_string(std::min(fileSize, first + BS) - 1);
-}
-
-// A page of noise, so that it neither compresses nor fits in one block.
-bool noisePage(const std::string& path, int side, uint32_t seed) {
-    std::mt19937 rng(seed);
-    return test::writeBmp(path, side, side, [&](int, int) { return 0xFF000000u | (rng() & 0xFFFFFF); });
-}
-
-bool samePixels(const gfx::ImageRef& a, const gfx::ImageRef& b) {
-    return a && b && a->width() == b->width() && a->height() == b->height() &&
-           std::memcmp(a->pixels(), b->pixels(), size_t(a->width()) * size_t(a->height()) * 4) == 0;
 }
 
 class ZipStreamTest : public test::NginxSuite<test::BookSessionFixture> {

@@ -15,6 +15,7 @@
 #include "tests/support/net/NginxServer.h"
 #include "tests/support/net/NginxSuite.h"
 #include "tests/support/net/RangeStreamRead.h"
+#include "tests/engine/StreamTestBlocks.h"
 
 #include <gtest/gtest.h>
 #include <unzip.h>
@@ -31,21 +32,12 @@
 
 namespace {
 
+using test::pattern;
+using test::rangeOfBlock;
+using test::blocksOf;
+
 constexpr uint64_t BS = RemoteStreamRead::kBlockSize;
 using Fetch = test::RangeStreamRead::Fetch;
-
-std::string pattern(size_t size, uint32_t seed) {
-    std::mt19937 rng(seed);
-    std::string s(size, '\0');
-    for (auto& c : s) c = char(rng());
-    return s;
-}
-
-std::string rangeOfBlock(uint64_t block, uint64_t fileSize) {
-    uint64_t first = block * BS;
-    uint64_t last = std::min(fileSize, first + BS) - 1;
-    return "bytes=" + std::to_string(first) + "-" + std::to_string(last);
-}
 
 std::string readAt(RemoteStreamRead& s, int64_t offset, uint64_t size) {
     std::string out(size, '\0');
@@ -180,12 +172,6 @@ struct StreamFiles {
 uint32_t le32(const std::string& b, size_t at) {
     return uint32_t(uint8_t(b[at])) | uint32_t(uint8_t(b[at + 1])) << 8 | uint32_t(uint8_t(b[at + 2])) << 16 |
            uint32_t(uint8_t(b[at + 3])) << 24;
-}
-
-std::set<uint64_t> blocksOf(uint64_t from, uint64_t to) {
-    std::set<uint64_t> out;
-    for (uint64_t b = from / BS; b <= (to - 1) / BS; ++b) out.insert(b);
-    return out;
 }
 
 TEST_F(StreamHttpTest, ZipEntryReadInPlaceFetchesOnlyTheDirectoryAndThatEntry) {

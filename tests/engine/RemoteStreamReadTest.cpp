@@ -5,6 +5,7 @@
 #include "platform/core/PropertyList.h"
 #include "platform/core/Thread.h"
 #include "tests/support/VirtualClockTest.h"
+#include "tests/engine/StreamTestBlocks.h"
 
 #include <gtest/gtest.h>
 
@@ -14,14 +15,9 @@
 
 namespace {
 
-constexpr uint64_t BS = RemoteStreamRead::kBlockSize;
+using test::pattern;
 
-std::string pattern(size_t size, uint32_t seed) {
-    std::mt19937 rng(seed);
-    std::string s(size, '\0');
-    for (auto& c : s) c = char(rng());
-    return s;
-}
+constexpr uint64_t BS = RemoteStreamRead::kBlockSize;
 
 std::string cacheFile(const char* name, bool thumbs = false) {
     return RemoteStreamRead::getRemoteCacheFilePath(name, thumbs);
