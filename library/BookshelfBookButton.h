@@ -2,6 +2,7 @@
 
 #include "platform/ui/ImageView.h"
 #include "platform/ui/Label.h"
+#include "platform/core/RunLoop.h"
 
 #include <cstdint>
 #include <memory>
@@ -9,10 +10,15 @@
 class FilelistBaseViewController;
 
 // One cover on a shelf: the entry's cover or folder picture with its name
-// under it. A tap is reported to the list with the cover's index.
+// under it. A tap is reported to the list with the cover's index; a cover
+// held still for kLongPressSeconds reports a long press, then the finger's
+// moves and its release (the list drags covers to reorder them).
 class BookshelfBookButton : public ui::ImageView {
 public:
+    static constexpr double kLongPressSeconds = 0.5;
+
     BookshelfBookButton();
+    ~BookshelfBookButton() override;
 
     ui::ImageView* bookThumbView() const { return bookThumbView_.get(); }
     ui::Label* filenameText() const { return filenameText_.get(); }
@@ -22,6 +28,7 @@ public:
     void setDelegate(FilelistBaseViewController* d) { delegate_ = d; }
 
     void touchesBegan(const ui::TouchSet& touches, const ui::Event& event) override;
+    void touchesMoved(const ui::TouchSet& touches, const ui::Event& event) override;
     void touchesEnded(const ui::TouchSet& touches, const ui::Event& event) override;
     void touchesCancelled(const ui::TouchSet& touches, const ui::Event& event) override;
 
@@ -31,5 +38,8 @@ private:
     std::shared_ptr<ui::ImageView> bookmarkImageView_;
     int64_t indexNo_ = 0;
     bool onPressOne_ = false;
+    bool longPressed_ = false;
+    ui::Point pressPoint_;
+    sys::RunLoop::TimerRef longPressTimer_;
     FilelistBaseViewController* delegate_ = nullptr;
 };

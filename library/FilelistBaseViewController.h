@@ -119,6 +119,12 @@ public:
     virtual void onChangeBookShelfMode(int segment);
     virtual void onSetSearchString(const std::string& text);
     virtual void onRotateView(bool landscape);
+    // A cover held down, a finger moving after it and its release (the
+    // bookshelf's drag to reorder); points are in `view`'s coordinates.
+    virtual void onLongPress(int64_t index, ui::Point point, ui::View* view) { (void)index, (void)point, (void)view; }
+    virtual void touchesMoved(ui::Point point, ui::View* view) { (void)point, (void)view; }
+    virtual void touchMovingFinish(ui::View* view) { (void)view; }
+    virtual bool isDragging() const { return false; }
 
     // ---- Operations -----------------------------------------------------------------------
     void updateBaseFileList();
@@ -201,6 +207,10 @@ public:
     static bool writeSortChoice(const std::string& path, const SortChoice& choice);
 
 protected:
+    void setIsEditMode(bool on) { isEditMode_ = on; }
+    // The lists themselves, for the subclasses' edits.
+    ItemList& mutableItemList() { return itemList_; }
+    ItemList& mutableOriginalItemList() { return originalItemList_; }
     // The item cell's slot filling, shared by both presentations.
     void fillItemCell(ui::TableViewCell& cell, int row);
     void setTintColor(bool bookshelf);

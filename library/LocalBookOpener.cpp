@@ -14,6 +14,7 @@
 #include "foundation/ui/IndicatorWithBGView.h"
 #include "foundation/ui/QNActionSheet.h"
 #include "foundation/ui/QNAlertView.h"
+#include "library/ArchiveExtractViewController.h"
 #include "library/ArchivePasswordViewController.h"
 #include "library/IncludeFolderSelectViewController.h"
 #include "library/LocalFilelistViewController.h"
@@ -246,9 +247,16 @@ void LocalBookOpener::actionSheetClickedButtonAtIndex(QNActionSheet& sheet, int6
     if (buttonIndex == sheet.cancelButtonIndex()) return;
     if (!item) return;
     if (buttonIndex == buttons->zipExpand) {
-        // Extracting entries belongs to the archive extract screen, which
-        // this program does not have yet: the question stays unanswered.
         deselectLastRow(false);
+        const auto full = BookCommon::fromBooksToFromRoot(item->pathFromBooks());
+        auto* nav = l->navigationController();
+        if (!full || !nav) return;
+        auto screen = std::make_shared<ArchiveExtractViewController>(ui::TableViewStyle::Plain);
+        screen->setPreFileListArray_(preFileListArray_);
+        screen->setArchiveFile_(*full);
+        screen->setSettings_(l->settings());
+        l->setNextIsNotFileSelectView(true);
+        nav->pushViewController(screen, true);
         return;
     }
     if (buttonIndex == buttons->noExpandZip) {

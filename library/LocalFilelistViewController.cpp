@@ -342,6 +342,7 @@ void LocalFilelistViewController::onRefresh() {
 }
 
 void LocalFilelistViewController::onRotateView(bool landscape) {
+    endDrag(false);
     FilelistBaseViewController::onRotateView(landscape);
     if (popUpMenuView_) popUpMenuView_->removePopup();
     popUpMenuView_.reset();
@@ -376,6 +377,12 @@ bool LocalFilelistViewController::changeDirectoryName(const std::string& name) {
     const std::string to = join(folderPath(), name);
     if (*from == to) return true;
     if (!sys::FileManager::moveItem(*from, to)) return false;
+    // The entry follows the folder, so that a second rename on the same
+    // detail screen starts from where the folder now is.
+    const std::string relative = pathFromBooks_.empty() ? name : Path::stringByAppendingPathComponent(pathFromBooks_, name);
+    item->setPathFromBooks(relative);
+    item->setFilename(BookCommon::getLockedFolderOriginalName(name));
+    item->setIsFolderLocked(BookCommon::isFolderNameChangedForLock(name) && BookCommon::isFolderLocked(to));
     needUpdateFileList_ = true;
     return true;
 }
@@ -816,6 +823,11 @@ void LocalFilelistViewController::viewDidLoad() {
     } else {
         setTitle(BookCommon::getLockedFolderOriginalName(Path::lastPathComponent(pathFromBooks_)));
     }
+    std::weak_ptr<ui::ViewController> weakEdit = weak_from_this();
+    navigationItem()->setRightBarButtonItem(ui::BarButtonItem::withTitle(
+        BookCommon::localizedStringWithOnOff("Edit"), ui::BarButtonItemStyle::Plain, [weakEdit](ui::BarButtonItem&) {
+            if (auto self = std::dynamic_pointer_cast<LocalFilelistViewController>(weakEdit.lock())) self->onEditBtn();
+        }));
     const std::string folder = folderPath();
     ActiveLog::writeCheckpoint("removeSettingsInDocumentsDir");
     BookCommon::removeSettingsInDocumentsDir(folder);
@@ -827,6 +839,7 @@ void LocalFilelistViewController::viewDidLoad() {
 
 void LocalFilelistViewController::viewWillAppear(bool animated) {
     FilelistBaseViewController::viewWillAppear(animated);
+    onEditDone();
     bool need = needUpdateFileList_;
     needUpdateFileList_ = false;
     auto* nav = navigationController();

@@ -5,12 +5,15 @@
 #include "foundation/ui/QNActionSheet.h"
 #include "foundation/ui/QNActionSheetDelegate.h"
 #include "library/FilelistBaseViewController.h"
+#include "library/FolderDetailViewControllerExDelegate.h"
+#include "library/FolderSelectViewControllerDelegate.h"
 #include "library/PassCodeRequetDelegate.h"
 #include "platform/core/PlistDictionary.h"
 
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -19,6 +22,7 @@ class NavigationController;
 }
 class PopupMenuView;
 class LocalBookOpener;
+class BookshelfBookButton;
 
 // The screen that lists one folder of the local library: the root screen
 // of the application's navigation and every folder screen pushed from it.
@@ -30,7 +34,9 @@ class LocalFilelistViewController : public FilelistBaseViewController,
                                     public PassCodeInputViewExDelegate,
                                     public PopupMenuViewDelegate,
                                     public QNActionSheetDelegate,
-                                    public BookViewControllerDelegate {
+                                    public BookViewControllerDelegate,
+                                    public FolderSelectViewControllerDelegate,
+                                    public FolderDetailViewControllerExDelegate {
 public:
     static constexpr double kCheckInterval = 3.0;
     // Longest name a folder or book may be given, in bytes (the file
@@ -129,7 +135,7 @@ public:
 
     // Renames the folder of the row chosen for its detail screen; false when
     // the name is refused or the rename fails.
-    bool changeDirectoryName(const std::string& name);
+    bool changeDirectoryName(const std::string& name) override;
     // Renames a shortcut file of this folder to `name` + ".shortcut".
     bool renameShortcut(const std::string& fileName, const std::string& name);
     // Whether a typed name may name a folder or book: not empty, not "." or
@@ -155,6 +161,60 @@ public:
     static std::optional<std::vector<std::string>> readUserOrder(const std::string& file);
     // The book path of the settings folder's ".last.lbs" when it is a string.
     static std::optional<std::string> readLastBookPath(const std::string& file);
+
+    // ---- Editing (LocalFilelistViewControllerEdit.cpp) -----------------------------------------
+    void onEditBtn();
+    void onEditDone();
+    // Tells the visible rows the edit mode.
+    void onChangeEditMode();
+    // The folder, download-folder, shared-documents and library entries can never be selected.
+    static bool canSelectForEdit(int32_t type);
+    bool isCanEditItem(int64_t index) override;
+    bool isSelectedWithIndexNo(int64_t index) override;
+    void didSelectBookInEditModeWithIndexNo(int64_t index) override;
+    void onSelectAllBtn();
+    int64_t fileSelectedCount() const { return fileSelectedCount_; }
+    ui::BarButtonItem* editMoveItemBtn() const { return editMoveItemBtn_.get(); }
+    ui::BarButtonItem* editDeleteItemBtn() const { return editDeleteItemBtn_.get(); }
+    // Moving: the folder picker, then its answer.
+    void onMoveFiles();
+    void finishSelectFolder(FolderSelectViewController& picker, const std::optional<std::string>& folder) override;
+    // Moves the selected entries into `folder` (last first); how many failed.
+    // A folder is never moved into itself or below itself, and nothing
+    // already at the destination is replaced.
+    int moveSelectedTo(const std::string& folder);
+    // Whether `destination` is `folder` itself or lies inside it.
+    static bool isSameOrInsideFolder(const std::string& folder, const std::string& destination);
+    // Deleting: the question, then the selected entries (an entry leaves the
+    // list only once its file is gone).
+    void onDeleteFiles();
+    void deleteFilesDo();
+    bool tableViewCommitsEditingStyle(ui::TableView&) override;
+    void tableViewCommitEditingStyle(ui::TableView&, ui::TableViewCellEditingStyle style,
+                                     const ui::IndexPath& indexPath) override;
+    // A new folder "Untitled Folder" (then " 2", " 3"...), last in the user order.
+    bool addNewFolder();
+    // The first free name of `base`, `base 2`, `base 3`... in `folder`.
+    static std::string freeFolderName(const std::string& folder, const std::string& base);
+    // Writes the names of the entries in their shown order as the user order.
+    bool writeUserOrder();
+    // Drag reordering in the bookshelf.
+    void onLongPress(int64_t index, ui::Point point, ui::View* view) override;
+    void touchesMoved(ui::Point point, ui::View* view) override;
+    void touchMovingFinish(ui::View* view) override;
+    bool isDragging() const override { return dragginbBtn_ != nullptr; }
+    int64_t draggingItemIndex() const { return draggingItemIndex_; }
+    // The column whose range (bounded by the midpoints between neighbouring
+    // slots at `slotX`) holds `x`; past the last midpoint, the last column.
+    static int dragColumnForX(double x, const std::vector<double>& slotX);
+    // The index a drag over (column, row) aims at, within [0, count - 1].
+    static int64_t dragTargetIndex(int column, int row, int perLine, int64_t count);
+    // Moves the entry at `from` so that it ends at `target`; its new index.
+    static int64_t moveEntry(ItemList& list, int64_t from, int64_t target);
+    void changePasscodeSetting(const std::string& path) override;
+    // The detail screens of an entry: folder information, file information,
+    // or the library site's delete screen. False for other entries.
+    bool openEntryDetailScreen(int64_t index);
 
     // ---- Passcode answers ---------------------------------------------------------------------
     void finishRequestPasscode(const PassCodeTarget& request, bool isSuccess) override;
@@ -200,5 +260,17 @@ private:
     std::shared_ptr<PopupMenuView> popUpMenuView_;
     std::shared_ptr<IndicatorWithBGView> folderIndicator_;
     std::shared_ptr<LocalBookOpener> bookOpener_;
+    void endDrag(bool save);
+    // The selected entries by their path below the books root: a list read
+    // again while editing keeps the selection on the same files.
+    std::set<std::string> selectedPaths_;
+    int64_t fileSelectedCount_ = 0;
+    ui::BarButtonItem::Ref editMoveItemBtn_;
+    ui::BarButtonItem::Ref editDeleteItemBtn_;
+    std::shared_ptr<BookshelfBookButton> dragginbBtn_;
+    int64_t draggingItemIndex_ = -1;
+    ui::Point draggingOffset_;
+    int draggingPosIndexX_ = -1;
+    int draggingPosIndexY_ = -1;
     std::optional<std::string> lastSelectShortcutName_;
 };

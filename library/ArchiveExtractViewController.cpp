@@ -1,0 +1,148 @@
+#include "library/ArchiveExtractViewController.h"
+
+#include "engine/BookReaderEx.h"
+#include "foundation/BookCommon.h"
+#include "foundation/OptimizeFilename.h"
+#include "foundation/QNTextEncoding.h"
+#include "foundation/Settings.h"
+#include "foundation/ui/QNAlertView.h"
+#include "library/ArchivePasswordViewController.h"
+#include "platform/core/Path.h"
+#include "platform/core/RunLoop.h"
+#include "platform/core/Unicode.h"
+#include "platform/ui/ActivityIndicatorView.h"
+#include "platform/ui/Application.h"
+#include "platform/ui/NavigationController.h"
+#include "platform/ui/TransitionCoordinator.h"
+#include "platform/ui/Window.h"
+
+namespace {
+
+std::string tr(const char* key) { return BookCommon::localizedStringWithOnOff(key); }
+
+}  // namespace
+
+ArchiveExtractViewController::ArchiveExtractViewController(ui::TableViewStyle style) : ui::TableViewController(style) {}
+
+std::string ArchiveExtractViewController::displayName(const std::string& raw, bool isRar) {
+    const std::string bytes = raw.substr(0, raw.find('\0'));
+    if (isRar && sys::Unicode::isValidUtf8(bytes)) return bytes;
+    if (auto text = QNTextEncoding::stringWithCString(bytes.c_str())) return *text;
+    return tr("(Unknown character set)");
+}
+
+void ArchiveExtractViewController::viewDidLoad() {
+    ui::TableViewController::viewDidLoad();
+    setTitle(sys::Path::lastPathComponent(archiveFile_value_));
+    const bool rar = BookCommon::isRARFileWithFile(archiveFile_value_);
+    stringFileArray_value_.clear();
+    flagArray_.clear();
+    for (const auto& raw : preFileListArray_value_) {
+        stringFileArray_value_.push_back(displayName(raw, rar));
+        flagArray_.push_back(0);
+    }
+}
+
+void ArchiveExtractViewController::viewWillAppear(bool animated) {
+    ui::TableViewController::viewWillAppear(animated);
+    if (auto* nav = navigationController()) nav->setToolbarHidden(false, animated);
+}
+
+void ArchiveExtractViewController::viewWillTransitionToSize(ui::Size size,
+                                                            const std::shared_ptr<ui::TransitionCoordinator>& c) {
+    ui::TableViewController::viewWillTransitionToSize(size, c);
+    auto alongside = [size](const ui::TransitionCoordinatorContext&) { BookCommon::viewWillTransitionToSize(size); };
+    if (c)
+        c->animateAlongsideTransition(alongside);
+    else
+        alongside(ui::TransitionCoordinatorContext{});
+}
+
+int ArchiveExtractViewController::tableViewNumberOfRowsInSection(ui::TableView&, int) {
+    return static_cast<int>(stringFileArray_value_.size());
+}
+
+std::shared_ptr<ui::TableViewCell> ArchiveExtractViewController::tableViewCellForRowAtIndexPath(
+    ui::TableView& tv, const ui::IndexPath& ip) {
+    auto cell = tv.dequeueReusableCell("Cell");
+    if (!cell) cell = std::make_shared<ui::TableViewCell>(ui::TableViewCellStyle::Subtitle, "Cell");
+    const std::string& name = stringFileArray_value_[size_t(ip.row)];
+    const size_t slash = name.rfind('/');
+    std::string title = slash == std::string::npos ? name : name.substr(slash + 1);
+    if (settings_value_ && settings_value_->isOptimizeFilename()) title = OptimizeFilename::getOptimizedString(title);
+    cell->textLabel()->setFont(gfx::Font::system(14));
+    cell->textLabel()->setLineBreakMode(ui::LineBreakMode::TruncateMiddle);
+    cell->textLabel()->setText(title);
+    if (ui::Label* sub = cell->detailTextLabel()) {
+        sub->setFont(gfx::Font::system(14));
+        sub->setLineBreakMode(ui::LineBreakMode::TruncateMiddle);
+        sub->setText(slash == std::string::npos ? "/" : name.substr(0, slash) + "/");
+    }
+    cell->setAccessoryType(isExtracted(size_t(ip.row)) ? ui::TableViewCellAccessoryType::Checkmark
+                                                       : ui::TableViewCellAccessoryType::None);
+    return cell;
+}
+
+void ArchiveExtractViewController::tableViewDidSelectRowAtIndexPath(ui::TableView& tv, const ui::IndexPath& ip) {
+    tv.deselectRowAtIndexPath(ip, true);
+    extractAt(ip.row);
+}
+
+void ArchiveExtractViewController::extractAt(int64_t index) {
+    if (index < 0 || index >= static_cast<int64_t>(flagArray_.size())) return;
+    if (flagArray_[size_t(index)] == 1 || nowExtracting_) return;
+    toExtractIndex_ = index;
+    startIndicatorAndSchedule();
+}
+
+void ArchiveExtractViewController::startIndicatorAndSchedule() {
+    nowExtracting_ = true;
+    activityIndicator_ = std::make_shared<ui::ActivityIndicatorView>(ui::ActivityIndicatorStyle::Medium);
+    if (ui::Window* window = ui::Application::shared().keyWindow()) {
+        const ui::Rect b = window->bounds();
+        activityIndicator_->setFrame({(b.width() - 32) / 2, (b.height() - 32) / 2, 32, 32});
+        window->addSubview(activityIndicator_);
+    }
+    activityIndicator_->startAnimating();
+    std::weak_ptr<ui::ViewController> weak = weak_from_this();
+    sys::RunLoop::main().schedule(kExtractDelay, [weak] {
+        if (auto self = std::static_pointer_cast<ArchiveExtractViewController>(weak.lock())) self->extractStep();
+    });
+}
+
+void ArchiveExtractViewController::extractStep() {
+    auto keep = shared_from_this();
+    if (toExtractIndex_ < 0 || toExtractIndex_ >= static_cast<int64_t>(preFileListArray_value_.size())) {
+        nowExtracting_ = false;
+        return;
+    }
+    BookCommon::globalIdleTimerDisabled(true);
+    const int result = BookReaderEx::extractFile(archiveFile_value_, sys::PlistDictionary(), passwordOfToExtract_,
+                                                 preFileListArray_value_[size_t(toExtractIndex_)], "", "");
+    if (result == 0) {
+        flagArray_[size_t(toExtractIndex_)] = 1;
+        if (isViewLoaded()) tableView()->reloadData();
+    } else if (result == 1) {
+        auto screen = std::make_shared<ArchivePasswordViewController>();
+        screen->setDelegate(std::static_pointer_cast<ArchiveExtractViewController>(keep));
+        if (auto* nav = navigationController()) nav->pushViewController(screen, true);
+    } else {
+        auto alert = std::make_shared<QNAlertView>("", tr("Error extracting file."), std::weak_ptr<QNAlertViewDelegate>(),
+                                                   tr("OK"), std::vector<std::string>{});
+        alert->show();
+    }
+    BookCommon::globalIdleTimerDisabled(false);
+    nowExtracting_ = false;
+    if (activityIndicator_) {
+        activityIndicator_->stopAnimating();
+        activityIndicator_->removeFromSuperview();
+        activityIndicator_.reset();
+    }
+    passwordOfToExtract_.reset();
+}
+
+void ArchiveExtractViewController::finishInputPassword(const std::optional<std::string>& password) {
+    if (!password) return;
+    passwordOfToExtract_ = password;
+    startIndicatorAndSchedule();
+}

@@ -1,0 +1,63 @@
+#pragma once
+
+#include "library/ArchivePasswordViewControllerDelegate.h"
+#include "platform/ui/TableViewController.h"
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+class Settings;
+namespace ui {
+class ActivityIndicatorView;
+}
+
+// The entries of one local archive; tapping one extracts it next to the
+// archive (by its base name only: an entry never writes outside that folder
+// and never replaces a file there). An encrypted entry asks for its password.
+class ArchiveExtractViewController : public ui::TableViewController, public ArchivePasswordViewControllerDelegate {
+public:
+    static constexpr double kExtractDelay = 0.5;
+
+    explicit ArchiveExtractViewController(ui::TableViewStyle style = ui::TableViewStyle::Plain);
+
+    // ---- Set by the opener -----------------------------------------------------------
+    const std::string& archiveFile_() const { return archiveFile_value_; }
+    void setArchiveFile_(const std::string& p) { archiveFile_value_ = p; }
+    // Each entry's path in the archive as the reader listed it (raw bytes).
+    void setPreFileListArray_(std::vector<std::string> names) { preFileListArray_value_ = std::move(names); }
+    void setSettings_(std::shared_ptr<Settings> s) { settings_value_ = std::move(s); }
+
+    const std::vector<std::string>& stringFileArray_() const { return stringFileArray_value_; }
+    bool isExtracted(size_t index) const { return index < flagArray_.size() && flagArray_[index] != 0; }
+    bool nowExtracting() const { return nowExtracting_; }
+    // How an entry's raw name is shown: UTF-8 first for RAR archives, then
+    // the usual decoding; "(Unknown character set)" when nothing decodes.
+    static std::string displayName(const std::string& raw, bool isRar);
+
+    void extractAt(int64_t index);
+    void extractStep();
+    void finishInputPassword(const std::optional<std::string>& password) override;
+
+    void viewDidLoad() override;
+    void viewWillAppear(bool animated) override;
+    void viewWillTransitionToSize(ui::Size size, const std::shared_ptr<ui::TransitionCoordinator>& coordinator) override;
+    int tableViewNumberOfRowsInSection(ui::TableView&, int section) override;
+    std::shared_ptr<ui::TableViewCell> tableViewCellForRowAtIndexPath(ui::TableView&, const ui::IndexPath&) override;
+    void tableViewDidSelectRowAtIndexPath(ui::TableView&, const ui::IndexPath& ip) override;
+
+private:
+    void startIndicatorAndSchedule();
+
+    std::string archiveFile_value_;
+    std::vector<std::string> preFileListArray_value_;
+    std::shared_ptr<Settings> settings_value_;
+    std::vector<std::string> stringFileArray_value_;
+    std::vector<int> flagArray_;
+    int64_t toExtractIndex_ = -1;
+    std::optional<std::string> passwordOfToExtract_;
+    bool nowExtracting_ = false;
+    std::shared_ptr<ui::ActivityIndicatorView> activityIndicator_;
+};

@@ -1,0 +1,393 @@
+#include "LibraryTestSupport.h"
+
+#include "foundation/BookCommon.h"
+#include "foundation/FolderLockInfo.h"
+#include "foundation/ui/TextInputViewController.h"
+#include "library/BookshelfBookButton.h"
+#include "library/FolderDetailViewControllerEx.h"
+#include "library/FolderSelectViewController.h"
+#include "library/LBlibraryDeleteViewController.h"
+#include "library/LocalFilelistViewController.h"
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+using librarytest::LibraryTest;
+using Local = LocalFilelistViewController;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string slurp(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+FilelistItem item(const std::string& name) {
+    FilelistItem i;
+    i.setFilename(name);
+    return i;
+}
+
+std::vector<std::string> order(const FilelistBaseViewController::ItemList& list) {
+    std::vector<std::string> out;
+    for (const auto& i : list) out.push_back(i->filename().value_or("?"));
+    return out;
+}
+
+class LocalFilelistEditTest : public LibraryTest {
+protected:
+    std::shared_ptr<Local> list;
+    std::shared_ptr<ui::NavigationController> nav;
+
+    // A folder screen on screen, in edit mode.
+    void showFolder(const std::string& pathFromBooks, bool edit = true) {
+        list = std::make_shared<Local>();
+        list->setPathFromBooks(pathFromBooks);
+        list->setDontRestoreLastStatus(true);
+        nav = std::make_shared<ui::NavigationController>(list);
+        window->setRootViewController(nav);
+        driver->advance(0.5);
+        if (edit) list->onEditBtn();
+    }
+    int64_t indexOf(const std::string& pathFromBooks) const {
+        const auto& items = list->itemList();
+        for (size_t i = 0; i < items.size(); ++i)
+            if (items[i]->pathFromBooks() == pathFromBooks) return int64_t(i);
+        return -1;
+    }
+    void select(const std::string& pathFromBooks) {
+        const int64_t i = indexOf(pathFromBooks);
+        ASSERT_GE(i, 0) << pathFromBooks;
+        list->didSelectBookInEditModeWithIndexNo(i);
+    }
+};
+
+// ---- The drag's index arithmetic -------------------------------------------------------------
+
+TEST(LocalFilelistDragArithmetic, ColumnsAndTargets) {
+    const std::vector<double> slots{50, 150, 250, 350};
+    EXPECT_EQ(Local::dragColumnForX(-20, slots), 0);
+    EXPECT_EQ(Local::dragColumnForX(99, slots), 0);
+    EXPECT_EQ(Local::dragColumnForX(101, slots), 1);
+    EXPECT_EQ(Local::dragColumnForX(299, slots), 2);
+    // Past the last midpoint is the last column, not the first.
+    EXPECT_EQ(Local::dragColumnForX(301, slots), 3);
+    EXPECT_EQ(Local::dragColumnForX(5000, slots), 3);
+    EXPECT_EQ(Local::dragColumnForX(10, {}), 0);
+
+    EXPECT_EQ(Local::dragTargetIndex(2, 1, 4, 20), 6);
+    EXPECT_EQ(Local::dragTargetIndex(3, 9, 4, 7), 6);  // below the last shelf: the last entry
+    EXPECT_EQ(Local::dragTargetIndex(0, -3, 4, 7), 0);
+    EXPECT_EQ(Local::dragTargetIndex(1, 0, 4, 0), 0);
+}
+
+TEST(LocalFilelistDragArithmetic, MovedEntryLandsUnderTheFinger) {
+    auto make = [] {
+        FilelistBaseViewController::ItemList l;
+        for (const char* n : {"A", "B", "C", "D", "E"}) l.push_back(std::make_shared<FilelistItem>(item(n)));
+        return l;
+    };
+    auto l = make();
+    // Forward by one slot: the entry moves (it used to land where it was).
+    EXPECT_EQ(Local::moveEntry(l, 0, 1), 1);
+    EXPECT_EQ(order(l), (std::vector<std::string>{"B", "A", "C", "D", "E"}));
+    l = make();
+    EXPECT_EQ(Local::moveEntry(l, 1, 3), 3);
+    EXPECT_EQ(order(l), (std::vector<std::string>{"A", "C", "D", "B", "E"}));
+    l = make();
+    EXPECT_EQ(Local::moveEntry(l, 4, 0), 0);
+    EXPECT_EQ(order(l), (std::vector<std::string>{"E", "A", "B", "C", "D"}));
+    l = make();
+    EXPECT_EQ(Local::moveEntry(l, 0, 4), 4);  // to the very end
+    EXPECT_EQ(order(l), (std::vector<std::string>{"B", "C", "D", "E", "A"}));
+    l = make();
+    EXPECT_EQ(Local::moveEntry(l, 9, 0), 9);  // nothing there: nothing moves
+    EXPECT_EQ(order(l), (std::vector<std::string>{"A", "B", "C", "D", "E"}));
+}
+
+// ---- Selecting ------------------------------------------------------------------------------
+
+TEST_F(LocalFilelistEditTest, SelectAllSkipsTheFixedEntriesAndButtonsFollowTheCount) {
+    touch(join(documents(), "a.zip"));
+    touch(join(documents(), "b.zip"));
+    mkdir(join(documents(), ".BookLibrary"));
+    showFolder("");
+    ASSERT_TRUE(list->isEditMode());
+    EXPECT_FALSE(list->editMoveItemBtn()->isEnabled());
+    list->onSelectAllBtn();
+    EXPECT_EQ(list->fileSelectedCount(), 2);
+    EXPECT_FALSE(list->isSelectedWithIndexNo(indexOf(".BookLibrary")));
+    select("a.zip");
+    EXPECT_TRUE(list->editMoveItemBtn()->isEnabled());
+    EXPECT_TRUE(list->editDeleteItemBtn()->isEnabled());
+    select("b.zip");
+    EXPECT_FALSE(list->editMoveItemBtn()->isEnabled());
+    EXPECT_FALSE(list->editDeleteItemBtn()->isEnabled());
+    list->onSelectAllBtn();
+    list->onSelectAllBtn();  // all selected: a second press unselects all
+    EXPECT_EQ(list->fileSelectedCount(), 0);
+    list->onEditDone();
+    EXPECT_FALSE(list->isEditMode());
+}
+
+// ---- Moving ---------------------------------------------------------------------------------
+
+TEST_F(LocalFilelistEditTest, MovesBooksButNeverAFolderIntoItselfNorOverAnExistingBook) {
+    const std::string docs = documents();
+    touch(join(docs, "a.zip"), "new a");
+    touch(join(docs, "b.zip"), "b");
+    mkdir(join(docs, "Shelf/Inner"));
+    touch(join(docs, "Shelf/a.zip"), "old a");
+    showFolder("");
+    select("a.zip");
+    select("b.zip");
+    select("Shelf");
+    // Into its own subfolder: the folder stays; the books move, except the
+    // one whose name is taken there.
+    EXPECT_EQ(list->moveSelectedTo(join(docs, "Shelf/Inner")), 1);
+    EXPECT_TRUE(fs::is_directory(join(docs, "Shelf/Inner")));
+    EXPECT_TRUE(fs::exists(join(docs, "Shelf/Inner/a.zip")));
+    EXPECT_TRUE(fs::exists(join(docs, "Shelf/Inner/b.zip")));
+
+    touch(join(docs, "c.zip"), "new c");
+    touch(join(docs, "Shelf/c.zip"), "old c");
+    list->onEditDone();
+    list->needUpdateFilelist();
+    list->onEditBtn();
+    select("c.zip");
+    select("Shelf");
+    EXPECT_EQ(list->moveSelectedTo(join(docs, "Shelf")), 2);
+    EXPECT_EQ(slurp(join(docs, "Shelf/c.zip")), "old c");
+    EXPECT_EQ(slurp(join(docs, "c.zip")), "new c");
+    EXPECT_TRUE(Local::isSameOrInsideFolder(join(docs, "Shelf"), join(docs, "Shelf/")));
+    EXPECT_FALSE(Local::isSameOrInsideFolder(join(docs, "Shelf"), join(docs, "Shelf2")));
+}
+
+TEST_F(LocalFilelistEditTest, MovingALockedFolderKeepsItsLockedName) {
+    const std::string docs = documents();
+    mkdir(join(docs, ".lock_Secret"));
+    touch(join(docs, ".lock_Secret/x.zip"));
+    mkdir(join(docs, "Target"));
+    showFolder("");
+    select(".lock_Secret");
+    EXPECT_EQ(list->moveSelectedTo(join(docs, "Target")), 0);
+    EXPECT_TRUE(fs::exists(join(docs, "Target/.lock_Secret/x.zip")));
+    EXPECT_FALSE(fs::exists(join(docs, "Target/Secret")));
+}
+
+TEST_F(LocalFilelistEditTest, PickerListsRealFoldersAndReturnsTheChosenPath) {
+    const std::string docs = documents();
+    mkdir(join(docs, "b"));
+    mkdir(join(docs, "a"));
+    mkdir(join(docs, ".hidden"));
+    mkdir(join(docs, ".lock_Locked"));
+    mkdir(join(docs, "Inbox"));
+    touch(join(docs, "book.zip"));
+    fs::create_directory_symlink("/tmp", join(docs, "link"));
+    EXPECT_EQ(FolderSelectViewController::readFolderNames(docs, true),
+              (std::vector<std::string>{".lock_Locked", "a", "b"}));
+
+    struct Recorder : FolderSelectViewControllerDelegate {
+        std::vector<std::optional<std::string>> got;
+        void finishSelectFolder(FolderSelectViewController&, const std::optional<std::string>& f) override {
+            got.push_back(f);
+        }
+    };
+    auto recorder = std::make_shared<Recorder>();
+    auto picker = std::make_shared<FolderSelectViewController>();
+    picker->setDelegate(recorder);
+    picker->setIsRoot_(true);
+    picker->setSettings_(settings);
+    picker->setSelectFolderText_("Move to this folder");
+    nav = std::make_shared<ui::NavigationController>(picker);
+    window->setRootViewController(nav);
+    driver->advance(0.5);
+    EXPECT_EQ(picker->title(), "Documents");
+    ASSERT_TRUE(tapText("a"));
+    driver->advance(1);
+    ASSERT_EQ(nav->viewControllers().size(), 2u);
+    auto* deeper = dynamic_cast<FolderSelectViewController*>(nav->topViewController());
+    ASSERT_TRUE(deeper);
+    EXPECT_FALSE(deeper->hasExtraRow());
+    deeper->onChoose();
+    deeper->onCancel();
+    ASSERT_EQ(recorder->got.size(), 2u);
+    EXPECT_EQ(recorder->got[0], join(docs, "a"));
+    EXPECT_EQ(recorder->got[1], std::nullopt);
+}
+
+// ---- Deleting -------------------------------------------------------------------------------
+
+TEST_F(LocalFilelistEditTest, DeleteGoesByPathAndKeepsWhatCouldNotBeDeleted) {
+    const std::string docs = documents();
+    mkdir(join(docs, ".lock_X"));
+    mkdir(join(docs, "X"));
+    touch(join(docs, "X/keep.zip"));
+    touch(join(docs, "gone.zip"));
+    touch(join(docs, "swapped.zip"));
+    showFolder("");
+    select(".lock_X");
+    select("gone.zip");
+    select("swapped.zip");
+    // The book became a folder behind the list's back: not the kind the
+    // entry claims, so it is left alone and stays listed.
+    fs::remove(join(docs, "swapped.zip"));
+    mkdir(join(docs, "swapped.zip/inside"));
+    list->deleteFilesDo();
+    EXPECT_FALSE(fs::exists(join(docs, ".lock_X")));
+    EXPECT_FALSE(fs::exists(join(docs, "gone.zip")));
+    EXPECT_TRUE(fs::exists(join(docs, "X/keep.zip")));
+    EXPECT_TRUE(fs::exists(join(docs, "swapped.zip/inside")));
+    EXPECT_GE(indexOf("X"), 0);
+    EXPECT_GE(indexOf("swapped.zip"), 0);
+    EXPECT_LT(indexOf(".lock_X"), 0);
+    EXPECT_LT(indexOf("gone.zip"), 0);
+    int originals = 0;
+    for (const auto& i : list->originalItemList()) originals += i->pathFromBooks() == "X";
+    EXPECT_EQ(originals, 1);
+}
+
+TEST_F(LocalFilelistEditTest, DeletesRemoveLinksNeverWhatTheyPointAt) {
+    test::TempDir outside("outside");
+    touch(join(outside.path(), "precious.zip"), "keep me");
+    mkdir(join(outside.path(), "site/sub"));
+    touch(join(outside.path(), "site/sub/page.jpg"));
+    const std::string docs = documents();
+    fs::create_symlink(join(outside.path(), "precious.zip"), join(docs, "link.zip"));
+    showFolder("");
+    select("link.zip");
+    list->deleteFilesDo();
+    EXPECT_FALSE(fs::is_symlink(join(docs, "link.zip")));
+    EXPECT_EQ(slurp(join(outside.path(), "precious.zip")), "keep me");
+
+    const std::string lib = join(docs, ".BookLibrary");
+    mkdir(lib);
+    fs::create_directory_symlink(join(outside.path(), "site"), join(lib, "linked"));
+    EXPECT_TRUE(LBlibraryDeleteViewController::removeLibraryFolder(join(lib, "linked")));
+    EXPECT_TRUE(fs::exists(join(outside.path(), "site/sub/page.jpg")));
+    touch(join(lib, "plain.txt"));
+    EXPECT_FALSE(LBlibraryDeleteViewController::removeLibraryFolder(join(lib, "plain.txt")));
+    EXPECT_TRUE(fs::exists(join(lib, "plain.txt")));
+    mkdir(join(lib, "real/sub"));
+    EXPECT_TRUE(LBlibraryDeleteViewController::removeLibraryFolder(join(lib, "real")));
+    EXPECT_FALSE(fs::exists(join(lib, "real")));
+    EXPECT_FALSE(LBlibraryDeleteViewController::removeLibraryFolder(join(lib, "real")));
+}
+
+// ---- New folders, user order and dragging ---------------------------------------------------
+
+TEST_F(LocalFilelistEditTest, NewFoldersAreNumberedAndComeLastInTheUserOrder) {
+    touch(join(documents(), "b.zip"));
+    touch(join(documents(), "a.zip"));
+    showFolder("");
+    ASSERT_TRUE(list->addNewFolder());
+    ASSERT_TRUE(list->addNewFolder());
+    fs::create_symlink("/nonexistent", join(documents(), "Untitled Folder 3"));  // a dangling link takes a name too
+    ASSERT_TRUE(list->addNewFolder());
+    EXPECT_TRUE(fs::is_directory(join(documents(), "Untitled Folder")));
+    EXPECT_TRUE(fs::is_directory(join(documents(), "Untitled Folder 2")));
+    EXPECT_TRUE(fs::is_directory(join(documents(), "Untitled Folder 4")));
+    auto names = Local::readUserOrder(BookCommon::getSortUserListFile(documents()));
+    ASSERT_TRUE(names);
+    ASSERT_FALSE(names->empty());
+    EXPECT_EQ(names->back(), "Untitled Folder 4");
+}
+
+TEST_F(LocalFilelistEditTest, DraggingACoverSwitchesToUserOrderAndWritesIt) {
+    for (const char* n : {"a.zip", "b.zip", "c.zip", "d.zip"}) touch(join(documents(), n));
+    showFolder("", false);
+    list->changeBookshelfMode(1, true);
+    driver->advance(0.5);
+    list->onEditBtn();
+    driver->advance(0.5);
+    ASSERT_EQ(order(list->itemList()), (std::vector<std::string>{"a.zip", "b.zip", "c.zip", "d.zip"}));
+    auto covers = driver->findAllOf<BookshelfBookButton>();
+    BookshelfBookButton* first = nullptr;
+    BookshelfBookButton* third = nullptr;
+    for (auto* c : covers) {
+        if (c->indexNo() == 0 && c->superview()) first = c;
+        if (c->indexNo() == 2 && c->superview()) third = c;
+    }
+    ASSERT_TRUE(first && third);
+    const ui::Point from = first->convertPointToWindow({first->bounds().width() / 2, first->bounds().height() / 2});
+    const ui::Point to = third->convertPointToWindow({third->bounds().width() / 2, third->bounds().height() / 2});
+    driver->touchDown(from);
+    driver->advance(0.7);
+    ASSERT_TRUE(list->isDragging());
+    for (int i = 1; i <= 5; ++i)
+        driver->touchMove({from.x + (to.x - from.x) * i / 5, from.y + (to.y - from.y) * i / 5});
+    driver->touchUp(to);
+    driver->advance(0.5);
+    EXPECT_FALSE(list->isDragging());
+    EXPECT_EQ(order(list->itemList()), (std::vector<std::string>{"b.zip", "c.zip", "a.zip", "d.zip"}));
+    EXPECT_EQ(list->sortMode(), FilelistBaseViewController::kSortUser);
+    auto choice = FilelistBaseViewController::readSortChoice(*list->getSortConfigFile());
+    ASSERT_TRUE(choice);
+    EXPECT_EQ(choice->mode, 3);
+    EXPECT_FALSE(choice->descendingOrder);
+    auto names = Local::readUserOrder(BookCommon::getSortUserListFile(documents()));
+    ASSERT_TRUE(names);
+    EXPECT_EQ(*names, (std::vector<std::string>{"b.zip", "c.zip", "a.zip", "d.zip"}));
+    // A new screen on the folder reads the same order.
+    list->onEditDone();
+    showFolder("", false);
+    EXPECT_EQ(order(list->itemList()), (std::vector<std::string>{"b.zip", "c.zip", "a.zip", "d.zip"}));
+}
+
+// ---- Folder information: renames and the lock ----------------------------------------------------
+
+TEST_F(LocalFilelistEditTest, FolderRenamesTwiceAndLocksWithAPasscode) {
+    const std::string docs = documents();
+    mkdir(join(docs, "Old"));
+    touch(join(docs, "Old/x.zip"));
+    showFolder("", false);
+    ASSERT_TRUE(list->openEntryDetailScreen(indexOf("Old")));
+    driver->advance(1);
+    auto* detail = dynamic_cast<FolderDetailViewControllerEx*>(nav->topViewController());
+    ASSERT_TRUE(detail);
+    EXPECT_FALSE(detail->isPasscodeLock());
+    auto sheet = std::make_shared<TextInputViewController>();
+    ASSERT_TRUE(detail->onFinishTextInput(*sheet, "Middle", "Old"));
+    EXPECT_TRUE(fs::exists(join(docs, "Middle/x.zip")));
+    ASSERT_TRUE(detail->onFinishTextInput(*sheet, "New", "Middle"));
+    EXPECT_TRUE(fs::exists(join(docs, "New/x.zip")));
+    EXPECT_EQ(detail->directoryPath_(), join(docs, "New"));
+    // A name the list refuses keeps the sheet open and the folder as it is.
+    EXPECT_FALSE(detail->onFinishTextInput(*sheet, ".dot", "New"));
+    EXPECT_TRUE(fs::exists(join(docs, "New")));
+
+    detail->passcodeFlagChange(true);
+    EXPECT_TRUE(fs::exists(join(docs, ".lock_New/x.zip")));
+    EXPECT_FALSE(BookCommon::isFolderLocked(join(docs, ".lock_New")));  // no passcode yet
+    detail->onInputPassCode("12");
+    detail->onInputPassCode("1234");
+    auto record = sys::PropertyList::readArray(join(docs, ".lock_New/directory.plist"));
+    ASSERT_TRUE(record);
+    ASSERT_EQ(record->size(), 4u);
+    std::string hash;
+    EXPECT_TRUE(BookCommon::isFolderLocked(join(docs, ".lock_New"), &hash, nullptr));
+    EXPECT_EQ(hash, BookCommon::passcodeToHash("1234"));
+    // Renaming the locked folder keeps its prefix on disk.
+    ASSERT_TRUE(detail->onFinishTextInput(*sheet, "Last", "New"));
+    EXPECT_TRUE(fs::exists(join(docs, ".lock_Last/x.zip")));
+    EXPECT_EQ(detail->displayName(), "Last");
+    // Unlocking drops the prefix and the lock, and keeps the hash for a relock.
+    detail->passcodeFlagChange(false);
+    EXPECT_TRUE(fs::exists(join(docs, "Last/x.zip")));
+    EXPECT_FALSE(BookCommon::isFolderLocked(join(docs, "Last")));
+    detail->passcodeFlagChange(true);
+    EXPECT_TRUE(BookCommon::isFolderLocked(join(docs, ".lock_Last"), &hash, nullptr));
+    EXPECT_EQ(hash, BookCommon::passcodeToHash("1234"));
+}
+
+TEST(FolderDetailNames, LockStateAdjustsThePrefix) {
+    EXPECT_EQ(FolderDetailViewControllerEx::nameForLockState("A", true), ".lock_A");
+    EXPECT_EQ(FolderDetailViewControllerEx::nameForLockState(".lock_A", true), ".lock_A");
+    EXPECT_EQ(FolderDetailViewControllerEx::nameForLockState(".lock_A", false), "A");
+    EXPECT_EQ(FolderDetailViewControllerEx::nameForLockState(".lock_", false), ".lock_");
+}
+
+}  // namespace
