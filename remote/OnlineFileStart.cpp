@@ -54,13 +54,21 @@ void OnlineFileStart::startOnlineFile(const std::string& url, const std::optiona
                                             settings_ && settings_->iCloudEnable(), nullptr, false);
     LocalBookOpener::SheetButtons buttons;
     int64_t cancel = 0;
-    // Remote images are read as a book of their folder: no camera roll here.
-    auto titles = LocalBookOpener::bookSheetTitles(FilelistBaseViewController::kTypeBook, page, false, &buttons,
-                                                   &cancel);
+    const bool image = BookCommon::isImageFileWithFile(url);
+    auto titles = LocalBookOpener::bookSheetTitles(image ? FilelistBaseViewController::kTypeImage
+                                                         : FilelistBaseViewController::kTypeBook,
+                                                   page, false, &buttons, &cancel);
+    // A picture on a server cannot be saved from here: no such button.
+    if (buttons.cameraRoll >= 0) {
+        titles.erase(titles.begin() + buttons.cameraRoll);
+        if (buttons.bookMark > buttons.cameraRoll) --buttons.bookMark;
+        if (cancel > buttons.cameraRoll) --cancel;
+    }
     sheetBookmarkIndex_ = buttons.bookMark;
     sheetFirstPageIndex_ = -1;
     for (size_t i = 0; i < titles.size(); ++i)
-        if (titles[i] == tr("Read the first page")) sheetFirstPageIndex_ = int64_t(i);
+        if (titles[i] == tr("Read the first page") || titles[i] == tr("Open Selected Image"))
+            sheetFirstPageIndex_ = int64_t(i);
     pending_ = std::move(request);
     auto sheet = std::make_shared<QNActionSheet>();
     sheet->setTitle(fileInfo_.getString("name", FileDownload::fileNameFromURL(url)));
@@ -149,7 +157,10 @@ void OnlineFileStart::open(const Request& request) {
         page = LocalBookOpener::startPageForResume(storedPage, reader->getPageNum());
         second = page == storedPage && storedSecond;
     } else if (BookCommon::isImageFileWithFile(request.url)) {
+        // A folder of pictures is read from the one tapped.
         page = reader->getSelectedImageNo();
+        for (size_t i = 0; i < request.otherFiles.size(); ++i)
+            if (request.otherFiles[i] == request.url) page = int32_t(i);
     }
     if (page < 0 || page >= reader->getPageNum()) {
         reader->closeBook();

@@ -6,6 +6,7 @@
 
 #include "app/LeafbrightProgram.h"
 #include "app/NestlarkAppDelegate.h"
+#include "engine/BookReaderEx.h"
 #include "engine/RemoteStreamRead.h"
 #include "foundation/BookCommon.h"
 #include "foundation/LastStatusRestore.h"
@@ -21,6 +22,7 @@
 #include "remote/MediaServerHostConfigViewController.h"
 #include "remote/PushToMediaServer.h"
 #include "remote/RemoteTransferScreenFactory.h"
+#include "remote/UrlListStreamRead.h"
 #include "remote/ServerListViewControllerEx.h"
 #include "remote/screens/RemoteFileListViewController.h"
 #include "remote/stream/HTTPURLStreamRead.h"
@@ -58,6 +60,7 @@ protected:
         ASSERT_TRUE(nginx.start(www->path())) << nginx.lastError();
         // What the program's entry point registers.
         HTTPURLStreamRead::registerWithEngine();
+        UrlListStreamRead::registerWithEngine();
         PushToMediaServer::registerWithLibrary();
         RemoteTransferScreenFactory::install();
         makeHome("remotehome");
@@ -74,6 +77,7 @@ protected:
         }
         ProgramRun::TearDown();
         MediaServerOpener::install(nullptr);
+        UrlListStream::registerMaker({});
         TransferScreenFactory::install(nullptr);
         RemoteStreamRead::removeCache();
         nginx.stop();
@@ -270,6 +274,31 @@ TEST_F(RemoteListProgramTest, AShortcutsSiteEditorRenamesItAndKeepsThePasswordIn
     record = sys::PropertyList::readFile(docs() + "/Weekly.shortcut");
     ASSERT_TRUE(record && record->isDictionary());
     EXPECT_EQ(record->asDictionary().getString("url"), site + "Older/");
+}
+
+TEST_F(RemoteListProgramTest, AFolderOfPicturesOnTheServerIsReadAsOneBookFromThePictureTapped) {
+    for (int i : {1, 2, 10}) {
+        gfx::Canvas c(60, 80, 1.0);
+        c.fillRect({0, 0, 60, 80}, gfx::Rgba{0.08 * i, 0.3, 0.6, 1});
+        fs::create_directories(www->file("pics"));
+        ASSERT_TRUE(c.writePNG(www->file("pics/" + std::to_string(i) + ".png")));
+    }
+    const std::string site = nginx.url("/pics/");
+    fs::create_directories(docs());
+    ASSERT_TRUE(sys::PropertyList::writeFile(
+        sys::PlistValue(sys::PlistDictionary{{"url", sys::PlistValue(site)}, {"title", sys::PlistValue("Pics")}}),
+        docs() + "/Pics.shortcut"));
+    ASSERT_TRUE(launch());
+    play("tap \"Pics\"\nwait 2\ntap \"Streaming\"\nwait 0.5\ntap \"2.png\"\nwait 1\nsheet 0\nwait 3\n");
+    auto* viewer = top<BookViewController>();
+    ASSERT_TRUE(viewer);
+    // Natural order: 1, 2, 10; the book starts at the picture tapped.
+    EXPECT_EQ(viewer->bookReader()->getPageNum(), 3);
+    EXPECT_EQ(viewer->page(), 1);
+    play("key space\nwait 2\n");
+    EXPECT_EQ(top<BookViewController>()->page(), 2);
+    EXPECT_GE(nginx.requestCount("/pics/10.png"), 1u);
+    EXPECT_FALSE(fs::exists(docs() + "/2.png")) << "read in place, not downloaded";
 }
 
 }  // namespace
