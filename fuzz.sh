@@ -61,7 +61,7 @@ printf '%s\n' $targets | xargs -P "$jobs" -I{} bash -c 'run_one {}' | tee "$buil
         log="$build/logs/$t.log"
         result=$(grep -q "^$t ok$" "$build/results.txt" && echo ok || echo FINDING)
         execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
-        last=$(grep -E '^#[0-9]+.*cov: ' "$log" | tail -1)
+        last=$(grep -E '^#[0-9]+.*cov: ' "$log" | tail -1 || true)
         cov=$(sed -n 's/.* cov: \([0-9]*\).*/\1/p' <<<"$last")
         ft=$(sed -n 's/.* ft: \([0-9]*\).*/\1/p' <<<"$last")
         corp=$(sed -n 's/.* corp: \([0-9]*\).*/\1/p' <<<"$last")

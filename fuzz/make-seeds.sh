@@ -130,6 +130,56 @@ msg = b"NTLMSSP\0" + struct.pack("<I", 2) + struct.pack("<HHI", len(name), len(n
     struct.pack("<I", 0x628a8215) + bytes(range(1, 9)) + bytes(8) + \
     struct.pack("<HHI", len(info), len(info), head + len(name)) + bytes([6, 1, 0x1d, 0x4a, 0, 0, 0, 15])
 put("ntlm_challenge", "challenge.bin", msg + name + info)
+# SPNEGO: the server's negTokenResp carrying that challenge.
+def der(tag, content):
+    n = len(content)
+    if n < 128:
+        return bytes([tag, n]) + content
+    size = n.to_bytes((n.bit_length() + 7) // 8, "big")
+    return bytes([tag, 0x80 | len(size)]) + size + content
+ntlmssp_oid = bytes([0x06, 0x0a, 0x2b, 0x06, 0x01, 0x04, 0x01, 0x82, 0x37, 0x02, 0x02, 0x0a])
+resp = der(0xa1, der(0x30, der(0xa0, bytes([0x0a, 1, 1])) + der(0xa1, ntlmssp_oid) +
+                   der(0xa2, der(0x04, msg + name + info))))
+put("spnego_reply", "challenge.der", resp)
+put("spnego_reply", "accepted.der", der(0xa1, der(0x30, der(0xa0, bytes([0x0a, 1, 0])))))
+# srvsvc: a bind acknowledgement and a NetrShareEnum level 1 answer.
+def pdu(ptype, call, body):
+    return struct.pack("<BBBB4sHHI", 5, 0, ptype, 3, b"\x10\0\0\0", 16 + len(body), 0, call) + body
+ndr_uuid = bytes.fromhex("045d888aeb1cc9119fe808002b104860")
+ack = struct.pack("<HHI", 4280, 4280, 0x12345) + struct.pack("<H", 13) + b"\\PIPE\\srvsvc\0" + b"\0"
+ack += struct.pack("<BBH", 1, 0, 0) + struct.pack("<HH", 0, 0) + ndr_uuid + struct.pack("<I", 2)
+put("srvsvc_share_enum", "bind-ack.bin", pdu(12, 1, ack))
+def ndr_string(text):
+    units = (text + "\0").encode("utf-16-le")
+    n = len(units) // 2
+    b = struct.pack("<III", n, 0, n) + units
+    return b + bytes((4 - len(b) % 4) % 4)
+shares = [("Books", 0, "comics"), ("IPC$", 3, "IPC Service")]
+stub = struct.pack("<III", 1, 1, 0x20000) + struct.pack("<II", len(shares), 0x20004) + struct.pack("<I", len(shares))
+for i, (n, t, c) in enumerate(shares):
+    stub += struct.pack("<III", 0x20008 + 8 * i, t, 0x2000c + 8 * i)
+for n, t, c in shares:
+    stub += ndr_string(n) + ndr_string(c)
+stub += struct.pack("<III", len(shares), 0, 0)
+body = struct.pack("<IHBB", len(stub), 0, 0, 0) + stub
+put("srvsvc_share_enum", "share-enum.bin", pdu(2, 2, body))
+put("srvsvc_share_enum", "stub.bin", stub)
+# Cloud listings as the four services answer a folder page, and a token answer.
+import json
+put("cloud_json", "drive.json", json.dumps({"nextPageToken": "t1", "files": [
+    {"id": "1a", "name": "vol 1.cbz", "mimeType": "application/zip", "size": "1234567",
+     "modifiedTime": "2024-02-03T11:02:00.000Z"},
+    {"id": "2b", "name": "Books", "mimeType": "application/vnd.google-apps.folder",
+     "modifiedTime": "2024-01-16T21:15:00Z"}]}).encode())
+put("cloud_json", "onedrive.json", json.dumps({"@odata.nextLink": "https://127.0.0.1/next", "value": [
+    {"id": "A!1", "name": "vol 2.cbr", "size": 2048, "file": {"mimeType": "application/x-rar"},
+     "lastModifiedDateTime": "2024-02-03T11:02:00Z"}, {"id": "A!2", "name": "Sub", "folder": {"childCount": 3}}]}).encode())
+put("cloud_json", "dropbox.json", json.dumps({"cursor": "c", "has_more": False, "entries": [
+    {".tag": "file", "name": "まんが.zip", "path_display": "/まんが.zip", "id": "id:x", "size": 99,
+     "server_modified": "2024-02-03T11:02:00Z"}, {".tag": "folder", "name": "F", "path_lower": "/f"}]},
+    ensure_ascii=False).encode())
+put("cloud_json", "token.json", json.dumps({"access_token": "at", "refresh_token": "rt", "expires_in": 3599,
+                                            "token_type": "Bearer", "scope": "files.read"}).encode())
 PY
 fi
 
