@@ -409,11 +409,13 @@ bool BookViewController::isPreLoadingImage() const {
     return bookReader_ && bookReader_->isPreLoadingInProcess();
 }
 
-int32_t BookViewController::priorityPage() const { return page_; }
+// While the preview strip is shown, the page it centres is wanted first.
+int32_t BookViewController::priorityPage() const { return pagePreView_ ? previewPage_ : page_; }
 
 void BookViewController::cachePage(int32_t page) {
     if (goingCloseBook_ || !bookReader_) return;
-    (void)bookReader_->getLocalPageNo(page);  // the preview strip takes it from here
+    const int local = bookReader_->getLocalPageNo(page);
+    if (local >= 0 && pagePreView_) pagePreView_->cachedPage(local);
 }
 
 // ---- The page cache ---------------------------------------------------------------------------------

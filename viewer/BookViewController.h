@@ -14,14 +14,19 @@
 #include "platform/core/RunLoop.h"
 #include "platform/core/Thread.h"
 #include "platform/ui/ActivityIndicatorView.h"
+#include "platform/ui/Button.h"
 #include "platform/ui/Control.h"
 #include "platform/ui/ImageView.h"
 #include "viewer/PdfLinkViews.h"
 #include "platform/ui/KeyCommand.h"
 #include "platform/ui/Label.h"
+#include "platform/ui/Slider.h"
+#include "platform/ui/Toolbar.h"
 #include "platform/ui/ViewController.h"
+#include "viewer/BookPagePreView.h"
 #include "viewer/BookToolView.h"
 #include "viewer/BookViewScreen.h"
+#include "viewer/LBPageLabel.h"
 
 #include <cstdint>
 #include <functional>
@@ -67,7 +72,8 @@ class BookViewController : public ui::ViewController,
                            public VolumeButtonCheckDelegate,
                            public RemoteStreamReadDelegate,
                            public QNAlertViewDelegate,
-                           public QNActionSheetDelegate {
+                           public QNActionSheetDelegate,
+                           public BookPagePreViewDelegate {
 public:
     // Zoom modes (as stored in the settings' order list).
     enum ZoomMode { kZoomCustom = 0, kZoomMaximum = 1, kZoomFitWidth = 2, kZoomFitHeight = 3, kZoomFitImage = 4 };
@@ -233,26 +239,80 @@ public:
     void bookToolViewPagePreviewEnd() override;
     void bookToolViewScrollLock(bool locked) override;
 
-    // ---- Pieces of the screen still to come (menu sheet, slideshow, covers...): no-ops for now ---
-    virtual void onTapMenuarea() {}
-    virtual void removePageJump(int mode) { (void)mode; }
-    virtual void reconfigJumpSheet() {}
+    // ---- Menu sheet: page slider, page label, close button, tool bar -----------------------------
+    // Opens the sheet (function 1).
+    virtual void onTapMenuarea();
+    // Closes it: 0 at once, 1 with a fade, 2 fading everything and closing
+    // the book, 3 before the settings screen is pushed.
+    virtual void removePageJump(int mode);
+    virtual void reconfigJumpSheet();
+    void boolCloseButton();
+    void onPageLeftBtn();
+    void onPageRightBtn();
+    void pageJumpDrawStatus();
+    void drawPageName(int32_t page);
+    void showPagePreview(bool show);
+    void onSliderTouch();
+    void onSliderValueChange();
+    void onPageSeekEnd();
+    void sliderJumpSelect() { pageJumpDo(); }
+    void pageJumpDo();
+    // The slider's page: rounded, kept to the parity of a spread on screen.
+    int32_t sliderPageNumber() const;
+    void onLabelTouch();
+    // The preview strip's questions.
+    void selectPage(int32_t page) override;
+    void previewPage(int32_t page) override;
+    std::optional<std::string> getNameFromPage(int32_t page) override;
+
+    // ---- The sheet's tool bar ----------------------------------------------------------------------
+    std::vector<ui::BarButtonItem::Ref> arrayBookViewToolbarButtonItems(bool canAddBookmark, bool isNowPagePreview);
+    void hideBvToolbar();
+    void sizeBvToolbar();
+    void onSettingsBtn();
+    void onRotationLock();
+    void onBrightnessControl();
+    void onPagePreview();
+    // How the settings screen is made (it lives above this layer). Without
+    // one the settings button only closes the sheet.
+    using SettingScreenFactory = std::function<std::shared_ptr<ui::ViewController>(std::shared_ptr<Settings>)>;
+    static void setSettingScreenFactory(SettingScreenFactory factory);
+
+    // ---- Next and previous book, covers ---------------------------------------------------------------
+    void hideNextButton();
+    ui::Button* buttonNextBook() const { return buttonNextBook_.get(); }
+    bool buttonNextBookIsPrevious() const { return buttonNextBookIsPrevious_; }
+    // Writes the book's cover from `image`; true when it was written.
+    bool updateJacket(const gfx::ImageRef& image);
+    bool jacketCreated() const { return jacketCreated_; }
     virtual void stopMicPage() {}
     virtual void stopSlideshowForMove() {}
     virtual void restartslideshow() {}
     virtual void onNewPageMoveForMicInput() {}
     virtual void closeslideshowMenu() {}
-    virtual void displayNextBookButton(bool next) { (void)next; }
+    virtual void displayNextBookButton(bool next);
     // A running slideshow or sound mode that starts again at the first page.
     virtual bool repeatsFromFirstPage() const { return false; }
-    virtual void createJacketIfNoJacket(const gfx::ImageRef& image, ui::Point offset) {
-        (void)image;
-        (void)offset;
-    }
+    virtual void createJacketIfNoJacket(const gfx::ImageRef& image, ui::Point offset);
     // The page cache made in the background while the book is open.
     virtual void startCacheCreator();
     void stopCacheCreator();
     virtual void setBrightnessOrientation() {}
+    // The menu sheet's buttons of pieces still to come (slideshow, sound
+    // page turns, keeping the screen awake, bookmarks, the brightness panel).
+    virtual void onslideshowBtn() { removePageJump(1); }
+    virtual void onMicPageBtn() { removePageJump(1); }
+    virtual void onDontSleepBtn() {}
+    virtual bool isDontSleep() const { return false; }
+    virtual bool canAddBookmark(int32_t page) const {
+        (void)page;
+        return false;
+    }
+    virtual void onOpenBookmarkBtn() {}
+    virtual void onAddBookmarkBtn() {}
+    virtual void showBrightnessPanel() {}
+    // Sets the page on screen as the book's cover.
+    void onSetJacketBtn();
 
     // ---- View controller ---------------------------------------------------------------------
     void viewDidLoad() override;
@@ -315,6 +375,19 @@ public:
     const std::optional<std::string>& uriToOpen() const { return uriToOpen_; }
     const PdfLinkViews& linkDrawViews() const { return linkDrawViews_; }
     int32_t reloadCount() const { return reloadCount_; }
+    ui::View* viewSliderBG() const { return viewSliderBG_.get(); }
+    ui::Slider* sliderPage() const { return sliderPage_.get(); }
+    LBPageLabel* labelPageJump() const { return labelPageJump_.get(); }
+    ui::Label* labelFilename() const { return labelFilename_.get(); }
+    ui::Button* closeButton() const { return closeButton_.get(); }
+    ui::Button* pageLeftBtn() const { return pageLeftBtn_.get(); }
+    ui::Button* pageRightBtn() const { return pageRightBtn_.get(); }
+    ui::Toolbar* bvToolbar() const { return bvToolbar_.get(); }
+    BookPagePreView* pagePreView() const { return pagePreView_.get(); }
+    int32_t previewPageNo() const { return previewPage_; }
+    ui::View* bookToolViewPreview() const { return bookToolViewPreview_.get(); }
+    ui::ImageView* bookToolViewPreviewImage() const { return bookToolViewPreviewImage_.get(); }
+    ui::Label* labelPage() const { return labelPage_.get(); }
 
 protected:
     // Runs one function without the 0.1-second gate or the link question.
@@ -495,6 +568,29 @@ private:
 
     // Messages and questions.
     int64_t labelMessageShowCount_ = 0;
+
+    // Menu sheet.
+    std::shared_ptr<ui::View> viewSliderBG_;
+    std::shared_ptr<ui::Slider> sliderPage_;
+    std::shared_ptr<LBPageLabel> labelPageJump_;
+    ui::Rect rectOfLabelPageJump_;
+    std::shared_ptr<ui::Label> labelFilename_;
+    std::shared_ptr<ui::Button> closeButton_, btnSlideShow_, btnMicInput_, btnDontSleep_, btnSetJacket_;
+    std::shared_ptr<ui::Button> pageLeftBtn_, pageRightBtn_;
+    std::shared_ptr<BookPagePreView> pagePreView_;
+    int32_t previewPage_ = 0;
+    std::shared_ptr<ui::Toolbar> bvToolbar_;
+    bool canAddBookmark_ = true;
+    // The seek bar's large page preview.
+    std::shared_ptr<ui::View> bookToolViewPreview_;
+    std::shared_ptr<ui::ImageView> bookToolViewPreviewImage_;
+    std::shared_ptr<ui::Label> labelPage_;
+
+    // Next and previous book, covers.
+    std::shared_ptr<ui::Button> buttonNextBook_;
+    bool buttonNextBookIsPrevious_ = false;
+    int64_t buttonNextShowCount_ = 0;
+    bool jacketCreated_ = false;
     std::optional<AlertQuestion> pendingAlert_;
     gfx::ImageRef saveImageShown_;
 

@@ -140,10 +140,19 @@ void BookViewController::switchToAnotherReadingPage() {
 }
 
 void BookViewController::movePageOnButton(int direction) {
-    if (direction == 0)
-        movePage(0);
-    else
-        movePage(1);
+    // At either end of the book, once its button is offered, the same move
+    // goes on to the next (or previous) book.
+    if (direction == 0) {
+        if (buttonNextBook_ && !buttonNextBookIsPrevious_)
+            goNextBook();
+        else
+            movePage(0);
+    } else {
+        if (buttonNextBook_ && buttonNextBookIsPrevious_)
+            goPrevBook();
+        else
+            movePage(1);
+    }
 }
 
 // ---- Taps ----------------------------------------------------------------------------------------
@@ -396,9 +405,6 @@ void BookViewController::bookToolViewMovePage(int64_t page) {
     if (!movePage(4, target, page_)) notNotifyToBookToolView_ = false;
 }
 
-void BookViewController::bookToolViewPagePreview(int64_t) {}
-
-void BookViewController::bookToolViewPagePreviewEnd() {}
 
 void BookViewController::bookToolViewScrollLock(bool locked) {
     displayMessage(tr(locked ? "Turn On Page Scroll Lock" : "Turn Off Page Scroll Lock"), true);

@@ -594,6 +594,12 @@ void BookViewController::closeAndOpenNextBook(bool next) {
         closeBookGUIclose(true, animation);
 }
 
-void BookViewController::goNextBook() { closeAndOpenNextBook(true); }
+void BookViewController::goNextBook() {
+    closeAndOpenNextBook(true);
+    if (auto button = std::move(buttonNextBook_)) button->removeFromSuperview();
+}
 
-void BookViewController::goPrevBook() { closeAndOpenNextBook(false); }
+void BookViewController::goPrevBook() {
+    closeAndOpenNextBook(false);
+    if (auto button = std::move(buttonNextBook_)) button->removeFromSuperview();
+}

@@ -1,0 +1,265 @@
+// The whole program as a reader meets the reading screen's menu: a tap in
+// the middle of the page opens the menu sheet, which survives a turn of the
+// screen; the page slider brings up the thumbnail strip, which scrolls and
+// jumps; the last page offers the next book of the list and opens it; and
+// the sheet's close button closes the book. On the phone, pad and desktop
+// profiles, in both looks and both reading directions, checked on the views
+// and on the pictures the program's own script steps take.
+#include <gtest/gtest.h>
+
+#include "app/LeafbrightProgram.h"
+#include "app/NestlarkAppDelegate.h"
+#include "foundation/BookCommon.h"
+#include "platform/core/PropertyList.h"
+#include "platform/graphics/Canvas.h"
+#include "platform/graphics/Image.h"
+#include "platform/graphics/ImageDecoder.h"
+#include "platform/ui/NavigationController.h"
+#include "platform/ui/TestDriver.h"
+#include "platform/ui/Window.h"
+#include "tests/app/ProgramRun.h"
+#include "tests/support/TestHome.h"
+#include "viewer/BookViewController.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <tuple>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Rgb {
+    int r, g, b;
+};
+
+const Rgb kPage[] = {{220, 40, 40}, {40, 170, 40}, {40, 70, 220}, {230, 200, 30}, {160, 40, 200}, {30, 200, 200}};
+
+void writePng(const std::string& path, int w, int h, Rgb c) {
+    gfx::Canvas canvas(w, h, 1.0);
+    canvas.fillRect({0, 0, double(w), double(h)}, gfx::Rgba{c.r / 255.0, c.g / 255.0, c.b / 255.0, 1});
+    fs::create_directories(fs::path(path).parent_path());
+    ASSERT_TRUE(canvas.writePNG(path));
+}
+
+class Shot {
+public:
+    Shot(const std::string& path, const ui::Window& window) : image_(gfx::ImageDecoder::decodeFile(path)) {
+        if (image_) scale_ = double(image_->width()) / window.bounds().width();
+    }
+    explicit operator bool() const { return bool(image_); }
+    Rgb at(double x, double y) const {
+        const int px = std::clamp(int(x * scale_), 0, image_->width() - 1);
+        const int py = std::clamp(int(y * scale_), 0, image_->height() - 1);
+        const uint32_t p = image_->pixel(px, py);
+        return {int(gfx::redOf(p)), int(gfx::greenOf(p)), int(gfx::blueOf(p))};
+    }
+    bool is(double x, double y, Rgb c, int tol = 40) const {
+        const Rgb p = at(x, y);
+        return std::abs(p.r - c.r) <= tol && std::abs(p.g - c.g) <= tol && std::abs(p.b - c.b) <= tol;
+    }
+
+private:
+    gfx::ImageRef image_;
+    double scale_ = 1;
+};
+
+Rgb dimmed(Rgb c, double keep) { return {int(c.r * keep), int(c.g * keep), int(c.b * keep)}; }
+
+using Param = std::tuple<std::string, bool, std::string>;  // device, dark look, page direction
+
+class ViewerMenuProgramTest : public ProgramRun, public ::testing::WithParamInterface<Param> {
+protected:
+    void SetUp() override {
+        if (!test::haveProgram("zip")) GTEST_SKIP() << "no zip";
+        device = std::get<0>(GetParam());
+        dark = std::get<1>(GetParam());
+        direction = std::get<2>(GetParam());
+        makeHome("menuhome-" + device + (dark ? "-dark-" : "-light-") + direction);
+        markNotFirstRun();
+        src = std::make_unique<test::TempDir>("menupages");
+    }
+
+    void makeBook(const std::string& name, int pages, int firstColour) {
+        std::string list;
+        for (int i = 0; i < pages; ++i) {
+            const std::string page = name + "-p" + std::to_string(i) + ".png";
+            writePng(src->file(page), 600, 800, kPage[(firstColour + i) % 6]);
+            list += " '" + page + "'";
+        }
+        ASSERT_EQ(test::shell("cd '" + src->path() + "' && zip -q -X -0 '" + docs() + "/" + name + "'" + list +
+                              " >/dev/null 2>&1"),
+                  0);
+    }
+    void play(const std::string& script) {
+        std::string error;
+        ASSERT_EQ(program->playScript(script, &error), 0) << error;
+    }
+    ui::Window& window() const { return *program->delegate()->window(); }
+    ui::NavigationController* nav() const { return program->delegate()->navigationController().get(); }
+    BookViewController* viewer() const { return dynamic_cast<BookViewController*>(nav()->topViewController()); }
+    Shot shot(const std::string& name) const { return Shot(home->file("shots/" + name + ".png"), window()); }
+    std::string prefix() const { return device + (dark ? "-dark-" : "-light-") + direction + "-"; }
+    ui::Rect inWindow(const ui::View& v) const { return v.convertRectTo(v.bounds(), nullptr); }
+    static ui::Point centre(const ui::Rect& r) { return {r.x() + r.width() / 2, r.y() + r.height() / 2}; }
+    std::string tapAt(ui::Point p) const {
+        return "tap " + std::to_string(int(p.x)) + " " + std::to_string(int(p.y)) + "\n";
+    }
+    std::string tapMiddle() const {
+        const ui::Rect w = window().bounds();
+        return tapAt({w.width() / 2, w.height() / 2});
+    }
+    void expectInside(const ui::View& v, const char* what) const {
+        const ui::Rect r = inWindow(v);
+        const ui::Rect w = window().bounds();
+        EXPECT_GE(r.x(), -1) << what;
+        EXPECT_GE(r.y(), -1) << what;
+        EXPECT_LE(r.maxX(), w.width() + 1) << what;
+        EXPECT_LE(r.maxY(), w.height() + 1) << what;
+    }
+    // The sheet's controls stand inside the window, in their order from the top.
+    void expectSheetLaidOut() const {
+        BookViewController* v = viewer();
+        ASSERT_TRUE(v && v->isOpenBar());
+        expectInside(*v->closeButton(), "close button");
+        expectInside(*v->sliderPage(), "slider");
+        expectInside(*v->labelPageJump(), "page label");
+        expectInside(*v->bvToolbar(), "tool bar");
+        const ui::Rect close = inWindow(*v->closeButton());
+        const ui::Rect slider = inWindow(*v->sliderPage());
+        const ui::Rect bar = inWindow(*v->bvToolbar());
+        EXPECT_LT(close.maxY(), slider.y());
+        EXPECT_LE(slider.maxY(), bar.y() + 1);
+        EXPECT_GT(slider.width(), window().bounds().width() * 0.5) << "the slider spans the screen";
+    }
+
+    bool dark = false;
+    std::string direction;
+    std::unique_ptr<test::TempDir> src;
+};
+
+TEST_P(ViewerMenuProgramTest, MenuJumpStripNextBookAndClose) {
+    makeBook("Alpha.cbz", 5, 0);
+    makeBook("Beta.cbz", 3, 3);
+    ASSERT_TRUE(sys::PropertyList::writeFile(
+        sys::PlistDictionary{{"pageDirection", sys::PlistValue(direction)},
+                             {"defaultZoomMode", sys::PlistValue("fit")},
+                             {"isDoubleTruck", sys::PlistValue(false)},
+                             {"isEnablePagePreview", sys::PlistValue(true)}},
+        BookCommon::getSettingsFolder() + "/.globalsettings.lbs"));
+    ASSERT_TRUE(launch());
+    if (dark) window().setUserInterfaceStyle(ui::UserInterfaceStyle::Dark);
+    // A page of news about the version may come first.
+    if (ui::test::Driver(window()).findByText("What's new")) play("tap \"Close\"\nwait 1\n");
+    play("rotate portrait\nwait 1\nshot " + prefix() + "start\ntap \"Alpha\"\nwait 1\nsheet 0\nwait 2\n");
+    ASSERT_TRUE(viewer());
+    ASSERT_EQ(viewer()->page(), 0);
+    const ui::Rect w = window().bounds();
+
+    // A tap in the middle of the page opens the sheet over a dimmed page.
+    play(tapMiddle() + "wait 1\nshot " + prefix() + "menu\n");
+    ASSERT_TRUE(viewer()->isOpenBar());
+    expectSheetLaidOut();
+    EXPECT_EQ(viewer()->labelPageJump()->text(), "Page 1/5");
+    EXPECT_NE(viewer()->labelFilename()->text().find("Alpha"), std::string::npos);
+    {
+        Shot s = shot(prefix() + "menu");
+        ASSERT_TRUE(s);
+        const ui::Rect close = inWindow(*viewer()->closeButton());
+        const ui::Rect slider = inWindow(*viewer()->sliderPage());
+        const double y = (close.maxY() + 40 + slider.y() - 40) / 2;
+        EXPECT_TRUE(s.is(w.width() / 2, y, dimmed(kPage[0], 0.4), 25)) << "the page shows dimmed behind the sheet";
+        EXPECT_FALSE(s.is(centre(close).x, centre(close).y, kPage[0])) << "the close button is drawn";
+    }
+
+    // Turned with the sheet open, the sheet is laid out for the new shape.
+    play("rotate landscape\nwait 2\nshot " + prefix() + "menu-landscape\n");
+    if (window().bounds().width() > window().bounds().height()) {
+        expectSheetLaidOut();
+        Shot s = shot(prefix() + "menu-landscape");
+        ASSERT_TRUE(s);
+    }
+    play("rotate portrait\nwait 2\n");
+    expectSheetLaidOut();
+
+    // Touching the slider brings up the thumbnail strip under the close button.
+    ui::test::Driver d(window());
+    ui::Slider* slider = viewer()->sliderPage();
+    const ui::Point thumb = centre(slider->convertRectTo(slider->thumbRect(), nullptr));
+    const double towardsEnd = direction == "left" ? -1 : 1;  // read right to left the slider is reversed
+    d.drag(thumb, {thumb.x + towardsEnd * inWindow(*slider).width() * 0.5, thumb.y}, 0.3);
+    d.advance(1);
+    BookPagePreView* strip = viewer()->pagePreView();
+    ASSERT_TRUE(strip);
+    EXPECT_GT(viewer()->sliderPageNumber(), 0) << "the slider moved";
+    EXPECT_EQ(strip->getTargetPage(), std::min(viewer()->sliderPageNumber(), 4));
+    EXPECT_EQ(viewer()->page(), 0) << "releasing the slider does not jump";
+    expectInside(*strip, "strip");
+    EXPECT_GE(inWindow(*strip).y(), inWindow(*viewer()->closeButton()).maxY());
+    play("wait 1\nshot " + prefix() + "strip\n");
+
+    // Scrolled, the strip names another page to the slider and the label.
+    const int before = strip->getTargetPage();
+    const ui::Rect sr = inWindow(*strip);
+    const double cell = strip->cellSize().width + strip->gap();
+    // Page numbers grow to the right when reading left to right: pulling the
+    // row to the right brings the page before into the middle.
+    const double pull = direction == "left" ? -1 : 1;
+    d.drag({sr.x() + sr.width() / 2, sr.y() + sr.height() / 2},
+           {sr.x() + sr.width() / 2 + pull * cell * 1.2, sr.y() + sr.height() / 2}, 0.5);
+    d.advance(2);
+    ASSERT_EQ(viewer()->pagePreView(), strip);
+    EXPECT_EQ(strip->getTargetPage(), before - 1) << "one cell back";
+    EXPECT_EQ(int(viewer()->sliderPage()->value()), strip->getTargetPage());
+
+    // Tapping the last page's thumbnail (pulled into view) jumps there and closes the sheet.
+    ui::Button* last = nullptr;
+    for (int tries = 0; tries < 4 && !last; ++tries) {
+        for (int i = 0; i < strip->numPageView(); ++i) {
+            ui::Button* b = strip->pageButton(i);
+            const double x = centre(inWindow(*b)).x;
+            if (b->tag() == 4 && !b->isHidden() && x > 10 && x < w.width() - 10) last = b;
+        }
+        if (last) break;
+        d.drag({sr.x() + sr.width() / 2, sr.y() + sr.height() / 2},
+               {sr.x() + sr.width() / 2 - pull * cell * 1.2, sr.y() + sr.height() / 2}, 0.5);
+        d.advance(2);
+    }
+    ASSERT_TRUE(last) << "the last page has a thumbnail";
+    play(tapAt(centre(inWindow(*last))) + "wait 2\nshot " + prefix() + "jumped\n");
+    EXPECT_FALSE(viewer()->isOpenBar());
+    EXPECT_EQ(viewer()->page(), 4);
+    EXPECT_TRUE(shot(prefix() + "jumped").is(w.width() / 2, w.height() / 2, kPage[4]));
+
+    // A page turn past the last page offers the next book on the side pages turn to.
+    const ui::Point forward{direction == "left" ? 8.0 : w.width() - 8, w.height() / 2};
+    play(tapAt(forward) + "wait 0.5\nshot " + prefix() + "nextbook\n");
+    ui::Button* next = viewer()->buttonNextBook();
+    ASSERT_TRUE(next) << "the next book is offered";
+    EXPECT_FALSE(viewer()->buttonNextBookIsPrevious());
+    const ui::Rect nb = inWindow(*next);
+    if (direction == "left")
+        EXPECT_LT(nb.x(), w.width() / 2);
+    else
+        EXPECT_GT(nb.x(), w.width() / 2);
+    play(tapAt(centre(nb)) + "wait 3\nshot " + prefix() + "beta\n");
+    ASSERT_TRUE(viewer());
+    EXPECT_NE(viewer()->fileName().find("Beta"), std::string::npos) << "the next book is open";
+    EXPECT_TRUE(shot(prefix() + "beta").is(w.width() / 2, w.height() / 2, kPage[3]));
+
+    // The sheet's close button closes the book.
+    play(tapMiddle() + "wait 1\n");
+    ASSERT_TRUE(viewer() && viewer()->isOpenBar());
+    play(tapAt(centre(inWindow(*viewer()->closeButton()))) + "wait 2\nshot " + prefix() + "closed\n");
+    EXPECT_EQ(viewer(), nullptr) << "back in the library";
+}
+
+INSTANTIATE_TEST_SUITE_P(DevicesLooksDirections, ViewerMenuProgramTest,
+                         ::testing::Combine(::testing::Values("phone", "pad", "desktop"), ::testing::Bool(),
+                                            ::testing::Values("left", "right")),
+                         [](const ::testing::TestParamInfo<Param>& i) {
+                             return std::get<0>(i.param) + (std::get<1>(i.param) ? "Dark" : "Light") +
+                                    (std::get<2>(i.param) == "left" ? "RightToLeft" : "LeftToRight");
+                         });
+
+}  // namespace
