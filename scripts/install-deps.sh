@@ -19,12 +19,14 @@ BUILD_PKGS=(
   p7zip-full
 )
 TEST_PKGS=(
-  xvfb xauth imagemagick webp libavif-bin libvips-tools zip unzip nginx
+  xvfb xauth xdotool imagemagick webp libavif-bin libvips-tools zip unzip nginx
   img2pdf ghostscript mupdf-tools
   apache2 curl
   dbus-daemon gnome-keyring
   # NetBIOS, SMB and SSDP peers (nmbd and minidlna answer in network namespaces)
   samba minidlna iproute2
+  # smbclient beside the SMB download benchmark
+  smbclient
   # FTP and WebDAV peers, and lftp beside the FTP listing benchmark
   vsftpd python3-pyftpdlib libnginx-mod-http-dav-ext lftp
 )

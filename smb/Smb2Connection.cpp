@@ -255,15 +255,29 @@ bool Smb2Connection::readMessage(Bytes& out) {
 void Smb2Connection::sign(Bytes& m) const {
     std::fill(m.begin() + 48, m.begin() + 64, 0);
     W::put32(m, 16, W::get32(&m[16]) | kFlagSigned);
-    const auto sig = dialect_ >= 0x0300 ? cmacSignature(signingKey_, m) : hmacSha256Signature(sessionKey_, m);
+    const auto sig = signature(m);
     std::copy(sig.begin(), sig.end(), m.begin() + 48);
 }
 
-bool Smb2Connection::verify(const Bytes& m) const {
-    Bytes copy = m;
-    std::fill(copy.begin() + 48, copy.begin() + 64, 0);
-    const auto sig = dialect_ >= 0x0300 ? cmacSignature(signingKey_, copy) : hmacSha256Signature(sessionKey_, copy);
-    return std::equal(sig.begin(), sig.end(), m.begin() + 48);
+bool Smb2Connection::verify(Bytes& m) const {
+    // Checked in place: the signature field is zero while the MAC runs.
+    std::array<uint8_t, 16> sent;
+    std::copy(m.begin() + 48, m.begin() + 64, sent.begin());
+    std::fill(m.begin() + 48, m.begin() + 64, 0);
+    const auto sig = signature(m);
+    std::copy(sent.begin(), sent.end(), m.begin() + 48);
+    return sig == sent;
+}
+
+std::array<uint8_t, 16> Smb2Connection::signature(const Bytes& m) const {
+    if (gmac_) {
+        // The nonce: the message id, then whether it is a reply (and a cancel).
+        std::array<uint8_t, 12> nonce{};
+        std::copy(m.begin() + 24, m.begin() + 32, nonce.begin());
+        nonce[8] = uint8_t((W::get32(&m[16]) & kFlagResponse) ? 1 : 0) | uint8_t(W::get16(&m[12]) == 0x0C ? 2 : 0);
+        return gmacSignature(signingKey_, nonce, m);
+    }
+    return dialect_ >= 0x0300 ? cmacSignature(signingKey_, m) : hmacSha256Signature(sessionKey_, m);
 }
 
 std::optional<uint64_t> Smb2Connection::send(uint16_t command, const Bytes& body, uint32_t tree, uint32_t payload,
@@ -311,7 +325,10 @@ std::optional<Smb2Connection::Reply> Smb2Connection::receive(uint64_t messageId)
         return r;
     }
     for (;;) {
+        // The buffer of an earlier reply is filled again: no fresh pages
+        // for every large read.
         Bytes m;
+        m.swap(spare_);
         if (!readMessage(m)) return std::nullopt;
         const uint32_t flags = W::get32(&m[16]);
         const uint32_t status = W::get32(&m[8]);
@@ -378,12 +395,14 @@ bool Smb2Connection::negotiate() {
     // The contexts of 3.1.1 start 8-aligned from the header.
     while ((64 + b.size()) % 8) b.push_back(0);
     W::put32(b, 28, uint32_t(64 + b.size()));
-    W::put16(b, 32, 2);
+    W::put16(b, 32, 3);
     Bytes preauth = {1, 0, 38, 0, 0, 0, 0, 0, 1, 0, 32, 0, 1, 0};
     preauth.insert(preauth.end(), salt, salt + 32);
     W::append(b, preauth);
     while ((64 + b.size()) % 8) b.push_back(0);
     W::append(b, {2, 0, 6, 0, 0, 0, 0, 0, 2, 0, 2, 0, 1, 0});  // AES-128-GCM, AES-128-CCM
+    while ((64 + b.size()) % 8) b.push_back(0);
+    W::append(b, {8, 0, 6, 0, 0, 0, 0, 0, 2, 0, 2, 0, 1, 0});  // signing with AES-GMAC, else AES-CMAC
 
     Bytes request;
     auto id = send(kNegotiate, b, 0, 0, &request);
@@ -414,6 +433,7 @@ bool Smb2Connection::negotiate() {
                 return fail(SmbStackClient::kErrorProtocol, 0, "The server's negotiate contexts are malformed.");
             }
             if (type == 1 && length >= 6 && W::get16(&m[at + 8]) >= 1 && W::get16(&m[at + 12]) == 1) sha512 = true;
+            if (type == 8 && length >= 4 && W::get16(&m[at + 8]) == 1) gmac_ = W::get16(&m[at + 10]) == 2;
             at += 8 + length;
         }
         if (!sha512) return fail(SmbStackClient::kErrorProtocol, 0, "The server sent no pre-authentication hash.");
@@ -663,6 +683,7 @@ std::optional<Bytes> Smb2Connection::read(uint32_t tree, const FileId& id, uint6
     };
     std::deque<Pending> inFlight;
     Bytes out;
+    out.reserve(std::min<size_t>(length, 8u << 20));
     size_t sent = 0;
     bool ended = false;  // a short read or the end of the file: nothing after it counts
     bool failed = false;
@@ -723,6 +744,7 @@ std::optional<Bytes> Smb2Connection::read(uint32_t tree, const FileId& id, uint6
         }
         out.insert(out.end(), m.begin() + long(dataOffset), m.begin() + long(dataOffset + dataLength));
         if (dataLength < p.length) ended = true;
+        spare_ = std::move(r->message);
     }
     if (failed) return std::nullopt;
     return out;
@@ -824,4 +846,20 @@ std::array<uint8_t, 16> Smb2Connection::cmacSignature(const std::array<uint8_t, 
     EVP_MAC_CTX_free(ctx);
     EVP_MAC_free(mac);
     return s;
+}
+
+std::array<uint8_t, 16> Smb2Connection::gmacSignature(const std::array<uint8_t, 16>& key,
+                                                      const std::array<uint8_t, 12>& nonce, const Bytes& m) {
+    std::array<uint8_t, 16> tag{};
+    EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
+    int len = 0;
+    if (ctx && EVP_EncryptInit_ex(ctx, EVP_aes_128_gcm(), nullptr, nullptr, nullptr) == 1 &&
+        EVP_CIPHER_CTX_ctrl(ctx, EVP_CTRL_GCM_SET_IVLEN, int(nonce.size()), nullptr) == 1 &&
+        EVP_EncryptInit_ex(ctx, nullptr, nullptr, key.data(), nonce.data()) == 1 &&
+        EVP_EncryptUpdate(ctx, nullptr, &len, m.data(), int(m.size())) == 1 &&
+        EVP_EncryptFinal_ex(ctx, tag.data(), &len) == 1) {
+        EVP_CIPHER_CTX_ctrl(ctx, EVP_CTRL_GCM_GET_TAG, int(tag.size()), tag.data());
+    }
+    EVP_CIPHER_CTX_free(ctx);
+    return tag;
 }

@@ -99,6 +99,8 @@ public:
     static std::array<uint8_t, 16> kdf(const std::array<uint8_t, 16>& key, const Bytes& label, const Bytes& context);
     static std::array<uint8_t, 16> hmacSha256Signature(const std::array<uint8_t, 16>& key, const Bytes& message);
     static std::array<uint8_t, 16> cmacSignature(const std::array<uint8_t, 16>& key, const Bytes& message);
+    static std::array<uint8_t, 16> gmacSignature(const std::array<uint8_t, 16>& key, const std::array<uint8_t, 12>& nonce,
+                                                 const Bytes& message);
     // The SmbStackClient code for a failing NT status.
     static uint32_t errorForStatus(uint32_t status);
 
@@ -123,7 +125,8 @@ private:
     bool readExact(uint8_t* p, size_t n);
     bool writeAll(const Bytes& data);
     void sign(Bytes& message) const;
-    bool verify(const Bytes& message) const;
+    std::array<uint8_t, 16> signature(const Bytes& message) const;
+    bool verify(Bytes& message) const;
     uint16_t creditCharge(uint32_t payload) const;
 
     // Records a failure; always false.
@@ -146,10 +149,12 @@ private:
     uint64_t credits_ = 1;
     uint64_t sessionId_ = 0;
     bool signing_ = false;
+    bool gmac_ = false;  // 3.1.1 servers that sign with AES-GMAC
     std::array<uint8_t, 16> sessionKey_{};
     std::array<uint8_t, 16> signingKey_{};
     std::array<uint8_t, 64> preauth_{};
     std::map<uint64_t, Reply> early_;
+    Bytes spare_;
 
     uint32_t error_ = 0;
     uint32_t ntStatus_ = 0;

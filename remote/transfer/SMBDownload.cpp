@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <filesystem>
+#include <future>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -233,11 +234,20 @@ int SMBDownload::transfer(const Job& job) {
     }
     uint64_t done = 0;
     int result = kSaved;
+    // Each block is written while the next one is read.
+    std::future<bool> writing;
+    auto written = [&] { return !writing.valid() || writing.get(); };
+    auto stop = [&] {
+        written();
+        ::close(fd);
+        ::unlink(temp.c_str());
+        closeRemote();
+    };
     while (done < size) {
         const size_t want = size_t(std::min<uint64_t>(size - done, kReadBlock));
         auto data = own ? own->readFile(fid, tree, done, uint32_t(want)) : client->readFile(file, share, want);
         if (*cancelled_) {
-            ::close(fd);
+            stop();
             return -1;
         }
         if (data && data->empty()) {
@@ -254,7 +264,7 @@ int SMBDownload::transfer(const Job& job) {
             client = newClient(job);
             file = client ? client->openFileForRead(server, share, path, true) : nullptr;
             if (*cancelled_) {
-                ::close(fd);
+                stop();
                 return -1;
             }
             if (!file) {
@@ -266,12 +276,15 @@ int SMBDownload::transfer(const Job& job) {
         }
         const int64_t before = int64_t(done);
         post([before](HttpDownloadDelegate& d) { d.onChangeHttpDownloadStatus(1, before); });
-        if (!writeAll(fd, data->data(), data->size())) {
+        if (!written()) {
             result = kSmbFailed;
             break;
         }
         done += data->size();
+        auto block = std::make_shared<std::vector<uint8_t>>(std::move(*data));
+        writing = std::async(std::launch::async, [fd, block] { return writeAll(fd, block->data(), block->size()); });
     }
+    if (!written()) result = kSmbFailed;
     const bool closed = ::close(fd) == 0;
     closeRemote();
     if (result != kSaved || !closed) {
