@@ -19,7 +19,7 @@ BUILD_PKGS=(
   p7zip-full
 )
 TEST_PKGS=(
-  xvfb xauth xdotool imagemagick webp libavif-bin libvips-tools zip unzip nginx
+  xvfb xauth imagemagick webp libavif-bin libvips-tools zip unzip nginx
   img2pdf ghostscript mupdf-tools
   apache2 curl
   dbus-daemon gnome-keyring
