@@ -1,4 +1,5 @@
 #include "remote/listing/FileDownload.h"
+#include "remote/listing/GoogleDriveShareLink.h"
 
 #include "cloud/CloudAccountInfo.h"
 #include "cloud/CloudClient.h"
@@ -72,6 +73,7 @@ void FileDownload::getFileListFromUrl(const std::string& url, const std::optiona
     isWebDav_ = otherSettings_.getBool("isWebDav");
     targetViewController_ = viewController;
     baseURL_ = url;
+    shareLinkURL_.clear();
     targetTitle_ = targetTitle;
     userName_ = userName.value_or("");
     password_ = password.value_or("");
@@ -206,7 +208,22 @@ void FileDownload::onSmbComplete(const SmbListing::Result& r) {
         return;
     }
 }
-void FileDownload::startShareLinkListing() { failLater("Shared folders cannot be listed yet."); }
+void FileDownload::startShareLinkListing() {
+    // The folder's public page on the Drive web site, fetched without any
+    // credentials; the listing keeps the pseudo address it was asked for.
+    auto page = GoogleDriveShareLink::folderPageURL(baseURL_);
+    if (!page) {
+        failLater("Connection Failed.");
+        return;
+    }
+    shareLinkURL_ = baseURL_;
+    baseURL_ = *page;
+    userName_.clear();
+    password_.clear();
+    isHttp_ = true;
+    isWebDav_ = false;
+    startHttpListing();
+}
 
 void FileDownload::startHttpListing() {
     HttpRequest req;
@@ -272,6 +289,14 @@ void FileDownload::onHttpComplete(const HttpResponse& r) {
         // An error page is not a folder: say so instead of showing it empty.
         deliver(std::nullopt, BookCommon::localizedStringWithOnOff("Connection Failed.") + "\n(HTTP " +
                                   std::to_string(r.status) + ")");
+        return;
+    }
+    if (!shareLinkURL_.empty() && GoogleDriveShareLink::isFolderPage(baseURL_)) {
+        std::string title;
+        auto entries = GoogleDriveShareLink::getListFromGoogleDriveLink(r.body, &title);
+        if (!title.empty()) targetTitle_ = title;
+        baseURL_ = shareLinkURL_;
+        deliver(std::move(entries), std::nullopt);
         return;
     }
     if (isWebDav_) {

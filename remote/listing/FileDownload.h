@@ -117,6 +117,8 @@ private:
     bool connectToUntrustedServer_ = false;
 
     std::string baseURL_;
+    // The pseudo address of a shared Drive folder being listed ("" otherwise).
+    std::string shareLinkURL_;
     std::optional<std::string> targetTitle_;
     std::string userName_, password_;
     std::shared_ptr<QNHTTPRequestOperation> connection_;

@@ -32,6 +32,7 @@
 #include "platform/ui/Window.h"
 #include "remote/OnlineFileStart.h"
 #include "remote/listing/FileDownload.h"
+#include "remote/listing/GoogleDriveShareLink.h"
 #include "remote/screens/ShowHttpAuth.h"
 #include "viewer/BookViewController.h"
 
@@ -259,8 +260,12 @@ void RemoteFileListViewController::updateFileInfo() {
             item->setReadingFolder(readingFolder.empty() ? std::nullopt : std::optional<std::string>(readingFolder));
             item->setIs2Pageloaded(twoPage);
             const auto& info = item->remoteInfo();
-            item->setRemoteCanStreaming((info && info->contains("lbexpand")) ||
-                                        isStreamingFile(typedName(url, info.value_or(sys::PlistDictionary())), folder));
+            // Files of a shared Drive folder live on a pseudo host that only
+            // the download side can turn into an address; it is never contacted.
+            const bool pseudo = url.rfind(GoogleDriveShareLink::kPseudoPrefix, 0) == 0;
+            item->setRemoteCanStreaming(!pseudo && ((info && info->contains("lbexpand")) ||
+                                                    isStreamingFile(typedName(url, info.value_or(sys::PlistDictionary())),
+                                                                    folder)));
         } else {
             item->setBookmarkDate(std::nullopt);
         }

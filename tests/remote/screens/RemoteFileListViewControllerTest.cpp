@@ -100,6 +100,12 @@ TEST_F(RemoteFileListTest, EntriesAreTypedByNameExtensionAndSiteAndKeepTheServer
     EXPECT_EQ(row("Seven")->remoteOriginalIndexNo(), 2);
     EXPECT_EQ(list->imageListArray(), (std::vector<std::string>{base + "p2.png", base + "p10.png"}));
     EXPECT_EQ(row("p2.png")->location(), FilelistItem::kRemote);
+
+    // A file of a shared Drive folder is listed but never read from its pseudo host.
+    show("https://googledrive.sharelink/abc", {"https://googledrive.sharelink/x/y/One.cbz"},
+         {info({{"name", sys::PlistValue("One.cbz")}, {"isBook", sys::PlistValue(true)}})});
+    ASSERT_TRUE(row("One.cbz"));
+    EXPECT_FALSE(row("One.cbz")->remoteCanStreaming());
 }
 
 TEST_F(RemoteFileListTest, FolderTitlesComeFromTheLastComponentDecoded) {

@@ -1,0 +1,113 @@
+#include "remote/listing/GoogleDriveShareLink.h"
+
+#include "foundation/BookCommon.h"
+#include "foundation/EncodeASCIIStringElements.h"
+#include "platform/core/Path.h"
+
+namespace {
+
+std::string& testBase() {
+    static std::string base;
+    return base;
+}
+
+void replaceAll(std::string& s, const std::string& from, const std::string& to) {
+    for (size_t at = s.find(from); at != std::string::npos; at = s.find(from, at + to.size()))
+        s.replace(at, from.size(), to);
+}
+
+}  // namespace
+
+std::string GoogleDriveShareLink::webBase() {
+    return testBase().empty() ? std::string("https://drive.google.com") : testBase();
+}
+
+void GoogleDriveShareLink::setWebBaseForTesting(const std::string& base) { testBase() = base; }
+
+std::optional<std::string> GoogleDriveShareLink::folderPageURL(const std::string& shareLinkURL) {
+    const std::string prefix = kPseudoPrefix;
+    if (shareLinkURL.compare(0, prefix.size(), prefix) != 0) return std::nullopt;
+    const std::string scrambled = shareLinkURL.substr(prefix.size());
+    if (scrambled.empty()) return std::nullopt;
+    const std::string folder = EncodeASCIIStringElements::stringDecodeASCIIStringElements(scrambled);
+    if (folder.empty()) return std::nullopt;
+    return webBase() + "/drive/folders/" + folder;
+}
+
+bool GoogleDriveShareLink::isFolderPage(const std::string& url) {
+    const std::string prefix = webBase() + "/";
+    return url.compare(0, prefix.size(), prefix) == 0;
+}
+
+std::optional<std::string> GoogleDriveShareLink::getAppendixQueryInGDriveHtml(const std::string& page,
+                                                                             const std::string& itemId,
+                                                                             bool isFolder) {
+    if (itemId.size() > kMaxLookupIdBytes) return std::nullopt;
+    const std::string needle =
+        webBase() + (isFolder ? "/drive/folders/" + itemId + "?" : "/file/d/" + itemId + "/view?");
+    const size_t at = page.find(needle);
+    if (at == std::string::npos) return std::nullopt;
+    const size_t start = at + needle.size();
+    const size_t quote = page.find('"', start);
+    if (quote == std::string::npos || quote - start > kMaxQueryBytes) return std::nullopt;
+    std::string query = page.substr(start, quote - start);
+    replaceAll(query, "\\u003d", "=");
+    replaceAll(query, "\\u0026", "&");
+    replaceAll(query, "usp=drivesdk", "");
+    if (query.empty() || query[0] == '&') return query;
+    return "&" + query;
+}
+
+RemoteFileEntry GoogleDriveShareLink::getListFromGoogleDriveLink(const std::string& page, std::string* title) {
+    RemoteFileEntry out;
+    // The page stands for a NUL-terminated text: nothing after a NUL counts.
+    const std::string text = page.substr(0, page.find('\0'));
+    const size_t t0 = text.find("<title>");
+    const size_t t1 = text.find("</title>");
+    if (title && t0 != std::string::npos && t1 != std::string::npos && t1 >= t0 + 7 && t1 - (t0 + 7) <= kMaxTagBytes)
+        *title = text.substr(t0 + 7, t1 - (t0 + 7));
+
+    const std::string itemMark = "<div class=\"KL4NAf\"";
+    const std::string folderMark = "=\"Google Drive Folder\"";
+    int64_t order = 0;
+    size_t p = text.find(itemMark);
+    while (p != std::string::npos) {
+        const size_t tagEnd = text.find('>', p);
+        if (tagEnd == std::string::npos || tagEnd - p > kMaxTagBytes) break;
+        const size_t folderAt = text.find(folderMark, p);
+        const bool isFolder = folderAt != std::string::npos && folderAt <= tagEnd + 1;
+        const size_t nameEnd = text.find('<', tagEnd + 1);
+        if (nameEnd == std::string::npos || nameEnd - (tagEnd + 1) > kMaxTagBytes) break;
+        const std::string name = text.substr(tagEnd + 1, nameEnd - (tagEnd + 1));
+        const size_t cdata = text.find("<c-data", nameEnd);
+        if (cdata == std::string::npos) break;
+        const size_t idMark = text.find("KCtMme;", cdata);
+        if (idMark == std::string::npos) break;
+        const size_t idStart = idMark + 7;
+        const size_t idEnd = text.find(';', idStart);
+        if (idEnd == std::string::npos || idEnd - idStart > kMaxIdBytes) break;
+        const std::string id = text.substr(idStart, idEnd - idStart);
+        const std::optional<std::string> extra = getAppendixQueryInGDriveHtml(text, id, isFolder);
+
+        std::string url;
+        if (!isFolder) {
+            std::string encoded = BookCommon::PercentEncodingWithString(extra.value_or(""));
+            if (encoded.empty()) encoded = "non";
+            url = std::string(kPseudoPrefix) + EncodeASCIIStringElements::stringEncodeASCIIStringElements(id) + "/" +
+                  EncodeASCIIStringElements::stringEncodeASCIIStringElements(encoded) + "/" +
+                  BookCommon::PercentEncodingWithString(name);
+        } else {
+            std::string query = extra.value_or("");
+            if (!query.empty() && query[0] == '&') query.erase(0, 1);
+            if (!query.empty()) query = "?" + query;
+            url = std::string(kPseudoPrefix) + EncodeASCIIStringElements::stringEncodeASCIIStringElements(id + query);
+        }
+        sys::PlistDictionary info{{RemoteFileEntry::kOrder, sys::PlistValue(order++)},
+                                  {RemoteFileEntry::kName, sys::PlistValue(name)},
+                                  {RemoteFileEntry::kIsBook, sys::PlistValue(!isFolder)},
+                                  {RemoteFileEntry::kExtension, sys::PlistValue(sys::Path::pathExtension(name))}};
+        out.add(std::move(url), std::move(info));
+        p = text.find(itemMark, idEnd + 1);
+    }
+    return out;
+}
