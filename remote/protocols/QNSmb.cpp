@@ -198,7 +198,7 @@ bool QNSmb::netbiosSession(const std::string& calledName) {
     return head[0] == 0x82 || fail(kErrorConnect);
 }
 
-std::optional<QNSmb::Reply> QNSmb::transact(uint8_t command, uint16_t tree, const Bytes& words, const Bytes& bytes) {
+std::optional<uint16_t> QNSmb::sendRequest(uint8_t command, uint16_t tree, const Bytes& words, const Bytes& bytes) {
     if (cancelled_ || fd_ < 0) {
         fail(kErrorCancelled);
         return std::nullopt;
@@ -226,6 +226,10 @@ std::optional<QNSmb::Reply> QNSmb::transact(uint8_t command, uint16_t tree, cons
     m[2] = uint8_t(length >> 8);
     m[3] = uint8_t(length);
     if (!writeAll(m)) return std::nullopt;
+    return mid;
+}
+
+std::optional<QNSmb::Reply> QNSmb::receiveReply(uint8_t command, uint16_t mid) {
     for (;;) {
         uint8_t head[4];
         if (!readExact(head, 4)) return std::nullopt;
@@ -263,6 +267,12 @@ std::optional<QNSmb::Reply> QNSmb::transact(uint8_t command, uint16_t tree, cons
         }
         return r;
     }
+}
+
+std::optional<QNSmb::Reply> QNSmb::transact(uint8_t command, uint16_t tree, const Bytes& words, const Bytes& bytes) {
+    auto mid = sendRequest(command, tree, words, bytes);
+    if (!mid) return std::nullopt;
+    return receiveReply(command, *mid);
 }
 
 bool QNSmb::connect(const std::string& host, const std::string& netBiosName, const std::string& domainAndUser,
@@ -634,35 +644,62 @@ uint16_t QNSmb::openFile(uint16_t tree, const std::string& path, uint64_t* opene
 
 std::optional<std::vector<uint8_t>> QNSmb::readFile(uint16_t file, uint16_t tree, uint64_t offset, uint32_t length) {
     const uint32_t most = (capabilities_ & kCapLargeReadX) ? kMaxRead : std::min<uint32_t>(maxBuffer_ - 128, 0xFF00);
-    const uint32_t n = std::min(length, most);
-    Bytes words(24, 0);
-    words[0] = 0xFF;
-    put16(words, 4, file);
-    put32(words, 6, uint32_t(offset));
-    put16(words, 10, uint16_t(n));
-    put16(words, 12, uint16_t(std::min<uint32_t>(n, 0xFFFF)));
-    put32(words, 14, n >> 16);
-    put32(words, 20, uint32_t(offset >> 32));
-    auto r = transact(kReadAndX, tree, words, {});
-    if (!r) return std::nullopt;
-    if (r->status == 0xC0000011) return std::vector<uint8_t>{};  // the end of the file
-    if (r->status != 0) {
-        fail(kErrorNtStatus, r->status);
-        return std::nullopt;
+    // Several reads travel at once; their answers come back in order.
+    struct Pending {
+        uint16_t mid;
+        uint32_t length;
+    };
+    std::vector<Pending> sent;
+    for (uint32_t at = 0; at < length && sent.size() < kReadsInFlight;) {
+        const uint32_t n = std::min(length - at, most);
+        const uint64_t where = offset + at;
+        Bytes words(24, 0);
+        words[0] = 0xFF;
+        put16(words, 4, file);
+        put32(words, 6, uint32_t(where));
+        put16(words, 10, uint16_t(n));
+        put16(words, 12, uint16_t(std::min<uint32_t>(n, 0xFFFF)));
+        put32(words, 14, n >> 16);
+        put32(words, 20, uint32_t(where >> 32));
+        auto mid = sendRequest(kReadAndX, tree, words, {});
+        if (!mid) return std::nullopt;
+        sent.push_back({*mid, n});
+        at += n;
     }
-    const Bytes& b = r->message;
-    if (r->wordCount < 12) {
-        fail(kErrorProtocol);
-        return std::nullopt;
+    std::vector<uint8_t> out;
+    bool ended = false, failed = false;
+    for (const auto& p : sent) {
+        auto r = receiveReply(kReadAndX, p.mid);
+        if (!r) return std::nullopt;
+        if (ended || failed) continue;
+        if (r->status == 0xC0000011) {  // the end of the file
+            ended = true;
+            continue;
+        }
+        if (r->status != 0) {
+            fail(kErrorNtStatus, r->status);
+            failed = true;
+            continue;
+        }
+        const Bytes& b = r->message;
+        if (r->wordCount < 12) {
+            fail(kErrorProtocol);
+            failed = true;
+            continue;
+        }
+        const size_t w = r->words;
+        const size_t dataLength = size_t(get16(&b[w + 10])) | size_t(get16(&b[w + 14])) << 16;
+        const size_t dataOffset = get16(&b[w + 12]);
+        if (dataLength > p.length || !has(b, dataOffset, dataLength)) {
+            fail(kErrorProtocol);
+            failed = true;
+            continue;
+        }
+        out.insert(out.end(), b.begin() + long(dataOffset), b.begin() + long(dataOffset + dataLength));
+        if (dataLength < p.length) ended = true;
     }
-    const size_t w = r->words;
-    const size_t dataLength = size_t(get16(&b[w + 10])) | size_t(get16(&b[w + 14])) << 16;
-    const size_t dataOffset = get16(&b[w + 12]);
-    if (dataLength > n || !has(b, dataOffset, dataLength)) {
-        fail(kErrorProtocol);
-        return std::nullopt;
-    }
-    return std::vector<uint8_t>(b.begin() + long(dataOffset), b.begin() + long(dataOffset + dataLength));
+    if (failed) return std::nullopt;
+    return out;
 }
 
 void QNSmb::closeFile(uint16_t file, uint16_t tree) {

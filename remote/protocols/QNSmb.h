@@ -35,8 +35,9 @@ public:
     };
     // A search returning more entries than this is refused.
     static constexpr size_t kMaxEntries = 1'000'000;
-    // The largest read asked for at once.
+    // The largest read asked for at once, and how many travel together.
     static constexpr uint32_t kMaxRead = 1u << 20;
+    static constexpr size_t kReadsInFlight = 8;
 
     QNSmb();
     ~QNSmb();
@@ -57,6 +58,8 @@ public:
     std::optional<std::vector<FileInfo>> getFileList(uint16_t tree, const std::string& pattern);
     // File id, 0 on failure (`openedSize` gets the file's length).
     uint16_t openFile(uint16_t tree, const std::string& path, uint64_t* openedSize = nullptr);
+    // Up to `length` bytes at `offset` (shorter only at the end of the file);
+    // a long read is sent as several at once.
     std::optional<std::vector<uint8_t>> readFile(uint16_t file, uint16_t tree, uint64_t offset, uint32_t length);
     void closeFile(uint16_t file, uint16_t tree = 0);
     void disconnectTree(uint16_t tree);
@@ -81,6 +84,8 @@ private:
     bool negotiate();
     bool sessionSetup(const std::string& domain, const std::string& user, const std::string& password);
     std::optional<Reply> transact(uint8_t command, uint16_t tree, const Bytes& words, const Bytes& bytes);
+    std::optional<uint16_t> sendRequest(uint8_t command, uint16_t tree, const Bytes& words, const Bytes& bytes);
+    std::optional<Reply> receiveReply(uint8_t command, uint16_t mid);
     // TRANSACTION (name given) or TRANSACTION2 (setup given); the whole
     // parameter and data blocks of the answer, put together from its parts.
     bool transaction(uint8_t command, uint16_t tree, const std::string& name, uint16_t setup, const Bytes& params,
