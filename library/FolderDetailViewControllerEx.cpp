@@ -104,6 +104,7 @@ std::shared_ptr<ui::TableViewCell> FolderDetailViewControllerEx::tableViewCellFo
         sw->setOnTintColor(ColorDefine::redTextColor());
     } else if (ip.section == 1 && ip.row == 1) {
         title->setText(tr("Passcode (Required)"));
+        if (passcodeField_ && passcodeField_->superview()) passcodeField_->removeFromSuperview();
         passcodeField_ = std::make_shared<ui::TextField>();
         passcodeField_->setTag(kTagPasscodeField);
         passcodeField_->setFrame({0, 0, 50, 20});
@@ -202,7 +203,10 @@ bool FolderDetailViewControllerEx::onSetPassCode() {
          sys::PlistValue(hash), sys::PlistValue(isUnlockWithTouchID_)});
     info.writeToFolder(directoryPath_value_);
     if (auto d = delegate_.lock()) d->changePasscodeSetting(directoryPath_value_);
-    if (isViewLoaded()) tableView()->reloadData();
+    // Only the name row changes: a reload would take the passcode field
+    // being typed into away from under the keyboard.
+    if (isViewLoaded())
+        if (ui::TableViewCell* cell = tableView()->cellForRowAtIndexPath({0, 0})) cell->textLabel()->setText(displayName());
     return true;
 }
 

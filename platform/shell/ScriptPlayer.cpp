@@ -106,7 +106,7 @@ std::optional<std::vector<ScriptStep>> ScriptPlayer::parse(const std::string& te
             {"shot", {1, 1}},  {"tap", {1, 2}},   {"key", {1, 1}},       {"volume", {1, 1}},
             {"type", {1, 99}}, {"alert", {1, 1}}, {"sheet", {1, 1}},     {"back", {0, 0}},
             {"wait", {1, 1}},  {"rotate", {1, 1}}, {"background", {0, 0}}, {"foreground", {0, 0}},
-            {"open", {1, 1}},
+            {"open", {1, 1}},  {"drag", {4, 4}},
         };
         auto it = arity.find(step.verb);
         if (it == arity.end()) {
@@ -241,6 +241,27 @@ bool ScriptPlayer::runStep(const ScriptStep& step, std::string* error) {
         const ui::Rect b = window_.bounds();
         if (x < 0 || y < 0 || x >= b.width() || y >= b.height()) return failed("the point lies outside the window");
         driver_.tap({x, y});
+        return true;
+    }
+    if (step.verb == "drag") {
+        double v[4] = {};
+        for (int i = 0; i < 4; ++i)
+            if (!parseNumber(a[size_t(i)], &v[i])) return failed("needs four numbers: from X Y, to X Y");
+        const ui::Rect b = window_.bounds();
+        for (int i = 0; i < 4; i += 2)
+            if (v[i] < 0 || v[i + 1] < 0 || v[i] >= b.width() || v[i + 1] >= b.height())
+                return failed("the point lies outside the window");
+        // Held long enough to pick up what lies under the finger, then moved
+        // in small steps and lifted.
+        driver_.touchDown({v[0], v[1]});
+        wait(kDragHoldSeconds);
+        constexpr int kSteps = 10;
+        for (int i = 1; i <= kSteps; ++i) {
+            driver_.touchMove({v[0] + (v[2] - v[0]) * i / kSteps, v[1] + (v[3] - v[1]) * i / kSteps});
+            wait(0.02);
+        }
+        driver_.touchUp({v[2], v[3]});
+        driver_.settle();
         return true;
     }
     if (step.verb == "key") {

@@ -55,6 +55,8 @@ public:
 
     // The longest single wait a script may ask for.
     static constexpr double kMaxWait = 3600;
+    // How long "drag" holds the finger down before it moves.
+    static constexpr double kDragHoldSeconds = 1.0;
 
     // Finds the frontmost visible view showing `text` and taps it (a
     // segment of a segmented control by its title), scrolling it into view
