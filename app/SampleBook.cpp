@@ -1,6 +1,7 @@
 #include "app/SampleBook.h"
 
 #include "foundation/BookCommon.h"
+#include "foundation/ResourceLocator.h"
 #include "platform/core/FileManager.h"
 #include "platform/core/Path.h"
 #include "platform/core/UserDefaults.h"
@@ -68,4 +69,16 @@ bool SampleBook::install() {
     return sys::FileManager::copyItem(*source, target);
 }
 
-bool SampleBook::installIfFirstRun() { return isFirstRun() && install(); }
+bool SampleBook::installTheme() {
+    const std::string source = ResourceLocator::pathForResource(std::string("themes/") + kThemeName);
+    if (source.empty() || !sys::FileManager::fileExists(source)) return false;
+    const std::string target = sys::Path::stringByAppendingPathComponent(BookCommon::getBooksDocumentsFolder(), kThemeName);
+    if (sys::FileManager::fileExists(target)) return false;
+    return sys::FileManager::copyItem(source, target);
+}
+
+bool SampleBook::installIfFirstRun() {
+    if (!isFirstRun()) return false;
+    installTheme();
+    return install();
+}

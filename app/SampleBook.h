@@ -21,5 +21,9 @@ public:
     // Copies the sample into the library root unless a file of its name is
     // there; false when there is nothing to copy or the copy failed.
     static bool install();
+    // The sample bookshelf theme goes into a new library beside the book, to
+    // be installed with a tap; false when it is missing or already there.
+    static constexpr const char* kThemeName = "Leafbright Harbour.lbt";
+    static bool installTheme();
     static bool installIfFirstRun();
 };

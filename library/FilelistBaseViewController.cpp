@@ -5,6 +5,7 @@
 #include "foundation/ArraySort.h"
 #include "foundation/BookCommon.h"
 #include "foundation/Settings.h"
+#include "foundation/ThemeLoader.h"
 #include "foundation/ui/ColorDefine.h"
 #include "foundation/ui/IndicatorWithBGView.h"
 #include "foundation/ui/QNAlertView.h"
@@ -24,6 +25,7 @@
 #include "platform/ui/Application.h"
 #include "platform/core/DeviceProfile.h"
 #include "platform/ui/NavigationController.h"
+#include "platform/ui/Toolbar.h"
 #include "platform/ui/TransitionCoordinator.h"
 #include "platform/ui/Window.h"
 #include "remote/BookTransfer.h"
@@ -392,11 +394,37 @@ void FilelistBaseViewController::applyNewerBarLook() {
 void FilelistBaseViewController::setTintColor(bool bookshelf) {
     // From system version 26 the bars stay transparent whatever the shelf.
     if (sys::DeviceProfile::current().systemMajorVersion() >= 26) return;
-    // The shelf's bars are dark, as the default theme's bar pictures are.
+    // The shelf's bars are dark, as the default theme's bar pictures are;
+    // a theme adds its bar colour and its bar pictures.
     if (auto* nav = navigationController()) {
         const ui::BarStyle style = bookshelf ? ui::BarStyle::Black : ui::BarStyle::Default;
-        nav->navigationBar()->setBarStyle(style);
-        nav->toolbar()->setBarStyle(style);
+        ui::NavigationBar* bar = nav->navigationBar();
+        ui::Toolbar* toolbar = nav->toolbar();
+        bar->setBarStyle(style);
+        toolbar->setBarStyle(style);
+        std::shared_ptr<ThemeLoader> theme = bookshelf && settings_ ? settings_->themeLoader() : nullptr;
+        if (theme) {
+            const auto color = theme->getBookshelfBarColor();
+            nav->view()->setTintColor(color ? std::optional<ui::Color>(ui::Color(*color)) : std::nullopt);
+            ui::ImageRef navImage;
+            ui::ImageRef toolImage;
+            if (BookCommon::getDeviceDisplayType() == 1 || BookCommon::isDeviceType5_5inch()) {
+                navImage = theme->getBookshelfNavigationbarBGImage(true);
+                toolImage = theme->getBookshelfTookbarBGImage(true);
+            } else if (BookCommon::isDeviceTypeXR_XMax()) {
+                navImage = theme->getBookshelfNavigationbarBGImage(true);
+                toolImage = theme->getBookshelfTookbarBGImage(false);
+            } else {
+                navImage = theme->getBookshelfNavigationbarBGImage(false);
+                toolImage = theme->getBookshelfTookbarBGImage(true);
+            }
+            bar->setBackgroundImage(navImage);
+            toolbar->setBackgroundImage(toolImage);
+        } else {
+            nav->view()->setTintColor(std::nullopt);
+            bar->setBackgroundImage(nullptr);
+            toolbar->setBackgroundImage(nullptr);
+        }
     }
     setNeedsStatusBarAppearanceUpdate();
 }

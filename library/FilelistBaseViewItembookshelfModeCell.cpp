@@ -23,6 +23,10 @@ gfx::Rect themeRect(const std::shared_ptr<Settings>& settings, bool folder, bool
     return folder ? t.getBookShelfFolderPos() : t.getBookShelfBookPos();
 }
 
+std::shared_ptr<ThemeLoader> currentTheme(const std::shared_ptr<Settings>& settings) {
+    return settings ? settings->themeLoader() : nullptr;
+}
+
 }  // namespace
 
 FilelistBaseViewItembookshelfModeCell::FilelistBaseViewItembookshelfModeCell(const std::string& reuseIdentifier)
@@ -127,10 +131,16 @@ void FilelistBaseViewItembookshelfModeCell::fillSlot(int i, bool createThumbs, b
     const int32_t type = item->type();
     auto* thumb = cover.bookThumbView();
     auto* label = cover.filenameText();
+    auto theme = currentTheme(settings_);
     if (type == 0 || type == 5 || type == 6 || type == 7 || type == 8) {
         cover.bookmarkImageView()->setHidden(true);
         label->setHidden(!names);
-        thumb->setHidden(false);
+        // A theme's folder picture is the whole cover; without one the
+        // folder's icon stands on the shelf.
+        ui::ImageRef folderImage;
+        if (theme) folderImage = type == 5 ? theme->getBookshelfRemoteFolderImage() : theme->getBookshelfFolderImage();
+        cover.setImage(folderImage);
+        thumb->setHidden(folderImage != nullptr);
         thumb->setFrame(themeRect(settings_, false, false));
         thumb->setImage(ui::Image::named(FilelistBaseViewItemListModeCell::folderIconName(*item, true)));
         if (thumbsOnly) return;
@@ -154,7 +164,8 @@ void FilelistBaseViewItembookshelfModeCell::fillSlot(int i, bool createThumbs, b
         if (thumbsOnly) return;
         thumb->setHidden(false);
         thumb->setFrame(themeRect(settings_, false, false));
-        thumb->setImage(ui::Image::named("thumbs_noimage"));
+        cover.setImage(theme ? theme->getBookshelfBookImage() : nullptr);
+        thumb->setImage(ui::Image::named(BookCommon::getDeviceDisplayType() == 1 ? "bookshelf_theme_ipad" : "bookshelf_theme"));
         cover.bookmarkImageView()->setHidden(true);
         label->setHidden(false);
         label->setText(sys::Path::stringByDeletingPathExtension(filename));
@@ -165,8 +176,11 @@ void FilelistBaseViewItembookshelfModeCell::fillSlot(int i, bool createThumbs, b
     thumb->setFrame(themeRect(settings_, false, false));
     label->setHidden(true);
     cover.bookmarkImageView()->setHidden(!item->isLastReadingFile());
+    cover.setImage(theme ? theme->getBookshelfBookImage() : nullptr);
     auto job = ThumbsCreate::thumbsCreate()->getImage(item, createThumbs);
-    thumb->setImage(job && job->image() ? ui::Image::withBitmap(job->image()) : ui::Image::named("thumbs_noimage"));
+    ui::ImageRef noLoad = theme ? theme->getBookshelfNoLoadImage() : nullptr;
+    if (!noLoad) noLoad = ui::Image::named("thumbs_noimage");
+    thumb->setImage(job && job->image() ? ui::Image::withBitmap(job->image()) : noLoad);
     slot.setThumbs(job);
 }
 

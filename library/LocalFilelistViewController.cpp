@@ -1,5 +1,8 @@
 #include "library/LocalFilelistViewController.h"
 
+#include "foundation/ThemeLoader.h"
+#include "library/ThemeSelectViewController.h"
+
 #include "library/LocalBookOpener.h"
 
 #include "foundation/ActiveLog.h"
@@ -425,6 +428,11 @@ void LocalFilelistViewController::didSelectBook(int64_t index, const std::option
         return;
     }
     if (indexPath && isViewLoaded()) tableView()->deselectRowAtIndexPath(*indexPath, true);
+    if (type == kTypeTheme) {
+        if (const auto full = BookCommon::fromBooksToFromRoot(lastSeletItem_->pathFromBooks().value_or("")))
+            installThemeFile(*full);
+        return;
+    }
     if (type == kTypeShortcut) {
         const auto full = BookCommon::fromBooksToFromRoot(lastSeletItem_->pathFromBooks().value_or(""));
         if (!full) return;
@@ -434,6 +442,35 @@ void LocalFilelistViewController::didSelectBook(int64_t index, const std::option
         (*info)["rootTitle"] = sys::PlistValue(Path::stringByDeletingPathExtension(name));
         didSelectMediaServer(*info);
     }
+}
+
+void LocalFilelistViewController::installThemeFile(const std::string& path) {
+    std::optional<std::string> name;
+    const int result = ThemeLoader::installTheme(path, &name);
+    auto tr = [](const char* key) { return BookCommon::localizedStringWithOnOff(key); };
+    auto say = [&](const std::string& title, const std::string& message) {
+        auto alert = std::make_shared<QNAlertView>(title, message, std::weak_ptr<QNAlertViewDelegate>(), tr("OK"),
+                                                   std::vector<std::string>{});
+        alert->show();
+    };
+    if (result == ThemeLoader::kInstalled) {
+        auto loader = settings() ? settings()->themeLoader() : nullptr;
+        if (loader) {
+            loader->loadSetting();
+            auto picker = std::make_shared<ThemeSelectViewController>();
+            picker->setThemeLoader(loader);
+            if (auto* nav = navigationController()) nav->pushViewController(picker, true);
+        }
+        std::string message = tr("%@ has been installed successfully.");
+        if (auto at = message.find("%@"); at != std::string::npos) message.replace(at, 2, name.value_or(""));
+        say("", message);
+        return;
+    }
+    const char* message = result == ThemeLoader::kNoThemeText   ? "Invalid Device Type"
+                          : result == ThemeLoader::kNoThemeName ? "Invalid Theme Name"
+                          : result == ThemeLoader::kCannotOpen  ? "Error installing the theme."
+                                                                : nullptr;
+    if (message) say(tr(message), "");
 }
 
 std::optional<sys::PlistDictionary> LocalFilelistViewController::readShortcut(const std::string& path) {

@@ -78,6 +78,9 @@ public:
     void onRefresh() override;
     void onRotateView(bool landscape) override;
     void didSelectBook(int64_t index, const std::optional<ui::IndexPath>& indexPath) override;
+    // Installs the theme package at `path`, then opens the theme list over
+    // this screen; a refused package is told in an alert.
+    void installThemeFile(const std::string& path);
 
     // ---- Own operations ---------------------------------------------------------------------
     // Asks every local list on the navigation stack to read its folder again.

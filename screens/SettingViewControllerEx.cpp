@@ -2,6 +2,8 @@
 
 #include "foundation/BookCommon.h"
 #include "foundation/Settings.h"
+#include "foundation/ThemeLoader.h"
+#include "library/ThemeSelectViewController.h"
 #include "foundation/ui/QNTableViewData.h"
 #include "platform/ui/NavigationController.h"
 #include "platform/ui/TableViewController.h"
@@ -191,6 +193,37 @@ void SettingViewControllerEx::buildRows() {
         }
         table_->addData(row, def.section, ui::TableViewRowAnimation::None);
     }
+    // The bookshelf's theme: a list of its own, chosen there and kept at once.
+    if (settingViewType_ == 0 && settings_ && settings_->themeLoader()) {
+        auto row = std::make_shared<QNTableViewData>();
+        row->setKey(kThemeRowKey);
+        row->setText(tr("Theme"));
+        row->setStyle(QNTableViewData::kStyleValue1);
+        row->setDetailText(currentThemeTitle());
+        row->setAccessoryType(int64_t(ui::TableViewCellAccessoryType::DisclosureIndicator));
+        row->setSelectionStyle(int64_t(ui::TableViewCellSelectionStyle::Default));
+        table_->addData(row, 3, ui::TableViewRowAnimation::None);
+    }
+}
+
+std::string SettingViewControllerEx::currentThemeTitle() const {
+    auto theme = settings_ ? settings_->themeLoader() : nullptr;
+    if (!theme) return "";
+    if (theme->getThemeType() == 1) return theme->themeName();
+    return theme->getThemeName(0, theme->getThemeNo());
+}
+
+void SettingViewControllerEx::viewWillAppear(bool animated) {
+    ui::ViewController::viewWillAppear(animated);
+    // Back from the theme list: show the theme chosen there.
+    if (!table_) return;
+    const auto& sections = table_->sectionList();
+    for (size_t s = 0; s < sections.size(); ++s)
+        for (size_t r = 0; r < sections[s].size(); ++r)
+            if (sections[s][r]->key() == kThemeRowKey) {
+                sections[s][r]->setDetailText(currentThemeTitle());
+                table_->updateCellWithIndexPath({int(s), int(r)}, ui::TableViewRowAnimation::None);
+            }
 }
 
 void SettingViewControllerEx::refreshRow(const std::string& key) {
@@ -216,6 +249,12 @@ void SettingViewControllerEx::tableViewDidSelectRowAtIndexPath(QNTableView& tabl
                                                                QNTableViewData* data) {
     table.deselectRowAtIndexPath(ip, true);
     if (!data) return;
+    if (data->key() == kThemeRowKey && settings_) {
+        auto picker = std::make_shared<ThemeSelectViewController>();
+        picker->setThemeLoader(settings_->themeLoader());
+        if (auto* nav = navigationController()) nav->pushViewController(picker, true);
+        return;
+    }
     for (const auto& def : rowDefs()) {
         if (data->key() != def.key || def.kind != kChoice || def.choices.size() <= 3) continue;
         const sys::PlistValue& v = values_->get(def.key);

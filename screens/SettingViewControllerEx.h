@@ -51,13 +51,17 @@ public:
 
     void loadView() override;
     void viewDidLoad() override;
+    void viewWillAppear(bool animated) override;
     void viewWillDisappear(bool animated) override;
+    // The key of the row that opens the bookshelf theme list.
+    static constexpr const char* kThemeRowKey = "theme";
     void tableViewDidSelectRowAtIndexPath(QNTableView& table, const ui::IndexPath& indexPath,
                                           QNTableViewData* data) override;
 
 private:
     void buildRows();
     void refreshRow(const std::string& key);
+    std::string currentThemeTitle() const;
 
     std::shared_ptr<Settings> settings_;
     int settingViewType_ = 0;

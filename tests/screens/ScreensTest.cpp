@@ -2,6 +2,8 @@
 
 #include "foundation/BookHistory.h"
 #include "foundation/HistoryCollector.h"
+#include "foundation/ThemeLoader.h"
+#include "library/ThemeSelectViewController.h"
 #include "foundation/ui/QNTableViewData.h"
 #include "library/LocalFilelistViewController.h"
 #include "platform/core/Thread.h"
@@ -157,6 +159,36 @@ TEST_F(ScreensTest, PickingAHistoryEntryWalksToItsFolderAndOpensTheBook) {
     EXPECT_FALSE(LastStatusRestore::getJumpBook());
 }
 
+TEST_F(ScreensTest, TheThemeRowOpensTheThemeListAndShowsTheChoiceOnReturn) {
+    auto base = std::make_shared<ui::ViewController>();
+    auto nav = showRoot(base);
+    auto screen = std::make_shared<SettingViewControllerEx>();
+    screen->setSettings_(settings);
+    nav->pushViewController(screen, false);
+    driver->advance(0.5);
+    auto themeRow = [&]() -> std::pair<ui::IndexPath, QNTableViewData*> {
+        const auto& sections = screen->table()->sectionList();
+        for (size_t s = 0; s < sections.size(); ++s)
+            for (size_t r = 0; r < sections[s].size(); ++r)
+                if (sections[s][r]->key() == SettingViewControllerEx::kThemeRowKey)
+                    return {{int(s), int(r)}, sections[s][r].get()};
+        return {{0, 0}, nullptr};
+    };
+    auto [ip, row] = themeRow();
+    ASSERT_TRUE(row);
+    EXPECT_EQ(row->detailText(), "Default Style");
+    screen->tableViewDidSelectRowAtIndexPath(*screen->table(), ip, row);
+    driver->advance(0.6);
+    auto* picker = dynamic_cast<ThemeSelectViewController*>(nav->topViewController());
+    ASSERT_TRUE(picker);
+    EXPECT_EQ(picker->themeLoader(), settings->themeLoader()) << "the list works on the settings' own loader";
+    ASSERT_TRUE(tapText("Folder Style"));
+    driver->advance(0.8);
+    EXPECT_EQ(nav->topViewController(), screen.get());
+    EXPECT_EQ(settings->themeLoader()->getThemeNo(), 1);
+    EXPECT_EQ(themeRow().second->detailText(), "Folder Style");
+}
+
 TEST_F(ScreensTest, SettingsRowsComeFromTheKeysAndAreSavedOnLeaving) {
     textScope.reset();
     textScope = std::make_unique<gfx::TextEngine::Scope>(std::make_shared<gfx::PangoTextEngine>());
@@ -168,7 +200,8 @@ TEST_F(ScreensTest, SettingsRowsComeFromTheKeysAndAreSavedOnLeaving) {
     driver->advance(0.5);
     size_t rows = 0;
     for (const auto& s : screen->table()->sectionList()) rows += s.size();
-    EXPECT_EQ(rows, SettingViewControllerEx::rowDefs().size());
+    // Every key's row, and the row that opens the bookshelf themes.
+    EXPECT_EQ(rows, SettingViewControllerEx::rowDefs().size() + 1);
     ASSERT_TRUE(window->snapshot(snapshotPath("settings.png")));
 
     // A switch row writes its key; a long list is picked from a pushed screen.
