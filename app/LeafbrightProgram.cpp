@@ -1,6 +1,7 @@
 #include "app/LeafbrightProgram.h"
 
 #include "app/AppScriptHost.h"
+#include "app/LBStartViewController.h"
 #include "app/NestlarkAppDelegate.h"
 #include "foundation/ui/AuxiliaryScreenFactory.h"
 #include "foundation/AppDelegateServices.h"
@@ -98,11 +99,13 @@ bool LeafbrightProgram::launch(bool headless, std::string* error) {
             return false;
         }
         shell_->setVolumeHandler([](bool up) { sys::OutputVolume::shared()->pressVolumeButton(up); });
-        for (int i = 0; i < 200 && !delegate_->isStartLBWindowDone(); ++i) shell_->pumpOnce(0.005);
+        for (int i = 0; i < 200 && !delegate_->isStartLBWindowDone() && !delegate_->isStartScreenShown(); ++i)
+            shell_->pumpOnce(0.005);
     } else {
         sys::RunLoop::main().advance(0.1);
     }
-    return delegate_->isStartLBWindowDone();
+    // The start screens hand over by themselves (a notice waits for "Close").
+    return delegate_->isStartLBWindowDone() || delegate_->isStartScreenShown();
 }
 
 bool LeafbrightProgram::openTarget(std::string* error) {
@@ -164,10 +167,22 @@ int LeafbrightProgram::playScript(const std::string& text, std::string* error) {
 }
 
 int LeafbrightProgram::runDemo(std::string* error) {
-    const int rc = playScript(demoScript(), error);
+    // The launch animation first; a notice page (a new library, a new
+    // version) is pictured and closed before the library is.
+    for (int i = 0; i < 40 && delegate_->isStartScreenShown() && !noticeShown(); ++i)
+        sys::RunLoop::main().advance(0.1);
+    std::string script = demoScript();
+    if (noticeShown()) script = "wait 1\nshot notice\ntap \"" + BookCommon::localizedStringWithOnOff("Close") + "\"\n" + script;
+    const int rc = playScript(script, error);
     for (const auto& path : shots_) std::printf("%s\n", path.c_str());
     std::fflush(stdout);
     return rc;
+}
+
+bool LeafbrightProgram::noticeShown() const {
+    if (!delegate_ || !delegate_->window()) return false;
+    auto* start = dynamic_cast<LBStartViewController*>(delegate_->window()->rootViewController().get());
+    return start && start->webView();
 }
 
 void LeafbrightProgram::terminate() {

@@ -51,6 +51,8 @@ public:
 
 private:
     void pumpWindow(double seconds);
+    // The start screen shows its notice page.
+    bool noticeShown() const;
 
     ProgramOptions options_;
     bool headless_ = true;

@@ -1,6 +1,8 @@
 #include "app/NestlarkAppDelegate.h"
 
 #include "app/CrashReportAlertPresenter.h"
+#include "app/LBStartViewController.h"
+#include "app/LBStartViewControllerOldOS.h"
 #include "app/SampleBook.h"
 #include "engine/ThumbsCreate.h"
 #include "foundation/ActiveLog.h"
@@ -67,12 +69,6 @@ bool readRotationLock(int* orientation) {
     return true;
 }
 
-// The blank screen shown while the main screen is being built.
-class StartScreen : public ui::ViewController {
-public:
-    void viewDidLoad() override { view()->setBackgroundColor(ColorDefine::background()); }
-};
-
 }  // namespace
 
 NestlarkAppDelegate::NestlarkAppDelegate() = default;
@@ -137,13 +133,30 @@ void NestlarkAppDelegate::fixWindowSize() {
 
 void NestlarkAppDelegate::createLBWindow() {
     window_ = std::make_shared<ui::Window>();
-    window_->setRootViewController(std::make_shared<StartScreen>());
-    window_->makeKeyAndVisible();
-    // The start screen hands over on the next turn of the loop, once it is drawn.
     std::weak_ptr<NestlarkAppDelegate> weak = shared_from_this();
-    sys::RunLoop::main().post([weak] {
-        if (auto self = weak.lock()) self->startLBWindow();
-    });
+    int orientation = 1;
+    std::shared_ptr<ui::ViewController> start;
+    if (BookCommon::isIpadRotationLockEnable() && readRotationLock(&orientation)) {
+        // A locked rotation: no animation and no notice, at the locked shape.
+        auto plain = std::make_shared<LBStartViewControllerOldOS>(weak);
+        plain->setNeedSetWindowSize(true);
+        const bool landscape = orientation == 3 || orientation == 4;
+        const double shorter = BookCommon::getScreenWidth();
+        const double longer = BookCommon::getScreenHeight();
+        plain->setTargetWindowSize(landscape ? ui::Rect(0, 0, longer, shorter) : ui::Rect(BookCommon::getScreenRect()));
+        start = plain;
+    } else {
+        start = std::make_shared<LBStartViewController>(weak);
+    }
+    // Each start screen hands over through startLBWindow.
+    window_->setRootViewController(start);
+    window_->makeKeyAndVisible();
+}
+
+bool NestlarkAppDelegate::isStartScreenShown() const {
+    if (startDone_ || !window_) return false;
+    auto root = window_->rootViewController();
+    return dynamic_cast<LBStartViewController*>(root.get()) || dynamic_cast<LBStartViewControllerOldOS*>(root.get());
 }
 
 void NestlarkAppDelegate::loadSettings() {

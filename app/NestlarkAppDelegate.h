@@ -80,6 +80,8 @@ public:
     ui::Rect keyboardRect() const { return keyboardRect_; }
     bool isPresentingMasterLock() const { return nowPresentMasterLockView_; }
     bool isStartLBWindowDone() const { return startDone_; }
+    // A start screen is on the window (the main screen is not built yet).
+    bool isStartScreenShown() const;
 
     // ---- AppDelegateServices -----------------------------------------------------------------
     std::shared_ptr<Settings> settings() override { return settings_; }

@@ -1,5 +1,6 @@
 #include "tests/app/ProgramRun.h"
 
+#include "app/NestlarkAppDelegate.h"
 #include "app/SampleBook.h"
 #include "foundation/BookCommon.h"
 #include "foundation/HistoryCollector.h"
@@ -65,11 +66,19 @@ bool ProgramRun::launch(std::optional<std::string> target) {
     o.headless = true;
     o.shots = home->file("shots");
     o.target = target;
+    if (!showStartScreens) {
+        std::filesystem::create_directories(docs());
+        sys::PropertyList::writeFile(sys::PlistArray{sys::PlistValue(std::string(LEAFBRIGHT_VERSION))},
+                                     docs() + "/.notice.lbs");
+    }
     program = std::make_unique<LeafbrightProgram>(o);
     std::string error;
     if (!program->launch(true, &error)) {
         ADD_FAILURE() << error;
         return false;
+    }
+    if (!showStartScreens) {
+        for (int i = 0; i < 40 && !program->delegate()->isStartLBWindowDone(); ++i) sys::RunLoop::main().advance(0.1);
     }
     sys::RunLoop::main().advance(1.0);
     return true;

@@ -30,6 +30,9 @@ protected:
     void stop();
 
     std::string device = "phone";
+    // Off: the version was seen before, so no notice page waits for "Close",
+    // and launch() lets the launch animation end before the program's first second.
+    bool showStartScreens = false;
     sys::DeviceProfile savedProfile_ = sys::DeviceProfile::current();
     std::unique_ptr<test::TempDir> home;
     std::unique_ptr<LeafbrightProgram> program;

@@ -1,0 +1,214 @@
+#include "tests/app/ProgramRun.h"
+
+#include "app/LBStartViewController.h"
+#include "app/LBStartViewControllerOldOS.h"
+#include "app/NestlarkAppDelegate.h"
+#include "app/SampleBook.h"
+#include "foundation/BookCommon.h"
+#include "foundation/Settings.h"
+#include "foundation/ThemeLoader.h"
+#include "library/LocalFilelistViewController.h"
+#include "library/ThemeSelectViewController.h"
+#include "platform/core/PropertyList.h"
+#include "platform/core/RunLoop.h"
+#include "platform/ui/Application.h"
+#include "platform/ui/Button.h"
+#include "platform/ui/NavigationBar.h"
+#include "platform/ui/NavigationController.h"
+#include "platform/ui/TableView.h"
+#include "platform/ui/TestDriver.h"
+#include "platform/ui/Window.h"
+
+#include <filesystem>
+#include <fstream>
+
+namespace {
+
+std::string noticeVersion(const std::string& docs) {
+    auto a = sys::PropertyList::readArray(docs + "/.notice.lbs");
+    return a && !a->empty() && (*a)[0].isString() ? (*a)[0].asString() : "";
+}
+
+class StartScreenProgramTest : public ProgramRun {
+protected:
+    void SetUp() override {
+        makeHome("starthome");
+        showStartScreens = true;
+    }
+    ui::Window& window() const { return *program->delegate()->window(); }
+    LBStartViewController* start() const {
+        return dynamic_cast<LBStartViewController*>(window().rootViewController().get());
+    }
+    void play(const std::string& script) {
+        std::string error;
+        ASSERT_EQ(program->playScript(script, &error), 0) << error;
+    }
+};
+
+TEST_F(StartScreenProgramTest, ANewHomeAnimatesShowsTheWelcomePageAndOnlyThenTheLibrary) {
+    ASSERT_TRUE(launch());
+    // One second of animation has run: the notice is up and waits.
+    ASSERT_TRUE(start());
+    EXPECT_TRUE(program->delegate()->isStartScreenShown());
+    EXPECT_FALSE(program->delegate()->isStartLBWindowDone());
+    ASSERT_TRUE(start()->webView()) << "no notice page";
+    EXPECT_EQ(start()->noticePage(), "welcome_en");
+    EXPECT_EQ(noticeVersion(docs()), LEAFBRIGHT_VERSION);
+    sys::RunLoop::main().advance(5);
+    EXPECT_FALSE(program->delegate()->isStartLBWindowDone()) << "the notice waits for Close";
+    play("shot welcome\ntap \"Close\"\nwait 1\nshot library-after-welcome\n");
+    EXPECT_TRUE(program->delegate()->isStartLBWindowDone());
+    ASSERT_TRUE(program->delegate()->rootList());
+    // The library got its sample book and theme only now.
+    EXPECT_TRUE(std::filesystem::exists(docs() + "/" + SampleBook::kThemeName));
+    ui::test::Driver d(window());
+    EXPECT_TRUE(d.findByText("Leafbright Harbour"));
+
+    // The same version again: the animation, then the library at once.
+    stop();
+    ASSERT_TRUE(launch());
+    sys::RunLoop::main().advance(0.5);
+    EXPECT_TRUE(program->delegate()->isStartLBWindowDone());
+    EXPECT_TRUE(program->delegate()->rootList());
+}
+
+TEST_F(StartScreenProgramTest, AnEarlierVersionGetsTheUpdatePageAndLinksLeaveForTheBrowser) {
+    markNotFirstRun();
+    std::filesystem::create_directories(docs());
+    sys::PropertyList::writeFile(sys::PlistArray{sys::PlistValue(std::string("0.0.1"))}, docs() + "/.notice.lbs");
+    std::vector<std::string> opened;
+    ASSERT_TRUE(launch());
+    ui::Application::shared().setURLOpener({[](const std::string&) { return true; },
+                                            [&opened](const std::string& url) {
+                                                opened.push_back(url);
+                                                return true;
+                                            }});
+    ASSERT_TRUE(start() && start()->webView());
+    EXPECT_EQ(start()->noticePage(), "update_en");
+    EXPECT_EQ(noticeVersion(docs()), LEAFBRIGHT_VERSION);
+
+    // A web link goes to the system and the notice stays; the page's own loads go on.
+    auto decide = [&](const std::string& url, ui::NavigationType type, bool targetFrame = true) {
+        ui::NavigationAction action{url, type, targetFrame};
+        ui::NavigationActionPolicy policy = ui::NavigationActionPolicy::Allow;
+        start()->webViewDecidePolicyForNavigationAction(*start()->webView(), action,
+                                                        [&policy](ui::NavigationActionPolicy p) { policy = p; });
+        return policy;
+    };
+    EXPECT_EQ(decide("HTTPS://leafbright.example/news", ui::NavigationType::LinkActivated),
+              ui::NavigationActionPolicy::Cancel);
+    EXPECT_EQ(decide("mailto:team@leafbright.example", ui::NavigationType::LinkActivated),
+              ui::NavigationActionPolicy::Cancel);
+    EXPECT_EQ(decide("https://leafbright.example/frame", ui::NavigationType::Other),
+              ui::NavigationActionPolicy::Allow);
+    EXPECT_EQ(decide("file:///res/welcome.png", ui::NavigationType::Other), ui::NavigationActionPolicy::Allow);
+    sys::RunLoop::main().advance(0.1);
+    EXPECT_EQ(opened, (std::vector<std::string>{"HTTPS://leafbright.example/news", "mailto:team@leafbright.example"}));
+    EXPECT_TRUE(start()) << "the notice is still there";
+
+    // Without a mail program a mailto link stays in the page.
+    ui::Application::shared().setURLOpener({});
+    EXPECT_EQ(decide("mailto:team@leafbright.example", ui::NavigationType::LinkActivated),
+              ui::NavigationActionPolicy::Allow);
+    start()->onCloseButton();
+    sys::RunLoop::main().advance(0.5);
+    EXPECT_TRUE(program->delegate()->rootList());
+}
+
+TEST_F(StartScreenProgramTest, ASavedRotationLockHandsOverAtOnceWithoutANotice) {
+    markNotFirstRun();
+    sys::PropertyList::writeFile(sys::PlistArray{sys::PlistValue(int64_t(3)), sys::PlistValue(true)},
+                                 BookCommon::getSettingsFolder() + "/.orientation.lbs");
+    ASSERT_TRUE(launch());
+    EXPECT_TRUE(program->delegate()->isStartLBWindowDone());
+    EXPECT_TRUE(program->delegate()->rootList());
+    EXPECT_FALSE(std::filesystem::exists(docs() + "/.notice.lbs")) << "the notice is not checked on this path";
+}
+
+TEST(StartScreenPages, PagesFollowTheInterfaceLanguageAndCarryTheirColours) {
+    EXPECT_EQ(LBStartViewController::noticePageName(true, 3), "welcome_ko");
+    EXPECT_EQ(LBStartViewController::noticePageName(false, 5), "update_zh-Hant");
+    EXPECT_EQ(LBStartViewController::noticePageName(true, 1), "welcome_en");
+    EXPECT_EQ(LBStartViewController::noticePageName(true, 6), "welcome_en");
+    for (const char* lang : {"en", "ja", "ko", "zh-Hans", "zh-Hant"}) {
+        const std::string dark = LBStartViewController::noticeHtml(std::string("welcome_") + lang, true);
+        ASSERT_FALSE(dark.empty()) << lang;
+        EXPECT_NE(dark.find("#333333"), std::string::npos) << lang;
+        EXPECT_NE(dark.find(LEAFBRIGHT_VERSION), std::string::npos) << lang;
+        EXPECT_EQ(dark.find("<BG>"), std::string::npos) << lang;
+        EXPECT_EQ(dark.find("__LANG__"), std::string::npos) << lang;
+        EXPECT_NE(LBStartViewController::noticeHtml(std::string("welcome_") + lang, false).find("#FFFFFF"),
+                  std::string::npos);
+    }
+    EXPECT_EQ(LBStartViewController::noticeHtml("welcome_xx", false), "");
+}
+
+// The sample theme, installed with a tap on every device in both looks.
+using ThemeParam = std::tuple<std::string, bool>;
+class ThemeProgramTest : public ProgramRun, public ::testing::WithParamInterface<ThemeParam> {
+protected:
+    void SetUp() override {
+        device = std::get<0>(GetParam());
+        dark = std::get<1>(GetParam());
+        makeHome("themehome-" + device + (dark ? "-dark" : "-light"));
+    }
+    ui::Window& window() const { return *program->delegate()->window(); }
+    void play(const std::string& script) {
+        std::string error;
+        ASSERT_EQ(program->playScript(script, &error), 0) << error;
+    }
+    // Straight channels of the last picture at a window point.
+    std::array<int, 3> pixel(ui::Point p) {
+        auto& fb = window().framebuffer();
+        const uint32_t v = fb.pixel(int(p.x * fb.scale()), int(p.y * fb.scale()));
+        const int a = int(gfx::alphaOf(v));
+        auto un = [a](uint32_t c) { return a ? int((c * 255 + a / 2) / uint32_t(a)) : 0; };
+        return {un(gfx::redOf(v)), un(gfx::greenOf(v)), un(gfx::blueOf(v))};
+    }
+    static bool near(std::array<int, 3> p, int r, int g, int b, int tol = 10) {
+        return std::abs(p[0] - r) <= tol && std::abs(p[1] - g) <= tol && std::abs(p[2] - b) <= tol;
+    }
+    bool dark = false;
+};
+
+TEST_P(ThemeProgramTest, TappingTheSampleThemeInstallsItAndTheShelfAndBarsTakeIt) {
+    ASSERT_TRUE(launch());
+    if (dark) window().setUserInterfaceStyle(ui::UserInterfaceStyle::Dark);
+    const std::string tag = device + (dark ? "-dark-" : "-light-");
+    play("tap \"Bookshelf\"\nwait 1\nshot " + tag + "shelf-default\ntap \"Leafbright Harbour\"\nwait 1\nshot " + tag +
+         "theme-installed\nalert 0\nwait 0.5\ntap \"Harbour\"\nwait 1\nshot " + tag + "shelf-harbour\n");
+    auto settings = program->delegate()->settings();
+    ASSERT_TRUE(settings && settings->themeLoader());
+    EXPECT_EQ(settings->themeLoader()->themeName(), "Harbour");
+    auto* nav = program->delegate()->navigationController().get();
+    auto* list = dynamic_cast<LocalFilelistViewController*>(nav->topViewController());
+    ASSERT_TRUE(list);
+    ASSERT_EQ(list->fileListViewMode(), 1);
+
+    auto check = [&](const std::string& when) {
+        window().render();
+        // A shelf row below the books: the theme's night-blue wall, not our wood.
+        auto* tv = list->tableView();
+        const ui::Rect filler = tv->rectForRowAtIndexPath({2, 0});
+        const ui::Point wall = tv->convertPointToWindow({filler.x() + filler.width() / 2, filler.y() + 40});
+        EXPECT_FALSE(near(pixel(wall), 74, 49, 31)) << when << ": still the drawn wooden shelf";
+        const auto w = pixel(wall);
+        EXPECT_GT(w[2], w[0] + 30) << when << ": the wall is not the theme's blue";
+        // The bar's picture and the bar colour of the theme.
+        ui::NavigationBar* bar = nav->navigationBar();
+        const ui::Rect b = bar->convertRectTo(bar->bounds(), nullptr);
+        EXPECT_TRUE(near(pixel({b.x() + 3, b.y() + b.height() / 2}), 0x16, 0x30, 0x4f)) << when;
+        EXPECT_EQ(nav->view()->tintColor(), ui::Color(gfx::Rgba::rgb(1.0, 0xd4 / 255.0, 0x79 / 255.0))) << when;
+    };
+    check("upright");
+    play("rotate landscape\nwait 1\nshot " + tag + "shelf-harbour-landscape\n");
+    check("turned");
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryDevice, ThemeProgramTest,
+                         ::testing::Combine(::testing::Values("phone", "pad", "desktop"), ::testing::Bool()),
+                         [](const auto& info) {
+                             return std::get<0>(info.param) + (std::get<1>(info.param) ? "Dark" : "Light");
+                         });
+
+}  // namespace
