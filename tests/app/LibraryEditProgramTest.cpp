@@ -31,9 +31,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class LibraryEditProgramTest : public ProgramRun {
+class LibraryEditProgramTest : public ProgramRun, public ::testing::WithParamInterface<const char*> {
 protected:
     void SetUp() override {
+        device = GetParam();
         if (!test::haveProgram("zip")) GTEST_SKIP() << "no zip";
         makeHome("edithome");
         src = std::make_unique<test::TempDir>("editpages");
@@ -75,10 +76,18 @@ protected:
         return out;
     }
 
+    // The pictures of the run, kept in the build's test folder to look at.
+    void keepShots() {
+        const fs::path to = fs::path(LEAFBRIGHT_TEST_WORK) / "snapshots" / ("library-edit-" + device);
+        fs::remove_all(to);
+        fs::create_directories(to);
+        for (const auto& e : fs::directory_iterator(home->file("shots"))) fs::copy(e.path(), to / e.path().filename());
+    }
+
     std::unique_ptr<test::TempDir> src;
 };
 
-TEST_F(LibraryEditProgramTest, FolderMoveRenameReorderLockExpandAndFileInformation) {
+TEST_P(LibraryEditProgramTest, FolderMoveRenameReorderLockExpandAndFileInformation) {
     makeZip(docs() + "/Alpha.cbz", 1);
     makeZip(docs() + "/Beta.cbz", 2);
     makeZip(docs() + "/Gamma.cbz", 3);
@@ -161,6 +170,9 @@ TEST_F(LibraryEditProgramTest, FolderMoveRenameReorderLockExpandAndFileInformati
     auto* viewer = dynamic_cast<BookViewController*>(top());
     ASSERT_TRUE(viewer);
     EXPECT_EQ(viewer->fileName(), docs() + "/inner.zip");
+    keepShots();
 }
+
+INSTANTIATE_TEST_SUITE_P(Devices, LibraryEditProgramTest, ::testing::Values("phone", "pad", "desktop"));
 
 }  // namespace
