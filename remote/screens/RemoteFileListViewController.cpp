@@ -15,6 +15,7 @@
 #include "foundation/ui/PopupMenuView.h"
 #include "foundation/ui/QNActionSheet.h"
 #include "foundation/ui/QNAlertView.h"
+#include "foundation/ui/TransferMultiViewPush.h"
 #include "library/ArchivePasswordViewController.h"
 #include "library/LibraryToolbar.h"
 #include "library/LocalFilelistViewController.h"
@@ -723,7 +724,14 @@ void RemoteFileListViewController::showToolBar() {
                     if (auto self = std::dynamic_pointer_cast<RemoteFileListViewController>(weak.lock()))
                         self->onActionButton(item.shared_from_this());
                 };
-            default: return {};  // transfers and brightness come with their screens
+            case Action::Download:
+                return [weak](ui::BarButtonItem&) {
+                    auto self = std::dynamic_pointer_cast<RemoteFileListViewController>(weak.lock());
+                    if (!self || self->popUpMenuView_) return;
+                    TransferMultiViewPush::pushMultiTransferViewWithViewController(*self, 0, self->settings(), nullptr,
+                                                                                   self->downloadPath_);
+                };
+            default: return {};  // brightness comes with its panel
             }
         });
     setToolbarItems(items, false);
