@@ -11,7 +11,7 @@ BookshelfBookButton::BookshelfBookButton() {
     bookThumbView_->setContentMode(ui::ContentMode::ScaleAspectFit);
     bookThumbView_->setUserInteractionEnabled(false);
     addSubview(bookThumbView_);
-    filenameText_ = std::make_shared<ui::Label>();
+    filenameText_ = std::make_shared<LabelForBoolshelf>();
     filenameText_->setUserInteractionEnabled(false);
     addSubview(filenameText_);
     bookmarkImageView_ = std::make_shared<ui::ImageView>(ui::Image::named("btn_bookmark"));

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/ui/ImageView.h"
-#include "platform/ui/Label.h"
+#include "library/LabelForBoolshelf.h"
 #include "platform/core/RunLoop.h"
 
 #include <cstdint>
@@ -21,7 +21,7 @@ public:
     ~BookshelfBookButton() override;
 
     ui::ImageView* bookThumbView() const { return bookThumbView_.get(); }
-    ui::Label* filenameText() const { return filenameText_.get(); }
+    LabelForBoolshelf* filenameText() const { return filenameText_.get(); }
     ui::ImageView* bookmarkImageView() const { return bookmarkImageView_.get(); }
     int64_t indexNo() const { return indexNo_; }
     void setIndexNo(int64_t i) { indexNo_ = i; }
@@ -34,7 +34,7 @@ public:
 
 private:
     std::shared_ptr<ui::ImageView> bookThumbView_;
-    std::shared_ptr<ui::Label> filenameText_;
+    std::shared_ptr<LabelForBoolshelf> filenameText_;
     std::shared_ptr<ui::ImageView> bookmarkImageView_;
     int64_t indexNo_ = 0;
     bool onPressOne_ = false;

@@ -140,6 +140,9 @@ void FilelistBaseViewItembookshelfModeCell::fillSlot(int i, bool createThumbs, b
         ui::ImageRef folderImage;
         if (theme) folderImage = type == 5 ? theme->getBookshelfRemoteFolderImage() : theme->getBookshelfFolderImage();
         cover.setImage(folderImage);
+        // White names get a dark outline where the theme's folder pictures show.
+        const bool outline = theme && theme->isFolderImage() && names;
+        label->setShadowOffset(outline ? ui::Size{1, 1} : ui::Size{0, 0});
         thumb->setHidden(folderImage != nullptr);
         thumb->setFrame(themeRect(settings_, false, false));
         thumb->setImage(ui::Image::named(FilelistBaseViewItemListModeCell::folderIconName(*item, true)));

@@ -3,6 +3,7 @@
 #include "foundation/ThemeLoader.h"
 #include "library/BookshelfShelfView.h"
 #include "library/FilelistBaseViewDummyCell.h"
+#include "library/LabelForBoolshelf.h"
 #include "library/LocalFilelistViewController.h"
 #include "library/ThemeSelectViewController.h"
 #include "platform/ui/NavigationBar.h"
@@ -183,6 +184,38 @@ TEST_F(ThemeInstallTest, DeletingTheCurrentThemeGoesBackToTheDefaultStyle) {
     auto record = sys::PropertyList::readArray(join(BookCommon::getSettingsFolder(), ".theme.lbs"));
     ASSERT_TRUE(record && record->size() == 3);
     EXPECT_EQ((*record)[0].integerValue(), 0);
+}
+
+TEST_F(ThemeInstallTest, FolderNamesAreOutlinedOverTheFolderPicturesOnly) {
+    mkdir(join(documents(), "Comics"));
+    showRoot();
+    auto label = [&] { return dynamic_cast<LabelForBoolshelf*>(driver->findByText("Comics")); };
+    ASSERT_TRUE(label());
+    EXPECT_TRUE(label()->isOutlined()) << "the default style shows folder pictures and names";
+    settings->themeLoader()->changeTheme(0, 1);
+    root->tableView()->reloadData();
+    driver->advance(0.2);
+    ASSERT_TRUE(label());
+    EXPECT_FALSE(label()->isOutlined()) << "Folder Style shows no folder pictures";
+
+    // Drawn: white on white shows nothing plain and a dark ring outlined.
+    auto darkPixels = [](bool outlined) {
+        LabelForBoolshelf l;
+        l.setFrame({0, 0, 60, 20});
+        l.setText("Comics");
+        l.setTextColor(ui::Color::whiteColor());
+        l.setShadowOffset(outlined ? ui::Size{1, 1} : ui::Size{0, 0});
+        gfx::Canvas c(60, 20, 1.0);
+        c.fillRect({0, 0, 60, 20}, gfx::Rgba{1, 1, 1, 1});
+        l.draw(c, l.bounds());
+        int dark = 0;
+        for (int y = 0; y < 20; ++y)
+            for (int x = 0; x < 60; ++x)
+                if (gfx::redOf(c.pixel(x, y)) < 230) ++dark;
+        return dark;
+    };
+    EXPECT_EQ(darkPixels(false), 0);
+    EXPECT_GT(darkPixels(true), 20);
 }
 
 }  // namespace
