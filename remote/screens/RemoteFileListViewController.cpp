@@ -530,6 +530,22 @@ void RemoteFileListViewController::onChangeBookShelfMode(int segment) {
     if (streamingSelectSegment_) streamingSelectSegment_->setSelectedSegmentIndex(isStreamingMode() ? 1 : 0);
 }
 
+void RemoteFileListViewController::downloadAll(bool intoFolder, bool selectedOnly) {
+    (void)intoFolder;
+    size_t files = 0;
+    for (const auto& item : itemList()) {
+        const int32_t t = item->type();
+        if (t != kTypeBook && t != kTypeImage && t != kTypePdf && t != kTypeTheme) continue;
+        if (selectedOnly && !item->isSelected()) continue;
+        ++files;
+    }
+    if (files == 0) {
+        showAlert(tr("No files available for transfer."));
+        return;
+    }
+    showAlert(tr("Downloads into the library are not available yet. Use Streaming to read the book."));
+}
+
 bool RemoteFileListViewController::startStreamFile(const ItemRef& item, bool isStartFromFirstPage, bool isReOpenMode,
                                                    const std::optional<std::string>& targetFolder,
                                                    int64_t targetFolderOffset, ui::Rect actionSheetRect) {

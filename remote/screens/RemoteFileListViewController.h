@@ -110,6 +110,13 @@ public:
     void didSelectBook(int64_t index, const std::optional<ui::IndexPath>& indexPath) override;
     void onRefresh() override;
     void onChangeBookShelfMode(int segment) override;
+    // The header's two download-all buttons.
+    void onDownloadAll() override { downloadAll(false, false); }
+    void onDownloadAllWithFolder() override { downloadAll(true, false); }
+    // Queues the folder's books, pictures, PDFs and themes; without any: "No
+    // files available for transfer.". The transfer queue is not part of this
+    // build, so the user is told so instead.
+    void downloadAll(bool intoFolder, bool selectedOnly);
 
     // ---- Listing --------------------------------------------------------------------------
     void getOnce(const std::string& url, const std::optional<std::string>& targetTitle,

@@ -63,7 +63,8 @@ protected:
         if (auto* alert = dynamic_cast<ui::AlertController*>(vc)) return alert->message().value_or("");
         for (const std::string text : {"There are no downloadable files on the site.", "Cannot stream this file type.",
                                        "Forbidden: Server is configured to deny execute access.",
-                                       "Error Creating Shortcut"})
+                                       "Error Creating Shortcut", "No files available for transfer.",
+                                       "Downloads into the library are not available yet. Use Streaming to read the book."})
             if (driver->findByText(text)) return text;
         return "";
     }
@@ -180,6 +181,24 @@ TEST_F(RemoteFileListTest, AddingTheFolderToTheSiteListPutsItFirstOnlyWhenAListE
     EXPECT_EQ(sites[0].getString("url"), url);
     EXPECT_EQ(sites[0].getString("title"), "Comics");
     EXPECT_EQ(sites[1].getString("title"), "Old");
+}
+
+TEST_F(RemoteFileListTest, DownloadingAllOfAFolderWithoutFilesSaysSoAndDownloadModeDoesNotPassSilently) {
+    const std::string url = "http://127.0.0.1:9/shelf/";
+    show(url, {url + "A/", url + "B/"},
+         {info({{"name", sys::PlistValue("A")}}), info({{"name", sys::PlistValue("B")}})});
+    list->onDownloadAll();
+    driver->advance(0.5);
+    EXPECT_EQ(shownMessage(), "No files available for transfer.");
+    ASSERT_TRUE(tapText("OK"));
+    driver->advance(0.5);
+
+    show(url, {url + "a.cbz"}, {info({{"name", sys::PlistValue("a.cbz")}})});
+    list->selectStreamMode(0);
+    ASSERT_TRUE(tapText("a.cbz"));
+    driver->advance(0.5);
+    EXPECT_EQ(shownMessage(), "Downloads into the library are not available yet. Use Streaming to read the book.");
+    EXPECT_EQ(nav->viewControllers().size(), 1u);
 }
 
 class RemoteListingTest : public RemoteFileListTest {
