@@ -10,6 +10,7 @@
 #include "platform/ui/NavigationController.h"
 #include "platform/ui/TableViewCell.h"
 #include "remote/MediaServerHostConfigViewController.h"
+#include "remote/listing/GoogleDriveShareLink.h"
 
 namespace {
 std::string tr(const std::string& key) { return BookCommon::localizedStringWithOnOff(key); }
@@ -114,9 +115,24 @@ void ServerListViewControllerEx::editSite(int64_t index) {
     if (target) target->pushViewController(editor, true);
 }
 
+std::optional<std::string> ServerListViewControllerEx::shareLinkAddress(const std::string& link) {
+    const std::string mark = "/drive/folders/";
+    const size_t at = link.find(mark);
+    if (at == std::string::npos) return std::nullopt;
+    std::string rest = link.substr(at + mark.size());
+    rest = rest.substr(0, rest.find('#'));
+    if (rest.empty() || rest[0] == '?') return std::nullopt;
+    return std::string(GoogleDriveShareLink::kPseudoPrefix) +
+           EncodeASCIIStringElements::stringEncodeASCIIStringElements(rest);
+}
+
 void ServerListViewControllerEx::openSite(size_t index) {
     if (index >= sites_.size()) return;
-    sys::PlistDictionary site = sites_[index];
+    openSiteRecord(sites_[index]);
+}
+
+void ServerListViewControllerEx::openSiteRecord(const sys::PlistDictionary& record) {
+    sys::PlistDictionary site = record;
     // The first list is titled by the site's own name.
     if (!site.getString("title").empty()) site.set("rootTitle", sys::PlistValue(site.getString("title")));
     // The container was presented over the library screen (or its
@@ -168,6 +184,15 @@ std::shared_ptr<ui::TableViewCell> ServerListViewControllerEx::tableViewCellForR
 
 void ServerListViewControllerEx::tableViewDidSelectRowAtIndexPath(ui::TableView& tv, const ui::IndexPath& ip) {
     tv.deselectRowAtIndexPath(ip, true);
+    if (ip.section == 1 && size_t(ip.row) < googleDriveList_.size()) {
+        const auto& entry = googleDriveList_[size_t(ip.row)];
+        auto address = shareLinkAddress(
+            EncodeASCIIStringElements::stringDecodeASCIIStringElements(entry.getString("link")));
+        if (address)
+            openSiteRecord(sys::PlistDictionary{{"url", sys::PlistValue(*address)},
+                                                {"title", sys::PlistValue(entry.getString("name"))}});
+        return;
+    }
     if (ip.section != 0) return;
     if (size_t(ip.row) < sites_.size()) openSite(size_t(ip.row));
     else editSite(-1);

@@ -66,6 +66,10 @@ public:
     void editSite(int64_t index);
     // Closes the container and opens the site above the library screen.
     void openSite(size_t index);
+    void openSiteRecord(const sys::PlistDictionary& site);
+    // The listing address of a shared Drive folder link (".../drive/folders/
+    // ID?query"); nothing for any other link.
+    static std::optional<std::string> shareLinkAddress(const std::string& link);
 
     // ---- Table ------------------------------------------------------------------------------
     void viewDidLoad() override;

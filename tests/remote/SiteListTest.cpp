@@ -6,6 +6,7 @@
 #include "platform/ui/NavigationController.h"
 #include "remote/MediaServerHostConfigViewController.h"
 #include "remote/ServerListViewControllerEx.h"
+#include "remote/listing/GoogleDriveShareLink.h"
 #include "tests/library/LibraryTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -99,6 +100,15 @@ TEST_F(SiteListTest, EditingKeepsTheIdDeletingTakesThePasswordAndBadAddressesAre
     EXPECT_FALSE(editor->onSaveBtn());
     driver->advance(0.6);
     EXPECT_EQ(ServerListViewControllerEx::readSites().size(), 1u);
+
+    // A shared Drive folder link from the About screen lists through the pseudo host.
+    const auto address =
+        ServerListViewControllerEx::shareLinkAddress("https://drive.google.com/drive/folders/1AbC?usp=sharing#x");
+    ASSERT_TRUE(address);
+    EXPECT_EQ(GoogleDriveShareLink::folderPageURL(*address), GoogleDriveShareLink::webBase() +
+                                                                 "/drive/folders/1AbC?usp=sharing");
+    EXPECT_EQ(ServerListViewControllerEx::shareLinkAddress("https://drive.google.com/file/d/1AbC/view"),
+              std::nullopt);
 
     const auto split = MediaServerHostConfigViewController::splitCredentials("smb://dom%5Cuser@host/share/a@b/");
     EXPECT_EQ(split.url, "smb://host/share/a@b/");
