@@ -235,7 +235,11 @@ bool Smb2Connection::readMessage(Bytes& out) {
     uint8_t head[4];
     if (!readExact(head, 4)) return false;
     const size_t length = size_t(head[1]) << 16 | size_t(head[2]) << 8 | head[3];
-    if (head[0] != 0 || length < 64 || length > kMaxMessage) {
+    // No reply is longer than the largest read or transaction the server
+    // announced (before it has, than a negotiate reply can be).
+    const size_t most = dialect_ ? std::min<size_t>(kMaxMessage, size_t(std::max(maxRead_, maxTransact_)) + 4096)
+                                 : size_t(65536);
+    if (head[0] != 0 || length < 64 || length > most) {
         broken_ = true;
         return fail(SmbStackClient::kErrorProtocol, 0, "The server's reply is not SMB2.");
     }

@@ -94,6 +94,12 @@ QNSmb::~QNSmb() {
     if (fd_ >= 0) ::close(fd_);
 }
 
+size_t QNSmb::messageLimit() const {
+    // No answer is longer than the largest read or buffer agreed on (before
+    // the negotiation, than a negotiate answer can be).
+    return negotiated_ ? std::min<size_t>(kMaxMessage, std::max<size_t>(maxBuffer_, kMaxRead) + 4096) : 65536;
+}
+
 bool QNSmb::fail(int error, uint32_t status) {
     lastError_ = cancelled_ ? kErrorCancelled : error;
     lastNtStatus_ = status;
@@ -235,7 +241,7 @@ std::optional<QNSmb::Reply> QNSmb::receiveReply(uint8_t command, uint16_t mid) {
         if (!readExact(head, 4)) return std::nullopt;
         const size_t n = size_t(head[1]) << 16 | size_t(head[2]) << 8 | head[3];
         if (head[0] == 0x85) continue;  // NetBIOS keep-alive
-        if (head[0] != 0 || n < 35 || n > kMaxMessage) {
+        if (head[0] != 0 || n < 35 || n > messageLimit()) {
             failTransport();
             return std::nullopt;
         }
@@ -316,6 +322,7 @@ bool QNSmb::negotiate() {
     capabilities_ = get32(&b[w + 19]);
     // Logging on without extended security is not spoken here.
     if (!(capabilities_ & kCapExtendedSecurity) || maxBuffer_ < 1024) return fail(kErrorProtocol);
+    negotiated_ = true;
     return true;
 }
 
@@ -461,7 +468,7 @@ bool QNSmb::transaction(uint8_t command, uint16_t tree, const std::string& name,
             Reply part;
             if (!readExact(head, 4)) return false;
             const size_t n = size_t(head[1]) << 16 | size_t(head[2]) << 8 | head[3];
-            if (head[0] != 0 || n < 35 || n > kMaxMessage) return failTransport();
+            if (head[0] != 0 || n < 35 || n > messageLimit()) return failTransport();
             part.message.resize(n);
             if (!readExact(part.message.data(), n)) return false;
             const Bytes& b = part.message;

@@ -93,6 +93,7 @@ private:
     bool writeAll(const Bytes& data);
     bool readExact(uint8_t* p, size_t n);
     bool fail(int error, uint32_t status = 0);
+    size_t messageLimit() const;
     bool failTransport();
 
     std::string nativeLanManager_ = "QNSmb", workStation_ = "QNSmbWorkStation";
@@ -101,6 +102,7 @@ private:
     int fd_ = -1;
     std::atomic<bool> cancelled_{false};
     bool connected_ = false;
+    bool negotiated_ = false;
     uint16_t uid_ = 0;
     uint16_t mid_ = 1;
     uint32_t sessionKey_ = 0;
