@@ -1,8 +1,8 @@
 // Books read in place from SMB shares through the block cache: a cbz on
 // smbd (signing required) read with each block fetched once and opened by
-// the zip page reader; a complete cache served without the server; a
-// missing file, a refused password and a close while blocks load; a server
-// that goes away and comes back on the same port.
+// the zip page reader from a guest share; a complete cache reused without a
+// request; a missing file, a refused password, a folder and a close while
+// blocks load.
 #include "remote/stream/SmbStreamRead.h"
 
 #include "engine/ImageLoader.h"
