@@ -38,6 +38,12 @@ std::string tr(const char* key) { return BookCommon::localizedStringWithOnOff(ke
 
 std::string join(const std::string& a, const std::string& b) { return Path::stringByAppendingPathComponent(a, b); }
 
+// Tool-bar pictures take the bar's tint, as the library's other bar buttons do.
+std::shared_ptr<const ui::Image> barImage(const char* name) {
+    auto image = BookCommon::imageNamed(name);
+    return image ? image->withRenderingMode(ui::ImageRenderingMode::AlwaysTemplate) : image;
+}
+
 // The entry's name on disk (a locked folder's shown name lacks ".lock_").
 std::string diskName(const FilelistItem& item) { return Path::lastPathComponent(item.pathFromBooks().value_or("")); }
 
@@ -137,10 +143,10 @@ void LocalFilelistViewController::onEditBtn() {
     auto newFolder = [weak](ui::BarButtonItem&) {
         if (auto self = std::dynamic_pointer_cast<LocalFilelistViewController>(weak.lock())) self->addNewFolder();
     };
-    setToolbarItems({ui::BarButtonItem::withImage(BookCommon::imageNamed("toolbar_newfolder"),
+    setToolbarItems({ui::BarButtonItem::withImage(barImage("toolbar_newfolder"),
                                                   ui::BarButtonItemStyle::Plain, newFolder),
                      editMoveItemBtn_, editDeleteItemBtn_,
-                     ui::BarButtonItem::withImage(BookCommon::imageNamed("allselectbtn"), ui::BarButtonItemStyle::Plain,
+                     ui::BarButtonItem::withImage(barImage("allselectbtn"), ui::BarButtonItemStyle::Plain,
                                                   call(&LocalFilelistViewController::onSelectAllBtn)),
                      ui::BarButtonItem::flexibleSpace()},
                     true);
