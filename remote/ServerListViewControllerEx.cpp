@@ -11,6 +11,7 @@
 #include "platform/ui/TableViewCell.h"
 #include "remote/MediaServerHostConfigViewController.h"
 #include "remote/listing/GoogleDriveShareLink.h"
+#include "remote/screens/RemoteFileListViewController.h"
 
 namespace {
 std::string tr(const std::string& key) { return BookCommon::localizedStringWithOnOff(key); }
@@ -141,11 +142,15 @@ void ServerListViewControllerEx::openSiteRecord(const sys::PlistDictionary& reco
     ui::ViewController* container = nav ? static_cast<ui::ViewController*>(nav.get()) : navigationController();
     ui::ViewController* presenter = container ? container->presentingViewController() : nullptr;
     if (auto* presentingNav = dynamic_cast<ui::NavigationController*>(presenter)) presenter = presentingNav->topViewController();
-    auto* list = dynamic_cast<LocalFilelistViewController*>(presenter);
-    if (!list || !container) return;
-    std::weak_ptr<ui::ViewController> weak = list->weak_from_this();
+    if (!presenter || !container) return;
+    // From a remote list the site goes back to its library screen first.
+    if (!dynamic_cast<LocalFilelistViewController*>(presenter) && !dynamic_cast<RemoteFileListViewController*>(presenter))
+        return;
+    std::weak_ptr<ui::ViewController> weak = presenter->weak_from_this();
     container->dismiss(true, [weak, site] {
-        if (auto l = std::dynamic_pointer_cast<LocalFilelistViewController>(weak.lock())) l->didSelectMediaServer(site);
+        auto vc = weak.lock();
+        if (auto l = std::dynamic_pointer_cast<LocalFilelistViewController>(vc)) l->didSelectMediaServer(site);
+        else if (auto r = std::dynamic_pointer_cast<RemoteFileListViewController>(vc)) r->didSelectMediaServer(site);
     });
 }
 

@@ -804,6 +804,14 @@ void RemoteFileListViewController::jumpStart() {
     if (auto* nav = navigationController()) nav->popToRootViewController(false);
 }
 
+void RemoteFileListViewController::didSelectMediaServer(const sys::PlistDictionary& site) {
+    auto back = returnToViewController();
+    auto* nav = navigationController();
+    if (!back || !nav) return;
+    nav->popToViewController(back.get(), false);
+    if (auto local = std::dynamic_pointer_cast<LocalFilelistViewController>(back)) local->didSelectMediaServer(site);
+}
+
 void RemoteFileListViewController::onActionButton(const ui::BarButtonItem::Ref& item) {
     if (popUpMenuView_) return;
     auto sheet = std::make_shared<QNActionSheet>();

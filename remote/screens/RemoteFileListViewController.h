@@ -181,6 +181,9 @@ public:
     void onRotationLock();
     void onGoLocalBtn();
     void jumpStart();
+    // A site chosen elsewhere while this screen is shown: back to the library
+    // screen, which opens it.
+    void didSelectMediaServer(const sys::PlistDictionary& site);
     // Writes the shortcut file `name`.shortcut into the download folder;
     // false (and the user is told) when it cannot be written. The name is
     // confined to that folder.

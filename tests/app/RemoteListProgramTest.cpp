@@ -10,6 +10,7 @@
 #include "engine/RemoteStreamRead.h"
 #include "foundation/BookCommon.h"
 #include "foundation/LastStatusRestore.h"
+#include "foundation/ui/TransferMultiViewPush.h"
 #include "foundation/ui/TransferScreenFactory.h"
 #include "library/LocalFilelistViewController.h"
 #include "library/MediaServerOpener.h"
@@ -299,6 +300,28 @@ TEST_F(RemoteListProgramTest, AFolderOfPicturesOnTheServerIsReadAsOneBookFromThe
     EXPECT_EQ(top<BookViewController>()->page(), 2);
     EXPECT_GE(nginx.requestCount("/pics/10.png"), 1u);
     EXPECT_FALSE(fs::exists(docs() + "/2.png")) << "read in place, not downloaded";
+}
+
+TEST_F(RemoteListProgramTest, ASiteChosenFromARemoteListOpensAboveTheLibraryScreen) {
+    const std::string site = nginx.url("/comics/");
+    useHome();
+    ASSERT_TRUE(ServerListViewControllerEx::writeSites(
+        {sys::PlistDictionary{{"url", sys::PlistValue(site)}, {"title", sys::PlistValue("Comics")}},
+         sys::PlistDictionary{{"url", sys::PlistValue(site + "Older/")}, {"title", sys::PlistValue("Older ones")}}}));
+    ASSERT_TRUE(launch());
+    top<LocalFilelistViewController>()->onDownLoadBtn();
+    play("wait 1\ntap \"Comics\"\nwait 2\n");
+    auto* remote = top<RemoteFileListViewController>();
+    ASSERT_TRUE(remote);
+    // The remote list's transfer button, then the other site.
+    TransferMultiViewPush::pushMultiTransferViewWithViewController(*remote, 0, remote->settings(), nullptr,
+                                                                   remote->downloadPath());
+    play("wait 1\ntap \"Older ones\"\nwait 2\n");
+    ASSERT_EQ(nav()->viewControllers().size(), 2u);
+    remote = top<RemoteFileListViewController>();
+    ASSERT_TRUE(remote);
+    EXPECT_EQ(remote->targetURL(), site + "Older/");
+    EXPECT_EQ(remote->title(), "Older ones");
 }
 
 }  // namespace
