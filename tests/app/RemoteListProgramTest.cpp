@@ -12,6 +12,7 @@
 #include "foundation/LastStatusRestore.h"
 #include "foundation/ui/TransferMultiViewPush.h"
 #include "foundation/ui/TransferScreenFactory.h"
+#include "library/ArchivePasswordViewController.h"
 #include "library/LocalFilelistViewController.h"
 #include "library/MediaServerOpener.h"
 #include "platform/core/PropertyList.h"
@@ -322,6 +323,28 @@ TEST_F(RemoteListProgramTest, ASiteChosenFromARemoteListOpensAboveTheLibraryScre
     ASSERT_TRUE(remote);
     EXPECT_EQ(remote->targetURL(), site + "Older/");
     EXPECT_EQ(remote->title(), "Older ones");
+}
+
+TEST_F(RemoteListProgramTest, AnEncryptedComicOnTheServerAsksForItsPassword) {
+    ASSERT_EQ(test::shell("cd '" + www->path() + "/pages' && zip -q -X -P 'open sesame' ../comics/Locked.cbz p1.png "
+                          "p2.png >/dev/null 2>&1"),
+              0);
+    const std::string site = nginx.url("/comics/");
+    fs::create_directories(docs());
+    ASSERT_TRUE(sys::PropertyList::writeFile(
+        sys::PlistValue(sys::PlistDictionary{{"url", sys::PlistValue(site)}, {"title", sys::PlistValue("Comics")}}),
+        docs() + "/Comics.shortcut"));
+    ASSERT_TRUE(launch());
+    play("tap \"Comics\"\nwait 2\ntap \"Streaming\"\nwait 0.5\ntap \"Locked.cbz\"\nwait 1\nsheet 0\nwait 3\n");
+    ASSERT_TRUE(top<ArchivePasswordViewController>());
+    play("type nope\nkey return\nwait 3\n");
+    ASSERT_TRUE(top<ArchivePasswordViewController>()) << "a wrong password asks again";
+    play("type open sesame\nkey return\nwait 3\n");
+    auto* viewer = top<BookViewController>();
+    ASSERT_TRUE(viewer);
+    EXPECT_EQ(viewer->fileName(), site + "Locked.cbz");
+    EXPECT_EQ(viewer->bookReader()->getPageNum(), 2);
+    EXPECT_EQ(nav()->viewControllers().size(), 3u) << "no password screen is left behind";
 }
 
 }  // namespace
