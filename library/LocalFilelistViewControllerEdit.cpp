@@ -61,6 +61,19 @@ bool isOfKind(const std::string& path, bool folder) {
     return folder ? S_ISDIR(st.st_mode) : S_ISREG(st.st_mode);
 }
 
+// Deletes an entry's file in `folder` with its side files. A link put in
+// the entry's place is removed itself, never what it points to; anything
+// else of another kind than the entry claims is left alone.
+bool deleteEntry(const std::string& folder, const FilelistItem& item) {
+    const std::string name = diskName(item);
+    if (name.empty()) return false;
+    const std::string path = join(folder, name);
+    struct stat st{};
+    const bool isLink = ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+    if (!isLink && !isOfKind(path, item.type() == FilelistBaseViewController::kTypeFolder)) return false;
+    return BookCommon::deleteBook(path);
+}
+
 }  // namespace
 
 // ---- Selection ----------------------------------------------------------------------------------
@@ -308,14 +321,7 @@ void LocalFilelistViewController::deleteFilesDo() {
         ItemRef item = shown[size_t(i)];
         const std::string key = item->pathFromBooks().value_or("");
         if (!selectedPaths_.count(key) || !canSelectForEdit(item->type())) continue;
-        const std::string name = diskName(*item);
-        const std::string path = join(here, name);
-        // A folder entry must still be a folder and a book a file: a link
-        // put in their place is removed itself, never what it points to.
-        struct stat st{};
-        const bool isLink = ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
-        if (name.empty() || (!isLink && !isOfKind(path, item->type() == kTypeFolder))) continue;
-        if (!BookCommon::deleteBook(path)) continue;
+        if (!deleteEntry(here, *item)) continue;
         selectedPaths_.erase(key);
         // By path: a locked ".lock_X" and a plain "X" share a shown name.
         original.erase(std::remove_if(original.begin(), original.end(),
@@ -340,8 +346,7 @@ void LocalFilelistViewController::tableViewCommitEditingStyle(ui::TableView& tv,
     if (ip.row < 0 || ip.row >= static_cast<int>(shown.size())) return;
     ItemRef item = shown[size_t(ip.row)];
     if (!canSelectForEdit(item->type())) return;
-    const std::string path = join(folderPath(), diskName(*item));
-    if (diskName(*item).empty() || !BookCommon::deleteBook(path)) return;
+    if (!deleteEntry(folderPath(), *item)) return;
     const std::string key = item->pathFromBooks().value_or("");
     auto& original = mutableOriginalItemList();
     original.erase(std::remove_if(original.begin(), original.end(),

@@ -219,6 +219,56 @@ TEST_F(LocalFilelistEditTest, PickerListsRealFoldersAndReturnsTheChosenPath) {
     EXPECT_EQ(recorder->got[1], std::nullopt);
 }
 
+// Hands out a passcode screen that the test answers itself.
+struct PasscodeServices : LibraryServices {
+    std::vector<PassCodeTarget> asked;
+    std::weak_ptr<PassCodeInputViewExDelegate> answer;
+    void setBookTransfer(std::shared_ptr<BookTransfer>) override {}
+    std::optional<std::string> startupOpenUrl() override { return std::nullopt; }
+    void setStartupOpenUrl(const std::optional<std::string>&) override {}
+    std::shared_ptr<ui::ViewController> makeHistoryViewController(std::weak_ptr<LocalFilelistViewController>) override {
+        return nullptr;
+    }
+    std::shared_ptr<ui::ViewController> makeMediaServerViewController(std::shared_ptr<Settings>) override { return nullptr; }
+    std::shared_ptr<ui::ViewController> makeSettingViewController(std::shared_ptr<Settings>, int) override { return nullptr; }
+    void requestPasscode(const PassCodeTarget&, std::weak_ptr<PassCodeRequetDelegate>) override {}
+    std::shared_ptr<ui::ViewController> makePassCodeInputView(const PassCodeTarget& t,
+                                                              std::weak_ptr<PassCodeInputViewExDelegate> d) override {
+        asked.push_back(t);
+        answer = d;
+        return std::make_shared<ui::ViewController>();
+    }
+};
+
+TEST_F(LocalFilelistEditTest, PickerEntersALockedFolderOnlyWithItsPasscode) {
+    const std::string locked = join(documents(), ".lock_Vault");
+    mkdir(join(locked, "Inside"));
+    ASSERT_TRUE(FolderLockInfo::lockedWithPasscode("4321", false).writeToFolder(locked));
+    auto services = std::make_shared<PasscodeServices>();
+    LibraryServices::install(services);
+    auto picker = std::make_shared<FolderSelectViewController>();
+    picker->setIsRoot_(true);
+    nav = std::make_shared<ui::NavigationController>(picker);
+    window->setRootViewController(nav);
+    driver->advance(0.5);
+    ASSERT_TRUE(tapText("Vault"));
+    driver->advance(1);
+    ASSERT_EQ(services->asked.size(), 1u);
+    EXPECT_EQ(services->asked[0].path, locked);
+    EXPECT_EQ(services->asked[0].passCodeHash, BookCommon::passcodeToHash("4321"));
+    EXPECT_EQ(nav->viewControllers().size(), 1u);  // not entered yet
+    if (ui::ViewController* shown = nav->presentedViewController()) shown->dismiss(false);
+    auto answer = services->answer.lock();
+    ASSERT_TRUE(answer);
+    answer->passCodeInputComplete(1, locked, "", "4321");
+    driver->advance(1);
+    ASSERT_EQ(nav->viewControllers().size(), 2u);
+    auto* inside = dynamic_cast<FolderSelectViewController*>(nav->topViewController());
+    ASSERT_TRUE(inside);
+    EXPECT_EQ(inside->title(), "Vault");
+    EXPECT_EQ(inside->filelistArray_(), std::vector<std::string>{"Inside"});
+}
+
 // ---- Deleting -------------------------------------------------------------------------------
 
 TEST_F(LocalFilelistEditTest, DeleteGoesByPathAndKeepsWhatCouldNotBeDeleted) {
@@ -248,6 +298,15 @@ TEST_F(LocalFilelistEditTest, DeleteGoesByPathAndKeepsWhatCouldNotBeDeleted) {
     int originals = 0;
     for (const auto& i : list->originalItemList()) originals += i->pathFromBooks() == "X";
     EXPECT_EQ(originals, 1);
+
+    // A swipe delete of a row whose file cannot go keeps the row.
+    list->onEditDone();
+    const int64_t row = indexOf("swapped.zip");
+    list->tableViewCommitEditingStyle(*list->tableView(), ui::TableViewCellEditingStyle::Delete, {1, int(row)});
+    EXPECT_GE(indexOf("swapped.zip"), 0);
+    list->tableViewCommitEditingStyle(*list->tableView(), ui::TableViewCellEditingStyle::Delete, {1, int(indexOf("X"))});
+    EXPECT_LT(indexOf("X"), 0);
+    EXPECT_FALSE(fs::exists(join(docs, "X")));
 }
 
 TEST_F(LocalFilelistEditTest, DeletesRemoveLinksNeverWhatTheyPointAt) {
@@ -355,6 +414,11 @@ TEST_F(LocalFilelistEditTest, FolderRenamesTwiceAndLocksWithAPasscode) {
     ASSERT_TRUE(detail->onFinishTextInput(*sheet, "New", "Middle"));
     EXPECT_TRUE(fs::exists(join(docs, "New/x.zip")));
     EXPECT_EQ(detail->directoryPath_(), join(docs, "New"));
+    // Never onto another folder.
+    mkdir(join(docs, "Other"));
+    EXPECT_FALSE(detail->onFinishTextInput(*sheet, "Other", "New"));
+    EXPECT_TRUE(fs::exists(join(docs, "New/x.zip")));
+    EXPECT_TRUE(fs::is_empty(join(docs, "Other")));
     // A name the list refuses keeps the sheet open and the folder as it is.
     EXPECT_FALSE(detail->onFinishTextInput(*sheet, ".dot", "New"));
     EXPECT_TRUE(fs::exists(join(docs, "New")));
