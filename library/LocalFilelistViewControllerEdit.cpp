@@ -4,6 +4,7 @@
 
 #include "foundation/BookCommon.h"
 #include "foundation/Settings.h"
+#include "foundation/ui/ColorDefine.h"
 #include "foundation/ui/IndicatorWithBGView.h"
 #include "foundation/ui/QNAlertView.h"
 #include "library/BookshelfBookButton.h"
@@ -13,6 +14,7 @@
 #include "library/FolderDetailViewControllerEx.h"
 #include "library/FolderSelectViewController.h"
 #include "library/LBlibraryDeleteViewController.h"
+#include "platform/core/DeviceProfile.h"
 #include "platform/core/FileManager.h"
 #include "platform/core/Path.h"
 #include "platform/core/PropertyList.h"
@@ -153,6 +155,10 @@ void LocalFilelistViewController::onEditBtn() {
     editDeleteItemBtn_->setWidth(70);
     editMoveItemBtn_->setEnabled(false);
     editDeleteItemBtn_->setEnabled(false);
+    if (sys::DeviceProfile::current().systemMajorVersion() >= 26) {
+        editDeleteItemBtn_->setStyle(ui::BarButtonItemStyle::Done);
+        editDeleteItemBtn_->setTintColor(ColorDefine::redTextColor());
+    }
     auto newFolder = [weak](ui::BarButtonItem&) {
         if (auto self = std::dynamic_pointer_cast<LocalFilelistViewController>(weak.lock())) self->addNewFolder();
     };
