@@ -11,6 +11,8 @@
 #include "remote/ServerListViewControllerEx.h"
 #include "tests/library/LibraryTestSupport.h"
 #include "tests/support/net/NginxServer.h"
+#include "tests/support/net/TestCertificate.h"
+#include "foundation/QNUrl.h"
 
 #include <gtest/gtest.h>
 
@@ -271,6 +273,54 @@ TEST_F(RemoteListingTest, ALockedFolderIsRefusedAndRefreshKeepsRowsWhenTheServer
     list->onRefresh();
     settle();
     EXPECT_EQ(list->fileList().size(), 4u);
+}
+
+TEST_F(RemoteFileListTest, AnUntrustedServerIsTrustedOnAskAndTypedCredentialsStayOutOfTheListedAddress) {
+    if (test::NginxServer::program().empty()) GTEST_SKIP() << "nginx is not installed";
+    test::TempDir conf("tlsconf");
+    test::TempDir www("tlswww");
+    touch(www.file("locked/secret.cbz"), "PK");
+    std::string cert, key;
+    ASSERT_TRUE(test::makeSelfSignedCertificate(conf.path(), &cert, &key));
+    ASSERT_TRUE(test::writeHtpasswd(conf.file("htpasswd"), "reader", "pw"));
+    test::NginxServer nginx;
+    nginx.setTls(cert, key);
+    nginx.setLocationConfig("autoindex on;");
+    nginx.setServerConfig("location /locked/ { autoindex on; auth_basic \"b\"; auth_basic_user_file " +
+                          conf.file("htpasswd") + "; }");
+    ASSERT_TRUE(nginx.start(www.path())) << nginx.lastError();
+    const std::string url = nginx.url("/");
+    show(url, {url + "locked/"}, {info({{"name", sys::PlistValue("locked")}})});
+
+    ASSERT_TRUE(tapText("locked"));
+    for (int i = 0; i < 50 && !driver->findByText("Do Not Ask Again"); ++i) driver->advance(0.1);
+    driver->advance(0.5);
+    ASSERT_TRUE(tapText("Do Not Ask Again"));
+    driver->advance(0.5);
+    for (int i = 0; i < 50 && !driver->findByText("Enter Password"); ++i) driver->advance(0.1);
+    auto host = QNUrl::URLWithString(url);
+    ASSERT_TRUE(host);
+    EXPECT_EQ(QNKeyChain::getPasswordWithAccount(host->host(), std::string("trustedServer")), "1");
+
+    // The server wants a user: typed in the panel.
+    driver->advance(0.5);
+    ASSERT_TRUE(tapText("Enter Password"));
+    driver->advance(0.3);
+    driver->type("reader");
+    driver->pressReturn();
+    driver->type("pw");
+    driver->pressReturn();
+    for (int i = 0; i < 50 && nav->viewControllers().size() < 2; ++i) driver->advance(0.1);
+    driver->advance(0.8);
+    ASSERT_EQ(nav->viewControllers().size(), 2u);
+    auto* child = dynamic_cast<RemoteFileListViewController*>(nav->topViewController());
+    ASSERT_TRUE(child);
+    EXPECT_EQ(child->targetURL(), url + "locked/");
+    EXPECT_TRUE(child->useRawPassword());
+    EXPECT_EQ(child->rawUsername(), "reader");
+    EXPECT_EQ(child->currentPassword(), "pw");
+    ASSERT_EQ(child->fileList().size(), 1u);
+    EXPECT_EQ(child->fileList()[0].find("reader"), std::string::npos) << "no credentials in an entry address";
 }
 
 }  // namespace
