@@ -13,6 +13,10 @@
 #include "tests/support/net/NginxServer.h"
 #include "tests/support/net/TestCertificate.h"
 #include "foundation/QNUrl.h"
+#include "platform/core/DeviceProfile.h"
+#include "platform/graphics/PangoTextEngine.h"
+#include "platform/ui/Application.h"
+#include "platform/ui/Screen.h"
 
 #include <gtest/gtest.h>
 
@@ -321,6 +325,44 @@ TEST_F(RemoteFileListTest, AnUntrustedServerIsTrustedOnAskAndTypedCredentialsSta
     EXPECT_EQ(child->currentPassword(), "pw");
     ASSERT_EQ(child->fileList().size(), 1u);
     EXPECT_EQ(child->fileList()[0].find("reader"), std::string::npos) << "no credentials in an entry address";
+}
+
+TEST_F(RemoteFileListTest, SnapshotsOfTheListAndTheShelfInBothLooks) {
+    const std::string url = "http://127.0.0.1:9/Shelf%20One/";
+    // Real text in the pictures.
+    gfx::TextEngine::Scope text(std::make_shared<gfx::PangoTextEngine>());
+    for (const char* version : {"18.0", "26.0"}) {
+        window->setRootViewController(nullptr);
+        driver.reset();
+        sys::DeviceProfile p = *sys::DeviceProfile::named("phone");
+        p.systemVersion = version;
+        sys::DeviceProfile::setCurrent(p);
+        ui::Application::shared().reset();
+        ui::Screen::main().reset();
+        window = std::make_shared<ui::Window>();
+        window->makeKeyAndVisible();
+        driver = std::make_unique<ui::test::Driver>(*window);
+        show(url, {url + "Extras/", url + "Vol%201.cbz", url + "Vol%202.cbz", url + "Notes.pdf"},
+             {info({{"name", sys::PlistValue("Extras")}}), info({{"name", sys::PlistValue("Vol 1.cbz")}}),
+              info({{"name", sys::PlistValue("Vol 2.cbz")}}), info({{"name", sys::PlistValue("Notes.pdf")}})},
+             url);
+        EXPECT_EQ(list->title(), "Shelf One");
+        EXPECT_EQ(rowNames().size(), 4u);
+        // The presentation is remembered across screens: start from the list.
+        list->changeBookshelfMode(0, true);
+        driver->advance(0.6);
+        list->tableView()->setContentOffset(list->tableView()->minimumContentOffset(), false);
+        driver->advance(0.6);
+        const std::string look = std::string(version) == "26.0" ? "newer" : "older";
+        ASSERT_TRUE(window->snapshot(snapshotPath("remote-list-" + look + ".png")));
+        list->changeBookshelfMode(1, true);
+        driver->advance(0.6);
+        list->tableView()->setContentOffset(list->tableView()->minimumContentOffset(), false);
+        driver->advance(0.6);
+        ASSERT_TRUE(window->snapshot(snapshotPath("remote-bookshelf-" + look + ".png")));
+        EXPECT_TRUE(std::filesystem::file_size(snapshotPath("remote-bookshelf-" + look + ".png")) > 0);
+    }
+    sys::DeviceProfile::setCurrent(*sys::DeviceProfile::named("phone"));
 }
 
 }  // namespace
