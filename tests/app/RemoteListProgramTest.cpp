@@ -19,6 +19,7 @@
 #include "platform/graphics/Canvas.h"
 #include "platform/ui/AlertController.h"
 #include "platform/ui/NavigationController.h"
+#include "platform/ui/TestDriver.h"
 #include "platform/ui/Window.h"
 #include "foundation/QNKeyChain.h"
 #include "remote/MediaServerHostConfigViewController.h"
@@ -345,6 +346,26 @@ TEST_F(RemoteListProgramTest, AnEncryptedComicOnTheServerAsksForItsPassword) {
     EXPECT_EQ(viewer->fileName(), site + "Locked.cbz");
     EXPECT_EQ(viewer->bookReader()->getPageNum(), 2);
     EXPECT_EQ(nav()->viewControllers().size(), 3u) << "no password screen is left behind";
+}
+
+TEST_F(RemoteListProgramTest, ASiteThatCannotBeListedIsToldAndNothingIsPushed) {
+    fs::create_directories(docs());
+    for (const auto& [name, url] : std::vector<std::pair<std::string, std::string>>{
+             {"Gone", nginx.url("/nothing-here/")}, {"Empty", nginx.url("/pages/none/")}}) {
+        ASSERT_TRUE(sys::PropertyList::writeFile(
+            sys::PlistValue(sys::PlistDictionary{{"url", sys::PlistValue(url)}, {"title", sys::PlistValue(name)}}),
+            docs() + "/" + name + ".shortcut"));
+    }
+    fs::create_directories(www->file("pages/none"));
+    ASSERT_TRUE(launch());
+    play("tap \"Gone\"\nwait 2\n");
+    EXPECT_EQ(nav()->viewControllers().size(), 1u);
+    EXPECT_TRUE(program->delegate()->window() &&
+                ui::test::Driver(*program->delegate()->window()).findByText("Connection Failed.\n(HTTP 404)"));
+    play("tap \"OK\"\nwait 1\ntap \"Empty\"\nwait 2\n");
+    EXPECT_EQ(nav()->viewControllers().size(), 1u);
+    EXPECT_TRUE(ui::test::Driver(*program->delegate()->window())
+                    .findByText("There are no downloadable files on the site."));
 }
 
 }  // namespace
