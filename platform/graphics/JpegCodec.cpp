@@ -12,7 +12,13 @@ namespace {
 struct Markers {
     Orientation orientation = Orientation::Up;
     bool adobe = false;
+    bool arithmetic = false;  // the frame is arithmetic-coded (SOF9 to SOF15)
 };
+
+// Huffman coding spends at least one bit on every 8 x 8 block of a frame (its
+// DC code, in a progressive file's first scan too), so a byte of data holds
+// at most 512 pixels; twice that is the most a file may claim per byte.
+constexpr int64_t kMaxPixelsPerByte = 1024;
 
 uint16_t be16(const uint8_t* p) { return uint16_t(p[0] << 8 | p[1]); }
 
@@ -70,6 +76,8 @@ Markers scanMarkers(std::span<const uint8_t> d) {
             m.orientation = parseExif(body + 6, n - 6);
         } else if (marker == 0xEE && n >= 5 && std::memcmp(body, "Adobe", 5) == 0) {
             m.adobe = true;
+        } else if (marker >= 0xC9 && marker <= 0xCF && marker != 0xCC) {
+            m.arithmetic = true;
         }
         at += 2 + len;
     }
@@ -161,6 +169,12 @@ ImageRef JpegCodec::decode(std::span<const uint8_t> data, const DecodeOptions& o
     }
     if (!Image::sizeAllowed(w, h)) return decodeFailure(error, "JPEG: image too large");
     Markers markers = scanMarkers(data);
+    // A few bytes claiming a huge picture are refused before its memory is
+    // taken (the decoder would fill what the data lacks with grey, only to
+    // fail on the missing data at the end).
+    if (!markers.arithmetic && int64_t(w) * h > int64_t(data.size()) * kMaxPixelsPerByte) {
+        return decodeFailure(error, "JPEG: too little data for the size it claims");
+    }
     bool turn = quarterTurn(markers.orientation);
     int num, denom;
     scalingFor(w, h, turn ? options.minHeight : options.minWidth,

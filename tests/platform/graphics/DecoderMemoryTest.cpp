@@ -1,8 +1,11 @@
 #include "platform/graphics/ImageDecoder.h"
+#include "platform/core/FileManager.h"
+#include "tests/support/TestHome.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <sys/resource.h>
@@ -61,6 +64,28 @@ uint64_t decodePeakGrowth(const std::vector<uint8_t>& data) {
     return growth;
 }
 
+// A real JPEG whose frame header is made to claim 16384 x 16384 and whose
+// data is cut 20 bytes into the scan.
+std::vector<uint8_t> hugeJpeg(const std::string& source) {
+    auto file = sys::FileManager::contentsOfFile(source);
+    if (!file) return {};
+    std::vector<uint8_t> d(file->begin(), file->end());
+    size_t at = 2;
+    while (at + 4 <= d.size() && d[at] == 0xFF) {
+        const uint8_t marker = d[at + 1];
+        const size_t len = size_t(d[at + 2]) << 8 | d[at + 3];
+        if (marker >= 0xC0 && marker <= 0xC2 && at + 9 <= d.size()) {
+            d[at + 5] = 0x40, d[at + 6] = 0x00, d[at + 7] = 0x40, d[at + 8] = 0x00;
+        }
+        if (marker == 0xDA) {
+            d.resize(std::min(d.size(), at + 2 + len + 20));
+            return d;
+        }
+        at += 2 + len;
+    }
+    return {};
+}
+
 }  // namespace
 
 // A few bytes claiming a huge image fail at the first row the data does not
@@ -78,4 +103,20 @@ TEST(DecoderMemoryTest, TinyFilesClaimingHugeImagesCostLittleMemory) {
     const uint64_t allowed = uint64_t(16) << 20;
     EXPECT_LT(decodePeakGrowth(kHugePng), allowed) << "PNG";
     EXPECT_LT(decodePeakGrowth(kHugeGif), allowed) << "GIF";
+
+    // JPEG: baseline and progressive files made by ImageMagick.
+    if (!test::haveProgram("convert-im6.q16")) GTEST_SKIP() << "ImageMagick is not installed";
+    test::TempDir dir("jpegmem");
+    for (const char* options : {"", "-interlace JPEG"}) {
+        const std::string path = dir.file("page.jpg");
+        ASSERT_EQ(test::shell(std::string("convert-im6.q16 -size 64x48 plasma:fractal -seed 3 ") + options + " '" +
+                              path + "'"), 0);
+        std::vector<uint8_t> jpeg = hugeJpeg(path);
+        ASSERT_GT(jpeg.size(), 100u) << options;
+        ASSERT_TRUE(gfx::ImageDecoder::probe(jpeg, info)) << options;
+        EXPECT_EQ(info.width, 16384);
+        EXPECT_LT(decodePeakGrowth(jpeg), allowed) << "JPEG " << options;
+        // The file as it was still reads.
+        EXPECT_TRUE(gfx::ImageDecoder::decodeFile(path)) << options;
+    }
 }
