@@ -693,7 +693,10 @@ int64_t RemoteFileListViewController::getNextBookIndex(const std::string& fileNa
         for (int64_t i = at - 1; i >= 1; --i)
             if (isBook(i)) return i;
     }
-    return 0;
+    // Past either end the first row follows, when it is a book: a folder or
+    // a theme there would only fail to open.
+    if (!list.empty() && isBook(0)) return 0;
+    return -1;
 }
 
 bool RemoteFileListViewController::reOpenNextBook(const std::string& fileName,

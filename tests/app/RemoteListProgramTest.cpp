@@ -368,4 +368,30 @@ TEST_F(RemoteListProgramTest, ASiteThatCannotBeListedIsToldAndNothingIsPushed) {
                     .findByText("There are no downloadable files on the site."));
 }
 
+TEST_F(RemoteListProgramTest, TheNextBookFromTheReaderIsTheNextRowAndAfterTheLastTheFirst) {
+    fs::create_directories(www->file("pair"));
+    for (const char* name : {"A.cbz", "B.cbz"})
+        ASSERT_EQ(test::shell("cp '" + www->file("comics/Story.cbz") + "' '" + www->file(std::string("pair/") + name) + "'"),
+                  0);
+    const std::string site = nginx.url("/pair/");
+    fs::create_directories(docs());
+    ASSERT_TRUE(sys::PropertyList::writeFile(
+        sys::PlistValue(sys::PlistDictionary{{"url", sys::PlistValue(site)}, {"title", sys::PlistValue("Pair")}}),
+        docs() + "/Pair.shortcut"));
+    ASSERT_TRUE(launch());
+    play("tap \"Pair\"\nwait 2\ntap \"Streaming\"\nwait 0.5\ntap \"A.cbz\"\nwait 1\nsheet 0\nwait 3\n");
+    ASSERT_TRUE(top<BookViewController>());
+    top<BookViewController>()->goNextBook();
+    play("wait 3\n");
+    ASSERT_TRUE(top<BookViewController>());
+    EXPECT_EQ(top<BookViewController>()->fileName(), site + "B.cbz");
+    EXPECT_EQ(top<BookViewController>()->page(), 0);
+    top<BookViewController>()->goNextBook();
+    play("wait 3\n");
+    ASSERT_TRUE(top<BookViewController>());
+    EXPECT_EQ(top<BookViewController>()->fileName(), site + "A.cbz");
+    // One list and one reader: the readers before went away.
+    EXPECT_EQ(nav()->viewControllers().size(), 3u);
+}
+
 }  // namespace
