@@ -158,57 +158,69 @@ ImageRef BmpDecoder::decode(std::span<const uint8_t> d, std::string* error) {
     }
     if (h.pixelsAt >= d.size()) return decodeFailure(error, "BMP: no pixel data");
 
-    std::vector<uint32_t> px(size_t(w) * size_t(rows), 0u);
-    // File row r (in storage order) is image row rowAt(r).
-    auto rowAt = [&](int r) { return h.topDown ? r : rows - 1 - r; };
-    auto put = [&](int x, int r, uint32_t v) {
-        if (x >= 0 && x < w && r >= 0 && r < rows) px[size_t(rowAt(r)) * size_t(w) + size_t(x)] = v;
-    };
-
-    if (h.compression == kRle8 || h.compression == kRle4) {
-        // Pixels the runs never reach stay transparent.
-        const bool four = h.compression == kRle4;
-        size_t at = h.pixelsAt;
-        int x = 0, r = 0;
-        bool ended = false;
-        while (!ended && r < rows) {
-            if (at + 2 > d.size()) return decodeFailure(error, "BMP: truncated RLE data");
-            uint32_t count = d[at], value = d[at + 1];
-            at += 2;
-            if (count > 0) {
-                for (uint32_t i = 0; i < count; ++i, ++x) {
-                    uint32_t idx = four ? ((i & 1) ? value & 15 : value >> 4) : value;
-                    put(x, r, palette[idx]);
-                }
-                continue;
-            }
-            switch (value) {
-            case 0: x = 0; ++r; break;    // end of line
-            case 1: ended = true; break;  // end of bitmap
-            case 2:                       // move right and up
-                if (at + 2 > d.size()) return decodeFailure(error, "BMP: truncated RLE data");
-                x += d[at];
-                r += d[at + 1];
-                at += 2;
-                break;
-            default: {  // a literal run of `value` pixels, padded to 16 bits
-                size_t bytes = four ? (value + 1) / 2 : value;
-                if (at + bytes > d.size()) return decodeFailure(error, "BMP: truncated RLE data");
-                for (uint32_t i = 0; i < value; ++i, ++x) {
-                    uint32_t idx = four ? ((i & 1) ? d[at + i / 2] & 15 : d[at + i / 2] >> 4) : d[at + i];
-                    put(x, r, palette[idx]);
-                }
-                at += bytes + (bytes & 1);
-            }
-            }
-        }
-    } else {
-        const size_t stride = ((size_t(w) * h.bits + 31) / 32) * 4;
+    // The data is checked whole before the picture's memory is taken, so a
+    // few bytes claiming a huge bitmap cost nothing.
+    const bool rle = h.compression == kRle8 || h.compression == kRle4;
+    const size_t stride = ((size_t(w) * h.bits + 31) / 32) * 4;
+    if (!rle) {
         // The last row need not carry its padding.
         size_t lastRow = (size_t(w) * h.bits + 7) / 8;
         if (h.pixelsAt + stride * size_t(rows - 1) + lastRow > d.size()) {
             return decodeFailure(error, "BMP: truncated pixel data");
         }
+    }
+    std::vector<uint32_t> px;
+    // File row r (in storage order) is image row rowAt(r).
+    auto rowAt = [&](int r) { return h.topDown ? r : rows - 1 - r; };
+    auto put = [&](int x, int r, uint32_t v) {
+        if (!px.empty() && x >= 0 && x < w && r >= 0 && r < rows) px[size_t(rowAt(r)) * size_t(w) + size_t(x)] = v;
+    };
+
+    if (rle) {
+        // Pixels the runs never reach stay transparent. The first walk only
+        // checks the runs; the second, with the memory taken, draws them.
+        const bool four = h.compression == kRle4;
+        for (int pass = 0; pass < 2; ++pass) {
+            if (pass == 1) px.assign(size_t(w) * size_t(rows), 0u);
+            size_t at = h.pixelsAt;
+            int x = 0, r = 0;
+            bool ended = false;
+            while (!ended && r < rows) {
+                if (at + 2 > d.size()) return decodeFailure(error, "BMP: truncated RLE data");
+                uint32_t count = d[at], value = d[at + 1];
+                at += 2;
+                if (count > 0) {
+                    for (uint32_t i = 0; i < count && pass == 1; ++i) {
+                        uint32_t idx = four ? ((i & 1) ? value & 15 : value >> 4) : value;
+                        put(x + int(i), r, palette[idx]);
+                    }
+                    x = std::min(x + int(count), w);  // what lies past the row is dropped
+                    continue;
+                }
+                switch (value) {
+                case 0: x = 0; ++r; break;    // end of line
+                case 1: ended = true; break;  // end of bitmap
+                case 2:                       // move right and up
+                    if (at + 2 > d.size()) return decodeFailure(error, "BMP: truncated RLE data");
+                    x = std::min(x + int(d[at]), w);
+                    r += d[at + 1];
+                    at += 2;
+                    break;
+                default: {  // a literal run of `value` pixels, padded to 16 bits
+                    size_t bytes = four ? (value + 1) / 2 : value;
+                    if (at + bytes > d.size()) return decodeFailure(error, "BMP: truncated RLE data");
+                    for (uint32_t i = 0; i < value && pass == 1; ++i) {
+                        uint32_t idx = four ? ((i & 1) ? d[at + i / 2] & 15 : d[at + i / 2] >> 4) : d[at + i];
+                        put(x + int(i), r, palette[idx]);
+                    }
+                    x = std::min(x + int(value), w);
+                    at += bytes + (bytes & 1);
+                }
+                }
+            }
+        }
+    } else {
+        px.assign(size_t(w) * size_t(rows), 0u);
         uint32_t masks[4] = {h.masks[0], h.masks[1], h.masks[2], h.masks[3]};
         if (!h.hasMasks) {
             if (h.bits == 16) {

@@ -64,6 +64,18 @@ uint64_t decodePeakGrowth(const std::vector<uint8_t>& data) {
     return growth;
 }
 
+// A real BMP whose header is made to claim 16384 x 16384, cut to `keep`
+// bytes of pixel data.
+std::vector<uint8_t> hugeBmp(const std::string& source, size_t keep) {
+    auto file = sys::FileManager::contentsOfFile(source);
+    if (!file || file->size() < 54) return {};
+    std::vector<uint8_t> d(file->begin(), file->end());
+    const uint32_t pixelsAt = d[10] | d[11] << 8 | d[12] << 16 | uint32_t(d[13]) << 24;
+    for (size_t at : {18, 22}) d[at] = 0x00, d[at + 1] = 0x40, d[at + 2] = 0, d[at + 3] = 0;
+    d.resize(std::min(d.size(), size_t(pixelsAt) + keep));
+    return d;
+}
+
 // A real JPEG whose frame header is made to claim 16384 x 16384 and whose
 // data is cut 20 bytes into the scan.
 std::vector<uint8_t> hugeJpeg(const std::string& source) {
@@ -104,9 +116,19 @@ TEST(DecoderMemoryTest, TinyFilesClaimingHugeImagesCostLittleMemory) {
     EXPECT_LT(decodePeakGrowth(kHugePng), allowed) << "PNG";
     EXPECT_LT(decodePeakGrowth(kHugeGif), allowed) << "GIF";
 
-    // JPEG: baseline and progressive files made by ImageMagick.
     if (!test::haveProgram("convert-im6.q16")) GTEST_SKIP() << "ImageMagick is not installed";
-    test::TempDir dir("jpegmem");
+    test::TempDir dir("decodermem");
+    // BMP: plain pixels, and runs that stop before the end of the bitmap.
+    const std::string bmp = dir.file("page.bmp"), rle = dir.file("rle.bmp");
+    ASSERT_EQ(test::shell("convert-im6.q16 -size 64x48 plasma:fractal -seed 3 BMP3:'" + bmp + "'"), 0);
+    ASSERT_EQ(test::shell("convert-im6.q16 -size 64x48 gradient:red-blue -colors 16 -type Palette -compress RLE "
+                          "BMP3:'" + rle + "'"), 0);
+    EXPECT_LT(decodePeakGrowth(hugeBmp(bmp, 100)), allowed) << "BMP";
+    EXPECT_LT(decodePeakGrowth(hugeBmp(rle, 60)), allowed) << "RLE BMP";
+    EXPECT_TRUE(gfx::ImageDecoder::decodeFile(bmp));
+    EXPECT_TRUE(gfx::ImageDecoder::decodeFile(rle));
+
+    // JPEG: baseline and progressive files made by ImageMagick.
     for (const char* options : {"", "-interlace JPEG"}) {
         const std::string path = dir.file("page.jpg");
         ASSERT_EQ(test::shell(std::string("convert-im6.q16 -size 64x48 plasma:fractal -seed 3 ") + options + " '" +
