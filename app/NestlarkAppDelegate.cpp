@@ -400,6 +400,9 @@ bool NestlarkAppDelegate::openURL(const std::string& url) {
             LastStatusRestore::updateLastStatusLocal(here);
         }
         LastStatusRestore::setRestoreMode(1);
+        // Handed over while a start screen shows: the library, once built,
+        // opens it without asking whether to resume.
+        if (!startDone_) BookCommon::setNextSilentResumeFlag();
         if (navigationController_ && root) {
             if (navigationController_->viewControllers().size() == 1) root->restoreLastStatus(true);
             else navigationController_->popToRootViewController(false);

@@ -9,6 +9,7 @@
 #include "foundation/ThemeLoader.h"
 #include "library/LocalFilelistViewController.h"
 #include "library/ThemeSelectViewController.h"
+#include "viewer/BookViewController.h"
 #include "platform/core/PropertyList.h"
 #include "platform/core/RunLoop.h"
 #include "platform/ui/Application.h"
@@ -70,6 +71,25 @@ TEST_F(StartScreenProgramTest, ANewHomeAnimatesShowsTheWelcomePageAndOnlyThenThe
     sys::RunLoop::main().advance(0.5);
     EXPECT_TRUE(program->delegate()->isStartLBWindowDone());
     EXPECT_TRUE(program->delegate()->rootList());
+}
+
+TEST_F(StartScreenProgramTest, AFileHandedOverDuringTheNoticeOpensOnceItIsClosedWithoutAQuestion) {
+    if (!test::haveProgram("zip") || !test::haveProgram("convert")) GTEST_SKIP() << "zip or ImageMagick missing";
+    const std::string src = home->file("src");
+    std::filesystem::create_directories(src);
+    ASSERT_EQ(test::shell("cd '" + src + "' && convert -size 60x80 xc:'#3366cc' p1.png && convert -size 60x80 "
+                          "xc:'#cc6633' p2.png && zip -q Handed.cbz p1.png p2.png"),
+              0);
+    ASSERT_TRUE(launch(src + "/Handed.cbz"));
+    std::string error;
+    ASSERT_TRUE(program->openTarget(&error)) << error;
+    ASSERT_TRUE(start() && start()->webView());
+    play("tap \"Close\"\nwait 2\n");
+    auto* nav = program->delegate()->navigationController().get();
+    ASSERT_TRUE(nav);
+    auto* viewer = dynamic_cast<BookViewController*>(nav->topViewController());
+    ASSERT_TRUE(viewer) << "the handed book is not open";
+    EXPECT_NE(viewer->fileName().find("Handed.cbz"), std::string::npos);
 }
 
 TEST_F(StartScreenProgramTest, AnEarlierVersionGetsTheUpdatePageAndLinksLeaveForTheBrowser) {
