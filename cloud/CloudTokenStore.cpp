@@ -5,6 +5,7 @@
 #include "foundation/QNKeyChain.h"
 #include "platform/core/RunLoop.h"
 
+#include <algorithm>
 #include <cctype>
 
 #include <ctime>
@@ -108,7 +109,9 @@ std::optional<CloudToken> CloudTokenStore::fromTokenAnswer(const std::string& bo
     auto rt = j.find("refresh_token");
     t.refresh = rt != j.end() && rt->is_string() ? rt->get<std::string>() : previousRefresh;
     if (auto ex = j.find("expires_in"); ex != j.end() && ex->is_number() && ex->get<double>() > 0) {
-        t.expiresAt = int64_t(std::time(nullptr)) + int64_t(ex->get<double>());
+        // A lifetime beyond ten years (or beyond any number) is taken as ten years.
+        const double lifetime = std::min(ex->get<double>(), 10.0 * 365 * 24 * 3600);
+        t.expiresAt = int64_t(std::time(nullptr)) + int64_t(lifetime);
     }
     return t;
 }
