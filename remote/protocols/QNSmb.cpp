@@ -1,6 +1,7 @@
 #include "remote/protocols/QNSmb.h"
 
 #include "platform/core/Unicode.h"
+#include "remote/protocols/HmacMd5.h"
 #include "remote/protocols/NtlmV2.h"
 #include "remote/protocols/QNNbns.h"
 
@@ -216,7 +217,7 @@ std::optional<uint16_t> QNSmb::sendRequest(uint8_t command, uint16_t tree, const
     m[7] = 'B';
     m[8] = command;
     m[4 + 9] = 0x18;
-    put16(m, 4 + 10, kFlags2);
+    put16(m, 4 + 10, useExtendedSecurity_ ? kFlags2 : uint16_t(kFlags2 & ~0x0800));
     put16(m, 4 + 24, tree);
     put16(m, 4 + 26, 0xFEFF);
     put16(m, 4 + 28, uid_);
@@ -301,7 +302,9 @@ bool QNSmb::connect(const std::string& host, const std::string& netBiosName, con
         domain = user.substr(0, slash);
         user.erase(0, slash + 1);
     }
-    if (!sessionSetup(domain, user, password)) return false;
+    if (!(extendedSecurity_ ? sessionSetup(domain, user, password) : rawSessionSetup(domain, user, password))) {
+        return false;
+    }
     connected_ = true;
     return true;
 }
@@ -320,8 +323,17 @@ bool QNSmb::negotiate() {
     maxBuffer_ = get32(&b[w + 7]);
     sessionKey_ = get32(&b[w + 15]);
     capabilities_ = get32(&b[w + 19]);
-    // Logging on without extended security is not spoken here.
-    if (!(capabilities_ & kCapExtendedSecurity) || maxBuffer_ < 1024) return fail(kErrorProtocol);
+    if (maxBuffer_ < 1024) return fail(kErrorProtocol);
+    extendedSecurity_ = capabilities_ & kCapExtendedSecurity;
+    if (!extendedSecurity_) {
+        // The challenge and the server's domain travel in the answer itself.
+        if (b[w + 33] != 8 || r->byteCount < 8) return fail(kErrorProtocol);
+        std::copy(b.begin() + long(r->bytes), b.begin() + long(r->bytes + 8), challenge_.begin());
+        const uint8_t* d = &b[r->bytes + 8];
+        size_t n = 0;
+        while (8 + n + 1 < r->byteCount && (d[n] || d[n + 1])) n += 2;
+        serverDomain_ = fromUnicode(d, n);
+    }
     negotiated_ = true;
     return true;
 }
@@ -387,6 +399,52 @@ bool QNSmb::sessionSetup(const std::string& domain, const std::string& user, con
     auto last = step(auth->message, answer);
     if (!last) return false;
     return *last == 0 || fail(kErrorNtStatus, *last);
+}
+
+bool QNSmb::rawSessionSetup(const std::string& domain, const std::string& user, const std::string& password) {
+    const std::string dom = sys::Unicode::uppercase(domain.empty() ? serverDomain_ : domain);
+    const std::string name = sys::Unicode::uppercase(user);
+    Bytes lm(24, 0), nt;
+    if (!user.empty()) {
+        const auto key = NtlmV2::ntowfv2(sys::Unicode::toUtf16(password), sys::Unicode::toUtf16(name + dom));
+        const auto client = NtlmV2::randomClientChallenge();
+        if (!client) return fail(kErrorProtocol);
+        NtlmV2::Nonce server;
+        std::copy(challenge_.begin(), challenge_.end(), server.begin());
+        const uint64_t timestamp = uint64_t(::time(nullptr)) * 10'000'000ull + 116'444'736'000'000'000ull;
+        nt = NtlmV2::ntlmV2Response(key, server, timestamp, *client,
+                                    NtlmV2::buildAvPairs({{NtlmV2::kAvNbDomainName,
+                                                           NtlmV2::utf16le(sys::Unicode::toUtf16(dom))}}));
+        // LMv2: HMAC-MD5 of both challenges under the same key, then the client's.
+        uint8_t both[16];
+        std::copy(challenge_.begin(), challenge_.end(), both);
+        std::copy(client->begin(), client->end(), both + 8);
+        hmacMd5(both, sizeof both, key.data(), key.size(), lm.data());
+        std::copy(client->begin(), client->end(), lm.begin() + 16);
+    } else {
+        lm.clear();
+    }
+    Bytes words(26, 0);
+    words[0] = 0xFF;
+    put16(words, 4, 61440);
+    put16(words, 6, 2);
+    put16(words, 8, 1);
+    put32(words, 10, sessionKey_);
+    put16(words, 14, uint16_t(lm.size()));
+    put16(words, 16, uint16_t(nt.size()));
+    put32(words, 22, kClientCaps & ~kCapExtendedSecurity);
+    Bytes bytes = lm;
+    bytes.insert(bytes.end(), nt.begin(), nt.end());
+    alignTo2(bytes, 32 + 1 + words.size() + 2);
+    appendUnicode(bytes, user);
+    appendUnicode(bytes, dom);
+    appendUnicode(bytes, "Linux");
+    appendUnicode(bytes, nativeLanManager_);
+    auto r = transact(kSessionSetup, 0, words, bytes);
+    if (!r) return false;
+    if (r->status != 0) return fail(kErrorNtStatus, r->status);
+    uid_ = get16(&r->message[28]);
+    return true;
 }
 
 uint16_t QNSmb::connectTree(const std::string& share) {

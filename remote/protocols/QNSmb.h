@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <mutex>
@@ -9,7 +10,7 @@
 
 // Our SMB1 client (NT LM 0.12) over TCP: direct on any port but 139, where
 // a NetBIOS session is asked for first. Negotiate, session set-up with
-// NTLMv2 in extended security, tree connect, the share list (RAP
+// NTLMv2 (in extended security, or plain), tree connect, the share list (RAP
 // NetShareEnum on \PIPE\LANMAN), folder searches (TRANS2 FIND_FIRST2 and
 // FIND_NEXT2), NT_CREATE_ANDX, READ_ANDX with 64-bit offsets and close.
 //
@@ -46,6 +47,10 @@ public:
 
     void setNativeLanManager(const std::string& name) { nativeLanManager_ = name; }
     void setWorkStationName(const std::string& name) { workStation_ = name; }
+    // False: log on with the plain NTLMv2 responses in the session set-up
+    // even where the server offers extended security (NTLMSSP), as servers
+    // without it always get.
+    void setUseExtendedSecurity(bool on) { useExtendedSecurity_ = on; }
 
     // `host` may carry ":port" (445 by default). `domainAndUser` is "user" or
     // "domain\user"; an empty user logs on anonymously.
@@ -83,6 +88,7 @@ private:
     bool netbiosSession(const std::string& calledName);
     bool negotiate();
     bool sessionSetup(const std::string& domain, const std::string& user, const std::string& password);
+    bool rawSessionSetup(const std::string& domain, const std::string& user, const std::string& password);
     std::optional<Reply> transact(uint8_t command, uint16_t tree, const Bytes& words, const Bytes& bytes);
     std::optional<uint16_t> sendRequest(uint8_t command, uint16_t tree, const Bytes& words, const Bytes& bytes);
     std::optional<Reply> receiveReply(uint8_t command, uint16_t mid);
@@ -103,6 +109,10 @@ private:
     std::atomic<bool> cancelled_{false};
     bool connected_ = false;
     bool negotiated_ = false;
+    bool useExtendedSecurity_ = true;
+    bool extendedSecurity_ = true;  // what the negotiation settled
+    std::array<uint8_t, 8> challenge_{};
+    std::string serverDomain_;
     uint16_t uid_ = 0;
     uint16_t mid_ = 1;
     uint32_t sessionKey_ = 0;

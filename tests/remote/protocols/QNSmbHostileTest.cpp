@@ -1,5 +1,5 @@
 // Our SMB1 client against peers that answer wrongly: negotiate answers that
-// lie about their lengths or leave out extended security.
+// lie about their lengths or leave out the challenge.
 
 #include "remote/protocols/QNSmb.h"
 
@@ -92,7 +92,7 @@ int errorAgainst(const Bytes& reply) {
 }
 
 TEST(QNSmbHostileTest, WrongNegotiateAnswersAreProtocolErrors) {
-    // A server without extended security is not logged on to.
+    // A server without extended security that sends no challenge.
     EXPECT_EQ(errorAgainst(negotiateAnswer(false)), QNSmb::kErrorProtocol);
     // A length far beyond a negotiate answer: refused before it is read.
     EXPECT_EQ(errorAgainst(negotiateAnswer(true, 0xFFFFFF)), QNSmb::kErrorProtocol);

@@ -35,7 +35,9 @@ protected:
             SmbPeer::writeFile(peer_->booksDir(), "Many/book " + std::to_string(i) + ".cbz", {});
         }
         SmbPeer::writeFile(peer_->publicDir(), "free.cbz", {'z'});
-        if (!peer_->start("  server min protocol = NT1\n  server max protocol = NT1\n")) error_ = peer_->error();
+        if (!peer_->start("  server min protocol = NT1\n  server max protocol = NT1\n  raw NTLMv2 auth = yes\n")) {
+            error_ = peer_->error();
+        }
     }
     static void TearDownTestSuite() {
         delete peer_;
@@ -136,6 +138,29 @@ TEST_F(QNSmbTest, RefusalsCarryTheirStatus) {
     EXPECT_EQ(smb->lastError(), QNSmb::kErrorNtStatus);
     // Still usable afterwards.
     EXPECT_TRUE(smb->getFileList(tree, "\\*"));
+}
+
+// The plain NTLMv2 log-on of servers without extended security.
+TEST_F(QNSmbTest, LogsOnWithoutExtendedSecurity) {
+    QNSmb smb;
+    smb.setUseExtendedSecurity(false);
+    ASSERT_TRUE(smb.connect(peer_->server(), "", SmbPeer::kUser, SmbPeer::kPassword))
+        << smb.lastError() << " " << std::hex << smb.lastNtStatus() << peer_->log();
+    const uint16_t tree = smb.connectTree("books");
+    ASSERT_NE(tree, 0);
+    auto list = smb.getFileList(tree, "\\Comics\\*");
+    ASSERT_TRUE(list);
+    EXPECT_GE(list->size(), 4u);
+    smb.disconnect();
+
+    QNSmb wrong;
+    wrong.setUseExtendedSecurity(false);
+    EXPECT_FALSE(wrong.connect(peer_->server(), "", SmbPeer::kUser, "wrong"));
+    EXPECT_EQ(wrong.lastNtStatus(), QNSmb::kStatusLogonFailure);
+    QNSmb domain;
+    domain.setUseExtendedSecurity(false);
+    EXPECT_TRUE(domain.connect(peer_->server(), "", std::string("lbtestgroup\\") + SmbPeer::kUser, SmbPeer::kPassword))
+        << std::hex << domain.lastNtStatus();
 }
 
 TEST_F(QNSmbTest, CancelEndsABlockedCall) {
