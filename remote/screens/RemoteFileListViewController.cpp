@@ -17,6 +17,7 @@
 #include "foundation/ui/QNAlertView.h"
 #include "foundation/ui/TransferMultiViewPush.h"
 #include "library/ArchivePasswordViewController.h"
+#include "library/LibraryServices.h"
 #include "library/LibraryToolbar.h"
 #include "library/LocalFilelistViewController.h"
 #include "platform/core/FileManager.h"
@@ -775,7 +776,7 @@ void RemoteFileListViewController::onPopupMenu() {
         popUpMenuView_->addItem(back->title(), ui::Image::named("toolbar_return_w"),
                                 call(&RemoteFileListViewController::onGoLocalBtn));
     popUpMenuView_->addItem(tr("History"), ui::Image::named("toolbar_history"),
-                            call(&FilelistBaseViewController::onHistoryBtn));
+                            call(&RemoteFileListViewController::onHistoryBtn));
     popUpMenuView_->addItem(tr("Starting the MediaServer"), ui::Image::named("toolbar_mediaserver_w"),
                             call(&FilelistBaseViewController::onMediaServerBtn));
     ui::View* navView = nav->view();
@@ -786,6 +787,18 @@ void RemoteFileListViewController::onPopupMenu() {
     popUpMenuView_->setSize(safe, origin);
     popUpMenuView_->addPopupView(*navView);
     nav->setInteractivePopEnabled(false);
+}
+
+void RemoteFileListViewController::onHistoryBtn() {
+    // The history jumps through the library's root screen: the chosen book
+    // is opened from there, whichever list asked.
+    auto services = LibraryServices::installed();
+    auto* nav = navigationController();
+    if (!services || !nav || nav->viewControllers().empty()) return;
+    auto root = std::dynamic_pointer_cast<LocalFilelistViewController>(nav->viewControllers().front());
+    if (!root) return;
+    if (auto screen = services->makeHistoryViewController(root))
+        BookCommon::lbCommonPresentViewController(*this, screen, true);
 }
 
 void RemoteFileListViewController::onRemovePopup() {
@@ -1067,7 +1080,17 @@ void RemoteFileListViewController::viewDidAppear(bool animated) {
         LastStatusRestore::updateLastStatusRemote(*this);
     }
     if (LastStatusRestore::getJumpMode()) {
-        if (auto book = LastStatusRestore::getJumpBook()) resumeLastReading(*book);
+        const auto book = LastStatusRestore::getJumpBook();
+        bool here = false;
+        for (const auto& item : itemList()) here = here || (book && item->remoteURL() == book);
+        const auto folder = LastStatusRestore::getRemoteFolder();
+        if (!here && folder && targetURL_ != folder) {
+            // A book of another folder (chosen in the history over this
+            // list): the library's root opens that folder, then the book.
+            jumpStart();
+            return;
+        }
+        if (book) resumeLastReading(*book);
         LastStatusRestore::setJumpMode(false);
         LastStatusRestore::setForceEnableGotoLastFoler(false);
     }

@@ -177,6 +177,8 @@ public:
     void showToolBar();
     void onPopupMenu();
     void onRemovePopup() override;
+    // The reading history, jumping through the library's root screen.
+    void onHistoryBtn();
     void onActionButton(const ui::BarButtonItem::Ref& item);
     void onRotationLock();
     void onGoLocalBtn();

@@ -394,4 +394,24 @@ TEST_F(RemoteListProgramTest, TheNextBookFromTheReaderIsTheNextRowAndAfterTheLas
     EXPECT_EQ(nav()->viewControllers().size(), 3u);
 }
 
+TEST_F(RemoteListProgramTest, TheHistoryOpenedFromARemoteListOpensAnotherSitesBook) {
+    const std::string site = nginx.url("/comics/");
+    fs::create_directories(docs());
+    ASSERT_TRUE(sys::PropertyList::writeFile(
+        sys::PlistValue(sys::PlistDictionary{{"url", sys::PlistValue(site)}, {"title", sys::PlistValue("Comics")}}),
+        docs() + "/Comics.shortcut"));
+    ASSERT_TRUE(launch());
+    play("tap \"Comics\"\nwait 2\ntap \"Streaming\"\nwait 0.5\ntap \"Story.cbz\"\nwait 1\nsheet 0\nwait 3\n"
+         "back\nwait 2\ntap \"Older\"\nwait 2\n");
+    auto* older = top<RemoteFileListViewController>();
+    ASSERT_TRUE(older);
+    older->onHistoryBtn();
+    play("wait 1\ntap \"Story.cbz\"\nwait 4\n");
+    auto* viewer = top<BookViewController>();
+    ASSERT_TRUE(viewer);
+    EXPECT_EQ(viewer->fileName(), site + "Story.cbz");
+    // The jump went through the root: its folder's list, then the book.
+    EXPECT_EQ(nav()->viewControllers().size(), 3u);
+}
+
 }  // namespace
