@@ -59,6 +59,15 @@ void MediaServerHostConfigViewController::viewDidLoad() {
         row->setSelectionStyle(0);
         table_->addData(row, 0, ui::TableViewRowAnimation::None);
     }
+    // Whether the address is a WebDAV folder (listed with PROPFIND).
+    values_->set("isWebDav", sys::PlistValue(other_.getBool("isWebDav")));
+    auto webDav = std::make_shared<QNTableViewData>();
+    webDav->setStyle(QNTableViewData::kStyleSwitch);
+    webDav->setText(tr("WebDAV"));
+    webDav->setValue(values_->get("isWebDav"));
+    webDav->assignDictionary(values_, "isWebDav", {sys::PlistValue(false), sys::PlistValue(true)});
+    webDav->setSelectionStyle(0);
+    table_->addData(webDav, 1, ui::TableViewRowAnimation::None);
     std::weak_ptr<ui::ViewController> weak = weak_from_this();
     navigationItem()->setRightBarButtonItem(
         ui::BarButtonItem::withTitle(tr("Save"), ui::BarButtonItemStyle::Done, [weak](ui::BarButtonItem&) {
@@ -92,6 +101,8 @@ bool MediaServerHostConfigViewController::onSaveBtn() {
     std::string password = values_->getString("password");
     if (user.empty()) user = split.user;
     if (password.empty()) password = split.password;
+    if (values_->getBool("isWebDav")) other_.set("isWebDav", sys::PlistValue(true));
+    else other_.remove("isWebDav");
     std::string name = values_->getString("name");
     if (name.empty()) name = split.url;
     if (auto d = delegate_.lock())

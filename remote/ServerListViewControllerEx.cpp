@@ -79,6 +79,7 @@ void ServerListViewControllerEx::addList(const std::string& url, const std::stri
     if (userName) record.set("username", sys::PlistValue(*userName));
     else record.remove("username");
     if (!otherOption.empty()) record.set("other", sys::PlistValue(otherOption));
+    else record.remove("other");
     if (password) QNKeyChain::addOrUpdatePassword(*password, id, kKeychainService);
     else QNKeyChain::deletePasswordWithAccount(id, kKeychainService);
     if (replace) sites[size_t(targetListNo)] = record;
