@@ -3,7 +3,7 @@
 # LEAFBRIGHT_SKIP_TSAN=1 skips the ThreadSanitizer run of the reading engine.
 set -euo pipefail
 cd "$(dirname "$0")"
-./scripts/install-deps.sh
+bash ./scripts/install-deps.sh
 cmake -S . -B build -G Ninja >/dev/null
 cmake --build build
 jobs=$(nproc)

@@ -13,13 +13,15 @@ BUILD_PKGS=(
   libmupdf-dev libmujs-dev libgumbo-dev libjbig2dec0-dev libopenjp2-7-dev libharfbuzz-dev
   libcurl4-openssl-dev libxml2-dev nlohmann-json3-dev
   libsecret-1-dev
+  # the on-device HTTP media server
+  libmicrohttpd-dev
   # bzip2 and LZMA entries of zip books
   libbz2-dev liblzma-dev
   # 7-Zip's 7z.so, loaded by the 7z reader at run time
   p7zip-full
 )
 TEST_PKGS=(
-  xvfb xauth imagemagick webp libavif-bin libvips-tools zip unzip nginx
+  xvfb xauth xdotool openbox imagemagick webp libavif-bin libvips-tools zip unzip nginx
   img2pdf ghostscript mupdf-tools
   apache2 curl
   dbus-daemon gnome-keyring
