@@ -260,14 +260,16 @@ void BookViewController::removePageJump(int mode) {
             if (background) background->removeFromSuperview();
             if (toolbar) toolbar->removeFromSuperview();
         }
-        std::weak_ptr<ui::ViewController> weak = weak_from_this();
         // Only the fade ends here: a page move that is still loading keeps
         // its own state and clears it when it lands.
-        after(0.25, [this, weak, mode, background, toolbar] {
+        // The timer holds no view: a timer dropped with the run loop's lock
+        // held must not be the one to end a view.
+        std::weak_ptr<ui::View> weakBackground = background, weakToolbar = toolbar;
+        after(0.25, [this, mode, weakBackground, weakToolbar] {
             invalidTap_ = false;
             if (mode == 1 || mode == 2) {
-                if (background) background->removeFromSuperview();
-                if (toolbar) toolbar->removeFromSuperview();
+                if (auto v = weakBackground.lock()) v->removeFromSuperview();
+                if (auto v = weakToolbar.lock()) v->removeFromSuperview();
             }
             if (mode == 2) closeBookWithByuser(true);
         });

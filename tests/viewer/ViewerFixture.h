@@ -40,14 +40,25 @@ public:
     bool runFunctions = true;
     std::optional<std::string> linkHere;
     std::vector<std::string> linkSheets;
+    // The menu sheet and the next-book button run for real (they are only noted otherwise).
+    bool realSheet = false;
 
     void runFunction(int32_t f) override {
         functions.push_back(f);
         if (runFunctions) BookViewController::runFunction(f);
     }
-    void onTapMenuarea() override { calls.push_back("menu"); }
-    void displayNextBookButton(bool next) override { calls.push_back(next ? "nextBookButton" : "prevBookButton"); }
-    void removePageJump(int mode) override { calls.push_back("removePageJump" + std::to_string(mode)); }
+    void onTapMenuarea() override {
+        calls.push_back("menu");
+        if (realSheet) BookViewController::onTapMenuarea();
+    }
+    void displayNextBookButton(bool next) override {
+        calls.push_back(next ? "nextBookButton" : "prevBookButton");
+        if (realSheet) BookViewController::displayNextBookButton(next);
+    }
+    void removePageJump(int mode) override {
+        calls.push_back("removePageJump" + std::to_string(mode));
+        if (realSheet) BookViewController::removePageJump(mode);
+    }
     void presentAlert(const AlertQuestion&) override { calls.push_back("alert"); }
     void showLinkSheet(const std::string& url) override { linkSheets.push_back(url); }
     std::optional<std::string> linkAtPoint(ui::Point) override { return linkHere; }
@@ -67,11 +78,15 @@ public:
     std::vector<std::string> finished;
     int thumbs = 0;
     std::vector<bool> reopenAsked;
+    int64_t nextIndex = -1;  // the answer about a neighbouring book
     void finishReadBook(const std::string& name) override { finished.push_back(name); }
     void changeBookThumbs() override { ++thumbs; }
     bool reOpenNextBook(const std::string&, const std::optional<std::string>&, bool isNext, bool*) override {
         reopenAsked.push_back(isNext);
         return false;
+    }
+    int64_t getNextBookIndex(const std::string&, const std::optional<std::string>&, bool) override {
+        return nextIndex;
     }
 };
 
