@@ -24,6 +24,7 @@
 #include "platform/ui/Toolbar.h"
 #include "platform/ui/ViewController.h"
 #include "viewer/BookPagePreView.h"
+#include "viewer/BookMarkViewController.h"
 #include "viewer/BookToolView.h"
 #include "viewer/BookViewScreen.h"
 #include "viewer/LBPageLabel.h"
@@ -73,7 +74,8 @@ class BookViewController : public ui::ViewController,
                            public RemoteStreamReadDelegate,
                            public QNAlertViewDelegate,
                            public QNActionSheetDelegate,
-                           public BookPagePreViewDelegate {
+                           public BookPagePreViewDelegate,
+                           public BookMarkViewControllerDelegate {
 public:
     // Zoom modes (as stored in the settings' order list).
     enum ZoomMode { kZoomCustom = 0, kZoomMaximum = 1, kZoomFitWidth = 2, kZoomFitHeight = 3, kZoomFitImage = 4 };
@@ -286,13 +288,13 @@ public:
     bool updateJacket(const gfx::ImageRef& image);
     bool jacketCreated() const { return jacketCreated_; }
     virtual void stopMicPage() {}
-    virtual void stopSlideshowForMove() {}
-    virtual void restartslideshow() {}
+    virtual void stopSlideshowForMove();
+    virtual void restartslideshow();
     virtual void onNewPageMoveForMicInput() {}
-    virtual void closeslideshowMenu() {}
+    virtual void closeslideshowMenu();
     virtual void displayNextBookButton(bool next);
     // A running slideshow or sound mode that starts again at the first page.
-    virtual bool repeatsFromFirstPage() const { return false; }
+    virtual bool repeatsFromFirstPage() const;
     virtual void createJacketIfNoJacket(const gfx::ImageRef& image, ui::Point offset);
     // The page cache made in the background while the book is open.
     virtual void startCacheCreator();
@@ -300,17 +302,43 @@ public:
     virtual void setBrightnessOrientation() {}
     // The menu sheet's buttons of pieces still to come (slideshow, sound
     // page turns, keeping the screen awake, bookmarks, the brightness panel).
-    virtual void onslideshowBtn() { removePageJump(1); }
+    virtual void onslideshowBtn();
     virtual void onMicPageBtn() { removePageJump(1); }
     virtual void onDontSleepBtn() {}
     virtual bool isDontSleep() const { return false; }
-    virtual bool canAddBookmark(int32_t page) const {
-        (void)page;
-        return false;
-    }
-    virtual void onOpenBookmarkBtn() {}
-    virtual void onAddBookmarkBtn() {}
-    virtual void showBrightnessPanel() {}
+    virtual bool canAddBookmark(int32_t page) const;
+    virtual void onOpenBookmarkBtn();
+    virtual void onAddBookmarkBtn();
+    virtual void showBrightnessPanel();
+
+    // ---- Bookmarks ----------------------------------------------------------------------------------
+    void addBookmark() { onAddBookmarkBtn(); }
+    void showBookmarkList() { onOpenBookmarkBtn(); }
+    void selectBookmark(int32_t page) override;
+    void cancelBookmarkOpen() override;
+    const std::shared_ptr<BookMarkViewController>& bookMarkViewController() const { return bookMarkViewController_; }
+    bool canAddBookmarkNow() const { return canAddBookmark_; }
+
+    // ---- Slideshow ----------------------------------------------------------------------------------
+    void startSlideShow() { if (!isSlidershowMode_) onslideshowBtn(); }
+    void showSlideshowMenu(bool start);
+    void btnCloseSlideshowMenu();
+    void onStopSlideshowBtn();
+    void onSlideshowRepeatBtn();
+    void saveSlideshowConfig();
+    void stopSlidershow();
+    void autoScrollStart();
+    void autoScroll();
+    void autoScrollEnd();
+    // Slider positions and times: 1 is half a second, 2 one second, then v - 1.
+    static double slideshowTimeFromSlider(double value);
+    static double slideshowSliderFromTime(double time);
+    static std::string slideshowTimeText(double time);
+    bool isSlidershowMode() const { return isSlidershowMode_; }
+    bool isOpenSlidershowMenu() const { return isOpenSlidershowMenu_; }
+    int32_t slideshowStep() const { return slideshowStep_; }
+    ui::View* subfunctionMenu() const { return viewSubfunctionsMenuBg_.get(); }
+    ui::Slider* slideshowSlider(int which) const { return which == 1 ? slideshowSlider1_.get() : slideshowSlider2_.get(); }
     // Sets the page on screen as the book's cover.
     void onSetJacketBtn();
 
@@ -581,6 +609,25 @@ private:
     int32_t previewPage_ = 0;
     std::shared_ptr<ui::Toolbar> bvToolbar_;
     bool canAddBookmark_ = true;
+    // Bookmarks.
+    std::shared_ptr<BookMarkViewController> bookMarkViewController_;
+    int32_t bookmarkToMovePage_ = 0;
+    sys::RunLoop::TimerRef bookmarkTimer_;
+    // Slideshow and its panel.
+    int32_t slideshowStep_ = 0;
+    sys::RunLoop::TimerRef timerSlideshow_;
+    double SlideshowTimerSetInterval_ = 0;
+    double slideshowTimeToScroll_ = 1.0;
+    double slideshowTimeToPage_ = 2.0;
+    bool slideshowRepeat_ = false;
+    std::shared_ptr<ui::Label> labelTime1_, labelTime2_;
+    std::shared_ptr<ui::Slider> slideshowSlider1_, slideshowSlider2_;
+    std::shared_ptr<ui::Button> btnRepeat_;
+    std::shared_ptr<ui::View> viewSubfunctionsMenuBg_, viewSubfunctionsMenuBgImage_;
+    void addSubfunctionMenuView();
+    void removeSubfunctionMenuView();
+    void onChangeSlideshowSlider();
+    void scheduleSlideshowStep();
     // The seek bar's large page preview.
     std::shared_ptr<ui::View> bookToolViewPreview_;
     std::shared_ptr<ui::ImageView> bookToolViewPreviewImage_;

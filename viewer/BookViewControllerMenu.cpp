@@ -48,6 +48,10 @@ void BookViewController::setSettingScreenFactory(SettingScreenFactory factory) {
 // ---- Opening ----------------------------------------------------------------------------------------
 
 void BookViewController::onTapMenuarea() {
+    if (isSlidershowMode_ && !isOpenSlidershowMenu_ && !isOpenBar_ && scrollView_ && !goingCloseBook_) {
+        showSlideshowMenu(false);
+        return;
+    }
     if (isOpenBar_ || isSlidershowMode_ || !scrollView_ || goingCloseBook_) return;
     isOpenBar_ = true;
     std::weak_ptr<const void> owner = weak_from_this();

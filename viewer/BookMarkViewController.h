@@ -1,0 +1,63 @@
+#pragma once
+
+#include "foundation/ui/QNAlertViewDelegate.h"
+#include "platform/ui/TableViewController.h"
+#include "viewer/BookMarkViewControllerDelegate.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+class BookReaderEx;
+
+// The list of a book's bookmarks, by page: a "Done" row, "Delete All
+// Bookmarks", then one row per bookmark whose page the book still has.
+class BookMarkViewController : public ui::TableViewController, public QNAlertViewDelegate {
+public:
+    BookMarkViewController() : ui::TableViewController(ui::TableViewStyle::Grouped) {}
+
+    void setFileName_(std::string f) { fileName = std::move(f); }
+    const std::string& fileName_() const { return fileName; }
+    void setBookReader_(std::shared_ptr<BookReaderEx> r) { bookReader_ = std::move(r); }
+    void setIsCurlCiew_(bool on) { isCurlCiew_ = on; }
+    void setDelegate(BookMarkViewControllerDelegate* d) { delegate_ = d; }
+
+    void viewDidLoad() override;
+    // Reads the index again (done by viewDidLoad).
+    void loadBookmarks();
+
+    int numberOfSectionsInTableView(ui::TableView&) override { return 3; }
+    int tableViewNumberOfRowsInSection(ui::TableView&, int section) override;
+    std::optional<std::string> tableViewTitleForHeaderInSection(ui::TableView&, int section) override;
+    std::shared_ptr<ui::TableViewCell> tableViewCellForRowAtIndexPath(ui::TableView&, const ui::IndexPath&) override;
+    double tableViewHeightForRowAtIndexPath(ui::TableView&, const ui::IndexPath&) override;
+    void tableViewDidSelectRowAtIndexPath(ui::TableView&, const ui::IndexPath&) override;
+    bool tableViewCanEditRowAtIndexPath(ui::TableView&, const ui::IndexPath& ip) override { return ip.section == 2; }
+    bool tableViewCommitsEditingStyle(ui::TableView&) override { return true; }
+    ui::TableViewCellEditingStyle tableViewEditingStyleForRowAtIndexPath(ui::TableView&, const ui::IndexPath&) override;
+    void tableViewCommitEditingStyle(ui::TableView&, ui::TableViewCellEditingStyle style,
+                                     const ui::IndexPath& indexPath) override;
+    void alertViewClickedButtonAtIndex(QNAlertView& alert, int64_t buttonIndex) override;
+
+    // Deletes every bookmark of the book, thumbnails and index file.
+    void deleteAll();
+    void onBtnDone();
+
+    // The rows as listed: page, id and display name, sorted by page.
+    const std::vector<int32_t>& pageNoListArray() const { return pageNoListArray_; }
+    const std::vector<uint32_t>& pageIDListArray() const { return pageIDListArray_; }
+    const std::vector<std::string>& pageFilenameListArray() const { return pageFilenameListArray_; }
+
+private:
+    std::string indexFile() const;
+
+    std::string fileName;
+    std::shared_ptr<BookReaderEx> bookReader_;
+    bool isCurlCiew_ = false;
+    BookMarkViewControllerDelegate* delegate_ = nullptr;
+    std::vector<std::vector<uint8_t>> bookMarkIndexArray_;
+    std::vector<int32_t> pageNoListArray_;
+    std::vector<uint32_t> pageIDListArray_;
+    std::vector<std::string> pageFilenameListArray_;
+};
