@@ -173,7 +173,8 @@ void IncludeFolderSelectViewController::setupToolbarItems(bool animated) {
             case Action::Settings: return call(&IncludeFolderSelectViewController::onSettingsBtn);
             case Action::RotationLock: return call(&IncludeFolderSelectViewController::onRotationLock);
             case Action::Download: return call(&IncludeFolderSelectViewController::onDownLoadBtn);
-            default: return {};  // the brightness overlay belongs to the reading screen's layer
+            case Action::Brightness: return BrightnessSetting::toolbarAction(weak);
+            default: return {};
             }
         });
     setToolbarItems(items, animated);

@@ -31,6 +31,7 @@
 #include "platform/ui/NavigationController.h"
 #include "platform/ui/NavigationItem.h"
 #include "platform/ui/Window.h"
+#include "viewer/BrightnessSetting.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -788,7 +789,8 @@ void LocalFilelistViewController::showToolBar() {
             case Action::Settings: return call(&LocalFilelistViewController::onSettingsBtn);
             case Action::RotationLock: return call(&LocalFilelistViewController::onRotationLock);
             case Action::Download: return call(&LocalFilelistViewController::onDownLoadBtn);
-            default: return {};  // brightness and scanning come with their screens
+            case Action::Brightness: return BrightnessSetting::toolbarAction(weak);
+            default: return {};  // scanning comes with its screen
             }
         });
     setToolbarItems(items, false);

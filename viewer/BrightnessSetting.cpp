@@ -7,6 +7,7 @@
 #include "platform/ui/Label.h"
 #include "platform/ui/Screen.h"
 #include "platform/ui/Slider.h"
+#include "platform/ui/Window.h"
 
 namespace {
 // The screen brightness outlives the program on a device; here we keep it.
@@ -99,6 +100,15 @@ void BrightnessSetting::showBrightnessSettingView(ui::View& host, int orientatio
     panel_->addSubview(slider_);
     auto back = back_;
     ui::View::animate(0.25, [back] { back->setAlpha(1); });
+}
+
+ui::BarButtonItem::Action BrightnessSetting::toolbarAction(std::weak_ptr<ui::ViewController> screen) {
+    return [screen](ui::BarButtonItem&) {
+        auto self = screen.lock();
+        if (!self || !self->view()) return;
+        ui::View* host = self->view()->window() ? static_cast<ui::View*>(self->view()->window()) : self->view();
+        getBrightnessSetting()->showBrightnessSettingView(*host, 0);
+    };
 }
 
 void BrightnessSetting::brightnessSettingClose() {

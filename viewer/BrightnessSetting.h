@@ -1,6 +1,8 @@
 #pragma once
 
+#include "platform/ui/BarButtonItem.h"
 #include "platform/ui/View.h"
+#include "platform/ui/ViewController.h"
 #include "viewer/BrightnessBackView.h"
 
 #include <memory>
@@ -23,6 +25,8 @@ public:
     // Opens the panel over `host` (ignored while it is shown).
     void showBrightnessSettingView(ui::View& host, int orientation);
     void brightnessSettingClose();
+    // The file lists' tool-bar button: the panel over the screen's window.
+    static ui::BarButtonItem::Action toolbarAction(std::weak_ptr<ui::ViewController> screen);
     // Slider value 0..100.
     void setBrightness();
     // Panel value 0..1 to and from the screen's brightness.

@@ -37,6 +37,7 @@
 #include "remote/listing/GoogleDriveShareLink.h"
 #include "remote/screens/ShowHttpAuth.h"
 #include "viewer/BookViewController.h"
+#include "viewer/BrightnessSetting.h"
 
 #include <algorithm>
 
@@ -739,6 +740,7 @@ void RemoteFileListViewController::showToolBar() {
             case Action::PopupMenu: return call(&RemoteFileListViewController::onPopupMenu);
             case Action::Settings: return call(&FilelistBaseViewController::onSettingsBtn);
             case Action::RotationLock: return call(&RemoteFileListViewController::onRotationLock);
+            case Action::Brightness: return BrightnessSetting::toolbarAction(weak);
             case Action::ActionButton:
                 return [weak](ui::BarButtonItem& item) {
                     if (auto self = std::dynamic_pointer_cast<RemoteFileListViewController>(weak.lock()))
