@@ -16,6 +16,7 @@
 #include "foundation/ui/ColorDefine.h"
 #include "foundation/ui/QNAlertView.h"
 #include "library/LocalFilelistViewController.h"
+#include "remote/BookTransfer.h"
 #include "platform/core/AppPaths.h"
 #include "platform/core/FileManager.h"
 #include "platform/core/NotificationCenter.h"
@@ -426,6 +427,18 @@ std::shared_ptr<ui::ViewController> NestlarkAppDelegate::makeMediaServerViewCont
     screen->setSettings(std::move(s));
     cifsStackDelegate_ = screen;
     return screen;
+}
+
+std::shared_ptr<BookTransfer> NestlarkAppDelegate::makeBookTransfer(std::shared_ptr<Settings> s) {
+    auto transfer = std::make_shared<BookTransfer>();
+    transfer->setSettings_(s ? std::move(s) : settings_);
+    std::weak_ptr<ui::NavigationController> nav = navigationController_;
+    // A finished file shows when the user goes back to a list.
+    transfer->setFinishedObserver([nav](const TransferItem&) {
+        if (auto n = nav.lock()) LocalFilelistViewController::setNeedUpdateFlag(n.get());
+    });
+    transfer->restoreState();
+    return transfer;
 }
 
 std::shared_ptr<ui::ViewController> NestlarkAppDelegate::makeSettingViewController(std::shared_ptr<Settings> s,

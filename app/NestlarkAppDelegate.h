@@ -90,6 +90,7 @@ public:
 
     // ---- LibraryServices ---------------------------------------------------------------------
     void setBookTransfer(std::shared_ptr<BookTransfer> transfer) override { bookTransfer_ = std::move(transfer); }
+    std::shared_ptr<BookTransfer> makeBookTransfer(std::shared_ptr<Settings> settings) override;
     std::optional<std::string> startupOpenUrl() override { return startupOpenUrl_; }
     void setStartupOpenUrl(const std::optional<std::string>& url) override { startupOpenUrl_ = url; }
     std::shared_ptr<ui::ViewController> makeHistoryViewController(

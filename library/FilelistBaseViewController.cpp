@@ -28,7 +28,6 @@
 #include "platform/ui/Toolbar.h"
 #include "platform/ui/TransitionCoordinator.h"
 #include "platform/ui/Window.h"
-#include "remote/BookTransfer.h"
 
 #include <algorithm>
 #include <cmath>
@@ -839,8 +838,7 @@ void FilelistBaseViewController::startUpLeafbright() {
     const std::string temp = BookCommon::getBooksTempRoot();
     sys::FileManager::removeItem(sys::Path::stringByAppendingPathComponent(temp, "download_temp.zip"));
     sys::FileManager::removeItem(sys::Path::stringByAppendingPathComponent(temp, "sync_temp.bin"));
-    auto transfer = std::make_shared<BookTransfer>();
-    if (auto services = LibraryServices::installed()) services->setBookTransfer(transfer);
+    if (auto services = LibraryServices::installed()) services->setBookTransfer(services->makeBookTransfer(settings_));
 }
 
 // ---- Screen life cycle -------------------------------------------------------------------------

@@ -23,6 +23,12 @@ public:
 
     // The one transfer queue, made by the root list's start-up work.
     virtual void setBookTransfer(std::shared_ptr<BookTransfer> transfer) = 0;
+    // Makes that queue with the settings and takes up what a previous run
+    // left in it; null where there is no application (tests).
+    virtual std::shared_ptr<BookTransfer> makeBookTransfer(std::shared_ptr<Settings> settings) {
+        (void)settings;
+        return nullptr;
+    }
     // A remote address handed in at launch, for the root list to open once.
     virtual std::optional<std::string> startupOpenUrl() = 0;
     virtual void setStartupOpenUrl(const std::optional<std::string>& url) = 0;

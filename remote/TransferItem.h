@@ -1,0 +1,37 @@
+#pragma once
+
+#include "platform/core/PlistDictionary.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+// One queued or ended download of the transfer queue.
+class TransferItem {
+public:
+    enum Status { kWaiting = 0, kTransferring = 1, kDone = 2, kSkipped = 3, kFailed = 4 };
+    enum Type { kHttp = 0, kSmb = 1 };
+
+    int status = kWaiting;
+    int type = kHttp;
+    std::string source;
+    std::string savePath;
+    std::string saveName;
+    std::optional<std::string> username;
+    std::optional<std::string> password;
+    std::optional<std::string> serviceName;
+    sys::PlistDictionary serviceKey;
+    std::optional<std::string> errorMessage;
+    int64_t size = 0;
+    int64_t sizeTransfer = 0;
+    int64_t startOffset = 0;
+    double startTime = 0;
+    sys::PlistDictionary otherSettings;
+
+    // What the queue's state file keeps of a waiting item. Passwords stay
+    // out of it: a resumed download asks the key chain or the user again.
+    sys::PlistDictionary toStateDictionary() const;
+    // An item read back from the state file, waiting; nothing when the entry
+    // lacks a source or a folder.
+    static std::optional<TransferItem> fromStateDictionary(const sys::PlistDictionary& d);
+};

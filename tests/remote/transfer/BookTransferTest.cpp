@@ -1,0 +1,313 @@
+// The transfer queue over real servers on loopback: order, results, the
+// observer's view, cancelling and retrying, and the state file that lets a
+// queue cut short by a kill carry on at the next start.
+#include "remote/BookTransfer.h"
+
+#include "foundation/Settings.h"
+#include "platform/core/PropertyList.h"
+#include "platform/ui/RecordingUserNotificationCenter.h"
+#include "remote/transfer/HttpDownload.h"
+#include "tests/support/TestHome.h"
+#include "tests/support/VirtualClockTest.h"
+#include "tests/support/net/FaultHttpServer.h"
+#include "tests/support/net/NginxServer.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+void writeFile(const std::string& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << bytes;
+}
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+std::string pattern(size_t n, int seed) {
+    std::string s(n, '\0');
+    for (size_t i = 0; i < n; ++i) s[i] = char((i * 7 + i / 509 + seed) & 0xFF);
+    return s;
+}
+
+// What the transfer screen would be told, in order.
+struct Watcher : BookTransferDelegate {
+    void onChangeCue(const Items& cue, bool one, int index) override {
+        events.push_back("cue " + std::to_string(cue.size()) + (one ? " one " + std::to_string(index) : ""));
+    }
+    void onChangeRecentCue(const Items& recent, int type, int index) override {
+        events.push_back("recent " + std::to_string(recent.size()) + " type " + std::to_string(type) + " at " +
+                         std::to_string(index));
+    }
+    void onChangeTransferItem(const std::shared_ptr<TransferItem>& item) override {
+        events.push_back(item ? "run " + item->saveName : "idle");
+    }
+    void onChangeTransferProgress(const std::shared_ptr<TransferItem>& item) override {
+        if (item) lastProgress = item->sizeTransfer;
+        ++progress;
+    }
+    std::vector<std::string> events;
+    int progress = 0;
+    int64_t lastProgress = 0;
+};
+
+class BookTransferTest : public test::VirtualClockTest {
+protected:
+    void SetUp() override {
+        VirtualClockTest::SetUp();
+        fs::remove(HttpDownload::temporaryFolder() + "/" + HttpDownload::kTempFileName);
+        fs::remove(HttpDownload::temporaryFolder() + "/" + HttpDownload::kSideFileName);
+        settings_ = std::make_shared<Settings>(settingsDir_.path());
+        settings_->setValueForKey("overWriteMode", sys::PlistValue("rename"));
+        notices_ = std::make_shared<ui::RecordingUserNotificationCenter>();
+        ui::UserNotificationCenter::setShared(notices_);
+    }
+    void TearDown() override {
+        ui::UserNotificationCenter::setShared(nullptr);
+        VirtualClockTest::TearDown();
+    }
+
+    std::shared_ptr<BookTransfer> makeQueue() {
+        auto q = std::make_shared<BookTransfer>();
+        q->setSettings_(settings_);
+        q->setStateFilePath(stateDir_.file("queue.plist"));
+        q->setStallTimeout(5);
+        q->setDelegate(watcher_);
+        return q;
+    }
+
+    void add(BookTransfer& q, const std::string& url, std::optional<std::string> name = std::nullopt) {
+        q.addNewItem(0, url, out_.path(), std::nullopt, name, std::nullopt, std::nullopt, std::nullopt, {}, {}, 0);
+    }
+
+    bool runIdle(BookTransfer& q, double seconds = 60) {
+        return loop().runUntil([&] { return !q.isActive(); }, seconds);
+    }
+
+    test::TempDir www_{"www"};
+    test::TempDir out_{"out"};
+    test::TempDir stateDir_{"state"};
+    test::TempDir settingsDir_{"settings"};
+    std::shared_ptr<Settings> settings_;
+    std::shared_ptr<ui::RecordingUserNotificationCenter> notices_;
+    std::shared_ptr<Watcher> watcher_ = std::make_shared<Watcher>();
+};
+
+TEST(BookTransferNames, FileNamesComeFromTheLastPathComponentDecoded) {
+    EXPECT_EQ(BookTransfer::fileNameFromSource("http://h/dir/my%20book.cbz"), "my book.cbz");
+    EXPECT_EQ(BookTransfer::fileNameFromSource("http://h/dir/%E6%BC%AB%e7%94%bb.zip"), "漫画.zip");
+    EXPECT_EQ(BookTransfer::fileNameFromSource("http://h/a.cbz?x=1#top"), "a.cbz");
+    // An invalid digit counts as 0; a "%" at the very end stops the decoding.
+    EXPECT_EQ(BookTransfer::fileNameFromSource("http://h/a%4g.cbz"), std::string("a@.cbz"));
+    EXPECT_EQ(BookTransfer::fileNameFromSource("http://h/ab%"), "ab");
+    // An escaped slash or dots never make a path out of the name.
+    EXPECT_EQ(BookTransfer::fileNameFromSource("http://h/..%2F..%2Fx.cbz"), ".._.._x.cbz");
+    EXPECT_EQ(BookTransfer::fileNameFromSource("http://h/%2E%2E"), "download");
+    // At most 1023 bytes, never cut inside a character.
+    std::string longName;
+    for (int i = 0; i < 400; ++i) longName += "%E3%81%82";  // 1200 bytes of "あ"
+    const std::string name = BookTransfer::fileNameFromSource("http://h/" + longName);
+    EXPECT_EQ(name.size(), 1023u);
+    EXPECT_EQ(name.substr(name.size() - 3), "あ");
+    const std::string shifted = BookTransfer::fileNameFromSource("http://h/x" + longName);
+    EXPECT_EQ(shifted.size(), 1021u);
+}
+
+TEST_F(BookTransferTest, RunsItemsOneAtATimeInOrderAndKeepsTheirEnds) {
+    if (test::NginxServer::program().empty()) GTEST_SKIP() << "no nginx";
+    const std::string a = pattern(300000, 1), b = pattern(200000, 2), c = pattern(100000, 3);
+    writeFile(www_.file("a.cbz"), a);
+    writeFile(www_.file("b c.cbz"), b);
+    writeFile(www_.file("c.cbz"), c);
+    test::NginxServer nginx;
+    ASSERT_TRUE(nginx.start(www_.path())) << nginx.lastError();
+
+    auto q = makeQueue();
+    add(*q, nginx.url("/a.cbz"));
+    // Adding while one runs only appends.
+    ASSERT_TRUE(q->getTransferInProgress());
+    EXPECT_EQ(q->getTransferInProgress()->source, nginx.url("/a.cbz"));
+    add(*q, nginx.url("/b%20c.cbz"));
+    add(*q, nginx.url("/missing.cbz"));
+    add(*q, nginx.url("/c.cbz"), "renamed.cbz");
+    EXPECT_EQ(q->getCue().size(), 3u);
+    EXPECT_EQ(q->getTransferCount(), 4u);
+    ASSERT_TRUE(runIdle(*q));
+
+    EXPECT_TRUE(readFile(out_.file("a.cbz")) == a);
+    EXPECT_TRUE(readFile(out_.file("b c.cbz")) == b);
+    EXPECT_TRUE(readFile(out_.file("renamed.cbz")) == c);
+    // The server saw them in queue order, one after another.
+    std::vector<std::string> order;
+    for (const auto& r : nginx.requests()) order.push_back(r.target);
+    EXPECT_EQ(order, (std::vector<std::string>{"/a.cbz", "/b%20c.cbz", "/missing.cbz", "/c.cbz"}));
+
+    const auto& recent = q->getRecentCue();
+    ASSERT_EQ(recent.size(), 4u);
+    EXPECT_EQ(recent[0]->saveName, "renamed.cbz");
+    EXPECT_EQ(recent[0]->status, TransferItem::kDone);
+    EXPECT_EQ(recent[1]->status, TransferItem::kFailed);
+    EXPECT_EQ(recent[1]->errorMessage.value_or(""), "HTTP File Not Found.");
+    EXPECT_EQ(recent[3]->size, 300000);
+    EXPECT_EQ(recent[3]->sizeTransfer, 300000);
+    EXPECT_GT(recent[3]->startTime, 0);
+
+    EXPECT_EQ(watcher_->events.front(), "cue 1");
+    EXPECT_EQ(watcher_->events[1], "run a.cbz");
+    EXPECT_EQ(watcher_->events.back(), "idle");
+    EXPECT_GT(watcher_->progress, 0);
+    // One notice per ended item, errors told apart.
+    ASSERT_EQ(notices_->added.size(), 4u);
+    EXPECT_EQ(notices_->added[0].body, "Download Complete: a.cbz");
+    EXPECT_EQ(notices_->added[2].body, "Download Error: missing.cbz");
+    EXPECT_EQ(notices_->added[2].userInfo.at("category"), "FILE_TRANSFER");
+    // An empty queue leaves no state behind.
+    EXPECT_FALSE(fs::exists(stateDir_.file("queue.plist")));
+
+    // Retrying a failed entry moves it to the end of the queue and, the
+    // queue being idle, starts it at once; the list is then reloaded.
+    writeFile(www_.file("missing.cbz"), c);
+    q->retryItemInRecentCue(1);
+    EXPECT_EQ(q->getRecentCue().size(), 3u);
+    ASSERT_TRUE(q->getTransferInProgress());
+    EXPECT_EQ(q->getTransferInProgress()->saveName, "missing.cbz");
+    ASSERT_TRUE(runIdle(*q));
+    ASSERT_EQ(q->getRecentCue().size(), 4u);
+    EXPECT_EQ(q->getRecentCue()[0]->status, TransferItem::kDone);
+    EXPECT_TRUE(readFile(out_.file("missing.cbz")) == c);
+    EXPECT_NE(std::find(watcher_->events.rbegin(), watcher_->events.rend(), "recent 4 type 3 at 0"),
+              watcher_->events.rend());
+
+    q->removeRecentCueItem(1);
+    EXPECT_EQ(watcher_->events.back(), "recent 3 type 2 at 1");
+    q->clearRecentCue();
+    EXPECT_TRUE(q->getRecentCue().empty());
+}
+
+TEST_F(BookTransferTest, CancellingDropsTheRunningItemAndTheNextStarts) {
+    const std::string a = pattern(200000, 4), b = pattern(150000, 5);
+    writeFile(www_.file("a.cbz"), a);
+    writeFile(www_.file("b.cbz"), b);
+    writeFile(www_.file("c.cbz"), b);
+    test::FaultHttpServer server(www_.path());
+    ASSERT_TRUE(server.start());
+
+    auto q = makeQueue();
+    add(*q, server.url("/a.cbz?stall_from=1"));
+    add(*q, server.url("/c.cbz"));
+    add(*q, server.url("/b.cbz"));
+    ASSERT_TRUE(server.waitForStalled(1, 10));
+    q->removeItemAtIndex(0);
+    EXPECT_EQ(watcher_->events.back(), "cue 1 one 0");
+    q->cancelCurrentTransfer();
+    ASSERT_TRUE(runIdle(*q));
+    // The cancelled item shows nowhere and gave no notice.
+    ASSERT_EQ(q->getRecentCue().size(), 1u);
+    EXPECT_EQ(q->getRecentCue()[0]->saveName, "b.cbz");
+    EXPECT_EQ(notices_->added.size(), 1u);
+    EXPECT_FALSE(fs::exists(out_.file("a.cbz")));
+    EXPECT_FALSE(fs::exists(out_.file("c.cbz")));
+    EXPECT_TRUE(readFile(out_.file("b.cbz")) == b);
+
+    // Cancelling everything empties the queue too.
+    add(*q, server.url("/a.cbz?stall_from=1"));
+    add(*q, server.url("/b.cbz"));
+    ASSERT_TRUE(server.waitForStalled(1, 10));
+    q->cancelCurrentTransferAll();
+    EXPECT_FALSE(q->isActive());
+    advance(2);
+    EXPECT_EQ(q->getRecentCue().size(), 1u);
+    EXPECT_FALSE(fs::exists(stateDir_.file("queue.plist")));
+}
+
+TEST_F(BookTransferTest, AQueueCutShortCarriesOnAtTheNextStartWithoutRefetching) {
+    const std::string a = pattern(250000, 6), b = pattern(120000, 7), c = pattern(90000, 8);
+    writeFile(www_.file("a.cbz"), a);
+    writeFile(www_.file("b.cbz"), b);
+    writeFile(www_.file("c.cbz"), c);
+    auto server = std::make_unique<test::FaultHttpServer>(www_.path());
+    ASSERT_TRUE(server->start());
+    const int port = server->port();
+    // The first connection drops after 150000 bytes; the queue continues at
+    // once, and that connection hangs: the program is killed there.
+    const std::string url = server->url("/a.cbz?drop_after=150000&drop_times=1&stall_from=2");
+    const std::string temp = HttpDownload::temporaryFolder() + "/" + HttpDownload::kTempFileName;
+
+    {
+        auto q = makeQueue();
+        q->setStallTimeout(1e6);
+        q->addNewItem(0, url, out_.path(), std::nullopt, std::nullopt, std::string("reader"),
+                      std::string("secret"), std::nullopt, {}, {}, 0);
+        add(*q, server->url("/b.cbz"));
+        add(*q, server->url("/c.cbz"));
+        ASSERT_TRUE(loop().runUntil([&] { return server->requestCount("/a.cbz") >= 2; }, 60));
+        ASSERT_TRUE(server->waitForStalled(1, 20));
+        // The state on disk names the running item first, then the waiting
+        // ones, and never a password.
+        const std::string state = readFile(stateDir_.file("queue.plist"));
+        EXPECT_EQ(state.find("secret"), std::string::npos);
+        auto saved = sys::PropertyList::readArray(stateDir_.file("queue.plist"));
+        ASSERT_TRUE(saved);
+        ASSERT_EQ(saved->size(), 3u);
+        EXPECT_EQ((*saved)[0].asDictionary().getString("source"), url);
+        EXPECT_EQ((*saved)[0].asDictionary().getString("username"), "reader");
+        EXPECT_EQ((*saved)[2].asDictionary().getString("saveName"), "c.cbz");
+        EXPECT_EQ(fs::file_size(temp), 150000u);
+        EXPECT_TRUE(q->getRecentCue().empty());
+    }
+    EXPECT_FALSE(fs::exists(out_.file("a.cbz")));
+
+    // The next start: the same server address, answering afresh.
+    server.reset();
+    server = std::make_unique<test::FaultHttpServer>(www_.path());
+    ASSERT_TRUE(server->start(port));
+    auto q = makeQueue();
+    EXPECT_EQ(q->restoreState(), 3u);
+    ASSERT_TRUE(runIdle(*q));
+    EXPECT_TRUE(readFile(out_.file("a.cbz")) == a);
+    EXPECT_TRUE(readFile(out_.file("b.cbz")) == b);
+    EXPECT_TRUE(readFile(out_.file("c.cbz")) == c);
+    // The first continued where the bytes on disk ended.
+    std::vector<std::string> ranges;
+    for (const auto& r : server->requests())
+        if (r.path == "/a.cbz") ranges.push_back(r.range);
+    EXPECT_EQ(ranges, std::vector<std::string>{"bytes=150000-"});
+    EXPECT_EQ(q->getRecentCue().size(), 3u);
+    EXPECT_FALSE(fs::exists(stateDir_.file("queue.plist")));
+}
+
+TEST_F(BookTransferTest, AStateFileOfNoUseIsIgnoredEntryByEntry) {
+    auto q = makeQueue();
+    EXPECT_EQ(q->restoreState(), 0u);  // none there
+
+    writeFile(stateDir_.file("queue.plist"), "not a property list");
+    EXPECT_EQ(q->restoreState(), 0u);
+
+    // Entries without a source, a folder or a plain file name are skipped.
+    sys::PlistDictionary escaping{{"source", "http://127.0.0.1:1/x.cbz"},
+                                  {"savePath", out_.path()},
+                                  {"saveName", "../x.cbz"}};
+    sys::PlistDictionary noSource{{"savePath", out_.path()}, {"saveName", "y.cbz"}};
+    sys::PlistDictionary good{{"source", "http://127.0.0.1:1/z.cbz"},
+                              {"savePath", out_.path()},
+                              {"saveName", "z.cbz"}};
+    sys::PropertyList::writeFile(sys::PlistValue(sys::PlistArray{escaping, noSource, sys::PlistValue("odd"), good}),
+                                 stateDir_.file("queue.plist"));
+    EXPECT_EQ(q->restoreState(), 1u);
+    ASSERT_TRUE(runIdle(*q, 30));
+    ASSERT_EQ(q->getRecentCue().size(), 1u);
+    EXPECT_EQ(q->getRecentCue()[0]->saveName, "z.cbz");
+    EXPECT_EQ(q->getRecentCue()[0]->status, TransferItem::kFailed);
+}
+
+}  // namespace
