@@ -324,10 +324,13 @@ std::string MediaServerMain::folderPage(const std::string& root, const std::stri
     const std::string title = parts.empty() ? sys::Path::lastPathComponent(root) : parts.back();
     std::string page = "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>" + htmlEscape(title) +
                        "</title></head>\n<body><h1>" + htmlEscape(title) + "</h1>\n<ul>\n";
+    // "lbexpand" (a folder read as one book) and "passcode" (a locked folder)
+    // mark entries by being there at all: plain files and folders carry
+    // neither, and locked folders are never offered.
     for (const auto& e : entries) {
         const std::string href = encodedBase + "/" + percentEncode(e.name) + (e.isFolder ? "/" : "");
-        page += "<li><a href=\"" + href + "\" booktitle=\"" + htmlEscape(e.name) + "\" lbexpand=\"false\" booksize=\"" +
-                std::to_string(e.size) + "\" passcode=\"false\" bookdate=\"" + std::to_string(e.date) +
+        page += "<li><a href=\"" + href + "\" booktitle=\"" + htmlEscape(e.name) + "\" booksize=\"" +
+                std::to_string(e.size) + "\" bookdate=\"" + std::to_string(e.date) +
                 "\" bookfile=\"" + (e.isFolder ? "false" : "true") + "\">" + htmlEscape(e.name) + "</a></li>\n";
     }
     page += "</ul>\n</body></html>\n";

@@ -10,8 +10,8 @@ struct MHD_Connection;
 
 // The on-device HTTP media server: shares one folder of the library with
 // other devices. A folder is answered with the page our own HTTP listing
-// reads (one link per entry carrying "booktitle", "lbexpand", "booksize",
-// "passcode", "bookdate" and "bookfile"), a file with its bytes, ranges
+// reads (one link per entry carrying "booktitle", "booksize", "bookdate" and
+// "bookfile"; "lbexpand" and "passcode" are never due here), a file with its bytes, ranges
 // included, so that a book can be read in place from another device.
 //
 // Nothing leaves the shared folder: ".." (plain or percent-encoded),

@@ -167,6 +167,9 @@ TEST_F(MediaServerTest, OurListingReadsTheFolderPagesAndLeavesOutWhatIsNotServed
     const int64_t seconds = st.st_mtime;
     EXPECT_EQ(entries["book.cbz"].getString(RemoteFileEntry::kBookDate), std::to_string(seconds));
     EXPECT_FALSE(entries["sub"].getBool(RemoteFileEntry::kIsBook));
+    // Their presence alone would make a book a folder-book or a folder locked.
+    for (const auto& [name, info] : entries)
+        EXPECT_FALSE(info.contains(RemoteFileEntry::kLbExpand) || info.contains(RemoteFileEntry::kPasscode)) << name;
     EXPECT_EQ(root->urlOf("漫画 1.zip"), base_ + "/%E6%BC%AB%E7%94%BB%201.zip");
 
     // The sub-folder, through the address the first page gave.
