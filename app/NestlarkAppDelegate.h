@@ -87,6 +87,7 @@ public:
     std::shared_ptr<Settings> settings() override { return settings_; }
     // True while the application is on its way to the background.
     bool isAppGotoBackgroundProcess() override;
+    std::shared_ptr<BookTransfer> transferQueue() override { return bookTransfer_; }
 
     // ---- LibraryServices ---------------------------------------------------------------------
     void setBookTransfer(std::shared_ptr<BookTransfer> transfer) override { bookTransfer_ = std::move(transfer); }

@@ -2,6 +2,7 @@
 
 #include <memory>
 
+class BookTransfer;
 class Settings;
 
 // What the lower layers ask of the application object. The application
@@ -16,6 +17,8 @@ public:
     virtual std::shared_ptr<Settings> settings() = 0;
     // True while the application is moving to the background.
     virtual bool isAppGotoBackgroundProcess() = 0;
+    // The one download queue, once the library has made it.
+    virtual std::shared_ptr<BookTransfer> transferQueue() { return nullptr; }
 
     static void install(std::shared_ptr<AppDelegateServices> services);
     static std::shared_ptr<AppDelegateServices> installed();

@@ -179,6 +179,8 @@ void BookTransfer::startDownloader() {
         BookCommon::globalIdleTimerDisabled(true);
         idleHeld_ = true;
     }
+    // A new subfolder, or the ".BookLibrary" one, may not exist yet.
+    sys::FileManager::createDirectory(item.savePath, true);
     if (item.type == TransferItem::kSmb) {
         smbDownload_ = std::make_shared<SMBDownload>();
         smbDownload_->setSettings(settings_.get());

@@ -7,6 +7,7 @@
 #include "foundation/LastStatusRestore.h"
 #include "foundation/QNKeyChain.h"
 #include "foundation/QNTextEncoding.h"
+#include "foundation/AppDelegateServices.h"
 #include "foundation/QNUrl.h"
 #include "foundation/Settings.h"
 #include "foundation/UrlPercent.h"
@@ -22,6 +23,7 @@
 #include "library/LocalFilelistViewController.h"
 #include "platform/core/FileManager.h"
 #include "platform/core/Path.h"
+#include "remote/BookTransfer.h"
 #include "platform/core/PropertyList.h"
 #include "platform/core/UserDefaults.h"
 #include "platform/ui/Application.h"
@@ -506,10 +508,57 @@ void RemoteFileListViewController::didSelectBook(int64_t index, const std::optio
             tableView()->deselectRowAtIndexPath(*indexPath, true);
         return;
     }
-    // Downloads into the library need the transfer queue, which is not part
-    // of this build: say so rather than do nothing.
     if (indexPath && isViewLoaded()) tableView()->deselectRowAtIndexPath(*indexPath, true);
-    showAlert(tr("Downloads into the library are not available yet. Use Streaming to read the book."));
+    if (!queueDownload(item, std::nullopt)) {
+        showAlert(tr("Downloads into the library are not available yet. Use Streaming to read the book."));
+        return;
+    }
+    pushTransferScreens();
+}
+
+std::shared_ptr<BookTransfer> RemoteFileListViewController::transferQueue() {
+    auto services = AppDelegateServices::installed();
+    return services ? services->transferQueue() : nullptr;
+}
+
+bool RemoteFileListViewController::queueDownload(const ItemRef& item, const std::optional<std::string>& folder) {
+    auto queue = transferQueue();
+    if (!queue || !item) return false;
+    const sys::PlistDictionary info = item->remoteInfo().value_or(sys::PlistDictionary());
+    const std::string url = item->remoteURL().value_or("");
+    std::string name = info.getString("name");
+    // The server's name may lack the extension that says what the file is.
+    std::string urlExt;
+    if (auto parsed = QNUrl::URLWithString(url)) urlExt = parsed->pathExtension();
+    const std::string nameExt = sys::Path::pathExtension(name);
+    if (!urlExt.empty() && (nameExt.empty() || nameExt != urlExt)) name += "." + urlExt;
+    std::optional<std::string> serviceName;
+    sys::PlistDictionary serviceKey;
+    if (info.contains("onedriveKey")) {
+        serviceName = "OneDrive";
+        serviceKey = {{"key", info.getString("onedriveKey")}};
+    }
+    if (info.contains("boxapikey")) {
+        serviceName = "BoxAPI";
+        serviceKey = {{"key", info.getString("boxapikey")}};
+    }
+    if (info.contains("dropboxKey")) {
+        serviceName = "Dropbox";
+        serviceKey = {{"key", info.getString("dropboxKey")}, {"itemId", info.getString("dropboxItemId")}};
+    }
+    if (info.contains("googledriveKey")) {
+        serviceName = "GoogleDrive";
+        serviceKey = {{"key", info.getString("googledriveKey")}, {"itemId", info.getString("googledriveItemId")}};
+    }
+    if (serviceName) name = info.getString("name");
+    queue->addNewItem(0, url, downloadPath_, folder, name, currentUserName(), currentPassword(), serviceName,
+                      serviceKey, otherSetting().value_or(sys::PlistDictionary()), info.getInteger("booksize"));
+    return true;
+}
+
+void RemoteFileListViewController::pushTransferScreens() {
+    TransferMultiViewPush::pushMultiTransferViewWithViewController(*this, 0, settings(), transferQueue(),
+                                                                   downloadPath_);
 }
 
 void RemoteFileListViewController::selectStreamMode(int segment) {
@@ -533,7 +582,6 @@ void RemoteFileListViewController::onChangeBookShelfMode(int segment) {
 }
 
 void RemoteFileListViewController::downloadAll(bool intoFolder, bool selectedOnly) {
-    (void)intoFolder;
     size_t files = 0;
     for (const auto& item : itemList()) {
         const int32_t t = item->type();
@@ -545,7 +593,18 @@ void RemoteFileListViewController::downloadAll(bool intoFolder, bool selectedOnl
         showAlert(tr("No files available for transfer."));
         return;
     }
-    showAlert(tr("Downloads into the library are not available yet. Use Streaming to read the book."));
+    if (!transferQueue()) {
+        showAlert(tr("Downloads into the library are not available yet. Use Streaming to read the book."));
+        return;
+    }
+    const std::optional<std::string> folder = intoFolder ? std::optional(title()) : std::nullopt;
+    for (const auto& item : itemList()) {
+        const int32_t t = item->type();
+        if (t != kTypeBook && t != kTypeImage && t != kTypePdf && t != kTypeTheme) continue;
+        if (selectedOnly && !item->isSelected()) continue;
+        queueDownload(item, folder);
+    }
+    pushTransferScreens();
 }
 
 bool RemoteFileListViewController::startStreamFile(const ItemRef& item, bool isStartFromFirstPage, bool isReOpenMode,
@@ -750,8 +809,7 @@ void RemoteFileListViewController::showToolBar() {
                 return [weak](ui::BarButtonItem&) {
                     auto self = std::dynamic_pointer_cast<RemoteFileListViewController>(weak.lock());
                     if (!self || self->popUpMenuView_) return;
-                    TransferMultiViewPush::pushMultiTransferViewWithViewController(*self, 0, self->settings(), nullptr,
-                                                                                   self->downloadPath_);
+                    self->pushTransferScreens();
                 };
             default: return {};  // brightness comes with its panel
             }

@@ -20,6 +20,7 @@
 namespace ui {
 class SegmentedControl;
 }
+class BookTransfer;
 class FileDownload;
 class OnlineFileStart;
 class PopupMenuView;
@@ -117,6 +118,11 @@ public:
     // files available for transfer.". The transfer queue is not part of this
     // build, so the user is told so instead.
     void downloadAll(bool intoFolder, bool selectedOnly);
+    // Adds a file row to the application's download queue into the download
+    // folder (folder: a new subfolder); false when there is no queue.
+    bool queueDownload(const ItemRef& item, const std::optional<std::string>& folder);
+    void pushTransferScreens();
+    static std::shared_ptr<BookTransfer> transferQueue();
 
     // ---- Listing --------------------------------------------------------------------------
     void getOnce(const std::string& url, const std::optional<std::string>& targetTitle,
