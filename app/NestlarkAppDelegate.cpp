@@ -40,6 +40,8 @@
 #include "smb/CIFSStackManager.h"
 #include "viewer/BookViewController.h"
 #include "viewer/BrightnessSetting.h"
+#include "viewer/MicInput.h"
+#include "viewer/SoundMicInput.h"
 
 #include <atomic>
 #include <cctype>
@@ -208,6 +210,8 @@ void NestlarkAppDelegate::startLBWindow() {
     navigationController_ = std::make_shared<ui::NavigationController>(root);
     navigationController_->view()->setHidden(true);
     dimmingView_ = BrightnessSetting::getBrightnessSetting()->createBrightnessSettingView();
+    // Page turns by sound listen to the process's sound input.
+    MicInput::setMaker([] { return std::make_shared<SoundMicInput>(); });
     window_->setRootViewController(navigationController_);
     fixWindowSize();
     if (locked) {

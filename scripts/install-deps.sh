@@ -23,6 +23,8 @@ BUILD_PKGS=(
 TEST_PKGS=(
   xvfb xauth xdotool openbox imagemagick webp libavif-bin libvips-tools zip unzip nginx
   img2pdf ghostscript mupdf-tools
+  # sound made at test time for the page turns by sound
+  sox
   apache2 curl
   dbus-daemon gnome-keyring
   # NetBIOS, SMB and SSDP peers (nmbd and minidlna answer in network namespaces)

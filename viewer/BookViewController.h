@@ -25,6 +25,7 @@
 #include "platform/ui/ViewController.h"
 #include "viewer/BookPagePreView.h"
 #include "viewer/BookMarkViewController.h"
+#include "viewer/MicInput.h"
 #include "viewer/BookToolView.h"
 #include "viewer/BookViewScreen.h"
 #include "viewer/LBPageLabel.h"
@@ -75,7 +76,8 @@ class BookViewController : public ui::ViewController,
                            public QNAlertViewDelegate,
                            public QNActionSheetDelegate,
                            public BookPagePreViewDelegate,
-                           public BookMarkViewControllerDelegate {
+                           public BookMarkViewControllerDelegate,
+                           public MicInputDelegate {
 public:
     // Zoom modes (as stored in the settings' order list).
     enum ZoomMode { kZoomCustom = 0, kZoomMaximum = 1, kZoomFitWidth = 2, kZoomFitHeight = 3, kZoomFitImage = 4 };
@@ -287,10 +289,10 @@ public:
     // Writes the book's cover from `image`; true when it was written.
     bool updateJacket(const gfx::ImageRef& image);
     bool jacketCreated() const { return jacketCreated_; }
-    virtual void stopMicPage() {}
+    virtual void stopMicPage();
     virtual void stopSlideshowForMove();
     virtual void restartslideshow();
-    virtual void onNewPageMoveForMicInput() {}
+    virtual void onNewPageMoveForMicInput();
     virtual void closeslideshowMenu();
     virtual void displayNextBookButton(bool next);
     // A running slideshow or sound mode that starts again at the first page.
@@ -303,7 +305,19 @@ public:
     // The menu sheet's buttons of pieces still to come (slideshow, sound
     // page turns, keeping the screen awake, bookmarks, the brightness panel).
     virtual void onslideshowBtn();
-    virtual void onMicPageBtn() { removePageJump(1); }
+    virtual void onMicPageBtn();
+
+    // ---- Page turns by sound -----------------------------------------------------------------------------
+    void btnCloseMicinputMenu();
+    void cancelMicPageMenu();
+    void saveMicPageConfig();
+    void onUpdateMicLevel(double level, double peak) override;
+    void didFirstMicEvent() override;
+    void didSingleMicEvent() override;
+    void didSpecialMicEvent() override;
+    void readyForNext() override;
+    const std::shared_ptr<MicInput>& micInput() const { return micInput_; }
+    bool micDetectStart() const { return micDetectStart_; }
     virtual void onDontSleepBtn() {}
     virtual bool isDontSleep() const { return false; }
     virtual bool canAddBookmark(int32_t page) const;
@@ -628,6 +642,15 @@ private:
     void removeSubfunctionMenuView();
     void onChangeSlideshowSlider();
     void scheduleSlideshowStep();
+    // Sound page turns.
+    std::shared_ptr<MicInput> micInput_;
+    bool micDetectStart_ = false;
+    double timeIntervalMicInputTimeToScroll_ = 2;
+    bool micPageRepeat_ = false;
+    sys::RunLoop::TimerRef timerMicInputAutoScroll_;
+    std::shared_ptr<ui::Label> labelMicInputTimeToScroll_;
+    std::shared_ptr<ui::ImageView> micOkImage_;
+    void setMicIndicator(const std::string& image, double alpha);
     // The seek bar's large page preview.
     std::shared_ptr<ui::View> bookToolViewPreview_;
     std::shared_ptr<ui::ImageView> bookToolViewPreviewImage_;

@@ -239,7 +239,9 @@ void BookViewController::stopSlideshowForMove() {
     timerSlideshow_.reset();
 }
 
-bool BookViewController::repeatsFromFirstPage() const { return isSlidershowMode_ && slideshowRepeat_; }
+bool BookViewController::repeatsFromFirstPage() const {
+    return (isSlidershowMode_ && slideshowRepeat_) || (micInput_ && micPageRepeat_);
+}
 
 void BookViewController::stopSlidershow() {
     if (!isSlidershowMode_) return;

@@ -1,0 +1,179 @@
+// Turning pages by sound: the panel that prepares it, the monitor's events
+// and the slow scroll down each page while it runs.
+#include "platform/core/UserDefaults.h"
+#include "platform/ui/Image.h"
+#include "viewer/BookViewControllerInternal.h"
+
+using namespace bookviewer;
+
+namespace {
+constexpr double kScrollTick = 1.0 / 60;
+
+std::shared_ptr<ui::Label> micLabel(const std::string& text, ui::Rect frame, double size) {
+    auto l = std::make_shared<ui::Label>();
+    l->setText(text);
+    l->setFont(gfx::Font::system(size));
+    l->setFrame(frame);
+    return l;
+}
+}  // namespace
+
+void BookViewController::onMicPageBtn() {
+    if (micInput_) return;
+    auto& d = sys::UserDefaults::standard();
+    timeIntervalMicInputTimeToScroll_ = d.objectForKey("MicPageAutoScrollInterval").type() != sys::PlistValue::Type::Null
+                                            ? double(std::clamp<int64_t>(d.integerForKey("MicPageAutoScrollInterval"), 1, 30))
+                                            : 2;
+    removePageJump(1);
+    addSubfunctionMenuView();
+    ui::View& panel = *viewSubfunctionsMenuBgImage_;
+    std::weak_ptr<const void> owner = weak_from_this();
+    panel.addSubview(micLabel(tr("Turn Page by Sound"), ui::Rect(30, 25, 200, 25), 18));
+    panel.addSubview(micLabel(tr("Auto-Scroll Interval"), ui::Rect(34, 64, 200, 25), 17));
+    labelMicInputTimeToScroll_ = micLabel("", ui::Rect(200, 64, 86, 25), 17);
+    labelMicInputTimeToScroll_->setTextAlignment(ui::TextAlignment::Right);
+    labelMicInputTimeToScroll_->setText(std::to_string(int(timeIntervalMicInputTimeToScroll_)) + " " + tr(" sec."));
+    panel.addSubview(labelMicInputTimeToScroll_);
+    auto slider = std::make_shared<ui::Slider>();
+    slider->setFrame(ui::Rect(30, 94, 260, 30));
+    slider->setMinimumValue(1);
+    slider->setMaximumValue(30);
+    slider->setValue(timeIntervalMicInputTimeToScroll_);
+    slider->addAction(ui::ControlEventValueChanged, [this](ui::Control& c) {
+        timeIntervalMicInputTimeToScroll_ = int(static_cast<ui::Slider&>(c).value());
+        if (labelMicInputTimeToScroll_)
+            labelMicInputTimeToScroll_->setText(std::to_string(int(timeIntervalMicInputTimeToScroll_)) + " " + tr(" sec."));
+    }, owner);
+    panel.addSubview(slider);
+    panel.addSubview(micLabel(tr("Sound Pressure"), ui::Rect(34, 139, 200, 25), 17));
+    btnRepeat_ = std::make_shared<ui::Button>(ui::ButtonType::Custom);
+    btnRepeat_->setImage(ui::Image::named(micPageRepeat_ ? "btn_repeat_on" : "btn_repeat"));
+    btnRepeat_->setFrame(ui::Rect(240, 20, 40, 40));
+    btnRepeat_->addAction(ui::ControlEventTouchUpInside, [this](ui::Control&) {
+        micPageRepeat_ = !micPageRepeat_;
+        if (btnRepeat_) btnRepeat_->setImage(ui::Image::named(micPageRepeat_ ? "btn_repeat_on" : "btn_repeat"));
+    }, owner);
+    panel.addSubview(btnRepeat_);
+    auto cancel = std::make_shared<ui::Button>(ui::ButtonType::System);
+    cancel->setTitle(tr("Cancel"));
+    cancel->setFrame(ui::Rect(40, 210, 110, 40));
+    cancel->titleLabel()->setFont(gfx::Font::system(14));
+    cancel->addAction(ui::ControlEventTouchUpInside, [this](ui::Control&) { cancelMicPageMenu(); }, owner);
+    auto start = std::make_shared<ui::Button>(ui::ButtonType::System);
+    start->setTitle(tr("Start"));
+    start->setFrame(ui::Rect(170, 210, 110, 40));
+    start->titleLabel()->setFont(gfx::Font::system(14));
+    start->addAction(ui::ControlEventTouchUpInside, [this](ui::Control&) { btnCloseMicinputMenu(); }, owner);
+    panel.addSubview(cancel);
+    panel.addSubview(start);
+    isSubFunctionMenuShown_ = true;
+
+    // Levels only until "Start".
+    micInput_ = MicInput::make();
+    if (micInput_) {
+        micInput_->setDelegate(std::dynamic_pointer_cast<MicInputDelegate>(shared_from_this()));
+        micInput_->setMode(0);
+        micInput_->startInput(true);
+    }
+}
+
+void BookViewController::saveMicPageConfig() {
+    auto& d = sys::UserDefaults::standard();
+    d.setInteger(int64_t(timeIntervalMicInputTimeToScroll_), "MicPageAutoScrollInterval");
+    d.synchronize();
+}
+
+void BookViewController::cancelMicPageMenu() {
+    saveMicPageConfig();
+    removeSubfunctionMenuView();
+    isSubFunctionMenuShown_ = false;
+    if (micInput_) {
+        micInput_->stopInput();
+        micInput_->setDelegate({});
+    }
+    micInput_.reset();
+}
+
+void BookViewController::btnCloseMicinputMenu() {
+    micDetectStart_ = true;
+    if (micInput_ && settings_) {
+        micInput_->setThreshold(settings_->micThreshold());
+        micInput_->setMode(settings_->micDetectMode() == 0 ? 1 : settings_->micDetectMode());
+    }
+    saveMicPageConfig();
+    BookCommon::globalIdleTimerDisabled(true);
+    displayMessage(tr("Turn On Mic Input."), true);
+    setMicIndicator("mic", 0.8);
+    removeSubfunctionMenuView();
+    isSubFunctionMenuShown_ = false;
+    onNewPageMoveForMicInput();
+}
+
+void BookViewController::setMicIndicator(const std::string& image, double alpha) {
+    if (!micOkImage_) {
+        micOkImage_ = std::make_shared<ui::ImageView>();
+        micOkImage_->setFrame(ui::Rect(24, 24, 32, 32));
+        micOkImage_->setUserInteractionEnabled(false);
+        view()->addSubview(micOkImage_);
+    }
+    micOkImage_->setImage(ui::Image::named(image));
+    micOkImage_->setAlpha(alpha);
+}
+
+void BookViewController::stopMicPage() {
+    if (!micInput_) return;
+    if (timerMicInputAutoScroll_) timerMicInputAutoScroll_->invalidate();
+    timerMicInputAutoScroll_.reset();
+    micInput_->stopInput();
+    micInput_->setDelegate({});
+    micInput_.reset();
+    micDetectStart_ = false;
+    if (micOkImage_) micOkImage_->removeFromSuperview();
+    micOkImage_.reset();
+    after(1.0, [this] { displayMessage(tr("Turn Off Mic Input."), true); });
+    BookCommon::globalIdleTimerDisabled(false);
+    removeSubfunctionMenuView();
+    isSubFunctionMenuShown_ = false;
+}
+
+void BookViewController::onUpdateMicLevel(double, double) {}
+
+void BookViewController::didFirstMicEvent() {
+    if (micInput_) setMicIndicator("mic_h", 0.8);
+}
+
+void BookViewController::didSingleMicEvent() {
+    if (!micDetectStart_) return;
+    setMicIndicator("mic", 0.2);
+    doFunction(2);
+}
+
+void BookViewController::didSpecialMicEvent() {
+    if (!micDetectStart_) return;
+    setMicIndicator("mic", 0.2);
+    doFunction(3);
+}
+
+void BookViewController::readyForNext() {
+    if (micInput_) setMicIndicator("mic", 0.8);
+}
+
+void BookViewController::onNewPageMoveForMicInput() {
+    if (timerMicInputAutoScroll_) timerMicInputAutoScroll_->invalidate();
+    timerMicInputAutoScroll_.reset();
+    if (!micInput_ || !micDetectStart_) return;
+    const double wait = std::max(1.0, timeIntervalMicInputTimeToScroll_);
+    timerMicInputAutoScroll_ = after(wait, [this] {
+        if (timerMicInputAutoScroll_) timerMicInputAutoScroll_->invalidate();
+        timerMicInputAutoScroll_ = after(kScrollTick, [this] {
+            if (scrollView_ && micInput_) {
+                const ui::Point o = scrollView_->contentOffset();
+                if (o.y + 1 <= scrollView_->contentSize().height - scrollView_->bounds().height()) {
+                    scrollView_->setContentOffset(ui::Point(o.x, o.y + 1));
+                    return;
+                }
+            }
+            if (timerMicInputAutoScroll_) timerMicInputAutoScroll_->invalidate();
+        }, kScrollTick);
+    });
+}
