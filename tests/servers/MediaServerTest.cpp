@@ -4,6 +4,7 @@
 
 #include "engine/ZipArchive.h"
 #include "foundation/FolderLockInfo.h"
+#include "foundation/ui/TextInputViewController.h"
 #include "library/FolderSelectViewController.h"
 #include "platform/core/UserDefaults.h"
 #include "platform/ui/NavigationController.h"
@@ -366,6 +367,28 @@ TEST_F(MediaServerScreenTest, SharingAFolderThroughThePickerStartsTheServerAndSh
     driver.advance(0.1);
     EXPECT_EQ(screen->lastServerStatus(), 3);
     EXPECT_EQ(MediaServerViewController::statusText(4), "Stopping");
+
+    // A new place to listen moves the running server at once; a bad one is refused
+    // and the server stays where it was.
+    uint16_t port2 = 0;
+    {
+        MediaServerMain probe;
+        ASSERT_TRUE(probe.start(dir.path(), "127.0.0.1", 0));
+        port2 = probe.port();
+    }
+    TextInputViewController input;
+    EXPECT_FALSE(screen->onFinishTextInput(input, "127.0.0.1:99999", ""));
+    driver.advance(0.5);
+    EXPECT_EQ(server->port(), port);
+    ASSERT_TRUE(driver.findByText("Enter a port (1-65535), or an address and a port."));
+    auto* ok = driver.findByText("OK");
+    ASSERT_TRUE(ok);
+    driver.tap(*ok);
+    driver.advance(0.5);
+    EXPECT_TRUE(screen->onFinishTextInput(input, "127.0.0.1:" + std::to_string(port2), ""));
+    EXPECT_TRUE(server->isRunning());
+    EXPECT_EQ(server->port(), port2);
+    EXPECT_EQ(capture("curl -s 'http://127.0.0.1:" + std::to_string(port2) + "/a.cbz'"), "a");
 
     // Switching off.
     row = driver.findByText("HTTP Server");
