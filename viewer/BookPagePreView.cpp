@@ -109,7 +109,11 @@ void BookPagePreView::setOffset() {
     const double viewWidth = bounds().width();
     double x = cellCenterX(selectPage_) - viewWidth * 0.5;
     x = std::max(0.0, std::min(x, width - viewWidth));
+    // The first and last pages cannot stand in the middle: this move must
+    // not choose the page that does instead.
+    centring_ = true;
     setContentOffset({x, contentOffset().y}, false);
+    centring_ = false;
 }
 
 void BookPagePreView::setSize() { setPageContents(); }
@@ -253,7 +257,7 @@ void BookPagePreView::setPageContents() {
 }
 
 void BookPagePreView::scrollViewDidScroll(ui::ScrollView&) {
-    if (numPages_ <= 0) return;
+    if (numPages_ <= 0 || centring_) return;
     const double d = contentSize().width - contentOffset().x;
     const int64_t i = int64_t(d - bounds().width() * 0.5 - g_ * 0.5);
     const int64_t c = int64_t(cw_ + g_);

@@ -107,6 +107,7 @@ private:
     std::array<int32_t, kMemoryCacheSize> cachePages_;
     ui::ImageRef placeholder_;
     bool isReload_ = false;
+    bool centring_ = false;  // setOffset is moving the row
 
     // Shared with the reader thread.
     mutable std::mutex lock_;
