@@ -15,12 +15,15 @@
 #include "platform/core/FileManager.h"
 #include "platform/core/OutputVolume.h"
 #include "platform/core/RunLoop.h"
+#include "platform/core/UserDefaults.h"
 #include "platform/shell/DesktopShell.h"
 #include "platform/shell/ScriptPlayer.h"
+#include "platform/ui/Animator.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/Screen.h"
 #include "platform/ui/Window.h"
 
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
@@ -92,6 +95,8 @@ bool LeafbrightProgram::launch(bool headless, std::string* error) {
     delegate_ = NestlarkAppDelegate::create();
     delegate_->applicationDidFinishLaunchingWithOptions();
     if (!headless) {
+        // The window opens at the size it had when the last run ended.
+        if (auto size = storedWindowSize()) delegate_->window()->resize(*size);
         shell_ = std::make_unique<shell::DesktopShell>(*delegate_->window());
         std::string why;
         if (!shell_->open("Leafbright", &why)) {
@@ -147,6 +152,7 @@ int LeafbrightProgram::playScript(const std::string& text, std::string* error) {
     if (!steps) return 1;
     const std::string shots = shotsDirectory();
     sys::FileManager::createDirectory(shots, true);
+    waitForFirstScreen();
     AppScriptHost host(delegate_);
     shell::ScriptPlayer::Clock clock;
     if (shell_) {
@@ -179,6 +185,45 @@ int LeafbrightProgram::runDemo(std::string* error) {
     return rc;
 }
 
+void LeafbrightProgram::waitForFirstScreen() {
+    if (firstScreenUp_) return;
+    firstScreenUp_ = true;
+    // Steps wait for the screen they act on: the launch animation hands
+    // over to the library (or a notice page) on its own.
+    // A screen fading in takes no taps yet: its animations end first.
+    auto turn = [this] {
+        if (shell_) pumpWindow(0.05);
+        else sys::RunLoop::main().advance(0.05);
+    };
+    for (int i = 0; i < 200 && delegate_->isStartScreenShown() && !noticeShown() && !gStop.load(); ++i) turn();
+    turn();
+    for (int i = 0; i < 100 && ui::Animator::shared().activeTracks() > 0 && !gStop.load(); ++i) turn();
+}
+
+namespace {
+constexpr const char* kWindowSizeKey = "LBDesktopWindowSize";
+}
+
+std::optional<ui::Size> LeafbrightProgram::storedWindowSize() {
+    const std::string text = sys::UserDefaults::standard().stringForKey(kWindowSizeKey).value_or("");
+    int w = 0, h = 0;
+    char tail = 0;
+    if (std::sscanf(text.c_str(), "%dx%d%c", &w, &h, &tail) != 2) return std::nullopt;
+    // A size from an older, larger screen is still a sane window; nothing
+    // past what any display shows.
+    if (w < shell::DesktopShell::kMinWidth || h < shell::DesktopShell::kMinHeight || w > 16384 || h > 16384)
+        return std::nullopt;
+    return ui::Size{double(w), double(h)};
+}
+
+void LeafbrightProgram::storeWindowSize(ui::Size size) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%dx%d", int(std::lround(size.width)), int(std::lround(size.height)));
+    auto& defaults = sys::UserDefaults::standard();
+    defaults.setObject(sys::PlistValue(std::string(text)), kWindowSizeKey);
+    defaults.synchronize();
+}
+
 bool LeafbrightProgram::noticeShown() const {
     if (!delegate_ || !delegate_->window()) return false;
     auto* start = dynamic_cast<LBStartViewController*>(delegate_->window()->rootViewController().get());
@@ -191,6 +236,7 @@ void LeafbrightProgram::terminate() {
     delegate_->applicationWillTerminate();
     // Screens go first (their workers are joined), then the window.
     if (auto window = delegate_->window()) window->setRootViewController(nullptr);
+    if (shell_) storeWindowSize(shell_->windowedSize());
     shell_.reset();
     AppDelegateServices::install(nullptr);
     LibraryServices::install(nullptr);

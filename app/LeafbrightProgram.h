@@ -1,9 +1,11 @@
 #pragma once
 
 #include "app/ProgramOptions.h"
+#include "platform/ui/Geometry.h"
 
 #include <atomic>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -49,14 +51,22 @@ public:
     static bool stopRequested();
     static void resetStopRequest();
 
+    // The size of the desktop window kept between runs ("WxH" in the user
+    // defaults); nothing when none is kept or it is out of bounds.
+    static std::optional<ui::Size> storedWindowSize();
+    static void storeWindowSize(ui::Size size);
+
 private:
     void pumpWindow(double seconds);
+    // Lets the launch hand over to the first screen (bounded).
+    void waitForFirstScreen();
     // The start screen shows its notice page.
     bool noticeShown() const;
 
     ProgramOptions options_;
     bool headless_ = true;
     bool terminated_ = false;
+    bool firstScreenUp_ = false;
     std::shared_ptr<NestlarkAppDelegate> delegate_;
     std::unique_ptr<shell::DesktopShell> shell_;
     std::vector<std::string> shots_;

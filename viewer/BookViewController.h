@@ -466,6 +466,9 @@ private:
     void endMoveWaitingViews();
     void finishSlide();
     void repeatHeldButtonMove();
+    // Runs the keys kept while a page moved, once nothing moves.
+    void takePendingKey();
+    void runKey(const std::string& input);
     void storeReadingPosition();
     void cancelReloads(bool wait);
     void popSelf(bool animated);
@@ -570,6 +573,10 @@ private:
     bool lastPageMoveCommandIsNext_ = true;
     bool notNotifyToBookToolView_ = false;
     bool isWaitForAnimationEndAndRemove_ = false;
+    // Keys pressed while a page moved (a few, oldest first), taken when
+    // the move ends.
+    std::vector<std::string> pendingKeys_;
+    sys::RunLoop::TimerRef pendingKeyTimer_;
     std::shared_ptr<ui::View> animationOldScreen_;
     std::shared_ptr<ui::View> animationOldImage_;
     bool streamClosed_ = false;

@@ -303,7 +303,26 @@ std::vector<ui::KeyCommand> BookViewController::keyCommands() const {
 }
 
 void BookViewController::handleCommand(const std::string& input) {
-    if (isSubFunctionMenuShown_ || isOpenSlidershowMenu_ || goingCloseBook_ || isInvalidTap() || !scrollView_) return;
+    if (isSubFunctionMenuShown_ || isOpenSlidershowMenu_ || goingCloseBook_ || !scrollView_) return;
+    // A key pressed while a page loads or slides in is taken once the move
+    // is over, and a slide then ends at once: held or repeated keys skim
+    // the book instead of being lost.
+    if (nowMovePageDo_ || isMovingPage_ || !pendingKeys_.empty() || (invalidFunction_ && !invalidTap_)) {
+        constexpr size_t kMaxPendingKeys = 3;
+        if (pendingKeys_.size() >= kMaxPendingKeys) pendingKeys_.erase(pendingKeys_.begin());
+        pendingKeys_.push_back(input);
+        if (isWaitForAnimationEndAndRemove_) {
+            scrollView_->removeAllAnimations();
+            if (animationOldScreen_) animationOldScreen_->removeAllAnimations();
+        }
+        takePendingKey();
+        return;
+    }
+    runKey(input);
+}
+
+void BookViewController::runKey(const std::string& input) {
+    if (isInvalidTap() || !scrollView_) return;
     const int dir = settings_->pageDirection_Local();
     if (input == ui::KeyInput::leftArrow) {
         if (!scrollScreenHorizontal(*scrollView_, false)) doFunction(dir == 0 ? 2 : 3);
@@ -313,8 +332,10 @@ void BookViewController::handleCommand(const std::string& input) {
         scrollScreenVertical(*scrollView_, false);
     } else if (input == ui::KeyInput::downArrow) {
         scrollScreenVertical(*scrollView_, true);
-    } else if (input == " ") {
+    } else if (input == " " || input == ui::KeyInput::pageDown) {
         doFunction(2);
+    } else if (input == ui::KeyInput::pageUp) {
+        doFunction(3);
     } else {
         for (const auto& s : keyboardShortcuts_) {
             if (s.key == input) {

@@ -197,12 +197,14 @@ void BookViewController::movePageLoadFinish(const MoveResult& loaded, uint64_t g
     moveLoadInFlight_ = false;
     checkStatusbarHideStatus();
     if (streamClosed_) {
+        pendingKeys_.clear();
         endMoveWaitingViews();
         nowMovePageDo_ = false;
         closeBookWithByuser(true);
         return;
     }
     if (goingCloseBook_ || !loaded.page || !scrollView_) {
+        pendingKeys_.clear();
         endMoveWaitingViews();
         nowMovePageDo_ = false;
         return;
@@ -335,6 +337,29 @@ void BookViewController::movePageLoadFinish(const MoveResult& loaded, uint64_t g
     if (!slide) nowMovePageDo_ = false;
     restartslideshow();
     onNewPageMoveForMicInput();
+    if (!slide) takePendingKey();
+}
+
+void BookViewController::takePendingKey() {
+    if (pendingKeys_.empty() || nowMovePageDo_ || isMovingPage_ || goingCloseBook_) return;
+    // Functions follow each other at most every kFunctionInterval.
+    if (invalidFunction_ || pendingKeyTimer_) {
+        if (!pendingKeyTimer_)
+            pendingKeyTimer_ = after(kFunctionInterval / 4, [this] {
+                pendingKeyTimer_.reset();
+                takePendingKey();
+            });
+        return;
+    }
+    const std::string input = pendingKeys_.front();
+    pendingKeys_.erase(pendingKeys_.begin());
+    runKey(input);
+    // A key that moved no page leaves the next one to a later turn.
+    if (!pendingKeys_.empty() && !nowMovePageDo_ && !isMovingPage_)
+        pendingKeyTimer_ = after(kFunctionInterval, [this] {
+            pendingKeyTimer_.reset();
+            takePendingKey();
+        });
 }
 
 void BookViewController::finishSlide() {
@@ -345,6 +370,7 @@ void BookViewController::finishSlide() {
     animationOldImage_.reset();
     disableSnapWhenpageMove_ = false;
     repeatHeldButtonMove();
+    takePendingKey();
 }
 
 void BookViewController::repeatHeldButtonMove() {

@@ -2,7 +2,10 @@
 
 #include <algorithm>
 #include <cairo.h>
+#include <spng.h>
 #include <cmath>
+#include <cstdint>
+#include <cstdio>
 #include <vector>
 
 namespace gfx {
@@ -413,7 +416,51 @@ ImageRef Canvas::image() {
 
 bool Canvas::writePNG(const std::string& path) {
     cairo_surface_flush(surface_);
-    return cairo_surface_write_to_png(surface_, path.c_str()) == CAIRO_STATUS_SUCCESS;
+    const int w = cairo_image_surface_get_width(surface_), h = cairo_image_surface_get_height(surface_);
+    const int stride = cairo_image_surface_get_stride(surface_);
+    const unsigned char* data = cairo_image_surface_get_data(surface_);
+    if (!data || w <= 0 || h <= 0) return false;
+    // Straight RGBA rows, encoded at a fast compression level: pictures of
+    // the window are written often (every script step that takes a shot)
+    // and the default level costs several times as long for little gain.
+    std::vector<unsigned char> rgba(size_t(w) * size_t(h) * 4);
+    for (int y = 0; y < h; ++y) {
+        const uint32_t* row = reinterpret_cast<const uint32_t*>(data + size_t(y) * size_t(stride));
+        unsigned char* out = rgba.data() + size_t(y) * size_t(w) * 4;
+        for (int x = 0; x < w; ++x, out += 4) {
+            const uint32_t px = row[x];
+            const unsigned a = px >> 24, r = (px >> 16) & 0xff, g = (px >> 8) & 0xff, b = px & 0xff;
+            if (a == 255 || a == 0) {
+                out[0] = (unsigned char)r, out[1] = (unsigned char)g, out[2] = (unsigned char)b;
+            } else {
+                out[0] = (unsigned char)std::min(255u, (r * 255 + a / 2) / a);
+                out[1] = (unsigned char)std::min(255u, (g * 255 + a / 2) / a);
+                out[2] = (unsigned char)std::min(255u, (b * 255 + a / 2) / a);
+            }
+            out[3] = (unsigned char)a;
+        }
+    }
+    FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f) return false;
+    spng_ctx* ctx = spng_ctx_new(SPNG_CTX_ENCODER);
+    int rc = ctx ? 0 : 1;
+    if (rc == 0) rc = spng_set_png_file(ctx, f);
+    spng_ihdr ihdr{};
+    ihdr.width = uint32_t(w);
+    ihdr.height = uint32_t(h);
+    ihdr.bit_depth = 8;
+    ihdr.color_type = SPNG_COLOR_TYPE_TRUECOLOR_ALPHA;
+    if (rc == 0) rc = spng_set_ihdr(ctx, &ihdr);
+    if (rc == 0) rc = spng_set_option(ctx, SPNG_IMG_COMPRESSION_LEVEL, 1);
+    if (rc == 0) rc = spng_set_option(ctx, SPNG_FILTER_CHOICE, SPNG_FILTER_CHOICE_SUB);
+    if (rc == 0) rc = spng_encode_image(ctx, rgba.data(), rgba.size(), SPNG_FMT_PNG, SPNG_ENCODE_FINALIZE);
+    if (ctx) spng_ctx_free(ctx);
+    const bool closed = std::fclose(f) == 0;
+    if (rc != 0 || !closed) {
+        std::remove(path.c_str());
+        return false;
+    }
+    return true;
 }
 
 }  // namespace gfx

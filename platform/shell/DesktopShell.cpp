@@ -49,6 +49,8 @@ const char* specialKey(SDL_Keycode k) {
     case SDLK_TAB: return ui::KeyInput::tab;
     case SDLK_HOME: return ui::KeyInput::home;
     case SDLK_END: return ui::KeyInput::end;
+    case SDLK_PAGEUP: return ui::KeyInput::pageUp;
+    case SDLK_PAGEDOWN: return ui::KeyInput::pageDown;
     case SDLK_DELETE: return ui::KeyInput::deleteForward;
     default: return nullptr;
     }
@@ -81,11 +83,21 @@ bool DesktopShell::open(const std::string& title, std::string* error) {
     SDL_SetHint(SDL_HINT_RENDER_SCALE_QUALITY, "1");
     const ui::Rect b = window_.bounds();
     sdlWindow_ = SDL_CreateWindow(title.c_str(), SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
-                                  int(std::lround(b.width())), int(std::lround(b.height())), SDL_WINDOW_SHOWN);
+                                  int(std::lround(b.width())), int(std::lround(b.height())),
+                                  SDL_WINDOW_SHOWN | SDL_WINDOW_RESIZABLE);
     if (!sdlWindow_) {
         if (error) *error = SDL_GetError();
         return false;
     }
+    // A window made smaller than that (a phone's screen) keeps its size.
+    SDL_SetWindowMinimumSize(sdlWindow_, std::min(kMinWidth, int(std::lround(b.width()))),
+                             std::min(kMinHeight, int(std::lround(b.height()))));
+    syncedSize_ = windowedSize_ = b.size;
+    // The window manager may not give the size asked for (a screen smaller
+    // than the window): the screens take the size it gave.
+    int cw = 0, ch = 0;
+    SDL_GetWindowSize(sdlWindow_, &cw, &ch);
+    sizeChanged(cw, ch);
     renderer_ = SDL_CreateRenderer(sdlWindow_, -1, SDL_RENDERER_ACCELERATED | SDL_RENDERER_PRESENTVSYNC);
     if (!renderer_) renderer_ = SDL_CreateRenderer(sdlWindow_, -1, SDL_RENDERER_SOFTWARE);
     if (!renderer_) {
@@ -102,11 +114,39 @@ bool DesktopShell::open(const std::string& title, std::string* error) {
 }
 
 void DesktopShell::syncSize() {
-    const ui::Rect b = window_.bounds();
-    int w = int(std::lround(b.width())), h = int(std::lround(b.height()));
-    int cw = 0, ch = 0;
-    SDL_GetWindowSize(sdlWindow_, &cw, &ch);
-    if (cw != w || ch != h) SDL_SetWindowSize(sdlWindow_, w, h);
+    // Only a size the program gave the window (a turn) goes to the SDL
+    // window; sizes the user gives come the other way (sizeChanged).
+    const ui::Size b = window_.bounds().size;
+    if (b == syncedSize_ || isFullscreen()) return;
+    syncedSize_ = windowedSize_ = b;
+    SDL_SetWindowSize(sdlWindow_, int(std::lround(b.width)), int(std::lround(b.height)));
+}
+
+void DesktopShell::sizeChanged(int width, int height) {
+    if (width <= 0 || height <= 0) return;
+    const ui::Size size{double(width), double(height)};
+    if (!isFullscreen()) windowedSize_ = size;
+    needsFrame_ = true;
+    if (size == syncedSize_ && size == window_.bounds().size) return;
+    syncedSize_ = size;
+    window_.resize(size);
+}
+
+void DesktopShell::setFullscreen(bool on) {
+    if (!sdlWindow_ || on == isFullscreen()) return;
+    // The window manager makes the window full screen; its new size comes
+    // as a size event.
+    SDL_SetWindowFullscreen(sdlWindow_, on ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0);
+    if (!on) {
+        // Back to the size the window had before.
+        const ui::Size back = windowedSize_;
+        SDL_SetWindowSize(sdlWindow_, int(std::lround(back.width)), int(std::lround(back.height)));
+        sizeChanged(int(std::lround(back.width)), int(std::lround(back.height)));
+    }
+}
+
+bool DesktopShell::isFullscreen() const {
+    return sdlWindow_ && (SDL_GetWindowFlags(sdlWindow_) & (SDL_WINDOW_FULLSCREEN | SDL_WINDOW_FULLSCREEN_DESKTOP));
 }
 
 void DesktopShell::present(bool force) {
@@ -127,6 +167,14 @@ void DesktopShell::present(bool force) {
         textureHeight_ = ph;
     }
     if (!texture_) return;
+    // A size the window got without an event of its own (full screen set
+    // directly) leaves the renderer drawing into the old area.
+    int ow = 0, oh = 0;
+    if (SDL_GetRendererOutputSize(renderer_, &ow, &oh) == 0 && (ow != outputWidth_ || oh != outputHeight_)) {
+        outputWidth_ = ow;
+        outputHeight_ = oh;
+        SDL_RenderSetViewport(renderer_, nullptr);
+    }
     SDL_UpdateTexture(texture_, nullptr, cairo_image_surface_get_data(surface), cairo_image_surface_get_stride(surface));
     SDL_RenderClear(renderer_);
     SDL_RenderCopy(renderer_, texture_, nullptr, nullptr);
@@ -160,6 +208,7 @@ void DesktopShell::handle(const SDL_Event& e) {
     case SDL_WINDOWEVENT:
         if (e.window.event == SDL_WINDOWEVENT_CLOSE) closeRequested_ = true;
         if (e.window.event == SDL_WINDOWEVENT_EXPOSED || e.window.event == SDL_WINDOWEVENT_SHOWN) needsFrame_ = true;
+        if (e.window.event == SDL_WINDOWEVENT_SIZE_CHANGED) sizeChanged(e.window.data1, e.window.data2);
         break;
     case SDL_MOUSEBUTTONDOWN:
         if (e.button.button != SDL_BUTTON_LEFT) break;
@@ -182,16 +231,21 @@ void DesktopShell::handle(const SDL_Event& e) {
         double dx = e.wheel.preciseX, dy = e.wheel.preciseY;
         if (e.wheel.direction == SDL_MOUSEWHEEL_FLIPPED) dx = -dx, dy = -dy;
         const bool pinch = (SDL_GetModState() & KMOD_CTRL) != 0;
-        // A notch scrolls 40 points; with ctrl each notch zooms one step.
-        ui::ScrollView::dispatchWheel(window_, {double(mx), double(my)}, pinch ? 0 : -dx * 40, pinch ? dy : -dy * 40,
+        // A notch scrolls 40 points; with ctrl each notch zooms one step
+        // (away from the user zooms in), around the pointer.
+        ui::ScrollView::dispatchWheel(window_, {double(mx), double(my)}, pinch ? 0 : -dx * 40, -dy * (pinch ? 1 : 40),
                                       pinch ? unsigned(ui::KeyModifierControl) : 0u);
         break;
     }
     case SDL_KEYDOWN: {
         const SDL_Keycode k = e.key.keysym.sym;
         const unsigned mods = modifiersOf(e.key.keysym.mod);
-        if (k == SDLK_PAGEUP || k == SDLK_PAGEDOWN) {
-            if (volume_) volume_(k == SDLK_PAGEUP);
+        if (k == SDLK_VOLUMEUP || k == SDLK_VOLUMEDOWN) {
+            if (volume_) volume_(k == SDLK_VOLUMEUP);
+            break;
+        }
+        if (k == SDLK_F11 && !mods) {
+            setFullscreen(!isFullscreen());
             break;
         }
         if (const char* special = specialKey(k)) {

@@ -15,10 +15,12 @@ union SDL_Event;
 namespace shell {
 
 // The application's window on a desktop: an SDL window showing the
-// window's framebuffer at the size of the device profile in points. The
-// mouse is a finger, the wheel scrolls (with ctrl it pinches), keys go to
-// the key commands and text fields, PageUp and PageDown are the volume
-// buttons. The main run loop runs on the real clock between events.
+// window's framebuffer, resizable and made full screen with F11; a new
+// size reaches the screens as a size transition (Window::resize). The
+// mouse is a finger, the wheel scrolls (with ctrl it zooms, up to zoom
+// in), keys go to the key commands and text fields, the keyboard's volume
+// keys are the volume buttons. The main run loop runs on the real clock
+// between events.
 class DesktopShell {
 public:
     explicit DesktopShell(ui::Window& window);
@@ -29,6 +31,7 @@ public:
     // Whether a display can be opened here.
     static bool displayAvailable();
 
+    // Opens the window at the window's present size.
     bool open(const std::string& title, std::string* error);
     // One turn: waits at most `maxWait` seconds for an event, handles the
     // events, runs the due work of the main loop and draws when asked.
@@ -39,13 +42,23 @@ public:
 
     // Draws now and writes what the window shows as PNG.
     bool screenshot(const std::string& pngPath);
-    // Called for PageUp (true) and PageDown (false).
+    // Called for the volume-up (true) and volume-down (false) keys.
     void setVolumeHandler(std::function<void(bool up)> handler) { volume_ = std::move(handler); }
+
+    // Full screen on the window's display (F11 toggles it).
+    void setFullscreen(bool on);
+    bool isFullscreen() const;
+    // The size of the window when it is not full screen, in points.
+    ui::Size windowedSize() const { return windowedSize_; }
+    // The smallest size a user can make the window.
+    static constexpr int kMinWidth = 480;
+    static constexpr int kMinHeight = 360;
 
 private:
     void handle(const SDL_Event& e);
     void present(bool force);
     void syncSize();
+    void sizeChanged(int width, int height);
 
     ui::Window& window_;
     SDL_Window* sdlWindow_ = nullptr;
@@ -53,6 +66,11 @@ private:
     SDL_Texture* texture_ = nullptr;
     int textureWidth_ = 0;
     int textureHeight_ = 0;
+    int outputWidth_ = 0;
+    int outputHeight_ = 0;
+    // The size last agreed between the SDL window and the window's bounds.
+    ui::Size syncedSize_;
+    ui::Size windowedSize_;
     bool needsFrame_ = true;
     double lastFrame_ = 0;
     bool mouseDown_ = false;

@@ -51,6 +51,8 @@ std::optional<std::string> keyInput(const std::string& name) {
         {"up", ui::KeyInput::upArrow},     {"down", ui::KeyInput::downArrow},
         {"space", " "},                    {"return", ui::KeyInput::returnKey},
         {"escape", ui::KeyInput::escape},  {"backspace", ui::KeyInput::backspace},
+        {"pageup", ui::KeyInput::pageUp},  {"pagedown", ui::KeyInput::pageDown},
+        {"home", ui::KeyInput::home},      {"end", ui::KeyInput::end},
     };
     auto it = named.find(name);
     if (it != named.end()) return it->second;
@@ -198,10 +200,27 @@ bool ScriptPlayer::tapText(ui::test::Driver& driver, const std::string& text) {
                     pulled = true;
                 }
             }
-            if (!pulled) return false;
+            if (pulled) driver.advance(0.6);
+            view = driver.findByText(text);
+            // Rows below the fold are made as the list scrolls to them: the
+            // lists go down a screen at a time until the text shows.
+            for (ui::ScrollView* sv : driver.findAllOf<ui::ScrollView>()) {
+                for (int page = 0; !view && page < kMaxScrollPages; ++page) {
+                    const ui::Point o = sv->contentOffset();
+                    const double y = std::min(sv->maximumContentOffset().y, o.y + std::max(40.0, sv->bounds().height() - 40));
+                    if (y <= o.y) break;
+                    sv->setContentOffset({o.x, y}, false);
+                    driver.settle();
+                    view = driver.findByText(text);
+                }
+                if (view) break;
+            }
+            if (!view && !pulled) return false;
         }
-        driver.advance(0.6);
-        view = driver.findByText(text);
+        if (!view) {
+            driver.advance(0.6);
+            view = driver.findByText(text);
+        }
         if (!view) return false;
     }
     // A view scrolled away is brought into sight first.

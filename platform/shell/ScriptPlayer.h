@@ -23,7 +23,8 @@ struct ScriptStep {
 // Plays a script against the application's window, one step per line:
 //   shot NAME               the window as NAME.png in the shots folder
 //   tap X Y | tap "TEXT"    a tap at a window point, or on the frontmost view showing TEXT
-//   key NAME                left right up down space return escape backspace a-z 0-9
+//   key NAME                left right up down pageup pagedown home end space return
+//                           escape backspace a-z 0-9
 //   volume up|down          a volume button
 //   type TEXT               keys for the text being edited
 //   alert N | sheet N       button N of the alert or action sheet shown
@@ -55,6 +56,8 @@ public:
 
     // The longest single wait a script may ask for.
     static constexpr double kMaxWait = 3600;
+    // How far "tap" scrolls a list looking for a text, in screens.
+    static constexpr int kMaxScrollPages = 500;
     // How long "drag" holds the finger down before it moves.
     static constexpr double kDragHoldSeconds = 1.0;
 

@@ -817,4 +817,62 @@ bool ScrollView::dispatchWheel(Window& window, Point location, double dx, double
     return false;
 }
 
+namespace {
+
+void collectLists(View* v, std::vector<ScrollView*>& out) {
+    if (v->isHidden() || v->alpha() <= 0.01 || !v->isUserInteractionEnabled()) return;
+    if (auto* sv = dynamic_cast<ScrollView*>(v))
+        if (sv->isScrollEnabled()) out.push_back(sv);
+    for (auto& child : v->subviews()) collectLists(child.get(), out);
+}
+
+}  // namespace
+
+bool ScrollView::scrollForKey(Window& window, const std::string& input) {
+    constexpr double kLine = 40;
+    const bool up = input == KeyInput::upArrow, down = input == KeyInput::downArrow;
+    const bool pageUp = input == KeyInput::pageUp, pageDown = input == KeyInput::pageDown;
+    const bool home = input == KeyInput::home, end = input == KeyInput::end;
+    if (!(up || down || pageUp || pageDown || home || end)) return false;
+    window.layoutIfNeeded();
+    // The front screen: the last shown view of the window (a presented one
+    // covers the screens below it).
+    View* front = nullptr;
+    for (auto it = window.subviews().rbegin(); it != window.subviews().rend(); ++it) {
+        View* v = it->get();
+        if (!v->isHidden() && v->alpha() > 0.01 && v->isUserInteractionEnabled()) {
+            front = v;
+            break;
+        }
+    }
+    if (!front) return false;
+    std::vector<ScrollView*> lists;
+    collectLists(front, lists);
+    ScrollView* best = nullptr;
+    double bestArea = 0;
+    for (ScrollView* sv : lists) {
+        if (!sv->canScrollVertically()) continue;
+        const Rect r = rectIntersection(sv->convertRectTo(sv->bounds(), &window), window.bounds());
+        const double area = r.width() * r.height();
+        if (area > 0 && area >= bestArea) best = sv, bestArea = area;
+    }
+    if (!best) return false;
+    const Point p = best->contentOffset();
+    const double page = std::max(kLine, best->viewportSize().height - kLine);
+    double y = p.y;
+    if (up) y -= kLine;
+    if (down) y += kLine;
+    if (pageUp) y -= page;
+    if (pageDown) y += page;
+    if (home) y = best->minimumContentOffset().y;
+    if (end) y = best->maximumContentOffset().y;
+    const Point q = best->clampOffset({p.x, y});
+    if (q != p) {
+        best->stopMotion();
+        best->setContentOffset(q, false);
+        best->flashScrollIndicators();
+    }
+    return true;
+}
+
 }  // namespace ui

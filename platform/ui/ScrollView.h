@@ -152,6 +152,10 @@ public:
     // Sends a wheel event at a window point to the innermost scroll view
     // under it that can take it.
     static bool dispatchWheel(Window& window, Point location, double dx, double dy, unsigned modifiers);
+    // Scrolls the largest visible list of the front screen for an up or
+    // down arrow (a line), PageUp or PageDown (a screen less a line), Home
+    // or End. False for other keys or when no list is shown.
+    static bool scrollForKey(Window& window, const std::string& input);
 
     // --- View ---
     void setBounds(const Rect& bounds) override;

@@ -593,4 +593,52 @@ bool ViewController::rotateWindow(Window& window, InterfaceOrientation o) {
     return true;
 }
 
+bool ViewController::resizeWindow(Window& window, Size size) {
+    size.width = std::round(size.width);
+    size.height = std::round(size.height);
+    if (!(size.width >= 1 && size.height >= 1)) return false;
+    const Size old = window.bounds().size;
+    if (size.width == old.width && size.height == old.height) return false;
+    // A window wider than high reads as landscape, so spreads and the
+    // per-orientation settings follow its shape.
+    InterfaceOrientation from = window.orientation();
+    InterfaceOrientation o = from;
+    if (size.width > size.height && !isLandscape(from)) o = InterfaceOrientation::LandscapeLeft;
+    if (size.width < size.height && isLandscape(from)) o = InterfaceOrientation::Portrait;
+    sys::DeviceProfile p = sys::DeviceProfile::current();
+    p.screenWidth = isLandscape(o) ? size.height : size.width;
+    p.screenHeight = isLandscape(o) ? size.width : size.height;
+    sys::DeviceProfile::setCurrent(p);
+
+    ViewController* root = window.rootViewController().get();
+    auto keepRoot = root ? root->shared_from_this() : nullptr;
+    TransitionCoordinatorContext ctx;
+    ctx.animated = false;
+    ctx.duration = 0;
+    auto coordinator = std::make_shared<TransitionCoordinator>(ctx);
+    currentCoordinator() = coordinator;
+    if (o != from) sys::NotificationCenter::defaultCenter().post(kDeviceOrientationDidChangeNotification, nullptr);
+    if (root) {
+        root->viewWillTransitionToSize(size, coordinator);
+        for (ViewController* q = root->presented_.get(); q; q = q->presented_.get())
+            q->viewWillTransitionToSize(size, coordinator);
+    }
+    View::performWithoutAnimation([&] {
+        window.setOrientation(o);
+        window.reloadProfile();
+        if (root) {
+            root->view()->setFrame(window.bounds());
+            root->layoutPresentationChain(window.bounds());
+        }
+        coordinator->runAlongside();
+        window.layoutIfNeeded();
+    });
+    sys::RunLoop::main().post([coordinator] {
+        if (currentCoordinator() == coordinator) currentCoordinator().reset();
+        coordinator->runCompletions();
+    });
+    if (root) root->setNeedsStatusBarAppearanceUpdate();
+    return true;
+}
+
 }  // namespace ui

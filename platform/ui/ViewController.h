@@ -197,6 +197,9 @@ public:
     static ViewController* topController(ViewController* root);
     static void installAsRoot(Window& window, const Ref& vc, const Ref& old);
     static bool rotateWindow(Window& window, InterfaceOrientation o);
+    // The window takes a new size (a desktop window resized or made full
+    // screen): the screens hear it as a size transition, as for a turn.
+    static bool resizeWindow(Window& window, Size size);
     // Where keys start when nothing is first responder: the top screen.
     static Responder* keyResponder(Window& window);
     static constexpr const char* kDeviceOrientationDidChangeNotification = "UIDeviceOrientationDidChangeNotification";

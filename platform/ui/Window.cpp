@@ -4,6 +4,7 @@
 #include "platform/core/RunLoop.h"
 #include "platform/ui/Animator.h"
 #include "platform/ui/Renderer.h"
+#include "platform/ui/ScrollView.h"
 #include "platform/ui/ViewController.h"
 
 #include <algorithm>
@@ -263,6 +264,9 @@ bool Window::sendKey(const KeyPress& key) {
             return true;
         }
     }
+    // Arrows and page keys that no screen took scroll the list in front, as
+    // on any desktop.
+    if (!key.modifierFlags && ScrollView::scrollForKey(*this, key.input)) return true;
     return false;
 }
 
@@ -276,6 +280,8 @@ void Window::setRootViewController(std::shared_ptr<ViewController> vc) {
 }
 
 bool Window::rotate(InterfaceOrientation o) { return ViewController::rotateWindow(*this, o); }
+
+bool Window::resize(Size size) { return ViewController::resizeWindow(*this, size); }
 
 // --- Layout and drawing ---
 

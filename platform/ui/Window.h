@@ -55,6 +55,9 @@ public:
     // Turns the window to `o` when the top screen supports it and may
     // autorotate, running the screens' size transition. False when refused.
     bool rotate(InterfaceOrientation o);
+    // Takes a new size (points) as the screens' size transition; the
+    // current device profile's screen follows. False when nothing changed.
+    bool resize(Size size);
 
     // --- Events ---
     // A raw touch in window coordinates. Began hit-tests the views; later

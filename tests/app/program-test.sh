@@ -2,8 +2,11 @@
 # Whole runs of the program: program-test.sh MODE LEAFBRIGHT WORKDIR SCRIPTS
 set -euo pipefail
 mode=$1 program=$2 work=$3 scripts=$4
-rm -rf "$work"
-mkdir -p "$work"
+# The part of a run that goes on inside a virtual X server keeps the work folder.
+if [ "$mode" != resize-inside ]; then
+  rm -rf "$work"
+  mkdir -p "$work"
+fi
 cd "$work"
 
 is_png() { [ -s "$1" ] && [ "$(head -c 8 "$1" | od -An -tx1 | tr -d ' \n')" = "89504e470d0a1a0a" ]; }
@@ -73,6 +76,63 @@ case $mode in
       colours=$(identify -format %k shots/window.png)
       [ "$colours" -gt 8 ] || fail "the window picture is blank ($colours colours)"
     fi
+    ;;
+  resize)
+    # The window under a virtual X server: resized by the window system and
+    # made full screen with F11, each picture at the window's new size with
+    # the list laid out to its edges (its bars reach the right and bottom
+    # edges); the windowed size is kept for the next run.
+    command -v xvfb-run >/dev/null || { echo "xvfb-run missing"; exit 77; }
+    command -v xdotool >/dev/null || { echo "xdotool missing"; exit 77; }
+    command -v openbox >/dev/null || { echo "openbox missing"; exit 77; }
+    command -v identify >/dev/null || { echo "identify missing"; exit 77; }
+    make_library home
+    xvfb-run -a -s "-screen 0 1600x1000x24" "$0" resize-inside "$program" "$work" "$scripts" || fail "resize run failed"
+    size() { identify -format '%wx%h' "$1"; }
+    [ "$(size shots/small.png)" = 1024x768 ] || fail "first window $(size shots/small.png)"
+    [ "$(size shots/resized.png)" = 1200x800 ] || fail "resized window $(size shots/resized.png)"
+    [ "$(size shots/full.png)" = 1600x1000 ] || fail "full screen $(size shots/full.png)"
+    [ "$(size shots/back.png)" = 1200x800 ] || fail "back from full screen $(size shots/back.png)"
+    [ "$(size root-full.png)" = 1600x1000 ] || fail "no picture of the screen"
+    # The bars are light grey at both ends: the layout followed the window.
+    bar() { convert "$1" -format "%[fx:int(255*p{$2,$3}.r)]" info:; }
+    for shot in shots/small.png shots/resized.png shots/full.png shots/back.png root-full.png; do
+      w=$(identify -format %w "$shot") h=$(identify -format %h "$shot")
+      for xy in "3 3" "$((w - 3)) 3" "3 $((h - 3))" "$((w - 3)) $((h - 3))"; do
+        [ "$(bar "$shot" $xy)" -gt 200 ] || fail "$shot is not laid out to the window at $xy"
+      done
+    done
+    # What the X screen shows is what the program drew (1 % of pixels may differ).
+    ae=$(compare -metric AE shots/full.png root-full.png null: 2>&1 || true)
+    [ "${ae%%[.e ]*}" -lt 16000 ] || fail "the screen does not show what the program drew ($ae)"
+    xvfb-run -a -s "-screen 0 1600x1000x24" "$program" --home home --script "$scripts/reopen.txt" --shots shots ||
+      fail "second run failed"
+    [ "$(size shots/again.png)" = 1200x800 ] || fail "the window size was not kept ($(size shots/again.png))"
+    ;;
+  resize-inside)
+    # Inside the virtual X server, under a window manager (full screen is
+    # the window manager's): the program runs its script while this side
+    # changes the window after each picture.
+    openbox --sm-disable >/dev/null 2>&1 &
+    wm=$!
+    trap 'kill $wm 2>/dev/null || true' EXIT
+    for _ in $(seq 50); do xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q window && break; sleep 0.1; done
+    # Openbox announces itself before it maps windows; a window made in
+    # that gap is never mapped.
+    sleep 1
+    "$program" --home home --script "$scripts/resize.txt" --shots shots &
+    pid=$!
+    await() { for _ in $(seq 300); do [ -s "$1" ] && return 0; kill -0 $pid 2>/dev/null || return 1; sleep 0.1; done; return 1; }
+    await shots/small.png || fail "no first picture"
+    wid=$(xdotool search --name '^Leafbright$' | head -1)
+    [ -n "$wid" ] || fail "no window"
+    xdotool windowsize "$wid" 1200 800
+    await shots/resized.png || fail "no picture after the resize"
+    xdotool key --window "$wid" F11
+    await shots/full.png || fail "no full-screen picture"
+    import -window root root-full.png
+    xdotool key --window "$wid" F11
+    wait $pid || fail "the program failed"
     ;;
   sigterm)
     command -v xvfb-run >/dev/null || { echo "xvfb-run missing"; exit 77; }

@@ -331,3 +331,49 @@ TEST_F(BookViewTapsTest, VolumeButtonsTurnPagesAndADoublePressGoesBack) {
 }
 
 }  // namespace
+
+namespace {
+
+// Keys of a desktop keyboard.
+class BookViewDesktopKeysTest : public ViewerTest {};
+
+TEST_F(BookViewDesktopKeysTest, KeysPressedWhilePagesSlideSkimTheBook) {
+    open(0);
+    pass();
+    // Six presses 60 ms apart, each during the slide (or the load) of the
+    // one before: every press turns once.
+    for (int i = 0; i < 6; ++i) {
+        driver->key(ui::KeyInput::pageDown);
+        driver->advance(0.06);
+        settleLoads();
+    }
+    pass();
+    EXPECT_EQ(shownPage(), 6);
+    // Keys that come faster than pages move are kept, a few of them.
+    for (int i = 0; i < 5; ++i) driver->key(ui::KeyInput::pageUp);
+    pass(2);
+    EXPECT_EQ(shownPage(), 2);
+}
+
+TEST_F(BookViewDesktopKeysTest, PageDownTurnsForwardWhateverTheVolumeButtonsDo) {
+    for (const char* volume : {"up", "down", "disable"}) {
+        set("volumeButton", volume);
+        open(3);
+        pass();
+        driver->key(ui::KeyInput::pageDown);
+        pass();
+        EXPECT_EQ(shownPage(), 4) << volume;
+        driver->key(ui::KeyInput::pageUp);
+        pass();
+        driver->key(ui::KeyInput::pageUp);
+        pass();
+        EXPECT_EQ(shownPage(), 2) << volume;
+        viewer->setDelegate(nullptr);
+        window->setRootViewController(nullptr);
+        viewer.reset();
+        session->closeBook();
+        pass();
+    }
+}
+
+}  // namespace

@@ -5,6 +5,8 @@
 #include "platform/ui/Button.h"
 #include "platform/ui/ScrollView.h"
 #include "platform/ui/TextField.h"
+#include "platform/ui/TransitionCoordinator.h"
+#include "platform/ui/ViewController.h"
 #include "tests/support/TestHome.h"
 
 #include <SDL.h>
@@ -78,7 +80,7 @@ TEST_F(DesktopShellTest, TheMouseIsAFingerAndTheWheelScrolls) {
     EXPECT_GT(scroll->contentOffset().y, 0);
 }
 
-TEST_F(DesktopShellTest, KeysTypeTextAndPageKeysAreTheVolumeButtons) {
+TEST_F(DesktopShellTest, KeysTypeTextAndTheVolumeKeysAreTheVolumeButtons) {
     auto field = std::make_shared<ui::TextField>(ui::Rect{20, 100, 300, 40});
     window->addSubview(field);
     field->becomeFirstResponder();
@@ -94,12 +96,130 @@ TEST_F(DesktopShellTest, KeysTypeTextAndPageKeysAreTheVolumeButtons) {
 
     std::vector<bool> presses;
     shell->setVolumeHandler([&](bool up) { presses.push_back(up); });
-    key.key.keysym.sym = SDLK_PAGEUP;
+    key.key.keysym.sym = SDLK_VOLUMEUP;
     push(key);
+    key.key.keysym.sym = SDLK_VOLUMEDOWN;
+    push(key);
+    // Page keys are keys, never the volume buttons.
     key.key.keysym.sym = SDLK_PAGEDOWN;
     push(key);
     EXPECT_EQ(presses, (std::vector<bool>{true, false}));
     EXPECT_EQ(field->text(), "Vol ");
+}
+
+TEST_F(DesktopShellTest, PageKeysAndArrowsNobodyTakesScrollTheListInFront) {
+    auto small = std::make_shared<ui::ScrollView>(ui::Rect{0, 0, 390, 100});
+    small->setContentSize({390, 1000});
+    auto list = std::make_shared<ui::ScrollView>(ui::Rect{0, 100, 390, 600});
+    list->setContentSize({390, 5000});
+    small->setContentInsetAdjustmentBehavior(ui::ContentInsetAdjustmentBehavior::Never);
+    list->setContentInsetAdjustmentBehavior(ui::ContentInsetAdjustmentBehavior::Never);
+    window->addSubview(small);
+    window->addSubview(list);
+    SDL_Event key{};
+    key.type = SDL_KEYDOWN;
+    key.key.keysym.sym = SDLK_PAGEDOWN;
+    push(key);
+    EXPECT_EQ(list->contentOffset().y, 560);  // a screen less a line, in the larger list
+    EXPECT_EQ(small->contentOffset().y, 0);
+    key.key.keysym.sym = SDLK_DOWN;
+    push(key);
+    EXPECT_EQ(list->contentOffset().y, 600);
+    key.key.keysym.sym = SDLK_UP;
+    push(key);
+    key.key.keysym.sym = SDLK_PAGEUP;
+    push(key);
+    EXPECT_EQ(list->contentOffset().y, 0);
+    key.key.keysym.sym = SDLK_END;
+    push(key);
+    EXPECT_EQ(list->contentOffset().y, 5000 - 600);
+    key.key.keysym.sym = SDLK_PAGEDOWN;
+    push(key);
+    EXPECT_EQ(list->contentOffset().y, 5000 - 600);
+    key.key.keysym.sym = SDLK_HOME;
+    push(key);
+    EXPECT_EQ(list->contentOffset().y, 0);
+    // A list hidden by a screen in front of it stays.
+    auto cover = std::make_shared<ui::View>(window->bounds());
+    window->addSubview(cover);
+    key.key.keysym.sym = SDLK_PAGEDOWN;
+    push(key);
+    EXPECT_EQ(list->contentOffset().y, 0);
+}
+
+TEST_F(DesktopShellTest, CtrlWheelAwayZoomsInAroundThePointer) {
+    auto scroll = std::make_shared<ui::ScrollView>(ui::Rect{0, 0, 390, 844});
+    auto content = std::make_shared<ui::View>(ui::Rect{0, 0, 390, 844});
+    scroll->addSubview(content);
+    scroll->setContentSize({390, 844});
+    scroll->setContentInsetAdjustmentBehavior(ui::ContentInsetAdjustmentBehavior::Never);
+    scroll->setMinimumZoomScale(0.5);
+    scroll->setMaximumZoomScale(4);
+    struct Zoom : ui::ScrollViewDelegate {
+        ui::View* view = nullptr;
+        ui::View* viewForZoomingInScrollView(ui::ScrollView&) override { return view; }
+    } zoom;
+    zoom.view = content.get();
+    scroll->setDelegate(&zoom);
+    window->addSubview(scroll);
+    shell->pumpOnce(0);
+    SDL_Event wheel{};
+    wheel.type = SDL_MOUSEWHEEL;
+    wheel.wheel.mouseX = 300;
+    wheel.wheel.mouseY = 600;
+    wheel.wheel.y = 1;  // away from the user
+    wheel.wheel.preciseY = 1;
+    wheel.wheel.direction = SDL_MOUSEWHEEL_NORMAL;
+    SDL_SetModState(KMOD_LCTRL);
+    push(wheel);
+    const double in = scroll->zoomScale();
+    EXPECT_GT(in, 1.0);
+    // The point under the pointer stays under it.
+    const ui::Point o = scroll->contentOffset();
+    EXPECT_NEAR((300 + o.x) / in, 300, 1);
+    EXPECT_NEAR((600 + o.y) / in, 600, 1);
+    wheel.wheel.y = -1;
+    wheel.wheel.preciseY = -1;
+    push(wheel);
+    push(wheel);
+    EXPECT_LT(scroll->zoomScale(), in);
+    SDL_SetModState(KMOD_NONE);
+    scroll->setDelegate(nullptr);
+}
+
+TEST_F(DesktopShellTest, AResizedWindowTakesItsSizeAsASizeTransitionOfItsScreens) {
+    struct Screen : ui::ViewController {
+        std::vector<ui::Size> sizes;
+        void viewWillTransitionToSize(ui::Size size, const std::shared_ptr<ui::TransitionCoordinator>& c) override {
+            sizes.push_back(size);
+            ui::ViewController::viewWillTransitionToSize(size, c);
+        }
+    };
+    auto screen = std::make_shared<Screen>();
+    window->setRootViewController(screen);
+    SDL_Event e{};
+    e.type = SDL_WINDOWEVENT;
+    e.window.event = SDL_WINDOWEVENT_SIZE_CHANGED;
+    e.window.data1 = 1200;
+    e.window.data2 = 800;
+    push(e);
+    EXPECT_EQ(window->bounds().size, (ui::Size{1200, 800}));
+    EXPECT_EQ(screen->view()->frame().size, (ui::Size{1200, 800}));
+    ASSERT_EQ(screen->sizes.size(), 1u);
+    EXPECT_EQ(screen->sizes[0], (ui::Size{1200, 800}));
+    // Wider than high reads as landscape; the screen follows the window.
+    EXPECT_TRUE(ui::isLandscape(window->orientation()));
+    EXPECT_EQ(ui::Screen::main().bounds().size, (ui::Size{1200, 800}));
+    EXPECT_EQ(shell->windowedSize(), (ui::Size{1200, 800}));
+    // The same size again is no transition; a tall window is portrait.
+    push(e);
+    EXPECT_EQ(screen->sizes.size(), 1u);
+    e.window.data1 = 600;
+    e.window.data2 = 900;
+    push(e);
+    EXPECT_FALSE(ui::isLandscape(window->orientation()));
+    EXPECT_EQ(window->bounds().size, (ui::Size{600, 900}));
+    window->setRootViewController(nullptr);
 }
 
 TEST_F(DesktopShellTest, ClosingTheWindowAsksToQuitAndAPictureCanBeTaken) {

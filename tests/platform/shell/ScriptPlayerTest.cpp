@@ -55,6 +55,10 @@ public:
         }
         return c;
     }
+    void tableViewDidSelectRowAtIndexPath(ui::TableView&, const ui::IndexPath& ip) override {
+        if (didSelect) didSelect(ip.row);
+    }
+    std::function<void(int)> didSelect;
 };
 
 class ScriptPlayerTest : public UITest {
@@ -142,6 +146,16 @@ TEST_F(ScriptPlayerTest, TappingTextFindsSegmentsAndPullsAListBackToItsTop) {
     ASSERT_TRUE(shell::ScriptPlayer::tapText(driver, "List"));
     EXPECT_EQ(list->seg->selectedSegmentIndex(), 0);
     EXPECT_FALSE(shell::ScriptPlayer::tapText(driver, "Nothing shows this"));
+    // A row below the fold: the list goes down to it, from the top or from
+    // further down.
+    std::optional<int> tapped;
+    list->didSelect = [&](int row) { tapped = row; };
+    ASSERT_TRUE(shell::ScriptPlayer::tapText(driver, "Row 55"));
+    EXPECT_EQ(tapped, 55);
+    tv->setContentOffset({0, 1800}, false);
+    driver.advance(0.5);
+    ASSERT_TRUE(shell::ScriptPlayer::tapText(driver, "Row 3"));
+    EXPECT_EQ(tapped, 3);
 }
 
 TEST_F(ScriptPlayerTest, TypingGoesToTheFieldBeingEdited) {
