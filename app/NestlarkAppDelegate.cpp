@@ -44,9 +44,30 @@
 #include "viewer/SoundMicInput.h"
 
 #include <atomic>
+#include <algorithm>
 #include <cctype>
+#include <filesystem>
+#include <fstream>
+#include <vector>
 
 namespace {
+
+// Whether two files hold the same bytes (read a block at a time).
+bool sameFileContents(const std::string& a, const std::string& b) {
+    std::error_code ec1, ec2;
+    const auto sa = std::filesystem::file_size(a, ec1), sb = std::filesystem::file_size(b, ec2);
+    if (ec1 || ec2 || sa != sb) return false;
+    std::ifstream fa(a, std::ios::binary), fb(b, std::ios::binary);
+    if (!fa || !fb) return false;
+    std::vector<char> ba(1 << 16), bb(1 << 16);
+    while (fa && fb) {
+        fa.read(ba.data(), std::streamsize(ba.size()));
+        fb.read(bb.data(), std::streamsize(bb.size()));
+        if (fa.gcount() != fb.gcount()) return false;
+        if (!std::equal(ba.begin(), ba.begin() + fa.gcount(), bb.begin())) return false;
+    }
+    return fa.eof() && fb.eof();
+}
 
 std::atomic<bool> gGoingToBackground{false};
 
@@ -353,6 +374,8 @@ std::optional<std::string> NestlarkAppDelegate::importFile(const std::string& so
     if (name.empty() || name == "." || name == "..") return std::nullopt;
     std::string target = Path::stringByAppendingPathComponent(folder, name);
     if (sys::FileManager::fileExists(target)) {
+        // The same book handed over again opens the copy already there.
+        if (sameFileContents(source, target)) return target;
         const std::string base = Path::stringByDeletingPathExtension(target);
         const std::string ext = Path::pathExtension(target);
         for (int n = 2; n <= 999; ++n) {

@@ -36,9 +36,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-void writePng(const std::string& path) {
+void writePng(const std::string& path, double blue = 0.8) {
     gfx::Canvas c(60, 80, 1.0);
-    c.fillRect({0, 0, 60, 80}, gfx::Rgba{0.2, 0.5, 0.8, 1});
+    c.fillRect({0, 0, 60, 80}, gfx::Rgba{0.2, 0.5, blue, 1});
     fs::create_directories(fs::path(path).parent_path());
     ASSERT_TRUE(c.writePNG(path));
 }
@@ -234,7 +234,7 @@ TEST_F(ProgramTest, AFileFromOutsideIsCopiedNeverMovedAndOpened) {
     test::TempDir outside("outside");
     const std::string page = outside.file("cover page.png");
     writePng(page);
-    writePng(docs() + "/cover page.png");  // taken: the copy gets a number
+    writePng(docs() + "/cover page.png", 0.3);  // taken by another picture: the copy gets a number
     ASSERT_TRUE(start(page));
     EXPECT_TRUE(sys::FileManager::fileExists(page));
     EXPECT_TRUE(sys::FileManager::fileExists(docs() + "/cover page(2).png"));
@@ -245,6 +245,29 @@ TEST_F(ProgramTest, AFileFromOutsideIsCopiedNeverMovedAndOpened) {
     auto history = HistoryCollector::getHistory();
     ASSERT_TRUE(history && !history->empty());
     EXPECT_EQ(history->front().pathFromBooks(), "cover page(2).png");
+}
+
+TEST_F(ProgramTest, TheSameFileHandedOverAgainOpensTheCopyAlreadyThere) {
+    markNotFirstRun();
+    test::TempDir outside("outside");
+    const std::string page = outside.file("cover page.png");
+    writePng(page);
+    ASSERT_TRUE(start(page));
+    std::string error;
+    ASSERT_EQ(program->playScript("back\nwait 1\n", &error), 0) << error;
+    ASSERT_TRUE(program->delegate()->openURL("file://" + page));
+    sys::RunLoop::main().advance(1.0);
+    EXPECT_TRUE(sys::FileManager::fileExists(docs() + "/cover page.png"));
+    EXPECT_FALSE(sys::FileManager::fileExists(docs() + "/cover page(2).png")) << "copied again";
+    auto* viewer = dynamic_cast<BookViewController*>(program->delegate()->navigationController()->topViewController());
+    ASSERT_TRUE(viewer);
+    EXPECT_EQ(viewer->fileName(), docs() + "/cover page.png");
+    // Same name and size, other bytes: a copy of its own.
+    stop();
+    writePng(page, 0.81);
+    ASSERT_EQ(fs::file_size(page), fs::file_size(docs() + "/cover page.png"));
+    ASSERT_TRUE(start(page));
+    EXPECT_TRUE(sys::FileManager::fileExists(docs() + "/cover page(2).png"));
 }
 
 TEST_F(ProgramTest, ARestartWalksBackToTheFolderShownLast) {
