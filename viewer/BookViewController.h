@@ -335,6 +335,7 @@ public:
 
     // ---- Slideshow ----------------------------------------------------------------------------------
     void startSlideShow() { if (!isSlidershowMode_) onslideshowBtn(); }
+    ui::Button* btnSlideShow() const { return btnSlideShow_.get(); }
     void showSlideshowMenu(bool start);
     void btnCloseSlideshowMenu();
     void onStopSlideshowBtn();

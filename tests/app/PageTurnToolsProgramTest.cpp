@@ -1,0 +1,157 @@
+// The whole program as a reader meets the reading screen's hands-free and
+// comfort tools: a slideshow started from the menu sheet turns the pages on
+// the clock; bookmarks added from the sheet's tool bar are listed and jumped
+// to after the program starts again; and the library's Brightness button
+// dims the screen, which stays dimmed in the next run.
+#include <gtest/gtest.h>
+
+#include "app/LeafbrightProgram.h"
+#include "app/NestlarkAppDelegate.h"
+#include "foundation/BookCommon.h"
+#include "platform/core/PropertyList.h"
+#include "platform/core/UserDefaults.h"
+#include "platform/graphics/Canvas.h"
+#include "platform/ui/BarButtonItem.h"
+#include "platform/ui/NavigationController.h"
+#include "platform/ui/Screen.h"
+#include "platform/ui/Slider.h"
+#include "platform/ui/TestDriver.h"
+#include "platform/ui/Toolbar.h"
+#include "platform/ui/Window.h"
+#include "tests/app/ProgramRun.h"
+#include "tests/support/TestHome.h"
+#include "viewer/BookMarkIndex.h"
+#include "viewer/BookViewController.h"
+#include "viewer/BrightnessSetting.h"
+
+#include <filesystem>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class PageTurnToolsProgramTest : public ProgramRun {
+protected:
+    void SetUp() override {
+        if (!test::haveProgram("zip")) GTEST_SKIP() << "no zip";
+        makeHome("pageturntools");
+        markNotFirstRun();
+        src = std::make_unique<test::TempDir>("pageturnpages");
+    }
+    void TearDown() override {
+        BrightnessSetting::getBrightnessSetting()->resetForTesting();
+        ui::Screen::main().reset();
+        ProgramRun::TearDown();
+    }
+    void makeBook(const std::string& name, int pages) {
+        std::string list;
+        for (int i = 0; i < pages; ++i) {
+            const std::string page = "p" + std::to_string(i) + ".png";
+            gfx::Canvas c(300, 400, 1.0);
+            c.fillRect({0, 0, 300, 400}, gfx::Rgba{0.2 + 0.1 * i, 0.5, 0.3, 1});
+            ASSERT_TRUE(c.writePNG(src->file(page)));
+            list += " '" + page + "'";
+        }
+        ASSERT_EQ(test::shell("cd '" + src->path() + "' && zip -q -X -0 '" + docs() + "/" + name + "'" + list), 0);
+    }
+    void play(const std::string& script) {
+        std::string error;
+        ASSERT_EQ(program->playScript(script, &error), 0) << error;
+    }
+    ui::Window& window() const { return *program->delegate()->window(); }
+    ui::NavigationController* nav() const { return program->delegate()->navigationController().get(); }
+    BookViewController* viewer() const { return dynamic_cast<BookViewController*>(nav()->topViewController()); }
+    static std::string at(const ui::View& v) {
+        const ui::Rect r = v.convertRectTo(v.bounds(), nullptr);
+        return std::to_string(int(r.x() + r.width() / 2)) + " " + std::to_string(int(r.y() + r.height() / 2));
+    }
+    std::string tapMiddle() const {
+        const ui::Rect w = window().bounds();
+        return "tap " + std::to_string(int(w.width() / 2)) + " " + std::to_string(int(w.height() / 2)) + "\n";
+    }
+    void openAlpha() {
+        if (ui::test::Driver(window()).findByText("What's new")) play("tap \"Close\"\nwait 1\n");
+        play("tap \"Alpha\"\nwait 1\nsheet 0\nwait 2\n");
+    }
+    std::unique_ptr<test::TempDir> src;
+};
+
+TEST_F(PageTurnToolsProgramTest, SlideshowBookmarksAndBrightness) {
+    makeBook("Alpha.cbz", 6);
+    ASSERT_TRUE(sys::PropertyList::writeFile(
+        sys::PlistDictionary{{"defaultZoomMode", sys::PlistValue("fit")}, {"isDoubleTruck", sys::PlistValue(false)}},
+        BookCommon::getSettingsFolder() + "/.globalsettings.lbs"));
+    ASSERT_TRUE(launch());
+
+    // The library's Brightness button: the panel, its slider dims the screen.
+    auto* bar = nav()->toolbar();
+    ASSERT_TRUE(bar);
+    ui::View* brightnessButton = nullptr;
+    for (const auto& item : bar->items())
+        if (item->image() && item->image()->name().find("brightness") != std::string::npos)
+            brightnessButton = bar->viewForItem(item.get());
+    ASSERT_TRUE(brightnessButton);
+    play("tap " + at(*brightnessButton) + "\nwait 1\n");
+    auto brightness = BrightnessSetting::getBrightnessSetting();
+    ASSERT_TRUE(brightness->slider());
+    brightness->slider()->setValue(50);
+    brightness->setBrightness();
+    play("tap 5 300\nwait 1\n");
+    EXPECT_FALSE(brightness->brightnessSettingView());
+    const double level = ui::Screen::main().brightness();
+    EXPECT_NEAR(level, 0.2 / 0.7, 0.01);
+    ASSERT_TRUE(brightness->dimmingView());
+    EXPECT_FALSE(brightness->dimmingView()->isHidden()) << "the screen is dimmed";
+
+    // A slideshow from the menu sheet's button turns pages on the clock.
+    openAlpha();
+    ASSERT_TRUE(viewer());
+    ASSERT_EQ(viewer()->page(), 0);
+    sys::UserDefaults::standard().setDouble(0.5, "SlideShowTimeToScroll");
+    sys::UserDefaults::standard().setDouble(0.5, "SlideShowTimeToPage");
+    play(tapMiddle() + "wait 1\n");
+    ASSERT_TRUE(viewer()->isOpenBar());
+    ASSERT_TRUE(viewer()->btnSlideShow());
+    play("tap " + at(*viewer()->btnSlideShow()) + "\nwait 1\ntap \"Start\"\nwait 3\n");
+    EXPECT_TRUE(viewer()->isSlidershowMode());
+    EXPECT_GE(viewer()->page(), 2) << "the pages turn by themselves";
+    play(tapMiddle() + "wait 1\ntap \"Stop\"\nwait 1\n");
+    EXPECT_FALSE(viewer()->isSlidershowMode());
+
+    // A bookmark from the sheet's tool bar, on the page the show stopped at.
+    const int marked = viewer()->page();
+    play(tapMiddle() + "wait 1\n");
+    ASSERT_TRUE(viewer()->isOpenBar());
+    ui::View* add = nullptr;
+    for (const auto& item : viewer()->bvToolbar()->items())
+        if (item->systemItem() == ui::BarButtonSystemItem::Add) add = viewer()->bvToolbar()->viewForItem(item.get());
+    ASSERT_TRUE(add);
+    play("tap " + at(*add) + "\nwait 1\n");
+    const std::string bookPath = docs() + "/Alpha.cbz";
+    ASSERT_EQ(BookMarkIndex::read(BookCommon::getBookMarkIndexFile(bookPath, false)).size(), 1u);
+
+    // The list from the sheet's tool bar jumps back to it.
+    if (viewer()->isOpenBar()) play(tapMiddle() + "wait 1\n");
+    viewer()->movePage(4, marked == 0 ? 3 : 0, viewer()->page());
+    play("wait 1\n" + tapMiddle() + "wait 1\n");
+    ASSERT_NE(viewer()->page(), marked);
+    ASSERT_TRUE(viewer()->isOpenBar());
+    ui::View* list = nullptr;
+    for (const auto& item : viewer()->bvToolbar()->items())
+        if (item->systemItem() == ui::BarButtonSystemItem::Bookmarks) list = viewer()->bvToolbar()->viewForItem(item.get());
+    ASSERT_TRUE(list);
+    play("tap " + at(*list) + "\nwait 1\n");
+    ASSERT_TRUE(viewer()->bookMarkViewController());
+    play("tap \"[Page " + std::to_string(marked + 1) + "]\"\nwait 2\n");
+    EXPECT_EQ(viewer()->page(), marked) << "the bookmark jumps to its page";
+
+    // Another run: the dimming and the bookmark are still there.
+    stop();
+    ASSERT_TRUE(launch());
+    EXPECT_NEAR(ui::Screen::main().brightness(), level, 0.01);
+    ASSERT_TRUE(brightness->dimmingView());
+    EXPECT_FALSE(brightness->dimmingView()->isHidden());
+    EXPECT_EQ(BookMarkIndex::read(BookCommon::getBookMarkIndexFile(bookPath, false)).size(), 1u);
+}
+
+}  // namespace
