@@ -22,6 +22,9 @@
 
 namespace {
 
+// Pages higher than this many times their width are never paired.
+constexpr double kMaxPairedPageAspect = 4.0;
+
 // How many views are being scaled and composed right now, in every session.
 std::atomic<int> gComposing{0};
 
@@ -910,12 +913,16 @@ std::shared_ptr<const BookPage> BookReaderEx::composeWithReader(PageReader& read
     bool divided = false;
     const int count = snap.pageCount;
 
-    if (pairing && !(main.size.width > main.size.height)) {
+    // A page far taller than wide (a scrolling strip) beside another would
+    // be a sliver beside a speck: such a page stands alone, and fits the
+    // width as a single page does.
+    auto tooTallToPair = [](gfx::Size s) { return s.height > kMaxPairedPageAspect * s.width; };
+    if (pairing && !(main.size.width > main.size.height) && !tooTallToPair(main.size)) {
         const int partner = op == PageLoadRequest::kPrevious ? page - 1 : page + 1;
         Prepared other;
         int otherResult = PageReader::kResultFailed;
         if (partner >= 0 && partner < count && preparePage(reader, partner, clip, other, otherResult) &&
-            !(other.size.width > other.size.height)) {
+            !(other.size.width > other.size.height) && !tooTallToPair(other.size)) {
             CompositionScope composing;
             const gfx::Size pairSize{2 * std::max(main.size.width, other.size.width) / (1 - centre),
                                      std::max(main.size.height, other.size.height)};

@@ -178,6 +178,25 @@ TEST_F(BookComposeTest, SpreadPutsTheNextPageOnTheLeftOfARightBoundBook) {
     EXPECT_FALSE(p->is2PageLoaded);
 }
 
+TEST_F(BookComposeTest, APageFarTallerThanWideStandsAloneInASpread) {
+    // Page 1 is a strip 200 x 4000: beside page 0 it would be a sliver and
+    // page 0 a speck.
+    ASSERT_TRUE(test::writeHalvesPage(pagePath(1), 200, 4000, pageColour(1, false), pageColour(1, true)));
+    set("isDoubleTruck", true);
+    openBook();
+    const gfx::Size area{800, 300};
+    auto p = load(PageLoadRequest::kJumpForward, 0, area);
+    EXPECT_FALSE(p->is2PageLoaded);
+    EXPECT_EQ(p->targetPage, 0);
+    p = load(PageLoadRequest::kNext, 0, area);
+    EXPECT_FALSE(p->is2PageLoaded);
+    EXPECT_EQ(p->targetPage, 1);
+    EXPECT_EQ(p->originalSize, (gfx::Size{200, 4000}));
+    // Ordinary pages still pair.
+    p = load(PageLoadRequest::kJumpForward, 4, area);
+    EXPECT_TRUE(p->is2PageLoaded);
+}
+
 TEST_F(BookComposeTest, SpreadOrderFollowsDirectionAndExchange) {
     set("isDoubleTruck", true);
     set("pageDirection", "right");  // left-bound
