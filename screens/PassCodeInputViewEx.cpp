@@ -4,9 +4,16 @@
 #include "foundation/ui/ColorDefine.h"
 #include "platform/core/Path.h"
 #include "platform/core/RunLoop.h"
+#include "platform/ui/NavigationController.h"
 #include "platform/ui/NavigationItem.h"
 
 PassCodeInputViewEx::PassCodeInputViewEx() { setModalPresentationStyle(ui::ModalPresentationStyle::FullScreen); }
+
+void PassCodeInputViewEx::viewWillAppear(bool animated) {
+    ui::ViewController::viewWillAppear(animated);
+    // Pushed over the list: its tool bar has nothing for this screen.
+    if (auto* nav = navigationController()) nav->setToolbarHidden(true, animated);
+}
 
 void PassCodeInputViewEx::viewDidLoad() {
     view()->setBackgroundColor(ColorDefine::background());

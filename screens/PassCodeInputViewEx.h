@@ -34,6 +34,7 @@ public:
     ui::Label* messageLabel() const { return message_.get(); }
 
     void viewDidLoad() override;
+    void viewWillAppear(bool animated) override;
     void viewDidAppear(bool animated) override;
     void viewDidLayoutSubviews() override;
 

@@ -215,6 +215,9 @@ std::string SettingViewControllerEx::currentThemeTitle() const {
 
 void SettingViewControllerEx::viewWillAppear(bool animated) {
     ui::ViewController::viewWillAppear(animated);
+    // The list's tool bar has nothing for this screen and would cover its
+    // last row.
+    if (auto* nav = navigationController()) nav->setToolbarHidden(true, animated);
     // Back from the theme list: show the theme chosen there.
     if (!table_) return;
     const auto& sections = table_->sectionList();

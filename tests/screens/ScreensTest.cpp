@@ -159,6 +159,22 @@ TEST_F(ScreensTest, PickingAHistoryEntryWalksToItsFolderAndOpensTheBook) {
     EXPECT_FALSE(LastStatusRestore::getJumpBook());
 }
 
+TEST_F(ScreensTest, SettingsAndPasscodeScreensPushedOverTheListHideItsToolBar) {
+    auto base = std::make_shared<ui::ViewController>();
+    auto nav = showRoot(base);
+    nav->setToolbarHidden(false, false);
+    auto settingsScreen = std::make_shared<SettingViewControllerEx>();
+    settingsScreen->setSettings_(settings);
+    nav->pushViewController(settingsScreen, false);
+    driver->advance(0.5);
+    EXPECT_TRUE(nav->isToolbarHidden()) << "an empty tool bar over the last row";
+    nav->popViewController(false);
+    nav->setToolbarHidden(false, false);
+    nav->pushViewController(std::make_shared<PassCodeInputViewEx>(), false);
+    driver->advance(0.5);
+    EXPECT_TRUE(nav->isToolbarHidden());
+}
+
 TEST_F(ScreensTest, TheThemeRowOpensTheThemeListAndShowsTheChoiceOnReturn) {
     auto base = std::make_shared<ui::ViewController>();
     auto nav = showRoot(base);
