@@ -318,8 +318,8 @@ public:
     void readyForNext() override;
     const std::shared_ptr<MicInput>& micInput() const { return micInput_; }
     bool micDetectStart() const { return micDetectStart_; }
-    virtual void onDontSleepBtn() {}
-    virtual bool isDontSleep() const { return false; }
+    virtual void onDontSleepBtn();
+    virtual bool isDontSleep() const { return isDontSleep_; }
     virtual bool canAddBookmark(int32_t page) const;
     virtual void onOpenBookmarkBtn();
     virtual void onAddBookmarkBtn();
@@ -638,6 +638,7 @@ private:
     // Slideshow and its panel.
     int32_t slideshowStep_ = 0;
     sys::RunLoop::TimerRef timerSlideshow_;
+    bool isDontSleep_ = false;
     double SlideshowTimerSetInterval_ = 0;
     double slideshowTimeToScroll_ = 1.0;
     double slideshowTimeToPage_ = 2.0;

@@ -14,6 +14,7 @@
 #include "platform/core/Path.h"
 #include "platform/core/PropertyList.h"
 #include "platform/ui/Application.h"
+#include "platform/ui/Image.h"
 #include "platform/ui/NavigationController.h"
 #include "platform/ui/NavigationItem.h"
 #include "platform/ui/PhotoAlbum.h"
@@ -158,7 +159,14 @@ void BookViewController::closeIfBackground() {
     closeBookWithByuser(false);
 }
 
-void BookViewController::onEnterBackground() { stopSlideshowForMove(); }
+void BookViewController::onEnterBackground() {
+    stopSlidershow();
+    if (isDontSleep_) {
+        isDontSleep_ = false;
+        BookCommon::globalIdleTimerDisabled(false);
+        if (isOpenBar_ && btnDontSleep_) btnDontSleep_->setImage(ui::Image::named("submenubtn_dontsleep_off"));
+    }
+}
 
 void BookViewController::onEnterForeground() {
     if (reserverReload_) {

@@ -251,3 +251,10 @@ void BookViewController::stopSlidershow() {
     timerSlideshow_.reset();
     BookCommon::globalIdleTimerDisabled(false);
 }
+
+void BookViewController::onDontSleepBtn() {
+    isDontSleep_ = !isDontSleep_;
+    if (btnDontSleep_)
+        btnDontSleep_->setImage(ui::Image::named(isDontSleep_ ? "submenubtn_dontsleep_on" : "submenubtn_dontsleep_off"));
+    BookCommon::globalIdleTimerDisabled(isDontSleep_);
+}

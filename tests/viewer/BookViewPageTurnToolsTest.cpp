@@ -201,6 +201,23 @@ TEST_F(PageTurnToolsTest, SlideshowEndsAtTheLastPageUnlessItRepeats) {
     EXPECT_EQ(shownPage(), kPages - 1);
 }
 
+TEST_F(PageTurnToolsTest, GoingToTheBackgroundEndsTheSlideshowAndKeepingAwake) {
+    sys::UserDefaults::standard().setDouble(0.5, "SlideShowTimeToScroll");
+    sys::UserDefaults::standard().setDouble(0.5, "SlideShowTimeToPage");
+    openReal(0);
+    viewer->startSlideShow();
+    viewer->btnCloseSlideshowMenu();
+    viewer->onDontSleepBtn();
+    EXPECT_TRUE(viewer->isDontSleep());
+    EXPECT_TRUE(ui::Application::shared().isIdleTimerDisabled());
+    viewer->onEnterBackground();
+    EXPECT_FALSE(viewer->isSlidershowMode());
+    EXPECT_FALSE(viewer->isDontSleep());
+    EXPECT_FALSE(ui::Application::shared().isIdleTimerDisabled()) << "both switches were given back";
+    pass(5);
+    EXPECT_EQ(shownPage(), 0);
+}
+
 TEST_F(PageTurnToolsTest, SlideshowSliderTimes) {
     EXPECT_EQ(BookViewController::slideshowTimeFromSlider(1), 0.5);
     EXPECT_EQ(BookViewController::slideshowTimeFromSlider(2.9), 1);
