@@ -57,6 +57,7 @@ void MediaServerHostConfigViewController::viewDidLoad() {
         row->setDetailText(values_->getString(kKeys[i]));
         row->assignDictionary(values_, kKeys[i]);
         row->setSelectionStyle(0);
+        row->setSecureTextEntry(i == kRowPassword);
         table_->addData(row, 0, ui::TableViewRowAnimation::None);
     }
     // Whether the address is a WebDAV folder (listed with PROPFIND).

@@ -140,6 +140,7 @@ void QNTableView::configureCell(QNTableViewCellCustom& cell, QNTableViewData& ro
     switch (row.style()) {
         case QNTableViewData::kStyleTextField:
             cell.setDelegate(this);
+            cell.textField()->setSecureTextEntry(row.isSecureTextEntry());
             cell.textField()->setText(row.detailText());
             break;
         case QNTableViewData::kStyleSegment: {

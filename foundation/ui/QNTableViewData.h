@@ -68,6 +68,9 @@ public:
     void setAccessoryType(int64_t t) { accessoryType_ = t; }
     int64_t selectionStyle() const { return selectionStyle_; }
     void setSelectionStyle(int64_t s) { selectionStyle_ = s; }
+    // A text-field row whose text is a secret: drawn as dots.
+    bool isSecureTextEntry() const { return secureTextEntry_; }
+    void setSecureTextEntry(bool on) { secureTextEntry_ = on; }
     const std::vector<std::string>& selectionList() const { return selectionList_; }
     void setSelectionList(std::vector<std::string> l) { selectionList_ = std::move(l); }
     // Point sizes; 0 keeps the cell's own font.
@@ -93,6 +96,7 @@ private:
     std::string key_;
     int64_t accessoryType_ = 0;
     int64_t selectionStyle_ = 0;
+    bool secureTextEntry_ = false;
     std::vector<std::string> selectionList_;
     int64_t textFontSize_ = 0;
     int64_t detailTextFontSize_ = 0;
