@@ -30,6 +30,7 @@
 #include "platform/ui/Screen.h"
 #include "platform/ui/Window.h"
 #include "screens/AuxiliaryScreenMaker.h"
+#include "screens/MicSettingViewController.h"
 #include "screens/HistoryViewController.h"
 #include "screens/PassCodeInputViewEx.h"
 #include "screens/PassCodeRequet.h"
@@ -233,6 +234,15 @@ void NestlarkAppDelegate::startLBWindow() {
     dimmingView_ = BrightnessSetting::getBrightnessSetting()->createBrightnessSettingView();
     // Page turns by sound listen to the process's sound input.
     MicInput::setMaker([] { return std::make_shared<SoundMicInput>(); });
+    BookViewController::setMicSettingScreenFactory(
+        [](std::shared_ptr<Settings> settings, std::weak_ptr<MicSettingViewControllerDelegate> delegate,
+           std::shared_ptr<MicInput> lent) -> std::shared_ptr<ui::ViewController> {
+            auto screen = std::make_shared<MicSettingViewController>();
+            screen->setSettings(std::move(settings));
+            screen->setDelegate(std::move(delegate));
+            screen->setMicInput(std::move(lent));
+            return screen;
+        });
     window_->setRootViewController(navigationController_);
     fixWindowSize();
     if (locked) {

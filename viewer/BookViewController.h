@@ -26,6 +26,7 @@
 #include "viewer/BookPagePreView.h"
 #include "viewer/BookMarkViewController.h"
 #include "viewer/MicInput.h"
+#include "viewer/MicSettingViewControllerDelegate.h"
 #include "viewer/BookToolView.h"
 #include "viewer/BookViewScreen.h"
 #include "viewer/LBPageLabel.h"
@@ -77,7 +78,8 @@ class BookViewController : public ui::ViewController,
                            public QNActionSheetDelegate,
                            public BookPagePreViewDelegate,
                            public BookMarkViewControllerDelegate,
-                           public MicInputDelegate {
+                           public MicInputDelegate,
+                           public MicSettingViewControllerDelegate {
 public:
     // Zoom modes (as stored in the settings' order list).
     enum ZoomMode { kZoomCustom = 0, kZoomMaximum = 1, kZoomFitWidth = 2, kZoomFitHeight = 3, kZoomFitImage = 4 };
@@ -311,6 +313,13 @@ public:
     void btnCloseMicinputMenu();
     void cancelMicPageMenu();
     void saveMicPageConfig();
+    // Lends the running monitor to the microphone settings screen; sound
+    // mode ends when that screen hands it back.
+    void micConfigureBtn();
+    void returnMicInputObject(const std::shared_ptr<MicInput>& micInput) override;
+    using MicSettingScreenFactory = std::function<std::shared_ptr<ui::ViewController>(
+        std::shared_ptr<Settings>, std::weak_ptr<MicSettingViewControllerDelegate>, std::shared_ptr<MicInput>)>;
+    static void setMicSettingScreenFactory(MicSettingScreenFactory factory);
     void onUpdateMicLevel(double level, double peak) override;
     void didFirstMicEvent() override;
     void didSingleMicEvent() override;

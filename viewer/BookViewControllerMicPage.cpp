@@ -2,6 +2,7 @@
 // and the slow scroll down each page while it runs.
 #include "platform/core/UserDefaults.h"
 #include "platform/ui/Image.h"
+#include "platform/ui/NavigationController.h"
 #include "viewer/BookViewControllerInternal.h"
 
 using namespace bookviewer;
@@ -46,6 +47,11 @@ void BookViewController::onMicPageBtn() {
     }, owner);
     panel.addSubview(slider);
     panel.addSubview(micLabel(tr("Sound Pressure"), ui::Rect(34, 139, 200, 25), 17));
+    auto configure = std::make_shared<ui::Button>(ui::ButtonType::Custom);
+    configure->setImage(ui::Image::named("threshold"));
+    configure->setFrame(ui::Rect(250, 136, 32, 32));
+    configure->addAction(ui::ControlEventTouchUpInside, [this](ui::Control&) { micConfigureBtn(); }, owner);
+    panel.addSubview(configure);
     btnRepeat_ = std::make_shared<ui::Button>(ui::ButtonType::Custom);
     btnRepeat_->setImage(ui::Image::named(micPageRepeat_ ? "btn_repeat_on" : "btn_repeat"));
     btnRepeat_->setFrame(ui::Rect(240, 20, 40, 40));
@@ -176,4 +182,44 @@ void BookViewController::onNewPageMoveForMicInput() {
             if (timerMicInputAutoScroll_) timerMicInputAutoScroll_->invalidate();
         }, kScrollTick);
     });
+}
+
+namespace {
+BookViewController::MicSettingScreenFactory& micSettingScreenFactory() {
+    static BookViewController::MicSettingScreenFactory f;
+    return f;
+}
+}  // namespace
+
+void BookViewController::setMicSettingScreenFactory(MicSettingScreenFactory factory) {
+    micSettingScreenFactory() = std::move(factory);
+}
+
+void BookViewController::micConfigureBtn() {
+    auto& factory = micSettingScreenFactory();
+    auto* nav = navigationController();
+    if (!factory || !nav || !micInput_) return;
+    saveMicPageConfig();
+    removeSubfunctionMenuView();
+    isSubFunctionMenuShown_ = false;
+    auto screen = factory(settings_, std::dynamic_pointer_cast<MicSettingViewControllerDelegate>(shared_from_this()),
+                          micInput_);
+    if (!screen) return;
+    nav->setNavigationBarHidden(false, true);
+    isNowPushToViewController_ = true;
+    BookCommon::setShortcutMenu(2, fileName_);
+    nav->pushViewController(screen, true);
+}
+
+void BookViewController::returnMicInputObject(const std::shared_ptr<MicInput>& micInput) {
+    if (micInput) {
+        micInput->setDelegate({});
+        micInput->stopInput();
+    }
+    if (micInput == micInput_) {
+        micInput_.reset();
+        micDetectStart_ = false;
+        if (timerMicInputAutoScroll_) timerMicInputAutoScroll_->invalidate();
+        timerMicInputAutoScroll_.reset();
+    }
 }

@@ -131,5 +131,31 @@ TEST_F(SoundPageTurnTest, AClapTurnsThePageOnceStarted) {
     EXPECT_EQ(shownPage(), 1);
 }
 
+TEST_F(SoundPageTurnTest, TheSettingsScreenBorrowsTheRunningMonitorAndSoundModeEndsWhenItComesBack) {
+    std::shared_ptr<MicInput> lent;
+    std::weak_ptr<MicSettingViewControllerDelegate> back;
+    BookViewController::setMicSettingScreenFactory(
+        [&](std::shared_ptr<Settings>, std::weak_ptr<MicSettingViewControllerDelegate> d, std::shared_ptr<MicInput> m) {
+            lent = m;
+            back = d;
+            return std::make_shared<ui::ViewController>();
+        });
+    open(0);
+    viewer->onMicPageBtn();
+    settle();
+    auto running = viewer->micInput();
+    ASSERT_TRUE(running);
+    viewer->micConfigureBtn();
+    pass(1);
+    BookViewController::setMicSettingScreenFactory(nullptr);
+    EXPECT_EQ(lent, running) << "the very monitor that runs, not a second one";
+    EXPECT_TRUE(audio->isRunning());
+    EXPECT_FALSE(viewer->subfunctionMenu());
+    ASSERT_TRUE(back.lock());
+    back.lock()->returnMicInputObject(lent);
+    EXPECT_FALSE(viewer->micInput()) << "sound mode has to be started again";
+    EXPECT_FALSE(audio->isRunning());
+}
+
 }  // namespace
 }  // namespace viewertest
