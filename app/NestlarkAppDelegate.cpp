@@ -243,6 +243,13 @@ void NestlarkAppDelegate::startLBWindow() {
             screen->setMicInput(std::move(lent));
             return screen;
         });
+    // The reading screen's settings button: the book's own settings screen.
+    std::weak_ptr<NestlarkAppDelegate> weakSelf = shared_from_this();
+    BookViewController::setSettingScreenFactory(
+        [weakSelf](std::shared_ptr<Settings> settings) -> std::shared_ptr<ui::ViewController> {
+            auto self = weakSelf.lock();
+            return self ? self->makeSettingViewController(std::move(settings), 2) : nullptr;
+        });
     window_->setRootViewController(navigationController_);
     fixWindowSize();
     if (locked) {
