@@ -25,6 +25,7 @@
 #include "platform/ui/ViewController.h"
 #include "viewer/BookPagePreView.h"
 #include "viewer/BookMarkViewController.h"
+#include "viewer/LevelMeterView.h"
 #include "viewer/MicInput.h"
 #include "viewer/MicSettingViewControllerDelegate.h"
 #include "viewer/BookToolView.h"
@@ -327,6 +328,7 @@ public:
     void readyForNext() override;
     const std::shared_ptr<MicInput>& micInput() const { return micInput_; }
     bool micDetectStart() const { return micDetectStart_; }
+    LevelMeterView* micLevelMeter() const { return micLevelMeter_.get(); }
     virtual void onDontSleepBtn();
     virtual bool isDontSleep() const { return isDontSleep_; }
     virtual bool canAddBookmark(int32_t page) const;
@@ -668,6 +670,7 @@ private:
     sys::RunLoop::TimerRef timerMicInputAutoScroll_;
     std::shared_ptr<ui::Label> labelMicInputTimeToScroll_;
     std::shared_ptr<ui::ImageView> micOkImage_;
+    std::shared_ptr<LevelMeterView> micLevelMeter_;
     void setMicIndicator(const std::string& image, double alpha);
     // The seek bar's large page preview.
     std::shared_ptr<ui::View> bookToolViewPreview_;

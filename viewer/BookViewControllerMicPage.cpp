@@ -52,6 +52,9 @@ void BookViewController::onMicPageBtn() {
     configure->setFrame(ui::Rect(250, 136, 32, 32));
     configure->addAction(ui::ControlEventTouchUpInside, [this](ui::Control&) { micConfigureBtn(); }, owner);
     panel.addSubview(configure);
+    micLevelMeter_ = std::make_shared<LevelMeterView>(ui::Rect(34, 174, 250, 6));
+    if (settings_) micLevelMeter_->setBorder(settings_->micThreshold());
+    panel.addSubview(micLevelMeter_);
     btnRepeat_ = std::make_shared<ui::Button>(ui::ButtonType::Custom);
     btnRepeat_->setImage(ui::Image::named(micPageRepeat_ ? "btn_repeat_on" : "btn_repeat"));
     btnRepeat_->setFrame(ui::Rect(240, 20, 40, 40));
@@ -91,6 +94,7 @@ void BookViewController::saveMicPageConfig() {
 
 void BookViewController::cancelMicPageMenu() {
     saveMicPageConfig();
+    micLevelMeter_.reset();
     removeSubfunctionMenuView();
     isSubFunctionMenuShown_ = false;
     if (micInput_) {
@@ -101,6 +105,7 @@ void BookViewController::cancelMicPageMenu() {
 }
 
 void BookViewController::btnCloseMicinputMenu() {
+    micLevelMeter_.reset();
     micDetectStart_ = true;
     if (micInput_ && settings_) {
         micInput_->setThreshold(settings_->micThreshold());
@@ -133,6 +138,7 @@ void BookViewController::stopMicPage() {
     micInput_->stopInput();
     micInput_->setDelegate({});
     micInput_.reset();
+    micLevelMeter_.reset();
     micDetectStart_ = false;
     if (micOkImage_) micOkImage_->removeFromSuperview();
     micOkImage_.reset();
@@ -142,7 +148,9 @@ void BookViewController::stopMicPage() {
     isSubFunctionMenuShown_ = false;
 }
 
-void BookViewController::onUpdateMicLevel(double, double) {}
+void BookViewController::onUpdateMicLevel(double level, double peak) {
+    if (micLevelMeter_) micLevelMeter_->setLevel(peak, level);
+}
 
 void BookViewController::didFirstMicEvent() {
     if (micInput_) setMicIndicator("mic_h", 0.8);
@@ -200,6 +208,7 @@ void BookViewController::micConfigureBtn() {
     auto* nav = navigationController();
     if (!factory || !nav || !micInput_) return;
     saveMicPageConfig();
+    micLevelMeter_.reset();
     removeSubfunctionMenuView();
     isSubFunctionMenuShown_ = false;
     auto screen = factory(settings_, std::dynamic_pointer_cast<MicSettingViewControllerDelegate>(shared_from_this()),

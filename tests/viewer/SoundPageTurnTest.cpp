@@ -3,6 +3,7 @@
 #include "tests/viewer/ViewerFixture.h"
 
 #include "platform/ui/FakeAudioInput.h"
+#include "viewer/LevelMeterView.h"
 #include "viewer/SoundMicInput.h"
 
 #include <cmath>
@@ -108,14 +109,22 @@ TEST_F(SoundPageTurnTest, AClapTurnsThePageOnceStarted) {
     settle();
     ASSERT_TRUE(viewer->micInput());
     EXPECT_TRUE(audio->isRunning());
-    // Before "Start" sound only shows levels.
+    ASSERT_TRUE(viewer->micLevelMeter());
+    EXPECT_EQ(viewer->micLevelMeter()->border(), -15);
+    // Before "Start" sound only moves the meter.
     audio->queueSamples(clap);
+    driver->advance(0.1);
+    EXPECT_GT(viewer->micLevelMeter()->peak(), -15);
+    EXPECT_GT(viewer->micLevelMeter()->xOf(viewer->micLevelMeter()->peak()), 250 * 0.6);
     audio->queueSamples(quiet);
     pass(2);
     EXPECT_EQ(shownPage(), 0);
+    EXPECT_EQ(viewer->micLevelMeter()->peak(), SoundMicInput::kSilence);
+    EXPECT_EQ(viewer->micLevelMeter()->xOf(SoundMicInput::kSilence), 0);
 
     viewer->btnCloseMicinputMenu();
     EXPECT_TRUE(viewer->micDetectStart());
+    EXPECT_FALSE(viewer->micLevelMeter());
     audio->queueSamples(clap);
     audio->queueSamples(quiet);
     pass(2);
