@@ -33,6 +33,8 @@ void ProgramRun::TearDown() {
     StatisticsStore::releaseSharedStatisticsStore();
     LastStatusRestore::setRestoreMode(0);
     LastStatusRestore::setJumpMode(false);
+    // A run that read a saved rotation lock must not lock the next one's screen.
+    BookCommon::onLoadSoftwareRotationLockSetting(false, 0);
     sys::RunLoop::main().drain();
     sys::RunLoop::main().clear();
     sys::Clock::setVirtual(false);
