@@ -401,14 +401,13 @@ std::optional<std::string> NestlarkAppDelegate::importFile(const std::string& so
             if (!sys::FileManager::fileExists(candidate)) break;
         }
     }
-    // A file handed over inside our own folders (the hand-over inbox) moves
-    // into the library; anything else is the user's and is only copied.
-    const bool ours = BookCommon::isPathInFolder(source, sys::AppPaths::home());
-    bool ok = ours && sys::FileManager::moveItem(source, target);
-    if (!ok) ok = sys::FileManager::copyItem(source, target);
-    const std::string parent = Path::stringByDeletingLastPathComponent(source);
-    if (ours && Path::lastPathComponent(parent) == "Inbox") sys::FileManager::removeItem(parent);
-    if (!ok) return std::nullopt;
+    // Files are copied, never moved: a file from elsewhere stays the user's.
+    // Only our own hand-over inbox entry goes, and only once its copy is in
+    // the library, so a failed copy loses nothing.
+    if (!sys::FileManager::copyItem(source, target)) return std::nullopt;
+    const std::string inbox = BookCommon::getInboxPath();
+    if (BookCommon::isPathInFolder(source, inbox) && Path::stringByDeletingLastPathComponent(source) == inbox)
+        sys::FileManager::removeItem(source);
     return target;
 }
 
@@ -416,6 +415,13 @@ bool NestlarkAppDelegate::openURL(const std::string& url) {
     auto schemeEnd = url.find("://");
     const std::string scheme = schemeEnd == std::string::npos ? "" : url.substr(0, schemeEnd);
     if (iequal(scheme, "leafbright")) return true;
+    // Web links: "lbhttp(s)" from other programs, and plain ones handed over.
+    if (scheme == "lbhttp" || scheme == "lbhttps" || iequal(scheme, "http") || iequal(scheme, "https")) {
+        const std::string web = scheme.rfind("lb", 0) == 0 ? url.substr(2) : url;
+        const size_t path = web.find('/', web.find("://") + 3);
+        if (path != std::string::npos) askAboutWebUrl(web);
+        return true;
+    }
     if (!iequal(scheme, "file")) return false;
     ActiveLog::writeCheckpoint("FileHandling start");
     std::string rest = url.substr(schemeEnd + 3);
@@ -455,6 +461,45 @@ bool NestlarkAppDelegate::openURL(const std::string& url) {
     }
     ActiveLog::writeCheckpoint("FileHandling end");
     return true;
+}
+
+void NestlarkAppDelegate::askAboutWebUrl(const std::string& url) {
+    const std::string title = BookCommon::PercentDecodingWithString(url).value_or(url);
+    const bool folder = !url.empty() && url.back() == '/';
+    auto alert = std::make_shared<QNAlertView>(
+        title,
+        BookCommon::localizedStringWithOnOff(folder ? "Do you want to open this URL?"
+                                                    : "Do you want to download the file?"),
+        std::weak_ptr<QNAlertViewDelegate>(shared_from_this()), BookCommon::localizedStringWithOnOff("No"),
+        std::vector<std::string>{BookCommon::localizedStringWithOnOff("Yes")});
+    urlQuestions_[alert.get()] = url;
+    alert->show();
+}
+
+void NestlarkAppDelegate::alertViewClickedButtonAtIndex(QNAlertView& alert, int64_t buttonIndex) {
+    auto it = urlQuestions_.find(&alert);
+    if (it == urlQuestions_.end()) return;
+    const std::string url = it->second;
+    urlQuestions_.erase(it);
+    if (buttonIndex == 1) answerWebUrl(url);
+}
+
+void NestlarkAppDelegate::answerWebUrl(const std::string& url) {
+    if (!bookTransfer_) {
+        // The library is not built yet: its root list takes the address up.
+        startupOpenUrl_ = url;
+        return;
+    }
+    if (!url.empty() && url.back() == '/') {
+        if (!navigationController_) return;
+        if (auto* reader = dynamic_cast<BookViewController*>(navigationController_->topViewController()))
+            reader->closeIfBackground();
+        navigationController_->popToRootViewController(false);
+        if (auto root = rootList()) root->openRemoteUrl(url);
+        return;
+    }
+    bookTransfer_->addNewItem(0, url, BookCommon::getBooksTempRoot(), std::nullopt, std::nullopt, std::nullopt,
+                              std::nullopt, std::nullopt, {}, {}, 0);
 }
 
 // ---- Screens of other layers --------------------------------------------------------------------

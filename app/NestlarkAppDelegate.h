@@ -8,6 +8,7 @@
 #include "smb/CIFSStackManagerDataSource.h"
 #include "smb/CIFSStackManagerDelegate.h"
 
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -62,6 +63,9 @@ public:
     // A URL handed over by the system: "leafbright" is taken as it is, a
     // "file" URL is imported into the library and opened.
     bool openURL(const std::string& url);
+    // The answer to a question about a web address handed to the program.
+    void alertViewClickedButtonAtIndex(QNAlertView& alert, int64_t buttonIndex) override;
+    void alertViewCancel(QNAlertView& alert) override { urlQuestions_.erase(&alert); }
     // Lets go of the screens and the window (the end of the process).
     void releaseScreens();
     // Where an imported file lands (copied when it lies outside the
@@ -124,6 +128,11 @@ private:
     std::shared_ptr<Settings> settings_;
     std::shared_ptr<BookTransfer> bookTransfer_;
     std::optional<std::string> startupOpenUrl_;
+    // Asks whether to open (a folder) or download (a file) a web address.
+    void askAboutWebUrl(const std::string& url);
+    void answerWebUrl(const std::string& url);
+    // Each open question with the address it asks about.
+    std::map<const QNAlertView*, std::string> urlQuestions_;
     std::weak_ptr<CIFSStackManagerDelegate> cifsStackDelegate_;
     std::optional<std::string> urlTargetDownload_;
     std::optional<std::string> fileTargetCopy_;

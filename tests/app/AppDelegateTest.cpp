@@ -12,6 +12,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <unistd.h>
 
 namespace {
 
@@ -69,14 +70,31 @@ TEST_F(AppDelegateTest, ImportsTakeTheFirstFreeNumberedNameAndLeaveTheSourceAlon
     EXPECT_FALSE(delegate->importFile(outside.file("missing.cbz")));
     EXPECT_FALSE(delegate->importFile(outside.path()));  // a folder is not a book file
 
-    // A hand-over folder of ours gives its file up and goes away.
+    // A name without an extension is numbered without a dot.
+    std::ofstream(outside.file("Notes")) << "n";
+    std::ofstream(docs + "/Notes") << "old";
+    EXPECT_EQ(delegate->importFile(outside.file("Notes")).value_or(""), docs + "/Notes(2)");
+
+    // Our hand-over inbox gives up the imported entry only, once it is copied;
+    // another entry waiting there stays.
     const std::string inbox = docs + "/Inbox";
     std::filesystem::create_directories(inbox);
     std::ofstream(inbox + "/Handed.cbz") << "x";
+    std::ofstream(inbox + "/Waiting.cbz") << "w";
     auto moved = delegate->importFile(inbox + "/Handed.cbz");
     ASSERT_TRUE(moved);
     EXPECT_EQ(*moved, docs + "/Handed.cbz");
-    EXPECT_FALSE(sys::FileManager::fileExists(inbox));
+    EXPECT_EQ(sys::FileManager::contentsOfFile(docs + "/Handed.cbz"), std::string("x"));
+    EXPECT_FALSE(sys::FileManager::fileExists(inbox + "/Handed.cbz"));
+    EXPECT_TRUE(sys::FileManager::fileExists(inbox + "/Waiting.cbz"));
+
+    // A copy that cannot be made loses nothing: the inbox keeps its file.
+    if (::geteuid() != 0) {
+        std::filesystem::permissions(docs, std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+        EXPECT_FALSE(delegate->importFile(inbox + "/Waiting.cbz"));
+        std::filesystem::permissions(docs, std::filesystem::perms::owner_all);
+        EXPECT_EQ(sys::FileManager::contentsOfFile(inbox + "/Waiting.cbz"), std::string("w"));
+    }
 }
 
 }  // namespace
