@@ -92,10 +92,10 @@ int parseRange(const char* header, uint64_t size, uint64_t& first, uint64_t& las
     std::string h(header);
     h.erase(std::remove(h.begin(), h.end(), ' '), h.end());
     if (h.rfind("bytes=", 0) != 0 || h.find(',') != std::string::npos) return 0;
-    const std::string spec = h.substr(6);
-    const size_t dash = spec.find('-');
+    const std::string range = h.substr(6);
+    const size_t dash = range.find('-');
     if (dash == std::string::npos) return 0;
-    const std::string a = spec.substr(0, dash), b = spec.substr(dash + 1);
+    const std::string a = range.substr(0, dash), b = range.substr(dash + 1);
     auto number = [](const std::string& t, uint64_t& v) {
         if (t.empty() || t.size() > 19 || t.find_first_not_of("0123456789") != std::string::npos) return false;
         v = std::strtoull(t.c_str(), nullptr, 10);

@@ -52,14 +52,14 @@ protected:
     static void SetUpTestSuite() {
         skip_ = SmbPeer::skipReason();
         if (!skip_.empty()) return;
-        for (const auto& spec : kPeers) {
+        for (const auto& setup : kPeers) {
             auto peer = std::make_unique<SmbPeer>();
             SmbPeer::writeFile(peer->booksDir(), "Comics/a.cbz", SmbPeer::noise(kBookSize, 1));
             SmbPeer::writeFile(peer->booksDir(), "Comics/100% #1.cbz", SmbPeer::noise(1000, 2));
             SmbPeer::writeFile(peer->booksDir(), "Comics/notes.txt", {'h', 'i'});
             SmbPeer::writeFile(peer->booksDir(), "Comics/Sub Folder/b.zip", SmbPeer::noise(10, 3));
             SmbPeer::writeFile(peer->publicDir(), "free.cbz", SmbPeer::noise(5000, 4));
-            if (!peer->start(spec.lines)) error_ += peer->error() + "\n";
+            if (!peer->start(setup.lines)) error_ += peer->error() + "\n";
             peers_.push_back(std::move(peer));
         }
     }
