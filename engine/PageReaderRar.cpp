@@ -1,20 +1,16 @@
 #include "engine/PageReaderRar.h"
 
+#include "engine/ExtractedEntryFile.h"
 #include "engine/ImageLoader.h"
 #include "engine/RemoteStreamRead.h"
 #include "foundation/ArraySort.h"
 #include "foundation/BookCommon.h"
 #include "foundation/QNTextEncoding.h"
-#include "platform/core/Path.h"
 #include "platform/core/PropertyList.h"
 #include "platform/core/RunLoop.h"
 
-#include <cerrno>
-#include <fcntl.h>
 #include <set>
 #include <span>
-#include <sys/statvfs.h>
-#include <unistd.h>
 
 namespace {
 
@@ -53,58 +49,6 @@ PageReader::OpenFailure failureOf(Status s) {
     case Status::Unreadable: return PageReader::OpenFailure::Unreadable;
     default: return PageReader::OpenFailure::Damaged;
     }
-}
-
-std::string untitledName(const std::string& entryName) {
-    const char* n = entryName.c_str();
-    if (BookCommon::isZipFile(n)) return BookCommon::localizedStringWithOnOff("Untitled.zip");
-    if (BookCommon::is7zFile(n)) return BookCommon::localizedStringWithOnOff("Untitled.7z");
-    if (BookCommon::isRarFile(n)) return BookCommon::localizedStringWithOnOff("Untitled.rar");
-    return BookCommon::localizedStringWithOnOff("Untitled.pdf");
-}
-
-// The output's name: the entry's last component as text (UTF-8, else the
-// archive code pages), confined to one plain name, or the fallback.
-std::string extractedLeafName(const std::string& entryName) {
-    std::optional<std::string> text = QNTextEncoding::stringWithCString(entryName.c_str());
-    if (text) {
-        size_t slash = text->find_last_of("/\\");
-        if (auto leaf = BookCommon::confinePathComponent(slash == std::string::npos ? *text : text->substr(slash + 1)))
-            return *leaf;
-    }
-    return BookCommon::confinePathComponent(untitledName(entryName)).value_or("Untitled.pdf");
-}
-
-// Creates `leaf` in `folder`, or "stem 2.ext", "stem 3.ext"... when the name
-// is taken; never replaces anything. -1 on failure.
-int createExclusively(const std::string& folder, const std::string& leaf, std::string& path) {
-    const std::string stem = sys::Path::stringByDeletingPathExtension(leaf);
-    const std::string ext = sys::Path::pathExtension(leaf);
-    for (int n = 1; n < 100'000; ++n) {
-        std::string name = n == 1 ? leaf : stem + " " + std::to_string(n) + (ext.empty() ? "" : "." + ext);
-        path = sys::Path::stringByAppendingPathComponent(folder, name);
-        int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-        if (fd >= 0) return fd;
-        if (errno != EEXIST) return -1;
-    }
-    return -1;
-}
-
-bool writeAll(int fd, const char* data, size_t size) {
-    while (size > 0) {
-        ssize_t w = ::write(fd, data, size);
-        if (w < 0 && errno == EINTR) continue;
-        if (w <= 0) return false;
-        data += w;
-        size -= size_t(w);
-    }
-    return true;
-}
-
-bool hasRoomFor(const std::string& folder, uint64_t bytes) {
-    struct statvfs fs{};
-    if (::statvfs(folder.c_str(), &fs) != 0) return true;  // let the writes tell
-    return uint64_t(fs.f_bavail) * uint64_t(fs.f_frsize) >= bytes;
 }
 
 // An archive opened for a check or an extraction: a stream for an address.
@@ -458,21 +402,19 @@ int PageReaderRar::extractFile(const std::string& path, const sys::PlistDictiona
         }
     if (index == entries.size()) return kExtractFailed;
 
-    std::string folder = sys::Path::stringByDeletingLastPathComponent(path);
-    if (folder.empty()) folder = ".";
-    if (!hasRoomFor(folder, entries[index].size)) return kExtractFailed;
-    std::string outPath;
-    const int fd = createExclusively(folder, extractedLeafName(key), outPath);
-    if (fd < 0) return kExtractFailed;
+    // The name as text: UTF-8, else the archive code pages.
+    ExtractedEntryFile out;
+    if (!out.create(path, ExtractedEntryFile::leafName(QNTextEncoding::stringWithCString(key.c_str()), "/\\", key),
+                    entries[index].size))
+        return kExtractFailed;
     bool writeFailed = false;
     s = archive.extractStreamWithPointTarget(index, entries[index], [&](const char* data, size_t size) {
-        if (!writeAll(fd, data, size)) writeFailed = true;
+        if (!out.write(data, size)) writeFailed = true;
         return !writeFailed;
     });
     archive.unrarCloseFile();
     int result = kExtractDone;
     if (writeFailed || s != Status::Ok) result = s == Status::Password ? kExtractPassword : kExtractFailed;
-    if (::close(fd) != 0 && result == kExtractDone) result = kExtractFailed;
-    if (result != kExtractDone) ::unlink(outPath.c_str());
+    if (!out.finish(result == kExtractDone) && result == kExtractDone) result = kExtractFailed;
     return result;
 }

@@ -1,20 +1,16 @@
 #include "engine/PageReaderZip.h"
 
+#include "engine/ExtractedEntryFile.h"
 #include "engine/ImageLoader.h"
 #include "engine/RemoteStreamRead.h"
 #include "engine/ZipEntryReader.h"
 #include "foundation/ArraySort.h"
 #include "foundation/BookCommon.h"
 #include "foundation/QNTextEncoding.h"
-#include "platform/core/Path.h"
 #include "platform/graphics/Canvas.h"
 
-#include <cerrno>
-#include <fcntl.h>
 #include <set>
 #include <span>
-#include <sys/statvfs.h>
-#include <unistd.h>
 
 namespace {
 
@@ -87,57 +83,6 @@ gfx::ImageRef unknownMethodPage() {
     canvas.drawText(text, font, gfx::Rect(margin, (kHeight - size.height) / 2, kWidth - 2 * margin, size.height),
                     gfx::Rgba::white(90.0 / 255), options);
     return canvas.image();
-}
-
-std::string untitledName(const std::string& entryName) {
-    const char* n = entryName.c_str();
-    if (BookCommon::isZipFile(n)) return BookCommon::localizedStringWithOnOff("Untitled.zip");
-    if (BookCommon::is7zFile(n)) return BookCommon::localizedStringWithOnOff("Untitled.7z");
-    if (BookCommon::isRarFile(n)) return BookCommon::localizedStringWithOnOff("Untitled.rar");
-    return BookCommon::localizedStringWithOnOff("Untitled.pdf");
-}
-
-// The output's name: the entry's last component as text, or the fallback.
-std::string extractedLeafName(const ZipArchive::Entry& entry) {
-    if (auto text = ZipArchive::nameText(entry)) {
-        size_t slash = text->rfind('/');
-        if (auto leaf = BookCommon::confinePathComponent(slash == std::string::npos ? *text : text->substr(slash + 1)))
-            return *leaf;
-    }
-    std::string fallback = untitledName(entry.name);
-    return BookCommon::confinePathComponent(fallback).value_or("Untitled.pdf");
-}
-
-// Creates `leaf` in `folder`, or "stem 2.ext", "stem 3.ext"... when the name
-// is taken; never replaces anything. -1 on failure.
-int createExclusively(const std::string& folder, const std::string& leaf, std::string& path) {
-    const std::string stem = sys::Path::stringByDeletingPathExtension(leaf);
-    const std::string ext = sys::Path::pathExtension(leaf);
-    for (int n = 1; n < 100'000; ++n) {
-        std::string name = n == 1 ? leaf : stem + " " + std::to_string(n) + (ext.empty() ? "" : "." + ext);
-        path = sys::Path::stringByAppendingPathComponent(folder, name);
-        int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-        if (fd >= 0) return fd;
-        if (errno != EEXIST) return -1;
-    }
-    return -1;
-}
-
-bool writeAll(int fd, const char* data, size_t size) {
-    while (size > 0) {
-        ssize_t w = ::write(fd, data, size);
-        if (w < 0 && errno == EINTR) continue;
-        if (w <= 0) return false;
-        data += w;
-        size -= size_t(w);
-    }
-    return true;
-}
-
-bool hasRoomFor(const std::string& folder, uint64_t bytes) {
-    struct statvfs fs{};
-    if (::statvfs(folder.c_str(), &fs) != 0) return true;  // let the writes tell
-    return uint64_t(fs.f_bavail) * uint64_t(fs.f_frsize) >= bytes;
 }
 
 }  // namespace
@@ -417,12 +362,10 @@ int PageReaderZip::extractFile(const std::string& path, const sys::PlistDictiona
     default: return kExtractFailed;
     }
 
-    std::string folder = sys::Path::stringByDeletingLastPathComponent(path);
-    if (folder.empty()) folder = ".";
-    if (!hasRoomFor(folder, reader.entry().uncompressedSize)) return kExtractFailed;
-    std::string outPath;
-    int fd = createExclusively(folder, extractedLeafName(reader.entry()), outPath);
-    if (fd < 0) return kExtractFailed;
+    ExtractedEntryFile out;
+    if (!out.create(path, ExtractedEntryFile::leafName(ZipArchive::nameText(reader.entry()), "/", reader.entry().name),
+                    reader.entry().uncompressedSize))
+        return kExtractFailed;
 
     int result = kExtractDone;
     char piece[ZipEntryReader::kPieceBytes];
@@ -434,12 +377,11 @@ int PageReaderZip::extractFile(const std::string& path, const sys::PlistDictiona
             result = s == ZipEntryReader::Status::WrongPassword ? kExtractPassword : kExtractFailed;
             break;
         }
-        if (!writeAll(fd, piece, got)) {
+        if (!out.write(piece, got)) {
             result = kExtractFailed;
             break;
         }
     }
-    if (::close(fd) != 0 && result == kExtractDone) result = kExtractFailed;
-    if (result != kExtractDone) ::unlink(outPath.c_str());
+    if (!out.finish(result == kExtractDone) && result == kExtractDone) result = kExtractFailed;
     return result;
 }

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+// An entry taken out of a local archive and written beside it (an inner
+// archive the user picked). The file gets a name of its own: an existing
+// file is never replaced, "name 2.ext", "name 3.ext"... are tried instead.
+// Nothing is left behind unless finish() is told the copy is complete.
+class ExtractedEntryFile {
+public:
+    ExtractedEntryFile() = default;
+    ~ExtractedEntryFile();
+    ExtractedEntryFile(const ExtractedEntryFile&) = delete;
+    ExtractedEntryFile& operator=(const ExtractedEntryFile&) = delete;
+
+    // The name to write under: the last component of the entry's name as
+    // text (split at any of `separators`), confined to one plain name; when
+    // it does not decode or confine, a localized "Untitled" of the kind the
+    // raw name says.
+    static std::string leafName(const std::optional<std::string>& text, const char* separators,
+                                const std::string& rawName);
+
+    // Creates `leaf` in the folder of the local archive `archivePath`, when
+    // that disk has room for `size` bytes. False when nothing was created.
+    bool create(const std::string& archivePath, const std::string& leaf, uint64_t size);
+    bool write(const char* data, size_t size);
+    // Closes the file and keeps it only when `complete` and the close
+    // succeeded; otherwise removes it. True when kept.
+    bool finish(bool complete);
+
+private:
+    int fd_ = -1;
+    std::string path_;
+};
