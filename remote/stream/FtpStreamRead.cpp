@@ -2,15 +2,10 @@
 
 #include "foundation/QNUrl.h"
 #include "foundation/UrlPercent.h"
-#include "platform/core/Clock.h"
-#include "platform/core/RunLoop.h"
 #include "remote/listing/FtpListing.h"
 #include "remote/protocols/QNFtpRequestSync.h"
-#include "remote/stream/HTTPURLStreamRead.h"
 
 #include <algorithm>
-#include <chrono>
-#include <thread>
 
 FtpStreamRead::FtpStreamRead() = default;
 
@@ -27,27 +22,6 @@ void FtpStreamRead::setClient(std::shared_ptr<QNFtpRequestSync> client) {
     std::lock_guard<std::mutex> lock(clientMutex_);
     client_ = std::move(client);
     if (client_ && abort_) client_->cancel();
-}
-
-void FtpStreamRead::stopLoader() {
-    abort_ = true;
-    loader_.requestStop();
-    {
-        std::lock_guard<std::mutex> lock(clientMutex_);
-        if (client_) client_->cancel();
-    }
-    wakeLoader();
-    if (!loader_.isCurrent()) loader_.join();
-}
-
-void FtpStreamRead::closeURL() {
-    RemoteStreamRead::closeURL();
-    stopLoader();
-}
-
-void FtpStreamRead::cancelStreaming() {
-    RemoteStreamRead::cancelStreaming();
-    stopLoader();
 }
 
 bool FtpStreamRead::openURL(const std::string& url) {
@@ -77,14 +51,7 @@ bool FtpStreamRead::openURL(const std::string& url) {
     if (site_.user.empty()) site_.user = FtpListing::kAnonymousUser;
     if (site_.password.empty()) site_.password = FtpListing::kAnonymousPassword;
 
-    probeState_ = 0;
-    loader_ = sys::Thread([this](const std::atomic<bool>& stop) { run(stop); }, "ftp-stream");
-    const bool onMain = sys::RunLoop::isMainThread();
-    while (probeState_.load() == 0) {
-        if (onMain) sys::RunLoop::main().runOnce();
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return probeState_.load() == 1;
+    return startLoader("ftp-stream");
 }
 
 int FtpStreamRead::logOn(const std::shared_ptr<QNFtpRequestSync>& client) {
@@ -115,37 +82,10 @@ bool FtpStreamRead::probe() {
     return prepareCacheFiles();
 }
 
-void FtpStreamRead::run(const std::atomic<bool>& stop) {
-    const bool ok = probe();
-    probeState_ = ok ? 1 : 2;
-    sys::RunLoop::main().wakeUp();
-    if (!ok) return;
-    unsigned failures = 0;
-    while (!stop && !stopping()) {
-        const int64_t block = findNextBlock();
-        if (block < 0) {
-            markCacheComplete();
-            return;
-        }
-        switch (fetchBlock(uint64_t(block))) {
-        case Outcome::Done:
-            failures = 0;
-            break;
-        case Outcome::Retry: {
-            ++failures;
-            const double pause = HTTPURLStreamRead::retryPause(failures);
-            for (double waited = 0; waited < pause && !stop && !stopping(); waited += 0.5) {
-                sys::Clock::sleepFor(0.5, &abort_);
-            }
-            break;
-        }
-        case Outcome::Fatal:
-            if (!stop && !stopping()) setIsError();
-            return;
-        }
-    }
+void FtpStreamRead::cancelTransfer() {
+    std::lock_guard<std::mutex> lock(clientMutex_);
+    if (client_) client_->cancel();
 }
-
 FtpStreamRead::Outcome FtpStreamRead::fetchBlock(uint64_t block) {
     const int64_t first = int64_t(block * kBlockSize);
     const int64_t length = std::min<int64_t>(contentLength() - first, int64_t(kBlockSize));

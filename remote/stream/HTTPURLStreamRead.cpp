@@ -4,13 +4,9 @@
 #include "cloud/DropboxCommon.h"
 #include "foundation/QNKeyChain.h"
 #include "foundation/QNUrl.h"
-#include "platform/core/Clock.h"
 #include "platform/core/PercentEncoding.h"
-#include "platform/core/RunLoop.h"
 
 #include <algorithm>
-#include <chrono>
-#include <thread>
 #include <cstdlib>
 
 namespace {
@@ -46,28 +42,6 @@ HTTPURLStreamRead::~HTTPURLStreamRead() {
 void HTTPURLStreamRead::registerWithEngine() {
     registerStreamClass(kHTTP, [] { return std::make_shared<HTTPStreamRead>(); });
     registerStreamClass(kHTTPURL, [] { return std::make_shared<HTTPURLStreamRead>(); });
-}
-
-double HTTPURLStreamRead::retryPause(unsigned n) {
-    if (n < 2) return 0;
-    return n < 10 ? 3.0 : n < 30 ? 5.0 : 10.0;
-}
-
-void HTTPURLStreamRead::stopLoader() {
-    abort_ = true;
-    loader_.requestStop();
-    wakeLoader();
-    if (!loader_.isCurrent()) loader_.join();
-}
-
-void HTTPURLStreamRead::closeURL() {
-    RemoteStreamRead::closeURL();
-    stopLoader();
-}
-
-void HTTPURLStreamRead::cancelStreaming() {
-    RemoteStreamRead::cancelStreaming();
-    stopLoader();
 }
 
 std::optional<CloudService> HTTPURLStreamRead::cloudService() const {
@@ -176,14 +150,7 @@ bool HTTPURLStreamRead::openURL(const std::string& url) {
     }
     // The probe and then the blocks run on the loader; the caller waits for
     // the probe, keeping the main loop turning when it is the main thread.
-    probeState_ = 0;
-    loader_ = sys::Thread([this](const std::atomic<bool>& stop) { run(stop); }, "http-stream");
-    const bool onMain = sys::RunLoop::isMainThread();
-    while (probeState_.load() == 0) {
-        if (onMain) sys::RunLoop::main().runOnce();
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return probeState_.load() == 1;
+    return startLoader("http-stream");
 }
 
 bool HTTPURLStreamRead::probe() {
@@ -226,38 +193,6 @@ int HTTPURLStreamRead::probeOnce() {
     setContentLength(total);
     probed_ = prepareCacheFiles();
     return status;
-}
-
-void HTTPURLStreamRead::run(const std::atomic<bool>& stop) {
-    const bool ok = probe();
-    probeState_ = ok ? 1 : 2;
-    sys::RunLoop::main().wakeUp();
-    if (!ok) return;
-    unsigned failures = 0;
-    while (!stop && !stopping()) {
-        const int64_t block = findNextBlock();
-        if (block < 0) {
-            markCacheComplete();
-            return;
-        }
-        switch (fetchBlock(uint64_t(block))) {
-        case Outcome::Done:
-            failures = 0;
-            break;
-        case Outcome::Retry: {
-            ++failures;
-            // Pauses in short steps, so that a close ends them at once.
-            const double pause = retryPause(failures);
-            for (double waited = 0; waited < pause && !stop && !stopping(); waited += 0.5) {
-                sys::Clock::sleepFor(0.5, &abort_);
-            }
-            break;
-        }
-        case Outcome::Fatal:
-            if (!stop && !stopping()) setIsError();
-            return;
-        }
-    }
 }
 
 HTTPURLStreamRead::Outcome HTTPURLStreamRead::fetchBlock(uint64_t block) {

@@ -2,8 +2,7 @@
 
 #include "cloud/CloudService.h"
 #include "cloud/HttpEasy.h"
-#include "engine/RemoteStreamRead.h"
-#include "platform/core/Thread.h"
+#include "remote/stream/BlockLoaderStreamRead.h"
 
 #include <atomic>
 #include <optional>
@@ -29,7 +28,7 @@
 // service's download address with the account's bearer token, renewed when
 // missing, near its expiry or refused; a redirect to the service's storage
 // keeps the range but not the token.
-class HTTPURLStreamRead : public RemoteStreamRead {
+class HTTPURLStreamRead : public BlockLoaderStreamRead {
 public:
     HTTPURLStreamRead();
     ~HTTPURLStreamRead() override;
@@ -38,18 +37,6 @@ public:
     static void registerWithEngine();
 
     bool openURL(const std::string& url) override;
-    void closeURL() override;
-    void cancelStreaming() override;
-
-    // Block requests so far (the probe not counted).
-    int blockRequests() const { return blockRequests_; }
-    bool loaderRunning() const { return loader_.running(); }
-    // Waits until the loader ends (the file is complete or the stream failed).
-    void joinLoader() { loader_.join(); }
-
-    // The pause before the n-th retry in a row (n >= 2): 3 s, from the tenth
-    // 5 s, from the thirtieth 10 s; the first retry goes at once.
-    static double retryPause(unsigned failuresInARow);
 
     // The service whose item this is, by fileInfo's keys; none for a plain URL.
     std::optional<CloudService> cloudService() const;
@@ -58,29 +45,20 @@ public:
     std::string fixURLforCloudService(const std::string& url) const;
 
 private:
-    enum class Outcome { Done, Retry, Fatal };
-    void run(const std::atomic<bool>& stop);
-    bool probe();
+    bool probe() override;
     // One length probe; the answer's status (0 when none came).
     int probeOnce();
-    Outcome fetchBlock(uint64_t block);
+    Outcome fetchBlock(uint64_t block) override;
     HttpRequest baseRequest();
     // After a 401 for a cloud item: a new token (worker thread); false when
     // none could be had.
     bool renewCloudToken();
-    void stopLoader();
-    bool stopping() const { return abort_.load() || isExitStream(); }
 
     HttpEasy easy_;
     bool validatorIsETag_ = false;
     // The cloud item's token (loader thread only).
     std::string cloudToken_;
     bool probed_ = false;
-    std::atomic<bool> abort_{false};
-    std::atomic<int> blockRequests_{0};
-    // The probe's outcome, for openURL waiting on it.
-    std::atomic<int> probeState_{0};  // 0 running, 1 ok, 2 failed
-    sys::Thread loader_;
 };
 
 // The same reader for plain http addresses.

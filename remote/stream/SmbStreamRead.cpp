@@ -2,14 +2,9 @@
 
 #include "foundation/QNUrl.h"
 #include "foundation/UrlPercent.h"
-#include "platform/core/Clock.h"
-#include "platform/core/RunLoop.h"
 #include "remote/listing/SmbListing.h"
-#include "remote/stream/HTTPURLStreamRead.h"
 
 #include <algorithm>
-#include <chrono>
-#include <thread>
 
 SmbStreamRead::SmbStreamRead() = default;
 
@@ -20,27 +15,6 @@ SmbStreamRead::~SmbStreamRead() {
 
 void SmbStreamRead::registerWithEngine() {
     registerStreamClass(kSMB, [] { return std::make_shared<SmbStreamRead>(); });
-}
-
-void SmbStreamRead::stopLoader() {
-    abort_ = true;
-    loader_.requestStop();
-    {
-        std::lock_guard<std::mutex> lock(clientMutex_);
-        if (client_) client_->cancel();
-    }
-    wakeLoader();
-    if (!loader_.isCurrent()) loader_.join();
-}
-
-void SmbStreamRead::closeURL() {
-    RemoteStreamRead::closeURL();
-    stopLoader();
-}
-
-void SmbStreamRead::cancelStreaming() {
-    RemoteStreamRead::cancelStreaming();
-    stopLoader();
 }
 
 bool SmbStreamRead::openURL(const std::string& url) {
@@ -64,14 +38,7 @@ bool SmbStreamRead::openURL(const std::string& url) {
     }
     site_.user = user;
 
-    probeState_ = 0;
-    loader_ = sys::Thread([this](const std::atomic<bool>& stop) { run(stop); }, "smb-stream");
-    const bool onMain = sys::RunLoop::isMainThread();
-    while (probeState_.load() == 0) {
-        if (onMain) sys::RunLoop::main().runOnce();
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return probeState_.load() == 1;
+    return startLoader("smb-stream");
 }
 
 bool SmbStreamRead::connect() {
@@ -121,43 +88,21 @@ bool SmbStreamRead::probe() {
     return prepareCacheFiles();
 }
 
-void SmbStreamRead::run(const std::atomic<bool>& stop) {
-    const bool ok = probe();
-    probeState_ = ok ? 1 : 2;
-    sys::RunLoop::main().wakeUp();
-    if (!ok) return;
-    unsigned failures = 0;
-    while (!stop && !stopping()) {
-        const int64_t block = findNextBlock();
-        if (block < 0) {
-            markCacheComplete();
-            break;
-        }
-        switch (fetchBlock(uint64_t(block))) {
-        case Outcome::Done:
-            failures = 0;
-            break;
-        case Outcome::Retry: {
-            ++failures;
-            const double pause = failures > 1 ? HTTPURLStreamRead::retryPause(failures) : 0;
-            for (double waited = 0; waited < pause && !stop && !stopping(); waited += 0.5) {
-                sys::Clock::sleepFor(0.5, &abort_);
-            }
-            if (!stop && !stopping() && !connect()) {
-                const uint32_t e = lastError_;
-                // Only a lost connection is worth another go.
-                if (e != SmbStackClient::kErrorConnect && e != SmbStackClient::kErrorDisconnected) {
-                    if (!stopping()) setIsError();
-                    return;
-                }
-            }
-            break;
-        }
-        case Outcome::Fatal:
-            if (!stop && !stopping()) setIsError();
-            return;
-        }
-    }
+void SmbStreamRead::cancelTransfer() {
+    std::lock_guard<std::mutex> lock(clientMutex_);
+    if (client_) client_->cancel();
+}
+
+bool SmbStreamRead::prepareRetry() {
+    if (connect()) return true;
+    const uint32_t e = lastError_;
+    // Only a lost connection is worth another go.
+    if (e == SmbStackClient::kErrorConnect || e == SmbStackClient::kErrorDisconnected) return true;
+    if (!stopping()) setIsError();
+    return false;
+}
+
+void SmbStreamRead::loaderDone() {
     std::shared_ptr<SmbStackClient> client;
     {
         std::lock_guard<std::mutex> lock(clientMutex_);
@@ -165,7 +110,6 @@ void SmbStreamRead::run(const std::atomic<bool>& stop) {
     }
     if (client && file_) client->closeFile(file_);
 }
-
 SmbStreamRead::Outcome SmbStreamRead::fetchBlock(uint64_t block) {
     const int64_t first = int64_t(block * kBlockSize);
     const int64_t length = std::min<int64_t>(contentLength() - first, int64_t(kBlockSize));

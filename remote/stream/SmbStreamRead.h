@@ -1,8 +1,7 @@
 #pragma once
 
-#include "engine/RemoteStreamRead.h"
-#include "platform/core/Thread.h"
 #include "remote/protocols/SmbStackClient.h"
+#include "remote/stream/BlockLoaderStreamRead.h"
 
 #include <atomic>
 #include <memory>
@@ -20,7 +19,7 @@
 // missing file, access denied) fails the stream. The user and password come
 // from the stream's properties, else from the URL; "domain\user" names a
 // domain.
-class SmbStreamRead : public RemoteStreamRead {
+class SmbStreamRead : public BlockLoaderStreamRead {
 public:
     SmbStreamRead();
     ~SmbStreamRead() override;
@@ -29,35 +28,25 @@ public:
     static void registerWithEngine();
 
     bool openURL(const std::string& url) override;
-    void closeURL() override;
-    void cancelStreaming() override;
-
-    int blockRequests() const { return blockRequests_; }
-    bool loaderRunning() const { return loader_.running(); }
-    void joinLoader() { loader_.join(); }
     // The client's code of the failure that ended the stream.
     uint32_t lastError() const { return lastError_; }
 
 private:
-    enum class Outcome { Done, Retry, Fatal };
     struct Site {
         std::string server, share, path, domain, user, password;
     };
-    void run(const std::atomic<bool>& stop);
-    bool probe();
+    bool probe() override;
     // A fresh client with the file open; false when that failed.
     bool connect();
-    Outcome fetchBlock(uint64_t block);
-    void stopLoader();
-    bool stopping() const { return abort_.load() || isExitStream(); }
+    Outcome fetchBlock(uint64_t block) override;
+    // A lost connection is made again; anything else fails the stream.
+    bool prepareRetry() override;
+    void loaderDone() override;
+    void cancelTransfer() override;
 
     Site site_;
     std::mutex clientMutex_;
     std::shared_ptr<SmbStackClient> client_;  // guarded by clientMutex_
     std::shared_ptr<SmbStackClient::FileHandle> file_;
-    std::atomic<bool> abort_{false};
-    std::atomic<int> blockRequests_{0};
-    std::atomic<int> probeState_{0};  // 0 running, 1 ok, 2 failed
     std::atomic<uint32_t> lastError_{0};
-    sys::Thread loader_;
 };

@@ -1,0 +1,77 @@
+#include "remote/stream/BlockLoaderStreamRead.h"
+
+#include "platform/core/Clock.h"
+#include "platform/core/RunLoop.h"
+
+#include <chrono>
+#include <thread>
+
+BlockLoaderStreamRead::~BlockLoaderStreamRead() = default;
+
+double BlockLoaderStreamRead::retryPause(unsigned n) {
+    if (n < 2) return 0;
+    return n < 10 ? 3.0 : n < 30 ? 5.0 : 10.0;
+}
+
+void BlockLoaderStreamRead::stopLoader() {
+    abort_ = true;
+    loader_.requestStop();
+    cancelTransfer();
+    wakeLoader();
+    if (!loader_.isCurrent()) loader_.join();
+}
+
+void BlockLoaderStreamRead::closeURL() {
+    RemoteStreamRead::closeURL();
+    stopLoader();
+}
+
+void BlockLoaderStreamRead::cancelStreaming() {
+    RemoteStreamRead::cancelStreaming();
+    stopLoader();
+}
+
+bool BlockLoaderStreamRead::startLoader(const char* threadName) {
+    probeState_ = 0;
+    loader_ = sys::Thread([this](const std::atomic<bool>& stop) { run(stop); }, threadName);
+    const bool onMain = sys::RunLoop::isMainThread();
+    while (probeState_.load() == 0) {
+        if (onMain) sys::RunLoop::main().runOnce();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return probeState_.load() == 1;
+}
+
+void BlockLoaderStreamRead::run(const std::atomic<bool>& stop) {
+    const bool ok = probe();
+    probeState_ = ok ? 1 : 2;
+    sys::RunLoop::main().wakeUp();
+    if (!ok) return;
+    unsigned failures = 0;
+    while (!stop && !stopping()) {
+        const int64_t block = findNextBlock();
+        if (block < 0) {
+            markCacheComplete();
+            break;
+        }
+        switch (fetchBlock(uint64_t(block))) {
+        case Outcome::Done:
+            failures = 0;
+            break;
+        case Outcome::Retry: {
+            ++failures;
+            // Pauses in short steps, so that a close ends them at once.
+            const double pause = retryPause(failures);
+            for (double waited = 0; waited < pause && !stop && !stopping(); waited += 0.5) {
+                sys::Clock::sleepFor(0.5, &abort_);
+            }
+            if (!stop && !stopping() && !prepareRetry()) return;
+            break;
+        }
+        case Outcome::Fatal:
+            if (!stop && !stopping()) setIsError();
+            return;
+        }
+    }
+    loaderDone();
+}

@@ -1,0 +1,63 @@
+#pragma once
+
+#include "engine/RemoteStreamRead.h"
+#include "platform/core/Thread.h"
+
+#include <atomic>
+#include <string>
+
+// The part every remote reader shares: a loader thread that first probes the
+// file (openURL waits for that answer, keeping the main loop turning when it
+// runs on the main thread), then fetches the blocks the cache asks for until
+// the file is complete, the stream is closed or a block fails for good.
+// A block worth another go is retried without end, after a pause from the
+// second failure in a row on; the pause ends at once when the stream closes.
+//
+// Subclasses say how to probe and fetch one block; they stop the loader in
+// their own destructor, while their part still exists.
+class BlockLoaderStreamRead : public RemoteStreamRead {
+public:
+    ~BlockLoaderStreamRead() override;
+
+    void closeURL() override;
+    void cancelStreaming() override;
+
+    // Block requests so far (the probe not counted).
+    int blockRequests() const { return blockRequests_; }
+    bool loaderRunning() const { return loader_.running(); }
+    // Waits until the loader ends (the file is complete or the stream failed).
+    void joinLoader() { loader_.join(); }
+
+    // The pause before the n-th retry in a row (n >= 2): 3 s, from the tenth
+    // 5 s, from the thirtieth 10 s; the first retry goes at once.
+    static double retryPause(unsigned failuresInARow);
+
+protected:
+    enum class Outcome { Done, Retry, Fatal };
+
+    // Starts the loader and waits for its probe; true when the file can be read.
+    bool startLoader(const char* threadName);
+    void stopLoader();
+    bool stopping() const { return abort_.load() || isExitStream(); }
+
+    // Loader thread: learns the file's length; false fails the open.
+    virtual bool probe() = 0;
+    // Loader thread: fetches one block into the cache.
+    virtual Outcome fetchBlock(uint64_t block) = 0;
+    // Loader thread, after the pause before a retry; false ends the loader.
+    virtual bool prepareRetry() { return true; }
+    // Loader thread, when the file is complete or the stream was stopped.
+    virtual void loaderDone() {}
+    // Called while stopping, to break off a transfer under way.
+    virtual void cancelTransfer() {}
+
+    std::atomic<bool> abort_{false};
+    std::atomic<int> blockRequests_{0};
+
+private:
+    void run(const std::atomic<bool>& stop);
+
+    // The probe's outcome, for startLoader waiting on it.
+    std::atomic<int> probeState_{0};  // 0 running, 1 ok, 2 failed
+    sys::Thread loader_;
+};
