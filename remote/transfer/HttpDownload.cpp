@@ -12,6 +12,7 @@
 #include "platform/core/PropertyList.h"
 #include "platform/core/RunLoop.h"
 #include "remote/screens/ShowHttpAuth.h"
+#include "remote/transfer/DownloadedFilePlacer.h"
 
 #include <cctype>
 #include <cerrno>
@@ -46,30 +47,6 @@ bool isRegularFile(const std::string& path, int64_t* size) {
     if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
     *size = st.st_size;
     return true;
-}
-
-// Moves src to dst; without `replace` an existing dst is left alone (EEXIST).
-// Across file systems the bytes are copied beside dst first, so that dst
-// appears only complete. 0 or an errno value.
-int placeFile(const std::string& src, const std::string& dst, bool replace) {
-    if (::renameat2(AT_FDCWD, src.c_str(), AT_FDCWD, dst.c_str(), replace ? 0 : RENAME_NOREPLACE) == 0) return 0;
-    if (errno != EXDEV) return errno;
-    std::string tmp = fs::path(dst).parent_path().string() + "/.lbdownload.XXXXXX";
-    int fd = ::mkstemp(tmp.data());
-    if (fd < 0) return errno;
-    ::close(fd);
-    std::error_code ec;
-    fs::copy_file(src, tmp, fs::copy_options::overwrite_existing, ec);
-    int err = ec ? EIO : 0;
-    if (!err && ::renameat2(AT_FDCWD, tmp.c_str(), AT_FDCWD, dst.c_str(), replace ? 0 : RENAME_NOREPLACE) != 0) {
-        err = errno;
-    }
-    if (err) {
-        ::unlink(tmp.c_str());
-        return err;
-    }
-    ::unlink(src.c_str());
-    return 0;
 }
 
 // Keeps the panel and the answer together until the user has answered.
@@ -171,8 +148,7 @@ void HttpDownload::downloadFile(const std::string& url, const std::string& saveP
         }
     }
     const int mode = settings_ ? settings_->overWriteMode() : 1;
-    std::error_code ec;
-    if (mode == 0 && fs::exists(fs::path(savePath_) / saveName_, ec)) {
+    if (DownloadedFilePlacer::skipsExisting(savePath_, saveName_, mode)) {
         sys::RunLoop::main().post([self = shared_from_this()] { self->finish(kExistsSkipped); });
         return;
     }
@@ -426,32 +402,12 @@ void HttpDownload::onComplete(const HttpResponse& r) {
 bool HttpDownload::moveIntoPlace() {
     const std::string temp = temporaryFolder() + "/" + kTempFileName;
     const int mode = settings_ ? settings_->overWriteMode() : 1;
-    const fs::path folder(savePath_);
-    if (mode == 2) {
-        // Replaces the old file only now that the new one is complete.
-        const std::string target = (folder / saveName_).string();
-        if (placeFile(temp, target, true) != 0) {
-            finish(kTempFileFailed);
-            return false;
-        }
-        savedPath_ = target;
-        return true;
-    }
-    const std::string ext = QNUrl::pathExtensionOf(saveName_);
-    const std::string stem = ext.empty() ? saveName_ : saveName_.substr(0, saveName_.size() - ext.size() - 1);
-    for (int n = 1; n < 10000; ++n) {
-        std::string name = n == 1 ? saveName_ : stem + " " + std::to_string(n) + (ext.empty() ? "" : "." + ext);
-        const std::string target = (folder / name).string();
-        int err = placeFile(temp, target, false);
-        if (err == 0) {
-            savedPath_ = target;
-            return true;
-        }
-        if (err != EEXIST) break;
-        if (mode == 0) {
-            finish(kExistsSkipped);
-            return false;
-        }
+    switch (DownloadedFilePlacer::place(temp, savePath_, saveName_, mode, &savedPath_)) {
+    case DownloadedFilePlacer::Outcome::Placed: return true;
+    case DownloadedFilePlacer::Outcome::ExistsSkipped:
+        finish(kExistsSkipped);
+        return false;
+    case DownloadedFilePlacer::Outcome::Failed: break;
     }
     finish(kTempFileFailed);
     return false;

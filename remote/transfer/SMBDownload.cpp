@@ -8,6 +8,7 @@
 #include "remote/listing/SmbListing.h"
 #include "remote/protocols/QNNbns.h"
 #include "remote/protocols/QNSmb.h"
+#include "remote/transfer/DownloadedFilePlacer.h"
 #include "remote/transfer/HttpDownload.h"
 
 #include <cerrno>
@@ -20,30 +21,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-// Moves src to dst: never over an existing file unless `replace`; across
-// file systems through a copy beside dst, so that dst appears only whole.
-// 0 or an errno value.
-int placeFile(const std::string& src, const std::string& dst, bool replace) {
-    if (::renameat2(AT_FDCWD, src.c_str(), AT_FDCWD, dst.c_str(), replace ? 0 : RENAME_NOREPLACE) == 0) return 0;
-    if (errno != EXDEV) return errno;
-    std::string tmp = fs::path(dst).parent_path().string() + "/.lbdownload.XXXXXX";
-    int fd = ::mkstemp(tmp.data());
-    if (fd < 0) return errno;
-    ::close(fd);
-    std::error_code ec;
-    fs::copy_file(src, tmp, fs::copy_options::overwrite_existing, ec);
-    int err = ec ? EIO : 0;
-    if (!err && ::renameat2(AT_FDCWD, tmp.c_str(), AT_FDCWD, dst.c_str(), replace ? 0 : RENAME_NOREPLACE) != 0) {
-        err = errno;
-    }
-    if (err) {
-        ::unlink(tmp.c_str());
-        return err;
-    }
-    ::unlink(src.c_str());
-    return 0;
-}
 
 bool writeAll(int fd, const uint8_t* p, size_t n) {
     while (n > 0) {
@@ -220,8 +197,7 @@ int SMBDownload::transfer(const Job& job) {
         return kMoveFailed;
     }
     const int mode = settings_ ? settings_->overWriteMode() : 1;
-    std::error_code ec;
-    if (mode == 0 && fs::exists(fs::path(job.savePath) / job.saveName, ec)) {
+    if (DownloadedFilePlacer::skipsExisting(job.savePath, job.saveName, mode)) {
         closeRemote();
         return kExistsSkipped;
     }
@@ -298,29 +274,12 @@ int SMBDownload::transfer(const Job& job) {
 
 int SMBDownload::placeResult(const std::string& temp, const Job& job) {
     const int mode = settings_ ? settings_->overWriteMode() : 1;
-    const fs::path folder(job.savePath);
     std::error_code ec;
-    fs::create_directories(folder, ec);
-    if (mode == 2) {
-        // The old file goes only now that the new one is complete.
-        const std::string target = (folder / job.saveName).string();
-        if (placeFile(temp, target, true) != 0) return kMoveFailed;
-        savedPath_ = target;
-        return kSaved;
-    }
-    const std::string ext = QNUrl::pathExtensionOf(job.saveName);
-    const std::string stem = ext.empty() ? job.saveName : job.saveName.substr(0, job.saveName.size() - ext.size() - 1);
-    for (int n = 1; n < 10000; ++n) {
-        const std::string name = n == 1 ? job.saveName : stem + " " + std::to_string(n) + (ext.empty() ? "" : "." + ext);
-        const std::string target = (folder / name).string();
-        const int err = placeFile(temp, target, false);
-        if (err == 0) {
-            savedPath_ = target;
-            return kSaved;
-        }
-        if (err != EEXIST) break;
-        // A file that appeared meanwhile in "skip" mode is still skipped.
-        if (mode == 0) return kExistsSkipped;
+    fs::create_directories(fs::path(job.savePath), ec);
+    switch (DownloadedFilePlacer::place(temp, job.savePath, job.saveName, mode, &savedPath_)) {
+    case DownloadedFilePlacer::Outcome::Placed: return kSaved;
+    case DownloadedFilePlacer::Outcome::ExistsSkipped: return kExistsSkipped;
+    case DownloadedFilePlacer::Outcome::Failed: break;
     }
     return kMoveFailed;
 }
