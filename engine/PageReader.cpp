@@ -1,5 +1,6 @@
 #include "engine/PageReader.h"
 
+#include "engine/ArchiveStream.h"
 #include "engine/ImageLoader.h"
 #include "engine/UrlListStream.h"
 #include "foundation/ArraySort.h"
@@ -151,6 +152,21 @@ bool PageReader::openLocalFolder(const std::string& name) {
         return false;
     }
     return true;
+}
+
+std::shared_ptr<RemoteStreamRead> PageReader::newArchiveStream(const std::string& url, bool isOfflineMode,
+                                                               bool isThumbsCreateMode) {
+    auto stream = ArchiveStream::newForUrl(url);
+    if (!stream) return nullptr;
+    stream->setIsOfflineMode(isOfflineMode);
+    stream->setDelegate(weak_from_this().lock());
+    stream->setUserName(userName_);
+    stream->setPassword(password_);
+    stream->setSettings(settings_);
+    stream->setOtherSettingForRemote(otherSettingForRemote_);
+    stream->setFileInfo(fileInfo_);
+    stream->setIsThumbsCreateMode(isThumbsCreateMode);
+    return stream;
 }
 
 std::shared_ptr<UrlListStream> PageReader::makeStream(bool isOfflineMode, bool isThumbsCreateMode) {

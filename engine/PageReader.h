@@ -129,6 +129,11 @@ public:
 
 protected:
     std::shared_ptr<RemoteStreamReadDelegate> target() const;
+    // A stream (not opened) for the archive book at `url`, carrying this
+    // reader's credentials and settings and reporting to it; nothing when
+    // no stream reader serves the address.
+    std::shared_ptr<RemoteStreamRead> newArchiveStream(const std::string& url, bool isOfflineMode,
+                                                       bool isThumbsCreateMode);
 
     bool isUnsupportedServer_ = false;
     bool isUnsupportedFtp_ = false;

@@ -143,17 +143,7 @@ bool PageReader7z::openFile(const std::string& name, const std::optional<std::st
     if (BookCommon::isURL(name)) {
         // 7z books are read only from local files: the stream is made so
         // that the book's settings travel as for other formats, never opened.
-        httpStream_ = RemoteStreamRead::newStreamWithProtocol(RemoteStreamRead::getProtocolWithURL(name));
-        if (httpStream_) {
-            httpStream_->setIsOfflineMode(isOfflineMode);
-            httpStream_->setDelegate(weak_from_this().lock());
-            httpStream_->setUserName(userName());
-            httpStream_->setPassword(PageReader::password());
-            httpStream_->setSettings(settings());
-            httpStream_->setOtherSettingForRemote(otherSettingForRemote());
-            httpStream_->setFileInfo(fileInfo());
-            httpStream_->setIsThumbsCreateMode(isThumbsCreateMode);
-        }
+        httpStream_ = newArchiveStream(name, isOfflineMode, isThumbsCreateMode);
         setReason("7z books can only be read from local files");
         openFailure_ = OpenFailure::NoReader;
         return false;

@@ -1,5 +1,6 @@
 #include "engine/PageReaderRar.h"
 
+#include "engine/ArchiveStream.h"
 #include "engine/ExtractedEntryFile.h"
 #include "engine/ImageLoader.h"
 #include "engine/RemoteStreamRead.h"
@@ -37,10 +38,6 @@ std::optional<std::string> folderOfEntry(const std::string& name) {
     return text;
 }
 
-std::shared_ptr<RemoteStreamRead> newStreamForUrl(const std::string& url) {
-    return RemoteStreamRead::newStreamWithProtocol(RemoteStreamRead::getProtocolWithURL(url));
-}
-
 PageReader::OpenFailure failureOf(Status s) {
     switch (s) {
     case Status::Ok: return PageReader::OpenFailure::None;
@@ -69,14 +66,8 @@ bool openForCheck(OpenedArchive& o, const std::string& name, const sys::PlistDic
                   const sys::PlistDictionary& otherSetting) {
     std::string path = name;
     if (BookCommon::isURL(name)) {
-        o.stream = newStreamForUrl(name);
+        o.stream = ArchiveStream::newForCheck(name, fileInfo, remoteUser, remotePassword, settings, otherSetting);
         if (!o.stream) return false;
-        o.stream->setUserName(remoteUser);
-        o.stream->setPassword(remotePassword);
-        o.stream->setOtherSettingForRemote(otherSetting);
-        o.stream->setSettings(settings);
-        o.stream->setFileInfo(fileInfo);
-        o.stream->setIsThumbsCreateMode(false);
         if (!o.stream->openURL(name)) return false;
         o.registration = RarStreamShim::registerStream(o.stream);
         path = o.registration->path();
@@ -97,24 +88,12 @@ bool PageReaderRar::isDirectoryName(const std::string& name) {
     return !((before >= 0x81 && before <= 0x9F) || (before >= 0xE0 && before <= 0xFC));
 }
 
-std::shared_ptr<RemoteStreamRead> PageReaderRar::httpStream() const {
-    std::lock_guard lock(streamMutex_);
-    return httpStream_;
-}
-
-void PageReaderRar::setHttpStream(std::shared_ptr<RemoteStreamRead> s) {
-    std::lock_guard lock(streamMutex_);
-    httpStream_ = std::move(s);
-}
-
 // The target stays: the viewer still wants to hear of blocks that arrive.
-void PageReaderRar::cancelStreaming() {
-    if (auto s = httpStream()) s->cancelStreaming();
-}
+void PageReaderRar::cancelStreaming() { httpStream_.cancel(); }
 
 bool PageReaderRar::fail(Status status) {
     openFailure_ = failureOf(status);
-    if (auto s = httpStream()) {
+    if (auto s = httpStream_.get()) {
         isUnsupportedServer_ = s->isUnsupportedServer();
         isUnsupportedFtp_ = s->isUnsupportedFtp();
     }
@@ -140,18 +119,10 @@ bool PageReaderRar::openFile(const std::string& name, const std::optional<std::s
     std::string path = name;
     std::shared_ptr<RemoteStreamRead> stream;
     if (BookCommon::isURL(name)) {
-        stream = newStreamForUrl(name);
+        stream = newArchiveStream(name, isOfflineMode, isThumbsCreateMode);
         if (!stream) return fail(Status::Unreadable);
-        stream->setIsOfflineMode(isOfflineMode);
-        stream->setDelegate(weak_from_this().lock());
-        stream->setUserName(userName());
-        stream->setPassword(PageReader::password());
-        stream->setSettings(settings());
-        stream->setOtherSettingForRemote(otherSettingForRemote());
-        stream->setFileInfo(fileInfo());
-        stream->setIsThumbsCreateMode(isThumbsCreateMode);
         // Published before the open, so that a cancel reaches a slow server.
-        setHttpStream(stream);
+        httpStream_.set(stream);
         if (!stream->openURL(name)) return fail(Status::Unreadable);
         registration_ = RarStreamShim::registerStream(stream);
         path = registration_->path();
@@ -213,13 +184,7 @@ void PageReaderRar::closeFile() {
     // UnRAR lets go of the stream's path before the stream stops.
     unrar_.reset();
     registration_.reset();
-    std::shared_ptr<RemoteStreamRead> s;
-    {
-        std::lock_guard lock(streamMutex_);
-        s = std::move(httpStream_);
-        httpStream_.reset();
-    }
-    if (s) s->closeURL();
+    httpStream_.close();
     PageReader::closeFile();
 }
 

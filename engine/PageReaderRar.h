@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/ArchiveStream.h"
 #include "engine/PageReader.h"
 #include "engine/RarStreamShim.h"
 #include "engine/UnrarArchive.h"
@@ -92,8 +93,6 @@ public:
     static bool isDirectoryName(const std::string& name);
 
 private:
-    std::shared_ptr<RemoteStreamRead> httpStream() const;
-    void setHttpStream(std::shared_ptr<RemoteStreamRead> s);
     bool fail(UnrarArchive::Status status);
     bool readIndex(const std::string& path, std::vector<UnrarArchive::Entry>& entries) const;
     void writeIndex(const std::string& path, const std::vector<UnrarArchive::Entry>& entries) const;
@@ -108,8 +107,5 @@ private:
     bool isIncludeArchive_ = false;
     std::unique_ptr<UnrarArchive> unrar_;
     std::unique_ptr<RarStreamShim::Registration> registration_;
-
-    // The stream is cancelled from other threads while a page load waits on it.
-    mutable std::mutex streamMutex_;
-    std::shared_ptr<RemoteStreamRead> httpStream_;
+    ArchiveStream httpStream_;
 };

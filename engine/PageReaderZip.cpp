@@ -1,5 +1,6 @@
 #include "engine/PageReaderZip.h"
 
+#include "engine/ArchiveStream.h"
 #include "engine/ExtractedEntryFile.h"
 #include "engine/ImageLoader.h"
 #include "engine/RemoteStreamRead.h"
@@ -51,10 +52,6 @@ bool walkEntries(ZipArchive& archive, Visit visit) {
         if (!position) return false;
         if (!visit(entry, *position)) return true;
     }
-}
-
-std::shared_ptr<RemoteStreamRead> newStreamForUrl(const std::string& url) {
-    return RemoteStreamRead::newStreamWithProtocol(RemoteStreamRead::getProtocolWithURL(url));
 }
 
 // The password as the archive's makers typed it on their systems.
@@ -109,20 +106,8 @@ bool PageReaderZip::isDirectoryEntry(const std::string& name) {
     return !isLeadByte;
 }
 
-std::shared_ptr<RemoteStreamRead> PageReaderZip::httpStream() const {
-    std::lock_guard lock(streamMutex_);
-    return httpStream_;
-}
-
-void PageReaderZip::setHttpStream(std::shared_ptr<RemoteStreamRead> s) {
-    std::lock_guard lock(streamMutex_);
-    httpStream_ = std::move(s);
-}
-
 // The target stays: the viewer still wants to hear of blocks that arrive.
-void PageReaderZip::cancelStreaming() {
-    if (auto s = httpStream()) s->cancelStreaming();
-}
+void PageReaderZip::cancelStreaming() { httpStream_.cancel(); }
 
 std::unique_ptr<ZipArchive> PageReaderZip::unzOpenUrl(const std::string& pathOrUrl,
                                                       const std::shared_ptr<RemoteStreamRead>& stream) {
@@ -144,22 +129,14 @@ bool PageReaderZip::openFile(const std::string& name, const std::optional<std::s
 
     std::shared_ptr<RemoteStreamRead> stream;
     if (BookCommon::isURL(name)) {
-        stream = newStreamForUrl(name);
+        stream = newArchiveStream(name, isOfflineMode, isThumbsCreateMode);
         if (!stream) {
             targetPath_.clear();
             archivePassword_.reset();
             return false;
         }
-        stream->setIsOfflineMode(isOfflineMode);
-        stream->setDelegate(weak_from_this().lock());
-        stream->setUserName(userName());
-        stream->setPassword(PageReader::password());
-        stream->setSettings(settings());
-        stream->setOtherSettingForRemote(otherSettingForRemote());
-        stream->setFileInfo(fileInfo());
-        stream->setIsThumbsCreateMode(isThumbsCreateMode);
         // Published before the open, so that a cancel reaches a slow server.
-        setHttpStream(stream);
+        httpStream_.set(stream);
     }
 
     auto archive = unzOpenUrl(name, stream);
@@ -208,13 +185,7 @@ void PageReaderZip::closeFile() {
     archivePassword_.reset();
     // The library lets go of the file before the stream stops.
     archive_.reset();
-    std::shared_ptr<RemoteStreamRead> s;
-    {
-        std::lock_guard lock(streamMutex_);
-        s = std::move(httpStream_);
-        httpStream_.reset();
-    }
-    if (s) s->closeURL();
+    httpStream_.close();
     PageReader::closeFile();
 }
 
@@ -306,14 +277,8 @@ std::optional<std::vector<std::string>> PageReaderZip::checkBookWithName(
     const sys::PlistDictionary& otherSetting) {
     std::shared_ptr<RemoteStreamRead> stream;
     if (BookCommon::isURL(name)) {
-        stream = newStreamForUrl(name);
+        stream = ArchiveStream::newForCheck(name, fileInfo, remoteUser, remotePassword, settings, otherSetting);
         if (!stream) return std::nullopt;
-        stream->setUserName(remoteUser);
-        stream->setPassword(remotePassword);
-        stream->setOtherSettingForRemote(otherSetting);
-        stream->setSettings(settings);
-        stream->setFileInfo(fileInfo);
-        stream->setIsThumbsCreateMode(false);
     }
     auto archive = unzOpenUrl(name, stream);
     std::optional<std::vector<std::string>> result;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/ArchiveStream.h"
 #include "engine/PageReader.h"
 #include "engine/ZipArchive.h"
 
@@ -100,8 +101,6 @@ public:
     static bool isDirectoryEntry(const ZipArchive::Entry& entry);
 
 private:
-    std::shared_ptr<RemoteStreamRead> httpStream() const;
-    void setHttpStream(std::shared_ptr<RemoteStreamRead> s);
 
     std::string targetPath_;
     std::optional<std::string> archivePassword_;
@@ -112,8 +111,5 @@ private:
     bool isOfflineMode_ = false;
     bool isIncludeFolder_ = false;
     bool isIncludeArchive_ = false;
-
-    // The stream is cancelled from other threads while a page load waits on it.
-    mutable std::mutex streamMutex_;
-    std::shared_ptr<RemoteStreamRead> httpStream_;
+    ArchiveStream httpStream_;
 };
