@@ -76,6 +76,22 @@ std::optional<BookReaderEx::ReaderKind> archiveKindForFile(const std::string& pa
     return std::nullopt;
 }
 
+template <class T>
+struct ReaderClass {
+    using type = T;
+};
+
+// Calls `call(ReaderClass<R>{})` with R the archive reader that serves the
+// class operations on `path`; nothing when no archive reader does.
+template <class Call>
+auto withArchiveReader(const std::string& path, Call call) -> decltype(call(ReaderClass<PageReaderZip>{})) {
+    const std::optional<BookReaderEx::ReaderKind> kind = archiveKindForFile(path);
+    if (kind == BookReaderEx::ReaderKind::Zip) return call(ReaderClass<PageReaderZip>{});
+    if (kind == BookReaderEx::ReaderKind::Rar) return call(ReaderClass<PageReaderRar>{});
+    if (kind == BookReaderEx::ReaderKind::SevenZip) return call(ReaderClass<PageReader7z>{});
+    return std::nullopt;  // no other archive reader in this build
+}
+
 }  // namespace
 
 // One source page made ready for composition: decoded and clipped, or (for
@@ -141,32 +157,20 @@ std::optional<std::vector<std::string>> BookReaderEx::getArchiveList(
     const std::string& path, bool isCheckEntityOnly, const sys::PlistDictionary& fileInfo,
     const std::string& remoteUser, const std::string& remotePassword, Settings* settings,
     const sys::PlistDictionary& otherSetting) {
-    if (archiveKindForFile(path) == ReaderKind::Zip)
-        return PageReaderZip::getArchiveList(path, isCheckEntityOnly, fileInfo, remoteUser, remotePassword, settings,
-                                             otherSetting);
-    if (archiveKindForFile(path) == ReaderKind::Rar)
-        return PageReaderRar::getArchiveList(path, isCheckEntityOnly, fileInfo, remoteUser, remotePassword, settings,
-                                             otherSetting);
-    if (archiveKindForFile(path) == ReaderKind::SevenZip)
-        return PageReader7z::getArchiveList(path, isCheckEntityOnly, fileInfo, remoteUser, remotePassword, settings,
-                                            otherSetting);
-    return std::nullopt;  // no other archive reader in this build
+    return withArchiveReader(path, [&](auto reader) {
+        return decltype(reader)::type::getArchiveList(path, isCheckEntityOnly, fileInfo, remoteUser, remotePassword,
+                                                      settings, otherSetting);
+    });
 }
 
 std::optional<std::vector<std::string>> BookReaderEx::getFolderList(
     const std::string& path, bool isCheckEntityOnly, const sys::PlistDictionary& fileInfo,
     const std::string& remoteUser, const std::string& remotePassword, Settings* settings,
     const sys::PlistDictionary& otherSetting) {
-    if (archiveKindForFile(path) == ReaderKind::Zip)
-        return PageReaderZip::getFolderList(path, isCheckEntityOnly, fileInfo, remoteUser, remotePassword, settings,
-                                            otherSetting);
-    if (archiveKindForFile(path) == ReaderKind::Rar)
-        return PageReaderRar::getFolderList(path, isCheckEntityOnly, fileInfo, remoteUser, remotePassword, settings,
-                                            otherSetting);
-    if (archiveKindForFile(path) == ReaderKind::SevenZip)
-        return PageReader7z::getFolderList(path, isCheckEntityOnly, fileInfo, remoteUser, remotePassword, settings,
-                                           otherSetting);
-    return std::nullopt;  // no other archive reader in this build
+    return withArchiveReader(path, [&](auto reader) {
+        return decltype(reader)::type::getFolderList(path, isCheckEntityOnly, fileInfo, remoteUser, remotePassword,
+                                                     settings, otherSetting);
+    });
 }
 
 void BookReaderEx::setLoadSizeLoadStructWithMode(int zoomMode, ImageSizeLoad& target, gfx::Size screenSize,
