@@ -1,6 +1,7 @@
 #include "engine/UnrarArchive.h"
 
 #include "engine/RarStreamShim.h"
+#include "engine/Rar5HeaderCheck.h"
 
 #include <unrar/rar.hpp>
 #include <unrar/dll.hpp>
@@ -164,6 +165,37 @@ bool hasRarSignature(const std::string& path) {
     return readFailed || head.find(std::string("Rar!\x1A\x07", 6)) != std::string::npos;
 }
 
+// Whether the first block of a RAR 5 archive is too broken to hand to UnRAR
+// (see Rar5HeaderCheck); nullopt when the file cannot be opened or read now
+// (UnRAR then tells that itself, and the next open looks again).
+std::optional<bool> hasMalformedRar5Header(const std::string& path) {
+    const int fd = lb_unrar_open64(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return std::nullopt;
+    std::string head;
+    bool atEnd = false;
+    auto verdict = Rar5HeaderCheck::Verdict::NeedMore;
+    while (verdict == Rar5HeaderCheck::Verdict::NeedMore) {
+        const size_t wanted = Rar5HeaderCheck::bytesWanted(head);
+        if (head.size() >= wanted) {
+            verdict = Rar5HeaderCheck::Verdict::Malformed;  // asks for nothing more: never loop
+            break;
+        }
+        while (!atEnd && head.size() < wanted) {
+            char buffer[65536];
+            const ssize_t n = lb_unrar_read(fd, buffer, std::min(sizeof buffer, wanted - head.size()));
+            if (n < 0) {
+                lb_unrar_close(fd);
+                return std::nullopt;
+            }
+            if (n == 0) atEnd = true;
+            head.append(buffer, size_t(n));
+        }
+        verdict = Rar5HeaderCheck::check(head, atEnd);
+    }
+    lb_unrar_close(fd);
+    return verdict == Rar5HeaderCheck::Verdict::Malformed;
+}
+
 }  // namespace
 
 // One open UnRAR handle with what its callback needs.
@@ -258,6 +290,11 @@ UnrarArchive::Status UnrarArchive::openHandle(int mode, std::unique_ptr<Handle>&
     h->open.OpenMode = unsigned(mode);
     h->open.Callback = &Handle::callback;
     h->open.UserData = reinterpret_cast<LPARAM>(h.get());
+    if (!headerChecked_) {
+        const std::optional<bool> malformed = hasMalformedRar5Header(path_);
+        if (malformed == true) return Status::Damaged;
+        headerChecked_ = malformed.has_value();
+    }
     h->h = RAROpenArchiveEx(&h->open);
     if (!h->h || h->open.OpenResult != ERAR_SUCCESS) {
         const int code = h->open.OpenResult ? int(h->open.OpenResult) : ERAR_EOPEN;

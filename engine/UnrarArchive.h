@@ -96,6 +96,7 @@ private:
     Status process(const Entry& expected, const Sink& sink);
 
     std::string path_;
+    bool headerChecked_ = false;  // the first block passed Rar5HeaderCheck
     std::optional<std::string> password_;
     bool solid_ = false;
     bool volume_ = false;
