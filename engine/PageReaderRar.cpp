@@ -1,5 +1,6 @@
 #include "engine/PageReaderRar.h"
 
+#include "engine/ArchiveContentsCheck.h"
 #include "engine/ArchiveStream.h"
 #include "engine/ExtractedEntryFile.h"
 #include "engine/ImageLoader.h"
@@ -22,11 +23,6 @@ using Entry = UnrarArchive::Entry;
 bool isSkippedEntry(const Entry& e) {
     return e.isDirectory || e.name.empty() || e.name.front() == '.' ||
            BookCommon::isMacOSResourceDirectory(e.name.c_str()) || PageReaderRar::isDirectoryName(e.name);
-}
-
-bool isInnerArchive(const char* name) {
-    return BookCommon::isZipFile(name) || BookCommon::is7zFile(name) || BookCommon::isRarFile(name) ||
-           BookCommon::isPdfFile(name);
 }
 
 // The folder part of an entry name as text; nothing without a folder.
@@ -159,7 +155,7 @@ bool PageReaderRar::openFile(const std::string& name, const std::optional<std::s
         if (isSkippedEntry(e)) continue;
         const std::optional<std::string> folder = folderOfEntry(e.name);
         if (folder && folders.insert(*folder).second) folderList.push_back(*folder);
-        if (isInnerArchive(e.name.c_str())) isIncludeArchive_ = true;
+        if (ArchiveContentsCheck::isInnerArchive(e.name.c_str())) isIncludeArchive_ = true;
         if (!isImageFileWithFilename(e.name.c_str())) continue;
         const int32_t globalNo = imageCount++;
         if (targetFolder && (!folder || *folder != *targetFolder)) continue;
@@ -223,7 +219,7 @@ std::optional<std::vector<std::string>> PageReaderRar::getArchiveList(bool isChe
     if (isCheckEntityOnly) return std::vector<std::string>{};
     std::vector<std::string> out;
     for (const Entry& e : entries_)
-        if (!isSkippedEntry(e) && isInnerArchive(e.name.c_str())) out.push_back(e.name);
+        if (!isSkippedEntry(e) && ArchiveContentsCheck::isInnerArchive(e.name.c_str())) out.push_back(e.name);
     return out;
 }
 
@@ -305,28 +301,12 @@ std::optional<std::vector<std::string>> PageReaderRar::checkBookWithName(
     if (!openForCheck(o, name, fileInfo, remoteUser, remotePassword, settings, otherSetting)) return std::nullopt;
     std::vector<Entry> entries;
     if (o.archive->unrarListFilesNoEncodingWithFileSizeArray(entries) != Status::Ok) return std::nullopt;
-    if (includeFolder) *includeFolder = false;
-    if (includeArchive) *includeArchive = false;
-    std::vector<std::string> result;
-    std::set<std::string> folders;
+    ArchiveContentsCheck check(includeFolder, includeArchive, isCheckEntityOnly);
     for (const Entry& e : entries) {
         if (isSkippedEntry(e)) continue;
-        if (includeFolder) {
-            if (auto folder = folderOfEntry(e.name)) {
-                if (folders.insert(*folder).second) result.push_back(*folder);
-                *includeFolder = true;
-                if (isCheckEntityOnly) break;
-            }
-        }
-        if (includeArchive && isInnerArchive(e.name.c_str())) {
-            result.push_back(e.name);
-            *includeArchive = true;
-            if (isCheckEntityOnly) break;
-        }
+        if (!check.add(check.wantsFolders() ? folderOfEntry(e.name) : std::nullopt, e.name)) break;
     }
-    if (result.empty()) return std::nullopt;
-    if (includeFolder) ArraySort::sortFileListArrayNSString(result, nullptr);
-    return result;
+    return check.result();
 }
 
 std::optional<std::vector<std::string>> PageReaderRar::getArchiveList(

@@ -1,5 +1,6 @@
 #include "engine/PageReaderZip.h"
 
+#include "engine/ArchiveContentsCheck.h"
 #include "engine/ArchiveStream.h"
 #include "engine/ExtractedEntryFile.h"
 #include "engine/ImageLoader.h"
@@ -10,7 +11,6 @@
 #include "foundation/QNTextEncoding.h"
 #include "platform/graphics/Canvas.h"
 
-#include <set>
 #include <span>
 
 namespace {
@@ -21,11 +21,6 @@ bool isSkippedEntry(const ZipArchive::Entry& e) {
     const std::string& name = e.name;
     return BookCommon::isMacOSResourceDirectory(name.c_str()) || name.empty() || name.front() == '.' ||
            PageReaderZip::isDirectoryEntry(e);
-}
-
-bool isInnerArchive(const char* name) {
-    return BookCommon::isZipFile(name) || BookCommon::is7zFile(name) || BookCommon::isRarFile(name) ||
-           BookCommon::isPdfFile(name);
 }
 
 // The folder part of an entry name as text ("a/b" for "a/b/c.jpg"); nothing
@@ -157,7 +152,7 @@ bool PageReaderZip::openFile(const std::string& name, const std::optional<std::s
                 return true;
             }
             if (!isIncludeFolder_ && folderOfEntry(e)) isIncludeFolder_ = true;
-            if (isInnerArchive(e.name.c_str())) isIncludeArchive_ = true;
+            if (ArchiveContentsCheck::isInnerArchive(e.name.c_str())) isIncludeArchive_ = true;
             return true;
         });
     }
@@ -246,29 +241,13 @@ std::optional<std::vector<std::string>> PageReaderZip::checkBookWithHandle(ZipAr
                                                                            bool* includeArchive,
                                                                            bool isCheckEntityOnly) {
     if (!archive) return std::nullopt;
-    if (includeFolder) *includeFolder = false;
-    if (includeArchive) *includeArchive = false;
-    std::vector<std::string> result;
-    std::set<std::string> folders;
+    ArchiveContentsCheck check(includeFolder, includeArchive, isCheckEntityOnly);
     bool walked = walkEntries(*archive, [&](const ZipArchive::Entry& e, const ZipArchive::Position&) {
         if (isSkippedEntry(e)) return true;
-        if (includeFolder) {
-            if (auto folder = folderOfEntry(e)) {
-                if (folders.insert(*folder).second) result.push_back(*folder);
-                *includeFolder = true;
-                if (isCheckEntityOnly) return false;
-            }
-        }
-        if (includeArchive && isInnerArchive(e.name.c_str())) {
-            result.push_back(e.name);
-            *includeArchive = true;
-            if (isCheckEntityOnly) return false;
-        }
-        return true;
+        return check.add(check.wantsFolders() ? folderOfEntry(e) : std::nullopt, e.name);
     });
-    if (!walked || result.empty()) return std::nullopt;
-    if (includeFolder) ArraySort::sortFileListArrayNSString(result, nullptr);
-    return result;
+    if (!walked) return std::nullopt;
+    return check.result();
 }
 
 std::optional<std::vector<std::string>> PageReaderZip::checkBookWithName(
