@@ -1,5 +1,6 @@
 #include "engine/SevenZipArchive.h"
 
+#include "engine/MemoryItemSink.h"
 #include "engine/SevenZipInterfaces.h"
 #include "engine/SevenZipLibrary.h"
 
@@ -250,34 +251,6 @@ private:
     bool open_ = false;
 };
 
-// Collects one item in memory, refusing more than the limit.
-class BufferSink : public SevenZipArchive::Sink {
-public:
-    BufferSink(std::string& out, uint64_t limit) : out_(out), limit_(limit) {}
-    bool begin(uint32_t) override {
-        out_.clear();
-        return true;
-    }
-    bool write(const void* data, size_t size) override {
-        if (out_.size() + size > limit_) {
-            tooLarge = true;
-            return false;
-        }
-        out_.append(static_cast<const char*>(data), size);
-        return true;
-    }
-    bool end(uint32_t, int32_t result) override {
-        ok = result == sz::kOpOk;
-        return ok;
-    }
-    bool ok = false;
-    bool tooLarge = false;
-
-private:
-    std::string& out_;
-    uint64_t limit_;
-};
-
 }  // namespace
 
 // The archive's input: reads deliver nothing once the cancel flag is set,
@@ -486,11 +459,11 @@ SevenZipArchive::BufferResult SevenZipArchive::extractToBuffer(uint32_t index, u
         RECORD(error, -1, "Item " + std::to_string(index) + " is larger than " + std::to_string(maxBytes) + " bytes");
         return BufferResult::TooLarge;
     }
-    BufferSink sink(out, maxBytes);
+    MemoryItemSink sink(out, maxBytes);
     Error local;
     Error* e = error ? error : &local;
     const bool ok = extract({index}, &sink, e);
-    if (ok && sink.ok) return BufferResult::Ok;
+    if (ok && sink.result == sz::kOpOk) return BufferResult::Ok;
     out.clear();
     if (sink.tooLarge) return BufferResult::TooLarge;
     if (e->code == sz::kAbort && it->isEncrypted()) {

@@ -1,5 +1,7 @@
 #include "engine/ZipEntryDecoder.h"
 
+#include "engine/MemoryArchiveSource.h"
+#include "engine/MemoryItemSink.h"
 #include "engine/SevenZipArchive.h"
 #include "engine/SevenZipInterfaces.h"
 #include "engine/SevenZipLibrary.h"
@@ -172,55 +174,6 @@ private:
     std::string header_;
 };
 
-// The bytes of the one-entry zip handed to 7-Zip's library.
-class MemorySource : public SevenZipArchive::Source {
-public:
-    explicit MemorySource(std::string bytes) : bytes_(std::move(bytes)) {}
-    bool read(void* data, uint32_t size, uint32_t& got) override {
-        got = uint32_t(std::min<uint64_t>(size, at_ < bytes_.size() ? bytes_.size() - at_ : 0));
-        std::memcpy(data, bytes_.data() + at_, got);
-        at_ += got;
-        return true;
-    }
-    bool seek(int64_t offset, int whence, uint64_t& position) override {
-        const int64_t base = whence == SEEK_SET ? 0 : whence == SEEK_CUR ? int64_t(at_) : int64_t(bytes_.size());
-        if (base + offset < 0) return false;
-        position = at_ = uint64_t(base + offset);
-        return true;
-    }
-
-private:
-    std::string bytes_;
-    uint64_t at_ = 0;
-};
-
-class CollectSink : public SevenZipArchive::Sink {
-public:
-    CollectSink(std::string& out, uint64_t limit) : out_(out), limit_(limit) {}
-    bool begin(uint32_t) override {
-        out_.clear();
-        return true;
-    }
-    bool write(const void* data, size_t size) override {
-        if (out_.size() + size > limit_) {
-            tooLarge = true;
-            return false;
-        }
-        out_.append(static_cast<const char*>(data), size);
-        return true;
-    }
-    bool end(uint32_t, int32_t r) override {
-        result = r;
-        return true;
-    }
-    int32_t result = -1;
-    bool tooLarge = false;
-
-private:
-    std::string& out_;
-    uint64_t limit_;
-};
-
 void put(std::string& s, uint64_t value, int bytes) {
     for (int i = 0; i < bytes; ++i) s.push_back(char(value >> (8 * i)));
 }
@@ -331,11 +284,11 @@ ZipEntryDecoder::WholeResult ZipEntryDecoder::decodeWhole(uint32_t method, const
     out.clear();
     if (!SevenZipLibrary::shared().available()) return WholeResult::NoLibrary;
     SevenZipArchive::Error error;
-    auto archive = SevenZipArchive::open(std::make_unique<MemorySource>(oneEntryZip(method, compressed, size, crc)),
+    auto archive = SevenZipArchive::open(std::make_unique<MemoryArchiveSource>(oneEntryZip(method, compressed, size, crc)),
                                          "zip", {}, &error);
     if (!archive) return WholeResult::BadData;
     if (archive->itemCount() != 1) return WholeResult::BadData;
-    CollectSink sink(out, size);
+    MemoryItemSink sink(out, size);
     archive->extract({0}, &sink, &error);
     if (sink.tooLarge) return WholeResult::TooLarge;
     // Without a CRC to check (AES version 2 entries), the library's CRC

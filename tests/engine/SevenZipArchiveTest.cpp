@@ -1,6 +1,7 @@
 // The 7-Zip library binding on archives made here by the 7z tool: every
 // decoder a comic archive is likely to use, encryption of data and of the
 // directory, damaged files, and names that try to leave the folder.
+#include "engine/MemoryArchiveSource.h"
 #include "engine/SevenZipArchive.h"
 
 #include "engine/SevenZipInterfaces.h"
@@ -342,28 +343,6 @@ TEST_F(SevenZipArchiveTest, ExtractionWithFullPathsStaysInsideTheFolder) {
     EXPECT_NE(reader.lastError()->description.find("exists and it's file"), std::string::npos);
 }
 
-// Bytes held in memory, as another reader's stream would give them.
-class MemorySource : public SevenZipArchive::Source {
-public:
-    explicit MemorySource(std::string bytes) : bytes_(std::move(bytes)) {}
-    bool read(void* data, uint32_t size, uint32_t& got) override {
-        got = uint32_t(std::min<uint64_t>(size, at_ < bytes_.size() ? bytes_.size() - at_ : 0));
-        std::memcpy(data, bytes_.data() + at_, got);
-        at_ += got;
-        return true;
-    }
-    bool seek(int64_t offset, int whence, uint64_t& position) override {
-        const int64_t base = whence == SEEK_SET ? 0 : whence == SEEK_CUR ? int64_t(at_) : int64_t(bytes_.size());
-        if (base + offset < 0) return false;
-        position = at_ = uint64_t(base + offset);
-        return true;
-    }
-
-private:
-    std::string bytes_;
-    uint64_t at_ = 0;
-};
-
 // The zip methods our own zip code does not decode, through the same
 // binding, from bytes in memory.
 TEST_F(SevenZipArchiveTest, ZipEntriesInMethodsOfSevenZipFromAStreamOfOurs) {
@@ -377,7 +356,7 @@ TEST_F(SevenZipArchiveTest, ZipEntriesInMethodsOfSevenZipFromAStreamOfOurs) {
                               "' a.bin b.txt >/dev/null 2>&1"),
                   0);
         SevenZipArchive::Error error;
-        auto a = SevenZipArchive::open(std::make_unique<MemorySource>(readFile(zip)), "zip", {}, &error);
+        auto a = SevenZipArchive::open(std::make_unique<MemoryArchiveSource>(readFile(zip)), "zip", {}, &error);
         ASSERT_TRUE(a) << error.description;
         ASSERT_EQ(a->itemCount(), 2u);
         expectAllBytes(*a);
