@@ -1,0 +1,497 @@
+#include "remote/BookTransferViewController.h"
+
+#include "foundation/BookCommon.h"
+#include "foundation/OptimizeFilename.h"
+#include "foundation/QNTextEncoding.h"
+#include "foundation/Settings.h"
+#include "platform/core/Unicode.h"
+#include "platform/ui/AlertController.h"
+#include "platform/ui/BarButtonItem.h"
+#include "platform/ui/Button.h"
+#include "platform/ui/Color.h"
+#include "platform/ui/ImageView.h"
+#include "platform/ui/Label.h"
+#include "platform/ui/NavigationController.h"
+#include "platform/ui/NavigationBar.h"
+#include "platform/ui/NavigationItem.h"
+#include "platform/ui/Window.h"
+#include "platform/ui/TableViewCell.h"
+#include "remote/BookTransfer.h"
+#include "viewer/QNProgressView.h"
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+
+namespace {
+
+std::string tr(const std::string& key) { return BookCommon::localizedStringWithOnOff(key); }
+
+constexpr double kTabHeight = 60;
+constexpr double kPanelHeight = 160;
+constexpr double kRowHeight = 60;
+constexpr int64_t kTimeCap = 86400;
+
+enum Tag {
+    kPanel = 1000,
+    kPanelName = 1001,
+    kPanelProgress = 1002,
+    kPanelRate = 1003,
+    kPanelTime = 1004,
+    kPanelMessage = 1005,
+    kPanelCancel = 1006,
+    kPanelCancelAll = 1007,
+    kPanelIcon = 1008,
+    kRow = 2000,
+    kRowName = 2001,
+    kRowDetail = 2002,
+    kRowIcon = 2003,
+    kClear = 3000,
+    kClearButton = 3001,
+};
+
+// The protocol icons are not among our images yet; a missing one would be
+// drawn as a placeholder, so the row shows none instead.
+ui::ImageRef transferIcon(bool failed) {
+    const std::string name = failed ? "bt_http_err" : "bt_http";
+    const std::string base = ui::Image::resourceDirectory() + "/" + name;
+    for (const char* ext : {".png", ".svg"})
+        if (std::filesystem::exists(base + ext)) return ui::Image::named(name);
+    return nullptr;
+}
+
+double unixNow() {
+    return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+}
+
+std::shared_ptr<ui::Label> makeLabel(const ui::Rect& frame, double size, int tag) {
+    auto label = std::make_shared<ui::Label>(frame);
+    label->setFont(gfx::Font::system(size));
+    label->setTag(tag);
+    return label;
+}
+
+std::shared_ptr<ui::Button> makeButton(const ui::Rect& frame, const std::string& title, int tag) {
+    auto button = std::make_shared<ui::Button>(ui::ButtonType::System, frame);
+    button->setTitle(title);
+    button->setTag(tag);
+    return button;
+}
+
+}  // namespace
+
+// The queue holds its observer strongly; the screen must not be kept alive
+// by the queue it watches.
+class BookTransferViewController::Observer : public BookTransferDelegate {
+public:
+    explicit Observer(std::weak_ptr<ui::ViewController> screen) : screen_(std::move(screen)) {}
+    void onChangeCue(const Items& cue, bool one, int index) override {
+        if (auto s = get()) s->onChangeCue(cue, one, index);
+    }
+    void onChangeRecentCue(const Items& recent, int type, int index) override {
+        if (auto s = get()) s->onChangeRecentCue(recent, type, index);
+    }
+    void onChangeTransferItem(const std::shared_ptr<TransferItem>& item) override {
+        if (auto s = get()) s->onChangeTransferItem(item);
+    }
+    void onChangeTransferProgress(const std::shared_ptr<TransferItem>& item) override {
+        if (auto s = get()) s->onChangeTransferProgress(item);
+    }
+
+private:
+    std::shared_ptr<BookTransferViewController> get() const {
+        return std::static_pointer_cast<BookTransferViewController>(screen_.lock());
+    }
+    std::weak_ptr<ui::ViewController> screen_;
+};
+
+BookTransferViewController::~BookTransferViewController() {
+    if (bookTransfer_ && observer_ && bookTransfer_->delegate() == observer_) bookTransfer_->setDelegate(nullptr);
+    if (tableView_) {
+        tableView_->setDataSource(nullptr);
+        tableView_->setDelegate(nullptr);
+    }
+}
+
+std::string BookTransferViewController::filenameFromURL(const std::string& url) {
+    const std::string bytes = BookTransfer::fileNameFromSource(url);
+    if (sys::Unicode::isValidUtf8(bytes)) return bytes;
+    if (auto decoded = QNTextEncoding::stringWithCString(bytes.c_str())) return *decoded;
+    return "(Unknown character set)";
+}
+
+std::string BookTransferViewController::recentTabTitle(const BookTransferDelegate::Items& recent) {
+    const auto failed = std::count_if(recent.begin(), recent.end(),
+                                      [](const auto& i) { return i && i->status == TransferItem::kFailed; });
+    std::string title = tr("Recent Downloads");
+    if (failed > 0) title += "(" + std::to_string(failed) + ")";
+    return title;
+}
+
+void BookTransferViewController::viewDidLoad() {
+    QNViewController::viewDidLoad();
+    view()->setBackgroundColor(ui::Color::systemBackground());
+    bkTabView_ = std::make_shared<ui::View>(ui::Rect{0, 0, view()->bounds().size.width, kTabHeight});
+    bkTabView_->setBackgroundColor(ui::Color::systemGray5());
+    bkTabSelectView_ = std::make_shared<ui::View>(ui::Rect{5, 0, 142, kTabHeight});
+    bkTabSelectView_->setBackgroundColor(ui::Color::systemBackground());
+    bkTabView_->addSubview(bkTabSelectView_);
+    tab1Label_ = makeLabel({22, 22, 110, 36}, 12, 0);
+    tab2Label_ = makeLabel({174, 22, 100, 36}, 12, 0);
+    for (auto* l : {tab1Label_.get(), tab2Label_.get()}) {
+        l->setTextAlignment(ui::TextAlignment::Center);
+    }
+    tab1Label_->setText(tr("Downloads in Progress"));
+    bkTabView_->addSubview(tab1Label_);
+    bkTabView_->addSubview(tab2Label_);
+    tab1_ = std::make_shared<ui::Button>(ui::ButtonType::Custom, ui::Rect{12, 0, 132, kTabHeight});
+    tab2_ = std::make_shared<ui::Button>(ui::ButtonType::Custom, ui::Rect{168, 0, 132, kTabHeight});
+    std::weak_ptr<ui::ViewController> weak = shared_from_this();
+    auto self = [weak] { return std::static_pointer_cast<BookTransferViewController>(weak.lock()); };
+    tab1_->addAction(ui::ControlEventTouchUpInside, [self](ui::Control&) { if (auto s = self()) s->onTab1(); });
+    tab2_->addAction(ui::ControlEventTouchUpInside, [self](ui::Control&) { if (auto s = self()) s->onTab2(); });
+    bkTabView_->addSubview(tab1_);
+    bkTabView_->addSubview(tab2_);
+    view()->addSubview(bkTabView_);
+
+    tableView_ = std::make_shared<ui::TableView>(ui::TableViewStyle::Plain);
+    tableView_->setDataSource(this);
+    tableView_->setDelegate(this);
+    view()->addSubview(tableView_);
+
+    if (bookTransfer_) {
+        observer_ = std::make_shared<Observer>(weak);
+        bookTransfer_->setDelegate(observer_);
+        cue_ = bookTransfer_->getCue();
+        recentCue_ = bookTransfer_->getRecentCue();
+        transferItem_ = bookTransfer_->getTransferInProgress();
+    }
+    tab2Label_->setText(recentTabTitle(recentCue_));
+    setTitle(tr("File transfer"));
+    navigationItem()->setRightBarButtonItem(ui::BarButtonItem::withTitle(
+        tr("Back"), ui::BarButtonItemStyle::Plain, [self](ui::BarButtonItem&) { if (auto s = self()) s->onReturnBtn(); }));
+}
+
+// The view extends under the status and navigation bars.
+double BookTransferViewController::barsHeight() {
+    if (!isViewLoaded()) return 0;
+    if (auto* nav = navigationController(); nav && !nav->isNavigationBarHidden())
+        return nav->navigationBar()->frame().maxY();
+    ui::Window* w = view()->window();
+    return w ? w->statusBarHeight() : 0;
+}
+
+double BookTransferViewController::tableTop() { return barsHeight() + (noTabarea_ ? 0 : kTabHeight); }
+
+double BookTransferViewController::contentWidth() const {
+    if (!tableView_) return 0;
+    const auto insets = tableView_->safeAreaInsets();
+    return tableView_->bounds().size.width - insets.left - insets.right;
+}
+
+void BookTransferViewController::viewWillLayoutSubviews() {
+    QNViewController::viewWillLayoutSubviews();
+    const auto b = view()->bounds();
+    const double left = view()->safeAreaInsets().left;
+    bkTabView_->setHidden(noTabarea_);
+    bkTabView_->setFrame({0, barsHeight(), b.size.width, kTabHeight});
+    tab1_->setFrame({left + 12, 0, 132, kTabHeight});
+    tab2_->setFrame({left + 168, 0, 132, kTabHeight});
+    tab1Label_->setFrame({left + 22, 22, 110, 36});
+    tab2Label_->setFrame({left + 174, 22, 100, 36});
+    tableView_->setFrame({0, tableTop(), b.size.width, std::max(0.0, b.size.height - tableTop())});
+    selectTab(mode_);
+}
+
+void BookTransferViewController::viewWillAppear(bool animated) {
+    QNViewController::viewWillAppear(animated);
+    if (tableView_) tableView_->reloadData();
+}
+
+void BookTransferViewController::viewWillDisappear(bool animated) {
+    QNViewController::viewWillDisappear(animated);
+    if (bookTransfer_ && observer_ && bookTransfer_->delegate() == observer_) bookTransfer_->setDelegate(nullptr);
+}
+
+void BookTransferViewController::selectTab(int tab) {
+    if (!bkTabSelectView_) return;
+    const double left = view()->safeAreaInsets().left;
+    bkTabSelectView_->setFrame({left + 5 + 146.0 * tab, 0, 142, kTabHeight});
+    tab1Label_->setTextColor(tab == 0 ? ui::Color::label() : ui::Color::secondaryLabel());
+    tab2Label_->setTextColor(tab == 1 ? ui::Color::label() : ui::Color::secondaryLabel());
+}
+
+void BookTransferViewController::onTab1() {
+    selectTab(0);
+    mode_ = 0;
+    tableView_->reloadData();
+}
+
+void BookTransferViewController::onTab2() {
+    selectTab(1);
+    mode_ = 1;
+    tableView_->reloadData();
+}
+
+void BookTransferViewController::onReturnBtn() {
+    auto target = returnTo_.lock();
+    if (target && navigationController()) navigationController()->popToViewController(target.get(), true);
+}
+
+void BookTransferViewController::onCancelTransfer() {
+    if (bookTransfer_) bookTransfer_->cancelCurrentTransfer();
+}
+
+void BookTransferViewController::onCancelTransferAll() {
+    auto alert = ui::AlertController::make(std::nullopt, tr("Are you sure you want to remove all items?"),
+                                           ui::AlertControllerStyle::Alert);
+    std::weak_ptr<BookTransfer> transfer = bookTransfer_;
+    alert->addAction(ui::AlertAction::make("Yes", ui::AlertActionStyle::Default, [transfer](ui::AlertAction&) {
+        if (auto t = transfer.lock()) t->cancelCurrentTransferAll();
+    }));
+    alert->addAction(ui::AlertAction::make("No", ui::AlertActionStyle::Cancel));
+    present(alert, true);
+}
+
+void BookTransferViewController::onClearHistory() {
+    if (bookTransfer_) bookTransfer_->clearRecentCue();
+}
+
+void BookTransferViewController::onChangeCue(const BookTransferDelegate::Items& cue, bool isChangeOneItem,
+                                             int removeOneIndex) {
+    cue_ = cue;
+    if (mode_ != 0 || !tableView_) return;
+    if (isChangeOneItem && removeOneIndex >= 0) {
+        tableView_->deleteRowsAtIndexPaths({ui::IndexPath::forRow(removeOneIndex, 1)},
+                                           removeOneIndex == 0 ? ui::TableViewRowAnimation::Right
+                                                               : ui::TableViewRowAnimation::Fade);
+    } else {
+        tableView_->reloadData();
+    }
+}
+
+void BookTransferViewController::onChangeRecentCue(const BookTransferDelegate::Items& recent, int changeType,
+                                                   int removeOneIndex) {
+    recentCue_ = recent;
+    if (tab2Label_) tab2Label_->setText(recentTabTitle(recentCue_));
+    if (mode_ != 1 || !tableView_) return;
+    const int rows = static_cast<int>(recentCue_.size());
+    if (changeType == 0) {
+        tableView_->insertRowsAtIndexPaths({ui::IndexPath::forRow(0, 1)}, ui::TableViewRowAnimation::Left);
+    } else if (changeType == 1) {
+        tableView_->beginUpdates();
+        tableView_->insertRowsAtIndexPaths({ui::IndexPath::forRow(0, 1)}, ui::TableViewRowAnimation::Fade);
+        tableView_->deleteRowsAtIndexPaths({ui::IndexPath::forRow(rows, 1)}, ui::TableViewRowAnimation::Fade);
+        tableView_->endUpdates();
+    } else if (changeType == 2 && removeOneIndex >= 0) {
+        tableView_->deleteRowsAtIndexPaths({ui::IndexPath::forRow(removeOneIndex, 1)}, ui::TableViewRowAnimation::Fade);
+    } else {
+        tableView_->reloadData();
+    }
+}
+
+void BookTransferViewController::onChangeTransferItem(const std::shared_ptr<TransferItem>& item) {
+    transferItem_ = item;
+    if (mode_ == 0 && tableView_) tableView_->reloadData();
+}
+
+void BookTransferViewController::onChangeTransferProgress(const std::shared_ptr<TransferItem>& item) {
+    transferItem_ = item;
+    if (mode_ == 0) redrawProgressPanel();
+}
+
+void BookTransferViewController::redrawProgressPanel() {
+    if (!progressCell_) return;
+    auto* c = progressCell_->contentView();
+    drawProgress(transferItem_.get(), dynamic_cast<QNProgressView*>(c->viewWithTag(kPanelProgress)),
+                 dynamic_cast<ui::Label*>(c->viewWithTag(kPanelName)),
+                 dynamic_cast<ui::Label*>(c->viewWithTag(kPanelRate)),
+                 dynamic_cast<ui::Label*>(c->viewWithTag(kPanelTime)),
+                 dynamic_cast<ui::Label*>(c->viewWithTag(kPanelMessage)),
+                 dynamic_cast<ui::Button*>(c->viewWithTag(kPanelCancel)),
+                 dynamic_cast<ui::Button*>(c->viewWithTag(kPanelCancelAll)),
+                 dynamic_cast<ui::ImageView*>(c->viewWithTag(kPanelIcon)), unixNow());
+}
+
+void BookTransferViewController::drawProgress(const TransferItem* item, QNProgressView* progress,
+                                              ui::Label* labelSaveName, ui::Label* labelTransferSize,
+                                              ui::Label* labelTime, ui::Label* labelMessage,
+                                              ui::Button* cancelButton, ui::Button* cancelAllButton,
+                                              ui::ImageView* icon, double now) {
+    const bool running = item != nullptr;
+    if (progress) progress->setHidden(!running);
+    if (cancelButton) cancelButton->setHidden(!running);
+    if (cancelAllButton) cancelAllButton->setHidden(!running);
+    if (icon) icon->setHidden(!running);
+    if (labelMessage) labelMessage->setHidden(running);
+    if (!running) {
+        if (labelSaveName) labelSaveName->setText("");
+        if (labelTransferSize) labelTransferSize->setText("");
+        if (labelTime) labelTime->setText("");
+        return;
+    }
+    const int64_t done = item->sizeTransfer + item->startOffset;
+    const int64_t total = item->size + item->startOffset;
+    if (progress) {
+        progress->setProgress(item->size == 0 || total <= 0 ? 0.0 : double(done) / double(total), false);
+        progress->setLeftText(BookCommon::strSizeFormatFromValue(done));
+        progress->setRightText(BookCommon::strSizeFormatFromValue(total));
+    }
+    if (labelSaveName) labelSaveName->setText(item->saveName.empty() ? filenameFromURL(item->source) : item->saveName);
+    const double elapsed = std::max(0.0, now - item->startTime);
+    if (labelTransferSize) {
+        const int64_t rate = elapsed > 0 ? static_cast<int64_t>(double(item->sizeTransfer) / elapsed) : 0;
+        labelTransferSize->setText(BookCommon::strSizeRateFormatFromValue(rate));
+    }
+    if (labelTime) {
+        double fraction = total > 0 ? double(item->sizeTransfer) / double(total) : 0;
+        int64_t left = kTimeCap;
+        if (fraction > 0) left = static_cast<int64_t>(std::min<double>(kTimeCap, elapsed / fraction - elapsed));
+        labelTime->setText(BookCommon::strLeftTimeFromInt(std::max<int64_t>(0, left)));
+    }
+}
+
+int BookTransferViewController::tableViewNumberOfRowsInSection(ui::TableView&, int section) {
+    if (section == 0) return 1;
+    return static_cast<int>(mode_ == 0 ? cue_.size() : recentCue_.size());
+}
+
+std::optional<std::string> BookTransferViewController::tableViewTitleForHeaderInSection(ui::TableView&, int section) {
+    if (mode_ == 0 && section == 1) return tr("Waiting for Transfer");
+    return std::nullopt;
+}
+
+double BookTransferViewController::tableViewHeightForRowAtIndexPath(ui::TableView&, const ui::IndexPath& ip) {
+    return mode_ == 0 && ip.section == 0 ? kPanelHeight : kRowHeight;
+}
+
+std::shared_ptr<ui::TableViewCell> BookTransferViewController::tableViewCellForRowAtIndexPath(
+    ui::TableView&, const ui::IndexPath& ip) {
+    if (ip.section == 0) return mode_ == 0 ? progressCell() : clearHistoryCell();
+    const auto& list = mode_ == 0 ? cue_ : recentCue_;
+    if (ip.row < 0 || ip.row >= static_cast<int>(list.size()) || !list[ip.row])
+        return std::make_shared<ui::TableViewCell>();
+    return itemCell(*list[ip.row], mode_ == 1);
+}
+
+std::shared_ptr<ui::TableViewCell> BookTransferViewController::progressCell() {
+    const double w = contentWidth();
+    auto cell = tableView_->dequeueReusableCell("Cell");
+    if (!cell) cell = std::make_shared<ui::TableViewCell>(ui::TableViewCellStyle::Default, "Cell");
+    auto* content = cell->contentView();
+    if (!content->viewWithTag(kPanel)) {
+        auto panel = std::make_shared<ui::View>(ui::Rect{0, 0, w, kPanelHeight});
+        panel->setTag(kPanel);
+        auto name = makeLabel({50, 10, w - 60, 40}, 14, kPanelName);
+        name->setNumberOfLines(2);
+        name->setLineBreakMode(ui::LineBreakMode::TruncateMiddle);
+        panel->addSubview(name);
+        auto bar = std::make_shared<QNProgressView>(ui::Rect{10, 55, w - 20, 20});
+        bar->setTag(kPanelProgress);
+        panel->addSubview(bar);
+        auto rate = makeLabel({w / 2 - 50, 83, w / 2 + 40, 20}, 12, kPanelRate);
+        rate->setTextColor(ui::Color::gray());
+        rate->setTextAlignment(ui::TextAlignment::Right);
+        panel->addSubview(rate);
+        auto time = makeLabel({10, 83, w / 2 - 60, 20}, 12, kPanelTime);
+        time->setTextColor(ui::Color::gray());
+        panel->addSubview(time);
+        auto message = makeLabel({10, 70, w - 20, 20}, 14, kPanelMessage);
+        message->setTextAlignment(ui::TextAlignment::Center);
+        message->setText(tr("No Transfer in Progress."));
+        panel->addSubview(message);
+        std::weak_ptr<ui::ViewController> weak = shared_from_this();
+        auto cancel = makeButton({3 * w / 4 - 70, 110, 140, 35}, tr("Cancel"), kPanelCancel);
+        cancel->addAction(ui::ControlEventTouchUpInside, [weak](ui::Control&) {
+            if (auto s = std::static_pointer_cast<BookTransferViewController>(weak.lock())) s->onCancelTransfer();
+        });
+        panel->addSubview(cancel);
+        auto cancelAll = makeButton({w / 4 - 70, 110, 140, 35}, tr("Cancel All"), kPanelCancelAll);
+        cancelAll->addAction(ui::ControlEventTouchUpInside, [weak](ui::Control&) {
+            if (auto s = std::static_pointer_cast<BookTransferViewController>(weak.lock())) s->onCancelTransferAll();
+        });
+        panel->addSubview(cancelAll);
+        auto icon = std::make_shared<ui::ImageView>(transferIcon(false));
+        icon->setFrame({5, 12, 37, 37});
+        icon->setTag(kPanelIcon);
+        panel->addSubview(icon);
+        content->addSubview(panel);
+    }
+    progressCell_ = cell;
+    redrawProgressPanel();
+    return cell;
+}
+
+std::shared_ptr<ui::TableViewCell> BookTransferViewController::clearHistoryCell() {
+    const double w = contentWidth();
+    auto cell = tableView_->dequeueReusableCell("Cell3");
+    if (!cell) cell = std::make_shared<ui::TableViewCell>(ui::TableViewCellStyle::Default, "Cell3");
+    if (!cell->contentView()->viewWithTag(kClear)) {
+        auto container = std::make_shared<ui::View>(ui::Rect{0, 0, w, kRowHeight});
+        container->setTag(kClear);
+        auto button = makeButton({w / 2 - 140, 12, 280, 35}, tr("Clear Download History"), kClearButton);
+        std::weak_ptr<ui::ViewController> weak = shared_from_this();
+        button->addAction(ui::ControlEventTouchUpInside, [weak](ui::Control&) {
+            if (auto s = std::static_pointer_cast<BookTransferViewController>(weak.lock())) s->onClearHistory();
+        });
+        container->addSubview(button);
+        cell->contentView()->addSubview(container);
+    }
+    return cell;
+}
+
+std::shared_ptr<ui::TableViewCell> BookTransferViewController::itemCell(const TransferItem& item, bool recent) {
+    const double w = contentWidth();
+    const std::string id = recent ? "Cell4" : "Cell2";
+    auto cell = tableView_->dequeueReusableCell(id);
+    if (!cell) cell = std::make_shared<ui::TableViewCell>(ui::TableViewCellStyle::Default, id);
+    auto* content = cell->contentView();
+    if (!content->viewWithTag(kRow)) {
+        auto container = std::make_shared<ui::View>(ui::Rect{0, 0, w, kRowHeight});
+        container->setTag(kRow);
+        auto name = makeLabel({50, 10, w - 60, 20}, 14, kRowName);
+        name->setLineBreakMode(ui::LineBreakMode::TruncateMiddle);
+        container->addSubview(name);
+        auto detail = makeLabel({50, 30, w - 60, 20}, 12, kRowDetail);
+        detail->setTextColor(ui::Color::gray());
+        container->addSubview(detail);
+        auto icon = std::make_shared<ui::ImageView>();
+        icon->setFrame({5, 10, 37, 37});
+        icon->setTag(kRowIcon);
+        container->addSubview(icon);
+        content->addSubview(container);
+    }
+    const bool failed = recent && item.status == TransferItem::kFailed;
+    auto* name = dynamic_cast<ui::Label*>(content->viewWithTag(kRowName));
+    auto* detail = dynamic_cast<ui::Label*>(content->viewWithTag(kRowDetail));
+    auto* icon = dynamic_cast<ui::ImageView*>(content->viewWithTag(kRowIcon));
+    std::string shown = item.saveName;
+    if (settings_ && settings_->isOptimizeFilename()) shown = OptimizeFilename::getOptimizedString(shown);
+    name->setText(shown);
+    name->setTextColor(failed ? ui::Color::red() : ui::Color::label());
+    switch (item.status) {
+    case TransferItem::kDone: detail->setText(tr("Done")); break;
+    case TransferItem::kSkipped: detail->setText(tr("Skip")); break;
+    case TransferItem::kFailed: detail->setText(item.errorMessage ? *item.errorMessage : tr("Error")); break;
+    default: detail->setText(filenameFromURL(item.source)); break;
+    }
+    icon->setImage(transferIcon(failed));
+    return cell;
+}
+
+void BookTransferViewController::tableViewCommitEditingStyle(ui::TableView&, ui::TableViewCellEditingStyle style,
+                                                             const ui::IndexPath& ip) {
+    if (style != ui::TableViewCellEditingStyle::Delete || ip.section != 1 || !bookTransfer_ || ip.row < 0) return;
+    if (mode_ == 0)
+        bookTransfer_->removeItemAtIndex(static_cast<size_t>(ip.row));
+    else
+        bookTransfer_->removeRecentCueItem(static_cast<size_t>(ip.row));
+}
+
+void BookTransferViewController::tableViewDidSelectRowAtIndexPath(ui::TableView& tv, const ui::IndexPath& ip) {
+    if (mode_ != 1 || ip.section != 1) return;
+    tv.deselectRowAtIndexPath(ip, true);
+    if (ip.row < 0 || ip.row >= static_cast<int>(recentCue_.size()) || !bookTransfer_) return;
+    if (recentCue_[ip.row]->status == TransferItem::kFailed)
+        bookTransfer_->retryItemInRecentCue(static_cast<size_t>(ip.row));
+}
