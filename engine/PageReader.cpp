@@ -169,6 +169,14 @@ std::shared_ptr<RemoteStreamRead> PageReader::newArchiveStream(const std::string
     return stream;
 }
 
+gfx::ImageRef PageReader::imageFromPageBytes(const std::string& bytes, int& result) {
+    if (bytes.empty()) return nullptr;
+    gfx::ImageRef image = ImageLoader::imageWithAnyData(
+        std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
+    if (image) result = kResultImage;
+    return image;
+}
+
 std::shared_ptr<UrlListStream> PageReader::makeStream(bool isOfflineMode, bool isThumbsCreateMode) {
     auto s = UrlListStream::newUrlListStream();
     if (!s) return nullptr;

@@ -134,6 +134,9 @@ protected:
     // no stream reader serves the address.
     std::shared_ptr<RemoteStreamRead> newArchiveStream(const std::string& url, bool isOfflineMode,
                                                        bool isThumbsCreateMode);
+    // A page's stored bytes decoded; `result` becomes kResultImage when they
+    // make an image and is left alone otherwise.
+    static gfx::ImageRef imageFromPageBytes(const std::string& bytes, int& result);
 
     bool isUnsupportedServer_ = false;
     bool isUnsupportedFtp_ = false;

@@ -1,6 +1,5 @@
 #include "engine/PageReader7z.h"
 
-#include "engine/ImageLoader.h"
 #include "engine/RemoteStreamRead.h"
 #include "engine/SevenZipInterfaces.h"
 #include "engine/SevenZipLibrary.h"
@@ -15,7 +14,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <set>
-#include <span>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -353,11 +351,8 @@ gfx::ImageRef PageReader7z::newLoadAndCreateImage(int page, int& result) {
         if (w != Wait::Ready) return nullptr;
     }
     auto data = sys::FileManager::contentsOfFile(file, kMaxPageBytes);
-    if (!data || data->empty()) return nullptr;
-    gfx::ImageRef image = ImageLoader::imageWithAnyData(
-        std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(data->data()), data->size()));
-    if (image) result = kResultImage;
-    return image;
+    if (!data) return nullptr;
+    return imageFromPageBytes(*data, result);
 }
 
 std::vector<std::string> PageReader7z::getPageNameList() const { return pageNameList_; }

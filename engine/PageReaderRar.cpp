@@ -3,7 +3,6 @@
 #include "engine/ArchiveContentsCheck.h"
 #include "engine/ArchiveStream.h"
 #include "engine/ExtractedEntryFile.h"
-#include "engine/ImageLoader.h"
 #include "engine/RemoteStreamRead.h"
 #include "foundation/ArraySort.h"
 #include "foundation/BookCommon.h"
@@ -12,7 +11,6 @@
 #include "platform/core/RunLoop.h"
 
 #include <set>
-#include <span>
 
 namespace {
 
@@ -203,11 +201,7 @@ gfx::ImageRef PageReaderRar::newLoadAndCreateImage(int page, int& result) {
     case Status::Password: result = kResultPassword; return nullptr;
     default: return nullptr;
     }
-    if (data.empty()) return nullptr;
-    gfx::ImageRef image = ImageLoader::imageWithAnyData(
-        std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(data.data()), data.size()));
-    if (image) result = kResultImage;
-    return image;
+    return imageFromPageBytes(data, result);
 }
 
 std::vector<std::string> PageReaderRar::getPageNameList() const { return pageNameList_; }

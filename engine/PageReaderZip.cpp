@@ -3,7 +3,6 @@
 #include "engine/ArchiveContentsCheck.h"
 #include "engine/ArchiveStream.h"
 #include "engine/ExtractedEntryFile.h"
-#include "engine/ImageLoader.h"
 #include "engine/RemoteStreamRead.h"
 #include "engine/ZipEntryReader.h"
 #include "foundation/ArraySort.h"
@@ -11,7 +10,6 @@
 #include "foundation/QNTextEncoding.h"
 #include "platform/graphics/Canvas.h"
 
-#include <span>
 
 namespace {
 
@@ -207,11 +205,7 @@ gfx::ImageRef PageReaderZip::newLoadAndCreateImage(int page, int& result) {
     case ZipEntryReader::Status::UnknownMethod: result = kResultImage; return unknownMethodPage();
     default: return nullptr;
     }
-    if (data.empty()) return nullptr;
-    gfx::ImageRef image = ImageLoader::imageWithAnyData(
-        std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(data.data()), data.size()));
-    if (image) result = kResultImage;
-    return image;
+    return imageFromPageBytes(data, result);
 }
 
 std::vector<std::string> PageReaderZip::getPageNameList() const { return pageNameList_; }
