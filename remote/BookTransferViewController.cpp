@@ -1,9 +1,12 @@
 #include "remote/BookTransferViewController.h"
 
 #include "foundation/BookCommon.h"
+#include "foundation/LastStatusRestore.h"
 #include "foundation/OptimizeFilename.h"
 #include "foundation/QNTextEncoding.h"
 #include "foundation/Settings.h"
+#include "foundation/ui/QNMultiViewController.h"
+#include "library/LocalFilelistViewController.h"
 #include "platform/core/Unicode.h"
 #include "platform/ui/AlertController.h"
 #include "platform/ui/BarButtonItem.h"
@@ -17,6 +20,7 @@
 #include "platform/ui/Window.h"
 #include "platform/ui/TableViewCell.h"
 #include "remote/BookTransfer.h"
+#include "remote/screens/RemoteFileListViewController.h"
 #include "viewer/QNProgressView.h"
 
 #include <algorithm>
@@ -492,6 +496,28 @@ void BookTransferViewController::tableViewDidSelectRowAtIndexPath(ui::TableView&
     if (mode_ != 1 || ip.section != 1) return;
     tv.deselectRowAtIndexPath(ip, true);
     if (ip.row < 0 || ip.row >= static_cast<int>(recentCue_.size()) || !bookTransfer_) return;
-    if (recentCue_[ip.row]->status == TransferItem::kFailed)
+    const auto item = recentCue_[ip.row];
+    if (item->status == TransferItem::kFailed)
         bookTransfer_->retryItemInRecentCue(static_cast<size_t>(ip.row));
+    else if (item->status == TransferItem::kDone)
+        openFinished(*item);
+}
+
+// Opens a downloaded book: the library is told where it lies and jumps
+// there once the transfer screens are gone.
+void BookTransferViewController::openFinished(const TransferItem& item) {
+    LastStatusRestore::setLocalTargetPath(BookCommon::fromRootToFromBooks(item.savePath));
+    LastStatusRestore::setJumpBook(item.saveName, std::nullopt, std::nullopt);
+    LastStatusRestore::setJumpMode(true);
+    if (auto* nav = navigationController()) nav->popToRootViewController(false);
+    QNMultiViewController* multi = qnMultiViewController();
+    if (!multi) return;
+    std::weak_ptr<ui::ViewController> parent = qnParentViewController();
+    multi->dismiss(true, [parent] {
+        auto p = parent.lock();
+        if (auto* local = dynamic_cast<LocalFilelistViewController*>(p.get()))
+            local->jumpStart();
+        else if (auto* remote = dynamic_cast<RemoteFileListViewController*>(p.get()))
+            remote->jumpStart();
+    });
 }

@@ -84,6 +84,7 @@ private:
     class Observer;
 
     void selectTab(int tab);
+    void openFinished(const TransferItem& item);
     void redrawProgressPanel();
     std::shared_ptr<ui::TableViewCell> progressCell();
     std::shared_ptr<ui::TableViewCell> clearHistoryCell();

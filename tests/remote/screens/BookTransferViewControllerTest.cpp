@@ -4,6 +4,7 @@
 #include "remote/BookTransferViewController.h"
 
 #include "foundation/BookCommon.h"
+#include "foundation/LastStatusRestore.h"
 #include "foundation/Settings.h"
 #include "platform/ui/AlertController.h"
 #include "platform/ui/Button.h"
@@ -222,6 +223,15 @@ TEST_F(BookTransferViewControllerTest, FollowsTheQueueAndActsOnItsLists) {
     EXPECT_EQ(fs::file_size(out.file("gone.cbz")), 1000u);
     ASSERT_EQ(queue->getRecentCue().size(), 3u);
     EXPECT_EQ(queue->getRecentCue()[0]->status, TransferItem::kDone);
+
+    // Tapping a finished entry tells the library to open it.
+    LastStatusRestore::setJumpMode(false);
+    ASSERT_TRUE(tapText("a.cbz"));
+    EXPECT_TRUE(LastStatusRestore::getJumpMode());
+    EXPECT_EQ(LastStatusRestore::getJumpBook(), "a.cbz");
+    LastStatusRestore::setJumpMode(false);
+    LastStatusRestore::setJumpBook(std::nullopt, std::nullopt, std::nullopt);
+    EXPECT_EQ(queue->getRecentCue().size(), 3u);
 
     ASSERT_TRUE(tapText(BookCommon::localizedStringWithOnOff("Clear Download History")));
     EXPECT_TRUE(queue->getRecentCue().empty());
