@@ -383,15 +383,22 @@ std::optional<std::vector<std::string>> PageReader7z::getFolderList(bool /*isChe
     return folderList_;
 }
 
-std::optional<std::vector<std::string>> PageReader7z::getArchiveList(
-    const std::string& name, bool /*isCheckEntityOnly*/, const sys::PlistDictionary& /*fileInfo*/,
-    const std::string& remoteUser, const std::string& remotePassword, Settings* /*settings*/,
-    const sys::PlistDictionary& /*otherSetting*/) {
+std::shared_ptr<PageReader7z> PageReader7z::openForList(const std::string& name, const std::string& remoteUser,
+                                                       const std::string& remotePassword) {
     auto reader = std::make_shared<PageReader7z>();
     reader->setUserName(remoteUser);
     reader->setPassword(remotePassword);
     // Only the list is wanted: no folder of extracted pages.
-    if (!reader->openFile(name, std::nullopt, std::nullopt, true, false)) return std::nullopt;
+    if (!reader->openFile(name, std::nullopt, std::nullopt, true, false)) return nullptr;
+    return reader;
+}
+
+std::optional<std::vector<std::string>> PageReader7z::getArchiveList(
+    const std::string& name, bool /*isCheckEntityOnly*/, const sys::PlistDictionary& /*fileInfo*/,
+    const std::string& remoteUser, const std::string& remotePassword, Settings* /*settings*/,
+    const sys::PlistDictionary& /*otherSetting*/) {
+    auto reader = openForList(name, remoteUser, remotePassword);
+    if (!reader) return std::nullopt;
     auto list = reader->getArchiveList(false);
     reader->closeFile();
     return list;
@@ -401,10 +408,8 @@ std::optional<std::vector<std::string>> PageReader7z::getFolderList(
     const std::string& name, bool isCheckEntityOnly, const sys::PlistDictionary& /*fileInfo*/,
     const std::string& remoteUser, const std::string& remotePassword, Settings* /*settings*/,
     const sys::PlistDictionary& /*otherSetting*/) {
-    auto reader = std::make_shared<PageReader7z>();
-    reader->setUserName(remoteUser);
-    reader->setPassword(remotePassword);
-    if (!reader->openFile(name, std::nullopt, std::nullopt, true, false)) return std::nullopt;
+    auto reader = openForList(name, remoteUser, remotePassword);
+    if (!reader) return std::nullopt;
     auto list = reader->getFolderList(isCheckEntityOnly);
     reader->closeFile();
     return list;

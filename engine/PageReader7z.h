@@ -94,6 +94,10 @@ public:
     static bool isSolidFile(const std::string& path);
 
 private:
+    // A reader of the book at `name` opened only for its lists; nothing
+    // when it does not open.
+    static std::shared_ptr<PageReader7z> openForList(const std::string& name, const std::string& remoteUser,
+                                                     const std::string& remotePassword);
     enum class Wait { Ready, Failed, Password };
     Wait extractForPage(size_t page);
     Wait extractInline(const std::vector<SevenZipItem>& items, size_t page);
