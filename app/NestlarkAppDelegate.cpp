@@ -30,6 +30,7 @@
 #include "platform/ui/Screen.h"
 #include "platform/ui/Window.h"
 #include "screens/AuxiliaryScreenMaker.h"
+#include "screens/JacketTrimController.h"
 #include "screens/MicSettingViewController.h"
 #include "screens/HistoryViewController.h"
 #include "screens/PassCodeInputViewEx.h"
@@ -249,6 +250,15 @@ void NestlarkAppDelegate::startLBWindow() {
         [weakSelf](std::shared_ptr<Settings> settings) -> std::shared_ptr<ui::ViewController> {
             auto self = weakSelf.lock();
             return self ? self->makeSettingViewController(std::move(settings), 2) : nullptr;
+        });
+    // The reading screen's set-as-cover button: the cover crop screen.
+    BookViewController::setJacketTrimScreenFactory(
+        [](std::shared_ptr<const ui::Image> image,
+           std::weak_ptr<JacketTrimControllerDelegate> delegate) -> std::shared_ptr<ui::ViewController> {
+            auto screen = std::make_shared<JacketTrimController>();
+            screen->setInputImage_(std::move(image));
+            screen->setDelegate(std::move(delegate));
+            return screen;
         });
     window_->setRootViewController(navigationController_);
     fixWindowSize();

@@ -28,6 +28,7 @@
 #include "viewer/LevelMeterView.h"
 #include "viewer/MicInput.h"
 #include "viewer/MicSettingViewControllerDelegate.h"
+#include "viewer/JacketTrimControllerDelegate.h"
 #include "viewer/BookToolView.h"
 #include "viewer/BookViewScreen.h"
 #include "viewer/LBPageLabel.h"
@@ -80,7 +81,8 @@ class BookViewController : public ui::ViewController,
                            public BookPagePreViewDelegate,
                            public BookMarkViewControllerDelegate,
                            public MicInputDelegate,
-                           public MicSettingViewControllerDelegate {
+                           public MicSettingViewControllerDelegate,
+                           public JacketTrimControllerDelegate {
 public:
     // Zoom modes (as stored in the settings' order list).
     enum ZoomMode { kZoomCustom = 0, kZoomMaximum = 1, kZoomFitWidth = 2, kZoomFitHeight = 3, kZoomFitImage = 4 };
@@ -292,6 +294,12 @@ public:
     // Writes the book's cover from `image`; true when it was written.
     bool updateJacket(const gfx::ImageRef& image);
     bool jacketCreated() const { return jacketCreated_; }
+    // The cover crop screen, made by the application for the page image.
+    using JacketTrimScreenFactory = std::function<std::shared_ptr<ui::ViewController>(
+        std::shared_ptr<const ui::Image>, std::weak_ptr<JacketTrimControllerDelegate>)>;
+    static void setJacketTrimScreenFactory(JacketTrimScreenFactory factory);
+    void endTrimJacket(const ui::Rect& rect, const std::shared_ptr<const ui::Image>& image) override;
+    void cancelTrimJacket() override;
     virtual void stopMicPage();
     virtual void stopSlideshowForMove();
     virtual void restartslideshow();

@@ -17,6 +17,11 @@ namespace {
 
 constexpr double kNextButtonTime = 2.0;
 
+BookViewController::JacketTrimScreenFactory& jacketTrimScreenFactory() {
+    static BookViewController::JacketTrimScreenFactory f;
+    return f;
+}
+
 }  // namespace
 
 // ---- Next and previous book ------------------------------------------------------------------------
@@ -90,6 +95,10 @@ bool BookViewController::updateJacket(const gfx::ImageRef& image) {
     return true;
 }
 
+void BookViewController::setJacketTrimScreenFactory(JacketTrimScreenFactory factory) {
+    jacketTrimScreenFactory() = std::move(factory);
+}
+
 void BookViewController::onSetJacketBtn() {
     if (disableAllBtn_) return;
     // The page as it is shown, without the margin a small page was centred in.
@@ -104,8 +113,42 @@ void BookViewController::onSetJacketBtn() {
         shown = w > 0 && h > 0 ? ImageCommon::newClipedImage(shown, ui::Rect(offset.x * s, offset.y * s, w, h))
                                : nullptr;
     }
+    auto& factory = jacketTrimScreenFactory();
+    if (factory && shown) {
+        auto screen = factory(ui::Image::withBitmap(shown),
+                              std::dynamic_pointer_cast<JacketTrimControllerDelegate>(shared_from_this()));
+        if (screen) {
+            removePageJump(1);
+            isNowPresentJacketTrimViewController_ = true;
+            BookCommon::setShortcutMenu(2, fileName_);
+            BookCommon::lbCommonPresentViewController(*this, screen, true);
+            BookCommon::setRotationTempLock(true);
+            return;
+        }
+    }
+    // No crop screen: the page as shown becomes the cover.
     const bool ok = updateJacket(shown);
     if (ok) jacketCreated_ = true;
     removePageJump(1);
+    displayMessage(tr(ok ? "Set Page as Cover Image." : "Error Creating Cover Image."), true);
+}
+
+void BookViewController::cancelTrimJacket() { BookCommon::setRotationTempLock(false); }
+
+void BookViewController::endTrimJacket(const ui::Rect& rect, const std::shared_ptr<const ui::Image>& image) {
+    BookCommon::setRotationTempLock(false);
+    BookCommon::getThumbsFilename(fileName_, true);
+    gfx::ImageRef cover = image ? image->bitmap() : nullptr;
+    if (cover) {
+        const double w = cover->width() / cover->scale();
+        const double h = cover->height() / cover->scale();
+        const bool whole = rect.x() == 0 && rect.y() == 0 && rect.width() == w && rect.height() == h;
+        // A rectangle outside the image or empty gives no cover rather than a wrong one.
+        const bool inside = rect.x() >= 0 && rect.y() >= 0 && rect.width() > 0 && rect.height() > 0 &&
+                            rect.x() + rect.width() <= w + 0.5 && rect.y() + rect.height() <= h + 0.5;
+        if (!whole) cover = inside ? ImageCommon::newClipedImage(cover, rect) : nullptr;
+    }
+    const bool ok = updateJacket(cover);
+    if (ok) jacketCreated_ = true;
     displayMessage(tr(ok ? "Set Page as Cover Image." : "Error Creating Cover Image."), true);
 }

@@ -227,5 +227,99 @@ TEST_F(BookViewMenuTest, ACoverIsMadeOnlyWhenTheBookHasNone) {
     EXPECT_EQ(viewer->labelMessage()->text(), "Set Page as Cover Image.");
 }
 
+// Left half red, right half blue.
+gfx::ImageRef halvesImage() {
+    gfx::Canvas c(200, 100, 1.0);
+    c.fillRect({0, 0, 100, 100}, gfx::Rgba{1, 0, 0, 1});
+    c.fillRect({100, 0, 100, 100}, gfx::Rgba{0, 0, 1, 1});
+    return c.image();
+}
+
+class BookViewCoverTrimTest : public BookViewMenuTest {
+protected:
+    void SetUp() override {
+        BookViewMenuTest::SetUp();
+        BookViewController::setJacketTrimScreenFactory(
+            [this](std::shared_ptr<const ui::Image> image, std::weak_ptr<JacketTrimControllerDelegate> d) {
+                given = std::move(image);
+                answer = std::move(d);
+                screen = std::make_shared<ui::ViewController>();
+                return screen;
+            });
+        cover = BookCommon::getThumbsFilename(bookPath(), true);
+        ASSERT_TRUE(sys::FileManager::writeFile(cover, "mine"));
+        openReal(0);
+        openSheet();
+        viewer->onSetJacketBtn();
+        pass(0.5);
+    }
+    void TearDown() override {
+        BookViewController::setJacketTrimScreenFactory(nullptr);
+        BookViewMenuTest::TearDown();
+    }
+    std::string coverText() const { return sys::FileManager::contentsOfFile(cover).value_or(""); }
+
+    std::shared_ptr<const ui::Image> given;
+    std::weak_ptr<JacketTrimControllerDelegate> answer;
+    std::shared_ptr<ui::ViewController> screen;
+    std::string cover;
+};
+
+TEST_F(BookViewCoverTrimTest, TheCropScreenIsShownWithThePageAndNothingIsWrittenBeforeItAnswers) {
+    ASSERT_TRUE(screen);
+    EXPECT_TRUE(screen->presentingViewController()) << "presented over the reading screen";
+    ASSERT_TRUE(given);
+    auto shown = given->bitmap();
+    ASSERT_TRUE(shown);
+    EXPECT_GT(shown->width(), 0);
+    EXPECT_EQ(answer.lock().get(), static_cast<JacketTrimControllerDelegate*>(viewer.get()));
+    EXPECT_FALSE(viewer->isOpenBar()) << "the sheet closes under the crop screen";
+    EXPECT_EQ(coverText(), "mine");
+    EXPECT_FALSE(viewer->jacketCreated());
+}
+
+TEST_F(BookViewCoverTrimTest, DoneWritesTheCroppedPartAsTheCover) {
+    auto d = answer.lock();
+    ASSERT_TRUE(d);
+    d->endTrimJacket(ui::Rect(100, 0, 100, 100), ui::Image::withBitmap(halvesImage()));
+    EXPECT_TRUE(viewer->jacketCreated());
+    EXPECT_EQ(viewer->labelMessage()->text(), "Set Page as Cover Image.");
+    auto made = gfx::ImageDecoder::decodeFile(cover);
+    ASSERT_TRUE(made) << "a real picture";
+    EXPECT_NEAR(made->width(), made->height(), 2) << "the square that was chosen, not the whole page";
+    EXPECT_LE(made->width(), 74 * BookCommon::getScreenScale() + 1);
+    for (auto [x, y] : {std::pair{0, 0}, {made->width() / 2, made->height() / 2}, {made->width() - 1, 0}}) {
+        const uint32_t p = made->pixel(x, y);
+        EXPECT_LT(gfx::redOf(p), 60) << x << "," << y;
+        EXPECT_GT(gfx::blueOf(p), 190) << x << "," << y;
+    }
+}
+
+TEST_F(BookViewCoverTrimTest, DoneWithTheWholeImageKeepsItsShape) {
+    answer.lock()->endTrimJacket(ui::Rect(0, 0, 200, 100), ui::Image::withBitmap(halvesImage()));
+    auto made = gfx::ImageDecoder::decodeFile(cover);
+    ASSERT_TRUE(made);
+    EXPECT_NEAR(made->width(), 2 * made->height(), 3);
+    EXPECT_GT(gfx::redOf(made->pixel(2, made->height() / 2)), 190);
+    EXPECT_GT(gfx::blueOf(made->pixel(made->width() - 3, made->height() / 2)), 190);
+}
+
+TEST_F(BookViewCoverTrimTest, CancelWritesNothing) {
+    answer.lock()->cancelTrimJacket();
+    pass(0.5);
+    EXPECT_EQ(coverText(), "mine");
+    EXPECT_FALSE(viewer->jacketCreated());
+}
+
+TEST_F(BookViewCoverTrimTest, NoImageOrARectangleOutsideTheImageKeepsTheOldCover) {
+    auto d = answer.lock();
+    d->endTrimJacket(ui::Rect(0, 0, 10, 10), nullptr);
+    EXPECT_EQ(viewer->labelMessage()->text(), "Error Creating Cover Image.");
+    d->endTrimJacket(ui::Rect(150, 0, 100, 100), ui::Image::withBitmap(halvesImage()));
+    EXPECT_EQ(viewer->labelMessage()->text(), "Error Creating Cover Image.");
+    EXPECT_EQ(coverText(), "mine");
+    EXPECT_FALSE(viewer->jacketCreated());
+}
+
 }  // namespace
 }  // namespace viewertest
