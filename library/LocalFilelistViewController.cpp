@@ -19,6 +19,7 @@
 #include "foundation/iCloudKeyValueStoreCommon.h"
 #include "foundation/ui/IndicatorWithBGView.h"
 #include "foundation/ui/PopupMenuView.h"
+#include "library/FolderDetailViewControllerEx.h"
 #include "library/LibraryServices.h"
 #include "library/MediaServerOpener.h"
 #include "foundation/QNKeyChain.h"
@@ -59,6 +60,7 @@ bool isShortcutName(const std::string& name) { return iequal(Path::pathExtension
 
 // Action codes of the passcode screens: what to do once a locked folder opens.
 constexpr int64_t kActionOpenFolder = 1;
+constexpr int64_t kActionFolderDetail = 2;
 
 }  // namespace
 
@@ -604,6 +606,7 @@ void LocalFilelistViewController::passCodeInputComplete(int64_t actionID, const 
     (void)path;
     (void)passCode;
     if (actionID == kActionOpenFolder) moveToFolderDo(pathFromBooks);
+    else if (actionID == kActionFolderDetail) moveToFolderDetailView(path);
 }
 
 void LocalFilelistViewController::passCodeInputCancel(int64_t actionID) {
@@ -984,6 +987,77 @@ void LocalFilelistViewController::openShortcutSiteEditor(int64_t index) {
     lastSelectShortcutName_ = name;
     setNextIsNotFileSelectView(true);
     opener->editShortcut(selfRef(), *record, Path::stringByDeletingPathExtension(name));
+}
+
+bool LocalFilelistViewController::isEnableDetailButton(int64_t index) {
+    if (index < 0 || index >= static_cast<int64_t>(itemList().size())) return false;
+    switch (itemList()[size_t(index)]->type()) {
+        case kTypeFolder:
+        case kTypeBook:
+        case kTypeImage:
+        case kTypePdf:
+        case kTypeShortcut:
+        case kTypeLibraryDownload:
+            return true;
+        default:
+            // The temporary folder's name cannot be changed here, so it has
+            // no detail screen to offer.
+            return false;
+    }
+}
+
+void LocalFilelistViewController::tableViewAccessoryButtonTappedForRowWithIndexPath(ui::TableView&,
+                                                                                    const ui::IndexPath& indexPath) {
+    if (indexPath.section != 1) return;
+    didSelectDetailBtn(indexPath.row);
+}
+
+void LocalFilelistViewController::didSelectDetailBtn(int64_t index) {
+    if (index < 0 || index >= static_cast<int64_t>(itemList().size())) return;
+    if (!isEnableDetailButton(index)) return;
+    const auto item = itemList()[size_t(index)];
+    switch (item->type()) {
+        case kTypeShortcut:
+            setFolderDetailIndex(index);
+            openShortcutSiteEditor(index);
+            return;
+        case kTypeFolder: {
+            const auto full = BookCommon::fromBooksToFromRoot(item->pathFromBooks());
+            if (!full) return;
+            setFolderDetailIndex(index);
+            std::string hash;
+            bool touchID = false;
+            if (!BookCommon::isFolderLocked(*full, &hash, &touchID)) {
+                moveToFolderDetailView(*full);
+                return;
+            }
+            // A locked folder shows its information only to whoever knows its passcode.
+            PassCodeTarget target{hash, *full, "", kActionFolderDetail};
+            auto services = LibraryServices::installed();
+            if (touchID && services) {
+                std::weak_ptr<PassCodeRequetDelegate> weak =
+                    std::static_pointer_cast<PassCodeRequetDelegate>(selfRef());
+                sys::RunLoop::main().schedule(0.1, [services, target, weak] { services->requestPasscode(target, weak); });
+            } else {
+                finishRequestPasscode(target, false);
+            }
+            return;
+        }
+        default:
+            openEntryDetailScreen(index);
+            return;
+    }
+}
+
+void LocalFilelistViewController::moveToFolderDetailView(const std::string& fullPath) {
+    auto* nav = navigationController();
+    if (!nav) return;
+    auto screen = std::make_shared<FolderDetailViewControllerEx>(ui::TableViewStyle::Grouped);
+    screen->setDelegate(std::static_pointer_cast<FolderDetailViewControllerExDelegate>(selfRef()));
+    screen->setDirectoryPath_(fullPath);
+    screen->setIsScanDirectory_(BookCommon::isFolderScanFiles(fullPath));
+    setNextIsNotFileSelectView(true);
+    nav->pushViewController(screen, true);
 }
 
 bool LocalFilelistViewController::saveShortcut(const std::optional<std::string>& url,

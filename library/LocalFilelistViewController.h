@@ -78,6 +78,10 @@ public:
     void onRefresh() override;
     void onRotateView(bool landscape) override;
     void didSelectBook(int64_t index, const std::optional<ui::IndexPath>& indexPath) override;
+    // Every entry but theme files, "Shared Documents" and the temporary
+    // folder has a detail screen.
+    bool isEnableDetailButton(int64_t index) override;
+    void tableViewAccessoryButtonTappedForRowWithIndexPath(ui::TableView&, const ui::IndexPath& indexPath) override;
     // Installs the theme package at `path`, then opens the theme list over
     // this screen; a refused package is told in an alert.
     void installThemeFile(const std::string& path);
@@ -102,6 +106,12 @@ public:
     // What a shortcut row's detail opens: its site in the site editor (not
     // for cloud shortcuts, whose only detail is their name).
     void openShortcutSiteEditor(int64_t index);
+    // The detail of an entry (its detail button, or a long press): folder
+    // information (after the passcode of a locked folder), file information,
+    // the library site's delete screen or a shortcut's site editor.
+    void didSelectDetailBtn(int64_t index);
+    // Pushes the folder information screen of the folder at `fullPath`.
+    void moveToFolderDetailView(const std::string& fullPath);
     // The site editor's "Save" for the shortcut whose editor is open: the
     // file renamed to `name` when that name can be taken, the given values
     // put in, the password into the key chain under the shortcut's id.

@@ -444,7 +444,7 @@ int64_t LocalFilelistViewController::moveEntry(ItemList& list, int64_t from, int
 
 void LocalFilelistViewController::onLongPress(int64_t index, ui::Point point, ui::View* view) {
     if (!isEditMode()) {
-        openEntryDetailScreen(index);
+        didSelectDetailBtn(index);
         return;
     }
     if (isDragging() || fileListViewMode() != 1 || !isViewLoaded()) return;

@@ -8,6 +8,10 @@
 #include "library/FolderSelectViewController.h"
 #include "library/LBlibraryDeleteViewController.h"
 #include "library/LocalFilelistViewController.h"
+#include "library/FileConfigViewController.h"
+#include "library/MediaServerOpener.h"
+#include "platform/core/PropertyList.h"
+#include "platform/ui/Button.h"
 
 #include <unistd.h>
 
@@ -452,6 +456,147 @@ TEST(FolderDetailNames, LockStateAdjustsThePrefix) {
     EXPECT_EQ(FolderDetailViewControllerEx::nameForLockState(".lock_A", true), ".lock_A");
     EXPECT_EQ(FolderDetailViewControllerEx::nameForLockState(".lock_A", false), "A");
     EXPECT_EQ(FolderDetailViewControllerEx::nameForLockState(".lock_", false), ".lock_");
+}
+
+// ---- The detail button of the list view ------------------------------------------------------
+
+// Records the shortcuts handed to the site editor.
+struct EditorRecorder : MediaServerOpener {
+    std::vector<std::pair<std::string, std::string>> edited;  // url, display name
+    void pushToMediaServer(const std::shared_ptr<LocalFilelistViewController>&, const sys::PlistDictionary&) override {}
+    bool restoreRemoteList(const std::shared_ptr<LocalFilelistViewController>&) override { return false; }
+    void editShortcut(const std::shared_ptr<LocalFilelistViewController>&, const sys::PlistDictionary& record,
+                      const std::string& displayName) override {
+        edited.emplace_back(record.getString("url"), displayName);
+    }
+};
+
+class LocalFilelistDetailTest : public LocalFilelistEditTest {
+protected:
+    void TearDown() override {
+        MediaServerOpener::install(nullptr);
+        LocalFilelistEditTest::TearDown();
+    }
+    // The list-view row of an entry, drawn.
+    ui::TableViewCell* rowOf(const std::string& pathFromBooks) {
+        const int64_t i = indexOf(pathFromBooks);
+        if (i < 0) return nullptr;
+        return list->tableView()->cellForRowAtIndexPath({1, int(i)});
+    }
+    static ui::Button* detailButtonOf(ui::View& v) {
+        // The accessory is the cell's last button.
+        const auto& subs = v.subviews();
+        for (auto it = subs.rbegin(); it != subs.rend(); ++it) {
+            if (auto* b = dynamic_cast<ui::Button*>(it->get())) return b;
+        }
+        return nullptr;
+    }
+    // Taps the row's detail button; false when the row shows none.
+    bool tapDetail(const std::string& pathFromBooks) {
+        ui::TableViewCell* cell = rowOf(pathFromBooks);
+        if (!cell || cell->accessoryType() != ui::TableViewCellAccessoryType::DetailDisclosureButton) return false;
+        ui::Button* b = detailButtonOf(*cell);
+        if (!b) return false;
+        driver->tap(*b);
+        driver->advance(1);
+        return true;
+    }
+    void showListView() {
+        showFolder("", false);
+        list->setFileListViewMode(0);
+        list->tableView()->reloadData();
+        driver->advance(0.5);
+    }
+};
+
+TEST_F(LocalFilelistDetailTest, FolderBookAndShortcutRowsOpenTheirOwnScreens) {
+    const std::string docs = documents();
+    mkdir(join(docs, "Comics"));
+    touch(join(docs, "Comics/a.zip"));
+    touch(join(docs, "book.zip"));
+    touch(join(docs, "paper.pdf"));
+    sys::PlistDictionary site;
+    site.set("url", sys::PlistValue(std::string("smb://127.0.0.1/share")));
+    site.set("title", sys::PlistValue(std::string("NAS")));
+    ASSERT_TRUE(sys::PropertyList::writeFile(sys::PlistValue(site), join(docs, "NAS.shortcut")));
+    auto editor = std::make_shared<EditorRecorder>();
+    MediaServerOpener::install(editor);
+    showListView();
+
+    ASSERT_TRUE(tapDetail("Comics"));
+    auto* folder = dynamic_cast<FolderDetailViewControllerEx*>(nav->topViewController());
+    ASSERT_TRUE(folder);
+    EXPECT_EQ(folder->directoryPath_(), join(docs, "Comics"));
+    nav->popViewController(false);
+    driver->advance(0.5);
+
+    ASSERT_TRUE(tapDetail("book.zip"));
+    auto* file = dynamic_cast<FileConfigViewController*>(nav->topViewController());
+    ASSERT_TRUE(file);
+    EXPECT_EQ(file->fileFullpath_(), join(docs, "book.zip"));
+    nav->popViewController(false);
+    driver->advance(0.5);
+
+    ASSERT_TRUE(tapDetail("paper.pdf"));
+    EXPECT_TRUE(dynamic_cast<FileConfigViewController*>(nav->topViewController()));
+    nav->popViewController(false);
+    driver->advance(0.5);
+
+    ASSERT_TRUE(tapDetail("NAS.shortcut"));
+    ASSERT_EQ(editor->edited.size(), 1u);
+    EXPECT_EQ(editor->edited[0].first, "smb://127.0.0.1/share");
+    EXPECT_EQ(editor->edited[0].second, "NAS");
+    EXPECT_EQ(list->lastSelectShortcutName(), std::optional<std::string>("NAS.shortcut"));
+    EXPECT_EQ(nav->viewControllers().size(), 1u);
+
+    // In edit mode no row offers the button.
+    list->onEditBtn();
+    driver->advance(0.5);
+    EXPECT_FALSE(tapDetail("Comics"));
+    EXPECT_FALSE(tapDetail("book.zip"));
+}
+
+TEST_F(LocalFilelistDetailTest, ThemeFilesHaveNoButton) {
+    const std::string docs = documents();
+    touch(join(docs, "Harbour.lbt"));
+    touch(join(docs, "book.zip"));
+    showListView();
+    ASSERT_GE(indexOf("Harbour.lbt"), 0);
+    ui::TableViewCell* theme = rowOf("Harbour.lbt");
+    ASSERT_TRUE(theme);
+    EXPECT_EQ(theme->accessoryType(), ui::TableViewCellAccessoryType::None);
+    ASSERT_TRUE(rowOf("book.zip"));
+    EXPECT_EQ(rowOf("book.zip")->accessoryType(), ui::TableViewCellAccessoryType::DetailDisclosureButton);
+    // Even asked directly, a theme opens nothing.
+    list->didSelectDetailBtn(indexOf("Harbour.lbt"));
+    driver->advance(1);
+    EXPECT_EQ(nav->viewControllers().size(), 1u);
+}
+
+TEST_F(LocalFilelistDetailTest, ALockedFolderShowsItsInformationOnlyAfterThePasscode) {
+    const std::string locked = join(documents(), ".lock_Vault");
+    mkdir(join(locked, "Inside"));
+    ASSERT_TRUE(FolderLockInfo::lockedWithPasscode("4321", false).writeToFolder(locked));
+    auto services = std::make_shared<PasscodeServices>();
+    LibraryServices::install(services);
+    showListView();
+    ASSERT_TRUE(tapDetail(".lock_Vault"));
+    ASSERT_EQ(services->asked.size(), 1u);
+    EXPECT_EQ(services->asked[0].path, locked);
+    EXPECT_EQ(nav->viewControllers().size(), 1u);  // nothing shown yet
+    if (ui::ViewController* shown = nav->presentedViewController()) shown->dismiss(false);
+    auto answer = services->answer.lock();
+    ASSERT_TRUE(answer);
+    // Cancelling leaves the list as it is.
+    answer->passCodeInputCancel(services->asked[0].actionID);
+    driver->advance(1);
+    EXPECT_EQ(nav->viewControllers().size(), 1u);
+    // The right passcode opens the folder's information, not the folder.
+    answer->passCodeInputComplete(services->asked[0].actionID, locked, "", "4321");
+    driver->advance(1);
+    auto* folder = dynamic_cast<FolderDetailViewControllerEx*>(nav->topViewController());
+    ASSERT_TRUE(folder);
+    EXPECT_EQ(folder->directoryPath_(), locked);
 }
 
 }  // namespace
