@@ -1,11 +1,10 @@
 #include "tests/support/net/FtpTestServer.h"
 
 #include "tests/support/TestHome.h"
+#include "tests/support/net/ServerProcess.h"
 
 #include <arpa/inet.h>
 #include <chrono>
-#include <csignal>
-#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <netinet/in.h>
@@ -13,7 +12,6 @@
 #include <sstream>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace test {
@@ -21,21 +19,6 @@ namespace test {
 namespace {
 
 namespace fs = std::filesystem;
-
-int freePort() {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    int port = 0;
-    if (fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0) {
-        port = ntohs(addr.sin_port);
-    }
-    if (fd >= 0) ::close(fd);
-    return port;
-}
 
 // The server must have sent its greeting: a listening socket alone is not
 // enough for vsftpd, which forks a session per connection.
@@ -54,24 +37,6 @@ bool greets(int port) {
     }
     ::close(fd);
     return ok;
-}
-
-std::string slurp(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
-void openUp(const fs::path& p) {
-    std::error_code ec;
-    for (fs::path at = p; !at.empty() && at != at.root_path(); at = at.parent_path()) {
-        struct stat st {};
-        if (::stat(at.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) ::chmod(at.c_str(), st.st_mode | 0755);
-    }
-    for (auto it = fs::recursive_directory_iterator(p, ec); it != fs::recursive_directory_iterator(); it.increment(ec)) {
-        ::chmod(it->path().c_str(), it->is_directory() ? 0755 : 0644);
-    }
 }
 
 const char* const kPyServer = R"PY(
@@ -116,10 +81,7 @@ std::string FtpTestServer::url(const std::string& path) const {
 }
 
 void FtpTestServer::makeDir(const char* kind) {
-    dir_ = (fs::path(LEAFBRIGHT_TEST_WORK) /
-            (std::string(kind) + "-" + std::to_string(::getpid()) + "-" +
-             std::to_string(reinterpret_cast<uintptr_t>(this))))
-               .string();
+    dir_ = ServerProcess::workDir(kind, this);
     std::error_code ec;
     fs::create_directories(dir_, ec);
 }
@@ -131,12 +93,12 @@ bool FtpTestServer::startVsftpd(const std::string& root) {
     }
     makeDir("vsftpd");
     const std::string absRoot = fs::absolute(root).string();
-    openUp(absRoot);
+    ServerProcess::openUp(absRoot);
     std::error_code ec;
     fs::create_directories(dir_ + "/empty", ec);
     ::chmod((dir_ + "/empty").c_str(), 0555);
     for (int attempt = 0; attempt < 5; ++attempt) {
-        port_ = freePort();
+        port_ = ServerProcess::freePort();
         {
             std::ofstream out(dir_ + "/vsftpd.conf", std::ios::trunc);
             out << "listen=YES\nlisten_ipv6=NO\nlisten_address=127.0.0.1\nlisten_port=" << port_
@@ -165,7 +127,7 @@ bool FtpTestServer::startPyftpdlib(const std::string& root, const PyOptions& o) 
         out << kPyServer;
     }
     for (int attempt = 0; attempt < 5; ++attempt) {
-        port_ = freePort();
+        port_ = ServerProcess::freePort();
         const std::string port = std::to_string(port_);
         const char* argv[] = {"/usr/bin/python3",        script.c_str(),     absRoot.c_str(),
                               port.c_str(),              o.user.c_str(),     o.password.c_str(),
@@ -176,48 +138,10 @@ bool FtpTestServer::startPyftpdlib(const std::string& root, const PyOptions& o) 
 }
 
 bool FtpTestServer::launch(const char* const* argv, const std::string& logFile) {
-    pid_t pid = ::fork();
-    if (pid < 0) {
-        error_ = "fork failed";
-        return false;
-    }
-    if (pid == 0) {
-        int null = ::open("/dev/null", O_RDWR);
-        int log = ::open(logFile.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-        ::dup2(null, 0);
-        ::dup2(log >= 0 ? log : null, 1);
-        ::dup2(log >= 0 ? log : null, 2);
-        ::execv(argv[0], const_cast<char* const*>(argv));
-        ::_exit(127);
-    }
-    pid_ = pid;
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (std::chrono::steady_clock::now() < deadline) {
-        int status = 0;
-        if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-            pid_ = -1;
-            error_ = "server exited: " + slurp(logFile);
-            return false;
-        }
-        if (greets(port_)) return true;
-        ::poll(nullptr, 0, 20);
-    }
-    error_ = "server did not come up: " + slurp(logFile);
-    stop();
-    return false;
+    const int port = port_;
+    return ServerProcess::launch(pid_, argv, logFile, [port] { return greets(port); }, error_, "server", "", 20);
 }
 
-void FtpTestServer::stop() {
-    if (pid_ > 0) {
-        ::kill(pid_, SIGTERM);
-        int status = 0;
-        for (int i = 0; i < 200 && ::waitpid(pid_, &status, WNOHANG) == 0; ++i) ::poll(nullptr, 0, 10);
-        if (::waitpid(pid_, &status, WNOHANG) == 0) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, &status, 0);
-        }
-        pid_ = -1;
-    }
-}
+void FtpTestServer::stop() { ServerProcess::stop(pid_); }
 
 }  // namespace test

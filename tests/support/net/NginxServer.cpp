@@ -1,63 +1,20 @@
 #include "tests/support/net/NginxServer.h"
 
-#include <arpa/inet.h>
+#include "tests/support/net/ServerProcess.h"
+
 #include <cerrno>
 #include <chrono>
-#include <csignal>
 #include <cstdlib>
-#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
-#include <netinet/in.h>
 #include <poll.h>
 #include <pwd.h>
 #include <sstream>
-#include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace test {
 
-namespace {
-
 namespace fs = std::filesystem;
-
-int freePort() {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return 0;
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    int port = 0;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0) {
-        port = ntohs(addr.sin_port);
-    }
-    ::close(fd);
-    return port;
-}
-
-bool canConnect(int port) {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return false;
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = htons(uint16_t(port));
-    bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-    ::close(fd);
-    return ok;
-}
-
-std::string slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
-}  // namespace
 
 NginxServer::NginxServer() = default;
 
@@ -85,9 +42,7 @@ bool NginxServer::start(const std::string& root) {
         return false;
     }
     root_ = fs::absolute(root).string();
-    dir_ = (fs::path(LEAFBRIGHT_TEST_WORK) / ("nginx-" + std::to_string(::getpid()) + "-" +
-                                              std::to_string(reinterpret_cast<uintptr_t>(this))))
-               .string();
+    dir_ = ServerProcess::workDir("nginx", this);
     std::error_code ec;
     fs::remove_all(dir_, ec);
     fs::create_directories(dir_ + "/tmp", ec);
@@ -100,7 +55,7 @@ bool NginxServer::start(const std::string& root) {
 }
 
 bool NginxServer::launch() {
-    port_ = freePort();
+    port_ = ServerProcess::freePort();
     if (port_ == 0) {
         error_ = "no free port";
         return false;
@@ -150,64 +105,19 @@ bool NginxServer::launch() {
     std::string prog = program();
     std::string prefix = dir_ + "/";
     std::string errorLog = dir_ + "/error.log";
-    pid_t pid = ::fork();
-    if (pid < 0) {
-        error_ = "fork failed";
-        return false;
-    }
-    if (pid == 0) {
-        // Quiet: its messages go to its own log.
-        int null = ::open("/dev/null", O_RDWR);
-        if (null >= 0) {
-            ::dup2(null, 0);
-            ::dup2(null, 1);
-            ::dup2(null, 2);
-        }
-        ::execl(prog.c_str(), prog.c_str(), "-p", prefix.c_str(), "-e", errorLog.c_str(), "-c", conf.c_str(),
-                static_cast<char*>(nullptr));
-        ::_exit(127);
-    }
-    pid_ = pid;
-
+    // Quiet: its messages go to its own log.
+    const char* argv[] = {prog.c_str(), "-p", prefix.c_str(), "-e", errorLog.c_str(), "-c", conf.c_str(), nullptr};
+    const int port = port_;
     // Wait (real time, bounded) until it accepts connections or dies.
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (std::chrono::steady_clock::now() < deadline) {
-        int status = 0;
-        if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-            pid_ = -1;
-            error_ = "nginx exited: " + slurp(errorLog);
-            return false;
-        }
-        if (canConnect(port_)) return true;
-        ::poll(nullptr, 0, 10);
-    }
-    error_ = "nginx did not come up: " + slurp(errorLog);
-    stop();
-    return false;
+    return ServerProcess::launch(
+        pid_, argv, "", [port] { return ServerProcess::canConnect(port); }, error_, "nginx", errorLog);
 }
 
-void NginxServer::stop() {
-    if (pid_ <= 0) return;
-    ::kill(pid_, SIGTERM);
-    // A fast shutdown takes milliseconds; do not wait for ever on a stuck one.
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    for (;;) {
-        int status = 0;
-        pid_t r = ::waitpid(pid_, &status, WNOHANG);
-        if (r == pid_ || (r < 0 && errno == ECHILD)) break;
-        if (std::chrono::steady_clock::now() > deadline) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, &status, 0);
-            break;
-        }
-        ::poll(nullptr, 0, 5);
-    }
-    pid_ = -1;
-}
+void NginxServer::stop() { ServerProcess::stop(pid_); }
 
 std::vector<NginxServer::Request> NginxServer::requests() const {
     std::vector<Request> out;
-    std::istringstream in(slurp(dir_ + "/access.log"));
+    std::istringstream in(ServerProcess::readFile(dir_ + "/access.log"));
     std::string line;
     while (std::getline(in, line)) {
         // METHOD "target" "range" status bytes

@@ -1,54 +1,23 @@
 #include "tests/support/net/SambaServer.h"
 
-#include <arpa/inet.h>
 #include <chrono>
 #include <cstdio>
-#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sstream>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include "tests/support/TestHome.h"
 #include "tests/support/net/NetNamespacePair.h"
+#include "tests/support/net/ServerProcess.h"
 
 namespace test {
 
 namespace {
 
 namespace fs = std::filesystem;
-
-int freePort() {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return 0;
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    int port = 0;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0) {
-        port = ntohs(addr.sin_port);
-    }
-    ::close(fd);
-    return port;
-}
-
-bool canConnect(int port) {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return false;
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = htons(uint16_t(port));
-    bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-    ::close(fd);
-    return ok;
-}
 
 std::string programPath(const std::string& name) {
     for (const char* dir : {"/usr/sbin/", "/usr/bin/", "/usr/local/sbin/", "/usr/local/bin/"}) {
@@ -76,12 +45,7 @@ std::string SambaServer::missingPrograms() {
     return missing;
 }
 
-std::string SambaServer::log() const {
-    std::ifstream in(logFile_);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
+std::string SambaServer::log() const { return ServerProcess::readFile(logFile_); }
 
 bool SambaServer::prepare(const std::string& tag) {
     std::string missing = missingPrograms();
@@ -89,9 +53,7 @@ bool SambaServer::prepare(const std::string& tag) {
         error_ = "Samba is not installed (" + missing + ")";
         return false;
     }
-    dir_ = (fs::path(LEAFBRIGHT_TEST_WORK) / (tag + "-" + std::to_string(::getpid()) + "-" +
-                                              std::to_string(reinterpret_cast<uintptr_t>(this))))
-               .string();
+    dir_ = ServerProcess::workDir(tag, this);
     std::error_code ec;
     fs::remove_all(dir_, ec);
     for (const char* sub : {"private", "lock", "state", "cache", "pid", "ncalrpc", "logs"}) {
@@ -165,7 +127,7 @@ bool SambaServer::startSmbd(const std::string& globalLines, int port, const std:
     stop();
     if (!prepare("smbd")) return false;
     for (int attempt = 0; attempt < 5; ++attempt) {
-        port_ = port ? port : freePort();
+        port_ = port ? port : ServerProcess::freePort();
         if (!port_) {
             error_ = "no free port";
             return false;
@@ -185,44 +147,21 @@ bool SambaServer::startSmbd(const std::string& globalLines, int port, const std:
                 if (!addUser(u)) return false;
             }
         }
-        pid_t pid = ::fork();
-        if (pid < 0) {
+        // A session of its own: smbd signals its whole process group when
+        // it ends, which must not reach the test.
+        const std::string prog = programPath("smbd");
+        const std::string confArg = "--configfile=" + conf_;
+        const char* argv[] = {prog.c_str(), "--foreground", "--no-process-group", "--debug-stdout", confArg.c_str(),
+                              nullptr};
+        pid_ = ServerProcess::spawn(argv, logFile_, true);
+        if (pid_ < 0) {
             error_ = "fork failed";
             return false;
         }
-        if (pid == 0) {
-            // A session of its own: smbd signals its whole process group when
-            // it ends, which must not reach the test.
-            ::setsid();
-            int log = ::open(logFile_.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-            int null = ::open("/dev/null", O_RDONLY);
-            if (null >= 0) ::dup2(null, 0);
-            if (log >= 0) {
-                ::dup2(log, 1);
-                ::dup2(log, 2);
-            }
-            std::string prog = programPath("smbd");
-            std::string confArg = "--configfile=" + conf_;
-            ::execl(prog.c_str(), prog.c_str(), "--foreground", "--no-process-group", "--debug-stdout",
-                    confArg.c_str(), static_cast<char*>(nullptr));
-            ::_exit(127);
-        }
-        pid_ = pid;
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
-        bool up = false, died = false;
-        while (std::chrono::steady_clock::now() < deadline) {
-            int status = 0;
-            if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-                pid_ = -1;
-                died = true;
-                break;
-            }
-            if (canConnect(port_)) {
-                up = true;
-                break;
-            }
-            ::poll(nullptr, 0, 10);
-        }
+        const int probe = port_;
+        const auto result =
+            ServerProcess::waitUntil(pid_, [probe] { return ServerProcess::canConnect(probe); }, 15, 10);
+        const bool up = result == ServerProcess::Wait::Up, died = result == ServerProcess::Wait::Exited;
         if (up) return true;
         if (!died) {
             stop();
@@ -263,16 +202,15 @@ bool SambaServer::startNmbd(const NetNamespacePair& pair, int side, const std::s
     }
     // nmbd has no port to probe from outside; it is up when it has not died
     // and has opened its sockets (the caller resolves a name to be sure).
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (std::chrono::steady_clock::now() < deadline) {
-        int status = 0;
-        if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-            pid_ = -1;
-            error_ = "nmbd exited: " + log();
-            return false;
-        }
-        if (pair.run(side, "ss -uln 2>/dev/null | grep -q ':137 '") == 0) return true;
-        ::poll(nullptr, 0, 20);
+    switch (ServerProcess::waitUntil(
+        pid_, [&pair, side] { return pair.run(side, "ss -uln 2>/dev/null | grep -q ':137 '") == 0; }, 10, 20)) {
+    case ServerProcess::Wait::Up:
+        return true;
+    case ServerProcess::Wait::Exited:
+        error_ = "nmbd exited: " + log();
+        return false;
+    case ServerProcess::Wait::TimedOut:
+        break;
     }
     error_ = "nmbd did not open its port: " + log();
     stop();

@@ -1,0 +1,149 @@
+#include "tests/support/net/ServerProcess.h"
+
+#include "tests/support/TestHome.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdint>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sstream>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace test {
+
+namespace fs = std::filesystem;
+
+int ServerProcess::freePort() {
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return 0;
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    int port = 0;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0) {
+        port = ntohs(addr.sin_port);
+    }
+    ::close(fd);
+    return port;
+}
+
+bool ServerProcess::canConnect(int port) {
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return false;
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = htons(uint16_t(port));
+    bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+    ::close(fd);
+    return ok;
+}
+
+std::string ServerProcess::readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+void ServerProcess::openUp(const std::string& path) {
+    std::error_code ec;
+    for (fs::path at = path; !at.empty() && at != at.root_path(); at = at.parent_path()) {
+        struct stat st {};
+        if (::stat(at.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) ::chmod(at.c_str(), st.st_mode | 0755);
+    }
+    for (auto it = fs::recursive_directory_iterator(path, ec); it != fs::recursive_directory_iterator();
+         it.increment(ec)) {
+        ::chmod(it->path().c_str(), it->is_directory() ? 0755 : 0644);
+    }
+}
+
+std::string ServerProcess::workDir(const std::string& kind, const void* owner) {
+    return (fs::path(LEAFBRIGHT_TEST_WORK) / (kind + "-" + std::to_string(::getpid()) + "-" +
+                                              std::to_string(reinterpret_cast<uintptr_t>(owner))))
+        .string();
+}
+
+pid_t ServerProcess::spawn(const char* const* argv, const std::string& logFile, bool ownSession) {
+    pid_t pid = ::fork();
+    if (pid != 0) return pid < 0 ? -1 : pid;
+    if (ownSession) ::setsid();
+    int null = ::open("/dev/null", O_RDWR);
+    int log = logFile.empty() ? -1 : ::open(logFile.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    int out = log >= 0 ? log : null;
+    if (null >= 0) ::dup2(null, 0);
+    if (out >= 0) {
+        ::dup2(out, 1);
+        ::dup2(out, 2);
+    }
+    ::execv(argv[0], const_cast<char* const*>(argv));
+    ::_exit(127);
+}
+
+ServerProcess::Wait ServerProcess::waitUntil(pid_t& pid, const std::function<bool()>& ready, int seconds,
+                                             int pollMs) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    while (std::chrono::steady_clock::now() < deadline) {
+        int status = 0;
+        if (::waitpid(pid, &status, WNOHANG) == pid) {
+            pid = -1;
+            return Wait::Exited;
+        }
+        if (ready()) return Wait::Up;
+        ::poll(nullptr, 0, pollMs);
+    }
+    return Wait::TimedOut;
+}
+
+bool ServerProcess::launch(pid_t& pid, const char* const* argv, const std::string& outputFile,
+                           const std::function<bool()>& ready, std::string& error, const std::string& name,
+                           const std::string& errorLog, int pollMs) {
+    pid = spawn(argv, outputFile);
+    if (pid < 0) {
+        error = "fork failed";
+        return false;
+    }
+    const Wait result = waitUntil(pid, ready, 10, pollMs);
+    if (result == Wait::Up) return true;
+    const std::string logs =
+        (outputFile.empty() ? "" : readFile(outputFile)) + (errorLog.empty() ? "" : readFile(errorLog));
+    if (result == Wait::Exited) {
+        error = name + " exited: " + logs;
+        return false;
+    }
+    error = name + " did not come up: " + logs;
+    stop(pid);
+    return false;
+}
+
+void ServerProcess::stop(pid_t& pid, int seconds) {
+    if (pid <= 0) return;
+    ::kill(pid, SIGTERM);
+    // A fast shutdown takes milliseconds; do not wait for ever on a stuck one.
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    for (;;) {
+        int status = 0;
+        pid_t r = ::waitpid(pid, &status, WNOHANG);
+        if (r == pid || (r < 0 && errno == ECHILD)) break;
+        if (std::chrono::steady_clock::now() > deadline) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, &status, 0);
+            break;
+        }
+        ::poll(nullptr, 0, 5);
+    }
+    pid = -1;
+}
+
+}  // namespace test
