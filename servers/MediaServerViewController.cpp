@@ -8,6 +8,7 @@
 #include "platform/core/Path.h"
 #include "platform/core/UserDefaults.h"
 #include "platform/ui/NavigationController.h"
+#include "servers/IPAddressViewController.h"
 #include "servers/MediaServerMain.h"
 
 #include <arpa/inet.h>
@@ -179,6 +180,19 @@ bool MediaServerViewController::onFinishTextInput(TextInputViewController&, cons
     return true;
 }
 
+void MediaServerViewController::openAddressList() {
+    auto* nav = navigationController();
+    if (!nav) return;
+    uint16_t port = listenSetting().port;
+    if (MediaServerMain::hasSharedMediaServer() && MediaServerMain::sharedMediaServer()->isRunning())
+        port = MediaServerMain::sharedMediaServer()->port();
+    auto list = std::make_shared<IPAddressViewController>();
+    list->setTitle(tr("IP Address"));
+    list->setPrefix("http://");
+    list->setSuffix(":" + std::to_string(port) + "/");
+    nav->pushViewController(list, true);
+}
+
 void MediaServerViewController::showError(const std::string& message) {
     auto alert = std::make_shared<QNAlertView>(tr("Error"), message, std::weak_ptr<QNAlertViewDelegate>(),
                                                tr("OK"), std::vector<std::string>{});
@@ -204,6 +218,9 @@ std::shared_ptr<ui::TableViewCell> MediaServerViewController::tableViewCellForRo
         cell->textLabel()->setText(tr("Shared Folder"));
         const std::string folder = sharedFolderSetting();
         cell->detailTextLabel()->setText(folder.empty() ? tr("None") : sys::Path::lastPathComponent(folder));
+        cell->setAccessoryType(ui::TableViewCellAccessoryType::DisclosureIndicator);
+    } else if (ip.section == 0 && ip.row == 3) {
+        cell->textLabel()->setText(tr("IP Address"));
         cell->setAccessoryType(ui::TableViewCellAccessoryType::DisclosureIndicator);
     } else if (ip.section == 0) {
         cell->textLabel()->setText(tr("Listen on"));
@@ -233,5 +250,6 @@ void MediaServerViewController::tableViewDidSelectRowAtIndexPath(ui::TableView& 
     if (ip.section != 0) return;
     if (ip.row == 0) toggleHttpServer();
     else if (ip.row == 1) openFolderPicker();
-    else openListenEditor();
+    else if (ip.row == 2) openListenEditor();
+    else openAddressList();
 }

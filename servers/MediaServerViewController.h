@@ -54,6 +54,8 @@ public:
     void toggleHttpServer();
     void openFolderPicker();
     void openListenEditor();
+    // This machine's addresses, written as the server's URLs.
+    void openAddressList();
 
     void didChangeServerStatus(int status) override;
     void finishSelectFolder(FolderSelectViewController& picker, const std::optional<std::string>& folder) override;
@@ -63,7 +65,7 @@ public:
     void viewDidLoad() override;
     void viewWillAppear(bool animated) override;
     int numberOfSectionsInTableView(ui::TableView&) override { return 2; }
-    int tableViewNumberOfRowsInSection(ui::TableView&, int section) override { return section == 0 ? 3 : 1; }
+    int tableViewNumberOfRowsInSection(ui::TableView&, int section) override { return section == 0 ? 4 : 1; }
     std::shared_ptr<ui::TableViewCell> tableViewCellForRowAtIndexPath(ui::TableView&, const ui::IndexPath&) override;
     std::optional<std::string> tableViewTitleForFooterInSection(ui::TableView&, int section) override;
     void tableViewDidSelectRowAtIndexPath(ui::TableView&, const ui::IndexPath& ip) override;
