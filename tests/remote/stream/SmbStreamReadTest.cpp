@@ -15,8 +15,10 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 namespace {
 
@@ -148,6 +150,52 @@ TEST_F(SmbStreamReadTest, MissingFilesRefusedUsersAndCloseWhileLoading) {
     s->closeURL();
     EXPECT_FALSE(s->loaderRunning());
     EXPECT_EQ(readAt(*s, 0, 10), "");
+}
+
+TEST_F(SmbStreamReadTest, A200MiBFileIsReadInPlaceOnlyWhereAsked) {
+    // Sparse, with noise where the reads go, so a misplaced block shows.
+    constexpr int64_t kHuge = 200LL * 1024 * 1024 + 333;
+    const std::string path = peer_->booksDir() + "/huge.cbz";
+    { std::ofstream(path, std::ios::binary | std::ios::trunc); }
+    std::filesystem::resize_file(path, uintmax_t(kHuge));
+    const std::vector<int64_t> spots = {kHuge - 70'000, 104'857'599, 3 * int64_t(BS) - 5};
+    {
+        std::fstream f(path, std::ios::binary | std::ios::in | std::ios::out);
+        for (size_t i = 0; i < spots.size(); ++i) {
+            const auto bytes = SmbPeer::noise(60'000, uint32_t(40 + i));
+            f.seekp(spots[i] + 3);
+            f.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+        }
+    }
+    auto expectedAt = [&](int64_t at, size_t n) {
+        std::ifstream in(path, std::ios::binary);
+        std::string out(n, '\0');
+        in.seekg(at);
+        in.read(out.data(), std::streamsize(n));
+        out.resize(size_t(in.gcount()));
+        return out;
+    };
+    const std::string u = url("/books/huge.cbz");
+    auto s = open(u);
+    ASSERT_TRUE(s);
+    ASSERT_TRUE(s->openURL(u)) << std::hex << s->lastError();
+    EXPECT_EQ(s->contentLength(), kHuge);
+    // Read from a worker, as the page readers do: it wakes as each block lands.
+    std::vector<std::string> got;
+    std::thread reader([&] {
+        for (int64_t at : spots) got.push_back(readAt(*s, at, 60'010));
+        got.push_back(readAt(*s, kHuge - 10, 100));
+    });
+    reader.join();
+    ASSERT_EQ(got.size(), spots.size() + 1);
+    for (size_t i = 0; i < spots.size(); ++i) EXPECT_TRUE(got[i] == expectedAt(spots[i], 60'010)) << "at " << spots[i];
+    EXPECT_TRUE(got.back() == expectedAt(kHuge - 10, 10));
+    // Only the blocks asked for (and what the loader managed meanwhile), not the whole file first.
+    EXPECT_LT(uint64_t(s->blockRequests()), uint64_t(kHuge) / BS / 4);
+    s->closeURL();
+    EXPECT_FALSE(s->loaderRunning());
+    std::error_code ec;
+    std::filesystem::remove(path, ec);
 }
 
 }  // namespace

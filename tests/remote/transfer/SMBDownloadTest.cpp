@@ -15,9 +15,12 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 namespace {
 
@@ -25,6 +28,36 @@ namespace fs = std::filesystem;
 using test::SmbPeer;
 
 constexpr size_t kBigSize = 9 * 1024 * 1024 + 7;
+constexpr int64_t kHugeSize = 200LL * 1024 * 1024 + 333;
+
+// A sparse file of kHugeSize with noise at offsets no block lines up with,
+// so a misplaced or skipped read shows; made in well under a second.
+void makeHugeFile(const std::string& path) {
+    std::error_code ec;
+    fs::create_directories(fs::path(path).parent_path(), ec);
+    { std::ofstream(path, std::ios::binary | std::ios::trunc); }
+    fs::resize_file(path, uintmax_t(kHugeSize));
+    std::fstream f(path, std::ios::binary | std::ios::in | std::ios::out);
+    for (uint32_t i = 0; i < 13; ++i) {
+        const auto bytes = SmbPeer::noise(65536, 100 + i);
+        const int64_t at = i < 12 ? int64_t(i) * 17'000'017 : kHugeSize - 65536;
+        f.seekp(at);
+        f.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    }
+}
+
+bool sameFiles(const std::string& a, const std::string& b) {
+    std::ifstream x(a, std::ios::binary), y(b, std::ios::binary);
+    if (!x || !y) return false;
+    std::vector<char> bx(1 << 20), by(1 << 20);
+    for (;;) {
+        x.read(bx.data(), std::streamsize(bx.size()));
+        y.read(by.data(), std::streamsize(by.size()));
+        if (x.gcount() != y.gcount()) return false;
+        if (x.gcount() == 0) return true;
+        if (std::memcmp(bx.data(), by.data(), size_t(x.gcount())) != 0) return false;
+    }
+}
 
 std::vector<uint8_t> readFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -166,6 +199,59 @@ TEST_F(SMBDownloadTest, ACancelledDownloadSaysNothing) {
     EXPECT_TRUE(rec->results.empty());
     EXPECT_TRUE(rec->events.empty());
     EXPECT_FALSE(fs::exists(out_.file("Big Book.cbz")));
+}
+
+TEST_F(SMBDownloadTest, A200MiBFileArrivesWhole) {
+    const std::string source = peer_->booksDir() + "/dir/huge.cbz";
+    makeHugeFile(source);
+    auto rec = std::make_shared<Recorder>();
+    EXPECT_EQ(download(url("/books/dir/huge.cbz"), "huge.cbz", rec), SMBDownload::kSaved);
+    EXPECT_EQ(rec->fileSize, kHugeSize);
+    EXPECT_EQ(int64_t(fs::file_size(out_.file("huge.cbz"))), kHugeSize);
+    EXPECT_TRUE(sameFiles(source, out_.file("huge.cbz"))) << "the bytes differ";
+    std::error_code ec;
+    fs::remove(source, ec);
+    fs::remove(out_.file("huge.cbz"), ec);
+}
+
+TEST_F(SMBDownloadTest, AServerStoppedMidReadFailsAndLeavesNoFile) {
+    SmbPeer gone;
+    makeHugeFile(gone.booksDir() + "/huge.cbz");
+    ASSERT_TRUE(gone.start("")) << gone.error();
+    const std::string partial = HttpDownload::temporaryFolder() + "/" + HttpDownload::kTempFileName;
+    std::error_code ec;
+    fs::remove(partial, ec);
+    auto rec = std::make_shared<Recorder>();
+    auto d = std::make_shared<SMBDownload>();
+    d->setDelegate(rec);
+    d->setSettings(settings_.get());
+    d->downloadFile("smb://" + gone.server() + "/books/huge.cbz", out_.path(), "huge.cbz", SmbPeer::kUser,
+                    SmbPeer::kPassword);
+    // Loopback outruns the main loop's progress reports: a worker stops the
+    // server as soon as the first bytes reach the partial file.
+    std::atomic<bool> stopped{false}, finished{false};
+    std::thread stopper([&] {
+        std::error_code ec;
+        while (!finished) {
+            const auto n = fs::file_size(partial, ec);
+            if (!ec && n > 0 && n < uintmax_t(kHugeSize)) {
+                gone.stop();
+                stopped = true;
+                return;
+            }
+            std::this_thread::yield();
+        }
+    });
+    const bool ended = loop().runUntil([&] { return !rec->results.empty(); }, 60);
+    finished = true;
+    stopper.join();
+    ASSERT_TRUE(ended);
+    ASSERT_TRUE(stopped) << "the download ended before the server could be stopped";
+    advance(1);
+    ASSERT_EQ(rec->results.size(), 1u);
+    EXPECT_EQ(rec->results.front(), SMBDownload::kSmbFailed);
+    EXPECT_FALSE(fs::exists(out_.file("huge.cbz")));
+    EXPECT_FALSE(fs::exists(partial));
 }
 
 }  // namespace
