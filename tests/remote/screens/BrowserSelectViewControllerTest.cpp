@@ -3,6 +3,7 @@
 #include "platform/core/UserDefaults.h"
 #include "platform/ui/NavigationController.h"
 #include "platform/ui/Switch.h"
+#include "remote/ServerListOtherSettingViewController.h"
 #include "tests/foundation/ui/ToolkitTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -101,6 +102,24 @@ TEST_F(BrowserSelectViewControllerTest, StoredFlagsTurnTheirSwitchesOff) {
     driver->advance(0.5);
     EXPECT_FALSE(sys::UserDefaults::standard().boolForKey(BrowserSelectViewController::kDisableMSBrowsingKey));
     EXPECT_TRUE(sys::UserDefaults::standard().boolForKey(BrowserSelectViewController::kDisableLBSyncKey));
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(BrowserSelectViewControllerTest, TheSiteListSettingsOpenIt) {
+    auto settings = std::make_shared<ServerListOtherSettingViewController>(1);
+    auto nav = std::make_shared<ui::NavigationController>(settings);
+    settings->setQnNavigationController(nav);
+    window->setRootViewController(nav);
+    driver->advance(0.5);
+    auto* row = driver->findByText("Browser Types");
+    ASSERT_TRUE(row);
+    driver->tap(*row);
+    driver->advance(1);
+    EXPECT_TRUE(dynamic_cast<BrowserSelectViewController*>(nav->topViewController()));
+    EXPECT_TRUE(switchOf("SSDP(UPnP)"));
 }
 
 }  // namespace
