@@ -295,7 +295,7 @@ bool QNSmb::connect(const std::string& host, const std::string& netBiosName, con
     }
     host_ = name;
     if (!connectSocket(name, port)) return false;
-    if (port == 139 && !netbiosSession(netBiosName.empty() ? name : netBiosName)) return false;
+    if (port == netbiosPort_ && !netbiosSession(netBiosName.empty() ? name : netBiosName)) return false;
     if (!negotiate()) return false;
     std::string domain, user = domainAndUser;
     if (const size_t slash = user.find('\\'); slash != std::string::npos) {

@@ -51,6 +51,9 @@ public:
     // even where the server offers extended security (NTLMSSP), as servers
     // without it always get.
     void setUseExtendedSecurity(bool on) { useExtendedSecurity_ = on; }
+    // The port whose connections start with a NetBIOS session request (139
+    // unless set; a server may offer the session service elsewhere).
+    void setNetbiosSessionPort(int port) { netbiosPort_ = port; }
 
     // `host` may carry ":port" (445 by default). `domainAndUser` is "user" or
     // "domain\user"; an empty user logs on anonymously.
@@ -110,6 +113,7 @@ private:
     bool connected_ = false;
     bool negotiated_ = false;
     bool useExtendedSecurity_ = true;
+    int netbiosPort_ = 139;
     bool extendedSecurity_ = true;  // what the negotiation settled
     std::array<uint8_t, 8> challenge_{};
     std::string serverDomain_;

@@ -5,6 +5,7 @@
 
 #include "remote/protocols/QNSmb.h"
 
+#include "tests/support/net/ServerProcess.h"
 #include "tests/support/net/SmbPeer.h"
 
 #include <gtest/gtest.h>
@@ -187,6 +188,50 @@ TEST_F(QNSmbTest, CancelEndsABlockedCall) {
     canceller.join();
     EXPECT_EQ(smb.lastError(), QNSmb::kErrorCancelled);
     ::close(listener);
+}
+
+TEST_F(QNSmbTest, WorksOverTheNetBiosSessionService) {
+    // smbd on two ports: the second is where our client asks for a NetBIOS
+    // session before speaking SMB, as on 139.
+    test::TempDir root("smbnbss");
+    SmbPeer::writeFile(root.path() + "/books", "n.cbz", SmbPeer::noise(300'000, 9));
+    const int direct = test::ServerProcess::freePort();
+    int session = test::ServerProcess::freePort();
+    while (session == direct) session = test::ServerProcess::freePort();
+    test::SambaServer smbd;
+    ASSERT_TRUE(smbd.startSmbd("  server min protocol = NT1\n  server max protocol = NT1\n  smb ports = " +
+                                   std::to_string(direct) + " " + std::to_string(session) + "\n",
+                               direct, {{"books", root.path() + "/books", false, false, ""}},
+                               {{SmbPeer::kUser, SmbPeer::kPassword}}))
+        << smbd.lastError();
+
+    QNSmb smb;
+    smb.setWorkStationName("Leafbright");
+    smb.setNetbiosSessionPort(session);
+    ASSERT_TRUE(smb.connect("127.0.0.1:" + std::to_string(session), "LEAFSERVER", SmbPeer::kUser, SmbPeer::kPassword))
+        << smb.lastError() << " " << std::hex << smb.lastNtStatus() << smbd.log();
+    auto shares = smb.getTreeList();
+    ASSERT_TRUE(shares) << smb.lastError();
+    bool books = false;
+    for (const auto& s : *shares) books = books || s.name == "books";
+    EXPECT_TRUE(books);
+    const uint16_t tree = smb.connectTree("books");
+    ASSERT_NE(tree, 0);
+    uint64_t size = 0;
+    const uint16_t file = smb.openFile(tree, "\\n.cbz", &size);
+    ASSERT_NE(file, 0);
+    EXPECT_EQ(size, 300'000u);
+    auto data = smb.readFile(file, tree, 0, 300'000);
+    ASSERT_TRUE(data) << smb.lastError();
+    EXPECT_EQ(*data, SmbPeer::noise(300'000, 9));
+    smb.closeFile(file, tree);
+    smb.disconnect();
+
+    // The other port is spoken to directly, with no session request.
+    QNSmb plain;
+    plain.setWorkStationName("Leafbright");
+    EXPECT_TRUE(plain.connect("127.0.0.1:" + std::to_string(direct), "", SmbPeer::kUser, SmbPeer::kPassword))
+        << plain.lastError();
 }
 
 }  // namespace
