@@ -1,5 +1,7 @@
 #include "remote/protocols/QNSmb.h"
 
+#include "remote/protocols/SmbSocket.h"
+
 #include "platform/core/Unicode.h"
 #include "remote/protocols/HmacMd5.h"
 #include "remote/protocols/NtlmV2.h"
@@ -119,74 +121,16 @@ void QNSmb::cancel() {
 }
 
 bool QNSmb::connectSocket(const std::string& host, int port) {
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* list = nullptr;
-    if (::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &list) != 0 || !list) {
-        return fail(kErrorConnect);
-    }
-    int fd = -1;
-    for (addrinfo* a = list; a && fd < 0 && !cancelled_; a = a->ai_next) {
-        int s = ::socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK, a->ai_protocol);
-        if (s < 0) continue;
-        {
-            std::lock_guard lock(fdMutex_);
-            fd_ = s;
-        }
-        bool ok = ::connect(s, a->ai_addr, a->ai_addrlen) == 0;
-        if (!ok && errno == EINPROGRESS) {
-            for (int waited = 0; waited < 15000 && !cancelled_; waited += 100) {
-                pollfd p{s, POLLOUT, 0};
-                if (::poll(&p, 1, 100) == 1) {
-                    int err = 0;
-                    socklen_t len = sizeof err;
-                    ok = ::getsockopt(s, SOL_SOCKET, SO_ERROR, &err, &len) == 0 && err == 0;
-                    break;
-                }
-            }
-        }
-        if (ok && !cancelled_) {
-            fd = s;
-        } else {
-            std::lock_guard lock(fdMutex_);
-            ::close(s);
-            fd_ = -1;
-        }
-    }
-    ::freeaddrinfo(list);
-    if (fd < 0) return fail(kErrorConnect);
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    int one = 1;
-    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    return true;
+    return SmbSocket::connect(host, port, 15000, cancelled_, fdMutex_, fd_) == SmbSocket::Connect::Ok ||
+           fail(kErrorConnect);
 }
 
 bool QNSmb::writeAll(const Bytes& data) {
-    size_t done = 0;
-    while (done < data.size()) {
-        ssize_t n = ::send(fd_, data.data() + done, data.size() - done, MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0 || cancelled_) return failTransport();
-        done += size_t(n);
-    }
-    return true;
+    return SmbSocket::sendAll(fd_, data.data(), data.size(), cancelled_) || failTransport();
 }
 
 bool QNSmb::readExact(uint8_t* p, size_t n) {
-    size_t got = 0;
-    while (got < n) {
-        if (cancelled_) return failTransport();
-        pollfd pf{fd_, POLLIN, 0};
-        int r = ::poll(&pf, 1, kTimeoutMs);
-        if (r < 0 && errno == EINTR) continue;
-        if (r <= 0) return failTransport();
-        ssize_t k = ::recv(fd_, p + got, n - got, 0);
-        if (k < 0 && errno == EINTR) continue;
-        if (k <= 0) return failTransport();
-        got += size_t(k);
-    }
-    return !cancelled_ || failTransport();
+    return SmbSocket::recvExact(fd_, p, n, kTimeoutMs, cancelled_) || failTransport();
 }
 
 bool QNSmb::netbiosSession(const std::string& calledName) {

@@ -1,0 +1,81 @@
+#include "remote/protocols/SmbSocket.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+SmbSocket::Connect SmbSocket::connect(const std::string& host, int port, int timeoutMs,
+                                      const std::atomic<bool>& cancelled, std::mutex& slotMutex, int& slot) {
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* list = nullptr;
+    if (::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &list) != 0 || !list)
+        return Connect::Unresolved;
+    int fd = -1;
+    for (addrinfo* a = list; a && fd < 0 && !cancelled; a = a->ai_next) {
+        int s = ::socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK, a->ai_protocol);
+        if (s < 0) continue;
+        {
+            std::lock_guard lock(slotMutex);
+            slot = s;
+        }
+        bool ok = ::connect(s, a->ai_addr, a->ai_addrlen) == 0;
+        if (!ok && errno == EINPROGRESS) {
+            for (int waited = 0; waited < timeoutMs && !cancelled; waited += 100) {
+                pollfd p{s, POLLOUT, 0};
+                if (::poll(&p, 1, 100) == 1) {
+                    int err = 0;
+                    socklen_t len = sizeof err;
+                    ok = ::getsockopt(s, SOL_SOCKET, SO_ERROR, &err, &len) == 0 && err == 0;
+                    break;
+                }
+            }
+        }
+        if (ok && !cancelled) {
+            fd = s;
+        } else {
+            std::lock_guard lock(slotMutex);
+            ::close(s);
+            slot = -1;
+        }
+    }
+    ::freeaddrinfo(list);
+    if (fd < 0) return Connect::Unreachable;
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    int one = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    return Connect::Ok;
+}
+
+bool SmbSocket::sendAll(int fd, const uint8_t* p, size_t n, const std::atomic<bool>& cancelled) {
+    size_t done = 0;
+    while (done < n) {
+        ssize_t k = ::send(fd, p + done, n - done, MSG_NOSIGNAL);
+        if (k < 0 && errno == EINTR) continue;
+        if (k <= 0 || cancelled) return false;
+        done += size_t(k);
+    }
+    return true;
+}
+
+bool SmbSocket::recvExact(int fd, uint8_t* p, size_t n, int timeoutMs, const std::atomic<bool>& cancelled) {
+    size_t got = 0;
+    while (got < n) {
+        if (cancelled) return false;
+        pollfd pf{fd, POLLIN, 0};
+        int r = ::poll(&pf, 1, timeoutMs);
+        if (r < 0 && errno == EINTR) continue;
+        if (r <= 0) return false;
+        ssize_t k = ::recv(fd, p + got, n - got, 0);
+        if (k < 0 && errno == EINTR) continue;
+        if (k <= 0) return false;
+        got += size_t(k);
+    }
+    return !cancelled;
+}
