@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
 #include <spawn.h>
@@ -15,6 +16,17 @@
 extern char** environ;
 
 namespace bench {
+
+// A fresh folder under /tmp for one benchmark's files; "" (and a message) when
+// none could be made.
+inline std::string makeWorkFolder(const std::string& name) {
+    std::string path = "/tmp/" + name + ".XXXXXX";
+    if (!mkdtemp(path.data())) {
+        std::perror("mkdtemp");
+        return {};
+    }
+    return path;
+}
 
 inline double now() {
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();

@@ -58,16 +58,13 @@ gfx::ImageRef compose(const std::string& path) {
 int main(int argc, char** argv) {
     int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 7;
     namespace fs = std::filesystem;
-    char tmpl[] = "/tmp/compose_page.XXXXXX";
-    if (!mkdtemp(tmpl)) {
-        std::perror("mkdtemp");
-        return 1;
-    }
-    fs::path dir(tmpl);
+    const std::string work = bench::makeWorkFolder("compose_page");
+    if (work.empty()) return 1;
+    fs::path dir(work);
     std::string png = (dir / "page.png").string(), jpg = (dir / "page.jpg").string();
     std::string webp = (dir / "page.webp").string();
     std::string size = std::to_string(kWidth) + "x" + std::to_string(kHeight);
-    std::printf("making a %s page in %s\n", size.c_str(), tmpl);
+    std::printf("making a %s page in %s\n", size.c_str(), work.c_str());
     if (!bench::shell("convert-im6.q16 -size " + size + " -seed 7 plasma:fractal -blur 0x1 " + png) ||
         !bench::shell("convert-im6.q16 " + png + " -quality 90 " + jpg) ||
         !bench::shell("cwebp -q 90 " + png + " -o " + webp)) {

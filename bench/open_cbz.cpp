@@ -40,12 +40,9 @@ int main(int argc, char** argv) {
     sys::RunLoop::main().bindToCurrentThread();
     sys::DeviceProfile::setCurrent(*sys::DeviceProfile::named("desktop"));
 
-    char tmpl[] = "/tmp/open_cbz.XXXXXX";
-    if (!mkdtemp(tmpl)) {
-        std::perror("mkdtemp");
-        return 1;
-    }
-    const fs::path dir(tmpl);
+    const std::string work = bench::makeWorkFolder("open_cbz");
+    if (work.empty()) return 1;
+    const fs::path dir(work);
     const fs::path pages = dir / "pages";
     fs::create_directories(pages);
     const fs::path samples = fs::path(LEAFBRIGHT_SOURCE_DIR) / "tests" / "data" / "pages";

@@ -84,15 +84,12 @@ bool spawnQuietly(const std::vector<std::string>& args) {
 int main(int argc, char** argv) {
     const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 9;
     namespace fs = std::filesystem;
-    char tmpl[] = "/tmp/pdf_page.XXXXXX";
-    if (!mkdtemp(tmpl)) {
-        std::perror("mkdtemp");
-        return 1;
-    }
-    const fs::path dir(tmpl);
+    const std::string work = bench::makeWorkFolder("pdf_page");
+    if (work.empty()) return 1;
+    const fs::path dir(work);
     auto at = [&](const char* name) { return (dir / name).string(); };
     std::ofstream(at("vector.ps")) << kVectorProgram;
-    std::printf("making a %d-page PDF in %s\n", kPages, tmpl);
+    std::printf("making a %d-page PDF in %s\n", kPages, work.c_str());
     std::string images = "img2pdf";
     for (int i = 0; i < kPages / 2; ++i) images += " " + at("scan.jpg");
     if (!bench::shell("gs -q -dNOPAUSE -dBATCH -sDEVICE=pdfwrite -o " + at("vector.pdf") + " " + at("vector.ps")) ||

@@ -42,12 +42,9 @@ int main(int argc, char** argv) {
     sys::RunLoop::main().bindToCurrentThread();
     sys::DeviceProfile::setCurrent(*sys::DeviceProfile::named("desktop"));
 
-    char tmpl[] = "/tmp/solid_rar.XXXXXX";
-    if (!mkdtemp(tmpl)) {
-        std::perror("mkdtemp");
-        return 1;
-    }
-    const fs::path dir(tmpl);
+    const std::string work = bench::makeWorkFolder("solid_rar");
+    if (work.empty()) return 1;
+    const fs::path dir(work);
     ::setenv("LEAFBRIGHT_HOME", (dir / "home").c_str(), 1);
     const fs::path pages = dir / "pages";
     fs::create_directories(pages);
