@@ -183,7 +183,7 @@ void BookViewController::onNewPageMoveForMicInput() {
             if (scrollView_ && micInput_) {
                 const ui::Point o = scrollView_->contentOffset();
                 if (o.y + 1 <= scrollView_->contentSize().height - scrollView_->bounds().height()) {
-                    scrollView_->setContentOffset(ui::Point(o.x, o.y + 1));
+                    scrollView_->setContentOffset(ui::Point{o.x, o.y + 1});
                     return;
                 }
             }
