@@ -141,7 +141,7 @@ bool PageReader7z::openFile(const std::string& name, const std::optional<std::st
     if (BookCommon::isURL(name)) {
         // 7z books are read only from local files: the stream is made so
         // that the book's settings travel as for other formats, never opened.
-        httpStream_ = newArchiveStream(name, isOfflineMode, isThumbsCreateMode);
+        httpStream_.set(newArchiveStream(name, isOfflineMode, isThumbsCreateMode));
         setReason("7z books can only be read from local files");
         openFailure_ = OpenFailure::NoReader;
         return false;
@@ -218,20 +218,12 @@ void PageReader7z::closeFile() {
         std::unique_lock lock(mutex_);
         stopExtraction(lock);
     }
-    pageNameList_.clear();
-    globalPageNoList_.clear();
     itemList_.clear();
     pageFiles_.clear();
     pageOfIndex_.clear();
     folderList_.clear();
     reader_.reset();
-    targetPath_.clear();
-    archivePassword_.reset();
-    if (httpStream_) {
-        httpStream_->closeURL();
-        httpStream_.reset();
-    }
-    PageReader::closeFile();
+    closeArchive();
 }
 
 // Stops the running extraction at its next read and waits until its thread
@@ -355,10 +347,6 @@ gfx::ImageRef PageReader7z::newLoadAndCreateImage(int page, int& result) {
     return imageFromPageBytes(*data, result);
 }
 
-std::vector<std::string> PageReader7z::getPageNameList() const { return pageNameList_; }
-
-std::optional<std::vector<int32_t>> PageReader7z::getGlobalPageNoList() const { return globalPageNoList_; }
-
 bool PageReader7z::isSolid() const {
     for (size_t i = 1; i < itemList_.size(); ++i)
         if (itemList_[i].block != SevenZipItem::kNoBlock && itemList_[i].block == itemList_[i - 1].block)
@@ -393,25 +381,17 @@ std::shared_ptr<PageReader7z> PageReader7z::openForList(const std::string& name,
     return reader;
 }
 
-std::optional<std::vector<std::string>> PageReader7z::getArchiveList(
-    const std::string& name, bool /*isCheckEntityOnly*/, const sys::PlistDictionary& /*fileInfo*/,
-    const std::string& remoteUser, const std::string& remotePassword, Settings* /*settings*/,
+std::optional<std::vector<std::string>> PageReader7z::checkBookWithName(
+    const std::string& name, const sys::PlistDictionary& /*fileInfo*/, bool* includeFolder, bool* includeArchive,
+    bool isCheckEntityOnly, const std::string& remoteUser, const std::string& remotePassword, Settings* /*settings*/,
     const sys::PlistDictionary& /*otherSetting*/) {
     auto reader = openForList(name, remoteUser, remotePassword);
     if (!reader) return std::nullopt;
-    auto list = reader->getArchiveList(false);
+    auto list = includeFolder ? reader->getFolderList(isCheckEntityOnly) : reader->getArchiveList(false);
     reader->closeFile();
-    return list;
-}
-
-std::optional<std::vector<std::string>> PageReader7z::getFolderList(
-    const std::string& name, bool isCheckEntityOnly, const sys::PlistDictionary& /*fileInfo*/,
-    const std::string& remoteUser, const std::string& remotePassword, Settings* /*settings*/,
-    const sys::PlistDictionary& /*otherSetting*/) {
-    auto reader = openForList(name, remoteUser, remotePassword);
-    if (!reader) return std::nullopt;
-    auto list = reader->getFolderList(isCheckEntityOnly);
-    reader->closeFile();
+    const bool found = list && !list->empty();
+    if (includeFolder) *includeFolder = found;
+    else if (includeArchive) *includeArchive = found;
     return list;
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/PageReader.h"
+#include "engine/PageReaderArchive.h"
 #include "engine/SevenZipItem.h"
 
 #include <atomic>
@@ -30,9 +30,10 @@ class Settings;
 // viewer's book. A block that would take more disk than allowed (or than
 // is free) is not written whole: only the asked page is. A 7z book given by
 // an address is not read.
-class PageReader7z : public PageReader {
+class PageReader7z : public PageReaderArchive<PageReader7z> {
 public:
-    static constexpr uint64_t kMaxPageBytes = 256ull << 20;
+    using PageReaderArchive::getArchiveList;
+    using PageReaderArchive::getFolderList;
     // The most a block may write to the temporary folder, and the room
     // always left free on its disk.
     static constexpr uint64_t kMaxBlockDiskBytes = 2ull << 30;
@@ -56,9 +57,6 @@ public:
     // damaged, too large, no room); 4 the page is encrypted and the password
     // is missing or wrong.
     gfx::ImageRef newLoadAndCreateImage(int page, int& result) override;
-    std::vector<std::string> getPageNameList() const override;
-    std::optional<std::vector<int32_t>> getGlobalPageNoList() const override;
-    bool isStreamPage() const override { return false; }
     // Pages that are 7z archives themselves; with isCheckEntityOnly the first.
     std::optional<std::vector<std::string>> getArchiveList(bool isCheckEntityOnly) override;
     // The directory entries' paths.
@@ -78,14 +76,13 @@ public:
     int extractionCount() const { return extractionCount_.load(); }
 
     // ---- Class operations ---------------------------------------------------------
-    static std::optional<std::vector<std::string>> getArchiveList(
-        const std::string& name, bool isCheckEntityOnly, const sys::PlistDictionary& fileInfo,
-        const std::string& remoteUser, const std::string& remotePassword, Settings* settings,
-        const sys::PlistDictionary& otherSetting);
-    static std::optional<std::vector<std::string>> getFolderList(
-        const std::string& name, bool isCheckEntityOnly, const sys::PlistDictionary& fileInfo,
-        const std::string& remoteUser, const std::string& remotePassword, Settings* settings,
-        const sys::PlistDictionary& otherSetting);
+    // The folders (includeFolder given) or else the inner 7z pages of the
+    // local book `name`, as an open reader lists them; the inner archives
+    // are always listed whole.
+    static std::optional<std::vector<std::string>> checkBookWithName(
+        const std::string& name, const sys::PlistDictionary& fileInfo, bool* includeFolder, bool* includeArchive,
+        bool isCheckEntityOnly, const std::string& remoteUser, const std::string& remotePassword,
+        Settings* settings, const sys::PlistDictionary& otherSetting);
     // Inner archives are not taken out of a 7z book: always 2 (failed).
     static int extractFile(const std::string& path, const sys::PlistDictionary& fileInfo,
                            const std::optional<std::string>& password, const std::string& entryName,
@@ -111,11 +108,6 @@ private:
 
     bool isOfflineMode_ = false;
     bool isThumbsCreateMode_ = false;
-    std::string targetPath_;
-    std::optional<std::string> archivePassword_;
-    std::shared_ptr<RemoteStreamRead> httpStream_;
-    std::vector<std::string> pageNameList_;
-    std::vector<int32_t> globalPageNoList_;
     std::vector<SevenZipItem> itemList_;
     std::vector<std::string> pageFiles_;  // confined path of each page under the folder
     std::unordered_map<uint32_t, size_t> pageOfIndex_;  // archive index -> page

@@ -82,9 +82,6 @@ bool PageReaderRar::isDirectoryName(const std::string& name) {
     return !((before >= 0x81 && before <= 0x9F) || (before >= 0xE0 && before <= 0xFC));
 }
 
-// The target stays: the viewer still wants to hear of blocks that arrive.
-void PageReaderRar::cancelStreaming() { httpStream_.cancel(); }
-
 bool PageReaderRar::fail(Status status) {
     openFailure_ = failureOf(status);
     if (auto s = httpStream_.get()) {
@@ -167,19 +164,15 @@ bool PageReaderRar::openFile(const std::string& name, const std::optional<std::s
 }
 
 void PageReaderRar::closeFile() {
-    pageNameList_.clear();
-    globalPageNoList_.clear();
     pageEntry_.clear();
     entries_.clear();
     folderList_.reset();
     isSolidArchive_ = false;
     isIncludeArchive_ = false;
-    targetPath_.clear();
     // UnRAR lets go of the stream's path before the stream stops.
     unrar_.reset();
     registration_.reset();
-    httpStream_.close();
-    PageReader::closeFile();
+    closeArchive();
 }
 
 UnrarArchive::Status PageReaderRar::readPage(int page, std::string& data) {
@@ -203,10 +196,6 @@ gfx::ImageRef PageReaderRar::newLoadAndCreateImage(int page, int& result) {
     }
     return imageFromPageBytes(data, result);
 }
-
-std::vector<std::string> PageReaderRar::getPageNameList() const { return pageNameList_; }
-
-std::optional<std::vector<int32_t>> PageReaderRar::getGlobalPageNoList() const { return globalPageNoList_; }
 
 std::optional<std::vector<std::string>> PageReaderRar::getArchiveList(bool isCheckEntityOnly) {
     if (!unrar_ || !isIncludeArchive_) return std::nullopt;
@@ -301,24 +290,6 @@ std::optional<std::vector<std::string>> PageReaderRar::checkBookWithName(
         if (!check.add(check.wantsFolders() ? folderOfEntry(e.name) : std::nullopt, e.name)) break;
     }
     return check.result();
-}
-
-std::optional<std::vector<std::string>> PageReaderRar::getArchiveList(
-    const std::string& name, bool isCheckEntityOnly, const sys::PlistDictionary& fileInfo,
-    const std::string& remoteUser, const std::string& remotePassword, Settings* settings,
-    const sys::PlistDictionary& otherSetting) {
-    bool found = false;
-    return checkBookWithName(name, fileInfo, nullptr, &found, isCheckEntityOnly, remoteUser, remotePassword,
-                             settings, otherSetting);
-}
-
-std::optional<std::vector<std::string>> PageReaderRar::getFolderList(
-    const std::string& name, bool isCheckEntityOnly, const sys::PlistDictionary& fileInfo,
-    const std::string& remoteUser, const std::string& remotePassword, Settings* settings,
-    const sys::PlistDictionary& otherSetting) {
-    bool found = false;
-    return checkBookWithName(name, fileInfo, &found, nullptr, isCheckEntityOnly, remoteUser, remotePassword,
-                             settings, otherSetting);
 }
 
 int PageReaderRar::extractFile(const std::string& path, const sys::PlistDictionary& /*fileInfo*/,

@@ -1,7 +1,6 @@
 #pragma once
 
-#include "engine/ArchiveStream.h"
-#include "engine/PageReader.h"
+#include "engine/PageReaderArchive.h"
 #include "engine/RarStreamShim.h"
 #include "engine/UnrarArchive.h"
 
@@ -26,15 +25,15 @@ class Settings;
 // Pages are the image entries, named by their stored bytes. A page is read
 // whole into memory only when it announces at most kMaxPageBytes, and only
 // when the library delivers exactly that many bytes without an error.
-class PageReaderRar : public PageReader {
+class PageReaderRar : public PageReaderArchive<PageReaderRar> {
 public:
-    static constexpr uint64_t kMaxPageBytes = 256ull << 20;
+    using PageReaderArchive::getArchiveList;
+    using PageReaderArchive::getFolderList;
     static constexpr const char* kIndexFileName = "streaming_cache.rawindex";
 
     PageReaderRar();
     ~PageReaderRar() override;
 
-    void cancelStreaming() override;
     // The password opens encrypted entries and encrypted headers. A failure
     // says why in openFailure(); a solid archive on a server sets
     // isErrorBecauseSolidArchive when opened from the main thread.
@@ -45,9 +44,6 @@ public:
     // 0 image, 3 no image (damaged, too large, undecodable), 4 a password is
     // needed or the given one is wrong; 2 when nothing is open.
     gfx::ImageRef newLoadAndCreateImage(int page, int& result) override;
-    std::vector<std::string> getPageNameList() const override;
-    std::optional<std::vector<int32_t>> getGlobalPageNoList() const override;
-    bool isStreamPage() const override { return false; }
     bool isSolidArhive() override { return isSolidArchive_; }
     // Inner zip, 7z, RAR and PDF entries (raw names); with
     // isCheckEntityOnly an empty list as soon as there is one.
@@ -70,16 +66,6 @@ public:
         const std::string& name, const sys::PlistDictionary& fileInfo, bool* includeFolder, bool* includeArchive,
         bool isCheckEntityOnly, const std::string& remoteUser, const std::string& remotePassword,
         Settings* settings, const sys::PlistDictionary& otherSetting);
-    static std::optional<std::vector<std::string>> getArchiveList(
-        const std::string& name, bool isCheckEntityOnly, const sys::PlistDictionary& fileInfo,
-        const std::string& remoteUser, const std::string& remotePassword, Settings* settings,
-        const sys::PlistDictionary& otherSetting);
-    static std::optional<std::vector<std::string>> getFolderList(
-        const std::string& name, bool isCheckEntityOnly, const sys::PlistDictionary& fileInfo,
-        const std::string& remoteUser, const std::string& remotePassword, Settings* settings,
-        const sys::PlistDictionary& otherSetting);
-
-    enum ExtractResult { kExtractDone = 0, kExtractPassword = 1, kExtractFailed = 2 };
     // Writes the entry stored as `entryName` (raw bytes, a NUL ends it)
     // beside the local archive `path`, under its decoded last name
     // component; an existing name is never replaced ("name 2.ext",
@@ -97,9 +83,6 @@ private:
     bool readIndex(const std::string& path, std::vector<UnrarArchive::Entry>& entries) const;
     void writeIndex(const std::string& path, const std::vector<UnrarArchive::Entry>& entries) const;
 
-    std::string targetPath_;
-    std::vector<std::string> pageNameList_;
-    std::vector<int32_t> globalPageNoList_;
     std::vector<size_t> pageEntry_;  // per page, its index in entries_
     std::vector<UnrarArchive::Entry> entries_;
     std::optional<std::vector<std::string>> folderList_;
@@ -107,5 +90,4 @@ private:
     bool isIncludeArchive_ = false;
     std::unique_ptr<UnrarArchive> unrar_;
     std::unique_ptr<RarStreamShim::Registration> registration_;
-    ArchiveStream httpStream_;
 };

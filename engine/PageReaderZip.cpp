@@ -99,9 +99,6 @@ bool PageReaderZip::isDirectoryEntry(const std::string& name) {
     return !isLeadByte;
 }
 
-// The target stays: the viewer still wants to hear of blocks that arrive.
-void PageReaderZip::cancelStreaming() { httpStream_.cancel(); }
-
 std::unique_ptr<ZipArchive> PageReaderZip::unzOpenUrl(const std::string& pathOrUrl,
                                                       const std::shared_ptr<RemoteStreamRead>& stream) {
     if (!BookCommon::isURL(pathOrUrl)) return ZipArchive::openFile(pathOrUrl);
@@ -169,17 +166,12 @@ bool PageReaderZip::openFile(const std::string& name, const std::optional<std::s
 }
 
 void PageReaderZip::closeFile() {
-    pageNameList_.clear();
-    globalPageNoList_.clear();
     positions_.clear();
     isIncludeFolder_ = false;
     isIncludeArchive_ = false;
-    targetPath_.clear();
-    archivePassword_.reset();
     // The library lets go of the file before the stream stops.
     archive_.reset();
-    httpStream_.close();
-    PageReader::closeFile();
+    closeArchive();
 }
 
 gfx::ImageRef PageReaderZip::newLoadAndCreateImage(int page, int& result) {
@@ -207,10 +199,6 @@ gfx::ImageRef PageReaderZip::newLoadAndCreateImage(int page, int& result) {
     }
     return imageFromPageBytes(data, result);
 }
-
-std::vector<std::string> PageReaderZip::getPageNameList() const { return pageNameList_; }
-
-std::optional<std::vector<int32_t>> PageReaderZip::getGlobalPageNoList() const { return globalPageNoList_; }
 
 std::optional<std::vector<std::string>> PageReaderZip::checkBook(bool* includeFolder, bool* includeArchive,
                                                                  bool isCheckEntityOnly) {
@@ -259,24 +247,6 @@ std::optional<std::vector<std::string>> PageReaderZip::checkBookWithName(
     archive.reset();
     if (stream) stream->closeURL();
     return result;
-}
-
-std::optional<std::vector<std::string>> PageReaderZip::getArchiveList(
-    const std::string& name, bool isCheckEntityOnly, const sys::PlistDictionary& fileInfo,
-    const std::string& remoteUser, const std::string& remotePassword, Settings* settings,
-    const sys::PlistDictionary& otherSetting) {
-    bool found = false;
-    return checkBookWithName(name, fileInfo, nullptr, &found, isCheckEntityOnly, remoteUser, remotePassword,
-                             settings, otherSetting);
-}
-
-std::optional<std::vector<std::string>> PageReaderZip::getFolderList(
-    const std::string& name, bool isCheckEntityOnly, const sys::PlistDictionary& fileInfo,
-    const std::string& remoteUser, const std::string& remotePassword, Settings* settings,
-    const sys::PlistDictionary& otherSetting) {
-    bool found = false;
-    return checkBookWithName(name, fileInfo, &found, nullptr, isCheckEntityOnly, remoteUser, remotePassword,
-                             settings, otherSetting);
 }
 
 int PageReaderZip::extractFile(const std::string& path, const sys::PlistDictionary& /*fileInfo*/,

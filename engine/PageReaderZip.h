@@ -1,7 +1,6 @@
 #pragma once
 
-#include "engine/ArchiveStream.h"
-#include "engine/PageReader.h"
+#include "engine/PageReaderArchive.h"
 #include "engine/ZipArchive.h"
 
 #include <cstdint>
@@ -28,14 +27,14 @@ class Settings;
 // any other method is shown as a page saying so, not as a broken one. A
 // page is read whole into memory only when it announces at most
 // kMaxPageBytes.
-class PageReaderZip : public PageReader {
+class PageReaderZip : public PageReaderArchive<PageReaderZip> {
 public:
-    static constexpr uint64_t kMaxPageBytes = 256ull << 20;
+    using PageReaderArchive::getArchiveList;
+    using PageReaderArchive::getFolderList;
 
     PageReaderZip();
     ~PageReaderZip() override;
 
-    void cancelStreaming() override;
     bool openFile(const std::string& name, const std::optional<std::string>& password,
                   const std::optional<std::string>& targetFolder, bool isOfflineMode,
                   bool isThumbsCreateMode) override;
@@ -44,9 +43,6 @@ public:
     // no image (missing, corrupt, tampered, too large), 4 a password is
     // needed or the given one is wrong; 2 when nothing is open.
     gfx::ImageRef newLoadAndCreateImage(int page, int& result) override;
-    std::vector<std::string> getPageNameList() const override;
-    std::optional<std::vector<int32_t>> getGlobalPageNoList() const override;
-    bool isStreamPage() const override { return false; }
     // With isCheckEntityOnly, an empty list when the open already saw an
     // inner archive (a folder), else the first one found.
     std::optional<std::vector<std::string>> getArchiveList(bool isCheckEntityOnly) override;
@@ -74,16 +70,6 @@ public:
         const std::string& name, const sys::PlistDictionary& fileInfo, bool* includeFolder, bool* includeArchive,
         bool isCheckEntityOnly, const std::string& remoteUser, const std::string& remotePassword,
         Settings* settings, const sys::PlistDictionary& otherSetting);
-    static std::optional<std::vector<std::string>> getArchiveList(
-        const std::string& name, bool isCheckEntityOnly, const sys::PlistDictionary& fileInfo,
-        const std::string& remoteUser, const std::string& remotePassword, Settings* settings,
-        const sys::PlistDictionary& otherSetting);
-    static std::optional<std::vector<std::string>> getFolderList(
-        const std::string& name, bool isCheckEntityOnly, const sys::PlistDictionary& fileInfo,
-        const std::string& remoteUser, const std::string& remotePassword, Settings* settings,
-        const sys::PlistDictionary& otherSetting);
-
-    enum ExtractResult { kExtractDone = 0, kExtractPassword = 1, kExtractFailed = 2 };
     // Writes the entry stored as `entryName` (raw bytes) beside the local
     // archive `path`, under its decoded last name component; an existing
     // name is never replaced: "name 2.ext", "name 3.ext"... are tried
@@ -101,15 +87,9 @@ public:
     static bool isDirectoryEntry(const ZipArchive::Entry& entry);
 
 private:
-
-    std::string targetPath_;
-    std::optional<std::string> archivePassword_;
-    std::vector<std::string> pageNameList_;
-    std::vector<int32_t> globalPageNoList_;
     std::vector<ZipArchive::Position> positions_;
     std::unique_ptr<ZipArchive> archive_;
     bool isOfflineMode_ = false;
     bool isIncludeFolder_ = false;
     bool isIncludeArchive_ = false;
-    ArchiveStream httpStream_;
 };
