@@ -19,6 +19,7 @@
 #include "foundation/iCloudKeyValueStoreCommon.h"
 #include "foundation/ui/IndicatorWithBGView.h"
 #include "foundation/ui/PopupMenuView.h"
+#include "foundation/ui/TextInputViewController.h"
 #include "library/FolderDetailViewControllerEx.h"
 #include "library/LibraryServices.h"
 #include "library/MediaServerOpener.h"
@@ -57,6 +58,10 @@ bool iequal(const std::string& a, const char* b) {
 }
 
 bool isShortcutName(const std::string& name) { return iequal(Path::pathExtension(name), "shortcut"); }
+
+// Tags of the one-line name screens of the detail button.
+constexpr int64_t kNameInputTempFolder = 0;
+constexpr int64_t kNameInputShortcut = 1;
 
 // Action codes of the passcode screens: what to do once a locked folder opens.
 constexpr int64_t kActionOpenFolder = 1;
@@ -980,8 +985,12 @@ void LocalFilelistViewController::openShortcutSiteEditor(int64_t index) {
     const std::string url = record->getString("url");
     // Cloud shortcuts have nothing to edit but their name.
     if (BookCommon::isGoogleDrive(url) || BookCommon::isOneDrive(url) || BookCommon::isDropbox(url) ||
-        BookCommon::isBox(url))
+        BookCommon::isBox(url)) {
+        lastSelectShortcutName_ = name;
+        pushNameInput(kNameInputShortcut, BookCommon::localizedStringWithOnOff("Shortcut name"),
+                      Path::stringByDeletingPathExtension(name), name);
         return;
+    }
     auto opener = MediaServerOpener::installed();
     if (!opener) return;
     lastSelectShortcutName_ = name;
@@ -998,10 +1007,9 @@ bool LocalFilelistViewController::isEnableDetailButton(int64_t index) {
         case kTypePdf:
         case kTypeShortcut:
         case kTypeLibraryDownload:
+        case kTypeDownloadFolder:
             return true;
         default:
-            // The temporary folder's name cannot be changed here, so it has
-            // no detail screen to offer.
             return false;
     }
 }
@@ -1043,10 +1051,53 @@ void LocalFilelistViewController::didSelectDetailBtn(int64_t index) {
             }
             return;
         }
+        case kTypeDownloadFolder:
+            setFolderDetailIndex(index);
+            pushNameInput(kNameInputTempFolder, BookCommon::localizedStringWithOnOff("Temporary Folder Name"),
+                          BookCommon::getTempFolderName(), "");
+            return;
         default:
             openEntryDetailScreen(index);
             return;
     }
+}
+
+void LocalFilelistViewController::pushNameInput(int64_t tag, const std::string& label, const std::string& text,
+                                                const std::string& userInfo) {
+    auto* nav = navigationController();
+    if (!nav) return;
+    auto screen = std::make_shared<TextInputViewController>();
+    screen->setUserTag(tag);
+    screen->setKeybordType_(0);
+    screen->setTextLabel_(label);
+    screen->setTextToEdit_(text);
+    screen->setUserInfo(userInfo);
+    screen->setDelegate(std::weak_ptr<TextInputViewDelegate>(std::static_pointer_cast<TextInputViewDelegate>(selfRef())));
+    setNextIsNotFileSelectView(true);
+    nav->pushViewController(screen, true);
+}
+
+bool LocalFilelistViewController::onFinishTextInput(TextInputViewController& sender, const std::string& editTo,
+                                                    const std::string& original) {
+    (void)original;
+    if (editTo.empty()) return true;
+    bool changed = false;
+    if (sender.userTag() == kNameInputTempFolder) {
+        BookCommon::setTempFolderName(editTo);
+        changed = true;
+    } else if (sender.userTag() == kNameInputShortcut) {
+        const auto* file = std::any_cast<std::string>(&sender.userInfo());
+        // renameShortcut refuses names that would leave this folder.
+        if (file && editTo + ".shortcut" != *file && renameShortcut(*file, editTo)) {
+            lastSelectShortcutName_ = editTo + ".shortcut";
+            changed = true;
+        }
+    }
+    if (changed) {
+        needUpdateFileList_ = true;
+        setNeedUpdateFlag(navigationController());
+    }
+    return true;
 }
 
 void LocalFilelistViewController::moveToFolderDetailView(const std::string& fullPath) {

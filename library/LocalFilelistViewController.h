@@ -4,6 +4,7 @@
 #include "foundation/ui/PopupMenuViewDelegate.h"
 #include "foundation/ui/QNActionSheet.h"
 #include "foundation/ui/QNActionSheetDelegate.h"
+#include "foundation/ui/TextInputViewDelegate.h"
 #include "library/FilelistBaseViewController.h"
 #include "library/FolderDetailViewControllerExDelegate.h"
 #include "library/FolderSelectViewControllerDelegate.h"
@@ -36,7 +37,8 @@ class LocalFilelistViewController : public FilelistBaseViewController,
                                     public QNActionSheetDelegate,
                                     public BookViewControllerDelegate,
                                     public FolderSelectViewControllerDelegate,
-                                    public FolderDetailViewControllerExDelegate {
+                                    public FolderDetailViewControllerExDelegate,
+                                    public TextInputViewDelegate {
 public:
     static constexpr double kCheckInterval = 3.0;
     // Longest name a folder or book may be given, in bytes (the file
@@ -78,8 +80,7 @@ public:
     void onRefresh() override;
     void onRotateView(bool landscape) override;
     void didSelectBook(int64_t index, const std::optional<ui::IndexPath>& indexPath) override;
-    // Every entry but theme files, "Shared Documents" and the temporary
-    // folder has a detail screen.
+    // Every entry but theme files and "Shared Documents" has a detail screen.
     bool isEnableDetailButton(int64_t index) override;
     void tableViewAccessoryButtonTappedForRowWithIndexPath(ui::TableView&, const ui::IndexPath& indexPath) override;
     // Installs the theme package at `path`, then opens the theme list over
@@ -151,6 +152,14 @@ public:
     bool changeDirectoryName(const std::string& name) override;
     // Renames a shortcut file of this folder to `name` + ".shortcut".
     bool renameShortcut(const std::string& fileName, const std::string& name);
+    // The name screens' answers: the temporary folder's shown name (tag 0)
+    // and a cloud shortcut's name (tag 1, the file name as user info).
+    // Always closes the screen; an empty text changes nothing.
+    bool onFinishTextInput(TextInputViewController& sender, const std::string& editTo,
+                           const std::string& original) override;
+    // Pushes the one-line name screen the detail button opens for the
+    // temporary folder and for cloud shortcuts.
+    void pushNameInput(int64_t tag, const std::string& label, const std::string& text, const std::string& userInfo);
     // Whether a typed name may name a folder or book: not empty, not "." or
     // "..", no "/" or NUL, not over kMaxNameBytes, and not starting with ".",
     // "?" or "*" (except a locked-folder name when `allowLockedName`).

@@ -540,7 +540,7 @@ bool LocalFilelistViewController::openEntryDetailScreen(int64_t index) {
         nav->pushViewController(screen, true);
         return true;
     }
-    if (item->type() == kTypeBook || item->type() == kTypePdf) {
+    if (item->type() == kTypeBook || item->type() == kTypeImage || item->type() == kTypePdf) {
         auto screen = std::make_shared<FileConfigViewController>(ui::TableViewStyle::Grouped);
         screen->setFileFullpath_(*full);
         screen->setSettings_(settings());

@@ -573,6 +573,81 @@ TEST_F(LocalFilelistDetailTest, ThemeFilesHaveNoButton) {
     EXPECT_EQ(nav->viewControllers().size(), 1u);
 }
 
+// The name screens of the detail button: the temporary folder's shown name
+// and a cloud shortcut's file name.
+TEST_F(LocalFilelistDetailTest, TemporaryFolderAndCloudShortcutsAreRenamedOnTheirNameScreen) {
+    const std::string docs = documents();
+    touch(join(downloads(), "fetched.zip"));
+    sys::PlistDictionary cloud;
+    cloud.set("url", sys::PlistValue(std::string("onedrive://acct/Comics/")));
+    cloud.set("title", sys::PlistValue(std::string("Drive")));
+    ASSERT_TRUE(sys::PropertyList::writeFile(sys::PlistValue(cloud), join(docs, "Drive.shortcut")));
+    touch(join(docs, "Taken.shortcut"), "not mine");
+    auto editor = std::make_shared<EditorRecorder>();
+    MediaServerOpener::install(editor);
+    list = std::make_shared<Local>();
+    list->setIsRootViewController(true);
+    list->setDontRestoreLastStatus(true);
+    nav = std::make_shared<ui::NavigationController>(list);
+    window->setRootViewController(nav);
+    driver->advance(0.5);
+    list->setFileListViewMode(0);
+    list->tableView()->reloadData();
+    driver->advance(0.5);
+    const std::string tempRow = "*";
+
+    // The temporary folder: its shown name is edited and the list follows.
+    ASSERT_TRUE(tapDetail(tempRow));
+    auto* input = dynamic_cast<TextInputViewController*>(nav->topViewController());
+    ASSERT_TRUE(input);
+    EXPECT_EQ(input->textLabel_(), "Temporary Folder Name");
+    EXPECT_EQ(input->textToEdit_(), BookCommon::getTempFolderName());
+    input->textField_()->setText("");
+    input->textFieldDidEnd(*input->textField_());  // empty: nothing changes
+    driver->advance(1);
+    EXPECT_NE(BookCommon::getTempFolderName(), "");
+    ASSERT_TRUE(tapDetail(tempRow));
+    input = dynamic_cast<TextInputViewController*>(nav->topViewController());
+    ASSERT_TRUE(input);
+    input->textField_()->setText("Inbox shelf");
+    input->textFieldDidEnd(*input->textField_());
+    driver->advance(1);
+    EXPECT_EQ(BookCommon::getTempFolderName(), "Inbox shelf");
+    EXPECT_EQ(nav->viewControllers().size(), 1u);
+    driver->advance(0.5);
+    ASSERT_GE(indexOf(tempRow), 0);
+    EXPECT_EQ(list->itemList()[size_t(indexOf(tempRow))]->filename(), std::optional<std::string>("Inbox shelf (1)"));
+    BookCommon::setTempFolderName("");
+
+    // A cloud shortcut has no site editor: its name screen renames the file.
+    ASSERT_TRUE(tapDetail("Drive.shortcut"));
+    EXPECT_TRUE(editor->edited.empty());
+    input = dynamic_cast<TextInputViewController*>(nav->topViewController());
+    ASSERT_TRUE(input);
+    EXPECT_EQ(input->textLabel_(), "Shortcut name");
+    EXPECT_EQ(input->textToEdit_(), "Drive");
+    input->textField_()->setText("Cloud comics");
+    input->textFieldDidEnd(*input->textField_());
+    driver->advance(1);
+    EXPECT_FALSE(fs::exists(join(docs, "Drive.shortcut")));
+    ASSERT_TRUE(fs::exists(join(docs, "Cloud comics.shortcut")));
+    EXPECT_EQ(sys::PropertyList::readFile(join(docs, "Cloud comics.shortcut"))->asDictionary().getString("url"),
+              "onedrive://acct/Comics/");
+    driver->advance(0.5);
+    // A name that would leave the folder, or is taken, leaves the file alone.
+    for (const char* bad : {"../escape", "Taken"}) {
+        ASSERT_TRUE(tapDetail("Cloud comics.shortcut")) << bad;
+        input = dynamic_cast<TextInputViewController*>(nav->topViewController());
+        ASSERT_TRUE(input);
+        input->textField_()->setText(bad);
+        input->textFieldDidEnd(*input->textField_());
+        driver->advance(1);
+        EXPECT_TRUE(fs::exists(join(docs, "Cloud comics.shortcut"))) << bad;
+    }
+    EXPECT_FALSE(fs::exists(join(documents(), "../escape.shortcut")));
+    EXPECT_EQ(slurp(join(docs, "Taken.shortcut")), "not mine");
+}
+
 TEST_F(LocalFilelistDetailTest, ALockedFolderShowsItsInformationOnlyAfterThePasscode) {
     const std::string locked = join(documents(), ".lock_Vault");
     mkdir(join(locked, "Inside"));
