@@ -1,8 +1,10 @@
 // The slideshow: each page waits, scrolls down a point per frame, waits
 // again and turns to the next, all on the main run loop's timers.
 #include "platform/core/UserDefaults.h"
+#include "foundation/ui/ColorDefine.h"
 #include "platform/ui/Image.h"
 #include "viewer/BookViewControllerInternal.h"
+#include "viewer/PanelLook.h"
 
 #include <cmath>
 #include <cstdio>
@@ -65,10 +67,13 @@ void BookViewController::addSubfunctionMenuView() {
     viewSubfunctionsMenuBg_ = std::make_shared<ui::View>(b);
     viewSubfunctionsMenuBg_->setBackgroundColor(ui::Color(gfx::Rgba{0, 0, 0, 0.4}));
     viewSubfunctionsMenuBg_->setAutoresizingMask(ui::AutoresizingFlexibleWidth | ui::AutoresizingFlexibleHeight);
-    viewSubfunctionsMenuBgImage_ = std::make_shared<ui::View>(ui::Rect((b.width() - 320) / 2, (b.height() - 284) / 2, 320, 284));
-    viewSubfunctionsMenuBgImage_->setBackgroundColor(
-        ui::Color(gfx::Rgba{0.95, 0.95, 0.95, 0.95}, gfx::Rgba{0.15, 0.15, 0.15, 0.95}));
-    viewSubfunctionsMenuBgImage_->setCornerRadius(16);
+    viewSubfunctionsMenuBgImage_ =
+        PanelLook::makePanel(ui::Size(320, 284), "slideshowbg", ColorDefine::isDarkmode(view()));
+    viewSubfunctionsMenuBgImage_->setCenter(ui::Point(b.width() / 2, b.height() / 2));
+    // The panel stays centred when the screen turns under it.
+    viewSubfunctionsMenuBgImage_->setAutoresizingMask(ui::AutoresizingFlexibleLeftMargin | ui::AutoresizingFlexibleRightMargin |
+                                                      ui::AutoresizingFlexibleTopMargin |
+                                                      ui::AutoresizingFlexibleBottomMargin);
     viewSubfunctionsMenuBg_->addSubview(viewSubfunctionsMenuBgImage_);
     view()->addSubview(viewSubfunctionsMenuBg_);
     viewSubfunctionsMenuBg_->setAlpha(0);
@@ -92,7 +97,7 @@ void BookViewController::showSlideshowMenu(bool start) {
     if (timerSlideshow_) timerSlideshow_->invalidate();
     timerSlideshow_.reset();
     addSubfunctionMenuView();
-    ui::View& panel = *viewSubfunctionsMenuBgImage_;
+    ui::View& panel = PanelLook::contentOf(*viewSubfunctionsMenuBgImage_);
     std::weak_ptr<const void> owner = weak_from_this();
 
     panel.addSubview(panelLabel(tr("Slideshow"), ui::Rect(30, 25, 200, 25), 18));
@@ -102,9 +107,13 @@ void BookViewController::showSlideshowMenu(bool start) {
     btnRepeat_->addAction(ui::ControlEventTouchUpInside, [this](ui::Control&) { onSlideshowRepeatBtn(); }, owner);
     panel.addSubview(btnRepeat_);
 
+    // The intervals scroll as one page: paging on, and the indicator flashed
+    // once so the reader sees it is a scroll view.
     auto scroll = std::make_shared<ui::ScrollView>();
     scroll->setFrame(ui::Rect(17, 50, 280, 140));
     scroll->setContentSize(ui::Size(280, 140));
+    scroll->setPagingEnabled(true);
+    scroll->setShowsVerticalScrollIndicator(true);
     panel.addSubview(scroll);
     scroll->addSubview(panelLabel(tr("Auto-Scroll Interval"), ui::Rect(5, 17, 200, 25), 17));
     scroll->addSubview(panelLabel(tr("Next Page Interval"), ui::Rect(5, 87, 200, 25), 17));
@@ -125,25 +134,20 @@ void BookViewController::showSlideshowMenu(bool start) {
     slideshowSlider2_->setMaximumValue(60);
     slideshowSlider2_->setValue(slideshowSliderFromTime(slideshowTimeToPage_));
     for (auto* s : {slideshowSlider1_.get(), slideshowSlider2_.get()}) {
+        PanelLook::styleSlider(*s);
         s->addAction(ui::ControlEventValueChanged, [this](ui::Control&) { onChangeSlideshowSlider(); }, owner);
         scroll->addSubview(s == slideshowSlider1_.get() ? slideshowSlider1_ : slideshowSlider2_);
     }
     onChangeSlideshowSlider();
 
-    auto left = std::make_shared<ui::Button>(ui::ButtonType::System);
-    left->setTitle(tr(start ? "Cancel" : "Stop"));
-    left->setFrame(ui::Rect(40, 210, 110, 40));
-    left->titleLabel()->setFont(gfx::Font::system(14));
-    if (!start) left->setImage(ui::Image::systemNamed("stop.fill"));
+    auto left = PanelLook::makeButton(tr(start ? "Cancel" : "Stop"), start ? "" : "stop.fill", ui::Rect(40, 210, 110, 40));
     left->addAction(ui::ControlEventTouchUpInside, [this](ui::Control&) { onStopSlideshowBtn(); }, owner);
-    auto right = std::make_shared<ui::Button>(ui::ButtonType::System);
-    right->setTitle(tr(start ? "Start" : "Continue"));
-    right->setFrame(ui::Rect(170, 210, 110, 40));
-    right->titleLabel()->setFont(gfx::Font::system(14));
-    right->setImage(ui::Image::systemNamed("play.fill"));
+    auto right =
+        PanelLook::makeButton(tr(start ? "Start" : "Continue"), "play.fill", ui::Rect(170, 210, 110, 40));
     right->addAction(ui::ControlEventTouchUpInside, [this](ui::Control&) { btnCloseSlideshowMenu(); }, owner);
     panel.addSubview(left);
     panel.addSubview(right);
+    scroll->flashScrollIndicators();
 }
 
 void BookViewController::onChangeSlideshowSlider() {
@@ -215,7 +219,7 @@ void BookViewController::autoScroll() {
         const ui::Point o = scrollView_->contentOffset();
         const double bottom = scrollView_->contentSize().height - scrollView_->bounds().height();
         if (o.y + 1 <= bottom) {
-            scrollView_->setContentOffset(ui::Point(o.x, o.y + 1));
+            scrollView_->setContentOffset(ui::Point{o.x, o.y + 1});
             return;
         }
     }

@@ -91,7 +91,7 @@ void BrightnessSetting::showBrightnessSettingView(ui::View& host, int orientatio
         if (auto me = weak.lock()) me->setBrightness();
     }, weak);
     const ui::Rect b = back_->bounds();
-    panel_->setCenter(ui::Point(b.width() / 2, b.height() / 2));
+    panel_->setCenter(ui::Point{b.width() / 2, b.height() / 2});
     panel_->setUserInteractionEnabled(true);
     host.insertSubview(back_, std::min<size_t>(1, host.subviews().size()));
     setOrientation(orientation);
@@ -123,7 +123,7 @@ void BrightnessSetting::setOrientation(int) {
     if (!back_) return;
     const ui::Rect w = back_->superview() ? back_->superview()->bounds() : back_->bounds();
     back_->setFrame(w);
-    if (panel_) panel_->setCenter(ui::Point(w.width() / 2, w.height() / 2));
+    if (panel_) panel_->setCenter(ui::Point{w.width() / 2, w.height() / 2});
     if (dimming_) dimming_->setFrame(w);
 }
 
