@@ -8,9 +8,11 @@
 #include "platform/core/Path.h"
 #include "platform/core/PropertyList.h"
 #include "platform/ui/UserNotificationCenter.h"
+#include "remote/transfer/FtpDownload.h"
 #include "remote/transfer/HttpDownload.h"
 #include "remote/transfer/SMBDownload.h"
 
+#include <cctype>
 #include <chrono>
 
 namespace {
@@ -22,6 +24,14 @@ int hexDigit(char c) {
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
     if (c >= 'A' && c <= 'F') return c - 'A' + 10;
     return 0;  // an invalid digit counts as 0
+}
+
+// ftp URLs run through our FTP client, whatever type the caller gave.
+bool isFtpUrl(const std::string& s) {
+    if (s.size() < 6) return false;
+    for (size_t i = 0; i < 6; ++i)
+        if (std::tolower(static_cast<unsigned char>(s[i])) != "ftp://"[i]) return false;
+    return true;
 }
 
 double unixNow() {
@@ -62,6 +72,7 @@ BookTransfer::~BookTransfer() {
     if (forwarder_) forwarder_->off();
     if (httpDownload_) httpDownload_->cancelDownload();
     if (smbDownload_) smbDownload_->cancelDownload();
+    if (ftpDownload_) ftpDownload_->cancelDownload();
     if (idleHeld_) BookCommon::globalIdleTimerDisabled(false);
 }
 
@@ -188,6 +199,13 @@ void BookTransfer::startDownloader() {
         smbDownload_->setDelegate(forwarder_);
         smbDownload_->downloadFile(item.source, item.savePath, item.saveName, item.username.value_or(""),
                                    item.password.value_or(""));
+    } else if (isFtpUrl(item.source)) {
+        ftpDownload_ = std::make_shared<FtpDownload>();
+        ftpDownload_->setSettings(settings_.get());
+        ftpDownload_->setDelegate(forwarder_);
+        ftpDownload_->setTimeouts(30, stallTimeout_);
+        ftpDownload_->downloadFile(item.source, item.savePath, item.saveName, item.username.value_or(""),
+                                   item.password.value_or(""));
     } else {
         httpDownload_ = std::make_shared<HttpDownload>();
         httpDownload_->setSettings_(settings_.get());
@@ -203,8 +221,10 @@ void BookTransfer::releaseDownloaders() {
     forwarder_.reset();
     if (httpDownload_) httpDownload_->cancelDownload();
     if (smbDownload_) smbDownload_->cancelDownload();
+    if (ftpDownload_) ftpDownload_->cancelDownload();
     httpDownload_.reset();
     smbDownload_.reset();
+    ftpDownload_.reset();
 }
 
 void BookTransfer::onConnected(int64_t fileSize) {
@@ -236,11 +256,13 @@ void BookTransfer::onFinishConnection(int result) {
     forwarder_.reset();
     auto http = std::move(httpDownload_);
     auto smb = std::move(smbDownload_);
-    // Released after the callback returns: the SMB worker waits for it, and
-    // its cancel joins that worker.
-    if (http || smb)
-        sys::RunLoop::main().post([http, smb] {
+    auto ftp = std::move(ftpDownload_);
+    // Released after the callback returns: the SMB and FTP workers wait for
+    // it, and their cancel joins that worker.
+    if (http || smb || ftp)
+        sys::RunLoop::main().post([http, smb, ftp] {
             if (smb) smb->cancelDownload();
+            if (ftp) ftp->cancelDownload();
         });
 
     auto item = transferInProgress_;

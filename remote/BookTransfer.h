@@ -10,13 +10,14 @@
 #include <string>
 #include <vector>
 
+class FtpDownload;
 class HttpDownload;
 class SMBDownload;
 class Settings;
 
 // The download queue: one file at a time, in the order queued, through
-// HttpDownload (web, WebDAV, cloud) or SMBDownload (file shares), which
-// share one temporary file. Ended items go to an in-memory recent list.
+// HttpDownload (web, WebDAV, cloud), FtpDownload (ftp URLs) or SMBDownload
+// (file shares), which share one temporary file. Ended items go to an in-memory recent list.
 //
 // The waiting items and the running one are kept in a state file, rewritten
 // atomically on every change, so a queue cut short by a crash or a kill is
@@ -95,6 +96,7 @@ private:
     std::shared_ptr<BookTransferDelegate> delegate_;
     std::shared_ptr<HttpDownload> httpDownload_;
     std::shared_ptr<SMBDownload> smbDownload_;
+    std::shared_ptr<FtpDownload> ftpDownload_;
     std::shared_ptr<Forwarder> forwarder_;
     bool isRecentCueChangeFlag_ = false;
     bool idleHeld_ = false;
