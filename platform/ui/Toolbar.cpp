@@ -120,7 +120,14 @@ Size Toolbar::sizeThatFits(Size size) const { return {size.width > 0 ? size.widt
 
 void Toolbar::layoutSubviews() {
     Rect b = bounds();
-    double avail = b.width() - 2 * kMargin;
+    // Items stay clear of the rounded corners and sensor housing at the
+    // sides, and sit in the bar's row: a compact bar (a phone turned on its
+    // side) is lower than the usual 44 points, and a bar reaching under the
+    // home indicator keeps its row at the top.
+    const EdgeInsets safe = safeAreaInsets();
+    const double rowH = std::min(kHeight, b.height());
+    const double left = b.x() + kMargin + safe.left;
+    double avail = b.width() - 2 * kMargin - safe.left - safe.right;
     double fixed = 0;
     int flexible = 0;
     std::vector<double> widths(items_.size(), 0);
@@ -134,12 +141,12 @@ void Toolbar::layoutSubviews() {
         fixed += widths[i];
     }
     double share = flexible > 0 ? std::max(0.0, (avail - fixed) / flexible) : 0;
-    double x = b.x() + kMargin;
+    double x = left;
     for (size_t i = 0; i < items_.size(); ++i) {
         double w = items_[i]->isFlexibleSpace() ? share : widths[i];
         if (views_[i]) {
-            double h = items_[i]->customView() ? views_[i]->frame().height() : kHeight;
-            views_[i]->setFrame(Rect(x, b.y() + (kHeight - h) / 2, w, h));
+            double h = items_[i]->customView() ? views_[i]->frame().height() : rowH;
+            views_[i]->setFrame(Rect(x, b.y() + (rowH - h) / 2, w, h));
         }
         x += w;
     }

@@ -60,6 +60,30 @@ TEST_F(BarsTest, ToolbarSharesLeftoverWidthAmongFlexibleSpaces) {
     EXPECT_EQ(vc->frame().width(), 44);
 }
 
+// A phone on its side: the bar is 32 points high and runs under the sensor
+// housing. Its items stay inside the bar and clear of the side insets.
+TEST_F(BarsTest, CompactToolbarKeepsItsItemsInsideTheBarAndTheSafeArea) {
+    window->setOrientation(InterfaceOrientation::LandscapeLeft);
+    const Rect w = window->bounds();
+    const EdgeInsets safe = window->windowSafeAreaInsets();
+    ASSERT_GT(w.width(), w.height());
+    auto bar = std::make_shared<Toolbar>(Rect(0, w.height() - 32 - safe.bottom, w.width(), 32));
+    window->addSubview(bar);
+    auto first = BarButtonItem::withSystemItem(BarButtonSystemItem::Bookmarks);
+    auto last = BarButtonItem::withSystemItem(BarButtonSystemItem::Add);
+    bar->setItems({first, BarButtonItem::flexibleSpace(), last});
+    bar->layoutIfNeeded();
+    for (auto* item : {first.get(), last.get()}) {
+        View* v = bar->viewForItem(item);
+        ASSERT_TRUE(v);
+        EXPECT_GE(v->frame().y(), 0);
+        EXPECT_LE(v->frame().maxY(), 32) << "the item is cut by the bar's lower edge";
+    }
+    EXPECT_GE(bar->viewForItem(first.get())->frame().x(), safe.left);
+    EXPECT_LE(bar->viewForItem(last.get())->frame().maxX(), w.width() - safe.right);
+    window->setOrientation(InterfaceOrientation::Portrait);
+}
+
 TEST_F(BarsTest, NavigationBarShowsBackTitleAndPopsWhenAllowed) {
     struct Delegate : NavigationBarDelegate {
         bool allow = true;
