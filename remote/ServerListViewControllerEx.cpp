@@ -11,6 +11,8 @@
 #include "platform/ui/TableViewCell.h"
 #include "remote/MediaServerHostConfigViewController.h"
 #include "remote/listing/GoogleDriveShareLink.h"
+#include "remote/screens/MediaServerAutodetectionController.h"
+#include "remote/screens/WebBrowseController.h"
 #include "remote/screens/RemoteFileListViewController.h"
 
 namespace {
@@ -112,9 +114,39 @@ void ServerListViewControllerEx::editSite(int64_t index) {
                                                                           std::string(kKeychainService)));
         if (auto other = site.getDictionary("other")) editor->setTargetOtherSettings_(*other);
     }
+    pushScreen(editor);
+}
+
+void ServerListViewControllerEx::pushScreen(std::shared_ptr<ui::ViewController> screen) {
     auto nav = qnNavigationController();
     ui::NavigationController* target = nav ? nav.get() : navigationController();
-    if (target) target->pushViewController(editor, true);
+    if (target) target->pushViewController(std::move(screen), true);
+}
+
+void ServerListViewControllerEx::openServerSearch() {
+    auto search = std::make_shared<MediaServerAutodetectionController>();
+    search->setDelegate(
+        std::dynamic_pointer_cast<MediaServerAutodetectionControllerDelegate>(shared_from_this()));
+    pushScreen(search);
+}
+
+void ServerListViewControllerEx::openWebBrowser() {
+    auto browser = std::make_shared<WebBrowseController>();
+    browser->setBookTransfer_(bookTransfer_);
+    browser->setDownloadPath_(downloadPath_.value_or(BookCommon::getBooksTempRoot()));
+    browser->setRootWebPage_(WebBrowseController::kBlankPage);
+    browser->setIsUseHomePageFunction_(true);
+    browser->setCanAccessOtherSite_(true);
+    pushScreen(browser);
+}
+
+void ServerListViewControllerEx::didSelectAutodetectedServer(const std::string& address, const std::string& name) {
+    auto editor = std::make_shared<MediaServerHostConfigViewController>();
+    editor->setDelegate(std::dynamic_pointer_cast<MediaServerHostConfigViewControllerDelegate>(shared_from_this()));
+    editor->setTargetListNo(-1);
+    editor->setTargetHostname_("http://" + address + "/");
+    editor->setTargetHostDispname_(name);
+    pushScreen(editor);
 }
 
 std::optional<std::string> ServerListViewControllerEx::shareLinkAddress(const std::string& link) {
@@ -168,6 +200,7 @@ void ServerListViewControllerEx::viewWillAppear(bool animated) {
 }
 
 int ServerListViewControllerEx::tableViewNumberOfRowsInSection(ui::TableView&, int section) {
+    if (section == 2) return 2;
     return section == 0 ? int(sites_.size()) + 1 : int(googleDriveList_.size());
 }
 
@@ -182,6 +215,9 @@ std::shared_ptr<ui::TableViewCell> ServerListViewControllerEx::tableViewCellForR
         cell->setAccessoryType(ui::TableViewCellAccessoryType::DetailDisclosureButton);
     } else if (ip.section == 0) {
         cell->textLabel()->setText(tr("Add Site"));
+    } else if (ip.section == 2) {
+        cell->textLabel()->setText(tr(ip.row == 0 ? "Server Search" : "Web Browser"));
+        cell->setAccessoryType(ui::TableViewCellAccessoryType::DisclosureIndicator);
     } else if (size_t(ip.row) < googleDriveList_.size()) {
         cell->textLabel()->setText(googleDriveList_[size_t(ip.row)].getString("name"));
     }
@@ -190,6 +226,11 @@ std::shared_ptr<ui::TableViewCell> ServerListViewControllerEx::tableViewCellForR
 
 void ServerListViewControllerEx::tableViewDidSelectRowAtIndexPath(ui::TableView& tv, const ui::IndexPath& ip) {
     tv.deselectRowAtIndexPath(ip, true);
+    if (ip.section == 2) {
+        if (ip.row == 0) openServerSearch();
+        else openWebBrowser();
+        return;
+    }
     if (ip.section == 1 && size_t(ip.row) < googleDriveList_.size()) {
         const auto& entry = googleDriveList_[size_t(ip.row)];
         auto address = shareLinkAddress(

@@ -4,6 +4,7 @@
 #include "foundation/ui/QNTableViewController.h"
 #include "platform/core/PlistDictionary.h"
 #include "remote/MediaServerHostConfigViewControllerDelegate.h"
+#include "remote/screens/MediaServerAutodetectionControllerDelegate.h"
 
 #include <map>
 
@@ -20,12 +21,15 @@ class Settings;
 // Section 0 holds the stored sites (the settings folder's ".hostslist.lbs",
 // site records with their passwords in the key chain under "MediaServer")
 // and a last row that adds one; section 1 the Google Drive links taken from
-// the About screen. A tapped site closes the container and opens as a
-// remote list above the library screen that opened it; the detail button
-// edits a site, a swipe deletes it (and its password).
+// the About screen; section 2 opens the server search and the web
+// browser. A tapped site closes the container and opens as a remote list
+// above the library screen that opened it; the detail button edits a site,
+// a swipe deletes it (and its password). A server picked in the search
+// opens the site editor filled with its address and name.
 class ServerListViewControllerEx : public QNTableViewController,
                                    public AboutViewControllerExDelegate,
-                                   public MediaServerHostConfigViewControllerDelegate {
+                                   public MediaServerHostConfigViewControllerDelegate,
+                                   public MediaServerAutodetectionControllerDelegate {
 public:
     static constexpr const char* kSiteListFileName = ".hostslist.lbs";
     static constexpr const char* kKeychainService = "MediaServer";
@@ -64,6 +68,10 @@ public:
     void deleteSite(size_t index);
     // Opens the site editor for a new site (-1) or a stored one.
     void editSite(int64_t index);
+    // Pushes the server search / the web browser (downloads into the queue).
+    void openServerSearch();
+    void openWebBrowser();
+    void didSelectAutodetectedServer(const std::string& address, const std::string& name) override;
     // Closes the container and opens the site above the library screen.
     void openSite(size_t index);
     void openSiteRecord(const sys::PlistDictionary& site);
@@ -74,7 +82,7 @@ public:
     // ---- Table ------------------------------------------------------------------------------
     void viewDidLoad() override;
     void viewWillAppear(bool animated) override;
-    int numberOfSectionsInTableView(ui::TableView&) override { return 2; }
+    int numberOfSectionsInTableView(ui::TableView&) override { return 3; }
     int tableViewNumberOfRowsInSection(ui::TableView&, int section) override;
     std::shared_ptr<ui::TableViewCell> tableViewCellForRowAtIndexPath(ui::TableView&, const ui::IndexPath&) override;
     void tableViewDidSelectRowAtIndexPath(ui::TableView&, const ui::IndexPath&) override;
@@ -85,6 +93,8 @@ public:
                                      const ui::IndexPath& indexPath) override;
 
 private:
+    void pushScreen(std::shared_ptr<ui::ViewController> screen);
+
     std::shared_ptr<Settings> settings_;
     std::shared_ptr<BookTransfer> bookTransfer_;
     std::optional<std::string> downloadPath_;

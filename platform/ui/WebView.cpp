@@ -171,6 +171,23 @@ void WebView::navigate(const std::string& url, NavigationType type, std::optiona
             }
         } else if (target == "about:blank") {
             content.clear();
+        } else if (asyncLoader_) {
+            auto type = action.navigationType;
+            asyncLoader_(target, [this, alive, id, target, type, historyTarget](bool ok, const std::string& html,
+                                                                                const std::string& message) {
+                sys::RunLoop::main().post([this, alive, id, target, type, historyTarget, ok, html, message] {
+                    if (!alive.lock() || id != navigation_) return;
+                    if (!ok) {
+                        loading_ = false;
+                        if (delegate_)
+                            delegate_->webViewDidFailProvisionalNavigation(
+                                *this, kErrorUnsupportedURL, message.empty() ? "The page could not be loaded." : message);
+                        return;
+                    }
+                    commit(target, html, type, historyTarget, false);
+                });
+            });
+            return;
         } else if (loader_) {
             if (!loader_(target, content, error)) {
                 code = kErrorUnsupportedURL;

@@ -66,6 +66,11 @@ public:
     // Supplies the HTML of addresses that are not local files; false with a
     // description when it cannot.
     using ContentLoader = std::function<bool(const std::string& url, std::string& html, std::string& error)>;
+    // The same in the background: `done` is called once, from any thread,
+    // with the HTML or false and a description. A result that arrives after
+    // a newer navigation (or Stop) is dropped.
+    using LoadDone = std::function<void(bool ok, const std::string& html, const std::string& error)>;
+    using AsyncContentLoader = std::function<void(const std::string& url, LoadDone done)>;
     using ScriptCompletion = std::function<void(std::optional<std::string> result, const std::string& error)>;
 
     WebView();
@@ -75,6 +80,8 @@ public:
     WebViewNavigationDelegate* navigationDelegate() const { return delegate_; }
     void setNavigationDelegate(WebViewNavigationDelegate* d) { delegate_ = d; }
     void setContentLoader(ContentLoader loader) { loader_ = std::move(loader); }
+    // Takes precedence over the blocking loader.
+    void setAsyncContentLoader(AsyncContentLoader loader) { asyncLoader_ = std::move(loader); }
     ScrollView* scrollView() const { return scroll_.get(); }
 
     // --- Loading ---
@@ -134,6 +141,7 @@ private:
 
     WebViewNavigationDelegate* delegate_ = nullptr;
     ContentLoader loader_;
+    AsyncContentLoader asyncLoader_;
     std::shared_ptr<ScrollView> scroll_;
     std::shared_ptr<View> page_;
     std::unique_ptr<WebDocumentContainer> container_;
