@@ -4,6 +4,7 @@
 #include "platform/ui/Image.h"
 #include "platform/ui/NavigationController.h"
 #include "viewer/BookViewControllerInternal.h"
+#include "viewer/PanelLook.h"
 
 using namespace bookviewer;
 
@@ -27,11 +28,12 @@ void BookViewController::onMicPageBtn() {
                                             : 2;
     removePageJump(1);
     addSubfunctionMenuView();
-    ui::View& panel = *viewSubfunctionsMenuBgImage_;
+    ui::View& panel = PanelLook::contentOf(*viewSubfunctionsMenuBgImage_);
+    panel.setTintColor(ui::Color(BookCommon::getLeafbrightTextColor()));
     std::weak_ptr<const void> owner = weak_from_this();
     panel.addSubview(micLabel(tr("Turn Page by Sound"), ui::Rect(30, 25, 200, 25), 18));
     panel.addSubview(micLabel(tr("Auto-Scroll Interval"), ui::Rect(34, 64, 200, 25), 17));
-    labelMicInputTimeToScroll_ = micLabel("", ui::Rect(200, 64, 86, 25), 17);
+    labelMicInputTimeToScroll_ = micLabel("", ui::Rect(200, 64, 86, 50), 17);
     labelMicInputTimeToScroll_->setTextAlignment(ui::TextAlignment::Right);
     labelMicInputTimeToScroll_->setText(std::to_string(int(timeIntervalMicInputTimeToScroll_)) + " " + tr(" sec."));
     panel.addSubview(labelMicInputTimeToScroll_);
@@ -40,6 +42,7 @@ void BookViewController::onMicPageBtn() {
     slider->setMinimumValue(1);
     slider->setMaximumValue(30);
     slider->setValue(timeIntervalMicInputTimeToScroll_);
+    PanelLook::styleSlider(*slider);
     slider->addAction(ui::ControlEventValueChanged, [this](ui::Control& c) {
         timeIntervalMicInputTimeToScroll_ = int(static_cast<ui::Slider&>(c).value());
         if (labelMicInputTimeToScroll_)
@@ -63,15 +66,9 @@ void BookViewController::onMicPageBtn() {
         if (btnRepeat_) btnRepeat_->setImage(ui::Image::named(micPageRepeat_ ? "btn_repeat_on" : "btn_repeat"));
     }, owner);
     panel.addSubview(btnRepeat_);
-    auto cancel = std::make_shared<ui::Button>(ui::ButtonType::System);
-    cancel->setTitle(tr("Cancel"));
-    cancel->setFrame(ui::Rect(40, 210, 110, 40));
-    cancel->titleLabel()->setFont(gfx::Font::system(14));
+    auto cancel = PanelLook::makeButton(tr("Cancel"), "", ui::Rect(40, 210, 110, 40));
     cancel->addAction(ui::ControlEventTouchUpInside, [this](ui::Control&) { cancelMicPageMenu(); }, owner);
-    auto start = std::make_shared<ui::Button>(ui::ButtonType::System);
-    start->setTitle(tr("Start"));
-    start->setFrame(ui::Rect(170, 210, 110, 40));
-    start->titleLabel()->setFont(gfx::Font::system(14));
+    auto start = PanelLook::makeButton(tr("Start"), "", ui::Rect(170, 210, 110, 40));
     start->addAction(ui::ControlEventTouchUpInside, [this](ui::Control&) { btnCloseMicinputMenu(); }, owner);
     panel.addSubview(cancel);
     panel.addSubview(start);

@@ -68,8 +68,8 @@ void BookViewController::addSubfunctionMenuView() {
     viewSubfunctionsMenuBg_->setBackgroundColor(ui::Color(gfx::Rgba{0, 0, 0, 0.4}));
     viewSubfunctionsMenuBg_->setAutoresizingMask(ui::AutoresizingFlexibleWidth | ui::AutoresizingFlexibleHeight);
     viewSubfunctionsMenuBgImage_ =
-        PanelLook::makePanel(ui::Size(320, 284), "slideshowbg", ColorDefine::isDarkmode(view()));
-    viewSubfunctionsMenuBgImage_->setCenter(ui::Point(b.width() / 2, b.height() / 2));
+        PanelLook::makePanel(ui::Size{320, 284}, "slideshowbg", ColorDefine::isDarkmode(view()));
+    viewSubfunctionsMenuBgImage_->setCenter(ui::Point{b.width() / 2, b.height() / 2});
     // The panel stays centred when the screen turns under it.
     viewSubfunctionsMenuBgImage_->setAutoresizingMask(ui::AutoresizingFlexibleLeftMargin | ui::AutoresizingFlexibleRightMargin |
                                                       ui::AutoresizingFlexibleTopMargin |
@@ -111,7 +111,7 @@ void BookViewController::showSlideshowMenu(bool start) {
     // once so the reader sees it is a scroll view.
     auto scroll = std::make_shared<ui::ScrollView>();
     scroll->setFrame(ui::Rect(17, 50, 280, 140));
-    scroll->setContentSize(ui::Size(280, 140));
+    scroll->setContentSize(ui::Size{280, 140});
     scroll->setPagingEnabled(true);
     scroll->setShowsVerticalScrollIndicator(true);
     panel.addSubview(scroll);
