@@ -7,15 +7,22 @@ namespace gfx {
 
 // Plain geometry values in points (double precision), as the drawing layer
 // and the image operations pass them around.
+// Point and Size have constructors (not only aggregate initialisation) so
+// that Point(x, y) also compiles with compilers that lack C++20's
+// parenthesised aggregate initialisation (clang before 16).
 struct Point {
     double x = 0;
     double y = 0;
+    constexpr Point() = default;
+    constexpr Point(double px, double py) : x(px), y(py) {}
     bool operator==(const Point&) const = default;
 };
 
 struct Size {
     double width = 0;
     double height = 0;
+    constexpr Size() = default;
+    constexpr Size(double w, double h) : width(w), height(h) {}
     bool operator==(const Size&) const = default;
     bool isEmpty() const { return !(width > 0) || !(height > 0); }
 };
