@@ -1,8 +1,10 @@
 #include "platform/ui/AudioInput.h"
 
 #include "platform/ui/AlsaAudioInput.h"
+#include "platform/ui/RecordedAudioInput.h"
 
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <mutex>
 
@@ -22,7 +24,23 @@ double toDb(double v) { return v > 0 ? std::max(AudioInput::kSilence, 20.0 * std
 
 std::shared_ptr<AudioInput> AudioInput::shared() {
     std::lock_guard<std::mutex> lock(sharedMutex());
-    if (!sharedInput()) sharedInput() = std::make_shared<AlsaAudioInput>();
+    if (!sharedInput()) {
+        const char* recording = std::getenv(RecordedAudioInput::kEnvironmentVariable);
+        if (recording && *recording) {
+            std::string why;
+            sharedInput() = RecordedAudioInput::fromFile(recording, &why);
+            if (!sharedInput()) {
+                // Never the real microphone in place of the sound asked for.
+                std::fprintf(stderr, "leafbright: %s: %s; no sound is heard\n", RecordedAudioInput::kEnvironmentVariable,
+                             why.c_str());
+                auto none = std::make_shared<FakeAudioInput>();
+                none->available = false;
+                sharedInput() = none;
+            }
+        } else {
+            sharedInput() = std::make_shared<AlsaAudioInput>();
+        }
+    }
     return sharedInput();
 }
 
