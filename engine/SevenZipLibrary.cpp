@@ -1,5 +1,7 @@
 #include "engine/SevenZipLibrary.h"
 
+#include "platform/core/Unicode.h"
+
 #include <cstring>
 #include <dlfcn.h>
 
@@ -175,21 +177,7 @@ std::optional<std::string> SevenZipLibrary::utf8FromWide(const wchar_t* s) {
     for (; *s; ++s) {
         const uint32_t c = static_cast<uint32_t>(*s);
         if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return std::nullopt;
-        if (c < 0x80) {
-            out += char(c);
-        } else if (c < 0x800) {
-            out += char(0xC0 | (c >> 6));
-            out += char(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += char(0xE0 | (c >> 12));
-            out += char(0x80 | ((c >> 6) & 0x3F));
-            out += char(0x80 | (c & 0x3F));
-        } else {
-            out += char(0xF0 | (c >> 18));
-            out += char(0x80 | ((c >> 12) & 0x3F));
-            out += char(0x80 | ((c >> 6) & 0x3F));
-            out += char(0x80 | (c & 0x3F));
-        }
+        sys::Unicode::appendUtf8(out, c);
     }
     return out;
 }

@@ -2,6 +2,7 @@
 
 #include "engine/RarStreamShim.h"
 #include "engine/Rar5HeaderCheck.h"
+#include "platform/core/Unicode.h"
 
 #include <unrar/rar.hpp>
 #include <unrar/dll.hpp>
@@ -63,25 +64,6 @@ bool brokenHeader(HANDLE h) {
 constexpr wchar_t kMappedMark = 0xFFFE;
 constexpr wchar_t kMapAreaStart = 0xE000;
 
-void appendUtf8(std::string& out, uint32_t c) {
-    if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) c = 0xFFFD;
-    if (c < 0x80) {
-        out += char(c);
-    } else if (c < 0x800) {
-        out += char(0xC0 | (c >> 6));
-        out += char(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += char(0xE0 | (c >> 12));
-        out += char(0x80 | ((c >> 6) & 0x3F));
-        out += char(0x80 | (c & 0x3F));
-    } else {
-        out += char(0xF0 | (c >> 18));
-        out += char(0x80 | ((c >> 12) & 0x3F));
-        out += char(0x80 | ((c >> 6) & 0x3F));
-        out += char(0x80 | (c & 0x3F));
-    }
-}
-
 // UnRAR turns every "\" of a name into "/"; in a Shift-JIS name that byte
 // may be the second of a double-byte character, whose lead bytes these are.
 bool isSjisLeadBeforeBackslash(unsigned char b) {
@@ -99,7 +81,7 @@ std::string nameBytes(const wchar_t* w, size_t capacity) {
         if (mapped && c >= uint32_t(kMapAreaStart) + 0x80 && c < uint32_t(kMapAreaStart) + 0x100)
             out += char(c - uint32_t(kMapAreaStart));
         else
-            appendUtf8(out, c);
+            sys::Unicode::appendUtf8(out, c);
     }
     // Only names kept in their stored bytes can be Shift-JIS; a "/" after a
     // UTF-8 continuation byte is a real separator.

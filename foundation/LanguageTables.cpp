@@ -1,6 +1,7 @@
 #include "foundation/LanguageTables.h"
 
 #include "foundation/ResourceLocator.h"
+#include "platform/core/Unicode.h"
 
 #include <algorithm>
 #include <dirent.h>
@@ -12,25 +13,6 @@ namespace {
 
 // Language tables are small; a file above this is not one of ours.
 constexpr size_t kMaxTableBytes = 16u * 1024u * 1024u;
-
-void appendUtf8(std::string& out, uint32_t cp) {
-    if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) cp = 0xFFFD;
-    if (cp < 0x80) {
-        out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
-}
 
 std::string utf16ToUtf8(const std::string& bytes, size_t start, bool bigEndian) {
     std::string out;
@@ -48,11 +30,11 @@ std::string utf16ToUtf8(const std::string& bytes, size_t start, bool bigEndian) 
             uint32_t low = unit(i);
             if (low >= 0xDC00 && low <= 0xDFFF) {
                 i += 2;
-                appendUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (low - 0xDC00));
+                sys::Unicode::appendUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (low - 0xDC00));
                 continue;
             }
         }
-        appendUtf8(out, u);
+        sys::Unicode::appendUtf8(out, u);
     }
     return out;
 }
@@ -174,7 +156,7 @@ private:
                         cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
                     }
                 }
-                appendUtf8(out, cp);
+                sys::Unicode::appendUtf8(out, cp);
                 break;
             }
             default:
@@ -185,7 +167,7 @@ private:
                         v = v * 8 + static_cast<uint32_t>(s_[p_++] - '0');
                         ++n;
                     }
-                    appendUtf8(out, v);
+                    sys::Unicode::appendUtf8(out, v);
                 } else {
                     // \" \\ \' and any other character stand for themselves.
                     out.push_back(e);

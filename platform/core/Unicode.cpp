@@ -91,6 +91,25 @@ bool Unicode::isSymbol(char32_t cp) {
 
 bool Unicode::isDecimalDigit(char32_t cp) { return generalCategory(cp) == GeneralCategory::Nd; }
 
+void Unicode::appendUtf8(std::string& out, char32_t c) {
+    if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) c = 0xFFFD;
+    if (c < 0x80) {
+        out += char(c);
+    } else if (c < 0x800) {
+        out += char(0xC0 | (c >> 6));
+        out += char(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += char(0xE0 | (c >> 12));
+        out += char(0x80 | ((c >> 6) & 0x3F));
+        out += char(0x80 | (c & 0x3F));
+    } else {
+        out += char(0xF0 | (c >> 18));
+        out += char(0x80 | ((c >> 12) & 0x3F));
+        out += char(0x80 | ((c >> 6) & 0x3F));
+        out += char(0x80 | (c & 0x3F));
+    }
+}
+
 bool Unicode::isValidUtf8(std::string_view bytes) {
     const auto* s = reinterpret_cast<const uint8_t*>(bytes.data());
     int64_t length = int64_t(bytes.size());

@@ -31,6 +31,9 @@ public:
 
     // Strict: no overlong forms, surrogates or values above U+10FFFF.
     static bool isValidUtf8(std::string_view bytes);
+    // Appends one code point as UTF-8; a surrogate or a value above
+    // U+10FFFF is appended as U+FFFD.
+    static void appendUtf8(std::string& out, char32_t codePoint);
     // Length in UTF-16 code units (what the platform counts as characters).
     static std::size_t utf16Length(std::string_view utf8);
     static std::u16string toUtf16(std::string_view utf8);

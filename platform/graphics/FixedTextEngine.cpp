@@ -1,5 +1,7 @@
 #include "platform/graphics/FixedTextEngine.h"
 
+#include "platform/core/Unicode.h"
+
 #include <algorithm>
 #include <cairo.h>
 
@@ -59,23 +61,7 @@ std::u32string decode(const std::string& s) {
 
 std::string encode(const std::u32string& s) {
     std::string out;
-    for (char32_t c : s) {
-        if (c < 0x80) {
-            out.push_back(char(c));
-        } else if (c < 0x800) {
-            out.push_back(char(0xC0 | (c >> 6)));
-            out.push_back(char(0x80 | (c & 0x3F)));
-        } else if (c < 0x10000) {
-            out.push_back(char(0xE0 | (c >> 12)));
-            out.push_back(char(0x80 | ((c >> 6) & 0x3F)));
-            out.push_back(char(0x80 | (c & 0x3F)));
-        } else {
-            out.push_back(char(0xF0 | (c >> 18)));
-            out.push_back(char(0x80 | ((c >> 12) & 0x3F)));
-            out.push_back(char(0x80 | ((c >> 6) & 0x3F)));
-            out.push_back(char(0x80 | (c & 0x3F)));
-        }
-    }
+    for (char32_t c : s) sys::Unicode::appendUtf8(out, c);
     return out;
 }
 
