@@ -78,6 +78,19 @@ void setError(std::error_code* error, int code) {
     if (error) *error = std::error_code(code, std::generic_category());
 }
 
+void putEntryFields(std::string& out, const ZipCreate::EntryFields& h) {
+    put16(out, h.versionNeeded);
+    put16(out, h.flags);
+    put16(out, h.method);
+    put16(out, h.modTime);
+    put16(out, h.modDate);
+    put32(out, h.crc32);
+    put32(out, h.compressedSize);
+    put32(out, h.uncompressedSize);
+    put16(out, uint16_t(h.name.size()));
+    put16(out, uint16_t(h.extra.size()));
+}
+
 }  // namespace
 
 std::string ZipCreate::encodeName(const std::string& name) {
@@ -89,16 +102,7 @@ bool ZipCreate::WriteZipHeader(int fd, const ZipHeader& h) {
     std::string out;
     out.reserve(kLocalFixed + h.name.size() + h.extra.size());
     put32(out, h.signature);
-    put16(out, h.versionNeeded);
-    put16(out, h.flags);
-    put16(out, h.method);
-    put16(out, h.modTime);
-    put16(out, h.modDate);
-    put32(out, h.crc32);
-    put32(out, h.compressedSize);
-    put32(out, h.uncompressedSize);
-    put16(out, uint16_t(h.name.size()));
-    put16(out, uint16_t(h.extra.size()));
+    putEntryFields(out, h);
     out += h.name;
     out += h.extra;
     return writeAll(fd, out.data(), out.size());
@@ -109,16 +113,7 @@ bool ZipCreate::WriteCentralDirHeader(int fd, const CentralDirHeader& h) {
     out.reserve(kCentralFixed + h.name.size() + h.extra.size() + h.comment.size());
     put32(out, h.signature);
     put16(out, h.versionMadeBy);
-    put16(out, h.versionNeeded);
-    put16(out, h.flags);
-    put16(out, h.method);
-    put16(out, h.modTime);
-    put16(out, h.modDate);
-    put32(out, h.crc32);
-    put32(out, h.compressedSize);
-    put32(out, h.uncompressedSize);
-    put16(out, uint16_t(h.name.size()));
-    put16(out, uint16_t(h.extra.size()));
+    putEntryFields(out, h);
     put16(out, uint16_t(h.comment.size()));
     put16(out, h.diskNumberStart);
     put16(out, h.internalAttributes);

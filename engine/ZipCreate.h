@@ -32,8 +32,9 @@ public:
     // "see the zip64 record".
     static constexpr uint64_t kMaxArchiveBytes = 0xFFFFFFFEull;
 
-    struct ZipHeader {
-        uint32_t signature = kLocalHeaderSignature;
+    // What the local and the central header of an entry both hold, written
+    // in this order from the version needed to the extra field's length.
+    struct EntryFields {
         uint16_t versionNeeded = kVersion;
         uint16_t flags = 0;
         uint16_t method = 0;
@@ -46,23 +47,17 @@ public:
         std::string extra;
     };
 
-    struct CentralDirHeader {
+    struct ZipHeader : EntryFields {
+        uint32_t signature = kLocalHeaderSignature;
+    };
+
+    struct CentralDirHeader : EntryFields {
         uint32_t signature = kCentralHeaderSignature;
         uint16_t versionMadeBy = kVersion;
-        uint16_t versionNeeded = kVersion;
-        uint16_t flags = 0;
-        uint16_t method = 0;
-        uint16_t modTime = kDosTime;
-        uint16_t modDate = kDosDate;
-        uint32_t crc32 = 0;
-        uint32_t compressedSize = 0;
-        uint32_t uncompressedSize = 0;
         uint16_t diskNumberStart = 0;
         uint16_t internalAttributes = 0;
         uint32_t externalAttributes = 0;
         uint32_t localHeaderOffset = 0;
-        std::string name;
-        std::string extra;
         std::string comment;
     };
 
