@@ -160,11 +160,7 @@ std::shared_ptr<RemoteStreamRead> PageReader::newArchiveStream(const std::string
     if (!stream) return nullptr;
     stream->setIsOfflineMode(isOfflineMode);
     stream->setDelegate(weak_from_this().lock());
-    stream->setUserName(userName_);
-    stream->setPassword(password_);
-    stream->setSettings(settings_);
-    stream->setOtherSettingForRemote(otherSettingForRemote_);
-    stream->setFileInfo(fileInfo_);
+    copyAccessTo(*stream);
     stream->setIsThumbsCreateMode(isThumbsCreateMode);
     return stream;
 }
@@ -181,12 +177,8 @@ std::shared_ptr<UrlListStream> PageReader::makeStream(bool isOfflineMode, bool i
     auto s = UrlListStream::newUrlListStream();
     if (!s) return nullptr;
     s->setDelegate(weak_from_this());
-    s->setUserName(userName_);
-    s->setPassword(password_);
-    s->setSettings(settings_);
-    s->setOtherSettingForRemote(otherSettingForRemote_);
+    copyAccessTo(*s);
     s->setIsOfflineMode(isOfflineMode);
-    s->setFileInfo(fileInfo_);
     s->setIsThumbsCreateMode(isThumbsCreateMode);
     return s;
 }

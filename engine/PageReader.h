@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/RemoteAccess.h"
 #include "engine/RemoteStreamRead.h"
 #include "platform/core/PlistDictionary.h"
 #include "platform/graphics/Geometry.h"
@@ -31,7 +32,9 @@ class UrlListStream;
 // The session calls one reader from one thread at a time (its page-reader
 // lock), except cancelStreaming and the stream callbacks, which may come
 // from any thread.
-class PageReader : public RemoteStreamReadDelegate, public std::enable_shared_from_this<PageReader> {
+class PageReader : public RemoteStreamReadDelegate,
+                   public RemoteAccess,
+                   public std::enable_shared_from_this<PageReader> {
 public:
     // Results of newLoadAndCreateImage; any other value is a failure too.
     enum Result {
@@ -114,19 +117,6 @@ public:
     };
     OpenFailure openFailure() const { return openFailure_; }
 
-    // Remote credentials and the book's settings, handed over before the open.
-    const std::string& userName() const { return userName_; }
-    void setUserName(const std::string& v) { userName_ = v; }
-    const std::string& password() const { return password_; }
-    void setPassword(const std::string& v) { password_ = v; }
-    const sys::PlistDictionary& otherSettingForRemote() const { return otherSettingForRemote_; }
-    void setOtherSettingForRemote(const sys::PlistDictionary& v) { otherSettingForRemote_ = v; }
-    const sys::PlistDictionary& fileInfo() const { return fileInfo_; }
-    void setFileInfo(const sys::PlistDictionary& v) { fileInfo_ = v; }
-    // Not owned; must outlive the reader.
-    Settings* settings() const { return settings_; }
-    void setSettings(Settings* s) { settings_ = s; }
-
 protected:
     std::shared_ptr<RemoteStreamReadDelegate> target() const;
     // A stream (not opened) for the archive book at `url`, carrying this
@@ -164,10 +154,6 @@ private:
     std::vector<std::string> otherFileList_;
     bool isURL_ = false;
     std::string lbexpand_;
-
-    std::string userName_, password_;
-    sys::PlistDictionary otherSettingForRemote_, fileInfo_;
-    Settings* settings_ = nullptr;
 
     // The stream and the target are reached from other threads (cancel,
     // callbacks) while a page load runs.

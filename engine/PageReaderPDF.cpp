@@ -72,11 +72,7 @@ bool PageReaderPDF::openFile(const std::string& name, const std::optional<std::s
         auto s = UrlListStream::newUrlListStream();
         if (!s) return false;
         s->setDelegate(weak_from_this());
-        s->setSettings(settings());
-        s->setUserName(userName());
-        s->setPassword(password());
-        s->setOtherSettingForRemote(otherSettingForRemote());
-        s->setFileInfo(fileInfo());
+        copyAccessTo(*s);
         s->setIsOfflineMode(isOfflineMode);
         s->setIsThumbsCreateMode(isThumbsCreateMode);
         {

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/RemoteAccess.h"
 #include "platform/core/Condition.h"
 #include "platform/core/PlistDictionary.h"
 
@@ -58,7 +59,7 @@ public:
 // they wait for missing blocks in 0.1 s steps that wake at once when a block
 // arrives or the stream is cancelled or closed. On the main thread the wait
 // runs the main loop, so the loaders' callbacks keep landing.
-class RemoteStreamRead : public std::enable_shared_from_this<RemoteStreamRead> {
+class RemoteStreamRead : public RemoteAccess, public std::enable_shared_from_this<RemoteStreamRead> {
 public:
     static constexpr uint64_t kBlockSize = 262'144;
     static constexpr uint64_t kReadAheadSize = 524'288;
@@ -153,16 +154,6 @@ public:
     std::shared_ptr<RemoteStreamReadDelegate> delegate() const { return delegate_.lock(); }
     // Not owned: the reader owns the stream.
     void setDelegate(const std::shared_ptr<RemoteStreamReadDelegate>& d) { delegate_ = d; }
-    const std::string& userName() const { return userName_; }
-    void setUserName(const std::string& v) { userName_ = v; }
-    const std::string& password() const { return password_; }
-    void setPassword(const std::string& v) { password_ = v; }
-    const sys::PlistDictionary& otherSettingForRemote() const { return otherSettingForRemote_; }
-    void setOtherSettingForRemote(const sys::PlistDictionary& v) { otherSettingForRemote_ = v; }
-    const sys::PlistDictionary& fileInfo() const { return fileInfo_; }
-    void setFileInfo(const sys::PlistDictionary& v) { fileInfo_ = v; }
-    Settings* settings() const { return settings_; }
-    void setSettings(Settings* s) { settings_ = s; }
 
 protected:
     // For the subclasses, before prepareCacheFiles().
@@ -243,7 +234,4 @@ private:
     uint64_t backgroundTask_ = kInvalidBackgroundTask;
     std::atomic<bool> isRawReadMode_{false};
     std::atomic<bool> isThumbsCreateMode_{false};
-    std::string userName_, password_;
-    sys::PlistDictionary otherSettingForRemote_, fileInfo_;
-    Settings* settings_ = nullptr;
 };

@@ -21,7 +21,7 @@ class Settings;
 // Configure with the setters before openUrls; the implementation reads them
 // from its own threads afterwards. getLocalCachePath blocks its caller until
 // the page is cached; cancelStreaming (from any thread) ends that wait.
-class UrlListStream {
+class UrlListStream : public RemoteAccess {
 public:
     virtual ~UrlListStream();
 
@@ -55,19 +55,9 @@ public:
     virtual void cancelStreaming() = 0;
 
     // ---- Configuration ---------------------------------------------------------
-    void setSettings(Settings* settings) { settings_ = settings; }
-    Settings* settings() const { return settings_; }
     // Receives updateCacheStatus and updateCacheBlock; not owned.
     void setDelegate(std::weak_ptr<RemoteStreamReadDelegate> delegate) { delegate_ = std::move(delegate); }
     std::shared_ptr<RemoteStreamReadDelegate> delegate() const { return delegate_.lock(); }
-    void setUserName(const std::string& v) { userName_ = v; }
-    const std::string& userName() const { return userName_; }
-    void setPassword(const std::string& v) { password_ = v; }
-    const std::string& password() const { return password_; }
-    void setOtherSettingForRemote(const sys::PlistDictionary& v) { otherSettingForRemote_ = v; }
-    const sys::PlistDictionary& otherSettingForRemote() const { return otherSettingForRemote_; }
-    void setFileInfo(const sys::PlistDictionary& v) { fileInfo_ = v; }
-    const sys::PlistDictionary& fileInfo() const { return fileInfo_; }
     // Pages only from the local page cache, never from the server.
     void setIsOfflineMode(bool on) { isOfflineMode_ = on; }
     bool isOfflineMode() const { return isOfflineMode_; }
@@ -76,10 +66,7 @@ public:
     bool isThumbsCreateMode() const { return isThumbsCreateMode_; }
 
 private:
-    Settings* settings_ = nullptr;
     std::weak_ptr<RemoteStreamReadDelegate> delegate_;
-    std::string userName_, password_;
-    sys::PlistDictionary otherSettingForRemote_, fileInfo_;
     bool isOfflineMode_ = false;
     bool isThumbsCreateMode_ = false;
 };
