@@ -3,6 +3,7 @@
 #include "cloud/HttpEasy.h"
 #include "cloud/QNHTTPRequestOperation.h"
 #include "foundation/QNKeyChain.h"
+#include "platform/core/PercentEncoding.h"
 #include "platform/core/RunLoop.h"
 
 #include <algorithm>
@@ -116,20 +117,7 @@ std::optional<CloudToken> CloudTokenStore::fromTokenAnswer(const std::string& bo
     return t;
 }
 
-std::string CloudTokenStore::formEncode(const std::string& text) {
-    static const char* hex = "0123456789ABCDEF";
-    std::string out;
-    for (unsigned char c : text) {
-        if (std::isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~') {
-            out += char(c);
-        } else {
-            out += '%';
-            out += hex[c >> 4];
-            out += hex[c & 15];
-        }
-    }
-    return out;
-}
+std::string CloudTokenStore::formEncode(const std::string& text) { return sys::PercentEncoding::encode(text); }
 
 HttpRequest CloudTokenStore::tokenRequest(CloudService s, const std::string& form) {
     HttpRequest req;

@@ -216,21 +216,7 @@ std::string BookCommonTypes::replaceHostWithURL(const std::string& url, const st
 }
 
 std::string BookCommonTypes::PercentEncodingWithString(const std::string& s) {
-    static const char* hex = "0123456789ABCDEF";
-    std::string out;
-    out.reserve(s.size() * 3);
-    for (unsigned char c : s) {
-        bool keep = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
-                    c == '.' || c == '_' || c == '~';
-        if (keep) {
-            out += static_cast<char>(c);
-        } else {
-            out += '%';
-            out += hex[c >> 4];
-            out += hex[c & 15];
-        }
-    }
-    return out;
+    return sys::PercentEncoding::encode(s);
 }
 
 std::optional<std::string> BookCommonTypes::PercentDecodingWithString(const std::string& s) {

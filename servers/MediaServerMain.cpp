@@ -4,6 +4,7 @@
 #include "foundation/BookCommonTypes.h"
 #include "foundation/FolderLockInfo.h"
 #include "platform/core/Path.h"
+#include "platform/core/PercentEncoding.h"
 
 #include <microhttpd.h>
 
@@ -54,20 +55,7 @@ bool isLockedFolder(const std::string& folder) {
     return BookCommonLocks::isFolderNameChangedForLock(folder) || FolderLockInfo::readFromFolder(folder).isPasscodeLock();
 }
 
-std::string percentEncode(const std::string& s) {
-    static const char* hex = "0123456789ABCDEF";
-    std::string out;
-    for (unsigned char c : s) {
-        if (std::isalnum(c) || c == '-' || c == '_' || c == '.' || c == '~') {
-            out += char(c);
-        } else {
-            out += '%';
-            out += hex[c >> 4];
-            out += hex[c & 15];
-        }
-    }
-    return out;
-}
+std::string percentEncode(const std::string& s) { return sys::PercentEncoding::encode(s); }
 
 std::string htmlEscape(const std::string& s) {
     std::string out;

@@ -14,6 +14,23 @@ char PercentEncoding::hexDigit(int nibble) {
     return "0123456789ABCDEF"[nibble];
 }
 
+std::string PercentEncoding::encode(std::string_view s, std::string_view keep) {
+    std::string out;
+    out.reserve(s.size() * 3);
+    for (unsigned char c : s) {
+        const bool unreserved = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                                c == '-' || c == '.' || c == '_' || c == '~';
+        if (unreserved || keep.find(char(c)) != std::string_view::npos) {
+            out += char(c);
+        } else {
+            out += '%';
+            out += hexDigit(c >> 4);
+            out += hexDigit(c & 15);
+        }
+    }
+    return out;
+}
+
 namespace {
 
 // The byte of the escape at s[i] ('%'), or -1 when it is not a whole escape.

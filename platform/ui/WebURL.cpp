@@ -159,20 +159,7 @@ std::string WebURL::lastPathComponent(const std::string& url) {
 
 std::string WebURL::percentDecode(const std::string& s) { return sys::PercentEncoding::decode(s); }
 
-std::string WebURL::fromPath(const std::string& path) {
-    static const char* hexd = "0123456789ABCDEF";
-    std::string out = "file://";
-    for (unsigned char c : path) {
-        if (std::isalnum(c) || c == '/' || c == '-' || c == '_' || c == '.' || c == '~')
-            out.push_back(char(c));
-        else {
-            out.push_back('%');
-            out.push_back(hexd[c >> 4]);
-            out.push_back(hexd[c & 15]);
-        }
-    }
-    return out;
-}
+std::string WebURL::fromPath(const std::string& path) { return "file://" + sys::PercentEncoding::encode(path, "/"); }
 
 std::string WebURL::toPath(const std::string& url) {
     if (scheme(url) != "file") return "";
