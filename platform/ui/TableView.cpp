@@ -125,20 +125,14 @@ void TableView::setSeparatorInset(const EdgeInsets& i) {
     for (auto& [ip, c] : cells_) c->setSeparatorInset(i);
 }
 
-void TableView::setTableHeaderView(std::shared_ptr<View> v) {
-    if (headerView_) headerView_->removeFromSuperview();
-    headerView_ = std::move(v);
-    if (headerView_) addSubview(headerView_);
-    if (loaded_) {
-        rebuildGeometry(true);
-        layoutVisible(false);
-    }
-}
+void TableView::setTableHeaderView(std::shared_ptr<View> v) { replaceTableEndView(headerView_, std::move(v)); }
 
-void TableView::setTableFooterView(std::shared_ptr<View> v) {
-    if (footerView_) footerView_->removeFromSuperview();
-    footerView_ = std::move(v);
-    if (footerView_) addSubview(footerView_);
+void TableView::setTableFooterView(std::shared_ptr<View> v) { replaceTableEndView(footerView_, std::move(v)); }
+
+void TableView::replaceTableEndView(std::shared_ptr<View>& slot, std::shared_ptr<View> v) {
+    if (slot) slot->removeFromSuperview();
+    slot = std::move(v);
+    if (slot) addSubview(slot);
     if (loaded_) {
         rebuildGeometry(true);
         layoutVisible(false);

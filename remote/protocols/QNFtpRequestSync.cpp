@@ -97,31 +97,24 @@ int QNFtpRequestSync::connectToFtp(const std::string& host, int port, const std:
         closeControl();
         return kUserRefused;
     }
-    if (!sendCommand("PASS " + password + "\r\n")) {
+    const int pass = logOnStep("PASS " + password + "\r\n", 230, kPasswordRefused);
+    if (pass != kLoggedOn) return pass;
+    return logOnStep("TYPE I\r\n", 200, kTypeRefused);
+}
+
+int QNFtpRequestSync::logOnStep(const std::string& command, int expected, int refused) {
+    if (!sendCommand(command)) {
         closeControl();
         return kNoReply;
     }
-    code = readReply();
+    const int code = readReply();
     if (code < 0) {
         closeControl();
         return kNoReply;
     }
-    if (code != 230) {
+    if (code != expected) {
         closeControl();
-        return kPasswordRefused;
-    }
-    if (!sendCommand("TYPE I\r\n")) {
-        closeControl();
-        return kNoReply;
-    }
-    code = readReply();
-    if (code < 0) {
-        closeControl();
-        return kNoReply;
-    }
-    if (code != 200) {
-        closeControl();
-        return kTypeRefused;
+        return refused;
     }
     return kLoggedOn;
 }

@@ -80,6 +80,10 @@ public:
 
 private:
     bool sendCommand(const std::string& line);
+    // One command of the log-on and its answer: kLoggedOn for the
+    // `expected` code; otherwise the connection closes and the result is
+    // kNoReply, or `refused` for another code.
+    int logOnStep(const std::string& command, int expected, int refused);
     // One whole reply; its code, or -1 when none arrived. `text` receives
     // the last line.
     int readReply(std::string* text = nullptr);
