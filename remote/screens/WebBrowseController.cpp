@@ -58,11 +58,31 @@ std::string jsonString(const std::string& s) {
     return out + "\"";
 }
 
-// What the web view can show: pages and plain text.
-bool displayable(const std::string& contentType) {
+// What the web view can show: pages and plain text. A server that calls
+// everything "application/octet-stream" gets its page looked at instead.
+enum class Shown { Yes, IfItLooksLikeAPage, No };
+Shown displayable(const std::string& contentType) {
     const std::string type = lower(contentType.substr(0, contentType.find(';')));
-    if (type.empty()) return true;
-    return type.rfind("text/", 0) == 0 || type == "application/xhtml+xml" || type == "application/xml";
+    if (type.empty() || type == "application/octet-stream") return Shown::IfItLooksLikeAPage;
+    if (type.rfind("text/", 0) == 0 || type == "application/xhtml+xml" || type == "application/xml")
+        return Shown::Yes;
+    return Shown::No;
+}
+
+bool looksLikeAPage(const std::string& body) {
+    size_t at = 0;
+    if (body.compare(0, 3, "\xEF\xBB\xBF") == 0) at = 3;
+    while (at < body.size() && std::isspace(static_cast<unsigned char>(body[at]))) ++at;
+    const std::string start = lower(body.substr(at, 16));
+    return start.rfind("<!doctype html", 0) == 0 || start.rfind("<html", 0) == 0 || start.rfind("<head", 0) == 0 ||
+           start.rfind("<body", 0) == 0 || start.rfind("<title", 0) == 0 ||
+           start.rfind("<!--", 0) == 0;
+}
+
+// Tool bar pictures take the bar's tint (and its dimmed look when disabled).
+ui::ImageRef toolbarImage(const char* name) {
+    auto image = ui::Image::named(name);
+    return image ? image->withRenderingMode(ui::ImageRenderingMode::AlwaysTemplate) : image;
 }
 
 constexpr int64_t kTagDownload = 1;
@@ -170,16 +190,20 @@ void WebBrowseController::fetchPage(const std::string& url, ui::WebView::LoadDon
             request.url = url;
             request.connectTimeout = 15;
             request.lowSpeedTime = 30;
-            std::string contentType;
+            Shown shown = Shown::Yes;
             HttpEasy easy;
             easy.prepare(
                 request,
                 [&](const HttpResponse& r) {
-                    contentType = r.header("content-type");
-                    return displayable(contentType);
+                    shown = displayable(r.header("content-type"));
+                    return shown != Shown::No;
                 },
                 {}, {}, kMaxPageBytes);
             HttpResponse r = easy.perform(&stop);
+            if (r.ok() && shown == Shown::IfItLooksLikeAPage && !looksLikeAPage(r.body)) {
+                r.error = HttpResponse::kAborted;
+                r.body.clear();
+            }
             if (!stop) {
                 if (r.ok())
                     done(true, r.body, "");
@@ -287,7 +311,7 @@ void WebBrowseController::viewWillTransitionToSize(ui::Size size,
 void WebBrowseController::layoutViews() {
     if (!isViewLoaded()) return;
     const ui::Rect b = view()->bounds();
-    const ui::EdgeInsets safe = view()->safeAreaInsets();
+    const ui::EdgeInsets safe = viewSafeAreaInsets();
     const double top = safe.top, bottom = b.height() - safe.bottom;
     const double barHeight = showAddressBar_ ? kAddressBarHeight : 0;
     addressField_->setFrame(ui::Rect(0, top, b.width(), kAddressBarHeight));
@@ -318,18 +342,18 @@ void WebBrowseController::setToolbarBtn(bool showReload) {
             if (auto self = std::static_pointer_cast<WebBrowseController>(weak.lock())) (self.get()->*fn)();
         };
     };
-    auto home = ui::BarButtonItem::withImage(ui::Image::named("toolbar_gostart"), ui::BarButtonItemStyle::Plain,
+    auto home = ui::BarButtonItem::withImage(toolbarImage("toolbar_gostart"), ui::BarButtonItemStyle::Plain,
                                              call(&WebBrowseController::onHomeBtn));
-    auto back = ui::BarButtonItem::withImage(ui::Image::named("toolbar_back"), ui::BarButtonItemStyle::Plain,
+    auto back = ui::BarButtonItem::withImage(toolbarImage("toolbar_back"), ui::BarButtonItemStyle::Plain,
                                              call(&WebBrowseController::goBack));
-    auto forward = ui::BarButtonItem::withImage(ui::Image::named("toolbar_forward"), ui::BarButtonItemStyle::Plain,
+    auto forward = ui::BarButtonItem::withImage(toolbarImage("toolbar_forward"), ui::BarButtonItemStyle::Plain,
                                                 call(&WebBrowseController::goForward));
     ui::BarButtonItem::Ref reloadOrStop;
     if (showReload || !webView_ || !webView_->isLoading())
         reloadOrStop =
             ui::BarButtonItem::withSystemItem(ui::BarButtonSystemItem::Refresh, call(&WebBrowseController::onReload));
     else
-        reloadOrStop = ui::BarButtonItem::withImage(ui::Image::named("toolbar_stop"), ui::BarButtonItemStyle::Plain,
+        reloadOrStop = ui::BarButtonItem::withImage(toolbarImage("toolbar_stop"), ui::BarButtonItemStyle::Plain,
                                                     call(&WebBrowseController::onStop));
     auto action = ui::BarButtonItem::withSystemItem(ui::BarButtonSystemItem::Action, [weak](ui::BarButtonItem& item) {
         if (auto self = std::static_pointer_cast<WebBrowseController>(weak.lock()))

@@ -1,0 +1,307 @@
+// The in-app web browser against nginx on loopback: book and PDF links ask
+// and queue a download (one question at a time, "No" leaves the page as it
+// was), other links load, the user's home page is kept and used by the next
+// browser, typed addresses get a scheme, and leaving known pages is tracked.
+#include "remote/screens/WebBrowseController.h"
+
+#include "foundation/ui/QNAlertView.h"
+#include "platform/ui/AlertController.h"
+#include "platform/ui/NavigationController.h"
+#include "platform/ui/TextField.h"
+#include "remote/BookTransfer.h"
+#include "tests/library/LibraryTestSupport.h"
+#include "tests/support/net/NginxServer.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+std::string pattern(size_t n, int seed) {
+    std::string s(n, '\0');
+    for (size_t i = 0; i < n; ++i) s[i] = char((i * 31 + i / 509 + seed) & 0xFF);
+    return s;
+}
+
+void write(const std::string& path, const std::string& bytes) {
+    fs::create_directories(fs::path(path).parent_path());
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+const char* const kIndex =
+    "<html><head><title>Books</title></head><body>"
+    "<p id=\"cbz\"><a href=\"comics/Story%20One.cbz\">Story One</a></p>"
+    "<p id=\"pdf\"><a href=\"Manual.pdf?dl=1\">Manual</a></p>"
+    "<p id=\"folder\"><a href=\"comics/\">The comics folder</a></p>"
+    "<p id=\"next\"><a href=\"next.html\">Next page</a></p>"
+    "</body></html>";
+
+class WebBrowseControllerTest : public librarytest::LibraryTest {
+protected:
+    void SetUp() override {
+        LibraryTest::SetUp();
+        if (test::NginxServer::program().empty()) GTEST_SKIP() << "nginx is not installed";
+        write(www.file("index.html"), kIndex);
+        write(www.file("leafbright/index.html"),
+              "<html><head><title>Own</title></head><body><p id=\"out\"><a href=\"/other/page.html\">Out</a></p>"
+              "</body></html>");
+        write(www.file("other/page.html"),
+              "<html><head><title>Other</title></head><body><p id=\"third\"><a href=\"/third.html\">Third</a></p>"
+              "</body></html>");
+        write(www.file("third.html"), "<html><head><title>Third</title></head><body>3</body></html>");
+        write(www.file("next.html"), "<html><head><title>Next</title></head><body><p>Second page</p></body></html>");
+        book = pattern(150000, 1);
+        pdf = "%PDF-1.4\n" + pattern(90000, 2);
+        write(www.file("comics/Story One.cbz"), book);
+        write(www.file("Manual.pdf"), pdf);
+        ASSERT_TRUE(nginx.start(www.path())) << nginx.lastError();
+        queue = std::make_shared<BookTransfer>();
+        queue->setSettings_(settings);
+        queue->setStateFilePath(state.file("queue.plist"));
+        queue->setStallTimeout(5);
+    }
+    void TearDown() override {
+        if (browser) browser.reset();
+        navigation.reset();
+        queue.reset();
+        LibraryTest::TearDown();
+        nginx.stop();
+    }
+
+    std::shared_ptr<WebBrowseController> show(const std::string& root, bool withQueue = true, bool other = true) {
+        navigation.reset();
+        browser = std::make_shared<WebBrowseController>();
+        if (withQueue) browser->setBookTransfer_(queue);
+        browser->setDownloadPath_(out.path());
+        browser->setRootWebPage_(root);
+        browser->setIsUseHomePageFunction_(true);
+        browser->setCanAccessOtherSite_(other);
+        navigation = std::make_shared<ui::NavigationController>(browser);
+        window->setRootViewController(navigation);
+        driver->advance(1);
+        return browser;
+    }
+    // A tap on a link of the page, as a finger would.
+    void tapLink(const std::string& selector) {
+        auto* web = browser->webView();
+        ui::Rect r = web->rectForElement(selector);
+        ASSERT_FALSE(r.isNull()) << selector;
+        driver->tap(web->scrollView()->convertPointToWindow({r.x() + 6, r.y() + r.height() / 2}));
+        driver->advance(0.6);
+    }
+    std::string question(const std::string& name) { return "Do you want to download \"" + name + "\"?"; }
+    bool runIdle(double seconds = 60) {
+        return loop().runUntil([&] { return !queue->isActive(); }, seconds);
+    }
+    void pressToolbar(size_t index) {
+        auto item = browser->toolbarButtons().at(index);
+        ASSERT_TRUE(item->isEnabled());
+        item->action()(*item);
+        driver->advance(1);
+    }
+    std::vector<std::string> sheetTitles() {
+        std::vector<std::string> titles;
+        ui::ViewController* vc = navigation.get();
+        while (vc && vc->presentedViewController()) vc = vc->presentedViewController();
+        if (auto* sheet = dynamic_cast<ui::AlertController*>(vc))
+            for (const auto& a : sheet->actions()) titles.push_back(a->title());
+        return titles;
+    }
+
+    test::TempDir www{"webwww"};
+    test::TempDir out{"webout"};
+    test::TempDir state{"webstate"};
+    test::NginxServer nginx;
+    std::shared_ptr<BookTransfer> queue;
+    std::shared_ptr<WebBrowseController> browser;
+    std::shared_ptr<ui::NavigationController> navigation;
+    std::string book, pdf;
+};
+
+TEST_F(WebBrowseControllerTest, BookAndPdfLinksAskOnceAndYesQueuesTheDownload) {
+    const std::string index = nginx.url("/index.html");
+    show(index);
+    EXPECT_EQ(browser->title(), "Books");
+    EXPECT_EQ(browser->addressField()->text(), index);
+
+    // A book link asks instead of loading; a second book link while the
+    // question is up asks nothing and queues nothing.
+    tapLink("#cbz");
+    ASSERT_TRUE(driver->findByText(question("Story One.cbz")));
+    EXPECT_TRUE(browser->isShowAlertToDownload());
+    ui::Rect pdfLink = browser->webView()->rectForElement("#pdf");
+    browser->webView()->activateLinkAt({pdfLink.x() + 6, pdfLink.y() + pdfLink.height() / 2});
+    driver->advance(0.5);
+    EXPECT_FALSE(driver->findByText(question("Manual.pdf")));
+    EXPECT_TRUE(driver->snapshot(snapshotPath("web_browser_question.png")));
+
+    // "No" leaves the page as it was.
+    ASSERT_TRUE(tapText("No"));
+    driver->advance(0.6);
+    EXPECT_FALSE(browser->isShowAlertToDownload());
+    EXPECT_EQ(browser->webView()->URL(), index);
+    EXPECT_FALSE(browser->webView()->canGoBack());
+    EXPECT_EQ(queue->getTransferCount(), 0u);
+
+    // "Yes" queues the file under its decoded name in the download folder.
+    tapLink("#pdf");
+    ASSERT_TRUE(driver->findByText(question("Manual.pdf")));
+    ASSERT_TRUE(tapText("Yes"));
+    driver->advance(0.6);
+    tapLink("#cbz");
+    ASSERT_TRUE(tapText("Yes"));
+    driver->advance(0.6);
+    ASSERT_TRUE(runIdle());
+    ASSERT_EQ(queue->getRecentCue().size(), 2u);
+    // The latest first.
+    EXPECT_EQ(queue->getRecentCue()[0]->source, nginx.url("/comics/Story%20One.cbz"));
+    EXPECT_EQ(queue->getRecentCue()[1]->source, nginx.url("/Manual.pdf?dl=1"));
+    EXPECT_TRUE(readFile(out.file("Manual.pdf")) == pdf);
+    EXPECT_TRUE(readFile(out.file("Story One.cbz")) == book);
+    EXPECT_EQ(browser->webView()->URL(), index);
+
+    // A folder link and a page link load in the browser.
+    tapLink("#next");
+    driver->advance(1);
+    EXPECT_EQ(browser->title(), "Next");
+    EXPECT_TRUE(browser->webView()->canGoBack());
+    EXPECT_TRUE(browser->toolbarButtons()[1]->isEnabled());
+    EXPECT_FALSE(browser->toolbarButtons()[2]->isEnabled());
+    pressToolbar(1);
+    EXPECT_EQ(browser->title(), "Books");
+    tapLink("#folder");
+    driver->advance(1);
+    EXPECT_EQ(browser->webView()->URL(), nginx.url("/comics/"));
+    EXPECT_FALSE(driver->findByText(question("comics")));
+    EXPECT_EQ(queue->getTransferCount(), 0u);
+}
+
+TEST_F(WebBrowseControllerTest, WithoutAQueueABookLinkIsLoadedAndWhatCannotBeShownIsSaid) {
+    show(nginx.url("/index.html"), false);
+    tapLink("#cbz");
+    driver->advance(1);
+    EXPECT_FALSE(driver->findByText(question("Story One.cbz")));
+    EXPECT_TRUE(driver->findByText("This kind of file cannot be shown."));
+    ASSERT_TRUE(tapText("OK"));
+    driver->advance(0.6);
+    EXPECT_EQ(browser->title(), "Books");
+
+    // A server that is not there fails with a message too.
+    browser->addressField()->becomeFirstResponder();
+    browser->addressField()->setText("127.0.0.1:9/none.html");
+    browser->textFieldShouldReturn(*browser->addressField());
+    driver->advance(2);
+    auto* alert = driver->find([](ui::View& v) {
+        const std::string t = ui::test::Driver::textOf(v);
+        return t.find("onnect") != std::string::npos || t.find("could not") != std::string::npos;
+    });
+    EXPECT_TRUE(alert);
+}
+
+TEST_F(WebBrowseControllerTest, TheHomePageIsTheUsersOwnAndHomeLeadsBackToTheStartPage) {
+    // No page of our own to start on: a blank page with the address bar.
+    show(WebBrowseController::kBlankPage);
+    EXPECT_EQ(browser->homePageUri(), WebBrowseController::kBlankPage);
+    EXPECT_TRUE(browser->isAddressBarShown());
+    EXPECT_FALSE(browser->toolbarButtons()[0]->isEnabled());
+
+    // An address typed without a scheme gets one.
+    const std::string typed = nginx.url("/index.html").substr(std::string("http://").size());
+    driver->tap(*browser->addressField());
+    driver->type(typed);
+    driver->pressReturn();
+    driver->advance(1);
+    EXPECT_EQ(browser->webView()->URL(), "http://" + typed);
+    EXPECT_EQ(browser->title(), "Books");
+    EXPECT_FALSE(browser->addressField()->isEditing());
+
+    // The action sheet makes the page the home page.
+    browser->onActionBtn(browser->toolbarButtons()[4]);
+    driver->advance(0.6);
+    EXPECT_EQ(sheetTitles(), (std::vector<std::string>{"Open in Browser", "Set as Home Page", "Cancel"}));
+    ASSERT_TRUE(tapText("Set as Home Page"));
+    driver->advance(0.6);
+    EXPECT_EQ(WebBrowseController::readHomePage(), "http://" + typed);
+
+    // The next browser starts there, with Home leading back to the start page.
+    show(WebBrowseController::kBlankPage);
+    EXPECT_EQ(browser->webView()->URL(), "http://" + typed);
+    EXPECT_EQ(browser->pagePopCount(), 1);
+    EXPECT_EQ(browser->allowHost(), "127.0.0.1");
+    EXPECT_TRUE(browser->toolbarButtons()[0]->isEnabled());
+    browser->onActionBtn(browser->toolbarButtons()[4]);
+    driver->advance(0.6);
+    EXPECT_EQ(sheetTitles(), (std::vector<std::string>{"Open in Browser", "Revert to Original Home Page", "Cancel"}));
+    ASSERT_TRUE(tapText("Cancel"));
+    driver->advance(0.6);
+    pressToolbar(0);
+    EXPECT_EQ(browser->webView()->URL(), WebBrowseController::kBlankPage);
+    EXPECT_EQ(browser->pagePopCount(), 0);
+    EXPECT_FALSE(browser->toolbarButtons()[0]->isEnabled());
+
+    // Reverting stores the start page again.
+    browser->webView()->load("http://" + typed);
+    driver->advance(1);
+    browser->onActionBtn(browser->toolbarButtons()[4]);
+    driver->advance(0.6);
+    ASSERT_TRUE(tapText("Revert to Original Home Page"));
+    driver->advance(0.6);
+    EXPECT_EQ(WebBrowseController::readHomePage(), WebBrowseController::kBlankPage);
+    EXPECT_TRUE(driver->snapshot(snapshotPath("web_browser_page.png")));
+}
+
+TEST_F(WebBrowseControllerTest, LeavingKnownPagesIsCountedAndRevealsTheAddressBar) {
+    // From the product's own pages another host becomes trusted.
+    show(nginx.url("/leafbright/index.html"));
+    EXPECT_FALSE(browser->isAddressBarShown());
+    tapLink("#out");
+    driver->advance(1);
+    EXPECT_EQ(browser->title(), "Other");
+    EXPECT_EQ(browser->pagePopCount(), 1);
+    EXPECT_EQ(browser->allowHost(), "127.0.0.1");
+    EXPECT_FALSE(browser->isAddressBarShown());
+    tapLink("#third");
+    driver->advance(1);
+    EXPECT_EQ(browser->title(), "Third");
+    EXPECT_EQ(browser->pagePopCount(), 2);
+    EXPECT_FALSE(browser->isAddressBarShown());
+
+    // Without other sites allowed, the first link away shows the address bar.
+    show(nginx.url("/other/page.html"), true, false);
+    EXPECT_FALSE(browser->isAddressBarShown());
+    tapLink("#third");
+    driver->advance(1);
+    EXPECT_EQ(browser->pagePopCount(), 1);
+    EXPECT_TRUE(browser->isAddressBarShown());
+    EXPECT_FALSE(browser->addressField()->isHidden());
+    EXPECT_GE(browser->webView()->frame().y(), browser->addressField()->frame().maxY() - 0.5);
+}
+
+TEST(WebBrowseControllerAddresses, DownloadLinksAndTypedAddresses) {
+    EXPECT_TRUE(WebBrowseController::isDownloadLink("http://h/a/Book.CBZ"));
+    EXPECT_TRUE(WebBrowseController::isDownloadLink("http://h/x.pdf?dl=1#p2"));
+    EXPECT_TRUE(WebBrowseController::isDownloadLink("https://h/My%20Comic.zip"));
+    EXPECT_FALSE(WebBrowseController::isDownloadLink("http://h"));
+    EXPECT_FALSE(WebBrowseController::isDownloadLink("http://h/"));
+    EXPECT_FALSE(WebBrowseController::isDownloadLink("http://h/books.cbz/"));
+    EXPECT_FALSE(WebBrowseController::isDownloadLink("http://h/page.html"));
+    EXPECT_FALSE(WebBrowseController::isDownloadLink("http://h/?file=a.cbz"));
+    EXPECT_EQ(WebBrowseController::addressFromTypedText("example.org/a"), "http://example.org/a");
+    EXPECT_EQ(WebBrowseController::addressFromTypedText("https://example.org"), "https://example.org");
+    EXPECT_EQ(WebBrowseController::addressFromTypedText("httpbin.org"), "httpbin.org");
+    EXPECT_FALSE(WebBrowseController::addressFromTypedText(""));
+}
+
+}  // namespace
