@@ -2,6 +2,7 @@
 #include "app/ProgramOptions.h"
 #include "remote/PushToMediaServer.h"
 #include "remote/RemoteTransferScreenFactory.h"
+#include "remote/StreamStatusViewBlockMap.h"
 #include "remote/UrlListStreamRead.h"
 #include "remote/protocols/QNNbns.h"
 #include "remote/stream/FtpStreamRead.h"
@@ -26,6 +27,8 @@ int main(int argc, char** argv) {
     HTTPURLStreamRead::registerWithEngine();
     UrlListStreamRead::registerWithEngine();
     SmbStreamRead::registerWithEngine();
+    // The reading screen's menu shows a streamed book's block map.
+    StreamStatusViewBlockMap::registerWithViewer();
     // Stored sites and shortcuts open as remote lists; the transfer screens
     // start with the site list.
     PushToMediaServer::registerWithLibrary();

@@ -1,6 +1,7 @@
 #include "remote/StreamStatusViewBlockMap.h"
 
 #include "platform/graphics/Canvas.h"
+#include "viewer/BookViewController.h"
 
 #include <algorithm>
 #include <cmath>
@@ -14,6 +15,11 @@ const gfx::Rgba kMissing = gfx::Rgba::white(0.25, 0.9);
 const gfx::Rgba kCached = gfx::Rgba::rgb(0.35, 0.65, 1.0);
 
 }  // namespace
+
+void StreamStatusViewBlockMap::registerWithViewer() {
+    BookViewController::setBlockMapViewFactory(
+        [](const ui::Rect& frame) { return std::make_shared<StreamStatusViewBlockMap>(frame); });
+}
 
 void StreamStatusViewBlockMap::updateCacheStatus(uint64_t count, const uint16_t* map, bool isPage) {
     if (!map) return;

@@ -25,6 +25,7 @@
 #include "platform/ui/Window.h"
 #include "viewer/BookViewControllerInternal.h"
 #include "viewer/PageReload.h"
+#include "viewer/StreamBlockMapOverlay.h"
 #include "viewer/StreamStatusOverlay.h"
 
 #include <algorithm>
@@ -503,6 +504,7 @@ void BookViewController::updateCacheStatus(uint64_t count, const uint16_t* map, 
         return;
     }
     if (streamStatusView_) streamStatusView_->updateCacheStatus(count, map, isPage);
+    if (blockMapView_) blockMapView_->updateCacheStatus(count, map, isPage);
     if (goingCloseBook_) return;
     blockStatus_.resize(size_t(count) * 2);
     if (count) std::memcpy(blockStatus_.data(), map, size_t(count) * 2);

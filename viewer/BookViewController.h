@@ -45,6 +45,7 @@ class BookReaderEx;
 class CacheCreator;
 class CacheCreatorDelegate;
 class StreamStatusOverlay;
+class StreamBlockMapOverlay;
 
 // The reading screen of one open book: the page in a zoomable scroll view,
 // page turns by taps, swipes, keys, volume buttons and the seek bar, zoom
@@ -219,6 +220,10 @@ public:
     using StreamStatusOverlayFactory =
         std::function<std::shared_ptr<StreamStatusOverlay>(const ui::Rect& frame, BookViewController& viewer)>;
     static void setStreamStatusOverlayFactory(StreamStatusOverlayFactory factory);
+    // How the menu sheet's block map of a streamed book is made (the remote
+    // sources install it). Without one the sheet shows no map.
+    using BlockMapViewFactory = std::function<std::shared_ptr<StreamBlockMapOverlay>(const ui::Rect& frame)>;
+    static void setBlockMapViewFactory(BlockMapViewFactory factory);
 
     // A question put to the user: the message, the buttons (index 0 is the
     // cancel button) and who answers it.
@@ -282,6 +287,11 @@ public:
     void onRotationLock();
     void onBrightnessControl();
     void onPagePreview();
+    // The detail menu over the sheet: set as cover, slideshow and sound
+    // page turns, and a close button.
+    void onDetailMenuBtn();
+    void configPosDetailMenuBtn();
+    void closeSubMenu();
     // How the settings screen is made (it lives above this layer). Without
     // one the settings button only closes the sheet.
     using SettingScreenFactory = std::function<std::shared_ptr<ui::ViewController>(std::shared_ptr<Settings>)>;
@@ -445,6 +455,8 @@ public:
     ui::Button* pageLeftBtn() const { return pageLeftBtn_.get(); }
     ui::Button* pageRightBtn() const { return pageRightBtn_.get(); }
     ui::Toolbar* bvToolbar() const { return bvToolbar_.get(); }
+    StreamBlockMapOverlay* blockMapView() const { return blockMapView_.get(); }
+    ui::View* detailMenu() const { return viewMenuBtns_.get(); }
     BookPagePreView* pagePreView() const { return pagePreView_.get(); }
     int32_t previewPageNo() const { return previewPage_; }
     ui::View* bookToolViewPreview() const { return bookToolViewPreview_.get(); }
@@ -649,6 +661,8 @@ private:
     std::shared_ptr<BookPagePreView> pagePreView_;
     int32_t previewPage_ = 0;
     std::shared_ptr<ui::Toolbar> bvToolbar_;
+    std::shared_ptr<StreamBlockMapOverlay> blockMapView_;
+    std::shared_ptr<ui::View> viewMenuBtns_;
     bool canAddBookmark_ = true;
     // Bookmarks.
     std::shared_ptr<BookMarkViewController> bookMarkViewController_;

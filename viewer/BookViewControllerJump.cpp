@@ -13,6 +13,7 @@
 #include "platform/graphics/AffineTransform.h"
 #include "platform/graphics/ImageDecoder.h"
 #include "platform/ui/NavigationController.h"
+#include "viewer/StreamBlockMapOverlay.h"
 
 #include <algorithm>
 #include <cmath>
@@ -70,6 +71,18 @@ void BookViewController::reconfigJumpSheet() {
     if (settings_->pageDirection_Local() == 0)
         sliderPage_->setTransform(gfx::AffineTransform::makeRotation(std::numbers::pi));
 
+    // The block map runs along the top of the tool bar, as wide as the
+    // safe area (in landscape the side insets come off its width, never
+    // off its height, whatever the page layout).
+    if (blockMapView_) {
+        ui::View& map = *blockMapView_->view();
+        double barTop = T + H - B;
+        if (bvToolbar_) barTop = bvToolbar_->convertRectTo(bvToolbar_->bounds(), viewSliderBG_.get()).y();
+        map.setTransform(gfx::AffineTransform());
+        map.setFrame(ui::Rect(L, barTop - 5, W - S, 5));
+        if (settings_->pageDirection_Local() == 0) map.setTransform(gfx::AffineTransform::makeRotation(std::numbers::pi));
+    }
+
     labelFilename_->setFrame(ui::Rect(25, sliderY - 16, W - 50, 32));
     rectOfLabelPageJump_ = ui::Rect(25, sliderY - 50, W - 150, 32);
     labelPageJump_->setFrame(rectOfLabelPageJump_);
@@ -105,6 +118,7 @@ void BookViewController::reconfigJumpSheet() {
         pagePreView_->setSize();
         pagePreView_->setOffset();
     }
+    configPosDetailMenuBtn();
 }
 
 // ---- The slider and its texts ----------------------------------------------------------------------
@@ -243,8 +257,9 @@ void BookViewController::removePageJump(int mode) {
                  std::initializer_list<std::shared_ptr<ui::View>>{sliderPage_, labelPageJump_, labelFilename_,
                                                                   closeButton_, btnSlideShow_, btnMicInput_,
                                                                   btnDontSleep_, pageLeftBtn_, pageRightBtn_,
-                                                                  btnSetJacket_, pagePreView_})
+                                                                  btnSetJacket_, pagePreView_, viewMenuBtns_})
                 if (v) fade.push_back(v);
+            if (blockMapView_) fade.push_back(blockMapView_->view());
         }
         auto background = viewSliderBG_;
         auto toolbar = bvToolbar_;
@@ -290,6 +305,8 @@ void BookViewController::removePageJump(int mode) {
         pageRightBtn_.reset();
     }
     linkDrawViews_.removeAll();
+    viewMenuBtns_.reset();
+    blockMapView_.reset();
 }
 
 // ---- The seek bar's page preview -------------------------------------------------------------------

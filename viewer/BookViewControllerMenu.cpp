@@ -3,10 +3,14 @@
 #include "viewer/BookViewController.h"
 #include "viewer/BookViewControllerInternal.h"
 
+#include "engine/BookReaderEx.h"
 #include "foundation/BookCommon.h"
 #include "platform/core/DeviceProfile.h"
 #include "platform/ui/NavigationController.h"
 #include "viewer/BrightnessSetting.h"
+#include "viewer/StreamBlockMapOverlay.h"
+
+#include <cstring>
 
 using namespace bookviewer;
 
@@ -14,6 +18,11 @@ namespace {
 
 BookViewController::SettingScreenFactory& settingScreenFactory() {
     static BookViewController::SettingScreenFactory f;
+    return f;
+}
+
+BookViewController::BlockMapViewFactory& blockMapFactory() {
+    static BookViewController::BlockMapViewFactory f;
     return f;
 }
 
@@ -43,6 +52,10 @@ std::string jacketButtonImage() {
 
 void BookViewController::setSettingScreenFactory(SettingScreenFactory factory) {
     settingScreenFactory() = std::move(factory);
+}
+
+void BookViewController::setBlockMapViewFactory(BlockMapViewFactory factory) {
+    blockMapFactory() = std::move(factory);
 }
 
 // ---- Opening ----------------------------------------------------------------------------------------
@@ -143,6 +156,18 @@ void BookViewController::onTapMenuarea() {
     viewSliderBG_->addSubview(pageLeftBtn_);
     viewSliderBG_->addSubview(pageRightBtn_);
 
+    // A streamed book shows which of its blocks are already here.
+    blockMapView_.reset();
+    if (isStreamingMode_ && bookReader_ && blockMapFactory()) blockMapView_ = blockMapFactory()(ui::Rect(0, 0, 100, 5));
+    if (blockMapView_) {
+        std::vector<uint16_t> map(blockStatus_.size() / 2);
+        if (!map.empty()) std::memcpy(map.data(), blockStatus_.data(), map.size() * 2);
+        blockMapView_->updateCacheStatus(map.size(), map.data(), bookReader_->isStreamingUnitIsPage());
+        blockMapView_->view()->setUserInteractionEnabled(false);
+        blockMapView_->view()->setAlpha(0);
+        viewSliderBG_->addSubview(blockMapView_->view());
+    }
+
     pagePreView_.reset();
     bvToolbar_ = std::make_shared<ui::Toolbar>();
     bvToolbar_->setBarStyle(ui::BarStyle::Default);
@@ -167,6 +192,7 @@ void BookViewController::onTapMenuarea() {
         shown.push_back(pageLeftBtn_);
         shown.push_back(pageRightBtn_);
     }
+    if (blockMapView_) shown.push_back(blockMapView_->view());
     ui::View::animate(0.3, [shown] {
         for (auto& v : shown) v->setAlpha(1);
     });
@@ -317,4 +343,70 @@ void BookViewController::onBrightnessControl() {
 void BookViewController::onPagePreview() {
     if (disableAllBtn_) return;
     showPagePreview(!pagePreView_);
+}
+
+// ---- The detail menu -------------------------------------------------------------------------------
+
+void BookViewController::onDetailMenuBtn() {
+    // It lives on the sheet; a second press while it is up changes nothing.
+    if (!isOpenBar_ || !viewSliderBG_ || viewMenuBtns_ || disableAllBtn_) return;
+    std::weak_ptr<const void> owner = weak_from_this();
+    viewMenuBtns_ = std::make_shared<ui::View>(ui::Rect(0, 0, 10, 10));
+    viewMenuBtns_->setUserInteractionEnabled(true);
+    viewMenuBtns_->setBackgroundColor(ui::Color::white(0, 0.5));
+    viewMenuBtns_->setCornerRadius(8);
+    viewMenuBtns_->setAlpha(0);
+    configPosDetailMenuBtn();
+
+    auto close = imageButton("icon_close");
+    close->setFrame(ui::Rect(10, 10, close->frame().width(), close->frame().height()));
+    close->addAction(ui::ControlEventTouchUpInside, [this](ui::Control&) { closeSubMenu(); }, owner);
+    viewMenuBtns_->addSubview(close);
+
+    struct Entry {
+        const char* image;
+        void (BookViewController::*action)();
+    };
+    const Entry entries[] = {{"submenubtn_cover", &BookViewController::onSetJacketBtn},
+                             {"submenubtn_slideshow", &BookViewController::onslideshowBtn},
+                             {"submenubtn_mic", &BookViewController::onMicPageBtn}};
+    double x = 10;
+    for (const Entry& e : entries) {
+        auto b = std::make_shared<ui::Button>(ui::ButtonType::System);
+        if (auto image = ui::Image::named(e.image)) b->setImage(image);
+        b->setFrame(ui::Rect(x, 70, 50, 50));
+        auto action = e.action;
+        b->addAction(ui::ControlEventTouchUpInside, [this, action](ui::Control&) { (this->*action)(); }, owner);
+        viewMenuBtns_->addSubview(b);
+        x += 50;
+    }
+    viewSliderBG_->addSubview(viewMenuBtns_);
+
+    auto menu = viewMenuBtns_;
+    ui::View::animate(
+        0.3,
+        [this, menu] {
+            menu->setFrame(ui::Rect(0, 0, 270, 200));
+            menu->setAlpha(1);
+            configPosDetailMenuBtn();
+        },
+        [weak = std::weak_ptr<ui::ViewController>(weak_from_this()), menu](bool) {
+            auto s = weak.lock();
+            auto* self = static_cast<BookViewController*>(s.get());
+            if (self && menu == self->viewMenuBtns_) self->configPosDetailMenuBtn();
+        });
+}
+
+void BookViewController::configPosDetailMenuBtn() {
+    if (!viewMenuBtns_ || !viewSliderBG_) return;
+    const ui::Rect area = getScreenRectWithoutBookToolView();
+    const ui::Point centre{area.x() + area.width() / 2, area.y() + area.height() / 2};
+    viewMenuBtns_->setCenter(viewSliderBG_->convertPointFrom(centre, view()));
+}
+
+void BookViewController::closeSubMenu() {
+    if (!viewMenuBtns_) return;
+    auto menu = std::move(viewMenuBtns_);
+    ui::View::animate(
+        0.3, [menu] { menu->setAlpha(0); }, [menu](bool) { menu->removeFromSuperview(); });
 }

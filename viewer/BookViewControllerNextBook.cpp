@@ -101,6 +101,7 @@ void BookViewController::setJacketTrimScreenFactory(JacketTrimScreenFactory fact
 
 void BookViewController::onSetJacketBtn() {
     if (disableAllBtn_) return;
+    closeSubMenu();
     // The page as it is shown, without the margin a small page was centred in.
     gfx::ImageRef shown;
     if (imageViewDisplay_ && imageViewDisplay_->image()) shown = imageViewDisplay_->image()->bitmap();

@@ -8,6 +8,7 @@
 #include "platform/graphics/ImageDecoder.h"
 #include "platform/graphics/JpegEncoder.h"
 #include "platform/ui/BarButtonItem.h"
+#include "viewer/StreamBlockMapOverlay.h"
 
 namespace viewertest {
 namespace {
@@ -225,6 +226,149 @@ TEST_F(BookViewMenuTest, ACoverIsMadeOnlyWhenTheBookHasNone) {
     ASSERT_TRUE(made) << "a real picture";
     EXPECT_LE(made->width(), 74 * BookCommon::getScreenScale() + 1);
     EXPECT_EQ(viewer->labelMessage()->text(), "Set Page as Cover Image.");
+}
+
+// The detail menu: centred on the page area over the sheet, its close
+// button and three entries, one menu however often it is asked for, and
+// gone with the sheet or when its cover entry is used.
+TEST_F(BookViewMenuTest, TheDetailMenuOffersItsEntriesAndGoesWithTheSheet) {
+    openReal(0);
+    viewer->onDetailMenuBtn();
+    EXPECT_EQ(viewer->detailMenu(), nullptr) << "only over the sheet";
+
+    openSheet();
+    viewer->onDetailMenuBtn();
+    pass(0.5);
+    ui::View* menu = viewer->detailMenu();
+    ASSERT_TRUE(menu);
+    EXPECT_EQ(menu->superview(), viewer->viewSliderBG());
+    EXPECT_EQ(menu->frame().size, (ui::Size{270, 200}));
+    EXPECT_EQ(menu->alpha(), 1);
+    const ui::Rect r = menu->convertRectTo(menu->bounds(), nullptr);
+    const ui::Rect a = viewer->view()->convertRectTo(viewer->getScreenRectWithoutBookToolView(), nullptr);
+    EXPECT_NEAR(r.x() + r.width() / 2, a.x() + a.width() / 2, 0.5);
+    EXPECT_NEAR(r.y() + r.height() / 2, a.y() + a.height() / 2, 0.5);
+    ASSERT_EQ(menu->subviews().size(), 4u);
+    EXPECT_EQ(menu->subviews()[0]->frame().origin, (ui::Point{10, 10}));
+    for (int i = 1; i <= 3; ++i)
+        EXPECT_EQ(menu->subviews()[size_t(i)]->frame(), ui::Rect(10 + 50 * (i - 1), 70, 50, 50));
+    viewer->onDetailMenuBtn();
+    EXPECT_EQ(viewer->detailMenu(), menu) << "a second press adds no second menu";
+
+    // Its close button fades it out and removes it; the sheet stays.
+    driver->tap(*menu->subviews()[0]);
+    pass(0.5);
+    EXPECT_EQ(viewer->detailMenu(), nullptr);
+    EXPECT_EQ(menu->superview(), nullptr);
+    EXPECT_TRUE(viewer->isOpenBar());
+
+    // Closing the sheet takes it along.
+    viewer->onDetailMenuBtn();
+    pass(0.5);
+    ASSERT_TRUE(viewer->detailMenu());
+    viewer->removePageJump(1);
+    pass(0.5);
+    EXPECT_EQ(viewer->detailMenu(), nullptr);
+
+    // The cover entry (no crop screen installed: the page as shown) closes
+    // the menu and the sheet and sets the cover.
+    openSheet();
+    viewer->onDetailMenuBtn();
+    pass(0.5);
+    driver->tap(*viewer->detailMenu()->subviews()[1]);
+    pass(0.5);
+    EXPECT_EQ(viewer->detailMenu(), nullptr);
+    EXPECT_FALSE(viewer->isOpenBar());
+    EXPECT_EQ(viewer->labelMessage()->text(), "Set Page as Cover Image.");
+    EXPECT_TRUE(sys::FileManager::fileExists(BookCommon::getThumbsFilename(bookPath(), false)));
+}
+
+// What the remote sources would install: a plain view that keeps every map it is given.
+class FakeBlockMap : public StreamBlockMapOverlay {
+public:
+    explicit FakeBlockMap(const ui::Rect& frame) : view_(std::make_shared<ui::View>(frame)) {}
+    std::shared_ptr<ui::View> view() override { return view_; }
+    void updateCacheStatus(uint64_t count, const uint16_t* map, bool isPage) override {
+        maps.emplace_back(map, map + count);
+        pages = isPage;
+    }
+    std::vector<std::vector<uint16_t>> maps;
+    bool pages = false;
+
+private:
+    std::shared_ptr<ui::View> view_;
+};
+
+class BookViewBlockMapTest : public BookViewMenuTest {
+protected:
+    void SetUp() override {
+        BookViewMenuTest::SetUp();
+        BookViewController::setBlockMapViewFactory([this](const ui::Rect& frame) {
+            made.push_back(std::make_shared<FakeBlockMap>(frame));
+            return made.back();
+        });
+    }
+    void TearDown() override {
+        BookViewController::setBlockMapViewFactory(nullptr);
+        BookViewMenuTest::TearDown();
+    }
+    std::vector<std::shared_ptr<FakeBlockMap>> made;
+};
+
+TEST_F(BookViewBlockMapTest, AStreamedBookShowsTheBlocksAlreadyLoadedAboveTheToolBar) {
+    openReal(0);
+    openSheet();
+    EXPECT_TRUE(made.empty()) << "a book on this machine has no block map";
+    viewer->removePageJump(0);
+
+    viewer->setIsStreamingMode(true);
+    const uint16_t first[] = {1, 0, 1, 0, 0};
+    viewer->updateCacheStatus(5, first, false);
+    openSheet();
+    ASSERT_EQ(made.size(), 1u);
+    FakeBlockMap& map = *made[0];
+    ASSERT_EQ(viewer->blockMapView(), &map);
+    ASSERT_EQ(map.maps.size(), 1u) << "the sheet starts with the map the stream last reported";
+    EXPECT_EQ(map.maps[0], (std::vector<uint16_t>{1, 0, 1, 0, 0}));
+    ui::View& v = *map.view();
+    EXPECT_EQ(v.superview(), viewer->viewSliderBG());
+    EXPECT_EQ(v.alpha(), 1);
+    const ui::Rect strip = v.convertRectTo(v.bounds(), nullptr);
+    const ui::Rect bar = viewer->bvToolbar()->convertRectTo(viewer->bvToolbar()->bounds(), nullptr);
+    EXPECT_NEAR(strip.height(), 5, 0.01);
+    EXPECT_NEAR(strip.maxY(), bar.y(), 0.5) << "just above the tool bar";
+    EXPECT_NEAR(strip.width(), window->bounds().width(), 0.5);
+    // Read right to left, the map runs from the right like the slider.
+    EXPECT_FALSE(v.transform().isIdentity());
+
+    // Blocks arriving while the sheet is open reach the map.
+    const uint16_t later[] = {1, 1, 1, 0, 1};
+    viewer->updateCacheStatus(5, later, true);
+    ASSERT_EQ(map.maps.size(), 2u);
+    EXPECT_EQ(map.maps[1], (std::vector<uint16_t>{1, 1, 1, 0, 1}));
+    EXPECT_TRUE(map.pages);
+
+    // Closed, the sheet forgets it; the next sheet starts from the latest map.
+    viewer->removePageJump(1);
+    pass(0.5);
+    EXPECT_EQ(viewer->blockMapView(), nullptr);
+    EXPECT_EQ(v.superview(), nullptr);
+    viewer->updateCacheStatus(5, first, false);
+    EXPECT_EQ(map.maps.size(), 2u);
+    viewer->updateCacheStatus(5, later, false);
+    openSheet();
+    ASSERT_EQ(made.size(), 2u);
+    EXPECT_EQ(made[1]->maps.at(0), (std::vector<uint16_t>{1, 1, 1, 0, 1}));
+}
+
+TEST_F(BookViewBlockMapTest, ABookReadLeftToRightHasItsMapUnturned) {
+    set("pageDirection", "right");
+    openReal(0);
+    viewer->setIsStreamingMode(true);
+    openSheet();
+    ASSERT_EQ(made.size(), 1u);
+    EXPECT_TRUE(made[0]->view()->transform().isIdentity());
+    EXPECT_EQ(made[0]->maps.at(0).size(), 0u) << "nothing reported yet: an empty map";
 }
 
 // Left half red, right half blue.
