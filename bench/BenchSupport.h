@@ -3,11 +3,18 @@
 // Timing and process helpers shared by the benchmark programs. Header only:
 // every bench/*.cpp is a program of its own.
 
+#include "platform/core/DeviceProfile.h"
+#include "platform/core/RunLoop.h"
+
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <spawn.h>
 #include <string>
 #include <sys/wait.h>
@@ -28,6 +35,63 @@ inline std::string makeWorkFolder(const std::string& name) {
     return path;
 }
 
+// A work folder (makeWorkFolder) that goes, with everything in it, when the
+// benchmark ends, whichever way it ends.
+class WorkFolder {
+public:
+    explicit WorkFolder(const std::string& name) : path_(makeWorkFolder(name)) {}
+    ~WorkFolder() {
+        std::error_code ec;
+        if (!path_.empty()) std::filesystem::remove_all(path_, ec);
+    }
+    WorkFolder(const WorkFolder&) = delete;
+    WorkFolder& operator=(const WorkFolder&) = delete;
+
+    bool made() const { return !path_.empty(); }
+    std::filesystem::path path() const { return path_; }
+    std::filesystem::path operator/(const std::string& name) const { return path() / name; }
+
+private:
+    std::string path_;
+};
+
+// What a benchmark of the reading engine starts with: the main run loop on
+// this thread and the desktop device. Gives the number of runs: argv[1],
+// else `defaultRuns`.
+inline int startEngineBench(int argc, char** argv, int defaultRuns) {
+    sys::RunLoop::main().bindToCurrentThread();
+    sys::DeviceProfile::setCurrent(*sys::DeviceProfile::named("desktop"));
+    return argc > 1 ? std::max(1, std::atoi(argv[1])) : defaultRuns;
+}
+
+// Says why the benchmark stops; gives its exit status.
+inline int fail(const std::string& why) {
+    std::fprintf(stderr, "%s\n", why.c_str());
+    return 1;
+}
+
+inline std::vector<uint8_t> readBytes(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+inline void writeBytes(const std::filesystem::path& path, const std::vector<uint8_t>& bytes) {
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                                std::streamsize(bytes.size()));
+}
+
+// The made-up books' pages: page `i` (from 0) is named "page0001.jpg"... so
+// that names sort in page order, and draws on the tests' sample pages in turn.
+inline std::string pageName(int i) {
+    char name[32];
+    std::snprintf(name, sizeof name, "page%04d.jpg", i + 1);
+    return name;
+}
+inline std::filesystem::path samplePage(int i) {
+    static const char* const kNames[] = {"01.jpg", "02.jpg", "03.jpg", "04.jpg", "05.jpg", "07.jpg", "08.jpg"};
+    return std::filesystem::path(LEAFBRIGHT_SOURCE_DIR) / "tests" / "data" / "pages" / kNames[size_t(i) % 7];
+}
+
 inline double now() {
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
@@ -35,6 +99,16 @@ inline double now() {
 inline double median(std::vector<double> v) {
     std::sort(v.begin(), v.end());
     return v[v.size() / 2];
+}
+
+// The medians of both sides, then the headline "ratio: X.XX" (ours over
+// theirs; below 1 means faster).
+inline void printRatio(const char* oursLabel, const std::vector<double>& ours, const char* theirsLabel,
+                       const std::vector<double>& theirs) {
+    const double mo = median(ours), mt = median(theirs);
+    std::printf("%-34s %8.2f ms\n", oursLabel, mo * 1000);
+    std::printf("%-34s %8.2f ms\n", theirsLabel, mt * 1000);
+    std::printf("ratio: %.2f\n", mo / mt);
 }
 
 // Runs a shell command with its output thrown away; true when it succeeds.

@@ -15,18 +15,12 @@
 #include "bench/BenchSupport.h"
 #include "engine/ImageLoader.h"
 #include "engine/PageReader7z.h"
-#include "platform/core/DeviceProfile.h"
-#include "platform/core/RunLoop.h"
 #include "platform/graphics/Canvas.h"
 #include "platform/graphics/JpegEncoder.h"
 
-#include <algorithm>
 #include <malloc.h>
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <span>
 #include <string>
 #include <vector>
@@ -34,11 +28,6 @@
 namespace {
 
 constexpr int kPages = 200;
-
-std::vector<uint8_t> readBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 // The whole standard output of `7z e -so book`.
 bool extractAll(const std::string& book, std::vector<uint8_t>& out) {
@@ -54,36 +43,25 @@ bool extractAll(const std::string& book, std::vector<uint8_t>& out) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
     // Page images (about 1 MB each) come from mmap at glibc's default
     // threshold. Left dynamic, the threshold moves with whatever was freed
     // last, and the same decodes then cost up to twice as much on one side
     // or the other depending only on the heap's layout; fixed, both sides
     // decode alike.
     mallopt(M_MMAP_THRESHOLD, 128 * 1024);
+    const int runs = bench::startEngineBench(argc, argv, 5);
     namespace fs = std::filesystem;
-    sys::RunLoop::main().bindToCurrentThread();
-    sys::DeviceProfile::setCurrent(*sys::DeviceProfile::named("desktop"));
 
-    const std::string work = bench::makeWorkFolder("solid_7z");
-    if (work.empty()) return 1;
-    const fs::path dir(work);
+    const bench::WorkFolder dir("solid_7z");
+    if (!dir.made()) return 1;
     ::setenv("LEAFBRIGHT_HOME", (dir / "home").c_str(), 1);
     const fs::path pages = dir / "pages";
     fs::create_directories(pages);
-    const fs::path samples = fs::path(LEAFBRIGHT_SOURCE_DIR) / "tests" / "data" / "pages";
-    const std::vector<std::string> sampleNames{"01.jpg", "02.jpg", "03.jpg", "04.jpg", "05.jpg", "07.jpg", "08.jpg"};
     std::vector<size_t> sizes;
     for (int i = 0; i < kPages; ++i) {
-        char name[32];
-        std::snprintf(name, sizeof name, "page%04d.jpg", i + 1);
-        const std::vector<uint8_t> sample = readBytes((samples / sampleNames[size_t(i) % sampleNames.size()]).string());
-        gfx::ImageRef image = ImageLoader::imageWithAnyData(sample);
-        if (!image) {
-            std::fprintf(stderr, "cannot read the sample pages from %s\n", samples.c_str());
-            fs::remove_all(dir);
-            return 1;
-        }
+        gfx::ImageRef image = ImageLoader::imageWithAnyData(bench::readBytes(bench::samplePage(i)));
+        if (!image)
+            return bench::fail("cannot read the sample pages from " + bench::samplePage(i).parent_path().string());
         // Every page its own: the sample with marks of its own, encoded
         // again, so that the archive holds 200 different JPEG files as a
         // scanned book does (LZMA cannot fold them into each other).
@@ -96,16 +74,12 @@ int main(int argc, char** argv) {
             canvas.fillRect({x, y, 18, 12}, gfx::Rgba{double(seed >> 24) / 255.0, 0.3, 0.6, 1});
         }
         std::vector<uint8_t> bytes = gfx::JpegEncoder::encode(*canvas.image(), 0.85);
-        std::ofstream(pages / name, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                            std::streamsize(bytes.size()));
+        bench::writeBytes(pages / bench::pageName(i), bytes);
         sizes.push_back(bytes.size());
     }
     const std::string book = (dir / "book.cb7").string();
-    if (!bench::shell("cd '" + pages.string() + "' && 7z a -t7z -ms=on '" + book + "' page*.jpg")) {
-        std::fprintf(stderr, "could not make the book (7z is needed)\n");
-        fs::remove_all(dir);
-        return 1;
-    }
+    if (!bench::shell("cd '" + pages.string() + "' && 7z a -t7z -ms=on '" + book + "' page*.jpg"))
+        return bench::fail("could not make the book (7z is needed)");
     std::printf("%d pages, %.1f MB packed in one solid block, median of %d runs\n", kPages,
                 double(fs::file_size(book)) / 1e6, runs);
 
@@ -121,11 +95,7 @@ int main(int argc, char** argv) {
         }
         reader.reset();
         double t1 = bench::now();
-        if (!ok) {
-            std::fprintf(stderr, "the reader failed\n");
-            fs::remove_all(dir);
-            return 1;
-        }
+        if (!ok) return bench::fail("the reader failed");
         ours.push_back(t1 - t0);
 
         t0 = bench::now();
@@ -141,17 +111,9 @@ int main(int argc, char** argv) {
             at += sizes[size_t(i)];
         }
         t1 = bench::now();
-        if (!ok) {
-            std::fprintf(stderr, "7z e -so or a decode failed\n");
-            fs::remove_all(dir);
-            return 1;
-        }
+        if (!ok) return bench::fail("7z e -so or a decode failed");
         theirs.push_back(t1 - t0);
     }
-    fs::remove_all(dir);
-    const double mo = bench::median(ours), mt = bench::median(theirs);
-    std::printf("7z reader, every page in order:   %8.2f ms\n", mo * 1000);
-    std::printf("7z e -so and a decode of each:    %8.2f ms\n", mt * 1000);
-    std::printf("ratio: %.2f\n", mo / mt);
+    bench::printRatio("7z reader, every page in order:", ours, "7z e -so and a decode of each:", theirs);
     return 0;
 }

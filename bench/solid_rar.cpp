@@ -12,16 +12,11 @@
 
 #include "bench/BenchSupport.h"
 #include "engine/PageReaderRar.h"
-#include "platform/core/DeviceProfile.h"
-#include "platform/core/RunLoop.h"
 
-#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -29,52 +24,34 @@ namespace {
 
 constexpr int kPages = 200;
 
-std::vector<char> readBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<char>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
-    const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
+    const int runs = bench::startEngineBench(argc, argv, 5);
     namespace fs = std::filesystem;
-    sys::RunLoop::main().bindToCurrentThread();
-    sys::DeviceProfile::setCurrent(*sys::DeviceProfile::named("desktop"));
 
-    const std::string work = bench::makeWorkFolder("solid_rar");
-    if (work.empty()) return 1;
-    const fs::path dir(work);
+    const bench::WorkFolder dir("solid_rar");
+    if (!dir.made()) return 1;
     ::setenv("LEAFBRIGHT_HOME", (dir / "home").c_str(), 1);
     const fs::path pages = dir / "pages";
     fs::create_directories(pages);
-    const fs::path samples = fs::path(LEAFBRIGHT_SOURCE_DIR) / "tests" / "data" / "pages";
-    const std::vector<std::string> sampleNames{"01.jpg", "02.jpg", "03.jpg", "04.jpg", "05.jpg", "07.jpg", "08.jpg"};
     for (int i = 0; i < kPages; ++i) {
-        char name[32];
-        std::snprintf(name, sizeof name, "page%04d.jpg", i + 1);
-        std::vector<char> bytes = readBytes((samples / sampleNames[size_t(i) % sampleNames.size()]).string());
-        if (bytes.empty()) {
-            std::fprintf(stderr, "cannot read the sample pages from %s\n", samples.c_str());
-            fs::remove_all(dir);
-            return 1;
-        }
+        std::vector<uint8_t> bytes = bench::readBytes(bench::samplePage(i));
+        if (bytes.empty())
+            return bench::fail("cannot read the sample pages from " + bench::samplePage(i).parent_path().string());
         // Noise after the image's end makes every page a file of its own that
         // the solid dictionary cannot take from the pages before it, as a
         // real book's pages are.
         uint32_t x = 2463534242u + uint32_t(i) * 7919u;
         for (int k = 0; k < 48 * 1024; ++k) {
             x ^= x << 13, x ^= x >> 17, x ^= x << 5;
-            bytes.push_back(char(x & 0xFF));
+            bytes.push_back(uint8_t(x & 0xFF));
         }
-        std::ofstream(pages / name, std::ios::binary).write(bytes.data(), std::streamsize(bytes.size()));
+        bench::writeBytes(pages / bench::pageName(i), bytes);
     }
     const std::string book = (dir / "book.cbr").string();
-    if (!bench::shell("cd '" + pages.string() + "' && rar a -idq -s '" + book + "' page*.jpg")) {
-        std::fprintf(stderr, "could not make the book (rar is needed)\n");
-        fs::remove_all(dir);
-        return 1;
-    }
+    if (!bench::shell("cd '" + pages.string() + "' && rar a -idq -s '" + book + "' page*.jpg"))
+        return bench::fail("could not make the book (rar is needed)");
     std::printf("%d pages, %.1f MB packed, solid, median of %d runs\n", kPages, double(fs::file_size(book)) / 1e6,
                 runs);
 
@@ -95,30 +72,18 @@ int main(int argc, char** argv) {
         }
         reader.reset();
         double t1 = bench::now();
-        if (!ok) {
-            std::fprintf(stderr, "the reader failed\n");
-            fs::remove_all(dir);
-            return 1;
-        }
+        if (!ok) return bench::fail("the reader failed");
         ours.push_back(t1 - t0);
 
         t0 = bench::now();
         ok = bench::spawn({"unrar", "p", "-inul", book}, true);
         t1 = bench::now();
-        if (!ok) {
-            std::fprintf(stderr, "unrar p failed (unrar is needed)\n");
-            fs::remove_all(dir);
-            return 1;
-        }
+        if (!ok) return bench::fail("unrar p failed (unrar is needed)");
         theirs.push_back(t1 - t0);
     }
-    fs::remove_all(dir);
-    const double mo = bench::median(ours), mt = bench::median(theirs);
     std::printf("page 1, turning in order:         %8.3f ms\n", bench::median(page1) * 1000);
     std::printf("page 100, turning in order:       %8.3f ms\n", bench::median(page100) * 1000);
     std::printf("page 200, turning in order:       %8.3f ms\n", bench::median(page200) * 1000);
-    std::printf("RAR reader, every page in order:  %8.2f ms\n", mo * 1000);
-    std::printf("unrar p of every page:            %8.2f ms\n", mt * 1000);
-    std::printf("ratio: %.2f\n", mo / mt);
+    bench::printRatio("RAR reader, every page in order:", ours, "unrar p of every page:", theirs);
     return 0;
 }
