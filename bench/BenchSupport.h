@@ -80,6 +80,18 @@ inline void writeBytes(const std::filesystem::path& path, const std::vector<uint
                                                 std::streamsize(bytes.size()));
 }
 
+// A file of `megabytes` MiB of fixed noise that compresses badly; the MiB
+// blocks differ in their first byte.
+inline void writeNoiseFile(const std::filesystem::path& path, size_t megabytes) {
+    std::ofstream out(path, std::ios::binary);
+    std::vector<char> block(1 << 20);
+    for (size_t i = 0; i < block.size(); ++i) block[i] = char((i * 2654435761u) >> 13);
+    for (size_t m = 0; m < megabytes; ++m) {
+        block[0] = char(m);
+        out.write(block.data(), std::streamsize(block.size()));
+    }
+}
+
 // The made-up books' pages: page `i` (from 0) is named "page0001.jpg"... so
 // that names sort in page order, and draws on the tests' sample pages in turn.
 inline std::string pageName(int i) {

@@ -43,15 +43,7 @@ int main(int argc, char** argv) {
     ::setenv("LEAFBRIGHT_HOME", (work / "home").c_str(), 1);
     sys::RunLoop::main().bindToCurrentThread();
 
-    {
-        std::ofstream out(work / "www" / "big.cbz", std::ios::binary);
-        std::vector<char> block(1 << 20);
-        for (size_t i = 0; i < block.size(); ++i) block[i] = char((i * 2654435761u) >> 13);
-        for (size_t m = 0; m < kMegabytes; ++m) {
-            block[0] = char(m);
-            out.write(block.data(), std::streamsize(block.size()));
-        }
-    }
+    bench::writeNoiseFile(work / "www" / "big.cbz", kMegabytes);
     test::NginxServer nginx;
     if (!nginx.start((work / "www").string())) {
         std::fprintf(stderr, "nginx: %s\n", nginx.lastError().c_str());

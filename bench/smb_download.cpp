@@ -56,15 +56,7 @@ int main(int argc, char** argv) {
 
     // The same 200 MB in an SMB2/3 server and in one limited to SMB1.
     test::SmbPeer modern, old;
-    for (test::SmbPeer* peer : {&modern, &old}) {
-        std::ofstream out(peer->booksDir() + "/big.cbz", std::ios::binary);
-        std::vector<char> block(1 << 20);
-        for (size_t i = 0; i < block.size(); ++i) block[i] = char((i * 2654435761u) >> 13);
-        for (size_t m = 0; m < kMegabytes; ++m) {
-            block[0] = char(m);
-            out.write(block.data(), std::streamsize(block.size()));
-        }
-    }
+    for (test::SmbPeer* peer : {&modern, &old}) bench::writeNoiseFile(peer->booksDir() + "/big.cbz", kMegabytes);
     if (!modern.start("") || !old.start("  server min protocol = NT1\n  server max protocol = NT1\n")) {
         std::fprintf(stderr, "smbd: %s%s\n", modern.error().c_str(), old.error().c_str());
         return 1;
