@@ -9,6 +9,7 @@
 #include "platform/ui/ImageView.h"
 #include "platform/ui/Label.h"
 #include "platform/ui/TableViewCell.h"
+#include "platform/ui/TransitionCoordinator.h"
 #include "viewer/BookMarkIndex.h"
 
 #include <utility>
@@ -22,6 +23,23 @@ std::string BookMarkViewController::indexFile() const { return BookCommon::getBo
 void BookMarkViewController::viewDidLoad() {
     ui::TableViewController::viewDidLoad();
     loadBookmarks();
+}
+
+void BookMarkViewController::viewWillTransitionToSize(ui::Size size,
+                                                      const std::shared_ptr<ui::TransitionCoordinator>& coordinator) {
+    ui::TableViewController::viewWillTransitionToSize(size, coordinator);
+    std::weak_ptr<ui::ViewController> weak = weak_from_this();
+    auto alongside = [weak, size](const ui::TransitionCoordinatorContext&) {
+        BookCommon::viewWillTransitionToSize(size);
+        auto self = weak.lock();
+        if (!self || !self->isViewLoaded()) return;
+        self->view()->setNeedsLayout();
+        self->view()->layoutIfNeeded();
+    };
+    if (coordinator)
+        coordinator->animateAlongsideTransition(alongside);
+    else
+        alongside(ui::TransitionCoordinatorContext{});
 }
 
 void BookMarkViewController::loadBookmarks() {

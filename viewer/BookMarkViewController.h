@@ -24,6 +24,9 @@ public:
     void setDelegate(BookMarkViewControllerDelegate* d) { delegate_ = d; }
 
     void viewDidLoad() override;
+    // A turn of the screen: the rotation observers are told alongside, and
+    // the list is laid out again for the new size.
+    void viewWillTransitionToSize(ui::Size size, const std::shared_ptr<ui::TransitionCoordinator>& coordinator) override;
     // Reads the index again (done by viewDidLoad).
     void loadBookmarks();
 

@@ -8,6 +8,7 @@
 #include "platform/ui/Screen.h"
 #include "platform/ui/Slider.h"
 #include "platform/ui/Window.h"
+#include "viewer/PanelLook.h"
 
 namespace {
 // The screen brightness outlives the program on a device; here we keep it.
@@ -74,9 +75,7 @@ void BrightnessSetting::showBrightnessSettingView(ui::View& host, int orientatio
     back_->setTargetClose(weak, [weak] {
         if (auto me = weak.lock()) me->brightnessSettingClose();
     });
-    panel_ = std::make_shared<ui::View>(ui::Rect(0, 0, 280, 90));
-    panel_->setBackgroundColor(ui::Color(gfx::Rgba{0.96, 0.96, 0.96, 0.96}, gfx::Rgba{0.17, 0.17, 0.17, 0.96}));
-    panel_->setCornerRadius(14);
+    panel_ = PanelLook::makePanel(ui::Size{280, 90}, "bk_screenbright", ColorDefine::isDarkmode(&host));
     auto label = std::make_shared<ui::Label>();
     label->setFrame(ui::Rect(30, 10, 235, 40));
     label->setText(BookCommon::localizedStringWithOnOff("Brightness"));
@@ -96,10 +95,11 @@ void BrightnessSetting::showBrightnessSettingView(ui::View& host, int orientatio
     host.insertSubview(back_, std::min<size_t>(1, host.subviews().size()));
     setOrientation(orientation);
     back_->addSubview(panel_);
-    panel_->addSubview(label);
-    panel_->addSubview(slider_);
+    PanelLook::contentOf(*panel_).addSubview(label);
+    PanelLook::contentOf(*panel_).addSubview(slider_);
     auto back = back_;
     ui::View::animate(0.25, [back] { back->setAlpha(1); });
+    PanelLook::animateIn(panel_);
 }
 
 ui::BarButtonItem::Action BrightnessSetting::toolbarAction(std::weak_ptr<ui::ViewController> screen) {
