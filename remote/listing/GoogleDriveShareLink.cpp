@@ -4,6 +4,9 @@
 #include "foundation/EncodeASCIIStringElements.h"
 #include "platform/core/Path.h"
 
+#include <cctype>
+#include <vector>
+
 namespace {
 
 std::string& testBase() {
@@ -23,6 +26,53 @@ std::string GoogleDriveShareLink::webBase() {
 }
 
 void GoogleDriveShareLink::setWebBaseForTesting(const std::string& base) { testBase() = base; }
+
+namespace {
+
+std::string& testDownloadBase() {
+    static std::string base;
+    return base;
+}
+
+// The path components of a pseudo file address: identifier, parameters,
+// name (each still scrambled or encoded); nothing for other addresses.
+std::optional<std::vector<std::string>> pseudoFileParts(const std::string& url) {
+    const std::string prefix = GoogleDriveShareLink::kPseudoPrefix;
+    if (url.compare(0, prefix.size(), prefix) != 0) return std::nullopt;
+    std::string rest = url.substr(prefix.size());
+    if (rest.find_first_of("?#") != std::string::npos) return std::nullopt;
+    std::vector<std::string> parts;
+    for (size_t at; (at = rest.find('/')) != std::string::npos; rest.erase(0, at + 1)) parts.push_back(rest.substr(0, at));
+    parts.push_back(rest);
+    if (parts.size() != 3 || parts[0].empty() || parts[1].empty() || parts[2].empty()) return std::nullopt;
+    return parts;
+}
+
+}  // namespace
+
+std::string GoogleDriveShareLink::downloadBase() {
+    return testDownloadBase().empty() ? std::string("https://drive.usercontent.google.com") : testDownloadBase();
+}
+
+void GoogleDriveShareLink::setDownloadBaseForTesting(const std::string& base) { testDownloadBase() = base; }
+
+bool GoogleDriveShareLink::isPseudoFileURL(const std::string& url) { return pseudoFileParts(url).has_value(); }
+
+std::optional<std::string> GoogleDriveShareLink::downloadURL(const std::string& pseudoFileURL) {
+    const auto parts = pseudoFileParts(pseudoFileURL);
+    if (!parts) return std::nullopt;
+    const std::string id = EncodeASCIIStringElements::stringDecodeASCIIStringElements((*parts)[0]);
+    if (id.empty() || id.size() > kMaxIdBytes) return std::nullopt;
+    for (unsigned char c : id)
+        if (!std::isalnum(c) && c != '-' && c != '_') return std::nullopt;
+    auto query = BookCommon::PercentDecodingWithString(EncodeASCIIStringElements::stringDecodeASCIIStringElements((*parts)[1]));
+    if (!query) return std::nullopt;
+    if (*query == "non") query->clear();
+    if (query->size() > kMaxQueryBytes) return std::nullopt;
+    for (unsigned char c : *query)
+        if (c <= ' ' || c == 0x7F || c == '#') return std::nullopt;
+    return downloadBase() + "/download?id=" + id + *query + "&export=download&confirm=t";
+}
 
 std::optional<std::string> GoogleDriveShareLink::folderPageURL(const std::string& shareLinkURL) {
     const std::string prefix = kPseudoPrefix;

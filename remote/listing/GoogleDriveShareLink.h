@@ -24,6 +24,20 @@ public:
     // Tests point it at a server of their own; "" puts the real one back.
     static void setWebBaseForTesting(const std::string& base);
 
+    // Where the files of shared folders are fetched from
+    // ("https://drive.usercontent.google.com").
+    static std::string downloadBase();
+    // Tests point it at a server of their own; "" puts the real one back.
+    static void setDownloadBaseForTesting(const std::string& base);
+    // Whether an address is a file on the pseudo host (a listed shared file).
+    static bool isPseudoFileURL(const std::string& url);
+    // The address a listed shared file is fetched from: its identifier and
+    // the page's extra parameters unscrambled into the download address.
+    // Nothing when the address is no pseudo file address, or what it carries
+    // would not make a sound request (an identifier with other than letters,
+    // digits, "-" and "_"; parameters with spaces, controls or "#").
+    static std::optional<std::string> downloadURL(const std::string& pseudoFileURL);
+
     // The folder page to fetch for a pseudo folder address; nothing when the
     // address is not one.
     static std::optional<std::string> folderPageURL(const std::string& shareLinkURL);

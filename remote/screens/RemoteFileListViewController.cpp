@@ -265,9 +265,11 @@ void RemoteFileListViewController::updateFileInfo() {
             item->setReadingFolder(readingFolder.empty() ? std::nullopt : std::optional<std::string>(readingFolder));
             item->setIs2Pageloaded(twoPage);
             const auto& info = item->remoteInfo();
-            // Files of a shared Drive folder live on a pseudo host that only
-            // the download side can turn into an address; it is never contacted.
-            const bool pseudo = url.rfind(GoogleDriveShareLink::kPseudoPrefix, 0) == 0;
+            // Files of a shared Drive folder live on a pseudo host that the
+            // stream turns into their download address; one that carries no
+            // sound address is never contacted.
+            const bool pseudo = url.rfind(GoogleDriveShareLink::kPseudoPrefix, 0) == 0 &&
+                                !GoogleDriveShareLink::downloadURL(url);
             item->setRemoteCanStreaming(!pseudo && ((info && info->contains("lbexpand")) ||
                                                     isStreamingFile(typedName(url, info.value_or(sys::PlistDictionary())),
                                                                     folder)));

@@ -5,6 +5,7 @@
 #include "foundation/QNKeyChain.h"
 #include "foundation/QNUrl.h"
 #include "platform/core/PercentEncoding.h"
+#include "remote/listing/GoogleDriveShareLink.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -68,6 +69,9 @@ const char* cloudKeyName(CloudService s) {
 }  // namespace
 
 std::string HTTPURLStreamRead::fixURLforCloudService(const std::string& url) const {
+    // A file of a shared Drive folder: its pseudo address carries what the
+    // public download address needs.
+    if (auto shared = GoogleDriveShareLink::downloadURL(url)) return *shared;
     const auto service = cloudService();
     if (!service) return url;
     switch (*service) {
@@ -114,12 +118,16 @@ HttpRequest HTTPURLStreamRead::baseRequest() {
         req.lowSpeedTime = 30;
         return req;
     }
-    req.url = targetURL();
-    req.userName = userName();
-    req.password = password();
+    req.url = fixURLforCloudService(targetURL());
+    // Shared Drive files are public: no credentials go with them.
+    const bool shared = req.url != targetURL();
+    if (!shared) {
+        req.userName = userName();
+        req.password = password();
+    }
     // The certificate rule is the listing's: only a server the user chose
     // to trust is taken without a valid certificate.
-    if (auto u = QNUrl::URLWithString(targetURL())) {
+    if (auto u = QNUrl::URLWithString(req.url)) {
         req.allowUntrustedCertificate =
             QNKeyChain::getPasswordWithAccount(u->host(), std::string("trustedServer")).has_value();
     }
@@ -143,6 +151,12 @@ bool HTTPURLStreamRead::openURL(const std::string& url) {
     stopLoader();
     abort_ = false;
     setTargetURL(url);
+    // The pseudo host of shared Drive folders is never contacted: an
+    // address on it that carries no sound file is an error.
+    if (url.rfind(GoogleDriveShareLink::kPseudoPrefix, 0) == 0 && !GoogleDriveShareLink::downloadURL(url)) {
+        setIsError();
+        return false;
+    }
     if (isOfflineMode()) return isCacheComplete() && prepareCacheFiles();
     if (isCacheComplete()) {
         setIsUnsupportedServer(false);

@@ -1,4 +1,5 @@
 #include "remote/transfer/HttpDownload.h"
+#include "remote/listing/GoogleDriveShareLink.h"
 
 #include "cloud/CloudTokenStore.h"
 #include "cloud/DropboxCommon.h"
@@ -246,13 +247,16 @@ void HttpDownload::start() {
     HttpRequest req;
     if (cloud_) {
         req = cloudRequest();
+    } else if (auto shared = GoogleDriveShareLink::downloadURL(url_)) {
+        // A file of a shared Drive folder: public, fetched without credentials.
+        req.url = *shared;
     } else {
         req.url = url_;
         req.userName = userName_;
         req.password = password_;
     }
     req.lowSpeedTime = stallTimeout_;
-    if (auto u = QNUrl::URLWithString(url_)) {
+    if (auto u = QNUrl::URLWithString(req.url)) {
         req.allowUntrustedCertificate = QNKeyChain::getPasswordWithAccount(u->host(), std::string("trustedServer")).has_value();
     }
     if (resumeOffset_ > 0) {

@@ -5,7 +5,11 @@
 #include "remote/listing/GoogleDriveShareLink.h"
 
 #include "foundation/EncodeASCIIStringElements.h"
+#include "foundation/Settings.h"
+#include "platform/core/Keychain.h"
 #include "remote/listing/FileDownload.h"
+#include "remote/stream/HTTPURLStreamRead.h"
+#include "remote/transfer/HttpDownload.h"
 #include "tests/support/TestHome.h"
 #include "tests/support/VirtualClockTest.h"
 #include "tests/support/net/NginxServer.h"
@@ -14,6 +18,8 @@
 
 #include <filesystem>
 #include <fstream>
+#include <random>
+#include <sstream>
 
 namespace {
 
@@ -116,9 +122,132 @@ class GoogleDriveShareLinkListing : public test::VirtualClockTest {
 protected:
     void TearDown() override {
         Link::setWebBaseForTesting("");
+        Link::setDownloadBaseForTesting("");
         VirtualClockTest::TearDown();
     }
 };
+
+std::string fileURL(const std::string& id, const std::string& extra, const std::string& name) {
+    return std::string(Link::kPseudoPrefix) + Scramble::stringEncodeASCIIStringElements(id) + "/" +
+           Scramble::stringEncodeASCIIStringElements(extra) + "/" + name;
+}
+
+TEST(GoogleDriveShareLinkFiles, APseudoFileBecomesItsPublicDownloadAddress) {
+    const std::string base = Link::downloadBase();
+    EXPECT_EQ(Link::downloadURL(fileURL("F1", "%26resourcekey%3DK1", "Vol%201.cbz")),
+              base + "/download?id=F1&resourcekey=K1&export=download&confirm=t");
+    // "non" stands for no extra parameters.
+    EXPECT_EQ(Link::downloadURL(fileURL("F-2_x", "non", "a.zip")), base + "/download?id=F-2_x&export=download&confirm=t");
+    EXPECT_TRUE(Link::isPseudoFileURL(fileURL("F1", "non", "a.zip")));
+    // Folders, other hosts, missing parts and unsound pieces give no address.
+    EXPECT_EQ(Link::downloadURL(std::string(Link::kPseudoPrefix) + Scramble::stringEncodeASCIIStringElements("D1")),
+              std::nullopt);
+    EXPECT_EQ(Link::downloadURL("https://example.com/a/b/c.zip"), std::nullopt);
+    EXPECT_EQ(Link::downloadURL(fileURL("F1", "non", "")), std::nullopt);
+    EXPECT_EQ(Link::downloadURL(fileURL("F1", "non", "a.zip") + "?x=1"), std::nullopt);
+    EXPECT_EQ(Link::downloadURL(fileURL("F1&export=x", "non", "a.zip")), std::nullopt);
+    EXPECT_EQ(Link::downloadURL(fileURL("F1", "%26a%3Db%20c", "a.zip")), std::nullopt);
+    EXPECT_EQ(Link::downloadURL(fileURL("F1", "%26a%23frag", "a.zip")), std::nullopt);
+    EXPECT_EQ(Link::downloadURL(fileURL(std::string(200, 'i'), "non", "a.zip")), std::nullopt);
+}
+
+struct Saved : HttpDownloadDelegate {
+    void onFinishConnection(int r) override { results.push_back(r); }
+    std::vector<int> results;
+};
+
+std::string slurp(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+// A shared folder's files are read in place and downloaded from the public
+// download address (an nginx that serves /download?id=... from its files
+// folder), with the page's extra parameters and without credentials.
+TEST_F(GoogleDriveShareLinkListing, FilesOfASharedFolderAreStreamedAndDownloaded) {
+    if (test::NginxServer::program().empty()) GTEST_SKIP() << "nginx is not installed";
+    if (!test::haveProgram("zip")) GTEST_SKIP() << "zip is not installed";
+    sys::Keychain::setShared(sys::Keychain::inMemory());
+    RemoteStreamRead::removeCache();
+    HTTPURLStreamRead::registerWithEngine();
+    test::TempDir www("drivefiles"), pages("drivepages"), saveDir("drivesaved"), settingsDir("drivesettings");
+    std::filesystem::create_directories(www.file("drive/folders"));
+    std::filesystem::create_directories(www.file("files"));
+    std::mt19937 rng{11};
+    for (int i = 1; i <= 2; ++i) {
+        std::string bytes(300000, '\0');
+        for (auto& c : bytes) c = char(rng());
+        std::ofstream(pages.file(std::to_string(i) + ".jpg"), std::ios::binary) << bytes;
+    }
+    ASSERT_EQ(test::shell("cd '" + pages.path() + "' && zip -q -0 book.cbz *.jpg"), 0);
+    std::filesystem::rename(pages.file("book.cbz"), www.file("files/F9-K9"));
+    const std::string book = slurp(www.file("files/F9-K9"));
+    test::NginxServer nginx;
+    nginx.setLocationConfig("default_type text/html;");
+    // The file is found only with its identifier and the page's resource key.
+    nginx.setServerConfig("location = /download { try_files /files/$arg_id-$arg_resourcekey =404; }");
+    ASSERT_TRUE(nginx.start(www.path())) << nginx.lastError();
+    std::string base = nginx.url("");
+    if (base.back() == '/') base.pop_back();
+    Link::setWebBaseForTesting(base);
+    Link::setDownloadBaseForTesting(base);
+    std::ofstream(www.file("drive/folders/SHARED2"))
+        << "<title>Club</title>" << item("One.cbz", "F9", false) << "<a href=\"" << base
+        << "/file/d/F9/view?usp\\u003ddrivesdk\\u0026resourcekey\\u003dK9\">";
+
+    auto out = std::make_shared<Outcome>();
+    auto fd = std::make_shared<FileDownload>();
+    fd->setDelegate(out);
+    fd->getFileListFromUrl(std::string(Link::kPseudoPrefix) + Scramble::stringEncodeASCIIStringElements("SHARED2"),
+                           std::nullopt, std::nullopt, std::nullopt, true, nullptr);
+    ASSERT_TRUE(loop().runUntil([&] { return out->count > 0; }, 30));
+    ASSERT_TRUE(out->fileList);
+    ASSERT_EQ(out->fileList->size(), 1u);
+    const std::string url = (*out->fileList)[0];
+
+    // Read in place: the stream the engine picks for the address.
+    auto s = std::dynamic_pointer_cast<HTTPURLStreamRead>(
+        RemoteStreamRead::newStreamWithProtocol(RemoteStreamRead::getProtocolWithURL(url)));
+    ASSERT_TRUE(s);
+    s->setUserName("someone");
+    s->setPassword("secret");
+    ASSERT_TRUE(s->openURL(url));
+    EXPECT_EQ(s->contentLength(), int64_t(book.size()));
+    std::string got(book.size(), '\0');
+    got.resize(size_t(s->readByte(got.data(), 0, got.size())));
+    EXPECT_TRUE(got == book);
+    s->closeURL();
+    RemoteStreamRead::removeCache();
+    size_t ranged = 0;
+    for (const auto& r : nginx.requests()) {
+        if (r.target.rfind("/download?", 0) != 0) continue;
+        EXPECT_EQ(r.target, "/download?id=F9&resourcekey=K9&export=download&confirm=t");
+        if (!r.range.empty()) ++ranged;
+    }
+    EXPECT_GE(ranged, 2u);
+
+    // Downloaded into the library under its listed name.
+    auto settings = std::make_shared<Settings>(settingsDir.path());
+    auto saved = std::make_shared<Saved>();
+    auto d = std::make_shared<HttpDownload>();
+    d->setDelegate(saved);
+    d->setSettings_(settings.get());
+    d->downloadFile(url, saveDir.path(), "One.cbz", "someone", "secret", "", {});
+    ASSERT_TRUE(loop().runUntil([&] { return !saved->results.empty(); }, 30));
+    EXPECT_EQ(saved->results.front(), HttpDownload::kSaved);
+    EXPECT_TRUE(slurp(saveDir.file("One.cbz")) == book);
+
+    // A pseudo address that carries nothing sound is never fetched.
+    const size_t before = nginx.requests().size();
+    auto bad = std::dynamic_pointer_cast<HTTPURLStreamRead>(
+        RemoteStreamRead::newStreamWithProtocol(RemoteStreamRead::getProtocolWithURL(url)));
+    EXPECT_FALSE(bad->openURL(fileURL("F9&x=1", "non", "One.cbz")));
+    EXPECT_TRUE(bad->isError());
+    EXPECT_EQ(nginx.requests().size(), before);
+    sys::Keychain::setShared(nullptr);
+}
 
 TEST_F(GoogleDriveShareLinkListing, APseudoFolderIsListedFromItsFolderPageAndKeepsItsAddress) {
     if (test::NginxServer::program().empty()) GTEST_SKIP() << "nginx is not installed";

@@ -108,11 +108,16 @@ TEST_F(RemoteFileListTest, EntriesAreTypedByNameExtensionAndSiteAndKeepTheServer
     EXPECT_EQ(list->imageListArray(), (std::vector<std::string>{base + "p2.png", base + "p10.png"}));
     EXPECT_EQ(row("p2.png")->location(), FilelistItem::kRemote);
 
-    // A file of a shared Drive folder is listed but never read from its pseudo host.
-    show("https://googledrive.sharelink/abc", {"https://googledrive.sharelink/x/y/One.cbz"},
-         {info({{"name", sys::PlistValue("One.cbz")}, {"isBook", sys::PlistValue(true)}})});
+    // A file of a shared Drive folder is read through its download address;
+    // one whose pseudo address carries no sound identifier is never read.
+    show("https://googledrive.sharelink/abc",
+         {"https://googledrive.sharelink/x/y/One.cbz", "https://googledrive.sharelink/x.a/y/Two.cbz"},
+         {info({{"name", sys::PlistValue("One.cbz")}, {"isBook", sys::PlistValue(true)}}),
+          info({{"name", sys::PlistValue("Two.cbz")}, {"isBook", sys::PlistValue(true)}})});
     ASSERT_TRUE(row("One.cbz"));
-    EXPECT_FALSE(row("One.cbz")->remoteCanStreaming());
+    EXPECT_TRUE(row("One.cbz")->remoteCanStreaming());
+    ASSERT_TRUE(row("Two.cbz"));
+    EXPECT_FALSE(row("Two.cbz")->remoteCanStreaming());
 }
 
 TEST_F(RemoteFileListTest, FolderTitlesComeFromTheLastComponentDecoded) {
