@@ -13,13 +13,9 @@
 #include "platform/core/PropertyList.h"
 #include "platform/core/RunLoop.h"
 #include "platform/core/Thread.h"
-#include "tests/engine/BookSessionFixture.h"
-#include "tests/support/TestHome.h"
-#include "tests/support/net/FaultHttpServer.h"
-#include "tests/support/net/NginxServer.h"
-#include "tests/support/net/NginxSuite.h"
-#include "tests/support/net/RangeStreamRead.h"
+#include "tests/engine/ArchiveStreamFixture.h"
 #include "tests/engine/StreamTestBlocks.h"
+#include "tests/support/net/NginxServer.h"
 
 #include <gtest/gtest.h>
 
@@ -38,37 +34,14 @@ using test::samePixels;
 
 constexpr uint64_t BS = RemoteStreamRead::kBlockSize;
 
-class PageReaderRarStreamTest : public test::NginxSuite<test::BookSessionFixture> {
+class PageReaderRarStreamTest : public test::ArchiveStreamFixture {
 protected:
-    void SetUp() override {
-        BookSessionFixture::SetUp();
-        if (!test::haveProgram("rar")) GTEST_SKIP() << "no rar packer";
-        RemoteStreamRead::removeCache(false);
-        test::RangeStreamRead::registerForHttp(test::RangeStreamRead::Fetch::OnDemand);
-        fault_ = std::make_unique<test::FaultHttpServer>(root_->path());
-        ASSERT_TRUE(fault_->start());
-    }
+    PageReaderRarStreamTest() : ArchiveStreamFixture("rar", "rar a -idq", "rar") {}
     void TearDown() override {
-        if (session) session->closeBook();
-        fault_.reset();
-        RemoteStreamRead::registerStreamClass(RemoteStreamRead::kHTTP, nullptr);
-        RemoteStreamRead::registerStreamClass(RemoteStreamRead::kHTTPURL, nullptr);
-        RemoteStreamRead::removeCache(false);
+        ArchiveStreamFixture::TearDown();
         EXPECT_EQ(RarStreamShim::openDescriptorCount(), 0u) << "every archive was closed";
-        BookSessionFixture::TearDown();
-    }
-
-    // Packs `files` of `dir` into the servers' folder as `name`.
-    std::string publish(const std::string& dir, const std::string& name, const std::string& options,
-                        const std::string& files) {
-        ::unlink(root_->file(name).c_str());
-        EXPECT_EQ(test::shell("cd '" + dir + "' && rar a -idq " + options + " '" + root_->file(name) + "' " + files), 0);
-        return root_->file(name);
     }
     std::string indexPath() const { return RemoteStreamRead::getRemoteCacheFilePath(PageReaderRar::kIndexFileName, false); }
-
-    std::unique_ptr<test::FaultHttpServer> fault_;
-    test::TempDir pages{"rarpages"};
 };
 
 TEST_F(PageReaderRarStreamTest, OpeningWalksOnlyTheHeadersAndAPageFetchesOnlyItsOwnBlocks) {
@@ -264,25 +237,7 @@ TEST_F(PageReaderRarStreamTest, CancellingFreesAPageLoadStuckOnAStalledServer) {
     ASSERT_TRUE(r->openFile(fault_->url("/stall.cbr?stall_from=" + std::to_string(2 * openRequests + 1)),
                             std::nullopt, std::nullopt, false, false));
     ASSERT_EQ(fault_->requestCount("/stall.cbr"), 2 * openRequests);
-
-    int result = -1;
-    gfx::ImageRef image;
-    double returned = 0;
-    sys::Thread loader([&](const std::atomic<bool>&) {
-        image = r->newLoadAndCreateImage(0, result);
-        returned = sys::Clock::now();
-    });
-    ASSERT_TRUE(fault_->waitForStalled(1, 10.0));
-    const double cancelled = sys::Clock::now();
-    r->cancelStreaming();
-    loader.join();
-    EXPECT_FALSE(image);
-    EXPECT_EQ(result, PageReader::kResultFailed);
-    EXPECT_LE(returned - cancelled, 0.1);
-    // The stream is shut: nothing more is read from it.
-    EXPECT_FALSE(r->newLoadAndCreateImage(1, result));
-    EXPECT_EQ(result, PageReader::kResultFailed);
-    r->closeFile();
+    expectCancelFreesStalledLoad(*r, 0, 1);
 }
 
 TEST_F(PageReaderRarStreamTest, AServerWithoutRangesIsReportedAndTheSessionStreamsACbr) {
@@ -295,25 +250,7 @@ TEST_F(PageReaderRarStreamTest, AServerWithoutRangesIsReportedAndTheSessionStrea
     EXPECT_FALSE(PageReaderRar::getArchiveList("ftp://127.0.0.1:1/book.cbr", false, {}, "", "", nullptr, {}));
 
     publish(bookDir.path(), "shelf.cbr", "", "p0.bmp p1.bmp p2.bmp p3.bmp");
-    struct Viewer : RemoteStreamReadDelegate {
-        void updateCacheBlock(int64_t, int64_t, int64_t block, int64_t) override { blocks.push_back(block); }
-        std::vector<int64_t> blocks;
-    };
-    auto viewer = std::make_shared<Viewer>();
-    session = std::make_shared<BookReaderEx>();
-    session->setSettings(settings);
-    session->setTargetForOnlineStatus(viewer);
-    ASSERT_TRUE(session->openBookWithName(fault_->url("/shelf.cbr"), {}, std::nullopt, std::nullopt, std::nullopt,
-                                          false, false));
-    EXPECT_EQ(session->readerKind(), BookReaderEx::ReaderKind::Rar);
-    EXPECT_TRUE(session->isStreamingMode());
-    EXPECT_EQ(session->getPageNum(), 4);
-    auto p = load(PageLoadRequest::kCompose, 2, {200, 300});
-    ASSERT_TRUE(p && p->image);
-    EXPECT_TRUE(test::colourNear(p->image->pixel(50, 150), test::pageColour(2, false)));
-    advance(0.01);
-    EXPECT_EQ(viewer->blocks, (std::vector<int64_t>{0})) << "the book's one block, reported through the reader";
-    EXPECT_FALSE(BookReaderEx::getFolderList(fault_->url("/shelf.cbr"), false, {}, "", "", nullptr, {}));
+    expectSessionStreamsBlockProgress(fault_->url("/shelf.cbr"), BookReaderEx::ReaderKind::Rar);
 }
 
 }  // namespace

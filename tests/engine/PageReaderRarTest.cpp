@@ -9,6 +9,7 @@
 #include "foundation/ArraySort.h"
 #include "platform/core/FileManager.h"
 #include "platform/core/Thread.h"
+#include "tests/engine/ArchiveReaderFixture.h"
 #include "tests/engine/BookSessionFixture.h"
 #include "tests/engine/BookTestPages.h"
 #include "tests/support/TestHome.h"
@@ -28,23 +29,9 @@ namespace {
 using test::samePixels;
 
 using test::colourNear;
+using test::readFile;
 using test::pageColour;
 using Status = UnrarArchive::Status;
-
-bool run(const std::string& dir, const std::string& command) {
-    return test::shell("cd '" + dir + "' && " + command + " >/dev/null 2>&1") == 0;
-}
-
-std::string readFile(const std::string& path) { return sys::FileManager::contentsOfFile(path).value_or(""); }
-
-std::vector<std::string> namesOf(const PageReader& r) {
-    std::vector<std::string> out;
-    for (const auto& n : r.getPageNameList()) {
-        EXPECT_TRUE(!n.empty() && n.back() == '\0') << "page names end with their NUL byte";
-        out.push_back(n.substr(0, n.size() - 1));
-    }
-    return out;
-}
 
 // The eight sample pages the RAR 4 archives hold.
 const char* const kSamplePages[] = {"01.jpg", "02.jpg", "03.jpg", "04.jpg", "05.jpg", "06.png", "07.jpg", "08.jpg"};
@@ -53,32 +40,18 @@ gfx::ImageRef samplePage(const std::string& name) {
     return ImageLoader::imageWithAnyContentsOfFile(test::dataPath("pages/" + name));
 }
 
-class PageReaderRarTest : public ::testing::Test {
+class PageReaderRarTest : public test::ArchiveReaderFixture<PageReaderRar> {
 protected:
-    void SetUp() override {
-        savedSort_ = ArraySort::sortMode();
-        ArraySort::setSortMode(ArraySort::kNatural);
-        if (!test::haveProgram("rar")) GTEST_SKIP() << "no rar packer";
-    }
+    PageReaderRarTest() : ArchiveReaderFixture("rar", "rar") {}
     void TearDown() override {
-        ArraySort::setSortMode(savedSort_);
+        ArchiveReaderFixture::TearDown();
         EXPECT_EQ(RarStreamShim::openDescriptorCount(), 0u) << "every archive was closed";
     }
 
-    void page(const std::string& name, int colourNo) {
-        const std::string path = src.file(name);
-        std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-        ASSERT_TRUE(test::writeBmp(path, 12, 16, [&](int, int) { return pageColour(colourNo, false); }));
-    }
-    void text(const std::string& name, const std::string& body) {
-        const std::string path = src.file(name);
-        std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-        ASSERT_TRUE(sys::FileManager::writeFile(path, body, false));
-    }
     // rar with `options` on `files` of src/, into out/`name`.
     std::string pack(const std::string& name, const std::string& options, const std::string& files) {
         const std::string book = out.file(name);
-        EXPECT_TRUE(run(src.path(), "rar a -idq " + options + " '" + book + "' " + files)) << name;
+        EXPECT_TRUE(test::runIn(src.path(), "rar a -idq " + options + " '" + book + "' " + files)) << name;
         return book;
     }
     // The volume set is kept under neutral names; UnRAR finds a set's next
@@ -96,30 +69,11 @@ protected:
         return src.file(name);
     }
 
-    void expectPage(PageReader& r, int page, int colourNo) {
-        int result = -1;
-        auto image = r.newLoadAndCreateImage(page, result);
-        ASSERT_EQ(result, PageReader::kResultImage) << "page " << page;
-        ASSERT_TRUE(image);
-        EXPECT_TRUE(colourNear(image->pixel(3, 3), pageColour(colourNo, false))) << "page " << page;
-    }
     void expectSample(PageReader& r, int page, const std::string& name) {
         int result = -1;
         auto image = r.newLoadAndCreateImage(page, result);
         ASSERT_EQ(result, PageReader::kResultImage) << "page " << page << " " << name;
         EXPECT_TRUE(samePixels(image, samplePage(name))) << "page " << page << " " << name;
-    }
-    int resultOf(PageReader& r, int page) {
-        int result = -1;
-        auto image = r.newLoadAndCreateImage(page, result);
-        EXPECT_EQ(bool(image), result == PageReader::kResultImage);
-        return result;
-    }
-    std::shared_ptr<PageReaderRar> open(const std::string& path, std::optional<std::string> password = std::nullopt,
-                                        std::optional<std::string> folder = std::nullopt) {
-        auto r = std::make_shared<PageReaderRar>();
-        EXPECT_TRUE(r->openFile(path, password, folder, false, false)) << path;
-        return r;
     }
     PageReader::OpenFailure openFailure(const std::string& path, std::optional<std::string> password = std::nullopt) {
         auto r = std::make_shared<PageReaderRar>();
@@ -127,10 +81,6 @@ protected:
         EXPECT_TRUE(r->getPageNameList().empty());
         return r->openFailure();
     }
-
-    test::TempDir src{"rarsrc"};
-    test::TempDir out{"rarout"};
-    int savedSort_ = 0;
 };
 
 TEST_F(PageReaderRarTest, PagesOfAPlainAndASolidRar5InNaturalOrderInAnyOrderOfReading) {
@@ -147,7 +97,7 @@ TEST_F(PageReaderRarTest, PagesOfAPlainAndASolidRar5InNaturalOrderInAnyOrderOfRe
         auto r = open(book);
         EXPECT_EQ(r->isSolidArhive(), std::string(options) == "-s -ds");
         EXPECT_EQ(PageReaderRar::isSolidArchiveFile(book), std::string(options) == "-s -ds");
-        EXPECT_EQ(namesOf(*r), (std::vector<std::string>{"p1.bmp", "p2.bmp", "p10.bmp"}));
+        EXPECT_EQ(test::pageNamesOf(*r), (std::vector<std::string>{"p1.bmp", "p2.bmp", "p10.bmp"}));
         EXPECT_EQ(r->getGlobalPageNoList(), (std::vector<int32_t>{2, 1, 0}));
         EXPECT_FALSE(r->isStreamPage());
         EXPECT_FALSE(r->getFolderList(false).has_value()) << "only the resource fork lies in a folder";
@@ -166,7 +116,7 @@ TEST_F(PageReaderRarTest, Rar4ArchivesPlainSolidAndInVolumesGiveTheSamplePages) 
     for (const char* name : {"plain4.rar", "solid4.rar", "volumes4.part1.rar"}) {
         SCOPED_TRACE(name);
         auto r = open(rar4(name));
-        ASSERT_EQ(namesOf(*r), std::vector<std::string>(std::begin(kSamplePages), std::end(kSamplePages)));
+        ASSERT_EQ(test::pageNamesOf(*r), std::vector<std::string>(std::begin(kSamplePages), std::end(kSamplePages)));
         EXPECT_EQ(r->isSolidArhive(), std::string(name) == "solid4.rar");
         for (int i = 0; i < 8; ++i) expectSample(*r, i, kSamplePages[i]);
         // Pages split over two volumes, read out of order.
@@ -174,7 +124,7 @@ TEST_F(PageReaderRarTest, Rar4ArchivesPlainSolidAndInVolumesGiveTheSamplePages) 
     }
     // A later volume on its own: the pages it starts, not the one continued from before.
     auto part2 = open(rar4("volumes4.part2.rar"));
-    EXPECT_EQ(namesOf(*part2), (std::vector<std::string>{"05.jpg", "06.png", "07.jpg", "08.jpg"}));
+    EXPECT_EQ(test::pageNamesOf(*part2), (std::vector<std::string>{"05.jpg", "06.png", "07.jpg", "08.jpg"}));
     expectSample(*part2, 1, "06.png");
 }
 
@@ -204,13 +154,13 @@ TEST_F(PageReaderRarTest, Rar5VolumesAndAPageSpanningThem) {
 
 TEST_F(PageReaderRarTest, TargetFolderListsOnlyItsPagesWithGlobalNumbersOfTheWholeArchive) {
     auto r = open(rar4("folders4.rar"));
-    EXPECT_EQ(namesOf(*r), (std::vector<std::string>{"Vol1/01.jpg", "Vol1/02.jpg", "Vol1/03.jpg", "Vol1/sub/04.jpg",
+    EXPECT_EQ(test::pageNamesOf(*r), (std::vector<std::string>{"Vol1/01.jpg", "Vol1/02.jpg", "Vol1/03.jpg", "Vol1/sub/04.jpg",
                                                      "Vol1/sub/05.jpg"}));
     // Archive order: Vol1/03, sub/04, sub/05, Vol1/02, Vol1/01.
     EXPECT_EQ(r->getGlobalPageNoList(), (std::vector<int32_t>{4, 3, 0, 1, 2}));
     EXPECT_EQ(r->getFolderList(false), (std::vector<std::string>{"Vol1", "Vol1/sub"}));
     auto sub = open(rar4("folders4.rar"), std::nullopt, std::string("Vol1/sub"));
-    EXPECT_EQ(namesOf(*sub), (std::vector<std::string>{"Vol1/sub/04.jpg", "Vol1/sub/05.jpg"}));
+    EXPECT_EQ(test::pageNamesOf(*sub), (std::vector<std::string>{"Vol1/sub/04.jpg", "Vol1/sub/05.jpg"}));
     EXPECT_EQ(sub->getGlobalPageNoList(), (std::vector<int32_t>{1, 2}));
     expectSample(*sub, 1, "05.jpg");
     auto checked = BookReaderEx::getFolderList(rar4("folders4.rar"), false, {}, "", "", nullptr, {});
@@ -222,7 +172,7 @@ TEST_F(PageReaderRarTest, TargetFolderListsOnlyItsPagesWithGlobalNumbersOfTheWho
     page("vol2/c.bmp", 2);
     pack("two.cbr", "", "vol2/c.bmp vol1/a.bmp vol2/b.bmp");
     auto two = open(out.file("two.cbr"), std::nullopt, std::string("vol2"));
-    EXPECT_EQ(namesOf(*two), (std::vector<std::string>{"vol2/b.bmp", "vol2/c.bmp"}));
+    EXPECT_EQ(test::pageNamesOf(*two), (std::vector<std::string>{"vol2/b.bmp", "vol2/c.bmp"}));
     EXPECT_EQ(two->getGlobalPageNoList(), (std::vector<int32_t>{2, 0}));
     expectPage(*two, 1, 2);
     EXPECT_TRUE(open(out.file("two.cbr"), std::nullopt, std::string("none"))->getPageNameList().empty());
@@ -230,7 +180,7 @@ TEST_F(PageReaderRarTest, TargetFolderListsOnlyItsPagesWithGlobalNumbersOfTheWho
 
 TEST_F(PageReaderRarTest, ShiftJisNamesKeepTheirBackslashByteAndAreRead) {
     auto r = open(rar4("shift-jis-names4.rar"));
-    const std::vector<std::string> names = namesOf(*r);
+    const std::vector<std::string> names = test::pageNamesOf(*r);
     // The second byte of each character is 0x5C, not a folder separator.
     EXPECT_EQ(std::set<std::string>(names.begin(), names.end()),
               (std::set<std::string>{"\x95\\.png", "vol1/\x83\\.png", "vol2/a.png"}));
@@ -241,7 +191,7 @@ TEST_F(PageReaderRarTest, ShiftJisNamesKeepTheirBackslashByteAndAreRead) {
     // stays as it is ("ぁ" is E3 81 81).
     page("\xE3\x81\x81/x.bmp", 3);
     auto utf8 = open(pack("utf8.cbr", "-r", "'\xE3\x81\x81'"));
-    EXPECT_EQ(namesOf(*utf8), std::vector<std::string>{"\xE3\x81\x81/x.bmp"});
+    EXPECT_EQ(test::pageNamesOf(*utf8), std::vector<std::string>{"\xE3\x81\x81/x.bmp"});
     expectPage(*utf8, 0, 3);
     EXPECT_TRUE(PageReaderRar::isDirectoryName("a/"));
     EXPECT_FALSE(PageReaderRar::isDirectoryName("\x95/")) << "a Shift-JIS character, not a folder";
@@ -258,7 +208,7 @@ TEST_F(PageReaderRarTest, PasswordsOfDataAndOfHeadersWithTheRightTheWrongAndNone
     for (const std::string& book : {data5, solid5}) {
         SCOPED_TRACE(book);
         auto none = open(book);
-        EXPECT_EQ(namesOf(*none), (std::vector<std::string>{"p1.bmp", "p2.bmp"})) << "names are not encrypted";
+        EXPECT_EQ(test::pageNamesOf(*none), (std::vector<std::string>{"p1.bmp", "p2.bmp"})) << "names are not encrypted";
         EXPECT_EQ(resultOf(*none, 1), PageReader::kResultPassword);
         EXPECT_EQ(resultOf(*open(book, std::string("wrong")), 1), PageReader::kResultPassword);
         auto r = open(book, right);
@@ -270,7 +220,7 @@ TEST_F(PageReaderRarTest, PasswordsOfDataAndOfHeadersWithTheRightTheWrongAndNone
     EXPECT_EQ(openFailure(head5, std::string("wrong")), PageReader::OpenFailure::Password);
     EXPECT_FALSE(PageReaderRar::isSolidArchiveFile(head5));
     auto head = open(head5, right);
-    EXPECT_EQ(namesOf(*head), (std::vector<std::string>{"p1.bmp", "p2.bmp"}));
+    EXPECT_EQ(test::pageNamesOf(*head), (std::vector<std::string>{"p1.bmp", "p2.bmp"}));
     expectPage(*head, 1, 1);
     expectPage(*head, 0, 0);
 
@@ -386,19 +336,19 @@ TEST_F(PageReaderRarTest, EntriesAreReadOnlyWithinTheCapAndExactlyAsAnnounced) {
 TEST_F(PageReaderRarTest, InnerArchivesAreListedAndExtractedBesideTheBookConfinedAndNeverReplacing) {
     page("inner/p1.bmp", 0);
     page("inner/p2.bmp", 1);
-    ASSERT_TRUE(run(src.file("inner"), "rar a -idq '" + src.file("inner.cbr") + "' p1.bmp p2.bmp"));
+    ASSERT_TRUE(test::runIn(src.file("inner"), "rar a -idq '" + src.file("inner.cbr") + "' p1.bmp p2.bmp"));
     page("cover.bmp", 2);
     text("extra/read me.pdf", "%PDF-1.4 not really");
     text("evil.cbz", "escaped");
     const bool zip = test::haveProgram("zip");
     if (zip) {
-        ASSERT_TRUE(run(src.file("inner"), "zip -q '" + src.file("nested.cbz") + "' p1.bmp p2.bmp"));
+        ASSERT_TRUE(test::runIn(src.file("inner"), "zip -q '" + src.file("nested.cbz") + "' p1.bmp p2.bmp"));
     }
     const std::string book = pack("outer.rar", "-r", "cover.bmp inner.cbr extra");
-    ASSERT_TRUE(run(src.path(), "rar a -idq -ap'sub/../..' '" + book + "' evil.cbz"));
+    ASSERT_TRUE(test::runIn(src.path(), "rar a -idq -ap'sub/../..' '" + book + "' evil.cbz"));
 
     auto r = open(book);
-    EXPECT_EQ(namesOf(*r), (std::vector<std::string>{"cover.bmp"}));
+    EXPECT_EQ(test::pageNamesOf(*r), (std::vector<std::string>{"cover.bmp"}));
     auto inner = r->getArchiveList(false);
     ASSERT_TRUE(inner.has_value());
     std::sort(inner->begin(), inner->end());
@@ -425,7 +375,7 @@ TEST_F(PageReaderRarTest, InnerArchivesAreListedAndExtractedBesideTheBookConfine
 
     // A cbz inside, extracted and read by the zip reader.
     if (zip) {
-        ASSERT_TRUE(run(src.path(), "rar a -idq '" + book + "' nested.cbz"));
+        ASSERT_TRUE(test::runIn(src.path(), "rar a -idq '" + book + "' nested.cbz"));
         EXPECT_EQ(BookReaderEx::extractFile(book, {}, std::nullopt, "nested.cbz", "", ""), 0);
         auto session = std::make_shared<BookReaderEx>();
         ASSERT_TRUE(session->openBookWithName(out.file("nested.cbz"), {}, std::nullopt, std::nullopt, std::nullopt,
@@ -480,7 +430,7 @@ class PageReaderRarSessionTest : public test::BookSessionFixture {};
 TEST_F(PageReaderRarSessionTest, TheSessionOpensCbrBooksAsksForPasswordsAndSaysWhyOthersFail) {
     if (!test::haveProgram("rar")) GTEST_SKIP() << "no rar packer";
     const std::string book = bookDir.file("book.cbr");
-    ASSERT_TRUE(run(bookDir.path(), "rar a -idq -s book.cbr p0.bmp p1.bmp p2.bmp"));
+    ASSERT_TRUE(test::runIn(bookDir.path(), "rar a -idq -s book.cbr p0.bmp p1.bmp p2.bmp"));
     session = std::make_shared<BookReaderEx>();
     session->setSettings(settings);
     ASSERT_TRUE(session->openBookWithName(book, {}, std::nullopt, std::nullopt, std::nullopt, false, false));
@@ -493,7 +443,7 @@ TEST_F(PageReaderRarSessionTest, TheSessionOpensCbrBooksAsksForPasswordsAndSaysW
         EXPECT_TRUE(colourNear(p->image->pixel(150, 150), pageColour(i, true)));
     }
 
-    ASSERT_TRUE(run(bookDir.path(), "rar a -idq -ppw locked.cbr p0.bmp p1.bmp"));
+    ASSERT_TRUE(test::runIn(bookDir.path(), "rar a -idq -ppw locked.cbr p0.bmp p1.bmp"));
     ASSERT_TRUE(session->openBookWithName(bookDir.file("locked.cbr"), {}, std::nullopt, std::nullopt, std::nullopt,
                                           false, false));
     EXPECT_EQ(session->loadPage(request(PageLoadRequest::kCompose, 0, {200, 300})), BookReaderEx::kLoadPassword);
@@ -501,7 +451,7 @@ TEST_F(PageReaderRarSessionTest, TheSessionOpensCbrBooksAsksForPasswordsAndSaysW
                                           std::nullopt, false, false));
     EXPECT_EQ(session->loadPage(request(PageLoadRequest::kCompose, 1, {200, 300})), BookReaderEx::kLoadDone);
 
-    ASSERT_TRUE(run(bookDir.path(), "rar a -idq -hppw hidden.cbr p0.bmp"));
+    ASSERT_TRUE(test::runIn(bookDir.path(), "rar a -idq -hppw hidden.cbr p0.bmp"));
     EXPECT_FALSE(session->openBookWithName(bookDir.file("hidden.cbr"), {}, std::nullopt, std::nullopt, std::nullopt,
                                            false, false));
     EXPECT_EQ(session->openFailure(), PageReader::OpenFailure::Password);

@@ -9,13 +9,10 @@
 #include "platform/core/Clock.h"
 #include "platform/core/FileManager.h"
 #include "platform/core/Thread.h"
-#include "tests/engine/BookSessionFixture.h"
-#include "tests/support/TestHome.h"
-#include "tests/support/net/FaultHttpServer.h"
-#include "tests/support/net/NginxServer.h"
-#include "tests/support/net/NginxSuite.h"
-#include "tests/support/net/RangeStreamRead.h"
+#include "tests/engine/ArchiveReaderFixture.h"
+#include "tests/engine/ArchiveStreamFixture.h"
 #include "tests/engine/StreamTestBlocks.h"
+#include "tests/support/net/NginxServer.h"
 
 #include <gtest/gtest.h>
 
@@ -26,6 +23,7 @@
 namespace {
 
 using test::blocksOf;
+using test::readFile;
 using test::rangeOfBlock;
 using test::noisePage;
 using test::samePixels;
@@ -62,35 +60,9 @@ EntrySpan spanOf(const std::string& zip, const std::string& name) {
     return {};
 }
 
-class ZipStreamTest : public test::NginxSuite<test::BookSessionFixture> {
+class ZipStreamTest : public test::ArchiveStreamFixture {
 protected:
-    void SetUp() override {
-        BookSessionFixture::SetUp();
-        if (!test::haveProgram("zip")) GTEST_SKIP() << "no zip";
-        RemoteStreamRead::removeCache(false);
-        test::RangeStreamRead::registerForHttp(test::RangeStreamRead::Fetch::OnDemand);
-        fault_ = std::make_unique<test::FaultHttpServer>(root_->path());
-        ASSERT_TRUE(fault_->start());
-    }
-    void TearDown() override {
-        if (session) session->closeBook();
-        fault_.reset();
-        RemoteStreamRead::registerStreamClass(RemoteStreamRead::kHTTP, nullptr);
-        RemoteStreamRead::registerStreamClass(RemoteStreamRead::kHTTPURL, nullptr);
-        RemoteStreamRead::removeCache(false);
-        BookSessionFixture::TearDown();
-    }
-
-    // Zips `files` of `dir` into the servers' folder as `name`; its bytes.
-    std::string publish(const std::string& dir, const std::string& name, const std::string& options,
-                        const std::string& files) {
-        ::unlink(root_->file(name).c_str());
-        EXPECT_EQ(test::shell("cd '" + dir + "' && zip -q " + options + " '" + root_->file(name) + "' " + files), 0);
-        return sys::FileManager::contentsOfFile(root_->file(name)).value_or("");
-    }
-
-    std::unique_ptr<test::FaultHttpServer> fault_;
-    test::TempDir pages{"zippages"};
+    ZipStreamTest() : ArchiveStreamFixture("zip", "zip -q", "zip") {}
 };
 
 TEST_F(ZipStreamTest, OpeningAndReadingOnePageFetchesOnlyTheDirectoryAndThatPage) {
@@ -101,7 +73,7 @@ TEST_F(ZipStreamTest, OpeningAndReadingOnePageFetchesOnlyTheDirectoryAndThatPage
         ASSERT_TRUE(noisePage(pages.file(name), 320, 700 + uint32_t(i)));
         files += " " + name;
     }
-    const std::string zip = publish(pages.path(), "book.cbz", "", files);
+    const std::string zip = readFile(publish(pages.path(), "book.cbz", "", files));
     const uint64_t size = zip.size();
     const size_t eocd = zip.rfind("PK\x05\x06");
     const uint64_t cdOffset = le(zip, eocd + 16, 4);
@@ -165,31 +137,15 @@ TEST_F(ZipStreamTest, CancellingFreesAPageLoadStuckOnAStalledServer) {
     // searches: the open costs request 2, the big page stalls on request 3.
     ASSERT_TRUE(noisePage(pages.file("big.bmp"), 450, 1));
     ASSERT_TRUE(noisePage(pages.file("small.bmp"), 16, 2));
-    const std::string zip = publish(pages.path(), "stall.cbz", "-0", "big.bmp small.bmp");
+    const std::string zip = readFile(publish(pages.path(), "stall.cbz", "-0", "big.bmp small.bmp"));
     ASSERT_GE(zip.size(), 2 * BS + 0xFFFF + 1100);
     ASSERT_LT(zip.size(), 3 * BS);
 
     auto r = std::make_shared<PageReaderZip>();
     ASSERT_TRUE(r->openFile(fault_->url("/stall.cbz?stall_from=3"), std::nullopt, std::nullopt, false, false));
     ASSERT_EQ(fault_->requestCount("/stall.cbz"), 2u);
-    int result = -1;
-    gfx::ImageRef image;
-    double returned = 0;
-    sys::Thread loader([&](const std::atomic<bool>&) {
-        image = r->newLoadAndCreateImage(0, result);
-        returned = sys::Clock::now();
-    });
-    ASSERT_TRUE(fault_->waitForStalled(1, 10.0));
-    const double cancelled = sys::Clock::now();
-    r->cancelStreaming();
-    loader.join();
-    EXPECT_FALSE(image);
-    EXPECT_EQ(result, PageReader::kResultFailed);
-    EXPECT_LE(returned - cancelled, 0.1);
-    // The stream is shut: the small page, though cached, is not read either.
-    EXPECT_FALSE(r->newLoadAndCreateImage(1, result));
-    EXPECT_EQ(result, PageReader::kResultFailed);
-    r->closeFile();
+    // The small page, though cached, is not read after the cancel either.
+    expectCancelFreesStalledLoad(*r, 0, 1);
 }
 
 TEST_F(ZipStreamTest, BooksInOtherMethodsAndUnderAesReadInPlace) {
@@ -263,28 +219,8 @@ TEST_F(ZipStreamTest, AServerWithoutRangesIsReportedAsUnsupported) {
 TEST_F(ZipStreamTest, TheSessionStreamsAZipAndPassesTheBlockProgressOn) {
     REQUIRE_NGINX();
     publish(bookDir.path(), "shelf.cbz", "", "p0.bmp p1.bmp p2.bmp p3.bmp");
-    struct Viewer : RemoteStreamReadDelegate {
-        void updateCacheBlock(int64_t, int64_t, int64_t block, int64_t) override { blocks.push_back(block); }
-        std::vector<int64_t> blocks;
-    };
-    auto viewer = std::make_shared<Viewer>();
-    session = std::make_shared<BookReaderEx>();
-    session->setSettings(settings);
-    session->setTargetForOnlineStatus(viewer);
-    ASSERT_TRUE(session->openBookWithName(nginx().url("/shelf.cbz"), {}, std::nullopt, std::nullopt, std::nullopt,
-                                          false, false));
-    EXPECT_EQ(session->readerKind(), BookReaderEx::ReaderKind::Zip);
-    EXPECT_TRUE(session->isStreamingMode());
+    expectSessionStreamsBlockProgress(nginx().url("/shelf.cbz"), BookReaderEx::ReaderKind::Zip);
     EXPECT_FALSE(session->isStreamingUnitIsPage());
-    EXPECT_EQ(session->getPageNum(), 4);
-    auto p = load(PageLoadRequest::kCompose, 2, {200, 300});
-    ASSERT_TRUE(p && p->image);
-    EXPECT_TRUE(test::colourNear(p->image->pixel(50, 150), test::pageColour(2, false)));
-    advance(0.01);
-    EXPECT_EQ(viewer->blocks, (std::vector<int64_t>{0})) << "the book's one block, reported through the reader";
-
-    // Folders and inner archives of a streamed book, by the class operations.
-    EXPECT_FALSE(BookReaderEx::getFolderList(nginx().url("/shelf.cbz"), false, {}, "", "", nullptr, {}));
 }
 
 }  // namespace

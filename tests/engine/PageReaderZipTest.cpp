@@ -8,6 +8,7 @@
 #include "foundation/ArraySort.h"
 #include "foundation/QNTextEncoding.h"
 #include "platform/core/FileManager.h"
+#include "tests/engine/ArchiveReaderFixture.h"
 #include "tests/engine/BookSessionFixture.h"
 #include "tests/engine/BookTestPages.h"
 #include "tests/support/TestHome.h"
@@ -20,14 +21,8 @@
 namespace {
 
 using test::colourNear;
+using test::readFile;
 using test::pageColour;
-
-// Runs `command` in `dir` (quietly); true on success.
-bool run(const std::string& dir, const std::string& command) {
-    return test::shell("cd '" + dir + "' && " + command + " >/dev/null 2>&1") == 0;
-}
-
-std::string readFile(const std::string& path) { return sys::FileManager::contentsOfFile(path).value_or(""); }
 
 uint32_t le16(const std::string& b, size_t at) { return uint32_t(uint8_t(b[at])) | uint32_t(uint8_t(b[at + 1])) << 8; }
 
@@ -37,61 +32,9 @@ size_t dataOffset(const std::string& zip, size_t header) {
     return header + 30 + le16(zip, header + 26) + le16(zip, header + 28);
 }
 
-std::vector<std::string> namesOf(const PageReader& r) {
-    std::vector<std::string> out;
-    for (const auto& n : r.getPageNameList()) {
-        EXPECT_TRUE(!n.empty() && n.back() == '\0') << "page names end with their NUL byte";
-        out.push_back(n.substr(0, n.size() - 1));
-    }
-    return out;
-}
-
-class ZipReaderTest : public ::testing::Test {
+class ZipReaderTest : public test::ArchiveReaderFixture<PageReaderZip> {
 protected:
-    void SetUp() override {
-        savedSort_ = ArraySort::sortMode();
-        ArraySort::setSortMode(ArraySort::kNatural);
-        if (!test::haveProgram("zip")) GTEST_SKIP() << "no zip";
-    }
-    void TearDown() override { ArraySort::setSortMode(savedSort_); }
-
-    // A small lossless page in src/, whose colour tells which one was decoded.
-    void page(const std::string& name, int colourNo) {
-        const std::string path = src.file(name);
-        std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-        ASSERT_TRUE(test::writeBmp(path, 12, 16, [&](int, int) { return pageColour(colourNo, false); }));
-    }
-    void text(const std::string& name, const std::string& body) {
-        const std::string path = src.file(name);
-        std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-        ASSERT_TRUE(sys::FileManager::writeFile(path, body, false));
-    }
-
-    // Page `page` must decode to a page of colour `colourNo`.
-    void expectPage(PageReader& r, int page, int colourNo) {
-        int result = -1;
-        auto image = r.newLoadAndCreateImage(page, result);
-        ASSERT_EQ(result, PageReader::kResultImage) << "page " << page;
-        ASSERT_TRUE(image);
-        EXPECT_TRUE(colourNear(image->pixel(3, 3), pageColour(colourNo, false))) << "page " << page;
-    }
-    int resultOf(PageReader& r, int page) {
-        int result = -1;
-        auto image = r.newLoadAndCreateImage(page, result);
-        EXPECT_EQ(bool(image), result == PageReader::kResultImage);
-        return result;
-    }
-
-    std::shared_ptr<PageReaderZip> open(const std::string& path, std::optional<std::string> password = std::nullopt,
-                                        std::optional<std::string> folder = std::nullopt) {
-        auto r = std::make_shared<PageReaderZip>();
-        EXPECT_TRUE(r->openFile(path, password, folder, false, false)) << path;
-        return r;
-    }
-
-    test::TempDir src{"zipsrc"};
-    test::TempDir out{"zipout"};
-    int savedSort_ = 0;
+    ZipReaderTest() : ArchiveReaderFixture("zip", "zip") {}
 };
 
 TEST_F(ZipReaderTest, PagesOfADeflatedAndAStoredZipInNaturalOrder) {
@@ -105,9 +48,9 @@ TEST_F(ZipReaderTest, PagesOfADeflatedAndAStoredZipInNaturalOrder) {
     for (const char* options : {"-q", "-q -0"}) {
         SCOPED_TRACE(options);
         const std::string zip = out.file(std::string("book") + (std::string(options).size() > 2 ? "-stored" : "") + ".cbz");
-        ASSERT_TRUE(run(src.path(), std::string("zip ") + options + " '" + zip + "'" + files));
+        ASSERT_TRUE(test::runIn(src.path(), std::string("zip ") + options + " '" + zip + "'" + files));
         auto r = open(zip);
-        EXPECT_EQ(namesOf(*r), (std::vector<std::string>{"p1.bmp", "p2.bmp", "p10.bmp"}));
+        EXPECT_EQ(test::pageNamesOf(*r), (std::vector<std::string>{"p1.bmp", "p2.bmp", "p10.bmp"}));
         // Numbered in the archive's order, then sorted along with the names.
         EXPECT_EQ(r->getGlobalPageNoList(), (std::vector<int32_t>{2, 1, 0}));
         EXPECT_FALSE(r->isStreamPage());
@@ -127,7 +70,7 @@ TEST_F(ZipReaderTest, PagesOfADeflatedAndAStoredZipInNaturalOrder) {
 TEST_F(ZipReaderTest, RealPhotosDecodeAndARarThatIsAZipOpensInTheSession) {
     for (const char* name : {"01.jpg", "06.png", "08.jpg"})
         ASSERT_TRUE(sys::FileManager::copyItem(test::dataPath(std::string("pages/") + name), src.file(name)));
-    ASSERT_TRUE(run(src.path(), "zip -q '" + out.file("photos.rar") + "' 01.jpg 06.png 08.jpg"));
+    ASSERT_TRUE(test::runIn(src.path(), "zip -q '" + out.file("photos.rar") + "' 01.jpg 06.png 08.jpg"));
     auto r = open(out.file("photos.rar"));
     ASSERT_EQ(r->getPageNameList().size(), 3u);
     for (int i = 0; i < 3; ++i) EXPECT_EQ(resultOf(*r, i), PageReader::kResultImage);
@@ -151,10 +94,10 @@ TEST_F(ZipReaderTest, TargetFolderListsOnlyItsPagesWithGlobalNumbersOfTheWholeAr
     page("vol2/b.bmp", 3);
     page("vol2/c.bmp", 4);
     const std::string zip = out.file("volumes.zip");
-    ASSERT_TRUE(run(src.path(), "zip -q '" + zip + "' vol1/a.bmp vol1/b.bmp vol2/a.bmp vol2/b.bmp vol2/c.bmp"));
+    ASSERT_TRUE(test::runIn(src.path(), "zip -q '" + zip + "' vol1/a.bmp vol1/b.bmp vol2/a.bmp vol2/b.bmp vol2/c.bmp"));
 
     auto r = open(zip, std::nullopt, std::string("vol2"));
-    EXPECT_EQ(namesOf(*r), (std::vector<std::string>{"vol2/a.bmp", "vol2/b.bmp", "vol2/c.bmp"}));
+    EXPECT_EQ(test::pageNamesOf(*r), (std::vector<std::string>{"vol2/a.bmp", "vol2/b.bmp", "vol2/c.bmp"}));
     EXPECT_EQ(r->getGlobalPageNoList(), (std::vector<int32_t>{2, 3, 4}));
     for (int i = 0; i < 3; ++i) expectPage(*r, i, 2 + i);
     EXPECT_EQ(r->getFolderList(false), (std::vector<std::string>{"vol1", "vol2"}));
@@ -177,11 +120,11 @@ TEST_F(ZipReaderTest, TargetFolderListsOnlyItsPagesWithGlobalNumbersOfTheWholeAr
 TEST_F(ZipReaderTest, PasswordsOfZipAnd7zipWithTheRightTheWrongAndNone) {
     page("p1.bmp", 0);
     page("p2.bmp", 1);
-    ASSERT_TRUE(run(src.path(), "zip -q -P secret '" + out.file("deflate.zip") + "' p1.bmp p2.bmp"));
-    ASSERT_TRUE(run(src.path(), "zip -q -0 -P secret '" + out.file("stored.zip") + "' p1.bmp p2.bmp"));
+    ASSERT_TRUE(test::runIn(src.path(), "zip -q -P secret '" + out.file("deflate.zip") + "' p1.bmp p2.bmp"));
+    ASSERT_TRUE(test::runIn(src.path(), "zip -q -0 -P secret '" + out.file("stored.zip") + "' p1.bmp p2.bmp"));
     std::vector<std::string> zips{out.file("deflate.zip"), out.file("stored.zip")};
     if (test::haveProgram("7z")) {
-        ASSERT_TRUE(run(src.path(), "7z a -tzip -psecret -mem=ZipCrypto '" + out.file("7z.zip") + "' p1.bmp p2.bmp"));
+        ASSERT_TRUE(test::runIn(src.path(), "7z a -tzip -psecret -mem=ZipCrypto '" + out.file("7z.zip") + "' p1.bmp p2.bmp"));
         zips.push_back(out.file("7z.zip"));
     }
     for (const auto& zip : zips) {
@@ -201,7 +144,7 @@ TEST_F(ZipReaderTest, PasswordsOfZipAnd7zipWithTheRightTheWrongAndNone) {
 TEST_F(ZipReaderTest, AJapanesePasswordIsUsedInItsShiftJisForm) {
     page("p1.bmp", 3);
     // 日本 in Shift-JIS, the bytes a Japanese system's zip tool stores.
-    ASSERT_TRUE(run(src.path(), "zip -q -P \"$(printf '\\223\\372\\226\\173')\" '" + out.file("ja.zip") + "' p1.bmp"));
+    ASSERT_TRUE(test::runIn(src.path(), "zip -q -P \"$(printf '\\223\\372\\226\\173')\" '" + out.file("ja.zip") + "' p1.bmp"));
     expectPage(*open(out.file("ja.zip"), std::string("日本")), 0, 3);
     EXPECT_EQ(resultOf(*open(out.file("ja.zip"), std::string("日")), 0), PageReader::kResultPassword);
 }
@@ -209,7 +152,7 @@ TEST_F(ZipReaderTest, AJapanesePasswordIsUsedInItsShiftJisForm) {
 TEST_F(ZipReaderTest, StrongEncryptionThatCannotBeReadFailsCleanly) {
     page("p1.bmp", 0);
     page("p2.bmp", 1);
-    ASSERT_TRUE(run(src.path(), "zip -q -P secret '" + out.file("locked.zip") + "' p1.bmp p2.bmp"));
+    ASSERT_TRUE(test::runIn(src.path(), "zip -q -P secret '" + out.file("locked.zip") + "' p1.bmp p2.bmp"));
     // PKWARE's strong encryption (flag bit 6) on the second entry: its
     // records are read like any other, its bytes never.
     std::string zip = readFile(out.file("locked.zip"));
@@ -243,7 +186,7 @@ TEST_F(ZipReaderTest, ShiftJisNamesFromOurOwnWriter) {
     std::vector<std::string> sjis;
     for (const auto& n : names) sjis.push_back(*QNTextEncoding::dataWithString(n, QNTextEncoding::kShiftJIS));
     ASSERT_EQ(sjis[0].substr(0, 2), "\x83\x5C");
-    auto got = namesOf(*r);
+    auto got = test::pageNamesOf(*r);
     ASSERT_EQ(got.size(), 3u);
     for (size_t i = 0; i < 3; ++i) {
         auto at = std::find(got.begin(), got.end(), sjis[i]);
@@ -264,20 +207,20 @@ TEST_F(ZipReaderTest, LongNamesAreFoundAndOverlongOnesCutAndTerminated) {
     const std::string deep = std::string(150, 'a') + "/" + std::string(150, 'b') + "/page.bmp";
     page(deep, 4);
     page("short.bmp", 2);
-    ASSERT_TRUE(run(src.path(), "zip -q -r '" + out.file("long.zip") + "' ."));
+    ASSERT_TRUE(test::runIn(src.path(), "zip -q -r '" + out.file("long.zip") + "' ."));
     auto r = open(out.file("long.zip"));
-    ASSERT_EQ(namesOf(*r), (std::vector<std::string>{deep, "short.bmp"}));
+    ASSERT_EQ(test::pageNamesOf(*r), (std::vector<std::string>{deep, "short.bmp"}));
     // The library's lookup by name stops at 255 bytes; ours does not look up.
     expectPage(*r, 0, 4);
     expectPage(*r, 1, 2);
 
     // A name of 6,000 bytes (Python writes what it is given).
     const std::string huge = std::string(6000, 'n') + ".bmp";
-    ASSERT_TRUE(run(out.path(), "python3 -c \"import zipfile; z=zipfile.ZipFile('huge.zip','w'); "
+    ASSERT_TRUE(test::runIn(out.path(), "python3 -c \"import zipfile; z=zipfile.ZipFile('huge.zip','w'); "
                                 "z.writestr('" + huge + "', b'x'); z.writestr('ok.bmp', open('" +
                                     src.file("short.bmp") + "','rb').read()); z.close()\""));
     auto h = open(out.file("huge.zip"));
-    EXPECT_EQ(namesOf(*h), (std::vector<std::string>{"ok.bmp"})) << "the cut name is no image name";
+    EXPECT_EQ(test::pageNamesOf(*h), (std::vector<std::string>{"ok.bmp"})) << "the cut name is no image name";
     auto archive = ZipArchive::openFile(out.file("huge.zip"));
     ASSERT_TRUE(archive);
     ASSERT_EQ(archive->goToFirst(), ZipArchive::Step::Ok);
@@ -290,7 +233,7 @@ TEST_F(ZipReaderTest, LongNamesAreFoundAndOverlongOnesCutAndTerminated) {
 TEST_F(ZipReaderTest, BrokenAndLyingEntriesNeverPassAsPages) {
     page("a.bmp", 0);
     page("b.bmp", 1);
-    ASSERT_TRUE(run(src.path(), "zip -q -0 '" + out.file("stored.zip") + "' a.bmp b.bmp"));
+    ASSERT_TRUE(test::runIn(src.path(), "zip -q -0 '" + out.file("stored.zip") + "' a.bmp b.bmp"));
     const std::string good = readFile(out.file("stored.zip"));
     const size_t data = dataOffset(good, 0);
     ASSERT_EQ(good.compare(data, 2, "BM"), 0);
@@ -317,7 +260,7 @@ TEST_F(ZipReaderTest, BrokenAndLyingEntriesNeverPassAsPages) {
 
     // Deflated data whose first block has the reserved type: corrupt, not a
     // password matter.
-    ASSERT_TRUE(run(src.path(), "zip -q '" + out.file("deflated.zip") + "' a.bmp b.bmp"));
+    ASSERT_TRUE(test::runIn(src.path(), "zip -q '" + out.file("deflated.zip") + "' a.bmp b.bmp"));
     std::string garbled = readFile(out.file("deflated.zip"));
     garbled[dataOffset(garbled, 0)] = char(0xFF);
     ASSERT_TRUE(sys::FileManager::writeFile(out.file("garbled.zip"), garbled, false));
@@ -342,17 +285,17 @@ TEST_F(ZipReaderTest, WhatIsNoZipOrNoZipOfOursDoesNotOpen) {
     for (int i = 0; i < 6; ++i)
         ASSERT_TRUE(test::writeBmp(src.file("big" + std::to_string(i) + ".bmp"), 120, 120,
                                    [&](int x, int y) { return uint32_t(0xFF000000 | ((x * 2654435761u) ^ (y * 40503u) ^ unsigned(i))); }));
-    ASSERT_TRUE(run(src.path(), "zip -q -0 -s 64k '" + out.file("split.zip") + "' big*.bmp"));
+    ASSERT_TRUE(test::runIn(src.path(), "zip -q -0 -s 64k '" + out.file("split.zip") + "' big*.bmp"));
     ASSERT_TRUE(sys::FileManager::fileExists(out.file("split.z01")));
     EXPECT_FALSE(r->openFile(out.file("split.zip"), std::nullopt, std::nullopt, false, false));
 
     // Zip64 records read like the classic ones: the sizes are taken from
     // them (the library leaves them at 0xFFFFFFFF, and so never compares
     // the CRC of such an entry).
-    ASSERT_TRUE(run(src.path(), "zip -q -fz '" + out.file("z64.zip") + "' a.bmp"));
+    ASSERT_TRUE(test::runIn(src.path(), "zip -q -fz '" + out.file("z64.zip") + "' a.bmp"));
     ASSERT_TRUE(r->openFile(out.file("z64.zip"), std::nullopt, std::nullopt, false, false));
     expectPage(*r, 0, 0);
-    ASSERT_TRUE(run(src.path(), "zip -q -0 -fz '" + out.file("z64s.zip") + "' a.bmp"));
+    ASSERT_TRUE(test::runIn(src.path(), "zip -q -0 -fz '" + out.file("z64s.zip") + "' a.bmp"));
     std::string z64 = readFile(out.file("z64s.zip"));
     z64[dataOffset(z64, 0) + 60] ^= 0x01;
     ASSERT_TRUE(sys::FileManager::writeFile(out.file("z64s.zip"), z64, false));
@@ -363,14 +306,14 @@ TEST_F(ZipReaderTest, WhatIsNoZipOrNoZipOfOursDoesNotOpen) {
 TEST_F(ZipReaderTest, InnerArchivesAreListedAndExtractedBesideTheBookWithoutReplacingAnything) {
     page("inner/p1.bmp", 0);
     page("inner/p2.bmp", 1);
-    ASSERT_TRUE(run(src.file("inner"), "zip -q '" + src.file("inner.cbz") + "' p1.bmp p2.bmp"));
+    ASSERT_TRUE(test::runIn(src.file("inner"), "zip -q '" + src.file("inner.cbz") + "' p1.bmp p2.bmp"));
     page("cover.bmp", 2);
     text("extra/read me.pdf", "%PDF-1.4 not really");
     const std::string book = out.file("outer.zip");
-    ASSERT_TRUE(run(src.path(), "zip -q -r '" + book + "' cover.bmp inner.cbz extra"));
+    ASSERT_TRUE(test::runIn(src.path(), "zip -q -r '" + book + "' cover.bmp inner.cbz extra"));
 
     auto r = open(book);
-    EXPECT_EQ(namesOf(*r), (std::vector<std::string>{"cover.bmp"}));
+    EXPECT_EQ(test::pageNamesOf(*r), (std::vector<std::string>{"cover.bmp"}));
     EXPECT_TRUE(r->isIncludeArchive());
     EXPECT_TRUE(r->isIncludeFolder());
     auto inner = r->getArchiveList(false);
@@ -407,9 +350,9 @@ TEST_F(ZipReaderTest, InnerArchivesAreListedAndExtractedBesideTheBookWithoutRepl
 
 TEST_F(ZipReaderTest, ExtractingAnEncryptedArchiveNeedsItsPasswordAndLeavesNothingOnFailure) {
     page("p1.bmp", 0);
-    ASSERT_TRUE(run(src.path(), "zip -q inner.cbz p1.bmp"));
+    ASSERT_TRUE(test::runIn(src.path(), "zip -q inner.cbz p1.bmp"));
     const std::string book = out.file("locked.zip");
-    ASSERT_TRUE(run(src.path(), "zip -q -P pw '" + book + "' inner.cbz"));
+    ASSERT_TRUE(test::runIn(src.path(), "zip -q -P pw '" + book + "' inner.cbz"));
     EXPECT_EQ(PageReaderZip::extractFile(book, {}, std::nullopt, "inner.cbz", "", ""), 1);
     EXPECT_EQ(PageReaderZip::extractFile(book, {}, std::string("wrong"), "inner.cbz", "", ""), 1);
     EXPECT_FALSE(sys::FileManager::fileExists(out.file("inner.cbz")));
