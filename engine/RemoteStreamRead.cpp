@@ -5,6 +5,7 @@
 #include "platform/core/FileManager.h"
 #include "platform/core/PropertyList.h"
 #include "platform/core/RunLoop.h"
+#include "platform/core/WholeWrite.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -47,17 +48,6 @@ bool preadAll(int fd, char* out, uint64_t size, uint64_t at, uint64_t* got) {
         if (r < 0 && errno == EINTR) continue;
         if (r <= 0) return r == 0;
         *got += uint64_t(r);
-    }
-    return true;
-}
-
-bool pwriteAll(int fd, const char* data, uint64_t size, uint64_t at) {
-    uint64_t done = 0;
-    while (done < size) {
-        ssize_t r = ::pwrite(fd, data + done, size - done, off_t(at + done));
-        if (r < 0 && errno == EINTR) continue;
-        if (r <= 0) return false;
-        done += uint64_t(r);
     }
     return true;
 }
@@ -503,7 +493,7 @@ bool RemoteStreamRead::appendTransferBytes(const void* data, size_t size) {
             const uint64_t take = std::min<uint64_t>(size, blen - transferFill_);
             if (recvBlockMap_[block] == 0) {
                 if (nextWriteBlockOffset_ >= kMaxBlocks ||
-                    !pwriteAll(fd_, p, take, nextWriteBlockOffset_ * kBlockSize + transferFill_)) {
+                    !sys::WholeWrite::writeAt(fd_, p, take, nextWriteBlockOffset_ * kBlockSize + transferFill_)) {
                     isError_ = true;
                 } else {
                     transferFill_ += take;

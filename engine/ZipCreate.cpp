@@ -1,6 +1,7 @@
 #include "engine/ZipCreate.h"
 
 #include "foundation/QNTextEncoding.h"
+#include "platform/core/WholeWrite.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -21,34 +22,6 @@ void put16(std::string& out, uint16_t v) {
 
 void put32(std::string& out, uint32_t v) {
     for (int i = 0; i < 4; ++i) out.push_back(char((v >> (8 * i)) & 0xFF));
-}
-
-bool writeAll(int fd, const char* data, size_t size) {
-    size_t done = 0;
-    while (done < size) {
-        ssize_t r = ::write(fd, data + done, size - done);
-        if (r < 0 && errno == EINTR) continue;
-        if (r <= 0) {
-            if (r == 0) errno = EIO;
-            return false;
-        }
-        done += size_t(r);
-    }
-    return true;
-}
-
-bool pwriteAll(int fd, const char* data, size_t size, off_t at) {
-    size_t done = 0;
-    while (done < size) {
-        ssize_t r = ::pwrite(fd, data + done, size - done, at + off_t(done));
-        if (r < 0 && errno == EINTR) continue;
-        if (r <= 0) {
-            if (r == 0) errno = EIO;
-            return false;
-        }
-        done += size_t(r);
-    }
-    return true;
 }
 
 // Relative, without "." or ".." steps: the archive must not name anything
@@ -105,7 +78,7 @@ bool ZipCreate::WriteZipHeader(int fd, const ZipHeader& h) {
     putEntryFields(out, h);
     out += h.name;
     out += h.extra;
-    return writeAll(fd, out.data(), out.size());
+    return sys::WholeWrite::write(fd, out.data(), out.size());
 }
 
 bool ZipCreate::WriteCentralDirHeader(int fd, const CentralDirHeader& h) {
@@ -122,7 +95,7 @@ bool ZipCreate::WriteCentralDirHeader(int fd, const CentralDirHeader& h) {
     out += h.name;
     out += h.extra;
     out += h.comment;
-    return writeAll(fd, out.data(), out.size());
+    return sys::WholeWrite::write(fd, out.data(), out.size());
 }
 
 bool ZipCreate::WriteEndCentDirHeader(int fd, const EndCentDirHeader& h) {
@@ -137,7 +110,7 @@ bool ZipCreate::WriteEndCentDirHeader(int fd, const EndCentDirHeader& h) {
     put32(out, h.directoryOffset);
     put16(out, uint16_t(h.comment.size()));
     out += h.comment;
-    return writeAll(fd, out.data(), out.size());
+    return sys::WholeWrite::write(fd, out.data(), out.size());
 }
 
 namespace {
@@ -170,7 +143,7 @@ int64_t copySource(int out, const std::string& path, off_t headerOffset, off_t d
                 return -1;
             }
             crc = crc32(crc, reinterpret_cast<const Bytef*>(buf.data()), uInt(r));
-            if (!writeAll(out, buf.data(), size_t(r))) {
+            if (!sys::WholeWrite::write(out, buf.data(), size_t(r))) {
                 int e = errno;
                 ::close(in);
                 errno = e;
@@ -183,7 +156,7 @@ int64_t copySource(int out, const std::string& path, off_t headerOffset, off_t d
         // Whatever part was copied goes; the entry holds one blank byte.
         if (::ftruncate(out, dataOffset) != 0 || ::lseek(out, dataOffset, SEEK_SET) < 0) return -1;
         const char blank = ' ';
-        if (!writeAll(out, &blank, 1)) return -1;
+        if (!sys::WholeWrite::write(out, &blank, 1)) return -1;
         crc = crc32(crc32(0L, Z_NULL, 0), reinterpret_cast<const Bytef*>(&blank), 1);
         total = 1;
     }
@@ -192,7 +165,7 @@ int64_t copySource(int out, const std::string& path, off_t headerOffset, off_t d
     put32(fields, uint32_t(crc));
     put32(fields, uint32_t(total));
     put32(fields, uint32_t(total));
-    if (!pwriteAll(out, fields.data(), fields.size(), headerOffset + 14)) return -1;
+    if (!sys::WholeWrite::writeAt(out, fields.data(), fields.size(), headerOffset + 14)) return -1;
     *crcOut = uint32_t(crc);
     return int64_t(total);
 }

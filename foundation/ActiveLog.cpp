@@ -4,6 +4,7 @@
 #include "foundation/LibMD5.h"
 #include "platform/core/AppPaths.h"
 #include "platform/core/UserDefaults.h"
+#include "platform/core/WholeWrite.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -36,19 +37,6 @@ std::shared_ptr<ActiveLog>& instanceSlot() {
 
 bool crashLogEnabled() { return sys::UserDefaults::standard().boolForKey("enable_crashlog"); }
 
-
-bool writeAll(int fd, const char* data, size_t size) {
-    while (size > 0) {
-        ssize_t n = ::write(fd, data, size);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        data += n;
-        size -= size_t(n);
-    }
-    return true;
-}
 
 // Reads up to `count` bytes at `offset`; fewer at the end of the file.
 std::string readAt(int fd, off_t offset, size_t count) {
@@ -193,7 +181,7 @@ void ActiveLog::presentCrashLog(std::shared_ptr<CrashReportPresenter> presenter)
 
 void ActiveLog::addLog(const std::string& text) {
     if (fileHandle_ < 0) return;
-    if (writeAll(fileHandle_, text.data(), text.size())) ::fdatasync(fileHandle_);
+    if (sys::WholeWrite::write(fileHandle_, text.data(), text.size())) ::fdatasync(fileHandle_);
 }
 
 void ActiveLog::closeLogFile() {

@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include "platform/core/Path.h"
+#include "platform/core/WholeWrite.h"
 
 namespace sys {
 
@@ -61,19 +62,6 @@ FileManager::FileType typeFromMode(mode_t mode) {
     return FileManager::FileType::Other;
 }
 
-bool writeAll(int fd, const char* data, std::size_t size) {
-    while (size > 0) {
-        ssize_t n = ::write(fd, data, size);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        data += n;
-        size -= std::size_t(n);
-    }
-    return true;
-}
-
 // Copies the bytes of one open file to another: in the kernel when it can,
 // by reads and writes when it cannot.
 bool copyBytes(int in, int out) {
@@ -95,7 +83,7 @@ bool copyBytes(int in, int out) {
             if (errno == EINTR) continue;
             return false;
         }
-        if (!writeAll(out, buf, std::size_t(n))) return false;
+        if (!sys::WholeWrite::write(out, buf, std::size_t(n))) return false;
     }
 }
 
@@ -516,7 +504,7 @@ bool FileManager::writeFile(const std::string& path, std::string_view bytes, boo
     if (path.empty()) return fail(error, EINVAL);
     if (!atomically) {
         Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-        if (!fd || !writeAll(fd.get(), bytes.data(), bytes.size())) return fail(error, errno);
+        if (!fd || !sys::WholeWrite::write(fd.get(), bytes.data(), bytes.size())) return fail(error, errno);
         if (::close(fd.release()) != 0) return fail(error, errno);
         return succeed(error);
     }
@@ -529,7 +517,7 @@ bool FileManager::writeFile(const std::string& path, std::string_view bytes, boo
     // The new file keeps the mode of the one it replaces.
     struct stat old{};
     mode_t mode = ::stat(path.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644;
-    if (!writeAll(fd.get(), bytes.data(), bytes.size()) || ::fchmod(fd.get(), mode) != 0 || ::fsync(fd.get()) != 0) {
+    if (!sys::WholeWrite::write(fd.get(), bytes.data(), bytes.size()) || ::fchmod(fd.get(), mode) != 0 || ::fsync(fd.get()) != 0) {
         int err = errno;
         fd.reset();
         ::unlink(temp.c_str());

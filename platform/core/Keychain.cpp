@@ -3,6 +3,7 @@
 #include "platform/core/AppPaths.h"
 #include "platform/core/Date.h"
 #include "platform/core/SecretServiceStore.h"
+#include "platform/core/WholeWrite.h"
 
 #include <atomic>
 #include <cerrno>
@@ -77,19 +78,6 @@ bool parseDate(const std::string& s, double* out) {
     double v = std::strtod(s.c_str(), &end);
     if (errno != 0 || end == s.c_str() || *end != '\0') return false;
     *out = v;
-    return true;
-}
-
-bool writeAll(int fd, const std::string& data) {
-    size_t done = 0;
-    while (done < data.size()) {
-        ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        done += static_cast<size_t>(n);
-    }
     return true;
 }
 
@@ -252,7 +240,7 @@ Keychain::Status Keychain::saveLocked(const std::vector<KeychainItem>& items) co
     int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (fd < 0) return kIO;
     // The mode given to open is masked by the umask; the secrets must stay private.
-    bool ok = ::fchmod(fd, 0600) == 0 && writeAll(fd, data) && ::fsync(fd) == 0;
+    bool ok = ::fchmod(fd, 0600) == 0 && sys::WholeWrite::write(fd, data) && ::fsync(fd) == 0;
     ok = (::close(fd) == 0) && ok;
     if (!ok || ::rename(tmp.c_str(), path_.c_str()) != 0) {
         ::unlink(tmp.c_str());

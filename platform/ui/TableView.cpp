@@ -79,35 +79,35 @@ void TableView::setup() {
     setShowsHorizontalScrollIndicator(false);
 }
 
-void TableView::setDataSource(TableViewDataSource* d) {
-    dataSource_ = d;
+void TableView::reloadOnNextLayout() {
     loaded_ = false;
     setNeedsLayout();
+}
+
+void TableView::setDataSource(TableViewDataSource* d) {
+    dataSource_ = d;
+    reloadOnNextLayout();
 }
 
 void TableView::setDelegate(TableViewDelegate* d) {
     tableDelegate_ = d;
     ScrollView::setDelegate(d);
-    loaded_ = false;
-    setNeedsLayout();
+    reloadOnNextLayout();
 }
 
 void TableView::setRowHeight(double h) {
     rowHeight_ = h;
-    loaded_ = false;
-    setNeedsLayout();
+    reloadOnNextLayout();
 }
 
 void TableView::setSectionHeaderHeight(double h) {
     sectionHeaderHeight_ = h;
-    loaded_ = false;
-    setNeedsLayout();
+    reloadOnNextLayout();
 }
 
 void TableView::setSectionFooterHeight(double h) {
     sectionFooterHeight_ = h;
-    loaded_ = false;
-    setNeedsLayout();
+    reloadOnNextLayout();
 }
 
 void TableView::setSeparatorStyle(TableViewSeparatorStyle s) {

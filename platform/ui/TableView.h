@@ -238,6 +238,8 @@ private:
         double rowsEnd() const { return rowY.empty() ? top + headerHeight : rowY.back() + rowHeight.back(); }
         double bottom() const { return rowsEnd() + footerHeight; }
     };
+    // The rows are asked for again at the next layout.
+    void reloadOnNextLayout();
     // The table header or footer view in `slot` gives way to `v`.
     void replaceTableEndView(std::shared_ptr<View>& slot, std::shared_ptr<View> v);
     struct Update {
