@@ -7,6 +7,7 @@
 #include "foundation/ui/QNAlertView.h"
 #include "platform/ui/AlertController.h"
 #include "platform/ui/NavigationController.h"
+#include "platform/ui/RecordingURLOpener.h"
 #include "platform/ui/TextField.h"
 #include "remote/BookTransfer.h"
 #include "tests/library/LibraryTestSupport.h"
@@ -287,6 +288,51 @@ TEST_F(WebBrowseControllerTest, LeavingKnownPagesIsCountedAndRevealsTheAddressBa
     EXPECT_TRUE(browser->isAddressBarShown());
     EXPECT_FALSE(browser->addressField()->isHidden());
     EXPECT_GE(browser->webView()->frame().y(), browser->addressField()->frame().maxY() - 0.5);
+}
+
+TEST_F(WebBrowseControllerTest, OpenInTheSystemBrowserAndStoreLinksGoToTheSystem) {
+    write(www.file("store.html"), std::string("<html><head><title>Store</title></head><body><p id=\"store\"><a href=\"") +
+                                      WebBrowseController::kAppStoreAddress + "leafbright\">Get it</a></p></body></html>");
+    auto opener = ui::RecordingURLOpener::install();
+    const std::string page = nginx.url("/store.html");
+    show(page);
+    ASSERT_EQ(browser->title(), "Store");
+
+    // A link to the store is handed over and not loaded here.
+    tapLink("#store");
+    EXPECT_EQ(opener->opened, std::vector<std::string>{std::string(WebBrowseController::kAppStoreAddress) + "leafbright"});
+    EXPECT_EQ(browser->webView()->URL(), page);
+
+    // "Open in Safari" hands the page's address over; a failure is said.
+    browser->onActionBtn(browser->toolbarButtons()[4]);
+    driver->advance(0.6);
+    ASSERT_TRUE(tapText("Open in Browser"));
+    driver->advance(0.6);
+    EXPECT_EQ(opener->opened.back(), page);
+    EXPECT_FALSE(driver->findByText("Error opening URL."));
+    opener->failOpen = true;
+    browser->onActionBtn(browser->toolbarButtons()[4]);
+    driver->advance(0.6);
+    ASSERT_TRUE(tapText("Open in Browser"));
+    driver->advance(0.6);
+    EXPECT_TRUE(driver->findByText("Error opening URL."));
+    ui::Application::shared().reset();
+}
+
+// A text for the page's form goes in as a string literal, whatever it holds.
+TEST_F(WebBrowseControllerTest, TheTextToSendIsPutIntoThePageAsAStringLiteral) {
+    browser = std::make_shared<WebBrowseController>();
+    browser->setRootWebPage_(nginx.url("/next.html"));
+    browser->setSendDebugInformation_(std::string("line \"one\"\n\\two\x01"));
+    navigation = std::make_shared<ui::NavigationController>(browser);
+    window->setRootViewController(navigation);
+    driver->advance(1);
+    ASSERT_EQ(browser->title(), "Next");
+    const auto& scripts = browser->webView()->evaluatedScripts();
+    auto it = std::find_if(scripts.begin(), scripts.end(),
+                           [](const std::string& s) { return s.find("debuginfo") != std::string::npos; });
+    ASSERT_NE(it, scripts.end());
+    EXPECT_NE(it->find("el.value = \"line \\\"one\\\"\\n\\\\two\\u0001\";"), std::string::npos) << *it;
 }
 
 TEST(WebBrowseControllerAddresses, DownloadLinksAndTypedAddresses) {
