@@ -11,6 +11,7 @@
 #include "tests/support/TestHome.h"
 #include "tests/support/VirtualClockTest.h"
 #include "tests/support/net/CloudApiEmulator.h"
+#include "tests/remote/listing/ListingOutcome.h"
 
 #include <gtest/gtest.h>
 
@@ -20,43 +21,7 @@
 
 namespace {
 
-struct Outcome : FileDownloadDelegate {
-    void finishListDownload(const std::optional<std::vector<std::string>>& files,
-                            const std::optional<std::vector<sys::PlistDictionary>>& infos,
-                            const std::optional<std::string>& title, const std::optional<std::string>& url,
-                            const std::optional<std::string>& msg, bool) override {
-        ++count;
-        fileList = files;
-        infoList = infos;
-        listTitle = title;
-        withURL = url;
-        message = msg;
-    }
-    void passwordRequested(const std::string&, bool) override { ++count; }
-    void cancelListDownload() override {
-        ++count;
-        ++cancels;
-    }
-    void showHideBaseView(bool show) override { baseView.push_back(show); }
-    const sys::PlistDictionary* info(const std::string& name) const {
-        if (!infoList) return nullptr;
-        for (const auto& i : *infoList) {
-            if (i.getString("name") == name) return &i;
-        }
-        return nullptr;
-    }
-    std::string urlOf(const std::string& name) const {
-        for (size_t i = 0; infoList && i < infoList->size(); ++i) {
-            if ((*infoList)[i].getString("name") == name) return (*fileList)[i];
-        }
-        return {};
-    }
-    int count = 0, cancels = 0;
-    std::vector<bool> baseView;
-    std::optional<std::vector<std::string>> fileList;
-    std::optional<std::vector<sys::PlistDictionary>> infoList;
-    std::optional<std::string> listTitle, withURL, message;
-};
+using Outcome = test::ListingOutcome;
 
 class CloudListingTest : public test::VirtualClockTest {
 protected:
@@ -133,8 +98,8 @@ TEST_F(CloudListingTest, GoogleDriveTwoPagesFoldersFilesAndItemKeys) {
     ASSERT_TRUE(out->fileList) << out->message.value_or("");
     EXPECT_EQ(api_.count("/drive/v3/files"), 3u) << "six items, two per page";
     EXPECT_EQ(out->fileList->size(), 3u) << "no text file, no trashed book";
-    EXPECT_EQ(out->urlOf("Sub Folder"), "googledrive://acct/f1/");
-    EXPECT_EQ(out->urlOf("a b.cbz"), "googledrive://acct/a%20b.cbz");
+    EXPECT_EQ(out->url("Sub Folder"), "googledrive://acct/f1/");
+    EXPECT_EQ(out->url("a b.cbz"), "googledrive://acct/a%20b.cbz");
     EXPECT_EQ(out->withURL, "googledrive://acct/");
     const auto* book = out->info("a b.cbz");
     ASSERT_TRUE(book);
@@ -168,8 +133,8 @@ TEST_F(CloudListingTest, OneDriveBoxAndDropboxPagesUrlsAndDates) {
     ASSERT_TRUE(one->fileList) << one->message.value_or("");
     EXPECT_EQ(api_.count("/v1.0/me/drive/root/children"), 3u) << "followed @odata.nextLink";
     EXPECT_EQ(one->fileList->size(), 4u) << "folder and three books (trash is the service's business)";
-    EXPECT_EQ(one->urlOf("Sub Folder"), "onedrive://acct/f1");
-    EXPECT_EQ(one->urlOf("a b.cbz"), api_.url("/v1.0/me/drive/items/b1/a%20b.cbz"));
+    EXPECT_EQ(one->url("Sub Folder"), "onedrive://acct/f1");
+    EXPECT_EQ(one->url("a b.cbz"), api_.url("/v1.0/me/drive/items/b1/a%20b.cbz"));
     // Fractional seconds and "Z"; an offset is honoured.
     EXPECT_EQ(one->info("a b.cbz")->getString("bookdate"), "1714558830");
     EXPECT_EQ(one->info("second.zip")->getString("bookdate"), std::to_string(1714608000 + 7200));
@@ -181,15 +146,15 @@ TEST_F(CloudListingTest, OneDriveBoxAndDropboxPagesUrlsAndDates) {
     auto box = list("box://acct/0");
     ASSERT_TRUE(box->fileList) << box->message.value_or("");
     EXPECT_EQ(api_.count("/2.0/folders/0/items"), 3u);
-    EXPECT_EQ(box->urlOf("second.zip"), api_.url("/2.0/files/b2/content.zip"));
-    EXPECT_EQ(box->urlOf("Sub Folder"), "box://acct/f1");
+    EXPECT_EQ(box->url("second.zip"), api_.url("/2.0/files/b2/content.zip"));
+    EXPECT_EQ(box->url("Sub Folder"), "box://acct/f1");
     EXPECT_EQ(box->info("second.zip")->getString("boxapikey"), "acct");
 
     auto drop = list("dropbox://acct/");
     ASSERT_TRUE(drop->fileList) << drop->message.value_or("");
     EXPECT_EQ(api_.count("/2/files/list_folder/continue"), 2u);
-    EXPECT_EQ(drop->urlOf("Sub Folder"), "dropbox://acct//Sub Folder");
-    EXPECT_EQ(drop->urlOf("a b.cbz"), "dropbox://id%3Ab1/a%20b.cbz");
+    EXPECT_EQ(drop->url("Sub Folder"), "dropbox://acct//Sub Folder");
+    EXPECT_EQ(drop->url("a b.cbz"), "dropbox://id%3Ab1/a%20b.cbz");
     EXPECT_EQ(drop->info("a b.cbz")->getString("dropboxItemId"), "id:b1");
     EXPECT_EQ(drop->info("a b.cbz")->getString("dropboxKey"), "acct");
     // The folder URL as listed opens that folder.

@@ -7,6 +7,7 @@
 #include "tests/support/net/LocalHttpServer.h"
 #include "tests/support/net/NginxServer.h"
 #include "tests/support/net/TestCertificate.h"
+#include "tests/remote/listing/ListingOutcome.h"
 
 #include <gtest/gtest.h>
 
@@ -18,48 +19,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct Outcome : FileDownloadDelegate {
-    void finishListDownload(const std::optional<std::vector<std::string>>& files,
-                            const std::optional<std::vector<sys::PlistDictionary>>& infos,
-                            const std::optional<std::string>& title, const std::optional<std::string>& url,
-                            const std::optional<std::string>& msg, bool) override {
-        ++count;
-        fileList = files;
-        infoList = infos;
-        listTitle = title;
-        withURL = url;
-        message = msg;
-    }
-    void passwordRequested(const std::string& url, bool) override {
-        ++count;
-        ++passwords;
-        passwordURL = url;
-    }
-    void cancelListDownload() override {
-        ++count;
-        ++cancels;
-    }
-    bool serverCertificateUntrusted(const std::string& url, const std::string&, const std::string&) override {
-        ++untrusted;
-        if (!handleUntrusted) return false;
-        ++count;
-        untrustedURL = url;
-        return true;
-    }
-    std::vector<std::string> names() const {
-        std::vector<std::string> out;
-        if (infoList) {
-            for (const auto& i : *infoList) out.push_back(i.getString("name"));
-        }
-        return out;
-    }
-    int count = 0, passwords = 0, cancels = 0, untrusted = 0;
-    bool handleUntrusted = false;
-    std::optional<std::vector<std::string>> fileList;
-    std::optional<std::vector<sys::PlistDictionary>> infoList;
-    std::optional<std::string> listTitle, withURL, message;
-    std::string passwordURL, untrustedURL;
-};
+using Outcome = test::ListingOutcome;
 
 class FileDownloadTest : public test::VirtualClockTest {
 protected:
@@ -95,7 +55,7 @@ TEST_F(FileDownloadTest, ListsNginxApacheAndPythonIndexes) {
     nginx.setLocationConfig("autoindex on;");
     ASSERT_TRUE(nginx.start(www_.path())) << nginx.lastError();
     auto n = list(nginx.url("/"));
-    auto names = n->names();
+    auto names = n->namesInOrder();
     std::sort(names.begin(), names.end());
     EXPECT_EQ(names, (std::vector<std::string>{"a.cbz", "b c.zip", "locked", "sub", "漫画.zip"}));
     ASSERT_TRUE(n->fileList);
@@ -109,7 +69,7 @@ TEST_F(FileDownloadTest, ListsNginxApacheAndPythonIndexes) {
     ASSERT_TRUE(python.startPython(www_.path())) << python.lastError();
     auto p = list(python.url("/sub/"));
     EXPECT_FALSE(p->message) << *p->message;
-    EXPECT_EQ(p->names(), (std::vector<std::string>{"inner.cbz"}));
+    EXPECT_EQ(p->namesInOrder(), (std::vector<std::string>{"inner.cbz"}));
     EXPECT_EQ(p->fileList->front(), python.url("/sub/inner.cbz"));
 
     if (test::LocalHttpServer::apacheProgram().empty()) GTEST_SKIP() << "no apache2";
@@ -118,13 +78,13 @@ TEST_F(FileDownloadTest, ListsNginxApacheAndPythonIndexes) {
     // A fancy index with sort links and "Parent Directory".
     auto a = list(apache.url("/sub/"));
     EXPECT_FALSE(a->message) << *a->message;
-    EXPECT_EQ(a->names(), (std::vector<std::string>{"inner.cbz"}));
+    EXPECT_EQ(a->namesInOrder(), (std::vector<std::string>{"inner.cbz"}));
     // Digest: refused without credentials, listed with them.
     auto refused = list(apache.url("/locked/"));
     EXPECT_EQ(refused->passwords, 1);
     EXPECT_EQ(refused->passwordURL, apache.url("/locked/"));
     EXPECT_EQ(list(apache.url("/locked/"), "reader", "wrong")->passwords, 1);
-    EXPECT_EQ(list(apache.url("/locked/"), "reader", "pw")->names(), (std::vector<std::string>{"secret.cbz"}));
+    EXPECT_EQ(list(apache.url("/locked/"), "reader", "pw")->namesInOrder(), (std::vector<std::string>{"secret.cbz"}));
 }
 
 TEST_F(FileDownloadTest, CredentialsCertificatesAndServerErrors) {
@@ -148,18 +108,18 @@ TEST_F(FileDownloadTest, CredentialsCertificatesAndServerErrors) {
     auto handled = list(nginx.url("/sub/"), "u", "p", false, true);
     EXPECT_EQ(handled->untrustedURL, nginx.url("/sub/"));
     EXPECT_FALSE(handled->message);
-    EXPECT_EQ(list(nginx.url("/sub/"), "", "", true)->names(), (std::vector<std::string>{"inner.cbz"}));
+    EXPECT_EQ(list(nginx.url("/sub/"), "", "", true)->namesInOrder(), (std::vector<std::string>{"inner.cbz"}));
 
     // Basic: no or wrong credentials ask for a password; the right ones list.
     EXPECT_EQ(list(nginx.url("/locked/"), "", "", true)->passwords, 1);
     EXPECT_EQ(list(nginx.url("/locked/"), "reader", "bad", true)->passwords, 1);
-    EXPECT_EQ(list(nginx.url("/locked/"), "reader", "pw", true)->names(), (std::vector<std::string>{"secret.cbz"}));
+    EXPECT_EQ(list(nginx.url("/locked/"), "reader", "pw", true)->namesInOrder(), (std::vector<std::string>{"secret.cbz"}));
     // Credentials written into the address work, and stay out of every URL
     // handed back (list screens store those on disk).
     std::string inURL = nginx.url("/locked/");
     inURL.insert(8, "reader:pw@");
     auto withCreds = list(inURL, "", "", true);
-    EXPECT_EQ(withCreds->names(), (std::vector<std::string>{"secret.cbz"}));
+    EXPECT_EQ(withCreds->namesInOrder(), (std::vector<std::string>{"secret.cbz"}));
     EXPECT_EQ(withCreds->withURL, nginx.url("/locked/"));
     ASSERT_TRUE(withCreds->fileList);
     EXPECT_EQ(withCreds->fileList->front(), nginx.url("/locked/secret.cbz"));
@@ -180,10 +140,10 @@ TEST_F(FileDownloadTest, DispatchShortcutsSizeLimitAndCancel) {
     auto one = list(server.url("/shelf/x%20y.cbz"), "", "", false, false, false);
     ASSERT_TRUE(one->fileList);
     EXPECT_EQ(*one->fileList, (std::vector<std::string>{server.url("/shelf/x%20y.cbz")}));
-    EXPECT_EQ(one->names(), (std::vector<std::string>{"x y.cbz"}));
+    EXPECT_EQ(one->namesInOrder(), (std::vector<std::string>{"x y.cbz"}));
     EXPECT_EQ(one->infoList->front().size(), 1u);
     auto slash = list(server.url("/shelf/%E6%BC%AB.zip/"), "", "", false, false, false);
-    EXPECT_EQ(slash->names(), (std::vector<std::string>{"漫.zip"}));
+    EXPECT_EQ(slash->namesInOrder(), (std::vector<std::string>{"漫.zip"}));
     EXPECT_EQ(server.requestCount(), 0u);
 
     // A page of exactly the limit is read; one byte more cancels the listing.
@@ -192,7 +152,7 @@ TEST_F(FileDownloadTest, DispatchShortcutsSizeLimitAndCancel) {
     page.resize(FileDownload::kMaxBodyBytes, ' ');
     std::ofstream(www_.file("limit.html"), std::ios::binary) << page;
     std::ofstream(www_.file("over.html"), std::ios::binary) << page << " ";
-    EXPECT_EQ(list(server.url("/limit.html"))->names(), (std::vector<std::string>{"z"}));
+    EXPECT_EQ(list(server.url("/limit.html"))->namesInOrder(), (std::vector<std::string>{"z"}));
     EXPECT_EQ(list(server.url("/over.html"))->cancels, 1);
 
     // Sources whose listings are not here yet fail with a message.

@@ -13,6 +13,7 @@
 #include "tests/support/VirtualClockTest.h"
 #include "tests/support/net/DavTestServer.h"
 #include "tests/support/net/FtpTestServer.h"
+#include "tests/remote/listing/ListingOutcome.h"
 
 #include <gtest/gtest.h>
 
@@ -28,52 +29,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct Outcome : FileDownloadDelegate {
-    void finishListDownload(const std::optional<std::vector<std::string>>& files,
-                            const std::optional<std::vector<sys::PlistDictionary>>& infos,
-                            const std::optional<std::string>&, const std::optional<std::string>& url,
-                            const std::optional<std::string>& msg, bool) override {
-        ++count;
-        fileList = files;
-        infoList = infos;
-        withURL = url;
-        message = msg;
-    }
-    void passwordRequested(const std::string& url, bool) override {
-        ++count;
-        ++passwords;
-        passwordURL = url;
-    }
-    void cancelListDownload() override {
-        ++count;
-        ++cancels;
-    }
-    std::vector<std::string> names() const {
-        std::vector<std::string> out;
-        if (infoList) {
-            for (const auto& i : *infoList) out.push_back(i.getString("name"));
-        }
-        std::sort(out.begin(), out.end());
-        return out;
-    }
-    const sys::PlistDictionary* info(const std::string& name) const {
-        for (size_t i = 0; infoList && i < infoList->size(); ++i) {
-            if ((*infoList)[i].getString("name") == name) return &(*infoList)[i];
-        }
-        return nullptr;
-    }
-    std::string url(const std::string& name) const {
-        for (size_t i = 0; infoList && i < infoList->size(); ++i) {
-            if ((*infoList)[i].getString("name") == name) return (*fileList)[i];
-        }
-        return {};
-    }
-    int count = 0, passwords = 0, cancels = 0;
-    std::optional<std::vector<std::string>> fileList;
-    std::optional<std::vector<sys::PlistDictionary>> infoList;
-    std::optional<std::string> withURL, message;
-    std::string passwordURL;
-};
+using Outcome = test::ListingOutcome;
 
 const std::vector<std::string> kRootNames = {"Comics", "a.cbz", "b c.zip", "漫画.zip"};
 

@@ -13,6 +13,7 @@
 #include "tests/support/TestHome.h"
 #include "tests/support/VirtualClockTest.h"
 #include "tests/support/net/NginxServer.h"
+#include "tests/remote/listing/ListingOutcome.h"
 
 #include <gtest/gtest.h>
 
@@ -98,25 +99,7 @@ TEST(GoogleDriveShareLinkPage, MarkersOfLaterItemsAndBrokenItemsDoNotMisleadTheR
     EXPECT_EQ(Link::folderPageURL("https://example.com/x"), std::nullopt);
 }
 
-struct Outcome : FileDownloadDelegate {
-    void finishListDownload(const std::optional<std::vector<std::string>>& files,
-                            const std::optional<std::vector<sys::PlistDictionary>>& infos,
-                            const std::optional<std::string>& title, const std::optional<std::string>& url,
-                            const std::optional<std::string>& msg, bool) override {
-        ++count;
-        fileList = files;
-        infoList = infos;
-        listTitle = title;
-        withURL = url;
-        message = msg;
-    }
-    void passwordRequested(const std::string&, bool) override { ++count; }
-    void cancelListDownload() override { ++count; }
-    int count = 0;
-    std::optional<std::vector<std::string>> fileList;
-    std::optional<std::vector<sys::PlistDictionary>> infoList;
-    std::optional<std::string> listTitle, withURL, message;
-};
+using Outcome = test::ListingOutcome;
 
 class GoogleDriveShareLinkListing : public test::VirtualClockTest {
 protected:

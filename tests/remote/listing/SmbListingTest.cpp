@@ -9,6 +9,7 @@
 #include "smb/CIFSStackClient.h"
 #include "tests/support/VirtualClockTest.h"
 #include "tests/support/net/SmbPeer.h"
+#include "tests/remote/listing/ListingOutcome.h"
 
 #include <gtest/gtest.h>
 
@@ -18,46 +19,7 @@ namespace {
 
 using test::SmbPeer;
 
-struct Outcome : FileDownloadDelegate {
-    void finishListDownload(const std::optional<std::vector<std::string>>& files,
-                            const std::optional<std::vector<sys::PlistDictionary>>& infos,
-                            const std::optional<std::string>&, const std::optional<std::string>& url,
-                            const std::optional<std::string>& msg, bool smb2) override {
-        ++count;
-        fileList = files;
-        infoList = infos;
-        withURL = url;
-        message = msg;
-        requireSMB2 = smb2;
-    }
-    void passwordRequested(const std::string& url, bool) override {
-        ++count;
-        ++passwords;
-        passwordURL = url;
-    }
-    void cancelListDownload() override {
-        ++count;
-        ++cancels;
-    }
-    std::vector<std::string> names() const {
-        std::vector<std::string> out;
-        for (size_t i = 0; infoList && i < infoList->size(); ++i) out.push_back((*infoList)[i].getString("name"));
-        std::sort(out.begin(), out.end());
-        return out;
-    }
-    std::string url(const std::string& name) const {
-        for (size_t i = 0; infoList && i < infoList->size(); ++i) {
-            if ((*infoList)[i].getString("name") == name) return (*fileList)[i];
-        }
-        return {};
-    }
-    int count = 0, passwords = 0, cancels = 0;
-    bool requireSMB2 = false;
-    std::optional<std::vector<std::string>> fileList;
-    std::optional<std::vector<sys::PlistDictionary>> infoList;
-    std::optional<std::string> withURL, message;
-    std::string passwordURL;
-};
+using Outcome = test::ListingOutcome;
 
 class SmbListingTest : public test::VirtualClockTest {
 protected:
