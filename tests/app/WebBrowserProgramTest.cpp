@@ -107,7 +107,7 @@ TEST_F(WebBrowserProgramTest, ABookLinkOnAWebPageIsAskedAboutAndDownloadedIntoTh
 
     ASSERT_TRUE(launch());
     openSiteList();
-    play("tap \"Web Browser\"\nwait 1\n");
+    play("shot site-list\ntap \"Web Browser\"\nwait 1\n");
     auto* browser = presentedTop<WebBrowseController>();
     ASSERT_TRUE(browser);
     EXPECT_EQ(browser->webView()->URL(), WebBrowseController::kBlankPage);
