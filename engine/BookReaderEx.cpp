@@ -320,6 +320,11 @@ bool BookReaderEx::openBookWithName(const std::string& name, const std::vector<s
     isStreamingMode_ = BookCommon::isURL(name);
     isUnsupportedServer_ = isExpandError_ = isUnsupportedFtp_ = isErrorBecauseSolidArchive_ = isNoPage_ = false;
     isStreamingUnitIsPage_ = false;
+    {
+        std::lock_guard lock(targetMutex_);
+        lastCacheMap_.clear();
+        lastCacheIsPage_ = false;
+    }
     openFailure_ = PageReader::OpenFailure::None;
     if (!rd) {
         openFailure_ = PageReader::OpenFailure::NoReader;
@@ -471,12 +476,24 @@ void BookReaderEx::setTargetForOnlineStatus(std::weak_ptr<RemoteStreamReadDelega
 }
 
 void BookReaderEx::updateCacheStatus(uint64_t count, const uint16_t* map, bool isPage) {
+    // No stream makes a map of more than 16 M entries.
+    constexpr uint64_t kMaxEntries = uint64_t(1) << 24;
     std::shared_ptr<RemoteStreamReadDelegate> t;
     {
         std::lock_guard lock(targetMutex_);
         t = targetOnlineStatus_.lock();
+        if (map && count <= kMaxEntries) {
+            lastCacheMap_.assign(map, map + count);
+            lastCacheIsPage_ = isPage;
+        }
     }
     if (t) t->updateCacheStatus(count, map, isPage);
+}
+
+std::vector<uint16_t> BookReaderEx::lastCacheStatus(bool* isPage) {
+    std::lock_guard lock(targetMutex_);
+    if (isPage) *isPage = lastCacheIsPage_;
+    return lastCacheMap_;
 }
 
 void BookReaderEx::updateCacheBlock(int64_t cached, int64_t blockSize, int64_t block, int64_t numBlocks) {

@@ -97,6 +97,9 @@ public:
     void setTargetForOnlineStatus(std::weak_ptr<RemoteStreamReadDelegate> target);
     void updateCacheStatus(uint64_t count, const uint16_t* map, bool isPage) override;
     void updateCacheBlock(int64_t cached, int64_t blockSize, int64_t block, int64_t numBlocks) override;
+    // The last map the stream reported (empty before its first report): a
+    // screen that starts watching after the blocks arrived begins from it.
+    std::vector<uint16_t> lastCacheStatus(bool* isPage);
 
     // ---- Properties, set before opening ---------------------------------------------
     // The book's settings with its overlay; nothing means all switches off.
@@ -261,4 +264,6 @@ private:
 
     std::mutex targetMutex_;
     std::weak_ptr<RemoteStreamReadDelegate> targetOnlineStatus_;
+    std::vector<uint16_t> lastCacheMap_;  // guarded by targetMutex_
+    bool lastCacheIsPage_ = false;
 };

@@ -4,12 +4,19 @@
 // jumps; the last page offers the next book of the list and opens it; and
 // the sheet's close button closes the book. On the phone, pad and desktop
 // profiles, in both looks and both reading directions, checked on the views
-// and on the pictures the program's own script steps take.
+// and on the pictures the program's own script steps take. A book read in
+// place from nginx on loopback shows on the menu which of its blocks are
+// already here.
 #include <gtest/gtest.h>
 
 #include "app/LeafbrightProgram.h"
 #include "app/NestlarkAppDelegate.h"
+#include "engine/RemoteStreamRead.h"
+#include "engine/UrlListStream.h"
 #include "foundation/BookCommon.h"
+#include "foundation/ui/TransferScreenFactory.h"
+#include "library/LocalFilelistViewController.h"
+#include "library/MediaServerOpener.h"
 #include "platform/core/PropertyList.h"
 #include "platform/graphics/Canvas.h"
 #include "platform/graphics/Image.h"
@@ -17,8 +24,15 @@
 #include "platform/ui/NavigationController.h"
 #include "platform/ui/TestDriver.h"
 #include "platform/ui/Window.h"
+#include "remote/PushToMediaServer.h"
+#include "remote/RemoteTransferScreenFactory.h"
+#include "remote/ServerListViewControllerEx.h"
+#include "remote/StreamStatusViewBlockMap.h"
+#include "remote/UrlListStreamRead.h"
+#include "remote/stream/HTTPURLStreamRead.h"
 #include "tests/app/ProgramRun.h"
 #include "tests/support/TestHome.h"
+#include "tests/support/net/NginxServer.h"
 #include "viewer/BookViewController.h"
 
 #include <algorithm>
@@ -78,6 +92,17 @@ protected:
         makeHome("menuhome-" + device + (dark ? "-dark-" : "-light-") + direction);
         markNotFirstRun();
         src = std::make_unique<test::TempDir>("menupages");
+    }
+    void TearDown() override {
+        // The pictures outlive the home, for a look after the run.
+        if (home && fs::exists(home->file("shots"))) {
+            const fs::path keep = fs::path(LEAFBRIGHT_TEST_WORK) / "snapshots";
+            fs::create_directories(keep);
+            for (const auto& e : fs::directory_iterator(home->file("shots")))
+                fs::copy_file(e.path(), keep / ("menu-" + e.path().filename().string()),
+                              fs::copy_options::overwrite_existing);
+        }
+        ProgramRun::TearDown();
     }
 
     void makeBook(const std::string& name, int pages, int firstColour) {
@@ -172,6 +197,34 @@ TEST_P(ViewerMenuProgramTest, MenuJumpStripNextBookAndClose) {
         EXPECT_FALSE(s.is(centre(close).x, centre(close).y, kPage[0])) << "the close button is drawn";
     }
 
+    // The detail menu stands in the middle of the page area over the sheet;
+    // its close button takes it away and leaves the sheet.
+    viewer()->onDetailMenuBtn();
+    play("wait 1\nshot " + prefix() + "detail\n");
+    {
+        ui::View* menu = viewer()->detailMenu();
+        ASSERT_TRUE(menu);
+        expectInside(*menu, "detail menu");
+        const ui::Rect r = inWindow(*menu);
+        const ui::Rect area = viewer()->view()->convertRectTo(viewer()->getScreenRectWithoutBookToolView(), nullptr);
+        EXPECT_NEAR(centre(r).x, centre(area).x, 1);
+        EXPECT_NEAR(centre(r).y, centre(area).y, 1);
+        Shot s = shot(prefix() + "detail");
+        ASSERT_TRUE(s);
+        // Darker than the dimmed page around it, with its entries drawn.
+        const Rgb inside = s.at(r.x() + 8, r.maxY() - 8);
+        const Rgb outside = s.at(r.x() - 8, r.maxY() - 8);
+        EXPECT_LT(inside.r + inside.g + inside.b, outside.r + outside.g + outside.b);
+        ASSERT_EQ(menu->subviews().size(), 4u);
+        const ui::Rect entry = inWindow(*menu->subviews()[2]);
+        EXPECT_FALSE(s.is(centre(entry).x, centre(entry).y, s.at(r.x() + 8, r.maxY() - 8), 10))
+            << "the slideshow entry is drawn";
+        play(tapAt(centre(inWindow(*menu->subviews()[0]))) + "wait 1\n");
+        EXPECT_EQ(viewer()->detailMenu(), nullptr);
+        EXPECT_TRUE(viewer()->isOpenBar());
+        EXPECT_EQ(viewer()->blockMapView(), nullptr) << "a book on this machine has no block map";
+    }
+
     // Turned with the sheet open, the sheet is laid out for the new shape.
     play("rotate landscape\nwait 2\nshot " + prefix() + "menu-landscape\n");
     if (window().bounds().width() > window().bounds().height()) {
@@ -253,6 +306,124 @@ TEST_P(ViewerMenuProgramTest, MenuJumpStripNextBookAndClose) {
     play(tapAt(centre(inWindow(*viewer()->closeButton()))) + "wait 2\nshot " + prefix() + "closed\n");
     EXPECT_EQ(viewer(), nullptr) << "back in the library";
 }
+
+// A comic on nginx, read in place: its pages and, after them, enough
+// incompressible bytes that the book spans several blocks of the stream cache.
+class ViewerMenuStreamProgramTest : public ViewerMenuProgramTest {
+protected:
+    void SetUp() override {
+        ViewerMenuProgramTest::SetUp();
+        if (IsSkipped()) return;
+        if (test::NginxServer::program().empty()) GTEST_SKIP() << "nginx is not installed";
+        www = std::make_unique<test::TempDir>("menustreamwww");
+        fs::create_directories(www->file("comics"));
+        std::string list;
+        for (int i = 0; i < 3; ++i) {
+            const std::string page = "s-p" + std::to_string(i) + ".png";
+            writePng(src->file(page), 300, 400, kPage[i]);
+            list += " '" + page + "'";
+        }
+        ASSERT_EQ(test::shell("cd '" + src->path() + "' && head -c 1200000 /dev/urandom > zz-notes.bin && zip -q -X -0 '" +
+                              www->file("comics/Story.cbz") + "'" + list + " zz-notes.bin >/dev/null 2>&1"),
+                  0);
+        bookSize = fs::file_size(www->file("comics/Story.cbz"));
+        nginx.setLocationConfig("autoindex on;");
+        ASSERT_TRUE(nginx.start(www->path())) << nginx.lastError();
+        // What the program's entry point registers.
+        HTTPURLStreamRead::registerWithEngine();
+        UrlListStreamRead::registerWithEngine();
+        PushToMediaServer::registerWithLibrary();
+        RemoteTransferScreenFactory::install();
+        StreamStatusViewBlockMap::registerWithViewer();
+    }
+    void TearDown() override {
+        ViewerMenuProgramTest::TearDown();
+        BookViewController::setBlockMapViewFactory(nullptr);
+        MediaServerOpener::install(nullptr);
+        UrlListStream::registerMaker({});
+        TransferScreenFactory::install(nullptr);
+        RemoteStreamRead::removeCache();
+        nginx.stop();
+    }
+
+    std::unique_ptr<test::TempDir> www;
+    test::NginxServer nginx;
+    uintmax_t bookSize = 0;
+};
+
+TEST_P(ViewerMenuStreamProgramTest, TheMenuOfAStreamedBookShowsItsBlockMap) {
+    ASSERT_TRUE(sys::PropertyList::writeFile(
+        sys::PlistDictionary{{"pageDirection", sys::PlistValue(direction)},
+                             {"defaultZoomMode", sys::PlistValue("fit")},
+                             {"isDoubleTruck", sys::PlistValue(false)}},
+        BookCommon::getSettingsFolder() + "/.globalsettings.lbs"));
+    const std::string site = nginx.url("/comics/");
+    useHome();
+    ASSERT_TRUE(ServerListViewControllerEx::writeSites(
+        {sys::PlistDictionary{{"url", sys::PlistValue(site)}, {"title", sys::PlistValue("Comics")}}}));
+    ASSERT_TRUE(launch());
+    if (dark) window().setUserInterfaceStyle(ui::UserInterfaceStyle::Dark);
+    if (ui::test::Driver(window()).findByText("What's new")) play("tap \"Close\"\nwait 1\n");
+    play("rotate portrait\nwait 1\n");
+    auto* library = dynamic_cast<LocalFilelistViewController*>(nav()->topViewController());
+    ASSERT_TRUE(library);
+    library->onDownLoadBtn();
+    play("wait 1\ntap \"Comics\"\nwait 2\ntap \"Streaming\"\nwait 0.5\ntap \"Story.cbz\"\nwait 1\nsheet 0\nwait 3\n");
+    ASSERT_TRUE(viewer());
+    ASSERT_TRUE(viewer()->isStreamingMode());
+    const ui::Rect w = window().bounds();
+
+    play(tapMiddle() + "wait 1\nshot " + prefix() + "stream-menu\n");
+    expectSheetLaidOut();
+    auto* map = dynamic_cast<StreamStatusViewBlockMap*>(viewer()->blockMapView());
+    ASSERT_TRUE(map) << "the sheet of a streamed book has a block map";
+    const std::shared_ptr<ui::View> keep = map->view();  // looked at after the sheet lets it go
+    const uint64_t blocks = (bookSize + RemoteStreamRead::kBlockSize - 1) / RemoteStreamRead::kBlockSize;
+    EXPECT_GE(blocks, 5u);
+    ASSERT_EQ(map->map().size(), blocks) << "one cell per block of the book";
+    EXPECT_GE(map->cachedCount(), 1u) << "the blocks of the first page are here";
+    EXPECT_NE(map->map().front(), 0) << "the first page's block";
+    expectInside(*map, "block map");
+    const ui::Rect strip = inWindow(*map);
+    const ui::Rect bar = inWindow(*viewer()->bvToolbar());
+    EXPECT_NEAR(strip.maxY(), bar.y(), 0.5) << "along the top of the tool bar";
+    EXPECT_GT(strip.width(), w.width() * 0.8);
+    {
+        // The loaded blocks are drawn in the map's colour.
+        Shot s = shot(prefix() + "stream-menu");
+        ASSERT_TRUE(s);
+        int loaded = 0;
+        for (double x = strip.x() + 1; x < strip.maxX() - 1; x += 2)
+            if (s.is(x, strip.y() + 2.5, {89, 166, 255}, 30)) ++loaded;
+        EXPECT_GT(loaded, 0);
+    }
+
+    // Turned, the map stays along the tool bar and clear of the sensor housing.
+    play("rotate landscape\nwait 2\nshot " + prefix() + "stream-menu-landscape\n");
+    if (window().bounds().width() > window().bounds().height()) {
+        ASSERT_EQ(viewer()->blockMapView(), map);
+        const ui::Rect turned = inWindow(*map);
+        const ui::EdgeInsets safe = window().windowSafeAreaInsets();
+        EXPECT_NEAR(turned.maxY(), inWindow(*viewer()->bvToolbar()).y(), 0.5);
+        EXPECT_GE(turned.x(), safe.left - 0.5);
+        EXPECT_LE(turned.maxX(), window().bounds().width() - safe.right + 0.5);
+    }
+    play("rotate portrait\nwait 2\n");
+
+    // Closing the sheet takes the map with it.
+    play(tapMiddle() + "wait 1\n");
+    EXPECT_FALSE(viewer()->isOpenBar());
+    EXPECT_EQ(viewer()->blockMapView(), nullptr);
+    EXPECT_EQ(map->superview(), nullptr);
+}
+
+INSTANTIATE_TEST_SUITE_P(DevicesLooksDirections, ViewerMenuStreamProgramTest,
+                         ::testing::Combine(::testing::Values("phone", "pad", "desktop"), ::testing::Bool(),
+                                            ::testing::Values("left", "right")),
+                         [](const ::testing::TestParamInfo<Param>& i) {
+                             return std::get<0>(i.param) + (std::get<1>(i.param) ? "Dark" : "Light") +
+                                    (std::get<2>(i.param) == "left" ? "RightToLeft" : "LeftToRight");
+                         });
 
 INSTANTIATE_TEST_SUITE_P(DevicesLooksDirections, ViewerMenuProgramTest,
                          ::testing::Combine(::testing::Values("phone", "pad", "desktop"), ::testing::Bool(),
