@@ -76,6 +76,10 @@ void BrightnessSetting::showBrightnessSettingView(ui::View& host, int orientatio
         if (auto me = weak.lock()) me->brightnessSettingClose();
     });
     panel_ = PanelLook::makePanel(ui::Size{280, 90}, "bk_screenbright", ColorDefine::isDarkmode(&host));
+    // Centred whatever the host's size becomes (a turn, a resized window),
+    // also where no screen lays the overlay out again itself.
+    panel_->setAutoresizingMask(ui::AutoresizingFlexibleLeftMargin | ui::AutoresizingFlexibleRightMargin |
+                                ui::AutoresizingFlexibleTopMargin | ui::AutoresizingFlexibleBottomMargin);
     auto label = std::make_shared<ui::Label>();
     label->setFrame(ui::Rect(30, 10, 235, 40));
     label->setText(BookCommon::localizedStringWithOnOff("Brightness"));

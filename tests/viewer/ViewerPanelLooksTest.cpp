@@ -174,6 +174,15 @@ TEST_F(PanelLooksTest, TheBrightnessPanelSpringsInAsGlassAndFadesInOtherwise) {
     driver->advance(0.3);
     EXPECT_EQ(backing->presentationAlpha(), 1);
     writeSnapshot("panel-brightness-older.png");
+
+    // A turn of the screen keeps the open panel in the middle of the window.
+    ASSERT_TRUE(window->rotate(ui::InterfaceOrientation::LandscapeLeft));
+    pass(1);
+    ASSERT_TRUE(brightness->panel());
+    const ui::Rect p = brightness->panel()->convertRectTo(brightness->panel()->bounds(), nullptr);
+    EXPECT_NEAR(p.x() + p.width() / 2, window->bounds().width() / 2, 1);
+    EXPECT_NEAR(p.y() + p.height() / 2, window->bounds().height() / 2, 1);
+    EXPECT_EQ(p.size, (ui::Size{280, 90}));
 }
 
 struct RotationSeen : GlobalRotationEventNofityObjectDelegate {
