@@ -8,6 +8,7 @@
 #include "engine/ZipArchive.h"
 #include "foundation/Settings.h"
 #include "platform/core/Keychain.h"
+#include "tests/remote/stream/StreamReadChecks.h"
 #include "tests/support/TestHome.h"
 #include "tests/support/VirtualClockTest.h"
 #include "tests/support/net/CloudApiEmulator.h"
@@ -24,13 +25,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
 // A cbz of three stored noise pages (about 900 KB: four blocks) made by zip.
 std::string makeBook(const test::TempDir& dir) {
     test::TempDir src("pages");
@@ -41,7 +35,7 @@ std::string makeBook(const test::TempDir& dir) {
         std::ofstream(src.file(std::to_string(i + 1) + ".jpg"), std::ios::binary) << bytes;
     }
     EXPECT_EQ(test::shell("cd '" + src.path() + "' && zip -q -0 '" + dir.file("book.cbz") + "' *.jpg"), 0);
-    return readFile(dir.file("book.cbz"));
+    return test::readWholeFile(dir.file("book.cbz"));
 }
 
 struct Listed : FileDownloadDelegate {
@@ -143,11 +137,7 @@ protected:
         if (saved) *saved = d->savedPath();
         return rec->results.empty() ? -1 : rec->results.front();
     }
-    static std::string readAt(RemoteStreamRead& s, int64_t offset, size_t n) {
-        std::string out(n, '\0');
-        out.resize(size_t(s.readByte(out.data(), offset, n)));
-        return out;
-    }
+    static std::string readAt(RemoteStreamRead& s, int64_t offset, size_t n) { return test::readAt(s, offset, n); }
 
     test::TempDir www_{"cloudbook"}, settingsDir_{"cloudsettings"}, saveDir_{"clouddownloads"};
     std::string book_;
@@ -222,7 +212,7 @@ TEST_F(CloudStreamReadTest, DownloadsOfEachServiceAndTheTokenCodes) {
         auto [url, info] = listed(folder, "other.cbz");
         std::string saved;
         ASSERT_EQ(download(url, info, &saved), HttpDownload::kSaved);
-        EXPECT_EQ(readFile(saved), "second book bytes");
+        EXPECT_EQ(test::readWholeFile(saved), "second book bytes");
         fs::remove(saved);
     }
     EXPECT_EQ(storage_.count("/pre/other"), 1u) << "OneDrive's bytes come from the storage address";

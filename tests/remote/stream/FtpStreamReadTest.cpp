@@ -9,6 +9,7 @@
 #include "engine/PageReaderZip.h"
 #include "tests/support/TestHome.h"
 #include "tests/support/VirtualClockTest.h"
+#include "tests/remote/stream/StreamReadChecks.h"
 #include "tests/support/net/FtpTestServer.h"
 
 #include <gtest/gtest.h>
@@ -22,18 +23,7 @@ namespace {
 
 constexpr uint64_t BS = RemoteStreamRead::kBlockSize;
 
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
-std::string readAt(RemoteStreamRead& s, int64_t offset, size_t n) {
-    std::string out(n, '\0');
-    out.resize(size_t(s.readByte(out.data(), offset, n)));
-    return out;
-}
+using test::readAt;
 
 class FtpStreamReadTest : public test::VirtualClockTest {
 protected:
@@ -43,15 +33,8 @@ protected:
         if (!test::haveProgram("zip") || !test::haveProgram("convert")) GTEST_SKIP() << "no zip or convert";
         RemoteStreamRead::removeCache();
         FtpStreamRead::registerWithEngine();
-        // Pages of noise (they do not compress), so the book spans blocks.
-        for (int i = 0; i < 3; ++i) {
-            const std::string name = "p" + std::to_string(i) + ".png";
-            ASSERT_EQ(test::shell("convert -size 320x320 xc: +noise Random -seed " + std::to_string(i) + " '" +
-                                  pages_.file(name) + "'"),
-                      0);
-        }
-        ASSERT_EQ(test::shell("cd '" + pages_.path() + "' && zip -q -0 '" + www_.file("book.cbz") + "' p*.png"), 0);
-        book_ = readFile(www_.file("book.cbz"));
+        ASSERT_TRUE(test::makeNoiseBook(pages_, www_.file("book.cbz")));
+        book_ = test::readWholeFile(www_.file("book.cbz"));
         ASSERT_TRUE(server_.startVsftpd(www_.path())) << server_.lastError();
     }
     void TearDown() override {
@@ -59,12 +42,7 @@ protected:
         RemoteStreamRead::removeCache();
         VirtualClockTest::TearDown();
     }
-    std::shared_ptr<FtpStreamRead> open(const std::string& url) {
-        auto s = std::dynamic_pointer_cast<FtpStreamRead>(
-            RemoteStreamRead::newStreamWithProtocol(RemoteStreamRead::getProtocolWithURL(url)));
-        EXPECT_TRUE(s) << "ftp URLs get the FTP reader";
-        return s;
-    }
+    std::shared_ptr<FtpStreamRead> open(const std::string& url) { return test::streamFor<FtpStreamRead>(url); }
 
     test::TempDir www_{"ftpbooks"};
     test::TempDir pages_{"ftppages"};
@@ -79,35 +57,15 @@ TEST_F(FtpStreamReadTest, ReadsACbzInPlaceEachBlockOnce) {
     ASSERT_TRUE(s->openURL(url));
     EXPECT_EQ(s->contentLength(), int64_t(book_.size()));
     ASSERT_GT(book_.size(), 2 * BS);
-    const size_t tail = book_.size() - 100;
-    EXPECT_TRUE(readAt(*s, int64_t(tail), 100) == book_.substr(tail));
-    s->joinLoader();
-    EXPECT_FALSE(s->isError());
-    EXPECT_EQ(uint64_t(s->blockRequests()), (book_.size() - 1) / BS + 1) << "each block once";
-    EXPECT_TRUE(readAt(*s, 0, book_.size()) == book_);
-    s->closeURL();
+    test::expectEachBlockReadOnce(*s, book_);
 
     // A complete cache needs no server.
     server_.stop();
-    auto again = open(url);
-    ASSERT_TRUE(again->openURL(url));
-    EXPECT_TRUE(readAt(*again, 5, 1000) == book_.substr(5, 1000));
-    EXPECT_EQ(again->blockRequests(), 0);
+    test::expectServedFromCache(*open(url), url, book_);
 }
 
 TEST_F(FtpStreamReadTest, PageReaderOpensTheBookOverFtp) {
-    auto r = std::make_shared<PageReaderZip>();
-    ASSERT_TRUE(r->openFile(server_.url("/book.cbz"), std::nullopt, std::nullopt, false, false));
-    ASSERT_EQ(r->getPageNameList().size(), 3u);
-    int result = -1;
-    auto image = r->newLoadAndCreateImage(1, result);
-    ASSERT_EQ(result, PageReader::kResultImage);
-    auto local = ImageLoader::imageWithAnyContentsOfFile(pages_.file("p1.png"));
-    ASSERT_TRUE(image && local);
-    ASSERT_EQ(image->width(), local->width());
-    ASSERT_EQ(image->height(), local->height());
-    EXPECT_EQ(std::memcmp(image->pixels(), local->pixels(), size_t(local->width()) * size_t(local->height()) * 4), 0);
-    r->closeFile();
+    test::expectNoiseBookPage(server_.url("/book.cbz"), pages_);
 }
 
 TEST_F(FtpStreamReadTest, MissingFilesRefusedUsersAndCloseWhileLoading) {
@@ -121,13 +79,8 @@ TEST_F(FtpStreamReadTest, MissingFilesRefusedUsersAndCloseWhileLoading) {
     EXPECT_FALSE(refused->openURL(server_.url("/book.cbz")));
     EXPECT_TRUE(refused->isError());
 
-    // A close while the loader runs returns at once and stops it.
     RemoteStreamRead::removeCache();
-    auto s = open(server_.url("/book.cbz"));
-    ASSERT_TRUE(s->openURL(server_.url("/book.cbz")));
-    s->closeURL();
-    EXPECT_FALSE(s->loaderRunning());
-    EXPECT_EQ(readAt(*s, 0, 10), "");
+    test::expectCloseStopsLoader(*open(server_.url("/book.cbz")), server_.url("/book.cbz"));
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include "foundation/QNKeyChain.h"
 #include "tests/support/TestHome.h"
 #include "tests/support/VirtualClockTest.h"
+#include "tests/remote/stream/StreamReadChecks.h"
 #include "tests/support/net/FaultHttpServer.h"
 #include "tests/support/net/NginxServer.h"
 #include "tests/support/net/TestCertificate.h"
@@ -23,12 +24,7 @@ namespace {
 
 constexpr uint64_t BS = RemoteStreamRead::kBlockSize;
 
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
+using test::readAt;
 
 // A cbz of stored noise pages made by the zip tool, about `pages` x 300 KB.
 std::string makeBook(const test::TempDir& dir, const std::string& name, int pages) {
@@ -42,13 +38,7 @@ std::string makeBook(const test::TempDir& dir, const std::string& name, int page
         std::ofstream(src.file(n), std::ios::binary) << bytes;
     }
     EXPECT_EQ(test::shell("cd '" + src.path() + "' && zip -q -0 '" + dir.file(name) + "' *.jpg"), 0);
-    return readFile(dir.file(name));
-}
-
-std::string readAt(RemoteStreamRead& s, int64_t offset, size_t n) {
-    std::string out(n, '\0');
-    out.resize(size_t(s.readByte(out.data(), offset, n)));
-    return out;
+    return test::readWholeFile(dir.file(name));
 }
 
 class HTTPURLStreamReadTest : public test::VirtualClockTest {
@@ -62,12 +52,7 @@ protected:
         RemoteStreamRead::removeCache();
         VirtualClockTest::TearDown();
     }
-    std::shared_ptr<HTTPURLStreamRead> open(const std::string& url) {
-        auto s = std::dynamic_pointer_cast<HTTPURLStreamRead>(
-            RemoteStreamRead::newStreamWithProtocol(RemoteStreamRead::getProtocolWithURL(url)));
-        EXPECT_TRUE(s);
-        return s;
-    }
+    std::shared_ptr<HTTPURLStreamRead> open(const std::string& url) { return test::streamFor<HTTPURLStreamRead>(url); }
 
     test::TempDir www_{"www"};
 };

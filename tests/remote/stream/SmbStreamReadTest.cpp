@@ -10,6 +10,7 @@
 #include "smb/CIFSStackClient.h"
 #include "tests/support/TestHome.h"
 #include "tests/support/VirtualClockTest.h"
+#include "tests/remote/stream/StreamReadChecks.h"
 #include "tests/support/net/SmbPeer.h"
 
 #include <gtest/gtest.h>
@@ -25,18 +26,7 @@ namespace {
 using test::SmbPeer;
 constexpr uint64_t BS = RemoteStreamRead::kBlockSize;
 
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
-std::string readAt(RemoteStreamRead& s, int64_t offset, size_t n) {
-    std::string out(n, '\0');
-    out.resize(size_t(s.readByte(out.data(), offset, n)));
-    return out;
-}
+using test::readAt;
 
 class SmbStreamReadTest : public test::VirtualClockTest {
 protected:
@@ -47,15 +37,9 @@ protected:
         if (!skip_.empty()) return;
         pages_ = new test::TempDir("smbpages");
         peer_ = new SmbPeer;
-        // Pages of noise (they do not compress), so the book spans blocks.
-        for (int i = 0; i < 3; ++i) {
-            const std::string name = "p" + std::to_string(i) + ".png";
-            test::shell("convert -size 320x320 xc: +noise Random -seed " + std::to_string(i) + " '" +
-                        pages_->file(name) + "'");
-        }
-        test::shell("cd '" + pages_->path() + "' && zip -q -0 '" + peer_->booksDir() + "/book.cbz' p*.png");
+        test::makeNoiseBook(*pages_, peer_->booksDir() + "/book.cbz");
         test::shell("cp '" + peer_->booksDir() + "/book.cbz' '" + peer_->publicDir() + "/book.cbz'");
-        book_ = readFile(peer_->booksDir() + "/book.cbz");
+        book_ = test::readWholeFile(peer_->booksDir() + "/book.cbz");
         if (!peer_->start("  server signing = mandatory\n")) error_ = peer_->error();
     }
     static void TearDownTestSuite() {
@@ -80,9 +64,7 @@ protected:
     static std::string url(const std::string& path) { return "smb://127.0.0.1:" + std::to_string(peer_->port()) + path; }
     std::shared_ptr<SmbStreamRead> open(const std::string& u, const std::string& user = SmbPeer::kUser,
                                         const std::string& pw = SmbPeer::kPassword) {
-        auto s = std::dynamic_pointer_cast<SmbStreamRead>(
-            RemoteStreamRead::newStreamWithProtocol(RemoteStreamRead::getProtocolWithURL(u)));
-        EXPECT_TRUE(s) << "smb URLs get the SMB reader";
+        auto s = test::streamFor<SmbStreamRead>(u);
         if (s) {
             s->setUserName(user);
             s->setPassword(pw);
@@ -101,33 +83,13 @@ TEST_F(SmbStreamReadTest, ReadsACbzInPlaceEachBlockOnce) {
     ASSERT_TRUE(s);
     ASSERT_TRUE(s->openURL(u)) << std::hex << s->lastError();
     EXPECT_EQ(s->contentLength(), int64_t(book_.size()));
-    const size_t tail = book_.size() - 100;
-    EXPECT_TRUE(readAt(*s, int64_t(tail), 100) == book_.substr(tail));
-    s->joinLoader();
-    EXPECT_FALSE(s->isError());
-    EXPECT_EQ(uint64_t(s->blockRequests()), (book_.size() - 1) / BS + 1) << "each block once";
-    EXPECT_TRUE(readAt(*s, 0, book_.size()) == book_);
-    s->closeURL();
+    test::expectEachBlockReadOnce(*s, book_);
     // A complete cache of the same version needs no request.
-    auto again = open(u);
-    ASSERT_TRUE(again->openURL(u));
-    EXPECT_TRUE(readAt(*again, 5, 1000) == book_.substr(5, 1000));
-    EXPECT_EQ(again->blockRequests(), 0);
+    test::expectServedFromCache(*open(u), u, book_);
 }
 
 TEST_F(SmbStreamReadTest, PageReaderOpensTheBookOnAGuestShare) {
-    auto r = std::make_shared<PageReaderZip>();
-    ASSERT_TRUE(r->openFile(url("/public/book.cbz"), std::nullopt, std::nullopt, false, false));
-    ASSERT_EQ(r->getPageNameList().size(), 3u);
-    int result = -1;
-    auto image = r->newLoadAndCreateImage(1, result);
-    ASSERT_EQ(result, PageReader::kResultImage);
-    auto local = ImageLoader::imageWithAnyContentsOfFile(pages_->file("p1.png"));
-    ASSERT_TRUE(image && local);
-    ASSERT_EQ(image->width(), local->width());
-    ASSERT_EQ(image->height(), local->height());
-    EXPECT_EQ(std::memcmp(image->pixels(), local->pixels(), size_t(local->width()) * size_t(local->height()) * 4), 0);
-    r->closeFile();
+    test::expectNoiseBookPage(url("/public/book.cbz"), *pages_);
 }
 
 TEST_F(SmbStreamReadTest, MissingFilesRefusedUsersAndCloseWhileLoading) {
@@ -144,12 +106,7 @@ TEST_F(SmbStreamReadTest, MissingFilesRefusedUsersAndCloseWhileLoading) {
     // A folder is no book.
     EXPECT_FALSE(open(url("/books"))->openURL(url("/books")));
 
-    // A close while the loader runs returns at once and stops it.
-    auto s = open(url("/books/book.cbz"));
-    ASSERT_TRUE(s->openURL(url("/books/book.cbz")));
-    s->closeURL();
-    EXPECT_FALSE(s->loaderRunning());
-    EXPECT_EQ(readAt(*s, 0, 10), "");
+    test::expectCloseStopsLoader(*open(url("/books/book.cbz")), url("/books/book.cbz"));
 }
 
 TEST_F(SmbStreamReadTest, A200MiBFileIsReadInPlaceOnlyWhereAsked) {
