@@ -396,6 +396,11 @@ void WebBrowseController::goForward() {
 
 void WebBrowseController::onStop() {
     webView_->stopLoading();
+    // The page that was coming is not waited for any longer.
+    {
+        std::lock_guard<std::mutex> g(fetchMutex_);
+        for (auto& f : fetches_) f->thread.requestStop();
+    }
     setToolbarBtn(true);
 }
 

@@ -11,6 +11,7 @@
 #include "platform/ui/TextField.h"
 #include "remote/BookTransfer.h"
 #include "tests/library/LibraryTestSupport.h"
+#include "tests/support/net/FaultHttpServer.h"
 #include "tests/support/net/NginxServer.h"
 
 #include <gtest/gtest.h>
@@ -317,6 +318,25 @@ TEST_F(WebBrowseControllerTest, OpenInTheSystemBrowserAndStoreLinksGoToTheSystem
     driver->advance(0.6);
     EXPECT_TRUE(driver->findByText("Error opening URL."));
     ui::Application::shared().reset();
+}
+
+// Stop ends a page load that hangs at once: nothing is waited for, the page
+// shown stays, and the tool bar offers Reload again.
+TEST_F(WebBrowseControllerTest, StopEndsAHangingLoadAtOnce) {
+    test::FaultHttpServer stalling(www.path());
+    ASSERT_TRUE(stalling.start());
+    show(nginx.url("/next.html"));
+    ASSERT_EQ(browser->title(), "Next");
+    browser->webView()->load(stalling.url("/index.html?stall_from=1"));
+    ASSERT_TRUE(stalling.waitForStalled(1, 5));
+    EXPECT_TRUE(browser->webView()->isLoading());
+    EXPECT_FALSE(browser->toolbarButtons()[3]->systemItem().has_value()) << "Stop while loading";
+    const auto start = std::chrono::steady_clock::now();
+    pressToolbar(3);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+    EXPECT_FALSE(browser->webView()->isLoading());
+    EXPECT_EQ(browser->title(), "Next");
+    EXPECT_EQ(browser->toolbarButtons()[3]->systemItem(), ui::BarButtonSystemItem::Refresh);
 }
 
 // A text for the page's form goes in as a string literal, whatever it holds.
