@@ -3,6 +3,7 @@
 #include "app/NestlarkAppDelegate.h"
 #include "foundation/ui/QNNoticeView.h"
 #include "platform/ui/AlertController.h"
+#include "platform/ui/Application.h"
 #include "platform/ui/NavigationController.h"
 #include "platform/ui/TestDriver.h"
 #include "platform/ui/Window.h"
@@ -89,8 +90,10 @@ bool AppScriptHost::goBack(std::string* error) {
     return false;
 }
 
-void AppScriptHost::enterBackground() { delegate_->applicationDidEnterBackground(); }
-void AppScriptHost::enterForeground() { delegate_->applicationWillEnterForeground(); }
+// As the system moves the application: through the application object,
+// which tells the delegate and the screens each step.
+void AppScriptHost::enterBackground() { ui::Application::shared().setApplicationState(ui::Application::State::Background); }
+void AppScriptHost::enterForeground() { ui::Application::shared().setApplicationState(ui::Application::State::Active); }
 
 bool AppScriptHost::openURL(const std::string& url, std::string* error) {
     if (delegate_->openURL(url)) return true;

@@ -25,7 +25,10 @@
 #include "platform/core/RunLoop.h"
 #include "platform/core/UserDefaults.h"
 #include "platform/ui/Application.h"
+#include "platform/ui/Image.h"
+#include "platform/ui/ImageView.h"
 #include "platform/ui/Keyboard.h"
+#include "platform/ui/Label.h"
 #include "platform/ui/NavigationController.h"
 #include "platform/ui/Screen.h"
 #include "platform/ui/Window.h"
@@ -110,6 +113,7 @@ std::shared_ptr<NestlarkAppDelegate> NestlarkAppDelegate::create() {
     AppDelegateServices::install(d);
     LibraryServices::install(d);
     AuxiliaryScreenFactory::install(std::make_shared<AuxiliaryScreenMaker>());
+    ui::Application::shared().setDelegate(d);
     return d;
 }
 
@@ -133,8 +137,13 @@ bool NestlarkAppDelegate::applicationDidFinishLaunchingWithOptions() {
         if (it != n.userInfo.end())
             if (const auto* r = std::any_cast<ui::Rect>(&it->second)) self->keyboardRect_ = *r;
     });
-    keyboardHideToken_ = center.addObserver(ui::Keyboard::didHideNotification, [weak](const sys::Notification&) {
-        if (auto self = weak.lock()) self->isShowKeyboard_ = false;
+    keyboardHideToken_ = center.addObserver(ui::Keyboard::didHideNotification, [weak](const sys::Notification& n) {
+        auto self = weak.lock();
+        if (!self) return;
+        self->isShowKeyboard_ = false;
+        auto it = n.userInfo.find(ui::Keyboard::frameEndKey);
+        if (it != n.userInfo.end())
+            if (const auto* r = std::any_cast<ui::Rect>(&it->second)) self->keyboardRect_ = *r;
     });
     ActiveLog::applicationdidFinishLaunching();
     const std::string temp = BookCommon::getBooksTempRoot();
@@ -227,12 +236,9 @@ void NestlarkAppDelegate::startLBWindow() {
     // last folder and book as soon as it appears, and a reset forgets them.
     const bool wasReset = applyPendingReset();
     LastStatusRestore::setRestoreMode(1);
-    auto root = std::make_shared<LocalFilelistViewController>(ui::TableViewStyle::Plain);
-    root->setDontRestoreLastStatus(locked);
-    root->setIsRootViewController(true);
-    navigationController_ = std::make_shared<ui::NavigationController>(root);
+    buildRootNavigation(locked);
+    auto root = rootList();
     navigationController_->view()->setHidden(true);
-    dimmingView_ = BrightnessSetting::getBrightnessSetting()->createBrightnessSettingView();
     // Page turns by sound listen to the process's sound input.
     MicInput::setMaker([] { return std::make_shared<SoundMicInput>(); });
     BookViewController::setMicSettingScreenFactory(
@@ -260,16 +266,13 @@ void NestlarkAppDelegate::startLBWindow() {
             screen->setDelegate(std::move(delegate));
             return screen;
         });
-    window_->setRootViewController(navigationController_);
-    fixWindowSize();
+    showRootNavigation();
     if (locked) {
         coverView_ = std::make_shared<ui::View>(window_->bounds());
         coverView_->setBackgroundColor(ColorDefine::background());
         window_->addSubview(coverView_);
     }
     navigationController_->view()->setHidden(false);
-    dimmingView_->setFrame(navigationController_->view()->bounds());
-    navigationController_->view()->addSubview(dimmingView_);
     ActiveLog::writeCheckpoint("makeKeyAndVisible");
     window_->setBackgroundColor(ui::Color::gray());
     if (wasReset) showResetDone(root.get());
@@ -279,19 +282,37 @@ void NestlarkAppDelegate::startLBWindow() {
     }
     ActiveLog::writeCheckpoint("DropboxAPIAlloc");
     if (!locked) offerCrashReport();
-    if (locked) {
-        auto lock = std::make_shared<StartupPasscodeInputViewController>();
-        lock->setModalPresentationStyle(ui::ModalPresentationStyle::FullScreen);
-        lock->setDelegate(std::weak_ptr<StartupPasscodeInputViewControllerDelegate>(shared_from_this()));
-        nowPresentMasterLockView_ = true;
-        std::weak_ptr<NestlarkAppDelegate> weak = shared_from_this();
-        navigationController_->present(lock, false, [weak] {
-            auto self = weak.lock();
-            if (!self || !self->coverView_) return;
-            self->coverView_->removeFromSuperview();
-            self->coverView_.reset();
-        });
-    }
+    if (locked) presentMasterLock(false);
+}
+
+void NestlarkAppDelegate::buildRootNavigation(bool locked) {
+    auto root = std::make_shared<LocalFilelistViewController>(ui::TableViewStyle::Plain);
+    root->setDontRestoreLastStatus(locked);
+    root->setIsRootViewController(true);
+    navigationController_ = std::make_shared<ui::NavigationController>(root);
+    dimmingView_ = BrightnessSetting::getBrightnessSetting()->createBrightnessSettingView();
+}
+
+void NestlarkAppDelegate::showRootNavigation() {
+    window_->setRootViewController(navigationController_);
+    fixWindowSize();
+    dimmingView_->setFrame(navigationController_->view()->bounds());
+    navigationController_->view()->addSubview(dimmingView_);
+}
+
+void NestlarkAppDelegate::presentMasterLock(bool animated) {
+    if (!navigationController_) return;
+    auto lock = std::make_shared<StartupPasscodeInputViewController>();
+    lock->setModalPresentationStyle(ui::ModalPresentationStyle::FullScreen);
+    lock->setDelegate(std::weak_ptr<StartupPasscodeInputViewControllerDelegate>(shared_from_this()));
+    nowPresentMasterLockView_ = true;
+    std::weak_ptr<NestlarkAppDelegate> weak = shared_from_this();
+    navigationController_->present(lock, animated, [weak] {
+        auto self = weak.lock();
+        if (!self || !self->coverView_) return;
+        self->coverView_->removeFromSuperview();
+        self->coverView_.reset();
+    });
 }
 
 bool NestlarkAppDelegate::resetAllConfig(ui::ViewController* presenter) {
@@ -345,16 +366,58 @@ unsigned NestlarkAppDelegate::supportedInterfaceOrientationsForWindow() const {
 
 // ---- Life cycle ---------------------------------------------------------------------------------
 
+void NestlarkAppDelegate::applicationWillResignActive() { gGoingToBackground = true; }
+
+bool NestlarkAppDelegate::stackShowsLockedFolder() const {
+    if (!navigationController_) return false;
+    for (const auto& vc : navigationController_->viewControllers()) {
+        auto* list = dynamic_cast<LocalFilelistViewController*>(vc.get());
+        if (!list) continue;
+        if (auto folder = BookCommon::fromBooksToFromRoot(list->pathFromBooks()))
+            if (BookCommon::isFolderLocked(*folder)) return true;
+    }
+    return false;
+}
+
 void NestlarkAppDelegate::applicationDidEnterBackground() {
     gGoingToBackground = true;
-    ui::Application::shared().setApplicationState(ui::Application::State::Inactive);
-    if (navigationController_)
-        if (auto* viewer = dynamic_cast<BookViewController*>(navigationController_->topViewController()))
-            viewer->onEnterBackground();
+    auto* viewer = navigationController_ ? dynamic_cast<BookViewController*>(navigationController_->topViewController())
+                                         : nullptr;
+    if (viewer) viewer->onEnterBackground();
     CIFSStackManager::sharedManager(0)->suspendState();
     NetworkIndicatorWithKey::releaseNetworkIndicatorWithKey();
+    if (stackShowsLockedFolder()) {
+        // Whatever shows a locked folder's contents goes: the book closes,
+        // a cover hides the window, and the way back starts at a new root.
+        if (viewer) viewer->closeIfBackground();
+        addToBackgroundHiddenView();
+        if (window_) window_->setRootViewController(nullptr);
+        navigationController_.reset();
+        dimmingView_.reset();
+    } else if (!nowPresentMasterLockView_ && isStartupLocked()) {
+        addToBackgroundHiddenView();
+    }
     ActiveLog::applicationDidEnterBackground();
-    ui::Application::shared().setApplicationState(ui::Application::State::Background);
+}
+
+void NestlarkAppDelegate::addToBackgroundHiddenView() {
+    if (!window_) return;
+    if (toBackgroundView_) toBackgroundView_->removeFromSuperview();
+    const ui::Rect bounds = window_->bounds();
+    const double cx = bounds.width() / 2, cy = bounds.height() / 2;
+    toBackgroundView_ = std::make_shared<ui::View>(bounds);
+    toBackgroundView_->setBackgroundColor(ColorDefine::background());
+    auto label = std::make_shared<ui::Label>(ui::Rect(cx + 20 - 160, cy - 10 - 15, 320, 30));
+    label->setText(BookCommon::localizedStringWithOnOff("Please wait..."));
+    label->setFont(gfx::Font::system(18));
+    label->setTextAlignment(ui::TextAlignment::Center);
+    toBackgroundView_->addSubview(label);
+    auto image = ui::Image::named("screen_locked");
+    auto picture = std::make_shared<ui::ImageView>(image);
+    const ui::Size size = image ? image->size() : ui::Size{0, 0};
+    picture->setFrame(ui::Rect(cx - 100, cy - 40, size.width, size.height));
+    toBackgroundView_->addSubview(picture);
+    window_->addSubview(toBackgroundView_);
 }
 
 void NestlarkAppDelegate::applicationWillEnterForeground() {
@@ -362,12 +425,55 @@ void NestlarkAppDelegate::applicationWillEnterForeground() {
     ActiveLog::applicationWillEnterForeground();
     if (settings_) settings_->updateSettingsFromDefaultKey();
     ThumbsCreate::releaseThumbsCreate();
-    ui::Application::shared().setApplicationState(ui::Application::State::Inactive);
+    if (navigationController_ && resetAllConfig(navigationController_->topViewController())) {
+        if (window_) window_->setRootViewController(nullptr);
+        navigationController_.reset();
+        dimmingView_.reset();
+    }
+    if (toBackgroundView_) {
+        // The cover rolls up off the window and goes.
+        auto cover = std::move(toBackgroundView_);
+        ui::Rect gone = cover->frame();
+        gone.origin.y = -gone.height();
+        ui::View::animate(
+            1.0, [cover, gone] { cover->setFrame(gone); },
+            [cover](bool) { cover->removeFromSuperview(); });
+    }
+    const bool pass = StartupPasscodeInputViewController::isPassphraseStored() && !nowPresentMasterLockView_;
+    bool lock = settings_ && settings_->startupLock() != 0 && pass;
+    if (!navigationController_ && window_ && startDone_) {
+        loadSettings();
+        lock = settings_ && settings_->startupLock() != 0 && pass;
+        LastStatusRestore::setRestoreMode(1);
+        buildRootNavigation(lock);
+        showRootNavigation();
+    }
     CIFSStackManager::sharedManager(0)->restoreState();
+    if (lock && navigationController_ && window_) {
+        if (auto root = window_->rootViewController())
+            if (root->presentedViewController()) root->dismiss(false);
+        presentMasterLock(false);
+    }
     if (navigationController_)
         if (auto* viewer = dynamic_cast<BookViewController*>(navigationController_->topViewController()))
             viewer->onEnterForeground();
-    ui::Application::shared().setApplicationState(ui::Application::State::Active);
+}
+
+bool NestlarkAppDelegate::performActionForShortcutItem(const std::string& key) {
+    if (key == "filelist") {
+        if (!navigationController_) {
+            // Still launching: no book is resumed.
+            sys::FileManager::removeItem(BookCommon::getLastBookSettingFilePath());
+        } else if (auto* viewer = dynamic_cast<BookViewController*>(navigationController_->topViewController())) {
+            viewer->closeIfBackground();
+        }
+        return true;
+    }
+    if (key == "reading") {
+        BookCommon::setNextSilentResumeFlag();
+        return true;
+    }
+    return false;
 }
 
 void NestlarkAppDelegate::applicationWillTerminate() {
@@ -447,6 +553,8 @@ bool NestlarkAppDelegate::openURL(const std::string& url) {
     fileTargetCopy_.reset();
     auto root = rootList();
     if (navigationController_ && navigationController_->viewControllers().size() == 1 && root) root->needUpdateFilelist();
+    // Covered by a folder or a book: the list shows the new book when it is back in front.
+    else if (root) root->setNeedUpdateFileList(true);
     bool reading = false;
     if (navigationController_)
         for (const auto& vc : navigationController_->viewControllers())

@@ -3,6 +3,7 @@
 #include "foundation/AppDelegateServices.h"
 #include "foundation/ui/QNAlertViewDelegate.h"
 #include "library/LibraryServices.h"
+#include "platform/ui/ApplicationDelegate.h"
 #include "platform/ui/Geometry.h"
 #include "screens/StartupPasscodeInputViewControllerDelegate.h"
 #include "smb/CIFSStackManagerDataSource.h"
@@ -34,6 +35,7 @@ class NestlarkAppDelegate : public AppDelegateServices,
                             public CIFSStackManagerDataSource,
                             public CIFSStackManagerDelegate,
                             public QNAlertViewDelegate,
+                            public ui::ApplicationDelegate,
                             public StartupPasscodeInputViewControllerDelegate,
                             public std::enable_shared_from_this<NestlarkAppDelegate> {
 public:
@@ -57,9 +59,18 @@ public:
     unsigned supportedInterfaceOrientationsForWindow() const;
 
     // ---- Life cycle ----------------------------------------------------------------------
-    void applicationDidEnterBackground();
-    void applicationWillEnterForeground();
+    // The application object calls these as it moves (the desktop window
+    // losing focus or minimised, and back; a script's steps).
+    void applicationWillResignActive() override;
+    void applicationDidEnterBackground() override;
+    void applicationWillEnterForeground() override;
     void applicationWillTerminate();
+    // Covers the window while the application is away (a lock applies).
+    void addToBackgroundHiddenView();
+    const std::shared_ptr<ui::View>& backgroundHiddenView() const { return toBackgroundView_; }
+    // A quick action picked ("filelist": no book is resumed, an open one
+    // closes; "reading": the next resume does not ask). False for other keys.
+    bool performActionForShortcutItem(const std::string& key);
     // A URL handed over by the system: "leafbright" is taken as it is, a
     // "file" URL is imported into the library and opened.
     bool openURL(const std::string& url);
@@ -114,6 +125,14 @@ public:
 
 private:
     bool isStartupLocked() const;
+    // The root library list in a new navigation, and the dimming overlay.
+    void buildRootNavigation(bool locked);
+    // Makes it the window's root, the overlay on top.
+    void showRootNavigation();
+    // Presents the start-up passphrase screen over the library.
+    void presentMasterLock(bool animated);
+    // A list of a locked folder is somewhere in the navigation stack.
+    bool stackShowsLockedFolder() const;
     // The reset itself (files and relaunch state); false when none was asked for.
     bool applyPendingReset();
     void showResetDone(ui::ViewController* presenter);
@@ -125,6 +144,7 @@ private:
     std::shared_ptr<ui::NavigationController> navigationController_;
     std::shared_ptr<ui::View> dimmingView_;
     std::shared_ptr<ui::View> coverView_;
+    std::shared_ptr<ui::View> toBackgroundView_;
     std::shared_ptr<Settings> settings_;
     std::shared_ptr<BookTransfer> bookTransfer_;
     std::optional<std::string> startupOpenUrl_;

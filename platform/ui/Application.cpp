@@ -64,15 +64,27 @@ void Application::openURL(const std::string& url, std::function<void(bool)> comp
 void Application::setApplicationState(State s) {
     if (s == state_) return;
     auto& nc = sys::NotificationCenter::defaultCenter();
-    if (state_ == State::Active) nc.post(willResignActiveNotification, this);
+    if (state_ == State::Active) {
+        state_ = State::Inactive;
+        if (auto d = delegate()) d->applicationWillResignActive();
+        nc.post(willResignActiveNotification, this);
+    }
     if (s == State::Background) {
         state_ = State::Background;
+        if (auto d = delegate()) d->applicationDidEnterBackground();
         nc.post(didEnterBackgroundNotification, this);
         return;
     }
-    if (state_ == State::Background) nc.post(willEnterForegroundNotification, this);
+    if (state_ == State::Background) {
+        state_ = State::Inactive;
+        if (auto d = delegate()) d->applicationWillEnterForeground();
+        nc.post(willEnterForegroundNotification, this);
+    }
     state_ = s;
-    if (s == State::Active) nc.post(didBecomeActiveNotification, this);
+    if (s == State::Active) {
+        if (auto d = delegate()) d->applicationDidBecomeActive();
+        nc.post(didBecomeActiveNotification, this);
+    }
 }
 
 void Application::reset() {
@@ -84,6 +96,7 @@ void Application::reset() {
     badge_ = 0;
     opener_ = {};
     state_ = State::Active;
+    delegate_.reset();
 }
 
 }  // namespace ui

@@ -1,10 +1,12 @@
 #pragma once
 
+#include "platform/ui/ApplicationDelegate.h"
 #include "platform/ui/Geometry.h"
 #include "platform/ui/Responder.h"
 #include "platform/ui/Screen.h"
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -51,15 +53,19 @@ public:
     void openURL(const std::string& url, std::function<void(bool)> completion = {});
 
     State applicationState() const { return state_; }
-    // Moves through the life cycle and posts the notifications of each step.
+    // Moves through the life cycle: each step tells the delegate, then posts
+    // its notification.
     void setApplicationState(State s);
+    // Who hears the life-cycle steps first (not owned).
+    void setDelegate(std::weak_ptr<ApplicationDelegate> d) { delegate_ = std::move(d); }
+    std::shared_ptr<ApplicationDelegate> delegate() const { return delegate_.lock(); }
 
     static constexpr const char* didBecomeActiveNotification = "UIApplicationDidBecomeActiveNotification";
     static constexpr const char* willResignActiveNotification = "UIApplicationWillResignActiveNotification";
     static constexpr const char* didEnterBackgroundNotification = "UIApplicationDidEnterBackgroundNotification";
     static constexpr const char* willEnterForegroundNotification = "UIApplicationWillEnterForegroundNotification";
 
-    // Back to a fresh state (between tests): no windows, bar shown, active.
+    // Back to a fresh state (between tests): no windows, bar shown, active, no delegate.
     void reset();
 
     // Windows register themselves.
@@ -79,6 +85,7 @@ private:
     long badge_ = 0;
     URLOpener opener_;
     State state_ = State::Active;
+    std::weak_ptr<ApplicationDelegate> delegate_;
 };
 
 }  // namespace ui

@@ -1,0 +1,219 @@
+// The application's life while it runs, through the whole program on the
+// virtual clock: going to the background and back (the lock cover, a locked
+// folder's screens thrown away, the passphrase asked again), quick actions
+// and the keyboard's frame.
+#include <gtest/gtest.h>
+
+#include "app/LeafbrightProgram.h"
+#include "app/NestlarkAppDelegate.h"
+#include "foundation/AppDelegateServices.h"
+#include "foundation/BookCommon.h"
+#include "foundation/FolderLockInfo.h"
+#include "foundation/QNKeyChain.h"
+#include "library/LibraryServices.h"
+#include "library/LocalFilelistViewController.h"
+#include "platform/core/AppPaths.h"
+#include "platform/core/FileManager.h"
+#include "platform/core/PropertyList.h"
+#include "platform/core/RunLoop.h"
+#include "platform/core/UserDefaults.h"
+#include "platform/graphics/Canvas.h"
+#include "platform/ui/Application.h"
+#include "platform/ui/Keyboard.h"
+#include "platform/ui/NavigationController.h"
+#include "platform/ui/TestDriver.h"
+#include "platform/ui/Window.h"
+#include "screens/StartupPasscodeInputViewController.h"
+#include "tests/app/ProgramRun.h"
+#include "tests/support/TestHome.h"
+#include "tests/support/VirtualClockTest.h"
+#include "viewer/BookViewController.h"
+
+#include <filesystem>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class LifeCycleProgramTest : public ProgramRun {
+protected:
+    void SetUp() override {
+        makeHome("lifehome");
+        markNotFirstRun();
+    }
+    NestlarkAppDelegate& app() { return *program->delegate(); }
+    void play(const std::string& script) {
+        std::string error;
+        ASSERT_EQ(program->playScript(script, &error), 0) << error;
+    }
+    bool coverShown() {
+        auto cover = app().backgroundHiddenView();
+        return cover && cover->superview() == app().window().get();
+    }
+    // Some view of the window's own subviews says "Please wait...".
+    bool pleaseWaitOnWindow() {
+        ui::test::Driver driver(*app().window());
+        auto* found = driver.findByText("Please wait...");
+        return found != nullptr;
+    }
+    void useStartupLock() {
+        sys::PropertyList::writeFile(sys::PlistDictionary{{"startupLock", sys::PlistValue("passphrase")}},
+                                     BookCommon::getSettingsFolder() + "/.globalsettings.lbs");
+        QNKeyChain::addOrUpdatePassword(BookCommon::passcodeToHash("open sesame"),
+                                        StartupPasscodeInputViewController::kKeychainAccount,
+                                        StartupPasscodeInputViewController::kKeychainService);
+    }
+    StartupPasscodeInputViewController* lockScreen() {
+        auto nav = app().navigationController();
+        return nav ? dynamic_cast<StartupPasscodeInputViewController*>(nav->presentedViewController()) : nullptr;
+    }
+    std::vector<std::string> stackPaths() {
+        std::vector<std::string> out;
+        for (const auto& vc : app().navigationController()->viewControllers())
+            if (auto* l = dynamic_cast<LocalFilelistViewController*>(vc.get())) out.push_back(l->pathFromBooks());
+        return out;
+    }
+};
+
+TEST_F(LifeCycleProgramTest, TheStartupLockCoversTheWindowAwayAndAsksAgainOnReturn) {
+    useStartupLock();
+    ASSERT_TRUE(launch());
+    ASSERT_TRUE(lockScreen());
+    ASSERT_TRUE(lockScreen()->submit("open sesame"));
+    sys::RunLoop::main().advance(2.0);
+    ASSERT_FALSE(lockScreen());
+    auto nav = app().navigationController();
+
+    play("background\n");
+    EXPECT_EQ(ui::Application::shared().applicationState(), ui::Application::State::Background);
+    EXPECT_TRUE(AppDelegateServices::appGoingToBackground());
+    EXPECT_TRUE(coverShown());
+    EXPECT_TRUE(pleaseWaitOnWindow());
+    // The cover fills the window, so nothing of the library shows through.
+    EXPECT_EQ(app().backgroundHiddenView()->frame(), app().window()->bounds());
+
+    ui::Application::shared().setApplicationState(ui::Application::State::Active);
+    EXPECT_FALSE(AppDelegateServices::appGoingToBackground());
+    // The same library, the passphrase asked over it; the cover rolls away.
+    EXPECT_EQ(app().navigationController(), nav);
+    ASSERT_TRUE(lockScreen());
+    EXPECT_TRUE(app().isPresentingMasterLock());
+    sys::RunLoop::main().advance(1.5);
+    EXPECT_FALSE(app().backgroundHiddenView());
+    EXPECT_FALSE(pleaseWaitOnWindow());
+
+    // Away again while the passphrase is still asked: it is asked once, and
+    // the cover is not needed over it.
+    play("background\n");
+    EXPECT_FALSE(coverShown());
+    play("foreground\n");
+    EXPECT_TRUE(lockScreen());
+    EXPECT_TRUE(lockScreen()->submit("open sesame"));
+    sys::RunLoop::main().advance(2.0);
+    EXPECT_FALSE(app().isPresentingMasterLock());
+}
+
+TEST_F(LifeCycleProgramTest, WithoutALockTheLibraryStaysAsItWas) {
+    fs::create_directories(docs() + "/Comics");
+    ASSERT_TRUE(launch());
+    auto nav = app().navigationController();
+    auto list = std::make_shared<LocalFilelistViewController>();
+    list->setPathFromBooks("Comics");
+    nav->pushViewController(list, false);
+    sys::RunLoop::main().advance(1.0);
+    play("background\nforeground\nwait 1\n");
+    EXPECT_FALSE(coverShown());
+    EXPECT_FALSE(lockScreen());
+    EXPECT_EQ(app().navigationController(), nav);
+    EXPECT_EQ(stackPaths(), (std::vector<std::string>{"", "Comics"}));
+}
+
+TEST_F(LifeCycleProgramTest, ALockedFolderOnTheStackIsThrownAwayAndTheReturnStartsAtANewRoot) {
+    fs::create_directories(docs() + "/Private/Inner");
+    ASSERT_TRUE(FolderLockInfo::lockedWithPasscode("1234", false).writeToFolder(docs() + "/Private"));
+    ASSERT_TRUE(launch());
+    auto nav = app().navigationController();
+    for (const char* path : {"Private", "Private/Inner"}) {
+        auto list = std::make_shared<LocalFilelistViewController>();
+        list->setPathFromBooks(path);
+        nav->pushViewController(list, false);
+    }
+    sys::RunLoop::main().advance(1.0);
+    std::weak_ptr<ui::NavigationController> old = nav;
+    nav.reset();
+
+    play("background\n");
+    EXPECT_FALSE(app().navigationController());
+    EXPECT_FALSE(app().window()->rootViewController());
+    EXPECT_TRUE(coverShown());
+    sys::RunLoop::main().drain();
+    EXPECT_TRUE(old.expired()) << "the locked folder's screens are still held";
+
+    play("foreground\nwait 1.5\n");
+    ASSERT_TRUE(app().navigationController());
+    EXPECT_EQ(app().window()->rootViewController(), app().navigationController());
+    EXPECT_EQ(stackPaths(), std::vector<std::string>{""});
+    EXPECT_FALSE(app().backgroundHiddenView());
+    // The new library walks back towards the folder shown last, and the
+    // locked folder asks for its passcode before it opens again.
+    ui::test::Driver driver(*app().window());
+    EXPECT_TRUE(driver.findByText("Enter Passcode"));
+}
+
+TEST_F(LifeCycleProgramTest, QuickActionsCloseTheBookOrResumeWithoutAsking) {
+    const std::string page = docs() + "/page.png";
+    {
+        gfx::Canvas c(60, 80, 1.0);
+        c.fillRect({0, 0, 60, 80}, gfx::Rgba{0.2, 0.5, 0.8, 1});
+        ASSERT_TRUE(c.writePNG(page));
+    }
+    ASSERT_TRUE(launch(page));
+    std::string error;
+    ASSERT_TRUE(program->openTarget(&error)) << error;
+    auto nav = app().navigationController();
+    ASSERT_TRUE(dynamic_cast<BookViewController*>(nav->topViewController()));
+    EXPECT_TRUE(app().performActionForShortcutItem("filelist"));
+    sys::RunLoop::main().advance(2.0);
+    EXPECT_FALSE(dynamic_cast<BookViewController*>(nav->topViewController()));
+
+    EXPECT_TRUE(app().performActionForShortcutItem("reading"));
+    EXPECT_TRUE(BookCommon::getNextSilentResumeFlag());
+    EXPECT_FALSE(app().performActionForShortcutItem("camera"));
+}
+
+TEST_F(LifeCycleProgramTest, TheKeyboardsFrameFollowsTextEditing) {
+    ASSERT_TRUE(launch());
+    auto window = app().window();
+    EXPECT_FALSE(app().isShowKeyboard());
+    ui::Keyboard::shared().show(window.get());
+    sys::RunLoop::main().advance(0.5);
+    EXPECT_TRUE(app().isShowKeyboard());
+    EXPECT_EQ(app().keyboardRect(), ui::Keyboard::frameIn(window.get()));
+    EXPECT_GT(app().keyboardRect().height(), 0);
+    ui::Keyboard::shared().hide(window.get());
+    sys::RunLoop::main().advance(0.5);
+    EXPECT_FALSE(app().isShowKeyboard());
+}
+
+// A quick action picked before the library is built: no book is resumed.
+class QuickActionAtLaunchTest : public test::VirtualClockTest {};
+
+TEST_F(QuickActionAtLaunchTest, TheFileListActionForgetsTheBookToResume) {
+    test::TempDir home("quickhome");
+    sys::AppPaths::setHome(home.path());
+    sys::UserDefaults::standard().reload();
+    auto delegate = NestlarkAppDelegate::create();
+    const std::string last = BookCommon::getLastBookSettingFilePath();
+    sys::FileManager::createDirectory(BookCommon::getSettingsFolder(), true);
+    ASSERT_TRUE(sys::PropertyList::writeFile(sys::PlistArray{sys::PlistValue("book.cbz")}, last));
+    EXPECT_TRUE(delegate->performActionForShortcutItem("filelist"));
+    EXPECT_FALSE(sys::FileManager::fileExists(last));
+    AppDelegateServices::install(nullptr);
+    LibraryServices::install(nullptr);
+    ui::Application::shared().reset();
+    delegate.reset();
+    sys::AppPaths::setHome("");
+    sys::UserDefaults::standard().reload();
+}
+
+}  // namespace
