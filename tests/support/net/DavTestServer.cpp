@@ -21,12 +21,6 @@ constexpr const char* kDavExtModule = "/usr/lib/nginx/modules/ngx_http_dav_ext_m
 
 }  // namespace
 
-DavTestServer::~DavTestServer() {
-    stop();
-    std::error_code ec;
-    if (!dir_.empty()) fs::remove_all(dir_, ec);
-}
-
 bool DavTestServer::haveApache() {
     return ::access("/usr/sbin/apache2", X_OK) == 0 && ::access("/usr/lib/apache2/modules/mod_dav_fs.so", R_OK) == 0;
 }
@@ -39,19 +33,12 @@ std::string DavTestServer::url(const std::string& path) const {
     return "http://127.0.0.1:" + std::to_string(port_) + path;
 }
 
-void DavTestServer::makeDir(const char* kind) {
-    dir_ = ServerProcess::workDir(kind, this);
-    std::error_code ec;
-    fs::create_directories(dir_, ec);
-    ::chmod(dir_.c_str(), 0777);
-}
-
 bool DavTestServer::startApache(const std::string& root) {
     if (!haveApache()) {
         error_ = "apache2 with mod_dav is not installed";
         return false;
     }
-    makeDir("apache-dav");
+    makeDir("apache-dav", true);
     const std::string absRoot = fs::absolute(root).string();
     ServerProcess::openUp(absRoot);
     const std::string mods = "/usr/lib/apache2/modules/";
@@ -84,7 +71,7 @@ bool DavTestServer::startNginx(const std::string& root) {
         error_ = "nginx with the dav-ext module is not installed";
         return false;
     }
-    makeDir("nginx-dav");
+    makeDir("nginx-dav", true);
     const std::string absRoot = fs::absolute(root).string();
     ServerProcess::openUp(absRoot);
     std::error_code ec;
@@ -119,7 +106,5 @@ bool DavTestServer::launch(const char* const* argv, const std::string& logFile) 
         pid_, argv, logFile, [port] { return ServerProcess::canConnect(port); }, error_, "server",
         dir_ + "/error.log");
 }
-
-void DavTestServer::stop() { ServerProcess::stop(pid_); }
 
 }  // namespace test

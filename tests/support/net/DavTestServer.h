@@ -1,7 +1,8 @@
 #pragma once
 
+#include "tests/support/net/LoopbackDaemon.h"
+
 #include <string>
-#include <sys/types.h>
 
 namespace test {
 
@@ -10,31 +11,19 @@ namespace test {
 // and stopped when the object goes away: Apache with mod_dav (its replies
 // name live properties with the "lp1:" prefix) or nginx with the dav-ext
 // module ("D:" throughout). Both serve the folder under "/dav/".
-class DavTestServer {
+class DavTestServer : public LoopbackDaemon {
 public:
     DavTestServer() = default;
-    ~DavTestServer();
-    DavTestServer(const DavTestServer&) = delete;
-    DavTestServer& operator=(const DavTestServer&) = delete;
 
     static bool haveApache();
     static bool haveNginxDav();
 
     bool startApache(const std::string& root);
     bool startNginx(const std::string& root);
-    void stop();
-    int port() const { return port_; }
     std::string url(const std::string& path) const;
-    const std::string& lastError() const { return error_; }
 
 private:
     bool launch(const char* const* argv, const std::string& logFile);
-    void makeDir(const char* kind);
-
-    std::string dir_;
-    std::string error_;
-    int port_ = 0;
-    pid_t pid_ = -1;
 };
 
 }  // namespace test

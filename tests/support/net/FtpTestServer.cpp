@@ -63,12 +63,6 @@ server.serve_forever()
 
 }  // namespace
 
-FtpTestServer::~FtpTestServer() {
-    stop();
-    std::error_code ec;
-    if (!dir_.empty()) fs::remove_all(dir_, ec);
-}
-
 bool FtpTestServer::haveVsftpd() { return ::access("/usr/sbin/vsftpd", X_OK) == 0; }
 
 bool FtpTestServer::havePyftpdlib() {
@@ -78,12 +72,6 @@ bool FtpTestServer::havePyftpdlib() {
 
 std::string FtpTestServer::url(const std::string& path) const {
     return "ftp://127.0.0.1:" + std::to_string(port_) + path;
-}
-
-void FtpTestServer::makeDir(const char* kind) {
-    dir_ = ServerProcess::workDir(kind, this);
-    std::error_code ec;
-    fs::create_directories(dir_, ec);
 }
 
 bool FtpTestServer::startVsftpd(const std::string& root) {
@@ -141,7 +129,5 @@ bool FtpTestServer::launch(const char* const* argv, const std::string& logFile) 
     const int port = port_;
     return ServerProcess::launch(pid_, argv, logFile, [port] { return greets(port); }, error_, "server", "", 20);
 }
-
-void FtpTestServer::stop() { ServerProcess::stop(pid_); }
 
 }  // namespace test

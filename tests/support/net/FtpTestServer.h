@@ -1,7 +1,8 @@
 #pragma once
 
+#include "tests/support/net/LoopbackDaemon.h"
+
 #include <string>
-#include <sys/types.h>
 
 namespace test {
 
@@ -12,7 +13,7 @@ namespace test {
 //  - pyftpdlib with anonymous log-on and one user, greeting and welcoming
 //    over several lines, optionally naming a foreign address in its PASV
 //    replies.
-class FtpTestServer {
+class FtpTestServer : public LoopbackDaemon {
 public:
     struct PyOptions {
         std::string user = "reader";
@@ -24,29 +25,17 @@ public:
     };
 
     FtpTestServer() = default;
-    ~FtpTestServer();
-    FtpTestServer(const FtpTestServer&) = delete;
-    FtpTestServer& operator=(const FtpTestServer&) = delete;
 
     static bool haveVsftpd();
     static bool havePyftpdlib();
 
     bool startVsftpd(const std::string& root);
     bool startPyftpdlib(const std::string& root, const PyOptions& options);
-    void stop();
-    int port() const { return port_; }
     // "ftp://127.0.0.1:PORT" + path.
     std::string url(const std::string& path) const;
-    const std::string& lastError() const { return error_; }
 
 private:
     bool launch(const char* const* argv, const std::string& logFile);
-    void makeDir(const char* kind);
-
-    std::string dir_;
-    std::string error_;
-    int port_ = 0;
-    pid_t pid_ = -1;
 };
 
 }  // namespace test
