@@ -583,7 +583,8 @@ bool NestlarkAppDelegate::openURL(const std::string& url) {
 
 void NestlarkAppDelegate::askAboutWebUrl(const std::string& url) {
     const std::string title = BookCommon::PercentDecodingWithString(url).value_or(url);
-    const bool folder = !url.empty() && url.back() == '/';
+    // A folder given without its final "/" is still a folder.
+    const bool folder = LocalFilelistViewController::webFolderURL(url).has_value();
     auto alert = std::make_shared<QNAlertView>(
         title,
         BookCommon::localizedStringWithOnOff(folder ? "Do you want to open this URL?"
@@ -608,12 +609,12 @@ void NestlarkAppDelegate::answerWebUrl(const std::string& url) {
         startupOpenUrl_ = url;
         return;
     }
-    if (!url.empty() && url.back() == '/') {
+    if (auto folder = LocalFilelistViewController::webFolderURL(url)) {
         if (!navigationController_) return;
         if (auto* reader = dynamic_cast<BookViewController*>(navigationController_->topViewController()))
             reader->closeIfBackground();
         navigationController_->popToRootViewController(false);
-        if (auto root = rootList()) root->openRemoteUrl(url);
+        if (auto root = rootList()) root->openRemoteUrl(*folder);
         return;
     }
     bookTransfer_->addNewItem(0, url, BookCommon::getBooksTempRoot(), std::nullopt, std::nullopt, std::nullopt,

@@ -740,6 +740,21 @@ void LocalFilelistViewController::openRemoteUrl(const std::string& url) {
                                               {"rootTitle", sys::PlistValue(std::string())}});
 }
 
+std::optional<std::string> LocalFilelistViewController::webFolderURL(const std::string& url) {
+    if (url.empty()) return std::nullopt;
+    if (url.back() == '/') return url;
+    const size_t scheme = url.find("://");
+    const size_t hostStart = scheme == std::string::npos ? 0 : scheme + 3;
+    if (url.find_first_of("?#", hostStart) != std::string::npos) return std::nullopt;
+    const size_t slash = url.find('/', hostStart);
+    // "http://host": the server's top folder.
+    if (slash == std::string::npos) return url + "/";
+    const std::string last = Path::lastPathComponent(url.substr(slash));
+    const std::string name = BookCommon::PercentDecodingWithString(last).value_or(last);
+    if (BookCommon::isBookorPDFFileorThemeWithFilename(name)) return std::nullopt;
+    return url + "/";
+}
+
 void LocalFilelistViewController::resumeLastReading(const std::string& name) {
     if (BookCommon::isURL(name)) return;
     LastStatusRestore::setForceEnableGotoLastFoler(false);
@@ -915,16 +930,24 @@ void LocalFilelistViewController::viewDidAppear(bool animated) {
     if (!reOpenFlag_) showToolBar();
     if (auto services = LibraryServices::installed()) {
         if (auto url = services->startupOpenUrl()) {
-            // Downloads and remote lists arrive with the remote sources; the
-            // address is taken so that it is not tried again.
-            if (!url->empty() && url->back() == '/') {
+            // Taken first, so that it is not tried again.
+            services->setStartupOpenUrl(std::nullopt);
+            if (auto folder = webFolderURL(*url)) {
                 LastStatusRestore::setBookReading(sys::PlistValue());
                 FilelistItem here;
                 here.setPathFromBooks(pathFromBooks_);
                 LastStatusRestore::updateLastStatusLocal(here);
-                openRemoteUrl(*url);
+                openRemoteUrl(*folder);
+            } else if (!url->empty()) {
+                auto opener = MediaServerOpener::installed();
+                if (!opener || !opener->queueDownload(*url, BookCommon::getBooksTempRoot())) {
+                    auto alert = std::make_shared<QNAlertView>(
+                        BookCommon::localizedStringWithOnOff("Connection Failed."), *url,
+                        std::weak_ptr<QNAlertViewDelegate>(), BookCommon::localizedStringWithOnOff("OK"),
+                        std::vector<std::string>{});
+                    alert->show();
+                }
             }
-            services->setStartupOpenUrl(std::nullopt);
         }
     }
     if (!dontRestoreLastStatus_) restoreLastStatus(false);

@@ -97,6 +97,11 @@ public:
     void jumpStart();
     void jumpToUrl();
     void openRemoteUrl(const std::string& url);
+    // A web address handed in at launch names a folder when it ends with
+    // "/", or when its last component is no book, PDF or theme name and it
+    // has no query (no download would take it as a file): the folder's
+    // address with its final "/". Nothing for a file's address.
+    static std::optional<std::string> webFolderURL(const std::string& url);
     // Opens a stored site or a shortcut's site (a site record) as a remote list.
     void didSelectMediaServer(const sys::PlistDictionary& info);
     // The site record of a shortcut file; nothing when it is not a

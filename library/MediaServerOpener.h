@@ -29,6 +29,14 @@ public:
     virtual void editShortcut(const std::shared_ptr<LocalFilelistViewController>& from,
                               const sys::PlistDictionary& record, const std::string& displayName) = 0;
 
+    // Queues the file at `url` for download into `savePath` through the
+    // application's transfer queue; false when there is no queue.
+    virtual bool queueDownload(const std::string& url, const std::string& savePath) {
+        (void)url;
+        (void)savePath;
+        return false;
+    }
+
     static void install(std::shared_ptr<MediaServerOpener> opener);
     static std::shared_ptr<MediaServerOpener> installed();
 };

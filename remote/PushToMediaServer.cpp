@@ -7,6 +7,7 @@
 #include "foundation/ui/QNAlertView.h"
 #include "library/LocalFilelistViewController.h"
 #include "library/MediaServerOpener.h"
+#include "remote/BookTransfer.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/NavigationController.h"
 #include "platform/ui/Window.h"
@@ -44,6 +45,14 @@ public:
         list->setDownloadPath(from->folderPath());
         if (!LastStatusRestore::restoreRemoteViewController(*list, 1)) return false;
         from->navigationController()->pushViewController(list, false);
+        return true;
+    }
+
+    bool queueDownload(const std::string& url, const std::string& savePath) override {
+        auto queue = RemoteFileListViewController::transferQueue();
+        if (!queue) return false;
+        queue->addNewItem(0, url, savePath, std::nullopt, std::nullopt, std::nullopt, std::nullopt, std::nullopt, {}, {},
+                          0);
         return true;
     }
 

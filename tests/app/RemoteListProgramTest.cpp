@@ -415,3 +415,45 @@ TEST_F(RemoteListProgramTest, TheHistoryOpenedFromARemoteListOpensAnotherSitesBo
 }
 
 }  // namespace
+
+namespace {
+
+// Folder addresses without their final "/": one handed to the program and
+// one stored in a shortcut both list their folder, and the books in them
+// are read from that folder (not from the one above).
+TEST_F(RemoteListProgramTest, AFolderAddressWithoutItsFinalSlashStillOpensTheFolder) {
+    const std::string older = nginx.url("/comics/Older");
+    fs::create_directories(docs());
+    ASSERT_TRUE(sys::PropertyList::writeFile(
+        sys::PlistValue(sys::PlistDictionary{{"url", sys::PlistValue(older)}, {"title", sys::PlistValue("Older")}}),
+        docs() + "/Older.shortcut"));
+    ASSERT_TRUE(launch());
+    play("wait 1\n");
+
+    // Handed over: asked about as a folder, then listed.
+    ASSERT_TRUE(program->delegate()->openURL("lbhttp://" + nginx.url("/comics").substr(7)));
+    play("wait 0.5\nshot folder-address-question\n");
+    ui::test::Driver driver(*program->delegate()->window());
+    EXPECT_TRUE(driver.findByText("Do you want to open this URL?"));
+    play("tap \"Yes\"\nwait 2\n");
+    auto* remote = top<RemoteFileListViewController>();
+    ASSERT_TRUE(remote);
+    EXPECT_EQ(remote->targetURL(), nginx.url("/comics/"));
+    EXPECT_EQ(remote->fileList().size(), 2u);
+    play("back\nwait 1\n");
+    ASSERT_TRUE(top<LocalFilelistViewController>());
+
+    // Stored: the shortcut's folder, and its book read in place from there.
+    play("tap \"Older\"\nwait 2\n");
+    remote = top<RemoteFileListViewController>();
+    ASSERT_TRUE(remote);
+    ASSERT_EQ(remote->fileList().size(), 1u);
+    EXPECT_EQ(remote->fileList()[0], older + "/Old.cbz");
+    play("tap \"Streaming\"\nwait 0.5\ntap \"Old.cbz\"\nwait 1\nsheet 0\nwait 3\nshot folder-address-book\n");
+    auto* viewer = top<BookViewController>();
+    ASSERT_TRUE(viewer);
+    EXPECT_EQ(viewer->fileName(), older + "/Old.cbz");
+    EXPECT_EQ(viewer->bookReader()->getPageNum(), 4);
+}
+
+}  // namespace

@@ -3,6 +3,7 @@
 #include "foundation/BookCommon.h"
 #include "foundation/FolderLockInfo.h"
 #include "library/LocalFilelistViewController.h"
+#include "library/MediaServerOpener.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -356,6 +357,74 @@ TEST_F(LocalFilelistTest, ALockedFolderAsksForItsPasscodeBeforeOpening) {
     EXPECT_EQ(stackPaths(), (std::vector<std::string>{"", ".lock_Secret"}));
     EXPECT_TRUE(dynamic_cast<Local*>(nav->topViewController())->isInLockedFolder());
     EXPECT_EQ(nav->topViewController()->title(), "Secret");
+}
+
+}  // namespace
+
+namespace {
+
+TEST(LocalFilelistWebAddresses, AFolderIsKnownWithOrWithoutItsFinalSlash) {
+    EXPECT_EQ(Local::webFolderURL("http://h:8080/books/"), "http://h:8080/books/");
+    EXPECT_EQ(Local::webFolderURL("http://h:8080/books"), "http://h:8080/books/");
+    EXPECT_EQ(Local::webFolderURL("https://h"), "https://h/");
+    EXPECT_EQ(Local::webFolderURL("http://h/My%20Comics"), "http://h/My%20Comics/");
+    // Files: a book, PDF or theme name, encoded or not, or an address with a query.
+    EXPECT_EQ(Local::webFolderURL("http://h/books/a.cbz"), std::nullopt);
+    EXPECT_EQ(Local::webFolderURL("http://h/books/Vol%201.ZIP"), std::nullopt);
+    EXPECT_EQ(Local::webFolderURL("http://h/doc.pdf"), std::nullopt);
+    EXPECT_EQ(Local::webFolderURL("http://h/get?id=3"), std::nullopt);
+    EXPECT_EQ(Local::webFolderURL(""), std::nullopt);
+}
+
+// What the root list does with an address handed in at launch.
+struct StartupServices : LibraryServices {
+    std::optional<std::string> url;
+    void setBookTransfer(std::shared_ptr<BookTransfer>) override {}
+    std::optional<std::string> startupOpenUrl() override { return url; }
+    void setStartupOpenUrl(const std::optional<std::string>& u) override { url = u; }
+    std::shared_ptr<ui::ViewController> makeHistoryViewController(std::weak_ptr<LocalFilelistViewController>) override {
+        return nullptr;
+    }
+    std::shared_ptr<ui::ViewController> makeMediaServerViewController(std::shared_ptr<Settings>) override { return nullptr; }
+    std::shared_ptr<ui::ViewController> makeSettingViewController(std::shared_ptr<Settings>, int) override { return nullptr; }
+    void requestPasscode(const PassCodeTarget&, std::weak_ptr<PassCodeRequetDelegate>) override {}
+    std::shared_ptr<ui::ViewController> makePassCodeInputView(const PassCodeTarget&,
+                                                              std::weak_ptr<PassCodeInputViewExDelegate>) override {
+        return nullptr;
+    }
+};
+
+struct StartupOpener : MediaServerOpener {
+    std::vector<std::string> opened, queued;
+    void pushToMediaServer(const std::shared_ptr<LocalFilelistViewController>&, const sys::PlistDictionary& info) override {
+        opened.push_back(info.getString("url"));
+    }
+    bool restoreRemoteList(const std::shared_ptr<LocalFilelistViewController>&) override { return false; }
+    void editShortcut(const std::shared_ptr<LocalFilelistViewController>&, const sys::PlistDictionary&,
+                      const std::string&) override {}
+    bool queueDownload(const std::string& url, const std::string& savePath) override {
+        queued.push_back(url + " -> " + savePath);
+        return true;
+    }
+};
+
+TEST_F(LocalFilelistTest, AnAddressHandedInAtLaunchOpensItsFolderOrQueuesItsFile) {
+    auto services = std::make_shared<StartupServices>();
+    auto opener = std::make_shared<StartupOpener>();
+    LibraryServices::install(services);
+    MediaServerOpener::install(opener);
+    for (const char* url : {"http://127.0.0.1:9/comics", "http://127.0.0.1:9/shelf/", "http://127.0.0.1:9/a%20b.cbz"}) {
+        services->url = url;
+        showRoot(true);
+        driver->advance(1.0);
+        EXPECT_EQ(services->url, std::nullopt) << url;  // taken once
+    }
+    EXPECT_EQ(opener->opened,
+              (std::vector<std::string>{"http://127.0.0.1:9/comics/", "http://127.0.0.1:9/shelf/"}));
+    EXPECT_EQ(opener->queued,
+              std::vector<std::string>{"http://127.0.0.1:9/a%20b.cbz -> " + BookCommon::getBooksTempRoot()});
+    MediaServerOpener::install(nullptr);
+    LibraryServices::install(nullptr);
 }
 
 }  // namespace
