@@ -7,7 +7,7 @@
 #include "foundation/Settings.h"
 #include "foundation/UrlPercent.h"
 #include "platform/core/PropertyList.h"
-#include "platform/core/RunLoop.h"
+#include "platform/core/WholeWrite.h"
 #include "remote/listing/FtpListing.h"
 #include "remote/protocols/QNFtpRequestSync.h"
 #include "remote/transfer/DownloadedFilePlacer.h"
@@ -23,17 +23,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-bool writeAll(int fd, const char* p, size_t n) {
-    while (n > 0) {
-        ssize_t w = ::write(fd, p, n);
-        if (w < 0 && errno == EINTR) continue;
-        if (w <= 0) return false;
-        p += w;
-        n -= size_t(w);
-    }
-    return true;
-}
-
 // The size of a regular file (not followed through a link), or -1.
 int64_t regularFileSize(const std::string& path) {
     struct stat st {};
@@ -45,52 +34,15 @@ std::string validatorFor(int64_t size) { return "ftp-size:" + std::to_string(siz
 
 }  // namespace
 
-FtpDownload::FtpDownload() = default;
+FtpDownload::FtpDownload() : WorkerDownload("ftp-download", kFailed) {}
 
 FtpDownload::~FtpDownload() { cancelDownload(); }
 
-void FtpDownload::post(std::function<void(HttpDownloadDelegate&)> call) {
-    auto cancelled = cancelled_;
-    if (*cancelled) return;
-    sys::RunLoop::main().post([cancelled, delegate = delegate_, call = std::move(call)] {
-        if (!*cancelled && delegate) call(*delegate);
-    });
+void FtpDownload::cancelClients() {
+    if (client_) client_->cancel();
 }
 
-void FtpDownload::downloadFile(const std::string& url, const std::string& savePath, const std::string& saveName,
-                               const std::string& username, const std::string& password) {
-    if (worker_.joinable()) {
-        // One file at a time per object.
-        if (worker_.running()) {
-            post([](HttpDownloadDelegate& d) { d.onFinishConnection(kFailed); });
-            return;
-        }
-        worker_.join();
-    }
-    cancelled_ = std::make_shared<std::atomic<bool>>(false);
-    Job job{url, savePath, saveName, username, password};
-    // The destructor cancels and joins, so the worker may use `this`.
-    worker_ = sys::Thread([this, job](const std::atomic<bool>&) { run(job); }, "ftp-download");
-}
-
-void FtpDownload::cancelDownload() {
-    *cancelled_ = true;
-    {
-        std::lock_guard lock(mutex_);
-        if (client_) client_->cancel();
-    }
-    if (worker_.joinable() && !worker_.isCurrent()) worker_.join();
-}
-
-void FtpDownload::run(const Job& job) {
-    const int result = transfer(job);
-    {
-        std::lock_guard lock(mutex_);
-        client_.reset();
-    }
-    if (result < 0) return;  // cancelled: nothing more is said
-    post([result](HttpDownloadDelegate& d) { d.onFinishConnection(result); });
-}
+void FtpDownload::releaseClients() { client_.reset(); }
 
 int FtpDownload::transfer(const Job& job) {
     // The name comes from a listing: one component of the save folder only,
@@ -183,7 +135,7 @@ int FtpDownload::transfer(const Job& job) {
     auto progressQueued = std::make_shared<std::atomic<bool>>(false);
     auto progressBytes = std::make_shared<std::atomic<int64_t>>(0);
     auto receive = [&](const char* data, size_t n) {
-        if (!writeAll(fd, data, n)) {
+        if (!sys::WholeWrite::write(fd, data, n)) {
             writeFailed = true;
             return false;
         }

@@ -1,7 +1,6 @@
 #pragma once
 
-#include "platform/core/Thread.h"
-#include "remote/transfer/HttpDownloadDelegate.h"
+#include "remote/transfer/WorkerDownload.h"
 
 #include <atomic>
 #include <cstdint>
@@ -23,7 +22,7 @@ class Settings;
 //
 // The delegate hears HttpDownload's calls and result codes, on the main
 // thread, and nothing after cancelDownload().
-class FtpDownload : public std::enable_shared_from_this<FtpDownload> {
+class FtpDownload : public WorkerDownload, public std::enable_shared_from_this<FtpDownload> {
 public:
     enum Result {
         kSaved = 0,
@@ -36,12 +35,8 @@ public:
     };
 
     FtpDownload();
-    ~FtpDownload();
-    FtpDownload(const FtpDownload&) = delete;
-    FtpDownload& operator=(const FtpDownload&) = delete;
+    ~FtpDownload() override;
 
-    void setDelegate(std::shared_ptr<HttpDownloadDelegate> d) { delegate_ = std::move(d); }
-    void setSettings(Settings* s) { settings_ = s; }
     // Seconds to wait for the connection, and without a byte before the
     // transfer counts as broken.
     void setTimeouts(double connectSeconds, double idleSeconds) {
@@ -49,35 +44,18 @@ public:
         idleTimeout_ = idleSeconds;
     }
 
-    // ftp://[user[:password]@]host[:port]/folder/file into savePath/saveName.
-    // The user and password given win over the URL's; with neither, the
-    // anonymous log-on is used. Returns at once.
-    void downloadFile(const std::string& url, const std::string& savePath, const std::string& saveName,
-                      const std::string& username, const std::string& password);
-    // Stops the download and joins the worker; no callback after it returns.
-    // The temporary file stays for a later resume.
-    void cancelDownload();
-
-    bool isRunning() const { return worker_.running(); }
-    // Where the file went (after result 0; read on the main thread after the callback).
-    const std::string& savedPath() const { return savedPath_; }
+    // downloadFile takes ftp://[user[:password]@]host[:port]/folder/file;
+    // the user and password given win over the URL's; with neither, the
+    // anonymous log-on is used. A cancel keeps the temporary file for a
+    // later resume.
 
 private:
-    struct Job {
-        std::string url, savePath, saveName, user, password;
-    };
-    void run(const Job& job);
-    int transfer(const Job& job);
-    void post(std::function<void(HttpDownloadDelegate&)> call);
+    int transfer(const Job& job) override;
+    void cancelClients() override;
+    void releaseClients() override;
 
-    std::shared_ptr<HttpDownloadDelegate> delegate_;
-    Settings* settings_ = nullptr;
     double connectTimeout_ = 30;
     double idleTimeout_ = 60;
 
-    std::shared_ptr<std::atomic<bool>> cancelled_ = std::make_shared<std::atomic<bool>>(false);
-    std::mutex mutex_;
     std::shared_ptr<QNFtpRequestSync> client_;  // guarded by mutex_
-    sys::Thread worker_;
-    std::string savedPath_;
 };

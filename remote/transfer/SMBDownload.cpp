@@ -4,7 +4,7 @@
 #include "foundation/QNUrl.h"
 #include "foundation/Settings.h"
 #include "platform/core/PropertyList.h"
-#include "platform/core/RunLoop.h"
+#include "platform/core/WholeWrite.h"
 #include "remote/listing/SmbListing.h"
 #include "remote/protocols/QNNbns.h"
 #include "remote/protocols/QNSmb.h"
@@ -20,58 +20,20 @@
 
 namespace fs = std::filesystem;
 
-namespace {
-
-bool writeAll(int fd, const uint8_t* p, size_t n) {
-    while (n > 0) {
-        ssize_t w = ::write(fd, p, n);
-        if (w < 0 && errno == EINTR) continue;
-        if (w <= 0) return false;
-        p += w;
-        n -= size_t(w);
-    }
-    return true;
-}
-
-}  // namespace
-
-SMBDownload::SMBDownload() = default;
+SMBDownload::SMBDownload() : WorkerDownload("smb-download", kSmbFailed) {}
 
 SMBDownload::~SMBDownload() { cancelDownload(); }
 
-void SMBDownload::post(std::function<void(HttpDownloadDelegate&)> call) {
-    auto cancelled = cancelled_;
-    if (*cancelled) return;
-    sys::RunLoop::main().post([cancelled, delegate = delegate_, call = std::move(call)] {
-        if (!*cancelled && delegate) call(*delegate);
-    });
+void SMBDownload::cancelClients() {
+    if (client_) client_->cancel();
+    if (nbns_) nbns_->cancel();
+    if (own_) own_->cancel();
 }
 
-void SMBDownload::downloadFile(const std::string& url, const std::string& savePath, const std::string& saveName,
-                               const std::string& username, const std::string& password) {
-    if (worker_.joinable()) {
-        // One file per object: a second start while one runs is refused.
-        if (worker_.running()) {
-            post([](HttpDownloadDelegate& d) { d.onFinishConnection(kSmbFailed); });
-            return;
-        }
-        worker_.join();
-    }
-    cancelled_ = std::make_shared<std::atomic<bool>>(false);
-    Job job{url, savePath, saveName, username, password};
-    // The destructor cancels and joins, so the worker may use `this`.
-    worker_ = sys::Thread([this, job](const std::atomic<bool>&) { run(job); }, "smb-download");
-}
-
-void SMBDownload::cancelDownload() {
-    *cancelled_ = true;
-    {
-        std::lock_guard lock(mutex_);
-        if (client_) client_->cancel();
-        if (nbns_) nbns_->cancel();
-        if (own_) own_->cancel();
-    }
-    if (worker_.joinable() && !worker_.isCurrent()) worker_.join();
+void SMBDownload::releaseClients() {
+    client_.reset();
+    nbns_.reset();
+    own_.reset();
 }
 
 std::shared_ptr<SmbStackClient> SMBDownload::newClient(const Job& job) {
@@ -88,18 +50,6 @@ std::shared_ptr<SmbStackClient> SMBDownload::newClient(const Job& job) {
     client_ = client;
     if (*cancelled_) client->cancel();
     return client;
-}
-
-void SMBDownload::run(const Job& job) {
-    const int result = transfer(job);
-    {
-        std::lock_guard lock(mutex_);
-        client_.reset();
-        nbns_.reset();
-        own_.reset();
-    }
-    if (result < 0) return;  // cancelled: nothing more is said
-    post([result](HttpDownloadDelegate& d) { d.onFinishConnection(result); });
 }
 
 int SMBDownload::transfer(const Job& job) {
@@ -258,7 +208,7 @@ int SMBDownload::transfer(const Job& job) {
         }
         done += data->size();
         auto block = std::make_shared<std::vector<uint8_t>>(std::move(*data));
-        writing = std::async(std::launch::async, [fd, block] { return writeAll(fd, block->data(), block->size()); });
+        writing = std::async(std::launch::async, [fd, block] { return sys::WholeWrite::write(fd, reinterpret_cast<const char*>(block->data()), block->size()); });
     }
     if (!written()) result = kSmbFailed;
     const bool closed = ::close(fd) == 0;

@@ -1,0 +1,52 @@
+#include "remote/transfer/WorkerDownload.h"
+
+#include "platform/core/RunLoop.h"
+
+WorkerDownload::WorkerDownload(const char* threadName, int busyResult)
+    : threadName_(threadName), busyResult_(busyResult) {}
+
+WorkerDownload::~WorkerDownload() = default;
+
+void WorkerDownload::post(std::function<void(HttpDownloadDelegate&)> call) {
+    auto cancelled = cancelled_;
+    if (*cancelled) return;
+    sys::RunLoop::main().post([cancelled, delegate = delegate_, call = std::move(call)] {
+        if (!*cancelled && delegate) call(*delegate);
+    });
+}
+
+void WorkerDownload::downloadFile(const std::string& url, const std::string& savePath, const std::string& saveName,
+                                  const std::string& username, const std::string& password) {
+    if (worker_.joinable()) {
+        // One file per object: a second start while one runs is refused.
+        if (worker_.running()) {
+            const int busy = busyResult_;
+            post([busy](HttpDownloadDelegate& d) { d.onFinishConnection(busy); });
+            return;
+        }
+        worker_.join();
+    }
+    cancelled_ = std::make_shared<std::atomic<bool>>(false);
+    Job job{url, savePath, saveName, username, password};
+    // The subclass's destructor cancels and joins, so the worker may use `this`.
+    worker_ = sys::Thread([this, job](const std::atomic<bool>&) { run(job); }, threadName_);
+}
+
+void WorkerDownload::cancelDownload() {
+    *cancelled_ = true;
+    {
+        std::lock_guard lock(mutex_);
+        cancelClients();
+    }
+    if (worker_.joinable() && !worker_.isCurrent()) worker_.join();
+}
+
+void WorkerDownload::run(const Job& job) {
+    const int result = transfer(job);
+    {
+        std::lock_guard lock(mutex_);
+        releaseClients();
+    }
+    if (result < 0) return;  // cancelled: nothing more is said
+    post([result](HttpDownloadDelegate& d) { d.onFinishConnection(result); });
+}
