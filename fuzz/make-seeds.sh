@@ -246,3 +246,6 @@ cat > "$out/ssdp_answer/description.xml" <<'XML'
 <device><deviceType>urn:schemas-upnp-org:device:MediaServer:1</deviceType><friendlyName>Books on NAS</friendlyName>
 <manufacturer>Leafbright</manufacturer></device></root>
 XML
+
+# ---- SMB replies: whole guest sessions, as a small script writes them ----
+python3 "$root/fuzz/make-smb-seeds.py" "$out"

@@ -1,0 +1,129 @@
+#include "fuzz/support/ScriptedPeer.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+// How long a quiet client is given to send its next request before the
+// peer takes it that the client waits for another reply instead.
+constexpr int kQuietMs = 20;
+// How long the peer waits for the client to connect at all.
+constexpr int kAcceptMs = 5000;
+// Requests are small; a longer one ends the conversation.
+constexpr size_t kMaxRequest = 1u << 20;
+
+bool readAll(int fd, uint8_t* p, size_t n) {
+    while (n) {
+        pollfd pf{fd, POLLIN, 0};
+        const int r = ::poll(&pf, 1, kAcceptMs);
+        if (r < 0 && errno == EINTR) continue;
+        if (r <= 0) return false;
+        const ssize_t k = ::recv(fd, p, n, 0);
+        if (k < 0 && errno == EINTR) continue;
+        if (k <= 0) return false;
+        p += k;
+        n -= size_t(k);
+    }
+    return true;
+}
+
+bool writeAll(int fd, const uint8_t* p, size_t n) {
+    while (n) {
+        const ssize_t k = ::send(fd, p, n, MSG_NOSIGNAL);
+        if (k < 0 && errno == EINTR) continue;
+        if (k <= 0) return false;
+        p += k;
+        n -= size_t(k);
+    }
+    return true;
+}
+
+}  // namespace
+
+ScriptedPeer& ScriptedPeer::shared() {
+    static ScriptedPeer peer;
+    return peer;
+}
+
+ScriptedPeer::ScriptedPeer() {
+    listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    if (listener_ < 0 || ::bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+        ::listen(listener_, 4) != 0 || ::getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
+        std::perror("ScriptedPeer");
+        std::abort();
+    }
+    port_ = ntohs(a.sin_port);
+}
+
+void ScriptedPeer::play(std::span<const uint8_t> script, Ids ids) {
+    finish();
+    thread_ = std::thread([this, script, ids] { converse(script, ids); });
+}
+
+void ScriptedPeer::finish() {
+    if (thread_.joinable()) thread_.join();
+}
+
+void ScriptedPeer::converse(std::span<const uint8_t> script, Ids ids) {
+    pollfd lp{listener_, POLLIN, 0};
+    if (::poll(&lp, 1, kAcceptMs) <= 0) return;
+    const int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+    if (fd < 0) return;
+    int one = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+
+    std::vector<uint8_t> request;
+    size_t at = 0;
+    while (script.size() - at >= 3) {
+        const uint8_t flags = script[at];
+        const size_t length = std::min<size_t>(script[at + 1] | script[at + 2] << 8, script.size() - at - 3);
+        std::vector<uint8_t> reply(script.begin() + long(at + 3), script.begin() + long(at + 3 + length));
+        at += 3 + length;
+
+        if (!(flags & kUnsolicited)) {
+            pollfd pf{fd, POLLIN, 0};
+            if (::poll(&pf, 1, kQuietMs) > 0) {
+                uint8_t head[4];
+                if (!readAll(fd, head, 4)) break;
+                const size_t n = size_t(head[1]) << 16 | size_t(head[2]) << 8 | head[3];
+                if (n > kMaxRequest) break;
+                request.resize(n);
+                if (!readAll(fd, request.data(), n)) break;
+            }
+        }
+        if ((flags & kPatchId) && !request.empty()) {
+            if (ids == Ids::Smb2 && request.size() >= 32 && reply.size() >= 32) {
+                std::copy(request.begin() + 24, request.begin() + 32, reply.begin() + 24);
+            } else if (ids == Ids::Smb1 && request.size() >= 32 && reply.size() >= 32) {
+                reply[4] = request[4];
+                std::copy(request.begin() + 30, request.begin() + 32, reply.begin() + 30);
+            }
+        }
+        if (!(flags & kRaw)) {
+            const size_t n = reply.size();
+            const uint8_t head[4] = {0, uint8_t(n >> 16), uint8_t(n >> 8), uint8_t(n)};
+            if (!writeAll(fd, head, 4)) break;
+        }
+        if (!writeAll(fd, reply.data(), reply.size())) break;
+    }
+    // Requests left unread would turn the close into a reset, which may cost
+    // the client replies it has not read yet.
+    ::shutdown(fd, SHUT_WR);
+    uint8_t sink[4096];
+    while (::recv(fd, sink, sizeof sink, MSG_DONTWAIT) > 0) {
+    }
+    ::close(fd);
+}
