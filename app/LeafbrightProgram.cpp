@@ -1,11 +1,13 @@
 #include "app/LeafbrightProgram.h"
 
 #include "app/AppScriptHost.h"
+#include "app/InstanceHandOver.h"
 #include "app/LBStartViewController.h"
 #include "app/NestlarkAppDelegate.h"
 #include "foundation/ui/AuxiliaryScreenFactory.h"
 #include "foundation/AppDelegateServices.h"
 #include "library/LibraryServices.h"
+#include "library/LocalFilelistViewController.h"
 #include "foundation/BookCommon.h"
 #include "foundation/DeviceScreenState.h"
 #include "foundation/WindowScreenState.h"
@@ -94,6 +96,20 @@ bool LeafbrightProgram::launch(bool headless, std::string* error) {
 
     delegate_ = NestlarkAppDelegate::create();
     delegate_->applicationDidFinishLaunchingWithOptions();
+    // Later `leafbright FILE` runs on this home hand their book to this one.
+    // Without the socket (a home path too deep, another run already
+    // listening) this run simply takes no hand-overs.
+    handOver_ = std::make_unique<InstanceHandOver>([this](const std::string& url) {
+        if (!delegate_) return false;
+        // The library list may be covered by a folder or a book: it shows
+        // the new book when it is back in front, not after a restart.
+        if (auto root = delegate_->rootList()) root->setNeedUpdateFileList(true);
+        if (!delegate_->openURL(url)) return false;
+        if (shell_) shell_->raise();
+        return true;
+    });
+    std::string why;
+    if (!handOver_->listen(sys::AppPaths::home(), &why)) handOver_.reset();
     if (!headless) {
         // The window opens at the size it had when the last run ended.
         if (auto size = storedWindowSize()) delegate_->window()->resize(*size);
@@ -113,25 +129,31 @@ bool LeafbrightProgram::launch(bool headless, std::string* error) {
     return delegate_->isStartLBWindowDone() || delegate_->isStartScreenShown();
 }
 
+std::string LeafbrightProgram::targetURL(const std::string& target) {
+    if (target.find("://") != std::string::npos) return target;
+    // A path: as the system hands a file over, a file URL of its absolute path.
+    std::string path = absolute(target);
+    std::string escaped;
+    for (char c : path) {
+        const unsigned char u = static_cast<unsigned char>(c);
+        if (std::isalnum(u) || c == '/' || c == '-' || c == '.' || c == '_' || c == '~') {
+            escaped += c;
+        } else {
+            char hex[4];
+            std::snprintf(hex, sizeof hex, "%%%02X", u);
+            escaped += hex;
+        }
+    }
+    return "file://" + escaped;
+}
+
+std::string LeafbrightProgram::homeFolder() const {
+    return options_.home ? absolute(*options_.home) : sys::AppPaths::home();
+}
+
 bool LeafbrightProgram::openTarget(std::string* error) {
     if (!options_.target) return true;
-    std::string url = *options_.target;
-    if (url.find("://") == std::string::npos) {
-        // A path: as the system hands a file over, a file URL of its absolute path.
-        std::string path = absolute(url);
-        std::string escaped;
-        for (char c : path) {
-            const unsigned char u = static_cast<unsigned char>(c);
-            if (std::isalnum(u) || c == '/' || c == '-' || c == '.' || c == '_' || c == '~') {
-                escaped += c;
-            } else {
-                char hex[4];
-                std::snprintf(hex, sizeof hex, "%%%02X", u);
-                escaped += hex;
-            }
-        }
-        url = "file://" + escaped;
-    }
+    const std::string url = targetURL(*options_.target);
     if (!delegate_->openURL(url)) {
         if (error) *error = "cannot open " + *options_.target;
         return false;
@@ -233,6 +255,8 @@ bool LeafbrightProgram::noticeShown() const {
 void LeafbrightProgram::terminate() {
     if (terminated_ || !delegate_) return;
     terminated_ = true;
+    // No hand-over reaches a program that is ending.
+    handOver_.reset();
     delegate_->applicationWillTerminate();
     // Screens go first (their workers are joined), then the window.
     if (auto window = delegate_->window()) window->setRootViewController(nullptr);
@@ -254,6 +278,20 @@ int LeafbrightProgram::run() {
     if (options_.version) {
         std::printf("leafbright %s\n", LEAFBRIGHT_VERSION);
         return 0;
+    }
+    if (options_.target) {
+        // A program already running on this home takes the book and shows
+        // it; this run has nothing more to do.
+        std::string why;
+        switch (InstanceHandOver::handOver(homeFolder(), targetURL(*options_.target), &why)) {
+        case InstanceHandOver::Result::Delivered:
+            return 0;
+        case InstanceHandOver::Result::Failed:
+            std::fprintf(stderr, "leafbright: %s: %s\n", options_.target->c_str(), why.c_str());
+            return 1;
+        case InstanceHandOver::Result::NoRunningProgram:
+            break;
+        }
     }
     std::signal(SIGTERM, onSignal);
     std::signal(SIGINT, onSignal);

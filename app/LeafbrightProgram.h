@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+class InstanceHandOver;
 class NestlarkAppDelegate;
 namespace shell {
 class DesktopShell;
@@ -32,6 +33,14 @@ public:
     bool launch(bool headless, std::string* error);
     // Hands the command line's file or URL to the application.
     bool openTarget(std::string* error);
+    // The command line's file as the URL the application is handed (a path
+    // becomes the file URL of its absolute path; a URL stays as it is).
+    static std::string targetURL(const std::string& target);
+    // The home folder the options name (the default one without --home).
+    std::string homeFolder() const;
+    // What takes books handed over by later runs on this home (none when
+    // another run listens there).
+    const InstanceHandOver* handOver() const { return handOver_.get(); }
     // Plays a script's text; 0, or 1 with the failing step's message.
     int playScript(const std::string& text, std::string* error);
     // The built-in demonstration: the library, the sample's first page and
@@ -69,5 +78,6 @@ private:
     bool firstScreenUp_ = false;
     std::shared_ptr<NestlarkAppDelegate> delegate_;
     std::unique_ptr<shell::DesktopShell> shell_;
+    std::unique_ptr<InstanceHandOver> handOver_;
     std::vector<std::string> shots_;
 };

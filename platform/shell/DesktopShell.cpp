@@ -149,6 +149,12 @@ bool DesktopShell::isFullscreen() const {
     return sdlWindow_ && (SDL_GetWindowFlags(sdlWindow_) & (SDL_WINDOW_FULLSCREEN | SDL_WINDOW_FULLSCREEN_DESKTOP));
 }
 
+void DesktopShell::raise() {
+    if (!sdlWindow_) return;
+    if (SDL_GetWindowFlags(sdlWindow_) & SDL_WINDOW_MINIMIZED) SDL_RestoreWindow(sdlWindow_);
+    SDL_RaiseWindow(sdlWindow_);
+}
+
 void DesktopShell::present(bool force) {
     if (!renderer_) return;
     const double now = sys::Clock::now();

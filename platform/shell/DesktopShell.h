@@ -48,6 +48,8 @@ public:
     // Full screen on the window's display (F11 toggles it).
     void setFullscreen(bool on);
     bool isFullscreen() const;
+    // Brings the window to the front (restored when minimised).
+    void raise();
     // The size of the window when it is not full screen, in points.
     ui::Size windowedSize() const { return windowedSize_; }
     // The smallest size a user can make the window.

@@ -7,3 +7,8 @@ foreach(mode demo library broken turns window resize sigterm)
                    ${CMAKE_BINARY_DIR}/testwork/program-${mode} ${CMAKE_CURRENT_SOURCE_DIR}/app/scripts)
   set_tests_properties(program_${mode} PROPERTIES TIMEOUT 120 SKIP_RETURN_CODE 77 LABELS program)
 endforeach()
+# A second run on the same home hands its book to the running program.
+add_test(NAME program_handover
+         COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/app/handover-two-programs.sh $<TARGET_FILE:leafbright>
+                 ${CMAKE_BINARY_DIR}/testwork/program-handover)
+set_tests_properties(program_handover PROPERTIES TIMEOUT 120 SKIP_RETURN_CODE 77 LABELS program)

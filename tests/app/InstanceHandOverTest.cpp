@@ -1,0 +1,269 @@
+// One running program per home: later runs on the same home hand their book
+// over through the socket in the home folder. The socket on its own (stale,
+// oversized, refused and foreign messages), then the built program handing a
+// book to a program running in this process.
+#include <gtest/gtest.h>
+
+#include "app/InstanceHandOver.h"
+#include "app/LeafbrightProgram.h"
+#include "app/NestlarkAppDelegate.h"
+#include "library/FilelistBaseViewItemListModeCell.h"
+#include "platform/core/FileManager.h"
+#include "platform/core/RunLoop.h"
+#include "platform/core/Thread.h"
+#include "platform/graphics/Canvas.h"
+#include "platform/ui/NavigationController.h"
+#include "platform/ui/TestDriver.h"
+#include "platform/ui/Window.h"
+#include "tests/app/ProgramRun.h"
+#include "tests/support/TestHome.h"
+#include "viewer/BookViewController.h"
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// A raw client: sends `bytes` and returns what came back before the peer closed.
+std::string talkTo(const std::string& path, const std::string& bytes) {
+    int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", path.c_str());
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+        ::close(fd);
+        return "connect failed";
+    }
+    size_t sent = 0;
+    while (sent < bytes.size()) {
+        ssize_t n = ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+        if (n <= 0) break;
+        sent += size_t(n);
+    }
+    std::string reply;
+    char buf[64];
+    ssize_t n;
+    while ((n = ::recv(fd, buf, sizeof buf, 0)) > 0) reply.append(buf, size_t(n));
+    ::close(fd);
+    return reply;
+}
+
+// Runs `work` on a thread while the main loop serves (real clock, bounded).
+template <class F>
+void whileServing(F work) {
+    std::atomic<bool> done{false};
+    std::thread t([&] {
+        work();
+        done = true;
+    });
+    sys::RunLoop::main().runUntil([&] { return done.load(); }, 10.0);
+    t.join();
+}
+
+class InstanceHandOverTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        sys::RunLoop::main().bindToCurrentThread();
+        sys::RunLoop::main().clear();
+    }
+    void TearDown() override { sys::RunLoop::main().clear(); }
+
+    test::TempDir home{"hand"};
+    std::vector<std::string> received;
+    bool accept = true;
+    InstanceHandOver server{[this](const std::string& url) {
+        received.push_back(url);
+        return accept;
+    }};
+};
+
+TEST_F(InstanceHandOverTest, AURLReachesTheRunningProgramOnItsMainLoopAndOnlyThisUserMayConnect) {
+    std::string error;
+    ASSERT_TRUE(server.listen(home.path(), &error)) << error;
+    EXPECT_EQ(server.path(), home.file("leafbright.sock"));
+    struct stat st;
+    ASSERT_EQ(::lstat(server.path().c_str(), &st), 0);
+    EXPECT_TRUE(S_ISSOCK(st.st_mode));
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+
+    InstanceHandOver::Result result{};
+    whileServing([&] { result = InstanceHandOver::handOver(home.path() + "/", "file:///tmp/a%20b.cbz", &error); });
+    EXPECT_EQ(result, InstanceHandOver::Result::Delivered) << error;
+    EXPECT_EQ(received, std::vector<std::string>{"file:///tmp/a%20b.cbz"});
+
+    // The program could not open it: the second run hears so.
+    accept = false;
+    whileServing([&] { result = InstanceHandOver::handOver(home.path(), "file:///nothing.cbz", &error); });
+    EXPECT_EQ(result, InstanceHandOver::Result::Failed);
+    EXPECT_FALSE(error.empty());
+
+    server.stop();
+    EXPECT_FALSE(fs::exists(home.file("leafbright.sock"))) << "the socket outlives the program";
+    EXPECT_EQ(InstanceHandOver::handOver(home.path(), "file:///x.cbz", &error),
+              InstanceHandOver::Result::NoRunningProgram);
+}
+
+TEST_F(InstanceHandOverTest, OversizedUnfinishedAndControlCharacterMessagesAreRefusedUnread) {
+    std::string error;
+    ASSERT_TRUE(server.listen(home.path(), &error)) << error;
+    std::string replyLong, replyOpen, replyCtl, replyTwo;
+    whileServing([&] {
+        replyLong = talkTo(server.path(), "file:///" + std::string(InstanceHandOver::kMaxMessage + 100, 'a') + "\n");
+        // A peer that says nothing more is dropped after a moment, not waited for.
+        replyOpen = talkTo(server.path(), "");
+        replyCtl = talkTo(server.path(), std::string("file:///a\rb.cbz\n"));
+        replyTwo = talkTo(server.path(), "file:///a.cbz\nfile:///b.cbz\n");
+    });
+    EXPECT_EQ(replyLong, "no\n");
+    EXPECT_EQ(replyOpen, "no\n");
+    EXPECT_EQ(replyCtl, "no\n");
+    EXPECT_EQ(replyTwo, "no\n");
+    EXPECT_TRUE(received.empty());
+    // The client side refuses to send what the server would refuse.
+    EXPECT_EQ(InstanceHandOver::handOver(home.path(), std::string(InstanceHandOver::kMaxMessage, 'x'), &error),
+              InstanceHandOver::Result::Failed);
+}
+
+TEST_F(InstanceHandOverTest, AStaleSocketIsReplacedButALivingOneOrAnotherFileIsLeftAlone) {
+    // A crashed run's socket: bound, never removed, nobody listening.
+    {
+        int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un addr{};
+        addr.sun_family = AF_UNIX;
+        std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", home.file("leafbright.sock").c_str());
+        ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+        ::close(fd);
+    }
+    std::string error;
+    EXPECT_EQ(InstanceHandOver::handOver(home.path(), "file:///x.cbz", &error),
+              InstanceHandOver::Result::NoRunningProgram);
+    ASSERT_TRUE(server.listen(home.path(), &error)) << error;
+
+    // A second program on the same home does not steal the first one's socket.
+    InstanceHandOver second([](const std::string&) { return true; });
+    EXPECT_FALSE(second.listen(home.path(), &error));
+    second.stop();
+    EXPECT_TRUE(fs::exists(home.file("leafbright.sock"))) << "the second removed the first's socket";
+    InstanceHandOver::Result result{};
+    whileServing([&] { result = InstanceHandOver::handOver(home.path(), "file:///y.cbz", &error); });
+    EXPECT_EQ(result, InstanceHandOver::Result::Delivered);
+    EXPECT_EQ(received, std::vector<std::string>{"file:///y.cbz"});
+
+    // Another home is another instance.
+    test::TempDir other("hand-other");
+    EXPECT_EQ(InstanceHandOver::handOver(other.path(), "file:///z.cbz", &error),
+              InstanceHandOver::Result::NoRunningProgram);
+    InstanceHandOver third([](const std::string&) { return true; });
+    EXPECT_TRUE(third.listen(other.path(), &error)) << error;
+    server.stop();
+
+    // A file of the user's at that name is never deleted.
+    test::TempDir plain("hand-plain");
+    { std::ofstream(plain.file("leafbright.sock")) << "mine"; }
+    EXPECT_FALSE(server.listen(plain.path(), &error));
+    EXPECT_TRUE(fs::is_regular_file(plain.file("leafbright.sock")));
+}
+
+TEST_F(InstanceHandOverTest, AHomeTooDeepForASocketAddressHasNoHandOver) {
+    const std::string deep = home.path() + "/" + std::string(120, 'd');
+    EXPECT_EQ(InstanceHandOver::socketPath(deep), "");
+    std::string error;
+    EXPECT_FALSE(server.listen(deep, &error));
+    EXPECT_NE(error.find("too long"), std::string::npos) << error;
+    EXPECT_EQ(InstanceHandOver::handOver(deep, "file:///x.cbz", &error), InstanceHandOver::Result::NoRunningProgram);
+}
+
+// ---- Two programs on one home -------------------------------------------------------------------
+
+class HandOverProgramTest : public ProgramRun {
+protected:
+    void SetUp() override {
+        program_ = std::string(LEAFBRIGHT_TEST_WORK) + "/../leafbright";
+        if (!fs::exists(program_)) GTEST_SKIP() << "the program is not built: " << program_;
+        makeHome("handprog");
+        markNotFirstRun();
+    }
+    // The built program run as a second process on this test's home; its
+    // exit status, while this process's main loop serves.
+    int secondRun(const std::string& args) {
+        std::atomic<int> status{-2};
+        sys::Thread runner([&](const std::atomic<bool>&) {
+            status = test::shell("'" + program_ + "' --headless --home '" + lib() + "' --shots '" +
+                                 home->file("second-shots") + "' " + args + " >/dev/null 2>&1");
+        });
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        while (status == -2 && std::chrono::steady_clock::now() < until) sys::RunLoop::main().advance(0.1);
+        runner.join();
+        return status;
+    }
+    FilelistBaseViewItemListModeCell* row(const std::string& name) const {
+        ui::test::Driver d(*program->delegate()->window());
+        for (auto* cell : d.findAllOf<FilelistBaseViewItemListModeCell>())
+            if (cell->filenameLabel()->text() == name) return cell;
+        return nullptr;
+    }
+    static void writePage(const std::string& path) {
+        gfx::Canvas c(60, 90, 1.0);
+        c.fillRect({0, 0, 60, 90}, gfx::Rgba{0.2, 0.5, 0.8, 1});
+        ASSERT_TRUE(c.writePNG(path));
+    }
+    BookViewController* viewer() const {
+        return dynamic_cast<BookViewController*>(program->delegate()->navigationController()->topViewController());
+    }
+    std::string program_;
+};
+
+TEST_F(HandOverProgramTest, ASecondRunHandsItsBookToTheRunningProgramWhichListsAndOpensItAtOnce) {
+    test::TempDir outside("handout");
+    const std::string page = outside.file("Handed Page.png");
+    {
+        gfx::Canvas c(60, 90, 1.0);
+        c.fillRect({0, 0, 60, 90}, gfx::Rgba{0.2, 0.5, 0.8, 1});
+        ASSERT_TRUE(c.writePNG(page));
+    }
+    ASSERT_TRUE(launch());
+    ASSERT_TRUE(program->handOver()) << "the running program takes no hand-overs";
+    EXPECT_FALSE(row("Handed Page.png"));
+
+    EXPECT_EQ(secondRun("'" + page + "'"), 0);
+    EXPECT_FALSE(fs::exists(home->file("second-shots"))) << "the second run ran a program of its own";
+    EXPECT_TRUE(fs::exists(docs() + "/Handed Page.png"));
+    EXPECT_TRUE(fs::exists(page)) << "copied, never moved";
+    sys::RunLoop::main().advance(1.0);
+    ASSERT_TRUE(viewer()) << "the handed-over book is not open";
+    EXPECT_EQ(viewer()->fileName(), docs() + "/Handed Page.png");
+    std::string error;
+    ASSERT_EQ(program->playScript("back\nwait 1\n", &error), 0) << error;
+    EXPECT_TRUE(row("Handed Page.png")) << "the list does not show the book until a restart";
+
+    // A file:// URL goes the same way, and the same book again is not copied again.
+    EXPECT_EQ(secondRun("'" + LeafbrightProgram::targetURL(page) + "'"), 0);
+    EXPECT_FALSE(fs::exists(docs() + "/Handed Page(2).png"));
+    sys::RunLoop::main().advance(1.0);
+    EXPECT_TRUE(viewer());
+
+    // Handed over while another book is read: that book stays open, and the
+    // list shows the new one when it is back in front.
+    const std::string other = outside.file("Second.png");
+    writePage(other);
+    EXPECT_EQ(secondRun("'" + other + "'"), 0);
+    sys::RunLoop::main().advance(1.0);
+    ASSERT_TRUE(viewer());
+    EXPECT_EQ(viewer()->fileName(), docs() + "/Handed Page.png");
+    ASSERT_EQ(program->playScript("back\nwait 1\n", &error), 0) << error;
+    EXPECT_TRUE(row("Second.png")) << "the list missed a book handed over while reading";
+
+    // Once the first program ended, a later run is a program of its own again.
+    stop();
+    EXPECT_FALSE(fs::exists(lib() + "/leafbright.sock"));
+}
+
+}  // namespace

@@ -1,0 +1,68 @@
+#!/usr/bin/env bash
+# Two runs of the program on one home: the first in a window under a virtual
+# X server, the second `leafbright FILE` hands its book to the first and ends
+# at once; the first lists and opens it without a restart. A socket left by
+# a killed run does not stop the next run from starting on its own.
+# handover-two-programs.sh LEAFBRIGHT WORKDIR
+set -euo pipefail
+program=$1 work=$2
+fail() { echo "FAIL: $*" >&2; [ -f first.log ] && cat first.log >&2; exit 1; }
+command -v xvfb-run >/dev/null || { echo "xvfb-run missing"; exit 77; }
+rm -rf "$work"
+mkdir -p "$work/home/Documents" "$work/outside"
+cd "$work"
+cp "$(dirname "$program")/sample/leafbright-sample.cbz" "outside/Handed Story.cbz"
+
+# The first run: the book handed over during the welcome page opens once it
+# is closed; back in the list its row is there (a tap on a missing row fails
+# the script).
+cat > first.txt <<'STEPS'
+wait 2
+tap "Close"
+wait 3
+shot handed
+back
+wait 1
+shot list
+tap "Handed Story"
+wait 1
+STEPS
+xvfb-run -a -s "-screen 0 1280x1024x24" sh -c 'echo $$ > first.pid; exec "$0" --home home --device phone --script first.txt --shots shots' \
+  "$program" > first.log 2>&1 &
+runner=$!
+stop_first() { [ -s first.pid ] && kill -TERM "$(cat first.pid)" 2>/dev/null || true; }
+trap stop_first EXIT
+for _ in $(seq 1 200); do
+  [ -S home/leafbright.sock ] && break
+  kill -0 "$runner" 2>/dev/null || fail "the first program ended before listening"
+  sleep 0.1
+done
+[ -S home/leafbright.sock ] || fail "the first program does not listen for hand-overs"
+[ "$(stat -c %a home/leafbright.sock)" = 600 ] || fail "the socket is open to others"
+
+# The second run hands over and ends with status 0, without a window or shots of its own.
+timeout 20 "$program" --home home --headless --shots second-shots "outside/Handed Story.cbz" > second.log 2>&1 ||
+  fail "the second run failed: $(cat second.log)"
+[ ! -e second-shots ] || fail "the second run started a program of its own"
+[ -f "home/Documents/Handed Story.cbz" ] || fail "the book is not in the library"
+[ -f "outside/Handed Story.cbz" ] || fail "the book was moved, not copied"
+
+wait "$runner" || fail "the first program's script failed"
+trap - EXIT
+[ -s shots/handed.png ] && [ -s shots/list.png ] || fail "no pictures of the first program"
+[ ! -e home/leafbright.sock ] || fail "the socket outlived the program"
+
+# A run killed outright leaves its socket; the next run with a book replaces it
+# and opens the book itself.
+printf 'wait 1\nshot own\n' > own.txt
+"$program" --headless --home home --script own.txt --shots shots-killed > /dev/null 2>&1 &
+killed=$!
+for _ in $(seq 1 100); do [ -S home/leafbright.sock ] && break; sleep 0.05; done
+kill -KILL "$killed" 2>/dev/null || true
+wait "$killed" 2>/dev/null || true
+if [ -S home/leafbright.sock ]; then
+  timeout 60 "$program" --headless --home home --script own.txt --shots shots-after "outside/Handed Story.cbz" \
+    > third.log 2>&1 || fail "a stale socket stopped the next run: $(cat third.log)"
+  [ -s shots-after/own.png ] || fail "the run after a crash did not run on its own"
+fi
+echo "hand-over ok"
