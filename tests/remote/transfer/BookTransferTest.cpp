@@ -7,6 +7,7 @@
 #include "platform/core/PropertyList.h"
 #include "platform/ui/RecordingUserNotificationCenter.h"
 #include "remote/transfer/HttpDownload.h"
+#include "tests/remote/transfer/DownloadTestFiles.h"
 #include "tests/support/TestHome.h"
 #include "tests/support/VirtualClockTest.h"
 #include "tests/support/net/FaultHttpServer.h"
@@ -21,24 +22,9 @@
 namespace {
 
 namespace fs = std::filesystem;
-
-void writeFile(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << bytes;
-}
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
-std::string pattern(size_t n, int seed) {
-    std::string s(n, '\0');
-    for (size_t i = 0; i < n; ++i) s[i] = char((i * 7 + i / 509 + seed) & 0xFF);
-    return s;
-}
+using test::pattern;
+using test::readFile;
+using test::writeFile;
 
 // What the transfer screen would be told, in order.
 struct Watcher : BookTransferDelegate {

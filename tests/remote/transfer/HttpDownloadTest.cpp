@@ -3,6 +3,7 @@
 #include "foundation/QNKeyChain.h"
 #include "foundation/Settings.h"
 #include "platform/core/PropertyList.h"
+#include "tests/remote/transfer/DownloadTestFiles.h"
 #include "tests/support/TestHome.h"
 #include "tests/support/VirtualClockTest.h"
 #include "tests/support/net/FaultHttpServer.h"
@@ -19,43 +20,11 @@
 namespace {
 
 namespace fs = std::filesystem;
+using test::pattern;
+using test::readFile;
+using test::writeFile;
 
-void writeFile(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << bytes;
-}
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
-std::string pattern(size_t n, int seed = 0) {
-    std::string s(n, '\0');
-    for (size_t i = 0; i < n; ++i) s[i] = char((i * 31 + i / 977 + seed) & 0xFF);
-    return s;
-}
-
-struct Recorder : HttpDownloadDelegate {
-    void onChangeHttpDownloadStatus(int status, int64_t size) override {
-        if (status == 0) ++connects;
-        lastSize = size;
-    }
-    void onConnected(const std::string& name, int64_t size) override {
-        connectedName = name;
-        fileSize = size;
-    }
-    void setStartOffset(int64_t offset) override { startOffset = offset; }
-    void onFinishConnection(int r) override {
-        results.push_back(r);
-    }
-    int connects = 0;
-    int64_t lastSize = 0, fileSize = -2, startOffset = -1;
-    std::string connectedName;
-    std::vector<int> results;
-};
+using Recorder = test::DownloadRecorder;
 
 class HttpDownloadTest : public test::VirtualClockTest {
 protected:
