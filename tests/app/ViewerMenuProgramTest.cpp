@@ -23,6 +23,7 @@
 #include "platform/graphics/ImageDecoder.h"
 #include "platform/ui/NavigationController.h"
 #include "platform/ui/TestDriver.h"
+#include "platform/ui/Toolbar.h"
 #include "platform/ui/Window.h"
 #include "remote/PushToMediaServer.h"
 #include "remote/RemoteTransferScreenFactory.h"
@@ -231,6 +232,22 @@ TEST_P(ViewerMenuProgramTest, MenuJumpStripNextBookAndClose) {
         expectSheetLaidOut();
         Shot s = shot(prefix() + "menu-landscape");
         ASSERT_TRUE(s);
+        // The tool bar's icons stand whole inside the bar (a phone's bar is
+        // lower on its side) and clear of the sensor housing.
+        ui::Toolbar* bar = viewer()->bvToolbar();
+        const ui::Rect b = inWindow(*bar);
+        const ui::EdgeInsets safe = window().windowSafeAreaInsets();
+        for (const auto& item : bar->subviews()) {
+            const ui::Rect r = inWindow(*item);
+            EXPECT_GE(r.y(), b.y() - 0.5);
+            EXPECT_LE(r.maxY(), b.maxY() + 0.5);
+            EXPECT_GE(r.x(), safe.left - 0.5);
+            EXPECT_LE(r.maxX(), window().bounds().width() - safe.right + 0.5);
+        }
+        int lit = 0;
+        for (double x = b.x() + 1; x < b.maxX() - 1; x += 1)
+            if (s.is(x, b.maxY() - 0.7, {255, 255, 255}, 60)) ++lit;
+        EXPECT_EQ(lit, 0) << "no icon reaches the bar's lower edge";
     }
     play("rotate portrait\nwait 2\n");
     expectSheetLaidOut();
