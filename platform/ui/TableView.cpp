@@ -479,15 +479,7 @@ void TableView::layoutHeadersAndFooters() {
         int i = int(si);
         if (s.bottom() <= y0 || s.top >= y1) continue;
         if (s.headerHeight > 0) {
-            if (!headers_.count(i)) {
-                std::shared_ptr<View> v = tableDelegate_ ? tableDelegate_->tableViewViewForHeaderInSection(*this, i) : nullptr;
-                if (!v && s.headerTitle) v = std::make_shared<SectionTitleView>(*s.headerTitle, true, grouped);
-                if (v) {
-                    headers_[i] = v;
-                    addSubview(v);
-                }
-            }
-            if (headers_.count(i)) {
+            if (sectionEndView(headers_, i, true, s.headerTitle)) {
                 wantHeaders.insert(i);
                 double y = s.top;
                 if (!grouped) {
@@ -500,32 +492,35 @@ void TableView::layoutHeadersAndFooters() {
             }
         }
         if (s.footerHeight > 0) {
-            if (!footers_.count(i)) {
-                std::shared_ptr<View> v = tableDelegate_ ? tableDelegate_->tableViewViewForFooterInSection(*this, i) : nullptr;
-                if (!v && s.footerTitle) v = std::make_shared<SectionTitleView>(*s.footerTitle, false, grouped);
-                if (v) {
-                    footers_[i] = v;
-                    addSubview(v);
-                }
-            }
-            if (footers_.count(i)) {
+            if (sectionEndView(footers_, i, false, s.footerTitle)) {
                 wantFooters.insert(i);
                 footers_[i]->setFrame(Rect(0, s.rowsEnd(), w, s.footerHeight));
             }
         }
     }
-    for (auto it = headers_.begin(); it != headers_.end();) {
-        if (!wantHeaders.count(it->first)) {
+    dropSectionEndViews(headers_, wantHeaders);
+    dropSectionEndViews(footers_, wantFooters);
+}
+
+bool TableView::sectionEndView(std::map<int, std::shared_ptr<View>>& views, int section, bool header,
+                               const std::optional<std::string>& title) {
+    if (views.count(section)) return true;
+    std::shared_ptr<View> v;
+    if (tableDelegate_)
+        v = header ? tableDelegate_->tableViewViewForHeaderInSection(*this, section)
+                   : tableDelegate_->tableViewViewForFooterInSection(*this, section);
+    if (!v && title) v = std::make_shared<SectionTitleView>(*title, header, style_ == TableViewStyle::Grouped);
+    if (!v) return false;
+    views[section] = v;
+    addSubview(v);
+    return true;
+}
+
+void TableView::dropSectionEndViews(std::map<int, std::shared_ptr<View>>& views, const std::set<int>& wanted) {
+    for (auto it = views.begin(); it != views.end();) {
+        if (!wanted.count(it->first)) {
             it->second->removeFromSuperview();
-            it = headers_.erase(it);
-        } else {
-            ++it;
-        }
-    }
-    for (auto it = footers_.begin(); it != footers_.end();) {
-        if (!wantFooters.count(it->first)) {
-            it->second->removeFromSuperview();
-            it = footers_.erase(it);
+            it = views.erase(it);
         } else {
             ++it;
         }

@@ -238,6 +238,12 @@ private:
         double rowsEnd() const { return rowY.empty() ? top + headerHeight : rowY.back() + rowHeight.back(); }
         double bottom() const { return rowsEnd() + footerHeight; }
     };
+    // The header (or footer) view of `section` in `views`, asked of the
+    // delegate or made from `title` when first wanted; false when there is none.
+    bool sectionEndView(std::map<int, std::shared_ptr<View>>& views, int section, bool header,
+                        const std::optional<std::string>& title);
+    // Takes the views of sections not `wanted` out of the table.
+    void dropSectionEndViews(std::map<int, std::shared_ptr<View>>& views, const std::set<int>& wanted);
     // The rows are asked for again at the next layout.
     void reloadOnNextLayout();
     // The table header or footer view in `slot` gives way to `v`.
