@@ -41,9 +41,9 @@ bool SmbStreamRead::openURL(const std::string& url) {
     return startLoader("smb-stream");
 }
 
-bool SmbStreamRead::connect() {
+std::shared_ptr<SmbStackClient> SmbStreamRead::newClient() {
     auto client = SmbStackClient::make(0);
-    if (!client) return false;
+    if (!client) return nullptr;
     {
         std::lock_guard<std::mutex> lock(clientMutex_);
         client_ = client;
@@ -52,22 +52,20 @@ bool SmbStreamRead::connect() {
     client->setDomain(site_.domain);
     client->setUsername(site_.user);
     client->setPassword(site_.password);
+    return client;
+}
+
+bool SmbStreamRead::connect() {
+    auto client = newClient();
+    if (!client) return false;
     file_ = client->openFileForRead(site_.server, site_.share, site_.path, false);
     if (!file_) lastError_ = client->lastError();
     return file_ != nullptr;
 }
 
 bool SmbStreamRead::probe() {
-    auto client = SmbStackClient::make(0);
+    auto client = newClient();
     if (!client) return false;
-    {
-        std::lock_guard<std::mutex> lock(clientMutex_);
-        client_ = client;
-        if (abort_) client->cancel();
-    }
-    client->setDomain(site_.domain);
-    client->setUsername(site_.user);
-    client->setPassword(site_.password);
     auto info = client->getFilelistPattern(site_.server, site_.share, site_.path);
     if (stopping()) return false;
     if (!info || info->empty() || (info->front().attributes & 0x10)) {

@@ -36,6 +36,9 @@ private:
         std::string server, share, path, domain, user, password;
     };
     bool probe() override;
+    // A client with the site's credentials, installed as the one a cancel
+    // reaches (and cancelled at once when the stream is stopping).
+    std::shared_ptr<SmbStackClient> newClient();
     // A fresh client with the file open; false when that failed.
     bool connect();
     Outcome fetchBlock(uint64_t block) override;

@@ -1,7 +1,9 @@
 #include "tests/support/net/CloudApiEmulator.h"
 
+#include "platform/core/PercentEncoding.h"
 #include "platform/core/UserDefaults.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cstring>
 #include <fcntl.h>
@@ -18,18 +20,10 @@ namespace {
 
 using nlohmann::json;
 
-std::string decode(const std::string& s) {
-    std::string out;
-    for (size_t i = 0; i < s.size(); ++i) {
-        if (s[i] == '%' && i + 2 < s.size() && std::isxdigit(static_cast<unsigned char>(s[i + 1])) &&
-            std::isxdigit(static_cast<unsigned char>(s[i + 2]))) {
-            out.push_back(char(std::stoi(s.substr(i + 1, 2), nullptr, 16)));
-            i += 2;
-        } else {
-            out.push_back(s[i] == '+' ? ' ' : s[i]);
-        }
-    }
-    return out;
+// Form text: "+" is a space, "%XX" a byte.
+std::string decode(std::string s) {
+    std::replace(s.begin(), s.end(), '+', ' ');
+    return sys::PercentEncoding::decode(s);
 }
 
 std::map<std::string, std::string> form(const std::string& text) {
