@@ -88,7 +88,8 @@ public:
     // order and letting busy workers post their results at each step.
     void advance(double seconds);
     // Runs posted work until no worker is busy and nothing is queued
-    // (bounded in real time).
+    // (bounded in real time: seconds on the virtual clock, a moment on the
+    // real one, where a worker may be a long download).
     void drain();
 
     // Real clock: stops a runForever from another thread or from a callback.

@@ -1,0 +1,129 @@
+#!/usr/bin/env bash
+# The download queue survives a kill: a windowed run on the real clock is
+# handed three web addresses and says "Yes" to each; nginx sends slowly, so
+# the program is killed (SIGKILL) with the first book in the library and the
+# second half-way. A second run takes the queue up by itself: the second
+# book continues from the bytes already on disk (a Range request), the third
+# follows, every book arrives whole and once, and SIGTERM then ends the run
+# through its termination path.
+# transfer-kill-restart.sh LEAFBRIGHT WORKDIR
+set -euo pipefail
+program=$1 work=$2
+fail() {
+  echo "FAIL: $*" >&2
+  for f in run1.log run2.log nginx/error.log nginx/access.log; do [ -f "$f" ] && { echo "--- $f" >&2; tail -20 "$f" >&2; }; done
+  exit 1
+}
+command -v xvfb-run >/dev/null || { echo "xvfb-run missing"; exit 77; }
+nginx=$(command -v nginx || true)
+[ -n "$nginx" ] || [ ! -x /usr/sbin/nginx ] || nginx=/usr/sbin/nginx
+[ -n "$nginx" ] || { echo "nginx missing"; exit 77; }
+rm -rf "$work"
+mkdir -p "$work"
+cd "$work"
+
+# Three books of different bytes, slow enough to be cut off half-way.
+mkdir -p www nginx/tmp
+for n in 1 2 3; do head -c $((600000 + n * 50000)) /dev/urandom > "www/book$n.cbz"; done
+port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+user=""
+[ "$(id -u)" -eq 0 ] && user="user root;"
+cat > nginx/nginx.conf <<CONF
+$user
+daemon off;
+pid $PWD/nginx/nginx.pid;
+error_log $PWD/nginx/error.log warn;
+events { worker_connections 64; }
+http {
+  log_format ranges '\$request_uri \$status "\$http_range" \$body_bytes_sent';
+  access_log $PWD/nginx/access.log ranges;
+  client_body_temp_path $PWD/nginx/tmp/body;
+  proxy_temp_path $PWD/nginx/tmp/proxy;
+  fastcgi_temp_path $PWD/nginx/tmp/fastcgi;
+  uwsgi_temp_path $PWD/nginx/tmp/uwsgi;
+  scgi_temp_path $PWD/nginx/tmp/scgi;
+  server {
+    listen 127.0.0.1:$port;
+    root $PWD/www;
+    location / { limit_rate 150k; }
+  }
+}
+CONF
+"$nginx" -p "$PWD/nginx" -e "$PWD/nginx/error.log" -c "$PWD/nginx/nginx.conf" &
+nginx_pid=$!
+program_pid() { [ -s "$1" ] && cat "$1"; }
+cleanup() {
+  for f in run1.pid run2.pid; do p=$(program_pid $f || true); [ -n "$p" ] && kill -KILL "$p" 2>/dev/null || true; done
+  kill "$nginx_pid" 2>/dev/null || true
+}
+trap cleanup EXIT
+for _ in $(seq 100); do
+  python3 -c "import socket; socket.create_connection(('127.0.0.1', $port), 0.2)" 2>/dev/null && break
+  sleep 0.1
+done
+site="http://127.0.0.1:$port"
+
+{
+  echo "wait 1"
+  echo 'tap "Close"'
+  echo "wait 1"
+  for n in 1 2 3; do
+    echo "open $site/book$n.cbz"
+    echo "wait 0.3"
+    echo 'tap "Yes"'
+    echo "wait 0.3"
+  done
+  echo "wait 600"
+} > run1.txt
+printf 'wait 600\n' > run2.txt
+
+state=home/Library/lbconfigs/transferqueue.plist
+downloads() { find home \( -name "book$1.cbz" -path '*downloads*' -o -name "book$1.cbz" -path '*Books*' \) 2>/dev/null | head -1; }
+partial() { stat -c %s home/tmp/download_temp.zip 2>/dev/null || echo 0; }
+
+xvfb-run -a -s "-screen 0 1280x1024x24" sh -c 'echo $$ > run1.pid; exec "$0" --home home --device phone --script run1.txt --shots shots1' \
+  "$program" > run1.log 2>&1 &
+runner1=$!
+# Until the first book is in the library and the second half-way.
+killed=""
+for _ in $(seq 600); do
+  kill -0 "$runner1" 2>/dev/null || fail "the first run ended by itself"
+  if [ -n "$(downloads 1)" ] && [ "$(partial)" -gt 200000 ] && grep -q book3 "$state" 2>/dev/null; then
+    kill -KILL "$(program_pid run1.pid)"
+    killed=yes
+    break
+  fi
+  sleep 0.1
+done
+[ -n "$killed" ] || fail "the downloads did not get under way"
+wait "$runner1" 2>/dev/null || true
+[ -z "$(downloads 2)" ] || fail "the second book was done before the kill"
+[ -s "$state" ] || fail "no queue state was left by the killed run"
+cut=$(partial)
+
+xvfb-run -a -s "-screen 0 1280x1024x24" sh -c 'echo $$ > run2.pid; exec "$0" --home home --device phone --script run2.txt --shots shots2' \
+  "$program" > run2.log 2>&1 &
+runner2=$!
+done_all=""
+for _ in $(seq 900); do
+  kill -0 "$runner2" 2>/dev/null || fail "the second run ended by itself"
+  if [ -n "$(downloads 3)" ] && [ ! -e "$state" ]; then done_all=yes; break; fi
+  sleep 0.1
+done
+[ -n "$done_all" ] || fail "the queue did not finish after the restart"
+kill -TERM "$(program_pid run2.pid)"
+set +e
+wait "$runner2"
+rc=$?
+set -e
+[ $rc -eq 0 ] || fail "the second run did not end cleanly on SIGTERM ($rc)"
+
+for n in 1 2 3; do
+  got=$(downloads $n)
+  [ -n "$got" ] || fail "book$n was not downloaded"
+  cmp -s "$got" "www/book$n.cbz" || fail "book$n arrived with the wrong bytes"
+  [ "$(find home -name "book$n *.cbz" 2>/dev/null | wc -l)" -eq 0 ] || fail "book$n was saved twice"
+done
+# The second book went on from where the kill left it, not from the start.
+grep -q "^/book2.cbz 206 \"bytes=$cut-\"" nginx/access.log || fail "book2 was not resumed from byte $cut"
+echo "killed with $cut bytes of book2 on disk; all three books whole after the restart"
