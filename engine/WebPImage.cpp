@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <list>
 #include <mutex>
 #include <new>
@@ -19,6 +20,8 @@
 namespace {
 
 constexpr const char* kBundleIdentifier = "org.leafbright.Leafbright";
+// Pictures above this many pixels are decoded into memory taken as it fills.
+constexpr size_t kLargePixels = size_t(16) << 20;
 
 WebPImage::Error makeError(const std::string& message) {
     return WebPImage::Error{WebPImage::errorDomain(), WebPImage::kErrorCode, message};
@@ -101,14 +104,45 @@ gfx::ImageRef WebPImage::imageWithWebPDataError(std::span<const uint8_t> data, E
     config.options.bypass_filtering = 1;
     config.options.no_fancy_upsampling = 1;
     config.options.use_threads = 1;
+    config.output.colorspace = kNativePremultiplied;
+    const size_t pixels = size_t(w) * size_t(h);
+    if (pixels > kLargePixels) {
+        // A large picture is decoded only from a whole file, and into memory
+        // that libwebp takes untouched and fills row by row: a few bytes
+        // claiming a huge picture fail before they cost what they claim.
+        // Only a picture that really decodes is copied into its own pixels.
+        if (data.size() < 12 || uint64_t(data[4] | data[5] << 8 | data[6] << 16 | uint32_t(data[7]) << 24) + 8 >
+                                    data.size()) {
+            return fail(error, statusForVP8Code(VP8_STATUS_NOT_ENOUGH_DATA));
+        }
+        VP8StatusCode status = WebPDecode(data.data(), data.size(), &config);
+        if (status != VP8_STATUS_OK || config.output.width != w || config.output.height != h) {
+            WebPFreeDecBuffer(&config.output);
+            return fail(error, statusForVP8Code(status != VP8_STATUS_OK ? status : -1));
+        }
+        std::vector<uint32_t> px;
+        try {
+            px.resize(pixels);
+        } catch (const std::bad_alloc&) {
+            WebPFreeDecBuffer(&config.output);
+            return fail(error, statusForVP8Code(VP8_STATUS_OUT_OF_MEMORY));
+        }
+        for (int y = 0; y < h; ++y) {
+            std::memcpy(px.data() + size_t(y) * size_t(w),
+                        config.output.u.RGBA.rgba + size_t(y) * size_t(config.output.u.RGBA.stride), size_t(w) * 4);
+        }
+        WebPFreeDecBuffer(&config.output);
+        gfx::ImageRef image = gfx::Image::make(w, h, std::move(px));
+        if (!image) return fail(error, "Image too large.");
+        return image;
+    }
     // Decoded once, straight into the page's own premultiplied pixels.
     std::vector<uint32_t> px;
     try {
-        px.resize(size_t(w) * size_t(h));
+        px.resize(pixels);
     } catch (const std::bad_alloc&) {
         return fail(error, statusForVP8Code(VP8_STATUS_OUT_OF_MEMORY));
     }
-    config.output.colorspace = kNativePremultiplied;
     config.output.is_external_memory = 1;
     config.output.u.RGBA.rgba = reinterpret_cast<uint8_t*>(px.data());
     config.output.u.RGBA.stride = w * 4;

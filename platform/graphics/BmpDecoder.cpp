@@ -16,6 +16,11 @@ bool knownHeaderSize(uint32_t n) {
     return n == 12 || n == 40 || n == 52 || n == 56 || n == 64 || n == 108 || n == 124;
 }
 
+// An RLE bitmap larger than this must have at least one pixel in
+// kRleSparseness drawn by its runs.
+constexpr uint64_t kSparseRlePixels = uint64_t(16) << 20;
+constexpr uint64_t kRleSparseness = 64;
+
 enum Compression : uint32_t { kRgb = 0, kRle8 = 1, kRle4 = 2, kBitFields = 3, kAlphaBitFields = 6 };
 
 struct Header {
@@ -180,8 +185,17 @@ ImageRef BmpDecoder::decode(std::span<const uint8_t> d, std::string* error) {
         // Pixels the runs never reach stay transparent. The first walk only
         // checks the runs; the second, with the memory taken, draws them.
         const bool four = h.compression == kRle4;
+        uint64_t drawn = 0;  // pixels the runs reach, counted in the first walk
         for (int pass = 0; pass < 2; ++pass) {
-            if (pass == 1) px.assign(size_t(w) * size_t(rows), 0u);
+            if (pass == 1) {
+                // A bitmap is refused when it would be nearly all transparent:
+                // a few runs must not claim a gigabyte of nothing.
+                const uint64_t pixels = uint64_t(w) * uint64_t(rows);
+                if (pixels > kSparseRlePixels && pixels / kRleSparseness > drawn) {
+                    return decodeFailure(error, "BMP: the runs fill too little of the bitmap");
+                }
+                px.assign(size_t(w) * size_t(rows), 0u);
+            }
             size_t at = h.pixelsAt;
             int x = 0, r = 0;
             bool ended = false;
@@ -194,6 +208,7 @@ ImageRef BmpDecoder::decode(std::span<const uint8_t> d, std::string* error) {
                         uint32_t idx = four ? ((i & 1) ? value & 15 : value >> 4) : value;
                         put(x + int(i), r, palette[idx]);
                     }
+                    if (r < rows) drawn += uint64_t(std::max(0, std::min(x + int(count), w) - x));
                     x = std::min(x + int(count), w);  // what lies past the row is dropped
                     continue;
                 }
@@ -213,6 +228,7 @@ ImageRef BmpDecoder::decode(std::span<const uint8_t> d, std::string* error) {
                         uint32_t idx = four ? ((i & 1) ? d[at + i / 2] & 15 : d[at + i / 2] >> 4) : d[at + i];
                         put(x + int(i), r, palette[idx]);
                     }
+                    if (r < rows) drawn += uint64_t(std::max(0, std::min(x + int(value), w) - x));
                     x = std::min(x + int(value), w);
                     at += bytes + (bytes & 1);
                 }

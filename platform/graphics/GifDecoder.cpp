@@ -10,6 +10,9 @@ namespace gfx {
 
 namespace {
 
+// Transparent margin around a frame that is kept whatever the frame's size.
+constexpr int64_t kMarginPixels = int64_t(1) << 20;
+
 struct Reader {
     std::span<const uint8_t> data;
     size_t pos = 0;
@@ -100,6 +103,15 @@ ImageRef GifDecoder::decode(std::span<const uint8_t> data, std::string* error) {
         int cw = gif->SWidth > 0 ? gif->SWidth : desc.Left + fw;
         int ch = gif->SHeight > 0 ? gif->SHeight : desc.Top + fh;
         if (!Image::sizeAllowed(cw, ch)) return decodeFailure(error, "GIF: image too large");
+        int left = desc.Left, top = desc.Top;
+        // A screen far larger than the frame on it would be all transparent
+        // margin: a few bytes could claim a gigabyte of nothing. The picture
+        // is then the frame alone.
+        if (int64_t(cw) * ch > 4 * int64_t(fw) * fh + kMarginPixels) {
+            cw = std::max(1, std::min(fw, cw - left));
+            ch = std::max(1, std::min(fh, ch - top));
+            left = top = 0;
+        }
 
         uint32_t palette[256] = {};
         for (int i = 0; i < map->ColorCount && i < 256; ++i) {
@@ -139,12 +151,12 @@ ImageRef GifDecoder::decode(std::span<const uint8_t> data, std::string* error) {
 
         std::vector<uint32_t> px(size_t(cw) * size_t(ch), 0u);
         for (size_t i = 0; i < rowY.size(); ++i) {
-            int cy = desc.Top + rowY[i];
+            int cy = top + rowY[i];
             if (cy < 0 || cy >= ch) continue;
             const GifPixelType* line = frame.data() + i * size_t(fw);
             uint32_t* out = px.data() + size_t(cy) * size_t(cw);
             for (int x = 0; x < fw; ++x) {
-                int cx = desc.Left + x;
+                int cx = left + x;
                 if (cx >= 0 && cx < cw) out[cx] = palette[line[x]];
             }
         }

@@ -4,12 +4,16 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <algorithm>
 #include <cstring>
 #include <memory>
 
 namespace gfx {
 
 namespace {
+
+// Decoded sizes up to this are taken whatever the stored bytes.
+constexpr uint64_t kAlwaysAllowedBytes = uint64_t(1) << 20;
 
 struct Source {
     std::span<const uint8_t> data;
@@ -80,6 +84,45 @@ Orientation orientationOf(TIFF* t) {
 
 bool quarterTurn(Orientation o) { return uint8_t(o) >= 5; }
 
+// The most bytes one stored byte can decode to with a compression scheme
+// (for the fax schemes, where one bit can stand for a whole row, a row's
+// worth). Generous: real files stay far below.
+uint64_t expansion(uint16_t compression, uint64_t rowBytes) {
+    switch (compression) {
+    case COMPRESSION_NONE: return 1;
+    case COMPRESSION_PACKBITS: return 64;
+    case COMPRESSION_JPEG:
+    case COMPRESSION_OJPEG: return 1024;
+    case COMPRESSION_ADOBE_DEFLATE:
+    case COMPRESSION_DEFLATE: return 1032;
+    case COMPRESSION_LZW: return 4096;
+    case COMPRESSION_CCITTRLE:
+    case COMPRESSION_CCITTRLEW:
+    case COMPRESSION_CCITTFAX3:
+    case COMPRESSION_CCITTFAX4:
+    case COMPRESSION_JBIG: return std::max<uint64_t>(8 * rowBytes, 64);
+    default: return uint64_t(1) << 17;  // LZMA, Zstandard and the rest
+    }
+}
+
+// Whether the first image's strips or tiles hold at least `needed` bytes,
+// each counted only as far as the file really holds it (strips may share
+// bytes: no more than the whole file counts).
+bool holdsBytes(TIFF* t, uint64_t fileSize, uint64_t needed) {
+    if (needed > fileSize) return false;
+    const uint32_t n = TIFFIsTiled(t) ? TIFFNumberOfTiles(t) : TIFFNumberOfStrips(t);
+    uint64_t total = 0;
+    for (uint32_t i = 0; i < n && total < needed; ++i) {
+        int err = 0;
+        const uint64_t offset = TIFFGetStrileOffsetWithErr(t, i, &err);
+        if (err) continue;
+        const uint64_t count = TIFFGetStrileByteCountWithErr(t, i, &err);
+        if (err || offset >= fileSize) continue;
+        total += std::min(count, fileSize - offset);
+    }
+    return total >= needed;
+}
+
 }  // namespace
 
 bool TiffDecoder::probe(std::span<const uint8_t> data, ImageInfo& info, std::string* error) {
@@ -111,6 +154,21 @@ ImageRef TiffDecoder::decode(std::span<const uint8_t> data, std::string* error) 
         return decodeFailure(error, message(src, "no image size"));
     }
     if (!Image::sizeAllowed(w, h)) return decodeFailure(error, "TIFF: image too large");
+    {
+        // A picture larger than its stored bytes can decode to is refused
+        // before its memory is taken: a few bytes never cost a gigabyte.
+        uint16_t compression = COMPRESSION_NONE;
+        TIFFGetFieldDefaulted(t.get(), TIFFTAG_COMPRESSION, &compression);
+        const uint64_t rowBytes = std::max<uint64_t>(TIFFScanlineSize64(t.get()), 1);
+        uint16_t planes = PLANARCONFIG_CONTIG, samples = 1;
+        TIFFGetFieldDefaulted(t.get(), TIFFTAG_PLANARCONFIG, &planes);
+        TIFFGetFieldDefaulted(t.get(), TIFFTAG_SAMPLESPERPIXEL, &samples);
+        const uint64_t decoded = rowBytes * h * (planes == PLANARCONFIG_SEPARATE ? samples : 1);
+        const uint64_t needed = decoded / expansion(compression, rowBytes);
+        if (decoded > kAlwaysAllowedBytes && !holdsBytes(t.get(), data.size(), needed)) {
+            return decodeFailure(error, "TIFF: the file holds too little data for its size");
+        }
+    }
     char emsg[1024] = {};
     if (!TIFFRGBAImageOK(t.get(), emsg)) return decodeFailure(error, std::string("TIFF: ") + emsg);
     TIFFRGBAImage img;

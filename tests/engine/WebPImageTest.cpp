@@ -6,6 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <stdexcept>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
 
 using namespace gfx;
 using namespace pixeltest;
@@ -186,4 +190,64 @@ TEST_F(WebPImageTest, AsynchronousDecodeAndEncode) {
                                         [](std::vector<uint8_t>) {}, [](const WebPImage::Error&) {}),
                  std::invalid_argument);
     sys::Clock::setVirtual(false);
+}
+
+namespace {
+
+// 36 bytes of lossless WebP (as cwebp writes it): 4100 x 4100 pixels of red.
+const std::vector<uint8_t> kRedSquare = {0x52, 0x49, 0x46, 0x46, 0x1c, 0x00, 0x00, 0x00, 0x57, 0x45, 0x42, 0x50,
+                                         0x56, 0x50, 0x38, 0x4c, 0x0f, 0x00, 0x00, 0x00, 0x2f, 0x03, 0xd0, 0x00,
+                                         0x04, 0x07, 0x10, 0xfd, 0x8f, 0xfe, 0x07, 0x22, 0xa2, 0xff, 0x01, 0x00};
+
+// How much the peak resident memory grows while `data` is decoded, in a
+// child process; UINT64_MAX when an image came back or the child failed.
+uint64_t failedDecodePeakGrowth(const std::vector<uint8_t>& data) {
+    auto peak = [] {
+        rusage usage{};
+        ::getrusage(RUSAGE_SELF, &usage);
+        return uint64_t(usage.ru_maxrss) * 1024;
+    };
+    int fds[2];
+    if (::pipe(fds) != 0) return UINT64_MAX;
+    fflush(nullptr);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::close(fds[0]);
+        const uint64_t before = peak();
+        WebPImage::Error error;
+        uint64_t growth = WebPImage::imageWithWebPDataError(data, &error) ? UINT64_MAX : peak() - before;
+        const ssize_t n = ::write(fds[1], &growth, sizeof growth);
+        ::_exit(n == sizeof growth ? 0 : 1);
+    }
+    ::close(fds[1]);
+    uint64_t growth = UINT64_MAX;
+    if (pid > 0 && ::read(fds[0], &growth, sizeof growth) != sizeof growth) growth = UINT64_MAX;
+    ::close(fds[0]);
+    int status = 0;
+    if (pid > 0) ::waitpid(pid, &status, 0);
+    return growth;
+}
+
+}  // namespace
+
+// A few bytes may truly make a large picture; a few bytes that only claim
+// one (cut short, or damaged after the header) cost little memory.
+TEST(WebPImageMemoryTest, LargePicturesAreTakenOnlyAsTheyDecode) {
+    WebPImage::Error error;
+    gfx::ImageRef red = WebPImage::imageWithWebPDataError(kRedSquare, &error);
+    ASSERT_TRUE(red) << error.message;
+    EXPECT_EQ(red->width(), 4100);
+    EXPECT_EQ(red->pixel(4099, 4099), kRed);
+
+    // The size claimed becomes 16383 x 16383: a gigabyte of pixels.
+    std::vector<uint8_t> huge = kRedSquare;
+    huge[21] = 0xfe, huge[22] = 0xff, huge[23] = 0xff, huge[24] = 0x0f;
+    std::vector<uint8_t> cut(huge.begin(), huge.begin() + 30);
+    EXPECT_FALSE(WebPImage::imageWithWebPDataError(cut, &error));
+    EXPECT_NE(error.message.find("NOT_ENOUGH_DATA"), std::string::npos) << error.message;
+    const uint64_t allowed = uint64_t(16) << 20;
+    EXPECT_LT(failedDecodePeakGrowth(cut), allowed) << "cut short";
+    std::vector<uint8_t> damaged = huge;
+    for (size_t i = 25; i < damaged.size(); ++i) damaged[i] = 0xff;
+    EXPECT_LT(failedDecodePeakGrowth(damaged), allowed) << "damaged";
 }

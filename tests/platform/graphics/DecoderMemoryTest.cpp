@@ -142,3 +142,87 @@ TEST(DecoderMemoryTest, TinyFilesClaimingHugeImagesCostLittleMemory) {
         EXPECT_TRUE(gfx::ImageDecoder::decodeFile(path)) << options;
     }
 }
+
+namespace {
+
+void le16at(std::vector<uint8_t>& d, size_t at, uint32_t v) {
+    d[at] = uint8_t(v), d[at + 1] = uint8_t(v >> 8);
+}
+
+// A little-endian TIFF of one 8-bit grey strip claiming `width` x `height`
+// with `compression`, holding `data` as its strip.
+std::vector<uint8_t> greyTiff(uint32_t width, uint32_t height, uint16_t compression, const std::vector<uint8_t>& data) {
+    const uint16_t tags[][2] = {{256, 4}, {257, 4}, {258, 3}, {259, 3}, {262, 3},
+                                {273, 4}, {277, 3}, {278, 4}, {279, 4}};
+    const uint32_t values[] = {width, height, 8, compression, 1, 0, 1, height, uint32_t(data.size())};
+    const size_t count = std::size(values);
+    const size_t stripAt = 8 + 2 + count * 12 + 4;
+    std::vector<uint8_t> d = {'I', 'I', 42, 0, 8, 0, 0, 0};
+    d.resize(stripAt);
+    le16at(d, 8, uint32_t(count));
+    for (size_t i = 0; i < count; ++i) {
+        const size_t e = 10 + i * 12;
+        le16at(d, e, tags[i][0]);
+        le16at(d, e + 2, tags[i][1]);
+        d[e + 4] = 1;
+        const uint32_t v = tags[i][0] == 273 ? uint32_t(stripAt) : values[i];
+        le16at(d, e + 8, v & 0xFFFF);
+        le16at(d, e + 10, v >> 16);
+    }
+    d.insert(d.end(), data.begin(), data.end());
+    return d;
+}
+
+}  // namespace
+
+// Pictures that are nearly all empty, claimed by files whose data is whole:
+// a GIF's screen far larger than its one frame, RLE runs that end at once,
+// and a TIFF strip of a few bytes for a gigabyte of pixels.
+TEST(DecoderMemoryTest, WholeSmallFilesDoNotCostTheirClaimedSize) {
+    const uint64_t allowed = uint64_t(16) << 20;
+
+    // A 16384 x 16384 screen holding one 2 x 2 frame: the picture is the frame.
+    const std::vector<uint8_t> gif = {0x47, 0x49, 0x46, 0x38, 0x39, 0x61, 0x00, 0x40, 0x00, 0x40, 0xf0, 0x00, 0x00,
+                                      0xff, 0x00, 0x00, 0x00, 0x00, 0xff, 0x21, 0xf9, 0x04, 0x00, 0x00, 0x00, 0x00,
+                                      0x00, 0x2c, 0x10, 0x00, 0x20, 0x00, 0x02, 0x00, 0x02, 0x00, 0x00, 0x02, 0x02,
+                                      0x0c, 0x5e, 0x00, 0x3b};
+    gfx::ImageRef frame = gfx::ImageDecoder::decode(gif);
+    ASSERT_TRUE(frame);
+    EXPECT_EQ(frame->width(), 2);
+    EXPECT_EQ(frame->height(), 2);
+    // A screen a little larger than its frame keeps its transparent margin.
+    std::vector<uint8_t> framed = gif;
+    framed[6] = 40, framed[7] = 0, framed[8] = 50, framed[9] = 0;
+    gfx::ImageRef screen = gfx::ImageDecoder::decode(framed);
+    ASSERT_TRUE(screen);
+    EXPECT_EQ(screen->width(), 40);
+    EXPECT_EQ(screen->height(), 50);
+
+    // 16384 x 16384 in RLE8 whose runs end the bitmap at once.
+    std::vector<uint8_t> rle(54 + 8, 0);
+    rle[0] = 'B', rle[1] = 'M', rle[10] = 54 + 8, rle[14] = 40;
+    le16at(rle, 18, 0x4000);  // width
+    le16at(rle, 22, 0x4000);  // height
+    rle[26] = 1, rle[28] = 8, rle[30] = 1, rle[46] = 2;
+    rle.insert(rle.end(), {0x00, 0x01});
+    gfx::ImageInfo info;
+    ASSERT_TRUE(gfx::ImageDecoder::probe(rle, info));
+    EXPECT_EQ(info.width, 16384);
+    EXPECT_LT(decodePeakGrowth(rle), allowed) << "RLE BMP";
+    // The same runs on a small bitmap still read (the rest transparent).
+    std::vector<uint8_t> small = rle;
+    le16at(small, 18, 64), le16at(small, 22, 48);
+    EXPECT_TRUE(gfx::ImageDecoder::decode(small));
+
+    // 16384 x 16384 grey pixels from 11 bytes of deflate, and the same
+    // strip under a small size, which reads.
+    const std::vector<uint8_t> zeros = {0x78, 0x9c, 0x63, 0x60, 0x18, 0x05, 0x00, 0x00, 0x02, 0x00, 0x01};
+    const auto hugeTiff = greyTiff(16384, 16384, 8, zeros);
+    ASSERT_TRUE(gfx::ImageDecoder::probe(hugeTiff, info));
+    EXPECT_EQ(info.height, 16384);
+    EXPECT_LT(decodePeakGrowth(hugeTiff), allowed) << "TIFF";
+    EXPECT_LT(decodePeakGrowth(greyTiff(16384, 16384, 1, zeros)), allowed) << "TIFF, uncompressed";
+    gfx::ImageRef tiny = gfx::ImageDecoder::decode(greyTiff(4, 2, 1, {1, 2, 3, 4, 5, 6, 7, 8}));
+    ASSERT_TRUE(tiny);
+    EXPECT_EQ(tiny->width(), 4);
+}
