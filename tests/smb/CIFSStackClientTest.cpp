@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "smb/CIFSStackClient.h"
+#include "tests/support/net/OneReplyPeer.h"
 #include "tests/support/net/SmbPeer.h"
 
 #include <algorithm>
@@ -215,33 +216,15 @@ TEST_F(CIFSStackClientTest, GuestsListThePublicShare) {
 // A peer that takes the connection and never answers: the call waits until
 // cancel() comes from another thread, then fails at once.
 TEST_F(CIFSStackClientTest, CancelEndsABlockedCall) {
-    int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-    ASSERT_EQ(::listen(listener, 4), 0);
-    socklen_t len = sizeof a;
-    ::getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len);
-    const std::string server = "127.0.0.1:" + std::to_string(ntohs(a.sin_port));
-
     auto c = user();
-    std::thread canceller([&] {
-        pollfd p{listener, POLLIN, 0};
-        ::poll(&p, 1, 10000);  // the client's connection has arrived
-        int peer = ::accept(listener, nullptr, nullptr);
-        char buf[512];
-        (void)::recv(peer, buf, sizeof buf, 0);  // its negotiate request
-        c->cancel();
-        ::close(peer);
-    });
+    test::OneReplyPeer canceller(std::function<void()>([&] { c->cancel(); }));
+    const std::string server = canceller.server();
     EXPECT_FALSE(c->getTreeList(server, false));
     canceller.join();
     EXPECT_EQ(c->lastError(), SmbStackClient::kErrorCancelled);
     EXPECT_FALSE(c->isRequireRetry());
     EXPECT_FALSE(c->getFilelist(server, "books", ""));
     EXPECT_EQ(c->lastError(), SmbStackClient::kErrorCancelled);
-    ::close(listener);
 }
 
 // The server goes away between two reads: the next one fails, asks for a

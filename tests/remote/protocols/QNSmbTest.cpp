@@ -5,6 +5,7 @@
 
 #include "remote/protocols/QNSmb.h"
 
+#include "tests/support/net/OneReplyPeer.h"
 #include "tests/support/net/ServerProcess.h"
 #include "tests/support/net/SmbPeer.h"
 
@@ -165,29 +166,12 @@ TEST_F(QNSmbTest, LogsOnWithoutExtendedSecurity) {
 }
 
 TEST_F(QNSmbTest, CancelEndsABlockedCall) {
-    int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-    ASSERT_EQ(::listen(listener, 4), 0);
-    socklen_t len = sizeof a;
-    ::getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len);
-
     QNSmb smb;
-    std::thread canceller([&] {
-        pollfd p{listener, POLLIN, 0};
-        ::poll(&p, 1, 10000);
-        int peer = ::accept(listener, nullptr, nullptr);
-        char buf[256];
-        (void)::recv(peer, buf, sizeof buf, 0);  // the negotiate request
-        smb.cancel();
-        ::close(peer);
-    });
-    EXPECT_FALSE(smb.connect("127.0.0.1:" + std::to_string(ntohs(a.sin_port)), "", "u", "p"));
+    // The negotiate request gets no answer, only a cancel.
+    test::OneReplyPeer canceller(std::function<void()>([&] { smb.cancel(); }));
+    EXPECT_FALSE(smb.connect(canceller.server(), "", "u", "p"));
     canceller.join();
     EXPECT_EQ(smb.lastError(), QNSmb::kErrorCancelled);
-    ::close(listener);
 }
 
 TEST_F(QNSmbTest, WorksOverTheNetBiosSessionService) {

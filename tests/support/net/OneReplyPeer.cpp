@@ -9,7 +9,11 @@
 
 namespace test {
 
-OneReplyPeer::OneReplyPeer(std::vector<uint8_t> reply) {
+OneReplyPeer::OneReplyPeer(std::vector<uint8_t> reply) { serve(std::move(reply), nullptr); }
+
+OneReplyPeer::OneReplyPeer(std::function<void()> afterRequest) { serve({}, std::move(afterRequest)); }
+
+void OneReplyPeer::serve(std::vector<uint8_t> reply, std::function<void()> afterRequest) {
     listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in a{};
     a.sin_family = AF_INET;
@@ -19,7 +23,7 @@ OneReplyPeer::OneReplyPeer(std::vector<uint8_t> reply) {
     socklen_t len = sizeof a;
     ::getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &len);
     port_ = ntohs(a.sin_port);
-    thread_ = std::thread([this, reply = std::move(reply)] {
+    thread_ = std::thread([this, reply = std::move(reply), afterRequest = std::move(afterRequest)] {
         pollfd p{listener_, POLLIN, 0};
         if (::poll(&p, 1, 10000) != 1) return;
         int fd = ::accept(listener_, nullptr, nullptr);
@@ -27,7 +31,10 @@ OneReplyPeer::OneReplyPeer(std::vector<uint8_t> reply) {
         if (::recv(fd, head, 4, MSG_WAITALL) == 4) {
             std::vector<uint8_t> rest(size_t(head[1]) << 16 | size_t(head[2]) << 8 | head[3]);
             ::recv(fd, rest.data(), rest.size(), MSG_WAITALL);
-            ::send(fd, reply.data(), reply.size(), MSG_NOSIGNAL);
+            if (afterRequest)
+                afterRequest();
+            else
+                ::send(fd, reply.data(), reply.size(), MSG_NOSIGNAL);
         }
         ::close(fd);
     });

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -13,6 +14,9 @@ namespace test {
 class OneReplyPeer {
 public:
     explicit OneReplyPeer(std::vector<uint8_t> reply);
+    // A peer that never answers: once the request is in, it runs
+    // `afterRequest` (a cancel from another thread, say) and hangs up.
+    explicit OneReplyPeer(std::function<void()> afterRequest);
     ~OneReplyPeer();
     OneReplyPeer(const OneReplyPeer&) = delete;
     OneReplyPeer& operator=(const OneReplyPeer&) = delete;
@@ -28,6 +32,8 @@ public:
     std::string server() const { return "127.0.0.1:" + std::to_string(port_); }
 
 private:
+    void serve(std::vector<uint8_t> reply, std::function<void()> afterRequest);
+
     int listener_ = -1;
     int port_ = 0;
     std::thread thread_;
