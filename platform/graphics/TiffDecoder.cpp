@@ -100,7 +100,7 @@ uint64_t expansion(uint16_t compression, uint64_t rowBytes) {
     case COMPRESSION_CCITTRLEW:
     case COMPRESSION_CCITTFAX3:
     case COMPRESSION_CCITTFAX4:
-    case COMPRESSION_JBIG: return std::max<uint64_t>(8 * rowBytes, 64);
+    case COMPRESSION_JBIG: return std::max<uint64_t>(16 * rowBytes, 64);
     default: return uint64_t(1) << 17;  // LZMA, Zstandard and the rest
     }
 }

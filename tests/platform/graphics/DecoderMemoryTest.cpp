@@ -225,4 +225,18 @@ TEST(DecoderMemoryTest, WholeSmallFilesDoNotCostTheirClaimedSize) {
     gfx::ImageRef tiny = gfx::ImageDecoder::decode(greyTiff(4, 2, 1, {1, 2, 3, 4, 5, 6, 7, 8}));
     ASSERT_TRUE(tiny);
     EXPECT_EQ(tiny->width(), 4);
+
+    // Real blank pages, as small as each compression makes them, still read.
+    if (!test::haveProgram("convert-im6.q16")) GTEST_SKIP() << "ImageMagick is not installed";
+    test::TempDir dir("decodermem");
+    for (const char* compression : {"Group4", "LZW", "Zip", "JPEG", "RLE"}) {
+        const std::string path = dir.file(std::string("blank-") + compression + ".tif");
+        ASSERT_EQ(test::shell(std::string("convert-im6.q16 -size 1728x6000 xc:white ") +
+                              (std::string(compression) == "Group4" ? "-monochrome " : "") + "-compress " +
+                              compression + " '" + path + "'"), 0);
+        std::string error;
+        gfx::ImageRef page = gfx::ImageDecoder::decodeFile(path, {}, &error);
+        ASSERT_TRUE(page) << compression << ": " << error;
+        EXPECT_EQ(page->height(), 6000) << compression;
+    }
 }
