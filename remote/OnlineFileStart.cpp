@@ -1,6 +1,7 @@
 #include "remote/OnlineFileStart.h"
 
 #include "engine/BookReaderEx.h"
+#include "foundation/ArraySort.h"
 #include "foundation/BookCommon.h"
 #include "foundation/BookHistory.h"
 #include "foundation/HistoryCollector.h"
@@ -34,10 +35,10 @@ void OnlineFileStart::startOnlineFile(const std::string& url, const std::optiona
                                       bool isTargetAllFolders, bool isExistCache, bool isResumeMode,
                                       bool isStartFromFirstPage, int64_t targetFolderOffset,
                                       ui::Rect actionSheetRect) {
-    (void)isExistCache, (void)targetFolderOffset;
+    (void)isExistCache;
     actionSheetRect_ = actionSheetRect;
     Request request{url, archivePassword, otherFiles, isTargetAllFolders ? std::nullopt : targetFolder,
-                    isLandscape, false};
+                    isLandscape, false, isTargetAllFolders, targetFolderOffset};
     if (isStartFromFirstPage) {
         openLater(std::move(request));
         return;
@@ -138,8 +139,41 @@ void OnlineFileStart::open(const Request& request) {
         if (!stored.empty() && !folder) folder = stored;
     }
     const std::optional<std::string> expand = lbexpand_ ? std::optional<std::string>("1") : std::nullopt;
+    const bool isArchive = !BookCommon::isImageFileWithFile(request.url) && !BookCommon::isPDFFileWithFile(request.url);
+    if (request.targetFolderOffset != 0 && folder && isArchive) {
+        // The folder after (or before) the one just read: the book's folders
+        // are listed from the whole book, which the stream cache keeps at hand.
+        std::optional<std::string> next;
+        if (reader->openBookWithName(request.url, request.otherFiles, expand, request.archivePassword, std::nullopt,
+                                     false, false)) {
+            if (auto folders = reader->getFolderList(false)) {
+                ArraySort::sortFileListArrayNSString(*folders, nullptr);
+                next = LocalBookOpener::neighbourFolder(*folders, *folder, request.targetFolderOffset > 0);
+            }
+        }
+        reader->closeBook();
+        if (!next) {
+            opening_ = false;
+            finishWithError(std::nullopt);
+            return;
+        }
+        folder = next;
+    }
     const bool opened =
         reader->openBookWithName(request.url, request.otherFiles, expand, request.archivePassword, folder, false, false);
+    if (opened && isArchive && !folder && !request.useBookmark && !request.isTargetAllFolders && settings_ &&
+        settings_->isSelectFolder()) {
+        // Several folders inside: the user picks one (or the whole book).
+        if (auto folders = reader->getFolderList(false); folders && !folders->empty()) {
+            ArraySort::sortFileListArrayNSString(*folders, nullptr);
+            if (!(folders->size() < 2 && settings_->isNotSelectOneFolder())) {
+                reader->closeBook();
+                opening_ = false;
+                if (auto d = delegate()) d->onNeedSelectFolder(*folders);
+                return;
+            }
+        }
+    }
     if (!opened) {
         const auto failure = reader->openFailure();
         reader->closeBook();

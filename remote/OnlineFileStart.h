@@ -24,6 +24,11 @@ class Settings;
 // page or the first one. The opened book is recorded in the history and as
 // the book last read in its folder, without any credentials.
 //
+// A book of several inner folders, opened afresh with the "select folder"
+// setting on, is not shown: the delegate gets the folders to offer
+// (onNeedSelectFolder) and opens again with the one chosen. Moving on from
+// the last page of a folder opens the neighbouring folder of the same book.
+//
 // One opener per opening, owned by the list; the delegate is not owned.
 // Main thread only: the open itself runs on the next turn of the run loop,
 // after the busy sign is drawn.
@@ -69,6 +74,10 @@ private:
         std::optional<std::string> targetFolder;
         bool isLandscape = false;
         bool useBookmark = false;
+        // The whole book was chosen in the inner-folder picker: no picker again.
+        bool isTargetAllFolders = false;
+        // +1 / -1: the folder after / before targetFolder in the book.
+        int64_t targetFolderOffset = 0;
     };
     void openLater(Request request);
     void open(const Request& request);

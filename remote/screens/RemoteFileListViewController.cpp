@@ -36,6 +36,7 @@
 #include "platform/ui/Window.h"
 #include "remote/OnlineFileStart.h"
 #include "remote/listing/FileDownload.h"
+#include "library/IncludeFolderSelectViewController.h"
 #include "remote/listing/GoogleDriveShareLink.h"
 #include "remote/screens/ShowHttpAuth.h"
 #include "viewer/BookViewController.h"
@@ -707,6 +708,29 @@ void RemoteFileListViewController::onlineFileNeedPassword() {
 void RemoteFileListViewController::finishInputPassword(const std::optional<std::string>& password) {
     if (!password) return;
     startOnlineFile(lastSeletItem_, password, true, isStartFromFirstPage_, targetFolderTemp_, targetFolderOffsetTemp_,
+                    actionSheetSourceRect());
+}
+
+void RemoteFileListViewController::onNeedSelectFolder(const std::vector<std::string>& folders) {
+    releaseOnlineFileStartLater();
+    auto* nav = navigationController();
+    if (!nav || !lastSeletItem_) return;
+    auto picker = std::make_shared<IncludeFolderSelectViewController>(ui::TableViewStyle::Plain);
+    picker->setSettings_(settings());
+    picker->setFolderList_(folders);
+    picker->setTargetFile_(lastSeletItem_->remoteURL().value_or(""));
+    picker->setDelegate(std::dynamic_pointer_cast<IncludeFolderSelectViewControllerDelegate>(selfRef()));
+    setNextIsNotFileSelectView(true);
+    nav->pushViewController(picker, true);
+    nav->setNavigationBarHidden(false, true);
+}
+
+void RemoteFileListViewController::finishSelectIncludeFolder(const std::optional<std::string>& folder, ui::View*,
+                                                            bool isBookMarkded) {
+    if (!lastSeletItem_) return;
+    // "" stands for the whole book: no picker again. The folder last read
+    // resumes at its saved page; another starts at its first.
+    startOnlineFile(lastSeletItem_, std::nullopt, isBookMarkded, !isBookMarkded, folder.value_or(""), 0,
                     actionSheetSourceRect());
 }
 

@@ -6,6 +6,7 @@
 #include "foundation/ui/QNActionSheetDelegate.h"
 #include "library/ArchivePasswordViewControllerDelegate.h"
 #include "library/FilelistBaseViewController.h"
+#include "library/IncludeFolderSelectViewControllerDelegate.h"
 #include "platform/core/PlistDictionary.h"
 #include "remote/OnlineFileStartDelegate.h"
 #include "remote/listing/FileDownloadDelegate.h"
@@ -43,7 +44,8 @@ class RemoteFileListViewController : public FilelistBaseViewController,
                                      public OnlineFileStartDelegate,
                                      public ArchivePasswordViewControllerDelegate,
                                      public PopupMenuViewDelegate,
-                                     public QNActionSheetDelegate {
+                                     public QNActionSheetDelegate,
+                                     public IncludeFolderSelectViewControllerDelegate {
 public:
     // Alert and sheet tags of this screen.
     static constexpr int64_t kTagResumeSheet = 1;
@@ -172,6 +174,11 @@ public:
     void onlineFileCancel() override;
     void deleteCache() override;
     void finishInputPassword(const std::optional<std::string>& password) override;
+    // A book of several inner folders: the picker offers them (and the whole
+    // book); its answer opens the book with that folder.
+    void onNeedSelectFolder(const std::vector<std::string>& folders) override;
+    void finishSelectIncludeFolder(const std::optional<std::string>& folder, ui::View* forView,
+                                   bool isBookMarkded) override;
 
     void finishReadBook(const std::string& fileName) override;
     bool reOpenNextBook(const std::string& fileName, const std::optional<std::string>& targetFolder, bool isNext,

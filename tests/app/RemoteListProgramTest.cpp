@@ -13,6 +13,7 @@
 #include "foundation/ui/TransferMultiViewPush.h"
 #include "foundation/ui/TransferScreenFactory.h"
 #include "library/ArchivePasswordViewController.h"
+#include "library/IncludeFolderSelectViewController.h"
 #include "library/LocalFilelistViewController.h"
 #include "library/MediaServerOpener.h"
 #include "platform/core/PropertyList.h"
@@ -453,6 +454,64 @@ TEST_F(RemoteListProgramTest, AFolderAddressWithoutItsFinalSlashStillOpensTheFol
     auto* viewer = top<BookViewController>();
     ASSERT_TRUE(viewer);
     EXPECT_EQ(viewer->fileName(), older + "/Old.cbz");
+    EXPECT_EQ(viewer->bookReader()->getPageNum(), 4);
+}
+
+}  // namespace
+
+namespace {
+
+// A comic of two inner folders on the server: opened afresh it offers its
+// folders, the one picked is read in place, and reading on past its last
+// page opens the next folder of the same book.
+TEST_F(RemoteListProgramTest, AnInnerFolderOfARemoteComicIsChosenAndTheNextFolderFollows) {
+    fs::create_directories(www->file("parts/Part1"));
+    fs::create_directories(www->file("parts/Part2"));
+    for (const char* p : {"p1.png", "p2.png"}) fs::copy_file(www->file(std::string("pages/") + p), www->file(std::string("parts/Part1/") + p));
+    for (const char* p : {"p3.png", "p4.png"}) fs::copy_file(www->file(std::string("pages/") + p), www->file(std::string("parts/Part2/") + p));
+    ASSERT_EQ(test::shell("cd '" + www->file("parts") + "' && zip -q -X -r ../comics/Parts.cbz Part1 Part2 >/dev/null 2>&1"), 0);
+    const std::string site = nginx.url("/comics/");
+    fs::create_directories(docs());
+    ASSERT_TRUE(sys::PropertyList::writeFile(
+        sys::PlistValue(sys::PlistDictionary{{"url", sys::PlistValue(site)}, {"title", sys::PlistValue("Comics")}}),
+        docs() + "/Comics.shortcut"));
+    ASSERT_TRUE(launch());
+    play("tap \"Comics\"\nwait 2\ntap \"Streaming\"\nwait 0.5\ntap \"Parts.cbz\"\nwait 1\nsheet 0\nwait 3\n"
+         "shot remote-inner-folders\n");
+    auto* picker = top<IncludeFolderSelectViewController>();
+    ASSERT_TRUE(picker) << "the folders are offered";
+    EXPECT_EQ(picker->folderList_(), (std::vector<std::string>{"Part1", "Part2"}));
+    play("tap \"Part2\"\nwait 3\n");
+    auto* viewer = top<BookViewController>();
+    ASSERT_TRUE(viewer);
+    EXPECT_EQ(viewer->fileName(), site + "Parts.cbz");
+    EXPECT_EQ(viewer->bookReader()->getTargetFolder(), std::optional<std::string>("Part2"));
+    EXPECT_EQ(viewer->bookReader()->getPageNum(), 2);
+    EXPECT_FALSE(fs::exists(docs() + "/Parts.cbz")) << "read in place";
+    play("back\nwait 1\nback\nwait 1\n");
+
+    // Part1 from the picker, then the reader's next book: Part2 of the same book.
+    ASSERT_TRUE(top<RemoteFileListViewController>());
+    play("tap \"Parts.cbz\"\nwait 1\nsheet 0\nwait 3\ntap \"Part1\"\nwait 3\n");
+    viewer = top<BookViewController>();
+    ASSERT_TRUE(viewer);
+    EXPECT_EQ(viewer->bookReader()->getTargetFolder(), std::optional<std::string>("Part1"));
+    viewer->goNextBook();
+    play("wait 4\n");
+    viewer = top<BookViewController>();
+    ASSERT_TRUE(viewer);
+    EXPECT_EQ(viewer->bookReader()->getTargetFolder(), std::optional<std::string>("Part2"));
+    EXPECT_EQ(viewer->page(), 0);
+
+    // The whole book, chosen in the picker, opens without asking again.
+    play("back\nwait 1\n");
+    while (nav()->viewControllers().size() > 2) nav()->popViewController(false);
+    play("wait 1\ntap \"Parts.cbz\"\nwait 1\nsheet 0\nwait 3\n");
+    ASSERT_TRUE(top<IncludeFolderSelectViewController>());
+    top<IncludeFolderSelectViewController>()->tableViewDidSelectRowAtIndexPath(*top<IncludeFolderSelectViewController>()->tableView(), {0, 0});
+    play("wait 3\n");
+    viewer = top<BookViewController>();
+    ASSERT_TRUE(viewer);
     EXPECT_EQ(viewer->bookReader()->getPageNum(), 4);
 }
 
