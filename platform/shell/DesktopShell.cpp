@@ -208,6 +208,23 @@ bool DesktopShell::screenshot(const std::string& pngPath) {
     return shot.writePNG(pngPath);
 }
 
+ui::Application::State DesktopShell::stateAfterWindowEvent(ui::Application::State current, int windowEvent,
+                                                           bool hasFocus) {
+    using State = ui::Application::State;
+    switch (windowEvent) {
+    case SDL_WINDOWEVENT_FOCUS_LOST: return current == State::Active ? State::Inactive : current;
+    case SDL_WINDOWEVENT_FOCUS_GAINED: return State::Active;
+    // Only minimising: the window is also hidden and shown while it is made.
+    case SDL_WINDOWEVENT_MINIMIZED: return State::Background;
+    case SDL_WINDOWEVENT_RESTORED:
+    case SDL_WINDOWEVENT_SHOWN:
+    case SDL_WINDOWEVENT_MAXIMIZED:
+        if (current != State::Background) return current;
+        return hasFocus ? State::Active : State::Inactive;
+    default: return current;
+    }
+}
+
 void DesktopShell::handle(const SDL_Event& e) {
     switch (e.type) {
     case SDL_QUIT: closeRequested_ = true; break;
@@ -215,6 +232,11 @@ void DesktopShell::handle(const SDL_Event& e) {
         if (e.window.event == SDL_WINDOWEVENT_CLOSE) closeRequested_ = true;
         if (e.window.event == SDL_WINDOWEVENT_EXPOSED || e.window.event == SDL_WINDOWEVENT_SHOWN) needsFrame_ = true;
         if (e.window.event == SDL_WINDOWEVENT_SIZE_CHANGED) sizeChanged(e.window.data1, e.window.data2);
+        if (sdlWindow_) {
+            auto& app = ui::Application::shared();
+            const bool focus = (SDL_GetWindowFlags(sdlWindow_) & SDL_WINDOW_INPUT_FOCUS) != 0;
+            app.setApplicationState(stateAfterWindowEvent(app.applicationState(), e.window.event, focus));
+        }
         break;
     case SDL_MOUSEBUTTONDOWN:
         if (e.button.button != SDL_BUTTON_LEFT) break;

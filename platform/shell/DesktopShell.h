@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/ui/Application.h"
 #include "platform/ui/Window.h"
 
 #include <atomic>
@@ -52,6 +53,13 @@ public:
     void raise();
     // The size of the window when it is not full screen, in points.
     ui::Size windowedSize() const { return windowedSize_; }
+    // Where the application's life goes on a window event (an SDL window
+    // event id): focus lost makes it inactive, minimised sends it to the
+    // background, restored or shown brings it back (active when the
+    // window has the focus), focus gained makes it active.
+    static ui::Application::State stateAfterWindowEvent(ui::Application::State current, int windowEvent,
+                                                        bool hasFocus);
+
     // The smallest size a user can make the window.
     static constexpr int kMinWidth = 480;
     static constexpr int kMinHeight = 360;

@@ -239,4 +239,54 @@ TEST_F(DesktopShellTest, ClosingTheWindowAsksToQuitAndAPictureCanBeTaken) {
     shell->run(stop);  // returns at once: the window was closed
 }
 
+// The delegate hears the steps as the window loses its focus, is
+// minimised and comes back.
+struct LifeLog : ui::ApplicationDelegate {
+    void applicationWillResignActive() override { steps.push_back("resign"); }
+    void applicationDidEnterBackground() override { steps.push_back("background"); }
+    void applicationWillEnterForeground() override { steps.push_back("foreground"); }
+    void applicationDidBecomeActive() override { steps.push_back("active"); }
+    std::vector<std::string> steps;
+};
+
+TEST_F(DesktopShellTest, FocusAndMinimisingMoveTheApplicationThroughItsLife) {
+    using State = ui::Application::State;
+    auto& app = ui::Application::shared();
+    // What the window said of itself on opening is past.
+    for (int i = 0; i < 5; ++i) shell->pumpOnce(0);
+    ASSERT_EQ(app.applicationState(), State::Active);
+    auto log = std::make_shared<LifeLog>();
+    app.setDelegate(log);
+    auto windowEvent = [&](Uint8 id) {
+        SDL_Event e{};
+        e.type = SDL_WINDOWEVENT;
+        e.window.event = id;
+        push(e);
+    };
+    windowEvent(SDL_WINDOWEVENT_FOCUS_LOST);
+    EXPECT_EQ(app.applicationState(), State::Inactive);
+    windowEvent(SDL_WINDOWEVENT_FOCUS_GAINED);
+    EXPECT_EQ(app.applicationState(), State::Active);
+    windowEvent(SDL_WINDOWEVENT_MINIMIZED);
+    EXPECT_EQ(app.applicationState(), State::Background);
+    windowEvent(SDL_WINDOWEVENT_MINIMIZED);  // no second step
+    windowEvent(SDL_WINDOWEVENT_RESTORED);
+    windowEvent(SDL_WINDOWEVENT_FOCUS_GAINED);
+    EXPECT_EQ(app.applicationState(), State::Active);
+    EXPECT_EQ(log->steps, (std::vector<std::string>{"resign", "active", "resign", "background", "foreground",
+                                                    "active"}));
+
+    // Restored with the focus: active at once; shown while active: nothing.
+    EXPECT_EQ(shell::DesktopShell::stateAfterWindowEvent(State::Background, SDL_WINDOWEVENT_RESTORED, true),
+              State::Active);
+    EXPECT_EQ(shell::DesktopShell::stateAfterWindowEvent(State::Background, SDL_WINDOWEVENT_RESTORED, false),
+              State::Inactive);
+    EXPECT_EQ(shell::DesktopShell::stateAfterWindowEvent(State::Active, SDL_WINDOWEVENT_SHOWN, true), State::Active);
+    EXPECT_EQ(shell::DesktopShell::stateAfterWindowEvent(State::Background, SDL_WINDOWEVENT_FOCUS_LOST, false),
+              State::Background);
+    // The window is hidden and shown while it is made: that is no trip away.
+    EXPECT_EQ(shell::DesktopShell::stateAfterWindowEvent(State::Active, SDL_WINDOWEVENT_HIDDEN, false),
+              State::Active);
+}
+
 }  // namespace
