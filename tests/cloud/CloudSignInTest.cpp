@@ -13,6 +13,7 @@
 #include "platform/ui/Window.h"
 #include "tests/support/VirtualClockTest.h"
 #include "tests/support/net/CloudApiEmulator.h"
+#include "tests/support/net/ServerProcess.h"
 
 #include <gtest/gtest.h>
 
@@ -44,16 +45,7 @@ std::string param(const std::string& url, const std::string& name) {
     return sys::PercentEncoding::decode(url.substr(p, url.find('&', p) - p));
 }
 
-bool portOpen(int port) {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(uint16_t(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const bool open = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-    ::close(fd);
-    return open;
-}
+bool portOpen(int port) { return test::ServerProcess::canConnect(port); }
 
 class CloudSignInTest : public test::VirtualClockTest {
 protected:

@@ -13,6 +13,7 @@
 #include "tests/support/VirtualClockTest.h"
 #include "tests/support/net/DavTestServer.h"
 #include "tests/support/net/FtpTestServer.h"
+#include "tests/support/net/SilentServer.h"
 #include "tests/remote/listing/ListingOutcome.h"
 
 #include <gtest/gtest.h>
@@ -145,19 +146,13 @@ TEST_F(FtpWebDavListingTest, FtpCharsetAndNamesThatLeaveTheFolder) {
 }
 
 TEST_F(FtpWebDavListingTest, CancelEndsAListingStuckOnASilentServer) {
-    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-    ASSERT_EQ(::listen(listener, 4), 0);
-    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len), 0);
+    test::SilentServer silent;
+    ASSERT_NE(silent.port(), 0);
 
     auto out = std::make_shared<Outcome>();
     auto fd = std::make_shared<FileDownload>();
     fd->setDelegate(out);
-    fd->getFileListFromUrl("ftp://127.0.0.1:" + std::to_string(ntohs(addr.sin_port)) + "/", std::nullopt,
+    fd->getFileListFromUrl("ftp://" + silent.server() + "/", std::nullopt,
                            std::nullopt, std::nullopt, true, nullptr);
     // The worker waits on the server's greeting (no time is advanced while
     // it is busy: it would only wait out the clock's bound).
@@ -166,7 +161,6 @@ TEST_F(FtpWebDavListingTest, CancelEndsAListingStuckOnASilentServer) {
     EXPECT_EQ(out->cancels, 1);
     advance(5);
     EXPECT_EQ(out->count, 1) << "nothing after the cancel";
-    ::close(listener);
 }
 
 TEST_F(FtpWebDavListingTest, WebDavFoldersOfApacheAndNginx) {

@@ -7,6 +7,7 @@
 
 #include "tests/support/TestHome.h"
 #include "tests/support/net/FtpTestServer.h"
+#include "tests/support/net/SilentServer.h"
 
 #include <gtest/gtest.h>
 
@@ -155,19 +156,13 @@ TEST_F(QNFtpRequestSyncTest, DataGoesOnlyToTheControlConnectionsPeer) {
 
 TEST(QNFtpRequestSyncCancelTest, CancelFreesACallBlockedOnASilentServer) {
     // A server that takes the connection and never says a word.
-    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-    ASSERT_EQ(::listen(listener, 4), 0);
-    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len), 0);
+    test::SilentServer silent;
+    ASSERT_NE(silent.port(), 0);
     std::mutex m;
     std::condition_variable cv;
     int accepted = -1;
     std::thread acceptor([&] {
-        const int fd = ::accept(listener, nullptr, nullptr);
+        const int fd = silent.accept(10);
         // USER goes out before the greeting is read: once it is here, the
         // client waits for a reply that never comes.
         std::string got;
@@ -180,7 +175,7 @@ TEST(QNFtpRequestSyncCancelTest, CancelFreesACallBlockedOnASilentServer) {
 
     QNFtpRequestSync c;
     auto call = std::async(std::launch::async,
-                           [&] { return c.connectToFtp("127.0.0.1", ntohs(addr.sin_port), "anonymous", "x"); });
+                           [&] { return c.connectToFtp("127.0.0.1", silent.port(), "anonymous", "x"); });
     {
         std::unique_lock<std::mutex> lock(m);
         ASSERT_TRUE(cv.wait_for(lock, std::chrono::seconds(10), [&] { return accepted >= 0; }));
@@ -190,7 +185,6 @@ TEST(QNFtpRequestSyncCancelTest, CancelFreesACallBlockedOnASilentServer) {
     EXPECT_EQ(call.get(), QNFtpRequestSync::kNoReply);
     acceptor.join();
     ::close(accepted);
-    ::close(listener);
 }
 
 }  // namespace

@@ -1,9 +1,6 @@
 #include "tests/support/net/OneReplyPeer.h"
 
 #include <algorithm>
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -14,19 +11,9 @@ OneReplyPeer::OneReplyPeer(std::vector<uint8_t> reply) { serve(std::move(reply),
 OneReplyPeer::OneReplyPeer(std::function<void()> afterRequest) { serve({}, std::move(afterRequest)); }
 
 void OneReplyPeer::serve(std::vector<uint8_t> reply, std::function<void()> afterRequest) {
-    listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    ::listen(listener_, 1);
-    socklen_t len = sizeof a;
-    ::getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &len);
-    port_ = ntohs(a.sin_port);
     thread_ = std::thread([this, reply = std::move(reply), afterRequest = std::move(afterRequest)] {
-        pollfd p{listener_, POLLIN, 0};
-        if (::poll(&p, 1, 10000) != 1) return;
-        int fd = ::accept(listener_, nullptr, nullptr);
+        const int fd = listener_.accept(10);
+        if (fd < 0) return;
         uint8_t head[4];
         if (::recv(fd, head, 4, MSG_WAITALL) == 4) {
             std::vector<uint8_t> rest(size_t(head[1]) << 16 | size_t(head[2]) << 8 | head[3]);
@@ -54,8 +41,7 @@ OneReplyPeer::~OneReplyPeer() { join(); }
 
 void OneReplyPeer::join() {
     if (thread_.joinable()) thread_.join();
-    if (listener_ >= 0) ::close(listener_);
-    listener_ = -1;
+    listener_.close();
 }
 
 }  // namespace test

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "tests/support/net/SilentServer.h"
+
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -27,15 +29,14 @@ public:
 
     // Waits until the peer is done and closes it.
     void join();
-    int port() const { return port_; }
+    int port() const { return listener_.port(); }
     // "127.0.0.1:PORT"
-    std::string server() const { return "127.0.0.1:" + std::to_string(port_); }
+    std::string server() const { return listener_.server(); }
 
 private:
     void serve(std::vector<uint8_t> reply, std::function<void()> afterRequest);
 
-    int listener_ = -1;
-    int port_ = 0;
+    SilentServer listener_;
     std::thread thread_;
 };
 
