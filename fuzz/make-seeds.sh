@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Makes a seed corpus for every fuzz target with real tools: ImageMagick,
-# cwebp, avifenc, zip, rar, 7z, img2pdf, ls, iconv and Python's plistlib.
+# cwebp, avifenc, zip, rar, 7z, img2pdf, ls, iconv and Python's plistlib; the SMB
+# targets get whole sessions written by make-smb-seeds.py (the media
+# server's requests are kept as they are in seeds/).
 # Usage: fuzz/make-seeds.sh OUTDIR  (OUTDIR/<target>/ is filled)
 # Seeds that need a missing tool are left out with a note.
 set -uo pipefail
