@@ -361,6 +361,26 @@ TEST_F(BookViewBlockMapTest, AStreamedBookShowsTheBlocksAlreadyLoadedAboveTheToo
     EXPECT_EQ(made[1]->maps.at(0), (std::vector<uint16_t>{1, 1, 1, 0, 1}));
 }
 
+// Blocks that arrived before the screen watched the stream (a small book is
+// often whole by then) still show: the session keeps the last map.
+TEST_F(BookViewBlockMapTest, BlocksReportedBeforeTheScreenWatchedStillShow) {
+    openReal(0);
+    viewer->setIsStreamingMode(true);
+    session->setTargetForOnlineStatus({});
+    const uint16_t whole[] = {1, 2, 3, 4};
+    session->updateCacheStatus(4, whole, false);
+    openSheet();
+    ASSERT_EQ(made.size(), 1u);
+    EXPECT_EQ(made[0]->maps.at(0), (std::vector<uint16_t>{1, 2, 3, 4}));
+
+    // Another book on the same session starts with no map of its own.
+    viewer->removePageJump(0);
+    ASSERT_TRUE(session->openBookWithName(bookPath(), {}, std::nullopt, std::nullopt, std::nullopt, false, false));
+    bool isPage = true;
+    EXPECT_TRUE(session->lastCacheStatus(&isPage).empty());
+    EXPECT_FALSE(isPage);
+}
+
 TEST_F(BookViewBlockMapTest, ABookReadLeftToRightHasItsMapUnturned) {
     set("pageDirection", "right");
     openReal(0);
