@@ -278,27 +278,7 @@ bool BookReaderEx::openBookWithName(const std::string& name, const std::vector<s
 
     // The previous book goes first, with its preload and its views: a view
     // of the old book must never answer a request for the new one.
-    if (auto old = reader()) {
-        old->cancelStreaming();
-        joinPreload();
-        {
-            std::lock_guard lock(readerMutex_);
-            old->closeFile();
-        }
-    } else {
-        joinPreload();
-    }
-    {
-        std::lock_guard lock(stateMutex_);
-        pageReader_.reset();
-        pageLists_.reset();
-    }
-    {
-        std::lock_guard lock(slotMutex_);
-        loadedPage_.reset();
-        pageCache_.reset();
-        pagePreLoad_.reset();
-    }
+    dropReader();
 
     isThumbsCreateMode_ = isThumbsCreateMode;
     maxImageLength_ = calcInitValues();
@@ -377,7 +357,7 @@ void BookReaderEx::joinPreload() {
     preloadThread_.join();
 }
 
-void BookReaderEx::closeBook() {
+void BookReaderEx::dropReader() {
     auto rd = reader();
     // A preload blocked on the network ends at once; then it is waited for.
     if (rd) rd->cancelStreaming();
@@ -397,6 +377,10 @@ void BookReaderEx::closeBook() {
         pageCache_.reset();
         pagePreLoad_.reset();
     }
+}
+
+void BookReaderEx::closeBook() {
+    dropReader();
     targetPath_.clear();
     password_.reset();
     targetFolder_.reset();

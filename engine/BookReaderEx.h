@@ -215,6 +215,9 @@ private:
     void startPreload(const PageLoadRequest& r, const Snapshot& snap);
     void preloadThread(PageLoadRequest r, Snapshot snap);
     void joinPreload();
+    // Closes the reader (its stream cancelled first, its preload waited for)
+    // and forgets it with its page lists and composed pages.
+    void dropReader();
 
     // What open sets and the threads read (published before they start).
     std::shared_ptr<Settings> settings_;
