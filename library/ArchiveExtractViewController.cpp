@@ -7,6 +7,7 @@
 #include "foundation/Settings.h"
 #include "foundation/ui/QNAlertView.h"
 #include "library/ArchivePasswordViewController.h"
+#include "library/LibraryCommonToolbar.h"
 #include "platform/core/Path.h"
 #include "platform/core/RunLoop.h"
 #include "platform/core/Unicode.h"
@@ -15,6 +16,7 @@
 #include "platform/ui/NavigationController.h"
 #include "platform/ui/TransitionCoordinator.h"
 #include "platform/ui/Window.h"
+#include "viewer/BrightnessSetting.h"
 
 namespace {
 
@@ -23,6 +25,13 @@ std::string tr(const char* key) { return BookCommon::localizedStringWithOnOff(ke
 }  // namespace
 
 ArchiveExtractViewController::ArchiveExtractViewController(ui::TableViewStyle style) : ui::TableViewController(style) {}
+
+ArchiveExtractViewController::~ArchiveExtractViewController() = default;
+
+void ArchiveExtractViewController::setSettings_(std::shared_ptr<Settings> s) {
+    settings_value_ = std::move(s);
+    if (toolbar_) toolbar_->setSettings(settings_value_);
+}
 
 std::string ArchiveExtractViewController::displayName(const std::string& raw, bool isRar) {
     const std::string bytes = raw.substr(0, raw.find('\0'));
@@ -34,6 +43,8 @@ std::string ArchiveExtractViewController::displayName(const std::string& raw, bo
 void ArchiveExtractViewController::viewDidLoad() {
     ui::TableViewController::viewDidLoad();
     setTitle(sys::Path::lastPathComponent(archiveFile_value_));
+    toolbar_ = LibraryCommonToolbar::create(weak_from_this());
+    toolbar_->setSettings(settings_value_);
     const bool rar = BookCommon::isRARFileWithFile(archiveFile_value_);
     stringFileArray_value_.clear();
     flagArray_.clear();
@@ -48,10 +59,25 @@ void ArchiveExtractViewController::viewWillAppear(bool animated) {
     if (auto* nav = navigationController()) nav->setToolbarHidden(false, animated);
 }
 
+void ArchiveExtractViewController::viewDidAppear(bool animated) {
+    ui::TableViewController::viewDidAppear(animated);
+    if (toolbar_) toolbar_->setupToolbarItems(false);
+}
+
+void ArchiveExtractViewController::viewWillDisappear(bool animated) {
+    ui::TableViewController::viewWillDisappear(animated);
+    if (toolbar_) toolbar_->removePopup();
+}
+
 void ArchiveExtractViewController::viewWillTransitionToSize(ui::Size size,
                                                             const std::shared_ptr<ui::TransitionCoordinator>& c) {
     ui::TableViewController::viewWillTransitionToSize(size, c);
-    auto alongside = [size](const ui::TransitionCoordinatorContext&) { BookCommon::viewWillTransitionToSize(size); };
+    std::weak_ptr<LibraryCommonToolbar> toolbar = toolbar_;
+    auto alongside = [size, toolbar](const ui::TransitionCoordinatorContext&) {
+        BookCommon::viewWillTransitionToSize(size);
+        if (auto brightness = BrightnessSetting::getBrightnessSetting()) brightness->setOrientation_iOS8();
+        if (auto bar = toolbar.lock()) bar->removePopup();
+    };
     if (c)
         c->animateAlongsideTransition(alongside);
     else

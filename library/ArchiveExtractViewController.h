@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+class LibraryCommonToolbar;
 class Settings;
 namespace ui {
 class ActivityIndicatorView;
@@ -22,13 +23,16 @@ public:
     static constexpr double kExtractDelay = 0.5;
 
     explicit ArchiveExtractViewController(ui::TableViewStyle style = ui::TableViewStyle::Plain);
+    ~ArchiveExtractViewController() override;
 
     // ---- Set by the opener -----------------------------------------------------------
     const std::string& archiveFile_() const { return archiveFile_value_; }
     void setArchiveFile_(const std::string& p) { archiveFile_value_ = p; }
     // Each entry's path in the archive as the reader listed it (raw bytes).
     void setPreFileListArray_(std::vector<std::string> names) { preFileListArray_value_ = std::move(names); }
-    void setSettings_(std::shared_ptr<Settings> s) { settings_value_ = std::move(s); }
+    void setSettings_(std::shared_ptr<Settings> s);
+    // The library's common tool bar and its popup menu (made when the view loads).
+    LibraryCommonToolbar* toolbar() const { return toolbar_.get(); }
 
     const std::vector<std::string>& stringFileArray_() const { return stringFileArray_value_; }
     bool isExtracted(size_t index) const { return index < flagArray_.size() && flagArray_[index] != 0; }
@@ -43,6 +47,8 @@ public:
 
     void viewDidLoad() override;
     void viewWillAppear(bool animated) override;
+    void viewDidAppear(bool animated) override;
+    void viewWillDisappear(bool animated) override;
     void viewWillTransitionToSize(ui::Size size, const std::shared_ptr<ui::TransitionCoordinator>& coordinator) override;
     int tableViewNumberOfRowsInSection(ui::TableView&, int section) override;
     std::shared_ptr<ui::TableViewCell> tableViewCellForRowAtIndexPath(ui::TableView&, const ui::IndexPath&) override;
@@ -60,4 +66,5 @@ private:
     std::optional<std::string> passwordOfToExtract_;
     bool nowExtracting_ = false;
     std::shared_ptr<ui::ActivityIndicatorView> activityIndicator_;
+    std::shared_ptr<LibraryCommonToolbar> toolbar_;
 };
