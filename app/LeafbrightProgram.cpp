@@ -96,6 +96,8 @@ bool LeafbrightProgram::launch(bool headless, std::string* error) {
 
     delegate_ = NestlarkAppDelegate::create();
     delegate_->applicationDidFinishLaunchingWithOptions();
+    // A quick action arrives right after the launch, before the library is built.
+    if (options_.quickAction) delegate_->performActionForShortcutItem(*options_.quickAction);
     // Later `leafbright FILE` runs on this home hand their book to this one.
     // Without the socket (a home path too deep, another run already
     // listening) this run simply takes no hand-overs.

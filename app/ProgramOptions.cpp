@@ -6,7 +6,7 @@ std::string ProgramOptions::usage() {
     std::string profiles;
     for (const auto& name : sys::DeviceProfile::presetNames()) profiles += (profiles.empty() ? "" : ", ") + name;
     return "usage: leafbright [--home DIR] [--device PROFILE] [--headless] [--script FILE] [--shots DIR]\n"
-           "                  [FILE-OR-URL]\n"
+           "                  [--quick-action filelist|reading] [FILE-OR-URL]\n"
            "\n"
            "Leafbright, a reader for comics and image books.\n"
            "  --home DIR        keep the library and settings in DIR\n"
@@ -16,6 +16,9 @@ std::string ProgramOptions::usage() {
            "  --headless        run without a window, on a virtual clock\n"
            "  --script FILE     play the steps of FILE, one per line, then quit\n"
            "  --shots DIR       where the pictures of \"shot\" steps go\n"
+           "  --quick-action filelist|reading\n"
+           "                    start at the file list (no book resumed), or resume\n"
+           "                    the last book without asking\n"
            "  FILE-OR-URL       a book to import and open, or a URL to hand over\n"
            "  --version         print the version and exit\n"
            "  --help            print this text and exit\n";
@@ -49,6 +52,10 @@ std::optional<ProgramOptions> ProgramOptions::parse(const std::vector<std::strin
             if (!value(o.script)) return fail("--script needs a file");
         } else if (a == "--shots") {
             if (!value(o.shots)) return fail("--shots needs a folder");
+        } else if (a == "--quick-action") {
+            if (!value(o.quickAction)) return fail("--quick-action needs filelist or reading");
+            if (*o.quickAction != "filelist" && *o.quickAction != "reading")
+                return fail("unknown quick action '" + *o.quickAction + "' (filelist or reading)");
         } else if (a.size() > 1 && a[0] == '-') {
             return fail("unknown argument '" + a + "' (try --help)");
         } else {

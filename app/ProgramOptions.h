@@ -6,7 +6,7 @@
 
 // The command line:
 //   leafbright [--home DIR] [--device PROFILE] [--headless] [--script FILE]
-//              [--shots DIR] [FILE-OR-URL]
+//              [--shots DIR] [--quick-action filelist|reading] [FILE-OR-URL]
 // plus --version and --help.
 class ProgramOptions {
 public:
@@ -16,6 +16,8 @@ public:
     std::optional<std::string> script;
     std::optional<std::string> shots;
     std::optional<std::string> target;  // a file or URL to hand to the application
+    // The home-screen quick action the run starts with ("filelist", "reading").
+    std::optional<std::string> quickAction;
     bool version = false;
     bool help = false;
 

@@ -195,6 +195,50 @@ TEST_F(LifeCycleProgramTest, TheKeyboardsFrameFollowsTextEditing) {
     EXPECT_FALSE(app().isShowKeyboard());
 }
 
+TEST_F(LifeCycleProgramTest, ARunStartedFromAQuickActionResumesSilentlyOrNotAtAll) {
+    const std::string page = docs() + "/page.png";
+    {
+        gfx::Canvas c(60, 80, 1.0);
+        c.fillRect({0, 0, 60, 80}, gfx::Rgba{0.7, 0.5, 0.2, 1});
+        ASSERT_TRUE(c.writePNG(page));
+    }
+    ASSERT_TRUE(launch(page));
+    std::string error;
+    ASSERT_TRUE(program->openTarget(&error)) << error;
+    ASSERT_TRUE(dynamic_cast<BookViewController*>(app().navigationController()->topViewController()));
+    stop();
+    // Each start below begins from the book being read when the run ended.
+    const std::string lastFile = BookCommon::getLastBookSettingFilePath();
+    const auto last = sys::FileManager::contentsOfFile(lastFile);
+    ASSERT_TRUE(last);
+    auto readingWhenStopped = [&] { ASSERT_TRUE(sys::FileManager::writeFile(lastFile, *last, true)); };
+
+    // A plain start asks before it opens the book again.
+    ASSERT_TRUE(launch());
+    sys::RunLoop::main().advance(1.0);
+    EXPECT_FALSE(dynamic_cast<BookViewController*>(app().navigationController()->topViewController()));
+    EXPECT_TRUE(app().navigationController()->presentedViewController());
+    stop();
+
+    // "reading": the book comes back without the question.
+    readingWhenStopped();
+    quickAction = "reading";
+    ASSERT_TRUE(launch());
+    sys::RunLoop::main().advance(1.0);
+    EXPECT_TRUE(dynamic_cast<BookViewController*>(app().navigationController()->topViewController()));
+    EXPECT_FALSE(app().navigationController()->presentedViewController());
+    stop();
+
+    // "filelist": the library, no book and no question.
+    readingWhenStopped();
+    quickAction = "filelist";
+    ASSERT_TRUE(launch());
+    sys::RunLoop::main().advance(1.0);
+    EXPECT_FALSE(dynamic_cast<BookViewController*>(app().navigationController()->topViewController()));
+    EXPECT_FALSE(app().navigationController()->presentedViewController());
+    EXPECT_EQ(stackPaths(), std::vector<std::string>{""});
+}
+
 // A quick action picked before the library is built: no book is resumed.
 class QuickActionAtLaunchTest : public test::VirtualClockTest {};
 

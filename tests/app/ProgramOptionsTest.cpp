@@ -35,6 +35,13 @@ TEST(ProgramOptions, MistakesAreNamed) {
     EXPECT_FALSE(parse({"a.cbz", "b.cbz"}, &error));
     EXPECT_FALSE(parse({"--script", ""}, &error));
     EXPECT_NE(ProgramOptions::usage().find("phone-se"), std::string::npos);
+    // Quick actions: the two the program offers, nothing else.
+    auto quick = parse({"--quick-action", "reading"});
+    ASSERT_TRUE(quick);
+    EXPECT_EQ(quick->quickAction, "reading");
+    EXPECT_FALSE(parse({"--quick-action", "camera"}, &error));
+    EXPECT_NE(error.find("camera"), std::string::npos);
+    EXPECT_FALSE(parse({"--quick-action"}, &error));
 }
 
 }  // namespace

@@ -68,6 +68,7 @@ bool ProgramRun::launch(std::optional<std::string> target) {
     o.headless = true;
     o.shots = home->file("shots");
     o.target = target;
+    o.quickAction = quickAction;
     if (!showStartScreens) {
         std::filesystem::create_directories(docs());
         sys::PropertyList::writeFile(sys::PlistArray{sys::PlistValue(std::string(LEAFBRIGHT_VERSION))},

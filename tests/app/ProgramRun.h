@@ -30,6 +30,8 @@ protected:
     void stop();
 
     std::string device = "phone";
+    // The quick action the next launch starts with.
+    std::optional<std::string> quickAction;
     // Off: the version was seen before, so no notice page waits for "Close",
     // and launch() lets the launch animation end before the program's first second.
     bool showStartScreens = false;
