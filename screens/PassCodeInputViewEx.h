@@ -5,6 +5,7 @@
 #include "platform/ui/Label.h"
 #include "platform/ui/TextField.h"
 #include "platform/ui/ViewController.h"
+#include "screens/PasscodeColumn.h"
 
 #include <memory>
 #include <string>
@@ -30,8 +31,8 @@ public:
     void passcodeChanged(const std::string& text);
     void onCancel();
 
-    ui::TextField* passcodeField() const { return field_.get(); }
-    ui::Label* messageLabel() const { return message_.get(); }
+    ui::TextField* passcodeField() const { return column_.field.get(); }
+    ui::Label* messageLabel() const { return column_.message.get(); }
 
     void viewDidLoad() override;
     void viewWillAppear(bool animated) override;
@@ -41,8 +42,6 @@ public:
 private:
     PassCodeTarget target_;
     std::weak_ptr<PassCodeInputViewExDelegate> delegate_;
-    std::shared_ptr<ui::Label> title_;
-    std::shared_ptr<ui::TextField> field_;
-    std::shared_ptr<ui::Label> message_;
+    PasscodeColumn column_;
     bool done_ = false;
 };

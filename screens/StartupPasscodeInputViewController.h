@@ -3,6 +3,7 @@
 #include "platform/ui/Label.h"
 #include "platform/ui/TextField.h"
 #include "platform/ui/ViewController.h"
+#include "screens/PasscodeColumn.h"
 #include "screens/StartupPasscodeInputViewControllerDelegate.h"
 
 #include <memory>
@@ -25,8 +26,8 @@ public:
     // A stored pass-phrase exists.
     static bool isPassphraseStored();
 
-    ui::TextField* passphraseField() const { return field_.get(); }
-    ui::Label* messageLabel() const { return message_.get(); }
+    ui::TextField* passphraseField() const { return column_.field.get(); }
+    ui::Label* messageLabel() const { return column_.message.get(); }
 
     void viewDidLoad() override;
     void viewDidAppear(bool animated) override;
@@ -35,8 +36,6 @@ public:
 
 private:
     std::weak_ptr<StartupPasscodeInputViewControllerDelegate> delegate_;
-    std::shared_ptr<ui::Label> title_;
-    std::shared_ptr<ui::TextField> field_;
-    std::shared_ptr<ui::Label> message_;
+    PasscodeColumn column_;
     bool finished_ = false;
 };
