@@ -8,6 +8,7 @@
 #include "foundation/ui/IndicatorWithBGView.h"
 #include "foundation/ui/QNAlertView.h"
 #include "library/BookshelfBookButton.h"
+#include "library/BookshelfDragCover.h"
 #include "library/FileConfigViewController.h"
 #include "library/FilelistBaseViewItemCell.h"
 #include "library/FilelistBaseViewItembookshelfModeCell.h"
@@ -453,21 +454,14 @@ void LocalFilelistViewController::onLongPress(int64_t index, ui::Point point, ui
     table->setScrollEnabled(false);
     draggingItemIndex_ = index;
     itemList()[size_t(index)]->setDragging(true);
-    dragginbBtn_ = std::make_shared<BookshelfBookButton>();
-    const bool pad = BookCommon::getDeviceDisplayType() == 1;
-    const ui::Size size = pad ? ui::Size{134, 166} : ui::Size{96, 118};
-    dragginbBtn_->setFrame({0, 0, size.width, size.height});
-    dragginbBtn_->setAlpha(0.8);
-    dragginbBtn_->setUserInteractionEnabled(false);
-    if (auto* source = dynamic_cast<BookshelfBookButton*>(view)) {
-        dragginbBtn_->setImage(source->image());
-        dragginbBtn_->bookThumbView()->setImage(source->bookThumbView()->image());
-        dragginbBtn_->bookThumbView()->setFrame(source->bookThumbView()->frame());
-    }
+    // Drawn as the shelf's theme draws the entry, and held where the finger
+    // took it (the cover does not jump to centre itself under the finger).
+    dragginbBtn_ = BookshelfDragCover::make(*itemList()[size_t(index)], dynamic_cast<BookshelfBookButton*>(view),
+                                            settings());
+    const ui::Size size = dragginbBtn_->bounds().size;
     table->addSubview(dragginbBtn_);
     table->reloadData();
-    draggingOffset_ = {-size.width / 2, -size.height / 2};
-    (void)point;
+    draggingOffset_ = {point.x - size.width / 2, point.y - size.height / 2};
     draggingPosIndexX_ = -1;
     draggingPosIndexY_ = -1;
     touchesMoved(point, view);
@@ -477,14 +471,11 @@ void LocalFilelistViewController::touchesMoved(ui::Point point, ui::View* view) 
     if (!isDragging() || !view || !isViewLoaded()) return;
     ui::TableView* table = tableView();
     const ui::Point p = view->convertPointTo(point, table);
-    dragginbBtn_->setCenter({p.x + draggingOffset_.x + dragginbBtn_->bounds().width() / 2,
-                             p.y + draggingOffset_.y + dragginbBtn_->bounds().height() / 2});
+    dragginbBtn_->setCenter({p.x - draggingOffset_.x, p.y - draggingOffset_.y});
     const bool landscape = BookCommon::isLandscapeSwitchOSVersionWithViewController();
     const int perLine = FilelistBaseViewItembookshelfModeCell::getNumInBookshelfLine(landscape);
-    std::vector<double> slotX;
-    for (int i = 0; i < perLine; ++i)
-        slotX.push_back(FilelistBaseViewItembookshelfModeCell::getPointOfBookshelf(i, landscape).x +
-                        FilelistBaseViewItembookshelfModeCell::coverSize().width / 2);
+    // The drop slots lie between the covers as the theme places them.
+    const std::vector<double> slotX = BookshelfDragCover::slotCentres(settings(), landscape);
     const int column = dragColumnForX(p.x, slotX);
     const int row = int(std::floor((p.y - getHeaderHeight()) / std::max(1.0, getCellHeight())));
     if (column == draggingPosIndexX_ && row == draggingPosIndexY_) return;
