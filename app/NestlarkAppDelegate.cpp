@@ -368,6 +368,10 @@ unsigned NestlarkAppDelegate::supportedInterfaceOrientationsForWindow() const {
 
 void NestlarkAppDelegate::applicationWillResignActive() { gGoingToBackground = true; }
 
+// Back in front without a trip to the background (the desktop window got
+// its focus back): the application is not going anywhere any more.
+void NestlarkAppDelegate::applicationDidBecomeActive() { gGoingToBackground = false; }
+
 bool NestlarkAppDelegate::stackShowsLockedFolder() const {
     if (!navigationController_) return false;
     for (const auto& vc : navigationController_->viewControllers()) {

@@ -64,6 +64,7 @@ public:
     void applicationWillResignActive() override;
     void applicationDidEnterBackground() override;
     void applicationWillEnterForeground() override;
+    void applicationDidBecomeActive() override;
     void applicationWillTerminate();
     // Covers the window while the application is away (a lock applies).
     void addToBackgroundHiddenView();

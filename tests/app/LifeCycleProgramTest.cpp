@@ -113,6 +113,19 @@ TEST_F(LifeCycleProgramTest, TheStartupLockCoversTheWindowAwayAndAsksAgainOnRetu
     EXPECT_FALSE(app().isPresentingMasterLock());
 }
 
+TEST_F(LifeCycleProgramTest, FocusLostAndBackIsNoTripAway) {
+    useStartupLock();
+    ASSERT_TRUE(launch());
+    ASSERT_TRUE(lockScreen()->submit("open sesame"));
+    sys::RunLoop::main().advance(2.0);
+    ui::Application::shared().setApplicationState(ui::Application::State::Inactive);
+    EXPECT_TRUE(AppDelegateServices::appGoingToBackground());
+    EXPECT_FALSE(coverShown());
+    ui::Application::shared().setApplicationState(ui::Application::State::Active);
+    EXPECT_FALSE(AppDelegateServices::appGoingToBackground());
+    EXPECT_FALSE(lockScreen());
+}
+
 TEST_F(LifeCycleProgramTest, WithoutALockTheLibraryStaysAsItWas) {
     fs::create_directories(docs() + "/Comics");
     ASSERT_TRUE(launch());
