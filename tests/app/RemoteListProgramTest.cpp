@@ -107,6 +107,19 @@ protected:
         return out;
     }
     std::string shot(const std::string& name) { return home->file("shots/" + name + ".png"); }
+    // A shortcut named `title` to the site `url` in the documents folder.
+    void writeShortcut(const std::string& title, const std::string& url) {
+        fs::create_directories(docs());
+        ASSERT_TRUE(sys::PropertyList::writeFile(
+            sys::PlistValue(sys::PlistDictionary{{"url", sys::PlistValue(url)}, {"title", sys::PlistValue(title)}}),
+            docs() + "/" + title + ".shortcut"));
+    }
+    // From the library: the shortcut's list, the streaming choice, and
+    // `book` opened in place.
+    void streamBook(const std::string& shortcut, const std::string& book) {
+        play("tap \"" + shortcut + "\"\nwait 2\ntap \"Streaming\"\nwait 0.5\ntap \"" + book +
+             "\"\nwait 1\nsheet 0\nwait 3\n");
+    }
 
     std::unique_ptr<test::TempDir> www;
     test::NginxServer nginx;
@@ -200,10 +213,7 @@ TEST_F(RemoteListProgramTest, AddASiteReadARemoteComicMakeAShortcutAndComeBackAf
 
 TEST_F(RemoteListProgramTest, ARestartRebuildsTheRemoteFoldersAndOffersTheBookBeingRead) {
     const std::string site = nginx.url("/comics/");
-    fs::create_directories(docs());
-    ASSERT_TRUE(sys::PropertyList::writeFile(
-        sys::PlistValue(sys::PlistDictionary{{"url", sys::PlistValue(site)}, {"title", sys::PlistValue("Comics")}}),
-        docs() + "/Comics.shortcut"));
+    writeShortcut("Comics", site);
     ASSERT_TRUE(launch());
     play("tap \"Comics\"\nwait 2\ntap \"Streaming\"\nwait 0.5\ntap \"Older\"\nwait 2\n");
     auto* older = top<RemoteFileListViewController>();
@@ -288,12 +298,9 @@ TEST_F(RemoteListProgramTest, AFolderOfPicturesOnTheServerIsReadAsOneBookFromThe
         ASSERT_TRUE(c.writePNG(www->file("pics/" + std::to_string(i) + ".png")));
     }
     const std::string site = nginx.url("/pics/");
-    fs::create_directories(docs());
-    ASSERT_TRUE(sys::PropertyList::writeFile(
-        sys::PlistValue(sys::PlistDictionary{{"url", sys::PlistValue(site)}, {"title", sys::PlistValue("Pics")}}),
-        docs() + "/Pics.shortcut"));
+    writeShortcut("Pics", site);
     ASSERT_TRUE(launch());
-    play("tap \"Pics\"\nwait 2\ntap \"Streaming\"\nwait 0.5\ntap \"2.png\"\nwait 1\nsheet 0\nwait 3\n");
+    streamBook("Pics", "2.png");
     auto* viewer = top<BookViewController>();
     ASSERT_TRUE(viewer);
     // Natural order: 1, 2, 10; the book starts at the picture tapped.
@@ -332,12 +339,9 @@ TEST_F(RemoteListProgramTest, AnEncryptedComicOnTheServerAsksForItsPassword) {
                           "p2.png >/dev/null 2>&1"),
               0);
     const std::string site = nginx.url("/comics/");
-    fs::create_directories(docs());
-    ASSERT_TRUE(sys::PropertyList::writeFile(
-        sys::PlistValue(sys::PlistDictionary{{"url", sys::PlistValue(site)}, {"title", sys::PlistValue("Comics")}}),
-        docs() + "/Comics.shortcut"));
+    writeShortcut("Comics", site);
     ASSERT_TRUE(launch());
-    play("tap \"Comics\"\nwait 2\ntap \"Streaming\"\nwait 0.5\ntap \"Locked.cbz\"\nwait 1\nsheet 0\nwait 3\n");
+    streamBook("Comics", "Locked.cbz");
     ASSERT_TRUE(top<ArchivePasswordViewController>());
     play("type nope\nkey return\nwait 3\n");
     ASSERT_TRUE(top<ArchivePasswordViewController>()) << "a wrong password asks again";
@@ -350,13 +354,8 @@ TEST_F(RemoteListProgramTest, AnEncryptedComicOnTheServerAsksForItsPassword) {
 }
 
 TEST_F(RemoteListProgramTest, ASiteThatCannotBeListedIsToldAndNothingIsPushed) {
-    fs::create_directories(docs());
-    for (const auto& [name, url] : std::vector<std::pair<std::string, std::string>>{
-             {"Gone", nginx.url("/nothing-here/")}, {"Empty", nginx.url("/pages/none/")}}) {
-        ASSERT_TRUE(sys::PropertyList::writeFile(
-            sys::PlistValue(sys::PlistDictionary{{"url", sys::PlistValue(url)}, {"title", sys::PlistValue(name)}}),
-            docs() + "/" + name + ".shortcut"));
-    }
+    writeShortcut("Gone", nginx.url("/nothing-here/"));
+    writeShortcut("Empty", nginx.url("/pages/none/"));
     fs::create_directories(www->file("pages/none"));
     ASSERT_TRUE(launch());
     play("tap \"Gone\"\nwait 2\n");
@@ -375,12 +374,9 @@ TEST_F(RemoteListProgramTest, TheNextBookFromTheReaderIsTheNextRowAndAfterTheLas
         ASSERT_EQ(test::shell("cp '" + www->file("comics/Story.cbz") + "' '" + www->file(std::string("pair/") + name) + "'"),
                   0);
     const std::string site = nginx.url("/pair/");
-    fs::create_directories(docs());
-    ASSERT_TRUE(sys::PropertyList::writeFile(
-        sys::PlistValue(sys::PlistDictionary{{"url", sys::PlistValue(site)}, {"title", sys::PlistValue("Pair")}}),
-        docs() + "/Pair.shortcut"));
+    writeShortcut("Pair", site);
     ASSERT_TRUE(launch());
-    play("tap \"Pair\"\nwait 2\ntap \"Streaming\"\nwait 0.5\ntap \"A.cbz\"\nwait 1\nsheet 0\nwait 3\n");
+    streamBook("Pair", "A.cbz");
     ASSERT_TRUE(top<BookViewController>());
     top<BookViewController>()->goNextBook();
     play("wait 3\n");
@@ -397,13 +393,10 @@ TEST_F(RemoteListProgramTest, TheNextBookFromTheReaderIsTheNextRowAndAfterTheLas
 
 TEST_F(RemoteListProgramTest, TheHistoryOpenedFromARemoteListOpensAnotherSitesBook) {
     const std::string site = nginx.url("/comics/");
-    fs::create_directories(docs());
-    ASSERT_TRUE(sys::PropertyList::writeFile(
-        sys::PlistValue(sys::PlistDictionary{{"url", sys::PlistValue(site)}, {"title", sys::PlistValue("Comics")}}),
-        docs() + "/Comics.shortcut"));
+    writeShortcut("Comics", site);
     ASSERT_TRUE(launch());
-    play("tap \"Comics\"\nwait 2\ntap \"Streaming\"\nwait 0.5\ntap \"Story.cbz\"\nwait 1\nsheet 0\nwait 3\n"
-         "back\nwait 2\ntap \"Older\"\nwait 2\n");
+    streamBook("Comics", "Story.cbz");
+    play("back\nwait 2\ntap \"Older\"\nwait 2\n");
     auto* older = top<RemoteFileListViewController>();
     ASSERT_TRUE(older);
     older->onHistoryBtn();
@@ -424,10 +417,7 @@ namespace {
 // are read from that folder (not from the one above).
 TEST_F(RemoteListProgramTest, AFolderAddressWithoutItsFinalSlashStillOpensTheFolder) {
     const std::string older = nginx.url("/comics/Older");
-    fs::create_directories(docs());
-    ASSERT_TRUE(sys::PropertyList::writeFile(
-        sys::PlistValue(sys::PlistDictionary{{"url", sys::PlistValue(older)}, {"title", sys::PlistValue("Older")}}),
-        docs() + "/Older.shortcut"));
+    writeShortcut("Older", older);
     ASSERT_TRUE(launch());
     play("wait 1\n");
 
@@ -471,13 +461,10 @@ TEST_F(RemoteListProgramTest, AnInnerFolderOfARemoteComicIsChosenAndTheNextFolde
     for (const char* p : {"p3.png", "p4.png"}) fs::copy_file(www->file(std::string("pages/") + p), www->file(std::string("parts/Part2/") + p));
     ASSERT_EQ(test::shell("cd '" + www->file("parts") + "' && zip -q -X -r ../comics/Parts.cbz Part1 Part2 >/dev/null 2>&1"), 0);
     const std::string site = nginx.url("/comics/");
-    fs::create_directories(docs());
-    ASSERT_TRUE(sys::PropertyList::writeFile(
-        sys::PlistValue(sys::PlistDictionary{{"url", sys::PlistValue(site)}, {"title", sys::PlistValue("Comics")}}),
-        docs() + "/Comics.shortcut"));
+    writeShortcut("Comics", site);
     ASSERT_TRUE(launch());
-    play("tap \"Comics\"\nwait 2\ntap \"Streaming\"\nwait 0.5\ntap \"Parts.cbz\"\nwait 1\nsheet 0\nwait 3\n"
-         "shot remote-inner-folders\n");
+    streamBook("Comics", "Parts.cbz");
+    play("shot remote-inner-folders\n");
     auto* picker = top<IncludeFolderSelectViewController>();
     ASSERT_TRUE(picker) << "the folders are offered";
     EXPECT_EQ(picker->folderList_(), (std::vector<std::string>{"Part1", "Part2"}));
