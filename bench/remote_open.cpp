@@ -118,7 +118,11 @@ int main() {
     fs::remove_all(work, ec);
 
     std::printf("first page in %.3f s\n", elapsed);
+    size_t answered = 0;
+    for (const auto& r : requests) answered += r.status != 0;
     std::printf("round trips: %zu (probe included)\n", requests.size());
+    // A request still unanswered is the loader's next block, past the page.
+    std::printf("answered by then: %zu\n", answered);
     std::printf("bytes fetched: %llu; directory + page: %llu\n", (unsigned long long)fetched,
                 (unsigned long long)(directory + page));
     std::printf("ratio: %.2f\n", double(fetched) / double(directory + page));

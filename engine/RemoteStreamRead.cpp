@@ -184,6 +184,9 @@ bool RemoteStreamRead::prepareCacheFiles() {
     blockLength_ = (uint64_t(length) + kBlockSize - 1) / kBlockSize;
     recvBlockMap_.assign(blockLength_, 0);
     cacheThumbs_ = thumbs;
+    // Spans belong to the version of the file they were fetched from.
+    spans_.clear();
+    spanOpen_ = false;
 
     if (resume) {
         fd_ = ::open(path(kCacheFile).c_str(), O_RDWR | O_CLOEXEC);
@@ -250,6 +253,11 @@ bool RemoteStreamRead::writeMapFile() {
     return sys::FileManager::writeFile(cachePath(kCacheMap), bytes, true);
 }
 
+bool RemoteStreamRead::hasCacheOfTargetURL() const {
+    auto plist = sys::PropertyList::readArray(getRemoteCacheFilePath(kCachePlist, isThumbsCreateMode_));
+    return plist && !plist->empty() && (*plist)[0].isString() && (*plist)[0].asString() == targetURL_;
+}
+
 bool RemoteStreamRead::isCacheComplete() {
     auto plist = sys::PropertyList::readArray(getRemoteCacheFilePath(kCachePlist, isThumbsCreateMode_));
     if (!plist || plist->size() < 3) return false;
@@ -280,12 +288,111 @@ uint64_t RemoteStreamRead::blockBytes(uint64_t block) const {
     return std::min(kBlockSize, length - start);
 }
 
-bool RemoteStreamRead::blocksPresentLocked(uint64_t b0, uint64_t b1) const {
-    if (b1 >= recvBlockMap_.size()) return false;
-    for (uint64_t b = b0; b <= b1; ++b) {
-        if (recvBlockMap_[b] == 0) return false;
+uint64_t RemoteStreamRead::availableExtentLocked(uint64_t offset, uint64_t size, bool wanted) const {
+    const uint64_t end = offset + size;
+    uint64_t pos = offset;
+    while (pos < end) {
+        const uint64_t b = pos / kBlockSize;
+        if (b < recvBlockMap_.size() && recvBlockMap_[b] != 0) {
+            pos = (b + 1) * kBlockSize;
+            continue;
+        }
+        uint64_t reach = pos;
+        for (const Span& s : spans_) {
+            if ((s.done || wanted) && s.offset <= pos && pos < s.offset + s.size) reach = std::max(reach, s.offset + s.size);
+        }
+        if (reach == pos) break;
+        pos = reach;
     }
+    return std::min(pos, end) - offset;
+}
+
+bool RemoteStreamRead::availableLocked(uint64_t offset, uint64_t size, bool wanted) const {
+    return availableExtentLocked(offset, size, wanted) == size;
+}
+
+uint64_t RemoteStreamRead::copyAvailableLocked(char* out, uint64_t offset, uint64_t size) const {
+    uint64_t done = 0;
+    while (done < size) {
+        const uint64_t pos = offset + done;
+        const uint64_t b = pos / kBlockSize;
+        if (b < recvBlockMap_.size() && recvBlockMap_[b] != 0) {
+            if (fd_ < 0) break;
+            const uint64_t within = pos % kBlockSize;
+            const uint64_t chunk = std::min(size - done, kBlockSize - within);
+            uint64_t got = 0;
+            preadAll(fd_, out + done, chunk, (uint64_t(recvBlockMap_[b]) - 1) * kBlockSize + within, &got);
+            done += got;
+            if (got < chunk) break;
+            continue;
+        }
+        const Span* from = nullptr;
+        for (const Span& s : spans_) {
+            if (s.done && s.offset <= pos && pos < s.offset + s.bytes.size()) {
+                from = &s;
+                break;
+            }
+        }
+        if (!from) break;
+        const uint64_t chunk = std::min(size - done, from->offset + from->bytes.size() - pos);
+        std::memcpy(out + done, from->bytes.data() + (pos - from->offset), chunk);
+        done += chunk;
+    }
+    return done;
+}
+
+bool RemoteStreamRead::requestSpan(int64_t offset, uint64_t size) {
+    if (!supportsSpans() || isOfflineMode_ || isRawReadMode_ || isExitStream()) return false;
+    const int64_t length = contentLength_;
+    if (offset < 0 || offset >= length || size == 0 || size > kMaxSpanBytes) return false;
+    size = std::min<uint64_t>(size, uint64_t(length - offset));
+    {
+        std::lock_guard<std::mutex> g(fileMutex_);
+        if (recvBlockMap_.empty()) return false;
+        // Whole cached blocks at either end need not come again.
+        uint64_t first = uint64_t(offset), end = first + size;
+        while (first < end && recvBlockMap_[first / kBlockSize] != 0) first = (first / kBlockSize + 1) * kBlockSize;
+        while (end > first && recvBlockMap_[(end - 1) / kBlockSize] != 0) end = (end - 1) / kBlockSize * kBlockSize;
+        if (first >= end || availableLocked(first, end - first, true)) return false;
+        uint64_t memory = end - first;
+        for (const Span& s : spans_) memory += s.size;
+        if (memory > kMaxSpanMemory) return false;
+        spans_.push_back(Span{first, end - first, {}, false});
+    }
+    readerWaits_.notifyAll();
     return true;
+}
+
+bool RemoteStreamRead::nextWantedSpan(int64_t* offset, uint64_t* size) {
+    std::lock_guard<std::mutex> g(fileMutex_);
+    for (const Span& s : spans_) {
+        if (!s.done) {
+            *offset = int64_t(s.offset);
+            *size = s.size;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool RemoteStreamRead::beginSpanTransfer(int64_t offset, uint64_t size) {
+    std::lock_guard<std::mutex> g(fileMutex_);
+    for (size_t i = 0; i < spans_.size(); ++i) {
+        Span& s = spans_[i];
+        if (s.done || s.offset != uint64_t(offset) || s.size != size) continue;
+        s.bytes.clear();
+        s.bytes.reserve(size_t(size));
+        spanOpen_ = true;
+        spanIndex_ = i;
+        // The blocks from the first boundary in the span on fill the cache
+        // as any transfer does; a block cut off by the span's end is dropped.
+        spanBlockStart_ = (s.offset + kBlockSize - 1) / kBlockSize * kBlockSize;
+        transferOpen_ = spanBlockStart_ < s.offset + s.size;
+        transferBlock_ = spanBlockStart_ / kBlockSize;
+        transferFill_ = 0;
+        return true;
+    }
+    return false;
 }
 
 bool RemoteStreamRead::isBlockCached(uint64_t block) const {
@@ -338,7 +445,10 @@ bool RemoteStreamRead::readerNeedsBlockLocked() const {
 
 bool RemoteStreamRead::waitForReader(double seconds) {
     std::unique_lock<std::mutex> lk(fileMutex_);
-    readerWaits_.waitFor(lk, seconds, [&] { return isExitStream() || readerNeedsBlockLocked(); });
+    auto spanWanted = [&] {
+        return std::any_of(spans_.begin(), spans_.end(), [](const Span& s) { return !s.done; });
+    };
+    readerWaits_.waitFor(lk, seconds, [&] { return isExitStream() || readerNeedsBlockLocked() || spanWanted(); });
     return !isExitStream() && readerNeedsBlockLocked();
 }
 
@@ -372,7 +482,7 @@ uint64_t RemoteStreamRead::readByteDo(void* buffer, int64_t offset, uint64_t siz
         // Offline, another stream of this process fills the files: look at
         // what it has written so far.
         bool haveMap = !offline || loadMapFileLocked();
-        if (haveMap && blocksPresentLocked(b0, b1)) {
+        if (haveMap && availableLocked(uint64_t(offset), n, false)) {
             if (offline) {
                 // Met: it no longer steers the loaders (unless another read asked since).
                 int64_t expected = int64_t(b0);
@@ -386,13 +496,14 @@ uint64_t RemoteStreamRead::readByteDo(void* buffer, int64_t offset, uint64_t siz
             if (offline) {
                 gOfflineNeed = int64_t(b0);
                 gOfflineNeedEnd = int64_t(b1);
-            } else {
+            } else if (!availableLocked(uint64_t(offset), n, true)) {
+                // (Bytes a span on its way brings are not asked for again as blocks.)
                 blockNeed_ = b0;
                 blockNeedEnd_ = b1;
                 readerWaits_.notifyAll();
             }
         }
-        auto ready = [&] { return isExitStream() || (!offline && blocksPresentLocked(b0, b1)); };
+        auto ready = [&] { return isExitStream() || (!offline && availableLocked(uint64_t(offset), n, false)); };
         if (sys::RunLoop::isMainThread()) {
             // The loaders' callbacks to the main thread keep running meanwhile.
             lk.unlock();
@@ -408,19 +519,8 @@ uint64_t RemoteStreamRead::readByteDo(void* buffer, int64_t offset, uint64_t siz
         }
     }
 
-    // The lock is held: copy block by block from the slots.
-    char* out = static_cast<char*>(buffer);
-    uint64_t done = 0;
-    uint64_t pos = uint64_t(offset);
-    for (uint64_t b = b0; b <= b1 && done < n && fd_ >= 0; ++b) {
-        const uint64_t within = pos % kBlockSize;
-        const uint64_t chunk = std::min(n - done, kBlockSize - within);
-        uint64_t got = 0;
-        preadAll(fd_, out + done, chunk, (uint64_t(recvBlockMap_[b]) - 1) * kBlockSize + within, &got);
-        done += got;
-        if (got < chunk) break;
-        pos += chunk;
-    }
+    // The lock is held: copy from the slots and spans.
+    const uint64_t done = copyAvailableLocked(static_cast<char*>(buffer), uint64_t(offset), n);
     lk.unlock();
     fileOffset_ += int64_t(std::min(done, forward));
     return done;
@@ -449,6 +549,15 @@ uint64_t RemoteStreamRead::readByte(void* buffer, int64_t offset, uint64_t size)
     const uint64_t end = uint64_t(offset) + n;
     uint64_t fill = n + (kBlockSize - end % kBlockSize) % kBlockSize;
     fill = std::min<uint64_t>(fill, uint64_t(length - offset));
+    {
+        // Bytes a span brings need not wait for the whole block around them:
+        // the window then ends where the span does.
+        std::lock_guard<std::mutex> g(fileMutex_);
+        if (!spans_.empty()) {
+            const uint64_t extent = availableExtentLocked(uint64_t(offset), fill, true);
+            if (extent >= n) fill = extent;
+        }
+    }
     // The wait below may run the main loop, and work in it may read this
     // stream again: the window's lock is not held meanwhile, and the bytes
     // land in a buffer of this read's own.
@@ -468,19 +577,48 @@ uint64_t RemoteStreamRead::readByte(void* buffer, int64_t offset, uint64_t size)
 
 void RemoteStreamRead::beginTransfer(uint64_t block) {
     std::lock_guard<std::mutex> g(fileMutex_);
+    spanOpen_ = false;
     transferBlock_ = block;
     transferFill_ = 0;
     transferOpen_ = true;
 }
 
 void RemoteStreamRead::endTransfer() {
-    std::lock_guard<std::mutex> g(fileMutex_);
-    transferOpen_ = false;
-    transferFill_ = 0;
+    bool spanDone = false;
+    {
+        std::lock_guard<std::mutex> g(fileMutex_);
+        transferOpen_ = false;
+        transferFill_ = 0;
+        if (spanOpen_ && spanIndex_ < spans_.size()) {
+            Span& s = spans_[spanIndex_];
+            spanDone = s.done = s.bytes.size() == s.size;
+            if (!spanDone) std::string().swap(s.bytes);
+        }
+        spanOpen_ = false;
+    }
+    if (spanDone) {
+        blockArrived_.notifyAll();
+        sys::RunLoop::main().wakeUp();
+    }
 }
 
 bool RemoteStreamRead::appendTransferBytes(const void* data, size_t size) {
     const char* p = static_cast<const char*>(data);
+    {
+        std::lock_guard<std::mutex> g(fileMutex_);
+        if (spanOpen_) {
+            if (spanIndex_ >= spans_.size()) return false;
+            Span& s = spans_[spanIndex_];
+            const uint64_t at = s.offset + s.bytes.size();
+            const size_t take = size_t(std::min<uint64_t>(size, s.size - s.bytes.size()));
+            s.bytes.append(p, take);
+            // Bytes before the span's first whole block are kept in it alone.
+            const size_t skip = at < spanBlockStart_ ? size_t(std::min<uint64_t>(take, spanBlockStart_ - at)) : 0;
+            p += skip;
+            size = take - skip;
+            if (size == 0 || !transferOpen_) return !isExitStream();
+        }
+    }
     while (size > 0) {
         if (isExitStream()) return false;
         bool completed = false;
@@ -522,6 +660,8 @@ bool RemoteStreamRead::appendTransferBytes(const void* data, size_t size) {
             }
             postBlockArrived(block);
             blockArrived_.notifyAll();
+            // A read waiting on the main thread looks again at once.
+            sys::RunLoop::main().wakeUp();
         }
     }
     return true;

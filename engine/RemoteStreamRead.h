@@ -113,6 +113,18 @@ public:
     // The next block a loader should fetch: the blocks a waiting read needs
     // first, then those after them, then the rest; -1 when none is missing.
     int64_t findNextBlock();
+
+    // Asks the loader for the bytes [offset, offset + size) in one request,
+    // ahead of the reads that will want them (a zip's end records and
+    // directory): a block per piece would cost a round trip each and whole
+    // blocks around a few kilobytes. Blocks that lie wholly inside the span
+    // enter the cache; the rest stays in memory with this stream and is
+    // served to reads from there. False when the loader cannot fetch spans
+    // (reads then fetch whole blocks as ever), the bytes are cached already,
+    // or the span is larger than kMaxSpanBytes or would pass the memory cap.
+    bool requestSpan(int64_t offset, uint64_t size);
+    static constexpr uint64_t kMaxSpanBytes = 4 * kBlockSize;
+    static constexpr uint64_t kMaxSpanMemory = 8 * kBlockSize;
     // True when the plist of this set says that every block of targetURL is
     // present; contentLength and the validator are then taken from it.
     bool isCacheComplete();
@@ -179,12 +191,31 @@ protected:
     // Blocks the loader until a read waits for a missing block, the stream
     // stops, or `seconds` pass; true when a read waits for one.
     bool waitForReader(double seconds);
+
+    // Spans: a loader that can fetch them says so (while it runs); it takes
+    // the first wanted one before any block, and feeds its bytes through
+    // beginSpanTransfer, appendTransferBytes and endTransfer. A span whose
+    // transfer ends short is wanted again.
+    virtual bool supportsSpans() const { return false; }
+    // The first span still wanted; false when none.
+    bool nextWantedSpan(int64_t* offset, uint64_t* size);
+    // False when that span is no longer wanted (the cache was set up anew).
+    bool beginSpanTransfer(int64_t offset, uint64_t size);
+    // True when a cache of targetURL exists in this set (complete or not):
+    // some of its blocks may serve again.
+    bool hasCacheOfTargetURL() const;
     // Wakes waitForReader (a subclass's stop).
     void wakeLoader();
 
 private:
     uint64_t blockBytes(uint64_t block) const;
-    bool blocksPresentLocked(uint64_t b0, uint64_t b1) const;
+    // Every byte of [offset, offset + size) is in a cached block or a
+    // received span; with wanted, spans still on their way count too.
+    bool availableLocked(uint64_t offset, uint64_t size, bool wanted) const;
+    // How many bytes from `offset` on (at most `size`) are so.
+    uint64_t availableExtentLocked(uint64_t offset, uint64_t size, bool wanted) const;
+    // Copies what availableLocked found; the bytes copied.
+    uint64_t copyAvailableLocked(char* out, uint64_t offset, uint64_t size) const;
     bool readerNeedsBlockLocked() const;
     bool completeTransferBlockLocked();
     bool writeMapFile();
@@ -219,6 +250,19 @@ private:
     bool transferOpen_ = false;
     // The set the files were prepared in (the mode may change later).
     bool cacheThumbs_ = false;
+
+    // Byte spans asked for by requestSpan, in the order asked.
+    struct Span {
+        uint64_t offset = 0;
+        uint64_t size = 0;
+        std::string bytes;
+        bool done = false;
+    };
+    std::vector<Span> spans_;
+    // The span under transfer, and where its first whole block begins.
+    bool spanOpen_ = false;
+    size_t spanIndex_ = 0;
+    uint64_t spanBlockStart_ = 0;
 
     std::atomic<bool> isCancel_{false};
     // The read-ahead window. Its lock is never held across a wait: on the

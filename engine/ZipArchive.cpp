@@ -179,8 +179,24 @@ std::unique_ptr<ZipArchive> ZipArchive::openStream(std::shared_ptr<RemoteStreamR
     auto source = std::make_unique<Source>();
     source->stream = stream.get();
     std::unique_ptr<ZipArchive> archive(new ZipArchive(std::move(source), std::move(stream)));
+    archive->requestStreamTail();
     if (!archive->open()) return nullptr;
     return archive;
+}
+
+void ZipArchive::requestStreamTail() {
+    // The library looks for the end records in the last 64 KiB (the zip64
+    // locator, which most archives lack, makes it read all of them), and a
+    // book's directory usually lies there too: one request for the lot,
+    // where the blocks they touch would cost a round trip each.
+    const uint64_t length = source_->length();
+    const uint64_t tail = std::min<uint64_t>(length, kEndSearchBytes);
+    if (tail == 0 || !stream_->requestSpan(int64_t(length - tail), tail)) return;
+    // A directory in front of that: a second request, when not too large
+    // (a huge one comes block by block as it is read).
+    leadingBytes();
+    if (directoryStart_ && *directoryStart_ < length - tail)
+        stream_->requestSpan(int64_t(*directoryStart_), length - tail - *directoryStart_);
 }
 
 bool ZipArchive::isExitStream() const { return source_->exiting(); }
@@ -359,7 +375,7 @@ uint64_t ZipArchive::leadingBytes() {
     if (leadingBytes_) return *leadingBytes_;
     leadingBytes_ = 0;
     const uint64_t length = source_->length();
-    const uint64_t tail = std::min<uint64_t>(length, 0xFFFF + 22);
+    const uint64_t tail = std::min<uint64_t>(length, kEndSearchBytes);
     std::string end(size_t(tail), '\0');
     if (tail < 22 || readAt(length - tail, end.data(), end.size()) != end.size()) return 0;
     for (size_t at = end.size() - 22;; --at) {
@@ -373,8 +389,10 @@ uint64_t ZipArchive::leadingBytes() {
             // Zip64 archives give their offsets in records that the library
             // reads only where they say, so nothing lies in front of those.
             const bool zip64 = at >= 20 && end.compare(at - 20, 4, "PK\x06\x07") == 0;
-            if (!zip64 && size != 0xFFFFFFFFu && offset != 0xFFFFFFFFu && endAt >= offset + size)
+            if (!zip64 && size != 0xFFFFFFFFu && offset != 0xFFFFFFFFu && endAt >= offset + size) {
                 leadingBytes_ = endAt - (offset + size);
+                directoryStart_ = *leadingBytes_ + offset;
+            }
             break;
         }
         if (at == 0) break;

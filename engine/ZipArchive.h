@@ -124,6 +124,12 @@ private:
     bool open();
     // Bytes in front of the zip in its file (none for most archives).
     uint64_t leadingBytes();
+    // A stream's archive: asks for the end records and the directory in as
+    // few requests as it can, before the library reads them.
+    void requestStreamTail();
+    // The end of the file that holds the end record: its 22 bytes and a
+    // comment of up to 65,535.
+    static constexpr uint64_t kEndSearchBytes = 0xFFFF + 22;
 
     std::unique_ptr<Source> source_;
     std::shared_ptr<RemoteStreamRead> stream_;
@@ -131,4 +137,6 @@ private:
     void* unz_ = nullptr;
     uint64_t entryCount_ = 0;
     std::optional<uint64_t> leadingBytes_;
+    // Where the directory starts in the file (classic archives), found with leadingBytes_.
+    std::optional<uint64_t> directoryStart_;
 };

@@ -42,19 +42,37 @@ bool BlockLoaderStreamRead::startLoader(const char* threadName) {
     return probeState_.load() == 1;
 }
 
+void BlockLoaderStreamRead::probeAnswered() {
+    probeState_ = 1;
+    sys::RunLoop::main().wakeUp();
+}
+
 void BlockLoaderStreamRead::run(const std::atomic<bool>& stop) {
     const bool ok = probe();
+    if (!ok && probeState_.load() == 1) {
+        // Said to be readable, then not after all: the reads must not wait.
+        setIsError();
+    }
     probeState_ = ok ? 1 : 2;
     sys::RunLoop::main().wakeUp();
     if (!ok) return;
     unsigned failures = 0;
     while (!stop && !stopping()) {
-        const int64_t block = findNextBlock();
-        if (block < 0) {
-            markCacheComplete();
-            break;
+        // A span asked for by a reader goes before any block.
+        int64_t spanOffset = 0;
+        uint64_t spanSize = 0;
+        Outcome outcome;
+        if (canFetchSpans() && nextWantedSpan(&spanOffset, &spanSize)) {
+            outcome = fetchSpan(spanOffset, spanSize);
+        } else {
+            const int64_t block = findNextBlock();
+            if (block < 0) {
+                markCacheComplete();
+                break;
+            }
+            outcome = fetchBlock(uint64_t(block));
         }
-        switch (fetchBlock(uint64_t(block))) {
+        switch (outcome) {
         case Outcome::Done:
             failures = 0;
             break;

@@ -22,7 +22,8 @@ public:
     void closeURL() override;
     void cancelStreaming() override;
 
-    // Block requests so far (the probe not counted).
+    // Block requests so far: a probe counts when it brought the first block,
+    // span requests do not.
     int blockRequests() const { return blockRequests_; }
     bool loaderRunning() const { return loader_.running(); }
     // Waits until the loader ends (the file is complete or the stream failed).
@@ -44,6 +45,17 @@ protected:
     virtual bool probe() = 0;
     // Loader thread: fetches one block into the cache.
     virtual Outcome fetchBlock(uint64_t block) = 0;
+    // Loader thread: fetches one span (requestSpan) in one request, when
+    // canFetchSpans() says the protocol can.
+    virtual bool canFetchSpans() const { return false; }
+    virtual Outcome fetchSpan(int64_t offset, uint64_t size) {
+        (void)offset, (void)size;
+        return Outcome::Fatal;
+    }
+    bool supportsSpans() const override { return canFetchSpans() && loader_.running(); }
+    // Loader thread, from within probe(): the file can be read, so openURL
+    // may return while the probe's answer is still arriving.
+    void probeAnswered();
     // Loader thread, after the pause before a retry; false ends the loader.
     virtual bool prepareRetry() { return true; }
     // Loader thread, when the file is complete or the stream was stopped.

@@ -178,34 +178,53 @@ bool HTTPURLStreamRead::probe() {
 
 int HTTPURLStreamRead::probeOnce() {
     probed_ = false;
+    // The first block comes with the answer, saving a round trip, unless a
+    // cache of this file may hold it already.
+    const bool withFirstBlock = !hasCacheOfTargetURL();
     HttpRequest req = baseRequest();
-    req.setHeader("Range", "bytes=8-16");
+    req.setHeader("Range", withFirstBlock ? "bytes=0-" + std::to_string(kBlockSize - 1) : std::string("bytes=8-16"));
     int status = 0;
-    std::string contentRange, etag, lastModified;
-    // Only the headers matter: a server that ignores the range would send
-    // the whole file, so the exchange stops at the answer.
-    easy_.prepare(req, [&](const HttpResponse& r) {
-        status = r.status;
-        contentRange = r.header("content-range");
-        etag = r.header("etag");
-        lastModified = r.header("last-modified");
-        return r.status == 206 || r.status == 416 ? true : false;
-    });
+    bool began = false;
+    int64_t got = 0, expected = 0;
+    // A server that ignores the range would send the whole file, so the
+    // exchange stops at such an answer's headers.
+    easy_.prepare(
+        req,
+        [&](const HttpResponse& r) {
+            status = r.status;
+            int64_t first = 0, last = 0, total = 0;
+            if (r.status == 200) setIsUnsupportedServer(true);
+            if ((r.status != 206 && r.status != 416) ||
+                !parseContentRange(r.header("content-range"), &first, &last, &total) || total <= 0)
+                return false;
+            const std::string etag = r.header("etag");
+            validatorIsETag_ = !etag.empty();
+            setValidator(validatorIsETag_ ? etag : r.header("last-modified"));
+            setContentLength(total);
+            probed_ = prepareCacheFiles();
+            if (!probed_) return false;
+            probeAnswered();
+            if (!withFirstBlock || r.status != 206) return true;
+            // The block only from an answer that starts where asked and
+            // covers it; else the loader asks again, and judges that answer.
+            expected = std::min<int64_t>(total, int64_t(kBlockSize));
+            if (first != 0 || last < expected - 1) return false;
+            ++blockRequests_;
+            beginTransfer(0);
+            began = true;
+            return true;
+        },
+        [&](const char* data, size_t n) {
+            if (!began) return true;
+            const size_t take = size_t(std::min<int64_t>(int64_t(n), expected - got));
+            if (take > 0 && !appendTransferBytes(data, take)) return false;
+            got += int64_t(take);
+            return true;
+        });
     HttpResponse r = easy_.perform(&abort_);
-    if (stopping()) return status;
-    if (status == 200) {
-        setIsUnsupportedServer(true);
-        return status;
-    }
-    int64_t first = 0, last = 0, total = 0;
-    if ((status != 206 && status != 416) || !parseContentRange(contentRange, &first, &last, &total) || total <= 0) {
-        if (!r.ok() && status == 0) setIsError();
-        return status;
-    }
-    validatorIsETag_ = !etag.empty();
-    setValidator(validatorIsETag_ ? etag : lastModified);
-    setContentLength(total);
-    probed_ = prepareCacheFiles();
+    if (began) endTransfer();
+    if (stopping() || probed_) return status;
+    if (!r.ok() && status == 0) setIsError();
     return status;
 }
 
@@ -213,10 +232,22 @@ HTTPURLStreamRead::Outcome HTTPURLStreamRead::fetchBlock(uint64_t block) {
     const int64_t first = int64_t(block * kBlockSize);
     const int64_t last = std::min<int64_t>(contentLength(), first + int64_t(kBlockSize)) - 1;
     ++blockRequests_;
+    return fetchRange(first, last, [&] {
+        beginTransfer(block);
+        return true;
+    });
+}
+
+HTTPURLStreamRead::Outcome HTTPURLStreamRead::fetchSpan(int64_t offset, uint64_t size) {
+    return fetchRange(offset, offset + int64_t(size) - 1, [&] { return beginSpanTransfer(offset, size); });
+}
+
+HTTPURLStreamRead::Outcome HTTPURLStreamRead::fetchRange(int64_t first, int64_t last,
+                                                         const std::function<bool()>& begin) {
     HttpRequest req = baseRequest();
     req.setHeader("Range", "bytes=" + std::to_string(first) + "-" + std::to_string(last));
 
-    enum { kOk, kRetry, kFatal, kRefused } verdict = kOk;
+    enum { kOk, kRetry, kFatal, kRefused, kUnwanted } verdict = kOk;
     bool began = false;
     int64_t got = 0;
     const int64_t expected = last - first + 1;
@@ -244,7 +275,10 @@ HTTPURLStreamRead::Outcome HTTPURLStreamRead::fetchBlock(uint64_t block) {
                 verdict = kFatal;
                 return false;
             }
-            beginTransfer(block);
+            if (!begin()) {
+                verdict = kUnwanted;
+                return false;
+            }
             began = true;
             return true;
         },
@@ -260,8 +294,9 @@ HTTPURLStreamRead::Outcome HTTPURLStreamRead::fetchBlock(uint64_t block) {
     HttpResponse r = easy_.perform(&abort_);
     if (began) endTransfer();
     if (stopping()) return Outcome::Fatal;
+    if (verdict == kUnwanted) return Outcome::Done;
     if (verdict == kFatal) return Outcome::Fatal;
-    // A token that expired while reading: renewed, then the block again.
+    // A token that expired while reading: renewed, then the request again.
     if (verdict == kRefused) return renewCloudToken() ? Outcome::Retry : Outcome::Fatal;
     if (verdict == kRetry || !r.ok() || got < expected) return Outcome::Retry;
     return Outcome::Done;

@@ -5,21 +5,25 @@
 #include "remote/stream/BlockLoaderStreamRead.h"
 
 #include <atomic>
+#include <functional>
 #include <optional>
 #include <string>
 
 // Reads a book on a web server in place: the block cache of RemoteStreamRead
-// filled with one HTTP range request per 256 KiB block. Opening asks for
-// nine bytes to learn the length and the file's validator; a loader thread
-// then fetches the blocks in the order the cache chooses (those a waiting
-// read needs first), over one reused connection, until the file is complete
-// or the stream is closed.
+// filled with one HTTP range request per 256 KiB block. Opening asks for the
+// first block, whose answer (Content-Range, ETag) also tells the length, the
+// file's validator and that ranges are served; for a file with a cache
+// already, whose first block may be there, it asks for nine bytes instead.
+// openURL returns once the answer's headers are in. The loader thread then
+// fetches the spans readers ask for (requestSpan) and the blocks, in the
+// order the cache chooses (those a waiting read needs first), over one
+// reused connection, until the file is complete or the stream is closed.
 //
 // A server that ignores ranges is found by the probe, which stops at the
 // answer's headers instead of taking the whole file (isUnsupportedServer:
 // the caller downloads instead). A block is taken only from a 206 that
 // starts at the byte asked for and covers the block, of the same length and
-// the same ETag; anything else fails the stream. Dropped or refused
+// the same ETag (a span likewise); anything else fails the stream. Dropped or refused
 // connections are retried without end, after a pause from the second
 // failure in a row on, until the stream is closed or cancelled.
 //
@@ -49,6 +53,12 @@ private:
     // One length probe; the answer's status (0 when none came).
     int probeOnce();
     Outcome fetchBlock(uint64_t block) override;
+    bool canFetchSpans() const override { return true; }
+    Outcome fetchSpan(int64_t offset, uint64_t size) override;
+    // One range request for the bytes [first, last], checked against the
+    // length and validator; `begin` opens the cache's transfer (false: the
+    // bytes are no longer wanted, and nothing is taken).
+    Outcome fetchRange(int64_t first, int64_t last, const std::function<bool()>& begin);
     HttpRequest baseRequest();
     // After a 401 for a cloud item: a new token (worker thread); false when
     // none could be had.

@@ -76,7 +76,7 @@ TEST_F(HTTPURLStreamReadTest, ReadsABookInPlaceWithTheNeededBlocksFirst) {
     EXPECT_TRUE(readAt(*s, int64_t(mid), 100000) == book.substr(mid, 100000));
     auto reqs = server.requests();
     ASSERT_GE(reqs.size(), 3u);
-    EXPECT_EQ(reqs[0].range, "bytes=8-16");
+    EXPECT_EQ(reqs[0].range, "bytes=0-" + std::to_string(BS - 1)) << "the length comes with the first block";
     const uint64_t lastBlock = (book.size() - 1) / BS;
     const std::string lastRange = "bytes=" + std::to_string(lastBlock * BS) + "-" + std::to_string(book.size() - 1);
     // At most the block already on its way comes before the one the read waits for.
@@ -86,7 +86,7 @@ TEST_F(HTTPURLStreamReadTest, ReadsABookInPlaceWithTheNeededBlocksFirst) {
     s->joinLoader();
     EXPECT_FALSE(s->isError());
     std::set<std::string> ranges;
-    for (size_t i = 1; i < server.requests().size(); ++i) EXPECT_TRUE(ranges.insert(server.requests()[i].range).second);
+    for (const auto& r : server.requests()) EXPECT_TRUE(ranges.insert(r.range).second) << r.range;
     EXPECT_EQ(ranges.size(), lastBlock + 1);
     EXPECT_TRUE(readAt(*s, 0, book.size()) == book);
     s->closeURL();
