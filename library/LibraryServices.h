@@ -46,6 +46,15 @@ public:
     virtual std::shared_ptr<ui::ViewController> makePassCodeInputView(
         const PassCodeTarget& target, std::weak_ptr<PassCodeInputViewExDelegate> delegate) = 0;
 
+    // The camera's scan screens saving into `folder`: a new scanned book
+    // (`newBook`) or pages added to a scan folder; null where there is no
+    // camera to scan with.
+    virtual std::shared_ptr<ui::ViewController> makeScanScreen(bool newBook, const std::string& folder) {
+        (void)newBook;
+        (void)folder;
+        return nullptr;
+    }
+
     static void install(std::shared_ptr<LibraryServices> services);
     static std::shared_ptr<LibraryServices> installed();
 };

@@ -20,6 +20,9 @@
 #include "foundation/ui/IndicatorWithBGView.h"
 #include "foundation/ui/PopupMenuView.h"
 #include "foundation/ui/TextInputViewController.h"
+#include "engine/ZipCreate.h"
+#include "platform/ui/ImageView.h"
+#include "platform/ui/Label.h"
 #include "library/FolderDetailViewControllerEx.h"
 #include "library/LibraryServices.h"
 #include "library/MediaServerOpener.h"
@@ -58,6 +61,9 @@ bool iequal(const std::string& a, const char* b) {
 }
 
 bool isShortcutName(const std::string& name) { return iequal(Path::pathExtension(name), "shortcut"); }
+
+// The scan sheet's tag.
+constexpr int64_t kTagScanSheet = 3;
 
 // Tags of the one-line name screens of the detail button.
 constexpr int64_t kNameInputTempFolder = 0;
@@ -412,6 +418,7 @@ bool LocalFilelistViewController::renameShortcut(const std::string& fileName, co
 
 void LocalFilelistViewController::didSelectBook(int64_t index, const std::optional<ui::IndexPath>& indexPath) {
     if (bookOpener().isNowWaitingForOpenBook()) return;
+    removeInitialHelpView();
     FilelistBaseViewController::didSelectBook(index, indexPath);
     if (index < 0 || index >= static_cast<int64_t>(itemList().size())) return;
     lastSeletItem_ = itemList()[size_t(index)];
@@ -502,6 +509,7 @@ void LocalFilelistViewController::didSelectMediaServer(const sys::PlistDictionar
 
 void LocalFilelistViewController::onDownLoadBtn() {
     if (popUpMenuView_) return;
+    removeInitialHelpView();
     // The queue itself arrives with the transfer code; the site list needs none.
     TransferMultiViewPush::pushMultiTransferViewWithViewController(*this, 0, settings(), nullptr, folderPath());
 }
@@ -632,6 +640,7 @@ void LocalFilelistViewController::restoreLastStatus(bool force) {
         LastStatusRestore::updateLastStatusLocal(here);
         return;
     }
+    removeInitialHelpView();
     bool removeStack = true;
     if ((settings() && settings()->getIsGotoThelastFolder()) || force) {
         auto next = LastStatusRestore::getNextLocalPath(pathFromBooks_);
@@ -695,6 +704,11 @@ void LocalFilelistViewController::restoreLastStatus(bool force) {
 }
 
 void LocalFilelistViewController::actionSheetClickedButtonAtIndex(QNActionSheet& sheet, int64_t buttonIndex) {
+    if (sheet.userTag() == kTagScanSheet) {
+        if (buttonIndex == sheet.cancelButtonIndex()) return;
+        if (const auto* buttons = std::any_cast<ScanSheetButtons>(&sheet.userInfo())) answerScanSheet(*buttons, buttonIndex);
+        return;
+    }
     if (sheet.userTag() != 1) return;
     if (buttonIndex == sheet.cancelButtonIndex()) return;
     if (const auto* name = std::any_cast<std::string>(&sheet.userInfo())) resumeLastReading(*name);
@@ -800,7 +814,19 @@ void LocalFilelistViewController::showToolBar() {
     std::weak_ptr<ui::ViewController> weak = weak_from_this();
     auto call = [weak](void (LocalFilelistViewController::*fn)()) {
         return [weak, fn](ui::BarButtonItem&) {
-            if (auto self = std::dynamic_pointer_cast<LocalFilelistViewController>(weak.lock())) ((*self).*fn)();
+            if (auto self = std::dynamic_pointer_cast<LocalFilelistViewController>(weak.lock())) {
+                self->removeInitialHelpView();
+                ((*self).*fn)();
+            }
+        };
+    };
+    // The bar's buttons take the first-start help away before they act.
+    auto helpGone = [weak](ui::BarButtonItem::Action inner) -> ui::BarButtonItem::Action {
+        return [weak, inner](ui::BarButtonItem& item) {
+            auto self = std::dynamic_pointer_cast<LocalFilelistViewController>(weak.lock());
+            if (self && self->popUpMenuView_) return;
+            if (self) self->removeInitialHelpView();
+            if (inner) inner(item);
         };
     };
     items = LibraryToolbar::items(
@@ -812,8 +838,13 @@ void LocalFilelistViewController::showToolBar() {
             case Action::Settings: return call(&LocalFilelistViewController::onSettingsBtn);
             case Action::RotationLock: return call(&LocalFilelistViewController::onRotationLock);
             case Action::Download: return call(&LocalFilelistViewController::onDownLoadBtn);
-            case Action::Brightness: return BrightnessSetting::toolbarAction(weak);
-            default: return {};  // scanning comes with its screen
+            case Action::Brightness: return helpGone(BrightnessSetting::toolbarAction(weak));
+            case Action::Scan:
+                return [weak](ui::BarButtonItem& item) {
+                    if (auto self = std::dynamic_pointer_cast<LocalFilelistViewController>(weak.lock()))
+                        self->onScanBtn(item.shared_from_this());
+                };
+            default: return {};
             }
         });
     setToolbarItems(items, false);
@@ -823,6 +854,7 @@ void LocalFilelistViewController::showToolBar() {
 void LocalFilelistViewController::onPopupMenu() {
     auto* nav = navigationController();
     if (popUpMenuView_ || !nav) return;
+    removeInitialHelpView();
     popUpMenuView_ = std::make_shared<PopupMenuView>();
     popUpMenuView_->setDelegate(this);
     std::weak_ptr<ui::ViewController> weak = weak_from_this();
@@ -849,6 +881,141 @@ void LocalFilelistViewController::onPopupMenu() {
     popUpMenuView_->setSize(safe, origin);
     popUpMenuView_->addPopupView(*navView);
     nav->setInteractivePopEnabled(false);
+}
+
+void LocalFilelistViewController::onScanBtn(const ui::BarButtonItem::Ref& item) {
+    if (popUpMenuView_) return;
+    removeInitialHelpView();
+    auto tr = [](const char* key) { return BookCommon::localizedStringWithOnOff(key); };
+    auto sheet = std::make_shared<QNActionSheet>();
+    sheet->setTitle(tr("Scanning book"));
+    sheet->setUserTag(kTagScanSheet);
+    ScanSheetButtons buttons;
+    if (BookCommon::isFolderScanFiles(folderPath())) {
+        sheet->addButtonWithTitle(tr("Add Pages"));
+        sheet->addButtonWithTitle(tr("Archive This Folder"));
+        sheet->addButtonWithTitle(tr("Cancel"));
+        sheet->setCancelButtonIndex(2);
+        buttons = {0, 1, -1};
+    } else {
+        sheet->addButtonWithTitle(tr("Scan New Book"));
+        sheet->addButtonWithTitle(tr("Cancel"));
+        sheet->setCancelButtonIndex(1);
+        buttons = {-1, -1, 0};
+    }
+    sheet->setUserInfo(buttons);
+    sheet->setDelegate(std::weak_ptr<QNActionSheetDelegate>(std::static_pointer_cast<QNActionSheetDelegate>(selfRef())));
+    if (item)
+        sheet->showInView(view(), *this, item);
+    else
+        sheet->showInView(view(), *this, actionSheetSourceRect());
+}
+
+void LocalFilelistViewController::answerScanSheet(const ScanSheetButtons& buttons, int64_t buttonIndex) {
+    auto* nav = navigationController();
+    const std::string folder = folderPath();
+    if (buttonIndex == buttons.newBookScan || buttonIndex == buttons.addPage) {
+        const bool newBook = buttonIndex == buttons.newBookScan;
+        auto services = LibraryServices::installed();
+        auto screen = services ? services->makeScanScreen(newBook, folder) : nullptr;
+        if (!screen || !nav) return;
+        BookCommon::setRotationTempUnlock(true);
+        setNextIsNotFileSelectView(true);
+        if (newBook) {
+            nav->pushViewController(screen, true);
+            return;
+        }
+        std::weak_ptr<ui::NavigationController> weakNav =
+            std::dynamic_pointer_cast<ui::NavigationController>(nav->shared_from_this());
+        sys::RunLoop::main().schedule(0.1, [weakNav, screen] {
+            if (auto n = weakNav.lock()) n->pushViewController(screen, true);
+        });
+        return;
+    }
+    if (buttonIndex == buttons.archive) {
+        if (ui::Window* window = ui::Application::shared().keyWindow()) {
+            archiveIndicator_ = std::make_shared<IndicatorWithBGView>();
+            window->addSubview(archiveIndicator_);
+            archiveIndicator_->setPosition();
+            archiveIndicator_->startAnimating();
+        }
+        std::weak_ptr<ui::ViewController> weak = weak_from_this();
+        sys::RunLoop::main().schedule(0.0, [weak] {
+            if (auto self = std::dynamic_pointer_cast<LocalFilelistViewController>(weak.lock())) self->archiveCreate();
+        });
+    }
+}
+
+bool LocalFilelistViewController::archiveCreate() {
+    const std::string folder = folderPath();
+    std::vector<std::string> pages;
+    if (auto entries = readDirectoryEntries(folder))
+        for (const auto& e : *entries)
+            if (!e.isDirectory && Path::pathExtension(e.name) == "jpg") pages.push_back(e.name);
+    const std::string name = Path::lastPathComponent(folder) + ".zip";
+    const std::string zip = join(Path::stringByDeletingLastPathComponent(folder), name);
+    const bool ok = ZipCreate::createZip(zip, folder, pages);
+    auto tr = [](const char* key) { return BookCommon::localizedStringWithOnOff(key); };
+    auto alert = ok ? std::make_shared<QNAlertView>(name, tr("Archive File Created"), std::weak_ptr<QNAlertViewDelegate>(),
+                                                    tr("OK"), std::vector<std::string>{})
+                    : std::make_shared<QNAlertView>(tr("Error Creating Archive File"), "",
+                                                    std::weak_ptr<QNAlertViewDelegate>(), tr("OK"),
+                                                    std::vector<std::string>{});
+    alert->show();
+    if (ok) setNeedUpdateFlag(navigationController());
+    if (archiveIndicator_) {
+        archiveIndicator_->stopAnimating();
+        archiveIndicator_->removeFromSuperview();
+        archiveIndicator_.reset();
+    }
+    return ok;
+}
+
+void LocalFilelistViewController::AddIniticalHelpView() {
+    if (initialHelpView_) return;
+    ui::Window* window = view() ? view()->window() : nullptr;
+    if (!window) window = ui::Application::shared().keyWindow();
+    auto image = ui::Image::named("bk_download_help");
+    if (!window || !image) return;
+    auto help = std::make_shared<ui::ImageView>(image);
+    auto addLabel = [&](const char* key, ui::Rect frame) {
+        auto label = std::make_shared<ui::Label>(frame);
+        label->setText(BookCommon::localizedStringWithOnOff(key));
+        label->setFont(gfx::Font::system(16));
+        label->setTextColor(ui::Color::whiteColor());
+        label->setTextAlignment(ui::TextAlignment::Left);
+        label->setBackgroundColor(ui::Color::clear());
+        help->addSubview(label);
+    };
+    addLabel("Welcome to Leafbright", ui::Rect(26, 40, 235, 50));
+    addLabel("Tap to import books.", ui::Rect(65, 76, 235, 50));
+    initialHelpView_ = help;
+    window->addSubview(help);
+    layoutInitialStartupHelpView(window->bounds().size);
+    help->setAlpha(0);
+    std::weak_ptr<ui::View> weak = help;
+    ui::View::animate(0.3, [weak] {
+        if (auto v = weak.lock()) v->setAlpha(1);
+    });
+}
+
+void LocalFilelistViewController::removeInitialHelpView() {
+    if (!initialHelpView_) return;
+    initialHelpView_->removeFromSuperview();
+    initialHelpView_.reset();
+}
+
+void LocalFilelistViewController::layoutInitialStartupHelpView(ui::Size area) {
+    if (!initialHelpView_) return;
+    ui::Size size = initialHelpView_->frame().size;
+    initialHelpView_->setFrame(
+        ui::Rect(double(int64_t(area.width / 20)), area.height - size.height - 45, size.width, size.height));
+}
+
+void LocalFilelistViewController::viewWillTransitionToSize(ui::Size size,
+                                                          const std::shared_ptr<ui::TransitionCoordinator>& c) {
+    FilelistBaseViewController::viewWillTransitionToSize(size, c);
+    layoutInitialStartupHelpView(size);
 }
 
 void LocalFilelistViewController::onRemovePopup() {
@@ -951,6 +1118,8 @@ void LocalFilelistViewController::viewDidAppear(bool animated) {
         }
     }
     if (!dontRestoreLastStatus_) restoreLastStatus(false);
+    if (isRootViewController() && itemList().size() < 2 && LastStatusRestore::getRestoreMode() == 0)
+        AddIniticalHelpView();
     stopCheckTimer();
     std::weak_ptr<ui::ViewController> weak = weak_from_this();
     localReloadCheckTimer_ = sys::RunLoop::main().schedule(
@@ -994,6 +1163,7 @@ void LocalFilelistViewController::viewWillDisappear(bool animated) {
     FilelistBaseViewController::viewWillDisappear(animated);
     stopCheckTimer();
     if (popUpMenuView_) popUpMenuView_->removePopup();
+    removeInitialHelpView();
 }
 
 // ---- Shortcuts: the site editor and its answer ------------------------------------

@@ -254,6 +254,26 @@ public:
     void actionSheetClickedButtonAtIndex(QNActionSheet& sheet, int64_t buttonIndex) override;
 
     // ---- Tool bar ------------------------------------------------------------------------------
+    // The scan sheet: in a scan folder "Add Pages" and "Archive This
+    // Folder", elsewhere "Scan New Book". Nothing while the popup is open.
+    void onScanBtn(const ui::BarButtonItem::Ref& item);
+    // Which button of the scan sheet does what (-1: not on the sheet).
+    struct ScanSheetButtons {
+        int64_t addPage = -1;
+        int64_t archive = -1;
+        int64_t newBookScan = -1;
+    };
+    void answerScanSheet(const ScanSheetButtons& buttons, int64_t buttonIndex);
+    // Packs this folder's ".jpg" pages, in directory order, into a zip named
+    // after the folder beside it; tells the user how it went.
+    bool archiveCreate();
+    // The first-start help over a nearly empty root list; nearly every
+    // action takes it away.
+    void AddIniticalHelpView();
+    void removeInitialHelpView();
+    void layoutInitialStartupHelpView(ui::Size area);
+    ui::View* initialHelpView() const { return initialHelpView_.get(); }
+    void viewWillTransitionToSize(ui::Size size, const std::shared_ptr<ui::TransitionCoordinator>& c) override;
     void onPopupMenu();
     void onRemovePopup() override;
     void onRotationLock();
@@ -300,4 +320,6 @@ private:
     int draggingPosIndexX_ = -1;
     int draggingPosIndexY_ = -1;
     std::optional<std::string> lastSelectShortcutName_;
+    std::shared_ptr<ui::View> initialHelpView_;
+    std::shared_ptr<IndicatorWithBGView> archiveIndicator_;
 };

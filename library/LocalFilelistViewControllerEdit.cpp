@@ -137,6 +137,7 @@ void LocalFilelistViewController::onChangeEditMode() {
 void LocalFilelistViewController::onEditBtn() {
     if (isEditMode()) return;
     setIsEditMode(true);
+    removeInitialHelpView();
     selectedPaths_.clear();
     fileSelectedCount_ = 0;
     onChangeEditMode();

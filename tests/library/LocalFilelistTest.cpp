@@ -4,12 +4,15 @@
 #include "foundation/FolderLockInfo.h"
 #include "library/LocalFilelistViewController.h"
 #include "library/MediaServerOpener.h"
+#include "platform/core/PropertyList.h"
 
 #include <dirent.h>
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
 #include <set>
 
 using librarytest::LibraryTest;
@@ -424,6 +427,131 @@ TEST_F(LocalFilelistTest, AnAddressHandedInAtLaunchOpensItsFolderOrQueuesItsFile
     EXPECT_EQ(opener->queued,
               std::vector<std::string>{"http://127.0.0.1:9/a%20b.cbz -> " + BookCommon::getBooksTempRoot()});
     MediaServerOpener::install(nullptr);
+    LibraryServices::install(nullptr);
+}
+
+}  // namespace
+
+namespace {
+
+// The first-start help over a nearly empty root list.
+TEST_F(LocalFilelistTest, TheHelpShowsOverANearlyEmptyRootAndGoesWithTheFirstAction) {
+    touch(join(documents(), "only.zip"));
+    showRoot(true);
+    driver->advance(1.0);
+    ui::View* help = root->initialHelpView();
+    ASSERT_TRUE(help);
+    EXPECT_TRUE(driver->findByText("Welcome to Leafbright"));
+    EXPECT_TRUE(driver->findByText("Tap to import books."));
+    const ui::Rect area = window->bounds();
+    EXPECT_EQ(help->frame().x(), double(int64_t(area.width() / 20)));
+    EXPECT_EQ(help->frame().y(), area.height() - help->frame().height() - 45);
+    EXPECT_EQ(help->alpha(), 1.0);
+    ASSERT_TRUE(window->snapshot(snapshotPath("library-first-start-help.png")));
+    // It does not stand in the way of the rows, and the first tap takes it away.
+    ASSERT_TRUE(tapText("only"));
+    EXPECT_FALSE(root->initialHelpView());
+    EXPECT_FALSE(driver->findByText("Welcome to Leafbright"));
+
+    // A list with books to show, or a restore on its way, gets none.
+    touch(join(documents(), "second.zip"));
+    showRoot(true);
+    driver->advance(1.0);
+    EXPECT_FALSE(root->initialHelpView());
+}
+
+TEST_F(LocalFilelistTest, ThePopupMenuTakesTheHelpAway) {
+    showRoot(true);
+    driver->advance(1.0);
+    ASSERT_TRUE(root->initialHelpView());
+    root->onPopupMenu();
+    EXPECT_FALSE(root->initialHelpView());
+    EXPECT_TRUE(root->popUpMenuView());
+    // While the popup is open the scan sheet does not come.
+    root->onScanBtn(nullptr);
+    driver->advance(0.5);
+    EXPECT_FALSE(driver->findByText("Scanning book"));
+}
+
+// The scan sheet of a scan folder: "Archive This Folder" packs its .jpg
+// pages (exactly that extension, in folder order) into a zip beside it.
+TEST_F(LocalFilelistTest, ArchiveThisFolderPacksTheScannedPagesBesideTheFolder) {
+    if (!test::haveProgram("unzip")) GTEST_SKIP() << "unzip is not installed";
+    const std::string scan = join(documents(), "Scan1");
+    mkdir(scan);
+    ASSERT_TRUE(sys::PropertyList::writeFile(sys::PlistValue(sys::PlistDictionary{}), join(scan, ".scan.lbs")));
+    touch(join(scan, "0001.jpg"), "page one");
+    touch(join(scan, "0002.jpg"), "page two");
+    touch(join(scan, "0003.jpeg"), "left out");
+    touch(join(scan, "0004.JPG"), "left out");
+    auto list = std::make_shared<Local>();
+    list->setPathFromBooks("Scan1");
+    list->setDontRestoreLastStatus(true);
+    nav = std::make_shared<ui::NavigationController>(list);
+    window->setRootViewController(nav);
+    driver->advance(0.5);
+
+    list->onScanBtn(nullptr);
+    driver->advance(0.5);
+    EXPECT_TRUE(driver->findByText("Scanning book"));
+    EXPECT_TRUE(driver->findByText("Add Pages"));
+    ASSERT_TRUE(tapText("Archive This Folder"));
+    driver->advance(1.0);
+    const std::string zip = join(documents(), "Scan1.zip");
+    ASSERT_TRUE(std::filesystem::exists(zip));
+    EXPECT_TRUE(driver->findByText("Archive File Created"));
+    EXPECT_TRUE(driver->findByText("Scan1.zip"));
+    const std::string names = join(documents(), "names.txt");
+    ASSERT_EQ(test::shell("unzip -Z1 '" + zip + "' > '" + names + "'"), 0);
+    std::ifstream in(names);
+    std::vector<std::string> got;
+    for (std::string line; std::getline(in, line);) got.push_back(line);
+    std::sort(got.begin(), got.end());
+    EXPECT_EQ(got, (std::vector<std::string>{"0001.jpg", "0002.jpg"}));
+    ASSERT_TRUE(tapText("OK"));
+
+    // A second archive never replaces the first: the user is told.
+    const auto before = std::filesystem::file_size(zip);
+    EXPECT_FALSE(list->archiveCreate());
+    driver->advance(0.5);
+    EXPECT_TRUE(driver->findByText("Error Creating Archive File"));
+    EXPECT_EQ(std::filesystem::file_size(zip), before);
+}
+
+// Elsewhere the sheet offers a new scanned book, which needs the camera's screen.
+TEST_F(LocalFilelistTest, ScanNewBookOpensTheCameraScreenWhereThereIsOne) {
+    struct ScanServices : StartupServices {
+        std::vector<std::pair<bool, std::string>> asked;
+        std::shared_ptr<ui::ViewController> makeScanScreen(bool newBook, const std::string& folder) override {
+            asked.emplace_back(newBook, folder);
+            return std::make_shared<ui::ViewController>();
+        }
+    };
+    mkdir(join(documents(), "Plain"));
+    auto list = std::make_shared<Local>();
+    list->setPathFromBooks("Plain");
+    list->setDontRestoreLastStatus(true);
+    nav = std::make_shared<ui::NavigationController>(list);
+    window->setRootViewController(nav);
+    driver->advance(0.5);
+    // Without a camera screen nothing opens.
+    list->onScanBtn(nullptr);
+    driver->advance(0.5);
+    EXPECT_FALSE(driver->findByText("Archive This Folder"));
+    ASSERT_TRUE(tapText("Scan New Book"));
+    driver->advance(0.5);
+    EXPECT_EQ(nav->viewControllers().size(), 1u);
+
+    auto services = std::make_shared<ScanServices>();
+    LibraryServices::install(services);
+    list->onScanBtn(nullptr);
+    driver->advance(0.5);
+    ASSERT_TRUE(tapText("Scan New Book"));
+    driver->advance(1.0);
+    ASSERT_EQ(services->asked.size(), 1u);
+    EXPECT_TRUE(services->asked[0].first);
+    EXPECT_EQ(services->asked[0].second, join(documents(), "Plain"));
+    EXPECT_EQ(nav->viewControllers().size(), 2u);
     LibraryServices::install(nullptr);
 }
 
