@@ -453,12 +453,15 @@ void TableView::layoutVisible(bool fadeInNew) {
         bool last = ip.row == s.rows - 1;
         cell->setSeparatorShown(true, grouped && last);
         if (fresh.count(ip)) {
+            // The data source may have made its cell see-through (a row kept
+            // for its taps alone): a fade-in ends at the cell's own alpha.
+            const double own = cell->alpha();
             View::performWithoutAnimation([&, &cell = cell] {
                 cell->setFrame(f);
-                cell->setAlpha(fadeInNew ? 0 : 1);
+                cell->setAlpha(fadeInNew ? 0 : own);
                 if (cell->superview() != this) insertSubview(cell, refresh_ ? 1 : 0);
             });
-            cell->setAlpha(1);
+            cell->setAlpha(own);
             if (tableDelegate_) tableDelegate_->tableViewWillDisplayCell(*this, *cell, ip);
         } else {
             cell->setFrame(f);
@@ -591,6 +594,18 @@ void TableView::didScroll() {
         contentOffset().y + adjustedContentInset().top < -RefreshControl::kPullDistance)
         refresh_->beginRefreshingByPull();
     if (loaded_ && !inLayout_) layoutVisible(false);
+}
+
+View* TableView::hitTest(Point point, const Event* event) {
+    View* hit = ScrollView::hitTest(point, event);
+    if (hit != this) return hit;
+    // Views at alpha 0 take no touches, but a clear row is still a row: the
+    // touch goes to its cell, which selects it as any other.
+    for (auto& [ip, cell] : cells_) {
+        if (cell->isHidden() || !cell->isUserInteractionEnabled() || cell->alpha() >= 0.01) continue;
+        if (rectContainsPoint(cell->frame(), point)) return cell.get();
+    }
+    return hit;
 }
 
 bool TableView::touchesShouldCancelInContentView(View* contentView) {
@@ -796,9 +811,15 @@ void TableView::applyUpdates() {
     if (animated) {
         for (auto& cell : leaving) {
             std::weak_ptr<View> weak = cell;
+            const double own = cell->alpha();
             View::animate(kUpdateDuration, 0, AnimationOptionNone, [&] { cell->setAlpha(0); },
-                          [weak](bool) {
-                              if (auto c = weak.lock()) c->removeFromSuperview();
+                          [weak, own](bool) {
+                              auto c = weak.lock();
+                              if (!c) return;
+                              c->removeFromSuperview();
+                              // The fade was the table's: a cell its data source
+                              // hands out again comes back as it was made.
+                              View::performWithoutAnimation([&] { c->setAlpha(own); });
                           });
         }
         View::animate(kUpdateDuration, [&] { layoutVisible(true); });

@@ -220,6 +220,8 @@ public:
     void layoutSubviews() override;
     void setBounds(const Rect& bounds) override;
     bool touchesShouldCancelInContentView(View* contentView) override;
+    // A row whose cell its data source made see-through still takes taps.
+    View* hitTest(Point point, const Event* event) override;
 
 protected:
     void didScroll() override;

@@ -72,6 +72,26 @@ TEST_F(PageTurnToolsTest, BookmarksAreAddedListedJumpedToAndSurviveANewScreen) {
     EXPECT_EQ(shownPage(), 2);
 }
 
+TEST_F(PageTurnToolsTest, TheListsDoneRowIsClearYetATapOnItClosesTheList) {
+    openReal(1);
+    viewer->addBookmark();
+    viewer->showBookmarkList();
+    pass(0.5);
+    auto list = viewer->bookMarkViewController();
+    ASSERT_TRUE(list && list->tableView());
+    list->tableView()->layoutIfNeeded();
+    auto* done = list->tableView()->cellForRowAtIndexPath(ui::IndexPath::forRow(0, 0));
+    ASSERT_TRUE(done);
+    EXPECT_EQ(done->presentationAlpha(), 0) << "the row is there for its taps alone";
+    EXPECT_FALSE(ui::test::Driver::isVisible(*done));
+    EXPECT_TRUE(ui::test::Driver::isVisible(*list->tableView()->cellForRowAtIndexPath(ui::IndexPath::forRow(0, 1))));
+    driver->tap(*done);
+    pass(1);
+    EXPECT_FALSE(viewer->bookMarkViewController()) << "the screen forgets the list";
+    EXPECT_FALSE(list->tableView()->window()) << "the list is gone";
+    EXPECT_EQ(shownPage(), 1);
+}
+
 TEST_F(PageTurnToolsTest, ManyBookmarksInOneSecondAreAllKeptWithTheirOwnIds) {
     // Ids once came from a generator seeded with the time on every add and
     // gave up past 1000: bookmarks made in one second were lost silently.

@@ -6,6 +6,7 @@
 #include "platform/ui/TableView.h"
 #include "platform/ui/TestDriver.h"
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -536,4 +537,108 @@ TEST_F(TableViewTest, MultipleSelectionTogglesAndRedirectedSelectionsLand) {
     EXPECT_TRUE(table->cellForRowAtIndexPath({0, 5})->isSelected());
     EXPECT_FALSE(table->cellForRowAtIndexPath({0, 2})->isSelected());
     EXPECT_FALSE(table->cellForRowAtIndexPath({0, 2})->isHighlighted());
+}
+
+TEST_F(TableViewTest, CellsKeepTheirOwnAlphaAndBackgroundAndAClearRowStillTakesTaps) {
+    // A list with a clear row kept for its taps alone (a hidden "Done") and a
+    // tinted one: the table's layouts, reuse, reloads and fades leave both as
+    // their data source made them.
+    class Styled : public Model {
+    public:
+        std::shared_ptr<TableViewCell> tableViewCellForRowAtIndexPath(TableView& tv, const IndexPath& ip) override {
+            auto cell = Model::tableViewCellForRowAtIndexPath(tv, ip);
+            const std::string& text = sections[size_t(ip.section)][size_t(ip.row)];
+            cell->setAlpha(text.starts_with("Clear") ? 0 : 1);
+            cell->setBackgroundColor(text == "Tinted" ? Color::systemOrange() : Color::systemBackground());
+            return cell;
+        }
+    } styled;
+    styled.sections = {rows(60)};
+    styled.sections[0][0] = "Clear";
+    styled.sections[0][1] = "Tinted";
+    model.sections = styled.sections;
+    table->setDataSource(&styled);
+    table->setDelegate(&styled);
+    window->addSubview(table);
+    driver->settle();
+    table->layoutIfNeeded();
+    auto cellAt = [&](int row) { return table->cellForRowAtIndexPath({0, row}); };
+    auto expectStyled = [&](const std::string& when) {
+        ASSERT_TRUE(cellAt(0) && cellAt(1) && cellAt(2)) << when;
+        EXPECT_EQ(cellAt(0)->alpha(), 0) << when;
+        EXPECT_EQ(cellAt(0)->presentationAlpha(), 0) << when;
+        EXPECT_EQ(cellAt(1)->backgroundColor(), Color::systemOrange()) << when;
+        EXPECT_EQ(cellAt(1)->presentationAlpha(), 1) << when;
+        EXPECT_EQ(cellAt(2)->presentationAlpha(), 1) << when;
+    };
+    expectStyled("first shown");
+
+    // Scrolled away and back: the rows come back in cells from the pool.
+    table->setContentOffset({0, 44 * 40});
+    table->layoutIfNeeded();
+    table->setContentOffset({0, 0});
+    table->layoutIfNeeded();
+    expectStyled("cells from the pool");
+    table->reloadData();
+    table->layoutIfNeeded();
+    expectStyled("reloaded");
+
+    // A clear row inserted with a fade ends clear; the rows it pushes down keep their looks.
+    styled.sections[0].insert(styled.sections[0].begin(), "Clear too");
+    table->insertRowsAtIndexPaths({{0, 0}}, TableViewRowAnimation::Fade);
+    driver->advance(0.4);
+    EXPECT_EQ(cellAt(0)->presentationAlpha(), 0) << "the fade-in ends at the cell's own alpha";
+    EXPECT_EQ(cellAt(1)->presentationAlpha(), 0);
+    EXPECT_EQ(cellAt(2)->backgroundColor(), Color::systemOrange());
+    EXPECT_EQ(cellAt(3)->presentationAlpha(), 1);
+
+    // The clear row is still a row: a tap selects it.
+    driver->tap(rowPoint({0, 1}));
+    EXPECT_EQ(styled.log, (std::vector<std::string>{"select Clear"}));
+    driver->tap(rowPoint({0, 3}));
+    EXPECT_EQ(styled.log.back(), "select Row 2");
+    table->setDataSource(nullptr);
+    table->setDelegate(nullptr);
+}
+
+TEST_F(TableViewTest, ACellThatFadedOutComesBackAsItsDataSourceMadeIt) {
+    // A data source that keeps its own cells and hands the same one out again.
+    class Kept : public Model {
+    public:
+        std::map<std::string, std::shared_ptr<TableViewCell>> cells;
+        std::shared_ptr<TableViewCell> tableViewCellForRowAtIndexPath(TableView&, const IndexPath& ip) override {
+            const std::string& text = sections[size_t(ip.section)][size_t(ip.row)];
+            auto& cell = cells[text];
+            if (!cell) {
+                cell = std::make_shared<TableViewCell>(TableViewCellStyle::Default, "");
+                cell->textLabel()->setText(text);
+                cell->setAlpha(text == "Half" ? 0.5 : 1);
+            }
+            return cell;
+        }
+    } kept;
+    kept.sections = {{"Half", "Whole", "Other"}};
+    table->setDataSource(&kept);
+    table->setDelegate(&kept);
+    window->addSubview(table);
+    driver->settle();
+    table->layoutIfNeeded();
+    auto half = kept.cells["Half"], whole = kept.cells["Whole"];
+    ASSERT_TRUE(half && whole);
+    EXPECT_EQ(half->presentationAlpha(), 0.5);
+
+    kept.sections[0].erase(kept.sections[0].begin(), kept.sections[0].begin() + 2);
+    table->deleteRowsAtIndexPaths({{0, 0}, {0, 1}}, TableViewRowAnimation::Fade);
+    driver->advance(0.4);
+    EXPECT_EQ(half->superview(), nullptr);
+    EXPECT_EQ(whole->superview(), nullptr);
+
+    kept.sections[0].insert(kept.sections[0].begin(), {"Half", "Whole"});
+    table->insertRowsAtIndexPaths({{0, 0}, {0, 1}}, TableViewRowAnimation::None);
+    table->layoutIfNeeded();
+    EXPECT_EQ(table->cellForRowAtIndexPath({0, 0}), half.get());
+    EXPECT_EQ(half->presentationAlpha(), 0.5) << "the table's fade-out is not the cell's own alpha";
+    EXPECT_EQ(whole->presentationAlpha(), 1);
+    table->setDataSource(nullptr);
+    table->setDelegate(nullptr);
 }
