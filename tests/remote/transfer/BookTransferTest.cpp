@@ -47,20 +47,16 @@ struct Watcher : BookTransferDelegate {
     int64_t lastProgress = 0;
 };
 
-class BookTransferTest : public test::VirtualClockTest {
+class BookTransferTest : public test::DownloadFixture {
 protected:
     void SetUp() override {
-        VirtualClockTest::SetUp();
-        fs::remove(HttpDownload::temporaryFolder() + "/" + HttpDownload::kTempFileName);
-        fs::remove(HttpDownload::temporaryFolder() + "/" + HttpDownload::kSideFileName);
-        settings_ = std::make_shared<Settings>(settingsDir_.path());
-        settings_->setValueForKey("overWriteMode", sys::PlistValue("rename"));
+        DownloadFixture::SetUp();
         notices_ = std::make_shared<ui::RecordingUserNotificationCenter>();
         ui::UserNotificationCenter::setShared(notices_);
     }
     void TearDown() override {
         ui::UserNotificationCenter::setShared(nullptr);
-        VirtualClockTest::TearDown();
+        DownloadFixture::TearDown();
     }
 
     std::shared_ptr<BookTransfer> makeQueue() {
@@ -80,11 +76,7 @@ protected:
         return loop().runUntil([&] { return !q.isActive(); }, seconds);
     }
 
-    test::TempDir www_{"www"};
-    test::TempDir out_{"out"};
     test::TempDir stateDir_{"state"};
-    test::TempDir settingsDir_{"settings"};
-    std::shared_ptr<Settings> settings_;
     std::shared_ptr<ui::RecordingUserNotificationCenter> notices_;
     std::shared_ptr<Watcher> watcher_ = std::make_shared<Watcher>();
 };

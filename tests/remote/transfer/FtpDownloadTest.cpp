@@ -28,18 +28,12 @@ using test::writeFile;
 
 using Recorder = test::DownloadRecorder;
 
-class FtpDownloadTest : public test::VirtualClockTest {
+class FtpDownloadTest : public test::DownloadFixture {
 protected:
     void SetUp() override {
-        VirtualClockTest::SetUp();
-        fs::remove(temp(HttpDownload::kTempFileName));
-        fs::remove(temp(HttpDownload::kSideFileName));
-        settings_ = std::make_shared<Settings>(settingsDir_.path());
-        settings_->setValueForKey("overWriteMode", sys::PlistValue("rename"));
+        DownloadFixture::SetUp();
         fs::create_directories(www_.file("Comics/Vol 1"));
     }
-
-    static std::string temp(const char* name) { return HttpDownload::temporaryFolder() + "/" + name; }
 
     int download(const std::string& url, const std::string& name, std::shared_ptr<Recorder> rec = nullptr,
                  const std::string& user = "", const std::string& password = "") {
@@ -49,9 +43,7 @@ protected:
         d->setSettings(settings_.get());
         d->setTimeouts(5, 5);
         d->downloadFile(url, out_.path(), name, user, password);
-        EXPECT_TRUE(loop().runUntil([&] { return !rec->results.empty(); }, 60));
-        EXPECT_EQ(rec->results.size(), 1u);
-        return rec->results.empty() ? -1 : rec->results.front();
+        return resultOf(*rec);
     }
 
     // The temporary file as a download cut short after `have` bytes would
@@ -63,10 +55,6 @@ protected:
             temp(HttpDownload::kSideFileName)));
     }
 
-    test::TempDir www_{"ftpwww"};
-    test::TempDir out_{"ftpout"};
-    test::TempDir settingsDir_{"ftpsettings"};
-    std::shared_ptr<Settings> settings_;
     test::FtpTestServer server_;
 };
 

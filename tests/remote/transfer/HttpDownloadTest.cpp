@@ -26,20 +26,8 @@ using test::writeFile;
 
 using Recorder = test::DownloadRecorder;
 
-class HttpDownloadTest : public test::VirtualClockTest {
+class HttpDownloadTest : public test::DownloadFixture {
 protected:
-    void SetUp() override {
-        VirtualClockTest::SetUp();
-        fs::remove(temp(HttpDownload::kTempFileName));
-        fs::remove(temp(HttpDownload::kSideFileName));
-        settings_ = std::make_shared<Settings>(settingsDir_.path());
-        setMode("rename");
-    }
-
-    static std::string temp(const char* name) { return HttpDownload::temporaryFolder() + "/" + name; }
-
-    void setMode(const char* mode) { settings_->setValueForKey("overWriteMode", sys::PlistValue(mode)); }
-
     // Runs one download to its end and returns its result code.
     int download(const std::string& url, const std::string& name, std::shared_ptr<Recorder> rec = nullptr,
                  HttpDownload::CredentialAsker asker = {}, const std::string& user = "") {
@@ -50,15 +38,8 @@ protected:
         d->setCredentialAsker(std::move(asker));
         d->setStallTimeout(2);
         d->downloadFile(url, out_.path(), name, user, "", "", {});
-        EXPECT_TRUE(loop().runUntil([&] { return !rec->results.empty(); }, 60));
-        EXPECT_EQ(rec->results.size(), 1u);
-        return rec->results.empty() ? -1 : rec->results.front();
+        return resultOf(*rec);
     }
-
-    test::TempDir www_{"www"};
-    test::TempDir out_{"out"};
-    test::TempDir settingsDir_{"settings"};
-    std::shared_ptr<Settings> settings_;
 };
 
 TEST_F(HttpDownloadTest, SavesCompleteFilesUnderTheOverwriteRules) {
