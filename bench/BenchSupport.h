@@ -55,13 +55,23 @@ private:
     std::string path_;
 };
 
+// The number of runs: argv[1], else `defaultRuns`.
+inline int runsFrom(int argc, char** argv, int defaultRuns) {
+    return argc > 1 ? std::max(1, std::atoi(argv[1])) : defaultRuns;
+}
+
 // What a benchmark of the reading engine starts with: the main run loop on
-// this thread and the desktop device. Gives the number of runs: argv[1],
-// else `defaultRuns`.
+// this thread and the desktop device. Gives the number of runs.
 inline int startEngineBench(int argc, char** argv, int defaultRuns) {
     sys::RunLoop::main().bindToCurrentThread();
     sys::DeviceProfile::setCurrent(*sys::DeviceProfile::named("desktop"));
-    return argc > 1 ? std::max(1, std::atoi(argv[1])) : defaultRuns;
+    return runsFrom(argc, argv, defaultRuns);
+}
+
+// The program's home (settings, caches) in the work folder's "home".
+inline void useHomeIn(const WorkFolder& work) {
+    std::filesystem::create_directories(work / "home");
+    ::setenv("LEAFBRIGHT_HOME", (work / "home").c_str(), 1);
 }
 
 // Says why the benchmark stops; gives its exit status.

@@ -8,6 +8,7 @@
 // below 1 means faster).
 
 #include "bench/BenchSupport.h"
+#include "bench/DownloadDone.h"
 #include "foundation/Settings.h"
 #include "platform/core/RunLoop.h"
 #include "remote/transfer/HttpDownload.h"
@@ -27,20 +28,17 @@ namespace {
 namespace fs = std::filesystem;
 constexpr size_t kMegabytes = 200;
 
-struct Done : HttpDownloadDelegate {
-    void onFinishConnection(int r) override { result = r; }
-    int result = -1;
-};
+using Done = bench::DownloadDone;
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
-    const fs::path work = fs::temp_directory_path() / ("lb-bench-http-" + std::to_string(::getpid()));
+    const int runs = bench::runsFrom(argc, argv, 3);
+    const bench::WorkFolder work("lb-bench-http");
+    if (!work.made()) return 1;
     fs::create_directories(work / "www");
     fs::create_directories(work / "out");
-    fs::create_directories(work / "home");
-    ::setenv("LEAFBRIGHT_HOME", (work / "home").c_str(), 1);
+    bench::useHomeIn(work);
     sys::RunLoop::main().bindToCurrentThread();
 
     bench::writeNoiseFile(work / "www" / "big.cbz", kMegabytes);
@@ -78,8 +76,6 @@ int main(int argc, char** argv) {
         fs::remove(work / "out" / "curl.cbz");
     }
     nginx.stop();
-    std::error_code ec;
-    fs::remove_all(work, ec);
     const double a = bench::median(ours), b = bench::median(theirs);
     std::printf("HttpDownload: %.3f s (%.0f MB/s)\n", a, kMegabytes / a);
     std::printf("curl -o:      %.3f s (%.0f MB/s)\n", b, kMegabytes / b);

@@ -10,6 +10,7 @@
 // worse of them (ours over smbclient's time; below 1 means faster).
 
 #include "bench/BenchSupport.h"
+#include "bench/DownloadDone.h"
 #include "foundation/Settings.h"
 #include "platform/core/PlistDictionary.h"
 #include "platform/core/PlistValue.h"
@@ -33,24 +34,21 @@ namespace {
 namespace fs = std::filesystem;
 constexpr size_t kMegabytes = 200;
 
-struct Done : HttpDownloadDelegate {
-    void onFinishConnection(int r) override { result = r; }
-    int result = -1;
-};
+using Done = bench::DownloadDone;
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
+    const int runs = bench::runsFrom(argc, argv, 3);
     const std::string skip = test::SmbPeer::skipReason();
     if (!skip.empty() || !bench::shell("command -v smbclient")) {
         std::fprintf(stderr, "cannot run: %s\n", skip.empty() ? "smbclient is not installed" : skip.c_str());
         return 1;
     }
-    const fs::path work = fs::temp_directory_path() / ("lb-bench-smb-" + std::to_string(::getpid()));
+    const bench::WorkFolder work("lb-bench-smb");
+    if (!work.made()) return 1;
     fs::create_directories(work / "out");
-    fs::create_directories(work / "home");
-    ::setenv("LEAFBRIGHT_HOME", (work / "home").c_str(), 1);
+    bench::useHomeIn(work);
     sys::RunLoop::main().bindToCurrentThread();
     CIFSStackClient::registerWithRemote();
 
@@ -108,8 +106,6 @@ int main(int argc, char** argv) {
     if (!measure(modern, false, a2, b2) || !measure(old, true, a1, b1)) return 1;
     modern.stop();
     old.stop();
-    std::error_code ec;
-    fs::remove_all(work, ec);
     std::printf("SMB2/3 SMBDownload:   %.3f s (%.0f MB/s)\n", a2, kMegabytes / a2);
     std::printf("SMB2/3 smbclient get: %.3f s (%.0f MB/s)\n", b2, kMegabytes / b2);
     std::printf("SMB2/3 ratio %.2f\n", a2 / b2);

@@ -54,7 +54,7 @@ int main(int argc, char** argv) {
 
     const bench::WorkFolder dir("solid_7z");
     if (!dir.made()) return 1;
-    ::setenv("LEAFBRIGHT_HOME", (dir / "home").c_str(), 1);
+    bench::useHomeIn(dir);
     const fs::path pages = dir / "pages";
     fs::create_directories(pages);
     std::vector<size_t> sizes;

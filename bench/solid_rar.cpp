@@ -32,7 +32,7 @@ int main(int argc, char** argv) {
 
     const bench::WorkFolder dir("solid_rar");
     if (!dir.made()) return 1;
-    ::setenv("LEAFBRIGHT_HOME", (dir / "home").c_str(), 1);
+    bench::useHomeIn(dir);
     const fs::path pages = dir / "pages";
     fs::create_directories(pages);
     for (int i = 0; i < kPages; ++i) {
