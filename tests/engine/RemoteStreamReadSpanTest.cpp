@@ -4,6 +4,7 @@
 
 #include "platform/core/FileManager.h"
 #include "tests/support/VirtualClockTest.h"
+#include "tests/engine/ManualStream.h"
 #include "tests/engine/StreamTestBlocks.h"
 
 #include <gtest/gtest.h>
@@ -14,15 +15,8 @@ using test::pattern;
 
 constexpr uint64_t BS = RemoteStreamRead::kBlockSize;
 
-class SpanStream : public RemoteStreamRead {
+class SpanStream : public test::ManualStream {
 public:
-    bool openWith(const std::string& url, const std::string& content, const std::string& validator) {
-        content_ = content;
-        setTargetURL(url);
-        setContentLength(int64_t(content.size()));
-        setValidator(validator);
-        return prepareCacheFiles();
-    }
     // The bytes of [offset, offset + size) in uneven pieces; only the first
     // `cut` of them when the connection "drops".
     bool deliverSpan(int64_t offset, uint64_t size, uint64_t cut = UINT64_MAX) {
@@ -36,20 +30,6 @@ public:
         endTransfer();
         return true;
     }
-    void deliver(uint64_t block) {
-        beginTransfer(block);
-        const uint64_t start = block * BS;
-        appendTransferBytes(content_.data() + start, std::min<uint64_t>(BS, content_.size() - start));
-        endTransfer();
-    }
-    // A read that nothing satisfies is cancelled after 5 s of virtual waiting.
-    std::string read(int64_t offset, uint64_t size) {
-        auto guard = sys::RunLoop::main().schedule(5.0, [this] { cancelStreaming(); });
-        std::string out(size, '\0');
-        out.resize(readByte(out.data(), offset, size));
-        guard->invalidate();
-        return out;
-    }
     std::pair<int64_t, uint64_t> wanted() {
         int64_t offset = -1;
         uint64_t size = 0;
@@ -59,7 +39,6 @@ public:
     bool supportsSpans() const override { return spans; }
 
     bool spans = true;
-    std::string content_;
 };
 
 class RemoteStreamReadSpanTest : public test::VirtualClockTest {
