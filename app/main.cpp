@@ -2,6 +2,7 @@
 #include "app/ProgramOptions.h"
 #include "remote/PushToMediaServer.h"
 #include "remote/RemoteTransferScreenFactory.h"
+#include "remote/StreamStatusView.h"
 #include "remote/StreamStatusViewBlockMap.h"
 #include "remote/UrlListStreamRead.h"
 #include "remote/protocols/QNNbns.h"
@@ -29,6 +30,9 @@ int main(int argc, char** argv) {
     SmbStreamRead::registerWithEngine();
     // The reading screen's menu shows a streamed book's block map.
     StreamStatusViewBlockMap::registerWithViewer();
+    // A page of a streamed book that is still on its way shows the stream's
+    // progress, with a way to give up.
+    StreamStatusView::registerWithViewer();
     // Stored sites and shortcuts open as remote lists; the transfer screens
     // start with the site list.
     PushToMediaServer::registerWithLibrary();

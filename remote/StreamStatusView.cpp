@@ -1,64 +1,149 @@
 #include "remote/StreamStatusView.h"
 
 #include "foundation/BookCommon.h"
+#include "foundation/ui/ColorDefine.h"
 #include "platform/ui/Button.h"
 #include "platform/ui/Label.h"
 #include "remote/StreamStatusViewBlockMap.h"
+#include "viewer/BookViewController.h"
+#include "viewer/PanelLook.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <string>
 
 namespace {
 
 constexpr double kPanelWidth = 280;
-constexpr double kPanelHeight = 96;
-constexpr double kMargin = 12;
+constexpr double kMargin = 14;
+constexpr double kMapHeight = 8;
+constexpr double kLabelHeight = 22;
+constexpr double kButtonWidth = 140;
+constexpr double kButtonHeight = 36;
+constexpr double kPanelHeight = kMargin + kMapHeight + 6 + kLabelHeight + 6 + kButtonHeight + kMargin;
+// Room the reading screen's activity indicator (32 points, centred) keeps above the panel.
+constexpr double kIndicatorRoom = 16 + 12;
+// No stream sends blocks larger than this; a larger claim is not counted.
+constexpr int64_t kMaxBlockBytes = int64_t(64) << 20;
+
+// The viewer as the overlay's delegate, held weakly: the overlay never keeps
+// the reading screen alive.
+class ViewerLink : public StreamStatusViewDelegate {
+public:
+    explicit ViewerLink(std::weak_ptr<ui::ViewController> viewer) : viewer_(std::move(viewer)) {}
+    void onCancelStreaming() override {
+        if (auto v = viewer_.lock()) static_cast<BookViewController*>(v.get())->onCancelStreaming();
+    }
+
+private:
+    std::weak_ptr<ui::ViewController> viewer_;
+};
 
 }  // namespace
 
-StreamStatusView::StreamStatusView(const ui::Rect& frame)
-    : ui::View(frame), delegate_(std::make_shared<std::weak_ptr<StreamStatusViewDelegate>>()) {
+void StreamStatusView::registerWithViewer() {
+    BookViewController::setStreamStatusOverlayFactory([](const ui::Rect& frame, BookViewController& viewer) {
+        auto overlay = std::make_shared<StreamStatusView>(frame);
+        overlay->link_->owned = std::make_shared<ViewerLink>(viewer.weak_from_this());
+        overlay->link_->delegate = overlay->link_->owned;
+        return overlay;
+    });
+}
+
+StreamStatusView::StreamStatusView(const ui::Rect& frame) : ui::View(frame), link_(std::make_shared<Link>()) {
     setBackgroundColor(ui::Color::clear());
-    panel_ = std::make_shared<ui::View>();
-    panel_->setBackgroundColor(ui::Color::white(0.0, 0.7));
+    // Follows the reading screen when its window changes size.
+    setAutoresizingMask(ui::AutoresizingFlexibleWidth | ui::AutoresizingFlexibleHeight);
+    const ui::Size size{kPanelWidth, kPanelHeight};
+    if (PanelLook::isGlass()) {
+        panel_ = PanelLook::makePanel(size, "", false);
+    } else {
+        // The reading screen's floating panels, without their pictures.
+        panel_ = std::make_shared<ui::View>(ui::Rect(0, 0, size.width, size.height));
+        panel_->setBackgroundColor(ui::Color(gfx::Rgba::rgb(0.965, 0.965, 0.976, 0.97), gfx::Rgba::rgb(0.17, 0.17, 0.18, 0.97)));
+        panel_->setCornerRadius(12);
+        panel_->setBorderWidth(1);
+        panel_->setBorderColor(ui::Color(gfx::Rgba::rgb(0.78, 0.78, 0.8), gfx::Rgba::rgb(0.33, 0.33, 0.345)));
+        panel_->setClipsToBounds(true);
+    }
+    panel_->setUserInteractionEnabled(true);
     blockMap_ = std::make_shared<StreamStatusViewBlockMap>();
+    blockMap_->setCornerRadius(kMapHeight / 2);
+    blockMap_->setClipsToBounds(true);
     progress_ = std::make_shared<ui::Label>();
-    progress_->setTextColor(ui::Color::white(1.0));
+    progress_->setFont(gfx::Font::system(14));
+    progress_->setTextColor(ColorDefine::label());
     progress_->setTextAlignment(ui::TextAlignment::Center);
-    disconnect_ = std::make_shared<ui::Button>(ui::ButtonType::System);
-    disconnect_->setTitle(BookCommon::localizedStringWithOnOff("Disconnect"));
-    // The button may outlive the overlay (a caller can hold it), so the
-    // action reaches the delegate through a slot of its own.
-    disconnect_->addAction(ui::ControlEventTouchUpInside, [slot = delegate_](ui::Control&) {
-        if (auto d = slot->lock()) d->onCancelStreaming();
+    disconnect_ = PanelLook::makeButton(BookCommon::localizedStringWithOnOff("Disconnect"), "",
+                                        ui::Rect(0, 0, kButtonWidth, kButtonHeight));
+    // Once: the stream is given up on the first tap, later taps have nothing to end.
+    disconnect_->addAction(ui::ControlEventTouchUpInside, [link = link_](ui::Control& button) {
+        if (link->used) return;
+        link->used = true;
+        button.setEnabled(false);
+        if (auto d = link->delegate.lock()) d->onCancelStreaming();
     });
     addSubview(panel_);
-    panel_->addSubview(blockMap_);
-    panel_->addSubview(progress_);
-    panel_->addSubview(disconnect_);
+    ui::View& content = PanelLook::contentOf(*panel_);
+    content.addSubview(blockMap_);
+    content.addSubview(progress_);
+    content.addSubview(disconnect_);
     layoutSubviews();
 }
 
 void StreamStatusView::layoutSubviews() {
     const ui::Rect b = bounds();
-    const double w = std::min(kPanelWidth, b.size.width);
-    panel_->setFrame(ui::Rect(b.origin.x + (b.size.width - w) / 2, b.origin.y + (b.size.height - kPanelHeight) / 2, w,
-                              kPanelHeight));
+    const double w = std::min(kPanelWidth, std::max(0.0, b.width() - 2 * kMargin));
+    // Below the activity indicator in the middle of the screen, as long as it fits.
+    double top = b.height() / 2 + kIndicatorRoom;
+    top = std::max(0.0, std::min(top, b.height() - kPanelHeight - kMargin));
+    panel_->setFrame(ui::Rect(b.x() + (b.width() - w) / 2, b.y() + top, w, kPanelHeight));
     const double inner = std::max(0.0, w - 2 * kMargin);
-    blockMap_->setFrame(ui::Rect(kMargin, kMargin, inner, 8));
-    progress_->setFrame(ui::Rect(kMargin, kMargin + 12, inner, 24));
-    disconnect_->setFrame(ui::Rect(kMargin, kMargin + 40, inner, 32));
+    double y = kMargin;
+    blockMap_->setFrame(ui::Rect(kMargin, y, inner, kMapHeight));
+    y += kMapHeight + 6;
+    progress_->setFrame(ui::Rect(kMargin, y, inner, kLabelHeight));
+    y += kLabelHeight + 6;
+    const double bw = std::min(kButtonWidth, inner);
+    disconnect_->setFrame(ui::Rect((w - bw) / 2, y, bw, kButtonHeight));
+}
+
+void StreamStatusView::setDelegate(std::weak_ptr<StreamStatusViewDelegate> delegate) {
+    link_->delegate = std::move(delegate);
+    link_->owned.reset();
 }
 
 void StreamStatusView::updateCacheStatus(uint64_t count, const uint16_t* map, bool isPage) {
     blockMap_->updateCacheStatus(count, map, isPage);
 }
 
-void StreamStatusView::updateCacheBlock(int64_t cached, int64_t /*blockSize*/, int64_t block, int64_t numUnits) {
-    if (block >= 0) blockMap_->markCached(uint64_t(block));
-    if (numUnits > 0) {
-        int64_t percent = std::clamp<int64_t>(cached * 100 / numUnits, 0, 100);
-        progress_->setText(std::to_string(percent) + "%");
+void StreamStatusView::updateCacheBlock(int64_t cached, int64_t blockSize, int64_t block, int64_t numBlocks) {
+    const std::vector<uint16_t>& map = blockMap_->map();
+    if (numBlocks <= 0 || block < 0 || block >= numBlocks || cached < 0) return;
+    // A report about another map than the one shown (a stream that changed
+    // under us, or a forged count) is not drawn.
+    if (!map.empty() && uint64_t(numBlocks) != map.size()) return;
+    if (blockMap_->isPage()) {
+        // One page of a page-by-page stream, byte by byte.
+        const int64_t expected = blockSize;
+        if (expected > 0 && cached >= expected) blockMap_->markCached(uint64_t(block));
+        if (expected > 0) {
+            // Not there until the last byte is: a page part-way never shows 100%.
+            const int64_t percent =
+                cached >= expected ? 100 : std::min<int64_t>(99, int64_t(double(cached) * 100.0 / double(expected)));
+            progress_->setText(std::to_string(percent) + "%");
+        } else {
+            progress_->setText(BookCommon::strSizeFormatFromValue(cached));
+        }
+        return;
+    }
+    if (cached > numBlocks) return;
+    const bool fresh = uint64_t(block) < map.size() && map[size_t(block)] == 0;
+    blockMap_->markCached(uint64_t(block));
+    if (fresh || map.empty()) {
+        if (blockSize > 0 && blockSize <= kMaxBlockBytes)
+            receivedBytes_ = std::min(receivedBytes_ + blockSize, INT64_MAX - kMaxBlockBytes);
+        progress_->setText(BookCommon::strSizeFormatFromValue(receivedBytes_));
     }
 }
 

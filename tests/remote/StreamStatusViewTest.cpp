@@ -63,26 +63,109 @@ struct Viewer : StreamStatusViewDelegate {
     void onCancelStreaming() override { ++cancels; }
 };
 
-TEST(StreamStatusView, DisconnectCancelsTheStreamAndProgressIsShown) {
+TEST(StreamStatusView, DisconnectCallsTheDelegateOnceAndNotOnceItIsGone) {
     auto overlay = std::make_shared<StreamStatusView>(ui::Rect(0, 0, 768, 1024));
     auto viewer = std::make_shared<Viewer>();
     overlay->setDelegate(viewer);
-    overlay->disconnectButton()->sendActions(ui::ControlEventTouchUpInside);
+    auto button = overlay->disconnectButton();
+    EXPECT_EQ(button->currentTitle(), "Disconnect");
+    button->sendActions(ui::ControlEventTouchUpInside);
+    EXPECT_EQ(viewer->cancels, 1);
+    EXPECT_FALSE(button->isEnabled()) << "nothing is left to end";
+    button->sendActions(ui::ControlEventTouchUpInside);
     EXPECT_EQ(viewer->cancels, 1);
 
-    std::vector<uint16_t> map(4, 0);
+    // The viewer gone, or the overlay gone while someone holds its button: nothing happens.
+    auto other = std::make_shared<StreamStatusView>(ui::Rect(0, 0, 390, 844));
+    auto gone = std::make_shared<Viewer>();
+    other->setDelegate(gone);
+    gone.reset();
+    other->disconnectButton()->sendActions(ui::ControlEventTouchUpInside);
+    auto held = std::make_shared<StreamStatusView>(ui::Rect(0, 0, 390, 844));
+    held->setDelegate(viewer);
+    auto heldButton = held->disconnectButton();
+    held.reset();
+    heldButton->sendActions(ui::ControlEventTouchUpInside);
+    EXPECT_EQ(viewer->cancels, 2) << "the button still reaches a living viewer";
+}
+
+TEST(StreamStatusView, BlockReportsFillTheMapAndCountTheBytesThatCameWhileWaiting) {
+    auto overlay = std::make_shared<StreamStatusView>(ui::Rect(0, 0, 768, 1024));
+    std::vector<uint16_t> map{1, 0, 0, 0, 0};
     overlay->updateCacheStatus(map.size(), map.data(), false);
-    overlay->updateCacheBlock(1, 262144, 2, 4);
-    EXPECT_EQ(overlay->blockMap()->map(), (std::vector<uint16_t>{0, 0, 1, 0}));
+    overlay->setIsVerticalWritting(true);
+    EXPECT_EQ(overlay->blockMap()->map(), map);
+
+    overlay->updateCacheBlock(2, 262144, 2, 5);
+    EXPECT_EQ(overlay->blockMap()->map(), (std::vector<uint16_t>{1, 0, 1, 0, 0}));
+    EXPECT_EQ(overlay->progressLabel()->text(), "256.00KB");
+    overlay->updateCacheBlock(2, 262144, 2, 5);  // told twice: counted once
+    EXPECT_EQ(overlay->progressLabel()->text(), "256.00KB");
+
+    // Reports that do not fit the map shown change nothing.
+    const std::vector<uint16_t> before = overlay->blockMap()->map();
+    overlay->updateCacheBlock(3, 262144, 5, 5);                 // past the end
+    overlay->updateCacheBlock(3, 262144, -1, 5);                // before the start
+    overlay->updateCacheBlock(3, 262144, 3, 9);                 // another map's count
+    overlay->updateCacheBlock(3, 262144, 3, 0);                 // no map at all
+    overlay->updateCacheBlock(7, 262144, 3, 5);                 // more cached than there are
+    overlay->updateCacheBlock(-1, 262144, 3, 5);                // less than none
+    overlay->updateCacheBlock(3, INT64_MAX, 4, 5);              // a block no stream sends: drawn, not counted
+    overlay->updateCacheBlock(INT64_MAX, INT64_MAX, INT64_MAX, INT64_MAX);
+    std::vector<uint16_t> expected = before;
+    expected[4] = 1;
+    EXPECT_EQ(overlay->blockMap()->map(), expected);
+    EXPECT_EQ(overlay->progressLabel()->text(), "256.00KB");
+
+    // A new map replaces the old one; a null one changes nothing.
+    std::vector<uint16_t> longer(8, 1);
+    overlay->updateCacheStatus(longer.size(), longer.data(), false);
+    overlay->updateCacheStatus(3, nullptr, false);
+    EXPECT_EQ(overlay->blockMap()->map(), longer);
+}
+
+TEST(StreamStatusView, PageReportsShowHowMuchOfThePageIsHere) {
+    auto overlay = std::make_shared<StreamStatusView>(ui::Rect(0, 0, 390, 844));
+    std::vector<uint16_t> pages(3, 0);
+    overlay->updateCacheStatus(pages.size(), pages.data(), true);
+    overlay->updateCacheBlock(1000, 4000, 1, 3);
     EXPECT_EQ(overlay->progressLabel()->text(), "25%");
+    EXPECT_EQ(overlay->blockMap()->cachedCount(), 0u) << "a page part-way is not cached";
+    overlay->updateCacheBlock(4000, 4000, 1, 3);
+    EXPECT_EQ(overlay->progressLabel()->text(), "100%");
+    EXPECT_EQ(overlay->blockMap()->map(), (std::vector<uint16_t>{0, 1, 0}));
+    // A server that names no length: the bytes so far.
+    overlay->updateCacheBlock(2048, -1, 2, 3);
+    EXPECT_EQ(overlay->progressLabel()->text(), "2.00KB");
+    overlay->updateCacheBlock(INT64_MAX - 1, INT64_MAX, 2, 3);
+    EXPECT_EQ(overlay->progressLabel()->text(), "99%");
+    overlay->updateCacheBlock(50, 100, 3, 3);  // past the last page
+    EXPECT_EQ(overlay->progressLabel()->text(), "99%");
+    EXPECT_EQ(overlay->blockMap()->map(), (std::vector<uint16_t>{0, 1, 0}));
+}
 
-    // The panel sits in the middle of the viewer.
-    auto panel = overlay->blockMap()->superview();
-    ASSERT_NE(panel, nullptr);
-    EXPECT_DOUBLE_EQ(panel->frame().origin.x + panel->frame().size.width / 2, 384);
-
-    viewer.reset();
-    overlay->disconnectButton()->sendActions(ui::ControlEventTouchUpInside);  // viewer gone: nothing
+TEST(StreamStatusView, ThePanelSitsUnderTheScreensIndicatorAndFollowsATurn) {
+    // Phone, pad and desktop frames, upright and turned.
+    for (ui::Size s : {ui::Size{390, 844}, ui::Size{844, 390}, ui::Size{768, 1024}, ui::Size{1024, 768},
+                       ui::Size{1280, 800}, ui::Size{320, 200}}) {
+        SCOPED_TRACE(std::to_string(int(s.width)) + "x" + std::to_string(int(s.height)));
+        auto overlay = std::make_shared<StreamStatusView>(ui::Rect(0, 0, 390, 844));
+        overlay->setFrame(ui::Rect(0, 0, s.width, s.height));
+        overlay->layoutSubviews();
+        const ui::Rect panel = overlay->panel()->frame();
+        EXPECT_NEAR(panel.x() + panel.width() / 2, s.width / 2, 0.5) << "centred";
+        EXPECT_GE(panel.y(), 0);
+        EXPECT_LE(panel.maxY(), s.height);
+        EXPECT_GE(panel.x(), 0);
+        EXPECT_LE(panel.maxX(), s.width);
+        if (s.height >= 390) {
+            EXPECT_GE(panel.y(), s.height / 2 + 16) << "clear of the activity indicator";
+        }
+        const ui::Rect button = overlay->disconnectButton()->frame();
+        EXPECT_LE(button.maxY(), panel.height());
+        EXPECT_LE(button.maxX(), panel.width());
+        EXPECT_GT(overlay->blockMap()->frame().width(), panel.width() * 0.8);
+    }
 }
 
 }  // namespace
