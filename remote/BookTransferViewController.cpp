@@ -5,6 +5,7 @@
 #include "foundation/OptimizeFilename.h"
 #include "foundation/QNTextEncoding.h"
 #include "foundation/Settings.h"
+#include "foundation/ui/ColorDefine.h"
 #include "foundation/ui/QNMultiViewController.h"
 #include "library/LocalFilelistViewController.h"
 #include "platform/core/Unicode.h"
@@ -12,6 +13,7 @@
 #include "platform/ui/BarButtonItem.h"
 #include "platform/ui/Button.h"
 #include "platform/ui/Color.h"
+#include "platform/ui/Image.h"
 #include "platform/ui/ImageView.h"
 #include "platform/ui/Label.h"
 #include "platform/ui/NavigationController.h"
@@ -25,7 +27,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <filesystem>
 
 namespace {
 
@@ -54,15 +55,18 @@ enum Tag {
     kClearButton = 3001,
 };
 
-// The protocol icons are not among our images yet; a missing one would be
-// drawn as a placeholder, so the row shows none instead.
-ui::ImageRef transferIcon(bool failed) {
-    const std::string name = failed ? "bt_http_err" : "bt_http";
-    const std::string base = ui::Image::resourceDirectory() + "/" + name;
-    for (const char* ext : {".png", ".svg"})
-        if (std::filesystem::exists(base + ext)) return ui::Image::named(name);
-    return nullptr;
+ui::ImageRef transferIcon(bool failed) { return ui::Image::named(failed ? "bt_http_err" : "bt_http"); }
+
+// The tab strip's pictures: its base, the selected tab and the shade on
+// either side of it.
+std::shared_ptr<ui::ImageView> tabPicture(const ui::Rect& frame) {
+    auto v = std::make_shared<ui::ImageView>(frame);
+    v->setContentMode(ui::ContentMode::ScaleToFill);
+    return v;
 }
+
+constexpr double kTabSelectWidth = 142;
+constexpr double kTabLineWidth = 4;
 
 double unixNow() {
     return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
@@ -135,15 +139,23 @@ std::string BookTransferViewController::recentTabTitle(const BookTransferDelegat
 void BookTransferViewController::viewDidLoad() {
     QNViewController::viewDidLoad();
     view()->setBackgroundColor(ui::Color::systemBackground());
-    bkTabView_ = std::make_shared<ui::View>(ui::Rect{0, 0, view()->bounds().size.width, kTabHeight});
-    bkTabView_->setBackgroundColor(ui::Color::systemGray5());
-    bkTabSelectView_ = std::make_shared<ui::View>(ui::Rect{5, 0, 142, kTabHeight});
-    bkTabSelectView_->setBackgroundColor(ui::Color::systemBackground());
+    bkTabView_ = tabPicture(ui::Rect{0, 0, view()->bounds().size.width, kTabHeight});
+    // The tabs inside take touches.
+    bkTabView_->setUserInteractionEnabled(true);
+    bkTabSelectView_ = tabPicture(ui::Rect{5, 0, kTabSelectWidth, kTabHeight});
+    bkTabLineViewLeft_ = tabPicture(ui::Rect{5 - kTabLineWidth, 0, kTabLineWidth, kTabHeight});
+    bkTabLineViewRight_ = tabPicture(ui::Rect{5 + kTabSelectWidth, 0, kTabLineWidth, kTabHeight});
+    bkTabView_->addSubview(bkTabLineViewLeft_);
+    bkTabView_->addSubview(bkTabLineViewRight_);
     bkTabView_->addSubview(bkTabSelectView_);
+    setTabPictures();
     tab1Label_ = makeLabel({22, 22, 110, 36}, 12, 0);
     tab2Label_ = makeLabel({174, 22, 100, 36}, 12, 0);
     for (auto* l : {tab1Label_.get(), tab2Label_.get()}) {
         l->setTextAlignment(ui::TextAlignment::Center);
+        // A long translation shrinks to fit, down to 8 of its 17 parts.
+        l->setAdjustsFontSizeToFitWidth(true);
+        l->setMinimumScaleFactor(8.0 / 17.0);
     }
     tab1Label_->setText(tr("Downloads in Progress"));
     bkTabView_->addSubview(tab1Label_);
@@ -217,10 +229,27 @@ void BookTransferViewController::viewWillDisappear(bool animated) {
     if (bookTransfer_ && observer_ && bookTransfer_->delegate() == observer_) bookTransfer_->setDelegate(nullptr);
 }
 
+void BookTransferViewController::setTabPictures() {
+    if (!bkTabView_) return;
+    const bool dark = ColorDefine::isDarkmode(view());
+    if (dark == tabPicturesDark_ && tabPicturesSet_) return;
+    tabPicturesSet_ = true;
+    tabPicturesDark_ = dark;
+    static_cast<ui::ImageView&>(*bkTabView_).setImage(ui::Image::named(dark ? "bk_tabbase_dark" : "bk_tabbase"));
+    static_cast<ui::ImageView&>(*bkTabSelectView_).setImage(ui::Image::named(dark ? "bk_tab_dark" : "bk_tab"));
+    // Each shade darkens towards the tab.
+    static_cast<ui::ImageView&>(*bkTabLineViewLeft_).setImage(ui::Image::named("bk_tabline"));
+    static_cast<ui::ImageView&>(*bkTabLineViewRight_).setImage(ui::Image::named("bk_tabline_r"));
+}
+
 void BookTransferViewController::selectTab(int tab) {
     if (!bkTabSelectView_) return;
+    setTabPictures();
     const double left = view()->safeAreaInsets().left;
-    bkTabSelectView_->setFrame({left + 5 + 146.0 * tab, 0, 142, kTabHeight});
+    const double x = left + 5 + 146.0 * tab;
+    bkTabSelectView_->setFrame({x, 0, kTabSelectWidth, kTabHeight});
+    bkTabLineViewLeft_->setFrame({x - kTabLineWidth, 0, kTabLineWidth, kTabHeight});
+    bkTabLineViewRight_->setFrame({x + kTabSelectWidth, 0, kTabLineWidth, kTabHeight});
     tab1Label_->setTextColor(tab == 0 ? ui::Color::label() : ui::Color::secondaryLabel());
     tab2Label_->setTextColor(tab == 1 ? ui::Color::label() : ui::Color::secondaryLabel());
 }

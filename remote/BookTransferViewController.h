@@ -84,6 +84,8 @@ private:
     class Observer;
 
     void selectTab(int tab);
+    // The tab strip's pictures for the present appearance.
+    void setTabPictures();
     void openFinished(const TransferItem& item);
     void redrawProgressPanel();
     std::shared_ptr<ui::TableViewCell> progressCell();
@@ -103,6 +105,8 @@ private:
     std::shared_ptr<ui::TableView> tableView_;
     std::shared_ptr<ui::View> bkTabView_;
     std::shared_ptr<ui::View> bkTabSelectView_;
+    std::shared_ptr<ui::View> bkTabLineViewLeft_;
+    std::shared_ptr<ui::View> bkTabLineViewRight_;
     std::shared_ptr<ui::Label> tab1Label_;
     std::shared_ptr<ui::Label> tab2Label_;
     std::shared_ptr<ui::Button> tab1_;
@@ -110,4 +114,6 @@ private:
     std::shared_ptr<Observer> observer_;
     std::shared_ptr<ui::TableViewCell> progressCell_;
     bool noTabarea_ = false;
+    bool tabPicturesSet_ = false;
+    bool tabPicturesDark_ = false;
 };

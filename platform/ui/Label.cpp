@@ -45,6 +45,28 @@ void Label::setEnabled(bool e) {
     setNeedsDisplay();
 }
 
+void Label::setAdjustsFontSizeToFitWidth(bool on) {
+    adjustsFontSize_ = on;
+    setNeedsDisplay();
+}
+
+void Label::setMinimumScaleFactor(double scale) {
+    minimumScale_ = std::clamp(scale, 0.0, 1.0);
+    setNeedsDisplay();
+}
+
+gfx::Font Label::drawnFont() const {
+    const double width = bounds().width();
+    if (!adjustsFontSize_ || lines_ != 1 || text_.empty() || width <= 0) return font_;
+    gfx::TextOptions o;
+    o.numberOfLines = 1;
+    const double needed = gfx::Canvas::measureText(text_, font_, 0, o).width;
+    if (needed <= width) return font_;
+    // A little below the exact ratio: text widths do not scale quite linearly.
+    const double scale = std::max(minimumScale_, width / needed * 0.98);
+    return font_.withSize(font_.size * scale);
+}
+
 gfx::TextOptions Label::optionsFor(double height) const {
     gfx::TextOptions o;
     o.alignment = alignment_;
@@ -70,7 +92,7 @@ Size Label::sizeThatFits(Size size) const {
 Rect Label::textRect() const {
     Rect b = bounds();
     gfx::TextOptions o = optionsFor(b.height());
-    Size s = gfx::Canvas::measureText(text_, font_, b.width(), o);
+    Size s = gfx::Canvas::measureText(text_, drawnFont(), b.width(), o);
     double h = std::min(s.height, std::max(b.height(), s.height));
     return Rect(b.x(), b.y() + (b.height() - h) / 2, b.width(), h);
 }
@@ -79,7 +101,7 @@ void Label::draw(gfx::Canvas& canvas, const Rect&) {
     if (text_.empty()) return;
     gfx::TextOptions o = optionsFor(bounds().height());
     gfx::Rgba c = resolve(enabled_ ? textColor_ : Color::tertiaryLabel());
-    canvas.drawText(text_, font_, textRect(), c, o);
+    canvas.drawText(text_, drawnFont(), textRect(), c, o);
 }
 
 }  // namespace ui

@@ -34,6 +34,14 @@ public:
     void setLineBreakMode(LineBreakMode m);
     bool isEnabled() const { return enabled_; }
     void setEnabled(bool e);
+    // A one-line label may draw its text smaller to fit its width, down to
+    // minimumScaleFactor of the font's size (then it is truncated).
+    bool adjustsFontSizeToFitWidth() const { return adjustsFontSize_; }
+    void setAdjustsFontSizeToFitWidth(bool on);
+    double minimumScaleFactor() const { return minimumScale_; }
+    void setMinimumScaleFactor(double scale);
+    // The font the text is drawn with (smaller than font() when shrunk to fit).
+    gfx::Font drawnFont() const;
 
     // Single-line labels report their whole width; wrapping ones wrap to
     // the width given (no limit when it is 0).
@@ -52,6 +60,8 @@ private:
     int lines_ = 1;
     LineBreakMode breakMode_ = LineBreakMode::TruncateTail;
     bool enabled_ = true;
+    bool adjustsFontSize_ = false;
+    double minimumScale_ = 0;
 };
 
 }  // namespace ui

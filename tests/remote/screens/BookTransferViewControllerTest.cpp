@@ -9,6 +9,7 @@
 #include "platform/ui/AlertController.h"
 #include "platform/ui/Button.h"
 #include "platform/ui/ImageView.h"
+#include "platform/graphics/Canvas.h"
 #include "platform/ui/Label.h"
 #include "platform/ui/NavigationController.h"
 #include "platform/ui/RecordingUserNotificationCenter.h"
@@ -288,6 +289,23 @@ TEST_F(BookTransferViewControllerTest, CancelAllAsksFirstAndTheScreenStopsWatchi
     nav.reset();
     screen.reset();
     EXPECT_TRUE(weak.expired());
+}
+
+TEST_F(BookTransferViewControllerTest, TheTabLabelsShrinkToFitTheirTabs) {
+    show();
+    for (const char* key : {"Downloads in Progress", "Recent Downloads"}) {
+        auto* label = dynamic_cast<ui::Label*>(driver->findByText(BookCommon::localizedStringWithOnOff(key)));
+        ASSERT_TRUE(label) << key;
+        EXPECT_TRUE(label->adjustsFontSizeToFitWidth());
+        EXPECT_DOUBLE_EQ(label->minimumScaleFactor(), 8.0 / 17.0);
+        gfx::TextOptions one;
+        one.numberOfLines = 1;
+        const double width = gfx::Canvas::measureText(label->text(), label->drawnFont(), 0, one).width;
+        // Whole, unless even the smallest size is too wide.
+        if (label->drawnFont().size > label->font().size * 8.0 / 17.0 + 1e-9) {
+            EXPECT_LE(width, label->bounds().width()) << key;
+        }
+    }
 }
 
 }  // namespace

@@ -1,0 +1,50 @@
+#include "UITestSupport.h"
+
+#include "platform/graphics/Canvas.h"
+#include "platform/ui/Label.h"
+
+using namespace ui;
+using uitest::UITest;
+
+namespace {
+
+class LabelFitTest : public UITest {};
+
+double widthOf(const std::string& text, const gfx::Font& font) {
+    gfx::TextOptions o;
+    o.numberOfLines = 1;
+    return gfx::Canvas::measureText(text, font, 0, o).width;
+}
+
+}  // namespace
+
+TEST_F(LabelFitTest, AOneLineLabelShrinksItsTextToFitDownToItsSmallestScale) {
+    Label label(Rect(0, 0, 100, 36));
+    label.setFont(gfx::Font::system(12));
+    label.setText("Downloads in Progress");
+    // Not asked to shrink: drawn at its size (and truncated).
+    EXPECT_EQ(label.drawnFont().size, 12);
+    label.setAdjustsFontSizeToFitWidth(true);
+    label.setMinimumScaleFactor(8.0 / 17.0);
+    const gfx::Font fitted = label.drawnFont();
+    EXPECT_LT(fitted.size, 12);
+    EXPECT_GE(fitted.size, 12 * 8.0 / 17.0);
+    EXPECT_LE(widthOf("Downloads in Progress", fitted), 100);
+    // Its text block still sits inside the label.
+    EXPECT_LE(label.textRect().height(), 36);
+
+    // A text that fits keeps the size; one far too long stops at the floor.
+    label.setText("Done");
+    EXPECT_EQ(label.drawnFont().size, 12);
+    label.setText(std::string(200, 'W'));
+    EXPECT_DOUBLE_EQ(label.drawnFont().size, 12 * 8.0 / 17.0);
+    // Wrapping labels and empty widths are left alone.
+    label.setNumberOfLines(2);
+    EXPECT_EQ(label.drawnFont().size, 12);
+    label.setNumberOfLines(1);
+    label.setFrame(Rect(0, 0, 0, 36));
+    EXPECT_EQ(label.drawnFont().size, 12);
+    // A scale outside 0...1 is taken as its nearest end.
+    label.setMinimumScaleFactor(3);
+    EXPECT_EQ(label.minimumScaleFactor(), 1);
+}
