@@ -8,18 +8,7 @@ using namespace ui;
 using uitest::UITest;
 
 namespace {
-class BarsTest : public UITest {
-protected:
-    void SetUp() override {
-        UITest::SetUp();
-        driver = std::make_unique<ui::test::Driver>(*window);
-    }
-    void TearDown() override {
-        driver.reset();
-        UITest::TearDown();
-    }
-    std::unique_ptr<ui::test::Driver> driver;
-};
+class BarsTest : public uitest::DrivenUITest {};
 }  // namespace
 
 TEST_F(BarsTest, ToolbarSharesLeftoverWidthAmongFlexibleSpaces) {

@@ -15,16 +15,8 @@ using uitest::UITest;
 
 namespace {
 
-class ControlsTest : public UITest {
+class ControlsTest : public uitest::DrivenUITest {
 protected:
-    void SetUp() override {
-        UITest::SetUp();
-        driver = std::make_unique<ui::test::Driver>(*window);
-    }
-    void TearDown() override {
-        driver.reset();
-        UITest::TearDown();
-    }
     // Records the events a control sends, by name.
     std::vector<std::string> record(Control& c) {
         auto log = std::make_shared<std::vector<std::string>>();
@@ -44,7 +36,6 @@ protected:
     }
     std::vector<std::string>& lastLog() { return *logs.back(); }
 
-    std::unique_ptr<ui::test::Driver> driver;
     std::vector<std::shared_ptr<std::vector<std::string>>> logs;
 };
 

@@ -12,18 +12,7 @@ using uitest::UITest;
 
 namespace {
 
-class DriverTest : public UITest {
-protected:
-    void SetUp() override {
-        UITest::SetUp();
-        driver = std::make_unique<ui::test::Driver>(*window);
-    }
-    void TearDown() override {
-        driver.reset();
-        UITest::TearDown();
-    }
-    std::unique_ptr<ui::test::Driver> driver;
-};
+class DriverTest : public uitest::DrivenUITest {};
 
 // Keeps every touch event with its time and place, as a scroll view would
 // to estimate speed.

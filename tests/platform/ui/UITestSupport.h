@@ -5,6 +5,7 @@
 #include "platform/ui/Application.h"
 #include "platform/ui/Responder.h"
 #include "platform/ui/Screen.h"
+#include "platform/ui/TestDriver.h"
 #include "platform/ui/Window.h"
 #include "tests/support/VirtualClockTest.h"
 
@@ -55,6 +56,20 @@ protected:
 
     std::shared_ptr<ui::Window> window;
     std::unique_ptr<gfx::TextEngine::Scope> textScope;
+};
+
+// A UITest with a driver for its window.
+class DrivenUITest : public UITest {
+protected:
+    void SetUp() override {
+        UITest::SetUp();
+        driver = std::make_unique<ui::test::Driver>(*window);
+    }
+    void TearDown() override {
+        driver.reset();
+        UITest::TearDown();
+    }
+    std::unique_ptr<ui::test::Driver> driver;
 };
 
 }  // namespace uitest

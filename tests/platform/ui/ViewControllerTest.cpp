@@ -62,16 +62,11 @@ private:
     Log* log_;
 };
 
-class ViewControllerTest : public UITest {
+class ViewControllerTest : public uitest::DrivenUITest {
 protected:
-    void SetUp() override {
-        UITest::SetUp();
-        driver = std::make_unique<ui::test::Driver>(*window);
-    }
     void TearDown() override {
         window->setRootViewController(nullptr);
-        driver.reset();
-        UITest::TearDown();
+        DrivenUITest::TearDown();
     }
     // The entries of the log that start with `who`.
     Log of(const std::string& who) const {
@@ -80,7 +75,6 @@ protected:
             if (e.rfind(who + ":", 0) == 0) out.push_back(e.substr(who.size() + 1));
         return out;
     }
-    std::unique_ptr<ui::test::Driver> driver;
     Log log;
 };
 
