@@ -105,6 +105,11 @@ TEST_F(BookshelfDragCoverTest, TheFloatingCoverIsDrawnAtTheThemesPositionsAndSta
     at = drag->convertPointToWindow({0, 0});
     EXPECT_NEAR(at.x, coverAt.x + 7, 0.5);
     EXPECT_NEAR(at.y, coverAt.y + 3, 0.5);
+    {
+        const std::filesystem::path dir = std::filesystem::path(LEAFBRIGHT_TEST_WORK) / "snapshots";
+        std::filesystem::create_directories(dir);
+        ASSERT_TRUE(driver->snapshot((dir / "bookshelf-drag-theme.png").string()));
+    }
     driver->touchUp({down.x + 7, down.y + 3});
     driver->advance(0.5);
     EXPECT_FALSE(list->isDragging());
