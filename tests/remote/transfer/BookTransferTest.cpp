@@ -22,9 +22,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-using test::pattern;
-using test::readFile;
-using test::writeFile;
 
 // What the transfer screen would be told, in order.
 struct Watcher : BookTransferDelegate {

@@ -24,25 +24,6 @@
 
 namespace test {
 
-inline void writeFile(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << bytes;
-}
-
-inline std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
-// `n` bytes that do not repeat within a block and differ for each seed.
-inline std::string pattern(size_t n, int seed = 0) {
-    std::string s(n, '\0');
-    for (size_t i = 0; i < n; ++i) s[i] = char((i * 31 + i / 977 + seed) & 0xFF);
-    return s;
-}
-
 struct DownloadRecorder : HttpDownloadDelegate {
     // Status 0 is the connect; the others carry the bytes so far.
     void onChangeHttpDownloadStatus(int status, int64_t size) override {
@@ -63,6 +44,27 @@ struct DownloadRecorder : HttpDownloadDelegate {
 
 class DownloadFixture : public VirtualClockTest {
 protected:
+    using Recorder = DownloadRecorder;
+
+    static void writeFile(const std::string& path, const std::string& bytes) {
+        std::ofstream out(path, std::ios::binary | std::ios::trunc);
+        out << bytes;
+    }
+
+    static std::string readFile(const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        std::stringstream ss;
+        ss << in.rdbuf();
+        return ss.str();
+    }
+
+    // `n` bytes that do not repeat within a block and differ for each seed.
+    static std::string pattern(size_t n, int seed = 0) {
+        std::string s(n, '\0');
+        for (size_t i = 0; i < n; ++i) s[i] = char((i * 31 + i / 977 + seed) & 0xFF);
+        return s;
+    }
+
     void SetUp() override {
         VirtualClockTest::SetUp();
         std::filesystem::remove(temp(HttpDownload::kTempFileName));

@@ -22,11 +22,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-using test::pattern;
-using test::readFile;
-using test::writeFile;
-
-using Recorder = test::DownloadRecorder;
 
 class FtpDownloadTest : public test::DownloadFixture {
 protected:

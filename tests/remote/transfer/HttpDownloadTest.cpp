@@ -20,11 +20,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-using test::pattern;
-using test::readFile;
-using test::writeFile;
-
-using Recorder = test::DownloadRecorder;
 
 class HttpDownloadTest : public test::DownloadFixture {
 protected:
