@@ -33,6 +33,9 @@ void ProgramRun::TearDown() {
     StatisticsStore::releaseSharedStatisticsStore();
     LastStatusRestore::setRestoreMode(0);
     LastStatusRestore::setJumpMode(false);
+    // A jump target (book and remote folder) left by a remote list's run
+    // would send the next run's start elsewhere: a new process has none.
+    LastStatusRestore::releaseObjects();
     // A run that read a saved rotation lock must not lock the next one's screen.
     BookCommon::onLoadSoftwareRotationLockSetting(false, 0);
     sys::RunLoop::main().drain();
