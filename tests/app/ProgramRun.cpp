@@ -90,6 +90,15 @@ bool ProgramRun::launch(std::optional<std::string> target) {
     return true;
 }
 
+void ProgramRun::keepShots(const std::string& prefix) {
+    namespace fs = std::filesystem;
+    if (!home || !fs::exists(home->file("shots"))) return;
+    const fs::path keep = fs::path(LEAFBRIGHT_TEST_WORK) / "snapshots";
+    fs::create_directories(keep);
+    for (const auto& e : fs::directory_iterator(home->file("shots")))
+        fs::copy_file(e.path(), keep / (prefix + e.path().filename().string()), fs::copy_options::overwrite_existing);
+}
+
 void ProgramRun::stop() {
     if (program) program->terminate();
     program.reset();

@@ -28,6 +28,9 @@ protected:
     // Launches the program (on `device`, headless) and lets its first second run.
     bool launch(std::optional<std::string> target = std::nullopt);
     void stop();
+    // The pictures of the home's "shots" folder outlive the home: copied to
+    // the test work area's "snapshots", their names after `prefix`.
+    void keepShots(const std::string& prefix);
 
     std::string device = "phone";
     // The quick action the next launch starts with.

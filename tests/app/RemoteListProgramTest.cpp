@@ -71,14 +71,7 @@ protected:
         markNotFirstRun();
     }
     void TearDown() override {
-        // The pictures outlive the home, for a look after the run.
-        if (home && fs::exists(home->file("shots"))) {
-            const fs::path keep = fs::path(LEAFBRIGHT_TEST_WORK) / "snapshots";
-            fs::create_directories(keep);
-            for (const auto& e : fs::directory_iterator(home->file("shots")))
-                fs::copy_file(e.path(), keep / ("program-" + e.path().filename().string()),
-                              fs::copy_options::overwrite_existing);
-        }
+        keepShots("program-");
         ProgramRun::TearDown();
         MediaServerOpener::install(nullptr);
         UrlListStream::registerMaker({});

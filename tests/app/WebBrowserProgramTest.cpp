@@ -53,13 +53,7 @@ protected:
         ::unlink((HttpDownload::temporaryFolder() + "/" + HttpDownload::kSideFileName).c_str());
     }
     void TearDown() override {
-        if (home && fs::exists(home->file("shots"))) {
-            const fs::path keep = fs::path(LEAFBRIGHT_TEST_WORK) / "snapshots";
-            fs::create_directories(keep);
-            for (const auto& e : fs::directory_iterator(home->file("shots")))
-                fs::copy_file(e.path(), keep / ("program-" + e.path().filename().string()),
-                              fs::copy_options::overwrite_existing);
-        }
+        keepShots("program-");
         ProgramRun::TearDown();
         TransferScreenFactory::install(nullptr);
         nginx.stop();
