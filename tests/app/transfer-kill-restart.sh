@@ -5,7 +5,9 @@
 # second half-way. A second run takes the queue up by itself: the second
 # book continues from the bytes already on disk (a Range request), the third
 # follows, every book arrives whole and once, and SIGTERM then ends the run
-# through its termination path.
+# through its termination path. Then, as a user would: a web address on the
+# command line is asked about and downloaded, and a file:// URL imports a
+# book into the library.
 # transfer-kill-restart.sh LEAFBRIGHT WORKDIR
 set -euo pipefail
 program=$1 work=$2
@@ -25,6 +27,7 @@ cd "$work"
 # Three books of different bytes, slow enough to be cut off half-way.
 mkdir -p www nginx/tmp
 for n in 1 2 3; do head -c $((600000 + n * 50000)) /dev/urandom > "www/book$n.cbz"; done
+head -c 60000 /dev/urandom > www/book4.cbz
 port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
 user=""
 [ "$(id -u)" -eq 0 ] && user="user root;"
@@ -126,4 +129,28 @@ for n in 1 2 3; do
 done
 # The second book went on from where the kill left it, not from the start.
 grep -q "^/book2.cbz 206 \"bytes=$cut-\"" nginx/access.log || fail "book2 was not resumed from byte $cut"
-echo "killed with $cut bytes of book2 on disk; all three books whole after the restart"
+
+# "leafbright http://.../book4.cbz": the question, "Yes", the book in the downloads.
+printf 'wait 1\ntap "Yes"\nwait 600\n' > run3.txt
+xvfb-run -a -s "-screen 0 1280x1024x24" sh -c 'echo $$ > run3.pid; exec "$0" --home home --device phone --script run3.txt --shots shots3 "$1"' \
+  "$program" "$site/book4.cbz" > run3.log 2>&1 &
+runner3=$!
+for _ in $(seq 300); do
+  kill -0 "$runner3" 2>/dev/null || fail "the third run ended by itself"
+  [ -n "$(downloads 4)" ] && [ ! -e "$state" ] && break
+  sleep 0.1
+done
+kill -TERM "$(program_pid run3.pid)"
+wait "$runner3" || fail "the third run did not end cleanly"
+got=$(downloads 4)
+[ -n "$got" ] && cmp -s "$got" www/book4.cbz || fail "the address given on the command line was not downloaded"
+
+# A file:// URL: the book is copied into the library and the original stays.
+mkdir -p outside
+cp www/book1.cbz "outside/Handed Over.cbz"
+printf 'wait 1\n' > run4.txt
+"$program" --headless --home home --device phone --script run4.txt "file://$PWD/outside/Handed%20Over.cbz" > run4.log 2>&1 ||
+  fail "the file URL run failed"
+cmp -s "home/Documents/Handed Over.cbz" www/book1.cbz || fail "the file URL was not imported"
+[ -e "outside/Handed Over.cbz" ] || fail "the imported file was moved away"
+echo "killed with $cut bytes of book2 on disk; all three books whole after the restart; URL and file handed over"
