@@ -198,18 +198,7 @@ void IncludeFolderSelectViewController::onPopupMenu() {
     popUpMenu_value_->addItem(BookCommon::localizedStringWithOnOff("Starting the MediaServer"),
                               ui::Image::named("toolbar_mediaserver_w"),
                               call(&IncludeFolderSelectViewController::onMediaServerBtn));
-    ui::View* navView = nav->view();
-    const ui::Rect safe = BookCommon::getScreentSafeRect(*view());
-    ui::Point point;
-    if (sys::DeviceProfile::current().systemMajorVersion() >= 26) {
-        point = {safe.x(), safe.height()};
-    } else {
-        point = nav->toolbar()->convertPointTo({0, 0}, navView);
-        point.x += navView->safeAreaInsets().left;
-    }
-    popUpMenu_value_->setSize(safe, point);
-    popUpMenu_value_->addPopupView(*navView);
-    nav->setInteractivePopEnabled(false);
+    popUpMenu_value_->popUpFromToolbar(*nav, *view());
 }
 
 void IncludeFolderSelectViewController::onRemovePopup() {

@@ -70,18 +70,7 @@ void LibraryCommonToolbar::onPopupMenu() {
     popUpMenu_->addItem("Home", ui::Image::named("toolbar_home_w"), call(&LibraryCommonToolbar::onGoHomeBtn));
     popUpMenu_->addItem(BookCommon::localizedStringWithOnOff("Starting the MediaServer"),
                         ui::Image::named("toolbar_mediaserver_w"), call(&LibraryCommonToolbar::onMediaServerBtn));
-    ui::View* navView = nav->view();
-    const ui::Rect safe = BookCommon::getScreentSafeRect(*owner->view());
-    ui::Point point;
-    if (sys::DeviceProfile::current().systemMajorVersion() >= 26) {
-        point = {safe.x(), safe.height()};
-    } else {
-        point = nav->toolbar()->convertPointTo({0, 0}, navView);
-        point.x += navView->safeAreaInsets().left;
-    }
-    popUpMenu_->setSize(safe, point);
-    popUpMenu_->addPopupView(*navView);
-    nav->setInteractivePopEnabled(false);
+    popUpMenu_->popUpFromToolbar(*nav, *owner->view());
 }
 
 void LibraryCommonToolbar::onRemovePopup() {

@@ -1,7 +1,9 @@
 #include "foundation/ui/PopupMenuView.h"
 
+#include "foundation/BookCommon.h"
 #include "foundation/ui/LiquidGlassView.h"
 #include "platform/core/DeviceProfile.h"
+#include "platform/ui/Toolbar.h"
 
 using ui::Color;
 using ui::Rect;
@@ -102,6 +104,21 @@ void PopupMenuView::setSize(const Rect& frame, ui::Point point) {
     setFrame(frame);
     const double height = itemHeight_ * double(itemList_.size());
     menuRectView_->setFrame(Rect(point.x - frame.x(), point.y - height - frame.y(), itemWidth_, height));
+}
+
+void PopupMenuView::popUpFromToolbar(ui::NavigationController& nav, const ui::View& ownerView) {
+    ui::View* navView = nav.view();
+    const ui::Rect safe = BookCommon::getScreentSafeRect(ownerView);
+    ui::Point point;
+    if (sys::DeviceProfile::current().systemMajorVersion() >= 26) {
+        point = {safe.x(), safe.height()};
+    } else {
+        point = nav.toolbar()->convertPointTo({0, 0}, navView);
+        point.x += navView->safeAreaInsets().left;
+    }
+    setSize(safe, point);
+    addPopupView(*navView);
+    nav.setInteractivePopEnabled(false);
 }
 
 void PopupMenuView::addPopupView(ui::View& superview) {

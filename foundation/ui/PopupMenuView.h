@@ -2,6 +2,7 @@
 
 #include "foundation/ui/PopupMenuItem.h"
 #include "foundation/ui/PopupMenuViewDelegate.h"
+#include "platform/ui/NavigationController.h"
 #include "platform/ui/View.h"
 
 #include <memory>
@@ -30,6 +31,11 @@ public:
     // The catcher takes `frame`; the menu stands above and to the right of `point`.
     void setSize(const ui::Rect& frame, ui::Point popupPoint);
     void addPopupView(ui::View& superview);
+    // Sizes the menu over the screen of `ownerView`, pops it up over the
+    // navigation controller's view from the left end of its tool bar (the
+    // safe area's bottom left in the newer look), and holds the back swipe
+    // while it shows.
+    void popUpFromToolbar(ui::NavigationController& nav, const ui::View& ownerView);
     void removePopup();
 
     // Row button targets.
