@@ -350,6 +350,10 @@ void NestlarkAppDelegate::onPasscodeInputFinish() {
     nowPresentMasterLockView_ = false;
     if (auto root = rootList()) root->restoreLastStatus(false);
     offerCrashReport();
+    if (resetMessagePending_) {
+        resetMessagePending_ = false;
+        if (auto root = rootList()) showResetDone(root.get());
+    }
 }
 
 void NestlarkAppDelegate::offerCrashReport() {
@@ -429,10 +433,14 @@ void NestlarkAppDelegate::applicationWillEnterForeground() {
     ActiveLog::applicationWillEnterForeground();
     if (settings_) settings_->updateSettingsFromDefaultKey();
     ThumbsCreate::releaseThumbsCreate();
-    if (navigationController_ && resetAllConfig(navigationController_->topViewController())) {
+    // A reset asked for while away: the stack goes (it shows what was
+    // forgotten), and the new library says so once it is up, so the
+    // message is not lost with the screens.
+    if (navigationController_ && applyPendingReset()) {
         if (window_) window_->setRootViewController(nullptr);
         navigationController_.reset();
         dimmingView_.reset();
+        resetMessagePending_ = true;
     }
     if (toBackgroundView_) {
         // The cover rolls up off the window and goes.
@@ -457,6 +465,11 @@ void NestlarkAppDelegate::applicationWillEnterForeground() {
         if (auto root = window_->rootViewController())
             if (root->presentedViewController()) root->dismiss(false);
         presentMasterLock(false);
+    }
+    // Behind the passphrase the message waits for it.
+    if (resetMessagePending_ && !nowPresentMasterLockView_) {
+        resetMessagePending_ = false;
+        if (auto root = rootList()) showResetDone(root.get());
     }
     if (navigationController_)
         if (auto* viewer = dynamic_cast<BookViewController*>(navigationController_->topViewController()))

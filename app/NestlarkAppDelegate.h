@@ -158,6 +158,8 @@ private:
     std::optional<std::string> urlTargetDownload_;
     std::optional<std::string> fileTargetCopy_;
     bool nowPresentMasterLockView_ = false;
+    // A reset applied on the way back waits to be told over the new library.
+    bool resetMessagePending_ = false;
     bool isWaitUrlOpenAlertView_ = false;
     bool isShowKeyboard_ = false;
     ui::Rect keyboardRect_;

@@ -30,6 +30,7 @@
 #include "viewer/BookViewController.h"
 
 #include <filesystem>
+#include <fstream>
 
 namespace {
 
@@ -111,6 +112,42 @@ TEST_F(LifeCycleProgramTest, TheStartupLockCoversTheWindowAwayAndAsksAgainOnRetu
     EXPECT_TRUE(lockScreen()->submit("open sesame"));
     sys::RunLoop::main().advance(2.0);
     EXPECT_FALSE(app().isPresentingMasterLock());
+}
+
+TEST_F(LifeCycleProgramTest, AResetAskedForWhileAwayStartsANewLibraryAndSaysSo) {
+    fs::create_directories(docs() + "/Comics");
+    ASSERT_TRUE(launch());
+    auto nav = app().navigationController();
+    auto list = std::make_shared<LocalFilelistViewController>();
+    list->setPathFromBooks("Comics");
+    nav->pushViewController(list, false);
+    sys::RunLoop::main().advance(1.0);
+    play("background\n");
+    std::ofstream(docs() + "/" + NestlarkAppDelegate::kResetMarker) << "";
+    play("foreground\nwait 1\n");
+    EXPECT_NE(app().navigationController(), nav);
+    EXPECT_EQ(stackPaths(), std::vector<std::string>{""});
+    EXPECT_FALSE(fs::exists(docs() + "/" + NestlarkAppDelegate::kResetMarker));
+    ui::test::Driver driver(*app().window());
+    EXPECT_TRUE(driver.findByText("All configuration data has been reset to default values."));
+}
+
+TEST_F(LifeCycleProgramTest, ThePassphraseOnReturnKeepsTheFoldersShown) {
+    useStartupLock();
+    fs::create_directories(docs() + "/Comics");
+    ASSERT_TRUE(launch());
+    ASSERT_TRUE(lockScreen()->submit("open sesame"));
+    sys::RunLoop::main().advance(2.0);
+    auto list = std::make_shared<LocalFilelistViewController>();
+    list->setPathFromBooks("Comics");
+    app().navigationController()->pushViewController(list, false);
+    sys::RunLoop::main().advance(1.0);
+    play("background\nforeground\n");
+    ASSERT_TRUE(lockScreen());
+    ASSERT_TRUE(lockScreen()->submit("open sesame"));
+    sys::RunLoop::main().advance(2.0);
+    EXPECT_FALSE(lockScreen());
+    EXPECT_EQ(stackPaths(), (std::vector<std::string>{"", "Comics"}));
 }
 
 TEST_F(LifeCycleProgramTest, FocusLostAndBackIsNoTripAway) {
