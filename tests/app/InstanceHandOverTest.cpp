@@ -48,6 +48,7 @@ std::string talkTo(const std::string& path, const std::string& bytes) {
         if (n <= 0) break;
         sent += size_t(n);
     }
+    ::shutdown(fd, SHUT_WR);
     std::string reply;
     char buf[64];
     ssize_t n;
@@ -117,8 +118,8 @@ TEST_F(InstanceHandOverTest, OversizedUnfinishedAndControlCharacterMessagesAreRe
     std::string replyLong, replyOpen, replyCtl, replyTwo;
     whileServing([&] {
         replyLong = talkTo(server.path(), "file:///" + std::string(InstanceHandOver::kMaxMessage + 100, 'a') + "\n");
-        // A peer that says nothing more is dropped after a moment, not waited for.
-        replyOpen = talkTo(server.path(), "");
+        // A peer that ends before its line is complete.
+        replyOpen = talkTo(server.path(), "file:///half");
         replyCtl = talkTo(server.path(), std::string("file:///a\rb.cbz\n"));
         replyTwo = talkTo(server.path(), "file:///a.cbz\nfile:///b.cbz\n");
     });
