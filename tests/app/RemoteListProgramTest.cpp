@@ -27,6 +27,7 @@
 #include "remote/PushToMediaServer.h"
 #include "remote/RemoteTransferScreenFactory.h"
 #include "remote/UrlListStreamRead.h"
+#include "remote/listing/GoogleDriveShareLink.h"
 #include "remote/ServerListViewControllerEx.h"
 #include "remote/screens/RemoteFileListViewController.h"
 #include "remote/stream/HTTPURLStreamRead.h"
@@ -36,6 +37,7 @@
 #include "viewer/BookViewController.h"
 
 #include <filesystem>
+#include <fstream>
 
 namespace {
 
@@ -493,6 +495,48 @@ TEST_F(RemoteListProgramTest, AnInnerFolderOfARemoteComicIsChosenAndTheNextFolde
     viewer = top<BookViewController>();
     ASSERT_TRUE(viewer);
     EXPECT_EQ(viewer->bookReader()->getPageNum(), 4);
+}
+
+}  // namespace
+
+namespace {
+
+// A Google Drive folder shared by link, from nginx standing in for the
+// Drive site: the site list takes the link, the folder is listed and its
+// comic read in place from the public download address.
+TEST_F(RemoteListProgramTest, AComicInASharedDriveFolderIsReadInPlace) {
+    fs::create_directories(www->file("drive/folders"));
+    fs::create_directories(www->file("files"));
+    ASSERT_EQ(test::shell("cp '" + www->file("comics/Story.cbz") + "' '" + www->file("files/DRV1") + "'"), 0);
+    std::string base = nginx.url("");
+    if (base.back() == '/') base.pop_back();
+    std::ofstream(www->file("drive/folders/SHAREDX"))
+        << "<html><head><title>Club shelf</title></head><body><div class=\"KL4NAf\" data-x>Story.cbz</div>"
+           "<c-data id=i0 jsdata=\"KCtMme;DRV1;x\"></c-data></body></html>";
+    nginx.stop();
+    nginx.setLocationConfig("autoindex on; default_type text/html;");
+    nginx.setServerConfig("location = /download { default_type application/octet-stream; try_files /files/$arg_id =404; }");
+    ASSERT_TRUE(nginx.start(www->path())) << nginx.lastError();
+    base = nginx.url("");
+    if (base.back() == '/') base.pop_back();
+    GoogleDriveShareLink::setWebBaseForTesting(base);
+    GoogleDriveShareLink::setDownloadBaseForTesting(base);
+    const auto shared = ServerListViewControllerEx::shareLinkAddress(base + "/drive/folders/SHAREDX");
+    ASSERT_TRUE(shared);
+    fs::create_directories(docs());
+    ASSERT_TRUE(sys::PropertyList::writeFile(
+        sys::PlistValue(sys::PlistDictionary{{"url", sys::PlistValue(*shared)}, {"title", sys::PlistValue("Club")}}),
+        docs() + "/Club.shortcut"));
+    ASSERT_TRUE(launch());
+    play("tap \"Club\"\nwait 2\ntap \"Streaming\"\nwait 0.5\nshot shared-drive-folder\ntap \"Story.cbz\"\nwait 1\nsheet 0\n"
+         "wait 3\nshot shared-drive-reading\n");
+    auto* viewer = top<BookViewController>();
+    EXPECT_TRUE(viewer);
+    if (viewer) EXPECT_EQ(viewer->bookReader()->getPageNum(), 4);
+    EXPECT_GE(nginx.requestCount("/download?id=DRV1"), 1u);
+    EXPECT_FALSE(fs::exists(docs() + "/Story.cbz")) << "read in place";
+    GoogleDriveShareLink::setWebBaseForTesting("");
+    GoogleDriveShareLink::setDownloadBaseForTesting("");
 }
 
 }  // namespace
