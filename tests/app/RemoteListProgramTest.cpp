@@ -502,8 +502,8 @@ TEST_F(RemoteListProgramTest, AnInnerFolderOfARemoteComicIsChosenAndTheNextFolde
 namespace {
 
 // A Google Drive folder shared by link, from nginx standing in for the
-// Drive site: the site list takes the link, the folder is listed and its
-// comic read in place from the public download address.
+// Drive site: a shortcut to the link's pseudo address lists the folder and
+// its comic is read in place from the public download address.
 TEST_F(RemoteListProgramTest, AComicInASharedDriveFolderIsReadInPlace) {
     fs::create_directories(www->file("drive/folders"));
     fs::create_directories(www->file("files"));
