@@ -36,12 +36,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
+using test::readFile;
 
 class WebBrowserProgramTest : public ProgramRun {
 protected:

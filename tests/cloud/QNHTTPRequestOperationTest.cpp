@@ -17,10 +17,7 @@
 
 namespace {
 
-void writeFile(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << bytes;
-}
+using test::writeFile;
 
 std::string pattern(size_t n) {
     std::string s(n, '\0');

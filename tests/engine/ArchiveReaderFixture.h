@@ -26,8 +26,6 @@ inline bool runIn(const std::string& dir, const std::string& command) {
     return shell("cd '" + dir + "' && " + command + " >/dev/null 2>&1") == 0;
 }
 
-inline std::string readFile(const std::string& path) { return sys::FileManager::contentsOfFile(path).value_or(""); }
-
 // The reader's page names without their closing NUL byte (which every name must have).
 inline std::vector<std::string> pageNamesOf(const PageReader& r) {
     std::vector<std::string> out;

@@ -29,7 +29,7 @@ bool run(const std::string& dir, const std::string& command) {
     return test::shell("cd '" + dir + "' && " + command + " >/dev/null 2>&1") == 0;
 }
 
-std::string readFile(const std::string& path) { return sys::FileManager::contentsOfFile(path).value_or(""); }
+using test::readFile;
 
 uint32_t le(const std::string& b, size_t at, int bytes) {
     uint32_t v = 0;

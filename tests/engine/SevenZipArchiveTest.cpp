@@ -26,7 +26,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string readFile(const std::string& path) { return sys::FileManager::contentsOfFile(path).value_or(""); }
+using test::readFile;
 
 // Bytes that compress a little but not to nothing, as pages do.
 std::string sampleBytes(size_t size, uint32_t seed) {

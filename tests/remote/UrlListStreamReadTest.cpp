@@ -20,12 +20,7 @@
 
 namespace {
 
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
+using test::readFile;
 
 struct Progress : RemoteStreamReadDelegate {
     void updateCacheStatus(uint64_t count, const uint16_t* map, bool isPage) override {

@@ -32,12 +32,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
+using test::readFile;
 
 // Runs a command and returns what it printed.
 std::string capture(const std::string& command) {

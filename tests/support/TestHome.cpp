@@ -3,6 +3,8 @@
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <stdexcept>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -27,6 +29,18 @@ TempDir::~TempDir() {
 }
 
 std::string TempDir::file(const std::string& name) const { return path_ + "/" + name; }
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+void writeFile(const std::string& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << bytes;
+}
 
 std::string dataPath(const std::string& relative) {
     return std::string(LEAFBRIGHT_TEST_DATA) + "/" + relative;

@@ -21,6 +21,11 @@ private:
     std::string path_;
 };
 
+// The whole file as bytes ("" when it cannot be read), and a file written
+// whole (replacing what was there).
+std::string readFile(const std::string& path);
+void writeFile(const std::string& path, const std::string& bytes);
+
 // Absolute path of a file under tests/data.
 std::string dataPath(const std::string& relative);
 

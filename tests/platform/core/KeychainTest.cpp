@@ -24,12 +24,7 @@ std::vector<KeychainItem> all(const Keychain& k) {
     return items;
 }
 
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using test::readFile;
 
 TEST(KeychainTest, StatusCodesOfTheItemOperations) {
     auto k = Keychain::inMemory();

@@ -9,6 +9,7 @@
 #include "remote/transfer/HttpDownload.h"
 #include "tests/library/LibraryTestSupport.h"
 #include "tests/support/net/NginxServer.h"
+#include "tests/support/TestHome.h"
 
 #include <gtest/gtest.h>
 
@@ -20,12 +21,7 @@ namespace {
 using librarytest::LibraryTest;
 using Info = sys::PlistDictionary;
 
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
+using test::readFile;
 
 class QueueServices : public librarytest::TestServices {
 public:

@@ -13,6 +13,7 @@
 #include "tests/library/LibraryTestSupport.h"
 #include "tests/support/net/FaultHttpServer.h"
 #include "tests/support/net/NginxServer.h"
+#include "tests/support/TestHome.h"
 
 #include <gtest/gtest.h>
 
@@ -24,12 +25,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
+using test::readFile;
 
 std::string pattern(size_t n, int seed) {
     std::string s(n, '\0');

@@ -35,7 +35,7 @@ std::string makeBook(const test::TempDir& dir) {
         std::ofstream(src.file(std::to_string(i + 1) + ".jpg"), std::ios::binary) << bytes;
     }
     EXPECT_EQ(test::shell("cd '" + src.path() + "' && zip -q -0 '" + dir.file("book.cbz") + "' *.jpg"), 0);
-    return test::readWholeFile(dir.file("book.cbz"));
+    return test::readFile(dir.file("book.cbz"));
 }
 
 struct Listed : FileDownloadDelegate {
@@ -212,7 +212,7 @@ TEST_F(CloudStreamReadTest, DownloadsOfEachServiceAndTheTokenCodes) {
         auto [url, info] = listed(folder, "other.cbz");
         std::string saved;
         ASSERT_EQ(download(url, info, &saved), HttpDownload::kSaved);
-        EXPECT_EQ(test::readWholeFile(saved), "second book bytes");
+        EXPECT_EQ(test::readFile(saved), "second book bytes");
         fs::remove(saved);
     }
     EXPECT_EQ(storage_.count("/pre/other"), 1u) << "OneDrive's bytes come from the storage address";

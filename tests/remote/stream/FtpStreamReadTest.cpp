@@ -34,7 +34,7 @@ protected:
         RemoteStreamRead::removeCache();
         FtpStreamRead::registerWithEngine();
         ASSERT_TRUE(test::makeNoiseBook(pages_, www_.file("book.cbz")));
-        book_ = test::readWholeFile(www_.file("book.cbz"));
+        book_ = test::readFile(www_.file("book.cbz"));
         ASSERT_TRUE(server_.startVsftpd(www_.path())) << server_.lastError();
     }
     void TearDown() override {

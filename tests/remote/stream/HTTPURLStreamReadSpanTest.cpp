@@ -69,7 +69,7 @@ protected:
     // The files of `dir`, stored by zip into the server's `name`.
     std::string zipInto(const test::TempDir& dir, const std::string& name) {
         EXPECT_EQ(test::shell("cd '" + dir.path() + "' && zip -q -0 '" + www_.file(name) + "' *.jpg"), 0);
-        return test::readWholeFile(www_.file(name));
+        return test::readFile(www_.file(name));
     }
     std::string makeBook(const std::string& name, int count, size_t bytes, size_t nameLength) {
         test::TempDir src("spanpages");

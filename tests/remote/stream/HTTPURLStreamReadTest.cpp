@@ -38,7 +38,7 @@ std::string makeBook(const test::TempDir& dir, const std::string& name, int page
         std::ofstream(src.file(n), std::ios::binary) << bytes;
     }
     EXPECT_EQ(test::shell("cd '" + src.path() + "' && zip -q -0 '" + dir.file(name) + "' *.jpg"), 0);
-    return test::readWholeFile(dir.file(name));
+    return test::readFile(dir.file(name));
 }
 
 class HTTPURLStreamReadTest : public test::VirtualClockTest {

@@ -39,7 +39,7 @@ protected:
         peer_ = new SmbPeer;
         test::makeNoiseBook(*pages_, peer_->booksDir() + "/book.cbz");
         test::shell("cp '" + peer_->booksDir() + "/book.cbz' '" + peer_->publicDir() + "/book.cbz'");
-        book_ = test::readWholeFile(peer_->booksDir() + "/book.cbz");
+        book_ = test::readFile(peer_->booksDir() + "/book.cbz");
         if (!peer_->start("  server signing = mandatory\n")) error_ = peer_->error();
     }
     static void TearDownTestSuite() {

@@ -20,13 +20,6 @@
 
 namespace test {
 
-inline std::string readWholeFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
 // Up to `n` bytes at `offset` as the stream gives them.
 inline std::string readAt(RemoteStreamRead& s, int64_t offset, size_t n) {
     std::string out(n, '\0');

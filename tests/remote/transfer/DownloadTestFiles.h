@@ -46,17 +46,8 @@ class DownloadFixture : public VirtualClockTest {
 protected:
     using Recorder = DownloadRecorder;
 
-    static void writeFile(const std::string& path, const std::string& bytes) {
-        std::ofstream out(path, std::ios::binary | std::ios::trunc);
-        out << bytes;
-    }
-
-    static std::string readFile(const std::string& path) {
-        std::ifstream in(path, std::ios::binary);
-        std::stringstream ss;
-        ss << in.rdbuf();
-        return ss.str();
-    }
+    static void writeFile(const std::string& path, const std::string& bytes) { test::writeFile(path, bytes); }
+    static std::string readFile(const std::string& path) { return test::readFile(path); }
 
     // `n` bytes that do not repeat within a block and differ for each seed.
     static std::string pattern(size_t n, int seed = 0) {
