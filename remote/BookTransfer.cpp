@@ -204,6 +204,8 @@ void BookTransfer::startDownloader() {
         ftpDownload_->setSettings(settings_.get());
         ftpDownload_->setDelegate(forwarder_);
         ftpDownload_->setTimeouts(30, stallTimeout_);
+        // A refused log-on asks through the sign-in panel, as for web servers.
+        ftpDownload_->setCredentialAsker(HttpDownload::panelAsker());
         ftpDownload_->downloadFile(item.source, item.savePath, item.saveName, item.username.value_or(""),
                                    item.password.value_or(""));
     } else {

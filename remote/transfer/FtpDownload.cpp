@@ -7,6 +7,7 @@
 #include "foundation/Settings.h"
 #include "foundation/UrlPercent.h"
 #include "platform/core/PropertyList.h"
+#include "platform/core/RunLoop.h"
 #include "platform/core/WholeWrite.h"
 #include "remote/listing/FtpListing.h"
 #include "remote/protocols/QNFtpRequestSync.h"
@@ -35,6 +36,24 @@ std::string validatorFor(int64_t size) { return "ftp-size:" + std::to_string(siz
 }  // namespace
 
 FtpDownload::FtpDownload() : WorkerDownload("ftp-download", kFailed) {}
+
+void FtpDownload::askCredentials(const Job& job) {
+    std::weak_ptr<FtpDownload> weak = weak_from_this();
+    auto cancelled = cancelled_;
+    asker_(HttpEasy::withoutCredentials(job.url), job.user, false,
+           [weak, cancelled, job](std::optional<std::string> user, std::optional<std::string> password, bool) {
+               auto self = weak.lock();
+               if (!self || *cancelled) return;
+               if (!user) {
+                   self->post([](HttpDownloadDelegate& d) { d.onFinishConnection(kAuthFailed); });
+                   return;
+               }
+               // The worker that asked has ended or is ending: wait for it,
+               // then start over with the answer.
+               self->cancelDownload();
+               self->downloadFile(job.url, job.savePath, job.saveName, *user, password.value_or(""));
+           });
+}
 
 FtpDownload::~FtpDownload() { cancelDownload(); }
 
@@ -78,7 +97,16 @@ int FtpDownload::transfer(const Job& job) {
     }
     const int logon = client->connectToFtp(u->host(), port, user, password);
     if (*cancelled_) return -1;
-    if (logon == QNFtpRequestSync::kUserRefused || logon == QNFtpRequestSync::kPasswordRefused) return kAuthFailed;
+    if (logon == QNFtpRequestSync::kUserRefused || logon == QNFtpRequestSync::kPasswordRefused) {
+        if (!asker_ || asked_.exchange(true)) return kAuthFailed;
+        // This worker ends quietly; the answer starts the download again.
+        auto cancelled = cancelled_;
+        std::weak_ptr<FtpDownload> weak = weak_from_this();
+        sys::RunLoop::main().post([weak, cancelled, job] {
+            if (auto self = weak.lock(); self && !*cancelled) self->askCredentials(job);
+        });
+        return -1;
+    }
     if (logon != QNFtpRequestSync::kLoggedOn) return kFailed;
     if (!folder.empty() && client->changeDir(folder) != QNFtpRequestSync::kDirChanged) {
         client->disconnect();

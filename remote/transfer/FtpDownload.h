@@ -1,5 +1,6 @@
 #pragma once
 
+#include "remote/transfer/HttpDownload.h"
 #include "remote/transfer/WorkerDownload.h"
 
 #include <atomic>
@@ -44,6 +45,11 @@ public:
         idleTimeout_ = idleSeconds;
     }
 
+    // Who asks for a user and password when the server refuses the ones it
+    // was given (once per download; the answer starts the download again);
+    // without one a refusal ends with kAuthFailed.
+    void setCredentialAsker(HttpDownload::CredentialAsker asker) { asker_ = std::move(asker); }
+
     // downloadFile takes ftp://[user[:password]@]host[:port]/folder/file;
     // the user and password given win over the URL's; with neither, the
     // anonymous log-on is used. A cancel keeps the temporary file for a
@@ -51,11 +57,15 @@ public:
 
 private:
     int transfer(const Job& job) override;
+    // On the main thread: the question, and the download again with its answer.
+    void askCredentials(const Job& job);
     void cancelClients() override;
     void releaseClients() override;
 
     double connectTimeout_ = 30;
     double idleTimeout_ = 60;
+    HttpDownload::CredentialAsker asker_;
+    std::atomic<bool> asked_{false};
 
     std::shared_ptr<QNFtpRequestSync> client_;  // guarded by mutex_
 };

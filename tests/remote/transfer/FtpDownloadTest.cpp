@@ -31,12 +31,14 @@ protected:
     }
 
     int download(const std::string& url, const std::string& name, std::shared_ptr<Recorder> rec = nullptr,
-                 const std::string& user = "", const std::string& password = "") {
+                 const std::string& user = "", const std::string& password = "",
+                 HttpDownload::CredentialAsker asker = {}) {
         if (!rec) rec = std::make_shared<Recorder>();
         auto d = std::make_shared<FtpDownload>();
         d->setDelegate(rec);
         d->setSettings(settings_.get());
         d->setTimeouts(5, 5);
+        d->setCredentialAsker(std::move(asker));
         d->downloadFile(url, out_.path(), name, user, password);
         return resultOf(*rec);
     }
@@ -92,6 +94,33 @@ TEST_F(FtpDownloadTest, SavesWholeFilesAndContinuesAMatchingTemporaryFile) {
     // "skip" asks the server nothing for a name that is there.
     settings_->setValueForKey("overWriteMode", sys::PlistValue("skip"));
     EXPECT_EQ(download(url, "My Book.cbz"), FtpDownload::kExistsSkipped);
+}
+
+TEST_F(FtpDownloadTest, ARefusedLogOnAsksOnceAndTheAnswerDownloads) {
+    if (!test::FtpTestServer::havePyftpdlib()) GTEST_SKIP() << "pyftpdlib is not installed";
+    const std::string body = pattern(90000, 6);
+    writeFile(www_.file("Comics/a.cbz"), body);
+    ASSERT_TRUE(server_.startPyftpdlib(www_.path(), test::FtpTestServer::PyOptions{})) << server_.lastError();
+    const std::string url = server_.url("/Comics/a.cbz");
+    std::vector<std::string> asked;
+    // Answers with `user` / "secret", or cancels with no user.
+    auto asker = [&](std::optional<std::string> user) {
+        return [&asked, user](const std::string& u, const std::string& defaultUser, bool,
+                              HttpDownload::CredentialAnswer answer) {
+            asked.push_back(u + " as " + defaultUser);
+            sys::RunLoop::main().post([answer, user] { answer(user, std::string("secret"), false); });
+        };
+    };
+    // A restored item has its user but no password: asked, then saved.
+    EXPECT_EQ(download(url, "a.cbz", nullptr, "reader", "", asker("reader")), FtpDownload::kSaved);
+    EXPECT_TRUE(readFile(out_.file("a.cbz")) == body);
+    EXPECT_EQ(asked, std::vector<std::string>{url + " as reader"});
+    // A wrong answer is not asked about again; no answer ends it too.
+    asked.clear();
+    EXPECT_EQ(download(url, "a.cbz", nullptr, "reader", "", asker("nobody")), FtpDownload::kAuthFailed);
+    EXPECT_EQ(asked.size(), 1u);
+    EXPECT_EQ(download(url, "a.cbz", nullptr, "reader", "", asker(std::nullopt)), FtpDownload::kAuthFailed);
+    EXPECT_EQ(asked.size(), 2u);
 }
 
 TEST_F(FtpDownloadTest, RefusedUsersMissingFilesAndUnsafeNamesFail) {
