@@ -521,6 +521,12 @@ TEST_F(RemoteListProgramTest, AComicInASharedDriveFolderIsReadInPlace) {
     if (base.back() == '/') base.pop_back();
     GoogleDriveShareLink::setWebBaseForTesting(base);
     GoogleDriveShareLink::setDownloadBaseForTesting(base);
+    struct RealDriveBack {
+        ~RealDriveBack() {
+            GoogleDriveShareLink::setWebBaseForTesting("");
+            GoogleDriveShareLink::setDownloadBaseForTesting("");
+        }
+    } realDriveBack;
     const auto shared = ServerListViewControllerEx::shareLinkAddress(base + "/drive/folders/SHAREDX");
     ASSERT_TRUE(shared);
     fs::create_directories(docs());
@@ -531,12 +537,10 @@ TEST_F(RemoteListProgramTest, AComicInASharedDriveFolderIsReadInPlace) {
     play("tap \"Club\"\nwait 2\ntap \"Streaming\"\nwait 0.5\nshot shared-drive-folder\ntap \"Story.cbz\"\nwait 1\nsheet 0\n"
          "wait 3\nshot shared-drive-reading\n");
     auto* viewer = top<BookViewController>();
-    EXPECT_TRUE(viewer);
-    if (viewer) EXPECT_EQ(viewer->bookReader()->getPageNum(), 4);
+    ASSERT_TRUE(viewer);
+    EXPECT_EQ(viewer->bookReader()->getPageNum(), 4);
     EXPECT_GE(nginx.requestCount("/download?id=DRV1"), 1u);
     EXPECT_FALSE(fs::exists(docs() + "/Story.cbz")) << "read in place";
-    GoogleDriveShareLink::setWebBaseForTesting("");
-    GoogleDriveShareLink::setDownloadBaseForTesting("");
 }
 
 }  // namespace
