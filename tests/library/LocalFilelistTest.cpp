@@ -4,7 +4,10 @@
 #include "foundation/FolderLockInfo.h"
 #include "library/LocalFilelistViewController.h"
 #include "library/MediaServerOpener.h"
+#include "platform/core/DeviceProfile.h"
 #include "platform/core/PropertyList.h"
+#include "platform/ui/BarButtonItem.h"
+#include "platform/ui/Image.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -553,6 +556,39 @@ TEST_F(LocalFilelistTest, ScanNewBookOpensTheCameraScreenWhereThereIsOne) {
     EXPECT_EQ(services->asked[0].second, join(documents(), "Plain"));
     EXPECT_EQ(nav->viewControllers().size(), 2u);
     LibraryServices::install(nullptr);
+}
+
+}  // namespace
+
+namespace {
+
+// With a camera the folder's tool bar has the scan button (a camera, or a
+// book in a scan folder), and it opens the scan sheet.
+TEST_F(LocalFilelistTest, WithACameraTheToolBarsScanButtonOpensTheSheet) {
+    const sys::DeviceProfile saved = sys::DeviceProfile::current();
+    sys::DeviceProfile camera = saved;
+    camera.hasCamera = true;
+    sys::DeviceProfile::setCurrent(camera);
+    mkdir(join(documents(), "Scans"));
+    ASSERT_TRUE(sys::PropertyList::writeFile(sys::PlistValue(sys::PlistDictionary{}),
+                                             join(documents(), "Scans/.scan.lbs")));
+    auto list = std::make_shared<Local>();
+    list->setPathFromBooks("Scans");
+    list->setDontRestoreLastStatus(true);
+    nav = std::make_shared<ui::NavigationController>(list);
+    window->setRootViewController(nav);
+    driver->advance(0.5);
+    // The phone's bar: menu, transfers, scan, brightness, rotation lock, settings.
+    std::vector<ui::BarButtonItem*> buttons;
+    for (const auto& item : list->toolbarItems())
+        if (item->image()) buttons.push_back(item.get());
+    ASSERT_EQ(buttons.size(), 6u) << "no scan button";
+    ui::BarButtonItem* scan = buttons[2];
+    EXPECT_FALSE(scan->image()->isPlaceholder());
+    scan->trigger();
+    driver->advance(0.5);
+    EXPECT_TRUE(driver->findByText("Archive This Folder"));
+    sys::DeviceProfile::setCurrent(saved);
 }
 
 }  // namespace
