@@ -102,16 +102,32 @@ protected:
     std::unique_ptr<ui::test::Driver> driver;
 };
 
-// Counts the screens the tool bar asks for.
-struct CountingServices : LibraryServices {
-    int settingsScreens = 0;
-    int mediaScreens = 0;
+// The application's side of the library, answering nothing: tests
+// override what they watch.
+struct NullServices : LibraryServices {
     void setBookTransfer(std::shared_ptr<BookTransfer>) override {}
     std::optional<std::string> startupOpenUrl() override { return std::nullopt; }
     void setStartupOpenUrl(const std::optional<std::string>&) override {}
     std::shared_ptr<ui::ViewController> makeHistoryViewController(std::weak_ptr<LocalFilelistViewController>) override {
         return nullptr;
     }
+    std::shared_ptr<ui::ViewController> makeMediaServerViewController(std::shared_ptr<Settings>) override {
+        return nullptr;
+    }
+    std::shared_ptr<ui::ViewController> makeSettingViewController(std::shared_ptr<Settings>, int) override {
+        return nullptr;
+    }
+    void requestPasscode(const PassCodeTarget&, std::weak_ptr<PassCodeRequetDelegate>) override {}
+    std::shared_ptr<ui::ViewController> makePassCodeInputView(const PassCodeTarget&,
+                                                              std::weak_ptr<PassCodeInputViewExDelegate>) override {
+        return nullptr;
+    }
+};
+
+// Counts the screens the tool bar asks for.
+struct CountingServices : NullServices {
+    int settingsScreens = 0;
+    int mediaScreens = 0;
     std::shared_ptr<ui::ViewController> makeMediaServerViewController(std::shared_ptr<Settings>) override {
         ++mediaScreens;
         return std::make_shared<ui::ViewController>();
@@ -120,11 +136,6 @@ struct CountingServices : LibraryServices {
         EXPECT_EQ(type, 0) << "the full settings";
         ++settingsScreens;
         return std::make_shared<ui::ViewController>();
-    }
-    void requestPasscode(const PassCodeTarget&, std::weak_ptr<PassCodeRequetDelegate>) override {}
-    std::shared_ptr<ui::ViewController> makePassCodeInputView(const PassCodeTarget&,
-                                                              std::weak_ptr<PassCodeInputViewExDelegate>) override {
-        return nullptr;
     }
 };
 

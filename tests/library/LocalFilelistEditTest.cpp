@@ -224,18 +224,9 @@ TEST_F(LocalFilelistEditTest, PickerListsRealFoldersAndReturnsTheChosenPath) {
 }
 
 // Hands out a passcode screen that the test answers itself.
-struct PasscodeServices : LibraryServices {
+struct PasscodeServices : librarytest::NullServices {
     std::vector<PassCodeTarget> asked;
     std::weak_ptr<PassCodeInputViewExDelegate> answer;
-    void setBookTransfer(std::shared_ptr<BookTransfer>) override {}
-    std::optional<std::string> startupOpenUrl() override { return std::nullopt; }
-    void setStartupOpenUrl(const std::optional<std::string>&) override {}
-    std::shared_ptr<ui::ViewController> makeHistoryViewController(std::weak_ptr<LocalFilelistViewController>) override {
-        return nullptr;
-    }
-    std::shared_ptr<ui::ViewController> makeMediaServerViewController(std::shared_ptr<Settings>) override { return nullptr; }
-    std::shared_ptr<ui::ViewController> makeSettingViewController(std::shared_ptr<Settings>, int) override { return nullptr; }
-    void requestPasscode(const PassCodeTarget&, std::weak_ptr<PassCodeRequetDelegate>) override {}
     std::shared_ptr<ui::ViewController> makePassCodeInputView(const PassCodeTarget& t,
                                                               std::weak_ptr<PassCodeInputViewExDelegate> d) override {
         asked.push_back(t);
