@@ -544,3 +544,34 @@ TEST_F(RemoteListProgramTest, AComicInASharedDriveFolderIsReadInPlace) {
 }
 
 }  // namespace
+
+namespace {
+
+// Addresses handed to the program at start-up and answered while the
+// start screen's notice still shows: the library takes them up once it is
+// built, a folder (even without its final "/") as a remote list, a file as
+// a download into the temporary folder.
+TEST_F(RemoteListProgramTest, AddressesAnsweredBeforeTheLibraryIsBuiltAreTakenUpByIt) {
+    showStartScreens = true;
+    ASSERT_TRUE(launch(nginx.url("/comics")));
+    std::string error;
+    ASSERT_TRUE(program->openTarget(&error)) << error;
+    ASSERT_FALSE(program->delegate()->isStartLBWindowDone()) << "the notice is expected to wait";
+    play("wait 0.5\ntap \"Yes\"\nwait 0.5\ntap \"Close\"\nwait 3\nshot startup-folder\n");
+    auto* remote = top<RemoteFileListViewController>();
+    ASSERT_TRUE(remote);
+    EXPECT_EQ(remote->targetURL(), nginx.url("/comics/"));
+    EXPECT_EQ(remote->fileList().size(), 2u);
+    stop();
+
+    ASSERT_TRUE(launch(nginx.url("/comics/Story.cbz")));
+    ASSERT_TRUE(program->openTarget(&error)) << error;
+    play("wait 0.5\ntap \"Yes\"\nwait 0.5\n");
+    if (!program->delegate()->isStartLBWindowDone()) play("tap \"Close\"\n");
+    play("wait 1\n");
+    ASSERT_TRUE(program->delegate()->bookTransfer());
+    ASSERT_TRUE(sys::RunLoop::main().runUntil([&] { return fs::exists(BookCommon::getBooksTempRoot() + "/Story.cbz"); }, 30));
+    EXPECT_EQ(fs::file_size(BookCommon::getBooksTempRoot() + "/Story.cbz"), fs::file_size(www->file("comics/Story.cbz")));
+}
+
+}  // namespace
