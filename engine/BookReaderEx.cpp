@@ -12,6 +12,7 @@
 #include "foundation/ResourceLocator.h"
 #include "foundation/Settings.h"
 #include "foundation/SettingsValues.h"
+#include "platform/core/Clock.h"
 #include "platform/core/DeviceProfile.h"
 #include "platform/core/Path.h"
 #include "platform/graphics/ImageDecoder.h"
@@ -647,7 +648,14 @@ void BookReaderEx::preloadThread(PageLoadRequest r, Snapshot snap) {
 }
 
 void BookReaderEx::waitPreloadThread() {
-    std::unique_lock lock(preloadMutex_);
+    // The preload holds its lock while it loads, so the wait is mostly for
+    // the lock: waiting on the preload's work, not doing any (the preload
+    // thread is counted for its own work on the virtual clock).
+    std::unique_lock lock(preloadMutex_, std::defer_lock);
+    {
+        sys::Clock::IdleScope idle;
+        lock.lock();
+    }
     preloadDone_.wait(lock, [this] { return !isNowPreLoading_.load(); });
 }
 

@@ -4,12 +4,15 @@
 // functions, and small helpers. Only BookViewController's own files include
 // this.
 
+#include "engine/BookReaderEx.h"
 #include "foundation/BookCommon.h"
 #include "platform/core/RunLoop.h"
 #include "viewer/BookViewController.h"
 
+#include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace bookviewer {
 
@@ -25,6 +28,18 @@ inline constexpr double kZoomTolerance = 0.01;
 inline BookViewController::StreamStatusOverlayFactory& overlayFactory() {
     static BookViewController::StreamStatusOverlayFactory f;
     return f;
+}
+
+// Brings `blockStatus` (the block map, two bytes an entry) up to the last map
+// the stream reported to `session`: blocks that came before the reading
+// screen watched the stream (a small book is often whole by then) are only
+// known to the session.
+inline void takeSessionBlockMap(BookReaderEx& session, std::vector<uint8_t>& blockStatus) {
+    bool unitIsPage = false;
+    const std::vector<uint16_t> latest = session.lastCacheStatus(&unitIsPage);
+    if (latest.empty()) return;
+    blockStatus.resize(latest.size() * 2);
+    std::memcpy(blockStatus.data(), latest.data(), blockStatus.size());
 }
 
 inline std::string tr(const std::string& key) { return BookCommon::localizedStringWithOnOff(key); }

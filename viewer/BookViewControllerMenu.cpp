@@ -160,14 +160,7 @@ void BookViewController::onTapMenuarea() {
     blockMapView_.reset();
     if (isStreamingMode_ && bookReader_ && blockMapFactory()) blockMapView_ = blockMapFactory()(ui::Rect(0, 0, 100, 5));
     if (blockMapView_) {
-        // Blocks that came before this screen watched the stream (a small
-        // book is often whole by then) are only known to the session.
-        bool unitIsPage = false;
-        const std::vector<uint16_t> latest = bookReader_->lastCacheStatus(&unitIsPage);
-        if (!latest.empty()) {
-            blockStatus_.resize(latest.size() * 2);
-            std::memcpy(blockStatus_.data(), latest.data(), blockStatus_.size());
-        }
+        takeSessionBlockMap(*bookReader_, blockStatus_);
         std::vector<uint16_t> map(blockStatus_.size() / 2);
         if (!map.empty()) std::memcpy(map.data(), blockStatus_.data(), map.size() * 2);
         blockMapView_->updateCacheStatus(map.size(), map.data(), bookReader_->isStreamingUnitIsPage());

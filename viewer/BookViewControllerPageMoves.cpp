@@ -115,6 +115,7 @@ bool BookViewController::movePage(int op, int32_t page, int32_t oldPage) {
         if (isStreamingMode_ && overlayFactory()) {
             streamStatusView_ = overlayFactory()(b, *this);
             if (streamStatusView_) {
+                takeSessionBlockMap(*bookReader_, blockStatus_);
                 if (!blockStatus_.empty()) {
                     std::vector<uint16_t> map(blockStatus_.size() / 2);
                     std::memcpy(map.data(), blockStatus_.data(), map.size() * 2);

@@ -338,4 +338,26 @@ TEST_F(BookViewReloadTest, AStreamedBookShowsItsOverlayWhileAPageLoadsAndCanBeLe
     BookViewController::setStreamStatusOverlayFactory(nullptr);
 }
 
+// Blocks that came before the screen watched the stream (the first page's,
+// the directory's) are only known to the session: the overlay starts from them.
+TEST_F(BookViewReloadTest, TheOverlayStartsFromTheMapTheSessionHeardBeforeTheScreenWatched) {
+    std::shared_ptr<FakeOverlay> overlay;
+    BookViewController::setStreamStatusOverlayFactory([&](const ui::Rect& frame, BookViewController&) {
+        overlay = std::make_shared<FakeOverlay>();
+        overlay->v->setFrame(frame);
+        return overlay;
+    });
+    set("isPreRead", false);
+    open(2);
+    viewer->setIsStreamingMode(true);
+    session->setTargetForOnlineStatus({});
+    const uint16_t early[] = {1, 0, 0, 1};
+    session->updateCacheStatus(4, early, false);
+    viewer->doFunction(2);
+    ASSERT_TRUE(overlay);
+    EXPECT_EQ(overlay->map, (std::vector<uint16_t>{1, 0, 0, 1}));
+    pass();
+    BookViewController::setStreamStatusOverlayFactory(nullptr);
+}
+
 }  // namespace
