@@ -23,8 +23,6 @@ constexpr double kButtonHeight = 36;
 constexpr double kPanelHeight = kMargin + kMapHeight + 6 + kLabelHeight + 6 + kButtonHeight + kMargin;
 // Room the reading screen's activity indicator (32 points, centred) keeps above the panel.
 constexpr double kIndicatorRoom = 16 + 12;
-// No stream sends blocks larger than this; a larger claim is not counted.
-constexpr int64_t kMaxBlockBytes = int64_t(64) << 20;
 
 // The viewer as the overlay's delegate, held weakly: the overlay never keeps
 // the reading screen alive.
@@ -115,6 +113,7 @@ void StreamStatusView::setDelegate(std::weak_ptr<StreamStatusViewDelegate> deleg
 
 void StreamStatusView::updateCacheStatus(uint64_t count, const uint16_t* map, bool isPage) {
     blockMap_->updateCacheStatus(count, map, isPage);
+    if (map && !blockMap_->isPage()) showShareOfBook();
 }
 
 void StreamStatusView::updateCacheBlock(int64_t cached, int64_t blockSize, int64_t block, int64_t numBlocks) {
@@ -127,24 +126,31 @@ void StreamStatusView::updateCacheBlock(int64_t cached, int64_t blockSize, int64
         // One page of a page-by-page stream, byte by byte.
         const int64_t expected = blockSize;
         if (expected > 0 && cached >= expected) blockMap_->markCached(uint64_t(block));
-        if (expected > 0) {
-            // Not there until the last byte is: a page part-way never shows 100%.
-            const int64_t percent =
-                cached >= expected ? 100 : std::min<int64_t>(99, int64_t(double(cached) * 100.0 / double(expected)));
-            progress_->setText(std::to_string(percent) + "%");
-        } else {
+        if (expected > 0)
+            progress_->setText(std::to_string(percentOf(cached, expected)) + "%");
+        else
             progress_->setText(BookCommon::strSizeFormatFromValue(cached));
-        }
         return;
     }
     if (cached > numBlocks) return;
-    const bool fresh = uint64_t(block) < map.size() && map[size_t(block)] == 0;
     blockMap_->markCached(uint64_t(block));
-    if (fresh || map.empty()) {
-        if (blockSize > 0 && blockSize <= kMaxBlockBytes)
-            receivedBytes_ = std::min(receivedBytes_ + blockSize, INT64_MAX - kMaxBlockBytes);
-        progress_->setText(BookCommon::strSizeFormatFromValue(receivedBytes_));
-    }
+    if (map.empty())
+        progress_->setText(std::to_string(percentOf(cached, numBlocks)) + "%");
+    else
+        showShareOfBook();
+}
+
+void StreamStatusView::showShareOfBook() {
+    const uint64_t all = blockMap_->map().size();
+    if (all == 0) return;
+    progress_->setText(std::to_string(percentOf(int64_t(blockMap_->cachedCount()), int64_t(all))) + "%");
+}
+
+int64_t StreamStatusView::percentOf(int64_t part, int64_t whole) {
+    if (whole <= 0 || part <= 0) return 0;
+    if (part >= whole) return 100;
+    // Not there until the last unit is: part-way never shows 100%.
+    return std::min<int64_t>(99, int64_t(double(part) * 100.0 / double(whole)));
 }
 
 void StreamStatusView::setIsVerticalWritting(bool on) { blockMap_->setRightToLeft(on); }

@@ -30,9 +30,10 @@ public:
     // `count` 16-bit entries (non-zero where the unit is cached); copied.
     void updateCacheStatus(uint64_t count, const uint16_t* map, bool isPage) override;
     // Block streams: `cached` blocks of `numBlocks` are here, block `block`
-    // (of `blockSize` bytes) just arrived. Page streams: `cached` bytes of
-    // the `blockSize` expected (0 or less: unknown) of page `block` of
-    // `numBlocks`. Reports that do not fit the map are ignored.
+    // just arrived; the label shows the book's share in the cache. Page
+    // streams: `cached` bytes of the `blockSize` expected (0 or less:
+    // unknown) of page `block` of `numBlocks`; the label shows how much of
+    // that page is here. Reports that do not fit the map are ignored.
     void updateCacheBlock(int64_t cached, int64_t blockSize, int64_t block, int64_t numBlocks) override;
     void setDelegate(std::weak_ptr<StreamStatusViewDelegate> delegate);
     // Books whose next page lies to the left fill the map from the right.
@@ -58,6 +59,8 @@ private:
     std::shared_ptr<ui::Label> progress_;
     std::shared_ptr<ui::Button> disconnect_;
     std::shared_ptr<Link> link_;
-    // Bytes of blocks that arrived while this overlay was up.
-    int64_t receivedBytes_ = 0;
+
+    void showShareOfBook();
+    // Whole per cent of `whole` that `part` is; 100 only when all of it is.
+    static int64_t percentOf(int64_t part, int64_t whole);
 };

@@ -89,39 +89,43 @@ TEST(StreamStatusView, DisconnectCallsTheDelegateOnceAndNotOnceItIsGone) {
     EXPECT_EQ(viewer->cancels, 2) << "the button still reaches a living viewer";
 }
 
-TEST(StreamStatusView, BlockReportsFillTheMapAndCountTheBytesThatCameWhileWaiting) {
+TEST(StreamStatusView, BlockReportsFillTheMapAndShowTheBooksShareInTheCache) {
     auto overlay = std::make_shared<StreamStatusView>(ui::Rect(0, 0, 768, 1024));
     std::vector<uint16_t> map{1, 0, 0, 0, 0};
     overlay->updateCacheStatus(map.size(), map.data(), false);
     overlay->setIsVerticalWritting(true);
     EXPECT_EQ(overlay->blockMap()->map(), map);
+    EXPECT_EQ(overlay->progressLabel()->text(), "20%");
 
     overlay->updateCacheBlock(2, 262144, 2, 5);
     EXPECT_EQ(overlay->blockMap()->map(), (std::vector<uint16_t>{1, 0, 1, 0, 0}));
-    EXPECT_EQ(overlay->progressLabel()->text(), "256.00KB");
-    overlay->updateCacheBlock(2, 262144, 2, 5);  // told twice: counted once
-    EXPECT_EQ(overlay->progressLabel()->text(), "256.00KB");
+    EXPECT_EQ(overlay->progressLabel()->text(), "40%");
+    overlay->updateCacheBlock(2, 262144, 2, 5);  // told twice
+    EXPECT_EQ(overlay->progressLabel()->text(), "40%");
 
     // Reports that do not fit the map shown change nothing.
     const std::vector<uint16_t> before = overlay->blockMap()->map();
-    overlay->updateCacheBlock(3, 262144, 5, 5);                 // past the end
-    overlay->updateCacheBlock(3, 262144, -1, 5);                // before the start
-    overlay->updateCacheBlock(3, 262144, 3, 9);                 // another map's count
-    overlay->updateCacheBlock(3, 262144, 3, 0);                 // no map at all
-    overlay->updateCacheBlock(7, 262144, 3, 5);                 // more cached than there are
-    overlay->updateCacheBlock(-1, 262144, 3, 5);                // less than none
-    overlay->updateCacheBlock(3, INT64_MAX, 4, 5);              // a block no stream sends: drawn, not counted
+    overlay->updateCacheBlock(3, 262144, 5, 5);  // past the end
+    overlay->updateCacheBlock(3, 262144, -1, 5);  // before the start
+    overlay->updateCacheBlock(3, 262144, 3, 9);  // another map's count
+    overlay->updateCacheBlock(3, 262144, 3, 0);  // no map at all
+    overlay->updateCacheBlock(7, 262144, 3, 5);  // more cached than there are
+    overlay->updateCacheBlock(-1, 262144, 3, 5);  // less than none
     overlay->updateCacheBlock(INT64_MAX, INT64_MAX, INT64_MAX, INT64_MAX);
-    std::vector<uint16_t> expected = before;
-    expected[4] = 1;
-    EXPECT_EQ(overlay->blockMap()->map(), expected);
-    EXPECT_EQ(overlay->progressLabel()->text(), "256.00KB");
+    EXPECT_EQ(overlay->blockMap()->map(), before);
+    EXPECT_EQ(overlay->progressLabel()->text(), "40%");
+    overlay->updateCacheBlock(3, INT64_MAX, 4, 5);  // the block size plays no part
+    EXPECT_EQ(overlay->progressLabel()->text(), "60%");
 
     // A new map replaces the old one; a null one changes nothing.
     std::vector<uint16_t> longer(8, 1);
+    longer[7] = 0;
     overlay->updateCacheStatus(longer.size(), longer.data(), false);
     overlay->updateCacheStatus(3, nullptr, false);
     EXPECT_EQ(overlay->blockMap()->map(), longer);
+    EXPECT_EQ(overlay->progressLabel()->text(), "87%");
+    overlay->updateCacheBlock(8, 262144, 7, 8);
+    EXPECT_EQ(overlay->progressLabel()->text(), "100%");
 }
 
 TEST(StreamStatusView, PageReportsShowHowMuchOfThePageIsHere) {
