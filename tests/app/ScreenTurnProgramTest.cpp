@@ -19,6 +19,7 @@
 #include "platform/ui/Window.h"
 #include "foundation/BookCommon.h"
 #include "tests/app/ProgramRun.h"
+#include "tests/app/ProgramShot.h"
 #include "tests/support/TestHome.h"
 #include "viewer/BookViewController.h"
 
@@ -31,43 +32,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct Rgb {
-    int r, g, b;
-};
-
-// Page i of a book is one flat colour, far from the others and from the
-// white, grey and black of the screens around it.
-const Rgb kPage[] = {{220, 40, 40}, {40, 170, 40}, {40, 70, 220}, {230, 200, 30}, {160, 40, 200}, {30, 200, 200}};
-
-void writePng(const std::string& path, int w, int h, Rgb left, Rgb right) {
-    gfx::Canvas c(w, h, 1.0);
-    c.fillRect({0, 0, double(w) / 2, double(h)}, gfx::Rgba{left.r / 255.0, left.g / 255.0, left.b / 255.0, 1});
-    c.fillRect({double(w) / 2, 0, double(w) / 2, double(h)}, gfx::Rgba{right.r / 255.0, right.g / 255.0, right.b / 255.0, 1});
-    fs::create_directories(fs::path(path).parent_path());
-    ASSERT_TRUE(c.writePNG(path));
-}
-
-// A picture the program wrote, read back; points are the window's.
-class Shot {
-public:
-    Shot(const std::string& path, const ui::Window& window) : image_(gfx::ImageDecoder::decodeFile(path)) {
-        if (image_) scale_ = double(image_->width()) / window.bounds().width();
-    }
-    explicit operator bool() const { return bool(image_); }
-    int width() const { return image_->width(); }
-    int height() const { return image_->height(); }
-    bool is(double x, double y, Rgb c, int tol = 40) const {
-        const int px = std::clamp(int(x * scale_), 0, image_->width() - 1);
-        const int py = std::clamp(int(y * scale_), 0, image_->height() - 1);
-        const uint32_t p = image_->pixel(px, py);
-        return std::abs(int(gfx::redOf(p)) - c.r) <= tol && std::abs(int(gfx::greenOf(p)) - c.g) <= tol &&
-               std::abs(int(gfx::blueOf(p)) - c.b) <= tol;
-    }
-
-private:
-    gfx::ImageRef image_;
-    double scale_ = 1;
-};
+using programtest::kPage;
+using programtest::Rgb;
+using programtest::Shot;
+using programtest::writePng;
 
 class ScreenTurnProgramTest : public ProgramRun, public ::testing::WithParamInterface<std::string> {
 protected:

@@ -32,6 +32,7 @@
 #include "remote/UrlListStreamRead.h"
 #include "remote/stream/HTTPURLStreamRead.h"
 #include "tests/app/ProgramRun.h"
+#include "tests/app/ProgramShot.h"
 #include "tests/support/TestHome.h"
 #include "tests/support/net/NginxServer.h"
 #include "viewer/BookViewController.h"
@@ -44,40 +45,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct Rgb {
-    int r, g, b;
-};
-
-const Rgb kPage[] = {{220, 40, 40}, {40, 170, 40}, {40, 70, 220}, {230, 200, 30}, {160, 40, 200}, {30, 200, 200}};
-
-void writePng(const std::string& path, int w, int h, Rgb c) {
-    gfx::Canvas canvas(w, h, 1.0);
-    canvas.fillRect({0, 0, double(w), double(h)}, gfx::Rgba{c.r / 255.0, c.g / 255.0, c.b / 255.0, 1});
-    fs::create_directories(fs::path(path).parent_path());
-    ASSERT_TRUE(canvas.writePNG(path));
-}
-
-class Shot {
-public:
-    Shot(const std::string& path, const ui::Window& window) : image_(gfx::ImageDecoder::decodeFile(path)) {
-        if (image_) scale_ = double(image_->width()) / window.bounds().width();
-    }
-    explicit operator bool() const { return bool(image_); }
-    Rgb at(double x, double y) const {
-        const int px = std::clamp(int(x * scale_), 0, image_->width() - 1);
-        const int py = std::clamp(int(y * scale_), 0, image_->height() - 1);
-        const uint32_t p = image_->pixel(px, py);
-        return {int(gfx::redOf(p)), int(gfx::greenOf(p)), int(gfx::blueOf(p))};
-    }
-    bool is(double x, double y, Rgb c, int tol = 40) const {
-        const Rgb p = at(x, y);
-        return std::abs(p.r - c.r) <= tol && std::abs(p.g - c.g) <= tol && std::abs(p.b - c.b) <= tol;
-    }
-
-private:
-    gfx::ImageRef image_;
-    double scale_ = 1;
-};
+using programtest::kPage;
+using programtest::Rgb;
+using programtest::Shot;
+using programtest::writePng;
 
 Rgb dimmed(Rgb c, double keep) { return {int(c.r * keep), int(c.g * keep), int(c.b * keep)}; }
 
