@@ -25,16 +25,10 @@ struct StepLog : ApplicationDelegate {
 TEST_F(ApplicationDelegateTest, TheDelegateHearsEachStepBeforeItsNotification) {
     auto& app = Application::shared();
     std::vector<std::string> log;
-    std::vector<sys::NotificationCenter::Token> tokens;
-    for (const char* n : {Application::willResignActiveNotification, Application::didEnterBackgroundNotification,
-                          Application::willEnterForegroundNotification, Application::didBecomeActiveNotification}) {
-        std::string name = n;
-        tokens.push_back(sys::NotificationCenter::defaultCenter().addObserver(
-            name, [&log, name, &app](const sys::Notification&) {
-                // The state has moved by the time anyone hears of it.
-                log.push_back(name + (app.applicationState() == Application::State::Background ? " (bg)" : ""));
-            }));
-    }
+    auto listener = std::make_unique<uitest::LifeCycleListener>([&log, &app](const std::string& name) {
+        // The state has moved by the time anyone hears of it.
+        log.push_back(name + (app.applicationState() == Application::State::Background ? " (bg)" : ""));
+    });
     auto delegate = std::make_shared<StepLog>(log);
     app.setDelegate(delegate);
     app.setApplicationState(Application::State::Background);
@@ -44,7 +38,7 @@ TEST_F(ApplicationDelegateTest, TheDelegateHearsEachStepBeforeItsNotification) {
     // A delegate that is gone is not called.
     delegate.reset();
     app.setApplicationState(Application::State::Inactive);
-    for (auto t : tokens) sys::NotificationCenter::defaultCenter().removeObserver(t);
+    listener.reset();
     EXPECT_EQ(log, (std::vector<std::string>{
                        "delegate resign", Application::willResignActiveNotification, "delegate background",
                        std::string(Application::didEnterBackgroundNotification) + " (bg)", "delegate foreground",

@@ -14,19 +14,14 @@ class ApplicationTest : public UITest {};
 TEST_F(ApplicationTest, LifeCycleStepsPostTheirNotificationsInOrder) {
     auto& app = Application::shared();
     std::vector<std::string> log;
-    std::vector<sys::NotificationCenter::Token> tokens;
-    for (const char* n : {Application::willResignActiveNotification, Application::didEnterBackgroundNotification,
-                          Application::willEnterForegroundNotification, Application::didBecomeActiveNotification}) {
-        std::string name = n;
-        tokens.push_back(sys::NotificationCenter::defaultCenter().addObserver(
-            name, [&log, name](const sys::Notification&) { log.push_back(name); }));
+    {
+        uitest::LifeCycleListener listener([&log](const std::string& name) { log.push_back(name); });
+        app.setApplicationState(Application::State::Background);
+        app.setApplicationState(Application::State::Active);
+        app.setApplicationState(Application::State::Inactive);
+        app.setApplicationState(Application::State::Active);
+        app.setApplicationState(Application::State::Active);  // no step, no notice
     }
-    app.setApplicationState(Application::State::Background);
-    app.setApplicationState(Application::State::Active);
-    app.setApplicationState(Application::State::Inactive);
-    app.setApplicationState(Application::State::Active);
-    app.setApplicationState(Application::State::Active);  // no step, no notice
-    for (auto t : tokens) sys::NotificationCenter::defaultCenter().removeObserver(t);
     EXPECT_EQ(log, (std::vector<std::string>{
                        Application::willResignActiveNotification, Application::didEnterBackgroundNotification,
                        Application::willEnterForegroundNotification, Application::didBecomeActiveNotification,

@@ -4,13 +4,17 @@
 #include "platform/graphics/FixedTextEngine.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/Responder.h"
+#include "platform/core/NotificationCenter.h"
+#include "platform/ui/Application.h"
 #include "platform/ui/Screen.h"
 #include "platform/ui/TestDriver.h"
 #include "platform/ui/Window.h"
 #include "tests/support/VirtualClockTest.h"
 
+#include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace uitest {
 
@@ -56,6 +60,29 @@ protected:
 
     std::shared_ptr<ui::Window> window;
     std::unique_ptr<gfx::TextEngine::Scope> textScope;
+};
+
+// Hears the application's four life-cycle notifications by name, until it
+// goes away.
+class LifeCycleListener {
+public:
+    explicit LifeCycleListener(std::function<void(const std::string&)> heard) {
+        for (const char* n : {ui::Application::willResignActiveNotification, ui::Application::didEnterBackgroundNotification,
+                              ui::Application::willEnterForegroundNotification,
+                              ui::Application::didBecomeActiveNotification}) {
+            std::string name = n;
+            tokens_.push_back(sys::NotificationCenter::defaultCenter().addObserver(
+                name, [heard, name](const sys::Notification&) { heard(name); }));
+        }
+    }
+    ~LifeCycleListener() {
+        for (auto t : tokens_) sys::NotificationCenter::defaultCenter().removeObserver(t);
+    }
+    LifeCycleListener(const LifeCycleListener&) = delete;
+    LifeCycleListener& operator=(const LifeCycleListener&) = delete;
+
+private:
+    std::vector<sys::NotificationCenter::Token> tokens_;
 };
 
 // A UITest with a driver for its window.
