@@ -4,8 +4,8 @@
 // shows the streaming overlay (block map, progress, Disconnect) over the
 // reading screen; Disconnect gives the stream up, the load stops and the
 // reader is back in the remote list. On the phone, pad and desktop profiles,
-// in both looks, upright and turned, checked on the views and on the pictures
-// the program's own script steps take.
+// in both looks, upright and turned, and in the glass of system 26, checked
+// on the views and on the pictures the program's own script steps take.
 #include <gtest/gtest.h>
 
 #include "app/LeafbrightProgram.h"
@@ -13,9 +13,11 @@
 #include "engine/RemoteStreamRead.h"
 #include "engine/UrlListStream.h"
 #include "foundation/BookCommon.h"
+#include "foundation/ui/LiquidGlassView.h"
 #include "foundation/ui/TransferScreenFactory.h"
 #include "library/LocalFilelistViewController.h"
 #include "library/MediaServerOpener.h"
+#include "platform/core/DeviceProfile.h"
 #include "platform/core/PropertyList.h"
 #include "platform/graphics/Canvas.h"
 #include "platform/graphics/Image.h"
@@ -101,15 +103,15 @@ private:
 
 int brightness(Rgb c) { return (c.r + c.g + c.b) / 3; }
 
-using Param = std::tuple<std::string, bool, bool>;  // device, dark look, turned
+using Param = std::tuple<std::string, bool, bool, bool>;  // device, dark look, turned, glass (system 26)
 
 class StreamOverlayProgramTest : public ProgramRun, public ::testing::WithParamInterface<Param> {
 protected:
     void SetUp() override {
         if (!test::haveProgram("zip")) GTEST_SKIP() << "no zip";
         if (test::NginxServer::program().empty()) GTEST_SKIP() << "nginx is not installed";
-        std::tie(device, dark, turned) = GetParam();
-        makeHome("overlayhome-" + device + (dark ? "-dark" : "-light") + (turned ? "-turned" : ""));
+        std::tie(device, dark, turned, glass) = GetParam();
+        makeHome("overlayhome-" + name());
         markNotFirstRun();
         src = std::make_unique<test::TempDir>("overlaypages");
         www = std::make_unique<test::TempDir>("overlaywww");
@@ -163,7 +165,9 @@ protected:
     ui::Window& window() const { return *program->delegate()->window(); }
     ui::NavigationController* nav() const { return program->delegate()->navigationController().get(); }
     BookViewController* viewer() const { return dynamic_cast<BookViewController*>(nav()->topViewController()); }
-    std::string name() const { return device + (dark ? "-dark" : "-light") + (turned ? "-turned" : ""); }
+    std::string name() const {
+        return device + (dark ? "-dark" : "-light") + (turned ? "-turned" : "") + (glass ? "-glass" : "");
+    }
     ui::Rect inWindow(const ui::View& v) const { return v.convertRectTo(v.bounds(), nullptr); }
     // The streaming overlay on the reading screen, if any.
     StreamStatusView* shownOverlay() const {
@@ -177,7 +181,7 @@ protected:
         return size_t(std::count_if(all.begin(), all.end(), [](const auto& r) { return r.status == 503; }));
     }
 
-    bool dark = false, turned = false;
+    bool dark = false, turned = false, glass = false;
     std::unique_ptr<test::TempDir> src, www;
     test::NginxServer nginx;
     std::string refused;
@@ -210,6 +214,12 @@ TEST_P(StreamOverlayProgramTest, ASlowPageShowsTheOverlayAndDisconnectLeavesTheB
     ASSERT_TRUE(dynamic_cast<RemoteFileListViewController*>(list)) << "the book was opened from the remote list";
     EXPECT_GT(refusals(), 0u) << "the stream has met the busy blocks";
 
+    if (glass) {
+        // The system's look from version 26 on.
+        sys::DeviceProfile p = sys::DeviceProfile::current();
+        p.systemVersion = "26.0";
+        sys::DeviceProfile::setCurrent(p);
+    }
     // The next page is not here: the overlay comes over the reading screen.
     viewer()->doFunction(2);
     play("wait 1\nshot " + name() + "-overlay\n");
@@ -238,7 +248,9 @@ TEST_P(StreamOverlayProgramTest, ASlowPageShowsTheOverlayAndDisconnectLeavesTheB
         Shot s(home->file("shots/" + name() + "-overlay.png"), window());
         ASSERT_TRUE(s);
         const Rgb fill = s.at(panel.x() + 6, panel.maxY() - 4);
-        if (dark)
+        if (glass)
+            EXPECT_TRUE(dynamic_cast<LiquidGlassView*>(overlay->panel().get())) << "the glass panel";
+        else if (dark)
             EXPECT_LT(brightness(fill), 90) << "a dark panel in the dark look";
         else
             EXPECT_GT(brightness(fill), 200) << "a light panel in the light look";
@@ -268,12 +280,13 @@ TEST_P(StreamOverlayProgramTest, ASlowPageShowsTheOverlayAndDisconnectLeavesTheB
 }
 
 INSTANTIATE_TEST_SUITE_P(DevicesLooksTurns, StreamOverlayProgramTest,
-                         ::testing::Values(Param{"phone", false, false}, Param{"phone", true, true},
-                                           Param{"pad", true, false}, Param{"pad", false, true},
-                                           Param{"desktop", false, false}, Param{"desktop", true, true}),
+                         ::testing::Values(Param{"phone", false, false, false}, Param{"phone", true, true, false},
+                                           Param{"pad", true, false, false}, Param{"pad", false, true, false},
+                                           Param{"desktop", false, false, false}, Param{"desktop", true, true, false},
+                                           Param{"phone", false, false, true}, Param{"pad", true, true, true}),
                          [](const ::testing::TestParamInfo<Param>& i) {
                              return std::get<0>(i.param) + (std::get<1>(i.param) ? "Dark" : "Light") +
-                                    (std::get<2>(i.param) ? "Turned" : "Upright");
+                                    (std::get<2>(i.param) ? "Turned" : "Upright") + (std::get<3>(i.param) ? "Glass" : "");
                          });
 
 }  // namespace
