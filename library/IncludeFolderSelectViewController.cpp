@@ -1,14 +1,11 @@
 #include "library/IncludeFolderSelectViewController.h"
 
 #include "foundation/BookCommon.h"
-#include "library/LibraryToolbar.h"
 #include "foundation/OptimizeFilename.h"
 #include "foundation/Settings.h"
-#include "foundation/ui/AboutViewControllerEx.h"
 #include "foundation/ui/ColorDefine.h"
 #include "foundation/ui/PopupMenuView.h"
-#include "library/LibraryServices.h"
-#include "platform/core/DeviceProfile.h"
+#include "library/LibraryCommonToolbar.h"
 #include "platform/ui/NavigationController.h"
 #include "platform/ui/Toolbar.h"
 #include "platform/ui/TransitionCoordinator.h"
@@ -23,8 +20,15 @@ constexpr const char* kCellIdentifier = "Cell";
 IncludeFolderSelectViewController::IncludeFolderSelectViewController(ui::TableViewStyle style)
     : ui::TableViewController(style) {}
 
-IncludeFolderSelectViewController::~IncludeFolderSelectViewController() {
-    if (popUpMenu_value_) popUpMenu_value_->setDelegate(nullptr);
+IncludeFolderSelectViewController::~IncludeFolderSelectViewController() = default;
+
+void IncludeFolderSelectViewController::setSettings_(std::shared_ptr<Settings> s) {
+    settings_value_ = std::move(s);
+    if (toolbar_) toolbar_->setSettings(settings_value_);
+}
+
+PopupMenuView* IncludeFolderSelectViewController::popUpMenu_() const {
+    return toolbar_ ? toolbar_->popUpMenu() : nullptr;
 }
 
 // ---- Rows ---------------------------------------------------------------------------------------
@@ -97,6 +101,8 @@ void IncludeFolderSelectViewController::viewDidLoad() {
     ui::TableViewController::viewDidLoad();
     setTitle(BookCommon::localizedStringWithOnOff("Select a folder"));
     bookMarkFolder_value_ = -1;
+    toolbar_ = LibraryCommonToolbar::create(weak_from_this());
+    toolbar_->setSettings(settings_value_);
 }
 
 void IncludeFolderSelectViewController::readBookMarkFolder() {
@@ -126,7 +132,7 @@ void IncludeFolderSelectViewController::viewWillAppear(bool animated) {
 
 void IncludeFolderSelectViewController::viewDidAppear(bool animated) {
     ui::TableViewController::viewDidAppear(animated);
-    setupToolbarItems(false);
+    if (toolbar_) toolbar_->setupToolbarItems(false);
     if (auto* nav = navigationController()) {
         nav->toolbar()->setTranslucent(true);
         nav->toolbar()->setBarStyle(ui::BarStyle::Default);
@@ -135,101 +141,20 @@ void IncludeFolderSelectViewController::viewDidAppear(bool animated) {
 
 void IncludeFolderSelectViewController::viewWillDisappear(bool animated) {
     ui::TableViewController::viewWillDisappear(animated);
-    if (popUpMenu_value_) popUpMenu_value_->removePopup();
+    if (toolbar_) toolbar_->removePopup();
 }
 
 void IncludeFolderSelectViewController::viewWillTransitionToSize(
     ui::Size size, const std::shared_ptr<ui::TransitionCoordinator>& coordinator) {
     ui::TableViewController::viewWillTransitionToSize(size, coordinator);
-    std::weak_ptr<ui::ViewController> weak = weak_from_this();
-    auto alongside = [weak, size](const ui::TransitionCoordinatorContext&) {
+    std::weak_ptr<LibraryCommonToolbar> toolbar = toolbar_;
+    auto alongside = [toolbar, size](const ui::TransitionCoordinatorContext&) {
         BookCommon::viewWillTransitionToSize(size);
         if (auto brightness = BrightnessSetting::getBrightnessSetting()) brightness->setOrientation_iOS8();
-        auto self = std::static_pointer_cast<IncludeFolderSelectViewController>(weak.lock());
-        if (self && self->popUpMenu_value_) self->popUpMenu_value_->removePopup();
+        if (auto bar = toolbar.lock()) bar->removePopup();
     };
     if (coordinator)
         coordinator->animateAlongsideTransition(alongside);
     else
         alongside(ui::TransitionCoordinatorContext{});
-}
-
-// ---- Tool bar -----------------------------------------------------------------------------------
-
-void IncludeFolderSelectViewController::setupToolbarItems(bool animated) {
-    std::vector<ui::BarButtonItem::Ref> items;
-    std::weak_ptr<ui::ViewController> weak = weak_from_this();
-    auto call = [weak](void (IncludeFolderSelectViewController::*fn)()) {
-        return [weak, fn](ui::BarButtonItem&) {
-            if (auto self = std::static_pointer_cast<IncludeFolderSelectViewController>(weak.lock())) ((*self).*fn)();
-        };
-    };
-    items = LibraryToolbar::items(
-        BookCommon::arrayGetToolbarButtonItems(std::nullopt, false),
-        [&](ToolbarItemModel::Action a) -> ui::BarButtonItem::Action {
-            using Action = ToolbarItemModel::Action;
-            switch (a) {
-            case Action::PopupMenu: return call(&IncludeFolderSelectViewController::onPopupMenu);
-            case Action::Settings: return call(&IncludeFolderSelectViewController::onSettingsBtn);
-            case Action::RotationLock: return call(&IncludeFolderSelectViewController::onRotationLock);
-            case Action::Download: return call(&IncludeFolderSelectViewController::onDownLoadBtn);
-            case Action::Brightness: return BrightnessSetting::toolbarAction(weak);
-            default: return {};
-            }
-        });
-    setToolbarItems(items, animated);
-}
-
-void IncludeFolderSelectViewController::onPopupMenu() {
-    auto* nav = navigationController();
-    if (popUpMenu_value_ || !nav) return;
-    popUpMenu_value_ = std::make_shared<PopupMenuView>();
-    popUpMenu_value_->setDelegate(this);
-    std::weak_ptr<ui::ViewController> weak = weak_from_this();
-    auto call = [weak](void (IncludeFolderSelectViewController::*fn)()) {
-        return [weak, fn] {
-            if (auto self = std::static_pointer_cast<IncludeFolderSelectViewController>(weak.lock())) ((*self).*fn)();
-        };
-    };
-    popUpMenu_value_->addItem("About", ui::Image::named("toolbar_infomation_w"),
-                              call(&IncludeFolderSelectViewController::onAboutBtn));
-    popUpMenu_value_->addItem("Home", ui::Image::named("toolbar_home_w"),
-                              call(&IncludeFolderSelectViewController::onGoHomeBtn));
-    popUpMenu_value_->addItem(BookCommon::localizedStringWithOnOff("Starting the MediaServer"),
-                              ui::Image::named("toolbar_mediaserver_w"),
-                              call(&IncludeFolderSelectViewController::onMediaServerBtn));
-    popUpMenu_value_->popUpFromToolbar(*nav, *view());
-}
-
-void IncludeFolderSelectViewController::onRemovePopup() {
-    popUpMenu_value_.reset();
-    if (auto* nav = navigationController()) nav->setInteractivePopEnabled(true);
-}
-
-void IncludeFolderSelectViewController::onAboutBtn() {
-    if (auto* nav = navigationController()) nav->pushViewController(std::make_shared<AboutViewControllerEx>(), true);
-}
-
-void IncludeFolderSelectViewController::onGoHomeBtn() {
-    if (auto* nav = navigationController()) nav->popToRootViewController(true);
-}
-
-void IncludeFolderSelectViewController::onMediaServerBtn() {
-    auto services = LibraryServices::installed();
-    auto* nav = navigationController();
-    if (!services || !nav) return;
-    if (auto screen = services->makeMediaServerViewController(settings_value_)) nav->pushViewController(screen, true);
-}
-
-void IncludeFolderSelectViewController::onSettingsBtn() {
-    if (popUpMenu_value_) return;
-    auto services = LibraryServices::installed();
-    auto* nav = navigationController();
-    if (!services || !nav) return;
-    if (auto screen = services->makeSettingViewController(settings_value_, 0)) nav->pushViewController(screen, true);
-}
-
-void IncludeFolderSelectViewController::onRotationLock() {
-    BookCommon::setSoftwareRotationLock(!BookCommon::isSoftwareRotationLock());
-    setupToolbarItems(true);
 }

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "foundation/ui/PopupMenuViewDelegate.h"
 #include "library/IncludeFolderSelectViewControllerDelegate.h"
 #include "platform/ui/TableViewController.h"
 
@@ -9,6 +8,7 @@
 #include <string>
 #include <vector>
 
+class LibraryCommonToolbar;
 class PopupMenuView;
 class Settings;
 
@@ -18,7 +18,7 @@ class Settings;
 // out again each time the screen appears, since a book opened from here may
 // have moved the reading position. The screen does not close itself: the
 // delegate decides what comes next. It carries the library's tool bar.
-class IncludeFolderSelectViewController : public ui::TableViewController, public PopupMenuViewDelegate {
+class IncludeFolderSelectViewController : public ui::TableViewController {
 public:
     explicit IncludeFolderSelectViewController(ui::TableViewStyle style = ui::TableViewStyle::Plain);
     ~IncludeFolderSelectViewController() override;
@@ -29,29 +29,19 @@ public:
     const std::string& targetFile_() const { return targetFile_value_; }
     void setTargetFile_(const std::string& path) { targetFile_value_ = path; }
     const std::shared_ptr<Settings>& settings_() const { return settings_value_; }
-    void setSettings_(std::shared_ptr<Settings> s) { settings_value_ = std::move(s); }
+    void setSettings_(std::shared_ptr<Settings> s);
     std::shared_ptr<IncludeFolderSelectViewControllerDelegate> delegate() const { return delegate_.lock(); }
     void setDelegate(std::weak_ptr<IncludeFolderSelectViewControllerDelegate> d) { delegate_ = std::move(d); }
 
     // Index in the folder list of the folder last read, -1 when none.
     int64_t bookMarkFolder_() const { return bookMarkFolder_value_; }
-    PopupMenuView* popUpMenu_() const { return popUpMenu_value_.get(); }
+    // The library's common tool bar (made when the view loads).
+    LibraryCommonToolbar* toolbar() const { return toolbar_.get(); }
+    PopupMenuView* popUpMenu_() const;
 
     // The title and subtitle of the row for an inner folder.
     static std::string rowTitleForFolder(const std::string& folder, bool optimize);
     static std::string rowSubtitleForFolder(const std::string& folder);
-
-    // ---- Tool bar handlers --------------------------------------------------------------
-    void onPopupMenu();
-    void onRemovePopup() override;
-    void onAboutBtn();
-    void onGoHomeBtn();
-    void onMediaServerBtn();
-    void onSettingsBtn();
-    void onRotationLock();
-    void onDownLoadBtn() {}
-    // The common tool bar with this screen's handlers.
-    void setupToolbarItems(bool animated);
 
     // ---- Screen ---------------------------------------------------------------------------
     void viewDidLoad() override;
@@ -74,5 +64,5 @@ private:
     std::shared_ptr<Settings> settings_value_;
     std::weak_ptr<IncludeFolderSelectViewControllerDelegate> delegate_;
     int64_t bookMarkFolder_value_ = -1;
-    std::shared_ptr<PopupMenuView> popUpMenu_value_;
+    std::shared_ptr<LibraryCommonToolbar> toolbar_;
 };

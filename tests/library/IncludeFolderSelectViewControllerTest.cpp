@@ -3,6 +3,7 @@
 #include "foundation/ui/ColorDefine.h"
 #include "foundation/ui/PopupMenuView.h"
 #include "library/IncludeFolderSelectViewController.h"
+#include "library/LibraryCommonToolbar.h"
 #include "platform/graphics/PangoTextEngine.h"
 
 #include <optional>
@@ -149,15 +150,15 @@ TEST_F(IncludeFolderSelectTest, ToolBarMenuAndSettingsNeverOpenTogether) {
     show({"A"});
     ASSERT_FALSE(picker->toolbarItems().empty());
 
-    picker->onPopupMenu();
+    picker->toolbar()->onPopupMenu();
     ASSERT_TRUE(picker->popUpMenu_());
     ASSERT_EQ(picker->popUpMenu_()->itemList().size(), 3u);
     EXPECT_EQ(picker->popUpMenu_()->itemList()[0]->label()->text(), "About");
     EXPECT_EQ(picker->popUpMenu_()->itemList()[1]->label()->text(), "Home");
     EXPECT_EQ(picker->popUpMenu_()->itemList()[2]->label()->text(), "Starting the MediaServer");
     EXPECT_FALSE(nav->isInteractivePopEnabled());
-    picker->onPopupMenu();  // a second tap makes no second menu
-    picker->onSettingsBtn();
+    picker->toolbar()->onPopupMenu();  // a second tap makes no second menu
+    picker->toolbar()->onSettingsBtn();
     EXPECT_EQ(services->settingsScreens, 0);
     EXPECT_EQ(nav->topViewController(), picker.get());
 
@@ -166,14 +167,14 @@ TEST_F(IncludeFolderSelectTest, ToolBarMenuAndSettingsNeverOpenTogether) {
     driver->advance(1.0);
     EXPECT_FALSE(picker->popUpMenu_());
     EXPECT_TRUE(nav->isInteractivePopEnabled());
-    picker->onSettingsBtn();
+    picker->toolbar()->onSettingsBtn();
     driver->advance(1.0);
     EXPECT_EQ(services->settingsScreens, 1);
     nav->popViewController(false);
     driver->advance(0.5);
 
     // Home goes back to the root screen.
-    picker->onGoHomeBtn();
+    picker->toolbar()->onGoHomeBtn();
     driver->advance(1.0);
     EXPECT_EQ(nav->viewControllers().size(), 1u);
 }
@@ -181,9 +182,9 @@ TEST_F(IncludeFolderSelectTest, ToolBarMenuAndSettingsNeverOpenTogether) {
 TEST_F(IncludeFolderSelectTest, TheRotationLockButtonFlipsTheLockAndItsPicture) {
     show({"A"});
     const bool before = BookCommon::isSoftwareRotationLock();
-    picker->onRotationLock();
+    picker->toolbar()->onRotationLock();
     EXPECT_NE(BookCommon::isSoftwareRotationLock(), before);
-    picker->onRotationLock();
+    picker->toolbar()->onRotationLock();
     EXPECT_EQ(BookCommon::isSoftwareRotationLock(), before);
 }
 
