@@ -374,17 +374,16 @@ void WebBrowseController::setToolbarBtn(bool showReload) {
 
 void WebBrowseController::goBack() {
     webView_->goBack();
-    std::weak_ptr<ui::ViewController> weak = weak_from_this();
-    toolbarTimer_ = sys::RunLoop::main().schedule(
-        0.5,
-        [weak] {
-            if (auto self = std::static_pointer_cast<WebBrowseController>(weak.lock())) self->setToolbarBtnObj();
-        },
-        0, weak);
+    refreshToolbarSoon();
 }
 
 void WebBrowseController::goForward() {
     webView_->goForward();
+    refreshToolbarSoon();
+}
+
+// The history move lands a moment later; the buttons follow it then.
+void WebBrowseController::refreshToolbarSoon() {
     std::weak_ptr<ui::ViewController> weak = weak_from_this();
     toolbarTimer_ = sys::RunLoop::main().schedule(
         0.5,

@@ -127,6 +127,7 @@ private:
     void trackLink(const std::string& url);
     void layoutViews();
     void startPage();
+    void refreshToolbarSoon();
 
     std::shared_ptr<ui::WebView> webView_;
     std::shared_ptr<ui::TextField> addressField_;
