@@ -49,6 +49,16 @@ protected:
         window->setRootViewController(nav);
         driver->advance(0.5);
     }
+    // A folder screen alone in its navigation controller, on screen.
+    std::shared_ptr<Local> showFolder(const std::string& pathFromBooks) {
+        auto list = std::make_shared<Local>();
+        list->setPathFromBooks(pathFromBooks);
+        list->setDontRestoreLastStatus(true);
+        nav = std::make_shared<ui::NavigationController>(list);
+        window->setRootViewController(nav);
+        driver->advance(0.5);
+        return list;
+    }
     // A folder screen read straight from disk, off screen.
     std::shared_ptr<Local> folder(const std::string& pathFromBooks) {
         auto l = std::make_shared<Local>();
@@ -321,22 +331,9 @@ TEST_F(LocalFilelistTest, RestoreStopsQuietlyWhenTheFolderIsGoneOrTheUserSaidNo)
 }
 
 TEST_F(LocalFilelistTest, ALockedFolderAsksForItsPasscodeBeforeOpening) {
-    struct Services : LibraryServices {
+    struct Services : librarytest::NullServices {
         std::optional<PassCodeTarget> asked;
         std::weak_ptr<PassCodeInputViewExDelegate> delegate;
-        void setBookTransfer(std::shared_ptr<BookTransfer>) override {}
-        std::optional<std::string> startupOpenUrl() override { return std::nullopt; }
-        void setStartupOpenUrl(const std::optional<std::string>&) override {}
-        std::shared_ptr<ui::ViewController> makeHistoryViewController(std::weak_ptr<LocalFilelistViewController>) override {
-            return nullptr;
-        }
-        std::shared_ptr<ui::ViewController> makeMediaServerViewController(std::shared_ptr<Settings>) override {
-            return nullptr;
-        }
-        std::shared_ptr<ui::ViewController> makeSettingViewController(std::shared_ptr<Settings>, int) override {
-            return nullptr;
-        }
-        void requestPasscode(const PassCodeTarget&, std::weak_ptr<PassCodeRequetDelegate>) override {}
         std::shared_ptr<ui::ViewController> makePassCodeInputView(const PassCodeTarget& t,
                                                                   std::weak_ptr<PassCodeInputViewExDelegate> d) override {
             asked = t;
@@ -383,21 +380,10 @@ TEST(LocalFilelistWebAddresses, AFolderIsKnownWithOrWithoutItsFinalSlash) {
 }
 
 // What the root list does with an address handed in at launch.
-struct StartupServices : LibraryServices {
+struct StartupServices : librarytest::NullServices {
     std::optional<std::string> url;
-    void setBookTransfer(std::shared_ptr<BookTransfer>) override {}
     std::optional<std::string> startupOpenUrl() override { return url; }
     void setStartupOpenUrl(const std::optional<std::string>& u) override { url = u; }
-    std::shared_ptr<ui::ViewController> makeHistoryViewController(std::weak_ptr<LocalFilelistViewController>) override {
-        return nullptr;
-    }
-    std::shared_ptr<ui::ViewController> makeMediaServerViewController(std::shared_ptr<Settings>) override { return nullptr; }
-    std::shared_ptr<ui::ViewController> makeSettingViewController(std::shared_ptr<Settings>, int) override { return nullptr; }
-    void requestPasscode(const PassCodeTarget&, std::weak_ptr<PassCodeRequetDelegate>) override {}
-    std::shared_ptr<ui::ViewController> makePassCodeInputView(const PassCodeTarget&,
-                                                              std::weak_ptr<PassCodeInputViewExDelegate>) override {
-        return nullptr;
-    }
 };
 
 struct StartupOpener : MediaServerOpener {
@@ -487,12 +473,7 @@ TEST_F(LocalFilelistTest, ArchiveThisFolderPacksTheScannedPagesBesideTheFolder) 
     touch(join(scan, "0002.jpg"), "page two");
     touch(join(scan, "0003.jpeg"), "left out");
     touch(join(scan, "0004.JPG"), "left out");
-    auto list = std::make_shared<Local>();
-    list->setPathFromBooks("Scan1");
-    list->setDontRestoreLastStatus(true);
-    nav = std::make_shared<ui::NavigationController>(list);
-    window->setRootViewController(nav);
-    driver->advance(0.5);
+    auto list = showFolder("Scan1");
 
     list->onScanBtn(nullptr);
     driver->advance(0.5);
@@ -531,12 +512,7 @@ TEST_F(LocalFilelistTest, ScanNewBookOpensTheCameraScreenWhereThereIsOne) {
         }
     };
     mkdir(join(documents(), "Plain"));
-    auto list = std::make_shared<Local>();
-    list->setPathFromBooks("Plain");
-    list->setDontRestoreLastStatus(true);
-    nav = std::make_shared<ui::NavigationController>(list);
-    window->setRootViewController(nav);
-    driver->advance(0.5);
+    auto list = showFolder("Plain");
     // Without a camera screen nothing opens.
     list->onScanBtn(nullptr);
     driver->advance(0.5);
@@ -572,12 +548,7 @@ TEST_F(LocalFilelistTest, WithACameraTheToolBarsScanButtonOpensTheSheet) {
     mkdir(join(documents(), "Scans"));
     ASSERT_TRUE(sys::PropertyList::writeFile(sys::PlistValue(sys::PlistDictionary{}),
                                              join(documents(), "Scans/.scan.lbs")));
-    auto list = std::make_shared<Local>();
-    list->setPathFromBooks("Scans");
-    list->setDontRestoreLastStatus(true);
-    nav = std::make_shared<ui::NavigationController>(list);
-    window->setRootViewController(nav);
-    driver->advance(0.5);
+    auto list = showFolder("Scans");
     // The phone's bar: menu, transfers, scan, brightness, rotation lock, settings.
     std::vector<ui::BarButtonItem*> buttons;
     for (const auto& item : list->toolbarItems())
