@@ -37,14 +37,7 @@ protected:
     }
     // Another device, upright or turned, before the book opens.
     void useDevice(const std::string& preset, bool landscape) {
-        if (viewer) viewer->setDelegate(nullptr);
-        if (window) window->setRootViewController(nullptr);
-        nav.reset();
-        viewer.reset();
-        if (session) session->closeBook();
-        session.reset();
-        driver.reset();
-        window.reset();
+        closeScreen();
         setProfile(preset);
         BookCommon::resetDeviceStateForTesting();
         DeviceScreenState::setShared(std::make_shared<WindowScreenState>());

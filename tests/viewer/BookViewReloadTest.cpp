@@ -306,13 +306,24 @@ public:
     void setIsVerticalWritting(bool on) override { vertical = on; }
 };
 
-TEST_F(BookViewReloadTest, AStreamedBookShowsItsOverlayWhileAPageLoadsAndCanBeLeft) {
+// Makes the screen's overlays fakes for as long as it lives, and keeps the last one made.
+struct OverlayCatcher {
     std::shared_ptr<FakeOverlay> overlay;
-    BookViewController::setStreamStatusOverlayFactory([&](const ui::Rect& frame, BookViewController&) {
-        overlay = std::make_shared<FakeOverlay>();
-        overlay->v->setFrame(frame);
-        return overlay;
-    });
+    OverlayCatcher() {
+        BookViewController::setStreamStatusOverlayFactory([this](const ui::Rect& frame, BookViewController&) {
+            overlay = std::make_shared<FakeOverlay>();
+            overlay->v->setFrame(frame);
+            return overlay;
+        });
+    }
+    ~OverlayCatcher() { BookViewController::setStreamStatusOverlayFactory(nullptr); }
+    OverlayCatcher(const OverlayCatcher&) = delete;
+    OverlayCatcher& operator=(const OverlayCatcher&) = delete;
+};
+
+TEST_F(BookViewReloadTest, AStreamedBookShowsItsOverlayWhileAPageLoadsAndCanBeLeft) {
+    OverlayCatcher caught;
+    std::shared_ptr<FakeOverlay>& overlay = caught.overlay;
     set("isPreRead", false);
     open(2);
     viewer->setIsStreamingMode(true);
@@ -335,18 +346,13 @@ TEST_F(BookViewReloadTest, AStreamedBookShowsItsOverlayWhileAPageLoadsAndCanBeLe
     pass();
     EXPECT_EQ(overlay->v->superview(), nullptr);
     EXPECT_EQ(nav->viewControllers().size(), 1u);
-    BookViewController::setStreamStatusOverlayFactory(nullptr);
 }
 
 // Blocks that came before the screen watched the stream (the first page's,
 // the directory's) are only known to the session: the overlay starts from them.
 TEST_F(BookViewReloadTest, TheOverlayStartsFromTheMapTheSessionHeardBeforeTheScreenWatched) {
-    std::shared_ptr<FakeOverlay> overlay;
-    BookViewController::setStreamStatusOverlayFactory([&](const ui::Rect& frame, BookViewController&) {
-        overlay = std::make_shared<FakeOverlay>();
-        overlay->v->setFrame(frame);
-        return overlay;
-    });
+    OverlayCatcher caught;
+    std::shared_ptr<FakeOverlay>& overlay = caught.overlay;
     set("isPreRead", false);
     open(2);
     viewer->setIsStreamingMode(true);
@@ -357,7 +363,6 @@ TEST_F(BookViewReloadTest, TheOverlayStartsFromTheMapTheSessionHeardBeforeTheScr
     ASSERT_TRUE(overlay);
     EXPECT_EQ(overlay->map, (std::vector<uint16_t>{1, 0, 0, 1}));
     pass();
-    BookViewController::setStreamStatusOverlayFactory(nullptr);
 }
 
 }  // namespace

@@ -127,15 +127,7 @@ protected:
     }
 
     void TearDown() override {
-        if (viewer) viewer->setDelegate(nullptr);
-        if (window) window->setRootViewController(nullptr);
-        nav.reset();
-        viewer.reset();
-        if (session) session->closeBook();
-        session.reset();
-        driver.reset();
-        if (ui::Responder::firstResponder()) ui::Responder::firstResponder()->resignFirstResponder();
-        window.reset();
+        closeScreen();
         DeviceScreenState::setShared(nullptr);
         BookCommon::resetDeviceStateForTesting();
         StatisticsStore::releaseSharedStatisticsStore();
@@ -145,6 +137,19 @@ protected:
         ui::Screen::main().reset();
         sys::AppPaths::setHome("");
         VirtualClockTest::TearDown();
+    }
+
+    // Closes the book and its screen and lets the window go.
+    void closeScreen() {
+        if (viewer) viewer->setDelegate(nullptr);
+        if (window) window->setRootViewController(nullptr);
+        nav.reset();
+        viewer.reset();
+        if (session) session->closeBook();
+        session.reset();
+        driver.reset();
+        if (ui::Responder::firstResponder()) ui::Responder::firstResponder()->resignFirstResponder();
+        window.reset();
     }
 
     static void setProfile(const std::string& name) {
