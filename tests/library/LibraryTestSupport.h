@@ -96,6 +96,13 @@ protected:
         std::filesystem::create_directories(dir);
         return (dir / name).string();
     }
+    // `root` at the bottom of a navigation controller that the window shows.
+    std::shared_ptr<ui::NavigationController> showInNavigation(std::shared_ptr<ui::ViewController> root) {
+        auto nav = std::make_shared<ui::NavigationController>(root);
+        window->setRootViewController(nav);
+        driver->advance(0.5);
+        return nav;
+    }
 
     std::unique_ptr<test::TempDir> home;
     std::shared_ptr<Settings> settings;

@@ -59,12 +59,6 @@ protected:
         StatisticsStore::releaseSharedStatisticsStore();
         LibraryTest::TearDown();
     }
-    std::shared_ptr<ui::NavigationController> showRoot(std::shared_ptr<ui::ViewController> root) {
-        auto nav = std::make_shared<ui::NavigationController>(root);
-        window->setRootViewController(nav);
-        driver->advance(0.5);
-        return nav;
-    }
     static ui::ImageRef pageImage(int w, int h) {
         return ui::Image::withBitmap(gfx::Image::make(w, h, std::vector<uint32_t>(size_t(w) * h, 0xff808080u)));
     }
@@ -74,7 +68,7 @@ TEST_F(AuxiliaryScreensTest, PopupOffersAboutAndStatisticsAndPushesThem) {
     auto root = std::make_shared<LocalFilelistViewController>();
     root->setIsRootViewController(true);
     root->setDontRestoreLastStatus(true);
-    auto nav = showRoot(root);
+    auto nav = showInNavigation(root);
 
     // Without the screens layer installed the statistics entry does nothing.
     root->onStatisticsBtn();
@@ -136,7 +130,7 @@ TEST_F(AuxiliaryScreensTest, AlertNoticesAreAskedForOnlyWhileNotAllowed) {
 
 TEST_F(AuxiliaryScreensTest, CoverCropFollowsDragsStaysInsideTheImageAndAnswersOnce) {
     auto base = std::make_shared<ui::ViewController>();
-    showRoot(base);
+    showInNavigation(base);
     auto rec = std::make_shared<TrimRecorder>();
     auto trim = std::make_shared<JacketTrimController>();
     auto image = pageImage(200, 300);
@@ -200,7 +194,7 @@ TEST_F(AuxiliaryScreensTest, CoverCropFollowsDragsStaysInsideTheImageAndAnswersO
 
 TEST_F(AuxiliaryScreensTest, LentMicMonitorIsUsedAndHandedBackOwnOneIsStopped) {
     auto base = std::make_shared<ui::ViewController>();
-    auto nav = showRoot(base);
+    auto nav = showInNavigation(base);
     auto lent = std::make_shared<FakeMic>();
     lent->startInput(true);
     auto viewerSide = std::make_shared<MicReturnRecorder>();

@@ -43,17 +43,11 @@ protected:
         HistoryCollector::relaseHistory();
         LibraryTest::TearDown();
     }
-    std::shared_ptr<ui::NavigationController> showRoot(std::shared_ptr<ui::ViewController> root) {
-        auto nav = std::make_shared<ui::NavigationController>(root);
-        window->setRootViewController(nav);
-        driver->advance(0.5);
-        return nav;
-    }
 };
 
 TEST_F(ScreensTest, PasscodeEntryChecksFourDigitsAndAnswersAfterItCloses) {
     auto base = std::make_shared<ui::ViewController>();
-    showRoot(base);
+    showInNavigation(base);
     auto rec = std::make_shared<InputRecorder>();
     auto screen = std::make_shared<PassCodeInputViewEx>();
     screen->setPassCodeHash_(BookCommon::passcodeToHash("2468"));
@@ -82,7 +76,7 @@ TEST_F(ScreensTest, PasscodeEntryChecksFourDigitsAndAnswersAfterItCloses) {
 
 TEST_F(ScreensTest, CancellingThePasscodeEntryTellsTheList) {
     auto base = std::make_shared<ui::ViewController>();
-    showRoot(base);
+    showInNavigation(base);
     auto rec = std::make_shared<InputRecorder>();
     auto screen = std::make_shared<PassCodeInputViewEx>();
     screen->setActionID_(3);
@@ -139,7 +133,7 @@ TEST_F(ScreensTest, PickingAHistoryEntryWalksToItsFolderAndOpensTheBook) {
     auto root = std::make_shared<LocalFilelistViewController>();
     root->setIsRootViewController(true);
     root->setDontRestoreLastStatus(true);
-    auto nav = showRoot(root);
+    auto nav = showInNavigation(root);
     auto history = std::make_shared<HistoryViewController>();
     history->setCalledViewController(root);
     root->present(std::make_shared<ui::NavigationController>(history), false);
@@ -161,7 +155,7 @@ TEST_F(ScreensTest, PickingAHistoryEntryWalksToItsFolderAndOpensTheBook) {
 
 TEST_F(ScreensTest, SettingsAndPasscodeScreensPushedOverTheListHideItsToolBar) {
     auto base = std::make_shared<ui::ViewController>();
-    auto nav = showRoot(base);
+    auto nav = showInNavigation(base);
     nav->setToolbarHidden(false, false);
     auto settingsScreen = std::make_shared<SettingViewControllerEx>();
     settingsScreen->setSettings_(settings);
@@ -177,7 +171,7 @@ TEST_F(ScreensTest, SettingsAndPasscodeScreensPushedOverTheListHideItsToolBar) {
 
 TEST_F(ScreensTest, TheThemeRowOpensTheThemeListAndShowsTheChoiceOnReturn) {
     auto base = std::make_shared<ui::ViewController>();
-    auto nav = showRoot(base);
+    auto nav = showInNavigation(base);
     auto screen = std::make_shared<SettingViewControllerEx>();
     screen->setSettings_(settings);
     nav->pushViewController(screen, false);
@@ -209,7 +203,7 @@ TEST_F(ScreensTest, SettingsRowsComeFromTheKeysAndAreSavedOnLeaving) {
     textScope.reset();
     textScope = std::make_unique<gfx::TextEngine::Scope>(std::make_shared<gfx::PangoTextEngine>());
     auto base = std::make_shared<ui::ViewController>();
-    auto nav = showRoot(base);
+    auto nav = showInNavigation(base);
     auto screen = std::make_shared<SettingViewControllerEx>();
     screen->setSettings_(settings);
     nav->pushViewController(screen, false);
