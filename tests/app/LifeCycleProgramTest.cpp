@@ -68,6 +68,17 @@ protected:
         auto nav = app().navigationController();
         return nav ? dynamic_cast<StartupPasscodeInputViewController*>(nav->presentedViewController()) : nullptr;
     }
+    // A run started on a one-page picture of `colour`, opened on the reading screen.
+    void launchReading(gfx::Rgba colour) {
+        const std::string page = docs() + "/page.png";
+        gfx::Canvas c(60, 80, 1.0);
+        c.fillRect({0, 0, 60, 80}, colour);
+        ASSERT_TRUE(c.writePNG(page));
+        ASSERT_TRUE(launch(page));
+        std::string error;
+        ASSERT_TRUE(program->openTarget(&error)) << error;
+        ASSERT_TRUE(dynamic_cast<BookViewController*>(app().navigationController()->topViewController()));
+    }
     std::vector<std::string> stackPaths() {
         std::vector<std::string> out;
         for (const auto& vc : app().navigationController()->viewControllers())
@@ -211,17 +222,8 @@ TEST_F(LifeCycleProgramTest, ALockedFolderOnTheStackIsThrownAwayAndTheReturnStar
 }
 
 TEST_F(LifeCycleProgramTest, QuickActionsCloseTheBookOrResumeWithoutAsking) {
-    const std::string page = docs() + "/page.png";
-    {
-        gfx::Canvas c(60, 80, 1.0);
-        c.fillRect({0, 0, 60, 80}, gfx::Rgba{0.2, 0.5, 0.8, 1});
-        ASSERT_TRUE(c.writePNG(page));
-    }
-    ASSERT_TRUE(launch(page));
-    std::string error;
-    ASSERT_TRUE(program->openTarget(&error)) << error;
+    ASSERT_NO_FATAL_FAILURE(launchReading(gfx::Rgba{0.2, 0.5, 0.8, 1}));
     auto nav = app().navigationController();
-    ASSERT_TRUE(dynamic_cast<BookViewController*>(nav->topViewController()));
     EXPECT_TRUE(app().performActionForShortcutItem("filelist"));
     sys::RunLoop::main().advance(2.0);
     EXPECT_FALSE(dynamic_cast<BookViewController*>(nav->topViewController()));
@@ -246,46 +248,31 @@ TEST_F(LifeCycleProgramTest, TheKeyboardsFrameFollowsTextEditing) {
 }
 
 TEST_F(LifeCycleProgramTest, ARunStartedFromAQuickActionResumesSilentlyOrNotAtAll) {
-    const std::string page = docs() + "/page.png";
-    {
-        gfx::Canvas c(60, 80, 1.0);
-        c.fillRect({0, 0, 60, 80}, gfx::Rgba{0.7, 0.5, 0.2, 1});
-        ASSERT_TRUE(c.writePNG(page));
-    }
-    ASSERT_TRUE(launch(page));
-    std::string error;
-    ASSERT_TRUE(program->openTarget(&error)) << error;
-    ASSERT_TRUE(dynamic_cast<BookViewController*>(app().navigationController()->topViewController()));
+    ASSERT_NO_FATAL_FAILURE(launchReading(gfx::Rgba{0.7, 0.5, 0.2, 1}));
     stop();
     // Each start below begins from the book being read when the run ended.
     const std::string lastFile = BookCommon::getLastBookSettingFilePath();
     const auto last = sys::FileManager::contentsOfFile(lastFile);
     ASSERT_TRUE(last);
-    auto readingWhenStopped = [&] { ASSERT_TRUE(sys::FileManager::writeFile(lastFile, *last, true)); };
+    // Starts again with `action`: is the book on screen, is the question?
+    auto startWith = [&](const std::optional<std::string>& action, bool reading, bool asked) {
+        ASSERT_TRUE(sys::FileManager::writeFile(lastFile, *last, true));
+        quickAction = action;
+        ASSERT_TRUE(launch());
+        sys::RunLoop::main().advance(1.0);
+        auto navigation = app().navigationController();
+        EXPECT_EQ(dynamic_cast<BookViewController*>(navigation->topViewController()) != nullptr, reading);
+        EXPECT_EQ(navigation->presentedViewController() != nullptr, asked);
+    };
 
     // A plain start asks before it opens the book again.
-    ASSERT_TRUE(launch());
-    sys::RunLoop::main().advance(1.0);
-    EXPECT_FALSE(dynamic_cast<BookViewController*>(app().navigationController()->topViewController()));
-    EXPECT_TRUE(app().navigationController()->presentedViewController());
+    ASSERT_NO_FATAL_FAILURE(startWith(std::nullopt, false, true));
     stop();
-
     // "reading": the book comes back without the question.
-    readingWhenStopped();
-    quickAction = "reading";
-    ASSERT_TRUE(launch());
-    sys::RunLoop::main().advance(1.0);
-    EXPECT_TRUE(dynamic_cast<BookViewController*>(app().navigationController()->topViewController()));
-    EXPECT_FALSE(app().navigationController()->presentedViewController());
+    ASSERT_NO_FATAL_FAILURE(startWith("reading", true, false));
     stop();
-
     // "filelist": the library, no book and no question.
-    readingWhenStopped();
-    quickAction = "filelist";
-    ASSERT_TRUE(launch());
-    sys::RunLoop::main().advance(1.0);
-    EXPECT_FALSE(dynamic_cast<BookViewController*>(app().navigationController()->topViewController()));
-    EXPECT_FALSE(app().navigationController()->presentedViewController());
+    ASSERT_NO_FATAL_FAILURE(startWith("filelist", false, false));
     EXPECT_EQ(stackPaths(), std::vector<std::string>{""});
 }
 

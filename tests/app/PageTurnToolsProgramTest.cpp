@@ -52,25 +52,10 @@ protected:
             ASSERT_TRUE(c.writePNG(src->file(page)));
             list += " '" + page + "'";
         }
-        ASSERT_EQ(test::shell("cd '" + src->path() + "' && zip -q -X -0 '" + docs() + "/" + name + "'" + list), 0);
-    }
-    void play(const std::string& script) {
-        std::string error;
-        ASSERT_EQ(program->playScript(script, &error), 0) << error;
-    }
-    ui::Window& window() const { return *program->delegate()->window(); }
-    ui::NavigationController* nav() const { return program->delegate()->navigationController().get(); }
-    BookViewController* viewer() const { return dynamic_cast<BookViewController*>(nav()->topViewController()); }
-    static std::string at(const ui::View& v) {
-        const ui::Rect r = v.convertRectTo(v.bounds(), nullptr);
-        return std::to_string(int(r.x() + r.width() / 2)) + " " + std::to_string(int(r.y() + r.height() / 2));
-    }
-    std::string tapMiddle() const {
-        const ui::Rect w = window().bounds();
-        return "tap " + std::to_string(int(w.width() / 2)) + " " + std::to_string(int(w.height() / 2)) + "\n";
+        zipBook(src->path(), name, list);
     }
     void openAlpha() {
-        if (ui::test::Driver(window()).findByText("What's new")) play("tap \"Close\"\nwait 1\n");
+        closeWhatsNew();
         play("tap \"Alpha\"\nwait 1\nsheet 0\nwait 2\n");
     }
     std::unique_ptr<test::TempDir> src;
@@ -91,7 +76,7 @@ TEST_F(PageTurnToolsProgramTest, SlideshowBookmarksAndBrightness) {
         if (item->image() && item->image()->name().find("brightness") != std::string::npos)
             brightnessButton = bar->viewForItem(item.get());
     ASSERT_TRUE(brightnessButton);
-    play("tap " + at(*brightnessButton) + "\nwait 1\n");
+    play("tap " + centreOf(*brightnessButton) + "\nwait 1\n");
     auto brightness = BrightnessSetting::getBrightnessSetting();
     ASSERT_TRUE(brightness->slider());
     brightness->slider()->setValue(50);
@@ -112,7 +97,7 @@ TEST_F(PageTurnToolsProgramTest, SlideshowBookmarksAndBrightness) {
     play(tapMiddle() + "wait 1\n");
     ASSERT_TRUE(viewer()->isOpenBar());
     ASSERT_TRUE(viewer()->btnSlideShow());
-    play("tap " + at(*viewer()->btnSlideShow()) + "\nwait 1\ntap \"Start\"\nwait 3\n");
+    play("tap " + centreOf(*viewer()->btnSlideShow()) + "\nwait 1\ntap \"Start\"\nwait 3\n");
     EXPECT_TRUE(viewer()->isSlidershowMode());
     EXPECT_GE(viewer()->page(), 2) << "the pages turn by themselves";
     play(tapMiddle() + "wait 1\ntap \"Stop\"\nwait 1\n");
@@ -126,7 +111,7 @@ TEST_F(PageTurnToolsProgramTest, SlideshowBookmarksAndBrightness) {
     for (const auto& item : viewer()->bvToolbar()->items())
         if (item->systemItem() == ui::BarButtonSystemItem::Add) add = viewer()->bvToolbar()->viewForItem(item.get());
     ASSERT_TRUE(add);
-    play("tap " + at(*add) + "\nwait 1\n");
+    play("tap " + centreOf(*add) + "\nwait 1\n");
     const std::string bookPath = docs() + "/Alpha.cbz";
     ASSERT_EQ(BookMarkIndex::read(BookCommon::getBookMarkIndexFile(bookPath, false)).size(), 1u);
 
@@ -140,7 +125,7 @@ TEST_F(PageTurnToolsProgramTest, SlideshowBookmarksAndBrightness) {
     for (const auto& item : viewer()->bvToolbar()->items())
         if (item->systemItem() == ui::BarButtonSystemItem::Bookmarks) list = viewer()->bvToolbar()->viewForItem(item.get());
     ASSERT_TRUE(list);
-    play("tap " + at(*list) + "\nwait 1\n");
+    play("tap " + centreOf(*list) + "\nwait 1\n");
     ASSERT_TRUE(viewer()->bookMarkViewController());
     play("tap \"[Page " + std::to_string(marked + 1) + "]\"\nwait 2\n");
     EXPECT_EQ(viewer()->page(), marked) << "the bookmark jumps to its page";

@@ -13,6 +13,10 @@
 #include "platform/core/RunLoop.h"
 #include "platform/core/UserDefaults.h"
 #include "platform/ui/Application.h"
+#include "platform/ui/NavigationController.h"
+#include "platform/ui/Window.h"
+#include "platform/ui/TestDriver.h"
+#include "viewer/BookViewController.h"
 
 #include <filesystem>
 #include <fstream>
@@ -104,4 +108,29 @@ void ProgramRun::stop() {
     program.reset();
     HistoryCollector::relaseHistory();
     StatisticsStore::releaseSharedStatisticsStore();
+}
+
+ui::Window& ProgramRun::window() const { return *program->delegate()->window(); }
+
+ui::NavigationController* ProgramRun::nav() const { return program->delegate()->navigationController().get(); }
+
+BookViewController* ProgramRun::viewer() const { return dynamic_cast<BookViewController*>(nav()->topViewController()); }
+
+std::string ProgramRun::centreOf(const ui::View& v) {
+    const ui::Rect r = v.convertRectTo(v.bounds(), nullptr);
+    return std::to_string(int(r.x() + r.width() / 2)) + " " + std::to_string(int(r.y() + r.height() / 2));
+}
+
+std::string ProgramRun::tapMiddle() const {
+    const ui::Rect w = window().bounds();
+    return "tap " + std::to_string(int(w.width() / 2)) + " " + std::to_string(int(w.height() / 2)) + "\n";
+}
+
+void ProgramRun::closeWhatsNew() {
+    if (ui::test::Driver(window()).findByText("What's new")) play("tap \"Close\"\nwait 1\n");
+}
+
+void ProgramRun::zipBook(const std::string& folder, const std::string& name, const std::string& list) {
+    ASSERT_EQ(test::shell("cd '" + folder + "' && zip -q -X -0 '" + docs() + "/" + name + "'" + list + " >/dev/null 2>&1"),
+              0);
 }

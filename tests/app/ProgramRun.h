@@ -10,6 +10,13 @@
 #include <optional>
 #include <string>
 
+class BookViewController;
+namespace ui {
+class NavigationController;
+class View;
+class Window;
+}  // namespace ui
+
 // Base fixture for tests that run the whole program headless on the virtual
 // clock in a home of their own, and put every shared state back afterwards.
 class ProgramRun : public ::testing::Test {
@@ -28,6 +35,23 @@ protected:
     // Launches the program (on `device`, headless) and lets its first second run.
     bool launch(std::optional<std::string> target = std::nullopt);
     void stop();
+    // Plays a script in the README's step language; any step that fails fails the test.
+    void play(const std::string& script) {
+        std::string error;
+        ASSERT_EQ(program->playScript(script, &error), 0) << error;
+    }
+    // The running program's window, its navigation, and the reading screen when it is on top.
+    ui::Window& window() const;
+    ui::NavigationController* nav() const;
+    BookViewController* viewer() const;
+    // "X Y" of the middle of `v` in the window, for a tap step.
+    static std::string centreOf(const ui::View& v);
+    // A tap step in the middle of the window.
+    std::string tapMiddle() const;
+    // A page of news about the version may come first: closed when it shows.
+    void closeWhatsNew();
+    // Stores `list` (quoted names in `folder`) as the book Documents/`name`.
+    void zipBook(const std::string& folder, const std::string& name, const std::string& list);
     // The pictures of the home's "shots" folder outlive the home: copied to
     // the test work area's "snapshots", their names after `prefix`.
     void keepShots(const std::string& prefix);

@@ -56,12 +56,7 @@ protected:
             writePng(src->file(page), 600, 800, c, c);
             list += " '" + page + "'";
         }
-        zip(name, list);
-    }
-    void zip(const std::string& name, const std::string& list) {
-        ASSERT_EQ(test::shell("cd '" + src->path() + "' && zip -q -X -0 '" + docs() + "/" + name + "'" + list +
-                              " >/dev/null 2>&1"),
-                  0);
+        zipBook(src->path(), name, list);
     }
     void settingsFile(sys::PlistDictionary d) {
         ASSERT_TRUE(sys::PropertyList::writeFile(std::move(d), BookCommon::getSettingsFolder() + "/.globalsettings.lbs"));
@@ -70,9 +65,6 @@ protected:
         std::string error;
         ASSERT_EQ(program->playScript(script, &error), 0) << error;
     }
-    ui::Window& window() const { return *program->delegate()->window(); }
-    ui::NavigationController* nav() const { return program->delegate()->navigationController().get(); }
-    BookViewController* viewer() const { return dynamic_cast<BookViewController*>(nav()->topViewController()); }
     Shot shot(const std::string& name) const { return Shot(home->file("shots/" + name + ".png"), window()); }
     bool landscape() const { return window().bounds().width() > window().bounds().height(); }
     static const char* other(bool isLandscape) { return isLandscape ? "portrait" : "landscape"; }
@@ -176,7 +168,7 @@ TEST_P(ScreenTurnProgramTest, AnOpenSpreadIsLaidOutAgainAndASpreadOpenedAfterATu
 TEST_P(ScreenTurnProgramTest, ABookReadRightToLeftOpensAtItsTopRightCorner) {
     // One wide page: blue on its left half, red on its right.
     writePng(src->file("wide.png"), 1600, 800, kPage[2], kPage[0]);
-    zip("Manga.cbz", " wide.png");
+    zipBook(src->path(), "Manga.cbz", " wide.png");
     settingsFile({{"pageDirection", sys::PlistValue("left")}, {"defaultZoomMode", sys::PlistValue("height")},
                   {"isDoubleTruck", sys::PlistValue(false)}});
     ASSERT_TRUE(launch());

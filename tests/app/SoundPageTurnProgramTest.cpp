@@ -48,7 +48,7 @@ protected:
             ASSERT_TRUE(c.writePNG(src->file(page)));
             list += " '" + page + "'";
         }
-        ASSERT_EQ(test::shell("cd '" + src->path() + "' && zip -q -X -0 '" + docs() + "/" + name + "'" + list), 0);
+        zipBook(src->path(), name, list);
     }
     // A recording of `parts` ("quiet SECONDS" or "clap") one after another, as 16-bit mono WAV.
     std::string record(const std::vector<std::string>& parts) {
@@ -67,18 +67,6 @@ protected:
     void play(const std::string& script) {
         std::string error;
         ASSERT_EQ(program->playScript(script, &error), 0) << error;
-    }
-    ui::Window& window() const { return *program->delegate()->window(); }
-    BookViewController* viewer() const {
-        return dynamic_cast<BookViewController*>(program->delegate()->navigationController()->topViewController());
-    }
-    static std::string at(const ui::View& v) {
-        const ui::Rect r = v.convertRectTo(v.bounds(), nullptr);
-        return std::to_string(int(r.x() + r.width() / 2)) + " " + std::to_string(int(r.y() + r.height() / 2));
-    }
-    std::string tapMiddle() const {
-        const ui::Rect w = window().bounds();
-        return "tap " + std::to_string(int(w.width() / 2)) + " " + std::to_string(int(w.height() / 2)) + "\n";
     }
     // The menu sheet's sound button: the one showing the microphone picture.
     ui::View* soundButton() const {
@@ -108,14 +96,14 @@ TEST_F(SoundPageTurnProgramTest, ARecordedClapTurnsThePageOnceSoundModeStarted) 
     ui::AudioInput::setShared(nullptr);
     ASSERT_TRUE(launch());
 
-    if (ui::test::Driver(window()).findByText("What's new")) play("tap \"Close\"\nwait 1\n");
+    closeWhatsNew();
     play("tap \"Alpha\"\nwait 1\nsheet 0\nwait 2\n");
     ASSERT_TRUE(viewer());
     ASSERT_EQ(viewer()->page(), 0);
     play(tapMiddle() + "wait 1\n");
     ui::View* sound = soundButton();
     ASSERT_TRUE(sound) << "the menu sheet has the sound button";
-    play("tap " + at(*sound) + "\nwait 1\nshot sound-panel\n");
+    play("tap " + centreOf(*sound) + "\nwait 1\nshot sound-panel\n");
     ASSERT_TRUE(viewer()->micInput()) << "the panel listens";
     EXPECT_FALSE(viewer()->micDetectStart());
     EXPECT_EQ(viewer()->page(), 0) << "before Start a clap only moves the meter";

@@ -77,27 +77,14 @@ protected:
             writePng(src->file(page), 600, 800, kPage[(firstColour + i) % 6]);
             list += " '" + page + "'";
         }
-        ASSERT_EQ(test::shell("cd '" + src->path() + "' && zip -q -X -0 '" + docs() + "/" + name + "'" + list +
-                              " >/dev/null 2>&1"),
-                  0);
+        zipBook(src->path(), name, list);
     }
-    void play(const std::string& script) {
-        std::string error;
-        ASSERT_EQ(program->playScript(script, &error), 0) << error;
-    }
-    ui::Window& window() const { return *program->delegate()->window(); }
-    ui::NavigationController* nav() const { return program->delegate()->navigationController().get(); }
-    BookViewController* viewer() const { return dynamic_cast<BookViewController*>(nav()->topViewController()); }
     Shot shot(const std::string& name) const { return Shot(home->file("shots/" + name + ".png"), window()); }
     std::string prefix() const { return device + (dark ? "-dark-" : "-light-") + direction + "-"; }
     ui::Rect inWindow(const ui::View& v) const { return v.convertRectTo(v.bounds(), nullptr); }
     static ui::Point centre(const ui::Rect& r) { return {r.x() + r.width() / 2, r.y() + r.height() / 2}; }
     std::string tapAt(ui::Point p) const {
         return "tap " + std::to_string(int(p.x)) + " " + std::to_string(int(p.y)) + "\n";
-    }
-    std::string tapMiddle() const {
-        const ui::Rect w = window().bounds();
-        return tapAt({w.width() / 2, w.height() / 2});
     }
     void expectInside(const ui::View& v, const char* what) const {
         const ui::Rect r = inWindow(v);
@@ -140,7 +127,7 @@ TEST_P(ViewerMenuProgramTest, MenuJumpStripNextBookAndClose) {
     ASSERT_TRUE(launch());
     if (dark) window().setUserInterfaceStyle(ui::UserInterfaceStyle::Dark);
     // A page of news about the version may come first.
-    if (ui::test::Driver(window()).findByText("What's new")) play("tap \"Close\"\nwait 1\n");
+    closeWhatsNew();
     play("rotate portrait\nwait 1\nshot " + prefix() + "start\ntap \"Alpha\"\nwait 1\nsheet 0\nwait 2\n");
     ASSERT_TRUE(viewer());
     ASSERT_EQ(viewer()->page(), 0);
@@ -344,7 +331,7 @@ TEST_P(ViewerMenuStreamProgramTest, TheMenuOfAStreamedBookShowsItsBlockMap) {
         {sys::PlistDictionary{{"url", sys::PlistValue(site)}, {"title", sys::PlistValue("Comics")}}}));
     ASSERT_TRUE(launch());
     if (dark) window().setUserInterfaceStyle(ui::UserInterfaceStyle::Dark);
-    if (ui::test::Driver(window()).findByText("What's new")) play("tap \"Close\"\nwait 1\n");
+    closeWhatsNew();
     play("rotate portrait\nwait 1\n");
     auto* library = dynamic_cast<LocalFilelistViewController*>(nav()->topViewController());
     ASSERT_TRUE(library);
