@@ -14,7 +14,7 @@
 #include "remote/BookTransfer.h"
 #include "remote/RemoteTransferScreenFactory.h"
 #include "remote/transfer/HttpDownload.h"
-#include "tests/app/ProgramRun.h"
+#include "tests/app/DownloadProgramRun.h"
 #include "tests/support/TestHome.h"
 #include "tests/support/net/NginxServer.h"
 
@@ -28,33 +28,13 @@ namespace fs = std::filesystem;
 
 using test::readFile;
 
-std::string pattern(size_t n, int seed) {
-    std::string s(n, '\0');
-    for (size_t i = 0; i < n; ++i) s[i] = char((i * 13 + i / 701 + seed) & 0xFF);
-    return s;
-}
-
-class TransferProgramTest : public ProgramRun {
+class TransferProgramTest : public DownloadProgramRun {
 protected:
     void SetUp() override {
         if (test::NginxServer::program().empty()) GTEST_SKIP() << "nginx is not installed";
         www = std::make_unique<test::TempDir>("transferwww");
-        RemoteTransferScreenFactory::install();
-        makeHome("transferhome");
-        markNotFirstRun();
-        ::unlink((HttpDownload::temporaryFolder() + "/" + HttpDownload::kTempFileName).c_str());
-        ::unlink((HttpDownload::temporaryFolder() + "/" + HttpDownload::kSideFileName).c_str());
+        makeDownloadHome("transferhome");
     }
-    void TearDown() override {
-        ProgramRun::TearDown();
-        TransferScreenFactory::install(nullptr);
-        nginx.stop();
-    }
-    void play(const std::string& script) {
-        std::string error;
-        ASSERT_EQ(program->playScript(script, &error), 0) << error;
-    }
-    NestlarkAppDelegate& app() { return *program->delegate(); }
     // The address of the question on screen, "" when none.
     std::string question() {
         ui::test::Driver driver(*app().window());
@@ -67,13 +47,10 @@ protected:
         return sys::RunLoop::main().runUntil(
             [&] { return app().bookTransfer() && !app().bookTransfer()->isActive(); }, seconds);
     }
-
-    std::unique_ptr<test::TempDir> www;
-    test::NginxServer nginx;
 };
 
 TEST_F(TransferProgramTest, AWebAddressIsAskedAboutAndDownloadedEachQuestionWithItsOwnAddress) {
-    const std::string book = pattern(200000, 1), other = pattern(100000, 2);
+    const std::string book = test::patternBytes(200000, 1), other = test::patternBytes(100000, 2);
     std::ofstream(www->file("book.cbz"), std::ios::binary) << book;
     std::ofstream(www->file("other.cbz"), std::ios::binary) << other;
     ASSERT_TRUE(nginx.start(www->path())) << nginx.lastError();

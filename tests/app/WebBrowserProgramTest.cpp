@@ -20,8 +20,9 @@
 #include "remote/screens/MediaServerAutodetectionController.h"
 #include "remote/screens/WebBrowseController.h"
 #include "remote/transfer/HttpDownload.h"
-#include "tests/app/ProgramRun.h"
+#include "tests/app/DownloadProgramRun.h"
 #include "tests/support/TestHome.h"
+#include "tests/support/VirtualClockTest.h"
 #include "tests/support/net/MiniDlnaServer.h"
 #include "tests/support/net/NetNamespacePair.h"
 #include "tests/support/net/NginxServer.h"
@@ -38,27 +39,13 @@ namespace fs = std::filesystem;
 
 using test::readFile;
 
-class WebBrowserProgramTest : public ProgramRun {
+class WebBrowserProgramTest : public DownloadProgramRun {
 protected:
-    void SetUp() override {
-        RemoteTransferScreenFactory::install();
-        makeHome("browserhome");
-        markNotFirstRun();
-        ::unlink((HttpDownload::temporaryFolder() + "/" + HttpDownload::kTempFileName).c_str());
-        ::unlink((HttpDownload::temporaryFolder() + "/" + HttpDownload::kSideFileName).c_str());
-    }
+    void SetUp() override { makeDownloadHome("browserhome"); }
     void TearDown() override {
         keepShots("program-");
-        ProgramRun::TearDown();
-        TransferScreenFactory::install(nullptr);
-        nginx.stop();
+        DownloadProgramRun::TearDown();
     }
-    void play(const std::string& script) {
-        std::string error;
-        ASSERT_EQ(program->playScript(script, &error), 0) << error;
-    }
-    NestlarkAppDelegate& app() { return *program->delegate(); }
-    ui::NavigationController* nav() const { return program->delegate()->navigationController().get(); }
     // The navigation of the presented transfer screens.
     ui::NavigationController* presentedNav() const {
         return dynamic_cast<ui::NavigationController*>(nav()->presentedViewController());
@@ -74,9 +61,6 @@ protected:
         play("wait 1\n");
         ASSERT_TRUE(presentedNav());
     }
-
-    std::unique_ptr<test::TempDir> www;
-    test::NginxServer nginx;
 };
 
 TEST_F(WebBrowserProgramTest, ABookLinkOnAWebPageIsAskedAboutAndDownloadedIntoTheLibrary) {
@@ -142,12 +126,7 @@ TEST_F(WebBrowserProgramTest, TheServerSearchListsAMinidlnaPeer) {
     auto* search = presentedTop<MediaServerAutodetectionController>();
     ASSERT_TRUE(search);
     // The answer comes from a real peer: real time passes, the clock stands.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(9);
-    while (search->foundServers().empty() && std::chrono::steady_clock::now() < deadline) {
-        sys::RunLoop::main().drain();
-        ::poll(nullptr, 0, 10);
-    }
-    ASSERT_FALSE(search->foundServers().empty()) << dlna.log();
+    ASSERT_TRUE(test::drainUntil([&] { return !search->foundServers().empty(); }, 9)) << dlna.log();
     play("wait 0.2\nshot server-search\ntap \"Living Room Media\"\nwait 1\n");
     auto* editor = presentedTop<MediaServerHostConfigViewController>();
     ASSERT_TRUE(editor);

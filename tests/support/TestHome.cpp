@@ -42,6 +42,12 @@ void writeFile(const std::string& path, const std::string& bytes) {
     out << bytes;
 }
 
+std::string patternBytes(size_t n, int seed) {
+    std::string s(n, '\0');
+    for (size_t i = 0; i < n; ++i) s[i] = char((i * 31 + i / 509 + size_t(seed)) & 0xFF);
+    return s;
+}
+
 std::string dataPath(const std::string& relative) {
     return std::string(LEAFBRIGHT_TEST_DATA) + "/" + relative;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 namespace test {
@@ -25,6 +26,9 @@ private:
 // whole (replacing what was there).
 std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& bytes);
+
+// `n` bytes that do not repeat within a block and differ for each seed.
+std::string patternBytes(size_t n, int seed = 0);
 
 // Absolute path of a file under tests/data.
 std::string dataPath(const std::string& relative);

@@ -201,15 +201,7 @@ protected:
         if (!skip_.empty()) GTEST_SKIP() << skip_;
     }
     // Real time: the answers come from real peers.
-    bool waitFor(const std::function<bool()>& pred, double seconds) {
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-        for (;;) {
-            loop().drain();
-            if (pred()) return true;
-            if (std::chrono::steady_clock::now() > deadline) return false;
-            ::poll(nullptr, 0, 10);
-        }
-    }
+    bool waitFor(const std::function<bool()>& pred, double seconds) { return test::drainUntil(pred, seconds); }
 
     static inline test::NetNamespacePair* pair_ = nullptr;
     static inline std::string skip_;

@@ -14,6 +14,7 @@
 #include "remote/screens/MediaServerAutodetectionControllerDelegate.h"
 #include "remote/screens/WebBrowseController.h"
 #include "tests/library/LibraryTestSupport.h"
+#include "tests/support/VirtualClockTest.h"
 #include "tests/support/net/MiniDlnaServer.h"
 #include "tests/support/net/NetNamespacePair.h"
 
@@ -54,15 +55,7 @@ protected:
             std::vector<QNNetworkInfo::RawAddress>{{"lo", htonl(INADDR_LOOPBACK), htonl(0xFF000000), true}});
     }
     // Real time: the answers come from a real peer.
-    bool waitFor(const std::function<bool()>& pred, double seconds) {
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-        for (;;) {
-            loop().drain();
-            if (pred()) return true;
-            if (std::chrono::steady_clock::now() > deadline) return false;
-            ::poll(nullptr, 0, 10);
-        }
-    }
+    bool waitFor(const std::function<bool()>& pred, double seconds) { return test::drainUntil(pred, seconds); }
 
     std::shared_ptr<Picker> picker = std::make_shared<Picker>();
     std::shared_ptr<MediaServerAutodetectionController> search;

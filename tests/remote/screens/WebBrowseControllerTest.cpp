@@ -27,15 +27,11 @@ namespace fs = std::filesystem;
 
 using test::readFile;
 
-std::string pattern(size_t n, int seed) {
-    std::string s(n, '\0');
-    for (size_t i = 0; i < n; ++i) s[i] = char((i * 31 + i / 509 + seed) & 0xFF);
-    return s;
-}
+using test::patternBytes;
 
 void write(const std::string& path, const std::string& bytes) {
     fs::create_directories(fs::path(path).parent_path());
-    std::ofstream(path, std::ios::binary) << bytes;
+    test::writeFile(path, bytes);
 }
 
 const char* const kIndex =
@@ -60,8 +56,8 @@ protected:
               "</body></html>");
         write(www.file("third.html"), "<html><head><title>Third</title></head><body>3</body></html>");
         write(www.file("next.html"), "<html><head><title>Next</title></head><body><p>Second page</p></body></html>");
-        book = pattern(150000, 1);
-        pdf = "%PDF-1.4\n" + pattern(90000, 2);
+        book = patternBytes(150000, 1);
+        pdf = "%PDF-1.4\n" + patternBytes(90000, 2);
         write(www.file("comics/Story One.cbz"), book);
         write(www.file("Manual.pdf"), pdf);
         ASSERT_TRUE(nginx.start(www.path())) << nginx.lastError();
