@@ -2,6 +2,7 @@
 #include "platform/core/Clock.h"
 #include "platform/core/RunLoop.h"
 #include "tests/platform/graphics/PixelChecks.h"
+#include "tests/support/ChildProcess.h"
 
 #include <gtest/gtest.h>
 
@@ -202,30 +203,13 @@ const std::vector<uint8_t> kRedSquare = {0x52, 0x49, 0x46, 0x46, 0x1c, 0x00, 0x0
 // How much the peak resident memory grows while `data` is decoded, in a
 // child process; UINT64_MAX when an image came back or the child failed.
 uint64_t failedDecodePeakGrowth(const std::vector<uint8_t>& data) {
-    auto peak = [] {
-        rusage usage{};
-        ::getrusage(RUSAGE_SELF, &usage);
-        return uint64_t(usage.ru_maxrss) * 1024;
-    };
-    int fds[2];
-    if (::pipe(fds) != 0) return UINT64_MAX;
-    fflush(nullptr);
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::close(fds[0]);
-        const uint64_t before = peak();
-        WebPImage::Error error;
-        uint64_t growth = WebPImage::imageWithWebPDataError(data, &error) ? UINT64_MAX : peak() - before;
-        const ssize_t n = ::write(fds[1], &growth, sizeof growth);
-        ::_exit(n == sizeof growth ? 0 : 1);
-    }
-    ::close(fds[1]);
-    uint64_t growth = UINT64_MAX;
-    if (pid > 0 && ::read(fds[0], &growth, sizeof growth) != sizeof growth) growth = UINT64_MAX;
-    ::close(fds[0]);
-    int status = 0;
-    if (pid > 0) ::waitpid(pid, &status, 0);
-    return growth;
+    return test::inChildProcess<uint64_t>(
+        [&] {
+            const uint64_t before = test::peakResident();
+            WebPImage::Error error;
+            return WebPImage::imageWithWebPDataError(data, &error) ? UINT64_MAX : test::peakResident() - before;
+        },
+        UINT64_MAX);
 }
 
 }  // namespace

@@ -1,24 +1,15 @@
 #include "engine/ZipArchive.h"
 #include "engine/ZipEntryReader.h"
 
+#include "tests/support/ChildProcess.h"
 #include "tests/support/TestHome.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <string>
-#include <sys/resource.h>
-#include <sys/time.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 namespace {
-
-uint64_t peakResident() {
-    rusage usage{};
-    ::getrusage(RUSAGE_SELF, &usage);
-    return uint64_t(usage.ru_maxrss) * 1024;
-}
 
 struct ReadOutcome {
     ZipEntryReader::Status status = ZipEntryReader::Status::ReadError;
@@ -29,34 +20,23 @@ struct ReadOutcome {
 // starts near what it holds) and tells how it ended and how much its peak
 // memory grew.
 ReadOutcome readFirstEntryInChild(const std::string& path) {
-    ReadOutcome outcome;
-    int fds[2];
-    if (::pipe(fds) != 0) return outcome;
-    fflush(nullptr);
-    pid_t pid = ::fork();
-    if (pid == 0) {
-        ::close(fds[0]);
-        ReadOutcome result;
-        auto archive = ZipArchive::openFile(path);
-        if (archive && archive->goToFirst() == ZipArchive::Step::Ok) {
-            ZipEntryReader reader(*archive);
-            const uint64_t before = peakResident();
-            result.status = reader.open(std::nullopt, 256ull << 20);
-            if (result.status == ZipEntryReader::Status::Ok) {
-                std::string data;
-                result.status = reader.readAll(data);
+    return test::inChildProcess<ReadOutcome>(
+        [&] {
+            ReadOutcome result;
+            auto archive = ZipArchive::openFile(path);
+            if (archive && archive->goToFirst() == ZipArchive::Step::Ok) {
+                ZipEntryReader reader(*archive);
+                const uint64_t before = test::peakResident();
+                result.status = reader.open(std::nullopt, 256ull << 20);
+                if (result.status == ZipEntryReader::Status::Ok) {
+                    std::string data;
+                    result.status = reader.readAll(data);
+                }
+                result.peakGrowth = test::peakResident() - before;
             }
-            result.peakGrowth = peakResident() - before;
-        }
-        ssize_t n = ::write(fds[1], &result, sizeof result);
-        ::_exit(n == sizeof result ? 0 : 1);
-    }
-    ::close(fds[1]);
-    if (pid > 0 && ::read(fds[0], &outcome, sizeof outcome) != sizeof outcome) outcome = ReadOutcome{};
-    ::close(fds[0]);
-    int status = 0;
-    if (pid > 0) ::waitpid(pid, &status, 0);
-    return outcome;
+            return result;
+        },
+        ReadOutcome{});
 }
 
 }  // namespace

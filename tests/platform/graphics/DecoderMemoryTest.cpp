@@ -1,5 +1,6 @@
 #include "platform/graphics/ImageDecoder.h"
 #include "platform/core/FileManager.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/TestHome.h"
 
 #include <gtest/gtest.h>
@@ -8,10 +9,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <string>
-#include <sys/resource.h>
-#include <sys/time.h>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -30,38 +27,18 @@ const std::vector<uint8_t> kHugeGif = {0x47, 0x49, 0x46, 0x38, 0x39, 0x61, 0x00,
                                        0x80, 0x00, 0x00, 0x00, 0x00, 0x00, 0xff, 0xff, 0xff, 0x2c,
                                        0x00, 0x00, 0x00, 0x00, 0x00, 0x40, 0x00, 0x40, 0x00, 0x02};
 
-// Peak resident memory, in bytes.
-uint64_t peakResident() {
-    rusage usage{};
-    ::getrusage(RUSAGE_SELF, &usage);
-    return uint64_t(usage.ru_maxrss) * 1024;
-}
-
-// Decodes in a child process (whose peak starts near what it holds) and
-// returns how much the peak grew, or UINT64_MAX when the child failed or an
-// image came back. The decoders turn a failed allocation into a failed
-// decode, so the peak is what tells.
+// Decodes in a child process and returns how much its peak memory grew, or
+// UINT64_MAX when the child failed or an image came back. The decoders turn
+// a failed allocation into a failed decode, so the peak is what tells.
 uint64_t decodePeakGrowth(const std::vector<uint8_t>& data) {
-    int fds[2];
-    if (::pipe(fds) != 0) return UINT64_MAX;
-    fflush(nullptr);
-    pid_t pid = ::fork();
-    if (pid == 0) {
-        ::close(fds[0]);
-        const uint64_t before = peakResident();
-        std::string error;
-        gfx::ImageRef image = gfx::ImageDecoder::decode(data, {}, &error);
-        uint64_t growth = image ? UINT64_MAX : peakResident() - before;
-        ssize_t n = ::write(fds[1], &growth, sizeof growth);
-        ::_exit(n == sizeof growth ? 0 : 1);
-    }
-    ::close(fds[1]);
-    uint64_t growth = UINT64_MAX;
-    if (pid > 0 && ::read(fds[0], &growth, sizeof growth) != sizeof growth) growth = UINT64_MAX;
-    ::close(fds[0]);
-    int status = 0;
-    if (pid > 0) ::waitpid(pid, &status, 0);
-    return growth;
+    return test::inChildProcess<uint64_t>(
+        [&] {
+            const uint64_t before = test::peakResident();
+            std::string error;
+            gfx::ImageRef image = gfx::ImageDecoder::decode(data, {}, &error);
+            return image ? UINT64_MAX : test::peakResident() - before;
+        },
+        UINT64_MAX);
 }
 
 // A real BMP whose header is made to claim 16384 x 16384, cut to `keep`
