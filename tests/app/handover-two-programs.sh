@@ -8,6 +8,7 @@ set -euo pipefail
 program=$1 work=$2
 fail() { echo "FAIL: $*" >&2; [ -f first.log ] && cat first.log >&2; exit 1; }
 command -v xvfb-run >/dev/null || { echo "xvfb-run missing"; exit 77; }
+. "$(dirname "$0")/windowed-run.sh"
 rm -rf "$work"
 mkdir -p "$work/home/Documents" "$work/outside"
 cd "$work"
@@ -27,16 +28,11 @@ shot list
 tap "Handed Story"
 wait 1
 STEPS
-xvfb-run -a -s "-screen 0 1280x1024x24" sh -c 'echo $$ > first.pid; exec "$0" --home home --device phone --script first.txt --shots shots' \
-  "$program" > first.log 2>&1 &
+start_windowed first --home home --device phone --script first.txt --shots shots
 runner=$!
 stop_first() { [ -s first.pid ] && kill -TERM "$(cat first.pid)" 2>/dev/null || true; }
 trap stop_first EXIT
-for _ in $(seq 1 200); do
-  [ -S home/leafbright.sock ] && break
-  kill -0 "$runner" 2>/dev/null || fail "the first program ended before listening"
-  sleep 0.1
-done
+wait_while_running "$runner" 200 0.1 "the first program ended before listening" test -S home/leafbright.sock || true
 [ -S home/leafbright.sock ] || fail "the first program does not listen for hand-overs"
 [ "$(stat -c %a home/leafbright.sock)" = 600 ] || fail "the socket is open to others"
 

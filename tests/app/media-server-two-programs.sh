@@ -9,6 +9,7 @@ program=$1 work=$2
 fail() { echo "FAIL: $*" >&2; [ -f a.log ] && cat a.log >&2; exit 1; }
 command -v xvfb-run >/dev/null || { echo "xvfb-run missing"; exit 77; }
 command -v curl >/dev/null || { echo "curl missing"; exit 77; }
+. "$(dirname "$0")/windowed-run.sh"
 rm -rf "$work"
 mkdir -p "$work"
 cd "$work"
@@ -67,16 +68,11 @@ wait 3
 shot reading
 STEPS
 
-xvfb-run -a -s "-screen 0 1280x1024x24" sh -c 'echo $$ > a.pid; exec "$0" --home a --device phone --script a.txt --shots shots-a' \
-  "$program" > a.log 2>&1 &
+start_windowed a --home a --device phone --script a.txt --shots shots-a
 runner=$!
 stop_first() { [ -s a.pid ] && kill -TERM "$(cat a.pid)" 2>/dev/null || true; }
 trap stop_first EXIT
-for _ in $(seq 1 120); do
-  curl -s -f -o /dev/null "$site" && break
-  kill -0 "$runner" 2>/dev/null || fail "the first program ended before sharing"
-  sleep 0.5
-done
+wait_while_running "$runner" 120 0.5 "the first program ended before sharing" curl -s -f -o /dev/null "$site" || true
 curl -s -f "$site" | grep -q 'booktitle="Story.cbz"' || fail "the shared folder is not served"
 
 "$program" --headless --home b --device phone --script b.txt --shots shots-b || fail "the second program's script failed"

@@ -17,6 +17,7 @@ fail() {
   exit 1
 }
 command -v xvfb-run >/dev/null || { echo "xvfb-run missing"; exit 77; }
+. "$(dirname "$0")/windowed-run.sh"
 nginx=$(command -v nginx || true)
 [ -n "$nginx" ] || [ ! -x /usr/sbin/nginx ] || nginx=/usr/sbin/nginx
 [ -n "$nginx" ] || { echo "nginx missing"; exit 77; }
@@ -54,7 +55,6 @@ http {
 CONF
 "$nginx" -p "$PWD/nginx" -e "$PWD/nginx/error.log" -c "$PWD/nginx/nginx.conf" &
 nginx_pid=$!
-program_pid() { [ -s "$1" ] && cat "$1"; }
 cleanup() {
   for f in run1.pid run2.pid; do p=$(program_pid $f || true); [ -n "$p" ] && kill -KILL "$p" 2>/dev/null || true; done
   kill "$nginx_pid" 2>/dev/null || true
@@ -84,21 +84,15 @@ state=home/Library/lbconfigs/transferqueue.plist
 downloads() { find home \( -name "book$1.cbz" -path '*downloads*' -o -name "book$1.cbz" -path '*Books*' \) 2>/dev/null | head -1; }
 partial() { stat -c %s home/tmp/download_temp.zip 2>/dev/null || echo 0; }
 
-xvfb-run -a -s "-screen 0 1280x1024x24" sh -c 'echo $$ > run1.pid; exec "$0" --home home --device phone --script run1.txt --shots shots1' \
-  "$program" > run1.log 2>&1 &
+# All three books queued and one half-way.
+under_way() { [ "$(partial)" -gt 150000 ] && [ -s home/tmp/download_temp.lbs ] && grep -q book3 "$state" 2>/dev/null; }
+all_done() { [ -n "$(downloads "$1")" ] && [ ! -e "$state" ]; }
+
+start_windowed run1 --home home --device phone --script run1.txt --shots shots1
 runner1=$!
-# Until the first book is in the library and the second half-way.
-killed=""
-for _ in $(seq 600); do
-  kill -0 "$runner1" 2>/dev/null || fail "the first run ended by itself"
-  if [ "$(partial)" -gt 150000 ] && [ -s home/tmp/download_temp.lbs ] && grep -q book3 "$state" 2>/dev/null; then
-    kill -KILL "$(program_pid run1.pid)"
-    killed=yes
-    break
-  fi
-  sleep 0.1
-done
-[ -n "$killed" ] || fail "the downloads did not get under way"
+wait_while_running "$runner1" 600 0.1 "the first run ended by itself" under_way ||
+  fail "the downloads did not get under way"
+kill -KILL "$(program_pid run1.pid)"
 wait "$runner1" 2>/dev/null || true
 [ -s "$state" ] || fail "no queue state was left by the killed run"
 cut=$(partial)
@@ -107,16 +101,10 @@ cutbook=$(grep -o 'book[0-9]' home/tmp/download_temp.lbs | head -1)
 [ -n "$cutbook" ] || fail "the temporary file names no book"
 [ -z "$(downloads "${cutbook#book}")" ] || fail "$cutbook was done before the kill"
 
-xvfb-run -a -s "-screen 0 1280x1024x24" sh -c 'echo $$ > run2.pid; exec "$0" --home home --device phone --script run2.txt --shots shots2' \
-  "$program" > run2.log 2>&1 &
+start_windowed run2 --home home --device phone --script run2.txt --shots shots2
 runner2=$!
-done_all=""
-for _ in $(seq 900); do
-  kill -0 "$runner2" 2>/dev/null || fail "the second run ended by itself"
-  if [ -n "$(downloads 3)" ] && [ ! -e "$state" ]; then done_all=yes; break; fi
-  sleep 0.1
-done
-[ -n "$done_all" ] || fail "the queue did not finish after the restart"
+wait_while_running "$runner2" 900 0.1 "the second run ended by itself" all_done 3 ||
+  fail "the queue did not finish after the restart"
 kill -TERM "$(program_pid run2.pid)"
 set +e
 wait "$runner2"
@@ -137,14 +125,9 @@ grep -q "^/$cutbook.cbz 206 \"bytes=$cut-\"" nginx/access.log || fail "$cutbook 
 
 # "leafbright http://.../book4.cbz": the question, "Yes", the book in the downloads.
 printf 'wait 1\ntap "Yes"\nwait 600\n' > run3.txt
-xvfb-run -a -s "-screen 0 1280x1024x24" sh -c 'echo $$ > run3.pid; exec "$0" --home home --device phone --script run3.txt --shots shots3 "$1"' \
-  "$program" "$site/book4.cbz" > run3.log 2>&1 &
+start_windowed run3 --home home --device phone --script run3.txt --shots shots3 "$site/book4.cbz"
 runner3=$!
-for _ in $(seq 300); do
-  kill -0 "$runner3" 2>/dev/null || fail "the third run ended by itself"
-  [ -n "$(downloads 4)" ] && [ ! -e "$state" ] && break
-  sleep 0.1
-done
+wait_while_running "$runner3" 300 0.1 "the third run ended by itself" all_done 4 || true
 kill -TERM "$(program_pid run3.pid)"
 wait "$runner3" || fail "the third run did not end cleanly"
 got=$(downloads 4)
