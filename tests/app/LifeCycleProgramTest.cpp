@@ -68,6 +68,19 @@ protected:
         auto nav = app().navigationController();
         return nav ? dynamic_cast<StartupPasscodeInputViewController*>(nav->presentedViewController()) : nullptr;
     }
+    // The library's "Comics" folder opened over its root.
+    void openComics() {
+        auto list = std::make_shared<LocalFilelistViewController>();
+        list->setPathFromBooks("Comics");
+        app().navigationController()->pushViewController(list, false);
+        sys::RunLoop::main().advance(1.0);
+    }
+    // A run started with the library's "Comics" folder open.
+    void launchInComics() {
+        fs::create_directories(docs() + "/Comics");
+        ASSERT_TRUE(launch());
+        openComics();
+    }
     // A run started on a one-page picture of `colour`, opened on the reading screen.
     void launchReading(gfx::Rgba colour) {
         const std::string page = docs() + "/page.png";
@@ -126,13 +139,8 @@ TEST_F(LifeCycleProgramTest, TheStartupLockCoversTheWindowAwayAndAsksAgainOnRetu
 }
 
 TEST_F(LifeCycleProgramTest, AResetAskedForWhileAwayStartsANewLibraryAndSaysSo) {
-    fs::create_directories(docs() + "/Comics");
-    ASSERT_TRUE(launch());
+    ASSERT_NO_FATAL_FAILURE(launchInComics());
     auto nav = app().navigationController();
-    auto list = std::make_shared<LocalFilelistViewController>();
-    list->setPathFromBooks("Comics");
-    nav->pushViewController(list, false);
-    sys::RunLoop::main().advance(1.0);
     play("background\n");
     std::ofstream(docs() + "/" + NestlarkAppDelegate::kResetMarker) << "";
     play("foreground\nwait 1\n");
@@ -149,10 +157,7 @@ TEST_F(LifeCycleProgramTest, ThePassphraseOnReturnKeepsTheFoldersShown) {
     ASSERT_TRUE(launch());
     ASSERT_TRUE(lockScreen()->submit("open sesame"));
     sys::RunLoop::main().advance(2.0);
-    auto list = std::make_shared<LocalFilelistViewController>();
-    list->setPathFromBooks("Comics");
-    app().navigationController()->pushViewController(list, false);
-    sys::RunLoop::main().advance(1.0);
+    openComics();
     play("background\nforeground\n");
     ASSERT_TRUE(lockScreen());
     ASSERT_TRUE(lockScreen()->submit("open sesame"));
@@ -175,13 +180,8 @@ TEST_F(LifeCycleProgramTest, FocusLostAndBackIsNoTripAway) {
 }
 
 TEST_F(LifeCycleProgramTest, WithoutALockTheLibraryStaysAsItWas) {
-    fs::create_directories(docs() + "/Comics");
-    ASSERT_TRUE(launch());
+    ASSERT_NO_FATAL_FAILURE(launchInComics());
     auto nav = app().navigationController();
-    auto list = std::make_shared<LocalFilelistViewController>();
-    list->setPathFromBooks("Comics");
-    nav->pushViewController(list, false);
-    sys::RunLoop::main().advance(1.0);
     play("background\nforeground\nwait 1\n");
     EXPECT_FALSE(coverShown());
     EXPECT_FALSE(lockScreen());

@@ -63,9 +63,7 @@ protected:
 
 TEST_F(PageTurnToolsProgramTest, SlideshowBookmarksAndBrightness) {
     makeBook("Alpha.cbz", 6);
-    ASSERT_TRUE(sys::PropertyList::writeFile(
-        sys::PlistDictionary{{"defaultZoomMode", sys::PlistValue("fit")}, {"isDoubleTruck", sys::PlistValue(false)}},
-        BookCommon::getSettingsFolder() + "/.globalsettings.lbs"));
+    writeGlobalSettings({{"defaultZoomMode", sys::PlistValue("fit")}, {"isDoubleTruck", sys::PlistValue(false)}});
     ASSERT_TRUE(launch());
 
     // The library's Brightness button: the panel, its slider dims the screen.

@@ -130,6 +130,10 @@ void ProgramRun::closeWhatsNew() {
     if (ui::test::Driver(window()).findByText("What's new")) play("tap \"Close\"\nwait 1\n");
 }
 
+void ProgramRun::writeGlobalSettings(const sys::PlistDictionary& settings) {
+    ASSERT_TRUE(sys::PropertyList::writeFile(settings, BookCommon::getSettingsFolder() + "/.globalsettings.lbs"));
+}
+
 void ProgramRun::zipBook(const std::string& folder, const std::string& name, const std::string& list) {
     ASSERT_EQ(test::shell("cd '" + folder + "' && zip -q -X -0 '" + docs() + "/" + name + "'" + list + " >/dev/null 2>&1"),
               0);

@@ -4,6 +4,7 @@
 
 #include "app/LeafbrightProgram.h"
 #include "platform/core/DeviceProfile.h"
+#include "platform/core/PropertyList.h"
 #include "tests/support/TestHome.h"
 
 #include <memory>
@@ -50,6 +51,8 @@ protected:
     std::string tapMiddle() const;
     // A page of news about the version may come first: closed when it shows.
     void closeWhatsNew();
+    // The settings every book starts from, as the settings screen keeps them.
+    void writeGlobalSettings(const sys::PlistDictionary& settings);
     // Stores `list` (quoted names in `folder`) as the book Documents/`name`.
     void zipBook(const std::string& folder, const std::string& name, const std::string& list);
     // The pictures of the home's "shots" folder outlive the home: copied to

@@ -58,9 +58,6 @@ protected:
         }
         zipBook(src->path(), name, list);
     }
-    void settingsFile(sys::PlistDictionary d) {
-        ASSERT_TRUE(sys::PropertyList::writeFile(std::move(d), BookCommon::getSettingsFolder() + "/.globalsettings.lbs"));
-    }
     void play(const std::string& script) {
         std::string error;
         ASSERT_EQ(program->playScript(script, &error), 0) << error;
@@ -121,7 +118,7 @@ TEST_P(ScreenTurnProgramTest, TheBookshelfFillsTheWidthOfTheTurnedScreen) {
 
 TEST_P(ScreenTurnProgramTest, AnOpenSpreadIsLaidOutAgainAndASpreadOpenedAfterATurnFillsTheScreen) {
     makeBook("Pages.cbz", 6);
-    settingsFile({{"isDoubleTruck", sys::PlistValue(true)}, {"defaultZoomMode", sys::PlistValue("fit")}});
+    writeGlobalSettings({{"isDoubleTruck", sys::PlistValue(true)}, {"defaultZoomMode", sys::PlistValue("fit")}});
     ASSERT_TRUE(launch());
     play("rotate portrait\nwait 1\ntap \"Pages\"\nwait 1\nsheet 0\nwait 2\nshot single\n");
     ASSERT_TRUE(viewer());
@@ -169,8 +166,9 @@ TEST_P(ScreenTurnProgramTest, ABookReadRightToLeftOpensAtItsTopRightCorner) {
     // One wide page: blue on its left half, red on its right.
     writePng(src->file("wide.png"), 1600, 800, kPage[2], kPage[0]);
     zipBook(src->path(), "Manga.cbz", " wide.png");
-    settingsFile({{"pageDirection", sys::PlistValue("left")}, {"defaultZoomMode", sys::PlistValue("height")},
-                  {"isDoubleTruck", sys::PlistValue(false)}});
+    writeGlobalSettings({{"pageDirection", sys::PlistValue("left")},
+                         {"defaultZoomMode", sys::PlistValue("height")},
+                         {"isDoubleTruck", sys::PlistValue(false)}});
     ASSERT_TRUE(launch());
     play("rotate portrait\nwait 1\ntap \"Manga\"\nwait 1\nsheet 0\nwait 2\nshot manga\n");
     ASSERT_TRUE(viewer());

@@ -85,9 +85,7 @@ protected:
 
 TEST_F(SoundPageTurnProgramTest, ARecordedClapTurnsThePageOnceSoundModeStarted) {
     makeBook("Alpha.cbz", 4);
-    ASSERT_TRUE(sys::PropertyList::writeFile(
-        sys::PlistDictionary{{"defaultZoomMode", sys::PlistValue("fit")}, {"isDoubleTruck", sys::PlistValue(false)}},
-        BookCommon::getSettingsFolder() + "/.globalsettings.lbs"));
+    writeGlobalSettings({{"defaultZoomMode", sys::PlistValue("fit")}, {"isDoubleTruck", sys::PlistValue(false)}});
     // Heard from the moment the sound panel opens: a clap at 0.5 s (the panel
     // only meters it), and one at 3 s, after "Start".
     const std::string recording = record({"quiet 0.5", "clap", "quiet 2.42", "clap", "quiet 4"});

@@ -118,12 +118,10 @@ protected:
 TEST_P(ViewerMenuProgramTest, MenuJumpStripNextBookAndClose) {
     makeBook("Alpha.cbz", 5, 0);
     makeBook("Beta.cbz", 3, 3);
-    ASSERT_TRUE(sys::PropertyList::writeFile(
-        sys::PlistDictionary{{"pageDirection", sys::PlistValue(direction)},
-                             {"defaultZoomMode", sys::PlistValue("fit")},
-                             {"isDoubleTruck", sys::PlistValue(false)},
-                             {"isEnablePagePreview", sys::PlistValue(true)}},
-        BookCommon::getSettingsFolder() + "/.globalsettings.lbs"));
+    writeGlobalSettings({{"pageDirection", sys::PlistValue(direction)},
+                         {"defaultZoomMode", sys::PlistValue("fit")},
+                         {"isDoubleTruck", sys::PlistValue(false)},
+                         {"isEnablePagePreview", sys::PlistValue(true)}});
     ASSERT_TRUE(launch());
     if (dark) window().setUserInterfaceStyle(ui::UserInterfaceStyle::Dark);
     // A page of news about the version may come first.
@@ -320,11 +318,9 @@ protected:
 };
 
 TEST_P(ViewerMenuStreamProgramTest, TheMenuOfAStreamedBookShowsItsBlockMap) {
-    ASSERT_TRUE(sys::PropertyList::writeFile(
-        sys::PlistDictionary{{"pageDirection", sys::PlistValue(direction)},
-                             {"defaultZoomMode", sys::PlistValue("fit")},
-                             {"isDoubleTruck", sys::PlistValue(false)}},
-        BookCommon::getSettingsFolder() + "/.globalsettings.lbs"));
+    writeGlobalSettings({{"pageDirection", sys::PlistValue(direction)},
+                         {"defaultZoomMode", sys::PlistValue("fit")},
+                         {"isDoubleTruck", sys::PlistValue(false)}});
     const std::string site = nginx.url("/comics/");
     useHome();
     ASSERT_TRUE(ServerListViewControllerEx::writeSites(
@@ -385,20 +381,15 @@ TEST_P(ViewerMenuStreamProgramTest, TheMenuOfAStreamedBookShowsItsBlockMap) {
     EXPECT_EQ(map->superview(), nullptr);
 }
 
-INSTANTIATE_TEST_SUITE_P(DevicesLooksDirections, ViewerMenuStreamProgramTest,
-                         ::testing::Combine(::testing::Values("phone", "pad", "desktop"), ::testing::Bool(),
-                                            ::testing::Values("left", "right")),
-                         [](const ::testing::TestParamInfo<Param>& i) {
-                             return std::get<0>(i.param) + (std::get<1>(i.param) ? "Dark" : "Light") +
-                                    (std::get<2>(i.param) == "left" ? "RightToLeft" : "LeftToRight");
-                         });
+// Every device, both looks, both reading directions.
+const auto kDevicesLooksDirections = ::testing::Combine(::testing::Values("phone", "pad", "desktop"), ::testing::Bool(),
+                                                        ::testing::Values("left", "right"));
+std::string nameOf(const ::testing::TestParamInfo<Param>& i) {
+    return std::get<0>(i.param) + (std::get<1>(i.param) ? "Dark" : "Light") +
+           (std::get<2>(i.param) == "left" ? "RightToLeft" : "LeftToRight");
+}
 
-INSTANTIATE_TEST_SUITE_P(DevicesLooksDirections, ViewerMenuProgramTest,
-                         ::testing::Combine(::testing::Values("phone", "pad", "desktop"), ::testing::Bool(),
-                                            ::testing::Values("left", "right")),
-                         [](const ::testing::TestParamInfo<Param>& i) {
-                             return std::get<0>(i.param) + (std::get<1>(i.param) ? "Dark" : "Light") +
-                                    (std::get<2>(i.param) == "left" ? "RightToLeft" : "LeftToRight");
-                         });
+INSTANTIATE_TEST_SUITE_P(DevicesLooksDirections, ViewerMenuStreamProgramTest, kDevicesLooksDirections, nameOf);
+INSTANTIATE_TEST_SUITE_P(DevicesLooksDirections, ViewerMenuProgramTest, kDevicesLooksDirections, nameOf);
 
 }  // namespace
