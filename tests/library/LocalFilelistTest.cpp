@@ -45,18 +45,14 @@ protected:
         root = std::make_shared<Local>();
         root->setIsRootViewController(true);
         root->setDontRestoreLastStatus(dontRestore);
-        nav = std::make_shared<ui::NavigationController>(root);
-        window->setRootViewController(nav);
-        driver->advance(0.5);
+        nav = showInNavigation(root);
     }
     // A folder screen alone in its navigation controller, on screen.
     std::shared_ptr<Local> showFolder(const std::string& pathFromBooks) {
         auto list = std::make_shared<Local>();
         list->setPathFromBooks(pathFromBooks);
         list->setDontRestoreLastStatus(true);
-        nav = std::make_shared<ui::NavigationController>(list);
-        window->setRootViewController(nav);
-        driver->advance(0.5);
+        nav = showInNavigation(list);
         return list;
     }
     // A folder screen read straight from disk, off screen.

@@ -46,9 +46,7 @@ protected:
         search = std::make_shared<MediaServerAutodetectionController>();
         search->setDelegate(picker);
         if (info) search->setNetworkInfo(info);
-        navigation = std::make_shared<ui::NavigationController>(search);
-        window->setRootViewController(navigation);
-        driver->advance(0.5);
+        navigation = showInNavigation(search);
     }
     static std::shared_ptr<const QNNetworkInfo> loopbackOnly() {
         return std::make_shared<QNNetworkInfo>(

@@ -82,9 +82,8 @@ protected:
         browser->setRootWebPage_(root);
         browser->setIsUseHomePageFunction_(true);
         browser->setCanAccessOtherSite_(other);
-        navigation = std::make_shared<ui::NavigationController>(browser);
-        window->setRootViewController(navigation);
-        driver->advance(1);
+        navigation = showInNavigation(browser);
+        driver->advance(0.5);
         return browser;
     }
     // A tap on a link of the page, as a finger would.
