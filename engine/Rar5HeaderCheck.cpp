@@ -87,6 +87,23 @@ bool extraAreaSound(std::string_view head, size_t start, size_t end) {
 
 }  // namespace
 
+std::vector<size_t> Rar5HeaderCheck::archiveStarts(std::string_view head) {
+    // "Rar!" 1A 07 and a version byte (RAR 1.5 to 5 and later), or RAR 1.4's "RE~^".
+    auto signatureAt = [&](size_t i) {
+        if (head.substr(i, 4) == "RE~^") return i == 0;
+        return head.size() - i >= 7 && head.substr(i, 6) == std::string_view("Rar!\x1A\x07", 6) &&
+               uint8_t(head[i + 6]) < 5;
+    };
+    std::vector<size_t> starts;
+    const size_t end = std::min(head.size(), kSfxSearch);
+    for (size_t i = 0; i < end; ++i) {
+        if (head[i] != 'R' || !signatureAt(i)) continue;
+        starts.push_back(i);
+        if (i == 0 || i >= kSfxSkip) break;
+    }
+    return starts;
+}
+
 size_t Rar5HeaderCheck::bytesWanted(std::string_view head) {
     const SizeField f = sizeField(head);
     if (!f.complete) return 64;

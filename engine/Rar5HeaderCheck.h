@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <string_view>
+#include <vector>
 
 // A look at the first block of a RAR 5 archive before UnRAR is given it.
 //
@@ -28,6 +29,16 @@ public:
 
     // `head` holds the file's first bytes; `atEnd` says it is the whole file.
     static Verdict check(std::string_view head, bool atEnd);
+
+    // UnRAR also finds an archive behind a self-extracting program, at a RAR
+    // signature (of any version) within this many bytes of the start.
+    static constexpr size_t kSfxSearch = 0x200000;
+    // Where the archives UnRAR may take as this file's begin in `head`: 0
+    // when a signature starts the file, else every signature up to the first
+    // at kSfxSkip or later (UnRAR's search may begin a few bytes in). Empty
+    // when `head` holds none; more of the file may.
+    static constexpr size_t kSfxSkip = 7;
+    static std::vector<size_t> archiveStarts(std::string_view head);
 
     // Bytes of the first block `head` announces (a guess of 64 while even
     // the size field is cut off), capped at kMaxBlockBytes.

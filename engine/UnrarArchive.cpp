@@ -148,34 +148,55 @@ bool hasRarSignature(const std::string& path) {
 }
 
 // Whether the first block of a RAR 5 archive is too broken to hand to UnRAR
-// (see Rar5HeaderCheck); nullopt when the file cannot be opened or read now
-// (UnRAR then tells that itself, and the next open looks again).
+// (see Rar5HeaderCheck), wherever UnRAR may find the archive (behind a
+// self-extracting program too); nullopt when the file cannot be opened or
+// read now (UnRAR then tells that itself, and the next open looks again).
 std::optional<bool> hasMalformedRar5Header(const std::string& path) {
     const int fd = lb_unrar_open64(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return std::nullopt;
     std::string head;
     bool atEnd = false;
-    auto verdict = Rar5HeaderCheck::Verdict::NeedMore;
-    while (verdict == Rar5HeaderCheck::Verdict::NeedMore) {
-        const size_t wanted = Rar5HeaderCheck::bytesWanted(head);
-        if (head.size() >= wanted) {
-            verdict = Rar5HeaderCheck::Verdict::Malformed;  // asks for nothing more: never loop
-            break;
-        }
+    // Reads until `head` holds `wanted` bytes or the file ends.
+    auto fill = [&](size_t wanted) {
         while (!atEnd && head.size() < wanted) {
             char buffer[65536];
             const ssize_t n = lb_unrar_read(fd, buffer, std::min(sizeof buffer, wanted - head.size()));
-            if (n < 0) {
-                lb_unrar_close(fd);
-                return std::nullopt;
-            }
+            if (n < 0) return false;
             if (n == 0) atEnd = true;
             head.append(buffer, size_t(n));
         }
-        verdict = Rar5HeaderCheck::check(head, atEnd);
+        return true;
+    };
+    // The signatures first: a file that starts with one needs only its first bytes.
+    std::vector<size_t> starts;
+    for (size_t wanted = 64;; wanted = std::min(wanted * 4, Rar5HeaderCheck::kSfxSearch)) {
+        if (!fill(wanted)) {
+            lb_unrar_close(fd);
+            return std::nullopt;
+        }
+        starts = Rar5HeaderCheck::archiveStarts(head);
+        const bool settled = !starts.empty() && (starts.back() == 0 || starts.back() >= Rar5HeaderCheck::kSfxSkip);
+        if (settled || atEnd || head.size() >= Rar5HeaderCheck::kSfxSearch) break;
+    }
+    bool malformed = false;
+    for (const size_t start : starts) {
+        auto verdict = Rar5HeaderCheck::check(std::string_view(head).substr(start), atEnd);
+        while (verdict == Rar5HeaderCheck::Verdict::NeedMore) {
+            const size_t wanted = Rar5HeaderCheck::bytesWanted(std::string_view(head).substr(start));
+            if (head.size() - start >= wanted) {
+                verdict = Rar5HeaderCheck::Verdict::Malformed;  // asks for nothing more: never loop
+                break;
+            }
+            if (!fill(start + wanted)) {
+                lb_unrar_close(fd);
+                return std::nullopt;
+            }
+            verdict = Rar5HeaderCheck::check(std::string_view(head).substr(start), atEnd);
+        }
+        malformed = malformed || verdict == Rar5HeaderCheck::Verdict::Malformed;
     }
     lb_unrar_close(fd);
-    return verdict == Rar5HeaderCheck::Verdict::Malformed;
+    return malformed;
 }
 
 }  // namespace

@@ -149,3 +149,36 @@ TEST(Rar5HeaderCheckTest, BrokenMainHeadersAreMalformed) {
 }
 
 }  // namespace
+
+// UnRAR also takes an archive that starts further in (behind a
+// self-extracting program): the first block is checked there too.
+TEST(Rar5HeaderCheckTest, AnArchiveBehindOtherBytesIsCheckedWhereUnrarFindsIt) {
+    EXPECT_EQ(Rar5HeaderCheck::archiveStarts(kCrashingInput), std::vector<size_t>{0});
+    EXPECT_TRUE(Rar5HeaderCheck::archiveStarts("no signature here").empty());
+    // A signature a few bytes in may be skipped by UnRAR's search, so the
+    // next one counts as well.
+    const std::string twice = "xx" + kSignature + std::string(20, 'y') + kSignature;
+    EXPECT_EQ(Rar5HeaderCheck::archiveStarts(twice), (std::vector<size_t>{2, 30}));
+
+    // The fuzzer's input: eight bytes, then the crashing header.
+    const std::string behind = bytes({0x52, 0x61, 0x02, 0x3a, 0x00, 0x2f, 0x00, 0xd4}) + kCrashingInput;
+    EXPECT_EQ(Rar5HeaderCheck::archiveStarts(behind), std::vector<size_t>{8});
+    test::TempDir dir{"rar5sfx"};
+    const std::string path = dir.file("behind.cbr");
+    ASSERT_TRUE(sys::FileManager::writeFile(path, behind, false));
+    UnrarArchive archive(path, std::nullopt);
+    EXPECT_EQ(archive.probe(), UnrarArchive::Status::Damaged);
+
+    // A sound archive behind a kilobyte of other bytes still opens.
+    if (!test::haveProgram("rar")) GTEST_SKIP() << "no rar packer";
+    ASSERT_TRUE(sys::FileManager::writeFile(dir.file("a.txt"), "aaa", false));
+    ASSERT_EQ(test::shell("cd '" + dir.path() + "' && rar a -idq plain.rar a.txt >/dev/null 2>&1"), 0);
+    const std::string plain = sys::FileManager::contentsOfFile(dir.file("plain.rar")).value_or("");
+    ASSERT_FALSE(plain.empty());
+    const std::string sfx = dir.file("sfx.rar");
+    ASSERT_TRUE(sys::FileManager::writeFile(sfx, std::string(1000, '\x90') + plain, false));
+    UnrarArchive wrapped(sfx, std::nullopt);
+    std::vector<UnrarArchive::Entry> entries;
+    EXPECT_EQ(wrapped.unrarListFilesNoEncodingWithFileSizeArray(entries), UnrarArchive::Status::Ok);
+    EXPECT_EQ(entries.size(), 1u);
+}
