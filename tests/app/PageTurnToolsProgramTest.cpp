@@ -44,15 +44,7 @@ protected:
         ProgramRun::TearDown();
     }
     void makeBook(const std::string& name, int pages) {
-        std::string list;
-        for (int i = 0; i < pages; ++i) {
-            const std::string page = "p" + std::to_string(i) + ".png";
-            gfx::Canvas c(300, 400, 1.0);
-            c.fillRect({0, 0, 300, 400}, gfx::Rgba{0.2 + 0.1 * i, 0.5, 0.3, 1});
-            ASSERT_TRUE(c.writePNG(src->file(page)));
-            list += " '" + page + "'";
-        }
-        zipBook(src->path(), name, list);
+        makeFlatBook(src->path(), name, pages, 300, 400, [](int i) { return gfx::Rgba{0.2 + 0.1 * i, 0.5, 0.3, 1}; });
     }
     void openAlpha() {
         closeWhatsNew();

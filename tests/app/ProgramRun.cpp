@@ -12,6 +12,7 @@
 #include "platform/core/PropertyList.h"
 #include "platform/core/RunLoop.h"
 #include "platform/core/UserDefaults.h"
+#include "platform/graphics/Canvas.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/NavigationController.h"
 #include "platform/ui/Window.h"
@@ -132,6 +133,19 @@ void ProgramRun::closeWhatsNew() {
 
 void ProgramRun::writeGlobalSettings(const sys::PlistDictionary& settings) {
     ASSERT_TRUE(sys::PropertyList::writeFile(settings, BookCommon::getSettingsFolder() + "/.globalsettings.lbs"));
+}
+
+void ProgramRun::makeFlatBook(const std::string& folder, const std::string& name, int pages, int w, int h,
+                              const std::function<gfx::Rgba(int)>& colour) {
+    std::string list;
+    for (int i = 0; i < pages; ++i) {
+        const std::string page = name + "-p" + std::to_string(i) + ".png";
+        gfx::Canvas c(w, h, 1.0);
+        c.fillRect({0, 0, double(w), double(h)}, colour(i));
+        ASSERT_TRUE(c.writePNG(folder + "/" + page));
+        list += " '" + page + "'";
+    }
+    zipBook(folder, name, list);
 }
 
 void ProgramRun::zipBook(const std::string& folder, const std::string& name, const std::string& list) {

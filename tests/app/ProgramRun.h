@@ -5,8 +5,10 @@
 #include "app/LeafbrightProgram.h"
 #include "platform/core/DeviceProfile.h"
 #include "platform/core/PropertyList.h"
+#include "platform/graphics/Rgba.h"
 #include "tests/support/TestHome.h"
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -53,6 +55,10 @@ protected:
     void closeWhatsNew();
     // The settings every book starts from, as the settings screen keeps them.
     void writeGlobalSettings(const sys::PlistDictionary& settings);
+    // The book Documents/`name` of `pages` flat PNG pages of `w` x `h`, page i
+    // painted `colour(i)`; the pages are written to `folder` first.
+    void makeFlatBook(const std::string& folder, const std::string& name, int pages, int w, int h,
+                      const std::function<gfx::Rgba(int)>& colour);
     // Stores `list` (quoted names in `folder`) as the book Documents/`name`.
     void zipBook(const std::string& folder, const std::string& name, const std::string& list);
     // The pictures of the home's "shots" folder outlive the home: copied to

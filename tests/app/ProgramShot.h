@@ -26,11 +26,13 @@ struct Rgb {
 // Page i of a test book is kPage[i % 6].
 inline const Rgb kPage[] = {{220, 40, 40}, {40, 170, 40}, {40, 70, 220}, {230, 200, 30}, {160, 40, 200}, {30, 200, 200}};
 
+inline gfx::Rgba toRgba(Rgb c) { return gfx::Rgba{c.r / 255.0, c.g / 255.0, c.b / 255.0, 1}; }
+
 // A PNG page, its left half `left` and its right half `right`.
 inline void writePng(const std::string& path, int w, int h, Rgb left, Rgb right) {
     gfx::Canvas c(w, h, 1.0);
-    c.fillRect({0, 0, double(w) / 2, double(h)}, gfx::Rgba{left.r / 255.0, left.g / 255.0, left.b / 255.0, 1});
-    c.fillRect({double(w) / 2, 0, double(w) / 2, double(h)}, gfx::Rgba{right.r / 255.0, right.g / 255.0, right.b / 255.0, 1});
+    c.fillRect({0, 0, double(w) / 2, double(h)}, toRgba(left));
+    c.fillRect({double(w) / 2, 0, double(w) / 2, double(h)}, toRgba(right));
     std::filesystem::create_directories(std::filesystem::path(path).parent_path());
     ASSERT_TRUE(c.writePNG(path));
 }

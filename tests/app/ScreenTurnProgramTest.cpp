@@ -35,6 +35,7 @@ namespace fs = std::filesystem;
 using programtest::kPage;
 using programtest::Rgb;
 using programtest::Shot;
+using programtest::toRgba;
 using programtest::writePng;
 
 class ScreenTurnProgramTest : public ProgramRun, public ::testing::WithParamInterface<std::string> {
@@ -49,14 +50,7 @@ protected:
 
     // A book of `pages` flat pages (portrait, 600 x 800) in the library.
     void makeBook(const std::string& name, int pages, int firstColour = 0) {
-        std::string list;
-        for (int i = 0; i < pages; ++i) {
-            const Rgb c = kPage[(firstColour + i) % 6];
-            const std::string page = name + "-p" + std::to_string(i) + ".png";
-            writePng(src->file(page), 600, 800, c, c);
-            list += " '" + page + "'";
-        }
-        zipBook(src->path(), name, list);
+        makeFlatBook(src->path(), name, pages, 600, 800, [&](int i) { return toRgba(kPage[(firstColour + i) % 6]); });
     }
     void play(const std::string& script) {
         std::string error;

@@ -48,6 +48,7 @@ namespace fs = std::filesystem;
 using programtest::kPage;
 using programtest::Rgb;
 using programtest::Shot;
+using programtest::toRgba;
 using programtest::writePng;
 
 Rgb dimmed(Rgb c, double keep) { return {int(c.r * keep), int(c.g * keep), int(c.b * keep)}; }
@@ -71,13 +72,7 @@ protected:
     }
 
     void makeBook(const std::string& name, int pages, int firstColour) {
-        std::string list;
-        for (int i = 0; i < pages; ++i) {
-            const std::string page = name + "-p" + std::to_string(i) + ".png";
-            writePng(src->file(page), 600, 800, kPage[(firstColour + i) % 6]);
-            list += " '" + page + "'";
-        }
-        zipBook(src->path(), name, list);
+        makeFlatBook(src->path(), name, pages, 600, 800, [&](int i) { return toRgba(kPage[(firstColour + i) % 6]); });
     }
     Shot shot(const std::string& name) const { return Shot(home->file("shots/" + name + ".png"), window()); }
     std::string prefix() const { return device + (dark ? "-dark-" : "-light-") + direction + "-"; }
