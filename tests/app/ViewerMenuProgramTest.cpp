@@ -33,6 +33,7 @@
 #include "remote/stream/HTTPURLStreamRead.h"
 #include "tests/app/ProgramRun.h"
 #include "tests/app/ProgramShot.h"
+#include "tests/app/RemoteProgramServices.h"
 #include "tests/support/TestHome.h"
 #include "tests/support/net/NginxServer.h"
 #include "viewer/BookViewController.h"
@@ -290,20 +291,13 @@ protected:
         bookSize = fs::file_size(www->file("comics/Story.cbz"));
         nginx.setLocationConfig("autoindex on;");
         ASSERT_TRUE(nginx.start(www->path())) << nginx.lastError();
-        // What the program's entry point registers.
-        HTTPURLStreamRead::registerWithEngine();
-        UrlListStreamRead::registerWithEngine();
-        PushToMediaServer::registerWithLibrary();
-        RemoteTransferScreenFactory::install();
+        programtest::registerRemoteServices();
         StreamStatusViewBlockMap::registerWithViewer();
     }
     void TearDown() override {
         ViewerMenuProgramTest::TearDown();
         BookViewController::setBlockMapViewFactory(nullptr);
-        MediaServerOpener::install(nullptr);
-        UrlListStream::registerMaker({});
-        TransferScreenFactory::install(nullptr);
-        RemoteStreamRead::removeCache();
+        programtest::unregisterRemoteServices();
         nginx.stop();
     }
 
