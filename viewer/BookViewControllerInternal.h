@@ -7,6 +7,7 @@
 #include "engine/BookReaderEx.h"
 #include "foundation/BookCommon.h"
 #include "platform/core/RunLoop.h"
+#include "platform/ui/ScrollView.h"
 #include "viewer/BookViewController.h"
 
 #include <cstring>
@@ -23,6 +24,16 @@ inline constexpr double kSingleTapInterval = 0.5;  // at most one single-tap fun
 inline constexpr double kInvalidTapTick = 1.0;
 inline constexpr double kTapSlop = 15;
 inline constexpr double kZoomTolerance = 0.01;
+inline constexpr double kScrollTick = 1.0 / 60;  // a step of the slideshow's and sound page's slow scroll
+
+// That slow scroll's step: the page one point further down; false once its
+// bottom shows.
+inline bool scrollDownOnePoint(ui::ScrollView& scroll) {
+    const ui::Point o = scroll.contentOffset();
+    if (o.y + 1 > scroll.contentSize().height - scroll.bounds().height()) return false;
+    scroll.setContentOffset(ui::Point{o.x, o.y + 1});
+    return true;
+}
 
 // The maker of the streaming overlay the remote sources install.
 inline BookViewController::StreamStatusOverlayFactory& overlayFactory() {

@@ -8,18 +8,6 @@
 
 using namespace bookviewer;
 
-namespace {
-constexpr double kScrollTick = 1.0 / 60;
-
-std::shared_ptr<ui::Label> micLabel(const std::string& text, ui::Rect frame, double size) {
-    auto l = std::make_shared<ui::Label>();
-    l->setText(text);
-    l->setFont(gfx::Font::system(size));
-    l->setFrame(frame);
-    return l;
-}
-}  // namespace
-
 void BookViewController::onMicPageBtn() {
     if (micInput_) return;
     auto& d = sys::UserDefaults::standard();
@@ -31,9 +19,9 @@ void BookViewController::onMicPageBtn() {
     ui::View& panel = PanelLook::contentOf(*viewSubfunctionsMenuBgImage_);
     panel.setTintColor(ui::Color(BookCommon::getLeafbrightTextColor()));
     std::weak_ptr<const void> owner = weak_from_this();
-    panel.addSubview(micLabel(tr("Turn Page by Sound"), ui::Rect(30, 25, 200, 25), 18));
-    panel.addSubview(micLabel(tr("Auto-Scroll Interval"), ui::Rect(34, 64, 200, 25), 17));
-    labelMicInputTimeToScroll_ = micLabel("", ui::Rect(200, 64, 86, 50), 17);
+    panel.addSubview(PanelLook::makeLabel(tr("Turn Page by Sound"), ui::Rect(30, 25, 200, 25), 18));
+    panel.addSubview(PanelLook::makeLabel(tr("Auto-Scroll Interval"), ui::Rect(34, 64, 200, 25), 17));
+    labelMicInputTimeToScroll_ = PanelLook::makeLabel("", ui::Rect(200, 64, 86, 50), 17);
     labelMicInputTimeToScroll_->setTextAlignment(ui::TextAlignment::Right);
     labelMicInputTimeToScroll_->setText(std::to_string(int(timeIntervalMicInputTimeToScroll_)) + " " + tr(" sec."));
     panel.addSubview(labelMicInputTimeToScroll_);
@@ -49,7 +37,7 @@ void BookViewController::onMicPageBtn() {
             labelMicInputTimeToScroll_->setText(std::to_string(int(timeIntervalMicInputTimeToScroll_)) + " " + tr(" sec."));
     }, owner);
     panel.addSubview(slider);
-    panel.addSubview(micLabel(tr("Sound Pressure"), ui::Rect(34, 139, 200, 25), 17));
+    panel.addSubview(PanelLook::makeLabel(tr("Sound Pressure"), ui::Rect(34, 139, 200, 25), 17));
     auto configure = std::make_shared<ui::Button>(ui::ButtonType::Custom);
     configure->setImage(ui::Image::named("threshold"));
     configure->setFrame(ui::Rect(250, 136, 32, 32));
@@ -177,13 +165,7 @@ void BookViewController::onNewPageMoveForMicInput() {
     timerMicInputAutoScroll_ = after(wait, [this] {
         if (timerMicInputAutoScroll_) timerMicInputAutoScroll_->invalidate();
         timerMicInputAutoScroll_ = after(kScrollTick, [this] {
-            if (scrollView_ && micInput_) {
-                const ui::Point o = scrollView_->contentOffset();
-                if (o.y + 1 <= scrollView_->contentSize().height - scrollView_->bounds().height()) {
-                    scrollView_->setContentOffset(ui::Point{o.x, o.y + 1});
-                    return;
-                }
-            }
+            if (scrollView_ && micInput_ && scrollDownOnePoint(*scrollView_)) return;
             if (timerMicInputAutoScroll_) timerMicInputAutoScroll_->invalidate();
         }, kScrollTick);
     });

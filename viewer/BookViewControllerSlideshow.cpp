@@ -11,18 +11,6 @@
 
 using namespace bookviewer;
 
-namespace {
-constexpr double kScrollTick = 1.0 / 60;
-
-std::shared_ptr<ui::Label> panelLabel(const std::string& text, ui::Rect frame, double size) {
-    auto l = std::make_shared<ui::Label>();
-    l->setText(text);
-    l->setFont(gfx::Font::system(size));
-    l->setFrame(frame);
-    return l;
-}
-}  // namespace
-
 double BookViewController::slideshowTimeFromSlider(double value) {
     const int v = int(value);
     return v > 1 ? double(v - 1) : v / 2.0;
@@ -100,7 +88,7 @@ void BookViewController::showSlideshowMenu(bool start) {
     ui::View& panel = PanelLook::contentOf(*viewSubfunctionsMenuBgImage_);
     std::weak_ptr<const void> owner = weak_from_this();
 
-    panel.addSubview(panelLabel(tr("Slideshow"), ui::Rect(30, 25, 200, 25), 18));
+    panel.addSubview(PanelLook::makeLabel(tr("Slideshow"), ui::Rect(30, 25, 200, 25), 18));
     btnRepeat_ = std::make_shared<ui::Button>(ui::ButtonType::Custom);
     btnRepeat_->setImage(ui::Image::named(slideshowRepeat_ ? "btn_repeat_on" : "btn_repeat"));
     btnRepeat_->setFrame(ui::Rect(240, 20, 40, 40));
@@ -115,10 +103,10 @@ void BookViewController::showSlideshowMenu(bool start) {
     scroll->setPagingEnabled(true);
     scroll->setShowsVerticalScrollIndicator(true);
     panel.addSubview(scroll);
-    scroll->addSubview(panelLabel(tr("Auto-Scroll Interval"), ui::Rect(5, 17, 200, 25), 17));
-    scroll->addSubview(panelLabel(tr("Next Page Interval"), ui::Rect(5, 87, 200, 25), 17));
-    labelTime1_ = panelLabel("", ui::Rect(170, 17, 86, 25), 17);
-    labelTime2_ = panelLabel("", ui::Rect(170, 87, 86, 25), 17);
+    scroll->addSubview(PanelLook::makeLabel(tr("Auto-Scroll Interval"), ui::Rect(5, 17, 200, 25), 17));
+    scroll->addSubview(PanelLook::makeLabel(tr("Next Page Interval"), ui::Rect(5, 87, 200, 25), 17));
+    labelTime1_ = PanelLook::makeLabel("", ui::Rect(170, 17, 86, 25), 17);
+    labelTime2_ = PanelLook::makeLabel("", ui::Rect(170, 87, 86, 25), 17);
     labelTime1_->setTextAlignment(ui::TextAlignment::Right);
     labelTime2_->setTextAlignment(ui::TextAlignment::Right);
     scroll->addSubview(labelTime1_);
@@ -215,14 +203,7 @@ void BookViewController::autoScrollStart() {
 }
 
 void BookViewController::autoScroll() {
-    if (scrollView_ && isSlidershowMode_) {
-        const ui::Point o = scrollView_->contentOffset();
-        const double bottom = scrollView_->contentSize().height - scrollView_->bounds().height();
-        if (o.y + 1 <= bottom) {
-            scrollView_->setContentOffset(ui::Point{o.x, o.y + 1});
-            return;
-        }
-    }
+    if (scrollView_ && isSlidershowMode_ && scrollDownOnePoint(*scrollView_)) return;
     if (timerSlideshow_) timerSlideshow_->invalidate();
     slideshowStep_ = 3;
     SlideshowTimerSetInterval_ = slideshowTimeToPage_;

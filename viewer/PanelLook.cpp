@@ -5,6 +5,7 @@
 #include "platform/core/DeviceProfile.h"
 #include "platform/ui/Image.h"
 #include "platform/ui/ImageView.h"
+#include "platform/ui/Label.h"
 #include "platform/ui/Slider.h"
 
 namespace {
@@ -60,6 +61,14 @@ std::shared_ptr<ui::Button> PanelLook::makeButton(const std::string& title, cons
     }
     b->setClipsToBounds(true);
     return b;
+}
+
+std::shared_ptr<ui::Label> PanelLook::makeLabel(const std::string& text, ui::Rect frame, double size) {
+    auto l = std::make_shared<ui::Label>();
+    l->setText(text);
+    l->setFont(gfx::Font::system(size));
+    l->setFrame(frame);
+    return l;
 }
 
 void PanelLook::styleSlider(ui::Slider& slider) {

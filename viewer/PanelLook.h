@@ -8,6 +8,7 @@
 #include <string>
 
 namespace ui {
+class Label;
 class Slider;
 }
 
@@ -36,6 +37,8 @@ public:
     // `systemImage` (none when empty) after the title.
     static std::shared_ptr<ui::Button> makeButton(const std::string& title, const std::string& systemImage,
                                                   ui::Rect frame);
+    // A panel label in `frame`: `text` in the system font at `size` points.
+    static std::shared_ptr<ui::Label> makeLabel(const std::string& text, ui::Rect frame, double size);
     // The pictured track and thumb of the older look; the glass look keeps
     // the plain slider.
     static void styleSlider(ui::Slider& slider);
