@@ -6,38 +6,17 @@
 #include "tests/viewer/ViewerFixture.h"
 
 #include "engine/RemoteStreamRead.h"
+#include "tests/support/NoiseBmp.h"
 #include "tests/support/net/FaultHttpServer.h"
 #include "tests/support/net/RangeStreamRead.h"
 
 #include <condition_variable>
-#include <cstdio>
 #include <mutex>
-#include <random>
 #include <thread>
 
 using namespace viewertest;
 
 namespace {
-
-// A 24-bit BMP of noise: neither zip nor the block cache can make it smaller.
-void writeNoiseBmp(const std::string& path, int side, uint32_t seed) {
-    const int row = (side * 3 + 3) / 4 * 4;
-    const uint32_t data = uint32_t(row * side), size = 54 + data;
-    std::string b(54, '\0');
-    auto put = [&](size_t at, uint32_t v, int n) {
-        for (int i = 0; i < n; ++i) b[at + size_t(i)] = char((v >> (8 * i)) & 0xFF);
-    };
-    b[0] = 'B', b[1] = 'M';
-    put(2, size, 4), put(10, 54, 4), put(14, 40, 4), put(18, uint32_t(side), 4), put(22, uint32_t(side), 4);
-    put(26, 1, 2), put(28, 24, 2), put(34, data, 4);
-    std::mt19937 rng(seed);
-    b.resize(size);
-    for (size_t i = 54; i < size; ++i) b[i] = char(rng());
-    FILE* f = std::fopen(path.c_str(), "wb");
-    ASSERT_TRUE(f);
-    std::fwrite(b.data(), 1, b.size(), f);
-    std::fclose(f);
-}
 
 class BookViewStreamCloseTest : public ViewerTest {
 protected:
@@ -47,8 +26,8 @@ protected:
         RemoteStreamRead::removeCache(false);
         test::RangeStreamRead::registerForHttp(test::RangeStreamRead::Fetch::OnDemand);
         // A small first page, then one over several blocks.
-        writeNoiseBmp(pages.file("p0.bmp"), 16, 1);
-        writeNoiseBmp(pages.file("p1.bmp"), 600, 2);
+        ASSERT_TRUE(test::writeNoiseBmp(pages.file("p0.bmp"), 16, 1));
+        ASSERT_TRUE(test::writeNoiseBmp(pages.file("p1.bmp"), 600, 2));
         for (const char* name : {"dry.cbz", "book.cbz"})
             ASSERT_EQ(test::shell("cd '" + pages.path() + "' && zip -q -0 '" + served.file(name) + "' p0.bmp p1.bmp"), 0);
         fault_ = std::make_unique<test::FaultHttpServer>(served.path());
@@ -71,14 +50,7 @@ protected:
         session->setSettings(settings);
         ASSERT_TRUE(session->openBookWithName(url, {}, std::nullopt, std::nullopt, std::nullopt, false, false));
         ASSERT_EQ(session->getPageNum(), 2);
-        PageLoadRequest r{};
-        const ui::Rect area =
-            BookViewController::getBookviewAreaRect(!settings->isShowStatusbar(), settings->getBookToolviewStyle());
-        BookReaderEx::setLoadSizeLoadStructWithMode(4, r.targetSize, area.size, 1.0);
-        r.targetSizePreload = r.targetSize;
-        r.minimumImageSize = area.size;
-        r.operation = PageLoadRequest::kCompose;
-        ASSERT_EQ(session->loadPage(r), BookReaderEx::kLoadDone);
+        ASSERT_NO_FATAL_FAILURE(loadFirstPageAtWidth());
     }
 
     // The book on screen, the server stalling on the next block asked for.
@@ -92,10 +64,7 @@ protected:
         const std::string url = fault_->url("/book.cbz?stall_from=" + std::to_string(cost + 1));
         openSession(url);
 
-        auto root = std::make_shared<ui::ViewController>();
-        nav = std::make_shared<ui::NavigationController>(root);
-        window->setRootViewController(nav);
-        driver->settle();
+        showEmptyNavigation();
         viewer = std::make_shared<RecordingViewer>();
         viewer->setBookReader(session);
         viewer->setFileName(url);

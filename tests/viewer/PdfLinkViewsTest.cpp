@@ -105,19 +105,9 @@ protected:
         session = std::make_shared<BookReaderEx>();
         session->setSettings(settings);
         ASSERT_TRUE(session->openBookWithName(pdfPath, {}, std::nullopt, std::nullopt, std::nullopt, false, false));
-        PageLoadRequest r{};
-        const ui::Rect area =
-            BookViewController::getBookviewAreaRect(!settings->isShowStatusbar(), settings->getBookToolviewStyle());
-        BookReaderEx::setLoadSizeLoadStructWithMode(4, r.targetSize, area.size, 1.0);
-        r.targetSizePreload = r.targetSize;
-        r.minimumImageSize = area.size;
-        r.operation = PageLoadRequest::kCompose;
-        ASSERT_EQ(session->loadPage(r), BookReaderEx::kLoadDone);
+        ASSERT_NO_FATAL_FAILURE(loadFirstPageAtWidth());
 
-        auto root = std::make_shared<ui::ViewController>();
-        nav = std::make_shared<ui::NavigationController>(root);
-        window->setRootViewController(nav);
-        driver->settle();
+        showEmptyNavigation();
         pdfViewer = std::make_shared<LinkAskingViewer>();
         pdfViewer->setBookReader(session);
         pdfViewer->setFileName(pdfPath);

@@ -186,11 +186,7 @@ protected:
         r.isPreloadPages = true;
         ASSERT_EQ(session->loadPage(r), BookReaderEx::kLoadDone);
 
-        auto root = std::make_shared<ui::ViewController>();
-        nav = std::make_shared<ui::NavigationController>(root);
-        window->setRootViewController(nav);
-        driver->settle();
-
+        showEmptyNavigation();
         viewer = std::make_shared<RecordingViewer>();
         viewer->setBookReader(session);
         viewer->setFileName(bookPath());
@@ -203,6 +199,28 @@ protected:
         viewer->setOpenFolder(bookDir());
         nav->pushViewController(viewer, false);
         settle();
+    }
+
+    // Loads the first page of the open `session` at the page area's width, as
+    // a book opened without a zoom mode of its own.
+    void loadFirstPageAtWidth() {
+        PageLoadRequest r{};
+        const ui::Rect area =
+            BookViewController::getBookviewAreaRect(!settings->isShowStatusbar(), settings->getBookToolviewStyle());
+        BookReaderEx::setLoadSizeLoadStructWithMode(4, r.targetSize, area.size, 1.0);
+        r.targetSizePreload = r.targetSize;
+        r.minimumImageSize = area.size;
+        r.operation = PageLoadRequest::kCompose;
+        ASSERT_EQ(session->loadPage(r), BookReaderEx::kLoadDone);
+    }
+
+    // The window's root becomes a navigation stack with an empty screen, for
+    // the reading screen to be pushed on.
+    void showEmptyNavigation() {
+        auto root = std::make_shared<ui::ViewController>();
+        nav = std::make_shared<ui::NavigationController>(root);
+        window->setRootViewController(nav);
+        driver->settle();
     }
 
     // Lets posted work and workers finish, and the run loop's timers due now fire.
