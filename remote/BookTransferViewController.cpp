@@ -250,8 +250,13 @@ void BookTransferViewController::selectTab(int tab) {
     bkTabSelectView_->setFrame({x, 0, kTabSelectWidth, kTabHeight});
     bkTabLineViewLeft_->setFrame({x - kTabLineWidth, 0, kTabLineWidth, kTabHeight});
     bkTabLineViewRight_->setFrame({x + kTabSelectWidth, 0, kTabLineWidth, kTabHeight});
-    tab1Label_->setTextColor(tab == 0 ? ui::Color::label() : ui::Color::secondaryLabel());
-    tab2Label_->setTextColor(tab == 1 ? ui::Color::label() : ui::Color::secondaryLabel());
+    // The chosen tab's label in the label colour; the other one embossed: the
+    // opposite colour over a grey shadow up and to the left.
+    for (auto [label, chosen] : {std::pair{tab1Label_.get(), tab == 0}, std::pair{tab2Label_.get(), tab == 1}}) {
+        label->setTextColor(chosen ? ui::Color::label() : ui::Color::systemBackground());
+        label->setShadowColor(chosen ? std::nullopt : std::optional<ui::Color>(ui::Color::gray()));
+        label->setShadowOffset({-1, -1});
+    }
 }
 
 void BookTransferViewController::onTab1() {

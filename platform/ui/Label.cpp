@@ -97,11 +97,29 @@ Rect Label::textRect() const {
     return Rect(b.x(), b.y() + (b.height() - h) / 2, b.width(), h);
 }
 
+void Label::setShadowColor(std::optional<Color> c) {
+    shadowColor_ = c;
+    setNeedsDisplay();
+}
+
+void Label::setShadowOffset(Size offset) {
+    shadowOffset_ = offset;
+    setNeedsDisplay();
+}
+
 void Label::draw(gfx::Canvas& canvas, const Rect&) {
     if (text_.empty()) return;
     gfx::TextOptions o = optionsFor(bounds().height());
     gfx::Rgba c = resolve(enabled_ ? textColor_ : Color::tertiaryLabel());
-    canvas.drawText(text_, drawnFont(), textRect(), c, o);
+    const gfx::Font font = drawnFont();
+    const Rect r = textRect();
+    if (shadowColor_) {
+        Rect shadow = r;
+        shadow.origin.x += shadowOffset_.width;
+        shadow.origin.y += shadowOffset_.height;
+        canvas.drawText(text_, font, shadow, resolve(*shadowColor_), o);
+    }
+    canvas.drawText(text_, font, r, c, o);
 }
 
 }  // namespace ui

@@ -4,6 +4,7 @@
 #include "platform/graphics/TextEngine.h"
 #include "platform/ui/View.h"
 
+#include <optional>
 #include <string>
 
 namespace ui {
@@ -42,6 +43,12 @@ public:
     void setMinimumScaleFactor(double scale);
     // The font the text is drawn with (smaller than font() when shrunk to fit).
     gfx::Font drawnFont() const;
+    // A copy of the text drawn under it in shadowColor, moved by shadowOffset
+    // (none by default).
+    std::optional<Color> shadowColor() const { return shadowColor_; }
+    void setShadowColor(std::optional<Color> c);
+    Size shadowOffset() const { return shadowOffset_; }
+    void setShadowOffset(Size offset);
 
     // Single-line labels report their whole width; wrapping ones wrap to
     // the width given (no limit when it is 0).
@@ -62,6 +69,8 @@ private:
     bool enabled_ = true;
     bool adjustsFontSize_ = false;
     double minimumScale_ = 0;
+    std::optional<Color> shadowColor_;
+    Size shadowOffset_{0, -1};
 };
 
 }  // namespace ui

@@ -48,3 +48,43 @@ TEST_F(LabelFitTest, AOneLineLabelShrinksItsTextToFitDownToItsSmallestScale) {
     label.setMinimumScaleFactor(3);
     EXPECT_EQ(label.minimumScaleFactor(), 1);
 }
+
+// The shadow is a copy of the text under it, moved by its offset: count the
+// red pixels a red shadow leaves around black text on white.
+TEST_F(LabelFitTest, AShadowIsTheTextAgainUnderItMovedByItsOffset) {
+    window->setBackgroundColor(Color::whiteColor());
+    auto label = std::make_shared<Label>(Rect(20, 100, 200, 60));
+    label->setFont(gfx::Font::system(40));
+    label->setTextColor(Color::black());
+    label->setText("HHHH");
+    window->addSubview(label);
+    auto redPixels = [&] {
+        window->render();
+        int n = 0;
+        for (double y = 100; y < 160; y += 0.5)
+            for (double x = 20; x < 220; x += 0.5) {
+                const auto p = pixelAt(x, y);
+                if (p.r > 200 && p.g < 60 && p.b < 60) ++n;
+            }
+        return n;
+    };
+    EXPECT_FALSE(label->shadowColor());
+    EXPECT_EQ(redPixels(), 0);
+
+    label->setShadowColor(Color::red());
+    label->setShadowOffset({-3, -3});
+    const int shadowed = redPixels();
+    EXPECT_GT(shadowed, 50);
+    // Moved up and to the left: nothing of it shows below the text block.
+    bool redBelowRight = false;
+    const Rect t = label->textRect();
+    for (double x = 20; x < 220; x += 0.5)
+        for (double y = 100 + t.maxY() + 1; y < 160; y += 0.5) {
+            const auto p = pixelAt(x, y);
+            if (p.r > 200 && p.g < 60 && p.b < 60) redBelowRight = true;
+        }
+    EXPECT_FALSE(redBelowRight);
+
+    label->setShadowColor(std::nullopt);
+    EXPECT_EQ(redPixels(), 0);
+}

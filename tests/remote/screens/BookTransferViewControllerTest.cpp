@@ -308,4 +308,27 @@ TEST_F(BookTransferViewControllerTest, TheTabLabelsShrinkToFitTheirTabs) {
     }
 }
 
+TEST_F(BookTransferViewControllerTest, TheChosenTabIsPlainAndTheOtherEmbossed) {
+    show();
+    auto label = [&](const char* key) {
+        return dynamic_cast<ui::Label*>(driver->findByText(BookCommon::localizedStringWithOnOff(key)));
+    };
+    auto* downloads = label("Downloads in Progress");
+    auto* recent = label("Recent Downloads");
+    ASSERT_TRUE(downloads && recent);
+    auto expectChosen = [](ui::Label* chosen, ui::Label* other) {
+        EXPECT_EQ(chosen->textColor(), ui::Color::label());
+        EXPECT_FALSE(chosen->shadowColor());
+        EXPECT_EQ(other->textColor(), ui::Color::systemBackground());
+        ASSERT_TRUE(other->shadowColor());
+        EXPECT_EQ(*other->shadowColor(), ui::Color::gray());
+        EXPECT_EQ(other->shadowOffset(), (ui::Size{-1, -1}));
+    };
+    expectChosen(downloads, recent);
+    screen->onTab2();
+    expectChosen(recent, downloads);
+    screen->onTab1();
+    expectChosen(downloads, recent);
+}
+
 }  // namespace
