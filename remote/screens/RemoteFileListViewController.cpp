@@ -27,6 +27,8 @@
 #include "platform/core/PropertyList.h"
 #include "platform/core/UserDefaults.h"
 #include "platform/ui/Application.h"
+#include "platform/ui/Button.h"
+#include "platform/ui/Keyboard.h"
 #include "platform/ui/NavigationController.h"
 #include "platform/ui/NavigationItem.h"
 #include "platform/ui/RefreshControl.h"
@@ -77,6 +79,8 @@ RemoteFileListViewController::~RemoteFileListViewController() {
         fileDownload_->cancelFileListDownload();
     }
     if (activityIndicator_) activityIndicator_->removeFromSuperview();
+    observeKeyboard(false);
+    if (downloadButton_) downloadButton_->removeFromSuperview();
 }
 
 std::shared_ptr<RemoteFileListViewController> RemoteFileListViewController::selfRef() {
@@ -511,6 +515,12 @@ void RemoteFileListViewController::didSelectBook(int64_t index, const std::optio
             tableView()->deselectRowAtIndexPath(*indexPath, true);
         return;
     }
+    if (settings() && settings()->isMultipleSelectDownload()) {
+        item->setIsSelected(!item->isSelected());
+        if (indexPath && isViewLoaded()) tableView()->reloadRowsAtIndexPaths({*indexPath}, ui::TableViewRowAnimation::None);
+        updateDownloadButtonStatus();
+        return;
+    }
     if (indexPath && isViewLoaded()) tableView()->deselectRowAtIndexPath(*indexPath, true);
     if (!queueDownload(item, std::nullopt)) {
         showAlert(tr("Downloads into the library are not available yet. Use Streaming to read the book."));
@@ -570,7 +580,7 @@ void RemoteFileListViewController::selectStreamMode(int segment) {
     defaults.setBool(isStreamingMode(), kStreamModeKey);
     if (isStreamingMode()) defaults.setBool(true, kStreamModeHintKey);
     defaults.synchronize();
-    for (auto& item : remoteItemList_) item->setIsSelected(false);
+    deselectDownloadAndHideDownloadButton();
     if (!isStreamingMode() && fileListViewMode() != 0) {
         changeBookshelfMode(0, true);
         return;
@@ -579,7 +589,7 @@ void RemoteFileListViewController::selectStreamMode(int segment) {
 }
 
 void RemoteFileListViewController::onChangeBookShelfMode(int segment) {
-    for (auto& item : remoteItemList_) item->setIsSelected(false);
+    deselectDownloadAndHideDownloadButton();
     FilelistBaseViewController::onChangeBookShelfMode(segment);
     if (streamingSelectSegment_) streamingSelectSegment_->setSelectedSegmentIndex(isStreamingMode() ? 1 : 0);
 }
@@ -1119,10 +1129,26 @@ void RemoteFileListViewController::viewDidLoad() {
     f.size = streamingSelectSegment_->sizeThatFits({200, 30});
     streamingSelectSegment_->setFrame(f);
     navigationItem()->setRightBarButtonItem(ui::BarButtonItem::withCustomView(streamingSelectSegment_));
+
+    downloadButton_ = std::make_shared<ui::Button>(ui::ButtonType::Custom);
+    downloadButton_->titleLabel()->setFont(gfx::Font::system(BookCommon::isDeviceType5_5inch() ? 17 : 15));
+    downloadButton_->setTitleColor(ui::Color::whiteColor());
+    downloadButton_->setBackgroundImage(BookCommon::imageWithColor(gfx::Rgba{48 / 255.0, 134 / 255.0, 181 / 255.0, 1}));
+    downloadButton_->setBackgroundImage(BookCommon::imageWithColor(gfx::Rgba{150 / 255.0, 150 / 255.0, 150 / 255.0, 1}),
+                                        ui::ControlStateHighlighted);
+    downloadButton_->setAlpha(0);
+    downloadButton_->addAction(ui::ControlEventTouchUpInside, [weak](ui::Control&) {
+        if (auto self = std::dynamic_pointer_cast<RemoteFileListViewController>(weak.lock())) self->onDownloadButton();
+    });
+    if (auto* nav = navigationController()) nav->view()->addSubview(downloadButton_);
 }
 
 void RemoteFileListViewController::viewWillAppear(bool animated) {
     needUpdateFilelist();
+    if (downloadButton_ && !downloadButton_->superview())
+        if (auto* nav = navigationController()) nav->view()->addSubview(downloadButton_);
+    if (settings() && settings()->isMultipleSelectDownload())
+        setDownloadButtonRect(isLandscapeNow());
     FilelistBaseViewController::viewWillAppear(animated);
 }
 
@@ -1165,6 +1191,7 @@ void RemoteFileListViewController::viewDidAppear(bool animated) {
     } else {
         LastStatusRestore::updateLastStatusRemote(*this);
     }
+    observeKeyboard(true);
     if (LastStatusRestore::getJumpMode()) {
         const auto book = LastStatusRestore::getJumpBook();
         bool here = false;
@@ -1186,5 +1213,115 @@ void RemoteFileListViewController::viewWillDisappear(bool animated) {
     if (isLoading_ && fileDownload_) fileDownload_->cancelFileListDownload();
     if (onlinefileStart_) onlinefileStart_->viewWillDisappear();
     FilelistBaseViewController::viewWillDisappear(animated);
+    if (downloadButton_) {
+        auto button = downloadButton_;
+        ui::View::animate(0.2, [button] { button->setAlpha(0); });
+    }
     if (popUpMenuView_) popUpMenuView_->removePopup();
+    observeKeyboard(false);
+}
+
+// ---- The floating download button ----------------------------------------------------------------
+
+bool RemoteFileListViewController::isSelectedWithIndexNo(int64_t index) {
+    if (!settings() || !settings()->isMultipleSelectDownload()) return false;
+    const auto& items = itemList();
+    return index >= 0 && index < int64_t(items.size()) && items[size_t(index)]->isSelected();
+}
+
+bool RemoteFileListViewController::isSelectDownloadMode() {
+    if (isStreamingMode()) return false;
+    return settings() && settings()->isMultipleSelectDownload();
+}
+
+void RemoteFileListViewController::onSetSearchString(const std::string& text) {
+    FilelistBaseViewController::onSetSearchString(text);
+    updateDownloadButtonStatus();
+}
+
+void RemoteFileListViewController::onRotateView(bool landscape) {
+    setDownloadButtonRect(landscape);
+    FilelistBaseViewController::onRotateView(landscape);
+}
+
+void RemoteFileListViewController::updateDownloadButtonStatus() {
+    if (!downloadButton_) return;
+    size_t n = 0;
+    for (const auto& item : itemList()) n += item->isSelected() ? 1 : 0;
+    std::string title = tr("Download Selected File");
+    if (n >= 2) {
+        title = tr("Download %ld Files");
+        if (auto at = title.find("%ld"); at != std::string::npos) title.replace(at, 3, std::to_string(n));
+    }
+    downloadButton_->setTitle(title);
+    auto button = downloadButton_;
+    if (n >= 1 && button->alpha() < 0.1) ui::View::animate(0.2, [button] { button->setAlpha(1); });
+    else if (n == 0) ui::View::animate(0.2, [button] { button->setAlpha(0); });
+}
+
+void RemoteFileListViewController::deselectDownloadAndHideDownloadButton() {
+    if (downloadButton_) {
+        auto button = downloadButton_;
+        ui::View::animate(0.2, [button] { button->setAlpha(0); });
+    }
+    for (auto& item : remoteItemList_) item->setIsSelected(false);
+}
+
+void RemoteFileListViewController::setDownloadButtonRect(bool landscape) {
+    if (!downloadButton_) return;
+    const double W = BookCommon::getScreenWidth();
+    const double H = BookCommon::getScreenHeight();
+    auto* nav = navigationController();
+    const ui::EdgeInsets in = nav ? nav->view()->safeAreaInsets() : ui::EdgeInsets();
+    const bool pad = BookCommon::getDeviceDisplayType() == 1;
+    ui::Rect r;
+    if (isKeyboard_) {
+        // Full width, right on top of the keyboard, so the selection can be
+        // sent while typing a search.
+        r = {0, (landscape ? W : H) - 50 - keyboardRect_.height(), landscape ? H : W, 50};
+    } else if (landscape) {
+        r = {in.left + 20, W - in.bottom - (pad ? 130 : 90), H - in.left - in.right - 40, 50};
+    } else {
+        const double m = BookCommon::isDeviceType5_5inch() ? 40 : 20;
+        r = {in.left + m, H - in.bottom - (pad ? 135 : 115), W - 2 * m, 65};
+    }
+    downloadButton_->setFrame(r);
+}
+
+void RemoteFileListViewController::keepKeyboardFrame(const sys::Notification& n, bool shown) {
+    auto it = n.userInfo.find(ui::Keyboard::frameEndKey);
+    if (it != n.userInfo.end())
+        if (const auto* r = std::any_cast<ui::Rect>(&it->second)) keyboardRect_ = *r;
+    isKeyboard_ = shown;
+    setDownloadButtonRect(isLandscapeNow());
+}
+
+bool RemoteFileListViewController::isLandscapeNow() {
+    // The window this screen is in knows its shape right after a turn.
+    if (isViewLoaded())
+        if (const ui::Window* w = view()->window()) return w->bounds().width() > w->bounds().height();
+    return BookCommon::isLandscapeSwitchOSVersionWithViewController();
+}
+
+void RemoteFileListViewController::keyboardWillShow(const sys::Notification& n) { keepKeyboardFrame(n, true); }
+
+void RemoteFileListViewController::keyboardWillHide(const sys::Notification& n) { keepKeyboardFrame(n, false); }
+
+void RemoteFileListViewController::observeKeyboard(bool on) {
+    auto& center = sys::NotificationCenter::defaultCenter();
+    if (!on) {
+        if (keyboardShowToken_) center.removeObserver(*keyboardShowToken_);
+        if (keyboardHideToken_) center.removeObserver(*keyboardHideToken_);
+        keyboardShowToken_.reset();
+        keyboardHideToken_.reset();
+        return;
+    }
+    if (keyboardShowToken_) return;
+    std::weak_ptr<ui::ViewController> weak = weak_from_this();
+    keyboardShowToken_ = center.addObserver(ui::Keyboard::willShowNotification, [weak](const sys::Notification& n) {
+        if (auto self = std::dynamic_pointer_cast<RemoteFileListViewController>(weak.lock())) self->keyboardWillShow(n);
+    });
+    keyboardHideToken_ = center.addObserver(ui::Keyboard::willHideNotification, [weak](const sys::Notification& n) {
+        if (auto self = std::dynamic_pointer_cast<RemoteFileListViewController>(weak.lock())) self->keyboardWillHide(n);
+    });
 }

@@ -7,6 +7,7 @@
 #include "library/ArchivePasswordViewControllerDelegate.h"
 #include "library/FilelistBaseViewController.h"
 #include "library/IncludeFolderSelectViewControllerDelegate.h"
+#include "platform/core/NotificationCenter.h"
 #include "platform/core/PlistDictionary.h"
 #include "remote/OnlineFileStartDelegate.h"
 #include "remote/listing/FileDownloadDelegate.h"
@@ -19,6 +20,7 @@
 #include <vector>
 
 namespace ui {
+class Button;
 class SegmentedControl;
 }
 class BookTransfer;
@@ -218,6 +220,25 @@ public:
     void willPresentAlertView(QNAlertView& alert) override;
     void actionSheetClickedButtonAtIndex(QNActionSheet& sheet, int64_t buttonIndex) override;
 
+    // ---- Selecting rows for download and the floating download button -------------------------
+    // Rows are picked for download (instead of queued at once) when the
+    // setting for several downloads is on and the screen is in download mode.
+    bool isSelectedWithIndexNo(int64_t index) override;
+    bool isSelectDownloadMode() override;
+    void onSetSearchString(const std::string& text) override;
+    void onRotateView(bool landscape) override;
+    void updateDownloadButtonStatus();
+    void deselectDownloadAndHideDownloadButton();
+    // Places the button at the bottom of the screen, or right above the
+    // on-screen keyboard while one is shown.
+    void setDownloadButtonRect(bool landscape);
+    void keyboardWillShow(const sys::Notification& n);
+    void keyboardWillHide(const sys::Notification& n);
+    void onDownloadButton() { downloadAll(false, true); }
+    ui::Button* downloadButton() const { return downloadButton_.get(); }
+    bool isKeyboard() const { return isKeyboard_; }
+    ui::Rect keyboardRect() const { return keyboardRect_; }
+
     // ---- Screen ------------------------------------------------------------------------------
     void viewDidLoad() override;
     void viewWillAppear(bool animated) override;
@@ -260,4 +281,11 @@ private:
     int64_t targetFolderOffsetTemp_ = 0;
     bool isStartFromFirstPage_ = false;
     std::shared_ptr<PopupMenuView> popUpMenuView_;
+    std::shared_ptr<ui::Button> downloadButton_;
+    ui::Rect keyboardRect_;
+    bool isKeyboard_ = false;
+    std::optional<sys::NotificationCenter::Token> keyboardShowToken_, keyboardHideToken_;
+    void observeKeyboard(bool on);
+    bool isLandscapeNow();
+    void keepKeyboardFrame(const sys::Notification& n, bool shown);
 };
