@@ -204,6 +204,7 @@ TEST_F(RemoteFileListTest, DownloadingAllOfAFolderWithoutFilesSaysSoAndDownloadM
     ASSERT_TRUE(tapText("OK"));
     driver->advance(0.5);
 
+    settings->setValueForKey("multipleSelectDownload", sys::PlistValue(false));
     show(url, {url + "a.cbz"}, {info({{"name", sys::PlistValue("a.cbz")}})});
     list->selectStreamMode(0);
     ASSERT_TRUE(tapText("a.cbz"));
