@@ -36,14 +36,14 @@
 #include "remote/screens/RemoteFileListViewController.h"
 #include "remote/stream/HTTPURLStreamRead.h"
 #include "tests/app/ProgramRun.h"
+#include "tests/app/ProgramShot.h"
+#include "tests/support/NoiseBmp.h"
 #include "tests/support/TestHome.h"
 #include "tests/support/net/NginxServer.h"
 #include "viewer/BookViewController.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <filesystem>
-#include <random>
 #include <tuple>
 
 namespace {
@@ -57,49 +57,8 @@ void writePng(const std::string& path, int w, int h, gfx::Rgba c) {
     ASSERT_TRUE(canvas.writePNG(path));
 }
 
-// A 24-bit BMP of noise: neither zip nor anything else makes it smaller, so
-// it spans blocks of the stream cache.
-void writeNoiseBmp(const std::string& path, int side) {
-    const int row = (side * 3 + 3) / 4 * 4;
-    const uint32_t data = uint32_t(row * side), size = 54 + data;
-    std::string b(54, '\0');
-    auto put = [&](size_t at, uint32_t v, int n) {
-        for (int i = 0; i < n; ++i) b[at + size_t(i)] = char((v >> (8 * i)) & 0xFF);
-    };
-    b[0] = 'B', b[1] = 'M';
-    put(2, size, 4), put(10, 54, 4), put(14, 40, 4), put(18, uint32_t(side), 4), put(22, uint32_t(side), 4);
-    put(26, 1, 2), put(28, 24, 2), put(34, data, 4);
-    std::mt19937 rng(7);
-    b.resize(size);
-    for (size_t i = 54; i < size; ++i) b[i] = char(rng());
-    FILE* f = std::fopen(path.c_str(), "wb");
-    ASSERT_TRUE(f);
-    std::fwrite(b.data(), 1, b.size(), f);
-    std::fclose(f);
-}
-
-struct Rgb {
-    int r, g, b;
-};
-
-// A picture the program's "shot" step wrote, read in window points.
-class Shot {
-public:
-    Shot(const std::string& path, const ui::Window& window) : image_(gfx::ImageDecoder::decodeFile(path)) {
-        if (image_) scale_ = double(image_->width()) / window.bounds().width();
-    }
-    explicit operator bool() const { return bool(image_); }
-    Rgb at(double x, double y) const {
-        const int px = std::clamp(int(x * scale_), 0, image_->width() - 1);
-        const int py = std::clamp(int(y * scale_), 0, image_->height() - 1);
-        const uint32_t p = image_->pixel(px, py);
-        return {int(gfx::redOf(p)), int(gfx::greenOf(p)), int(gfx::blueOf(p))};
-    }
-
-private:
-    gfx::ImageRef image_;
-    double scale_ = 1;
-};
+using programtest::Rgb;
+using programtest::Shot;
 
 int brightness(Rgb c) { return (c.r + c.g + c.b) / 3; }
 
@@ -117,7 +76,7 @@ protected:
         www = std::make_unique<test::TempDir>("overlaywww");
         fs::create_directories(www->file("comics"));
         writePng(src->file("p1.png"), 300, 400, gfx::Rgba::rgb(0.86, 0.16, 0.16));
-        writeNoiseBmp(src->file("p2.bmp"), 600);
+        ASSERT_TRUE(test::writeNoiseBmp(src->file("p2.bmp"), 600, 7));
         writePng(src->file("p3.png"), 300, 400, gfx::Rgba::rgb(0.16, 0.27, 0.86));
         ASSERT_EQ(test::shell("cd '" + src->path() + "' && zip -q -X -0 '" + www->file("comics/Slow.cbz") +
                               "' p1.png p2.bmp p3.png >/dev/null 2>&1"),
