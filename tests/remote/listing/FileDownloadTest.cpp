@@ -90,14 +90,8 @@ TEST_F(FileDownloadTest, ListsNginxApacheAndPythonIndexes) {
 TEST_F(FileDownloadTest, CredentialsCertificatesAndServerErrors) {
     if (test::NginxServer::program().empty()) GTEST_SKIP() << "no nginx";
     test::TempDir conf("conf");
-    std::string cert, key;
-    ASSERT_TRUE(test::makeSelfSignedCertificate(conf.path(), &cert, &key));
-    ASSERT_TRUE(test::writeHtpasswd(conf.file("htpasswd"), "reader", "pw"));
     test::NginxServer nginx;
-    nginx.setTls(cert, key);
-    nginx.setLocationConfig("autoindex on;");
-    nginx.setServerConfig("location /locked/ { autoindex on; auth_basic \"b\"; auth_basic_user_file " +
-                          conf.file("htpasswd") + "; }\nlocation /nochallenge/ { return 401; }");
+    ASSERT_TRUE(test::lockedFolderOverTls(nginx, conf.path(), "reader", "pw", "location /nochallenge/ { return 401; }"));
     ASSERT_TRUE(nginx.start(www_.path())) << nginx.lastError();
 
     // The certificate: a message, or the delegate's own handling, or accepted.

@@ -290,14 +290,8 @@ TEST_F(RemoteFileListTest, AnUntrustedServerIsTrustedOnAskAndTypedCredentialsSta
     test::TempDir conf("tlsconf");
     test::TempDir www("tlswww");
     touch(www.file("locked/secret.cbz"), "PK");
-    std::string cert, key;
-    ASSERT_TRUE(test::makeSelfSignedCertificate(conf.path(), &cert, &key));
-    ASSERT_TRUE(test::writeHtpasswd(conf.file("htpasswd"), "reader", "pw"));
     test::NginxServer nginx;
-    nginx.setTls(cert, key);
-    nginx.setLocationConfig("autoindex on;");
-    nginx.setServerConfig("location /locked/ { autoindex on; auth_basic \"b\"; auth_basic_user_file " +
-                          conf.file("htpasswd") + "; }");
+    ASSERT_TRUE(test::lockedFolderOverTls(nginx, conf.path(), "reader", "pw"));
     ASSERT_TRUE(nginx.start(www.path())) << nginx.lastError();
     const std::string url = nginx.url("/");
     show(url, {url + "locked/"}, {info({{"name", sys::PlistValue("locked")}})});

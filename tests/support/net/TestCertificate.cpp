@@ -1,5 +1,7 @@
 #include "tests/support/net/TestCertificate.h"
 
+#include "tests/support/net/NginxServer.h"
+
 #include <array>
 #include <cstdio>
 #include <cstdlib>
@@ -28,6 +30,17 @@ bool writeHtpasswd(const std::string& file, const std::string& user, const std::
     std::ofstream out(file, std::ios::trunc);
     out << user << ":" << hash << "\n";
     return bool(out);
+}
+
+bool lockedFolderOverTls(NginxServer& nginx, const std::string& dir, const std::string& user,
+                         const std::string& password, const std::string& moreServerConfig) {
+    std::string cert, key;
+    if (!makeSelfSignedCertificate(dir, &cert, &key) || !writeHtpasswd(dir + "/htpasswd", user, password)) return false;
+    nginx.setTls(cert, key);
+    nginx.setLocationConfig("autoindex on;");
+    nginx.setServerConfig("location /locked/ { autoindex on; auth_basic \"b\"; auth_basic_user_file " + dir +
+                          "/htpasswd; }" + (moreServerConfig.empty() ? "" : "\n" + moreServerConfig));
+    return true;
 }
 
 }  // namespace test
