@@ -188,13 +188,19 @@ void BookTransferViewController::viewDidLoad() {
         tr("Back"), ui::BarButtonItemStyle::Plain, [self](ui::BarButtonItem&) { if (auto s = self()) s->onReturnBtn(); }));
 }
 
-// The view extends under the status and navigation bars.
+// The view may extend under the status and navigation bars: how far they
+// reach into it. Inside a tab container the view already starts below them.
 double BookTransferViewController::barsHeight() {
     if (!isViewLoaded()) return 0;
-    if (auto* nav = navigationController(); nav && !nav->isNavigationBarHidden())
-        return nav->navigationBar()->frame().maxY();
     ui::Window* w = view()->window();
-    return w ? w->statusBarHeight() : 0;
+    double barsBottom = w ? w->statusBarHeight() : 0;
+    auto* nav = navigationController();
+    if (nav && !nav->isNavigationBarHidden()) {
+        auto* bar = nav->navigationBar();
+        barsBottom = w ? bar->convertPointToWindow({0, bar->bounds().height()}).y : bar->frame().maxY();
+    }
+    if (!w) return barsBottom;
+    return std::max(0.0, barsBottom - view()->convertPointToWindow({0, 0}).y);
 }
 
 double BookTransferViewController::tableTop() { return barsHeight() + (noTabarea_ ? 0 : kTabHeight); }

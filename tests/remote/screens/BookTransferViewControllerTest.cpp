@@ -308,6 +308,33 @@ TEST_F(BookTransferViewControllerTest, TheTabLabelsShrinkToFitTheirTabs) {
     }
 }
 
+// Straight under a navigation bar, or inside a container whose view already
+// starts below it: the tab strip sits right under the bar either way.
+TEST_F(BookTransferViewControllerTest, TheTabStripSitsRightUnderTheNavigationBar) {
+    auto labelTop = [&] {
+        auto* label = driver->findByText(BookCommon::localizedStringWithOnOff("Downloads in Progress"));
+        return label ? label->convertPointToWindow({0, 0}).y : -1.0;
+    };
+    show();
+    const double barBottom = nav->navigationBar()->convertPointToWindow({0, nav->navigationBar()->bounds().height()}).y;
+    EXPECT_NEAR(labelTop(), barBottom + 22, 0.5);
+
+    window->setRootViewController(nullptr);
+    auto container = std::make_shared<ui::ViewController>();
+    nav = std::make_shared<ui::NavigationController>(container);
+    window->setRootViewController(nav);
+    driver->advance(0.6);
+    screen = std::make_shared<BookTransferViewController>();
+    screen->setSettings_(settings);
+    screen->setBookTransfer_(queue);
+    container->addChildViewController(screen);
+    const auto b = container->view()->bounds();
+    screen->view()->setFrame({0, barBottom, b.width(), b.height() - barBottom});
+    container->view()->addSubview(screen->viewRef());
+    driver->advance(0.6);
+    EXPECT_NEAR(labelTop(), barBottom + 22, 0.5);
+}
+
 TEST_F(BookTransferViewControllerTest, TheChosenTabIsPlainAndTheOtherEmbossed) {
     show();
     auto label = [&](const char* key) {
