@@ -6,6 +6,7 @@
 
 #include "engine/RemoteStreamRead.h"
 #include "platform/core/RunLoop.h"
+#include "tests/support/VirtualClockTest.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -65,6 +66,22 @@ public:
     using RemoteStreamRead::waitForReader;
 
     std::string content_;
+};
+
+// Tests of the block cache on the virtual clock: each starts and ends with
+// both caches (books and thumbnails) empty.
+class BlockCacheTest : public VirtualClockTest {
+protected:
+    void SetUp() override {
+        VirtualClockTest::SetUp();
+        RemoteStreamRead::removeCache(false);
+        RemoteStreamRead::removeCache(true);
+    }
+    void TearDown() override {
+        RemoteStreamRead::removeCache(false);
+        RemoteStreamRead::removeCache(true);
+        VirtualClockTest::TearDown();
+    }
 };
 
 }  // namespace test

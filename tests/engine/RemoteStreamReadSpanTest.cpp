@@ -41,17 +41,7 @@ public:
     bool spans = true;
 };
 
-class RemoteStreamReadSpanTest : public test::VirtualClockTest {
-protected:
-    void SetUp() override {
-        VirtualClockTest::SetUp();
-        RemoteStreamRead::removeCache(false);
-    }
-    void TearDown() override {
-        RemoteStreamRead::removeCache(false);
-        VirtualClockTest::TearDown();
-    }
-};
+class RemoteStreamReadSpanTest : public test::BlockCacheTest {};
 
 TEST_F(RemoteStreamReadSpanTest, ASpanServesItsBytesAndCachesOnlyTheWholeBlocksInIt) {
     const std::string content = pattern(4 * BS + 1000, 61);

@@ -41,19 +41,7 @@ struct RecordingDelegate : RemoteStreamReadDelegate {
     std::vector<std::array<int64_t, 4>> blocks;
 };
 
-class RemoteStreamReadTest : public test::VirtualClockTest {
-protected:
-    void SetUp() override {
-        VirtualClockTest::SetUp();
-        RemoteStreamRead::removeCache(false);
-        RemoteStreamRead::removeCache(true);
-    }
-    void TearDown() override {
-        RemoteStreamRead::removeCache(false);
-        RemoteStreamRead::removeCache(true);
-        VirtualClockTest::TearDown();
-    }
-};
+class RemoteStreamReadTest : public test::BlockCacheTest {};
 
 std::vector<uint16_t> mapFileEntries(bool thumbs = false) {
     auto bytes = sys::FileManager::contentsOfFile(cacheFile("streaming_cache.map", thumbs));
