@@ -204,4 +204,54 @@ TEST_F(FtpDownloadTest, TheQueueRunsFtpItemsThroughTheFtpClient) {
     EXPECT_FALSE(fs::exists(state.file("queue.plist")));
 }
 
+TEST_F(FtpDownloadTest, ADroppedConnectionKeepsThePartAndTheNextAttemptContinuesIt) {
+    if (!test::FtpTestServer::havePyftpdlib()) GTEST_SKIP() << "pyftpdlib is not installed";
+    const std::string body = pattern(600000, 7);
+    writeFile(www_.file("Comics/drop.cbz"), body);
+    test::FtpTestServer::PyOptions options;
+    options.dropFirstDownloadAfter = 250000;
+    ASSERT_TRUE(server_.startPyftpdlib(www_.path(), options)) << server_.lastError();
+    const std::string url = server_.url("/Comics/drop.cbz");
+
+    // The server goes away mid-file: an error, nothing in the library, and
+    // the bytes that came are kept for the next attempt.
+    auto rec = std::make_shared<Recorder>();
+    EXPECT_EQ(download(url, "drop.cbz", rec), FtpDownload::kFailedAfterProgress);
+    EXPECT_FALSE(fs::exists(out_.file("drop.cbz")));
+    EXPECT_TRUE(readFile(temp(HttpDownload::kTempFileName)) == body.substr(0, 250000));
+    EXPECT_TRUE(fs::exists(temp(HttpDownload::kSideFileName)));
+
+    // The next attempt asks for the rest only (REST) and ends whole.
+    rec = std::make_shared<Recorder>();
+    EXPECT_EQ(download(url, "drop.cbz", rec), FtpDownload::kSaved);
+    EXPECT_EQ(rec->startOffset, 250000);
+    EXPECT_EQ(rec->lastSize, 350000);
+    EXPECT_TRUE(readFile(out_.file("drop.cbz")) == body);
+    EXPECT_FALSE(fs::exists(temp(HttpDownload::kTempFileName)));
+}
+
+TEST_F(FtpDownloadTest, TheQueueContinuesADroppedFtpDownloadAndReportsItOnlyWhenWhole) {
+    if (!test::FtpTestServer::havePyftpdlib()) GTEST_SKIP() << "pyftpdlib is not installed";
+    const std::string body = pattern(500000, 8);
+    writeFile(www_.file("Comics/drop.cbz"), body);
+    test::FtpTestServer::PyOptions options;
+    options.dropFirstDownloadAfter = 200000;
+    ASSERT_TRUE(server_.startPyftpdlib(www_.path(), options)) << server_.lastError();
+    test::TempDir state("ftpdropstate");
+    auto q = std::make_shared<BookTransfer>();
+    q->setSettings_(settings_);
+    q->setStateFilePath(state.file("queue.plist"));
+    q->setStallTimeout(5);
+    std::vector<int> finished;
+    q->setFinishedObserver([&](const TransferItem& item) { finished.push_back(item.status); });
+    q->addNewItem(0, server_.url("/Comics/drop.cbz"), out_.path(), std::nullopt, std::nullopt, std::nullopt,
+                  std::nullopt, std::nullopt, {}, {}, 0);
+    ASSERT_TRUE(loop().runUntil([&] { return !q->isActive(); }, 60));
+    ASSERT_EQ(q->getRecentCue().size(), 1u);
+    EXPECT_EQ(q->getRecentCue()[0]->status, TransferItem::kDone)
+        << q->getRecentCue()[0]->errorMessage.value_or("");
+    EXPECT_EQ(finished, std::vector<int>{TransferItem::kDone});
+    EXPECT_TRUE(readFile(out_.file("drop.cbz")) == body);
+}
+
 }  // namespace

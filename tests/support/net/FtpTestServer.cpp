@@ -44,12 +44,42 @@ import logging, sys
 from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.handlers import FTPHandler
 from pyftpdlib.servers import FTPServer
-root, port, user, password, login, masq = sys.argv[1:7]
+root, port, user, password, login, masq, drop = sys.argv[1:8]
+drop = int(drop or 0)
 auth = DummyAuthorizer()
 auth.add_anonymous(root, msg_login=login or "Login successful.")
 auth.add_user(user, password, root, perm="elr", msg_login=login or "Login successful.")
 class Handler(FTPHandler):
-    pass
+    drops_left = [1 if drop > 0 else 0]
+    pending_drop = None
+    # The first download breaks off: `drop` bytes of the file, then both
+    # connections close with no final reply, as when a server goes away.
+    def push_dtp_data(self, data, isproducer=False, file=None, cmd=None):
+        if cmd == "RETR" and Handler.drops_left[0] > 0 and file is not None:
+            Handler.drops_left[0] -= 1
+            if self.data_channel is not None:
+                self.drop_now(file)
+            else:
+                self.pending_drop = file
+                self.socket.setblocking(True)
+                self.socket.sendall(b"150 File status okay. About to open data connection.\r\n")
+            return
+        FTPHandler.push_dtp_data(self, data, isproducer, file, cmd)
+    def _on_dtp_connection(self):
+        if self.pending_drop is not None:
+            file, self.pending_drop = self.pending_drop, None
+            self.drop_now(file, announced=True)
+            return
+        FTPHandler._on_dtp_connection(self)
+    def drop_now(self, file, announced=False):
+        chunk = file.read(drop)
+        file.close()
+        if not announced:
+            self.socket.setblocking(True)
+            self.socket.sendall(b"125 Data connection already open. Transfer starting.\r\n")
+        self.data_channel.socket.setblocking(True)
+        self.data_channel.socket.sendall(chunk)
+        self.close()
 Handler.authorizer = auth
 Handler.auth_failed_timeout = 0
 Handler.banner = ("Leafbright test server.\r\nThis greeting runs over several lines, as some servers' do.\r\n"
@@ -117,9 +147,11 @@ bool FtpTestServer::startPyftpdlib(const std::string& root, const PyOptions& o) 
     for (int attempt = 0; attempt < 5; ++attempt) {
         port_ = ServerProcess::freePort();
         const std::string port = std::to_string(port_);
+        const std::string drop = std::to_string(o.dropFirstDownloadAfter);
         const char* argv[] = {"/usr/bin/python3",        script.c_str(),     absRoot.c_str(),
                               port.c_str(),              o.user.c_str(),     o.password.c_str(),
-                              o.loginMessage.c_str(),    o.masqueradeAddress.c_str(), nullptr};
+                              o.loginMessage.c_str(),    o.masqueradeAddress.c_str(), drop.c_str(),
+                              nullptr};
         if (launch(argv, dir_ + "/stderr.log")) return true;
     }
     return false;

@@ -2,6 +2,7 @@
 
 #include "tests/support/net/LoopbackDaemon.h"
 
+#include <cstdint>
 #include <string>
 
 namespace test {
@@ -22,6 +23,9 @@ public:
         std::string loginMessage;
         // A foreign address for the PASV replies ("" for the real one).
         std::string masqueradeAddress;
+        // Above 0: the first RETR sends this many bytes, then the server
+        // closes both connections without a final reply.
+        int64_t dropFirstDownloadAfter = 0;
     };
 
     FtpTestServer() = default;
