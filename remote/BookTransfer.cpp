@@ -173,6 +173,7 @@ void BookTransfer::runItem() {
     }
     transferInProgress_ = cue_.front();
     cue_.erase(cue_.begin());
+    continuations_ = 0;
     transferInProgress_->status = TransferItem::kTransferring;
     startDownloader();
     if (delegate_) {
@@ -269,8 +270,15 @@ void BookTransfer::onFinishConnection(int result) {
 
     auto item = transferInProgress_;
     if (result == HttpDownload::kFailedAfterProgress) {
-        startDownloader();  // continues from the temporary file
-        return;
+        // Continues from the temporary file, a bounded number of times: a
+        // server that breaks off every attempt (one that cannot resume sends
+        // the same head again each time) must not keep the queue busy for
+        // ever. The part stays for a retry.
+        if (++continuations_ <= kMaxContinuations) {
+            startDownloader();
+            return;
+        }
+        result = HttpDownload::kFailed;
     }
     static const char* const kMessages[] = {
         nullptr,          "HTTP Error.",      "HTTP Client Errorr.", "HTTP Server Errorr.",

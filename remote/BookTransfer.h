@@ -105,4 +105,10 @@ private:
     std::function<void(const TransferItem&)> finishedObserver_;
     double stallTimeout_ = 60;
     uint64_t noticeCount_ = 0;
+    int continuations_ = 0;
+
+public:
+    // Attempts after the first that continue a download the connection
+    // broke off, before the item fails.
+    static constexpr int kMaxContinuations = 5;
 };

@@ -254,4 +254,38 @@ TEST_F(FtpDownloadTest, TheQueueContinuesADroppedFtpDownloadAndReportsItOnlyWhen
     EXPECT_TRUE(readFile(out_.file("drop.cbz")) == body);
 }
 
+TEST_F(FtpDownloadTest, AServerThatKeepsBreakingOffFailsTheItemAfterAFewAttemptsAndARetryContinues) {
+    if (!test::FtpTestServer::havePyftpdlib()) GTEST_SKIP() << "pyftpdlib is not installed";
+    const std::string body = pattern(600000, 9);
+    writeFile(www_.file("Comics/drop.cbz"), body);
+    test::FtpTestServer::PyOptions options;
+    options.dropFirstDownloadAfter = 50000;
+    options.droppedDownloads = BookTransfer::kMaxContinuations + 3;
+    ASSERT_TRUE(server_.startPyftpdlib(www_.path(), options)) << server_.lastError();
+    test::TempDir state("ftpdropstate");
+    auto q = std::make_shared<BookTransfer>();
+    q->setSettings_(settings_);
+    q->setStateFilePath(state.file("queue.plist"));
+    q->setStallTimeout(5);
+    std::vector<int> finished;
+    q->setFinishedObserver([&](const TransferItem& item) { finished.push_back(item.status); });
+    q->addNewItem(0, server_.url("/Comics/drop.cbz"), out_.path(), std::nullopt, std::nullopt, std::nullopt,
+                  std::nullopt, std::nullopt, {}, {}, 0);
+    ASSERT_TRUE(loop().runUntil([&] { return !q->isActive(); }, 60));
+    ASSERT_EQ(q->getRecentCue().size(), 1u);
+    EXPECT_EQ(q->getRecentCue()[0]->status, TransferItem::kFailed);
+    EXPECT_FALSE(q->getRecentCue()[0]->errorMessage.value_or("").empty());
+    EXPECT_EQ(finished, std::vector<int>{TransferItem::kFailed});
+    EXPECT_FALSE(fs::exists(out_.file("drop.cbz")));
+    const size_t kept = size_t(50000 * (BookTransfer::kMaxContinuations + 1));
+    EXPECT_TRUE(readFile(temp(HttpDownload::kTempFileName)) == body.substr(0, kept));
+
+    // The user's retry goes on from there and ends whole.
+    q->retryItemInRecentCue(0);
+    ASSERT_TRUE(loop().runUntil([&] { return !q->isActive(); }, 60));
+    ASSERT_EQ(q->getRecentCue().size(), 1u);
+    EXPECT_EQ(q->getRecentCue()[0]->status, TransferItem::kDone);
+    EXPECT_TRUE(readFile(out_.file("drop.cbz")) == body);
+}
+
 }  // namespace

@@ -44,15 +44,15 @@ import logging, sys
 from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.handlers import FTPHandler
 from pyftpdlib.servers import FTPServer
-root, port, user, password, login, masq, drop = sys.argv[1:8]
+root, port, user, password, login, masq, drop, drops = sys.argv[1:9]
 drop = int(drop or 0)
 auth = DummyAuthorizer()
 auth.add_anonymous(root, msg_login=login or "Login successful.")
 auth.add_user(user, password, root, perm="elr", msg_login=login or "Login successful.")
 class Handler(FTPHandler):
-    drops_left = [1 if drop > 0 else 0]
+    drops_left = [int(drops) if drop > 0 else 0]
     pending_drop = None
-    # The first download breaks off: `drop` bytes of the file, then both
+    # The first `drops` downloads break off: `drop` bytes of the file, then both
     # connections close with no final reply, as when a server goes away.
     def push_dtp_data(self, data, isproducer=False, file=None, cmd=None):
         if cmd == "RETR" and Handler.drops_left[0] > 0 and file is not None:
@@ -148,10 +148,11 @@ bool FtpTestServer::startPyftpdlib(const std::string& root, const PyOptions& o) 
         port_ = ServerProcess::freePort();
         const std::string port = std::to_string(port_);
         const std::string drop = std::to_string(o.dropFirstDownloadAfter);
+        const std::string drops = std::to_string(o.droppedDownloads);
         const char* argv[] = {"/usr/bin/python3",        script.c_str(),     absRoot.c_str(),
                               port.c_str(),              o.user.c_str(),     o.password.c_str(),
                               o.loginMessage.c_str(),    o.masqueradeAddress.c_str(), drop.c_str(),
-                              nullptr};
+                              drops.c_str(),             nullptr};
         if (launch(argv, dir_ + "/stderr.log")) return true;
     }
     return false;

@@ -26,6 +26,8 @@ public:
         // Above 0: the first RETR sends this many bytes, then the server
         // closes both connections without a final reply.
         int64_t dropFirstDownloadAfter = 0;
+        // How many downloads, from the first, break off that way.
+        int droppedDownloads = 1;
     };
 
     FtpTestServer() = default;
