@@ -16,18 +16,12 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
 
 using librarytest::LibraryTest;
 using Local = LocalFilelistViewController;
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
 
 FilelistItem item(const std::string& name) {
     FilelistItem i;
@@ -51,9 +45,7 @@ protected:
         list = std::make_shared<Local>();
         list->setPathFromBooks(pathFromBooks);
         list->setDontRestoreLastStatus(true);
-        nav = std::make_shared<ui::NavigationController>(list);
-        window->setRootViewController(nav);
-        driver->advance(0.5);
+        nav = showInNavigation(list);
         if (edit) list->onEditBtn();
     }
     int64_t indexOf(const std::string& pathFromBooks) const {
@@ -164,8 +156,8 @@ TEST_F(LocalFilelistEditTest, MovesBooksButNeverAFolderIntoItselfNorOverAnExisti
     select("c.zip");
     select("Shelf");
     EXPECT_EQ(list->moveSelectedTo(join(docs, "Shelf")), 2);
-    EXPECT_EQ(slurp(join(docs, "Shelf/c.zip")), "old c");
-    EXPECT_EQ(slurp(join(docs, "c.zip")), "new c");
+    EXPECT_EQ(test::readFile(join(docs, "Shelf/c.zip")), "old c");
+    EXPECT_EQ(test::readFile(join(docs, "c.zip")), "new c");
     EXPECT_TRUE(Local::isSameOrInsideFolder(join(docs, "Shelf"), join(docs, "Shelf/")));
     EXPECT_FALSE(Local::isSameOrInsideFolder(join(docs, "Shelf"), join(docs, "Shelf2")));
 }
@@ -315,7 +307,7 @@ TEST_F(LocalFilelistEditTest, DeletesRemoveLinksNeverWhatTheyPointAt) {
     select("link.zip");
     list->deleteFilesDo();
     EXPECT_FALSE(fs::is_symlink(join(docs, "link.zip")));
-    EXPECT_EQ(slurp(join(outside.path(), "precious.zip")), "keep me");
+    EXPECT_EQ(test::readFile(join(outside.path(), "precious.zip")), "keep me");
 
     const std::string lib = join(docs, ".BookLibrary");
     mkdir(lib);
@@ -636,7 +628,7 @@ TEST_F(LocalFilelistDetailTest, TemporaryFolderAndCloudShortcutsAreRenamedOnThei
         EXPECT_TRUE(fs::exists(join(docs, "Cloud comics.shortcut"))) << bad;
     }
     EXPECT_FALSE(fs::exists(join(documents(), "../escape.shortcut")));
-    EXPECT_EQ(slurp(join(docs, "Taken.shortcut")), "not mine");
+    EXPECT_EQ(test::readFile(join(docs, "Taken.shortcut")), "not mine");
 }
 
 TEST_F(LocalFilelistDetailTest, ALockedFolderShowsItsInformationOnlyAfterThePasscode) {
