@@ -36,6 +36,7 @@
 #include "remote/screens/RemoteFileListViewController.h"
 #include "remote/stream/HTTPURLStreamRead.h"
 #include "tests/app/ProgramRun.h"
+#include "tests/app/RemoteProgramServices.h"
 #include "tests/app/ProgramShot.h"
 #include "tests/support/NoiseBmp.h"
 #include "tests/support/TestHome.h"
@@ -91,29 +92,17 @@ protected:
         nginx.setLocationConfig("autoindex on; if ($http_range ~ \"" + refused + "\") { return 503; }");
         ASSERT_TRUE(nginx.start(www->path())) << nginx.lastError();
         // What the program's entry point registers.
-        HTTPURLStreamRead::registerWithEngine();
-        UrlListStreamRead::registerWithEngine();
-        PushToMediaServer::registerWithLibrary();
-        RemoteTransferScreenFactory::install();
+        programtest::registerRemoteServices();
         StreamStatusViewBlockMap::registerWithViewer();
         StreamStatusView::registerWithViewer();
     }
     void TearDown() override {
         // The pictures outlive the home, for a look after the run.
-        if (home && fs::exists(home->file("shots"))) {
-            const fs::path keep = fs::path(LEAFBRIGHT_TEST_WORK) / "snapshots";
-            fs::create_directories(keep);
-            for (const auto& e : fs::directory_iterator(home->file("shots")))
-                fs::copy_file(e.path(), keep / ("overlay-" + e.path().filename().string()),
-                              fs::copy_options::overwrite_existing);
-        }
+        keepShots("overlay-");
         ProgramRun::TearDown();
         BookViewController::setStreamStatusOverlayFactory(nullptr);
         BookViewController::setBlockMapViewFactory(nullptr);
-        MediaServerOpener::install(nullptr);
-        UrlListStream::registerMaker({});
-        TransferScreenFactory::install(nullptr);
-        RemoteStreamRead::removeCache();
+        programtest::unregisterRemoteServices();
         nginx.stop();
     }
 
