@@ -1147,8 +1147,14 @@ void RemoteFileListViewController::viewWillAppear(bool animated) {
     needUpdateFilelist();
     if (downloadButton_ && !downloadButton_->superview())
         if (auto* nav = navigationController()) nav->view()->addSubview(downloadButton_);
-    if (settings() && settings()->isMultipleSelectDownload())
+    if (settings() && settings()->isMultipleSelectDownload()) {
         setDownloadButtonRect(isLandscapeNow());
+        // Room below the last row, so that it can scroll clear of the button.
+        const double h = BookCommon::getDeviceDisplayType() == 1 ? 200.0 : 139.0;
+        tableView()->setTableFooterView(std::make_shared<ui::View>(ui::Rect{0, 0, tableView()->bounds().width(), h}));
+    } else {
+        tableView()->setTableFooterView(nullptr);
+    }
     FilelistBaseViewController::viewWillAppear(animated);
 }
 
