@@ -21,6 +21,7 @@
 #include <fstream>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace librarytest {
 
@@ -142,6 +143,18 @@ struct CountingServices : NullServices {
     std::shared_ptr<ui::ViewController> makeSettingViewController(std::shared_ptr<Settings>, int type) override {
         EXPECT_EQ(type, 0) << "the full settings";
         ++settingsScreens;
+        return std::make_shared<ui::ViewController>();
+    }
+};
+
+// Hands out a passcode screen that the test answers itself.
+struct PasscodeServices : NullServices {
+    std::vector<PassCodeTarget> asked;
+    std::weak_ptr<PassCodeInputViewExDelegate> answer;
+    std::shared_ptr<ui::ViewController> makePassCodeInputView(const PassCodeTarget& t,
+                                                              std::weak_ptr<PassCodeInputViewExDelegate> d) override {
+        asked.push_back(t);
+        answer = d;
         return std::make_shared<ui::ViewController>();
     }
 };

@@ -198,9 +198,7 @@ TEST_F(LocalFilelistEditTest, PickerListsRealFoldersAndReturnsTheChosenPath) {
     picker->setIsRoot_(true);
     picker->setSettings_(settings);
     picker->setSelectFolderText_("Move to this folder");
-    nav = std::make_shared<ui::NavigationController>(picker);
-    window->setRootViewController(nav);
-    driver->advance(0.5);
+    nav = showInNavigation(picker);
     EXPECT_EQ(picker->title(), "Documents");
     ASSERT_TRUE(tapText("a"));
     driver->advance(1);
@@ -215,29 +213,15 @@ TEST_F(LocalFilelistEditTest, PickerListsRealFoldersAndReturnsTheChosenPath) {
     EXPECT_EQ(recorder->got[1], std::nullopt);
 }
 
-// Hands out a passcode screen that the test answers itself.
-struct PasscodeServices : librarytest::NullServices {
-    std::vector<PassCodeTarget> asked;
-    std::weak_ptr<PassCodeInputViewExDelegate> answer;
-    std::shared_ptr<ui::ViewController> makePassCodeInputView(const PassCodeTarget& t,
-                                                              std::weak_ptr<PassCodeInputViewExDelegate> d) override {
-        asked.push_back(t);
-        answer = d;
-        return std::make_shared<ui::ViewController>();
-    }
-};
-
 TEST_F(LocalFilelistEditTest, PickerEntersALockedFolderOnlyWithItsPasscode) {
     const std::string locked = join(documents(), ".lock_Vault");
     mkdir(join(locked, "Inside"));
     ASSERT_TRUE(FolderLockInfo::lockedWithPasscode("4321", false).writeToFolder(locked));
-    auto services = std::make_shared<PasscodeServices>();
+    auto services = std::make_shared<librarytest::PasscodeServices>();
     LibraryServices::install(services);
     auto picker = std::make_shared<FolderSelectViewController>();
     picker->setIsRoot_(true);
-    nav = std::make_shared<ui::NavigationController>(picker);
-    window->setRootViewController(nav);
-    driver->advance(0.5);
+    nav = showInNavigation(picker);
     ASSERT_TRUE(tapText("Vault"));
     driver->advance(1);
     ASSERT_EQ(services->asked.size(), 1u);
@@ -635,7 +619,7 @@ TEST_F(LocalFilelistDetailTest, ALockedFolderShowsItsInformationOnlyAfterThePass
     const std::string locked = join(documents(), ".lock_Vault");
     mkdir(join(locked, "Inside"));
     ASSERT_TRUE(FolderLockInfo::lockedWithPasscode("4321", false).writeToFolder(locked));
-    auto services = std::make_shared<PasscodeServices>();
+    auto services = std::make_shared<librarytest::PasscodeServices>();
     LibraryServices::install(services);
     showListView();
     ASSERT_TRUE(tapDetail(".lock_Vault"));

@@ -327,17 +327,7 @@ TEST_F(LocalFilelistTest, RestoreStopsQuietlyWhenTheFolderIsGoneOrTheUserSaidNo)
 }
 
 TEST_F(LocalFilelistTest, ALockedFolderAsksForItsPasscodeBeforeOpening) {
-    struct Services : librarytest::NullServices {
-        std::optional<PassCodeTarget> asked;
-        std::weak_ptr<PassCodeInputViewExDelegate> delegate;
-        std::shared_ptr<ui::ViewController> makePassCodeInputView(const PassCodeTarget& t,
-                                                                  std::weak_ptr<PassCodeInputViewExDelegate> d) override {
-            asked = t;
-            delegate = d;
-            return std::make_shared<ui::ViewController>();
-        }
-    };
-    auto services = std::make_shared<Services>();
+    auto services = std::make_shared<librarytest::PasscodeServices>();
     LibraryServices::install(services);
     const std::string locked = join(documents(), ".lock_Secret");
     mkdir(locked);
@@ -346,12 +336,12 @@ TEST_F(LocalFilelistTest, ALockedFolderAsksForItsPasscodeBeforeOpening) {
     showRoot(true);
     ASSERT_TRUE(tapText("Secret"));
     driver->advance(1.0);
-    ASSERT_TRUE(services->asked);
-    EXPECT_EQ(services->asked->pathFromBooks, ".lock_Secret");
+    ASSERT_FALSE(services->asked.empty());
+    EXPECT_EQ(services->asked.back().pathFromBooks, ".lock_Secret");
     EXPECT_EQ(stackPaths(), std::vector<std::string>{""});
-    auto d = services->delegate.lock();
+    auto d = services->answer.lock();
     ASSERT_TRUE(d);
-    d->passCodeInputComplete(services->asked->actionID, locked, ".lock_Secret", "1234");
+    d->passCodeInputComplete(services->asked.back().actionID, locked, ".lock_Secret", "1234");
     driver->advance(1.0);
     EXPECT_EQ(stackPaths(), (std::vector<std::string>{"", ".lock_Secret"}));
     EXPECT_TRUE(dynamic_cast<Local*>(nav->topViewController())->isInLockedFolder());
