@@ -264,6 +264,8 @@ public:
         int64_t newBookScan = -1;
     };
     void answerScanSheet(const ScanSheetButtons& buttons, int64_t buttonIndex);
+    // The scan sheet's tag.
+    static constexpr int64_t kTagScanSheet = 3;
     // Packs this folder's ".jpg" pages, in directory order, into a zip named
     // after the folder beside it; tells the user how it went.
     bool archiveCreate();
