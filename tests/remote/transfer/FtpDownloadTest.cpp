@@ -52,6 +52,20 @@ protected:
             temp(HttpDownload::kSideFileName)));
     }
 
+    // A queue keeping its state in `state`, telling each item's end status
+    // into `finished` when given.
+    std::shared_ptr<BookTransfer> makeQueue(test::TempDir& state, std::vector<int>* finished = nullptr) {
+        auto q = std::make_shared<BookTransfer>();
+        q->setSettings_(settings_);
+        q->setStateFilePath(state.file("queue.plist"));
+        q->setStallTimeout(5);
+        if (finished) q->setFinishedObserver([finished](const TransferItem& item) { finished->push_back(item.status); });
+        return q;
+    }
+    void queueFile(BookTransfer& q, const std::string& url, std::optional<std::string> saveName = std::nullopt) {
+        q.addNewItem(0, url, out_.path(), saveName, std::nullopt, std::nullopt, std::nullopt, std::nullopt, {}, {}, 0);
+    }
+
     test::FtpTestServer server_;
 };
 
@@ -179,18 +193,11 @@ TEST_F(FtpDownloadTest, TheQueueRunsFtpItemsThroughTheFtpClient) {
     writeFile(www_.file("Comics/b.cbz"), b);
     ASSERT_TRUE(server_.startVsftpd(www_.path())) << server_.lastError();
     test::TempDir state("ftpstate");
-    auto q = std::make_shared<BookTransfer>();
-    q->setSettings_(settings_);
-    q->setStateFilePath(state.file("queue.plist"));
-    q->setStallTimeout(5);
+    auto q = makeQueue(state);
     // A caller's type 0 still goes to the FTP client for an ftp URL, in any letter case.
-    q->addNewItem(0, server_.url("/Comics/a.cbz"), out_.path(), std::string("Got"), std::nullopt, std::nullopt,
-                  std::nullopt, std::nullopt, {}, {}, 0);
-    const std::string upper = "FTP" + server_.url("/Comics/missing.cbz").substr(3);
-    q->addNewItem(0, upper, out_.path(), std::nullopt, std::nullopt, std::nullopt, std::nullopt, std::nullopt, {}, {},
-                  0);
-    q->addNewItem(0, server_.url("/Comics/b.cbz"), out_.path(), std::nullopt, std::nullopt, std::nullopt,
-                  std::nullopt, std::nullopt, {}, {}, 0);
+    queueFile(*q, server_.url("/Comics/a.cbz"), std::string("Got"));
+    queueFile(*q, "FTP" + server_.url("/Comics/missing.cbz").substr(3));
+    queueFile(*q, server_.url("/Comics/b.cbz"));
     ASSERT_TRUE(loop().runUntil([&] { return !q->isActive(); }, 60));
     const auto& recent = q->getRecentCue();
     ASSERT_EQ(recent.size(), 3u);
@@ -238,14 +245,9 @@ TEST_F(FtpDownloadTest, TheQueueContinuesADroppedFtpDownloadAndReportsItOnlyWhen
     options.dropFirstDownloadAfter = 200000;
     ASSERT_TRUE(server_.startPyftpdlib(www_.path(), options)) << server_.lastError();
     test::TempDir state("ftpdropstate");
-    auto q = std::make_shared<BookTransfer>();
-    q->setSettings_(settings_);
-    q->setStateFilePath(state.file("queue.plist"));
-    q->setStallTimeout(5);
     std::vector<int> finished;
-    q->setFinishedObserver([&](const TransferItem& item) { finished.push_back(item.status); });
-    q->addNewItem(0, server_.url("/Comics/drop.cbz"), out_.path(), std::nullopt, std::nullopt, std::nullopt,
-                  std::nullopt, std::nullopt, {}, {}, 0);
+    auto q = makeQueue(state, &finished);
+    queueFile(*q, server_.url("/Comics/drop.cbz"));
     ASSERT_TRUE(loop().runUntil([&] { return !q->isActive(); }, 60));
     ASSERT_EQ(q->getRecentCue().size(), 1u);
     EXPECT_EQ(q->getRecentCue()[0]->status, TransferItem::kDone)
@@ -263,14 +265,9 @@ TEST_F(FtpDownloadTest, AServerThatKeepsBreakingOffFailsTheItemAfterAFewAttempts
     options.droppedDownloads = BookTransfer::kMaxContinuations + 3;
     ASSERT_TRUE(server_.startPyftpdlib(www_.path(), options)) << server_.lastError();
     test::TempDir state("ftpdropstate");
-    auto q = std::make_shared<BookTransfer>();
-    q->setSettings_(settings_);
-    q->setStateFilePath(state.file("queue.plist"));
-    q->setStallTimeout(5);
     std::vector<int> finished;
-    q->setFinishedObserver([&](const TransferItem& item) { finished.push_back(item.status); });
-    q->addNewItem(0, server_.url("/Comics/drop.cbz"), out_.path(), std::nullopt, std::nullopt, std::nullopt,
-                  std::nullopt, std::nullopt, {}, {}, 0);
+    auto q = makeQueue(state, &finished);
+    queueFile(*q, server_.url("/Comics/drop.cbz"));
     ASSERT_TRUE(loop().runUntil([&] { return !q->isActive(); }, 60));
     ASSERT_EQ(q->getRecentCue().size(), 1u);
     EXPECT_EQ(q->getRecentCue()[0]->status, TransferItem::kFailed);
