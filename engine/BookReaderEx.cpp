@@ -643,19 +643,19 @@ void BookReaderEx::preloadThread(PageLoadRequest r, Snapshot snap) {
         std::lock_guard lock(slotMutex_);
         pagePreLoad_ = std::move(page);
     }
-    isNowPreLoading_.store(false);
+    {
+        std::lock_guard flag(preloadFlagMutex_);
+        isNowPreLoading_.store(false);
+    }
     preloadDone_.notifyAll();
 }
 
 void BookReaderEx::waitPreloadThread() {
-    // The preload holds its lock while it loads, so the wait is mostly for
-    // the lock: waiting on the preload's work, not doing any (the preload
-    // thread is counted for its own work on the virtual clock).
-    std::unique_lock lock(preloadMutex_, std::defer_lock);
-    {
-        sys::Clock::IdleScope idle;
-        lock.lock();
-    }
+    // Waits on the condition, not on the lock the preload holds while it
+    // works: the preload thread is counted for its own work on the virtual
+    // clock, and its notify hands that count over to this thread as it wakes,
+    // so no moment passes in which neither counts and virtual time runs ahead.
+    std::unique_lock lock(preloadFlagMutex_);
     preloadDone_.wait(lock, [this] { return !isNowPreLoading_.load(); });
 }
 

@@ -259,6 +259,8 @@ private:
 
     // The preload lock, held by the preload thread while it composes.
     std::mutex preloadMutex_;
+    // Guards the end of a preload (the busy flag going down) for its waiters.
+    std::mutex preloadFlagMutex_;
     sys::Condition preloadDone_;
     // Set before a preload thread starts, cleared when it is done.
     std::atomic<bool> isNowPreLoading_{false};
