@@ -66,6 +66,18 @@ protected:
         q.addNewItem(0, url, out_.path(), saveName, std::nullopt, std::nullopt, std::nullopt, std::nullopt, {}, {}, 0);
     }
 
+    // Serves Comics/drop.cbz (`size` bytes) from pyftpdlib, breaking off the
+    // first `drops` downloads after `dropAfter` bytes; gives the file's bytes.
+    std::string serveDroppingFile(size_t size, int seed, int64_t dropAfter, int drops = 1) {
+        const std::string body = pattern(size, seed);
+        writeFile(www_.file("Comics/drop.cbz"), body);
+        test::FtpTestServer::PyOptions options;
+        options.dropFirstDownloadAfter = dropAfter;
+        options.droppedDownloads = drops;
+        EXPECT_TRUE(server_.startPyftpdlib(www_.path(), options)) << server_.lastError();
+        return body;
+    }
+
     test::FtpTestServer server_;
 };
 
@@ -213,11 +225,8 @@ TEST_F(FtpDownloadTest, TheQueueRunsFtpItemsThroughTheFtpClient) {
 
 TEST_F(FtpDownloadTest, ADroppedConnectionKeepsThePartAndTheNextAttemptContinuesIt) {
     if (!test::FtpTestServer::havePyftpdlib()) GTEST_SKIP() << "pyftpdlib is not installed";
-    const std::string body = pattern(600000, 7);
-    writeFile(www_.file("Comics/drop.cbz"), body);
-    test::FtpTestServer::PyOptions options;
-    options.dropFirstDownloadAfter = 250000;
-    ASSERT_TRUE(server_.startPyftpdlib(www_.path(), options)) << server_.lastError();
+    const std::string body = serveDroppingFile(600000, 7, 250000);
+    ASSERT_FALSE(HasFailure());
     const std::string url = server_.url("/Comics/drop.cbz");
 
     // The server goes away mid-file: an error, nothing in the library, and
@@ -239,11 +248,8 @@ TEST_F(FtpDownloadTest, ADroppedConnectionKeepsThePartAndTheNextAttemptContinues
 
 TEST_F(FtpDownloadTest, TheQueueContinuesADroppedFtpDownloadAndReportsItOnlyWhenWhole) {
     if (!test::FtpTestServer::havePyftpdlib()) GTEST_SKIP() << "pyftpdlib is not installed";
-    const std::string body = pattern(500000, 8);
-    writeFile(www_.file("Comics/drop.cbz"), body);
-    test::FtpTestServer::PyOptions options;
-    options.dropFirstDownloadAfter = 200000;
-    ASSERT_TRUE(server_.startPyftpdlib(www_.path(), options)) << server_.lastError();
+    const std::string body = serveDroppingFile(500000, 8, 200000);
+    ASSERT_FALSE(HasFailure());
     test::TempDir state("ftpdropstate");
     std::vector<int> finished;
     auto q = makeQueue(state, &finished);
@@ -258,12 +264,8 @@ TEST_F(FtpDownloadTest, TheQueueContinuesADroppedFtpDownloadAndReportsItOnlyWhen
 
 TEST_F(FtpDownloadTest, AServerThatKeepsBreakingOffFailsTheItemAfterAFewAttemptsAndARetryContinues) {
     if (!test::FtpTestServer::havePyftpdlib()) GTEST_SKIP() << "pyftpdlib is not installed";
-    const std::string body = pattern(600000, 9);
-    writeFile(www_.file("Comics/drop.cbz"), body);
-    test::FtpTestServer::PyOptions options;
-    options.dropFirstDownloadAfter = 50000;
-    options.droppedDownloads = BookTransfer::kMaxContinuations + 3;
-    ASSERT_TRUE(server_.startPyftpdlib(www_.path(), options)) << server_.lastError();
+    const std::string body = serveDroppingFile(600000, 9, 50000, BookTransfer::kMaxContinuations + 3);
+    ASSERT_FALSE(HasFailure());
     test::TempDir state("ftpdropstate");
     std::vector<int> finished;
     auto q = makeQueue(state, &finished);
