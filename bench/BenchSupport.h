@@ -5,6 +5,7 @@
 
 #include "platform/core/DeviceProfile.h"
 #include "platform/core/RunLoop.h"
+#include "LeafbrightPaths.h"
 
 #include <algorithm>
 #include <chrono>

@@ -1,4 +1,5 @@
 #include "foundation/ResourceLocator.h"
+#include "LeafbrightPaths.h"
 
 #include <mutex>
 #include <sys/stat.h>

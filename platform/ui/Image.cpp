@@ -1,6 +1,7 @@
 #include "platform/ui/Image.h"
 
 #include "platform/ui/Log.h"
+#include "LeafbrightPaths.h"
 
 #include <cairo.h>
 #include <cstdlib>

@@ -187,7 +187,7 @@ TEST_F(InstanceHandOverTest, AHomeTooDeepForASocketAddressHasNoHandOver) {
 class HandOverProgramTest : public ProgramRun {
 protected:
     void SetUp() override {
-        program_ = std::string(LEAFBRIGHT_TEST_WORK) + "/../leafbright";
+        program_ = ::test::workDir() + "/../leafbright";
         if (!fs::exists(program_)) GTEST_SKIP() << "the program is not built: " << program_;
         makeHome("handprog");
         markNotFirstRun();

@@ -78,7 +78,7 @@ protected:
 
     // The pictures of the run, kept in the build's test folder to look at.
     void keepShots() {
-        const fs::path to = fs::path(LEAFBRIGHT_TEST_WORK) / "snapshots" / ("library-edit-" + device);
+        const fs::path to = fs::path(::test::workDir()) / "snapshots" / ("library-edit-" + device);
         fs::remove_all(to);
         fs::create_directories(to);
         for (const auto& e : fs::directory_iterator(home->file("shots"))) fs::copy(e.path(), to / e.path().filename());

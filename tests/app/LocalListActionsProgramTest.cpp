@@ -32,7 +32,7 @@ protected:
     }
     void TearDown() override {
         if (home && fs::exists(home->file("shots"))) {
-            const fs::path keep = fs::path(LEAFBRIGHT_TEST_WORK) / "snapshots";
+            const fs::path keep = fs::path(::test::workDir()) / "snapshots";
             fs::create_directories(keep);
             for (const auto& e : fs::directory_iterator(home->file("shots")))
                 fs::copy_file(e.path(), keep / ("program-" + e.path().filename().string()),

@@ -1,3 +1,4 @@
+#include "tests/support/TestHome.h"
 #include "tests/app/ProgramRun.h"
 
 #include "app/NestlarkAppDelegate.h"
@@ -98,7 +99,7 @@ bool ProgramRun::launch(std::optional<std::string> target) {
 void ProgramRun::keepShots(const std::string& prefix) {
     namespace fs = std::filesystem;
     if (!home || !fs::exists(home->file("shots"))) return;
-    const fs::path keep = fs::path(LEAFBRIGHT_TEST_WORK) / "snapshots";
+    const fs::path keep = fs::path(::test::workDir()) / "snapshots";
     fs::create_directories(keep);
     for (const auto& e : fs::directory_iterator(home->file("shots")))
         fs::copy_file(e.path(), keep / (prefix + e.path().filename().string()), fs::copy_options::overwrite_existing);

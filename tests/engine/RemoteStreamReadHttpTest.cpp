@@ -16,6 +16,7 @@
 #include "tests/support/net/NginxSuite.h"
 #include "tests/support/net/RangeStreamRead.h"
 #include "tests/engine/StreamTestBlocks.h"
+#include "LeafbrightPaths.h"
 
 #include <gtest/gtest.h>
 #include <unzip.h>

@@ -166,7 +166,7 @@ std::string literalText(const std::string& body) {
 std::set<std::string> textsLookedUpInCode() {
     std::set<std::string> used;
     const std::regex call("(?:localizedStringWithOnOff|\\btr|\\btext)\\(");
-    const std::string source = LEAFBRIGHT_SOURCE_DIR;
+    const std::string source = ::test::sourceDir();
     for (const char* folder : {"/foundation", "/engine", "/viewer", "/library", "/remote", "/screens", "/app", "/cloud",
                                "/smb", "/servers"}) {
         if (!std::filesystem::exists(source + folder)) continue;

@@ -2,6 +2,7 @@
 // covers within their slots: the floating cover is drawn where the theme
 // puts book and folder pictures, stays where the finger took it, and the
 // drop slot is decided between the covers as the theme places them.
+#include "tests/support/TestHome.h"
 #include "LibraryTestSupport.h"
 
 #include "foundation/ThemeLoader.h"
@@ -106,7 +107,7 @@ TEST_F(BookshelfDragCoverTest, TheFloatingCoverIsDrawnAtTheThemesPositionsAndSta
     EXPECT_NEAR(at.x, coverAt.x + 7, 0.5);
     EXPECT_NEAR(at.y, coverAt.y + 3, 0.5);
     {
-        const std::filesystem::path dir = std::filesystem::path(LEAFBRIGHT_TEST_WORK) / "snapshots";
+        const std::filesystem::path dir = std::filesystem::path(::test::workDir()) / "snapshots";
         std::filesystem::create_directories(dir);
         ASSERT_TRUE(driver->snapshot((dir / "bookshelf-drag-theme.png").string()));
     }

@@ -93,7 +93,7 @@ protected:
         return sys::Path::stringByAppendingPathComponent(a, b);
     }
     static std::string snapshotPath(const std::string& name) {
-        std::filesystem::path dir = std::filesystem::path(LEAFBRIGHT_TEST_WORK) / "snapshots";
+        std::filesystem::path dir = std::filesystem::path(::test::workDir()) / "snapshots";
         std::filesystem::create_directories(dir);
         return (dir / name).string();
     }

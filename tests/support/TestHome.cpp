@@ -1,5 +1,7 @@
 #include "tests/support/TestHome.h"
 
+#include "LeafbrightPaths.h"
+
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
@@ -51,6 +53,10 @@ std::string patternBytes(size_t n, int seed) {
 std::string dataPath(const std::string& relative) {
     return std::string(LEAFBRIGHT_TEST_DATA) + "/" + relative;
 }
+
+std::string sourceDir() { return LEAFBRIGHT_SOURCE_DIR; }
+
+std::string workDir() { return LEAFBRIGHT_TEST_WORK; }
 
 int shell(const std::string& command) {
     int rc = std::system(command.c_str());

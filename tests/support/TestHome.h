@@ -33,6 +33,10 @@ std::string patternBytes(size_t n, int seed = 0);
 // Absolute path of a file under tests/data.
 std::string dataPath(const std::string& relative);
 
+// The source tree, and the build's test work area (snapshots, homes, server folders).
+std::string sourceDir();
+std::string workDir();
+
 // Runs a shell command; returns its exit status (-1 when it could not run).
 int shell(const std::string& command);
 

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/core/RunLoop.h"
+#include "LeafbrightPaths.h"
 
 #include <cstdlib>
 #include <filesystem>

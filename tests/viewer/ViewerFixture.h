@@ -259,7 +259,7 @@ protected:
     }
 
     void writeSnapshot(const std::string& name) {
-        const std::string dir = std::string(LEAFBRIGHT_TEST_WORK) + "/viewer-snapshots";
+        const std::string dir = ::test::workDir() + "/viewer-snapshots";
         std::filesystem::create_directories(dir);
         ASSERT_TRUE(driver->snapshot(dir + "/" + name));
     }

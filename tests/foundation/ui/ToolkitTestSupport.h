@@ -1,5 +1,6 @@
 #pragma once
 
+#include "tests/support/TestHome.h"
 #include "platform/core/DeviceProfile.h"
 #include "platform/graphics/PangoTextEngine.h"
 #include "platform/ui/Application.h"
@@ -44,7 +45,7 @@ protected:
     void useNewerLook(bool newer, bool dark = false) { useProfile("phone", newer ? "26.0" : "18.0", dark); }
 
     static std::string snapshotPath(const std::string& name) {
-        std::filesystem::path dir = std::filesystem::path(LEAFBRIGHT_TEST_WORK) / "snapshots";
+        std::filesystem::path dir = std::filesystem::path(::test::workDir()) / "snapshots";
         std::filesystem::create_directories(dir);
         return (dir / name).string();
     }

@@ -1,3 +1,4 @@
+#include "tests/support/TestHome.h"
 #include "UITestSupport.h"
 
 #include "platform/graphics/PangoTextEngine.h"
@@ -16,7 +17,7 @@ using uitest::UITest;
 namespace {
 
 std::string snapshotPath(const std::string& name) {
-    std::filesystem::path dir = std::filesystem::path(LEAFBRIGHT_TEST_WORK) / "snapshots";
+    std::filesystem::path dir = std::filesystem::path(::test::workDir()) / "snapshots";
     std::filesystem::create_directories(dir);
     return (dir / name).string();
 }

@@ -1,3 +1,4 @@
+#include "tests/support/TestHome.h"
 #include "UITestSupport.h"
 
 #include "platform/ui/Image.h"
@@ -148,7 +149,7 @@ TEST_F(RenderTest, StatusBarShowsWhenNotHidden) {
 }
 
 TEST_F(RenderTest, ImagesStretchTintAndFallBackToAPlaceholder) {
-    Image::setResourceDirectory(std::string(LEAFBRIGHT_SOURCE_DIR) + "/tests/data/ui");
+    Image::setResourceDirectory(::test::sourceDir() + "/tests/data/ui");
     auto img = Image::named("demo_button.png");  // the suffix is optional and the SVG is found
     ASSERT_FALSE(img->isPlaceholder());
     EXPECT_TRUE(img->isVector());

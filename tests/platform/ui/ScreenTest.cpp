@@ -1,3 +1,4 @@
+#include "tests/support/TestHome.h"
 #include "UITestSupport.h"
 
 #include "platform/core/NotificationCenter.h"
@@ -183,7 +184,7 @@ protected:
     void SetUp() override {
         UITest::SetUp();
         Keyboard::shared().reset();
-        Image::setResourceDirectory(std::string(LEAFBRIGHT_SOURCE_DIR) + "/tests/data/ui");
+        Image::setResourceDirectory(::test::sourceDir() + "/tests/data/ui");
         driver = std::make_unique<ui::test::Driver>(*window);
         build();
     }
@@ -206,7 +207,7 @@ protected:
 };
 
 std::string snapshotPath(const std::string& name) {
-    std::filesystem::path dir = std::filesystem::path(LEAFBRIGHT_TEST_WORK) / "snapshots";
+    std::filesystem::path dir = std::filesystem::path(::test::workDir()) / "snapshots";
     std::filesystem::create_directories(dir);
     return (dir / name).string();
 }

@@ -270,7 +270,7 @@ a { color: #0000ff; }
     web->loadHTMLString(html, WebURL::fromPath(dir.file("about.html")));
     driver->settle();
     ASSERT_EQ(web->title(), "About Leafbright");
-    std::filesystem::path out = std::filesystem::path(LEAFBRIGHT_TEST_WORK) / "snapshots";
+    std::filesystem::path out = std::filesystem::path(::test::workDir()) / "snapshots";
     std::filesystem::create_directories(out);
     ASSERT_TRUE(driver->snapshot((out / "web-page.png").string()));
 

@@ -1,3 +1,4 @@
+#include "tests/support/TestHome.h"
 #include "tests/support/net/MiniDlnaServer.h"
 
 #include <chrono>
@@ -43,7 +44,7 @@ bool MiniDlnaServer::start(const NetNamespacePair& pair, int side, const std::st
         error_ = "minidlna is not installed";
         return false;
     }
-    dir_ = (fs::path(LEAFBRIGHT_TEST_WORK) /
+    dir_ = (fs::path(::test::workDir()) /
             ("minidlna-" + std::to_string(::getpid()) + "-" + std::to_string(reinterpret_cast<uintptr_t>(this))))
                .string();
     std::error_code ec;

@@ -70,7 +70,7 @@ void ServerProcess::openUp(const std::string& path) {
 }
 
 std::string ServerProcess::workDir(const std::string& kind, const void* owner) {
-    return (fs::path(LEAFBRIGHT_TEST_WORK) / (kind + "-" + std::to_string(::getpid()) + "-" +
+    return (fs::path(::test::workDir()) / (kind + "-" + std::to_string(::getpid()) + "-" +
                                               std::to_string(reinterpret_cast<uintptr_t>(owner))))
         .string();
 }
