@@ -495,7 +495,7 @@ TEST_F(LocalBookOpenerTest, ASolidArchiveWarnsBeforeItsFirstOpenOnly) {
     showRoot();
     tapBook("Solid.rar");
     ASSERT_TRUE(notice());
-    EXPECT_EQ(notice()->titleLabel()->text(), "RAR infomation");
+    EXPECT_EQ(notice()->titleLabel()->text(), "RAR information");
     EXPECT_EQ(asked, 1);
     pressNotice("Cancel");
     EXPECT_FALSE(root->lastSeletItem());
@@ -541,7 +541,7 @@ TEST_F(LocalBookOpenerTest, SolidSevenZipBooksAreFoundByTheReader) {
 
     tapBook("Solid.cb7");
     ASSERT_TRUE(notice());
-    EXPECT_EQ(notice()->titleLabel()->text(), "7z infomation");
+    EXPECT_EQ(notice()->titleLabel()->text(), "7z information");
     pressNotice("OK");
     ASSERT_TRUE(viewer());
 }
@@ -705,7 +705,7 @@ TEST_F(LocalBookOpenerTest, RarBooksOpenWarnWhenSolidAskForHiddenNamesPasswordsA
     // The RAR reader tells that the book is solid.
     tapBook("Solid.cbr");
     ASSERT_TRUE(notice());
-    EXPECT_EQ(notice()->titleLabel()->text(), "RAR infomation");
+    EXPECT_EQ(notice()->titleLabel()->text(), "RAR information");
     pressNotice("OK");
     ASSERT_TRUE(viewer());
     closeViewer();
