@@ -17,6 +17,12 @@ BookshelfBookButton::BookshelfBookButton() {
     bookmarkImageView_ = std::make_shared<ui::ImageView>(ui::Image::named("btn_bookmark"));
     bookmarkImageView_->setUserInteractionEnabled(false);
     addSubview(bookmarkImageView_);
+    // The edit mode's mark at the cover's top left corner, shown by the shelf.
+    selectedImageView_ = std::make_shared<ui::ImageView>();
+    selectedImageView_->setFrame({-5, -5, 32, 32});
+    selectedImageView_->setUserInteractionEnabled(false);
+    selectedImageView_->setAlpha(0);
+    addSubview(selectedImageView_);
 }
 
 BookshelfBookButton::~BookshelfBookButton() {

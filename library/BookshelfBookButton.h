@@ -15,7 +15,7 @@ class FilelistBaseViewController;
 // moves and its release (the list drags covers to reorder them).
 class BookshelfBookButton : public ui::ImageView {
 public:
-    static constexpr double kLongPressSeconds = 0.5;
+    static constexpr double kLongPressSeconds = 1.0;
 
     BookshelfBookButton();
     ~BookshelfBookButton() override;
@@ -23,6 +23,8 @@ public:
     ui::ImageView* bookThumbView() const { return bookThumbView_.get(); }
     LabelForBoolshelf* filenameText() const { return filenameText_.get(); }
     ui::ImageView* bookmarkImageView() const { return bookmarkImageView_.get(); }
+    // The edit mode's selection mark (picked or not).
+    ui::ImageView* selectedImageView() const { return selectedImageView_.get(); }
     int64_t indexNo() const { return indexNo_; }
     void setIndexNo(int64_t i) { indexNo_ = i; }
     void setDelegate(FilelistBaseViewController* d) { delegate_ = d; }
@@ -36,6 +38,7 @@ private:
     std::shared_ptr<ui::ImageView> bookThumbView_;
     std::shared_ptr<LabelForBoolshelf> filenameText_;
     std::shared_ptr<ui::ImageView> bookmarkImageView_;
+    std::shared_ptr<ui::ImageView> selectedImageView_;
     int64_t indexNo_ = 0;
     bool onPressOne_ = false;
     bool longPressed_ = false;

@@ -106,6 +106,7 @@ void FilelistBaseViewItembookshelfModeCell::setSubViewsPos() {
         ui::Point p = getPointOfBookshelf(i, landscape);
         buttons_[size_t(i)]->setFrame({p.x, p.y, size.width, size.height});
         buttons_[size_t(i)]->filenameText()->setFrame(themeRect(settings_, true, true));
+        buttons_[size_t(i)]->selectedImageView()->setAlpha(isEditMode() ? 1 : 0);
     }
 }
 
@@ -125,6 +126,16 @@ void FilelistBaseViewItembookshelfModeCell::fillSlot(int i, bool createThumbs, b
     cover.setHidden(item->dragging());
     const int n = getNumInBookshelfLine(BookCommon::isLandscapeSwitchOSVersionWithViewController());
     cover.setIndexNo(i + lineNo() * n);
+    // What cannot be picked (the fixed entries) carries no mark.
+    auto* mark = cover.selectedImageView();
+    if (!slot.isCanSelected()) {
+        mark->setImage(BookCommon::imageNamed("book_notselect"));
+        mark->setHidden(true);
+    } else {
+        mark->setImage(BookCommon::imageNamed(slot.isSelected() ? "book_select" : "book_notselect"));
+        mark->setHidden(false);
+    }
+    mark->setAlpha(isEditMode() ? 1 : 0);
     const bool names = settings_ && settings_->isDisplayFoldername();
     const bool optimize = settings_ && settings_->isOptimizeFilename();
     const std::string filename = item->filename().value_or("");
@@ -170,7 +181,8 @@ void FilelistBaseViewItembookshelfModeCell::fillSlot(int i, bool createThumbs, b
         cover.setImage(theme ? theme->getBookshelfBookImage() : nullptr);
         thumb->setImage(ui::Image::named(BookCommon::getDeviceDisplayType() == 1 ? "bookshelf_theme_ipad" : "bookshelf_theme"));
         cover.bookmarkImageView()->setHidden(true);
-        label->setHidden(false);
+        // The theme's picture says what it is: its file name stays hidden.
+        label->setHidden(true);
         label->setText(sys::Path::stringByDeletingPathExtension(filename));
         return;
     }
@@ -209,4 +221,5 @@ void FilelistBaseViewItembookshelfModeCell::updateCellThumbs(bool createThumbs) 
 
 void FilelistBaseViewItembookshelfModeCell::modeChangeWithAnimation() {
     ui::View::animate(0.3, [this] { setSubViewsPos(); });
+    if (isEditMode()) updateCellItem(false);
 }

@@ -59,7 +59,7 @@ public:
     // How far "tap" scrolls a list looking for a text, in screens.
     static constexpr int kMaxScrollPages = 500;
     // How long "drag" holds the finger down before it moves.
-    static constexpr double kDragHoldSeconds = 1.0;
+    static constexpr double kDragHoldSeconds = 1.2;
 
     // Finds the frontmost visible view showing `text` and taps it (a
     // segment of a segmented control by its title), scrolling it into view

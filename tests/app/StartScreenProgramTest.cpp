@@ -7,6 +7,7 @@
 #include "foundation/BookCommon.h"
 #include "foundation/Settings.h"
 #include "foundation/ThemeLoader.h"
+#include "library/BookshelfBookButton.h"
 #include "library/LocalFilelistViewController.h"
 #include "library/ThemeSelectViewController.h"
 #include "viewer/BookViewController.h"
@@ -195,7 +196,20 @@ TEST_P(ThemeProgramTest, TappingTheSampleThemeInstallsItAndTheShelfAndBarsTakeIt
     ASSERT_TRUE(launch());
     if (dark) window().setUserInterfaceStyle(ui::UserInterfaceStyle::Dark);
     const std::string tag = device + (dark ? "-dark-" : "-light-");
-    play("tap \"Bookshelf\"\nwait 1\nshot " + tag + "shelf-default\ntap \"Leafbright Harbour\"\nwait 1\nshot " + tag +
+    play("tap \"Bookshelf\"\nwait 1\nshot " + tag + "shelf-default\n");
+    // The theme's cover shows its picture, not its name.
+    EXPECT_FALSE(ui::test::Driver(window()).findByText("Leafbright Harbour"));
+    BookshelfBookButton* themeCover = nullptr;
+    if (auto* shelf = dynamic_cast<LocalFilelistViewController*>(program->delegate()->navigationController()->topViewController())) {
+        const auto& items = shelf->itemList();
+        for (size_t i = 0; i < items.size(); ++i) {
+            if (items[i]->filename() != "Leafbright Harbour.lbt") continue;
+            for (auto* c : ui::test::Driver(window()).findAllOf<BookshelfBookButton>())
+                if (c->indexNo() == int64_t(i) && c->superview() && !c->isHidden()) themeCover = c;
+        }
+    }
+    ASSERT_TRUE(themeCover);
+    play("tap " + centreOf(*themeCover) + "\nwait 1\nshot " + tag +
          "theme-installed\nalert 0\nwait 0.5\ntap \"Harbour\"\nwait 1\nshot " + tag + "shelf-harbour\n");
     auto settings = program->delegate()->settings();
     ASSERT_TRUE(settings && settings->themeLoader());

@@ -89,7 +89,7 @@ TEST_F(BookshelfDragCoverTest, TheFloatingCoverIsDrawnAtTheThemesPositionsAndSta
     const ui::Point down = book->convertPointToWindow(grip);
     const ui::Point coverAt = book->convertPointToWindow({0, 0});
     driver->touchDown(down);
-    driver->advance(0.7);
+    driver->advance(1.1);
     ASSERT_TRUE(list->isDragging());
     BookshelfBookButton* drag = floating();
     ASSERT_TRUE(drag);
@@ -120,7 +120,7 @@ TEST_F(BookshelfDragCoverTest, TheFloatingCoverIsDrawnAtTheThemesPositionsAndSta
     ASSERT_TRUE(box);
     const ui::Point boxDown = box->convertPointToWindow({30, 40});
     driver->touchDown(boxDown);
-    driver->advance(0.7);
+    driver->advance(1.1);
     ASSERT_TRUE(list->isDragging());
     drag = floating();
     ASSERT_TRUE(drag);
@@ -157,7 +157,7 @@ TEST_F(BookshelfDragCoverTest, TheDropSlotLiesBetweenTheCoversAsTheThemePlacesTh
     ASSERT_LT(buttonMid + 1, themeMid - 1) << "the theme does not move the pictures";
     const ui::Point down = first->convertPointToWindow({first->bounds().width() / 2, 40});
     driver->touchDown(down);
-    driver->advance(0.7);
+    driver->advance(1.1);
     ASSERT_TRUE(list->isDragging());
     // Past the middle of the slots' buttons but short of the middle of the
     // pictures: still the first slot.

@@ -345,7 +345,10 @@ TEST_F(LocalFilelistEditTest, DraggingACoverSwitchesToUserOrderAndWritesIt) {
     const ui::Point from = first->convertPointToWindow({first->bounds().width() / 2, first->bounds().height() / 2});
     const ui::Point to = third->convertPointToWindow({third->bounds().width() / 2, third->bounds().height() / 2});
     driver->touchDown(from);
-    driver->advance(0.7);
+    // A cover is picked up after a full second held still, not before.
+    driver->advance(0.9);
+    ASSERT_FALSE(list->isDragging());
+    driver->advance(0.2);
     ASSERT_TRUE(list->isDragging());
     for (int i = 1; i <= 5; ++i)
         driver->touchMove({from.x + (to.x - from.x) * i / 5, from.y + (to.y - from.y) * i / 5});
