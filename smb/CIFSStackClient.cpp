@@ -1,8 +1,8 @@
 #include "smb/CIFSStackClient.h"
 
+#include "remote/protocols/SrvsvcShareEnum.h"
 #include "smb/CIFSStackManager.h"
 #include "smb/Smb2Connection.h"
-#include "smb/SrvsvcShareEnum.h"
 
 #include <algorithm>
 

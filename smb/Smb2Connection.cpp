@@ -4,7 +4,7 @@
 
 #include "platform/core/Unicode.h"
 #include "remote/protocols/NtlmV2.h"
-#include "smb/SmbWire.h"
+#include "remote/protocols/SmbWire.h"
 #include "smb/Spnego.h"
 
 #include <algorithm>

@@ -1,7 +1,7 @@
 // The srvsvc pipe's DCE/RPC answers: the PDUs in the bytes, a bind
 // acknowledgement, and a share list from a response's stub.
 #include "fuzz/support/FuzzEnvironment.h"
-#include "smb/SrvsvcShareEnum.h"
+#include "remote/protocols/SrvsvcShareEnum.h"
 
 #include <cstdint>
 

@@ -5,8 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include "remote/protocols/SmbWire.h"
 #include "smb/CIFSStackClient.h"
-#include "smb/SmbWire.h"
 #include "tests/support/net/OneReplyPeer.h"
 
 #include <arpa/inet.h>

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "smb/SmbWire.h"
+#include "remote/protocols/SmbWire.h"
+#include "remote/protocols/SrvsvcShareEnum.h"
 #include "smb/Spnego.h"
-#include "smb/SrvsvcShareEnum.h"
 
 namespace {
 

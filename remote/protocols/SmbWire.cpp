@@ -1,4 +1,4 @@
-#include "smb/SmbWire.h"
+#include "remote/protocols/SmbWire.h"
 
 #include "platform/core/Unicode.h"
 

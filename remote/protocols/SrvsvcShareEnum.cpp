@@ -1,6 +1,6 @@
-#include "smb/SrvsvcShareEnum.h"
+#include "remote/protocols/SrvsvcShareEnum.h"
 
-#include "smb/SmbWire.h"
+#include "remote/protocols/SmbWire.h"
 
 namespace {
 
