@@ -452,8 +452,7 @@ std::optional<RemoteFileEntry> FileDownload::getListFromWebDav(const std::string
         if (rec.contains("length")) {
             info.set(RemoteFileEntry::kBookSize, sys::PlistValue(rec.getInteger("length")));
             if (auto d = rec.getDate("date")) {
-                info.set(RemoteFileEntry::kBookDate,
-                         sys::PlistValue(std::to_string(int64_t(d->timeIntervalSince1970()))));
+                info.set(RemoteFileEntry::kBookDate, RemoteFileEntry::dateValue(int64_t(d->timeIntervalSince1970())));
             }
         }
         list.add(url, std::move(info));
@@ -624,7 +623,7 @@ RemoteFileEntry FileDownload::getListFromGoogleDrive(const std::vector<GoogleDri
         // The record ends at its first missing value (a folder has no file name).
         [&] {
             if (!f.modifiedDate) return;
-            info.set(RemoteFileEntry::kBookDate, sys::PlistValue(std::to_string(*f.modifiedDate)));
+            info.set(RemoteFileEntry::kBookDate, RemoteFileEntry::dateValue(*f.modifiedDate));
             if (!f.originalFilename) return;
             info.set(RemoteFileEntry::kExtension, sys::PlistValue(QNUrl::pathExtensionOf(*f.originalFilename)));
             if (!f.title) return;
@@ -687,7 +686,8 @@ RemoteFileEntry FileDownload::getListFromCloudItems(CloudService service, const 
         info.set(RemoteFileEntry::kIsFolder, sys::PlistValue(folder));
         info.set(RemoteFileEntry::kIsBook, sys::PlistValue(!folder));
         info.set(RemoteFileEntry::kBookSize, sys::PlistValue(size.isNumber() ? item.getInteger("size") : int64_t(0)));
-        info.set(RemoteFileEntry::kBookDate, sys::PlistValue(std::to_string(CloudJson::parseDate(date).value_or(0))));
+        // An item without a date (a Dropbox folder) is shown without one.
+        if (auto when = CloudJson::parseDate(date)) info.set(RemoteFileEntry::kBookDate, RemoteFileEntry::dateValue(*when));
         info.set(RemoteFileEntry::kExtension, sys::PlistValue(ext));
         switch (service) {
         case CloudService::OneDrive: info.set("onedriveKey", sys::PlistValue(key)); break;

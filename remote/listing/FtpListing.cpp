@@ -117,7 +117,9 @@ RemoteFileEntry FtpListing::getListFromFtpList(const std::string& body, const st
         sys::PlistDictionary info;
         info.set(RemoteFileEntry::kName, sys::PlistValue(name));
         info.set(RemoteFileEntry::kBookSize, sys::PlistValue(record->getInteger("size")));
-        info.set(RemoteFileEntry::kBookDate, sys::PlistValue(std::to_string(record->getInteger("date"))));
+        if (record->contains("date")) {
+            info.set(RemoteFileEntry::kBookDate, RemoteFileEntry::dateValue(record->getInteger("date")));
+        }
         if (isFolder) {
             info.set(RemoteFileEntry::kIsFolder, sys::PlistValue(true));
         } else {

@@ -2,6 +2,8 @@
 
 #include "platform/core/PlistDictionary.h"
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -28,6 +30,13 @@ struct RemoteFileEntry {
         infoList.push_back(std::move(info));
     }
     size_t size() const { return fileList.size(); }
+
+    // "bookdate" is one representation in every listing: a decimal string of
+    // seconds since 1970. bookDate reads it back (a number, as a list saved
+    // by an older version may hold, is read too); nothing when it is absent
+    // or not a whole number.
+    static sys::PlistValue dateValue(int64_t secondsSince1970);
+    static std::optional<int64_t> bookDate(const sys::PlistDictionary& info);
 
     // How a reader of the record tells folders: by "isFolder" or "isBook"
     // where the source set them, else by a URL that ends with "/".

@@ -89,7 +89,7 @@ RemoteFileEntry SmbListing::entriesOf(const std::vector<Record>& records, const 
         if (r.lastWriteTime) {
             const int64_t seconds = lastWriteTimeIs1601 ? int64_t(*r.lastWriteTime / 10'000'000) - 11'644'473'600
                                                         : int64_t(*r.lastWriteTime);
-            info.set(RemoteFileEntry::kBookDate, sys::PlistValue(std::to_string(seconds)));
+            info.set(RemoteFileEntry::kBookDate, RemoteFileEntry::dateValue(seconds));
         }
         info.set(RemoteFileEntry::kIsBook, sys::PlistValue(!isFolder));
         info.set(RemoteFileEntry::kIsFolder, sys::PlistValue(isFolder));

@@ -226,7 +226,7 @@ RemoteFileListViewController::ItemList RemoteFileListViewController::fileListToI
         }
         item->setType(type);
         item->setNameHash(iCloudKeyValueStoreCommon::getKeyWithFilepath(url));
-        if (info.contains("bookdate")) item->setCreationDate(sys::Date(double(info.getInteger("bookdate"))));
+        if (auto when = RemoteFileEntry::bookDate(info)) item->setCreationDate(sys::Date(double(*when)));
         item->setPathFromBooks(std::string());
         item->setRemoteURL(url);
         item->setRemoteInfo(info);

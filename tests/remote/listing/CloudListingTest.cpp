@@ -157,6 +157,9 @@ TEST_F(CloudListingTest, OneDriveBoxAndDropboxPagesUrlsAndDates) {
     EXPECT_EQ(drop->url("a b.cbz"), "dropbox://id%3Ab1/a%20b.cbz");
     EXPECT_EQ(drop->info("a b.cbz")->getString("dropboxItemId"), "id:b1");
     EXPECT_EQ(drop->info("a b.cbz")->getString("dropboxKey"), "acct");
+    // A Dropbox folder has no date: its row shows none rather than 1970.
+    EXPECT_FALSE(drop->info("Sub Folder")->contains("bookdate"));
+    EXPECT_FALSE(drop->info("a b.cbz")->getString("bookdate").empty());
     // The folder URL as listed opens that folder.
     auto dropSub = list("dropbox://acct//Sub Folder");
     ASSERT_TRUE(dropSub->fileList) << dropSub->message.value_or("");

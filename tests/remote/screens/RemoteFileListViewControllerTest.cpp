@@ -4,11 +4,13 @@
 // folder listings against nginx on loopback.
 #include "remote/screens/RemoteFileListViewController.h"
 
+#include "foundation/BookCommon.h"
 #include "foundation/QNKeyChain.h"
 #include "foundation/ui/QNAlertView.h"
 #include "platform/ui/AlertController.h"
 #include "platform/ui/Label.h"
 #include "remote/ServerListViewControllerEx.h"
+#include "remote/listing/RemoteFileEntry.h"
 #include "tests/library/LibraryTestSupport.h"
 #include "tests/support/net/NginxServer.h"
 #include "tests/support/net/TestCertificate.h"
@@ -118,6 +120,26 @@ TEST_F(RemoteFileListTest, EntriesAreTypedByNameExtensionAndSiteAndKeepTheServer
     EXPECT_TRUE(row("One.cbz")->remoteCanStreaming());
     ASSERT_TRUE(row("Two.cbz"));
     EXPECT_FALSE(row("Two.cbz")->remoteCanStreaming());
+}
+
+// Every listing keeps an entry's date as a decimal string; the row shows
+// that date (a number, as older saved lists hold, too), and an entry
+// without a readable date shows none rather than 1 January 1970.
+TEST_F(RemoteFileListTest, RowsShowTheDateTheListingGaveAndNoneWhenItGaveNone) {
+    const std::string base = "http://127.0.0.1:9/shelf/";
+    show(base, {base + "a.cbz", base + "b.cbz", base + "c.cbz", base + "d.cbz"},
+         {info({{"name", sys::PlistValue("a.cbz")}, {"bookdate", RemoteFileEntry::dateValue(1700000000)}}),
+          info({{"name", sys::PlistValue("b.cbz")}, {"bookdate", sys::PlistValue(int64_t(1600000000))}}),
+          info({{"name", sys::PlistValue("c.cbz")}, {"bookdate", sys::PlistValue("17e8")}}),
+          info({{"name", sys::PlistValue("d.cbz")}})});
+    ASSERT_TRUE(row("a.cbz") && row("a.cbz")->creationDate());
+    EXPECT_EQ(row("a.cbz")->creationDate()->timeIntervalSince1970(), 1700000000);
+    ASSERT_TRUE(row("b.cbz") && row("b.cbz")->creationDate());
+    EXPECT_EQ(row("b.cbz")->creationDate()->timeIntervalSince1970(), 1600000000);
+    EXPECT_FALSE(row("c.cbz")->creationDate());
+    EXPECT_FALSE(row("d.cbz")->creationDate());
+    EXPECT_TRUE(driver->findByText(BookCommon::getLocalDateStringToday(sys::Date(1700000000.0))));
+    EXPECT_FALSE(driver->findByText(BookCommon::getLocalDateStringToday(sys::Date(0.0))));
 }
 
 TEST_F(RemoteFileListTest, FolderTitlesComeFromTheLastComponentDecoded) {
