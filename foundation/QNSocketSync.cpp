@@ -1,11 +1,12 @@
 #include "foundation/QNSocketSync.h"
 
+#include "platform/net/HostLookup.h"
+
 #include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <fcntl.h>
-#include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -28,22 +29,22 @@ QNSocketSync::~QNSocketSync() { disconnect(); }
 
 bool QNSocketSync::connect(const std::string& host, int port) {
     disconnect();
-    cancelled_ = false;
-    if (host.empty() || port <= 0 || port > 65535) return false;
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* res = nullptr;
-    if (::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &res) != 0 || !res) return false;
+    // A cancel stays: one that came before the connect ends it at once.
+    if (cancelled_ || host.empty() || port <= 0 || port > 65535) return false;
+    std::vector<net::HostLookup::Address> addresses;
+    if (net::HostLookup::resolve(host, port, cancelled_, &addresses) != net::HostLookup::Status::Found) return false;
     bool ok = false;
-    for (addrinfo* ai = res; ai && !ok && !cancelled_; ai = ai->ai_next) {
-        const int fd = ::socket(ai->ai_family, ai->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK, ai->ai_protocol);
+    for (auto it = addresses.begin(); it != addresses.end() && !ok && !cancelled_; ++it) {
+        const auto& a = *it;
+        const int fd = ::socket(a.family, a.socketType | SOCK_CLOEXEC | SOCK_NONBLOCK, a.protocol);
         if (fd < 0) continue;
         {
             std::lock_guard<std::mutex> lock(fdMutex_);
             fd_ = fd;
+            // A cancel between the check above and here found no socket to shut.
+            if (cancelled_) ::shutdown(fd, SHUT_RDWR);
         }
-        int rc = ::connect(fd, ai->ai_addr, ai->ai_addrlen);
+        int rc = ::connect(fd, reinterpret_cast<const sockaddr*>(&a.address), a.length);
         if (rc != 0 && errno == EINPROGRESS) {
             const auto t0 = std::chrono::steady_clock::now();
             while (!cancelled_ && secondsSince(t0) < connectTimeout_) {
@@ -61,10 +62,11 @@ bool QNSocketSync::connect(const std::string& host, int port) {
         }
         if (rc == 0 && !cancelled_) {
             char addr[INET6_ADDRSTRLEN] = {};
-            if (ai->ai_family == AF_INET) {
-                ::inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(ai->ai_addr)->sin_addr, addr, sizeof(addr));
-            } else if (ai->ai_family == AF_INET6) {
-                ::inet_ntop(AF_INET6, &reinterpret_cast<sockaddr_in6*>(ai->ai_addr)->sin6_addr, addr, sizeof(addr));
+            if (a.family == AF_INET) {
+                ::inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(&a.address)->sin_addr, addr, sizeof(addr));
+            } else if (a.family == AF_INET6) {
+                ::inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6*>(&a.address)->sin6_addr, addr,
+                            sizeof(addr));
             }
             peerAddress_ = addr;
             const int one = 1;
@@ -74,7 +76,6 @@ bool QNSocketSync::connect(const std::string& host, int port) {
             disconnect();
         }
     }
-    ::freeaddrinfo(res);
     return ok;
 }
 

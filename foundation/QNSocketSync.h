@@ -12,6 +12,9 @@
 // seconds fails, so a silent server never hangs its caller. cancel() may be
 // called from any other thread: it shuts the socket down, which wakes a
 // blocked connect, send or receive at once; the owning thread then closes it.
+// A cancel is for good: a cancelled socket connects no more (a new
+// connection takes a new object), and a name look-up under way is left to
+// finish on its own.
 class QNSocketSync {
 public:
     QNSocketSync();

@@ -1,8 +1,9 @@
 #include "remote/protocols/SmbSocket.h"
 
+#include "platform/net/HostLookup.h"
+
 #include <cerrno>
 #include <fcntl.h>
-#include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -11,21 +12,22 @@
 
 SmbSocket::Connect SmbSocket::connect(const std::string& host, int port, int timeoutMs,
                                       const std::atomic<bool>& cancelled, std::mutex& slotMutex, int& slot) {
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* list = nullptr;
-    if (::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &list) != 0 || !list)
-        return Connect::Unresolved;
+    std::vector<net::HostLookup::Address> addresses;
+    switch (net::HostLookup::resolve(host, port, cancelled, &addresses)) {
+    case net::HostLookup::Status::Found: break;
+    case net::HostLookup::Status::NotFound: return Connect::Unresolved;
+    case net::HostLookup::Status::Cancelled: return Connect::Unreachable;
+    }
     int fd = -1;
-    for (addrinfo* a = list; a && fd < 0 && !cancelled; a = a->ai_next) {
-        int s = ::socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK, a->ai_protocol);
+    for (auto it = addresses.begin(); it != addresses.end() && fd < 0 && !cancelled; ++it) {
+        const auto& a = *it;
+        int s = ::socket(a.family, a.socketType | SOCK_CLOEXEC | SOCK_NONBLOCK, a.protocol);
         if (s < 0) continue;
         {
             std::lock_guard lock(slotMutex);
             slot = s;
         }
-        bool ok = ::connect(s, a->ai_addr, a->ai_addrlen) == 0;
+        bool ok = ::connect(s, reinterpret_cast<const sockaddr*>(&a.address), a.length) == 0;
         if (!ok && errno == EINPROGRESS) {
             for (int waited = 0; waited < timeoutMs && !cancelled; waited += 100) {
                 pollfd p{s, POLLOUT, 0};
@@ -45,7 +47,6 @@ SmbSocket::Connect SmbSocket::connect(const std::string& host, int port, int tim
             slot = -1;
         }
     }
-    ::freeaddrinfo(list);
     if (fd < 0) return Connect::Unreachable;
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     int one = 1;

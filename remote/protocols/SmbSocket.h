@@ -7,7 +7,7 @@
 #include <string>
 
 // The TCP side shared by our SMB clients: a connect that waits in slices so a
-// cancel is seen while a peer stays silent, and whole-buffer sends and reads
+// cancel is seen while a peer stays silent (or a name look-up lasts), and whole-buffer sends and reads
 // that give up at once after a cancel. The socket being tried is kept in the
 // caller's slot under its lock, so the caller's cancel can shut it down.
 class SmbSocket {
