@@ -4,6 +4,7 @@
 #include "cloud/HttpResponse.h"
 
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <string>
 
@@ -53,16 +54,24 @@ public:
     // Whether credentials given for `from` may be sent to `to`: same scheme,
     // host and port (a missing port counts as the scheme's own).
     static bool sameOrigin(const std::string& from, const std::string& to);
+    // "host:port" of the URL (the host in lower case, an IPv6 address in
+    // brackets, the scheme's own port when none is given); "" when it does
+    // not parse.
+    static std::string hostAndPort(const std::string& url);
     // `relative` resolved against `base` ("" gives the base itself); "" when
     // either does not parse.
     static std::string resolve(const std::string& base, const std::string& relative);
     // The URL without "user:password@".
     static std::string withoutCredentials(const std::string& url);
+    // The public key of an OpenSSL X509 certificate in the form of
+    // HttpRequest::trustedPublicKey.
+    static std::string publicKeyHash(const void* x509);
 
 private:
     static size_t headerCallback(char* data, size_t size, size_t count, void* self);
     static size_t writeCallback(char* data, size_t size, size_t count, void* self);
     static int progressCallback(void* self, long long, long long, long long, long long);
+    static int sslContextCallback(void* curl, void* sslContext, void* self);
     void applyRequest();
     bool deliverResponse();
     void finish(HttpResponse::Error error, const std::string& message);
@@ -82,6 +91,7 @@ private:
     bool delivered_ = false;
     std::string location_;
     int redirects_ = 0;
+    std::chrono::steady_clock::time_point started_;
     HttpResponse::Error abortError_ = HttpResponse::kNone;
     const std::atomic<bool>* stop_ = nullptr;
 };

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -13,13 +14,24 @@ struct HttpRequest {
     // Basic or Digest (whichever the server asks for) when either is set.
     std::string userName;
     std::string password;
-    // Skips the certificate check. Callers set it only for a server the user
-    // chose to trust.
-    bool allowUntrustedCertificate = false;
+    // A certificate the user chose to trust: the server is accepted when its
+    // certificate's public key is this one ("sha256//" and the base64 of the
+    // SHA-256 of its SubjectPublicKeyInfo, HttpResponse::serverPublicKey),
+    // whoever signed it and whatever name it is for; another key fails as
+    // untrusted. "" checks the certificate as usual.
+    std::string trustedPublicKey;
+    // A redirect to another scheme, host or port never takes the key along:
+    // this gives the key trusted for the new address ("" none, or unset).
+    std::function<std::string(const std::string& url)> trustedPublicKeyFor;
     int maxRedirects = 10;
     double connectTimeout = 30;
-    // A transfer that moves less than one byte a second for this long fails.
+    // A transfer that moves less than lowSpeedLimit bytes a second for
+    // lowSpeedTime seconds fails.
     double lowSpeedTime = 60;
+    long lowSpeedLimit = 1;
+    // The whole exchange, redirects included, fails after this many seconds
+    // (0: no limit).
+    double totalTimeout = 0;
     // Sends the credentials with the first request (Basic) instead of waiting
     // for the server's challenge: for a site already known to want Basic.
     bool preemptiveBasic = false;

@@ -28,6 +28,11 @@ struct HttpResponse {
     std::string body;
     // Bytes of the body received (collected or not).
     long long bodyBytes = 0;
+    // The public key of the certificate the server presented in the last TLS
+    // handshake, in the form of HttpRequest::trustedPublicKey ("" when there
+    // was none: plain HTTP or a connection used again). Set also when the
+    // certificate was refused, so that the user can be asked about that key.
+    std::string serverPublicKey;
 
     bool ok() const { return error == kNone; }
     // The first header of that (lower-case) name; "" when absent.

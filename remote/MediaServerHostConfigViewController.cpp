@@ -1,5 +1,6 @@
 #include "remote/MediaServerHostConfigViewController.h"
 
+#include "cloud/TrustedServer.h"
 #include "foundation/BookCommon.h"
 #include "foundation/UrlPercent.h"
 #include "foundation/ui/QNAlertView.h"
@@ -69,6 +70,14 @@ void MediaServerHostConfigViewController::viewDidLoad() {
     webDav->assignDictionary(values_, "isWebDav", {sys::PlistValue(false), sys::PlistValue(true)});
     webDav->setSelectionStyle(0);
     table_->addData(webDav, 1, ui::TableViewRowAnimation::None);
+    const std::string url = splitCredentials(values_->getString("url")).url;
+    if (TrustedServer::isTrusted(url)) {
+        trustedURL_ = url;
+        auto forget = std::make_shared<QNTableViewData>();
+        forget->setText(tr("Forget Trusted Certificate"));
+        table_->addData(forget, kSectionTrust, ui::TableViewRowAnimation::None);
+        table_->setSectionFooterTitle(tr("This server's certificate is trusted."), kSectionTrust);
+    }
     std::weak_ptr<ui::ViewController> weak = weak_from_this();
     navigationItem()->setRightBarButtonItem(
         ui::BarButtonItem::withTitle(tr("Save"), ui::BarButtonItemStyle::Done, [weak](ui::BarButtonItem&) {
@@ -80,6 +89,10 @@ void MediaServerHostConfigViewController::viewDidLoad() {
 void MediaServerHostConfigViewController::tableViewDidSelectRowAtIndexPath(QNTableView& table,
                                                                            const ui::IndexPath& indexPath,
                                                                            QNTableViewData*) {
+    if (indexPath.section == kSectionTrust) {
+        forgetTrustedCertificate();
+        return;
+    }
     // The whole row edits its field, not only the field's own narrow area.
     if (auto* cell = dynamic_cast<QNTableViewCellCustom*>(table.cellForRowAtIndexPath(indexPath))) {
         if (auto field = cell->textField()) {
@@ -87,6 +100,14 @@ void MediaServerHostConfigViewController::tableViewDidSelectRowAtIndexPath(QNTab
             field->becomeFirstResponder();
         }
     }
+}
+
+void MediaServerHostConfigViewController::forgetTrustedCertificate() {
+    if (trustedURL_.empty()) return;
+    TrustedServer::forget(trustedURL_);
+    trustedURL_.clear();
+    table_->setSectionFooterTitle(std::nullopt, kSectionTrust);
+    table_->removeDataAtSection(kSectionTrust, ui::TableViewRowAnimation::Fade);
 }
 
 bool MediaServerHostConfigViewController::onSaveBtn() {

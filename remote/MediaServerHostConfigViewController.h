@@ -14,7 +14,9 @@ class QNTableView;
 
 // The site editor: the address, display name, user name and password of
 // one site of the site list (or of a shortcut). "Save" hands the values to
-// the delegate and goes back; an address that is no URL is refused.
+// the delegate and goes back; an address that is no URL is refused. When the
+// user trusts the site's certificate ("Do Not Ask Again"), a last section
+// offers to forget it.
 class MediaServerHostConfigViewController : public ui::ViewController, public QNTableViewDelegate {
 public:
     // Row order of the one section.
@@ -44,6 +46,10 @@ public:
         std::string url, user, password;
     };
     static SplitURL splitCredentials(const std::string& url);
+    // Forgets the certificate trusted at the site's address (the row that
+    // offers it goes): the next listing asks again.
+    void forgetTrustedCertificate();
+    static constexpr int kSectionTrust = 2;
 
     void loadView() override;
     void viewDidLoad() override;
@@ -56,6 +62,7 @@ private:
     std::shared_ptr<sys::PlistDictionary> values_;
     sys::PlistDictionary other_;
     int64_t targetListNo_ = -1;
+    std::string trustedURL_;
     std::weak_ptr<MediaServerHostConfigViewControllerDelegate> delegate_;
     std::shared_ptr<QNTableView> table_;
 };

@@ -2,7 +2,7 @@
 
 #include "cloud/HttpEasy.h"
 #include "engine/RemoteStreamRead.h"
-#include "foundation/QNKeyChain.h"
+#include "cloud/TrustedServer.h"
 #include "foundation/QNUrl.h"
 #include "platform/core/FileManager.h"
 #include "platform/core/Path.h"
@@ -68,8 +68,7 @@ bool UrlListStreamRead::fetch(const std::string& url, const std::string& path, i
     req.url = url;
     req.userName = userName();
     req.password = password();
-    if (auto u = QNUrl::URLWithString(url))
-        req.allowUntrustedCertificate = QNKeyChain::getPasswordWithAccount(u->host(), std::string("trustedServer")).has_value();
+    TrustedServer::applyTo(req);
     req.lowSpeedTime = 30;
     const std::string part = path.empty() ? std::string() : path + ".part";
     std::ofstream out;

@@ -6,6 +6,7 @@
 #include "cloud/CloudJson.h"
 #include "cloud/CloudSignIn.h"
 #include "cloud/HttpEasy.h"
+#include "cloud/TrustedServer.h"
 #include "foundation/BookCommon.h"
 #include "foundation/BookCommonPaths.h"
 #include "foundation/NetworkIndicatorWithKey.h"
@@ -230,11 +231,9 @@ void FileDownload::startHttpListing() {
     req.url = baseURL_;
     req.userName = userName_;
     req.password = password_;
-    bool trusted = connectToUntrustedServer_;
-    if (auto u = QNUrl::URLWithString(baseURL_); u && !trusted) {
-        trusted = QNKeyChain::getPasswordWithAccount(u->host(), std::string("trustedServer")).has_value();
-    }
-    req.allowUntrustedCertificate = trusted;
+    TrustedServer::applyTo(req);
+    // The certificate the user let through once, and only that one.
+    if (connectToUntrustedServer_ && !untrustedServerKey_.empty()) req.trustedPublicKey = untrustedServerKey_;
     req.setHeader("Cache-Control", "no-cache");
     if (isWebDav_) {
         req.method = "PROPFIND";
@@ -266,6 +265,7 @@ void FileDownload::onHttpComplete(const HttpResponse& r) {
         return;
     }
     if (r.error == HttpResponse::kUntrustedCertificate) {
+        serverPublicKey_ = r.serverPublicKey;
         isActive_ = false;
         delivered_ = true;
         if (delegate && delegate->serverCertificateUntrusted(HttpEasy::withoutCredentials(baseURL_), user, password)) {

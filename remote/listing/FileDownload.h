@@ -46,8 +46,14 @@ public:
     void setOtherSettings_(const sys::PlistDictionary& d) { otherSettings_ = d; }
     // Not retained.
     void setDelegate(const std::shared_ptr<FileDownloadDelegate>& d) { delegate_ = d; }
-    // Accept a server certificate that is not trusted (the user said so).
+    // Accept a server certificate that is not trusted (the user said so):
+    // the one whose public key is given (HttpResponse::serverPublicKey), no
+    // other.
     void setConnectToUntrustedServer(bool on) { connectToUntrustedServer_ = on; }
+    void setUntrustedServerKey(const std::string& publicKey) { untrustedServerKey_ = publicKey; }
+    // After serverCertificateUntrusted: the public key of the certificate
+    // that was refused.
+    const std::string& serverPublicKey() const { return serverPublicKey_; }
 
     void getFileListFromUrl(const std::string& url, const std::optional<std::string>& targetTitle,
                             const std::optional<std::string>& userName, const std::optional<std::string>& password,
@@ -115,6 +121,8 @@ private:
     sys::PlistDictionary otherSettings_;
     std::weak_ptr<FileDownloadDelegate> delegate_;
     bool connectToUntrustedServer_ = false;
+    std::string untrustedServerKey_;
+    std::string serverPublicKey_;
 
     std::string baseURL_;
     // The pseudo address of a shared Drive folder being listed ("" otherwise).

@@ -1,5 +1,6 @@
 #include "remote/screens/RemoteFileListViewController.h"
 
+#include "cloud/TrustedServer.h"
 #include "engine/RemoteStreamRead.h"
 #include "engine/ThumbsCreate.h"
 #include "foundation/ArraySort.h"
@@ -377,6 +378,7 @@ void RemoteFileListViewController::getOnce(const std::string& url, const std::op
     fileDownload_->setOtherSettings_(otherSetting_.value_or(sys::PlistDictionary()));
     fileDownload_->setDelegate(std::dynamic_pointer_cast<FileDownloadDelegate>(selfRef()));
     fileDownload_->setConnectToUntrustedServer(connectToUntrustedServer);
+    if (connectToUntrustedServer) fileDownload_->setUntrustedServerKey(untrustedServer_.publicKey);
     fileDownload_->getFileListFromUrl(url, targetTitle, userName, password, true, this);
 }
 
@@ -458,6 +460,9 @@ void RemoteFileListViewController::onFinishInput(const std::string& url, const s
 
 bool RemoteFileListViewController::serverCertificateUntrusted(const std::string& url, const std::string&,
                                                               const std::string&) {
+    // The answer is about the certificate that was shown, not about any the
+    // server may show later.
+    untrustedServer_ = {url, fileDownload_ ? fileDownload_->serverPublicKey() : std::string()};
     auto alert = std::make_shared<QNAlertView>(
         "", tr("Server Certificate Untrusted.\nAre you sure you want to continue connecting?"),
         std::weak_ptr<QNAlertViewDelegate>(selfRef()), std::nullopt,
@@ -958,9 +963,8 @@ void RemoteFileListViewController::alertViewClickedButtonAtIndex(QNAlertView& al
         cancelListDownload();
         if (cancel) return;
         const auto* url = std::any_cast<std::string>(&alert.userInfo());
-        if (!url) return;
-        if (buttonIndex == 1)
-            if (auto u = QNUrl::URLWithString(*url)) QNKeyChain::addOrUpdatePassword("1", u->host(), "trustedServer");
+        if (!url || *url != untrustedServer_.url) return;
+        if (buttonIndex == 1) TrustedServer::trust(*url, untrustedServer_.publicKey);
         getOnce(*url, std::nullopt, rawUsername_, rawPassword_, false, true);
         return;
     }

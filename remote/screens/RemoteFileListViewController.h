@@ -264,6 +264,10 @@ private:
     std::weak_ptr<ui::ViewController> returnToViewController_;
     std::optional<sys::PlistDictionary> otherSetting_;
     std::optional<std::string> fixID_, fixUsername_, rawUsername_, rawPassword_;
+    // The server whose certificate the user is asked about, and its key.
+    struct UntrustedServer {
+        std::string url, publicKey;
+    } untrustedServer_;
     bool useRawPassword_ = false;
 
     ItemList remoteItemList_;

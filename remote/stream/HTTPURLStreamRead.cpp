@@ -2,7 +2,7 @@
 
 #include "cloud/CloudTokenStore.h"
 #include "cloud/DropboxCommon.h"
-#include "foundation/QNKeyChain.h"
+#include "cloud/TrustedServer.h"
 #include "foundation/QNUrl.h"
 #include "platform/core/PercentEncoding.h"
 #include "remote/listing/GoogleDriveShareLink.h"
@@ -127,10 +127,7 @@ HttpRequest HTTPURLStreamRead::baseRequest() {
     }
     // The certificate rule is the listing's: only a server the user chose
     // to trust is taken without a valid certificate.
-    if (auto u = QNUrl::URLWithString(req.url)) {
-        req.allowUntrustedCertificate =
-            QNKeyChain::getPasswordWithAccount(u->host(), std::string("trustedServer")).has_value();
-    }
+    TrustedServer::applyTo(req);
     req.lowSpeedTime = 30;
     return req;
 }

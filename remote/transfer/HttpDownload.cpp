@@ -6,7 +6,7 @@
 #include "cloud/HttpEasy.h"
 #include "foundation/BookCommonPaths.h"
 #include "foundation/BookCommonTypes.h"
-#include "foundation/QNKeyChain.h"
+#include "cloud/TrustedServer.h"
 #include "foundation/QNUrl.h"
 #include "foundation/Settings.h"
 #include "platform/core/AppPaths.h"
@@ -256,9 +256,7 @@ void HttpDownload::start() {
         req.password = password_;
     }
     req.lowSpeedTime = stallTimeout_;
-    if (auto u = QNUrl::URLWithString(req.url)) {
-        req.allowUntrustedCertificate = QNKeyChain::getPasswordWithAccount(u->host(), std::string("trustedServer")).has_value();
-    }
+    TrustedServer::applyTo(req);
     if (resumeOffset_ > 0) {
         req.setHeader("Range", "bytes=" + std::to_string(resumeOffset_) + "-");
         req.setHeader("If-Range", validator_);

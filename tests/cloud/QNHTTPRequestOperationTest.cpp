@@ -141,11 +141,25 @@ TEST_F(HttpClientTest, UntrustedCertificatesFailUnlessTheCallerTrustsTheServer) 
     nginx.setTls(cert, key);
     ASSERT_TRUE(nginx.start(www_.path())) << nginx.lastError();
 
+    const std::string serverKey = test::publicKeyOf(cert);
+    ASSERT_FALSE(serverKey.empty());
+
     HttpRequest req;
     req.url = nginx.url("/a.txt");
     ASSERT_EQ(req.url.compare(0, 8, "https://"), 0);
-    EXPECT_EQ(run(req).error, HttpResponse::kUntrustedCertificate);
-    req.allowUntrustedCertificate = true;
+    // Refused, with the key that was shown, so that the user can be asked about it.
+    HttpResponse refused = run(req);
+    EXPECT_EQ(refused.error, HttpResponse::kUntrustedCertificate);
+    EXPECT_EQ(refused.serverPublicKey, serverKey);
+    // Another key trusted there does not let this certificate through.
+    std::string other = serverKey;
+    other[10] = other[10] == 'A' ? 'B' : 'A';
+    req.trustedPublicKey = other;
+    HttpResponse wrong = run(req);
+    EXPECT_EQ(wrong.error, HttpResponse::kUntrustedCertificate);
+    EXPECT_EQ(wrong.serverPublicKey, serverKey);
+    // Its own key does.
+    req.trustedPublicKey = serverKey;
     HttpResponse r = run(req);
     EXPECT_EQ(r.status, 200);
     EXPECT_EQ(r.body, "secure");

@@ -2,6 +2,7 @@
 // their passwords (those go to the key chain under the site's id), edits
 // keep the id, deletion takes the password along, and credentials typed into
 // an address are moved out of it.
+#include "cloud/TrustedServer.h"
 #include "foundation/QNKeyChain.h"
 #include "platform/ui/NavigationController.h"
 #include "platform/ui/Switch.h"
@@ -129,6 +130,33 @@ TEST_F(SiteListTest, EditingKeepsTheIdDeletingTakesThePasswordAndBadAddressesAre
     EXPECT_EQ(split.url, "smb://host/share/a@b/");
     EXPECT_EQ(split.user, "dom\\user");
     EXPECT_EQ(split.password, "");
+}
+
+TEST_F(SiteListTest, TheEditorForgetsATrustedCertificateOfItsSiteOnly) {
+    const std::string key = "sha256//" + std::string(43, 'k') + "=";
+    list->addList("https://books.example:8443/shelf/", "Shelf", std::nullopt, std::nullopt, {}, -1);
+    list->addList("https://plain.example/", "Plain", std::nullopt, std::nullopt, {}, -1);
+    ASSERT_TRUE(TrustedServer::trust("https://books.example:8443/", key));
+    ASSERT_TRUE(TrustedServer::trust("https://books.example:9443/", key));
+    list->reloadSites();
+
+    // A site whose certificate is not trusted offers nothing to forget.
+    list->editSite(0);
+    driver->advance(0.6);
+    EXPECT_TRUE(dynamic_cast<MediaServerHostConfigViewController*>(nav->topViewController()));
+    EXPECT_FALSE(driver->findByText("Forget Trusted Certificate"));
+    nav->popViewController(false);
+    driver->advance(0.6);
+
+    list->editSite(1);
+    driver->advance(0.6);
+    EXPECT_TRUE(driver->findByText("This server's certificate is trusted."));
+    ASSERT_TRUE(tapText("Forget Trusted Certificate"));
+    driver->advance(0.6);
+    EXPECT_FALSE(TrustedServer::isTrusted("https://books.example:8443/shelf/"));
+    EXPECT_FALSE(driver->findByText("Forget Trusted Certificate"));
+    // The same host at another port keeps its own.
+    EXPECT_EQ(TrustedServer::publicKeyFor("https://books.example:9443/"), key);
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "remote/listing/FileDownload.h"
 
+#include "cloud/TrustedServer.h"
+#include "foundation/QNKeyChain.h"
 #include "foundation/Settings.h"
 #include "tests/support/TestHome.h"
 #include "tests/support/VirtualClockTest.h"
@@ -32,17 +34,21 @@ protected:
         }
     }
 
+    // `acceptKey`: the certificate key the user let through for this listing.
     std::shared_ptr<Outcome> list(const std::string& url, const std::string& user = "", const std::string& pw = "",
-                                  bool untrustedOK = false, bool handleUntrusted = false, bool folder = true) {
+                                  const std::string& acceptKey = "", bool handleUntrusted = false,
+                                  bool folder = true) {
         auto out = std::make_shared<Outcome>();
         out->handleUntrusted = handleUntrusted;
         auto fd = std::make_shared<FileDownload>();
         fd->setDelegate(out);
-        fd->setConnectToUntrustedServer(untrustedOK);
+        fd->setConnectToUntrustedServer(!acceptKey.empty());
+        fd->setUntrustedServerKey(acceptKey);
         fd->getFileListFromUrl(url, std::string("Title"), user, pw, folder, nullptr);
         EXPECT_TRUE(loop().runUntil([&] { return out->count > 0; }, 30));
         advance(1);
         EXPECT_EQ(out->count, 1) << "exactly one outcome";
+        out->serverPublicKey = fd->serverPublicKey();
         return out;
     }
 
@@ -93,37 +99,118 @@ TEST_F(FileDownloadTest, CredentialsCertificatesAndServerErrors) {
     test::NginxServer nginx;
     ASSERT_TRUE(test::lockedFolderOverTls(nginx, conf.path(), "reader", "pw", "location /nochallenge/ { return 401; }"));
     ASSERT_TRUE(nginx.start(www_.path())) << nginx.lastError();
+    const std::string key = test::publicKeyOf(conf.file("cert.pem"));
+    ASSERT_FALSE(key.empty());
 
     // The certificate: a message, or the delegate's own handling, or accepted.
     auto plain = list(nginx.url("/sub/"));
     EXPECT_FALSE(plain->fileList);
     EXPECT_EQ(plain->message, "Server Certificate Untrusted.");
     EXPECT_EQ(plain->untrusted, 1);
-    auto handled = list(nginx.url("/sub/"), "u", "p", false, true);
+    auto handled = list(nginx.url("/sub/"), "u", "p", "", true);
     EXPECT_EQ(handled->untrustedURL, nginx.url("/sub/"));
+    EXPECT_EQ(handled->serverPublicKey, key);
     EXPECT_FALSE(handled->message);
-    EXPECT_EQ(list(nginx.url("/sub/"), "", "", true)->namesInOrder(), (std::vector<std::string>{"inner.cbz"}));
+    EXPECT_EQ(list(nginx.url("/sub/"), "", "", key)->namesInOrder(), (std::vector<std::string>{"inner.cbz"}));
 
     // Basic: no or wrong credentials ask for a password; the right ones list.
-    EXPECT_EQ(list(nginx.url("/locked/"), "", "", true)->passwords, 1);
-    EXPECT_EQ(list(nginx.url("/locked/"), "reader", "bad", true)->passwords, 1);
-    EXPECT_EQ(list(nginx.url("/locked/"), "reader", "pw", true)->namesInOrder(), (std::vector<std::string>{"secret.cbz"}));
+    EXPECT_EQ(list(nginx.url("/locked/"), "", "", key)->passwords, 1);
+    EXPECT_EQ(list(nginx.url("/locked/"), "reader", "bad", key)->passwords, 1);
+    EXPECT_EQ(list(nginx.url("/locked/"), "reader", "pw", key)->namesInOrder(), (std::vector<std::string>{"secret.cbz"}));
     // Credentials written into the address work, and stay out of every URL
     // handed back (list screens store those on disk).
     std::string inURL = nginx.url("/locked/");
     inURL.insert(8, "reader:pw@");
-    auto withCreds = list(inURL, "", "", true);
+    auto withCreds = list(inURL, "", "", key);
     EXPECT_EQ(withCreds->namesInOrder(), (std::vector<std::string>{"secret.cbz"}));
     EXPECT_EQ(withCreds->withURL, nginx.url("/locked/"));
     ASSERT_TRUE(withCreds->fileList);
     EXPECT_EQ(withCreds->fileList->front(), nginx.url("/locked/secret.cbz"));
     // A 401 without a challenge is an empty folder; an error page is an error.
-    auto empty = list(nginx.url("/nochallenge/"), "", "", true);
+    auto empty = list(nginx.url("/nochallenge/"), "", "", key);
     ASSERT_TRUE(empty->fileList);
     EXPECT_TRUE(empty->fileList->empty());
-    auto missing = list(nginx.url("/missing/"), "", "", true);
+    auto missing = list(nginx.url("/missing/"), "", "", key);
     EXPECT_FALSE(missing->fileList);
     EXPECT_NE(missing->message.value_or("").find("404"), std::string::npos);
+}
+
+TEST_F(FileDownloadTest, ATrustedCertificateIsThatKeyAtThatAddressAndNoRedirectTakesItAlong) {
+    if (test::NginxServer::program().empty()) GTEST_SKIP() << "no nginx";
+    // Two TLS servers on two ports with the same certificate; the first sends
+    // /go/ to the second. A second certificate gives another key.
+    test::TempDir confA("confA"), confB("confB");
+    std::string certA, keyFileA, certB, keyFileB;
+    ASSERT_TRUE(test::makeSelfSignedCertificate(confA.path(), &certA, &keyFileA));
+    ASSERT_TRUE(test::makeSelfSignedCertificate(confB.path(), &certB, &keyFileB));
+    const std::string keyA = test::publicKeyOf(certA), keyB = test::publicKeyOf(certB);
+    ASSERT_FALSE(keyA.empty());
+    ASSERT_NE(keyA, keyB);
+    test::NginxServer b;
+    b.setTls(certA, keyFileA);
+    b.setLocationConfig("autoindex on;");
+    ASSERT_TRUE(b.start(www_.path())) << b.lastError();
+    test::NginxServer a;
+    a.setTls(certA, keyFileA);
+    a.setLocationConfig("autoindex on;");
+    a.setServerConfig("location /go/ { return 302 " + b.url("/sub/") + "; }");
+    ASSERT_TRUE(a.start(www_.path())) << a.lastError();
+    const std::string inner = "inner.cbz";
+    struct Forget {
+        std::vector<std::string> urls;
+        ~Forget() {
+            for (const auto& u : urls) TrustedServer::forget(u);
+        }
+    } forget{{a.url("/"), b.url("/")}};
+
+    // Asked about, with the key shown.
+    auto asked = list(a.url("/sub/"), "", "", "", true);
+    EXPECT_EQ(asked->untrustedURL, a.url("/sub/"));
+    EXPECT_EQ(asked->serverPublicKey, keyA);
+    // Let through once: that key only.
+    EXPECT_EQ(list(a.url("/sub/"), "", "", keyB)->untrusted, 1);
+    EXPECT_EQ(list(a.url("/sub/"), "", "", keyA)->namesInOrder(), std::vector<std::string>{inner});
+
+    // Trusted for good: listed without a question, at that port only.
+    ASSERT_TRUE(TrustedServer::trust(a.url("/sub/"), keyA));
+    EXPECT_EQ(TrustedServer::publicKeyFor(a.url("/elsewhere/")), keyA);
+    EXPECT_EQ(TrustedServer::publicKeyFor(b.url("/sub/")), "");
+    auto trusted = list(a.url("/sub/"));
+    EXPECT_EQ(trusted->untrusted, 0);
+    EXPECT_EQ(trusted->namesInOrder(), std::vector<std::string>{inner});
+
+    // A redirect to the other address does not carry the trust, even to the
+    // same key: that one is asked about under its own address.
+    auto redirected = list(a.url("/go/"), "", "", "", true);
+    EXPECT_EQ(redirected->untrustedURL, b.url("/sub/"));
+    EXPECT_EQ(redirected->serverPublicKey, keyA);
+    // Trusted in its own right, it is listed through the redirect.
+    ASSERT_TRUE(TrustedServer::trust(b.url("/"), keyA));
+    EXPECT_EQ(list(a.url("/go/"))->namesInOrder(), std::vector<std::string>{inner});
+    ASSERT_TRUE(TrustedServer::forget(b.url("/")));
+
+    // Another key than the one trusted (a new certificate, or someone else's):
+    // asked about again.
+    ASSERT_TRUE(TrustedServer::trust(a.url("/"), keyB));
+    auto changed = list(a.url("/sub/"), "", "", "", true);
+    EXPECT_EQ(changed->untrusted, 1);
+    EXPECT_EQ(changed->serverPublicKey, keyA);
+
+    // Forgotten: asked about again.
+    EXPECT_TRUE(TrustedServer::forget(a.url("/")));
+    EXPECT_FALSE(TrustedServer::forget(a.url("/")));
+    EXPECT_EQ(list(a.url("/sub/"))->untrusted, 1);
+
+    // A mark of the older kind (the host alone, no certificate) trusts nothing;
+    // trusting a key in its place removes it.
+    ASSERT_TRUE(QNKeyChain::addOrUpdatePassword("1", "127.0.0.1", TrustedServer::kService));
+    EXPECT_EQ(list(a.url("/sub/"))->untrusted, 1);
+    EXPECT_FALSE(TrustedServer::isTrusted(a.url("/")));
+    ASSERT_TRUE(TrustedServer::trust(a.url("/"), keyA));
+    EXPECT_FALSE(QNKeyChain::getPasswordWithAccount(std::string("127.0.0.1"), std::string(TrustedServer::kService)));
+    // Nor does anything else that is no key.
+    EXPECT_FALSE(TrustedServer::trust(b.url("/"), "1"));
+    EXPECT_FALSE(TrustedServer::isTrusted(b.url("/")));
 }
 
 TEST_F(FileDownloadTest, DispatchShortcutsSizeLimitAndCancel) {
@@ -131,12 +218,12 @@ TEST_F(FileDownloadTest, DispatchShortcutsSizeLimitAndCancel) {
     ASSERT_TRUE(server.start());
 
     // A book link is listed as itself without a request.
-    auto one = list(server.url("/shelf/x%20y.cbz"), "", "", false, false, false);
+    auto one = list(server.url("/shelf/x%20y.cbz"), "", "", "", false, false);
     ASSERT_TRUE(one->fileList);
     EXPECT_EQ(*one->fileList, (std::vector<std::string>{server.url("/shelf/x%20y.cbz")}));
     EXPECT_EQ(one->namesInOrder(), (std::vector<std::string>{"x y.cbz"}));
     EXPECT_EQ(one->infoList->front().size(), 1u);
-    auto slash = list(server.url("/shelf/%E6%BC%AB.zip/"), "", "", false, false, false);
+    auto slash = list(server.url("/shelf/%E6%BC%AB.zip/"), "", "", "", false, false);
     EXPECT_EQ(slash->namesInOrder(), (std::vector<std::string>{"漫.zip"}));
     EXPECT_EQ(server.requestCount(), 0u);
 

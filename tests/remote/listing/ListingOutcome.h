@@ -76,6 +76,8 @@ struct ListingOutcome : FileDownloadDelegate {
 
     int count = 0, passwords = 0, cancels = 0, untrusted = 0;
     bool handleUntrusted = false;
+    // The key of the certificate refused (FileDownload::serverPublicKey).
+    std::string serverPublicKey;
     bool requireSMB2 = false;
     std::optional<std::vector<std::string>> fileList;
     std::optional<std::vector<sys::PlistDictionary>> infoList;

@@ -4,6 +4,7 @@
 #include "remote/stream/HTTPURLStreamRead.h"
 
 #include "engine/ZipArchive.h"
+#include "cloud/TrustedServer.h"
 #include "foundation/QNKeyChain.h"
 #include "tests/support/TestHome.h"
 #include "tests/support/VirtualClockTest.h"
@@ -180,13 +181,19 @@ TEST_F(HTTPURLStreamReadTest, SecureServerWithPasswordFollowsTheTrustRule) {
     ASSERT_TRUE(nginx.start(www_.path())) << nginx.lastError();
     const std::string url = nginx.url("/s.cbz");
 
-    QNKeyChain::deletePasswordWithAccount("127.0.0.1", "trustedServer");
+    TrustedServer::forget(url);
     auto s = open(url);
     s->setUserName("reader");
     s->setPassword("pw");
     EXPECT_FALSE(s->openURL(url)) << "an untrusted certificate is refused";
-
+    // A mark of the older kind names no certificate and trusts nothing.
     QNKeyChain::addOrUpdatePassword("1", "127.0.0.1", "trustedServer");
+    auto old = open(url);
+    old->setUserName("reader");
+    old->setPassword("pw");
+    EXPECT_FALSE(old->openURL(url));
+
+    ASSERT_TRUE(TrustedServer::trust(url, test::publicKeyOf(cert)));
     auto wrong = open(url);
     wrong->setUserName("reader");
     wrong->setPassword("nope");
@@ -197,7 +204,7 @@ TEST_F(HTTPURLStreamReadTest, SecureServerWithPasswordFollowsTheTrustRule) {
     ok->setPassword("pw");
     ASSERT_TRUE(ok->openURL(url));
     EXPECT_TRUE(readAt(*ok, 0, book.size()) == book);
-    QNKeyChain::deletePasswordWithAccount("127.0.0.1", "trustedServer");
+    TrustedServer::forget(url);
 }
 
 }  // namespace

@@ -18,6 +18,20 @@ bool makeSelfSignedCertificate(const std::string& dir, std::string* certFile, st
     return std::system(cmd.c_str()) == 0;
 }
 
+std::string publicKeyOf(const std::string& certFile) {
+    std::string cmd = "openssl x509 -in '" + certFile +
+                      "' -pubkey -noout | openssl pkey -pubin -outform DER | openssl dgst -sha256 -binary | "
+                      "openssl base64 -A";
+    FILE* p = ::popen(cmd.c_str(), "r");
+    if (!p) return {};
+    std::array<char, 256> buf{};
+    std::string out;
+    while (std::fgets(buf.data(), int(buf.size()), p)) out += buf.data();
+    if (::pclose(p) != 0) return {};
+    while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
+    return out.size() == 44 ? "sha256//" + out : std::string();
+}
+
 bool writeHtpasswd(const std::string& file, const std::string& user, const std::string& password) {
     std::string cmd = "openssl passwd -apr1 '" + password + "'";
     FILE* p = ::popen(cmd.c_str(), "r");

@@ -10,6 +10,11 @@ class NginxServer;
 // openssl tool in `dir` (cert.pem, key.pem). False when openssl fails.
 bool makeSelfSignedCertificate(const std::string& dir, std::string* certFile, std::string* keyFile);
 
+// The public key of a PEM certificate as the HTTP client names a trusted
+// one: "sha256//" and the base64 of the SHA-256 of its SubjectPublicKeyInfo,
+// worked out by the openssl tool. "" when that fails.
+std::string publicKeyOf(const std::string& certFile);
+
 // An nginx/Apache Basic password file with one user (apr1 hash by openssl).
 bool writeHtpasswd(const std::string& file, const std::string& user, const std::string& password);
 
