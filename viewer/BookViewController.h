@@ -400,7 +400,8 @@ public:
     bool prefersHomeIndicatorAutoHidden() const override { return true; }
     bool shouldAutorotate() const override;
     void viewWillTransitionToSize(ui::Size size, const std::shared_ptr<ui::TransitionCoordinator>& c) override;
-    void onRotateView(bool landscape);
+    // `before` is the page area the screen had before the size changed.
+    void onRotateView(bool landscape, std::optional<ui::Rect> before = std::nullopt);
     void didRotateFromInterface();
 
     // ---- Responder ---------------------------------------------------------------------------

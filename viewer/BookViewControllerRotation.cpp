@@ -41,12 +41,15 @@ void BookViewController::viewWillTransitionToSize(ui::Size size,
                                                   const std::shared_ptr<ui::TransitionCoordinator>& coordinator) {
     ui::ViewController::viewWillTransitionToSize(size, coordinator);
     std::weak_ptr<ui::ViewController> weak = weak_from_this();
-    auto alongside = [weak, size](const ui::TransitionCoordinatorContext&) {
+    // A window made larger or smaller without turning keeps the page's zoom
+    // relative to the page area it had.
+    const ui::Rect before = getScreenRect();
+    auto alongside = [weak, size, before](const ui::TransitionCoordinatorContext&) {
         auto s = weak.lock();
         if (!s) return;
         auto* v = static_cast<BookViewController*>(s.get());
         BookCommon::viewWillTransitionToSize(size);
-        v->onRotateView(size.width > size.height);
+        v->onRotateView(size.width > size.height, before);
         v->setBrightnessOrientation();
     };
     auto completion = [weak](const ui::TransitionCoordinatorContext&) {
@@ -66,7 +69,7 @@ void BookViewController::viewWillTransitionToSize(ui::Size size,
     }
 }
 
-void BookViewController::onRotateView(bool landscape) {
+void BookViewController::onRotateView(bool landscape, std::optional<ui::Rect> before) {
     if (!scrollView_) return;
     const ui::Rect screen = BookCommon::getScreenRect();
     const double W = screen.width(), H = screen.height();
@@ -79,6 +82,7 @@ void BookViewController::onRotateView(bool landscape) {
 
     const ui::Size original = displayBookPage_ ? displayBookPage_->originalSize : ui::Size{};
     const bool landscapeBand = !(bookToolViewStyle_ == kToolViewNone || bookToolViewStyle_ == kToolViewBottom);
+    const bool wasLandscape = isLandscape_;
     const double s = scrollView_->zoomScale();
     if (landscape) {
         const bool was = isLandscape_;
@@ -122,6 +126,17 @@ void BookViewController::onRotateView(bool landscape) {
             scrollView_->setZoomScale(f * z, false);
         }
     }
+    if (before && landscape == wasLandscape && original.width > 0 && original.height > 0) {
+        // The same shape, another size (a desktop window resized, made full
+        // screen or back): the page keeps its zoom relative to the page
+        // area, so a page that fitted still fits, larger or smaller.
+        const double m0 = calcMinZoomWithScreenRectNoLimit(*before, original);
+        const double m1 = calcMinZoomWithScreenRectNoLimit(getScreenRect(), original);
+        if (m0 > 0 && m1 > 0 && std::fabs(m1 - m0) > 1e-9) {
+            scrollView_->setMinimumZoomScale(std::min(scrollView_->minimumZoomScale(), s * m1 / m0));
+            scrollView_->setZoomScale(s * m1 / m0, false);
+        }
+    }
     userUseScale_ = scrollView_->zoomScale();
 
     reconfigJumpSheet();
@@ -151,6 +166,9 @@ void BookViewController::didRotateFromInterface() {
     if (pageMoveMaskView_) return;
     if (bookReader_) bookReader_->deleteCache();
     noPreviewInRotationProcess_ = false;
+    // A reload still under way was made for the size before: this one is
+    // for the size the screen has now.
+    if (isNowReloading_) cancelReloads(false);
     reloadPage(false);
 }
 
