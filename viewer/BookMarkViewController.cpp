@@ -93,8 +93,10 @@ std::shared_ptr<ui::TableViewCell> BookMarkViewController::tableViewCellForRowAt
             ip.section == 2 ? ui::TableViewCellStyle::Subtitle : ui::TableViewCellStyle::Default, reuse);
     cell->textLabel()->setFont(gfx::Font::system(16));
     if (ip.section == 0) {
+        // The list fills the window: its way out shows as a button.
         cell->textLabel()->setText(tr("Done"));
-        cell->setAlpha(0);
+        cell->textLabel()->setTextColor(ui::Color::systemBlue());
+        cell->textLabel()->setTextAlignment(ui::TextAlignment::Center);
     } else if (ip.section == 1) {
         cell->textLabel()->setText(tr("Delete All Bookmarks"));
     } else if (ip.row < int(pageNoListArray_.size())) {

@@ -44,6 +44,8 @@ BookViewController::BookViewController() = default;
 
 BookViewController::~BookViewController() {
     stopVolumeCheck();
+    removeClosingSheetViews();
+    if (bvToolbar_) bvToolbar_->removeFromSuperview();
     for (auto t : observers_) sys::NotificationCenter::defaultCenter().removeObserver(t);
     if (queue_) {
         abortReload_ = true;
@@ -325,6 +327,9 @@ void BookViewController::viewWillDisappear(bool animated) {
 void BookViewController::viewDidDisappear(bool animated) {
     ui::ViewController::viewDidDisappear(animated);
     stopVolumeCheck();
+    // Gone from the screen (closed, or covered by another): no bar of a
+    // closing sheet stays behind on the navigation controller's view.
+    removeClosingSheetViews();
     if (isFirstResponder()) resignFirstResponder();
 }
 

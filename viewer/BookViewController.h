@@ -662,6 +662,11 @@ private:
     std::shared_ptr<BookPagePreView> pagePreView_;
     int32_t previewPage_ = 0;
     std::shared_ptr<ui::Toolbar> bvToolbar_;
+    // The background and tool bar of a sheet being closed: they leave when
+    // its fade ends, or with the screen if it goes first (the tool bar lives
+    // on the navigation controller's view, which outlives this screen).
+    std::vector<std::weak_ptr<ui::View>> closingSheetViews_;
+    void removeClosingSheetViews();
     std::shared_ptr<StreamBlockMapOverlay> blockMapView_;
     std::shared_ptr<ui::View> viewMenuBtns_;
     bool canAddBookmark_ = true;

@@ -274,18 +274,21 @@ void BookViewController::removePageJump(int mode) {
             invalidTap_ = false;
             if (background) background->removeFromSuperview();
             if (toolbar) toolbar->removeFromSuperview();
+        } else {
+            // Every other way out (a jump, a panel, the close button, the
+            // settings screen) takes them away when the fade ends: a tool bar
+            // left below the screen comes back into sight when the window
+            // grows, still taking taps.
+            if (background) closingSheetViews_.push_back(background);
+            if (toolbar) closingSheetViews_.push_back(toolbar);
         }
         // Only the fade ends here: a page move that is still loading keeps
         // its own state and clears it when it lands.
         // The timer holds no view: a timer dropped with the run loop's lock
         // held must not be the one to end a view.
-        std::weak_ptr<ui::View> weakBackground = background, weakToolbar = toolbar;
-        after(0.25, [this, mode, weakBackground, weakToolbar] {
+        after(0.25, [this, mode] {
             invalidTap_ = false;
-            if (mode == 1 || mode == 2) {
-                if (auto v = weakBackground.lock()) v->removeFromSuperview();
-                if (auto v = weakToolbar.lock()) v->removeFromSuperview();
-            }
+            removeClosingSheetViews();
             if (mode == 2) closeBookWithByuser(true);
         });
         labelPageJump_.reset();
@@ -307,6 +310,13 @@ void BookViewController::removePageJump(int mode) {
     linkDrawViews_.removeAll();
     viewMenuBtns_.reset();
     blockMapView_.reset();
+}
+
+void BookViewController::removeClosingSheetViews() {
+    auto views = std::move(closingSheetViews_);
+    closingSheetViews_.clear();
+    for (auto& weak : views)
+        if (auto v = weak.lock()) v->removeFromSuperview();
 }
 
 // ---- The seek bar's page preview -------------------------------------------------------------------

@@ -553,6 +553,8 @@ void BookViewController::abandonWaitingMove() {
 void BookViewController::closeBookWithByuser(bool byUser) {
     if (bookClosed_) return;
     bookClosed_ = true;
+    // A sheet still open (the book closed from elsewhere) goes with the book.
+    if (isOpenBar_) removePageJump(0);
     abandonWaitingMove();
     abortReload_ = true;
     // A reload or a page move waiting for a stalled server ends only when the
@@ -602,6 +604,7 @@ void BookViewController::popSelf(bool animated) {
 void BookViewController::closeAndOpenNextBook(bool next) {
     if (bookClosed_) return;
     bookClosed_ = true;
+    if (isOpenBar_) removePageJump(0);
     abandonWaitingMove();
     goingCloseBook_ = true;
     abortReload_ = true;

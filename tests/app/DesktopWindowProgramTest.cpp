@@ -8,7 +8,12 @@
 #include "app/LeafbrightProgram.h"
 #include "app/NestlarkAppDelegate.h"
 #include "platform/core/PropertyList.h"
+#include "foundation/BookCommon.h"
 #include "platform/ui/NavigationController.h"
+#include "platform/ui/TestDriver.h"
+#include "platform/ui/Toolbar.h"
+#include "viewer/BookMarkIndex.h"
+#include "viewer/BrightnessSetting.h"
 #include "platform/ui/Window.h"
 #include "tests/app/ProgramRun.h"
 #include "tests/app/ProgramShot.h"
@@ -87,6 +92,59 @@ protected:
         play("wait 0.1\n");
     }
 
+    // Tool bars in the window other than the navigation controller's own:
+    // the reading screen's menu bar, wherever it stands (a bar left below
+    // the window comes into sight when the window grows).
+    std::vector<ui::Toolbar*> menuBars() const {
+        std::vector<ui::Toolbar*> out;
+        for (ui::Toolbar* bar : ui::test::Driver(window()).findAllOf<ui::Toolbar>(false))
+            if (bar != nav()->toolbar()) out.push_back(bar);
+        return out;
+    }
+    ui::View* menuBarItem(const std::function<bool(const ui::BarButtonItem&)>& which) const {
+        ui::Toolbar* bar = viewer()->bvToolbar();
+        if (!bar) return nullptr;
+        for (const auto& item : bar->items())
+            if (which(*item)) return bar->viewForItem(item.get());
+        return nullptr;
+    }
+    static bool named(const ui::BarButtonItem& item, const char* part) {
+        return item.image() && item.image()->name().find(part) != std::string::npos;
+    }
+    void openMenu() {
+        play(tapMiddle() + "wait 1\n");
+        ASSERT_TRUE(viewer()->isOpenBar());
+        ASSERT_EQ(menuBars().size(), 1u);
+    }
+    // After the sheet closed one way: a turn and a larger window show no
+    // menu bar, and the page reaches the bottom of the window.
+    void expectNoMenuBarAfterTurns(const std::string& what) {
+        const double wasHeight = window().bounds().height();
+        play("wait 1\n");
+        EXPECT_TRUE(menuBars().empty()) << what;
+        // Turned to a taller window: just below where the window ended, the
+        // page (or the list) shows, no black bar.
+        resize(768, 1024);
+        play("wait 2\nshot " + what + "-turned\n");
+        EXPECT_TRUE(menuBars().empty()) << what << ", turned";
+        Shot turned = shot(what + "-turned");
+        ASSERT_TRUE(turned);
+        const programtest::Rgb below = turned.at(384, wasHeight + 20);
+        EXPECT_GT(below.r + below.g + below.b, 120) << what << ": a black bar below the old bottom edge";
+        if (viewer() && pressWhereAddStood) {
+            play("tap " + std::to_string(int(addAt.x)) + " " + std::to_string(int(wasHeight + 20)) + "\nwait 1\n");
+            EXPECT_TRUE(BookMarkIndex::read(BookCommon::getBookMarkIndexFile(docs() + "/Pages.cbz", false)).empty())
+                << what << ": a button of a closed menu added a bookmark";
+            if (viewer()->isOpenBar()) play(tapMiddle() + "wait 1\n");
+        }
+        resize(1100, 800);
+        play("wait 2\nshot " + what + "\n");
+        EXPECT_TRUE(menuBars().empty()) << what << ", larger";
+    }
+
+    // Where the menu bar's "+" stood, tried after the sheet closed.
+    ui::Point addAt;
+    bool pressWhereAddStood = false;
     std::unique_ptr<test::TempDir> src;
 };
 
@@ -120,6 +178,54 @@ TEST_F(DesktopWindowProgramTest, EverySizeChangeLaysTheOpenPageOutAgain) {
     const int before = viewer()->page();
     play("key right\nwait 2\n");
     EXPECT_NE(viewer()->page(), before) << "an arrow panned instead of turning the page";
+}
+
+TEST_F(DesktopWindowProgramTest, EveryWayOfClosingTheMenuTakesItsToolBarAway) {
+    makeFlatBook(src->path(), "Pages.cbz", 8, 600, 800, [](int i) { return toRgba(kPage[i % 6]); });
+    writeGlobalSettings({{"isDoubleTruck", sys::PlistValue(false)}, {"defaultZoomMode", sys::PlistValue("fit")}});
+    ASSERT_TRUE(launch());
+    play("tap \"Pages\"\nwait 1\nsheet 0\nwait 2\n");
+    ASSERT_TRUE(viewer());
+
+    // A panel: the brightness panel, closed by a tap beside it.
+    openMenu();
+    ui::View* brightness = menuBarItem([](const ui::BarButtonItem& i) { return named(i, "brightness"); });
+    ASSERT_TRUE(brightness);
+    play("tap " + centreOf(*brightness) + "\nwait 1\n");
+    ASSERT_TRUE(BrightnessSetting::getBrightnessSetting()->brightnessSettingView());
+    play("tap 5 300\nwait 1\n");
+    expectNoMenuBarAfterTurns("after-panel");
+
+    // At once: the bookmark list, closed with Done.
+    openMenu();
+    ui::View* list = menuBarItem([](const ui::BarButtonItem& i) { return i.systemItem() == ui::BarButtonSystemItem::Bookmarks; });
+    ASSERT_TRUE(list);
+    play("tap " + centreOf(*list) + "\nwait 1\n");
+    ASSERT_TRUE(viewer()->bookMarkViewController());
+    play("tap \"Done\"\nwait 1\n");
+    expectNoMenuBarAfterTurns("after-bookmarks");
+
+    // The settings screen, pushed from the menu and left with back.
+    openMenu();
+    ui::View* settingsButton = menuBarItem([](const ui::BarButtonItem& i) { return named(i, "settings"); });
+    ASSERT_TRUE(settingsButton);
+    ui::View* add = menuBarItem([](const ui::BarButtonItem& i) { return i.systemItem() == ui::BarButtonSystemItem::Add; });
+    ASSERT_TRUE(add);
+    addAt = ui::test::Driver(window()).centerOf(*add);
+    pressWhereAddStood = addAt.x < 760;
+    play("tap " + centreOf(*settingsButton) + "\nwait 1\n");
+    ASSERT_NE(nav()->topViewController(), static_cast<ui::ViewController*>(viewer())) << "no settings screen";
+    play("back\nwait 1\n");
+    ASSERT_TRUE(viewer());
+    expectNoMenuBarAfterTurns("after-settings");
+    EXPECT_TRUE(pressWhereAddStood) << "the add button stood past the turned window's width";
+    pressWhereAddStood = false;
+
+    // The close button: the book closes, and the library shows no bar of it.
+    openMenu();
+    play("tap \"Close book\"\nwait 2\n");
+    EXPECT_FALSE(viewer()) << "the book is still open";
+    expectNoMenuBarAfterTurns("after-close");
 }
 
 }  // namespace

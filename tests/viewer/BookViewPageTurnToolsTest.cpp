@@ -72,7 +72,7 @@ TEST_F(PageTurnToolsTest, BookmarksAreAddedListedJumpedToAndSurviveANewScreen) {
     EXPECT_EQ(shownPage(), 2);
 }
 
-TEST_F(PageTurnToolsTest, TheListsDoneRowIsClearYetATapOnItClosesTheList) {
+TEST_F(PageTurnToolsTest, TheListsDoneRowShowsAsAButtonAndATapOnItClosesTheList) {
     openReal(1);
     viewer->addBookmark();
     viewer->showBookmarkList();
@@ -82,8 +82,11 @@ TEST_F(PageTurnToolsTest, TheListsDoneRowIsClearYetATapOnItClosesTheList) {
     list->tableView()->layoutIfNeeded();
     auto* done = list->tableView()->cellForRowAtIndexPath(ui::IndexPath::forRow(0, 0));
     ASSERT_TRUE(done);
-    EXPECT_EQ(done->presentationAlpha(), 0) << "the row is there for its taps alone";
-    EXPECT_FALSE(ui::test::Driver::isVisible(*done));
+    // The list fills the window: its way out is in sight, in a button's colour.
+    EXPECT_EQ(done->presentationAlpha(), 1);
+    EXPECT_TRUE(ui::test::Driver::isVisible(*done));
+    EXPECT_EQ(ui::test::Driver(*done->window()).findByText("Done"), static_cast<ui::View*>(done->textLabel()));
+    EXPECT_TRUE(done->textLabel()->textColor().light() == ui::Color::systemBlue().light());
     EXPECT_TRUE(ui::test::Driver::isVisible(*list->tableView()->cellForRowAtIndexPath(ui::IndexPath::forRow(0, 1))));
     driver->tap(*done);
     pass(1);
