@@ -7,7 +7,13 @@
 #include "foundation/ui/AuxiliaryScreenFactory.h"
 #include "foundation/AppDelegateServices.h"
 #include "library/LibraryServices.h"
+#include "engine/BookReaderEx.h"
+#include "library/FilelistBaseViewController.h"
 #include "library/LocalFilelistViewController.h"
+#include "platform/core/Path.h"
+#include "platform/core/PercentEncoding.h"
+#include "platform/ui/NavigationController.h"
+#include "viewer/BookViewController.h"
 #include "foundation/BookCommon.h"
 #include "foundation/DeviceScreenState.h"
 #include "foundation/WindowScreenState.h"
@@ -25,6 +31,7 @@
 #include "platform/ui/Screen.h"
 #include "platform/ui/Window.h"
 
+#include <algorithm>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
@@ -121,6 +128,7 @@ bool LeafbrightProgram::launch(bool headless, std::string* error) {
             if (error) *error = "cannot open a window: " + why;
             return false;
         }
+        shell_->setTitleSource([this] { return windowTitle(); });
         shell_->setVolumeHandler([](bool up) { sys::OutputVolume::shared()->pressVolumeButton(up); });
         for (int i = 0; i < 200 && !delegate_->isStartLBWindowDone() && !delegate_->isStartScreenShown(); ++i)
             shell_->pumpOnce(0.005);
@@ -129,6 +137,32 @@ bool LeafbrightProgram::launch(bool headless, std::string* error) {
     }
     // The start screens hand over by themselves (a notice waits for "Close").
     return delegate_->isStartLBWindowDone() || delegate_->isStartScreenShown();
+}
+
+std::string LeafbrightProgram::windowTitle() const {
+    static const std::string kName = "Leafbright";
+    auto nav = delegate_ ? delegate_->navigationController() : nullptr;
+    if (!nav) return kName;
+    const auto& stack = nav->viewControllers();
+    for (auto it = stack.rbegin(); it != stack.rend(); ++it) {
+        if (auto* reader = dynamic_cast<BookViewController*>(it->get())) {
+            std::string name = reader->fileName();
+            if (name.find("://") != std::string::npos) {
+                name = name.substr(0, name.find_first_of("?#"));
+                name = sys::PercentEncoding::decode(sys::Path::lastPathComponent(name));
+            } else {
+                name = sys::Path::lastPathComponent(name);
+            }
+            name = sys::Path::stringByDeletingPathExtension(name);
+            const int pages = reader->bookReader() ? reader->bookReader()->getPageNum() : 0;
+            if (pages <= 0) return name;
+            return name + " \u2014 " + std::to_string(std::clamp(reader->page(), 0, pages - 1) + 1) + "/" +
+                   std::to_string(pages);
+        }
+        if (auto* list = dynamic_cast<FilelistBaseViewController*>(it->get()))
+            if (!list->title().empty()) return list->title() + " \u2014 " + kName;
+    }
+    return kName;
 }
 
 std::string LeafbrightProgram::targetURL(const std::string& target) {

@@ -49,6 +49,11 @@ public:
     // The termination path.
     void terminate();
 
+    // The window's title: the open book's name and page ("Name — 12/180"),
+    // else the folder of the library shown ("Comics — Leafbright"), else
+    // the program's name.
+    std::string windowTitle() const;
+
     const std::shared_ptr<NestlarkAppDelegate>& delegate() const { return delegate_; }
     const std::vector<std::string>& shotsWritten() const { return shots_; }
     std::string shotsDirectory() const;

@@ -82,6 +82,7 @@ bool DesktopShell::open(const std::string& title, std::string* error) {
     }
     SDL_SetHint(SDL_HINT_RENDER_SCALE_QUALITY, "1");
     const ui::Rect b = window_.bounds();
+    title_ = title;
     sdlWindow_ = SDL_CreateWindow(title.c_str(), SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
                                   int(std::lround(b.width())), int(std::lround(b.height())),
                                   SDL_WINDOW_SHOWN | SDL_WINDOW_RESIZABLE);
@@ -315,6 +316,13 @@ void DesktopShell::pumpOnce(double maxWait) {
         while (SDL_PollEvent(&e)) handle(e);
     }
     while (loop.runOnce()) {
+    }
+    if (titleSource_ && sdlWindow_) {
+        std::string t = titleSource_();
+        if (!t.empty() && t != title_) {
+            title_ = std::move(t);
+            SDL_SetWindowTitle(sdlWindow_, title_.c_str());
+        }
     }
     present(false);
 }

@@ -43,6 +43,10 @@ public:
 
     // Draws now and writes what the window shows as PNG.
     bool screenshot(const std::string& pngPath);
+    // Where the window's title comes from: asked after each turn, and the
+    // window takes a new title when the answer changes.
+    void setTitleSource(std::function<std::string()> source) { titleSource_ = std::move(source); }
+    std::string title() const { return title_; }
     // Called for the volume-up (true) and volume-down (false) keys.
     void setVolumeHandler(std::function<void(bool up)> handler) { volume_ = std::move(handler); }
 
@@ -88,6 +92,8 @@ private:
     bool closeRequested_ = false;
     unsigned modifiers_ = 0;
     std::function<void(bool)> volume_;
+    std::function<std::string()> titleSource_;
+    std::string title_;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 

@@ -22,6 +22,7 @@
 #include "viewer/BookViewController.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <string>
 
 namespace {
@@ -178,6 +179,27 @@ TEST_F(DesktopWindowProgramTest, EverySizeChangeLaysTheOpenPageOutAgain) {
     const int before = viewer()->page();
     play("key right\nwait 2\n");
     EXPECT_NE(viewer()->page(), before) << "an arrow panned instead of turning the page";
+}
+
+TEST_F(DesktopWindowProgramTest, TheTitleNamesTheBookAndPageOrTheFolder) {
+    makeFlatBook(src->path(), "Night Story.cbz", 12, 300, 400, [](int i) { return toRgba(kPage[i % 6]); });
+    std::filesystem::create_directories(docs() + "/Comics");
+    std::filesystem::rename(docs() + "/Night Story.cbz", docs() + "/Comics/Night Story.cbz");
+    writeGlobalSettings({{"isDoubleTruck", sys::PlistValue(false)}});
+    ASSERT_TRUE(launch());
+    const std::string home = program->windowTitle();
+    EXPECT_NE(home.find("Leafbright"), std::string::npos) << home;
+    play("tap \"Comics\"\nwait 1\n");
+    EXPECT_EQ(program->windowTitle(), "Comics \u2014 Leafbright");
+    play("tap \"Night Story\"\nwait 1\nsheet 0\nwait 2\n");
+    ASSERT_TRUE(viewer());
+    EXPECT_EQ(program->windowTitle(), "Night Story \u2014 1/12");
+    play("key pagedown\nwait 1\nkey pagedown\nwait 1\n");
+    EXPECT_EQ(program->windowTitle(), "Night Story \u2014 3/12");
+    play("back\nwait 2\n");
+    EXPECT_EQ(program->windowTitle(), "Comics \u2014 Leafbright");
+    play("back\nwait 1\n");
+    EXPECT_EQ(program->windowTitle(), home);
 }
 
 TEST_F(DesktopWindowProgramTest, EveryWayOfClosingTheMenuTakesItsToolBarAway) {

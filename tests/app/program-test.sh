@@ -124,7 +124,7 @@ case $mode in
     pid=$!
     await() { for _ in $(seq 300); do [ -s "$1" ] && return 0; kill -0 $pid 2>/dev/null || return 1; sleep 0.1; done; return 1; }
     await shots/small.png || fail "no first picture"
-    wid=$(xdotool search --name '^Leafbright$' | head -1)
+    wid=$(xdotool search --name 'Leafbright$' | head -1)
     [ -n "$wid" ] || fail "no window"
     xdotool windowsize "$wid" 1200 800
     await shots/resized.png || fail "no picture after the resize"
