@@ -1,5 +1,7 @@
 #include "cloud/HttpEasy.h"
 
+#include "cloud/HttpAuthCache.h"
+
 #include <curl/curl.h>
 #include <openssl/evp.h>
 #include <openssl/sha.h>
@@ -101,6 +103,29 @@ std::string HttpEasy::hostAndPort(const std::string& url) {
     return o.valid && !o.host.empty() ? o.host + ":" + o.port : std::string();
 }
 
+std::string HttpEasy::origin(const std::string& url) {
+    globalInit();
+    Origin o = originOf(url);
+    return o.valid ? o.scheme + "://" + o.host + ":" + o.port : std::string();
+}
+
+std::string HttpEasy::requestTarget(const std::string& url) {
+    globalInit();
+    std::string out;
+    CURLU* u = curl_url();
+    if (curl_url_set(u, CURLUPART_URL, escapeUnsafe(url).c_str(), 0) == CURLUE_OK) {
+        char *path = nullptr, *query = nullptr;
+        if (curl_url_get(u, CURLUPART_PATH, &path, 0) == CURLUE_OK && path) {
+            out = path;
+            if (curl_url_get(u, CURLUPART_QUERY, &query, 0) == CURLUE_OK && query) out += std::string("?") + query;
+        }
+        curl_free(path);
+        curl_free(query);
+    }
+    curl_url_cleanup(u);
+    return out;
+}
+
 std::string HttpEasy::resolve(const std::string& base, const std::string& relative) {
     globalInit();
     std::string out;
@@ -137,6 +162,7 @@ void HttpEasy::prepare(const HttpRequest& request, ResponseHandler onResponse, D
     maxBody_ = maxBody;
     redirects_ = 0;
     started_ = std::chrono::steady_clock::now();
+    noCachedAnswer_ = false;
     response_ = HttpResponse{};
     applyRequest();
 }
@@ -153,6 +179,10 @@ void HttpEasy::applyRequest() {
     skipBody_ = false;
     delivered_ = false;
     location_.clear();
+    currentChallenges_.clear();
+    challenges_.clear();
+    answeredFromCache_ = false;
+    authRetry_ = false;
     abortError_ = HttpResponse::kNone;
     response_.headers.clear();
     response_.status = 0;
@@ -185,11 +215,24 @@ void HttpEasy::applyRequest() {
     curl_easy_setopt(curl_, CURLOPT_SSL_CTX_FUNCTION, &HttpEasy::sslContextCallback);
     curl_easy_setopt(curl_, CURLOPT_SSL_CTX_DATA, this);
     if (!request_.userName.empty() || !request_.password.empty()) {
-        curl_easy_setopt(curl_, CURLOPT_USERNAME, request_.userName.c_str());
-        curl_easy_setopt(curl_, CURLOPT_PASSWORD, request_.password.c_str());
-        curl_easy_setopt(curl_, CURLOPT_HTTPAUTH,
-                         request_.preemptiveBasic ? long(CURLAUTH_BASIC)
-                                                  : long(CURLAUTH_BASIC | CURLAUTH_DIGEST | CURLAUTH_NTLM));
+        // A site that asked for a scheme before is answered from the first
+        // request: no round trip through a 401 each time.
+        std::string digest;
+        const auto answer = noCachedAnswer_ || !request_.header("Authorization").empty()
+                                ? HttpAuthCache::Answer::None
+                                : HttpAuthCache::answerFor(request_.method, request_.url, request_.userName,
+                                                           request_.password, &digest);
+        answeredFromCache_ = answer != HttpAuthCache::Answer::None;
+        if (answer == HttpAuthCache::Answer::Digest) {
+            headerList_ = curl_slist_append(headerList_, ("Authorization: " + digest).c_str());
+        } else {
+            curl_easy_setopt(curl_, CURLOPT_USERNAME, request_.userName.c_str());
+            curl_easy_setopt(curl_, CURLOPT_PASSWORD, request_.password.c_str());
+            curl_easy_setopt(curl_, CURLOPT_HTTPAUTH,
+                             request_.preemptiveBasic || answer == HttpAuthCache::Answer::Basic
+                                 ? long(CURLAUTH_BASIC)
+                                 : long(CURLAUTH_BASIC | CURLAUTH_DIGEST | CURLAUTH_NTLM));
+        }
     }
     if (request_.method == "HEAD") {
         curl_easy_setopt(curl_, CURLOPT_NOBODY, 1L);
@@ -222,6 +265,7 @@ size_t HttpEasy::headerCallback(char* data, size_t size, size_t count, void* sel
         // A new answer (after an interim one or an authentication round).
         self->response_.headers.clear();
         self->location_.clear();
+        self->currentChallenges_.clear();
         self->skipBody_ = false;
         self->inHeaders_ = true;
         size_t sp = line.find(' ');
@@ -232,6 +276,15 @@ size_t HttpEasy::headerCallback(char* data, size_t size, size_t count, void* sel
     if (t.empty()) {
         self->inHeaders_ = false;
         if (isRedirectStatus(self->response_.status) && !self->location_.empty()) self->skipBody_ = true;
+        if (self->response_.status == 401) {
+            self->challenges_ = self->currentChallenges_;
+            // An answer made from what the site asked before was refused
+            // (a stale nonce, a site that changed): asked again once.
+            if (self->answeredFromCache_ && !self->noCachedAnswer_) {
+                self->authRetry_ = true;
+                self->skipBody_ = true;
+            }
+        }
         return n;
     }
     size_t colon = t.find(':');
@@ -239,6 +292,7 @@ size_t HttpEasy::headerCallback(char* data, size_t size, size_t count, void* sel
         std::string name = lower(trim(t.substr(0, colon)));
         std::string value = trim(t.substr(colon + 1));
         if (name == "location") self->location_ = value;
+        if (name == "www-authenticate") self->currentChallenges_.push_back(value);
         self->response_.headers.emplace_back(std::move(name), std::move(value));
     }
     return n;
@@ -341,6 +395,26 @@ bool HttpEasy::finishStep(int code) {
         finish(e, curl_easy_strerror(c));
         return false;
     }
+    if (authRetry_) {
+        const std::vector<std::string> asked = challenges_;
+        const auto challenges = HttpAuthCache::parseChallenges(asked);
+        bool stale = false;
+        for (const auto& c : challenges) {
+            std::string v = c.param("stale");
+            for (auto& ch : v) ch = char(std::tolower(static_cast<unsigned char>(ch)));
+            if (c.scheme == "digest" && v == "true") stale = true;
+        }
+        // A stale nonce is answered with the new one at once; anything else
+        // goes the ordinary way, challenge first.
+        if (!stale || !HttpAuthCache::renewNonce(request_.url, request_.userName, challenges)) {
+            HttpAuthCache::forget(request_.url, request_.userName);
+            noCachedAnswer_ = true;
+        }
+        applyRequest();
+        // The retry is the last: a second refusal ends the exchange.
+        noCachedAnswer_ = true;
+        return true;
+    }
     if (skipBody_) {
         if (redirects_ >= request_.maxRedirects) {
             finish(HttpResponse::kTooManyRedirects, "too many redirects");
@@ -370,12 +444,26 @@ bool HttpEasy::finishStep(int code) {
         applyRequest();
         return true;
     }
+    rememberAuthentication();
     if (!delivered_ && !deliverResponse()) {
         finish(HttpResponse::kAborted, "aborted");
         return false;
     }
     finish(HttpResponse::kNone, {});
     return false;
+}
+
+void HttpEasy::rememberAuthentication() {
+    if (request_.userName.empty() && request_.password.empty()) return;
+    if (response_.status == 401) {
+        HttpAuthCache::forget(request_.url, request_.userName);
+        return;
+    }
+    // Credentials answered a challenge in this exchange (the client's
+    // second request carried the one nonce use so far).
+    if (!answeredFromCache_ && !challenges_.empty()) {
+        HttpAuthCache::remember(request_.url, request_.userName, HttpAuthCache::parseChallenges(challenges_), 1);
+    }
 }
 
 HttpResponse HttpEasy::perform(const std::atomic<bool>* stop) {

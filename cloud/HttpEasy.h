@@ -7,6 +7,7 @@
 #include <chrono>
 #include <functional>
 #include <string>
+#include <vector>
 
 typedef void CURL;
 struct curl_slist;
@@ -66,6 +67,12 @@ public:
     // The public key of an OpenSSL X509 certificate in the form of
     // HttpRequest::trustedPublicKey.
     static std::string publicKeyHash(const void* x509);
+    // "scheme://host:port" in lower case, the scheme's own port when none is
+    // given; "" when the URL does not parse.
+    static std::string origin(const std::string& url);
+    // The path and query as a request names them ("/a%20b?x=1"); "" when the
+    // URL does not parse.
+    static std::string requestTarget(const std::string& url);
 
 private:
     static size_t headerCallback(char* data, size_t size, size_t count, void* self);
@@ -73,6 +80,9 @@ private:
     static int progressCallback(void* self, long long, long long, long long, long long);
     static int sslContextCallback(void* curl, void* sslContext, void* self);
     void applyRequest();
+    // After the final answer of an exchange that carried credentials: what
+    // the server asked is kept for the next request to the site.
+    void rememberAuthentication();
     bool deliverResponse();
     void finish(HttpResponse::Error error, const std::string& message);
 
@@ -92,6 +102,14 @@ private:
     std::string location_;
     int redirects_ = 0;
     std::chrono::steady_clock::time_point started_;
+    // Authentication: the challenges of the response being received and of
+    // the last 401 of this exchange; whether this request answered from what
+    // the site asked before (and so may be refused once, to be asked again
+    // the ordinary way), and whether that retry is due or done.
+    std::vector<std::string> currentChallenges_, challenges_;
+    bool answeredFromCache_ = false;
+    bool authRetry_ = false;
+    bool noCachedAnswer_ = false;
     HttpResponse::Error abortError_ = HttpResponse::kNone;
     const std::atomic<bool>* stop_ = nullptr;
 };
