@@ -33,15 +33,45 @@ std::string DavTestServer::url(const std::string& path) const {
     return "http://127.0.0.1:" + std::to_string(port_) + path;
 }
 
-bool DavTestServer::startApache(const std::string& root) {
+bool DavTestServer::startApache(const std::string& root) { return startApacheWith(root, "", ""); }
+
+bool DavTestServer::startApacheDigest(const std::string& root, const std::string& user, const std::string& password) {
+    return startApacheWith(root, user, password);
+}
+
+std::vector<std::string> DavTestServer::requests() const {
+    std::vector<std::string> out;
+    std::istringstream in(ServerProcess::readFile(dir_ + "/access.log"));
+    for (std::string line; std::getline(in, line);)
+        if (!line.empty()) out.push_back(line);
+    return out;
+}
+
+size_t DavTestServer::statusCount(int status) const {
+    size_t n = 0;
+    const std::string tail = " " + std::to_string(status);
+    for (const auto& line : requests()) n += line.size() > tail.size() && line.compare(line.size() - tail.size(), tail.size(), tail) == 0;
+    return n;
+}
+
+bool DavTestServer::startApacheWith(const std::string& root, const std::string& user, const std::string& password) {
     if (!haveApache()) {
         error_ = "apache2 with mod_dav is not installed";
         return false;
     }
     makeDir("apache-dav", true);
+    stopGrace_ = 0;
     const std::string absRoot = fs::absolute(root).string();
     ServerProcess::openUp(absRoot);
     const std::string mods = "/usr/lib/apache2/modules/";
+    const bool digest = !user.empty();
+    // The Digest file: user:realm:md5(user:realm:password).
+    if (digest && shell("printf '%s' '" + user + ":books:" + password + "' | md5sum | cut -c1-32 | sed 's/^/" + user +
+                        ":books:/' > '" + dir_ + "/digest'") != 0) {
+        error_ = "cannot write the digest file";
+        return false;
+    }
+    if (digest) ::chmod((dir_ + "/digest").c_str(), 0644);
     for (int attempt = 0; attempt < 5; ++attempt) {
         port_ = ServerProcess::freePort();
         {
@@ -49,6 +79,11 @@ bool DavTestServer::startApache(const std::string& root) {
             for (const char* m : {"mpm_prefork", "authz_core", "dav", "dav_fs", "alias", "mime", "dir"}) {
                 out << "LoadModule " << m << "_module " << mods << "mod_" << m << ".so\n";
             }
+            if (digest) {
+                for (const char* m : {"authn_core", "authn_file", "auth_digest", "authz_user"})
+                    out << "LoadModule " << m << "_module " << mods << "mod_" << m << ".so\n";
+            }
+            out << "LogFormat \"%m %U %>s\" lbtest\nCustomLog \"" << dir_ << "/access.log\" lbtest\n";
             out << "ServerRoot \"" << dir_ << "\"\nDefaultRuntimeDir \"" << dir_ << "\"\nPidFile \"" << dir_
                 << "/apache.pid\"\nTypesConfig /dev/null\nMutex file:" << dir_ << " default\nListen 127.0.0.1:"
                 << port_ << "\nServerName 127.0.0.1\nErrorLog \"" << dir_ << "/error.log\"\nLogLevel warn\n";
@@ -57,7 +92,13 @@ bool DavTestServer::startApache(const std::string& root) {
                 << "DavLockDB \"" << dir_ << "/davlock\"\n"
                 << "DocumentRoot \"" << dir_ << "\"\n"
                 << "Alias /dav \"" << absRoot << "\"\n<Directory \"" << absRoot
-                << "\">\n  Dav On\n  Require all granted\n</Directory>\n";
+                << "\">\n  Dav On\n";
+            if (digest) {
+                out << "  AuthType Digest\n  AuthName \"books\"\n  AuthDigestProvider file\n  AuthUserFile \"" << dir_
+                    << "/digest\"\n  Require valid-user\n</Directory>\n";
+            } else {
+                out << "  Require all granted\n</Directory>\n";
+            }
         }
         const std::string conf = dir_ + "/apache.conf";
         const char* argv[] = {"/usr/sbin/apache2", "-X", "-f", conf.c_str(), nullptr};

@@ -3,6 +3,7 @@
 #include "tests/support/net/LoopbackDaemon.h"
 
 #include <string>
+#include <vector>
 
 namespace test {
 
@@ -19,11 +20,18 @@ public:
     static bool haveNginxDav();
 
     bool startApache(const std::string& root);
+    // Apache with mod_dav behind Digest authentication (realm "books").
+    bool startApacheDigest(const std::string& root, const std::string& user, const std::string& password);
     bool startNginx(const std::string& root);
     std::string url(const std::string& path) const;
+    // Apache only: the requests answered so far, as "METHOD path status"
+    // lines of its access log, and how many got `status`.
+    std::vector<std::string> requests() const;
+    size_t statusCount(int status) const;
 
 private:
     bool launch(const char* const* argv, const std::string& logFile);
+    bool startApacheWith(const std::string& root, const std::string& user, const std::string& password);
 };
 
 }  // namespace test

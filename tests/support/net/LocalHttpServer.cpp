@@ -43,6 +43,8 @@ bool LocalHttpServer::startApache(const std::string& root, const std::string& us
         return false;
     }
     dir_ = ServerProcess::workDir("apache", this);
+    // Apache lingers for seconds on a client's idle kept-alive connection.
+    stopGrace_ = 0;
     std::error_code ec;
     fs::create_directories(dir_, ec);
     const std::string absRoot = fs::absolute(root).string();
@@ -97,6 +99,6 @@ bool LocalHttpServer::startPython(const std::string& root) {
     return false;
 }
 
-void LocalHttpServer::stop() { ServerProcess::stop(pid_); }
+void LocalHttpServer::stop() { ServerProcess::stop(pid_, stopGrace_); }
 
 }  // namespace test

@@ -34,6 +34,7 @@ private:
     std::string error_;
     int port_ = 0;
     pid_t pid_ = -1;
+    int stopGrace_ = 10;
 };
 
 }  // namespace test
