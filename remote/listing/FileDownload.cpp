@@ -18,6 +18,7 @@
 #include "platform/core/RunLoop.h"
 #include "platform/core/Unicode.h"
 #include "platform/ui/ViewController.h"
+#include "remote/listing/FolderPath.h"
 #include "remote/listing/HtmlIndexListing.h"
 #include "remote/protocols/QNNbns.h"
 #include "remote/listing/WebDavFileListReader.h"
@@ -425,28 +426,34 @@ std::optional<RemoteFileEntry> FileDownload::getListFromWebDav(const std::string
                                                               const std::string& listedURL) {
     const auto records = WebDavFileListReader::getFileListFromXmlData(body);
     if (!records) return std::nullopt;
-    std::string folder = HttpEasy::resolve(HttpEasy::withoutCredentials(listedURL), "");
+    std::string folder = FolderPath::withoutQuery(HttpEasy::resolve(HttpEasy::withoutCredentials(listedURL), ""));
     if (folder.empty()) return std::nullopt;
     if (folder.back() != '/') folder += '/';
+    const std::string folderPath = FolderPath::pathOf(folder);
     RemoteFileEntry list;
     for (const auto& rec : *records) {
         if (!rec.contains("path")) continue;
-        const std::string href = rec.getString("path");
-        const std::string url = HttpEasy::resolve(folder, href);
-        // Only the folder's own members: an href elsewhere on the server (or
-        // on another one) is not listed here.
-        if (url.size() <= folder.size() || url.compare(0, folder.size(), folder) != 0) continue;
-        const std::string rest = url.substr(folder.size());
-        const size_t slash = rest.find('/');
-        if (slash != std::string::npos && slash + 1 != rest.size()) continue;
-        const bool isDir = url.back() == '/';
-        if (!isDir && !BookCommon::isBookorPDFFileorThemeWithExtension(QNUrl::pathExtensionOf(rest))) continue;
-        std::string component = isDir ? rest.substr(0, rest.size() - 1) : rest;
+        // Servers name their members as absolute paths, or as absolute URLs
+        // carrying another name of the same server (an alias, its default
+        // port written out): the path is what counts, compared decoded, and
+        // the entry is reached at the address the folder was listed at.
+        const std::string where = HttpEasy::resolve(folder, rec.getString("path"));
+        if (where.empty()) continue;
+        const auto below = FolderPath::segmentsBelow(folderPath, FolderPath::pathOf(where));
+        // Only the folder's own members, one level down: "name" or "name/".
+        if (!below || below->front().empty() || below->size() > 2 || (below->size() == 2 && !below->back().empty())) {
+            continue;
+        }
+        const std::string& component = below->front();
+        const bool isDir = below->size() == 2;
+        if (!isDir && !BookCommon::isBookorPDFFileorThemeWithExtension(QNUrl::pathExtensionOf(component))) continue;
         const auto decoded = BookCommon::PercentDecodingWithString(component);
-        const std::string name = decoded && sys::Unicode::isValidUtf8(*decoded) ? *decoded : component;
         // An escaped dot segment or slash would lead out of the folder again
         // at the server.
         if (decoded && (*decoded == "." || *decoded == ".." || decoded->find('/') != std::string::npos)) continue;
+        const std::string name = decoded && sys::Unicode::isValidUtf8(*decoded) ? *decoded : component;
+        const std::string url = HttpEasy::resolve(folder, "./" + component + (isDir ? "/" : ""));
+        if (url.empty()) continue;
         sys::PlistDictionary info;
         info.set(RemoteFileEntry::kName, sys::PlistValue(name));
         if (rec.contains("length")) {

@@ -232,11 +232,14 @@ TEST(WebDavReplyTest, OnlyTheFoldersOwnMembersAreListed) {
 </D:multistatus>)";
     auto e = FileDownload::getListFromWebDav(reply, "http://127.0.0.1:9/dav/");
     ASSERT_TRUE(e);
-    ASSERT_EQ(e->size(), 2u);
+    ASSERT_EQ(e->size(), 3u);
     EXPECT_EQ(e->fileList[0], "http://127.0.0.1:9/dav/ok.cbz");
     EXPECT_EQ(e->infoList[0].getInteger("booksize"), 42);
     EXPECT_EQ(e->infoList[0].getString("bookdate"), "1767225600");
     EXPECT_EQ(e->infoList[1].getString("name"), "abs olute.cbz");
+    // A member named under another host name is the server's own: it is
+    // reached at the listed address, never at the name the reply gave.
+    EXPECT_EQ(e->fileList[2], "http://127.0.0.1:9/dav/z.cbz");
 
     // The external entity is never read in.
     std::string host;

@@ -1,0 +1,176 @@
+// WebDAV folders as servers really describe them: members named with
+// lower-case escapes, another host name, the default port written out or
+// raw bytes still belong to the folder listed; a property block the server
+// could not give does not hide the one it gave; absurd sizes are refused
+// without taking the reader down; and a password-protected Apache mod_dav
+// is answered from the first request of every listing and download after
+// the first challenge.
+#include "remote/listing/FileDownload.h"
+#include "remote/listing/WebDavFileListReader.h"
+
+#include "cloud/HttpAuthCache.h"
+#include "foundation/Settings.h"
+#include "remote/transfer/HttpDownload.h"
+#include "tests/remote/listing/ListingOutcome.h"
+#include "tests/support/TestHome.h"
+#include "tests/support/VirtualClockTest.h"
+#include "tests/support/net/DavTestServer.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string reply(const std::string& responses) {
+    return "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<D:multistatus xmlns:D=\"DAV:\">" + responses +
+           "</D:multistatus>";
+}
+
+std::string member(const std::string& href, const std::string& props = "") {
+    return "<D:response><D:href>" + href + "</D:href><D:propstat><D:prop>" + props +
+           "</D:prop><D:status>HTTP/1.1 200 OK</D:status></D:propstat></D:response>";
+}
+
+std::vector<std::string> names(const RemoteFileEntry& e) {
+    std::vector<std::string> out;
+    for (const auto& i : e.infoList) out.push_back(i.getString("name"));
+    return out;
+}
+
+TEST(WebDavMembersTest, MembersAreMatchedToTheFolderOnTheirDecodedPaths) {
+    // The folder "漫画 Books" as a user types or saves it: escaped in upper
+    // case, or with its raw bytes; the server writes lower-case escapes,
+    // absolute URLs under another name of itself, its default port.
+    const std::string body = reply(
+        member("/dav/%e6%bc%ab%e7%94%bb%20books/") +
+        member("/dav/%e6%bc%ab%e7%94%bb%20books/a%20one.cbz", "<D:getcontentlength>5</D:getcontentlength>") +
+        member("http://localhost:8080/dav/%E6%BC%AB%E7%94%BB%20books/b.cbz") +
+        member("http://books.example:80/dav/%E6%BC%AB%E7%94%BB%20books/Inner/") +
+        member("/dav/漫画%20books/c.zip") +
+        member("/dav/%e6%bc%ab%e7%94%bb%20books/Inner/deep.cbz") + member("/dav/other/d.cbz") +
+        member("/dav/%e6%bc%ab%e7%94%bb%20books-2/e.cbz"));
+    for (const std::string listed : {"http://127.0.0.1:8080/dav/%E6%BC%AB%E7%94%BB%20books/",
+                                     "http://127.0.0.1:8080/dav/漫画 books/", "http://127.0.0.1:8080/dav/%E6%BC%AB%E7%94%BB%20books"}) {
+        auto e = FileDownload::getListFromWebDav(body, listed);
+        ASSERT_TRUE(e) << listed;
+        EXPECT_EQ(names(*e), (std::vector<std::string>{"a one.cbz", "b.cbz", "Inner", "c.zip"})) << listed;
+        ASSERT_EQ(e->size(), 4u);
+        // Every member is reached at the listed server, one level down.
+        for (const auto& url : e->fileList) {
+            EXPECT_EQ(url.compare(0, 22, "http://127.0.0.1:8080/"), 0) << url;
+        }
+        EXPECT_EQ(e->infoList[0].getInteger("booksize"), 5);
+        EXPECT_EQ(e->fileList[2].back(), '/');
+    }
+    // A site on the default port, listed without it, with members that name it.
+    auto onDefault = FileDownload::getListFromWebDav(
+        reply(member("http://h:80/dav/x/") + member("http://h:80/dav/x/one.cbz")), "http://h/dav/x/");
+    ASSERT_TRUE(onDefault);
+    EXPECT_EQ(onDefault->fileList, (std::vector<std::string>{"http://h/dav/x/one.cbz"}));
+}
+
+TEST(WebDavMembersTest, ThePropertiesTheServerGaveAreKeptAndAbsurdSizesRefused) {
+    // The first property block is what the server could not give (404), the
+    // second what it gave: size and date come from the second.
+    const std::string twoBlocks =
+        "<D:response><D:href>/dav/a.cbz</D:href>"
+        "<D:propstat><D:prop><D:getcontentlength/><D:getlastmodified/></D:prop>"
+        "<D:status>HTTP/1.1 404 Not Found</D:status></D:propstat>"
+        "<D:propstat><D:prop><D:getcontentlength>12345</D:getcontentlength>"
+        "<D:getlastmodified>Sat, 03 Feb 2024 11:02:00 GMT</D:getlastmodified></D:prop>"
+        "<D:status>HTTP/1.1 200 OK</D:status></D:propstat></D:response>";
+    auto records = WebDavFileListReader::getFileListFromXmlData(reply(twoBlocks));
+    ASSERT_TRUE(records);
+    ASSERT_EQ(records->size(), 1u);
+    EXPECT_EQ((*records)[0].getInteger("length"), 12345);
+    ASSERT_TRUE((*records)[0].getDate("date"));
+    EXPECT_EQ(int64_t((*records)[0].getDate("date")->timeIntervalSince1970()), 1706958120);
+    auto listed = FileDownload::getListFromWebDav(reply(twoBlocks), "http://h/dav/");
+    ASSERT_TRUE(listed && listed->size() == 1u);
+    EXPECT_EQ(listed->infoList[0].getInteger("booksize"), 12345);
+    EXPECT_EQ(listed->infoList[0].getString("bookdate"), "1706958120");
+
+    // Sizes past what a file can have, or not a number at all, are refused:
+    // the entry stays, without a size, and nothing is thrown.
+    for (const char* bad : {"12345678901234567890", "9999999999999999999", "-5", "1e9", "12 34", ""}) {
+        const std::string body = reply(member("/dav/big.cbz", std::string("<D:getcontentlength>") + bad +
+                                                                 "</D:getcontentlength>"));
+        std::optional<std::vector<sys::PlistDictionary>> r;
+        EXPECT_NO_THROW(r = WebDavFileListReader::getFileListFromXmlData(body)) << bad;
+        ASSERT_TRUE(r && r->size() == 1u) << bad;
+        EXPECT_FALSE((*r)[0].contains("length")) << bad;
+        std::optional<RemoteFileEntry> e;
+        EXPECT_NO_THROW(e = FileDownload::getListFromWebDav(body, "http://h/dav/")) << bad;
+        ASSERT_TRUE(e && e->size() == 1u);
+        EXPECT_FALSE(e->infoList[0].contains("booksize"));
+    }
+    auto large = WebDavFileListReader::getFileListFromXmlData(
+        reply(member("/dav/big.cbz", "<D:getcontentlength>999999999999999999</D:getcontentlength>")));
+    ASSERT_TRUE(large && large->size() == 1u);
+    EXPECT_EQ((*large)[0].getInteger("length"), 999999999999999999);
+}
+
+class WebDavDigestTest : public test::VirtualClockTest {
+protected:
+    std::shared_ptr<test::ListingOutcome> list(const std::string& url) {
+        auto out = std::make_shared<test::ListingOutcome>();
+        auto fd = std::make_shared<FileDownload>();
+        fd->setDelegate(out);
+        sys::PlistDictionary dav;
+        dav.set("isWebDav", sys::PlistValue(true));
+        fd->setOtherSettings_(dav);
+        fd->getFileListFromUrl(url, std::string("Title"), std::string("reader"), std::string("s3cret"), true, nullptr);
+        EXPECT_TRUE(loop().runUntil([&] { return out->count > 0; }, 30));
+        return out;
+    }
+    test::TempDir www_{"davdigest"};
+};
+
+TEST_F(WebDavDigestTest, AProtectedServerIsAskedOnceForTheWholeVisit) {
+    if (!test::DavTestServer::haveApache()) GTEST_SKIP() << "Apache's mod_dav is not installed";
+    HttpAuthCache::clear();
+    fs::create_directories(www_.file("漫画 Books"));
+    std::ofstream(www_.file("漫画 Books/vol 1.cbz")) << "volume one";
+    std::ofstream(www_.file("top.cbz")) << "top";
+    test::DavTestServer dav;
+    ASSERT_TRUE(dav.startApacheDigest(www_.path(), "reader", "s3cret")) << dav.lastError();
+
+    auto root = list(dav.url("/dav/"));
+    ASSERT_TRUE(root->fileList) << root->message.value_or("") << root->passwords;
+    EXPECT_EQ(root->names(), (std::vector<std::string>{"top.cbz", "漫画 Books"}));
+    // The folder as a user would type it: Apache names its members with
+    // lower-case escapes, the typed address has upper-case ones.
+    auto folder = list(dav.url("/dav/漫画 Books/"));
+    ASSERT_TRUE(folder->fileList) << folder->message.value_or("");
+    EXPECT_EQ(folder->names(), std::vector<std::string>{"vol 1.cbz"});
+    auto again = list(root->url("漫画 Books"));
+    ASSERT_TRUE(again->fileList);
+    EXPECT_EQ(again->names(), std::vector<std::string>{"vol 1.cbz"});
+
+    struct Done : HttpDownloadDelegate {
+        void onFinishConnection(int r) override { result = r; }
+        int result = -1;
+    };
+    test::TempDir settingsDir("davdigestsettings"), out("davdigestout");
+    Settings settings(settingsDir.path());
+    auto done = std::make_shared<Done>();
+    auto d = std::make_shared<HttpDownload>();
+    d->setDelegate(done);
+    d->setSettings_(&settings);
+    d->downloadFile(folder->url("vol 1.cbz"), out.path(), "vol 1.cbz", "reader", "s3cret", "", {});
+    ASSERT_TRUE(loop().runUntil([&] { return done->result >= 0; }, 30));
+    EXPECT_EQ(done->result, HttpDownload::kSaved);
+    EXPECT_EQ(test::readFile(out.file("vol 1.cbz")), "volume one");
+
+    // One challenge for four requests: the later ones answered at once.
+    EXPECT_EQ(dav.statusCount(401), 1u) << testing::PrintToString(dav.requests());
+    EXPECT_EQ(dav.statusCount(207), 3u);
+    EXPECT_EQ(dav.statusCount(200), 1u);
+    HttpAuthCache::clear();
+}
+
+}  // namespace
