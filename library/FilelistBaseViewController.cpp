@@ -821,6 +821,9 @@ void FilelistBaseViewController::onMediaServerBtn() {
     if (!screen || !navigationController()) return;
     nextIsNotFileSelectView_ = true;
     navigationController()->pushViewController(screen, true);
+    // What the settings change (the list style, the home folder) shows in
+    // every list once the user is back.
+    LocalFilelistViewController::setNeedUpdateFlag(navigationController());
 }
 
 void FilelistBaseViewController::onSettingsBtn() {
@@ -830,6 +833,9 @@ void FilelistBaseViewController::onSettingsBtn() {
     if (!screen || !navigationController()) return;
     nextIsNotFileSelectView_ = true;
     navigationController()->pushViewController(screen, true);
+    // What the settings change (the list style, the home folder) shows in
+    // every list once the user is back.
+    LocalFilelistViewController::setNeedUpdateFlag(navigationController());
 }
 
 void FilelistBaseViewController::startUpLeafbright() {

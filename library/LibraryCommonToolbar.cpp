@@ -4,6 +4,7 @@
 #include "foundation/ui/AboutViewControllerEx.h"
 #include "foundation/ui/PopupMenuView.h"
 #include "library/LibraryServices.h"
+#include "library/LocalFilelistViewController.h"
 #include "library/LibraryToolbar.h"
 #include "platform/core/DeviceProfile.h"
 #include "platform/ui/NavigationController.h"
@@ -104,7 +105,11 @@ void LibraryCommonToolbar::onSettingsBtn() {
     auto owner = owner_.lock();
     auto* nav = owner ? owner->navigationController() : nullptr;
     if (!services || !nav) return;
-    if (auto screen = services->makeSettingViewController(settings_, 0)) nav->pushViewController(screen, true);
+    auto screen = services->makeSettingViewController(settings_, 0);
+    if (!screen) return;
+    nav->pushViewController(screen, true);
+    // The libraries under this list show the changed settings when they are back in front.
+    LocalFilelistViewController::setNeedUpdateFlag(nav);
 }
 
 void LibraryCommonToolbar::onRotationLock() {

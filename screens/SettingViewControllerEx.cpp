@@ -1,14 +1,19 @@
 #include "screens/SettingViewControllerEx.h"
 
 #include "foundation/BookCommon.h"
+#include "foundation/QNKeyChain.h"
 #include "foundation/Settings.h"
 #include "foundation/ThemeLoader.h"
 #include "library/ThemeSelectViewController.h"
+#include "foundation/ui/QNAlertView.h"
 #include "foundation/ui/QNTableViewData.h"
 #include "platform/ui/NavigationController.h"
 #include "platform/ui/TableViewController.h"
+#include "platform/ui/TextField.h"
+#include "screens/StartupPasscodeInputViewController.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -301,4 +306,119 @@ void SettingViewControllerEx::viewWillDisappear(bool animated) {
                          std::any_of(nav->viewControllers().begin(), nav->viewControllers().end(),
                                      [this](const auto& vc) { return vc.get() == this; });
     if (!covered) saveChanges();
+}
+
+// ---- The start-up lock ---------------------------------------------------------------------------
+
+namespace {
+constexpr const char* kStartupLockKey = "startupLock";
+constexpr const char* kLockOff = "disable";
+constexpr const char* kLockPassphrase = "passphrase";
+}  // namespace
+
+void SettingViewControllerEx::tableViewValueChangedWithIndexPath(QNTableView& table, const ui::IndexPath& ip,
+                                                                 const sys::PlistValue&) {
+    auto row = table.getDataRefFromIndexPath(ip);
+    if (row && row->key() == kStartupLockKey && settingViewType_ == 0) startupLockChanged();
+}
+
+void SettingViewControllerEx::startupLockChanged() {
+    const sys::PlistValue& v = values_->get(kStartupLockKey);
+    const bool wantsLock = v.isString() && v.asString() == kLockPassphrase;
+    if (wantsLock) {
+        newPassphraseHash_.clear();
+        askPassphrase(kAskNewPassphrase, tr("Enter a new passphrase"));
+    } else if (StartupPasscodeInputViewController::isPassphraseStored()) {
+        askPassphrase(kAskPassphraseToUnlock, tr("Enter the passphrase"));
+    } else {
+        showStartupLock(kLockOff, true);
+    }
+}
+
+void SettingViewControllerEx::askPassphrase(LockQuestion question, const std::string& message) {
+    auto self = std::dynamic_pointer_cast<SettingViewControllerEx>(shared_from_this());
+    auto alert = std::make_shared<QNAlertView>(tr("Start-up Lock"), message, std::weak_ptr<QNAlertViewDelegate>(self),
+                                               tr("Cancel"), std::vector<std::string>{tr("OK")});
+    alert->setAlertViewStyle(QNAlertView::kStyleSecureText);
+    alert->setUserTag(question);
+    alert->show(this);
+}
+
+void SettingViewControllerEx::tellLock(const std::string& message) {
+    auto alert = std::make_shared<QNAlertView>(tr("Start-up Lock"), message, std::weak_ptr<QNAlertViewDelegate>(),
+                                               std::nullopt, std::vector<std::string>{tr("OK")});
+    alert->show(this);
+}
+
+void SettingViewControllerEx::alertViewClickedButtonAtIndex(QNAlertView& alert, int64_t buttonIndex) {
+    const int64_t question = alert.userTag();
+    if (question != kAskNewPassphrase && question != kAskPassphraseAgain && question != kAskPassphraseToUnlock) return;
+    ui::TextField* field = alert.textFieldAtIndex(0);
+    const std::string typed = field ? field->text() : "";
+    const bool ok = buttonIndex != alert.cancelButtonIndex();
+    const char* account = StartupPasscodeInputViewController::kKeychainAccount;
+    const char* service = StartupPasscodeInputViewController::kKeychainService;
+    switch (question) {
+        case kAskNewPassphrase:
+            if (!ok) return showStartupLock(kLockOff, false);
+            if (typed.empty()) {
+                showStartupLock(kLockOff, false);
+                return tellLock(tr("The passphrase cannot be empty."));
+            }
+            newPassphraseHash_ = BookCommon::passcodeToHash(typed);
+            return askPassphrase(kAskPassphraseAgain, tr("Enter the passphrase again"));
+        case kAskPassphraseAgain: {
+            const std::string first = std::exchange(newPassphraseHash_, std::string());
+            if (!ok) return showStartupLock(kLockOff, false);
+            if (first.empty() || BookCommon::passcodeToHash(typed) != first) {
+                showStartupLock(kLockOff, false);
+                return tellLock(tr("The passphrases do not match."));
+            }
+            if (!QNKeyChain::addOrUpdatePassword(first, account, service)) {
+                showStartupLock(kLockOff, false);
+                return tellLock(tr("The password store is locked. Unlock it and try again."));
+            }
+            return showStartupLock(kLockPassphrase, true);
+        }
+        case kAskPassphraseToUnlock: {
+            if (!ok) return showStartupLock(kLockPassphrase, false);
+            std::string stored;
+            const auto found = QNKeyChain::lookupPasswordWithAccount(account, service, &stored);
+            if (found == QNKeyChain::Lookup::NotFound) return showStartupLock(kLockOff, true);
+            if (found != QNKeyChain::Lookup::Found) {
+                showStartupLock(kLockPassphrase, false);
+                return tellLock(tr("The password store is locked. Unlock it and try again."));
+            }
+            if (stored != BookCommon::passcodeToHash(typed)) {
+                showStartupLock(kLockPassphrase, false);
+                return tellLock(tr("Incorrect passphrase."));
+            }
+            if (!QNKeyChain::deletePasswordWithAccount(account, service)) {
+                showStartupLock(kLockPassphrase, false);
+                return tellLock(tr("The password store is locked. Unlock it and try again."));
+            }
+            return showStartupLock(kLockOff, true);
+        }
+        default: return;
+    }
+}
+
+void SettingViewControllerEx::showStartupLock(const std::string& word, bool save) {
+    if (!values_) return;
+    values_->set(kStartupLockKey, sys::PlistValue(word));
+    if (table_) {
+        const auto& sections = table_->sectionList();
+        for (size_t s = 0; s < sections.size(); ++s)
+            for (size_t r = 0; r < sections[s].size(); ++r) {
+                if (sections[s][r]->key() != kStartupLockKey) continue;
+                sections[s][r]->setValue(sys::PlistValue(int64_t(word == kLockPassphrase ? 1 : 0)));
+                table_->updateCellWithIndexPath({int(s), int(r)}, ui::TableViewRowAnimation::None);
+            }
+    }
+    if (!save || !settings_) return;
+    // The key chain has changed already: the setting follows it now, not
+    // only when the screen is left.
+    settings_->setValueForKey(kStartupLockKey, sys::PlistValue(word));
+    settings_->saveToFile();
+    original_.set(kStartupLockKey, sys::PlistValue(word));
 }

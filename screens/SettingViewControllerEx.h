@@ -1,5 +1,6 @@
 #pragma once
 
+#include "foundation/ui/QNAlertViewDelegate.h"
 #include "foundation/ui/QNTableView.h"
 #include "foundation/ui/QNTableViewDelegate.h"
 #include "platform/core/PlistDictionary.h"
@@ -16,7 +17,11 @@ class Settings;
 // two or three words, a list to pick from for more). Changes are kept on
 // the screen and saved when it is left. Type 0 edits the program's
 // settings; type 1 the open book's own values over them.
-class SettingViewControllerEx : public ui::ViewController, public QNTableViewDelegate {
+//
+// The start-up lock takes effect at once: choosing the passphrase asks for
+// it twice and keeps its hash in the key chain, turning the lock off asks
+// for it first and forgets it.
+class SettingViewControllerEx : public ui::ViewController, public QNTableViewDelegate, public QNAlertViewDelegate {
 public:
     enum Kind { kSwitch, kChoice };
     struct Choice {
@@ -57,9 +62,22 @@ public:
     static constexpr const char* kThemeRowKey = "theme";
     void tableViewDidSelectRowAtIndexPath(QNTableView& table, const ui::IndexPath& indexPath,
                                           QNTableViewData* data) override;
+    void tableViewValueChangedWithIndexPath(QNTableView& table, const ui::IndexPath& indexPath,
+                                            const sys::PlistValue& value) override;
+    void alertViewClickedButtonAtIndex(QNAlertView& alert, int64_t buttonIndex) override;
+
+    // The questions of the start-up lock (their alerts' user tags).
+    enum LockQuestion : int64_t { kAskNewPassphrase = 1, kAskPassphraseAgain = 2, kAskPassphraseToUnlock = 3 };
 
 private:
     void buildRows();
+    // The start-up lock row moved: asks what the change needs.
+    void startupLockChanged();
+    void askPassphrase(LockQuestion question, const std::string& message);
+    void tellLock(const std::string& message);
+    // Shows `word` on the lock row and keeps it as the stored value (the
+    // lock and its setting change together, saved at once).
+    void showStartupLock(const std::string& word, bool save);
     void refreshRow(const std::string& key);
     std::string currentThemeTitle() const;
 
@@ -69,4 +87,6 @@ private:
     ui::TableViewStyle style_;
     std::shared_ptr<sys::PlistDictionary> values_;
     sys::PlistDictionary original_;
+    // The hash of the first of the two entries of a new passphrase.
+    std::string newPassphraseHash_;
 };

@@ -240,8 +240,11 @@ void NavigationController::transition(Ref from, Ref to, bool push, bool animated
         });
     }
     if (visible) {
-        if (to) to->beginAppearanceTransition(true, animated);
+        // The screen that goes is told first, as the system does: what it
+        // keeps as it leaves (a settings screen saves) is there for the
+        // screen that comes back.
         if (from && from != to) from->beginAppearanceTransition(false, animated);
+        if (to) to->beginAppearanceTransition(true, animated);
         if (Window* w = view()->window()) w->layoutIfNeeded();
     }
     if (!animated) {

@@ -6,6 +6,7 @@
 #include "platform/ui/TransitionCoordinator.h"
 #include "platform/ui/ViewController.h"
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -295,6 +296,12 @@ TEST_F(ViewControllerTest, NavigationPushesAndPopsWithAppearanceAndParentCalls) 
     EXPECT_EQ(of("B"), (Log{"willMoveToParent(null)", "viewWillDisappear", "viewDidDisappear", "didMoveToParent(null)"}));
     EXPECT_EQ(of("A").front(), "viewWillAppear(animated)");
     EXPECT_EQ(of("A").back(), "viewDidAppear");
+    // The screen that goes hears of it before the one that comes back (what
+    // it keeps as it leaves is there when the other appears).
+    const auto leaving = std::find(log.begin(), log.end(), "B:viewWillDisappear");
+    const auto coming = std::find(log.begin(), log.end(), "A:viewWillAppear(animated)");
+    ASSERT_TRUE(leaving != log.end() && coming != log.end());
+    EXPECT_LT(leaving, coming);
     EXPECT_EQ(b->parentViewController(), nullptr);
     EXPECT_TRUE(nav->navigationBar()->backButton()->isHidden());
     EXPECT_EQ(nav->popViewController(true), nullptr);  // the root stays
