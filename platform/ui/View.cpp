@@ -316,6 +316,7 @@ void View::insertSubview(const Ref& view, size_t index) {
     Window* oldWindow = view->window();
     Window* newWindow = window();
     TraitCollection oldTraits = view->traitCollection();
+    const Color oldTint = view->tintColor();
     view->willMoveToSuperview(this);
     if (oldWindow != newWindow) view->notifyWindowChange(oldWindow, newWindow, true);
     if (view->superview_) view->detachFromSuperview(true);
@@ -330,6 +331,9 @@ void View::insertSubview(const Ref& view, size_t index) {
     setNeedsDisplay();
     TraitCollection newTraits = view->traitCollection();
     if (!(newTraits == oldTraits)) view->propagateTraitChange(oldTraits);
+    // A view that takes its tint from above takes the new place's tint (a
+    // button made before it was placed is drawn in it, not in the default).
+    if (!view->tintColor_ && !(view->tintColor() == oldTint)) view->propagateTintChange();
     if (oldWindow) oldWindow->setNeedsRender();
 }
 

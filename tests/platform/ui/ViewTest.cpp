@@ -1,5 +1,7 @@
 #include "UITestSupport.h"
 
+#include "platform/ui/Button.h"
+#include "platform/ui/Label.h"
 #include "platform/ui/View.h"
 
 #include <cmath>
@@ -287,6 +289,26 @@ TEST_F(ViewTest, AppearanceChangesReachEveryViewWithThePreviousTraits) {
     window->setReduceTransparency(true);
     EXPECT_TRUE(parent->traitCollection().reduceTransparency);
     EXPECT_EQ(Color::label().resolve(child->traitCollection()), gfx::Rgba::white(1));
+}
+
+// A button made before it is placed (a bar's new item) is drawn in the tint
+// of where it lands, and one with a tint of its own keeps it.
+TEST_F(ViewTest, AViewPlacedUnderATintTakesItUnlessItHasItsOwn) {
+    auto tinted = std::make_shared<View>(Rect(0, 0, 100, 100));
+    const Color gold(gfx::Rgba::rgb(1.0, 0.83, 0.47));
+    tinted->setTintColor(gold);
+    window->addSubview(tinted);
+    auto button = std::make_shared<Button>(ButtonType::System);
+    button->setTitle("Done");
+    EXPECT_EQ(button->titleLabel()->textColor(), Color::systemBlue());
+    tinted->addSubview(button);
+    EXPECT_EQ(button->tintColor(), gold);
+    EXPECT_EQ(button->titleLabel()->textColor(), gold);
+    auto own = std::make_shared<Button>(ButtonType::System);
+    own->setTitle("Delete");
+    own->setTintColor(Color::systemRed());
+    tinted->addSubview(own);
+    EXPECT_EQ(own->titleLabel()->textColor(), Color::systemRed());
 }
 
 TEST_F(ViewTest, HierarchyCallbacksAndFirstResponderLeaveWithTheWindow) {
