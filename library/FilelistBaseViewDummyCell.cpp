@@ -31,5 +31,5 @@ void FilelistBaseViewDummyCell::layoutSubviews() {
     const bool shelf = fileListMode_ == 1;
     bgImageView_->setHidden(!shelf);
     separator_->setHidden(shelf);
-    if (shelf) bgImageView_->setFrame({-safeAreaInsets().left, 0, b.width(), b.height()});
+    if (shelf) bgImageView_->setFrame({-contentView()->frame().x(), 0, b.width(), b.height()});
 }

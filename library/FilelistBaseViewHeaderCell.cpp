@@ -142,8 +142,9 @@ void FilelistBaseViewHeaderCell::layoutSubviews() {
     const double off = controller_ && controller_->getFilelistMode() != 0 && controller_->fileListViewMode() == 0 ? 100 : 0;
     const double x0 = (W - 250) / 2;
     segmentListModeSelect_->setFrame({x0, 20, 250, 40});
-    searchBar_->setFrame({0, H - 95 - off, W - S, 55});
-    segmentSortModeSelect_->setFrame({0, H - 40 - off, W - S, 40});
+    // Both start where the safe area does (a phone's sensor housing in landscape).
+    searchBar_->setFrame({safe.left, H - 95 - off, W - S, 55});
+    segmentSortModeSelect_->setFrame({safe.left, H - 40 - off, W - S, 40});
     thumbsReCreateButton_->setFrame({x0 - 52, 23, 32, 32});
     thumbsReCreateButton_->setHidden(x0 - 52 < 0);
     if (downloadAllButton_) {

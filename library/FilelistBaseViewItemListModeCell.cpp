@@ -363,18 +363,19 @@ void FilelistBaseViewItemListModeCell::setSubViewsPos() {
         fileSizeView_->setAlpha(1 - on);
         downloadIconView_->setAlpha(item && !openable ? 1 : 0);
     } else {
-        thumbsImageView_->setFrame({e + 1, 14, 32, 32});
-        downloadIconView_->setFrame({e + 7, 20, 20, 20});
-        cacheStatusImageView_->setFrame({e + 1, 35, 32, 16});
-        selectIconImageView_->setFrame({e - 37, 12, 32, 32});
+        // As the detail style, inside the safe area.
+        thumbsImageView_->setFrame({L + e + 1, 14, 32, 32});
+        downloadIconView_->setFrame({L + e + 7, 20, 20, 20});
+        cacheStatusImageView_->setFrame({L + e + 1, 35, 32, 16});
+        selectIconImageView_->setFrame({L + e - 37, 12, 32, 32});
         if (isInfoLine_) {
-            filename_->setFrame({e + 40, 12, w - 64 - A - e, 20});
-            infoLabel_->setFrame({e + 40, 30, w - 64 - e, 20});
+            filename_->setFrame({L + e + 40, 12, w - 64 - A - e, 20});
+            infoLabel_->setFrame({L + e + 40, 30, w - 64 - e, 20});
         } else {
-            filename_->setFrame({e + 40, 20, w - 64 - A - e, 20});
-            infoLabel_->setFrame({e + 40, 30, 0, 0});
+            filename_->setFrame({L + e + 40, 20, w - 64 - A - e, 20});
+            infoLabel_->setFrame({L + e + 40, 30, 0, 0});
         }
-        fileSizeView_->setFrame({w - 40 - A + e, 30, 150, 20});
+        fileSizeView_->setFrame({L + w - 40 - A + e, 30, 150, 20});
         pageLabel_->setHidden(true);
         bookmarkDateLabel_->setHidden(true);
         fileDateLabel_->setHidden(true);

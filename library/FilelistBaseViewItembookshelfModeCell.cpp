@@ -69,7 +69,9 @@ ui::Point FilelistBaseViewItembookshelfModeCell::getPointOfBookshelf(int index, 
     const gfx::EdgeInsets safe = BookCommon::getSafeAreaNew();
     const double width = BookCommon::getWindowRect().width() - safe.left - safe.right;
     const double step = n > 1 ? (width - 50 - coverSize().width) / (n - 1) : 0;
-    return {std::trunc(25 + index * step), isPad() ? 27.0 : 15.0};
+    // Rows span the whole window: the first cover stands 25 points inside
+    // the safe area (clear of a phone's sensor housing in landscape).
+    return {std::trunc(safe.left + 25 + index * step), isPad() ? 27.0 : 15.0};
 }
 
 void FilelistBaseViewItembookshelfModeCell::setupCellViews(FilelistBaseViewController* controller) {
@@ -99,7 +101,8 @@ void FilelistBaseViewItembookshelfModeCell::setupCellViews(FilelistBaseViewContr
 void FilelistBaseViewItembookshelfModeCell::setSubViewsPos() {
     if (!bgImageView_) return;
     const ui::Rect b = bounds();
-    bgImageView_->setFrame({-safeAreaInsets().left, 0, b.width(), b.height()});
+    // The shelf runs under the whole row, safe area or not.
+    bgImageView_->setFrame({-contentView()->frame().x(), 0, b.width(), b.height()});
     const bool landscape = BookCommon::isLandscapeSwitchOSVersionWithViewController();
     const ui::Size size = coverSize();
     for (int i = 0; i < kMaxNumInBookshelfLine; ++i) {
