@@ -131,18 +131,44 @@ NtlmV2::Bytes NtlmV2::ntlmV2Response(const Key& responseKey, const Nonce& server
     return out;
 }
 
-std::optional<NtlmV2::Nonce> NtlmV2::randomClientChallenge() {
-    Nonce n;
+namespace {
+
+bool randomBytes(uint8_t* p, size_t n) {
     size_t got = 0;
-    while (got < n.size()) {
-        ssize_t r = ::getrandom(n.data() + got, n.size() - got, 0);
+    while (got < n) {
+        ssize_t r = ::getrandom(p + got, n - got, 0);
         if (r < 0) {
             if (errno == EINTR) continue;
-            return std::nullopt;
+            return false;
         }
         got += size_t(r);
     }
+    return true;
+}
+
+}  // namespace
+
+std::optional<NtlmV2::Nonce> NtlmV2::randomClientChallenge() {
+    Nonce n;
+    if (!randomBytes(n.data(), n.size())) return std::nullopt;
     return n;
+}
+
+NtlmV2::Bytes NtlmV2::rc4(const Key& key, const Bytes& data) {
+    uint8_t s[256];
+    for (int i = 0; i < 256; ++i) s[i] = uint8_t(i);
+    for (size_t i = 0, j = 0; i < 256; ++i) {
+        j = (j + s[i] + key[i % key.size()]) & 0xFF;
+        std::swap(s[i], s[j]);
+    }
+    Bytes out(data.size());
+    for (size_t n = 0, i = 0, j = 0; n < data.size(); ++n) {
+        i = (i + 1) & 0xFF;
+        j = (j + s[i]) & 0xFF;
+        std::swap(s[i], s[j]);
+        out[n] = data[n] ^ s[(s[i] + s[j]) & 0xFF];
+    }
+    return out;
 }
 
 std::optional<std::vector<NtlmV2::AvPair>> NtlmV2::parseAvPairs(const Bytes& list) {
@@ -179,18 +205,35 @@ std::optional<NtlmV2::Authenticate> NtlmV2::authenticateMessage(const Challenge&
                                                                 const std::u16string& user,
                                                                 const std::u16string& workstation,
                                                                 const std::u16string& password, uint64_t timestamp,
-                                                                uint32_t flags) {
+                                                                uint32_t flags, const std::u16string& targetName) {
     Authenticate a;
+    Bytes encryptedKey;
     if (!user.empty()) {
         auto clientChallenge = randomClientChallenge();
         if (!clientChallenge) return std::nullopt;
+        Bytes info = challenge.targetInfo;
+        if (!targetName.empty()) {
+            // The server's pairs, then ours, then the end marker. A list that
+            // does not parse goes back as it came.
+            if (auto pairs = parseAvPairs(info)) {
+                std::erase_if(*pairs, [](const AvPair& p) { return p.id == kAvTargetName; });
+                pairs->push_back({kAvTargetName, utf16le(targetName)});
+                info = buildAvPairs(*pairs);
+            }
+        }
         Key key = ntowfv2(password, user + domain);
-        a.ntResponse = ntlmV2Response(key, challenge.serverChallenge, timestamp, *clientChallenge,
-                                      challenge.targetInfo);
+        a.ntResponse = ntlmV2Response(key, challenge.serverChallenge, timestamp, *clientChallenge, info);
         Key proof;
         std::memcpy(proof.data(), a.ntResponse.data(), proof.size());
         a.sessionBaseKey = sessionBaseKey(key, proof);
+        a.sessionKey = a.sessionBaseKey;
+        if ((flags & kFlagKeyExchange) && (challenge.flags & kFlagKeyExchange)) {
+            if (!randomBytes(a.sessionKey.data(), a.sessionKey.size())) return std::nullopt;
+            encryptedKey = rc4(a.sessionBaseKey, Bytes(a.sessionKey.begin(), a.sessionKey.end()));
+        }
     }
+    // Key exchange is claimed only when it took place.
+    if (encryptedKey.empty()) flags &= ~kFlagKeyExchange;
     Bytes d = utf16le(domain), u = utf16le(user), w = utf16le(workstation);
     // Every field's length must fit its 16-bit security buffer.
     if (a.ntResponse.size() > 0xFFFF || d.size() > 0xFFFF || u.size() > 0xFFFF || w.size() > 0xFFFF) {
@@ -207,10 +250,12 @@ std::optional<NtlmV2::Authenticate> NtlmV2::authenticateMessage(const Challenge&
     putBuffer(m, 28, d.size(), domainAt);
     putBuffer(m, 36, u.size(), userAt);
     putBuffer(m, 44, w.size(), wsAt);
+    if (!encryptedKey.empty()) putBuffer(m, 52, encryptedKey.size(), wsAt + w.size());
     put32(m, 60, flags);
     append(m, a.ntResponse);
     append(m, d);
     append(m, u);
     append(m, w);
+    append(m, encryptedKey);
     return a;
 }

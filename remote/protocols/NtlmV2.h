@@ -21,6 +21,12 @@ public:
     static constexpr uint32_t kNegotiateFlags = 0x20080205;
     // Unicode, request target, NTLM, always sign, extended session security.
     static constexpr uint32_t kAuthenticateFlags = 0x00088205;
+    // What our SMB2/3 client asks for, as Windows servers expect of a client
+    // that signs: unicode, request target, sign, NTLM, always sign, extended
+    // session security, 128-bit, key exchange, 56-bit.
+    static constexpr uint32_t kSmb2NegotiateFlags = 0xE0088215;
+    static constexpr uint32_t kFlagSign = 0x00000010;
+    static constexpr uint32_t kFlagKeyExchange = 0x40000000;
     // The attribute ids of the target information.
     enum AvId : uint16_t {
         kAvEol = 0,
@@ -31,6 +37,7 @@ public:
         kAvDnsTreeName = 5,
         kAvFlags = 6,
         kAvTimestamp = 7,
+        kAvTargetName = 9,
     };
 
     struct AvPair {
@@ -51,6 +58,10 @@ public:
         Bytes message;
         Bytes ntResponse;     // NTProofStr followed by the blob; empty when anonymous
         Key sessionBaseKey{};  // all zero when anonymous
+        // The key the session signs and encrypts with: a fresh random key
+        // sent RC4-encrypted under the base key when both sides agreed on
+        // key exchange, else the base key.
+        Key sessionKey{};
     };
 
     // Type 1: the signature, type, flags and two security buffers, followed
@@ -63,12 +74,18 @@ public:
 
     // Type 3 answering `challenge`. An empty user name makes an anonymous
     // message (no responses). `timestamp` is in 100-ns ticks since 1601.
-    // Nothing when the system's random source fails.
+    // With key exchange among `flags` and the challenge's flags (and a
+    // user), the message carries an encrypted random session key. A
+    // `targetName` (the service's name, "cifs/host") is added to the
+    // server's target information in the blob, for servers that check whom
+    // the client meant to reach. Nothing when the system's random source
+    // fails.
     static std::optional<Authenticate> authenticateMessage(const Challenge& challenge, const std::u16string& domain,
                                                            const std::u16string& user,
                                                            const std::u16string& workstation,
                                                            const std::u16string& password, uint64_t timestamp,
-                                                           uint32_t flags = kAuthenticateFlags);
+                                                           uint32_t flags = kAuthenticateFlags,
+                                                           const std::u16string& targetName = {});
 
     // The pieces, for callers that build their own messages.
     // MD4 of the password's UTF-16LE bytes.
@@ -84,6 +101,9 @@ public:
                                 const Nonce& clientChallenge, const Bytes& avPairs);
     // Eight bytes from the system's random source; nothing when it fails.
     static std::optional<Nonce> randomClientChallenge();
+    // RC4, which NTLM's key exchange uses (OpenSSL keeps it out of its
+    // default provider): `data` encrypted (or decrypted) under `key`.
+    static Bytes rc4(const Key& key, const Bytes& data);
 
     // Nothing when a pair runs past the end. Stops at the end marker, which
     // is not returned; a list without one ends with the bytes.

@@ -266,3 +266,72 @@ TEST(NtlmV2Test, ResponseWithOneAttribute) {
     proof = NtlmV2::ntProofStr(NtlmV2::ntowfv2(u"pw", u"USERDOM"), nonce, plainBlob);
     EXPECT_EQ(Bytes(plainBlob.begin() + 28, plainBlob.end() - 4), info);
 }
+
+// RC4 of the key exchange, against the published example's encrypted
+// session key (random key 55 x 16 under its session base key).
+TEST(NtlmV2Test, KeyExchangeCipherMatchesThePublishedExample) {
+    NtlmV2::Key base;
+    const Bytes k = fromHex("8de40ccadbc14a82f15cb0ad0de95ca3");
+    std::copy(k.begin(), k.end(), base.begin());
+    EXPECT_EQ(hex(NtlmV2::rc4(base, Bytes(16, 0x55))), "c5dad2544fc9799094ce1ce90bc9d03e");
+    EXPECT_EQ(NtlmV2::rc4(base, NtlmV2::rc4(base, Bytes(40, 7))), Bytes(40, 7));
+}
+
+// What a Windows server expects of a client that signs: the signing and
+// key-exchange flags as far as the server offered them, a random session
+// key sent under the base key, and the service's name among the target
+// information the proof covers.
+TEST(NtlmV2Test, AuthenticateMessageForWindowsServers) {
+    Bytes message = fromHex(kChallengeMessage);
+    auto challenge = NtlmV2::parseChallenge(message.data(), message.size());
+    ASSERT_TRUE(challenge);
+    ASSERT_TRUE(challenge->flags & NtlmV2::kFlagKeyExchange);
+    const uint64_t ts = NtlmV2::timestampFromUnix(1700000000);
+    const uint32_t flags = NtlmV2::kSmb2NegotiateFlags & challenge->flags;
+    EXPECT_EQ(flags, 0xE0088211u);  // 56, key exchange, 128, extended security, always sign, NTLM, sign, Unicode
+    auto a = NtlmV2::authenticateMessage(*challenge, u"Domain", u"USER", u"W", u"Password", ts, flags, u"cifs/server");
+    ASSERT_TRUE(a);
+    const Bytes& m = a->message;
+    EXPECT_EQ(get32(m, 60), flags);
+
+    // The session key field: 16 bytes after the names, the random key
+    // under the base key.
+    ASSERT_EQ(get16(m, 52), 16);
+    EXPECT_EQ(get16(m, 54), 16);
+    const uint32_t keyAt = get32(m, 52 + 4);
+    EXPECT_EQ(keyAt, get32(m, 48) + get16(m, 44));
+    ASSERT_EQ(m.size(), keyAt + 16);
+    const Bytes sent(m.begin() + keyAt, m.end());
+    EXPECT_EQ(NtlmV2::rc4(a->sessionBaseKey, sent), Bytes(a->sessionKey.begin(), a->sessionKey.end()));
+    EXPECT_NE(a->sessionKey, a->sessionBaseKey);
+
+    // The blob: the server's pairs, then the service's name, then the end.
+    const Bytes nt(m.begin() + get32(m, 24), m.begin() + get32(m, 24) + get16(m, 20));
+    const Bytes blob(nt.begin() + 16, nt.end());
+    auto pairs = NtlmV2::parseAvPairs(Bytes(blob.begin() + 28, blob.end() - 4));
+    ASSERT_TRUE(pairs);
+    ASSERT_EQ(pairs->size(), 3u);
+    EXPECT_EQ((*pairs)[0].id, NtlmV2::kAvNbDomainName);
+    EXPECT_EQ((*pairs)[1].id, NtlmV2::kAvNbComputerName);
+    EXPECT_EQ((*pairs)[2].id, NtlmV2::kAvTargetName);
+    EXPECT_EQ((*pairs)[2].value, NtlmV2::utf16le(u"cifs/server"));
+    // The proof covers it, so the server's check of the proof holds.
+    const NtlmV2::Key key = NtlmV2::ntowfv2(u"Password", u"USERDomain");
+    const NtlmV2::Key proof = NtlmV2::ntProofStr(key, challenge->serverChallenge, blob);
+    EXPECT_EQ(Bytes(nt.begin(), nt.begin() + 16), Bytes(proof.begin(), proof.end()));
+
+    // A server that offers no key exchange: none is claimed or sent, and the
+    // session key is the base key.
+    NtlmV2::Challenge plain = *challenge;
+    plain.flags &= ~NtlmV2::kFlagKeyExchange;
+    auto b = NtlmV2::authenticateMessage(plain, u"Domain", u"USER", u"W", u"Password", ts,
+                                         NtlmV2::kSmb2NegotiateFlags & plain.flags);
+    ASSERT_TRUE(b);
+    EXPECT_EQ(get32(b->message, 60) & NtlmV2::kFlagKeyExchange, 0u);
+    EXPECT_EQ(get16(b->message, 52), 0);
+    EXPECT_EQ(b->sessionKey, b->sessionBaseKey);
+
+    // The negotiate message asks for all of it.
+    const Bytes n = NtlmV2::negotiateMessage(NtlmV2::kSmb2NegotiateFlags, "", "LEAFBRIGHT");
+    EXPECT_EQ(get32(n, 12), 0xE0088215u);
+}
