@@ -134,7 +134,7 @@ bool SambaServer::startSmbd(const std::string& globalLines, int port, const std:
         }
         std::string lines = "  smb ports = " + std::to_string(port_) +
                             "\n"
-                            "  interfaces = 127.0.0.1\n"
+                            "  interfaces = " + address_ + "\n"
                             "  bind interfaces only = yes\n"
                             "  disable netbios = yes\n" +
                             globalLines;
@@ -159,8 +159,9 @@ bool SambaServer::startSmbd(const std::string& globalLines, int port, const std:
             return false;
         }
         const int probe = port_;
-        const auto result =
-            ServerProcess::waitUntil(pid_, [probe] { return ServerProcess::canConnect(probe); }, 15, 10);
+        const std::string address = address_;
+        const auto result = ServerProcess::waitUntil(
+            pid_, [probe, address] { return ServerProcess::canConnect(probe, address.c_str()); }, 15, 10);
         const bool up = result == ServerProcess::Wait::Up, died = result == ServerProcess::Wait::Exited;
         if (up) return true;
         if (!died) {

@@ -38,6 +38,11 @@ public:
     // "" when smbd, nmbd and smbpasswd are installed, else what is missing.
     static std::string missingPrograms();
 
+    // Before startSmbd: the loopback address smbd listens on (127.0.0.1
+    // unless told; 127.0.0.2 makes a second server at the same port).
+    void setAddress(const std::string& address) { address_ = address; }
+    const std::string& address() const { return address_; }
+
     // `globalLines` go into [global] after our own settings, so they can
     // override them (for example "ntlm auth = ntlmv2-only" or "raw NTLMv2
     // auth = yes"). Port 0 picks a free one.
@@ -62,6 +67,7 @@ private:
     bool addUser(const User& user);
 
     std::string dir_, conf_, logFile_, error_;
+    std::string address_ = "127.0.0.1";
     int port_ = 0;
     pid_t pid_ = -1;
 };

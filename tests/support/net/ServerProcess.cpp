@@ -38,12 +38,12 @@ int ServerProcess::freePort() {
     return port;
 }
 
-bool ServerProcess::canConnect(int port) {
+bool ServerProcess::canConnect(int port, const char* address) {
     int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) return false;
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::inet_pton(AF_INET, address, &addr.sin_addr);
     addr.sin_port = htons(uint16_t(port));
     bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
     ::close(fd);

@@ -16,8 +16,9 @@ public:
     // A port on 127.0.0.1 that was free a moment ago (0 if none); another
     // process may still take it first, so callers retry with a new one.
     static int freePort();
-    // True when something accepts TCP connections on 127.0.0.1:port.
-    static bool canConnect(int port);
+    // True when something accepts TCP connections on 127.0.0.1:port (or
+    // another IPv4 loopback address).
+    static bool canConnect(int port, const char* address = "127.0.0.1");
     // The whole file, or "" when it cannot be read.
     static std::string readFile(const std::string& path);
     // Lets a server running as another user reach the files under path.
