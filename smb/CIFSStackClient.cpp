@@ -2,6 +2,7 @@
 
 #include "remote/protocols/SrvsvcShareEnum.h"
 #include "smb/CIFSStackManager.h"
+#include "smb/DfsReferral.h"
 #include "smb/Smb2Connection.h"
 
 #include <algorithm>
@@ -46,7 +47,36 @@ std::string sharePath(const std::string& path) {
     return p;
 }
 
+std::string lower(std::string s) {
+    for (char& c : s) c = char(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+// Where a DFS target on `host` is reached from `server`: the same server
+// (and port) when it is that host, else the host at the port `server` was
+// asked on, if one was given.
+std::string serverFor(const std::string& host, const std::string& server) {
+    std::string fromHost;
+    int port = 445;
+    if (!splitServer(server, fromHost, port) || lower(fromHost) == lower(host)) return server;
+    const std::string h = host.find(':') != std::string::npos ? "[" + host + "]" : host;
+    return port == 445 ? h : h + ":" + std::to_string(port);
+}
+
+std::string lastName(const std::string& path) {
+    const size_t slash = path.find_last_of('\\', path.size() > 1 ? path.size() - 2 : 0);
+    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    while (!name.empty() && name.back() == '\\') name.pop_back();
+    return name;
+}
+
 }  // namespace
+
+struct CIFSStackClient::Opened {
+    std::shared_ptr<Smb2Connection> connection;
+    uint32_t tree = 0;
+    Smb2Connection::CreateResult file;
+};
 
 struct CIFSStackClient::OpenFile : SmbStackClient::FileHandle {
     std::weak_ptr<Smb2Connection> connection;
@@ -71,18 +101,32 @@ void CIFSStackClient::setPassword(const std::string& password) { password_ = pas
 
 uint16_t CIFSStackClient::dialect() const {
     std::lock_guard lock(mutex_);
-    return connection_ && connection_->isOpen() ? connection_->dialect() : 0;
+    auto it = servers_.find(server_);
+    return it != servers_.end() && it->second.connection->isOpen() ? it->second.connection->dialect() : 0;
 }
 
 bool CIFSStackClient::isSigning() const {
     std::lock_guard lock(mutex_);
-    return connection_ && connection_->isOpen() && connection_->signing();
+    auto it = servers_.find(server_);
+    return it != servers_.end() && it->second.connection->isOpen() && it->second.connection->signing();
+}
+
+uint16_t CIFSStackClient::cipher() const {
+    std::lock_guard lock(mutex_);
+    auto it = servers_.find(server_);
+    return it != servers_.end() && it->second.connection->isOpen() ? it->second.connection->cipher() : 0;
+}
+
+bool CIFSStackClient::isEncryptingSession() const {
+    std::lock_guard lock(mutex_);
+    auto it = servers_.find(server_);
+    return it != servers_.end() && it->second.connection->isOpen() && it->second.connection->encryptsSession();
 }
 
 void CIFSStackClient::cancel() {
     cancelled_ = true;
     std::lock_guard lock(mutex_);
-    if (connection_) connection_->cancel();
+    for (auto& [name, server] : servers_) server.connection->cancel();
 }
 
 void CIFSStackClient::clearError() {
@@ -118,7 +162,8 @@ std::shared_ptr<Smb2Connection> CIFSStackClient::connection(const std::string& s
     }
     {
         std::lock_guard lock(mutex_);
-        if (connection_ && connection_->isOpen() && server_ == server) return connection_;
+        auto it = servers_.find(server);
+        if (it != servers_.end() && it->second.connection->isOpen()) return it->second.connection;
     }
     std::string host;
     int port = 445;
@@ -129,9 +174,11 @@ std::shared_ptr<Smb2Connection> CIFSStackClient::connection(const std::string& s
     auto c = std::make_shared<Smb2Connection>();
     {
         std::lock_guard lock(mutex_);
-        connection_ = c;
-        server_ = server;
-        trees_.clear();
+        if (!servers_.count(server) && servers_.size() >= kMaxConnections) {
+            fail(kErrorProtocol, "Too many servers at once.");
+            return nullptr;
+        }
+        servers_[server] = Server{c, {}};
         if (cancelled_) c->cancel();
     }
     if (!c->open(host, port, domain_, user_, password_)) {
@@ -141,23 +188,82 @@ std::shared_ptr<Smb2Connection> CIFSStackClient::connection(const std::string& s
     return c;
 }
 
-uint32_t CIFSStackClient::tree(const std::shared_ptr<Smb2Connection>& c, const std::string& share) {
-    if (auto it = trees_.find(share); it != trees_.end()) return it->second;
+uint32_t CIFSStackClient::tree(const std::shared_ptr<Smb2Connection>& c, const std::string& server,
+                               const std::string& share) {
+    {
+        std::lock_guard lock(mutex_);
+        auto& trees = servers_[server].trees;
+        if (auto it = trees.find(share); it != trees.end()) return it->second;
+    }
     const uint32_t id = c->treeConnect(share);
     if (id == 0) {
         failFrom(c);
         return 0;
     }
-    trees_[share] = id;
+    std::lock_guard lock(mutex_);
+    servers_[server].trees[share] = id;
     return id;
+}
+
+std::optional<CIFSStackClient::Opened> CIFSStackClient::open(const std::string& server, const std::string& share,
+                                                             const std::string& path, uint32_t access,
+                                                             uint32_t options) {
+    std::string at = server, inShare = share, p = sharePath(path);
+    std::string link;  // the DFS link last followed, "\\server\\share\\link", for messages
+    for (int hop = 0;; ++hop) {
+        auto c = connection(at);
+        const uint32_t t = c ? tree(c, at, inShare) : 0;
+        if (t) {
+            if (auto f = c->create(t, p, access, options)) return Opened{c, t, *f};
+            failFrom(c);
+            if (c->ntStatus() != Smb2Connection::kStatusPathNotCovered) return std::nullopt;
+        }
+        if (!t) {
+            // The link's target is not there: say where the link led.
+            if (!link.empty()) {
+                const std::string why = !message_.empty() ? message_ : "the server refused it";
+                message_ = "The DFS link " + link + " leads to \\\\" + at + "\\" + inShare +
+                           ", which could not be reached: " + why;
+            }
+            return std::nullopt;
+        }
+        // The path crosses a DFS link: the server says where it leads.
+        const std::string asked = "\\" + c->host() + "\\" + inShare + (p.empty() ? "" : "\\" + p);
+        if (hop >= kMaxDfsHops) {
+            fail(kErrorNotFound, "The DFS links from " + asked + " lead round in a circle.");
+            return std::nullopt;
+        }
+        const uint32_t ipc = tree(c, at, "IPC$");
+        auto answer = ipc ? c->dfsReferral(ipc, asked) : std::nullopt;
+        auto referral = answer ? DfsReferral::parse(*answer) : std::nullopt;
+        auto rest = referral ? DfsReferral::remainder(asked, referral->pathConsumed) : std::nullopt;
+        if (!referral || !rest || referral->targets.empty()) {
+            if (cancelled_) {
+                fail(kErrorCancelled);
+                return std::nullopt;
+            }
+            fail(answer && !referral ? kErrorProtocol : kErrorNotFound,
+                 "\"" + lastName(p.empty() ? inShare : p) + "\" is a DFS link, and the server " +
+                     (answer && referral ? "names no share it leads to." : "does not say where it leads."));
+            return std::nullopt;
+        }
+        const auto& target = referral->targets.front();
+        const std::string covered = asked.substr(0, asked.size() - rest->size());
+        link = "\\" + covered;
+        while (!link.empty() && link.back() == '\\') link.pop_back();
+        at = serverFor(target.server, at);
+        inShare = target.share;
+        p = target.path.empty() ? *rest : rest->empty() ? target.path : target.path + "\\" + *rest;
+    }
 }
 
 std::optional<std::vector<SmbStackClient::ShareInfo>> CIFSStackClient::getTreeList(const std::string& server,
                                                                                    bool shareInfo) {
     clearError();
+    server_ = server;
     auto c = connection(server);
     if (!c) return std::nullopt;
-    const uint32_t ipc = tree(c, "IPC$");
+    const uint32_t ipc = tree(c, server, "IPC$");
     if (!ipc) return std::nullopt;
     auto pipe = c->create(ipc, "srvsvc", Smb2Connection::kAccessPipe, 0);
     if (!pipe) {
@@ -212,7 +318,7 @@ std::optional<std::vector<SmbStackClient::ShareInfo>> CIFSStackClient::getTreeLi
         p.body = *ack;
         if (!SrvsvcShareEnum::bindAccepted(p)) {
             fail(kErrorProtocol, "The server refused the share list call.");
-        } else if (auto stub = call(SrvsvcShareEnum::shareEnumRequest(2, server_), SrvsvcShareEnum::kResponse)) {
+        } else if (auto stub = call(SrvsvcShareEnum::shareEnumRequest(2, server), SrvsvcShareEnum::kResponse)) {
             uint32_t werror = 0;
             shares = SrvsvcShareEnum::parseShareEnum(*stub, &werror);
             if (!shares) {
@@ -236,18 +342,13 @@ std::optional<std::vector<SmbStackClient::FileInfo>> CIFSStackClient::listFolder
                                                                                  const std::string& path,
                                                                                  const std::string& pattern) {
     clearError();
-    auto c = connection(server);
-    if (!c) return std::nullopt;
-    const uint32_t t = tree(c, share);
-    if (!t) return std::nullopt;
-    auto dir = c->create(t, sharePath(path), Smb2Connection::kAccessListFolder, Smb2Connection::kOptionDirectory);
-    if (!dir) {
-        failFrom(c);
-        return std::nullopt;
-    }
-    auto list = c->queryDirectory(t, dir->id, pattern);
+    server_ = server;
+    auto dir = open(server, share, path, Smb2Connection::kAccessListFolder, Smb2Connection::kOptionDirectory);
+    if (!dir) return std::nullopt;
+    auto& c = dir->connection;
+    auto list = c->queryDirectory(dir->tree, dir->file.id, pattern);
     if (!list) failFrom(c);
-    if (!c->isBroken()) c->close(t, dir->id);
+    if (!c->isBroken()) c->close(dir->tree, dir->file.id);
     return list;
 }
 
@@ -261,17 +362,12 @@ std::optional<std::vector<SmbStackClient::FileInfo>> CIFSStackClient::getFilelis
                                                                                          const std::string& share,
                                                                                          const std::string& path) {
     clearError();
-    auto c = connection(server);
-    if (!c) return std::nullopt;
-    const uint32_t t = tree(c, share);
-    if (!t) return std::nullopt;
+    server_ = server;
     const std::string p = sharePath(path);
-    auto f = c->create(t, p, Smb2Connection::kAccessAttributes, 0);
-    if (!f) {
-        failFrom(c);
-        return std::nullopt;
-    }
-    c->close(t, f->id);
+    auto opened = open(server, share, p, Smb2Connection::kAccessAttributes, 0);
+    if (!opened) return std::nullopt;
+    const auto* f = &opened->file;
+    opened->connection->close(opened->tree, f->id);
     FileInfo info;
     const size_t slash = p.rfind('\\');
     info.name = slash == std::string::npos ? p : p.substr(slash + 1);
@@ -286,21 +382,15 @@ std::shared_ptr<SmbStackClient::FileHandle> CIFSStackClient::openFileForRead(con
                                                                              const std::string& path,
                                                                              bool isSequential) {
     clearError();
-    auto c = connection(server);
-    if (!c) return nullptr;
-    const uint32_t t = tree(c, share);
-    if (!t) return nullptr;
-    auto f = c->create(t, sharePath(path), Smb2Connection::kAccessReadFile,
-                       Smb2Connection::kOptionNonDirectory | (isSequential ? Smb2Connection::kOptionSequential : 0));
-    if (!f) {
-        failFrom(c);
-        return nullptr;
-    }
+    server_ = server;
+    auto f = open(server, share, path, Smb2Connection::kAccessReadFile,
+                  Smb2Connection::kOptionNonDirectory | (isSequential ? Smb2Connection::kOptionSequential : 0));
+    if (!f) return nullptr;
     auto h = std::make_shared<OpenFile>();
-    h->connection = c;
-    h->tree = t;
-    h->id = f->id;
-    h->size = f->size;
+    h->connection = f->connection;
+    h->tree = f->tree;
+    h->id = f->file.id;
+    h->size = f->file.size;
     return h;
 }
 

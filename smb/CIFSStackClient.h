@@ -14,8 +14,14 @@ class Smb2Connection;
 // the share's tree kept between calls and made again when they broke. Each
 // slot's clients are separate connections (0 listings, 1 downloads).
 //
+// A path that crosses a DFS link is followed to where the link leads: the
+// same server or another one, reached with the same credentials (and the
+// port the server was asked on, when one was given). Where a link cannot be
+// followed the failure's message says so.
+//
 // The share list comes from the server's srvsvc pipe on IPC$. A share that
-// requires encryption is refused with a message naming it.
+// requires encryption is encrypted; where it cannot be (a guest, a server
+// without SMB 3) it is refused with a message naming it.
 class CIFSStackClient : public SmbStackClient {
 public:
     explicit CIFSStackClient(int slot);
@@ -53,16 +59,32 @@ public:
     // The dialect of the open connection (0x0202 ... 0x0311), 0 when none.
     uint16_t dialect() const;
     bool isSigning() const;
+    // The open connection's cipher (0 when none) and whether its whole
+    // session is encrypted (a share may be, on its own).
+    uint16_t cipher() const;
+    bool isEncryptingSession() const;
 
     // One read asks for no more than this.
     static constexpr size_t kMaxReadLength = 64u << 20;
+    // DFS links followed for one path at most, and servers held at once.
+    static constexpr int kMaxDfsHops = 8;
+    static constexpr size_t kMaxConnections = 16;
 
 private:
     struct OpenFile;
+    struct Server {
+        std::shared_ptr<Smb2Connection> connection;
+        std::map<std::string, uint32_t> trees;
+    };
+    // A file or folder opened where the path led.
+    struct Opened;
 
     // The connection to `server`, opened (again) when needed.
     std::shared_ptr<Smb2Connection> connection(const std::string& server);
-    uint32_t tree(const std::shared_ptr<Smb2Connection>& c, const std::string& share);
+    uint32_t tree(const std::shared_ptr<Smb2Connection>& c, const std::string& server, const std::string& share);
+    // `path` in `share` opened, DFS links followed.
+    std::optional<Opened> open(const std::string& server, const std::string& share, const std::string& path,
+                               uint32_t access, uint32_t options);
     std::optional<std::vector<FileInfo>> listFolder(const std::string& server, const std::string& share,
                                                     const std::string& path, const std::string& pattern);
     bool failFrom(const std::shared_ptr<Smb2Connection>& c);
@@ -72,9 +94,8 @@ private:
     int slot_;
     std::string domain_, user_, password_;
     mutable std::mutex mutex_;
-    std::shared_ptr<Smb2Connection> connection_;  // guarded by mutex_
-    std::string server_;
-    std::map<std::string, uint32_t> trees_;
+    std::map<std::string, Server> servers_;  // guarded by mutex_
+    std::string server_;                     // the server last asked for by the caller
     std::atomic<bool> cancelled_{false};
 
     uint32_t error_ = 0;

@@ -39,12 +39,14 @@ enum Command : uint16_t {
     kClose = 6,
     kRead = 8,
     kIoctl = 0x0B,
+    kEcho = 0x0D,
     kQueryDirectory = 0x0E,
 };
 
 constexpr uint32_t kFlagResponse = 0x1;
 constexpr uint32_t kFlagAsync = 0x2;
 constexpr uint32_t kFlagSigned = 0x8;
+constexpr uint32_t kFlagDfs = 0x10000000;
 constexpr uint16_t kSigningEnabled = 1;
 constexpr uint16_t kSigningRequired = 2;
 constexpr uint32_t kCapLargeMtu = 0x4;
@@ -53,18 +55,47 @@ constexpr uint16_t kSessionGuest = 0x1;
 constexpr uint16_t kSessionNull = 0x2;
 constexpr uint16_t kSessionEncrypt = 0x4;
 constexpr uint32_t kShareEncrypt = 0x8000;
+constexpr uint32_t kShareCapDfs = 0x8;
 constexpr uint32_t kFsctlPipeTransceive = 0x0011C017;
+constexpr uint32_t kFsctlDfsGetReferrals = 0x00060194;
 constexpr uint16_t kCreditsAsked = 256;
 constexpr int kConnectTimeoutMs = 15000;
-constexpr int kReplyTimeoutMs = 60000;
+constexpr size_t kTransformSize = 52;
 // The largest read asked for at once, and how many travel together.
 constexpr uint32_t kReadChunkCap = 1u << 20;
 constexpr size_t kReadsInFlight = 8;
 // A reply longer than this is refused before it is read.
 constexpr size_t kMaxMessage = 16u << 20;
 constexpr uint16_t kDialects[] = {0x0202, 0x0210, 0x0300, 0x0302, 0x0311};
+// The ciphers offered to 3.1.1 servers, the one we prefer first.
+constexpr uint16_t kCiphers[] = {Smb2Connection::kAes128Gcm, Smb2Connection::kAes128Ccm, Smb2Connection::kAes256Gcm,
+                                 Smb2Connection::kAes256Ccm};
 
-Bytes bytesOf(const char* s, size_t n) { return Bytes(s, s + n); }
+// A text with its terminating zero.
+Bytes label(const char* s) { return Bytes(s, s + std::strlen(s) + 1); }
+
+std::array<uint8_t, 16> key16(const Bytes& b) {
+    std::array<uint8_t, 16> k{};
+    std::copy_n(b.begin(), std::min<size_t>(b.size(), 16), k.begin());
+    return k;
+}
+
+bool isCcm(Smb2Connection::Cipher c) { return c == Smb2Connection::kAes128Ccm || c == Smb2Connection::kAes256Ccm; }
+
+const EVP_CIPHER* evpCipher(Smb2Connection::Cipher c) {
+    switch (c) {
+    case Smb2Connection::kAes128Ccm: return EVP_aes_128_ccm();
+    case Smb2Connection::kAes128Gcm: return EVP_aes_128_gcm();
+    case Smb2Connection::kAes256Ccm: return EVP_aes_256_ccm();
+    case Smb2Connection::kAes256Gcm: return EVP_aes_256_gcm();
+    case Smb2Connection::kNoCipher: break;
+    }
+    return nullptr;
+}
+
+size_t keyBytes(Smb2Connection::Cipher c) {
+    return c == Smb2Connection::kAes256Ccm || c == Smb2Connection::kAes256Gcm ? 32 : 16;
+}
 
 void sha512Chain(std::array<uint8_t, 64>& hash, const Bytes& message) {
     EVP_MD_CTX* ctx = EVP_MD_CTX_new();
@@ -174,17 +205,19 @@ bool Smb2Connection::writeAll(const Bytes& data) {
 }
 
 bool Smb2Connection::readExact(uint8_t* p, size_t n) {
-    return SmbSocket::recvExact(fd_, p, n, kReplyTimeoutMs, cancelled_) || failTransport();
+    return SmbSocket::recvExact(fd_, p, n, replyTimeoutMs_, cancelled_) || failTransport();
 }
 
-bool Smb2Connection::readMessage(Bytes& out) {
+bool Smb2Connection::readMessage(Bytes& out, bool& encrypted) {
+    encrypted = false;
     uint8_t head[4];
     if (!readExact(head, 4)) return false;
     const size_t length = size_t(head[1]) << 16 | size_t(head[2]) << 8 | head[3];
     // No reply is longer than the largest read or transaction the server
-    // announced (before it has, than a negotiate reply can be).
-    const size_t most = dialect_ ? std::min<size_t>(kMaxMessage, size_t(std::max(maxRead_, maxTransact_)) + 4096)
-                                 : size_t(65536);
+    // announced, sealed (before it has, than a negotiate reply can be).
+    const size_t most =
+        dialect_ ? std::min<size_t>(kMaxMessage, size_t(std::max(maxRead_, maxTransact_)) + 4096 + kTransformSize)
+                 : size_t(65536);
     if (head[0] != 0 || length < 64 || length > most) {
         broken_ = true;
         return fail(SmbStackClient::kErrorProtocol, 0, "The server's reply is not SMB2.");
@@ -193,7 +226,17 @@ bool Smb2Connection::readMessage(Bytes& out) {
     if (!readExact(out.data(), length)) return false;
     if (out[0] == 0xFD) {
         broken_ = true;
-        return fail(SmbStackClient::kErrorEncryptionRequired, 0, "The server sent an encrypted reply.");
+        if (decryptionKey_.empty()) {
+            return fail(SmbStackClient::kErrorProtocol, 0, "The server sent an encrypted reply without agreeing a key.");
+        }
+        auto plain = W::get64(&out[44]) == sessionId_ ? unseal(cipher_, decryptionKey_, out) : std::nullopt;
+        if (!plain || plain->size() < 64) {
+            return fail(SmbStackClient::kErrorSignature, 0xC000A000,
+                        "The server's encrypted reply does not decrypt: it was changed on the way.");
+        }
+        broken_ = false;
+        out = std::move(*plain);
+        encrypted = true;
     }
     if (out[0] != 0xFE || out[1] != 'S' || out[2] != 'M' || out[3] != 'B' || W::get16(&out[4]) != 64) {
         broken_ = true;
@@ -237,7 +280,9 @@ std::optional<uint64_t> Smb2Connection::send(uint16_t command, const Bytes& body
         return std::nullopt;
     }
     const uint16_t charge = creditCharge(payload);
-    const uint64_t cost = std::max<uint16_t>(charge, 1);
+    const uint64_t cost = creditCost(payload);
+    // Nothing is sent without a credit (read() waits for replies that bring
+    // more before it asks).
     if (credits_ < cost) {
         fail(SmbStackClient::kErrorProtocol, 0, "The server granted no credits.");
         return std::nullopt;
@@ -251,61 +296,120 @@ std::optional<uint64_t> Smb2Connection::send(uint16_t command, const Bytes& body
     W::put16(msg, 6, charge);
     W::put16(msg, 12, command);
     W::put16(msg, 14, std::max<uint16_t>(kCreditsAsked, charge));
+    if (command == kCreate && dfsTrees_.count(tree)) W::put32(msg, 16, kFlagDfs);
     const uint64_t id = nextMessageId_;
     W::put64(msg, 24, id);
     W::put32(msg, 32, 0xFEFF);
     W::put32(msg, 36, tree);
     W::put64(msg, 40, sessionId_);
     W::append(msg, body);
-    if (signing_ && command != kNegotiate && command != kSessionSetup) sign(msg);
+    const bool handshake = command == kNegotiate || command == kSessionSetup;
+    const bool sealed = !handshake && encryptsTree(tree);
+    // A sealed message needs no signature: the cipher's tag covers it.
+    if (signing_ && !handshake && !sealed) sign(msg);
     nextMessageId_ += cost;
     credits_ -= cost;
-    const uint32_t length = uint32_t(msg.size());
+    waiting_[id] = Waiting{sealed, false};
+    const Bytes wire = sealed ? encrypt(msg) : Bytes();
+    if (sealed && wire.empty()) {
+        broken_ = true;
+        fail(SmbStackClient::kErrorProtocol, 0, "The request could not be encrypted.");
+        return std::nullopt;
+    }
+    const Bytes& out = sealed ? wire : msg;
+    const uint32_t length = uint32_t(out.size());
     Bytes frame = {0, uint8_t(length >> 16), uint8_t(length >> 8), uint8_t(length)};
-    W::append(frame, msg);
+    W::append(frame, out);
     if (!writeAll(frame)) return std::nullopt;
     if (sent) *sent = std::move(msg);
     return id;
 }
 
 std::optional<Smb2Connection::Reply> Smb2Connection::receive(uint64_t messageId) {
-    if (auto it = early_.find(messageId); it != early_.end()) {
-        Reply r = std::move(it->second);
-        early_.erase(it);
-        return r;
-    }
     for (;;) {
-        // The buffer of an earlier reply is filled again: no fresh pages
-        // for every large read.
-        Bytes m;
-        m.swap(spare_);
-        if (!readMessage(m)) return std::nullopt;
-        const uint32_t flags = W::get32(&m[16]);
-        const uint32_t status = W::get32(&m[8]);
-        const uint64_t id = W::get64(&m[24]);
-        credits_ += W::get16(&m[14]);
-        if (!(flags & kFlagResponse) || W::get32(&m[20]) != 0) {
-            broken_ = true;
-            fail(SmbStackClient::kErrorProtocol, 0, "The server's reply is malformed.");
+        if (auto it = early_.find(messageId); it != early_.end()) {
+            Reply r = std::move(it->second);
+            early_.erase(it);
+            return r;
+        }
+        if (!waiting_.count(messageId)) {
+            fail(SmbStackClient::kErrorProtocol, 0, "No such request is waiting.");
             return std::nullopt;
         }
-        if ((flags & kFlagAsync) && status == kStatusPending) continue;
-        if (signing_ && W::get64(&m[40]) == sessionId_ && status != kStatusPending) {
-            if (!(flags & kFlagSigned) || !verify(m)) {
-                broken_ = true;
-                fail(SmbStackClient::kErrorSignature, 0xC000A000, "The server's signature is invalid.");
-                return std::nullopt;
-            }
-        }
-        Reply r{status, std::move(m)};
-        if (id == messageId) return r;
-        if (id >= nextMessageId_ || early_.size() > kReadsInFlight * 2) {
-            broken_ = true;
-            fail(SmbStackClient::kErrorProtocol, 0, "The server answered a request that was not sent.");
-            return std::nullopt;
-        }
-        early_[id] = std::move(r);
+        if (!receiveOne()) return std::nullopt;
     }
+}
+
+bool Smb2Connection::awaitReply() {
+    for (;;) {
+        switch (SmbSocket::waitReadable(fd_, replyTimeoutMs_, cancelled_)) {
+        case SmbSocket::Wait::Ready: return true;
+        case SmbSocket::Wait::Failed: return failTransport();
+        case SmbSocket::Wait::TimedOut: break;
+        }
+        const bool pending =
+            std::any_of(waiting_.begin(), waiting_.end(), [](const auto& w) { return w.second.pending; });
+        if (!pending) {
+            broken_ = true;
+            return fail(SmbStackClient::kErrorDisconnected, 0, "The server did not answer in time.");
+        }
+        // The server is working on a request: as long as it answers an
+        // echo, the wait goes on.
+        if (echo_ || credits_ < 1) {
+            broken_ = true;
+            return fail(SmbStackClient::kErrorDisconnected, 0, "The server stopped answering.");
+        }
+        Bytes b(4, 0);
+        W::put16(b, 0, 4);
+        auto id = send(kEcho, b, 0, 0);
+        if (!id) return false;
+        echo_ = *id;
+    }
+}
+
+bool Smb2Connection::receiveOne() {
+    if (!awaitReply()) return false;
+    // The buffer of an earlier reply is filled again: no fresh pages for
+    // every large read.
+    Bytes m;
+    m.swap(spare_);
+    bool encrypted = false;
+    if (!readMessage(m, encrypted)) return false;
+    const uint32_t flags = W::get32(&m[16]);
+    const uint32_t status = W::get32(&m[8]);
+    const uint64_t id = W::get64(&m[24]);
+    if (!(flags & kFlagResponse) || W::get32(&m[20]) != 0) {
+        broken_ = true;
+        return fail(SmbStackClient::kErrorProtocol, 0, "The server's reply is malformed.");
+    }
+    auto it = waiting_.find(id);
+    if (it == waiting_.end()) {
+        broken_ = true;
+        return fail(SmbStackClient::kErrorProtocol, 0, "The server answered a request that was not sent.");
+    }
+    if (it->second.encrypted && !encrypted) {
+        broken_ = true;
+        return fail(SmbStackClient::kErrorProtocol, 0, "The server answered an encrypted request in the clear.");
+    }
+    credits_ += W::get16(&m[14]);
+    if ((flags & kFlagAsync) && status == kStatusPending) {
+        it->second.pending = true;
+        return true;
+    }
+    if (!encrypted && signing_ && W::get64(&m[40]) == sessionId_) {
+        if (!(flags & kFlagSigned) || !verify(m)) {
+            broken_ = true;
+            return fail(SmbStackClient::kErrorSignature, 0xC000A000, "The server's signature is invalid.");
+        }
+    }
+    waiting_.erase(it);
+    if (echo_ && *echo_ == id) {
+        echo_.reset();
+        spare_ = std::move(m);
+        return true;
+    }
+    early_[id] = Reply{status, std::move(m)};
+    return true;
 }
 
 std::optional<Smb2Connection::Reply> Smb2Connection::transact(uint16_t command, const Bytes& body, uint32_t tree,
@@ -319,7 +423,9 @@ bool Smb2Connection::open(const std::string& host, int port, const std::string& 
                           const std::string& password) {
     host_ = host;
     if (!connectSocket(host, port)) return false;
-    if (!negotiate() || !sessionSetup(domain, user, password)) {
+    // An anonymous session has no key to encrypt with: it offers no cipher,
+    // so that a server that would encrypt where it can leaves it in the clear.
+    if (!negotiate(!user.empty()) || !sessionSetup(domain, user, password)) {
         broken_ = true;
         return false;
     }
@@ -327,14 +433,12 @@ bool Smb2Connection::open(const std::string& host, int port, const std::string& 
     return true;
 }
 
-bool Smb2Connection::negotiate() {
+bool Smb2Connection::negotiate(bool offerEncryption) {
     Bytes b(36, 0);
     W::put16(b, 0, 36);
     W::put16(b, 2, uint16_t(std::size(kDialects)));
     W::put16(b, 4, kSigningEnabled);
-    // Encryption is claimed only so that a share that demands it says so
-    // (and is then refused with that reason) instead of refusing us outright.
-    W::put32(b, 8, kCapLargeMtu | kCapEncryption);
+    W::put32(b, 8, kCapLargeMtu | (offerEncryption ? kCapEncryption : 0));
     uint8_t guid[16];
     uint8_t salt[32];
     if (RAND_bytes(guid, sizeof guid) != 1 || RAND_bytes(salt, sizeof salt) != 1) {
@@ -345,12 +449,16 @@ bool Smb2Connection::negotiate() {
     // The contexts of 3.1.1 start 8-aligned from the header.
     while ((64 + b.size()) % 8) b.push_back(0);
     W::put32(b, 28, uint32_t(64 + b.size()));
-    W::put16(b, 32, 3);
+    W::put16(b, 32, offerEncryption ? 3 : 2);
     Bytes preauth = {1, 0, 38, 0, 0, 0, 0, 0, 1, 0, 32, 0, 1, 0};
     preauth.insert(preauth.end(), salt, salt + 32);
     W::append(b, preauth);
-    while ((64 + b.size()) % 8) b.push_back(0);
-    W::append(b, {2, 0, 6, 0, 0, 0, 0, 0, 2, 0, 2, 0, 1, 0});  // AES-128-GCM, AES-128-CCM
+    if (offerEncryption) {
+        while ((64 + b.size()) % 8) b.push_back(0);
+        Bytes ciphers = {2, 0, uint8_t(2 + 2 * std::size(kCiphers)), 0, 0, 0, 0, 0, uint8_t(std::size(kCiphers)), 0};
+        for (uint16_t c : kCiphers) W::append(ciphers, {uint8_t(c), uint8_t(c >> 8)});
+        W::append(b, ciphers);
+    }
     while ((64 + b.size()) % 8) b.push_back(0);
     W::append(b, {8, 0, 6, 0, 0, 0, 0, 0, 2, 0, 2, 0, 1, 0});  // signing with AES-GMAC, else AES-CMAC
 
@@ -384,12 +492,22 @@ bool Smb2Connection::negotiate() {
             }
             if (type == 1 && length >= 6 && W::get16(&m[at + 8]) >= 1 && W::get16(&m[at + 12]) == 1) sha512 = true;
             if (type == 8 && length >= 4 && W::get16(&m[at + 8]) == 1) gmac_ = W::get16(&m[at + 10]) == 2;
+            if (type == 2 && length >= 4 && W::get16(&m[at + 8]) == 1) {
+                // The server's choice among ours; 0 means it encrypts nothing.
+                const uint16_t chosen = W::get16(&m[at + 10]);
+                if (chosen != 0 && std::find(std::begin(kCiphers), std::end(kCiphers), chosen) == std::end(kCiphers)) {
+                    return fail(SmbStackClient::kErrorProtocol, 0, "The server chose a cipher this client did not offer.");
+                }
+                cipher_ = Cipher(chosen);
+            }
             at += 8 + length;
         }
         if (!sha512) return fail(SmbStackClient::kErrorProtocol, 0, "The server sent no pre-authentication hash.");
         preauth_.fill(0);
         sha512Chain(preauth_, request);
         sha512Chain(preauth_, m);
+    } else if (dialect_ >= 0x0300 && (serverCapabilities_ & kCapEncryption)) {
+        cipher_ = kAes128Ccm;
     }
     return true;
 }
@@ -432,8 +550,8 @@ bool Smb2Connection::sessionSetup(const std::string& domain, const std::string& 
 
     Bytes buffer;
     uint16_t flags = 0;
-    auto first = step(Spnego::initToken(NtlmV2::negotiateMessage(NtlmV2::kNegotiateFlags, "", "LEAFBRIGHT")), buffer,
-                      flags);
+    auto first = step(Spnego::initToken(NtlmV2::negotiateMessage(NtlmV2::kSmb2NegotiateFlags, "", "LEAFBRIGHT")),
+                      buffer, flags);
     if (!first) return false;
     if (first->status != kStatusMoreProcessing) {
         return fail(SmbStackClient::kErrorProtocol, 0, "The server skipped the authentication.");
@@ -454,31 +572,51 @@ bool Smb2Connection::sessionSetup(const std::string& domain, const std::string& 
             }
         }
     }
-    auto auth = NtlmV2::authenticateMessage(*challenge, domain16, sys::Unicode::toUtf16(sys::Unicode::uppercase(user)),
-                                            u"LEAFBRIGHT", sys::Unicode::toUtf16(password),
-                                            NtlmV2::timestampFromUnix(int64_t(::time(nullptr))));
+    // Signing and key exchange as far as the server agreed to them, and the
+    // service we mean to reach, for servers that check it.
+    auto auth = NtlmV2::authenticateMessage(
+        *challenge, domain16, sys::Unicode::toUtf16(sys::Unicode::uppercase(user)), u"LEAFBRIGHT",
+        sys::Unicode::toUtf16(password), NtlmV2::timestampFromUnix(int64_t(::time(nullptr))),
+        NtlmV2::kSmb2NegotiateFlags & challenge->flags, sys::Unicode::toUtf16("cifs/" + host_));
     if (!auth) return fail(SmbStackClient::kErrorProtocol, 0, "No random numbers.");
     auto last = step(Spnego::responseToken(auth->message), buffer, flags);
     if (!last) return false;
     if (last->status != 0) return fail(SmbStackClient::kErrorLogonFailure, last->status);
-    if (flags & kSessionEncrypt) {
-        return fail(SmbStackClient::kErrorEncryptionRequired, 0,
-                    "The server requires encryption, which this client does not support.");
-    }
     const bool anonymous = user.empty() || (flags & (kSessionGuest | kSessionNull));
-    // 3.1.1 servers take nothing unsigned from a named user after log-on.
-    if (((serverSecurityMode_ & kSigningRequired) || dialect_ == 0x0311) && !anonymous) {
-        sessionKey_ = auth->sessionBaseKey;
+    if (!anonymous) {
+        sessionKey_ = auth->sessionKey;
+        const Bytes preauth(hash.begin(), hash.end());
         if (dialect_ >= 0x0311) {
-            signingKey_ = kdf(sessionKey_, bytesOf("SMBSigningKey", 14), Bytes(hash.begin(), hash.end()));
+            signingKey_ = key16(kdf(sessionKey_, label("SMBSigningKey"), preauth));
         } else if (dialect_ >= 0x0300) {
-            signingKey_ = kdf(sessionKey_, bytesOf("SMB2AESCMAC", 12), bytesOf("SmbSign", 8));
+            signingKey_ = key16(kdf(sessionKey_, label("SMB2AESCMAC"), label("SmbSign")));
         }
-        signing_ = true;
-        // The final reply is the first the server signs.
-        if (!(W::get32(&last->message[16]) & kFlagSigned) || !verify(last->message)) {
-            return fail(SmbStackClient::kErrorSignature, 0xC000A000, "The server's signature is invalid.");
+        if (cipher_ != kNoCipher && dialect_ >= 0x0311) {
+            encryptionKey_ = kdf(sessionKey_, label("SMBC2SCipherKey"), preauth, keyBytes(cipher_));
+            decryptionKey_ = kdf(sessionKey_, label("SMBS2CCipherKey"), preauth, keyBytes(cipher_));
+        } else if (cipher_ != kNoCipher) {
+            encryptionKey_ = kdf(sessionKey_, label("SMB2AESCCM"), label("ServerIn "));
+            decryptionKey_ = kdf(sessionKey_, label("SMB2AESCCM"), label("ServerOut"));
         }
+        if (RAND_bytes(nonceSalt_.data(), int(nonceSalt_.size())) != 1) {
+            return fail(SmbStackClient::kErrorProtocol, 0, "No random numbers.");
+        }
+    }
+    if (flags & kSessionEncrypt) {
+        if (encryptionKey_.empty()) {
+            return fail(SmbStackClient::kErrorEncryptionRequired, 0,
+                        anonymous ? "The server requires encryption, which a guest cannot use."
+                                  : "The server requires encryption but agreed no cipher.");
+        }
+        encryptSession_ = true;
+    }
+    // 3.1.1 servers take nothing unsigned from a named user after log-on.
+    signing_ = !anonymous && ((serverSecurityMode_ & kSigningRequired) || dialect_ == 0x0311);
+    // The final reply is the first the server signs; a signed one is checked
+    // even where signing is not required.
+    const bool signedReply = W::get32(&last->message[16]) & kFlagSigned;
+    if ((signing_ && !signedReply) || (signedReply && !anonymous && !verify(last->message))) {
+        return fail(SmbStackClient::kErrorSignature, 0xC000A000, "The server's signature is invalid.");
     }
     return true;
 }
@@ -501,13 +639,22 @@ uint32_t Smb2Connection::treeConnect(const std::string& share) {
         return 0;
     }
     const uint32_t tree = W::get32(&r->message[36]);
-    if (W::get32(&r->message[64 + 4]) & kShareEncrypt) {
-        treeDisconnect(tree);
-        fail(SmbStackClient::kErrorEncryptionRequired, 0,
-             "The share \"" + share + "\" requires encryption, which this client does not support.");
+    if (tree == 0) {
+        fail(SmbStackClient::kErrorProtocol, 0, "The server gave the share no id.");
         return 0;
     }
-    if (tree == 0) fail(SmbStackClient::kErrorProtocol, 0, "The server gave the share no id.");
+    if (W::get32(&r->message[64 + 4]) & kShareEncrypt) {
+        if (encryptionKey_.empty()) {
+            treeDisconnect(tree);
+            fail(SmbStackClient::kErrorEncryptionRequired, 0,
+                 "The share \"" + share + "\" requires encryption, which " +
+                     (sessionKey_ == std::array<uint8_t, 16>{} ? "a guest cannot use."
+                                                               : "this server offers no cipher for."));
+            return 0;
+        }
+        encryptedTrees_.insert(tree);
+    }
+    if (W::get32(&r->message[64 + 4 + 4]) & kShareCapDfs) dfsTrees_[tree] = share;
     return tree;
 }
 
@@ -515,11 +662,16 @@ void Smb2Connection::treeDisconnect(uint32_t tree) {
     Bytes b(4, 0);
     W::put16(b, 0, 4);
     transact(kTreeDisconnect, b, tree);
+    encryptedTrees_.erase(tree);
+    dfsTrees_.erase(tree);
 }
 
 std::optional<Smb2Connection::CreateResult> Smb2Connection::create(uint32_t tree, const std::string& path,
                                                                    uint32_t access, uint32_t options) {
-    Bytes name = W::utf16le(path);
+    // In a DFS namespace a path names its server and share too.
+    auto dfs = dfsTrees_.find(tree);
+    Bytes name = W::utf16le(dfs == dfsTrees_.end() ? path
+                                                   : host_ + "\\" + dfs->second + (path.empty() ? "" : "\\" + path));
     if (name.size() > 0xFFFF - 2) {
         fail(SmbStackClient::kErrorBadParameter, 0, "The path is too long.");
         return std::nullopt;
@@ -640,15 +792,12 @@ std::optional<Bytes> Smb2Connection::read(uint32_t tree, const FileId& id, uint6
     while ((sent < length && !ended && !failed) || !inFlight.empty()) {
         while (sent < length && !ended && !failed && inFlight.size() < kReadsInFlight) {
             uint32_t n = uint32_t(std::min<size_t>(chunk, length - sent));
-            // Fewer credits than a whole chunk: a smaller one, or wait for replies.
-            if (creditCharge(n) > credits_) {
+            // Fewer credits than the read takes: wait for the replies in
+            // flight, or with none, a smaller read (send() refuses one
+            // without any credit).
+            if (creditCost(n) > credits_) {
                 if (!inFlight.empty()) break;
-                n = uint32_t(std::min<uint64_t>(n, credits_ * 65536));
-                if (n == 0) {
-                    fail(SmbStackClient::kErrorProtocol, 0, "The server granted no credits.");
-                    failed = true;
-                    break;
-                }
+                if (credits_ > 0) n = uint32_t(std::min<uint64_t>(n, credits_ * 65536));
             }
             Bytes b(49, 0);
             W::put16(b, 0, 49);
@@ -700,11 +849,22 @@ std::optional<Bytes> Smb2Connection::read(uint32_t tree, const FileId& id, uint6
     return out;
 }
 
+std::optional<Bytes> Smb2Connection::dfsReferral(uint32_t tree, const std::string& path) {
+    Bytes input = {4, 0};  // the highest referral version we read
+    W::append(input, W::utf16le(path));
+    W::append(input, {0, 0});
+    return ioctl(tree, kFsctlDfsGetReferrals, FileId{~uint64_t(0), ~uint64_t(0)}, input);
+}
+
 std::optional<Bytes> Smb2Connection::transceive(uint32_t tree, const FileId& id, const Bytes& input) {
+    return ioctl(tree, kFsctlPipeTransceive, id, input);
+}
+
+std::optional<Bytes> Smb2Connection::ioctl(uint32_t tree, uint32_t code, const FileId& id, const Bytes& input) {
     const uint32_t maxOut = std::min<uint32_t>(65536, maxTransact_);
     Bytes b(56, 0);
     W::put16(b, 0, 57);
-    W::put32(b, 4, kFsctlPipeTransceive);
+    W::put32(b, 4, code);
     W::put64(b, 8, id.persistent);
     W::put64(b, 16, id.volatileId);
     W::put32(b, 24, 64 + 56);
@@ -720,12 +880,12 @@ std::optional<Bytes> Smb2Connection::transceive(uint32_t tree, const FileId& id,
     }
     const Bytes& m = r->message;
     if (!body(m, 49, 48)) {
-        fail(SmbStackClient::kErrorProtocol, 0, "The server's pipe reply is malformed.");
+        fail(SmbStackClient::kErrorProtocol, 0, "The server's control reply is malformed.");
         return std::nullopt;
     }
     const size_t offset = W::get32(&m[64 + 32]), length = W::get32(&m[64 + 36]);
     if (length > maxOut || (length && !W::has(m, offset, length))) {
-        fail(SmbStackClient::kErrorProtocol, 0, "The server's pipe reply is malformed.");
+        fail(SmbStackClient::kErrorProtocol, 0, "The server's control reply is malformed.");
         return std::nullopt;
     }
     return Bytes(m.begin() + long(length ? offset : 0), m.begin() + long(length ? offset + length : 0));
@@ -758,19 +918,94 @@ std::optional<Bytes> Smb2Connection::readPipe(uint32_t tree, const FileId& id, s
     return Bytes(m.begin() + long(dataOffset), m.begin() + long(dataOffset + dataLength));
 }
 
-std::array<uint8_t, 16> Smb2Connection::kdf(const std::array<uint8_t, 16>& key, const Bytes& label,
-                                            const Bytes& context) {
+Bytes Smb2Connection::kdf(const std::array<uint8_t, 16>& key, const Bytes& label, const Bytes& context, size_t bytes) {
+    // One round of the counter-mode KDF with HMAC-SHA256 gives up to 32 bytes.
+    bytes = std::min<size_t>(bytes, 32);
+    const uint32_t bits = uint32_t(bytes * 8);
     Bytes input = {0, 0, 0, 1};
     W::append(input, label);
     input.push_back(0);
     W::append(input, context);
-    W::append(input, {0, 0, 0, 128});
+    W::append(input, {uint8_t(bits >> 24), uint8_t(bits >> 16), uint8_t(bits >> 8), uint8_t(bits)});
     uint8_t out[32];
     unsigned len = 0;
     HMAC(EVP_sha256(), key.data(), int(key.size()), input.data(), input.size(), out, &len);
-    std::array<uint8_t, 16> k{};
-    std::copy(out, out + 16, k.begin());
-    return k;
+    return Bytes(out, out + bytes);
+}
+
+Bytes Smb2Connection::encrypt(const Bytes& message) {
+    // A nonce is never used twice under a key: a counter, then a salt drawn
+    // at log-on.
+    std::array<uint8_t, 16> nonce{};
+    const uint64_t n = ++nonceCounter_;
+    for (int i = 0; i < 8; ++i) nonce[size_t(i)] = uint8_t(n >> (8 * i));
+    std::copy(nonceSalt_.begin(), nonceSalt_.end(), nonce.begin() + 8);
+    return seal(cipher_, encryptionKey_, nonce, sessionId_, message);
+}
+
+Bytes Smb2Connection::seal(Cipher cipher, const Bytes& key, const std::array<uint8_t, 16>& nonce, uint64_t sessionId,
+                           const Bytes& message) {
+    const EVP_CIPHER* evp = evpCipher(cipher);
+    if (!evp || key.size() != size_t(EVP_CIPHER_key_length(evp)) || message.size() > 0x7FFFFFFF) return {};
+    const int nonceLength = isCcm(cipher) ? 11 : 12;
+    Bytes out(kTransformSize + message.size(), 0);
+    out[0] = 0xFD;
+    out[1] = 'S';
+    out[2] = 'M';
+    out[3] = 'B';
+    std::copy_n(nonce.begin(), nonceLength, out.begin() + 20);
+    W::put32(out, 36, uint32_t(message.size()));
+    W::put16(out, 42, 1);  // encrypted
+    W::put64(out, 44, sessionId);
+    // The header from the nonce on is authenticated, the message encrypted.
+    EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
+    int len = 0;
+    const int size = int(message.size());
+    bool ok = ctx && EVP_EncryptInit_ex(ctx, evp, nullptr, nullptr, nullptr) == 1 &&
+              EVP_CIPHER_CTX_ctrl(ctx, EVP_CTRL_AEAD_SET_IVLEN, nonceLength, nullptr) == 1 &&
+              (!isCcm(cipher) || EVP_CIPHER_CTX_ctrl(ctx, EVP_CTRL_AEAD_SET_TAG, 16, nullptr) == 1) &&
+              EVP_EncryptInit_ex(ctx, nullptr, nullptr, key.data(), out.data() + 20) == 1 &&
+              (!isCcm(cipher) || EVP_EncryptUpdate(ctx, nullptr, &len, nullptr, size) == 1) &&
+              EVP_EncryptUpdate(ctx, nullptr, &len, out.data() + 20, int(kTransformSize - 20)) == 1 &&
+              EVP_EncryptUpdate(ctx, out.data() + kTransformSize, &len, message.data(), size) == 1 &&
+              EVP_EncryptFinal_ex(ctx, out.data() + kTransformSize + len, &len) == 1 &&
+              EVP_CIPHER_CTX_ctrl(ctx, EVP_CTRL_AEAD_GET_TAG, 16, out.data() + 4) == 1;
+    EVP_CIPHER_CTX_free(ctx);
+    if (!ok) return {};
+    return out;
+}
+
+std::optional<Bytes> Smb2Connection::unseal(Cipher cipher, const Bytes& key, const Bytes& t) {
+    const EVP_CIPHER* evp = evpCipher(cipher);
+    if (!evp || key.size() != size_t(EVP_CIPHER_key_length(evp)) || t.size() < kTransformSize) return std::nullopt;
+    if (t[0] != 0xFD || t[1] != 'S' || t[2] != 'M' || t[3] != 'B' || W::get16(&t[42]) != 1 ||
+        W::get32(&t[36]) != t.size() - kTransformSize) {
+        return std::nullopt;
+    }
+    const int nonceLength = isCcm(cipher) ? 11 : 12;
+    const int size = int(t.size() - kTransformSize);
+    Bytes out(size_t(size) + 16);  // room for a final block, though the modes give none
+    uint8_t tag[16];
+    std::copy_n(t.begin() + 4, 16, tag);
+    EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
+    int len = 0;
+    bool ok = ctx && EVP_DecryptInit_ex(ctx, evp, nullptr, nullptr, nullptr) == 1 &&
+              EVP_CIPHER_CTX_ctrl(ctx, EVP_CTRL_AEAD_SET_IVLEN, nonceLength, nullptr) == 1 &&
+              (!isCcm(cipher) || EVP_CIPHER_CTX_ctrl(ctx, EVP_CTRL_AEAD_SET_TAG, 16, tag) == 1) &&
+              EVP_DecryptInit_ex(ctx, nullptr, nullptr, key.data(), t.data() + 20) == 1 &&
+              (!isCcm(cipher) || EVP_DecryptUpdate(ctx, nullptr, &len, nullptr, size) == 1) &&
+              EVP_DecryptUpdate(ctx, nullptr, &len, t.data() + 20, int(kTransformSize - 20)) == 1;
+    // CCM checks the tag as it decrypts; GCM when it finishes.
+    ok = ok && EVP_DecryptUpdate(ctx, out.data(), &len, t.data() + kTransformSize, size) == 1;
+    if (ok && !isCcm(cipher)) {
+        int tail = 0;
+        ok = EVP_CIPHER_CTX_ctrl(ctx, EVP_CTRL_AEAD_SET_TAG, 16, tag) == 1 &&
+             EVP_DecryptFinal_ex(ctx, out.data() + len, &tail) == 1;
+    }
+    EVP_CIPHER_CTX_free(ctx);
+    if (!ok) return std::nullopt;
+    out.resize(size_t(size));
+    return out;
 }
 
 std::array<uint8_t, 16> Smb2Connection::hmacSha256Signature(const std::array<uint8_t, 16>& key, const Bytes& m) {

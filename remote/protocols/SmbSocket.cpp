@@ -80,3 +80,15 @@ bool SmbSocket::recvExact(int fd, uint8_t* p, size_t n, int timeoutMs, const std
     }
     return !cancelled;
 }
+
+SmbSocket::Wait SmbSocket::waitReadable(int fd, int timeoutMs, const std::atomic<bool>& cancelled) {
+    for (;;) {
+        if (cancelled) return Wait::Failed;
+        pollfd pf{fd, POLLIN, 0};
+        const int r = ::poll(&pf, 1, timeoutMs);
+        if (r < 0 && errno == EINTR) continue;
+        if (r < 0) return Wait::Failed;
+        if (r == 0) return Wait::TimedOut;
+        return cancelled ? Wait::Failed : Wait::Ready;
+    }
+}
