@@ -235,6 +235,9 @@ void FileDownload::startHttpListing() {
     TrustedServer::applyTo(req);
     // The certificate the user let through once, and only that one.
     if (connectToUntrustedServer_ && !untrustedServerKey_.empty()) req.trustedPublicKey = untrustedServerKey_;
+    req.totalTimeout = timeLimits_.deadline;
+    req.lowSpeedTime = timeLimits_.lowSpeedTime;
+    req.lowSpeedLimit = timeLimits_.lowSpeedBytes;
     req.setHeader("Cache-Control", "no-cache");
     if (isWebDav_) {
         req.method = "PROPFIND";

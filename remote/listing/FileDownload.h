@@ -55,6 +55,17 @@ public:
     // that was refused.
     const std::string& serverPublicKey() const { return serverPublicKey_; }
 
+    // A listing over HTTP (index pages, WebDAV) ends in an error when it
+    // takes longer than `deadline` seconds in all, or when it moves fewer
+    // than `lowSpeedBytes` a second for `lowSpeedTime` seconds (a server
+    // that drips its answer). The user can cancel it before either.
+    struct TimeLimits {
+        double deadline = 90;
+        double lowSpeedTime = 20;
+        long lowSpeedBytes = 100;
+    };
+    void setTimeLimits(const TimeLimits& limits) { timeLimits_ = limits; }
+
     void getFileListFromUrl(const std::string& url, const std::optional<std::string>& targetTitle,
                             const std::optional<std::string>& userName, const std::optional<std::string>& password,
                             bool targetIsNecessarilyFolder, ui::ViewController* viewController);
@@ -121,6 +132,7 @@ private:
     sys::PlistDictionary otherSettings_;
     std::weak_ptr<FileDownloadDelegate> delegate_;
     bool connectToUntrustedServer_ = false;
+    TimeLimits timeLimits_;
     std::string untrustedServerKey_;
     std::string serverPublicKey_;
 

@@ -14,8 +14,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <poll.h>
 
 namespace {
 
@@ -258,6 +260,49 @@ TEST_F(FileDownloadTest, DispatchShortcutsSizeLimitAndCancel) {
     auto idle = std::make_shared<FileDownload>();
     idle->setDelegate(out);
     idle->cancelFileListDownload();
+    EXPECT_EQ(out->count, 1);
+}
+
+TEST_F(FileDownloadTest, AServerThatDripsItsAnswerIsGivenUpOnAndCanBeCancelled) {
+    // An index page far too long to arrive while the test runs, at the drip's pace.
+    std::string page = "<html><body>";
+    while (page.size() < 200000) page += "<a href=\"book.cbz\">book.cbz</a>\n";
+    std::ofstream(www_.file("index.html")) << page << "</body></html>";
+    test::FaultHttpServer server(www_.path());
+    ASSERT_TRUE(server.start());
+    auto listWithin = [&](const std::string& url, FileDownload::TimeLimits limits) {
+        auto out = std::make_shared<Outcome>();
+        auto fd = std::make_shared<FileDownload>();
+        fd->setDelegate(out);
+        fd->setTimeLimits(limits);
+        fd->getFileListFromUrl(url, std::nullopt, std::nullopt, std::nullopt, true, nullptr);
+        EXPECT_TRUE(test::drainUntil([&] { return out->count > 0; }, 30)) << url;
+        return out;
+    };
+
+    // A byte every half second is slower than the floor: given up on once it
+    // has stayed below it for the set time.
+    auto slow = listWithin(server.url("/index.html?drip_ms=500"), {60, 2, 100});
+    EXPECT_FALSE(slow->fileList);
+    EXPECT_TRUE(slow->message.has_value());
+    // Above the floor, but without end: the deadline ends it.
+    auto endless = listWithin(server.url("/index.html?drip_ms=2"), {2, 60, 100});
+    EXPECT_FALSE(endless->fileList);
+    EXPECT_TRUE(endless->message.has_value());
+
+    // And the user need not wait for either.
+    server.clearRequests();
+    auto out = std::make_shared<Outcome>();
+    auto fd = std::make_shared<FileDownload>();
+    fd->setDelegate(out);
+    fd->getFileListFromUrl(server.url("/index.html?drip_ms=500"), std::nullopt, std::nullopt, std::nullopt, true,
+                           nullptr);
+    // Waited for in real time only: the listing keeps the main loop's workers busy.
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (server.requestCount("/index.html") == 0 && std::chrono::steady_clock::now() < giveUp) ::poll(nullptr, 0, 10);
+    ASSERT_EQ(server.requestCount("/index.html"), 1u);
+    fd->cancelFileListDownload();
+    EXPECT_EQ(out->cancels, 1);
     EXPECT_EQ(out->count, 1);
 }
 

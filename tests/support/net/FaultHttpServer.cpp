@@ -351,6 +351,19 @@ void FaultHttpServer::serve(int fd) {
                std::to_string(size) + "\r\n";
     }
     msg += "\r\n";
+    if (const int64_t drip = number(query, "drip_ms", 0); drip > 0) {
+        // The head, then the body a byte at a time.
+        uint64_t sent = 0;
+        bool ok = sendAll(fd, msg.data(), msg.size());
+        while (ok && req.method != "HEAD" && sent < length) {
+            char c = 0;
+            ok = ::pread(file, &c, 1, off_t(first + sent)) == 1 && sendAll(fd, &c, 1);
+            if (ok) ++sent;
+            ok = ok && pause(int(drip));
+        }
+        ::close(file);
+        return finish(status, sent);
+    }
     if (!sendAll(fd, msg.data(), msg.size()) || req.method == "HEAD") {
         ::close(file);
         return finish(status, 0);

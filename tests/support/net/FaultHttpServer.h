@@ -28,6 +28,8 @@ namespace test {
 //                   would announce it)
 //   range_shift=N   answer a range with the bytes N further on (N may be
 //                   negative), reporting them truthfully in Content-Range
+//   drip_ms=N       send the head at once, then the body one byte every
+//                   N ms (until the client goes away or the server stops)
 //
 // Requests are numbered per path (without the query) from 1. The server
 // runs on its own threads (not counted by the virtual clock).
