@@ -1,23 +1,29 @@
 #include "servers/MediaServerMain.h"
 
 #include "foundation/BookCommonLocks.h"
+#include "foundation/BookCommonPaths.h"
 #include "foundation/BookCommonTypes.h"
 #include "foundation/FolderLockInfo.h"
 #include "platform/core/Path.h"
 #include "platform/core/PercentEncoding.h"
+#include "platform/core/PropertyList.h"
 
 #include <microhttpd.h>
 
 #include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <ifaddrs.h>
+#include <net/if.h>
 #include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -51,8 +57,56 @@ std::vector<std::string> components(const std::string& path) {
 
 bool iequal(const std::string& a, const char* b) { return strcasecmp(a.c_str(), b) == 0; }
 
-bool isLockedFolder(const std::string& folder) {
-    return BookCommonLocks::isFolderNameChangedForLock(folder) || FolderLockInfo::readFromFolder(folder).isPasscodeLock();
+// A lock record bigger than this is no record of ours.
+constexpr off_t kMaxLockRecordBytes = 64 * 1024;
+
+// Closes a descriptor when it goes.
+struct Fd {
+    int fd = -1;
+    explicit Fd(int f = -1) : fd(f) {}
+    ~Fd() {
+        if (fd >= 0) ::close(fd);
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int release() {
+        const int f = fd;
+        fd = -1;
+        return f;
+    }
+};
+
+// Whether the folder open as `dirFd` carries a passcode lock record. The
+// record is read through the folder's descriptor, never through a link, and
+// only when it is a regular file: something else by that name never holds
+// the request up.
+bool isPasscodeLocked(int dirFd) {
+    struct stat st {};
+    if (::fstatat(dirFd, FolderLockInfo::kFileName, &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
+    if (!S_ISREG(st.st_mode) || st.st_size > kMaxLockRecordBytes) return false;
+    Fd fd(::openat(dirFd, FolderLockInfo::kFileName, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY));
+    if (fd.fd < 0 || ::fstat(fd.fd, &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    std::string bytes;
+    char buf[8192];
+    for (;;) {
+        const ssize_t n = ::read(fd.fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        bytes.append(buf, size_t(n));
+        if (bytes.size() > size_t(kMaxLockRecordBytes)) return false;
+    }
+    auto value = sys::PropertyList::parse(bytes);
+    if (!value || !value->isArray()) return false;
+    return FolderLockInfo::fromArray(value->asArray()).isPasscodeLock();
+}
+
+double steadySeconds() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+std::string lowercase(std::string s) {
+    for (auto& c : s) c = char(std::tolower(static_cast<unsigned char>(c)));
+    return s;
 }
 
 std::string percentEncode(const std::string& s) { return sys::PercentEncoding::encode(s); }
@@ -125,7 +179,6 @@ MHD_Result queueText(MHD_Connection* c, unsigned status, const std::string& body
     return queue(c, status, r);
 }
 
-int marker;
 
 int hexValue(char c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -153,52 +206,53 @@ size_t unescape(void*, MHD_Connection*, char* s) {
     return size_t(out - s);
 }
 
+// Marks of a connection's state, kept as its connection pointer.
+int answerMarker;
+int foreignHostMarker;
+
 }  // namespace
 
 // The request handler, with access to the server's state.
 struct MediaServerRequest {
     static MHD_Result handle(void* cls, MHD_Connection* c, const char* url, const char* method, const char*,
                              const char*, size_t* uploadSize, void** conCls) {
-        // The first call brings the headers only; answering on the second
-        // keeps the connection open for the next request.
+        auto* server = static_cast<MediaServerMain*>(cls);
+        // The first call brings the headers: the request is no longer late.
+        // Answering on the second keeps the connection open for the next one.
         if (!*conCls) {
-            *conCls = &marker;
+            {
+                std::lock_guard<std::mutex> lock(server->watchMutex_);
+                auto it = server->waiting_.find(c);
+                if (it != server->waiting_.end()) it->second.deadline = 0;
+            }
+            const char* host = MHD_lookup_connection_value(c, MHD_HEADER_KIND, MHD_HTTP_HEADER_HOST);
+            *conCls = host && MediaServerMain::isOwnHost(host) ? &answerMarker : &foreignHostMarker;
             return MHD_YES;
         }
         if (*uploadSize) {
             *uploadSize = 0;  // a body we do not read
             return MHD_YES;
         }
+        if (*conCls == &foreignHostMarker) return queueText(c, MHD_HTTP_MISDIRECTED_REQUEST, "Misdirected Request\n");
         const bool isGet = std::strcmp(method, MHD_HTTP_METHOD_GET) == 0;
         const bool isHead = std::strcmp(method, MHD_HTTP_METHOD_HEAD) == 0;
         if (!isGet && !isHead) return queueText(c, MHD_HTTP_METHOD_NOT_ALLOWED, "Method Not Allowed\n");
-        auto* server = static_cast<MediaServerMain*>(cls);
+        if (!server->rootIsOpen()) return queueText(c, MHD_HTTP_NOT_FOUND, "Not Found\n");
         const std::string requestPath = url ? url : "/";
-        const std::string path = MediaServerMain::resolveRequestPath(server->root_, requestPath);
-        if (path.empty()) return queueText(c, MHD_HTTP_NOT_FOUND, "Not Found\n");
-
-        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
-        if (fd < 0) return queueText(c, MHD_HTTP_NOT_FOUND, "Not Found\n");
+        Fd fd(MediaServerMain::openRequestPath(server->rootFd_, requestPath));
         struct stat st {};
-        if (::fstat(fd, &st) != 0) {
-            ::close(fd);
-            return queueText(c, MHD_HTTP_NOT_FOUND, "Not Found\n");
-        }
+        if (fd.fd < 0 || ::fstat(fd.fd, &st) != 0) return queueText(c, MHD_HTTP_NOT_FOUND, "Not Found\n");
         if (S_ISDIR(st.st_mode)) {
-            ::close(fd);
-            return queueText(c, MHD_HTTP_OK, MediaServerMain::folderPage(server->root_, requestPath),
+            const auto parts = components(requestPath);
+            const std::string title = parts.empty() ? sys::Path::lastPathComponent(server->root_) : parts.back();
+            return queueText(c, MHD_HTTP_OK, MediaServerMain::folderPage(fd.fd, requestPath, title),
                              "text/html; charset=utf-8");
-        }
-        if (!S_ISREG(st.st_mode)) {
-            ::close(fd);
-            return queueText(c, MHD_HTTP_NOT_FOUND, "Not Found\n");
         }
         const uint64_t size = uint64_t(st.st_size);
         uint64_t first = 0, last = size ? size - 1 : 0;
         const int range = parseRange(MHD_lookup_connection_value(c, MHD_HEADER_KIND, MHD_HTTP_HEADER_RANGE), size,
                                      first, last);
         if (range < 0) {
-            ::close(fd);
             MHD_Response* r = MHD_create_response_from_buffer(0, nullptr, MHD_RESPMEM_PERSISTENT);
             if (!r) return MHD_NO;
             const std::string cr = "bytes */" + std::to_string(size);
@@ -207,11 +261,9 @@ struct MediaServerRequest {
         }
         const uint64_t length = range > 0 ? last - first + 1 : size;
         // The response owns the descriptor from here on and sends it with sendfile.
-        MHD_Response* r = MHD_create_response_from_fd_at_offset64(length, fd, range > 0 ? first : 0);
-        if (!r) {
-            ::close(fd);
-            return MHD_NO;
-        }
+        MHD_Response* r = MHD_create_response_from_fd_at_offset64(length, fd.fd, range > 0 ? first : 0);
+        if (!r) return MHD_NO;
+        fd.release();
         MHD_add_response_header(r, MHD_HTTP_HEADER_CONTENT_TYPE, "application/octet-stream");
         MHD_add_response_header(r, MHD_HTTP_HEADER_ACCEPT_RANGES, "bytes");
         if (range > 0) {
@@ -221,6 +273,33 @@ struct MediaServerRequest {
             return queue(c, MHD_HTTP_PARTIAL_CONTENT, r);
         }
         return queue(c, MHD_HTTP_OK, r);
+    }
+
+    // A connection starts or ends: it waits for its first request's headers
+    // from its start.
+    static void connectionChanged(void* cls, MHD_Connection* c, void**, MHD_ConnectionNotificationCode code) {
+        auto* server = static_cast<MediaServerMain*>(cls);
+        std::lock_guard<std::mutex> lock(server->watchMutex_);
+        if (code == MHD_CONNECTION_NOTIFY_STARTED) {
+            const MHD_ConnectionInfo* info = MHD_get_connection_info(c, MHD_CONNECTION_INFO_CONNECTION_FD);
+            if (!info) return;
+            server->waiting_[c] = {info->connect_fd, steadySeconds() + server->limits_.headerDeadline};
+            server->watchWake_.notify_all();
+        } else {
+            // The socket is closed only after this returns: the watcher,
+            // which shuts sockets under this lock, never touches a closed one.
+            server->waiting_.erase(c);
+        }
+    }
+
+    // A request was answered: on a kept connection the next one's headers
+    // are waited for from now.
+    static void requestCompleted(void* cls, MHD_Connection* c, void**, MHD_RequestTerminationCode) {
+        auto* server = static_cast<MediaServerMain*>(cls);
+        std::lock_guard<std::mutex> lock(server->watchMutex_);
+        auto it = server->waiting_.find(c);
+        if (it != server->waiting_.end()) it->second.deadline = steadySeconds() + server->limits_.headerDeadline;
+        server->watchWake_.notify_all();
     }
 };
 
@@ -254,30 +333,88 @@ bool MediaServerMain::isHiddenFromServer(const std::string& name) {
     return BookCommonTypes::isCacheOrBookSettingFileWithFilename(name);
 }
 
-std::string MediaServerMain::resolveRequestPath(const std::string& root, const std::string& requestPath) {
-    if (root.empty() || requestPath.find('\0') != std::string::npos) return {};
-    std::string candidate = root;
-    for (const auto& c : components(requestPath)) {
-        if (c == "." || c == ".." || isHiddenFromServer(c)) return {};
-        candidate += "/" + c;
+bool MediaServerMain::isOwnHost(const std::string& header) {
+    std::string host = header;
+    // "[v6]:port", "[v6]", "v4:port", "name:port", "v4", "name".
+    if (!host.empty() && host[0] == '[') {
+        const size_t close = host.find(']');
+        if (close == std::string::npos) return false;
+        const std::string rest = host.substr(close + 1);
+        if (!rest.empty() && (rest[0] != ':' || rest.find_first_not_of("0123456789", 1) != std::string::npos))
+            return false;
+        host = host.substr(1, close - 1);
+        // A zone ("fe80::1%25eth0") names the interface, not the address.
+        if (const size_t zone = host.find('%'); zone != std::string::npos) host.resize(zone);
+        in6_addr a6 {};
+        if (::inet_pton(AF_INET6, host.c_str(), &a6) != 1) return false;
+    } else {
+        const size_t colon = host.find(':');
+        if (colon != std::string::npos) {
+            if (host.find_first_not_of("0123456789", colon + 1) != std::string::npos) return false;
+            host.resize(colon);
+        }
     }
-    // Symbolic links may point anywhere: what counts is where they lead.
-    const std::string real = realPath(candidate);
-    if (real.empty()) return {};
-    if (real != root && real.rfind(root + "/", 0) != 0) return {};
-    std::string folder = root;
-    const auto parts = components(real.substr(root.size()));
-    for (size_t i = 0; i < parts.size(); ++i) {
-        if (isHiddenFromServer(parts[i])) return {};
-        folder += "/" + parts[i];
-        struct stat st {};
-        if (::stat(folder.c_str(), &st) != 0) return {};
-        if (S_ISDIR(st.st_mode) && isLockedFolder(folder)) return {};
+    host = lowercase(host);
+    if (!host.empty() && host.back() == '.') host.pop_back();
+    if (host.empty()) return false;
+
+    unsigned char wanted[16] {};
+    int family = AF_UNSPEC;
+    if (::inet_pton(AF_INET, host.c_str(), wanted) == 1) family = AF_INET;
+    else if (::inet_pton(AF_INET6, host.c_str(), wanted) == 1) family = AF_INET6;
+    if (family == AF_UNSPEC) {
+        if (host == "localhost") return true;
+        char name[256] = {};
+        if (::gethostname(name, sizeof name - 1) != 0 || !name[0]) return false;
+        const std::string own = lowercase(name);
+        return host == own || host == own + ".local";
     }
-    return real;
+    // The whole loopback range answers here, as do this machine's addresses.
+    if (family == AF_INET && wanted[0] == 127) return true;
+    ifaddrs* list = nullptr;
+    if (::getifaddrs(&list) != 0) return false;
+    bool found = false;
+    for (ifaddrs* i = list; i && !found; i = i->ifa_next) {
+        if (!i->ifa_addr || i->ifa_addr->sa_family != family) continue;
+        if (family == AF_INET)
+            found = std::memcmp(&reinterpret_cast<const sockaddr_in*>(i->ifa_addr)->sin_addr, wanted, 4) == 0;
+        else
+            found = std::memcmp(&reinterpret_cast<const sockaddr_in6*>(i->ifa_addr)->sin6_addr, wanted, 16) == 0;
+    }
+    ::freeifaddrs(list);
+    return found;
 }
 
-std::string MediaServerMain::folderPage(const std::string& root, const std::string& urlPath) {
+int MediaServerMain::openRequestPath(int rootFd, const std::string& requestPath) {
+    if (rootFd < 0 || requestPath.find('\0') != std::string::npos) return -1;
+    const auto parts = components(requestPath);
+    for (const auto& c : parts) {
+        if (c == "." || c == ".." || isHiddenFromServer(c)) return -1;
+    }
+    Fd at(::fcntl(rootFd, F_DUPFD_CLOEXEC, 0));
+    if (at.fd < 0) return -1;
+    for (size_t i = 0; i < parts.size(); ++i) {
+        // What is there, without following a link; only folders and regular
+        // files are opened at all, and then without following a link and
+        // without waiting (what is opened is checked again: it may have been
+        // swapped meanwhile).
+        struct stat st {};
+        if (::fstatat(at.fd, parts[i].c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return -1;
+        const bool last = i + 1 == parts.size();
+        if (!S_ISDIR(st.st_mode) && !(last && S_ISREG(st.st_mode))) return -1;
+        Fd next(::openat(at.fd, parts[i].c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY));
+        if (next.fd < 0 || ::fstat(next.fd, &st) != 0) return -1;
+        if (S_ISDIR(st.st_mode)) {
+            if (isPasscodeLocked(next.fd)) return -1;
+        } else if (!last || !S_ISREG(st.st_mode)) {
+            return -1;
+        }
+        std::swap(at.fd, next.fd);
+    }
+    return at.release();
+}
+
+std::string MediaServerMain::folderPage(int dirFd, const std::string& urlPath, const std::string& title) {
     struct Entry {
         std::string name;
         bool isFolder;
@@ -285,22 +422,27 @@ std::string MediaServerMain::folderPage(const std::string& root, const std::stri
         int64_t date;
     };
     std::vector<Entry> entries;
-    const std::string folder = resolveRequestPath(root, urlPath);
-    if (DIR* d = folder.empty() ? nullptr : ::opendir(folder.c_str())) {
+    const int listFd = dirFd < 0 ? -1 : ::openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (DIR* d = listFd < 0 ? nullptr : ::fdopendir(listFd)) {
         while (dirent* e = ::readdir(d)) {
             if (entries.size() >= kMaxPageEntries) break;
             const std::string name = e->d_name;
             if (isHiddenFromServer(name)) continue;
-            // Entries the server would refuse (links leading out, locked
-            // folders) are not offered either.
-            const std::string real = resolveRequestPath(root, urlPath + "/" + name);
+            // Entries the server would refuse (links, locked folders, what
+            // is neither a folder nor a file) are not offered either.
             struct stat st {};
-            if (real.empty() || ::stat(real.c_str(), &st) != 0) continue;
+            if (::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
             const bool isFolder = S_ISDIR(st.st_mode);
             if (!isFolder && !S_ISREG(st.st_mode)) continue;
+            if (isFolder) {
+                Fd sub(::openat(dirFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW));
+                if (sub.fd < 0 || isPasscodeLocked(sub.fd)) continue;
+            }
             entries.push_back({name, isFolder, isFolder ? 0 : int64_t(st.st_size), int64_t(st.st_mtime)});
         }
         ::closedir(d);
+    } else if (listFd >= 0) {
+        ::close(listFd);
     }
     std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
         if (a.isFolder != b.isFolder) return a.isFolder;
@@ -308,8 +450,6 @@ std::string MediaServerMain::folderPage(const std::string& root, const std::stri
     });
     std::string encodedBase;
     for (const auto& c : components(urlPath)) encodedBase += "/" + percentEncode(c);
-    const auto parts = components(urlPath);
-    const std::string title = parts.empty() ? sys::Path::lastPathComponent(root) : parts.back();
     std::string page = "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>" + htmlEscape(title) +
                        "</title></head>\n<body><h1>" + htmlEscape(title) + "</h1>\n<ul>\n";
     // "lbexpand" (a folder read as one book) and "passcode" (a locked folder)
@@ -325,13 +465,33 @@ std::string MediaServerMain::folderPage(const std::string& root, const std::stri
     return page;
 }
 
+bool MediaServerMain::rootIsOpen() const {
+    // Renamed (a lock renames a folder), moved or replaced: no longer shared.
+    struct stat atPath {}, opened {};
+    if (::stat(root_.c_str(), &atPath) != 0 || ::fstat(rootFd_, &opened) != 0 || atPath.st_dev != opened.st_dev ||
+        atPath.st_ino != opened.st_ino) {
+        return false;
+    }
+    if (isPasscodeLocked(rootFd_)) return false;
+    // The folders above it, up to the lock scope.
+    if (scope_.empty()) return true;
+    std::string folder = sys::Path::stringByDeletingLastPathComponent(root_);
+    while (folder.size() > scope_.size()) {
+        if (BookCommonLocks::isFolderNameChangedForLock(folder)) return false;
+        Fd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (fd.fd < 0 || isPasscodeLocked(fd.fd)) return false;
+        folder = sys::Path::stringByDeletingLastPathComponent(folder);
+    }
+    return true;
+}
+
 bool MediaServerMain::start(const std::string& folder, const std::string& address, uint16_t port) {
     stop();
     std::lock_guard<std::mutex> lock(mutex_);
     lastError_.clear();
     const std::string root = realPath(folder);
-    struct stat st {};
-    if (root.empty() || ::stat(root.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+    Fd rootFd(root.empty() ? -1 : ::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW));
+    if (rootFd.fd < 0) {
         lastError_ = "The folder cannot be shared.";
         return false;
     }
@@ -359,12 +519,28 @@ bool MediaServerMain::start(const std::string& folder, const std::string& addres
     if (::sigaction(SIGPIPE, nullptr, &old) == 0 && old.sa_handler == SIG_DFL) ::signal(SIGPIPE, SIG_IGN);
 
     root_ = root;
+    rootFd_ = rootFd.release();
+    // Locks count up to the library's Documents when the folder lies in it.
+    const std::string scope = realPath(lockScope_.empty() ? BookCommonPaths::getBooksDocumentsFolder() : lockScope_);
+    scope_ = !scope.empty() && root_.size() > scope.size() && root_.compare(0, scope.size() + 1, scope + "/") == 0
+                 ? scope
+                 : std::string();
+    {
+        std::lock_guard<std::mutex> watch(watchMutex_);
+        watchStop_ = false;
+        waiting_.clear();
+    }
+    watcher_ = std::thread([this] { watchHeaders(); });
+
     unsigned flags = MHD_USE_AUTO_INTERNAL_THREAD;
     if (isV6) flags |= MHD_USE_IPv6;
     MHD_OptionItem options[] = {
         {MHD_OPTION_THREAD_POOL_SIZE, 4, nullptr},
-        {MHD_OPTION_CONNECTION_LIMIT, 512, nullptr},
-        {MHD_OPTION_CONNECTION_TIMEOUT, 60, nullptr},
+        {MHD_OPTION_CONNECTION_LIMIT, intptr_t(limits_.connections), nullptr},
+        {MHD_OPTION_PER_IP_CONNECTION_LIMIT, intptr_t(limits_.connectionsPerAddress), nullptr},
+        {MHD_OPTION_CONNECTION_TIMEOUT, intptr_t(limits_.idleTimeout), nullptr},
+        {MHD_OPTION_NOTIFY_CONNECTION, reinterpret_cast<intptr_t>(&MediaServerRequest::connectionChanged), this},
+        {MHD_OPTION_NOTIFY_COMPLETED, reinterpret_cast<intptr_t>(&MediaServerRequest::requestCompleted), this},
         {MHD_OPTION_SIGPIPE_HANDLED_BY_APP, 1, nullptr},
         {MHD_OPTION_UNESCAPE_CALLBACK, reinterpret_cast<intptr_t>(&unescape), nullptr},
         {haveAddress ? MHD_OPTION_SOCK_ADDR : MHD_OPTION_END, 0, haveAddress ? &sa : nullptr},
@@ -373,6 +549,9 @@ bool MediaServerMain::start(const std::string& folder, const std::string& addres
     daemon_ = MHD_start_daemon(flags, port, nullptr, nullptr, &MediaServerRequest::handle, this, MHD_OPTION_ARRAY,
                                options, MHD_OPTION_END);
     if (!daemon_) {
+        stopWatching();
+        ::close(rootFd_);
+        rootFd_ = -1;
         root_.clear();
         lastError_ = "The server could not listen on this address and port.";
         return false;
@@ -383,6 +562,40 @@ bool MediaServerMain::start(const std::string& folder, const std::string& addres
     return true;
 }
 
+void MediaServerMain::watchHeaders() {
+    std::unique_lock<std::mutex> lock(watchMutex_);
+    while (!watchStop_) {
+        const double now = steadySeconds();
+        double next = 0;
+        for (auto& [connection, w] : waiting_) {
+            if (w.deadline <= 0) continue;
+            if (w.deadline <= now) {
+                // Late: the socket is shut, so the server's own thread sees
+                // it end and lets the connection go. Closing stays with it.
+                ::shutdown(w.fd, SHUT_RDWR);
+                w.deadline = 0;
+            } else if (next == 0 || w.deadline < next) {
+                next = w.deadline;
+            }
+        }
+        if (next == 0)
+            watchWake_.wait(lock);
+        else
+            watchWake_.wait_for(lock, std::chrono::duration<double>(next - now));
+    }
+}
+
+void MediaServerMain::stopWatching() {
+    {
+        std::lock_guard<std::mutex> lock(watchMutex_);
+        watchStop_ = true;
+        watchWake_.notify_all();
+    }
+    if (watcher_.joinable()) watcher_.join();
+    std::lock_guard<std::mutex> lock(watchMutex_);
+    waiting_.clear();
+}
+
 void MediaServerMain::stop() {
     MHD_Daemon* d = nullptr;
     {
@@ -390,11 +603,16 @@ void MediaServerMain::stop() {
         d = daemon_;
         daemon_ = nullptr;
     }
-    // Joins the server's threads: no request runs once this returns.
+    // Joins the server's threads: no request runs once this returns. A
+    // request never waits on a file, so this cannot hang on one.
     if (d) MHD_stop_daemon(d);
+    stopWatching();
     std::lock_guard<std::mutex> lock(mutex_);
     if (!daemon_) {
+        if (rootFd_ >= 0) ::close(rootFd_);
+        rootFd_ = -1;
         root_.clear();
+        scope_.clear();
         port_ = 0;
     }
 }
@@ -407,6 +625,33 @@ bool MediaServerMain::isRunning() const {
 uint16_t MediaServerMain::port() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return port_;
+}
+
+std::vector<std::string> MediaServerMain::reachableURLs() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<std::string> out;
+    if (!daemon_) return out;
+    const std::string suffix = ":" + std::to_string(port_) + "/";
+    if (!address_.empty()) {
+        out.push_back("http://" + (address_.find(':') != std::string::npos ? "[" + address_ + "]" : address_) + suffix);
+        return out;
+    }
+    std::vector<std::string> loopback;
+    ifaddrs* list = nullptr;
+    if (::getifaddrs(&list) == 0) {
+        for (ifaddrs* i = list; i; i = i->ifa_next) {
+            if (!i->ifa_addr || i->ifa_addr->sa_family != AF_INET || !(i->ifa_flags & IFF_UP)) continue;
+            char text[INET_ADDRSTRLEN] = {};
+            if (!::inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(i->ifa_addr)->sin_addr, text, sizeof text))
+                continue;
+            std::string url = "http://" + std::string(text) + suffix;
+            auto& into = (i->ifa_flags & IFF_LOOPBACK) ? loopback : out;
+            if (std::find(into.begin(), into.end(), url) == into.end()) into.push_back(url);
+        }
+        ::freeifaddrs(list);
+    }
+    out.insert(out.end(), loopback.begin(), loopback.end());
+    return out;
 }
 
 std::string MediaServerMain::sharedFolder() const {

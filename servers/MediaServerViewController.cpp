@@ -1,7 +1,6 @@
 #include "servers/MediaServerViewController.h"
 
 #include "foundation/BookCommon.h"
-#include "foundation/QNNetworkInfo.h"
 #include "foundation/ui/QNAlertView.h"
 #include "foundation/ui/TextInputViewController.h"
 #include "library/FolderSelectViewController.h"
@@ -96,14 +95,14 @@ std::string MediaServerViewController::sharedFolderSetting() {
     return sys::UserDefaults::standard().stringForKey(kFolderKey).value_or("");
 }
 
-std::string MediaServerViewController::serverURL() {
+std::vector<std::string> MediaServerViewController::serverURLs() {
     if (!MediaServerMain::hasSharedMediaServer()) return {};
-    auto server = MediaServerMain::sharedMediaServer();
-    if (!server->isRunning()) return {};
-    std::string host = server->address();
-    if (host.empty()) host = QNNetworkInfo().ipAddressWifi().value_or("127.0.0.1");
-    if (host.find(':') != std::string::npos) host = "[" + host + "]";
-    return "http://" + host + ":" + std::to_string(server->port()) + "/";
+    return MediaServerMain::sharedMediaServer()->reachableURLs();
+}
+
+std::string MediaServerViewController::serverURL() {
+    const auto urls = serverURLs();
+    return urls.empty() ? std::string() : urls.front();
 }
 
 bool MediaServerViewController::startServer(const std::string& folder) {
@@ -238,9 +237,14 @@ std::shared_ptr<ui::TableViewCell> MediaServerViewController::tableViewCellForRo
 
 std::optional<std::string> MediaServerViewController::tableViewTitleForFooterInSection(ui::TableView&, int section) {
     if (section == 0) {
-        const std::string url = serverURL();
-        if (url.empty()) return std::nullopt;
-        return tr("Open this address on the other device:") + "\n" + url;
+        // Every address the server can be reached at: one per interface when
+        // it listens on all of them.
+        const auto urls = serverURLs();
+        if (urls.empty()) return std::nullopt;
+        std::string text = tr(urls.size() == 1 ? "Open this address on the other device:"
+                                               : "Open one of these addresses on the other device:");
+        for (const auto& url : urls) text += "\n" + url;
+        return text;
     }
     return tr("The SMB server is not available in this version.");
 }

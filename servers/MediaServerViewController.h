@@ -9,13 +9,14 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 class Settings;
 
 // The on-device servers' screen. The HTTP media server is switched on and
 // off here, the folder it shares is chosen with the folder picker, and
-// where it listens ("port" or "address:port") is edited here; the address
-// other devices reach it at is shown. The SMB server is not part of this
+// where it listens ("port" or "address:port") is edited here; while it runs,
+// every address other devices can reach it at is shown. The SMB server is not part of this
 // build: its row follows the stack's state and says it is unavailable.
 //
 // The choices live in the user defaults below; the server itself is off
@@ -46,7 +47,9 @@ public:
     static ListenAt listenSetting();
     // The folder shared ("" when none has been chosen).
     static std::string sharedFolderSetting();
-    // The address other devices open ("http://host:port/"), "" when stopped.
+    // The addresses other devices open ("http://host:port/"): the one listened
+    // on, or each interface's; none when stopped. serverURL() is the first.
+    static std::vector<std::string> serverURLs();
     static std::string serverURL();
 
     // Starts the server on the chosen folder (the picker opens when none is

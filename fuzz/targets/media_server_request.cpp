@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <netinet/in.h>
@@ -35,6 +36,7 @@ void put(const std::filesystem::path& p, const std::string& text) {
 
 struct Server {
     std::string root;
+    int rootFd = -1;
     MediaServerMain server;
 
     Server() {
@@ -59,6 +61,7 @@ struct Server {
             std::abort();
         }
         root = server.sharedFolder();
+        rootFd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     }
 };
 
@@ -129,7 +132,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const size_t end = text.find_first_of(" \n", start + 1);
     std::string path = text.substr(start + 1, end == std::string::npos ? std::string::npos : end - start - 1);
     if (const size_t q = path.find('?'); q != std::string::npos) path.resize(q);
-    MediaServerMain::resolveRequestPath(s.root, path);
-    MediaServerMain::folderPage(s.root, path);
+    const int fd = MediaServerMain::openRequestPath(s.rootFd, path);
+    if (fd >= 0) {
+        MediaServerMain::folderPage(fd, path, "title");
+        ::close(fd);
+    }
     return 0;
 }

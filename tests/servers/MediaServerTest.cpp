@@ -19,12 +19,22 @@
 #include <gtest/gtest.h>
 #include <minizip/unzip.h>
 
+#include <arpa/inet.h>
+#include <chrono>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <ifaddrs.h>
 #include <map>
+#include <net/if.h>
+#include <set>
+#include <netinet/in.h>
+#include <poll.h>
 #include <random>
 #include <sstream>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using uitest::UITest;
 
@@ -46,10 +56,32 @@ std::string capture(const std::string& command) {
     return out;
 }
 
-// The status curl sees for a path sent as it stands (no dot squashing).
-int statusOf(const std::string& url) {
-    const std::string out = capture("curl -s --path-as-is -o /dev/null -w '%{http_code}' '" + url + "'");
+// The status curl sees for a path sent as it stands (no dot squashing);
+// `options` go on curl's command line. 0 when there was no answer in time.
+int statusOf(const std::string& url, const std::string& options = "") {
+    const std::string out =
+        capture("curl -s --max-time 10 --path-as-is " + options + " -o /dev/null -w '%{http_code}' '" + url + "'");
     return out.empty() ? -1 : std::atoi(out.c_str());
+}
+
+// A TCP connection from the loopback address `source` to 127.0.0.1:port;
+// -1 when it cannot be made.
+int connectFrom(const char* source, uint16_t port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return -1;
+    sockaddr_in from{};
+    from.sin_family = AF_INET;
+    ::inet_pton(AF_INET, source, &from.sin_addr);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(port);
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&from), sizeof from) != 0 ||
+        ::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
 }
 
 struct Listed : FileDownloadDelegate {
@@ -153,8 +185,9 @@ TEST_F(MediaServerTest, OurListingReadsTheFolderPagesAndLeavesOutWhatIsNotServed
     auto entries = root->byName();
     std::vector<std::string> names;
     for (const auto& [name, info] : entries) names.push_back(name);
-    // Side files, hidden and locked folders and links leading out are not offered.
-    EXPECT_EQ(names, (std::vector<std::string>{"alias.cbz", "book.cbz", "sub", "漫画 1.zip"}));
+    // Side files, hidden and locked folders and links (even those that stay
+    // inside) are not offered.
+    EXPECT_EQ(names, (std::vector<std::string>{"book.cbz", "sub", "漫画 1.zip"}));
     ASSERT_TRUE(entries.count("book.cbz"));
     EXPECT_TRUE(entries["book.cbz"].getBool(RemoteFileEntry::kIsBook));
     EXPECT_EQ(entries["book.cbz"].getString(RemoteFileEntry::kBookSize), std::to_string(book_.size()));
@@ -182,11 +215,9 @@ TEST_F(MediaServerTest, NothingOutsideTheFolderNorLockedNorSideFilesIsServed) {
                              "/sub/%2e%2e/%2e%2e/", "/sub/../../", "/sub/../book.cbz", "/out/secret.cbz", "/out/", "/leak.cbz",
                              "/.lock_diary/d.cbz", "/%2elock_diary/", "/kept/", "/kept/k.cbz", "/open-kept/k.cbz",
                              "/.book.lbsz", "/directory.plist", "/site.shortcut", "/book_cache", "/nothing.cbz",
-                             "/book.cbz%00.txt"}) {
+                             "/book.cbz%00.txt", "/alias.cbz"}) {
         EXPECT_EQ(statusOf(base_ + path), 404) << path;
     }
-    // A link that stays inside is served.
-    EXPECT_EQ(statusOf(base_ + "/alias.cbz"), 200);
     EXPECT_EQ(statusOf(base_ + "/sub/"), 200);
     // Only reading methods.
     EXPECT_EQ(capture("curl -s -X DELETE -o /dev/null -w '%{http_code}' '" + base_ + "/book.cbz'"), "405");
@@ -232,8 +263,10 @@ TEST_F(MediaServerTest, AHundredParallelRangeRequestsGetTheirOwnBytes) {
         const uint64_t first = rng() % size;
         const uint64_t last = std::min<uint64_t>(size - 1, first + rng() % 300000);
         ranges.emplace_back(first, last);
-        script += "curl -s -f -r " + std::to_string(first) + "-" + std::to_string(last) + " -o '" +
-                  out.file(std::to_string(i)) + "' '" + base_ + "/book.cbz' & ";
+        // From four addresses, each within the server's limit per address.
+        script += "curl -s -f --interface 127.0.0." + std::to_string(i % 4 + 1) + " -r " + std::to_string(first) +
+                  "-" + std::to_string(last) + " -o '" + out.file(std::to_string(i)) + "' '" + base_ +
+                  "/book.cbz' & ";
     }
     ASSERT_EQ(test::shell(script + "wait"), 0);
     for (int i = 0; i < 100; ++i) {
@@ -262,6 +295,190 @@ TEST_F(MediaServerTest, ABookStreamsFromItThroughTheZipReader) {
     EXPECT_NE(book_.find(page), std::string::npos);
     zip.reset();
     s->closeURL();
+}
+
+TEST_F(MediaServerTest, OnlyRequestsForThisMachineAreAnswered) {
+    const std::string port = std::to_string(server_->port());
+    // A name of someone else's pointed at this machine (a web page in a
+    // browser reading the folder through it) is not answered.
+    EXPECT_EQ(statusOf(base_ + "/book.cbz", "-H 'Host: attacker.example:" + port + "'"), 421);
+    EXPECT_EQ(statusOf(base_ + "/", "-H 'Host: localhost.attacker.example'"), 421);
+    EXPECT_EQ(statusOf(base_ + "/", "--http1.0 -H 'Host:'"), 421);
+    // This machine by address, as localhost, or by its name.
+    EXPECT_EQ(statusOf(base_ + "/book.cbz"), 200);
+    EXPECT_EQ(statusOf(base_ + "/book.cbz", "-H 'Host: localhost:" + port + "'"), 200);
+    char name[256] = {};
+    ASSERT_EQ(::gethostname(name, sizeof name - 1), 0);
+    EXPECT_EQ(statusOf(base_ + "/", "-H 'Host: " + std::string(name) + ":" + port + "'"), 200);
+
+    for (const char* own : {"127.0.0.1", "127.0.0.1:80", "LOCALHOST.", "[::1]", "[::1]:8080", "localhost"})
+        EXPECT_TRUE(MediaServerMain::isOwnHost(own)) << own;
+    for (const char* foreign : {"", "attacker.example", "127.0.0.1.nip.io", "[::1", "[::1]x", "localhost:80x",
+                                "192.0.2.1", "[2001:db8::1]", "localhost.attacker.example"})
+        EXPECT_FALSE(MediaServerMain::isOwnHost(foreign)) << foreign;
+    // Every address of this machine's interfaces.
+    ifaddrs* list = nullptr;
+    ASSERT_EQ(::getifaddrs(&list), 0);
+    for (ifaddrs* i = list; i; i = i->ifa_next) {
+        if (!i->ifa_addr || (i->ifa_addr->sa_family != AF_INET && i->ifa_addr->sa_family != AF_INET6)) continue;
+        char text[INET6_ADDRSTRLEN] = {};
+        const bool v4 = i->ifa_addr->sa_family == AF_INET;
+        const void* a = v4 ? static_cast<const void*>(&reinterpret_cast<sockaddr_in*>(i->ifa_addr)->sin_addr)
+                           : static_cast<const void*>(&reinterpret_cast<sockaddr_in6*>(i->ifa_addr)->sin6_addr);
+        ASSERT_TRUE(::inet_ntop(i->ifa_addr->sa_family, a, text, sizeof text));
+        const std::string host = v4 ? std::string(text) : "[" + std::string(text) + "]";
+        EXPECT_TRUE(MediaServerMain::isOwnHost(host + ":8080")) << host;
+    }
+    ::freeifaddrs(list);
+}
+
+TEST_F(MediaServerTest, FifosAndOtherNonFilesNeverHoldTheServerUp) {
+    // A FIFO as a book, and as the lock record of a folder.
+    ASSERT_EQ(::mkfifo(shared_.file("pipe.cbz").c_str(), 0600), 0);
+    ASSERT_EQ(::mkfifo(shared_.file("sub/" + std::string(FolderLockInfo::kFileName)).c_str(), 0600), 0);
+    EXPECT_EQ(statusOf(base_ + "/pipe.cbz"), 404);
+    EXPECT_EQ(statusOf(base_ + "/sub/"), 200);
+    const std::string page = capture("curl -s --max-time 10 '" + base_ + "/'");
+    EXPECT_EQ(page.find("pipe.cbz"), std::string::npos);
+    EXPECT_NE(page.find("book.cbz"), std::string::npos);
+    // No server thread waits for a writer on either FIFO (one that did would
+    // be let go here, so that the test ends).
+    for (const std::string& fifo : {shared_.file("pipe.cbz"), shared_.file("sub/" + std::string(FolderLockInfo::kFileName))}) {
+        const int writer = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+        EXPECT_LT(writer, 0) << fifo << " is held open by the server";
+        if (writer >= 0) ::close(writer);
+    }
+    // Still answering, and it stops at once.
+    EXPECT_EQ(statusOf(base_ + "/book.cbz"), 200);
+    server_->stop();
+    EXPECT_FALSE(server_->isRunning());
+}
+
+TEST_F(MediaServerTest, LinksAreNeverFollowedNotEvenToASiblingWhosePathBeginsLikeTheFolders) {
+    // "books" is shared; "books-private" beside it begins with the same path.
+    test::TempDir base("srv");
+    fs::create_directories(base.file("books/shelf"));
+    fs::create_directories(base.file("books-private"));
+    std::ofstream(base.file("books/shelf/a.cbz")) << "a";
+    std::ofstream(base.file("books-private/secret.cbz")) << "secret";
+    fs::create_directory_symlink(base.file("books-private"), base.file("books/priv"));
+    fs::create_directory_symlink("../books-private", base.file("books/rel"));
+    MediaServerMain server;
+    ASSERT_TRUE(server.start(base.file("books"), "127.0.0.1", 0)) << server.lastError();
+    const std::string at = "http://127.0.0.1:" + std::to_string(server.port());
+    for (const char* path : {"/priv/secret.cbz", "/rel/secret.cbz", "/priv/", "/rel/"})
+        EXPECT_EQ(statusOf(at + path), 404) << path;
+    const std::string page = capture("curl -s '" + at + "/'");
+    EXPECT_EQ(page.find("priv"), std::string::npos);
+    EXPECT_EQ(page.find("rel"), std::string::npos);
+
+    // A folder that was served, swapped for a link leading out.
+    EXPECT_EQ(statusOf(at + "/shelf/a.cbz"), 200);
+    fs::rename(base.file("books/shelf"), base.file("books/shelf-was"));
+    fs::create_directory_symlink(base.file("books-private"), base.file("books/shelf"));
+    EXPECT_EQ(statusOf(at + "/shelf/secret.cbz"), 404);
+    EXPECT_EQ(statusOf(at + "/shelf/"), 404);
+    // And a file swapped for a link to one outside.
+    EXPECT_EQ(statusOf(at + "/shelf-was/a.cbz"), 200);
+    fs::remove(base.file("books/shelf-was/a.cbz"));
+    fs::create_symlink(base.file("books-private/secret.cbz"), base.file("books/shelf-was/a.cbz"));
+    EXPECT_EQ(statusOf(at + "/shelf-was/a.cbz"), 404);
+}
+
+TEST_F(MediaServerTest, ALockOnTheSharedFolderOrAFolderAboveItClosesIt) {
+    test::TempDir docs("docs");
+    fs::create_directories(docs.file("a/b"));
+    std::ofstream(docs.file("a/b/x.cbz")) << "x";
+    MediaServerMain server;
+    server.setLockScope(docs.path());
+    ASSERT_TRUE(server.start(docs.file("a/b"), "127.0.0.1", 0)) << server.lastError();
+    const std::string at = "http://127.0.0.1:" + std::to_string(server.port());
+    auto served = [&] { return statusOf(at + "/x.cbz") == 200 && statusOf(at + "/") == 200; };
+    auto refused = [&] { return statusOf(at + "/x.cbz") == 404 && statusOf(at + "/") == 404; };
+    EXPECT_TRUE(served());
+
+    // A passcode on the folder above, then on the shared folder itself.
+    for (const char* folder : {"a", "a/b"}) {
+        ASSERT_TRUE(FolderLockInfo::lockedWithPasscode("1234", false).writeToFolder(docs.file(folder)));
+        EXPECT_TRUE(refused()) << folder;
+        fs::remove(FolderLockInfo::recordPath(docs.file(folder)));
+        EXPECT_TRUE(served()) << folder;
+    }
+    // A lock that renames a folder (above, or the shared one).
+    for (const auto& [from, to] : {std::pair<std::string, std::string>{"a", ".lock_a"}, {"a/b", "a/.lock_b"}}) {
+        fs::rename(docs.file(from), docs.file(to));
+        EXPECT_TRUE(refused()) << to;
+        fs::rename(docs.file(to), docs.file(from));
+        EXPECT_TRUE(served()) << from;
+    }
+}
+
+// `n` connections from 127.0.0.1, each starting a request whose headers do
+// not end.
+std::vector<int> startTrickling(uint16_t port, int n) {
+    std::vector<int> out;
+    for (int i = 0; i < n; ++i) {
+        const int fd = connectFrom("127.0.0.1", port);
+        EXPECT_GE(fd, 0);
+        if (fd < 0) break;
+        const std::string start = "GET /a.cbz HTTP/1.1\r\nHost: 127.0.0.1\r\n";
+        ::send(fd, start.data(), start.size(), MSG_NOSIGNAL);
+        out.push_back(fd);
+    }
+    return out;
+}
+
+TEST(MediaServerLimits, HeadersTrickledOnManyConnectionsKeepNoOneOut) {
+    test::TempDir dir("slow");
+    std::ofstream(dir.file("a.cbz")) << "a";
+    MediaServerMain::Limits limits;
+    limits.connections = 16;
+    limits.connectionsPerAddress = 8;
+
+    // One address holds no more than its share of the connections: another
+    // client is served while twenty trickle from that one.
+    {
+        MediaServerMain server;
+        limits.headerDeadline = 60;
+        server.setLimits(limits);
+        ASSERT_TRUE(server.start(dir.path(), "127.0.0.1", 0)) << server.lastError();
+        const std::string url = "http://127.0.0.1:" + std::to_string(server.port()) + "/a.cbz";
+        const std::vector<int> slow = startTrickling(server.port(), 20);
+        EXPECT_EQ(statusOf(url, "--max-time 3 --interface 127.0.0.2"), 200);
+        for (int fd : slow) ::close(fd);
+    }
+
+    // A header line now and then does not keep a connection past the
+    // deadline for the headers: the server closes every one of them.
+    MediaServerMain server;
+    limits.headerDeadline = 1;
+    server.setLimits(limits);
+    ASSERT_TRUE(server.start(dir.path(), "127.0.0.1", 0)) << server.lastError();
+    const std::string url = "http://127.0.0.1:" + std::to_string(server.port()) + "/a.cbz";
+    const std::vector<int> slow = startTrickling(server.port(), 8);
+    std::vector<bool> open(slow.size(), true);
+    size_t stillOpen = slow.size();
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (stillOpen > 0 && std::chrono::steady_clock::now() < giveUp) {
+        std::vector<pollfd> waits;
+        for (size_t i = 0; i < slow.size(); ++i)
+            if (open[i]) waits.push_back({slow[i], POLLIN, 0});
+        if (::poll(waits.data(), waits.size(), 100) > 0) {
+            for (const auto& w : waits) {
+                if (!(w.revents & (POLLIN | POLLHUP | POLLERR))) continue;
+                char buf[256];
+                if (::recv(w.fd, buf, sizeof buf, MSG_DONTWAIT) > 0) continue;
+                for (size_t i = 0; i < slow.size(); ++i)
+                    if (slow[i] == w.fd && open[i]) open[i] = false, --stillOpen;
+            }
+            continue;
+        }
+        for (size_t i = 0; i < slow.size(); ++i)
+            if (open[i]) ::send(slow[i], "X-Slow: 1\r\n", 11, MSG_NOSIGNAL);
+    }
+    EXPECT_EQ(stillOpen, 0u);
+    for (int fd : slow) ::close(fd);
+    EXPECT_EQ(statusOf(url), 200);
 }
 
 TEST(MediaServerMain, StartRefusesBadFoldersAndAddressesAndTheSharedServerStopsAtTheEnd) {
@@ -392,6 +609,52 @@ TEST_F(MediaServerScreenTest, SharingAFolderThroughThePickerStartsTheServerAndSh
     driver.advance(0.5);
     EXPECT_FALSE(server->isRunning());
     EXPECT_EQ(MediaServerViewController::serverURL(), "");
+}
+
+TEST_F(MediaServerScreenTest, ListeningOnEveryAddressItShowsEachOfThem) {
+    test::TempDir dir("books");
+    std::ofstream(dir.file("a.cbz")) << "a";
+    uint16_t port = 0;
+    {
+        MediaServerMain probe;
+        ASSERT_TRUE(probe.start(dir.path(), "127.0.0.1", 0));
+        port = probe.port();
+    }
+    // A port alone: every IPv4 address of this machine.
+    sys::UserDefaults::standard().setObject(sys::PlistValue(std::to_string(port)), MediaServerViewController::kListenKey);
+    sys::UserDefaults::standard().setObject(sys::PlistValue(dir.path()), MediaServerViewController::kFolderKey);
+    auto screen = std::make_shared<MediaServerViewController>();
+    auto nav = std::make_shared<ui::NavigationController>(screen);
+    window->setRootViewController(nav);
+    ui::test::Driver driver(*window);
+    driver.advance(0.5);
+    EXPECT_FALSE(screen->tableViewTitleForFooterInSection(*screen->tableView(), 0)) << "nothing while stopped";
+    screen->toggleHttpServer();
+    driver.advance(0.5);
+    ASSERT_TRUE(MediaServerMain::sharedMediaServer()->isRunning());
+
+    std::vector<std::string> expected;
+    ifaddrs* list = nullptr;
+    ASSERT_EQ(::getifaddrs(&list), 0);
+    for (ifaddrs* i = list; i; i = i->ifa_next) {
+        if (!i->ifa_addr || i->ifa_addr->sa_family != AF_INET || !(i->ifa_flags & IFF_UP)) continue;
+        char text[INET_ADDRSTRLEN] = {};
+        ::inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(i->ifa_addr)->sin_addr, text, sizeof text);
+        expected.push_back("http://" + std::string(text) + ":" + std::to_string(port) + "/");
+    }
+    ::freeifaddrs(list);
+    const auto urls = MediaServerViewController::serverURLs();
+    EXPECT_EQ(std::set<std::string>(urls.begin(), urls.end()), std::set<std::string>(expected.begin(), expected.end()));
+    ASSERT_FALSE(urls.empty());
+    EXPECT_EQ(urls.back(), "http://127.0.0.1:" + std::to_string(port) + "/") << "this machine's own address last";
+    const auto footer = screen->tableViewTitleForFooterInSection(*screen->tableView(), 0);
+    ASSERT_TRUE(footer);
+    for (const auto& url : expected) EXPECT_NE(footer->find(url), std::string::npos) << url;
+    // Only loopback is spoken to.
+    EXPECT_EQ(statusOf(urls.back() + "a.cbz"), 200);
+    screen->toggleHttpServer();
+    driver.advance(0.5);
+    EXPECT_TRUE(MediaServerViewController::serverURLs().empty());
 }
 
 }  // namespace
