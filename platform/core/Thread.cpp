@@ -4,7 +4,61 @@
 
 #include <pthread.h>
 
+#include <vector>
+
 namespace sys {
+
+namespace {
+
+// Threads whose owners let them finish alone; joined at exit at the latest.
+struct LeftThreads {
+    std::mutex m;
+    std::vector<Thread> threads;  // guarded by m
+    ~LeftThreads() { joinAll(); }
+    void joinAll() {
+        std::vector<Thread> all;
+        {
+            std::lock_guard<std::mutex> g(m);
+            all.swap(threads);
+        }
+        for (Thread& t : all) t.join();
+    }
+};
+
+LeftThreads& leftThreads() {
+    static LeftThreads left;
+    return left;
+}
+
+}  // namespace
+
+void Thread::leaveToFinish(Thread&& thread) {
+    if (!thread.joinable()) return;
+    thread.requestStop();
+    if (thread.isCurrent()) {
+        // A body letting itself go: it is returning anyway.
+        thread.join();
+        return;
+    }
+    std::vector<Thread> finished;
+    {
+        LeftThreads& left = leftThreads();
+        std::lock_guard<std::mutex> g(left.m);
+        for (auto it = left.threads.begin(); it != left.threads.end();) {
+            if (it->running()) {
+                ++it;
+            } else {
+                finished.push_back(std::move(*it));
+                it = left.threads.erase(it);
+            }
+        }
+        left.threads.push_back(std::move(thread));
+    }
+    // Their bodies have returned: these joins do not wait.
+    for (Thread& t : finished) t.join();
+}
+
+void Thread::joinLeftThreads() { leftThreads().joinAll(); }
 
 Thread::Thread(Body body, std::string name) : state_(std::make_shared<State>()) {
     // Counted busy from before the thread exists, so that a run loop that is

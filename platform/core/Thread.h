@@ -33,6 +33,15 @@ public:
     // True when called from this thread itself.
     bool isCurrent() const;
 
+    // For an owner that must not wait for its worker (the main thread, with
+    // the worker blocked on the network until its cancel lands): the thread
+    // is asked to stop and kept by the process, which joins it when it is
+    // next handed a thread or at exit (joinLeftThreads). The body must not
+    // use its former owner any more.
+    static void leaveToFinish(Thread&& thread);
+    // Joins every thread left so far (at the end of a run).
+    static void joinLeftThreads();
+
 private:
     struct State {
         std::atomic<bool> stop{false};

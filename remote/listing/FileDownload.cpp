@@ -403,6 +403,9 @@ void FileDownload::onFtpComplete(const FtpListing::Result& r) {
         delivered_ = true;
         if (delegate) delegate->passwordRequested(HttpEasy::withoutCredentials(baseURL_), false);
         return;
+    case FtpListing::Outcome::Busy:
+        deliver(std::nullopt, BookCommon::localizedStringWithOnOff("The server is busy. Please try again later."));
+        return;
     case FtpListing::Outcome::Failed:
         deliver(std::nullopt, BookCommon::localizedStringWithOnOff("Connection Failed.") + "\n(FTP " +
                                   std::to_string(r.status) + ")");

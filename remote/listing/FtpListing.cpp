@@ -43,6 +43,8 @@ void FtpListing::fetch(const std::string& url, const std::string& user, const st
                 r.status = client->connectToFtp(host, port, login, pass);
                 if (r.status == QNFtpRequestSync::kUserRefused || r.status == QNFtpRequestSync::kPasswordRefused) {
                     r.outcome = Outcome::LoginRefused;
+                } else if (r.status == QNFtpRequestSync::kServerBusy) {
+                    r.outcome = Outcome::Busy;
                 } else if (r.status == QNFtpRequestSync::kLoggedOn) {
                     // As in every ftp URL, the path starts at the log-on folder.
                     const std::string dir = path.empty() ? path : path.substr(1);
@@ -52,6 +54,7 @@ void FtpListing::fetch(const std::string& url, const std::string& user, const st
                         if (r.status == QNFtpRequestSync::kTransferDone) r.outcome = Outcome::Listed;
                         if (r.status == QNFtpRequestSync::kListTooLarge) r.outcome = Outcome::TooLarge;
                     }
+                    if (r.status == QNFtpRequestSync::kServerBusy) r.outcome = Outcome::Busy;
                     client->disconnect();
                 }
             }
@@ -65,7 +68,10 @@ void FtpListing::fetch(const std::string& url, const std::string& user, const st
 void FtpListing::cancel() {
     if (cancelled_) *cancelled_ = true;
     if (client_) client_->cancel();
-    if (worker_.joinable()) worker_.join();
+    // The worker may be inside a name lookup, which no cancel reaches: the
+    // caller (the main thread) does not wait for it. It holds nothing of
+    // this object, and its result is dropped.
+    if (worker_.joinable()) sys::Thread::leaveToFinish(std::move(worker_));
     client_.reset();
 }
 

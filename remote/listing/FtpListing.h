@@ -10,9 +10,9 @@
 
 class QNFtpRequestSync;
 
-// An FTP folder listed for FileDownload: the LIST text fetched over our own
-// FTP client on a worker thread (fetch), and that text read into entries
-// (getListFromFtpList).
+// An FTP folder listed for FileDownload: the listing (MLSD where the server
+// offers it, else LIST) fetched over our own FTP client on a worker thread
+// (fetch), and that text read into entries (getListFromFtpList).
 //
 // Entry URLs never carry the user or password: those travel beside the URL
 // (the list screen keeps them), so that no URL written to disk holds them.
@@ -22,7 +22,8 @@ public:
     static constexpr const char* kAnonymousUser = "anonymous";
     static constexpr const char* kAnonymousPassword = "leaf.bright";
 
-    enum class Outcome { Listed, LoginRefused, Failed, TooLarge };
+    // Busy: the server takes no session now (421); worth a try later.
+    enum class Outcome { Listed, LoginRefused, Busy, Failed, TooLarge };
     struct Result {
         Outcome outcome = Outcome::Failed;
         std::string text;
@@ -37,10 +38,11 @@ public:
     // or given) and calls `done` once on the main thread, unless cancelled.
     void fetch(const std::string& url, const std::string& user, const std::string& password, size_t maxBytes,
                Completion done);
-    // No completion after this returns; the worker is stopped and joined.
+    // No completion after this returns. Returns at once: the worker, whose
+    // connection is closed under it, ends on its own (the process joins it).
     void cancel();
 
-    // Entries of a LIST text listed at `listedURL`: names decoded in
+    // Entries of a LIST or MLSD text listed at `listedURL`: names decoded in
     // `charset` ("" or "Default": UTF-8, then detection), folders and book,
     // PDF and theme files kept, each URL the name's bytes in the text's
     // encoding percent-escaped and resolved against the listed folder.

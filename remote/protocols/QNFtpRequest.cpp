@@ -25,3 +25,20 @@ std::optional<std::string> QNFtpRequest::getAddressAndPortWithPassiveResponse(co
     return std::to_string(num[0]) + "." + std::to_string(num[1]) + "." + std::to_string(num[2]) + "." +
            std::to_string(num[3]);
 }
+
+std::optional<int> QNFtpRequest::getPortWithExtendedPassiveResponse(const std::string& reply) {
+    if (reply.size() > 1000) return std::nullopt;
+    const size_t open = reply.find('(');
+    if (open == std::string::npos || open + 4 >= reply.size()) return std::nullopt;
+    const char d = reply[open + 1];
+    // The delimiter is a printable character other than a digit.
+    if (d < 33 || d > 126 || (d >= '0' && d <= '9')) return std::nullopt;
+    if (reply[open + 2] != d || reply[open + 3] != d) return std::nullopt;
+    size_t i = open + 4;
+    long port = 0;
+    const size_t first = i;
+    for (; i < reply.size() && reply[i] >= '0' && reply[i] <= '9' && i - first < 6; ++i) port = port * 10 + (reply[i] - '0');
+    if (i == first || i >= reply.size() || reply[i] != d || i + 1 >= reply.size() || reply[i + 1] != ')') return std::nullopt;
+    if (port < 1 || port > 65535) return std::nullopt;
+    return int(port);
+}

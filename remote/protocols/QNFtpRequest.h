@@ -3,7 +3,7 @@
 #include <optional>
 #include <string>
 
-// Reading of the FTP server's passive-mode reply.
+// Reading of the FTP server's passive-mode replies.
 class QNFtpRequest {
 public:
     QNFtpRequest() = delete;
@@ -11,4 +11,8 @@ public:
     // port p1 * 256 + p2. Missing numbers count as 0, so a reply without "("
     // gives 0.0.0.0 and port 0. Nothing for a reply longer than 1000 bytes.
     static std::optional<std::string> getAddressAndPortWithPassiveResponse(const std::string& reply, int* port);
+    // "229 Entering Extended Passive Mode (|||6446|)" gives 6446: the number
+    // between the third and fourth of the delimiter that follows "(".
+    // Nothing when the reply is not so, or the port is not 1 to 65535.
+    static std::optional<int> getPortWithExtendedPassiveResponse(const std::string& reply);
 };

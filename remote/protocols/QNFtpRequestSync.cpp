@@ -3,16 +3,26 @@
 #include "remote/protocols/QNFtpRequest.h"
 
 #include <algorithm>
+#include <cctype>
 #include <vector>
 
 namespace {
 
 // Bounds a reply that never ends.
 constexpr int kMaxReplyLines = 10000;
+// Lines of a reply kept for the caller (FEAT).
+constexpr size_t kMaxKeptLines = 200;
+// Separate 220 replies a server may send before it answers USER.
+constexpr int kMaxGreetings = 20;
 constexpr size_t kMaxRetrLine = 1024;
 constexpr size_t kMaxPathLine = 10240;
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+bool isPositive(int code) { return code >= 200 && code < 300; }
+
+// The server does not know the command (or its parameter).
+bool notImplemented(int code) { return code == 500 || code == 501 || code == 502 || code == 504; }
 
 }  // namespace
 
@@ -35,35 +45,60 @@ void QNFtpRequestSync::closeControl() {
     {
         std::lock_guard<std::mutex> lock(socketMutex_);
         old = std::move(socket_);
+        loggedOn_ = false;
     }
     if (old) old->disconnect();
 }
 
-bool QNFtpRequestSync::sendCommand(const std::string& line) {
-    if (!socket_ || isCancel_) return false;
-    return socket_->sendString(line);
+bool QNFtpRequestSync::connected() const {
+    std::lock_guard<std::mutex> lock(socketMutex_);
+    return loggedOn_ && socket_ && socket_->active() && !isCancel_;
 }
 
-int QNFtpRequestSync::readReply(std::string* text) {
+bool QNFtpRequestSync::sendCommand(const std::string& line) {
+    if (!socket_ || isCancel_) return false;
+    if (socket_->sendString(line)) return true;
+    closeControl();
+    return false;
+}
+
+int QNFtpRequestSync::readReply(std::string* text, std::vector<std::string>* lines) {
     if (!socket_) return -1;
     std::string line;
-    if (socket_->recvLine(&line, kMaxReplyLine) < 0) return -1;
+    if (socket_->recvLine(&line, kMaxReplyLine) < 0) {
+        closeControl();
+        return -1;
+    }
+    if (lines) lines->push_back(line);
     const int code = ftpStatusCodeWithBuffer(line);
     if (line.size() >= 4 && line[3] == '-' && isDigit(line[0]) && isDigit(line[1]) && isDigit(line[2])) {
         // A multi-line reply ends with the same code followed by a space.
         const std::string end = line.substr(0, 3) + " ";
         for (int n = 0;; ++n) {
-            if (n >= kMaxReplyLines || socket_->recvLine(&line, kMaxReplyLine) < 0) return -1;
+            if (n >= kMaxReplyLines || socket_->recvLine(&line, kMaxReplyLine) < 0) {
+                closeControl();
+                return -1;
+            }
+            if (lines && lines->size() < kMaxKeptLines) lines->push_back(line);
             if (line.compare(0, 4, end) == 0) break;
         }
     }
     if (text) *text = line;
+    // The server closes the session after a 421.
+    if (code == 421) closeControl();
     return code;
+}
+
+int QNFtpRequestSync::command(const std::string& cmd, std::string* text, std::vector<std::string>* lines) {
+    if (!sendCommand(cmd)) return -1;
+    return readReply(text, lines);
 }
 
 int QNFtpRequestSync::connectToFtp(const std::string& host, int port, const std::string& user,
                                    const std::string& password) {
     closeControl();
+    features_.clear();
+    noEpsv_ = noMlsd_ = false;
     if (isCancel_) return kConnectFailed;
     {
         std::lock_guard<std::mutex> lock(socketMutex_);
@@ -71,7 +106,7 @@ int QNFtpRequestSync::connectToFtp(const std::string& host, int port, const std:
         socket_->setConnectTimeout(connectTimeout_);
         socket_->setIdleTimeout(idleTimeout_);
     }
-    if (!socket_->connect(host, port == 0 ? 21 : port)) {
+    if (isCancel_ || !socket_->connect(host, port == 0 ? 21 : port) || isCancel_) {
         closeControl();
         return kConnectFailed;
     }
@@ -79,57 +114,75 @@ int QNFtpRequestSync::connectToFtp(const std::string& host, int port, const std:
         closeControl();
         return kUserRefused;
     }
-    // USER goes out at once; the greeting is read before its answer.
-    if (!sendCommand("USER " + user + "\r\n")) {
+    auto fail = [this](int status) {
         closeControl();
-        return kNoReply;
+        return status;
+    };
+    // The greeting first: a server that takes no session now says 421 and
+    // hangs up, and a command sent before would meet a closed connection.
+    int code = readReply();
+    while (code == 120) code = readReply();  // "ready in nnn minutes"
+    if (code < 0) return fail(kNoReply);
+    if (code == 421) return fail(kServerBusy);
+    if (code != 220) return fail(kNoReply);
+
+    code = command("USER " + user + "\r\n");
+    // Some servers greet with several separate 220 replies.
+    for (int n = 0; code == 220 && n < kMaxGreetings; ++n) code = readReply();
+    if (code < 0) return fail(kNoReply);
+    if (code == 421) return fail(kServerBusy);
+    if (code == 331) {
+        code = command("PASS " + password + "\r\n");
+        if (code < 0) return fail(kNoReply);
+        if (code == 421) return fail(kServerBusy);
+        // 202: the password was not needed after all.
+        if (code != 230 && code != 202) return fail(kPasswordRefused);
+    } else if (code != 230) {
+        // 230 at once: the server logged the user on without a password
+        // (anonymous sites often do).
+        return fail(kUserRefused);
     }
-    int code = 0;
-    for (int n = 0;; ++n) {
-        code = readReply();
-        if (code < 0 || n >= kMaxReplyLines) {
-            closeControl();
-            return kNoReply;
-        }
-        if (code != 220) break;
-    }
-    if (code != 331) {
-        closeControl();
-        return kUserRefused;
-    }
-    const int pass = logOnStep("PASS " + password + "\r\n", 230, kPasswordRefused);
-    if (pass != kLoggedOn) return pass;
-    return logOnStep("TYPE I\r\n", 200, kTypeRefused);
+
+    readFeatures();
+    if (!socket_) return isCancel_ ? kConnectFailed : kNoReply;
+    code = command("TYPE I\r\n");
+    if (code < 0) return fail(kNoReply);
+    if (code == 421) return fail(kServerBusy);
+    if (code != 200) return fail(kTypeRefused);
+    std::lock_guard<std::mutex> lock(socketMutex_);
+    loggedOn_ = socket_ != nullptr;
+    return loggedOn_ ? kLoggedOn : kNoReply;
 }
 
-int QNFtpRequestSync::logOnStep(const std::string& command, int expected, int refused) {
-    if (!sendCommand(command)) {
-        closeControl();
-        return kNoReply;
+void QNFtpRequestSync::readFeatures() {
+    std::vector<std::string> lines;
+    if (command("FEAT\r\n", nullptr, &lines) != 211) return;
+    // "211-Features:", one feature per line (led by a space), "211 End".
+    for (size_t i = 1; i + 1 < lines.size(); ++i) {
+        std::string f = lines[i];
+        const size_t b = f.find_first_not_of(' ');
+        if (b == std::string::npos) continue;
+        f = f.substr(b, f.find(' ', b) == std::string::npos ? std::string::npos : f.find(' ', b) - b);
+        for (char& c : f) c = char(std::toupper(static_cast<unsigned char>(c)));
+        if (!f.empty()) features_.insert(f);
     }
-    const int code = readReply();
-    if (code < 0) {
-        closeControl();
-        return kNoReply;
-    }
-    if (code != expected) {
-        closeControl();
-        return refused;
-    }
-    return kLoggedOn;
+    // Names travel as UTF-8 where the server can (its answer does not matter:
+    // a server that is always UTF-8 may refuse the option).
+    if (hasFeature("UTF8")) command("OPTS UTF8 ON\r\n");
 }
 
 int QNFtpRequestSync::changeDir(const std::string& path) {
     const std::string cmd = "CWD " + path + "\r\n";
-    if (!safeArgument(path) || cmd.size() >= kMaxPathLine || !sendCommand(cmd)) return kDirRefused;
-    return readReply() == 250 ? kDirChanged : kDirRefused;
+    if (!safeArgument(path) || cmd.size() >= kMaxPathLine) return kDirRefused;
+    const int code = command(cmd);
+    return isPositive(code) ? kDirChanged : busyOr(code, kDirRefused);
 }
 
 int64_t QNFtpRequestSync::getFilesize(const std::string& name) {
     const std::string cmd = "SIZE " + name + "\r\n";
-    if (!safeArgument(name) || cmd.size() >= kMaxPathLine || !sendCommand(cmd)) return -1;
+    if (!safeArgument(name) || cmd.size() >= kMaxPathLine) return -1;
     std::string line;
-    if (readReply(&line) != 213 || line.size() < 5) return -1;
+    if (command(cmd, &line) != 213 || line.size() < 5) return -1;
     const std::string digits = line.substr(4);
     int64_t v = 0;
     size_t i = 0;
@@ -147,26 +200,68 @@ void QNFtpRequestSync::setData(QNSocketSync* data) {
     data_ = data;
 }
 
-int QNFtpRequestSync::openPassive(std::unique_ptr<QNSocketSync>* data) {
-    if (!sendCommand("PASV\r\n")) return kNoTransferReply;
-    std::string line;
-    const int code = readReply(&line);
-    if (code < 0) return kNoTransferReply;
-    if (code != 227) return kTransferRefused;
-    int port = 0;
-    const auto host = QNFtpRequest::getAddressAndPortWithPassiveResponse(line, &port);
+void QNFtpRequestSync::closeData(std::unique_ptr<QNSocketSync>* data) {
+    setData(nullptr);
+    if (*data) (*data)->disconnect();
+    data->reset();
+}
+
+int QNFtpRequestSync::connectData(std::unique_ptr<QNSocketSync>* data, int port) {
     // Only the port is taken from the reply.
-    if (!host || port <= 0 || socket_->peerAddress().empty()) return kDataConnectFailed;
+    if (port <= 0 || port > 65535 || !socket_ || socket_->peerAddress().empty()) return kDataConnectFailed;
     *data = std::make_unique<QNSocketSync>();
     (*data)->setConnectTimeout(connectTimeout_);
     (*data)->setIdleTimeout(idleTimeout_);
     setData(data->get());
-    if (isCancel_ || !(*data)->connect(socket_->peerAddress(), port)) {
-        setData(nullptr);
-        data->reset();
+    if (isCancel_ || !(*data)->connect(socket_->peerAddress(), port) || isCancel_) {
+        closeData(data);
         return kDataConnectFailed;
     }
     return 0;
+}
+
+int QNFtpRequestSync::openPassive(std::unique_ptr<QNSocketSync>* data) {
+    std::string line;
+    if (!noEpsv_) {
+        const int code = command("EPSV\r\n", &line);
+        if (code < 0) return kNoTransferReply;
+        if (code == 421) return kServerBusy;
+        if (code == 229) {
+            const auto port = QNFtpRequest::getPortWithExtendedPassiveResponse(line);
+            return port ? connectData(data, *port) : kDataConnectFailed;
+        }
+        // Not known here: the classic passive mode from now on.
+        noEpsv_ = true;
+    }
+    const int code = command("PASV\r\n", &line);
+    if (code < 0) return kNoTransferReply;
+    if (code != 227) return busyOr(code, kTransferRefused);
+    int port = 0;
+    if (!QNFtpRequest::getAddressAndPortWithPassiveResponse(line, &port)) return kDataConnectFailed;
+    return connectData(data, port);
+}
+
+int QNFtpRequestSync::beginTransfer(const std::string& cmd, int64_t offset) {
+    if (offset > 0) {
+        const int code = command("REST " + std::to_string(offset) + "\r\n");
+        if (code < 0) return kNoRestReply;
+        if (code != 350) return busyOr(code, kRestRefused);
+    }
+    const int code = command(cmd);
+    if (code < 0) return kNoTransferReply;
+    if (code != 150 && code != 125) return busyOr(code, kTransferRefused);
+    return 0;
+}
+
+void QNFtpRequestSync::stopTransfer(std::unique_ptr<QNSocketSync>* data) {
+    // Closing the data connection with bytes unread resets it: the server's
+    // next write fails, and it ends the transfer with one reply (426, or 226
+    // when it had sent everything already). No ABOR: servers answer it with
+    // one reply or two depending on timing, which would leave the session
+    // out of step.
+    closeData(data);
+    if (isCancel_) return;
+    readReply();
 }
 
 int QNFtpRequestSync::getFile(const std::string& name, int64_t offset, int64_t length, const DataHandler& handler) {
@@ -175,81 +270,82 @@ int QNFtpRequestSync::getFile(const std::string& name, int64_t offset, int64_t l
     if (offset < 0 || length < 0) return kTransferRefused;
     std::unique_ptr<QNSocketSync> data;
     if (const int rc = openPassive(&data)) return rc;
-    auto finish = [&](int rc) {
-        setData(nullptr);
-        if (data) data->disconnect();
+    if (const int rc = beginTransfer(retr, offset)) {
+        closeData(&data);
         return rc;
-    };
-    if (offset != 0) {
-        if (!sendCommand("REST " + std::to_string(offset) + "\r\n")) return finish(kNoRestReply);
-        const int code = readReply();
-        if (code < 0) return finish(kNoRestReply);
-        if (code != 350) return finish(kRestRefused);
     }
-    if (!sendCommand(retr)) return finish(kNoTransferReply);
-    const int code = readReply();
-    if (code < 0) return finish(kNoTransferReply);
-    if (code != 150 && code != 125) return finish(kTransferRefused);
 
     std::vector<char> buf(kMaxChunk);
     int64_t remain = length;
     for (;;) {
         const size_t want = remain > 0 && remain < int64_t(kMaxChunk) ? size_t(remain) : kMaxChunk;
         const long n = data->recvDataOnce(buf.data(), want);
-        if (n <= 0) break;
+        if (n == 0) break;
+        if (n < 0) {
+            // Reset or silent: the server may still end the transfer with a
+            // reply, which keeps the session in step.
+            stopTransfer(&data);
+            return isCancel_ ? kTransferStopped : kTransferBroken;
+        }
         if (isCancel_ || !handler(buf.data(), size_t(n))) {
-            finish(0);
-            closeControl();
+            stopTransfer(&data);
             return kTransferStopped;
         }
         if (length > 0) {
             remain -= n;
             if (remain == 0) {
-                // The rest of the file is not wanted: stop the transfer and
-                // end this session rather than drain it.
-                finish(0);
-                sendCommand("ABOR\r\n");
-                sendCommand("QUIT\r\n");
-                closeControl();
-                return kTransferDone;
+                // The rest of the file is not wanted.
+                stopTransfer(&data);
+                return isCancel_ ? kTransferStopped : kTransferDone;
             }
         }
     }
-    finish(0);
+    closeData(&data);
     if (isCancel_) return kTransferStopped;
-    return readReply() < 0 ? kTransferRefused : kTransferDone;
+    const int code = readReply();
+    if (isPositive(code)) return kTransferDone;
+    return busyOr(code, kTransferBroken);
 }
 
 int QNFtpRequestSync::getList(std::string* text, size_t maxBytes) {
     text->clear();
     std::unique_ptr<QNSocketSync> data;
-    if (const int rc = openPassive(&data)) return rc;
-    auto finish = [&](int rc) {
-        setData(nullptr);
-        if (data) data->disconnect();
-        return rc;
-    };
-    if (!sendCommand("LIST\r\n")) return finish(kNoTransferReply);
-    const int code = readReply();
-    if (code < 0) return finish(kNoTransferReply);
-    if (code != 150 && code != 125) return finish(kTransferRefused);
+    for (;;) {
+        const bool mlsd = hasFeature("MLST") && !noMlsd_;
+        if (const int rc = openPassive(&data)) return rc;
+        std::string line;
+        const int code = command(mlsd ? "MLSD\r\n" : "LIST\r\n", &line);
+        if (code == 150 || code == 125) break;
+        closeData(&data);
+        if (code < 0) return kNoTransferReply;
+        if (mlsd && notImplemented(code)) {
+            // FEAT promised more than the server keeps.
+            noMlsd_ = true;
+            continue;
+        }
+        return busyOr(code, kTransferRefused);
+    }
     std::vector<char> buf(kMaxChunk);
     for (;;) {
         const long n = data->recvDataOnce(buf.data(), buf.size());
-        if (n <= 0) break;
+        if (n == 0) break;
+        if (n < 0) {
+            stopTransfer(&data);
+            return isCancel_ ? kTransferStopped : kTransferBroken;
+        }
         if (text->size() + size_t(n) > maxBytes) {
-            finish(0);
-            closeControl();
+            stopTransfer(&data);
             return kListTooLarge;
         }
         text->append(buf.data(), size_t(n));
     }
-    finish(0);
+    closeData(&data);
     if (isCancel_) return kTransferStopped;
     const int closing = readReply();
-    if (closing < 0) return kTransferRefused;
-    // A listing cut short by the server is no listing.
-    return closing / 100 == 2 ? kTransferDone : kTransferRefused;
+    if (isPositive(closing)) return kTransferDone;
+    // Cut short by the server (426, 451, or no reply at all): part of a
+    // listing is no listing.
+    return busyOr(closing, kTransferBroken);
 }
 
 void QNFtpRequestSync::cancel() {

@@ -7,19 +7,35 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
+#include <vector>
 
 // A blocking FTP client for one worker thread: log on, change folder, ask a
-// file's size, read a byte range or list the current folder, always over
-// passive data connections in binary mode. Every call answers with a plain
-// status code (below). cancel() from another thread closes the connections,
-// so that a blocked call returns at once.
+// file's size, read a file from an offset or list the current folder, always
+// over passive data connections in binary mode. Every call answers with a
+// plain status code (below). cancel() from another thread closes the
+// connections, so that a blocked call returns at once.
 //
-// Replies are read whole, multi-line ones ("230-...") included, so servers
-// that greet or welcome over several lines work. The data connection goes
-// to the address the control connection reached, whatever address the
-// passive reply names: a server cannot send the client to a third host.
-// Names that would end the command line early (CR, LF, NUL) are refused.
+// One session serves many calls: a transfer that ends early (the handler
+// wants no more, or the wanted length has arrived) closes its data
+// connection and reads the server's reply that ends the transfer, and the
+// session goes on. connected() tells whether the server still holds it.
+//
+// Log-on: the greeting is read, then USER; a server may log the user on
+// there (230) or ask for PASS (331). A 421 anywhere means the server takes
+// no session now (too many users, shutting down): kServerBusy, never a
+// refusal of the user or password. After log-on FEAT tells the server's
+// extensions: "OPTS UTF8 ON" is sent where it offers UTF8, listings use
+// MLSD where it offers MLST (exact sizes, universal times), else LIST.
+// Data connections are opened with EPSV, and with PASV on servers that do
+// not know EPSV.
+//
+// Replies are read whole, multi-line ones ("230-...") included. The data
+// connection goes to the address the control connection reached, whatever
+// address a passive reply names: a server cannot send the client to a third
+// host. Names that would end the command line early (CR, LF, NUL) are
+// refused.
 class QNFtpRequestSync {
 public:
     // connectToFtp.
@@ -43,6 +59,13 @@ public:
     static constexpr int kTransferStopped = 12;
     // A listing larger than the caller's limit.
     static constexpr int kListTooLarge = 13;
+    // Any call: the server answered 421 and closed the session (busy, or
+    // going down): worth another try later.
+    static constexpr int kServerBusy = 14;
+    // getFile and getList: the data connection broke (reset, time-out)
+    // before the server ended the transfer, or the server ended it with an
+    // error after some data: what arrived is not the whole.
+    static constexpr int kTransferBroken = 15;
 
     static constexpr size_t kMaxReplyLine = 1024;
     static constexpr size_t kMaxChunk = 10240;
@@ -65,38 +88,63 @@ public:
     int changeDir(const std::string& path);
     // The size from a 213 reply, else -1.
     int64_t getFilesize(const std::string& name);
-    // From `offset`, `length` bytes (0: to the end). A read that reaches its
-    // length aborts the transfer and ends the control connection (the next
-    // one logs on again).
+    // From `offset`, `length` bytes (0: to the end). A transfer stopped
+    // early (the length reached, or the handler returning false) leaves the
+    // session in step for the next call.
     int getFile(const std::string& name, int64_t offset, int64_t length, const DataHandler& handler);
-    // The LIST text of the current folder, at most maxBytes bytes.
+    // The listing of the current folder (MLSD lines where the server offers
+    // them, else LIST lines), at most maxBytes bytes. A listing the server
+    // ends with an error, or whose data connection breaks, is kTransferBroken.
     int getList(std::string* text, size_t maxBytes);
     void cancel();
     bool disconnect();
     bool isCancel() const { return isCancel_.load(); }
+    // Logged on and the control connection still up.
+    bool connected() const;
+    // An extension FEAT named (upper case, without its parameters: "MLST",
+    // "UTF8", "EPSV", "REST").
+    bool hasFeature(const std::string& name) const { return features_.count(name) != 0; }
 
     // The number the reply line starts with (its first three characters).
     static int ftpStatusCodeWithBuffer(const std::string& line);
 
 private:
     bool sendCommand(const std::string& line);
-    // One command of the log-on and its answer: kLoggedOn for the
-    // `expected` code; otherwise the connection closes and the result is
-    // kNoReply, or `refused` for another code.
-    int logOnStep(const std::string& command, int expected, int refused);
-    // One whole reply; its code, or -1 when none arrived. `text` receives
-    // the last line.
-    int readReply(std::string* text = nullptr);
-    // PASV and the data connection; a status (0 when connected).
+    // One whole reply; its code, or -1 when none arrived (the control
+    // connection is then closed). `text` receives the last line, `lines`
+    // every line. A 421 closes the control connection as the server does.
+    int readReply(std::string* text = nullptr, std::vector<std::string>* lines = nullptr);
+    // Sends `command` and reads its reply: the code, -1 when the send
+    // failed or no reply came.
+    int command(const std::string& command, std::string* text = nullptr, std::vector<std::string>* lines = nullptr);
+    // FEAT, then OPTS UTF8 ON where offered.
+    void readFeatures();
+    // EPSV (or PASV) and the data connection; a status (0 when connected).
     int openPassive(std::unique_ptr<QNSocketSync>* data);
+    int connectData(std::unique_ptr<QNSocketSync>* data, int port);
+    // Sends the transfer command (after REST when offset > 0) and reads its
+    // preliminary reply; 0 when the transfer began.
+    int beginTransfer(const std::string& cmd, int64_t offset);
+    // The transfer's data connection closes before its end: the server's
+    // reply that ends it is read (keeping the session in step) or, when none
+    // comes, the session is closed.
+    void stopTransfer(std::unique_ptr<QNSocketSync>* data);
+    void closeData(std::unique_ptr<QNSocketSync>* data);
     void setData(QNSocketSync* data);
     void closeControl();
     static bool safeArgument(const std::string& s);
+    // kServerBusy for a 421 reply, else `otherwise`.
+    static int busyOr(int code, int otherwise) { return code == 421 ? kServerBusy : otherwise; }
 
     std::unique_ptr<QNSocketSync> socket_;
-    std::mutex socketMutex_;
+    mutable std::mutex socketMutex_;
     QNSocketSync* data_ = nullptr;  // guarded by socketMutex_
     std::atomic<bool> isCancel_{false};
+    std::atomic<bool> loggedOn_{false};
+    std::set<std::string> features_;
+    // The server does not know EPSV (or MLSD): PASV (LIST) from then on.
+    bool noEpsv_ = false;
+    bool noMlsd_ = false;
     double connectTimeout_ = 30;
     double idleTimeout_ = 60;
 };

@@ -5,6 +5,7 @@
 
 #include <arpa/inet.h>
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <netinet/in.h>
@@ -40,21 +41,92 @@ bool greets(int port) {
 }
 
 const char* const kPyServer = R"PY(
-import logging, sys
+import json, logging, os, sys
 from pyftpdlib.authorizers import DummyAuthorizer
-from pyftpdlib.handlers import FTPHandler
+from pyftpdlib.handlers import DTPHandler, FTPHandler
 from pyftpdlib.servers import FTPServer
-root, port, user, password, login, masq, drop, drops = sys.argv[1:9]
-drop = int(drop or 0)
+o = json.loads(sys.argv[1])
+drop = o["drop"]
+stats = {"logins": 0, "sent": 0}
+# What the server did, for tests and benchmarks to read: log-ons, and bytes
+# of files it sent over data connections (what it handed to the socket,
+# also when the client broke the transfer off).
+def write_stats():
+    if o["stats"]:
+        tmp = o["stats"] + ".tmp"
+        with open(tmp, "w") as f:
+            f.write("logins %d\nsent %d\n" % (stats["logins"], stats["sent"]))
+        os.replace(tmp, o["stats"])
+write_stats()
 auth = DummyAuthorizer()
-auth.add_anonymous(root, msg_login=login or "Login successful.")
-auth.add_user(user, password, root, perm="elr", msg_login=login or "Login successful.")
+auth.add_anonymous(o["root"], msg_login=o["login"] or "Login successful.")
+auth.add_user(o["user"], o["password"], o["root"], perm="elr", msg_login=o["login"] or "Login successful.")
+class CountingDTP(DTPHandler):
+    def close(self):
+        if not self._closed and self.cmd == "RETR":
+            stats["sent"] += self.tot_bytes_sent
+            write_stats()
+        DTPHandler.close(self)
+    # A listing cut short ends with the reply the test chose, not 226.
+    def handle_close(self):
+        reply = getattr(self.cmd_channel, "cut_reply", None)
+        if reply and not self._closed:
+            self.cmd_channel.cut_reply = None
+            self._resp = (reply, logging.info)
+            self.close()
+            return
+        DTPHandler.handle_close(self)
 class Handler(FTPHandler):
-    drops_left = [int(drops) if drop > 0 else 0]
+    dtp_handler = CountingDTP
+    drops_left = [o["drops"] if drop > 0 else 0]
+    cuts_left = [1 if o["cutListingAfter"] > 0 else 0]
     pending_drop = None
+    cut_reply = None
+    # Canned answers: the command is answered so and not carried out; after
+    # a 421 the server hangs up.
+    def pre_process_command(self, line, cmd, arg):
+        reply = o["canned"].get(cmd)
+        if reply:
+            self.respond(reply)
+            if reply.startswith("421"):
+                self.close_when_done()
+            return
+        FTPHandler.pre_process_command(self, line, cmd, arg)
+    # Some servers log an anonymous user on at USER, asking no password.
+    def ftp_USER(self, line):
+        if o["anonymousAtUser"] and line == "anonymous" and not self.authenticated:
+            self.username = line
+            self.handle_auth_success(self.authorizer.get_home_dir(line), "", "Anonymous user logged in.")
+            return
+        FTPHandler.ftp_USER(self, line)
+    # The pause some servers make before a log-on succeeds; other sessions
+    # go on meanwhile.
+    def handle_auth_success(self, home, password, msg_login):
+        stats["logins"] += 1
+        write_stats()
+        if o["loginDelay"] > 0:
+            self.del_channel()
+            def later():
+                self.add_channel()
+                FTPHandler.handle_auth_success(self, home, password, msg_login)
+            self.ioloop.call_later(o["loginDelay"], later, _errback=self.handle_error)
+            return
+        FTPHandler.handle_auth_success(self, home, password, msg_login)
     # The first `drops` downloads break off: `drop` bytes of the file, then both
     # connections close with no final reply, as when a server goes away.
+    # Listings can be cut short: part of the text, then an error reply.
     def push_dtp_data(self, data, isproducer=False, file=None, cmd=None):
+        if cmd in ("LIST", "MLSD") and Handler.cuts_left[0] > 0 and isproducer:
+            Handler.cuts_left[0] -= 1
+            chunks = []
+            while True:
+                c = data.more()
+                if not c:
+                    break
+                chunks.append(c)
+            data = b"".join(chunks)[:o["cutListingAfter"]]
+            isproducer = False
+            self.cut_reply = o["cutListingReply"]
         if cmd == "RETR" and Handler.drops_left[0] > 0 and file is not None:
             Handler.drops_left[0] -= 1
             if self.data_channel is not None:
@@ -84,12 +156,30 @@ Handler.authorizer = auth
 Handler.auth_failed_timeout = 0
 Handler.banner = ("Leafbright test server.\r\nThis greeting runs over several lines, as some servers' do.\r\n"
                   "A client must read it whole before it can take the answer to USER.")
-if masq:
-    Handler.masquerade_address = masq
+if o["masq"]:
+    Handler.masquerade_address = o["masq"]
 logging.basicConfig(level=logging.WARNING)
-server = FTPServer(("127.0.0.1", int(port)), Handler)
+server = FTPServer(("127.0.0.1", int(o["port"])), Handler)
+server.max_cons_per_ip = o["maxPerIp"]
 server.serve_forever()
 )PY";
+
+std::string jsonString(const std::string& s) {
+    std::string out = "\"";
+    for (unsigned char c : s) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += char(c);
+        } else if (c < 0x20) {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\u%04x", c);
+            out += buf;
+        } else {
+            out += char(c);
+        }
+    }
+    return out + "\"";
+}
 
 }  // namespace
 
@@ -104,7 +194,7 @@ std::string FtpTestServer::url(const std::string& path) const {
     return "ftp://127.0.0.1:" + std::to_string(port_) + path;
 }
 
-bool FtpTestServer::startVsftpd(const std::string& root) {
+bool FtpTestServer::startVsftpd(const std::string& root, const VsOptions& o) {
     if (!haveVsftpd()) {
         error_ = "vsftpd is not installed";
         return false;
@@ -123,7 +213,8 @@ bool FtpTestServer::startVsftpd(const std::string& root) {
                 << "\nbackground=NO\nanonymous_enable=YES\nanon_root=" << absRoot
                 << "\nlocal_enable=NO\nwrite_enable=NO\nrun_as_launching_user=YES\nseccomp_sandbox=NO\n"
                 << "secure_chroot_dir=" << dir_ << "/empty\npasv_enable=YES\npasv_address=127.0.0.1\n"
-                << "xferlog_enable=NO\nuse_localtime=NO\nmax_per_ip=0\nmax_clients=0\n";
+                << "xferlog_enable=NO\nuse_localtime=NO\nmax_per_ip=" << o.maxSessionsPerIp << "\nmax_clients=0\n"
+                << "delay_successful_login=" << o.loginDelaySeconds << "\n";
         }
         const std::string conf = dir_ + "/vsftpd.conf";
         const char* argv[] = {"/usr/sbin/vsftpd", conf.c_str(), nullptr};
@@ -144,18 +235,40 @@ bool FtpTestServer::startPyftpdlib(const std::string& root, const PyOptions& o) 
         std::ofstream out(script, std::ios::trunc);
         out << kPyServer;
     }
+    std::string canned = "{";
+    for (const auto& [cmd, reply] : o.cannedReplies) {
+        if (canned.size() > 1) canned += ",";
+        canned += jsonString(cmd) + ":" + jsonString(reply);
+    }
+    canned += "}";
     for (int attempt = 0; attempt < 5; ++attempt) {
         port_ = ServerProcess::freePort();
-        const std::string port = std::to_string(port_);
-        const std::string drop = std::to_string(o.dropFirstDownloadAfter);
-        const std::string drops = std::to_string(o.droppedDownloads);
-        const char* argv[] = {"/usr/bin/python3",        script.c_str(),     absRoot.c_str(),
-                              port.c_str(),              o.user.c_str(),     o.password.c_str(),
-                              o.loginMessage.c_str(),    o.masqueradeAddress.c_str(), drop.c_str(),
-                              drops.c_str(),             nullptr};
+        std::ostringstream json;
+        json << "{\"root\":" << jsonString(absRoot) << ",\"port\":" << port_ << ",\"user\":" << jsonString(o.user)
+             << ",\"password\":" << jsonString(o.password) << ",\"login\":" << jsonString(o.loginMessage)
+             << ",\"masq\":" << jsonString(o.masqueradeAddress) << ",\"drop\":" << o.dropFirstDownloadAfter
+             << ",\"drops\":" << o.droppedDownloads << ",\"stats\":" << jsonString(o.statsFile)
+             << ",\"anonymousAtUser\":" << (o.anonymousAtUser ? "true" : "false")
+             << ",\"loginDelay\":" << o.loginDelaySeconds << ",\"cutListingAfter\":" << o.cutListingAfter
+             << ",\"cutListingReply\":" << jsonString(o.cutListingReply) << ",\"maxPerIp\":" << o.maxSessionsPerIp
+             << ",\"canned\":" << canned << "}";
+        const std::string options = json.str();
+        const char* argv[] = {"/usr/bin/python3", script.c_str(), options.c_str(), nullptr};
         if (launch(argv, dir_ + "/stderr.log")) return true;
     }
     return false;
+}
+
+FtpTestServer::Stats FtpTestServer::readStats(const std::string& file) {
+    Stats s;
+    std::ifstream in(file);
+    std::string key;
+    int64_t value = 0;
+    while (in >> key >> value) {
+        if (key == "logins") s.logOns = int(value);
+        if (key == "sent") s.bytesSent = value;
+    }
+    return s;
 }
 
 bool FtpTestServer::launch(const char* const* argv, const std::string& logFile) {

@@ -3,6 +3,7 @@
 #include "tests/support/net/LoopbackDaemon.h"
 
 #include <cstdint>
+#include <map>
 #include <string>
 
 namespace test {
@@ -10,10 +11,12 @@ namespace test {
 // A real FTP server on 127.0.0.1 serving a folder read-only, started by the
 // test as a child process with its configuration and logs in a private
 // folder, stopped when the object goes away:
-//  - vsftpd with anonymous log-on ("anonymous" / "ftp" only);
+//  - vsftpd with anonymous log-on ("anonymous" / "ftp" only), optionally
+//    pausing after each log-on or taking few sessions at once;
 //  - pyftpdlib with anonymous log-on and one user, greeting and welcoming
-//    over several lines, optionally naming a foreign address in its PASV
-//    replies.
+//    over several lines, and the misbehaviours of PyOptions: a foreign
+//    address in its PASV replies, broken-off downloads and listings, canned
+//    answers to commands, anonymous log-on at USER, a pause after log-on.
 class FtpTestServer : public LoopbackDaemon {
 public:
     struct PyOptions {
@@ -28,14 +31,43 @@ public:
         int64_t dropFirstDownloadAfter = 0;
         // How many downloads, from the first, break off that way.
         int droppedDownloads = 1;
+        // Above 0: the first listing (LIST or MLSD) sends this many bytes of
+        // its text, then ends with cutListingReply instead of 226.
+        int cutListingAfter = 0;
+        std::string cutListingReply = "426 Connection closed; transfer aborted.";
+        // "anonymous" is logged on at USER (230, no PASS asked).
+        bool anonymousAtUser = false;
+        // Seconds between a good PASS and its 230 (other sessions go on).
+        double loginDelaySeconds = 0;
+        // Above 0: more sessions from one address are greeted with 421.
+        int maxSessionsPerIp = 0;
+        // Commands answered with a fixed reply and not carried out ("EPSV"
+        // -> "500 ..."); after a 421 reply the server hangs up.
+        std::map<std::string, std::string> cannedReplies;
+        // A file the server keeps its counts in (readStats).
+        std::string statsFile;
     };
+    struct VsOptions {
+        // delay_successful_login: seconds before each 230.
+        int loginDelaySeconds = 0;
+        // max_per_ip: more sessions from one address are greeted with 421.
+        int maxSessionsPerIp = 0;
+    };
+    // What a pyftpdlib server with a statsFile counted: log-ons, and the
+    // bytes of files it sent (what it handed to its sockets).
+    struct Stats {
+        int logOns = 0;
+        int64_t bytesSent = 0;
+    };
+    static Stats readStats(const std::string& statsFile);
 
     FtpTestServer() = default;
 
     static bool haveVsftpd();
     static bool havePyftpdlib();
 
-    bool startVsftpd(const std::string& root);
+    bool startVsftpd(const std::string& root, const VsOptions& options);
+    bool startVsftpd(const std::string& root) { return startVsftpd(root, VsOptions()); }
     bool startPyftpdlib(const std::string& root, const PyOptions& options);
     // "ftp://127.0.0.1:PORT" + path.
     std::string url(const std::string& path) const;

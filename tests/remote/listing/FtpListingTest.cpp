@@ -1,0 +1,166 @@
+// FTP folders listed by FileDownload from servers as they are met: one that
+// logs anonymous users on at USER and lists with MLSD (exact sizes and
+// universal times, a non-ASCII folder), busy servers that greet or answer
+// with 421, a listing the server cuts short, and a cancel while the worker
+// is stuck in a name lookup.
+#include "remote/listing/FileDownload.h"
+#include "remote/listing/FtpListing.h"
+
+#include "platform/core/Thread.h"
+#include "remote/protocols/QNFtpRequestSync.h"
+#include "tests/remote/listing/ListingOutcome.h"
+#include "tests/support/TestHome.h"
+#include "tests/support/VirtualClockTest.h"
+#include "tests/support/net/FtpTestServer.h"
+#include "tests/support/net/StuckNameLookup.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <future>
+#include <poll.h>
+#include <sys/stat.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+using Outcome = test::ListingOutcome;
+
+// 2019-05-06 07:08:09 UTC: more than half a year ago, so LIST shows only the
+// day (and in the server's local time); MLSD gives it to the second.
+constexpr int64_t kBookTime = 1557126489;
+constexpr const char* kBusy = "The server is busy. Please try again later.";
+
+class FtpListingTest : public test::VirtualClockTest {
+protected:
+    void SetUp() override {
+        VirtualClockTest::SetUp();
+        if (!test::FtpTestServer::havePyftpdlib()) GTEST_SKIP() << "python3-pyftpdlib is not installed";
+        fs::create_directories(www_.file("漫画"));
+        std::ofstream(www_.file("a.cbz"), std::ios::binary) << std::string(70001, 'a');
+        std::ofstream(www_.file("漫画/第1巻.cbz")) << "12345";
+        std::ofstream(www_.file("notes.txt")) << "x";
+        const timespec times[2] = {{kBookTime, 0}, {kBookTime, 0}};
+        ASSERT_EQ(::utimensat(AT_FDCWD, www_.file("a.cbz").c_str(), times, 0), 0);
+    }
+
+    std::shared_ptr<Outcome> list(const std::string& url, const std::string& user = "", const std::string& pw = "") {
+        auto out = std::make_shared<Outcome>();
+        auto fd = std::make_shared<FileDownload>();
+        fd->setDelegate(out);
+        fd->getFileListFromUrl(url, std::string("Title"), user, pw, true, nullptr);
+        EXPECT_TRUE(loop().runUntil([&] { return out->count > 0; }, 30));
+        advance(1);
+        EXPECT_EQ(out->count, 1) << "exactly one outcome";
+        return out;
+    }
+
+    test::TempDir www_{"ftplistwww"};
+};
+
+TEST_F(FtpListingTest, AServerThatLogsAnonymousOnAtUserIsListedWithExactSizesAndTimes) {
+    test::FtpTestServer server;
+    test::FtpTestServer::PyOptions o;
+    o.anonymousAtUser = true;
+    ASSERT_TRUE(server.startPyftpdlib(www_.path(), o)) << server.lastError();
+
+    auto root = list(server.url("/"));
+    ASSERT_TRUE(root->fileList) << root->message.value_or("") << " passwords asked: " << root->passwords;
+    EXPECT_EQ(root->names(), (std::vector<std::string>{"a.cbz", "漫画"}));
+    ASSERT_TRUE(root->info("a.cbz"));
+    EXPECT_EQ(root->info("a.cbz")->getInteger("booksize"), 70001);
+    EXPECT_EQ(root->info("a.cbz")->getString("bookdate"), std::to_string(kBookTime)) << "the file's time, to the second";
+    EXPECT_TRUE(root->info("漫画")->getBool("isFolder"));
+    EXPECT_EQ(root->url("漫画"), server.url("/%E6%BC%AB%E7%94%BB"));
+
+    auto sub = list(root->url("漫画"));
+    ASSERT_TRUE(sub->fileList) << sub->message.value_or("");
+    EXPECT_EQ(sub->names(), (std::vector<std::string>{"第1巻.cbz"}));
+    EXPECT_EQ(sub->url("第1巻.cbz"), server.url("/%E6%BC%AB%E7%94%BB/%E7%AC%AC1%E5%B7%BB.cbz"));
+    EXPECT_EQ(sub->info("第1巻.cbz")->getInteger("booksize"), 5);
+}
+
+TEST_F(FtpListingTest, ABusyServerIsToldAsBusyNotAsAWrongPassword) {
+    // One session per address, and that one is taken: the next is greeted with 421.
+    test::FtpTestServer full;
+    test::FtpTestServer::PyOptions o;
+    o.maxSessionsPerIp = 1;
+    ASSERT_TRUE(full.startPyftpdlib(www_.path(), o)) << full.lastError();
+    QNFtpRequestSync holder;
+    int rc = QNFtpRequestSync::kServerBusy;
+    // The readiness check's session may not be gone yet.
+    for (int i = 0; i < 100 && rc == QNFtpRequestSync::kServerBusy; ++i) {
+        rc = holder.connectToFtp("127.0.0.1", full.port(), "reader", "secret");
+        if (rc == QNFtpRequestSync::kServerBusy) ::poll(nullptr, 0, 20);
+    }
+    ASSERT_EQ(rc, QNFtpRequestSync::kLoggedOn);
+    auto greeted = list(full.url("/"), "reader", "secret");
+    EXPECT_EQ(greeted->passwords, 0);
+    EXPECT_FALSE(greeted->fileList);
+    EXPECT_EQ(greeted->message.value_or(""), kBusy);
+    holder.disconnect();
+
+    // 421 in answer to the password.
+    test::FtpTestServer closing;
+    o = {};
+    o.cannedReplies["PASS"] = "421 Service not available, closing control connection.";
+    ASSERT_TRUE(closing.startPyftpdlib(www_.path(), o)) << closing.lastError();
+    auto answered = list(closing.url("/"), "reader", "secret");
+    EXPECT_EQ(answered->passwords, 0);
+    EXPECT_EQ(answered->message.value_or(""), kBusy);
+}
+
+TEST_F(FtpListingTest, AListingTheServerCutsShortIsAnErrorNotAShortFolder) {
+    for (int i = 0; i < 300; ++i) std::ofstream(www_.file("Volume " + std::to_string(1000 + i) + ".cbz")) << i;
+    for (const char* reply : {"426 Connection closed; transfer aborted.", "451 Requested action aborted."}) {
+        test::FtpTestServer server;
+        test::FtpTestServer::PyOptions o;
+        o.cutListingAfter = 4000;
+        o.cutListingReply = reply;
+        ASSERT_TRUE(server.startPyftpdlib(www_.path(), o)) << server.lastError();
+        auto cut = list(server.url("/"));
+        EXPECT_FALSE(cut->fileList) << reply << ": " << (cut->fileList ? cut->fileList->size() : 0) << " entries";
+        EXPECT_NE(cut->message.value_or("").find("Connection Failed."), std::string::npos) << reply;
+        // Listed again, whole.
+        auto whole = list(server.url("/"));
+        ASSERT_TRUE(whole->fileList);
+        EXPECT_EQ(whole->fileList->size(), 302u);
+    }
+}
+
+TEST_F(FtpListingTest, CancelReturnsAtOnceWhileTheWorkerIsStuckInANameLookup) {
+    test::StuckNameLookup stuck;
+    auto out = std::make_shared<Outcome>();
+    auto fd = std::make_shared<FileDownload>();
+    fd->setDelegate(out);
+    fd->getFileListFromUrl("ftp://" + std::string(test::StuckNameLookup::kName) + "/books/", std::string("Title"),
+                           std::nullopt, std::nullopt, true, nullptr);
+    ASSERT_TRUE(stuck.waitForLookup(10));
+    // Were the cancel to wait for the worker, it would wait for the lookup:
+    // that one is let go after 3 s, so that the test ends either way.
+    std::promise<void> returned;
+    auto unstick = std::async(std::launch::async, [&, f = returned.get_future()] {
+        if (f.wait_for(std::chrono::seconds(3)) != std::future_status::ready) stuck.release();
+    });
+    const auto t0 = std::chrono::steady_clock::now();
+    fd->cancelFileListDownload();
+    const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    returned.set_value();
+    EXPECT_LT(took, 1.0) << "the main thread waited for the lookup";
+    EXPECT_EQ(out->cancels, 1);
+    EXPECT_EQ(stuck.blocked(), 1) << "the worker is still in its lookup";
+    fd.reset();
+    stuck.release();
+    unstick.get();
+    // The worker ends on its own; what it found is dropped.
+    sys::Thread::joinLeftThreads();
+    EXPECT_EQ(stuck.blocked(), 0);
+    loop().drain();
+    EXPECT_EQ(out->count, 1);
+}
+
+}  // namespace
