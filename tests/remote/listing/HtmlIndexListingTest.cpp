@@ -54,20 +54,73 @@ TEST(HtmlIndexListingTest, ServerIndexesLoseNavigationLinksAndKeepEntries) {
         "<a href=\"%E6%BC%AB%E7%94%BB.zip\"></a>"
         "</TABLE></BODY></HTML>";
     RemoteFileEntry e = HtmlIndexListing::getListFromHyperHtml(page, "http://h/books/comics/", 0);
-    EXPECT_EQ(names(e), (std::vector<std::string>{"Upper", "sub dir", "mirror", "notes.txt", "漫画.zip"}));
-    ASSERT_EQ(e.size(), 5u);
+    // The link to another server is no entry of this folder.
+    EXPECT_EQ(names(e), (std::vector<std::string>{"Upper", "sub dir", "notes.txt", "漫画.zip"}));
+    ASSERT_EQ(e.size(), 4u);
     EXPECT_EQ(e.fileList[0], "http://h/books/comics/Upper.CBZ");
     EXPECT_EQ(e.fileList[1], "http://h/books/comics/sub%20dir/");
-    EXPECT_EQ(e.fileList[2], "https://elsewhere.example/x.cbr");
-    EXPECT_EQ(e.infoList[4].getInteger("order"), 4);
+    EXPECT_EQ(e.infoList[3].getInteger("order"), 3);
     EXPECT_TRUE(RemoteFileEntry::isFolder(e.fileList[1], sys::PlistDictionary{}));
 
     // Named by their files instead of their link texts.
     RemoteFileEntry byFile = HtmlIndexListing::getListFromHyperHtml(page, "http://h/books/comics/", 1);
-    EXPECT_EQ(names(byFile), (std::vector<std::string>{"Upper.CBZ", "sub dir", "x.cbr", "notes.txt", "漫画.zip"}));
+    EXPECT_EQ(names(byFile), (std::vector<std::string>{"Upper.CBZ", "sub dir", "notes.txt", "漫画.zip"}));
 
     EXPECT_EQ(HtmlIndexListing::getListFromHyperHtml("", "http://h/", 0).size(), 0u);
     EXPECT_EQ(HtmlIndexListing::getListFromHyperHtml(std::string("\0\0<a", 4), "http://h/", 0).size(), 0u);
+}
+
+// A file browser's page (as caddy writes it): entries as "./Name/", sort
+// links as queries, breadcrumbs and "Go up" leading up the tree, link texts
+// indented around pictures, a footer link to the server's project.
+TEST(HtmlIndexListingTest, RelativeNamesAreEntriesAndNavigationNeverIs) {
+    const std::string page = R"(<html><body><header><h1>
+        <a href="../">/</a><a href="">漫画 A</a>/</h1></header>
+      <table><thead><tr><th><a href="?sort=namedirfirst&order=desc" class="icon"><svg><use xlink:href="#up-arrow"></use></svg></a>
+        <a href="?sort=name&order=asc">Name</a></th><th><a href="?C=S;O=A">Size</a></th></tr></thead>
+      <tbody>
+        <tr><td><a href="..">
+              <span class="goup">Go up</span>
+            </a></td></tr>
+        <tr><td><a href="./Inner%20Folder/">
+              <svg><use xlink:href="#folder"></use></svg>
+              <span class="name">Inner Folder/</span>
+            </a></td></tr>
+        <tr><td><a href="./b%20one.cbz">
+              <span class="name">b one.cbz</span></a></td></tr>
+        <tr><td><a href=" ./c.zip ">c.zip</a></td></tr>
+        <tr><td><a href="./.hidden.cbz">.hidden.cbz</a></td></tr>
+        <tr><td><a href="./">.</a></td></tr>
+        <tr><td><a href="#top">top</a></td></tr>
+      </tbody></table>
+      <a href="ftp://127.0.0.1/pub/x.cbz">by FTP</a> <a href="smb://127.0.0.1/share/y.cbz">on the share</a>
+      <a href="http://127.0.0.1:9999/books/%E6%BC%AB%20A/z.cbz">same host, other port</a>
+      <a href="https://127.0.0.1:8080/books/%E6%BC%AB%20A/z.cbz">same port, other scheme</a>
+      <a href="/books/">books</a> <a href="/books/other/w.cbz">a sibling folder's book</a>
+      <footer>Served with <a rel="noopener noreferrer" href="https://caddyserver.com">Caddy</a></footer>
+    </body></html>)";
+    for (const std::string listed : {"http://127.0.0.1:8080/books/%E6%BC%AB%20A/",
+                                     "http://127.0.0.1:8080/books/%E6%BC%AB%20A/index.html"}) {
+        RemoteFileEntry e = HtmlIndexListing::getListFromHyperHtml(page, listed, 0);
+        EXPECT_EQ(names(e), (std::vector<std::string>{"Inner Folder", "b one.cbz", "c.zip"})) << listed;
+        ASSERT_EQ(e.size(), 3u);
+        EXPECT_EQ(e.fileList[0], "http://127.0.0.1:8080/books/%E6%BC%AB%20A/Inner%20Folder/");
+        EXPECT_EQ(e.fileList[1], "http://127.0.0.1:8080/books/%E6%BC%AB%20A/b%20one.cbz");
+        EXPECT_EQ(e.fileList[2], "http://127.0.0.1:8080/books/%E6%BC%AB%20A/c.zip");
+    }
+
+    // The parent link however written, and the same folder in lower-case
+    // escapes (still this folder's entry).
+    const std::string apache =
+        "<pre><img src=\"/icons/back.gif\"> <a href=\"/books/\"> Parent Directory </a>\n"
+        "<a href=\"../\">Up</a> <a href=\"/books/%e6%bc%ab%20A/d.cbz\">d.cbz</a>\n"
+        "<a href=\"a%20very%20long%20name%20of%20a%20comic%20volume%2001.cbz\">a very long name of a..&gt;</a>\n"
+        "<a href=\"%E6%BC%AB%E7%94%BB%E3%81%AE%E9%95%B7%E3%81%84%E5%90%8D%E5%89%8D/\">\xE6\xBC\xAB\xE7\x94\xBB\xE3\x81..&gt;</a>\n"
+        "<a href=\"What..%3E/\">What..&gt;</a></pre>";
+    RemoteFileEntry up = HtmlIndexListing::getListFromHyperHtml(apache, "http://h/books/%E6%BC%AB%20A/", 0);
+    // Names cut short by the server are read whole from their targets.
+    EXPECT_EQ(names(up), (std::vector<std::string>{"d.cbz", "a very long name of a comic volume 01.cbz",
+                                                   "漫画の長い名前", "What..>"}));
 }
 
 }  // namespace
