@@ -166,6 +166,7 @@ void LastStatusRestore::updateLastStatusRemote(const RemoteFileListState& screen
     status.fixID = screen.fixID();
     status.rawUsername = screen.rawUsername();
     status.useRawPassword = screen.useRawPassword();
+    status.siteURL = screen.siteURL();
     if (auto password = screen.rawPassword()) {
         QNKeyChain::addOrUpdatePassword(*password, kKeychainAccount, kKeychainService);
     } else {
@@ -193,6 +194,7 @@ bool LastStatusRestore::restoreRemoteViewController(RemoteFileListState& screen,
     screen.setRawPassword(QNKeyChain::getPasswordWithAccount(std::string(kKeychainAccount),
                                                              std::string(kKeychainService)));
     screen.setFixID(status->fixID);
+    screen.setSiteURL(status->siteURL);
     return true;
 }
 

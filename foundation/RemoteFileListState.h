@@ -35,6 +35,10 @@ public:
     virtual void setUseRawPassword(bool use) = 0;
     virtual std::optional<std::string> rawPassword() const = 0;
     virtual void setRawPassword(const std::optional<std::string>& password) = 0;
+    // The address whose origin (scheme, host, port) the credentials belong
+    // to; none means the screen's own address.
+    virtual std::optional<std::string> siteURL() const { return std::nullopt; }
+    virtual void setSiteURL(const std::optional<std::string>&) {}
 
     // The screens of this screen's navigation stack, bottom first, with a
     // null entry for every screen that is not a remote list.

@@ -22,6 +22,7 @@ sys::PlistDictionary RemoteStackStatus::toDictionary() const {
     if (fixID) d.set("fixID", *fixID);
     if (rawUsername) d.set("rawUsername", *rawUsername);
     d.set("useRawPassword", useRawPassword);
+    if (siteURL) d.set("siteURL", *siteURL);
     return d;
 }
 
@@ -39,5 +40,6 @@ std::optional<RemoteStackStatus> RemoteStackStatus::fromDictionary(const sys::Pl
     s.fixID = stringFor(d, "fixID");
     s.rawUsername = stringFor(d, "rawUsername");
     s.useRawPassword = d.getBool("useRawPassword");
+    s.siteURL = stringFor(d, "siteURL");
     return s;
 }

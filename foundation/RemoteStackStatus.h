@@ -19,6 +19,8 @@ struct RemoteStackStatus {
     std::optional<std::string> fixID;
     std::optional<std::string> rawUsername;
     bool useRawPassword = false;
+    // Where the credentials belong ("siteURL"; older files have none).
+    std::optional<std::string> siteURL;
 
     // {"status": 1, "remoteUrl", "fileList", "infoList", then the present
     // optional keys, "useRawPassword"}.

@@ -130,6 +130,7 @@ void PushToMediaServer::pushToMediaServer(const std::shared_ptr<ui::ViewControll
 void PushToMediaServer::start(const std::string& url, const std::optional<std::string>& user,
                               const std::optional<std::string>& password) {
     removeIndicator();
+    startedURL_ = url;
     if (ui::Window* window = ui::Application::shared().keyWindow()) {
         indicator_ = std::make_shared<IndicatorWithBGView>();
         window->addSubview(indicator_);
@@ -198,6 +199,10 @@ void PushToMediaServer::finishListDownload(const std::optional<std::vector<std::
     else if (listTitle && !listTitle->empty()) list->setListTitle(listTitle);
     else list->setListTitle(withURL);
     if (info_.contains("id")) list->setFixID(info_.getString("id"));
+    // The credentials belong to the web site they were given for, not to
+    // one a redirect led to; other protocols list where they were sent (a
+    // NetBIOS name is replaced by its address).
+    list->setSiteURL(withURL && !BookCommon::isURLHttp(*withURL) ? *withURL : startedURL_);
     if (info_.contains("username")) list->setFixUsername(info_.getString("username"));
     list->setReturnToViewController(from);
     nav->pushViewController(list, true);

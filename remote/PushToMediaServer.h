@@ -72,4 +72,6 @@ private:
     std::shared_ptr<IndicatorWithBGView> indicator_;
     bool useRaw_ = false;
     std::optional<std::string> rawUser_, rawPassword_;
+    // The address the credentials of the running listing were given for.
+    std::string startedURL_;
 };

@@ -66,8 +66,11 @@ bool UrlListStreamRead::fetch(const std::string& url, const std::string& path, i
     std::atomic<bool> stop{false};
     HttpRequest req;
     req.url = url;
-    req.userName = userName();
-    req.password = password();
+    // The book's credentials go only to pages on the book's own site.
+    if (HttpEasy::sameOrigin(infoURL_, url)) {
+        req.userName = userName();
+        req.password = password();
+    }
     TrustedServer::applyTo(req);
     req.lowSpeedTime = 30;
     const std::string part = path.empty() ? std::string() : path + ".part";

@@ -1,6 +1,7 @@
 #include "remote/screens/RemoteFileListViewController.h"
 
 #include "cloud/TrustedServer.h"
+#include "cloud/HttpEasy.h"
 #include "engine/RemoteStreamRead.h"
 #include "engine/ThumbsCreate.h"
 #include "foundation/ArraySort.h"
@@ -144,6 +145,12 @@ std::optional<std::string> RemoteFileListViewController::currentPassword() const
     return QNKeyChain::getPasswordWithAccount(*fixID_, std::string(kSiteKeychainService));
 }
 
+RemoteFileListViewController::Credentials RemoteFileListViewController::credentialsFor(const std::string& url) const {
+    const std::optional<std::string>& site = siteURL_ ? siteURL_ : targetURL_;
+    if (!site || !HttpEasy::sameOrigin(*site, url)) return {};
+    return {currentUserName(), currentPassword()};
+}
+
 // ---- Rows -------------------------------------------------------------------------------------------
 
 std::string RemoteFileListViewController::typedName(const std::string& url, const sys::PlistDictionary& info) {
@@ -204,8 +211,6 @@ RemoteFileListViewController::ItemList RemoteFileListViewController::fileListToI
     ArraySort::sortFileListArrayNSString(keys, &imageListArray_);
 
     const bool googleDrive = targetURL_ && BookCommon::isGoogleDrive(*targetURL_);
-    const auto user = currentUserName();
-    const auto password = currentPassword();
     ItemList items;
     for (size_t i = 0; i < files.size(); ++i) {
         const std::string& url = files[i];
@@ -231,8 +236,9 @@ RemoteFileListViewController::ItemList RemoteFileListViewController::fileListToI
         item->setPathFromBooks(std::string());
         item->setRemoteURL(url);
         item->setRemoteInfo(info);
-        item->setRemoteUsername(user);
-        item->setRemotePassword(password);
+        const auto credentials = credentialsFor(url);
+        item->setRemoteUsername(credentials.userName);
+        item->setRemotePassword(credentials.password);
         item->setRemoteOtherSettings(otherSetting_);
         items.push_back(item);
     }
@@ -337,6 +343,7 @@ std::shared_ptr<RemoteFileListViewController> RemoteFileListViewController::make
     child->setRawPassword(rawPassword_);
     child->setFixUsername(fixUsername_);
     child->setFixID(fixID_);
+    child->setSiteURL(siteURL_ ? siteURL_ : targetURL_);
     child->setReturnToViewController(returnToViewController_);
     return child;
 }
@@ -455,6 +462,8 @@ void RemoteFileListViewController::onFinishInput(const std::string& url, const s
     useRawPassword_ = true;
     rawUsername_ = userName;
     rawPassword_ = password;
+    // Typed for this address: they belong to its site from now on.
+    siteURL_ = url;
     getOnce(url, std::nullopt, userName, password, false, false);
 }
 
@@ -481,7 +490,8 @@ void RemoteFileListViewController::onRefresh() {
     }
     isRefreshMode_ = true;
     if (auto* rc = refreshControl()) rc->beginRefreshing();
-    getOnce(*targetURL_, targetTitle_, currentUserName(), currentPassword(), true, false);
+    const auto credentials = credentialsFor(*targetURL_);
+    getOnce(*targetURL_, targetTitle_, credentials.userName, credentials.password, true, false);
 }
 
 // ---- Taps ---------------------------------------------------------------------------------------------
@@ -508,7 +518,9 @@ void RemoteFileListViewController::didSelectBook(int64_t index, const std::optio
         }
         if (isLoading_) return;
         targetTitle_ = info.getString("name");
-        getOnce(item->remoteURL().value_or(""), targetTitle_, currentUserName(), currentPassword(), true, false);
+        const std::string url = item->remoteURL().value_or("");
+        const auto credentials = credentialsFor(url);
+        getOnce(url, targetTitle_, credentials.userName, credentials.password, true, false);
         return;
     }
     if (isStreamingMode()) {
@@ -569,7 +581,8 @@ bool RemoteFileListViewController::queueDownload(const ItemRef& item, const std:
         serviceKey = {{"key", info.getString("googledriveKey")}, {"itemId", info.getString("googledriveItemId")}};
     }
     if (serviceName) name = info.getString("name");
-    queue->addNewItem(0, url, downloadPath_, folder, name, currentUserName(), currentPassword(), serviceName,
+    const auto credentials = credentialsFor(url);
+    queue->addNewItem(0, url, downloadPath_, folder, name, credentials.userName, credentials.password, serviceName,
                       serviceKey, otherSetting().value_or(sys::PlistDictionary()), info.getInteger("booksize"));
     return true;
 }
@@ -664,8 +677,9 @@ void RemoteFileListViewController::startOnlineFile(const ItemRef& item,
         return c && c->isArray() ? std::optional<sys::PlistArray>(c->asArray()) : std::nullopt;
     }()) != 0;
     onlinefileStart_ = std::make_shared<OnlineFileStart>();
-    onlinefileStart_->setUserName(currentUserName());
-    onlinefileStart_->setPassword(currentPassword());
+    const auto credentials = credentialsFor(url);
+    onlinefileStart_->setUserName(credentials.userName);
+    onlinefileStart_->setPassword(credentials.password);
     onlinefileStart_->setOpenFolder(targetURL_.value_or(""));
     onlinefileStart_->setFolderTitle(title());
     onlinefileStart_->setOtherSettingsForRemote(otherSetting_.value_or(sys::PlistDictionary()));
@@ -676,7 +690,15 @@ void RemoteFileListViewController::startOnlineFile(const ItemRef& item,
     onlinefileStart_->setLbexpand(lbexpand);
     onlinefileStart_->setFixID(fixID_);
     onlinefileStart_->setFileInfo(info);
-    const std::vector<std::string>& others = BookCommon::isImageFileWithFile(url) ? imageListArray_ : fileList_;
+    // A folder of pictures is one book of the pictures on the tapped one's
+    // own site: its pages are fetched with the book's credentials.
+    std::vector<std::string> others;
+    if (BookCommon::isImageFileWithFile(url)) {
+        for (const auto& other : imageListArray_)
+            if (other == url || HttpEasy::sameOrigin(url, other)) others.push_back(other);
+    } else {
+        others = fileList_;
+    }
     bool resume = isResumeMode;
     const int select = settings() ? settings()->showBookOpenActionSelect() : 0;
     if (!(fileListViewMode() == 1 && select == 1) && select != 0) resume = true;
@@ -965,7 +987,9 @@ void RemoteFileListViewController::alertViewClickedButtonAtIndex(QNAlertView& al
         const auto* url = std::any_cast<std::string>(&alert.userInfo());
         if (!url || *url != untrustedServer_.url) return;
         if (buttonIndex == 1) TrustedServer::trust(*url, untrustedServer_.publicKey);
-        getOnce(*url, std::nullopt, rawUsername_, rawPassword_, false, true);
+        const bool ownSite = HttpEasy::sameOrigin(siteURL_.value_or(targetURL_.value_or("")), *url);
+        getOnce(*url, std::nullopt, ownSite ? rawUsername_ : std::nullopt, ownSite ? rawPassword_ : std::nullopt, false,
+                true);
         return;
     }
     case kTagRequireSmb2:

@@ -87,6 +87,8 @@ public:
     void setUseRawPassword(bool use) override { useRawPassword_ = use; }
     std::optional<std::string> rawPassword() const override { return rawPassword_; }
     void setRawPassword(const std::optional<std::string>& password) override { rawPassword_ = password; }
+    std::optional<std::string> siteURL() const override { return siteURL_; }
+    void setSiteURL(const std::optional<std::string>& url) override { siteURL_ = url; }
     std::vector<const RemoteFileListState*> navigationStackForStatus() const override;
     const std::string& downloadPath() const { return downloadPath_; }
     void setDownloadPath(const std::string& path) { downloadPath_ = path; }
@@ -102,6 +104,14 @@ public:
     // stored site's user and its key-chain password.
     std::optional<std::string> currentUserName() const;
     std::optional<std::string> currentPassword() const;
+    // What goes with a request to `url`: the credentials above when `url` is
+    // on the site's own origin (scheme, host, port: siteURL, else this
+    // screen's address); nothing for any other address, so that a link, a
+    // redirect or a saved list never carries the site's password elsewhere.
+    struct Credentials {
+        std::optional<std::string> userName, password;
+    };
+    Credentials credentialsFor(const std::string& url) const;
 
     // ---- Overrides of the base ---------------------------------------------------------
     int getFilelistMode() const override { return 1; }
@@ -263,7 +273,7 @@ private:
     std::string downloadPath_;
     std::weak_ptr<ui::ViewController> returnToViewController_;
     std::optional<sys::PlistDictionary> otherSetting_;
-    std::optional<std::string> fixID_, fixUsername_, rawUsername_, rawPassword_;
+    std::optional<std::string> fixID_, fixUsername_, rawUsername_, rawPassword_, siteURL_;
     // The server whose certificate the user is asked about, and its key.
     struct UntrustedServer {
         std::string url, publicKey;

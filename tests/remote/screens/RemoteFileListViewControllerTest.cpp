@@ -7,6 +7,7 @@
 #include "cloud/TrustedServer.h"
 #include "foundation/BookCommon.h"
 #include "foundation/QNKeyChain.h"
+#include "foundation/RemoteStackStatus.h"
 #include "foundation/ui/QNAlertView.h"
 #include "platform/ui/AlertController.h"
 #include "platform/ui/Label.h"
@@ -141,6 +142,63 @@ TEST_F(RemoteFileListTest, RowsShowTheDateTheListingGaveAndNoneWhenItGaveNone) {
     EXPECT_FALSE(row("d.cbz")->creationDate());
     EXPECT_TRUE(driver->findByText(BookCommon::getLocalDateStringToday(sys::Date(1700000000.0))));
     EXPECT_FALSE(driver->findByText(BookCommon::getLocalDateStringToday(sys::Date(0.0))));
+}
+
+// The site's user name and password go with its own rows only: a row on
+// another server, port or scheme (a link in a page, a list saved by an older
+// version) is read, covered and downloaded without them, and after a
+// redirect to another server the site stays the one the password was for.
+TEST_F(RemoteFileListTest, TheSitesPasswordGoesOnlyToRowsOnItsOwnOrigin) {
+    const std::string site = "http://127.0.0.1:9/shelf/";
+    const std::vector<std::string> files = {site + "a.cbz", "http://127.0.0.1:10/b.cbz", "https://127.0.0.1:9/c.cbz",
+                                            "ftp://127.0.0.1/d.cbz", "smb://127.0.0.1/s/e.cbz",
+                                            "http://127.0.0.1:80/f.cbz", "http://127.0.0.1:9/g.cbz"};
+    auto build = [&](const std::optional<std::string>& siteURL, const std::string& target) {
+        list = std::make_shared<RemoteFileListViewController>();
+        list->setTargetURL(target);
+        list->setSiteURL(siteURL);
+        list->setUseRawPassword(true);
+        list->setRawUsername(std::string("reader"));
+        list->setRawPassword(std::string("s3cret"));
+        std::vector<Info> infos;
+        for (const auto& f : files) infos.push_back(info({{"name", sys::PlistValue(f.substr(f.rfind('/') + 1))}}));
+        list->setLists(files, infos);
+        nav = std::make_shared<ui::NavigationController>(list);
+        window->setRootViewController(nav);
+        driver->advance(0.6);
+    };
+    auto withPassword = [&] {
+        std::vector<std::string> out;
+        for (const auto& item : list->itemList()) {
+            if (item->remotePassword()) {
+                EXPECT_EQ(item->remotePassword(), "s3cret");
+                EXPECT_EQ(item->remoteUsername(), "reader");
+                out.push_back(item->filename().value_or(""));
+            } else {
+                EXPECT_FALSE(item->remoteUsername()) << *item->filename();
+            }
+        }
+        std::sort(out.begin(), out.end());
+        return out;
+    };
+    build(std::nullopt, site);
+    EXPECT_EQ(withPassword(), (std::vector<std::string>{"a.cbz", "g.cbz"}));
+    EXPECT_FALSE(list->credentialsFor("ftp://127.0.0.1:9/x.cbz").password);
+    EXPECT_EQ(list->credentialsFor("HTTP://127.0.0.1:9/x").password, "s3cret");
+
+    // Listed after a redirect to port 10: the password stays the site's.
+    build(site, "http://127.0.0.1:10/");
+    EXPECT_EQ(withPassword(), (std::vector<std::string>{"a.cbz", "g.cbz"}));
+    // A site on the default port, named with and without it.
+    build(std::string("http://127.0.0.1/"), "http://127.0.0.1/");
+    EXPECT_EQ(withPassword(), std::vector<std::string>{"f.cbz"});
+
+    // The site survives a restart with the saved stack.
+    RemoteStackStatus saved;
+    saved.siteURL = site;
+    auto back = RemoteStackStatus::fromDictionary(saved.toDictionary());
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->siteURL, site);
 }
 
 TEST_F(RemoteFileListTest, FolderTitlesComeFromTheLastComponentDecoded) {
@@ -284,6 +342,35 @@ TEST_F(RemoteListingTest, AFolderRowPushesOneListedScreenAndAnEmptyFolderSaysSo)
     settle();
     EXPECT_EQ(nav->viewControllers().size(), 1u);
     EXPECT_EQ(shownMessage(), "There are no downloadable files on the site.");
+}
+
+TEST_F(RemoteListingTest, AFolderThatRedirectsToAnotherServerKeepsThePasswordWithTheSite) {
+    test::NginxServer other;
+    other.setLocationConfig("autoindex on;");
+    ASSERT_TRUE(other.start(www->path())) << other.lastError();
+    nginx.stop();
+    nginx.setServerConfig("location /shelf/Away/ { return 302 " + other.url("/shelf/Sub/") + "; }");
+    ASSERT_TRUE(nginx.start(www->path())) << nginx.lastError();
+    const std::string url = nginx.url("/shelf/");
+    list = std::make_shared<RemoteFileListViewController>();
+    list->setTargetURL(url);
+    list->setUseRawPassword(true);
+    list->setRawUsername(std::string("reader"));
+    list->setRawPassword(std::string("s3cret"));
+    list->setLists({url + "Away/"}, {info({{"name", sys::PlistValue("Away")}})});
+    list->setDownloadPath(documents());
+    nav = std::make_shared<ui::NavigationController>(list);
+    window->setRootViewController(nav);
+    driver->advance(0.6);
+    ASSERT_TRUE(tapText("Away"));
+    settle();
+    auto* child = dynamic_cast<RemoteFileListViewController*>(nav->topViewController());
+    ASSERT_TRUE(child && child != list.get());
+    EXPECT_EQ(child->targetURL(), other.url("/shelf/Sub/"));
+    EXPECT_EQ(child->siteURL(), url);
+    ASSERT_EQ(child->itemList().size(), 1u);
+    EXPECT_FALSE(child->itemList()[0]->remotePassword()) << "the other server's rows go without the site's password";
+    EXPECT_FALSE(child->credentialsFor(*child->targetURL()).password);
 }
 
 TEST_F(RemoteListingTest, ALockedFolderIsRefusedAndRefreshKeepsRowsWhenTheServerAnswersNothing) {
