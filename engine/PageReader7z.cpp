@@ -287,12 +287,19 @@ PageReader7z::Wait PageReader7z::extractForPage(size_t page) {
         // extraction gives way (its finished pages stay).
         stopExtraction(lock);
         if (fileExists(file)) return Wait::Ready;
+        // A page larger than any page may be is never written out: it could
+        // not be read back, and it would take the disk for nothing.
+        if (wanted.orgSize > kMaxPageBytes) {
+            reason_ = "The page is too large";
+            return Wait::Failed;
+        }
 
         std::vector<SevenZipItem> items;
         uint64_t bytes = 0;
         if (!isThumbsCreateMode_ && wanted.block != SevenZipItem::kNoBlock) {
             for (size_t i = 0; i < itemList_.size(); ++i) {
                 if (itemList_[i].block != wanted.block || fileExists(pageFile(i))) continue;
+                if (itemList_[i].orgSize > kMaxPageBytes) continue;  // decoded through, not written
                 items.push_back(itemList_[i]);
                 bytes += itemList_[i].orgSize;
             }
@@ -302,7 +309,7 @@ PageReader7z::Wait PageReader7z::extractForPage(size_t page) {
         if (items.empty() || bytes > room) {
             // Too big for the disk as a whole block: the page alone.
             items.assign(1, wanted);
-            if (wanted.orgSize > room || wanted.orgSize > kMaxPageBytes) {
+            if (wanted.orgSize > room) {
                 reason_ = "Not enough disk space to extract the page";
                 return Wait::Failed;
             }

@@ -28,8 +28,9 @@ class Settings;
 // Every file entry is a page, in archive order. Each reader has its own
 // folder, wait state and cancel flag, so a thumbnail job never disturbs the
 // viewer's book. A block that would take more disk than allowed (or than
-// is free) is not written whole: only the asked page is. A 7z book given by
-// an address is not read.
+// is free) is not written whole: only the asked page is. A page larger than
+// kMaxPageBytes is never written (its block is decoded through it). A 7z
+// book given by an address is not read.
 class PageReader7z : public PageReaderArchive<PageReader7z> {
 public:
     using PageReaderArchive::getArchiveList;

@@ -140,6 +140,34 @@ TEST_F(PageReader7zTest, ASolidBlockIsExtractedOnceAndServesEveryPage) {
     expectPage(*r, 19, 19);
 }
 
+TEST_F(PageReader7zTest, APageLargerThanThePageLimitIsNeverWrittenOut) {
+    // One solid block: two pages, a page of zeros one byte over the limit
+    // (LZMA makes it small), and a last page.
+    page("p00.bmp", 0);
+    page("p01.bmp", 1);
+    ASSERT_EQ(test::shell("head -c " + std::to_string(PageReader7z::kMaxPageBytes + 1) + " /dev/zero > '" +
+                          src.file("p02.bmp") + "'"),
+              0);
+    page("p03.bmp", 3);
+    const std::string book = make("big.cb7", "-m0=LZMA -mx=1 -ms=4g", "p00.bmp p01.bmp p02.bmp p03.bmp");
+    fs::remove(src.file("p02.bmp"));
+    ASSERT_LT(fs::file_size(book), 1u << 20);
+
+    // Asked for first, it is refused before anything is extracted.
+    auto r = open(book);
+    ASSERT_EQ(r->getPageNameList().size(), 4u);
+    EXPECT_EQ(resultOf(*r, 2), PageReader::kResultFailed);
+    EXPECT_EQ(r->extractionCount(), 0);
+    EXPECT_TRUE(filesUnder(r->getTemporaryDirectory()).empty());
+    // The block's other pages are written, that one is not.
+    expectPage(*r, 3, 3);
+    expectPage(*r, 0, 0);
+    EXPECT_EQ(r->extractionCount(), 1);
+    EXPECT_EQ(filesUnder(r->getTemporaryDirectory()), (std::set<std::string>{"p00.bmp", "p01.bmp", "p03.bmp"}));
+    EXPECT_EQ(resultOf(*r, 2), PageReader::kResultFailed);
+    EXPECT_EQ(r->extractionCount(), 1);
+}
+
 TEST_F(PageReader7zTest, NonSolidBooksExtractOnlyTheAskedPage) {
     for (int i = 0; i < 5; ++i) page("q" + std::to_string(i) + ".bmp", i);
     auto r = open(make("apart.cb7", "-ms=off", "q0.bmp q1.bmp q2.bmp q3.bmp q4.bmp"));
