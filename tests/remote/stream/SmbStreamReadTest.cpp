@@ -124,6 +124,7 @@ TEST_F(SmbStreamReadTest, A200MiBFileIsReadInPlaceOnlyWhereAsked) {
             f.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
         }
     }
+    peer_->openUp();
     auto expectedAt = [&](int64_t at, size_t n) {
         std::ifstream in(path, std::ios::binary);
         std::string out(n, '\0');

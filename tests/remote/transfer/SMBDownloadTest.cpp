@@ -204,6 +204,7 @@ TEST_F(SMBDownloadTest, ACancelledDownloadSaysNothing) {
 TEST_F(SMBDownloadTest, A200MiBFileArrivesWhole) {
     const std::string source = peer_->booksDir() + "/dir/huge.cbz";
     makeHugeFile(source);
+    peer_->openUp();
     auto rec = std::make_shared<Recorder>();
     EXPECT_EQ(download(url("/books/dir/huge.cbz"), "huge.cbz", rec), SMBDownload::kSaved);
     EXPECT_EQ(rec->fileSize, kHugeSize);

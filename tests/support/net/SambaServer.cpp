@@ -1,6 +1,8 @@
 #include "tests/support/net/SambaServer.h"
 
+#include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -10,6 +12,8 @@
 #include <unistd.h>
 
 #include "tests/support/TestHome.h"
+
+#include <gtest/gtest.h>
 #include "tests/support/net/NetNamespacePair.h"
 #include "tests/support/net/ServerProcess.h"
 
@@ -56,11 +60,14 @@ bool SambaServer::prepare(const std::string& tag) {
     dir_ = ServerProcess::workDir(tag, this);
     std::error_code ec;
     fs::remove_all(dir_, ec);
+    // Modes set outright, whatever the umask: Samba wants its socket folders
+    // open to all and refuses a private folder others can read.
+    fs::create_directories(dir_, ec);
+    fs::permissions(dir_, fs::perms(0755), ec);
     for (const char* sub : {"private", "lock", "state", "cache", "pid", "ncalrpc", "logs"}) {
         fs::create_directories(dir_ + "/" + sub, ec);
+        fs::permissions(dir_ + "/" + sub, fs::perms(std::string(sub) == "private" ? 0700 : 0755), ec);
     }
-    // Samba refuses a private folder others can read.
-    fs::permissions(dir_ + "/private", fs::perms::owner_all, ec);
     conf_ = dir_ + "/smb.conf";
     logFile_ = dir_ + "/daemon.log";
     return true;
@@ -86,6 +93,7 @@ bool SambaServer::writeConfig(const std::string& globalLines, const std::vector<
            "  disable spoolss = yes\n"
            "  map to guest = never\n"
            "  log level = 1\n"
+           "  rpc start on demand helpers = no\n"
         << globalLines << "\n";
     for (const auto& s : shares) {
         out << "[" << s.name << "]\n"
@@ -146,6 +154,8 @@ bool SambaServer::startSmbd(const std::string& globalLines, int port, const std:
             for (const auto& u : users) {
                 if (!addUser(u)) return false;
             }
+            for (const auto& share : shares) ServerProcess::openUp(share.path);
+            if (!startRpcDaemon()) return false;
         }
         // A session of its own: smbd signals its whole process group when
         // it ends, which must not reach the test.
@@ -153,15 +163,28 @@ bool SambaServer::startSmbd(const std::string& globalLines, int port, const std:
         const std::string confArg = "--configfile=" + conf_;
         const char* argv[] = {prog.c_str(), "--foreground", "--no-process-group", "--debug-stdout", confArg.c_str(),
                               nullptr};
-        pid_ = ServerProcess::spawn(argv, logFile_, true);
+        pid_ = ServerProcess::spawn(argv, logFile_, true, 022);
         if (pid_ < 0) {
             error_ = "fork failed";
             return false;
         }
-        const int probe = port_;
+        // Up when every port it was given answers (the caller's lines may
+        // name more than ours; the last "smb ports" holds).
+        std::vector<int> probes = {port_};
+        for (size_t at = lines.find("smb ports"); at != std::string::npos; at = lines.find("smb ports", at + 1)) {
+            const size_t equals = lines.find('=', at), end = lines.find('\n', at);
+            std::istringstream words(lines.substr(equals + 1, end == std::string::npos ? end : end - equals - 1));
+            probes.clear();
+            for (int p; words >> p;) probes.push_back(p);
+        }
         const std::string address = address_;
         const auto result = ServerProcess::waitUntil(
-            pid_, [probe, address] { return ServerProcess::canConnect(probe, address.c_str()); }, 15, 10);
+            pid_,
+            [&probes, &address] {
+                return std::all_of(probes.begin(), probes.end(),
+                                   [&](int p) { return ServerProcess::canConnect(p, address.c_str()); });
+            },
+            15, 10);
         const bool up = result == ServerProcess::Wait::Up, died = result == ServerProcess::Wait::Exited;
         if (up) return true;
         if (!died) {
@@ -218,10 +241,69 @@ bool SambaServer::startNmbd(const NetNamespacePair& pair, int side, const std::s
     return false;
 }
 
+bool SambaServer::startRpcDaemon() {
+    const std::string prog = "/usr/libexec/samba/samba-dcerpcd";
+    if (::access(prog.c_str(), X_OK) != 0) return true;  // an older Samba: smbd serves the pipes itself
+    const std::string confArg = "--configfile=" + conf_;
+    const char* argv[] = {prog.c_str(), "--foreground", "--no-process-group", "--debug-stdout", "--libexec-rpcds",
+                          confArg.c_str(), nullptr};
+    rpcPid_ = ServerProcess::spawn(argv, dir_ + "/rpc.log", true, 022);
+    if (rpcPid_ < 0) {
+        error_ = "fork failed";
+        return false;
+    }
+    // Ready once it listens for smbd's pipe connections.
+    const std::string srvsvc = dir_ + "/ncalrpc/np/srvsvc";
+    switch (ServerProcess::waitUntil(rpcPid_, [&] { return ::access(srvsvc.c_str(), F_OK) == 0; }, 15, 10)) {
+    case ServerProcess::Wait::Up: return true;
+    case ServerProcess::Wait::Exited: error_ = "samba-dcerpcd exited: " + ServerProcess::readFile(dir_ + "/rpc.log"); break;
+    case ServerProcess::Wait::TimedOut: error_ = "samba-dcerpcd did not come up: " + ServerProcess::readFile(dir_ + "/rpc.log"); break;
+    }
+    stop();
+    return false;
+}
+
+std::vector<pid_t> SambaServer::processes() const {
+    std::vector<pid_t> found;
+    if (conf_.empty()) return found;
+    // Our configuration file names this server alone.
+    const std::string mark = "--configfile=" + conf_;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator("/proc", ec)) {
+        const std::string name = entry.path().filename().string();
+        if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos) continue;
+        const std::string args = ServerProcess::readFile(entry.path().string() + "/cmdline");
+        for (size_t at = 0; at < args.size();) {
+            size_t end = args.find('\0', at);
+            if (end == std::string::npos) end = args.size();
+            if (args.compare(at, end - at, mark) == 0) {
+                found.push_back(pid_t(std::stol(name)));
+                break;
+            }
+            at = end + 1;
+        }
+    }
+    return found;
+}
+
 void SambaServer::stop() {
-    if (pid_ <= 0) return;
-    NetNamespacePair::stopProcess(pid_);
+    if (pid_ > 0) NetNamespacePair::stopProcess(pid_);
     pid_ = -1;
+    if (rpcPid_ > 0) NetNamespacePair::stopProcess(rpcPid_);
+    rpcPid_ = -1;
+    // Children of smbd and samba-dcerpcd end with their parents, a moment
+    // later; anything of this configuration still there after that is
+    // stopped by its id, and said.
+    for (int waited = 0; waited < 5000; waited += 10) {
+        if (processes().empty()) return;
+        ::poll(nullptr, 0, 10);
+    }
+    const std::vector<pid_t> left = processes();
+    for (pid_t p : left) ::kill(p, SIGKILL);
+    const std::string what = std::to_string(left.size()) + " process(es) of " + conf_ + " outlived their server";
+    // Inside a test or its suite's set-up and tear-down the run fails; elsewhere it is said.
+    if (::testing::UnitTest::GetInstance()->current_test_suite()) ADD_FAILURE() << what;
+    else std::fprintf(stderr, "SambaServer: %s\n", what.c_str());
 }
 
 }  // namespace test

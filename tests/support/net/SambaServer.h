@@ -16,6 +16,12 @@ class NetNamespacePair;
 // smbd listens on 127.0.0.1 at an unprivileged port with the given shares
 // and users; nmbd answers name queries inside one side of a namespace pair,
 // where broadcasts can reach it. Both stop when the object goes away.
+//
+// smbd's RPC services (the share list through srvsvc) run in samba-dcerpcd,
+// which smbd would start on demand as a daemon of its own that outlives the
+// test: here it is started beside smbd as our child and stopped with it, and
+// stop() makes sure that no process of this configuration is left running.
+// Share folders are opened to the users smbd acts as, whatever the umask.
 class SambaServer {
 public:
     struct Share {
@@ -54,6 +60,9 @@ public:
     void stop();
 
     bool running() const { return pid_ > 0; }
+    // Processes still running with this server's configuration (smbd's
+    // children and helpers included).
+    std::vector<pid_t> processes() const;
     int port() const { return port_; }
     const std::string& dir() const { return dir_; }
     const std::string& configFile() const { return conf_; }
@@ -66,10 +75,13 @@ private:
     bool writeConfig(const std::string& globalLines, const std::vector<Share>& shares);
     bool addUser(const User& user);
 
+    bool startRpcDaemon();
+
     std::string dir_, conf_, logFile_, error_;
     std::string address_ = "127.0.0.1";
     int port_ = 0;
     pid_t pid_ = -1;
+    pid_t rpcPid_ = -1;
 };
 
 }  // namespace test

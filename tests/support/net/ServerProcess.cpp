@@ -75,10 +75,11 @@ std::string ServerProcess::workDir(const std::string& kind, const void* owner) {
         .string();
 }
 
-pid_t ServerProcess::spawn(const char* const* argv, const std::string& logFile, bool ownSession) {
+pid_t ServerProcess::spawn(const char* const* argv, const std::string& logFile, bool ownSession, int childUmask) {
     pid_t pid = ::fork();
     if (pid != 0) return pid < 0 ? -1 : pid;
     if (ownSession) ::setsid();
+    if (childUmask >= 0) ::umask(mode_t(childUmask));
     int null = ::open("/dev/null", O_RDWR);
     int log = logFile.empty() ? -1 : ::open(logFile.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
     int out = log >= 0 ? log : null;

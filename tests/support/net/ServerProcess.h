@@ -29,8 +29,11 @@ public:
     // Runs argv[0] (an absolute path) with stdin from /dev/null and stdout and
     // stderr appended to logFile (or /dev/null when it is empty). ownSession
     // puts the child in a session of its own, out of reach of group signals.
+    // childUmask (when not -1) is the child's umask, for daemons whose
+    // sockets and folders other users must reach whatever the test's umask.
     // Returns the child's pid, or -1 when fork fails.
-    static pid_t spawn(const char* const* argv, const std::string& logFile, bool ownSession = false);
+    static pid_t spawn(const char* const* argv, const std::string& logFile, bool ownSession = false,
+                       int childUmask = -1);
     // Polls ready() every pollMs until it holds, the child exits (pid becomes
     // -1) or seconds pass (the child is left running).
     static Wait waitUntil(pid_t& pid, const std::function<bool()>& ready, int seconds, int pollMs);

@@ -1,5 +1,7 @@
 #include "tests/support/net/SmbPeer.h"
 
+#include "tests/support/net/ServerProcess.h"
+
 #include <filesystem>
 #include <fstream>
 #include <unistd.h>
@@ -11,11 +13,6 @@ namespace test {
 SmbPeer::SmbPeer() : root_("smbpeer") {
     std::error_code ec;
     for (const char* d : {"books", "public", "locked", "sealed"}) fs::create_directories(root_.path() + "/" + d, ec);
-    // smbd reads as the test user: every folder on the way must let it through.
-    for (fs::path p = root_.path(); p.has_relative_path() && p != p.root_path(); p = p.parent_path()) {
-        fs::permissions(p, fs::perms::others_exec, fs::perm_options::add, ec);
-    }
-    fs::permissions(root_.path(), fs::perms::others_read | fs::perms::others_exec, fs::perm_options::add, ec);
 }
 
 SmbPeer::~SmbPeer() { stop(); }
@@ -44,14 +41,24 @@ bool SmbPeer::start(const std::string& globalLines) {
 
 void SmbPeer::stop() { smbd_.stop(); }
 
+void SmbPeer::openUp() const { ServerProcess::openUp(root_.path()); }
+
 std::string SmbPeer::server() const { return "127.0.0.1:" + std::to_string(smbd_.port()); }
 
 void SmbPeer::writeFile(const std::string& dir, const std::string& relative, const std::vector<uint8_t>& bytes) {
     const fs::path p = fs::path(dir) / relative;
     std::error_code ec;
     fs::create_directories(p.parent_path(), ec);
-    std::ofstream out(p, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    {
+        std::ofstream out(p, std::ios::binary | std::ios::trunc);
+        out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    }
+    // smbd reads as the share's user, whatever the umask made of the file
+    // and its folders (the share's own folders are opened at start).
+    fs::permissions(p, fs::perms(0644), ec);
+    for (fs::path at = p.parent_path(); at.string().size() > dir.size(); at = at.parent_path()) {
+        fs::permissions(at, fs::perms(0755), ec);
+    }
 }
 
 std::vector<uint8_t> SmbPeer::noise(size_t n, uint32_t seed) {

@@ -35,6 +35,9 @@ public:
     std::string booksDir() const { return root_.path() + "/books"; }
     std::string publicDir() const { return root_.path() + "/public"; }
 
+    // Lets smbd read what a test made in the share folders by other means
+    // than writeFile, whatever the umask made of it.
+    void openUp() const;
     // Writes `bytes` at `relative` under `dir`, making folders.
     static void writeFile(const std::string& dir, const std::string& relative, const std::vector<uint8_t>& bytes);
     // Reproducible noise.
