@@ -2,12 +2,14 @@
 // transfer queue's SMB downloader: temporary file, move into the library
 // folder) and with smbclient's `get`, the same file each time, as the same
 // user: over SMB2/3 with the stack's client, and over SMB1 with ours from a
-// server limited to it.
+// server limited to it. Beside them, the same from a share that requires
+// encryption (SMB 3, both clients encrypting).
 //
 //   build/bench/smb_download [runs]
 //
-// Prints the median of each and the two ratios, then "ratio: X.XX", the
-// worse of them (ours over smbclient's time; below 1 means faster).
+// Prints the median of each and the ratios, then "ratio: X.XX", the worse of
+// the SMB2/3 and SMB1 ones (ours over smbclient's time; below 1 means
+// faster); the encrypted share's ratio is shown, not counted.
 
 #include "bench/BenchSupport.h"
 #include "bench/DownloadDone.h"
@@ -55,6 +57,7 @@ int main(int argc, char** argv) {
     // The same 200 MB in an SMB2/3 server and in one limited to SMB1.
     test::SmbPeer modern, old;
     for (test::SmbPeer* peer : {&modern, &old}) bench::writeNoiseFile(peer->booksDir() + "/big.cbz", kMegabytes);
+    bench::writeNoiseFile(modern.booksDir() + "/../sealed/big.cbz", kMegabytes);
     if (!modern.start("") || !old.start("  server min protocol = NT1\n  server max protocol = NT1\n")) {
         std::fprintf(stderr, "smbd: %s%s\n", modern.error().c_str(), old.error().c_str());
         return 1;
@@ -64,11 +67,12 @@ int main(int argc, char** argv) {
     const std::string credentials = std::string(test::SmbPeer::kUser) + "%" + test::SmbPeer::kPassword;
 
     // Median times of SMBDownload and of smbclient's get from `peer`.
-    auto measure = [&](test::SmbPeer& peer, bool smb1, double& ours, double& theirs) {
+    auto measure = [&](test::SmbPeer& peer, bool smb1, double& ours, double& theirs,
+                       const std::string& share = "books") {
         std::vector<double> a, b;
         sys::PlistDictionary site;
         if (smb1) site.set("smblib", sys::PlistValue(int64_t(2)));
-        const std::string url = "smb://" + peer.server() + "/books/big.cbz";
+        const std::string url = "smb://" + peer.server() + "/" + share + "/big.cbz";
         for (int r = 0; r < runs; ++r) {
             auto done = std::make_shared<Done>();
             auto d = std::make_shared<SMBDownload>();
@@ -86,9 +90,10 @@ int main(int argc, char** argv) {
             fs::remove(work / "out" / "big.cbz");
 
             const std::string target = (work / "out" / "theirs.cbz").string();
-            std::vector<std::string> args = {"smbclient", "//127.0.0.1/books", "-p", std::to_string(peer.port()),
+            std::vector<std::string> args = {"smbclient", "//127.0.0.1/" + share, "-p", std::to_string(peer.port()),
                                              "-U", credentials, "-c", "get big.cbz " + target};
             if (smb1) args.insert(args.end(), {"-m", "NT1", "--option=client min protocol=NT1"});
+            if (share == "sealed") args.push_back("--client-protection=encrypt");
             const double t1 = bench::now();
             std::error_code ec;
             if (!bench::spawn(args, true) || fs::file_size(target, ec) != kMegabytes << 20) {
@@ -102,8 +107,10 @@ int main(int argc, char** argv) {
         theirs = bench::median(b);
         return true;
     };
-    double a2 = 0, b2 = 0, a1 = 0, b1 = 0;
-    if (!measure(modern, false, a2, b2) || !measure(old, true, a1, b1)) return 1;
+    double a2 = 0, b2 = 0, a1 = 0, b1 = 0, a3 = 0, b3 = 0;
+    if (!measure(modern, false, a2, b2) || !measure(old, true, a1, b1) || !measure(modern, false, a3, b3, "sealed")) {
+        return 1;
+    }
     modern.stop();
     old.stop();
     std::printf("SMB2/3 SMBDownload:   %.3f s (%.0f MB/s)\n", a2, kMegabytes / a2);
@@ -112,6 +119,9 @@ int main(int argc, char** argv) {
     std::printf("SMB1 SMBDownload:     %.3f s (%.0f MB/s)\n", a1, kMegabytes / a1);
     std::printf("SMB1 smbclient get:   %.3f s (%.0f MB/s)\n", b1, kMegabytes / b1);
     std::printf("SMB1 ratio %.2f\n", a1 / b1);
+    std::printf("SMB3 encrypted SMBDownload:   %.3f s (%.0f MB/s)\n", a3, kMegabytes / a3);
+    std::printf("SMB3 encrypted smbclient get: %.3f s (%.0f MB/s)\n", b3, kMegabytes / b3);
+    std::printf("SMB3 encrypted ratio %.2f\n", a3 / b3);
     // The headline is the worse of the two.
     std::printf("ratio: %.2f\n", std::max(a2 / b2, a1 / b1));
     return 0;
