@@ -184,6 +184,8 @@ uint32_t Smb2Connection::maxReadSize() const {
     return std::min(maxRead_, kReadChunkCap);
 }
 
+int Smb2Connection::waitMs() const { return loggingOn_ ? std::max(1, replyTimeoutMs_ / 4) : replyTimeoutMs_; }
+
 uint16_t Smb2Connection::creditCharge(uint32_t payload) const {
     if (dialect_ == 0x0202 || !(serverCapabilities_ & kCapLargeMtu)) return 0;
     return uint16_t(payload == 0 ? 1 : (payload - 1) / 65536 + 1);
@@ -205,7 +207,7 @@ bool Smb2Connection::writeAll(const Bytes& data) {
 }
 
 bool Smb2Connection::readExact(uint8_t* p, size_t n) {
-    return SmbSocket::recvExact(fd_, p, n, replyTimeoutMs_, cancelled_) || failTransport();
+    return SmbSocket::recvExact(fd_, p, n, waitMs(), cancelled_) || failTransport();
 }
 
 bool Smb2Connection::readMessage(Bytes& out, bool& encrypted) {
@@ -342,7 +344,7 @@ std::optional<Smb2Connection::Reply> Smb2Connection::receive(uint64_t messageId)
 
 bool Smb2Connection::awaitReply() {
     for (;;) {
-        switch (SmbSocket::waitReadable(fd_, replyTimeoutMs_, cancelled_)) {
+        switch (SmbSocket::waitReadable(fd_, waitMs(), cancelled_)) {
         case SmbSocket::Wait::Ready: return true;
         case SmbSocket::Wait::Failed: return failTransport();
         case SmbSocket::Wait::TimedOut: break;
@@ -351,7 +353,8 @@ bool Smb2Connection::awaitReply() {
             std::any_of(waiting_.begin(), waiting_.end(), [](const auto& w) { return w.second.pending; });
         if (!pending) {
             broken_ = true;
-            return fail(SmbStackClient::kErrorDisconnected, 0, "The server did not answer in time.");
+            return fail(SmbStackClient::kErrorDisconnected, 0,
+                        loggingOn_ ? "The server did not answer the log-on in time." : "The server did not answer in time.");
         }
         // The server is working on a request: as long as it answers an
         // echo, the wait goes on.
@@ -425,7 +428,10 @@ bool Smb2Connection::open(const std::string& host, int port, const std::string& 
     if (!connectSocket(host, port)) return false;
     // An anonymous session has no key to encrypt with: it offers no cipher,
     // so that a server that would encrypt where it can leaves it in the clear.
-    if (!negotiate(!user.empty()) || !sessionSetup(domain, user, password)) {
+    loggingOn_ = true;
+    const bool loggedOn = negotiate(!user.empty()) && sessionSetup(domain, user, password);
+    loggingOn_ = false;
+    if (!loggedOn) {
         broken_ = true;
         return false;
     }

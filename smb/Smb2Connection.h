@@ -70,7 +70,8 @@ public:
     // A folder listing longer than this is refused.
     static constexpr size_t kMaxEntries = 1'000'000;
     // How long a reply may keep us waiting (and, once the server has said
-    // a request is pending, an echo).
+    // a request is pending, an echo). A server that leaves the log-on
+    // unanswered for a quarter of that is taken for dead.
     static constexpr int kReplyTimeoutMs = 60000;
 
     Smb2Connection();
@@ -174,6 +175,8 @@ private:
     // answered with an echo, and only an unanswered echo ends the wait.
     bool awaitReply();
     bool readExact(uint8_t* p, size_t n);
+    // The silence a wait allows now.
+    int waitMs() const;
     bool writeAll(const Bytes& data);
     void sign(Bytes& message) const;
     std::array<uint8_t, 16> signature(const Bytes& message) const;
@@ -220,6 +223,7 @@ private:
     std::map<uint64_t, Reply> early_;
     std::optional<uint64_t> echo_;  // an echo sent to a silent server
     int replyTimeoutMs_ = kReplyTimeoutMs;
+    bool loggingOn_ = false;
     Bytes spare_;
 
     uint32_t error_ = 0;

@@ -1,9 +1,10 @@
 // How long the SMB2 connection waits: a request the server says is pending
 // is waited for past the reply time-out as long as the server answers an
 // echo; a server that goes quiet ends the wait after a time-out (or two,
-// when it had said "pending"), and a cancel ends any wait at once. The
-// server is a scripted one; the connection's time-out is shortened to a
-// fifth of a second, so the waits are real but short.
+// when it had said "pending"; a quarter of one while logging on), and a
+// cancel ends any wait at once. The server is a scripted one; the
+// connection's time-out is shortened to a fraction of a second, so the
+// waits are real but short.
 
 #include <gtest/gtest.h>
 
@@ -85,6 +86,17 @@ TEST(PendingRepliesTest, AServerThatStopsAnsweringEndsTheWait) {
         EXPECT_EQ(c.message(), "The server did not answer in time.");
         EXPECT_EQ(server.count(FakeSmb2Server::kEcho), 0);
     }
+}
+
+TEST(PendingRepliesTest, AServerSilentAtTheLogOnIsGivenUpSooner) {
+    FakeSmb2Server server;
+    server.on(FakeSmb2Server::kNegotiate, [](const Request&, FakeSmb2Server&) {});
+    Smb2Connection c;
+    c.setReplyTimeout(4000);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(c.open("127.0.0.1", server.port(), "", "", ""));
+    EXPECT_EQ(c.message(), "The server did not answer the log-on in time.");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(4000));
 }
 
 TEST(PendingRepliesTest, ACancelEndsAPendingWaitAtOnce) {
