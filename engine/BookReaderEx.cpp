@@ -1,6 +1,7 @@
 #include "engine/BookReaderEx.h"
 
 #include "engine/ImageCommon.h"
+#include "engine/ImageLoader.h"
 #include "engine/PageReaderPDF.h"
 #include "engine/PageReader7z.h"
 #include "engine/PageReaderRar.h"
@@ -96,13 +97,28 @@ auto withArchiveReader(const std::string& path, Call call) -> decltype(call(Read
 }  // namespace
 
 // One source page made ready for composition: decoded and clipped, or (for
-// pending pages) measured, with the part of the page to render.
+// pending pages) measured, with the part of the page to render. A decoded
+// page may hold fewer pixels than the page has (decoded reduced to what the
+// view needs): `size` is always in the page's own pixels.
 struct BookReaderEx::Prepared {
     gfx::ImageRef image;  // null for a pending page
     bool pending = false;
     gfx::Size size;        // as used: after clipping and stretching
-    gfx::Size sourceSize;  // as the reader delivered it
+    gfx::Size sourceSize;  // the whole picture as stored
     gfx::Rect sourceRect = gfx::Rect::null();
+    // The part of the whole picture kept by clipping, in its pixels (null:
+    // all of it), so that a second decode keeps the same part.
+    gfx::Rect clipRect = gfx::Rect::null();
+
+    // Image pixels per page pixel, across and down.
+    double densityX() const { return image && size.width > 0 ? image->width() / size.width : 1.0; }
+    double densityY() const { return image && size.height > 0 ? image->height() / size.height : 1.0; }
+    // Whether the image holds at least `need` pixels for `part` of the page.
+    bool serves(gfx::Size need, gfx::Size part) const {
+        if (!image || pending) return true;
+        return densityX() * part.width + 0.5 >= std::floor(need.width) &&
+               densityY() * part.height + 0.5 >= std::floor(need.height);
+    }
 };
 
 BookReaderEx::BookReaderEx() = default;
@@ -722,27 +738,46 @@ std::shared_ptr<const BookPage> BookReaderEx::loadedPageOnce(const PageLoadReque
     return composeWithReader(*rd, r, snap, result);
 }
 
-bool BookReaderEx::preparePage(PageReader& reader, int page, int clip, Prepared& p, int& readerResult) {
-    gfx::ImageRef image = reader.newLoadAndCreateImage(page, readerResult);
+bool BookReaderEx::preparePage(PageReader& reader, int page, int clip, Prepared& p, int& readerResult,
+                               const ImageLoader::DecodeNeed& need, const std::optional<gfx::Rect>& keepClip) {
+    // The loader tells the picture's whole size from its header and decodes
+    // it only as large as `need` asks.
+    gfx::Size whole;
+    gfx::ImageRef image;
+    {
+        ImageLoader::ScopedDecodeNeed scope([&](gfx::Size w) {
+            whole = w;
+            return need ? need(w) : gfx::Size{};
+        });
+        image = reader.newLoadAndCreateImage(page, readerResult);
+    }
     if (readerResult == PageReader::kResultImage) {
         if (!image) {
             readerResult = PageReader::kResultFailed;
             return false;
         }
+        p = Prepared{};
         p.image = image;
-        p.size = {image->pointWidth(), image->pointHeight()};
-        p.sourceSize = {double(image->width()), double(image->height())};
-        if (!positive(p.size)) {
+        if (!positive(whole)) whole = {image->pointWidth(), image->pointHeight()};
+        p.size = whole;
+        p.sourceSize = whole;
+        if (!positive(p.size) || !(image->pointWidth() > 0) || !(image->pointHeight() > 0)) {
             readerResult = PageReader::kResultFailed;
             return false;
         }
-        if (clip != 0) {
+        // Image points per page pixel.
+        const double kx = image->pointWidth() / whole.width, ky = image->pointHeight() / whole.height;
+        gfx::Rect keep = keepClip.value_or(gfx::Rect::null());
+        if (!keepClip && clip != 0) {
             gfx::Rect r = blankSpaceRect(image, clip);
-            if (usableRect(r)) {
-                if (auto cropped = ImageCommon::newClipedImage(image, r)) {
-                    p.image = cropped;
-                    p.size = {cropped->pointWidth(), cropped->pointHeight()};
-                }
+            if (usableRect(r)) keep = gfx::Rect(r.x() / kx, r.y() / ky, r.width() / kx, r.height() / ky);
+        }
+        if (!keep.isNull()) {
+            const gfx::Rect r(keep.x() * kx, keep.y() * ky, keep.width() * kx, keep.height() * ky);
+            if (auto cropped = ImageCommon::newClipedImage(image, r)) {
+                p.image = cropped;
+                p.size = keep.size;
+                p.clipRect = keep;
             }
         }
         return true;
@@ -753,6 +788,7 @@ bool BookReaderEx::preparePage(PageReader& reader, int page, int clip, Prepared&
             readerResult = PageReader::kResultFailed;
             return false;
         }
+        p = Prepared{};
         p.pending = true;
         p.size = size;
         p.sourceSize = size;
@@ -880,9 +916,54 @@ std::shared_ptr<const BookPage> BookReaderEx::composeWithReader(PageReader& read
         return placeholder(r, page, recorded, second);
     };
 
+    // The pixels of a page of `whole` pixels this view can use: no more than
+    // its load size in device pixels (a divided page twice its half's; a page
+    // of a pair needs no more than alone). Clipping may keep less of the page,
+    // shown larger: a quarter more is asked for then, and no less than the
+    // margin search looks at. A stretched page is decoded whole.
+    auto viewNeed = [&](gfx::Size whole) -> gfx::Size {
+        if (stretch || !positive(whole)) return {};
+        gfx::Size need;
+        if (divide && whole.width > whole.height) {
+            const gfx::Size load = calcLoadImageSize(r.targetSize, {whole.width / 2, whole.height},
+                                                     r.minimumImageSize, budget, nullptr, nullptr, nullptr);
+            need = {2 * load.width * screenScale, load.height * screenScale};
+        } else {
+            need = pixels(calcLoadImageSize(r.targetSize, whole, r.minimumImageSize, budget, nullptr, nullptr, nullptr),
+                          screenScale);
+        }
+        if (clip != 0) {
+            // The margins are looked for on copies 800 pixels across and
+            // down: found on no coarser a page than that.
+            const double k = std::max({need.width * 1.25 / whole.width, need.height * 1.25 / whole.height,
+                                       std::min(1.0, 800 / whole.width), std::min(1.0, 800 / whole.height)});
+            need = {whole.width * k, whole.height * k};
+        }
+        return need;
+    };
+    // A page decoded smaller than the view turns out to need (its clipped part
+    // or its partner asked for more, or a pair fell back to one page) is
+    // decoded again, large enough, keeping the same clipped part.
+    auto ensure = [&](Prepared& p, int number, gfx::Size need, gfx::Size part) {
+        // A view larger than the page is enlarged from the whole picture.
+        need = {std::min(need.width, part.width), std::min(need.height, part.height)};
+        if (p.pending || !positive(part) || p.serves(need, part)) return true;
+        const double dx = need.width / part.width, dy = need.height / part.height;
+        auto exact = [dx, dy](gfx::Size whole) {
+            return gfx::Size{std::ceil(whole.width * dx), std::ceil(whole.height * dy)};
+        };
+        Prepared again;
+        int againResult = PageReader::kResultFailed;
+        if (!preparePage(reader, number, clip, again, againResult, exact, p.clipRect) ||
+            againResult != PageReader::kResultImage || again.size != p.size)
+            return false;
+        p = std::move(again);
+        return true;
+    };
+
     Prepared main;
     int readerResult = PageReader::kResultFailed;
-    if (!preparePage(reader, page, clip, main, readerResult)) return fail(readerResult);
+    if (!preparePage(reader, page, clip, main, readerResult, viewNeed)) return fail(readerResult);
     const double pageW = main.size.width, pageH = main.size.height;
     const bool wide = pageW > pageH;
 
@@ -899,7 +980,10 @@ std::shared_ptr<const BookPage> BookReaderEx::composeWithReader(PageReader& read
         if (divide && wide) s.width *= 2;
         if (positive(s)) {
             if (!main.pending) {
-                auto scaled = ImageCommon::newScaledImage(main.image, s);
+                // At the density the page was decoded at.
+                const gfx::Size px{std::max(1.0, std::round(s.width * main.densityX())),
+                                   std::max(1.0, std::round(s.height * main.densityY()))};
+                auto scaled = ImageCommon::newScaledImage(main.image, px);
                 if (!scaled) return fail(PageReader::kResultFailed);
                 main.image = scaled;
             }
@@ -934,7 +1018,7 @@ std::shared_ptr<const BookPage> BookReaderEx::composeWithReader(PageReader& read
         const int partner = op == PageLoadRequest::kPrevious ? page - 1 : page + 1;
         Prepared other;
         int otherResult = PageReader::kResultFailed;
-        if (partner >= 0 && partner < count && preparePage(reader, partner, clip, other, otherResult) &&
+        if (partner >= 0 && partner < count && preparePage(reader, partner, clip, other, otherResult, viewNeed) &&
             !(other.size.width > other.size.height) && !tooTallToPair(other.size)) {
             CompositionScope composing;
             const gfx::Size pairSize{2 * std::max(main.size.width, other.size.width) / (1 - centre),
@@ -943,6 +1027,13 @@ std::shared_ptr<const BookPage> BookReaderEx::composeWithReader(PageReader& read
                                          &zoomScale, &uncapped);
             if (!positive(loadSize)) return fail(PageReader::kResultFailed);
             const gfx::Size half{screenScale * (1 - centre) * loadSize.width / 2, screenScale * loadSize.height};
+            // Each page is fitted into its half.
+            auto fitted = [&](const Prepared& p) {
+                const double k = std::min(half.width / p.size.width, half.height / p.size.height);
+                return gfx::Size{p.size.width * k, p.size.height * k};
+            };
+            if (!ensure(main, page, fitted(main), main.size) || !ensure(other, partner, fitted(other), other.size))
+                return fail(PageReader::kResultFailed);
             std::shared_ptr<const PdfRect> mainLinks, otherLinks;
             auto render = [&](Prepared& p, int number, std::shared_ptr<const PdfRect>& taken) -> gfx::ImageRef {
                 if (!p.pending) return p.image;
@@ -960,9 +1051,10 @@ std::shared_ptr<const BookPage> BookReaderEx::composeWithReader(PageReader& read
                 placePairLinks(links, partnerLeft ? otherLinks : mainLinks, partnerLeft ? otherImage : mainImage,
                                partnerLeft ? mainLinks : otherLinks, partnerLeft ? mainImage : otherImage, px, centre);
             }
-            image = ImageCommon::newScaledImageWithLeftImage(partnerLeft ? otherImage : mainImage,
-                                                             partnerLeft ? mainImage : otherImage,
-                                                             pixels(loadSize, screenScale), centre);
+            image = ImageCommon::newScaledImageWithLeftImage(
+                partnerLeft ? otherImage : mainImage, partnerLeft ? mainImage : otherImage,
+                pixels(loadSize, screenScale), centre, partnerLeft ? other.size : main.size,
+                partnerLeft ? main.size : other.size);
             if (!image) return fail(PageReader::kResultFailed);
             paired = true;
             second = false;
@@ -997,7 +1089,9 @@ std::shared_ptr<const BookPage> BookReaderEx::composeWithReader(PageReader& read
                     addLinks(links, pdfReader->pdfLinkRect(), px.width / rendered->width(),
                              px.height / rendered->height(), {0, 0});
             } else {
-                image = ImageCommon::newScaledImage(main.image, px, gfx::Rect(left, 0, w / 2, h));
+                if (!ensure(main, page, px, halfSize)) return fail(PageReader::kResultFailed);
+                const double dx = main.densityX(), dy = main.densityY();
+                image = ImageCommon::newScaledImage(main.image, px, gfx::Rect(left * dx, 0, w / 2 * dx, h * dy));
             }
             out.originalSize = halfSize;
         } else {
@@ -1009,6 +1103,8 @@ std::shared_ptr<const BookPage> BookReaderEx::composeWithReader(PageReader& read
             if (main.pending) {
                 image = reader.newCreatePendingImage(page, px, main.sourceRect, gfx::Rect::null(), true);
                 if (image && pdfReader) addLinks(links, pdfReader->pdfLinkRect(), 1, 1, {0, 0});
+            } else if (!ensure(main, page, px, main.size)) {
+                return fail(PageReader::kResultFailed);
             } else if (main.image->width() == int(px.width) && main.image->height() == int(px.height)) {
                 image = main.image;
             } else {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/BookPage.h"
+#include "engine/ImageLoader.h"
 #include "engine/PageLoadRequest.h"
 #include "engine/PageReader.h"
 #include "engine/RemoteStreamRead.h"
@@ -202,7 +203,12 @@ private:
     std::shared_ptr<const BookPage> loadedPageOnce(const PageLoadRequest& r, const Snapshot& snap, int& result);
     std::shared_ptr<const BookPage> composeWithReader(PageReader& reader, const PageLoadRequest& r,
                                                       const Snapshot& snap, int& result);
-    bool preparePage(PageReader& reader, int page, int clip, Prepared& p, int& readerResult);
+    // Reads and decodes (no larger than `need` asks) or measures one page,
+    // and clips it: to `keepClip` (in the page's pixels; a null rectangle
+    // keeps it whole) when given, else to the margins found on it.
+    bool preparePage(PageReader& reader, int page, int clip, Prepared& p, int& readerResult,
+                     const ImageLoader::DecodeNeed& need = {},
+                     const std::optional<gfx::Rect>& keepClip = std::nullopt);
     static gfx::ImageRef applyFilters(gfx::ImageRef image, const SettingsValues* values);
     // Centres a view smaller than the display (unless it was capped), fills
     // targetSize and offset, and filters it.

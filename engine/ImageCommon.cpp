@@ -521,7 +521,8 @@ ImageRef ImageCommon::newScaledImage(const ImageRef& image, Size size) {
 }
 
 ImageRef ImageCommon::newScaledImageWithLeftImage(const ImageRef& leftImage, const ImageRef& rightImage,
-                                                  Size size, double spaceCenterRatio) {
+                                                  Size size, double spaceCenterRatio, Size leftSize,
+                                                  Size rightSize) {
     int cw, ch;
     if (!canvasSize(size.width, size.height, cw, ch)) return nullptr;
     // A gap of the whole width (or more, or less than none) leaves no room
@@ -535,14 +536,18 @@ ImageRef ImageCommon::newScaledImageWithLeftImage(const ImageRef& leftImage, con
     struct Placed {
         int dw = 0, dh = 0;
     };
-    auto place = [&](const ImageRef& img) {
+    auto place = [&](const ImageRef& img, Size given) {
         double pw = img ? img->pointWidth() : 100, ph = img ? img->pointHeight() : 100;
+        if (given.width > 0 && given.height > 0 && std::isfinite(given.width) && std::isfinite(given.height)) {
+            pw = given.width;
+            ph = given.height;
+        }
         float scale = std::min(float(avail / pw), float(H / ph));
         Placed p;
         if (!toPixels(pw * scale, p.dw) || !toPixels(ph * scale, p.dh)) p.dw = p.dh = 0;
         return p;
     };
-    Placed l = place(leftImage), r = place(rightImage);
+    Placed l = place(leftImage, leftSize), r = place(rightImage, rightSize);
     auto ctx = BitmapContext::create(cw, ch);
     if (!ctx) return nullptr;
     if (usable(leftImage) && l.dw > 0 && l.dh > 0) {

@@ -62,8 +62,12 @@ public:
     static ImageRef newScaledImage(const ImageRef& image, gfx::Size size);
     // Two pages side by side, each fitted into its half and centred
     // vertically, `spaceCenterRatio` of the width between them (0 <= r < 1).
+    // A page's proportions are its image's, or those of `leftSize` /
+    // `rightSize` when given (an image decoded reduced stands for a page
+    // of that size).
     static ImageRef newScaledImageWithLeftImage(const ImageRef& leftImage, const ImageRef& rightImage,
-                                                gfx::Size size, double spaceCenterRatio);
+                                                gfx::Size size, double spaceCenterRatio,
+                                                gfx::Size leftSize = {}, gfx::Size rightSize = {});
     // The source itself (offset 0, 0) when larger than minSize both ways,
     // else centred on a transparent canvas of at least minSize.
     static ImageRef newCenterImageIfSmall(const ImageRef& image, gfx::Size minSize,

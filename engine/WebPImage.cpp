@@ -93,7 +93,8 @@ std::string WebPImage::statusForVP8Code(int code) {
     }
 }
 
-gfx::ImageRef WebPImage::imageWithWebPDataError(std::span<const uint8_t> data, Error* error) {
+gfx::ImageRef WebPImage::imageWithWebPDataError(std::span<const uint8_t> data, Error* error,
+                                               const gfx::DecodeOptions& reduce) {
     int w = 0, h = 0;
     if (!WebPGetInfo(data.data(), data.size(), &w, &h)) return fail(error, "Header formatting error.");
     WebPDecoderConfig config;
@@ -105,6 +106,15 @@ gfx::ImageRef WebPImage::imageWithWebPDataError(std::span<const uint8_t> data, E
     config.options.no_fancy_upsampling = 1;
     config.options.use_threads = 1;
     config.output.colorspace = kNativePremultiplied;
+    // A smaller picture asked for: libwebp scales while it decodes, and the
+    // whole-size picture is never made.
+    const int fullW = w, fullH = h;
+    gfx::ImageDecoder::reducedSize(fullW, fullH, reduce, w, h);
+    if (w < fullW || h < fullH) {
+        config.options.use_scaling = 1;
+        config.options.scaled_width = w;
+        config.options.scaled_height = h;
+    }
     const size_t pixels = size_t(w) * size_t(h);
     if (pixels > kLargePixels) {
         // A large picture is decoded only from a whole file, and into memory

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/graphics/Image.h"
+#include "platform/graphics/ImageDecoder.h"
 
 #include <webp/encode.h>
 
@@ -32,8 +33,11 @@ public:
     static std::string statusForVP8Code(int code);
 
     // Decoding. A file that cannot be read gives its read error unchanged.
+    // With `reduce`, the picture is scaled while it is decoded to the size
+    // ImageDecoder::reducedSize gives.
     static gfx::ImageRef imageWithWebPError(const std::string& filePath, Error* error);
-    static gfx::ImageRef imageWithWebPDataError(std::span<const uint8_t> data, Error* error);
+    static gfx::ImageRef imageWithWebPDataError(std::span<const uint8_t> data, Error* error,
+                                                const gfx::DecodeOptions& reduce = {});
     // The same without the error; filePath must not be empty (a programming
     // error: std::invalid_argument).
     static gfx::ImageRef imageWithWebP(const std::string& filePath);

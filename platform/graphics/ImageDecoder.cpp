@@ -6,7 +6,10 @@
 #include "platform/graphics/PngDecoder.h"
 #include "platform/graphics/TiffDecoder.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cmath>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -82,7 +85,7 @@ ImageRef ImageDecoder::decode(std::span<const uint8_t> data, const DecodeOptions
     try {
         switch (sniff(data)) {
         case ImageFormat::Jpeg: return JpegCodec::decode(data, options, error);
-        case ImageFormat::Png: return PngDecoder::decode(data, error);
+        case ImageFormat::Png: return PngDecoder::decode(data, options, error);
         case ImageFormat::Gif: return GifDecoder::decode(data, error);
         case ImageFormat::Tiff: return TiffDecoder::decode(data, error);
         case ImageFormat::Bmp: return BmpDecoder::decode(data, error);
@@ -93,6 +96,26 @@ ImageRef ImageDecoder::decode(std::span<const uint8_t> data, const DecodeOptions
     }
     return decodeFailure(error, std::string("not an image this decoder reads (") +
                                     formatName(sniff(data)) + ")");
+}
+
+void ImageDecoder::reducedSize(int width, int height, const DecodeOptions& options, int& outWidth,
+                               int& outHeight) {
+    outWidth = width;
+    outHeight = height;
+    if (width <= 0 || height <= 0 || (options.minWidth <= 0 && options.minHeight <= 0)) return;
+    const double f = std::max(double(options.minWidth) / width, double(options.minHeight) / height);
+    if (!(f < 1)) return;
+    int rw = std::clamp(int(std::ceil(width * f)), 1, width);
+    int rh = std::clamp(int(std::ceil(height * f)), 1, height);
+    // Within a pixel of the size asked for: that size, so that the caller
+    // need not scale a second time for one pixel.
+    if (options.minWidth > 0 && options.minHeight > 0 && std::abs(rw - options.minWidth) <= 1 &&
+        std::abs(rh - options.minHeight) <= 1 && options.minWidth <= width && options.minHeight <= height) {
+        rw = options.minWidth;
+        rh = options.minHeight;
+    }
+    outWidth = rw;
+    outHeight = rh;
 }
 
 ImageRef ImageDecoder::decodeFile(const std::string& path, const DecodeOptions& options,

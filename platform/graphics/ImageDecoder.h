@@ -14,8 +14,9 @@ namespace gfx {
 enum class ImageFormat { Unknown, Jpeg, Png, Gif, Tiff, Bmp, WebP, Avif };
 
 struct DecodeOptions {
-    // Decoders that can skip work while decoding (JPEG's DCT scaling) make
-    // the image no smaller than this in either direction, in upright pixels;
+    // Decoders that can make a smaller picture while decoding (JPEG's DCT
+    // scaling, PNG's row-by-row shrinking) make it no smaller than this in
+    // either direction, in upright pixels, with the picture's proportions;
     // the caller scales the rest of the way. 0 means full size.
     int minWidth = 0;
     int minHeight = 0;
@@ -46,6 +47,13 @@ public:
                            std::string* error = nullptr);
     static ImageRef decodeFile(const std::string& path, const DecodeOptions& options = {},
                                std::string* error = nullptr);
+
+    // The size a decoder that can shrink to any size makes of a width x
+    // height picture for `options`: the smallest with the picture's
+    // proportions that holds the minimum (never larger than the picture),
+    // or the minimum itself when that is within a pixel of it.
+    static void reducedSize(int width, int height, const DecodeOptions& options, int& outWidth,
+                            int& outHeight);
 
     // Reads a whole file, refusing one larger than kMaxFileBytes.
     static bool readFile(const std::string& path, std::vector<uint8_t>& out,

@@ -124,15 +124,15 @@ void JpegCodec::scalingFor(int width, int height, int minWidth, int minHeight, i
                            int& denom) {
     num = denom = 1;
     if (minWidth <= 0 && minHeight <= 0) return;
-    // Only reductions of a half or more: they skip most of the inverse DCT
-    // work while the quality stays that of an area average.
-    static const int kNums[] = {1, 1, 3, 1};
-    static const int kDens[] = {8, 4, 8, 2};
-    for (int i = 0; i < 4; ++i) {
-        tjscalingfactor sf{kNums[i], kDens[i]};
+    // The smallest of the eighths the inverse DCT can make directly that
+    // still holds the size asked for.
+    for (int m = 1; m < 8; ++m) {
+        tjscalingfactor sf{m, 8};
         if (TJSCALED(width, sf) >= minWidth && TJSCALED(height, sf) >= minHeight) {
-            num = kNums[i];
-            denom = kDens[i];
+            num = m;
+            denom = 8;
+            // Lowest terms, as TurboJPEG lists its factors.
+            while (num % 2 == 0 && denom % 2 == 0) num /= 2, denom /= 2;
             return;
         }
     }

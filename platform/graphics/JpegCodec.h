@@ -9,7 +9,8 @@ namespace gfx {
 
 // JPEG reading through TurboJPEG: baseline and progressive, colour, grey and
 // CMYK/YCCK (Adobe's inverted convention recognised), EXIF orientation
-// applied, and DCT scaling when the caller needs at most half the size.
+// applied, and DCT scaling (any number of eighths) when the caller needs
+// less than the whole size.
 class JpegCodec {
 public:
     static bool probe(std::span<const uint8_t> data, ImageInfo& info, std::string* error = nullptr);

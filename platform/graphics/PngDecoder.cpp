@@ -1,5 +1,7 @@
 #include "platform/graphics/PngDecoder.h"
 
+#include "platform/graphics/RowScaler.h"
+
 #include <spng.h>
 
 #include <algorithm>
@@ -53,7 +55,20 @@ bool PngDecoder::probe(std::span<const uint8_t> data, ImageInfo& info, std::stri
     return true;
 }
 
-ImageRef PngDecoder::decode(std::span<const uint8_t> data, std::string* error) {
+namespace {
+
+// The decoder writes the bytes red, green, blue, alpha; each pixel becomes a
+// premultiplied word where it lies.
+void premultiplyRow(uint32_t* px, size_t n) {
+    for (size_t i = 0; i < n; ++i) {
+        const auto* b = reinterpret_cast<const uint8_t*>(&px[i]);
+        px[i] = premultiply(b[3], b[0], b[1], b[2]);
+    }
+}
+
+}  // namespace
+
+ImageRef PngDecoder::decode(std::span<const uint8_t> data, const DecodeOptions& options, std::string* error) {
     spng_ihdr ihdr{};
     std::string msg;
     Ctx ctx = open(data, ihdr, msg);
@@ -66,13 +81,38 @@ ImageRef PngDecoder::decode(std::span<const uint8_t> data, std::string* error) {
     int rc = spng_decoded_image_size(ctx.get(), SPNG_FMT_RGBA8, &need);
     if (rc != 0) return decodeFailure(error, std::string("PNG: ") + spng_strerror(rc));
     if (need != size_t(w) * size_t(h) * 4) return decodeFailure(error, "PNG: unexpected image size");
+    rc = spng_decode_image(ctx.get(), nullptr, 0, SPNG_FMT_RGBA8, SPNG_DECODE_TRNS | SPNG_DECODE_PROGRESSIVE);
+    if (rc != 0) return decodeFailure(error, std::string("PNG: ") + spng_strerror(rc));
+    const size_t rowWords = size_t(w);
+
+    // A smaller picture asked for: the rows are shrunk as they come, and the
+    // whole picture never exists. Interlaced rows come pass by pass, not top
+    // to bottom: those are decoded whole.
+    int rw = w, rh = h;
+    ImageDecoder::reducedSize(w, h, options, rw, rh);
+    if ((rw < w || rh < h) && ihdr.interlace_method == 0) {
+        RowScaler scaler(w, h, rw, rh);
+        std::vector<uint32_t> row(rowWords);
+        do {
+            spng_row_info info{};
+            rc = spng_get_row_info(ctx.get(), &info);
+            if (rc != 0) break;
+            if (info.row_num != uint32_t(scaler.rowsPushed())) return decodeFailure(error, "PNG: unexpected row");
+            rc = spng_decode_row(ctx.get(), row.data(), rowWords * 4);
+            if (rc != 0 && rc != SPNG_EOI) break;
+            premultiplyRow(row.data(), rowWords);
+            scaler.push(row.data());
+        } while (rc == 0);
+        if (rc != SPNG_EOI) return decodeFailure(error, std::string("PNG: ") + spng_strerror(rc));
+        ImageRef image = Image::make(rw, rh, scaler.take());
+        if (!image) return decodeFailure(error, "PNG: image too large");
+        return image;
+    }
+
     // Row by row, the pixel memory growing with the rows the data really
     // holds: a few bytes claiming a huge image fail at their first missing
     // row instead of taking the whole size first.
-    rc = spng_decode_image(ctx.get(), nullptr, 0, SPNG_FMT_RGBA8, SPNG_DECODE_TRNS | SPNG_DECODE_PROGRESSIVE);
-    if (rc != 0) return decodeFailure(error, std::string("PNG: ") + spng_strerror(rc));
     std::vector<uint32_t> px;
-    const size_t rowWords = size_t(w);
     const size_t total = rowWords * size_t(h);
     do {
         spng_row_info row{};
@@ -89,12 +129,7 @@ ImageRef PngDecoder::decode(std::span<const uint8_t> data, std::string* error) {
     } while (rc == 0);
     if (rc != SPNG_EOI) return decodeFailure(error, std::string("PNG: ") + spng_strerror(rc));
     px.resize(total, 0u);
-    // The decoder writes the bytes red, green, blue, alpha; turn each pixel
-    // into a premultiplied word where it lies.
-    for (auto& p : px) {
-        const auto* b = reinterpret_cast<const uint8_t*>(&p);
-        p = premultiply(b[3], b[0], b[1], b[2]);
-    }
+    premultiplyRow(px.data(), px.size());
     ImageRef image = Image::make(w, h, std::move(px));
     if (!image) return decodeFailure(error, "PNG: image too large");
     return image;

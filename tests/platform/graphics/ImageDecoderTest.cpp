@@ -1,6 +1,7 @@
 #include "platform/graphics/ImageDecoder.h"
 #include "platform/graphics/JpegCodec.h"
 #include "platform/graphics/JpegEncoder.h"
+#include "platform/graphics/ImageScaler.h"
 #include "tests/platform/graphics/PixelChecks.h"
 
 #include <gtest/gtest.h>
@@ -113,7 +114,7 @@ TEST_F(ImageDecoderTest, JpegExifOrientationIsApplied) {
     EXPECT_TRUE(near(six->pixel(10, 53), kWhite, 12));
 }
 
-TEST_F(ImageDecoderTest, JpegDctScalingOnlyForHalfOrLess) {
+TEST_F(ImageDecoderTest, JpegDctScalingByEighths) {
     std::string page = test::dataPath("pages/01.jpg");
     ImageRef full = decode(page);
     ASSERT_TRUE(full);
@@ -124,8 +125,10 @@ TEST_F(ImageDecoderTest, JpegDctScalingOnlyForHalfOrLess) {
     struct Case {
         int minW, minH, w, h;
     };
+    // The smallest number of eighths that still holds the size asked for.
     for (const Case& c : {Case{100, 150, 100, 150}, Case{101, 0, 150, 225}, Case{40, 40, 50, 75},
-                          Case{200, 300, 200, 300}, Case{201, 300, 400, 600}, Case{0, 0, 400, 600}}) {
+                          Case{200, 300, 200, 300}, Case{201, 300, 250, 375}, Case{0, 450, 300, 450},
+                          Case{301, 0, 350, 525}, Case{351, 0, 400, 600}, Case{0, 0, 400, 600}}) {
         ImageRef img = decode(page, {c.minW, c.minH});
         ASSERT_TRUE(img);
         EXPECT_EQ(img->width(), c.w) << c.minW << "x" << c.minH;
@@ -172,6 +175,52 @@ TEST_F(ImageDecoderTest, PngVariantsFromImageMagick) {
     ASSERT_TRUE(page);
     EXPECT_EQ(page->width(), 800);
     EXPECT_EQ(page->height(), 600);
+}
+
+// Asked for a smaller picture, a PNG is shrunk row by row as it decodes:
+// the size asked for (within a pixel, its proportions kept), and the same
+// picture as the whole decode scaled afterwards, transparency included.
+TEST_F(ImageDecoderTest, PngShrinksRowByRowWhileDecoding) {
+    const std::string page = make("-resize 640x480! -blur 0x4", "big.png");
+    ImageRef full = decode(page);
+    ASSERT_TRUE(full);
+    struct Case {
+        int minW, minH, w, h;
+    };
+    for (const Case& c : {Case{320, 240, 320, 240}, Case{321, 240, 321, 240}, Case{100, 0, 100, 75},
+                          Case{0, 100, 134, 100}, Case{640, 480, 640, 480}, Case{700, 0, 640, 480}}) {
+        ImageRef img = decode(page, {c.minW, c.minH});
+        ASSERT_TRUE(img);
+        EXPECT_EQ(img->width(), c.w) << c.minW << "x" << c.minH;
+        EXPECT_EQ(img->height(), c.h) << c.minW << "x" << c.minH;
+    }
+    ImageRef small = decode(page, {160, 120});
+    ImageRef ref = ImageScaler::scale(*full, 160, 120);
+    ASSERT_TRUE(small && ref);
+    int worst = 0;
+    for (int y = 2; y < 118; ++y)
+        for (int x = 2; x < 158; ++x) worst = std::max(worst, channelDistance(small->pixel(x, y), ref->pixel(x, y)));
+    EXPECT_LE(worst, 6);
+
+    // Deep, grey and half-transparent pictures shrink as well (the
+    // picture's top-left quarter is red).
+    struct Variant {
+        const char* options;
+        uint32_t topLeft;
+    };
+    for (const Variant& v : {Variant{"-depth 16", kRed}, Variant{"-colorspace Gray", argb(255, 54, 54, 54)},
+                             Variant{"-alpha on -channel A -evaluate set 50% +channel", argb(128, 128, 0, 0)}}) {
+        ImageRef q = decode(make(std::string("-resize 640x480! ") + v.options, "variant.png"), {32, 24});
+        ASSERT_TRUE(q) << v.options;
+        EXPECT_EQ(q->width(), 32) << v.options;
+        EXPECT_EQ(q->height(), 24) << v.options;
+        EXPECT_TRUE(validPremultiplied(*q)) << v.options;
+        EXPECT_TRUE(near(q->pixel(5, 5), v.topLeft, 20)) << v.options << " " << describe(q->pixel(5, 5));
+    }
+
+    // Interlaced rows come pass by pass: such a picture is decoded whole.
+    ImageRef interlaced = decode(make("-interlace PNG", "interlaced.png"), {16, 12});
+    expectQuadrants(interlaced, 0);
 }
 
 TEST_F(ImageDecoderTest, GifFirstFrameOnly) {
