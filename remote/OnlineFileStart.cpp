@@ -182,6 +182,12 @@ void OnlineFileStart::open(const Request& request) {
             if (auto d = delegate()) d->onlineFileNeedPassword();
             return;
         }
+        // A server that answers every range with the whole file cannot be
+        // read in place; the download still works.
+        if (reader->isUnsupportedServer()) {
+            finishWithError(tr(kUnsupportedServerMessage));
+            return;
+        }
         finishWithError(tr(LocalBookOpener::openErrorMessage(failure)));
         return;
     }

@@ -34,6 +34,10 @@ class Settings;
 // after the busy sign is drawn.
 class OnlineFileStart : public QNActionSheetDelegate, public std::enable_shared_from_this<OnlineFileStart> {
 public:
+    // Why a book on a server that cannot send parts of a file is not opened.
+    static constexpr const char* kUnsupportedServerMessage =
+        "This server cannot send parts of a file: download the book instead.";
+
     static constexpr int64_t kTagOpenAction = 1;
 
     OnlineFileStart();

@@ -195,6 +195,30 @@ TEST_F(HttpDownloadTest, ResumesAfterADropAndNeverSplicesAnotherVersion) {
     EXPECT_FALSE(fs::exists(out_.file("g.cbz")));
 }
 
+// A server that answers with fewer bytes than the file has, saying so
+// truthfully (206 "bytes 0-99999/300000"): the download is not complete and
+// is never saved as a book; it stays resumable and the next one goes on
+// from where it stopped.
+TEST_F(HttpDownloadTest, AShortButHonestPartLeavesTheDownloadUnfinishedAndResumable) {
+    const std::string body = pattern(300000);
+    writeFile(www_.file("s.cbz"), body);
+    test::FaultHttpServer server(www_.path());
+    ASSERT_TRUE(server.start());
+    const std::string url = server.url("/s.cbz?short_range=100000&short_times=2");
+    EXPECT_EQ(download(url, "s.cbz"), HttpDownload::kFailedAfterProgress);
+    EXPECT_FALSE(fs::exists(out_.file("s.cbz")));
+    EXPECT_EQ(fs::file_size(temp(HttpDownload::kTempFileName)), 100000u);
+    // A resumed request answered short again: still unfinished, 200000 kept.
+    EXPECT_EQ(download(url, "s.cbz"), HttpDownload::kFailedAfterProgress);
+    EXPECT_FALSE(fs::exists(out_.file("s.cbz")));
+    EXPECT_EQ(fs::file_size(temp(HttpDownload::kTempFileName)), 200000u);
+    server.clearRequests();
+    EXPECT_EQ(download(url, "s.cbz"), HttpDownload::kSaved);
+    EXPECT_TRUE(readFile(out_.file("s.cbz")) == body);
+    ASSERT_EQ(server.requests().size(), 1u);
+    EXPECT_EQ(server.requests()[0].range, "bytes=200000-");
+}
+
 TEST_F(HttpDownloadTest, AChangedFileIsFetchedWholeThroughIfRange) {
     if (test::NginxServer::program().empty()) GTEST_SKIP() << "no nginx";
     const std::string v1 = pattern(400000, 1), v2 = pattern(400000, 2);

@@ -312,6 +312,8 @@ void FaultHttpServer::serve(int fd) {
 
     int status = 200;
     uint64_t first = 0, last = size ? size - 1 : 0;
+    int64_t shortRange = number(query, "short_range", 0);
+    if (int64_t times = number(query, "short_times", -1); times >= 0 && number_ > times) shortRange = 0;
     bool ranged = !req.range.empty() && number(query, "norange", 0) == 0;
     if (ranged) {
         int64_t from416 = number(query, "fail416_from", 0);
@@ -341,6 +343,10 @@ void FaultHttpServer::serve(int fd) {
             first = uint64_t(int64_t(first) + shift);
             last = uint64_t(int64_t(last) + shift);
         }
+    }
+    if (shortRange > 0 && size > 0) {
+        status = 206;
+        last = std::min<uint64_t>(last, first + uint64_t(shortRange) - 1);
     }
     const uint64_t length = size == 0 ? 0 : last - first + 1;
     std::string msg = "HTTP/1.1 " + std::to_string(status) + " " + reason(status) +

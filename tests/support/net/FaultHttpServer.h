@@ -28,6 +28,10 @@ namespace test {
 //                   would announce it)
 //   range_shift=N   answer a range with the bytes N further on (N may be
 //                   negative), reporting them truthfully in Content-Range
+//   short_range=N   answer with a 206 of at most N bytes from the first byte
+//                   asked for (from 0 when no range was asked), reporting
+//                   them truthfully: short but self-consistent ...
+//   short_times=K   ... for the first K requests of the path only
 //   drip_ms=N       send the head at once, then the body one byte every
 //                   N ms (until the client goes away or the server stops)
 //
