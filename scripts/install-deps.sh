@@ -26,6 +26,8 @@ TEST_PKGS=(
   # sound made at test time for the page turns by sound
   sox
   apache2 curl
+  # caddy: a file browser whose index pages link entries as "./Name/"
+  caddy
   dbus-daemon gnome-keyring
   # NetBIOS, SMB and SSDP peers (nmbd and minidlna answer in network namespaces)
   samba minidlna iproute2

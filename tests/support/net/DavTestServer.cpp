@@ -60,7 +60,6 @@ bool DavTestServer::startApacheWith(const std::string& root, const std::string& 
         return false;
     }
     makeDir("apache-dav", true);
-    stopGrace_ = 0;
     const std::string absRoot = fs::absolute(root).string();
     ServerProcess::openUp(absRoot);
     const std::string mods = "/usr/lib/apache2/modules/";
@@ -88,7 +87,7 @@ bool DavTestServer::startApacheWith(const std::string& root, const std::string& 
                 << "/apache.pid\"\nTypesConfig /dev/null\nMutex file:" << dir_ << " default\nListen 127.0.0.1:"
                 << port_ << "\nServerName 127.0.0.1\nErrorLog \"" << dir_ << "/error.log\"\nLogLevel warn\n";
             if (::geteuid() == 0) out << "User www-data\nGroup www-data\n";
-            out << "StartServers 1\nMinSpareServers 1\nMaxSpareServers 2\n"
+            out << "StartServers 2\nMinSpareServers 2\nMaxSpareServers 4\n"
                 << "DavLockDB \"" << dir_ << "/davlock\"\n"
                 << "DocumentRoot \"" << dir_ << "\"\n"
                 << "Alias /dav \"" << absRoot << "\"\n<Directory \"" << absRoot
@@ -101,8 +100,15 @@ bool DavTestServer::startApacheWith(const std::string& root, const std::string& 
             }
         }
         const std::string conf = dir_ + "/apache.conf";
-        const char* argv[] = {"/usr/sbin/apache2", "-X", "-f", conf.c_str(), nullptr};
-        if (launch(argv, dir_ + "/stderr.log")) return true;
+        // Its own workers, so that a client's idle kept-alive connection does
+        // not hold up the next one; in a session of its own, because its
+        // master signals its whole process group when it stops.
+        const char* argv[] = {"/usr/sbin/apache2", "-DFOREGROUND", "-f", conf.c_str(), nullptr};
+        const int port = port_;
+        if (ServerProcess::launch(pid_, argv, dir_ + "/stderr.log", [port] { return ServerProcess::canConnect(port); },
+                                  error_, "apache2", dir_ + "/error.log", 10, true)) {
+            return true;
+        }
     }
     return false;
 }

@@ -36,15 +36,14 @@ bool LocalHttpServer::launch(const char* const* argv, const std::string& logFile
         pid_, argv, logFile, [port] { return ServerProcess::canConnect(port); }, error_);
 }
 
-bool LocalHttpServer::startApache(const std::string& root, const std::string& user, const std::string& password) {
+bool LocalHttpServer::startApache(const std::string& root, const std::string& user, const std::string& password,
+                                  bool fancy) {
     const std::string prog = apacheProgram();
     if (prog.empty()) {
         error_ = "apache2 is not installed";
         return false;
     }
     dir_ = ServerProcess::workDir("apache", this);
-    // Apache lingers for seconds on a client's idle kept-alive connection.
-    stopGrace_ = 0;
     std::error_code ec;
     fs::create_directories(dir_, ec);
     const std::string absRoot = fs::absolute(root).string();
@@ -71,15 +70,23 @@ bool LocalHttpServer::startApache(const std::string& root, const std::string& us
                 << "/apache.pid\"\nTypesConfig /dev/null\nMutex file:" << dir_ << " default\nListen 127.0.0.1:" << port_
                 << "\nServerName 127.0.0.1\nErrorLog \"" << dir_ << "/error.log\"\nLogLevel warn\n";
             if (::geteuid() == 0) out << "User www-data\nGroup www-data\n";
-            out << "StartServers 1\nMinSpareServers 1\nMaxSpareServers 2\n"
+            out << "StartServers 2\nMinSpareServers 2\nMaxSpareServers 4\n"
                 << "DocumentRoot \"" << absRoot << "\"\n<Directory \"" << absRoot
-                << "\">\n  Options +Indexes\n  IndexOptions FancyIndexing\n  Require all granted\n</Directory>\n"
+                << "\">\n  Options +Indexes\n  IndexOptions " << (fancy ? "FancyIndexing" : "-FancyIndexing")
+                << "\n  Require all granted\n</Directory>\n"
                 << "<Location \"/locked\">\n  AuthType Digest\n  AuthName \"books\"\n  AuthDigestProvider file\n"
                 << "  AuthUserFile \"" << dir_ << "/digest\"\n  Require valid-user\n</Location>\n";
         }
         const std::string conf = dir_ + "/apache.conf";
-        const char* argv[] = {prog.c_str(), "-X", "-f", conf.c_str(), nullptr};
-        if (launch(argv, dir_ + "/stderr.log")) return true;
+        // Its own workers, so that a client's idle kept-alive connection does
+        // not hold up the next one; in a session of its own, because its
+        // master signals its whole process group when it stops.
+        const char* argv[] = {prog.c_str(), "-DFOREGROUND", "-f", conf.c_str(), nullptr};
+        const int port = port_;
+        if (ServerProcess::launch(pid_, argv, dir_ + "/stderr.log", [port] { return ServerProcess::canConnect(port); },
+                                  error_, "apache2", "", 10, true)) {
+            return true;
+        }
     }
     return false;
 }
@@ -99,6 +106,6 @@ bool LocalHttpServer::startPython(const std::string& root) {
     return false;
 }
 
-void LocalHttpServer::stop() { ServerProcess::stop(pid_, stopGrace_); }
+void LocalHttpServer::stop() { ServerProcess::stop(pid_); }
 
 }  // namespace test

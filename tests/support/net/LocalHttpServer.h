@@ -17,9 +17,11 @@ public:
     LocalHttpServer& operator=(const LocalHttpServer&) = delete;
 
     static std::string apacheProgram();  // "" when not installed
-    // Apache serving `root` with FancyIndexing; `root`/locked needs Digest
-    // credentials user / password (realm "books").
-    bool startApache(const std::string& root, const std::string& user, const std::string& password);
+    // Apache serving `root` with FancyIndexing (or, with `fancy` off, its
+    // plain list of links); `root`/locked needs Digest credentials user /
+    // password (realm "books").
+    bool startApache(const std::string& root, const std::string& user, const std::string& password,
+                     bool fancy = true);
     bool startPython(const std::string& root);
     void stop();
 
@@ -34,7 +36,6 @@ private:
     std::string error_;
     int port_ = 0;
     pid_t pid_ = -1;
-    int stopGrace_ = 10;
 };
 
 }  // namespace test

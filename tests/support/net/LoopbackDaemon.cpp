@@ -13,7 +13,7 @@ LoopbackDaemon::~LoopbackDaemon() {
     if (!dir_.empty()) std::filesystem::remove_all(dir_, ec);
 }
 
-void LoopbackDaemon::stop() { ServerProcess::stop(pid_, stopGrace_); }
+void LoopbackDaemon::stop() { ServerProcess::stop(pid_); }
 
 void LoopbackDaemon::makeDir(const char* kind, bool openToAll) {
     dir_ = ServerProcess::workDir(kind, this);

@@ -29,10 +29,6 @@ protected:
     std::string error_;
     int port_ = 0;
     pid_t pid_ = -1;
-    // Seconds a stop waits for the daemon to end by itself before killing
-    // it (Apache lingers for seconds on a client's idle kept-alive
-    // connection).
-    int stopGrace_ = 10;
 };
 
 }  // namespace test

@@ -109,8 +109,8 @@ ServerProcess::Wait ServerProcess::waitUntil(pid_t& pid, const std::function<boo
 
 bool ServerProcess::launch(pid_t& pid, const char* const* argv, const std::string& outputFile,
                            const std::function<bool()>& ready, std::string& error, const std::string& name,
-                           const std::string& errorLog, int pollMs) {
-    pid = spawn(argv, outputFile);
+                           const std::string& errorLog, int pollMs, bool ownSession) {
+    pid = spawn(argv, outputFile, ownSession);
     if (pid < 0) {
         error = "fork failed";
         return false;

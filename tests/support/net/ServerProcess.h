@@ -37,11 +37,11 @@ public:
     // Polls ready() every pollMs until it holds, the child exits (pid becomes
     // -1) or seconds pass (the child is left running).
     static Wait waitUntil(pid_t& pid, const std::function<bool()>& ready, int seconds, int pollMs);
-    // spawn() and waitUntil() (10 s) in one: on failure error says why, with
+    // spawn() (ownSession as there) and waitUntil() (10 s) in one: on failure error says why, with
     // the output and errorLog files' text, and the child is stopped.
     static bool launch(pid_t& pid, const char* const* argv, const std::string& outputFile,
                        const std::function<bool()>& ready, std::string& error, const std::string& name = "server",
-                       const std::string& errorLog = "", int pollMs = 10);
+                       const std::string& errorLog = "", int pollMs = 10, bool ownSession = false);
     // SIGTERM, then SIGKILL if it has not gone within seconds; reaps it and
     // sets pid to -1.
     static void stop(pid_t& pid, int seconds = 10);
