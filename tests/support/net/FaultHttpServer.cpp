@@ -246,13 +246,17 @@ void FaultHttpServer::serve(int fd) {
     {
         std::string lowerHead = head;
         for (char& c : lowerHead) c = char(std::tolower(static_cast<unsigned char>(c)));
-        size_t at = lowerHead.find("\r\nrange:");
-        if (at != std::string::npos) {
-            size_t e = head.find("\r\n", at + 2);
-            std::string v = head.substr(at + 8, e - at - 8);
+        auto header = [&](const std::string& name) {
+            size_t at = lowerHead.find("\r\n" + name + ":");
+            if (at == std::string::npos) return std::string();
+            size_t b = at + 3 + name.size();
+            size_t e = head.find("\r\n", b);
+            std::string v = head.substr(b, e - b);
             size_t a = v.find_first_not_of(" \t");
-            req.range = a == std::string::npos ? "" : v.substr(a);
-        }
+            return a == std::string::npos ? std::string() : v.substr(a);
+        };
+        req.range = header("range");
+        req.authorization = header("authorization");
     }
     // Logged before anything is answered, so that a client that has its
     // answer always finds its request counted.

@@ -44,6 +44,7 @@ public:
         std::string target;  // path and query as sent
         std::string path;    // without the query
         std::string range;   // the Range header, "" when none
+        std::string authorization;  // the Authorization header, "" when none
         int status = 0;
         uint64_t bodyBytes = 0;
     };

@@ -1,0 +1,153 @@
+// The whole program on a password-protected site (nginx, Basic) whose page
+// links a second web server, an FTP server and an smbd, all on loopback and
+// all knowing the same user and password, so that any of them would let the
+// site's credentials in: listing it, its covers, reading a book that
+// redirects to the second server and downloading that book never hand the
+// password to anyone but the site.
+#include <gtest/gtest.h>
+
+#include "app/LeafbrightProgram.h"
+#include "app/NestlarkAppDelegate.h"
+#include "cloud/HttpAuthCache.h"
+#include "engine/BookReaderEx.h"
+#include "foundation/QNKeyChain.h"
+#include "platform/core/PropertyList.h"
+#include "platform/core/RunLoop.h"
+#include "platform/graphics/Canvas.h"
+#include "platform/ui/NavigationController.h"
+#include "platform/ui/Window.h"
+#include "remote/BookTransfer.h"
+#include "remote/screens/RemoteFileListViewController.h"
+#include "smb/CIFSStackClient.h"
+#include "tests/app/ProgramRun.h"
+#include "tests/app/RemoteProgramServices.h"
+#include "tests/support/TestHome.h"
+#include "tests/support/net/FaultHttpServer.h"
+#include "tests/support/net/FtpTestServer.h"
+#include "tests/support/net/NginxServer.h"
+#include "tests/support/net/SmbPeer.h"
+#include "tests/support/net/TestCertificate.h"
+#include "viewer/BookViewController.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* kUser = test::SmbPeer::kUser;
+constexpr const char* kPassword = test::SmbPeer::kPassword;
+
+class SiteCredentialsProgramTest : public ProgramRun {
+protected:
+    void SetUp() override {
+        if (!test::haveProgram("zip")) GTEST_SKIP() << "no zip";
+        if (test::NginxServer::program().empty()) GTEST_SKIP() << "nginx is not installed";
+        HttpAuthCache::clear();
+        programtest::registerRemoteServices();
+        CIFSStackClient::registerWithRemote();
+        makeHome("sitecredentials");
+        markNotFirstRun();
+    }
+    void TearDown() override {
+        keepShots("credentials-");
+        ProgramRun::TearDown();
+        programtest::unregisterRemoteServices();
+        HttpAuthCache::clear();
+    }
+    template <class T> T* top() const { return dynamic_cast<T*>(nav()->topViewController()); }
+};
+
+TEST_F(SiteCredentialsProgramTest, NoOtherServerEverReceivesTheSitesPassword) {
+    test::TempDir site("credsite"), elsewhere("credelsewhere"), pages("credpages");
+    for (int i = 1; i <= 2; ++i) {
+        gfx::Canvas c(60, 80, 1.0);
+        c.fillRect({0, 0, 60, 80}, gfx::Rgba{0.3 * i, 0.4, 0.7, 1});
+        ASSERT_TRUE(c.writePNG(pages.file("p" + std::to_string(i) + ".png")));
+    }
+    fs::create_directories(site.file("shelf"));
+    ASSERT_EQ(test::shell("cd '" + pages.path() + "' && zip -q -X '" + site.file("shelf/Own.cbz") +
+                          "' p1.png p2.png >/dev/null 2>&1"),
+              0);
+    for (const char* copy : {"x.cbz", "y.cbz", "z.cbz", "w.cbz"})
+        fs::copy_file(site.file("shelf/Own.cbz"), elsewhere.file(copy));
+
+    // The second web server, the FTP server and smbd, each knowing the user.
+    test::FaultHttpServer second(elsewhere.path());
+    ASSERT_TRUE(second.start());
+    test::FtpTestServer ftp;
+    test::FtpTestServer::PyOptions ftpOptions;
+    ftpOptions.user = kUser;
+    ftpOptions.password = kPassword;
+    ftpOptions.statsFile = elsewhere.file("ftp-stats");
+    const bool haveFtp = test::FtpTestServer::havePyftpdlib();
+    if (haveFtp) ASSERT_TRUE(ftp.startPyftpdlib(elsewhere.path(), ftpOptions)) << ftp.lastError();
+    std::unique_ptr<test::SmbPeer> smb;
+    if (test::SmbPeer::skipReason().empty()) {
+        smb = std::make_unique<test::SmbPeer>();
+        fs::copy_file(site.file("shelf/Own.cbz"), smb->booksDir() + "/w.cbz");
+        ASSERT_TRUE(smb->start("  log level = 1 auth_audit:3\n")) << smb->error();
+    }
+
+    // The site: Basic for the same user; a book that redirects to the
+    // second server; a page linking the others.
+    test::TempDir conf("credconf");
+    ASSERT_TRUE(test::writeHtpasswd(conf.file("htpasswd"), kUser, kPassword));
+    test::NginxServer nginx;
+    nginx.setLocationConfig("auth_basic \"books\"; auth_basic_user_file " + conf.file("htpasswd") + ";");
+    nginx.setServerConfig("location = /shelf/go.cbz { return 302 " + second.url("/x.cbz") + "; }");
+    std::ofstream(site.file("shelf/index.html"))
+        << "<html><body><ul>\n<li><a href=\"Own.cbz\">Own.cbz</a></li>\n<li><a href=\"go.cbz\">go.cbz</a></li>\n"
+        << "<li><a href=\"" << second.url("/y.cbz") << "\">y.cbz</a></li>\n"
+        << "<li><a href=\"" << (haveFtp ? ftp.url("/z.cbz") : std::string("ftp://127.0.0.1:9/z.cbz")) << "\">z.cbz</a></li>\n"
+        << "<li><a href=\"smb://" << (smb ? smb->server() : std::string("127.0.0.1:9")) << "/books/w.cbz\">w.cbz</a></li>\n"
+        << "</ul></body></html>\n";
+    ASSERT_TRUE(nginx.start(site.path())) << nginx.lastError();
+
+    QNKeyChain::addOrUpdatePassword(kPassword, "cred-site", RemoteFileListViewController::kSiteKeychainService);
+    ASSERT_TRUE(sys::PropertyList::writeFile(
+        sys::PlistValue(sys::PlistDictionary{{"url", sys::PlistValue(nginx.url("/shelf/"))},
+                                             {"title", sys::PlistValue("Shelf")},
+                                             {"username", sys::PlistValue(kUser)},
+                                             {"id", sys::PlistValue("cred-site")}}),
+        docs() + "/Shelf.shortcut"));
+    ASSERT_TRUE(launch());
+
+    // Listed with the site's own books only; the covers are fetched.
+    play("tap \"Shelf\"\nwait 4\nshot list\n");
+    auto* list = top<RemoteFileListViewController>();
+    ASSERT_TRUE(list) << "the site is listed";
+    std::vector<std::string> rows;
+    for (const auto& item : list->itemList()) rows.push_back(item->filename().value_or(""));
+    std::sort(rows.begin(), rows.end());
+    EXPECT_EQ(rows, (std::vector<std::string>{"Own.cbz", "go.cbz"}));
+
+    // The book that redirects to the second server, read in place, then
+    // downloaded.
+    play("tap \"Streaming\"\nwait 0.5\ntap \"go.cbz\"\nwait 1\nsheet 0\nwait 3\nshot redirected-book\n");
+    ASSERT_TRUE(top<BookViewController>()) << "the redirected book opens";
+    EXPECT_EQ(top<BookViewController>()->bookReader()->getPageNum(), 2);
+    play("back\nwait 2\ntap \"Download\"\nwait 0.5\ntap \"go.cbz\"\nwait 0.5\ntap \"Download Selected File\"\nwait 1\n");
+    auto& app = *program->delegate();
+    ASSERT_TRUE(app.bookTransfer());
+    EXPECT_TRUE(sys::RunLoop::main().runUntil(
+        [&] { return !app.bookTransfer()->isActive() && fs::exists(docs() + "/go.cbz"); }, 30));
+    EXPECT_EQ(test::readFile(docs() + "/go.cbz"), test::readFile(elsewhere.file("x.cbz")));
+
+    // The site itself was answered with the password...
+    ASSERT_TRUE(nginx.waitForRequests(2));
+    size_t served = 0;
+    for (const auto& r : nginx.requests()) served += r.status == 200 || r.status == 206;
+    EXPECT_GE(served, 1u);
+    // ...and no one else ever received it.
+    ASSERT_TRUE(second.waitForAnswered(5));
+    EXPECT_GE(second.requestCount("/x.cbz"), 2u) << "the redirect was followed";
+    for (const auto& r : second.requests()) EXPECT_EQ(r.authorization, "") << r.target;
+    EXPECT_EQ(second.requestCount("/y.cbz"), 0u);
+    if (haveFtp) EXPECT_EQ(test::FtpTestServer::readStats(ftpOptions.statsFile).logOns, 0);
+    if (smb) EXPECT_EQ(smb->log().find(kUser), std::string::npos) << smb->log();
+}
+
+}  // namespace
