@@ -1,31 +1,23 @@
 #include "platform/net/HostLookup.h"
 
+#include <arpa/inet.h>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <memory>
 #include <mutex>
 #include <netdb.h>
+#include <netinet/in.h>
 #include <thread>
 
 namespace net {
 
 namespace {
 
-std::mutex& resolverMutex() {
-    static std::mutex m;
-    return m;
-}
-HostLookup::Resolver& resolverSlot() {
-    static HostLookup::Resolver r;
-    return r;
-}
-
-bool systemLookup(const std::string& host, int port, int flags, std::vector<HostLookup::Address>* out) {
+bool systemLookup(const std::string& host, int port, std::vector<HostLookup::Address>* out) {
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = flags;
     addrinfo* list = nullptr;
     if (::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &list) != 0 || !list) return false;
     for (addrinfo* a = list; a; a = a->ai_next) {
@@ -42,6 +34,28 @@ bool systemLookup(const std::string& host, int port, int flags, std::vector<Host
     return !out->empty();
 }
 
+// An address written as digits, with no look-up at all.
+bool numericAddress(const std::string& host, int port, std::vector<HostLookup::Address>* out) {
+    HostLookup::Address a;
+    a.socketType = SOCK_STREAM;
+    a.protocol = IPPROTO_TCP;
+    auto* v4 = reinterpret_cast<sockaddr_in*>(&a.address);
+    auto* v6 = reinterpret_cast<sockaddr_in6*>(&a.address);
+    if (::inet_pton(AF_INET, host.c_str(), &v4->sin_addr) == 1) {
+        a.family = v4->sin_family = AF_INET;
+        v4->sin_port = htons(uint16_t(port));
+        a.length = sizeof(sockaddr_in);
+    } else if (::inet_pton(AF_INET6, host.c_str(), &v6->sin6_addr) == 1) {
+        a.family = v6->sin6_family = AF_INET6;
+        v6->sin6_port = htons(uint16_t(port));
+        a.length = sizeof(sockaddr_in6);
+    } else {
+        return false;
+    }
+    out->push_back(a);
+    return true;
+}
+
 // What the look-up thread and its caller share; whoever leaves last frees it.
 struct Pending {
     std::mutex m;
@@ -53,28 +67,17 @@ struct Pending {
 
 }  // namespace
 
-void HostLookup::setResolver(Resolver resolver) {
-    std::lock_guard lock(resolverMutex());
-    resolverSlot() = std::move(resolver);
-}
-
 HostLookup::Status HostLookup::resolve(const std::string& host, int port, const std::atomic<bool>& cancelled,
                                        std::vector<Address>* out) {
     out->clear();
     if (cancelled) return Status::Cancelled;
     if (host.empty() || port <= 0 || port > 65535) return Status::NotFound;
-    if (systemLookup(host, port, AI_NUMERICHOST, out)) return Status::Found;
-    out->clear();
-    Resolver resolver;
-    {
-        std::lock_guard lock(resolverMutex());
-        resolver = resolverSlot();
-    }
+    if (numericAddress(host, port, out)) return Status::Found;
     auto pending = std::make_shared<Pending>();
     // Not joined: a look-up that outlasts its caller ends on its own.
-    std::thread([pending, host, port, resolver = std::move(resolver)] {
+    std::thread([pending, host, port] {
         std::vector<Address> found;
-        const bool ok = resolver ? resolver(host, port, &found) : systemLookup(host, port, 0, &found);
+        const bool ok = systemLookup(host, port, &found);
         std::lock_guard lock(pending->m);
         pending->finished = true;
         pending->found = ok && !found.empty();

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <atomic>
-#include <functional>
 #include <string>
 #include <sys/socket.h>
 #include <vector>
@@ -26,11 +25,6 @@ public:
     // The addresses of `host` at `port`, in the order the system gives them.
     static Status resolve(const std::string& host, int port, const std::atomic<bool>& cancelled,
                           std::vector<Address>* out);
-
-    // For tests: what stands in for the system's look-up of names (numeric
-    // addresses never reach it); an empty function puts the system's back.
-    using Resolver = std::function<bool(const std::string& host, int port, std::vector<Address>* out)>;
-    static void setResolver(Resolver resolver);
 };
 
 }  // namespace net
