@@ -6,6 +6,7 @@
 #include "remote/protocols/HmacMd5.h"
 #include "remote/protocols/NtlmV2.h"
 #include "remote/protocols/QNNbns.h"
+#include "remote/protocols/SrvsvcShareEnum.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -41,6 +42,7 @@ constexpr uint32_t kCapLargeReadX = 0x4000;
 constexpr uint32_t kClientCaps = 0x8000405C;
 constexpr uint32_t kMoreProcessing = 0xC0000016;
 constexpr uint32_t kNoMoreFiles = 0x80000006;
+constexpr uint32_t kBufferOverflow = 0x80000005;
 constexpr size_t kMaxMessage = 16u << 20;
 constexpr size_t kMaxTransaction = 16u << 20;
 constexpr int kTimeoutMs = 60000;
@@ -180,7 +182,7 @@ std::optional<uint16_t> QNSmb::sendRequest(uint8_t command, uint16_t tree, const
     return mid;
 }
 
-std::optional<QNSmb::Reply> QNSmb::receiveReply(uint8_t command, uint16_t mid) {
+std::optional<QNSmb::Reply> QNSmb::receiveMessage(uint8_t command) {
     for (;;) {
         uint8_t head[4];
         if (!readExact(head, 4)) return std::nullopt;
@@ -194,11 +196,12 @@ std::optional<QNSmb::Reply> QNSmb::receiveReply(uint8_t command, uint16_t mid) {
         r.message.resize(n);
         if (!readExact(r.message.data(), n)) return std::nullopt;
         const Bytes& b = r.message;
-        if (b[0] != 0xFF || b[1] != 'S' || b[2] != 'M' || b[3] != 'B' || b[4] != command) {
+        // An answer to this command, and an answer at all (not a request).
+        if (b[0] != 0xFF || b[1] != 'S' || b[2] != 'M' || b[3] != 'B' || b[4] != command || !(b[9] & 0x80)) {
             failTransport();
             return std::nullopt;
         }
-        if (get16(&b[30]) != mid) continue;  // an answer to an earlier, abandoned request
+        r.mid = get16(&b[30]);
         r.status = get32(&b[5]);
         r.wordCount = b[32];
         r.words = 33;
@@ -220,26 +223,43 @@ std::optional<QNSmb::Reply> QNSmb::receiveReply(uint8_t command, uint16_t mid) {
     }
 }
 
+std::optional<QNSmb::Reply> QNSmb::receiveReply(uint8_t command, uint16_t mid) {
+    auto r = receiveMessage(command);
+    // Every request is answered before the next is sent (reads aside, which
+    // match their own): another id answers nothing we asked.
+    if (r && r->mid != mid) {
+        failTransport();
+        return std::nullopt;
+    }
+    return r;
+}
+
 std::optional<QNSmb::Reply> QNSmb::transact(uint8_t command, uint16_t tree, const Bytes& words, const Bytes& bytes) {
     auto mid = sendRequest(command, tree, words, bytes);
     if (!mid) return std::nullopt;
     return receiveReply(command, *mid);
 }
 
-bool QNSmb::connect(const std::string& host, const std::string& netBiosName, const std::string& domainAndUser,
-                    const std::string& password) {
+bool QNSmb::startSession(const std::string& host, const std::string& netBiosName, std::string* name, int* port) {
     lastError_ = 0;
     lastNtStatus_ = 0;
-    std::string name = host;
-    int port = 445;
+    *name = host;
+    *port = 445;
     if (const size_t colon = host.rfind(':'); colon != std::string::npos && host.find(':') == colon) {
-        name = host.substr(0, colon);
-        port = std::atoi(host.c_str() + colon + 1);
-        if (port <= 0 || port > 65535) return fail(kErrorConnect);
+        *name = host.substr(0, colon);
+        *port = std::atoi(host.c_str() + colon + 1);
+        if (*port <= 0 || *port > 65535) return fail(kErrorConnect);
     }
-    host_ = name;
-    if (!connectSocket(name, port)) return false;
-    if (port == netbiosPort_ && !netbiosSession(netBiosName.empty() ? name : netBiosName)) return false;
+    host_ = *name;
+    if (!connectSocket(*name, *port)) return false;
+    return *port != netbiosPort_ || netbiosSession(netBiosName.empty() ? *name : netBiosName);
+}
+
+bool QNSmb::connect(const std::string& host, const std::string& netBiosName, const std::string& domainAndUser,
+                    const std::string& password) {
+    std::string name;
+    int port = 0;
+    if (!startSession(host, netBiosName, &name, &port)) return false;
     if (!negotiate()) return false;
     std::string domain, user = domainAndUser;
     if (const size_t slash = user.find('\\'); slash != std::string::npos) {
@@ -251,6 +271,40 @@ bool QNSmb::connect(const std::string& host, const std::string& netBiosName, con
     }
     connected_ = true;
     return true;
+}
+
+QNSmb::Dialects QNSmb::probeDialects(const std::string& host, const std::string& netBiosName) {
+    std::string name;
+    int port = 0;
+    const bool started = startSession(host, netBiosName, &name, &port);
+    Dialects answer = Dialects::Unclear;
+    if (!started && lastError_ == kErrorConnect && fd_ < 0) answer = Dialects::Unreachable;
+    Bytes bytes;
+    for (const char* d : {"NT LM 0.12", "SMB 2.002", "SMB 2.???"}) {
+        bytes.push_back(0x02);
+        bytes.insert(bytes.end(), d, d + std::char_traits<char>::length(d));
+        bytes.push_back(0);
+    }
+    uint8_t head[4];
+    if (started && sendRequest(kNegotiate, 0, {}, bytes) && readExact(head, 4) && head[0] == 0) {
+        const size_t n = size_t(head[1]) << 16 | size_t(head[2]) << 8 | head[3];
+        Bytes m(std::min<size_t>(n, 65536));
+        if (n >= 35 && n <= 65536 && readExact(m.data(), n)) {
+            if (m[0] == 0xFE && m[1] == 'S' && m[2] == 'M' && m[3] == 'B') {
+                answer = Dialects::Newer;
+            } else if (m[0] == 0xFF && m[1] == 'S' && m[2] == 'M' && m[3] == 'B' && m[4] == kNegotiate &&
+                       get32(&m[5]) == 0 && m[32] >= 1 && get16(&m[33]) == 0) {
+                answer = Dialects::Smb1Only;
+            }
+        }
+    }
+    std::lock_guard lock(fdMutex_);
+    if (fd_ >= 0) {
+        ::close(fd_);
+        fd_ = -1;
+    }
+    if (cancelled_) lastError_ = kErrorCancelled;
+    return cancelled_ ? Dialects::Unclear : answer;
 }
 
 bool QNSmb::negotiate() {
@@ -430,21 +484,18 @@ void QNSmb::disconnect() {
     }
 }
 
-bool QNSmb::transaction(uint8_t command, uint16_t tree, const std::string& name, uint16_t setup, const Bytes& params,
-                        const Bytes& data, Bytes& outParams, Bytes& outData) {
-    const bool trans2 = command == kTransaction2;
+bool QNSmb::transaction(uint8_t command, uint16_t tree, const std::string& name, const std::vector<uint16_t>& setup,
+                        const Bytes& params, const Bytes& data, Bytes& outParams, Bytes& outData) {
     const uint32_t maxData = std::min<uint32_t>(maxBuffer_ - 512, 0xFF00);
-    Bytes words(trans2 ? 30 : 28, 0);
+    Bytes words(28 + setup.size() * 2, 0);
     put16(words, 0, uint16_t(params.size()));
     put16(words, 2, uint16_t(data.size()));
     put16(words, 4, 64);
     put16(words, 6, uint16_t(maxData));
     put16(words, 18, uint16_t(params.size()));
     put16(words, 22, uint16_t(data.size()));
-    if (trans2) {
-        words[26] = 1;
-        put16(words, 28, setup);
-    }
+    words[26] = uint8_t(setup.size());
+    for (size_t i = 0; i < setup.size(); ++i) put16(words, 28 + i * 2, setup[i]);
     const size_t bytesOffset = 32 + 1 + words.size() + 2;
     Bytes bytes;
     alignTo2(bytes, bytesOffset);
@@ -458,30 +509,15 @@ bool QNSmb::transaction(uint8_t command, uint16_t tree, const std::string& name,
 
     outParams.clear();
     outData.clear();
+    auto mid = sendRequest(command, tree, words, bytes);
+    if (!mid) return false;
     size_t totalParams = 0, totalData = 0, gotParams = 0, gotData = 0;
     // The answer may come in several parts, each placed by its displacement.
     for (bool first = true; first || gotParams < totalParams || gotData < totalData; first = false) {
-        std::optional<Reply> r;
-        if (first) {
-            r = transact(command, tree, words, bytes);
-        } else {
-            // Further parts answer the same request: read without sending.
-            uint8_t head[4];
-            Reply part;
-            if (!readExact(head, 4)) return false;
-            const size_t n = size_t(head[1]) << 16 | size_t(head[2]) << 8 | head[3];
-            if (head[0] != 0 || n < 35 || n > messageLimit()) return failTransport();
-            part.message.resize(n);
-            if (!readExact(part.message.data(), n)) return false;
-            const Bytes& b = part.message;
-            if (b[0] != 0xFF || b[4] != command || !has(b, 33, size_t(b[32]) * 2 + 2)) return failTransport();
-            part.status = get32(&b[5]);
-            part.wordCount = b[32];
-            part.words = 33;
-            r = std::move(part);
-        }
+        auto r = receiveReply(command, *mid);
         if (!r) return false;
-        if (r->status != 0 && r->status != 0x80000005) return fail(kErrorNtStatus, r->status);
+        // A pipe with more to read than fitted says so and has the rest.
+        if (r->status != 0 && r->status != kBufferOverflow) return fail(kErrorNtStatus, r->status);
         const Bytes& b = r->message;
         if (r->wordCount < 10) return fail(kErrorProtocol);
         const size_t w = r->words;
@@ -510,6 +546,112 @@ bool QNSmb::transaction(uint8_t command, uint16_t tree, const std::string& name,
 std::optional<std::vector<QNSmb::ShareInfo>> QNSmb::getTreeList() {
     const uint16_t ipc = connectTree("IPC$");
     if (!ipc) return std::nullopt;
+    // Names in UTF-16 through srvsvc; the single-byte RAP list only from a
+    // server that refuses srvsvc (it cannot carry names outside its code page).
+    bool refused = false;
+    auto shares = sharesThroughSrvsvc(ipc, &refused);
+    if (!shares && refused && connected_ && !cancelled_) shares = sharesThroughRap(ipc);
+    disconnectTree(ipc);
+    return shares;
+}
+
+std::optional<std::vector<QNSmb::ShareInfo>> QNSmb::sharesThroughSrvsvc(uint16_t ipc, bool* refused) {
+    const uint16_t pipe = createFile(ipc, "\\srvsvc", 0x0002019F, 0x3, 0, nullptr);
+    if (!pipe) {
+        *refused = lastError_ == kErrorNtStatus;
+        return std::nullopt;
+    }
+    // One call at a time on the pipe: the bind, then the enumeration. A PDU
+    // longer than one answer is read on from the pipe.
+    auto call = [&](const Bytes& request, uint8_t expect) -> std::optional<Bytes> {
+        Bytes outParams, data;
+        if (!transaction(kTransaction, ipc, "\\PIPE\\", {0x0026, pipe}, {}, request, outParams, data)) {
+            *refused = lastError_ == kErrorNtStatus;
+            return std::nullopt;
+        }
+        Bytes stub;
+        for (int fragments = 0;; ++fragments) {
+            bool malformed = false;
+            auto pdu = SrvsvcShareEnum::parsePdu(data, &malformed);
+            if (!pdu) {
+                if (malformed || fragments > 10000 || data.size() > kMaxTransaction) {
+                    fail(kErrorProtocol);
+                    return std::nullopt;
+                }
+                auto more = readPipe(pipe, ipc);
+                if (!more) return std::nullopt;
+                data.insert(data.end(), more->begin(), more->end());
+                continue;
+            }
+            data.erase(data.begin(), data.begin() + long(pdu->length));
+            if (pdu->type != expect) {
+                // A refused bind or a fault: the server will not list this way.
+                *refused = pdu->type == SrvsvcShareEnum::kBindNak || pdu->type == SrvsvcShareEnum::kFault;
+                fail(kErrorProtocol);
+                return std::nullopt;
+            }
+            if (expect == SrvsvcShareEnum::kBindAck) return pdu->body;
+            auto part = SrvsvcShareEnum::responseStub(*pdu);
+            if (!part || stub.size() + part->size() > kMaxTransaction) {
+                fail(kErrorProtocol);
+                return std::nullopt;
+            }
+            stub.insert(stub.end(), part->begin(), part->end());
+            if (pdu->last) return stub;
+        }
+    };
+    std::optional<std::vector<ShareInfo>> out;
+    if (auto ack = call(SrvsvcShareEnum::bindRequest(1), SrvsvcShareEnum::kBindAck)) {
+        SrvsvcShareEnum::Pdu p;
+        p.type = SrvsvcShareEnum::kBindAck;
+        p.body = *ack;
+        if (!SrvsvcShareEnum::bindAccepted(p)) {
+            *refused = true;
+            fail(kErrorProtocol);
+        } else if (auto stub = call(SrvsvcShareEnum::shareEnumRequest(2, host_), SrvsvcShareEnum::kResponse)) {
+            uint32_t werror = 0;
+            if (auto shares = SrvsvcShareEnum::parseShareEnum(*stub, &werror)) {
+                out.emplace();
+                for (auto& sh : *shares) out->push_back({std::move(sh.name), sh.type.value_or(0), std::move(sh.comment)});
+            } else if (werror != 0) {
+                *refused = true;
+                fail(kErrorNtStatus, werror == 5 ? kStatusAccessDenied : werror);
+            } else {
+                fail(kErrorProtocol);
+            }
+        }
+    }
+    if (connected_) closeFile(pipe, ipc);
+    return out;
+}
+
+std::optional<std::vector<uint8_t>> QNSmb::readPipe(uint16_t pipe, uint16_t tree) {
+    const uint32_t n = std::min<uint32_t>(maxBuffer_ - 128, 0xFF00);
+    Bytes words(24, 0);
+    words[0] = 0xFF;
+    put16(words, 4, pipe);
+    put16(words, 10, uint16_t(n));
+    put16(words, 12, uint16_t(n));
+    auto r = transact(kReadAndX, tree, words, {});
+    if (!r) return std::nullopt;
+    if (r->status != 0 && r->status != kBufferOverflow) {
+        fail(kErrorNtStatus, r->status);
+        return std::nullopt;
+    }
+    const Bytes& b = r->message;
+    if (r->wordCount < 12) {
+        fail(kErrorProtocol);
+        return std::nullopt;
+    }
+    const size_t length = get16(&b[r->words + 10]), offset = get16(&b[r->words + 12]);
+    if (length == 0 || length > n || !has(b, offset, length)) {
+        fail(kErrorProtocol);
+        return std::nullopt;
+    }
+    return Bytes(b.begin() + long(offset), b.begin() + long(offset + length));
+}
+
+std::optional<std::vector<QNSmb::ShareInfo>> QNSmb::sharesThroughRap(uint16_t ipc) {
     Bytes params = {0, 0};
     for (const char* s : {"WrLeh", "B13BWz"}) {
         params.insert(params.end(), s, s + std::char_traits<char>::length(s));
@@ -518,9 +660,7 @@ std::optional<std::vector<QNSmb::ShareInfo>> QNSmb::getTreeList() {
     put16(params, params.size(), 1);
     put16(params, params.size(), 0xFF00);
     Bytes outParams, outData;
-    const bool ok = transaction(kTransaction, ipc, "\\PIPE\\LANMAN", 0, params, {}, outParams, outData);
-    disconnectTree(ipc);
-    if (!ok) return std::nullopt;
+    if (!transaction(kTransaction, ipc, "\\PIPE\\LANMAN", {}, params, {}, outParams, outData)) return std::nullopt;
     if (outParams.size() < 8) {
         fail(kErrorProtocol);
         return std::nullopt;
@@ -581,7 +721,7 @@ std::optional<std::vector<QNSmb::FileInfo>> QNSmb::getFileList(uint16_t tree, co
     put16(params, 6, 0x0101);  // directory information
     appendUnicode(params, pattern);
     Bytes outParams, outData;
-    if (!transaction(kTransaction2, tree, "", 0x0001, params, {}, outParams, outData)) return std::nullopt;
+    if (!transaction(kTransaction2, tree, "", {0x0001}, params, {}, outParams, outData)) return std::nullopt;
     if (outParams.size() < 10) {
         fail(kErrorProtocol);
         return std::nullopt;
@@ -597,7 +737,7 @@ std::optional<std::vector<QNSmb::FileInfo>> QNSmb::getFileList(uint16_t tree, co
         put16(more, 4, 0x0101);
         put16(more, 10, 0x000A);  // go on after the last name, close at the end
         appendUnicode(more, lastName);
-        if (!transaction(kTransaction2, tree, "", 0x0002, more, {}, outParams, outData)) {
+        if (!transaction(kTransaction2, tree, "", {0x0002}, more, {}, outParams, outData)) {
             if (lastNtStatus_ == kNoMoreFiles) break;
             return std::nullopt;
         }
@@ -619,16 +759,23 @@ std::optional<std::vector<QNSmb::FileInfo>> QNSmb::getFileList(uint16_t tree, co
 uint16_t QNSmb::openFile(uint16_t tree, const std::string& path, uint64_t* openedSize) {
     std::string name = path;
     std::replace(name.begin(), name.end(), '/', '\\');
+    // Read data, attributes and extended attributes; others may read,
+    // write and delete; not a folder.
+    return createFile(tree, name, 0x00120089, 0x7, 0x40, openedSize);
+}
+
+uint16_t QNSmb::createFile(uint16_t tree, const std::string& name, uint32_t access, uint32_t shareAccess,
+                           uint32_t options, uint64_t* openedSize) {
     Bytes words(48, 0);
     words[0] = 0xFF;
     Bytes nameBytes;
     appendUnicode(nameBytes, name, false);
     put16(words, 5, uint16_t(nameBytes.size()));
-    put32(words, 15, 0x00120089);  // read data, attributes and extended attributes
-    put32(words, 31, 0x7);         // others may read, write and delete
-    put32(words, 35, 1);           // open an existing file
-    put32(words, 39, 0x40);        // not a folder
-    put32(words, 43, 2);           // impersonation
+    put32(words, 15, access);
+    put32(words, 31, shareAccess);
+    put32(words, 35, 1);  // open an existing file
+    put32(words, 39, options);
+    put32(words, 43, 2);  // impersonation
     Bytes bytes;
     alignTo2(bytes, 32 + 1 + words.size() + 2);
     bytes.insert(bytes.end(), nameBytes.begin(), nameBytes.end());
@@ -653,7 +800,7 @@ uint16_t QNSmb::openFile(uint16_t tree, const std::string& path, uint64_t* opene
 
 std::optional<std::vector<uint8_t>> QNSmb::readFile(uint16_t file, uint16_t tree, uint64_t offset, uint32_t length) {
     const uint32_t most = (capabilities_ & kCapLargeReadX) ? kMaxRead : std::min<uint32_t>(maxBuffer_ - 128, 0xFF00);
-    // Several reads travel at once; their answers come back in order.
+    // Several reads travel at once.
     struct Pending {
         uint16_t mid;
         uint32_t length;
@@ -675,11 +822,24 @@ std::optional<std::vector<uint8_t>> QNSmb::readFile(uint16_t file, uint16_t tree
         sent.push_back({*mid, n});
         at += n;
     }
+    // The answers may come in any order; each goes to its own place.
+    std::vector<std::optional<Reply>> replies(sent.size());
+    while (std::any_of(replies.begin(), replies.end(), [](const auto& r) { return !r; })) {
+        auto r = receiveMessage(kReadAndX);
+        if (!r) return std::nullopt;
+        const auto it = std::find_if(sent.begin(), sent.end(), [&](const Pending& p) { return p.mid == r->mid; });
+        // An id never sent, or one answered already, answers nothing we asked.
+        if (it == sent.end() || replies[size_t(it - sent.begin())]) {
+            failTransport();
+            return std::nullopt;
+        }
+        replies[size_t(it - sent.begin())] = std::move(r);
+    }
     std::vector<uint8_t> out;
     bool ended = false, failed = false;
-    for (const auto& p : sent) {
-        auto r = receiveReply(kReadAndX, p.mid);
-        if (!r) return std::nullopt;
+    for (size_t i = 0; i < sent.size(); ++i) {
+        const Pending& p = sent[i];
+        const Reply* r = &*replies[i];
         if (ended || failed) continue;
         if (r->status == 0xC0000011) {  // the end of the file
             ended = true;

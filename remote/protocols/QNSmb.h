@@ -10,13 +10,17 @@
 
 // Our SMB1 client (NT LM 0.12) over TCP: direct on any port but 139, where
 // a NetBIOS session is asked for first. Negotiate, session set-up with
-// NTLMv2 (in extended security, or plain), tree connect, the share list (RAP
-// NetShareEnum on \PIPE\LANMAN), folder searches (TRANS2 FIND_FIRST2 and
-// FIND_NEXT2), NT_CREATE_ANDX, READ_ANDX with 64-bit offsets and close.
+// NTLMv2 (in extended security, or plain), tree connect, the share list
+// (srvsvc NetShareEnumAll over the IPC$ pipe, with names in UTF-16; RAP
+// NetShareEnum on \PIPE\LANMAN from servers that refuse srvsvc), folder
+// searches (TRANS2 FIND_FIRST2 and FIND_NEXT2), NT_CREATE_ANDX, READ_ANDX
+// with 64-bit offsets and close.
 //
 // Every call blocks; cancel() from another thread shuts the socket down so
 // that a blocked call returns at once. Replies are checked against their
-// own length before a field is read.
+// own length before a field is read, and against the request they answer:
+// an answer whose id was never sent, or was answered already, breaks the
+// connection.
 class QNSmb {
 public:
     enum Error { kErrorNone = 0, kErrorConnect = 1, kErrorProtocol = 2, kErrorNtStatus = 3, kErrorCancelled = 4 };
@@ -59,6 +63,15 @@ public:
     // "domain\user"; an empty user logs on anonymously.
     bool connect(const std::string& host, const std::string& netBiosName, const std::string& domainAndUser,
                  const std::string& password);
+    // What a server speaks, asked with a negotiate that offers SMB 2.002 and
+    // 2.??? beside NT LM 0.12 (the way SMB2 clients begin): Newer when it
+    // answers in SMB2, Smb1Only when it picks NT LM 0.12, Unreachable when
+    // no connection could be made, Unclear otherwise. The connection is
+    // closed again.
+    enum class Dialects { Newer, Smb1Only, Unreachable, Unclear };
+    Dialects probeDialects(const std::string& host, const std::string& netBiosName);
+    // False once the connection is gone (after a failed send or receive).
+    bool isConnected() const { return connected_; }
     std::optional<std::vector<ShareInfo>> getTreeList();
     // Tree id, 0 on failure.
     uint16_t connectTree(const std::string& share);
@@ -80,6 +93,7 @@ public:
 private:
     using Bytes = std::vector<uint8_t>;
     struct Reply {
+        uint16_t mid = 0;
         uint32_t status = 0;
         Bytes message;       // from the SMB header on
         size_t words = 0;    // offset of the parameter words
@@ -94,11 +108,22 @@ private:
     bool rawSessionSetup(const std::string& domain, const std::string& user, const std::string& password);
     std::optional<Reply> transact(uint8_t command, uint16_t tree, const Bytes& words, const Bytes& bytes);
     std::optional<uint16_t> sendRequest(uint8_t command, uint16_t tree, const Bytes& words, const Bytes& bytes);
+    // The next answer to `command`, whatever its id.
+    std::optional<Reply> receiveMessage(uint8_t command);
+    // The answer to the request `mid`.
     std::optional<Reply> receiveReply(uint8_t command, uint16_t mid);
-    // TRANSACTION (name given) or TRANSACTION2 (setup given); the whole
-    // parameter and data blocks of the answer, put together from its parts.
-    bool transaction(uint8_t command, uint16_t tree, const std::string& name, uint16_t setup, const Bytes& params,
-                     const Bytes& data, Bytes& outParams, Bytes& outData);
+    // TRANSACTION (to `name`) or TRANSACTION2, with their setup words; the
+    // whole parameter and data blocks of the answer, put together from its parts.
+    bool transaction(uint8_t command, uint16_t tree, const std::string& name, const std::vector<uint16_t>& setup,
+                     const Bytes& params, const Bytes& data, Bytes& outParams, Bytes& outData);
+    uint16_t createFile(uint16_t tree, const std::string& name, uint32_t access, uint32_t shareAccess,
+                        uint32_t options, uint64_t* openedSize);
+    // `refused`: the server will not list through srvsvc (RAP may do).
+    std::optional<std::vector<ShareInfo>> sharesThroughSrvsvc(uint16_t ipc, bool* refused);
+    std::optional<std::vector<ShareInfo>> sharesThroughRap(uint16_t ipc);
+    // What the pipe holds beyond the answer of a call.
+    std::optional<Bytes> readPipe(uint16_t pipe, uint16_t tree);
+    bool startSession(const std::string& host, const std::string& netBiosName, std::string* name, int* port);
     bool writeAll(const Bytes& data);
     bool readExact(uint8_t* p, size_t n);
     bool fail(int error, uint32_t status = 0);

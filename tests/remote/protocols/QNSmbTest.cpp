@@ -1,4 +1,5 @@
-// Our SMB1 client against smbd speaking NT LM 0.12: shares through RAP,
+// Our SMB1 client against smbd speaking NT LM 0.12: shares through srvsvc
+// (RAP where srvsvc is refused),
 // folders through FIND_FIRST2 and FIND_NEXT2, files read with 64-bit
 // offsets, the server's refusals with their NT status, and a cancel from
 // another thread while the client waits.
@@ -37,6 +38,7 @@ protected:
             SmbPeer::writeFile(peer_->booksDir(), "Many/book " + std::to_string(i) + ".cbz", {});
         }
         SmbPeer::writeFile(peer_->publicDir(), "free.cbz", {'z'});
+        SmbPeer::writeFile(peer_->shelfDir(), "棚の本.cbz", {'s'});
         if (!peer_->start("  server min protocol = NT1\n  server max protocol = NT1\n  raw NTLMv2 auth = yes\n")) {
             error_ = peer_->error();
         }
@@ -119,6 +121,40 @@ TEST_F(QNSmbTest, ListsSharesAndFoldersAndReadsFiles) {
     auto free = guest->getFileList(pub, "\\*");
     ASSERT_TRUE(free);
     EXPECT_EQ(free->size(), 3u);
+}
+
+TEST_F(QNSmbTest, ShareNamesKeepEveryCharacterAndRapStandsInWhereSrvsvcIsRefused) {
+    auto typeOf = [](const std::vector<QNSmb::ShareInfo>& shares, const std::string& name) -> int {
+        for (const auto& s : shares)
+            if (s.name == name) return int(s.type);
+        return -1;
+    };
+    // Through srvsvc the names come in UTF-16: a name no single-byte code
+    // page holds arrives whole.
+    auto smb = logOn();
+    auto shares = smb->getTreeList();
+    ASSERT_TRUE(shares) << smb->lastError() << " " << std::hex << smb->lastNtStatus();
+    EXPECT_EQ(typeOf(*shares, SmbPeer::kShelfShare), 0);
+    EXPECT_EQ(typeOf(*shares, "books"), 0);
+    EXPECT_EQ(typeOf(*shares, "IPC$") & 3, 3);
+    const uint16_t shelf = smb->connectTree(SmbPeer::kShelfShare);
+    ASSERT_NE(shelf, 0);
+    auto books = smb->getFileList(shelf, "\\*");
+    ASSERT_TRUE(books);
+    EXPECT_EQ(books->size(), 3u);
+
+    // A server without the RPC services refuses srvsvc: the shares still
+    // come, through RAP (single-byte names only).
+    SmbPeer bare;
+    bare.setRpcServices(false);
+    ASSERT_TRUE(bare.start("  server min protocol = NT1\n  server max protocol = NT1\n")) << bare.error();
+    QNSmb old;
+    ASSERT_TRUE(old.connect(bare.server(), "", SmbPeer::kUser, SmbPeer::kPassword));
+    auto rap = old.getTreeList();
+    ASSERT_TRUE(rap) << old.lastError() << " " << std::hex << old.lastNtStatus();
+    EXPECT_EQ(typeOf(*rap, "books"), 0);
+    EXPECT_EQ(typeOf(*rap, "public"), 0);
+    EXPECT_EQ(typeOf(*rap, SmbPeer::kShelfShare), -1);
 }
 
 TEST_F(QNSmbTest, RefusalsCarryTheirStatus) {

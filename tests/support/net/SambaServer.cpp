@@ -155,7 +155,7 @@ bool SambaServer::startSmbd(const std::string& globalLines, int port, const std:
                 if (!addUser(u)) return false;
             }
             for (const auto& share : shares) ServerProcess::openUp(share.path);
-            if (!startRpcDaemon()) return false;
+            if (rpcServices_ && !startRpcDaemon()) return false;
         }
         // A session of its own: smbd signals its whole process group when
         // it ends, which must not reach the test.

@@ -54,6 +54,9 @@ public:
     // auth = yes"). Port 0 picks a free one.
     bool startSmbd(const std::string& globalLines, int port, const std::vector<Share>& shares,
                    const std::vector<User>& users);
+    // Without samba-dcerpcd smbd serves no RPC pipe (srvsvc is refused;
+    // its own RAP share list still answers). Set before startSmbd.
+    void setRpcServices(bool on) { rpcServices_ = on; }
     // nmbd as `netbiosName` on the side's veth interface.
     bool startNmbd(const NetNamespacePair& pair, int side, const std::string& netbiosName,
                    const std::string& globalLines = {});
@@ -82,6 +85,7 @@ private:
     int port_ = 0;
     pid_t pid_ = -1;
     pid_t rpcPid_ = -1;
+    bool rpcServices_ = true;
 };
 
 }  // namespace test

@@ -12,7 +12,7 @@ namespace test {
 
 SmbPeer::SmbPeer() : root_("smbpeer") {
     std::error_code ec;
-    for (const char* d : {"books", "public", "locked", "sealed"}) fs::create_directories(root_.path() + "/" + d, ec);
+    for (const char* d : {"books", "public", "locked", "sealed", "shelf"}) fs::create_directories(root_.path() + "/" + d, ec);
 }
 
 SmbPeer::~SmbPeer() { stop(); }
@@ -31,6 +31,7 @@ bool SmbPeer::start(const std::string& globalLines) {
         {"public", root + "/public", false, true, ""},
         {"locked", root + "/locked", false, false, "  valid users = nosuchperson\n"},
         {"sealed", root + "/sealed", false, false, "  smb encrypt = required\n"},
+        {kShelfShare, root + "/shelf", false, false, "  valid users = " + std::string(kUser) + "\n"},
     };
     if (!smbd_.startSmbd(globalLines, 0, shares, {{kUser, kPassword}})) {
         error_ = smbd_.lastError();

@@ -11,8 +11,9 @@
 namespace test {
 
 // smbd on loopback with the shares the SMB tests use: "books" for the test
-// user, "public" for guests, "locked" that the test user may not enter and
-// "sealed" that demands encryption. The caller fills the folders.
+// user, "public" for guests, "locked" that the test user may not enter,
+// "sealed" that demands encryption and "本棚" (a name outside any single-byte
+// code page) for the test user. The caller fills the folders.
 class SmbPeer {
 public:
     static constexpr const char* kUser = "lbsmbuser";
@@ -34,6 +35,12 @@ public:
     std::string server() const;
     std::string booksDir() const { return root_.path() + "/books"; }
     std::string publicDir() const { return root_.path() + "/public"; }
+    // The folder of the share "本棚".
+    std::string shelfDir() const { return root_.path() + "/shelf"; }
+    static constexpr const char* kShelfShare = "本棚";
+    // Without smbd's RPC services: the share list through srvsvc is refused
+    // (before start()).
+    void setRpcServices(bool on) { smbd_.setRpcServices(on); }
 
     // Lets smbd read what a test made in the share folders by other means
     // than writeFile, whatever the umask made of it.
