@@ -99,7 +99,8 @@ const std::vector<SettingViewControllerEx::RowDef>& SettingViewControllerEx::row
           {"sepia", "Sepia Tone"},
           {"gamma", "Image Gamma"},
           {"invert_colors", "Invert"}}},
-        {2, "isNoAspectFill", "Keep Aspect Ratio", kSwitch, {}},
+        // Stored as "stretch to the screen": on keeps the pages' shape.
+        {2, "isNoAspectFill", "Keep Aspect Ratio", kInvertedSwitch, {}},
         {2, "pdfTrimming",
          "PDF Margins",
          kChoice,
@@ -147,7 +148,7 @@ void SettingViewControllerEx::viewDidLoad() {
                 const sys::PlistValue& own = settings_->bookSettings().get(def.key);
                 if (!own.isNull() && !Settings::isDefaultBookSetting(own)) v = own;
             }
-            if (def.kind == kSwitch) v = sys::PlistValue(v.boolValue());
+            if (def.kind != kChoice) v = sys::PlistValue(v.boolValue());
             values_->set(def.key, v);
         }
     }
@@ -169,10 +170,12 @@ void SettingViewControllerEx::buildRows() {
         auto row = std::make_shared<QNTableViewData>();
         row->setKey(def.key);
         row->setText(tr(def.title));
-        if (def.kind == kSwitch) {
+        if (def.kind == kSwitch || def.kind == kInvertedSwitch) {
+            const bool inverted = def.kind == kInvertedSwitch;
+            const bool stored = values_->get(def.key).boolValue();
             row->setStyle(QNTableViewData::kStyleSwitch);
-            row->setValue(values_->get(def.key));
-            row->assignDictionary(values_, def.key, {sys::PlistValue(false), sys::PlistValue(true)});
+            row->setValue(sys::PlistValue(inverted ? !stored : stored));
+            row->assignDictionary(values_, def.key, {sys::PlistValue(inverted), sys::PlistValue(!inverted)});
             row->setSelectionStyle(0);
         } else if (def.choices.size() <= 3) {
             row->setStyle(QNTableViewData::kStyleSegment);

@@ -23,7 +23,9 @@ class Settings;
 // for it first and forgets it.
 class SettingViewControllerEx : public ui::ViewController, public QNTableViewDelegate, public QNAlertViewDelegate {
 public:
-    enum Kind { kSwitch, kChoice };
+    // kInvertedSwitch shows on when the stored value is off: the key names
+    // the opposite of the row's title ("isNoAspectFill", "Keep Aspect Ratio").
+    enum Kind { kSwitch, kInvertedSwitch, kChoice };
     struct Choice {
         const char* word;
         const char* title;

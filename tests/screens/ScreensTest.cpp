@@ -12,6 +12,7 @@
 #include "screens/HistoryViewController.h"
 #include "screens/PassCodeInputViewEx.h"
 #include "screens/PassCodeRequet.h"
+#include "platform/ui/Switch.h"
 #include "screens/SettingViewControllerEx.h"
 #include "viewer/BookViewController.h"
 
@@ -241,6 +242,53 @@ TEST_F(ScreensTest, SettingsRowsComeFromTheKeysAndAreSavedOnLeaving) {
     ASSERT_TRUE(stored);
     EXPECT_EQ(stored->getString("backgroundColor"), "dark_gray");
     EXPECT_EQ(stored->get("isOptimizeFilename"), sys::PlistValue(false));
+}
+
+TEST_F(ScreensTest, KeepAspectRatioShowsOnWhilePagesKeepTheirShapeAndOffStretchesThem) {
+    auto base = std::make_shared<ui::ViewController>();
+    auto nav = showInNavigation(base);
+    auto screen = std::make_shared<SettingViewControllerEx>();
+    screen->setSettings_(settings);
+    ASSERT_FALSE(settings->isNoAspectFill()) << "pages keep their shape unless asked";
+    nav->pushViewController(screen, false);
+    driver->advance(0.5);
+    ui::IndexPath ip;
+    bool found = false;
+    const auto& sections = screen->table()->sectionList();
+    for (size_t s = 0; s < sections.size(); ++s)
+        for (size_t r = 0; r < sections[s].size(); ++r)
+            if (sections[s][r]->key() == "isNoAspectFill") ip = {int(s), int(r)}, found = true;
+    ASSERT_TRUE(found);
+    auto theSwitch = [&]() -> ui::Switch* {
+        screen->table()->scrollToRowAtIndexPath(ip, ui::TableViewScrollPosition::Middle, false);
+        screen->table()->layoutIfNeeded();
+        auto* cell = screen->table()->cellForRowAtIndexPath(ip);
+        return cell ? dynamic_cast<ui::Switch*>(cell->accessoryView().get()) : nullptr;
+    };
+    ASSERT_TRUE(theSwitch());
+    EXPECT_TRUE(theSwitch()->isOn()) << "\"Keep Aspect Ratio\" is on while pages keep their shape";
+
+    // Switched off: the pages are stretched to the screen.
+    driver->tap(*theSwitch());
+    driver->advance(0.5);
+    EXPECT_FALSE(theSwitch()->isOn());
+    nav->popViewController(false);
+    driver->advance(0.5);
+    EXPECT_TRUE(settings->isNoAspectFill());
+
+    // Shown again: off, and on again keeps the shape.
+    auto again = std::make_shared<SettingViewControllerEx>();
+    again->setSettings_(settings);
+    screen = again;
+    nav->pushViewController(again, false);
+    driver->advance(0.5);
+    ASSERT_TRUE(theSwitch());
+    EXPECT_FALSE(theSwitch()->isOn());
+    driver->tap(*theSwitch());
+    driver->advance(0.5);
+    nav->popViewController(false);
+    driver->advance(0.5);
+    EXPECT_FALSE(settings->isNoAspectFill());
 }
 
 }  // namespace
