@@ -1101,8 +1101,16 @@ std::shared_ptr<const BookPage> BookReaderEx::composeWithReader(PageReader& read
             if (!positive(loadSize)) return fail(PageReader::kResultFailed);
             const gfx::Size px = pixels(loadSize, screenScale);
             if (main.pending) {
-                image = reader.newCreatePendingImage(page, px, main.sourceRect, gfx::Rect::null(), true);
-                if (image && pdfReader) addLinks(links, pdfReader->pdfLinkRect(), 1, 1, {0, 0});
+                // A PDF page may be drawn larger than asked (smoother
+                // pictures): it comes back to the view's size, as a page
+                // beside another or half a page does.
+                auto rendered = reader.newCreatePendingImage(page, px, main.sourceRect, gfx::Rect::null(), true);
+                image = rendered && (rendered->width() != int(px.width) || rendered->height() != int(px.height))
+                            ? ImageCommon::newScaledImage(rendered, px)
+                            : rendered;
+                if (image && pdfReader)
+                    addLinks(links, pdfReader->pdfLinkRect(), px.width / rendered->width(),
+                             px.height / rendered->height(), {0, 0});
             } else if (!ensure(main, page, px, main.size)) {
                 return fail(PageReader::kResultFailed);
             } else if (main.image->width() == int(px.width) && main.image->height() == int(px.height)) {

@@ -551,6 +551,33 @@ TEST_F(PageReaderPdfSessionTest, PairedPagesMergeTheirLinks) {
     }
 }
 
+TEST_F(PageReaderPdfSessionTest, APageStandingAloneInAWideDisplayKeepsItsShapeWhenDrawnLarger) {
+    // Drawn larger than the view for smoother pictures: a page beside
+    // another came back to its size, one standing alone (the last of an odd
+    // count, or the first when it is asked to stand alone) was shown at the
+    // larger size, squeezed into the view's height and stretched sideways.
+    set("pdfOptimize", "image");
+    set("isDoubleTruck", true);
+    openPdf(3);
+    for (int page : {2, 0}) {
+        set("isSingleViewFirstPage", page == 0);
+        auto view = load(PageLoadRequest::kJumpForward, page, {900, 600});
+        ASSERT_TRUE(view && view->image);
+        ASSERT_FALSE(view->is2PageLoaded) << page;
+        EXPECT_EQ(view->image->width(), 900);
+        EXPECT_EQ(view->image->height(), 600);
+        // The page (200 x 300) fills the height at twice its size, centred.
+        EXPECT_EQ(view->offset.x, 250) << page;
+        const int x0 = int(view->offset.x);
+        // Its red corner block is 40 x 60 points: 80 x 120 pixels.
+        EXPECT_EQ(view->image->pixel(x0 + 4, 4), kRed) << page;
+        EXPECT_EQ(view->image->pixel(x0 + 76, 116), kRed) << page;
+        EXPECT_NE(view->image->pixel(x0 + 86, 60), kRed) << page << ": the page is stretched sideways";
+        EXPECT_NE(view->image->pixel(x0 + 40, 126), kRed) << page;
+        expectLinksOverGreen(*view, 1);
+    }
+}
+
 TEST_F(PageReaderPdfSessionTest, DividedWidePagesKeepTheLinksOfTheirHalf) {
     set("pdfOptimize", "image");
     set("isDivisionPage", true);
