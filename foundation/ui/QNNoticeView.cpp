@@ -132,13 +132,27 @@ void QNNoticeView::didRotate() {
 }
 
 std::vector<ui::KeyCommand> QNNoticeView::keyCommands() const {
-    ui::Button* answer = nullptr;
-    for (const auto& b : buttons_)
-        if (b->tag() == cancelButtonIndex_) answer = b.get();
-    if (!answer && buttons_.size() == 1) answer = buttons_.front().get();
-    if (!answer || closing_) return {};
+    if (closing_) return {};
+    // Escape answers with the cancel button (or a lone one); return with
+    // the default one: the one button that does not cancel, or a lone one.
+    ui::Button* cancel = nullptr;
+    std::vector<ui::Button*> others;
+    for (const auto& b : buttons_) {
+        if (b->tag() == cancelButtonIndex_) cancel = b.get();
+        else others.push_back(b.get());
+    }
+    ui::Button* lone = buttons_.size() == 1 ? buttons_.front().get() : nullptr;
+    ui::Button* escape = cancel ? cancel : lone;
+    ui::Button* enter = others.size() == 1 ? others.front() : lone;
     auto* self = const_cast<QNNoticeView*>(this);
-    return {ui::KeyCommand::make(ui::KeyInput::escape, 0, [self, answer](const ui::KeyCommand&) { self->onClose(*answer); })};
+    std::vector<ui::KeyCommand> keys;
+    if (escape)
+        keys.push_back(ui::KeyCommand::make(ui::KeyInput::escape, 0,
+                                            [self, escape](const ui::KeyCommand&) { self->onClose(*escape); }));
+    if (enter)
+        keys.push_back(ui::KeyCommand::make(ui::KeyInput::returnKey, 0,
+                                            [self, enter](const ui::KeyCommand&) { self->onClose(*enter); }));
+    return keys;
 }
 
 void QNNoticeView::onClose(ui::Button& button) {

@@ -396,12 +396,15 @@ std::vector<KeyCommand> AlertController::keyCommands() const {
         AlertAction::Ref only = actions_.front();
         keys.push_back(KeyCommand::make(KeyInput::escape, 0, [self, only](const KeyCommand&) { self->choose(only); }));
     }
+    // Return answers the default button: the preferred action, else the one
+    // action that is not cancelling, else a lone button ("OK").
     AlertAction::Ref main = preferred_;
     if (!main) {
         std::vector<AlertAction::Ref> others;
         for (auto& a : actions_)
             if (a->style() != AlertActionStyle::Cancel) others.push_back(a);
         if (others.size() == 1) main = others.front();
+        else if (actions_.size() == 1) main = actions_.front();
     }
     if (main)
         keys.push_back(KeyCommand::make(KeyInput::returnKey, 0, [self, main](const KeyCommand&) { self->choose(main); }));

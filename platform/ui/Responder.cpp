@@ -48,11 +48,18 @@ bool Responder::resignFirstResponder() {
     return true;
 }
 
-bool Responder::dispatchKey(const KeyPress& key, Responder* fallback) {
+bool Responder::dispatchKey(const KeyPress& key, Responder* fallback, Responder* boundary) {
+    auto reaches = [boundary](Responder* from) {
+        for (Responder* r = from; r; r = r->nextResponder())
+            if (r == boundary) return true;
+        return false;
+    };
     Responder* start = firstResponder_ ? firstResponder_ : fallback;
+    if (boundary && start != fallback && !reaches(start)) start = fallback;
     if (!start) return false;
+    auto next = [boundary](Responder* r) { return r == boundary ? nullptr : r->nextResponder(); };
     if (start->takesTextInput() && start->pressKey(key)) return true;
-    for (Responder* r = start; r; r = r->nextResponder()) {
+    for (Responder* r = start; r; r = next(r)) {
         for (const KeyCommand& k : r->keyCommands()) {
             if (k.matches(key.input, key.modifierFlags) && k.action) {
                 KeyCommand copy = k;  // the action may change the responder's list
@@ -61,7 +68,7 @@ bool Responder::dispatchKey(const KeyPress& key, Responder* fallback) {
             }
         }
     }
-    for (Responder* r = start; r; r = r->nextResponder()) {
+    for (Responder* r = start; r; r = next(r)) {
         if ((r != start || !start->takesTextInput()) && r->pressKey(key)) return true;
     }
     return false;

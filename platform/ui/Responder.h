@@ -38,8 +38,10 @@ public:
     static Responder* firstResponder() { return firstResponder_; }
 
     // Delivers a key to the first responder's chain, starting at `fallback`
-    // when there is no first responder. True when someone took it.
-    static bool dispatchKey(const KeyPress& key, Responder* fallback);
+    // when there is no first responder. True when someone took it. With a
+    // `boundary` (a screen presented over the others) the key goes no
+    // further up than it, and a first responder outside it is passed over.
+    static bool dispatchKey(const KeyPress& key, Responder* fallback, Responder* boundary = nullptr);
 
     // A view controller hears the layout passes of its view: the view calls
     // these on its owner around its own layoutSubviews.

@@ -239,12 +239,14 @@ bool Window::sendKey(const KeyPress& key) {
     Ref keepSelf = shared_from_this();
     // Boxes laid on the window over every screen (notices) answer first, the
     // top-most first; any other view on top (a presented screen) hides the
-    // ones below it.
+    // ones below it. While such a box is in front, keys go to it alone.
     std::vector<Ref> over = subviews();
+    bool overlayInFront = false;
     for (auto it = over.rbegin(); it != over.rend(); ++it) {
         View* v = it->get();
         if (v->isHidden() || !v->isUserInteractionEnabled()) continue;
         if (!v->isKeyOverlay()) break;
+        overlayInFront = true;
         for (KeyCommand& k : v->keyCommands()) {
             if (k.matches(key.input, key.modifierFlags) && k.action) {
                 k.action(k);
@@ -252,22 +254,26 @@ bool Window::sendKey(const KeyPress& key) {
             }
         }
     }
+    if (overlayInFront) return true;
+    // A screen presented over the others (an alert, a sheet, a screen of its
+    // own) takes the keys alone: none reaches the screens beneath it.
+    ViewController* top = rootViewController_.get();
+    while (top && top->presentedViewController()) top = top->presentedViewController();
+    ViewController* modal = top != rootViewController_.get() ? top : nullptr;
     // Without a first responder keys go to the top screen's chain.
-    if (Responder::dispatchKey(key, rootViewController_ ? ViewController::keyResponder(*this) : this)) return true;
+    if (Responder::dispatchKey(key, rootViewController_ ? ViewController::keyResponder(*this) : this, modal))
+        return true;
     // Escape that no one took leaves a popover, as a tap beside it does.
-    if (key.input == KeyInput::escape && rootViewController_) {
-        ViewController* top = rootViewController_.get();
-        while (top->presentedViewController()) top = top->presentedViewController();
-        if (top != rootViewController_.get() && top->effectivePresentationStyle() == ModalPresentationStyle::Popover &&
-            !top->isBeingPresented() && !top->isBeingDismissed()) {
-            top->dismiss(true);
-            return true;
-        }
+    if (key.input == KeyInput::escape && modal &&
+        modal->effectivePresentationStyle() == ModalPresentationStyle::Popover && !modal->isBeingPresented() &&
+        !modal->isBeingDismissed()) {
+        modal->dismiss(true);
+        return true;
     }
     // Arrows and page keys that no screen took scroll the list in front, as
     // on any desktop.
     if (!key.modifierFlags && ScrollView::scrollForKey(*this, key.input)) return true;
-    return false;
+    return modal != nullptr;
 }
 
 // --- View controllers ---

@@ -164,6 +164,46 @@ TEST_F(NoticeTest, EscapeAnswersTheTopBoxWithItsCancelButtonBeforeTheScreenHears
     EXPECT_EQ(screenKeys, 1);
 }
 
+TEST_F(NoticeTest, ReturnAnswersTheDefaultButtonAndNoKeyReachesTheScreenBeneath) {
+    std::vector<std::string> screenKeys;
+    class KeyScreen : public ViewController {
+    public:
+        explicit KeyScreen(std::vector<std::string>* log) : log_(log) {}
+        std::vector<KeyCommand> keyCommands() const override {
+            std::vector<KeyCommand> keys;
+            for (const char* k : {" ", "a", KeyInput::returnKey, KeyInput::escape})
+                keys.push_back(KeyCommand::make(k, 0, [this, k](const KeyCommand&) { log_->push_back(k); }));
+            return keys;
+        }
+        std::vector<std::string>* log_;
+    };
+    window->setRootViewController(std::make_shared<KeyScreen>(&screenKeys));
+    driver->settle();
+    auto question = alert("Delete?", "Sure?", std::string("Keep"), {"Delete"});
+    question->setUserTag(1);
+    question->show();
+    driver->advance(0.2);
+    // Keys the box has no use for stop at it.
+    EXPECT_TRUE(driver->key(" "));
+    EXPECT_TRUE(driver->key("a"));
+    EXPECT_TRUE(screenKeys.empty());
+    EXPECT_TRUE(driver->key(KeyInput::returnKey));
+    driver->advance(0.4);
+    EXPECT_EQ(recorder->log, (std::vector<std::string>{"clicked 1 tag 1", "dismissed 1"}));
+    // A lone button is the default one too.
+    auto info = alert("", "Saved.", std::nullopt, {"OK"});
+    info->setUserTag(2);
+    info->show();
+    driver->advance(0.2);
+    EXPECT_TRUE(driver->key(KeyInput::returnKey));
+    driver->advance(0.4);
+    EXPECT_EQ(recorder->log.back(), "dismissed 0");
+    EXPECT_EQ(recorder->log[recorder->log.size() - 2], "clicked 0 tag 2");
+    EXPECT_TRUE(screenKeys.empty());
+    EXPECT_TRUE(driver->key(" "));
+    EXPECT_EQ(screenKeys, (std::vector<std::string>{" "}));
+}
+
 TEST_F(NoticeTest, AlertWithoutButtonsGetsOKAndLivesUntilAnswered) {
     {
         auto a = std::make_shared<QNAlertView>();

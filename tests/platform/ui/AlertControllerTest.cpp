@@ -136,6 +136,62 @@ TEST_F(AlertControllerTest, ButtonsStackWithCancelLastAndKeysChoose) {
     EXPECT_EQ(root->presentedViewController(), nullptr);
 }
 
+namespace {
+// A screen that turns pages on keys, as the reading screen does, and holds
+// the first responder.
+class KeyedScreen : public ViewController {
+public:
+    std::vector<std::string>* log = nullptr;
+    std::vector<KeyCommand> keyCommands() const override {
+        std::vector<KeyCommand> keys;
+        for (const char* k : {" ", "a", KeyInput::escape, KeyInput::returnKey, KeyInput::downArrow})
+            keys.push_back(KeyCommand::make(k, 0, [this, k](const KeyCommand&) { log->push_back(std::string("under ") + k); }));
+        return keys;
+    }
+    bool canBecomeFirstResponder() const override { return true; }
+};
+}  // namespace
+
+TEST_F(AlertControllerTest, WhileSomethingIsPresentedKeysGoToItAlone) {
+    auto screen = std::make_shared<KeyedScreen>();
+    screen->log = &log;
+    window->setRootViewController(screen);
+    root = screen;
+    driver->advance(0.1);
+    ASSERT_TRUE(screen->becomeFirstResponder());
+    driver->key(" ");
+    EXPECT_EQ(log, (std::vector<std::string>{"under  "}));
+    log.clear();
+
+    // An alert with a lone "OK": no key reaches the screen beneath; return
+    // and escape both answer it.
+    for (const char* answer : {KeyInput::returnKey, KeyInput::escape}) {
+        auto a = AlertController::make("Error opening URL.", std::nullopt, AlertControllerStyle::Alert);
+        a->addAction(AlertAction::make("OK", AlertActionStyle::Cancel, [&](AlertAction&) { log.push_back("ok"); }));
+        show(a);
+        EXPECT_TRUE(screen->isFirstResponder()) << "the screen beneath still holds the first responder";
+        EXPECT_TRUE(driver->key(" "));
+        EXPECT_TRUE(driver->key("a"));
+        EXPECT_TRUE(driver->key(KeyInput::downArrow));
+        EXPECT_TRUE(log.empty()) << log.front();
+        driver->key(answer);
+        driver->advance(0.5);
+        EXPECT_EQ(log, (std::vector<std::string>{"ok"}));
+        EXPECT_FALSE(screen->presentedViewController());
+        log.clear();
+    }
+    // A screen of its own presented over it: the keys stop there too.
+    auto over = std::make_shared<ViewController>();
+    screen->present(over, false);
+    driver->advance(0.5);
+    for (const char* k : {" ", "a", KeyInput::escape, KeyInput::returnKey}) driver->key(k);
+    EXPECT_TRUE(log.empty()) << log.front();
+    over->dismiss(false);
+    driver->advance(0.5);
+    driver->key("a");
+    EXPECT_EQ(log, (std::vector<std::string>{"under a"})) << "back in front, the screen takes its keys again";
+}
+
 TEST_F(AlertControllerTest, ReturnInTheOnlyFieldChoosesTheOnlyAction) {
     auto a = AlertController::make("Passcode", std::nullopt, AlertControllerStyle::Alert);
     a->addTextField();
