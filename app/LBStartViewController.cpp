@@ -187,7 +187,18 @@ void LBStartViewController::showNoticeView(bool firstLaunch) {
     });
 }
 
-void LBStartViewController::onCloseButton() { handOver(); }
+void LBStartViewController::onCloseButton() {
+    if (closed_) return;
+    closed_ = true;
+    handOver();
+}
+
+std::vector<ui::KeyCommand> LBStartViewController::keyCommands() const {
+    if (!closeButton_ || closed_) return {};
+    auto* self = const_cast<LBStartViewController*>(this);
+    auto close = [self](const ui::KeyCommand&) { self->onCloseButton(); };
+    return {ui::KeyCommand::make(ui::KeyInput::escape, 0, close), ui::KeyCommand::make(ui::KeyInput::returnKey, 0, close)};
+}
 
 void LBStartViewController::handOver() {
     // The delegate replaces this screen: keep it alive until the call returns.

@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace ui {
 class ActivityIndicatorView;
@@ -43,6 +44,8 @@ public:
     static std::string noticeHtml(const std::string& page, bool dark);
     void showNoticeView(bool firstLaunch);
     void onCloseButton();
+    // While the page shows, Escape and Return close it as "Close" does.
+    std::vector<ui::KeyCommand> keyCommands() const override;
 
     ui::ImageView* imageView() const { return imageView_.get(); }
     ui::ImageView* animateImageView() const { return animateImageView_.get(); }
@@ -64,4 +67,5 @@ private:
     std::shared_ptr<ui::ActivityIndicatorView> indicatorView_;
     std::shared_ptr<ui::ImageView> imageView_;
     std::string noticePage_;
+    bool closed_ = false;
 };

@@ -35,6 +35,8 @@ void ArchivePasswordViewController::viewDidLoad() {
     field.setShadowOffset(ui::Size{2, 2});
     field.setShadowRadius(4.0);
     field.setTextColor(ui::Color::black());
+    // A password shows as dots while it is typed.
+    field.setSecureTextEntry(true);
     field.addAction(
         ui::ControlEventEditingDidEndOnExit, [this](ui::Control&) { inputExit(); }, weak_from_this());
 

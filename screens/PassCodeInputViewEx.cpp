@@ -63,6 +63,11 @@ void PassCodeInputViewEx::passcodeChanged(const std::string& text) {
     });
 }
 
+std::vector<ui::KeyCommand> PassCodeInputViewEx::keyCommands() const {
+    auto* self = const_cast<PassCodeInputViewEx*>(this);
+    return {ui::KeyCommand::make(ui::KeyInput::escape, 0, [self](const ui::KeyCommand&) { self->onCancel(); })};
+}
+
 void PassCodeInputViewEx::onCancel() {
     if (done_) return;
     done_ = true;

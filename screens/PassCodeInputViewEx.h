@@ -30,6 +30,8 @@ public:
     // The field's text changed: checks once four characters are there.
     void passcodeChanged(const std::string& text);
     void onCancel();
+    // Escape cancels as the "Cancel" button does.
+    std::vector<ui::KeyCommand> keyCommands() const override;
 
     ui::TextField* passcodeField() const { return column_.field.get(); }
     ui::Label* messageLabel() const { return column_.message.get(); }

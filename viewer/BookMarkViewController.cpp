@@ -124,8 +124,7 @@ std::shared_ptr<ui::TableViewCell> BookMarkViewController::tableViewCellForRowAt
 void BookMarkViewController::tableViewDidSelectRowAtIndexPath(ui::TableView& tv, const ui::IndexPath& ip) {
     if (ip.section == 0) {
         tv.deselectRowAtIndexPath(ip, true);
-        if (delegate_) delegate_->cancelBookmarkOpen();
-        BookCommon::lbCommonDismissModalViewController(*this, true);
+        closeWithoutChoosing();
         return;
     }
     if (ip.section == 1) {
@@ -180,6 +179,17 @@ void BookMarkViewController::tableViewCommitEditingStyle(ui::TableView& tv, ui::
     pageIDListArray_.erase(pageIDListArray_.begin() + ip.row);
     pageFilenameListArray_.erase(pageFilenameListArray_.begin() + ip.row);
     tv.deleteRowsAtIndexPaths({ip}, ui::TableViewRowAnimation::Fade);
+}
+
+void BookMarkViewController::closeWithoutChoosing() {
+    if (isBeingDismissed()) return;
+    if (delegate_) delegate_->cancelBookmarkOpen();
+    BookCommon::lbCommonDismissModalViewController(*this, true);
+}
+
+std::vector<ui::KeyCommand> BookMarkViewController::keyCommands() const {
+    auto* self = const_cast<BookMarkViewController*>(this);
+    return {ui::KeyCommand::make(ui::KeyInput::escape, 0, [self](const ui::KeyCommand&) { self->closeWithoutChoosing(); })};
 }
 
 void BookMarkViewController::onBtnDone() { BookCommon::lbCommonDismissModalViewController(*this, true); }

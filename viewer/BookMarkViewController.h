@@ -46,6 +46,9 @@ public:
     // Deletes every bookmark of the book, thumbnails and index file.
     void deleteAll();
     void onBtnDone();
+    // Escape leaves as "Done" does.
+    std::vector<ui::KeyCommand> keyCommands() const override;
+    void closeWithoutChoosing();
 
     // The rows as listed: page, id and display name, sorted by page.
     const std::vector<int32_t>& pageNoListArray() const { return pageNoListArray_; }

@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <memory>
+#include <vector>
 
 // The clear full-window view under the brightness panel: a touch that ends
 // on it (outside the slider) closes the panel.
@@ -15,6 +16,10 @@ public:
         action_ = std::move(action);
     }
     void touchesEnded(const ui::TouchSet& touches, const ui::Event& event) override;
+    // Over every screen while the panel shows: Escape and Return close it,
+    // and no key reaches the screens beneath.
+    bool isKeyOverlay() const override { return true; }
+    std::vector<ui::KeyCommand> keyCommands() const override;
 
 private:
     std::weak_ptr<const void> target_;

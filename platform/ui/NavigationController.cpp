@@ -1,6 +1,8 @@
 #include "platform/ui/NavigationController.h"
 
+#include "platform/ui/BarButtonItem.h"
 #include "platform/ui/Log.h"
+#include "platform/ui/NavigationItem.h"
 #include "platform/ui/Window.h"
 
 #include <algorithm>
@@ -419,6 +421,42 @@ bool NavigationController::edgeSwipeBegan(Point p) const {
 void NavigationController::edgeSwipeEnded(double distance, double velocity) {
     double w = isViewLoaded() ? const_cast<NavigationController*>(this)->view()->bounds().width() : 0;
     if (distance > w / 3 || velocity > kEdgePopSpeed) popViewController(true);
+}
+
+std::vector<KeyCommand> NavigationController::keyCommands() const {
+    // The first screen of the window's own stack has nowhere to go back to.
+    if (stack_.size() <= 1 && !presentingViewController()) return {};
+    auto* self = const_cast<NavigationController*>(this);
+    return {KeyCommand::make(KeyInput::escape, 0, [self](const KeyCommand&) { self->goBackOnEscape(); })};
+}
+
+bool NavigationController::goBackOnEscape() {
+    ViewController* top = topViewController();
+    if (!top || running_ || isBeingPresented() || isBeingDismissed()) return true;
+    NavigationItem* item = top->navigationItem();
+    if (stack_.size() > 1 && !(item && item->hidesBackButton())) {
+        popViewController(true);
+        return true;
+    }
+    if (!presentingViewController()) return false;
+    if (item) {
+        // The screen's own way out, as a tap on it would take it.
+        const auto& left = item->leftBarButtonItems();
+        if (left.size() == 1 && left.front()->isEnabled() && left.front()->action()) {
+            left.front()->trigger();
+            return true;
+        }
+        for (const auto& b : item->rightBarButtonItems()) {
+            const auto kind = b->systemItem();
+            if (kind && (*kind == BarButtonSystemItem::Done || *kind == BarButtonSystemItem::Cancel) && b->isEnabled() &&
+                b->action()) {
+                b->trigger();
+                return true;
+            }
+        }
+    }
+    dismiss(true);
+    return true;
 }
 
 bool NavigationController::navigationBarShouldPopItem(NavigationBar&, NavigationItem&) {

@@ -78,6 +78,12 @@ public:
     ViewController* childViewControllerForHomeIndicatorAutoHidden() const override { return topViewController(); }
     ViewController* childViewControllerForRotation() const override { return topViewController(); }
 
+    // Escape goes back: pops the top screen (as the back button does), or,
+    // at the first screen of a presented stack, answers its closing button
+    // (a left one, or Done or Cancel) or else closes the stack.
+    std::vector<KeyCommand> keyCommands() const override;
+    bool goBackOnEscape();
+
     // --- NavigationBarDelegate ---
     bool navigationBarShouldPopItem(NavigationBar& bar, NavigationItem& item) override;
 

@@ -143,7 +143,13 @@ TEST_F(BookOpeningProgramTest, AnEncryptedZipOpensWithTheRightPassword) {
     play("tap \"Locked\"\nwait 1\nsheet 0\nwait 2\n");
     auto* ask = dynamic_cast<ArchivePasswordViewController*>(nav()->topViewController());
     ASSERT_TRUE(ask);
-    play("type nope\nkey return\nwait 2\n");
+    // What is typed shows as dots.
+    play("type nope\nwait 0.1\nshot password-typed\n");
+    ASSERT_TRUE(ask->textField_());
+    EXPECT_EQ(ask->textField_()->text(), "nope");
+    EXPECT_EQ(ask->textField_()->displayText().find("nope"), std::string::npos) << "the password shows as typed";
+    EXPECT_EQ(ask->textField_()->displayText(), "\u2022\u2022\u2022\u2022");
+    play("key return\nwait 2\n");
     ask = dynamic_cast<ArchivePasswordViewController*>(nav()->topViewController());
     ASSERT_TRUE(ask);
     EXPECT_EQ(ask->label_()->text(), "The password you entered is incorrect.");

@@ -1,0 +1,240 @@
+// The whole program driven from a desktop keyboard: Escape closes or goes
+// back from every screen and panel (the welcome page, the settings, the
+// pass-code and password screens, the brightness panel, the transfer
+// screens and the remote lists, the bookmark list), Return answers a
+// page's or an alert's default button, and while an alert is up no key
+// reaches the reading screen beneath it.
+#include <gtest/gtest.h>
+
+#include "app/LeafbrightProgram.h"
+#include "app/NestlarkAppDelegate.h"
+#include "foundation/FolderLockInfo.h"
+#include "foundation/ui/QNAlertView.h"
+#include "library/ArchivePasswordViewController.h"
+#include "library/LocalFilelistViewController.h"
+#include "platform/core/PropertyList.h"
+#include "platform/ui/AlertController.h"
+#include "platform/ui/NavigationController.h"
+#include "platform/ui/TestDriver.h"
+#include "platform/ui/Toolbar.h"
+#include "platform/ui/Window.h"
+#include "remote/screens/RemoteFileListViewController.h"
+#include "screens/PassCodeInputViewEx.h"
+#include "screens/SettingViewControllerEx.h"
+#include "tests/app/ProgramRun.h"
+#include "tests/app/ProgramShot.h"
+#include "tests/app/RemoteProgramServices.h"
+#include "tests/support/TestHome.h"
+#include "tests/support/net/NginxServer.h"
+#include "viewer/BookViewController.h"
+#include "viewer/BrightnessSetting.h"
+
+#include <filesystem>
+#include <fstream>
+
+namespace {
+
+namespace fs = std::filesystem;
+using programtest::kPage;
+using programtest::toRgba;
+
+class KeysProgramTest : public ProgramRun {
+protected:
+    void SetUp() override {
+        if (!test::haveProgram("zip")) GTEST_SKIP() << "no zip";
+        device = "desktop";
+        makeHome("keys");
+        src = std::make_unique<test::TempDir>("keyspages");
+        programtest::registerRemoteServices();
+    }
+    void TearDown() override {
+        BrightnessSetting::getBrightnessSetting()->resetForTesting();
+        programtest::unregisterRemoteServices();
+        keepShots("keys-");
+        ProgramRun::TearDown();
+    }
+    ui::ViewController* presented() const {
+        ui::ViewController* vc = window().rootViewController().get();
+        ui::ViewController* top = nullptr;
+        while (vc && vc->presentedViewController()) top = vc = vc->presentedViewController();
+        return top;
+    }
+    template <class T>
+    T* top() const {
+        return nav() ? dynamic_cast<T*>(nav()->topViewController()) : nullptr;
+    }
+    LocalFilelistViewController* library() const { return top<LocalFilelistViewController>(); }
+    ui::View* libraryToolButton(const char* imagePart) const {
+        ui::Toolbar* bar = nav()->toolbar();
+        if (!bar) return nullptr;
+        for (const auto& item : bar->items())
+            if (item->image() && item->image()->name().find(imagePart) != std::string::npos)
+                return bar->viewForItem(item.get());
+        return nullptr;
+    }
+    ui::View* menuBarItem(const std::function<bool(const ui::BarButtonItem&)>& which) const {
+        ui::Toolbar* bar = viewer()->bvToolbar();
+        if (!bar) return nullptr;
+        for (const auto& item : bar->items())
+            if (which(*item)) return bar->viewForItem(item.get());
+        return nullptr;
+    }
+    static bool named(const ui::BarButtonItem& item, const char* part) {
+        return item.image() && item.image()->name().find(part) != std::string::npos;
+    }
+    void openMenu() {
+        play(tapMiddle() + "wait 1\n");
+        ASSERT_TRUE(viewer() && viewer()->isOpenBar());
+    }
+
+    std::unique_ptr<test::TempDir> src;
+};
+
+TEST_F(KeysProgramTest, EscapeLeavesTheWelcomePageAndEveryLibraryScreen) {
+    showStartScreens = true;
+    fs::create_directories(docs() + "/Private");
+    ASSERT_TRUE(FolderLockInfo::lockedWithPasscode("1234", false).writeToFolder(docs() + "/Private"));
+    fs::create_directories(docs() + "/Comics");
+    ASSERT_TRUE(launch());
+    for (int i = 0; i < 30 && !program->delegate()->isStartScreenShown(); ++i) play("wait 0.1\n");
+    ASSERT_TRUE(ui::test::Driver(window()).findByText("Close")) << "no welcome page";
+    play("key escape\nwait 2\n");
+    ASSERT_TRUE(library()) << "Escape did not close the welcome page";
+    EXPECT_FALSE(ui::test::Driver(window()).findByText("Close"));
+
+    // A folder goes back to its parent.
+    play("tap \"Comics\"\nwait 1\n");
+    ASSERT_EQ(nav()->viewControllers().size(), 2u);
+    play("key escape\nwait 1\n");
+    EXPECT_EQ(nav()->viewControllers().size(), 1u);
+
+    // The settings go back to the library (and keep what was changed).
+    library()->onSettingsBtn();
+    play("wait 1\n");
+    ASSERT_TRUE(top<SettingViewControllerEx>());
+    play("key escape\nwait 1\n");
+    EXPECT_TRUE(library()) << "Escape did not leave the settings";
+
+    // The brightness panel closes.
+    ui::View* brightness = libraryToolButton("brightness");
+    ASSERT_TRUE(brightness);
+    play("tap " + centreOf(*brightness) + "\nwait 1\n");
+    ASSERT_TRUE(BrightnessSetting::getBrightnessSetting()->brightnessSettingView());
+    play("key escape\nwait 1\n");
+    EXPECT_FALSE(BrightnessSetting::getBrightnessSetting()->brightnessSettingView());
+
+    // A locked folder's pass-code screen is cancelled: the folder stays shut.
+    play("tap \"Private\"\nwait 1\n");
+    ASSERT_TRUE(dynamic_cast<PassCodeInputViewEx*>(presented())) << "no pass-code screen";
+    play("key escape\nwait 1\n");
+    EXPECT_FALSE(presented());
+    EXPECT_EQ(nav()->viewControllers().size(), 1u);
+
+    // The transfer screens: a screen pushed in them goes back, their first
+    // one closes them.
+    library()->onDownLoadBtn();
+    play("wait 1\ntap \"Add Site\"\nwait 1\n");
+    ASSERT_TRUE(presented());
+    auto* transfers = dynamic_cast<ui::NavigationController*>(presented());
+    ASSERT_TRUE(transfers);
+    ASSERT_EQ(transfers->viewControllers().size(), 2u);
+    play("key escape\nwait 1\n");
+    ASSERT_EQ(presented(), static_cast<ui::ViewController*>(transfers));
+    EXPECT_EQ(transfers->viewControllers().size(), 1u);
+    play("key escape\nwait 1\n");
+    EXPECT_FALSE(presented()) << "Escape did not close the transfer screens";
+}
+
+TEST_F(KeysProgramTest, EscapeLeavesARemoteListAndTheBookPasswordScreen) {
+    markNotFirstRun();
+    test::TempDir www("keyswww");
+    fs::create_directories(www.path() + "/comics/Series");
+    std::ofstream(www.path() + "/comics/Series/a.txt") << "a";
+    test::NginxServer nginx;
+    nginx.setLocationConfig("autoindex on;");
+    ASSERT_TRUE(nginx.start(www.path())) << nginx.lastError();
+    ASSERT_TRUE(sys::PropertyList::writeFile(
+        sys::PlistValue(sys::PlistDictionary{{"url", sys::PlistValue(nginx.url("/comics/"))},
+                                             {"title", sys::PlistValue(std::string("Comics"))}}),
+        docs() + "/Comics.shortcut"));
+    // A zip locked with a password.
+    gfx::Canvas c(60, 80, 1.0);
+    c.fillRect({0, 0, 60, 80}, toRgba(kPage[0]));
+    ASSERT_TRUE(c.writePNG(src->file("p1.png")));
+    ASSERT_EQ(test::shell("cd '" + src->path() + "' && zip -q -X -P secret '" + docs() + "/Locked.cbz' p1.png"), 0);
+    ASSERT_TRUE(launch());
+
+    play("tap \"Comics\"\nwait 2\n");
+    ASSERT_TRUE(top<RemoteFileListViewController>());
+    play("tap \"Series\"\nwait 2\n");
+    ASSERT_EQ(nav()->viewControllers().size(), 3u);
+    play("key escape\nwait 1\n");
+    EXPECT_EQ(nav()->viewControllers().size(), 2u);
+    EXPECT_TRUE(top<RemoteFileListViewController>());
+    play("key escape\nwait 1\n");
+    EXPECT_TRUE(library()) << "Escape did not leave the remote list";
+
+    play("tap \"Locked\"\nwait 1\nsheet 0\nwait 2\n");
+    ASSERT_TRUE(top<ArchivePasswordViewController>());
+    play("key escape\nwait 1\n");
+    EXPECT_TRUE(library()) << "Escape did not leave the password screen";
+    EXPECT_FALSE(viewer());
+}
+
+TEST_F(KeysProgramTest, EscapeLeavesTheReadersPanelsAndNoKeyReachesItUnderAnAlert) {
+    markNotFirstRun();
+    makeFlatBook(src->path(), "Pages.cbz", 6, 300, 400, [](int i) { return toRgba(kPage[i % 6]); });
+    writeGlobalSettings({{"isDoubleTruck", sys::PlistValue(false)}});
+    ASSERT_TRUE(launch());
+    play("tap \"Pages\"\nwait 1\nsheet 0\nwait 2\n");
+    ASSERT_TRUE(viewer());
+
+    // The bookmark list, from the menu: Escape closes it and the menu.
+    openMenu();
+    ui::View* list = menuBarItem([](const ui::BarButtonItem& i) { return i.systemItem() == ui::BarButtonSystemItem::Bookmarks; });
+    ASSERT_TRUE(list);
+    play("tap " + centreOf(*list) + "\nwait 1\n");
+    ASSERT_TRUE(viewer()->bookMarkViewController());
+    play("key escape\nwait 1\n");
+    EXPECT_FALSE(presented()) << "Escape did not close the bookmark list";
+    EXPECT_FALSE(viewer()->bookMarkViewController());
+    EXPECT_FALSE(viewer()->isOpenBar());
+
+    // The settings, from the menu: back to the page.
+    openMenu();
+    ui::View* settingsButton = menuBarItem([](const ui::BarButtonItem& i) { return named(i, "settings"); });
+    ASSERT_TRUE(settingsButton);
+    play("tap " + centreOf(*settingsButton) + "\nwait 1\n");
+    ASSERT_TRUE(top<SettingViewControllerEx>());
+    play("key escape\nwait 1\n");
+    ASSERT_TRUE(viewer()) << "Escape did not leave the settings";
+
+    // The brightness panel, from the menu.
+    openMenu();
+    ui::View* brightness = menuBarItem([](const ui::BarButtonItem& i) { return named(i, "brightness"); });
+    ASSERT_TRUE(brightness);
+    play("tap " + centreOf(*brightness) + "\nwait 1\n");
+    ASSERT_TRUE(BrightnessSetting::getBrightnessSetting()->brightnessSettingView());
+    play("key space\nwait 1\n");
+    EXPECT_EQ(viewer()->page(), 0) << "a key under the panel turned the page";
+    play("key escape\nwait 1\n");
+    EXPECT_FALSE(BrightnessSetting::getBrightnessSetting()->brightnessSettingView());
+
+    // An alert over the page (a link the system cannot open): the keys that
+    // turn pages stay with it, Return answers its "OK".
+    auto alert = std::make_shared<QNAlertView>("", "Error opening URL.", std::weak_ptr<QNAlertViewDelegate>(), "OK",
+                                               std::vector<std::string>{});
+    alert->show(viewer());
+    play("wait 1\n");
+    auto shown = [&] { return ui::test::Driver(window()).findByText("Error opening URL.") != nullptr; };
+    ASSERT_TRUE(shown());
+    play("key space\nwait 1\nkey right\nwait 1\nkey pagedown\nwait 1\nkey n\nwait 1\n");
+    EXPECT_EQ(viewer()->page(), 0) << "a key under the alert turned the page";
+    ASSERT_TRUE(shown());
+    play("key return\nwait 1\n");
+    EXPECT_FALSE(shown()) << "Return did not answer the alert";
+    play("key space\nwait 2\n");
+    EXPECT_EQ(viewer()->page(), 1) << "back in front, the page takes its keys";
+}
+
+}  // namespace
