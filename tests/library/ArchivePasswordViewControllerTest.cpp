@@ -50,11 +50,11 @@ TEST_F(ArchivePasswordTest, TheFieldIsAtMostSixHundredPointsWideAndCentred) {
     EXPECT_EQ(screen->textField_()->frame().y(), 390.0 / 4);
 }
 
-TEST_F(ArchivePasswordTest, FirstAskAndRetrySayDifferentThingsAndTheTextIsShown) {
+TEST_F(ArchivePasswordTest, FirstAskAndRetrySayDifferentThingsAndThePasswordShowsAsDots) {
     push(false);
     EXPECT_EQ(screen->title(), "Password");
     EXPECT_EQ(screen->label_()->text(), "Enter the password for the archive file.");
-    EXPECT_FALSE(screen->textField_()->isSecureTextEntry());
+    EXPECT_TRUE(screen->textField_()->isSecureTextEntry());
     EXPECT_TRUE(screen->textField_()->isFirstResponder());
     nav->popViewController(false);
     driver->advance(0.5);
