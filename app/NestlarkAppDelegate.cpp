@@ -4,6 +4,7 @@
 #include "app/LBStartViewController.h"
 #include "app/LBStartViewControllerOldOS.h"
 #include "app/SampleBook.h"
+#include "cloud/CloudService.h"
 #include "engine/ThumbsCreate.h"
 #include "foundation/ActiveLog.h"
 #include "foundation/BookCommon.h"
@@ -146,6 +147,8 @@ bool NestlarkAppDelegate::applicationDidFinishLaunchingWithOptions() {
             if (const auto* r = std::any_cast<ui::Rect>(&it->second)) self->keyboardRect_ = *r;
     });
     ActiveLog::applicationdidFinishLaunching();
+    // A client secret put into the defaults does not stay in their file.
+    CloudEndpoints::moveClientSecretsToKeyChain();
     const std::string temp = BookCommon::getBooksTempRoot();
     sys::FileManager::createDirectory(temp, true);
     BookCommon::setBackupFlag(temp, false);

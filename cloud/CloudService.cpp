@@ -1,5 +1,6 @@
 #include "cloud/CloudService.h"
 
+#include "foundation/QNKeyChain.h"
 #include "platform/core/UserDefaults.h"
 
 #include <strings.h>
@@ -42,7 +43,34 @@ std::string setting(CloudService s, const char* field, const char* fallback) {
     return value;
 }
 
+// A client secret found in the defaults goes to the key chain and out of
+// the defaults. The secret when the key chain cannot take it now (it is then
+// used from the defaults), else nothing.
+std::optional<std::string> moveClientSecret(CloudService s) {
+    const std::string account = CloudEndpoints::name(s);
+    const std::string key = "cloud." + account + ".clientSecret";
+    auto& defaults = sys::UserDefaults::standard();
+    auto inDefaults = defaults.stringForKey(key);
+    if (!inDefaults || inDefaults->empty()) return std::nullopt;
+    if (!QNKeyChain::addOrUpdatePassword(*inDefaults, account, CloudEndpoints::kClientSecretService)) return inDefaults;
+    defaults.removeObjectForKey(key);
+    defaults.synchronize();
+    return std::nullopt;
+}
+
+std::string storedClientSecret(CloudService s) {
+    if (auto stillThere = moveClientSecret(s)) return *stillThere;
+    return QNKeyChain::getPasswordWithAccount(std::string(CloudEndpoints::name(s)),
+                                              std::string(CloudEndpoints::kClientSecretService))
+        .value_or("");
+}
+
 }  // namespace
+
+void CloudEndpoints::moveClientSecretsToKeyChain() {
+    for (CloudService s : {CloudService::GoogleDrive, CloudService::OneDrive, CloudService::Dropbox, CloudService::Box})
+        moveClientSecret(s);
+}
 
 const char* CloudEndpoints::name(CloudService s) {
     switch (s) {
@@ -62,7 +90,7 @@ CloudEndpoints CloudEndpoints::forService(CloudService s) {
     e.authURL = setting(s, "authURL", d.authURL);
     e.tokenURL = setting(s, "tokenURL", d.tokenURL);
     e.clientID = setting(s, "clientID", "");
-    e.clientSecret = setting(s, "clientSecret", "");
+    e.clientSecret = storedClientSecret(s);
     e.scope = setting(s, "scope", d.scope);
     return e;
 }

@@ -10,10 +10,14 @@
 //
 // Defaults keys: "cloud.<name>.apiBase", ".contentBase", ".authURL",
 // ".tokenURL", ".clientID", ".clientSecret", ".scope", with <name> one of googledrive, onedrive,
-// dropbox, box.
+// dropbox, box. A client secret does not stay in the defaults file: it is
+// moved into the key chain (service kClientSecretService, account <name>)
+// the first time it is read, and read from there.
 enum class CloudService { GoogleDrive, OneDrive, Dropbox, Box };
 
 struct CloudEndpoints {
+    static constexpr const char* kClientSecretService = "cloud.clientSecret";
+
     std::string apiBase;      // listings and metadata, no trailing "/"
     std::string contentBase;  // file bytes (Dropbox has its own host)
     std::string authURL;      // the browser's sign-in page
@@ -24,6 +28,9 @@ struct CloudEndpoints {
     std::string scope;
 
     static CloudEndpoints forService(CloudService service);
+    // Moves every client secret found in the defaults into the key chain (at
+    // start-up, so that none stays in the file).
+    static void moveClientSecretsToKeyChain();
     // "googledrive", "onedrive", "dropbox", "box".
     static const char* name(CloudService service);
     // By URL scheme ("googledrive://..." and so on); nothing for others.

@@ -141,7 +141,7 @@ bool ThumbsCreate::writeCacheFile(const std::string& path, std::string_view byte
         ok = n > 0;
         if (ok) done += size_t(n);
     }
-    ok = ::fchmod(fd, 0644) == 0 && ok;
+    ok = ::fchmod(fd, 0600) == 0 && ok;  // covers and pages of what the user reads
     ok = ::close(fd) == 0 && ok;
     if (ok && ::rename(temp.c_str(), path.c_str()) == 0) return true;
     ::unlink(temp.c_str());

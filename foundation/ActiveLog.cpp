@@ -73,7 +73,7 @@ ActiveLog::ActiveLog() {
         ::close(old);
         ::unlink(path.c_str());
     }
-    fileHandle_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0644);
+    fileHandle_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0600);
 }
 
 ActiveLog::~ActiveLog() { closeLogFile(); }

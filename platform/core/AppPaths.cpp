@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <mutex>
+#include <set>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -40,9 +41,24 @@ std::string resolveHome() {
     return Path::stringByAppendingPathComponent(userHome(), ".local/share/leafbright");
 }
 
+// Makes the folder, private to the user; once per process, one that was
+// there already is made private as well (a folder of ours, not a link).
+void makePrivate(const std::string& path) {
+    FileManager::createDirectory(path, true);
+    static std::mutex checkedMutex;
+    static std::set<std::string> checked;
+    {
+        std::lock_guard lock(checkedMutex);
+        if (!checked.insert(path).second) return;
+    }
+    struct stat st{};
+    if (::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::getuid() && (st.st_mode & 077) != 0)
+        ::chmod(path.c_str(), st.st_mode & 0700);
+}
+
 std::string ensure(const std::string& relative) {
     std::string path = Path::stringByAppendingPathComponent(resolveHome(), relative);
-    FileManager::createDirectory(path, true);
+    makePrivate(path);
     return path;
 }
 
@@ -69,7 +85,8 @@ std::string AppPaths::tmp() {
     std::string path = Path::stringByAppendingPathComponent(resolveHome(), "tmp");
     FileManager::createDirectory(Path::stringByDeletingLastPathComponent(path), true);
     ::mkdir(path.c_str(), 0700);
-    // Also when it existed: what is left here can be a half-downloaded book.
+    // Also when it existed, every time: what is left here can be a
+    // half-downloaded book.
     struct stat st{};
     if (::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && (st.st_mode & 077) != 0)
         ::chmod(path.c_str(), 0700);

@@ -9,7 +9,11 @@ namespace sys {
 //   home/Library              settings and state
 //   home/Library/Caches       what can be made again
 //   home/Library/Preferences  the user defaults
-//   home/tmp                  scratch space, private to the user (0700)
+//   home/tmp                  scratch space
+// Each is private to the user (0700): made so, and made so when found open
+// to others (they hold site addresses, user names and reading history). A
+// home the program makes is private too; one given that exists is left as
+// it is.
 //
 // The home is, first to last: the folder given to setHome() (the program's
 // --home), $LEAFBRIGHT_HOME, $XDG_DATA_HOME/leafbright, ~/.local/share/leafbright.

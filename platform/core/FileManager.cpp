@@ -260,7 +260,7 @@ bool FileManager::fileExists(const std::string& path, bool* isDirectory) {
 bool FileManager::createDirectory(const std::string& path, bool withIntermediateDirectories, std::error_code* error) {
     if (path.empty()) return fail(error, EINVAL);
     if (!withIntermediateDirectories) {
-        if (::mkdir(path.c_str(), 0755) != 0) return fail(error, errno);
+        if (::mkdir(path.c_str(), 0700) != 0) return fail(error, errno);
         return succeed(error);
     }
     struct stat existing{};
@@ -271,7 +271,7 @@ bool FileManager::createDirectory(const std::string& path, bool withIntermediate
         pos = fixed.find('/', pos + 1);
         std::string prefix = fixed.substr(0, pos);
         if (prefix.empty()) continue;
-        if (::mkdir(prefix.c_str(), 0755) == 0) continue;
+        if (::mkdir(prefix.c_str(), 0700) == 0) continue;
         int err = errno;
         struct stat st{};
         if (err == EEXIST && ::stat(prefix.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) continue;
@@ -503,7 +503,7 @@ std::optional<std::string> FileManager::contentsOfFile(const std::string& path, 
 bool FileManager::writeFile(const std::string& path, std::string_view bytes, bool atomically, std::error_code* error) {
     if (path.empty()) return fail(error, EINVAL);
     if (!atomically) {
-        Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+        Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
         if (!fd || !sys::WholeWrite::write(fd.get(), bytes.data(), bytes.size())) return fail(error, errno);
         if (::close(fd.release()) != 0) return fail(error, errno);
         return succeed(error);
@@ -514,9 +514,9 @@ bool FileManager::writeFile(const std::string& path, std::string_view bytes, boo
     std::string temp = Path::stringByAppendingPathComponent(folder, "." + name + ".tmp-XXXXXX");
     Fd fd(::mkostemp(temp.data(), O_CLOEXEC));
     if (!fd) return fail(error, errno);
-    // The new file keeps the mode of the one it replaces.
+    // The new file keeps the mode of the one it replaces; a new one is private.
     struct stat old{};
-    mode_t mode = ::stat(path.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644;
+    mode_t mode = ::stat(path.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0600;
     if (!sys::WholeWrite::write(fd.get(), bytes.data(), bytes.size()) || ::fchmod(fd.get(), mode) != 0 || ::fsync(fd.get()) != 0) {
         int err = errno;
         fd.reset();

@@ -18,7 +18,9 @@ namespace sys {
 // Differences from plain POSIX that matter: moveItem never replaces an existing
 // destination (a book must not vanish under another of the same name),
 // removeItem never follows a symbolic link, and copyItem and moveItem leave no
-// half-made destination behind when they fail.
+// half-made destination behind when they fail. What the program keeps is the
+// user's own (site addresses, user names, reading history): folders it makes
+// are private to the user (0700) and files it writes anew too (0600).
 class FileManager {
 public:
     enum class FileType { Regular, Directory, SymbolicLink, Other };

@@ -31,6 +31,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <sys/stat.h>
 
 namespace {
 
@@ -245,6 +246,37 @@ TEST_F(ProgramTest, AFileFromOutsideIsCopiedNeverMovedAndOpened) {
     auto history = HistoryCollector::getHistory();
     ASSERT_TRUE(history && !history->empty());
     EXPECT_EQ(history->front().pathFromBooks(), "cover page(2).png");
+}
+
+TEST_F(ProgramTest, WhatTheProgramKeepsInItsHomeIsTheUsersAlone) {
+    // A book read, its place and settings kept, the history and the defaults
+    // written, and the program ended.
+    test::TempDir outside("outside");
+    fs::create_directories(docs());  // as an older run left it: open to others
+    makeFlatBook(outside.path(), "Read.cbz", 3, 60, 80, [](int i) { return gfx::Rgba{0.2, 0.1 * i, 0.5, 1}; });
+    ASSERT_TRUE(sys::FileManager::moveItem(docs() + "/Read.cbz", outside.file("Read.cbz")));
+    ASSERT_TRUE(start(outside.file("Read.cbz")));
+    ASSERT_TRUE(dynamic_cast<BookViewController*>(program->delegate()->navigationController()->topViewController()));
+    play("wait 1\nback\nwait 1");
+    stop();
+
+    // Every folder and every file but the book itself.
+    size_t folders = 0, files = 0;
+    for (const auto& e : fs::recursive_directory_iterator(lib())) {
+        if (e.is_symlink()) continue;
+        struct stat st {};
+        ASSERT_EQ(::lstat(e.path().c_str(), &st), 0);
+        if (e.is_directory()) {
+            ++folders;
+            EXPECT_EQ(st.st_mode & 077, 0u) << e.path() << " is open to others";
+        } else if (e.is_regular_file() &&
+                   !BookCommon::isBookorPDFFileorThemeWithExtension(e.path().extension().string().substr(1))) {
+            ++files;
+            EXPECT_EQ(st.st_mode & 077, 0u) << e.path() << " is open to others";
+        }
+    }
+    EXPECT_GE(folders, 4u);
+    EXPECT_GE(files, 6u);
 }
 
 TEST_F(ProgramTest, TheSameFileHandedOverAgainOpensTheCopyAlreadyThere) {

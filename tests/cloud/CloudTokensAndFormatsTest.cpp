@@ -1,4 +1,5 @@
 #include "cloud/CloudJson.h"
+#include "cloud/CloudService.h"
 #include "cloud/CloudSignIn.h"
 #include "cloud/CloudTokenStore.h"
 #include "cloud/DropboxCommon.h"
@@ -6,7 +7,10 @@
 #include "cloud/GoogleDriveAPIFile.h"
 #include "cloud/OneDriveCommon.h"
 #include "cloud/OneDriveTokenKeeper.h"
+#include "foundation/QNKeyChain.h"
 #include "platform/core/Keychain.h"
+#include "platform/core/UserDefaults.h"
+#include "tests/support/TestHome.h"
 
 #include <gtest/gtest.h>
 
@@ -105,3 +109,28 @@ TEST(CloudFormatsTest, DatesPkceDriveRecordsAndHeaders) {
 }
 
 }  // namespace
+
+TEST_F(CloudTokenStoreTest, AClientSecretSetInTheDefaultsGoesToTheKeyChainAndOutOfTheirFile) {
+    auto& defaults = sys::UserDefaults::standard();
+    const std::string key = "cloud.box.clientSecret";
+    defaults.setObject(sys::PlistValue(std::string("s3cret-of-box")), key);
+    ASSERT_TRUE(defaults.synchronize());
+    ASSERT_NE(test::readFile(defaults.path()).find("s3cret-of-box"), std::string::npos);
+
+    // At start-up: moved, and the file no longer holds it.
+    CloudEndpoints::moveClientSecretsToKeyChain();
+    EXPECT_FALSE(defaults.stringForKey(key));
+    EXPECT_EQ(test::readFile(defaults.path()).find("s3cret-of-box"), std::string::npos);
+    EXPECT_EQ(QNKeyChain::getPasswordWithAccount(std::string("box"), std::string(CloudEndpoints::kClientSecretService)),
+              "s3cret-of-box");
+    EXPECT_EQ(CloudEndpoints::forService(CloudService::Box).clientSecret, "s3cret-of-box");
+
+    // Set again later: the new one replaces it, by the first read.
+    defaults.setObject(sys::PlistValue(std::string("newer")), key);
+    defaults.synchronize();
+    EXPECT_EQ(CloudEndpoints::forService(CloudService::Box).clientSecret, "newer");
+    EXPECT_FALSE(defaults.stringForKey(key));
+    EXPECT_EQ(test::readFile(defaults.path()).find("newer"), std::string::npos);
+    EXPECT_EQ(CloudEndpoints::forService(CloudService::OneDrive).clientSecret, "");
+    QNKeyChain::deletePasswordWithAccount("box", CloudEndpoints::kClientSecretService);
+}

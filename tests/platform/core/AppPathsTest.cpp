@@ -59,9 +59,27 @@ TEST_F(AppPathsTest, FoldersOfAGivenHomeAreMadeOnDemand) {
     EXPECT_EQ(AppPaths::caches(), home + "/Library/Caches");
     EXPECT_EQ(AppPaths::preferences(), home + "/Library/Preferences");
     EXPECT_EQ(AppPaths::tmp(), home + "/tmp");
-    for (const char* sub : {"", "/Documents", "/Library", "/Library/Caches", "/Library/Preferences", "/tmp"})
+    for (const char* sub : {"", "/Documents", "/Library", "/Library/Caches", "/Library/Preferences", "/tmp"}) {
         EXPECT_TRUE(isDir(home + sub)) << sub;
-    EXPECT_EQ(modeOf(home + "/tmp"), 0700u);
+        EXPECT_EQ(modeOf(home + sub), 0700u) << sub;
+    }
+}
+
+TEST_F(AppPathsTest, FoldersOpenToOthersAreMadePrivateButAGivenHomeIsLeftAlone) {
+    std::string home = dir.file("old");
+    for (const char* sub : {"/Documents", "/Library/Preferences", "/Library/Caches"}) {
+        ASSERT_TRUE(sys::FileManager::createDirectory(home + sub, true));
+    }
+    for (const char* sub : {"", "/Documents", "/Library", "/Library/Preferences", "/Library/Caches"})
+        ASSERT_EQ(::chmod((home + sub).c_str(), 0755), 0);
+    AppPaths::setHome(home);
+    AppPaths::documents();
+    AppPaths::library();
+    AppPaths::preferences();
+    AppPaths::caches();
+    for (const char* sub : {"/Documents", "/Library", "/Library/Preferences", "/Library/Caches"})
+        EXPECT_EQ(modeOf(home + sub), 0700u) << sub;
+    EXPECT_EQ(modeOf(home), 0755u) << "the folder the user named";
 }
 
 TEST_F(AppPathsTest, TmpIsMadePrivateEvenWhenItExisted) {

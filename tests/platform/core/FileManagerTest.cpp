@@ -237,6 +237,25 @@ TEST_F(FileManagerTest, CreateDirectoryWithAndWithoutIntermediates) {
     EXPECT_EQ(ec, std::errc::not_a_directory);
 }
 
+TEST_F(FileManagerTest, WhatItMakesIsPrivateToTheUser) {
+    // Whatever the umask lets through.
+    const mode_t oldMask = ::umask(0);
+    auto modeOf = [](const std::string& path) {
+        struct stat st{};
+        ::stat(path.c_str(), &st);
+        return st.st_mode & 0777;
+    };
+    EXPECT_TRUE(FileManager::createDirectory(at("p/q/r"), true));
+    for (const char* d : {"p", "p/q", "p/q/r"}) EXPECT_EQ(modeOf(at(d)), 0700u) << d;
+    EXPECT_TRUE(FileManager::createDirectory(at("p/one"), false));
+    EXPECT_EQ(modeOf(at("p/one")), 0700u);
+    EXPECT_TRUE(FileManager::writeFile(at("p/whole.plist"), "x", true));
+    EXPECT_TRUE(FileManager::writeFile(at("p/plain.log"), "x", false));
+    EXPECT_EQ(modeOf(at("p/whole.plist")), 0600u);
+    EXPECT_EQ(modeOf(at("p/plain.log")), 0600u);
+    ::umask(oldMask);
+}
+
 TEST_F(FileManagerTest, SizesAndDates) {
     put(at("f"), "12345");
     ASSERT_EQ(::symlink("f", at("l").c_str()), 0);

@@ -231,6 +231,10 @@ TEST_F(BookTransferTest, AQueueCutShortCarriesOnAtTheNextStartWithoutRefetching)
         // ones, and never a password.
         const std::string state = readFile(stateDir_.file("queue.plist"));
         EXPECT_EQ(state.find("secret"), std::string::npos);
+        // Addresses and user names are the user's alone.
+        EXPECT_EQ(fs::status(stateDir_.file("queue.plist")).permissions() &
+                      (fs::perms::group_all | fs::perms::others_all),
+                  fs::perms::none);
         auto saved = sys::PropertyList::readArray(stateDir_.file("queue.plist"));
         ASSERT_TRUE(saved);
         ASSERT_EQ(saved->size(), 3u);

@@ -1,5 +1,7 @@
 #include "tests/support/net/CloudApiEmulator.h"
 
+#include "cloud/CloudService.h"
+#include "foundation/QNKeyChain.h"
 #include "platform/core/PercentEncoding.h"
 #include "platform/core/UserDefaults.h"
 
@@ -116,6 +118,7 @@ void CloudApiEmulator::forgetServiceSettings() {
     auto& d = sys::UserDefaults::standard();
     for (const char* s : kServices) {
         for (const char* f : kFields) d.removeObjectForKey(std::string("cloud.") + s + "." + f);
+        QNKeyChain::deletePasswordWithAccount(s, CloudEndpoints::kClientSecretService);
     }
 }
 
