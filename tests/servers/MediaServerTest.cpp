@@ -455,7 +455,9 @@ TEST(MediaServerLimits, HeadersTrickledOnManyConnectionsKeepNoOneOut) {
     server.setLimits(limits);
     ASSERT_TRUE(server.start(dir.path(), "127.0.0.1", 0)) << server.lastError();
     const std::string url = "http://127.0.0.1:" + std::to_string(server.port()) + "/a.cbz";
-    const std::vector<int> slow = startTrickling(server.port(), 8);
+    // (Fewer than the address may hold: the client learns of the close a
+    // moment before the server has let the connection go.)
+    const std::vector<int> slow = startTrickling(server.port(), 6);
     std::vector<bool> open(slow.size(), true);
     size_t stillOpen = slow.size();
     const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(10);
