@@ -28,6 +28,7 @@
 #include "platform/shell/ScriptPlayer.h"
 #include "platform/ui/Animator.h"
 #include "platform/ui/Application.h"
+#include "platform/ui/DesktopShareService.h"
 #include "platform/ui/Screen.h"
 #include "platform/ui/Window.h"
 
@@ -100,6 +101,10 @@ bool LeafbrightProgram::launch(bool headless, std::string* error) {
     // The device facts (screen rectangle, safe area, orientation) follow the
     // real window, so that every layout sees the window turned or resized.
     DeviceScreenState::setShared(std::make_shared<WindowScreenState>());
+    // Books go to the desktop's programs ("Open in...") only from a window:
+    // a headless run opens nothing outside itself.
+    if (headless) ui::ShareService::setShared(std::make_shared<ui::ShareService>());
+    else ui::ShareService::setShared(std::make_shared<ui::DesktopShareService>());
 
     delegate_ = NestlarkAppDelegate::create();
     delegate_->applicationDidFinishLaunchingWithOptions();

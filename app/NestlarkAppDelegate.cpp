@@ -5,6 +5,7 @@
 #include "app/LBStartViewControllerOldOS.h"
 #include "app/SampleBook.h"
 #include "cloud/CloudService.h"
+#include "cloud/GoogleDriveAPI.h"
 #include "engine/ThumbsCreate.h"
 #include "foundation/ActiveLog.h"
 #include "foundation/BookCommon.h"
@@ -54,6 +55,7 @@
 #include <cctype>
 #include <filesystem>
 #include <fstream>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -286,6 +288,8 @@ void NestlarkAppDelegate::startLBWindow() {
     ActiveLog::writeCheckpoint("DropboxAPIAlloc");
     if (!locked) offerCrashReport();
     if (locked) presentMasterLock(false);
+    // Files refused while the start screen showed are told of now.
+    for (auto& refusal : std::exchange(pendingRefusals_, {})) refusal->show();
 }
 
 void NestlarkAppDelegate::buildRootNavigation(bool locked) {
@@ -548,6 +552,8 @@ std::optional<std::string> NestlarkAppDelegate::importFile(const std::string& so
 }
 
 bool NestlarkAppDelegate::openURL(const std::string& url) {
+    // A pending cloud sign-in takes its own redirect first.
+    if (GoogleDriveAPI::checkGoogleRedirect(url)) return true;
     auto schemeEnd = url.find("://");
     const std::string scheme = schemeEnd == std::string::npos ? "" : url.substr(0, schemeEnd);
     if (iequal(scheme, "leafbright")) return true;
@@ -558,16 +564,24 @@ bool NestlarkAppDelegate::openURL(const std::string& url) {
         if (path != std::string::npos) askAboutWebUrl(web);
         return true;
     }
-    if (!iequal(scheme, "file")) return false;
+    // Any other scheme is taken and left alone.
+    if (!iequal(scheme, "file")) return true;
     ActiveLog::writeCheckpoint("FileHandling start");
     std::string rest = url.substr(schemeEnd + 3);
     // "file://host/path": only the local host is ours.
     const size_t slash = rest.find('/');
-    if (slash == std::string::npos) return false;
+    if (slash == std::string::npos) return true;
     const std::string host = rest.substr(0, slash);
-    if (!host.empty() && host != "localhost") return false;
+    if (!host.empty() && host != "localhost") return true;
     auto path = BookCommon::PercentDecodingWithString(rest.substr(slash));
-    if (!path) return false;
+    if (!path) return true;
+    bool isDirectory = false;
+    if (sys::FileManager::fileExists(*path, &isDirectory) && (isDirectory || !isImportable(*path))) {
+        // What the library would never show stays where it is.
+        refuseImport(*path);
+        ActiveLog::writeCheckpoint("FileHandling end");
+        return true;
+    }
     fileTargetCopy_ = *path;
     auto target = importFile(*path);
     fileTargetCopy_.reset();
@@ -601,6 +615,27 @@ bool NestlarkAppDelegate::openURL(const std::string& url) {
     return true;
 }
 
+bool NestlarkAppDelegate::isImportable(const std::string& path) {
+    const std::string ext = Path::pathExtension(path);
+    return BookCommon::isImageFileWithExtension(ext) || BookCommon::isBookorPDFFileorThemeWithExtension(ext) ||
+           iequal(ext, "shortcut");
+}
+
+void NestlarkAppDelegate::refuseImport(const std::string& path) {
+    std::string name = Path::lastPathComponent(path);
+    if (name.empty()) name = path;
+    auto alert = std::make_shared<QNAlertView>(
+        name, BookCommon::localizedStringWithOnOff("This file is not a book and was not added to the library."),
+        std::weak_ptr<QNAlertViewDelegate>(), std::nullopt,
+        std::vector<std::string>{BookCommon::localizedStringWithOnOff("OK")});
+    // Over a start screen it would go with it: the library says it once it is up.
+    if (!startDone_) {
+        pendingRefusals_.push_back(alert);
+        return;
+    }
+    alert->show();
+}
+
 void NestlarkAppDelegate::askAboutWebUrl(const std::string& url) {
     const std::string title = BookCommon::PercentDecodingWithString(url).value_or(url);
     // A folder given without its final "/" is still a folder.
@@ -612,6 +647,9 @@ void NestlarkAppDelegate::askAboutWebUrl(const std::string& url) {
         std::weak_ptr<QNAlertViewDelegate>(shared_from_this()), BookCommon::localizedStringWithOnOff("No"),
         std::vector<std::string>{BookCommon::localizedStringWithOnOff("Yes")});
     urlQuestions_[alert.get()] = url;
+    // While it is open the main screen waits for it (it would be built
+    // over the question).
+    urlTargetDownload_ = url;
     alert->show();
 }
 
@@ -621,6 +659,20 @@ void NestlarkAppDelegate::alertViewClickedButtonAtIndex(QNAlertView& alert, int6
     const std::string url = it->second;
     urlQuestions_.erase(it);
     if (buttonIndex == 1) answerWebUrl(url);
+    webUrlQuestionClosed();
+}
+
+void NestlarkAppDelegate::alertViewCancel(QNAlertView& alert) {
+    if (urlQuestions_.erase(&alert)) webUrlQuestionClosed();
+}
+
+void NestlarkAppDelegate::webUrlQuestionClosed() {
+    if (!urlQuestions_.empty()) return;
+    urlTargetDownload_.reset();
+    if (isWaitUrlOpenAlertView_) {
+        isWaitUrlOpenAlertView_ = false;
+        startLBWindow();
+    }
 }
 
 void NestlarkAppDelegate::answerWebUrl(const std::string& url) {

@@ -13,6 +13,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace ui {
 class NavigationController;
@@ -72,12 +73,15 @@ public:
     // A quick action picked ("filelist": no book is resumed, an open one
     // closes; "reading": the next resume does not ask). False for other keys.
     bool performActionForShortcutItem(const std::string& key);
-    // A URL handed over by the system: "leafbright" is taken as it is, a
-    // "file" URL is imported into the library and opened.
+    // A URL handed over by the system: a pending cloud sign-in's redirect
+    // goes to it, "leafbright" is taken as it is, a "file" URL of a book is
+    // imported into the library and opened (other files are refused with a
+    // message), web links are opened or downloaded after a question. Any
+    // URL is taken (true).
     bool openURL(const std::string& url);
     // The answer to a question about a web address handed to the program.
     void alertViewClickedButtonAtIndex(QNAlertView& alert, int64_t buttonIndex) override;
-    void alertViewCancel(QNAlertView& alert) override { urlQuestions_.erase(&alert); }
+    void alertViewCancel(QNAlertView& alert) override;
     // Lets go of the screens and the window (the end of the process).
     void releaseScreens();
     // Where an imported file lands (copied when it lies outside the
@@ -152,6 +156,14 @@ private:
     // Asks whether to open (a folder) or download (a file) a web address.
     void askAboutWebUrl(const std::string& url);
     void answerWebUrl(const std::string& url);
+    // The last open question went: a main screen held back for it is built.
+    void webUrlQuestionClosed();
+    // A file handed over that the library would show (a book, a PDF, a
+    // picture, a theme or a shortcut).
+    static bool isImportable(const std::string& path);
+    // Says that a file handed over was not taken.
+    void refuseImport(const std::string& path);
+    std::vector<std::shared_ptr<QNAlertView>> pendingRefusals_;
     // Each open question with the address it asks about.
     std::map<const QNAlertView*, std::string> urlQuestions_;
     std::weak_ptr<CIFSStackManagerDelegate> cifsStackDelegate_;

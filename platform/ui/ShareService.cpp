@@ -1,11 +1,8 @@
 #include "platform/ui/ShareService.h"
 
 #include "platform/core/RunLoop.h"
-#include "platform/ui/ChildProcess.h"
-#include "platform/ui/SystemURLOpener.h"
 
 #include <mutex>
-#include <sys/stat.h>
 
 namespace ui {
 
@@ -18,11 +15,6 @@ std::mutex& sharedMutex() {
 std::shared_ptr<ShareService>& sharedService() {
     static std::shared_ptr<ShareService> s;
     return s;
-}
-
-bool isRegularFile(const std::string& path) {
-    struct stat st;
-    return !path.empty() && path.front() == '/' && ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 }  // namespace
@@ -38,24 +30,10 @@ void ShareService::setShared(std::shared_ptr<ShareService> s) {
     sharedService() = std::move(s);
 }
 
-bool ShareService::openIn(const std::string& path, const Anchor&) {
-    if (!isRegularFile(path) || !ChildProcess::existsOnPath("xdg-open")) return false;
-    return ChildProcess::start({"xdg-open", path}, {}) != nullptr;
-}
+bool ShareService::openIn(const std::string&, const Anchor&) { return false; }
 
-void ShareService::share(const std::vector<std::string>& items, const Anchor&, Completion completion) {
-    bool started = false;
-    if (items.size() == 1) {
-        const std::string& item = items.front();
-        if (isRegularFile(item)) {
-            size_t slash = item.rfind('/');
-            std::string folder = slash == 0 ? std::string(1, '/') : item.substr(0, slash);
-            if (ChildProcess::existsOnPath("xdg-open")) started = ChildProcess::start({"xdg-open", folder}, {}) != nullptr;
-        } else if (SystemURLOpener::canOpen(item)) {
-            started = SystemURLOpener::open(item);
-        }
-    }
-    if (completion) sys::RunLoop::main().post([completion, started] { completion(started); });
+void ShareService::share(const std::vector<std::string>&, const Anchor&, Completion completion) {
+    if (completion) sys::RunLoop::main().post([completion] { completion(false); });
 }
 
 }  // namespace ui

@@ -12,10 +12,10 @@ namespace ui {
 class View;
 
 // Handing a book to other programs: "Open in…" (a program that takes the
-// file) and the share sheet ("Other…"). The process's service (shared())
-// uses the desktop: open-in starts the file's default program through
-// xdg-open; sharing a file shows its folder in the file manager, sharing a
-// web address opens it. The anchor says where a menu would point from.
+// file) and the share sheet ("Other…"). This base hands nothing on (a run
+// without a desktop opens nothing outside itself); the desktop installs
+// DesktopShareService as the process's service. The anchor says where a
+// menu would point from.
 class ShareService {
 public:
     struct Anchor {
@@ -28,10 +28,10 @@ public:
     static std::shared_ptr<ShareService> shared();
     static void setShared(std::shared_ptr<ShareService> s);
 
-    // False (at once) when no program can take the file: it must be an
-    // existing regular file.
+    // False (at once) when no program can take the file.
     virtual bool openIn(const std::string& path, const Anchor& anchor);
-    // Items are file paths or URLs. The completion runs on the main loop.
+    // Items are file paths or URLs. The completion runs on the main loop
+    // (false: nothing was handed on).
     virtual void share(const std::vector<std::string>& items, const Anchor& anchor, Completion completion);
 };
 

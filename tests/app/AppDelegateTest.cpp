@@ -1,14 +1,20 @@
 #include <gtest/gtest.h>
 
 #include "app/NestlarkAppDelegate.h"
+#include "cloud/CloudSignIn.h"
+#include "cloud/GoogleDriveAPI.h"
+#include "cloud/HttpEasy.h"
 #include "foundation/AppDelegateServices.h"
 #include "foundation/BookCommon.h"
 #include "library/LibraryServices.h"
 #include "platform/core/AppPaths.h"
 #include "platform/core/FileManager.h"
+#include "platform/core/Keychain.h"
 #include "platform/core/UserDefaults.h"
+#include "platform/ui/RecordingURLOpener.h"
 #include "tests/support/TestHome.h"
 #include "tests/support/VirtualClockTest.h"
+#include "tests/support/net/CloudApiEmulator.h"
 
 #include <filesystem>
 #include <fstream>
@@ -47,12 +53,61 @@ TEST_F(AppDelegateTest, TheSmbServerNeverOffersOurOwnFilesOrLockedFolders) {
     EXPECT_TRUE(delegate->isAccessibleDirectoryWithPath("/lib/Comics"));
 }
 
-TEST_F(AppDelegateTest, OnlyOurSchemesAndLocalFilesAreTaken) {
+// Every URL is taken; only our own schemes and local books do anything.
+TEST_F(AppDelegateTest, EveryUrlIsTakenButOnlyLocalBooksComeIn) {
+    test::TempDir outside("outside");
+    std::ofstream(outside.file("x.zip")) << "PK";
     EXPECT_TRUE(delegate->openURL("leafbright://anything"));
-    EXPECT_FALSE(delegate->openURL("gopher://example/x.zip"));
-    EXPECT_FALSE(delegate->openURL("file://otherhost/tmp/x.zip"));
-    EXPECT_FALSE(delegate->openURL("file://"));
-    EXPECT_FALSE(delegate->openURL("file:///bad%ZZescape.zip"));
+    EXPECT_TRUE(delegate->openURL("gopher://example/x.zip"));
+    EXPECT_TRUE(delegate->openURL("file://otherhost" + outside.file("x.zip")));
+    EXPECT_TRUE(delegate->openURL("file://"));
+    EXPECT_TRUE(delegate->openURL("file:///bad%ZZescape.zip"));
+    EXPECT_FALSE(sys::FileManager::fileExists(BookCommon::getBooksDocumentsFolder() + "/x.zip"));
+    EXPECT_TRUE(delegate->openURL("file://localhost" + outside.file("x.zip")));
+    EXPECT_TRUE(sys::FileManager::fileExists(BookCommon::getBooksDocumentsFolder() + "/x.zip"));
+}
+
+// The browser's way back from a cloud sign-in, handed to the application,
+// reaches the pending sign-in (it is a web address, and would otherwise be
+// asked about as a download).
+TEST_F(AppDelegateTest, ACloudSignInsRedirectHandedToTheApplicationEndsTheSignIn) {
+    sys::Keychain::setShared(sys::Keychain::inMemory());
+    auto opener = ui::RecordingURLOpener::install();
+    test::CloudApiEmulator api;
+    ASSERT_TRUE(api.start());
+    api.useForAllServices();
+    api.setAccountName("reader@example.com");
+    struct Answers : CloudClientDelegate {
+        void finishAuthorization(CloudClient&, const std::optional<std::string>& e, const std::string&) override {
+            ++count;
+            error = e;
+        }
+        void didFinishRecieveFileList(CloudClient&, CloudTicket&, const std::optional<std::vector<sys::PlistDictionary>>&,
+                                      bool, const std::optional<std::string>&) override {}
+        int count = 0;
+        std::optional<std::string> error;
+    };
+    auto answers = std::make_shared<Answers>();
+    auto client = std::make_shared<GoogleDriveAPI>("g");
+    client->setDelegate(answers);
+    EXPECT_FALSE(client->checkForAuthorization(nullptr));
+    ASSERT_EQ(opener->opened.size(), 1u);
+    // The service's answer to the browser: where it sends it back.
+    HttpEasy easy;
+    HttpRequest req;
+    req.url = opener->opened[0];
+    req.maxRedirects = 0;
+    easy.prepare(req);
+    const std::string back = easy.perform().header("location");
+    ASSERT_EQ(back.rfind(CloudSignIn::pendingRedirectURI(), 0), 0u) << back;
+
+    EXPECT_TRUE(delegate->openURL(back));
+    EXPECT_TRUE(loop().runUntil([&] { return answers->count > 0; }, 30));
+    EXPECT_FALSE(answers->error);
+    EXPECT_TRUE(CloudSignIn::pendingRedirectURI().empty());
+    CloudSignIn::cancelPending();
+    test::CloudApiEmulator::forgetServiceSettings();
+    sys::Keychain::setShared(nullptr);
 }
 
 TEST_F(AppDelegateTest, ImportsTakeTheFirstFreeNumberedNameAndLeaveTheSourceAlone) {

@@ -7,6 +7,7 @@
 #include "platform/ui/Biometrics.h"
 #include "platform/ui/Camera.h"
 #include "platform/ui/ChildProcess.h"
+#include "platform/ui/DesktopShareService.h"
 #include "platform/ui/DocumentPicker.h"
 #include "platform/ui/FakeAudioInput.h"
 #include "platform/ui/FakeBiometrics.h"
@@ -248,10 +249,22 @@ TEST_F(PlatformServicesTest, PickedDocumentsAreRealFilesOfTheAllowedKinds) {
 
 TEST_F(PlatformServicesTest, OpenInNeedsARealFile) {
     test::TempDir dir("share");
-    ShareService desktop;
+    DesktopShareService desktop;
     EXPECT_FALSE(desktop.openIn(dir.file("missing.cbz"), {}));
     EXPECT_FALSE(desktop.openIn(dir.path(), {}));
     EXPECT_FALSE(desktop.openIn("relative.cbz", {}));
+    // Without a desktop nothing is handed on, not even a real file.
+    std::ofstream(dir.file("real.cbz")) << "PK";
+    ShareService none;
+    EXPECT_FALSE(none.openIn(dir.file("real.cbz"), {}));
+    bool answered = false, handedOn = true;
+    none.share({dir.file("real.cbz")}, {}, [&](bool d) {
+        answered = true;
+        handedOn = d;
+    });
+    loop().drain();
+    EXPECT_TRUE(answered);
+    EXPECT_FALSE(handedOn);
 
     RecordingShareService rec;
     rec.canOpen = false;

@@ -1,0 +1,135 @@
+// Addresses handed to the running program, through the whole program: a
+// file that is not a book is refused with a message and never copied in,
+// and a question about a web link open as the start screen ends holds the
+// library back until it is answered.
+#include <gtest/gtest.h>
+
+#include "app/LeafbrightProgram.h"
+#include "app/NestlarkAppDelegate.h"
+#include "foundation/BookCommon.h"
+#include "foundation/ui/QNNoticeView.h"
+#include "library/LocalFilelistViewController.h"
+#include "platform/core/PropertyList.h"
+#include "platform/core/RunLoop.h"
+#include "platform/ui/Label.h"
+#include "platform/ui/ShareService.h"
+#include "platform/ui/NavigationController.h"
+#include "platform/ui/TestDriver.h"
+#include "platform/ui/Window.h"
+#include "tests/app/ProgramRun.h"
+
+#include <filesystem>
+#include <cstdlib>
+#include <fstream>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class HandedUrlProgramTest : public ProgramRun {
+protected:
+    void SetUp() override {
+        makeHome("handedurl");
+        markNotFirstRun();
+        std::ofstream(docs() + "/Alpha.cbz") << "PK";
+    }
+    void TearDown() override {
+        keepShots("handed-url-");
+        ProgramRun::TearDown();
+    }
+    // The texts of the notice on screen ("" when none shows).
+    std::pair<std::string, std::string> notice() const {
+        ui::test::Driver d(window());
+        for (auto* n : d.findAllOf<QNNoticeView>())
+            if (!n->isClosing()) return {n->titleLabel()->text(), n->messageLabel()->text()};
+        return {};
+    }
+    std::vector<std::string> documents() const {
+        std::vector<std::string> names;
+        for (const auto& e : fs::directory_iterator(docs()))
+            if (e.path().filename().string()[0] != '.') names.push_back(e.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+};
+
+TEST_F(HandedUrlProgramTest, FilesTheLibraryWouldNotShowAreRefusedWithAMessage) {
+    test::TempDir outside("outside");
+    std::ofstream(outside.file("hostname")) << "reader-desk\n";
+    std::ofstream(outside.file("notes.txt")) << "notes";
+    fs::create_directories(outside.file("Comics"));
+    std::ofstream(outside.file("Comics/Beta.cbz")) << "PK";
+    ASSERT_TRUE(launch());
+    const auto before = documents();
+
+    for (const std::string name : {"hostname", "notes.txt", "Comics"}) {
+        play("open file://" + outside.file(name) + "\nwait 1\nshot refused-" + name + "\n");
+        EXPECT_EQ(notice().first, name);
+        EXPECT_EQ(notice().second, "This file is not a book and was not added to the library.");
+        EXPECT_EQ(documents(), before) << name;
+        play("alert 0\nwait 1\n");
+        EXPECT_EQ(notice().first, "");
+    }
+    EXPECT_TRUE(fs::exists(outside.file("hostname")));
+    // The same from the command line of a later run, and /etc/hostname itself.
+    if (fs::is_regular_file("/etc/hostname")) {
+        play("open file:///etc/hostname\nwait 1\n");
+        EXPECT_EQ(notice().second, "This file is not a book and was not added to the library.");
+        play("alert 0\nwait 1\n");
+        EXPECT_EQ(documents(), before);
+    }
+    // A book is taken as always.
+    play("open file://" + outside.file("Comics/Beta.cbz") + "\nwait 1\n");
+    EXPECT_TRUE(fs::exists(docs() + "/Beta.cbz"));
+}
+
+TEST_F(HandedUrlProgramTest, AWebLinkQuestionOpenWhenTheStartScreenEndsHoldsTheLibraryBack) {
+    std::filesystem::create_directories(docs());
+    sys::PropertyList::writeFile(sys::PlistArray{sys::PlistValue(std::string(LEAFBRIGHT_VERSION))},
+                                 docs() + "/.notice.lbs");
+    ProgramOptions o;
+    o.home = lib();
+    o.device = device;
+    o.headless = true;
+    o.shots = home->file("shots");
+    program = std::make_unique<LeafbrightProgram>(o);
+    std::string error;
+    ASSERT_TRUE(program->launch(true, &error)) << error;
+    auto& app = *program->delegate();
+    ASSERT_TRUE(app.isStartScreenShown());
+    // Handed over while the launch animation runs.
+    ASSERT_TRUE(app.openURL("lbhttp://127.0.0.1:9/books/"));
+    sys::RunLoop::main().advance(3);
+    EXPECT_EQ(notice().second, "Do you want to open this URL?");
+    EXPECT_FALSE(app.isStartLBWindowDone()) << "the library waits for the answer";
+    EXPECT_TRUE(app.isStartScreenShown());
+    play("shot question-over-start\nalert 0\nwait 1\nshot library-after-no\n");
+    EXPECT_TRUE(app.isStartLBWindowDone());
+    ASSERT_TRUE(nav());
+    EXPECT_TRUE(dynamic_cast<LocalFilelistViewController*>(nav()->topViewController()));
+    EXPECT_EQ(notice().first, "");
+}
+
+// "Open in..." of the file information hands the book to the desktop's
+// programs only from a window: a headless run opens nothing outside itself,
+// even with a program to open it on the path.
+TEST_F(HandedUrlProgramTest, AHeadlessRunOpensNothingOutsideItself) {
+    test::TempDir bin("fakebin");
+    std::ofstream(bin.file("xdg-open")) << "#!/bin/sh\necho \"$@\" >> '" << bin.file("opened") << "'\n";
+    fs::permissions(bin.file("xdg-open"), fs::perms::owner_all);
+    const std::string path = std::getenv("PATH") ? std::getenv("PATH") : "";
+    ::setenv("PATH", (bin.path() + ":" + path).c_str(), 1);
+    ASSERT_TRUE(launch());
+    auto* list = dynamic_cast<LocalFilelistViewController*>(nav()->topViewController());
+    ASSERT_TRUE(list);
+    int64_t alpha = -1;
+    for (size_t i = 0; i < list->itemList().size(); ++i)
+        if (list->itemList()[i]->filename() == "Alpha.cbz") alpha = int64_t(i);
+    ASSERT_GE(alpha, 0);
+    list->didSelectDetailBtn(alpha);
+    play("wait 1\ntap \"Open in...\"\nwait 1\nshot open-in\n");
+    EXPECT_FALSE(ui::ShareService::shared()->openIn(docs() + "/Alpha.cbz", {}));
+    ::setenv("PATH", path.c_str(), 1);
+}
+
+}  // namespace
