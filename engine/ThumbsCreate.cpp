@@ -448,8 +448,10 @@ bool ThumbsCreate::loadBookImage(FilelistItem& item, BookReaderEx& session) {
     auto source = sourceOfItem(item);
     if (!source) return false;
     const bool local = item.location() == FilelistItem::kLocal;
-    // A book still being uploaded to the built-in file server is left alone.
+    // A book still being uploaded to the built-in file server is left alone,
+    // and one that is gone (renamed, deleted) gets no side folders made for it.
     if (local && FileServerWriteState::isOpenForWrite(*source)) return false;
+    if (local && !sys::FileManager::fileExists(*source)) return false;
     const std::string thumb = thumbnailPathForItem(item, true);
     const std::string marker = markerPathForItem(item, true);
     if (thumb.empty() || marker.empty()) return false;

@@ -21,6 +21,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <random>
+#include <unistd.h>
 #include <set>
 
 namespace {
@@ -670,12 +671,21 @@ bool BookCommonPaths::moveBook(const std::string& from, const std::string& to) {
     removeQuietly(temp);
 
     FileManager::moveItem(oldCache, temp);
+    // What the new name had (a book of that name deleted earlier) gives way
+    // to what the book brings.
+    if (exists(oldSetting)) removeQuietly(newSetting);
     FileManager::moveItem(oldSetting, newSetting);
     removeQuietly(newDir);
     FileManager::moveItem(oldDir, newDir);
     removeQuietly(newCache);
     mkdirs(parentOf(newCache));
     if (!FileManager::moveItem(temp, newCache)) removeQuietly(temp);
+    // The cache's own folder of the old name goes once it is empty (it
+    // held nothing but the cache), and so does a setting folder that could
+    // not be moved: nothing is left under a name no book has.
+    if (parentOf(oldCache) != oldDir) ::rmdir(parentOf(oldCache).c_str());
+    if (exists(oldDir)) removeQuietly(oldDir);
+    if (exists(oldSetting)) removeQuietly(oldSetting);
     return true;
 }
 

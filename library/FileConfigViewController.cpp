@@ -223,16 +223,14 @@ bool FileConfigViewController::changeFileNameDo(const std::string& name, const s
     const std::string oldPath = fileFullpath_value_;
     const std::string newPath = Path::stringByAppendingPathComponent(folder, newName);
     if (newPath == oldPath) return true;
-    // The move refuses to replace an existing book.
-    if (!sys::FileManager::moveItem(oldPath, newPath)) return false;
-    sys::FileManager::moveItem(BookCommon::getBookSettingFile(oldPath, false),
-                               BookCommon::getBookSettingFile(newPath, false));
-    sys::FileManager::moveItem(BookCommon::getBookSettingDir(oldPath, false),
-                               BookCommon::getBookSettingDir(newPath, false));
-    const std::string newCache = BookCommon::getBookCacheDir(newPath, false);
-    sys::FileManager::createDirectory(Path::stringByDeletingLastPathComponent(newCache), true);
-    sys::FileManager::moveItem(BookCommon::getBookCacheDir(oldPath, false), newCache);
+    // The move refuses to replace an existing book; the book's setting
+    // file, setting folder and page cache go with it, and nothing stays
+    // under the old name.
+    if (!BookCommon::moveBook(oldPath, newPath)) return false;
     fileFullpath_value_ = newPath;
+    // The lists under this screen still show the old name: they read the
+    // folder again when they are back in front.
+    if (auto* nav = navigationController()) LocalFilelistViewController::setNeedUpdateFlag(nav);
     if (settings_value_) settings_value_->setTargetBook(newPath);
     if (isTheLastFileInDirectory_value_)
         sys::PropertyList::writeFile(sys::PlistValue(sys::PlistArray{sys::PlistValue(newName)}),

@@ -12,6 +12,7 @@
 #include "library/FileConfigViewController.h"
 #include "library/FolderDetailViewControllerEx.h"
 #include "library/LocalFilelistViewController.h"
+#include "platform/core/AppPaths.h"
 #include "platform/graphics/Canvas.h"
 #include "platform/ui/AlertController.h"
 #include "platform/ui/BarButtonItem.h"
@@ -125,8 +126,14 @@ TEST_P(LibraryEditProgramTest, FolderMoveRenameReorderLockExpandAndFileInformati
     play("type Delta\nkey return\nwait 1\nshot renamed\n");
     EXPECT_TRUE(fs::exists(docs() + "/Delta.cbz"));
     EXPECT_FALSE(fs::exists(docs() + "/Gamma.cbz"));
-    play("back\nwait 1\n");
+    play("back\nwait 2\n");
     ASSERT_TRUE(list());
+    // Nothing stays under the old name, in the library or in the caches;
+    // the list shows the new one.
+    for (const std::string& where : {docs(), sys::AppPaths::caches()})
+        for (const auto& e : fs::recursive_directory_iterator(where))
+            EXPECT_EQ(e.path().filename().string().find(".Gamma."), std::string::npos) << e.path();
+    EXPECT_TRUE(cover("Delta"));
 
     // Dragging a cover forward in edit mode makes the user order.
     play("tap \"Edit\"\nwait 1\n");

@@ -234,6 +234,17 @@ TEST_F(ThumbsCreateTest, AFailedReadIsTriedAgainButACrashedOneIsNot) {
     EXPECT_TRUE(sys::FileManager::fileExists(marker));
 }
 
+// An entry whose book has gone (renamed or deleted under a list that still
+// shows it) gets no side folders made under the old name.
+TEST_F(ThumbsCreateTest, ABookThatIsGoneGetsNoSideFolders) {
+    auto gone = item("gone.cbz", 1);
+    maker->addQue(gone);
+    idle();
+    EXPECT_FALSE(cover(*gone));
+    const std::string dir = BookCommon::getBookSettingDir(books + "/gone.cbz", false);
+    EXPECT_FALSE(sys::FileManager::fileExists(dir)) << dir;
+}
+
 TEST_F(ThumbsCreateTest, SixFailuresInARowDropTheQueue) {
     // The worker waits for the list's answer of the first cover; meanwhile
     // everything else is queued, so the order is fixed.

@@ -319,7 +319,23 @@ TEST_F(BookCommonPathsTest, MovingABookTakesItsSideFilesAlong) {
     EXPECT_FALSE(exists(docs() + "/a/.v.lbsz"));
     EXPECT_FALSE(exists(docs() + "/a/.v.lbsz_config"));
     EXPECT_FALSE(exists(BookCommon::getBookCacheDir(from, false)));
+    // The cache's own folder of the old name goes with it.
+    EXPECT_FALSE(exists(sys::Path::stringByDeletingLastPathComponent(BookCommon::getBookCacheDir(from, false))));
     EXPECT_FALSE(exists(H() + "/tmp/cache_copy_temp"));
+}
+
+// A new name that a deleted book once had: its leftovers give way.
+TEST_F(BookCommonPathsTest, MovingABookOverLeftoversOfTheNewNameKeepsWhatTheBookBrings) {
+    std::string from = docs() + "/v.zip";
+    std::string to = docs() + "/w.zip";
+    write(from, "book");
+    write(docs() + "/.v.lbsz", "position");
+    write(docs() + "/.w.lbsz", "stale");
+    write(docs() + "/.w.lbsz_config/bookmark.lbs", "stale marks");
+    ASSERT_TRUE(BookCommon::moveBook(from, to));
+    EXPECT_EQ(read(docs() + "/.w.lbsz"), "position");
+    EXPECT_FALSE(exists(docs() + "/.w.lbsz_config/bookmark.lbs"));
+    EXPECT_FALSE(exists(docs() + "/.v.lbsz"));
 }
 
 TEST_F(BookCommonPathsTest, MovingABookNeverReplacesAnExistingFile) {
