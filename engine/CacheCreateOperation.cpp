@@ -151,6 +151,8 @@ void CacheCreateOperation::main() {
     if (cancelled_) return;
     const bool opened =
         session->openBookWithName(fileName_, otherFiles_, lbexpand_, archivePassword_, targetFolder_, true, false);
+    // Pages left without a picture that a later run may still make.
+    int missing = 0;
     if (opened) {
         cacheDir_ = BookCommon::getBookCacheDir(fileName_, true);
         pageNum_ = session->getPageNum();
@@ -163,7 +165,7 @@ void CacheCreateOperation::main() {
                 continue;
             }
             const int index = nearestIndex(todo, askPriorityPage());
-            createCache(todo[size_t(index)]);
+            if (!createCache(todo[size_t(index)])) ++missing;
             todo.erase(todo.begin() + index);
         }
     }
@@ -173,32 +175,36 @@ void CacheCreateOperation::main() {
         bookReader_.reset();
     }
     if (!opened || cancelled_) return;
-    const char done = 1;
-    ThumbsCreate::writeCacheFile(join(cacheDir_, kCompleteMarker), std::string_view(&done, 1));
+    // Complete only when every page has its picture (or is skipped for
+    // good): a run whose pages could not be read is not a finished cache.
+    if (missing == 0) {
+        const char done = 1;
+        ThumbsCreate::writeCacheFile(join(cacheDir_, kCompleteMarker), std::string_view(&done, 1));
+    }
     post(kCacheCreateFinish);
 }
 
-void CacheCreateOperation::createCache(int page) {
+bool CacheCreateOperation::createCache(int page) {
     std::shared_ptr<BookReaderEx> session;
     {
         std::lock_guard<std::mutex> lock(sessionMutex_);
         session = bookReader_;
     }
-    if (!session) return;
+    if (!session) return false;
     auto name = session->getPageFilename(page);
-    if (!name) return;
+    if (!name) return false;
     sys::FileManager::removeItem(BookCommon::getBookCacheDirOld(fileName_, false));
     if (cacheDir_.empty()) cacheDir_ = BookCommon::getBookCacheDir(fileName_, true);
     const std::string base = join(cacheDir_, cacheName(*name));
     const std::string jpg = base + ".jpg";
-    if (ThumbsCreate::cacheFileExists(jpg)) return;
+    if (ThumbsCreate::cacheFileExists(jpg)) return true;
     const std::string marker = base + ".try";
     if (auto previous = sys::FileManager::contentsOfFile(marker, 16)) {
         // An attempt that never came back: this page stays without a cache.
-        if (!previous->empty() && static_cast<unsigned char>((*previous)[0]) + 1 > 1) return;
+        if (!previous->empty() && static_cast<unsigned char>((*previous)[0]) + 1 > 1) return true;
     }
     const char attempt = 1;
-    if (!sys::FileManager::writeFile(marker, std::string_view(&attempt, 1), false)) return;
+    if (!sys::FileManager::writeFile(marker, std::string_view(&attempt, 1), false)) return false;
 
     const gfx::Size load = loadSize();
     PageLoadRequest r{};
@@ -229,4 +235,5 @@ void CacheCreateOperation::createCache(int page) {
     }
     // A page that failed is tried again next time; only a crash keeps the marker.
     sys::FileManager::removeItem(marker);
+    return ThumbsCreate::cacheFileExists(jpg);
 }

@@ -21,7 +21,8 @@ class BookReaderEx;
 // session preloads. Each page is guarded by an attempt marker while it is
 // made, so a page that crashes the decoder is skipped from then on; a page
 // that merely fails is tried again at the next opening. A run that visits
-// every page leaves "cache.complete" behind.
+// every page and leaves each with its picture (or skipped for good) leaves
+// "cache.complete" behind.
 //
 // Make it with create(). main() runs on the creator's queue thread; cancel()
 // from any thread. After each page written it posts "cachePageFinish", and
@@ -57,8 +58,9 @@ public:
     // Stops between pages; a page waiting on the network gives up at once.
     void cancel();
     bool isCancelled() const { return cancelled_.load(); }
-    // Caches one page with the open session.
-    void createCache(int page);
+    // Caches one page with the open session: true when the page has its
+    // picture afterwards, or is skipped for good (an attempt that crashed).
+    bool createCache(int page);
     int32_t recentCreatePage() const { return recentCreatePage_.load(); }
 
     // The order of the visits: the index in `todo` of the page nearest to

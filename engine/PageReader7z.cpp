@@ -13,6 +13,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
+#include <mutex>
 #include <set>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -77,6 +79,34 @@ void removeFoldersOfEndedProcesses(const std::string& base) {
     }
 }
 
+// The folders of extracted pages of the books being read (by readers that
+// extract for a screen), by book path: an offline reader of the same book
+// (the page cache builder) serves the pages it finds there. Files appear
+// there under their names only once complete.
+std::mutex gShownMutex;
+std::map<std::string, std::string>& shownFolders() {
+    static std::map<std::string, std::string> folders;
+    return folders;
+}
+
+void showFolder(const std::string& book, const std::string& folder) {
+    std::lock_guard lock(gShownMutex);
+    shownFolders()[book] = folder;
+}
+
+void withdrawFolder(const std::string& folder) {
+    std::lock_guard lock(gShownMutex);
+    auto& folders = shownFolders();
+    for (auto it = folders.begin(); it != folders.end();)
+        it = it->second == folder ? folders.erase(it) : std::next(it);
+}
+
+std::string folderShowing(const std::string& book) {
+    std::lock_guard lock(gShownMutex);
+    auto it = shownFolders().find(book);
+    return it == shownFolders().end() ? std::string() : it->second;
+}
+
 bool isPasswordFailure(int64_t code) {
     return code == sz::kAbort || code == sz::kOpDataError || code == sz::kOpCrcError ||
            code == sz::kOpWrongPassword;
@@ -120,6 +150,7 @@ bool PageReader7z::makeTemporaryFolder() {
 
 void PageReader7z::removeTemporaryFolder() {
     if (tempFolder_.empty()) return;
+    withdrawFolder(tempFolder_);
     sys::FileManager::removeItem(tempFolder_);
     tempFolder_.clear();
 }
@@ -166,6 +197,9 @@ bool PageReader7z::openFile(const std::string& name, const std::optional<std::st
         archivePassword_.reset();
         return false;
     }
+    // The pages this reader writes are there for an offline reader of the
+    // same book; a cover job's single pages are not.
+    if (!isOfflineMode && !isThumbsCreateMode) showFolder(name, tempFolder_);
 
     int32_t counter = 0;
     std::set<std::string> taken;
@@ -337,9 +371,12 @@ gfx::ImageRef PageReader7z::newLoadAndCreateImage(int page, int& result) {
         return nullptr;
     }
     if (page < 0 || size_t(page) >= pageNameList_.size() || size_t(page) >= itemList_.size()) return nullptr;
-    if (tempFolder_.empty()) return nullptr;  // offline: nothing was extracted here
     const size_t index = size_t(page);
-    const std::string file = pageFile(index);
+    // Offline, the pages come only from what the book's reader on screen
+    // has extracted already.
+    const std::string folder = isOfflineMode_ ? folderShowing(targetPath_) : tempFolder_;
+    if (folder.empty()) return nullptr;
+    const std::string file = folder + "/" + pageFiles_[index];
     if (!fileExists(file)) {
         if (isOfflineMode_) return nullptr;
         const Wait w = extractForPage(index);

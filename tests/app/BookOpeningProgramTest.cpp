@@ -183,4 +183,29 @@ TEST_F(BookOpeningProgramTest, AZipInsideAZipIsAskedAboutAndAFolderBookOpensAtTh
     EXPECT_EQ(list()->pathFromBooks(), "Sketches");
 }
 
+// A 7z book read on screen gets its small page pictures for the preview
+// strip and the seek preview: the page cache builder takes the pages the
+// screen's reader has extracted.
+TEST_F(BookOpeningProgramTest, ASevenZipBookGetsItsPagePictures) {
+    if (!test::haveProgram("7z")) GTEST_SKIP() << "no 7z";
+    std::string list;
+    for (int i = 1; i <= 5; ++i) {
+        writePng(src->file("s" + std::to_string(i) + ".png"), i);
+        list += " s" + std::to_string(i) + ".png";
+    }
+    ASSERT_EQ(test::shell("cd '" + src->path() + "' && 7z a -t7z -ms=on '" + docs() + "/Seven.cb7'" + list +
+                          " >/dev/null 2>&1"),
+              0);
+    ASSERT_TRUE(start());
+    play("tap \"Seven\"\nwait 1\nsheet 0\nwait 1\n");
+    // The solid archive's question first.
+    play("alert 0\nwait 2\n");
+    ASSERT_TRUE(viewer());
+    const std::string cache = BookCommon::getBookCacheDir(docs() + "/Seven.cb7", false);
+    for (int i = 0; i < 20 && !fs::exists(cache + "/cache.complete"); ++i) play("wait 1\n");
+    for (int i = 1; i <= 5; ++i) EXPECT_TRUE(fs::exists(cache + "/s" + std::to_string(i) + ".png.jpg")) << i;
+    EXPECT_TRUE(fs::exists(cache + "/cache.complete"));
+    play(tapMiddle() + "wait 1\nshot seven-menu\n");
+}
+
 }  // namespace

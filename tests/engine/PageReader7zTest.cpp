@@ -235,6 +235,33 @@ TEST_F(PageReader7zTest, ReadersKeepTheirOwnFolders) {
     EXPECT_FALSE(fs::exists(folder));
 }
 
+// An offline reader (the page cache builder) has no folder of its own: it
+// serves the pages the book's reader on screen has extracted, extracts
+// nothing itself, and has none once that reader is gone.
+TEST_F(PageReader7zTest, AnOfflineReaderServesThePagesTheScreensReaderExtracted) {
+    const std::string book = solidBook(6);
+    const std::string other = make("other.cb7", "-ms=on", "p00.bmp p01.bmp");
+    auto offline = std::make_shared<PageReader7z>();
+    ASSERT_TRUE(offline->openFile(book, std::nullopt, std::nullopt, true, false));
+    EXPECT_TRUE(offline->getTemporaryDirectory().empty());
+    EXPECT_EQ(resultOf(*offline, 2), PageReader::kResultFailed) << "nothing extracted yet";
+
+    auto viewer = open(book);
+    auto elsewhere = open(other);  // another book's pages are not this one's
+    expectPage(*elsewhere, 0, 0);
+    EXPECT_EQ(resultOf(*offline, 0), PageReader::kResultFailed);
+    expectPage(*viewer, 5, 5);  // the block: every page is written
+    for (int i = 0; i < 6; ++i) expectPage(*offline, i, i);
+    EXPECT_EQ(offline->extractionCount(), 0);
+    EXPECT_EQ(viewer->extractionCount(), 1);
+
+    // A cover job of the same book is not a source.
+    viewer.reset();
+    auto thumbs = open(book, std::nullopt, true);
+    expectPage(*thumbs, 3, 3);
+    EXPECT_EQ(resultOf(*offline, 3), PageReader::kResultFailed);
+}
+
 // The pages a crashed program left behind go at the next open; the
 // folders of live readers stay.
 TEST_F(PageReader7zTest, FoldersOfEndedProgramsAreRemoved) {
