@@ -13,9 +13,11 @@
 #include "foundation/ResourceLocator.h"
 #include "foundation/Settings.h"
 #include "foundation/SettingsValues.h"
+#include "foundation/ui/QNAlertView.h"
 #include "platform/core/Clock.h"
 #include "platform/core/DeviceProfile.h"
 #include "platform/core/Path.h"
+#include "platform/core/RunLoop.h"
 #include "platform/graphics/ImageDecoder.h"
 
 #include <algorithm>
@@ -352,6 +354,11 @@ bool BookReaderEx::openBookWithName(const std::string& name, const std::vector<s
         ok = rd->openFile(name, password, targetFolder, isOfflineMode, isThumbsCreateMode);
     }
 
+    // A solid RAR decodes from its start for every page that is not next:
+    // the reader is told before the wait (a screen's open only, whatever
+    // page it starts at).
+    if (ok && readerKind_ == ReaderKind::Rar && !isOfflineMode && !isSilentForBackground_ && rd->isSolidArhive())
+        showSolidArchiveNotice();
     isUnsupportedServer_ = rd->isUnsupportedServer();
     isExpandError_ = rd->isExpandError();
     isNoPage_ = rd->isNoPage();
@@ -367,6 +374,19 @@ bool BookReaderEx::openBookWithName(const std::string& name, const std::vector<s
         pageLists_ = std::move(lists);
     }
     return ok;
+}
+
+void BookReaderEx::showSolidArchiveNotice() {
+    auto show = [] {
+        auto alert = std::make_shared<QNAlertView>(
+            BookCommon::localizedStringWithOnOff("Notice"),
+            BookCommon::localizedStringWithOnOff("Loading may take time because this file is a \"Solid Archive\""),
+            std::weak_ptr<QNAlertViewDelegate>(), std::nullopt,
+            std::vector<std::string>{BookCommon::localizedStringWithOnOff("OK")});
+        alert->show();
+    };
+    if (sys::RunLoop::isMainThread()) show();
+    else sys::RunLoop::main().post(show);
 }
 
 void BookReaderEx::joinPreload() {

@@ -221,6 +221,8 @@ private:
     void startPreload(const PageLoadRequest& r, const Snapshot& snap);
     void preloadThread(PageLoadRequest r, Snapshot snap);
     void joinPreload();
+    // Tells the reader (on the main thread) that a solid RAR loads slowly.
+    static void showSolidArchiveNotice();
     // Closes the reader (its stream cancelled first, its preload waited for)
     // and forgets it with its page lists and composed pages.
     void dropReader();

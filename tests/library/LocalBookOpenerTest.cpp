@@ -702,12 +702,32 @@ TEST_F(LocalBookOpenerTest, RarBooksOpenWarnWhenSolidAskForHiddenNamesPasswordsA
     EXPECT_EQ(viewer()->bookReader()->getPageNum(), 2);
     closeViewer();
 
-    // The RAR reader tells that the book is solid.
+    // The RAR reader tells that the book is solid; the reading session
+    // says so too as it opens it.
     tapBook("Solid.cbr");
     ASSERT_TRUE(notice());
     EXPECT_EQ(notice()->titleLabel()->text(), "RAR information");
     pressNotice("OK");
+    ASSERT_TRUE(notice());
+    EXPECT_EQ(notice()->titleLabel()->text(), "Notice");
+    EXPECT_EQ(notice()->messageLabel()->text(), "Loading may take time because this file is a \"Solid Archive\"");
+    pressNotice("OK");
     ASSERT_TRUE(viewer());
+    // The page cache builder opens it again, offline and silently.
+    driver->advance(3.0);
+    EXPECT_FALSE(notice());
+    closeViewer();
+    // Resumed at a later page the list does not ask; the session still tells.
+    storePosition("Solid.cbr", 1, 2);
+    tapBook("Solid.cbr");
+    ASSERT_TRUE(notice());
+    EXPECT_EQ(notice()->titleLabel()->text(), "Notice");
+    pressNotice("OK");
+    ASSERT_TRUE(viewer());
+    closeViewer();
+    // A plain RAR opens without a word.
+    tapBook("Plain.cbr");
+    EXPECT_FALSE(notice());
     closeViewer();
 
     // Names that need the password to be listed at all: the password screen.
