@@ -6,6 +6,7 @@
 #include "cloud/HttpEasy.h"
 #include "foundation/AppDelegateServices.h"
 #include "foundation/BookCommon.h"
+#include "foundation/LastStatusRestore.h"
 #include "library/LibraryServices.h"
 #include "platform/core/AppPaths.h"
 #include "platform/core/FileManager.h"
@@ -32,6 +33,10 @@ protected:
         delegate = NestlarkAppDelegate::create();
     }
     void TearDown() override {
+        // A book handed over before the library is up asks the next resume
+        // not to ask, process-wide: no later test inherits that.
+        BookCommon::getNextSilentResumeFlag();
+        LastStatusRestore::setRestoreMode(0);
         AppDelegateServices::install(nullptr);
         LibraryServices::install(nullptr);
         delegate.reset();
