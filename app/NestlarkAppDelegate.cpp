@@ -19,6 +19,7 @@
 #include "foundation/ui/QNAlertView.h"
 #include "library/LocalFilelistViewController.h"
 #include "remote/BookTransfer.h"
+#include "remote/RemoteTransferScreenFactory.h"
 #include "platform/core/AppPaths.h"
 #include "platform/core/FileManager.h"
 #include "platform/core/NotificationCenter.h"
@@ -44,6 +45,7 @@
 #include "screens/StartupPasscodeInputViewController.h"
 #include "servers/MediaServerMain.h"
 #include "servers/MediaServerViewController.h"
+#include "servers/SyncHostSelectViewController.h"
 #include "smb/CIFSStackManager.h"
 #include "viewer/BookViewController.h"
 #include "viewer/BrightnessSetting.h"
@@ -116,6 +118,9 @@ std::shared_ptr<NestlarkAppDelegate> NestlarkAppDelegate::create() {
     AppDelegateServices::install(d);
     LibraryServices::install(d);
     AuxiliaryScreenFactory::install(std::make_shared<AuxiliaryScreenMaker>());
+    // The transfer screen's "Backup" tab: the desktop backup hosts.
+    RemoteTransferScreenFactory::setSyncHostSelectMaker(
+        [] { return std::make_shared<SyncHostSelectViewController>(ui::TableViewStyle::Grouped); });
     ui::Application::shared().setDelegate(d);
     return d;
 }

@@ -39,7 +39,18 @@ std::shared_ptr<ui::ViewController> RemoteTransferScreenFactory::makeBookTransfe
     return screen;
 }
 
-std::shared_ptr<ui::ViewController> RemoteTransferScreenFactory::makeSyncHostSelect() { return nullptr; }
+namespace {
+RemoteTransferScreenFactory::ScreenMaker& syncHostSelectMaker() {
+    static RemoteTransferScreenFactory::ScreenMaker maker;
+    return maker;
+}
+}  // namespace
+
+void RemoteTransferScreenFactory::setSyncHostSelectMaker(ScreenMaker maker) { syncHostSelectMaker() = std::move(maker); }
+
+std::shared_ptr<ui::ViewController> RemoteTransferScreenFactory::makeSyncHostSelect() {
+    return syncHostSelectMaker() ? syncHostSelectMaker()() : nullptr;
+}
 
 std::shared_ptr<ui::ViewController> RemoteTransferScreenFactory::makeServerListOtherSetting(
     const std::shared_ptr<Settings>& settings, const std::shared_ptr<BookTransfer>& bookTransfer) {
