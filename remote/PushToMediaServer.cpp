@@ -3,6 +3,7 @@
 #include "foundation/BookCommon.h"
 #include "foundation/LastStatusRestore.h"
 #include "foundation/QNKeyChain.h"
+#include "foundation/Settings.h"
 #include "foundation/ui/IndicatorWithBGView.h"
 #include "foundation/ui/QNAlertView.h"
 #include "library/LocalFilelistViewController.h"
@@ -168,10 +169,17 @@ void PushToMediaServer::finishListDownload(const std::optional<std::vector<std::
                                            const std::optional<std::string>& listTitle,
                                            const std::optional<std::string>& withURL,
                                            const std::optional<std::string>& message, bool requireSMB2) {
-    (void)requireSMB2;
     auto keep = shared_from_this();
     auto from = viewController_.lock();
     auto* nav = from ? from->navigationController() : nullptr;
+    if ((!fileList || fileList->empty()) && message && requireSMB2) {
+        // Kept until the answer: the opening ends with it.
+        removeIndicator();
+        smbOffer_ = std::make_shared<QNAlertView>("", *message, std::weak_ptr<QNAlertViewDelegate>(keep), tr("Cancel"),
+                                                  std::vector<std::string>{tr("Change Settings Automatically")});
+        smbOffer_->show();
+        return;
+    }
     if (!fileList || fileList->empty() || !nav) {
         const std::string text = message ? *message
                                  : withURL ? tr("There are no downloadable files on the site.")
@@ -231,3 +239,17 @@ void PushToMediaServer::onFinishInput(const std::string& url, const std::optiona
 }
 
 void PushToMediaServer::cancelListDownload() { finish(false); }
+
+void PushToMediaServer::alertViewClickedButtonAtIndex(QNAlertView& alert, int64_t buttonIndex) {
+    if (&alert != smbOffer_.get()) return;
+    auto keep = shared_from_this();
+    smbOffer_.reset();
+    if (buttonIndex != alert.cancelButtonIndex()) {
+        if (settings_) settings_->setSmbSignatureRequiredSetting();
+        auto done = std::make_shared<QNAlertView>("", tr("Settings have been changed. Please try again."),
+                                                  std::weak_ptr<QNAlertViewDelegate>(), tr("OK"),
+                                                  std::vector<std::string>{});
+        done->show();
+    }
+    finish(false);
+}

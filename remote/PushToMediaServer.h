@@ -1,5 +1,6 @@
 #pragma once
 
+#include "foundation/ui/QNAlertViewDelegate.h"
 #include "platform/core/PlistDictionary.h"
 #include "remote/listing/FileDownloadDelegate.h"
 #include "remote/screens/ShowHttpAuthDelegate.h"
@@ -22,9 +23,12 @@ class ShowHttpAuth;
 // Opens a stored site or a shortcut: lists the site's folder and pushes its
 // first remote list above the opening screen, which stays the screen to go
 // back to. A server that asks for credentials gets them through the
-// authentication panel; the typed ones go to the list, never into a URL.
+// authentication panel; the typed ones go to the list, never into a URL. An
+// SMB server that our SMB1 client cannot talk to brings the offer to change
+// the SMB library setting, as in the list itself.
 class PushToMediaServer : public FileDownloadDelegate,
                           public ShowHttpAuthDelegate,
+                          public QNAlertViewDelegate,
                           public std::enable_shared_from_this<PushToMediaServer> {
 public:
     PushToMediaServer();
@@ -52,6 +56,8 @@ public:
     void cancelListDownload() override;
     void onFinishInput(const std::string& url, const std::optional<std::string>& userName,
                        const std::optional<std::string>& password, bool isStoredAccount) override;
+    // The answer to the offer to change the SMB library setting.
+    void alertViewClickedButtonAtIndex(QNAlertView& alert, int64_t buttonIndex) override;
 
     bool isActive() const { return fileDownload_ != nullptr || showHttpAuth_ != nullptr; }
 
@@ -70,6 +76,7 @@ private:
     std::shared_ptr<FileDownload> fileDownload_;
     std::shared_ptr<ShowHttpAuth> showHttpAuth_;
     std::shared_ptr<IndicatorWithBGView> indicator_;
+    std::shared_ptr<QNAlertView> smbOffer_;
     bool useRaw_ = false;
     std::optional<std::string> rawUser_, rawPassword_;
     // The address the credentials of the running listing were given for.

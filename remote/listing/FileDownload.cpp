@@ -152,7 +152,7 @@ void FileDownload::startSmbListing() {
     request.url = baseURL_;
     request.userName = userName_;
     request.password = password_;
-    request.ownClient = SmbListing::usesOwnClient(otherSettings_, settings_ ? settings_->defaultSmbLibrary() : 0);
+    request.library = SmbClientChoice::libraryOf(otherSettings_, settings_ ? settings_->defaultSmbLibrary() : 0);
     request.hideDotFiles = settings_ && settings_->isHideDotFileSMB();
     request.netBiosResolveError = isNetBIOSResolveError_;
     request.netBiosName = netBiosName_;

@@ -6,6 +6,8 @@
 #include "platform/core/RunLoop.h"
 #include "platform/core/Unicode.h"
 #include "remote/protocols/QNSmb.h"
+#include "remote/protocols/QNSmbClient.h"
+#include "remote/protocols/SmbAutoClient.h"
 
 #include <cstdio>
 
@@ -18,13 +20,6 @@ std::string text(const char* key) { return BookCommon::localizedStringWithOnOff(
 SmbListing::SmbListing() = default;
 
 SmbListing::~SmbListing() { cancel(); }
-
-bool SmbListing::usesOwnClient(const sys::PlistDictionary& siteOptions, int defaultSmbLibrary) {
-    const int64_t lib = siteOptions.getInteger("smblib");
-    if (lib == 2) return true;
-    if (lib != 0) return false;
-    return BookCommon::getDefaultSmbLibrary(defaultSmbLibrary) == 1;
-}
 
 std::optional<SmbListing::Target> SmbListing::targetOf(const std::string& url) {
     auto u = QNUrl::URLWithString(url);
@@ -101,52 +96,56 @@ RemoteFileEntry SmbListing::entriesOf(const std::vector<Record>& records, const 
 
 void SmbListing::start(const Request& request, Completion done) {
     cancel();
-    cancelled_ = std::make_shared<std::atomic<bool>>(false);
-    // The destructor cancels and joins, so the worker may use `this`.
-    worker_ = sys::Thread([this, request, done](const std::atomic<bool>&) { run(request, done); }, "smb-listing");
+    job_ = std::make_shared<Job>();
+    worker_ = sys::Thread([job = job_, request, done](const std::atomic<bool>&) { run(*job, request, done); },
+                          "smb-listing");
 }
 
 void SmbListing::cancel() {
-    if (cancelled_) *cancelled_ = true;
+    if (!job_) return;
+    *job_->cancelled = true;
     {
-        std::lock_guard lock(mutex_);
-        if (stack_) stack_->cancel();
-        if (own_) own_->cancel();
+        std::lock_guard lock(job_->mutex);
+        if (job_->stack) job_->stack->cancel();
+        if (job_->own) job_->own->cancel();
     }
-    if (worker_.joinable() && !worker_.isCurrent()) worker_.join();
+    if (worker_.joinable() && !worker_.isCurrent()) sys::Thread::leaveToFinish(std::move(worker_));
 }
 
-void SmbListing::finish(Result result, const Completion& done) {
-    auto cancelled = cancelled_;
+void SmbListing::finish(Job& job, Result result, const Completion& done) {
+    auto cancelled = job.cancelled;
     if (*cancelled) return;
     sys::RunLoop::main().post([cancelled, done, result = std::move(result)] {
         if (!*cancelled) done(result);
     });
 }
 
-void SmbListing::run(Request request, Completion done) {
+void SmbListing::run(Job& job, Request request, Completion done) {
     auto target = targetOf(request.url);
     if (!target) {
         Result r;
         r.message = text("Error Getting File List.");
-        finish(std::move(r), done);
+        finish(job, std::move(r), done);
         return;
     }
-    auto r = request.ownClient ? runOwn(request, *target) : runStack(request, *target);
-    if (r) finish(std::move(*r), done);
+    auto r = request.library == SmbClientChoice::Library::Own ? runOwn(job, request, *target)
+                                                              : runStack(job, request, *target);
+    if (r) finish(job, std::move(*r), done);
 }
 
-std::optional<SmbListing::Result> SmbListing::runStack(const Request& request, const Target& target) {
-    auto client = SmbStackClient::make(0);
+std::optional<SmbListing::Result> SmbListing::runStack(Job& job, const Request& request, const Target& target) {
+    auto client = SmbClientChoice::makeClient(request.library, 0);
+    auto automatic = std::dynamic_pointer_cast<SmbAutoClient>(client);
+    if (automatic) automatic->setNetBiosName(request.netBiosName);
     Result r;
     if (!client) {
         r.message = text("Error Connecting to SMB Host.");
         return r;
     }
     {
-        std::lock_guard lock(mutex_);
-        stack_ = client;
-        if (*cancelled_) client->cancel();
+        std::lock_guard lock(job.mutex);
+        job.stack = client;
+        if (*job.cancelled) client->cancel();
     }
     const std::string& user = request.userName;
     if (const size_t slash = user.find('\\'); slash != std::string::npos) {
@@ -186,15 +185,26 @@ std::optional<SmbListing::Result> SmbListing::runStack(const Request& request, c
         }
     }
     {
-        std::lock_guard lock(mutex_);
-        stack_.reset();
+        std::lock_guard lock(job.mutex);
+        job.stack.reset();
     }
-    if (*cancelled_) return std::nullopt;
+    if (*job.cancelled) return std::nullopt;
     if (records) {
         r.entries = entriesOf(*records, request.url, request.hideDotFiles, true);
         // An empty share list means the server showed us nothing: ask who we are.
         r.outcome = target.share.empty() && r.entries.size() == 0 ? Outcome::PasswordRequested : Outcome::Listed;
         return r;
+    }
+    // A server that speaks nothing newer was listed by our SMB1 client: its
+    // failures read as that client's.
+    if (auto smb1 = automatic ? automatic->smb1() : nullptr) {
+        const char* step = target.share.empty() ? "Error Getting SMB Tree List." : "Error Getting File List.";
+        switch (smb1->failedStep()) {
+        case QNSmbClient::Step::Connect: step = "Error Connecting to SMB Host."; break;
+        case QNSmbClient::Step::Tree: step = "Error Connecting to SMB Tree."; break;
+        default: break;
+        }
+        return ownFailure(request, smb1->ownError(), smb1->lastNtStatus(), step, false);
     }
     const uint32_t code = client->lastError();
     if (request.netBiosResolveError) {
@@ -235,12 +245,12 @@ std::optional<SmbListing::Result> SmbListing::runStack(const Request& request, c
     }
 }
 
-std::optional<SmbListing::Result> SmbListing::runOwn(const Request& request, const Target& target) {
+std::optional<SmbListing::Result> SmbListing::runOwn(Job& job, const Request& request, const Target& target) {
     auto smb = std::make_shared<QNSmb>();
     {
-        std::lock_guard lock(mutex_);
-        own_ = smb;
-        if (*cancelled_) smb->cancel();
+        std::lock_guard lock(job.mutex);
+        job.own = smb;
+        if (*job.cancelled) smb->cancel();
     }
     smb->setNativeLanManager("LeafbrightLM");
     smb->setWorkStationName("Leafbright");
@@ -281,19 +291,25 @@ std::optional<SmbListing::Result> SmbListing::runOwn(const Request& request, con
     const uint32_t status = smb->lastNtStatus();
     smb->disconnect();
     {
-        std::lock_guard lock(mutex_);
-        own_.reset();
+        std::lock_guard lock(job.mutex);
+        job.own.reset();
     }
-    if (*cancelled_) return std::nullopt;
-    Result r;
+    if (*job.cancelled) return std::nullopt;
     if (records) {
+        Result r;
         r.entries = entriesOf(*records, request.url, request.hideDotFiles, false);
         r.outcome = target.share.empty() && r.entries.size() == 0 ? Outcome::PasswordRequested : Outcome::Listed;
         return r;
     }
+    return ownFailure(request, error, status, failedStep, true);
+}
+
+SmbListing::Result SmbListing::ownFailure(const Request& request, int error, uint32_t status, const char* failedStep,
+                                          bool offerSmb2) {
+    Result r;
     if (error == QNSmb::kErrorProtocol) {
         r.message = text("Leafbright SMB ProtocolError");
-        r.requireSMB2 = true;
+        r.requireSMB2 = offerSmb2;
         return r;
     }
     if (request.netBiosResolveError) {
@@ -314,7 +330,7 @@ std::optional<SmbListing::Result> SmbListing::runOwn(const Request& request, con
         break;
     case 0xC000A000:
         message = text("The cryptographic signature is invalid.\nWould you like to change the Leafbright SMB Library setting?");
-        r.requireSMB2 = true;
+        r.requireSMB2 = offerSmb2;
         break;
     case 0x00080001:
         message = text("Not enough storage is available on Server(SMB1).\nPlease restart your server or try use SMB2.");

@@ -3,6 +3,7 @@
 #include "platform/core/PlistDictionary.h"
 #include "platform/core/Thread.h"
 #include "remote/listing/RemoteFileEntry.h"
+#include "remote/protocols/SmbClientChoice.h"
 #include "remote/protocols/SmbStackClient.h"
 
 #include <atomic>
@@ -14,11 +15,14 @@
 #include <vector>
 
 class QNSmb;
+class QNSmbClient;
 // An SMB share list or folder listed for FileDownload on a worker thread of
-// its own, through the SMB stack's client or our SMB1 client, with the
+// its own, through the client SmbClientChoice gives (the stack's SMB2/3
+// client, our SMB1 client, or the automatic choice between them), with the
 // server's failures turned into what the user sees: a message (with the
 // code), a password request, the "Access Denied." question, or the hint that
-// the other SMB library may do better (requireSMB2).
+// the other SMB library may do better (requireSMB2, only where the site or
+// the setting asked for our SMB1 client).
 class SmbListing : public std::enable_shared_from_this<SmbListing> {
 public:
     enum class Outcome { Listed, Failed, PasswordRequested, AccessDenied };
@@ -33,7 +37,7 @@ public:
     struct Request {
         std::string url;  // as opened: entries are made from it
         std::string userName, password;
-        bool ownClient = false;
+        SmbClientChoice::Library library = SmbClientChoice::Library::Stack;
         bool hideDotFiles = false;
         bool netBiosResolveError = false;
         std::string netBiosName;  // the host's NetBIOS name, when it had one
@@ -51,10 +55,6 @@ public:
     SmbListing();
     ~SmbListing();
 
-    // True for our SMB1 client: the site's "smblib" (2 ours; other non-zero
-    // values the stack), else the global default (stored through
-    // BookCommon::getDefaultSmbLibrary: 1 ours).
-    static bool usesOwnClient(const sys::PlistDictionary& siteOptions, int defaultSmbLibrary);
     static std::optional<Target> targetOf(const std::string& url);
     // Entries of the records listed at `baseURL` in the order received.
     // Share records have no attributes; `lastWriteTimeIs1601` tells the
@@ -75,18 +75,27 @@ public:
     // Lists on a worker thread; `done` runs once on the main thread unless
     // cancelled first.
     void start(const Request& request, Completion done);
-    // Stops the client and joins the worker; no completion after this.
+    // Stops the client and returns at once, without waiting for the worker
+    // (it may sit in a name look-up no cancel reaches): the process keeps it
+    // until it ends. No completion after this.
     void cancel();
 
 private:
-    void run(Request request, Completion done);
-    std::optional<Result> runStack(const Request& request, const Target& target);
-    std::optional<Result> runOwn(const Request& request, const Target& target);
-    void finish(Result result, const Completion& done);
+    // What the worker uses: it may outlive the listing after a cancel.
+    struct Job {
+        std::mutex mutex;
+        std::shared_ptr<SmbStackClient> stack;  // guarded by mutex
+        std::shared_ptr<QNSmb> own;             // guarded by mutex
+        std::shared_ptr<std::atomic<bool>> cancelled = std::make_shared<std::atomic<bool>>(false);
+    };
+    static void run(Job& job, Request request, Completion done);
+    static std::optional<Result> runStack(Job& job, const Request& request, const Target& target);
+    static std::optional<Result> runOwn(Job& job, const Request& request, const Target& target);
+    // Our SMB1 client's failure as the user sees it (its own codes and texts).
+    static Result ownFailure(const Request& request, int error, uint32_t status, const char* failedStep,
+                             bool offerSmb2);
+    static void finish(Job& job, Result result, const Completion& done);
 
-    std::mutex mutex_;
-    std::shared_ptr<SmbStackClient> stack_;  // guarded by mutex_
-    std::shared_ptr<QNSmb> own_;             // guarded by mutex_
-    std::shared_ptr<std::atomic<bool>> cancelled_;
+    std::shared_ptr<Job> job_;
     sys::Thread worker_;
 };

@@ -67,6 +67,11 @@ void BlockLoaderStreamRead::run(const std::atomic<bool>& stop) {
         } else {
             const int64_t block = findNextBlock();
             if (block < 0) {
+                if (!stillTheSameFile()) {
+                    if (!stop && !stopping()) setIsError();
+                    loaderDone();
+                    return;
+                }
                 markCacheComplete();
                 break;
             }

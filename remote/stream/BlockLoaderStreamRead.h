@@ -58,6 +58,10 @@ protected:
     void probeAnswered();
     // Loader thread, after the pause before a retry; false ends the loader.
     virtual bool prepareRetry() { return true; }
+    // Loader thread, once every block is in: false when the file is no
+    // longer the one the blocks came from (a server may pad a file that
+    // shrank with zeros), so the cache is not kept as complete.
+    virtual bool stillTheSameFile() { return true; }
     // Loader thread, when the file is complete or the stream was stopped.
     virtual void loaderDone() {}
     // Called while stopping, to break off a transfer under way.

@@ -2,7 +2,9 @@
 
 #include "foundation/QNUrl.h"
 #include "foundation/UrlPercent.h"
+#include "foundation/Settings.h"
 #include "remote/listing/SmbListing.h"
+#include "remote/protocols/SmbClientChoice.h"
 
 #include <algorithm>
 
@@ -42,7 +44,9 @@ bool SmbStreamRead::openURL(const std::string& url) {
 }
 
 std::shared_ptr<SmbStackClient> SmbStreamRead::newClient() {
-    auto client = SmbStackClient::make(0);
+    const auto library =
+        SmbClientChoice::libraryOf(otherSettingForRemote(), settings() ? settings()->defaultSmbLibrary() : 0);
+    auto client = SmbClientChoice::makeClient(library, 0);
     if (!client) return nullptr;
     {
         std::lock_guard<std::mutex> lock(clientMutex_);
@@ -82,7 +86,8 @@ bool SmbStreamRead::probe() {
         return false;
     }
     setContentLength(int64_t(f.size));
-    setValidator(std::to_string(f.size) + "-" + std::to_string(f.lastWriteTime));
+    version_ = std::to_string(f.size) + "-" + std::to_string(f.lastWriteTime);
+    setValidator(version_);
     return prepareCacheFiles();
 }
 
@@ -98,6 +103,18 @@ bool SmbStreamRead::prepareRetry() {
     if (e == SmbStackClient::kErrorConnect || e == SmbStackClient::kErrorDisconnected) return true;
     if (!stopping()) setIsError();
     return false;
+}
+
+bool SmbStreamRead::stillTheSameFile() {
+    std::shared_ptr<SmbStackClient> client;
+    {
+        std::lock_guard<std::mutex> lock(clientMutex_);
+        client = client_;
+    }
+    if (!client) return false;
+    auto info = client->getFilelistPattern(site_.server, site_.share, site_.path);
+    if (!info || info->empty()) return false;
+    return std::to_string(info->front().size) + "-" + std::to_string(info->front().lastWriteTime) == version_;
 }
 
 void SmbStreamRead::loaderDone() {

@@ -9,9 +9,9 @@
 #include <string>
 
 // Reads a book on an SMB share in place: the block cache of
-// RemoteStreamRead filled through the SMB stack's client over one
-// connection, block after block in the order the cache chooses, until the
-// file is complete or the stream is closed. Opening asks for the file's
+// RemoteStreamRead filled over one connection of the client SmbClientChoice
+// gives for the site (SMB2/3 or our SMB1 client), block after block in the
+// order the cache chooses, until the file is complete or the stream is closed. Opening asks for the file's
 // size and time; the pair is the cached copy's version.
 //
 // A lost connection is made again (after a pause from the second failure in
@@ -44,6 +44,8 @@ private:
     Outcome fetchBlock(uint64_t block) override;
     // A lost connection is made again; anything else fails the stream.
     bool prepareRetry() override;
+    // The size and time asked for again must be those the reading began with.
+    bool stillTheSameFile() override;
     void loaderDone() override;
     void cancelTransfer() override;
 
@@ -52,4 +54,5 @@ private:
     std::shared_ptr<SmbStackClient> client_;  // guarded by clientMutex_
     std::shared_ptr<SmbStackClient::FileHandle> file_;
     std::atomic<uint32_t> lastError_{0};
+    std::string version_;  // size and time when the reading began
 };

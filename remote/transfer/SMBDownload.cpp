@@ -7,7 +7,8 @@
 #include "platform/core/WholeWrite.h"
 #include "remote/listing/SmbListing.h"
 #include "remote/protocols/QNNbns.h"
-#include "remote/protocols/QNSmb.h"
+#include "remote/protocols/QNSmbClient.h"
+#include "remote/protocols/SmbAutoClient.h"
 #include "remote/transfer/DownloadedFilePlacer.h"
 #include "remote/transfer/HttpDownload.h"
 
@@ -27,18 +28,18 @@ SMBDownload::~SMBDownload() { cancelDownload(); }
 void SMBDownload::cancelClients() {
     if (client_) client_->cancel();
     if (nbns_) nbns_->cancel();
-    if (own_) own_->cancel();
 }
 
 void SMBDownload::releaseClients() {
     client_.reset();
     nbns_.reset();
-    own_.reset();
 }
 
 std::shared_ptr<SmbStackClient> SMBDownload::newClient(const Job& job) {
-    auto client = SmbStackClient::make(1);
+    auto client = SmbClientChoice::makeClient(library_, 1);
     if (!client) return nullptr;
+    if (auto automatic = std::dynamic_pointer_cast<SmbAutoClient>(client)) automatic->setNetBiosName(netBiosName_);
+    if (auto own = std::dynamic_pointer_cast<QNSmbClient>(client)) own->setNetBiosName(netBiosName_);
     client->setPassword(job.password);
     if (const size_t slash = job.user.find('\\'); slash != std::string::npos) {
         client->setDomain(job.user.substr(0, slash));
@@ -56,6 +57,7 @@ int SMBDownload::transfer(const Job& job) {
     auto target = SmbListing::targetOf(job.url);
     if (!target || target->share.empty() || target->path.empty()) return kSmbFailed;
     std::string server = target->server;
+    netBiosName_ = target->host;
     if (QNNbns::isNetBiosName(target->host)) {
         auto nbns = std::make_shared<QNNbns>();
         nbns->setTimeout(5);
@@ -70,66 +72,27 @@ int SMBDownload::transfer(const Job& job) {
         server = *address + server.substr(target->host.size());
     }
     const int64_t lib = otherSettings_.getInteger("smblib");
-    const bool useOwn = SmbListing::usesOwnClient(otherSettings_, settings_ ? settings_->defaultSmbLibrary() : 0);
+    library_ = SmbClientChoice::libraryOf(otherSettings_, settings_ ? settings_->defaultSmbLibrary() : 0);
+    // A lost connection is made again, unless the site asked for our SMB1 client.
     const bool retryRule = lib == 0 || lib == 1;
     const std::string& share = target->share;
     const std::string& path = target->path;
     const std::string fileName = path.substr(path.rfind('\\') + 1);
 
-    std::shared_ptr<SmbStackClient> client;
-    std::shared_ptr<SmbStackClient::FileHandle> file;
-    std::shared_ptr<QNSmb> own;
-    uint16_t tree = 0, fid = 0;
-    uint64_t size = 0;
-    if (useOwn) {
-        own = std::make_shared<QNSmb>();
-        {
-            std::lock_guard lock(mutex_);
-            own_ = own;
-            if (*cancelled_) own->cancel();
-        }
-        own->setNativeLanManager("LeafbrightLM");
-        own->setWorkStationName("Leafbright");
-        if (!own->connect(server, target->host, job.user, job.password)) return *cancelled_ ? -1 : kSmbFailed;
-        tree = own->connectTree(share);
-        if (tree == 0) {
-            if (*cancelled_) return -1;
-            own->disconnect();
-            return kSmbFailed;
-        }
-        auto found = own->getFileList(tree, path);
-        if (*cancelled_) return -1;
-        if (!found || found->empty() || (found->front().attributes & 0x10)) return kSmbFailed;
-        size = found->front().size;
-        fid = own->openFile(tree, path);
-        if (*cancelled_) return -1;
-        if (fid == 0) {
-            const bool denied = own->lastError() == QNSmb::kErrorNtStatus &&
-                                own->lastNtStatus() == QNSmb::kStatusAccessDenied;
-            return denied ? kAccessDenied : kSmbFailed;
-        }
-    } else {
-        client = newClient(job);
-        if (!client) return kSmbFailed;
-        auto found = client->getFilelistPattern(server, share, path);
-        if (*cancelled_) return -1;
-        if (!found || found->empty() || (found->front().attributes & 0x10)) return kSmbFailed;
-        size = found->front().size;
-        auto denied = [](uint32_t e) {
-            return e == SmbStackClient::kErrorAccessDenied || e == SmbStackClient::kErrorLogonFailure;
-        };
-        file = client->openFileForRead(server, share, path, true);
-        if (*cancelled_) return -1;
-        if (!file) return denied(client->lastError()) ? kAccessDenied : kSmbFailed;
-    }
+    auto client = newClient(job);
+    if (!client) return kSmbFailed;
+    auto found = client->getFilelistPattern(server, share, path);
+    if (*cancelled_) return -1;
+    if (!found || found->empty() || (found->front().attributes & 0x10)) return kSmbFailed;
+    const uint64_t size = found->front().size;
+    auto denied = [](uint32_t e) {
+        return e == SmbStackClient::kErrorAccessDenied || e == SmbStackClient::kErrorLogonFailure;
+    };
+    auto file = client->openFileForRead(server, share, path, true);
+    if (*cancelled_) return -1;
+    if (!file) return denied(client->lastError()) ? kAccessDenied : kSmbFailed;
     auto closeRemote = [&] {
-        if (own) {
-            own->closeFile(fid, tree);
-            own->disconnectTree(tree);
-            own->disconnect();
-        } else if (client && file) {
-            client->closeFile(file);
-        }
+        if (client && file) client->closeFile(file);
     };
 
     post([](HttpDownloadDelegate& d) { d.onChangeHttpDownloadStatus(0, 0); });
@@ -171,7 +134,7 @@ int SMBDownload::transfer(const Job& job) {
     };
     while (done < size) {
         const size_t want = size_t(std::min<uint64_t>(size - done, kReadBlock));
-        auto data = own ? own->readFile(fid, tree, done, uint32_t(want)) : client->readFile(file, share, want);
+        auto data = client->readFile(file, share, want);
         if (*cancelled_) {
             stop();
             return -1;
@@ -182,7 +145,7 @@ int SMBDownload::transfer(const Job& job) {
             break;
         }
         if (!data) {
-            if (own || !retryRule || !client->isRequireRetry()) {
+            if (!retryRule || !client->isRequireRetry()) {
                 result = kSmbFailed;
                 break;
             }

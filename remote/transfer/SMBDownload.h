@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/core/PlistDictionary.h"
+#include "remote/protocols/SmbClientChoice.h"
 #include "remote/protocols/SmbStackClient.h"
 #include "remote/transfer/WorkerDownload.h"
 
@@ -11,12 +12,11 @@
 #include <string>
 
 class QNNbns;
-class QNSmb;
 class Settings;
 
 // Copies one file from an SMB share into the library on a worker thread of
-// its own, through the SMB stack's client (slot 1) or our SMB1 client, as
-// the site's options and the global setting choose. The bytes go to the same
+// its own, through the client SmbClientChoice gives for the site's options
+// and the global setting (slot 1). The bytes go to the same
 // temporary file as HttpDownload's, read in blocks of several MiB; the
 // finished file is moved into place with the same clash rule. The delegate
 // hears the same calls as from HttpDownload, on the main thread, and
@@ -46,8 +46,8 @@ private:
     int transfer(const Job& job) override;
     void cancelClients() override;
     void releaseClients() override;
-    // A stack client for slot 1 with the job's credentials, installed as the
-    // one cancel reaches.
+    // A client for slot 1 with the job's credentials, installed as the one
+    // cancel reaches.
     std::shared_ptr<SmbStackClient> newClient(const Job& job);
     int placeResult(const std::string& temp, const Job& job);
 
@@ -55,5 +55,6 @@ private:
 
     std::shared_ptr<SmbStackClient> client_;  // guarded by mutex_
     std::shared_ptr<QNNbns> nbns_;            // guarded by mutex_
-    std::shared_ptr<QNSmb> own_;              // guarded by mutex_
+    SmbClientChoice::Library library_ = SmbClientChoice::Library::Stack;
+    std::string netBiosName_;
 };

@@ -1,19 +1,23 @@
-// SMB shares and folders listed by FileDownload through the SMB stack's
-// client against smbd, and the listing's rules on their own: which entries
-// show, how their URLs are escaped, how URLs name shares and paths.
+// SMB shares and folders listed by FileDownload against smbd, through the
+// SMB stack's client, our SMB1 client or the automatic choice between them,
+// and the listing's rules on their own: which entries show, how their URLs
+// are escaped, how URLs name shares and paths.
 
 #include "remote/listing/FileDownload.h"
 #include "remote/listing/SmbListing.h"
 
+#include "foundation/Settings.h"
 #include "platform/core/PlistValue.h"
 #include "smb/CIFSStackClient.h"
 #include "tests/support/VirtualClockTest.h"
 #include "tests/support/net/SmbPeer.h"
+#include "tests/support/net/StuckNameLookup.h"
 #include "tests/remote/listing/ListingOutcome.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <future>
 
 namespace {
 
@@ -56,11 +60,13 @@ protected:
     static std::string url(const std::string& path) { return "smb://127.0.0.1:" + std::to_string(peer_->port()) + path; }
 
     std::shared_ptr<Outcome> list(const std::string& u, const std::string& user = SmbPeer::kUser,
-                                  const std::string& pw = SmbPeer::kPassword, const sys::PlistDictionary& other = {}) {
+                                  const std::string& pw = SmbPeer::kPassword, const sys::PlistDictionary& other = {},
+                                  Settings* settings = nullptr) {
         auto out = std::make_shared<Outcome>();
         auto fd = std::make_shared<FileDownload>();
         fd->setDelegate(out);
         fd->setOtherSettings_(other);
+        fd->setSettings_(settings);
         fd->getFileListFromUrl(u, std::string("Title"), user, pw, true, nullptr);
         EXPECT_TRUE(loop().runUntil([&] { return out->count > 0; }, 30));
         advance(1);
@@ -153,6 +159,63 @@ TEST_F(SmbListingTest, OurSmb1ClientListsOldServersAndHintsAtSmb2) {
     EXPECT_TRUE(modern->requireSMB2);
 }
 
+// A new site with the default setting ("auto"): a server that speaks SMB2
+// is listed through it, one that speaks only SMB1 through our SMB1 client,
+// and a wrong password there asks for the password again like anywhere else.
+TEST_F(SmbListingTest, TheDefaultSettingListsNewAndOldServersAlike) {
+    test::TempDir settingsDir("smbsettings");
+    Settings settings(settingsDir.path());
+    settings.readFromFile();
+    ASSERT_EQ(SmbClientChoice::libraryOf({}, settings.defaultSmbLibrary()), SmbClientChoice::Library::Auto);
+    const std::string old = "smb://" + old_->server();
+    SmbClientChoice::forget(old_->server());
+    SmbClientChoice::forget(peer_->server());
+
+    auto shares = list(url(""), SmbPeer::kUser, SmbPeer::kPassword, {}, &settings);
+    ASSERT_TRUE(shares->fileList) << shares->message.value_or("");
+    EXPECT_EQ(shares->names(), (std::vector<std::string>{"books", "locked", "public", "sealed", "本棚"}));
+    auto oldShares = list(old, SmbPeer::kUser, SmbPeer::kPassword, {}, &settings);
+    ASSERT_TRUE(oldShares->fileList) << oldShares->message.value_or("");
+    EXPECT_EQ(oldShares->names(), (std::vector<std::string>{"books", "locked", "public", "sealed", "本棚"}));
+    auto folder = list(old + "/books/Old%20Comics", SmbPeer::kUser, SmbPeer::kPassword, {}, &settings);
+    ASSERT_TRUE(folder->fileList) << folder->message.value_or("");
+    EXPECT_EQ(folder->names(), std::vector<std::string>{"c.cbz"});
+    EXPECT_GT(std::stoll((*folder->infoList)[0].getString("bookdate")), 1'600'000'000);
+
+    auto wrong = list(old + "/books", SmbPeer::kUser, "wrong", {}, &settings);
+    EXPECT_EQ(wrong->passwords, 1);
+    EXPECT_FALSE(wrong->message) << *wrong->message;
+    auto missing = list(old + "/nosuchshare", SmbPeer::kUser, SmbPeer::kPassword, {}, &settings);
+    ASSERT_TRUE(missing->message);
+    EXPECT_EQ(missing->message->rfind("Error Connecting to SMB Tree.\n(CODE=C00000CC)", 0), 0u) << *missing->message;
+    EXPECT_FALSE(missing->requireSMB2);
+}
+
+// A cancel on the main thread never waits for the worker: not even while
+// the worker waits on a name look-up that no cancel reaches.
+TEST_F(SmbListingTest, ACancelReturnsAtOnceWhileTheNameIsLookedUp) {
+    for (auto library : {SmbClientChoice::Library::Stack, SmbClientChoice::Library::Own, SmbClientChoice::Library::Auto}) {
+        test::StuckNameLookup stuck;
+        auto listing = std::make_shared<SmbListing>();
+        SmbListing::Request request;
+        request.url = std::string("smb://") + test::StuckNameLookup::kName + "/books";
+        request.library = library;
+        auto called = std::make_shared<bool>(false);
+        listing->start(request, [called](const SmbListing::Result&) { *called = true; });
+        ASSERT_TRUE(stuck.waitForLookup(10));
+        auto cancelling = std::async(std::launch::async, [&] { listing->cancel(); });
+        const bool quick = cancelling.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+        if (!quick) stuck.release();
+        cancelling.get();
+        EXPECT_TRUE(quick) << "the cancel waited for the worker";
+        listing.reset();
+        stuck.release();
+        sys::Thread::joinLeftThreads();
+        loop().drain();
+        EXPECT_FALSE(*called) << "no completion after a cancel";
+    }
+}
+
 TEST_F(SmbListingTest, ACancelledListingSaysOnlyThat) {
     auto out = std::make_shared<Outcome>();
     auto fd = std::make_shared<FileDownload>();
@@ -222,15 +285,18 @@ TEST(SmbListingRulesTest, UrlsNameServerShareAndPath) {
     EXPECT_FALSE(SmbListing::targetOf("smb://nas/books/a%5Cb"));
     EXPECT_FALSE(SmbListing::targetOf("smb://nas/books/a%2Fb"));
 
+    // The client chosen: the site's "smblib" first, then the setting ("assmb"
+    // 1 ours, "auto" 2 automatic, "auto2" 3 and anything else the stack's).
+    using Library = SmbClientChoice::Library;
     sys::PlistDictionary site;
-    EXPECT_FALSE(SmbListing::usesOwnClient(site, 0));
-    EXPECT_TRUE(SmbListing::usesOwnClient(site, 1));
-    EXPECT_TRUE(SmbListing::usesOwnClient(site, 2));
-    EXPECT_FALSE(SmbListing::usesOwnClient(site, 3));
+    EXPECT_EQ(SmbClientChoice::libraryOf(site, 0), Library::Stack);
+    EXPECT_EQ(SmbClientChoice::libraryOf(site, 1), Library::Own);
+    EXPECT_EQ(SmbClientChoice::libraryOf(site, 2), Library::Auto);
+    EXPECT_EQ(SmbClientChoice::libraryOf(site, 3), Library::Stack);
     site.set("smblib", sys::PlistValue(int64_t(2)));
-    EXPECT_TRUE(SmbListing::usesOwnClient(site, 0));
+    EXPECT_EQ(SmbClientChoice::libraryOf(site, 2), Library::Own);
     site.set("smblib", sys::PlistValue(int64_t(1)));
-    EXPECT_FALSE(SmbListing::usesOwnClient(site, 1));
+    EXPECT_EQ(SmbClientChoice::libraryOf(site, 2), Library::Stack);
 }
 
 }  // namespace

@@ -1,11 +1,13 @@
 // Books read in place from SMB shares through the block cache: a cbz on
 // smbd (signing required) read with each block fetched once and opened by
-// the zip page reader from a guest share; a complete cache reused without a
-// request; a missing file, a refused password, a folder and a close while
-// blocks load.
+// the zip page reader from a guest share; the same from a server that speaks
+// only SMB1, with the default setting; a complete cache reused without a
+// request; a missing file, a refused password, a folder, a close while
+// blocks load, and a file that shrinks while it is read.
 #include "remote/stream/SmbStreamRead.h"
 
 #include "engine/ImageLoader.h"
+#include "foundation/Settings.h"
 #include "engine/PageReaderZip.h"
 #include "smb/CIFSStackClient.h"
 #include "tests/support/TestHome.h"
@@ -18,6 +20,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <sstream>
 #include <thread>
 
@@ -41,12 +44,23 @@ protected:
         test::shell("cp '" + peer_->booksDir() + "/book.cbz' '" + peer_->publicDir() + "/book.cbz'");
         book_ = test::readFile(peer_->booksDir() + "/book.cbz");
         if (!peer_->start("  server signing = mandatory\n")) error_ = peer_->error();
+        old_ = new SmbPeer;
+        test::shell("cp '" + peer_->booksDir() + "/book.cbz' '" + old_->booksDir() + "/book.cbz'");
+        test::shell("cp '" + peer_->booksDir() + "/book.cbz' '" + old_->publicDir() + "/book.cbz'");
+        if (!old_->start("  server min protocol = NT1\n  server max protocol = NT1\n")) error_ += old_->error();
+        settingsDir_ = new test::TempDir("smbstreamsettings");
+        settings_ = new Settings(settingsDir_->path());
+        settings_->readFromFile();
     }
     static void TearDownTestSuite() {
         delete peer_;
+        delete old_;
         delete pages_;
-        peer_ = nullptr;
-        pages_ = nullptr;
+        delete settings_;
+        delete settingsDir_;
+        peer_ = old_ = nullptr;
+        pages_ = settingsDir_ = nullptr;
+        settings_ = nullptr;
     }
     void SetUp() override {
         VirtualClockTest::SetUp();
@@ -68,11 +82,16 @@ protected:
         if (s) {
             s->setUserName(user);
             s->setPassword(pw);
+            s->setSettings(settings_);
         }
         return s;
     }
 
     static inline SmbPeer* peer_ = nullptr;
+    static inline SmbPeer* old_ = nullptr;
+    // The default settings: "auto" chooses the client per server.
+    static inline test::TempDir* settingsDir_ = nullptr;
+    static inline Settings* settings_ = nullptr;
     static inline test::TempDir* pages_ = nullptr;
     static inline std::string book_, skip_, error_;
 };
@@ -90,6 +109,61 @@ TEST_F(SmbStreamReadTest, ReadsACbzInPlaceEachBlockOnce) {
 
 TEST_F(SmbStreamReadTest, PageReaderOpensTheBookOnAGuestShare) {
     test::expectNoiseBookPage(url("/public/book.cbz"), *pages_);
+}
+
+TEST_F(SmbStreamReadTest, BooksOnAnSmb1ServerAreReadInPlace) {
+    const std::string u = "smb://" + old_->server() + "/books/book.cbz";
+    auto s = open(u);
+    ASSERT_TRUE(s);
+    ASSERT_TRUE(s->openURL(u)) << std::hex << s->lastError();
+    EXPECT_EQ(s->contentLength(), int64_t(book_.size()));
+    test::expectEachBlockReadOnce(*s, book_);
+    test::expectNoiseBookPage("smb://" + old_->server() + "/public/book.cbz", *pages_, settings_);
+    // A wrong password is told as our SMB1 client's refusal.
+    auto refused = open(u, SmbPeer::kUser, "wrong");
+    EXPECT_FALSE(refused->openURL(u));
+    EXPECT_TRUE(refused->isError());
+    EXPECT_EQ(refused->lastError(), SmbStackClient::kErrorLogonFailure);
+}
+
+// A file cut short on the server while it is read in place: the pages past
+// its new end fail, and the loader stops, on either kind of server. (smbd
+// answers a large SMB1 read past the new end with zeros: those blocks come,
+// but the cache is not kept as the complete book.)
+TEST_F(SmbStreamReadTest, AFileThatShrinksWhileReadEndsInAnError) {
+    for (SmbPeer* peer : {peer_, old_}) {
+        SCOPED_TRACE(peer == old_ ? "SMB1" : "SMB2");
+        RemoteStreamRead::removeCache();
+        constexpr int64_t kLength = 24LL * 1024 * 1024;
+        const std::string path = peer->booksDir() + "/shrinking.cbz";
+        { std::ofstream(path, std::ios::binary | std::ios::trunc); }
+        std::filesystem::resize_file(path, uintmax_t(kLength));
+        peer->openUp();
+        const std::string u = "smb://" + peer->server() + "/books/shrinking.cbz";
+        auto s = open(u);
+        ASSERT_TRUE(s->openURL(u)) << std::hex << s->lastError();
+        std::filesystem::resize_file(path, uintmax_t(BS * 2));
+        auto tail = std::async(std::launch::async, [&] { return readAt(*s, kLength - 1000, 1000); });
+        if (tail.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
+            s->closeURL();
+            FAIL() << "the read past the new end still waits (" << s->blockRequests() << " block requests)";
+        }
+        const std::string got = tail.get();
+        if (peer == peer_) EXPECT_EQ(got, "");
+        auto loader = std::async(std::launch::async, [&] { s->joinLoader(); });
+        if (loader.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
+            s->closeURL();
+            FAIL() << "the loader asked on and on (" << s->blockRequests() << " block requests)";
+        }
+        EXPECT_TRUE(s->isError());
+        EXPECT_LE(s->blockRequests(), int(kLength / BS));
+        // Nothing of it is kept as the whole book (a next opening would read
+        // a complete cache without asking the server).
+        EXPECT_FALSE(s->isCacheComplete());
+        s->closeURL();
+        std::error_code ec;
+        std::filesystem::remove(path, ec);
+    }
 }
 
 TEST_F(SmbStreamReadTest, MissingFilesRefusedUsersAndCloseWhileLoading) {

@@ -161,7 +161,7 @@ TEST_F(SMBDownloadTest, RefusalsAndMissingFilesHaveTheirCodes) {
     EXPECT_FALSE(fs::exists(out_.file("x.zip")));
 }
 
-TEST_F(SMBDownloadTest, OurSmb1ClientDownloadsFromAnOldServer) {
+TEST_F(SMBDownloadTest, AnOldServerIsReadThroughOurSmb1Client) {
     SmbPeer old;
     SmbPeer::writeFile(old.booksDir(), "dir/old.cbz", SmbPeer::noise(2'500'000, 8));
     ASSERT_TRUE(old.start("  server min protocol = NT1\n  server max protocol = NT1\n")) << old.error();
@@ -184,6 +184,19 @@ TEST_F(SMBDownloadTest, OurSmb1ClientDownloadsFromAnOldServer) {
     d->downloadFile("smb://" + old.server() + "/books/dir/old.cbz", out_.path(), "x.cbz", SmbPeer::kUser, "wrong");
     ASSERT_TRUE(loop().runUntil([&] { return !denied->results.empty(); }, 60));
     EXPECT_EQ(denied->results.front(), SMBDownload::kSmbFailed);
+
+    // The default setting ("auto") takes our SMB1 client for this server by itself.
+    settings_->readFromFile();
+    ASSERT_EQ(settings_->defaultSmbLibrary(), 2);
+    auto byDefault = std::make_shared<Recorder>();
+    auto plain = std::make_shared<SMBDownload>();
+    plain->setDelegate(byDefault);
+    plain->setSettings(settings_.get());
+    plain->downloadFile("smb://" + old.server() + "/books/dir/old.cbz", out_.path(), "auto.cbz", SmbPeer::kUser,
+                        SmbPeer::kPassword);
+    ASSERT_TRUE(loop().runUntil([&] { return !byDefault->results.empty(); }, 60));
+    EXPECT_EQ(byDefault->results.front(), SMBDownload::kSaved);
+    EXPECT_EQ(readFile(out_.file("auto.cbz")), SmbPeer::noise(2'500'000, 8));
 }
 
 TEST_F(SMBDownloadTest, ACancelledDownloadSaysNothing) {
