@@ -3,12 +3,19 @@
 #include "cloud/HttpEasy.h"
 #include "engine/RemoteStreamRead.h"
 #include "cloud/TrustedServer.h"
+#include "foundation/BookCommon.h"
 #include "foundation/QNUrl.h"
+#include "foundation/Settings.h"
+#include "foundation/UrlPercent.h"
 #include "platform/core/FileManager.h"
 #include "platform/core/Path.h"
 #include "platform/core/PropertyList.h"
 #include "platform/core/RunLoop.h"
 #include "platform/core/Thread.h"
+#include "remote/listing/FtpListing.h"
+#include "remote/listing/SmbListing.h"
+#include "remote/protocols/QNFtpRequestSync.h"
+#include "remote/protocols/SmbClientChoice.h"
 
 #include <chrono>
 #include <fstream>
@@ -63,6 +70,9 @@ bool UrlListStreamRead::runWorker(const std::function<bool(const std::atomic<boo
 
 bool UrlListStreamRead::fetch(const std::string& url, const std::string& path, int64_t index, std::string* body,
                               size_t maxBody) {
+    // A page goes over its site's own protocol; indexes come only from web servers.
+    if (BookCommon::isSMB(url)) return !body && fetchSmb(url, path, index);
+    if (BookCommon::isFTP(url)) return !body && fetchFtp(url, path, index);
     std::atomic<bool> stop{false};
     HttpRequest req;
     req.url = url;
@@ -121,6 +131,163 @@ bool UrlListStreamRead::fetch(const std::string& url, const std::string& path, i
         return false;
     }
     return true;
+}
+
+bool UrlListStreamRead::writePage(const std::string& path, int64_t index, uint64_t length, const Producer& produce) {
+    if (length > kMaxPageBytes) return false;
+    const std::string part = path + ".part";
+    std::ofstream out(part, std::ios::binary | std::ios::trunc);
+    if (!out) return false;
+    std::weak_ptr<RemoteStreamReadDelegate> weakDelegate;
+    if (auto d = delegate()) weakDelegate = d;
+    uint64_t received = 0;
+    const int64_t count = int64_t(urls_.size());
+    const bool produced = produce([&](const char* data, size_t size) {
+        received += size;
+        if (received > length || isCancelled_.load() || !out.write(data, std::streamsize(size))) return false;
+        if (!weakDelegate.expired()) {
+            const int64_t got = int64_t(received), all = int64_t(length);
+            sys::RunLoop::main().post([weakDelegate, got, all, index, count] {
+                if (auto d = weakDelegate.lock()) d->updateCacheBlock(got, all, index, count);
+            });
+        }
+        return true;
+    });
+    out.close();
+    // Only a page whole to its last byte is kept.
+    if (!produced || !out || received != length || isCancelled_.load() || !sys::FileManager::moveItem(part, path)) {
+        sys::FileManager::removeItem(part);
+        return false;
+    }
+    return true;
+}
+
+void UrlListStreamRead::siteCredentials(const std::string& url, std::string* user, std::string* password) const {
+    user->clear();
+    password->clear();
+    // The book's credentials go only to pages on the book's own site.
+    if (HttpEasy::sameOrigin(infoURL_, url) && !userName().empty()) {
+        *user = userName();
+        *password = this->password();
+        return;
+    }
+    if (auto u = QNUrl::URLWithString(url)) {
+        *user = UrlPercent::decoded(u->user());
+        *password = UrlPercent::decoded(u->password());
+    }
+}
+
+bool UrlListStreamRead::fetchSmb(const std::string& url, const std::string& path, int64_t index) {
+    auto target = SmbListing::targetOf(url);
+    if (!target || target->share.empty() || target->path.empty()) return false;
+    std::string user, password;
+    siteCredentials(url, &user, &password);
+    // A page asked for while another is fetched waits: one connection, one call at a time.
+    std::lock_guard fetching(fetchMutex_);
+    // One connection serves the book's pages, one after the other; a lost
+    // one is made again once.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        std::shared_ptr<SmbStackClient> client;
+        {
+            std::lock_guard lock(clientMutex_);
+            if (!smb_ || smbServer_ != target->server || attempt > 0) {
+                const auto library =
+                    SmbClientChoice::libraryOf(otherSettingForRemote(), settings() ? settings()->defaultSmbLibrary() : 0);
+                smb_ = SmbClientChoice::makeClient(library, 0);
+                if (!smb_) return false;
+                if (const size_t slash = user.find('\\'); slash != std::string::npos) {
+                    smb_->setDomain(user.substr(0, slash));
+                    smb_->setUsername(user.substr(slash + 1));
+                } else {
+                    smb_->setUsername(user);
+                }
+                smb_->setPassword(password);
+                smbServer_ = target->server;
+            }
+            client = smb_;
+            if (isCancelled_.load()) client->cancel();
+        }
+        auto file = client->openFileForRead(target->server, target->share, target->path, true);
+        if (!file) {
+            if (client->isRequireRetry() && !isCancelled_.load()) continue;
+            return false;
+        }
+        bool lost = false;
+        const bool ok = writePage(path, index, file->size, [&](const Sink& sink) {
+            for (uint64_t done = 0; done < file->size;) {
+                auto data = client->readFileAt(file, done, size_t(std::min<uint64_t>(file->size - done, kReadChunk)));
+                if (!data) lost = client->isRequireRetry();
+                // Nothing more before the size the server gave: the file changed.
+                if (!data || data->empty() || !sink(reinterpret_cast<const char*>(data->data()), data->size())) {
+                    return false;
+                }
+                done += data->size();
+            }
+            return true;
+        });
+        client->closeFile(file);
+        if (ok || !lost || isCancelled_.load()) return ok;
+    }
+    return false;
+}
+
+bool UrlListStreamRead::fetchFtp(const std::string& url, const std::string& path, int64_t index) {
+    auto u = QNUrl::URLWithString(url);
+    if (!u || u->host().empty()) return false;
+    // The path's bytes are in the site's character set, as the listing wrote them.
+    const std::string filePath = UrlPercent::decoded(u->path());
+    const size_t slash = filePath.rfind('/');
+    const std::string folder = slash == std::string::npos ? std::string() : filePath.substr(0, slash);
+    const std::string name = slash == std::string::npos ? filePath : filePath.substr(slash + 1);
+    if (name.empty()) return false;
+    std::string user, password;
+    siteCredentials(url, &user, &password);
+    if (user.empty()) {
+        user = FtpListing::kAnonymousUser;
+        password = FtpListing::kAnonymousPassword;
+    }
+    const std::string site = u->host() + ":" + std::to_string(u->port().value_or(21)) + "\n" + user;
+    std::lock_guard fetching(fetchMutex_);
+    // One session serves the book's pages; one that broke is made again once.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        std::shared_ptr<FtpSession> session;
+        {
+            std::lock_guard lock(clientMutex_);
+            if (!ftp_ || ftp_->site != site || attempt > 0 || (ftp_->loggedOn && !ftp_->client->connected())) {
+                ftp_ = std::make_shared<FtpSession>();
+                ftp_->client = std::make_shared<QNFtpRequestSync>();
+                ftp_->site = site;
+            }
+            session = ftp_;
+            if (isCancelled_.load()) session->client->cancel();
+        }
+        QNFtpRequestSync& client = *session->client;
+        if (!session->loggedOn) {
+            if (client.connectToFtp(u->host(), int(u->port().value_or(21)), user, password) != QNFtpRequestSync::kLoggedOn) {
+                if (isCancelled_.load()) return false;
+                continue;
+            }
+            session->loggedOn = true;
+        }
+        if (!session->folder || *session->folder != folder) {
+            if (client.changeDir(folder.empty() ? "/" : folder) != QNFtpRequestSync::kDirChanged) {
+                if (client.connected() || isCancelled_.load()) return false;
+                continue;
+            }
+            session->folder = folder;
+        }
+        const int64_t size = client.getFilesize(name);
+        if (size < 0) {
+            if (client.connected() || isCancelled_.load()) return false;
+            continue;
+        }
+        const bool ok = writePage(path, index, uint64_t(size), [&](const Sink& sink) {
+            return client.getFile(name, 0, 0, [&](const char* data, size_t n) { return sink(data, n); }) ==
+                   QNFtpRequestSync::kTransferDone;
+        });
+        if (ok || isCancelled_.load() || client.connected()) return ok;
+    }
+    return false;
 }
 
 std::optional<std::vector<std::string>> UrlListStreamRead::getIndex(const std::string& indexUrl) {
@@ -228,11 +395,25 @@ std::optional<std::string> UrlListStreamRead::getLocalCachePath(int64_t index) {
 }
 
 void UrlListStreamRead::closeUrls() {
-    isCancelled_ = true;
+    cancelClients();
     std::lock_guard lock(mutex_);
     isOpen_ = false;
     urls_.clear();
     pageMap_.clear();
+    std::lock_guard clients(clientMutex_);
+    smb_.reset();
+    ftp_.reset();
+    smbServer_.clear();
 }
 
-void UrlListStreamRead::cancelStreaming() { isCancelled_ = true; }
+void UrlListStreamRead::cancelStreaming() { cancelClients(); }
+
+void UrlListStreamRead::cancelClients() {
+    isCancelled_ = true;
+    std::lock_guard lock(clientMutex_);
+    // A cancelled client stays so: the next opening makes new ones.
+    if (smb_) smb_->cancel();
+    if (ftp_) ftp_->client->cancel();
+    smb_.reset();
+    ftp_.reset();
+}

@@ -12,15 +12,21 @@
 #include <vector>
 
 // The remote sources' page-by-page fetcher behind the engine's UrlListStream:
-// a list of page addresses (a folder of images on a web server, a companion-
-// server book, or a remote PDF as a one-page list) fetched over HTTP(S) into
-// a per-page cache ("streaming_cache.dir" under the remote cache path,
-// described by "streaming_cache.plist" as [book, pages, complete, expanded]).
+// a list of page addresses (a folder of images on a server, a companion-
+// server book, or a remote PDF as a one-page list) fetched over each page's
+// own protocol (HTTP(S), SMB through the client SmbClientChoice gives for the
+// site, FTP through our FTP client) into a per-page cache
+// ("streaming_cache.dir" under the remote cache path, described by
+// "streaming_cache.plist" as [book, pages, complete, expanded]). SMB and FTP
+// pages of a book share one connection, made again once when it broke.
 //
 // A page is fetched when it is asked for, on a worker of this object while
 // the caller waits (the main loop keeps turning when the caller is the main
 // thread); a page already in the cache of the same book is not fetched
 // again. Every size is capped and cancelStreaming ends a wait at once.
+class QNFtpRequestSync;
+class SmbStackClient;
+
 class UrlListStreamRead : public UrlListStream {
 public:
     // Largest page file (a whole PDF); a longer answer fails the page.
@@ -52,6 +58,16 @@ private:
     // Fetches one address into `path` (through a ".part" file); false on any
     // failure, a cancel included. Runs on a worker.
     bool fetch(const std::string& url, const std::string& path, int64_t index, std::string* body, size_t maxBody);
+    bool fetchSmb(const std::string& url, const std::string& path, int64_t index);
+    bool fetchFtp(const std::string& url, const std::string& path, int64_t index);
+    // Writes the `length` bytes `produce` hands to its sink into `path`
+    // (through a ".part" file), reporting progress; only a whole page is kept.
+    using Sink = std::function<bool(const char* data, size_t size)>;
+    using Producer = std::function<bool(const Sink& sink)>;
+    bool writePage(const std::string& path, int64_t index, uint64_t length, const Producer& produce);
+    // The user and password for a page: the book's on its own site, else the URL's.
+    void siteCredentials(const std::string& url, std::string* user, std::string* password) const;
+    void cancelClients();
     // Runs `work` on a worker and waits for it (turning the main loop when
     // called from it).
     bool runWorker(const std::function<bool(const std::atomic<bool>&)>& work);
@@ -69,4 +85,20 @@ private:
     bool isLbExpand_ = false;
     bool isOpen_ = false;
     std::atomic<bool> isCancelled_{false};
+
+    // SMB and FTP pages are read in pieces of this size.
+    static constexpr size_t kReadChunk = 4u << 20;
+    struct FtpSession {
+        std::shared_ptr<QNFtpRequestSync> client;
+        std::string site;  // host, port and user
+        bool loggedOn = false;
+        std::optional<std::string> folder;  // the session's current folder
+    };
+    // Held by an SMB or FTP fetch from start to end (a nested wait on the
+    // main loop may ask for a second page meanwhile).
+    std::mutex fetchMutex_;
+    std::mutex clientMutex_;
+    std::shared_ptr<SmbStackClient> smb_;  // guarded by clientMutex_
+    std::string smbServer_;                // the server smb_ is for; guarded by clientMutex_
+    std::shared_ptr<FtpSession> ftp_;      // guarded by clientMutex_
 };
