@@ -142,4 +142,28 @@ TEST_F(SmbSitesProgramTest, ANewSiteOnAnSmb1OnlyServer) {
     EXPECT_EQ(SmbClientChoice::remembered(peer->server()), SmbClientChoice::Library::Own);
 }
 
+// The SMB1 client asked for by the setting ("assmb"), on a server that
+// speaks only SMB2: the first listing of the site offers to change the
+// setting, and after the change the site lists.
+TEST_F(SmbSitesProgramTest, TheSmb1SettingOnAnSmb2ServerOffersToChangeIt) {
+    auto peer = server("  server min protocol = SMB2_02\n");
+    writeGlobalSettings({{"smblib", sys::PlistValue("assmb")}});
+    ASSERT_TRUE(launch());
+    auto* library = top<LocalFilelistViewController>();
+    ASSERT_TRUE(library);
+    library->onDownLoadBtn();
+    play("wait 1\ntap \"Add Site\"\nwait 1\ntap \"URL\"\ntype smb://" + peer->server() +
+         "/\ntap \"Display Name\"\ntype Modern\ntap \"User Name\"\ntype " + SmbPeer::kUser + "\ntap \"Password\"\ntype " +
+         SmbPeer::kPassword + "\ntap \"Save\"\nwait 1\ntap \"Modern\"\nwait 3\nshot offer\n");
+    EXPECT_FALSE(top<RemoteFileListViewController>());
+    play("alert 1\nwait 1\nshot changed\nalert 0\nwait 1\n");
+    EXPECT_EQ(program->delegate()->settings()->defaultSmbLibrary(), 3) << "the setting is now the SMB2/3 library";
+    library = top<LocalFilelistViewController>();
+    ASSERT_TRUE(library);
+    library->onDownLoadBtn();
+    play("wait 1\ntap \"Modern\"\nwait 3\n");
+    ASSERT_TRUE(top<RemoteFileListViewController>()) << "the site lists after the change";
+    EXPECT_EQ(rows(), (std::vector<std::string>{"books", "locked", "public", "sealed", "本棚"}));
+}
+
 }  // namespace
