@@ -18,6 +18,7 @@
 #include <iterator>
 #include <spawn.h>
 #include <string>
+#include <unistd.h>
 #include <sys/wait.h>
 #include <vector>
 
@@ -27,8 +28,12 @@ namespace bench {
 
 // A fresh folder under /tmp for one benchmark's files; "" (and a message) when
 // none could be made.
-inline std::string makeWorkFolder(const std::string& name) {
-    std::string path = "/tmp/" + name + ".XXXXXX";
+// `inMemory`: on /dev/shm where there is one, so that what a benchmark
+// writes is never held up by the disk's write-back (other programs' writes
+// throttle ours at random and make a figure vary from run to run).
+inline std::string makeWorkFolder(const std::string& name, bool inMemory = false) {
+    const bool shm = inMemory && ::access("/dev/shm", W_OK) == 0;
+    std::string path = std::string(shm ? "/dev/shm/" : "/tmp/") + name + ".XXXXXX";
     if (!mkdtemp(path.data())) {
         std::perror("mkdtemp");
         return {};
@@ -40,7 +45,7 @@ inline std::string makeWorkFolder(const std::string& name) {
 // benchmark ends, whichever way it ends.
 class WorkFolder {
 public:
-    explicit WorkFolder(const std::string& name) : path_(makeWorkFolder(name)) {}
+    explicit WorkFolder(const std::string& name, bool inMemory = false) : path_(makeWorkFolder(name, inMemory)) {}
     ~WorkFolder() {
         std::error_code ec;
         if (!path_.empty()) std::filesystem::remove_all(path_, ec);
