@@ -220,6 +220,7 @@ std::shared_ptr<ui::TableViewCell> MediaServerViewController::tableViewCellForRo
         cell->setAccessoryType(ui::TableViewCellAccessoryType::DisclosureIndicator);
     } else if (ip.section == 0 && ip.row == 3) {
         cell->textLabel()->setText(tr("IP Address"));
+        cell->detailTextLabel()->setText("");  // a reused cell may bring another row's
         cell->setAccessoryType(ui::TableViewCellAccessoryType::DisclosureIndicator);
     } else if (ip.section == 0) {
         cell->textLabel()->setText(tr("Listen on"));

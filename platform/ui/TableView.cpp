@@ -207,7 +207,11 @@ void TableView::rebuildGeometry(bool keepMeasured) {
                 if (grouped) {
                     gfx::Font f = gfx::Font::system(13);
                     double w = std::max(1.0, contentWidth() - 2 * kTitleMargin);
-                    fh = gfx::Canvas::measureText(*s.footerTitle, f, w).height + 12;
+                    // As many lines as the footer's label shows (all of them).
+                    gfx::TextOptions wrapped;
+                    wrapped.lineBreak = gfx::LineBreakMode::WordWrap;
+                    wrapped.numberOfLines = 0;
+                    fh = gfx::Canvas::measureText(*s.footerTitle, f, w, wrapped).height + 12;
                 } else {
                     fh = kPlainHeaderHeight;
                 }

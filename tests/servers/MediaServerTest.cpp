@@ -652,6 +652,8 @@ TEST_F(MediaServerScreenTest, ListeningOnEveryAddressItShowsEachOfThem) {
     const auto footer = screen->tableViewTitleForFooterInSection(*screen->tableView(), 0);
     ASSERT_TRUE(footer);
     for (const auto& url : expected) EXPECT_NE(footer->find(url), std::string::npos) << url;
+    // Each on a line of its own, all in sight.
+    EXPECT_GE(screen->tableView()->rectForFooterInSection(0).height(), 14.0 * double(urls.size() + 1));
     // Only loopback is spoken to.
     EXPECT_EQ(statusOf(urls.back() + "a.cbz"), 200);
     screen->toggleHttpServer();
