@@ -134,6 +134,13 @@ void PushToMediaServer::start(const std::string& url, const std::optional<std::s
     startedURL_ = url;
     if (ui::Window* window = ui::Application::shared().keyWindow()) {
         indicator_ = std::make_shared<IndicatorWithBGView>();
+        // A tap on the busy sign gives the site up.
+        std::weak_ptr<PushToMediaServer> weak = weak_from_this();
+        indicator_->setTapAction([weak] {
+            // Held here: the answer to the cancel lets the listing go.
+            auto self = weak.lock();
+            if (auto listing = self ? self->fileDownload_ : nullptr) listing->cancelFileListDownload();
+        });
         window->addSubview(indicator_);
         indicator_->setPosition();
         indicator_->startAnimating();

@@ -1,5 +1,7 @@
 #include "foundation/ui/IndicatorWithBGView.h"
 
+#include "platform/core/RunLoop.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -22,6 +24,12 @@ void IndicatorWithBGView::startAnimating() {
 }
 
 void IndicatorWithBGView::stopAnimating() { indicator_->stopAnimating(); }
+
+void IndicatorWithBGView::touchesEnded(const ui::TouchSet& touches, const ui::Event& event) {
+    ui::View::touchesEnded(touches, event);
+    // The action takes the sign away: it runs once the touch is over.
+    if (tapAction_ && !touches.empty()) sys::RunLoop::main().post(tapAction_);
+}
 
 void IndicatorWithBGView::setPosition() {
     ui::View* parent = superview();

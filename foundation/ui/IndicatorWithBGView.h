@@ -4,10 +4,12 @@
 #include "platform/ui/ImageView.h"
 #include "platform/ui/View.h"
 
+#include <functional>
 #include <memory>
 
 // The busy sign of long main-thread work: a large white spinner on a dark
-// rounded 64 x 64 backing that fades in when it starts.
+// rounded 64 x 64 backing that fades in when it starts. Work that can be
+// stopped gives it a tap action: a tap on the sign stops the work.
 class IndicatorWithBGView : public ui::View {
 public:
     static constexpr double kSide = 64.0;
@@ -23,10 +25,14 @@ public:
     // Centres it on the superview's screen-shaped middle for the orientation.
     void setPositionWithIsLandscape(bool landscape);
 
+    void setTapAction(std::function<void()> action) { tapAction_ = std::move(action); }
+    void touchesEnded(const ui::TouchSet& touches, const ui::Event& event) override;
+
     ui::ImageView* imageView() const { return imageView_.get(); }
     ui::ActivityIndicatorView* indicator() const { return indicator_.get(); }
 
 private:
     std::shared_ptr<ui::ImageView> imageView_;
     std::shared_ptr<ui::ActivityIndicatorView> indicator_;
+    std::function<void()> tapAction_;
 };

@@ -374,6 +374,14 @@ void RemoteFileListViewController::getOnce(const std::string& url, const std::op
     removeIndicator();
     if (ui::Window* window = isViewLoaded() ? view()->window() : nullptr) {
         activityIndicator_ = std::make_shared<IndicatorWithBGView>();
+        // A tap on the busy sign gives the folder up.
+        std::weak_ptr<ui::ViewController> weak = weak_from_this();
+        activityIndicator_->setTapAction([weak] {
+            auto self = std::dynamic_pointer_cast<RemoteFileListViewController>(weak.lock());
+            if (!self || !self->isLoading_) return;
+            if (auto listing = self->fileDownload_) listing->cancelFileListDownload();
+            self->deselectLastRow();
+        });
         window->addSubview(activityIndicator_);
         activityIndicator_->setPosition();
         activityIndicator_->startAnimating();

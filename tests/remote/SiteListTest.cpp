@@ -4,13 +4,18 @@
 // an address are moved out of it.
 #include "cloud/TrustedServer.h"
 #include "foundation/QNKeyChain.h"
+#include "foundation/ui/IndicatorWithBGView.h"
+#include "platform/core/RunLoop.h"
 #include "platform/ui/NavigationController.h"
 #include "platform/ui/Switch.h"
 #include "platform/ui/TextField.h"
 #include "remote/MediaServerHostConfigViewController.h"
+#include "remote/PushToMediaServer.h"
+#include "remote/PushToMediaServerDelegate.h"
 #include "remote/ServerListViewControllerEx.h"
 #include "remote/listing/GoogleDriveShareLink.h"
 #include "tests/library/LibraryTestSupport.h"
+#include "tests/support/net/FaultHttpServer.h"
 
 #include <gtest/gtest.h>
 
@@ -157,6 +162,39 @@ TEST_F(SiteListTest, TheEditorForgetsATrustedCertificateOfItsSiteOnly) {
     EXPECT_FALSE(driver->findByText("Forget Trusted Certificate"));
     // The same host at another port keeps its own.
     EXPECT_EQ(TrustedServer::publicKeyFor("https://books.example:9443/"), key);
+}
+
+TEST_F(SiteListTest, ATapOnTheBusySignGivesUpOpeningASiteThatDoesNotAnswer) {
+    test::TempDir www("stallwww");
+    touch(www.file("index.html"), "<a href=\"a.cbz\">a.cbz</a>");
+    test::FaultHttpServer server(www.path());
+    ASSERT_TRUE(server.start());
+    struct Told : PushToMediaServerDelegate {
+        void didPushToMediaServer() override { ++pushed; }
+        void didCancelByUser() override { ++cancelled; }
+        int pushed = 0, cancelled = 0;
+    };
+    auto told = std::make_shared<Told>();
+    auto opener = std::make_shared<PushToMediaServer>();
+    opener->setDelegate(told);
+    opener->pushToMediaServer(list, sys::PlistDictionary{{"url", sys::PlistValue(server.url("/index.html?stall_from=1"))},
+                                                         {"title", sys::PlistValue("Silent")}});
+    ASSERT_TRUE(server.waitForStalled(1, 10));
+    ASSERT_TRUE(opener->isActive());
+    auto* sign = driver->findFirst<IndicatorWithBGView>(false);
+    ASSERT_TRUE(sign);
+    // The listing keeps a worker busy and the clock would wait for it: the
+    // finger goes down and up with the clock standing.
+    const ui::Point at = driver->centerOf(*sign);
+    window->sendTouch(0, ui::TouchPhase::Began, at);
+    window->sendTouch(0, ui::TouchPhase::Ended, at);
+    sys::RunLoop::main().runOnce();
+    EXPECT_EQ(told->cancelled, 1);
+    EXPECT_EQ(told->pushed, 0);
+    EXPECT_FALSE(opener->isActive());
+    driver->advance(1);
+    EXPECT_FALSE(driver->findFirst<IndicatorWithBGView>(false));
+    EXPECT_EQ(told->cancelled, 1);
 }
 
 }  // namespace

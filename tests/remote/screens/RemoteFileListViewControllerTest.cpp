@@ -8,16 +8,20 @@
 #include "foundation/BookCommon.h"
 #include "foundation/QNKeyChain.h"
 #include "foundation/RemoteStackStatus.h"
+#include "foundation/ui/IndicatorWithBGView.h"
+#include "foundation/ui/QNNoticeView.h"
 #include "foundation/ui/QNAlertView.h"
 #include "platform/ui/AlertController.h"
 #include "platform/ui/Label.h"
 #include "remote/ServerListViewControllerEx.h"
 #include "remote/listing/RemoteFileEntry.h"
 #include "tests/library/LibraryTestSupport.h"
+#include "tests/support/net/FaultHttpServer.h"
 #include "tests/support/net/NginxServer.h"
 #include "tests/support/net/TestCertificate.h"
 #include "foundation/QNUrl.h"
 #include "platform/core/DeviceProfile.h"
+#include "platform/core/RunLoop.h"
 #include "platform/graphics/PangoTextEngine.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/Screen.h"
@@ -434,6 +438,34 @@ TEST_F(RemoteFileListTest, AnUntrustedServerIsTrustedOnAskAndTypedCredentialsSta
     EXPECT_EQ(child->currentPassword(), "pw");
     ASSERT_EQ(child->fileList().size(), 1u);
     EXPECT_EQ(child->fileList()[0].find("reader"), std::string::npos) << "no credentials in an entry address";
+}
+
+TEST_F(RemoteFileListTest, ATapOnTheBusySignGivesUpAFolderThatDoesNotAnswer) {
+    test::TempDir www("stallwww");
+    touch(www.file("index.html"), "<a href=\"a.cbz\">a.cbz</a>");
+    test::FaultHttpServer server(www.path());
+    ASSERT_TRUE(server.start());
+    show(server.url("/"), {server.url("/index.html?stall_from=1")}, {info({{"name", sys::PlistValue("Silent")}})});
+    // While the listing runs it keeps a worker busy, and the clock would wait
+    // for it: fingers go down and up with the clock standing.
+    auto tapAt = [&](ui::Point p) {
+        window->sendTouch(0, ui::TouchPhase::Began, p);
+        window->sendTouch(0, ui::TouchPhase::Ended, p);
+        sys::RunLoop::main().runOnce();
+    };
+    ui::View* row = driver->findByText("Silent");
+    ASSERT_TRUE(row);
+    tapAt(driver->centerOf(*row));
+    ASSERT_TRUE(server.waitForStalled(1, 10));
+    ASSERT_TRUE(list->isLoading());
+    auto* sign = driver->findFirst<IndicatorWithBGView>(false);
+    ASSERT_TRUE(sign);
+    tapAt(driver->centerOf(*sign));
+    EXPECT_FALSE(list->isLoading());
+    driver->advance(1);
+    EXPECT_FALSE(driver->findFirst<IndicatorWithBGView>(false));
+    EXPECT_EQ(nav->viewControllers().size(), 1u);
+    EXPECT_FALSE(driver->findFirst<QNNoticeView>(false)) << "nothing to tell: the user gave it up";
 }
 
 TEST_F(RemoteFileListTest, SnapshotsOfTheListAndTheShelfInBothLooks) {
