@@ -318,6 +318,7 @@ bool BookReaderEx::openBookWithName(const std::string& name, const std::vector<s
     otherFiles_ = otherFiles;
     isStreamingMode_ = BookCommon::isURL(name);
     isUnsupportedServer_ = isExpandError_ = isUnsupportedFtp_ = isErrorBecauseSolidArchive_ = isNoPage_ = false;
+    isServerBusy_ = false;
     isStreamingUnitIsPage_ = false;
     {
         std::lock_guard lock(targetMutex_);
@@ -363,6 +364,7 @@ bool BookReaderEx::openBookWithName(const std::string& name, const std::vector<s
     isExpandError_ = rd->isExpandError();
     isNoPage_ = rd->isNoPage();
     isUnsupportedFtp_ = rd->isUnsupportedFtp();
+    isServerBusy_ = rd->isServerBusy();
     isErrorBecauseSolidArchive_ = rd->isErrorBecauseSolidArchive();
     openFailure_ = ok ? PageReader::OpenFailure::None : rd->openFailure();
 

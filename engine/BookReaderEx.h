@@ -124,6 +124,7 @@ public:
     bool isUnsupportedServer() const { return isUnsupportedServer_; }
     bool isExpandError() const { return isExpandError_; }
     bool isUnsupportedFtp() const { return isUnsupportedFtp_; }
+    bool isServerBusy() const { return isServerBusy_; }
     bool isErrorBecauseSolidArchive() const { return isErrorBecauseSolidArchive_; }
     bool isNoPage() const { return isNoPage_; }
     // Why the last open failed: the reader's reason, NoReader when this build
@@ -247,7 +248,7 @@ private:
     bool isThumbsCreateMode_ = false;
     bool isStreamingUnitIsPage_ = false;
     bool isUnsupportedServer_ = false, isExpandError_ = false, isUnsupportedFtp_ = false,
-         isErrorBecauseSolidArchive_ = false, isNoPage_ = false;
+         isErrorBecauseSolidArchive_ = false, isNoPage_ = false, isServerBusy_ = false;
     PageReader::OpenFailure openFailure_ = PageReader::OpenFailure::None;
 
     // The reader and the page lists: swapped by open and close, read by

@@ -102,6 +102,7 @@ public:
     // Why the last open failed (read after openFile).
     bool isUnsupportedServer() const { return isUnsupportedServer_; }
     bool isUnsupportedFtp() const { return isUnsupportedFtp_; }
+    bool isServerBusy() const { return isServerBusy_; }
     bool isExpandError() const { return isExpandError_; }
     bool isErrorBecauseSolidArchive() const { return isErrorBecauseSolidArchive_; }
     bool isNoPage() const { return isNoPage_; }
@@ -130,6 +131,7 @@ protected:
 
     bool isUnsupportedServer_ = false;
     bool isUnsupportedFtp_ = false;
+    bool isServerBusy_ = false;
     bool isExpandError_ = false;
     bool isErrorBecauseSolidArchive_ = false;
     bool isNoPage_ = false;

@@ -87,6 +87,7 @@ bool PageReaderRar::fail(Status status) {
     if (auto s = httpStream_.get()) {
         isUnsupportedServer_ = s->isUnsupportedServer();
         isUnsupportedFtp_ = s->isUnsupportedFtp();
+        isServerBusy_ = s->isServerBusy();
     }
     const OpenFailure failure = openFailure_;
     const bool solid = isErrorBecauseSolidArchive_;
@@ -102,6 +103,7 @@ bool PageReaderRar::openFile(const std::string& name, const std::optional<std::s
     closeFile();
     isUnsupportedServer_ = false;
     isUnsupportedFtp_ = false;
+    isServerBusy_ = false;
     isErrorBecauseSolidArchive_ = false;
     openFailure_ = OpenFailure::None;
     if (name.empty()) return fail(Status::Unreadable);

@@ -111,6 +111,7 @@ bool PageReaderZip::openFile(const std::string& name, const std::optional<std::s
                              bool isThumbsCreateMode) {
     isUnsupportedServer_ = false;
     isUnsupportedFtp_ = false;
+    isServerBusy_ = false;
     closeFile();
     if (name.empty()) return false;
     targetPath_ = name;
@@ -155,6 +156,7 @@ bool PageReaderZip::openFile(const std::string& name, const std::optional<std::s
         if (stream) {
             isUnsupportedServer_ = stream->isUnsupportedServer();
             isUnsupportedFtp_ = stream->isUnsupportedFtp();
+            isServerBusy_ = stream->isServerBusy();
         }
         archive.reset();
         closeFile();

@@ -144,6 +144,9 @@ public:
     bool isExit() const { return isExit_; }
     bool isUnsupportedServer() const { return isUnsupportedServer_; }
     bool isUnsupportedFtp() const { return isUnsupportedFtp_; }
+    // The server took no session when the stream opened (too many users):
+    // worth another try later.
+    bool isServerBusy() const { return isServerBusy_; }
     bool isOfflineMode() const { return isOfflineMode_; }
     void setIsOfflineMode(bool on) { isOfflineMode_ = on; }
     bool isRawReadMode() const { return isRawReadMode_; }
@@ -174,6 +177,7 @@ protected:
     void setIsError();
     void setIsUnsupportedServer(bool on) { isUnsupportedServer_ = on; }
     void setIsUnsupportedFtp(bool on) { isUnsupportedFtp_ = on; }
+    void setIsServerBusy(bool on) { isServerBusy_ = on; }
 
     // Writing, by the loader thread. A transfer delivers the file's bytes
     // from the start of `block` onward; each block that fills is flushed,
@@ -233,6 +237,7 @@ private:
     std::atomic<bool> isOfflineMode_{false};
     std::atomic<bool> isUnsupportedServer_{false};
     std::atomic<bool> isUnsupportedFtp_{false};
+    std::atomic<bool> isServerBusy_{false};
     std::string targetURL_;
     std::string validator_;
 

@@ -184,8 +184,12 @@ void OnlineFileStart::open(const Request& request) {
         }
         // A server that answers every range with the whole file cannot be
         // read in place; the download still works.
-        if (reader->isUnsupportedServer()) {
+        if (reader->isUnsupportedServer() || reader->isUnsupportedFtp()) {
             finishWithError(tr(kUnsupportedServerMessage));
+            return;
+        }
+        if (reader->isServerBusy()) {
+            finishWithError(tr(kServerBusyMessage));
             return;
         }
         finishWithError(tr(LocalBookOpener::openErrorMessage(failure)));

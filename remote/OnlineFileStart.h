@@ -37,6 +37,8 @@ public:
     // Why a book on a server that cannot send parts of a file is not opened.
     static constexpr const char* kUnsupportedServerMessage =
         "This server cannot send parts of a file: download the book instead.";
+    // Why a book on a server that takes no session now is not opened.
+    static constexpr const char* kServerBusyMessage = "The server is busy. Please try again later.";
 
     static constexpr int64_t kTagOpenAction = 1;
 
