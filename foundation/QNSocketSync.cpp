@@ -181,6 +181,11 @@ int QNSocketSync::recvLine(std::string* line, size_t maxLength) {
     }
 }
 
+void QNSocketSync::setReceiveBufferSize(int bytes) {
+    std::lock_guard<std::mutex> lock(fdMutex_);
+    if (fd_.load() >= 0 && bytes > 0) ::setsockopt(fd_.load(), SOL_SOCKET, SO_RCVBUF, &bytes, sizeof(bytes));
+}
+
 void QNSocketSync::cancel() {
     cancelled_ = true;
     std::lock_guard<std::mutex> lock(fdMutex_);

@@ -44,6 +44,10 @@ public:
     // Shuts the socket down from any thread; the owner's calls then fail.
     void cancel();
     bool active() const { return fd_.load() >= 0 && !cancelled_.load(); }
+    // Caps the connected socket's receive buffer, and with it how much the
+    // peer can have on its way at once (a transfer broken off early wastes
+    // no more than that); the system sizes it otherwise.
+    void setReceiveBufferSize(int bytes);
 
     // The numeric address of the connected peer ("" when not connected).
     const std::string& peerAddress() const { return peerAddress_; }

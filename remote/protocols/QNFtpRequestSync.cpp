@@ -21,9 +21,6 @@ bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
 bool isPositive(int code) { return code >= 200 && code < 300; }
 
-// The server does not know the command (or its parameter).
-bool notImplemented(int code) { return code == 500 || code == 501 || code == 502 || code == 504; }
-
 }  // namespace
 
 QNFtpRequestSync::QNFtpRequestSync() = default;
@@ -84,6 +81,7 @@ int QNFtpRequestSync::readReply(std::string* text, std::vector<std::string>* lin
         }
     }
     if (text) *text = line;
+    lastReplyCode_ = code;
     // The server closes the session after a 421.
     if (code == 421) closeControl();
     return code;
@@ -217,6 +215,8 @@ int QNFtpRequestSync::connectData(std::unique_ptr<QNSocketSync>* data, int port)
         closeData(data);
         return kDataConnectFailed;
     }
+    // Before the transfer starts, while the window is still small.
+    if (dataReceiveBuffer_ > 0) (*data)->setReceiveBufferSize(dataReceiveBuffer_);
     return 0;
 }
 

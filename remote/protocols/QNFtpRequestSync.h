@@ -82,6 +82,11 @@ public:
         idleTimeout_ = idleSeconds;
     }
 
+    // Caps each data connection's receive buffer (0: the system's sizing):
+    // a reader that breaks transfers off early then wastes little of what
+    // the server had already sent.
+    void setDataReceiveBuffer(int bytes) { dataReceiveBuffer_ = bytes; }
+
     // Port 0 means 21.
     int connectToFtp(const std::string& host, int port, const std::string& user, const std::string& password);
     // Path bytes in the site's character set.
@@ -105,8 +110,13 @@ public:
     // "UTF8", "EPSV", "REST").
     bool hasFeature(const std::string& name) const { return features_.count(name) != 0; }
 
+    // The code of the last reply read (0 when none).
+    int lastReplyCode() const { return lastReplyCode_; }
+
     // The number the reply line starts with (its first three characters).
     static int ftpStatusCodeWithBuffer(const std::string& line);
+    // The code says the server does not know the command (or its parameter).
+    static bool notImplemented(int code) { return code == 500 || code == 501 || code == 502 || code == 504; }
 
 private:
     bool sendCommand(const std::string& line);
@@ -147,4 +157,6 @@ private:
     bool noMlsd_ = false;
     double connectTimeout_ = 30;
     double idleTimeout_ = 60;
+    int dataReceiveBuffer_ = 0;
+    int lastReplyCode_ = 0;
 };

@@ -23,7 +23,8 @@ public:
     void cancelStreaming() override;
 
     // Block requests so far: a probe counts when it brought the first block,
-    // span requests do not.
+    // span requests do not. Where one request reads on over several blocks
+    // (FTP), each request counts once.
     int blockRequests() const { return blockRequests_; }
     bool loaderRunning() const { return loader_.running(); }
     // Waits until the loader ends (the file is complete or the stream failed).

@@ -7,6 +7,14 @@
 
 #include <algorithm>
 
+namespace {
+
+using Ftp = QNFtpRequestSync;
+
+bool refusedLogOn(int status) { return status == Ftp::kUserRefused || status == Ftp::kPasswordRefused; }
+
+}  // namespace
+
 FtpStreamRead::FtpStreamRead() = default;
 
 FtpStreamRead::~FtpStreamRead() {
@@ -22,6 +30,11 @@ void FtpStreamRead::setClient(std::shared_ptr<QNFtpRequestSync> client) {
     std::lock_guard<std::mutex> lock(clientMutex_);
     client_ = std::move(client);
     if (client_ && abort_) client_->cancel();
+}
+
+std::shared_ptr<QNFtpRequestSync> FtpStreamRead::client() {
+    std::lock_guard<std::mutex> lock(clientMutex_);
+    return client_;
 }
 
 bool FtpStreamRead::openURL(const std::string& url) {
@@ -54,76 +67,152 @@ bool FtpStreamRead::openURL(const std::string& url) {
     return startLoader("ftp-stream");
 }
 
-int FtpStreamRead::logOn(const std::shared_ptr<QNFtpRequestSync>& client) {
-    setClient(client);
-    client->setTimeouts(30, 30);
-    if (const int rc = client->connectToFtp(site_.host, site_.port, site_.user, site_.password)) return rc;
-    return site_.folder.empty() ? 0 : client->changeDir(site_.folder);
+int FtpStreamRead::session(std::shared_ptr<QNFtpRequestSync>* out) {
+    auto c = client();
+    if (c && c->connected()) {
+        *out = c;
+        return 0;
+    }
+    c = std::make_shared<QNFtpRequestSync>();
+    c->setTimeouts(30, 30);
+    c->setDataReceiveBuffer(kDataReceiveBuffer);
+    setClient(c);
+    *out = c;
+    if (const int rc = c->connectToFtp(site_.host, site_.port, site_.user, site_.password)) return rc;
+    ++logOns_;
+    if (!site_.folder.empty()) {
+        if (const int rc = c->changeDir(site_.folder)) {
+            c->disconnect();
+            return rc;
+        }
+    }
+    return 0;
+}
+
+void FtpStreamRead::endSession() {
+    if (auto c = client()) c->disconnect();
 }
 
 bool FtpStreamRead::probe() {
-    auto client = std::make_shared<QNFtpRequestSync>();
-    const int rc = logOn(client);
+    std::shared_ptr<QNFtpRequestSync> c;
+    const int rc = session(&c);
     if (stopping()) return false;
     if (rc != 0) {
+        setIsServerBusy(rc == Ftp::kServerBusy);
         setIsError();
         return false;
     }
-    const int64_t size = client->getFilesize(site_.name);
-    client->disconnect();
+    const int64_t size = c->getFilesize(site_.name);
     if (stopping()) return false;
     if (size < 0) {
-        // Without SIZE the file cannot be read in place.
-        setIsUnsupportedFtp(true);
+        // A server that does not know SIZE cannot have its files read in
+        // place; a file it cannot size (550: missing, unreadable) or a
+        // session that broke is just a failure.
+        if (c->connected() && Ftp::notImplemented(c->lastReplyCode())) setIsUnsupportedFtp(true);
+        else setIsError();
+        endSession();
         return false;
     }
-    if (size == 0) return false;
+    if (size == 0) {
+        endSession();
+        return false;
+    }
     setContentLength(size);
-    return prepareCacheFiles();
+    if (!prepareCacheFiles()) {
+        endSession();
+        return false;
+    }
+    return true;
 }
 
 void FtpStreamRead::cancelTransfer() {
     std::lock_guard<std::mutex> lock(clientMutex_);
     if (client_) client_->cancel();
 }
+
+void FtpStreamRead::loaderDone() { endSession(); }
+
+uint64_t FtpStreamRead::bytesOfBlock(uint64_t block) const {
+    const uint64_t start = block * kBlockSize, length = uint64_t(contentLength());
+    return start >= length ? 0 : std::min(kBlockSize, length - start);
+}
+
+bool FtpStreamRead::readsOn(uint64_t next) {
+    if (stopping()) return false;
+    const uint64_t blocks = (uint64_t(contentLength()) + kBlockSize - 1) / kBlockSize;
+    if (next >= blocks) return false;
+    const int64_t wanted = findNextBlock();
+    // Nothing more is wanted: a short tail is read to its end, which costs
+    // less than breaking the transfer off.
+    if (wanted < 0) return blocks - next <= kReadOnBlocks;
+    // The block wanted next is this one or a little further on.
+    return uint64_t(wanted) >= next && uint64_t(wanted) - next <= kReadOnBlocks;
+}
+
 FtpStreamRead::Outcome FtpStreamRead::fetchBlock(uint64_t block) {
-    const int64_t first = int64_t(block * kBlockSize);
-    const int64_t length = std::min<int64_t>(contentLength() - first, int64_t(kBlockSize));
-    if (length <= 0) return Outcome::Fatal;
+    if (bytesOfBlock(block) == 0) return Outcome::Fatal;
     ++blockRequests_;
-    auto client = std::make_shared<QNFtpRequestSync>();
-    const int logon = logOn(client);
+    std::shared_ptr<QNFtpRequestSync> c;
+    const int logon = session(&c);
     if (stopping()) return Outcome::Fatal;
-    if (logon == QNFtpRequestSync::kUserRefused || logon == QNFtpRequestSync::kPasswordRefused) {
+    if (refusedLogOn(logon)) {
+        endSession();
         return Outcome::Fatal;
     }
     if (logon != 0) return Outcome::Retry;
-    int64_t got = 0;
+
+    // One transfer from the start of `block` on, read block by block.
+    uint64_t next = block, fill = 0, completed = 0;
     bool began = false, refused = false;
-    const int rc = client->getFile(site_.name, first, length, [&](const char* data, size_t n) {
-        if (!began) {
-            beginTransfer(block);
-            began = true;
+    const int rc = c->getFile(site_.name, int64_t(block * kBlockSize), 0, [&](const char* data, size_t n) {
+        while (n > 0) {
+            if (fill == 0 && next != block && !readsOn(next)) return false;
+            if (!began) {
+                beginTransfer(block);
+                began = true;
+            }
+            const uint64_t blockBytes = bytesOfBlock(next);
+            if (blockBytes == 0) {
+                // More than the file held when it was opened.
+                refused = true;
+                return false;
+            }
+            const size_t take = size_t(std::min<uint64_t>(n, blockBytes - fill));
+            if (!appendTransferBytes(data, take)) {
+                refused = true;
+                return false;
+            }
+            data += take;
+            n -= take;
+            fill += take;
+            if (fill == blockBytes) {
+                ++completed;
+                ++next;
+                fill = 0;
+            }
         }
-        const size_t take = size_t(std::min<int64_t>(int64_t(n), length - got));
-        if (take > 0 && !appendTransferBytes(data, take)) {
-            refused = true;
-            return false;
-        }
-        got += int64_t(take);
         return true;
     });
     if (began) endTransfer();
-    client->disconnect();
-    if (stopping() || refused) return Outcome::Fatal;
-    if (rc == QNFtpRequestSync::kRestRefused) {
+    if (stopping() || refused) {
+        endSession();
+        return Outcome::Fatal;
+    }
+    // Blocks arrived: whatever ended the transfer, the loader goes on (on
+    // this session while the server keeps it).
+    if (completed > 0) return Outcome::Done;
+    switch (rc) {
+    case Ftp::kRestRefused:
         setIsUnsupportedFtp(true);
+        endSession();
         return Outcome::Fatal;
-    }
-    if (rc == QNFtpRequestSync::kTransferRefused && got == 0) {
+    case Ftp::kTransferRefused:
         // RETR refused: the file is gone or unreadable.
+    case Ftp::kTransferDone:
+        // Ended as whole without a block: the file is shorter than it was.
+        endSession();
         return Outcome::Fatal;
+    default:
+        return Outcome::Retry;
     }
-    if (rc != QNFtpRequestSync::kTransferDone || got < length) return Outcome::Retry;
-    return Outcome::Done;
 }

@@ -41,9 +41,9 @@ bool greets(int port) {
 }
 
 const char* const kPyServer = R"PY(
-import json, logging, os, sys
+import json, logging, os, socket, struct, sys
 from pyftpdlib.authorizers import DummyAuthorizer
-from pyftpdlib.handlers import DTPHandler, FTPHandler
+from pyftpdlib.handlers import DTPHandler, FTPHandler, ThrottledDTPHandler
 from pyftpdlib.servers import FTPServer
 o = json.loads(sys.argv[1])
 drop = o["drop"]
@@ -61,12 +61,26 @@ write_stats()
 auth = DummyAuthorizer()
 auth.add_anonymous(o["root"], msg_login=o["login"] or "Login successful.")
 auth.add_user(o["user"], o["password"], o["root"], perm="elr", msg_login=o["login"] or "Login successful.")
-class CountingDTP(DTPHandler):
+# Bytes a data connection put on the wire: all of a finished transfer; of
+# one the client broke off, what the kernel had sent (TCP_INFO's
+# tcpi_bytes_sent), not what sat in the send buffer.
+def wire_bytes(dtp):
+    if dtp.transfer_finished:
+        return dtp.tot_bytes_sent
+    try:
+        info = dtp.socket.getsockopt(socket.IPPROTO_TCP, socket.TCP_INFO, 256)
+        if len(info) >= 208:
+            return struct.unpack_from("Q", info, 200)[0]
+    except OSError:
+        pass
+    return dtp.tot_bytes_sent
+class CountingDTP(ThrottledDTPHandler if o["rate"] > 0 else DTPHandler):
+    write_limit = o["rate"]
     def close(self):
         if not self._closed and self.cmd == "RETR":
-            stats["sent"] += self.tot_bytes_sent
+            stats["sent"] += wire_bytes(self)
             write_stats()
-        DTPHandler.close(self)
+        super().close()
     # A listing cut short ends with the reply the test chose, not 226.
     def handle_close(self):
         reply = getattr(self.cmd_channel, "cut_reply", None)
@@ -75,7 +89,7 @@ class CountingDTP(DTPHandler):
             self._resp = (reply, logging.info)
             self.close()
             return
-        DTPHandler.handle_close(self)
+        super().handle_close()
 class Handler(FTPHandler):
     dtp_handler = CountingDTP
     drops_left = [o["drops"] if drop > 0 else 0]
@@ -251,6 +265,7 @@ bool FtpTestServer::startPyftpdlib(const std::string& root, const PyOptions& o) 
              << ",\"anonymousAtUser\":" << (o.anonymousAtUser ? "true" : "false")
              << ",\"loginDelay\":" << o.loginDelaySeconds << ",\"cutListingAfter\":" << o.cutListingAfter
              << ",\"cutListingReply\":" << jsonString(o.cutListingReply) << ",\"maxPerIp\":" << o.maxSessionsPerIp
+             << ",\"rate\":" << o.sendBytesPerSecond
              << ",\"canned\":" << canned << "}";
         const std::string options = json.str();
         const char* argv[] = {"/usr/bin/python3", script.c_str(), options.c_str(), nullptr};

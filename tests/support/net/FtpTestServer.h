@@ -44,6 +44,8 @@ public:
         // Commands answered with a fixed reply and not carried out ("EPSV"
         // -> "500 ..."); after a 421 reply the server hangs up.
         std::map<std::string, std::string> cannedReplies;
+        // Above 0: files are sent at about this many bytes a second.
+        int64_t sendBytesPerSecond = 0;
         // A file the server keeps its counts in (readStats).
         std::string statsFile;
     };
@@ -54,7 +56,8 @@ public:
         int maxSessionsPerIp = 0;
     };
     // What a pyftpdlib server with a statsFile counted: log-ons, and the
-    // bytes of files it sent (what it handed to its sockets).
+    // bytes of files it sent (put on the wire by the kernel: bytes still in
+    // the send buffer when the client broke a transfer off do not count).
     struct Stats {
         int logOns = 0;
         int64_t bytesSent = 0;
