@@ -358,7 +358,7 @@ bool parseStyle(const char* line, int style, Entry* e) {
 
 }  // namespace
 
-int FtpListTimeZoneHours() { return 9; }
+int FtpListTimeZoneHours() { return 0; }
 
 void FtpListCurrentDate(FtpListDate* date) {
     if (!date) return;

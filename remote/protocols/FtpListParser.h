@@ -7,10 +7,11 @@
 // in their own formats; the style of a listing is told from its lines and
 // each line is then read in that style.
 //
-// Times come out as 100-ns ticks since 1601-01-01. Formats that list a local
-// wall time (Unix, DOS, VMS) are taken to be in the zone FtpListTimeZoneHours
-// names and are moved to universal time by it; EPLF and MLSD list universal
-// time already and are taken as they are.
+// Times come out as 100-ns ticks since 1601-01-01. Formats that list a wall
+// time without its zone (Unix, DOS, VMS) are taken to be in the zone
+// FtpListTimeZoneHours names: universal time, which is what the common
+// servers list unless told otherwise (vsftpd, pyftpdlib); EPLF and MLSD list
+// universal time by definition.
 
 // Listing styles.
 constexpr int kFtpListStyleUnix = 21;  // ls -l, "Mon DD HH:MM" or "Mon DD YYYY"
@@ -30,7 +31,7 @@ struct FtpListDate {
     uint16_t year = 0, month = 0, dayOfWeek = 0, day = 0, hour = 0, minute = 0, second = 0, milliseconds = 0;
 };
 
-// The hours that listed local times are ahead of universal time.
+// The hours that listed wall times are ahead of universal time: 0.
 int FtpListTimeZoneHours();
 // The current local date and time (day of week and milliseconds untouched).
 void FtpListCurrentDate(FtpListDate* date);

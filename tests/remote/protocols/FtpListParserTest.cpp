@@ -30,8 +30,8 @@ int64_t secondsOf(int y, int m, int d, int h, int mi, int s) {
     return int64_t(timegm(&t));
 }
 
-// Listed wall times are taken nine hours ahead of universal time.
-int64_t listed(int y, int m, int d, int h, int mi, int s = 0) { return secondsOf(y, m, d, h, mi, s) - 9 * 3600; }
+// Listed wall times are taken as universal time (as vsftpd and pyftpdlib list them).
+int64_t listed(int y, int m, int d, int h, int mi, int s = 0) { return secondsOf(y, m, d, h, mi, s); }
 
 struct Item {
     int64_t size = 0, date = 0;
@@ -74,7 +74,7 @@ TEST_F(FtpListParserTest, UnixListingsWithBothDateForms) {
     EXPECT_EQ(items["Comics"].date, listed(2019, 3, 5, 0, 0));
     EXPECT_FALSE(items["epoch.cbz"].isFolder);
     EXPECT_EQ(items["epoch.cbz"].size, 1048576);
-    EXPECT_EQ(items["epoch.cbz"].date, -9 * 3600);
+    EXPECT_EQ(items["epoch.cbz"].date, 0);
     // Without a year: this year, unless the date lies ahead of today.
     EXPECT_EQ(items["recent.zip"].date, listed(2026, 12, 1, 9, 30));
     EXPECT_EQ(items["last christmas.cbz"].date, listed(2025, 12, 25, 10, 0));
@@ -108,8 +108,8 @@ TEST_F(FtpListParserTest, DosEplfMlsdAndVmsListings) {
     EXPECT_EQ(dos["midnight.zip"].date, listed(1999, 12, 1, 0, 0));
     EXPECT_EQ(dos["iso date.cb7"].size, 2048);
     EXPECT_EQ(dos["iso date.cb7"].date, listed(2021, 7, 4, 13, 5));
-    // 09:00 listed on 1970-01-01 is the epoch itself.
-    auto epoch = FtpListRead::GetFileListWithFtpListData("01-01-70  09:00AM  100 x.zip\r\n");
+    // Midnight listed on 1970-01-01 is the epoch itself.
+    auto epoch = FtpListRead::GetFileListWithFtpListData("01-01-70  12:00AM  100 x.zip\r\n");
     ASSERT_TRUE(epoch);
     EXPECT_EQ(epoch->getInteger("date"), 0);
 
