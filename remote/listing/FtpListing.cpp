@@ -80,7 +80,9 @@ RemoteFileEntry FtpListing::getListFromFtpList(const std::string& body, const st
     if (isListEncodeError) *isListEncodeError = false;
     RemoteFileEntry out;
     if (!QNUrl::URLWithString(listedURL)) return out;
-    std::string folder = HttpEasy::withoutCredentials(listedURL);
+    // In its normal form (non-ASCII escaped, as in a typed or saved
+    // address): the entries' URLs are made from it and must lie inside it.
+    std::string folder = HttpEasy::resolve(HttpEasy::withoutCredentials(listedURL), "");
     if (folder.empty() || folder.back() != '/') folder += '/';
 
     const std::string bytes(body.c_str());
