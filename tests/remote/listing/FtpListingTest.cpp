@@ -166,7 +166,7 @@ TEST_F(FtpListingTest, CancelReturnsAtOnceWhileTheWorkerIsStuckInANameLookup) {
     unstick.get();
     // The worker ends on its own; what it found is dropped.
     sys::Thread::joinLeftThreads();
-    EXPECT_EQ(stuck.blocked(), 0);
+    EXPECT_TRUE(stuck.waitUntilNoneBlocked(10));
     loop().drain();
     EXPECT_EQ(out->count, 1);
 }

@@ -119,8 +119,11 @@ TEST_F(FtpStreamReadTest, ABookIsReadOnOneSessionWithAboutItsSizeSent) {
     EXPECT_EQ(s->logOns(), 1);
     EXPECT_EQ(stats().logOns, 1);
     EXPECT_LE(s->blockRequests(), 3) << "transfers, not one per block";
+    // Each byte once, but for one transfer broken off (what the receive
+    // buffer held then: the kernel gives it twice the size asked for) and
+    // the short last block read a second time.
     EXPECT_GE(stats().bytesSent, int64_t(book.size()));
-    EXPECT_LE(stats().bytesSent, int64_t(book.size() + 2 * BS));
+    EXPECT_LE(stats().bytesSent, int64_t(book.size() + 2 * FtpStreamRead::kDataReceiveBuffer + BS));
 }
 
 TEST_F(FtpStreamReadTest, ASeekBreaksTheTransferOffOnceAndTheSessionGoesOn) {

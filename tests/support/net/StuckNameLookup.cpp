@@ -54,6 +54,11 @@ bool StuckNameLookup::waitForLookup(double seconds) {
     return gChanged.wait_for(lock, std::chrono::duration<double>(seconds), [] { return gBlocked > 0; });
 }
 
+bool StuckNameLookup::waitUntilNoneBlocked(double seconds) {
+    std::unique_lock<std::mutex> lock(gMutex);
+    return gChanged.wait_for(lock, std::chrono::duration<double>(seconds), [] { return gBlocked == 0; });
+}
+
 int StuckNameLookup::blocked() const {
     std::lock_guard<std::mutex> lock(gMutex);
     return gBlocked;

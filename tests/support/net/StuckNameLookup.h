@@ -20,6 +20,9 @@ public:
     void release();
     // Waits, in real time, until a lookup of kName is blocked; true when one is.
     bool waitForLookup(double seconds);
+    // Waits, in real time, until no lookup of kName is blocked (a released
+    // one leaves on a thread of its own); true when none is.
+    bool waitUntilNoneBlocked(double seconds);
     // Lookups of kName blocked now.
     int blocked() const;
 };
