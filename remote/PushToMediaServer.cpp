@@ -1,5 +1,7 @@
 #include "remote/PushToMediaServer.h"
 
+#include "cloud/HttpEasy.h"
+#include "cloud/TrustedServer.h"
 #include "foundation/BookCommon.h"
 #include "foundation/LastStatusRestore.h"
 #include "foundation/QNKeyChain.h"
@@ -132,6 +134,8 @@ void PushToMediaServer::start(const std::string& url, const std::optional<std::s
                               const std::optional<std::string>& password) {
     removeIndicator();
     startedURL_ = url;
+    lastUser_ = user;
+    lastPassword_ = password;
     if (ui::Window* window = ui::Application::shared().keyWindow()) {
         indicator_ = std::make_shared<IndicatorWithBGView>();
         // A tap on the busy sign gives the site up.
@@ -150,7 +154,10 @@ void PushToMediaServer::start(const std::string& url, const std::optional<std::s
     fileDownload_->setSettings_(settings_.get());
     fileDownload_->setDelegate(shared_from_this());
     if (auto other = info_.getDictionary("other")) fileDownload_->setOtherSettings_(*other);
-    fileDownload_->setConnectToUntrustedServer(false);
+    // Only a certificate the user was just asked about, for this listing only.
+    fileDownload_->setConnectToUntrustedServer(!acceptedKey_.empty());
+    fileDownload_->setUntrustedServerKey(acceptedKey_);
+    acceptedKey_.clear();
     fileDownload_->getFileListFromUrl(url, std::nullopt, user, password, false, viewController_.lock().get());
 }
 
@@ -247,7 +254,36 @@ void PushToMediaServer::onFinishInput(const std::string& url, const std::optiona
 
 void PushToMediaServer::cancelListDownload() { finish(false); }
 
+bool PushToMediaServer::serverCertificateUntrusted(const std::string& url, const std::string&, const std::string&) {
+    removeIndicator();
+    // The answer is about the certificate that was shown, not about any the
+    // server may show later.
+    untrustedURL_ = url;
+    untrustedKey_ = fileDownload_ ? fileDownload_->serverPublicKey() : std::string();
+    trustQuestion_ = std::make_shared<QNAlertView>(
+        "", tr("Server Certificate Untrusted.\nAre you sure you want to continue connecting?"),
+        std::weak_ptr<QNAlertViewDelegate>(shared_from_this()), std::nullopt,
+        std::vector<std::string>{tr("Continue Connecting"), tr("Do Not Ask Again"), tr("Cancel")});
+    trustQuestion_->setCancelButtonIndex(2);
+    trustQuestion_->show();
+    return true;
+}
+
 void PushToMediaServer::alertViewClickedButtonAtIndex(QNAlertView& alert, int64_t buttonIndex) {
+    if (&alert == trustQuestion_.get()) {
+        auto keep = shared_from_this();
+        trustQuestion_.reset();
+        if (buttonIndex == alert.cancelButtonIndex() || untrustedKey_.empty()) {
+            finish(false);
+            return;
+        }
+        if (buttonIndex == 1) TrustedServer::trust(untrustedURL_, untrustedKey_);
+        acceptedKey_ = untrustedKey_;
+        // The credentials go along only to the address they were given for.
+        const bool sameSite = HttpEasy::sameOrigin(startedURL_, untrustedURL_);
+        start(untrustedURL_, sameSite ? lastUser_ : std::nullopt, sameSite ? lastPassword_ : std::nullopt);
+        return;
+    }
     if (&alert != smbOffer_.get()) return;
     auto keep = shared_from_this();
     smbOffer_.reset();

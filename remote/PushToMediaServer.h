@@ -56,10 +56,15 @@ public:
     void cancelListDownload() override;
     void onFinishInput(const std::string& url, const std::optional<std::string>& userName,
                        const std::optional<std::string>& password, bool isStoredAccount) override;
-    // The answer to the offer to change the SMB library setting.
+    // A certificate that is not trusted: the user is asked, as in a remote
+    // list ("Continue Connecting", "Do Not Ask Again", "Cancel").
+    bool serverCertificateUntrusted(const std::string& url, const std::string& username,
+                                    const std::string& password) override;
+    // The answers to the offer to change the SMB library setting and to the
+    // certificate question.
     void alertViewClickedButtonAtIndex(QNAlertView& alert, int64_t buttonIndex) override;
 
-    bool isActive() const { return fileDownload_ != nullptr || showHttpAuth_ != nullptr; }
+    bool isActive() const { return fileDownload_ != nullptr || showHttpAuth_ != nullptr || trustQuestion_ != nullptr; }
 
 private:
     void start(const std::string& url, const std::optional<std::string>& user,
@@ -77,6 +82,13 @@ private:
     std::shared_ptr<ShowHttpAuth> showHttpAuth_;
     std::shared_ptr<IndicatorWithBGView> indicator_;
     std::shared_ptr<QNAlertView> smbOffer_;
+    std::shared_ptr<QNAlertView> trustQuestion_;
+    // The address whose certificate was refused, its key, and the
+    // credentials the refused listing went with.
+    std::string untrustedURL_, untrustedKey_;
+    std::optional<std::string> lastUser_, lastPassword_;
+    // The key the user let through for the next listing ("" none).
+    std::string acceptedKey_;
     bool useRaw_ = false;
     std::optional<std::string> rawUser_, rawPassword_;
     // The address the credentials of the running listing were given for.

@@ -16,6 +16,8 @@
 #include "remote/listing/GoogleDriveShareLink.h"
 #include "tests/library/LibraryTestSupport.h"
 #include "tests/support/net/FaultHttpServer.h"
+#include "tests/support/net/NginxServer.h"
+#include "tests/support/net/TestCertificate.h"
 
 #include <gtest/gtest.h>
 
@@ -195,6 +197,54 @@ TEST_F(SiteListTest, ATapOnTheBusySignGivesUpOpeningASiteThatDoesNotAnswer) {
     driver->advance(1);
     EXPECT_FALSE(driver->findFirst<IndicatorWithBGView>(false));
     EXPECT_EQ(told->cancelled, 1);
+}
+
+TEST_F(SiteListTest, ASiteWithAnUntrustedCertificateAsksAndIsTrustedWithThatKey) {
+    if (test::NginxServer::program().empty()) GTEST_SKIP() << "nginx is not installed";
+    test::TempDir conf("tlsconf"), www("tlswww");
+    touch(www.file("books/a.cbz"), "PK");
+    std::string cert, key;
+    ASSERT_TRUE(test::makeSelfSignedCertificate(conf.path(), &cert, &key));
+    test::NginxServer nginx;
+    nginx.setTls(cert, key);
+    nginx.setLocationConfig("autoindex on;");
+    ASSERT_TRUE(nginx.start(www.path())) << nginx.lastError();
+    struct Told : PushToMediaServerDelegate {
+        void didPushToMediaServer() override { ++pushed; }
+        void didCancelByUser() override { ++cancelled; }
+        int pushed = 0, cancelled = 0;
+    };
+    auto open = [&](const std::string& answer) {
+        auto told = std::make_shared<Told>();
+        auto opener = std::make_shared<PushToMediaServer>();
+        opener->setDelegate(told);
+        opener->pushToMediaServer(list, sys::PlistDictionary{{"url", sys::PlistValue(nginx.url("/books/"))}});
+        for (int i = 0; i < 100 && !driver->findByText(answer); ++i) driver->advance(0.1);
+        EXPECT_TRUE(tapText(answer)) << answer;
+        for (int i = 0; i < 100 && told->pushed + told->cancelled == 0; ++i) driver->advance(0.1);
+        if (told->pushed) {
+            nav->popToRootViewController(false);
+            driver->advance(0.6);
+        }
+        return told;
+    };
+    // Cancelled: nothing listed, nothing trusted.
+    EXPECT_EQ(open("Cancel")->cancelled, 1);
+    EXPECT_FALSE(TrustedServer::isTrusted(nginx.url("/")));
+    // Once: listed, still not trusted.
+    EXPECT_EQ(open("Continue Connecting")->pushed, 1);
+    EXPECT_FALSE(TrustedServer::isTrusted(nginx.url("/")));
+    // For good: that certificate's key at that address, and no question after.
+    EXPECT_EQ(open("Do Not Ask Again")->pushed, 1);
+    EXPECT_EQ(TrustedServer::publicKeyFor(nginx.url("/")), test::publicKeyOf(cert));
+    auto told = std::make_shared<Told>();
+    auto opener = std::make_shared<PushToMediaServer>();
+    opener->setDelegate(told);
+    opener->pushToMediaServer(list, sys::PlistDictionary{{"url", sys::PlistValue(nginx.url("/books/"))}});
+    for (int i = 0; i < 100 && told->pushed == 0; ++i) driver->advance(0.1);
+    EXPECT_EQ(told->pushed, 1);
+    EXPECT_FALSE(driver->findByText("Do Not Ask Again"));
+    TrustedServer::forget(nginx.url("/"));
 }
 
 }  // namespace
