@@ -418,6 +418,11 @@ public:
     void scrollViewDidEndZooming(ui::ScrollView& sv, ui::View* view, double scale) override;
     void scrollViewDidScroll(ui::ScrollView& sv) override;
     void scrollViewWillBeginDecelerating(ui::ScrollView& sv) override;
+    // The wheel past the page's edge (or on a page that fits) turns the
+    // page as a swipe that way would: down or right onwards in the reading
+    // direction, once per notch's worth of movement.
+    bool scrollViewWheelPastEdge(ui::ScrollView& sv, double dx, double dy) override;
+    static constexpr double kWheelTurnDistance = 40;
     void setDisableDisplayView();
 
     // ---- State, for the screen's other pieces and for tests -----------------------------------
@@ -662,6 +667,10 @@ private:
     std::shared_ptr<BookPagePreView> pagePreView_;
     int32_t previewPage_ = 0;
     std::shared_ptr<ui::Toolbar> bvToolbar_;
+    // Wheel movement past the page's edge not yet used for a turn, and when
+    // the last came.
+    double wheelPastEdge_ = 0;
+    double wheelPastEdgeTime_ = -1;
     // The background and tool bar of a sheet being closed: they leave when
     // its fade ends, or with the screen if it goes first (the tool bar lives
     // on the navigation controller's view, which outlives this screen).

@@ -11,6 +11,7 @@
 #include "foundation/VolumeButtonCheck.h"
 #include "foundation/ui/QNActionSheet.h"
 #include "foundation/ui/QNAlertView.h"
+#include "platform/core/Clock.h"
 #include "platform/core/FileManager.h"
 #include "platform/core/Path.h"
 #include "platform/core/PropertyList.h"
@@ -360,4 +361,32 @@ void BookViewController::scrollViewWillBeginDecelerating(ui::ScrollView& sv) {
     }
     if (imageView_) offsetImageViewSet_ = imageView_->frame().origin;
     sv.scrollRectToVisible(ui::Rect(0, 0, fs.width, fs.height), false);
+}
+
+bool BookViewController::scrollViewWheelPastEdge(ui::ScrollView& sv, double dx, double dy) {
+    if (&sv != scrollView_.get() || !settings_ || goingCloseBook_) return false;
+    const bool vertical = std::fabs(dy) >= std::fabs(dx);
+    const double d = vertical ? dy : dx;
+    if (d == 0) return false;
+    // Movement in one direction adds up (a touchpad gives many small steps);
+    // a pause or a change of direction starts again.
+    const double now = sys::Clock::now();
+    if (now - wheelPastEdgeTime_ > 0.5 || (wheelPastEdge_ > 0) != (d > 0)) wheelPastEdge_ = 0;
+    wheelPastEdgeTime_ = now;
+    wheelPastEdge_ += d;
+    if (std::fabs(wheelPastEdge_) < kWheelTurnDistance) return true;
+    wheelPastEdge_ = 0;
+    // A page still on its way takes no further turn from the wheel.
+    if (isSubFunctionMenuShown_ || isOpenSlidershowMenu_ || nowMovePageDo_ || isMovingPage_ || isInvalidTap())
+        return true;
+    const bool onwards = d > 0;
+    if (vertical) {
+        doFunction(onwards ? 2 : 3);
+    } else {
+        // Sideways as the arrow keys at the edge: right is onwards when the
+        // next page lies to the right.
+        const bool nextIsRight = settings_->pageDirection_Local() != 0;
+        doFunction(onwards == nextIsRight ? 2 : 3);
+    }
+    return true;
 }

@@ -799,7 +799,7 @@ bool ScrollView::scrollWheel(Point location, double dx, double dy, unsigned modi
     if (!scrollEnabled_) return false;
     Point p = contentOffset();
     Point q = clampOffset({p.x + (canScrollHorizontally() ? dx : 0), p.y + (canScrollVertically() ? dy : 0)});
-    if (q == p) return false;
+    if (q == p) return delegate_ && delegate_->scrollViewWheelPastEdge(*this, dx, dy);
     stopMotion();
     setOffsetInternal(q);
     flashScrollIndicators();

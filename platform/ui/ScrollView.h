@@ -35,6 +35,13 @@ public:
         (void)view;
         (void)scale;
     }
+    // A wheel movement (points, as scrolled) that found the content at its
+    // edge or with nowhere to scroll; true when the delegate used it.
+    virtual bool scrollViewWheelPastEdge(ScrollView&, double dx, double dy) {
+        (void)dx;
+        (void)dy;
+        return false;
+    }
 };
 
 enum class ContentInsetAdjustmentBehavior { Automatic = 0, ScrollableAxes = 1, Never = 2, Always = 3 };

@@ -15,6 +15,7 @@
 #include "platform/core/PropertyList.h"
 #include "platform/ui/AlertController.h"
 #include "platform/ui/NavigationController.h"
+#include "platform/ui/ScrollView.h"
 #include "platform/ui/TestDriver.h"
 #include "platform/ui/Toolbar.h"
 #include "platform/ui/Window.h"
@@ -235,6 +236,66 @@ TEST_F(KeysProgramTest, EscapeLeavesTheReadersPanelsAndNoKeyReachesItUnderAnAler
     EXPECT_FALSE(shown()) << "Return did not answer the alert";
     play("key space\nwait 2\n");
     EXPECT_EQ(viewer()->page(), 1) << "back in front, the page takes its keys";
+}
+
+TEST_F(KeysProgramTest, TheWheelScrollsAPageThatCanScrollAndTurnsItAtTheEdge) {
+    markNotFirstRun();
+    makeFlatBook(src->path(), "Pages.cbz", 6, 300, 400, [](int i) { return toRgba(kPage[i % 6]); });
+    // A long page: fitted to the width it scrolls down a long way.
+    programtest::writePng(src->file("long.png"), 300, 2400, kPage[3]);
+    zipBook(src->path(), "Long.cbz", " long.png 'Pages.cbz-p0.png' 'Pages.cbz-p1.png'");
+    writeGlobalSettings({{"isDoubleTruck", sys::PlistValue(false)}, {"defaultZoomMode", sys::PlistValue("fit")}});
+    ASSERT_TRUE(launch());
+    play("tap \"Pages\"\nwait 1\nsheet 0\nwait 2\n");
+    ASSERT_TRUE(viewer());
+    const ui::Rect w = window().bounds();
+    const ui::Point middle{w.width() / 2, w.height() / 2};
+    auto wheel = [&](double dx, double dy, unsigned modifiers = 0) {
+        ui::ScrollView::dispatchWheel(window(), middle, dx, dy, modifiers);
+        play("wait 1\n");
+    };
+
+    // At fit zoom a notch down turns onwards, a notch up back.
+    wheel(0, 40);
+    EXPECT_EQ(viewer()->page(), 1) << "a notch down at fit zoom did not turn the page";
+    wheel(0, 40);
+    EXPECT_EQ(viewer()->page(), 2);
+    wheel(0, -40);
+    EXPECT_EQ(viewer()->page(), 1);
+    // Small steps of a touchpad add up to one turn, not one each.
+    for (int i = 0; i < 3; ++i) ui::ScrollView::dispatchWheel(window(), middle, 0, 12, 0);
+    play("wait 0.2\n");
+    EXPECT_EQ(viewer()->page(), 1);
+    ui::ScrollView::dispatchWheel(window(), middle, 0, 12, 0);
+    play("wait 1\n");
+    EXPECT_EQ(viewer()->page(), 2);
+    // Sideways, as the arrows: right is onwards in a book read left to right.
+    wheel(40, 0);
+    EXPECT_EQ(viewer()->page(), 3);
+    wheel(-40, 0);
+    EXPECT_EQ(viewer()->page(), 2);
+    // With ctrl the wheel zooms and turns nothing.
+    wheel(0, -1, ui::KeyModifierControl);
+    EXPECT_EQ(viewer()->page(), 2);
+    EXPECT_GT(viewer()->scrollView()->zoomScale(), viewer()->scrollView()->minimumZoomScale());
+    play("back\nwait 2\n");
+
+    // A page that can scroll scrolls first; at its bottom the next notch
+    // turns. The long page fitted to the width (as the zoom-mode key would).
+    play("tap \"Long\"\nwait 1\nsheet 0\nwait 2\n");
+    ASSERT_TRUE(viewer());
+    ASSERT_EQ(viewer()->page(), 0);
+    viewer()->setZoomTo(BookViewController::kZoomFitWidth,
+                        viewer()->getZoomScaleTo(BookViewController::kZoomFitWidth));
+    play("wait 2\n");
+    ui::ScrollView* sv = viewer()->scrollView();
+    ASSERT_GT(sv->contentSize().height, sv->bounds().height() + 200) << "the long page does not scroll";
+    const double before = sv->contentOffset().y;
+    wheel(0, 40);
+    EXPECT_EQ(viewer()->page(), 0) << "the wheel turned a page it could scroll";
+    EXPECT_GT(viewer()->scrollView()->contentOffset().y, before);
+    for (int i = 0; i < 200 && viewer()->page() == 0; ++i) wheel(0, 200);
+    EXPECT_EQ(viewer()->page(), 1) << "at its bottom the wheel did not turn the page";
 }
 
 }  // namespace
