@@ -594,6 +594,17 @@ bool NestlarkAppDelegate::openURL(const std::string& url) {
     if (navigationController_ && navigationController_->viewControllers().size() == 1 && root) root->needUpdateFilelist();
     // Covered by a folder or a book: the list shows the new book when it is back in front.
     else if (root) root->setNeedUpdateFileList(true);
+    // The library is up: whatever it shows (a book, the menu over it, the
+    // settings, a list of bookmarks or sites, a folder, a search), the new
+    // book takes its place at once, opened as a tap on it would open it.
+    if (target && startDone_ && navigationController_ && root &&
+        Path::stringByDeletingLastPathComponent(*target) == BookCommon::fromBooksToFromRoot(root->pathFromBooks())) {
+        bringLibraryToFront();
+        if (root->openHandedOverBook(Path::lastPathComponent(*target))) {
+            ActiveLog::writeCheckpoint("FileHandling end");
+            return true;
+        }
+    }
     bool reading = false;
     if (navigationController_)
         for (const auto& vc : navigationController_->viewControllers())
@@ -639,6 +650,17 @@ void NestlarkAppDelegate::refuseImport(const std::string& path) {
         return;
     }
     alert->show();
+}
+
+void NestlarkAppDelegate::bringLibraryToFront() {
+    if (!navigationController_) return;
+    auto keep = navigationController_;
+    // What is presented goes first (a sheet, an alert, the bookmark list,
+    // the transfer screens), then the book, then every pushed screen.
+    if (navigationController_->presentedViewController()) navigationController_->dismiss(false);
+    for (const auto& vc : std::vector<ui::ViewController::Ref>(navigationController_->viewControllers()))
+        if (auto* reader = dynamic_cast<BookViewController*>(vc.get())) reader->closeIfBackground();
+    navigationController_->popToRootViewController(false);
 }
 
 void NestlarkAppDelegate::askAboutWebUrl(const std::string& url) {

@@ -153,6 +153,8 @@ private:
     std::shared_ptr<Settings> settings_;
     std::shared_ptr<BookTransfer> bookTransfer_;
     std::optional<std::string> startupOpenUrl_;
+    // Closes what covers the root list: presented screens, an open book, pushed screens.
+    void bringLibraryToFront();
     // Asks whether to open (a folder) or download (a file) a web address.
     void askAboutWebUrl(const std::string& url);
     void answerWebUrl(const std::string& url);

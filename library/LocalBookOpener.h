@@ -80,6 +80,8 @@ public:
     void didSelectBook(const ItemRef& item);
     // True while a book sheet is up: the list ignores taps meanwhile.
     bool isNowWaitingForOpenBook() const { return isNowWaitingForOpenBook_; }
+    // The book sheet went away unanswered (closed from elsewhere).
+    void forgetWaitingForOpenBook() { isNowWaitingForOpenBook_ = false; }
 
     // ---- The open chain --------------------------------------------------------------------
     void startLoadBookWithIndicator(const ItemRef& item, const std::optional<std::string>& password,

@@ -779,6 +779,27 @@ void LocalFilelistViewController::resumeLastReading(const std::string& name) {
     LastStatusRestore::setJumpBook(std::nullopt, std::nullopt, std::nullopt);
 }
 
+bool LocalFilelistViewController::openHandedOverBook(const std::string& name) {
+    if (searchString()) {
+        tapSearchMaskView();
+        onSetSearchString("");
+    }
+    needUpdateFilelist();
+    for (const auto& item : itemList()) {
+        const int32_t type = item->type();
+        if (!item->filename() || *item->filename() != name ||
+            (type != kTypeBook && type != kTypePdf && type != kTypeImage))
+            continue;
+        lastSeletItem_ = item;
+        // Whatever sheet the list had up went away unanswered.
+        bookOpener().forgetWaitingForOpenBook();
+        const bool image = item->type() == kTypeImage;
+        startLoadBookWithIndicator(item, std::nullopt, std::nullopt, !image, true, image, true, true);
+        return true;
+    }
+    return false;
+}
+
 void LocalFilelistViewController::gotoTheNextFolder(const std::string& relative) {
     if (relative.empty()) moveToFolder("");
     else moveToFolder(pathFromBooks_.empty() ? relative : Path::stringByAppendingPathComponent(pathFromBooks_, relative));

@@ -144,6 +144,12 @@ public:
     // How this screen opens books (sheets, inner archives and folders,
     // passwords, the neighbouring book); made on first use.
     LocalBookOpener& bookOpener();
+    // A book handed to the program (another program, the command line):
+    // any search ends, the list is read again and the book named `name` of
+    // this folder opens as a tap on it would open it (an archive holding
+    // another is offered to expand), at its last page read. False when the
+    // folder has no such book.
+    bool openHandedOverBook(const std::string& name);
 
     // ---- The reading screen's questions -------------------------------------------------------
     void finishReadBook(const std::string& fileName) override;

@@ -8,6 +8,7 @@
 #include "app/LeafbrightProgram.h"
 #include "app/NestlarkAppDelegate.h"
 #include "library/FilelistBaseViewItemListModeCell.h"
+#include "library/LocalFilelistViewController.h"
 #include "platform/core/FileManager.h"
 #include "platform/core/RunLoop.h"
 #include "platform/core/Thread.h"
@@ -251,20 +252,85 @@ TEST_F(HandOverProgramTest, ASecondRunHandsItsBookToTheRunningProgramWhichListsA
     sys::RunLoop::main().advance(1.0);
     EXPECT_TRUE(viewer());
 
-    // Handed over while another book is read: that book stays open, and the
-    // list shows the new one when it is back in front.
+    // Handed over while another book is read: that book closes and the new
+    // one opens; back in the list, its row is there.
     const std::string other = outside.file("Second.png");
     writePage(other);
     EXPECT_EQ(secondRun("'" + other + "'"), 0);
     sys::RunLoop::main().advance(1.0);
     ASSERT_TRUE(viewer());
-    EXPECT_EQ(viewer()->fileName(), docs() + "/Handed Page.png");
+    EXPECT_EQ(viewer()->fileName(), docs() + "/Second.png");
+    EXPECT_EQ(program->delegate()->navigationController()->viewControllers().size(), 2u);
     ASSERT_EQ(program->playScript("back\nwait 1\n", &error), 0) << error;
     EXPECT_TRUE(row("Second.png")) << "the list missed a book handed over while reading";
 
     // Once the first program ended, a later run is a program of its own again.
     stop();
     EXPECT_FALSE(fs::exists(lib() + "/leafbright.sock"));
+}
+
+// Whatever the program shows, a book handed to it closes what is open and
+// opens: a book (with its menu, its settings or its bookmark list over it),
+// a folder, a search of the library, the transfer screens, a sheet.
+TEST_F(HandOverProgramTest, AHandedBookOpensAtOnceWhateverTheProgramShows) {
+    test::TempDir outside("handstates");
+    std::string list;
+    for (int i = 0; i < 3; ++i) {
+        writePage(outside.file("p" + std::to_string(i) + ".png"));
+        list += " p" + std::to_string(i) + ".png";
+    }
+    ASSERT_EQ(test::shell("cd '" + outside.path() + "' && zip -q -X Reading.cbz" + list), 0);
+    fs::create_directories(docs() + "/Folder");
+    fs::copy_file(outside.file("Reading.cbz"), docs() + "/Reading.cbz");
+    ASSERT_TRUE(launch());
+    std::string error;
+    auto play = [&](const std::string& script) { ASSERT_EQ(program->playScript(script, &error), 0) << error; };
+    auto nav = [&] { return program->delegate()->navigationController().get(); };
+    auto presented = [&] { return nav()->presentedViewController(); };
+    int n = 0;
+    // Hands over a new book and checks that it, alone, is open.
+    auto handOver = [&](const std::string& state) {
+        const std::string name = "Handed " + std::to_string(++n) + ".cbz";
+        fs::copy_file(outside.file("Reading.cbz"), outside.file(name));
+        play("open " + LeafbrightProgram::targetURL(outside.file(name)) + "\nwait 2\n");
+        ASSERT_TRUE(viewer()) << state << ": the handed book is not open";
+        EXPECT_EQ(viewer()->fileName(), docs() + "/" + name) << state;
+        EXPECT_EQ(nav()->viewControllers().size(), 2u) << state << ": more than the library and the book";
+        EXPECT_FALSE(presented()) << state << ": something is still presented";
+        EXPECT_FALSE(ui::test::Driver(*program->delegate()->window()).findByText("Resume reading book?")) << state;
+        play("back\nwait 1\n");
+        EXPECT_FALSE(presented()) << state << ": a sheet came up after the book closed";
+    };
+    auto openReading = [&] {
+        play("tap \"Reading\"\nwait 1\nsheet 0\nwait 2\n");
+        ASSERT_TRUE(viewer());
+    };
+    const ui::Rect w = program->delegate()->window()->bounds();
+    const std::string middle = "tap " + std::to_string(int(w.width() / 2)) + " " + std::to_string(int(w.height() / 2)) + "\n";
+
+    openReading();
+    handOver("reading");
+    openReading();
+    play(middle + "wait 1\n");
+    ASSERT_TRUE(viewer()->isOpenBar());
+    handOver("the reader's menu open");
+    openReading();
+    viewer()->showBookmarkList();
+    play("wait 1\n");
+    ASSERT_TRUE(presented());
+    handOver("the bookmark list");
+    play("tap \"Folder\"\nwait 1\n");
+    ASSERT_EQ(nav()->viewControllers().size(), 2u);
+    handOver("a folder");
+    play("tap \"Reading\"\nwait 1\n");
+    ASSERT_TRUE(presented()) << "no open sheet";
+    handOver("the open sheet");
+    auto* root = dynamic_cast<LocalFilelistViewController*>(nav()->topViewController());
+    ASSERT_TRUE(root);
+    root->onSetSearchString("Read");
+    play("wait 1\n");
+    handOver("a search");
+    EXPECT_FALSE(root->searchString());
 }
 
 }  // namespace
