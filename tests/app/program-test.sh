@@ -48,6 +48,16 @@ case $mode in
     [ ! -e shots/after.png ] || fail "steps after the failure ran"
     "$program" --frobnicate 2>/dev/null && fail "an unknown flag was accepted"
     [ $? -eq 2 ] || true
+    # A book that is not there, or a folder, is said so and fails the run.
+    mkdir -p folder
+    for target in missing.cbz folder; do
+      set +e
+      err=$("$program" --headless --home home "$target" 2>&1 >/dev/null)
+      rc=$?
+      set -e
+      [ $rc -eq 1 ] || fail "$target: status $rc"
+      grep -q "$target" <<<"$err" || fail "$target: nothing said on the error output: $err"
+    done
     ;;
   turns)
     # Every device profile turned with the bookshelf and with a book open:
