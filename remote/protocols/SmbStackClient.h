@@ -7,9 +7,12 @@
 #include <string>
 #include <vector>
 
-// The SMB2/3 client of the SMB stack as the remote sources call it. The stack
-// lives above this layer: it registers its maker at start-up, and until it
-// has, make() gives nothing.
+// An SMB client as the remote sources call it: the SMB2/3 client of the SMB
+// stack (CIFSStackClient), our SMB1 client behind the same calls
+// (QNSmbClient), or the automatic choice between them (SmbAutoClient); which
+// one a caller gets is SmbClientChoice's to say. The stack lives above this
+// layer: it registers its maker at start-up, and until it has, make() gives
+// nothing.
 //
 // A server is "host" or "host:port" (445 when no port is given). Paths inside
 // a share use backslashes; "" is the share's root. Every call blocks and may
