@@ -107,7 +107,6 @@ void SmbListing::cancel() {
     {
         std::lock_guard lock(job_->mutex);
         if (job_->stack) job_->stack->cancel();
-        if (job_->own) job_->own->cancel();
     }
     if (worker_.joinable() && !worker_.isCurrent()) sys::Thread::leaveToFinish(std::move(worker_));
 }
@@ -128,15 +127,15 @@ void SmbListing::run(Job& job, Request request, Completion done) {
         finish(job, std::move(r), done);
         return;
     }
-    auto r = request.library == SmbClientChoice::Library::Own ? runOwn(job, request, *target)
-                                                              : runStack(job, request, *target);
-    if (r) finish(job, std::move(*r), done);
+    if (auto r = list(job, request, *target)) finish(job, std::move(*r), done);
 }
 
-std::optional<SmbListing::Result> SmbListing::runStack(Job& job, const Request& request, const Target& target) {
+std::optional<SmbListing::Result> SmbListing::list(Job& job, const Request& request, const Target& target) {
     auto client = SmbClientChoice::makeClient(request.library, 0);
     auto automatic = std::dynamic_pointer_cast<SmbAutoClient>(client);
+    auto own = std::dynamic_pointer_cast<QNSmbClient>(client);
     if (automatic) automatic->setNetBiosName(request.netBiosName);
+    if (own) own->setNetBiosName(request.netBiosName);
     Result r;
     if (!client) {
         r.message = text("Error Connecting to SMB Host.");
@@ -160,7 +159,9 @@ std::optional<SmbListing::Result> SmbListing::runStack(Job& job, const Request& 
     const char* failedStep = nullptr;
     if (target.share.empty()) {
         failedStep = "Error Getting SMB Tree List.";
-        if (auto shares = client->getTreeList(target.server, false)) {
+        // Our SMB1 client, asked for by name, shows what it always showed:
+        // share types (print queues and IPC hidden) and comments.
+        if (auto shares = client->getTreeList(target.server, own != nullptr)) {
             records.emplace();
             for (auto& s : *shares) {
                 Record rec{};
@@ -195,16 +196,17 @@ std::optional<SmbListing::Result> SmbListing::runStack(Job& job, const Request& 
         r.outcome = target.share.empty() && r.entries.size() == 0 ? Outcome::PasswordRequested : Outcome::Listed;
         return r;
     }
-    // A server that speaks nothing newer was listed by our SMB1 client: its
-    // failures read as that client's.
-    if (auto smb1 = automatic ? automatic->smb1() : nullptr) {
+    // Our SMB1 client's failures read as its own (asked for by name, or
+    // chosen for a server that speaks nothing newer).
+    if (auto smb1 = own ? own : automatic ? automatic->smb1() : nullptr) {
         const char* step = target.share.empty() ? "Error Getting SMB Tree List." : "Error Getting File List.";
         switch (smb1->failedStep()) {
         case QNSmbClient::Step::Connect: step = "Error Connecting to SMB Host."; break;
         case QNSmbClient::Step::Tree: step = "Error Connecting to SMB Tree."; break;
         default: break;
         }
-        return ownFailure(request, smb1->ownError(), smb1->lastNtStatus(), step, false);
+        // Only where it was asked for by name may another library do better.
+        return ownFailure(request, smb1->ownError(), smb1->lastNtStatus(), step, own != nullptr);
     }
     const uint32_t code = client->lastError();
     if (request.netBiosResolveError) {
@@ -243,65 +245,6 @@ std::optional<SmbListing::Result> SmbListing::runStack(Job& job, const Request& 
         r.message = withCode(message, "\n(CODE=SMB%08X)", code);
         return r;
     }
-}
-
-std::optional<SmbListing::Result> SmbListing::runOwn(Job& job, const Request& request, const Target& target) {
-    auto smb = std::make_shared<QNSmb>();
-    {
-        std::lock_guard lock(job.mutex);
-        job.own = smb;
-        if (*job.cancelled) smb->cancel();
-    }
-    smb->setNativeLanManager("LeafbrightLM");
-    smb->setWorkStationName("Leafbright");
-    std::optional<std::vector<Record>> records;
-    const char* failedStep = "Error Connecting to SMB Host.";
-    if (smb->connect(target.server, request.netBiosName.empty() ? target.host : request.netBiosName,
-                     request.userName, request.password)) {
-        if (target.share.empty()) {
-            failedStep = "Error Getting SMB Tree List.";
-            if (auto shares = smb->getTreeList()) {
-                records.emplace();
-                for (auto& s : *shares) {
-                    Record rec{};
-                    rec.name = s.name;
-                    rec.type = s.type;
-                    rec.comment = s.comment;
-                    records->push_back(std::move(rec));
-                }
-            }
-        } else if (const uint16_t tree = smb->connectTree(target.share); tree == 0) {
-            failedStep = "Error Connecting to SMB Tree.";
-        } else {
-            failedStep = "Error Getting File List.";
-            if (auto files = smb->getFileList(tree, target.path + "\\*")) {
-                records.emplace();
-                for (auto& f : *files) {
-                    Record rec{};
-                    rec.name = f.name;
-                    rec.attributes = f.attributes;
-                    rec.size = f.size;
-                    rec.lastWriteTime = uint64_t(f.lastWriteTime);
-                    records->push_back(std::move(rec));
-                }
-            }
-        }
-    }
-    const int error = smb->lastError();
-    const uint32_t status = smb->lastNtStatus();
-    smb->disconnect();
-    {
-        std::lock_guard lock(job.mutex);
-        job.own.reset();
-    }
-    if (*job.cancelled) return std::nullopt;
-    if (records) {
-        Result r;
-        r.entries = entriesOf(*records, request.url, request.hideDotFiles, false);
-        r.outcome = target.share.empty() && r.entries.size() == 0 ? Outcome::PasswordRequested : Outcome::Listed;
-        return r;
-    }
-    return ownFailure(request, error, status, failedStep, true);
 }
 
 SmbListing::Result SmbListing::ownFailure(const Request& request, int error, uint32_t status, const char* failedStep,

@@ -14,7 +14,6 @@
 #include <string>
 #include <vector>
 
-class QNSmb;
 class QNSmbClient;
 // An SMB share list or folder listed for FileDownload on a worker thread of
 // its own, through the client SmbClientChoice gives (the stack's SMB2/3
@@ -85,12 +84,10 @@ private:
     struct Job {
         std::mutex mutex;
         std::shared_ptr<SmbStackClient> stack;  // guarded by mutex
-        std::shared_ptr<QNSmb> own;             // guarded by mutex
         std::shared_ptr<std::atomic<bool>> cancelled = std::make_shared<std::atomic<bool>>(false);
     };
     static void run(Job& job, Request request, Completion done);
-    static std::optional<Result> runStack(Job& job, const Request& request, const Target& target);
-    static std::optional<Result> runOwn(Job& job, const Request& request, const Target& target);
+    static std::optional<Result> list(Job& job, const Request& request, const Target& target);
     // Our SMB1 client's failure as the user sees it (its own codes and texts).
     static Result ownFailure(const Request& request, int error, uint32_t status, const char* failedStep,
                              bool offerSmb2);
