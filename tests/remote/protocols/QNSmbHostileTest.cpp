@@ -202,6 +202,7 @@ TEST_F(QNSmbTamperedTest, AnAnswerToARequestNeverSentIsRefused) {
         auto read = withWatchdog(smb, [&] { return smb.readFile(file, tree, 0, 3 * QNSmb::kMaxRead); });
         EXPECT_FALSE(read);
         EXPECT_EQ(smb.lastError(), QNSmb::kErrorProtocol);
-        EXPECT_EQ(reads->load(), 3) << "the reads went out together";
+        // (The third answer may be lost with the connection the client broke.)
+        EXPECT_GE(reads->load(), 2) << "the lie was told";
     }
 }
