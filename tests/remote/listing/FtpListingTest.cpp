@@ -92,6 +92,19 @@ TEST_F(FtpListingTest, AServerThatLogsAnonymousOnAtUserIsListedWithExactSizesAnd
               server.url("/%E6%BC%AB%E7%94%BB/%E7%AC%AC1%E5%B7%BB.cbz"));
 }
 
+TEST_F(FtpListingTest, NamesTravelInUtf8OnAServerThatOffersIt) {
+    // A server that lists names in Latin-1 unless asked for UTF-8.
+    std::ofstream(www_.file("café.cbz")) << "12345";
+    test::FtpTestServer server;
+    test::FtpTestServer::PyOptions o;
+    o.legacyNames = true;
+    ASSERT_TRUE(server.startPyftpdlib(www_.path(), o)) << server.lastError();
+    auto root = list(server.url("/"));
+    ASSERT_TRUE(root->fileList) << root->message.value_or("");
+    ASSERT_TRUE(root->info("café.cbz"));
+    EXPECT_EQ(root->url("café.cbz"), server.url("/caf%C3%A9.cbz")) << "the name's UTF-8 bytes";
+}
+
 TEST_F(FtpListingTest, ABusyServerIsToldAsBusyNotAsAWrongPassword) {
     // One session per address, and that one is taken: the next is greeted with 421.
     test::FtpTestServer full;

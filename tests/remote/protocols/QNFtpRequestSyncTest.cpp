@@ -213,6 +213,35 @@ TEST_F(QNFtpRequestSyncTest, WithoutEpsvDataGoesOnlyToTheControlConnectionsPeer)
     EXPECT_EQ(c.getFilesize("book.cbz"), int64_t(book_.size())) << "the session is still in step";
 }
 
+TEST_F(QNFtpRequestSyncTest, ADownloadEndedWithAnErrorIsNoWholeFile) {
+    test::FtpTestServer server;
+    test::FtpTestServer::PyOptions o;
+    o.cutDownloadAfter = 5000;
+    if (!startPy(server, o)) GTEST_SKIP() << "python3-pyftpdlib is not installed";
+    Ftp c;
+    ASSERT_EQ(c.connectToFtp("127.0.0.1", server.port(), "reader", "secret"), 0);
+    int rc = 0;
+    EXPECT_EQ(fetch(c, "book.cbz", 0, 0, &rc).size(), 5000u);
+    EXPECT_EQ(rc, Ftp::kTransferBroken) << "part of the file, then 426";
+    EXPECT_TRUE(fetch(c, "book.cbz", 0, 0, &rc) == book_) << "the session goes on";
+    EXPECT_EQ(rc, Ftp::kTransferDone);
+}
+
+TEST_F(QNFtpRequestSyncTest, EpsvComesFirst) {
+    // A server whose PASV is of no use (as behind a NAT or on IPv6).
+    test::FtpTestServer server;
+    test::FtpTestServer::PyOptions o;
+    o.cannedReplies["PASV"] = "500 Command \"PASV\" not understood.";
+    if (!startPy(server, o)) GTEST_SKIP() << "python3-pyftpdlib is not installed";
+    Ftp c;
+    ASSERT_EQ(c.connectToFtp("127.0.0.1", server.port(), "reader", "secret"), 0);
+    int rc = 0;
+    EXPECT_TRUE(fetch(c, "book.cbz", 0, 0, &rc) == book_);
+    EXPECT_EQ(rc, Ftp::kTransferDone);
+    std::string list;
+    EXPECT_EQ(c.getList(&list, 1 << 20), Ftp::kTransferDone);
+}
+
 TEST_F(QNFtpRequestSyncTest, ListingsWithoutMlsdAndListingsCutShort) {
     for (int i = 0; i < 400; ++i) std::ofstream(www_.file("Volume " + std::to_string(1000 + i) + ".cbz")) << i;
     for (const char* reply : {"426 Connection closed; transfer aborted.", "451 Local error in processing."}) {

@@ -149,6 +149,20 @@ TEST_F(FtpDownloadTest, ARefusedLogOnAsksOnceAndTheAnswerDownloads) {
     EXPECT_EQ(asked.size(), 2u);
 }
 
+TEST_F(FtpDownloadTest, ABusyServerIsNoWrongPassword) {
+    if (!test::FtpTestServer::havePyftpdlib()) GTEST_SKIP() << "pyftpdlib is not installed";
+    writeFile(www_.file("Comics/a.cbz"), pattern(1000, 3));
+    test::FtpTestServer::PyOptions options;
+    options.cannedReplies["PASS"] = "421 Too many users, try again later.";
+    ASSERT_TRUE(server_.startPyftpdlib(www_.path(), options)) << server_.lastError();
+    int asked = 0;
+    auto asker = [&asked](const std::string&, const std::string&, bool, HttpDownload::CredentialAnswer) { ++asked; };
+    EXPECT_EQ(download(server_.url("/Comics/a.cbz"), "a.cbz", nullptr, "reader", "secret", asker),
+              FtpDownload::kFailed);
+    advance(1);
+    EXPECT_EQ(asked, 0) << "no password is asked for";
+}
+
 TEST_F(FtpDownloadTest, RefusedUsersMissingFilesAndUnsafeNamesFail) {
     if (!test::FtpTestServer::havePyftpdlib()) GTEST_SKIP() << "pyftpdlib is not installed";
     const std::string body = pattern(120000, 2);

@@ -94,6 +94,7 @@ class Handler(FTPHandler):
     dtp_handler = CountingDTP
     drops_left = [o["drops"] if drop > 0 else 0]
     cuts_left = [1 if o["cutListingAfter"] > 0 else 0]
+    retr_cuts_left = [1 if o["cutDownloadAfter"] > 0 else 0]
     pending_drop = None
     cut_reply = None
     # Canned answers: the command is answered so and not carried out; after
@@ -106,6 +107,19 @@ class Handler(FTPHandler):
                 self.close_when_done()
             return
         FTPHandler.pre_process_command(self, line, cmd, arg)
+    # Servers of the older kind speak a legacy character set (here Latin-1)
+    # for names until the client asks for UTF-8 with OPTS UTF8 ON.
+    utf8_on = False
+    def ftp_OPTS(self, line):
+        if o["legacyNames"] and line.upper().replace(" ", "") == "UTF8ON":
+            self.utf8_on = True
+            self.respond("200 UTF8 mode enabled.")
+            return
+        FTPHandler.ftp_OPTS(self, line)
+    def decode(self, data):
+        if o["legacyNames"] and not self.utf8_on:
+            return data.decode("latin-1")
+        return FTPHandler.decode(self, data)
     # Some servers log an anonymous user on at USER, asking no password.
     def ftp_USER(self, line):
         if o["anonymousAtUser"] and line == "anonymous" and not self.authenticated:
@@ -130,6 +144,20 @@ class Handler(FTPHandler):
     # connections close with no final reply, as when a server goes away.
     # Listings can be cut short: part of the text, then an error reply.
     def push_dtp_data(self, data, isproducer=False, file=None, cmd=None):
+        if cmd in ("LIST", "MLSD") and o["legacyNames"] and not self.utf8_on and isproducer:
+            chunks = []
+            while True:
+                c = data.more()
+                if not c:
+                    break
+                chunks.append(c)
+            data = b"".join(chunks).decode("utf8").encode("latin-1", "replace")
+            isproducer = False
+        if cmd == "RETR" and Handler.retr_cuts_left[0] > 0 and isproducer:
+            Handler.retr_cuts_left[0] -= 1
+            data = data.more()[:o["cutDownloadAfter"]]
+            isproducer = False
+            self.cut_reply = o["cutListingReply"]
         if cmd in ("LIST", "MLSD") and Handler.cuts_left[0] > 0 and isproducer:
             Handler.cuts_left[0] -= 1
             chunks = []
@@ -265,7 +293,8 @@ bool FtpTestServer::startPyftpdlib(const std::string& root, const PyOptions& o) 
              << ",\"anonymousAtUser\":" << (o.anonymousAtUser ? "true" : "false")
              << ",\"loginDelay\":" << o.loginDelaySeconds << ",\"cutListingAfter\":" << o.cutListingAfter
              << ",\"cutListingReply\":" << jsonString(o.cutListingReply) << ",\"maxPerIp\":" << o.maxSessionsPerIp
-             << ",\"rate\":" << o.sendBytesPerSecond
+             << ",\"rate\":" << o.sendBytesPerSecond << ",\"legacyNames\":" << (o.legacyNames ? "true" : "false")
+             << ",\"cutDownloadAfter\":" << o.cutDownloadAfter
              << ",\"canned\":" << canned << "}";
         const std::string options = json.str();
         const char* argv[] = {"/usr/bin/python3", script.c_str(), options.c_str(), nullptr};

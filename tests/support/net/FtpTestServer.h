@@ -35,6 +35,9 @@ public:
         // its text, then ends with cutListingReply instead of 226.
         int cutListingAfter = 0;
         std::string cutListingReply = "426 Connection closed; transfer aborted.";
+        // Above 0: the first download sends this many bytes (at most 64 KiB)
+        // and ends with cutListingReply.
+        int cutDownloadAfter = 0;
         // "anonymous" is logged on at USER (230, no PASS asked).
         bool anonymousAtUser = false;
         // Seconds between a good PASS and its 230 (other sessions go on).
@@ -44,6 +47,9 @@ public:
         // Commands answered with a fixed reply and not carried out ("EPSV"
         // -> "500 ..."); after a 421 reply the server hangs up.
         std::map<std::string, std::string> cannedReplies;
+        // Names travel in Latin-1 (listings and commands) until the client
+        // sends OPTS UTF8 ON, as on servers of the older kind.
+        bool legacyNames = false;
         // Above 0: files are sent at about this many bytes a second.
         int64_t sendBytesPerSecond = 0;
         // A file the server keeps its counts in (readStats).
