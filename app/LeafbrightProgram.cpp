@@ -93,6 +93,12 @@ bool LeafbrightProgram::launch(bool headless, std::string* error) {
         if (error) *error = "unknown device profile";
         return false;
     }
+    // In a window on a dense screen the desktop profile takes the desktop's
+    // scale: laid out in points, drawn at the screen's pixels. (The other
+    // profiles keep their devices' scales; their window is as many pixels
+    // per point as the desktop's.)
+    const double desktopScale = headless ? 1.0 : shell::DesktopShell::desktopScale();
+    if (!headless && profile->name == "desktop") profile->scale = desktopScale;
     sys::DeviceProfile::setCurrent(*profile);
     if (headless) sys::Clock::setVirtual(true);
     sys::RunLoop::main().bindToCurrentThread();
@@ -127,7 +133,7 @@ bool LeafbrightProgram::launch(bool headless, std::string* error) {
     if (!headless) {
         // The window opens at the size it had when the last run ended.
         if (auto size = storedWindowSize()) delegate_->window()->resize(*size);
-        shell_ = std::make_unique<shell::DesktopShell>(*delegate_->window());
+        shell_ = std::make_unique<shell::DesktopShell>(*delegate_->window(), desktopScale);
         std::string why;
         if (!shell_->open("Leafbright", &why)) {
             if (error) *error = "cannot open a window: " + why;

@@ -9,7 +9,7 @@ BUILD_PKGS=(
   libcairo2-dev libpixman-1-dev libpango1.0-dev libfreetype-dev librsvg2-dev
   fonts-dejavu-core fonts-noto-cjk
   libturbojpeg0-dev libspng-dev libpng-dev libgif-dev libtiff-dev libwebp-dev libavif-dev
-  liblitehtml-dev libsdl2-dev libasound2-dev libminizip-dev
+  liblitehtml-dev libsdl2-dev libx11-dev libasound2-dev libminizip-dev
   libmupdf-dev libmujs-dev libgumbo-dev libjbig2dec0-dev libopenjp2-7-dev libharfbuzz-dev
   libcurl4-openssl-dev libxml2-dev nlohmann-json3-dev
   libsecret-1-dev
@@ -21,7 +21,7 @@ BUILD_PKGS=(
   p7zip-full
 )
 TEST_PKGS=(
-  xvfb xauth xdotool openbox imagemagick webp libavif-bin libvips-tools zip unzip nginx
+  xvfb xauth xdotool openbox wmctrl x11-xserver-utils imagemagick webp libavif-bin libvips-tools zip unzip nginx
   img2pdf ghostscript mupdf-tools
   # sound made at test time for the page turns by sound
   sox

@@ -1,5 +1,7 @@
 #include "platform/shell/DesktopShell.h"
 
+#include "platform/shell/X11Desktop.h"
+
 #include "platform/core/Clock.h"
 #include "platform/core/RunLoop.h"
 #include "platform/graphics/Canvas.h"
@@ -58,7 +60,24 @@ const char* specialKey(SDL_Keycode k) {
 
 }  // namespace
 
-DesktopShell::DesktopShell(ui::Window& window) : window_(window) {}
+DesktopShell::DesktopShell(ui::Window& window, double pixelsPerPoint)
+    : window_(window), scale_(pixelsPerPoint >= 1 && pixelsPerPoint <= 8 ? pixelsPerPoint : 1.0) {}
+
+int DesktopShell::px(double points) const { return int(std::lround(points * scale_)); }
+
+ui::Point DesktopShell::toPoints(int x, int y) const { return {double(x) / scale_, double(y) / scale_}; }
+
+double DesktopShell::desktopScale() {
+    if (auto s = X11Desktop::desktopScale()) return *s;
+    // No word from the desktop: a screen of clearly more than 1.5 times the
+    // usual density (SDL's measure) counts by its density, in half steps.
+    if (sdlVideoReady()) {
+        float ddpi = 0, hdpi = 0, vdpi = 0;
+        if (SDL_GetDisplayDPI(0, &ddpi, &hdpi, &vdpi) == 0 && hdpi > 96 * 1.5 && hdpi < 96 * 8)
+            return std::round(hdpi / 96.0 * 2) / 2;
+    }
+    return 1.0;
+}
 
 DesktopShell::~DesktopShell() {
     *alive_ = false;
@@ -83,16 +102,15 @@ bool DesktopShell::open(const std::string& title, std::string* error) {
     SDL_SetHint(SDL_HINT_RENDER_SCALE_QUALITY, "1");
     const ui::Rect b = window_.bounds();
     title_ = title;
-    sdlWindow_ = SDL_CreateWindow(title.c_str(), SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
-                                  int(std::lround(b.width())), int(std::lround(b.height())),
-                                  SDL_WINDOW_SHOWN | SDL_WINDOW_RESIZABLE);
+    sdlWindow_ = SDL_CreateWindow(title.c_str(), SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, px(b.width()),
+                                  px(b.height()), SDL_WINDOW_SHOWN | SDL_WINDOW_RESIZABLE);
     if (!sdlWindow_) {
         if (error) *error = SDL_GetError();
         return false;
     }
     // A window made smaller than that (a phone's screen) keeps its size.
-    SDL_SetWindowMinimumSize(sdlWindow_, std::min(kMinWidth, int(std::lround(b.width()))),
-                             std::min(kMinHeight, int(std::lround(b.height()))));
+    SDL_SetWindowMinimumSize(sdlWindow_, px(std::min(double(kMinWidth), b.width())),
+                             px(std::min(double(kMinHeight), b.height())));
     syncedSize_ = windowedSize_ = b.size;
     // The window manager may not give the size asked for (a screen smaller
     // than the window): the screens take the size it gave.
@@ -120,12 +138,13 @@ void DesktopShell::syncSize() {
     const ui::Size b = window_.bounds().size;
     if (b == syncedSize_ || isFullscreen()) return;
     syncedSize_ = windowedSize_ = b;
-    SDL_SetWindowSize(sdlWindow_, int(std::lround(b.width)), int(std::lround(b.height)));
+    SDL_SetWindowSize(sdlWindow_, px(b.width), px(b.height));
 }
 
 void DesktopShell::sizeChanged(int width, int height) {
     if (width <= 0 || height <= 0) return;
-    const ui::Size size{double(width), double(height)};
+    // The window's pixels, as points of the layout.
+    const ui::Size size{std::round(width / scale_), std::round(height / scale_)};
     if (!isFullscreen()) windowedSize_ = size;
     needsFrame_ = true;
     if (size == syncedSize_ && size == window_.bounds().size) return;
@@ -141,8 +160,8 @@ void DesktopShell::setFullscreen(bool on) {
     if (!on) {
         // Back to the size the window had before.
         const ui::Size back = windowedSize_;
-        SDL_SetWindowSize(sdlWindow_, int(std::lround(back.width)), int(std::lround(back.height)));
-        sizeChanged(int(std::lround(back.width)), int(std::lround(back.height)));
+        SDL_SetWindowSize(sdlWindow_, px(back.width), px(back.height));
+        sizeChanged(px(back.width), px(back.height));
     }
 }
 
@@ -242,27 +261,27 @@ void DesktopShell::handle(const SDL_Event& e) {
     case SDL_MOUSEBUTTONDOWN:
         if (e.button.button != SDL_BUTTON_LEFT) break;
         mouseDown_ = true;
-        window_.sendTouch(0, ui::TouchPhase::Began, {double(e.button.x), double(e.button.y)});
+        window_.sendTouch(0, ui::TouchPhase::Began, toPoints(e.button.x, e.button.y));
         break;
     case SDL_MOUSEMOTION:
-        lastMouse_ = {double(e.motion.x), double(e.motion.y)};
-        if (mouseDown_) window_.sendTouch(0, ui::TouchPhase::Moved, {double(e.motion.x), double(e.motion.y)});
+        lastMouse_ = toPoints(e.motion.x, e.motion.y);
+        if (mouseDown_) window_.sendTouch(0, ui::TouchPhase::Moved, toPoints(e.motion.x, e.motion.y));
         break;
     case SDL_MOUSEBUTTONUP:
         if (e.button.button != SDL_BUTTON_LEFT || !mouseDown_) break;
         mouseDown_ = false;
-        window_.sendTouch(0, ui::TouchPhase::Ended, {double(e.button.x), double(e.button.y)});
+        window_.sendTouch(0, ui::TouchPhase::Ended, toPoints(e.button.x, e.button.y));
         break;
     case SDL_MOUSEWHEEL: {
         // Where the pointer is: the event's own position, else the last one seen.
-        int mx = e.wheel.mouseX, my = e.wheel.mouseY;
-        if (mx == 0 && my == 0) mx = int(lastMouse_.x), my = int(lastMouse_.y);
+        ui::Point at = toPoints(e.wheel.mouseX, e.wheel.mouseY);
+        if (e.wheel.mouseX == 0 && e.wheel.mouseY == 0) at = lastMouse_;
         double dx = e.wheel.preciseX, dy = e.wheel.preciseY;
         if (e.wheel.direction == SDL_MOUSEWHEEL_FLIPPED) dx = -dx, dy = -dy;
         const bool pinch = (SDL_GetModState() & KMOD_CTRL) != 0;
         // A notch scrolls 40 points; with ctrl each notch zooms one step
         // (away from the user zooms in), around the pointer.
-        ui::ScrollView::dispatchWheel(window_, {double(mx), double(my)}, pinch ? 0 : -dx * 40, -dy * (pinch ? 1 : 40),
+        ui::ScrollView::dispatchWheel(window_, at, pinch ? 0 : -dx * 40, -dy * (pinch ? 1 : 40),
                                       pinch ? unsigned(ui::KeyModifierControl) : 0u);
         break;
     }
@@ -321,7 +340,7 @@ void DesktopShell::pumpOnce(double maxWait) {
         std::string t = titleSource_();
         if (!t.empty() && t != title_) {
             title_ = std::move(t);
-            SDL_SetWindowTitle(sdlWindow_, title_.c_str());
+            X11Desktop::setTitle(sdlWindow_, title_);
         }
     }
     present(false);

@@ -24,7 +24,9 @@ namespace shell {
 // between events.
 class DesktopShell {
 public:
-    explicit DesktopShell(ui::Window& window);
+    // `pixelsPerPoint`: the desktop's screen scale (2 on a 2x monitor): the
+    // window is that many pixels per point of the screens' layout.
+    explicit DesktopShell(ui::Window& window, double pixelsPerPoint = 1.0);
     ~DesktopShell();
     DesktopShell(const DesktopShell&) = delete;
     DesktopShell& operator=(const DesktopShell&) = delete;
@@ -64,6 +66,11 @@ public:
     static ui::Application::State stateAfterWindowEvent(ui::Application::State current, int windowEvent,
                                                         bool hasFocus);
 
+    double pixelsPerPoint() const { return scale_; }
+    // The desktop's screen scale: GDK_SCALE, the X resources' Xft.dpi, else
+    // SDL's display DPI over 96 when it is clearly a dense screen; 1 without.
+    static double desktopScale();
+
     // The smallest size a user can make the window.
     static constexpr int kMinWidth = 480;
     static constexpr int kMinHeight = 360;
@@ -74,7 +81,11 @@ private:
     void syncSize();
     void sizeChanged(int width, int height);
 
+    int px(double points) const;
+    ui::Point toPoints(int x, int y) const;
+
     ui::Window& window_;
+    double scale_ = 1.0;
     SDL_Window* sdlWindow_ = nullptr;
     SDL_Renderer* renderer_ = nullptr;
     SDL_Texture* texture_ = nullptr;

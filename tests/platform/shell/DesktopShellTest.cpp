@@ -1,4 +1,5 @@
 #include "platform/shell/DesktopShell.h"
+#include "platform/shell/X11Desktop.h"
 #include "tests/platform/ui/UITestSupport.h"
 
 #include "platform/graphics/ImageDecoder.h"
@@ -290,3 +291,16 @@ TEST_F(DesktopShellTest, FocusAndMinimisingMoveTheApplicationThroughItsLife) {
 }
 
 }  // namespace
+
+TEST(X11DesktopTest, TheScaleComesFromGdkScaleElseTheXResourcesDpi) {
+    using shell::X11Desktop;
+    EXPECT_EQ(X11Desktop::scaleFrom(nullptr, "Xft.antialias:\t1\nXft.dpi:\t192\n"), std::optional<double>(2.0));
+    EXPECT_EQ(X11Desktop::scaleFrom(nullptr, "Xft.dpi: 144\n"), std::optional<double>(1.5));
+    EXPECT_EQ(X11Desktop::scaleFrom(nullptr, "Xft.dpi: 96\n"), std::optional<double>(1.0));
+    EXPECT_EQ(X11Desktop::scaleFrom(nullptr, "Xft.dpi: 72\n"), std::optional<double>(1.0)) << "never below one";
+    EXPECT_EQ(X11Desktop::scaleFrom("2", "Xft.dpi: 96\n"), std::optional<double>(2.0)) << "GDK_SCALE first";
+    EXPECT_EQ(X11Desktop::scaleFrom("", ""), std::nullopt);
+    // Nonsense says nothing.
+    EXPECT_EQ(X11Desktop::scaleFrom("two", "Xft.dpi: lots\n"), std::nullopt);
+    EXPECT_EQ(X11Desktop::scaleFrom("0", "Xft.dpi: 100000\n"), std::nullopt);
+}

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+struct SDL_Window;
+
+namespace shell {
+
+// What the desktop shell asks of the X window system itself, where SDL
+// falls short: a title in UTF-8 whatever the process's locale (SDL sets
+// the window manager's name through the locale, and a C locale leaves a
+// non-ASCII title garbled or unchanged), and the screen scale the desktop
+// asks for (GDK_SCALE, or the Xft.dpi of the X resources over 96).
+// Without an X display (Wayland) the title goes through SDL alone and no
+// scale is known.
+class X11Desktop {
+public:
+    static void setTitle(SDL_Window* window, const std::string& utf8);
+    // The scale the desktop asks for, from the environment and the X
+    // resources: GDK_SCALE (a whole number), else Xft.dpi / 96. Nothing when
+    // neither says (or says something unusable).
+    static std::optional<double> desktopScale();
+    // The same reading, on given texts (tests): the GDK_SCALE value and the
+    // X resource database as text.
+    static std::optional<double> scaleFrom(const char* gdkScale, const std::string& resources);
+};
+
+}  // namespace shell

@@ -1,0 +1,151 @@
+#!/usr/bin/env bash
+# A book read in a real window under a virtual X server and a window
+# manager, changed from outside as a user changes it: full screen and back,
+# maximised and back, made smaller. After each change the page is laid out
+# again for the window: its frame (a black line round each red page) is
+# whole on screen. Then the menu's settings screen is opened and left with
+# Escape, the window made larger and the book closed: no black tool bar is
+# left over the page or the library. A second run on a desktop asking for
+# twice the density (Xft.dpi 192) has a window twice as many pixels wide,
+# with a page frame and text drawn at those pixels, not enlarged.
+# reading-window.sh LEAFBRIGHT WORKDIR
+set -euo pipefail
+program=$1 work=$2
+self=$(realpath "$0")
+fail() { echo "FAIL: $*" >&2; [ -f run.log ] && tail -20 run.log >&2; exit 1; }
+for tool in xvfb-run xdotool openbox wmctrl convert import xprop xrdb; do
+  command -v "$tool" >/dev/null || { echo "$tool missing"; exit 77; }
+done
+work=$(realpath -m "$work")
+program=$(realpath "$program")
+if [ "${3:-}" != inside ]; then
+  rm -rf "$work"
+  mkdir -p "$work"
+  cd "$work"
+  # Four red pages, 600 x 800, each framed by an 8-pixel black line.
+  for i in 1 2 3 4; do
+    convert -size 600x800 xc:black -fill "rgb(220,40,40)" -draw "rectangle 8,8 591,791" "p$i.png"
+  done
+  zip -q -X Framed.cbz p1.png p2.png p3.png p4.png
+  version=$("$program" --version | awk '{ print $2 }')
+  for home in home home2x; do
+    mkdir -p "$home/Documents"
+    printf '<?xml version="1.0" encoding="UTF-8"?>\n<plist version="1.0"><array><string>%s</string></array></plist>\n' \
+      "$version" > "$home/Documents/.notice.lbs"
+  done
+  xvfb-run -a -s "-screen 0 2400x1600x24" "$self" "$program" "$work" inside || fail "the windowed run failed"
+  echo "reading window ok"
+  exit 0
+fi
+
+# ---- Inside the virtual X server -------------------------------------------------------------
+cd "$work"
+openbox --sm-disable >/dev/null 2>&1 &
+wm=$!
+pid=
+cleanup() {
+  [ -n "$pid" ] && kill "$pid" 2>/dev/null
+  kill "$wm" 2>/dev/null || true
+}
+trap cleanup EXIT
+for _ in $(seq 50); do xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q window && break; sleep 0.1; done
+sleep 1  # openbox maps no window made before it is fully up
+
+# poll TRIES COMMAND...: runs COMMAND every tenth of a second until it succeeds.
+poll() {
+  local tries=$1
+  shift
+  for _ in $(seq "$tries"); do
+    "$@" && return 0
+    kill -0 "$pid" 2>/dev/null || fail "the program ended"
+    sleep 0.1
+  done
+  return 1
+}
+window_named() { xdotool search --name "$1" 2>/dev/null | head -1; }
+has_window() { wid=$(window_named "$1") && [ -n "$wid" ]; }
+snap() { import -window "$wid" "$1" 2>/dev/null; }
+size_of() { identify -format '%wx%h' "$1"; }
+rgb() { convert "$1" -format "%[fx:int(255*p{$2,$3}.r)] %[fx:int(255*p{$2,$3}.g)] %[fx:int(255*p{$2,$3}.b)]" info:; }
+dark() { local c; c=$(rgb "$1" "$2" "$3"); set -- $c; [ $(($1 + $2 + $3)) -lt 150 ]; }
+red() { local c; c=$(rgb "$1" "$2" "$3"); set -- $c; [ "$1" -gt 170 ] && [ "$2" -lt 90 ] && [ "$3" -lt 90 ]; }
+# frame_whole PNG: the red of the pages, and the black line just outside it
+# on all four sides, inside the picture.
+frame_whole() {
+  local box w h x y W H
+  box=$(convert "$1" -fuzz 20% -fill black +opaque "rgb(220,40,40)" -fill white -opaque "rgb(220,40,40)" \
+    -format '%@' info: 2>/dev/null) || return 1
+  [[ $box =~ ^([0-9]+)x([0-9]+)\+([0-9]+)\+([0-9]+)$ ]] || return 1
+  w=${BASH_REMATCH[1]} h=${BASH_REMATCH[2]} x=${BASH_REMATCH[3]} y=${BASH_REMATCH[4]}
+  W=$(identify -format %w "$1") H=$(identify -format %h "$1")
+  [ "$w" -gt 100 ] && [ "$h" -gt 100 ] || return 1
+  [ $((x - 3)) -ge 0 ] && [ $((y - 3)) -ge 0 ] && [ $((x + w + 2)) -lt "$W" ] && [ $((y + h + 2)) -lt "$H" ] || return 1
+  dark "$1" $((x - 3)) $((y + h / 2)) && dark "$1" $((x + w + 2)) $((y + h / 2)) &&
+    dark "$1" $((x + w / 4)) $((y - 3)) && dark "$1" $((x + w / 4)) $((y + h + 2))
+}
+shows_whole_frame() { snap "$1" && frame_whole "$1"; }
+expect_frame() { poll 60 shows_whole_frame "$1" || fail "$2: the page's frame is not whole on screen ($(size_of "$1"))"; }
+
+"$program" --home home Framed.cbz > run.log 2>&1 &
+pid=$!
+poll 100 has_window 'Framed . 1/4' || fail "no window titled with the book and page"
+expect_frame opened.png "as opened"
+
+xdotool key --window "$wid" F11
+poll 50 sh -c "[ \"\$(xdotool getwindowgeometry '$wid' | awk '/Geometry/ { print \$2 }')\" = 2400x1600 ]" ||
+  fail "F11 did not make the window full screen"
+expect_frame full.png "full screen"
+xdotool key --window "$wid" F11
+expect_frame back.png "back from full screen"
+[ "$(size_of back.png)" = 1024x768 ] || fail "back from full screen at $(size_of back.png)"
+
+wmctrl -i -r "$wid" -b add,maximized_vert,maximized_horz
+expect_frame maximised.png "maximised"
+wmctrl -i -r "$wid" -b remove,maximized_vert,maximized_horz
+poll 50 sh -c "[ \"\$(xdotool getwindowgeometry '$wid' | awk '/Geometry/ { print \$2 }')\" = 1024x768 ]" ||
+  fail "un-maximising did not give the size back"
+expect_frame unmaximised.png "un-maximised"
+
+xdotool windowsize "$wid" 700 500
+expect_frame smaller.png "made smaller"
+
+# The menu's settings and back with Escape; then a taller window: no bar
+# left where the old bottom edge was.
+xdotool mousemove --window "$wid" 350 250 click 1
+sleep 0.8  # the menu opens after the single-tap delay
+xdotool mousemove --window "$wid" 680 486 click 1
+sleep 1
+xdotool key --window "$wid" Escape
+sleep 1
+xdotool windowsize "$wid" 600 800
+expect_frame taller.png "made taller after the settings"
+red taller.png 300 520 || fail "a bar is left over the page where the window ended ($(rgb taller.png 300 520))"
+
+# The book closed from the menu: the library shows no bar of it.
+xdotool mousemove --window "$wid" 300 400 click 1
+sleep 0.8
+xdotool mousemove --window "$wid" 300 133 click 1
+poll 50 has_window 'Leafbright$' || fail "the book did not close"
+sleep 0.5
+snap library.png
+! dark library.png 300 520 || fail "a dark bar is left over the library ($(rgb library.png 300 520))"
+kill "$pid"
+wait "$pid" 2>/dev/null || true
+pid=
+
+# ---- A dense screen ----------------------------------------------------------------------------
+echo "Xft.dpi: 192" | xrdb -merge
+"$program" --home home2x Framed.cbz > run.log 2>&1 &
+pid=$!
+poll 100 has_window 'Framed . 1/4' || fail "no window on the dense screen"
+expect_frame dense.png "on the dense screen"
+[ "$(size_of dense.png)" = 2048x1536 ] || fail "the window on a 2x screen is $(size_of dense.png), not 2048x1536"
+# The page is composed at the screen's pixels and shown one to one: the
+# edge between its frame line and its red is hard (a page drawn at half the
+# pixels and enlarged blurs it over several pixels).
+box=$(convert dense.png -fuzz 20% -fill black +opaque "rgb(220,40,40)" -fill white -opaque "rgb(220,40,40)" -format '%@' info:)
+[[ $box =~ ^([0-9]+)x([0-9]+)\+([0-9]+)\+([0-9]+)$ ]] || fail "no page on the dense screen"
+x=${BASH_REMATCH[3]} y=$((BASH_REMATCH[4] + BASH_REMATCH[2] / 2))
+blurred=$(convert dense.png -crop "24x1+$((x - 20))+$y" -depth 8 txt:- |
+  awk -F'[(,)]' 'NR > 1 { r = $3 + 0; if (r > 50 && r < 180) n++ } END { print n + 0 }')
+[ "$blurred" -le 2 ] || fail "the page's frame edge is blurred over $blurred pixels on the dense screen"
