@@ -13,6 +13,8 @@ BUILD_PKGS=(
   libmupdf-dev libmujs-dev libgumbo-dev libjbig2dec0-dev libopenjp2-7-dev libharfbuzz-dev
   libcurl4-openssl-dev libxml2-dev nlohmann-json3-dev
   libsecret-1-dev
+  # the window benchmarks: XTest key presses, XDamage
+  libxtst-dev libxdamage-dev
   # the on-device HTTP media server
   libmicrohttpd-dev
   # bzip2 and LZMA entries of zip books
@@ -33,6 +35,8 @@ TEST_PKGS=(
   samba minidlna iproute2
   # smbclient beside the SMB download benchmark
   smbclient
+  # the desktop readers beside the window benchmarks
+  zathura zathura-cb mcomix
   # FTP and WebDAV peers, and lftp beside the FTP listing benchmark
   vsftpd python3-pyftpdlib libnginx-mod-http-dav-ext lftp
 )

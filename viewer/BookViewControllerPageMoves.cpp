@@ -127,7 +127,8 @@ bool BookViewController::movePage(int op, int32_t page, int32_t oldPage) {
         }
         BookCommon::setRotationTempLock(true);
     }
-    if (forward) StatisticsStore::sharedStatisticsStore()->incrementPageTotal();
+    // Counted after the turn is on the screen (the count is a file write).
+    if (forward) sys::RunLoop::main().post([] { StatisticsStore::sharedStatisticsStore()->incrementPageTotal(); });
     return true;
 }
 
@@ -150,6 +151,21 @@ void BookViewController::movePageDo() {
     auto lock = loadLock_;
     std::weak_ptr<ui::ViewController> owner = weak_from_this();
     const uint64_t generation = pageGeneration_;
+    // A view the session already holds is taken here and now: the turn is
+    // only a change of pictures, with no worker to start and no wait for the
+    // main loop to come round. A reload holding the load lock, or a view
+    // still to be composed, goes through the worker.
+    if (!waitPreload) {
+        std::unique_lock guard(*lock, std::try_to_lock);
+        if (guard.owns_lock() && reader->isPageLoaded(request)) {
+            MoveResult loaded;
+            loaded.result = reader->loadPage(request);
+            loaded.page = reader->loadedPage();
+            guard.unlock();
+            movePageLoadFinish(loaded, generation);
+            return;
+        }
+    }
     moveThread_ = sys::Thread(
         [request, waitPreload, reader, lock, owner, generation](const std::atomic<bool>&) {
             moveLoadPageThread(request, waitPreload, reader, lock, owner, generation);
@@ -380,10 +396,17 @@ void BookViewController::repeatHeldButtonMove() {
 
 void BookViewController::storeReadingPosition() {
     if (!bookReader_ || !displayBookPage_) return;
-    BookCommon::writeFilePageInfoWithFilename(fileName_, page_, displayBookPage_->isSecondPage,
-                                              isSelectedSubReadingPage_, subReadingPage_, subReadingPageIsSecound_,
-                                              bookReader_->getPageNum(), bookReader_->getTargetFolder().value_or(""),
-                                              displayBookPage_->is2PageLoaded, settings_->iCloudEnable());
+    // Written once the new page is on the screen (a file write is no part of
+    // the turn a reader waits for), from the values of this move, even when
+    // the screen has closed meanwhile.
+    sys::RunLoop::main().post([fileName = fileName_, page = page_, second = displayBookPage_->isSecondPage,
+                               sub = isSelectedSubReadingPage_, subPage = subReadingPage_,
+                               subSecond = subReadingPageIsSecound_, count = bookReader_->getPageNum(),
+                               folder = bookReader_->getTargetFolder().value_or(""),
+                               pair = displayBookPage_->is2PageLoaded, cloud = settings_->iCloudEnable()] {
+        BookCommon::writeFilePageInfoWithFilename(fileName, page, second, sub, subPage, subSecond, count, folder, pair,
+                                                  cloud);
+    });
 }
 
 // ---- Reloads --------------------------------------------------------------------------------

@@ -30,13 +30,21 @@ void RunLoop::bindToCurrentThread() { thread_.store(std::this_thread::get_id());
 bool RunLoop::isCurrent() const { return thread_.load() == std::this_thread::get_id(); }
 
 void RunLoop::post(Fn fn, Owner owner) {
+    std::shared_ptr<const Fn> wake;
     {
         std::lock_guard<std::mutex> g(mutex_);
         posted_.emplace_back(std::move(fn), std::move(owner));
         hasPosts_.store(true);
+        wake = wakeHandler_;
     }
     cv_.notify_all();
     Clock::pokeQuiet();
+    if (wake && *wake) (*wake)();
+}
+
+void RunLoop::setWakeHandler(Fn handler) {
+    std::lock_guard<std::mutex> g(mutex_);
+    wakeHandler_ = handler ? std::make_shared<const Fn>(std::move(handler)) : nullptr;
 }
 
 void RunLoop::postAndWait(const Fn& fn) {

@@ -103,6 +103,10 @@ public:
 
     // Wakes a loop that waits for work (for an event source outside the loop).
     void wakeUp();
+    // Called after every post, on the posting thread, so that a wait for
+    // outside events (the desktop window's) ends for the posted work at once.
+    // Empty to stop.
+    void setWakeHandler(Fn handler);
 
 private:
     RunLoop();
@@ -114,6 +118,7 @@ private:
     mutable std::mutex mutex_;
     std::condition_variable cv_;
     std::deque<std::pair<Fn, Owner>> posted_;
+    std::shared_ptr<const Fn> wakeHandler_;
     std::map<std::pair<double, uint64_t>, TimerRef> timers_;
     uint64_t seq_ = 0;
     std::atomic<bool> hasPosts_{false};

@@ -82,6 +82,7 @@ double DesktopShell::desktopScale() {
 DesktopShell::~DesktopShell() {
     *alive_ = false;
     window_.setRenderRequestHandler({});
+    sys::RunLoop::main().setWakeHandler({});
     if (texture_) SDL_DestroyTexture(texture_);
     if (renderer_) SDL_DestroyRenderer(renderer_);
     if (sdlWindow_) SDL_DestroyWindow(sdlWindow_);
@@ -118,8 +119,18 @@ bool DesktopShell::open(const std::string& title, std::string* error) {
     SDL_GetWindowSize(sdlWindow_, &cw, &ch);
     sizeChanged(cw, ch);
     renderer_ = SDL_CreateRenderer(sdlWindow_, -1, SDL_RENDERER_ACCELERATED | SDL_RENDERER_PRESENTVSYNC);
-    if (!renderer_) renderer_ = SDL_CreateRenderer(sdlWindow_, -1, SDL_RENDERER_SOFTWARE);
-    if (!renderer_) {
+    if (renderer_ && glEmulatedInSoftware(renderer_)) {
+        // OpenGL drawn by the processor (no graphics card, or a virtual
+        // screen) only adds copies: the frame goes to the window's own
+        // surface instead, which the display server takes as it is.
+        SDL_DestroyRenderer(renderer_);
+        renderer_ = nullptr;
+        // The surface itself, not one SDL would again keep in OpenGL.
+        SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
+        surfaceMode_ = SDL_GetWindowSurface(sdlWindow_) != nullptr;
+    }
+    if (!renderer_ && !surfaceMode_) renderer_ = SDL_CreateRenderer(sdlWindow_, -1, SDL_RENDERER_SOFTWARE);
+    if (!renderer_ && !surfaceMode_) {
         if (error) *error = SDL_GetError();
         return false;
     }
@@ -127,6 +138,18 @@ bool DesktopShell::open(const std::string& title, std::string* error) {
     window_.setRenderRequestHandler([this, alive] {
         if (alive.lock()) needsFrame_ = true;
     });
+    // Work posted from other threads (a page composed in the background)
+    // ends the wait for window events at once.
+    wakeEvent_ = SDL_RegisterEvents(1);
+    if (wakeEvent_ != Uint32(-1)) {
+        const Uint32 type = wakeEvent_;
+        sys::RunLoop::main().setWakeHandler([type] {
+            if (sys::RunLoop::main().isCurrent()) return;
+            SDL_Event e{};
+            e.type = type;
+            SDL_PushEvent(&e);
+        });
+    }
     SDL_StartTextInput();
     needsFrame_ = true;
     return true;
@@ -176,6 +199,10 @@ void DesktopShell::raise() {
 }
 
 void DesktopShell::present(bool force) {
+    if (surfaceMode_) {
+        presentToSurface(force);
+        return;
+    }
     if (!renderer_) return;
     const double now = sys::Clock::now();
     if (!force && (!needsFrame_ || now - lastFrame_ < 1.0 / 60.0)) return;
@@ -207,7 +234,64 @@ void DesktopShell::present(bool force) {
     SDL_RenderPresent(renderer_);
 }
 
+void DesktopShell::presentToSurface(bool force) {
+    const double now = sys::Clock::now();
+    if (!force && (!needsFrame_ || now - lastFrame_ < 1.0 / 60.0)) return;
+    needsFrame_ = false;
+    lastFrame_ = now;
+    syncSize();
+    gfx::Canvas& fb = window_.render();
+    cairo_surface_t* surface = fb.surface();
+    cairo_surface_flush(surface);
+    SDL_Surface* target = SDL_GetWindowSurface(sdlWindow_);  // follows the window's size
+    if (!target) return;
+    // The frame is opaque: read as the window's own 32-bit format it is
+    // copied row by row, with no conversion.
+    const Uint32 format = target->format->format == SDL_PIXELFORMAT_RGB888 ? SDL_PIXELFORMAT_RGB888
+                                                                           : SDL_PIXELFORMAT_ARGB8888;
+    SDL_Surface* frame = SDL_CreateRGBSurfaceWithFormatFrom(cairo_image_surface_get_data(surface), fb.pixelWidth(),
+                                                            fb.pixelHeight(), 32,
+                                                            cairo_image_surface_get_stride(surface), format);
+    if (!frame) return;
+    SDL_SetSurfaceBlendMode(frame, SDL_BLENDMODE_NONE);
+    if (frame->w == target->w && frame->h == target->h) SDL_BlitSurface(frame, nullptr, target, nullptr);
+    else SDL_BlitScaled(frame, nullptr, target, nullptr);
+    SDL_FreeSurface(frame);
+    SDL_UpdateWindowSurface(sdlWindow_);
+}
+
+bool DesktopShell::glEmulatedInSoftware(SDL_Renderer* renderer) {
+    SDL_RendererInfo info{};
+    if (SDL_GetRendererInfo(renderer, &info) != 0 || !info.name || std::strncmp(info.name, "opengl", 6) != 0)
+        return false;
+    using GetString = const unsigned char* (*)(unsigned);
+    auto getString = reinterpret_cast<GetString>(SDL_GL_GetProcAddress("glGetString"));
+    const unsigned char* name = getString ? getString(0x1F01 /* GL_RENDERER */) : nullptr;
+    if (!name) return false;
+    const std::string gl(reinterpret_cast<const char*>(name));
+    for (const char* soft : {"llvmpipe", "softpipe", "Software Rasterizer", "SWR"})
+        if (gl.find(soft) != std::string::npos) return true;
+    return false;
+}
+
 bool DesktopShell::screenshot(const std::string& pngPath) {
+    if (surfaceMode_) {
+        needsFrame_ = true;
+        presentToSurface(true);
+        SDL_Surface* target = SDL_GetWindowSurface(sdlWindow_);
+        if (!target) return false;
+        gfx::Canvas shot(target->w, target->h, 1.0);
+        cairo_surface_t* s = shot.surface();
+        cairo_surface_flush(s);
+        SDL_Surface* into = SDL_CreateRGBSurfaceWithFormatFrom(cairo_image_surface_get_data(s), target->w, target->h,
+                                                               32, cairo_image_surface_get_stride(s),
+                                                               SDL_PIXELFORMAT_ARGB8888);
+        if (!into) return false;
+        const int rc = SDL_BlitSurface(target, nullptr, into, nullptr);
+        SDL_FreeSurface(into);
+        cairo_surface_mark_dirty(s);
+        return rc == 0 && shot.writePNG(pngPath);
+    }
     if (!renderer_) return false;
     needsFrame_ = true;
     present(true);
@@ -328,11 +412,18 @@ void DesktopShell::handle(const SDL_Event& e) {
 
 void DesktopShell::pumpOnce(double maxWait) {
     auto& loop = sys::RunLoop::main();
-    const int ms = loop.pendingPosts() > 0 ? 0 : std::max(0, int(maxWait * 1000));
+    // A frame held back by the frame rate is drawn as soon as it may be.
+    if (needsFrame_) maxWait = std::min(maxWait, std::max(0.0, lastFrame_ + 1.0 / 60.0 - sys::Clock::now()));
+    const int ms = loop.pendingPosts() > 0 ? 0 : std::max(0, int(std::ceil(maxWait * 1000)));
     SDL_Event e;
     if (SDL_WaitEventTimeout(&e, ms)) {
         handle(e);
         while (SDL_PollEvent(&e)) handle(e);
+        // What the events changed goes on the screen before the work they
+        // left for later runs (a page turn before the reading position is
+        // written).
+        if (window_.needsRender()) needsFrame_ = true;
+        present(false);
     }
     while (loop.runOnce()) {
     }

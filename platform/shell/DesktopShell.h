@@ -78,6 +78,9 @@ public:
 private:
     void handle(const SDL_Event& e);
     void present(bool force);
+    void presentToSurface(bool force);
+    // Whether an OpenGL renderer is drawn by the processor (llvmpipe and the like).
+    static bool glEmulatedInSoftware(SDL_Renderer* renderer);
     void syncSize();
     void sizeChanged(int width, int height);
 
@@ -89,6 +92,8 @@ private:
     SDL_Window* sdlWindow_ = nullptr;
     SDL_Renderer* renderer_ = nullptr;
     SDL_Texture* texture_ = nullptr;
+    // The frame goes to the window's surface, without a renderer.
+    bool surfaceMode_ = false;
     int textureWidth_ = 0;
     int textureHeight_ = 0;
     int outputWidth_ = 0;
@@ -97,6 +102,8 @@ private:
     ui::Size syncedSize_;
     ui::Size windowedSize_;
     bool needsFrame_ = true;
+    // The event type that wakes the wait for events when work is posted.
+    uint32_t wakeEvent_ = uint32_t(-1);
     double lastFrame_ = 0;
     bool mouseDown_ = false;
     ui::Point lastMouse_;

@@ -81,6 +81,25 @@ TEST_F(BookViewControllerTest, KeysTurnPagesInTheReadingDirection) {
     EXPECT_EQ(shownPage(), 2);
 }
 
+// A view the session composed ahead is on the screen as the key is handled:
+// no worker and no turn of the main loop between the key and the page.
+TEST_F(BookViewControllerTest, AComposedAheadPageIsShownAsTheKeyIsHandled) {
+    set("animation", "none");
+    open(2);
+    session->waitPreloadThread();
+    settle();
+    ASSERT_TRUE(window->sendKey(ui::KeyPress{ui::KeyInput::leftArrow, 0}));
+    EXPECT_EQ(shownPage(), 3);
+    EXPECT_FALSE(viewer->isPageMoveLoading());
+    pass();
+    EXPECT_EQ(shownPage(), 3);
+    // The next turn finds its view composed ahead again.
+    session->waitPreloadThread();
+    settle();
+    ASSERT_TRUE(window->sendKey(ui::KeyPress{ui::KeyInput::leftArrow, 0}));
+    EXPECT_EQ(shownPage(), 4);
+}
+
 TEST_F(BookViewControllerTest, SwipesPastTheEdgeTurnPagesInTheReadingDirection) {
     open(2);
     const ui::Point mid = at(0.5, 0.5);

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -239,3 +240,19 @@ TEST_F(RunLoopTest, JoiningWorkerStaysCountedUntilItPosts) {
 }
 
 }  // namespace
+
+// Work posted from another thread calls the wake handler (an outside wait,
+// such as the desktop window's for its events, ends for it); none once the
+// handler is taken away.
+TEST(RunLoopWakeTest, PostsFromOtherThreadsCallTheWakeHandler) {
+    auto& loop = sys::RunLoop::main();
+    loop.bindToCurrentThread();
+    std::atomic<int> wakes{0};
+    loop.setWakeHandler([&] { ++wakes; });
+    std::thread([&] { loop.post([] {}); }).join();
+    EXPECT_EQ(wakes.load(), 1);
+    loop.setWakeHandler({});
+    std::thread([&] { loop.post([] {}); }).join();
+    EXPECT_EQ(wakes.load(), 1);
+    loop.drain();
+}
