@@ -1,36 +1,48 @@
-// Opens a 200 MB cbz on a web server in place and reads its first page,
-// through the block cache and HTTPURLStreamRead, from our fault server with
-// 50 ms added to every answer (a distant server). Counts the round trips and
-// the bytes fetched until the page is read, against what a reader truly
-// needs: the zip directory and the page.
+// Opens a cbz of 200 pages on a web server in place and reads its first
+// page, over a link with a round trip of 50 ms: nginx behind a delay proxy of
+// this benchmark's own that holds every chunk 25 ms in each direction. Ours:
+// the block cache and HTTPURLStreamRead under the zip reader, as a book read
+// in place opens. The peer: curl fetching exactly the byte ranges the first
+// page needs (the end record, the directory, the page) one after another on
+// one connection.
 //
-//   build/bench/remote_open
+//   build/bench/remote_open [runs]
 //
-// Prints the counts, then "ratio: X.XX" (bytes fetched over directory +
-// page; 1 would be perfect).
+// Prints both medians and our round trips (requests and connections), then
+// "ratio: X.XX" (ours over curl's; below 1 means faster).
 
 #include "bench/BenchSupport.h"
 #include "engine/ZipArchive.h"
 #include "platform/core/RunLoop.h"
 #include "remote/stream/HTTPURLStreamRead.h"
-#include "tests/support/net/FaultHttpServer.h"
+#include "tests/support/net/NginxServer.h"
 
 #include <minizip/unzip.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <condition_variable>
 #include <cstdio>
-#include <cstdlib>
+#include <deque>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <random>
 #include <string>
-#include <unistd.h>
+#include <thread>
 #include <vector>
 
 namespace {
 
 namespace fs = std::filesystem;
-constexpr int kPages = 400;
-constexpr size_t kPageBytes = 500'000;
+constexpr int kPages = 200;
+constexpr size_t kPageBytes = 300'000;
+constexpr double kOneWay = 0.025;
 
 uint64_t le(const std::string& b, size_t at, int bytes) {
     uint64_t v = 0;
@@ -38,93 +50,220 @@ uint64_t le(const std::string& b, size_t at, int bytes) {
     return v;
 }
 
-}  // namespace
+// A TCP proxy on 127.0.0.1 that delivers every chunk it reads `delay`
+// seconds later, in each direction: a distant server for a client on this
+// machine.
+class DelayProxy {
+public:
+    DelayProxy(int targetPort, double delay) : target_(targetPort), delay_(delay) {}
+    ~DelayProxy() { stop(); }
 
-int main() {
-    const fs::path work = fs::temp_directory_path() / ("lb-bench-open-" + std::to_string(::getpid()));
-    fs::create_directories(work / "pages");
-    fs::create_directories(work / "www");
-    fs::create_directories(work / "home");
-    ::setenv("LEAFBRIGHT_HOME", (work / "home").c_str(), 1);
-    sys::RunLoop::main().bindToCurrentThread();
-
-    std::mt19937 rng(7);
-    std::string bytes(kPageBytes, '\0');
-    for (int i = 0; i < kPages; ++i) {
-        for (auto& c : bytes) c = char(rng());
-        char name[32];
-        std::snprintf(name, sizeof name, "%04d.jpg", i + 1);
-        std::ofstream(work / "pages" / name, std::ios::binary) << bytes;
+    bool start() {
+        listen_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        int one = 1;
+        ::setsockopt(listen_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+        if (::bind(listen_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(listen_, 16) != 0) return false;
+        socklen_t len = sizeof a;
+        ::getsockname(listen_, reinterpret_cast<sockaddr*>(&a), &len);
+        port_ = ntohs(a.sin_port);
+        threads_.emplace_back([this] { acceptLoop(); });
+        return true;
     }
-    const fs::path book = work / "www" / "book.cbz";
-    if (!bench::shell("cd '" + (work / "pages").string() + "' && zip -q -0 '" + book.string() + "' *.jpg")) {
-        std::fprintf(stderr, "zip failed\n");
-        return 1;
+    void stop() {
+        if (stopping_.exchange(true)) return;
+        ::shutdown(listen_, SHUT_RDWR);
+        ::close(listen_);
+        {
+            std::lock_guard lock(mutex_);
+            for (int fd : sockets_) ::shutdown(fd, SHUT_RDWR);
+            for (auto& p : pipes_) p->wake.notify_all();
+        }
+        for (auto& t : threads_) t.join();
+        std::lock_guard lock(mutex_);
+        for (int fd : sockets_) ::close(fd);
     }
-    fs::remove_all(work / "pages");
+    int port() const { return port_; }
+    int connections() const { return connections_.load(); }
 
-    // What a reader needs: the directory (with its end record) and page 1.
-    uint64_t directory = 0, page = 0;
-    {
-        std::ifstream in(book, std::ios::binary);
-        in.seekg(-65536, std::ios::end);
-        std::string tail((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        const size_t eocd = tail.rfind("PK\x05\x06");
-        directory = le(tail, eocd + 12, 4) + 22;
-        in.clear();
-        in.seekg(0);
-        std::string head(64, '\0');
-        in.read(head.data(), 64);
-        page = 30 + le(head, 26, 2) + le(head, 28, 2) + le(head, 18, 4);
+private:
+    struct Pipe {
+        std::mutex mutex;
+        std::condition_variable wake;
+        std::deque<std::pair<double, std::string>> chunks;  // due time, bytes ("" = end)
+    };
+
+    void acceptLoop() {
+        while (!stopping_) {
+            const int client = ::accept(listen_, nullptr, nullptr);
+            if (client < 0) return;
+            const int server = ::socket(AF_INET, SOCK_STREAM, 0);
+            sockaddr_in a{};
+            a.sin_family = AF_INET;
+            a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            a.sin_port = htons(uint16_t(target_));
+            // The connection itself takes a round trip on a distant link.
+            std::this_thread::sleep_for(std::chrono::duration<double>(2 * delay_));
+            if (::connect(server, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+                ::close(client);
+                ::close(server);
+                continue;
+            }
+            ++connections_;
+            int one = 1;
+            ::setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+            ::setsockopt(server, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+            std::lock_guard lock(mutex_);
+            sockets_.push_back(client);
+            sockets_.push_back(server);
+            for (auto [from, to] : {std::pair{client, server}, std::pair{server, client}}) {
+                pipes_.push_back(std::make_unique<Pipe>());
+                Pipe* p = pipes_.back().get();
+                threads_.emplace_back([this, from, p] { readInto(from, *p); });
+                threads_.emplace_back([this, to, p] { writeFrom(to, *p); });
+            }
+        }
+    }
+    void readInto(int fd, Pipe& p) {
+        std::vector<char> buf(1 << 16);
+        for (;;) {
+            const ssize_t n = ::recv(fd, buf.data(), buf.size(), 0);
+            std::lock_guard lock(p.mutex);
+            p.chunks.emplace_back(bench::now() + delay_, n > 0 ? std::string(buf.data(), size_t(n)) : std::string());
+            p.wake.notify_all();
+            if (n <= 0) return;
+        }
+    }
+    void writeFrom(int fd, Pipe& p) {
+        std::unique_lock lock(p.mutex);
+        for (;;) {
+            p.wake.wait(lock, [&] { return stopping_ || !p.chunks.empty(); });
+            if (stopping_) return;
+            auto [due, bytes] = p.chunks.front();
+            const double wait = due - bench::now();
+            if (wait > 0) {
+                p.wake.wait_for(lock, std::chrono::duration<double>(wait));
+                continue;
+            }
+            p.chunks.pop_front();
+            if (bytes.empty()) {
+                ::shutdown(fd, SHUT_WR);
+                return;
+            }
+            lock.unlock();
+            size_t sent = 0;
+            while (sent < bytes.size()) {
+                const ssize_t n = ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+                if (n <= 0) break;
+                sent += size_t(n);
+            }
+            lock.lock();
+        }
     }
 
-    test::FaultHttpServer server((work / "www").string());
-    if (!server.start()) return 1;
-    const std::string url = server.url("/book.cbz?delay_ms=50");
-    HTTPURLStreamRead::registerWithEngine();
+    int target_;
+    double delay_;
+    int listen_ = -1;
+    int port_ = 0;
+    std::atomic<bool> stopping_{false};
+    std::atomic<int> connections_{0};
+    std::mutex mutex_;
+    std::vector<int> sockets_;
+    std::vector<std::unique_ptr<Pipe>> pipes_;
+    std::vector<std::thread> threads_;
+};
+
+// Opens the book in place and reads its first page; false when that failed.
+bool readFirstPage(const std::string& url, uint64_t expected) {
     RemoteStreamRead::removeCache();
     auto stream = RemoteStreamRead::newStreamWithProtocol(RemoteStreamRead::getProtocolWithURL(url));
-
-    const double t0 = bench::now();
     bool ok = stream && stream->openURL(url);
     std::unique_ptr<ZipArchive> zip = ok ? ZipArchive::openStream(stream) : nullptr;
     ok = zip && zip->goToFirst() == ZipArchive::Step::Ok && unzOpenCurrentFile(zip->handle()) == UNZ_OK;
     uint64_t read = 0;
     std::vector<char> buf(1 << 16);
     while (ok) {
-        int n = unzReadCurrentFile(zip->handle(), buf.data(), unsigned(buf.size()));
+        const int n = unzReadCurrentFile(zip->handle(), buf.data(), unsigned(buf.size()));
         if (n <= 0) break;
         read += uint64_t(n);
     }
-    const double elapsed = bench::now() - t0;
-    // What it took to show the page: the answers complete by now (the loader
-    // goes on with the rest of the book in the background). The log line of
-    // an answer follows its last byte by a moment.
-    usleep(10000);
-    const auto requests = server.requests();
     if (ok) unzCloseCurrentFile(zip->handle());
     zip.reset();
-    stream->closeURL();
-    server.waitForAnswered(5);
-    if (!ok || read != kPageBytes) {
-        std::fprintf(stderr, "reading the first page failed\n");
-        return 1;
-    }
-    uint64_t fetched = 0;
-    for (const auto& r : requests) fetched += r.bodyBytes;
-    server.stop();
-    RemoteStreamRead::removeCache();
-    std::error_code ec;
-    fs::remove_all(work, ec);
+    if (stream) stream->closeURL();
+    return ok && read == expected;
+}
 
-    std::printf("first page in %.3f s\n", elapsed);
-    size_t answered = 0;
-    for (const auto& r : requests) answered += r.status != 0;
-    std::printf("round trips: %zu (probe included)\n", requests.size());
-    // A request still unanswered is the loader's next block, past the page.
-    std::printf("answered by then: %zu\n", answered);
-    std::printf("bytes fetched: %llu; directory + page: %llu\n", (unsigned long long)fetched,
-                (unsigned long long)(directory + page));
-    std::printf("ratio: %.2f\n", double(fetched) / double(directory + page));
+}  // namespace
+
+int main(int argc, char** argv) {
+    const int runs = bench::runsFrom(argc, argv, 5);
+    sys::RunLoop::main().bindToCurrentThread();
+    bench::WorkFolder work("remote_open");
+    if (!work.made()) return 1;
+    bench::useHomeIn(work);
+    fs::create_directories(work / "pages");
+    fs::create_directories(work / "www");
+    std::mt19937 rng(7);
+    std::string bytes(kPageBytes, '\0');
+    for (int i = 0; i < kPages; ++i) {
+        for (auto& c : bytes) c = char(rng());
+        bench::writeBytes(work / "pages" / bench::pageName(i), std::vector<uint8_t>(bytes.begin(), bytes.end()));
+    }
+    const fs::path book = work / "www" / "book.cbz";
+    if (!bench::shell("cd '" + (work / "pages").string() + "' && zip -q -0 '" + book.string() + "' *.jpg"))
+        return bench::fail("zip failed");
+    fs::remove_all(work / "pages");
+
+    // The byte ranges the first page needs: the end record, the directory,
+    // the page's local header and data.
+    uint64_t dirAt = 0, dirSize = 0, pageEnd = 0;
+    {
+        std::ifstream in(book, std::ios::binary);
+        in.seekg(-22, std::ios::end);
+        std::string eocd(22, '\0');
+        in.read(eocd.data(), 22);
+        if (eocd.compare(0, 4, "PK\x05\x06") != 0) return bench::fail("the book's end record is not where expected");
+        dirSize = le(eocd, 12, 4);
+        dirAt = le(eocd, 16, 4);
+        in.seekg(0);
+        std::string head(30, '\0');
+        in.read(head.data(), 30);
+        pageEnd = 30 + le(head, 26, 2) + le(head, 28, 2) + le(head, 18, 4) - 1;
+    }
+
+    test::NginxServer nginx;
+    if (!nginx.start((work / "www").string())) return bench::fail("nginx did not start: " + nginx.lastError());
+    DelayProxy proxy(nginx.port(), kOneWay);
+    if (!proxy.start()) return bench::fail("the delay proxy did not start");
+    const std::string url = "http://127.0.0.1:" + std::to_string(proxy.port()) + "/book.cbz";
+    HTTPURLStreamRead::registerWithEngine();
+    const std::vector<std::string> curl{
+        "curl", "-s", "-o", "/dev/null", "-r", "-22", url, "--next", "-s", "-o", "/dev/null", "-r",
+        std::to_string(dirAt) + "-" + std::to_string(dirAt + dirSize - 1), url, "--next", "-s", "-o", "/dev/null",
+        "-r", "0-" + std::to_string(pageEnd), url};
+
+    std::printf("a cbz of %d pages of %zu bytes, through a proxy adding %.0f ms each way\n", kPages, kPageBytes,
+                kOneWay * 1000);
+    std::vector<double> ours, theirs;
+    size_t requests = 0;
+    int connections = 0;
+    for (int i = 0; i < runs; ++i) {
+        const size_t before = nginx.requests().size();
+        const int connBefore = proxy.connections();
+        double t0 = bench::now();
+        if (!readFirstPage(url, kPageBytes)) return bench::fail("reading the first page failed");
+        ours.push_back(bench::now() - t0);
+        nginx.waitForRequests(before + 1, 1.0);
+        requests = nginx.requests().size() - before;
+        connections = proxy.connections() - connBefore;
+        t0 = bench::now();
+        if (!bench::spawn(curl)) return bench::fail("curl failed");
+        theirs.push_back(bench::now() - t0);
+    }
+    std::printf("round trips: %zu requests on %d connections (curl: 3 requests on 1 connection)\n", requests,
+                connections);
+    bench::printRatio("first page, ours", ours, "first page, curl", theirs);
     return 0;
 }
