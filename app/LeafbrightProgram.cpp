@@ -23,6 +23,7 @@
 #include "platform/core/FileManager.h"
 #include "platform/core/OutputVolume.h"
 #include "platform/core/RunLoop.h"
+#include "platform/core/ScreenSaverInhibitor.h"
 #include "platform/core/UserDefaults.h"
 #include "platform/shell/DesktopShell.h"
 #include "platform/shell/ScriptPlayer.h"
@@ -141,6 +142,18 @@ bool LeafbrightProgram::launch(bool headless, std::string* error) {
         }
         shell_->setTitleSource([this] { return windowTitle(); });
         shell_->setVolumeHandler([](bool up) { sys::OutputVolume::shared()->pressVolumeButton(up); });
+        // While a download (or a slideshow) keeps the device awake, the
+        // desktop's screen saver stays away; nothing where no such service runs.
+        screenSaver_ = std::make_unique<sys::ScreenSaverInhibitor>();
+        ui::Application::shared().setIdleTimerObserver([this](bool disabled) {
+            if (screenSaver_) screenSaver_->setInhibited(disabled, "Leafbright is downloading or showing pages");
+        });
+        // Books dropped on the window come in as books handed over do.
+        shell_->setDropHandler([this](const std::vector<std::string>& paths) {
+            if (!delegate_) return;
+            delegate_->openDroppedFiles(paths);
+            if (shell_) shell_->raise();
+        });
         for (int i = 0; i < 200 && !delegate_->isStartLBWindowDone() && !delegate_->isStartScreenShown(); ++i)
             shell_->pumpOnce(0.005);
     } else {
@@ -302,8 +315,10 @@ bool LeafbrightProgram::noticeShown() const {
 void LeafbrightProgram::terminate() {
     if (terminated_ || !delegate_) return;
     terminated_ = true;
-    // No hand-over reaches a program that is ending.
+    // No hand-over reaches a program that is ending, and the screen saver is free again.
     handOver_.reset();
+    ui::Application::shared().setIdleTimerObserver({});
+    screenSaver_.reset();
     delegate_->applicationWillTerminate();
     // Screens go first (their workers are joined), then the window.
     if (auto window = delegate_->window()) window->setRootViewController(nullptr);

@@ -14,6 +14,9 @@ class NestlarkAppDelegate;
 namespace shell {
 class DesktopShell;
 }
+namespace sys {
+class ScreenSaverInhibitor;
+}
 
 // One run of the program: the application's home and device, the
 // application delegate, and either a desktop window on the real clock or a
@@ -84,5 +87,6 @@ private:
     std::shared_ptr<NestlarkAppDelegate> delegate_;
     std::unique_ptr<shell::DesktopShell> shell_;
     std::unique_ptr<InstanceHandOver> handOver_;
+    std::unique_ptr<sys::ScreenSaverInhibitor> screenSaver_;
     std::vector<std::string> shots_;
 };

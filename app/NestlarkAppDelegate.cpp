@@ -3,6 +3,7 @@
 #include "app/CrashReportAlertPresenter.h"
 #include "app/LBStartViewController.h"
 #include "app/LBStartViewControllerOldOS.h"
+#include "app/LeafbrightProgram.h"
 #include "app/SampleBook.h"
 #include "cloud/CloudService.h"
 #include "cloud/GoogleDriveAPI.h"
@@ -629,6 +630,26 @@ bool NestlarkAppDelegate::openURL(const std::string& url) {
     }
     ActiveLog::writeCheckpoint("FileHandling end");
     return true;
+}
+
+void NestlarkAppDelegate::openDroppedFiles(const std::vector<std::string>& paths) {
+    auto isBook = [](const std::string& p) {
+        bool isDirectory = false;
+        return sys::FileManager::fileExists(p, &isDirectory) && !isDirectory && isImportable(p);
+    };
+    size_t last = paths.size();
+    for (size_t i = 0; i < paths.size(); ++i)
+        if (isBook(paths[i])) last = i;
+    for (size_t i = 0; i < paths.size(); ++i) {
+        if (i == last) continue;
+        if (!isBook(paths[i])) refuseImport(paths[i]);
+        else importFile(paths[i]);
+    }
+    if (auto root = rootList()) root->setNeedUpdateFileList(true);
+    // The last book comes in as a book handed over does, and opens.
+    if (last < paths.size()) openURL(LeafbrightProgram::targetURL(paths[last]));
+    else if (auto root = rootList(); root && navigationController_ && navigationController_->viewControllers().size() == 1)
+        root->needUpdateFilelist();
 }
 
 bool NestlarkAppDelegate::isImportable(const std::string& path) {

@@ -82,6 +82,10 @@ public:
     // The answer to a question about a web address handed to the program.
     void alertViewClickedButtonAtIndex(QNAlertView& alert, int64_t buttonIndex) override;
     void alertViewCancel(QNAlertView& alert) override;
+    // Files dropped on the window (the desktop's "open in"): every book
+    // among them is imported and the last one opened; other files are
+    // refused with a message.
+    void openDroppedFiles(const std::vector<std::string>& paths);
     // Lets go of the screens and the window (the end of the process).
     void releaseScreens();
     // Where an imported file lands (copied when it lies outside the

@@ -332,6 +332,33 @@ ui::Application::State DesktopShell::stateAfterWindowEvent(ui::Application::Stat
 void DesktopShell::handle(const SDL_Event& e) {
     switch (e.type) {
     case SDL_QUIT: closeRequested_ = true; break;
+    // Files dropped on the window: several come between a begin and a
+    // complete; a lone file (an older sender) comes by itself.
+    case SDL_DROPBEGIN:
+        dropping_ = true;
+        dropped_.clear();
+        break;
+    case SDL_DROPFILE:
+        if (e.drop.file) {
+            dropped_.push_back(e.drop.file);
+            SDL_free(e.drop.file);
+        }
+        if (!dropping_) {
+            auto paths = std::move(dropped_);
+            dropped_.clear();
+            if (drop_ && !paths.empty()) drop_(paths);
+        }
+        break;
+    case SDL_DROPTEXT:
+        if (e.drop.file) SDL_free(e.drop.file);
+        break;
+    case SDL_DROPCOMPLETE: {
+        dropping_ = false;
+        auto paths = std::move(dropped_);
+        dropped_.clear();
+        if (drop_ && !paths.empty()) drop_(paths);
+        break;
+    }
     case SDL_WINDOWEVENT:
         if (e.window.event == SDL_WINDOWEVENT_CLOSE) closeRequested_ = true;
         if (e.window.event == SDL_WINDOWEVENT_EXPOSED || e.window.event == SDL_WINDOWEVENT_SHOWN) needsFrame_ = true;

@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 struct SDL_Window;
 struct SDL_Renderer;
@@ -51,6 +52,11 @@ public:
     std::string title() const { return title_; }
     // Called for the volume-up (true) and volume-down (false) keys.
     void setVolumeHandler(std::function<void(bool up)> handler) { volume_ = std::move(handler); }
+    // Called with the paths of the files dropped on the window at once, in
+    // the order they came.
+    void setDropHandler(std::function<void(const std::vector<std::string>& paths)> handler) {
+        drop_ = std::move(handler);
+    }
 
     // Full screen on the window's display (F11 toggles it).
     void setFullscreen(bool on);
@@ -110,6 +116,10 @@ private:
     bool closeRequested_ = false;
     unsigned modifiers_ = 0;
     std::function<void(bool)> volume_;
+    std::function<void(const std::vector<std::string>&)> drop_;
+    // Files of the drop under way (between its begin and its end).
+    std::vector<std::string> dropped_;
+    bool dropping_ = false;
     std::function<std::string()> titleSource_;
     std::string title_;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);

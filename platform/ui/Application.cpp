@@ -50,7 +50,11 @@ Rect Application::statusBarFrame() const {
     return Rect(0, 0, keyWindow_->bounds().width(), h);
 }
 
-void Application::setIdleTimerDisabled(bool disabled) { idleTimerDisabled_ = disabled; }
+void Application::setIdleTimerDisabled(bool disabled) {
+    if (disabled == idleTimerDisabled_) return;
+    idleTimerDisabled_ = disabled;
+    if (idleObserver_) idleObserver_(disabled);
+}
 
 bool Application::canOpenURL(const std::string& url) const {
     return opener_.canOpen ? opener_.canOpen(url) : false;
@@ -95,6 +99,7 @@ void Application::reset() {
     idleTimerDisabled_ = false;
     badge_ = 0;
     opener_ = {};
+    idleObserver_ = {};
     state_ = State::Active;
     delegate_.reset();
 }

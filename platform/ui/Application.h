@@ -38,6 +38,9 @@ public:
 
     bool isIdleTimerDisabled() const { return idleTimerDisabled_; }
     void setIdleTimerDisabled(bool disabled);
+    // Told when the idle timer is switched off or on again (the desktop
+    // holds its screen saver off meanwhile).
+    void setIdleTimerObserver(std::function<void(bool disabled)> observer) { idleObserver_ = std::move(observer); }
     long applicationIconBadgeNumber() const { return badge_; }
     void setApplicationIconBadgeNumber(long n) { badge_ = n < 0 ? 0 : n; }
 
@@ -84,6 +87,7 @@ private:
     bool idleTimerDisabled_ = false;
     long badge_ = 0;
     URLOpener opener_;
+    std::function<void(bool)> idleObserver_;
     State state_ = State::Active;
     std::weak_ptr<ApplicationDelegate> delegate_;
 };

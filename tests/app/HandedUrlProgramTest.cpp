@@ -12,6 +12,7 @@
 #include "platform/core/PropertyList.h"
 #include "platform/core/RunLoop.h"
 #include "platform/ui/Label.h"
+#include "viewer/BookViewController.h"
 #include "platform/ui/ShareService.h"
 #include "platform/ui/NavigationController.h"
 #include "platform/ui/TestDriver.h"
@@ -130,6 +131,27 @@ TEST_F(HandedUrlProgramTest, AHeadlessRunOpensNothingOutsideItself) {
     play("wait 1\ntap \"Open in...\"\nwait 1\nshot open-in\n");
     EXPECT_FALSE(ui::ShareService::shared()->openIn(docs() + "/Alpha.cbz", {}));
     ::setenv("PATH", path.c_str(), 1);
+}
+
+// Files dropped on the window: every book comes in, the last one opens,
+// and a file that is no book is refused with a message.
+TEST_F(HandedUrlProgramTest, DroppedBooksComeInAndTheLastOneOpens) {
+    test::TempDir outside("dropped");
+    for (const char* n : {"One.cbz", "Two.cbz"})
+        makeFlatBook(outside.path(), n, 2, 60, 80, [](int i) { return gfx::Rgba{0.2 * i, 0.5, 0.8, 1}; });
+    // makeFlatBook stores its books in the library: move them out first.
+    for (const char* n : {"One.cbz", "Two.cbz"}) fs::rename(docs() + "/" + n, outside.file(n));
+    std::ofstream(outside.file("notes.txt")) << "notes";
+    ASSERT_TRUE(launch());
+    program->delegate()->openDroppedFiles({outside.file("One.cbz"), outside.file("notes.txt"), outside.file("Two.cbz")});
+    play("wait 2\nshot dropped\n");
+    EXPECT_TRUE(fs::exists(docs() + "/One.cbz"));
+    EXPECT_TRUE(fs::exists(docs() + "/Two.cbz"));
+    EXPECT_FALSE(fs::exists(docs() + "/notes.txt"));
+    EXPECT_TRUE(fs::exists(outside.file("One.cbz"))) << "copied, never moved";
+    ASSERT_TRUE(viewer());
+    EXPECT_EQ(viewer()->fileName(), docs() + "/Two.cbz");
+    EXPECT_EQ(notice().second, "This file is not a book and was not added to the library.");
 }
 
 }  // namespace

@@ -290,6 +290,30 @@ TEST_F(DesktopShellTest, FocusAndMinimisingMoveTheApplicationThroughItsLife) {
               State::Active);
 }
 
+// Files dropped on the window reach the drop handler together, in order;
+// a lone file without a begin and an end comes by itself. Dropped text is
+// not a file.
+TEST_F(DesktopShellTest, DroppedFilesReachTheHandlerTogether) {
+    std::vector<std::vector<std::string>> drops;
+    shell->setDropHandler([&](const std::vector<std::string>& paths) { drops.push_back(paths); });
+    auto event = [](Uint32 type, const char* file) {
+        SDL_Event e{};
+        e.type = type;
+        e.drop.file = file ? SDL_strdup(file) : nullptr;
+        return e;
+    };
+    push(event(SDL_DROPBEGIN, nullptr));
+    push(event(SDL_DROPFILE, "/books/a.cbz"));
+    push(event(SDL_DROPTEXT, "some words"));
+    push(event(SDL_DROPFILE, "/books/b c.cbr"));
+    EXPECT_TRUE(drops.empty()) << "not before the drop is complete";
+    push(event(SDL_DROPCOMPLETE, nullptr));
+    push(event(SDL_DROPFILE, "/books/alone.pdf"));
+    ASSERT_EQ(drops.size(), 2u);
+    EXPECT_EQ(drops[0], (std::vector<std::string>{"/books/a.cbz", "/books/b c.cbr"}));
+    EXPECT_EQ(drops[1], (std::vector<std::string>{"/books/alone.pdf"}));
+}
+
 }  // namespace
 
 TEST(X11DesktopTest, TheScaleComesFromGdkScaleElseTheXResourcesDpi) {

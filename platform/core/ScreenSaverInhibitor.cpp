@@ -1,0 +1,78 @@
+#include "platform/core/ScreenSaverInhibitor.h"
+
+#include <gio/gio.h>
+
+namespace sys {
+
+namespace {
+constexpr int kTimeoutMs = int(ScreenSaverInhibitor::kTimeout * 1000);
+}
+
+ScreenSaverInhibitor::ScreenSaverInhibitor(std::string busAddress, std::string applicationName)
+    : busAddress_(std::move(busAddress)), applicationName_(std::move(applicationName)) {}
+
+ScreenSaverInhibitor::~ScreenSaverInhibitor() {
+    setInhibited(false);
+    if (connection_) {
+        g_dbus_connection_close_sync(connection_, nullptr, nullptr);
+        g_object_unref(connection_);
+    }
+}
+
+GDBusConnection* ScreenSaverInhibitor::connection() {
+    if (connection_ || connectFailed_) return connection_;
+    GError* error = nullptr;
+    std::string address = busAddress_;
+    if (address.empty()) {
+        // Without a session bus there is nothing to ask (no auto-launch).
+        const char* env = g_getenv("DBUS_SESSION_BUS_ADDRESS");
+        if (!env || !*env) {
+            connectFailed_ = true;
+            return nullptr;
+        }
+        address = env;
+    }
+    connection_ = g_dbus_connection_new_for_address_sync(
+        address.c_str(),
+        GDBusConnectionFlags(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                             G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+        nullptr, nullptr, &error);
+    if (!connection_) {
+        g_clear_error(&error);
+        connectFailed_ = true;
+        return nullptr;
+    }
+    g_dbus_connection_set_exit_on_close(connection_, FALSE);
+    return connection_;
+}
+
+bool ScreenSaverInhibitor::setInhibited(bool on, const std::string& reason) {
+    if (on == cookie_.has_value()) return on;
+    GDBusConnection* bus = connection();
+    if (!bus) return false;
+    GError* error = nullptr;
+    if (!on) {
+        GVariant* reply = g_dbus_connection_call_sync(bus, kService, kPath, kService, "UnInhibit",
+                                                      g_variant_new("(u)", *cookie_), nullptr,
+                                                      G_DBUS_CALL_FLAGS_NO_AUTO_START, kTimeoutMs, nullptr, &error);
+        if (reply) g_variant_unref(reply);
+        g_clear_error(&error);
+        // Gone either way: a service that went away took its holds with it.
+        cookie_.reset();
+        return false;
+    }
+    GVariant* reply = g_dbus_connection_call_sync(
+        bus, kService, kPath, kService, "Inhibit", g_variant_new("(ss)", applicationName_.c_str(), reason.c_str()),
+        G_VARIANT_TYPE("(u)"), G_DBUS_CALL_FLAGS_NO_AUTO_START, kTimeoutMs, nullptr, &error);
+    if (!reply) {
+        g_clear_error(&error);
+        return false;
+    }
+    guint32 cookie = 0;
+    g_variant_get(reply, "(u)", &cookie);
+    g_variant_unref(reply);
+    cookie_ = cookie;
+    return true;
+}
+
+}  // namespace sys
