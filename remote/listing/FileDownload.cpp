@@ -446,12 +446,16 @@ std::optional<RemoteFileEntry> FileDownload::getListFromWebDav(const std::string
         const std::string where = HttpEasy::resolve(folder, rec.getString("path"));
         if (where.empty()) continue;
         const auto below = FolderPath::segmentsBelow(folderPath, FolderPath::pathOf(where));
-        // Only the folder's own members, one level down: "name" or "name/".
+        // Only the folder's own members, one level down: "name" or "name/"
+        // (the folder itself, with or without its "/", is none of them).
         if (!below || below->front().empty() || below->size() > 2 || (below->size() == 2 && !below->back().empty())) {
             continue;
         }
         const std::string& component = below->front();
-        const bool isDir = below->size() == 2;
+        // A folder is what the server calls a collection; servers that write
+        // its href without the final "/" are common. The "/" decides only
+        // where the reply gives no resourcetype.
+        const bool isDir = rec.contains("collection") ? rec.getBool("collection") : below->size() == 2;
         if (!isDir && !BookCommon::isBookorPDFFileorThemeWithExtension(QNUrl::pathExtensionOf(component))) continue;
         const auto decoded = BookCommon::PercentDecodingWithString(component);
         // An escaped dot segment or slash would lead out of the folder again
@@ -462,6 +466,7 @@ std::optional<RemoteFileEntry> FileDownload::getListFromWebDav(const std::string
         if (url.empty()) continue;
         sys::PlistDictionary info;
         info.set(RemoteFileEntry::kName, sys::PlistValue(name));
+        info.set(RemoteFileEntry::kIsFolder, sys::PlistValue(isDir));
         if (rec.contains("length")) {
             info.set(RemoteFileEntry::kBookSize, sys::PlistValue(rec.getInteger("length")));
             if (auto d = rec.getDate("date")) {

@@ -84,6 +84,11 @@ std::optional<std::vector<sys::PlistDictionary>> WebDavFileListReader::getFileLi
             if (auto when = parseHttpDate(text(child(prop, "getlastmodified")))) {
                 d.set("date", sys::PlistValue(sys::Date(double(*when))));
             }
+            // What the resource is, where the server said: some write a
+            // collection's href without its final "/" (or a file's with one).
+            if (const xmlNode* type = child(prop, "resourcetype")) {
+                d.set("collection", sys::PlistValue(child(type, "collection") != nullptr));
+            }
         }
         out.push_back(std::move(d));
     }

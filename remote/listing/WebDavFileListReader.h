@@ -8,7 +8,9 @@
 
 // Reads a WebDAV PROPFIND multistatus reply into one dictionary per
 // resource: "path" (the href as sent), "length" (getcontentlength, when
-// given) and "date" (getlastmodified, when it reads as an HTTP date).
+// given), "date" (getlastmodified, when it reads as an HTTP date) and
+// "collection" (whether resourcetype holds a collection, when the reply
+// gives a resourcetype at all).
 // Elements are matched by their local names, so every server's namespace
 // prefixes ("D:", "lp1:", "d:") read alike. The reply is parsed without
 // loading any DTD or external entity and without network access.

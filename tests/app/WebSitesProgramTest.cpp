@@ -1,7 +1,10 @@
 // The whole program against the web servers people share books from, each
 // in its stock configuration on loopback: Apache's fancy and plain index
 // pages, caddy's file browser (links written "./Name/"), nginx's autoindex,
-// Apache's mod_dav behind Digest, and python's http.server (no ranges). As
+// Apache's mod_dav behind Digest, nginx's WebDAV, a WebDAV server that
+// writes its folders' addresses without their final "/" (our scripted peer:
+// none of the stock servers here does), and python's http.server (no
+// ranges). As
 // a user would: the site is added in the site editor, listed, a non-ASCII
 // folder entered, the comic in it read in place and then downloaded; every
 // listing shows the folder's own entries only.
@@ -27,6 +30,7 @@
 #include "tests/support/TestHome.h"
 #include "tests/support/net/CaddyServer.h"
 #include "tests/support/net/DavTestServer.h"
+#include "tests/support/net/FaultHttpServer.h"
 #include "tests/support/net/LocalHttpServer.h"
 #include "tests/support/net/NginxServer.h"
 #include "viewer/BookViewController.h"
@@ -38,7 +42,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-enum class Server { ApacheFancy, ApachePlain, Caddy, Nginx, ApacheDavDigest, Python };
+enum class Server { ApacheFancy, ApachePlain, Caddy, Nginx, ApacheDavDigest, NginxDav, DavWithoutSlash, Python };
 
 struct Case {
     const char* name;
@@ -107,9 +111,24 @@ protected:
             ASSERT_TRUE(dav.startApacheDigest(www->path(), "reader", "s3cret")) << dav.lastError();
             site = dav.url("/dav/");
             break;
+        case Server::NginxDav:
+            if (!test::DavTestServer::haveNginxDav()) GTEST_SKIP() << "nginx's dav-ext module is not installed";
+            ASSERT_TRUE(dav.startNginx(www->path())) << dav.lastError();
+            site = dav.url("/dav/");
+            break;
+        case Server::DavWithoutSlash:
+            davPeer = std::make_unique<test::FaultHttpServer>(www->path());
+            davPeer->setDavFolderSlash(false);
+            ASSERT_TRUE(davPeer->start());
+            site = davPeer->url("/");
+            break;
         }
     }
-    bool isDav() const { return GetParam().server == Server::ApacheDavDigest; }
+    bool isDav() const {
+        const Server s = GetParam().server;
+        return s == Server::ApacheDavDigest || s == Server::NginxDav || s == Server::DavWithoutSlash;
+    }
+    bool withPassword() const { return GetParam().server == Server::ApacheDavDigest; }
     template <class T> T* top() const { return dynamic_cast<T*>(nav()->topViewController()); }
     std::vector<std::string> rowNames() const {
         std::vector<std::string> out;
@@ -125,6 +144,7 @@ protected:
     test::CaddyServer caddy;
     test::NginxServer nginx;
     test::DavTestServer dav;
+    std::unique_ptr<test::FaultHttpServer> davPeer;
     std::string site;
 };
 
@@ -135,7 +155,7 @@ TEST_P(WebSitesProgramTest, ASiteIsAddedListedAndItsComicReadInPlaceAndDownloade
     library->onDownLoadBtn();
     std::string editor = "wait 1\ntap \"Add Site\"\nwait 1\ntap \"URL\"\ntype " + site +
                          "\ntap \"Display Name\"\ntype Books\n";
-    if (isDav()) editor += "tap \"User Name\"\ntype reader\ntap \"Password\"\ntype s3cret\n";
+    if (withPassword()) editor += "tap \"User Name\"\ntype reader\ntap \"Password\"\ntype s3cret\n";
     play(editor);
     if (isDav()) {
         auto* webDav = ui::test::Driver(window()).findFirst<ui::Switch>();
@@ -158,6 +178,13 @@ TEST_P(WebSitesProgramTest, ASiteIsAddedListedAndItsComicReadInPlaceAndDownloade
     auto* folder = top<RemoteFileListViewController>();
     ASSERT_TRUE(folder);
     EXPECT_EQ(rowNames(), std::vector<std::string>{"Story.cbz"});
+    if (davPeer) {
+        // The folder named without its "/" was asked for with it.
+        std::vector<std::string> asked;
+        for (const auto& r : davPeer->requests())
+            if (r.method == "PROPFIND") asked.push_back(r.path);
+        EXPECT_EQ(asked, (std::vector<std::string>{"/", "/%E6%BC%AB%E7%94%BB%20Books/"}));
+    }
     const std::string book = folder->fileList().empty() ? std::string() : folder->fileList()[0];
     play("tap \"Story.cbz\"\nwait 1\nsheet 0\n");
     if (GetParam().server == Server::Python) {
@@ -189,7 +216,7 @@ TEST_P(WebSitesProgramTest, ASiteIsAddedListedAndItsComicReadInPlaceAndDownloade
     EXPECT_EQ(test::readFile(docs() + "/Story.cbz"), test::readFile(www->file(std::string(kFolder) + "/Story.cbz")));
 
     // The protected WebDAV server asked once for the whole visit.
-    if (isDav()) EXPECT_EQ(dav.statusCount(401), 1u) << testing::PrintToString(dav.requests());
+    if (withPassword()) EXPECT_EQ(dav.statusCount(401), 1u) << testing::PrintToString(dav.requests());
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, WebSitesProgramTest,
@@ -197,6 +224,8 @@ INSTANTIATE_TEST_SUITE_P(Servers, WebSitesProgramTest,
                                            Case{"ApachePlainIndex", Server::ApachePlain},
                                            Case{"CaddyBrowse", Server::Caddy}, Case{"NginxAutoindex", Server::Nginx},
                                            Case{"ApacheDavDigest", Server::ApacheDavDigest},
+                                           Case{"NginxDav", Server::NginxDav},
+                                           Case{"DavWithoutSlash", Server::DavWithoutSlash},
                                            Case{"PythonHttpServer", Server::Python}),
                          [](const ::testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
 

@@ -192,6 +192,12 @@ TEST_F(FtpWebDavListingTest, WebDavFoldersOfApacheAndNginx) {
 
         auto sub = list(root->url("Comics"), "", "", webDav());
         EXPECT_EQ(sub->names(), (std::vector<std::string>{"inner.cbz"}));
+        // A folder's address typed without its "/": nginx names the folder
+        // itself so in its reply, Apache sends the client to the address
+        // with the "/"; either way the folder is no entry of its own.
+        auto bare = list(s->url("/dav/Comics"), "", "", webDav());
+        EXPECT_FALSE(bare->message);
+        EXPECT_EQ(bare->names(), (std::vector<std::string>{"inner.cbz"}));
 
         // A listed book downloads into the library through the queue's
         // downloader.

@@ -73,6 +73,58 @@ TEST(WebDavMembersTest, MembersAreMatchedToTheFolderOnTheirDecodedPaths) {
     EXPECT_EQ(onDefault->fileList, (std::vector<std::string>{"http://h/dav/x/one.cbz"}));
 }
 
+TEST(WebDavMembersTest, FoldersAreWhatTheServerCallsCollections) {
+    const std::string collection = "<D:resourcetype><D:collection/></D:resourcetype>";
+    const std::string file = "<D:resourcetype/>";
+    // A server that writes no href with a final "/": the folder itself (in
+    // lower-case escapes), its sub-folders, one named like a book; a file
+    // written with a "/" as well, and one under another namespace prefix.
+    const std::string body = reply(
+        member("/dav/%e6%bc%ab%e7%94%bb", collection) + member("/dav/%E6%BC%AB%E7%94%BB/Inner", collection) +
+        member("/dav/%E6%BC%AB%E7%94%BB/Vol.cbz", collection) +
+        member("/dav/%E6%BC%AB%E7%94%BB/a.cbz", file + "<D:getcontentlength>7</D:getcontentlength>") +
+        member("/dav/%E6%BC%AB%E7%94%BB/b.cbz/", file) + member("/dav/%E6%BC%AB%E7%94%BB/notes.txt", file) +
+        "<D:response><D:href>/dav/%E6%BC%AB%E7%94%BB/Second</D:href><D:propstat><D:prop>"
+        "<x:resourcetype xmlns:x=\"DAV:\"><x:collection xmlns:x=\"DAV:\"/></x:resourcetype></D:prop>"
+        "<D:status>HTTP/1.1 200 OK</D:status></D:propstat></D:response>");
+    for (const std::string listed : {"http://h/dav/%E6%BC%AB%E7%94%BB/", "http://h/dav/%E6%BC%AB%E7%94%BB",
+                                     "http://h/dav/%e6%bc%ab%e7%94%bb"}) {
+        auto e = FileDownload::getListFromWebDav(body, listed);
+        ASSERT_TRUE(e) << listed;
+        EXPECT_EQ(names(*e), (std::vector<std::string>{"Inner", "Vol.cbz", "a.cbz", "b.cbz", "Second"})) << listed;
+        ASSERT_EQ(e->size(), 5u) << listed;
+        // A folder's address ends with "/", so the next listing asks for the
+        // folder; a file's never does.
+        const std::vector<bool> folders{true, true, false, false, true};
+        for (size_t i = 0; i < folders.size(); ++i) {
+            const std::string& url = e->fileList[i];
+            EXPECT_EQ(url.back() == '/', folders[i]) << url;
+            EXPECT_EQ(RemoteFileEntry::isFolder(url, e->infoList[i]), folders[i]) << url;
+            EXPECT_EQ(url.compare(0, 32, "http://h/dav/%E6%BC%AB%E7%94%BB/") == 0 ||
+                          url.compare(0, 32, "http://h/dav/%e6%bc%ab%e7%94%bb/") == 0,
+                      true)
+                << url;
+        }
+        EXPECT_EQ(e->fileList[0].substr(e->fileList[0].size() - 7), "/Inner/");
+        EXPECT_EQ(e->fileList[3].substr(e->fileList[3].size() - 6), "/b.cbz");
+        EXPECT_EQ(e->infoList[2].getInteger("booksize"), 7);
+    }
+
+    // No resourcetype given (or only under a status that is not 200): the
+    // final "/" tells, and a name without one or a book's extension is no
+    // entry.
+    const std::string untyped = reply(
+        member("/dav/x") + member("/dav/x/Sub/") + member("/dav/x/Plain") + member("/dav/x/c.cbz") +
+        "<D:response><D:href>/dav/x/Other/</D:href><D:propstat><D:prop>" + collection +
+        "</D:prop><D:status>HTTP/1.1 404 Not Found</D:status></D:propstat><D:propstat><D:prop>"
+        "<D:getlastmodified>Sat, 03 Feb 2024 11:02:00 GMT</D:getlastmodified></D:prop>"
+        "<D:status>HTTP/1.1 200 OK</D:status></D:propstat></D:response>");
+    auto e = FileDownload::getListFromWebDav(untyped, "http://h/dav/x/");
+    ASSERT_TRUE(e);
+    EXPECT_EQ(e->fileList, (std::vector<std::string>{"http://h/dav/x/Sub/", "http://h/dav/x/c.cbz",
+                                                     "http://h/dav/x/Other/"}));
+}
+
 TEST(WebDavMembersTest, ThePropertiesTheServerGaveAreKeptAndAbsurdSizesRefused) {
     // The first property block is what the server could not give (404), the
     // second what it gave: size and date come from the second.

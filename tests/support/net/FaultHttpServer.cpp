@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -75,10 +76,26 @@ std::string httpDate(time_t t) {
     return buf;
 }
 
+std::string percentEncode(const std::string& s) {
+    static const char* hex = "0123456789ABCDEF";
+    std::string out;
+    for (unsigned char c : s) {
+        if (std::isalnum(c) || c == '/' || c == '-' || c == '_' || c == '.' || c == '~') {
+            out.push_back(char(c));
+        } else {
+            out += '%';
+            out += hex[c >> 4];
+            out += hex[c & 15];
+        }
+    }
+    return out;
+}
+
 const char* reason(int status) {
     switch (status) {
     case 200: return "OK";
     case 206: return "Partial Content";
+    case 207: return "Multi-Status";
     case 404: return "Not Found";
     case 400: return "Bad Request";
     case 416: return "Range Not Satisfiable";
@@ -243,6 +260,8 @@ void FaultHttpServer::serve(int fd) {
     size_t qm = req.target.find('?');
     req.path = req.target.substr(0, qm);
     auto query = parseQuery(qm == std::string::npos ? "" : req.target.substr(qm + 1));
+    std::string depth;
+    uint64_t contentLength = 0;
     {
         std::string lowerHead = head;
         for (char& c : lowerHead) c = char(std::tolower(static_cast<unsigned char>(c)));
@@ -257,6 +276,8 @@ void FaultHttpServer::serve(int fd) {
         };
         req.range = header("range");
         req.authorization = header("authorization");
+        depth = header("depth");
+        contentLength = std::strtoull(header("content-length").c_str(), nullptr, 10);
     }
     // Logged before anything is answered, so that a client that has its
     // answer always finds its request counted.
@@ -298,6 +319,25 @@ void FaultHttpServer::serve(int fd) {
         std::string msg = "HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
         sendAll(fd, msg.data(), msg.size());
         return finish(400, 0);
+    }
+    if (req.method == "PROPFIND") {
+        // The request's body (which properties) is read and not looked at:
+        // every answer carries the same ones.
+        uint64_t body = head.size() - (head.find("\r\n\r\n") + 4);
+        while (body < contentLength && body < (1u << 20)) {
+            pollfd p[2] = {{fd, POLLIN, 0}, {wakeFd_[0], POLLIN, 0}};
+            char buf[4096];
+            ssize_t r = ::poll(p, 2, 10000) > 0 && !(p[1].revents & POLLIN) ? ::recv(fd, buf, sizeof buf, 0) : -1;
+            if (r <= 0) return finish(0, 0);
+            body += uint64_t(r);
+        }
+        const std::string xml = propfind(rel, depth == "0");
+        const int status = xml.empty() ? 404 : 207;
+        std::string msg = "HTTP/1.1 " + std::to_string(status) + " " + reason(status) +
+                          "\r\nContent-Type: application/xml; charset=utf-8\r\nContent-Length: " +
+                          std::to_string(xml.size()) + "\r\nConnection: close\r\n\r\n" + xml;
+        sendAll(fd, msg.data(), msg.size());
+        return finish(status, xml.size());
     }
     int file = ::open((root_ + rel).c_str(), O_RDONLY | O_CLOEXEC);
     struct stat st {};
@@ -399,6 +439,35 @@ void FaultHttpServer::serve(int fd) {
     }
     ::close(file);
     finish(status, sent);
+}
+
+std::string FaultHttpServer::propfind(const std::string& rel, bool depthZero) const {
+    struct stat st {};
+    if (::stat((root_ + rel).c_str(), &st) != 0 || !(S_ISDIR(st.st_mode) || S_ISREG(st.st_mode))) return {};
+    auto response = [&](const std::string& path, const struct stat& s) {
+        const bool dir = S_ISDIR(s.st_mode);
+        std::string href = percentEncode(path);
+        while (href.size() > 1 && href.back() == '/') href.pop_back();
+        if (dir && davFolderSlash_ && href.back() != '/') href += '/';
+        std::string out = "<D:response><D:href>" + href + "</D:href><D:propstat><D:prop>";
+        out += dir ? "<D:resourcetype><D:collection/></D:resourcetype>" : "<D:resourcetype/>";
+        if (!dir) out += "<D:getcontentlength>" + std::to_string(s.st_size) + "</D:getcontentlength>";
+        out += "<D:getlastmodified>" + httpDate(s.st_mtime) + "</D:getlastmodified>";
+        return out + "</D:prop><D:status>HTTP/1.1 200 OK</D:status></D:propstat></D:response>\n";
+    };
+    std::string xml = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<D:multistatus xmlns:D=\"DAV:\">\n";
+    xml += response(rel, st);
+    if (S_ISDIR(st.st_mode) && !depthZero) {
+        std::string folder = rel;
+        if (folder.back() != '/') folder += '/';
+        std::error_code ec;
+        for (const auto& e : std::filesystem::directory_iterator(root_ + folder, ec)) {
+            struct stat child {};
+            const std::string name = e.path().filename().string();
+            if (::stat(e.path().c_str(), &child) == 0) xml += response(folder + name, child);
+        }
+    }
+    return xml + "</D:multistatus>\n";
 }
 
 }  // namespace test

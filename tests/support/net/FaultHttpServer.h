@@ -37,6 +37,12 @@ namespace test {
 //
 // Requests are numbered per path (without the query) from 1. The server
 // runs on its own threads (not counted by the virtual clock).
+//
+// It also answers PROPFIND (Depth 0 or 1) on its files and folders as a
+// WebDAV server does: hrefs as absolute paths with upper-case escapes, a
+// resourcetype, getcontentlength and getlastmodified. setDavFolderSlash(false)
+// writes every folder's href without its final "/" (the listed folder's own
+// too), as several servers do.
 class FaultHttpServer {
 public:
     struct Request {
@@ -61,6 +67,7 @@ public:
     // "http://127.0.0.1:<port>" + pathAndQuery (which starts with "/").
     std::string url(const std::string& pathAndQuery) const;
 
+    void setDavFolderSlash(bool on) { davFolderSlash_ = on; }
     std::vector<Request> requests() const;
     // Requests whose path equals `path` ("" counts all).
     size_t requestCount(const std::string& path = "") const;
@@ -77,6 +84,8 @@ private:
     void acceptLoop();
     void serve(int fd);
     bool pause(int ms);  // false when the server stops meanwhile
+    // The 207 reply to a PROPFIND of `rel` (decoded, below the root).
+    std::string propfind(const std::string& rel, bool depthZero) const;
 
     std::string root_;
     int listenFd_ = -1;
@@ -90,6 +99,7 @@ private:
     size_t logStart_ = 0;
     std::map<std::string, int> perPath_;
     int stalled_ = 0;
+    bool davFolderSlash_ = true;
     bool stopping_ = false;
 };
 
