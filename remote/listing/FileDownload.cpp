@@ -637,7 +637,7 @@ RemoteFileEntry FileDownload::getListFromGoogleDrive(const std::vector<GoogleDri
         info.set(RemoteFileEntry::kName, sys::PlistValue(*name));
         info.set(RemoteFileEntry::kIsFolder, sys::PlistValue(folder));
         info.set(RemoteFileEntry::kIsBook, sys::PlistValue(!folder));
-        info.set(RemoteFileEntry::kBookSize, sys::PlistValue(f.fileSize.value_or(0)));
+        if (f.fileSize && *f.fileSize >= 0) info.set(RemoteFileEntry::kBookSize, sys::PlistValue(*f.fileSize));
         // The record ends at its first missing value (a folder has no file name).
         [&] {
             if (!f.modifiedDate) return;
@@ -703,7 +703,11 @@ RemoteFileEntry FileDownload::getListFromCloudItems(CloudService service, const 
         info.set(RemoteFileEntry::kName, sys::PlistValue(name));
         info.set(RemoteFileEntry::kIsFolder, sys::PlistValue(folder));
         info.set(RemoteFileEntry::kIsBook, sys::PlistValue(!folder));
-        info.set(RemoteFileEntry::kBookSize, sys::PlistValue(size.isNumber() ? item.getInteger("size") : int64_t(0)));
+        // A size the service did not give (folders, some documents) is none,
+        // not 0 bytes.
+        if (size.isNumber() && size.doubleValue() >= 0) {
+            info.set(RemoteFileEntry::kBookSize, sys::PlistValue(item.getInteger("size")));
+        }
         // An item without a date (a Dropbox folder) is shown without one.
         if (auto when = CloudJson::parseDate(date)) info.set(RemoteFileEntry::kBookDate, RemoteFileEntry::dateValue(*when));
         info.set(RemoteFileEntry::kExtension, sys::PlistValue(ext));

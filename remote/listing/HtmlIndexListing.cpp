@@ -169,7 +169,9 @@ RemoteFileEntry HtmlIndexListing::getListFromHyperHtml(const std::string& body, 
         info.set(RemoteFileEntry::kOrder, sys::PlistValue(int64_t(out.size())));
         info.set(RemoteFileEntry::kName, sys::PlistValue(*title));
         if (lbexpand) info.set(RemoteFileEntry::kLbExpand, sys::PlistValue(*lbexpand));
-        if (booksize) info.set(RemoteFileEntry::kBookSize, sys::PlistValue(*booksize));
+        if (booksize) {
+            if (auto bytes = RemoteFileEntry::sizeFromText(*booksize)) info.set(RemoteFileEntry::kBookSize, sys::PlistValue(*bytes));
+        }
         if (passcode) info.set(RemoteFileEntry::kPasscode, sys::PlistValue(*passcode));
         if (bookdate) info.set(RemoteFileEntry::kBookDate, sys::PlistValue(*bookdate));
         info.set(RemoteFileEntry::kIsBook, sys::PlistValue(isBook));

@@ -7,8 +7,9 @@
 // Reads a folder's entries from a web server's index page (nginx autoindex,
 // Apache's fancy index, python's http.server, any page of links) or from
 // the companion media server's page, whose links carry "booktitle",
-// "lbexpand", "booksize", "passcode", "bookdate" and "bookfile". The page
-// goes through libxml2's HTML parser; links back up, to the folder itself
+// "lbexpand", "booksize", "passcode", "bookdate" and "bookfile" ("booksize"
+// is kept as a number of bytes, as every listing keeps it). The page goes
+// through libxml2's HTML parser; links back up, to the folder itself
 // and a server's sort links are left out.
 class HtmlIndexListing {
 public:

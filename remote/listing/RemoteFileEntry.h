@@ -38,6 +38,15 @@ struct RemoteFileEntry {
     static sys::PlistValue dateValue(int64_t secondsSince1970);
     static std::optional<int64_t> bookDate(const sys::PlistDictionary& info);
 
+    // "booksize" is one representation in every listing too: a number of
+    // bytes, set only where the source told the size. bookSize reads it back
+    // (a decimal string, as a companion server's entry in a list saved by an
+    // older version holds, is read too); nothing when it is absent, negative
+    // or not a whole number. sizeFromText reads a size written as text (the
+    // companion's "booksize" attribute): decimal digits only.
+    static std::optional<int64_t> bookSize(const sys::PlistDictionary& info);
+    static std::optional<int64_t> sizeFromText(const std::string& text);
+
     // How a reader of the record tells folders: by "isFolder" or "isBook"
     // where the source set them, else by a URL that ends with "/".
     static bool isFolder(const std::string& url, const sys::PlistDictionary& info);

@@ -214,7 +214,14 @@ RemoteFileListViewController::ItemList RemoteFileListViewController::fileListToI
     ItemList items;
     for (size_t i = 0; i < files.size(); ++i) {
         const std::string& url = files[i];
-        const sys::PlistDictionary info = i < infos.size() ? infos[i] : sys::PlistDictionary();
+        sys::PlistDictionary info = i < infos.size() ? infos[i] : sys::PlistDictionary();
+        // The row reads the size as a number of bytes whatever the listing
+        // (or a list saved by an older version) wrote.
+        if (auto bytes = RemoteFileEntry::bookSize(info)) {
+            info.set(RemoteFileEntry::kBookSize, sys::PlistValue(*bytes));
+        } else {
+            info.remove(RemoteFileEntry::kBookSize);
+        }
         auto item = std::make_shared<FilelistItem>();
         std::string name = info.getString("name", FileDownload::fileNameFromURL(url));
         if (googleDrive && info.contains("googleDriveTitle")) name = info.getString("googleDriveTitle");
@@ -591,7 +598,8 @@ bool RemoteFileListViewController::queueDownload(const ItemRef& item, const std:
     if (serviceName) name = info.getString("name");
     const auto credentials = credentialsFor(url);
     queue->addNewItem(0, url, downloadPath_, folder, name, credentials.userName, credentials.password, serviceName,
-                      serviceKey, otherSetting().value_or(sys::PlistDictionary()), info.getInteger("booksize"));
+                      serviceKey, otherSetting().value_or(sys::PlistDictionary()),
+                      RemoteFileEntry::bookSize(info).value_or(0));
     return true;
 }
 

@@ -1,7 +1,8 @@
 // The whole program lists one dated book over each protocol a site can
 // speak, as a user opens a shortcut to it: the companion web server, WebDAV
-// (Apache's mod_dav), FTP (pyftpdlib) and SMB (smbd). The row shows the
-// book's real day, never 1 January 1970.
+// (Apache's mod_dav), FTP (pyftpdlib), SMB (smbd) and a cloud drive (the
+// drives' emulator). The row shows the book's real day, never 1 January
+// 1970, and its size, however the listing learnt it.
 #include <gtest/gtest.h>
 
 #include "app/LeafbrightProgram.h"
@@ -18,6 +19,9 @@
 #include "tests/app/ProgramRun.h"
 #include "tests/app/RemoteProgramServices.h"
 #include "tests/support/TestHome.h"
+#include "cloud/CloudTokenStore.h"
+#include "platform/core/UserDefaults.h"
+#include "tests/support/net/CloudApiEmulator.h"
 #include "tests/support/net/DavTestServer.h"
 #include "tests/support/net/FtpTestServer.h"
 #include "tests/support/net/SmbPeer.h"
@@ -34,10 +38,14 @@ namespace fs = std::filesystem;
 
 // 4 March 2021, 12:00 UTC: the same day wherever the test runs.
 constexpr int64_t kBookDate = 1614859200;
+// A size no listing could show by accident ("4.88KB").
+constexpr size_t kBookSize = 5000;
+
+std::string bookBytes() { return "PK\x05\x06" + std::string(kBookSize - 4, '\0'); }
 
 void dated(const std::string& path) {
     fs::create_directories(fs::path(path).parent_path());
-    test::writeFile(path, "PK\x05\x06" + std::string(18, '\0'));
+    test::writeFile(path, bookBytes());
     struct utimbuf t {};
     t.actime = t.modtime = time_t(kBookDate);
     ASSERT_EQ(::utime(path.c_str(), &t), 0);
@@ -63,7 +71,8 @@ protected:
     }
     template <class T> T* top() const { return dynamic_cast<T*>(nav()->topViewController()); }
 
-    // Opens the shortcut `title` and checks the row of Book.cbz.
+    // Opens the shortcut `title` and checks the row of Book.cbz: its date
+    // and its size.
     void checkRow(const std::string& title) {
         SCOPED_TRACE(title);
         play("tap \"" + title + "\"\nwait 3\n");
@@ -80,11 +89,16 @@ protected:
         EXPECT_LE(std::llabs(shown - kBookDate), 12 * 3600) << "the book's own day, not " << shown;
         EXPECT_TRUE(ui::test::Driver(window()).findByText(BookCommon::getLocalDateStringToday(*book->creationDate())));
         EXPECT_FALSE(ui::test::Driver(window()).findByText(BookCommon::getLocalDateStringToday(sys::Date(0.0))));
+        ASSERT_TRUE(book->remoteInfo());
+        EXPECT_EQ(book->remoteInfo()->get("booksize"), sys::PlistValue(int64_t(kBookSize)));
+        // Shown on the row while the list offers downloads.
+        play("tap \"Download\"\nwait 0.5\nshot " + title + "-size\n");
+        EXPECT_TRUE(ui::test::Driver(window()).findByText(BookCommon::strSizeFormatFromValue(kBookSize)));
         play("back\nwait 1\n");
     }
 };
 
-TEST_F(RemoteDatesProgramTest, ABooksRowShowsItsRealDateOverEveryProtocol) {
+TEST_F(RemoteDatesProgramTest, ABooksRowShowsItsRealDateAndSizeOverEveryProtocol) {
     test::TempDir root("remotedateswww");
     dated(root.file("Book.cbz"));
     std::vector<std::string> titles;
@@ -121,9 +135,20 @@ TEST_F(RemoteDatesProgramTest, ABooksRowShowsItsRealDateOverEveryProtocol) {
                               {"other", sys::PlistValue(sys::PlistDictionary{{"smblib", sys::PlistValue(int64_t(1))}})}});
         titles.push_back("SMB");
     }
+    test::CloudApiEmulator drive;
+    ASSERT_TRUE(drive.start());
+    drive.useForAllServices();
+    sys::UserDefaults::standard().synchronize();
+    drive.addFile("root", "b1", "Book.cbz", bookBytes(), "2021-03-04T12:00:00Z");
+    drive.addTokens("g-access", "g-refresh");
+    ASSERT_TRUE(CloudTokenStore::save(CloudService::GoogleDrive, "acct",
+                                      CloudToken{"g-access", "g-refresh", int64_t(std::time(nullptr)) + 3600}));
+    writeShortcut("Drive", {{"url", sys::PlistValue("googledrive://acct/")}});
+    titles.push_back("Drive");
+
     ASSERT_TRUE(launch());
     for (const auto& title : titles) checkRow(title);
-    EXPECT_EQ(titles.size(), 4u) << "some peers are not installed";
+    EXPECT_EQ(titles.size(), 5u) << "some peers are not installed";
 }
 
 }  // namespace

@@ -116,6 +116,7 @@ TEST_F(CloudListingTest, GoogleDriveTwoPagesFoldersFilesAndItemKeys) {
     EXPECT_TRUE(folder->contains("bookdate"));
     EXPECT_FALSE(folder->contains("extension"));
     EXPECT_FALSE(folder->contains("googledriveKey"));
+    EXPECT_FALSE(folder->contains("booksize")) << "a size the service did not give is none, not 0 bytes";
     // Every request carried the account's token.
     for (const auto& r : api_.requests()) EXPECT_EQ(r.authorization, "Bearer g-access");
 
@@ -159,6 +160,8 @@ TEST_F(CloudListingTest, OneDriveBoxAndDropboxPagesUrlsAndDates) {
     EXPECT_EQ(drop->info("a b.cbz")->getString("dropboxKey"), "acct");
     // A Dropbox folder has no date: its row shows none rather than 1970.
     EXPECT_FALSE(drop->info("Sub Folder")->contains("bookdate"));
+    EXPECT_FALSE(drop->info("Sub Folder")->contains("booksize"));
+    EXPECT_EQ(drop->info("a b.cbz")->getInteger("booksize", -1), 8);
     EXPECT_FALSE(drop->info("a b.cbz")->getString("bookdate").empty());
     // The folder URL as listed opens that folder.
     auto dropSub = list("dropbox://acct//Sub Folder");

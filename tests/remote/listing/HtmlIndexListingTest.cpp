@@ -22,7 +22,7 @@ TEST(HtmlIndexListingTest, CompanionPagesCarryTheirAttributes) {
     ASSERT_EQ(e.size(), 3u);
     EXPECT_EQ(e.fileList[0], "http://h:8080/shelf/b1.zip");
     EXPECT_EQ(e.infoList[0].getString("name"), "Book & One");
-    EXPECT_EQ(e.infoList[0].getString("booksize"), "1234");
+    EXPECT_EQ(e.infoList[0].get("booksize"), sys::PlistValue(int64_t(1234)));
     EXPECT_EQ(e.infoList[0].getString("bookdate"), "1600000000");
     EXPECT_TRUE(e.infoList[0].getBool("isBook"));
     EXPECT_EQ(e.infoList[0].getInteger("order"), 0);
@@ -35,6 +35,15 @@ TEST(HtmlIndexListingTest, CompanionPagesCarryTheirAttributes) {
     // A title is only shown; the URL stays the link's.
     EXPECT_EQ(e.fileList[2], "http://h:8080/shelf/%E6%BC%AB.cbz");
     EXPECT_EQ(e.infoList[2].getString("name"), "../../etc/passwd");
+
+    // A size that is not a whole number of bytes is none.
+    for (const char* bad : {"12 KB", "-3", "1e6", "", "99999999999999999999"}) {
+        const RemoteFileEntry odd = HtmlIndexListing::getListFromHyperHtml(
+            std::string("<a href=\"b.zip\" booktitle=\"b\" booksize=\"") + bad + "\" bookfile=\"true\">b</a>",
+            "http://h/", 0);
+        ASSERT_EQ(odd.size(), 1u) << bad;
+        EXPECT_FALSE(odd.infoList[0].contains("booksize")) << bad;
+    }
 }
 
 TEST(HtmlIndexListingTest, ServerIndexesLoseNavigationLinksAndKeepEntries) {

@@ -148,6 +148,43 @@ TEST_F(RemoteFileListTest, RowsShowTheDateTheListingGaveAndNoneWhenItGaveNone) {
     EXPECT_FALSE(driver->findByText(BookCommon::getLocalDateStringToday(sys::Date(0.0))));
 }
 
+// Every listing keeps an entry's size as a number of bytes; a list saved by
+// an older version may hold the companion server's as a decimal string. The
+// row shows either, and nothing for a size it cannot read.
+TEST_F(RemoteFileListTest, RowsShowTheSizeTheListingGaveAndNoneWhenItGaveNone) {
+    const std::string base = "http://127.0.0.1:9/shelf/";
+    std::vector<std::string> files;
+    std::vector<Info> infos;
+    const std::vector<std::pair<std::string, sys::PlistValue>> sizes = {
+        {"a.cbz", sys::PlistValue(int64_t(2048))}, {"b.cbz", sys::PlistValue("5242880")},
+        {"c.cbz", sys::PlistValue("12 KB")},       {"d.cbz", sys::PlistValue(int64_t(-5))},
+        {"e.cbz", sys::PlistValue(1.5)},           {"f.cbz", sys::PlistValue()}};
+    for (const auto& [name, size] : sizes) {
+        files.push_back(base + name);
+        infos.push_back(info({{"name", sys::PlistValue(name)}, {"booksize", size}}));
+    }
+    show(base, files, infos);
+    ASSERT_EQ(list->itemList().size(), sizes.size());
+    auto shownSize = [&](const std::string& name) -> std::optional<int64_t> {
+        const FilelistItem* r = row(name);
+        if (!r || !r->remoteInfo() || !r->remoteInfo()->contains("booksize")) return std::nullopt;
+        EXPECT_TRUE(r->remoteInfo()->get("booksize").isNumber()) << name;
+        return r->remoteInfo()->getInteger("booksize");
+    };
+    EXPECT_EQ(shownSize("a.cbz"), 2048);
+    EXPECT_EQ(shownSize("b.cbz"), 5242880) << "the older companion form";
+    for (const char* none : {"c.cbz", "d.cbz", "e.cbz", "f.cbz"}) EXPECT_FALSE(shownSize(none)) << none;
+    EXPECT_TRUE(driver->findByText(BookCommon::strSizeFormatFromValue(2048)));
+    EXPECT_TRUE(driver->findByText(BookCommon::strSizeFormatFromValue(5242880)));
+    EXPECT_FALSE(driver->findByText(BookCommon::strSizeFormatFromValue(0)));
+    EXPECT_FALSE(driver->findByText(BookCommon::strSizeFormatFromValue(-5)));
+
+    EXPECT_EQ(RemoteFileEntry::sizeFromText("0"), 0);
+    EXPECT_EQ(RemoteFileEntry::sizeFromText("999999999999999999"), 999999999999999999);
+    for (const char* bad : {"", "-1", "+1", " 1", "1 ", "0x10", "99999999999999999999"})
+        EXPECT_FALSE(RemoteFileEntry::sizeFromText(bad)) << bad;
+}
+
 // The site's user name and password go with its own rows only: a row on
 // another server, port or scheme (a link in a page, a list saved by an older
 // version) is read, covered and downloaded without them, and after a
