@@ -124,7 +124,8 @@ RemoteFileEntry FtpListing::getListFromFtpList(const std::string& body, const st
         if (!isFolder && !BookCommon::isBookorPDFFileorThemeWithFilename(url)) continue;
         sys::PlistDictionary info;
         info.set(RemoteFileEntry::kName, sys::PlistValue(name));
-        info.set(RemoteFileEntry::kBookSize, sys::PlistValue(record->getInteger("size")));
+        // A line without a size (MLSD and EPLF facts are optional) tells none.
+        if (record->contains("size")) info.set(RemoteFileEntry::kBookSize, sys::PlistValue(record->getInteger("size")));
         if (record->contains("date")) {
             info.set(RemoteFileEntry::kBookDate, RemoteFileEntry::dateValue(record->getInteger("date")));
         }

@@ -130,7 +130,7 @@ bool hhmm(std::string_view t, int* h, int* m) {
 
 struct Entry {
     std::string_view name;
-    int64_t size = 0;
+    int64_t size = -1;  // none given
     int64_t time = 0;
     int kind = 1;  // 0 folder, 1 file
     int flags = 0;

@@ -42,7 +42,8 @@ const char* FtpListNextChar(const char* s);
 // -1 when no style fits.
 int ftpListDetectStyle(const char* text);
 // Reads one line in `style`: the name (NUL-terminated, cut to nameSize
-// bytes at a character boundary), the size, the time and flags. Returns 0
+// bytes at a character boundary), the size (-1 when the line gives none, as
+// an MLSD or EPLF line may), the time and flags. Returns 0
 // for a folder, 1 for a file (a link counts as a file and sets
 // kFtpListFlagLink), -1 when the line does not read in that style.
 int ftpListParseLine(const char* line, int style, char* name, size_t nameSize, int64_t* size, int64_t* time,

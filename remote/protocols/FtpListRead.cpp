@@ -10,7 +10,7 @@ std::optional<sys::PlistDictionary> FtpListRead::GetFileListWithFtpListData(cons
     const int style = ftpListDetectStyle(line.c_str());
     if (style < 0) return std::nullopt;
     char name[kMaxNameBytes] = {};
-    int64_t size = 0, time = 0;
+    int64_t size = -1, time = 0;
     int flags = 0;
     const int kind = ftpListParseLine(line.c_str(), style, name, sizeof(name), &size, &time, &flags);
     if (kind < 0) return std::nullopt;
@@ -20,7 +20,7 @@ std::optional<sys::PlistDictionary> FtpListRead::GetFileListWithFtpListData(cons
     sys::PlistDictionary d;
     if (!sys::Unicode::isValidUtf8(n)) return d;
     d.set("name", sys::PlistValue(n));
-    d.set("size", sys::PlistValue(size));
+    if (size >= 0) d.set("size", sys::PlistValue(size));
     d.set("isFolder", sys::PlistValue(kind == 0));
     d.set("date", sys::PlistValue(int64_t((time - kFtpListTicksTo1970) / 10'000'000)));
     return d;

@@ -5,8 +5,8 @@
 #include <optional>
 #include <string>
 
-// One line of an FTP LIST reply as an item: "name", "size", "isFolder" and
-// "date" (seconds since 1970).
+// One line of an FTP LIST reply as an item: "name", "size" (when the line
+// gives one), "isFolder" and "date" (seconds since 1970).
 class FtpListRead {
 public:
     FtpListRead() = delete;

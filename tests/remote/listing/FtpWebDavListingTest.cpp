@@ -143,6 +143,15 @@ TEST_F(FtpWebDavListingTest, FtpCharsetAndNamesThatLeaveTheFolder) {
     EXPECT_EQ(h.fileList[0], "ftp://h/books/good.cbz") << "inside the folder, without credentials";
     EXPECT_EQ(h.fileList[1], "ftp://h/books/%252e%252e.cbz") << "a literal percent stays a name";
     EXPECT_EQ(FtpListing::getListFromFtpList(hostile, "not a url", "", &encodeError).size(), 0u);
+
+    // An MLSD line without a size fact lists the book without a size, not
+    // as 0 bytes.
+    auto sized = FtpListing::getListFromFtpList(
+        "type=file;size=70001;modify=20210304050607; a.cbz\r\ntype=file;modify=20210304050607; b.cbz\r\n",
+        "ftp://h/books/", "", &encodeError);
+    ASSERT_EQ(sized.size(), 2u);
+    EXPECT_EQ(sized.infoList[0].getInteger("booksize", -1), 70001);
+    EXPECT_FALSE(sized.infoList[1].contains("booksize"));
 }
 
 TEST_F(FtpWebDavListingTest, CancelEndsAListingStuckOnASilentServer) {

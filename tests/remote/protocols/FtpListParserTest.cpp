@@ -127,6 +127,16 @@ TEST_F(FtpListParserTest, DosEplfMlsdAndVmsListings) {
     EXPECT_EQ(mlsd["book with spaces.cbz"].size, 52428800);
     EXPECT_EQ(mlsd["book with spaces.cbz"].date, secondsOf(2021, 3, 4, 5, 6, 7));
     EXPECT_EQ(mlsd["epoch.zip"].date, 0) << "fact names in any case";
+    // A size fact is optional: a line without one tells no size (not 0 bytes).
+    for (const char* line : {"type=file;modify=20210304050607; nosize.cbz\r\n", "+i8388621.1,m839956783,r,\tnosize.cbz\r\n"}) {
+        auto noSize = FtpListRead::GetFileListWithFtpListData(line);
+        ASSERT_TRUE(noSize) << line;
+        EXPECT_EQ(noSize->getString("name"), "nosize.cbz");
+        EXPECT_FALSE(noSize->contains("size")) << line;
+    }
+    auto folder = FtpListRead::GetFileListWithFtpListData("type=dir;modify=20210304050607; Comics\r\n");
+    ASSERT_TRUE(folder);
+    EXPECT_FALSE(folder->contains("size"));
     EXPECT_FALSE(mlsd["epoch.zip"].isFolder);
 
     auto vms = read("vms.txt", &style);
