@@ -110,6 +110,42 @@ TEST(WebDavMembersTest, FoldersAreWhatTheServerCallsCollections) {
         EXPECT_EQ(e->infoList[2].getInteger("booksize"), 7);
     }
 
+    // Two more shapes such replies come in, folder hrefs without their "/"
+    // in both: lower-case prefixes, the status before the properties and an
+    // empty 404 block after them; another prefix for DAV:, typed values
+    // (folders with a length of 0) and members as absolute URLs.
+    const std::string lowerCase =
+        "<?xml version=\"1.0\"?><d:multistatus xmlns:d=\"DAV:\">"
+        "<d:response><d:href>/remote.php/dav/files/u/Comics</d:href><d:propstat><d:status>HTTP/1.1 200 OK</d:status>"
+        "<d:prop><d:resourcetype><d:collection/></d:resourcetype></d:prop></d:propstat>"
+        "<d:propstat><d:status>HTTP/1.1 404 Not Found</d:status><d:prop/></d:propstat></d:response>"
+        "<d:response><d:href>/remote.php/dav/files/u/Comics/Vol%201</d:href><d:propstat>"
+        "<d:status>HTTP/1.1 200 OK</d:status><d:prop><d:resourcetype><d:collection/></d:resourcetype></d:prop>"
+        "</d:propstat></d:response>"
+        "<d:response><d:href>/remote.php/dav/files/u/Comics/x.cbz</d:href><d:propstat>"
+        "<d:status>HTTP/1.1 200 OK</d:status><d:prop><d:resourcetype/><d:getcontentlength>9</d:getcontentlength>"
+        "</d:prop></d:propstat></d:response></d:multistatus>";
+    auto lower = FileDownload::getListFromWebDav(lowerCase, "https://cloud.example/remote.php/dav/files/u/Comics/");
+    ASSERT_TRUE(lower);
+    EXPECT_EQ(lower->fileList, (std::vector<std::string>{"https://cloud.example/remote.php/dav/files/u/Comics/Vol%201/",
+                                                            "https://cloud.example/remote.php/dav/files/u/Comics/x.cbz"}));
+    const std::string typed =
+        "<?xml version=\"1.0\"?><a:multistatus xmlns:b=\"urn:uuid:c2f41010-65b3-11d1-a29f-00aa00c14882/\" "
+        "xmlns:a=\"DAV:\"><a:response><a:href>http://nas/share/Manga</a:href><a:propstat>"
+        "<a:status>HTTP/1.1 200 OK</a:status><a:prop><a:getcontentlength b:dt=\"int\">0</a:getcontentlength>"
+        "<a:resourcetype><a:collection/></a:resourcetype></a:prop></a:propstat></a:response>"
+        "<a:response><a:href>http://nas/share/Manga/One%20Piece</a:href><a:propstat>"
+        "<a:status>HTTP/1.1 200 OK</a:status><a:prop><a:getcontentlength b:dt=\"int\">0</a:getcontentlength>"
+        "<a:resourcetype><a:collection/></a:resourcetype></a:prop></a:propstat></a:response>"
+        "<a:response><a:href>http://nas/share/Manga/y.zip</a:href><a:propstat>"
+        "<a:status>HTTP/1.1 200 OK</a:status><a:prop><a:getcontentlength b:dt=\"int\">4096</a:getcontentlength>"
+        "<a:resourcetype/></a:prop></a:propstat></a:response></a:multistatus>";
+    auto prefixed = FileDownload::getListFromWebDav(typed, "http://nas/share/Manga");
+    ASSERT_TRUE(prefixed);
+    EXPECT_EQ(prefixed->fileList, (std::vector<std::string>{"http://nas/share/Manga/One%20Piece/", "http://nas/share/Manga/y.zip"}));
+    EXPECT_EQ(names(*prefixed), (std::vector<std::string>{"One Piece", "y.zip"}));
+    EXPECT_EQ(prefixed->infoList[1].getInteger("booksize", -1), 4096);
+
     // No resourcetype given (or only under a status that is not 200): the
     // final "/" tells, and a name without one or a book's extension is no
     // entry.
