@@ -149,7 +149,9 @@ TEST_F(SmbStreamReadTest, AFileThatShrinksWhileReadEndsInAnError) {
             FAIL() << "the read past the new end still waits (" << s->blockRequests() << " block requests)";
         }
         const std::string got = tail.get();
-        if (peer == peer_) EXPECT_EQ(got, "");
+        if (peer == peer_) {
+            EXPECT_EQ(got, "");
+        }
         auto loader = std::async(std::launch::async, [&] { s->joinLoader(); });
         if (loader.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
             s->closeURL();
