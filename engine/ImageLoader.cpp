@@ -127,9 +127,15 @@ gfx::ImageRef ImageLoader::imageWithAnyData(std::span<const uint8_t> data) {
     if (wholeSize(data, format, w, h)) {
         if (tDecodeNeed && reducible(format)) {
             const gfx::Size need = (*tDecodeNeed)(gfx::Size{double(w), double(h)});
-            auto side = [](double v) { return std::isfinite(v) && v > 0 ? int(std::min(std::ceil(v), 65535.0)) : 0; };
+            // Whole pixels, as a view counts them (a fraction is dropped):
+            // the picture comes at the view's own size and is not scaled a
+            // second time for a fraction of a pixel.
+            auto side = [](double v) {
+                return std::isfinite(v) && v > 0 ? std::max(1, int(std::min(std::floor(v + 1e-6), 65535.0))) : 0;
+            };
             options.minWidth = side(need.width);
             options.minHeight = side(need.height);
+            options.exact = true;
         }
         pixels = decodedPixels(format, w, h, options);
         if (reducible(format) && pixels * 4 > kMaxDecodedBytes) {

@@ -20,6 +20,11 @@ struct DecodeOptions {
     // the caller scales the rest of the way. 0 means full size.
     int minWidth = 0;
     int minHeight = 0;
+    // Reduced pictures come at exactly the reduced size (reducedSize()),
+    // not at the nearest larger size a decoder makes cheaply (JPEG's
+    // eighths): the decoder shrinks the rest of the way as it goes, for a
+    // caller that would otherwise scale the picture again.
+    bool exact = false;
 };
 
 // Header facts, read without decoding the pixels.

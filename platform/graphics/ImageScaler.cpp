@@ -156,6 +156,19 @@ void ImageScaler::draw(const Source& src, double x, double y, double w, double h
     clipX1 = std::min(clipX1, dst.width);
     clipY1 = std::min(clipY1, dst.height);
     if (clipX0 >= clipX1 || clipY0 >= clipY1) return;
+    if (w == src.width && h == src.height && x == std::floor(x) && y == std::floor(y) && std::fabs(x) < 1e9 &&
+        std::fabs(y) < 1e9) {
+        // Pixel for pixel (a picture placed in a larger view): the filter
+        // would give back each pixel as it is.
+        const int dx = int(x), dy = int(y);
+        const int x0 = std::max(clipX0, dx), x1 = std::min(clipX1, dx + src.width);
+        for (int r = std::max(clipY0, dy); r < std::min(clipY1, dy + src.height); ++r) {
+            const uint32_t* in = src.pixels + size_t(r - dy) * src.stridePixels;
+            uint32_t* out = dst.pixels + size_t(r) * dst.stridePixels;
+            for (int c = x0; c < x1; ++c) out[c] = over(in[c - dx], out[c]);
+        }
+        return;
+    }
     Taps tx = buildTaps(src.width, x, w, clipX0, clipX1);
     Taps ty = buildTaps(src.height, y, h, clipY0, clipY1);
     Job job{&src, &dst, &tx, &ty, clipX0, clipX1, clipY0};

@@ -1,5 +1,8 @@
 #include "platform/graphics/JpegCodec.h"
 
+#include "platform/graphics/ImageDecoder.h"
+#include "platform/graphics/RowScaler.h"
+
 #include <turbojpeg.h>
 
 #include <cstring>
@@ -205,6 +208,19 @@ ImageRef JpegCodec::decode(std::span<const uint8_t> data, const DecodeOptions& o
             // Now 255 means no ink in every channel.
             auto mul = [](uint32_t a, uint32_t b2) { uint32_t t = a * b2 + 128; return (t + (t >> 8)) >> 8; };
             p = argb(255, mul(c, k), mul(m, k), mul(y, k));
+        }
+    }
+    if (options.exact) {
+        // The rest of the way to the size asked for, by area averaging.
+        int uw = 0, uh = 0;
+        ImageDecoder::reducedSize(turn ? h : w, turn ? w : h, options, uw, uh);
+        const int tw = std::min(sw, turn ? uh : uw), th = std::min(sh, turn ? uw : uh);
+        if (tw < sw || th < sh) {
+            RowScaler scaler(sw, sh, tw, th);
+            for (int y = 0; y < sh; ++y) scaler.push(px.data() + size_t(y) * size_t(sw));
+            px = scaler.take();
+            sw = tw;
+            sh = th;
         }
     }
     ImageRef image = Image::make(sw, sh, std::move(px), 1.0, markers.orientation);

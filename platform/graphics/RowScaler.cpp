@@ -1,6 +1,7 @@
 #include "platform/graphics/RowScaler.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace gfx {
 
@@ -40,7 +41,35 @@ RowScaler::RowScaler(int srcWidth, int srcHeight, int width, int height)
       srcHeight_(std::max(1, srcHeight)),
       width_(std::clamp(width, 1, std::max(1, srcWidth))),
       height_(std::clamp(height, 1, std::max(1, srcHeight))) {
-    cols_ = spreads(srcWidth_, width_, kColShift);
+    // Each target column's source pixels, first to last, and their weights.
+    const std::vector<Spread> cols = spreads(srcWidth_, width_, kColShift);
+    gather_.assign(size_t(width_), Gather{0, 0, 0});
+    for (int j = 0; j < srcWidth_; ++j) {
+        const Spread& sp = cols[size_t(j)];
+        for (int k = 0; k < 2; ++k) {
+            const int o = sp.first + k;
+            const uint32_t w = k == 0 ? sp.w1 : sp.w2;
+            if (o >= width_ || (k == 1 && w == 0)) continue;
+            Gather& g = gather_[size_t(o)];
+            if (g.count == 0) g.start = j;
+            g.count = j - g.start + 1;
+        }
+    }
+    for (int o = 0, at = 0; o < width_; ++o) {
+        gather_[size_t(o)].offset = at;
+        at += gather_[size_t(o)].count;
+    }
+    gatherWeights_.assign(gather_.empty() ? 0 : size_t(gather_.back().offset + gather_.back().count), 0u);
+    for (int j = 0; j < srcWidth_; ++j) {
+        const Spread& sp = cols[size_t(j)];
+        for (int k = 0; k < 2; ++k) {
+            const int o = sp.first + k;
+            const uint32_t w = k == 0 ? sp.w1 : sp.w2;
+            if (o >= width_ || (k == 1 && w == 0)) continue;
+            const Gather& g = gather_[size_t(o)];
+            gatherWeights_[size_t(g.offset + (j - g.start))] = w;
+        }
+    }
     rows_ = spreads(srcHeight_, height_, kRowShift);
     line_.assign(size_t(width_) * 4, 0);
     accA_.assign(size_t(width_) * 4, 0);
@@ -50,36 +79,30 @@ RowScaler::RowScaler(int srcWidth, int srcHeight, int width, int height)
 
 void RowScaler::push(const uint32_t* row) {
     if (rowsIn_ >= srcHeight_) return;
-    // Across: each source pixel adds to one target pixel, or two at an edge.
-    std::fill(line_.begin(), line_.end(), 0u);
+    // Across: each target pixel gathers the source pixels it covers, the
+    // four bytes of a pixel side by side in one vector. The weights of a
+    // target pixel add up to 2^kColShift, so its sums fit 32 bits.
     {
+        using Lanes = uint32_t __attribute__((vector_size(16)));
+        using Bytes = uint8_t __attribute__((vector_size(4)));
         uint32_t* __restrict l = line_.data();
-        const Spread* __restrict c = cols_.data();
         const auto* __restrict src = reinterpret_cast<const uint8_t*>(row);
-        uint64_t sums[4] = {0, 0, 0, 0};
-        int current = 0;
-        // Whole sums first (64 bits: a wide reduction adds many pixels),
-        // brought to 8.8 fixed point when the target pixel is complete.
-        auto flush = [&](int o) {
-            for (int b = 0; b < 4; ++b) {
-                l[size_t(o) * 4 + size_t(b)] += uint32_t((sums[b] + (uint64_t(1) << (kColShift - 9))) >> (kColShift - 8));
-                sums[b] = 0;
+        const uint32_t* __restrict weights = gatherWeights_.data();
+        const Gather* __restrict g = gather_.data();
+        const Lanes half = {1u << (kColShift - 9), 1u << (kColShift - 9), 1u << (kColShift - 9), 1u << (kColShift - 9)};
+        for (int o = 0; o < width_; ++o) {
+            const uint8_t* p = src + size_t(g[o].start) * 4;
+            const uint32_t* w = weights + g[o].offset;
+            Lanes sum = {0, 0, 0, 0};
+            for (int q = 0; q < g[o].count; ++q, p += 4) {
+                Bytes b;
+                std::memcpy(&b, p, 4);
+                sum += __builtin_convertvector(b, Lanes) * w[q];
             }
-        };
-        for (int j = 0; j < srcWidth_; ++j, src += 4) {
-            const Spread& sp = c[j];
-            if (sp.first != current) {
-                flush(current);
-                current = sp.first;
-            }
-            for (int b = 0; b < 4; ++b) sums[b] += uint64_t(sp.w1) * src[b];
-            if (sp.w2) {
-                flush(current);
-                current = sp.first + 1;
-                for (int b = 0; b < 4; ++b) sums[b] += uint64_t(sp.w2) * src[b];
-            }
+            // To 8.8 fixed point.
+            sum = (sum + half) >> (kColShift - 8);
+            std::memcpy(l + size_t(o) * 4, &sum, sizeof sum);
         }
-        if (current < width_) flush(current);
     }
     // Down: the reduced row adds to its target row, and to the next one when
     // it straddles their edge.

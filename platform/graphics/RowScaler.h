@@ -42,7 +42,16 @@ private:
     void finishRow(int y);
 
     int srcWidth_, srcHeight_, width_, height_;
-    std::vector<Spread> cols_, rows_;
+    // The source pixels [start, start + count) that make one target
+    // column, their weights at `offset` in gatherWeights_.
+    struct Gather {
+        int start;
+        int count;
+        int offset;
+    };
+    std::vector<Gather> gather_;
+    std::vector<uint32_t> gatherWeights_;
+    std::vector<Spread> rows_;
     std::vector<uint32_t> line_;   // one source row reduced across: 8.8 fixed point per byte
     std::vector<uint32_t> accA_;   // target row rows_[i].first
     std::vector<uint32_t> accB_;   // the row after it

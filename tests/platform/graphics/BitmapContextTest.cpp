@@ -191,6 +191,38 @@ TEST(BitmapContextTest, DrawingOverExistingPixelsBlends) {
     EXPECT_TRUE(near(ctx->pixel(1, 1), argb(255, 128, 0, 127), 1));
 }
 
+// A picture placed pixel for pixel (centred in a larger view, partly off
+// the canvas) is copied as it is, and blended where it is translucent.
+TEST(BitmapContextTest, PixelForPixelPlacementCopiesAndBlends) {
+    std::vector<uint32_t> px(30 * 20);
+    for (int y = 0; y < 20; ++y)
+        for (int x = 0; x < 30; ++x)
+            px[size_t(y * 30 + x)] = x < 15 ? argb(255, uint32_t(8 * x), uint32_t(12 * y), 7) : argb(128, 100, 0, uint32_t(y));
+    ImageRef img = Image::make(30, 20, std::move(px));
+    for (auto [x, y] : {std::pair{5, 3}, {-4, 12}, {0, 0}}) {
+        auto ctx = BitmapContext::create(40, 30, BitmapContext::Origin::TopLeft);
+        ctx->setFillColor(0, 0, 1, 1);
+        ctx->fillRect(Rect(0, 0, 40, 30));
+        ctx->drawImage(Rect(x, y, 30, 20), *img);
+        auto slow = BitmapContext::create(40, 30, BitmapContext::Origin::TopLeft);
+        slow->setFillColor(0, 0, 1, 1);
+        slow->fillRect(Rect(0, 0, 40, 30));
+        slow->setAlpha(0.99999);  // through cairo
+        slow->drawImage(Rect(x, y, 30, 20), *img);
+        for (int cy = 0; cy < 30; ++cy) {
+            for (int cx = 0; cx < 40; ++cx) {
+                const bool inside = cx >= x && cx < x + 30 && cy >= y && cy < y + 20;
+                ASSERT_TRUE(near(ctx->pixel(cx, cy), slow->pixel(cx, cy), 1)) << cx << "," << cy;
+                if (!inside) {
+                    ASSERT_EQ(ctx->pixel(cx, cy), kBlue) << cx << "," << cy;
+                } else if (cx - x < 15) {
+                    ASSERT_EQ(ctx->pixel(cx, cy), img->pixel(cx - x, cy - y)) << cx << "," << cy;
+                }
+            }
+        }
+    }
+}
+
 TEST(BitmapContextTest, TakeImageHandsOverOnce) {
     auto ctx = BitmapContext::create(5, 4);
     ctx->setFillColor(0, 0, 1, 1);
