@@ -22,6 +22,7 @@
 #include "platform/core/DeviceProfile.h"
 #include "platform/core/FileManager.h"
 #include "platform/core/OutputVolume.h"
+#include "platform/core/PortalFileChooser.h"
 #include "platform/core/RunLoop.h"
 #include "platform/core/ScreenSaverInhibitor.h"
 #include "platform/core/UserDefaults.h"
@@ -154,6 +155,11 @@ bool LeafbrightProgram::launch(bool headless, std::string* error) {
             delegate_->openDroppedFiles(paths);
             if (shell_) shell_->raise();
         });
+        // A book from elsewhere on the computer is chosen in the desktop's
+        // own file chooser where a portal offers one (our own screen otherwise).
+        auto chooser = std::make_shared<sys::PortalFileChooser>();
+        chooser->setParentWindow(shell_->portalWindowHandle());
+        sys::PortalFileChooser::install(chooser);
         for (int i = 0; i < 200 && !delegate_->isStartLBWindowDone() && !delegate_->isStartScreenShown(); ++i)
             shell_->pumpOnce(0.005);
     } else {
@@ -317,6 +323,7 @@ void LeafbrightProgram::terminate() {
     terminated_ = true;
     // No hand-over reaches a program that is ending, and the screen saver is free again.
     handOver_.reset();
+    sys::PortalFileChooser::install(nullptr);
     ui::Application::shared().setIdleTimerObserver({});
     screenSaver_.reset();
     delegate_->applicationWillTerminate();

@@ -652,6 +652,19 @@ void NestlarkAppDelegate::openDroppedFiles(const std::vector<std::string>& paths
         root->needUpdateFilelist();
 }
 
+std::optional<std::string> NestlarkAppDelegate::importDocument(const std::string& path) {
+    bool isDirectory = false;
+    if (!sys::FileManager::fileExists(path, &isDirectory)) return std::nullopt;
+    if (isDirectory || !isImportable(path)) {
+        refuseImport(path);
+        return std::nullopt;
+    }
+    auto target = importFile(path);
+    if (target)
+        if (auto root = rootList()) root->setNeedUpdateFileList(true);
+    return target;
+}
+
 bool NestlarkAppDelegate::isImportable(const std::string& path) {
     const std::string ext = Path::pathExtension(path);
     return BookCommon::isImageFileWithExtension(ext) || BookCommon::isBookorPDFFileorThemeWithExtension(ext) ||

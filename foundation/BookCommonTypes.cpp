@@ -119,6 +119,11 @@ bool BookCommonTypes::isThemeFileWithFile(const std::string& f) {
     return isThemeFileWithExtension(sys::Path::pathExtension(f));
 }
 
+std::vector<std::string> BookCommonTypes::getLeafbrightCanReadExtensions() {
+    return {"zip", "cbz", "rar", "cbr", "epub", "7z", "cb7", "pdf", "jpeg",
+            "jpe", "jpg", "gif", "tif", "tiff", "png", "bmp", "webp", "avif"};
+}
+
 std::vector<std::string> BookCommonTypes::getLeafbrightCanReadContentTypes() {
     // zip, cbz, rar, cbr, epub, 7z, cb7, pdf, jpeg, jpe, jpg, gif, tif, tiff, png, bmp, webp, avif
     return {"application/zip",

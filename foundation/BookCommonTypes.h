@@ -50,6 +50,8 @@ public:
     // Content types the document picker offers: one per readable extension,
     // in a fixed order (MIME types).
     static std::vector<std::string> getLeafbrightCanReadContentTypes();
+    // The extensions behind them, in the same order.
+    static std::vector<std::string> getLeafbrightCanReadExtensions();
 
     // The program's own side files, kept out of lists and server offers.
     static bool isCacheOrBookSettingFileWithFilename(const std::string& name);

@@ -55,6 +55,15 @@ public:
         return nullptr;
     }
 
+    // Brings a file from outside the library in as any import does (copied
+    // into the library's top folder, renamed beside a different file of the
+    // same name); a file the library would not show is refused with a
+    // message. The path of the copy, or nothing.
+    virtual std::optional<std::string> importDocument(const std::string& path) {
+        (void)path;
+        return std::nullopt;
+    }
+
     static void install(std::shared_ptr<LibraryServices> services);
     static std::shared_ptr<LibraryServices> installed();
 };

@@ -32,6 +32,7 @@
 #include "platform/core/FileManager.h"
 #include "platform/core/Path.h"
 #include "platform/core/PropertyList.h"
+#include "platform/core/RunLoop.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/NavigationController.h"
 #include "platform/ui/NavigationItem.h"
@@ -494,6 +495,22 @@ std::optional<sys::PlistDictionary> LocalFilelistViewController::readShortcut(co
 }
 
 void LocalFilelistViewController::didSelectMediaServer(const sys::PlistDictionary& info) {
+    // A book brought in from outside: the root list opens it once it is in front.
+    if (info.getBool("isDocumentPicker")) {
+        auto* nav = navigationController();
+        if (!nav || nav->viewControllers().empty()) return;
+        auto root = std::dynamic_pointer_cast<LocalFilelistViewController>(nav->viewControllers().front());
+        if (!root) return;
+        nav->popToRootViewController(false);
+        const std::string file = info.getString("file");
+        std::weak_ptr<LocalFilelistViewController> weak = root;
+        sys::RunLoop::main().schedule(
+            0.1, [weak, file] {
+                if (auto list = weak.lock()) list->openDocumentPickerFile(file);
+            },
+            0, root);
+        return;
+    }
     auto opener = MediaServerOpener::installed();
     if (!opener) return;
     // The remote lists keep their levels on top of the local state: without
@@ -777,6 +794,22 @@ void LocalFilelistViewController::resumeLastReading(const std::string& name) {
         }
     }
     LastStatusRestore::setJumpBook(std::nullopt, std::nullopt, std::nullopt);
+}
+
+void LocalFilelistViewController::openDocumentPickerFile(const std::string& path) {
+    // A search under way would hide the new book.
+    if (searchString()) {
+        tapSearchMaskView();
+        onSetSearchString("");
+    }
+    needUpdateFilelist();
+    const std::string name = Path::lastPathComponent(path);
+    const auto& list = itemList();
+    for (size_t i = 0; i < list.size(); ++i) {
+        if (!list[i]->filename() || *list[i]->filename() != name) continue;
+        didSelectBook(int64_t(i), std::nullopt);
+        return;
+    }
 }
 
 bool LocalFilelistViewController::openHandedOverBook(const std::string& name) {

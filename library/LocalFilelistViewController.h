@@ -102,8 +102,14 @@ public:
     // has no query (no download would take it as a file): the folder's
     // address with its final "/". Nothing for a file's address.
     static std::optional<std::string> webFolderURL(const std::string& url);
-    // Opens a stored site or a shortcut's site (a site record) as a remote list.
+    // Opens a stored site or a shortcut's site (a site record) as a remote
+    // list. A record marked "isDocumentPicker" is a book brought in from
+    // outside instead: the navigation goes back to the root list, which
+    // opens "file" a tenth of a second later.
     void didSelectMediaServer(const sys::PlistDictionary& info);
+    // The root list re-read and the entry named as `path`'s last component
+    // opened as a tap on it would.
+    void openDocumentPickerFile(const std::string& path);
     // The site record of a shortcut file; nothing when it is not a
     // dictionary with a non-empty "url".
     static std::optional<sys::PlistDictionary> readShortcut(const std::string& path);

@@ -3,9 +3,12 @@
 #include "foundation/BookCommon.h"
 #include "foundation/EncodeASCIIStringElements.h"
 #include "foundation/QNKeyChain.h"
+#include "library/DocumentBrowserViewController.h"
+#include "library/LibraryServices.h"
 #include "library/LocalFilelistViewController.h"
 #include "platform/core/FileManager.h"
 #include "platform/core/Path.h"
+#include "platform/core/PortalFileChooser.h"
 #include "platform/core/PropertyList.h"
 #include "platform/ui/NavigationController.h"
 #include "platform/ui/TableViewCell.h"
@@ -14,6 +17,9 @@
 #include "remote/screens/MediaServerAutodetectionController.h"
 #include "remote/screens/WebBrowseController.h"
 #include "remote/screens/RemoteFileListViewController.h"
+
+#include <algorithm>
+#include <cctype>
 
 namespace {
 std::string tr(const std::string& key) { return BookCommon::localizedStringWithOnOff(key); }
@@ -140,6 +146,56 @@ void ServerListViewControllerEx::openWebBrowser() {
     pushScreen(browser);
 }
 
+void ServerListViewControllerEx::openDocumentPicker() {
+    auto chooser = sys::PortalFileChooser::installed();
+    if (!chooser) {
+        openDocumentBrowser();
+        return;
+    }
+    // The desktop's chooser is already up: it stays the one question.
+    if (chooser->isOpen()) return;
+    std::vector<std::string> patterns;
+    for (const auto& ext : BookCommon::getLeafbrightCanReadExtensions()) {
+        patterns.push_back("*." + ext);
+        std::string upper = ext;
+        for (char& c : upper) c = char(std::toupper(static_cast<unsigned char>(c)));
+        patterns.push_back("*." + upper);
+    }
+    auto types = BookCommon::getLeafbrightCanReadContentTypes();
+    std::vector<std::string> mimeTypes;
+    for (const auto& t : types)
+        if (std::find(mimeTypes.begin(), mimeTypes.end(), t) == mimeTypes.end()) mimeTypes.push_back(t);
+    std::weak_ptr<ui::ViewController> weak = weak_from_this();
+    chooser->openFile(tr("Import from Files"), {tr("Books"), mimeTypes, patterns}, chooser->parentWindow(),
+                      [weak](sys::PortalFileChooser::Outcome outcome, const std::vector<std::string>& paths) {
+                          auto self = std::dynamic_pointer_cast<ServerListViewControllerEx>(weak.lock());
+                          if (!self) return;
+                          if (outcome == sys::PortalFileChooser::Outcome::Unavailable) self->openDocumentBrowser();
+                          else if (outcome == sys::PortalFileChooser::Outcome::Picked && !paths.empty())
+                              self->didPickDocument(paths.front());
+                      });
+}
+
+void ServerListViewControllerEx::openDocumentBrowser() {
+    auto browser = std::make_shared<DocumentBrowserViewController>(DocumentBrowserViewController::homeFolder());
+    browser->setDelegate(std::dynamic_pointer_cast<DocumentBrowserViewControllerDelegate>(shared_from_this()));
+    pushScreen(browser);
+}
+
+void ServerListViewControllerEx::documentBrowserDidPickDocument(DocumentBrowserViewController&,
+                                                               const std::string& path) {
+    didPickDocument(path);
+}
+
+void ServerListViewControllerEx::didPickDocument(const std::string& path) {
+    auto services = LibraryServices::installed();
+    if (!services) return;
+    auto target = services->importDocument(path);
+    if (!target) return;
+    openSiteRecord(sys::PlistDictionary{{"isDocumentPicker", sys::PlistValue(true)},
+                                        {"file", sys::PlistValue(*target)}});
+}
+
 void ServerListViewControllerEx::didSelectAutodetectedServer(const std::string& address, const std::string& name) {
     auto editor = std::make_shared<MediaServerHostConfigViewController>();
     editor->setDelegate(std::dynamic_pointer_cast<MediaServerHostConfigViewControllerDelegate>(shared_from_this()));
@@ -200,7 +256,7 @@ void ServerListViewControllerEx::viewWillAppear(bool animated) {
 }
 
 int ServerListViewControllerEx::tableViewNumberOfRowsInSection(ui::TableView&, int section) {
-    if (section == 2) return 2;
+    if (section == 2) return 3;
     return section == 0 ? int(sites_.size()) + 1 : int(googleDriveList_.size());
 }
 
@@ -216,7 +272,7 @@ std::shared_ptr<ui::TableViewCell> ServerListViewControllerEx::tableViewCellForR
     } else if (ip.section == 0) {
         cell->textLabel()->setText(tr("Add Site"));
     } else if (ip.section == 2) {
-        cell->textLabel()->setText(tr(ip.row == 0 ? "Server Search" : "Web Browser"));
+        cell->textLabel()->setText(tr(ip.row == 0 ? "Server Search" : ip.row == 1 ? "Web Browser" : "Import from Files"));
         cell->setAccessoryType(ui::TableViewCellAccessoryType::DisclosureIndicator);
     } else if (size_t(ip.row) < googleDriveList_.size()) {
         cell->textLabel()->setText(googleDriveList_[size_t(ip.row)].getString("name"));
@@ -228,7 +284,8 @@ void ServerListViewControllerEx::tableViewDidSelectRowAtIndexPath(ui::TableView&
     tv.deselectRowAtIndexPath(ip, true);
     if (ip.section == 2) {
         if (ip.row == 0) openServerSearch();
-        else openWebBrowser();
+        else if (ip.row == 1) openWebBrowser();
+        else openDocumentPicker();
         return;
     }
     if (ip.section == 1 && size_t(ip.row) < googleDriveList_.size()) {

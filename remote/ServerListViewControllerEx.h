@@ -2,6 +2,7 @@
 
 #include "foundation/ui/AboutViewControllerExDelegate.h"
 #include "foundation/ui/QNTableViewController.h"
+#include "library/DocumentBrowserViewControllerDelegate.h"
 #include "platform/core/PlistDictionary.h"
 #include "remote/MediaServerHostConfigViewControllerDelegate.h"
 #include "remote/screens/MediaServerAutodetectionControllerDelegate.h"
@@ -21,15 +22,19 @@ class Settings;
 // Section 0 holds the stored sites (the settings folder's ".hostslist.lbs",
 // site records with their passwords in the key chain under "MediaServer")
 // and a last row that adds one; section 1 the Google Drive links taken from
-// the About screen; section 2 opens the server search and the web
-// browser. A tapped site closes the container and opens as a remote list
+// the About screen; section 2 opens the server search, the web browser and
+// the import of a book from elsewhere on the computer (the desktop's file
+// chooser where a portal offers one, else our own walk through the home
+// folder): the picked book is copied into the library, the container
+// closes and the library opens it. A tapped site closes the container and opens as a remote list
 // above the library screen that opened it; the detail button edits a site,
 // a swipe deletes it (and its password). A server picked in the search
 // opens the site editor filled with its address and name.
 class ServerListViewControllerEx : public QNTableViewController,
                                    public AboutViewControllerExDelegate,
                                    public MediaServerHostConfigViewControllerDelegate,
-                                   public MediaServerAutodetectionControllerDelegate {
+                                   public MediaServerAutodetectionControllerDelegate,
+                                   public DocumentBrowserViewControllerDelegate {
 public:
     static constexpr const char* kSiteListFileName = ".hostslist.lbs";
     static constexpr const char* kKeychainService = "MediaServer";
@@ -72,6 +77,15 @@ public:
     void openServerSearch();
     void openWebBrowser();
     void didSelectAutodetectedServer(const std::string& address, const std::string& name) override;
+    // Asks for a book from elsewhere: the installed desktop file chooser,
+    // else (none, or it cannot ask) our own browsing screen over the home
+    // folder, pushed on the container's navigation.
+    void openDocumentPicker();
+    void openDocumentBrowser();
+    // A file picked either way: copied in as any import, then handed to the
+    // library screen to open.
+    void didPickDocument(const std::string& path);
+    void documentBrowserDidPickDocument(DocumentBrowserViewController& browser, const std::string& path) override;
     // Closes the container and opens the site above the library screen.
     void openSite(size_t index);
     void openSiteRecord(const sys::PlistDictionary& site);

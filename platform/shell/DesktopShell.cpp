@@ -329,6 +329,8 @@ ui::Application::State DesktopShell::stateAfterWindowEvent(ui::Application::Stat
     }
 }
 
+std::string DesktopShell::portalWindowHandle() const { return X11Desktop::portalHandle(sdlWindow_); }
+
 void DesktopShell::handle(const SDL_Event& e) {
     switch (e.type) {
     case SDL_QUIT: closeRequested_ = true; break;

@@ -50,6 +50,8 @@ public:
     // window takes a new title when the answer changes.
     void setTitleSource(std::function<std::string()> source) { titleSource_ = std::move(source); }
     std::string title() const { return title_; }
+    // The window as the desktop portal names a parent; empty when unknown.
+    std::string portalWindowHandle() const;
     // Called for the volume-up (true) and volume-down (false) keys.
     void setVolumeHandler(std::function<void(bool up)> handler) { volume_ = std::move(handler); }
     // Called with the paths of the files dropped on the window at once, in

@@ -4,6 +4,7 @@
 #include <SDL_syswm.h>
 
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <sstream>
@@ -14,6 +15,20 @@
 #endif
 
 namespace shell {
+
+std::string X11Desktop::portalHandle(SDL_Window* window) {
+    if (!window) return {};
+#if defined(SDL_VIDEO_DRIVER_X11)
+    SDL_SysWMinfo info;
+    SDL_VERSION(&info.version);
+    if (!SDL_GetWindowWMInfo(window, &info) || info.subsystem != SDL_SYSWM_X11) return {};
+    char text[32];
+    std::snprintf(text, sizeof text, "x11:%lx", static_cast<unsigned long>(info.info.x11.window));
+    return text;
+#else
+    return {};
+#endif
+}
 
 void X11Desktop::setTitle(SDL_Window* window, const std::string& utf8) {
     if (!window) return;

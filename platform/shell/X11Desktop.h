@@ -17,6 +17,9 @@ namespace shell {
 class X11Desktop {
 public:
     static void setTitle(SDL_Window* window, const std::string& utf8);
+    // The window as the desktop portal names a parent ("x11:1a00007"); empty
+    // without an X window.
+    static std::string portalHandle(SDL_Window* window);
     // The scale the desktop asks for, from the environment and the X
     // resources: GDK_SCALE (a whole number), else Xft.dpi / 96. Nothing when
     // neither says (or says something unusable).

@@ -46,6 +46,10 @@ TEST(BookCommonTypesTest, ReadableContentTypesOnePerExtension) {
     EXPECT_EQ(types[0], "application/zip");
     EXPECT_EQ(types[7], "application/pdf");
     EXPECT_EQ(types[17], "image/avif");
+    // Each extension is one the library takes in as a book or picture.
+    auto extensions = BookCommon::getLeafbrightCanReadExtensions();
+    ASSERT_EQ(extensions.size(), types.size());
+    for (const auto& ext : extensions) EXPECT_TRUE(BookCommon::isBookorPDFFileWithExtension(ext)) << ext;
 }
 
 TEST(BookCommonTypesTest, TheProgramsOwnSideFiles) {

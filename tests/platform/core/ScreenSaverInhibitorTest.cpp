@@ -3,37 +3,19 @@
 // the service; and with nothing on the bus, or no bus at all.
 #include "platform/core/ScreenSaverInhibitor.h"
 
+#include "tests/support/PrivateSessionBus.h"
 #include "tests/support/TestHome.h"
 
 #include <gio/gio.h>
 #include <gtest/gtest.h>
 
-#include <csignal>
-#include <cstdio>
 #include <mutex>
 #include <thread>
 #include <vector>
 
 namespace {
 
-// dbus-daemon --session started for the test and ended after it.
-struct PrivateBus {
-    std::string address;
-    long pid = 0;
-    bool start() {
-        std::FILE* p = ::popen("dbus-daemon --session --fork --print-address=1 --print-pid=1 2>/dev/null", "r");
-        if (!p) return false;
-        char line[512];
-        if (std::fgets(line, sizeof line, p)) address = line;
-        if (std::fgets(line, sizeof line, p)) pid = std::strtol(line, nullptr, 10);
-        ::pclose(p);
-        while (!address.empty() && (address.back() == '\n' || address.back() == '\r')) address.pop_back();
-        return !address.empty() && pid > 0;
-    }
-    ~PrivateBus() {
-        if (pid > 0) ::kill(pid_t(pid), SIGTERM);
-    }
-};
+using PrivateBus = test::PrivateSessionBus;
 
 // Answers Inhibit with cookies 7, 8... and records UnInhibit, on a thread
 // of its own with its own main context.

@@ -8,13 +8,11 @@
 #include "platform/ui/Camera.h"
 #include "platform/ui/ChildProcess.h"
 #include "platform/ui/DesktopShareService.h"
-#include "platform/ui/DocumentPicker.h"
 #include "platform/ui/FakeAudioInput.h"
 #include "platform/ui/FakeBiometrics.h"
 #include "platform/ui/FakeCamera.h"
 #include "platform/ui/FolderPhotoAlbum.h"
 #include "platform/ui/QuickActions.h"
-#include "platform/ui/RecordingDocumentPicker.h"
 #include "platform/ui/RecordingPhotoAlbum.h"
 #include "platform/ui/RecordingShareService.h"
 #include "platform/ui/RecordingURLOpener.h"
@@ -218,33 +216,6 @@ TEST_F(PlatformServicesTest, AbsentHardwareSaysSo) {
     EXPECT_NEAR(volume->volume(), std::min(1.0f, before + sys::OutputVolume::kStep), 1e-6);
     volume->removeObserver(token);
     volume->setVolume(before);
-}
-
-TEST_F(PlatformServicesTest, PickedDocumentsAreRealFilesOfTheAllowedKinds) {
-    test::TempDir dir("picker");
-    std::ofstream(dir.file("a.CBZ")) << "x";
-    std::ofstream(dir.file("b.pdf")) << "x";
-    std::ofstream(dir.file("c.txt")) << "x";
-    ::mkdir(dir.file("d.zip").c_str(), 0755);
-    std::string out = dir.file("a.CBZ") + "\n" + dir.file("missing.zip") + "\n" + dir.file("c.txt") + "\n" +
-                      dir.file("d.zip") + "\nrelative.zip\n" + dir.file("b.pdf") + "\r\n";
-    auto got = DocumentPicker::acceptable(out, {"zip", "cbz", "pdf"}, true);
-    EXPECT_EQ(got, (std::vector<std::string>{dir.file("a.CBZ"), dir.file("b.pdf")}));
-    EXPECT_EQ(DocumentPicker::acceptable(out, {"zip", "cbz", "pdf"}, false),
-              (std::vector<std::string>{dir.file("a.CBZ")}));
-    EXPECT_EQ(DocumentPicker::acceptable(out, {}, true).size(), 3u);
-
-    RecordingDocumentPicker picker;
-    std::vector<std::vector<std::string>> answers;
-    picker.pickDocuments({"cbz"}, false, [&](const std::vector<std::string>& p) { answers.push_back(p); });
-    picker.pickDocuments({"zip"}, false, [&](const std::vector<std::string>& p) { answers.push_back(p); });
-    loop().drain();
-    ASSERT_EQ(answers.size(), 1u);  // the second chooser was turned away
-    EXPECT_TRUE(answers[0].empty());
-    EXPECT_TRUE(picker.answer({dir.file("a.CBZ")}));
-    loop().drain();
-    EXPECT_EQ(answers.back(), (std::vector<std::string>{dir.file("a.CBZ")}));
-    EXPECT_FALSE(picker.answer({}));
 }
 
 TEST_F(PlatformServicesTest, OpenInNeedsARealFile) {

@@ -1,0 +1,189 @@
+#include "tests/support/FakePortal.h"
+
+#include <gio/gio.h>
+
+namespace test {
+
+namespace {
+
+const char* kPortalXml =
+    "<node><interface name='org.freedesktop.portal.FileChooser'>"
+    "<method name='OpenFile'><arg type='s' direction='in'/><arg type='s' direction='in'/>"
+    "<arg type='a{sv}' direction='in'/><arg type='o' direction='out'/></method>"
+    "</interface></node>";
+const char* kOtherXml =
+    "<node><interface name='org.freedesktop.portal.Settings'>"
+    "<method name='ReadAll'><arg type='as' direction='in'/><arg type='a{sa{sv}}' direction='out'/></method>"
+    "</interface></node>";
+const char* kRequestXml =
+    "<node><interface name='org.freedesktop.portal.Request'><method name='Close'/></interface></node>";
+
+std::string senderPart(const char* sender) {
+    std::string s = sender ? sender : "";
+    if (!s.empty() && s[0] == ':') s.erase(0, 1);
+    for (char& c : s)
+        if (c == '.') c = '_';
+    return s;
+}
+
+}  // namespace
+
+FakePortal::FakePortal(const std::string& busAddress, bool fileChooser) {
+    thread_ = std::thread([this, busAddress, fileChooser] { run(busAddress, fileChooser); });
+    std::unique_lock<std::mutex> lock(mutex_);
+    ready_.wait(lock, [&] { return started_; });
+}
+
+FakePortal::~FakePortal() {
+    if (loop_) g_main_loop_quit(loop_);
+    thread_.join();
+}
+
+void FakePortal::answer(Answer how, std::vector<std::string> uris) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    answer_ = how;
+    uris_ = std::move(uris);
+}
+
+std::vector<FakePortal::Call> FakePortal::calls() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return calls_;
+}
+
+std::vector<std::string> FakePortal::closes() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return closes_;
+}
+
+void FakePortal::run(const std::string& address, bool fileChooser) {
+    GMainContext* context = g_main_context_new();
+    g_main_context_push_thread_default(context);
+    loop_ = g_main_loop_new(context, FALSE);
+    GError* error = nullptr;
+    bus_ = g_dbus_connection_new_for_address_sync(
+        address.c_str(),
+        GDBusConnectionFlags(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                             G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+        nullptr, nullptr, &error);
+    g_clear_error(&error);
+    if (bus_) {
+        GDBusNodeInfo* info = g_dbus_node_info_new_for_xml(fileChooser ? kPortalXml : kOtherXml, nullptr);
+        static const GDBusInterfaceVTable vtable = {&FakePortal::onCall, nullptr, nullptr, {}};
+        g_dbus_connection_register_object(bus_, "/org/freedesktop/portal/desktop", info->interfaces[0], &vtable, this,
+                                          nullptr, nullptr);
+        g_dbus_node_info_unref(info);
+        GVariant* reply = g_dbus_connection_call_sync(
+            bus_, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "RequestName",
+            g_variant_new("(su)", "org.freedesktop.portal.Desktop", 4u), G_VARIANT_TYPE("(u)"),
+            G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr);
+        if (reply) {
+            guint32 r = 0;
+            g_variant_get(reply, "(u)", &r);
+            owned_ = r == 1;
+            g_variant_unref(reply);
+        }
+    }
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        started_ = true;
+    }
+    ready_.notify_all();
+    g_main_loop_run(loop_);
+    if (bus_) {
+        g_dbus_connection_close_sync(bus_, nullptr, nullptr);
+        g_object_unref(bus_);
+    }
+    g_main_loop_unref(loop_);
+    g_main_context_pop_thread_default(context);
+    g_main_context_unref(context);
+}
+
+void FakePortal::onCall(GDBusConnection* bus, const char* sender, const char* path, const char*, const char* method,
+                        GVariant* parameters, GDBusMethodInvocation* invocation, void* self) {
+    auto* fake = static_cast<FakePortal*>(self);
+    if (g_strcmp0(method, "Close") == 0) {
+        {
+            std::lock_guard<std::mutex> lock(fake->mutex_);
+            fake->closes_.push_back(path);
+        }
+        g_dbus_method_invocation_return_value(invocation, nullptr);
+        return;
+    }
+    if (g_strcmp0(method, "OpenFile") != 0) {
+        g_dbus_method_invocation_return_dbus_error(invocation, "org.freedesktop.DBus.Error.UnknownMethod", "no");
+        return;
+    }
+    Call call;
+    const gchar* parent = nullptr;
+    const gchar* title = nullptr;
+    GVariant* options = nullptr;
+    g_variant_get(parameters, "(&s&s@a{sv})", &parent, &title, &options);
+    call.parentWindow = parent;
+    call.title = title;
+    const gchar* token = nullptr;
+    if (g_variant_lookup(options, "handle_token", "&s", &token)) call.token = token;
+    gboolean multiple = TRUE;
+    if (g_variant_lookup(options, "multiple", "b", &multiple)) call.multiple = multiple;
+    if (GVariant* filters = g_variant_lookup_value(options, "filters", G_VARIANT_TYPE("a(sa(us))"))) {
+        if (g_variant_n_children(filters) > 0) {
+            GVariant* first = g_variant_get_child_value(filters, 0);
+            GVariant* kinds = g_variant_get_child_value(first, 1);
+            for (gsize i = 0; i < g_variant_n_children(kinds); ++i) {
+                guint32 kind = 0;
+                const gchar* text = nullptr;
+                g_variant_get_child(kinds, i, "(u&s)", &kind, &text);
+                call.filter.emplace_back(kind, text);
+            }
+            g_variant_unref(kinds);
+            g_variant_unref(first);
+        }
+        g_variant_unref(filters);
+    }
+    g_variant_unref(options);
+    const std::string handle = "/org/freedesktop/portal/desktop/request/" + senderPart(sender) + "/" +
+                               (call.token.empty() ? std::string("t") : call.token);
+    Answer how;
+    std::vector<std::string> uris;
+    {
+        std::lock_guard<std::mutex> lock(fake->mutex_);
+        fake->calls_.push_back(call);
+        how = fake->answer_;
+        uris = fake->uris_;
+    }
+    GDBusNodeInfo* info = g_dbus_node_info_new_for_xml(kRequestXml, nullptr);
+    static const GDBusInterfaceVTable vtable = {&FakePortal::onCall, nullptr, nullptr, {}};
+    g_dbus_connection_register_object(bus, handle.c_str(), info->interfaces[0], &vtable, fake, nullptr, nullptr);
+    g_dbus_node_info_unref(info);
+
+    auto respond = [&](guint32 code) {
+        GVariantBuilder results;
+        g_variant_builder_init(&results, G_VARIANT_TYPE_VARDICT);
+        if (code == 0) {
+            std::vector<const gchar*> list;
+            for (const auto& u : uris) list.push_back(u.c_str());
+            g_variant_builder_add(&results, "{sv}", "uris", g_variant_new_strv(list.data(), gssize(list.size())));
+        }
+        g_dbus_connection_emit_signal(bus, sender, handle.c_str(), "org.freedesktop.portal.Request", "Response",
+                                      g_variant_new("(ua{sv})", code, &results), nullptr);
+    };
+    if (how == Answer::PickBeforeReply) respond(0);
+    g_dbus_method_invocation_return_value(invocation, g_variant_new("(o)", handle.c_str()));
+    switch (how) {
+    case Answer::Pick: respond(0); break;
+    case Answer::Cancel: respond(1); break;
+    case Answer::Fail: respond(2); break;
+    case Answer::Leave: {
+        GVariant* reply = g_dbus_connection_call_sync(
+            bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "ReleaseName",
+            g_variant_new("(s)", "org.freedesktop.portal.Desktop"), nullptr, G_DBUS_CALL_FLAGS_NONE, 5000, nullptr,
+            nullptr);
+        if (reply) g_variant_unref(reply);
+        fake->owned_ = false;
+        break;
+    }
+    case Answer::PickBeforeReply:
+    case Answer::Never: break;
+    }
+}
+
+}  // namespace test

@@ -1,0 +1,69 @@
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+typedef struct _GMainLoop GMainLoop;
+typedef struct _GDBusConnection GDBusConnection;
+typedef struct _GVariant GVariant;
+typedef struct _GDBusMethodInvocation GDBusMethodInvocation;
+
+namespace test {
+
+// A stand-in for the XDG desktop portal on a test's own session bus: it
+// owns org.freedesktop.portal.Desktop and answers FileChooser's OpenFile as
+// the test orders, from a thread of its own with its own main context,
+// recording what it was asked.
+class FakePortal {
+public:
+    enum class Answer {
+        Pick,             // the files given, after the reply (as a portal does)
+        PickBeforeReply,  // the files given, the signal sent before the reply
+        Cancel,           // the user closed the dialog (response 1)
+        Fail,             // the interaction ended otherwise (response 2)
+        Never,            // no answer until the request is closed
+        Leave             // the portal leaves the bus without answering
+    };
+    struct Call {
+        std::string parentWindow;
+        std::string title;
+        std::string token;
+        bool multiple = true;
+        std::vector<std::pair<uint32_t, std::string>> filter;  // the first filter's kinds
+    };
+
+    // `fileChooser` false: the portal object is there without a file chooser.
+    explicit FakePortal(const std::string& busAddress, bool fileChooser = true);
+    ~FakePortal();
+    bool owned() const { return owned_; }
+
+    void answer(Answer how, std::vector<std::string> uris = {});
+    std::vector<Call> calls();
+    // The request paths whose Close was called.
+    std::vector<std::string> closes();
+
+private:
+    void run(const std::string& address, bool fileChooser);
+    static void onCall(GDBusConnection*, const char* sender, const char* path, const char*, const char* method,
+                       GVariant* parameters, GDBusMethodInvocation* invocation, void* self);
+
+    std::thread thread_;
+    GMainLoop* loop_ = nullptr;
+    GDBusConnection* bus_ = nullptr;
+    std::mutex mutex_;
+    std::condition_variable ready_;
+    bool started_ = false;
+    std::atomic<bool> owned_{false};
+    Answer answer_ = Answer::Cancel;
+    std::vector<std::string> uris_;
+    std::vector<Call> calls_;
+    std::vector<std::string> closes_;
+};
+
+}  // namespace test
