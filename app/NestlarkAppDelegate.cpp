@@ -246,7 +246,8 @@ void NestlarkAppDelegate::startLBWindow() {
     // The reset runs before the root list is shown: the list restores the
     // last folder and book as soon as it appears, and a reset forgets them.
     const bool wasReset = applyPendingReset();
-    LastStatusRestore::setRestoreMode(1);
+    // A book handed over meanwhile is opened instead of the last one read.
+    LastStatusRestore::setRestoreMode(bookHandedAtStart_ ? 0 : 1);
     buildRootNavigation(locked);
     auto root = rootList();
     navigationController_->view()->setHidden(true);
@@ -296,6 +297,25 @@ void NestlarkAppDelegate::startLBWindow() {
     if (locked) presentMasterLock(false);
     // Files refused while the start screen showed are told of now.
     for (auto& refusal : std::exchange(pendingRefusals_, {})) refusal->show();
+    if (!locked) openBookHandedAtStart();
+}
+
+void NestlarkAppDelegate::openBookHandedAtStart() {
+    if (!bookHandedAtStart_) return;
+    const std::string book = *std::exchange(bookHandedAtStart_, std::nullopt);
+    // Once the library has appeared and read its folder, as a tap would.
+    std::weak_ptr<NestlarkAppDelegate> weak = shared_from_this();
+    sys::RunLoop::main().schedule(0.0, [weak, book] {
+        auto self = weak.lock();
+        auto root = self ? self->rootList() : nullptr;
+        if (!root || !self->navigationController_ ||
+            Path::stringByDeletingLastPathComponent(book) != BookCommon::fromBooksToFromRoot(root->pathFromBooks()))
+            return;
+        self->bringLibraryToFront();
+        const std::string name = Path::lastPathComponent(book);
+        // Anything else the library lists (a theme, a shortcut) as a resume would take it.
+        if (!root->openHandedOverBook(name)) root->resumeLastReading(name);
+    });
 }
 
 void NestlarkAppDelegate::buildRootNavigation(bool locked) {
@@ -362,6 +382,7 @@ void NestlarkAppDelegate::showResetDone(ui::ViewController* presenter) {
 void NestlarkAppDelegate::onPasscodeInputFinish() {
     nowPresentMasterLockView_ = false;
     if (auto root = rootList()) root->restoreLastStatus(false);
+    openBookHandedAtStart();
     offerCrashReport();
     if (resetMessagePending_) {
         resetMessagePending_ = false;
@@ -606,6 +627,13 @@ bool NestlarkAppDelegate::openURL(const std::string& url) {
             return true;
         }
     }
+    // Before the library is up the book waits for it, and takes the place
+    // of whatever the library would have resumed.
+    if (target && !startDone_) {
+        bookHandedAtStart_ = *target;
+        ActiveLog::writeCheckpoint("FileHandling end");
+        return true;
+    }
     bool reading = false;
     if (navigationController_)
         for (const auto& vc : navigationController_->viewControllers())
@@ -620,9 +648,6 @@ bool NestlarkAppDelegate::openURL(const std::string& url) {
             LastStatusRestore::updateLastStatusLocal(here);
         }
         LastStatusRestore::setRestoreMode(1);
-        // Handed over while a start screen shows: the library, once built,
-        // opens it without asking whether to resume.
-        if (!startDone_) BookCommon::setNextSilentResumeFlag();
         if (navigationController_ && root) {
             if (navigationController_->viewControllers().size() == 1) root->restoreLastStatus(true);
             else navigationController_->popToRootViewController(false);

@@ -160,6 +160,10 @@ private:
     std::optional<std::string> startupOpenUrl_;
     // Closes what covers the root list: presented screens, an open book, pushed screens.
     void bringLibraryToFront();
+    // A book handed over before the library was up opens once it is (and
+    // past the start-up lock) as a tap on it would open it.
+    void openBookHandedAtStart();
+    std::optional<std::string> bookHandedAtStart_;
     // Asks whether to open (a folder) or download (a file) a web address.
     void askAboutWebUrl(const std::string& url);
     void answerWebUrl(const std::string& url);

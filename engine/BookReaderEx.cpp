@@ -162,13 +162,14 @@ std::shared_ptr<PageReader> BookReaderEx::makeReader(ReaderKind kind) {
 
 int BookReaderEx::extractFile(const std::string& path, const sys::PlistDictionary& fileInfo,
                               const std::optional<std::string>& password, const std::string& entryName,
-                              const std::string& remoteUser, const std::string& remotePassword) {
+                              const std::string& remoteUser, const std::string& remotePassword,
+                              std::string* written) {
     if (archiveKindForFile(path) == ReaderKind::Zip)
-        return PageReaderZip::extractFile(path, fileInfo, password, entryName, remoteUser, remotePassword);
+        return PageReaderZip::extractFile(path, fileInfo, password, entryName, remoteUser, remotePassword, written);
     if (archiveKindForFile(path) == ReaderKind::Rar)
-        return PageReaderRar::extractFile(path, fileInfo, password, entryName, remoteUser, remotePassword);
+        return PageReaderRar::extractFile(path, fileInfo, password, entryName, remoteUser, remotePassword, written);
     if (archiveKindForFile(path) == ReaderKind::SevenZip)
-        return PageReader7z::extractFile(path, fileInfo, password, entryName, remoteUser, remotePassword);
+        return PageReader7z::extractFile(path, fileInfo, password, entryName, remoteUser, remotePassword, written);
     return 2;  // no other archive reader in this build
 }
 

@@ -149,10 +149,12 @@ public:
 
     // Archive operations for callers that never open a session, sent to the
     // zip, 7z or RAR reader by the name; 2 / nothing for other files and for
-    // readers this build does not have.
+    // readers this build does not have. `written`, when given, receives the
+    // path of the file an extraction made.
     static int extractFile(const std::string& path, const sys::PlistDictionary& fileInfo,
                            const std::optional<std::string>& password, const std::string& entryName,
-                           const std::string& remoteUser, const std::string& remotePassword);
+                           const std::string& remoteUser, const std::string& remotePassword,
+                           std::string* written = nullptr);
     static std::optional<std::vector<std::string>> getArchiveList(
         const std::string& path, bool isCheckEntityOnly, const sys::PlistDictionary& fileInfo,
         const std::string& remoteUser, const std::string& remotePassword, Settings* settings,

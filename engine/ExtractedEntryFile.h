@@ -29,6 +29,8 @@ public:
     // Closes the file and keeps it only when `complete` and the close
     // succeeded; otherwise removes it. True when kept.
     bool finish(bool complete);
+    // The file being written, until it is finished.
+    const std::string& path() const { return path_; }
 
 private:
     int fd_ = -1;

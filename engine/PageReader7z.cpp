@@ -440,7 +440,7 @@ std::optional<std::vector<std::string>> PageReader7z::checkBookWithName(
 }
 
 int PageReader7z::extractFile(const std::string&, const sys::PlistDictionary&, const std::optional<std::string>&,
-                              const std::string&, const std::string&, const std::string&) {
+                              const std::string&, const std::string&, const std::string&, std::string*) {
     return 2;
 }
 

@@ -87,7 +87,8 @@ public:
     // Inner archives are not taken out of a 7z book: always 2 (failed).
     static int extractFile(const std::string& path, const sys::PlistDictionary& fileInfo,
                            const std::optional<std::string>& password, const std::string& entryName,
-                           const std::string& remoteUser, const std::string& remotePassword);
+                           const std::string& remoteUser, const std::string& remotePassword,
+                           std::string* written = nullptr);
     // The local 7z book at `path` has two consecutive entries in one block.
     static bool isSolidFile(const std::string& path);
 

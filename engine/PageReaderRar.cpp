@@ -296,7 +296,8 @@ std::optional<std::vector<std::string>> PageReaderRar::checkBookWithName(
 
 int PageReaderRar::extractFile(const std::string& path, const sys::PlistDictionary& /*fileInfo*/,
                                const std::optional<std::string>& password, const std::string& entryName,
-                               const std::string& /*remoteUser*/, const std::string& /*remotePassword*/) {
+                               const std::string& /*remoteUser*/, const std::string& /*remotePassword*/,
+                               std::string* written) {
     // Inner archives are written beside the book: a book on a server has
     // no folder here to take them.
     if (path.empty() || BookCommon::isURL(path)) return kExtractFailed;
@@ -327,6 +328,8 @@ int PageReaderRar::extractFile(const std::string& path, const sys::PlistDictiona
     archive.unrarCloseFile();
     int result = kExtractDone;
     if (writeFailed || s != Status::Ok) result = s == Status::Password ? kExtractPassword : kExtractFailed;
+    const std::string made = out.path();
     if (!out.finish(result == kExtractDone) && result == kExtractDone) result = kExtractFailed;
+    if (result == kExtractDone && written) *written = made;
     return result;
 }

@@ -70,9 +70,11 @@ public:
     // beside the local archive `path`, under its decoded last name
     // component; an existing name is never replaced ("name 2.ext",
     // "name 3.ext"... instead). Nothing is left behind on failure.
+    // `written`, when given, receives the path of the file made.
     static int extractFile(const std::string& path, const sys::PlistDictionary& fileInfo,
                            const std::optional<std::string>& password, const std::string& entryName,
-                           const std::string& remoteUser, const std::string& remotePassword);
+                           const std::string& remoteUser, const std::string& remotePassword,
+                           std::string* written = nullptr);
 
     // A name of at least 2 bytes ending in "/", unless the byte before it is
     // a Shift-JIS lead byte.

@@ -253,7 +253,8 @@ std::optional<std::vector<std::string>> PageReaderZip::checkBookWithName(
 
 int PageReaderZip::extractFile(const std::string& path, const sys::PlistDictionary& /*fileInfo*/,
                                const std::optional<std::string>& password, const std::string& entryName,
-                               const std::string& /*remoteUser*/, const std::string& /*remotePassword*/) {
+                               const std::string& /*remoteUser*/, const std::string& /*remotePassword*/,
+                               std::string* written) {
     // Inner archives are written beside the book: a book on a server has
     // no folder here to take them.
     if (path.empty() || BookCommon::isURL(path)) return kExtractFailed;
@@ -292,6 +293,8 @@ int PageReaderZip::extractFile(const std::string& path, const sys::PlistDictiona
             break;
         }
     }
+    const std::string made = out.path();
     if (!out.finish(result == kExtractDone) && result == kExtractDone) result = kExtractFailed;
+    if (result == kExtractDone && written) *written = made;
     return result;
 }

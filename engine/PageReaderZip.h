@@ -75,9 +75,11 @@ public:
     // name is never replaced: "name 2.ext", "name 3.ext"... are tried
     // instead. Nothing is left behind on failure. An address has no folder
     // to write beside and fails.
+    // `written`, when given, receives the path of the file made.
     static int extractFile(const std::string& path, const sys::PlistDictionary& fileInfo,
                            const std::optional<std::string>& password, const std::string& entryName,
-                           const std::string& remoteUser, const std::string& remotePassword);
+                           const std::string& remoteUser, const std::string& remotePassword,
+                           std::string* written = nullptr);
 
     // Names of at least 2 bytes ending in "/" or "\", but not a "\" that is
     // the second byte of a Shift-JIS character.

@@ -48,9 +48,11 @@ void ArchiveExtractViewController::viewDidLoad() {
     const bool rar = BookCommon::isRARFileWithFile(archiveFile_value_);
     stringFileArray_value_.clear();
     flagArray_.clear();
+    extractedPaths_.clear();
     for (const auto& raw : preFileListArray_value_) {
         stringFileArray_value_.push_back(displayName(raw, rar));
         flagArray_.push_back(0);
+        extractedPaths_.emplace_back();
     }
 }
 
@@ -115,10 +117,24 @@ void ArchiveExtractViewController::tableViewDidSelectRowAtIndexPath(ui::TableVie
 }
 
 void ArchiveExtractViewController::extractAt(int64_t index) {
-    if (index < 0 || index >= static_cast<int64_t>(flagArray_.size())) return;
-    if (flagArray_[size_t(index)] == 1 || nowExtracting_) return;
+    if (index < 0 || index >= static_cast<int64_t>(flagArray_.size()) || nowExtracting_) return;
+    // Extracted already: its copy opens (a second copy would only be a
+    // "name 2" beside it).
+    if (flagArray_[size_t(index)] == 1) return openExtracted(index);
     toExtractIndex_ = index;
     startIndicatorAndSchedule();
+}
+
+void ArchiveExtractViewController::openExtracted(int64_t index) {
+    const std::string path = extractedPath(size_t(index));
+    auto delegate = delegate_.lock();
+    if (path.empty() || !delegate) return;
+    ui::Rect row = ui::Rect::null();
+    if (isViewLoaded() && index < tableView()->numberOfRowsInSection(0)) {
+        const ui::IndexPath ip{0, int(index)};
+        row = tableView()->convertRectTo(tableView()->rectForRowAtIndexPath(ip), view());
+    }
+    delegate->finishExtractFile(path, *this, row);
 }
 
 void ArchiveExtractViewController::startIndicatorAndSchedule() {
@@ -143,10 +159,12 @@ void ArchiveExtractViewController::extractStep() {
         return;
     }
     BookCommon::globalIdleTimerDisabled(true);
+    std::string written;
     const int result = BookReaderEx::extractFile(archiveFile_value_, sys::PlistDictionary(), passwordOfToExtract_,
-                                                 preFileListArray_value_[size_t(toExtractIndex_)], "", "");
+                                                 preFileListArray_value_[size_t(toExtractIndex_)], "", "", &written);
     if (result == 0) {
         flagArray_[size_t(toExtractIndex_)] = 1;
+        extractedPaths_[size_t(toExtractIndex_)] = written;
         if (isViewLoaded()) tableView()->reloadData();
     } else if (result == 1) {
         auto screen = std::make_shared<ArchivePasswordViewController>();
@@ -165,6 +183,8 @@ void ArchiveExtractViewController::extractStep() {
         activityIndicator_.reset();
     }
     passwordOfToExtract_.reset();
+    // The book made opens as the same book does from the library.
+    if (result == 0) openExtracted(toExtractIndex_);
 }
 
 void ArchiveExtractViewController::finishInputPassword(const std::optional<std::string>& password) {

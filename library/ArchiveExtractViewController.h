@@ -1,5 +1,6 @@
 #pragma once
 
+#include "library/ArchiveExtractViewControllerDelegate.h"
 #include "library/ArchivePasswordViewControllerDelegate.h"
 #include "platform/ui/TableViewController.h"
 
@@ -17,7 +18,9 @@ class ActivityIndicatorView;
 
 // The entries of one local archive; tapping one extracts it next to the
 // archive (by its base name only: an entry never writes outside that folder
-// and never replaces a file there). An encrypted entry asks for its password.
+// and never replaces a file there) and hands the book made to the delegate
+// to open; tapping it again opens that copy. An encrypted entry asks for
+// its password.
 class ArchiveExtractViewController : public ui::TableViewController, public ArchivePasswordViewControllerDelegate {
 public:
     static constexpr double kExtractDelay = 0.5;
@@ -31,11 +34,16 @@ public:
     // Each entry's path in the archive as the reader listed it (raw bytes).
     void setPreFileListArray_(std::vector<std::string> names) { preFileListArray_value_ = std::move(names); }
     void setSettings_(std::shared_ptr<Settings> s);
+    void setDelegate(std::weak_ptr<ArchiveExtractViewControllerDelegate> d) { delegate_ = std::move(d); }
     // The library's common tool bar and its popup menu (made when the view loads).
     LibraryCommonToolbar* toolbar() const { return toolbar_.get(); }
 
     const std::vector<std::string>& stringFileArray_() const { return stringFileArray_value_; }
     bool isExtracted(size_t index) const { return index < flagArray_.size() && flagArray_[index] != 0; }
+    // The file an entry was extracted to on this screen; empty when none.
+    std::string extractedPath(size_t index) const {
+        return index < extractedPaths_.size() ? extractedPaths_[index] : std::string();
+    }
     bool nowExtracting() const { return nowExtracting_; }
     // How an entry's raw name is shown: UTF-8 first for RAR archives, then
     // the usual decoding; "(Unknown character set)" when nothing decodes.
@@ -56,12 +64,16 @@ public:
 
 private:
     void startIndicatorAndSchedule();
+    // Hands the entry's extracted book to the delegate.
+    void openExtracted(int64_t index);
 
     std::string archiveFile_value_;
     std::vector<std::string> preFileListArray_value_;
     std::shared_ptr<Settings> settings_value_;
     std::vector<std::string> stringFileArray_value_;
     std::vector<int> flagArray_;
+    std::vector<std::string> extractedPaths_;
+    std::weak_ptr<ArchiveExtractViewControllerDelegate> delegate_;
     int64_t toExtractIndex_ = -1;
     std::optional<std::string> passwordOfToExtract_;
     bool nowExtracting_ = false;

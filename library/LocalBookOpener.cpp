@@ -198,6 +198,34 @@ void LocalBookOpener::showOpenError(PageReader::OpenFailure failure) {
 // ---- A tap on a book ------------------------------------------------------------------------------
 
 void LocalBookOpener::didSelectBook(const ItemRef& item) {
+    sheetScreen_.reset();
+    openAsTapped(item);
+}
+
+void LocalBookOpener::finishExtractFile(const std::string& path, ui::ViewController& screen, const ui::Rect& row) {
+    auto l = list();
+    if (!l || Path::stringByDeletingLastPathComponent(path) != BookCommon::fromBooksToFromRoot(l->pathFromBooks()))
+        return;
+    auto item = l->bookItemNamed(Path::lastPathComponent(path));
+    if (!item) return;
+    sheetScreen_ = screen.weak_from_this();
+    sheetRow_ = row;
+    openAsTapped(item);
+}
+
+void LocalBookOpener::showSheet(QNActionSheet& sheet) {
+    auto l = list();
+    if (!l) return;
+    auto screen = sheetScreen_.lock();
+    auto* nav = l->navigationController();
+    if (screen && nav && nav->topViewController() == screen.get()) {
+        sheet.showInView(screen->view(), *screen, sheetRow_);
+        return;
+    }
+    sheet.showInView(l->view(), *l, l->actionSheetSourceRect());
+}
+
+void LocalBookOpener::openAsTapped(const ItemRef& item) {
     auto l = list();
     if (!l || !item || !isBookType(item->type()) || isNowWaitingForOpenBook_) return;
     l->lastSeletItem_ = item;
@@ -229,7 +257,7 @@ void LocalBookOpener::didSelectBook(const ItemRef& item) {
     sheet->setUserTag(kTagBookSheet);
     sheet->setUserInfo(buttons);
     isNowWaitingForOpenBook_ = true;
-    sheet->showInView(l->view(), *l, l->actionSheetSourceRect());
+    showSheet(*sheet);
     // A sheet that could not be shown will never answer: taps must not
     // wait for it.
     if (!sheet->alertController()) isNowWaitingForOpenBook_ = false;
@@ -255,6 +283,7 @@ void LocalBookOpener::actionSheetClickedButtonAtIndex(QNActionSheet& sheet, int6
         screen->setPreFileListArray_(preFileListArray_);
         screen->setArchiveFile_(*full);
         screen->setSettings_(l->settings());
+        screen->setDelegate(std::weak_ptr<ArchiveExtractViewControllerDelegate>(shared_from_this()));
         l->setNextIsNotFileSelectView(true);
         nav->pushViewController(screen, true);
         return;
@@ -383,7 +412,7 @@ void LocalBookOpener::afterStartLoadBookAndStartIndicator(const DeferredOpen& re
             sheet->setDelegate(weak_from_this());
             sheet->setUserTag(kTagBookSheet);
             sheet->setUserInfo(buttons);
-            sheet->showInView(l->view(), *l, l->actionSheetSourceRect());
+            showSheet(*sheet);
             return;
         }
         if (!record.isUseBookmark && settings && settings->isSelectFolder()) {

@@ -4,6 +4,7 @@
 #include "foundation/FilelistItem.h"
 #include "foundation/ui/QNActionSheetDelegate.h"
 #include "foundation/ui/QNAlertViewDelegate.h"
+#include "library/ArchiveExtractViewControllerDelegate.h"
 #include "library/ArchivePasswordViewControllerDelegate.h"
 #include "library/IncludeFolderSelectViewControllerDelegate.h"
 #include "platform/core/RunLoop.h"
@@ -18,7 +19,9 @@
 namespace ui {
 class Label;
 class View;
+class ViewController;
 }
+class QNActionSheet;
 class IndicatorWithBGView;
 class LocalFilelistViewController;
 
@@ -37,6 +40,7 @@ class LocalBookOpener : public QNActionSheetDelegate,
                         public QNAlertViewDelegate,
                         public ArchivePasswordViewControllerDelegate,
                         public IncludeFolderSelectViewControllerDelegate,
+                        public ArchiveExtractViewControllerDelegate,
                         public std::enable_shared_from_this<LocalBookOpener> {
 public:
     using ItemRef = std::shared_ptr<FilelistItem>;
@@ -100,6 +104,9 @@ public:
     void finishInputPassword(const std::optional<std::string>& password) override;
     void finishSelectIncludeFolder(const std::optional<std::string>& folder, ui::View* forView,
                                    bool isBookMarkded) override;
+    // A book taken out of an archive of this list's folder opens as a tap
+    // on its new row would open it; its sheets stand over the extract screen.
+    void finishExtractFile(const std::string& path, ui::ViewController& screen, const ui::Rect& row) override;
 
     // ---- The reading screen's questions (through the list, its delegate) -------------------
     // Opens the neighbouring book (or inner folder); true when one is being opened.
@@ -147,6 +154,11 @@ public:
 
 private:
     std::shared_ptr<LocalFilelistViewController> list() const { return list_.lock(); }
+    // A tap on a book: the sheet, or the open at once.
+    void openAsTapped(const ItemRef& item);
+    // Shows a sheet of the open over the screen the tap was on: the list,
+    // or the extract screen while it is in front.
+    void showSheet(QNActionSheet& sheet);
     void showIndicator();
     void removeIndicator();
     void showOpenError(PageReader::OpenFailure failure);
@@ -167,4 +179,7 @@ private:
     std::shared_ptr<IndicatorWithBGView> activityIndicator_;
     std::shared_ptr<ui::View> reopenHideView_;
     sys::RunLoop::TimerRef openTimer_;
+    // The extract screen whose tap opens the book, and the row tapped.
+    std::weak_ptr<ui::ViewController> sheetScreen_;
+    ui::Rect sheetRow_;
 };

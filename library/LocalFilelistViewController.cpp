@@ -812,7 +812,7 @@ void LocalFilelistViewController::openDocumentPickerFile(const std::string& path
     }
 }
 
-bool LocalFilelistViewController::openHandedOverBook(const std::string& name) {
+std::shared_ptr<FilelistItem> LocalFilelistViewController::bookItemNamed(const std::string& name) {
     if (searchString()) {
         tapSearchMaskView();
         onSetSearchString("");
@@ -820,17 +820,22 @@ bool LocalFilelistViewController::openHandedOverBook(const std::string& name) {
     needUpdateFilelist();
     for (const auto& item : itemList()) {
         const int32_t type = item->type();
-        if (!item->filename() || *item->filename() != name ||
-            (type != kTypeBook && type != kTypePdf && type != kTypeImage))
-            continue;
-        lastSeletItem_ = item;
-        // Whatever sheet the list had up went away unanswered.
-        bookOpener().forgetWaitingForOpenBook();
-        const bool image = item->type() == kTypeImage;
-        startLoadBookWithIndicator(item, std::nullopt, std::nullopt, !image, true, image, true, true);
-        return true;
+        if (item->filename() && *item->filename() == name &&
+            (type == kTypeBook || type == kTypePdf || type == kTypeImage))
+            return item;
     }
-    return false;
+    return nullptr;
+}
+
+bool LocalFilelistViewController::openHandedOverBook(const std::string& name) {
+    auto item = bookItemNamed(name);
+    if (!item) return false;
+    lastSeletItem_ = item;
+    // Whatever sheet the list had up went away unanswered.
+    bookOpener().forgetWaitingForOpenBook();
+    const bool image = item->type() == kTypeImage;
+    startLoadBookWithIndicator(item, std::nullopt, std::nullopt, !image, true, image, true, true);
+    return true;
 }
 
 void LocalFilelistViewController::gotoTheNextFolder(const std::string& relative) {

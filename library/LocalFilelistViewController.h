@@ -156,6 +156,9 @@ public:
     // another is offered to expand), at its last page read. False when the
     // folder has no such book.
     bool openHandedOverBook(const std::string& name);
+    // The book, PDF or picture named `name` of this folder, read again from
+    // the disk (a search ends so that it is listed); null when there is none.
+    std::shared_ptr<FilelistItem> bookItemNamed(const std::string& name);
 
     // ---- The reading screen's questions -------------------------------------------------------
     void finishReadBook(const std::string& fileName) override;

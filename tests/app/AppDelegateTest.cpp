@@ -33,8 +33,8 @@ protected:
         delegate = NestlarkAppDelegate::create();
     }
     void TearDown() override {
-        // A book handed over before the library is up asks the next resume
-        // not to ask, process-wide: no later test inherits that.
+        // The silent-resume flag and the restore mode are process-wide: no
+        // later test inherits them.
         BookCommon::getNextSilentResumeFlag();
         LastStatusRestore::setRestoreMode(0);
         AppDelegateServices::install(nullptr);

@@ -26,6 +26,7 @@
 #include "tests/support/TestHome.h"
 #include "viewer/BookViewController.h"
 
+#include <algorithm>
 #include <filesystem>
 
 namespace {
@@ -167,16 +168,42 @@ TEST_P(LibraryEditProgramTest, FolderMoveRenameReorderLockExpandAndFileInformati
     EXPECT_EQ(list()->itemList().size(), 2u);
     play("back\nwait 1\n");
 
-    // The inner archive: expanded next to the book, then read.
+    // The inner archive: a tap on it expands it next to the book and opens
+    // it as a tap on it in the library would (its sheet, then the page);
+    // closed, the list of entries is back with it marked, and a second tap
+    // opens the same copy. Back in the library, it is listed.
     play("tap \"List\"\nwait 1\ntap \"Bundle\"\nwait 1\nsheet 0\nwait 2\nsheet 0\nwait 2\nshot extract\n");
-    ASSERT_TRUE(dynamic_cast<ArchiveExtractViewController*>(top()));
+    auto* extract = dynamic_cast<ArchiveExtractViewController*>(top());
+    ASSERT_TRUE(extract);
+    auto sheet = [&]() -> ui::AlertController* {
+        ui::ViewController* vc = nav();
+        while (vc && vc->presentedViewController()) vc = vc->presentedViewController();
+        return dynamic_cast<ui::AlertController*>(vc);
+    };
     play("tap \"inner.zip\"\nwait 2\nshot extracted\n");
-    EXPECT_TRUE(static_cast<ArchiveExtractViewController*>(top())->isExtracted(0));
+    EXPECT_TRUE(extract->isExtracted(0));
     EXPECT_TRUE(fs::exists(docs() + "/inner.zip"));
-    play("back\nwait 4\ntap \"inner\"\nwait 1\nsheet 0\nwait 2\nshot inner-read\n");
+    ASSERT_TRUE(sheet()) << "the extracted book is not offered to read";
+    EXPECT_EQ(sheet()->alertTitle().value_or(""), "inner.zip");
+    play("sheet 0\nwait 2\nshot inner-read\n");
     auto* viewer = dynamic_cast<BookViewController*>(top());
     ASSERT_TRUE(viewer);
     EXPECT_EQ(viewer->fileName(), docs() + "/inner.zip");
+    play("back\nwait 1\n");
+    ASSERT_EQ(top(), extract);
+    EXPECT_TRUE(extract->isExtracted(0));
+    play("tap \"inner.zip\"\nwait 2\n");
+    ASSERT_TRUE(sheet());
+    EXPECT_EQ(sheet()->alertTitle().value_or(""), "inner.zip");
+    EXPECT_FALSE(fs::exists(docs() + "/inner 2.zip")) << "extracted a second time";
+    play("sheet 0\nwait 2\n");
+    ASSERT_TRUE(dynamic_cast<BookViewController*>(top()));
+    EXPECT_EQ(static_cast<BookViewController*>(top())->fileName(), docs() + "/inner.zip");
+    play("back\nwait 1\nback\nwait 1\nshot library-after-extract\n");
+    ASSERT_TRUE(list());
+    const auto shown = shownOrder();
+    EXPECT_NE(std::find(shown.begin(), shown.end(), "inner.zip"), shown.end())
+        << "the library does not list the extracted book";
     keepShots();
 }
 

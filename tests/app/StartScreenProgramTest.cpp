@@ -3,16 +3,19 @@
 #include "app/LBStartViewController.h"
 #include "app/LBStartViewControllerOldOS.h"
 #include "app/NestlarkAppDelegate.h"
+#include "app/ProgramOptions.h"
 #include "app/SampleBook.h"
 #include "foundation/BookCommon.h"
 #include "foundation/Settings.h"
 #include "foundation/ThemeLoader.h"
+#include "library/ArchiveExtractViewController.h"
 #include "library/BookshelfBookButton.h"
 #include "library/LocalFilelistViewController.h"
 #include "library/ThemeSelectViewController.h"
 #include "viewer/BookViewController.h"
 #include "platform/core/PropertyList.h"
 #include "platform/core/RunLoop.h"
+#include "platform/ui/AlertController.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/Button.h"
 #include "platform/ui/NavigationBar.h"
@@ -91,6 +94,65 @@ TEST_F(StartScreenProgramTest, AFileHandedOverDuringTheNoticeOpensOnceItIsClosed
     auto* viewer = dynamic_cast<BookViewController*>(nav->topViewController());
     ASSERT_TRUE(viewer) << "the handed book is not open";
     EXPECT_NE(viewer->fileName().find("Handed.cbz"), std::string::npos);
+}
+
+// A zip holding another book, given on the command line as the program
+// starts (behind the welcome page, or while the launch animation runs over
+// a library that would resume another book), is offered to expand as a tap
+// on it in the library offers it: no "No viewable pages", no resume question.
+TEST_F(StartScreenProgramTest, AZipHoldingAnotherGivenAtStartIsOfferedToExpandAsFromTheLibrary) {
+    if (!test::haveProgram("zip") || !test::haveProgram("convert")) GTEST_SKIP() << "zip or ImageMagick missing";
+    const std::string src = home->file("src");
+    std::filesystem::create_directories(src);
+    ASSERT_EQ(test::shell("cd '" + src + "' && convert -size 60x80 xc:'#3366cc' p1.png && convert -size 60x80 "
+                          "xc:'#cc6633' p2.png && zip -q -X Inner.cbz p1.png p2.png && zip -q -X Outer.zip Inner.cbz"),
+              0);
+    auto nav = [&] { return program->delegate()->navigationController().get(); };
+    auto presented = [&]() -> ui::AlertController* {
+        ui::ViewController* vc = nav();
+        while (vc && vc->presentedViewController()) vc = vc->presentedViewController();
+        return dynamic_cast<ui::AlertController*>(vc);
+    };
+    const std::string question = "This file includes another archive. Do you want to extract it?";
+    auto expectTheQuestion = [&](const char* when) {
+        ASSERT_TRUE(presented()) << when << ": nothing asked";
+        EXPECT_EQ(presented()->alertTitle().value_or(""), question) << when;
+        ui::test::Driver d(window());
+        EXPECT_FALSE(d.findByText("No viewable pages available.")) << when;
+        EXPECT_FALSE(d.findByText("Resume reading book?")) << when;
+        EXPECT_FALSE(dynamic_cast<BookViewController*>(nav()->topViewController())) << when;
+    };
+
+    std::filesystem::create_directories(docs());
+    std::filesystem::copy_file(src + "/Inner.cbz", docs() + "/Earlier.cbz");
+
+    // The first start: the welcome page, then the question.
+    ASSERT_TRUE(launch(src + "/Outer.zip"));
+    std::string error;
+    ASSERT_TRUE(program->openTarget(&error)) << error;
+    ASSERT_TRUE(start() && start()->webView());
+    play("tap \"Close\"\nwait 2\nshot expand-at-start\n");
+    expectTheQuestion("behind the welcome page");
+    // Cancelled; another book is read and left open, to be resumed next time.
+    play("sheet 2\nwait 1\ntap \"Earlier\"\nwait 1\nsheet 0\nwait 2\n");
+    ASSERT_TRUE(dynamic_cast<BookViewController*>(nav()->topViewController()));
+    stop();
+
+    // The next start, the book given while the launch animation runs.
+    ProgramOptions o;
+    o.home = lib();
+    o.device = device;
+    o.headless = true;
+    o.shots = home->file("shots");
+    o.target = src + "/Outer.zip";
+    program = std::make_unique<LeafbrightProgram>(o);
+    ASSERT_TRUE(program->launch(true, &error)) << error;
+    ASSERT_TRUE(program->delegate()->isStartScreenShown());
+    ASSERT_TRUE(program->openTarget(&error)) << error;
+    play("wait 2\n");
+    expectTheQuestion("during the launch animation");
+    play("sheet 0\nwait 1\n");
+    EXPECT_TRUE(dynamic_cast<ArchiveExtractViewController*>(nav()->topViewController())) << "Expand shows no entries";
 }
 
 TEST_F(StartScreenProgramTest, AnEarlierVersionGetsTheUpdatePageAndLinksLeaveForTheBrowser) {

@@ -363,6 +363,12 @@ TEST_F(PageReaderRarTest, InnerArchivesAreListedAndExtractedBesideTheBookConfine
     EXPECT_EQ(readFile(out.file("inner.cbr")), original);
     EXPECT_EQ(readFile(out.file("inner 2.cbr")), original);
     EXPECT_EQ(readFile(out.file("inner 3.cbr")), original);
+    std::string written;
+    EXPECT_EQ(PageReaderRar::extractFile(book, {}, std::nullopt, "inner.cbr", "", "", &written), 0);
+    EXPECT_EQ(written, out.file("inner 4.cbr"));
+    written.clear();
+    EXPECT_EQ(PageReaderRar::extractFile(book, {}, std::nullopt, "missing.cbz", "", "", &written), 2);
+    EXPECT_EQ(written, "");
     auto extracted = open(out.file("inner 3.cbr"));
     expectPage(*extracted, 1, 1);
 
@@ -398,7 +404,7 @@ TEST_F(PageReaderRarTest, InnerArchivesAreListedAndExtractedBesideTheBookConfine
     const auto after = std::filesystem::directory_iterator(out.path());
     EXPECT_EQ(size_t(std::distance(std::filesystem::begin(after), std::filesystem::end(after))), files);
     EXPECT_EQ(PageReaderRar::extractFile(locked, {}, std::string("pw"), "inner.cbr", "", ""), 0);
-    EXPECT_EQ(readFile(out.file("inner 4.cbr")), original);
+    EXPECT_EQ(readFile(out.file("inner 5.cbr")), original);
 }
 
 TEST_F(PageReaderRarTest, ReadersOnTwoThreadsAtOnceEachReadTheirOwnPages) {

@@ -329,7 +329,9 @@ TEST_F(ZipReaderTest, InnerArchivesAreListedAndExtractedBesideTheBookWithoutRepl
     ASSERT_TRUE(sys::FileManager::writeFile(out.file("inner.cbz"), "mine", false));
     ASSERT_TRUE(sys::FileManager::writeFile(out.file("inner 2.cbz"), "mine too", false));
     ASSERT_EQ(::symlink(src.file("elsewhere.cbz").c_str(), out.file("inner 3.cbz").c_str()), 0);
-    EXPECT_EQ(BookReaderEx::extractFile(book, {}, std::nullopt, "inner.cbz", "", ""), 0);
+    std::string written = "untouched";
+    EXPECT_EQ(BookReaderEx::extractFile(book, {}, std::nullopt, "inner.cbz", "", "", &written), 0);
+    EXPECT_EQ(written, out.file("inner 4.cbz")) << "the caller is told the name the copy took";
     EXPECT_EQ(readFile(out.file("inner.cbz")), "mine");
     EXPECT_EQ(readFile(out.file("inner 2.cbz")), "mine too");
     EXPECT_FALSE(sys::FileManager::fileExists(src.file("elsewhere.cbz"))) << "the link was not followed";
@@ -343,7 +345,9 @@ TEST_F(ZipReaderTest, InnerArchivesAreListedAndExtractedBesideTheBookWithoutRepl
     EXPECT_EQ(PageReaderZip::extractFile(book, {}, std::nullopt, "extra/read me.pdf", "", ""), 0);
     EXPECT_EQ(readFile(out.file("read me.pdf")), "%PDF-1.4 not really");
 
-    EXPECT_EQ(PageReaderZip::extractFile(book, {}, std::nullopt, "missing.cbz", "", ""), 2);
+    written.clear();
+    EXPECT_EQ(PageReaderZip::extractFile(book, {}, std::nullopt, "missing.cbz", "", "", &written), 2);
+    EXPECT_EQ(written, "") << "a failure names no file";
     EXPECT_EQ(PageReaderZip::extractFile("http://127.0.0.1:1/outer.zip", {}, std::nullopt, "inner.cbz", "", ""), 2);
     EXPECT_EQ(PageReaderZip::extractFile(out.file("nothing.zip"), {}, std::nullopt, "inner.cbz", "", ""), 2);
 }
