@@ -349,12 +349,15 @@ int LeafbrightProgram::run() {
         return 0;
     }
     if (options_.target && options_.target->find("://") == std::string::npos) {
-        // A path that names no book is said so, not handed on in silence.
+        // A path that names no book is said so, not handed on in silence. A
+        // folder of pictures is a book.
         std::error_code ec;
         const auto status = std::filesystem::status(*options_.target, ec);
         const char* wrong = nullptr;
         if (ec || !std::filesystem::exists(status)) wrong = "no such file";
-        else if (std::filesystem::is_directory(status)) wrong = "is a folder, not a book";
+        else if (std::filesystem::is_directory(status)) {
+            if (NestlarkAppDelegate::picturesInFolder(*options_.target).empty()) wrong = "is a folder with no pictures";
+        }
         else if (!std::filesystem::is_regular_file(status)) wrong = "is not a file";
         if (wrong) {
             std::fprintf(stderr, "leafbright: %s: %s\n", options_.target->c_str(), wrong);

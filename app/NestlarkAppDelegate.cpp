@@ -308,13 +308,10 @@ void NestlarkAppDelegate::openBookHandedAtStart() {
     sys::RunLoop::main().schedule(0.0, [weak, book] {
         auto self = weak.lock();
         auto root = self ? self->rootList() : nullptr;
-        if (!root || !self->navigationController_ ||
-            Path::stringByDeletingLastPathComponent(book) != BookCommon::fromBooksToFromRoot(root->pathFromBooks()))
-            return;
-        self->bringLibraryToFront();
-        const std::string name = Path::lastPathComponent(book);
+        if (!root || self->openHandedOver(book)) return;
         // Anything else the library lists (a theme, a shortcut) as a resume would take it.
-        if (!root->openHandedOverBook(name)) root->resumeLastReading(name);
+        if (Path::stringByDeletingLastPathComponent(book) == BookCommon::fromBooksToFromRoot(root->pathFromBooks()))
+            root->resumeLastReading(Path::lastPathComponent(book));
     });
 }
 
@@ -578,6 +575,76 @@ std::optional<std::string> NestlarkAppDelegate::importFile(const std::string& so
     return target;
 }
 
+std::vector<std::string> NestlarkAppDelegate::picturesInFolder(const std::string& folder) {
+    std::vector<std::string> names;
+    auto entries = sys::FileManager::contentsOfDirectory(folder);
+    if (!entries) return names;
+    for (const auto& name : *entries) {
+        if (name.empty() || name[0] == '.' || !BookCommon::isImageFileWithExtension(Path::pathExtension(name))) continue;
+        bool isDirectory = false;
+        if (sys::FileManager::fileExists(Path::stringByAppendingPathComponent(folder, name), &isDirectory) &&
+            !isDirectory)
+            names.push_back(name);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::optional<std::string> NestlarkAppDelegate::importFolder(const std::string& source) {
+    std::string from = source;
+    while (from.size() > 1 && from.back() == '/') from.pop_back();
+    const auto pictures = picturesInFolder(from);
+    if (pictures.empty()) return std::nullopt;
+    loadSettings();
+    const std::string folder = settings_ && settings_->filelistRootMode() != 0 ? BookCommon::getBooksTempRoot()
+                                                                               : BookCommon::getBooksRootFolder();
+    // The library lists no hidden folder, and hides "Inbox" at its top.
+    std::string name = Path::lastPathComponent(from);
+    while (!name.empty() && name[0] == '.') name.erase(0, 1);
+    if (name.empty()) return std::nullopt;
+    auto holdsTheSame = [&](const std::string& there) {
+        for (const auto& picture : pictures)
+            if (!sameFileContents(Path::stringByAppendingPathComponent(from, picture),
+                                  Path::stringByAppendingPathComponent(there, picture)))
+                return false;
+        return true;
+    };
+    std::string target;
+    for (int n = 1; n <= 999 && target.empty(); ++n) {
+        const std::string candidate =
+            Path::stringByAppendingPathComponent(folder, n == 1 ? name : name + "(" + std::to_string(n) + ")");
+        bool isDirectory = false;
+        if (!sys::FileManager::fileExists(candidate, &isDirectory)) {
+            target = candidate;
+        } else if (isDirectory && !(n == 1 && name == "Inbox") && holdsTheSame(candidate)) {
+            // The same pictures handed over again open the folder already there.
+            return candidate;
+        }
+    }
+    if (target.empty() || !sys::FileManager::createDirectory(target, false)) return std::nullopt;
+    // Copied, never moved; a copy that fails part way leaves nothing.
+    for (const auto& picture : pictures) {
+        if (sys::FileManager::copyItem(Path::stringByAppendingPathComponent(from, picture),
+                                       Path::stringByAppendingPathComponent(target, picture)))
+            continue;
+        sys::FileManager::removeItem(target);
+        return std::nullopt;
+    }
+    return target;
+}
+
+bool NestlarkAppDelegate::openHandedOver(const std::string& target) {
+    auto root = rootList();
+    if (!root || !navigationController_ ||
+        Path::stringByDeletingLastPathComponent(target) != BookCommon::fromBooksToFromRoot(root->pathFromBooks()))
+        return false;
+    bringLibraryToFront();
+    const std::string name = Path::lastPathComponent(target);
+    bool isDirectory = false;
+    sys::FileManager::fileExists(target, &isDirectory);
+    return isDirectory ? root->openHandedOverFolder(name) : root->openHandedOverBook(name);
+}
+
 bool NestlarkAppDelegate::openURL(const std::string& url) {
     // A pending cloud sign-in takes its own redirect first.
     if (GoogleDriveAPI::checkGoogleRedirect(url)) return true;
@@ -603,7 +670,23 @@ bool NestlarkAppDelegate::openURL(const std::string& url) {
     auto path = BookCommon::PercentDecodingWithString(rest.substr(slash));
     if (!path) return true;
     bool isDirectory = false;
-    if (sys::FileManager::fileExists(*path, &isDirectory) && (isDirectory || !isImportable(*path))) {
+    const bool exists = sys::FileManager::fileExists(*path, &isDirectory);
+    if (exists && isDirectory && !picturesInFolder(*path).empty()) {
+        // A folder of pictures comes in as a folder of the library and
+        // opens as the book its pictures make.
+        auto target = importFolder(*path);
+        if (!target) {
+            refuseImport(*path);
+        } else if (!startDone_) {
+            bookHandedAtStart_ = *target;
+        } else {
+            if (auto root = rootList()) root->setNeedUpdateFileList(true);
+            openHandedOver(*target);
+        }
+        ActiveLog::writeCheckpoint("FileHandling end");
+        return true;
+    }
+    if (exists && (isDirectory || !isImportable(*path))) {
         // What the library would never show stays where it is.
         refuseImport(*path);
         ActiveLog::writeCheckpoint("FileHandling end");
@@ -619,13 +702,9 @@ bool NestlarkAppDelegate::openURL(const std::string& url) {
     // The library is up: whatever it shows (a book, the menu over it, the
     // settings, a list of bookmarks or sites, a folder, a search), the new
     // book takes its place at once, opened as a tap on it would open it.
-    if (target && startDone_ && navigationController_ && root &&
-        Path::stringByDeletingLastPathComponent(*target) == BookCommon::fromBooksToFromRoot(root->pathFromBooks())) {
-        bringLibraryToFront();
-        if (root->openHandedOverBook(Path::lastPathComponent(*target))) {
-            ActiveLog::writeCheckpoint("FileHandling end");
-            return true;
-        }
+    if (target && startDone_ && openHandedOver(*target)) {
+        ActiveLog::writeCheckpoint("FileHandling end");
+        return true;
     }
     // Before the library is up the book waits for it, and takes the place
     // of whatever the library would have resumed.

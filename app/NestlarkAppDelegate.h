@@ -91,6 +91,14 @@ public:
     // Where an imported file lands (copied when it lies outside the
     // application's folders, moved when it was handed to us inside them).
     std::optional<std::string> importFile(const std::string& path);
+    // A folder of pictures handed over: its pictures are copied into a
+    // folder of the library of the same name (numbered when a folder of
+    // that name holds other files; the same pictures again are the folder
+    // already there). Nothing when it holds no picture or the copy failed.
+    std::optional<std::string> importFolder(const std::string& path);
+    // The names of the pictures directly in `folder` (no hidden files, no
+    // subfolders), sorted; empty when there are none or it cannot be read.
+    static std::vector<std::string> picturesInFolder(const std::string& folder);
 
     // ---- Properties -------------------------------------------------------------------------
     const std::shared_ptr<ui::Window>& window() const { return window_; }
@@ -163,6 +171,10 @@ private:
     // A book handed over before the library was up opens once it is (and
     // past the start-up lock) as a tap on it would open it.
     void openBookHandedAtStart();
+    // Opens what was handed over and copied to `target` (a book, or a
+    // folder of pictures) from the library's root; false when the root
+    // does not list it.
+    bool openHandedOver(const std::string& target);
     std::optional<std::string> bookHandedAtStart_;
     // Asks whether to open (a folder) or download (a file) a web address.
     void askAboutWebUrl(const std::string& url);

@@ -19,7 +19,7 @@ std::string ProgramOptions::usage() {
            "  --quick-action filelist|reading\n"
            "                    start at the file list (no book resumed), or resume\n"
            "                    the last book without asking\n"
-           "  FILE-OR-URL       a book to import and open, or a URL to hand over\n"
+           "  FILE-OR-URL       a book (or a folder of pictures) to import and open, or a URL to hand over\n"
            "  --version         print the version and exit\n"
            "  --help            print this text and exit\n";
 }

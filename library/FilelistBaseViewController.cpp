@@ -655,6 +655,20 @@ void FilelistBaseViewController::tapSearchMaskView() {
     if (searchBarTemp_) searchBarTemp_->resignFirstResponder();
 }
 
+void FilelistBaseViewController::endSearch() {
+    if (searchBarTemp_) {
+        searchBarTemp_->setText("");
+        searchBarTemp_->resignFirstResponder();
+    }
+    // After the field: emptying it asks for the mask again.
+    if (searchMaskView_) searchMaskView_->setHidden(true);
+    if (!searchString_) return;
+    searchString_.reset();
+    createItemListFromOriginalItemList();
+    dummyCellCount_ = getRequiredDummyCellCount();
+    if (isViewLoaded()) tableView()->reloadSections({1, 2}, ui::TableViewRowAnimation::None);
+}
+
 // ---- Thumbnails ------------------------------------------------------------------------------
 
 void FilelistBaseViewController::reCreateThumbs() {

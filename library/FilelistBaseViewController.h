@@ -167,6 +167,9 @@ public:
     void setupSearchMaskView();
     void tapSearchMaskView();
     ui::Button* searchMaskView() const { return searchMaskView_.get(); }
+    // Ends any search at once: the field emptied, the keyboard and the mask
+    // gone, every row listed again.
+    void endSearch();
 
     // ---- Alerts ----------------------------------------------------------------------------
     void alertViewClickedButtonAtIndex(QNAlertView& alert, int64_t buttonIndex) override;

@@ -45,6 +45,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -607,6 +608,10 @@ void LocalFilelistViewController::moveToFolderDo(const std::string& relative) {
         next->setOpenFirstImageMode(true);
         openNextFolderMode_ = false;
     }
+    if (std::exchange(openHandedOverFolderMode_, false)) {
+        next->setOpenFirstImageMode(true);
+        next->resumeFirstImage_ = true;
+    }
     auto full = BookCommon::fromBooksToFromRoot(relative);
     next->setIsInLockedFolder(isInLockedFolder() || (full && BookCommon::isFolderLocked(*full)));
     next->setPathFromBooks(relative);
@@ -638,6 +643,7 @@ void LocalFilelistViewController::passCodeInputComplete(int64_t actionID, const 
 
 void LocalFilelistViewController::passCodeInputCancel(int64_t actionID) {
     (void)actionID;
+    openHandedOverFolderMode_ = false;
     FilelistItem here;
     here.setPathFromBooks(pathFromBooks_);
     LastStatusRestore::updateLastStatusLocal(here);
@@ -813,10 +819,7 @@ void LocalFilelistViewController::openDocumentPickerFile(const std::string& path
 }
 
 std::shared_ptr<FilelistItem> LocalFilelistViewController::bookItemNamed(const std::string& name) {
-    if (searchString()) {
-        tapSearchMaskView();
-        onSetSearchString("");
-    }
+    endSearch();
     needUpdateFilelist();
     for (const auto& item : itemList()) {
         const int32_t type = item->type();
@@ -836,6 +839,20 @@ bool LocalFilelistViewController::openHandedOverBook(const std::string& name) {
     const bool image = item->type() == kTypeImage;
     startLoadBookWithIndicator(item, std::nullopt, std::nullopt, !image, true, image, true, true);
     return true;
+}
+
+bool LocalFilelistViewController::openHandedOverFolder(const std::string& name) {
+    endSearch();
+    needUpdateFilelist();
+    for (const auto& item : itemList()) {
+        if (item->type() != kTypeFolder || !item->filename() || *item->filename() != name) continue;
+        // Whatever sheet the list had up went away unanswered.
+        bookOpener().forgetWaitingForOpenBook();
+        openHandedOverFolderMode_ = true;
+        moveToFolder(item->pathFromBooks().value_or(""));
+        return true;
+    }
+    return false;
 }
 
 void LocalFilelistViewController::gotoTheNextFolder(const std::string& relative) {
@@ -1072,10 +1089,11 @@ void LocalFilelistViewController::viewDidAppear(bool animated) {
         }
     } else if (openFirstImageMode_) {
         openFirstImageMode_ = false;
+        const bool resume = std::exchange(resumeFirstImage_, false);
         for (const auto& item : itemList()) {
             if (item->type() != kTypeImage) continue;
             lastSeletItem_ = item;
-            startLoadBookWithIndicator(item, std::nullopt, std::nullopt, false, false, true, true, false);
+            startLoadBookWithIndicator(item, std::nullopt, std::nullopt, resume, false, true, true, false);
             break;
         }
     }

@@ -159,6 +159,11 @@ public:
     // The book, PDF or picture named `name` of this folder, read again from
     // the disk (a search ends so that it is listed); null when there is none.
     std::shared_ptr<FilelistItem> bookItemNamed(const std::string& name);
+    // Opens the folder `name` of this folder and reads its pictures as one
+    // book, where they were last read (from the first when never), as
+    // opening the folder and its first picture would. False when there is
+    // no such folder.
+    bool openHandedOverFolder(const std::string& name);
 
     // ---- The reading screen's questions -------------------------------------------------------
     void finishReadBook(const std::string& fileName) override;
@@ -314,6 +319,10 @@ private:
     bool dontRestoreLastStatus_ = false;
     bool openNextFolderMode_ = false;
     bool openFirstImageMode_ = false;
+    // The folder opened next was handed over: its list opens its pictures,
+    // resuming where they were read.
+    bool openHandedOverFolderMode_ = false;
+    bool resumeFirstImage_ = false;
     bool needUpdateFileList_ = false;
     bool isHideDownloadFolder_ = false;
     sys::RunLoop::TimerRef localReloadCheckTimer_;

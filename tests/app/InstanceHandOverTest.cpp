@@ -7,13 +7,18 @@
 #include "app/InstanceHandOver.h"
 #include "app/LeafbrightProgram.h"
 #include "app/NestlarkAppDelegate.h"
+#include "app/ProgramOptions.h"
+#include "engine/BookReaderEx.h"
+#include "foundation/ui/QNNoticeView.h"
 #include "library/FilelistBaseViewItemListModeCell.h"
 #include "library/LocalFilelistViewController.h"
 #include "platform/core/FileManager.h"
+#include "platform/core/PropertyList.h"
 #include "platform/core/RunLoop.h"
 #include "platform/core/Thread.h"
 #include "platform/graphics/Canvas.h"
 #include "platform/ui/NavigationController.h"
+#include "platform/ui/Label.h"
 #include "platform/ui/TestDriver.h"
 #include "platform/ui/Window.h"
 #include "tests/app/ProgramRun.h"
@@ -218,7 +223,8 @@ protected:
         ASSERT_TRUE(c.writePNG(path));
     }
     BookViewController* viewer() const {
-        return dynamic_cast<BookViewController*>(program->delegate()->navigationController()->topViewController());
+        auto nav = program->delegate()->navigationController();
+        return nav ? dynamic_cast<BookViewController*>(nav->topViewController()) : nullptr;
     }
     std::string program_;
 };
@@ -297,28 +303,42 @@ TEST_F(HandOverProgramTest, AHandedBookOpensAtOnceWhateverTheProgramShows) {
         EXPECT_EQ(viewer()->fileName(), docs() + "/" + name) << state;
         EXPECT_EQ(nav()->viewControllers().size(), 2u) << state << ": more than the library and the book";
         EXPECT_FALSE(presented()) << state << ": something is still presented";
+        EXPECT_FALSE(viewer()->isOpenBar()) << state << ": the new book opened with a menu up";
         EXPECT_FALSE(ui::test::Driver(*program->delegate()->window()).findByText("Resume reading book?")) << state;
         play("back\nwait 1\n");
         EXPECT_FALSE(presented()) << state << ": a sheet came up after the book closed";
+        if (auto* list = dynamic_cast<LocalFilelistViewController*>(nav()->topViewController())) {
+            EXPECT_FALSE(list->searchMaskView() && !list->searchMaskView()->isHidden())
+                << state << ": the library is left under the search's mask";
+        }
     };
-    auto openReading = [&] {
+    auto openReading = [&](const std::string& state) {
+        SCOPED_TRACE(state);
         play("tap \"Reading\"\nwait 1\nsheet 0\nwait 2\n");
         ASSERT_TRUE(viewer());
     };
     const ui::Rect w = program->delegate()->window()->bounds();
     const std::string middle = "tap " + std::to_string(int(w.width() / 2)) + " " + std::to_string(int(w.height() / 2)) + "\n";
 
-    openReading();
+    openReading("open 1");
     handOver("reading");
-    openReading();
+    openReading("open 2");
     play(middle + "wait 1\n");
     ASSERT_TRUE(viewer()->isOpenBar());
     handOver("the reader's menu open");
-    openReading();
+    openReading("open 3");
     viewer()->showBookmarkList();
     play("wait 1\n");
     ASSERT_TRUE(presented());
     handOver("the bookmark list");
+    // The settings pushed over the book from its menu: settings, book and
+    // menu bars all go.
+    openReading("open 4");
+    play(middle + "wait 1\n");
+    viewer()->onSettingsBtn();
+    play("wait 1\n");
+    ASSERT_EQ(nav()->viewControllers().size(), 3u) << "the settings are not over the book";
+    handOver("the settings over the book");
     play("tap \"Folder\"\nwait 1\n");
     ASSERT_EQ(nav()->viewControllers().size(), 2u);
     handOver("a folder");
@@ -331,6 +351,90 @@ TEST_F(HandOverProgramTest, AHandedBookOpensAtOnceWhateverTheProgramShows) {
     play("wait 1\n");
     handOver("a search");
     EXPECT_FALSE(root->searchString());
+    // A search being typed, the keyboard up, after a book was read (the
+    // library would offer to resume it).
+    openReading("open 5");
+    play("back\nwait 1\ntap \"Search\"\ntype Han\nwait 1\n");
+    ASSERT_TRUE(root->searchString());
+    handOver("a search being typed");
+    EXPECT_FALSE(root->searchString());
+}
+
+// A folder of pictures handed over comes in as a folder of the library and
+// opens as the book its pictures make, where it was last read, as opening the
+// folder and its first picture would: given while the launch animation runs,
+// handed to the running program, and the same pictures again (no second copy)
+// or other pictures under the same name (a numbered folder). Only the
+// pictures come in. A folder with no picture is refused.
+TEST_F(HandOverProgramTest, AFolderOfPicturesOpensAsABookFromItsCopyInTheLibrary) {
+    test::TempDir outside("handfolder");
+    const std::string scans = outside.file("Scans");
+    fs::create_directories(scans + "/sub");
+    for (int i = 0; i < 3; ++i) writePage(scans + "/p" + std::to_string(i) + ".png");
+    writePage(scans + "/sub/deeper.png");
+    writePage(scans + "/.hidden.png");
+    test::writeFile(scans + "/notes.txt", "not a picture");
+    auto nav = [&] { return program->delegate()->navigationController().get(); };
+    auto pages = [&] { return viewer() && viewer()->bookReader() ? viewer()->bookReader()->getPageNum() : 0; };
+    std::string error;
+
+    // Given on the command line as the program starts (the version's notice seen).
+    fs::create_directories(docs());
+    sys::PropertyList::writeFile(sys::PlistArray{sys::PlistValue(std::string(LEAFBRIGHT_VERSION))},
+                                 docs() + "/.notice.lbs");
+    ProgramOptions o;
+    o.home = lib();
+    o.device = device;
+    o.headless = true;
+    o.shots = home->file("shots");
+    o.target = scans;
+    program = std::make_unique<LeafbrightProgram>(o);
+    ASSERT_TRUE(program->launch(true, &error)) << error;
+    ASSERT_TRUE(program->delegate()->isStartScreenShown());
+    ASSERT_TRUE(program->openTarget(&error)) << error;
+    ASSERT_EQ(program->playScript("wait 3\nshot folder-at-start\n", &error), 0) << error;
+    ASSERT_TRUE(viewer()) << "the folder did not open as a book";
+    EXPECT_EQ(viewer()->fileName(), docs() + "/Scans/p0.png");
+    EXPECT_EQ(pages(), 3);
+    EXPECT_EQ(nav()->viewControllers().size(), 3u) << "the library, the folder and the book";
+    EXPECT_TRUE(fs::exists(docs() + "/Scans/p2.png"));
+    EXPECT_FALSE(fs::exists(docs() + "/Scans/notes.txt"));
+    EXPECT_FALSE(fs::exists(docs() + "/Scans/sub"));
+    EXPECT_FALSE(fs::exists(docs() + "/Scans/.hidden.png"));
+    EXPECT_TRUE(fs::exists(scans + "/p0.png")) << "copied, never moved";
+    ASSERT_EQ(program->playScript("key pagedown\nwait 1\n", &error), 0) << error;
+    const int readTo = viewer()->page();
+    EXPECT_GT(readTo, 0);
+    ASSERT_EQ(program->playScript("back\nwait 1\nback\nwait 1\n", &error), 0) << error;
+    ASSERT_EQ(nav()->viewControllers().size(), 1u);
+
+    // The same folder handed to the running program: the copy there opens where it was left.
+    ASSERT_EQ(program->playScript("open " + LeafbrightProgram::targetURL(scans + "/") + "\nwait 3\n", &error), 0)
+        << error;
+    ASSERT_TRUE(viewer());
+    EXPECT_EQ(pages(), 3);
+    EXPECT_EQ(viewer()->page(), readTo) << "not resumed";
+    EXPECT_FALSE(fs::exists(docs() + "/Scans(2)")) << "the same pictures were copied again";
+
+    // Other pictures of the same name, handed over while that book is read: a folder of their own.
+    writePage(scans + "/p3.png");
+    ASSERT_EQ(program->playScript("open " + LeafbrightProgram::targetURL(scans) + "\nwait 3\n", &error), 0) << error;
+    ASSERT_TRUE(viewer());
+    EXPECT_EQ(viewer()->fileName(), docs() + "/Scans(2)/p0.png");
+    EXPECT_EQ(pages(), 4);
+    EXPECT_EQ(nav()->viewControllers().size(), 3u) << "the first book stayed open beneath";
+
+    // A folder without a picture: said so, nothing comes in, the book read stays.
+    const std::string empty = outside.file("Empty");
+    fs::create_directories(empty);
+    test::writeFile(empty + "/notes.txt", "not a picture");
+    ASSERT_EQ(program->playScript("open " + LeafbrightProgram::targetURL(empty) + "\nwait 1\n", &error), 0) << error;
+    EXPECT_FALSE(fs::exists(docs() + "/Empty"));
+    std::string said;
+    for (auto* n : ui::test::Driver(*program->delegate()->window()).findAllOf<QNNoticeView>())
+        if (!n->isClosing()) said = n->titleLabel()->text() + ": " + n->messageLabel()->text();
+    EXPECT_EQ(said, "Empty: This file is not a book and was not added to the library.");
+    EXPECT_EQ(viewer()->fileName(), docs() + "/Scans(2)/p0.png");
 }
 
 }  // namespace

@@ -48,8 +48,11 @@ case $mode in
     [ ! -e shots/after.png ] || fail "steps after the failure ran"
     "$program" --frobnicate 2>/dev/null && fail "an unknown flag was accepted"
     [ $? -eq 2 ] || true
-    # A book that is not there, or a folder, is said so and fails the run.
-    mkdir -p folder
+    # A book that is not there, or a folder with no picture in it, is said
+    # so and fails the run.
+    mkdir -p folder/sub
+    echo notes > folder/notes.txt
+    cp "$(dirname "$program")/sample/leafbright-sample.cbz" folder/sub/
     for target in missing.cbz folder; do
       set +e
       err=$("$program" --headless --home home "$target" 2>&1 >/dev/null)
@@ -58,6 +61,16 @@ case $mode in
       [ $rc -eq 1 ] || fail "$target: status $rc"
       grep -q "$target" <<<"$err" || fail "$target: nothing said on the error output: $err"
     done
+    # A folder of pictures is a book: it comes into the library and opens.
+    if command -v convert >/dev/null; then
+      mkdir -p Pictures
+      for colour in red green blue; do convert -size 60x90 "xc:$colour" "Pictures/$colour.png"; done
+      printf 'wait 2\nshot folder-book\n' > folder-book.txt
+      "$program" --headless --home home --script folder-book.txt --shots shots Pictures ||
+        fail "a folder of pictures failed the run"
+      [ -f home/Documents/Pictures/red.png ] || fail "the pictures are not in the library"
+      is_png shots/folder-book.png || fail "no picture of the folder's book"
+    fi
     ;;
   turns)
     # Every device profile turned with the bookshelf and with a book open:
