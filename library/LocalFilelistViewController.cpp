@@ -804,10 +804,7 @@ void LocalFilelistViewController::resumeLastReading(const std::string& name) {
 
 void LocalFilelistViewController::openDocumentPickerFile(const std::string& path) {
     // A search under way would hide the new book.
-    if (searchString()) {
-        tapSearchMaskView();
-        onSetSearchString("");
-    }
+    endSearch();
     needUpdateFilelist();
     const std::string name = Path::lastPathComponent(path);
     const auto& list = itemList();
