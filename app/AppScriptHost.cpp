@@ -69,6 +69,10 @@ bool AppScriptHost::pressSheetButton(int index, std::string* error) { return pre
 bool AppScriptHost::goBack(std::string* error) {
     auto window = delegate_ ? delegate_->window() : nullptr;
     if (!window) return false;
+    if (delegate_->isPresentingMasterLock()) {
+        if (error) *error = "the start-up lock waits for its passphrase";
+        return false;
+    }
     if (ui::ViewController* top = topPresented(*window)) {
         auto* nav = dynamic_cast<ui::NavigationController*>(top);
         if (nav && nav->viewControllers().size() > 1) nav->popViewController(true);

@@ -378,8 +378,15 @@ void NestlarkAppDelegate::showResetDone(ui::ViewController* presenter) {
 
 void NestlarkAppDelegate::onPasscodeInputFinish() {
     nowPresentMasterLockView_ = false;
-    if (auto root = rootList()) root->restoreLastStatus(false);
-    openBookHandedAtStart();
+    if (auto url = std::exchange(handedWhileLocked_, std::nullopt)) {
+        // A book handed over while the lock was up opens now, in place of the
+        // last one read or one handed at the start.
+        bookHandedAtStart_.reset();
+        openURL(*url);
+    } else {
+        if (auto root = rootList()) root->restoreLastStatus(false);
+        openBookHandedAtStart();
+    }
     offerCrashReport();
     if (resetMessagePending_) {
         resetMessagePending_ = false;
@@ -660,6 +667,12 @@ bool NestlarkAppDelegate::openURL(const std::string& url) {
     }
     // Any other scheme is taken and left alone.
     if (!iequal(scheme, "file")) return true;
+    // Behind the start-up lock nothing comes to the front: the book waits
+    // for the passphrase.
+    if (nowPresentMasterLockView_) {
+        handedWhileLocked_ = url;
+        return true;
+    }
     ActiveLog::writeCheckpoint("FileHandling start");
     std::string rest = url.substr(schemeEnd + 3);
     // "file://host/path": only the local host is ours.

@@ -193,6 +193,8 @@ private:
     std::optional<std::string> urlTargetDownload_;
     std::optional<std::string> fileTargetCopy_;
     bool nowPresentMasterLockView_ = false;
+    // The last book handed over while the start-up lock was up.
+    std::optional<std::string> handedWhileLocked_;
     // A reset applied on the way back waits to be told over the new library.
     bool resetMessagePending_ = false;
     bool isWaitUrlOpenAlertView_ = false;

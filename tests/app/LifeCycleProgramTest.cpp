@@ -138,6 +138,44 @@ TEST_F(LifeCycleProgramTest, TheStartupLockCoversTheWindowAwayAndAsksAgainOnRetu
     EXPECT_FALSE(app().isPresentingMasterLock());
 }
 
+TEST_F(LifeCycleProgramTest, NoKeyStepOrHandedBookGetsPastTheStartupLock) {
+    useStartupLock();
+    test::TempDir outside("lockedhandover");
+    {
+        gfx::Canvas c(60, 80, 1.0);
+        c.fillRect({0, 0, 60, 80}, gfx::Rgba{0.9, 0.3, 0.1, 1});
+        ASSERT_TRUE(c.writePNG(outside.file("Handed.png")));
+    }
+    ASSERT_TRUE(launch());
+    ASSERT_TRUE(lockScreen());
+    // Every key a desktop sends, with and without modifiers.
+    play("key escape\nwait 0.5\nkey backspace\nkey return\nkey left\nkey pageup\nkey home\nwait 1\n");
+    ASSERT_TRUE(lockScreen()) << "a key closed the start-up lock";
+    for (unsigned mods : {0u, unsigned(ui::KeyModifierControl), unsigned(ui::KeyModifierCommand),
+                          unsigned(ui::KeyModifierAlternate), unsigned(ui::KeyModifierShift)})
+        for (const char* key : {ui::KeyInput::escape, ui::KeyInput::tab, ui::KeyInput::returnKey, ui::KeyInput::leftArrow,
+                                 ui::KeyInput::deleteForward, "w", "q", "["})
+            app().window()->sendKey({key, mods});
+    sys::RunLoop::main().advance(1.0);
+    ASSERT_TRUE(lockScreen()) << "a key with a modifier closed the start-up lock";
+    // The script's "back" is refused as well.
+    std::string error;
+    EXPECT_NE(program->playScript("back\n", &error), 0);
+    EXPECT_NE(error.find("passphrase"), std::string::npos) << error;
+    ASSERT_TRUE(lockScreen());
+    // A book handed over waits behind the lock, and opens after the passphrase.
+    ASSERT_TRUE(app().openURL(LeafbrightProgram::targetURL(outside.file("Handed.png"))));
+    sys::RunLoop::main().advance(1.0);
+    ASSERT_TRUE(lockScreen()) << "a handed-over book closed the start-up lock";
+    EXPECT_FALSE(dynamic_cast<BookViewController*>(app().navigationController()->topViewController()));
+    ASSERT_TRUE(lockScreen()->submit("open sesame"));
+    sys::RunLoop::main().advance(2.0);
+    ASSERT_FALSE(lockScreen());
+    auto* reader = dynamic_cast<BookViewController*>(app().navigationController()->topViewController());
+    ASSERT_TRUE(reader);
+    EXPECT_EQ(reader->fileName(), docs() + "/Handed.png");
+}
+
 TEST_F(LifeCycleProgramTest, AResetAskedForWhileAwayStartsANewLibraryAndSaysSo) {
     ASSERT_NO_FATAL_FAILURE(launchInComics());
     auto nav = app().navigationController();
