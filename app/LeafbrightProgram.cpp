@@ -30,6 +30,7 @@
 #include "platform/shell/ScriptPlayer.h"
 #include "platform/ui/Animator.h"
 #include "platform/ui/Application.h"
+#include "platform/ui/SystemURLOpener.h"
 #include "platform/ui/DesktopShareService.h"
 #include "platform/ui/Screen.h"
 #include "platform/ui/Window.h"
@@ -155,6 +156,9 @@ bool LeafbrightProgram::launch(bool headless, std::string* error) {
             delegate_->openDroppedFiles(paths);
             if (shell_) shell_->raise();
         });
+        // Web and mail links leave for the desktop's own programs (a headless
+        // run opens nothing outside itself).
+        ui::SystemURLOpener::install();
         // A book from elsewhere on the computer is chosen in the desktop's
         // own file chooser where a portal offers one (our own screen otherwise).
         auto chooser = std::make_shared<sys::PortalFileChooser>();
@@ -324,6 +328,7 @@ void LeafbrightProgram::terminate() {
     // No hand-over reaches a program that is ending, and the screen saver is free again.
     handOver_.reset();
     sys::PortalFileChooser::install(nullptr);
+    ui::Application::shared().setURLOpener({});
     ui::Application::shared().setIdleTimerObserver({});
     screenSaver_.reset();
     delegate_->applicationWillTerminate();

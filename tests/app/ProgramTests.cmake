@@ -18,6 +18,11 @@ add_test(NAME program_reading_window
          COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/app/reading-window.sh $<TARGET_FILE:leafbright>
                  ${CMAKE_BINARY_DIR}/testwork/program-reading-window)
 set_tests_properties(program_reading_window PROPERTIES TIMEOUT 120 SKIP_RETURN_CODE 77 LABELS program)
+# A PDF's web link goes to the desktop's browser from a window, and nowhere from a headless run.
+add_test(NAME program_links_window
+         COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/app/links-window.sh $<TARGET_FILE:leafbright>
+                 ${CMAKE_BINARY_DIR}/testwork/program-links-window)
+set_tests_properties(program_links_window PROPERTIES TIMEOUT 120 SKIP_RETURN_CODE 77 LABELS program)
 # The desktop entry installed for the user names the program for every kind of book, and its Exec line takes a book in.
 add_test(NAME program_desktop_entry
          COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/app/desktop-entry.sh $<TARGET_FILE:leafbright>
