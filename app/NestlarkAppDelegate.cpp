@@ -19,6 +19,7 @@
 #include "foundation/ui/ColorDefine.h"
 #include "foundation/ui/QNAlertView.h"
 #include "library/LocalFilelistViewController.h"
+#include "library/PreparedBookOpen.h"
 #include "remote/BookTransfer.h"
 #include "remote/RemoteTransferScreenFactory.h"
 #include "platform/core/AppPaths.h"
@@ -532,6 +533,7 @@ bool NestlarkAppDelegate::performActionForShortcutItem(const std::string& key) {
 }
 
 void NestlarkAppDelegate::applicationWillTerminate() {
+    PreparedBookOpen::discard();
     MediaServerMain::releaseMediaServer();
     NetworkIndicatorWithKey::releaseNetworkIndicatorWithKey();
     ActiveLog::applicationWillTerminate();
@@ -708,6 +710,9 @@ bool NestlarkAppDelegate::openURL(const std::string& url) {
     fileTargetCopy_ = *path;
     auto target = importFile(*path);
     fileTargetCopy_.reset();
+    // Before the library is up the book is opened, and its first page
+    // composed, while the start screen plays.
+    if (target && !startDone_) PreparedBookOpen::start(*target, !BookCommon::isImageFileWithFile(*target));
     auto root = rootList();
     if (navigationController_ && navigationController_->viewControllers().size() == 1 && root) root->needUpdateFilelist();
     // Covered by a folder or a book: the list shows the new book when it is back in front.

@@ -18,6 +18,8 @@ struct ImageSizeLoad {
     double width = 0;
     double height = 0;
     double zoom = 0;
+
+    bool operator==(const ImageSizeLoad&) const = default;
 };
 
 // One request for a view of the book, handed by value to the reading session
@@ -52,4 +54,6 @@ struct PageLoadRequest {
     ImageSizeLoad targetSizePreload;
     // Keep isPreloadPages for a streamed book even when pre-reading is off.
     bool isCacheCreator = false;
+
+    bool operator==(const PageLoadRequest&) const = default;
 };

@@ -100,4 +100,6 @@ struct SettingsValues {
     double micThreshold = 0;
 
     int64_t maximumNumberOfHistories = 0;
+
+    bool operator==(const SettingsValues&) const = default;
 };

@@ -18,6 +18,7 @@
 #include "library/ArchivePasswordViewController.h"
 #include "library/IncludeFolderSelectViewController.h"
 #include "library/LocalFilelistViewController.h"
+#include "library/PreparedBookOpen.h"
 #include "platform/core/FileManager.h"
 #include "platform/core/Path.h"
 #include "platform/core/PropertyList.h"
@@ -477,10 +478,14 @@ bool LocalBookOpener::startLoadBook(const std::string& pathFromBooks, const std:
     history.setIsLockedFolder(l->isInLockedFolder());
     HistoryCollector::addHistory(history);
 
-    const bool opened = reader->openBookWithName(full, {}, std::nullopt, password, folder, false, false);
-    int32_t page = 0;
-    bool second = false;
-    if (opened) {
+    // The book handed over at start may be open already, its first view
+    // composed while the start screen played.
+    const auto prepared = PreparedBookOpen::take(full, password, folder, useBookmark, settings);
+    if (prepared) reader = prepared->reader;
+    const bool opened = prepared || reader->openBookWithName(full, {}, std::nullopt, password, folder, false, false);
+    int32_t page = prepared ? prepared->page : 0;
+    bool second = prepared && prepared->secondPage;
+    if (opened && !prepared) {
         if (useBookmark) {
             page = startPageForResume(storedPage, reader->getPageNum());
             second = page == storedPage && storedSecond;
@@ -501,21 +506,9 @@ bool LocalBookOpener::startLoadBook(const std::string& pathFromBooks, const std:
         return false;
     }
 
-    const bool landscape = BookCommon::isLandscapeSwitchOSVersionWithViewController();
-    const bool hideStatusBar = !(settings && settings->isShowStatusbar());
-    const ui::Rect area =
-        BookViewController::getBookviewAreaRect(hideStatusBar, settings ? settings->getBookToolviewStyle() : 0);
-    int zoomMode = settings ? settings->getZoomModeForUseWithRotation(landscape) : 2;
-    if (zoomMode == 0 || zoomMode == -1) zoomMode = 2;
-    PageLoadRequest request{};
-    BookReaderEx::setLoadSizeLoadStructWithMode(zoomMode, request.targetSize, area.size, 1.0);
-    request.targetSizePreload = request.targetSize;
-    request.minimumImageSize = area.size;
-    request.targetPage = page;
-    request.operation = PageLoadRequest::kCompose;
-    request.secondPage = second;
-    request.isPreloadPages = true;
-    const int result = reader->loadPage(request);
+    bool landscape = false;
+    const PageLoadRequest request = PreparedBookOpen::firstViewRequest(settings.get(), page, second, &landscape);
+    const int result = prepared ? int(BookReaderEx::kLoadDone) : reader->loadPage(request);
 
     auto* nav = l->navigationController();
     if (result == BookReaderEx::kLoadPassword) {

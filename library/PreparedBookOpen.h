@@ -1,0 +1,54 @@
+#pragma once
+
+#include "engine/PageLoadRequest.h"
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+class BookReaderEx;
+class Settings;
+
+// A book handed to the program as it starts, opened and its first view
+// composed on a worker while the start screen plays, so that the page is
+// ready when the library opens the book. LocalBookOpener::startLoadBook
+// takes the session when it opens that book exactly as the preparation
+// did: no password, the same inner folder, the stored position, the same
+// settings and the same view; any other open drops it and opens as ever.
+// Books that can ask something before they open (solid RAR and 7z
+// archives warn first) are not prepared. One preparation at a time; all
+// calls on the main thread.
+class PreparedBookOpen {
+public:
+    // Starts preparing the book at `fullPath` (any earlier preparation is
+    // dropped). `useBookmark`: the open resumes at the stored position;
+    // otherwise a picture opens at itself and a book at its first page.
+    static void start(const std::string& fullPath, bool useBookmark);
+
+    struct Session {
+        std::shared_ptr<BookReaderEx> reader;
+        int32_t page = 0;
+        bool secondPage = false;
+    };
+    // The prepared session when it was made for exactly this open and both
+    // opened the book and composed its first view (waiting for the worker
+    // while it still works); nothing otherwise. `settings` are the list's,
+    // already set to the book. Either way the preparation is over.
+    static std::optional<Session> take(const std::string& fullPath, const std::optional<std::string>& password,
+                                       const std::optional<std::string>& folder, bool useBookmark,
+                                       const std::shared_ptr<Settings>& settings);
+
+    // Drops the preparation, if any (its worker is joined).
+    static void discard();
+
+    // The session of a preparation that has composed its first view and
+    // waits to be taken; null otherwise.
+    static const BookReaderEx* ready();
+
+    // The first view an open of a book asks for at `page`, with the
+    // reading screen's area and zoom for these settings. `landscape`, when
+    // given, is set to whether the screen is landscape.
+    static PageLoadRequest firstViewRequest(const Settings* settings, int32_t page, bool secondPage,
+                                            bool* landscape = nullptr);
+};

@@ -1,0 +1,144 @@
+#include "tests/app/ProgramRun.h"
+#include "tests/app/ProgramShot.h"
+
+#include "app/LeafbrightProgram.h"
+#include "app/NestlarkAppDelegate.h"
+#include "app/ProgramOptions.h"
+#include "engine/BookReaderEx.h"
+#include "foundation/BookCommon.h"
+#include "foundation/Settings.h"
+#include "library/ArchivePasswordViewController.h"
+#include "library/PreparedBookOpen.h"
+#include "platform/core/PropertyList.h"
+#include "platform/core/RunLoop.h"
+#include "platform/ui/NavigationController.h"
+#include "platform/ui/TestDriver.h"
+#include "platform/ui/Window.h"
+#include "viewer/BookViewController.h"
+
+#include <filesystem>
+
+namespace {
+
+using programtest::kPage;
+using programtest::toRgba;
+
+// A book given on the command line of a start that shows the launch
+// animation (the notice of this version already seen).
+class PreparedBookProgramTest : public ProgramRun {
+protected:
+    void SetUp() override {
+        makeHome("prepared");
+        markNotFirstRun();
+        showStartScreens = true;
+        given_ = home->file("given");
+        std::filesystem::create_directories(given_);
+    }
+
+    // Starts the program and hands it `book` as the command line does, while
+    // the launch animation plays.
+    void startWith(const std::string& book) {
+        sys::PropertyList::writeFile(sys::PlistArray{sys::PlistValue(std::string(LEAFBRIGHT_VERSION))},
+                                     docs() + "/.notice.lbs");
+        ProgramOptions o;
+        o.home = lib();
+        o.device = device;
+        o.headless = true;
+        o.shots = home->file("shots");
+        o.target = book;
+        program = std::make_unique<LeafbrightProgram>(o);
+        std::string error;
+        ASSERT_TRUE(program->launch(true, &error)) << error;
+        ASSERT_TRUE(program->delegate()->isStartScreenShown());
+        ASSERT_TRUE(program->delegate()->openURL(LeafbrightProgram::targetURL(book)));
+    }
+
+    // The library's book Documents/`name` of six flat pages, a copy of it
+    // in the "given" folder, and a stored position at page 3.
+    std::string bookAtPageThree(const std::string& name) {
+        std::filesystem::create_directories(home->file("pages"));
+        makeFlatBook(home->file("pages"), name, 6, 300, 400, [](int i) { return toRgba(kPage[i % 6]); });
+        std::filesystem::copy_file(docs() + "/" + name, given_ + "/" + name);
+        EXPECT_TRUE(BookCommon::writeFilePageInfoWithFilename(docs() + "/" + name, 3, false, false, 0, false, 6, "",
+                                                              false, false));
+        return given_ + "/" + name;
+    }
+
+    // Whether the middle of the view the reading session composed is page `i`'s colour.
+    bool showsPage(int i) const {
+        auto page = viewer()->bookReader()->loadedPage();
+        if (!page || !page->image) return false;
+        const gfx::Image& img = *page->image;
+        const uint32_t p = img.pixel(img.width() / 2, img.height() / 2);
+        auto near = [](uint32_t a, int b) { return std::abs(int(a) - b) <= 3; };
+        return near(gfx::redOf(p), kPage[i].r) && near(gfx::greenOf(p), kPage[i].g) && near(gfx::blueOf(p), kPage[i].b);
+    }
+
+    std::string given_;
+};
+
+}  // namespace
+
+// The book is opened and its first page composed while the animation
+// plays; the library then shows that very session at the stored page.
+TEST_F(PreparedBookProgramTest, ABookGivenAtStartIsComposedWhileTheAnimationPlays) {
+    if (!test::haveProgram("zip")) GTEST_SKIP() << "zip missing";
+    startWith(bookAtPageThree("Story.cbz"));
+    sys::RunLoop::main().advance(0.5);
+    ASSERT_TRUE(program->delegate()->isStartScreenShown()) << "the animation ended early";
+    const BookReaderEx* prepared = PreparedBookOpen::ready();
+    ASSERT_TRUE(prepared) << "nothing composed while the animation played";
+    sys::RunLoop::main().advance(2);
+    ASSERT_TRUE(viewer()) << "the book is not open";
+    EXPECT_EQ(viewer()->fileName(), docs() + "/Story.cbz");
+    EXPECT_EQ(viewer()->bookReader().get(), prepared) << "the book was opened a second time";
+    EXPECT_EQ(viewer()->page(), 3);
+    EXPECT_TRUE(showsPage(3));
+    EXPECT_FALSE(PreparedBookOpen::ready());
+}
+
+// Settings changed between the preparation and the open: the prepared page
+// does not serve, the book is opened afresh with the settings the library has.
+TEST_F(PreparedBookProgramTest, SettingsChangedMeanwhileOpenTheBookAfresh) {
+    if (!test::haveProgram("zip")) GTEST_SKIP() << "zip missing";
+    startWith(bookAtPageThree("Story.cbz"));
+    sys::RunLoop::main().advance(0.5);
+    const BookReaderEx* prepared = PreparedBookOpen::ready();
+    ASSERT_TRUE(prepared);
+    auto settings = Settings::settings();
+    settings->setValueForKey("isDivisionPage", sys::PlistValue(false));
+    settings->saveToFile();
+    sys::RunLoop::main().advance(2);
+    ASSERT_TRUE(viewer());
+    EXPECT_NE(viewer()->bookReader().get(), prepared);
+    EXPECT_EQ(viewer()->page(), 3);
+    EXPECT_TRUE(showsPage(3));
+}
+
+// What a book asks before it shows is asked as ever: the password of an
+// encrypted zip, the solid 7z archive's notice.
+TEST_F(PreparedBookProgramTest, QuestionsABookRaisesAreAskedAsEver) {
+    if (!test::haveProgram("zip") || !test::haveProgram("convert")) GTEST_SKIP() << "zip or ImageMagick missing";
+    ASSERT_EQ(test::shell("cd '" + given_ + "' && convert -size 60x80 xc:'#3366cc' p1.png && convert -size 60x80 "
+                          "xc:'#cc6633' p2.png && zip -q -P 'open sesame' Locked.cbz p1.png p2.png"),
+              0);
+    startWith(given_ + "/Locked.cbz");
+    sys::RunLoop::main().advance(0.5);
+    EXPECT_FALSE(PreparedBookOpen::ready()) << "a page without its password";
+    sys::RunLoop::main().advance(2);
+    ASSERT_TRUE(dynamic_cast<ArchivePasswordViewController*>(nav()->topViewController())) << "no password asked";
+    play("type open sesame\nkey return\nwait 2\n");
+    ASSERT_TRUE(viewer());
+    EXPECT_EQ(viewer()->bookReader()->getPageNum(), 2);
+    stop();
+
+    if (!test::haveProgram("7z")) GTEST_SKIP() << "no 7z";
+    ASSERT_EQ(test::shell("cd '" + given_ + "' && 7z a -t7z -ms=on Solid.cb7 p1.png p2.png >/dev/null"), 0);
+    startWith(given_ + "/Solid.cb7");
+    sys::RunLoop::main().advance(0.5);
+    EXPECT_FALSE(PreparedBookOpen::ready()) << "a solid archive prepared behind its notice";
+    sys::RunLoop::main().advance(2);
+    ui::test::Driver d(window());
+    EXPECT_TRUE(d.findByText("Loading may take time because this file is a \"Solid Archive\"")) << "no notice";
+    EXPECT_FALSE(viewer());
+}
