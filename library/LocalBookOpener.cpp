@@ -528,7 +528,9 @@ bool LocalBookOpener::startLoadBook(const std::string& pathFromBooks, const std:
     viewer->setStartTime(sys::Date::now());
     viewer->setDelegate(l.get());
     l->setNextIsNotFileSelectView(true);
-    if (nav) nav->pushViewController(viewer, animated);
+    // A book opened while the start screen played shows as the screen
+    // ends, not sliding in over the library.
+    if (nav) nav->pushViewController(viewer, animated && !prepared);
     hideHideViewWithIsError(false);
     if (auto stats = StatisticsStore::sharedStatisticsStore()) stats->incrementBookTotal();
     if (auto thumbs = BookCommon::getThumbsFilenameForFolder(l->folderPath(), true))

@@ -88,8 +88,14 @@ TEST_F(PreparedBookProgramTest, ABookGivenAtStartIsComposedWhileTheAnimationPlay
     ASSERT_TRUE(program->delegate()->isStartScreenShown()) << "the animation ended early";
     const BookReaderEx* prepared = PreparedBookOpen::ready();
     ASSERT_TRUE(prepared) << "nothing composed while the animation played";
-    sys::RunLoop::main().advance(2);
+    // The page shows as the animation ends, not sliding in over the library.
+    auto shown = [&] { return nav() ? viewer() : nullptr; };
+    for (int i = 0; i < 150 && !shown(); ++i) sys::RunLoop::main().advance(0.02);
     ASSERT_TRUE(viewer()) << "the book is not open";
+    EXPECT_EQ(viewer()->view()->presentationFrame().x(), 0);
+    EXPECT_TRUE(viewer()->view()->window());
+    sys::RunLoop::main().advance(1);
+    ASSERT_TRUE(viewer());
     EXPECT_EQ(viewer()->fileName(), docs() + "/Story.cbz");
     EXPECT_EQ(viewer()->bookReader().get(), prepared) << "the book was opened a second time";
     EXPECT_EQ(viewer()->page(), 3);
