@@ -74,8 +74,45 @@ def wire_bytes(dtp):
     except OSError:
         pass
     return dtp.tot_bytes_sent
+# Downloads can be held: each sends `hold` bytes of the file, then waits
+# until the test lets it go on (the number in the release file reaches the
+# download's own, counted from 1).
+downloads = [0]
+def released():
+    try:
+        with open(o["releaseFile"]) as f:
+            return int(f.read().strip() or "0")
+    except (OSError, ValueError):
+        return 0
 class CountingDTP(ThrottledDTPHandler if o["rate"] > 0 else DTPHandler):
     write_limit = o["rate"]
+    download = 0
+    let_go = False
+    def use_sendfile(self):
+        return o["hold"] <= 0 and super().use_sendfile()
+    def send(self, data):
+        if o["hold"] > 0 and self.cmd == "RETR" and not self.let_go:
+            if not self.download:
+                downloads[0] += 1
+                self.download = downloads[0]
+            self.let_go = released() >= self.download
+            if not self.let_go:
+                room = o["hold"] - self.tot_bytes_sent
+                if room <= 0:
+                    self.wait_for_release()
+                    return 0
+                data = data[:room]
+        return super().send(data)
+    def wait_for_release(self):
+        self.del_channel()
+        def check():
+            if self._closed:
+                return
+            if released() >= self.download:
+                self.add_channel(events=self.ioloop.WRITE)
+            else:
+                self.ioloop.call_later(0.01, check, _errback=self.handle_error)
+        self.ioloop.call_later(0.01, check, _errback=self.handle_error)
     def close(self):
         if not self._closed and self.cmd == "RETR":
             stats["sent"] += wire_bytes(self)
@@ -294,13 +331,20 @@ bool FtpTestServer::startPyftpdlib(const std::string& root, const PyOptions& o) 
              << ",\"loginDelay\":" << o.loginDelaySeconds << ",\"cutListingAfter\":" << o.cutListingAfter
              << ",\"cutListingReply\":" << jsonString(o.cutListingReply) << ",\"maxPerIp\":" << o.maxSessionsPerIp
              << ",\"rate\":" << o.sendBytesPerSecond << ",\"legacyNames\":" << (o.legacyNames ? "true" : "false")
-             << ",\"cutDownloadAfter\":" << o.cutDownloadAfter
+             << ",\"cutDownloadAfter\":" << o.cutDownloadAfter << ",\"hold\":" << o.holdDownloadsAfter
+             << ",\"releaseFile\":" << jsonString(dir_ + "/released")
              << ",\"canned\":" << canned << "}";
         const std::string options = json.str();
         const char* argv[] = {"/usr/bin/python3", script.c_str(), options.c_str(), nullptr};
         if (launch(argv, dir_ + "/stderr.log")) return true;
     }
     return false;
+}
+
+void FtpTestServer::releaseDownloads(int count) {
+    const std::string file = dir_ + "/released";
+    writeFile(file + ".tmp", std::to_string(count));
+    std::filesystem::rename(file + ".tmp", file);
 }
 
 FtpTestServer::Stats FtpTestServer::readStats(const std::string& file) {

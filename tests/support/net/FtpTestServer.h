@@ -16,7 +16,8 @@ namespace test {
 //  - pyftpdlib with anonymous log-on and one user, greeting and welcoming
 //    over several lines, and the misbehaviours of PyOptions: a foreign
 //    address in its PASV replies, broken-off downloads and listings, canned
-//    answers to commands, anonymous log-on at USER, a pause after log-on.
+//    answers to commands, anonymous log-on at USER, a pause after log-on,
+//    downloads held part-way until the test lets them go on.
 class FtpTestServer : public LoopbackDaemon {
 public:
     struct PyOptions {
@@ -52,6 +53,9 @@ public:
         bool legacyNames = false;
         // Above 0: files are sent at about this many bytes a second.
         int64_t sendBytesPerSecond = 0;
+        // Above 0: every download sends this many bytes of the file, then
+        // waits until releaseDownloads lets it go on.
+        int64_t holdDownloadsAfter = 0;
         // A file the server keeps its counts in (readStats).
         std::string statsFile;
     };
@@ -78,6 +82,9 @@ public:
     bool startVsftpd(const std::string& root, const VsOptions& options);
     bool startVsftpd(const std::string& root) { return startVsftpd(root, VsOptions()); }
     bool startPyftpdlib(const std::string& root, const PyOptions& options);
+    // With holdDownloadsAfter: the first `count` downloads (from the first
+    // the server began) go on to their end; later ones are held as ever.
+    void releaseDownloads(int count);
     // "ftp://127.0.0.1:PORT" + path.
     std::string url(const std::string& path) const;
 
