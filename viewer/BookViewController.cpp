@@ -320,6 +320,8 @@ void BookViewController::viewDidLayoutSubviews() {
 
 void BookViewController::viewWillDisappear(bool animated) {
     ui::ViewController::viewWillDisappear(animated);
+    // Keys go to the screen coming in from the moment it starts to slide in.
+    if (isFirstResponder()) resignFirstResponder();
     stopCacheCreator();
     if (delegate_) delegate_->finishReadBook(fileName_);
 }

@@ -4,9 +4,11 @@
 #include "platform/ui/Log.h"
 #include "platform/ui/NavigationItem.h"
 #include "platform/ui/Window.h"
+#include "platform/core/RunLoop.h"
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace ui {
 
@@ -304,6 +306,13 @@ void NavigationController::finishTransition() {
         }
     if (t->to && delegate_) delegate_->navigationControllerDidShowViewController(*this, *t->to, t->animated);
     setNeedsStatusBarAppearanceUpdate();
+    // A key pressed during the slide is not lost: it acts on the screen now in front.
+    if (std::exchange(escapeWhileMoving_, false)) {
+        std::weak_ptr<ViewController> weak = weak_from_this();
+        sys::RunLoop::main().post([weak] {
+            if (auto self = std::static_pointer_cast<NavigationController>(weak.lock())) self->goBackOnEscape();
+        });
+    }
 }
 
 void NavigationController::completeRunningTransition() {
@@ -432,7 +441,11 @@ std::vector<KeyCommand> NavigationController::keyCommands() const {
 
 bool NavigationController::goBackOnEscape() {
     ViewController* top = topViewController();
-    if (!top || running_ || isBeingPresented() || isBeingDismissed()) return true;
+    if (running_) {
+        escapeWhileMoving_ = true;
+        return true;
+    }
+    if (!top || isBeingPresented() || isBeingDismissed()) return true;
     NavigationItem* item = top->navigationItem();
     if (stack_.size() > 1 && !(item && item->hidesBackButton())) {
         popViewController(true);

@@ -119,6 +119,8 @@ private:
     NavigationControllerDelegate* delegate_ = nullptr;
     std::unique_ptr<Transition> running_;
     uint64_t transitionSerial_ = 0;
+    // Escape pressed while screens slide: it goes back once they have.
+    bool escapeWhileMoving_ = false;
 };
 
 }  // namespace ui

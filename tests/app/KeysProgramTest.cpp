@@ -115,6 +115,10 @@ TEST_F(KeysProgramTest, EscapeLeavesTheWelcomePageAndEveryLibraryScreen) {
     ASSERT_TRUE(top<SettingViewControllerEx>());
     play("key escape\nwait 1\n");
     EXPECT_TRUE(library()) << "Escape did not leave the settings";
+    // Pressed while they still slide in, Escape is not lost.
+    library()->onSettingsBtn();
+    play("key escape\nwait 1\n");
+    EXPECT_TRUE(library()) << "Escape pressed during the slide was lost";
 
     // The brightness panel closes.
     ui::View* brightness = libraryToolButton("brightness");
@@ -209,6 +213,12 @@ TEST_F(KeysProgramTest, EscapeLeavesTheReadersPanelsAndNoKeyReachesItUnderAnAler
     ASSERT_TRUE(top<SettingViewControllerEx>());
     play("key escape\nwait 1\n");
     ASSERT_TRUE(viewer()) << "Escape did not leave the settings";
+    // Pressed while they still slide in, Escape is not lost.
+    openMenu();
+    settingsButton = menuBarItem([](const ui::BarButtonItem& i) { return named(i, "settings"); });
+    ASSERT_TRUE(settingsButton);
+    play("tap " + centreOf(*settingsButton) + "\nkey escape\nwait 1\n");
+    ASSERT_TRUE(viewer()) << "Escape pressed as the settings slid in was lost";
 
     // The brightness panel, from the menu.
     openMenu();

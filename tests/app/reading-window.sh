@@ -48,10 +48,15 @@ cleanup() {
   kill "$wm" 2>/dev/null || true
 }
 trap cleanup EXIT
-for _ in $(seq 50); do xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q window && break; sleep 0.1; done
-sleep 1  # openbox maps no window made before it is fully up
+# Openbox names itself before it manages windows (a window made in that gap
+# is never mapped); it is ready once it has set the desktop's work area.
+# Every wait below is on a condition, bounded generously: this runs beside
+# many other tests.
+for _ in $(seq 300); do xprop -root _NET_WORKAREA 2>/dev/null | grep -q = && break; sleep 0.1; done
+xprop -root _NET_WORKAREA 2>/dev/null | grep -q = || fail "the window manager did not start"
 
-# poll TRIES COMMAND...: runs COMMAND every tenth of a second until it succeeds.
+# poll TRIES COMMAND...: runs COMMAND every tenth of a second until it succeeds
+# (a snapshot taken by COMMAND adds its own time).
 poll() {
   local tries=$1
   shift
@@ -84,16 +89,24 @@ frame_whole() {
     dark "$1" $((x + w / 4)) $((y - 3)) && dark "$1" $((x + w / 4)) $((y + h + 2))
 }
 shows_whole_frame() { snap "$1" && frame_whole "$1"; }
-expect_frame() { poll 60 shows_whole_frame "$1" || fail "$2: the page's frame is not whole on screen ($(size_of "$1"))"; }
+expect_frame() { poll 300 shows_whole_frame "$1" || fail "$2: the page's frame is not whole on screen ($(size_of "$1"))"; }
+# The page at X Y shows in its own red (no menu dims it), or it does not.
+page_clear() { snap "$1" && red "$1" "$2" "$3"; }
+# The menu fades in over the page: it takes taps once it is fully there,
+# the page dimmed to well under half its red.
+menu_open() { local c; snap "$1" && c=$(rgb "$1" "$2" "$3") && set -- $c && [ "$1" -lt 120 ]; }
+light() { local c; c=$(rgb "$1" "$2" "$3"); set -- $c; [ $(($1 + $2 + $3)) -gt 600 ]; }
+settings_shown() { snap "$1" && light "$1" "$2" "$3"; }
+library_clear() { snap "$1" && ! dark "$1" "$2" "$3"; }
+geometry_is() { [ "$(xdotool getwindowgeometry "$wid" | awk '/Geometry/ { print $2 }')" = "$1" ]; }
 
 "$program" --home home Framed.cbz > run.log 2>&1 &
 pid=$!
-poll 100 has_window 'Framed . 1/4' || fail "no window titled with the book and page"
+poll 600 has_window 'Framed . 1/4' || fail "no window titled with the book and page"
 expect_frame opened.png "as opened"
 
 xdotool key --window "$wid" F11
-poll 50 sh -c "[ \"\$(xdotool getwindowgeometry '$wid' | awk '/Geometry/ { print \$2 }')\" = 2400x1600 ]" ||
-  fail "F11 did not make the window full screen"
+poll 300 geometry_is 2400x1600 || fail "F11 did not make the window full screen"
 expect_frame full.png "full screen"
 xdotool key --window "$wid" F11
 expect_frame back.png "back from full screen"
@@ -102,8 +115,7 @@ expect_frame back.png "back from full screen"
 wmctrl -i -r "$wid" -b add,maximized_vert,maximized_horz
 expect_frame maximised.png "maximised"
 wmctrl -i -r "$wid" -b remove,maximized_vert,maximized_horz
-poll 50 sh -c "[ \"\$(xdotool getwindowgeometry '$wid' | awk '/Geometry/ { print \$2 }')\" = 1024x768 ]" ||
-  fail "un-maximising did not give the size back"
+poll 300 geometry_is 1024x768 || fail "un-maximising did not give the size back"
 expect_frame unmaximised.png "un-maximised"
 
 xdotool windowsize "$wid" 700 500
@@ -112,23 +124,23 @@ expect_frame smaller.png "made smaller"
 # The menu's settings and back with Escape; then a taller window: no bar
 # left where the old bottom edge was.
 xdotool mousemove --window "$wid" 350 250 click 1
-sleep 0.8  # the menu opens after the single-tap delay
+# The menu opens after the single-tap delay.
+poll 300 menu_open menu.png 175 250 || fail "the menu did not open"
 xdotool mousemove --window "$wid" 680 486 click 1
-sleep 1
+poll 300 settings_shown settings.png 175 250 || fail "the settings did not open ($(rgb settings.png 175 250))"
 xdotool key --window "$wid" Escape
-sleep 1
+poll 300 page_clear after-settings.png 175 250 || fail "Escape did not bring the page back ($(rgb after-settings.png 175 250))"
 xdotool windowsize "$wid" 600 800
 expect_frame taller.png "made taller after the settings"
 red taller.png 300 520 || fail "a bar is left over the page where the window ended ($(rgb taller.png 300 520))"
 
 # The book closed from the menu: the library shows no bar of it.
 xdotool mousemove --window "$wid" 300 400 click 1
-sleep 0.8
+poll 300 menu_open menu2.png 300 400 || fail "the menu did not open again"
 xdotool mousemove --window "$wid" 300 133 click 1
-poll 50 has_window 'Leafbright$' || fail "the book did not close"
-sleep 0.5
-snap library.png
-! dark library.png 300 520 || fail "a dark bar is left over the library ($(rgb library.png 300 520))"
+poll 300 has_window 'Leafbright$' || fail "the book did not close"
+# A bar left behind stays: one still there once the closing has had time to end is a fault.
+poll 100 library_clear library.png 300 520 || fail "a dark bar is left over the library ($(rgb library.png 300 520))"
 kill "$pid"
 wait "$pid" 2>/dev/null || true
 pid=
@@ -137,7 +149,7 @@ pid=
 echo "Xft.dpi: 192" | xrdb -merge
 "$program" --home home2x Framed.cbz > run.log 2>&1 &
 pid=$!
-poll 100 has_window 'Framed . 1/4' || fail "no window on the dense screen"
+poll 600 has_window 'Framed . 1/4' || fail "no window on the dense screen"
 expect_frame dense.png "on the dense screen"
 [ "$(size_of dense.png)" = 2048x1536 ] || fail "the window on a 2x screen is $(size_of dense.png), not 2048x1536"
 # The page is composed at the screen's pixels and shown one to one: the
