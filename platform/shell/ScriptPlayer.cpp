@@ -136,6 +136,17 @@ void ScriptPlayer::wait(double seconds) {
     else driver_.advance(seconds);
 }
 
+bool ScriptPlayer::patiently(const std::function<bool()>& attempt) {
+    if (attempt()) return true;
+    // The virtual clock is the script's own: nothing shows there unless a step lets time pass.
+    if (!clock_.wait) return false;
+    for (double waited = 0; waited < kPatienceSeconds; waited += kLookAgainSeconds) {
+        wait(kLookAgainSeconds);
+        if (attempt()) return true;
+    }
+    return false;
+}
+
 bool ScriptPlayer::shot(const std::string& name, std::string* error) {
     // The name becomes one file in the shots folder, nothing else.
     if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos ||
@@ -251,7 +262,8 @@ bool ScriptPlayer::runStep(const ScriptStep& step, std::string* error) {
     }
     if (step.verb == "tap") {
         if (step.quoted) {
-            if (!tapText(driver_, a[0])) return failed("nothing on screen shows \"" + a[0] + "\"");
+            if (!patiently([&] { return tapText(driver_, a[0]); }))
+                return failed("nothing on screen shows \"" + a[0] + "\"");
             return true;
         }
         double x = 0, y = 0;
@@ -304,7 +316,10 @@ bool ScriptPlayer::runStep(const ScriptStep& step, std::string* error) {
         int index = 0;
         if (!parseIndex(a[0], &index)) return failed("needs a button number");
         if (!host_) return failed("not available");
-        const bool ok = step.verb == "alert" ? host_->pressAlertButton(index, &why) : host_->pressSheetButton(index, &why);
+        const bool ok = patiently([&] {
+            why.clear();
+            return step.verb == "alert" ? host_->pressAlertButton(index, &why) : host_->pressSheetButton(index, &why);
+        });
         if (!ok) return failed(why);
         driver_.settle();
         return true;

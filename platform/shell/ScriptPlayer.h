@@ -34,7 +34,9 @@ struct ScriptStep {
 //   background | foreground
 //   open URL
 // Blank lines and lines starting with "#" are skipped. A step that cannot
-// be done stops the run with a message naming its line.
+// be done stops the run with a message naming its line. On the real clock
+// (a window) a step that looks for something on screen (a text to tap, an
+// alert, a sheet) waits for it a while before it fails.
 class ScriptPlayer {
 public:
     // How time passes: the virtual clock in headless runs, real time with a
@@ -60,6 +62,10 @@ public:
     static constexpr int kMaxScrollPages = 500;
     // How long "drag" holds the finger down before it moves.
     static constexpr double kDragHoldSeconds = 1.2;
+    // On the real clock, how long a step waits for what it looks for, and
+    // how often it looks again.
+    static constexpr double kPatienceSeconds = 15;
+    static constexpr double kLookAgainSeconds = 0.05;
 
     // Finds the frontmost visible view showing `text` and taps it (a
     // segment of a segmented control by its title), scrolling it into view
@@ -68,6 +74,9 @@ public:
 
 private:
     void wait(double seconds);
+    // `attempt` once; on the real clock again until it succeeds or the
+    // patience runs out.
+    bool patiently(const std::function<bool()>& attempt);
     bool shot(const std::string& name, std::string* error);
 
     ui::Window& window_;

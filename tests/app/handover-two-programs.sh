@@ -32,12 +32,12 @@ start_windowed first --home home --device phone --script first.txt --shots shots
 runner=$!
 stop_first() { [ -s first.pid ] && kill -TERM "$(cat first.pid)" 2>/dev/null || true; }
 trap stop_first EXIT
-wait_while_running "$runner" 200 0.1 "the first program ended before listening" test -S home/leafbright.sock || true
+wait_while_running "$runner" 600 0.1 "the first program ended before listening" test -S home/leafbright.sock || true
 [ -S home/leafbright.sock ] || fail "the first program does not listen for hand-overs"
 [ "$(stat -c %a home/leafbright.sock)" = 600 ] || fail "the socket is open to others"
 
 # The second run hands over and ends with status 0, without a window or shots of its own.
-timeout 20 "$program" --home home --headless --shots second-shots "outside/Handed Story.cbz" > second.log 2>&1 ||
+timeout 60 "$program" --home home --headless --shots second-shots "outside/Handed Story.cbz" > second.log 2>&1 ||
   fail "the second run failed: $(cat second.log)"
 [ ! -e second-shots ] || fail "the second run started a program of its own"
 [ -f "home/Documents/Handed Story.cbz" ] || fail "the book is not in the library"
@@ -53,7 +53,7 @@ trap - EXIT
 printf 'wait 1\nshot own\n' > own.txt
 "$program" --headless --home home --script own.txt --shots shots-killed > /dev/null 2>&1 &
 killed=$!
-for _ in $(seq 1 100); do [ -S home/leafbright.sock ] && break; sleep 0.05; done
+for _ in $(seq 1 1200); do [ -S home/leafbright.sock ] && break; kill -0 "$killed" 2>/dev/null || break; sleep 0.05; done
 kill -KILL "$killed" 2>/dev/null || true
 wait "$killed" 2>/dev/null || true
 if [ -S home/leafbright.sock ]; then

@@ -3,7 +3,7 @@
 set -euo pipefail
 mode=$1 program=$2 work=$3 scripts=$4
 # The part of a run that goes on inside a virtual X server keeps the work folder.
-if [ "$mode" != resize-inside ]; then
+if [ "$mode" != resize-inside ] && [ "$mode" != sigterm-inside ]; then
   rm -rf "$work"
   mkdir -p "$work"
 fi
@@ -125,37 +125,65 @@ case $mode in
         [ "$(bar "$shot" $xy)" -gt 200 ] || fail "$shot is not laid out to the window at $xy"
       done
     done
-    # What the X screen shows is what the program drew (1 % of pixels may differ).
+    # What the X window shows is what the program drew (1 % of pixels may
+    # differ), and full screen the window is all the screen shows.
+    ae=$(compare -metric AE shots/small.png x-small.png null: 2>&1 || true)
+    [ "${ae%%[.e ]*}" -lt 8000 ] || fail "the window does not show what the program drew ($ae)"
     ae=$(compare -metric AE shots/full.png root-full.png null: 2>&1 || true)
-    [ "${ae%%[.e ]*}" -lt 16000 ] || fail "the screen does not show what the program drew ($ae)"
+    [ "${ae%%[.e ]*}" -lt 16000 ] || fail "the screen does not show the full-screen window ($ae)"
     xvfb-run -a -s "-screen 0 1600x1000x24" "$program" --home home --script "$scripts/reopen.txt" --shots shots ||
       fail "second run failed"
     [ "$(size shots/again.png)" = 1200x800 ] || fail "the window size was not kept ($(size shots/again.png))"
     ;;
   resize-inside)
     # Inside the virtual X server, under a window manager (full screen is
-    # the window manager's): the program runs its script while this side
-    # changes the window after each picture.
+    # the window manager's): the program pictures its first window and
+    # waits; this side changes the window and pictures it once it shows the
+    # change. Every wait is on a condition, bounded generously: this runs
+    # beside many other tests.
     openbox --sm-disable >/dev/null 2>&1 &
     wm=$!
-    trap 'kill $wm 2>/dev/null || true' EXIT
-    for _ in $(seq 50); do xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q window && break; sleep 0.1; done
-    # Openbox announces itself before it maps windows; a window made in
-    # that gap is never mapped.
-    sleep 1
+    pid=
+    trap '[ -n "$pid" ] && kill $pid 2>/dev/null; kill $wm 2>/dev/null || true' EXIT
+    # Openbox names itself before it manages windows (a window made in that
+    # gap is never mapped); it is ready once it has set the work area.
+    for _ in $(seq 300); do xprop -root _NET_WORKAREA 2>/dev/null | grep -q = && break; sleep 0.1; done
     "$program" --home home --script "$scripts/resize.txt" --shots shots &
     pid=$!
-    await() { for _ in $(seq 300); do [ -s "$1" ] && return 0; kill -0 $pid 2>/dev/null || return 1; sleep 0.1; done; return 1; }
-    await shots/small.png || fail "no first picture"
-    wid=$(xdotool search --name 'Leafbright$' | head -1)
-    [ -n "$wid" ] || fail "no window"
+    # until TRIES COMMAND...: COMMAND every tenth of a second until it succeeds.
+    until_ok() {
+      local tries=$1
+      shift
+      for _ in $(seq "$tries"); do
+        "$@" && return 0
+        kill -0 $pid 2>/dev/null || fail "the program ended"
+        sleep 0.1
+      done
+      return 1
+    }
+    until_ok 600 test -s shots/small.png || fail "no first picture"
+    has_window() { wid=$(xdotool search --name 'Leafbright$' 2>/dev/null | head -1) && [ -n "$wid" ]; }
+    until_ok 300 has_window || fail "no window"
+    import -window "$wid" x-small.png
+    # laid_out PNG WxH: the window at that size, its bars light grey at all four corners.
+    laid_out() {
+      import -window "${3:-$wid}" "$1" 2>/dev/null && [ "$(identify -format '%wx%h' "$1")" = "$2" ] || return 1
+      local w=${2%x*} h=${2#*x} xy
+      for xy in "3 3" "$((w - 3)) 3" "3 $((h - 3))" "$((w - 3)) $((h - 3))"; do
+        [ "$(convert "$1" -format "%[fx:int(255*p{${xy% *},${xy#* }}.r)]" info:)" -gt 200 ] || return 1
+      done
+    }
     xdotool windowsize "$wid" 1200 800
-    await shots/resized.png || fail "no picture after the resize"
+    until_ok 300 laid_out shots/resized.png 1200x800 || fail "the window was not laid out at 1200x800"
     xdotool key --window "$wid" F11
-    await shots/full.png || fail "no full-screen picture"
-    import -window root root-full.png
+    until_ok 300 laid_out shots/full.png 1600x1000 || fail "the window was not laid out full screen"
+    until_ok 300 laid_out root-full.png 1600x1000 root || fail "the screen does not show the full-screen window"
     xdotool key --window "$wid" F11
+    until_ok 300 laid_out shots/back.png 1200x800 || fail "the window was not laid out back from full screen"
+    # Ended as a desktop ends it: the window's size is kept for the next run.
+    kill -TERM $pid
     wait $pid || fail "the program failed"
+    pid=
     ;;
   sigterm)
     command -v xvfb-run >/dev/null || { echo "xvfb-run missing"; exit 77; }
@@ -165,12 +193,26 @@ case $mode in
 <!DOCTYPE plist PUBLIC "-//Apple//DTD PLIST 1.0//EN" "http://www.apple.com/DTDs/PropertyList-1.0.dtd">
 <plist version="1.0"><dict><key>enable_crashlog</key><true/></dict></plist>
 PLIST
+    xvfb-run -a "$0" sigterm-inside "$program" "$work" "$scripts" || fail "the windowed run failed"
+    [ "$(tail -c 18 home/Documents/_activelog.txt)" = "X---------------0" ] || fail "no termination line in the activity log"
+    ;;
+  sigterm-inside)
+    # SIGTERM once the program is up (it listens for hand-overs, or its
+    # window is there), however long that takes beside other tests.
+    "$program" --home home &
+    pid=$!
+    up() {
+      [ -S home/leafbright.sock ] && return 0
+      command -v xdotool >/dev/null && [ -n "$(xdotool search --name 'Leafbright' 2>/dev/null | head -1)" ]
+    }
+    for _ in $(seq 600); do up && break; kill -0 $pid 2>/dev/null || fail "the program ended by itself"; sleep 0.1; done
+    up || { kill $pid; fail "the program did not come up"; }
+    kill -TERM $pid
     set +e
-    xvfb-run -a timeout -s TERM 3 "$program" --home home
+    wait $pid
     rc=$?
     set -e
-    [ $rc -eq 0 ] || [ $rc -eq 124 ] || fail "the program did not end cleanly on SIGTERM ($rc)"
-    [ "$(tail -c 18 home/Documents/_activelog.txt)" = "X---------------0" ] || fail "no termination line in the activity log"
+    [ $rc -eq 0 ] || fail "the program did not end cleanly on SIGTERM ($rc)"
     ;;
   *) fail "unknown mode $mode" ;;
 esac

@@ -2,6 +2,7 @@
 #include "tests/platform/ui/UITestSupport.h"
 
 #include "platform/core/OutputVolume.h"
+#include "platform/core/RunLoop.h"
 #include "platform/ui/Label.h"
 #include "platform/ui/SegmentedControl.h"
 #include "platform/ui/TableViewController.h"
@@ -167,6 +168,51 @@ TEST_F(ScriptPlayerTest, TypingGoesToTheFieldBeingEdited) {
     std::string error;
     ASSERT_TRUE(run("type Vol 2\nkey backspace\nkey 3\n", &error)) << error;
     EXPECT_EQ(field->text(), "Vol 3");
+}
+
+}  // namespace
+
+namespace {
+
+// On the real clock (a window: the script's clock has a wait of its own), a
+// step that looks for a text, an alert or a sheet waits for it to show, a
+// bounded while; on the virtual clock it fails at once, as the script's own
+// time only passes in its waits.
+TEST_F(ScriptPlayerTest, OnTheRealClockAStepWaitsForWhatItLooksFor) {
+    auto label = std::make_shared<ui::Label>(ui::Rect(20, 100, 200, 40));
+    label->setText("Later");
+    sys::RunLoop::main().schedule(2.0, [&] { window->addSubview(label); });
+    double waited = 0;
+    shell::ScriptPlayer::Clock clock;
+    clock.wait = [&](double s) {
+        waited += s;
+        sys::RunLoop::main().advance(s);
+    };
+    auto play = [&](const std::string& text, std::string* error) {
+        auto steps = parse(text, error);
+        shell::ScriptPlayer player(*window, &host, shots.path(), clock);
+        return steps && player.run(*steps, error);
+    };
+    std::string error;
+    {
+        // Headless: not there yet, a failure at once.
+        auto steps = parse("tap \"Later\"\n");
+        shell::ScriptPlayer player(*window, &host, shots.path());
+        EXPECT_FALSE(player.run(*steps, &error));
+    }
+    EXPECT_TRUE(play("tap \"Later\"\n", &error)) << error;
+    EXPECT_GE(waited, 1.9);
+    EXPECT_LT(waited, 2.5) << "it waited on after the text showed";
+    // What never shows fails after the patience, with the step's own reason.
+    waited = 0;
+    EXPECT_FALSE(play("tap \"Never\"\n", &error));
+    EXPECT_NE(error.find("nothing on screen shows"), std::string::npos) << error;
+    EXPECT_GE(waited, shell::ScriptPlayer::kPatienceSeconds - 0.1);
+    EXPECT_LT(waited, shell::ScriptPlayer::kPatienceSeconds + 1);
+    waited = 0;
+    EXPECT_FALSE(play("sheet 0\n", &error));
+    EXPECT_NE(error.find("no action sheet"), std::string::npos) << error;
+    EXPECT_GE(waited, shell::ScriptPlayer::kPatienceSeconds - 0.1);
 }
 
 }  // namespace
