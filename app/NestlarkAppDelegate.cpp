@@ -755,9 +755,15 @@ bool NestlarkAppDelegate::openURL(const std::string& url) {
 }
 
 void NestlarkAppDelegate::openDroppedFiles(const std::vector<std::string>& paths) {
+    // A folder of pictures is a book too, as on the command line.
     auto isBook = [](const std::string& p) {
         bool isDirectory = false;
-        return sys::FileManager::fileExists(p, &isDirectory) && !isDirectory && isImportable(p);
+        if (!sys::FileManager::fileExists(p, &isDirectory)) return false;
+        return isDirectory ? !picturesInFolder(p).empty() : isImportable(p);
+    };
+    auto isFolder = [](const std::string& p) {
+        bool isDirectory = false;
+        return sys::FileManager::fileExists(p, &isDirectory) && isDirectory;
     };
     size_t last = paths.size();
     for (size_t i = 0; i < paths.size(); ++i)
@@ -765,7 +771,7 @@ void NestlarkAppDelegate::openDroppedFiles(const std::vector<std::string>& paths
     for (size_t i = 0; i < paths.size(); ++i) {
         if (i == last) continue;
         if (!isBook(paths[i])) refuseImport(paths[i]);
-        else importFile(paths[i]);
+        else if (isFolder(paths[i]) ? !importFolder(paths[i]) : !importFile(paths[i])) refuseImport(paths[i]);
     }
     if (auto root = rootList()) root->setNeedUpdateFileList(true);
     // The last book comes in as a book handed over does, and opens.

@@ -11,6 +11,7 @@
 #include "library/LocalFilelistViewController.h"
 #include "platform/core/PropertyList.h"
 #include "platform/core/RunLoop.h"
+#include "platform/graphics/Canvas.h"
 #include "platform/ui/Label.h"
 #include "viewer/BookViewController.h"
 #include "platform/ui/ShareService.h"
@@ -152,6 +153,22 @@ TEST_F(HandedUrlProgramTest, DroppedBooksComeInAndTheLastOneOpens) {
     ASSERT_TRUE(viewer());
     EXPECT_EQ(viewer()->fileName(), docs() + "/Two.cbz");
     EXPECT_EQ(notice().second, "This file is not a book and was not added to the library.");
+    play("alert 0\nwait 1\n");
+
+    // A folder of pictures dropped is a book too, a folder without one is refused.
+    fs::create_directories(outside.file("Scans"));
+    fs::create_directories(outside.file("Empty"));
+    for (const char* n : {"a.png", "b.png"}) {
+        gfx::Canvas c(60, 80, 1.0);
+        c.fillRect({0, 0, 60, 80}, gfx::Rgba{0.8, 0.3, 0.2, 1});
+        ASSERT_TRUE(c.writePNG(outside.file(std::string("Scans/") + n)));
+    }
+    program->delegate()->openDroppedFiles({outside.file("Scans"), outside.file("Empty")});
+    play("wait 2\n");
+    ASSERT_TRUE(viewer());
+    EXPECT_EQ(viewer()->fileName(), docs() + "/Scans/a.png");
+    EXPECT_FALSE(fs::exists(docs() + "/Empty"));
+    EXPECT_EQ(notice().first, "Empty");
 }
 
 }  // namespace
