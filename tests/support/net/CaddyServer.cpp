@@ -32,7 +32,7 @@ bool CaddyServer::start(const std::string& root) {
         const char* argv[] = {"/usr/bin/env", home.c_str(), config.c_str(), data.c_str(), kCaddy, "file-server",
                               "--browse", "--listen", listen.c_str(), "--root", absRoot.c_str(), nullptr};
         const int port = port_;
-        if (ServerProcess::launch(pid_, argv, dir_ + "/caddy.log", [port] { return ServerProcess::canConnect(port); },
+        if (ServerProcess::launch(pid_, argv, dir_ + "/caddy.log", [this, port] { return ServerProcess::serves(pid_, port); },
                                   error_, "caddy")) {
             return true;
         }

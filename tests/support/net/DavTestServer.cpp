@@ -105,7 +105,7 @@ bool DavTestServer::startApacheWith(const std::string& root, const std::string& 
         // master signals its whole process group when it stops.
         const char* argv[] = {"/usr/sbin/apache2", "-DFOREGROUND", "-f", conf.c_str(), nullptr};
         const int port = port_;
-        if (ServerProcess::launch(pid_, argv, dir_ + "/stderr.log", [port] { return ServerProcess::canConnect(port); },
+        if (ServerProcess::launch(pid_, argv, dir_ + "/stderr.log", [this, port] { return ServerProcess::serves(pid_, port); },
                                   error_, "apache2", dir_ + "/error.log", 10, true)) {
             return true;
         }
@@ -150,7 +150,7 @@ bool DavTestServer::startNginx(const std::string& root) {
 bool DavTestServer::launch(const char* const* argv, const std::string& logFile) {
     const int port = port_;
     return ServerProcess::launch(
-        pid_, argv, logFile, [port] { return ServerProcess::canConnect(port); }, error_, "server",
+        pid_, argv, logFile, [this, port] { return ServerProcess::serves(pid_, port); }, error_, "server",
         dir_ + "/error.log");
 }
 

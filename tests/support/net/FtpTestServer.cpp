@@ -361,7 +361,7 @@ FtpTestServer::Stats FtpTestServer::readStats(const std::string& file) {
 
 bool FtpTestServer::launch(const char* const* argv, const std::string& logFile) {
     const int port = port_;
-    return ServerProcess::launch(pid_, argv, logFile, [port] { return greets(port); }, error_, "server", "", 20);
+    return ServerProcess::launch(pid_, argv, logFile, [this, port] { return ServerProcess::listens(pid_, port) && greets(port); }, error_, "server", "", 20);
 }
 
 }  // namespace test

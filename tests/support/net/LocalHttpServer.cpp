@@ -33,7 +33,7 @@ std::string LocalHttpServer::url(const std::string& pathAndQuery) const {
 bool LocalHttpServer::launch(const char* const* argv, const std::string& logFile) {
     const int port = port_;
     return ServerProcess::launch(
-        pid_, argv, logFile, [port] { return ServerProcess::canConnect(port); }, error_);
+        pid_, argv, logFile, [this, port] { return ServerProcess::serves(pid_, port); }, error_);
 }
 
 bool LocalHttpServer::startApache(const std::string& root, const std::string& user, const std::string& password,
@@ -83,7 +83,7 @@ bool LocalHttpServer::startApache(const std::string& root, const std::string& us
         // master signals its whole process group when it stops.
         const char* argv[] = {prog.c_str(), "-DFOREGROUND", "-f", conf.c_str(), nullptr};
         const int port = port_;
-        if (ServerProcess::launch(pid_, argv, dir_ + "/stderr.log", [port] { return ServerProcess::canConnect(port); },
+        if (ServerProcess::launch(pid_, argv, dir_ + "/stderr.log", [this, port] { return ServerProcess::serves(pid_, port); },
                                   error_, "apache2", "", 10, true)) {
             return true;
         }

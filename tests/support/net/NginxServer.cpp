@@ -110,7 +110,7 @@ bool NginxServer::launch() {
     const int port = port_;
     // Wait (real time, bounded) until it accepts connections or dies.
     return ServerProcess::launch(
-        pid_, argv, "", [port] { return ServerProcess::canConnect(port); }, error_, "nginx", errorLog);
+        pid_, argv, "", [this, port] { return ServerProcess::serves(pid_, port); }, error_, "nginx", errorLog);
 }
 
 void NginxServer::stop() { ServerProcess::stop(pid_); }

@@ -180,9 +180,11 @@ bool SambaServer::startSmbd(const std::string& globalLines, int port, const std:
         const std::string address = address_;
         const auto result = ServerProcess::waitUntil(
             pid_,
-            [&probes, &address] {
+            [this, &probes, &address] {
+                // Ours: another test's server may have taken a port first,
+                // and this smbd is then about to exit.
                 return std::all_of(probes.begin(), probes.end(),
-                                   [&](int p) { return ServerProcess::canConnect(p, address.c_str()); });
+                                   [&](int p) { return ServerProcess::serves(pid_, p, address.c_str()); });
             },
             15, 10);
         const bool up = result == ServerProcess::Wait::Up, died = result == ServerProcess::Wait::Exited;

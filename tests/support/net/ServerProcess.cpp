@@ -17,6 +17,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
 
 namespace test {
 
@@ -48,6 +49,63 @@ bool ServerProcess::canConnect(int port, const char* address) {
     bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
     ::close(fd);
     return ok;
+}
+
+bool ServerProcess::listens(pid_t pid, int port) {
+    if (pid <= 0 || port <= 0) return false;
+    // The inodes of the sockets listening on the port.
+    std::vector<std::string> inodes;
+    for (const char* table : {"/proc/net/tcp", "/proc/net/tcp6"}) {
+        std::istringstream lines(readFile(table));
+        std::string line;
+        std::getline(lines, line);  // the heading
+        while (std::getline(lines, line)) {
+            std::istringstream fields(line);
+            std::string slot, local, remote, state, queues, timer, retransmits, uid, timeout, inode;
+            if (!(fields >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid >> timeout >> inode))
+                continue;
+            const size_t colon = local.rfind(':');
+            if (state != "0A" || colon == std::string::npos) continue;
+            if (std::stoi(local.substr(colon + 1), nullptr, 16) == port) inodes.push_back("socket:[" + inode + "]");
+        }
+    }
+    if (inodes.empty()) return false;
+    // The process and its descendants (a daemon may listen in a child).
+    std::vector<pid_t> family = {pid};
+    std::vector<std::pair<pid_t, pid_t>> parents;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator("/proc", ec)) {
+        const std::string name = entry.path().filename().string();
+        if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos) continue;
+        const std::string stat = readFile(entry.path().string() + "/stat");
+        const size_t paren = stat.rfind(')');
+        if (paren == std::string::npos) continue;
+        std::istringstream rest(stat.substr(paren + 1));
+        std::string state;
+        long ppid = 0;
+        if (rest >> state >> ppid) parents.emplace_back(pid_t(std::stol(name)), pid_t(ppid));
+    }
+    for (size_t i = 0; i < family.size(); ++i) {
+        for (const auto& [child, parent] : parents) {
+            if (parent == family[i]) family.push_back(child);
+        }
+    }
+    for (pid_t member : family) {
+        const std::string fdDir = "/proc/" + std::to_string(member) + "/fd";
+        for (const auto& fd : fs::directory_iterator(fdDir, ec)) {
+            std::error_code linkError;
+            const std::string target = fs::read_symlink(fd.path(), linkError).string();
+            if (linkError) continue;
+            for (const auto& inode : inodes) {
+                if (target == inode) return true;
+            }
+        }
+    }
+    return false;
+}
+
+bool ServerProcess::serves(pid_t pid, int port, const char* address) {
+    return listens(pid, port) && canConnect(port, address);
 }
 
 std::string ServerProcess::readFile(const std::string& path) {

@@ -19,6 +19,12 @@ public:
     // True when something accepts TCP connections on 127.0.0.1:port (or
     // another IPv4 loopback address).
     static bool canConnect(int port, const char* address = "127.0.0.1");
+    // True when process pid, or one of its descendants, holds a listening
+    // TCP socket on port: the port is the server's own, not another test's
+    // that took it between freePort and the server's start.
+    static bool listens(pid_t pid, int port);
+    // listens and canConnect: the server at pid answers on port.
+    static bool serves(pid_t pid, int port, const char* address = "127.0.0.1");
     // The whole file, or "" when it cannot be read.
     static std::string readFile(const std::string& path);
     // Lets a server running as another user reach the files under path.
