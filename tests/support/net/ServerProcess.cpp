@@ -134,8 +134,25 @@ std::string ServerProcess::workDir(const std::string& kind, const void* owner) {
 }
 
 pid_t ServerProcess::spawn(const char* const* argv, const std::string& logFile, bool ownSession, int childUmask) {
+    // Returns once the child runs the program: until exec it holds copies
+    // of this process's sockets, and must not be taken for a server
+    // listening on one of them. The pipe closes at exec (or exit).
+    int execed[2] = {-1, -1};
+    if (::pipe2(execed, O_CLOEXEC) != 0) execed[0] = execed[1] = -1;
     pid_t pid = ::fork();
-    if (pid != 0) return pid < 0 ? -1 : pid;
+    if (pid != 0) {
+        if (execed[1] >= 0) ::close(execed[1]);
+        if (execed[0] >= 0) {
+            // Bounded: a child another thread forks meanwhile (and that does
+            // not exec) holds the pipe too.
+            pollfd p{execed[0], POLLIN, 0};
+            char byte;
+            while (pid > 0 && ::poll(&p, 1, 10000) > 0 && ::read(execed[0], &byte, 1) > 0) {
+            }
+            ::close(execed[0]);
+        }
+        return pid < 0 ? -1 : pid;
+    }
     if (ownSession) ::setsid();
     if (childUmask >= 0) ::umask(mode_t(childUmask));
     int null = ::open("/dev/null", O_RDWR);
