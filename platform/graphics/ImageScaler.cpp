@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <thread>
 #include <vector>
 
@@ -165,6 +166,13 @@ void ImageScaler::draw(const Source& src, double x, double y, double w, double h
         for (int r = std::max(clipY0, dy); r < std::min(clipY1, dy + src.height); ++r) {
             const uint32_t* in = src.pixels + size_t(r - dy) * src.stridePixels;
             uint32_t* out = dst.pixels + size_t(r) * dst.stridePixels;
+            // Opaque rows (most pages) are copied as they are.
+            uint32_t alphas = 0xFF000000u;
+            for (int c = x0; c < x1; ++c) alphas &= in[c - dx];
+            if ((alphas >> 24) == 0xFF) {
+                if (x1 > x0) std::memcpy(out + x0, in + (x0 - dx), size_t(x1 - x0) * sizeof(uint32_t));
+                continue;
+            }
             for (int c = x0; c < x1; ++c) out[c] = over(in[c - dx], out[c]);
         }
         return;

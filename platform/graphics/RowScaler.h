@@ -14,6 +14,14 @@ namespace gfx {
 // words; the four bytes of a word are averaged alike.
 class RowScaler {
 public:
+    // The source pixels [start, start + count) that make one target
+    // column, their weights at `offset` in its list of weights.
+    struct Gather {
+        int start;
+        int count;
+        int offset;
+    };
+
     // srcWidth x srcHeight shrinks to width x height; each target side is
     // at least 1 and at most its source side.
     RowScaler(int srcWidth, int srcHeight, int width, int height);
@@ -42,13 +50,6 @@ private:
     void finishRow(int y);
 
     int srcWidth_, srcHeight_, width_, height_;
-    // The source pixels [start, start + count) that make one target
-    // column, their weights at `offset` in gatherWeights_.
-    struct Gather {
-        int start;
-        int count;
-        int offset;
-    };
     std::vector<Gather> gather_;
     std::vector<uint32_t> gatherWeights_;
     std::vector<Spread> rows_;
