@@ -4,11 +4,28 @@
 
 #include <pthread.h>
 
+#include <condition_variable>
 #include <vector>
 
 namespace sys {
 
+struct Thread::State {
+    std::atomic<bool> stop{false};
+    std::atomic<bool> running{true};
+    std::mutex m;
+    std::condition_variable joinedCv;
+    // Set once by the constructor; afterwards touched only by the one joiner.
+    std::thread thread;
+    bool finished = false;  // the body returned; guarded by m
+    bool joining = false;   // someone has taken on the join; guarded by m
+    bool joined = false;    // joined (or let go by its own body); guarded by m
+    int idleJoiners = 0;    // joiners that gave up their busy count; guarded by m
+};
+
 namespace {
+
+// The state of the sys::Thread running on this thread, if any.
+thread_local const void* tlCurrentState = nullptr;
 
 // Threads whose owners let them finish alone; joined at exit at the latest.
 struct LeftThreads {
@@ -65,8 +82,12 @@ Thread::Thread(Body body, std::string name) : state_(std::make_shared<State>()) 
     // advancing virtual time waits for the first thing it posts.
     Clock::beginWork();
     auto st = state_;
-    thread_ = std::thread([st, body = std::move(body), name = std::move(name)] {
+    // Held while the thread is made, so that a body joining itself at once
+    // finds it in place.
+    std::lock_guard<std::mutex> made(st->m);
+    st->thread = std::thread([st, body = std::move(body), name = std::move(name)] {
         if (!name.empty()) pthread_setname_np(pthread_self(), name.substr(0, 15).c_str());
+        tlCurrentState = st.get();
         Clock::setCurrentThreadTracked(true);
         body(st->stop);
         st->running.store(false);
@@ -84,55 +105,101 @@ Thread::Thread(Body body, std::string name) : state_(std::make_shared<State>()) 
 }
 
 Thread::~Thread() {
-    if (thread_.joinable()) {
-        requestStop();
-        join();
+    if (auto st = state()) {
+        st->stop.store(true);
+        joinState(st);
     }
 }
 
-Thread::Thread(Thread&& other) noexcept
-    : state_(std::move(other.state_)), thread_(std::move(other.thread_)) {}
+Thread::Thread(Thread&& other) noexcept {
+    std::lock_guard<std::mutex> g(other.mutex_);
+    state_ = std::move(other.state_);
+}
 
 Thread& Thread::operator=(Thread&& other) noexcept {
-    if (this != &other) {
-        if (thread_.joinable()) {
-            requestStop();
-            join();
-        }
-        state_ = std::move(other.state_);
-        thread_ = std::move(other.thread_);
+    if (this == &other) return *this;
+    std::shared_ptr<State> incoming;
+    {
+        std::lock_guard<std::mutex> g(other.mutex_);
+        incoming = std::move(other.state_);
     }
+    // The thread held so far stays in place while it is joined, so that a
+    // join from elsewhere meanwhile waits for the same thread.
+    if (auto old = state()) {
+        old->stop.store(true);
+        joinState(old);
+    }
+    std::lock_guard<std::mutex> g(mutex_);
+    state_ = std::move(incoming);
     return *this;
 }
 
-void Thread::requestStop() {
-    if (state_) state_->stop.store(true);
+std::shared_ptr<Thread::State> Thread::state() const {
+    std::lock_guard<std::mutex> g(mutex_);
+    return state_;
 }
 
-bool Thread::stopRequested() const { return state_ && state_->stop.load(); }
+void Thread::requestStop() {
+    if (auto st = state()) st->stop.store(true);
+}
+
+bool Thread::stopRequested() const {
+    auto st = state();
+    return st && st->stop.load();
+}
 
 void Thread::join() {
-    if (!thread_.joinable()) return;
-    if (thread_.get_id() == std::this_thread::get_id()) {
-        thread_.detach();  // joining oneself would deadlock; the body is returning anyway
+    if (auto st = state()) joinState(st);
+}
+
+void Thread::joinState(const std::shared_ptr<State>& st) {
+    std::unique_lock<std::mutex> lk(st->m);
+    if (st->joined) return;
+    if (tlCurrentState == st.get()) {
+        // Joining oneself would never return; the body is returning anyway.
+        // A join already under way elsewhere finishes the job.
+        if (!st->joining) {
+            st->joining = true;
+            st->thread.detach();
+            st->joined = true;
+            st->joinedCv.notify_all();
+        }
         return;
     }
     // A tracked thread waiting on a worker is not busy itself (the worker may
     // be waiting on virtual time); the worker hands the count back as it ends.
-    if (Clock::isVirtual() && Clock::currentThreadTracked() && state_) {
-        std::lock_guard<std::mutex> g(state_->m);
-        if (!state_->finished) {
-            ++state_->idleJoiners;
-            Clock::endWork();
-        }
+    if (!st->finished && Clock::isVirtual() && Clock::currentThreadTracked()) {
+        ++st->idleJoiners;
+        Clock::endWork();
     }
-    thread_.join();
+    if (st->joining) {
+        // Another thread joins it: wait for that join to be over.
+        st->joinedCv.wait(lk, [&] { return st->joined; });
+        return;
+    }
+    st->joining = true;
+    lk.unlock();
+    st->thread.join();
+    lk.lock();
+    st->joined = true;
+    st->joinedCv.notify_all();
 }
 
-bool Thread::joinable() const { return thread_.joinable(); }
+bool Thread::joinable() const {
+    auto st = state();
+    if (!st) return false;
+    std::lock_guard<std::mutex> g(st->m);
+    return !st->joined;
+}
 
-bool Thread::running() const { return state_ && state_->running.load(); }
+bool Thread::running() const {
+    auto st = state();
+    return st && st->running.load();
+}
 
-bool Thread::isCurrent() const { return thread_.get_id() == std::this_thread::get_id(); }
+bool Thread::isCurrent() const {
+    auto st = state();
+    return st && tlCurrentState == st.get();
+}
 
 }  // namespace sys

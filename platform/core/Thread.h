@@ -12,6 +12,11 @@ namespace sys {
 // An owned worker thread. The object joins the thread when it goes away (after
 // asking it to stop), so a worker can never outlive what it works on. While it
 // runs it counts as busy for the virtual clock.
+//
+// Joining is safe from any thread, any number of times: the first caller joins
+// and any other caller, at the same time or later, waits until that join is
+// over. A body joining its own thread (its owner going away on it) does not
+// wait: the thread is let go, as it is returning anyway.
 class Thread {
 public:
     using Body = std::function<void(const std::atomic<bool>& stopRequested)>;
@@ -20,6 +25,8 @@ public:
     explicit Thread(Body body, std::string name = {});
     ~Thread();
     Thread(Thread&& other) noexcept;
+    // Joins the thread held so far (after asking it to stop), then takes
+    // `other`'s.
     Thread& operator=(Thread&& other) noexcept;
     Thread(const Thread&) = delete;
     Thread& operator=(const Thread&) = delete;
@@ -27,6 +34,7 @@ public:
     void requestStop();
     bool stopRequested() const;
     void join();
+    // True while a thread is held that nobody has joined yet.
     bool joinable() const;
     // True while the body has not returned.
     bool running() const;
@@ -43,15 +51,12 @@ public:
     static void joinLeftThreads();
 
 private:
-    struct State {
-        std::atomic<bool> stop{false};
-        std::atomic<bool> running{true};
-        std::mutex m;
-        bool finished = false;  // guarded by m
-        int idleJoiners = 0;    // joiners that gave up their busy count; guarded by m
-    };
+    struct State;
+    std::shared_ptr<State> state() const;
+    static void joinState(const std::shared_ptr<State>& st);
+
+    mutable std::mutex mutex_;  // guards state_ (the object may be joined from several threads)
     std::shared_ptr<State> state_;
-    std::thread thread_;
 };
 
 }  // namespace sys
