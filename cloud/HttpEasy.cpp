@@ -1,6 +1,7 @@
 #include "cloud/HttpEasy.h"
 
 #include "cloud/HttpAuthCache.h"
+#include "platform/core/Clock.h"
 
 #include <curl/curl.h>
 #include <openssl/evp.h>
@@ -89,6 +90,7 @@ HttpEasy::HttpEasy() {
 
 HttpEasy::~HttpEasy() {
     if (curl_) curl_easy_cleanup(curl_);
+    if (multi_) curl_multi_cleanup(multi_);
     if (headerList_) curl_slist_free_all(headerList_);
 }
 
@@ -260,6 +262,7 @@ void HttpEasy::applyRequest() {
 size_t HttpEasy::headerCallback(char* data, size_t size, size_t count, void* selfPtr) {
     auto* self = static_cast<HttpEasy*>(selfPtr);
     const size_t n = size * count;
+    self->heardAt_ = sys::Clock::realNow();
     std::string line(data, n);
     if (line.compare(0, 5, "HTTP/") == 0) {
         // A new answer (after an interim one or an authentication round).
@@ -313,6 +316,7 @@ bool HttpEasy::deliverResponse() {
 size_t HttpEasy::writeCallback(char* data, size_t size, size_t count, void* selfPtr) {
     auto* self = static_cast<HttpEasy*>(selfPtr);
     const size_t n = size * count;
+    self->heardAt_ = sys::Clock::realNow();
     if (self->skipBody_) return n;
     if (!self->delivered_ && !self->deliverResponse()) return 0;
     self->response_.bodyBytes += (long long)n;
@@ -473,9 +477,41 @@ HttpResponse HttpEasy::perform(const std::atomic<bool>* stop) {
             markCancelled();
             break;
         }
-        CURLcode code = curl_easy_perform(curl_);
-        if (!finishStep(int(code))) break;
+        if (!finishStep(runTransfer())) break;
     }
     stop_ = nullptr;
     return takeResponse();
+}
+
+int HttpEasy::runTransfer() {
+    if (!multi_) multi_ = curl_multi_init();
+    if (!multi_ || curl_multi_add_handle(multi_, curl_) != CURLM_OK) return int(CURLE_OUT_OF_MEMORY);
+    heardAt_ = sys::Clock::realNow();
+    CURLcode result = CURLE_OK;
+    for (;;) {
+        int running = 0;
+        if (curl_multi_perform(multi_, &running) != CURLM_OK) {
+            result = CURLE_OUT_OF_MEMORY;
+            break;
+        }
+        bool done = false;
+        int left = 0;
+        while (CURLMsg* msg = curl_multi_info_read(multi_, &left)) {
+            if (msg->msg == CURLMSG_DONE && msg->easy_handle == curl_) {
+                result = msg->data.result;
+                done = true;
+            }
+        }
+        if (done) break;
+        if (stop_ && stop_->load()) {
+            // Taking the handle out below drops its connection.
+            abortError_ = HttpResponse::kCancelled;
+            result = CURLE_ABORTED_BY_CALLBACK;
+            break;
+        }
+        sys::Clock::NetworkWait wait(heardAt_);
+        curl_multi_poll(multi_, nullptr, 0, kStopCheckMs, nullptr);
+    }
+    curl_multi_remove_handle(multi_, curl_);
+    return int(result);
 }

@@ -10,6 +10,7 @@
 #include <vector>
 
 typedef void CURL;
+typedef void CURLM;
 struct curl_slist;
 
 // One libcurl easy handle and the exchange it carries: the client layer's
@@ -39,8 +40,9 @@ public:
     void prepare(const HttpRequest& request, ResponseHandler onResponse = {}, DataHandler onData = {},
                  RedirectHandler onRedirect = {}, size_t maxBody = 0);
     // Runs the prepared exchange on this thread. `stop` turning true ends it
-    // with kCancelled within a fraction of a second.
+    // with kCancelled within kStopCheckMs, even while the server says nothing.
     HttpResponse perform(const std::atomic<bool>* stop = nullptr);
+    static constexpr int kStopCheckMs = 25;
 
     // For the multi driver: the handle to add, and what to do when libcurl
     // reports it done. True means the exchange goes on (a redirect was set up
@@ -49,6 +51,9 @@ public:
     bool finishStep(int curlCode);
     const HttpResponse& response() const { return response_; }
     HttpResponse takeResponse() { return std::move(response_); }
+    // When the server last sent anything in this exchange (Clock::realNow()).
+    double heardAt() const { return heardAt_; }
+    void setHeardAt(double t) { heardAt_ = t; }
     // Ends the exchange as cancelled (the driver removed the handle).
     void markCancelled();
 
@@ -80,6 +85,8 @@ private:
     static int progressCallback(void* self, long long, long long, long long, long long);
     static int sslContextCallback(void* curl, void* sslContext, void* self);
     void applyRequest();
+    // One transfer of the handle on this thread; libcurl's result code.
+    int runTransfer();
     // After the final answer of an exchange that carried credentials: what
     // the server asked is kept for the next request to the site.
     void rememberAuthentication();
@@ -87,6 +94,10 @@ private:
     void finish(HttpResponse::Error error, const std::string& message);
 
     CURL* curl_ = nullptr;
+    // perform()'s own multi handle: it keeps the connections for the next
+    // exchange as libcurl's easy interface would, but lets the wait for the
+    // server end at a stop (libcurl's own loop looks at a stop once a second).
+    CURLM* multi_ = nullptr;
     curl_slist* headerList_ = nullptr;
     HttpRequest request_;
     std::string originalURL_;
@@ -111,5 +122,8 @@ private:
     bool authRetry_ = false;
     bool noCachedAnswer_ = false;
     HttpResponse::Error abortError_ = HttpResponse::kNone;
+    // When the server last sent anything (Clock::realNow()), for the virtual
+    // clock's account of a wait on a silent server.
+    double heardAt_ = 0;
     const std::atomic<bool>* stop_ = nullptr;
 };

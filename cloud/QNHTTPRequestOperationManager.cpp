@@ -1,8 +1,11 @@
 #include "cloud/QNHTTPRequestOperationManager.h"
 
 #include "cloud/QNHTTPRequestOperation.h"
+#include "platform/core/Clock.h"
 
 #include <curl/curl.h>
+
+#include <algorithm>
 
 QNHTTPRequestOperationManager& QNHTTPRequestOperationManager::sharedManager() {
     static QNHTTPRequestOperationManager manager;
@@ -64,6 +67,7 @@ void QNHTTPRequestOperationManager::run(const std::atomic<bool>& stop) {
                 continue;
             }
             op->prepareEasy();
+            op->easy_.setHeardAt(sys::Clock::realNow());
             curl_multi_add_handle(multi_, op->easy_.handle());
             running_.insert(op);
         }
@@ -104,6 +108,13 @@ void QNHTTPRequestOperationManager::run(const std::atomic<bool>& stop) {
             --count_;
             if (!op->isCancelled()) op->complete(op->easy_.takeResponse());
         }
-        if (!running_.empty()) curl_multi_poll(multi_, nullptr, 0, 100, nullptr);
+        if (!running_.empty()) {
+            // Busy for the virtual clock while any server is answering; a
+            // wait on servers that all went silent stalls.
+            double heardAt = 0;
+            for (const auto& op : running_) heardAt = std::max(heardAt, op->easy_.heardAt());
+            sys::Clock::NetworkWait wait(heardAt);
+            curl_multi_poll(multi_, nullptr, 0, 100, nullptr);
+        }
     }
 }

@@ -1,5 +1,6 @@
 #include "foundation/QNSocketSync.h"
 
+#include "platform/core/Clock.h"
 #include "platform/net/HostLookup.h"
 
 #include <arpa/inet.h>
@@ -46,6 +47,7 @@ bool QNSocketSync::connect(const std::string& host, int port) {
         }
         int rc = ::connect(fd, reinterpret_cast<const sockaddr*>(&a.address), a.length);
         if (rc != 0 && errno == EINPROGRESS) {
+            sys::Clock::NetworkWait wait;
             const auto t0 = std::chrono::steady_clock::now();
             while (!cancelled_ && secondsSince(t0) < connectTimeout_) {
                 pollfd p{fd, POLLOUT, 0};
@@ -69,6 +71,7 @@ bool QNSocketSync::connect(const std::string& host, int port) {
                             sizeof(addr));
             }
             peerAddress_ = addr;
+            heardAt_ = sys::Clock::realNow();
             const int one = 1;
             ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one));
             ok = true;
@@ -93,10 +96,13 @@ bool QNSocketSync::sendByte(const void* data, size_t length) {
             p += n;
             length -= size_t(n);
             lastProgress = std::chrono::steady_clock::now();
+            heardAt_ = sys::Clock::realNow();
             continue;
         }
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
             if (secondsSince(lastProgress) > idleTimeout_) return false;
+            // A peer that takes nothing in is as silent as one that sends nothing.
+            sys::Clock::NetworkWait wait(heardAt_);
             pollfd pf{fd, POLLOUT, 0};
             ::poll(&pf, 1, kStepMs);
             continue;
@@ -107,6 +113,7 @@ bool QNSocketSync::sendByte(const void* data, size_t length) {
 }
 
 bool QNSocketSync::waitReadable() {
+    sys::Clock::NetworkWait wait(heardAt_);
     const auto t0 = std::chrono::steady_clock::now();
     while (!cancelled_) {
         const int fd = fd_.load();
@@ -131,6 +138,7 @@ long QNSocketSync::recvDataOnce(void* buffer, size_t length) {
     for (;;) {
         if (!waitReadable()) return -1;
         const ssize_t n = ::recv(fd_.load(), buffer, length, 0);
+        if (n > 0) heardAt_ = sys::Clock::realNow();
         if (n >= 0) return cancelled_ ? -1 : long(n);
         if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) return -1;
     }
@@ -165,6 +173,7 @@ int QNSocketSync::recvLine(std::string* line, size_t maxLength) {
                 pending_.clear();
                 return -1;
             }
+            heardAt_ = sys::Clock::realNow();
             pending_.resize(size_t(n));
         }
         const char* start = pending_.data() + pendingPos_;

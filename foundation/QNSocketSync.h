@@ -62,6 +62,9 @@ private:
     std::string peerAddress_;
     double connectTimeout_ = 30;
     double idleTimeout_ = 60;
+    // When the peer last sent something or took what was sent (realNow()
+    // seconds): the start of its silence, for the virtual clock.
+    double heardAt_ = 0;
     // Bytes received but not yet handed out.
     std::string pending_;
     size_t pendingPos_ = 0;

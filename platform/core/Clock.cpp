@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <limits>
 #include <mutex>
+#include <set>
 
 namespace sys {
 
@@ -21,6 +22,9 @@ struct ClockState {
     std::atomic<double> vnow{1000.0};
     int busy = 0;
     std::vector<detail::Waiter*> waiters;
+    // The realNow() times the peers of tracked workers' network waits were
+    // last heard from, one entry per wait.
+    std::multiset<double> networkWaits;
 };
 
 ClockState& state() {
@@ -29,11 +33,25 @@ ClockState& state() {
 }
 
 thread_local bool tlTracked = false;
+// Whether the thread is inside a NetworkWait (an inner one does not count again).
+thread_local bool tlInNetworkWait = false;
 
 double realNow() {
     using namespace std::chrono;
     return duration<double>(steady_clock::now().time_since_epoch()).count();
 }
+
+// Network waits whose peer has been silent too long; with the lock held.
+int stalledLocked(const ClockState& s, double now) {
+    int n = 0;
+    for (double heard : s.networkWaits) {
+        if (now - heard < Clock::kNetworkStallSeconds) break;
+        ++n;
+    }
+    return n;
+}
+
+int busyLocked(const ClockState& s) { return s.busy - stalledLocked(s, realNow()); }
 
 }  // namespace
 
@@ -143,21 +161,59 @@ void Clock::endWork() {
 int Clock::busyWorkers() {
     auto& s = state();
     std::lock_guard<std::mutex> g(s.m);
-    return s.busy;
+    return busyLocked(s);
+}
+
+int Clock::computingWorkers() {
+    auto& s = state();
+    std::lock_guard<std::mutex> g(s.m);
+    return s.busy - int(s.networkWaits.size());
 }
 
 bool Clock::waitForQuiet(double realSeconds, const std::atomic<bool>& wakeup) {
     auto& s = state();
     std::unique_lock<std::mutex> lk(s.m);
-    s.quietCv.wait_for(lk, std::chrono::duration<double>(realSeconds),
-                       [&] { return s.busy <= 0 || wakeup.load(); });
-    return s.busy <= 0;
+    const double end = realNow() + realSeconds;
+    for (;;) {
+        if (busyLocked(s) <= 0 || wakeup.load()) return busyLocked(s) <= 0;
+        const double now = realNow();
+        if (now >= end) return false;
+        // Wakes too when the next network wait turns stalled.
+        double until = end;
+        for (double heard : s.networkWaits) {
+            if (heard + kNetworkStallSeconds > now) {
+                until = std::min(until, heard + kNetworkStallSeconds);
+                break;
+            }
+        }
+        s.quietCv.wait_for(lk, std::chrono::duration<double>(until - now));
+    }
 }
 
 void Clock::pokeQuiet() {
     auto& s = state();
     std::lock_guard<std::mutex> g(s.m);
     s.quietCv.notify_all();
+}
+
+double Clock::realNow() { return sys::realNow(); }
+
+Clock::NetworkWait::NetworkWait(double heardAt)
+    : heardAt_(heardAt), active_(isVirtual() && tlTracked && !tlInNetworkWait) {
+    if (!active_) return;
+    tlInNetworkWait = true;
+    auto& s = state();
+    std::lock_guard<std::mutex> g(s.m);
+    s.networkWaits.insert(heardAt_);
+}
+
+Clock::NetworkWait::~NetworkWait() {
+    if (!active_) return;
+    tlInNetworkWait = false;
+    auto& s = state();
+    std::lock_guard<std::mutex> g(s.m);
+    auto it = s.networkWaits.find(heardAt_);
+    if (it != s.networkWaits.end()) s.networkWaits.erase(it);
 }
 
 bool Clock::currentThreadTracked() { return tlTracked; }

@@ -28,9 +28,14 @@ public:
     // Busy-worker accounting (sys::Thread does this for its threads).
     static void beginWork();
     static void endWork();
+    // Workers that are busy, not counting those stalled on a silent peer
+    // (NetworkWait).
     static int busyWorkers();
-    // Waits, in real time, until no worker is busy or `wakeup` is signalled,
-    // at most `realSeconds`. Returns true when no worker is busy.
+    // Busy workers that are not waiting on the network.
+    static int computingWorkers();
+    // Waits, in real time, until no worker is busy (as busyWorkers counts
+    // them) or `wakeup` is signalled, at most `realSeconds`. Returns true
+    // when no worker is busy.
     static bool waitForQuiet(double realSeconds, const std::atomic<bool>& wakeup);
     // Wakes waitForQuiet (a post arrived).
     static void pokeQuiet();
@@ -38,6 +43,35 @@ public:
     // Whether the calling thread is counted by the accounting above.
     static bool currentThreadTracked();
     static void setCurrentThreadTracked(bool tracked);
+
+    // Seconds of real (monotonic) time, whatever the process clock says.
+    static double realNow();
+
+    // How long, in real time, a peer on the network may say nothing before a
+    // worker waiting for it no longer holds up advancing virtual time.
+    static constexpr double kNetworkStallSeconds = 5.0;
+
+    // Marks, for its lifetime, a tracked worker's wait for a peer on the
+    // network: a reply, a connection, a name. The worker still counts as busy,
+    // so advancing virtual time waits for a peer on this machine to answer
+    // (and for the work the answer brings); but once the peer has been silent
+    // for kNetworkStallSeconds of real time since `heardAt` (a realNow() time:
+    // the wait's start, or when the peer last sent anything) the worker is
+    // stalled, not busy, until the peer is heard from again and a wait begins
+    // with a later `heardAt`. A server that stops answering so holds up the
+    // clock once, not at every step of it.
+    class NetworkWait {
+    public:
+        NetworkWait() : NetworkWait(realNow()) {}
+        explicit NetworkWait(double heardAt);
+        ~NetworkWait();
+        NetworkWait(const NetworkWait&) = delete;
+        NetworkWait& operator=(const NetworkWait&) = delete;
+
+    private:
+        double heardAt_;
+        bool active_;
+    };
 
     // Marks a tracked worker as idle for its lifetime: wrap blocking I/O that
     // waits on the outside world (accept, poll), so that advancing virtual

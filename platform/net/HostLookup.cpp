@@ -1,5 +1,7 @@
 #include "platform/net/HostLookup.h"
 
+#include "platform/core/Clock.h"
+
 #include <arpa/inet.h>
 #include <chrono>
 #include <condition_variable>
@@ -84,6 +86,8 @@ HostLookup::Status HostLookup::resolve(const std::string& host, int port, const 
         pending->addresses = std::move(found);
         pending->done.notify_all();
     }).detach();
+    // Name servers that stay silent hold up the virtual clock only so long.
+    sys::Clock::NetworkWait wait;
     std::unique_lock lock(pending->m);
     // The cancel is a flag without a signal: it is looked at every few milliseconds.
     while (!pending->finished) {

@@ -1,5 +1,6 @@
 #include "remote/protocols/SmbSocket.h"
 
+#include "platform/core/Clock.h"
 #include "platform/net/HostLookup.h"
 
 #include <cerrno>
@@ -29,6 +30,7 @@ SmbSocket::Connect SmbSocket::connect(const std::string& host, int port, int tim
         }
         bool ok = ::connect(s, reinterpret_cast<const sockaddr*>(&a.address), a.length) == 0;
         if (!ok && errno == EINPROGRESS) {
+            sys::Clock::NetworkWait wait;
             for (int waited = 0; waited < timeoutMs && !cancelled; waited += 100) {
                 pollfd p{s, POLLOUT, 0};
                 if (::poll(&p, 1, 100) == 1) {
@@ -67,16 +69,22 @@ bool SmbSocket::sendAll(int fd, const uint8_t* p, size_t n, const std::atomic<bo
 
 bool SmbSocket::recvExact(int fd, uint8_t* p, size_t n, int timeoutMs, const std::atomic<bool>& cancelled) {
     size_t got = 0;
+    double heardAt = sys::Clock::realNow();
     while (got < n) {
         if (cancelled) return false;
         pollfd pf{fd, POLLIN, 0};
-        int r = ::poll(&pf, 1, timeoutMs);
+        int r;
+        {
+            sys::Clock::NetworkWait wait(heardAt);
+            r = ::poll(&pf, 1, timeoutMs);
+        }
         if (r < 0 && errno == EINTR) continue;
         if (r <= 0) return false;
         ssize_t k = ::recv(fd, p + got, n - got, 0);
         if (k < 0 && errno == EINTR) continue;
         if (k <= 0) return false;
         got += size_t(k);
+        heardAt = sys::Clock::realNow();
     }
     return !cancelled;
 }
@@ -85,7 +93,11 @@ SmbSocket::Wait SmbSocket::waitReadable(int fd, int timeoutMs, const std::atomic
     for (;;) {
         if (cancelled) return Wait::Failed;
         pollfd pf{fd, POLLIN, 0};
-        const int r = ::poll(&pf, 1, timeoutMs);
+        int r;
+        {
+            sys::Clock::NetworkWait wait;
+            r = ::poll(&pf, 1, timeoutMs);
+        }
         if (r < 0 && errno == EINTR) continue;
         if (r < 0) return Wait::Failed;
         if (r == 0) return Wait::TimedOut;

@@ -6,14 +6,20 @@
 #include "tests/support/VirtualClockTest.h"
 #include "tests/support/net/FaultHttpServer.h"
 #include "tests/support/net/NginxServer.h"
+#include "tests/support/net/SilentServer.h"
 #include "tests/support/net/TestCertificate.h"
+#include "tests/support/Watchdog.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <fstream>
 #include <optional>
 #include <thread>
+
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 
@@ -228,6 +234,52 @@ TEST_F(HttpClientTest, SynchronousExchangeStopsOnRequestAndReusesItsHandle) {
     r = easy.perform(&stop);
     stopper.join();
     EXPECT_EQ(r.error, HttpResponse::kCancelled);
+
+    // A stop ends the wait for a server gone silent after the head of its
+    // answer at once (a program ending waits for it), not at libcurl's next
+    // look at it, a fifth of a second or more later.
+    test::SilentServer silent;
+    std::atomic<pid_t> performer{0};
+    std::chrono::steady_clock::time_point stopped;
+    std::atomic<bool> stop2{false};
+    std::thread peer([&] {
+        const int fd = silent.accept(10);
+        if (fd < 0) return;
+        std::string request;
+        char buf[1024];
+        while (request.find("\r\n\r\n") == std::string::npos) {
+            const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+            if (n <= 0) break;
+            request.append(buf, size_t(n));
+        }
+        const std::string head = "HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n";
+        (void)!::send(fd, head.data(), head.size(), MSG_NOSIGNAL);
+        // The client has read the head and waits for the body.
+        test::waitUntilSleeping(performer, 10);
+        stopped = std::chrono::steady_clock::now();
+        stop2 = true;
+        char c;
+        (void)!::recv(fd, &c, 1, 0);  // until the client hangs up
+        ::close(fd);
+    });
+    req.url = "http://" + silent.server() + "/f.bin";
+    req.removeHeader("Range");
+    easy.prepare(req);
+    performer = test::currentThreadId();
+    r = easy.perform(&stop2);
+    const auto returned = std::chrono::steady_clock::now();
+    peer.join();
+    EXPECT_EQ(r.error, HttpResponse::kCancelled);
+    EXPECT_LT(std::chrono::duration<double>(returned - stopped).count(), 0.15);
+
+    // The handle serves the next exchange as before.
+    req.url = server.url("/f.bin");
+    req.setHeader("Range", "bytes=0-4");
+    got.clear();
+    easy.prepare(req, {}, [&](const char* d, size_t n) { return got.append(d, n), true; });
+    r = easy.perform();
+    EXPECT_EQ(r.status, 206);
+    EXPECT_EQ(got, pattern(1000).substr(0, 5));
 }
 
 }  // namespace
