@@ -341,7 +341,11 @@ void LeafbrightProgram::terminate() {
     AuxiliaryScreenFactory::install(nullptr);
     delegate_->releaseScreens();
     DeviceScreenState::setShared(nullptr);
-    sys::RunLoop::main().drain();
+    // What the screens posted as they went runs now. Workers still busy (a
+    // listing or a download given up) are not waited for: they were told to
+    // stop, and the process ends them as it ends.
+    for (int i = 0; i < 100 && sys::RunLoop::main().runOnce(); ++i) {
+    }
 }
 
 int LeafbrightProgram::run() {

@@ -13,11 +13,15 @@ double BlockLoaderStreamRead::retryPause(unsigned n) {
     return n < 10 ? 3.0 : n < 30 ? 5.0 : 10.0;
 }
 
-void BlockLoaderStreamRead::stopLoader() {
+void BlockLoaderStreamRead::signalStop() {
     abort_ = true;
     loader_.requestStop();
     cancelTransfer();
     wakeLoader();
+}
+
+void BlockLoaderStreamRead::stopLoader() {
+    signalStop();
     if (!loader_.isCurrent()) loader_.join();
 }
 
@@ -28,7 +32,9 @@ void BlockLoaderStreamRead::closeURL() {
 
 void BlockLoaderStreamRead::cancelStreaming() {
     RemoteStreamRead::cancelStreaming();
-    stopLoader();
+    // Any thread may cancel, the main thread included: the loader is told and
+    // left to end; the stream's owner joins it when it closes the stream.
+    signalStop();
 }
 
 bool BlockLoaderStreamRead::startLoader(const char* threadName) {

@@ -15,6 +15,10 @@
 //
 // Subclasses say how to probe and fetch one block; they stop the loader in
 // their own destructor, while their part still exists.
+//
+// A cancel (from any thread) only tells the loader to end and breaks off its
+// transfer; joining it is the owner's, in one place: closing the stream (or
+// opening another URL with it, or its going away).
 class BlockLoaderStreamRead : public RemoteStreamRead {
 public:
     ~BlockLoaderStreamRead() override;
@@ -39,6 +43,7 @@ protected:
 
     // Starts the loader and waits for its probe; true when the file can be read.
     bool startLoader(const char* threadName);
+    // Tells the loader to end and joins it (unless called from the loader).
     void stopLoader();
     bool stopping() const { return abort_.load() || isExitStream(); }
 
@@ -73,6 +78,8 @@ protected:
 
 private:
     void run(const std::atomic<bool>& stop);
+    // Tells the loader to end and wakes it, without waiting for it.
+    void signalStop();
 
     // The probe's outcome, for startLoader waiting on it.
     std::atomic<int> probeState_{0};  // 0 running, 1 ok, 2 failed

@@ -28,3 +28,9 @@ add_test(NAME program_desktop_entry
          COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/app/desktop-entry.sh $<TARGET_FILE:leafbright>
                  ${CMAKE_BINARY_DIR}/testwork/program-desktop-entry)
 set_tests_properties(program_desktop_entry PROPERTIES TIMEOUT 60 LABELS program)
+# Closing the window while a cover is read from a stalled FTP server, a site is listed on a server that never
+# answers and a download is half-way: the program ends within 0.3 s and keeps what it must.
+add_test(NAME program_quit_busy
+         COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/app/quit-while-busy.sh $<TARGET_FILE:leafbright>
+                 ${CMAKE_BINARY_DIR}/testwork/program-quit-busy)
+set_tests_properties(program_quit_busy PROPERTIES TIMEOUT 120 SKIP_RETURN_CODE 77 LABELS program)

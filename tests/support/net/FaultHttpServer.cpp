@@ -219,6 +219,17 @@ bool FaultHttpServer::waitForAnswered(double seconds) {
     });
 }
 
+void FaultHttpServer::holdUntilClosed(int fd) {
+    for (;;) {
+        pollfd p[2] = {{fd, POLLIN, 0}, {wakeFd_[0], POLLIN, 0}};
+        int r = ::poll(p, 2, -1);
+        if (r < 0 && errno == EINTR) continue;
+        if (r < 0 || (p[1].revents & POLLIN)) break;
+        char buf[256];
+        if (::recv(fd, buf, sizeof buf, 0) <= 0) break;
+    }
+}
+
 void FaultHttpServer::serve(int fd) {
     Request req;
     size_t index = SIZE_MAX;
@@ -296,15 +307,7 @@ void FaultHttpServer::serve(int fd) {
             ++stalled_;
             changed_.notify_all();
         }
-        // Hold the connection until the client closes it or the server stops.
-        for (;;) {
-            pollfd p[2] = {{fd, POLLIN, 0}, {wakeFd_[0], POLLIN, 0}};
-            int r = ::poll(p, 2, -1);
-            if (r < 0 && errno == EINTR) continue;
-            if (r < 0 || (p[1].revents & POLLIN)) break;
-            char buf[256];
-            if (::recv(fd, buf, sizeof buf, 0) <= 0) break;
-        }
+        holdUntilClosed(fd);
         {
             std::lock_guard<std::mutex> g(mutex_);
             --stalled_;
@@ -422,6 +425,7 @@ void FaultHttpServer::serve(int fd) {
     int64_t dropAfter = number(query, "drop_after", -1);
     int64_t dropTimes = number(query, "drop_times", -1);
     if (dropTimes >= 0 && number_ > dropTimes) dropAfter = -1;
+    const int64_t stallAfter = number(query, "stall_after", -1);
     const int64_t rate = number(query, "rate", 0);
     const size_t chunk = rate > 0 ? size_t(std::max<int64_t>(1, rate / 50)) : 65536;
     std::vector<char> buf(chunk);
@@ -431,6 +435,13 @@ void FaultHttpServer::serve(int fd) {
         if (dropAfter >= 0) {
             if (int64_t(sent) >= dropAfter) break;
             want = size_t(std::min<int64_t>(int64_t(want), dropAfter - int64_t(sent)));
+        }
+        if (stallAfter >= 0) {
+            if (int64_t(sent) >= stallAfter) {
+                holdUntilClosed(fd);
+                break;
+            }
+            want = size_t(std::min<int64_t>(int64_t(want), stallAfter - int64_t(sent)));
         }
         ssize_t r = ::pread(file, buf.data(), want, off_t(first + sent));
         if (r <= 0 || !sendAll(fd, buf.data(), size_t(r))) break;

@@ -20,6 +20,8 @@ namespace test {
 //   rate=B          send the body at about B bytes per second
 //   drop_after=N    close the connection after N body bytes ...
 //   drop_times=K    ... for the first K requests of the path only
+//   stall_after=N   send N body bytes, then nothing more until the client
+//                   goes away or the server stops
 //   norange=1       ignore Range: always 200 with the whole file
 //   fail416_from=K  the K-th and later requests of the path get 416
 //   stall_from=K    the K-th and later requests of the path get no answer
@@ -86,6 +88,9 @@ private:
     bool pause(int ms);  // false when the server stops meanwhile
     // The 207 reply to a PROPFIND of `rel` (decoded, below the root).
     std::string propfind(const std::string& rel, bool depthZero) const;
+    // Keeps the connection open, sending nothing, until the client closes it
+    // or the server stops.
+    void holdUntilClosed(int fd);
 
     std::string root_;
     int listenFd_ = -1;
