@@ -83,7 +83,9 @@ TEST_F(SiteCredentialsProgramTest, NoOtherServerEverReceivesTheSitesPassword) {
     ftpOptions.password = kPassword;
     ftpOptions.statsFile = elsewhere.file("ftp-stats");
     const bool haveFtp = test::FtpTestServer::havePyftpdlib();
-    if (haveFtp) ASSERT_TRUE(ftp.startPyftpdlib(elsewhere.path(), ftpOptions)) << ftp.lastError();
+    if (haveFtp) {
+        ASSERT_TRUE(ftp.startPyftpdlib(elsewhere.path(), ftpOptions)) << ftp.lastError();
+    }
     std::unique_ptr<test::SmbPeer> smb;
     if (test::SmbPeer::skipReason().empty()) {
         smb = std::make_unique<test::SmbPeer>();
@@ -146,8 +148,12 @@ TEST_F(SiteCredentialsProgramTest, NoOtherServerEverReceivesTheSitesPassword) {
     EXPECT_GE(second.requestCount("/x.cbz"), 2u) << "the redirect was followed";
     for (const auto& r : second.requests()) EXPECT_EQ(r.authorization, "") << r.target;
     EXPECT_EQ(second.requestCount("/y.cbz"), 0u);
-    if (haveFtp) EXPECT_EQ(test::FtpTestServer::readStats(ftpOptions.statsFile).logOns, 0);
-    if (smb) EXPECT_EQ(smb->log().find(kUser), std::string::npos) << smb->log();
+    if (haveFtp) {
+        EXPECT_EQ(test::FtpTestServer::readStats(ftpOptions.statsFile).logOns, 0);
+    }
+    if (smb) {
+        EXPECT_EQ(smb->log().find(kUser), std::string::npos) << smb->log();
+    }
 }
 
 }  // namespace

@@ -252,21 +252,28 @@ TEST_F(FtpStreamReadTest, BusyServersAndServersThatCannotSendPartsOfAFile) {
     holder.disconnect();
 
     // Without SIZE the stream cannot know where the book ends; without
-    // REST it can read only from the start. The loader waits on a server
-    // slow on purpose: real time.
+    // REST it can read only from the start. The loader talks to a real
+    // server: real time.
     sys::Clock::setVirtual(false);
     std::ofstream(www_.file("book.cbz"), std::ios::binary) << noise(12 * BS, 1);
     for (const char* command : {"SIZE", "REST"}) {
         test::FtpTestServer noParts;
         o = {};
         o.cannedReplies[command] = std::string("502 Command \"") + command + "\" not implemented.";
-        o.sendBytesPerSecond = 6 * int64_t(BS);
+        // The download from the start holds after its first block, so the
+        // loader is still there when the end is asked for.
+        o.holdDownloadsAfter = int64_t(BS);
         ASSERT_TRUE(noParts.startPyftpdlib(www_.path(), o)) << noParts.lastError();
         RemoteStreamRead::removeCache();
         auto s = open(noParts.url("/book.cbz"));
         if (s->openURL(noParts.url("/book.cbz"))) {
             // The end, far from the start the loader reads from.
-            EXPECT_EQ(readAt(*s, int64_t(11 * BS), 10), "");
+            std::string end = "unread";
+            std::thread reader([&] { end = readAt(*s, int64_t(11 * BS), 10); });
+            EXPECT_TRUE(until([&] { return s->waitForReadByte() && s->blockNeed() == 11; }, 20)) << "the read waits";
+            noParts.releaseDownloads(1000);
+            reader.join();
+            EXPECT_EQ(end, "");
         }
         EXPECT_TRUE(s->isUnsupportedFtp()) << command;
         EXPECT_FALSE(s->isServerBusy());

@@ -51,8 +51,6 @@ public:
         // Names travel in Latin-1 (listings and commands) until the client
         // sends OPTS UTF8 ON, as on servers of the older kind.
         bool legacyNames = false;
-        // Above 0: files are sent at about this many bytes a second.
-        int64_t sendBytesPerSecond = 0;
         // Above 0: every download sends this many bytes of the file, then
         // waits until releaseDownloads lets it go on.
         int64_t holdDownloadsAfter = 0;
