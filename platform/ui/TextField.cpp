@@ -276,6 +276,9 @@ bool TextField::pressKey(const KeyPress& key) {
     if (key.input == KeyInput::returnKey) {
         if (!delegate_ || delegate_->textFieldShouldReturn(*this)) {
             bool listened = actionCount(ControlEventEditingDidEndOnExit) > 0;
+            // An action may close the screen that holds the field (a password
+            // typed and answered): the field lives until it has resigned.
+            auto keep = weak_from_this().lock();
             sendActions(ControlEventEditingDidEndOnExit);
             if (listened) resignFirstResponder();
         }

@@ -167,6 +167,22 @@ TEST_F(TextFieldTest, ReturnResignsOnlyWhenSomeoneListensToIt) {
     EXPECT_FALSE(field->isEditing());
 }
 
+// Return may close the screen that holds the field: the field is let go
+// only once it has resigned.
+TEST_F(TextFieldTest, ReturnThatClosesTheFieldsScreenEndsEditingFirst) {
+    field->setDelegate(&d);
+    driver->tap(*field);
+    std::weak_ptr<View> gone = field;
+    field->addAction(ControlEventEditingDidEndOnExit, [this](Control&) {
+        field->removeFromSuperview();
+        field.reset();
+    });
+    driver->pressReturn();
+    EXPECT_TRUE(gone.expired());
+    ASSERT_FALSE(d.log.empty());
+    EXPECT_EQ(d.log.back(), "didEnd");
+}
+
 TEST_F(TextFieldTest, ClearButtonSecureEntryAndPlaceholder) {
     field->setClearButtonMode(TextFieldViewMode::WhileEditing);
     field->setPlaceholder("Name");
