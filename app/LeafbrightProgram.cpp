@@ -8,6 +8,7 @@
 #include "foundation/AppDelegateServices.h"
 #include "library/LibraryServices.h"
 #include "engine/BookReaderEx.h"
+#include "engine/ThumbsCreate.h"
 #include "library/FilelistBaseViewController.h"
 #include "library/LocalFilelistViewController.h"
 #include "platform/core/Path.h"
@@ -346,6 +347,11 @@ void LeafbrightProgram::terminate() {
     // stop, and the process ends them as it ends.
     for (int i = 0; i < 100 && sys::RunLoop::main().runOnce(); ++i) {
     }
+    // The lists, as they went, asked for the cover maker again: it goes now
+    // (its cover read cancelled, its worker joined), not among the static
+    // objects at exit, where its worker ran on while the objects it uses
+    // were destroyed (the heap was corrupted).
+    ThumbsCreate::releaseThumbsCreate();
 }
 
 int LeafbrightProgram::run() {
