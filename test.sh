@@ -18,7 +18,4 @@ if [ "${LEAFBRIGHT_SKIP_TSAN:-0}" != 1 ]; then
     --gtest_filter='Book*:PageReader*:RemoteStreamRead*:StreamHttp*:Zip*'
 fi
 
-# Many tests start real servers and threads side by side: a test that fails
-# is run once more before it counts, so one unlucky schedule does not sink a run
-# (a test that fails twice still fails the run).
-ctest --test-dir build --output-on-failure -j "$jobs" --repeat until-pass:2 "$@"
+ctest --test-dir build --output-on-failure -j "$jobs" "$@"
