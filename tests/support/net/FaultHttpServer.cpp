@@ -213,7 +213,7 @@ bool FaultHttpServer::waitForAnswered(double seconds) {
     std::unique_lock<std::mutex> lk(mutex_);
     return changed_.wait_for(lk, std::chrono::duration<double>(seconds), [&] {
         for (size_t i = logStart_; i < log_.size(); ++i) {
-            if (log_[i].status == 0) return false;
+            if (!log_[i].finished) return false;
         }
         return true;
     });
@@ -236,6 +236,7 @@ void FaultHttpServer::serve(int fd) {
     auto finish = [&](int status, uint64_t bytes) {
         req.status = status;
         req.bodyBytes = bytes;
+        req.finished = true;
         {
             std::lock_guard<std::mutex> g(mutex_);
             if (index < log_.size()) log_[index] = req;

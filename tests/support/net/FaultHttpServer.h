@@ -55,6 +55,7 @@ public:
         std::string authorization;  // the Authorization header, "" when none
         int status = 0;
         uint64_t bodyBytes = 0;
+        bool finished = false;  // answered, or given up (a stall the client left)
     };
 
     explicit FaultHttpServer(std::string root);
@@ -78,8 +79,8 @@ public:
     // Waits, in real time at most `seconds`, until `n` connections are held by
     // a stall fault. For tests that must act while a client is stuck.
     bool waitForStalled(int n, double seconds);
-    // Waits, in real time at most `seconds`, until every logged request has
-    // been answered: a client may read the answer before the server logs it.
+    // Waits, in real time at most `seconds`, until every logged request is
+    // finished: a client may read the answer before the server logs it.
     bool waitForAnswered(double seconds);
 
 private:
