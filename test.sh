@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds everything and runs every test.
-# LEAFBRIGHT_SKIP_TSAN=1 skips the ThreadSanitizer run of the reading engine.
+# LEAFBRIGHT_SKIP_TSAN=1 skips the ThreadSanitizer runs.
 set -euo pipefail
 cd "$(dirname "$0")"
 bash ./scripts/install-deps.sh
@@ -8,14 +8,18 @@ cmake -S . -B build -G Ninja >/dev/null
 cmake --build build
 jobs=$(nproc)
 
-# The reading session, its readers and the block cache run real worker
-# threads: their tests also run under ThreadSanitizer.
+# The reading session, its readers and the block cache, the threads, run
+# loop and virtual clock, and the HTTP client layer run real worker threads:
+# their tests also run under ThreadSanitizer.
 if [ "${LEAFBRIGHT_SKIP_TSAN:-0}" != 1 ]; then
   cmake -S . -B build-tsan -G Ninja -DLEAFBRIGHT_TSAN=ON >/dev/null
-  cmake --build build-tsan --target test_engine
-  TSAN_OPTIONS="halt_on_error=1 suppressions=$PWD/tests/tsan.supp" \
-    ./build-tsan/tests/test_engine --gtest_brief=1 \
+  cmake --build build-tsan --target test_engine test_platform_core test_cloud
+  export TSAN_OPTIONS="halt_on_error=1 suppressions=$PWD/tests/tsan.supp"
+  ./build-tsan/tests/test_engine --gtest_brief=1 \
     --gtest_filter='Book*:PageReader*:RemoteStreamRead*:StreamHttp*:Zip*'
+  ./build-tsan/tests/test_platform_core --gtest_brief=1
+  ./build-tsan/tests/test_cloud --gtest_brief=1
+  unset TSAN_OPTIONS
 fi
 
 ctest --test-dir build --output-on-failure -j "$jobs" "$@"
