@@ -196,19 +196,18 @@ std::optional<std::vector<SmbStackClient::ShareInfo>> QNSmbClient::getTreeList(c
     return out;
 }
 
-std::optional<std::vector<SmbStackClient::FileInfo>> QNSmbClient::getFilelist(const std::string& server,
-                                                                             const std::string& share,
-                                                                             const std::string& path) {
+std::optional<std::vector<SmbStackClient::FileInfo>> QNSmbClient::listMatching(const std::string& server,
+                                                                              const std::string& share,
+                                                                              const std::string& pattern,
+                                                                              Step failStep) {
     clearError();
     auto smb = connection(server);
     if (!smb) return std::nullopt;
     const uint16_t t = tree(smb, share);
     if (!t) return std::nullopt;
-    std::string pattern = sharePath(path);
-    pattern += pattern.size() > 1 ? "\\*" : "*";
     auto files = smb->getFileList(t, pattern);
     if (!files) {
-        failFrom(*smb, Step::FileList, true);
+        failFrom(*smb, failStep, true);
         return std::nullopt;
     }
     std::vector<FileInfo> out;
@@ -217,25 +216,26 @@ std::optional<std::vector<SmbStackClient::FileInfo>> QNSmbClient::getFilelist(co
     return out;
 }
 
+std::optional<std::vector<SmbStackClient::FileInfo>> QNSmbClient::getFilelist(const std::string& server,
+                                                                             const std::string& share,
+                                                                             const std::string& path) {
+    std::string pattern = sharePath(path);
+    pattern += pattern.size() > 1 ? "\\*" : "*";
+    return listMatching(server, share, pattern, Step::FileList);
+}
+
 std::optional<std::vector<SmbStackClient::FileInfo>> QNSmbClient::getFilelistPattern(const std::string& server,
                                                                                     const std::string& share,
                                                                                     const std::string& path) {
-    clearError();
-    auto smb = connection(server);
-    if (!smb) return std::nullopt;
-    const uint16_t t = tree(smb, share);
-    if (!t) return std::nullopt;
-    auto files = smb->getFileList(t, sharePath(path));
-    if (!files) {
-        failFrom(*smb, Step::File, true);
-        return std::nullopt;
-    }
+    auto files = listMatching(server, share, sharePath(path), Step::File);
+    if (!files) return std::nullopt;
     if (files->empty()) {
         error_ = kErrorNotFound;
         step_ = Step::File;
         return std::nullopt;
     }
-    return std::vector<FileInfo>{fileInfoOf(files->front())};
+    files->resize(1);
+    return files;
 }
 
 std::shared_ptr<SmbStackClient::FileHandle> QNSmbClient::openFileForRead(const std::string& server,

@@ -66,6 +66,9 @@ private:
     std::shared_ptr<QNSmb> connection(const std::string& server);
     uint16_t tree(const std::shared_ptr<QNSmb>& smb, const std::string& share);
     bool failFrom(const QNSmb& smb, Step step, bool wasConnected);
+    // The entries of a share matching `pattern`; on failure the error of `failStep`.
+    std::optional<std::vector<FileInfo>> listMatching(const std::string& server, const std::string& share,
+                                                      const std::string& pattern, Step failStep);
     void clearError();
 
     std::string netBiosName_, domain_, user_, password_;
