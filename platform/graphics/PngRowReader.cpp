@@ -57,14 +57,7 @@ public:
                 if (next == Next::End) return fail(error, "PNG: the image data is cut short");
                 if (next == Next::Fault) return false;
             }
-            const int rc = inflate(&z_, Z_NO_FLUSH);
-            if (rc == Z_STREAM_END) {
-                ended_ = true;
-            } else if (rc == Z_BUF_ERROR) {
-                if (z_.avail_in != 0) return fail(error, "PNG: damaged image data");
-            } else if (rc != Z_OK) {
-                return fail(error, std::string("PNG: damaged image data") + (z_.msg ? std::string(" (") + z_.msg + ")" : ""));
-            }
+            if (!inflateSome(error)) return false;
         }
         return true;
     }
@@ -85,15 +78,9 @@ public:
             }
             z_.next_out = scratch;
             z_.avail_out = uInt(sizeof scratch);
-            const int rc = inflate(&z_, Z_NO_FLUSH);
+            const bool ok = inflateSome(error);
             runOn += sizeof scratch - z_.avail_out;
-            if (rc == Z_STREAM_END) {
-                ended_ = true;
-            } else if (rc == Z_BUF_ERROR) {
-                if (z_.avail_in != 0) return fail(error, "PNG: damaged image data");
-            } else if (rc != Z_OK) {
-                return fail(error, std::string("PNG: damaged image data") + (z_.msg ? std::string(" (") + z_.msg + ")" : ""));
-            }
+            if (!ok) return false;
         }
         return true;
     }
@@ -102,6 +89,20 @@ private:
     static constexpr size_t kRunOnChecked = size_t(1) << 20;
 
     enum class Next { Data, End, Fault };
+
+    // One step of inflating into next_out; false, with a message, when zlib
+    // finds the data damaged. Marks the end of the stream when it comes.
+    bool inflateSome(std::string& error) {
+        const int rc = inflate(&z_, Z_NO_FLUSH);
+        if (rc == Z_STREAM_END) {
+            ended_ = true;
+        } else if (rc == Z_BUF_ERROR) {
+            if (z_.avail_in != 0) return fail(error, "PNG: damaged image data");
+        } else if (rc != Z_OK) {
+            return fail(error, std::string("PNG: damaged image data") + (z_.msg ? std::string(" (") + z_.msg + ")" : ""));
+        }
+        return true;
+    }
 
     static bool fail(std::string& error, const char* message) {
         error = message;
