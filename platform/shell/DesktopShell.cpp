@@ -198,20 +198,27 @@ void DesktopShell::raise() {
     SDL_RaiseWindow(sdlWindow_);
 }
 
+gfx::Canvas* DesktopShell::renderFrame(bool force) {
+    const double now = sys::Clock::now();
+    if (!force && (!needsFrame_ || now - lastFrame_ < 1.0 / 60.0)) return nullptr;
+    needsFrame_ = false;
+    lastFrame_ = now;
+    syncSize();
+    gfx::Canvas& fb = window_.render();
+    cairo_surface_flush(fb.surface());
+    return &fb;
+}
+
 void DesktopShell::present(bool force) {
     if (surfaceMode_) {
         presentToSurface(force);
         return;
     }
     if (!renderer_) return;
-    const double now = sys::Clock::now();
-    if (!force && (!needsFrame_ || now - lastFrame_ < 1.0 / 60.0)) return;
-    needsFrame_ = false;
-    lastFrame_ = now;
-    syncSize();
-    gfx::Canvas& fb = window_.render();
+    gfx::Canvas* drawn = renderFrame(force);
+    if (!drawn) return;
+    gfx::Canvas& fb = *drawn;
     cairo_surface_t* surface = fb.surface();
-    cairo_surface_flush(surface);
     const int pw = fb.pixelWidth(), ph = fb.pixelHeight();
     if (!texture_ || pw != textureWidth_ || ph != textureHeight_) {
         if (texture_) SDL_DestroyTexture(texture_);
@@ -235,14 +242,10 @@ void DesktopShell::present(bool force) {
 }
 
 void DesktopShell::presentToSurface(bool force) {
-    const double now = sys::Clock::now();
-    if (!force && (!needsFrame_ || now - lastFrame_ < 1.0 / 60.0)) return;
-    needsFrame_ = false;
-    lastFrame_ = now;
-    syncSize();
-    gfx::Canvas& fb = window_.render();
+    gfx::Canvas* drawn = renderFrame(force);
+    if (!drawn) return;
+    gfx::Canvas& fb = *drawn;
     cairo_surface_t* surface = fb.surface();
-    cairo_surface_flush(surface);
     SDL_Surface* target = SDL_GetWindowSurface(sdlWindow_);  // follows the window's size
     if (!target) return;
     // The frame is opaque: read as the window's own 32-bit format it is

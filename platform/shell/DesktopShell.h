@@ -85,6 +85,8 @@ public:
 
 private:
     void handle(const SDL_Event& e);
+    // The window drawn afresh when a frame is due (or `force`), else null.
+    gfx::Canvas* renderFrame(bool force);
     void present(bool force);
     void presentToSurface(bool force);
     // Whether an OpenGL renderer is drawn by the processor (llvmpipe and the like).
