@@ -333,4 +333,21 @@ inline bool showsMarkedPage(const XScreen& screen) { return screen.share(0xFF00F
 
 inline bool have(const std::string& program) { return shell("command -v " + program); }
 
+// The program built beside the benchmarks (build/leafbright).
+inline std::string programPath() {
+    namespace fs = std::filesystem;
+    return (fs::read_symlink("/proc/self/exe").parent_path().parent_path() / "leafbright").string();
+}
+
+// The book every window benchmark reads, made in `work`: 40 marked pages of
+// 1200 x 1800 (makeMarkedBook). Empty, with a message, when it could not be
+// made.
+inline std::filesystem::path makeWindowBook(const WorkFolder& work) {
+    const std::filesystem::path book = work / "book.cbz";
+    std::printf("making a book of 40 pages of 1200x1800 in %s\n", work.path().c_str());
+    if (makeMarkedBook(work / "make", book, 40)) return book;
+    fail("could not make the book (ImageMagick, zip)");
+    return {};
+}
+
 }  // namespace bench

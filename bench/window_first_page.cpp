@@ -24,10 +24,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string programPath() {
-    return (fs::read_symlink("/proc/self/exe").parent_path().parent_path() / "leafbright").string();
-}
-
 struct Reader {
     std::string name;
     bool present = false;
@@ -73,19 +69,18 @@ int main(int argc, char** argv) {
     const int runs = bench::runsFrom(argc, argv, 5);
     bench::WorkFolder work("window_first_page");
     if (!work.made()) return 1;
-    const fs::path book = work / "book.cbz";
-    std::printf("making a book of 40 pages of 1200x1800 in %s\n", work.path().c_str());
-    if (!bench::makeMarkedBook(work / "make", book, 40)) return bench::fail("could not make the book (ImageMagick, zip)");
+    const fs::path book = bench::makeWindowBook(work);
+    if (book.empty()) return 1;
     bench::XScreen screen(1024, 768);
     if (!screen.ok()) return bench::fail("could not start Xvfb");
 
     std::vector<Reader> readers(3);
     Reader& ours = readers[0];
     ours.name = "program";
-    ours.present = fs::exists(programPath());
+    ours.present = fs::exists(bench::programPath());
     ours.welcome = true;
     ours.command = [&](const fs::path& home) {
-        return std::vector<std::string>{programPath(), "--home", home.string(), book.string()};
+        return std::vector<std::string>{bench::programPath(), "--home", home.string(), book.string()};
     };
     ours.env = [](const fs::path&) { return std::map<std::string, std::string>{}; };
     ours.freshHome = [](const fs::path& home) { fs::create_directories(home); };

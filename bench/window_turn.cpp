@@ -24,10 +24,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string programPath() {
-    return (fs::read_symlink("/proc/self/exe").parent_path().parent_path() / "leafbright").string();
-}
-
 // `turns` page turns; the time from each key press to the first changed screen.
 std::vector<double> turnPages(bench::XScreen& screen, int turns) {
     std::vector<double> times;
@@ -61,9 +57,8 @@ int main(int argc, char** argv) {
     const int turns = bench::runsFrom(argc, argv, 12);
     bench::WorkFolder work("window_turn");
     if (!work.made()) return 1;
-    const fs::path book = work / "book.cbz";
-    std::printf("making a book of 40 pages of 1200x1800 in %s\n", work.path().c_str());
-    if (!bench::makeMarkedBook(work / "make", book, 40)) return bench::fail("could not make the book (ImageMagick, zip)");
+    const fs::path book = bench::makeWindowBook(work);
+    if (book.empty()) return 1;
     bench::XScreen screen(1024, 768);
     if (!screen.ok()) return bench::fail("could not start Xvfb");
     const std::map<std::string, std::string> env{{"DISPLAY", screen.display()}};
@@ -75,7 +70,7 @@ int main(int argc, char** argv) {
     sys::PlistDictionary global;
     global.set("animation", "none");
     sys::PropertyList::writeFile(global, (home / "Library" / "lbconfigs" / ".globalsettings.lbs").string());
-    const std::vector<std::string> ours{programPath(), "--home", home.string(), book.string()};
+    const std::vector<std::string> ours{bench::programPath(), "--home", home.string(), book.string()};
     {
         bench::Process first(ours, env, (work / "first.log").string());
         screen.waitStill(1.0, 15);
