@@ -78,16 +78,6 @@ bool sendAll(int fd, const Bytes& b) {
 }  // namespace
 
 FakeSmb2Server::FakeSmb2Server() {
-    if (::pipe2(wake_, O_CLOEXEC) != 0) wake_[0] = wake_[1] = -1;
-    listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    if (::bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 && ::listen(listener_, 4) == 0 &&
-        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &len) == 0) {
-        port_ = ntohs(a.sin_port);
-    }
     thread_ = std::thread([this] { serve(); });
 }
 
@@ -95,15 +85,9 @@ FakeSmb2Server::~FakeSmb2Server() { stop(); }
 
 void FakeSmb2Server::stop() {
     if (stopped_.exchange(true)) return;
-    if (wake_[1] >= 0) {
-        const char c = 0;
-        (void)!::write(wake_[1], &c, 1);
-    }
+    listener_.wake();
     if (thread_.joinable()) thread_.join();
-    for (int* fd : {&wake_[0], &wake_[1], &listener_}) {
-        if (*fd >= 0) ::close(*fd);
-        *fd = -1;
-    }
+    listener_.close();
 }
 
 void FakeSmb2Server::on(uint16_t command, Handler handler) {
@@ -200,20 +184,13 @@ void FakeSmb2Server::answerDefault(const Request& r) {
 }
 
 void FakeSmb2Server::serve() {
-    const int fd = [this] {
-        for (;;) {
-            pollfd p[2] = {{listener_, POLLIN, 0}, {wake_[0], POLLIN, 0}};
-            if (::poll(p, 2, -1) < 0 && errno != EINTR) return -1;
-            if (p[1].revents) return -1;
-            if (p[0].revents) return ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-        }
-    }();
+    const int fd = listener_.accept();
     if (fd < 0) return;
     fd_ = fd;
     Bytes buffer;
     uint8_t chunk[65536];
     for (;;) {
-        pollfd p[2] = {{fd, POLLIN, 0}, {wake_[0], POLLIN, 0}};
+        pollfd p[2] = {{fd, POLLIN, 0}, {listener_.wakeFd(), POLLIN, 0}};
         if (::poll(p, 2, -1) < 0 && errno != EINTR) break;
         if (p[1].revents) break;
         if (!p[0].revents) continue;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "tests/support/net/LoopbackListener.h"
+
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -49,9 +51,9 @@ public:
     static Bytes errorBody() { return {9, 0, 0, 0, 0, 0, 0, 0, 0}; }
     static Bytes echoBody() { return {4, 0, 0, 0}; }
 
-    int port() const { return port_; }
+    int port() const { return listener_.port(); }
     // "127.0.0.1:PORT"
-    std::string server() const { return "127.0.0.1:" + std::to_string(port_); }
+    std::string server() const { return "127.0.0.1:" + std::to_string(port()); }
     // Requests of each command received so far.
     int count(uint16_t command) const;
     // Hangs up and joins the thread (also done when the object goes).
@@ -61,11 +63,9 @@ private:
     void serve();
     void answerDefault(const Request& r);
 
-    int listener_ = -1;
-    int port_ = 0;
+    LoopbackListener listener_{4};
     std::thread thread_;
     int fd_ = -1;
-    int wake_[2] = {-1, -1};
     mutable std::mutex mutex_;
     std::map<uint16_t, Handler> handlers_;
     std::map<uint16_t, int> counts_;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "tests/support/net/LoopbackListener.h"
+
 #include <string>
 
 namespace test {
@@ -13,9 +15,9 @@ public:
     SilentServer(const SilentServer&) = delete;
     SilentServer& operator=(const SilentServer&) = delete;
 
-    int port() const { return port_; }
+    int port() const { return listener_.port(); }
     // "127.0.0.1:PORT"
-    std::string server() const { return "127.0.0.1:" + std::to_string(port_); }
+    std::string server() const { return "127.0.0.1:" + std::to_string(port()); }
     // The next connection's descriptor (the caller closes it), or -1 when
     // none came within `seconds`.
     int accept(int seconds);
@@ -23,8 +25,7 @@ public:
     void close();
 
 private:
-    int listener_ = -1;
-    int port_ = 0;
+    LoopbackListener listener_{4};
 };
 
 }  // namespace test

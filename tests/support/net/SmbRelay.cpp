@@ -49,16 +49,6 @@ bool drain(SmbRelay::Bytes& buffer, const SmbRelay::Hook& hook, int to) {
 }  // namespace
 
 SmbRelay::SmbRelay(const std::string& host, int port) : host_(host), upstreamPort_(port) {
-    if (::pipe2(wake_, O_CLOEXEC) != 0) wake_[0] = wake_[1] = -1;
-    listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    if (::bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 && ::listen(listener_, 8) == 0 &&
-        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &len) == 0) {
-        port_ = ntohs(a.sin_port);
-    }
     acceptor_ = std::thread([this] { acceptLoop(); });
 }
 
@@ -66,10 +56,7 @@ SmbRelay::~SmbRelay() { stop(); }
 
 void SmbRelay::stop() {
     if (stopped_.exchange(true)) return;
-    if (wake_[1] >= 0) {
-        const char c = 0;
-        (void)!::write(wake_[1], &c, 1);
-    }
+    listener_.wake();
     if (acceptor_.joinable()) acceptor_.join();
     std::vector<std::thread> threads;
     {
@@ -77,10 +64,7 @@ void SmbRelay::stop() {
         threads.swap(threads_);
     }
     for (auto& t : threads) t.join();
-    for (int* fd : {&listener_, &wake_[0], &wake_[1]}) {
-        if (*fd >= 0) ::close(*fd);
-        *fd = -1;
-    }
+    listener_.close();
 }
 
 void SmbRelay::onRequest(Hook hook) {
@@ -95,14 +79,8 @@ void SmbRelay::onReply(Hook hook) {
 
 void SmbRelay::acceptLoop() {
     for (;;) {
-        pollfd p[2] = {{listener_, POLLIN, 0}, {wake_[0], POLLIN, 0}};
-        if (::poll(p, 2, -1) < 0) {
-            if (errno == EINTR) continue;
-            return;
-        }
-        if (p[1].revents) return;
-        const int client = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-        if (client < 0) continue;
+        const int client = listener_.accept();
+        if (client < 0) return;
         const int server = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_in a{};
         a.sin_family = AF_INET;
@@ -132,7 +110,7 @@ void SmbRelay::pump(int client, int server) {
     Bytes up, down;  // client to server, server to client
     uint8_t chunk[65536];
     for (bool open = true; open;) {
-        pollfd p[3] = {{client, POLLIN, 0}, {server, POLLIN, 0}, {wake_[0], POLLIN, 0}};
+        pollfd p[3] = {{client, POLLIN, 0}, {server, POLLIN, 0}, {listener_.wakeFd(), POLLIN, 0}};
         if (::poll(p, 3, -1) < 0) {
             if (errno == EINTR) continue;
             break;

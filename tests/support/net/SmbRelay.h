@@ -1,5 +1,7 @@
 #pragma once
 
+#include "tests/support/net/LoopbackListener.h"
+
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -31,9 +33,9 @@ public:
     void onRequest(Hook hook);
     void onReply(Hook hook);
 
-    int port() const { return port_; }
+    int port() const { return listener_.port(); }
     // "127.0.0.1:PORT"
-    std::string server() const { return "127.0.0.1:" + std::to_string(port_); }
+    std::string server() const { return "127.0.0.1:" + std::to_string(port()); }
     // Connections taken so far.
     int connections() const { return connections_; }
     // Ends every connection and joins the threads (also done when the
@@ -57,9 +59,7 @@ private:
 
     std::string host_;
     int upstreamPort_ = 0;
-    int listener_ = -1;
-    int port_ = 0;
-    int wake_[2] = {-1, -1};  // written to on stop
+    LoopbackListener listener_{8};
     std::mutex mutex_;
     Hook onRequest_, onReply_;
     std::vector<std::thread> threads_;  // guarded by mutex_
