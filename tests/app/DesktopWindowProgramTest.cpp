@@ -102,16 +102,6 @@ protected:
             if (bar != nav()->toolbar()) out.push_back(bar);
         return out;
     }
-    ui::View* menuBarItem(const std::function<bool(const ui::BarButtonItem&)>& which) const {
-        ui::Toolbar* bar = viewer()->bvToolbar();
-        if (!bar) return nullptr;
-        for (const auto& item : bar->items())
-            if (which(*item)) return bar->viewForItem(item.get());
-        return nullptr;
-    }
-    static bool named(const ui::BarButtonItem& item, const char* part) {
-        return item.image() && item.image()->name().find(part) != std::string::npos;
-    }
     void openMenu() {
         play(tapMiddle() + "wait 1\n");
         ASSERT_TRUE(viewer()->isOpenBar());

@@ -60,20 +60,6 @@ protected:
         fs::create_directories(fs::path(path).parent_path());
         fs::rename(docs() + "/" + name, path);
     }
-    ui::NavigationController* presentedNav() const {
-        return dynamic_cast<ui::NavigationController*>(nav()->presentedViewController());
-    }
-    template <class T> T* presentedTop() const {
-        auto* n = presentedNav();
-        return n ? dynamic_cast<T*>(n->topViewController()) : nullptr;
-    }
-    void openSiteList() {
-        auto* library = dynamic_cast<LocalFilelistViewController*>(nav()->topViewController());
-        ASSERT_TRUE(library);
-        library->onDownLoadBtn();
-        play("wait 1\n");
-        ASSERT_TRUE(presentedNav());
-    }
 
     std::unique_ptr<test::TempDir> userHome;
     std::unique_ptr<test::TempDir> elsewhere;

@@ -86,15 +86,8 @@ TEST_F(HandedUrlProgramTest, FilesTheLibraryWouldNotShowAreRefusedWithAMessage) 
 }
 
 TEST_F(HandedUrlProgramTest, AWebLinkQuestionOpenWhenTheStartScreenEndsHoldsTheLibraryBack) {
-    std::filesystem::create_directories(docs());
-    sys::PropertyList::writeFile(sys::PlistArray{sys::PlistValue(std::string(LEAFBRIGHT_VERSION))},
-                                 docs() + "/.notice.lbs");
-    ProgramOptions o;
-    o.home = lib();
-    o.device = device;
-    o.headless = true;
-    o.shots = home->file("shots");
-    program = std::make_unique<LeafbrightProgram>(o);
+    markNoticeSeen();
+    program = std::make_unique<LeafbrightProgram>(headlessOptions());
     std::string error;
     ASSERT_TRUE(program->launch(true, &error)) << error;
     auto& app = *program->delegate();

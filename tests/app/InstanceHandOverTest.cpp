@@ -379,16 +379,8 @@ TEST_F(HandOverProgramTest, AFolderOfPicturesOpensAsABookFromItsCopyInTheLibrary
     std::string error;
 
     // Given on the command line as the program starts (the version's notice seen).
-    fs::create_directories(docs());
-    sys::PropertyList::writeFile(sys::PlistArray{sys::PlistValue(std::string(LEAFBRIGHT_VERSION))},
-                                 docs() + "/.notice.lbs");
-    ProgramOptions o;
-    o.home = lib();
-    o.device = device;
-    o.headless = true;
-    o.shots = home->file("shots");
-    o.target = scans;
-    program = std::make_unique<LeafbrightProgram>(o);
+    markNoticeSeen();
+    program = std::make_unique<LeafbrightProgram>(headlessOptions(scans));
     ASSERT_TRUE(program->launch(true, &error)) << error;
     ASSERT_TRUE(program->delegate()->isStartScreenShown());
     ASSERT_TRUE(program->openTarget(&error)) << error;

@@ -38,15 +38,8 @@ protected:
     // Starts the program and hands it `book` as the command line does, while
     // the launch animation plays.
     void startWith(const std::string& book) {
-        sys::PropertyList::writeFile(sys::PlistArray{sys::PlistValue(std::string(LEAFBRIGHT_VERSION))},
-                                     docs() + "/.notice.lbs");
-        ProgramOptions o;
-        o.home = lib();
-        o.device = device;
-        o.headless = true;
-        o.shots = home->file("shots");
-        o.target = book;
-        program = std::make_unique<LeafbrightProgram>(o);
+        markNoticeSeen();
+        program = std::make_unique<LeafbrightProgram>(headlessOptions(book));
         std::string error;
         ASSERT_TRUE(program->launch(true, &error)) << error;
         ASSERT_TRUE(program->delegate()->isStartScreenShown());

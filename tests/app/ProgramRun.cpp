@@ -7,6 +7,7 @@
 #include "foundation/HistoryCollector.h"
 #include "foundation/LastStatusRestore.h"
 #include "foundation/StatisticsStore.h"
+#include "library/LocalFilelistViewController.h"
 #include "platform/core/AppPaths.h"
 #include "platform/core/Clock.h"
 #include "platform/core/Keychain.h"
@@ -16,6 +17,7 @@
 #include "platform/graphics/Canvas.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/NavigationController.h"
+#include "platform/ui/Toolbar.h"
 #include "platform/ui/Window.h"
 #include "platform/ui/TestDriver.h"
 #include "viewer/BookViewController.h"
@@ -69,20 +71,27 @@ void ProgramRun::markNotFirstRun() {
                                  BookCommon::getSettingsFolder() + "/.version.lbs");
 }
 
-bool ProgramRun::launch(std::optional<std::string> target) {
-    program.reset();
+ProgramOptions ProgramRun::headlessOptions(std::optional<std::string> target) const {
     ProgramOptions o;
     o.home = lib();
     o.device = device;
     o.headless = true;
     o.shots = home->file("shots");
-    o.target = target;
+    o.target = std::move(target);
+    return o;
+}
+
+void ProgramRun::markNoticeSeen() {
+    std::filesystem::create_directories(docs());
+    sys::PropertyList::writeFile(sys::PlistArray{sys::PlistValue(std::string(LEAFBRIGHT_VERSION))},
+                                 docs() + "/.notice.lbs");
+}
+
+bool ProgramRun::launch(std::optional<std::string> target) {
+    program.reset();
+    ProgramOptions o = headlessOptions(target);
     o.quickAction = quickAction;
-    if (!showStartScreens) {
-        std::filesystem::create_directories(docs());
-        sys::PropertyList::writeFile(sys::PlistArray{sys::PlistValue(std::string(LEAFBRIGHT_VERSION))},
-                                     docs() + "/.notice.lbs");
-    }
+    if (!showStartScreens) markNoticeSeen();
     program = std::make_unique<LeafbrightProgram>(o);
     std::string error;
     if (!program->launch(true, &error)) {
@@ -121,6 +130,30 @@ BookViewController* ProgramRun::viewer() const { return dynamic_cast<BookViewCon
 std::string ProgramRun::centreOf(const ui::View& v) {
     const ui::Rect r = v.convertRectTo(v.bounds(), nullptr);
     return std::to_string(int(r.x() + r.width() / 2)) + " " + std::to_string(int(r.y() + r.height() / 2));
+}
+
+ui::NavigationController* ProgramRun::presentedNav() const {
+    return dynamic_cast<ui::NavigationController*>(nav()->presentedViewController());
+}
+
+void ProgramRun::openSiteList() {
+    auto* library = dynamic_cast<LocalFilelistViewController*>(nav()->topViewController());
+    ASSERT_TRUE(library);
+    library->onDownLoadBtn();
+    play("wait 1\n");
+    ASSERT_TRUE(presentedNav());
+}
+
+ui::View* ProgramRun::menuBarItem(const std::function<bool(const ui::BarButtonItem&)>& which) const {
+    ui::Toolbar* bar = viewer()->bvToolbar();
+    if (!bar) return nullptr;
+    for (const auto& item : bar->items())
+        if (which(*item)) return bar->viewForItem(item.get());
+    return nullptr;
+}
+
+bool ProgramRun::named(const ui::BarButtonItem& item, const char* part) {
+    return item.image() && item.image()->name().find(part) != std::string::npos;
 }
 
 std::string ProgramRun::tapMiddle() const {

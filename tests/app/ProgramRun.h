@@ -6,6 +6,7 @@
 #include "platform/core/DeviceProfile.h"
 #include "platform/core/PropertyList.h"
 #include "platform/graphics/Rgba.h"
+#include "platform/ui/NavigationController.h"
 #include "tests/support/TestHome.h"
 
 #include <functional>
@@ -15,6 +16,7 @@
 
 class BookViewController;
 namespace ui {
+class BarButtonItem;
 class NavigationController;
 class View;
 class Window;
@@ -35,6 +37,10 @@ protected:
     // Settings and library folders already there: no sample book in the way.
     void markNotFirstRun();
 
+    // The options of a headless run in this home on `device`, opening `target`.
+    ProgramOptions headlessOptions(std::optional<std::string> target = std::nullopt) const;
+    // The version's notice taken as seen: no page of news comes first.
+    void markNoticeSeen();
     // Launches the program (on `device`, headless) and lets its first second run.
     bool launch(std::optional<std::string> target = std::nullopt);
     void stop();
@@ -47,6 +53,19 @@ protected:
     ui::Window& window() const;
     ui::NavigationController* nav() const;
     BookViewController* viewer() const;
+    // The navigation of the screens presented over the library (the transfer
+    // screens), and its top screen as a T, when shown.
+    ui::NavigationController* presentedNav() const;
+    template <class T> T* presentedTop() const {
+        auto* n = presentedNav();
+        return n ? dynamic_cast<T*>(n->topViewController()) : nullptr;
+    }
+    // The library's download button: the list of sites comes up.
+    void openSiteList();
+    // The view of the reading screen's menu bar item `which` picks, or null.
+    ui::View* menuBarItem(const std::function<bool(const ui::BarButtonItem&)>& which) const;
+    // Whether the item's image name holds `part`.
+    static bool named(const ui::BarButtonItem& item, const char* part);
     // "X Y" of the middle of `v` in the window, for a tap step.
     static std::string centreOf(const ui::View& v);
     // A tap step in the middle of the window.

@@ -139,13 +139,7 @@ TEST_F(StartScreenProgramTest, AZipHoldingAnotherGivenAtStartIsOfferedToExpandAs
     stop();
 
     // The next start, the book given while the launch animation runs.
-    ProgramOptions o;
-    o.home = lib();
-    o.device = device;
-    o.headless = true;
-    o.shots = home->file("shots");
-    o.target = src + "/Outer.zip";
-    program = std::make_unique<LeafbrightProgram>(o);
+    program = std::make_unique<LeafbrightProgram>(headlessOptions(src + "/Outer.zip"));
     ASSERT_TRUE(program->launch(true, &error)) << error;
     ASSERT_TRUE(program->delegate()->isStartScreenShown());
     ASSERT_TRUE(program->openTarget(&error)) << error;

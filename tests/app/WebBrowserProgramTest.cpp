@@ -46,21 +46,6 @@ protected:
         keepShots("program-");
         DownloadProgramRun::TearDown();
     }
-    // The navigation of the presented transfer screens.
-    ui::NavigationController* presentedNav() const {
-        return dynamic_cast<ui::NavigationController*>(nav()->presentedViewController());
-    }
-    template <class T> T* presentedTop() const {
-        auto* n = presentedNav();
-        return n ? dynamic_cast<T*>(n->topViewController()) : nullptr;
-    }
-    void openSiteList() {
-        auto* library = dynamic_cast<LocalFilelistViewController*>(nav()->topViewController());
-        ASSERT_TRUE(library);
-        library->onDownLoadBtn();
-        play("wait 1\n");
-        ASSERT_TRUE(presentedNav());
-    }
 };
 
 TEST_F(WebBrowserProgramTest, ABookLinkOnAWebPageIsAskedAboutAndDownloadedIntoTheLibrary) {
