@@ -5,6 +5,7 @@
 #include "cloud/HttpAuthCache.h"
 #include "cloud/HttpEasy.h"
 #include "tests/support/TestHome.h"
+#include "tests/support/net/LoopbackListener.h"
 #include "tests/support/net/NginxServer.h"
 #include "tests/support/net/TestCertificate.h"
 
@@ -36,24 +37,15 @@ Challenge challengeOf(const std::string& header) {
 class DigestPeer {
 public:
     explicit DigestPeer(int usesPerNonce) : usesPerNonce_(usesPerNonce) {
-        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        ::listen(fd_, 8);
-        socklen_t len = sizeof a;
-        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
-        port_ = ntohs(a.sin_port);
         thread_ = std::thread([this] { loop(); });
     }
     ~DigestPeer() {
-        stop_ = true;
-        ::shutdown(fd_, SHUT_RDWR);
-        ::close(fd_);
+        listener_.wake();
         thread_.join();
     }
-    std::string url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(port_) + path; }
+    std::string url(const std::string& path) const {
+        return "http://127.0.0.1:" + std::to_string(listener_.port()) + path;
+    }
     int unauthorized() const { return unauthorized_; }
     int served() const { return served_; }
     std::vector<std::string> nonceCounts() const {
@@ -63,9 +55,9 @@ public:
 
 private:
     void loop() {
-        while (!stop_) {
-            int c = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
-            if (c < 0) continue;
+        for (;;) {
+            const int c = listener_.accept();
+            if (c < 0) return;
             std::string req;
             char buf[4096];
             while (req.find("\r\n\r\n") == std::string::npos) {
@@ -116,13 +108,12 @@ private:
                "\r\nConnection: close\r\n\r\n" + body;
     }
 
-    int fd_ = -1, port_ = 0;
+    test::LoopbackListener listener_{8};
     const int usesPerNonce_;
     int nonce_ = 1, uses_ = 0;
     std::atomic<int> unauthorized_{0}, served_{0};
     std::vector<std::string> counts_;
     mutable std::mutex m_;
-    std::atomic<bool> stop_{false};
     std::thread thread_;
 };
 

@@ -4,42 +4,17 @@
 
 #include "foundation/QNSocketSync.h"
 
+#include "tests/support/net/LoopbackListener.h"
 #include "tests/support/net/StuckNameLookup.h"
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
 #include <future>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace {
 
-// A loopback listener that accepts nothing (the kernel completes connects).
-class Listener {
-public:
-    Listener() {
-        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        ::listen(fd_, 8);
-        socklen_t len = sizeof a;
-        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
-        port_ = ntohs(a.sin_port);
-    }
-    ~Listener() { ::close(fd_); }
-    int port() const { return port_; }
-
-private:
-    int fd_ = -1;
-    int port_ = 0;
-};
-
 TEST(QNSocketSyncTest, ACancelIsNeverUndoneByAConnect) {
-    Listener peer;
+    test::LoopbackListener peer(8);  // accepts nothing: the kernel completes connects
     QNSocketSync open;
     ASSERT_TRUE(open.connect("127.0.0.1", peer.port()));
     EXPECT_EQ(open.peerAddress(), "127.0.0.1");
@@ -55,7 +30,7 @@ TEST(QNSocketSyncTest, ACancelIsNeverUndoneByAConnect) {
 }
 
 TEST(QNSocketSyncTest, ACancelDuringAHangingLookUpReturnsAtOnce) {
-    Listener peer;
+    test::LoopbackListener peer(8);  // accepts nothing: the kernel completes connects
     test::StuckNameLookup stuck;
     QNSocketSync socket;
     auto connecting =
