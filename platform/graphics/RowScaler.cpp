@@ -86,33 +86,33 @@ RowScaler::RowScaler(int srcWidth, int srcHeight, int width, int height)
       height_(std::clamp(height, 1, std::max(1, srcHeight))) {
     // Each target column's source pixels, first to last, and their weights.
     const std::vector<Spread> cols = spreads(srcWidth_, width_, kColShift);
-    gather_.assign(size_t(width_), Gather{0, 0, 0});
-    for (int j = 0; j < srcWidth_; ++j) {
-        const Spread& sp = cols[size_t(j)];
-        for (int k = 0; k < 2; ++k) {
-            const int o = sp.first + k;
-            const uint32_t w = k == 0 ? sp.w1 : sp.w2;
-            if (o >= width_ || (k == 1 && w == 0)) continue;
-            Gather& g = gather_[size_t(o)];
-            if (g.count == 0) g.start = j;
-            g.count = j - g.start + 1;
+    // fn(o, j, w) for each target column o that source column j adds to, with its weight.
+    const auto eachTap = [&](auto&& fn) {
+        for (int j = 0; j < srcWidth_; ++j) {
+            const Spread& sp = cols[size_t(j)];
+            for (int k = 0; k < 2; ++k) {
+                const int o = sp.first + k;
+                const uint32_t w = k == 0 ? sp.w1 : sp.w2;
+                if (o >= width_ || (k == 1 && w == 0)) continue;
+                fn(o, j, w);
+            }
         }
-    }
+    };
+    gather_.assign(size_t(width_), Gather{0, 0, 0});
+    eachTap([&](int o, int j, uint32_t) {
+        Gather& g = gather_[size_t(o)];
+        if (g.count == 0) g.start = j;
+        g.count = j - g.start + 1;
+    });
     for (int o = 0, at = 0; o < width_; ++o) {
         gather_[size_t(o)].offset = at;
         at += gather_[size_t(o)].count;
     }
     gatherWeights_.assign(gather_.empty() ? 0 : size_t(gather_.back().offset + gather_.back().count), 0u);
-    for (int j = 0; j < srcWidth_; ++j) {
-        const Spread& sp = cols[size_t(j)];
-        for (int k = 0; k < 2; ++k) {
-            const int o = sp.first + k;
-            const uint32_t w = k == 0 ? sp.w1 : sp.w2;
-            if (o >= width_ || (k == 1 && w == 0)) continue;
-            const Gather& g = gather_[size_t(o)];
-            gatherWeights_[size_t(g.offset + (j - g.start))] = w;
-        }
-    }
+    eachTap([&](int o, int j, uint32_t w) {
+        const Gather& g = gather_[size_t(o)];
+        gatherWeights_[size_t(g.offset + (j - g.start))] = w;
+    });
     rows_ = spreads(srcHeight_, height_, kRowShift);
     line_.assign(size_t(width_) * 4, 0);
     accA_.assign(size_t(width_) * 4, 0);
