@@ -61,6 +61,15 @@ write_stats()
 auth = DummyAuthorizer()
 auth.add_anonymous(o["root"], msg_login=o["login"] or "Login successful.")
 auth.add_user(o["user"], o["password"], o["root"], perm="elr", msg_login=o["login"] or "Login successful.")
+# All that a producer still has to give, at once.
+def drained(producer):
+    chunks = []
+    while True:
+        c = producer.more()
+        if not c:
+            break
+        chunks.append(c)
+    return b"".join(chunks)
 # Bytes a data connection put on the wire: all of a finished transfer; of
 # one the client broke off, what the kernel had sent (TCP_INFO's
 # tcpi_bytes_sent), not what sat in the send buffer.
@@ -185,13 +194,7 @@ class Handler(FTPHandler):
     # Listings can be cut short: part of the text, then an error reply.
     def push_dtp_data(self, data, isproducer=False, file=None, cmd=None):
         if cmd in ("LIST", "MLSD") and o["legacyNames"] and not self.utf8_on and isproducer:
-            chunks = []
-            while True:
-                c = data.more()
-                if not c:
-                    break
-                chunks.append(c)
-            data = b"".join(chunks).decode("utf8").encode("latin-1", "replace")
+            data = drained(data).decode("utf8").encode("latin-1", "replace")
             isproducer = False
         if cmd == "RETR" and Handler.retr_cuts_left[0] > 0 and isproducer:
             Handler.retr_cuts_left[0] -= 1
@@ -200,13 +203,7 @@ class Handler(FTPHandler):
             self.cut_reply = o["cutListingReply"]
         if cmd in ("LIST", "MLSD") and Handler.cuts_left[0] > 0 and isproducer:
             Handler.cuts_left[0] -= 1
-            chunks = []
-            while True:
-                c = data.more()
-                if not c:
-                    break
-                chunks.append(c)
-            data = b"".join(chunks)[:o["cutListingAfter"]]
+            data = drained(data)[:o["cutListingAfter"]]
             isproducer = False
             self.cut_reply = o["cutListingReply"]
         if cmd == "RETR" and Handler.drops_left[0] > 0 and file is not None:
