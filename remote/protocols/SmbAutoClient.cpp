@@ -182,28 +182,26 @@ std::shared_ptr<SmbStackClient::FileHandle> SmbAutoClient::openFileForRead(const
     return run(server, [&](SmbStackClient& c) { return c.openFileForRead(server, share, path, isSequential); });
 }
 
-std::optional<std::vector<uint8_t>> SmbAutoClient::readFile(const std::shared_ptr<FileHandle>& file,
-                                                            const std::string& share, size_t length) {
+template <typename Read>
+std::optional<std::vector<uint8_t>> SmbAutoClient::readOnCurrent(Read read) {
     auto client = current();
     if (!client) {
         fail(kErrorBadParameter, {});
         return std::nullopt;
     }
-    auto data = client->readFile(file, share, length);
+    auto data = read(*client);
     if (!data) takeError(*client);
     return data;
 }
 
+std::optional<std::vector<uint8_t>> SmbAutoClient::readFile(const std::shared_ptr<FileHandle>& file,
+                                                            const std::string& share, size_t length) {
+    return readOnCurrent([&](SmbStackClient& c) { return c.readFile(file, share, length); });
+}
+
 std::optional<std::vector<uint8_t>> SmbAutoClient::readFileAt(const std::shared_ptr<FileHandle>& file,
                                                               uint64_t offset, size_t length) {
-    auto client = current();
-    if (!client) {
-        fail(kErrorBadParameter, {});
-        return std::nullopt;
-    }
-    auto data = client->readFileAt(file, offset, length);
-    if (!data) takeError(*client);
-    return data;
+    return readOnCurrent([&](SmbStackClient& c) { return c.readFileAt(file, offset, length); });
 }
 
 void SmbAutoClient::closeFile(const std::shared_ptr<FileHandle>& file) {

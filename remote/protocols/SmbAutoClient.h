@@ -59,6 +59,9 @@ private:
     // remembered one cannot connect and the server now speaks otherwise.
     template <typename Op>
     auto run(const std::string& server, Op op) -> decltype(op(std::declval<SmbStackClient&>()));
+    // `read` on the client in use, its error taken when it fails.
+    template <typename Read>
+    std::optional<std::vector<uint8_t>> readOnCurrent(Read read);
     void takeError(const SmbStackClient& c);
     void fail(uint32_t error, const std::string& message);
 
