@@ -83,6 +83,11 @@ PageLoadRequest PreparedBookOpen::firstViewRequest(const Settings* settings, int
                                                    bool* landscape) {
     const bool isLandscape = BookCommon::isLandscapeSwitchOSVersionWithViewController();
     if (landscape) *landscape = isLandscape;
+    return firstViewRequest(settings, page, secondPage, isLandscape);
+}
+
+PageLoadRequest PreparedBookOpen::firstViewRequest(const Settings* settings, int32_t page, bool secondPage,
+                                                   bool isLandscape) {
     const bool hideStatusBar = !(settings && settings->isShowStatusbar());
     const ui::Rect area =
         BookViewController::getBookviewAreaRect(hideStatusBar, settings ? settings->getBookToolviewStyle() : 0);

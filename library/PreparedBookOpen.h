@@ -51,4 +51,7 @@ public:
     // given, is set to whether the screen is landscape.
     static PageLoadRequest firstViewRequest(const Settings* settings, int32_t page, bool secondPage,
                                             bool* landscape = nullptr);
+    // The same for a screen known to be landscape or not.
+    static PageLoadRequest firstViewRequest(const Settings* settings, int32_t page, bool secondPage,
+                                            bool isLandscape);
 };

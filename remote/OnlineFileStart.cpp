@@ -11,6 +11,7 @@
 #include "foundation/ui/QNActionSheet.h"
 #include "library/FilelistBaseViewController.h"
 #include "library/LocalBookOpener.h"
+#include "library/PreparedBookOpen.h"
 #include "platform/core/PropertyList.h"
 #include "platform/core/RunLoop.h"
 #include "platform/ui/Application.h"
@@ -211,19 +212,7 @@ void OnlineFileStart::open(const Request& request) {
         finishWithError(tr(LocalBookOpener::openErrorMessage(PageReader::OpenFailure::None)));
         return;
     }
-    const bool hideStatusBar = !(settings_ && settings_->isShowStatusbar());
-    const ui::Rect area =
-        BookViewController::getBookviewAreaRect(hideStatusBar, settings_ ? settings_->getBookToolviewStyle() : 0);
-    int zoomMode = settings_ ? settings_->getZoomModeForUseWithRotation(request.isLandscape) : 2;
-    if (zoomMode == 0 || zoomMode == -1) zoomMode = 2;
-    PageLoadRequest load{};
-    BookReaderEx::setLoadSizeLoadStructWithMode(zoomMode, load.targetSize, area.size, 1.0);
-    load.targetSizePreload = load.targetSize;
-    load.minimumImageSize = area.size;
-    load.targetPage = page;
-    load.operation = PageLoadRequest::kCompose;
-    load.secondPage = second;
-    load.isPreloadPages = true;
+    const PageLoadRequest load = PreparedBookOpen::firstViewRequest(settings_.get(), page, second, request.isLandscape);
     if (reader->loadPage(load) == BookReaderEx::kLoadPassword) {
         reader->closeBook();
         opening_ = false;
