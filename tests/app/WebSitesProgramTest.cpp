@@ -166,7 +166,9 @@ TEST_P(WebSitesProgramTest, ASiteIsAddedListedAndItsComicReadInPlaceAndDownloade
     auto sites = ServerListViewControllerEx::readSites();
     ASSERT_EQ(sites.size(), 1u);
     EXPECT_EQ(sites[0].getString("url"), site);
-    if (isDav()) ASSERT_TRUE(sites[0].getDictionary("other") && sites[0].getDictionary("other")->getBool("isWebDav"));
+    if (isDav()) {
+        ASSERT_TRUE(sites[0].getDictionary("other") && sites[0].getDictionary("other")->getBool("isWebDav"));
+    }
 
     // The site: its own two entries, nothing of the page's navigation.
     play("tap \"Books\"\nwait 3\nshot site\n");
@@ -216,7 +218,9 @@ TEST_P(WebSitesProgramTest, ASiteIsAddedListedAndItsComicReadInPlaceAndDownloade
     EXPECT_EQ(test::readFile(docs() + "/Story.cbz"), test::readFile(www->file(std::string(kFolder) + "/Story.cbz")));
 
     // The protected WebDAV server asked once for the whole visit.
-    if (withPassword()) EXPECT_EQ(dav.statusCount(401), 1u) << testing::PrintToString(dav.requests());
+    if (withPassword()) {
+        EXPECT_EQ(dav.statusCount(401), 1u) << testing::PrintToString(dav.requests());
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, WebSitesProgramTest,
