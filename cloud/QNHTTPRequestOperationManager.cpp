@@ -34,6 +34,7 @@ void QNHTTPRequestOperationManager::enqueue(const std::shared_ptr<QNHTTPRequestO
         std::lock_guard<std::mutex> lk(mutex_);
         pending_.push_back(op);
         ++count_;
+        if (waiting_) waiting_->renew();
     }
     wake();
 }
@@ -114,7 +115,14 @@ void QNHTTPRequestOperationManager::run(const std::atomic<bool>& stop) {
             double heardAt = 0;
             for (const auto& op : running_) heardAt = std::max(heardAt, op->easy_.heardAt());
             sys::Clock::NetworkWait wait(heardAt);
+            {
+                std::lock_guard<std::mutex> lk(mutex_);
+                waiting_ = &wait;
+                if (!pending_.empty()) wait.renew();
+            }
             curl_multi_poll(multi_, nullptr, 0, 100, nullptr);
+            std::lock_guard<std::mutex> lk(mutex_);
+            waiting_ = nullptr;
         }
     }
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/core/Clock.h"
 #include "platform/core/Condition.h"
 #include "platform/core/Thread.h"
 
@@ -35,6 +36,11 @@ private:
     mutable std::mutex mutex_;
     sys::Condition changed_;
     std::deque<std::shared_ptr<QNHTTPRequestOperation>> pending_;
+    // The network thread's wait on its servers, while it waits: an operation
+    // handed over then renews it, so the thread counts as busy for the
+    // virtual clock from the moment it has new work, even while the servers
+    // it is already waiting for have gone silent.
+    sys::Clock::NetworkWait* waiting_ = nullptr;
     // Touched by the network thread only.
     std::set<std::shared_ptr<QNHTTPRequestOperation>> running_;
     std::atomic<size_t> count_{0};

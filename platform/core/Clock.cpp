@@ -207,6 +207,16 @@ Clock::NetworkWait::NetworkWait(double heardAt)
     s.networkWaits.insert(heardAt_);
 }
 
+void Clock::NetworkWait::renew() {
+    if (!active_) return;
+    auto& s = state();
+    std::lock_guard<std::mutex> g(s.m);
+    auto it = s.networkWaits.find(heardAt_);
+    if (it != s.networkWaits.end()) s.networkWaits.erase(it);
+    heardAt_ = std::max(heardAt_, sys::realNow());
+    s.networkWaits.insert(heardAt_);
+}
+
 Clock::NetworkWait::~NetworkWait() {
     if (!active_) return;
     tlInNetworkWait = false;

@@ -67,6 +67,10 @@ public:
         ~NetworkWait();
         NetworkWait(const NetworkWait&) = delete;
         NetworkWait& operator=(const NetworkWait&) = delete;
+        // The wait has something to do again (the peer was heard from, or new
+        // work was handed to the worker): busy as from now. Any thread may
+        // call it while the wait lives; the caller keeps it alive meanwhile.
+        void renew();
 
     private:
         double heardAt_;

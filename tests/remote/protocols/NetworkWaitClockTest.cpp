@@ -4,6 +4,7 @@
 // server is not slowed down step by step. A server on this machine that
 // answers late but answers is still waited for, and so is work that computes.
 #include "cloud/HttpEasy.h"
+#include "cloud/QNHTTPRequestOperation.h"
 #include "foundation/QNSocketSync.h"
 #include "platform/core/Clock.h"
 #include "platform/core/RunLoop.h"
@@ -82,6 +83,37 @@ TEST_F(NetworkWaitClockTest, WorkersOnSilentServersHoldUpTheClockOnceAndWorkThat
 
     ftp.cancel();
     stopHttp = true;
+}
+
+TEST_F(NetworkWaitClockTest, ARequestHandedToTheHttpThreadWhileItsServerIsSilentIsWaitedFor) {
+    // The shared HTTP thread waits on a server that says nothing, long
+    // enough for that wait to stop holding up the clock.
+    test::SilentServer silent;
+    ASSERT_NE(silent.port(), 0);
+    HttpRequest quiet;
+    quiet.url = "http://" + silent.server() + "/book.cbz";
+    auto stuck = std::make_shared<QNHTTPRequestOperation>(quiet);
+    stuck->start();
+    testing::internal::CaptureStderr();
+    advance(1.0);
+    testing::internal::GetCapturedStderr();
+
+    // A request handed over now makes the thread busy at once: advancing
+    // the clock waits for its answer instead of running on without it.
+    test::TempDir www("networkwait");
+    test::writeFile(www.file("now.txt"), "now");
+    test::FaultHttpServer server(www.path());
+    ASSERT_TRUE(server.start());
+    std::atomic<bool> answered{false};
+    HttpRequest req;
+    req.url = server.url("/now.txt?delay_ms=200");
+    auto op = std::make_shared<QNHTTPRequestOperation>(req);
+    op->setCompletion([&](const HttpResponse& r) { answered = r.status == 200; });
+    op->start();
+    advance(0.01);
+    EXPECT_TRUE(answered);
+    stuck->cancel();
+    op->cancel();
 }
 
 }  // namespace
