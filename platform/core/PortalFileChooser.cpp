@@ -2,6 +2,7 @@
 
 #include "platform/core/Clock.h"
 #include "platform/core/RunLoop.h"
+#include "platform/core/SessionBus.h"
 
 #include <gio/gio.h>
 
@@ -71,24 +72,6 @@ GVariant* filterVariant(const PortalFileChooser::Filter& filter) {
     return g_variant_new("(s@a(us))", filter.name.c_str(), g_variant_builder_end(&kinds));
 }
 
-GDBusConnection* connectTo(const std::string& busAddress, GCancellable* cancellable) {
-    std::string address = busAddress;
-    if (address.empty()) {
-        // Without a session bus there is nobody to ask (no auto-launch).
-        const char* env = g_getenv("DBUS_SESSION_BUS_ADDRESS");
-        if (!env || !*env) return nullptr;
-        address = env;
-    }
-    GError* error = nullptr;
-    GDBusConnection* bus = g_dbus_connection_new_for_address_sync(
-        address.c_str(),
-        GDBusConnectionFlags(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
-                             G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-        nullptr, cancellable, &error);
-    g_clear_error(&error);
-    if (bus) g_dbus_connection_set_exit_on_close(bus, FALSE);
-    return bus;
-}
 
 }  // namespace
 
@@ -181,7 +164,7 @@ bool PortalFileChooser::openFile(const std::string& title, const Filter& filter,
             }
             Outcome outcome = Outcome::Unavailable;
             std::vector<std::string> paths;
-            if (GDBusConnection* bus = question->cancelled ? nullptr : connectTo(address, question->cancellable)) {
+            if (GDBusConnection* bus = question->cancelled ? nullptr : SessionBus::connect(address, question->cancellable)) {
                 Answer answer;
                 const gchar* unique = g_dbus_connection_get_unique_name(bus);
                 std::string expected = requestPath(unique ? unique : "", token);

@@ -1,5 +1,7 @@
 #include "platform/core/ScreenSaverInhibitor.h"
 
+#include "platform/core/SessionBus.h"
+
 #include <gio/gio.h>
 
 namespace sys {
@@ -21,28 +23,8 @@ ScreenSaverInhibitor::~ScreenSaverInhibitor() {
 
 GDBusConnection* ScreenSaverInhibitor::connection() {
     if (connection_ || connectFailed_) return connection_;
-    GError* error = nullptr;
-    std::string address = busAddress_;
-    if (address.empty()) {
-        // Without a session bus there is nothing to ask (no auto-launch).
-        const char* env = g_getenv("DBUS_SESSION_BUS_ADDRESS");
-        if (!env || !*env) {
-            connectFailed_ = true;
-            return nullptr;
-        }
-        address = env;
-    }
-    connection_ = g_dbus_connection_new_for_address_sync(
-        address.c_str(),
-        GDBusConnectionFlags(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
-                             G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-        nullptr, nullptr, &error);
-    if (!connection_) {
-        g_clear_error(&error);
-        connectFailed_ = true;
-        return nullptr;
-    }
-    g_dbus_connection_set_exit_on_close(connection_, FALSE);
+    connection_ = SessionBus::connect(busAddress_);
+    connectFailed_ = connection_ == nullptr;
     return connection_;
 }
 
