@@ -43,6 +43,14 @@ bool parseContentRange(const std::string& v, int64_t* first, int64_t* total) {
     return true;
 }
 
+// The file's length from a 416's "bytes */N"; -1 when it gives none.
+int64_t unsatisfiedRangeTotal(const std::string& v) {
+    if (v.compare(0, 8, "bytes */") != 0) return -1;
+    char* end = nullptr;
+    const long long n = std::strtoll(v.c_str() + 8, &end, 10);
+    return end == v.c_str() + 8 || n < 0 ? -1 : n;
+}
+
 bool isRegularFile(const std::string& path, int64_t* size) {
     struct stat st {};
     if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
@@ -122,6 +130,7 @@ void HttpDownload::downloadFile(const std::string& url, const std::string& saveP
     userName_ = username;
     password_ = password;
     finished_ = false;
+    restartedWhole_ = steppedBack_ = false;
     // The name comes from a server: one component of the save folder only.
     auto name = BookCommonPaths::confinePathComponent(saveName);
     if (!name || !BookCommonTypes::isBookorPDFFileorThemeWithFilename(*name)) {
@@ -266,6 +275,7 @@ void HttpDownload::start() {
     expectedTotal_ = -1;
     written_ = 0;
     refused_ = writeFailed_ = rangeRejected_ = false;
+    rejectedTotal_ = -1;
     received_ = 0;
 
     if (op_) op_->cancel();
@@ -302,7 +312,10 @@ bool HttpDownload::onResponse(const HttpResponse& r) {
         startOffset_ = resumeOffset_;
         expectedTotal_ = total;
     } else {
-        if (r.status == 416 && resumeOffset_ > 0) rangeRejected_ = true;
+        if (r.status == 416 && resumeOffset_ > 0) {
+            rangeRejected_ = true;
+            rejectedTotal_ = unsatisfiedRangeTotal(r.header("content-range"));
+        }
         return false;
     }
     std::string validator = r.header("etag");
@@ -356,6 +369,19 @@ void HttpDownload::onComplete(const HttpResponse& r) {
         discardTemporary();
         finish(kFailed);
         return;
+    }
+    if (rangeRejected_ && !steppedBack_ && resumeOffset_ > 1 &&
+        (rejectedTotal_ < 0 || rejectedTotal_ == resumeOffset_)) {
+        // Every byte is already here (the program ended after the last one
+        // came, before the book was put in place): nothing lies after the
+        // end. The last byte is asked again under the same If-Range: the same
+        // version sends it and the book is whole; another one comes whole.
+        steppedBack_ = true;
+        closeFile();
+        if (::truncate((temporaryFolder() + "/" + kTempFileName).c_str(), resumeOffset_ - 1) == 0) {
+            start();
+            return;
+        }
     }
     if (rangeRejected_ && !restartedWhole_) {
         restartedWhole_ = true;

@@ -104,6 +104,7 @@ private:
     bool usedStoredCredentials_ = false;
     bool triedCredentials_ = false;
     bool restartedWhole_ = false;
+    bool steppedBack_ = false;
     bool finished_ = false;
     int fd_ = -1;
     int64_t resumeOffset_ = 0;
@@ -119,6 +120,8 @@ private:
     bool refused_ = false;
     bool writeFailed_ = false;
     bool rangeRejected_ = false;
+    int64_t rejectedTotal_ = -1;  // the length a 416 gave
+
     std::atomic<int64_t> received_{0};
     std::atomic<bool> progressQueued_{false};
 };

@@ -121,7 +121,15 @@ for n in 1 2 3; do
   [ "$(grep -c "^/book$n.cbz 200 " nginx/access.log)" -le 1 ] || fail "book$n was fetched from the start again"
 done
 # The book cut short went on from where the kill left it, not from the start.
-grep -q "^/$cutbook.cbz 206 \"bytes=$cut-\"" nginx/access.log || fail "$cutbook was not resumed from byte $cut"
+# A kill can land after its last byte came but before it was put in place:
+# then there is nothing after the bytes kept, and its last byte is asked again.
+if [ "$cut" -eq "$(stat -c %s "www/$cutbook.cbz")" ]; then
+  grep -q "^/$cutbook.cbz 416 \"bytes=$cut-\"" nginx/access.log &&
+    grep -q "^/$cutbook.cbz 206 \"bytes=$((cut - 1))-\" 1\$" nginx/access.log ||
+    fail "$cutbook, whole on disk, was not finished from its last byte"
+else
+  grep -q "^/$cutbook.cbz 206 \"bytes=$cut-\"" nginx/access.log || fail "$cutbook was not resumed from byte $cut"
+fi
 
 # "leafbright http://.../book4.cbz": the question, "Yes", the book in the downloads.
 printf 'wait 1\ntap "Yes"\nwait 600\n' > run3.txt

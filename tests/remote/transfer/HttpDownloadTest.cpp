@@ -195,6 +195,63 @@ TEST_F(HttpDownloadTest, ResumesAfterADropAndNeverSplicesAnotherVersion) {
     EXPECT_FALSE(fs::exists(out_.file("g.cbz")));
 }
 
+// The program can end after a download's last byte came but before the book
+// was put in place. The next start asks for what follows the bytes kept, and
+// there is nothing: 416. The book is then finished from the bytes kept (the
+// last one asked again under If-Range), not fetched whole again; a stale
+// part of the same length is never taken for the new file; and a server
+// that refuses every range still gets the book fetched whole, once.
+TEST_F(HttpDownloadTest, APartThatIsAlreadyWholeIsFinishedWithoutFetchingTheBookAgain) {
+    if (test::NginxServer::program().empty()) GTEST_SKIP() << "no nginx";
+    const std::string body = pattern(300000);
+    writeFile(www_.file("w.cbz"), body);
+    test::NginxServer nginx;
+    ASSERT_TRUE(nginx.start(www_.path())) << nginx.lastError();
+    const std::string url = nginx.url("/w.cbz");
+    // nginx's validator: the file's modification time and length in hex.
+    struct stat st {};
+    ASSERT_EQ(::stat(www_.file("w.cbz").c_str(), &st), 0);
+    char etag[64];
+    std::snprintf(etag, sizeof etag, "\"%lx-%lx\"", long(st.st_mtime), long(st.st_size));
+    auto leave = [&](const std::string& source, const std::string& bytes, const std::string& validator) {
+        writeFile(temp(HttpDownload::kTempFileName), bytes);
+        sys::PropertyList::writeFile(sys::PlistValue(sys::PlistArray{source, validator}),
+                                     temp(HttpDownload::kSideFileName));
+    };
+    setMode("overwrite");
+
+    leave(url, body, etag);
+    EXPECT_EQ(download(url, "w.cbz"), HttpDownload::kSaved);
+    EXPECT_TRUE(readFile(out_.file("w.cbz")) == body);
+    ASSERT_TRUE(nginx.waitForRequests(2));
+    auto requests = nginx.requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[0].status, 416);
+    EXPECT_EQ(requests[0].range, "bytes=300000-");
+    EXPECT_EQ(requests[1].status, 206);
+    EXPECT_EQ(requests[1].range, "bytes=299999-");
+    EXPECT_EQ(requests[1].bodyBytes, 1u);
+    EXPECT_FALSE(fs::exists(temp(HttpDownload::kTempFileName)));
+    EXPECT_FALSE(fs::exists(temp(HttpDownload::kSideFileName)));
+
+    // Bytes of an older file of the same length: the server sends the new one whole.
+    leave(url, pattern(300000, 7), "\"1-493e0\"");
+    EXPECT_EQ(download(url, "w.cbz"), HttpDownload::kSaved);
+    EXPECT_TRUE(readFile(out_.file("w.cbz")) == body);
+
+    // Every range refused: the last byte is asked once, then the whole book.
+    test::FaultHttpServer refusing(www_.path());
+    ASSERT_TRUE(refusing.start());
+    const std::string refused = refusing.url("/w.cbz?fail416_from=1");
+    leave(refused, body, etag);
+    EXPECT_EQ(download(refused, "w.cbz"), HttpDownload::kSaved);
+    EXPECT_TRUE(readFile(out_.file("w.cbz")) == body);
+    ASSERT_EQ(refusing.requests().size(), 3u);
+    EXPECT_EQ(refusing.requests()[0].range, "bytes=300000-");
+    EXPECT_EQ(refusing.requests()[1].range, "bytes=299999-");
+    EXPECT_EQ(refusing.requests()[2].range, "");
+}
+
 // A server that answers with fewer bytes than the file has, saying so
 // truthfully (206 "bytes 0-99999/300000"): the download is not complete and
 // is never saved as a book; it stays resumable and the next one goes on
