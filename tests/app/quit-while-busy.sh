@@ -23,7 +23,13 @@ fault_httpd=${LB_FAULT_HTTPD:-$(dirname "$program")/tests/lb_fault_httpd}
 if [ "${3:-}" != inside ]; then
   rm -rf "$work"
   mkdir -p "$work"
-  exec xvfb-run -a -s "-screen 0 1280x1024x24" "$0" "$program" "$work" inside
+  # The close is timed on a machine that may be busy with other work (other
+  # tests beside this one): the X server, the window manager, the program and
+  # this script run above that work where the system allows it, so that what
+  # is timed is the program's own end, not its wait for a processor.
+  lift=()
+  nice -n -10 true 2>/dev/null && lift=(nice -n -10)
+  exec "${lift[@]}" xvfb-run -a -s "-screen 0 1280x1024x24" "$0" "$program" "$work" inside
 fi
 cd "$work"
 pids=()
