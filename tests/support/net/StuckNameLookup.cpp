@@ -9,10 +9,19 @@
 
 namespace {
 
-std::mutex gMutex;
-std::condition_variable gChanged;
-bool gHeld = false;  // guarded by gMutex
-int gBlocked = 0;    // guarded by gMutex
+// Never destroyed: a lookup the program left behind (HostLookup does not wait
+// for one) may still pass through here while the process exits.
+struct Shared {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool held = false;  // guarded by mutex
+    int blocked = 0;    // guarded by mutex
+};
+
+Shared& shared() {
+    static Shared* const s = new Shared;
+    return *s;
+}
 
 }  // namespace
 
@@ -23,12 +32,13 @@ extern "C" int getaddrinfo(const char* node, const char* service, const struct a
     using Real = int (*)(const char*, const char*, const struct addrinfo*, struct addrinfo**);
     static const Real real = reinterpret_cast<Real>(::dlsym(RTLD_NEXT, "getaddrinfo"));
     if (node && std::strcmp(node, test::StuckNameLookup::kName) == 0) {
-        std::unique_lock<std::mutex> lock(gMutex);
-        ++gBlocked;
-        gChanged.notify_all();
-        gChanged.wait(lock, [] { return !gHeld; });
-        --gBlocked;
-        gChanged.notify_all();
+        Shared& g = shared();
+        std::unique_lock<std::mutex> lock(g.mutex);
+        ++g.blocked;
+        g.changed.notify_all();
+        g.changed.wait(lock, [&] { return !g.held; });
+        --g.blocked;
+        g.changed.notify_all();
         return EAI_AGAIN;
     }
     return real ? real(node, service, hints, res) : EAI_SYSTEM;
@@ -37,31 +47,36 @@ extern "C" int getaddrinfo(const char* node, const char* service, const struct a
 namespace test {
 
 StuckNameLookup::StuckNameLookup() {
-    std::lock_guard<std::mutex> lock(gMutex);
-    gHeld = true;
+    Shared& g = shared();
+    std::lock_guard<std::mutex> lock(g.mutex);
+    g.held = true;
 }
 
 StuckNameLookup::~StuckNameLookup() { release(); }
 
 void StuckNameLookup::release() {
-    std::lock_guard<std::mutex> lock(gMutex);
-    gHeld = false;
-    gChanged.notify_all();
+    Shared& g = shared();
+    std::lock_guard<std::mutex> lock(g.mutex);
+    g.held = false;
+    g.changed.notify_all();
 }
 
 bool StuckNameLookup::waitForLookup(double seconds) {
-    std::unique_lock<std::mutex> lock(gMutex);
-    return gChanged.wait_for(lock, std::chrono::duration<double>(seconds), [] { return gBlocked > 0; });
+    Shared& g = shared();
+    std::unique_lock<std::mutex> lock(g.mutex);
+    return g.changed.wait_for(lock, std::chrono::duration<double>(seconds), [&] { return g.blocked > 0; });
 }
 
 bool StuckNameLookup::waitUntilNoneBlocked(double seconds) {
-    std::unique_lock<std::mutex> lock(gMutex);
-    return gChanged.wait_for(lock, std::chrono::duration<double>(seconds), [] { return gBlocked == 0; });
+    Shared& g = shared();
+    std::unique_lock<std::mutex> lock(g.mutex);
+    return g.changed.wait_for(lock, std::chrono::duration<double>(seconds), [&] { return g.blocked == 0; });
 }
 
 int StuckNameLookup::blocked() const {
-    std::lock_guard<std::mutex> lock(gMutex);
-    return gBlocked;
+    Shared& g = shared();
+    std::lock_guard<std::mutex> lock(g.mutex);
+    return g.blocked;
 }
 
 }  // namespace test
