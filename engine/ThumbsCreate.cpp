@@ -24,6 +24,7 @@
 #include <chrono>
 #include <cerrno>
 #include <cmath>
+#include <optional>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -225,11 +226,11 @@ std::shared_ptr<ThumbsCreateImageObject> ThumbsCreate::addQueDo(const std::share
         if (stopping_) return nullptr;
         if (queued_.count(item.get())) {
             for (const auto& queued : queue_)
-                if (queued->item() == item) return queued;
+                if (queued.entry->item() == item) return queued.entry;
         }
         if (queue_.size() >= kMaxQueue) return nullptr;
         entry = std::make_shared<ThumbsCreateImageObject>(item);
-        queue_.push_back(entry);
+        queue_.push_back(Queued{entry, *item});
         queued_.insert(item.get());
         if (!running_) {
             running_ = true;
@@ -333,18 +334,18 @@ void ThumbsCreate::createThread(const std::atomic<bool>& stop) {
     }
     for (;;) {
         if (suspended_.load()) sys::Clock::sleepFor(0.1, &stop);
-        std::shared_ptr<ThumbsCreateImageObject> entry;
+        std::optional<Queued> job;
         {
             std::lock_guard<std::mutex> lock(mutex_);
             if (stop.load() || stopping_ || queue_.empty()) {
                 running_ = false;
                 break;
             }
-            entry = queue_.front();
+            job = std::move(queue_.front());
             queue_.pop_front();
-            queued_.erase(entry->item().get());
+            queued_.erase(job->entry->item().get());
         }
-        createThumbsDo(entry, *session, stop);
+        createThumbsDo(*job, *session, stop);
         bool dropped = false;
         {
             std::lock_guard<std::mutex> lock(mutex_);
@@ -368,15 +369,17 @@ void ThumbsCreate::createThread(const std::atomic<bool>& stop) {
     changed_.notifyAll();
 }
 
-void ThumbsCreate::createThumbsDo(const std::shared_ptr<ThumbsCreateImageObject>& entry, BookReaderEx& session,
-                                  const std::atomic<bool>& stop) {
-    const std::shared_ptr<FilelistItem>& item = entry->item();
-    // The lists own their items' flags on the main thread.
-    if (item->remoteThumbsManualReload())
-        sys::RunLoop::main().post([item] { item->setRemoteThumbsManualReload(false); });
-    const int32_t type = item->type();
+void ThumbsCreate::createThumbsDo(const Queued& job, BookReaderEx& session, const std::atomic<bool>& stop) {
+    const std::shared_ptr<ThumbsCreateImageObject>& entry = job.entry;
+    // The copy: the list's own item belongs to the main thread.
+    FilelistItem item = job.item;
+    if (item.remoteThumbsManualReload()) {
+        std::shared_ptr<FilelistItem> listed = entry->item();
+        sys::RunLoop::main().post([listed] { listed->setRemoteThumbsManualReload(false); });
+    }
+    const int32_t type = item.type();
     if (type == kTypeFolder || type == kTypeLibraryDownload) {
-        auto folder = sourceOfItem(*item);
+        auto folder = sourceOfItem(item);
         if (!folder) return;
         BookCommon::getThumbsFilenameForFolder(*folder, true);
         auto image = BookCommon::getFirstThumbsFilenameForFolder(*folder);
@@ -393,9 +396,9 @@ void ThumbsCreate::createThumbsDo(const std::shared_ptr<ThumbsCreateImageObject>
         if (folderThumbsCreate(*folder, image, nullptr, false, *size)) tellDelegate(entry, stop);
         return;
     }
-    const bool local = item->location() == FilelistItem::kLocal;
+    const bool local = item.location() == FilelistItem::kLocal;
     if (type == kTypeBook || type == kTypeImage || (type == kTypePdf && local)) {
-        if (loadBookImage(*item, session)) tellDelegate(entry, stop);
+        if (loadBookImage(item, session)) tellDelegate(entry, stop);
     }
 }
 

@@ -118,8 +118,12 @@ public:
 
 private:
     void createThread(const std::atomic<bool>& stop);
-    void createThumbsDo(const std::shared_ptr<ThumbsCreateImageObject>& entry, BookReaderEx& session,
-                        const std::atomic<bool>& stop);
+    // A queued request: its entry, and the item as it was when queued.
+    struct Queued {
+        std::shared_ptr<ThumbsCreateImageObject> entry;
+        FilelistItem item;
+    };
+    void createThumbsDo(const Queued& job, BookReaderEx& session, const std::atomic<bool>& stop);
     bool makeBookThumbnail(FilelistItem& item, const std::string& source, const std::string& thumb,
                            BookReaderEx& session);
     void tellDelegate(const std::shared_ptr<ThumbsCreateImageObject>& entry, const std::atomic<bool>& stop);
@@ -132,7 +136,9 @@ private:
     // Guards the queue, the running flag, the session slot and the failures.
     mutable std::mutex mutex_;
     sys::Condition changed_;
-    std::deque<std::shared_ptr<ThumbsCreateImageObject>> queue_;
+    // The lists go on changing their items on the main thread: the worker
+    // reads only the copies taken as they were queued.
+    std::deque<Queued> queue_;
     std::unordered_set<const FilelistItem*> queued_;
     bool running_ = false;
     bool stopping_ = false;
