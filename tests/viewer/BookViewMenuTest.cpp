@@ -51,7 +51,8 @@ TEST_F(BookViewMenuTest, TheMenuOpensOverThePageAndATapOutsideItsLabelClosesIt) 
     EXPECT_FALSE(viewer->sliderPage()->transform().isIdentity());
     // Single-page buttons only in landscape spreads.
     EXPECT_EQ(viewer->pageLeftBtn()->alpha(), 0);
-    ui::View* sheet = viewer->viewSliderBG();
+    // Held here: the screen lets go of the sheet as it closes it.
+    const std::shared_ptr<ui::View> sheet = viewer->viewSliderBG()->shared_from_this();
     ASSERT_TRUE(viewer->bvToolbar());
     EXPECT_TRUE(viewer->bvToolbar()->superview()) << "the tool bar is on screen";
 
@@ -154,7 +155,7 @@ TEST_F(BookViewMenuTest, TheSeekBarPreviewShowsOtherPagesWithTheirCachedPicture)
     ASSERT_TRUE(viewer->bookToolViewPreviewImage()->image());
     EXPECT_EQ(viewer->bookToolViewPreviewImage()->image()->size().width, 40);
 
-    ui::View* preview = viewer->bookToolViewPreview();
+    const std::shared_ptr<ui::View> preview = viewer->bookToolViewPreview()->shared_from_this();
     viewer->bookToolViewPagePreviewEnd();
     pass(1);
     EXPECT_EQ(viewer->bookToolViewPreview(), nullptr);
@@ -239,8 +240,8 @@ TEST_F(BookViewMenuTest, TheDetailMenuOffersItsEntriesAndGoesWithTheSheet) {
     openSheet();
     viewer->onDetailMenuBtn();
     pass(0.5);
-    ui::View* menu = viewer->detailMenu();
-    ASSERT_TRUE(menu);
+    ASSERT_TRUE(viewer->detailMenu());
+    const std::shared_ptr<ui::View> menu = viewer->detailMenu()->shared_from_this();
     EXPECT_EQ(menu->superview(), viewer->viewSliderBG());
     EXPECT_EQ(menu->frame().size, (ui::Size{270, 200}));
     EXPECT_EQ(menu->alpha(), 1);
@@ -253,7 +254,7 @@ TEST_F(BookViewMenuTest, TheDetailMenuOffersItsEntriesAndGoesWithTheSheet) {
     for (int i = 1; i <= 3; ++i)
         EXPECT_EQ(menu->subviews()[size_t(i)]->frame(), ui::Rect(10 + 50 * (i - 1), 70, 50, 50));
     viewer->onDetailMenuBtn();
-    EXPECT_EQ(viewer->detailMenu(), menu) << "a second press adds no second menu";
+    EXPECT_EQ(viewer->detailMenu(), menu.get()) << "a second press adds no second menu";
 
     // Its close button fades it out and removes it; the sheet stays.
     driver->tap(*menu->subviews()[0]);

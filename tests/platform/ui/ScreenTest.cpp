@@ -143,9 +143,15 @@ public:
     void updateReadout() { readout->setText(std::to_string(int(slider->value() + 0.5)) + "%"); }
 
     void flashNotice() {
-        View::animate(0.3, [this] { notice->setAlpha(1); }, [this](bool) {
+        // The completions may come after the screen is gone (the test ends,
+        // the window goes): they look first.
+        std::weak_ptr<View> weak = weak_from_this();
+        View::animate(0.3, [this] { notice->setAlpha(1); }, [this, weak](bool) {
+            if (weak.expired()) return;
             View::animate(0.5, 1.5, AnimationOptionNone, [this] { notice->setAlpha(0); },
-                          [this](bool f) { noticeFinished = f; });
+                          [this, weak](bool f) {
+                              if (!weak.expired()) noticeFinished = f;
+                          });
         });
     }
 

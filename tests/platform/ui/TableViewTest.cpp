@@ -262,7 +262,8 @@ TEST_F(TableViewTest, InsertAndDeleteMoveTheCellsThatStay) {
     model.sections = {rows(5)};
     show();
     TableViewCell* row3 = table->cellForRowAtIndexPath({0, 3});
-    TableViewCell* row1 = table->cellForRowAtIndexPath({0, 1});
+    // Held here: the table lets go of a deleted row's cell once it has faded out.
+    const std::shared_ptr<View> row1 = table->cellForRowAtIndexPath({0, 1})->shared_from_this();
     // Delete row 1 and insert a new row 0 in one batch.
     model.sections[0].erase(model.sections[0].begin() + 1);
     model.sections[0].insert(model.sections[0].begin(), "New");
@@ -479,7 +480,8 @@ TEST_F(TableViewTest, HeaderViewComesFirstAndScrollingToARowPlacesIt) {
 TEST_F(TableViewTest, ReloadedRowsGetNewCellsMovedRowsKeepTheirs) {
     model.sections = {rows(5), rows(3, "S")};
     show();
-    TableViewCell* row2 = table->cellForRowAtIndexPath({0, 2});
+    // Held here: the table lets go of a reloaded row's old cell.
+    const std::shared_ptr<View> row2 = table->cellForRowAtIndexPath({0, 2})->shared_from_this();
     TableViewCell* row4 = table->cellForRowAtIndexPath({0, 4});
     model.sections[0][2] = "Changed";
     table->reloadRowsAtIndexPaths({{0, 2}}, TableViewRowAnimation::None);
