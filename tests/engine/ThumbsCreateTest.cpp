@@ -193,6 +193,44 @@ TEST_F(ThumbsCreateTest, EveryKindOfBookGetsItsFirstPageAsCoverAndTheListIsTold)
     EXPECT_EQ(maker->queueLength(), 0u);
 }
 
+// The lists refresh their rows on the main thread (the reading state, the
+// names, the streaming flag, all set again) while the worker makes the
+// covers of the same items: the worker reads only what was queued, so the
+// covers come out right (and, under ThreadSanitizer, nothing is shared).
+TEST_F(ThumbsCreateTest, TheListRefreshesItsRowsWhileTheirCoversAreMade) {
+    std::string src = pages("src");
+    std::vector<std::shared_ptr<FilelistItem>> items;
+    for (const char* name : {"r1.cbz", "r2.cbz", "r3.cbz"}) {
+        ASSERT_TRUE(pack(std::string("zip -q -0 '") + books + "/" + name + "' p0.jpg p1.jpg", src));
+        items.push_back(item(name, 1));
+    }
+    for (const auto& i : items) ASSERT_TRUE(maker->addQue(i));
+    int rounds = 0;
+    while ((maker->isRunning() || maker->queueLength() > 0) && rounds < 2000) {
+        for (const auto& i : items) {
+            const std::string name = *i->filename();
+            i->setFilename(name);
+            i->setPathFromBooks(name);
+            i->setType(1);
+            i->setRemoteCanStreaming(false);
+            i->setReadingPageNo(rounds);
+            i->setReadingFolder("folder " + std::to_string(rounds));
+            i->setBookmarkDate(sys::Date(1000.0 + rounds));
+            i->setIsSelected(rounds % 2 == 1);
+        }
+        ++rounds;
+        advance(0.01);  // the list's answers to the worker run here
+    }
+    idle();
+    EXPECT_EQ(listener->names(), (std::vector<std::string>{"r1.cbz", "r2.cbz", "r3.cbz"}));
+    for (const auto& i : items) {
+        SCOPED_TRACE(*i->filename());
+        auto c = cover(*i);
+        ASSERT_TRUE(c);
+        EXPECT_TRUE(test::colourNear(c->pixel(c->width() / 4, c->height() / 2), kRed, 24));
+    }
+}
+
 TEST_F(ThumbsCreateTest, TheWebComicSiteBooksUseTheirSecondPage) {
     std::string src = pages("src");
     const std::string name = std::string("title ") + ThumbsCreate::kWebComicHost + " 01.cbz";
