@@ -8,6 +8,7 @@
 #include "foundation/BookCommon.h"
 #include "foundation/LastStatusRestore.h"
 #include "library/LibraryServices.h"
+#include "library/PreparedBookOpen.h"
 #include "platform/core/AppPaths.h"
 #include "platform/core/FileManager.h"
 #include "platform/core/Keychain.h"
@@ -39,6 +40,9 @@ protected:
         LastStatusRestore::setRestoreMode(0);
         AppDelegateServices::install(nullptr);
         LibraryServices::install(nullptr);
+        // A book handed over before the library is up is prepared on a
+        // thread of its own, which the program ends as it quits.
+        PreparedBookOpen::discard();
         delegate.reset();
         VirtualClockTest::TearDown();
         sys::AppPaths::setHome("");

@@ -152,11 +152,13 @@ TEST_F(DocumentImportProgramTest, TheDesktopsFileChooserIsAskedFirstAndOurScreen
     play("wait 1\n");
     EXPECT_TRUE(presentedNav());
     EXPECT_FALSE(presentedTop<DocumentBrowserViewController>());
-    ASSERT_EQ(portal.calls().size(), 1u);
-    EXPECT_EQ(portal.calls()[0].title, "Import from Files");
-    EXPECT_EQ(portal.calls()[0].parentWindow, "x11:2c00004");
+    // A copy: the loop below would otherwise walk a list already freed.
+    const auto calls = portal.calls();
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0].title, "Import from Files");
+    EXPECT_EQ(calls[0].parentWindow, "x11:2c00004");
     bool cbz = false;
-    for (const auto& [kind, text] : portal.calls()[0].filter) cbz = cbz || (kind == 0 && text == "*.cbz");
+    for (const auto& [kind, text] : calls[0].filter) cbz = cbz || (kind == 0 && text == "*.cbz");
     EXPECT_TRUE(cbz);
 
     // The portal has no way to ask: our own screen instead.
