@@ -15,7 +15,7 @@ void QNHTTPRequestOperation::cancel() {
         // Waits for a handler that runs right now on the network thread.
         std::lock_guard<std::recursive_mutex> lk(handlerMutex_);
     }
-    QNHTTPRequestOperationManager::sharedManager().wake();
+    QNHTTPRequestOperationManager::wakeShared();
 }
 
 void QNHTTPRequestOperation::prepareEasy() {

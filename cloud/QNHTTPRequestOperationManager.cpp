@@ -7,9 +7,32 @@
 
 #include <algorithm>
 
+namespace {
+
+// The shared manager from its construction to the start of its destruction.
+// Neither is ever destroyed: they outlast every other static.
+std::mutex& sharedMutex() {
+    static auto* const m = new std::mutex;
+    return *m;
+}
+QNHTTPRequestOperationManager* gShared = nullptr;  // guarded by sharedMutex()
+
+}  // namespace
+
 QNHTTPRequestOperationManager& QNHTTPRequestOperationManager::sharedManager() {
     static QNHTTPRequestOperationManager manager;
+    static const bool published = [] {
+        std::lock_guard<std::mutex> lk(sharedMutex());
+        gShared = &manager;
+        return true;
+    }();
+    (void)published;
     return manager;
+}
+
+void QNHTTPRequestOperationManager::wakeShared() {
+    std::lock_guard<std::mutex> lk(sharedMutex());
+    if (gShared) gShared->wake();
 }
 
 QNHTTPRequestOperationManager::QNHTTPRequestOperationManager() {
@@ -21,6 +44,10 @@ QNHTTPRequestOperationManager::QNHTTPRequestOperationManager() {
 }
 
 QNHTTPRequestOperationManager::~QNHTTPRequestOperationManager() {
+    {
+        std::lock_guard<std::mutex> lk(sharedMutex());
+        if (gShared == this) gShared = nullptr;
+    }
     thread_.requestStop();
     wake();
     thread_.join();

@@ -27,6 +27,10 @@ public:
     void enqueue(const std::shared_ptr<QNHTTPRequestOperation>& op);
     // Makes the network thread look at its operations now (a cancel).
     void wake();
+    // wake() on the shared manager, if it is there: an operation cancelled
+    // before any was started, or by an object that goes at exit after the
+    // shared manager (statics go in reverse order), has nothing to wake.
+    static void wakeShared();
     // Operations queued or running.
     size_t runningCount() const;
 
