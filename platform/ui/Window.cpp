@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace ui {
 
@@ -323,6 +324,16 @@ void Window::setNeedsRender() {
         sys::LoopOwner(weak));
 }
 
+void Window::runAfterNextRender(std::function<void()> work) {
+    if (!work) return;
+    if (!renderRequest_) {
+        sys::RunLoop::main().post(std::move(work));
+        return;
+    }
+    afterRender_.push_back(std::move(work));
+    setNeedsRender();
+}
+
 gfx::Canvas& Window::framebuffer() {
     const double scale = profile_.scale > 0 ? profile_.scale : 1.0;
     int pw = std::max(1, int(std::ceil(bounds().width() * scale - 1e-6)));
@@ -360,6 +371,8 @@ gfx::Canvas& Window::render() {
         c.fillRoundedRect(rectInset(battery, 2, 2), 1.5, ink);
     }
     needsRender_ = false;
+    // What waited for this frame runs after it has gone to the screen.
+    for (auto& work : std::exchange(afterRender_, {})) sys::RunLoop::main().post(std::move(work));
     return c;
 }
 

@@ -10,6 +10,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace ui {
 
@@ -82,6 +83,10 @@ public:
     void setRenderRequestHandler(std::function<void()> handler) { renderRequest_ = std::move(handler); }
     // Whether someone shows this window's frames (continuous motion matters).
     bool wantsFrames() const { return bool(renderRequest_); }
+    // Runs `work` on the main loop once the next frame has been drawn (by
+    // render), so that it does not hold that frame back. With nobody drawing
+    // this window's frames (a headless run) it is simply posted.
+    void runAfterNextRender(std::function<void()> work);
     // Lays out and draws everything into the framebuffer.
     gfx::Canvas& render();
     gfx::Canvas& framebuffer();
@@ -103,6 +108,7 @@ private:
     bool needsRender_ = true;
     bool layoutScheduled_ = false;
     std::function<void()> renderRequest_;
+    std::vector<std::function<void()>> afterRender_;
     std::map<int, TouchRef> touches_;
     struct LastTap {
         Point where;

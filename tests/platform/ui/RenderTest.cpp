@@ -1,12 +1,15 @@
 #include "tests/support/TestHome.h"
 #include "UITestSupport.h"
 
+#include "platform/core/RunLoop.h"
 #include "platform/ui/Image.h"
 #include "platform/ui/ImageView.h"
 #include "platform/ui/Log.h"
 #include "platform/ui/View.h"
 
 #include <cmath>
+#include <string>
+#include <vector>
 
 using namespace ui;
 using uitest::UITest;
@@ -217,4 +220,32 @@ TEST_F(RenderTest, ContentModesPlaceTheImage) {
     iv->setClipsToBounds(true);
     render();
     EXPECT_TRUE(near(pixelAt(60, 350), 255, 255, 255));
+}
+
+// Work that waits for the next frame runs once that frame is drawn, after
+// it (not within the drawing); with nobody drawing the window's frames it
+// simply runs.
+TEST_F(RenderTest, WorkAfterTheNextFrameWaitsForItWhereFramesAreDrawn) {
+    std::vector<std::string> order;
+    window->runAfterNextRender([&] { order.push_back("headless"); });
+    sys::RunLoop::main().advance(0.1);
+    EXPECT_EQ(order, std::vector<std::string>{"headless"});
+
+    int asked = 0;
+    window->setRenderRequestHandler([&] { ++asked; });
+    render();
+    order.clear();
+    window->runAfterNextRender([&] { order.push_back("after"); });
+    sys::RunLoop::main().advance(0.1);
+    EXPECT_GT(asked, 0) << "no frame asked for";
+    EXPECT_TRUE(order.empty()) << "ran before any frame was drawn";
+    window->addSubview(box(Rect(0, 0, 10, 10), Color::red()));
+    render();
+    EXPECT_TRUE(order.empty()) << "ran within the drawing";
+    sys::RunLoop::main().advance(0.1);
+    EXPECT_EQ(order, std::vector<std::string>{"after"});
+    render();
+    sys::RunLoop::main().advance(0.1);
+    EXPECT_EQ(order.size(), 1u) << "ran again at a later frame";
+    window->setRenderRequestHandler({});
 }
