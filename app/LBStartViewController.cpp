@@ -127,10 +127,13 @@ void LBStartViewController::viewDidAppear(bool animated) {
 
 bool LBStartViewController::checkUpdateAndWriteVersion() {
     auto seen = sys::PropertyList::readArray(noticeFile());
+    const bool due = !seen || seen->empty() || !(*seen)[0].isString() || (*seen)[0].asString() != LEAFBRIGHT_VERSION;
+    // Written only when it changes: this runs as the start screen hands
+    // over, and a write that is flushed to the disk holds that up.
+    if (!due) return false;
     sys::FileManager::createDirectory(BookCommon::getBooksDocumentsFolder(), true);
     sys::PropertyList::writeFile(sys::PlistArray{sys::PlistValue(std::string(LEAFBRIGHT_VERSION))}, noticeFile());
-    if (!seen || seen->empty() || !(*seen)[0].isString()) return true;
-    return (*seen)[0].asString() != LEAFBRIGHT_VERSION;
+    return true;
 }
 
 bool LBStartViewController::isFirstLaunch() {

@@ -813,8 +813,12 @@ void BookCommonPaths::checkLeafbrightVersion(const std::function<void()>& remove
         if (!record || record->empty()) return 0;
         return (*record)[0].integerValue();
     };
+    // Records already holding this version are not written again: this
+    // runs on every start, and each write waits for the disk.
+    bool recorded = false;
     if (exists(versionFile)) {
         last = readVersion(versionFile);
+        recorded = last == kLeafbrightVersion;
     } else {
         std::string oldFile = join(getBooksDocumentsFolder(), ".version.lbs");
         if (exists(oldFile)) {
@@ -823,13 +827,16 @@ void BookCommonPaths::checkLeafbrightVersion(const std::function<void()>& remove
         }
     }
     auto& defaults = sys::UserDefaults::standard();
-    last = std::max(last, defaults.integerForKey("LastVersion"));
+    const int64_t inDefaults = defaults.integerForKey("LastVersion");
+    last = std::max(last, inDefaults);
 
-    defaults.setInteger(kLeafbrightVersion, "LastVersion");
+    if (inDefaults != kLeafbrightVersion) defaults.setInteger(kLeafbrightVersion, "LastVersion");
     defaults.synchronize();
-    mkdirs(settings);
-    sys::PropertyList::writeFile(sys::PlistValue(sys::PlistArray{sys::PlistValue(int64_t{kLeafbrightVersion})}),
-                                 versionFile);
+    if (!recorded) {
+        mkdirs(settings);
+        sys::PropertyList::writeFile(sys::PlistValue(sys::PlistArray{sys::PlistValue(int64_t{kLeafbrightVersion})}),
+                                     versionFile);
+    }
 
     // A first run adds no shortcut to an online library: there is no such
     // site to open yet, and a row that does nothing when tapped is no help.
