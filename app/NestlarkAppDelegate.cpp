@@ -239,9 +239,13 @@ void NestlarkAppDelegate::startLBWindow() {
     }
     fixWindowSize();
     ActiveLog::writeCheckpoint("checkLeafbrightVersion");
-    // A library that never ran gets the sample book before the version is recorded.
-    SampleBook::installIfFirstRun();
-    BookCommon::checkLeafbrightVersion();
+    // A library that never ran gets the sample book before the version is
+    // recorded. On such a run nothing before the library needs either (there
+    // is no earlier version to bring up to date): with a book to show first,
+    // both wait for its first frame.
+    const bool firstRunWaits =
+        SampleBook::isFirstRun() && bookHandedAtStart_ && PreparedBookOpen::readyToShow(*bookHandedAtStart_);
+    if (!firstRunWaits) recordVersion();
     loadSettings();
     const bool locked = isStartupLocked();
     // The reset runs before the root list is shown: the list restores the
@@ -251,7 +255,6 @@ void NestlarkAppDelegate::startLBWindow() {
     LastStatusRestore::setRestoreMode(bookHandedAtStart_ ? 0 : 1);
     buildRootNavigation(locked);
     auto root = rootList();
-    navigationController_->view()->setHidden(true);
     // Page turns by sound listen to the process's sound input.
     MicInput::setMaker([] { return std::make_shared<SoundMicInput>(); });
     BookViewController::setMicSettingScreenFactory(
@@ -279,6 +282,11 @@ void NestlarkAppDelegate::startLBWindow() {
             screen->setDelegate(std::move(delegate));
             return screen;
         });
+    // Behind no lock, a book handed over at start and ready opens before
+    // the library is shown (the list's view is not even made yet).
+    const bool bookFirst = !locked && !wasReset && openPreparedBookFirst(firstRunWaits);
+    if (firstRunWaits && !bookFirst) recordVersion();
+    navigationController_->view()->setHidden(true);
     showRootNavigation();
     if (locked) {
         coverView_ = std::make_shared<ui::View>(window_->bounds());
@@ -314,6 +322,28 @@ void NestlarkAppDelegate::openBookHandedAtStart() {
         if (Path::stringByDeletingLastPathComponent(book) == BookCommon::fromBooksToFromRoot(root->pathFromBooks()))
             root->resumeLastReading(Path::lastPathComponent(book));
     });
+}
+
+void NestlarkAppDelegate::recordVersion() {
+    SampleBook::installIfFirstRun();
+    BookCommon::checkLeafbrightVersion();
+}
+
+bool NestlarkAppDelegate::openPreparedBookFirst(bool recordVersionAfter) {
+    auto root = rootList();
+    if (!bookHandedAtStart_ || !root || !window_ || !PreparedBookOpen::readyToShow(*bookHandedAtStart_)) return false;
+    if (!root->openBookFirst(*bookHandedAtStart_)) return false;
+    bookHandedAtStart_.reset();
+    // The list reads its folder and takes its place under the book once
+    // the book's first frame is drawn.
+    std::weak_ptr<NestlarkAppDelegate> weak = shared_from_this();
+    window_->runAfterNextRender([weak, recordVersionAfter] {
+        auto self = weak.lock();
+        if (!self) return;
+        if (recordVersionAfter) self->recordVersion();
+        if (auto list = self->rootList()) list->finishUnderBookShownFirst();
+    });
+    return true;
 }
 
 void NestlarkAppDelegate::buildRootNavigation(bool locked) {

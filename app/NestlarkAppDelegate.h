@@ -171,6 +171,16 @@ private:
     // A book handed over before the library was up opens once it is (and
     // past the start-up lock) as a tap on it would open it.
     void openBookHandedAtStart();
+    // The book handed over at start, its first page composed while the
+    // start screen played: opened over the root list before the list is
+    // shown, so that its page is the first frame after the start screen;
+    // the list's own start follows once that frame is drawn. False when the
+    // book is not ready (the usual open after the library follows).
+    // `recordVersionAfter`: a first run's recordVersion comes then too.
+    bool openPreparedBookFirst(bool recordVersionAfter);
+    // The sample book on a first run, then the version recorded (and the
+    // files of an earlier version brought up to date).
+    void recordVersion();
     // Opens what was handed over and copied to `target` (a book, or a
     // folder of pictures) from the library's root; false when the root
     // does not list it.

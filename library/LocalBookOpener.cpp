@@ -32,6 +32,7 @@
 #include "viewer/BookViewController.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -476,7 +477,7 @@ bool LocalBookOpener::startLoadBook(const std::string& pathFromBooks, const std:
     history.setPathFromBooks(pathFromBooks);
     history.setBookTitle(Path::lastPathComponent(pathFromBooks));
     history.setIsLockedFolder(l->isInLockedFolder());
-    HistoryCollector::addHistory(history);
+    writeRecord([history] { HistoryCollector::addHistory(history); });
 
     // The book handed over at start may be open already, its first view
     // composed while the start screen played.
@@ -516,9 +517,16 @@ bool LocalBookOpener::startLoadBook(const std::string& pathFromBooks, const std:
         return askForPassword(pathFromBooks, password, folder, useBookmark, animated);
     }
 
-    writeLastBook(pathFromBooks);
+    writeRecord([this, pathFromBooks] { writeLastBook(pathFromBooks); });
     auto viewer = std::make_shared<BookViewController>();
     viewer->setOpenFolder(l->folderPath());
+    if (holdRecords_) {
+        viewer->setWritesLastReadingFileOnLoad(false);
+        std::weak_ptr<BookViewController> weakViewer = viewer;
+        writeRecord([weakViewer] {
+            if (auto v = weakViewer.lock()) v->writeLastReadingFile();
+        });
+    }
     viewer->setIsStreamingMode(false);
     viewer->setBookReader(reader);
     viewer->setPage(page);
@@ -532,10 +540,20 @@ bool LocalBookOpener::startLoadBook(const std::string& pathFromBooks, const std:
     // ends, not sliding in over the library.
     if (nav) nav->pushViewController(viewer, animated && !prepared);
     hideHideViewWithIsError(false);
-    if (auto stats = StatisticsStore::sharedStatisticsStore()) stats->incrementBookTotal();
-    if (auto thumbs = BookCommon::getThumbsFilenameForFolder(l->folderPath(), true))
-        sys::FileManager::removeItem(*thumbs);
+    writeRecord([folder = l->folderPath()] {
+        if (auto stats = StatisticsStore::sharedStatisticsStore()) stats->incrementBookTotal();
+        if (auto thumbs = BookCommon::getThumbsFilenameForFolder(folder, true)) sys::FileManager::removeItem(*thumbs);
+    });
     return nav != nullptr;
+}
+
+void LocalBookOpener::writeRecord(std::function<void()> record) {
+    if (holdRecords_) heldRecords_.push_back(std::move(record));
+    else record();
+}
+
+void LocalBookOpener::writeHeldRecords() {
+    for (auto& record : std::exchange(heldRecords_, {})) record();
 }
 
 bool LocalBookOpener::askForPassword(const std::string& pathFromBooks, const std::optional<std::string>& password,

@@ -86,6 +86,12 @@ public:
     bool isNowWaitingForOpenBook() const { return isNowWaitingForOpenBook_; }
     // The book sheet went away unanswered (closed from elsewhere).
     void forgetWaitingForOpenBook() { isNowWaitingForOpenBook_ = false; }
+    // While on, the records an open writes (the reading history, the last
+    // book, the statistics, the folder's old thumbnail sheet) wait for
+    // writeHeldRecords instead of holding back the book's first frame.
+    void setHoldRecords(bool on) { holdRecords_ = on; }
+    // Writes the records held, in the order the opens made them.
+    void writeHeldRecords();
 
     // ---- The open chain --------------------------------------------------------------------
     void startLoadBookWithIndicator(const ItemRef& item, const std::optional<std::string>& password,
@@ -171,7 +177,12 @@ private:
     void writeLastBook(const std::string& pathFromBooks);
     ItemRef itemForBook(const std::string& fileName) const;
 
+    // Writes `record` now, or keeps it for writeHeldRecords.
+    void writeRecord(std::function<void()> record);
+
     std::weak_ptr<LocalFilelistViewController> list_;
+    bool holdRecords_ = false;
+    std::vector<std::function<void()>> heldRecords_;
     bool isNowWaitingForOpenBook_ = false;
     bool prevResumeActionIsYes_ = false;
     std::vector<std::string> preFileListArray_;

@@ -838,6 +838,35 @@ bool LocalFilelistViewController::openHandedOverBook(const std::string& name) {
     return true;
 }
 
+bool LocalFilelistViewController::openBookFirst(const std::string& fullPath) {
+    if (isViewLoaded() || !isRootViewController()) return false;
+    setPathFromBooksIfRootView();
+    if (Path::stringByDeletingLastPathComponent(fullPath) != BookCommon::fromBooksToFromRoot(pathFromBooks_)) return false;
+    const std::string name = Path::lastPathComponent(fullPath);
+    bookShownFirst_ = name;
+    // As a tap on it would open it (openHandedOverBook); the question of
+    // archives inside was answered by the preparation.
+    const bool image = BookCommon::isImageFileWithFile(fullPath);
+    bookOpener().setHoldRecords(true);
+    bookOpener().startLoadBook(pathFromBooks_.empty() ? name : Path::stringByAppendingPathComponent(pathFromBooks_, name),
+                               std::nullopt, std::nullopt, !image, true);
+    bookOpener().setHoldRecords(false);
+    return true;
+}
+
+void LocalFilelistViewController::finishUnderBookShownFirst() {
+    const auto name = std::exchange(bookShownFirst_, std::nullopt);
+    if (!name) return;
+    bookOpener().writeHeldRecords();
+    loadViewIfNeeded();
+    if (auto item = bookItemNamed(*name)) lastSeletItem_ = item;
+    // Its appearance before the book: where the library is (restore mode
+    // as the start set it), and the bar's look given back as a book covers it.
+    if (!dontRestoreLastStatus_) restoreLastStatus(false);
+    if (nextIsNotFileSelectView()) setTintColor(false);
+    setNextIsNotFileSelectView(false);
+}
+
 bool LocalFilelistViewController::openHandedOverFolder(const std::string& name) {
     endSearch();
     needUpdateFilelist();

@@ -156,6 +156,16 @@ public:
     // another is offered to expand), at its last page read. False when the
     // folder has no such book.
     bool openHandedOverBook(const std::string& name);
+    // The book given as the program starts, prepared while the start screen
+    // played (PreparedBookOpen::readyToShow), opened over this root list
+    // before the list has read its folder or been shown, so that the reading
+    // screen is the first thing drawn. False (nothing done) when `fullPath`
+    // is not in this folder. The list's own start follows with
+    // finishUnderBookShownFirst, once that frame is on the screen.
+    bool openBookFirst(const std::string& fullPath);
+    // What the list's start did before the book opened over it: reads its
+    // folder, selects the book in it, and records where the library is.
+    void finishUnderBookShownFirst();
     // The book, PDF or picture named `name` of this folder, read again from
     // the disk (a search ends so that it is listed); null when there is none.
     std::shared_ptr<FilelistItem> bookItemNamed(const std::string& name);
@@ -317,6 +327,8 @@ private:
     int64_t localItemCount_ = -1;
     std::string pathFromBooks_;
     bool dontRestoreLastStatus_ = false;
+    // The book opened by openBookFirst, until finishUnderBookShownFirst.
+    std::optional<std::string> bookShownFirst_;
     bool openNextFolderMode_ = false;
     bool openFirstImageMode_ = false;
     // The folder opened next was handed over: its list opens its pictures,

@@ -42,6 +42,7 @@ struct Job {
     int32_t page = 0;
     bool second = false;
     bool composed = false;
+    bool holdsArchives = false;  // a book with archives inside (offered to expand)
     std::shared_ptr<const SettingsValues> values;
 
     sys::Thread thread;
@@ -63,6 +64,12 @@ struct Job {
                 view.secondPage = second;
                 values = settings->snapshot();
                 composed = reader->loadPage(view) == BookReaderEx::kLoadDone;
+            }
+            // The question an open of a book (not of a picture) asks first.
+            if (composed && !BookCommon::isImageFileWithFile(full)) {
+                auto archives = BookReaderEx::getArchiveList(full, false, {}, "", "", settings.get(),
+                                                             sys::PlistDictionary());
+                holdsArchives = archives && !archives->empty();
             }
         }
         finished = true;
@@ -148,6 +155,14 @@ std::optional<PreparedBookOpen::Session> PreparedBookOpen::take(const std::strin
 void PreparedBookOpen::discard() {
     std::unique_ptr<Job> job = std::exchange(current(), nullptr);
     if (job) job->thread.join();
+}
+
+bool PreparedBookOpen::readyToShow(const std::string& fullPath) {
+    const auto& job = current();
+    // Still at work: the open waits for it the usual way.
+    if (!job || job->full != fullPath || !job->finished.load()) return false;
+    job->thread.join();
+    return job->composed && !job->holdsArchives;
 }
 
 const BookReaderEx* PreparedBookOpen::ready() {

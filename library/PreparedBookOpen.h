@@ -45,6 +45,10 @@ public:
     // The session of a preparation that has composed its first view and
     // waits to be taken; null otherwise.
     static const BookReaderEx* ready();
+    // Whether the book at `fullPath` has been prepared (its worker done, its
+    // first view composed) and opens without a question first: a book (not a
+    // picture) holding other archives is offered to expand. Never waits.
+    static bool readyToShow(const std::string& fullPath);
 
     // The first view an open of a book asks for at `page`, with the
     // reading screen's area and zoom for these settings. `landscape`, when

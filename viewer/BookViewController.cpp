@@ -150,7 +150,7 @@ void BookViewController::viewDidLoad() {
     applyBounceRules(*scrollView_);
 
     // 8.
-    writeLastReadingFile();
+    if (writesLastReadingFileOnLoad_) writeLastReadingFile();
     recreateThumbs();
 
     // 9. The message line.

@@ -139,6 +139,11 @@ public:
     BookViewControllerDelegate* delegate() const { return delegate_; }
     void setOpenFolder(const std::string& folder) { openFolder_ = folder; }
     const std::string& openFolder() const { return openFolder_; }
+    // Whether the screen, as it loads, records its book as the open
+    // folder's last one read (on by default); off, the opener records it
+    // with writeLastReadingFile once the first frame is out.
+    void setWritesLastReadingFileOnLoad(bool on) { writesLastReadingFileOnLoad_ = on; }
+    void writeLastReadingFile();
 
     // ---- Called by the application shell ---------------------------------------------
     void closeIfBackground();
@@ -527,7 +532,6 @@ private:
     void startVolumeCheck();
     void stopVolumeCheck();
     void recreateThumbs();
-    void writeLastReadingFile();
     void timerDisableScrollMove();
 
     // Set by the opener.
@@ -541,6 +545,7 @@ private:
     std::string userName_, password_;
     BookViewControllerDelegate* delegate_ = nullptr;
     std::string openFolder_;
+    bool writesLastReadingFileOnLoad_ = true;
 
     // Views.
     std::shared_ptr<BookViewScreen> scrollView_;

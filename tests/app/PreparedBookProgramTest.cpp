@@ -8,6 +8,7 @@
 #include "foundation/BookCommon.h"
 #include "foundation/Settings.h"
 #include "library/ArchivePasswordViewController.h"
+#include "library/LocalFilelistViewController.h"
 #include "library/PreparedBookOpen.h"
 #include "platform/core/PropertyList.h"
 #include "platform/core/RunLoop.h"
@@ -16,7 +17,9 @@
 #include "platform/ui/Window.h"
 #include "viewer/BookViewController.h"
 
+#include <algorithm>
 #include <filesystem>
+#include <vector>
 
 namespace {
 
@@ -94,6 +97,62 @@ TEST_F(PreparedBookProgramTest, ABookGivenAtStartIsComposedWhileTheAnimationPlay
     EXPECT_EQ(viewer()->page(), 3);
     EXPECT_TRUE(showsPage(3));
     EXPECT_FALSE(PreparedBookOpen::ready());
+}
+
+// The book's page is the first frame after the animation: the library's
+// list is made under it only once that frame is drawn (a window's frames are
+// drawn here as the desktop shell draws them), and is then as a tap on the
+// book would have left it; the open's records are written.
+TEST_F(PreparedBookProgramTest, ThePageIsDrawnBeforeTheLibraryUnderItIsMade) {
+    if (!test::haveProgram("zip")) GTEST_SKIP() << "zip missing";
+    startWith(bookAtPageThree("Story.cbz"));
+    struct Frame {
+        bool reading = false;
+        bool libraryMade = false;
+    };
+    std::vector<Frame> frames;
+    ui::Window& w = window();
+    w.setRenderRequestHandler([&] {
+        w.render();
+        auto root = program->delegate()->rootList();
+        frames.push_back({nav() && viewer(), root && root->isViewLoaded()});
+    });
+    // The window's first frame, as the shell draws it when the window shows.
+    w.render();
+    sys::RunLoop::main().advance(0.5);
+    const BookReaderEx* prepared = PreparedBookOpen::ready();
+    ASSERT_TRUE(prepared);
+    sys::RunLoop::main().advance(1.5);
+    w.setRenderRequestHandler({});
+    auto first = std::find_if(frames.begin(), frames.end(), [](const Frame& f) { return f.reading; });
+    ASSERT_NE(first, frames.end()) << "no frame showed the book";
+    EXPECT_FALSE(first->libraryMade) << "the library was made before the page was drawn";
+    EXPECT_TRUE(std::none_of(frames.begin(), first, [](const Frame& f) { return f.libraryMade; }))
+        << "a frame of the library came before the book";
+    ASSERT_TRUE(viewer());
+    EXPECT_EQ(viewer()->bookReader().get(), prepared) << "the book was opened a second time";
+    EXPECT_EQ(viewer()->page(), 3);
+    EXPECT_TRUE(showsPage(3));
+
+    // Under the book: the library read its folder and selected the book.
+    auto root = program->delegate()->rootList();
+    ASSERT_TRUE(root && root->isViewLoaded()) << "the library was never made";
+    ASSERT_TRUE(root->lastSeletItem());
+    EXPECT_EQ(root->lastSeletItem()->filename().value_or(""), "Story.cbz");
+    // What the open records: the last book and the folder's last one read.
+    auto last = sys::PropertyList::readArray(BookCommon::getLastBookSettingFilePath());
+    ASSERT_TRUE(last && !last->empty());
+    EXPECT_EQ((*last)[0].asString(), "Story.cbz");
+    auto lastRead = sys::PropertyList::readArray(BookCommon::getLastReadingFileStoreFile(docs()));
+    ASSERT_TRUE(lastRead && !lastRead->empty());
+    EXPECT_EQ((*lastRead)[0].asString(), "Story.cbz");
+
+    // Back from the book, the library lists it.
+    nav()->popViewController(false);
+    sys::RunLoop::main().advance(1);
+    EXPECT_EQ(nav()->topViewController(), root.get());
+    ui::test::Driver d(window());
+    EXPECT_TRUE(d.findByText("Story")) << "the library does not list the book";
 }
 
 // Settings changed between the preparation and the open: the prepared page
