@@ -6,6 +6,7 @@
 #include "app/ProgramOptions.h"
 #include "engine/BookReaderEx.h"
 #include "foundation/BookCommon.h"
+#include "foundation/QNKeyChain.h"
 #include "foundation/Settings.h"
 #include "library/ArchivePasswordViewController.h"
 #include "library/LocalFilelistViewController.h"
@@ -15,6 +16,7 @@
 #include "platform/ui/NavigationController.h"
 #include "platform/ui/TestDriver.h"
 #include "platform/ui/Window.h"
+#include "screens/StartupPasscodeInputViewController.h"
 #include "viewer/BookViewController.h"
 
 #include <algorithm>
@@ -153,6 +155,43 @@ TEST_F(PreparedBookProgramTest, ThePageIsDrawnBeforeTheLibraryUnderItIsMade) {
     EXPECT_EQ(nav()->topViewController(), root.get());
     ui::test::Driver d(window());
     EXPECT_TRUE(d.findByText("Story")) << "the library does not list the book";
+}
+
+// Behind the start-up lock the book given at start is not opened before
+// the passphrase, not even under the lock: no frame has it; it opens at its
+// stored page once the passphrase is given.
+TEST_F(PreparedBookProgramTest, BehindTheStartupLockNoFrameHasTheBookBeforeThePassphrase) {
+    if (!test::haveProgram("zip")) GTEST_SKIP() << "zip missing";
+    sys::PropertyList::writeFile(sys::PlistDictionary{{"startupLock", sys::PlistValue("passphrase")}},
+                                 BookCommon::getSettingsFolder() + "/.globalsettings.lbs");
+    QNKeyChain::addOrUpdatePassword(BookCommon::passcodeToHash("open sesame"),
+                                    StartupPasscodeInputViewController::kKeychainAccount,
+                                    StartupPasscodeInputViewController::kKeychainService);
+    startWith(bookAtPageThree("Story.cbz"));
+    auto lock = [&] {
+        return nav() ? dynamic_cast<StartupPasscodeInputViewController*>(nav()->presentedViewController()) : nullptr;
+    };
+    int frames = 0, withBook = 0;
+    ui::Window& w = window();
+    w.setRenderRequestHandler([&] {
+        w.render();
+        ++frames;
+        if (nav() && viewer()) ++withBook;
+    });
+    w.render();
+    sys::RunLoop::main().advance(2);
+    ASSERT_TRUE(lock()) << "no passphrase asked";
+    EXPECT_GT(frames, 0);
+    EXPECT_EQ(withBook, 0) << "the book was opened behind the lock";
+    EXPECT_FALSE(viewer());
+    ASSERT_TRUE(lock()->submit("open sesame"));
+    sys::RunLoop::main().advance(2);
+    w.setRenderRequestHandler({});
+    EXPECT_FALSE(lock());
+    ASSERT_TRUE(viewer()) << "the book did not open after the passphrase";
+    EXPECT_EQ(viewer()->fileName(), docs() + "/Story.cbz");
+    EXPECT_EQ(viewer()->page(), 3);
+    EXPECT_TRUE(showsPage(3));
 }
 
 // Settings changed between the preparation and the open: the prepared page
