@@ -13,6 +13,7 @@
 #include "library/PreparedBookOpen.h"
 #include "platform/core/PropertyList.h"
 #include "platform/core/RunLoop.h"
+#include "platform/ui/AlertController.h"
 #include "platform/ui/NavigationController.h"
 #include "platform/ui/TestDriver.h"
 #include "platform/ui/Window.h"
@@ -213,12 +214,32 @@ TEST_F(PreparedBookProgramTest, SettingsChangedMeanwhileOpenTheBookAfresh) {
 }
 
 // What a book asks before it shows is asked as ever: the password of an
-// encrypted zip, the solid 7z archive's notice.
+// encrypted zip, whether to expand the archive a book holds, the solid 7z
+// archive's notice.
 TEST_F(PreparedBookProgramTest, QuestionsABookRaisesAreAskedAsEver) {
     if (!test::haveProgram("zip") || !test::haveProgram("convert")) GTEST_SKIP() << "zip or ImageMagick missing";
     ASSERT_EQ(test::shell("cd '" + given_ + "' && convert -size 60x80 xc:'#3366cc' p1.png && convert -size 60x80 "
                           "xc:'#cc6633' p2.png && zip -q -P 'open sesame' Locked.cbz p1.png p2.png"),
               0);
+    // A book of pages that also holds another archive: prepared, yet the
+    // question of expanding it comes first, over the library, as from a tap.
+    ASSERT_EQ(test::shell("cd '" + given_ + "' && zip -q Inner.cbz p1.png p2.png && zip -q Holding.cbz p1.png p2.png "
+                          "Inner.cbz"),
+              0);
+    startWith(given_ + "/Holding.cbz");
+    sys::RunLoop::main().advance(0.5);
+    EXPECT_TRUE(PreparedBookOpen::ready()) << "its pages were not composed";
+    sys::RunLoop::main().advance(2);
+    {
+        ui::ViewController* top = nav();
+        while (top && top->presentedViewController()) top = top->presentedViewController();
+        auto* question = dynamic_cast<ui::AlertController*>(top);
+        ASSERT_TRUE(question) << "nothing asked";
+        EXPECT_EQ(question->alertTitle().value_or(""), "This file includes another archive. Do you want to extract it?");
+        EXPECT_FALSE(viewer()) << "the book opened without the question";
+    }
+    stop();
+
     startWith(given_ + "/Locked.cbz");
     sys::RunLoop::main().advance(0.5);
     EXPECT_FALSE(PreparedBookOpen::ready()) << "a page without its password";

@@ -94,6 +94,16 @@ TEST_F(StartScreenProgramTest, AFileHandedOverDuringTheNoticeOpensOnceItIsClosed
     auto* viewer = dynamic_cast<BookViewController*>(nav->topViewController());
     ASSERT_TRUE(viewer) << "the handed book is not open";
     EXPECT_NE(viewer->fileName().find("Handed.cbz"), std::string::npos);
+    // Under the book, a first run's library as ever: the sample book and
+    // theme are in it and the version is recorded.
+    EXPECT_TRUE(std::filesystem::exists(docs() + "/" + SampleBook::kInstalledName));
+    EXPECT_TRUE(std::filesystem::exists(docs() + "/" + SampleBook::kThemeName));
+    EXPECT_FALSE(SampleBook::isFirstRun()) << "the version was not recorded";
+    nav->popViewController(false);
+    sys::RunLoop::main().advance(1);
+    ui::test::Driver d(window());
+    EXPECT_TRUE(d.findByText("Leafbright Harbour"));
+    EXPECT_TRUE(d.findByText("Handed"));
 }
 
 // A zip holding another book, given on the command line as the program
