@@ -435,7 +435,9 @@ int64_t RemoteStreamRead::findNextBlock() {
 }
 
 bool RemoteStreamRead::readerNeedsBlockLocked() const {
-    if (!waitForReadByte_ || isOfflineMode_ || recvBlockMap_.empty()) return false;
+    // Only a need a read has published (under the lock, with its blocks):
+    // the blocks of an earlier read are not what a read starting now needs.
+    if (!readerNeedAsked_ || isOfflineMode_ || recvBlockMap_.empty()) return false;
     const uint64_t e = std::min<uint64_t>(blockNeedEnd_, recvBlockMap_.size() - 1);
     for (uint64_t b = blockNeed_; b <= e; ++b) {
         if (recvBlockMap_[b] == 0) return true;
@@ -463,8 +465,9 @@ uint64_t RemoteStreamRead::readByteDo(void* buffer, int64_t offset, uint64_t siz
     waitForReadByte_ = true;
     struct Clear {
         std::atomic<bool>& flag;
-        ~Clear() { flag = false; }
-    } clear{waitForReadByte_};
+        std::atomic<bool>& asked;
+        ~Clear() { flag = asked = false; }
+    } clear{waitForReadByte_, readerNeedAsked_};
 
     const int64_t length = contentLength_;
     if (offset < 0 || offset >= length || size == 0) return 0;
@@ -483,6 +486,7 @@ uint64_t RemoteStreamRead::readByteDo(void* buffer, int64_t offset, uint64_t siz
         // what it has written so far.
         bool haveMap = !offline || loadMapFileLocked();
         if (haveMap && availableLocked(uint64_t(offset), n, false)) {
+            readerNeedAsked_ = false;
             if (offline) {
                 // Met: it no longer steers the loaders (unless another read asked since).
                 int64_t expected = int64_t(b0);
@@ -500,6 +504,7 @@ uint64_t RemoteStreamRead::readByteDo(void* buffer, int64_t offset, uint64_t siz
                 // (Bytes a span on its way brings are not asked for again as blocks.)
                 blockNeed_ = b0;
                 blockNeedEnd_ = b1;
+                readerNeedAsked_ = true;
                 readerWaits_.notifyAll();
             }
         }

@@ -277,6 +277,9 @@ private:
     int64_t blockCacheOffset_ = 0;
     uint64_t blockCacheLength_ = 0;
     std::atomic<bool> waitForReadByte_{false};
+    // A read waits for the blocks blockNeed_..blockNeedEnd_ (set with them
+    // under fileMutex_; cleared as the read ends).
+    std::atomic<bool> readerNeedAsked_{false};
     std::atomic<bool> isExit_{false};
     std::atomic<uint64_t> blockNeed_{0};
     std::atomic<uint64_t> blockNeedEnd_{0};
