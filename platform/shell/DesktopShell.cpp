@@ -109,6 +109,8 @@ bool DesktopShell::open(const std::string& title, std::string* error) {
         if (error) *error = SDL_GetError();
         return false;
     }
+    if (std::strcmp(SDL_GetCurrentVideoDriver() ? SDL_GetCurrentVideoDriver() : "", "x11") == 0)
+        X11Desktop::endWhenTheDisplayGoes();
     // A window made smaller than that (a phone's screen) keeps its size.
     SDL_SetWindowMinimumSize(sdlWindow_, px(std::min(double(kMinWidth), b.width())),
                              px(std::min(double(kMinHeight), b.height())));

@@ -1,5 +1,7 @@
 #include "platform/shell/X11Desktop.h"
 
+#include "platform/core/UserDefaults.h"
+
 #include <SDL.h>
 #include <SDL_syswm.h>
 
@@ -27,6 +29,17 @@ std::string X11Desktop::portalHandle(SDL_Window* window) {
     return text;
 #else
     return {};
+#endif
+}
+
+void X11Desktop::endWhenTheDisplayGoes() {
+#if defined(SDL_VIDEO_DRIVER_X11)
+    XSetIOErrorHandler([](Display*) -> int {
+        sys::UserDefaults::standard().synchronize();
+        std::fputs("leafbright: the display went away\n", stderr);
+        std::fflush(nullptr);
+        std::_Exit(1);
+    });
 #endif
 }
 

@@ -17,6 +17,12 @@ namespace shell {
 class X11Desktop {
 public:
     static void setTitle(SDL_Window* window, const std::string& utf8);
+    // When the X display goes away under a window (the server ends or the
+    // session is closed), the process ends at once with status 1: the
+    // settings are written first, and nothing of the process is torn down
+    // while its workers still run (X's own handler calls exit, which
+    // destroyed the objects the workers were using).
+    static void endWhenTheDisplayGoes();
     // The window as the desktop portal names a parent ("x11:1a00007"); empty
     // without an X window.
     static std::string portalHandle(SDL_Window* window);

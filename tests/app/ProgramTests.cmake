@@ -23,6 +23,11 @@ add_test(NAME program_links_window
          COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/app/links-window.sh $<TARGET_FILE:leafbright>
                  ${CMAKE_BINARY_DIR}/testwork/program-links-window)
 set_tests_properties(program_links_window PROPERTIES TIMEOUT 120 SKIP_RETURN_CODE 77 LABELS program)
+# The X display goes away under a window with a book open: the program ends at once, says why, settings kept.
+add_test(NAME program_display_gone
+         COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/app/display-gone.sh $<TARGET_FILE:leafbright>
+                 ${CMAKE_BINARY_DIR}/testwork/program-display-gone)
+set_tests_properties(program_display_gone PROPERTIES TIMEOUT 120 SKIP_RETURN_CODE 77 LABELS program)
 # The desktop entry installed for the user names the program for every kind of book, and its Exec line takes a book in.
 add_test(NAME program_desktop_entry
          COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/app/desktop-entry.sh $<TARGET_FILE:leafbright>
