@@ -40,7 +40,7 @@ fi
 
 # ---- Inside the virtual X server -------------------------------------------------------------
 cd "$work"
-openbox --sm-disable >/dev/null 2>&1 &
+openbox --sm-disable > openbox.log 2>&1 &
 wm=$!
 pid=
 cleanup() {
@@ -53,7 +53,8 @@ trap cleanup EXIT
 # Every wait below is on a condition, bounded generously: this runs beside
 # many other tests.
 for _ in $(seq 300); do xprop -root _NET_WORKAREA 2>/dev/null | grep -q = && break; sleep 0.1; done
-xprop -root _NET_WORKAREA 2>/dev/null | grep -q = || fail "the window manager did not start"
+xprop -root _NET_WORKAREA 2>/dev/null | grep -q = ||
+  fail "the window manager did not start on $DISPLAY ($(kill -0 $wm 2>/dev/null && echo running || echo ended)): $(tail -5 openbox.log)"
 
 # poll TRIES COMMAND...: runs COMMAND every tenth of a second until it succeeds
 # (a snapshot taken by COMMAND adds its own time).
