@@ -296,6 +296,10 @@ std::optional<std::vector<std::string>> UrlListStreamRead::getIndex(const std::s
     isCancelled_ = false;
     if (!runWorker([&](const std::atomic<bool>&) { return fetch(indexUrl, "", -1, &body, kMaxIndexBytes); }))
         return std::nullopt;
+    return parseIndex(body);
+}
+
+std::optional<std::vector<std::string>> UrlListStreamRead::parseIndex(const std::string& body) {
     std::vector<std::string> entries;
     if (auto plist = sys::PropertyList::parse(body)) {
         if (!plist->isArray()) return std::nullopt;

@@ -43,6 +43,9 @@ public:
 
     // The index is a property-list array of entry paths, or one path a line.
     std::optional<std::vector<std::string>> getIndex(const std::string& indexUrl) override;
+    // The entries of an index as fetched; nothing when it holds more than
+    // kMaxIndexEntries or is a property list of another shape.
+    static std::optional<std::vector<std::string>> parseIndex(const std::string& body);
     bool openUrls(const std::vector<std::string>& urls, const std::optional<std::vector<int32_t>>& globalPageNoList,
                   int64_t totalPage, const std::string& infoURL, bool isLbExpand) override;
     std::optional<std::string> getLocalCachePath(int64_t index) override;

@@ -1,7 +1,9 @@
 #include "fuzz/support/ScriptedPeer.h"
 
 #include <arpa/inet.h>
+#include <cctype>
 #include <cerrno>
+#include <fcntl.h>
 #include <cstdio>
 #include <cstdlib>
 #include <netinet/in.h>
@@ -55,6 +57,10 @@ ScriptedPeer& ScriptedPeer::shared() {
 }
 
 ScriptedPeer::ScriptedPeer() {
+    if (::pipe2(wake_, O_CLOEXEC | O_NONBLOCK) != 0) {
+        std::perror("ScriptedPeer");
+        std::abort();
+    }
     listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in a{};
     a.sin_family = AF_INET;
@@ -70,17 +76,76 @@ ScriptedPeer::ScriptedPeer() {
 
 void ScriptedPeer::play(std::span<const uint8_t> script, Ids ids) {
     finish();
+    uint8_t drain[64];
+    while (::read(wake_[0], drain, sizeof drain) > 0) {
+    }
     thread_ = std::thread([this, script, ids] { converse(script, ids); });
 }
 
-void ScriptedPeer::finish() {
+void ScriptedPeer::finish(bool hangUp) {
+    if (hangUp && thread_.joinable()) {
+        const uint8_t one = 1;
+        [[maybe_unused]] const ssize_t k = ::write(wake_[1], &one, 1);
+    }
     if (thread_.joinable()) thread_.join();
 }
 
+bool ScriptedPeer::readTextRequest(int fd, Ids ids) {
+    const std::string end = ids == Ids::Http ? "\r\n\r\n" : "\n";
+    std::string request;
+    while (request.size() < kMaxRequest) {
+        pollfd pf[2] = {{fd, POLLIN, 0}, {wake_[0], POLLIN, 0}};
+        const int r = ::poll(pf, 2, kAcceptMs);
+        if (r < 0 && errno == EINTR) continue;
+        if (r <= 0 || (pf[1].revents & POLLIN)) return false;
+        char c;
+        const ssize_t k = ::recv(fd, &c, 1, 0);
+        if (k < 0 && errno == EINTR) continue;
+        if (k <= 0) return false;
+        request.push_back(c);
+        if (request.size() >= end.size() && request.compare(request.size() - end.size(), end.size(), end) == 0) {
+            // An HTTP request's body (our clients send small ones).
+            if (ids != Ids::Http) return true;
+            std::string lower;
+            for (const char ch : request) lower.push_back(char(std::tolower(static_cast<unsigned char>(ch))));
+            const size_t at = lower.find("\r\ncontent-length:");
+            if (at == std::string::npos) return true;
+            const size_t n = std::strtoul(lower.c_str() + at + 17, nullptr, 10);
+            if (n > kMaxRequest) return false;
+            std::vector<uint8_t> body(n);
+            return readAll(fd, body.data(), n);
+        }
+    }
+    return false;
+}
+
+int ScriptedPeer::nextConnection(int fd, Ids ids) {
+    for (;;) {
+        pollfd pf[3] = {{wake_[0], POLLIN, 0}, {listener_, POLLIN, 0}, {fd, POLLIN, 0}};
+        // Only HTTP clients come back on a new connection.
+        const nfds_t n = ids == Ids::Http ? (fd >= 0 ? 3 : 2) : 3;
+        if (ids != Ids::Http) pf[1].fd = -1;
+        const int r = ::poll(pf, n, kAcceptMs);
+        if (r < 0 && errno == EINTR) continue;
+        if (r <= 0 || (pf[0].revents & POLLIN)) {
+            if (fd >= 0) ::close(fd);
+            return -1;
+        }
+        if (n == 3 && (pf[2].revents & (POLLIN | POLLHUP | POLLERR))) return fd;
+        if (pf[1].revents & POLLIN) {
+            const int c = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+            if (c < 0) continue;
+            if (fd >= 0) ::close(fd);
+            return c;
+        }
+    }
+}
+
 void ScriptedPeer::converse(std::span<const uint8_t> script, Ids ids) {
+    const bool text = ids == Ids::Ftp || ids == Ids::Http;
     pollfd lp{listener_, POLLIN, 0};
     if (::poll(&lp, 1, kAcceptMs) <= 0) return;
-    const int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+    int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
     if (fd < 0) return;
     int one = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
@@ -93,7 +158,18 @@ void ScriptedPeer::converse(std::span<const uint8_t> script, Ids ids) {
         std::vector<uint8_t> reply(script.begin() + long(at + 3), script.begin() + long(at + 3 + length));
         at += 3 + length;
 
-        if (!(flags & kUnsolicited)) {
+        if (ids == Ids::Http && !(flags & kUnsolicited)) {
+            // An HTTP reply always answers a request, maybe on a new connection.
+            for (;;) {
+                if ((fd = nextConnection(fd, ids)) < 0) return;
+                if (readTextRequest(fd, ids)) break;
+                ::close(fd);
+                fd = -1;
+            }
+        } else if (ids == Ids::Ftp && !(flags & kUnsolicited)) {
+            pollfd pf{fd, POLLIN, 0};
+            if (::poll(&pf, 1, kQuietMs) > 0 && !readTextRequest(fd, ids)) break;
+        } else if (!(flags & kUnsolicited)) {
             pollfd pf{fd, POLLIN, 0};
             if (::poll(&pf, 1, kQuietMs) > 0) {
                 uint8_t head[4];
@@ -112,13 +188,14 @@ void ScriptedPeer::converse(std::span<const uint8_t> script, Ids ids) {
                 std::copy(request.begin() + 30, request.begin() + 32, reply.begin() + 30);
             }
         }
-        if (!(flags & kRaw)) {
+        if (!(flags & kRaw) && !text) {
             const size_t n = reply.size();
             const uint8_t head[4] = {0, uint8_t(n >> 16), uint8_t(n >> 8), uint8_t(n)};
             if (!writeAll(fd, head, 4)) break;
         }
         if (!writeAll(fd, reply.data(), reply.size())) break;
     }
+    if (fd < 0) return;
     // Requests left unread would turn the close into a reset, which may cost
     // the client replies it has not read yet.
     ::shutdown(fd, SHUT_WR);

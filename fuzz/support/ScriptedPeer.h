@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string>
 #include <thread>
 
 // A fake server on 127.0.0.1 for the protocol clients' fuzz targets: it
@@ -18,9 +19,14 @@
 // so that a reply stays an answer whatever the client numbered its request.
 // After the last reply the connection is closed: the client sees the end at
 // once and never waits out its own time-outs.
+//
+// Text protocols read requests by their own ends instead of a 4-byte frame,
+// and their replies always go out raw: an FTP command is a line; an HTTP
+// request ends with an empty line, and a client that opens a new connection
+// (after a "Connection: close", or one it gave up on) is answered there.
 class ScriptedPeer {
 public:
-    enum class Ids { Smb1, Smb2 };
+    enum class Ids { Smb1, Smb2, Ftp, Http };
     static constexpr uint8_t kPatchId = 0x01;
     static constexpr uint8_t kUnsolicited = 0x02;
     static constexpr uint8_t kRaw = 0x04;
@@ -31,14 +37,23 @@ public:
 
     // Answers the next connection with `script` on a thread of its own.
     void play(std::span<const uint8_t> script, Ids ids);
-    // Waits until that conversation is over.
-    void finish();
+    // Waits until that conversation is over. With `hangUp` the peer stops
+    // waiting for requests first: the client is done.
+    void finish(bool hangUp = false);
 
 private:
     ScriptedPeer();
     void converse(std::span<const uint8_t> script, Ids ids);
 
+    // Reads the client's next request on a text protocol; false at its end.
+    bool readTextRequest(int fd, Ids ids);
+    // The connection the next request comes on (Http: maybe a new one);
+    // -1 when none comes.
+    int nextConnection(int fd, Ids ids);
+
     int listener_ = -1;
     int port_ = 0;
+    // Written by finish(true): ends the peer's waits.
+    int wake_[2] = {-1, -1};
     std::thread thread_;
 };

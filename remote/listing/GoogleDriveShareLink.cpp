@@ -4,7 +4,9 @@
 #include "foundation/EncodeASCIIStringElements.h"
 #include "platform/core/Path.h"
 
+#include <algorithm>
 #include <cctype>
+#include <map>
 #include <vector>
 
 namespace {
@@ -89,6 +91,42 @@ bool GoogleDriveShareLink::isFolderPage(const std::string& url) {
     return url.compare(0, prefix.size(), prefix) == 0;
 }
 
+namespace {
+
+// The extra query text of an address on the page, from just after its "?" to
+// the closing quote; nothing when unclosed or too long.
+std::optional<std::string> appendixAt(const std::string& page, size_t start) {
+    if (start > page.size()) return std::nullopt;
+    const size_t end = std::min(page.size(), start + GoogleDriveShareLink::kMaxQueryBytes + 1);
+    const size_t quote = static_cast<size_t>(std::find(page.begin() + start, page.begin() + end, '"') - page.begin());
+    if (quote >= end) return std::nullopt;
+    std::string query = page.substr(start, quote - start);
+    replaceAll(query, "\\u003d", "=");
+    replaceAll(query, "\\u0026", "&");
+    replaceAll(query, "usp=drivesdk", "");
+    if (query.empty() || query[0] == '&') return query;
+    return "&" + query;
+}
+
+// Where the page first names each item's address: identifier up to "?" ->
+// the position just after it. Read in one pass over the page.
+using AddressIndex = std::map<std::string, size_t, std::less<>>;
+
+AddressIndex indexAddresses(const std::string& page, const std::string& prefix) {
+    AddressIndex index;
+    for (size_t at = page.find(prefix); at != std::string::npos; at = page.find(prefix, at + 1)) {
+        const size_t idStart = at + prefix.size();
+        // Room for the longest identifier and a file's "/view" after it.
+        const size_t end = std::min(page.size(), idStart + GoogleDriveShareLink::kMaxLookupIdBytes + 6);
+        const size_t mark = static_cast<size_t>(std::find(page.begin() + idStart, page.begin() + end, '?') - page.begin());
+        if (mark >= end) continue;
+        index.emplace(page.substr(idStart, mark - idStart), mark + 1);
+    }
+    return index;
+}
+
+}  // namespace
+
 std::optional<std::string> GoogleDriveShareLink::getAppendixQueryInGDriveHtml(const std::string& page,
                                                                              const std::string& itemId,
                                                                              bool isFolder) {
@@ -97,15 +135,7 @@ std::optional<std::string> GoogleDriveShareLink::getAppendixQueryInGDriveHtml(co
         webBase() + (isFolder ? "/drive/folders/" + itemId + "?" : "/file/d/" + itemId + "/view?");
     const size_t at = page.find(needle);
     if (at == std::string::npos) return std::nullopt;
-    const size_t start = at + needle.size();
-    const size_t quote = page.find('"', start);
-    if (quote == std::string::npos || quote - start > kMaxQueryBytes) return std::nullopt;
-    std::string query = page.substr(start, quote - start);
-    replaceAll(query, "\\u003d", "=");
-    replaceAll(query, "\\u0026", "&");
-    replaceAll(query, "usp=drivesdk", "");
-    if (query.empty() || query[0] == '&') return query;
-    return "&" + query;
+    return appendixAt(page, at + needle.size());
 }
 
 RemoteFileEntry GoogleDriveShareLink::getListFromGoogleDriveLink(const std::string& page, std::string* title) {
@@ -119,13 +149,31 @@ RemoteFileEntry GoogleDriveShareLink::getListFromGoogleDriveLink(const std::stri
 
     const std::string itemMark = "<div class=\"KL4NAf\"";
     const std::string folderMark = "=\"Google Drive Folder\"";
+    // Every item's address is looked up in indexes made in one pass each: a
+    // search from the page's start for every item grows with the square of
+    // the items.
+    const AddressIndex folders = indexAddresses(text, webBase() + "/drive/folders/");
+    const AddressIndex files = indexAddresses(text, webBase() + "/file/d/");
+    const auto appendix = [&](const std::string& id, bool isFolder) -> std::optional<std::string> {
+        // An identifier holding "?" cannot be told from its address's query
+        // (nor is it one Drive gives out).
+        if (id.size() > kMaxLookupIdBytes || id.find('?') != std::string::npos) return std::nullopt;
+        if (isFolder) {
+            const auto found = folders.find(id);
+            return found == folders.end() ? std::nullopt : appendixAt(text, found->second);
+        }
+        // A file's address is ".../file/d/ID/view?": the index has "ID/view" for it.
+        const auto found = files.find(id + "/view");
+        return found == files.end() ? std::nullopt : appendixAt(text, found->second);
+    };
     int64_t order = 0;
     size_t p = text.find(itemMark);
     while (p != std::string::npos) {
         const size_t tagEnd = text.find('>', p);
         if (tagEnd == std::string::npos || tagEnd - p > kMaxTagBytes) break;
-        const size_t folderAt = text.find(folderMark, p);
-        const bool isFolder = folderAt != std::string::npos && folderAt <= tagEnd + 1;
+        // The folder mark counts only within the item's own tag.
+        const size_t folderAt = text.substr(p, tagEnd + 1 + folderMark.size() - p).find(folderMark);
+        const bool isFolder = folderAt != std::string::npos;
         const size_t nameEnd = text.find('<', tagEnd + 1);
         if (nameEnd == std::string::npos || nameEnd - (tagEnd + 1) > kMaxTagBytes) break;
         const std::string name = text.substr(tagEnd + 1, nameEnd - (tagEnd + 1));
@@ -137,7 +185,7 @@ RemoteFileEntry GoogleDriveShareLink::getListFromGoogleDriveLink(const std::stri
         const size_t idEnd = text.find(';', idStart);
         if (idEnd == std::string::npos || idEnd - idStart > kMaxIdBytes) break;
         const std::string id = text.substr(idStart, idEnd - idStart);
-        const std::optional<std::string> extra = getAppendixQueryInGDriveHtml(text, id, isFolder);
+        const std::optional<std::string> extra = appendix(id, isFolder);
 
         std::string url;
         if (!isFolder) {

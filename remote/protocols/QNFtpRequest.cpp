@@ -10,7 +10,7 @@ std::optional<std::string> QNFtpRequest::getAddressAndPortWithPassiveResponse(co
             int v = 0;
             while (i < reply.size() && reply[i] != ',' && reply[i] != ')') {
                 // A number past 255 is no address byte: keep it from
-                // growing without bound, the result is refused below.
+                // growing without bound; the reply is refused below.
                 if (reply[i] >= '0' && reply[i] <= '9' && v < 100000) v = v * 10 + (reply[i] - '0');
                 ++i;
             }
@@ -18,9 +18,12 @@ std::optional<std::string> QNFtpRequest::getAddressAndPortWithPassiveResponse(co
             if (i < reply.size()) ++i;
         }
     }
-    for (int& v : num) {
-        if (v > 255) v = 0;
+    // A number past 255 is no byte of an address or port, and port 0 is
+    // none to connect to (a reply without numbers gives it): no address.
+    for (const int v : num) {
+        if (v > 255) return std::nullopt;
     }
+    if (num[4] == 0 && num[5] == 0) return std::nullopt;
     if (port) *port = num[4] * 256 + num[5];
     return std::to_string(num[0]) + "." + std::to_string(num[1]) + "." + std::to_string(num[2]) + "." +
            std::to_string(num[3]);

@@ -2,6 +2,7 @@
 
 #include "cloud/CloudTokenStore.h"
 #include "cloud/DropboxCommon.h"
+#include "cloud/HttpContentRange.h"
 #include "cloud/TrustedServer.h"
 #include "foundation/QNUrl.h"
 #include "platform/core/PercentEncoding.h"
@@ -10,28 +11,6 @@
 #include <algorithm>
 #include <cstdlib>
 
-namespace {
-
-// "bytes F-L/T" (F, L -1 for "*"); false when it does not read so.
-bool parseContentRange(const std::string& v, int64_t* first, int64_t* last, int64_t* total) {
-    if (v.compare(0, 6, "bytes ") != 0) return false;
-    size_t slash = v.find('/');
-    if (slash == std::string::npos || slash + 1 >= v.size()) return false;
-    std::string span = v.substr(6, slash - 6), tot = v.substr(slash + 1);
-    if (tot.find_first_not_of("0123456789") != std::string::npos) return false;
-    *total = std::strtoll(tot.c_str(), nullptr, 10);
-    if (span == "*") {
-        *first = *last = -1;
-        return true;
-    }
-    size_t dash = span.find('-');
-    if (dash == std::string::npos || dash == 0 || dash + 1 >= span.size()) return false;
-    *first = std::strtoll(span.c_str(), nullptr, 10);
-    *last = std::strtoll(span.c_str() + dash + 1, nullptr, 10);
-    return true;
-}
-
-}  // namespace
 
 HTTPURLStreamRead::HTTPURLStreamRead() = default;
 
@@ -189,11 +168,11 @@ int HTTPURLStreamRead::probeOnce() {
         req,
         [&](const HttpResponse& r) {
             status = r.status;
-            int64_t first = 0, last = 0, total = 0;
             if (r.status == 200) setIsUnsupportedServer(true);
-            if ((r.status != 206 && r.status != 416) ||
-                !parseContentRange(r.header("content-range"), &first, &last, &total) || total <= 0)
-                return false;
+            if (r.status != 206 && r.status != 416) return false;
+            const auto range = HttpContentRange::parse(r.header("content-range"));
+            if (!range || range->total <= 0) return false;
+            const int64_t first = range->first, last = range->last, total = range->total;
             const std::string etag = r.header("etag");
             validatorIsETag_ = !etag.empty();
             setValidator(validatorIsETag_ ? etag : r.header("last-modified"));
@@ -264,11 +243,10 @@ HTTPURLStreamRead::Outcome HTTPURLStreamRead::fetchRange(int64_t first, int64_t 
                 verdict = r.status >= 500 || r.status == 408 || r.status == 429 ? kRetry : kFatal;
                 return false;
             }
-            int64_t f = 0, l = 0, total = 0;
             // Bytes from another place, or of another length or version of
             // the file, must not enter the cache.
-            if (!parseContentRange(r.header("content-range"), &f, &l, &total) || f != first || l < last ||
-                total != contentLength() || (validatorIsETag_ && r.header("etag") != validator())) {
+            const auto range = HttpContentRange::parse(r.header("content-range"));
+            if (!range || range->first != first || range->last < last || range->total != contentLength() || (validatorIsETag_ && r.header("etag") != validator())) {
                 verdict = kFatal;
                 return false;
             }

@@ -3,6 +3,7 @@
 
 #include "cloud/CloudTokenStore.h"
 #include "cloud/DropboxCommon.h"
+#include "cloud/HttpContentRange.h"
 #include "cloud/HttpEasy.h"
 #include "foundation/BookCommonPaths.h"
 #include "foundation/BookCommonTypes.h"
@@ -27,29 +28,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-
-// "bytes F-L/T": F and T (-1 when "*"); false when it does not read so.
-bool parseContentRange(const std::string& v, int64_t* first, int64_t* total) {
-    if (v.compare(0, 6, "bytes ") != 0) return false;
-    char* end = nullptr;
-    const char* p = v.c_str() + 6;
-    long long f = std::strtoll(p, &end, 10);
-    if (end == p || *end != '-') return false;
-    size_t slash = v.find('/');
-    if (slash == std::string::npos) return false;
-    std::string t = v.substr(slash + 1);
-    *first = f;
-    *total = t == "*" || t.empty() ? -1 : std::strtoll(t.c_str(), nullptr, 10);
-    return true;
-}
-
-// The file's length from a 416's "bytes */N"; -1 when it gives none.
-int64_t unsatisfiedRangeTotal(const std::string& v) {
-    if (v.compare(0, 8, "bytes */") != 0) return -1;
-    char* end = nullptr;
-    const long long n = std::strtoll(v.c_str() + 8, &end, 10);
-    return end == v.c_str() + 8 || n < 0 ? -1 : n;
-}
 
 bool isRegularFile(const std::string& path, int64_t* size) {
     struct stat st {};
@@ -304,17 +282,19 @@ bool HttpDownload::onResponse(const HttpResponse& r) {
         std::string len = r.header("content-length");
         expectedTotal_ = len.empty() ? -1 : std::strtoll(len.c_str(), nullptr, 10);
     } else if (r.status == 206) {
-        int64_t first = -1, total = -1;
-        if (!parseContentRange(r.header("content-range"), &first, &total) || first != resumeOffset_) {
+        const auto range = HttpContentRange::parse(r.header("content-range"));
+        if (!range || range->first != resumeOffset_) {
             refused_ = true;
             return false;
         }
         startOffset_ = resumeOffset_;
-        expectedTotal_ = total;
+        expectedTotal_ = range->total;
     } else {
         if (r.status == 416 && resumeOffset_ > 0) {
             rangeRejected_ = true;
-            rejectedTotal_ = unsatisfiedRangeTotal(r.header("content-range"));
+            // The file's length, when the answer gives it.
+            const auto range = HttpContentRange::parse(r.header("content-range"));
+            rejectedTotal_ = range && range->unsatisfied() ? range->total : -1;
         }
         return false;
     }

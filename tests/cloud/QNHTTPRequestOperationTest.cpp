@@ -1,3 +1,4 @@
+#include "cloud/HttpContentRange.h"
 #include "cloud/HttpEasy.h"
 #include "cloud/QNHTTPRequestOperation.h"
 #include "cloud/QNHTTPRequestOperationManager.h"
@@ -283,3 +284,24 @@ TEST_F(HttpClientTest, SynchronousExchangeStopsOnRequestAndReusesItsHandle) {
 }
 
 }  // namespace
+
+// A range answer's Content-Range is taken only where it reads exactly: a
+// lying server's range must not place bytes elsewhere in a cache or a file.
+TEST(HttpContentRangeTest, OnlyARangeThatReadsExactlyIsTaken) {
+    auto r = HttpContentRange::parse("bytes 10-19/1000");
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->first, 10);
+    EXPECT_EQ(r->last, 19);
+    EXPECT_EQ(r->total, 1000);
+    r = HttpContentRange::parse("bytes 0-9/*");
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->total, -1);
+    r = HttpContentRange::parse("bytes */4096");
+    ASSERT_TRUE(r);
+    EXPECT_TRUE(r->unsatisfied());
+    EXPECT_EQ(r->total, 4096);
+    for (const char* bad : {"bytes 20-10/1000", "bytes 10-1000/1000", "bytes */*", "bytes 10-/1000", "bytes -5/1000",
+                            "bytes 1-2", "bytes 1-2/", "bytes +1-2/9", "bytes 1-2/9 ", "items 1-2/9",
+                            "bytes 0-1/99999999999999999999", "bytes 99999999999999999999-1/*"})
+        EXPECT_FALSE(HttpContentRange::parse(bad)) << bad;
+}

@@ -90,9 +90,13 @@ TEST(QNFtpRequestTest, PassiveRepliesAndStatusCodes) {
                                                                  &port),
               "192.168.1.2");
     EXPECT_EQ(port, 5001);
+    // No port to connect to: a reply without numbers, port 0, a number that is no byte.
     port = 7;
-    EXPECT_EQ(QNFtpRequest::getAddressAndPortWithPassiveResponse("227 Entering Passive Mode", &port), "0.0.0.0");
-    EXPECT_EQ(port, 0);
+    for (const char* bad : {"227 Entering Passive Mode", "227 (10,0,0,1,0,0)", "227 (10,0,0,1)", "227 (10,0,0,1,300,1)",
+                            "227 (10,0,256,1,4,1)"}) {
+        EXPECT_FALSE(QNFtpRequest::getAddressAndPortWithPassiveResponse(bad, &port)) << bad;
+    }
+    EXPECT_EQ(port, 7);
     EXPECT_EQ(QNFtpRequest::getAddressAndPortWithPassiveResponse("227 (10,0,0,1,4", &port), "10.0.0.1");
     EXPECT_EQ(port, 1024) << "a reply cut short counts the missing numbers as 0";
     EXPECT_FALSE(QNFtpRequest::getAddressAndPortWithPassiveResponse("227 (" + std::string(1000, '1') + ")", &port));
