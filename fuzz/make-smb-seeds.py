@@ -11,7 +11,7 @@ import os
 import struct
 import sys
 
-PATCH, UNSOLICITED, RAW = 1, 2, 4
+PATCH, UNSOLICITED, RAW, SIGN, SEAL = 1, 2, 4, 8, 16
 
 
 def chunk(data, flags=PATCH):
@@ -86,9 +86,9 @@ def smb2_error(command, status, tree=0):
     return smb2(command, struct.pack('<HBBI', 9, 0, 0, 0) + b'\x00', status=status, tree=tree)
 
 
-def negotiate2(dialect, security=1, contexts=b'', count=0):
+def negotiate2(dialect, security=1, contexts=b'', count=0, caps=0x7):
     body = struct.pack('<HHHH', 65, security, dialect, count) + b'\x11' * 16
-    body += struct.pack('<IIII', 0x7 if dialect != 0x0202 else 0, 65536, 65536, 65536)
+    body += struct.pack('<IIII', caps if dialect != 0x0202 else 0, 65536, 65536, 65536)
     body += filetime() + filetime()
     ctx_offset = 128 if contexts else 0
     body += struct.pack('<HHI', 128, 0, ctx_offset)
@@ -143,27 +143,34 @@ def rpc_bind_ack():
     return struct.pack('<BBBBIHHI', 5, 0, 12, 3, 0x10, 16 + len(body), 0, 1) + body
 
 
-def smb2_session(dialect=0x0302, contexts=b'', count=0, file_data=b'PK' * 500, guest=1):
+def smb2_session(dialect=0x0302, contexts=b'', count=0, file_data=b'PK' * 500, guest=1, security=1, caps=0x7,
+                 logon=PATCH, after=PATCH):
+    """A whole session; `logon` flags the final log-on reply, `after` every
+    reply after it (the fuzz target signs or seals those flagged so with the
+    session key of its fixed random numbers)."""
     tree = 7
-    s = chunk(negotiate2(dialect, contexts=contexts, count=count))
+    s = chunk(negotiate2(dialect, security=security, contexts=contexts, count=count, caps=caps))
     s += chunk(session2(0xC0000016, 0, spnego_challenge()))
-    s += chunk(session2(0, guest, der(0xa1, der(0x30, der(0xa0, der(0x0a, b'\x00'))))))
-    s += chunk(tree2(tree))
-    s += chunk(create2(tree, 0, 0x10, 1))
-    s += chunk(query2(tree, directory_entries(ENTRIES)))
-    s += chunk(smb2_error(14, 0x80000006, tree))
-    s += chunk(close2(tree))
-    s += chunk(create2(tree, len(file_data), 0x20, 2))
+    s += chunk(session2(0, guest, der(0xa1, der(0x30, der(0xa0, der(0x0a, b'\x00'))))), logon)
+
+    def later(data):
+        return chunk(data, after)
+    s += later(tree2(tree))
+    s += later(create2(tree, 0, 0x10, 1))
+    s += later(query2(tree, directory_entries(ENTRIES)))
+    s += later(smb2_error(14, 0x80000006, tree))
+    s += later(close2(tree))
+    s += later(create2(tree, len(file_data), 0x20, 2))
     reads = -(-200000 // 65536)
-    s += chunk(read2(tree, file_data))
+    s += later(read2(tree, file_data))
     for _ in range(reads - 1):
-        s += chunk(smb2_error(8, 0xC0000011, tree))
-    s += chunk(close2(tree))
-    s += chunk(create2(tree, 0, 0x80, 3))
-    s += chunk(ioctl2(tree, rpc_bind_ack(), status=0x80000005))
-    s += chunk(read2(tree, b'\x00' * 24))
-    s += chunk(close2(tree))
-    s += chunk(smb2(4, struct.pack('<HH', 4, 0), tree=tree))
+        s += later(smb2_error(8, 0xC0000011, tree))
+    s += later(close2(tree))
+    s += later(create2(tree, 0, 0x80, 3))
+    s += later(ioctl2(tree, rpc_bind_ack(), status=0x80000005))
+    s += later(read2(tree, b'\x00' * 24))
+    s += later(close2(tree))
+    s += later(smb2(4, struct.pack('<HH', 4, 0), tree=tree))
     return s
 
 
@@ -172,6 +179,10 @@ def smb2_seeds():
     yield 'session_202', smb2_session(dialect=0x0202)
     yield 'session_311', smb2_session(dialect=0x0311, contexts=contexts311(), count=2)
     yield 'session_311_gmac', smb2_session(dialect=0x0311, contexts=contexts311(True), count=2)
+    # A named user's session, signed (signing required), and sealed (the
+    # server asks for encryption; its log-on reply signed).
+    yield 'session_302_signed', smb2_session(guest=0, security=3, logon=PATCH | SIGN, after=PATCH | SIGN)
+    yield 'session_302_sealed', smb2_session(guest=4, caps=0x47, logon=PATCH | SIGN, after=PATCH | SEAL)
     yield 'logon_refused', chunk(negotiate2(0x0302)) + chunk(session2(0xC0000016, 0, spnego_challenge())) + \
         chunk(smb2_error(1, 0xC000006D))
     yield 'share_missing', smb2_session()[:0] + chunk(negotiate2(0x0210)) + \

@@ -178,6 +178,7 @@ void ScriptedPeer::converse(std::span<const uint8_t> script, Ids ids) {
                 if (n > kMaxRequest) break;
                 request.resize(n);
                 if (!readAll(fd, request.data(), n)) break;
+                if (requestFilter_) request = requestFilter_(std::move(request));
             }
         }
         if ((flags & kPatchId) && !request.empty()) {
@@ -188,6 +189,7 @@ void ScriptedPeer::converse(std::span<const uint8_t> script, Ids ids) {
                 std::copy(request.begin() + 30, request.begin() + 32, reply.begin() + 30);
             }
         }
+        if (replyFilter_) reply = replyFilter_(std::move(reply), flags);
         if (!(flags & kRaw) && !text) {
             const size_t n = reply.size();
             const uint8_t head[4] = {0, uint8_t(n >> 16), uint8_t(n >> 8), uint8_t(n)};

@@ -2,9 +2,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <thread>
+#include <vector>
 
 // A fake server on 127.0.0.1 for the protocol clients' fuzz targets: it
 // answers one connection with the replies a fuzz input holds, so that the
@@ -30,6 +32,19 @@ public:
     static constexpr uint8_t kPatchId = 0x01;
     static constexpr uint8_t kUnsolicited = 0x02;
     static constexpr uint8_t kRaw = 0x04;
+    // For the reply filter: sign the reply, or seal it (SMB2/3).
+    static constexpr uint8_t kSign = 0x08;
+    static constexpr uint8_t kSeal = 0x10;
+
+    // A target may see each request before the peer reads its ids (to
+    // decrypt it), and each reply after its ids are patched in and before
+    // it is framed (to sign or seal it as its flags say).
+    using RequestFilter = std::function<std::vector<uint8_t>(std::vector<uint8_t> request)>;
+    using ReplyFilter = std::function<std::vector<uint8_t>(std::vector<uint8_t> reply, uint8_t flags)>;
+    void setFilters(RequestFilter request, ReplyFilter reply) {
+        requestFilter_ = std::move(request);
+        replyFilter_ = std::move(reply);
+    }
 
     // One listening socket per process.
     static ScriptedPeer& shared();
@@ -51,6 +66,8 @@ private:
     // -1 when none comes.
     int nextConnection(int fd, Ids ids);
 
+    RequestFilter requestFilter_;
+    ReplyFilter replyFilter_;
     int listener_ = -1;
     int port_ = 0;
     // Written by finish(true): ends the peer's waits.

@@ -1,6 +1,7 @@
 #include "remote/protocols/NtlmV2.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <sys/random.h>
@@ -133,7 +134,13 @@ NtlmV2::Bytes NtlmV2::ntlmV2Response(const Key& responseKey, const Nonce& server
 
 namespace {
 
+std::atomic<bool> fixedRandom{false};
+
 bool randomBytes(uint8_t* p, size_t n) {
+    if (fixedRandom) {
+        for (size_t i = 0; i < n; ++i) p[i] = uint8_t(0xA0 + i);
+        return true;
+    }
     size_t got = 0;
     while (got < n) {
         ssize_t r = ::getrandom(p + got, n - got, 0);
@@ -147,6 +154,8 @@ bool randomBytes(uint8_t* p, size_t n) {
 }
 
 }  // namespace
+
+void NtlmV2::setFixedRandomForTesting(bool fixed) { fixedRandom = fixed; }
 
 std::optional<NtlmV2::Nonce> NtlmV2::randomClientChallenge() {
     Nonce n;

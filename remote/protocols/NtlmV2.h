@@ -101,6 +101,9 @@ public:
                                 const Nonce& clientChallenge, const Bytes& avPairs);
     // Eight bytes from the system's random source; nothing when it fails.
     static std::optional<Nonce> randomClientChallenge();
+    // For the fuzz targets: every "random" byte is then its index plus 0xA0,
+    // so a scripted server knows the session key a log-on ends with.
+    static void setFixedRandomForTesting(bool fixed);
     // RC4, which NTLM's key exchange uses (OpenSSL keeps it out of its
     // default provider): `data` encrypted (or decrypted) under `key`.
     static Bytes rc4(const Key& key, const Bytes& data);
