@@ -37,6 +37,7 @@
 #include "platform/ui/Window.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
@@ -363,19 +364,41 @@ int LeafbrightProgram::run() {
         std::printf("leafbright %s\n", LEAFBRIGHT_VERSION);
         return 0;
     }
-    if (options_.target && options_.target->find("://") == std::string::npos) {
-        // A path that names no book is said so, not handed on in silence. A
-        // folder of pictures is a book.
-        std::error_code ec;
-        const auto status = std::filesystem::status(*options_.target, ec);
-        const char* wrong = nullptr;
-        if (ec || !std::filesystem::exists(status)) wrong = "no such file";
-        else if (std::filesystem::is_directory(status)) {
-            if (NestlarkAppDelegate::picturesInFolder(*options_.target).empty()) wrong = "is a folder with no pictures";
+    if (options_.target) {
+        // A path, or a file address of this machine, that names no book is
+        // said so, not handed on in silence. A folder of pictures is a book;
+        // a book that does not open is not copied in, nor handed on.
+        std::string wrong;
+        std::optional<std::string> path;
+        const std::string& target = *options_.target;
+        const size_t schemeEnd = target.find("://");
+        if (schemeEnd == std::string::npos) {
+            path = target;
+        } else {
+            std::string scheme = target.substr(0, schemeEnd);
+            for (char& c : scheme) c = char(std::tolower(static_cast<unsigned char>(c)));
+            if (scheme == "file") {
+                const std::string rest = target.substr(schemeEnd + 3);
+                const size_t slash = rest.find('/');
+                const std::string host = rest.substr(0, slash);
+                if (slash == std::string::npos || (!host.empty() && host != "localhost"))
+                    wrong = "is not a file of this machine";
+                else if (!(path = BookCommon::PercentDecodingWithString(rest.substr(slash))))
+                    wrong = "is not a valid file address";
+            }
         }
-        else if (!std::filesystem::is_regular_file(status)) wrong = "is not a file";
-        if (wrong) {
-            std::fprintf(stderr, "leafbright: %s: %s\n", options_.target->c_str(), wrong);
+        if (path) {
+            std::error_code ec;
+            const auto status = std::filesystem::status(*path, ec);
+            if (ec || !std::filesystem::exists(status)) wrong = "no such file";
+            else if (std::filesystem::is_directory(status)) {
+                if (NestlarkAppDelegate::picturesInFolder(*path).empty()) wrong = "is a folder with no pictures";
+            }
+            else if (!std::filesystem::is_regular_file(status)) wrong = "is not a file";
+            else if (auto why = NestlarkAppDelegate::bookOpenProblem(*path)) wrong = *why;
+        }
+        if (!wrong.empty()) {
+            std::fprintf(stderr, "leafbright: %s: %s\n", target.c_str(), wrong.c_str());
             return 1;
         }
     }

@@ -7,6 +7,7 @@
 #include "app/SampleBook.h"
 #include "cloud/CloudService.h"
 #include "cloud/GoogleDriveAPI.h"
+#include "engine/BookReaderEx.h"
 #include "engine/ThumbsCreate.h"
 #include "foundation/ActiveLog.h"
 #include "foundation/BookCommon.h"
@@ -18,6 +19,8 @@
 #include "foundation/ui/AuxiliaryScreenFactory.h"
 #include "foundation/ui/ColorDefine.h"
 #include "foundation/ui/QNAlertView.h"
+#include "foundation/ui/QNNoticeView.h"
+#include "library/LocalBookOpener.h"
 #include "library/LocalFilelistViewController.h"
 #include "library/PreparedBookOpen.h"
 #include "remote/BookTransfer.h"
@@ -29,6 +32,7 @@
 #include "platform/core/PropertyList.h"
 #include "platform/core/RunLoop.h"
 #include "platform/core/UserDefaults.h"
+#include "platform/ui/AlertController.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/Image.h"
 #include "platform/ui/ImageView.h"
@@ -57,6 +61,7 @@
 #include <atomic>
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <utility>
@@ -737,6 +742,14 @@ bool NestlarkAppDelegate::openURL(const std::string& url) {
         ActiveLog::writeCheckpoint("FileHandling end");
         return true;
     }
+    // A book that does not open stays out of the library, and whatever is
+    // read meanwhile stays open.
+    if (startDone_)
+        if (auto why = bookOpenProblem(*path)) {
+            refuseBrokenBook(*path, *why);
+            ActiveLog::writeCheckpoint("FileHandling end");
+            return true;
+        }
     fileTargetCopy_ = *path;
     auto target = importFile(*path);
     fileTargetCopy_.reset();
@@ -798,16 +811,18 @@ void NestlarkAppDelegate::openDroppedFiles(const std::vector<std::string>& paths
     size_t last = paths.size();
     for (size_t i = 0; i < paths.size(); ++i)
         if (isBook(paths[i])) last = i;
+    // The last book comes in as a book handed over does, and opens; the
+    // messages about the others come after it (its opening would close them).
+    if (last < paths.size()) openURL(LeafbrightProgram::targetURL(paths[last]));
     for (size_t i = 0; i < paths.size(); ++i) {
         if (i == last) continue;
         if (!isBook(paths[i])) refuseImport(paths[i]);
         else if (isFolder(paths[i]) ? !importFolder(paths[i]) : !importFile(paths[i])) refuseImport(paths[i]);
     }
     if (auto root = rootList()) root->setNeedUpdateFileList(true);
-    // The last book comes in as a book handed over does, and opens.
-    if (last < paths.size()) openURL(LeafbrightProgram::targetURL(paths[last]));
-    else if (auto root = rootList(); root && navigationController_ && navigationController_->viewControllers().size() == 1)
-        root->needUpdateFilelist();
+    if (last == paths.size())
+        if (auto root = rootList(); root && navigationController_ && navigationController_->viewControllers().size() == 1)
+            root->needUpdateFilelist();
 }
 
 std::optional<std::string> NestlarkAppDelegate::importDocument(const std::string& path) {
@@ -844,11 +859,48 @@ void NestlarkAppDelegate::refuseImport(const std::string& path) {
     alert->show();
 }
 
+std::optional<std::string> NestlarkAppDelegate::bookOpenProblem(const std::string& path) {
+    if (!BookCommon::isBookorPDFFileWithFilename(path)) return std::nullopt;
+    auto reader = std::make_shared<BookReaderEx>();
+    const bool opened = reader->openBookWithName(path, {}, std::nullopt, std::nullopt, std::nullopt, false, false);
+    const PageReader::OpenFailure failure = reader->openFailure();
+    reader->closeBook();
+    if (opened || failure == PageReader::OpenFailure::Password) return std::nullopt;
+    return LocalBookOpener::openErrorMessage(failure);
+}
+
+void NestlarkAppDelegate::refuseBrokenBook(const std::string& path, const std::string& why) {
+    std::fprintf(stderr, "leafbright: %s: %s\n", path.c_str(), why.c_str());
+    std::string name = Path::lastPathComponent(path);
+    if (name.empty()) name = path;
+    auto alert = std::make_shared<QNAlertView>(name, BookCommon::localizedStringWithOnOff(why),
+                                               std::weak_ptr<QNAlertViewDelegate>(), std::nullopt,
+                                               std::vector<std::string>{BookCommon::localizedStringWithOnOff("OK")});
+    alert->show();
+}
+
 void NestlarkAppDelegate::bringLibraryToFront() {
     if (!navigationController_) return;
     auto keep = navigationController_;
-    // What is presented goes first (a sheet, an alert, the bookmark list,
-    // the transfer screens), then the book, then every pushed screen.
+    // Every question and notice on screen is answered as its cancel button
+    // would answer it, the top-most first, and editing ends: none of them
+    // may act on the library behind the new book, nor stay over it.
+    if (window_) {
+        auto over = window_->subviews();
+        for (auto it = over.rbegin(); it != over.rend(); ++it)
+            if (auto* notice = dynamic_cast<QNNoticeView*>(it->get())) notice->cancel();
+        std::vector<std::shared_ptr<ui::ViewController>> chain;
+        for (ui::ViewController* p = window_->rootViewController().get(); p && p->presentedViewController();
+             p = p->presentedViewController())
+            chain.push_back(p->presentedViewController()->shared_from_this());
+        for (auto it = chain.rbegin(); it != chain.rend(); ++it)
+            if (auto* alert = dynamic_cast<ui::AlertController*>(it->get())) alert->cancel();
+    }
+    for (const auto& vc : std::vector<ui::ViewController::Ref>(navigationController_->viewControllers()))
+        if (auto* list = dynamic_cast<LocalFilelistViewController*>(vc.get()); list && list->isEditMode())
+            list->onEditDone();
+    // What is presented goes first (the bookmark list, the transfer
+    // screens), then the book, then every pushed screen.
     if (navigationController_->presentedViewController()) navigationController_->dismiss(false);
     for (const auto& vc : std::vector<ui::ViewController::Ref>(navigationController_->viewControllers()))
         if (auto* reader = dynamic_cast<BookViewController*>(vc.get())) reader->closeIfBackground();

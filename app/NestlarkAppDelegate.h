@@ -99,6 +99,10 @@ public:
     // The names of the pictures directly in `folder` (no hidden files, no
     // subfolders), sorted; empty when there are none or it cannot be read.
     static std::vector<std::string> picturesInFolder(const std::string& folder);
+    // Why the book or PDF at `path` would not open (the open error's text,
+    // untranslated); nothing when it opens, asks for a password, or is not
+    // a book.
+    static std::optional<std::string> bookOpenProblem(const std::string& path);
 
     // ---- Properties -------------------------------------------------------------------------
     const std::shared_ptr<ui::Window>& window() const { return window_; }
@@ -166,7 +170,9 @@ private:
     std::shared_ptr<Settings> settings_;
     std::shared_ptr<BookTransfer> bookTransfer_;
     std::optional<std::string> startupOpenUrl_;
-    // Closes what covers the root list: presented screens, an open book, pushed screens.
+    // Closes what covers the root list: questions and notices (answered as
+    // their cancel buttons would), editing, presented screens, an open book,
+    // pushed screens.
     void bringLibraryToFront();
     // A book handed over before the library was up opens once it is (and
     // past the start-up lock) as a tap on it would open it.
@@ -196,6 +202,8 @@ private:
     static bool isImportable(const std::string& path);
     // Says that a file handed over was not taken.
     void refuseImport(const std::string& path);
+    // Says that a book handed over does not open and was not taken.
+    void refuseBrokenBook(const std::string& path, const std::string& why);
     std::vector<std::shared_ptr<QNAlertView>> pendingRefusals_;
     // Each open question with the address it asks about.
     std::map<const QNAlertView*, std::string> urlQuestions_;

@@ -132,6 +132,8 @@ public:
                       const std::optional<sys::PlistDictionary>& other);
     const std::optional<std::string>& lastSelectShortcutName() const { return lastSelectShortcutName_; }
     void resumeLastReading(const std::string& name);
+    // "Resume reading book?" about the book `name` of this folder.
+    void askToResume(const std::string& name);
     void gotoTheNextFolder(const std::string& relative);
     void openNextFolder(const std::string& pathFromBooks, bool isNext);
     void showToolBar();

@@ -94,27 +94,28 @@ void LocalFilelistViewController::restoreLastStatus(bool force) {
             } else {
                 const std::string lastFile = BookCommon::getLastBookSettingFilePath();
                 auto book = readLastBookPath(lastFile);
-                sys::FileManager::removeItem(lastFile);
+                if (!book || book->empty()) sys::FileManager::removeItem(lastFile);
                 if (book && !book->empty()) {
                     std::string name = Path::lastPathComponent(*book);
                     const bool silent = BookCommon::getNextSilentResumeFlag() ||
                                         (settings() && settings()->getIsSilentResume()) || force;
+                    // Asked about, the book stays recorded until the question is
+                    // answered: a run that ends meanwhile asks again at the next start.
+                    if (silent) sys::FileManager::removeItem(lastFile);
                     if (silent) {
                         sys::RunLoop::main().schedule(0.0, [weak, name] {
                             if (auto self = std::dynamic_pointer_cast<LocalFilelistViewController>(weak.lock()))
                                 self->resumeLastReading(name);
                         });
                     } else {
-                        auto sheet = std::make_shared<QNActionSheet>();
-                        sheet->setTitle(BookCommon::localizedStringWithOnOff("Resume reading book?"));
-                        sheet->addButtonWithTitle(BookCommon::localizedStringWithOnOff("Yes"));
-                        sheet->addButtonWithTitle(BookCommon::localizedStringWithOnOff("No"));
-                        sheet->setCancelButtonIndex(1);
-                        sheet->setUserTag(1);
-                        sheet->setUserInfo(name);
-                        sheet->setDelegate(std::weak_ptr<QNActionSheetDelegate>(
-                            std::static_pointer_cast<QNActionSheetDelegate>(selfRef())));
-                        sheet->showInView(view(), *this, actionSheetSourceRect());
+                        // A message shown as the library starts (a file given at
+                        // start refused) is read first; the question follows it.
+                        sys::RunLoop::main().post([weak, name] {
+                            QNAlertView::afterNotices([weak, name] {
+                                if (auto self = std::dynamic_pointer_cast<LocalFilelistViewController>(weak.lock()))
+                                    self->askToResume(name);
+                            });
+                        });
                     }
                 }
             }
@@ -125,6 +126,19 @@ void LocalFilelistViewController::restoreLastStatus(bool force) {
     LastStatusRestore::setRestoreMode(0);
 }
 
+void LocalFilelistViewController::askToResume(const std::string& name) {
+    auto sheet = std::make_shared<QNActionSheet>();
+    sheet->setTitle(BookCommon::localizedStringWithOnOff("Resume reading book?"));
+    sheet->addButtonWithTitle(BookCommon::localizedStringWithOnOff("Yes"));
+    sheet->addButtonWithTitle(BookCommon::localizedStringWithOnOff("No"));
+    sheet->setCancelButtonIndex(1);
+    sheet->setUserTag(1);
+    sheet->setUserInfo(name);
+    sheet->setDelegate(
+        std::weak_ptr<QNActionSheetDelegate>(std::static_pointer_cast<QNActionSheetDelegate>(selfRef())));
+    sheet->showInView(view(), *this, actionSheetSourceRect());
+}
+
 void LocalFilelistViewController::actionSheetClickedButtonAtIndex(QNActionSheet& sheet, int64_t buttonIndex) {
     if (sheet.userTag() == kTagScanSheet) {
         if (buttonIndex == sheet.cancelButtonIndex()) return;
@@ -132,8 +146,14 @@ void LocalFilelistViewController::actionSheetClickedButtonAtIndex(QNActionSheet&
         return;
     }
     if (sheet.userTag() != 1) return;
+    const auto* name = std::any_cast<std::string>(&sheet.userInfo());
+    // Answered: the next start does not ask again (unless the book is
+    // reopened and left open).
+    const std::string lastFile = BookCommon::getLastBookSettingFilePath();
+    if (auto last = readLastBookPath(lastFile); name && last && Path::lastPathComponent(*last) == *name)
+        sys::FileManager::removeItem(lastFile);
     if (buttonIndex == sheet.cancelButtonIndex()) return;
-    if (const auto* name = std::any_cast<std::string>(&sheet.userInfo())) resumeLastReading(*name);
+    if (name) resumeLastReading(*name);
 }
 
 void LocalFilelistViewController::jumpStart() {

@@ -6,10 +6,27 @@
 #include "platform/ui/ViewController.h"
 #include "platform/ui/Window.h"
 
+#include <utility>
+
 namespace {
 // Main thread only, as all of the user interface.
 bool gOneInstanceShown = false;
+std::vector<std::function<void()>> gAfterNotices;
+
+bool noticeUp() {
+    ui::Window* window = ui::Application::shared().keyWindow();
+    if (!window) return false;
+    for (const auto& v : window->subviews())
+        if (auto* notice = dynamic_cast<QNNoticeView*>(v.get()); notice && !notice->isClosing()) return true;
+    return false;
+}
 }  // namespace
+
+void QNAlertView::afterNotices(std::function<void()> then) {
+    if (!then) return;
+    if (!noticeUp()) return then();
+    gAfterNotices.push_back(std::move(then));
+}
 
 bool QNAlertView::isOneInstanceShown() { return gOneInstanceShown; }
 void QNAlertView::clearOneInstanceFlag() { gOneInstanceShown = false; }
@@ -89,6 +106,8 @@ void QNAlertView::didCloseNoticeView(int64_t buttonIndex) {
     // A faded box left in the window would only be in the way.
     if (notice) notice->removeFromSuperview();
     if (noticeView_ == notice) noticeView_.reset();
+    if (!gAfterNotices.empty() && !noticeUp())
+        for (auto& then : std::exchange(gAfterNotices, {})) then();
 }
 
 void QNAlertView::showAlertController(ui::ViewController* presenter) {

@@ -6,6 +6,7 @@
 
 #include <any>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -80,6 +81,10 @@ public:
 
     // The one program-wide flag: a one-instance alert is on screen.
     static bool isOneInstanceShown();
+    // Runs `then` at once when no notice box is up on the key window, else
+    // once the last one has closed: a question asked while a message is up
+    // waits for it, so that the two come one after the other.
+    static void afterNotices(std::function<void()> then);
     static void clearOneInstanceFlag();
 
     static constexpr double kNoticeFadeIn = 0.1;

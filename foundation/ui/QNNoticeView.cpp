@@ -134,16 +134,14 @@ void QNNoticeView::didRotate() {
 std::vector<ui::KeyCommand> QNNoticeView::keyCommands() const {
     if (closing_) return {};
     // Escape answers with the cancel button (or a lone one); return with
-    // the default one: the one button that does not cancel, or a lone one.
+    // the button drawn as the default one, the cancel button in bold (or a
+    // lone one): a question answers "Delete" only to a click.
     ui::Button* cancel = nullptr;
-    std::vector<ui::Button*> others;
-    for (const auto& b : buttons_) {
+    for (const auto& b : buttons_)
         if (b->tag() == cancelButtonIndex_) cancel = b.get();
-        else others.push_back(b.get());
-    }
     ui::Button* lone = buttons_.size() == 1 ? buttons_.front().get() : nullptr;
     ui::Button* escape = cancel ? cancel : lone;
-    ui::Button* enter = others.size() == 1 ? others.front() : lone;
+    ui::Button* enter = escape;
     auto* self = const_cast<QNNoticeView*>(this);
     std::vector<ui::KeyCommand> keys;
     if (escape)
@@ -153,6 +151,16 @@ std::vector<ui::KeyCommand> QNNoticeView::keyCommands() const {
         keys.push_back(ui::KeyCommand::make(ui::KeyInput::returnKey, 0,
                                             [self, enter](const ui::KeyCommand&) { self->onClose(*enter); }));
     return keys;
+}
+
+void QNNoticeView::cancel() {
+    if (closing_) return;
+    closing_ = true;
+    QNAlertView::clearOneInstanceFlag();
+    stopListening();
+    auto self = std::static_pointer_cast<QNNoticeView>(shared_from_this());
+    removeFromSuperview();
+    if (delegate_) delegate_->didCloseNoticeView(cancelButtonIndex_);
 }
 
 void QNNoticeView::onClose(ui::Button& button) {

@@ -37,6 +37,9 @@ public:
     void didRotate();
     // Closes the box for the button (its tag is the index).
     void onClose(ui::Button& button);
+    // Closes the box at once, without fading, answering as its cancel
+    // button would (the program is taking the user elsewhere).
+    void cancel();
 
     QNNoticeViewLineView* baseView() const { return baseView_.get(); }
     ui::Label* titleLabel() const { return titleLabel_.get(); }
@@ -44,7 +47,8 @@ public:
     const std::vector<std::shared_ptr<ui::Button>>& buttons() const { return buttons_; }
     double contentHeight() const { return contentHeight_; }
     bool isClosing() const { return closing_; }
-    // Escape answers with the cancel button (the only button when there is one).
+    // Escape and return answer with the cancel button, the one drawn in bold
+    // (the only button when there is one).
     std::vector<ui::KeyCommand> keyCommands() const override;
     bool isKeyOverlay() const override { return true; }
 

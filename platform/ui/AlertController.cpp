@@ -373,6 +373,18 @@ void AlertController::choose(const AlertAction::Ref& action) {
         run();
 }
 
+void AlertController::cancel() {
+    if (chosen_) return;
+    chosen_ = true;
+    auto keep = shared_from_this();
+    AlertAction::Ref c = cancelAction();
+    if (Responder* fr = Responder::firstResponder())
+        for (auto& f : fields_)
+            if (fr == f.get()) f->resignFirstResponder();
+    if (presentingViewController()) dismiss(false);
+    if (c && c->handler()) c->handler()(*c);
+}
+
 void AlertController::viewDidAppear(bool animated) {
     ViewController::viewDidAppear(animated);
     if (!fields_.empty()) fields_.front()->becomeFirstResponder();
@@ -396,16 +408,13 @@ std::vector<KeyCommand> AlertController::keyCommands() const {
         AlertAction::Ref only = actions_.front();
         keys.push_back(KeyCommand::make(KeyInput::escape, 0, [self, only](const KeyCommand&) { self->choose(only); }));
     }
-    // Return answers the default button: the preferred action, else the one
-    // action that is not cancelling, else a lone button ("OK").
+    // Return answers the button drawn as the default one (in bold): the
+    // preferred action, else the cancel action; a lone button ("OK") is the
+    // default one too. A question whose bold button is its cancel button
+    // answers with that: Return never deletes what only a click should.
     AlertAction::Ref main = preferred_;
-    if (!main) {
-        std::vector<AlertAction::Ref> others;
-        for (auto& a : actions_)
-            if (a->style() != AlertActionStyle::Cancel) others.push_back(a);
-        if (others.size() == 1) main = others.front();
-        else if (actions_.size() == 1) main = actions_.front();
-    }
+    if (!main) main = cancelAction();
+    if (!main && actions_.size() == 1) main = actions_.front();
     if (main)
         keys.push_back(KeyCommand::make(KeyInput::returnKey, 0, [self, main](const KeyCommand&) { self->choose(main); }));
     return keys;

@@ -48,7 +48,8 @@ private:
 // with an anchor (popoverPresentationController: a bar button item, or a
 // view and a rectangle) shows next to its anchor instead; there a tap
 // outside it counts as its cancel action (on the desktop profile, which has
-// no finger, it keeps its cancel button too). Escape cancels. Choosing an
+// no finger, it keeps its cancel button too). Escape cancels; return answers
+// the button in bold (the preferred action, else the cancel one). Choosing an
 // action dismisses the controller and then runs the action's handler.
 class AlertController : public ViewController {
 public:
@@ -82,6 +83,9 @@ public:
 
     // Chooses an action as a tap on its button does.
     void choose(const AlertAction::Ref& action);
+    // Leaves at once, without animation, answering with the cancel action;
+    // one without a cancel action goes unanswered.
+    void cancel();
 
     void loadView() override;
     void viewDidAppear(bool animated) override;

@@ -60,7 +60,9 @@ TEST_F(HandedUrlProgramTest, FilesTheLibraryWouldNotShowAreRefusedWithAMessage) 
     std::ofstream(outside.file("hostname")) << "reader-desk\n";
     std::ofstream(outside.file("notes.txt")) << "notes";
     fs::create_directories(outside.file("Comics"));
-    std::ofstream(outside.file("Comics/Beta.cbz")) << "PK";
+    fs::create_directories(outside.file("pages"));
+    makeFlatBook(outside.file("pages"), "Beta.cbz", 1, 60, 80, [](int) { return gfx::Rgba{0.2, 0.5, 0.8, 1}; });
+    fs::rename(docs() + "/Beta.cbz", outside.file("Comics/Beta.cbz"));
     ASSERT_TRUE(launch());
     const auto before = documents();
 

@@ -305,6 +305,12 @@ TEST_F(HandOverProgramTest, AHandedBookOpensAtOnceWhateverTheProgramShows) {
         EXPECT_FALSE(presented()) << state << ": something is still presented";
         EXPECT_FALSE(viewer()->isOpenBar()) << state << ": the new book opened with a menu up";
         EXPECT_FALSE(ui::test::Driver(*program->delegate()->window()).findByText("Resume reading book?")) << state;
+        for (auto* notice : ui::test::Driver(*program->delegate()->window()).findAllOf<QNNoticeView>())
+            EXPECT_TRUE(notice->isClosing()) << state << ": a notice stays over the book: " << notice->messageLabel()->text();
+        for (const auto& vc : nav()->viewControllers())
+            if (auto* list = dynamic_cast<LocalFilelistViewController*>(vc.get())) {
+                EXPECT_FALSE(list->isEditMode()) << state << ": the library is still being edited under the book";
+            }
         play("back\nwait 1\n");
         EXPECT_FALSE(presented()) << state << ": a sheet came up after the book closed";
         if (auto* list = dynamic_cast<LocalFilelistViewController*>(nav()->topViewController())) {
@@ -358,6 +364,30 @@ TEST_F(HandOverProgramTest, AHandedBookOpensAtOnceWhateverTheProgramShows) {
     ASSERT_TRUE(root->searchString());
     handOver("a search being typed");
     EXPECT_FALSE(root->searchString());
+    // The question about deleting a folder selected in the library's edit
+    // mode: answered as "Cancel" (the folder stays), editing ends.
+    play("tap \"Edit\"\nwait 1\ntap \"Folder\"\nwait 1\ntap \"Delete\"\nwait 1\n");
+    ASSERT_TRUE(ui::test::Driver(*program->delegate()->window()).findByText("Are you sure you want to delete this file?"));
+    handOver("the delete question");
+    EXPECT_TRUE(fs::is_directory(docs() + "/Folder")) << "the folder went behind the book";
+    // A book that does not open, handed over while another is read: it is
+    // refused with a message and not copied in; the book read stays open.
+    openReading("open 6");
+    std::ofstream(outside.file("Broken.cbz")) << "PK\x03\x04 not a zip at all";
+    play("open " + LeafbrightProgram::targetURL(outside.file("Broken.cbz")) + "\nwait 2\n");
+    ASSERT_TRUE(viewer()) << "the book read was closed for a book that does not open";
+    EXPECT_EQ(viewer()->fileName(), docs() + "/Reading.cbz");
+    EXPECT_FALSE(fs::exists(docs() + "/Broken.cbz"));
+    EXPECT_TRUE(ui::test::Driver(*program->delegate()->window()).findByText("Broken.cbz"));
+    play("alert 0\nwait 1\nback\nwait 1\n");
+    // A solid archive's notice, then an archive holding another (its sheet).
+    if (test::haveProgram("7z")) {
+        ASSERT_EQ(test::shell("cd '" + outside.path() + "' && 7z a -t7z -ms=on Solid.cb7" + list + " >/dev/null"), 0);
+        play("open " + LeafbrightProgram::targetURL(outside.file("Solid.cb7")) + "\nwait 2\n");
+        ASSERT_TRUE(ui::test::Driver(*program->delegate()->window())
+                        .findByText("Loading may take time because this file is a \"Solid Archive\""));
+        handOver("a solid archive's notice");
+    }
 }
 
 // A folder of pictures handed over comes in as a folder of the library and

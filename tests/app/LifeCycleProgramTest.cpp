@@ -305,7 +305,37 @@ TEST_F(LifeCycleProgramTest, ARunStartedFromAQuickActionResumesSilentlyOrNotAtAl
 
     // A plain start asks before it opens the book again.
     ASSERT_NO_FATAL_FAILURE(startWith(std::nullopt, false, true));
+    // Ended while the question is up: the next start asks again; answered
+    // "No", the one after does not.
     stop();
+    std::string error;
+    for (bool asked : {true, false}) {
+        ASSERT_TRUE(launch());
+        sys::RunLoop::main().advance(1.0);
+        EXPECT_EQ(app().navigationController()->presentedViewController() != nullptr, asked);
+        if (asked) {
+            ASSERT_EQ(program->playScript("sheet 1\nwait 1\n", &error), 0) << error;
+        }
+        stop();
+    }
+    // A file that is no book given at start: its message first, then the question.
+    {
+        test::TempDir outside("notabook");
+        std::ofstream(outside.file("notes.txt")) << "notes";
+        ASSERT_TRUE(sys::FileManager::writeFile(lastFile, *last, true));
+        // Given as the program starts, as its command line does.
+        program = std::make_unique<LeafbrightProgram>(headlessOptions());
+        ASSERT_TRUE(program->launch(true, &error)) << error;
+        ASSERT_TRUE(app().isStartScreenShown());
+        ASSERT_TRUE(app().openURL(LeafbrightProgram::targetURL(outside.file("notes.txt"))));
+        sys::RunLoop::main().advance(3.0);
+        ui::test::Driver d(*app().window());
+        EXPECT_TRUE(d.findByText("This file is not a book and was not added to the library."));
+        EXPECT_FALSE(app().navigationController()->presentedViewController()) << "the question is under the message";
+        ASSERT_EQ(program->playScript("alert 0\nwait 1\n", &error), 0) << error;
+        EXPECT_TRUE(app().navigationController()->presentedViewController()) << "the question never came";
+        stop();
+    }
     // "reading": the book comes back without the question.
     ASSERT_NO_FATAL_FAILURE(startWith("reading", true, false));
     stop();

@@ -53,14 +53,20 @@ case $mode in
     mkdir -p folder/sub
     echo notes > folder/notes.txt
     cp "$(dirname "$program")/sample/leafbright-sample.cbz" folder/sub/
-    for target in missing.cbz folder; do
+    # The same for a file address, and for a book that does not open, which
+    # is not copied into the library either.
+    head -c 3000 /dev/urandom > Broken.cbz
+    for target in missing.cbz folder "file://$PWD/missing.cbz" Broken.cbz; do
       set +e
       err=$("$program" --headless --home home "$target" 2>&1 >/dev/null)
       rc=$?
       set -e
       [ $rc -eq 1 ] || fail "$target: status $rc"
-      grep -q "$target" <<<"$err" || fail "$target: nothing said on the error output: $err"
+      grep -qF "$target" <<<"$err" || fail "$target: nothing said on the error output: $err"
     done
+    grep -q "no such file" <<<"$("$program" --headless --home home "file://$PWD/missing.cbz" 2>&1)" ||
+      fail "a missing file's address is not said to be missing"
+    [ ! -e home/Documents/Broken.cbz ] || fail "the broken book was copied into the library"
     # A folder of pictures is a book: it comes into the library and opens.
     if command -v convert >/dev/null; then
       mkdir -p Pictures

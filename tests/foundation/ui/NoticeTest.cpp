@@ -187,9 +187,10 @@ TEST_F(NoticeTest, ReturnAnswersTheDefaultButtonAndNoKeyReachesTheScreenBeneath)
     EXPECT_TRUE(driver->key(" "));
     EXPECT_TRUE(driver->key("a"));
     EXPECT_TRUE(screenKeys.empty());
+    // The default button is the one in bold, "Keep": return never deletes.
     EXPECT_TRUE(driver->key(KeyInput::returnKey));
     driver->advance(0.4);
-    EXPECT_EQ(recorder->log, (std::vector<std::string>{"clicked 1 tag 1", "dismissed 1"}));
+    EXPECT_EQ(recorder->log, (std::vector<std::string>{"clicked 0 tag 1", "dismissed 0"}));
     // A lone button is the default one too.
     auto info = alert("", "Saved.", std::nullopt, {"OK"});
     info->setUserTag(2);

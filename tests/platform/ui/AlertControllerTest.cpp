@@ -110,13 +110,28 @@ TEST_F(AlertControllerTest, ButtonsStackWithCancelLastAndKeysChoose) {
     double yCancel = a->buttonForAction(cancel.get())->frame().y();
     EXPECT_GT(yCancel, a->buttonForAction(a->actions()[1].get())->frame().y());
     EXPECT_GT(yCancel, a->buttonForAction(a->actions()[2].get())->frame().y());
-    // Three actions and no preferred one: return does nothing, escape cancels.
+    // No preferred action: the bold button is "Cancel", and return answers
+    // it as escape does (never "Delete"), in an alert and in a sheet.
     driver->key(KeyInput::returnKey);
     driver->advance(0.5);
-    EXPECT_TRUE(log.empty());
-    driver->key(KeyInput::escape);
+    EXPECT_EQ(log, (std::vector<std::string>{"cancel"}));
+    log.clear();
+    auto sheet = AlertController::make(std::nullopt, std::nullopt, AlertControllerStyle::ActionSheet);
+    sheet->addAction(AlertAction::make("Delete", AlertActionStyle::Default, [&](AlertAction&) { log.push_back("del"); }));
+    sheet->addAction(AlertAction::make("Cancel", AlertActionStyle::Cancel, [&](AlertAction&) { log.push_back("cancel"); }));
+    show(sheet);
+    driver->key(KeyInput::returnKey);
     driver->advance(0.5);
     EXPECT_EQ(log, (std::vector<std::string>{"cancel"}));
+    log.clear();
+    a = AlertController::make("Title", std::nullopt, AlertControllerStyle::Alert);
+    a->addAction(AlertAction::make("Cancel", AlertActionStyle::Cancel, [&](AlertAction&) { log.push_back("cancel"); }));
+    a->addAction(AlertAction::make("Delete", AlertActionStyle::Default, [&](AlertAction&) { log.push_back("del"); }));
+    show(a);
+    driver->key(KeyInput::returnKey);
+    driver->advance(0.5);
+    EXPECT_EQ(log, (std::vector<std::string>{"cancel"}));
+    log.clear();
 
     // A preferred action answers return; a disabled one cannot be chosen.
     auto b = AlertController::make("T", "M", AlertControllerStyle::Alert);
