@@ -856,6 +856,15 @@ void RemoteFileListViewController::onActionButton(const ui::BarButtonItem::Ref& 
 }
 
 void RemoteFileListViewController::actionSheetClickedButtonAtIndex(QNActionSheet& sheet, int64_t buttonIndex) {
+    if (sheet.userTag() == kTagResumeSheet) {
+        // Answered: the next start does not ask again.
+        const std::string lastFile = BookCommon::getLastBookSettingFilePath();
+        const auto* book = std::any_cast<std::string>(&sheet.userInfo());
+        auto last = sys::PropertyList::readFile(lastFile);
+        if (book && last && last->isArray() && !last->asArray().empty() && last->asArray()[0].isString() &&
+            last->asArray()[0].asString() == *book)
+            sys::FileManager::removeItem(lastFile);
+    }
     if (buttonIndex == sheet.cancelButtonIndex()) return;
     if (sheet.userTag() == kTagResumeSheet) {
         if (const auto* book = std::any_cast<std::string>(&sheet.userInfo())) resumeLastReading(*book);
@@ -1089,8 +1098,12 @@ void RemoteFileListViewController::viewDidAppear(bool animated) {
         }
         const std::string lastFile = BookCommon::getLastBookSettingFilePath();
         auto last = sys::PropertyList::readFile(lastFile);
-        sys::FileManager::removeItem(lastFile);
         LastStatusRestore::setRestoreMode(0);
+        const bool asks = last && last->isArray() && !last->asArray().empty() && last->asArray()[0].isString() &&
+                          !(settings() && settings()->getIsSilentResume());
+        // Asked about, the book stays recorded until the question is
+        // answered: a run that ends meanwhile asks again at the next start.
+        if (!asks) sys::FileManager::removeItem(lastFile);
         if (last && last->isArray() && !last->asArray().empty() && last->asArray()[0].isString()) {
             const std::string book = last->asArray()[0].asString();
             if (settings() && settings()->getIsSilentResume()) {

@@ -230,6 +230,12 @@ TEST_F(RemoteListProgramTest, ARestartRebuildsTheRemoteFoldersAndOffersTheBookBe
     EXPECT_EQ(first->targetURL(), site);
     EXPECT_EQ(second->targetURL(), site + "Older/");
     EXPECT_EQ(sheetTitles(), (std::vector<std::string>{"Yes", "No"}));
+    // Ended again while the question is up: the next start asks again.
+    stop();
+    ASSERT_TRUE(launch());
+    play("wait 2\n");
+    ASSERT_EQ(nav()->viewControllers().size(), 3u);
+    EXPECT_EQ(sheetTitles(), (std::vector<std::string>{"Yes", "No"}));
     play("sheet 0\nwait 3\n");
     auto* viewer = top<BookViewController>();
     ASSERT_TRUE(viewer);
