@@ -817,6 +817,7 @@ void NestlarkAppDelegate::openDroppedFiles(const std::vector<std::string>& paths
     for (size_t i = 0; i < paths.size(); ++i) {
         if (i == last) continue;
         if (!isBook(paths[i])) refuseImport(paths[i]);
+        else if (auto why = isFolder(paths[i]) ? std::nullopt : bookOpenProblem(paths[i])) refuseBrokenBook(paths[i], *why);
         else if (isFolder(paths[i]) ? !importFolder(paths[i]) : !importFile(paths[i])) refuseImport(paths[i]);
     }
     if (auto root = rootList()) root->setNeedUpdateFileList(true);

@@ -138,17 +138,26 @@ TEST_F(HandedUrlProgramTest, DroppedBooksComeInAndTheLastOneOpens) {
     // makeFlatBook stores its books in the library: move them out first.
     for (const char* n : {"One.cbz", "Two.cbz"}) fs::rename(docs() + "/" + n, outside.file(n));
     std::ofstream(outside.file("notes.txt")) << "notes";
+    std::ofstream(outside.file("Broken.cbz")) << "PK\x03\x04 not a zip at all";
     ASSERT_TRUE(launch());
-    program->delegate()->openDroppedFiles({outside.file("One.cbz"), outside.file("notes.txt"), outside.file("Two.cbz")});
+    program->delegate()->openDroppedFiles(
+        {outside.file("One.cbz"), outside.file("Broken.cbz"), outside.file("notes.txt"), outside.file("Two.cbz")});
     play("wait 2\nshot dropped\n");
     EXPECT_TRUE(fs::exists(docs() + "/One.cbz"));
     EXPECT_TRUE(fs::exists(docs() + "/Two.cbz"));
     EXPECT_FALSE(fs::exists(docs() + "/notes.txt"));
+    EXPECT_FALSE(fs::exists(docs() + "/Broken.cbz")) << "a book that does not open was copied in";
     EXPECT_TRUE(fs::exists(outside.file("One.cbz"))) << "copied, never moved";
     ASSERT_TRUE(viewer());
     EXPECT_EQ(viewer()->fileName(), docs() + "/Two.cbz");
-    EXPECT_EQ(notice().second, "This file is not a book and was not added to the library.");
-    play("alert 0\nwait 1\n");
+    // A message for each file not taken.
+    std::vector<std::string> told;
+    for (auto* n : ui::test::Driver(window()).findAllOf<QNNoticeView>())
+        if (!n->isClosing()) told.push_back(n->titleLabel()->text() + ": " + n->messageLabel()->text());
+    std::sort(told.begin(), told.end());
+    play("alert 0\nwait 1\nalert 0\nwait 1\n");
+    EXPECT_EQ(told, (std::vector<std::string>{"Broken.cbz: No viewable pages available.",
+                                             "notes.txt: This file is not a book and was not added to the library."}));
 
     // A folder of pictures dropped is a book too, a folder without one is refused.
     fs::create_directories(outside.file("Scans"));
