@@ -75,9 +75,9 @@ public:
     bool performActionForShortcutItem(const std::string& key);
     // A URL handed over by the system: a pending cloud sign-in's redirect
     // goes to it, "leafbright" is taken as it is, a "file" URL of a book is
-    // imported into the library and opened (other files are refused with a
-    // message), web links are opened or downloaded after a question. Any
-    // URL is taken (true).
+    // imported into the library and opened (other files, and books that do
+    // not open, are refused with a message), web links are opened or
+    // downloaded after a question. Any URL is taken (true).
     bool openURL(const std::string& url);
     // The answer to a question about a web address handed to the program.
     void alertViewClickedButtonAtIndex(QNAlertView& alert, int64_t buttonIndex) override;
