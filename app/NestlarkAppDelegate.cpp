@@ -599,7 +599,8 @@ std::optional<std::string> NestlarkAppDelegate::importFile(const std::string& so
     if (name.empty() || name == "." || name == "..") return std::nullopt;
     std::string target = Path::stringByAppendingPathComponent(folder, name);
     if (sys::FileManager::fileExists(target)) {
-        // The same book handed over again opens the copy already there.
+        // The same book handed over again opens the copy already there,
+        // whichever of the numbered names that copy took.
         if (sameFileContents(source, target)) return target;
         const std::string base = Path::stringByDeletingPathExtension(target);
         const std::string ext = Path::pathExtension(target);
@@ -607,6 +608,7 @@ std::optional<std::string> NestlarkAppDelegate::importFile(const std::string& so
             std::string candidate = base + "(" + std::to_string(n) + ")" + (ext.empty() ? "" : "." + ext);
             target = candidate;
             if (!sys::FileManager::fileExists(candidate)) break;
+            if (sameFileContents(source, candidate)) return candidate;
         }
     }
     // Files are copied, never moved: a file from elsewhere stays the user's.

@@ -19,6 +19,7 @@
 #include "platform/core/Path.h"
 #include "platform/core/RunLoop.h"
 #include "platform/graphics/ImageDecoder.h"
+#include "platform/core/FileManager.h"
 
 #include <algorithm>
 #include <cmath>
@@ -141,7 +142,7 @@ BookReaderEx::ReaderKind BookReaderEx::readerKindForFile(const std::string& name
 }
 
 bool BookReaderEx::isZipFileFromHeader(const std::string& path) {
-    std::FILE* f = std::fopen(path.c_str(), "rb");
+    std::FILE* f = sys::FileManager::openRegularFileStream(path);
     if (!f) return false;
     unsigned char head[2] = {0, 0};
     size_t n = std::fread(head, 1, 2, f);

@@ -47,7 +47,7 @@ std::string entryPath(const SevenZipItem& item) {
 bool hasSevenZipSignature(const std::string& path) {
     static const unsigned char kSignature[6] = {'7', 'z', 0xBC, 0xAF, 0x27, 0x1C};
     unsigned char head[6] = {};
-    std::FILE* f = std::fopen(path.c_str(), "rbe");
+    std::FILE* f = sys::FileManager::openRegularFileStream(path);
     if (!f) return false;
     const size_t n = std::fread(head, 1, sizeof head, f);
     std::fclose(f);

@@ -73,6 +73,21 @@ int openStream(std::shared_ptr<RemoteStreamRead> stream, int flags) {
     return fd;
 }
 
+// A file of the book opened for reading: a pipe, socket or device in its
+// place is refused, and the open never waits for a pipe's writer.
+int openForReading(const char* path, int flags) {
+    const int fd = ::open64(path, flags | O_NONBLOCK);
+    if (fd < 0) return -1;
+    struct stat st{};
+    if (::fstat(fd, &st) != 0 || !(S_ISREG(st.st_mode) || S_ISDIR(st.st_mode))) {
+        ::close(fd);
+        errno = EINVAL;
+        return -1;
+    }
+    if (!(flags & O_NONBLOCK)) ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
+}
+
 }  // namespace
 
 RarStreamShim::Registration::~Registration() {
@@ -110,12 +125,14 @@ int lb_unrar_open64(const char* path, int flags, ...) {
         va_end(ap);
     }
     if (auto s = streamForPath(path)) return openStream(std::move(s), flags);
+    if ((flags & O_ACCMODE) == O_RDONLY && !(flags & (O_CREAT | O_TMPFILE))) return openForReading(path, flags);
     return ::open64(path, flags, mode);
 }
 
 // The fortified form the compiler emits for an open without a mode.
 int lb_unrar___open64_2(const char* path, int flags) {
     if (auto s = streamForPath(path)) return openStream(std::move(s), flags);
+    if ((flags & O_ACCMODE) == O_RDONLY) return openForReading(path, flags);
     return ::open64(path, flags);
 }
 

@@ -3,6 +3,7 @@
 #include "engine/MemoryItemSink.h"
 #include "engine/SevenZipInterfaces.h"
 #include "engine/SevenZipLibrary.h"
+#include "platform/core/FileManager.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -296,7 +297,7 @@ private:
 };
 
 std::unique_ptr<SevenZipArchive::Source> SevenZipArchive::fileSource(const std::string& path) {
-    std::FILE* f = std::fopen(path.c_str(), "rbe");
+    std::FILE* f = sys::FileManager::openRegularFileStream(path);
     if (!f) return nullptr;
     return std::make_unique<FileSource>(f);
 }

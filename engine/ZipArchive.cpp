@@ -3,6 +3,7 @@
 #include "engine/RemoteStreamRead.h"
 #include "foundation/QNTextEncoding.h"
 #include "platform/core/Unicode.h"
+#include "platform/core/FileManager.h"
 
 #include <unzip.h>
 #include <zlib.h>
@@ -164,7 +165,7 @@ bool ZipArchive::open() {
 
 std::unique_ptr<ZipArchive> ZipArchive::openFile(const std::string& path) {
     auto source = std::make_unique<Source>();
-    source->fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    source->fd = sys::FileManager::openRegularFileForReading(path);
     if (source->fd < 0) return nullptr;
     struct stat st{};
     if (::fstat(source->fd, &st) != 0 || !S_ISREG(st.st_mode)) return nullptr;

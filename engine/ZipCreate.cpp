@@ -2,6 +2,7 @@
 
 #include "foundation/QNTextEncoding.h"
 #include "platform/core/WholeWrite.h"
+#include "platform/core/FileManager.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -124,7 +125,7 @@ int64_t copySource(int out, const std::string& path, off_t headerOffset, off_t d
     uLong crc = crc32(0L, Z_NULL, 0);
     uint64_t total = 0;
     bool readable = false;
-    int in = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    int in = sys::FileManager::openRegularFileForReading(path);
     if (in >= 0) {
         struct stat st {};
         readable = ::fstat(in, &st) == 0 && S_ISREG(st.st_mode);

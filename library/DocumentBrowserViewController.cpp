@@ -134,6 +134,11 @@ std::shared_ptr<ui::TableViewCell> DocumentBrowserViewController::tableViewCellF
     return cell;
 }
 
+std::optional<std::string> DocumentBrowserViewController::tableViewTitleForFooterInSection(ui::TableView&, int) {
+    if (entries_.empty()) return tr("No folders or books to show here.");
+    return std::nullopt;
+}
+
 void DocumentBrowserViewController::tableViewDidSelectRowAtIndexPath(ui::TableView& tv, const ui::IndexPath& ip) {
     tv.deselectRowAtIndexPath(ip, true);
     openEntry(size_t(ip.row));

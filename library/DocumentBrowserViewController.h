@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -47,6 +48,8 @@ public:
     void viewDidLoad() override;
     int tableViewNumberOfRowsInSection(ui::TableView&, int section) override;
     std::shared_ptr<ui::TableViewCell> tableViewCellForRowAtIndexPath(ui::TableView&, const ui::IndexPath&) override;
+    // Says so when the level has nothing to show.
+    std::optional<std::string> tableViewTitleForFooterInSection(ui::TableView&, int section) override;
     void tableViewDidSelectRowAtIndexPath(ui::TableView&, const ui::IndexPath& ip) override;
 
 private:

@@ -123,6 +123,7 @@ std::optional<std::vector<LocalFilelistViewController::DirectoryEntry>> LocalFil
     const int dfd = ::dirfd(dir);
     while (struct dirent* e = ::readdir(dir)) {
         if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
+        if (isSpecialEntry(dfd, e->d_name, e->d_type)) continue;
         DirectoryEntry entry;
         entry.name = e->d_name;
         entry.isDirectory = isDirectoryEntry(dfd, e->d_name, e->d_type);
@@ -139,6 +140,16 @@ bool LocalFilelistViewController::isDirectoryEntry(int dirFd, const char* name, 
     // with the name: ask for the entry itself, links unfollowed.
     struct stat st {};
     return ::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool LocalFilelistViewController::isSpecialEntry(int dirFd, const char* name, unsigned char dType) {
+    if (dType == DT_FIFO || dType == DT_SOCK || dType == DT_CHR || dType == DT_BLK) return true;
+    if (dType != DT_LNK && dType != DT_UNKNOWN) return false;
+    // What a link leads to (or an entry of untold type is): a dangling link
+    // stays listed as before.
+    struct stat st {};
+    if (::fstatat(dirFd, name, &st, 0) != 0) return false;
+    return !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode);
 }
 
 std::string LocalFilelistViewController::readLastReadName(const std::string& folder) {
@@ -837,7 +848,8 @@ void LocalFilelistViewController::viewDidAppear(bool animated) {
         }
     }
     if (!dontRestoreLastStatus_) restoreLastStatus(false);
-    if (isRootViewController() && itemList().size() < 2 && LastStatusRestore::getRestoreMode() == 0)
+    // The library's own entries count, not those a search left shown.
+    if (isRootViewController() && localItemList_.size() < 2 && LastStatusRestore::getRestoreMode() == 0)
         AddIniticalHelpView();
     stopCheckTimer();
     std::weak_ptr<ui::ViewController> weak = weak_from_this();

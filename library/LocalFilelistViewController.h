@@ -214,6 +214,8 @@ public:
     // Whether an entry of the open folder `dirFd` is a folder, from its
     // directory type, or with lstat when the type is unknown.
     static bool isDirectoryEntry(int dirFd, const char* name, unsigned char dType);
+    // A pipe, socket or device (or a link to one): never a book, never listed.
+    static bool isSpecialEntry(int dirFd, const char* name, unsigned char dType);
     // The first element of the folder's ".history.lbs" when it is a string; "" otherwise.
     static std::string readLastReadName(const std::string& folder);
     // The names of a ".userlist.sort" array; entries that are not strings are skipped.

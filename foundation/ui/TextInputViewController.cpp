@@ -1,6 +1,7 @@
 #include "foundation/ui/TextInputViewController.h"
 
 #include "foundation/BookCommon.h"
+#include "platform/core/RunLoop.h"
 #include "platform/ui/NavigationController.h"
 #include "platform/ui/Screen.h"
 #include "platform/ui/TransitionCoordinator.h"
@@ -28,6 +29,8 @@ void TextInputViewController::viewDidLoad() {
     field.setShadowOpacity(0.3);
     field.setShadowOffset(ui::Size{2, 2});
     field.setShadowRadius(4.0);
+    // The field draws its own rounded border: the text keeps clear of it.
+    field.setLeftView(std::make_shared<ui::View>(ui::Rect(0, 0, kTextInset, 1)));
     field.setClearButtonMode(ui::TextFieldViewMode::Always);
     field.setKeyboardType(int(keybordType_value_));
     field.setText(textToEdit_value_);
@@ -98,7 +101,17 @@ void TextInputViewController::textFieldDidEnd(ui::TextField& field) {
     auto keep = shared_from_this();
     auto d = delegate_.lock();
     if (!d) return;
-    if (d->onFinishTextInput(*this, text, textToEdit_value_)) close();
+    if (d->onFinishTextInput(*this, text, textToEdit_value_)) {
+        close();
+        return;
+    }
+    // Refused (the delegate said why): the field takes typing again, for
+    // another name, once this end of editing is over.
+    std::weak_ptr<ui::ViewController> weak = weak_from_this();
+    sys::RunLoop::main().post([weak] {
+        auto self = std::static_pointer_cast<TextInputViewController>(weak.lock());
+        if (self && !self->closing_ && self->textField_value_) self->textField_value_->becomeFirstResponder();
+    });
 }
 
 void TextInputViewController::close() {

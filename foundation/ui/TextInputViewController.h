@@ -17,6 +17,8 @@
 class TextInputViewController : public ui::ViewController, public ui::TextFieldDelegate {
 public:
     static constexpr double kMaxFieldWidth = 600.0;
+    // Room between the field's border and its text.
+    static constexpr double kTextInset = 6.0;
 
     TextInputViewController() = default;
 

@@ -458,6 +458,43 @@ std::optional<std::vector<std::string>> FileManager::contentsOfDirectory(const s
     return names;
 }
 
+int FileManager::openRegularFileForReading(const std::string& path, std::error_code* error) {
+    // Non-blocking, so that a pipe or device in place of a file cannot hang us.
+    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (!fd) {
+        fail(error, errno);
+        return -1;
+    }
+    struct stat st{};
+    if (::fstat(fd.get(), &st) != 0) {
+        fail(error, errno);
+        return -1;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        fail(error, S_ISDIR(st.st_mode) ? EISDIR : EINVAL);
+        return -1;
+    }
+    const int flags = ::fcntl(fd.get(), F_GETFL);
+    if (flags < 0 || ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        fail(error, errno);
+        return -1;
+    }
+    succeed(error);
+    return fd.release();
+}
+
+std::FILE* FileManager::openRegularFileStream(const std::string& path, std::error_code* error) {
+    Fd fd(openRegularFileForReading(path, error));
+    if (!fd) return nullptr;
+    std::FILE* f = ::fdopen(fd.get(), "rb");
+    if (!f) {
+        fail(error, errno);
+        return nullptr;
+    }
+    fd.release();
+    return f;
+}
+
 std::optional<std::string> FileManager::contentsOfFile(const std::string& path, std::uint64_t limit,
                                                        std::error_code* error) {
     // Non-blocking, so that a pipe or device in place of a file cannot hang us.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -80,6 +81,14 @@ public:
     static std::optional<std::string> contentsOfFile(const std::string& path,
                                                      std::uint64_t limit = kDefaultReadLimit,
                                                      std::error_code* error = nullptr);
+    // A descriptor (close-on-exec) for reading a regular file, following
+    // links; -1 otherwise (EISDIR for a folder, EINVAL for a pipe, socket or
+    // device). The open itself never waits: a pipe with no writer is opened
+    // without blocking and turned away.
+    static int openRegularFileForReading(const std::string& path, std::error_code* error = nullptr);
+    // The same as a stdio stream ("rb"); nullptr otherwise.
+    static std::FILE* openRegularFileStream(const std::string& path, std::error_code* error = nullptr);
+
     // Atomically: a temporary file in the same folder, flushed to disk, then
     // renamed over `path`, so readers see the old or the new file, never a part.
     static bool writeFile(const std::string& path, std::string_view bytes, bool atomically = true,

@@ -5,6 +5,7 @@
 #include "platform/graphics/JpegCodec.h"
 #include "platform/graphics/PngDecoder.h"
 #include "platform/graphics/TiffDecoder.h"
+#include "platform/core/FileManager.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -130,8 +131,9 @@ bool ImageDecoder::readFile(const std::string& path, std::vector<uint8_t>& out, 
         if (error) *error = m;
         return false;
     };
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return fail(path + ": " + std::strerror(errno));
+    std::error_code why;
+    int fd = sys::FileManager::openRegularFileForReading(path, &why);
+    if (fd < 0) return fail(path + ": " + (why == std::errc::invalid_argument ? std::string("not a regular file") : why.message()));
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         ::close(fd);

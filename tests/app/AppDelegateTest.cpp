@@ -131,6 +131,10 @@ TEST_F(AppDelegateTest, ImportsTakeTheFirstFreeNumberedNameAndLeaveTheSourceAlon
     EXPECT_EQ(*target, docs + "/Book(3).cbz");
     EXPECT_TRUE(sys::FileManager::fileExists(source));
     EXPECT_EQ(sys::FileManager::contentsOfFile(docs + "/Book.cbz"), std::string("old"));
+    // The same book again is the copy already there, whichever numbered
+    // name it took: no third copy.
+    EXPECT_EQ(delegate->importFile(source).value_or(""), docs + "/Book(3).cbz");
+    EXPECT_FALSE(sys::FileManager::fileExists(docs + "/Book(4).cbz"));
     EXPECT_FALSE(delegate->importFile(outside.file("missing.cbz")));
     EXPECT_FALSE(delegate->importFile(outside.path()));  // a folder is not a book file
 

@@ -90,6 +90,14 @@ TEST_F(DocumentImportProgramTest, OurOwnScreenWalksTheHomeFolderAndThePickedBook
                                                   {"Empty", true, 0},
                                                   {"Guide.pdf", false, 9},
                                                   {"Same.cbz", false, fs::file_size(userHome->file("Comics/Vol 1.cbz"))}}));
+    // A level with nothing to show says so.
+    play("tap \"Empty\"\nwait 1\nshot empty-level\n");
+    top = presentedTop<DocumentBrowserViewController>();
+    ASSERT_TRUE(top);
+    EXPECT_TRUE(top->entries().empty());
+    EXPECT_TRUE(ui::test::Driver(window()).findByText("No folders or books to show here."));
+    presentedNav()->popViewController(false);
+    play("wait 1\n");
     play("tap \"Comics\"\nwait 1\nshot comics-level\n");
     top = presentedTop<DocumentBrowserViewController>();
     ASSERT_TRUE(top);
@@ -167,7 +175,8 @@ TEST_F(DocumentImportProgramTest, TheDesktopsFileChooserIsAskedFirstAndOurScreen
     ASSERT_TRUE(test::drainUntil([&] { return portal.calls().size() == 2 && !chooser->isOpen(); }, 10));
     play("wait 1\n");
     EXPECT_TRUE(presentedTop<DocumentBrowserViewController>());
-    play("back\nwait 1\n");
+    presentedNav()->popViewController(false);
+    play("wait 1\n");
 
     // A book chosen in the desktop's chooser.
     portal.answer(test::FakePortal::Answer::Pick, {"file://" + elsewhere->file("Moon%20River.cbz")});

@@ -4,8 +4,16 @@
 #include "platform/core/FileManager.h"
 #include "tests/engine/BookSessionFixture.h"
 
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <mutex>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -429,6 +437,49 @@ TEST_F(BookComposeTest, ReaderIsChosenByFileType) {
     EXPECT_EQ(BookReaderEx::extractFile(dir.file("a.zip"), {}, std::nullopt, "x", "", ""), 2);
     EXPECT_FALSE(BookReaderEx::getArchiveList(dir.file("a.zip"), false, {}, "", "", nullptr, {}).has_value());
     EXPECT_FALSE(BookReaderEx::getFolderList(dir.file("a.txt"), false, {}, "", "", nullptr, {}).has_value());
+}
+
+// A pipe in the place of a book is refused at once by every reader: its open
+// never waits for a writer (which a pipe in a library never gets). Should an
+// open wait all the same, a writer comes after a while and goes again, so the
+// test fails instead of hanging.
+TEST_F(BookComposeTest, APipeInPlaceOfABookNeverHoldsTheOpenUp) {
+    test::TempDir dir{"pipes"};
+    const std::vector<std::string> names{"Pipe.cbz", "Pipe.cbr", "Pipe.cb7", "Pipe.pdf", "Pipe.jpg"};
+    for (const auto& name : names) ASSERT_EQ(::mkfifo(dir.file(name).c_str(), 0600), 0) << name;
+    std::mutex mutex;
+    std::condition_variable finished;
+    bool done = false;
+    std::atomic<int> waited{0};
+    std::thread writer([&] {
+        std::unique_lock lock(mutex);
+        while (!finished.wait_for(lock, std::chrono::seconds(10), [&] { return done; })) {
+            for (const auto& name : names) {
+                const int fd = ::open(dir.file(name).c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+                if (fd >= 0) {
+                    ++waited;
+                    ::close(fd);
+                }
+            }
+        }
+    });
+    openBook();
+    for (const auto& name : names) {
+        const bool opened = session->openBookWithName(dir.file(name), {}, std::nullopt, std::nullopt, std::nullopt,
+                                                      false, false);
+        // A picture book lists its folder; its page is what cannot be read.
+        if (name == "Pipe.jpg" && opened)
+            EXPECT_EQ(session->loadPage(request(PageLoadRequest::kCompose, 0, {100, 100})), BookReaderEx::kLoadError);
+        else
+            EXPECT_FALSE(opened) << name;
+    }
+    {
+        std::lock_guard lock(mutex);
+        done = true;
+    }
+    finished.notify_all();
+    writer.join();
+    EXPECT_EQ(waited.load(), 0) << "an open waited for the pipe's writer";
 }
 
 TEST_F(BookComposeTest, ReopeningForgetsTheViewsOfThePreviousBook) {

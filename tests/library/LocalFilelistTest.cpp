@@ -11,6 +11,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -84,6 +85,9 @@ TEST_F(LocalFilelistTest, FolderEntriesBecomeRowsByKind) {
     mkdir(join(docs, ".BookLibrary"));
     mkdir(join(docs, "Inbox"));
     mkdir(join(docs, "Comics/Inbox"));
+    // Only regular files are books: a pipe (or a link to one) is never listed.
+    ASSERT_EQ(::mkfifo(join(docs, "Pipe.cbz").c_str(), 0600), 0);
+    ASSERT_EQ(::symlink("Pipe.cbz", join(docs, "Link.cbz").c_str()), 0);
 
     auto l = folder("");
     EXPECT_EQ(namesOf(l->localItemList()), (std::set<std::string>{"a.zip", "b.PDF", "site.SHORTCUT", "look.lbt",
@@ -431,6 +435,14 @@ TEST_F(LocalFilelistTest, TheHelpShowsOverANearlyEmptyRootAndGoesWithTheFirstAct
     // A list with books to show, or a restore on its way, gets none.
     touch(join(documents(), "second.zip"));
     showRoot(true);
+    driver->advance(1.0);
+    EXPECT_FALSE(root->initialHelpView());
+    // Nor does it when a search shows one of them and the list comes back in front.
+    root->onSetSearchString("second");
+    ASSERT_EQ(root->itemList().size(), 1u);
+    nav->pushViewController(std::make_shared<ui::ViewController>(), false);
+    driver->advance(1.0);
+    nav->popViewController(false);
     driver->advance(1.0);
     EXPECT_FALSE(root->initialHelpView());
 }

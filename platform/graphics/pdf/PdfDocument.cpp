@@ -4,16 +4,23 @@
 #include "platform/graphics/pdf/PdfPage.h"
 
 #include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace gfx {
 
 namespace {
 
+// A regular file we may read. Opened without waiting: a pipe in place of the
+// file must not hang the open (MuPDF's own open would block on it).
 bool readable(const std::string& path) {
-    std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) return false;
-    std::fclose(f);
-    return true;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return false;
+    struct stat st{};
+    const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    ::close(fd);
+    return regular;
 }
 
 }  // namespace

@@ -280,6 +280,8 @@ TEST_F(PickersTest, TextFieldIsLaidOutAQuarterDownAndAtMostSixHundredWide) {
     EXPECT_EQ(input->textField_()->cornerRadius(), 8.0);
     EXPECT_EQ(input->textField_()->borderWidth(), 2.0);
     EXPECT_TRUE(input->textField_()->isFirstResponder());  // the keyboard comes up
+    // The text stands clear of the field's own border.
+    EXPECT_GE(input->textField_()->textRect().x(), input->textField_()->borderWidth() + 4);
 
     input->configItemPosNew(Size{1366, 1024});
     EXPECT_EQ(input->textField_()->frame(), Rect(383, 256, 600, 30));
@@ -302,6 +304,8 @@ TEST_F(PickersTest, ChangedTextGoesToTheDelegateWhichDecidesTheClose) {
     EXPECT_EQ(listener->log, (std::vector<std::string>{"edited Old -> Older"}));
     driver->advance(0.5);
     EXPECT_EQ(nav->topViewController(), input.get());
+    // Refused: the field takes typing again without another tap.
+    EXPECT_TRUE(input->textField_()->isFirstResponder());
 
     listener->accept = true;
     driver->tap(*input->textField_());
