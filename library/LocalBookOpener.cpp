@@ -503,6 +503,7 @@ bool LocalBookOpener::startLoadBook(const std::string& pathFromBooks, const std:
     if (!opened || page < 0 || page >= reader->getPageNum()) {
         reader->closeBook();
         showOpenError(opened ? PageReader::OpenFailure::None : failure);
+        deselectLastRow(false);
         hideHideViewWithIsError(true);
         return false;
     }

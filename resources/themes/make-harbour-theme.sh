@@ -66,15 +66,16 @@ noload bookshelf_noload.png 74 96
 noload bookshelf_noload@2x.png 148 192
 noload bookshelf_noload_ipad.png 104 134
 
-# Folders: a sea-blue folder; the remote one carries a lighthouse beam.  $1 file, $2 scale, $3 remote
+# Folders: a sea-blue folder in the upper part of the place, the name below
+# it on the wall; the remote one carries a lighthouse beam.  $1 file, $2 scale, $3 remote
 folder() {
   local s=$2
-  local draw=(-fill '#3a7ca5' -draw "roundrectangle $((14 * s)),$((20 * s)) $((50 * s)),$((32 * s)) $((3 * s)),$((3 * s))"
-              -fill '#4f9bc9' -draw "roundrectangle $((14 * s)),$((26 * s)) $((82 * s)),$((96 * s)) $((5 * s)),$((5 * s))"
-              -fill '#6fb3dc' -draw "rectangle $((14 * s)),$((26 * s)) $((82 * s)),$((30 * s))")
+  local draw=(-fill '#3a7ca5' -draw "roundrectangle $((14 * s)),$((6 * s)) $((50 * s)),$((18 * s)) $((3 * s)),$((3 * s))"
+              -fill '#4f9bc9' -draw "roundrectangle $((14 * s)),$((12 * s)) $((82 * s)),$((72 * s)) $((5 * s)),$((5 * s))"
+              -fill '#6fb3dc' -draw "rectangle $((14 * s)),$((12 * s)) $((82 * s)),$((16 * s))")
   if [ "$3" = 1 ]; then
-    draw+=(-fill '#ffd479' -draw "polygon $((48 * s)),$((60 * s)) $((80 * s)),$((46 * s)) $((80 * s)),$((74 * s))"
-           -fill '#f1f6f9' -draw "rectangle $((40 * s)),$((52 * s)) $((48 * s)),$((90 * s))")
+    draw+=(-fill '#ffd479' -draw "polygon $((48 * s)),$((42 * s)) $((80 * s)),$((28 * s)) $((80 * s)),$((56 * s))"
+           -fill '#f1f6f9' -draw "rectangle $((40 * s)),$((34 * s)) $((48 * s)),$((68 * s))")
   fi
   convert -size "$((96 * s))x$((118 * s))" xc:none "${draw[@]}" -strip -define png:compression-level=9 "$1"
 }
@@ -82,13 +83,13 @@ folder bookshelf_bgfolder.png 1 0
 folder bookshelf_bgfolder@2x.png 2 0
 folder bookshelf_bgfolder_remote.png 1 1
 folder bookshelf_bgfolder_remote@2x.png 2 1
-convert -size 134x166 xc:none -fill '#3a7ca5' -draw "roundrectangle 20,28 70,45 4,4" \
-  -fill '#4f9bc9' -draw "roundrectangle 20,36 114,134 7,7" -strip bookshelf_bgfolder_ipad.png
-convert bookshelf_bgfolder_ipad.png -fill '#ffd479' -draw "polygon 67,84 112,64 112,104" \
-  -fill '#f1f6f9' -draw "rectangle 56,73 67,126" -strip bookshelf_bgfolder_remote_ipad.png
+convert -size 134x166 xc:none -fill '#3a7ca5' -draw "roundrectangle 20,10 70,27 4,4" \
+  -fill '#4f9bc9' -draw "roundrectangle 20,18 114,106 7,7" -strip bookshelf_bgfolder_ipad.png
+convert bookshelf_bgfolder_ipad.png -fill '#ffd479' -draw "polygon 67,66 112,46 112,86" \
+  -fill '#f1f6f9' -draw "rectangle 56,55 67,102" -strip bookshelf_bgfolder_remote_ipad.png
 
-printf 'ThemeName Harbour\r\nBookImagePosX 11\r\nBookImagePosY 8\r\nFolderImagePosX 24\r\nFolderImagePosY 40\r\nFolderImageWidth 48\r\nFolderImageHeight 48\r\nBookLabelPosX 13\r\nBookLabelPosY 15\r\nBookLabelWidth 69\r\nBookLabelHeight 90\r\nFolderLabelPosX 13\r\nFolderLabelPosY 70\r\nFolderLabelWidth 69\r\nFolderLabelHeight 46\r\nTintColor #FFD479\r\n' > theme.txt
-printf 'ThemeName Harbour\r\nBookImagePosX 15\r\nBookImagePosY 11\r\nFolderImagePosX 33\r\nFolderImagePosY 56\r\nFolderImageWidth 66\r\nFolderImageHeight 66\r\nBookLabelPosX 18\r\nBookLabelPosY 22\r\nBookLabelWidth 95\r\nBookLabelHeight 110\r\nFolderLabelPosX 18\r\nFolderLabelPosY 102\r\nFolderLabelWidth 95\r\nFolderLabelHeight 60\r\nTintColor #FFD479\r\n' > theme_ipad.txt
+printf 'ThemeName Harbour\r\nBookImagePosX 11\r\nBookImagePosY 8\r\nFolderImagePosX 24\r\nFolderImagePosY 20\r\nFolderImageWidth 48\r\nFolderImageHeight 48\r\nBookLabelPosX 13\r\nBookLabelPosY 15\r\nBookLabelWidth 69\r\nBookLabelHeight 90\r\nFolderLabelPosX 13\r\nFolderLabelPosY 74\r\nFolderLabelWidth 69\r\nFolderLabelHeight 34\r\nTintColor #FFD479\r\n' > theme.txt
+printf 'ThemeName Harbour\r\nBookImagePosX 15\r\nBookImagePosY 11\r\nFolderImagePosX 33\r\nFolderImagePosY 30\r\nFolderImageWidth 66\r\nFolderImageHeight 66\r\nBookLabelPosX 18\r\nBookLabelPosY 22\r\nBookLabelWidth 95\r\nBookLabelHeight 110\r\nFolderLabelPosX 18\r\nFolderLabelPosY 108\r\nFolderLabelWidth 95\r\nFolderLabelHeight 48\r\nTintColor #FFD479\r\n' > theme_ipad.txt
 
 out="$here/Leafbright Harbour.lbt"
 rm -f "$out"

@@ -333,6 +333,7 @@ TEST_F(LocalBookOpenerTest, AFileWithoutPagesSaysSoAndOpensNothing) {
     pressNotice("OK");
     EXPECT_FALSE(notice());
     EXPECT_FALSE(sys::FileManager::fileExists(BookCommon::getLastBookSettingFilePath()));
+    EXPECT_FALSE(root->tableView()->indexPathForSelectedRow()) << "the tapped row stays marked";
 }
 
 // ---- Passwords ----------------------------------------------------------------------------------------

@@ -1,5 +1,6 @@
 #include "LibraryTestSupport.h"
 
+#include "foundation/ResourceLocator.h"
 #include "foundation/ThemeLoader.h"
 #include "library/BookshelfShelfView.h"
 #include "library/FilelistBaseViewDummyCell.h"
@@ -184,6 +185,36 @@ TEST_F(ThemeInstallTest, DeletingTheCurrentThemeGoesBackToTheDefaultStyle) {
     auto record = sys::PropertyList::readArray(join(BookCommon::getSettingsFolder(), ".theme.lbs"));
     ASSERT_TRUE(record && record->size() == 3);
     EXPECT_EQ((*record)[0].integerValue(), 0);
+}
+
+// The bundled sample theme writes a folder's name on the wall below its
+// folder picture, on the phone and on the pad: no pixel of the picture lies
+// under the name's place.
+TEST_F(ThemeInstallTest, TheBundledThemeWritesFolderNamesBelowTheFolderPicture) {
+    const std::string package = ResourceLocator::pathForResource("themes/Leafbright Harbour.lbt");
+    std::optional<std::string> name;
+    ASSERT_EQ(ThemeLoader::installTheme(package, &name), ThemeLoader::kInstalled);
+    ASSERT_EQ(name, std::optional<std::string>("Harbour"));
+    const sys::DeviceProfile saved = sys::DeviceProfile::current();
+    for (const char* device : {"phone", "pad"}) {
+        sys::DeviceProfile::setCurrent(*sys::DeviceProfile::named(device));
+        ThemeLoader loader;
+        loader.loadSetting();
+        ASSERT_TRUE(loader.changeTheme(1, 0));
+        const gfx::Rect label = loader.getFolderLabelRect();
+        ASSERT_GT(label.height(), 12) << device;
+        const ui::ImageRef picture = loader.getBookshelfFolderImage();
+        ASSERT_TRUE(picture) << device;
+        const auto bitmap = picture->bitmap();
+        ASSERT_TRUE(bitmap) << device;
+        const double scale = bitmap->scale();
+        int covered = 0;
+        for (int y = int(label.y() * scale); y < std::min(bitmap->height(), int(label.maxY() * scale)); ++y)
+            for (int x = int(label.x() * scale); x < std::min(bitmap->width(), int(label.maxX() * scale)); ++x)
+                if (gfx::alphaOf(bitmap->pixels()[size_t(y) * size_t(bitmap->width()) + size_t(x)]) > 0) ++covered;
+        EXPECT_EQ(covered, 0) << device << ": the name would be written over the folder";
+    }
+    sys::DeviceProfile::setCurrent(saved);
 }
 
 TEST_F(ThemeInstallTest, FolderNamesAreOutlinedOverTheFolderPicturesOnly) {
