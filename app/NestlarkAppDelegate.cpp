@@ -369,6 +369,7 @@ void NestlarkAppDelegate::showRootNavigation() {
 void NestlarkAppDelegate::presentMasterLock(bool animated) {
     if (!navigationController_) return;
     auto lock = std::make_shared<StartupPasscodeInputViewController>();
+    MediaServerMain::setProgramLocked(true);
     lock->setModalPresentationStyle(ui::ModalPresentationStyle::FullScreen);
     lock->setDelegate(std::weak_ptr<StartupPasscodeInputViewControllerDelegate>(shared_from_this()));
     nowPresentMasterLockView_ = true;
@@ -414,6 +415,7 @@ void NestlarkAppDelegate::showResetDone(ui::ViewController* presenter) {
 
 void NestlarkAppDelegate::onPasscodeInputFinish() {
     nowPresentMasterLockView_ = false;
+    MediaServerMain::setProgramLocked(false);
     if (auto url = std::exchange(handedWhileLocked_, std::nullopt)) {
         // A book handed over while the lock was up opens now, in place of the
         // last one read or one handed at the start.
@@ -467,6 +469,9 @@ void NestlarkAppDelegate::applicationDidEnterBackground() {
                                          : nullptr;
     if (viewer) viewer->onEnterBackground();
     CIFSStackManager::sharedManager(0)->suspendState();
+    // Behind the start-up lock the media server serves nothing until the
+    // passphrase is given again.
+    if (isStartupLocked()) MediaServerMain::setProgramLocked(true);
     NetworkIndicatorWithKey::releaseNetworkIndicatorWithKey();
     if (stackShowsLockedFolder()) {
         // Whatever shows a locked folder's contents goes: the book closes,
@@ -535,6 +540,7 @@ void NestlarkAppDelegate::applicationWillEnterForeground() {
         showRootNavigation();
     }
     CIFSStackManager::sharedManager(0)->restoreState();
+    if (!lock && !nowPresentMasterLockView_) MediaServerMain::setProgramLocked(false);
     if (lock && navigationController_ && window_) {
         if (auto root = window_->rootViewController())
             if (root->presentedViewController()) root->dismiss(false);
@@ -570,6 +576,7 @@ bool NestlarkAppDelegate::performActionForShortcutItem(const std::string& key) {
 void NestlarkAppDelegate::applicationWillTerminate() {
     PreparedBookOpen::discard();
     MediaServerMain::releaseMediaServer();
+    MediaServerMain::setProgramLocked(false);
     NetworkIndicatorWithKey::releaseNetworkIndicatorWithKey();
     ActiveLog::applicationWillTerminate();
     ThumbsCreate::releaseThumbsCreate();

@@ -11,6 +11,7 @@
 #include <microhttpd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
@@ -210,6 +211,19 @@ size_t unescape(void*, MHD_Connection*, char* s) {
 int answerMarker;
 int foreignHostMarker;
 
+// Whether the program is behind its start-up lock.
+std::atomic<bool> programLocked{false};
+
+// Whether a request announces a body: a length other than zero, or a
+// transfer coding (a chunked body).
+bool hasBody(MHD_Connection* c) {
+    if (MHD_lookup_connection_value(c, MHD_HEADER_KIND, MHD_HTTP_HEADER_TRANSFER_ENCODING)) return true;
+    const char* length = MHD_lookup_connection_value(c, MHD_HEADER_KIND, MHD_HTTP_HEADER_CONTENT_LENGTH);
+    if (!length) return false;
+    const std::string l(length);
+    return l.empty() || l.find_first_not_of('0') != std::string::npos;
+}
+
 }  // namespace
 
 // The request handler, with access to the server's state.
@@ -217,22 +231,25 @@ struct MediaServerRequest {
     static MHD_Result handle(void* cls, MHD_Connection* c, const char* url, const char* method, const char*,
                              const char*, size_t* uploadSize, void** conCls) {
         auto* server = static_cast<MediaServerMain*>(cls);
-        // The first call brings the headers: the request is no longer late.
-        // Answering on the second keeps the connection open for the next one.
+        // The first call brings the headers. A request with a body is
+        // answered at once and the connection closed (only GET and HEAD are
+        // served, and a body dripped in would hold the connection past every
+        // deadline). Otherwise answering on the second call keeps the
+        // connection open for the next request.
         if (!*conCls) {
-            {
-                std::lock_guard<std::mutex> lock(server->watchMutex_);
-                auto it = server->waiting_.find(c);
-                if (it != server->waiting_.end()) it->second.deadline = 0;
-            }
             const char* host = MHD_lookup_connection_value(c, MHD_HEADER_KIND, MHD_HTTP_HEADER_HOST);
             *conCls = host && MediaServerMain::isOwnHost(host) ? &answerMarker : &foreignHostMarker;
+            if (hasBody(c)) return queueText(c, MHD_HTTP_CONTENT_TOO_LARGE, "Content Too Large\n");
             return MHD_YES;
         }
         if (*uploadSize) {
-            *uploadSize = 0;  // a body we do not read
+            *uploadSize = 0;  // a body we do not read (never reached: refused above)
             return MHD_YES;
         }
+        // The request has all arrived within its deadline; the answer is
+        // limited by the idle timeout.
+        server->requestArrived(c);
+        if (programLocked.load()) return queueText(c, MHD_HTTP_SERVICE_UNAVAILABLE, "Service Unavailable\n");
         if (*conCls == &foreignHostMarker) return queueText(c, MHD_HTTP_MISDIRECTED_REQUEST, "Misdirected Request\n");
         const bool isGet = std::strcmp(method, MHD_HTTP_METHOD_GET) == 0;
         const bool isHead = std::strcmp(method, MHD_HTTP_METHOD_HEAD) == 0;
@@ -324,6 +341,14 @@ void MediaServerMain::releaseMediaServer() {
 }
 
 MediaServerMain::~MediaServerMain() { stop(); }
+
+void MediaServerMain::setProgramLocked(bool locked) { programLocked.store(locked); }
+
+void MediaServerMain::requestArrived(MHD_Connection* c) {
+    std::lock_guard<std::mutex> lock(watchMutex_);
+    auto it = waiting_.find(c);
+    if (it != waiting_.end()) it->second.deadline = 0;
+}
 
 bool MediaServerMain::isHiddenFromServer(const std::string& name) {
     if (name.empty() || name[0] == '.') return true;  // hidden names, locked folders, book side files

@@ -32,6 +32,10 @@ struct MHD_Connection;
 // - locked folders: below the shared folder, the shared folder itself and
 //   the folders above it up to the library's Documents, checked on every
 //   request;
+// - methods other than GET and HEAD, and any request with a body (answered
+//   at once and the connection closed: a body dripped in a byte at a time
+//   would hold the connection for ever);
+// - every request while the program is behind its start-up lock;
 // - more than `Limits::connectionsPerAddress` connections from one address,
 //   and a connection whose request headers have not all arrived within
 //   `Limits::headerDeadline` seconds (trickling header lines keeps no-one
@@ -47,6 +51,10 @@ public:
         // Seconds without any progress while a request is being answered.
         unsigned idleTimeout = 60;
     };
+
+    // While the program is locked (its start-up lock's cover up, the
+    // passphrase not yet given) every server answers 503 to every request.
+    static void setProgramLocked(bool locked);
 
     static std::shared_ptr<MediaServerMain> sharedMediaServer();
     static bool hasSharedMediaServer();
@@ -101,6 +109,8 @@ private:
     // Whether the shared folder is still where it was shared and neither it
     // nor a folder above it (within the lock scope) is locked.
     bool rootIsOpen() const;
+    // The request on `c` has all arrived: it is no longer late.
+    void requestArrived(MHD_Connection* c);
     void watchHeaders();
     void stopWatching();
 

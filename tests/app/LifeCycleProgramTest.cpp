@@ -24,9 +24,11 @@
 #include "platform/ui/TestDriver.h"
 #include "platform/ui/Window.h"
 #include "screens/StartupPasscodeInputViewController.h"
+#include "servers/MediaServerMain.h"
 #include "tests/app/ProgramRun.h"
 #include "tests/support/TestHome.h"
 #include "tests/support/VirtualClockTest.h"
+#include "tests/support/net/HttpGetRequest.h"
 #include "viewer/BookViewController.h"
 
 #include <filesystem>
@@ -102,12 +104,22 @@ protected:
 
 TEST_F(LifeCycleProgramTest, TheStartupLockCoversTheWindowAwayAndAsksAgainOnReturn) {
     useStartupLock();
+    std::ofstream(docs() + "/Story.cbz") << "story";
     ASSERT_TRUE(launch());
     ASSERT_TRUE(lockScreen());
     ASSERT_TRUE(lockScreen()->submit("open sesame"));
     sys::RunLoop::main().advance(2.0);
     ASSERT_FALSE(lockScreen());
     auto nav = app().navigationController();
+    // The media server shares the library; behind the lock it serves nothing.
+    auto server = MediaServerMain::sharedMediaServer();
+    ASSERT_TRUE(server->start(docs(), "127.0.0.1", 0)) << server->lastError();
+    auto status = [&] {
+        test::HttpGetRequest get;
+        get.open("http://127.0.0.1:" + std::to_string(server->port()) + "/Story.cbz");
+        return get.status();
+    };
+    EXPECT_EQ(status(), 200);
 
     play("background\n");
     EXPECT_EQ(ui::Application::shared().applicationState(), ui::Application::State::Background);
@@ -116,6 +128,7 @@ TEST_F(LifeCycleProgramTest, TheStartupLockCoversTheWindowAwayAndAsksAgainOnRetu
     EXPECT_TRUE(pleaseWaitOnWindow());
     // The cover fills the window, so nothing of the library shows through.
     EXPECT_EQ(app().backgroundHiddenView()->frame(), app().window()->bounds());
+    EXPECT_EQ(status(), 503);
 
     ui::Application::shared().setApplicationState(ui::Application::State::Active);
     EXPECT_FALSE(AppDelegateServices::appGoingToBackground());
@@ -123,9 +136,11 @@ TEST_F(LifeCycleProgramTest, TheStartupLockCoversTheWindowAwayAndAsksAgainOnRetu
     EXPECT_EQ(app().navigationController(), nav);
     ASSERT_TRUE(lockScreen());
     EXPECT_TRUE(app().isPresentingMasterLock());
+    EXPECT_EQ(status(), 503);
     sys::RunLoop::main().advance(1.5);
     EXPECT_FALSE(app().backgroundHiddenView());
     EXPECT_FALSE(pleaseWaitOnWindow());
+    EXPECT_EQ(status(), 503);
 
     // Away again while the passphrase is still asked: it is asked once, and
     // the cover is not needed over it.
@@ -133,9 +148,11 @@ TEST_F(LifeCycleProgramTest, TheStartupLockCoversTheWindowAwayAndAsksAgainOnRetu
     EXPECT_FALSE(coverShown());
     play("foreground\n");
     EXPECT_TRUE(lockScreen());
+    EXPECT_EQ(status(), 503);
     EXPECT_TRUE(lockScreen()->submit("open sesame"));
     sys::RunLoop::main().advance(2.0);
     EXPECT_FALSE(app().isPresentingMasterLock());
+    EXPECT_EQ(status(), 200);
 }
 
 TEST_F(LifeCycleProgramTest, NoKeyStepOrHandedBookGetsPastTheStartupLock) {

@@ -245,6 +245,10 @@ TEST_F(MediaServerTest, RangesAreAnsweredExactlyAndConnectionsAreKept) {
     EXPECT_NE(beyond.find("416"), std::string::npos) << beyond;
     EXPECT_NE(beyond.find("Content-Range: bytes */" + std::to_string(size)), std::string::npos) << beyond;
     EXPECT_EQ(capture("curl -s '" + url + "'"), book_);
+    // A first byte too large for any number is no range: the whole file.
+    const std::string huge = capture("curl -s -D - -H 'Range: bytes=99999999999999999999-' '" + url + "'");
+    EXPECT_EQ(huge.rfind("HTTP/1.1 200", 0), 0u) << huge.substr(0, 200);
+    EXPECT_TRUE(huge.substr(huge.find("\r\n\r\n") + 4) == book_);
     const std::string head = capture("curl -s -I '" + url + "'");
     EXPECT_NE(head.find("Content-Length: " + std::to_string(size)), std::string::npos) << head;
 
@@ -404,6 +408,17 @@ TEST_F(MediaServerTest, ALockOnTheSharedFolderOrAFolderAboveItClosesIt) {
         fs::remove(FolderLockInfo::recordPath(docs.file(folder)));
         EXPECT_TRUE(served()) << folder;
     }
+    // A folder beside the scope whose name begins like it is outside it: its
+    // lock is none of this server's.
+    fs::create_directories(docs.file("docs2/b"));
+    std::ofstream(docs.file("docs2/b/y.cbz")) << "y";
+    ASSERT_TRUE(FolderLockInfo::lockedWithPasscode("1234", false).writeToFolder(docs.file("docs2")));
+    fs::create_directories(docs.file("docs"));
+    MediaServerMain beside;
+    beside.setLockScope(docs.file("docs"));
+    ASSERT_TRUE(beside.start(docs.file("docs2/b"), "127.0.0.1", 0)) << beside.lastError();
+    EXPECT_EQ(statusOf("http://127.0.0.1:" + std::to_string(beside.port()) + "/y.cbz"), 200);
+
     // A lock that renames a folder (above, or the shared one).
     for (const auto& [from, to] : {std::pair<std::string, std::string>{"a", ".lock_a"}, {"a/b", "a/.lock_b"}}) {
         fs::rename(docs.file(from), docs.file(to));
@@ -481,6 +496,55 @@ TEST(MediaServerLimits, HeadersTrickledOnManyConnectionsKeepNoOneOut) {
     EXPECT_EQ(stillOpen, 0u);
     for (int fd : slow) ::close(fd);
     EXPECT_EQ(statusOf(url), 200);
+}
+
+// Sends `request` on `fd` and reads until the server closes the connection;
+// what was read, or "" with `closed` false when it was still open after 10 s.
+std::string answerUntilClosed(int fd, const std::string& request, bool& closed) {
+    ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+    std::string out;
+    closed = false;
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (std::chrono::steady_clock::now() < giveUp) {
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, 100) <= 0) continue;
+        char buf[4096];
+        const ssize_t n = ::recv(fd, buf, sizeof buf, MSG_DONTWAIT);
+        if (n > 0) {
+            out.append(buf, size_t(n));
+            continue;
+        }
+        closed = true;
+        return out;
+    }
+    return {};
+}
+
+TEST(MediaServerLimits, ARequestWithABodyIsAnsweredAndClosedAtOnce) {
+    test::TempDir dir("body");
+    std::ofstream(dir.file("a.cbz")) << "a";
+    MediaServerMain server;
+    ASSERT_TRUE(server.start(dir.path(), "127.0.0.1", 0)) << server.lastError();
+    // A body announced but dripped in (or never sent) holds no connection:
+    // more of them than one address may keep open, each closed at once.
+    const char* heads[] = {
+        "GET /a.cbz HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 1000000000\r\n\r\nx",
+        "POST /a.cbz HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 1000000000\r\n\r\n",
+        "PUT /b.cbz HTTP/1.1\r\nHost: 127.0.0.1\r\nTransfer-Encoding: chunked\r\n\r\n1\r\nx\r\n",
+    };
+    for (int i = 0; i < 40; ++i) {
+        const int fd = connectFrom("127.0.0.1", server.port());
+        ASSERT_GE(fd, 0);
+        bool closed = false;
+        const std::string answer = answerUntilClosed(fd, heads[i % 3], closed);
+        ::close(fd);
+        ASSERT_TRUE(closed) << heads[i % 3];
+        EXPECT_EQ(answer.rfind("HTTP/1.1 413", 0), 0u) << answer;
+    }
+    // A request without one is served as ever, an empty body included.
+    EXPECT_EQ(statusOf("http://127.0.0.1:" + std::to_string(server.port()) + "/a.cbz", "-H 'Content-Length: 0'"),
+              200);
+    EXPECT_EQ(statusOf("http://127.0.0.1:" + std::to_string(server.port()) + "/a.cbz", "-X DELETE"), 405);
 }
 
 TEST(MediaServerMain, StartRefusesBadFoldersAndAddressesAndTheSharedServerStopsAtTheEnd) {
