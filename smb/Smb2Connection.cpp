@@ -499,9 +499,12 @@ bool Smb2Connection::negotiate(bool offerEncryption) {
             if (type == 1 && length >= 6 && W::get16(&m[at + 8]) >= 1 && W::get16(&m[at + 12]) == 1) sha512 = true;
             if (type == 8 && length >= 4 && W::get16(&m[at + 8]) == 1) gmac_ = W::get16(&m[at + 10]) == 2;
             if (type == 2 && length >= 4 && W::get16(&m[at + 8]) == 1) {
-                // The server's choice among ours; 0 means it encrypts nothing.
+                // The server's choice among ours (none when we offered
+                // none); 0 means it encrypts nothing.
                 const uint16_t chosen = W::get16(&m[at + 10]);
-                if (chosen != 0 && std::find(std::begin(kCiphers), std::end(kCiphers), chosen) == std::end(kCiphers)) {
+                const bool offered =
+                    offerEncryption && std::find(std::begin(kCiphers), std::end(kCiphers), chosen) != std::end(kCiphers);
+                if (chosen != 0 && !offered) {
                     return fail(SmbStackClient::kErrorProtocol, 0, "The server chose a cipher this client did not offer.");
                 }
                 cipher_ = Cipher(chosen);

@@ -95,6 +95,11 @@ void FakeSmb2Server::on(uint16_t command, Handler handler) {
     handlers_[command] = std::move(handler);
 }
 
+void FakeSmb2Server::sealWith(Seal seal, Unseal unseal) {
+    seal_ = std::move(seal);
+    unseal_ = std::move(unseal);
+}
+
 int FakeSmb2Server::count(uint16_t command) const {
     std::lock_guard lock(mutex_);
     auto it = counts_.find(command);
@@ -126,10 +131,11 @@ void FakeSmb2Server::reply(const Request& to, uint32_t status, const Bytes& body
     if (asyncId) {
         put64(m, 32, asyncId);
     } else {
-        put32(m, 36, to.command == kTreeConnect ? 7 : uint32_t(to.message[36] | to.message[37] << 8));
+        put32(m, 36, to.command == kTreeConnect ? treeId_.load() : uint32_t(to.message[36] | to.message[37] << 8));
     }
     put64(m, 40, 0x1234);
     m.insert(m.end(), body.begin(), body.end());
+    if (seal_) m = seal_(m);
     Bytes frame = {0, uint8_t(m.size() >> 16), uint8_t(m.size() >> 8), uint8_t(m.size())};
     frame.insert(frame.end(), m.begin(), m.end());
     sendAll(fd_, frame);
@@ -203,6 +209,11 @@ void FakeSmb2Server::serve() {
             Request r;
             r.message.assign(buffer.begin() + 4, buffer.begin() + long(4 + length));
             buffer.erase(buffer.begin(), buffer.begin() + long(4 + length));
+            if (!r.message.empty() && r.message[0] == 0xFD && unseal_) {
+                auto plain = unseal_(r.message);
+                if (!plain) continue;
+                r.message = std::move(*plain);
+            }
             if (r.message.size() < 64) continue;
             r.command = uint16_t(r.message[12] | r.message[13] << 8);
             for (int i = 7; i >= 0; --i) r.messageId = r.messageId << 8 | r.message[24 + size_t(i)];

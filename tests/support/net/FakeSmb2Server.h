@@ -7,6 +7,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -46,6 +47,18 @@ public:
     void reply(const Request& to, uint32_t status, const Bytes& body, uint64_t asyncId = 0);
     // The interim reply that says `to` is pending (asynchronous id 1).
     void replyPending(const Request& to) { reply(to, kStatusPending, errorBody(), 1); }
+    // Answers `r` as the server does without a handler (a handler that
+    // changes only some of the replies passes the others on).
+    void answerAsUsual(const Request& r) { answerDefault(r); }
+    // From now on: requests that come sealed are opened by `unseal` (one
+    // that does not open is dropped), and every reply is sealed by `seal`.
+    // The test holds the keys (it works them out from the log-on); called
+    // from a handler.
+    using Seal = std::function<Bytes(const Bytes&)>;
+    using Unseal = std::function<std::optional<Bytes>(const Bytes&)>;
+    void sealWith(Seal seal, Unseal unseal);
+    // The tree id a TREE_CONNECT is answered with (7 unless set).
+    void setTreeId(uint32_t id) { treeId_ = id; }
     // A read's answer carrying `data`.
     static Bytes readBody(const Bytes& data);
     static Bytes errorBody() { return {9, 0, 0, 0, 0, 0, 0, 0, 0}; }
@@ -70,6 +83,9 @@ private:
     std::map<uint16_t, Handler> handlers_;
     std::map<uint16_t, int> counts_;
     std::atomic<bool> stopped_{false};
+    std::atomic<uint32_t> treeId_{7};
+    Seal seal_;  // used on the server's thread only, once set
+    Unseal unseal_;
 };
 
 }  // namespace test
