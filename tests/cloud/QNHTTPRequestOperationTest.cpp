@@ -97,7 +97,9 @@ TEST_F(HttpClientTest, BasicAuthenticationAndRedirectsKeepCredentialsToTheirOrig
     nginx.setLocationConfig("auth_basic \"books\"; auth_basic_user_file " + conf.file("htpasswd") + ";");
     nginx.setServerConfig("location /echo { return 200 \"auth=[$http_authorization]\"; }\n"
                           "location /same { return 302 /echo; }\n"
-                          "location /away { return 302 " + other.url("/echo") + "; }");
+                          "location /away { return 302 " + other.url("/echo") + "; }\n"
+                          "location /tofile { return 302 file:///etc/passwd; }\n"
+                          "location /toftp { return 302 ftp://127.0.0.1:1/x.cbz; }");
     ASSERT_TRUE(nginx.start(www_.path())) << nginx.lastError();
 
     HttpRequest req;
@@ -131,6 +133,15 @@ TEST_F(HttpClientTest, BasicAuthenticationAndRedirectsKeepCredentialsToTheirOrig
     EXPECT_EQ(run(basic).body.compare(0, 12, "auth=[Basic "), 0);
     basic.url = nginx.url("/away");
     EXPECT_EQ(run(basic).body, "auth=[]");
+
+    // A redirect leads only to another web address.
+    for (const char* path : {"/tofile", "/toftp"}) {
+        HttpRequest away;
+        away.url = nginx.url(path);
+        r = run(away);
+        EXPECT_EQ(r.error, HttpResponse::kBadURL) << path;
+        EXPECT_EQ(r.errorMessage, "bad redirect") << path;
+    }
 
     EXPECT_TRUE(HttpEasy::sameOrigin("http://a:80/x", "http://A/y"));
     EXPECT_FALSE(HttpEasy::sameOrigin("http://a/x", "https://a/x"));

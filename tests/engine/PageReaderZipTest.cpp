@@ -258,6 +258,18 @@ TEST_F(ZipReaderTest, BrokenAndLyingEntriesNeverPassAsPages) {
     EXPECT_EQ(resultOf(*r, 0), PageReader::kResultFailed);
     { SCOPED_TRACE("bomb"); expectPage(*r, 1, 1); }
 
+    // A page that truly is 300 MiB (a picture followed by zeros, deflated
+    // small): over the page limit, it is refused, not read whole into memory
+    // and shown.
+    page("c.bmp", 2);
+    ASSERT_EQ(test::shell("head -c " + std::to_string(300u << 20) + " /dev/zero >> '" + src.file("c.bmp") + "'"), 0);
+    ASSERT_TRUE(test::runIn(src.path(), "zip -q -1 '" + out.file("huge.zip") + "' a.bmp c.bmp"));
+    std::filesystem::remove(src.file("c.bmp"));
+    ASSERT_LT(std::filesystem::file_size(out.file("huge.zip")), 2u << 20);
+    r = open(out.file("huge.zip"));
+    EXPECT_EQ(resultOf(*r, 1), PageReader::kResultFailed);
+    { SCOPED_TRACE("huge"); expectPage(*r, 0, 0); }
+
     // Deflated data whose first block has the reserved type: corrupt, not a
     // password matter.
     ASSERT_TRUE(test::runIn(src.path(), "zip -q '" + out.file("deflated.zip") + "' a.bmp b.bmp"));

@@ -242,6 +242,8 @@ TEST(WebDavReplyTest, OnlyTheFoldersOwnMembersAreListed) {
 <D:response><D:href>/dav/sub/deep.cbz</D:href></D:response>
 <D:response><D:href>/dav/%2E%2E/up.cbz</D:href></D:response>
 <D:response><D:href>/dav/%2e%2e</D:href></D:response>
+<D:response><D:href>/dav/%2e%2e/</D:href></D:response>
+<D:response><D:href>/dav/a%2fb.cbz</D:href></D:response>
 <D:response><D:href>/dav/&secret;.cbz</D:href></D:response>
 <D:response><D:href>/dav/notes.txt</D:href></D:response>
 </D:multistatus>)";
@@ -261,7 +263,7 @@ TEST(WebDavReplyTest, OnlyTheFoldersOwnMembersAreListed) {
     std::getline(std::ifstream("/etc/hostname"), host);
     auto records = WebDavFileListReader::getFileListFromXmlData(reply);
     ASSERT_TRUE(records);
-    EXPECT_EQ(records->size(), 11u);
+    EXPECT_EQ(records->size(), 13u);
     for (const auto& r : *records) {
         if (!host.empty()) {
             EXPECT_EQ(r.getString("path").find(host), std::string::npos);

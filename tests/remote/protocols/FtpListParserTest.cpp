@@ -134,6 +134,14 @@ TEST_F(FtpListParserTest, DosEplfMlsdAndVmsListings) {
         EXPECT_EQ(noSize->getString("name"), "nosize.cbz");
         EXPECT_FALSE(noSize->contains("size")) << line;
     }
+    // A date cut short is no date, and reads nothing past its end.
+    std::optional<sys::PlistDictionary> shortDate;
+    EXPECT_NO_THROW(shortDate = FtpListRead::GetFileListWithFtpListData("modify=2024;type=file; a.cbz\r\n"));
+    const auto undated = FtpListRead::GetFileListWithFtpListData("type=file; a.cbz\r\n");
+    ASSERT_TRUE(shortDate && undated);
+    EXPECT_EQ(shortDate->getString("name"), "a.cbz");
+    EXPECT_FALSE(shortDate->getBool("isFolder"));
+    EXPECT_EQ(shortDate->getInteger("date"), undated->getInteger("date"));
     auto folder = FtpListRead::GetFileListWithFtpListData("type=dir;modify=20210304050607; Comics\r\n");
     ASSERT_TRUE(folder);
     EXPECT_FALSE(folder->contains("size"));

@@ -200,6 +200,8 @@ TEST_F(QNFtpRequestSyncTest, WithoutEpsvDataGoesOnlyToTheControlConnectionsPeer)
     // A documentation address: following it would fail (or reach a stranger).
     o.masqueradeAddress = "192.0.2.77";
     o.cannedReplies["EPSV"] = "500 Command \"EPSV\" not understood.";
+    // A DELE that reached the server would end the session.
+    o.cannedReplies["DELE"] = "421 DELE seen.";
     if (!startPy(server, o)) GTEST_SKIP() << "python3-pyftpdlib is not installed";
     Ftp c;
     c.setTimeouts(3, 10);
@@ -212,7 +214,10 @@ TEST_F(QNFtpRequestSyncTest, WithoutEpsvDataGoesOnlyToTheControlConnectionsPeer)
     // Names cannot carry a second command.
     EXPECT_EQ(c.changeDir("/\r\nDELE book.cbz"), Ftp::kDirRefused);
     EXPECT_EQ(c.getFilesize(std::string("book.cbz\0x", 10)), -1);
+    EXPECT_EQ(c.getFilesize("a.cbz\r\nDELE b.cbz"), -1);
     EXPECT_EQ(fetch(c, "book.cbz\nQUIT", 0, 0, &rc), "");
+    EXPECT_EQ(rc, Ftp::kTransferRefused);
+    EXPECT_EQ(fetch(c, "a.cbz\r\nDELE b.cbz", 0, 0, &rc), "");
     EXPECT_EQ(rc, Ftp::kTransferRefused);
     EXPECT_EQ(c.getFilesize("book.cbz"), int64_t(book_.size())) << "the session is still in step";
 }

@@ -139,6 +139,9 @@ TEST(QNNbnsTest, AnswersAreReadWithCare) {
     EXPECT_TRUE(QNNbns::answerAddresses(query.data(), query.size(), name).empty());
     auto negative = answer("NAS", {}, 1, 0x85, 0x03);
     EXPECT_TRUE(QNNbns::answerAddresses(negative.data(), negative.size(), name).empty());
+    // A name error is no address even when the answer still carries one.
+    auto negativeWithAddress = answer("NAS", {"10.0.0.7"}, 1, 0x85, 0x03);
+    EXPECT_TRUE(QNNbns::answerAddresses(negativeWithAddress.data(), negativeWithAddress.size(), name).empty());
 
     // The list ends at a zero address or at the end of the datagram, never
     // in the bytes after it.

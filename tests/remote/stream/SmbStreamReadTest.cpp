@@ -166,6 +166,36 @@ TEST_F(SmbStreamReadTest, AFileThatShrinksWhileReadEndsInAnError) {
         std::error_code ec;
         std::filesystem::remove(path, ec);
     }
+
+    // Cut to two and a half blocks, then read inside the third: half of it
+    // comes back, which is not the block asked for. Nothing of it is handed
+    // out, and the stream ends in an error.
+    RemoteStreamRead::removeCache();
+    constexpr int64_t kLength = 24LL * 1024 * 1024;
+    const std::string path = peer_->booksDir() + "/halved.cbz";
+    { std::ofstream(path, std::ios::binary | std::ios::trunc); }
+    std::filesystem::resize_file(path, uintmax_t(kLength));
+    peer_->openUp();
+    const std::string u = url("/books/halved.cbz");
+    auto s = open(u);
+    ASSERT_TRUE(s->openURL(u)) << std::hex << s->lastError();
+    std::filesystem::resize_file(path, uintmax_t(BS * 5 / 2));
+    auto inside = std::async(std::launch::async, [&] { return readAt(*s, int64_t(2 * BS + 100), 1000); });
+    if (inside.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
+        s->closeURL();
+        FAIL() << "the read inside the cut block still waits (" << s->blockRequests() << " block requests)";
+    }
+    EXPECT_EQ(inside.get(), "");
+    auto loader = std::async(std::launch::async, [&] { s->joinLoader(); });
+    if (loader.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
+        s->closeURL();
+        FAIL() << "the loader asked on and on (" << s->blockRequests() << " block requests)";
+    }
+    EXPECT_TRUE(s->isError());
+    EXPECT_FALSE(s->isCacheComplete());
+    s->closeURL();
+    std::error_code ec;
+    std::filesystem::remove(path, ec);
 }
 
 TEST_F(SmbStreamReadTest, MissingFilesRefusedUsersAndCloseWhileLoading) {

@@ -150,6 +150,8 @@ TEST_F(HttpDownloadTest, ResumesAfterADropAndNeverSplicesAnotherVersion) {
     struct stat st {};
     ASSERT_EQ(::stat(HttpDownload::temporaryFolder().c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 077, 0u);
+    ASSERT_EQ(::stat(temp(HttpDownload::kTempFileName).c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 077, 0u) << "the bytes kept are the user's alone";
 
     // The next download continues from there with Range and If-Range.
     auto resumed = std::make_shared<Recorder>();
