@@ -140,11 +140,10 @@ uint64_t FtpStreamRead::bytesOfBlock(uint64_t block) const {
 bool FtpStreamRead::readsOn(uint64_t next) {
     if (stopping()) return false;
     const uint64_t blocks = (uint64_t(contentLength()) + kBlockSize - 1) / kBlockSize;
-    if (next >= blocks) return false;
     const int64_t wanted = findNextBlock();
     // Nothing more is wanted: a short tail is read to its end, which costs
     // less than breaking the transfer off.
-    if (wanted < 0) return blocks - next <= kReadOnBlocks;
+    if (wanted < 0) return blocks - std::min(next, blocks) <= kReadOnBlocks;
     // The block wanted next is this one or a little further on.
     return uint64_t(wanted) >= next && uint64_t(wanted) - next <= kReadOnBlocks;
 }
@@ -171,12 +170,11 @@ FtpStreamRead::Outcome FtpStreamRead::fetchBlock(uint64_t block) {
                 beginTransfer(block);
                 began = true;
             }
+            // More than the file held when it was opened belongs to no
+            // block: the transfer ends there (whether the file is still the
+            // one opened is the loader's question once every block is in).
             const uint64_t blockBytes = bytesOfBlock(next);
-            if (blockBytes == 0) {
-                // More than the file held when it was opened.
-                refused = true;
-                return false;
-            }
+            if (blockBytes == 0) return false;
             const size_t take = size_t(std::min<uint64_t>(n, blockBytes - fill));
             if (!appendTransferBytes(data, take)) {
                 refused = true;

@@ -204,6 +204,22 @@ TEST_F(FtpStreamReadTest, AServerThatDropsTheSessionIsLoggedOnAgainAndAShrunkFil
     EXPECT_TRUE(loaderEnds(*shrunk, 20)) << "the loader gave up";
     EXPECT_TRUE(shrunk->isError());
     shrunk->closeURL();
+
+    // One that says it is shorter than it is (as when it grew): the transfer
+    // ends at the length opened, and nothing past it enters the cache.
+    RemoteStreamRead::removeCache();
+    test::FtpTestServer grown;
+    const size_t opened = 3 * BS + 100;
+    o.cannedReplies["SIZE"] = "213 " + std::to_string(opened);
+    ASSERT_TRUE(grown.startPyftpdlib(www_.path(), o)) << grown.lastError();
+    auto longer = open(grown.url("/book.cbz"));
+    ASSERT_TRUE(longer->openURL(grown.url("/book.cbz")));
+    EXPECT_TRUE(readAt(*longer, int64_t(opened - 50), 50) == book.substr(opened - 50, 50));
+    EXPECT_TRUE(loaderEnds(*longer, 20)) << "the transfer went on past the length opened";
+    EXPECT_FALSE(longer->isError());
+    EXPECT_TRUE(longer->isCacheComplete());
+    EXPECT_TRUE(readAt(*longer, 0, opened) == book.substr(0, opened));
+    longer->closeURL();
 }
 
 TEST_F(FtpStreamReadTest, MissingFilesRefusedUsersAndCloseWhileLoading) {

@@ -96,6 +96,14 @@ def released():
 class CountingDTP(DTPHandler):
     download = 0
     let_go = False
+    # Where bytes are counted, a small send buffer: a transfer the server has
+    # handed whole to the kernel counts as finished and all of it as sent, so
+    # with a large one (the kernel grows it to megabytes) a transfer the client
+    # breaks off later would count bytes that never reached the wire.
+    def __init__(self, sock, cmd_channel):
+        super().__init__(sock, cmd_channel)
+        if o["stats"]:
+            self.socket.setsockopt(socket.SOL_SOCKET, socket.SO_SNDBUF, 65536)
     def use_sendfile(self):
         return o["hold"] <= 0 and super().use_sendfile()
     def send(self, data):
