@@ -708,6 +708,23 @@ std::vector<Settings::KeyboardShortcut> Settings::loadKeyboardShortcutSettings(c
     return list.empty() ? defaultKeyboardShortcuts() : list;
 }
 
+bool Settings::saveKeyboardShortcutSettings(const std::vector<KeyboardShortcut>& shortcuts,
+                                            const std::string& settingsFolder) {
+    std::string folder = settingsFolder.empty() ? BookCommon::getSettingsFolder() : settingsFolder;
+    sys::PlistArray list;
+    for (const auto& s : shortcuts) {
+        if (s.key.empty()) continue;
+        list.emplace_back(sys::PlistDictionary{{"key", sys::PlistValue(s.key)},
+                                               {"command", sys::PlistValue(static_cast<int64_t>(s.command))}});
+    }
+    // No key matches an empty one: the user's empty list stays empty.
+    if (list.empty())
+        list.emplace_back(sys::PlistDictionary{{"key", sys::PlistValue(std::string())},
+                                               {"command", sys::PlistValue(int64_t{0})}});
+    sys::FileManager::createDirectory(folder, true);
+    return sys::PropertyList::writeFile(sys::PlistValue(std::move(list)), joinPath(folder, kKeyboardFile));
+}
+
 void Settings::addFunctionNameToMutableArray(std::vector<std::string>& titles) {
     const char* const zoomSteps[] = {"(130%)", "(150%)", "(200%)"};
     for (int i = 0; i < 24; ++i) {

@@ -118,6 +118,12 @@ public:
     // program's), or the default five when there are none.
     static std::vector<KeyboardShortcut> loadKeyboardShortcutSettings(const std::string& settingsFolder = {});
     static std::vector<KeyboardShortcut> defaultKeyboardShortcuts();
+    // Writes the keyboard screen's list as ".keyboard.lbs" (an array of
+    // {"key", "command"}); false when it could not be written. A list with
+    // nothing in it is kept as one blank entry, since a file without entries
+    // reads as the default shortcuts.
+    static bool saveKeyboardShortcutSettings(const std::vector<KeyboardShortcut>& shortcuts,
+                                             const std::string& settingsFolder = {});
     // Appends the titles of functions 1-24 in the interface language.
     static void addFunctionNameToMutableArray(std::vector<std::string>& titles);
 

@@ -10,9 +10,15 @@
 #include "platform/ui/NavigationController.h"
 #include "platform/ui/TableViewController.h"
 #include "platform/ui/TextField.h"
+#include "foundation/ui/ItemSelectViewController.h"
+#include "foundation/ui/SelectZoomModesViewController.h"
+#include "screens/KeyboardSettingViewController.h"
 #include "screens/StartupPasscodeInputViewController.h"
+#include "screens/TapAreaSettingViewController.h"
 
 #include <algorithm>
+#include <any>
+#include <functional>
 #include <utility>
 
 namespace {
@@ -90,15 +96,6 @@ const std::vector<SettingViewControllerEx::RowDef>& SettingViewControllerEx::row
          "Volume Buttons",
          kChoice,
          {{"disable", "Off"}, {"up", "Up for Next Page"}, {"down", "Down for Next Page"}}},
-        {2, "imageFilter",
-         "Image Filter",
-         kChoice,
-         {{"none", "No Filter"},
-          {"auto_contrast", "Automatic Contrast"},
-          {"monochrome", "Monochrome"},
-          {"sepia", "Sepia Tone"},
-          {"gamma", "Image Gamma"},
-          {"invert_colors", "Invert"}}},
         // Stored as "stretch to the screen": on keeps the pages' shape.
         {2, "isNoAspectFill", "Keep Aspect Ratio", kInvertedSwitch, {}},
         {2, "pdfTrimming",
@@ -212,6 +209,7 @@ void SettingViewControllerEx::buildRows() {
         row->setSelectionStyle(int64_t(ui::TableViewCellSelectionStyle::Default));
         table_->addData(row, 3, ui::TableViewRowAnimation::None);
     }
+    buildReadingControlRows();
 }
 
 std::string SettingViewControllerEx::currentThemeTitle() const {
@@ -235,6 +233,7 @@ void SettingViewControllerEx::viewWillAppear(bool animated) {
                 sections[s][r]->setDetailText(currentThemeTitle());
                 table_->updateCellWithIndexPath({int(s), int(r)}, ui::TableViewRowAnimation::None);
             }
+    refreshReadingControlRows();
 }
 
 void SettingViewControllerEx::refreshRow(const std::string& key) {
@@ -266,6 +265,7 @@ void SettingViewControllerEx::tableViewDidSelectRowAtIndexPath(QNTableView& tabl
         if (auto* nav = navigationController()) nav->pushViewController(picker, true);
         return;
     }
+    if (selectReadingControlRow(data->key())) return;
     for (const auto& def : rowDefs()) {
         if (data->key() != def.key || def.kind != kChoice || def.choices.size() <= 3) continue;
         const sys::PlistValue& v = values_->get(def.key);
@@ -424,4 +424,179 @@ void SettingViewControllerEx::showStartupLock(const std::string& word, bool save
     settings_->setValueForKey(kStartupLockKey, sys::PlistValue(word));
     settings_->saveToFile();
     original_.set(kStartupLockKey, sys::PlistValue(word));
+}
+
+// ---- How the reader is driven: zoom modes, image filters, tap areas, keys -------------------------
+
+namespace {
+
+// Hands a picked item of a list to the screen that opened it.
+class PickedItem : public ItemSelectViewControllerDelegate {
+public:
+    explicit PickedItem(std::function<void(int64_t, const std::any&)> picked) : picked_(std::move(picked)) {}
+    void selectItem(int64_t item, const std::any& userData) override { picked_(item, userData); }
+
+private:
+    std::function<void(int64_t, const std::any&)> picked_;
+};
+
+int sectionTitled(const char* title) {
+    const auto& titles = SettingViewControllerEx::sectionTitles();
+    for (size_t s = 0; s < titles.size(); ++s)
+        if (titles[s] == title) return int(s);
+    return int(titles.size()) - 1;
+}
+
+}  // namespace
+
+const std::vector<std::string>& SettingViewControllerEx::imageFilterKeys() {
+    static const std::vector<std::string> keys{"imageFilter", "imageFilter2", "imageFilter3"};
+    return keys;
+}
+
+std::vector<std::string> SettingViewControllerEx::readingControlRowKeys(int type) {
+    std::vector<std::string> keys;
+    // The zoom modes, tap areas and keys belong to no single book.
+    if (type != 1) keys.push_back(kZoomModesRowKey);
+    for (const auto& k : imageFilterKeys()) keys.push_back(k);
+    if (type != 1) {
+        keys.push_back(kTapAreasRowKey);
+        keys.push_back(kKeyboardRowKey);
+    }
+    return keys;
+}
+
+std::vector<std::string> SettingViewControllerEx::imageFilterWords() const {
+    // The basic filters, then the pseudo colours (whose list repeats "none").
+    std::vector<std::string> words = Settings::getImageFilteKeyArray(settingViewType_ == 1);
+    const auto pseudo = Settings::getImageFilteKeyArrayPseudoColor(false);
+    words.insert(words.end(), pseudo.begin() + 1, pseudo.end());
+    return words;
+}
+
+std::vector<std::string> SettingViewControllerEx::imageFilterTitles() const {
+    std::vector<std::string> titles = Settings::getImageFilterTitleArray(settingViewType_ == 1);
+    const auto pseudo = Settings::getImageFilterTitleArrayPseudoColor(false);
+    titles.insert(titles.end(), pseudo.begin() + 1, pseudo.end());
+    return titles;
+}
+
+std::string SettingViewControllerEx::readingControlDetail(const std::string& key) const {
+    if (key == kZoomModesRowKey) {
+        if (!settings_) return "";
+        const auto names = SelectZoomModesViewController::zoomModeNames();
+        const auto order = settings_->getZoomModeOrderList();
+        const int enabled = std::clamp(settings_->getZoomModeEnableNum(), 0, int(order.size()));
+        std::string detail;
+        for (int i = 0; i < enabled; ++i) {
+            const int mode = order[size_t(i)];
+            if (mode < 0 || size_t(mode) >= names.size()) continue;
+            detail += (detail.empty() ? "" : ", ") + names[size_t(mode)];
+        }
+        return detail.empty() ? "-" : detail;
+    }
+    const auto& filters = imageFilterKeys();
+    if (std::find(filters.begin(), filters.end(), key) != filters.end()) {
+        const sys::PlistValue& v = values_ ? values_->get(key) : sys::PlistValue::null();
+        return Settings::getImageFilterNameWithSettingkey(v.isString() ? std::optional<std::string>(v.asString())
+                                                                       : std::nullopt)
+            .value_or(tr("No Filter"));
+    }
+    return "";
+}
+
+void SettingViewControllerEx::buildReadingControlRows() {
+    // The filters are edited like the other rows: their values join the
+    // screen's copy (and what it started from, so only a change is saved).
+    for (const auto& key : imageFilterKeys()) {
+        sys::PlistValue v;
+        if (settings_) {
+            if (settingViewType_ == 1) {
+                v = settings_->bookSettings().get(key);
+                if (!v.isString() || Settings::isDefaultBookSetting(v)) v = sys::PlistValue("_default");
+            } else {
+                v = settings_->valueForKey(key);
+            }
+        }
+        if (!v.isString()) v = sys::PlistValue("none");
+        values_->set(key, v);
+        original_.set(key, v);
+    }
+    const char* const titles[] = {"Image Filter 1", "Image Filter 2", "Image Filter 3"};
+    for (const auto& key : readingControlRowKeys(settingViewType_)) {
+        auto row = std::make_shared<QNTableViewData>();
+        row->setKey(key);
+        int section = sectionTitled("Page Turning");
+        if (key == kZoomModesRowKey) {
+            row->setText(tr("Zoom Modes"));
+            section = sectionTitled("Viewer");
+        } else if (key == kTapAreasRowKey) {
+            row->setText(tr("Tap Areas"));
+        } else if (key == kKeyboardRowKey) {
+            row->setText(tr("Keyboard Shortcuts"));
+        } else {
+            const auto& filters = imageFilterKeys();
+            const size_t slot = size_t(std::find(filters.begin(), filters.end(), key) - filters.begin());
+            row->setText(tr(titles[slot]));
+            section = sectionTitled("Image");
+        }
+        row->setStyle(QNTableViewData::kStyleValue1);
+        row->setDetailText(readingControlDetail(key));
+        row->setAccessoryType(int64_t(ui::TableViewCellAccessoryType::DisclosureIndicator));
+        row->setSelectionStyle(int64_t(ui::TableViewCellSelectionStyle::Default));
+        table_->addData(row, section, ui::TableViewRowAnimation::None);
+    }
+}
+
+void SettingViewControllerEx::refreshReadingControlRows() {
+    if (!table_) return;
+    const auto keys = readingControlRowKeys(settingViewType_);
+    const auto& sections = table_->sectionList();
+    for (size_t s = 0; s < sections.size(); ++s)
+        for (size_t r = 0; r < sections[s].size(); ++r) {
+            const std::string& key = sections[s][r]->key();
+            if (std::find(keys.begin(), keys.end(), key) == keys.end()) continue;
+            sections[s][r]->setDetailText(readingControlDetail(key));
+            table_->updateCellWithIndexPath({int(s), int(r)}, ui::TableViewRowAnimation::None);
+        }
+}
+
+bool SettingViewControllerEx::selectReadingControlRow(const std::string& key) {
+    const auto keys = readingControlRowKeys(settingViewType_);
+    if (std::find(keys.begin(), keys.end(), key) == keys.end()) return false;
+    auto* nav = navigationController();
+    if (!nav || !settings_) return true;
+    if (key == kZoomModesRowKey) {
+        auto screen = std::make_shared<SelectZoomModesViewController>(ui::TableViewStyle::Grouped);
+        screen->setSettings_(settings_);
+        nav->pushViewController(screen, true);
+    } else if (key == kTapAreasRowKey) {
+        auto screen = std::make_shared<TapAreaSettingViewController>();
+        screen->setSettings_(settings_);
+        nav->pushViewController(screen, true);
+    } else if (key == kKeyboardRowKey) {
+        auto screen = std::make_shared<KeyboardSettingViewController>();
+        screen->setSettings_(settings_);
+        nav->pushViewController(screen, true);
+    } else {
+        const auto words = imageFilterWords();
+        const sys::PlistValue& v = values_->get(key);
+        const auto at = std::find(words.begin(), words.end(), v.isString() ? v.asString() : std::string());
+        auto picker = std::make_shared<ItemSelectViewController>(ui::TableViewStyle::Plain);
+        for (const auto& r : table_->sectionList())
+            for (const auto& row : r)
+                if (row->key() == key) picker->setTitle(row->text());
+        picker->setItemListArray_(imageFilterTitles());
+        picker->setSelectedLine_(at == words.end() ? -1 : int64_t(at - words.begin()));
+        std::weak_ptr<ui::ViewController> weak = weak_from_this();
+        filterPick_ = std::make_shared<PickedItem>([weak, key, words](int64_t item, const std::any&) {
+            auto self = std::dynamic_pointer_cast<SettingViewControllerEx>(weak.lock());
+            if (!self || item < 0 || size_t(item) >= words.size()) return;
+            self->values_->set(key, sys::PlistValue(words[size_t(item)]));
+            self->refreshReadingControlRows();
+        });
+        picker->setDelegate(filterPick_);
+        nav->pushViewController(picker, true);
+    }
+    return true;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "foundation/ui/ItemSelectViewControllerDelegate.h"
 #include "foundation/ui/QNAlertViewDelegate.h"
 #include "foundation/ui/QNTableView.h"
 #include "foundation/ui/QNTableViewDelegate.h"
@@ -91,4 +92,28 @@ private:
     sys::PlistDictionary original_;
     // The hash of the first of the two entries of a new passphrase.
     std::string newPassphraseHash_;
+
+public:
+    // ---- How the reader is driven: the zoom modes the zoom switch cycles
+    // through, the three image filters (applied in turn), the tap areas and
+    // the keyboard shortcuts. The filters are edited as the other rows are;
+    // the other three open screens of their own that save at once.
+    static constexpr const char* kZoomModesRowKey = "zoomModes";
+    static constexpr const char* kTapAreasRowKey = "tapAreas";
+    static constexpr const char* kKeyboardRowKey = "keyboardShortcuts";
+    static const std::vector<std::string>& imageFilterKeys();
+    // The keys of these rows that the screen of `type` shows.
+    static std::vector<std::string> readingControlRowKeys(int type);
+    // The filter words a picker offers for the screen's type (the book's own
+    // screen starts with "_default"), and their titles.
+    std::vector<std::string> imageFilterWords() const;
+    std::vector<std::string> imageFilterTitles() const;
+
+private:
+    void buildReadingControlRows();
+    void refreshReadingControlRows();
+    // True when the row was one of these and was handled.
+    bool selectReadingControlRow(const std::string& key);
+    std::string readingControlDetail(const std::string& key) const;
+    std::shared_ptr<ItemSelectViewControllerDelegate> filterPick_;
 };

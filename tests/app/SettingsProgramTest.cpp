@@ -1,6 +1,8 @@
 // The settings screen through the whole program, as a user reaches it from
-// the library's tool bar: the start-up lock set and taken off there, and
-// the list style and home folder showing in the library once back.
+// the library's tool bar: the start-up lock set and taken off there, the
+// list style and home folder showing in the library once back, and the
+// reader's zoom modes, image filters, tap areas and keys changed there
+// driving the reading screen.
 #include <gtest/gtest.h>
 
 #include "app/LeafbrightProgram.h"
@@ -24,8 +26,21 @@
 #include "platform/ui/Toolbar.h"
 #include "platform/ui/Window.h"
 #include "screens/SettingViewControllerEx.h"
+#include "foundation/PageTapConfig.h"
+#include "foundation/ui/ItemSelectViewController.h"
+#include "foundation/ui/SelectZoomModesViewController.h"
+#include "foundation/ui/TextInputViewController.h"
+#include "platform/core/FileManager.h"
+#include "platform/ui/Button.h"
+#include "platform/ui/ScrollView.h"
+#include "platform/ui/TableViewCell.h"
+#include "screens/KeyboardSettingViewController.h"
 #include "screens/StartupPasscodeInputViewController.h"
+#include "screens/TapAreaSettingViewController.h"
 #include "tests/app/ProgramRun.h"
+#include "tests/app/ProgramShot.h"
+#include "tests/support/TestHome.h"
+#include "viewer/BookViewController.h"
 
 #include <filesystem>
 #include <fstream>
@@ -186,6 +201,128 @@ TEST_F(SettingsProgramTest, ListStyleAndHomeFolderShowOnReturnFromSettings) {
     ui::test::Driver driver(window());
     EXPECT_FALSE(driver.findByText("Alpha"));
     EXPECT_TRUE(driver.findByText(BookCommon::localizedStringWithOnOff("Shared Documents")));
+}
+
+TEST_F(SettingsProgramTest, ZoomModesFiltersTapAreasAndKeysChangedInTheSettingsDriveTheReader) {
+    if (!test::haveProgram("zip")) GTEST_SKIP() << "no zip";
+    test::TempDir src("settingspages");
+    makeFlatBook(src.path(), "Pages.cbz", 6, 300, 400, [](int i) { return programtest::toRgba(programtest::kPage[i % 6]); });
+    writeGlobalSettings({{"defaultZoomMode", sys::PlistValue("fit")},
+                         {"isDoubleTruck", sys::PlistValue(false)},
+                         {"bookToolView", sys::PlistValue("none")},
+                         {"isShowStatusbar", sys::PlistValue(false)}});
+    ASSERT_TRUE(launch());
+    auto settings = program->delegate()->settings();
+    openSettings();
+
+    // Zoom modes: "Fit to Image" on, "Custom Zoom" off; the row says what cycles.
+    play("tap \"Zoom Modes\"\nwait 1\n");
+    ASSERT_TRUE(dynamic_cast<SelectZoomModesViewController*>(nav()->topViewController()));
+    play("tap \"Fit to Image\"\nwait 1\ntap \"Custom Zoom\"\nwait 1\nshot zoom-modes\nback\nwait 1\n");
+    EXPECT_EQ(settings->getZoomModeEnableNum(), 3);
+    EXPECT_EQ(settings->getZoomModeOrderList()[0], 1);
+    ui::test::Driver driver(window());
+    EXPECT_TRUE(driver.findByText("Maximum Zoom, Fit to Width, Fit to Image"));
+
+    // Filters 2 and 3 from the whole list (slot 1 stays off).
+    play("tap \"Image Filter 2\"\nwait 1\n");
+    auto* picker = dynamic_cast<ItemSelectViewController*>(nav()->topViewController());
+    ASSERT_TRUE(picker);
+    EXPECT_EQ(picker->itemListArray_().size(), 19u) << "every filter, the pseudo colours too";
+    play("shot filters\ntap \"Monochrome\"\nwait 1\ntap \"Image Filter 3\"\nwait 1\ntap \"Invert\"\nwait 1\n");
+    EXPECT_TRUE(driver.findByText("Monochrome"));
+
+    // Tap areas: the top edge turns the page, the bottom edge switches the zoom.
+    play("tap \"Tap Areas\"\nwait 1\ntap \"Top Edge\"\nwait 1\ntap \"Next page\"\nwait 1\n"
+         "tap \"Bottom Edge\"\nwait 1\ntap \"Switch Zoom Mode\"\nwait 1\nshot tap-areas\n");
+    EXPECT_EQ(settings->tapConfig().tapTopEdge, 2);
+    EXPECT_EQ(settings->tapConfig().tapBottomEdge, 4);
+    auto tapFile = sys::FileManager::contentsOfFile(BookCommon::getSettingsFolder() + "/.tapconfig.dat");
+    ASSERT_TRUE(tapFile);
+    auto stored = PageTapConfig::fromBytes(*tapFile);
+    ASSERT_TRUE(stored);
+    EXPECT_EQ(*stored, settings->tapConfig());
+
+    // The margin: a width beyond its bounds is refused with a message and
+    // the screen stays; one within them is kept.
+    const double margin = settings->tapMargin();
+    play("tap \"Width of the Edge Areas\"\nwait 1\n");
+    auto* input = dynamic_cast<TextInputViewController*>(nav()->topViewController());
+    ASSERT_TRUE(input);
+    input->textField_()->setText("");
+    play("type 500\nkey return\nwait 1\nshot margin-refused\n");
+    EXPECT_EQ(alertMessage(), "Enter a number of points from 0 to 300.");
+    play("alert 0\nwait 1\n");
+    EXPECT_EQ(nav()->topViewController(), static_cast<ui::ViewController*>(input));
+    EXPECT_EQ(settings->tapMargin(), margin);
+    input->textField_()->becomeFirstResponder();
+    input->textField_()->setText("");
+    play("type 40\nkey return\nwait 1\n");
+    ASSERT_TRUE(dynamic_cast<TapAreaSettingViewController*>(nav()->topViewController()));
+    EXPECT_EQ(settings->tapMargin(), 40);
+    play("back\nwait 1\n");
+
+    // Keys: J turns the page; Return (150% zoom by default) goes.
+    play("tap \"Keyboard Shortcuts\"\nwait 1\ntap \"Add Shortcut\"\nwait 1\ntap \"J\"\nwait 1\n");
+    ASSERT_TRUE(dynamic_cast<ItemSelectViewController*>(nav()->topViewController())) << "no function asked for";
+    play("tap \"Next page\"\nwait 1\n");
+    auto* keys = dynamic_cast<KeyboardSettingViewController*>(nav()->topViewController());
+    ASSERT_TRUE(keys);
+    ui::TableView* keyTable = keys->tableView();
+    int returnRow = -1;
+    for (size_t r = 0; r < keys->shortcuts().size(); ++r)
+        if (keys->shortcuts()[r].key == "\r") returnRow = int(r);
+    ASSERT_GE(returnRow, 0);
+    keyTable->layoutIfNeeded();
+    ui::TableViewCell* returnCell = keyTable->cellForRowAtIndexPath({0, returnRow});
+    ASSERT_TRUE(returnCell && returnCell->editingControl());
+    play("tap " + centreOf(*returnCell->editingControl()) + "\nwait 1\n");
+    ASSERT_TRUE(returnCell->deleteConfirmationButton());
+    play("tap " + centreOf(*returnCell->deleteConfirmationButton()) + "\nwait 1\nshot keys\n");
+    auto keyFile = sys::PropertyList::readArray(BookCommon::getSettingsFolder() + "/.keyboard.lbs");
+    ASSERT_TRUE(keyFile);
+    bool hasJ = false, hasReturn = false;
+    for (const auto& e : *keyFile) {
+        if (e.get("key").asString() == "j" && e.get("command").integerValue() == 2) hasJ = true;
+        if (e.get("key").asString() == "\r") hasReturn = true;
+    }
+    EXPECT_TRUE(hasJ);
+    EXPECT_FALSE(hasReturn);
+    play("back\nwait 1\nback\nwait 1\n");
+    ASSERT_TRUE(list());
+
+    // The reader: the page through both filters (grey, then inverted).
+    play("tap \"Pages\"\nwait 1\nsheet 0\nwait 2\nshot reader\n");
+    ASSERT_TRUE(viewer());
+    const ui::Rect w = window().bounds();
+    {
+        programtest::Shot shot(home->file("shots") + "/reader.png", window());
+        ASSERT_TRUE(shot);
+        const programtest::Rgb p = shot.at(w.width() / 2, w.height() / 2);
+        EXPECT_NEAR(p.r, p.g, 12) << "not grey: the second filter was not applied";
+        EXPECT_NEAR(p.g, p.b, 12);
+        EXPECT_GT(p.r, 150) << "dark grey: the third filter was not applied";
+    }
+    // The zoom switch (the bottom edge now) cycles the modes in their new order.
+    ASSERT_EQ(viewer()->zoomMode(), BookViewController::kZoomFitImage);
+    const std::string bottomEdge = "tap " + std::to_string(int(w.width() / 2)) + " " + std::to_string(int(w.height() - 10)) + "\n";
+    play(bottomEdge + "wait 1\n");
+    EXPECT_EQ(viewer()->zoomMode(), BookViewController::kZoomMaximum);
+    play(bottomEdge + "wait 1\n");
+    EXPECT_EQ(viewer()->zoomMode(), BookViewController::kZoomFitWidth);
+    play(bottomEdge + "wait 1\n");
+    EXPECT_EQ(viewer()->zoomMode(), BookViewController::kZoomFitImage);
+    EXPECT_EQ(viewer()->page(), 0);
+    // The top edge turns the page; so does J.
+    play("tap " + std::to_string(int(w.width() / 2)) + " 8\nwait 1\n");
+    EXPECT_EQ(viewer()->page(), 1);
+    play("key j\nwait 1\n");
+    EXPECT_EQ(viewer()->page(), 2);
+    // Return no longer zooms.
+    const double zoom = viewer()->scrollView()->zoomScale();
+    play("key return\nwait 1\n");
+    EXPECT_EQ(viewer()->scrollView()->zoomScale(), zoom);
+    EXPECT_EQ(viewer()->page(), 2);
 }
 
 }  // namespace

@@ -489,6 +489,20 @@ TEST_F(SettingsTest, KeyboardShortcuts) {
     // A list with nothing usable is no list.
     ASSERT_TRUE(PropertyList::writeFile(PlistArray{PlistValue("stray")}, file(".keyboard.lbs")));
     EXPECT_EQ(Settings::loadKeyboardShortcutSettings(dir.path()), defaults5);
+
+    // The keyboard screen's list is written in the same form and read back
+    // as it was; one the user emptied stays empty (a blank entry no key
+    // matches), not the defaults again.
+    const std::vector<Settings::KeyboardShortcut> mine{{"j", 2}, {"\b", 22}};
+    ASSERT_TRUE(Settings::saveKeyboardShortcutSettings(mine, dir.path()));
+    auto written = PropertyList::readArray(file(".keyboard.lbs"));
+    ASSERT_TRUE(written);
+    ASSERT_EQ(written->size(), 2u);
+    EXPECT_EQ((*written)[0].get("key").asString(), "j");
+    EXPECT_EQ((*written)[0].get("command"), PlistValue(int64_t{2}));
+    EXPECT_EQ(Settings::loadKeyboardShortcutSettings(dir.path()), mine);
+    ASSERT_TRUE(Settings::saveKeyboardShortcutSettings({}, dir.path()));
+    for (const auto& s : Settings::loadKeyboardShortcutSettings(dir.path())) EXPECT_EQ(s.key, "") << "a shortcut came back";
 }
 
 TEST_F(SettingsTest, FunctionTitlesInTheInterfaceLanguage) {

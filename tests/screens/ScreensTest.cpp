@@ -211,8 +211,9 @@ TEST_F(ScreensTest, SettingsRowsComeFromTheKeysAndAreSavedOnLeaving) {
     driver->advance(0.5);
     size_t rows = 0;
     for (const auto& s : screen->table()->sectionList()) rows += s.size();
-    // Every key's row, and the row that opens the bookshelf themes.
-    EXPECT_EQ(rows, SettingViewControllerEx::rowDefs().size() + 1);
+    // Every key's row, the row that opens the bookshelf themes, and those of
+    // the reader's zoom modes, filters, tap areas and keys.
+    EXPECT_EQ(rows, SettingViewControllerEx::rowDefs().size() + 1 + SettingViewControllerEx::readingControlRowKeys(0).size());
     ASSERT_TRUE(window->snapshot(snapshotPath("settings.png")));
 
     // A switch row writes its key; a long list is picked from a pushed screen.
