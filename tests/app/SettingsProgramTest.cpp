@@ -242,6 +242,11 @@ TEST_F(SettingsProgramTest, ZoomModesFiltersTapAreasAndKeysChangedInTheSettingsD
     auto stored = PageTapConfig::fromBytes(*tapFile);
     ASSERT_TRUE(stored);
     EXPECT_EQ(*stored, settings->tapConfig());
+    // The menu stays a single tap away while no area opens it, and saying so.
+    play("tap \"Single Tap\"\nwait 1\ntap \"Next page\"\nwait 1\n");
+    EXPECT_EQ(alertMessage(), "No area opens the menu: a single tap anywhere opens it.");
+    play("alert 0\nwait 1\n");
+    EXPECT_EQ(settings->tapConfig().tapSingle, PageTapConfig::kMenu);
 
     // The margin: a width beyond its bounds is refused with a message and
     // the screen stays; one within them is kept.
