@@ -298,4 +298,30 @@ TEST_F(KeysProgramTest, TheWheelScrollsAPageThatCanScrollAndTurnsItAtTheEdge) {
     EXPECT_EQ(viewer()->page(), 1) << "at its bottom the wheel did not turn the page";
 }
 
+TEST_F(KeysProgramTest, KeysAndTapAreasChangedFromTheReadingScreensSettingsWorkOnReturn) {
+    markNotFirstRun();
+    makeFlatBook(src->path(), "Pages.cbz", 6, 300, 400, [](int i) { return toRgba(kPage[i % 6]); });
+    writeGlobalSettings({{"isDoubleTruck", sys::PlistValue(false)}, {"bookToolView", sys::PlistValue("none")},
+                         {"isShowStatusbar", sys::PlistValue(false)}});
+    ASSERT_TRUE(launch());
+    play("tap \"Pages\"\nwait 1\nsheet 0\nwait 2\n");
+    ASSERT_TRUE(viewer());
+
+    // The settings from the menu: N turns the page, the bottom edge goes back.
+    openMenu();
+    ui::View* settingsButton = menuBarItem([](const ui::BarButtonItem& i) { return named(i, "settings"); });
+    ASSERT_TRUE(settingsButton);
+    play("tap " + centreOf(*settingsButton) + "\nwait 1\n");
+    ASSERT_TRUE(top<SettingViewControllerEx>());
+    play("tap \"Keyboard Shortcuts\"\nwait 1\ntap \"N\"\nwait 1\ntap \"Next page\"\nwait 1\nshot reader-keys\nback\nwait 1\n"
+         "tap \"Tap Areas\"\nwait 1\ntap \"Bottom Edge\"\nwait 1\ntap \"Previous page\"\nwait 1\nback\nwait 1\n"
+         "back\nwait 2\n");
+    ASSERT_TRUE(viewer());
+    play("key n\nwait 1\nkey n\nwait 1\n");
+    EXPECT_EQ(viewer()->page(), 2);
+    const ui::Rect w = window().bounds();
+    play("tap " + std::to_string(int(w.width() / 2)) + " " + std::to_string(int(w.height() - 8)) + "\nwait 1\n");
+    EXPECT_EQ(viewer()->page(), 1);
+}
+
 }  // namespace
