@@ -96,6 +96,15 @@ const std::vector<SettingViewControllerEx::RowDef>& SettingViewControllerEx::row
          "Volume Buttons",
          kChoice,
          {{"disable", "Off"}, {"up", "Up for Next Page"}, {"down", "Down for Next Page"}}},
+        {2, "imageFilter",
+         "Image Filter",
+         kChoice,
+         {{"none", "No Filter"},
+          {"auto_contrast", "Automatic Contrast"},
+          {"monochrome", "Monochrome"},
+          {"sepia", "Sepia Tone"},
+          {"gamma", "Image Gamma"},
+          {"invert_colors", "Invert"}}},
         // Stored as "stretch to the screen": on keeps the pages' shape.
         {2, "isNoAspectFill", "Keep Aspect Ratio", kInvertedSwitch, {}},
         {2, "pdfTrimming",
@@ -259,13 +268,13 @@ void SettingViewControllerEx::tableViewDidSelectRowAtIndexPath(QNTableView& tabl
                                                                QNTableViewData* data) {
     table.deselectRowAtIndexPath(ip, true);
     if (!data) return;
+    if (selectReadingControlRow(data->key())) return;
     if (data->key() == kThemeRowKey && settings_) {
         auto picker = std::make_shared<ThemeSelectViewController>();
         picker->setThemeLoader(settings_->themeLoader());
         if (auto* nav = navigationController()) nav->pushViewController(picker, true);
         return;
     }
-    if (selectReadingControlRow(data->key())) return;
     for (const auto& def : rowDefs()) {
         if (data->key() != def.key || def.kind != kChoice || def.choices.size() <= 3) continue;
         const sys::PlistValue& v = values_->get(def.key);
@@ -506,6 +515,15 @@ std::string SettingViewControllerEx::readingControlDetail(const std::string& key
 }
 
 void SettingViewControllerEx::buildReadingControlRows() {
+    // The first filter's row of the key list offers only some filters: these
+    // rows take the place of the key list's.
+    const auto& filterKeys = imageFilterKeys();
+    for (int s = int(table_->sectionList().size()) - 1; s >= 0; --s)
+        for (int r = int(table_->sectionList()[size_t(s)].size()) - 1; r >= 0; --r) {
+            const std::string& key = table_->sectionList()[size_t(s)][size_t(r)]->key();
+            if (std::find(filterKeys.begin(), filterKeys.end(), key) != filterKeys.end())
+                table_->removeDataAtIndexPath({s, r}, ui::TableViewRowAnimation::None);
+        }
     // The filters are edited like the other rows: their values join the
     // screen's copy (and what it started from, so only a change is saved).
     for (const auto& key : imageFilterKeys()) {

@@ -212,8 +212,9 @@ TEST_F(ScreensTest, SettingsRowsComeFromTheKeysAndAreSavedOnLeaving) {
     size_t rows = 0;
     for (const auto& s : screen->table()->sectionList()) rows += s.size();
     // Every key's row, the row that opens the bookshelf themes, and those of
-    // the reader's zoom modes, filters, tap areas and keys.
-    EXPECT_EQ(rows, SettingViewControllerEx::rowDefs().size() + 1 + SettingViewControllerEx::readingControlRowKeys(0).size());
+    // the reader's zoom modes, filters, tap areas and keys (the three filter
+    // rows in place of the key list's first one).
+    EXPECT_EQ(rows, SettingViewControllerEx::rowDefs().size() + 1 + SettingViewControllerEx::readingControlRowKeys(0).size() - 1);
     ASSERT_TRUE(window->snapshot(snapshotPath("settings.png")));
 
     // A switch row writes its key; a long list is picked from a pushed screen.
@@ -243,6 +244,52 @@ TEST_F(ScreensTest, SettingsRowsComeFromTheKeysAndAreSavedOnLeaving) {
     ASSERT_TRUE(stored);
     EXPECT_EQ(stored->getString("backgroundColor"), "dark_gray");
     EXPECT_EQ(stored->get("isOptimizeFilename"), sys::PlistValue(false));
+}
+
+TEST_F(ScreensTest, ABooksOwnFilterIsPickedFromTheWholeListAndCanGoBackToTheGlobalOne) {
+    const std::string book = join(documents(), "Book.cbz");
+    touch(book, "PK");
+    settings->setValueForKey("imageFilter2", sys::PlistValue("mirror"));
+    settings->setTargetBook(book);
+    auto base = std::make_shared<ui::ViewController>();
+    auto nav = showInNavigation(base);
+    auto open = [&] {
+        auto screen = std::make_shared<SettingViewControllerEx>();
+        screen->setSettings_(settings);
+        screen->setSettingViewType(1);
+        nav->pushViewController(screen, false);
+        driver->advance(0.5);
+        return screen;
+    };
+    auto pick = [&](SettingViewControllerEx& screen, const std::string& title) {
+        const auto& sections = screen.table()->sectionList();
+        for (size_t s = 0; s < sections.size(); ++s)
+            for (size_t r = 0; r < sections[s].size(); ++r)
+                if (sections[s][r]->key() == "imageFilter2")
+                    screen.tableViewDidSelectRowAtIndexPath(*screen.table(), {int(s), int(r)}, sections[s][r].get());
+        driver->advance(0.6);
+        ASSERT_TRUE(tapText(title)) << title;
+        driver->advance(0.8);
+        nav->popViewController(false);
+        driver->advance(0.5);
+    };
+    // The book's screen offers no global-only rows, and its filter starts at "-".
+    auto screen = open();
+    const auto keys = SettingViewControllerEx::readingControlRowKeys(1);
+    EXPECT_EQ(std::count(keys.begin(), keys.end(), SettingViewControllerEx::kTapAreasRowKey), 0);
+    EXPECT_EQ(screen->values()->getString("imageFilter2"), "_default");
+    EXPECT_EQ(screen->imageFilterWords().front(), "_default");
+    EXPECT_EQ(screen->imageFilterWords().size(), screen->imageFilterTitles().size());
+    pick(*screen, "Pseudo color(B)");
+    EXPECT_EQ(settings->bookSettings().getString("imageFilter2"), "virtual_color_c10");
+    EXPECT_EQ(settings->imageFilter_Local2(), Settings::imageFilterCode(sys::PlistValue("virtual_color_c10")));
+    EXPECT_EQ(settings->globalSettings().getString("imageFilter2"), "mirror") << "the other books keep theirs";
+
+    // "-" hands the book back to the global filter.
+    screen = open();
+    pick(*screen, "-");
+    EXPECT_EQ(settings->bookSettings().getString("imageFilter2"), "_default");
+    EXPECT_EQ(settings->imageFilter_Local2(), Settings::imageFilterCode(sys::PlistValue("mirror")));
 }
 
 TEST_F(ScreensTest, KeepAspectRatioShowsOnWhilePagesKeepTheirShapeAndOffStretchesThem) {
@@ -290,52 +337,6 @@ TEST_F(ScreensTest, KeepAspectRatioShowsOnWhilePagesKeepTheirShapeAndOffStretche
     nav->popViewController(false);
     driver->advance(0.5);
     EXPECT_FALSE(settings->isNoAspectFill());
-}
-
-TEST_F(ScreensTest, ABooksOwnFilterIsPickedFromTheWholeListAndCanGoBackToTheGlobalOne) {
-    const std::string book = join(documents(), "Book.cbz");
-    touch(book, "PK");
-    settings->setValueForKey("imageFilter2", sys::PlistValue("mirror"));
-    settings->setTargetBook(book);
-    auto base = std::make_shared<ui::ViewController>();
-    auto nav = showInNavigation(base);
-    auto open = [&] {
-        auto screen = std::make_shared<SettingViewControllerEx>();
-        screen->setSettings_(settings);
-        screen->setSettingViewType(1);
-        nav->pushViewController(screen, false);
-        driver->advance(0.5);
-        return screen;
-    };
-    auto pick = [&](SettingViewControllerEx& screen, const std::string& title) {
-        const auto& sections = screen.table()->sectionList();
-        for (size_t s = 0; s < sections.size(); ++s)
-            for (size_t r = 0; r < sections[s].size(); ++r)
-                if (sections[s][r]->key() == "imageFilter2")
-                    screen.tableViewDidSelectRowAtIndexPath(*screen.table(), {int(s), int(r)}, sections[s][r].get());
-        driver->advance(0.6);
-        ASSERT_TRUE(tapText(title)) << title;
-        driver->advance(0.8);
-        nav->popViewController(false);
-        driver->advance(0.5);
-    };
-    // The book's screen offers no global-only rows, and its filter starts at "-".
-    auto screen = open();
-    const auto keys = SettingViewControllerEx::readingControlRowKeys(1);
-    EXPECT_EQ(std::count(keys.begin(), keys.end(), SettingViewControllerEx::kTapAreasRowKey), 0);
-    EXPECT_EQ(screen->values()->getString("imageFilter2"), "_default");
-    EXPECT_EQ(screen->imageFilterWords().front(), "_default");
-    EXPECT_EQ(screen->imageFilterWords().size(), screen->imageFilterTitles().size());
-    pick(*screen, "Pseudo color(B)");
-    EXPECT_EQ(settings->bookSettings().getString("imageFilter2"), "virtual_color_c10");
-    EXPECT_EQ(settings->imageFilter_Local2(), Settings::imageFilterCode(sys::PlistValue("virtual_color_c10")));
-    EXPECT_EQ(settings->globalSettings().getString("imageFilter2"), "mirror") << "the other books keep theirs";
-
-    // "-" hands the book back to the global filter.
-    screen = open();
-    pick(*screen, "-");
-    EXPECT_EQ(settings->bookSettings().getString("imageFilter2"), "_default");
-    EXPECT_EQ(settings->imageFilter_Local2(), Settings::imageFilterCode(sys::PlistValue("mirror")));
 }
 
 }  // namespace
