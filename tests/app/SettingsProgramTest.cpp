@@ -18,14 +18,7 @@
 #include "platform/core/PropertyList.h"
 #include "platform/ui/AlertController.h"
 #include "platform/ui/BarButtonItem.h"
-#include "platform/ui/Label.h"
-#include "platform/ui/SegmentedControl.h"
-#include "platform/ui/NavigationController.h"
-#include "platform/ui/TableView.h"
-#include "platform/ui/TestDriver.h"
-#include "platform/ui/Toolbar.h"
-#include "platform/ui/Window.h"
-#include "screens/SettingViewControllerEx.h"
+// The reader's controls: their screens, the reading screen and its pictures.
 #include "foundation/PageTapConfig.h"
 #include "foundation/ui/ItemSelectViewController.h"
 #include "foundation/ui/SelectZoomModesViewController.h"
@@ -35,12 +28,20 @@
 #include "platform/ui/ScrollView.h"
 #include "platform/ui/TableViewCell.h"
 #include "screens/KeyboardSettingViewController.h"
-#include "screens/StartupPasscodeInputViewController.h"
 #include "screens/TapAreaSettingViewController.h"
-#include "tests/app/ProgramRun.h"
 #include "tests/app/ProgramShot.h"
 #include "tests/support/TestHome.h"
 #include "viewer/BookViewController.h"
+#include "platform/ui/Label.h"
+#include "platform/ui/SegmentedControl.h"
+#include "platform/ui/NavigationController.h"
+#include "platform/ui/TableView.h"
+#include "platform/ui/TestDriver.h"
+#include "platform/ui/Toolbar.h"
+#include "platform/ui/Window.h"
+#include "screens/SettingViewControllerEx.h"
+#include "screens/StartupPasscodeInputViewController.h"
+#include "tests/app/ProgramRun.h"
 
 #include <filesystem>
 #include <fstream>
@@ -179,30 +180,6 @@ TEST_F(SettingsProgramTest, TheStartupLockIsSetAndTakenOffThroughTheSettingsScre
     ASSERT_TRUE(list());
 }
 
-TEST_F(SettingsProgramTest, ListStyleAndHomeFolderShowOnReturnFromSettings) {
-    ASSERT_TRUE(launch());
-    ASSERT_TRUE(list());
-    ui::TableView* table = list()->tableView();
-    EXPECT_EQ(table->rectForRowAtIndexPath({1, 0}).height(), 80);
-
-    openSettings();
-    play("tap \"Simple\"\nwait 1\nback\nwait 1\nshot simple\n");
-    ASSERT_TRUE(list());
-    // Every row of the list at the simple style's height, at once.
-    EXPECT_EQ(list()->tableView()->rectForRowAtIndexPath({1, 0}).height(), 60);
-    EXPECT_EQ(list()->tableView()->rectForRowAtIndexPath({1, 1}).height(), 60);
-
-    // The home folder: the library now starts at the downloads.
-    EXPECT_EQ(list()->pathFromBooks(), "");
-    openSettings();
-    play("tap \"Downloads\"\nwait 1\nback\nwait 1\nshot downloads-home\n");
-    ASSERT_TRUE(list());
-    EXPECT_EQ(list()->pathFromBooks(), "*");
-    ui::test::Driver driver(window());
-    EXPECT_FALSE(driver.findByText("Alpha"));
-    EXPECT_TRUE(driver.findByText(BookCommon::localizedStringWithOnOff("Shared Documents")));
-}
-
 TEST_F(SettingsProgramTest, ZoomModesFiltersTapAreasAndKeysChangedInTheSettingsDriveTheReader) {
     if (!test::haveProgram("zip")) GTEST_SKIP() << "no zip";
     test::TempDir src("settingspages");
@@ -328,6 +305,30 @@ TEST_F(SettingsProgramTest, ZoomModesFiltersTapAreasAndKeysChangedInTheSettingsD
     play("key return\nwait 1\n");
     EXPECT_EQ(viewer()->scrollView()->zoomScale(), zoom);
     EXPECT_EQ(viewer()->page(), 2);
+}
+
+TEST_F(SettingsProgramTest, ListStyleAndHomeFolderShowOnReturnFromSettings) {
+    ASSERT_TRUE(launch());
+    ASSERT_TRUE(list());
+    ui::TableView* table = list()->tableView();
+    EXPECT_EQ(table->rectForRowAtIndexPath({1, 0}).height(), 80);
+
+    openSettings();
+    play("tap \"Simple\"\nwait 1\nback\nwait 1\nshot simple\n");
+    ASSERT_TRUE(list());
+    // Every row of the list at the simple style's height, at once.
+    EXPECT_EQ(list()->tableView()->rectForRowAtIndexPath({1, 0}).height(), 60);
+    EXPECT_EQ(list()->tableView()->rectForRowAtIndexPath({1, 1}).height(), 60);
+
+    // The home folder: the library now starts at the downloads.
+    EXPECT_EQ(list()->pathFromBooks(), "");
+    openSettings();
+    play("tap \"Downloads\"\nwait 1\nback\nwait 1\nshot downloads-home\n");
+    ASSERT_TRUE(list());
+    EXPECT_EQ(list()->pathFromBooks(), "*");
+    ui::test::Driver driver(window());
+    EXPECT_FALSE(driver.findByText("Alpha"));
+    EXPECT_TRUE(driver.findByText(BookCommon::localizedStringWithOnOff("Shared Documents")));
 }
 
 }  // namespace
