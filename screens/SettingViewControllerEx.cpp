@@ -262,6 +262,7 @@ void SettingViewControllerEx::setValue(const std::string& key, const sys::PlistV
     if (!values_) return;
     values_->set(key, value);
     if (table_) refreshRow(key);
+    refreshReadingControlRows();
 }
 
 void SettingViewControllerEx::tableViewDidSelectRowAtIndexPath(QNTableView& table, const ui::IndexPath& ip,
@@ -610,8 +611,7 @@ bool SettingViewControllerEx::selectReadingControlRow(const std::string& key) {
         filterPick_ = std::make_shared<PickedItem>([weak, key, words](int64_t item, const std::any&) {
             auto self = std::dynamic_pointer_cast<SettingViewControllerEx>(weak.lock());
             if (!self || item < 0 || size_t(item) >= words.size()) return;
-            self->values_->set(key, sys::PlistValue(words[size_t(item)]));
-            self->refreshReadingControlRows();
+            self->setValue(key, sys::PlistValue(words[size_t(item)]));
         });
         picker->setDelegate(filterPick_);
         nav->pushViewController(picker, true);
