@@ -1035,14 +1035,35 @@ std::shared_ptr<ui::ViewController> NestlarkAppDelegate::makePassCodeInputView(
 
 bool NestlarkAppDelegate::isAccessibleFileWithPath(const std::string& path) {
     const std::string name = Path::lastPathComponent(path);
-    if (name == ".thumbs.dat" || name == "directory.plist") return false;
+    if (BookCommon::isCacheOrBookSettingFileWithFilename(name)) return false;
+    if (name == ".thumbs.dat" || name == ".thumbs.size" || name == "directory.plist") return false;
     const std::string ext = Path::pathExtension(name);
     if (iequal(ext, "shortcut") || iequal(ext, "lbs")) return false;
-    return !BookCommon::isFolderNameChangedForLock(name);
+    // A folder is locked by its record, whatever its name says.
+    bool isDirectory = false;
+    if (sys::FileManager::fileExists(path, &isDirectory) && isDirectory) return !BookCommon::isFolderLocked(path);
+    return true;
 }
 
-bool NestlarkAppDelegate::isAccessibleDirectoryWithPath(const std::string& path) { return isAccessibleFileWithPath(path); }
+bool NestlarkAppDelegate::isAccessibleDirectoryWithPath(const std::string& path) {
+    return !BookCommon::isFolderLocked(path);
+}
+
+// The server keeps the machine awake while it is published: one hold from
+// the first "running" to the next "stopped", however often either comes.
+bool NestlarkAppDelegate::smbServerPublished_ = false;
+
+bool NestlarkAppDelegate::isSmbServerPublished() { return smbServerPublished_; }
 
 void NestlarkAppDelegate::didChangeServerStatus(int status) {
+    if (status == CIFSStackManager::kStatusIdle || status == CIFSStackManager::kStatusStopped) {
+        const bool was = smbServerPublished_;
+        smbServerPublished_ = false;
+        if (was) BookCommon::globalIdleTimerDisabled(false);
+    } else if (status == CIFSStackManager::kStatusRunning) {
+        const bool was = smbServerPublished_;
+        smbServerPublished_ = true;
+        if (!was) BookCommon::globalIdleTimerDisabled(true);
+    }
     if (auto d = cifsStackDelegate_.lock()) d->didChangeServerStatus(status);
 }

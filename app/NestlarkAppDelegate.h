@@ -144,8 +144,11 @@ public:
     bool isAccessibleFileWithPath(const std::string& path) override;
     bool isAccessibleDirectoryWithPath(const std::string& path) override;
     void didChangeServerStatus(int status) override;
+    // The SMB server is running and announced (the machine is kept awake meanwhile).
+    static bool isSmbServerPublished();
 
 private:
+    static bool smbServerPublished_;
     bool isStartupLocked() const;
     // The root library list in a new navigation, and the dimming overlay.
     void buildRootNavigation(bool locked);

@@ -247,7 +247,7 @@ std::optional<std::string> MediaServerViewController::tableViewTitleForFooterInS
         for (const auto& url : urls) text += "\n" + url;
         return text;
     }
-    return tr("The SMB server is not available in this version.");
+    return tr("The SMB server is not available on this system.");
 }
 
 void MediaServerViewController::tableViewDidSelectRowAtIndexPath(ui::TableView& tv, const ui::IndexPath& ip) {

@@ -6,14 +6,17 @@
 #include "cloud/HttpEasy.h"
 #include "foundation/AppDelegateServices.h"
 #include "foundation/BookCommon.h"
+#include "foundation/FolderLockInfo.h"
 #include "foundation/LastStatusRestore.h"
 #include "library/LibraryServices.h"
 #include "library/PreparedBookOpen.h"
 #include "platform/core/AppPaths.h"
 #include "platform/core/FileManager.h"
 #include "platform/core/Keychain.h"
+#include "platform/core/Thread.h"
 #include "platform/core/UserDefaults.h"
 #include "platform/ui/RecordingURLOpener.h"
+#include "smb/CIFSStackManager.h"
 #include "tests/support/TestHome.h"
 #include "tests/support/VirtualClockTest.h"
 #include "tests/support/net/CloudApiEmulator.h"
@@ -55,11 +58,89 @@ protected:
 TEST_F(AppDelegateTest, TheSmbServerNeverOffersOurOwnFilesOrLockedFolders) {
     EXPECT_TRUE(delegate->isAccessibleFileWithPath("/lib/Comics/a.zip"));
     EXPECT_FALSE(delegate->isAccessibleFileWithPath("/lib/Comics/.thumbs.dat"));
+    EXPECT_FALSE(delegate->isAccessibleFileWithPath("/lib/Comics/.thumbs.size"));
     EXPECT_FALSE(delegate->isAccessibleFileWithPath("/lib/Comics/directory.plist"));
     EXPECT_FALSE(delegate->isAccessibleFileWithPath("/lib/site.SHORTCUT"));
     EXPECT_FALSE(delegate->isAccessibleFileWithPath("/lib/.a.LBS"));
-    EXPECT_FALSE(delegate->isAccessibleDirectoryWithPath("/lib/.lock_Private"));
-    EXPECT_TRUE(delegate->isAccessibleDirectoryWithPath("/lib/Comics"));
+    EXPECT_FALSE(delegate->isAccessibleFileWithPath("/lib/Comics/.b.lbsz"));
+    EXPECT_FALSE(delegate->isAccessibleFileWithPath("/lib/Comics/Volume1.zip_cache"));
+    EXPECT_FALSE(delegate->isAccessibleFileWithPath("/lib/Comics/Volume1.zip_config"));
+
+    // A folder is locked by its record, not by its name: the server asks with
+    // the stack's own data source, for folders as files and as folders.
+    const std::string docs = BookCommon::getBooksDocumentsFolder();
+    const std::string locked = docs + "/Private", renamedOnly = docs + "/.lock_Open", open = docs + "/Comics";
+    for (const auto& f : {locked, renamedOnly, open}) std::filesystem::create_directories(f);
+    ASSERT_TRUE(FolderLockInfo::lockedWithPasscode("1234", false).writeToFolder(locked));
+    auto stack = CIFSStackManager::sharedManager(0);
+    stack->setDataSource(std::weak_ptr<CIFSStackManagerDataSource>(delegate));
+    auto source = stack->dataSource();
+    ASSERT_TRUE(source);
+    EXPECT_FALSE(source->isAccessibleDirectoryWithPath(locked));
+    EXPECT_FALSE(source->isAccessibleFileWithPath(locked));
+    EXPECT_TRUE(source->isAccessibleDirectoryWithPath(renamedOnly));
+    EXPECT_TRUE(source->isAccessibleFileWithPath(renamedOnly));
+    EXPECT_TRUE(source->isAccessibleDirectoryWithPath(open));
+    EXPECT_TRUE(source->isAccessibleFileWithPath(open));
+    stack->setDataSource({});
+}
+
+// A server that reports its states from a thread of its own, as the stack's would.
+class StandInSmbServer : public CIFSStackServer {
+public:
+    bool start(StatusCallback report) override {
+        report_ = report;
+        sys::Thread t([report](const std::atomic<bool>&) { report(CIFSStackManager::kStatusRunning); });
+        t.join();
+        return true;
+    }
+    void stop() override {
+        if (report_) report_(CIFSStackManager::kStatusStopped);
+    }
+
+private:
+    StatusCallback report_;
+};
+
+// While the SMB server runs the machine stays awake: one hold from "running"
+// to "stopped", however often the states repeat, and the screen showing the
+// server hears every state.
+TEST_F(AppDelegateTest, ARunningSmbServerKeepsTheMachineAwakeUntilItStops) {
+    struct Screen : CIFSStackManagerDelegate {
+        std::vector<int> seen;
+        void didChangeServerStatus(int status) override { seen.push_back(status); }
+    };
+    auto screen = std::make_shared<Screen>();
+    delegate->setCifsStackDelegate(screen);
+    auto stack = CIFSStackManager::sharedManager(0);
+    stack->setServer(std::make_shared<StandInSmbServer>());
+    stack->setDelegate(std::weak_ptr<CIFSStackManagerDelegate>(delegate));
+    const int before = BookCommon::idleTimerHolders();
+
+    ASSERT_TRUE(stack->startServer());
+    advance(0.1);
+    EXPECT_TRUE(NestlarkAppDelegate::isSmbServerPublished());
+    EXPECT_EQ(BookCommon::idleTimerHolders(), before + 1);
+    delegate->didChangeServerStatus(CIFSStackManager::kStatusRunning);  // told twice: still one hold
+    delegate->didChangeServerStatus(CIFSStackManager::kStatusStopping);
+    EXPECT_EQ(BookCommon::idleTimerHolders(), before + 1);
+
+    stack->suspendState();
+    advance(0.1);
+    EXPECT_FALSE(NestlarkAppDelegate::isSmbServerPublished());
+    EXPECT_EQ(BookCommon::idleTimerHolders(), before);
+    delegate->didChangeServerStatus(CIFSStackManager::kStatusIdle);  // never let go twice
+    EXPECT_EQ(BookCommon::idleTimerHolders(), before);
+    EXPECT_EQ(screen->seen, (std::vector<int>{2, 3, 3, 4, 4, 1, 0}));
+
+    stack->restoreState();
+    advance(0.1);
+    EXPECT_EQ(BookCommon::idleTimerHolders(), before + 1);
+    stack->stopServer();
+    advance(0.1);
+    EXPECT_EQ(BookCommon::idleTimerHolders(), before);
+    stack->setServer(nullptr);
+    stack->setDelegate({});
 }
 
 // Every URL is taken; only our own schemes and local books do anything.

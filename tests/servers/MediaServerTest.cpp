@@ -617,7 +617,7 @@ TEST_F(MediaServerScreenTest, SharingAFolderThroughThePickerStartsTheServerAndSh
     ui::test::Driver driver(*window);
     driver.advance(0.5);
     EXPECT_TRUE(driver.findByText("Stopped"));
-    EXPECT_TRUE(driver.findByText("The SMB server is not available in this version."));
+    EXPECT_TRUE(driver.findByText("The SMB server is not available on this system."));
     EXPECT_FALSE(MediaServerMain::hasSharedMediaServer() && MediaServerMain::sharedMediaServer()->isRunning());
 
     // Switching on with no folder chosen opens the picker.
