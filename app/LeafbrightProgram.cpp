@@ -17,11 +17,15 @@
 #include "viewer/BookViewController.h"
 #include "foundation/BookCommon.h"
 #include "foundation/DeviceScreenState.h"
+#include "foundation/FileDelayCloser.h"
 #include "foundation/WindowScreenState.h"
 #include "platform/core/AppPaths.h"
 #include "platform/core/Clock.h"
+#include "platform/core/DesktopNotifier.h"
 #include "platform/core/DeviceProfile.h"
 #include "platform/core/FileManager.h"
+#include "platform/core/LauncherEntry.h"
+#include "platform/core/NetworkActivityIndicator.h"
 #include "platform/core/OutputVolume.h"
 #include "platform/core/PortalFileChooser.h"
 #include "platform/core/RunLoop.h"
@@ -34,6 +38,7 @@
 #include "platform/ui/SystemURLOpener.h"
 #include "platform/ui/DesktopShareService.h"
 #include "platform/ui/Screen.h"
+#include "platform/ui/UserNotificationCenter.h"
 #include "platform/ui/Window.h"
 
 #include <algorithm>
@@ -117,6 +122,7 @@ bool LeafbrightProgram::launch(bool headless, std::string* error) {
     if (headless) ui::ShareService::setShared(std::make_shared<ui::ShareService>());
     else ui::ShareService::setShared(std::make_shared<ui::DesktopShareService>());
 
+    installNotices(headless);
     delegate_ = NestlarkAppDelegate::create();
     delegate_->applicationDidFinishLaunchingWithOptions();
     // A quick action arrives right after the launch, before the library is built.
@@ -152,6 +158,16 @@ bool LeafbrightProgram::launch(bool headless, std::string* error) {
         ui::Application::shared().setIdleTimerObserver([this](bool disabled) {
             if (screenSaver_) screenSaver_->setInhibited(disabled, "Leafbright is downloading or showing pages");
         });
+        // The page read shows on the program's icon in the desktop's launcher
+        // (with the setting on); nothing where there is no session bus.
+        launcher_ = std::make_unique<sys::LauncherEntry>();
+        ui::Application::shared().setBadgeObserver([this](long number) {
+            if (launcher_) launcher_->setCount(number);
+        });
+        // While a listing or a download is under way the pointer says so.
+        sys::NetworkActivityIndicator::setHandler([this](bool busy) {
+            if (shell_) shell_->setBusyPointer(busy);
+        });
         // Books dropped on the window come in as books handed over do.
         shell_->setDropHandler([this](const std::vector<std::string>& paths) {
             if (!delegate_) return;
@@ -173,6 +189,22 @@ bool LeafbrightProgram::launch(bool headless, std::string* error) {
     }
     // The start screens hand over by themselves (a notice waits for "Close").
     return delegate_->isStartLBWindowDone() || delegate_->isStartScreenShown();
+}
+
+void LeafbrightProgram::installNotices(bool headless) {
+    // The desktop asks nobody for leave to show notices or the icon's number.
+    auto centre = ui::UserNotificationCenter::shared();
+    centre->requestAuthorization(ui::UserNotificationCenter::OptionAlert | ui::UserNotificationCenter::OptionBadge,
+                                 {});
+    // A notice (a download that ended) goes to the desktop's notification
+    // area from a window; headless, or where nothing shows notices, it goes
+    // to the error output as the program's other notices do.
+    if (!headless) notifier_ = std::make_unique<sys::DesktopNotifier>();
+    centre->setPresenter([this](const ui::UserNotificationCenter::Request& request) {
+        const std::string text = request.title.empty() ? request.body : request.title + ": " + request.body;
+        if (notifier_ && notifier_->notify(text)) return;
+        std::fprintf(stderr, "leafbright: %s\n", text.c_str());
+    });
 }
 
 std::string LeafbrightProgram::windowTitle() const {
@@ -334,10 +366,14 @@ void LeafbrightProgram::terminate() {
     ui::Application::shared().setIdleTimerObserver({});
     screenSaver_.reset();
     delegate_->applicationWillTerminate();
+    sys::NetworkActivityIndicator::setHandler(nullptr);
     // Screens go first (their workers are joined), then the window.
     if (auto window = delegate_->window()) window->setRootViewController(nullptr);
     if (shell_) storeWindowSize(shell_->windowedSize());
     shell_.reset();
+    // The icon's number goes with the program; notices of the last turns still go out.
+    ui::Application::shared().setBadgeObserver({});
+    launcher_.reset();
     AppDelegateServices::install(nullptr);
     LibraryServices::install(nullptr);
     AuxiliaryScreenFactory::install(nullptr);
@@ -353,6 +389,10 @@ void LeafbrightProgram::terminate() {
     // objects at exit, where its worker ran on while the objects it uses
     // were destroyed (the heap was corrupted).
     ThumbsCreate::releaseThumbsCreate();
+    // Archives the readers let go of are closed on threads of their own.
+    FileDelayCloser::waitForCloseAll();
+    ui::UserNotificationCenter::shared()->setPresenter({});
+    notifier_.reset();
 }
 
 int LeafbrightProgram::run() {

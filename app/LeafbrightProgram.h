@@ -15,6 +15,8 @@ namespace shell {
 class DesktopShell;
 }
 namespace sys {
+class DesktopNotifier;
+class LauncherEntry;
 class ScreenSaverInhibitor;
 }
 
@@ -79,6 +81,8 @@ private:
     void waitForFirstScreen();
     // The start screen shows its notice page.
     bool noticeShown() const;
+    // Where the application's notices go (the desktop's notification area from a window).
+    void installNotices(bool headless);
 
     ProgramOptions options_;
     bool headless_ = true;
@@ -88,5 +92,7 @@ private:
     std::unique_ptr<shell::DesktopShell> shell_;
     std::unique_ptr<InstanceHandOver> handOver_;
     std::unique_ptr<sys::ScreenSaverInhibitor> screenSaver_;
+    std::unique_ptr<sys::DesktopNotifier> notifier_;
+    std::unique_ptr<sys::LauncherEntry> launcher_;
     std::vector<std::string> shots_;
 };

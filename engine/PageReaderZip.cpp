@@ -7,6 +7,7 @@
 #include "engine/ZipEntryReader.h"
 #include "foundation/ArraySort.h"
 #include "foundation/BookCommon.h"
+#include "foundation/FileDelayCloser.h"
 #include "foundation/QNTextEncoding.h"
 #include "platform/graphics/Canvas.h"
 
@@ -171,7 +172,11 @@ void PageReaderZip::closeFile() {
     positions_.clear();
     isIncludeFolder_ = false;
     isIncludeArchive_ = false;
-    // The library lets go of the file before the stream stops.
+    // The library lets go of the file before the stream stops. A local
+    // file is closed on a thread of its own: on a slow or network file
+    // system a close can take long, and the reader is let go of on the
+    // main thread.
+    if (archive_) FileDelayCloser::closeFileDelay(archive_->releaseFile());
     archive_.reset();
     closeArchive();
 }

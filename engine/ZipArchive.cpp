@@ -153,6 +153,18 @@ ZipArchive::~ZipArchive() {
     }
 }
 
+int ZipArchive::releaseFile() {
+    if (unz_) {
+        unzCloseCurrentFile(unz_);
+        unzClose(unz_);
+        unz_ = nullptr;
+    }
+    if (!source_) return -1;
+    const int fd = source_->fd;
+    source_->fd = -1;
+    return fd;
+}
+
 bool ZipArchive::open() {
     zlib_filefunc64_def table = ZipFileFunctions::table(source_.get());
     unz_ = unzOpen2_64("zip", &table);

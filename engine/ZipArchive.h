@@ -79,6 +79,11 @@ public:
     ZipArchive(const ZipArchive&) = delete;
     ZipArchive& operator=(const ZipArchive&) = delete;
 
+    // Ends the archive's use of its local file and hands its descriptor to
+    // the caller, who closes it (-1 for a stream, or when already let go).
+    // Nothing more can be read afterwards.
+    int releaseFile();
+
     // The library's unzFile.
     void* handle() const { return unz_; }
     const std::shared_ptr<RemoteStreamRead>& stream() const { return stream_; }

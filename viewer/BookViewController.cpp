@@ -12,6 +12,7 @@
 #include "foundation/BookCommon.h"
 #include "foundation/StatisticsStore.h"
 #include "foundation/VolumeButtonCheck.h"
+#include "foundation/ui/QNBadge.h"
 #include "foundation/ui/QNActionSheet.h"
 #include "foundation/ui/QNAlertView.h"
 #include "platform/core/FileManager.h"
@@ -234,6 +235,8 @@ void BookViewController::viewWillAppear(bool animated) {
         scrollView_->setAutoresizingMask(ui::AutoresizingFlexibleWidth | ui::AutoresizingFlexibleHeight);
         if (displayBookPage_) {
             page_ = clampPage(displayBookPage_->targetPage);
+            // The first page shows on the icon as every later one does.
+            if (settings_->isShowBadge()) QNBadge::changeBadge(page_ + 1);
             scrollView_->setMinimumZoomScale(calcMinZoom(displayBookPage_->originalSize));
             scrollView_->setMaximumZoomScale(calcMaxZoom(displayBookPage_->originalSize));
             const int mode = settings_->getZoomModeForUseWithRotation(area.width() > area.height());

@@ -10,6 +10,7 @@
 #include "foundation/VolumeButtonCheck.h"
 #include "foundation/ui/QNActionSheet.h"
 #include "foundation/ui/QNAlertView.h"
+#include "foundation/ui/QNBadge.h"
 #include "platform/core/FileManager.h"
 #include "platform/core/Path.h"
 #include "platform/core/PropertyList.h"
@@ -350,7 +351,7 @@ void BookViewController::movePageLoadFinish(const MoveResult& loaded, uint64_t g
     }
     imageView_ = image;
     storeReadingPosition();
-    if (settings_->isShowBadge()) ui::Application::shared().setApplicationIconBadgeNumber(page_ + 1);
+    if (settings_->isShowBadge()) QNBadge::changeBadge(page_ + 1);
     if (!slide) nowMovePageDo_ = false;
     restartslideshow();
     onNewPageMoveForMicInput();
@@ -589,7 +590,7 @@ void BookViewController::closeBookWithByuser(bool byUser) {
     if (moveThread_.joinable()) moveThread_.join();
     if (bookReader_) bookReader_->closeBook();
     stopMicPage();
-    ui::Application::shared().setApplicationIconBadgeNumber(0);
+    QNBadge::changeBadge(0);
     if (byUser) sys::FileManager::removeItem(BookCommon::getLastBookSettingFilePath());
 }
 

@@ -85,7 +85,19 @@ DesktopShell::~DesktopShell() {
     sys::RunLoop::main().setWakeHandler({});
     if (texture_) SDL_DestroyTexture(texture_);
     if (renderer_) SDL_DestroyRenderer(renderer_);
+    if (busyCursor_ || normalCursor_) SDL_SetCursor(SDL_GetDefaultCursor());
+    if (busyCursor_) SDL_FreeCursor(busyCursor_);
+    if (normalCursor_) SDL_FreeCursor(normalCursor_);
     if (sdlWindow_) SDL_DestroyWindow(sdlWindow_);
+}
+
+void DesktopShell::setBusyPointer(bool busy) {
+    if (busy == busyPointer_) return;
+    busyPointer_ = busy;
+    if (!sdlWindow_) return;
+    SDL_Cursor*& cursor = busy ? busyCursor_ : normalCursor_;
+    if (!cursor) cursor = SDL_CreateSystemCursor(busy ? SDL_SYSTEM_CURSOR_WAITARROW : SDL_SYSTEM_CURSOR_ARROW);
+    if (cursor) SDL_SetCursor(cursor);
 }
 
 bool DesktopShell::displayAvailable() {

@@ -12,6 +12,7 @@
 struct SDL_Window;
 struct SDL_Renderer;
 struct SDL_Texture;
+struct SDL_Cursor;
 union SDL_Event;
 
 namespace shell {
@@ -65,6 +66,10 @@ public:
     bool isFullscreen() const;
     // Brings the window to the front (restored when minimised).
     void raise();
+    // The pointer over the window shows work going on in the background
+    // (the desktop's "progress" pointer) while on, the normal one after.
+    void setBusyPointer(bool busy);
+    bool isBusyPointer() const { return busyPointer_; }
     // The size of the window when it is not full screen, in points.
     ui::Size windowedSize() const { return windowedSize_; }
     // Where the application's life goes on a window event (an SDL window
@@ -127,6 +132,9 @@ private:
     std::function<std::string()> titleSource_;
     std::string title_;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+    bool busyPointer_ = false;
+    SDL_Cursor* busyCursor_ = nullptr;
+    SDL_Cursor* normalCursor_ = nullptr;
 };
 
 }  // namespace shell

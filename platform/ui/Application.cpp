@@ -56,6 +56,13 @@ void Application::setIdleTimerDisabled(bool disabled) {
     if (idleObserver_) idleObserver_(disabled);
 }
 
+void Application::setApplicationIconBadgeNumber(long n) {
+    if (n < 0) n = 0;
+    if (n == badge_) return;
+    badge_ = n;
+    if (badgeObserver_) badgeObserver_(n);
+}
+
 bool Application::canOpenURL(const std::string& url) const {
     return opener_.canOpen ? opener_.canOpen(url) : false;
 }
@@ -100,6 +107,7 @@ void Application::reset() {
     badge_ = 0;
     opener_ = {};
     idleObserver_ = {};
+    badgeObserver_ = {};
     state_ = State::Active;
     delegate_.reset();
 }

@@ -42,7 +42,9 @@ public:
     // holds its screen saver off meanwhile).
     void setIdleTimerObserver(std::function<void(bool disabled)> observer) { idleObserver_ = std::move(observer); }
     long applicationIconBadgeNumber() const { return badge_; }
-    void setApplicationIconBadgeNumber(long n) { badge_ = n < 0 ? 0 : n; }
+    void setApplicationIconBadgeNumber(long n);
+    // Told when the icon's number changes (the desktop shows it on its launcher).
+    void setBadgeObserver(std::function<void(long number)> observer) { badgeObserver_ = std::move(observer); }
 
     // Handing URLs to the system: the desktop installs its opener; without
     // one nothing can be opened.
@@ -88,6 +90,7 @@ private:
     long badge_ = 0;
     URLOpener opener_;
     std::function<void(bool)> idleObserver_;
+    std::function<void(long)> badgeObserver_;
     State state_ = State::Active;
     std::weak_ptr<ApplicationDelegate> delegate_;
 };

@@ -39,3 +39,9 @@ add_test(NAME program_quit_busy
          COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/app/quit-while-busy.sh $<TARGET_FILE:leafbright>
                  ${CMAKE_BINARY_DIR}/testwork/program-quit-busy)
 set_tests_properties(program_quit_busy PROPERTIES TIMEOUT 120 SKIP_RETURN_CODE 77 LABELS program)
+# A window run tells the desktop's notification area that a download ended and its launcher the page read
+# (stand-ins on a session bus of the test's own); without a notification service the notice goes to the error output.
+add_test(NAME program_desktop_services
+         COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/app/desktop-services-window.sh $<TARGET_FILE:leafbright>
+                 $<TARGET_FILE:lb_fake_desktop> ${CMAKE_BINARY_DIR}/testwork/program-desktop-services)
+set_tests_properties(program_desktop_services PROPERTIES TIMEOUT 180 SKIP_RETURN_CODE 77 LABELS program)

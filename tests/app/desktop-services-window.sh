@@ -1,0 +1,109 @@
+#!/usr/bin/env bash
+# What a window run tells the desktop, through stand-ins for the desktop's
+# notification area and launcher on a session bus of the test's own: a
+# download given on the command line ends with a notice under the program's
+# name and icon; a book read with "isShowBadge" on puts its page on the
+# launcher icon, page by page, and takes it away when the book closes.
+# Without a notification service the notice goes to the error output and
+# the run goes on.
+# desktop-services-window.sh LEAFBRIGHT FAKE-DESKTOP WORKDIR
+set -euo pipefail
+program=$(realpath "$1")
+fake=$(realpath "$2")
+work=$(realpath -m "$3")
+fail() {
+  echo "FAIL: $*" >&2
+  for f in run*.log desktop*.log http.log; do [ -f "$f" ] && { echo "--- $f" >&2; tail -20 "$f" >&2; }; done
+  exit 1
+}
+for tool in xvfb-run dbus-daemon; do command -v "$tool" >/dev/null || { echo "$tool missing"; exit 77; }; done
+. "$(dirname "$0")/windowed-run.sh"
+rm -rf "$work"
+mkdir -p "$work/www"
+cd "$work"
+
+# Three pages of a PDF, each its own colour.
+python3 - www/Three.pdf <<'PY'
+import sys
+pages = [b"0.9 0.2 0.2 rg 0 0 400 600 re f\n", b"0.2 0.9 0.2 rg 0 0 400 600 re f\n", b"0.2 0.2 0.9 rg 0 0 400 600 re f\n"]
+objects = [b"<< /Type /Catalog /Pages 2 0 R >>",
+           b"<< /Type /Pages /Kids [" + b" ".join(b"%d 0 R" % (3 + 2 * i) for i in range(3)) + b"] /Count 3 >>"]
+for i, content in enumerate(pages):
+    objects.append(b"<< /Type /Page /Parent 2 0 R /MediaBox [0 0 400 600] /Contents %d 0 R >>" % (4 + 2 * i))
+    objects.append(b"<< /Length %d >>\nstream\n" % len(content) + content + b"\nendstream")
+out, offsets = b"%PDF-1.4\n", []
+for i, o in enumerate(objects):
+    offsets.append(len(out))
+    out += b"%d 0 obj\n" % (i + 1) + o + b"\nendobj\n"
+xref = len(out)
+out += b"xref\n0 %d\n0000000000 65535 f \n" % (len(objects) + 1) + b"".join(b"%010d 00000 n \n" % o for o in offsets)
+out += b"trailer\n<< /Size %d /Root 1 0 R >>\nstartxref\n%d\n%%%%EOF\n" % (len(objects) + 1, xref)
+open(sys.argv[1], "wb").write(out)
+PY
+version=$("$program" --version | awk '{ print $2 }')
+for home in home1 home2 home3; do
+  mkdir -p "$home/Documents"
+  printf '<?xml version="1.0" encoding="UTF-8"?>\n<plist version="1.0"><array><string>%s</string></array></plist>\n' \
+    "$version" > "$home/Documents/.notice.lbs"
+done
+mkdir -p home2/Library/lbconfigs
+printf '<?xml version="1.0" encoding="UTF-8"?>\n<plist version="1.0"><dict><key>isShowBadge</key><true/></dict></plist>\n' \
+  > home2/Library/lbconfigs/.globalsettings.lbs
+
+port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+python3 -m http.server "$port" --bind 127.0.0.1 --directory www > http.log 2>&1 &
+http_pid=$!
+bus=$(dbus-daemon --session --fork --print-address=1 --print-pid=1)
+address=$(echo "$bus" | sed -n 1p)
+bus_pid=$(echo "$bus" | sed -n 2p)
+fake_pid=
+cleanup() {
+  for f in run1.pid run2.pid run3.pid; do p=$(program_pid $f || true); [ -n "$p" ] && kill -KILL "$p" 2>/dev/null || true; done
+  [ -n "$fake_pid" ] && kill "$fake_pid" 2>/dev/null || true
+  kill "$http_pid" 2>/dev/null || true
+  [ -n "$bus_pid" ] && kill "$bus_pid" 2>/dev/null || true
+}
+trap cleanup EXIT
+for _ in $(seq 100); do
+  python3 -c "import socket; socket.create_connection(('127.0.0.1', $port), 0.2)" 2>/dev/null && break
+  sleep 0.1
+done
+export DBUS_SESSION_BUS_ADDRESS=$address
+"$fake" "$address" desktop.log &
+fake_pid=$!
+for _ in $(seq 100); do grep -q '^ready$' desktop.log 2>/dev/null && break; sleep 0.1; done
+grep -q '^ready$' desktop.log || fail "the stand-in desktop did not start"
+
+# A download that ends raises a notice.
+printf 'wait 2\ntap "Yes"\nwait 600\n' > run1.txt
+start_windowed run1 --home home1 --device desktop --script run1.txt --shots shots1 "http://127.0.0.1:$port/Three.pdf"
+runner=$!
+wait_while_running "$runner" 600 0.1 "the first run ended by itself" grep -q '^notify ' desktop.log ||
+  fail "no notice came when the download ended"
+kill -TERM "$(program_pid run1.pid)"
+wait "$runner" || fail "the first run did not end cleanly"
+[ "$(grep '^notify ' desktop.log)" = "notify Leafbright | leafbright | Download Complete: Three.pdf |  | leafbright | 0" ] ||
+  fail "the notice was: $(grep '^notify ' desktop.log)"
+find home1 -name Three.pdf | grep -q . || fail "the book was not downloaded"
+
+# With "isShowBadge" on, the page is on the launcher icon while the book is read.
+cp www/Three.pdf home2/Documents/
+printf 'wait 3\ntap "Three"\nwait 1\nsheet 0\nwait 3\nkey pagedown\nwait 1.5\nkey pagedown\nwait 1.5\nback\nwait 1.5\n' > run2.txt
+timeout 90 xvfb-run -a -s "-screen 0 1280x1024x24" "$program" --home home2 --device phone --script run2.txt \
+  --shots shots2 > run2.log 2>&1 || fail "the reading run failed"
+counts=$(grep '^launcher ' desktop.log | sed 's/^launcher application:\/\/leafbright.desktop //' | tr '\n' ',')
+[ "$counts" = "count 1 shown,count 2 shown,count 3 shown,count 0 hidden," ] || fail "the launcher was told: $counts"
+
+# Nothing shows notices: the notice goes to the error output, and nothing fails.
+kill "$fake_pid"
+wait "$fake_pid" 2>/dev/null || true
+fake_pid=
+printf 'wait 2\ntap "Yes"\nwait 600\n' > run3.txt
+start_windowed run3 --home home3 --device desktop --script run3.txt --shots shots3 "http://127.0.0.1:$port/Three.pdf"
+runner=$!
+wait_while_running "$runner" 600 0.1 "the third run ended by itself" grep -q 'Download Complete: Three.pdf' run3.log ||
+  fail "the notice did not reach the error output without a notification service"
+kill -TERM "$(program_pid run3.pid)"
+wait "$runner" || fail "the third run did not end cleanly"
+grep -q '^leafbright: Download Complete: Three.pdf$' run3.log || fail "the notice read: $(grep Download run3.log)"
+echo "desktop services ok"

@@ -1,0 +1,68 @@
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+typedef struct _GMainLoop GMainLoop;
+typedef struct _GDBusConnection GDBusConnection;
+typedef struct _GVariant GVariant;
+typedef struct _GDBusMethodInvocation GDBusMethodInvocation;
+
+namespace test {
+
+// Stand-ins for the desktop's notification area and its launcher on a
+// test's own session bus: it owns org.freedesktop.Notifications (unless
+// told not to) and answers Notify with ids 1, 2...; and it listens, as a
+// dock does, for com.canonical.Unity.LauncherEntry's Update signals. It
+// runs on a thread of its own with its own main context and records what
+// it was told.
+class FakeDesktopServices {
+public:
+    struct Notice {
+        std::string application, icon, summary, body, desktopEntry;
+        uint32_t replaces = 0;
+        int timeout = 0;
+    };
+    struct LauncherUpdate {
+        std::string appUri;
+        bool hasCount = false;
+        int64_t count = 0;
+        bool countVisible = false;
+    };
+
+    explicit FakeDesktopServices(const std::string& busAddress, bool notifications = true);
+    ~FakeDesktopServices();
+    bool ready() const { return ready_; }
+
+    std::vector<Notice> notices();
+    std::vector<LauncherUpdate> launcherUpdates();
+    // Told of each record as it comes (from the service's thread).
+    void setRecorder(std::function<void(const std::string& line)> recorder);
+
+private:
+    void run(const std::string& address, bool notifications);
+    static void onCall(GDBusConnection*, const char* sender, const char* path, const char*, const char* method,
+                       GVariant* parameters, GDBusMethodInvocation* invocation, void* self);
+    static void onSignal(GDBusConnection*, const char* sender, const char* path, const char* interface,
+                         const char* signal, GVariant* parameters, void* self);
+    void record(const std::string& line);
+
+    std::thread thread_;
+    GMainLoop* loop_ = nullptr;
+    GDBusConnection* bus_ = nullptr;
+    std::mutex mutex_;
+    std::condition_variable startedCv_;
+    bool started_ = false;
+    bool ready_ = false;
+    uint32_t nextId_ = 1;
+    std::vector<Notice> notices_;
+    std::vector<LauncherUpdate> updates_;
+    std::function<void(const std::string&)> recorder_;
+};
+
+}  // namespace test
