@@ -11,11 +11,35 @@ apps="$data/applications"
 icons="$data/icons/hicolor/scalable/apps"
 mkdir -p "$apps" "$icons"
 cp "$here/resources/images/launch_icon_v2.svg" "$icons/leafbright.svg"
-# Exec and Icon take absolute paths; a path with spaces is quoted.
+# Exec and Icon take absolute paths, written by the desktop entry rules and
+# never through a substitution that reads them as patterns. The program is
+# always one quoted argument: inside the quotes ", `, $ and \ take a
+# backslash; then, as in every string value, each backslash is written
+# doubled (and a newline, tab or carriage return as \n, \t, \r); and % is
+# written %% so that it is no field code.
+escapeString() {
+    local s=$1
+    s=${s//'\'/'\\'}
+    s=${s//$'\n'/'\n'}
+    s=${s//$'\t'/'\t'}
+    s=${s//$'\r'/'\r'}
+    printf '%s' "$s"
+}
 quoted=$program
-case $program in *" "*) quoted="\"$program\"" ;; esac
-sed -e "s|@LEAFBRIGHT@|$quoted|" -e "s|@ICON@|$icons/leafbright.svg|" \
-    "$here/resources/desktop/leafbright.desktop" > "$apps/leafbright.desktop.tmp"
+quoted=${quoted//'\'/'\\'}
+quoted=${quoted//'"'/'\"'}
+quoted=${quoted//'`'/'\`'}
+quoted=${quoted//'$'/'\$'}
+quoted="\"$(escapeString "$quoted")\""
+quoted=${quoted//'%'/'%%'}
+icon=$(escapeString "$icons/leafbright.svg")
+while IFS= read -r line || [ -n "$line" ]; do
+    case $line in
+        'Exec=@LEAFBRIGHT@ '*) printf 'Exec=%s %s\n' "$quoted" "${line#'Exec=@LEAFBRIGHT@ '}" ;;
+        'Icon=@ICON@') printf 'Icon=%s\n' "$icon" ;;
+        *) printf '%s\n' "$line" ;;
+    esac
+done < "$here/resources/desktop/leafbright.desktop" > "$apps/leafbright.desktop.tmp"
 mv "$apps/leafbright.desktop.tmp" "$apps/leafbright.desktop"
 if command -v desktop-file-validate >/dev/null; then desktop-file-validate "$apps/leafbright.desktop"; fi
 if command -v update-desktop-database >/dev/null; then update-desktop-database -q "$apps" || true; fi

@@ -13,7 +13,7 @@ entry="$XDG_DATA_HOME/applications/leafbright.desktop"
 fail() { echo "desktop-entry: $*" >&2; exit 1; }
 [ "$out" = "$entry" ] || fail "says $out"
 [ -f "$entry" ] || fail "no entry"
-grep -qx "Exec=$program %f" "$entry" || fail "Exec does not name $program"
+grep -qx "Exec=\"$program\" %f" "$entry" || fail "Exec does not name $program"
 icon=$(sed -n 's/^Icon=//p' "$entry")
 [ -s "$icon" ] || fail "icon $icon missing"
 for type in application/vnd.comicbook+zip application/vnd.comicbook-rar application/x-cb7 application/zip \
@@ -29,4 +29,30 @@ printf 'PK\005\006%018d' 0 | head -c 22 > "$book"
 cmdline=$(sed -n 's/^Exec=//p' "$entry" | sed "s|%f|--home '$home' --headless --script /dev/null '$book'|")
 eval "$cmdline" >/dev/null 2>&1 || fail "the Exec line does not start the program"
 [ -f "$home/Documents/Shelf Book.cbz" ] || fail "the book was not taken in"
+
+# A program under a path that a shell or the entry's own rules would read:
+# the Exec line names it as one argument, escaped by the desktop entry rules
+# (in the quotes ", `, $ and \ take a backslash, every backslash of the
+# value is doubled, % is %%), and a | does not stop the install.
+odd="$work/a\"b \$(id) 100% |x\\y\`z"
+mkdir -p "$odd"
+XDG_DATA_HOME="$work/odd-share" bash "$here/scripts/install-desktop-entry.sh" "$odd/leafbright" >/dev/null ||
+    fail "no entry for a program under $odd"
+expected='Exec="'"$work"'/a\\"b \\$(id) 100%% |x\\\\y\\`z/leafbright" %f'
+grep -qxF "$expected" "$work/odd-share/applications/leafbright.desktop" ||
+    fail "Exec for $odd: $(grep '^Exec=' "$work/odd-share/applications/leafbright.desktop")"
+# And a desktop that reads the entry (GLib's) starts that very program with
+# the book. (GLib looks the program up before it reads %%, so this one's
+# path has no %.)
+if command -v gio >/dev/null; then
+    run="$work/b\"c \$(id) |x\\y\`z"
+    mkdir -p "$run"
+    mkfifo "$work/said"
+    printf '#!/bin/sh\nprintf "%%s\\n" "$0" "$@" > "%s"\n' "$work/said" > "$run/leafbright"
+    chmod +x "$run/leafbright"
+    XDG_DATA_HOME="$work/run-share" bash "$here/scripts/install-desktop-entry.sh" "$run/leafbright" >/dev/null
+    gio launch "$work/run-share/applications/leafbright.desktop" "$book" || fail "gio does not take the entry for $run"
+    said=$(timeout 20 cat "$work/said") || fail "the program under $run was not started"
+    [ "$said" = "$run/leafbright"$'\n'"$book" ] || fail "started as: $said"
+fi
 echo "desktop entry: ok"
