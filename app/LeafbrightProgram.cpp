@@ -98,6 +98,13 @@ bool LeafbrightProgram::launch(bool headless, std::string* error) {
         }
         sys::AppPaths::setHome(home);
     }
+    // What the program keeps (site addresses, user names, reading history,
+    // passwords where no secret store is there) is the user's alone, also in
+    // a home an older version or the user left open to others.
+    if (!sys::AppPaths::makeHomePrivate().empty()) {
+        std::fprintf(stderr, "leafbright: %s or files it keeps were open to others; made them private to you\n",
+                     sys::AppPaths::home().c_str());
+    }
     auto profile = sys::DeviceProfile::named(options_.device.value_or("desktop"));
     if (!profile) {
         if (error) *error = "unknown device profile";

@@ -93,4 +93,40 @@ std::string AppPaths::tmp() {
     return path;
 }
 
+std::vector<std::string> AppPaths::makeHomePrivate() {
+    std::vector<std::string> changed;
+    const uid_t me = ::getuid();
+    auto tighten = [&](const std::string& path, mode_t mode) {
+        struct stat st{};
+        if (::lstat(path.c_str(), &st) != 0 || st.st_uid != me || (st.st_mode & 077) == 0) return;
+        if (::chmod(path.c_str(), mode) == 0) changed.push_back(path);
+    };
+    const std::string h = home();
+    {
+        // The home may be a link the user made to a folder of theirs: the
+        // folder it names is the home.
+        struct stat st{};
+        if (::stat(h.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == me && (st.st_mode & 077) != 0 &&
+            ::chmod(h.c_str(), 0700) == 0)
+            changed.push_back(h);
+    }
+    const std::string lib = library();
+    const std::string caches = Path::stringByAppendingPathComponent(lib, "Caches");
+    std::error_code ec;
+    namespace fs = std::filesystem;
+    for (auto it = fs::recursive_directory_iterator(lib, fs::directory_options::skip_permission_denied, ec);
+         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+        const std::string path = it->path().string();
+        struct stat st{};
+        if (::lstat(path.c_str(), &st) != 0) continue;
+        if (S_ISDIR(st.st_mode)) {
+            tighten(path, 0700);
+            if (path == caches) it.disable_recursion_pending();
+        } else if (S_ISREG(st.st_mode)) {
+            tighten(path, 0600);
+        }
+    }
+    return changed;
+}
+
 }  // namespace sys

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace sys {
 
@@ -13,7 +14,7 @@ namespace sys {
 // Each is private to the user (0700): made so, and made so when found open
 // to others (they hold site addresses, user names and reading history). A
 // home the program makes is private too; one given that exists is left as
-// it is.
+// it is here, and made private by makeHomePrivate() when the program starts.
 //
 // The home is, first to last: the folder given to setHome() (the program's
 // --home), $LEAFBRIGHT_HOME, $XDG_DATA_HOME/leafbright, ~/.local/share/leafbright.
@@ -29,6 +30,14 @@ public:
     static std::string caches();
     static std::string preferences();
     static std::string tmp();
+
+    // Once at start: the home itself made private (0700) and each file the
+    // program keeps settings, records or secrets in (under Library, its
+    // caches aside: their folder is private) made 0600, where they were open
+    // to others and are the user's own. Folders of books under Documents are
+    // left as they are: the private home guards them. What it changed, as
+    // paths (none when all was private already).
+    static std::vector<std::string> makeHomePrivate();
 };
 
 }  // namespace sys

@@ -279,6 +279,43 @@ TEST_F(ProgramTest, WhatTheProgramKeepsInItsHomeIsTheUsersAlone) {
     EXPECT_GE(files, 6u);
 }
 
+TEST_F(ProgramTest, AHomeLeftOpenToOthersIsMadePrivateAtStartSayingSoOnce) {
+    // As an older version, or the user, left it: the home, the key chain's
+    // file and a settings file open to others; a folder of books the user made.
+    fs::create_directories(lib() + "/Library/Preferences");
+    fs::create_directories(docs() + "/Sub");
+    test::writeFile(lib() + "/Library/keychain.txt", "");
+    test::writeFile(lib() + "/Library/Preferences/other.plist", "");
+    ASSERT_EQ(::chmod(lib().c_str(), 0777), 0);
+    ASSERT_EQ(::chmod((lib() + "/Library/keychain.txt").c_str(), 0666), 0);
+    ASSERT_EQ(::chmod((lib() + "/Library/Preferences/other.plist").c_str(), 0644), 0);
+    ASSERT_EQ(::chmod((docs() + "/Sub").c_str(), 0777), 0);
+    ASSERT_EQ(::chmod(home->file("sample-source.cbz").c_str(), 0644), 0);
+    auto modeOf = [](const std::string& path) {
+        struct stat st {};
+        return ::stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 07777u;
+    };
+
+    testing::internal::CaptureStderr();
+    const bool started = start();
+    const std::string said = testing::internal::GetCapturedStderr();
+    ASSERT_TRUE(started);
+    stop();
+    EXPECT_NE(said.find(lib() + " or files it keeps were open to others"), std::string::npos) << said;
+    EXPECT_EQ(modeOf(lib()), 0700u);
+    EXPECT_EQ(modeOf(lib() + "/Library/keychain.txt"), 0600u);
+    EXPECT_EQ(modeOf(lib() + "/Library/Preferences/other.plist"), 0600u);
+    EXPECT_EQ(modeOf(docs() + "/Sub"), 0777u) << "the user's own folder, guarded by the home";
+    EXPECT_EQ(modeOf(docs() + "/" + SampleBook::kInstalledName), 0600u);
+    if (fs::exists(docs() + "/" + SampleBook::kThemeName)) EXPECT_EQ(modeOf(docs() + "/" + SampleBook::kThemeName), 0600u);
+
+    // All private now: the next start has nothing to say.
+    testing::internal::CaptureStderr();
+    ASSERT_TRUE(start());
+    stop();
+    EXPECT_EQ(testing::internal::GetCapturedStderr().find("open to others"), std::string::npos);
+}
+
 TEST_F(ProgramTest, TheSameFileHandedOverAgainOpensTheCopyAlreadyThere) {
     markNotFirstRun();
     test::TempDir outside("outside");
