@@ -1,6 +1,7 @@
 #include "smb/CIFSStackClient.h"
 
 #include "remote/protocols/SrvsvcShareEnum.h"
+#include "remote/protocols/SmbDfsCredentials.h"
 #include "smb/CIFSStackManager.h"
 #include "smb/DfsReferral.h"
 #include "smb/Smb2Connection.h"
@@ -62,6 +63,10 @@ std::string serverFor(const std::string& host, const std::string& server) {
     const std::string h = host.find(':') != std::string::npos ? "[" + host + "]" : host;
     return port == 445 ? h : h + ":" + std::to_string(port);
 }
+
+// The connection's key: a server reached as a guest is held apart from the
+// same server reached with the site's credentials.
+std::string keyOf(const std::string& server, bool guest) { return guest ? server + "\n(guest)" : server; }
 
 std::string lastName(const std::string& path) {
     const size_t slash = path.find_last_of('\\', path.size() > 1 ? path.size() - 2 : 0);
@@ -130,6 +135,7 @@ void CIFSStackClient::cancel() {
 }
 
 void CIFSStackClient::clearError() {
+    dfsServer_.clear();
     error_ = 0;
     ntStatus_ = 0;
     message_.clear();
@@ -155,14 +161,15 @@ bool CIFSStackClient::failFrom(const std::shared_ptr<Smb2Connection>& c) {
     return false;
 }
 
-std::shared_ptr<Smb2Connection> CIFSStackClient::connection(const std::string& server) {
+std::shared_ptr<Smb2Connection> CIFSStackClient::connection(const std::string& server, bool guest) {
     if (cancelled_) {
         fail(kErrorCancelled);
         return nullptr;
     }
+    const std::string key = keyOf(server, guest);
     {
         std::lock_guard lock(mutex_);
-        auto it = servers_.find(server);
+        auto it = servers_.find(key);
         if (it != servers_.end() && it->second.connection->isOpen()) return it->second.connection;
     }
     std::string host;
@@ -174,14 +181,15 @@ std::shared_ptr<Smb2Connection> CIFSStackClient::connection(const std::string& s
     auto c = std::make_shared<Smb2Connection>();
     {
         std::lock_guard lock(mutex_);
-        if (!servers_.count(server) && servers_.size() >= kMaxConnections) {
+        if (!servers_.count(key) && servers_.size() >= kMaxConnections) {
             fail(kErrorProtocol, "Too many servers at once.");
             return nullptr;
         }
-        servers_[server] = Server{c, {}};
+        servers_[key] = Server{c, {}};
         if (cancelled_) c->cancel();
     }
-    if (!c->open(host, port, domain_, user_, password_)) {
+    if (!c->open(host, port, guest ? std::string() : domain_, guest ? std::string() : user_,
+                 guest ? std::string() : password_)) {
         failFrom(c);
         return nullptr;
     }
@@ -210,15 +218,45 @@ std::optional<CIFSStackClient::Opened> CIFSStackClient::open(const std::string& 
                                                              uint32_t options) {
     std::string at = server, inShare = share, p = sharePath(path);
     std::string link;  // the DFS link last followed, "\\server\\share\\link", for messages
+    dfsServer_.clear();
     for (int hop = 0;; ++hop) {
-        auto c = connection(at);
-        const uint32_t t = c ? tree(c, at, inShare) : 0;
+        // Another server a link leads to is another party: it gets the
+        // site's credentials only when the user has said so, and is tried
+        // as a guest until then.
+        const bool foreign = !SmbDfsCredentials::sameServer(at, server);
+        const auto answer =
+            foreign && !user_.empty() ? SmbDfsCredentials::answer(server, at) : SmbDfsCredentials::Answer::Send;
+        const bool guest = answer != SmbDfsCredentials::Answer::Send;
+        const std::string key = keyOf(at, guest);
+        // The server is there but lets no guest in (or not to this path):
+        // the user says whether the site's user name and password may go to it.
+        auto askForCredentials = [&] {
+            dfsServer_ = at;
+            error_ = kErrorDfsCredentials;
+            ntStatus_ = 0;
+            requireRetry_ = false;
+            message_ = "The DFS link " + link + " leads to another server, " + at +
+                       (answer == SmbDfsCredentials::Answer::DontSend
+                            ? ", which does not let a guest in; the site's user name and password are not sent there."
+                            : ", which does not let a guest in.");
+        };
+        auto c = connection(at, guest);
+        const uint32_t t = c ? tree(c, key, inShare) : 0;
         if (t) {
             if (auto f = c->create(t, p, access, options)) return Opened{c, t, *f};
             failFrom(c);
-            if (c->ntStatus() != Smb2Connection::kStatusPathNotCovered) return std::nullopt;
+            if (c->ntStatus() != Smb2Connection::kStatusPathNotCovered) {
+                if (guest && !cancelled_ && error_ == kErrorAccessDenied) askForCredentials();
+                return std::nullopt;
+            }
         }
         if (!t) {
+            if (guest && !cancelled_ &&
+                (error_ == kErrorLogonFailure || error_ == kErrorAccessDenied || error_ == kErrorAccountRestricted ||
+                 error_ == kErrorEncryptionRequired || error_ == kErrorStatus)) {
+                askForCredentials();
+                return std::nullopt;
+            }
             // The link's target is not there: say where the link led.
             if (!link.empty()) {
                 const std::string why = !message_.empty() ? message_ : "the server refused it";
@@ -233,18 +271,18 @@ std::optional<CIFSStackClient::Opened> CIFSStackClient::open(const std::string& 
             fail(kErrorNotFound, "The DFS links from " + asked + " lead round in a circle.");
             return std::nullopt;
         }
-        const uint32_t ipc = tree(c, at, "IPC$");
-        auto answer = ipc ? c->dfsReferral(ipc, asked) : std::nullopt;
-        auto referral = answer ? DfsReferral::parse(*answer) : std::nullopt;
+        const uint32_t ipc = tree(c, key, "IPC$");
+        auto reply = ipc ? c->dfsReferral(ipc, asked) : std::nullopt;
+        auto referral = reply ? DfsReferral::parse(*reply) : std::nullopt;
         auto rest = referral ? DfsReferral::remainder(asked, referral->pathConsumed) : std::nullopt;
         if (!referral || !rest || referral->targets.empty()) {
             if (cancelled_) {
                 fail(kErrorCancelled);
                 return std::nullopt;
             }
-            fail(answer && !referral ? kErrorProtocol : kErrorNotFound,
+            fail(reply && !referral ? kErrorProtocol : kErrorNotFound,
                  "\"" + lastName(p.empty() ? inShare : p) + "\" is a DFS link, and the server " +
-                     (answer && referral ? "names no share it leads to." : "does not say where it leads."));
+                     (reply && referral ? "names no share it leads to." : "does not say where it leads."));
             return std::nullopt;
         }
         const auto& target = referral->targets.front();

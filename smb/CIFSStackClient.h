@@ -15,9 +15,12 @@ class Smb2Connection;
 // slot's clients are separate connections (0 listings, 1 downloads).
 //
 // A path that crosses a DFS link is followed to where the link leads: the
-// same server or another one, reached with the same credentials (and the
-// port the server was asked on, when one was given). Where a link cannot be
-// followed the failure's message says so.
+// same server or another one (at the port the server was asked on, when one
+// was given). The same server is reached with the same credentials; another
+// one gets them only where the user said so for the site and that server
+// (SmbDfsCredentials), and is tried as a guest otherwise; one that lets no
+// guest in fails with kErrorDfsCredentials. Where a link cannot be followed
+// the failure's message says so.
 //
 // The share list comes from the server's srvsvc pipe on IPC$. A share that
 // requires encryption is encrypted; where it cannot be (a guest, a server
@@ -53,6 +56,7 @@ public:
     uint32_t lastError() const override { return error_; }
     uint32_t lastNtStatus() const override { return ntStatus_; }
     std::string lastMessage() const override { return message_; }
+    std::string lastDfsServer() const override { return dfsServer_; }
     bool isRequireRetry() const override { return requireRetry_; }
     void cancel() override;
 
@@ -79,9 +83,11 @@ private:
     // A file or folder opened where the path led.
     struct Opened;
 
-    // The connection to `server`, opened (again) when needed.
-    std::shared_ptr<Smb2Connection> connection(const std::string& server);
-    uint32_t tree(const std::shared_ptr<Smb2Connection>& c, const std::string& server, const std::string& share);
+    // The connection to `server`, opened (again) when needed; as a guest,
+    // without the site's credentials, when `guest`.
+    std::shared_ptr<Smb2Connection> connection(const std::string& server, bool guest = false);
+    // `key` is the connection's key in servers_ (keyOf).
+    uint32_t tree(const std::shared_ptr<Smb2Connection>& c, const std::string& key, const std::string& share);
     // `path` in `share` opened, DFS links followed.
     std::optional<Opened> open(const std::string& server, const std::string& share, const std::string& path,
                                uint32_t access, uint32_t options);
@@ -101,5 +107,6 @@ private:
     uint32_t error_ = 0;
     uint32_t ntStatus_ = 0;
     std::string message_;
+    std::string dfsServer_;
     bool requireRetry_ = false;
 };

@@ -21,6 +21,7 @@
 #include "remote/listing/FolderPath.h"
 #include "remote/listing/HtmlIndexListing.h"
 #include "remote/protocols/QNNbns.h"
+#include "remote/protocols/SmbDfsCredentials.h"
 #include "remote/listing/WebDavFileListReader.h"
 
 #include <array>
@@ -171,6 +172,7 @@ void FileDownload::onSmbComplete(const SmbListing::Result& r) {
     if (isCancel_) return;
     const std::string url = HttpEasy::withoutCredentials(baseURL_);
     const std::string user = userName_;
+    const std::string smbPassword = password_;
     userName_.clear();
     password_.clear();
     auto delegate = delegate_.lock();
@@ -201,6 +203,26 @@ void FileDownload::onSmbComplete(const SmbListing::Result& r) {
                                       false);
             }
         });
+        return;
+    }
+    case SmbListing::Outcome::DfsCredentials: {
+        // Asked once per site and server; the answer stands for every
+        // listing, stream and download that follows the link from then on.
+        const std::string password = smbPassword;
+        std::weak_ptr<FileDownload> weak = weak_from_this();
+        dfsAlert_ = SmbDfsCredentialsAlert::show(
+            r.dfsServer, targetViewController_, [weak, user, password, site = r.site, server = r.dfsServer](bool send) {
+                auto self = weak.lock();
+                if (!self) return;
+                self->dfsAlert_.reset();
+                SmbDfsCredentials::remember(site, server, send);
+                if (self->isCancel_) return;
+                // Listed again: with the credentials where the user let
+                // them go, else as a guest, which then says why it failed.
+                self->userName_ = user;
+                self->password_ = password;
+                self->startSmbListing();
+            });
         return;
     }
     case SmbListing::Outcome::Failed:

@@ -8,6 +8,7 @@
 #include "remote/listing/FileDownloadDelegate.h"
 #include "remote/listing/FtpListing.h"
 #include "remote/listing/SmbListing.h"
+#include "remote/listing/SmbDfsCredentialsAlert.h"
 #include "remote/listing/SmbUserChangeAlert.h"
 #include "remote/listing/RemoteFileEntry.h"
 #include "remote/protocols/QNNbnsDelegate.h"
@@ -145,6 +146,7 @@ private:
     std::shared_ptr<FtpListing> ftp_;
     std::shared_ptr<SmbListing> smb_;
     std::shared_ptr<SmbUserChangeAlert> userAlert_;
+    std::shared_ptr<SmbDfsCredentialsAlert> dfsAlert_;
     bool isActive_ = false;
     bool isCancel_ = false;
     bool isHttp_ = false;

@@ -8,6 +8,7 @@
 #include "remote/protocols/QNSmb.h"
 #include "remote/protocols/QNSmbClient.h"
 #include "remote/protocols/SmbAutoClient.h"
+#include "remote/protocols/SmbDfsCredentials.h"
 
 #include <cstdio>
 
@@ -225,6 +226,15 @@ std::optional<SmbListing::Result> SmbListing::list(Job& job, const Request& requ
         return r;
     case SmbStackClient::kErrorAccessDenied:
         r.outcome = user.empty() ? Outcome::PasswordRequested : Outcome::AccessDenied;
+        return r;
+    case SmbStackClient::kErrorDfsCredentials:
+        if (SmbDfsCredentials::answer(target.server, client->lastDfsServer()) == SmbDfsCredentials::Answer::Unasked) {
+            r.outcome = Outcome::DfsCredentials;
+            r.site = target.server;
+            r.dfsServer = client->lastDfsServer();
+            return r;
+        }
+        r.message = withCode(text(failedStep) + "\n" + client->lastMessage(), "\n(CODE=SMB%08X)", code);
         return r;
     case SmbStackClient::kErrorEncryptionRequired:
         // Said as it is, whoever asks: another password would not help.

@@ -19,17 +19,23 @@ class QNSmbClient;
 // its own, through the client SmbClientChoice gives (the stack's SMB2/3
 // client, our SMB1 client, or the automatic choice between them), with the
 // server's failures turned into what the user sees: a message (with the
-// code), a password request, the "Access Denied." question, or the hint that
+// code), a password request, the "Access Denied." question, the question
+// whether the site's credentials may go to another server a DFS link leads
+// to, or the hint that
 // the other SMB library may do better (requireSMB2, only where the site or
 // the setting asked for our SMB1 client).
 class SmbListing : public std::enable_shared_from_this<SmbListing> {
 public:
-    enum class Outcome { Listed, Failed, PasswordRequested, AccessDenied };
+    // DfsCredentials: a DFS link leads to another server that lets no guest
+    // in, and the user has not said whether the site's credentials may go
+    // there (SmbDfsCredentials): `site` and `dfsServer` say which.
+    enum class Outcome { Listed, Failed, PasswordRequested, AccessDenied, DfsCredentials };
     struct Result {
         Outcome outcome = Outcome::Failed;
         RemoteFileEntry entries;
         std::string message;
         bool requireSMB2 = false;
+        std::string site, dfsServer;
     };
     using Completion = std::function<void(const Result&)>;
 

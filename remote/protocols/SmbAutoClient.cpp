@@ -40,6 +40,7 @@ void SmbAutoClient::takeError(const SmbStackClient& c) {
     error_ = cancelled_ ? uint32_t(kErrorCancelled) : c.lastError();
     ntStatus_ = c.lastNtStatus();
     message_ = c.lastMessage();
+    dfsServer_ = c.lastDfsServer();
     requireRetry_ = c.isRequireRetry();
 }
 
@@ -47,6 +48,7 @@ void SmbAutoClient::fail(uint32_t error, const std::string& message) {
     error_ = cancelled_ ? uint32_t(kErrorCancelled) : error;
     ntStatus_ = 0;
     message_ = message;
+    dfsServer_.clear();
     requireRetry_ = false;
 }
 

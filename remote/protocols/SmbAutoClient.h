@@ -44,6 +44,7 @@ public:
     uint32_t lastError() const override { return error_; }
     uint32_t lastNtStatus() const override { return ntStatus_; }
     std::string lastMessage() const override { return message_; }
+    std::string lastDfsServer() const override { return dfsServer_; }
     bool isRequireRetry() const override { return requireRetry_; }
     void cancel() override;
 
@@ -78,5 +79,6 @@ private:
     uint32_t error_ = 0;
     uint32_t ntStatus_ = 0;
     std::string message_;
+    std::string dfsServer_;
     bool requireRetry_ = false;
 };

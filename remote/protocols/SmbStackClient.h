@@ -37,6 +37,10 @@ public:
         kErrorSignature = 0x00FF0007,
         kErrorDisconnected = 0x00FF0008,
         kErrorStatus = 0x00FF0009,  // any other status of the server (lastNtStatus)
+        // A DFS link leads to another server, which does not let a guest in,
+        // and the user has not said whether the site's credentials may go
+        // there (SmbDfsCredentials; the server is lastDfsServer()).
+        kErrorDfsCredentials = 0x00FF000A,
     };
 
     struct ShareInfo {
@@ -99,6 +103,8 @@ public:
     virtual uint32_t lastNtStatus() const = 0;
     // A sentence for the user about the last failure ("" when the code says it all).
     virtual std::string lastMessage() const = 0;
+    // The server behind kErrorDfsCredentials ("host" or "host:port").
+    virtual std::string lastDfsServer() const { return {}; }
     // The connection failed under the last call: a new client may succeed.
     virtual bool isRequireRetry() const = 0;
     // Aborts a blocking call from another thread: it returns at once and fails.

@@ -11,16 +11,21 @@
 #include "engine/BookReaderEx.h"
 #include "library/LocalFilelistViewController.h"
 #include "platform/core/RunLoop.h"
+#include "platform/core/UserDefaults.h"
+#include "platform/ui/TestDriver.h"
 #include "platform/graphics/Canvas.h"
 #include "platform/ui/NavigationController.h"
 #include "remote/BookTransfer.h"
 #include "remote/protocols/SmbClientChoice.h"
+#include "remote/protocols/SmbDfsCredentials.h"
 #include "remote/screens/RemoteFileListViewController.h"
 #include "remote/stream/SmbStreamRead.h"
 #include "smb/CIFSStackClient.h"
 #include "tests/app/ProgramRun.h"
 #include "tests/app/RemoteProgramServices.h"
 #include "tests/support/TestHome.h"
+#include "tests/support/net/NetNamespacePair.h"
+#include "tests/support/net/SambaServer.h"
 #include "tests/support/net/SmbPeer.h"
 #include "viewer/BookViewController.h"
 
@@ -164,6 +169,76 @@ TEST_F(SmbSitesProgramTest, TheSmb1SettingOnAnSmb2ServerOffersToChangeIt) {
     play("wait 1\ntap \"Modern\"\nwait 3\n");
     ASSERT_TRUE(top<RemoteFileListViewController>()) << "the site lists after the change";
     EXPECT_EQ(rows(), (std::vector<std::string>{"books", "locked", "public", "sealed", "本棚"}));
+}
+
+// A share of the site holds a DFS link "far" to a share of a second server
+// (another loopback address): a tap on it asks before the site's user name
+// and password go there, naming that server; "Send" lists it and reads a
+// book from it in place, "Don't Send" (asked again once the answer is
+// forgotten) keeps them back, and is not asked again.
+TEST_F(SmbSitesProgramTest, ADfsLinkToAnotherServerAsksBeforeTheSiteCredentialsGoThere) {
+    // In a network namespace of the test's own, whose loopback is given the
+    // second address; the program's threads are made inside it.
+    test::NetNamespacePair pair;
+    if (!pair.create()) GTEST_SKIP() << pair.lastError();
+    ASSERT_EQ(pair.run(1, "ip addr add 127.0.0.2/8 dev lo"), 0);
+    test::NetNamespacePair::Enter inside(pair, 1);
+    ASSERT_TRUE(inside.ok());
+    test::TempDir root("smbdfs");
+    const std::string r = root.path();
+    fs::create_directories(r + "/dfs");
+    fs::create_directories(r + "/far/Far Folder");
+    fs::copy_file(pages_->file("Story.cbz"), r + "/far/Far Folder/Story.cbz");
+    fs::create_symlink("msdfs:127.0.0.2\\far", r + "/dfs/far");
+    test::shell("chmod -R a+rX '" + r + "'");
+    for (fs::path p = r; p.has_relative_path() && p != p.root_path(); p = p.parent_path())
+        fs::permissions(p, fs::perms::others_exec, fs::perm_options::add);
+    const std::vector<test::SambaServer::User> users = {{SmbPeer::kUser, SmbPeer::kPassword}};
+    test::SambaServer site;
+    ASSERT_TRUE(site.startSmbd("", 0, {{"dfs", r + "/dfs", false, false, "  msdfs root = yes\n"}}, users))
+        << site.lastError();
+    test::SambaServer far;
+    far.setAddress("127.0.0.2");
+    ASSERT_TRUE(far.startSmbd("", site.port(), {{"far", r + "/far", false, false, ""}}, users)) << far.lastError();
+    const std::string farServer = "127.0.0.2:" + std::to_string(site.port());
+
+    ASSERT_TRUE(launch());
+    auto* library = top<LocalFilelistViewController>();
+    ASSERT_TRUE(library);
+    library->onDownLoadBtn();
+    play("wait 1\ntap \"Add Site\"\nwait 1\ntap \"URL\"\ntype smb://127.0.0.1:" + std::to_string(site.port()) +
+         "/\ntap \"Display Name\"\ntype Linked\ntap \"User Name\"\ntype " + SmbPeer::kUser +
+         "\ntap \"Password\"\ntype " + SmbPeer::kPassword + "\ntap \"Save\"\nwait 1\ntap \"Linked\"\nwait 3\n"
+         "tap \"dfs\"\nwait 3\nshot dfs-share\n");
+    ASSERT_EQ(rows(), std::vector<std::string>{"far"});
+    play("tap \"far\"\nwait 3\nshot dfs-question\n");
+    ui::test::Driver driver(window());
+    EXPECT_TRUE(driver.findByText("Another Server: " + farServer)) << "the question names the other server";
+    ASSERT_EQ(rows(), std::vector<std::string>{"far"}) << "still the link's share";
+
+    // Sent: the other server's share lists, and a book there reads in place.
+    play("alert 1\nwait 3\n");
+    EXPECT_EQ(rows(), std::vector<std::string>{"Far Folder"});
+    play("tap \"Far Folder\"\nwait 2\ntap \"Streaming\"\nwait 0.5\ntap \"Story.cbz\"\nwait 1\nsheet 0\nwait 3\n"
+         "shot dfs-reading\n");
+    auto* viewer = top<BookViewController>();
+    ASSERT_TRUE(viewer) << "the comic on the other server opens in place";
+    EXPECT_EQ(viewer->bookReader()->getPageNum(), 4);
+
+    // Not sent: the link's share is not listed, and the next tap does not ask.
+    play("back\nwait 1\nback\nwait 1\nback\nwait 1\n");
+    ASSERT_EQ(rows(), std::vector<std::string>{"far"});
+    sys::UserDefaults::standard().removeObjectForKey("SmbDfsCredentials");
+    play("tap \"far\"\nwait 3\n");
+    ASSERT_TRUE(driver.findByText("Another Server: " + farServer));
+    play("alert 0\nwait 3\nshot dfs-refused\n");
+    EXPECT_EQ(rows(), std::vector<std::string>{"far"});
+    EXPECT_FALSE(driver.findByText("Another Server: " + farServer));
+    play("alert 0\nwait 1\ntap \"far\"\nwait 3\n");
+    EXPECT_FALSE(driver.findByText("Another Server: " + farServer)) << "asked again after \"Don't Send\"";
+    EXPECT_EQ(SmbDfsCredentials::answer("127.0.0.1:" + std::to_string(site.port()), farServer),
+              SmbDfsCredentials::Answer::DontSend);
+    EXPECT_EQ(rows(), std::vector<std::string>{"far"});
 }
 
 }  // namespace

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/core/UserDefaults.h"
+#include "remote/protocols/SmbDfsCredentials.h"
 #include "remote/protocols/SmbWire.h"
 #include "smb/CIFSStackClient.h"
 #include "smb/DfsReferral.h"
@@ -50,11 +52,13 @@ protected:
         const std::string r = root_->path();
         SmbPeer::writeFile(r + "/books", "Comics/a.cbz", SmbPeer::noise(200'000, 1));
         SmbPeer::writeFile(r + "/far", "Far Folder/b.cbz", SmbPeer::noise(150'000, 2));
+        SmbPeer::writeFile(r + "/open", "Open Folder/d.cbz", SmbPeer::noise(1000, 4));
         SmbPeer::writeFile(r + "/dfs", "Real/c.cbz", SmbPeer::noise(1000, 3));
         for (const auto& [link, target] : std::vector<std::pair<std::string, std::string>>{
                  {"near", "127.0.0.1\\books"},
                  {"deep", "127.0.0.1\\books\\Comics"},
                  {"far", "127.0.0.2\\far"},
+                 {"open", "127.0.0.2\\open"},
                  {"gone", "127.0.0.3\\nothing"},
                  {"loop", "127.0.0.1\\dfs\\loop"}}) {
             fs::create_symlink("msdfs:" + target, r + "/dfs/" + link);
@@ -75,7 +79,9 @@ protected:
         // The other server answers at the same port: a referral names no port.
         far_server_ = new test::SambaServer;
         far_server_->setAddress("127.0.0.2");
-        if (!far_server_->startSmbd("", root_server_->port(), {{"far", r + "/far", false, false, ""}}, users)) {
+        if (!far_server_->startSmbd("", root_server_->port(),
+                                    {{"far", r + "/far", false, false, ""}, {"open", r + "/open", false, true, ""}},
+                                    users)) {
             error_ = far_server_->lastError();
         }
     }
@@ -93,10 +99,13 @@ protected:
         ASSERT_TRUE(error_.empty()) << error_;
         inside_ = std::make_unique<test::NetNamespacePair::Enter>(*pair_, 1);
         ASSERT_TRUE(inside_->ok());
+        // No answer about the other server from an earlier test.
+        sys::UserDefaults::standard().removeObjectForKey("SmbDfsCredentials");
     }
     void TearDown() override { inside_.reset(); }
 
     static std::string server() { return "127.0.0.1:" + std::to_string(root_server_->port()); }
+    static std::string farServer() { return "127.0.0.2:" + std::to_string(root_server_->port()); }
     static std::shared_ptr<CIFSStackClient> user() {
         auto c = std::make_shared<CIFSStackClient>(0);
         c->setUsername(SmbPeer::kUser);
@@ -136,7 +145,34 @@ TEST_F(DfsTest, LinksListAsFoldersAndLeadWhereTheyPoint) {
     EXPECT_TRUE(hasName(*deeper, "a.cbz", false));
     EXPECT_EQ(readAll(*c, "dfs", "deep\\a.cbz"), SmbPeer::noise(200'000, 1));
 
-    // Another server, reached with the same credentials.
+    // Another server that lets a guest in is listed as a guest, unasked.
+    auto open = c->getFilelist(server(), "dfs", "open");
+    ASSERT_TRUE(open) << std::hex << c->lastError() << " " << c->lastMessage();
+    EXPECT_TRUE(hasName(*open, "Open Folder", true));
+    EXPECT_EQ(SmbDfsCredentials::answer(server(), farServer()), SmbDfsCredentials::Answer::Unasked);
+
+    // One that does not gets the site's credentials only once the user has
+    // said so for the site and that server: until then the call fails,
+    // naming the server, and every way through the link does.
+    EXPECT_FALSE(c->getFilelist(server(), "dfs", "far"));
+    EXPECT_EQ(c->lastError(), SmbStackClient::kErrorDfsCredentials) << c->lastMessage();
+    EXPECT_EQ(c->lastDfsServer(), farServer());
+    EXPECT_EQ(c->lastMessage(), "The DFS link \\\\127.0.0.1\\dfs\\far leads to another server, " + farServer() +
+                                    ", which does not let a guest in.");
+    EXPECT_FALSE(c->getFilelistPattern(server(), "dfs", "far\\Far Folder\\b.cbz"));
+    EXPECT_EQ(c->lastError(), SmbStackClient::kErrorDfsCredentials);
+    EXPECT_FALSE(c->openFileForRead(server(), "dfs", "far\\Far Folder\\b.cbz", true));
+    EXPECT_EQ(c->lastError(), SmbStackClient::kErrorDfsCredentials);
+    // Not let through; another site (the same server under another name)
+    // has its own answer.
+    SmbDfsCredentials::remember(server(), farServer(), false);
+    SmbDfsCredentials::remember("localhost:" + std::to_string(root_server_->port()), farServer(), true);
+    auto refused = user();
+    EXPECT_FALSE(refused->getFilelist(server(), "dfs", "far"));
+    EXPECT_NE(refused->lastMessage().find("not sent there"), std::string::npos) << refused->lastMessage();
+
+    // Let through: the other server is reached with the same credentials.
+    SmbDfsCredentials::remember(server(), farServer(), true);
     auto far = c->getFilelist(server(), "dfs", "far");
     ASSERT_TRUE(far) << std::hex << c->lastError() << " " << c->lastMessage();
     EXPECT_TRUE(hasName(*far, "Far Folder", true));
@@ -161,6 +197,7 @@ TEST_F(DfsTest, LinksThatCannotBeFollowedSaySo) {
     EXPECT_FALSE(c->getFilelist(server(), "dfs", "loop\\more"));
     EXPECT_NE(c->lastMessage().find("round in a circle"), std::string::npos) << c->lastMessage();
     // The client is still good for the links that work.
+    SmbDfsCredentials::remember(server(), farServer(), true);
     EXPECT_TRUE(c->getFilelist(server(), "dfs", "far"));
 }
 
