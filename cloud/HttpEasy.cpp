@@ -429,6 +429,10 @@ bool HttpEasy::finishStep(int code) {
             finish(HttpResponse::kBadURL, "bad redirect");
             return false;
         }
+        if (request_.redirectsWithinOrigin && !sameOrigin(originalURL_, next)) {
+            finish(HttpResponse::kBadURL, "redirect to another site: " + withoutCredentials(next));
+            return false;
+        }
         ++redirects_;
         if (!sameOrigin(request_.url, next)) {
             request_.userName.clear();

@@ -24,6 +24,11 @@ struct HttpRequest {
     // this gives the key trusted for the new address ("" none, or unset).
     std::function<std::string(const std::string& url)> trustedPublicKeyFor;
     int maxRedirects = 10;
+    // Redirects are followed only within the first request's scheme, host
+    // and port: for what the program fetches on its own (covers, listings
+    // nobody tapped), which a site must not send to other machines. One
+    // elsewhere fails with kBadURL.
+    bool redirectsWithinOrigin = false;
     double connectTimeout = 30;
     // A transfer that moves less than lowSpeedLimit bytes a second for
     // lowSpeedTime seconds fails.

@@ -82,6 +82,8 @@ bool UrlListStreamRead::fetch(const std::string& url, const std::string& path, i
         req.password = password();
     }
     TrustedServer::applyTo(req);
+    // A cover is read with nobody asking: the site may not send it elsewhere.
+    req.redirectsWithinOrigin = isThumbsCreateMode();
     req.lowSpeedTime = 30;
     const std::string part = path.empty() ? std::string() : path + ".part";
     std::ofstream out;

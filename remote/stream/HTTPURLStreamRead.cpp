@@ -100,6 +100,9 @@ HttpRequest HTTPURLStreamRead::baseRequest() {
     req.url = fixURLforCloudService(targetURL());
     // Shared Drive files are public: no credentials go with them.
     const bool shared = req.url != targetURL();
+    // A cover is read with nobody asking: the site may not send it
+    // elsewhere. (Drive sends a shared file's bytes from its content host.)
+    req.redirectsWithinOrigin = isThumbsCreateMode() && !shared;
     if (!shared) {
         req.userName = userName();
         req.password = password();

@@ -127,6 +127,14 @@ TEST_F(HttpClientTest, BasicAuthenticationAndRedirectsKeepCredentialsToTheirOrig
     EXPECT_EQ(r.body, "auth=[]");
     EXPECT_EQ(r.url, other.url("/echo"));
 
+    // What the program fetches on its own follows redirects only on its site.
+    bearer.redirectsWithinOrigin = true;
+    r = run(bearer);
+    EXPECT_EQ(r.error, HttpResponse::kBadURL);
+    EXPECT_NE(r.body, "auth=[]");
+    bearer.url = nginx.url("/same");
+    EXPECT_EQ(run(bearer).body, "auth=[Bearer tok]");
+
     HttpRequest basic = req;
     basic.preemptiveBasic = true;
     basic.url = nginx.url("/same");

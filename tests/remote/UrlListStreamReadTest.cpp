@@ -121,6 +121,23 @@ TEST_F(UrlListStreamReadTest, FailuresAndCancelsLeaveNoPageBehind) {
     // A server that is not there.
     ASSERT_TRUE(stream->openUrls({"http://127.0.0.1:9/p.jpg"}, std::nullopt, 1, "gone", false));
     EXPECT_EQ(stream->getLocalCachePath(0), std::nullopt);
+
+    // A cover's page follows a redirect only on its own site; a book the
+    // user opens follows it anywhere.
+    test::NginxServer site;
+    site.setServerConfig("location /away { return 302 " + nginx.url("/p0.jpg") + "; }");
+    ASSERT_TRUE(site.start(www.path())) << site.lastError();
+    stream->closeUrls();
+    stream->setIsThumbsCreateMode(true);
+    ASSERT_TRUE(stream->openUrls({site.url("/away")}, std::nullopt, 1, "cover", false));
+    const size_t before = nginx.requestCount("/p0.jpg");
+    EXPECT_EQ(stream->getLocalCachePath(0), std::nullopt);
+    ASSERT_TRUE(site.waitForRequests(1));
+    EXPECT_EQ(nginx.requestCount("/p0.jpg"), before) << "a cover's fetch went to another server";
+    stream->closeUrls();
+    stream->setIsThumbsCreateMode(false);
+    ASSERT_TRUE(stream->openUrls({site.url("/away")}, std::nullopt, 1, "book", false));
+    EXPECT_TRUE(stream->getLocalCachePath(0));
 }
 
 TEST_F(UrlListStreamReadTest, TheCompanionIndexIsAPropertyListOrOneEntryALine) {

@@ -126,6 +126,34 @@ TEST_F(HTTPURLStreamReadTest, TheZipReaderOpensABookOnNginxInPlace) {
     for (const auto& r : nginx.requests()) EXPECT_TRUE(r.status == 206 || r.status == 499) << r.range;
 }
 
+TEST_F(HTTPURLStreamReadTest, ACoverFollowsRedirectsOnlyOnItsSiteABookTheUserOpensAnywhere) {
+    if (test::NginxServer::program().empty()) GTEST_SKIP() << "no nginx";
+    const std::string book = makeBook(www_, "moved.cbz", 2);
+    test::NginxServer other;
+    ASSERT_TRUE(other.start(www_.path())) << other.lastError();
+    test::NginxServer site;
+    site.setServerConfig("location /here { return 302 /moved.cbz; }\n"
+                         "location /away { return 302 " + other.url("/moved.cbz") + "; }");
+    ASSERT_TRUE(site.start(www_.path())) << site.lastError();
+
+    auto cover = open(site.url("/away"));
+    cover->setIsThumbsCreateMode(true);
+    EXPECT_FALSE(cover->openURL(site.url("/away")) && readAt(*cover, 0, 100) == book.substr(0, 100));
+    cover->closeURL();
+    EXPECT_TRUE(other.requests().empty()) << "a cover's fetch went to another server";
+    RemoteStreamRead::removeCache(true);
+    auto near = open(site.url("/here"));
+    near->setIsThumbsCreateMode(true);
+    ASSERT_TRUE(near->openURL(site.url("/here")));
+    EXPECT_TRUE(readAt(*near, 0, 100) == book.substr(0, 100));
+    near->closeURL();
+
+    auto opened = open(site.url("/away"));
+    ASSERT_TRUE(opened->openURL(site.url("/away")));
+    EXPECT_TRUE(readAt(*opened, 0, 100) == book.substr(0, 100));
+    opened->closeURL();
+}
+
 TEST_F(HTTPURLStreamReadTest, ServerFaultsNeverPutWrongBytesIntoTheCache) {
     const std::string book = makeBook(www_, "big.cbz", 12);
     test::FaultHttpServer server(www_.path());
