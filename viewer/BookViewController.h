@@ -190,6 +190,8 @@ public:
     void doFunction(int32_t function);
     bool isInvalidTap();
     void handleCommand(const std::string& input);
+    // Escape: closes the panel or menu in front, else the book.
+    void escapeKey();
     void movePageOnButton(int direction);
     void onVolumeButton(int direction) override;
 
@@ -594,6 +596,9 @@ private:
     bool disableAllBtn_ = false;
     bool reserverReload_ = false;
     bool noPreviewInRotationProcess_ = false;
+    // The next reload composes the page at the zoom mode's size (a turn
+    // between one and two pages, or into another orientation), not at the
+    // size shown now.
     bool isChangeDoubleTruckMode_ = false;
     int64_t disableScrollMove_ = 0;
     bool disableSnapWhenpageMove_ = false;

@@ -303,6 +303,10 @@ std::vector<ui::KeyCommand> BookViewController::keyCommands() const {
 }
 
 void BookViewController::handleCommand(const std::string& input) {
+    if (input == ui::KeyInput::escape) {
+        escapeKey();
+        return;
+    }
     if (isSubFunctionMenuShown_ || isOpenSlidershowMenu_ || goingCloseBook_ || !scrollView_) return;
     // A key pressed while a page loads or slides in is taken once the move
     // is over, and a slide then ends at once: held or repeated keys skim
@@ -336,6 +340,9 @@ void BookViewController::runKey(const std::string& input) {
         doFunction(2);
     } else if (input == ui::KeyInput::pageUp) {
         doFunction(3);
+    } else if (input == ui::KeyInput::home || input == ui::KeyInput::end) {
+        const int32_t target = input == ui::KeyInput::home ? 0 : pageCount() - 1;
+        if (target >= 0 && target != page_) movePage(4, target, page_);
     } else {
         for (const auto& s : keyboardShortcuts_) {
             if (s.key == input) {
@@ -345,6 +352,20 @@ void BookViewController::runKey(const std::string& input) {
         }
     }
     removePageJump(1);
+}
+
+void BookViewController::escapeKey() {
+    if (goingCloseBook_ || !scrollView_) return;
+    // Escape backs out one step: the panel or menu in front, else the book.
+    if (isSubFunctionMenuShown_) {
+        cancelMicPageMenu();
+    } else if (isOpenSlidershowMenu_) {
+        closeslideshowMenu();
+    } else if (isOpenBar_) {
+        removePageJump(1);
+    } else if (!invalidTap_) {
+        closeBookWithByuser(true);
+    }
 }
 
 void BookViewController::onVolumeButton(int direction) {

@@ -342,24 +342,31 @@ void BookViewController::scrollViewWillBeginDecelerating(ui::ScrollView& sv) {
             op = nextIsLeft ? 1 : 0;
     }
     if (op < 0) return;
+    // The pulled page's own views: a page the session already holds is on
+    // the screen by the time the move returns, in views of a new screen
+    // that must keep their place.
+    const auto pulledImage = imageView_;
+    const auto pulledDisplay = imageViewDisplay_;
     const bool wasByScroll = isPageMoveByScroll_;
+    const bool wasSnapOff = disableSnapWhenpageMove_;
     isPageMoveByScroll_ = true;
+    disableSnapWhenpageMove_ = true;
     if (!movePage(op)) {
         isPageMoveByScroll_ = wasByScroll;
+        disableSnapWhenpageMove_ = wasSnapOff;
         return;
     }
-    disableSnapWhenpageMove_ = true;
     sv.setBounces(false);
     sv.stopMotion();
-    // The page keeps its place on screen while the offset goes back in range.
-    for (ui::View* v : {static_cast<ui::View*>(imageView_.get()), static_cast<ui::View*>(imageViewDisplay_.get())}) {
+    // The pulled page keeps its place on screen while the offset goes back in range.
+    for (ui::View* v : {static_cast<ui::View*>(pulledImage.get()), static_cast<ui::View*>(pulledDisplay.get())}) {
         if (!v) continue;
         ui::Rect f = v->frame();
         f.origin.x -= o.x;
         f.origin.y -= o.y;
         v->setFrame(f);
     }
-    if (imageView_) offsetImageViewSet_ = imageView_->frame().origin;
+    if (&sv == scrollView_.get() && pulledImage) offsetImageViewSet_ = pulledImage->frame().origin;
     sv.scrollRectToVisible(ui::Rect(0, 0, fs.width, fs.height), false);
 }
 

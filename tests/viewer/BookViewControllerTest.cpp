@@ -69,6 +69,18 @@ TEST_F(BookViewControllerTest, KeysTurnPagesInTheReadingDirection) {
     driver->key(ui::KeyInput::backspace);
     pass();
     EXPECT_EQ(shownPage(), 2);
+    // Home and End go to the ends of the book.
+    driver->key(ui::KeyInput::end);
+    pass();
+    EXPECT_EQ(shownPage(), kPages - 1);
+    driver->key(ui::KeyInput::home);
+    pass();
+    EXPECT_EQ(shownPage(), 0);
+    driver->key(ui::KeyInput::leftArrow);
+    pass();
+    driver->key(ui::KeyInput::leftArrow);
+    pass();
+    ASSERT_EQ(shownPage(), 2);
 
     // Left-bound: the arrows swap.
     set("pageDirection", "right");
@@ -103,13 +115,23 @@ TEST_F(BookViewControllerTest, AComposedAheadPageIsShownAsTheKeyIsHandled) {
 TEST_F(BookViewControllerTest, SwipesPastTheEdgeTurnPagesInTheReadingDirection) {
     open(2);
     const ui::Point mid = at(0.5, 0.5);
+    // The pages on either side are composed ahead: the new page is on the
+    // screen as the swipe is handled, and it lands where a key puts it,
+    // not where the pulled page was held.
+    session->waitPreloadThread();
+    settle();
     // Right-bound: pulling past the left edge (finger moving right) goes forward.
     driver->drag(mid, {mid.x + 200, mid.y}, 0.2, {900, 0});
     pass();
     EXPECT_EQ(shownPage(), 3);
+    EXPECT_EQ(viewer->imageViewDisplay()->frame().origin, ui::Point(0, 0));
+    EXPECT_EQ(viewer->scrollView()->frame(), area());
+    session->waitPreloadThread();
+    settle();
     driver->drag(mid, {mid.x - 200, mid.y}, 0.2, {-900, 0});
     pass();
     EXPECT_EQ(shownPage(), 2);
+    EXPECT_EQ(viewer->imageViewDisplay()->frame().origin, ui::Point(0, 0));
 
     set("pageDirection", "right");
     driver->drag(mid, {mid.x - 200, mid.y}, 0.2, {-900, 0});

@@ -64,6 +64,20 @@ TEST_F(BookViewMenuTest, TheMenuOpensOverThePageAndATapOutsideItsLabelClosesIt) 
     EXPECT_EQ(shownPage(), 2) << "closing only closes";
 }
 
+TEST_F(BookViewMenuTest, EscapeClosesTheMenuThenTheBook) {
+    openReal(2);
+    openSheet();
+    driver->key(ui::KeyInput::escape);
+    pass(1);
+    EXPECT_FALSE(viewer->isOpenBar());
+    EXPECT_EQ(nav->viewControllers().size(), 2u) << "only the menu closed";
+    EXPECT_EQ(shownPage(), 2);
+    driver->key(ui::KeyInput::escape);
+    pass(1);
+    EXPECT_EQ(nav->viewControllers().size(), 1u);
+    EXPECT_EQ(list.finished, std::vector<std::string>{bookPath()});
+}
+
 TEST_F(BookViewMenuTest, TheSliderJumpsWithinTheBookAndTheSamePageOnlyCloses) {
     set("isEnablePagePreview", false);
     openReal(0);
