@@ -137,6 +137,21 @@ void BookViewController::onRotateView(bool landscape, std::optional<ui::Rect> be
             scrollView_->setZoomScale(s * m1 / m0, false);
         }
     }
+    if (landscape != wasLandscape) {
+        // Turned: the page is shown as the new orientation's zoom mode
+        // shows it, as when the book is opened turned that way. Only a
+        // zoom the user keeps across turns is carried over as it is.
+        const int mode = settings_->getZoomModeForUseWithRotation(landscape);
+        if (mode != Settings::kZoomDoNotChange && mode != kZoomCustom) {
+            zoomMode_ = mode;
+            isChangeDoubleTruckMode_ = true;
+            if (!isDouble && original.width > 0 && original.height > 0) {
+                const double z = getZoomScaleTo(mode);
+                scrollView_->setMinimumZoomScale(std::min(scrollView_->minimumZoomScale(), z));
+                scrollView_->setZoomScale(z, false);
+            }
+        }
+    }
     userUseScale_ = scrollView_->zoomScale();
 
     reconfigJumpSheet();

@@ -178,6 +178,8 @@ TEST_F(BookViewZoomTest, ToggleZoomTreatsAZoomWithinAHundredthOfTheMaximumAsTheM
 }
 
 TEST_F(BookViewZoomTest, RotationConvertsTheZoomAndReloadsSharper) {
+    // A zoom kept across turns.
+    set("defaultZoomMode", "do_not_change");
     open(2);
     const double portrait = zoom();
     ASSERT_NEAR(portrait, 0.975, 1e-6);
@@ -203,6 +205,22 @@ TEST_F(BookViewZoomTest, RotationConvertsTheZoomAndReloadsSharper) {
     EXPECT_NEAR(zoom(), 0.975, 0.01);
     ASSERT_NE(viewer->bookToolView(), nullptr) << "the seek bar comes back in portrait";
     EXPECT_EQ(viewer->scrollView()->frame(), ui::Rect(0, 0, 390, 760));
+}
+
+TEST_F(BookViewZoomTest, ATurnShowsThePageAsTheNewOrientationsZoomModeDoes) {
+    open(2);
+    ASSERT_NEAR(zoom(), 0.975, 1e-6);
+    ASSERT_TRUE(window->rotate(ui::InterfaceOrientation::LandscapeLeft));
+    pass();
+    // Fit to the image: whole on the 844 x 390 screen, as when opened turned.
+    EXPECT_EQ(viewer->zoomMode(), BookViewController::kZoomFitImage);
+    EXPECT_NEAR(zoom(), 390.0 / 600, 0.01);
+    ASSERT_TRUE(viewer->displayBookPage());
+    EXPECT_NEAR(viewer->displayBookPage()->zoomScale, zoom(), 0.01);
+    EXPECT_LE(viewer->scrollView()->contentSize().height, 391.0);
+    ASSERT_TRUE(window->rotate(ui::InterfaceOrientation::Portrait));
+    pass();
+    EXPECT_NEAR(zoom(), 0.975, 0.01);
 }
 
 TEST_F(BookViewZoomTest, TurningIntoTwoPageDisplayHalvesTheZoomAndLoadsTheSpread) {
