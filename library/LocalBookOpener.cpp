@@ -591,13 +591,10 @@ void LocalBookOpener::hideHideViewWithIsError(bool isError) {
     auto l = list();
     auto* nav = l ? l->navigationController() : nullptr;
     if (!nav) return;
+    // The bar comes back where the navigation lays it out (over the status
+    // bar, reaching down under it), not moved below the status bar.
     nav->setNavigationBarHidden(false, true);
-    if (ui::NavigationBar* bar = nav->navigationBar()) {
-        ui::View::animate(0.3, [bar] { bar->setAlpha(1.0); });
-        ui::Rect f = bar->frame();
-        f.origin.y = BookCommon::getStatusbarHeight();
-        bar->setFrame(f);
-    }
+    if (ui::NavigationBar* bar = nav->navigationBar()) ui::View::animate(0.3, [bar] { bar->setAlpha(1.0); });
 }
 
 // ---- Neighbouring books for the reading screen --------------------------------------------------------

@@ -15,6 +15,7 @@
 #include "platform/graphics/Canvas.h"
 #include "platform/ui/AlertController.h"
 #include "platform/ui/Label.h"
+#include "platform/ui/NavigationBar.h"
 #include "platform/ui/RecordingPhotoAlbum.h"
 #include "viewer/BookViewController.h"
 
@@ -325,6 +326,7 @@ TEST_F(LocalBookOpenerTest, AFileWithoutPagesSaysSoAndOpensNothing) {
     setting("showBookOpenActionSelect", sys::PlistValue("never"));
     touch(join(documents(), "Broken.zip"), "this is not a zip archive");
     showRoot();
+    const ui::Rect bar = nav->navigationBar()->frame();
     // Tapped on screen: the row is marked while the book opens.
     ASSERT_TRUE(tapText("Broken"));
     driver->advance(0.6);
@@ -334,6 +336,8 @@ TEST_F(LocalBookOpenerTest, AFileWithoutPagesSaysSoAndOpensNothing) {
     EXPECT_EQ(notice()->messageLabel()->text(), "No viewable pages available.");
     pressNotice("OK");
     EXPECT_FALSE(notice());
+    // The bar stays where it was, over the status bar.
+    EXPECT_EQ(nav->navigationBar()->frame(), bar);
     EXPECT_FALSE(sys::FileManager::fileExists(BookCommon::getLastBookSettingFilePath()));
     EXPECT_FALSE(root->tableView()->indexPathForSelectedRow()) << "the tapped row stays marked";
 }
