@@ -157,6 +157,8 @@ bool LeafbrightProgram::launch(bool headless, std::string* error) {
             if (error) *error = "cannot open a window: " + why;
             return false;
         }
+        // A window left maximised opens maximised, its size under it kept.
+        if (storedWindowMaximized()) shell_->maximize();
         shell_->setTitleSource([this] { return windowTitle(); });
         shell_->setVolumeHandler([](bool up) { sys::OutputVolume::shared()->pressVolumeButton(up); });
         // While a download (or a slideshow) keeps the device awake, the
@@ -221,14 +223,16 @@ std::string LeafbrightProgram::windowTitle() const {
     const auto& stack = nav->viewControllers();
     for (auto it = stack.rbegin(); it != stack.rend(); ++it) {
         if (auto* reader = dynamic_cast<BookViewController*>(it->get())) {
-            std::string name = reader->fileName();
-            if (name.find("://") != std::string::npos) {
-                name = name.substr(0, name.find_first_of("?#"));
-                name = sys::PercentEncoding::decode(sys::Path::lastPathComponent(name));
-            } else {
-                name = sys::Path::lastPathComponent(name);
-            }
-            name = sys::Path::stringByDeletingPathExtension(name);
+            std::string path = reader->fileName();
+            const bool url = path.find("://") != std::string::npos;
+            if (url) path = path.substr(0, path.find_first_of("?#"));
+            // A folder of pictures is read from one of its pictures: the
+            // book is the folder.
+            const bool folder = BookCommon::isImageFileWithFile(path);
+            if (folder) path = sys::Path::stringByDeletingLastPathComponent(path);
+            std::string name = sys::Path::lastPathComponent(path);
+            if (url) name = sys::PercentEncoding::decode(name);
+            if (!folder) name = sys::Path::stringByDeletingPathExtension(name);
             const int pages = reader->bookReader() ? reader->bookReader()->getPageNum() : 0;
             if (pages <= 0) return name;
             return name + " \u2014 " + std::to_string(std::clamp(reader->page(), 0, pages - 1) + 1) + "/" +
@@ -335,6 +339,11 @@ void LeafbrightProgram::waitForFirstScreen() {
 
 namespace {
 constexpr const char* kWindowSizeKey = "LBDesktopWindowSize";
+constexpr const char* kWindowMaximizedKey = "LBDesktopWindowMaximized";
+}
+
+bool LeafbrightProgram::storedWindowMaximized() {
+    return sys::UserDefaults::standard().boolForKey(kWindowMaximizedKey);
 }
 
 std::optional<ui::Size> LeafbrightProgram::storedWindowSize() {
@@ -349,11 +358,12 @@ std::optional<ui::Size> LeafbrightProgram::storedWindowSize() {
     return ui::Size{double(w), double(h)};
 }
 
-void LeafbrightProgram::storeWindowSize(ui::Size size) {
+void LeafbrightProgram::storeWindowSize(ui::Size size, bool maximized) {
     char text[32];
     std::snprintf(text, sizeof text, "%dx%d", int(std::lround(size.width)), int(std::lround(size.height)));
     auto& defaults = sys::UserDefaults::standard();
     defaults.setObject(sys::PlistValue(std::string(text)), kWindowSizeKey);
+    defaults.setBool(maximized, kWindowMaximizedKey);
     defaults.synchronize();
 }
 
@@ -376,7 +386,7 @@ void LeafbrightProgram::terminate() {
     sys::NetworkActivityIndicator::setHandler(nullptr);
     // Screens go first (their workers are joined), then the window.
     if (auto window = delegate_->window()) window->setRootViewController(nullptr);
-    if (shell_) storeWindowSize(shell_->windowedSize());
+    if (shell_) storeWindowSize(shell_->windowedSize(), shell_->isMaximized());
     shell_.reset();
     // The icon's number goes with the program; notices of the last turns still go out.
     ui::Application::shared().setBadgeObserver({});

@@ -71,9 +71,11 @@ public:
     static void resetStopRequest();
 
     // The size of the desktop window kept between runs ("WxH" in the user
-    // defaults); nothing when none is kept or it is out of bounds.
+    // defaults); nothing when none is kept or it is out of bounds. A window
+    // left maximised is kept as maximised, with its size under it.
     static std::optional<ui::Size> storedWindowSize();
-    static void storeWindowSize(ui::Size size);
+    static void storeWindowSize(ui::Size size, bool maximized = false);
+    static bool storedWindowMaximized();
 
 private:
     void pumpWindow(double seconds);

@@ -576,6 +576,9 @@ int64_t LocalFilelistViewController::getNextBookIndex(const std::string& fileNam
 
 void LocalFilelistViewController::finishReadBook(const std::string& fileName) {
     (void)fileName;
+    // Files may have come or gone from outside while the book was open:
+    // the folder is read again as the list comes back.
+    needUpdateFileList_ = true;
     FilelistBaseViewController::finishReadBook();
 }
 

@@ -123,9 +123,7 @@ bool DesktopShell::open(const std::string& title, std::string* error) {
     }
     if (std::strcmp(SDL_GetCurrentVideoDriver() ? SDL_GetCurrentVideoDriver() : "", "x11") == 0)
         X11Desktop::endWhenTheDisplayGoes();
-    // A window made smaller than that (a phone's screen) keeps its size.
-    SDL_SetWindowMinimumSize(sdlWindow_, px(std::min(double(kMinWidth), b.width())),
-                             px(std::min(double(kMinHeight), b.height())));
+    SDL_SetWindowMinimumSize(sdlWindow_, px(kMinWidth), px(kMinHeight));
     syncedSize_ = windowedSize_ = b.size;
     // The window manager may not give the size asked for (a screen smaller
     // than the window): the screens take the size it gave.
@@ -174,7 +172,8 @@ void DesktopShell::syncSize() {
     // window; sizes the user gives come the other way (sizeChanged).
     const ui::Size b = window_.bounds().size;
     if (b == syncedSize_ || isFullscreen()) return;
-    syncedSize_ = windowedSize_ = b;
+    syncedSize_ = b;
+    if (!isMaximized()) windowedSize_ = b;
     SDL_SetWindowSize(sdlWindow_, px(b.width), px(b.height));
 }
 
@@ -182,7 +181,9 @@ void DesktopShell::sizeChanged(int width, int height) {
     if (width <= 0 || height <= 0) return;
     // The window's pixels, as points of the layout.
     const ui::Size size{std::round(width / scale_), std::round(height / scale_)};
-    if (!isFullscreen()) windowedSize_ = size;
+    // A maximised window keeps the size under it (the window manager says
+    // it is maximised before it gives the new size).
+    if (!isFullscreen() && !isMaximized()) windowedSize_ = size;
     needsFrame_ = true;
     if (size == syncedSize_ && size == window_.bounds().size) return;
     syncedSize_ = size;
@@ -200,6 +201,14 @@ void DesktopShell::setFullscreen(bool on) {
         SDL_SetWindowSize(sdlWindow_, px(back.width), px(back.height));
         sizeChanged(px(back.width), px(back.height));
     }
+}
+
+bool DesktopShell::isMaximized() const {
+    return sdlWindow_ && (SDL_GetWindowFlags(sdlWindow_) & SDL_WINDOW_MAXIMIZED);
+}
+
+void DesktopShell::maximize() {
+    if (sdlWindow_) SDL_MaximizeWindow(sdlWindow_);
 }
 
 bool DesktopShell::isFullscreen() const {
@@ -424,6 +433,11 @@ void DesktopShell::handle(const SDL_Event& e) {
         }
         if (k == SDLK_F11 && !mods) {
             setFullscreen(!isFullscreen());
+            break;
+        }
+        // Escape first leaves full screen, as elsewhere on the desktop.
+        if (k == SDLK_ESCAPE && !(mods & ~unsigned(ui::KeyModifierAlphaShift)) && isFullscreen()) {
+            setFullscreen(false);
             break;
         }
         if (const char* special = specialKey(k)) {

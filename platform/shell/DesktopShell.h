@@ -18,12 +18,12 @@ union SDL_Event;
 namespace shell {
 
 // The application's window on a desktop: an SDL window showing the
-// window's framebuffer, resizable and made full screen with F11; a new
-// size reaches the screens as a size transition (Window::resize). The
-// mouse is a finger, the wheel scrolls (with ctrl it zooms, up to zoom
-// in), keys go to the key commands and text fields, the keyboard's volume
-// keys are the volume buttons. The main run loop runs on the real clock
-// between events.
+// window's framebuffer, resizable and made full screen with F11 (Escape
+// leaves full screen too); a new size reaches the screens as a size
+// transition (Window::resize). The mouse is a finger, the wheel scrolls
+// (with ctrl it zooms, up to zoom in), keys go to the key commands and text
+// fields, the keyboard's volume keys are the volume buttons. The main run
+// loop runs on the real clock between events.
 class DesktopShell {
 public:
     // `pixelsPerPoint`: the desktop's screen scale (2 on a 2x monitor): the
@@ -70,8 +70,12 @@ public:
     // (the desktop's "progress" pointer) while on, the normal one after.
     void setBusyPointer(bool busy);
     bool isBusyPointer() const { return busyPointer_; }
-    // The size of the window when it is not full screen, in points.
+    // The size of the window when it is neither full screen nor maximised
+    // (its size under a maximised window), in points.
     ui::Size windowedSize() const { return windowedSize_; }
+    // Maximised by the window manager (or by maximize()).
+    bool isMaximized() const;
+    void maximize();
     // Where the application's life goes on a window event (an SDL window
     // event id): focus lost makes it inactive, minimised sends it to the
     // background, restored or shown brings it back (active when the
@@ -84,9 +88,11 @@ public:
     // SDL's display DPI over 96 when it is clearly a dense screen; 1 without.
     static double desktopScale();
 
-    // The smallest size a user can make the window.
-    static constexpr int kMinWidth = 480;
-    static constexpr int kMinHeight = 360;
+    // The smallest size a user can make the window: below it the bars of
+    // the screens no longer fit (the smallest phone's, 320 points across,
+    // turned on its side).
+    static constexpr int kMinWidth = 320;
+    static constexpr int kMinHeight = 320;
 
 private:
     void handle(const SDL_Event& e);

@@ -103,9 +103,11 @@ protected:
 };
 
 TEST_F(BookOpeningProgramTest, ReadCloseAndResumeABookThenARestartTakesTheReaderBack) {
+    makeZip("Zed.cbz", 2);
     makeZip("Story.cbz", 6);
     ASSERT_TRUE(start());
     ASSERT_TRUE(row("Story"));
+    ASSERT_TRUE(row("Zed"));
     EXPECT_EQ(row("Story")->pageLabel()->text(), "");
 
     // First open: there is nothing to resume.
@@ -114,8 +116,11 @@ TEST_F(BookOpeningProgramTest, ReadCloseAndResumeABookThenARestartTakesTheReader
     play("sheet 0\nwait 2\nkey space\nwait 1\nkey space\nwait 1\n");
     ASSERT_TRUE(viewer());
     EXPECT_EQ(viewer()->page(), 2);
+    // A book deleted from outside meanwhile is gone from the list on return.
+    fs::remove(docs() + "/Zed.cbz");
     play("shot reading\nback\nwait 2\nshot after-reading\n");
     ASSERT_TRUE(list());
+    EXPECT_FALSE(row("Zed"));
     ASSERT_TRUE(row("Story"));
     EXPECT_EQ(row("Story")->pageLabel()->text(), "3/6");
     EXPECT_TRUE(list()->itemList()[0]->isLastReadingFile());
@@ -178,6 +183,8 @@ TEST_F(BookOpeningProgramTest, AZipInsideAZipIsAskedAboutAndAFolderBookOpensAtTh
     ASSERT_TRUE(viewer());
     EXPECT_EQ(viewer()->bookReader()->getPageNum(), 3);
     EXPECT_EQ(viewer()->page(), 1);
+    // The window names the book by its folder, not by the picture read.
+    EXPECT_EQ(program->windowTitle(), "Sketches \u2014 2/3");
     play("back\nwait 2\n");
     ASSERT_TRUE(list());
     EXPECT_EQ(list()->pathFromBooks(), "Sketches");

@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
 # A book read in a real window under a virtual X server and a window
-# manager, changed from outside as a user changes it: full screen and back,
-# maximised and back, made smaller. After each change the page is laid out
-# again for the window: its frame (a black line round each red page) is
-# whole on screen. Then the menu's settings screen is opened and left with
-# Escape, the window made larger and the book closed: no black tool bar is
-# left over the page or the library. A second run on a desktop asking for
-# twice the density (Xft.dpi 192) has a window twice as many pixels wide,
-# with a page frame and text drawn at those pixels, not enlarged.
+# manager, changed from outside as a user changes it: full screen and back
+# (with F11, and out with Escape), maximised and back, made smaller, and a
+# page turned by a swipe. After each change the page is laid out again for
+# the window: its frame (a black line round each red page) is whole on
+# screen. Then the menu's settings screen is opened and left with Escape,
+# the window made larger and the book closed: no black tool bar is left
+# over the page or the library. A small window left maximised opens
+# maximised the next time, with its own size under it. A run on a desktop
+# asking for twice the density (Xft.dpi 192) has a window twice as many
+# pixels wide, with a page frame and text drawn at those pixels, not
+# enlarged.
 # reading-window.sh LEAFBRIGHT WORKDIR
 set -euo pipefail
 program=$1 work=$2
@@ -112,6 +115,12 @@ expect_frame full.png "full screen"
 xdotool key --window "$wid" F11
 expect_frame back.png "back from full screen"
 [ "$(size_of back.png)" = 1024x768 ] || fail "back from full screen at $(size_of back.png)"
+# Escape leaves full screen too, and only that: the book stays open.
+xdotool key --window "$wid" F11
+poll 300 geometry_is 2400x1600 || fail "F11 did not make the window full screen again"
+xdotool key --window "$wid" Escape
+poll 300 geometry_is 1024x768 || fail "Escape did not leave full screen"
+has_window 'Framed . 1/4' || fail "Escape in full screen closed the book"
 
 wmctrl -i -r "$wid" -b add,maximized_vert,maximized_horz
 expect_frame maximised.png "maximised"
@@ -121,6 +130,12 @@ expect_frame unmaximised.png "un-maximised"
 
 xdotool windowsize "$wid" 700 500
 expect_frame smaller.png "made smaller"
+# A swipe to the next page: the page lands whole, as after a key, not where
+# the pulled page was held.
+xdotool mousemove --window "$wid" 550 250 mousedown 1 sleep 0.05 mousemove --window "$wid" 400 250 sleep 0.05 \
+  mousemove --window "$wid" 250 250 sleep 0.05 mousemove --window "$wid" 100 250 sleep 0.02 mouseup 1
+poll 300 has_window 'Framed . [23]/4' || fail "the swipe did not turn the page"
+expect_frame swiped.png "after a swipe"
 
 # The menu's settings and back with Escape; then a taller window: no bar
 # left where the old bottom edge was.
@@ -142,6 +157,26 @@ xdotool mousemove --window "$wid" 300 133 click 1
 poll 300 has_window 'Leafbright$' || fail "the book did not close"
 # A bar left behind stays: one still there once the closing has had time to end is a fault.
 poll 100 library_clear library.png 300 520 || fail "a dark bar is left over the library ($(rgb library.png 300 520))"
+
+# A small window left maximised opens maximised the next time, and gives
+# back its own size when it is no longer maximised.
+maximised() { xprop -id "$wid" _NET_WM_STATE | grep -q _NET_WM_STATE_MAXIMIZED_VERT; }
+xdotool windowsize "$wid" 420 520
+poll 300 geometry_is 420x520 || fail "the window cannot be made 420x520"
+wmctrl -i -r "$wid" -b add,maximized_vert,maximized_horz
+poll 300 maximised || fail "the window was not maximised"
+# The program has taken the new state once it draws the window's new width.
+drawn_wide() { snap wide.png && [ "$(identify -format %w wide.png)" = 2400 ]; }
+poll 300 drawn_wide || fail "the maximised window was not drawn at its new size"
+kill "$pid"
+wait "$pid" 2>/dev/null || true
+"$program" --home home > run.log 2>&1 &
+pid=$!
+poll 600 has_window 'Leafbright$' || fail "no window on the second run"
+poll 300 maximised || fail "a window left maximised opened as a normal window"
+wmctrl -i -r "$wid" -b remove,maximized_vert,maximized_horz
+poll 300 geometry_is 420x520 ||
+  fail "the size under the maximised window was not kept ($(xdotool getwindowgeometry "$wid" | awk '/Geometry/ { print $2 }'))"
 kill "$pid"
 wait "$pid" 2>/dev/null || true
 pid=
