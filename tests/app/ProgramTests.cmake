@@ -12,8 +12,9 @@ add_test(NAME program_handover
          COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/app/handover-two-programs.sh $<TARGET_FILE:leafbright>
                  ${CMAKE_BINARY_DIR}/testwork/program-handover)
 set_tests_properties(program_handover PROPERTIES TIMEOUT 120 SKIP_RETURN_CODE 77 LABELS program)
-# A book read in a window changed from outside (full screen, maximised, smaller, taller), its menu's bar
-# gone after the settings, and a second run on a desktop asking for twice the density.
+# A book read in a window changed from outside (full screen and out with Escape, maximised, smaller, a
+# page swiped, taller), its menu's bar gone after the settings, a window left maximised opening maximised,
+# and a run on a desktop asking for twice the density.
 add_test(NAME program_reading_window
          COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/app/reading-window.sh $<TARGET_FILE:leafbright>
                  ${CMAKE_BINARY_DIR}/testwork/program-reading-window)
