@@ -141,12 +141,13 @@ wait "$runner3" || fail "the third run did not end cleanly"
 got=$(downloads 4)
 [ -n "$got" ] && cmp -s "$got" www/book4.cbz || fail "the address given on the command line was not downloaded"
 
-# A file:// URL: the book is copied into the library and the original stays.
+# A file:// URL: the book is copied into the library and the original stays
+# (a real book: one that does not open is refused).
 mkdir -p outside
-cp www/book1.cbz "outside/Handed Over.cbz"
+cp "home/Documents/Leafbright Sample.cbz" "outside/Handed Over.cbz"
 printf 'wait 1\n' > run4.txt
 "$program" --headless --home home --device phone --script run4.txt "file://$PWD/outside/Handed%20Over.cbz" > run4.log 2>&1 ||
   fail "the file URL run failed"
-cmp -s "home/Documents/Handed Over.cbz" www/book1.cbz || fail "the file URL was not imported"
+cmp -s "home/Documents/Handed Over.cbz" "outside/Handed Over.cbz" || fail "the file URL was not imported"
 [ -e "outside/Handed Over.cbz" ] || fail "the imported file was moved away"
 echo "killed with $cut bytes of $cutbook on disk; all three books whole after the restart; URL and file handed over"
