@@ -273,6 +273,9 @@ void FilelistBaseViewController::changeBookshelfMode(int mode, bool reloadTable)
     auto& defaults = sys::UserDefaults::standard();
     defaults.setInteger(mode, bookShelfModeSettingKey());
     defaults.synchronize();
+    // The local list's choice is also the settings' own (kept with them).
+    if (getFilelistMode() == 0 && settings_ && settings_->getIsBookshelfMode() != (mode == 1))
+        settings_->setBookshelfMode(mode == 1);
     dummyCellCount_ = getRequiredDummyCellCount();
     if (isViewLoaded()) {
         if (reloadTable) {

@@ -2,7 +2,9 @@
 
 #include "cloud/TrustedServer.h"
 #include "foundation/BookCommon.h"
+#include "foundation/QNCharsetArray.h"
 #include "foundation/UrlPercent.h"
+#include "foundation/ui/ItemSelectViewController.h"
 #include "foundation/ui/QNAlertView.h"
 #include "foundation/ui/QNTableView.h"
 #include "foundation/ui/QNTableViewCellCustom.h"
@@ -18,6 +20,10 @@ namespace {
 std::string tr(const std::string& key) { return BookCommon::localizedStringWithOnOff(key); }
 constexpr const char* kKeys[] = {"url", "name", "user", "password"};
 constexpr const char* kTitles[] = {"URL", "Display Name", "User Name", "Password"};
+constexpr const char* kCharsetKey = "ftpcharset";
+constexpr const char* kSmbKey = "smblib";
+// The SMB clients a site may ask for, by the number it keeps.
+const std::vector<std::string> kSmbTitles{"Default", "SMB2/3", "SMB1"};
 }  // namespace
 
 MediaServerHostConfigViewController::MediaServerHostConfigViewController()
@@ -70,6 +76,7 @@ void MediaServerHostConfigViewController::viewDidLoad() {
     webDav->assignDictionary(values_, "isWebDav", {sys::PlistValue(false), sys::PlistValue(true)});
     webDav->setSelectionStyle(0);
     table_->addData(webDav, 1, ui::TableViewRowAnimation::None);
+    addOptionRows();
     const std::string url = splitCredentials(values_->getString("url")).url;
     if (TrustedServer::isTrusted(url)) {
         trustedURL_ = url;
@@ -86,9 +93,86 @@ void MediaServerHostConfigViewController::viewDidLoad() {
         }));
 }
 
+void MediaServerHostConfigViewController::addOptionRows() {
+    for (const char* key : {kCharsetKey, kSmbKey}) {
+        auto row = std::make_shared<QNTableViewData>();
+        row->setKey(key);
+        row->setText(key == kCharsetKey ? tr("Character Set") : tr("SMB Client"));
+        row->setStyle(QNTableViewData::kStyleValue1);
+        row->setDetailText(optionTitle(key));
+        row->setAccessoryType(int64_t(ui::TableViewCellAccessoryType::DisclosureIndicator));
+        row->setSelectionStyle(int64_t(ui::TableViewCellSelectionStyle::Default));
+        table_->addData(row, kSectionOptions, ui::TableViewRowAnimation::None);
+    }
+}
+
+std::string MediaServerHostConfigViewController::optionTitle(const std::string& key) const {
+    if (key == kSmbKey) {
+        const int64_t n = other_.getInteger(kSmbKey);
+        return tr(kSmbTitles[n >= 0 && n < int64_t(kSmbTitles.size()) ? size_t(n) : 0]);
+    }
+    const std::string charset = other_.getString(kCharsetKey);
+    const auto names = QNCharsetArray::getCharsetArray();
+    const auto titles = QNCharsetArray::getCharsetTitleArray();
+    for (size_t i = 1; i < names.size() && i < titles.size(); ++i)
+        if (names[i] == charset) return titles[i];
+    return tr("Default");
+}
+
+void MediaServerHostConfigViewController::openOptionList(const std::string& key) {
+    auto list = std::make_shared<ItemSelectViewController>(ui::TableViewStyle::Grouped);
+    std::vector<std::string> titles;
+    int64_t selected = 0;
+    if (key == kSmbKey) {
+        for (const auto& t : kSmbTitles) titles.push_back(tr(t));
+        selected = other_.getInteger(kSmbKey);
+        list->setTitle(tr("SMB Client"));
+    } else {
+        titles = QNCharsetArray::getCharsetTitleArray();
+        titles[0] = tr("Default");
+        const auto names = QNCharsetArray::getCharsetArray();
+        for (size_t i = 1; i < names.size(); ++i)
+            if (names[i] == other_.getString(kCharsetKey)) selected = int64_t(i);
+        list->setTitle(tr("Character Set"));
+    }
+    list->setItemListArray_(std::move(titles));
+    list->setSelectedLine_(selected);
+    list->setUserData_(key);
+    list->setDelegate(std::dynamic_pointer_cast<MediaServerHostConfigViewController>(shared_from_this()));
+    if (auto* nav = navigationController()) nav->pushViewController(list, true);
+}
+
+void MediaServerHostConfigViewController::selectItem(int64_t item, const std::any& userData) {
+    const auto* key = std::any_cast<std::string>(&userData);
+    if (!key || item < 0) return;
+    if (*key == kSmbKey) {
+        if (item >= int64_t(kSmbTitles.size())) return;
+        if (item == 0) other_.remove(kSmbKey);
+        else other_.set(kSmbKey, sys::PlistValue(item));
+    } else {
+        const auto names = QNCharsetArray::getCharsetArray();
+        if (size_t(item) >= names.size()) return;
+        // "Default" reads listings as the program does everywhere else.
+        if (item == 0) other_.remove(kCharsetKey);
+        else other_.set(kCharsetKey, sys::PlistValue(names[size_t(item)]));
+    }
+    const auto& rows = table_->sectionList();
+    if (size_t(kSectionOptions) >= rows.size()) return;
+    for (size_t r = 0; r < rows[kSectionOptions].size(); ++r) {
+        if (rows[kSectionOptions][r]->key() != *key) continue;
+        rows[kSectionOptions][r]->setDetailText(optionTitle(*key));
+        table_->updateCellWithIndexPath({kSectionOptions, int(r)}, ui::TableViewRowAnimation::None);
+    }
+}
+
 void MediaServerHostConfigViewController::tableViewDidSelectRowAtIndexPath(QNTableView& table,
                                                                            const ui::IndexPath& indexPath,
-                                                                           QNTableViewData*) {
+                                                                           QNTableViewData* data) {
+    if (indexPath.section == kSectionOptions && data && (data->key() == kCharsetKey || data->key() == kSmbKey)) {
+        table.deselectRowAtIndexPath(indexPath, true);
+        openOptionList(data->key());
+        return;
+    }
     if (indexPath.section == kSectionTrust) {
         forgetTrustedCertificate();
         return;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "foundation/ui/ItemSelectViewControllerDelegate.h"
 #include "foundation/ui/QNTableViewDelegate.h"
 #include "platform/core/PlistDictionary.h"
 #include "platform/ui/ViewController.h"
@@ -16,8 +17,12 @@ class QNTableView;
 // one site of the site list (or of a shortcut). "Save" hands the values to
 // the delegate and goes back; an address that is no URL is refused. When the
 // user trusts the site's certificate ("Do Not Ask Again"), a last section
-// offers to forget it.
-class MediaServerHostConfigViewController : public ui::ViewController, public QNTableViewDelegate {
+// offers to forget it. The options section holds WebDAV, the character set
+// of FTP listings ("ftpcharset") and the SMB client of the site ("smblib":
+// 0 the global choice, 1 SMB2/3, 2 SMB1), each picked from a list.
+class MediaServerHostConfigViewController : public ui::ViewController,
+                                            public QNTableViewDelegate,
+                                            public ItemSelectViewControllerDelegate {
 public:
     // Row order of the one section.
     enum Row { kRowURL = 0, kRowName = 1, kRowUser = 2, kRowPassword = 3 };
@@ -50,6 +55,10 @@ public:
     // offers it goes): the next listing asks again.
     void forgetTrustedCertificate();
     static constexpr int kSectionTrust = 2;
+    static constexpr int kSectionOptions = 1;
+    // The site's options as they stand (saved with the site).
+    const sys::PlistDictionary& otherSettings() const { return other_; }
+    void selectItem(int64_t item, const std::any& userData) override;
 
     void loadView() override;
     void viewDidLoad() override;
@@ -57,6 +66,9 @@ public:
                                           QNTableViewData* data) override;
 
 private:
+    void addOptionRows();
+    void openOptionList(const std::string& key);
+    std::string optionTitle(const std::string& key) const;
     void set(const char* key, const std::string& v) { values_->set(key, sys::PlistValue(v)); }
 
     std::shared_ptr<sys::PlistDictionary> values_;

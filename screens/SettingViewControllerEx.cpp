@@ -1,14 +1,19 @@
 #include "screens/SettingViewControllerEx.h"
 
 #include "foundation/BookCommon.h"
+#include "foundation/QNCharsetArray.h"
 #include "foundation/QNKeyChain.h"
 #include "foundation/Settings.h"
 #include "foundation/ThemeLoader.h"
 #include "library/ThemeSelectViewController.h"
+#include "foundation/ui/ItemSelectViewController.h"
 #include "foundation/ui/QNAlertView.h"
 #include "foundation/ui/QNTableViewData.h"
+#include "foundation/ui/TextInputViewController.h"
 #include "platform/ui/NavigationController.h"
-#include "platform/ui/TableViewController.h"
+#include "platform/ui/Screen.h"
+#include "platform/ui/SegmentedControl.h"
+#include "platform/ui/Switch.h"
 #include "platform/ui/TextField.h"
 #include "foundation/ui/ItemSelectViewController.h"
 #include "foundation/ui/SelectZoomModesViewController.h"
@@ -24,47 +29,54 @@
 namespace {
 
 using RowDefinition = SettingViewControllerEx::RowDef;
+using Choice = SettingViewControllerEx::Choice;
 
 std::string tr(const char* text) { return BookCommon::localizedStringWithOnOff(text); }
 
-// A list of words to pick one from, pushed for keys with more than three.
-class ChoiceList : public ui::TableViewController {
-public:
-    ChoiceList(const RowDefinition& def, std::string current, std::function<void(const std::string&)> picked)
-        : ui::TableViewController(ui::TableViewStyle::Grouped), def_(def), current_(std::move(current)),
-          picked_(std::move(picked)) {}
-    void viewDidLoad() override { setTitle(tr(def_.title)); }
-    int tableViewNumberOfRowsInSection(ui::TableView&, int) override { return int(def_.choices.size()); }
-    std::shared_ptr<ui::TableViewCell> tableViewCellForRowAtIndexPath(ui::TableView& tv, const ui::IndexPath& ip) override {
-        auto cell = tv.dequeueReusableCell("choice");
-        if (!cell) cell = std::make_shared<ui::TableViewCell>(ui::TableViewCellStyle::Default, "choice");
-        const auto& c = def_.choices[size_t(ip.row)];
-        cell->textLabel()->setText(tr(c.title));
-        cell->setAccessoryType(current_ == c.word ? ui::TableViewCellAccessoryType::Checkmark
-                                                  : ui::TableViewCellAccessoryType::None);
-        return cell;
-    }
-    void tableViewDidSelectRowAtIndexPath(ui::TableView& tv, const ui::IndexPath& ip) override {
-        current_ = def_.choices[size_t(ip.row)].word;
-        tv.reloadData();
-        if (picked_) picked_(current_);
-        if (auto* nav = navigationController()) nav->popViewController(true);
-    }
+// A choice's title as the row shows it: looked up, except the names of
+// character sets and languages (the first choice, "Default" or "System",
+// is looked up there too).
+std::string choiceText(const RowDefinition& def, size_t index) {
+    const char* title = def.choices[index].title;
+    return def.literalTitles && index > 0 ? std::string(title) : tr(title);
+}
 
-private:
-    RowDefinition def_;
-    std::string current_;
-    std::function<void(const std::string&)> picked_;
-};
+// Which of the key's choices a stored value is: a value outside the list
+// counts as the first choice, as the store reads it.
+size_t choiceIndex(const RowDefinition& def, const sys::PlistValue& v) {
+    for (size_t i = 0; i < def.choices.size(); ++i)
+        if (v.isString() && v.asString() == def.choices[i].word) return i;
+    return 0;
+}
 
-const std::vector<SettingViewControllerEx::Choice> kZoomModes{
+const std::vector<Choice> kZoomModes{
     {"width", "Fit to Width"}, {"height", "Fit to Height"}, {"fit", "Fit to Image"}, {"zoom", "Maximum Zoom"},
     {"user", "Custom Zoom"}};
+
+// The character sets: their names as words, their titles as shown.
+const std::vector<Choice>& charsetChoices() {
+    static const std::vector<std::string> names = QNCharsetArray::getCharsetArray();
+    static const std::vector<std::string> titles = QNCharsetArray::getCharsetTitleArray();
+    static const std::vector<Choice> choices = [] {
+        std::vector<Choice> out;
+        for (size_t i = 0; i < names.size() && i < titles.size(); ++i) out.push_back({names[i].c_str(), titles[i].c_str()});
+        return out;
+    }();
+    return choices;
+}
+
+constexpr const char* kBookDefaultWord = SettingViewControllerEx::kBookDefault;
+
+// A per-book switch: the global value, on or off.
+const std::vector<Choice> kBookSwitch{{kBookDefaultWord, "Default"}, {"on", "On"}, {"off", "Off"}};
+
+// A keyboard of digits for the number rows.
+constexpr int64_t kNumberPad = 4;
 
 }  // namespace
 
 const std::vector<std::string>& SettingViewControllerEx::sectionTitles() {
-    static const std::vector<std::string> titles{"Viewer", "Page Turning", "Image", "File List", "Other"};
+    static const std::vector<std::string> titles{"Viewer", "Page Turning", "Image", "File List", "Other", "Remote"};
     return titles;
 }
 
@@ -91,11 +103,14 @@ const std::vector<SettingViewControllerEx::RowDef>& SettingViewControllerEx::row
         {1, "isSwipeToPage", "Swipe to Turn Pages", kSwitch, {}},
         {1, "isPageVerticalScroll", "Vertical Scrolling", kSwitch, {}},
         {1, "isSwapTapLeftRight", "Swap Left and Right Taps", kSwitch, {}},
-        {1, "animation", "Page Animation", kChoice, {{"default", "Default"}, {"fast", "Fast"}, {"none", "None"}}},
+        {1, "animation",
+         "Page Animation",
+         kChoice,
+         {{"default", "Default"}, {"fast", "Fast"}, {"fastSwipeNoSlide", "Fast, No Slide After Swipe"}, {"none", "None"}}},
         {1, "volumeButton",
          "Volume Buttons",
          kChoice,
-         {{"disable", "Off"}, {"up", "Up for Next Page"}, {"down", "Down for Next Page"}}},
+         {{"disable", "Off"}, {"up", "Up for Next Page"}, {"down", "Down for Next Page"}, {"doubleclick", "Press Twice for Previous Page"}}},
         {2, "imageFilter",
          "Image Filter",
          kChoice,
@@ -132,8 +147,134 @@ const std::vector<SettingViewControllerEx::RowDef>& SettingViewControllerEx::row
         {4, "startupLock", "Start-up Lock", kChoice, {{"disable", "Off"}, {"passphrase", "Passphrase"}}},
         {4, "iCloudEnable", "Share Reading Positions", kSwitch, {}},
         {4, "isDoNotStorePasswords", "Do Not Store Passwords", kSwitch, {}},
+
+        // ---- Reading: pages, bars and scrolling ----
+        {kSectionViewer, "centerSpace", "Space Between Pages (%)", kNumber, {}, false, 0, 50},
+        {kSectionViewer, "isExchangeDoublePage", "Swap the Two Pages", kSwitch, {}},
+        {kSectionViewer, "isSwitchSplitLeftRight", "Swap Split Halves", kSwitch, {}},
+        {kSectionViewer, "isStatusbarBlack", "Dark Status Bar", kSwitch, {}},
+        {kSectionViewer, "isDisplayZoomMode", "Show Zoom Mode", kSwitch, {}},
+        {kSectionViewer, "isShowBadge", "Page Number on the Icon", kSwitch, {}},
+        {kSectionViewer, "isPreRead", "Load Pages Ahead", kSwitch, {}},
+        {kSectionPageTurning, "isDisableAutoScroll", "Keep Scroll Position", kSwitch, {}},
+        // Stored as "no bounce": on lets the page bounce at its edges.
+        {kSectionPageTurning, "isDisableBounce", "Bounce at Edges", kInvertedSwitch, {}},
+        {kSectionPageTurning, "isEnableSnap", "Stop at Page Edges", kSwitch, {}},
+        {kSectionImage, "pdfOptimize",
+         "PDF Rendering",
+         kChoice,
+         {{"auto", "Automatic"}, {"text", "Text"}, {"image", "Image"}, {"smooth", "Smooth"}}},
+        {kSectionImage, "clipBlankSpace",
+         "Crop Blank Space",
+         kChoice,
+         {{"none", "Off"}, {"normal", "Normal"}, {"white", "White Only"}, {"keepaspect", "Keep Aspect Ratio"}}},
+        // ---- Lists ----
+        {kSectionFileList, "isSelectFolder", "Choose a Folder in Books", kSwitch, {}},
+        {kSectionFileList, "isNotSelectOneFolder", "Skip the Choice of One Folder", kSwitch, {}},
+        {kSectionFileList, "maximumNumberOfHistories", "History Length", kNumber, {}, false, 1, 100},
+        // ---- Remote servers, streaming and transfers ----
+        {kSectionRemote, "isEnableStreaming", "Read Remote Books in Place", kSwitch, {}},
+        {kSectionRemote, "streamExpireDays",
+         "Keep Streamed Data",
+         kChoice,
+         {{"24h", "24 Hours"},
+          {"3days", "3 Days"},
+          {"7days", "7 Days"},
+          {"30days", "30 Days"},
+          {"90days", "90 Days"},
+          {"1year", "1 Year"},
+          {"3years", "3 Years"}}},
+        {kSectionRemote, "remoteThumbsAutoLoad",
+         "Load Remote Covers",
+         kChoice,
+         {{"default", "Automatic"}, {"on", "Always"}, {"off", "Never"}}},
+        {kSectionRemote, "multipleSelectDownload", "Select Files to Download", kSwitch, {}},
+        {kSectionRemote, "overWriteMode",
+         "When a File Exists",
+         kChoice,
+         {{"skip", "Skip"}, {"rename", "Rename"}, {"overwrite", "Overwrite"}}},
+        {kSectionRemote, "isFileDownloadOnlyDownloadFolder", "Download Only into Downloads", kSwitch, {}},
+        {kSectionRemote, "downloadListType", "Names of Linked Files", kChoice, {{"link", "Link Text"}, {"filename", "File Name"}}},
+        {kSectionRemote, "isHideDotFileSMB", "Hide Dot Files (SMB)", kSwitch, {}},
+        {kSectionRemote, "smblib",
+         "SMB Client",
+         kChoice,
+         {{"auto", "Automatic"}, {"auto2", "SMB2/3"}, {"assmb", "SMB1"}}},
+        {kSectionRemote, "charset", "Character Set", kChoice, charsetChoices(), true},
+        // ---- Language ----
+        {kSectionOther, "localizeSelect",
+         "Language",
+         kChoice,
+         {{"system", "System"},
+          {"en", "English"},
+          {"ja", "日本語"},
+          {"ko", "한국어"},
+          {"zh-Hans", "简体中文"},
+          {"zh-Hant", "繁體中文"}},
+         true},
     };
     return defs;
+}
+
+const std::vector<SettingViewControllerEx::RowDef>& SettingViewControllerEx::bookRowDefs() {
+    static const std::vector<RowDef> defs{
+        {0, "pageDirection",
+         "Page Direction",
+         kChoice,
+         {{kBookDefaultWord, "Default"}, {"right", "Left to Right"}, {"left", "Right to Left"}}},
+        {0, "isDoubleTruck", "Two Pages in Landscape", kChoice, kBookSwitch},
+        {0, "isSingleViewFirstPage", "First Page Alone", kChoice, kBookSwitch},
+        {0, "isDivisionPage", "Split Wide Pages", kChoice, kBookSwitch},
+        {0, "isSwitchSplitLeftRight", "Swap Split Halves", kChoice, kBookSwitch},
+        {0, "centerSpace",
+         "Space Between Pages (%)",
+         kChoice,
+         {{kBookDefaultWord, "Default"}, {"0", "0"}, {"1", "1"}, {"3", "3"}, {"5", "5"}, {"10", "10"}, {"15", "15"}},
+         true},
+        {1, "isPageVerticalScroll", "Vertical Scrolling", kChoice, kBookSwitch},
+        {1, "isSwapTapLeftRight", "Swap Left and Right Taps", kChoice, kBookSwitch},
+        {2, "isNoAspectFill", "Stretch to the Screen", kChoice, kBookSwitch},
+        {2, "pdfTrimming",
+         "PDF Margins",
+         kChoice,
+         {{kBookDefaultWord, "Default"}, {"none", "Keep"}, {"crop", "Crop"}, {"trim", "Trim"}, {"both", "Crop and Trim"}}},
+        {2, "pdfOptimize",
+         "PDF Rendering",
+         kChoice,
+         {{kBookDefaultWord, "Default"}, {"auto", "Automatic"}, {"text", "Text"}, {"image", "Image"}, {"smooth", "Smooth"}}},
+        {2, "clipBlankSpace",
+         "Crop Blank Space",
+         kChoice,
+         {{kBookDefaultWord, "Default"},
+          {"none", "Off"},
+          {"normal", "Normal"},
+          {"white", "White Only"},
+          {"keepaspect", "Keep Aspect Ratio"}}},
+    };
+    return defs;
+}
+
+const std::vector<std::string>& SettingViewControllerEx::bookSettingKeys() {
+    static const std::vector<std::string> keys = [] {
+        std::vector<std::string> out;
+        for (const auto& def : bookRowDefs()) out.push_back(def.key);
+        // The filters a book may override, chosen on their own screen.
+        for (const char* key : {"imageFilter", "imageFilter2", "imageFilter3"}) out.push_back(key);
+        return out;
+    }();
+    return keys;
+}
+
+const std::vector<SettingViewControllerEx::RowDef>& SettingViewControllerEx::activeRowDefs() const {
+    return settingViewType_ == 1 ? bookRowDefs() : rowDefs();
+}
+
+bool SettingViewControllerEx::segmentsFit(const std::vector<std::string>& titles, double width) {
+    ui::SegmentedControl probe;
+    for (size_t i = 0; i < titles.size(); ++i) probe.insertSegment(titles[i], int(i), false);
+    const double needed = probe.sizeThatFits(ui::Size{width, 44}).width;
+    // The grouped table's insets and the cell's own margins on both sides.
+    return needed <= width - 2 * 20.0 - 2 * 16.0;
 }
 
 SettingViewControllerEx::SettingViewControllerEx(ui::TableViewStyle style) : style_(style) {}
@@ -147,14 +288,19 @@ void SettingViewControllerEx::loadView() {
 void SettingViewControllerEx::viewDidLoad() {
     setTitle(tr("Settings"));
     values_ = std::make_shared<sys::PlistDictionary>();
-    if (settings_) {
+    if (settings_ && settingViewType_ == 1) {
+        // The book's own words; a key it leaves to the global value shows
+        // "Default".
+        const sys::PlistDictionary own = settings_->bookSettings();
+        for (const auto& key : bookSettingKeys()) {
+            const sys::PlistValue& v = own.get(key);
+            values_->set(key, v.isString() && !Settings::isDefaultBookSetting(v) ? v : sys::PlistValue(kBookDefault));
+        }
+    } else if (settings_) {
         for (const auto& def : rowDefs()) {
             sys::PlistValue v = settings_->valueForKey(def.key);
-            if (settingViewType_ == 1) {
-                const sys::PlistValue& own = settings_->bookSettings().get(def.key);
-                if (!own.isNull() && !Settings::isDefaultBookSetting(own)) v = own;
-            }
-            if (def.kind != kChoice) v = sys::PlistValue(v.boolValue());
+            if (def.kind == kSwitch || def.kind == kInvertedSwitch) v = sys::PlistValue(v.boolValue());
+            if (def.kind == kNumber) v = sys::PlistValue(std::to_string(v.integerValue()));
             values_->set(def.key, v);
         }
     }
@@ -164,51 +310,88 @@ void SettingViewControllerEx::viewDidLoad() {
 
 std::string SettingViewControllerEx::choiceTitle(const RowDef& def) const {
     const sys::PlistValue& v = values_ ? values_->get(def.key) : sys::PlistValue::null();
-    for (const auto& c : def.choices)
-        if (v.isString() && v.asString() == c.word) return tr(c.title);
-    return "";
+    if (def.kind == kNumber) return v.isString() ? v.asString() : std::to_string(v.integerValue());
+    if (def.choices.empty()) return "";
+    return choiceText(def, choiceIndex(def, v));
+}
+
+const SettingViewControllerEx::RowDef* SettingViewControllerEx::defOf(const std::string& key) const {
+    for (const auto& def : activeRowDefs())
+        if (key == def.key) return &def;
+    return nullptr;
+}
+
+bool SettingViewControllerEx::showsSegments(const RowDef& def) const {
+    if (def.kind != kChoice || def.choices.size() > 3) return false;
+    std::vector<std::string> titles;
+    for (size_t i = 0; i < def.choices.size(); ++i) titles.push_back(choiceText(def, i));
+    // The narrower side of the screen: the rows are made once, and a turn
+    // of the device must not cut them off.
+    const ui::Rect screen = ui::Screen::main().bounds();
+    double width = std::min(screen.width(), screen.height());
+    if (table_ && table_->bounds().width() > 0) width = std::min(width, table_->bounds().width());
+    return segmentsFit(titles, width);
+}
+
+void SettingViewControllerEx::showValue(QNTableViewData& row, const RowDef& def) const {
+    const sys::PlistValue& v = values_->get(def.key);
+    if (def.kind == kSwitch || def.kind == kInvertedSwitch) {
+        const bool stored = v.boolValue();
+        row.setValue(sys::PlistValue(def.kind == kInvertedSwitch ? !stored : stored));
+        if (auto sw = row.sw()) sw->setOn(row.value().boolValue(), false);
+    } else if (row.style() == QNTableViewData::kStyleSegment) {
+        row.setValue(sys::PlistValue(int64_t(choiceIndex(def, v))));
+    } else {
+        row.setDetailText(choiceTitle(def));
+    }
 }
 
 void SettingViewControllerEx::buildRows() {
     const auto& titles = sectionTitles();
-    for (size_t s = 0; s < titles.size(); ++s) table_->setSectionHeaderTitle(tr(titles[s].c_str()), int(s));
-    for (const auto& def : rowDefs()) {
+    if (settingViewType_ == 1) {
+        for (int s = 0; s < 3; ++s) table_->setSectionHeaderTitle(tr(titles[size_t(s)].c_str()), s);
+    } else {
+        for (size_t s = 0; s < titles.size(); ++s) table_->setSectionHeaderTitle(tr(titles[s].c_str()), int(s));
+    }
+    for (const auto& def : activeRowDefs()) {
         auto row = std::make_shared<QNTableViewData>();
         row->setKey(def.key);
         row->setText(tr(def.title));
         if (def.kind == kSwitch || def.kind == kInvertedSwitch) {
             const bool inverted = def.kind == kInvertedSwitch;
-            const bool stored = values_->get(def.key).boolValue();
             row->setStyle(QNTableViewData::kStyleSwitch);
-            row->setValue(sys::PlistValue(inverted ? !stored : stored));
             row->assignDictionary(values_, def.key, {sys::PlistValue(inverted), sys::PlistValue(!inverted)});
             row->setSelectionStyle(0);
-        } else if (def.choices.size() <= 3) {
+        } else if (showsSegments(def)) {
             row->setStyle(QNTableViewData::kStyleSegment);
             std::vector<std::string> list;
             std::vector<sys::PlistValue> words;
-            int64_t selected = 0;
             for (size_t i = 0; i < def.choices.size(); ++i) {
-                list.push_back(tr(def.choices[i].title));
+                list.push_back(choiceText(def, i));
                 words.emplace_back(def.choices[i].word);
-                const sys::PlistValue& v = values_->get(def.key);
-                if (v.isString() && v.asString() == def.choices[i].word) selected = int64_t(i);
             }
             row->setSelectionList(list);
-            row->setValue(sys::PlistValue(selected));
             row->assignDictionary(values_, def.key, words);
             row->setIsDisplayedInTwoLines(true);
             row->setSelectionStyle(0);
         } else {
             row->setStyle(QNTableViewData::kStyleValue1);
-            row->setDetailText(choiceTitle(def));
             row->setAccessoryType(int64_t(ui::TableViewCellAccessoryType::DisclosureIndicator));
             row->setSelectionStyle(int64_t(ui::TableViewCellSelectionStyle::Default));
         }
+        showValue(*row, def);
         table_->addData(row, def.section, ui::TableViewRowAnimation::None);
     }
+    // The book's settings all go back to the global ones.
+    if (settingViewType_ == 1) {
+        auto row = std::make_shared<QNTableViewData>();
+        row->setKey(kResetRowKey);
+        row->setText(tr("Use the Global Settings"));
+        row->setSelectionStyle(int64_t(ui::TableViewCellSelectionStyle::Default));
+        table_->addData(row, 3, ui::TableViewRowAnimation::None);
+    }
     // The bookshelf's theme: a list of its own, chosen there and kept at once.
-    if (settingViewType_ == 0 && settings_ && settings_->themeLoader()) {
+    if (settingViewType_ != 1 && settings_ && settings_->themeLoader()) {
         auto row = std::make_shared<QNTableViewData>();
         row->setKey(kThemeRowKey);
         row->setText(tr("Theme"));
@@ -246,13 +429,12 @@ void SettingViewControllerEx::viewWillAppear(bool animated) {
 }
 
 void SettingViewControllerEx::refreshRow(const std::string& key) {
+    const RowDef* def = defOf(key);
     const auto& sections = table_->sectionList();
     for (size_t s = 0; s < sections.size(); ++s) {
         for (size_t r = 0; r < sections[s].size(); ++r) {
             if (sections[s][r]->key() != key) continue;
-            for (const auto& def : rowDefs())
-                if (key == def.key && def.kind == kChoice && def.choices.size() > 3)
-                    sections[s][r]->setDetailText(choiceTitle(def));
+            if (def) showValue(*sections[s][r], *def);
             table_->updateCellWithIndexPath({int(s), int(r)}, ui::TableViewRowAnimation::None);
         }
     }
@@ -276,38 +458,109 @@ void SettingViewControllerEx::tableViewDidSelectRowAtIndexPath(QNTableView& tabl
         if (auto* nav = navigationController()) nav->pushViewController(picker, true);
         return;
     }
-    for (const auto& def : rowDefs()) {
-        if (data->key() != def.key || def.kind != kChoice || def.choices.size() <= 3) continue;
-        const sys::PlistValue& v = values_->get(def.key);
-        std::weak_ptr<ui::ViewController> weak = weak_from_this();
-        const std::string key = def.key;
-        auto list = std::make_shared<ChoiceList>(def, v.isString() ? v.asString() : "", [weak, key](const std::string& w) {
-            if (auto self = std::dynamic_pointer_cast<SettingViewControllerEx>(weak.lock()))
-                self->setValue(key, sys::PlistValue(w));
-        });
-        if (auto* nav = navigationController()) nav->pushViewController(list, true);
-        return;
+    if (data->key() == kResetRowKey) return resetBookSettings();
+    if (data->style() != QNTableViewData::kStyleValue1) return;
+    const RowDef* def = defOf(data->key());
+    if (!def) return;
+    if (def->kind == kChoice) openChoiceList(*def);
+    else if (def->kind == kNumber) openNumberInput(*def);
+}
+
+void SettingViewControllerEx::openChoiceList(const RowDef& def) {
+    auto list = std::make_shared<ItemSelectViewController>(ui::TableViewStyle::Grouped);
+    std::vector<std::string> titles;
+    for (size_t i = 0; i < def.choices.size(); ++i) titles.push_back(choiceText(def, i));
+    list->setItemListArray_(std::move(titles));
+    list->setSelectedLine_(int64_t(choiceIndex(def, values_->get(def.key))));
+    list->setTitle(tr(def.title));
+    list->setUserData_(std::string(def.key));
+    list->setDelegate(std::dynamic_pointer_cast<SettingViewControllerEx>(shared_from_this()));
+    if (auto* nav = navigationController()) nav->pushViewController(list, true);
+}
+
+void SettingViewControllerEx::selectItem(int64_t item, const std::any& userData) {
+    const auto* key = std::any_cast<std::string>(&userData);
+    const RowDef* def = key ? defOf(*key) : nullptr;
+    if (!def || item < 0 || size_t(item) >= def->choices.size()) return;
+    setValue(*key, sys::PlistValue(def->choices[size_t(item)].word));
+}
+
+void SettingViewControllerEx::openNumberInput(const RowDef& def) {
+    auto input = std::make_shared<TextInputViewController>();
+    input->setTitle(tr(def.title));
+    input->setTextLabel_(tr(def.title));
+    input->setTextToEdit_(choiceTitle(def));
+    input->setKeybordType_(kNumberPad);
+    input->setUserInfo(std::string(def.key));
+    input->setDelegate(std::dynamic_pointer_cast<SettingViewControllerEx>(shared_from_this()));
+    if (auto* nav = navigationController()) nav->pushViewController(input, true);
+}
+
+bool SettingViewControllerEx::onFinishTextInput(TextInputViewController& sender, const std::string& editTo,
+                                                const std::string&) {
+    const auto* key = std::any_cast<std::string>(&sender.userInfo());
+    const RowDef* def = key ? defOf(*key) : nullptr;
+    if (!def) return true;
+    // Digits only, a few of them: no sign, no spaces, nothing that overflows.
+    const bool digits = !editTo.empty() && editTo.size() <= 6 &&
+                        std::all_of(editTo.begin(), editTo.end(), [](char c) { return c >= '0' && c <= '9'; });
+    const int number = digits ? std::stoi(editTo) : -1;
+    if (!digits || number < def->minimum || number > def->maximum) {
+        std::string message = tr("Enter a number from %d to %d.");
+        for (int bound : {def->minimum, def->maximum}) {
+            const size_t at = message.find("%d");
+            if (at != std::string::npos) message.replace(at, 2, std::to_string(bound));
+        }
+        auto alert = std::make_shared<QNAlertView>(tr(def->title), message, std::weak_ptr<QNAlertViewDelegate>(),
+                                                   std::nullopt, std::vector<std::string>{tr("OK")});
+        alert->show(&sender);
+        return false;
     }
+    setValue(*key, sys::PlistValue(std::to_string(number)));
+    return true;
+}
+
+void SettingViewControllerEx::resetBookSettings() {
+    for (const auto& key : bookSettingKeys()) setValue(key, sys::PlistValue(kBookDefault));
 }
 
 void SettingViewControllerEx::saveChanges() {
     if (!settings_ || !values_) return;
     bool changed = false;
+    // Keys with setters of their own, which save as they go.
+    std::vector<std::pair<std::string, sys::PlistValue>> ownSetters;
     for (const auto& [key, value] : *values_) {
         if (original_.get(key) == value) continue;
         changed = true;
-        if (settingViewType_ == 1) settings_->setBookSettingValue(key, value);
-        else settings_->setValueForKey(key, value);
+        if (settingViewType_ == 1) {
+            settings_->setBookSettingValue(key, value);
+        } else if (key == "streamExpireDays" || key == "iCloudEnable" ||
+                   (key == "sortMode" && value.isString() && value.asString() == "old")) {
+            ownSetters.emplace_back(key, value);
+        } else {
+            settings_->setValueForKey(key, value);
+        }
     }
     if (!changed) return;
     if (settingViewType_ == 1) {
         settings_->saveBookSettingsToFile();
-    } else {
-        settings_->saveToFile();
-        // These two live in the user defaults too, which win over the file.
-        settings_->setGotoThelastFolder();
-        settings_->setSilentResume();
+        original_ = *values_;
+        return;
     }
+    for (const auto& [key, value] : ownSetters) {
+        if (key == "streamExpireDays") {
+            const RowDef* def = defOf(key);
+            if (def) settings_->setStreamExpireDays(int(choiceIndex(*def, value)));
+        } else if (key == "iCloudEnable") {
+            settings_->set_iCloudSyncEnable(value.boolValue());
+        } else {
+            settings_->setSortModeToOld();
+        }
+    }
+    settings_->saveToFile();
+    // These two live in the user defaults too, which win over the file.
+    settings_->setGotoThelastFolder();
+    settings_->setSilentResume();
     original_ = *values_;
 }
 

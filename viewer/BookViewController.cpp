@@ -287,6 +287,9 @@ void BookViewController::viewDidAppear(bool animated) {
         isNowPushToViewController_ = false;
         if (auto* nav = navigationController()) nav->setNavigationBarHidden(true, false);
     }
+    // Back from the settings: the page bar may have come or gone, and the
+    // page is laid out for the area it leaves.
+    if (isNeedReload_) bookToolViewStyle_ = settings_->getBookToolviewStyle();
     if (!isNowPresentJacketTrimViewController_) {
         scrollView_->setFrame(getScreenRect());
         labelMessage_->setFrame(ui::Rect(0, 0, getScreenRectWithoutBookToolView().width(), 25));
@@ -294,7 +297,7 @@ void BookViewController::viewDidAppear(bool animated) {
     const ui::Rect area = getScreenRect();
     isLandscape_ = area.width() > area.height();
     if (isNeedReload_) {
-        bookToolViewStyle_ = settings_->getBookToolviewStyle();
+        addRemoveBookToolView();
         if (bookReader_) bookReader_->deleteCache();
         reloadPage(false);
         isNeedReload_ = false;

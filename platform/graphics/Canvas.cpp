@@ -343,6 +343,56 @@ void Canvas::drawShadow(const Path& shape, const Rgba& color, Point offset, doub
     cairo_surface_destroy(a8);
 }
 
+void Canvas::blurBehind(const Rect& rect, double radius) {
+    cairo_surface_t* target = cairo_get_group_target(cr_);
+    if (!target || cairo_surface_get_type(target) != CAIRO_SURFACE_TYPE_IMAGE ||
+        cairo_image_surface_get_format(target) != CAIRO_FORMAT_ARGB32 || rect.width() <= 0 || rect.height() <= 0)
+        return;
+    cairo_matrix_t m;
+    cairo_get_matrix(cr_, &m);
+    const double devScale = std::sqrt(std::fabs(m.xx * m.yy - m.xy * m.yx));
+    const int r = int(std::lround(std::max(0.0, radius) * devScale / 2));
+    if (r <= 0) return;
+    double xs[4], ys[4];
+    Point corners[4] = {{rect.minX(), rect.minY()}, {rect.maxX(), rect.minY()}, {rect.minX(), rect.maxY()},
+                        {rect.maxX(), rect.maxY()}};
+    for (int i = 0; i < 4; ++i) {
+        xs[i] = corners[i].x;
+        ys[i] = corners[i].y;
+        cairo_user_to_device(cr_, &xs[i], &ys[i]);
+    }
+    double ox = 0, oy = 0;
+    cairo_surface_get_device_offset(target, &ox, &oy);
+    const int sw = cairo_image_surface_get_width(target), sh = cairo_image_surface_get_height(target);
+    const int x0 = std::max(0, int(std::floor(*std::min_element(xs, xs + 4) + ox)));
+    const int y0 = std::max(0, int(std::floor(*std::min_element(ys, ys + 4) + oy)));
+    const int x1 = std::min(sw, int(std::ceil(*std::max_element(xs, xs + 4) + ox)));
+    const int y1 = std::min(sh, int(std::ceil(*std::max_element(ys, ys + 4) + oy)));
+    const int w = x1 - x0, h = y1 - y0;
+    if (w <= 0 || h <= 0) return;
+    cairo_surface_flush(target);
+    unsigned char* pixels = cairo_image_surface_get_data(target);
+    const int stride = cairo_image_surface_get_stride(target);
+    if (!pixels) return;
+    // Each channel of the premultiplied pixels on its own, as the shadow's
+    // alpha is blurred.
+    std::vector<uint8_t> plane(size_t(w) * size_t(h));
+    for (int channel = 0; channel < 4; ++channel) {
+        for (int y = 0; y < h; ++y) {
+            const uint32_t* row = reinterpret_cast<const uint32_t*>(pixels + size_t(y0 + y) * size_t(stride)) + x0;
+            for (int x = 0; x < w; ++x) plane[size_t(y) * size_t(w) + size_t(x)] = uint8_t(row[x] >> (8 * channel));
+        }
+        boxBlur(plane, w, h, w, r);
+        for (int y = 0; y < h; ++y) {
+            uint32_t* row = reinterpret_cast<uint32_t*>(pixels + size_t(y0 + y) * size_t(stride)) + x0;
+            const uint32_t mask = ~(uint32_t(0xff) << (8 * channel));
+            for (int x = 0; x < w; ++x)
+                row[x] = (row[x] & mask) | (uint32_t(plane[size_t(y) * size_t(w) + size_t(x)]) << (8 * channel));
+        }
+    }
+    cairo_surface_mark_dirty_rectangle(target, x0, y0, w, h);
+}
+
 void Canvas::beginShadowGroup() { cairo_push_group(cr_); }
 
 void Canvas::endShadowGroup(const Rgba& color, Point offset, double radius) {

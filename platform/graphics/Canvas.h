@@ -93,6 +93,9 @@ public:
     // shape (its alpha), drawn under it.
     void beginShadowGroup();
     void endShadowGroup(const Rgba& color, Point offset, double radius);
+    // Blurs what has been drawn so far inside `r` by `radius` points (the
+    // backdrop of a translucent bar); nothing on a surface it cannot read.
+    void blurBehind(const Rect& r, double radius);
 
     void drawText(const std::string& text, const Font& font, const Rect& rect, const Rgba& color,
                   const TextOptions& options = {});

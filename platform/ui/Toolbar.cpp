@@ -7,6 +7,8 @@ namespace ui {
 
 namespace {
 constexpr double kMargin = 8;
+// How far a translucent bar blurs what lies under it (points).
+constexpr double kBackdropBlur = 20;
 constexpr double kMinItem = 44;
 constexpr double kItemPadding = 10;
 }  // namespace
@@ -160,6 +162,9 @@ void Toolbar::drawBarBackground(gfx::Canvas& c, const View& bar, const Rect& r, 
     } else {
         gfx::Rgba fill = tint ? bar.resolve(*tint)
                               : (style == BarStyle::Black ? gfx::Rgba::rgb(0, 0, 0, 1) : bar.resolve(Color::barBackground()));
+        // A translucent bar lets only a blur of what lies under it through:
+        // texts scrolled beneath it would read over its own.
+        if (translucent && fill.a < 1.0) c.blurBehind(r, kBackdropBlur);
         fill.a = translucent ? std::min(fill.a, 0.94) : 1.0;
         c.fillRect(r, fill);
     }
