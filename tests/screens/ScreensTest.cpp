@@ -2,7 +2,10 @@
 
 #include "foundation/BookHistory.h"
 #include "foundation/HistoryCollector.h"
+#include "foundation/LanguageTables.h"
 #include "foundation/ThemeLoader.h"
+#include "foundation/ui/ItemSelectViewController.h"
+#include "foundation/ui/TextInputViewController.h"
 #include "library/ThemeSelectViewController.h"
 #include "foundation/ui/QNTableViewData.h"
 #include "library/LocalFilelistViewController.h"
@@ -12,6 +15,7 @@
 #include "screens/HistoryViewController.h"
 #include "screens/PassCodeInputViewEx.h"
 #include "screens/PassCodeRequet.h"
+#include "platform/ui/SegmentedControl.h"
 #include "platform/ui/Switch.h"
 #include "screens/SettingViewControllerEx.h"
 #include "viewer/BookViewController.h"
@@ -337,6 +341,142 @@ TEST_F(ScreensTest, KeepAspectRatioShowsOnWhilePagesKeepTheirShapeAndOffStretche
     nav->popViewController(false);
     driver->advance(0.5);
     EXPECT_FALSE(settings->isNoAspectFill());
+}
+
+// The row of `key` on the screen, or none.
+std::pair<ui::IndexPath, QNTableViewData*> rowOf(SettingViewControllerEx& screen, const std::string& key) {
+    const auto& sections = screen.table()->sectionList();
+    for (size_t s = 0; s < sections.size(); ++s)
+        for (size_t r = 0; r < sections[s].size(); ++r)
+            if (sections[s][r]->key() == key) return {{int(s), int(r)}, sections[s][r].get()};
+    return {{0, 0}, nullptr};
+}
+
+TEST_F(ScreensTest, EveryChosenKeyHasARowAndItsPickersKeepTheirRanges) {
+    // Every key of the store that a user chooses has a row here; the others
+    // have screens of their own or are kept by the program.
+    const std::set<std::string> elsewhere{"isBookshelfMode",     "micThreshold", "micDetectMode",      "tapMargin",
+                                          "imageFilter2",        "imageFilter3", "overWriteModeiTunes", "isEnableMediaServer"};
+    std::set<std::string> rowKeys;
+    for (const auto& def : SettingViewControllerEx::rowDefs()) EXPECT_TRUE(rowKeys.insert(def.key).second) << def.key << " twice";
+    for (const auto& [key, value] : settings->getDefaultSettings())
+        EXPECT_TRUE(rowKeys.count(key) || elsewhere.count(key)) << key << " has no row";
+    // Every text of the rows is in every table.
+    std::set<std::string> texts{"Use the Global Settings", "Enter a number from %d to %d."};
+    for (const auto* defs : {&SettingViewControllerEx::rowDefs(), &SettingViewControllerEx::bookRowDefs()})
+        for (const auto& def : *defs) {
+            texts.insert(def.title);
+            for (size_t i = 0; i < def.choices.size(); ++i)
+                if (!def.literalTitles || i == 0) texts.insert(def.choices[i].title);
+        }
+    for (const auto& t : SettingViewControllerEx::sectionTitles()) texts.insert(t);
+    for (const char* code : {"en", "ja", "ko", "zh-Hans", "zh-Hant"})
+        for (const auto& t : texts) EXPECT_TRUE(LanguageTables::shared().lookup(code, t).has_value()) << code << " lacks: " << t;
+
+    textScope.reset();
+    textScope = std::make_unique<gfx::TextEngine::Scope>(std::make_shared<gfx::PangoTextEngine>());
+    auto base = std::make_shared<ui::ViewController>();
+    auto nav = showInNavigation(base);
+    auto screen = std::make_shared<SettingViewControllerEx>();
+    screen->setSettings_(settings);
+    nav->pushViewController(screen, false);
+    driver->advance(0.5);
+    // Choices too wide for a phone open a list; narrow ones stay segments.
+    auto [orderAt, order] = rowOf(*screen, "sortMode");
+    ASSERT_TRUE(order);
+    EXPECT_EQ(order->style(), QNTableViewData::kStyleValue1) << "three long choices do not fit a phone's row";
+    EXPECT_EQ(order->detailText(), "Numbers by Value");
+    ASSERT_TRUE(rowOf(*screen, "bookListStyle").second);
+    EXPECT_EQ(rowOf(*screen, "bookListStyle").second->style(), QNTableViewData::kStyleSegment);
+    EXPECT_TRUE(SettingViewControllerEx::segmentsFit({"Detail", "Simple"}, 320));
+    EXPECT_FALSE(SettingViewControllerEx::segmentsFit({"Numbers by Value", "Natural", "Natural (Fast)"}, 375));
+    EXPECT_TRUE(SettingViewControllerEx::segmentsFit({"Numbers by Value", "Natural", "Natural (Fast)"}, 1024));
+    screen->tableViewDidSelectRowAtIndexPath(*screen->table(), orderAt, order);
+    driver->advance(0.6);
+    auto* list = dynamic_cast<ItemSelectViewController*>(nav->topViewController());
+    ASSERT_TRUE(list);
+    EXPECT_EQ(list->selectedLine_(), 0);
+    ASSERT_TRUE(tapText("Natural"));
+    driver->advance(0.8);
+    EXPECT_EQ(nav->topViewController(), screen.get());
+    EXPECT_EQ(screen->values()->getString("sortMode"), "natural");
+    EXPECT_EQ(rowOf(*screen, "sortMode").second->detailText(), "Natural");
+
+    // A number outside its range is refused with a message, and the screen stays.
+    auto [spaceAt, space] = rowOf(*screen, "centerSpace");
+    ASSERT_TRUE(space);
+    screen->tableViewDidSelectRowAtIndexPath(*screen->table(), spaceAt, space);
+    driver->advance(0.6);
+    auto* input = dynamic_cast<TextInputViewController*>(nav->topViewController());
+    ASSERT_TRUE(input);
+    EXPECT_EQ(input->textField_()->text(), "1");
+    for (const char* bad : {"80", "-3", "4x", "99999999999"}) {
+        input->textField_()->setText(bad);
+        input->textFieldDidEnd(*input->textField_());
+        driver->advance(0.6);
+        EXPECT_EQ(nav->topViewController(), input) << bad;
+        EXPECT_TRUE(driver->findByText("Enter a number from 0 to 50.")) << bad;
+        while (input->presentedViewController()) {
+            input->presentedViewController()->dismiss(false);
+            driver->advance(0.3);
+        }
+    }
+    EXPECT_EQ(screen->values()->getString("centerSpace"), "1");
+    input->textField_()->setText("5");
+    input->textFieldDidEnd(*input->textField_());
+    driver->advance(0.8);
+    EXPECT_EQ(nav->topViewController(), screen.get());
+    EXPECT_EQ(rowOf(*screen, "centerSpace").second->detailText(), "5");
+
+    nav->popViewController(false);
+    driver->advance(0.5);
+    EXPECT_EQ(settings->sortMode(), 1);
+    EXPECT_DOUBLE_EQ(settings->centerSpace(), 0.05);
+}
+
+TEST_F(ScreensTest, ABooksOwnSettingsAreKeptAsWordsAndGoBackToTheGlobalOnes) {
+    const std::string book = join(documents(), "Own.cbz");
+    touch(book);
+    settings->setTargetBook(book);
+    ASSERT_FALSE(settings->isDoubleTruck());
+    auto base = std::make_shared<ui::ViewController>();
+    auto nav = showInNavigation(base);
+    auto open = [&] {
+        auto screen = std::make_shared<SettingViewControllerEx>();
+        screen->setSettings_(settings);
+        screen->setSettingViewType(1);
+        nav->pushViewController(screen, false);
+        driver->advance(0.5);
+        return screen;
+    };
+    auto screen = open();
+    size_t rows = 0;
+    for (const auto& s : screen->table()->sectionList()) rows += s.size();
+    EXPECT_EQ(rows, SettingViewControllerEx::bookRowDefs().size() + 1) << "the book's keys and the way back";
+    EXPECT_EQ(screen->values()->getString("isDoubleTruck"), "_default");
+    screen->setValue("isDoubleTruck", sys::PlistValue("on"));
+    screen->setValue("pageDirection", sys::PlistValue("left"));
+    nav->popViewController(false);
+    driver->advance(0.5);
+    // The book's file holds the words the store reads: a number would read as off.
+    EXPECT_EQ(settings->bookSettings().get("isDoubleTruck"), sys::PlistValue("on"));
+    EXPECT_TRUE(settings->isDoubleTruck_Local());
+    EXPECT_FALSE(settings->isDoubleTruck()) << "the global value stays";
+    EXPECT_EQ(settings->pageDirection_Local(), 0);
+
+    screen = open();
+    EXPECT_EQ(screen->values()->getString("isDoubleTruck"), "on");
+    auto [resetAt, reset] = rowOf(*screen, SettingViewControllerEx::kResetRowKey);
+    ASSERT_TRUE(reset);
+    screen->tableViewDidSelectRowAtIndexPath(*screen->table(), resetAt, reset);
+    auto [truckAt, truck] = rowOf(*screen, "isDoubleTruck");
+    ASSERT_TRUE(truck);
+    EXPECT_EQ(truck->value(), sys::PlistValue(int64_t(0))) << "the row shows Default again";
+    nav->popViewController(false);
+    driver->advance(0.5);
+    EXPECT_FALSE(settings->isExistBookSetting());
+    EXPECT_FALSE(settings->isDoubleTruck_Local());
+    EXPECT_EQ(settings->pageDirection_Local(), settings->pageDirection());
 }
 
 }  // namespace
