@@ -73,6 +73,17 @@ TEST_F(SiteListTest, ANewSiteKeepsItsPasswordInTheKeyChainAndItsAddressWithoutCr
     ASSERT_TRUE(webDav);
     driver->tap(*webDav);
     driver->advance(0.3);
+    // The character set of its listings and its SMB client, each from a list.
+    ASSERT_TRUE(tapText("Character Set"));
+    driver->advance(0.6);
+    ASSERT_TRUE(tapText("Japanease(ShiftJIS)"));
+    driver->advance(0.6);
+    ASSERT_TRUE(tapText("SMB Client"));
+    driver->advance(0.6);
+    ASSERT_TRUE(tapText("SMB1"));
+    driver->advance(0.6);
+    EXPECT_EQ(nav->topViewController(), editor);
+    EXPECT_TRUE(driver->findByText("Japanease(ShiftJIS)"));
     ASSERT_TRUE(tapText("Save"));
     driver->advance(0.6);
     EXPECT_EQ(nav->topViewController(), list.get());
@@ -87,6 +98,8 @@ TEST_F(SiteListTest, ANewSiteKeepsItsPasswordInTheKeyChainAndItsAddressWithoutCr
     EXPECT_EQ(password(sites[0]), "s@cret");
     ASSERT_TRUE(sites[0].getDictionary("other"));
     EXPECT_TRUE(sites[0].getDictionary("other")->getBool("isWebDav"));
+    EXPECT_EQ(sites[0].getDictionary("other")->getString("ftpcharset"), "shift_jis");
+    EXPECT_EQ(sites[0].getDictionary("other")->getInteger("smblib"), 2) << "our SMB1 client";
     // The file itself never holds the password.
     std::ifstream in(ServerListViewControllerEx::siteListFile(), std::ios::binary);
     const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
