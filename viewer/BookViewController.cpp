@@ -289,7 +289,11 @@ void BookViewController::viewDidAppear(bool animated) {
     }
     // Back from the settings: the page bar may have come or gone, and the
     // page is laid out for the area it leaves.
-    if (isNeedReload_) bookToolViewStyle_ = settings_->getBookToolviewStyle();
+    if (isNeedReload_) {
+        const int style = settings_->getBookToolviewStyle();
+        if (style != bookToolViewStyle_) relayoutOnReload_ = true;
+        bookToolViewStyle_ = style;
+    }
     if (!isNowPresentJacketTrimViewController_) {
         scrollView_->setFrame(getScreenRect());
         labelMessage_->setFrame(ui::Rect(0, 0, getScreenRectWithoutBookToolView().width(), 25));

@@ -583,6 +583,9 @@ private:
     // Flags.
     bool isThereLoadedImage_ = false;
     bool isNeedReload_ = false;
+    // The next reload lays the page out anew for the screen's area (the page
+    // bar came or went) instead of keeping the size it is shown at.
+    bool relayoutOnReload_ = false;
     bool isNeedLayout_ = false;
     bool goingCloseBook_ = false;
     bool bookClosed_ = false;

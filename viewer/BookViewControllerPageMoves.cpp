@@ -442,7 +442,8 @@ void BookViewController::reloadPage(bool wait) {
     in.contentSize = scrollView_->contentSize();
     in.zoomScale = scrollView_->zoomScale();
     in.zoomModeForRotation = settings_->getZoomModeForUseWithRotation(isLandscape_);
-    in.changeDoubleTruckMode = isChangeDoubleTruckMode_;
+    in.changeDoubleTruckMode = isChangeDoubleTruckMode_ || relayoutOnReload_;
+    relayoutOnReload_ = false;
     in.displayPage = displayBookPage_;
     in.page = page_;
     in.token = reloadToken_;

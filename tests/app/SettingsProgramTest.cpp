@@ -10,6 +10,7 @@
 #include "foundation/BookCommon.h"
 #include "foundation/QNKeyChain.h"
 #include "foundation/Settings.h"
+#include "foundation/ui/ItemSelectViewController.h"
 #include "foundation/ui/QNNoticeView.h"
 #include "foundation/ui/QNTableView.h"
 #include "foundation/ui/QNTableViewCellCustom.h"
@@ -42,6 +43,9 @@
 #include "screens/SettingViewControllerEx.h"
 #include "screens/StartupPasscodeInputViewController.h"
 #include "tests/app/ProgramRun.h"
+#include "viewer/BookToolView.h"
+#include "viewer/BookViewController.h"
+#include "viewer/BookViewScreen.h"
 
 #include <filesystem>
 #include <fstream>
@@ -61,6 +65,37 @@ protected:
     void TearDown() override {
         keepShots("settings-");
         ProgramRun::TearDown();
+    }
+    // The book "Pages" of flat pages, opened from the library (the question
+    // before opening answered with its first choice).
+    void makePagesBook() {
+        const std::string src = home->file("src");
+        fs::create_directories(src);
+        makeFlatBook(src, "Pages.cbz", 6, 300, 1000, [](int i) { return gfx::Rgba::rgb(40 * i, 90, 160, 1); });
+    }
+    void openPagesBook() {
+        play("tap \"Pages\"\nwait 1\nsheet 0\nwait 2\n");
+        ASSERT_TRUE(viewer());
+    }
+    // The reader's settings, from its menu.
+    void openReaderSettings() {
+        play(tapMiddle() + "wait 1\n");
+        ui::View* gear = menuBarItem([](const ui::BarButtonItem& i) { return named(i, "settings"); });
+        ASSERT_TRUE(gear);
+        play("tap " + centreOf(*gear) + "\nwait 1\n");
+        ASSERT_TRUE(dynamic_cast<SettingViewControllerEx*>(nav()->topViewController()));
+    }
+    // The page (tall, fitted to the screen) lies above the page bar, all
+    // of it on screen.
+    void expectPageClearOfTheBar(const std::string& what) {
+        BookViewController* v = viewer();
+        ASSERT_TRUE(v) << what;
+        ASSERT_TRUE(v->bookToolView()) << what << ": no page bar";
+        ui::ImageView* page = v->imageViewDisplay();
+        ASSERT_TRUE(page) << what;
+        const double pageBottom = page->convertPointToWindow({0, page->bounds().height()}).y;
+        const double barTop = v->bookToolView()->convertPointToWindow({0, 0}).y;
+        EXPECT_LE(pageBottom, barTop + 0.5) << what << ": the bar covers the page's bottom";
     }
     LocalFilelistViewController* list() const {
         return dynamic_cast<LocalFilelistViewController*>(nav()->topViewController());
@@ -329,6 +364,53 @@ TEST_F(SettingsProgramTest, ListStyleAndHomeFolderShowOnReturnFromSettings) {
     ui::test::Driver driver(window());
     EXPECT_FALSE(driver.findByText("Alpha"));
     EXPECT_TRUE(driver.findByText(BookCommon::localizedStringWithOnOff("Shared Documents")));
+}
+
+TEST_F(SettingsProgramTest, ThePageBarChosenInTheReaderShowsAtOnceAndAfterARestart) {
+    writeGlobalSettings({{"bookToolView", sys::PlistValue("none")},
+                         {"defaultZoomMode", sys::PlistValue("fit")},
+                         {"isDoubleTruck", sys::PlistValue(false)}});
+    makePagesBook();
+    ASSERT_TRUE(launch());
+    openPagesBook();
+    EXPECT_FALSE(viewer()->bookToolView());
+    openReaderSettings();
+    // Four positions do not fit a phone's row: they are a list.
+    play("tap \"Page Bar\"\nwait 1\ntap \"Bottom\"\nwait 1\nback\nwait 2\nshot page-bar-on\n");
+    expectPageClearOfTheBar("back from the settings");
+    stop();
+    quickAction = "filelist";
+    ASSERT_TRUE(launch());
+    openPagesBook();
+    play("wait 1\nshot page-bar-restart\n");
+    expectPageClearOfTheBar("after a restart");
+}
+
+TEST_F(SettingsProgramTest, FoldersFirstChosenFromItsListOrdersTheLibraryNowAndAfterARestart) {
+    fs::create_directories(docs() + "/Zeta");
+    // A narrow phone: the three choices do not fit beside each other.
+    device = "phone-se";
+    ASSERT_TRUE(launch());
+    ASSERT_TRUE(list());
+    auto firstTitle = [&] {
+        ui::test::Driver driver(window());
+        ui::View* zeta = driver.findByText("Zeta");
+        ui::View* alpha = driver.findByText("Alpha");
+        if (!zeta || !alpha) return std::string("?");
+        return driver.centerOf(*zeta).y < driver.centerOf(*alpha).y ? std::string("Zeta") : std::string("Alpha");
+    };
+    EXPECT_EQ(firstTitle(), "Alpha") << "files first out of the box";
+    openSettings();
+    play("tap \"Folders\"\nwait 1\nshot folders-list\n");
+    ASSERT_TRUE(dynamic_cast<ItemSelectViewController*>(nav()->topViewController()));
+    play("tap \"Folders First\"\nwait 1\nback\nwait 1\nshot folders-first\n");
+    ASSERT_TRUE(list());
+    EXPECT_EQ(firstTitle(), "Zeta");
+    stop();
+    ASSERT_TRUE(launch());
+    ASSERT_TRUE(list());
+    play("shot folders-first-restart\n");
+    EXPECT_EQ(firstTitle(), "Zeta");
 }
 
 }  // namespace
