@@ -173,7 +173,6 @@ const std::vector<SettingViewControllerEx::RowDef>& SettingViewControllerEx::row
         {kSectionFileList, "isNotSelectOneFolder", "Skip the Choice of One Folder", kSwitch, {}},
         {kSectionFileList, "maximumNumberOfHistories", "History Length", kNumber, {}, false, 1, 100},
         // ---- Remote servers, streaming and transfers ----
-        {kSectionRemote, "isEnableStreaming", "Read Remote Books in Place", kSwitch, {}},
         {kSectionRemote, "streamExpireDays",
          "Keep Streamed Data",
          kChoice,

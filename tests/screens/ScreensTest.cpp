@@ -354,9 +354,10 @@ std::pair<ui::IndexPath, QNTableViewData*> rowOf(SettingViewControllerEx& screen
 
 TEST_F(ScreensTest, EveryChosenKeyHasARowAndItsPickersKeepTheirRanges) {
     // Every key of the store that a user chooses has a row here; the others
-    // have screens of their own or are kept by the program.
-    const std::set<std::string> elsewhere{"isBookshelfMode",     "micThreshold", "micDetectMode",      "tapMargin",
-                                          "imageFilter2",        "imageFilter3", "overWriteModeiTunes", "isEnableMediaServer"};
+    // have screens of their own, or nothing in the program reads them.
+    const std::set<std::string> elsewhere{"isBookshelfMode",     "micThreshold",        "micDetectMode",
+                                          "tapMargin",           "imageFilter2",        "imageFilter3",
+                                          "overWriteModeiTunes", "isEnableMediaServer", "isEnableStreaming"};
     std::set<std::string> rowKeys;
     for (const auto& def : SettingViewControllerEx::rowDefs()) EXPECT_TRUE(rowKeys.insert(def.key).second) << def.key << " twice";
     for (const auto& [key, value] : settings->getDefaultSettings())
