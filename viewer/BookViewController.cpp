@@ -287,13 +287,16 @@ void BookViewController::viewDidAppear(bool animated) {
         isNowPushToViewController_ = false;
         if (auto* nav = navigationController()) nav->setNavigationBarHidden(true, false);
     }
-    // Back from the settings: the page bar may have come or gone, and the
-    // page is laid out for the area it leaves.
+    // Back from the settings: a changed setting (the page bar, the page's
+    // shape, the gap between pages...) lays the page out anew, for the area
+    // the bar leaves.
     if (isNeedReload_) {
         const int style = settings_->getBookToolviewStyle();
-        if (style != bookToolViewStyle_) relayoutOnReload_ = true;
+        if (style != bookToolViewStyle_ || (settingsWhenCovered_ && settings_->snapshot() != settingsWhenCovered_))
+            relayoutOnReload_ = true;
         bookToolViewStyle_ = style;
     }
+    settingsWhenCovered_.reset();
     if (!isNowPresentJacketTrimViewController_) {
         scrollView_->setFrame(getScreenRect());
         labelMessage_->setFrame(ui::Rect(0, 0, getScreenRectWithoutBookToolView().width(), 25));
@@ -334,6 +337,7 @@ void BookViewController::viewWillDisappear(bool animated) {
     // Keys go to the screen coming in from the moment it starts to slide in.
     if (isFirstResponder()) resignFirstResponder();
     stopCacheCreator();
+    settingsWhenCovered_ = settings_ ? settings_->snapshot() : nullptr;
     if (delegate_) delegate_->finishReadBook(fileName_);
 }
 

@@ -586,6 +586,9 @@ private:
     // The next reload lays the page out anew for the screen's area (the page
     // bar came or went) instead of keeping the size it is shown at.
     bool relayoutOnReload_ = false;
+    // The settings as they were when another screen covered this one: a
+    // change made there lays the page out anew on return.
+    std::shared_ptr<const SettingsValues> settingsWhenCovered_;
     bool isNeedLayout_ = false;
     bool goingCloseBook_ = false;
     bool bookClosed_ = false;

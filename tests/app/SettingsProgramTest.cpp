@@ -43,6 +43,7 @@
 #include "screens/SettingViewControllerEx.h"
 #include "screens/StartupPasscodeInputViewController.h"
 #include "tests/app/ProgramRun.h"
+#include "tests/app/ProgramShot.h"
 #include "viewer/BookToolView.h"
 #include "viewer/BookViewController.h"
 #include "viewer/BookViewScreen.h"
@@ -71,7 +72,7 @@ protected:
     void makePagesBook() {
         const std::string src = home->file("src");
         fs::create_directories(src);
-        makeFlatBook(src, "Pages.cbz", 6, 300, 1000, [](int i) { return gfx::Rgba::rgb(40 * i, 90, 160, 1); });
+        makeFlatBook(src, "Pages.cbz", 6, 300, 1000, [](int i) { return programtest::toRgba(programtest::kPage[i % 6]); });
     }
     void openPagesBook() {
         play("tap \"Pages\"\nwait 1\nsheet 0\nwait 2\n");
@@ -84,6 +85,25 @@ protected:
         ASSERT_TRUE(gear);
         play("tap " + centreOf(*gear) + "\nwait 1\n");
         ASSERT_TRUE(dynamic_cast<SettingViewControllerEx*>(nav()->topViewController()));
+    }
+    // Taps the switch of the settings row of `key`, as a finger would.
+    void tapSettingSwitch(const std::string& key) {
+        auto* screen = dynamic_cast<SettingViewControllerEx*>(nav()->topViewController());
+        ASSERT_TRUE(screen);
+        QNTableView* table = screen->table();
+        const auto& sections = table->sectionList();
+        for (size_t sec = 0; sec < sections.size(); ++sec)
+            for (size_t r = 0; r < sections[sec].size(); ++r) {
+                if (sections[sec][r]->key() != key) continue;
+                const ui::IndexPath ip{int(sec), int(r)};
+                table->scrollToRowAtIndexPath(ip, ui::TableViewScrollPosition::Middle, false);
+                play("wait 0.5\n");
+                auto* cell = dynamic_cast<QNTableViewCellCustom*>(table->cellForRowAtIndexPath(ip));
+                ASSERT_TRUE(cell && cell->sw());
+                play("tap " + centreOf(*cell->sw()) + "\nwait 1\n");
+                return;
+            }
+        FAIL() << "no row for " << key;
     }
     // The page (tall, fitted to the screen) lies above the page bar, all
     // of it on screen.
@@ -411,6 +431,31 @@ TEST_F(SettingsProgramTest, FoldersFirstChosenFromItsListOrdersTheLibraryNowAndA
     ASSERT_TRUE(list());
     play("shot folders-first-restart\n");
     EXPECT_EQ(firstTitle(), "Zeta");
+}
+
+TEST_F(SettingsProgramTest, PagesStretchedFromTheReadersSettingsAtOnceAndAfterARestart) {
+    writeGlobalSettings({{"defaultZoomMode", sys::PlistValue("fit")}, {"isDoubleTruck", sys::PlistValue(false)}});
+    makePagesBook();
+    ASSERT_TRUE(launch());
+    openPagesBook();
+    // The page's colour at the left edge of the window, halfway down: a tall
+    // page that keeps its shape leaves the background there.
+    auto pageAtLeftEdge = [&](const std::string& name) {
+        play("shot " + name + "\n");
+        programtest::Shot shot(home->file("shots/" + name + ".png"), window());
+        return shot && shot.is(4, window().bounds().height() / 2, programtest::kPage[0]);
+    };
+    EXPECT_FALSE(pageAtLeftEdge("shape-kept")) << "a tall page keeps its shape out of the box";
+    openReaderSettings();
+    tapSettingSwitch("isNoAspectFill");
+    play("back\nwait 2\n");
+    ASSERT_TRUE(viewer());
+    EXPECT_TRUE(pageAtLeftEdge("stretched")) << "stretched to the screen on return";
+    stop();
+    quickAction = "filelist";
+    ASSERT_TRUE(launch());
+    openPagesBook();
+    EXPECT_TRUE(pageAtLeftEdge("stretched-restart")) << "stretched after a restart";
 }
 
 }  // namespace
