@@ -771,9 +771,21 @@ void LocalFilelistViewController::viewDidLoad() {
     FilelistBaseViewController::viewDidLoad();
     needUpdateFilelist();
     localItemCount_ = -1;
+    if (isRootViewController())
+        if (auto* nav = navigationController()) BookCommon::checkSafeArea(*nav->view());
+    setScreenTitles();
+    const std::string folder = folderPath();
+    ActiveLog::writeCheckpoint("removeSettingsInDocumentsDir");
+    BookCommon::removeSettingsInDocumentsDir(folder);
+    ActiveLog::writeCheckpoint("removeSettingsInDocumentsDir end");
+    ActiveLog::writeCheckpoint("removeNoReferenceCacheInFolder");
+    BookCommon::removeNoReferenceCacheInFolder(folder);
+    ActiveLog::writeCheckpoint("removeNoReferenceCacheInFolder end");
+}
+
+void LocalFilelistViewController::setScreenTitles() {
     if (isRootViewController()) {
         setTitle(BookCommon::localizedStringWithOnOff("HOME"));
-        if (auto* nav = navigationController()) BookCommon::checkSafeArea(*nav->view());
     } else if (pathFromBooks_ == "?") {
         setTitle("/Photos");
     } else if (pathFromBooks_ == "*") {
@@ -790,17 +802,12 @@ void LocalFilelistViewController::viewDidLoad() {
         BookCommon::localizedStringWithOnOff("Edit"), ui::BarButtonItemStyle::Plain, [weakEdit](ui::BarButtonItem&) {
             if (auto self = std::dynamic_pointer_cast<LocalFilelistViewController>(weakEdit.lock())) self->onEditBtn();
         }));
-    const std::string folder = folderPath();
-    ActiveLog::writeCheckpoint("removeSettingsInDocumentsDir");
-    BookCommon::removeSettingsInDocumentsDir(folder);
-    ActiveLog::writeCheckpoint("removeSettingsInDocumentsDir end");
-    ActiveLog::writeCheckpoint("removeNoReferenceCacheInFolder");
-    BookCommon::removeNoReferenceCacheInFolder(folder);
-    ActiveLog::writeCheckpoint("removeNoReferenceCacheInFolder end");
 }
 
 void LocalFilelistViewController::viewWillAppear(bool animated) {
     FilelistBaseViewController::viewWillAppear(animated);
+    // Back from the settings, perhaps in another language.
+    setScreenTitles();
     onEditDone();
     bool need = needUpdateFileList_;
     needUpdateFileList_ = false;

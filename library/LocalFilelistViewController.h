@@ -317,6 +317,8 @@ public:
 
     // ---- Screen --------------------------------------------------------------------------------
     void viewDidLoad() override;
+    // The title and the Edit button, in the language chosen now.
+    void setScreenTitles();
     void viewWillAppear(bool animated) override;
     void viewDidAppear(bool animated) override;
     void viewWillDisappear(bool animated) override;

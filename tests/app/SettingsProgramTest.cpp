@@ -458,4 +458,26 @@ TEST_F(SettingsProgramTest, PagesStretchedFromTheReadersSettingsAtOnceAndAfterAR
     EXPECT_TRUE(pageAtLeftEdge("stretched-restart")) << "stretched after a restart";
 }
 
+TEST_F(SettingsProgramTest, TheLanguageChosenFromItsListShowsInTheLibraryNowAndAfterARestart) {
+    ASSERT_TRUE(launch());
+    const std::string home = BookCommon::localizedStringWithOnOff("HOME");
+    const std::string japanese = [] {
+        BookCommon::localizedSet(2);
+        std::string t = BookCommon::localizedStringWithOnOff("HOME");
+        BookCommon::localizedSet(0);
+        return t;
+    }();
+    ASSERT_NE(home, japanese);
+    openSettings();
+    play("tap \"Language\"\nwait 1\ntap \"日本語\"\nwait 1\nback\nwait 1\nshot japanese\n");
+    ASSERT_TRUE(list());
+    EXPECT_EQ(list()->title(), japanese);
+    stop();
+    ASSERT_TRUE(launch());
+    ASSERT_TRUE(list());
+    play("shot japanese-restart\n");
+    EXPECT_EQ(list()->title(), japanese);
+    BookCommon::localizedSet(0);
+}
+
 }  // namespace
