@@ -480,4 +480,28 @@ TEST_F(SettingsProgramTest, TheLanguageChosenFromItsListShowsInTheLibraryNowAndA
     BookCommon::localizedSet(0);
 }
 
+TEST_F(SettingsProgramTest, VolumeButtonsChosenFromTheirListTurnPagesNowAndAfterARestart) {
+    writeGlobalSettings({{"defaultZoomMode", sys::PlistValue("fit")}, {"isDoubleTruck", sys::PlistValue(false)}});
+    makePagesBook();
+    ASSERT_TRUE(launch());
+    openPagesBook();
+    const int first = viewer()->page();
+    play("volume up\nwait 2\n");
+    EXPECT_EQ(viewer()->page(), first) << "the buttons are off out of the box";
+    openReaderSettings();
+    // Four choices: a list, not segments cut off at the row's edge.
+    play("tap \"Volume Buttons\"\nwait 1\n");
+    ASSERT_TRUE(dynamic_cast<ItemSelectViewController*>(nav()->topViewController()));
+    play("tap \"Up for Next Page\"\nwait 1\nback\nwait 2\nvolume up\nwait 2\nshot volume-turned\n");
+    ASSERT_TRUE(viewer());
+    EXPECT_EQ(viewer()->page(), first + 1);
+    stop();
+    quickAction = "filelist";
+    ASSERT_TRUE(launch());
+    openPagesBook();
+    const int reopened = viewer()->page();
+    play("volume up\nwait 2\nshot volume-turned-restart\n");
+    EXPECT_EQ(viewer()->page(), reopened + 1);
+}
+
 }  // namespace
