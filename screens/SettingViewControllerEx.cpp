@@ -285,7 +285,7 @@ void SettingViewControllerEx::loadView() {
 }
 
 void SettingViewControllerEx::viewDidLoad() {
-    setTitle(tr("Settings"));
+    setTitle(settingViewType_ == 1 ? tr("Book Settings") : tr("Settings"));
     values_ = std::make_shared<sys::PlistDictionary>();
     if (settings_ && settingViewType_ == 1) {
         // The book's own words; a key it leaves to the global value shows
