@@ -580,4 +580,28 @@ TEST_F(RemoteListProgramTest, AddressesAnsweredBeforeTheLibraryIsBuiltAreTakenUp
     EXPECT_EQ(fs::file_size(BookCommon::getBooksTempRoot() + "/Story.cbz"), fs::file_size(www->file("comics/Story.cbz")));
 }
 
+TEST_F(RemoteListProgramTest, NamesOfLinkedFilesChosenInTheSettingsNameTheRemoteListNowAndAfterARestart) {
+    // A page of links whose texts are not the files' names.
+    fs::create_directories(www->file("links"));
+    ASSERT_EQ(test::shell("cp '" + www->file("comics/Story.cbz") + "' '" + www->file("links/Story.cbz") + "'"), 0);
+    std::ofstream(www->file("links/index.html")) << "<html><body><a href=\"Story.cbz\">My Favourite Story</a></body></html>";
+    writeShortcut("Links", nginx.url("/links/"));
+    ASSERT_TRUE(launch());
+    play("tap \"Links\"\nwait 2\n");
+    ASSERT_TRUE(top<RemoteFileListViewController>());
+    EXPECT_FALSE(ui::test::Driver(window()).findByText("My Favourite Story")) << "file names out of the box";
+    play("back\nwait 1\n");
+    ASSERT_TRUE(top<LocalFilelistViewController>());
+    top<LocalFilelistViewController>()->onSettingsBtn();
+    play("wait 1\ntap \"Link Text\"\nwait 1\nback\nwait 1\ntap \"Links\"\nwait 2\nshot link-text\n");
+    ASSERT_TRUE(top<RemoteFileListViewController>());
+    EXPECT_TRUE(ui::test::Driver(window()).findByText("My Favourite Story"));
+    stop();
+    quickAction = "filelist";
+    ASSERT_TRUE(launch());
+    if (!top<RemoteFileListViewController>()) play("tap \"Links\"\nwait 2\n");
+    play("shot link-text-restart\n");
+    EXPECT_TRUE(ui::test::Driver(window()).findByText("My Favourite Story"));
+}
+
 }  // namespace
