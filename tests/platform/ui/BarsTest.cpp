@@ -131,3 +131,24 @@ TEST_F(BarsTest, NavigationBarShowsBackTitleAndPopsWhenAllowed) {
     EXPECT_EQ(ui::test::Driver::textOf(*dv), "Done");
     bar->setDelegate(nullptr);
 }
+
+// Lines scrolled under a translucent bar show through only as a blur: the
+// bar's own titles are never read over sharp text.
+TEST_F(BarsTest, ATranslucentBarBlursWhatLiesUnderIt) {
+    gfx::Canvas c(240, 88, 2.0);  // pixels: 120 x 44 points
+    c.fillRect({0, 0, 120, 44}, gfx::Rgba::white(1));
+    for (int x = 0; x < 120; x += 4) c.fillRect({double(x), 10, 1, 24}, gfx::Rgba{0, 0, 0, 1});
+    Toolbar bar;
+    Toolbar::drawBarBackground(c, bar, {0, 0, 120, 44}, BarStyle::Default, std::nullopt, true, nullptr, false, true);
+    // Across the lines' band the bar is even: no line stands out of it.
+    int lo = 255, hi = 0;
+    for (int px = 40; px < 200; ++px) {
+        const int g = int(gfx::greenOf(c.pixel(px, 44)));
+        lo = std::min(lo, g);
+        hi = std::max(hi, g);
+    }
+    EXPECT_LE(hi - lo, 3) << "lines under the bar show sharp (" << lo << " to " << hi << ")";
+    // An opaque bar hides them whole.
+    Toolbar::drawBarBackground(c, bar, {0, 0, 120, 44}, BarStyle::Default, std::nullopt, false, nullptr, false, true);
+    EXPECT_EQ(c.pixel(80, 44), c.pixel(82, 44));
+}
