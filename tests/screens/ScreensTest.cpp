@@ -453,7 +453,8 @@ TEST_F(ScreensTest, ABooksOwnSettingsAreKeptAsWordsAndGoBackToTheGlobalOnes) {
     auto screen = open();
     size_t rows = 0;
     for (const auto& s : screen->table()->sectionList()) rows += s.size();
-    EXPECT_EQ(rows, SettingViewControllerEx::bookRowDefs().size() + 1) << "the book's keys and the way back";
+    EXPECT_EQ(rows, SettingViewControllerEx::bookRowDefs().size() + SettingViewControllerEx::readingControlRowKeys(1).size() + 1)
+        << "the book's keys, its filters and the way back";
     EXPECT_EQ(screen->values()->getString("isDoubleTruck"), "_default");
     screen->setValue("isDoubleTruck", sys::PlistValue("on"));
     screen->setValue("pageDirection", sys::PlistValue("left"));
