@@ -9,7 +9,8 @@ std::shared_ptr<RemoteStreamRead> ArchiveStream::newForUrl(const std::string& ur
 std::shared_ptr<RemoteStreamRead> ArchiveStream::newForCheck(const std::string& url,
                                                              const sys::PlistDictionary& fileInfo,
                                                              const std::string& remoteUser,
-                                                             const std::string& remotePassword, Settings* settings,
+                                                             const std::string& remotePassword,
+                                                             const std::shared_ptr<Settings>& settings,
                                                              const sys::PlistDictionary& otherSetting) {
     auto stream = newForUrl(url);
     if (!stream) return nullptr;

@@ -21,7 +21,8 @@ public:
     // extraction) with these credentials and settings.
     static std::shared_ptr<RemoteStreamRead> newForCheck(const std::string& url, const sys::PlistDictionary& fileInfo,
                                                          const std::string& remoteUser,
-                                                         const std::string& remotePassword, Settings* settings,
+                                                         const std::string& remotePassword,
+                                                         const std::shared_ptr<Settings>& settings,
                                                          const sys::PlistDictionary& otherSetting);
 
     std::shared_ptr<RemoteStreamRead> get() const;

@@ -176,7 +176,7 @@ int BookReaderEx::extractFile(const std::string& path, const sys::PlistDictionar
 
 std::optional<std::vector<std::string>> BookReaderEx::getArchiveList(
     const std::string& path, bool isCheckEntityOnly, const sys::PlistDictionary& fileInfo,
-    const std::string& remoteUser, const std::string& remotePassword, Settings* settings,
+    const std::string& remoteUser, const std::string& remotePassword, const std::shared_ptr<Settings>& settings,
     const sys::PlistDictionary& otherSetting) {
     return withArchiveReader(path, [&](auto reader) {
         return decltype(reader)::type::getArchiveList(path, isCheckEntityOnly, fileInfo, remoteUser, remotePassword,
@@ -186,7 +186,7 @@ std::optional<std::vector<std::string>> BookReaderEx::getArchiveList(
 
 std::optional<std::vector<std::string>> BookReaderEx::getFolderList(
     const std::string& path, bool isCheckEntityOnly, const sys::PlistDictionary& fileInfo,
-    const std::string& remoteUser, const std::string& remotePassword, Settings* settings,
+    const std::string& remoteUser, const std::string& remotePassword, const std::shared_ptr<Settings>& settings,
     const sys::PlistDictionary& otherSetting) {
     return withArchiveReader(path, [&](auto reader) {
         return decltype(reader)::type::getFolderList(path, isCheckEntityOnly, fileInfo, remoteUser, remotePassword,
@@ -283,6 +283,9 @@ std::shared_ptr<const BookReaderEx::PageLists> BookReaderEx::pageLists() const {
 void BookReaderEx::setSettings(std::shared_ptr<Settings> settings) {
     std::lock_guard lock(stateMutex_);
     settings_ = std::move(settings);
+    // An open book's reader reads the new settings from its next page on
+    // (a book opened before its screen had settings, then taken by it).
+    if (pageReader_) pageReader_->setSettings(settings_);
 }
 
 std::shared_ptr<Settings> BookReaderEx::settings() const {
@@ -335,7 +338,7 @@ bool BookReaderEx::openBookWithName(const std::string& name, const std::vector<s
 
     if (lbexpand) rd->setMediaServerExpandMode(*lbexpand);
     auto s = settings();
-    rd->setSettings(s.get());
+    rd->setSettings(s);
     rd->setUserName(userName_);
     rd->setPassword(remotePassword.value_or(std::string()));
     rd->setOtherSettingForRemote(otherSettingsForRemote_);

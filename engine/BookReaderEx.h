@@ -104,6 +104,7 @@ public:
 
     // ---- Properties, set before opening ---------------------------------------------
     // The book's settings with its overlay; nothing means all switches off.
+    // Given to an open book, its reader takes them too.
     void setSettings(std::shared_ptr<Settings> settings);
     std::shared_ptr<Settings> settings() const;
     void setUserName(const std::string& v) { userName_ = v; }
@@ -157,11 +158,11 @@ public:
                            std::string* written = nullptr);
     static std::optional<std::vector<std::string>> getArchiveList(
         const std::string& path, bool isCheckEntityOnly, const sys::PlistDictionary& fileInfo,
-        const std::string& remoteUser, const std::string& remotePassword, Settings* settings,
+        const std::string& remoteUser, const std::string& remotePassword, const std::shared_ptr<Settings>& settings,
         const sys::PlistDictionary& otherSetting);
     static std::optional<std::vector<std::string>> getFolderList(
         const std::string& path, bool isCheckEntityOnly, const sys::PlistDictionary& fileInfo,
-        const std::string& remoteUser, const std::string& remotePassword, Settings* settings,
+        const std::string& remoteUser, const std::string& remotePassword, const std::shared_ptr<Settings>& settings,
         const sys::PlistDictionary& otherSetting);
 
     // Fills a load size from a viewer zoom-mode code (-1 and 0..4).

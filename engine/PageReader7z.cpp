@@ -427,8 +427,8 @@ std::shared_ptr<PageReader7z> PageReader7z::openForList(const std::string& name,
 
 std::optional<std::vector<std::string>> PageReader7z::checkBookWithName(
     const std::string& name, const sys::PlistDictionary& /*fileInfo*/, bool* includeFolder, bool* includeArchive,
-    bool isCheckEntityOnly, const std::string& remoteUser, const std::string& remotePassword, Settings* /*settings*/,
-    const sys::PlistDictionary& /*otherSetting*/) {
+    bool isCheckEntityOnly, const std::string& remoteUser, const std::string& remotePassword,
+    const std::shared_ptr<Settings>& /*settings*/, const sys::PlistDictionary& /*otherSetting*/) {
     auto reader = openForList(name, remoteUser, remotePassword);
     if (!reader) return std::nullopt;
     auto list = includeFolder ? reader->getFolderList(isCheckEntityOnly) : reader->getArchiveList(false);

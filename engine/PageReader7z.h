@@ -83,7 +83,7 @@ public:
     static std::optional<std::vector<std::string>> checkBookWithName(
         const std::string& name, const sys::PlistDictionary& fileInfo, bool* includeFolder, bool* includeArchive,
         bool isCheckEntityOnly, const std::string& remoteUser, const std::string& remotePassword,
-        Settings* settings, const sys::PlistDictionary& otherSetting);
+        const std::shared_ptr<Settings>& settings, const sys::PlistDictionary& otherSetting);
     // Inner archives are not taken out of a 7z book: always 2 (failed).
     static int extractFile(const std::string& path, const sys::PlistDictionary& fileInfo,
                            const std::optional<std::string>& password, const std::string& entryName,

@@ -42,7 +42,7 @@ public:
     using PageReader::getFolderList;
     static std::optional<std::vector<std::string>> getArchiveList(
         const std::string& name, bool isCheckEntityOnly, const sys::PlistDictionary& fileInfo,
-        const std::string& remoteUser, const std::string& remotePassword, Settings* settings,
+        const std::string& remoteUser, const std::string& remotePassword, const std::shared_ptr<Settings>& settings,
         const sys::PlistDictionary& otherSetting) {
         bool found = false;
         return Reader::checkBookWithName(name, fileInfo, nullptr, &found, isCheckEntityOnly, remoteUser,
@@ -50,7 +50,7 @@ public:
     }
     static std::optional<std::vector<std::string>> getFolderList(
         const std::string& name, bool isCheckEntityOnly, const sys::PlistDictionary& fileInfo,
-        const std::string& remoteUser, const std::string& remotePassword, Settings* settings,
+        const std::string& remoteUser, const std::string& remotePassword, const std::shared_ptr<Settings>& settings,
         const sys::PlistDictionary& otherSetting) {
         bool found = false;
         return Reader::checkBookWithName(name, fileInfo, &found, nullptr, isCheckEntityOnly, remoteUser,

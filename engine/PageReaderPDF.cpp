@@ -152,10 +152,14 @@ std::shared_ptr<gfx::PdfPage> PageReaderPDF::pageAt(int index) const {
 
 int PageReaderPDF::trimmingCode() const {
     if (isThumbsCreateMode_) return pdfTrimmingForThumbsCreeateMode_;
-    return settings() ? settings()->pdfTrimming_Local() : kTrimNone;
+    auto s = settings();
+    return s ? s->pdfTrimming_Local() : kTrimNone;
 }
 
-int PageReaderPDF::optimizeCode() const { return settings() ? settings()->pdfOptimize_Local() : kOptimizeAuto; }
+int PageReaderPDF::optimizeCode() const {
+    auto s = settings();
+    return s ? s->pdfOptimize_Local() : kOptimizeAuto;
+}
 
 gfx::Rect PageReaderPDF::getPdfTrimRect(const gfx::PdfPage& page) const {
     const gfx::Rect trim = page.trimBox(), crop = page.cropBox();

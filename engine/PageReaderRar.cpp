@@ -56,8 +56,8 @@ struct OpenedArchive {
 };
 
 bool openForCheck(OpenedArchive& o, const std::string& name, const sys::PlistDictionary& fileInfo,
-                  const std::string& remoteUser, const std::string& remotePassword, Settings* settings,
-                  const sys::PlistDictionary& otherSetting) {
+                  const std::string& remoteUser, const std::string& remotePassword,
+                  const std::shared_ptr<Settings>& settings, const sys::PlistDictionary& otherSetting) {
     std::string path = name;
     if (BookCommon::isURL(name)) {
         o.stream = ArchiveStream::newForCheck(name, fileInfo, remoteUser, remotePassword, settings, otherSetting);
@@ -280,8 +280,8 @@ bool PageReaderRar::isSolidArchiveFile(const std::string& path) {
 
 std::optional<std::vector<std::string>> PageReaderRar::checkBookWithName(
     const std::string& name, const sys::PlistDictionary& fileInfo, bool* includeFolder, bool* includeArchive,
-    bool isCheckEntityOnly, const std::string& remoteUser, const std::string& remotePassword, Settings* settings,
-    const sys::PlistDictionary& otherSetting) {
+    bool isCheckEntityOnly, const std::string& remoteUser, const std::string& remotePassword,
+    const std::shared_ptr<Settings>& settings, const sys::PlistDictionary& otherSetting) {
     OpenedArchive o;
     if (!openForCheck(o, name, fileInfo, remoteUser, remotePassword, settings, otherSetting)) return std::nullopt;
     std::vector<Entry> entries;

@@ -65,7 +65,7 @@ public:
     static std::optional<std::vector<std::string>> checkBookWithName(
         const std::string& name, const sys::PlistDictionary& fileInfo, bool* includeFolder, bool* includeArchive,
         bool isCheckEntityOnly, const std::string& remoteUser, const std::string& remotePassword,
-        Settings* settings, const sys::PlistDictionary& otherSetting);
+        const std::shared_ptr<Settings>& settings, const sys::PlistDictionary& otherSetting);
     // Writes the entry stored as `entryName` (raw bytes, a NUL ends it)
     // beside the local archive `path`, under its decoded last name
     // component; an existing name is never replaced ("name 2.ext",

@@ -241,8 +241,8 @@ std::optional<std::vector<std::string>> PageReaderZip::checkBookWithHandle(ZipAr
 
 std::optional<std::vector<std::string>> PageReaderZip::checkBookWithName(
     const std::string& name, const sys::PlistDictionary& fileInfo, bool* includeFolder, bool* includeArchive,
-    bool isCheckEntityOnly, const std::string& remoteUser, const std::string& remotePassword, Settings* settings,
-    const sys::PlistDictionary& otherSetting) {
+    bool isCheckEntityOnly, const std::string& remoteUser, const std::string& remotePassword,
+    const std::shared_ptr<Settings>& settings, const sys::PlistDictionary& otherSetting) {
     std::shared_ptr<RemoteStreamRead> stream;
     if (BookCommon::isURL(name)) {
         stream = ArchiveStream::newForCheck(name, fileInfo, remoteUser, remotePassword, settings, otherSetting);

@@ -2,6 +2,8 @@
 
 #include "platform/core/PlistDictionary.h"
 
+#include <memory>
+#include <mutex>
 #include <string>
 
 class Settings;
@@ -21,21 +23,41 @@ public:
     void setOtherSettingForRemote(const sys::PlistDictionary& v) { otherSettingForRemote_ = v; }
     const sys::PlistDictionary& fileInfo() const { return fileInfo_; }
     void setFileInfo(const sys::PlistDictionary& v) { fileInfo_ = v; }
-    // Not owned; must outlive the holder.
-    Settings* settings() const { return settings_; }
-    void setSettings(Settings* s) { settings_ = s; }
+    // Shared: a reader thread, or a stream's loader left to finish, keeps
+    // the settings it reads for as long as it runs. The session may hand
+    // its reader other settings while a reading thread uses it.
+    std::shared_ptr<Settings> settings() const {
+        std::lock_guard lock(settingsMutex_);
+        return settings_;
+    }
+    void setSettings(std::shared_ptr<Settings> s) {
+        std::lock_guard lock(settingsMutex_);
+        settings_ = std::move(s);
+    }
 
     // Gives `other` the same access as this one.
     void copyAccessTo(RemoteAccess& other) const { other = *this; }
 
 protected:
     RemoteAccess() = default;
-    RemoteAccess(const RemoteAccess&) = default;
-    RemoteAccess& operator=(const RemoteAccess&) = default;
+    RemoteAccess(const RemoteAccess& other)
+        : userName_(other.userName_), password_(other.password_),
+          otherSettingForRemote_(other.otherSettingForRemote_), fileInfo_(other.fileInfo_),
+          settings_(other.settings()) {}
+    RemoteAccess& operator=(const RemoteAccess& other) {
+        if (this == &other) return *this;
+        userName_ = other.userName_;
+        password_ = other.password_;
+        otherSettingForRemote_ = other.otherSettingForRemote_;
+        fileInfo_ = other.fileInfo_;
+        setSettings(other.settings());
+        return *this;
+    }
     ~RemoteAccess() = default;
 
 private:
     std::string userName_, password_;
     sys::PlistDictionary otherSettingForRemote_, fileInfo_;
-    Settings* settings_ = nullptr;
+    mutable std::mutex settingsMutex_;
+    std::shared_ptr<Settings> settings_;
 };

@@ -398,7 +398,7 @@ void LocalBookOpener::afterStartLoadBookAndStartIndicator(const DeferredOpen& re
     if (!record.notExpand) {
         const auto& settings = l->settings();
         auto archives =
-            BookReaderEx::getArchiveList(*full, false, {}, "", "", settings.get(), sys::PlistDictionary());
+            BookReaderEx::getArchiveList(*full, false, {}, "", "", settings, sys::PlistDictionary());
         if (archives && !archives->empty()) {
             removeIndicator();
             preFileListArray_ = *archives;
@@ -419,7 +419,7 @@ void LocalBookOpener::afterStartLoadBookAndStartIndicator(const DeferredOpen& re
         }
         if (!record.isUseBookmark && settings && settings->isSelectFolder()) {
             auto folders =
-                BookReaderEx::getFolderList(*full, false, {}, "", "", settings.get(), sys::PlistDictionary());
+                BookReaderEx::getFolderList(*full, false, {}, "", "", settings, sys::PlistDictionary());
             if (folders && !folders->empty()) {
                 auto sorted = sortedFolders(*folders);
                 if (BookCommon::is_ePubFileWithFile(*full)) {
@@ -651,7 +651,7 @@ bool LocalBookOpener::reOpenNextBook(const std::string& fileName, const std::opt
         entry = l->itemList()[size_t(index)];
     } else {
         const auto& settings = l->settings();
-        auto folders = BookReaderEx::getFolderList(fileName, false, {}, "", "", settings.get(), sys::PlistDictionary());
+        auto folders = BookReaderEx::getFolderList(fileName, false, {}, "", "", settings, sys::PlistDictionary());
         if (!folders) return false;
         folder = neighbourFolder(sortedFolders(*folders), *targetFolder, isNext);
         if (!folder) return false;

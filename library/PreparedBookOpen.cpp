@@ -67,7 +67,7 @@ struct Job {
             }
             // The question an open of a book (not of a picture) asks first.
             if (composed && !BookCommon::isImageFileWithFile(full)) {
-                auto archives = BookReaderEx::getArchiveList(full, false, {}, "", "", settings.get(),
+                auto archives = BookReaderEx::getArchiveList(full, false, {}, "", "", settings,
                                                              sys::PlistDictionary());
                 holdsArchives = archives && !archives->empty();
             }

@@ -61,7 +61,7 @@ protected:
     }
     std::shared_ptr<PageReaderPDF> openReader(const std::string& path, bool expected = true) {
         auto r = std::make_shared<PageReaderPDF>();
-        r->setSettings(settings.get());
+        r->setSettings(settings);
         EXPECT_EQ(r->openFile(path, std::nullopt, std::nullopt, false, false), expected) << path;
         return r;
     }
@@ -185,7 +185,7 @@ TEST_F(PageReaderPdfTest, TheTrimmingSettingPicksTheBox) {
     // Thumbnails take their own code, whatever the setting says.
     set("pdfTrimming", "none");
     auto thumbs = std::make_shared<PageReaderPDF>();
-    thumbs->setSettings(settings.get());
+    thumbs->setSettings(settings);
     thumbs->setPdfTrimmingForThumbsCreeateMode(PageReaderPDF::kTrimTrim);
     ASSERT_TRUE(thumbs->openFile(bookDir.file("book.pdf"), std::nullopt, std::nullopt, false, true));
     EXPECT_EQ(thumbs->getPdfTrimRect(*doc->page(0)), Rect(20, 20, 360, 460));
@@ -419,7 +419,7 @@ TEST_F(PageReaderPdfRemoteTest, ARemotePdfIsFetchedWholeAndReadFromTheCache) {
     b.pages.push_back(markedPage());
     fake->files[url] = writePdf(b, "cached.pdf");
     auto r = std::make_shared<PageReaderPDF>();
-    r->setSettings(settings.get());
+    r->setSettings(settings);
     r->setUserName("reader");
     ASSERT_TRUE(r->openFile(url, std::nullopt, std::nullopt, false, false));
     EXPECT_EQ(fake->openedUrls, std::vector<std::string>{url});
@@ -508,6 +508,32 @@ protected:
         }
     }
 };
+
+// A book opened with settings of its own and then handed the screen's (the
+// book prepared at start, taken by the library): its reader reads the new
+// ones from then on, and the ones it opened with may go while it reads.
+TEST_F(PageReaderPdfSessionTest, SettingsHandedToAnOpenBookReachItsReader) {
+    PdfBuilder b;
+    PdfBuilder::Page p;
+    p.mediaBox = "[0 0 400 500]";
+    p.cropBox = "[10 10 390 490]";
+    b.pages.push_back(p);
+    test::TempDir firstDir{"firstsettings"};
+    auto first = std::make_shared<Settings>(firstDir.path(), &defaults);
+    first->readFromFile();
+    first->setValueForKey("pdfTrimming", sys::PlistValue("none"));
+    set("pdfTrimming", "crop");
+    session = std::make_shared<BookReaderEx>();
+    session->setSettings(first);
+    ASSERT_TRUE(session->openBookWithName(writePdf(b), {}, std::nullopt, std::nullopt, std::nullopt, false, false));
+    ASSERT_EQ(session->loadPage(request(PageLoadRequest::kCompose, 0, {200, 300})), 0);
+    EXPECT_EQ(session->loadedPage()->originalSize, Size(400, 500)) << "the whole page, as the first settings say";
+
+    session->setSettings(settings);
+    first.reset();
+    ASSERT_EQ(session->loadPage(request(PageLoadRequest::kCompose, 0, {200, 300})), 0);
+    EXPECT_EQ(session->loadedPage()->originalSize, Size(380, 480)) << "the reader kept the first settings";
+}
 
 TEST_F(PageReaderPdfSessionTest, SinglePagesAreDrawnAtTheDisplaySizeWithTheirLinks) {
     set("pdfOptimize", "text");

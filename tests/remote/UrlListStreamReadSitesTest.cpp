@@ -45,9 +45,9 @@ protected:
     void SetUp() override {
         VirtualClockTest::SetUp();
         RemoteStreamRead::removeCache();
-        settings_.readFromFile();
+        settings_->readFromFile();
         stream = std::make_shared<UrlListStreamRead>();
-        stream->setSettings(&settings_);
+        stream->setSettings(settings_);
     }
     void TearDown() override {
         if (stream) stream->closeUrls();
@@ -72,7 +72,7 @@ protected:
     }
 
     test::TempDir settingsDir_{"urllistsettings"};
-    Settings settings_{settingsDir_.path()};
+    std::shared_ptr<Settings> settings_ = std::make_shared<Settings>(settingsDir_.path());
     std::shared_ptr<UrlListStreamRead> stream;
     static inline SmbPeer* modern_ = nullptr;
     static inline SmbPeer* old_ = nullptr;

@@ -49,18 +49,17 @@ protected:
         test::shell("cp '" + peer_->booksDir() + "/book.cbz' '" + old_->publicDir() + "/book.cbz'");
         if (!old_->start("  server min protocol = NT1\n  server max protocol = NT1\n")) error_ += old_->error();
         settingsDir_ = new test::TempDir("smbstreamsettings");
-        settings_ = new Settings(settingsDir_->path());
+        settings_ = std::make_shared<Settings>(settingsDir_->path());
         settings_->readFromFile();
     }
     static void TearDownTestSuite() {
         delete peer_;
         delete old_;
         delete pages_;
-        delete settings_;
+        settings_.reset();
         delete settingsDir_;
         peer_ = old_ = nullptr;
         pages_ = settingsDir_ = nullptr;
-        settings_ = nullptr;
     }
     void SetUp() override {
         VirtualClockTest::SetUp();
@@ -91,7 +90,7 @@ protected:
     static inline SmbPeer* old_ = nullptr;
     // The default settings: "auto" chooses the client per server.
     static inline test::TempDir* settingsDir_ = nullptr;
-    static inline Settings* settings_ = nullptr;
+    static inline std::shared_ptr<Settings> settings_;
     static inline test::TempDir* pages_ = nullptr;
     static inline std::string book_, skip_, error_;
 };

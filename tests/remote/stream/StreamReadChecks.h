@@ -70,7 +70,8 @@ inline void expectServedFromCache(BlockLoaderStreamRead& again, const std::strin
 }
 
 // The zip reader opens the noise book at `url` and page 1 is p1.png of `pages`, pixel for pixel.
-inline void expectNoiseBookPage(const std::string& url, const TempDir& pages, Settings* settings = nullptr) {
+inline void expectNoiseBookPage(const std::string& url, const TempDir& pages,
+                                const std::shared_ptr<Settings>& settings = nullptr) {
     auto r = std::make_shared<PageReaderZip>();
     r->setSettings(settings);
     ASSERT_TRUE(r->openFile(url, std::nullopt, std::nullopt, false, false));
