@@ -5,6 +5,7 @@
 #include <atomic>
 #include <functional>
 #include <mutex>
+#include <pthread.h>
 #include <unistd.h>
 #include <vector>
 
@@ -23,7 +24,13 @@ std::vector<sys::Thread>& threads() {
     return t;
 }
 
+void joinBeforeFork() { FileDelayCloser::waitForCloseAll(); }
+
 void startClose(std::function<void()> close) {
+    // A forked child would inherit threads it can neither join nor run: the
+    // closes end, and their threads are joined, before any fork.
+    static std::once_flag atFork;
+    std::call_once(atFork, [] { ::pthread_atfork(&joinBeforeFork, nullptr, nullptr); });
     // Counted before the thread starts, so a wait that follows at once sees it.
     gInProgress.fetch_add(1);
     sys::Thread t(

@@ -1,4 +1,5 @@
 #include "engine/ImageLoader.h"
+#include "foundation/FileDelayCloser.h"
 #include "platform/graphics/ImageDecoder.h"
 #include "tests/engine/BookSessionFixture.h"
 #include "tests/platform/graphics/PixelChecks.h"
@@ -196,6 +197,8 @@ TEST_F(BookDecodeBudgetTest, AHugePngBookIsReadInLittleMemory) {
             out.far = v->image->pixel(128 + 192 + 20, 2);
             out.width = v->image->width();
             session->closeBook();
+            // The child ends as the program does: after the book's file is closed.
+            FileDelayCloser::waitForCloseAll();
             out.peak = peakResident();
             return out;
         },
