@@ -13,8 +13,8 @@ BUILD_PKGS=(
   libmupdf-dev libmujs-dev libgumbo-dev libjbig2dec0-dev libopenjp2-7-dev libharfbuzz-dev
   libcurl4-openssl-dev libxml2-dev nlohmann-json3-dev
   libsecret-1-dev
-  # the window benchmarks: XTest key presses, XDamage
-  libxtst-dev libxdamage-dev
+  # the window benchmarks: XTest key presses, XDamage; the busy pointer test: XFIXES cursor images
+  libxtst-dev libxdamage-dev libxfixes-dev
   # the on-device HTTP media server
   libmicrohttpd-dev
   # bzip2 and LZMA entries of zip books

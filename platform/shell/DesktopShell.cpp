@@ -85,9 +85,10 @@ DesktopShell::~DesktopShell() {
     sys::RunLoop::main().setWakeHandler({});
     if (texture_) SDL_DestroyTexture(texture_);
     if (renderer_) SDL_DestroyRenderer(renderer_);
-    if (busyCursor_ || normalCursor_) SDL_SetCursor(SDL_GetDefaultCursor());
-    if (busyCursor_) SDL_FreeCursor(busyCursor_);
-    if (normalCursor_) SDL_FreeCursor(normalCursor_);
+    if (busyCursor_) {
+        SDL_SetCursor(SDL_GetDefaultCursor());
+        SDL_FreeCursor(busyCursor_);
+    }
     if (sdlWindow_) SDL_DestroyWindow(sdlWindow_);
 }
 
@@ -95,9 +96,14 @@ void DesktopShell::setBusyPointer(bool busy) {
     if (busy == busyPointer_) return;
     busyPointer_ = busy;
     if (!sdlWindow_) return;
-    SDL_Cursor*& cursor = busy ? busyCursor_ : normalCursor_;
-    if (!cursor) cursor = SDL_CreateSystemCursor(busy ? SDL_SYSTEM_CURSOR_WAITARROW : SDL_SYSTEM_CURSOR_ARROW);
-    if (cursor) SDL_SetCursor(cursor);
+    // Once the work ends the window gets back the pointer it had before (the
+    // desktop's own, which it has from its start), not an arrow of its own.
+    if (!busy) {
+        SDL_SetCursor(SDL_GetDefaultCursor());
+        return;
+    }
+    if (!busyCursor_) busyCursor_ = SDL_CreateSystemCursor(SDL_SYSTEM_CURSOR_WAITARROW);
+    if (busyCursor_) SDL_SetCursor(busyCursor_);
 }
 
 bool DesktopShell::displayAvailable() {

@@ -140,7 +140,6 @@ private:
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
     bool busyPointer_ = false;
     SDL_Cursor* busyCursor_ = nullptr;
-    SDL_Cursor* normalCursor_ = nullptr;
 };
 
 }  // namespace shell
