@@ -118,7 +118,9 @@ private:
             std::lock_guard lock(mutex_);
             sockets_.push_back(client);
             sockets_.push_back(server);
-            for (auto [from, to] : {std::pair{client, server}, std::pair{server, client}}) {
+            for (const auto& ends : {std::pair{client, server}, std::pair{server, client}}) {
+                // Copies: clang cannot capture structured bindings in a lambda.
+                const auto from = ends.first, to = ends.second;
                 pipes_.push_back(std::make_unique<Pipe>());
                 Pipe* p = pipes_.back().get();
                 threads_.emplace_back([this, from, p] { readInto(from, *p); });

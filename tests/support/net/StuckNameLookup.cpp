@@ -28,7 +28,7 @@ Shared& shared() {
 // Linked into a test program that uses StuckNameLookup, this stands in for
 // the C library's lookup in the whole program.
 extern "C" int getaddrinfo(const char* node, const char* service, const struct addrinfo* hints,
-                           struct addrinfo** res) noexcept {
+                           struct addrinfo** res) {
     using Real = int (*)(const char*, const char*, const struct addrinfo*, struct addrinfo**);
     static const Real real = reinterpret_cast<Real>(::dlsym(RTLD_NEXT, "getaddrinfo"));
     if (node && std::strcmp(node, test::StuckNameLookup::kName) == 0) {
