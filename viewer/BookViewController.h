@@ -460,6 +460,11 @@ public:
     const std::optional<std::string>& uriToOpen() const { return uriToOpen_; }
     const PdfLinkViews& linkDrawViews() const { return linkDrawViews_; }
     int32_t reloadCount() const { return reloadCount_; }
+    // Held, page loads of the screen wait before they start.
+    const std::shared_ptr<std::mutex>& pageLoadLock() const { return loadLock_; }
+    // Reloads queued or under way on the worker (one whose result is posted
+    // to the main loop is no longer counted).
+    size_t reloadsOnWorker() const { return queue_ ? queue_->operationCount() : 0; }
     ui::View* viewSliderBG() const { return viewSliderBG_.get(); }
     ui::Slider* sliderPage() const { return sliderPage_.get(); }
     LBPageLabel* labelPageJump() const { return labelPageJump_.get(); }

@@ -74,6 +74,10 @@ void BookViewController::onRotateView(bool landscape, std::optional<ui::Rect> be
     const ui::Rect screen = BookCommon::getScreenRect();
     const double W = screen.width(), H = screen.height();
     const bool isDouble = settings_->isDoubleTruck_Local();
+    // A reload under way was made for the size before: shown after the new
+    // zoom is set (its result may come before the end of this change), it
+    // would bring the old size's zoom back.
+    if (isNowReloading_) cancelReloads(false);
     setStatusBarBkFrame(landscape);
     safeArea_ = view()->safeAreaInsets();
     noPreviewInRotationProcess_ = true;
@@ -181,8 +185,7 @@ void BookViewController::didRotateFromInterface() {
     if (pageMoveMaskView_) return;
     if (bookReader_) bookReader_->deleteCache();
     noPreviewInRotationProcess_ = false;
-    // A reload still under way was made for the size before: this one is
-    // for the size the screen has now.
+    // One started since the change began was made for another size too.
     if (isNowReloading_) cancelReloads(false);
     reloadPage(false);
 }

@@ -207,6 +207,30 @@ TEST_F(BookViewZoomTest, RotationConvertsTheZoomAndReloadsSharper) {
     EXPECT_EQ(viewer->scrollView()->frame(), ui::Rect(0, 0, 390, 760));
 }
 
+TEST_F(BookViewZoomTest, AWindowResizedBackWhileItsReloadEndsShowsThePageAtTheSizeItHasNow) {
+    open(2);
+    const double first = zoom();
+    ASSERT_NEAR(first, 0.975, 1e-6);
+    // Made twice as large: the end of the change starts a sharper reload,
+    // which is composed (its result posted) before the window is made small
+    // again, as when a window is maximised and given back at once.
+    ASSERT_TRUE(window->resize({780, 1688}));
+    {
+        std::lock_guard hold(*viewer->pageLoadLock());
+        sys::RunLoop::main().runOnce();
+        ASSERT_TRUE(viewer->isNowReloading());
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (viewer->reloadsOnWorker() > 0 && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
+    ASSERT_EQ(viewer->reloadsOnWorker(), 0u);
+    ASSERT_TRUE(window->resize({390, 844}));
+    pass();
+    EXPECT_NEAR(zoom(), first, 0.01) << "the large window's zoom came back with its reload";
+    ASSERT_TRUE(viewer->displayBookPage());
+    EXPECT_NEAR(viewer->displayBookPage()->zoomScale, zoom(), 0.01);
+    EXPECT_LE(viewer->scrollView()->contentSize().width, 391.0);
+}
+
 TEST_F(BookViewZoomTest, ATurnShowsThePageAsTheNewOrientationsZoomModeDoes) {
     open(2);
     ASSERT_NEAR(zoom(), 0.975, 1e-6);
