@@ -15,7 +15,6 @@
 #include "platform/ui/SegmentedControl.h"
 #include "platform/ui/Switch.h"
 #include "platform/ui/TextField.h"
-#include "foundation/ui/ItemSelectViewController.h"
 #include "foundation/ui/SelectZoomModesViewController.h"
 #include "screens/KeyboardSettingViewController.h"
 #include "screens/StartupPasscodeInputViewController.h"
@@ -526,40 +525,26 @@ void SettingViewControllerEx::resetBookSettings() {
 void SettingViewControllerEx::saveChanges() {
     if (!settings_ || !values_) return;
     bool changed = false;
-    // Keys with setters of their own, which save as they go.
-    std::vector<std::pair<std::string, sys::PlistValue>> ownSetters;
     for (const auto& [key, value] : *values_) {
         if (original_.get(key) == value) continue;
         changed = true;
         if (settingViewType_ == 1) {
             settings_->setBookSettingValue(key, value);
-        } else if (key == "streamExpireDays" || key == "iCloudEnable" ||
-                   (key == "sortMode" && value.isString() && value.asString() == "old")) {
-            ownSetters.emplace_back(key, value);
+        } else if (key == "streamExpireDays") {
+            // Keys with setters of their own.
+            if (const RowDef* def = defOf(key)) settings_->setStreamExpireDays(int(choiceIndex(*def, value)));
+        } else if (key == "iCloudEnable") {
+            settings_->set_iCloudSyncEnable(value.boolValue());
+        } else if (key == "sortMode" && value.isString() && value.asString() == "old") {
+            settings_->setSortModeToOld();
         } else {
             settings_->setValueForKey(key, value);
         }
     }
     if (!changed) return;
-    if (settingViewType_ == 1) {
-        settings_->saveBookSettingsToFile();
-        original_ = *values_;
-        return;
-    }
-    for (const auto& [key, value] : ownSetters) {
-        if (key == "streamExpireDays") {
-            const RowDef* def = defOf(key);
-            if (def) settings_->setStreamExpireDays(int(choiceIndex(*def, value)));
-        } else if (key == "iCloudEnable") {
-            settings_->set_iCloudSyncEnable(value.boolValue());
-        } else {
-            settings_->setSortModeToOld();
-        }
-    }
-    settings_->saveToFile();
-    // These two live in the user defaults too, which win over the file.
-    settings_->setGotoThelastFolder();
-    settings_->setSilentResume();
+    // One write for all (the user defaults' copies included).
+    if (settingViewType_ == 1) settings_->saveBookSettingsToFile();
+    else settings_->saveToFile();
     original_ = *values_;
 }
 

@@ -133,41 +133,36 @@ void QNNoticeView::didRotate() {
 
 std::vector<ui::KeyCommand> QNNoticeView::keyCommands() const {
     if (closing_) return {};
-    // Escape answers with the cancel button (or a lone one); return with
-    // the button drawn as the default one, the cancel button in bold (or a
-    // lone one): a question answers "Delete" only to a click.
+    // Escape and Return both answer with the cancel button (or a lone one):
+    // it is the one drawn as the default, in bold, so a question answers
+    // "Delete" only to a click.
     ui::Button* cancel = nullptr;
     for (const auto& b : buttons_)
         if (b->tag() == cancelButtonIndex_) cancel = b.get();
-    ui::Button* lone = buttons_.size() == 1 ? buttons_.front().get() : nullptr;
-    ui::Button* escape = cancel ? cancel : lone;
-    ui::Button* enter = escape;
+    ui::Button* answer = cancel ? cancel : buttons_.size() == 1 ? buttons_.front().get() : nullptr;
+    if (!answer) return {};
     auto* self = const_cast<QNNoticeView*>(this);
-    std::vector<ui::KeyCommand> keys;
-    if (escape)
-        keys.push_back(ui::KeyCommand::make(ui::KeyInput::escape, 0,
-                                            [self, escape](const ui::KeyCommand&) { self->onClose(*escape); }));
-    if (enter)
-        keys.push_back(ui::KeyCommand::make(ui::KeyInput::returnKey, 0,
-                                            [self, enter](const ui::KeyCommand&) { self->onClose(*enter); }));
-    return keys;
+    auto press = [self, answer](const ui::KeyCommand&) { self->onClose(*answer); };
+    return {ui::KeyCommand::make(ui::KeyInput::escape, 0, press), ui::KeyCommand::make(ui::KeyInput::returnKey, 0, press)};
 }
 
-void QNNoticeView::cancel() {
-    if (closing_) return;
+bool QNNoticeView::beginClose() {
+    if (closing_) return false;
     closing_ = true;
     QNAlertView::clearOneInstanceFlag();
     stopListening();
+    return true;
+}
+
+void QNNoticeView::cancel() {
+    if (!beginClose()) return;
     auto self = std::static_pointer_cast<QNNoticeView>(shared_from_this());
     removeFromSuperview();
     if (delegate_) delegate_->didCloseNoticeView(cancelButtonIndex_);
 }
 
 void QNNoticeView::onClose(ui::Button& button) {
-    if (closing_) return;
-    closing_ = true;
-    QNAlertView::clearOneInstanceFlag();
-    stopListening();
+    if (!beginClose()) return;
     const int64_t index = button.tag();
     auto self = std::static_pointer_cast<QNNoticeView>(shared_from_this());
     ui::View::animate(

@@ -53,6 +53,9 @@ public:
     bool isKeyOverlay() const override { return true; }
 
 private:
+    // Marks the box closing and lets go of what it held; false when it
+    // was closing already.
+    bool beginClose();
     void stopListening();
 
     std::shared_ptr<QNNoticeViewLineView> baseView_;

@@ -1,7 +1,5 @@
 #include "platform/core/DesktopNotifier.h"
 
-#include "platform/core/SessionBus.h"
-
 #include <gio/gio.h>
 
 namespace sys {
@@ -11,24 +9,10 @@ constexpr int kTimeoutMs = int(DesktopNotifier::kTimeout * 1000);
 }
 
 DesktopNotifier::DesktopNotifier(std::string busAddress, std::string applicationName, std::string iconName)
-    : busAddress_(std::move(busAddress)), applicationName_(std::move(applicationName)), iconName_(std::move(iconName)) {}
-
-DesktopNotifier::~DesktopNotifier() {
-    if (connection_) {
-        g_dbus_connection_close_sync(connection_, nullptr, nullptr);
-        g_object_unref(connection_);
-    }
-}
-
-GDBusConnection* DesktopNotifier::connection() {
-    if (connection_ || connectFailed_) return connection_;
-    connection_ = SessionBus::connect(busAddress_);
-    connectFailed_ = connection_ == nullptr;
-    return connection_;
-}
+    : bus_(std::move(busAddress)), applicationName_(std::move(applicationName)), iconName_(std::move(iconName)) {}
 
 std::optional<uint32_t> DesktopNotifier::notify(const std::string& summary, const std::string& body) {
-    GDBusConnection* bus = connection();
+    GDBusConnection* bus = bus_.connection();
     if (!bus) return std::nullopt;
     GVariantBuilder actions;
     g_variant_builder_init(&actions, G_VARIANT_TYPE("as"));

@@ -1,10 +1,10 @@
 #pragma once
 
+#include "platform/core/SessionBus.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
-
-typedef struct _GDBusConnection GDBusConnection;
 
 namespace sys {
 
@@ -23,7 +23,6 @@ public:
     // `busAddress` empty: the session bus of the environment.
     explicit DesktopNotifier(std::string busAddress = {}, std::string applicationName = "Leafbright",
                              std::string iconName = "leafbright");
-    ~DesktopNotifier();
     DesktopNotifier(const DesktopNotifier&) = delete;
     DesktopNotifier& operator=(const DesktopNotifier&) = delete;
 
@@ -31,13 +30,9 @@ public:
     std::optional<uint32_t> notify(const std::string& summary, const std::string& body = {});
 
 private:
-    GDBusConnection* connection();
-
-    std::string busAddress_;
+    SessionBus bus_;
     std::string applicationName_;
     std::string iconName_;
-    GDBusConnection* connection_ = nullptr;
-    bool connectFailed_ = false;
 };
 
 }  // namespace sys

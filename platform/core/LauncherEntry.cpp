@@ -1,35 +1,21 @@
 #include "platform/core/LauncherEntry.h"
 
-#include "platform/core/SessionBus.h"
-
 #include <gio/gio.h>
 
 namespace sys {
 
 LauncherEntry::LauncherEntry(std::string busAddress, std::string appUri)
-    : busAddress_(std::move(busAddress)), appUri_(std::move(appUri)) {}
+    : bus_(std::move(busAddress)), appUri_(std::move(appUri)) {}
 
 LauncherEntry::~LauncherEntry() {
     // A number left on the icon would outlive the program.
     if (count_ > 0) setCount(0);
-    if (connection_) {
-        g_dbus_connection_flush_sync(connection_, nullptr, nullptr);
-        g_dbus_connection_close_sync(connection_, nullptr, nullptr);
-        g_object_unref(connection_);
-    }
-}
-
-GDBusConnection* LauncherEntry::connection() {
-    if (connection_ || connectFailed_) return connection_;
-    connection_ = SessionBus::connect(busAddress_);
-    connectFailed_ = connection_ == nullptr;
-    return connection_;
 }
 
 bool LauncherEntry::setCount(long count) {
     if (count < 0) count = 0;
     if (count == count_) return false;
-    GDBusConnection* bus = connection();
+    GDBusConnection* bus = bus_.connection();
     if (!bus) return false;
     GVariantBuilder properties;
     g_variant_builder_init(&properties, G_VARIANT_TYPE("a{sv}"));

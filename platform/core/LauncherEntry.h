@@ -1,8 +1,8 @@
 #pragma once
 
-#include <string>
+#include "platform/core/SessionBus.h"
 
-typedef struct _GDBusConnection GDBusConnection;
+#include <string>
 
 namespace sys {
 
@@ -28,12 +28,8 @@ public:
     long count() const { return count_; }
 
 private:
-    GDBusConnection* connection();
-
-    std::string busAddress_;
+    SessionBus bus_;
     std::string appUri_;
-    GDBusConnection* connection_ = nullptr;
-    bool connectFailed_ = false;
     long count_ = 0;
 };
 

@@ -1,7 +1,5 @@
 #include "platform/core/ScreenSaverInhibitor.h"
 
-#include "platform/core/SessionBus.h"
-
 #include <gio/gio.h>
 
 namespace sys {
@@ -11,26 +9,15 @@ constexpr int kTimeoutMs = int(ScreenSaverInhibitor::kTimeout * 1000);
 }
 
 ScreenSaverInhibitor::ScreenSaverInhibitor(std::string busAddress, std::string applicationName)
-    : busAddress_(std::move(busAddress)), applicationName_(std::move(applicationName)) {}
+    : bus_(std::move(busAddress)), applicationName_(std::move(applicationName)) {}
 
 ScreenSaverInhibitor::~ScreenSaverInhibitor() {
     setInhibited(false);
-    if (connection_) {
-        g_dbus_connection_close_sync(connection_, nullptr, nullptr);
-        g_object_unref(connection_);
-    }
-}
-
-GDBusConnection* ScreenSaverInhibitor::connection() {
-    if (connection_ || connectFailed_) return connection_;
-    connection_ = SessionBus::connect(busAddress_);
-    connectFailed_ = connection_ == nullptr;
-    return connection_;
 }
 
 bool ScreenSaverInhibitor::setInhibited(bool on, const std::string& reason) {
     if (on == cookie_.has_value()) return on;
-    GDBusConnection* bus = connection();
+    GDBusConnection* bus = bus_.connection();
     if (!bus) return false;
     GError* error = nullptr;
     if (!on) {

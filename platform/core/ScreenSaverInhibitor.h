@@ -1,10 +1,10 @@
 #pragma once
 
+#include "platform/core/SessionBus.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
-
-typedef struct _GDBusConnection GDBusConnection;
 
 namespace sys {
 
@@ -31,12 +31,8 @@ public:
     bool isInhibited() const { return cookie_.has_value(); }
 
 private:
-    GDBusConnection* connection();
-
-    std::string busAddress_;
+    SessionBus bus_;
     std::string applicationName_;
-    GDBusConnection* connection_ = nullptr;
-    bool connectFailed_ = false;
     std::optional<uint32_t> cookie_;
 };
 

@@ -22,4 +22,18 @@ GDBusConnection* SessionBus::connect(const std::string& address, GCancellable* c
     return bus;
 }
 
+SessionBus::~SessionBus() {
+    if (!connection_) return;
+    g_dbus_connection_flush_sync(connection_, nullptr, nullptr);
+    g_dbus_connection_close_sync(connection_, nullptr, nullptr);
+    g_object_unref(connection_);
+}
+
+GDBusConnection* SessionBus::connection() {
+    if (connection_ || connectFailed_) return connection_;
+    connection_ = connect(address_);
+    connectFailed_ = connection_ == nullptr;
+    return connection_;
+}
+
 }  // namespace sys

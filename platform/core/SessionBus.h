@@ -8,7 +8,8 @@ typedef struct _GCancellable GCancellable;
 namespace sys {
 
 // A private connection to the desktop's session bus, for the few desktop
-// services the program asks (the screen saver, the file chooser portal).
+// services the program asks (the screen saver, notices, the launcher's
+// count, the file chooser portal).
 class SessionBus {
 public:
     // Connects to `address`, or when it is empty to the bus the environment
@@ -16,6 +17,22 @@ public:
     // answer is null, as it is when the bus cannot be reached. The connection
     // never ends the process when the bus goes away. The caller owns it.
     static GDBusConnection* connect(const std::string& address, GCancellable* cancellable = nullptr);
+
+    // `address` empty: the session bus of the environment.
+    explicit SessionBus(std::string address = {}) : address_(std::move(address)) {}
+    // Sends what is still queued, then closes.
+    ~SessionBus();
+    SessionBus(const SessionBus&) = delete;
+    SessionBus& operator=(const SessionBus&) = delete;
+
+    // The connection, made at the first call; null when there is no bus (a
+    // failed connect is not tried again).
+    GDBusConnection* connection();
+
+private:
+    std::string address_;
+    GDBusConnection* connection_ = nullptr;
+    bool connectFailed_ = false;
 };
 
 }  // namespace sys

@@ -1,5 +1,7 @@
 #include "tests/support/FakeDesktopServices.h"
 
+#include "tests/support/BusServiceThread.h"
+
 #include <gio/gio.h>
 
 namespace test {
@@ -15,15 +17,23 @@ const char* kNotificationsXml =
 }
 
 FakeDesktopServices::FakeDesktopServices(const std::string& busAddress, bool notifications) {
-    thread_ = std::thread([this, busAddress, notifications] { run(busAddress, notifications); });
-    std::unique_lock<std::mutex> lock(mutex_);
-    startedCv_.wait(lock, [&] { return started_; });
+    service_ = std::make_unique<BusServiceThread>(busAddress, [this, notifications](GDBusConnection* bus) {
+        if (!bus) return;
+        g_dbus_connection_signal_subscribe(bus, nullptr, "com.canonical.Unity.LauncherEntry", "Update", nullptr,
+                                           nullptr, G_DBUS_SIGNAL_FLAGS_NONE, &FakeDesktopServices::onSignal, this,
+                                           nullptr);
+        static const GDBusInterfaceVTable vtable = {&FakeDesktopServices::onCall, nullptr, nullptr, {}};
+        ready_ = !notifications || BusServiceThread::serve(bus, kNotificationsXml, "/org/freedesktop/Notifications",
+                                                           "org.freedesktop.Notifications", &vtable, this);
+        // The subscription is in place at the bus once a round trip has passed.
+        GVariant* ping = g_dbus_connection_call_sync(bus, "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                                     "org.freedesktop.DBus", "GetId", nullptr, nullptr,
+                                                     G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr);
+        if (ping) g_variant_unref(ping);
+    });
 }
 
-FakeDesktopServices::~FakeDesktopServices() {
-    if (loop_) g_main_loop_quit(loop_);
-    thread_.join();
-}
+FakeDesktopServices::~FakeDesktopServices() { service_.reset(); }
 
 std::vector<FakeDesktopServices::Notice> FakeDesktopServices::notices() {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -42,62 +52,6 @@ void FakeDesktopServices::setRecorder(std::function<void(const std::string&)> re
 
 void FakeDesktopServices::record(const std::string& line) {
     if (recorder_) recorder_(line);
-}
-
-void FakeDesktopServices::run(const std::string& address, bool notifications) {
-    GMainContext* context = g_main_context_new();
-    g_main_context_push_thread_default(context);
-    loop_ = g_main_loop_new(context, FALSE);
-    GError* error = nullptr;
-    bus_ = g_dbus_connection_new_for_address_sync(
-        address.c_str(),
-        GDBusConnectionFlags(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
-                             G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-        nullptr, nullptr, &error);
-    g_clear_error(&error);
-    bool ready = false;
-    if (bus_) {
-        g_dbus_connection_signal_subscribe(bus_, nullptr, "com.canonical.Unity.LauncherEntry", "Update", nullptr,
-                                           nullptr, G_DBUS_SIGNAL_FLAGS_NONE, &FakeDesktopServices::onSignal, this,
-                                           nullptr);
-        ready = true;
-        if (notifications) {
-            GDBusNodeInfo* info = g_dbus_node_info_new_for_xml(kNotificationsXml, nullptr);
-            static const GDBusInterfaceVTable vtable = {&FakeDesktopServices::onCall, nullptr, nullptr, {}};
-            g_dbus_connection_register_object(bus_, "/org/freedesktop/Notifications", info->interfaces[0], &vtable,
-                                              this, nullptr, nullptr);
-            g_dbus_node_info_unref(info);
-            GVariant* reply = g_dbus_connection_call_sync(
-                bus_, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "RequestName",
-                g_variant_new("(su)", "org.freedesktop.Notifications", 4u), G_VARIANT_TYPE("(u)"),
-                G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr);
-            guint32 r = 0;
-            if (reply) {
-                g_variant_get(reply, "(u)", &r);
-                g_variant_unref(reply);
-            }
-            ready = r == 1;
-        }
-        // The subscription is in place at the bus once a round trip has passed.
-        GVariant* ping = g_dbus_connection_call_sync(bus_, "org.freedesktop.DBus", "/org/freedesktop/DBus",
-                                                     "org.freedesktop.DBus", "GetId", nullptr, nullptr,
-                                                     G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr);
-        if (ping) g_variant_unref(ping);
-    }
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        ready_ = ready;
-        started_ = true;
-    }
-    startedCv_.notify_all();
-    g_main_loop_run(loop_);
-    if (bus_) {
-        g_dbus_connection_close_sync(bus_, nullptr, nullptr);
-        g_object_unref(bus_);
-    }
-    g_main_loop_unref(loop_);
-    g_main_context_pop_thread_default(context);
-    g_main_context_unref(context);
 }
 
 void FakeDesktopServices::onCall(GDBusConnection*, const char*, const char*, const char*, const char*,

@@ -1,19 +1,19 @@
 #pragma once
 
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
-typedef struct _GMainLoop GMainLoop;
 typedef struct _GDBusConnection GDBusConnection;
 typedef struct _GVariant GVariant;
 typedef struct _GDBusMethodInvocation GDBusMethodInvocation;
 
 namespace test {
+
+class BusServiceThread;
 
 // Stand-ins for the desktop's notification area and its launcher on a
 // test's own session bus: it owns org.freedesktop.Notifications (unless
@@ -45,24 +45,19 @@ public:
     void setRecorder(std::function<void(const std::string& line)> recorder);
 
 private:
-    void run(const std::string& address, bool notifications);
     static void onCall(GDBusConnection*, const char* sender, const char* path, const char*, const char* method,
                        GVariant* parameters, GDBusMethodInvocation* invocation, void* self);
     static void onSignal(GDBusConnection*, const char* sender, const char* path, const char* interface,
                          const char* signal, GVariant* parameters, void* self);
     void record(const std::string& line);
 
-    std::thread thread_;
-    GMainLoop* loop_ = nullptr;
-    GDBusConnection* bus_ = nullptr;
     std::mutex mutex_;
-    std::condition_variable startedCv_;
-    bool started_ = false;
     bool ready_ = false;
     uint32_t nextId_ = 1;
     std::vector<Notice> notices_;
     std::vector<LauncherUpdate> updates_;
     std::function<void(const std::string&)> recorder_;
+    std::unique_ptr<BusServiceThread> service_;  // last: it goes first
 };
 
 }  // namespace test

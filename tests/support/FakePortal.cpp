@@ -1,5 +1,7 @@
 #include "tests/support/FakePortal.h"
 
+#include "tests/support/BusServiceThread.h"
+
 #include <gio/gio.h>
 
 namespace test {
@@ -29,15 +31,14 @@ std::string senderPart(const char* sender) {
 }  // namespace
 
 FakePortal::FakePortal(const std::string& busAddress, bool fileChooser) {
-    thread_ = std::thread([this, busAddress, fileChooser] { run(busAddress, fileChooser); });
-    std::unique_lock<std::mutex> lock(mutex_);
-    ready_.wait(lock, [&] { return started_; });
+    service_ = std::make_unique<BusServiceThread>(busAddress, [this, fileChooser](GDBusConnection* bus) {
+        static const GDBusInterfaceVTable vtable = {&FakePortal::onCall, nullptr, nullptr, {}};
+        owned_ = BusServiceThread::serve(bus, fileChooser ? kPortalXml : kOtherXml, "/org/freedesktop/portal/desktop",
+                                         "org.freedesktop.portal.Desktop", &vtable, this);
+    });
 }
 
-FakePortal::~FakePortal() {
-    if (loop_) g_main_loop_quit(loop_);
-    thread_.join();
-}
+FakePortal::~FakePortal() { service_.reset(); }
 
 void FakePortal::answer(Answer how, std::vector<std::string> uris) {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -53,49 +54,6 @@ std::vector<FakePortal::Call> FakePortal::calls() {
 std::vector<std::string> FakePortal::closes() {
     std::lock_guard<std::mutex> lock(mutex_);
     return closes_;
-}
-
-void FakePortal::run(const std::string& address, bool fileChooser) {
-    GMainContext* context = g_main_context_new();
-    g_main_context_push_thread_default(context);
-    loop_ = g_main_loop_new(context, FALSE);
-    GError* error = nullptr;
-    bus_ = g_dbus_connection_new_for_address_sync(
-        address.c_str(),
-        GDBusConnectionFlags(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
-                             G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-        nullptr, nullptr, &error);
-    g_clear_error(&error);
-    if (bus_) {
-        GDBusNodeInfo* info = g_dbus_node_info_new_for_xml(fileChooser ? kPortalXml : kOtherXml, nullptr);
-        static const GDBusInterfaceVTable vtable = {&FakePortal::onCall, nullptr, nullptr, {}};
-        g_dbus_connection_register_object(bus_, "/org/freedesktop/portal/desktop", info->interfaces[0], &vtable, this,
-                                          nullptr, nullptr);
-        g_dbus_node_info_unref(info);
-        GVariant* reply = g_dbus_connection_call_sync(
-            bus_, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "RequestName",
-            g_variant_new("(su)", "org.freedesktop.portal.Desktop", 4u), G_VARIANT_TYPE("(u)"),
-            G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr);
-        if (reply) {
-            guint32 r = 0;
-            g_variant_get(reply, "(u)", &r);
-            owned_ = r == 1;
-            g_variant_unref(reply);
-        }
-    }
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        started_ = true;
-    }
-    ready_.notify_all();
-    g_main_loop_run(loop_);
-    if (bus_) {
-        g_dbus_connection_close_sync(bus_, nullptr, nullptr);
-        g_object_unref(bus_);
-    }
-    g_main_loop_unref(loop_);
-    g_main_context_pop_thread_default(context);
-    g_main_context_unref(context);
 }
 
 void FakePortal::onCall(GDBusConnection* bus, const char* sender, const char* path, const char*, const char* method,

@@ -1,20 +1,20 @@
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
-typedef struct _GMainLoop GMainLoop;
 typedef struct _GDBusConnection GDBusConnection;
 typedef struct _GVariant GVariant;
 typedef struct _GDBusMethodInvocation GDBusMethodInvocation;
 
 namespace test {
+
+class BusServiceThread;
 
 // A stand-in for the XDG desktop portal on a test's own session bus: it
 // owns org.freedesktop.portal.Desktop and answers FileChooser's OpenFile as
@@ -49,21 +49,16 @@ public:
     std::vector<std::string> closes();
 
 private:
-    void run(const std::string& address, bool fileChooser);
     static void onCall(GDBusConnection*, const char* sender, const char* path, const char*, const char* method,
                        GVariant* parameters, GDBusMethodInvocation* invocation, void* self);
 
-    std::thread thread_;
-    GMainLoop* loop_ = nullptr;
-    GDBusConnection* bus_ = nullptr;
     std::mutex mutex_;
-    std::condition_variable ready_;
-    bool started_ = false;
     std::atomic<bool> owned_{false};
     Answer answer_ = Answer::Cancel;
     std::vector<std::string> uris_;
     std::vector<Call> calls_;
     std::vector<std::string> closes_;
+    std::unique_ptr<BusServiceThread> service_;  // last: it goes first
 };
 
 }  // namespace test

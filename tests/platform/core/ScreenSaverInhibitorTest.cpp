@@ -3,14 +3,15 @@
 // the service; and with nothing on the bus, or no bus at all.
 #include "platform/core/ScreenSaverInhibitor.h"
 
+#include "tests/support/BusServiceThread.h"
 #include "tests/support/PrivateSessionBus.h"
 #include "tests/support/TestHome.h"
 
 #include <gio/gio.h>
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <mutex>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -22,14 +23,19 @@ using PrivateBus = test::PrivateSessionBus;
 class FakeScreenSaver {
 public:
     explicit FakeScreenSaver(const std::string& address) {
-        thread_ = std::thread([this, address] { run(address); });
-        std::unique_lock<std::mutex> lock(mutex_);
-        ready_.wait(lock, [&] { return started_; });
+        service_ = std::make_unique<test::BusServiceThread>(address, [this](GDBusConnection* bus) {
+            static const char* xml =
+                "<node><interface name='org.freedesktop.ScreenSaver'>"
+                "<method name='Inhibit'><arg type='s' direction='in'/><arg type='s' direction='in'/>"
+                "<arg type='u' direction='out'/></method>"
+                "<method name='UnInhibit'><arg type='u' direction='in'/></method>"
+                "</interface></node>";
+            static const GDBusInterfaceVTable vtable = {&FakeScreenSaver::call, nullptr, nullptr, {}};
+            owned_ = test::BusServiceThread::serve(bus, xml, "/org/freedesktop/ScreenSaver",
+                                                   "org.freedesktop.ScreenSaver", &vtable, this);
+        });
     }
-    ~FakeScreenSaver() {
-        if (loop_) g_main_loop_quit(loop_);
-        thread_.join();
-    }
+    ~FakeScreenSaver() { service_.reset(); }
     bool owned() const { return owned_; }
     std::vector<std::string> calls() {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -37,54 +43,6 @@ public:
     }
 
 private:
-    void run(const std::string& address) {
-        GMainContext* context = g_main_context_new();
-        g_main_context_push_thread_default(context);
-        loop_ = g_main_loop_new(context, FALSE);
-        GError* error = nullptr;
-        GDBusConnection* bus = g_dbus_connection_new_for_address_sync(
-            address.c_str(),
-            GDBusConnectionFlags(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
-                                 G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-            nullptr, nullptr, &error);
-        if (bus) {
-            static const char* xml =
-                "<node><interface name='org.freedesktop.ScreenSaver'>"
-                "<method name='Inhibit'><arg type='s' direction='in'/><arg type='s' direction='in'/>"
-                "<arg type='u' direction='out'/></method>"
-                "<method name='UnInhibit'><arg type='u' direction='in'/></method>"
-                "</interface></node>";
-            GDBusNodeInfo* info = g_dbus_node_info_new_for_xml(xml, nullptr);
-            static const GDBusInterfaceVTable vtable = {&FakeScreenSaver::call, nullptr, nullptr, {}};
-            g_dbus_connection_register_object(bus, "/org/freedesktop/ScreenSaver", info->interfaces[0], &vtable, this,
-                                              nullptr, nullptr);
-            GVariant* reply = g_dbus_connection_call_sync(
-                bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "RequestName",
-                g_variant_new("(su)", "org.freedesktop.ScreenSaver", 4u), G_VARIANT_TYPE("(u)"),
-                G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr);
-            if (reply) {
-                guint32 r = 0;
-                g_variant_get(reply, "(u)", &r);
-                owned_ = r == 1;
-                g_variant_unref(reply);
-            }
-            g_dbus_node_info_unref(info);
-        }
-        g_clear_error(&error);
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            started_ = true;
-        }
-        ready_.notify_all();
-        g_main_loop_run(loop_);
-        if (bus) {
-            g_dbus_connection_close_sync(bus, nullptr, nullptr);
-            g_object_unref(bus);
-        }
-        g_main_loop_unref(loop_);
-        g_main_context_pop_thread_default(context);
-        g_main_context_unref(context);
-    }
     static void call(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar* method,
                      GVariant* parameters, GDBusMethodInvocation* invocation, gpointer self) {
         auto* fake = static_cast<FakeScreenSaver*>(self);
@@ -103,14 +61,11 @@ private:
         }
     }
 
-    std::thread thread_;
-    GMainLoop* loop_ = nullptr;
     std::mutex mutex_;
-    std::condition_variable ready_;
-    bool started_ = false;
     bool owned_ = false;
     guint32 next_ = 7;
     std::vector<std::string> calls_;
+    std::unique_ptr<test::BusServiceThread> service_;
 };
 
 TEST(ScreenSaverInhibitorTest, TheHoldIsTakenAndGivenBackWithItsCookie) {
