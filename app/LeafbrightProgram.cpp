@@ -39,6 +39,7 @@
 #include "platform/ui/DesktopShareService.h"
 #include "platform/ui/Screen.h"
 #include "platform/ui/UserNotificationCenter.h"
+#include "platform/ui/WebURL.h"
 #include "platform/ui/Window.h"
 
 #include <algorithm>
@@ -428,21 +429,11 @@ int LeafbrightProgram::run() {
         std::string wrong;
         std::optional<std::string> path;
         const std::string& target = *options_.target;
-        const size_t schemeEnd = target.find("://");
-        if (schemeEnd == std::string::npos) {
+        if (target.find("://") == std::string::npos) {
             path = target;
-        } else {
-            std::string scheme = target.substr(0, schemeEnd);
-            for (char& c : scheme) c = char(std::tolower(static_cast<unsigned char>(c)));
-            if (scheme == "file") {
-                const std::string rest = target.substr(schemeEnd + 3);
-                const size_t slash = rest.find('/');
-                const std::string host = rest.substr(0, slash);
-                if (slash == std::string::npos || (!host.empty() && host != "localhost"))
-                    wrong = "is not a file of this machine";
-                else if (!(path = BookCommon::PercentDecodingWithString(rest.substr(slash))))
-                    wrong = "is not a valid file address";
-            }
+        } else if (ui::WebURL::scheme(target) == "file") {
+            path = NestlarkAppDelegate::localPathOfFileURL(target);
+            if (!path) wrong = "is not a valid file address of this machine";
         }
         if (path) {
             std::error_code ec;

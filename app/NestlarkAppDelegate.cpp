@@ -698,6 +698,18 @@ bool NestlarkAppDelegate::openHandedOver(const std::string& target) {
     return isDirectory ? root->openHandedOverFolder(name) : root->openHandedOverBook(name);
 }
 
+std::optional<std::string> NestlarkAppDelegate::localPathOfFileURL(const std::string& url) {
+    const size_t schemeEnd = url.find("://");
+    if (schemeEnd == std::string::npos) return std::nullopt;
+    const std::string rest = url.substr(schemeEnd + 3);
+    // "file://host/path": only the local host is ours.
+    const size_t slash = rest.find('/');
+    if (slash == std::string::npos) return std::nullopt;
+    const std::string host = rest.substr(0, slash);
+    if (!host.empty() && host != "localhost") return std::nullopt;
+    return BookCommon::PercentDecodingWithString(rest.substr(slash));
+}
+
 bool NestlarkAppDelegate::openURL(const std::string& url) {
     // A pending cloud sign-in takes its own redirect first.
     if (GoogleDriveAPI::checkGoogleRedirect(url)) return true;
@@ -720,13 +732,7 @@ bool NestlarkAppDelegate::openURL(const std::string& url) {
         return true;
     }
     ActiveLog::writeCheckpoint("FileHandling start");
-    std::string rest = url.substr(schemeEnd + 3);
-    // "file://host/path": only the local host is ours.
-    const size_t slash = rest.find('/');
-    if (slash == std::string::npos) return true;
-    const std::string host = rest.substr(0, slash);
-    if (!host.empty() && host != "localhost") return true;
-    auto path = BookCommon::PercentDecodingWithString(rest.substr(slash));
+    auto path = localPathOfFileURL(url);
     if (!path) return true;
     bool isDirectory = false;
     const bool exists = sys::FileManager::fileExists(*path, &isDirectory);
@@ -855,12 +861,15 @@ bool NestlarkAppDelegate::isImportable(const std::string& path) {
 }
 
 void NestlarkAppDelegate::refuseImport(const std::string& path) {
+    refuse(path, "This file is not a book and was not added to the library.");
+}
+
+void NestlarkAppDelegate::refuse(const std::string& path, const std::string& message) {
     std::string name = Path::lastPathComponent(path);
     if (name.empty()) name = path;
-    auto alert = std::make_shared<QNAlertView>(
-        name, BookCommon::localizedStringWithOnOff("This file is not a book and was not added to the library."),
-        std::weak_ptr<QNAlertViewDelegate>(), std::nullopt,
-        std::vector<std::string>{BookCommon::localizedStringWithOnOff("OK")});
+    auto alert = std::make_shared<QNAlertView>(name, BookCommon::localizedStringWithOnOff(message),
+                                               std::weak_ptr<QNAlertViewDelegate>(), std::nullopt,
+                                               std::vector<std::string>{BookCommon::localizedStringWithOnOff("OK")});
     // Over a start screen it would go with it: the library says it once it is up.
     if (!startDone_) {
         pendingRefusals_.push_back(alert);
@@ -881,12 +890,7 @@ std::optional<std::string> NestlarkAppDelegate::bookOpenProblem(const std::strin
 
 void NestlarkAppDelegate::refuseBrokenBook(const std::string& path, const std::string& why) {
     std::fprintf(stderr, "leafbright: %s: %s\n", path.c_str(), why.c_str());
-    std::string name = Path::lastPathComponent(path);
-    if (name.empty()) name = path;
-    auto alert = std::make_shared<QNAlertView>(name, BookCommon::localizedStringWithOnOff(why),
-                                               std::weak_ptr<QNAlertViewDelegate>(), std::nullopt,
-                                               std::vector<std::string>{BookCommon::localizedStringWithOnOff("OK")});
-    alert->show();
+    refuse(path, why);
 }
 
 void NestlarkAppDelegate::bringLibraryToFront() {
@@ -1056,14 +1060,12 @@ bool NestlarkAppDelegate::smbServerPublished_ = false;
 bool NestlarkAppDelegate::isSmbServerPublished() { return smbServerPublished_; }
 
 void NestlarkAppDelegate::didChangeServerStatus(int status) {
-    if (status == CIFSStackManager::kStatusIdle || status == CIFSStackManager::kStatusStopped) {
-        const bool was = smbServerPublished_;
-        smbServerPublished_ = false;
-        if (was) BookCommon::globalIdleTimerDisabled(false);
-    } else if (status == CIFSStackManager::kStatusRunning) {
-        const bool was = smbServerPublished_;
-        smbServerPublished_ = true;
-        if (!was) BookCommon::globalIdleTimerDisabled(true);
+    bool published = smbServerPublished_;
+    if (status == CIFSStackManager::kStatusIdle || status == CIFSStackManager::kStatusStopped) published = false;
+    else if (status == CIFSStackManager::kStatusRunning) published = true;
+    if (published != smbServerPublished_) {
+        smbServerPublished_ = published;
+        BookCommon::globalIdleTimerDisabled(published);
     }
     if (auto d = cifsStackDelegate_.lock()) d->didChangeServerStatus(status);
 }

@@ -103,6 +103,9 @@ public:
     // untranslated); nothing when it opens, asks for a password, or is not
     // a book.
     static std::optional<std::string> bookOpenProblem(const std::string& path);
+    // The path a "file://" address names on this machine (no host, or
+    // "localhost"), percent-decoded; nothing for another host or a bad escape.
+    static std::optional<std::string> localPathOfFileURL(const std::string& url);
 
     // ---- Properties -------------------------------------------------------------------------
     const std::shared_ptr<ui::Window>& window() const { return window_; }
@@ -207,6 +210,8 @@ private:
     void refuseImport(const std::string& path);
     // Says that a book handed over does not open and was not taken.
     void refuseBrokenBook(const std::string& path, const std::string& why);
+    // The alert of a refusal, held back until the library is up.
+    void refuse(const std::string& path, const std::string& message);
     std::vector<std::shared_ptr<QNAlertView>> pendingRefusals_;
     // Each open question with the address it asks about.
     std::map<const QNAlertView*, std::string> urlQuestions_;

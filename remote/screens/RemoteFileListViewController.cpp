@@ -860,9 +860,7 @@ void RemoteFileListViewController::actionSheetClickedButtonAtIndex(QNActionSheet
         // Answered: the next start does not ask again.
         const std::string lastFile = BookCommon::getLastBookSettingFilePath();
         const auto* book = std::any_cast<std::string>(&sheet.userInfo());
-        auto last = sys::PropertyList::readFile(lastFile);
-        if (book && last && last->isArray() && !last->asArray().empty() && last->asArray()[0].isString() &&
-            last->asArray()[0].asString() == *book)
+        if (book && LocalFilelistViewController::readLastBookPath(lastFile) == *book)
             sys::FileManager::removeItem(lastFile);
     }
     if (buttonIndex == sheet.cancelButtonIndex()) return;
@@ -1097,16 +1095,15 @@ void RemoteFileListViewController::viewDidAppear(bool animated) {
             return;
         }
         const std::string lastFile = BookCommon::getLastBookSettingFilePath();
-        auto last = sys::PropertyList::readFile(lastFile);
+        const auto last = LocalFilelistViewController::readLastBookPath(lastFile);
         LastStatusRestore::setRestoreMode(0);
-        const bool asks = last && last->isArray() && !last->asArray().empty() && last->asArray()[0].isString() &&
-                          !(settings() && settings()->getIsSilentResume());
+        const bool silent = settings() && settings()->getIsSilentResume();
         // Asked about, the book stays recorded until the question is
         // answered: a run that ends meanwhile asks again at the next start.
-        if (!asks) sys::FileManager::removeItem(lastFile);
-        if (last && last->isArray() && !last->asArray().empty() && last->asArray()[0].isString()) {
-            const std::string book = last->asArray()[0].asString();
-            if (settings() && settings()->getIsSilentResume()) {
+        if (!last || silent) sys::FileManager::removeItem(lastFile);
+        if (last) {
+            const std::string book = *last;
+            if (silent) {
                 sys::RunLoop::main().schedule(0.0, [weak = weak_from_this(), book] {
                     if (auto self = std::dynamic_pointer_cast<RemoteFileListViewController>(weak.lock()))
                         self->resumeLastReading(book);
