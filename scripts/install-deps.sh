@@ -15,6 +15,8 @@ BUILD_PKGS=(
   libsecret-1-dev
   # the window benchmarks: XTest key presses, XDamage; the busy pointer test: XFIXES cursor images
   libxtst-dev libxdamage-dev libxfixes-dev
+  # the desktop's cursor theme (the busy pointer)
+  libxcursor-dev
   # the on-device HTTP media server
   libmicrohttpd-dev
   # bzip2 and LZMA entries of zip books

@@ -102,6 +102,9 @@ void DesktopShell::setBusyPointer(bool busy) {
         SDL_SetCursor(SDL_GetDefaultCursor());
         return;
     }
+    // The desktop's "busy in the background" pointer; SDL's own wait arrow
+    // is the "wait" one under X.
+    if (!busyCursor_) busyCursor_ = X11Desktop::themeCursor(sdlWindow_, "progress");
     if (!busyCursor_) busyCursor_ = SDL_CreateSystemCursor(SDL_SYSTEM_CURSOR_WAITARROW);
     if (busyCursor_) SDL_SetCursor(busyCursor_);
 }

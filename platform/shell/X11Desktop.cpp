@@ -13,6 +13,7 @@
 
 #if defined(SDL_VIDEO_DRIVER_X11)
 #include <X11/Xatom.h>
+#include <X11/Xcursor/Xcursor.h>
 #include <X11/Xlib.h>
 #endif
 
@@ -40,6 +41,28 @@ void X11Desktop::endWhenTheDisplayGoes() {
         std::fflush(nullptr);
         std::_Exit(1);
     });
+#endif
+}
+
+SDL_Cursor* X11Desktop::themeCursor(SDL_Window* window, const char* name) {
+    if (!window) return nullptr;
+#if defined(SDL_VIDEO_DRIVER_X11)
+    SDL_SysWMinfo info;
+    SDL_VERSION(&info.version);
+    if (!SDL_GetWindowWMInfo(window, &info) || info.subsystem != SDL_SYSWM_X11) return nullptr;
+    Display* display = info.info.x11.display;
+    XcursorImage* image = XcursorLibraryLoadImage(name, XcursorGetTheme(display), XcursorGetDefaultSize(display));
+    if (!image) return nullptr;
+    // Premultiplied ARGB, as SDL hands it back to Xcursor.
+    SDL_Surface* surface = SDL_CreateRGBSurfaceWithFormatFrom(image->pixels, int(image->width), int(image->height), 32,
+                                                              int(image->width) * 4, SDL_PIXELFORMAT_ARGB8888);
+    SDL_Cursor* cursor = surface ? SDL_CreateColorCursor(surface, int(image->xhot), int(image->yhot)) : nullptr;
+    SDL_FreeSurface(surface);
+    XcursorImageDestroy(image);
+    return cursor;
+#else
+    (void)name;
+    return nullptr;
 #endif
 }
 

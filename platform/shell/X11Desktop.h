@@ -4,6 +4,7 @@
 #include <string>
 
 struct SDL_Window;
+struct SDL_Cursor;
 
 namespace shell {
 
@@ -26,6 +27,10 @@ public:
     // The window as the desktop portal names a parent ("x11:1a00007"); empty
     // without an X window.
     static std::string portalHandle(SDL_Window* window);
+    // The pointer `name` ("progress") of the desktop's cursor theme, at the
+    // desktop's cursor size, as an SDL cursor the caller frees; null without
+    // an X window or where the theme has no such pointer.
+    static SDL_Cursor* themeCursor(SDL_Window* window, const char* name);
     // The scale the desktop asks for, from the environment and the X
     // resources: GDK_SCALE (a whole number), else Xft.dpi / 96. Nothing when
     // neither says (or says something unusable).

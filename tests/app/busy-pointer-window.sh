@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The pointer over the window shows the desktop's "busy in the background"
-# shape while a download is under way and turns back to the one it had before
+# shape (the theme's "progress" pointer) while a download is under way and turns back to the one it had before
 # once it ends. The download comes from a web server that waits 4 s before it
 # answers; it is handed to the running program (by a second run) only after
 # the pointer over the idle window was read, and the pointer is read from
@@ -66,14 +66,19 @@ idle=$("$shape_tool") || fail "the pointer cannot be read"
 # The download: the pointer turns busy while it runs...
 "$program" --home home "http://127.0.0.1:$port/Slow.cbz?delay_ms=4000" > handover.log 2>&1 ||
   fail "the download was not handed over: $(cat handover.log)"
+# Where the desktop's cursor theme has the "progress" pointer, it is that one
+# (not the "wait" one); any other change counts where it has none.
+progress=$("$shape_tool" --theme progress) || progress=
 busy=
 for _ in $(seq 400); do
   running
   now=$("$shape_tool")
-  [ "$now" != "$idle" ] && { busy=$now; break; }
+  if [ -n "$progress" ]; then [ "$now" = "$progress" ] && { busy=$now; break; }
+  else [ "$now" != "$idle" ] && { busy=$now; break; }
+  fi
   sleep 0.05
 done
-[ -n "$busy" ] || fail "the pointer stayed $idle while the download was under way"
+[ -n "$busy" ] || fail "the pointer was $now, not ${progress:-another than $idle}, while the download was under way"
 [ ! -f home/Library/downloads/Slow.cbz ] || fail "the download ended before the pointer was seen busy"
 # ... and is back to what it was once it ended.
 for _ in $(seq 400); do running; [ -f home/Library/downloads/Slow.cbz ] && break; sleep 0.05; done

@@ -2,16 +2,22 @@
 // (the cursor of the window under it), for the windowed program tests.
 //
 //   lb_pointer_shape
+//   lb_pointer_shape --theme NAME
 //
 // Prints one line on the display of $DISPLAY: a hash of the cursor image's
 // size, hot spot and pixels, then the cursor's name when it has one. Two
 // shapes are the same exactly when their lines are. Exit status 1 when the
-// display or its XFIXES extension is missing.
+// display or its XFIXES extension is missing. With --theme, the same line
+// (without a name) for the cursor NAME of the display's cursor theme at its
+// size, as a program that loads it shows it; exit status 2 when the theme
+// has no such cursor.
 #include <X11/Xlib.h>
+#include <X11/Xcursor/Xcursor.h>
 #include <X11/extensions/Xfixes.h>
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -23,13 +29,37 @@ uint64_t mix(uint64_t hash, uint64_t value) {
     return hash;
 }
 
+template <typename Pixel>
+uint64_t shapeHash(unsigned width, unsigned height, unsigned xhot, unsigned yhot, const Pixel* pixels) {
+    uint64_t hash = 14695981039346656037ull;
+    hash = mix(hash, width);
+    hash = mix(hash, height);
+    hash = mix(hash, xhot);
+    hash = mix(hash, yhot);
+    // 32-bit ARGB values (XFIXES hands them in unsigned longs).
+    const unsigned long count = (unsigned long)width * height;
+    for (unsigned long i = 0; i < count; ++i) hash = mix(hash, pixels[i] & 0xffffffffu);
+    return hash;
+}
+
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
     Display* display = XOpenDisplay(nullptr);
     if (!display) {
         std::fprintf(stderr, "lb_pointer_shape: cannot open the display\n");
         return 1;
+    }
+    if (argc == 3 && std::strcmp(argv[1], "--theme") == 0) {
+        XcursorImage* themed = XcursorLibraryLoadImage(argv[2], XcursorGetTheme(display), XcursorGetDefaultSize(display));
+        XCloseDisplay(display);
+        if (!themed) return 2;
+        std::printf("%016llx %ux%u -\n",
+                    (unsigned long long)shapeHash(themed->width, themed->height, themed->xhot, themed->yhot,
+                                                  themed->pixels),
+                    (unsigned)themed->width, (unsigned)themed->height);
+        XcursorImageDestroy(themed);
+        return 0;
     }
     int eventBase = 0, errorBase = 0;
     if (!XFixesQueryExtension(display, &eventBase, &errorBase)) {
@@ -43,14 +73,7 @@ int main() {
         XCloseDisplay(display);
         return 1;
     }
-    uint64_t hash = 14695981039346656037ull;
-    hash = mix(hash, image->width);
-    hash = mix(hash, image->height);
-    hash = mix(hash, image->xhot);
-    hash = mix(hash, image->yhot);
-    // The pixels come as unsigned longs holding 32-bit ARGB values.
-    const unsigned long count = (unsigned long)image->width * image->height;
-    for (unsigned long i = 0; i < count; ++i) hash = mix(hash, image->pixels[i] & 0xffffffffu);
+    const uint64_t hash = shapeHash(image->width, image->height, image->xhot, image->yhot, image->pixels);
     std::printf("%016llx %ux%u %s\n", (unsigned long long)hash, (unsigned)image->width, (unsigned)image->height,
                 image->name && *image->name ? image->name : "-");
     XFree(image);
