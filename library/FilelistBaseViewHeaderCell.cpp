@@ -134,10 +134,11 @@ void FilelistBaseViewHeaderCell::setHeaderHidden(bool hidden, bool animated) {
 void FilelistBaseViewHeaderCell::layoutSubviews() {
     ui::TableViewCell::layoutSubviews();
     if (!segmentListModeSelect_) return;
-    const ui::Rect b = bounds();
+    // Laid out in the content view, which starts where the safe area does.
+    const ui::Rect b = contentView()->bounds();
     const double W = b.width();
     const double H = b.height();
-    const ui::EdgeInsets safe = safeAreaInsets();
+    const ui::EdgeInsets safe = contentView()->safeAreaInsets();
     const double S = safe.left + safe.right;
     const double off = controller_ && controller_->getFilelistMode() != 0 && controller_->fileListViewMode() == 0 ? 100 : 0;
     const double x0 = (W - 250) / 2;

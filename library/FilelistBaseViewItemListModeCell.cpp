@@ -327,7 +327,8 @@ void FilelistBaseViewItemListModeCell::modeChangeWithAnimation() {
 void FilelistBaseViewItemListModeCell::setSubViewsPos() {
     const ui::Rect b = contentView()->bounds();
     const double W = b.width();
-    const double L = safeAreaInsets().left;
+    // The content view starts where the safe area does.
+    const double L = contentView()->safeAreaInsets().left;
     const double w = W - 34 - L;
     const double A = 22;
     const double e = isEditMode() ? 50 : 0;

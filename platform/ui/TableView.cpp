@@ -41,11 +41,12 @@ public:
     }
     void layoutSubviews() override {
         Rect b = bounds();
-        double w = std::max(0.0, b.width() - 2 * kTitleMargin);
+        const EdgeInsets safe = safeAreaInsets();
+        double w = std::max(0.0, b.width() - safe.left - safe.right - 2 * kTitleMargin);
         Size s = label_->sizeThatFits({w, 0});
         double h = std::min(s.height, b.height());
         double y = !grouped_ ? (b.height() - h) / 2 : header_ ? b.height() - h - 6 : 6;
-        label_->setFrame(Rect(kTitleMargin, y, w, h));
+        label_->setFrame(Rect(safe.left + kTitleMargin, y, w, h));
     }
     Label* label() const { return label_.get(); }
 

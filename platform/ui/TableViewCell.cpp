@@ -328,23 +328,28 @@ void TableViewCell::layoutSubviews() {
     double slide = confirming_ && !editing_ ? -kDeleteButtonWidth : 0;
     double trailing = trailingWidth();
     if (confirming_ && editing_) trailing = std::max(trailing, kDeleteButtonWidth);
+    // A turned phone's notch and rounded corners: what the row shows stays
+    // inside the safe area, its background runs under them.
+    const EdgeInsets safe = safeAreaInsets();
 
     selectedBackground_->setFrame(b);
     bool controlShown = editing_ && editingStyle_ != TableViewCellEditingStyle::None;
     editingControl_->setHidden(!controlShown);
-    editingControl_->setFrame(Rect(controlShown ? kMargin : -kControlSize, (h - kControlSize) / 2, kControlSize,
-                                   kControlSize));
+    editingControl_->setFrame(Rect(controlShown ? safe.left + kMargin : -kControlSize, (h - kControlSize) / 2,
+                                   kControlSize, kControlSize));
     bool reorderShown = editing_ && showsReorder_ && !confirming_;
     reorderControl_->setHidden(!reorderShown);
-    reorderControl_->setFrame(Rect(w - kReorderWidth, 0, kReorderWidth, h));
+    reorderControl_->setFrame(Rect(w - safe.right - kReorderWidth, 0, kReorderWidth, h));
     if (shownAccessory_) {
         Rect a = shownAccessory_->bounds();
         bool hideAccessory = editing_ && showsReorder_;
         shownAccessory_->setHidden(hideAccessory);
-        shownAccessory_->setFrame(Rect(w - kMargin - a.width() + slide, (h - a.height()) / 2, a.width(), a.height()));
+        shownAccessory_->setFrame(
+            Rect(w - safe.right - kMargin - a.width() + slide, (h - a.height()) / 2, a.width(), a.height()));
     }
     deleteButton_->setFrame(Rect(confirming_ ? w - kDeleteButtonWidth : w, 0, kDeleteButtonWidth, h));
-    content_->setFrame(Rect(indent + slide, 0, std::max(0.0, w - indent - trailing), h));
+    content_->setFrame(
+        Rect(safe.left + indent + slide, 0, std::max(0.0, w - safe.left - safe.right - indent - trailing), h));
 
     // Inside the content view, by style.
     Rect c = content_->bounds();
