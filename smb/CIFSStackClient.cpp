@@ -2,6 +2,7 @@
 
 #include "remote/protocols/SrvsvcShareEnum.h"
 #include "remote/protocols/SmbDfsCredentials.h"
+#include "remote/protocols/SmbServerAddress.h"
 #include "smb/CIFSStackManager.h"
 #include "smb/DfsReferral.h"
 #include "smb/Smb2Connection.h"
@@ -9,34 +10,6 @@
 #include <algorithm>
 
 namespace {
-
-// "host", "host:port", "[v6]" or "[v6]:port".
-bool splitServer(const std::string& server, std::string& host, int& port) {
-    port = 445;
-    std::string rest;
-    if (!server.empty() && server[0] == '[') {
-        const size_t close = server.find(']');
-        if (close == std::string::npos) return false;
-        host = server.substr(1, close - 1);
-        rest = server.substr(close + 1);
-    } else if (std::count(server.begin(), server.end(), ':') > 1) {
-        host = server;
-    } else {
-        const size_t colon = server.find(':');
-        host = server.substr(0, colon);
-        if (colon != std::string::npos) rest = server.substr(colon);
-    }
-    if (!rest.empty()) {
-        if (rest[0] != ':' || rest.size() < 2 || rest.size() > 6) return false;
-        port = 0;
-        for (size_t i = 1; i < rest.size(); ++i) {
-            if (rest[i] < '0' || rest[i] > '9') return false;
-            port = port * 10 + (rest[i] - '0');
-        }
-        if (port <= 0 || port > 65535) return false;
-    }
-    return !host.empty();
-}
 
 // A path inside a share as the server takes it: backslashes, none leading.
 std::string sharePath(const std::string& path) {
@@ -59,7 +32,7 @@ std::string lower(std::string s) {
 std::string serverFor(const std::string& host, const std::string& server) {
     std::string fromHost;
     int port = 445;
-    if (!splitServer(server, fromHost, port) || lower(fromHost) == lower(host)) return server;
+    if (!SmbServerAddress::split(server, fromHost, port) || lower(fromHost) == lower(host)) return server;
     const std::string h = host.find(':') != std::string::npos ? "[" + host + "]" : host;
     return port == 445 ? h : h + ":" + std::to_string(port);
 }
@@ -174,7 +147,7 @@ std::shared_ptr<Smb2Connection> CIFSStackClient::connection(const std::string& s
     }
     std::string host;
     int port = 445;
-    if (!splitServer(server, host, port)) {
+    if (!SmbServerAddress::split(server, host, port)) {
         fail(kErrorBadParameter, "The server address is not valid.");
         return nullptr;
     }
@@ -231,14 +204,12 @@ std::optional<CIFSStackClient::Opened> CIFSStackClient::open(const std::string& 
         // The server is there but lets no guest in (or not to this path):
         // the user says whether the site's user name and password may go to it.
         auto askForCredentials = [&] {
+            fail(kErrorDfsCredentials,
+                 "The DFS link " + link + " leads to another server, " + at +
+                     (answer == SmbDfsCredentials::Answer::DontSend
+                          ? ", which does not let a guest in; the site's user name and password are not sent there."
+                          : ", which does not let a guest in."));
             dfsServer_ = at;
-            error_ = kErrorDfsCredentials;
-            ntStatus_ = 0;
-            requireRetry_ = false;
-            message_ = "The DFS link " + link + " leads to another server, " + at +
-                       (answer == SmbDfsCredentials::Answer::DontSend
-                            ? ", which does not let a guest in; the site's user name and password are not sent there."
-                            : ", which does not let a guest in.");
         };
         auto c = connection(at, guest);
         const uint32_t t = c ? tree(c, key, inShare) : 0;

@@ -28,8 +28,9 @@
 
 namespace {
 
-
 constexpr const char* kIndicatorKey = "bookTransfer";
+
+std::string text(const char* key) { return BookCommon::localizedStringWithOnOff(key); }
 
 }  // namespace
 
@@ -189,20 +190,21 @@ void FileDownload::onSmbComplete(const SmbListing::Result& r) {
         isActive_ = false;
         delivered_ = true;
         std::weak_ptr<FileDownload> weak = weak_from_this();
-        userAlert_ = SmbUserChangeAlert::show(user, targetViewController_, [weak, url](bool changeUser) {
-            auto self = weak.lock();
-            if (!self) return;
-            self->userAlert_.reset();
-            auto d = self->delegate_.lock();
-            if (!d) return;
-            if (changeUser) {
-                d->passwordRequested(url, true);
-            } else {
-                d->finishListDownload(std::nullopt, std::nullopt, std::nullopt, std::nullopt,
-                                      BookCommon::localizedStringWithOnOff("Access Denied.\nPlease check file permissions."),
-                                      false);
-            }
-        });
+        userAlert_ = SmbQuestionAlert::show(
+            text("User: %@"), user, text("Access Denied."), text("Cancel"), text("Change User"), targetViewController_,
+            [weak, url](bool changeUser) {
+                auto self = weak.lock();
+                if (!self) return;
+                self->userAlert_.reset();
+                auto d = self->delegate_.lock();
+                if (!d) return;
+                if (changeUser) {
+                    d->passwordRequested(url, true);
+                } else {
+                    d->finishListDownload(std::nullopt, std::nullopt, std::nullopt, std::nullopt,
+                                          text("Access Denied.\nPlease check file permissions."), false);
+                }
+            });
         return;
     }
     case SmbListing::Outcome::DfsCredentials: {
@@ -210,8 +212,11 @@ void FileDownload::onSmbComplete(const SmbListing::Result& r) {
         // listing, stream and download that follows the link from then on.
         const std::string password = smbPassword;
         std::weak_ptr<FileDownload> weak = weak_from_this();
-        dfsAlert_ = SmbDfsCredentialsAlert::show(
-            r.dfsServer, targetViewController_, [weak, user, password, site = r.site, server = r.dfsServer](bool send) {
+        dfsAlert_ = SmbQuestionAlert::show(
+            text("Another Server: %@"), r.dfsServer,
+            text("This folder is on another server. Send it the user name and password of this site?"),
+            text("Don't Send"), text("Send"), targetViewController_,
+            [weak, user, password, site = r.site, server = r.dfsServer](bool send) {
                 auto self = weak.lock();
                 if (!self) return;
                 self->dfsAlert_.reset();

@@ -8,8 +8,7 @@
 #include "remote/listing/FileDownloadDelegate.h"
 #include "remote/listing/FtpListing.h"
 #include "remote/listing/SmbListing.h"
-#include "remote/listing/SmbDfsCredentialsAlert.h"
-#include "remote/listing/SmbUserChangeAlert.h"
+#include "remote/listing/SmbQuestionAlert.h"
 #include "remote/listing/RemoteFileEntry.h"
 #include "remote/protocols/QNNbnsDelegate.h"
 
@@ -145,8 +144,8 @@ private:
     std::shared_ptr<QNHTTPRequestOperation> connection_;
     std::shared_ptr<FtpListing> ftp_;
     std::shared_ptr<SmbListing> smb_;
-    std::shared_ptr<SmbUserChangeAlert> userAlert_;
-    std::shared_ptr<SmbDfsCredentialsAlert> dfsAlert_;
+    std::shared_ptr<SmbQuestionAlert> userAlert_;
+    std::shared_ptr<SmbQuestionAlert> dfsAlert_;
     bool isActive_ = false;
     bool isCancel_ = false;
     bool isHttp_ = false;

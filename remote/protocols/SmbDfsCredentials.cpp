@@ -1,32 +1,28 @@
 #include "remote/protocols/SmbDfsCredentials.h"
 
 #include "platform/core/UserDefaults.h"
+#include "remote/protocols/SmbServerAddress.h"
 
-#include <algorithm>
 #include <cctype>
 
 namespace {
 
 constexpr const char* kKey = "SmbDfsCredentials";
 
-// "host:port" in lower case, the port always written.
+std::string lower(std::string s) {
+    for (char& c : s) c = char(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+// "host:port" in lower case, the port always written; a server that does
+// not read as one (no client would reach it) is kept as written, in lower
+// case.
 std::string normalized(const std::string& server) {
-    std::string s = server;
-    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return char(std::tolower(c)); });
-    std::string host = s, port = "445";
-    if (!s.empty() && s[0] == '[') {
-        const size_t close = s.find(']');
-        if (close != std::string::npos) {
-            host = s.substr(1, close - 1);
-            if (close + 1 < s.size() && s[close + 1] == ':') port = s.substr(close + 2);
-        }
-    } else if (std::count(s.begin(), s.end(), ':') == 1) {
-        const size_t colon = s.find(':');
-        host = s.substr(0, colon);
-        port = s.substr(colon + 1);
-    }
-    while (port.size() > 1 && port[0] == '0') port.erase(0, 1);
-    return (host.find(':') != std::string::npos ? "[" + host + "]" : host) + ":" + port;
+    std::string host;
+    int port = 445;
+    if (!SmbServerAddress::split(server, host, port)) return lower(server);
+    host = lower(host);
+    return (host.find(':') != std::string::npos ? "[" + host + "]" : host) + ":" + std::to_string(port);
 }
 
 std::string keyOf(const std::string& site, const std::string& target) {
