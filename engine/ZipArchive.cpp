@@ -177,10 +177,9 @@ bool ZipArchive::open() {
 
 std::unique_ptr<ZipArchive> ZipArchive::openFile(const std::string& path) {
     auto source = std::make_unique<Source>();
-    source->fd = sys::FileManager::openRegularFileForReading(path);
-    if (source->fd < 0) return nullptr;
     struct stat st{};
-    if (::fstat(source->fd, &st) != 0 || !S_ISREG(st.st_mode)) return nullptr;
+    source->fd = sys::FileManager::openRegularFileForReading(path, nullptr, &st);
+    if (source->fd < 0) return nullptr;
     source->size = uint64_t(st.st_size);
     std::unique_ptr<ZipArchive> archive(new ZipArchive(std::move(source), nullptr));
     if (!archive->open()) return nullptr;

@@ -124,12 +124,10 @@ int64_t copySource(int out, const std::string& path, off_t headerOffset, off_t d
                    std::vector<char>& buf, uint32_t* crcOut) {
     uLong crc = crc32(0L, Z_NULL, 0);
     uint64_t total = 0;
-    bool readable = false;
     int in = sys::FileManager::openRegularFileForReading(path);
-    if (in >= 0) {
-        struct stat st {};
-        readable = ::fstat(in, &st) == 0 && S_ISREG(st.st_mode);
-        while (readable) {
+    bool readable = in >= 0;
+    if (readable) {
+        for (;;) {
             ssize_t r = ::read(in, buf.data(), buf.size());
             if (r < 0 && errno == EINTR) continue;
             if (r < 0) {

@@ -123,33 +123,41 @@ std::optional<std::vector<LocalFilelistViewController::DirectoryEntry>> LocalFil
     const int dfd = ::dirfd(dir);
     while (struct dirent* e = ::readdir(dir)) {
         if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
-        if (isSpecialEntry(dfd, e->d_name, e->d_type)) continue;
+        const EntryType type = entryType(dfd, e->d_name, e->d_type);
+        if (type.isSpecial) continue;
         DirectoryEntry entry;
         entry.name = e->d_name;
-        entry.isDirectory = isDirectoryEntry(dfd, e->d_name, e->d_type);
+        entry.isDirectory = type.isDirectory;
         out.push_back(std::move(entry));
     }
     ::closedir(dir);
     return out;
 }
 
-bool LocalFilelistViewController::isDirectoryEntry(int dirFd, const char* name, unsigned char dType) {
-    if (dType == DT_DIR) return true;
-    if (dType != DT_UNKNOWN) return false;
-    // Some file systems (network mounts, older ones) do not give the type
-    // with the name: ask for the entry itself, links unfollowed.
+LocalFilelistViewController::EntryType LocalFilelistViewController::entryType(int dirFd, const char* name,
+                                                                              unsigned char dType) {
+    EntryType type;
+    switch (dType) {
+    case DT_DIR: type.isDirectory = true; return type;
+    case DT_FIFO: case DT_SOCK: case DT_CHR: case DT_BLK: type.isSpecial = true; return type;
+    case DT_LNK: case DT_UNKNOWN: break;
+    default: return type;
+    }
+    auto special = [](mode_t mode) { return !S_ISREG(mode) && !S_ISDIR(mode); };
     struct stat st {};
-    return ::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode);
-}
-
-bool LocalFilelistViewController::isSpecialEntry(int dirFd, const char* name, unsigned char dType) {
-    if (dType == DT_FIFO || dType == DT_SOCK || dType == DT_CHR || dType == DT_BLK) return true;
-    if (dType != DT_LNK && dType != DT_UNKNOWN) return false;
-    // What a link leads to (or an entry of untold type is): a dangling link
-    // stays listed as before.
-    struct stat st {};
-    if (::fstatat(dirFd, name, &st, 0) != 0) return false;
-    return !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode);
+    if (dType == DT_UNKNOWN) {
+        // Some file systems (network mounts, older ones) do not give the type
+        // with the name: ask for the entry itself, links unfollowed.
+        if (::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return type;
+        if (!S_ISLNK(st.st_mode)) {
+            type.isDirectory = S_ISDIR(st.st_mode);
+            type.isSpecial = special(st.st_mode);
+            return type;
+        }
+    }
+    // What a link leads to: a dangling link stays listed as before.
+    if (::fstatat(dirFd, name, &st, 0) == 0) type.isSpecial = special(st.st_mode);
+    return type;
 }
 
 std::string LocalFilelistViewController::readLastReadName(const std::string& folder) {

@@ -211,11 +211,13 @@ public:
     // folder ("." and ".." left out). Entries whose type the directory does
     // not tell are asked with lstat. Nothing when the folder cannot be read.
     static std::optional<std::vector<DirectoryEntry>> readDirectoryEntries(const std::string& folder);
-    // Whether an entry of the open folder `dirFd` is a folder, from its
-    // directory type, or with lstat when the type is unknown.
-    static bool isDirectoryEntry(int dirFd, const char* name, unsigned char dType);
-    // A pipe, socket or device (or a link to one): never a book, never listed.
-    static bool isSpecialEntry(int dirFd, const char* name, unsigned char dType);
+    // What an entry of the open folder `dirFd` is, from its directory type,
+    // or with lstat when the type is unknown (and stat only for a link).
+    struct EntryType {
+        bool isDirectory = false;  // the entry itself: a link is never a folder
+        bool isSpecial = false;    // a pipe, socket or device (or a link to one): never a book, never listed
+    };
+    static EntryType entryType(int dirFd, const char* name, unsigned char dType);
     // The first element of the folder's ".history.lbs" when it is a string; "" otherwise.
     static std::string readLastReadName(const std::string& folder);
     // The names of a ".userlist.sort" array; entries that are not strings are skipped.

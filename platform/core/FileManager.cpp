@@ -458,7 +458,7 @@ std::optional<std::vector<std::string>> FileManager::contentsOfDirectory(const s
     return names;
 }
 
-int FileManager::openRegularFileForReading(const std::string& path, std::error_code* error) {
+int FileManager::openRegularFileForReading(const std::string& path, std::error_code* error, struct stat* status) {
     // Non-blocking, so that a pipe or device in place of a file cannot hang us.
     Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (!fd) {
@@ -474,11 +474,13 @@ int FileManager::openRegularFileForReading(const std::string& path, std::error_c
         fail(error, S_ISDIR(st.st_mode) ? EISDIR : EINVAL);
         return -1;
     }
-    const int flags = ::fcntl(fd.get(), F_GETFL);
-    if (flags < 0 || ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    // Blocking again for the reads. O_NONBLOCK is the only status flag the
+    // open set, so clearing them all needs no F_GETFL first.
+    if (::fcntl(fd.get(), F_SETFL, 0) != 0) {
         fail(error, errno);
         return -1;
     }
+    if (status) *status = st;
     succeed(error);
     return fd.release();
 }
@@ -497,21 +499,9 @@ std::FILE* FileManager::openRegularFileStream(const std::string& path, std::erro
 
 std::optional<std::string> FileManager::contentsOfFile(const std::string& path, std::uint64_t limit,
                                                        std::error_code* error) {
-    // Non-blocking, so that a pipe or device in place of a file cannot hang us.
-    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-    if (!fd) {
-        fail(error, errno);
-        return std::nullopt;
-    }
     struct stat st{};
-    if (::fstat(fd.get(), &st) != 0) {
-        fail(error, errno);
-        return std::nullopt;
-    }
-    if (!S_ISREG(st.st_mode)) {
-        fail(error, S_ISDIR(st.st_mode) ? EISDIR : EINVAL);
-        return std::nullopt;
-    }
+    Fd fd(openRegularFileForReading(path, error, &st));
+    if (!fd) return std::nullopt;
     if (std::uint64_t(st.st_size) > limit) {
         fail(error, EFBIG);
         return std::nullopt;

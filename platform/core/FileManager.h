@@ -10,6 +10,8 @@
 
 #include "platform/core/Date.h"
 
+struct stat;
+
 namespace sys {
 
 // Files and folders with the platform's file manager's rules. Every operation
@@ -84,8 +86,10 @@ public:
     // A descriptor (close-on-exec) for reading a regular file, following
     // links; -1 otherwise (EISDIR for a folder, EINVAL for a pipe, socket or
     // device). The open itself never waits: a pipe with no writer is opened
-    // without blocking and turned away.
-    static int openRegularFileForReading(const std::string& path, std::error_code* error = nullptr);
+    // without blocking and turned away. `status`, when given, receives the
+    // file's stat, so that the caller need not ask again.
+    static int openRegularFileForReading(const std::string& path, std::error_code* error = nullptr,
+                                         struct stat* status = nullptr);
     // The same as a stdio stream ("rb"); nullptr otherwise.
     static std::FILE* openRegularFileStream(const std::string& path, std::error_code* error = nullptr);
 

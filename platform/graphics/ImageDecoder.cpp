@@ -132,13 +132,9 @@ bool ImageDecoder::readFile(const std::string& path, std::vector<uint8_t>& out, 
         return false;
     };
     std::error_code why;
-    int fd = sys::FileManager::openRegularFileForReading(path, &why);
-    if (fd < 0) return fail(path + ": " + (why == std::errc::invalid_argument ? std::string("not a regular file") : why.message()));
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        return fail(path + ": not a regular file");
-    }
+    int fd = sys::FileManager::openRegularFileForReading(path, &why, &st);
+    if (fd < 0) return fail(path + ": " + (why == std::errc::invalid_argument ? std::string("not a regular file") : why.message()));
     if (uint64_t(st.st_size) > kMaxFileBytes) {
         ::close(fd);
         return fail(path + ": file too large");

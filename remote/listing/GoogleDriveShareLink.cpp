@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cctype>
 #include <map>
+#include <string_view>
 #include <vector>
 
 namespace {
@@ -172,7 +173,7 @@ RemoteFileEntry GoogleDriveShareLink::getListFromGoogleDriveLink(const std::stri
         const size_t tagEnd = text.find('>', p);
         if (tagEnd == std::string::npos || tagEnd - p > kMaxTagBytes) break;
         // The folder mark counts only within the item's own tag.
-        const size_t folderAt = text.substr(p, tagEnd + 1 + folderMark.size() - p).find(folderMark);
+        const size_t folderAt = std::string_view(text).substr(p, tagEnd + 1 + folderMark.size() - p).find(folderMark);
         const bool isFolder = folderAt != std::string::npos;
         const size_t nameEnd = text.find('<', tagEnd + 1);
         if (nameEnd == std::string::npos || nameEnd - (tagEnd + 1) > kMaxTagBytes) break;

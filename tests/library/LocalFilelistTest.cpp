@@ -121,12 +121,12 @@ TEST_F(LocalFilelistTest, EntriesWithoutATypeInTheDirectoryAreAskedOneByOne) {
     // same names, each resolved with lstat (a link is never a folder).
     int fd = ::open(dir.path().c_str(), O_RDONLY | O_DIRECTORY);
     ASSERT_GE(fd, 0);
-    EXPECT_TRUE(Local::isDirectoryEntry(fd, "sub", DT_UNKNOWN));
-    EXPECT_FALSE(Local::isDirectoryEntry(fd, "book.zip", DT_UNKNOWN));
-    EXPECT_FALSE(Local::isDirectoryEntry(fd, "link", DT_UNKNOWN));
-    EXPECT_FALSE(Local::isDirectoryEntry(fd, "gone", DT_UNKNOWN));
-    EXPECT_TRUE(Local::isDirectoryEntry(fd, "anything", DT_DIR));
-    EXPECT_FALSE(Local::isDirectoryEntry(fd, "sub", DT_LNK));
+    EXPECT_TRUE(Local::entryType(fd, "sub", DT_UNKNOWN).isDirectory);
+    EXPECT_FALSE(Local::entryType(fd, "book.zip", DT_UNKNOWN).isDirectory);
+    EXPECT_FALSE(Local::entryType(fd, "link", DT_UNKNOWN).isDirectory);
+    EXPECT_FALSE(Local::entryType(fd, "gone", DT_UNKNOWN).isDirectory);
+    EXPECT_TRUE(Local::entryType(fd, "anything", DT_DIR).isDirectory);
+    EXPECT_FALSE(Local::entryType(fd, "sub", DT_LNK).isDirectory);
     ::close(fd);
     for (const auto& e : *entries) EXPECT_EQ(e.isDirectory, e.name == "sub") << e.name;
     EXPECT_FALSE(Local::readDirectoryEntries(dir.file("missing")));
