@@ -307,7 +307,9 @@ TEST_F(ProgramTest, AHomeLeftOpenToOthersIsMadePrivateAtStartSayingSoOnce) {
     EXPECT_EQ(modeOf(lib() + "/Library/Preferences/other.plist"), 0600u);
     EXPECT_EQ(modeOf(docs() + "/Sub"), 0777u) << "the user's own folder, guarded by the home";
     EXPECT_EQ(modeOf(docs() + "/" + SampleBook::kInstalledName), 0600u);
-    if (fs::exists(docs() + "/" + SampleBook::kThemeName)) EXPECT_EQ(modeOf(docs() + "/" + SampleBook::kThemeName), 0600u);
+    if (fs::exists(docs() + "/" + SampleBook::kThemeName)) {
+        EXPECT_EQ(modeOf(docs() + "/" + SampleBook::kThemeName), 0600u);
+    }
 
     // All private now: the next start has nothing to say.
     testing::internal::CaptureStderr();
