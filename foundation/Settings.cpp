@@ -958,29 +958,30 @@ std::string Settings::getImageFilterKeyWithFilterValue(int code) {
 namespace {
 
 template <size_t N>
-std::vector<std::string> filterColumn(const FilterEntry (&list)[N], bool withDefault, bool titles) {
+std::vector<std::string> filterColumn(const FilterEntry (&list)[N], bool withDefault, bool titles, bool localized) {
     std::vector<std::string> out;
     if (withDefault) out.push_back(titles ? "-" : kBookDefault);
-    for (const auto& e : list) out.push_back(titles ? BookCommon::localizedStringWithOnOff(e.title) : e.key);
+    for (const auto& e : list)
+        out.push_back(!titles ? e.key : localized ? BookCommon::localizedStringWithOnOff(e.title) : e.title);
     return out;
 }
 
 }  // namespace
 
-std::vector<std::string> Settings::getImageFilterTitleArray(bool withDefault) {
-    return filterColumn(kBasicFilters, withDefault, true);
+std::vector<std::string> Settings::getImageFilterTitleArray(bool withDefault, bool localized) {
+    return filterColumn(kBasicFilters, withDefault, true, localized);
 }
 
 std::vector<std::string> Settings::getImageFilteKeyArray(bool withDefault) {
-    return filterColumn(kBasicFilters, withDefault, false);
+    return filterColumn(kBasicFilters, withDefault, false, false);
 }
 
-std::vector<std::string> Settings::getImageFilterTitleArrayPseudoColor(bool withDefault) {
-    return filterColumn(kPseudoColorFilters, withDefault, true);
+std::vector<std::string> Settings::getImageFilterTitleArrayPseudoColor(bool withDefault, bool localized) {
+    return filterColumn(kPseudoColorFilters, withDefault, true, localized);
 }
 
 std::vector<std::string> Settings::getImageFilteKeyArrayPseudoColor(bool withDefault) {
-    return filterColumn(kPseudoColorFilters, withDefault, false);
+    return filterColumn(kPseudoColorFilters, withDefault, false, false);
 }
 
 std::optional<std::string> Settings::getImageFilterNameWithSettingkey(const std::string& key,

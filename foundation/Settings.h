@@ -163,9 +163,11 @@ public:
     static int zoomModeCode(const sys::PlistValue& value);
     static int imageFilterCode(const sys::PlistValue& value);
     static std::string getImageFilterKeyWithFilterValue(int code);
-    static std::vector<std::string> getImageFilterTitleArray(bool withDefault);
+    // The filters' titles, looked up in the interface language unless
+    // `localized` is false (then the keys of the language tables).
+    static std::vector<std::string> getImageFilterTitleArray(bool withDefault, bool localized = true);
     static std::vector<std::string> getImageFilteKeyArray(bool withDefault);
-    static std::vector<std::string> getImageFilterTitleArrayPseudoColor(bool withDefault);
+    static std::vector<std::string> getImageFilterTitleArrayPseudoColor(bool withDefault, bool localized = true);
     static std::vector<std::string> getImageFilteKeyArrayPseudoColor(bool withDefault);
     static std::optional<std::string> getImageFilterNameWithSettingkey(const std::string& key,
                                                                        const std::vector<std::string>& keys,

@@ -6,6 +6,7 @@
 #include "platform/ui/KeyCommand.h"
 #include "platform/ui/NavigationController.h"
 #include "screens/TapAreaSettingViewController.h"
+#include "viewer/BookViewController.h"
 
 #include <algorithm>
 #include <cctype>
@@ -18,14 +19,11 @@ std::string tr(const char* text) { return BookCommon::localizedStringWithOnOff(t
 constexpr int kShortcutSection = 0;
 constexpr int kAddSection = 1;
 
-// Keys the reading screen keeps for its own work whatever the list says
-// (space turns the page, the arrows and page keys scroll and turn): their
-// entries are not shown, and stay in the file as they were.
+// Keys the reading screen keeps for its own work whatever the list says:
+// their entries are not shown, and stay in the file as they were.
 bool keptByTheReader(const std::string& key) {
-    for (const char* k : {" ", ui::KeyInput::leftArrow, ui::KeyInput::rightArrow, ui::KeyInput::upArrow,
-                          ui::KeyInput::downArrow, ui::KeyInput::pageUp, ui::KeyInput::pageDown})
-        if (key == k) return true;
-    return false;
+    const auto& own = BookViewController::ownKeys();
+    return std::find(own.begin(), own.end(), key) != own.end();
 }
 
 }  // namespace
@@ -33,12 +31,7 @@ bool keptByTheReader(const std::string& key) {
 KeyboardSettingViewController::KeyboardSettingViewController(ui::TableViewStyle style)
     : ui::TableViewController(style) {}
 
-std::vector<std::string> KeyboardSettingViewController::assignableKeys() {
-    std::vector<std::string> keys{ui::KeyInput::returnKey, ui::KeyInput::backspace};
-    for (char c = 'a'; c <= 'z'; ++c) keys.emplace_back(1, c);
-    for (char c = '0'; c <= '9'; ++c) keys.emplace_back(1, c);
-    return keys;
-}
+std::vector<std::string> KeyboardSettingViewController::assignableKeys() { return BookViewController::shortcutKeys(); }
 
 std::string KeyboardSettingViewController::keyTitle(const std::string& key) {
     if (key == ui::KeyInput::returnKey) return tr("Return");
@@ -98,9 +91,7 @@ std::shared_ptr<ui::TableViewCell> KeyboardSettingViewController::tableViewCellF
     }
     const auto& s = shortcuts_[size_t(ip.row)];
     cell->textLabel()->setText(keyTitle(s.key));
-    cell->detailTextLabel()->setText(s.command >= 0 && size_t(s.command) < functions_.size()
-                                         ? functions_[size_t(s.command)]
-                                         : std::string("-"));
+    cell->detailTextLabel()->setText(TapAreaSettingViewController::functionTitle(functions_, s.command));
     return cell;
 }
 
@@ -187,8 +178,5 @@ void KeyboardSettingViewController::save() {
     std::vector<Settings::KeyboardShortcut> all = hidden_;
     all.insert(all.end(), shortcuts_.begin(), shortcuts_.end());
     if (Settings::saveKeyboardShortcutSettings(all, folder)) return;
-    auto alert = std::make_shared<QNAlertView>(tr("Keyboard Shortcuts"), tr("The shortcuts could not be saved."),
-                                               std::weak_ptr<QNAlertViewDelegate>(), std::nullopt,
-                                               std::vector<std::string>{tr("OK")});
-    alert->show(this);
+    QNAlertView::showMessage(tr("Keyboard Shortcuts"), tr("The shortcuts could not be saved."), this);
 }

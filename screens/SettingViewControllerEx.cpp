@@ -22,7 +22,6 @@
 
 #include <algorithm>
 #include <any>
-#include <functional>
 #include <utility>
 
 namespace {
@@ -62,6 +61,29 @@ const std::vector<Choice>& charsetChoices() {
         return out;
     }();
     return choices;
+}
+
+// The image filters, the pseudo colours after the basic ones (whose list
+// repeats "none"); a book's list starts with "-", the global filter. The
+// titles are the tables' keys: they are looked up as the rows show them.
+const std::vector<Choice>& filterChoices(bool forBook) {
+    struct List {
+        std::vector<std::string> words;
+        std::vector<std::string> titles;
+        std::vector<Choice> choices;
+        explicit List(bool book)
+            : words(Settings::getImageFilteKeyArray(book)), titles(Settings::getImageFilterTitleArray(book, false)) {
+            const auto pseudoWords = Settings::getImageFilteKeyArrayPseudoColor(false);
+            const auto pseudoTitles = Settings::getImageFilterTitleArrayPseudoColor(false, false);
+            words.insert(words.end(), pseudoWords.begin() + 1, pseudoWords.end());
+            titles.insert(titles.end(), pseudoTitles.begin() + 1, pseudoTitles.end());
+            for (size_t i = 0; i < words.size() && i < titles.size(); ++i)
+                choices.push_back({words[i].c_str(), titles[i].c_str()});
+        }
+    };
+    static const List global(false);
+    static const List book(true);
+    return forBook ? book.choices : global.choices;
 }
 
 constexpr const char* kBookDefaultWord = SettingViewControllerEx::kBookDefault;
@@ -110,15 +132,6 @@ const std::vector<SettingViewControllerEx::RowDef>& SettingViewControllerEx::row
          "Volume Buttons",
          kChoice,
          {{"disable", "Off"}, {"up", "Up for Next Page"}, {"down", "Down for Next Page"}, {"doubleclick", "Press Twice for Previous Page"}}},
-        {2, "imageFilter",
-         "Image Filter",
-         kChoice,
-         {{"none", "No Filter"},
-          {"auto_contrast", "Automatic Contrast"},
-          {"monochrome", "Monochrome"},
-          {"sepia", "Sepia Tone"},
-          {"gamma", "Image Gamma"},
-          {"invert_colors", "Invert"}}},
         // Stored as "stretch to the screen": on keeps the pages' shape.
         {2, "isNoAspectFill", "Keep Aspect Ratio", kInvertedSwitch, {}},
         {2, "pdfTrimming",
@@ -167,6 +180,10 @@ const std::vector<SettingViewControllerEx::RowDef>& SettingViewControllerEx::row
          "Crop Blank Space",
          kChoice,
          {{"none", "Off"}, {"normal", "Normal"}, {"white", "White Only"}, {"keepaspect", "Keep Aspect Ratio"}}},
+        // Applied in turn.
+        {kSectionImage, "imageFilter", "Image Filter 1", kChoice, filterChoices(false)},
+        {kSectionImage, "imageFilter2", "Image Filter 2", kChoice, filterChoices(false)},
+        {kSectionImage, "imageFilter3", "Image Filter 3", kChoice, filterChoices(false)},
         // ---- Lists ----
         {kSectionFileList, "isSelectFolder", "Choose a Folder in Books", kSwitch, {}},
         {kSectionFileList, "isNotSelectOneFolder", "Skip the Choice of One Folder", kSwitch, {}},
@@ -248,6 +265,9 @@ const std::vector<SettingViewControllerEx::RowDef>& SettingViewControllerEx::boo
           {"normal", "Normal"},
           {"white", "White Only"},
           {"keepaspect", "Keep Aspect Ratio"}}},
+        {2, "imageFilter", "Image Filter 1", kChoice, filterChoices(true)},
+        {2, "imageFilter2", "Image Filter 2", kChoice, filterChoices(true)},
+        {2, "imageFilter3", "Image Filter 3", kChoice, filterChoices(true)},
     };
     return defs;
 }
@@ -256,8 +276,6 @@ const std::vector<std::string>& SettingViewControllerEx::bookSettingKeys() {
     static const std::vector<std::string> keys = [] {
         std::vector<std::string> out;
         for (const auto& def : bookRowDefs()) out.push_back(def.key);
-        // The filters a book may override, chosen on their own screen.
-        for (const char* key : {"imageFilter", "imageFilter2", "imageFilter3"}) out.push_back(key);
         return out;
     }();
     return keys;
@@ -414,16 +432,18 @@ void SettingViewControllerEx::viewWillAppear(bool animated) {
     // The list's tool bar has nothing for this screen and would cover its
     // last row.
     if (auto* nav = navigationController()) nav->setToolbarHidden(true, animated);
-    // Back from the theme list: show the theme chosen there.
+    // Back from the theme list or the zoom modes: show what was chosen there
+    // (the other rows show their values as they change).
     if (!table_) return;
     const auto& sections = table_->sectionList();
     for (size_t s = 0; s < sections.size(); ++s)
-        for (size_t r = 0; r < sections[s].size(); ++r)
-            if (sections[s][r]->key() == kThemeRowKey) {
-                sections[s][r]->setDetailText(currentThemeTitle());
-                table_->updateCellWithIndexPath({int(s), int(r)}, ui::TableViewRowAnimation::None);
-            }
-    refreshReadingControlRows();
+        for (size_t r = 0; r < sections[s].size(); ++r) {
+            const std::string& key = sections[s][r]->key();
+            if (key == kThemeRowKey) sections[s][r]->setDetailText(currentThemeTitle());
+            else if (key == kZoomModesRowKey) sections[s][r]->setDetailText(zoomModesDetail());
+            else continue;
+            table_->updateCellWithIndexPath({int(s), int(r)}, ui::TableViewRowAnimation::None);
+        }
 }
 
 void SettingViewControllerEx::refreshRow(const std::string& key) {
@@ -442,7 +462,6 @@ void SettingViewControllerEx::setValue(const std::string& key, const sys::PlistV
     if (!values_) return;
     values_->set(key, value);
     if (table_) refreshRow(key);
-    refreshReadingControlRows();
 }
 
 void SettingViewControllerEx::tableViewDidSelectRowAtIndexPath(QNTableView& table, const ui::IndexPath& ip,
@@ -509,9 +528,7 @@ bool SettingViewControllerEx::onFinishTextInput(TextInputViewController& sender,
             const size_t at = message.find("%d");
             if (at != std::string::npos) message.replace(at, 2, std::to_string(bound));
         }
-        auto alert = std::make_shared<QNAlertView>(tr(def->title), message, std::weak_ptr<QNAlertViewDelegate>(),
-                                                   std::nullopt, std::vector<std::string>{tr("OK")});
-        alert->show(&sender);
+        QNAlertView::showMessage(tr(def->title), message, &sender);
         return false;
     }
     setValue(*key, sys::PlistValue(std::to_string(number)));
@@ -595,9 +612,7 @@ void SettingViewControllerEx::askPassphrase(LockQuestion question, const std::st
 }
 
 void SettingViewControllerEx::tellLock(const std::string& message) {
-    auto alert = std::make_shared<QNAlertView>(tr("Start-up Lock"), message, std::weak_ptr<QNAlertViewDelegate>(),
-                                               std::nullopt, std::vector<std::string>{tr("OK")});
-    alert->show(this);
+    QNAlertView::showMessage(tr("Start-up Lock"), message, this);
 }
 
 void SettingViewControllerEx::alertViewClickedButtonAtIndex(QNAlertView& alert, int64_t buttonIndex) {
@@ -673,148 +688,42 @@ void SettingViewControllerEx::showStartupLock(const std::string& word, bool save
     original_.set(kStartupLockKey, sys::PlistValue(word));
 }
 
-// ---- How the reader is driven: zoom modes, image filters, tap areas, keys -------------------------
-
-namespace {
-
-// Hands a picked item of a list to the screen that opened it.
-class PickedItem : public ItemSelectViewControllerDelegate {
-public:
-    explicit PickedItem(std::function<void(int64_t, const std::any&)> picked) : picked_(std::move(picked)) {}
-    void selectItem(int64_t item, const std::any& userData) override { picked_(item, userData); }
-
-private:
-    std::function<void(int64_t, const std::any&)> picked_;
-};
-
-int sectionTitled(const char* title) {
-    const auto& titles = SettingViewControllerEx::sectionTitles();
-    for (size_t s = 0; s < titles.size(); ++s)
-        if (titles[s] == title) return int(s);
-    return int(titles.size()) - 1;
-}
-
-}  // namespace
-
-const std::vector<std::string>& SettingViewControllerEx::imageFilterKeys() {
-    static const std::vector<std::string> keys{"imageFilter", "imageFilter2", "imageFilter3"};
-    return keys;
-}
+// ---- How the reader is driven: zoom modes, tap areas, keys ---------------------------------------
 
 std::vector<std::string> SettingViewControllerEx::readingControlRowKeys(int type) {
-    std::vector<std::string> keys;
     // The zoom modes, tap areas and keys belong to no single book.
-    if (type != 1) keys.push_back(kZoomModesRowKey);
-    for (const auto& k : imageFilterKeys()) keys.push_back(k);
-    if (type != 1) {
-        keys.push_back(kTapAreasRowKey);
-        keys.push_back(kKeyboardRowKey);
-    }
-    return keys;
+    if (type == 1) return {};
+    return {kZoomModesRowKey, kTapAreasRowKey, kKeyboardRowKey};
 }
 
-std::vector<std::string> SettingViewControllerEx::imageFilterWords() const {
-    // The basic filters, then the pseudo colours (whose list repeats "none").
-    std::vector<std::string> words = Settings::getImageFilteKeyArray(settingViewType_ == 1);
-    const auto pseudo = Settings::getImageFilteKeyArrayPseudoColor(false);
-    words.insert(words.end(), pseudo.begin() + 1, pseudo.end());
-    return words;
-}
-
-std::vector<std::string> SettingViewControllerEx::imageFilterTitles() const {
-    std::vector<std::string> titles = Settings::getImageFilterTitleArray(settingViewType_ == 1);
-    const auto pseudo = Settings::getImageFilterTitleArrayPseudoColor(false);
-    titles.insert(titles.end(), pseudo.begin() + 1, pseudo.end());
-    return titles;
-}
-
-std::string SettingViewControllerEx::readingControlDetail(const std::string& key) const {
-    if (key == kZoomModesRowKey) {
-        if (!settings_) return "";
-        const auto names = SelectZoomModesViewController::zoomModeNames();
-        const auto order = settings_->getZoomModeOrderList();
-        const int enabled = std::clamp(settings_->getZoomModeEnableNum(), 0, int(order.size()));
-        std::string detail;
-        for (int i = 0; i < enabled; ++i) {
-            const int mode = order[size_t(i)];
-            if (mode < 0 || size_t(mode) >= names.size()) continue;
-            detail += (detail.empty() ? "" : ", ") + names[size_t(mode)];
-        }
-        return detail.empty() ? "-" : detail;
+std::string SettingViewControllerEx::zoomModesDetail() const {
+    if (!settings_) return "";
+    const auto names = SelectZoomModesViewController::zoomModeNames();
+    const auto order = settings_->getZoomModeOrderList();
+    const int enabled = std::clamp(settings_->getZoomModeEnableNum(), 0, int(order.size()));
+    std::string detail;
+    for (int i = 0; i < enabled; ++i) {
+        const int mode = order[size_t(i)];
+        if (mode < 0 || size_t(mode) >= names.size()) continue;
+        detail += (detail.empty() ? "" : ", ") + names[size_t(mode)];
     }
-    const auto& filters = imageFilterKeys();
-    if (std::find(filters.begin(), filters.end(), key) != filters.end()) {
-        const sys::PlistValue& v = values_ ? values_->get(key) : sys::PlistValue::null();
-        return Settings::getImageFilterNameWithSettingkey(v.isString() ? std::optional<std::string>(v.asString())
-                                                                       : std::nullopt)
-            .value_or(tr("No Filter"));
-    }
-    return "";
+    return detail.empty() ? "-" : detail;
 }
 
 void SettingViewControllerEx::buildReadingControlRows() {
-    // The first filter's row of the key list offers only some filters: these
-    // rows take the place of the key list's.
-    const auto& filterKeys = imageFilterKeys();
-    for (int s = int(table_->sectionList().size()) - 1; s >= 0; --s)
-        for (int r = int(table_->sectionList()[size_t(s)].size()) - 1; r >= 0; --r) {
-            const std::string& key = table_->sectionList()[size_t(s)][size_t(r)]->key();
-            if (std::find(filterKeys.begin(), filterKeys.end(), key) != filterKeys.end())
-                table_->removeDataAtIndexPath({s, r}, ui::TableViewRowAnimation::None);
-        }
-    // The filters are edited like the other rows: their values join the
-    // screen's copy (and what it started from, so only a change is saved).
-    for (const auto& key : imageFilterKeys()) {
-        sys::PlistValue v;
-        if (settings_) {
-            if (settingViewType_ == 1) {
-                v = settings_->bookSettings().get(key);
-                if (!v.isString() || Settings::isDefaultBookSetting(v)) v = sys::PlistValue("_default");
-            } else {
-                v = settings_->valueForKey(key);
-            }
-        }
-        if (!v.isString()) v = sys::PlistValue("none");
-        values_->set(key, v);
-        original_.set(key, v);
-    }
-    const char* const titles[] = {"Image Filter 1", "Image Filter 2", "Image Filter 3"};
     for (const auto& key : readingControlRowKeys(settingViewType_)) {
         auto row = std::make_shared<QNTableViewData>();
         row->setKey(key);
-        int section = sectionTitled("Page Turning");
-        if (key == kZoomModesRowKey) {
-            row->setText(tr("Zoom Modes"));
-            section = sectionTitled("Viewer");
-        } else if (key == kTapAreasRowKey) {
-            row->setText(tr("Tap Areas"));
-        } else if (key == kKeyboardRowKey) {
-            row->setText(tr("Keyboard Shortcuts"));
-        } else {
-            const auto& filters = imageFilterKeys();
-            const size_t slot = size_t(std::find(filters.begin(), filters.end(), key) - filters.begin());
-            row->setText(tr(titles[slot]));
-            section = sectionTitled("Image");
-        }
+        const bool zoomModes = key == kZoomModesRowKey;
+        if (zoomModes) row->setText(tr("Zoom Modes"));
+        else if (key == kTapAreasRowKey) row->setText(tr("Tap Areas"));
+        else row->setText(tr("Keyboard Shortcuts"));
         row->setStyle(QNTableViewData::kStyleValue1);
-        row->setDetailText(readingControlDetail(key));
+        row->setDetailText(zoomModes ? zoomModesDetail() : "");
         row->setAccessoryType(int64_t(ui::TableViewCellAccessoryType::DisclosureIndicator));
         row->setSelectionStyle(int64_t(ui::TableViewCellSelectionStyle::Default));
-        table_->addData(row, section, ui::TableViewRowAnimation::None);
+        table_->addData(row, zoomModes ? kSectionViewer : kSectionPageTurning, ui::TableViewRowAnimation::None);
     }
-}
-
-void SettingViewControllerEx::refreshReadingControlRows() {
-    if (!table_) return;
-    const auto keys = readingControlRowKeys(settingViewType_);
-    const auto& sections = table_->sectionList();
-    for (size_t s = 0; s < sections.size(); ++s)
-        for (size_t r = 0; r < sections[s].size(); ++r) {
-            const std::string& key = sections[s][r]->key();
-            if (std::find(keys.begin(), keys.end(), key) == keys.end()) continue;
-            sections[s][r]->setDetailText(readingControlDetail(key));
-            table_->updateCellWithIndexPath({int(s), int(r)}, ui::TableViewRowAnimation::None);
-        }
 }
 
 bool SettingViewControllerEx::selectReadingControlRow(const std::string& key) {
@@ -830,28 +739,10 @@ bool SettingViewControllerEx::selectReadingControlRow(const std::string& key) {
         auto screen = std::make_shared<TapAreaSettingViewController>();
         screen->setSettings_(settings_);
         nav->pushViewController(screen, true);
-    } else if (key == kKeyboardRowKey) {
+    } else {
         auto screen = std::make_shared<KeyboardSettingViewController>();
         screen->setSettings_(settings_);
         nav->pushViewController(screen, true);
-    } else {
-        const auto words = imageFilterWords();
-        const sys::PlistValue& v = values_->get(key);
-        const auto at = std::find(words.begin(), words.end(), v.isString() ? v.asString() : std::string());
-        auto picker = std::make_shared<ItemSelectViewController>(ui::TableViewStyle::Plain);
-        for (const auto& r : table_->sectionList())
-            for (const auto& row : r)
-                if (row->key() == key) picker->setTitle(row->text());
-        picker->setItemListArray_(imageFilterTitles());
-        picker->setSelectedLine_(at == words.end() ? -1 : int64_t(at - words.begin()));
-        std::weak_ptr<ui::ViewController> weak = weak_from_this();
-        filterPick_ = std::make_shared<PickedItem>([weak, key, words](int64_t item, const std::any&) {
-            auto self = std::dynamic_pointer_cast<SettingViewControllerEx>(weak.lock());
-            if (!self || item < 0 || size_t(item) >= words.size()) return;
-            self->setValue(key, sys::PlistValue(words[size_t(item)]));
-        });
-        picker->setDelegate(filterPick_);
-        nav->pushViewController(picker, true);
     }
     return true;
 }

@@ -137,25 +137,19 @@ private:
 
 public:
     // ---- How the reader is driven: the zoom modes the zoom switch cycles
-    // through, the three image filters (applied in turn), the tap areas and
-    // the keyboard shortcuts. The filters are edited as the other rows are;
-    // the other three open screens of their own that save at once.
+    // through, the tap areas and the keyboard shortcuts, each on a screen of
+    // its own that saves at once. (The three image filters, applied in turn,
+    // are rows of the key lists.)
     static constexpr const char* kZoomModesRowKey = "zoomModes";
     static constexpr const char* kTapAreasRowKey = "tapAreas";
     static constexpr const char* kKeyboardRowKey = "keyboardShortcuts";
-    static const std::vector<std::string>& imageFilterKeys();
     // The keys of these rows that the screen of `type` shows.
     static std::vector<std::string> readingControlRowKeys(int type);
-    // The filter words a picker offers for the screen's type (the book's own
-    // screen starts with "_default"), and their titles.
-    std::vector<std::string> imageFilterWords() const;
-    std::vector<std::string> imageFilterTitles() const;
 
 private:
     void buildReadingControlRows();
-    void refreshReadingControlRows();
     // True when the row was one of these and was handled.
     bool selectReadingControlRow(const std::string& key);
-    std::string readingControlDetail(const std::string& key) const;
-    std::shared_ptr<ItemSelectViewControllerDelegate> filterPick_;
+    // The zoom modes the switch cycles through, as their row shows them.
+    std::string zoomModesDetail() const;
 };

@@ -52,6 +52,10 @@ std::vector<std::string> TapAreaSettingViewController::functionTitles() {
     return titles;
 }
 
+std::string TapAreaSettingViewController::functionTitle(const std::vector<std::string>& titles, int64_t function) {
+    return function >= 0 && size_t(function) < titles.size() ? titles[size_t(function)] : std::string("-");
+}
+
 std::optional<double> TapAreaSettingViewController::parseTapMargin(const std::string& text) {
     const char* begin = text.c_str();
     while (*begin == ' ') ++begin;
@@ -103,8 +107,7 @@ std::shared_ptr<ui::TableViewCell> TapAreaSettingViewController::tableViewCellFo
     const Area& area = areas_[size_t(ip.row)];
     const int32_t function = settings_value_ ? settings_value_->tapConfig().field(area.field) : 0;
     cell->textLabel()->setText(area.title);
-    cell->detailTextLabel()->setText(function >= 0 && size_t(function) < functions_.size() ? functions_[size_t(function)]
-                                                                                           : std::string("-"));
+    cell->detailTextLabel()->setText(functionTitle(functions_, function));
     return cell;
 }
 
@@ -160,7 +163,5 @@ bool TapAreaSettingViewController::onFinishTextInput(TextInputViewController& se
 }
 
 void TapAreaSettingViewController::tell(ui::ViewController* over, const std::string& message) {
-    auto alert = std::make_shared<QNAlertView>(tr("Tap Areas"), message, std::weak_ptr<QNAlertViewDelegate>(),
-                                               std::nullopt, std::vector<std::string>{tr("OK")});
-    alert->show(over);
+    QNAlertView::showMessage(tr("Tap Areas"), message, over);
 }

@@ -38,6 +38,9 @@ public:
     static std::vector<Area> areas();
     // "-" (no function) and the titles of functions 1-24.
     static std::vector<std::string> functionTitles();
+    // The title of `function` among `titles` (as functionTitles() gives
+    // them), "-" for one outside them.
+    static std::string functionTitle(const std::vector<std::string>& titles, int64_t function);
     // The margin typed, when it is a number within the bounds.
     static std::optional<double> parseTapMargin(const std::string& text);
 

@@ -99,14 +99,9 @@ void BookViewController::viewDidLoad() {
         subReadingPageIsSecound_ = secondSub;
     }
 
-    // 2. Hardware keys, all without modifiers (a desktop keyboard's page
-    // keys turn pages too, Home and End go to the ends of the book).
-    std::vector<std::string> inputs = {ui::KeyInput::leftArrow, ui::KeyInput::rightArrow, ui::KeyInput::upArrow,
-                                       ui::KeyInput::downArrow, ui::KeyInput::backspace, ui::KeyInput::returnKey,
-                                       " ", ui::KeyInput::escape, ui::KeyInput::pageUp, ui::KeyInput::pageDown,
-                                       ui::KeyInput::home, ui::KeyInput::end};
-    for (char c = 'a'; c <= 'z'; ++c) inputs.emplace_back(1, c);
-    for (char c = '0'; c <= '9'; ++c) inputs.emplace_back(1, c);
+    // 2. Hardware keys: the screen's own and those of the shortcuts.
+    std::vector<std::string> inputs = ownKeys();
+    inputs.insert(inputs.end(), shortcutKeys().begin(), shortcutKeys().end());
     keyboardCommands_.clear();
     std::weak_ptr<ui::ViewController> weak = weak_from_this();
     for (auto& in : inputs) {

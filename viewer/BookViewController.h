@@ -418,6 +418,12 @@ public:
     void touchesCancelled(const ui::TouchSet&, const ui::Event&) override {}
     std::vector<ui::KeyCommand> keyCommands() const override;
     bool canBecomeFirstResponder() const override { return true; }
+    // The hardware keys the screen answers, all without modifiers: its own,
+    // which do their work whatever the shortcuts say (the arrows, space and
+    // the page keys scroll and turn, Home and End go to the ends of the book,
+    // Escape backs out), and those a keyboard shortcut may take.
+    static const std::vector<std::string>& ownKeys();
+    static const std::vector<std::string>& shortcutKeys();
 
     // ---- Scroll view ---------------------------------------------------------------------------
     ui::View* viewForZoomingInScrollView(ui::ScrollView& sv) override;

@@ -297,6 +297,24 @@ std::optional<std::string> BookViewController::linkAtPoint(ui::Point contentPoin
 
 // ---- Keys and volume buttons --------------------------------------------------------------------------
 
+const std::vector<std::string>& BookViewController::ownKeys() {
+    static const std::vector<std::string> keys{ui::KeyInput::leftArrow, ui::KeyInput::rightArrow, ui::KeyInput::upArrow,
+                                               ui::KeyInput::downArrow, " ",                      ui::KeyInput::escape,
+                                               ui::KeyInput::pageUp,    ui::KeyInput::pageDown,   ui::KeyInput::home,
+                                               ui::KeyInput::end};
+    return keys;
+}
+
+const std::vector<std::string>& BookViewController::shortcutKeys() {
+    static const std::vector<std::string> keys = [] {
+        std::vector<std::string> out{ui::KeyInput::returnKey, ui::KeyInput::backspace};
+        for (char c = 'a'; c <= 'z'; ++c) out.emplace_back(1, c);
+        for (char c = '0'; c <= '9'; ++c) out.emplace_back(1, c);
+        return out;
+    }();
+    return keys;
+}
+
 std::vector<ui::KeyCommand> BookViewController::keyCommands() const {
     if (goingCloseBook_) return {};
     return keyboardCommands_;

@@ -1,5 +1,6 @@
 #include "foundation/ui/QNAlertView.h"
 
+#include "foundation/BookCommon.h"
 #include "platform/ui/AlertController.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/TextField.h"
@@ -77,6 +78,12 @@ void QNAlertView::show(ui::ViewController* presenter) {
         return;
     }
     showAlertController(presenter);
+}
+
+void QNAlertView::showMessage(const std::string& title, const std::string& message, ui::ViewController* presenter) {
+    auto alert = std::make_shared<QNAlertView>(title, message, std::weak_ptr<QNAlertViewDelegate>(), std::nullopt,
+                                               std::vector<std::string>{BookCommon::localizedStringWithOnOff("OK")});
+    alert->show(presenter);
 }
 
 void QNAlertView::showNoticeWithTitle(const std::string& title, const std::string& message,

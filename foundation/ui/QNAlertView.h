@@ -46,6 +46,10 @@ public:
     // Shows the alert over `presenter`, or over the top screen of the key
     // window when null.
     void show(ui::ViewController* presenter = nullptr);
+    // A message with a single OK button and no one to answer to, over
+    // `presenter` (or the top screen).
+    static void showMessage(const std::string& title, const std::string& message,
+                            ui::ViewController* presenter = nullptr);
     // Shows the notice box with these texts and this alert's cancel index.
     void showNoticeWithTitle(const std::string& title, const std::string& message,
                              const std::vector<std::string>& buttons);

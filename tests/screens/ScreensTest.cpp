@@ -215,10 +215,9 @@ TEST_F(ScreensTest, SettingsRowsComeFromTheKeysAndAreSavedOnLeaving) {
     driver->advance(0.5);
     size_t rows = 0;
     for (const auto& s : screen->table()->sectionList()) rows += s.size();
-    // Every key's row, the row that opens the bookshelf themes, and those of
-    // the reader's zoom modes, filters, tap areas and keys (the three filter
-    // rows in place of the key list's first one).
-    EXPECT_EQ(rows, SettingViewControllerEx::rowDefs().size() + 1 + SettingViewControllerEx::readingControlRowKeys(0).size() - 1);
+    // Every key's row (the three filters among them), the row that opens the
+    // bookshelf themes, and those of the reader's zoom modes, tap areas and keys.
+    EXPECT_EQ(rows, SettingViewControllerEx::rowDefs().size() + 1 + SettingViewControllerEx::readingControlRowKeys(0).size());
     ASSERT_TRUE(window->snapshot(snapshotPath("settings.png")));
 
     // A switch row writes its key; a long list is picked from a pushed screen.
@@ -282,8 +281,15 @@ TEST_F(ScreensTest, ABooksOwnFilterIsPickedFromTheWholeListAndCanGoBackToTheGlob
     const auto keys = SettingViewControllerEx::readingControlRowKeys(1);
     EXPECT_EQ(std::count(keys.begin(), keys.end(), SettingViewControllerEx::kTapAreasRowKey), 0);
     EXPECT_EQ(screen->values()->getString("imageFilter2"), "_default");
-    EXPECT_EQ(screen->imageFilterWords().front(), "_default");
-    EXPECT_EQ(screen->imageFilterWords().size(), screen->imageFilterTitles().size());
+    const auto filterRow = [](const std::vector<SettingViewControllerEx::RowDef>& defs) {
+        return std::find_if(defs.begin(), defs.end(), [](const auto& def) { return std::string(def.key) == "imageFilter2"; });
+    };
+    const auto own = filterRow(SettingViewControllerEx::bookRowDefs());
+    const auto global = filterRow(SettingViewControllerEx::rowDefs());
+    ASSERT_NE(own, SettingViewControllerEx::bookRowDefs().end());
+    ASSERT_NE(global, SettingViewControllerEx::rowDefs().end());
+    EXPECT_EQ(std::string(own->choices.front().word), "_default");
+    EXPECT_EQ(own->choices.size(), global->choices.size() + 1);
     pick(*screen, "Pseudo color(B)");
     EXPECT_EQ(settings->bookSettings().getString("imageFilter2"), "virtual_color_c10");
     EXPECT_EQ(settings->imageFilter_Local2(), Settings::imageFilterCode(sys::PlistValue("virtual_color_c10")));
