@@ -94,8 +94,9 @@ bool TextInputViewController::textFieldShouldReturn(ui::TextField& field) {
 }
 
 void TextInputViewController::textFieldDidEnd(ui::TextField& field) {
-    // Leaving the screen ends editing too: a screen on its way out asks nobody again.
-    if (closing_) return;
+    // Leaving the screen ends editing too: a screen on its way out (closed,
+    // or taken away with Back) asks nobody again.
+    if (closing_ || isMovingFromParentViewController() || isBeingDismissed()) return;
     const std::string text = field.text();
     if (text == textToEdit_value_) return;
     auto keep = shared_from_this();

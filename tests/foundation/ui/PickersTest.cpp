@@ -315,6 +315,22 @@ TEST_F(PickersTest, ChangedTextGoesToTheDelegateWhichDecidesTheClose) {
     EXPECT_EQ(listener->log.back(), "edited Old -> Older!");
     EXPECT_EQ(nav->topViewController(), home.get());
     EXPECT_EQ(listener->log.size(), 2u);  // leaving did not ask again
+
+    // Refused, then left with Back: the text is not offered again on the way out.
+    auto refused = std::make_shared<TextInputViewController>();
+    refused->setTextToEdit_("Old");
+    refused->setDelegate(listener);
+    push(refused);
+    listener->accept = false;
+    driver->tap(*refused->textField_());
+    driver->type("x");
+    driver->pressReturn();
+    driver->advance(0.5);
+    ASSERT_TRUE(refused->textField_()->isFirstResponder());
+    nav->popViewController(true);
+    driver->advance(1);
+    EXPECT_EQ(nav->topViewController(), home.get());
+    EXPECT_EQ(listener->log.size(), 3u) << "asked again as the screen went";
 }
 
 TEST_F(PickersTest, ModalTextInputCancelsWithoutTellingTheDelegate) {
