@@ -132,7 +132,7 @@ bool DesktopShell::open(const std::string& title, std::string* error) {
     }
     if (std::strcmp(SDL_GetCurrentVideoDriver() ? SDL_GetCurrentVideoDriver() : "", "x11") == 0)
         X11Desktop::endWhenTheDisplayGoes();
-    SDL_SetWindowMinimumSize(sdlWindow_, px(kMinWidth), px(kMinHeight));
+    keepMinimumSize();
     syncedSize_ = windowedSize_ = b.size;
     // The window manager may not give the size asked for (a screen smaller
     // than the window): the screens take the size it gave.
@@ -184,6 +184,7 @@ void DesktopShell::syncSize() {
     syncedSize_ = b;
     if (!isMaximized()) windowedSize_ = b;
     SDL_SetWindowSize(sdlWindow_, px(b.width), px(b.height));
+    keepMinimumSize();
 }
 
 void DesktopShell::sizeChanged(int width, int height) {
@@ -208,8 +209,15 @@ void DesktopShell::setFullscreen(bool on) {
         // Back to the size the window had before.
         const ui::Size back = windowedSize_;
         SDL_SetWindowSize(sdlWindow_, px(back.width), px(back.height));
+        keepMinimumSize();
         sizeChanged(px(back.width), px(back.height));
     }
+}
+
+void DesktopShell::keepMinimumSize() {
+    // Under X the window's size hints are written anew as it is shown (and
+    // as the program sizes it): the smallest size goes in again each time.
+    SDL_SetWindowMinimumSize(sdlWindow_, px(kMinWidth), px(kMinHeight));
 }
 
 bool DesktopShell::isMaximized() const {
@@ -399,6 +407,8 @@ void DesktopShell::handle(const SDL_Event& e) {
     case SDL_WINDOWEVENT:
         if (e.window.event == SDL_WINDOWEVENT_CLOSE) closeRequested_ = true;
         if (e.window.event == SDL_WINDOWEVENT_EXPOSED || e.window.event == SDL_WINDOWEVENT_SHOWN) needsFrame_ = true;
+        // Showing the window writes its size hints anew.
+        if (e.window.event == SDL_WINDOWEVENT_SHOWN) keepMinimumSize();
         if (e.window.event == SDL_WINDOWEVENT_SIZE_CHANGED) sizeChanged(e.window.data1, e.window.data2);
         if (sdlWindow_) {
             auto& app = ui::Application::shared();

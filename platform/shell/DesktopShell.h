@@ -103,6 +103,7 @@ private:
     // Whether an OpenGL renderer is drawn by the processor (llvmpipe and the like).
     static bool glEmulatedInSoftware(SDL_Renderer* renderer);
     void syncSize();
+    void keepMinimumSize();
     void sizeChanged(int width, int height);
 
     int px(double points) const;

@@ -180,6 +180,10 @@ poll 100 library_clear library.png 300 520 || fail "a dark bar is left over the 
 # A small window left maximised opens maximised the next time, and gives
 # back its own size when it is no longer maximised.
 maximised() { xprop -id "$wid" _NET_WM_STATE | grep -q _NET_WM_STATE_MAXIMIZED_VERT; }
+# Nothing smaller than 320 x 320: the bars would no longer fit.
+xdotool windowsize "$wid" 200 200
+poll 300 geometry_is 320x320 ||
+  fail "the window was made $(xdotool getwindowgeometry "$wid" | awk '/Geometry/ { print $2 }'), under 320x320"
 xdotool windowsize "$wid" 420 520
 poll 300 geometry_is 420x520 || fail "the window cannot be made 420x520"
 wmctrl -i -r "$wid" -b add,maximized_vert,maximized_horz
