@@ -634,9 +634,9 @@ std::vector<std::string> NestlarkAppDelegate::picturesInFolder(const std::string
     if (!entries) return names;
     for (const auto& name : *entries) {
         if (name.empty() || name[0] == '.' || !BookCommon::isImageFileWithExtension(Path::pathExtension(name))) continue;
-        bool isDirectory = false;
-        if (sys::FileManager::fileExists(Path::stringByAppendingPathComponent(folder, name), &isDirectory) &&
-            !isDirectory)
+        // Pictures are regular files: a pipe or device of that name is left out.
+        std::error_code ec;
+        if (std::filesystem::is_regular_file(Path::stringByAppendingPathComponent(folder, name), ec))
             names.push_back(name);
     }
     std::sort(names.begin(), names.end());
