@@ -248,7 +248,13 @@ const std::vector<SettingViewControllerEx::RowDef>& SettingViewControllerEx::boo
          true},
         {1, "isPageVerticalScroll", "Vertical Scrolling", kChoice, kBookSwitch},
         {1, "isSwapTapLeftRight", "Swap Left and Right Taps", kChoice, kBookSwitch},
-        {2, "isNoAspectFill", "Stretch to the Screen", kChoice, kBookSwitch},
+        // As on the global screen: on keeps the pages' shape (stored as
+        // "stretch to the screen" off).
+        {2,
+         "isNoAspectFill",
+         "Keep Aspect Ratio",
+         kChoice,
+         {{kBookDefaultWord, "Default"}, {"off", "On"}, {"on", "Off"}}},
         {2, "pdfTrimming",
          "PDF Margins",
          kChoice,
