@@ -23,23 +23,7 @@ mkdir -p "$work/www"
 cd "$work"
 
 # Three pages of a PDF, each its own colour.
-python3 - www/Three.pdf <<'PY'
-import sys
-pages = [b"0.9 0.2 0.2 rg 0 0 400 600 re f\n", b"0.2 0.9 0.2 rg 0 0 400 600 re f\n", b"0.2 0.2 0.9 rg 0 0 400 600 re f\n"]
-objects = [b"<< /Type /Catalog /Pages 2 0 R >>",
-           b"<< /Type /Pages /Kids [" + b" ".join(b"%d 0 R" % (3 + 2 * i) for i in range(3)) + b"] /Count 3 >>"]
-for i, content in enumerate(pages):
-    objects.append(b"<< /Type /Page /Parent 2 0 R /MediaBox [0 0 400 600] /Contents %d 0 R >>" % (4 + 2 * i))
-    objects.append(b"<< /Length %d >>\nstream\n" % len(content) + content + b"\nendstream")
-out, offsets = b"%PDF-1.4\n", []
-for i, o in enumerate(objects):
-    offsets.append(len(out))
-    out += b"%d 0 obj\n" % (i + 1) + o + b"\nendobj\n"
-xref = len(out)
-out += b"xref\n0 %d\n0000000000 65535 f \n" % (len(objects) + 1) + b"".join(b"%010d 00000 n \n" % o for o in offsets)
-out += b"trailer\n<< /Size %d /Root 1 0 R >>\nstartxref\n%d\n%%%%EOF\n" % (len(objects) + 1, xref)
-open(sys.argv[1], "wb").write(out)
-PY
+python3 "$(dirname "$(realpath "$0")")/make-pdf.py" www/Three.pdf 0.9,0.2,0.2 0.2,0.9,0.2 0.2,0.2,0.9
 version=$("$program" --version | awk '{ print $2 }')
 for home in home1 home2 home3; do
   mkdir -p "$home/Documents"

@@ -12,22 +12,7 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 command -v xvfb-run >/dev/null || { echo "xvfb-run missing"; exit 77; }
 rm -rf "$work"; mkdir -p "$work/bin"; cd "$work"
 # One blue page, a link to the address over all of it.
-python3 - "$work/Linked.pdf" "https://leafbright.example/news" <<'PY'
-import sys
-content = b"0.2 0.5 0.9 rg 0 0 400 600 re f\n"
-link = b"<< /Type /Annot /Subtype /Link /Rect [0 0 400 600] /Border [0 0 0] /A << /S /URI /URI (" + sys.argv[2].encode() + b") >> >>"
-objects = [b"<< /Type /Catalog /Pages 2 0 R >>", b"<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
-           b"<< /Type /Page /Parent 2 0 R /MediaBox [0 0 400 600] /Contents 4 0 R /Annots [" + link + b"] >>",
-           b"<< /Length %d >>\nstream\n" % len(content) + content + b"\nendstream"]
-out, offsets = b"%PDF-1.4\n", []
-for i, o in enumerate(objects):
-    offsets.append(len(out))
-    out += b"%d 0 obj\n" % (i + 1) + o + b"\nendobj\n"
-xref = len(out)
-out += b"xref\n0 %d\n0000000000 65535 f \n" % (len(objects) + 1) + b"".join(b"%010d 00000 n \n" % o for o in offsets)
-out += b"trailer\n<< /Size %d /Root 1 0 R >>\nstartxref\n%d\n%%%%EOF\n" % (len(objects) + 1, xref)
-open(sys.argv[1], "wb").write(out)
-PY
+python3 "$(dirname "$(realpath "$0")")/make-pdf.py" "$work/Linked.pdf" --link "https://leafbright.example/news" 0.2,0.5,0.9
 printf '#!/bin/sh\nprintf "%%s\\n" "$@" >> "%s/opened.txt"\n' "$work" > bin/xdg-open
 chmod +x bin/xdg-open
 version=$("$program" --version | awk '{ print $2 }')
