@@ -20,6 +20,8 @@ namespace {
 constexpr int kQuietMs = 20;
 // How long the peer waits for the client to connect at all.
 constexpr int kAcceptMs = 5000;
+// nextConnection: the client is still reading the last reply.
+constexpr int kQuiet = -2;
 // Requests are small; a longer one ends the conversation.
 constexpr size_t kMaxRequest = 1u << 20;
 
@@ -75,7 +77,7 @@ ScriptedPeer::ScriptedPeer() {
 }
 
 void ScriptedPeer::play(std::span<const uint8_t> script, Ids ids) {
-    finish();
+    finish(ids == Ids::Http);
     uint8_t drain[64];
     while (::read(wake_[0], drain, sizeof drain) > 0) {
     }
@@ -119,14 +121,15 @@ bool ScriptedPeer::readTextRequest(int fd, Ids ids) {
     return false;
 }
 
-int ScriptedPeer::nextConnection(int fd, Ids ids) {
+int ScriptedPeer::nextConnection(int fd, Ids ids, int quietMs) {
     for (;;) {
         pollfd pf[3] = {{wake_[0], POLLIN, 0}, {listener_, POLLIN, 0}, {fd, POLLIN, 0}};
         // Only HTTP clients come back on a new connection.
         const nfds_t n = ids == Ids::Http ? (fd >= 0 ? 3 : 2) : 3;
         if (ids != Ids::Http) pf[1].fd = -1;
-        const int r = ::poll(pf, n, kAcceptMs);
+        const int r = ::poll(pf, n, quietMs);
         if (r < 0 && errno == EINTR) continue;
+        if (r == 0 && quietMs < kAcceptMs && fd >= 0) return kQuiet;
         if (r <= 0 || (pf[0].revents & POLLIN)) {
             if (fd >= 0) ::close(fd);
             return -1;
@@ -138,6 +141,17 @@ int ScriptedPeer::nextConnection(int fd, Ids ids) {
             if (fd >= 0) ::close(fd);
             return c;
         }
+    }
+}
+
+void ScriptedPeer::refuseLateComers() {
+    for (;;) {
+        pollfd pf[2] = {{wake_[0], POLLIN, 0}, {listener_, POLLIN, 0}};
+        const int r = ::poll(pf, 2, kAcceptMs);
+        if (r < 0 && errno == EINTR) continue;
+        if (r <= 0 || (pf[0].revents & POLLIN)) return;
+        const int c = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+        if (c >= 0) ::close(c);
     }
 }
 
@@ -159,9 +173,15 @@ void ScriptedPeer::converse(std::span<const uint8_t> script, Ids ids) {
         at += 3 + length;
 
         if (ids == Ids::Http && !(flags & kUnsolicited)) {
-            // An HTTP reply always answers a request, maybe on a new connection.
+            // An HTTP reply answers a request, maybe on a new connection. A
+            // client that says nothing for a moment on its connection is
+            // still reading the last reply (it was cut short): this one
+            // goes on from there, so that the client never sits out its
+            // own time-outs.
             for (;;) {
-                if ((fd = nextConnection(fd, ids)) < 0) return;
+                const int next = nextConnection(fd, ids, fd >= 0 ? kQuietMs : kAcceptMs);
+                if (next == kQuiet) break;
+                if ((fd = next) < 0) return;
                 if (readTextRequest(fd, ids)) break;
                 ::close(fd);
                 fd = -1;
@@ -197,12 +217,16 @@ void ScriptedPeer::converse(std::span<const uint8_t> script, Ids ids) {
         }
         if (!writeAll(fd, reply.data(), reply.size())) break;
     }
-    if (fd < 0) return;
-    // Requests left unread would turn the close into a reset, which may cost
-    // the client replies it has not read yet.
-    ::shutdown(fd, SHUT_WR);
-    uint8_t sink[4096];
-    while (::recv(fd, sink, sizeof sink, MSG_DONTWAIT) > 0) {
+    if (fd >= 0) {
+        // Requests left unread would turn the close into a reset, which may
+        // cost the client replies it has not read yet.
+        ::shutdown(fd, SHUT_WR);
+        uint8_t sink[4096];
+        while (::recv(fd, sink, sizeof sink, MSG_DONTWAIT) > 0) {
+        }
+        ::close(fd);
     }
-    ::close(fd);
+    // An HTTP client goes on with a new connection after the script's end
+    // (a redirect, an authentication round): it finds it closed at once.
+    if (ids == Ids::Http) refuseLateComers();
 }

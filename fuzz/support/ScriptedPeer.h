@@ -20,7 +20,10 @@
 // request's message id (and for SMB1 its command) is copied into the reply,
 // so that a reply stays an answer whatever the client numbered its request.
 // After the last reply the connection is closed: the client sees the end at
-// once and never waits out its own time-outs.
+// once and never waits out its own time-outs. An HTTP client that comes back
+// on a new connection after that finds it closed at once, and one that says
+// nothing for a moment while a reply is left is taken to be still reading
+// the last one, which the next reply then continues.
 //
 // Text protocols read requests by their own ends instead of a 4-byte frame,
 // and their replies always go out raw: an FTP command is a line; an HTTP
@@ -63,8 +66,12 @@ private:
     // Reads the client's next request on a text protocol; false at its end.
     bool readTextRequest(int fd, Ids ids);
     // The connection the next request comes on (Http: maybe a new one);
-    // -1 when none comes.
-    int nextConnection(int fd, Ids ids);
+    // -1 when none comes, and kQuiet when the client has said nothing on
+    // `fd` for quietMs (shorter than the wait for a connection).
+    int nextConnection(int fd, Ids ids, int quietMs);
+    // After an HTTP script: closes each new connection at once until the
+    // conversation is finished.
+    void refuseLateComers();
 
     RequestFilter requestFilter_;
     ReplyFilter replyFilter_;
