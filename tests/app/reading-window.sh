@@ -184,6 +184,13 @@ maximised() { xprop -id "$wid" _NET_WM_STATE | grep -q _NET_WM_STATE_MAXIMIZED_V
 xdotool windowsize "$wid" 200 200
 poll 300 geometry_is 320x320 ||
   fail "the window was made $(xdotool getwindowgeometry "$wid" | awk '/Geometry/ { print $2 }'), under 320x320"
+# Hidden and shown again, the window still tells the window manager its
+# smallest size.
+min_size_hint() { xprop -id "$wid" WM_NORMAL_HINTS | grep -q 'minimum size: 320 by 320'; }
+min_size_hint || fail "no smallest size of 320 x 320 in the size hints: $(xprop -id "$wid" WM_NORMAL_HINTS)"
+xdotool windowunmap --sync "$wid"
+xdotool windowmap --sync "$wid"
+poll 300 min_size_hint || fail "shown again, the size hints lost the smallest size: $(xprop -id "$wid" WM_NORMAL_HINTS)"
 xdotool windowsize "$wid" 420 520
 poll 300 geometry_is 420x520 || fail "the window cannot be made 420x520"
 wmctrl -i -r "$wid" -b add,maximized_vert,maximized_horz
