@@ -299,7 +299,7 @@ TEST_F(SettingsProgramTest, ZoomModesFiltersTapAreasAndKeysChangedInTheSettingsD
         play(std::string("type ") + past + "\nkey return\nwait 1\n");
         EXPECT_EQ(alertMessage(), "Enter a number of points from 0 to 300.") << past;
         play("alert 0\nwait 1\n");
-        EXPECT_EQ(nav()->topViewController(), static_cast<ui::ViewController*>(input)) << past;
+        ASSERT_EQ(nav()->topViewController(), static_cast<ui::ViewController*>(input)) << past << " was taken";
         EXPECT_EQ(settings->tapMargin(), margin) << past;
     }
     // Both bounds are taken.

@@ -469,12 +469,12 @@ TEST_F(ScreensTest, EveryChosenKeyHasARowAndItsPickersKeepTheirRanges) {
             field->textFieldDidEnd(*field->textField_());
             driver->advance(0.8);
             if (inside) {
-                EXPECT_EQ(nav->topViewController(), screen.get());
+                ASSERT_EQ(nav->topViewController(), screen.get()) << "refused";
                 shown = std::to_string(value);
                 EXPECT_EQ(rowOf(*screen, b.key).second->detailText(), shown);
                 continue;
             }
-            EXPECT_EQ(nav->topViewController(), field);
+            ASSERT_EQ(nav->topViewController(), field) << "taken";
             EXPECT_TRUE(driver->findByText(message));
             while (field->presentedViewController()) {
                 field->presentedViewController()->dismiss(false);
@@ -577,14 +577,14 @@ TEST_F(ScreensTest, ABooksOwnSettingsAreKeptAsWordsAndGoBackToTheGlobalOnes) {
         const bool onReads = !s.inverted;
         settings->setValueForKey(s.key, sys::PlistValue(!onReads));
         ASSERT_NO_FATAL_FAILURE(choose(s.key, "On"));
-        EXPECT_EQ(settings->bookSettings().get(s.key), sys::PlistValue(s.inverted ? "off" : "on"));
+        EXPECT_EQ(settings->bookSettings().getString(s.key), s.inverted ? "off" : "on");
         EXPECT_EQ(((*settings).*s.reads)(), onReads);
         settings->setValueForKey(s.key, sys::PlistValue(onReads));
         ASSERT_NO_FATAL_FAILURE(choose(s.key, "Off"));
-        EXPECT_EQ(settings->bookSettings().get(s.key), sys::PlistValue(s.inverted ? "on" : "off"));
+        EXPECT_EQ(settings->bookSettings().getString(s.key), s.inverted ? "on" : "off");
         EXPECT_EQ(((*settings).*s.reads)(), !onReads);
         ASSERT_NO_FATAL_FAILURE(choose(s.key, "Default"));
-        EXPECT_EQ(settings->bookSettings().get(s.key), sys::PlistValue("_default"));
+        EXPECT_EQ(settings->bookSettings().getString(s.key), "_default");
         EXPECT_EQ(((*settings).*s.reads)(), onReads) << "the global value";
         settings->setValueForKey(s.key, sys::PlistValue(!onReads));
         EXPECT_EQ(((*settings).*s.reads)(), !onReads) << "the global value, changed";
