@@ -256,6 +256,16 @@ TEST_F(QNSmbTest, WorksOverTheNetBiosSessionService) {
     plain.setWorkStationName("Leafbright");
     EXPECT_TRUE(plain.connect("127.0.0.1:" + std::to_string(direct), "", SmbPeer::kUser, SmbPeer::kPassword))
         << plain.lastError();
+
+    // A session answer longer than the service ever gives is refused unread.
+    std::vector<uint8_t> longAnswer = {0x82, 0, 0x01, 0x2C};
+    longAnswer.resize(4 + 300);
+    test::OneReplyPeer liar(longAnswer);
+    QNSmb refused;
+    refused.setNetbiosSessionPort(liar.port());
+    EXPECT_FALSE(refused.connect(liar.server(), "LEAFSERVER", "u", "p"));
+    liar.join();
+    EXPECT_EQ(refused.lastError(), QNSmb::kErrorConnect);
 }
 
 }  // namespace
