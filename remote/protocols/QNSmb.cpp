@@ -146,8 +146,9 @@ bool QNSmb::netbiosSession(const std::string& calledName) {
     uint8_t head[4];
     if (!readExact(head, 4)) return false;
     const size_t length = size_t(head[1] & 1) << 16 | size_t(head[2]) << 8 | head[3];
+    if (length > 256) return fail(kErrorConnect);
     Bytes rest(length);
-    if (length > 256 || !readExact(rest.data(), length)) return fail(kErrorConnect);
+    if (!readExact(rest.data(), length)) return fail(kErrorConnect);
     return head[0] == 0x82 || fail(kErrorConnect);
 }
 

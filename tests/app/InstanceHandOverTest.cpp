@@ -9,6 +9,7 @@
 #include "app/NestlarkAppDelegate.h"
 #include "app/ProgramOptions.h"
 #include "engine/BookReaderEx.h"
+#include "foundation/BookCommon.h"
 #include "foundation/ui/QNNoticeView.h"
 #include "library/FilelistBaseViewItemListModeCell.h"
 #include "library/LocalFilelistViewController.h"
@@ -388,6 +389,24 @@ TEST_F(HandOverProgramTest, AHandedBookOpensAtOnceWhateverTheProgramShows) {
                         .findByText("Loading may take time because this file is a \"Solid Archive\""));
         handOver("a solid archive's notice");
     }
+    // The question of a start after a run that ended while a book was read,
+    // closed by an archive holding another (which asks its own question and
+    // opens nothing yet): answered as "No", the book is no longer recorded
+    // to be resumed, and the next start does not ask again.
+    openReading("open 7");
+    stop();
+    const std::string lastFile = BookCommon::getLastBookSettingFilePath();
+    ASSERT_NE(sys::FileManager::contentsOfFile(lastFile).value_or("").find("Reading.cbz"), std::string::npos);
+    ASSERT_TRUE(launch());
+    play("wait 2\n");
+    ASSERT_TRUE(ui::test::Driver(*program->delegate()->window()).findByText("Resume reading book?"));
+    ASSERT_EQ(test::shell("cd '" + outside.path() + "' && zip -q -X Nested.zip Reading.cbz"), 0);
+    play("open " + LeafbrightProgram::targetURL(outside.file("Nested.zip")) + "\nwait 2\n");
+    EXPECT_TRUE(ui::test::Driver(*program->delegate()->window())
+                    .findByText("This file includes another archive. Do you want to extract it?"));
+    EXPECT_FALSE(ui::test::Driver(*program->delegate()->window()).findByText("Resume reading book?"));
+    EXPECT_EQ(sys::FileManager::contentsOfFile(lastFile).value_or("").find("Reading.cbz"), std::string::npos)
+        << "the book asked about is still recorded to be resumed";
 }
 
 // A folder of pictures handed over comes in as a folder of the library and

@@ -292,11 +292,30 @@ TEST_F(SettingsProgramTest, ZoomModesFiltersTapAreasAndKeysChangedInTheSettingsD
     play("alert 0\nwait 1\n");
     EXPECT_EQ(nav()->topViewController(), static_cast<ui::ViewController*>(input));
     EXPECT_EQ(settings->tapMargin(), margin);
-    input->textField_()->becomeFirstResponder();
-    input->textField_()->setText("");
-    play("type 40\nkey return\nwait 1\n");
-    ASSERT_TRUE(dynamic_cast<TapAreaSettingViewController*>(nav()->topViewController()));
-    EXPECT_EQ(settings->tapMargin(), 40);
+    // Just past either bound, whole or not.
+    for (const char* past : {"-1", "-0.5", "300.5", "301"}) {
+        input->textField_()->becomeFirstResponder();
+        input->textField_()->setText("");
+        play(std::string("type ") + past + "\nkey return\nwait 1\n");
+        EXPECT_EQ(alertMessage(), "Enter a number of points from 0 to 300.") << past;
+        play("alert 0\nwait 1\n");
+        ASSERT_EQ(nav()->topViewController(), static_cast<ui::ViewController*>(input)) << past << " was taken";
+        EXPECT_EQ(settings->tapMargin(), margin) << past;
+    }
+    // Both bounds are taken.
+    for (const char* kept : {"0", "300", "40"}) {
+        if (!input) {
+            play("tap \"Width of the Edge Areas\"\nwait 1\n");
+            input = dynamic_cast<TextInputViewController*>(nav()->topViewController());
+            ASSERT_TRUE(input) << kept;
+        }
+        input->textField_()->becomeFirstResponder();
+        input->textField_()->setText("");
+        play(std::string("type ") + kept + "\nkey return\nwait 1\n");
+        ASSERT_TRUE(dynamic_cast<TapAreaSettingViewController*>(nav()->topViewController())) << kept;
+        EXPECT_EQ(settings->tapMargin(), std::stod(kept));
+        input = nullptr;
+    }
     play("back\nwait 1\n");
 
     // Keys: J turns the page; Return (150% zoom by default) goes.

@@ -123,6 +123,14 @@ geometry_is() { [ "$(xdotool getwindowgeometry "$wid" | awk '/Geometry/ { print 
 pid=$!
 poll 600 has_window 'Framed . 1/4' || fail "no window titled with the book and page"
 expect_frame opened.png "as opened"
+# The window manager is told the smallest size (320 x 320 points) from the
+# first showing on, and again when the window is shown after being hidden.
+min_size_hint() { xprop -id "$wid" WM_NORMAL_HINTS | grep -q 'minimum size: 320 by 320'; }
+poll 300 min_size_hint || fail "no smallest size of 320 x 320 in the size hints: $(xprop -id "$wid" WM_NORMAL_HINTS)"
+xdotool windowunmap --sync "$wid"
+xdotool windowmap --sync "$wid"
+poll 300 min_size_hint || fail "shown again, the size hints lost the smallest size: $(xprop -id "$wid" WM_NORMAL_HINTS)"
+expect_frame remapped.png "shown again"
 
 xdotool key --window "$wid" F11
 poll 300 geometry_is 2400x1600 || fail "F11 did not make the window full screen"

@@ -251,6 +251,10 @@ TEST_F(SettingsTest, TypedReadingsOfOneKey) {
 
 TEST_F(SettingsTest, SettersSaveTheirValues) {
     auto s = loaded();
+    // The last of the seven periods and the first.
+    s->setStreamExpireDays(6);
+    EXPECT_TRUE(readGlobal().get("streamExpireDays") == PlistValue("3years"));
+    EXPECT_EQ(s->streamConfigExpireDays(), 6);
     s->setStreamExpireDays(0);
     EXPECT_TRUE(readGlobal().get("streamExpireDays") == PlistValue("24h"));
     EXPECT_EQ(s->streamConfigExpireDays(), 0);

@@ -7,6 +7,7 @@
 #include "foundation/ui/ItemSelectViewController.h"
 #include "foundation/ui/TextInputViewController.h"
 #include "library/ThemeSelectViewController.h"
+#include "foundation/ui/QNTableViewCellCustom.h"
 #include "foundation/ui/QNTableViewData.h"
 #include "library/LocalFilelistViewController.h"
 #include "platform/core/Thread.h"
@@ -439,6 +440,55 @@ TEST_F(ScreensTest, EveryChosenKeyHasARowAndItsPickersKeepTheirRanges) {
     driver->advance(0.5);
     EXPECT_EQ(settings->sortMode(), 1);
     EXPECT_DOUBLE_EQ(settings->centerSpace(), 0.05);
+
+    // Each bounded row takes both its bounds and refuses the numbers just
+    // past them, with its message.
+    screen = std::make_shared<SettingViewControllerEx>();
+    screen->setSettings_(settings);
+    nav->pushViewController(screen, false);
+    driver->advance(0.5);
+    struct Bounded {
+        const char* key;
+        int minimum, maximum;
+    };
+    for (const Bounded& b : {Bounded{"centerSpace", 0, 50}, Bounded{"maximumNumberOfHistories", 1, 100}}) {
+        const std::string message =
+            "Enter a number from " + std::to_string(b.minimum) + " to " + std::to_string(b.maximum) + ".";
+        ASSERT_TRUE(rowOf(*screen, b.key).second);
+        std::string shown = rowOf(*screen, b.key).second->detailText();
+        for (int value : {b.minimum - 1, b.minimum, b.maximum + 1, b.maximum}) {
+            SCOPED_TRACE(b.key + std::string(" ") + std::to_string(value));
+            const bool inside = value >= b.minimum && value <= b.maximum;
+            auto [at, row] = rowOf(*screen, b.key);
+            ASSERT_TRUE(row);
+            screen->tableViewDidSelectRowAtIndexPath(*screen->table(), at, row);
+            driver->advance(0.6);
+            auto* field = dynamic_cast<TextInputViewController*>(nav->topViewController());
+            ASSERT_TRUE(field);
+            field->textField_()->setText(std::to_string(value));
+            field->textFieldDidEnd(*field->textField_());
+            driver->advance(0.8);
+            if (inside) {
+                ASSERT_EQ(nav->topViewController(), screen.get()) << "refused";
+                shown = std::to_string(value);
+                EXPECT_EQ(rowOf(*screen, b.key).second->detailText(), shown);
+                continue;
+            }
+            ASSERT_EQ(nav->topViewController(), field) << "taken";
+            EXPECT_TRUE(driver->findByText(message));
+            while (field->presentedViewController()) {
+                field->presentedViewController()->dismiss(false);
+                driver->advance(0.3);
+            }
+            nav->popViewController(false);
+            driver->advance(0.5);
+            EXPECT_EQ(rowOf(*screen, b.key).second->detailText(), shown) << "a refused number was kept";
+        }
+    }
+    nav->popViewController(false);
+    driver->advance(0.5);
+    EXPECT_DOUBLE_EQ(settings->centerSpace(), 0.5);
+    EXPECT_EQ(settings->maximumNumberOfHistories(), 100);
 }
 
 TEST_F(ScreensTest, ABooksOwnSettingsAreKeptAsWordsAndGoBackToTheGlobalOnes) {
@@ -485,6 +535,66 @@ TEST_F(ScreensTest, ABooksOwnSettingsAreKeptAsWordsAndGoBackToTheGlobalOnes) {
     EXPECT_FALSE(settings->isExistBookSetting());
     EXPECT_FALSE(settings->isDoubleTruck_Local());
     EXPECT_EQ(settings->pageDirection_Local(), settings->pageDirection());
+
+    // Every switch of the book through its row's segments: "On" and "Off"
+    // store the words the reader's getter reads ("Keep Aspect Ratio" the
+    // other way round, as on the global screen), "Default" hands the key
+    // back to the global value. Each answer is read against a global value
+    // that differs from it.
+    auto choose = [&](const std::string& key, const std::string& title) {
+        auto screen = open();
+        auto [at, row] = rowOf(*screen, key);
+        ASSERT_TRUE(row);
+        ASSERT_EQ(row->style(), QNTableViewData::kStyleSegment);
+        screen->table()->scrollToRowAtIndexPath(at, ui::TableViewScrollPosition::Middle, false);
+        screen->table()->layoutIfNeeded();
+        auto* cell = dynamic_cast<QNTableViewCellCustom*>(screen->table()->cellForRowAtIndexPath(at));
+        ASSERT_TRUE(cell && cell->seg());
+        ui::SegmentedControl& segments = *cell->seg();
+        int index = -1;
+        for (int i = 0; i < segments.numberOfSegments(); ++i)
+            if (segments.titleForSegment(i) == title) index = i;
+        ASSERT_GE(index, 0) << "no segment " << title;
+        const ui::Rect r = segments.segmentRect(index);
+        driver->tap(segments.convertPointToWindow({r.x() + r.width() / 2, r.y() + r.height() / 2}));
+        driver->advance(0.3);
+        nav->popViewController(false);
+        driver->advance(0.5);
+    };
+    struct BookSwitch {
+        const char* key;
+        bool (Settings::*reads)() const;
+        bool inverted;
+    };
+    for (const BookSwitch& s : {BookSwitch{"isDoubleTruck", &Settings::isDoubleTruck_Local, false},
+                                BookSwitch{"isSingleViewFirstPage", &Settings::isSingleViewFirstPage_Local, false},
+                                BookSwitch{"isDivisionPage", &Settings::isDivisionPage_Local, false},
+                                BookSwitch{"isSwitchSplitLeftRight", &Settings::isSwitchSplitLeftRight_Local, false},
+                                BookSwitch{"isPageVerticalScroll", &Settings::isPageVerticalScroll_Local, false},
+                                BookSwitch{"isSwapTapLeftRight", &Settings::isSwapTapLeftRight_Local, false},
+                                BookSwitch{"isNoAspectFill", &Settings::isNoAspectFill_Local, true}}) {
+        SCOPED_TRACE(s.key);
+        const bool onReads = !s.inverted;
+        settings->setValueForKey(s.key, sys::PlistValue(!onReads));
+        ASSERT_NO_FATAL_FAILURE(choose(s.key, "On"));
+        EXPECT_EQ(settings->bookSettings().getString(s.key), s.inverted ? "off" : "on");
+        EXPECT_EQ(((*settings).*s.reads)(), onReads);
+        settings->setValueForKey(s.key, sys::PlistValue(onReads));
+        ASSERT_NO_FATAL_FAILURE(choose(s.key, "Off"));
+        EXPECT_EQ(settings->bookSettings().getString(s.key), s.inverted ? "on" : "off");
+        EXPECT_EQ(((*settings).*s.reads)(), !onReads);
+        ASSERT_NO_FATAL_FAILURE(choose(s.key, "Default"));
+        EXPECT_EQ(settings->bookSettings().getString(s.key), "_default");
+        EXPECT_EQ(((*settings).*s.reads)(), onReads) << "the global value";
+        settings->setValueForKey(s.key, sys::PlistValue(!onReads));
+        EXPECT_EQ(((*settings).*s.reads)(), !onReads) << "the global value, changed";
+        // Only the word "on" is on: a number in the book's file reads as off.
+        settings->setValueForKey(s.key, sys::PlistValue(true));
+        settings->setBookSettingValue(s.key, sys::PlistValue("1"));
+        EXPECT_FALSE(((*settings).*s.reads)());
+        settings->setBookSettingValue(s.key, sys::PlistValue("_default"));
+        settings->setValueForKey(s.key, sys::PlistValue(false));
+    }
 }
 
 }  // namespace

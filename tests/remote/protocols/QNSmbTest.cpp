@@ -7,6 +7,7 @@
 #include "remote/protocols/QNSmb.h"
 
 #include "tests/support/net/OneReplyPeer.h"
+#include "tests/support/net/ReservedPort.h"
 #include "tests/support/net/ServerProcess.h"
 #include "tests/support/net/SmbPeer.h"
 
@@ -215,9 +216,12 @@ TEST_F(QNSmbTest, WorksOverTheNetBiosSessionService) {
     // session before speaking SMB, as on 139.
     test::TempDir root("smbnbss");
     SmbPeer::writeFile(root.path() + "/books", "n.cbz", SmbPeer::noise(300'000, 9));
-    const int direct = test::ServerProcess::freePort();
-    int session = test::ServerProcess::freePort();
-    while (session == direct) session = test::ServerProcess::freePort();
+    // Both ports are held until smbd listens on them: smbd keeps running on
+    // one port when the other was taken meanwhile, and would never answer
+    // there.
+    const test::ReservedPort directPort, sessionPort;
+    const int direct = directPort.port(), session = sessionPort.port();
+    ASSERT_TRUE(direct && session);
     test::SambaServer smbd;
     ASSERT_TRUE(smbd.startSmbd("  server min protocol = NT1\n  server max protocol = NT1\n  smb ports = " +
                                    std::to_string(direct) + " " + std::to_string(session) + "\n",
@@ -252,6 +256,16 @@ TEST_F(QNSmbTest, WorksOverTheNetBiosSessionService) {
     plain.setWorkStationName("Leafbright");
     EXPECT_TRUE(plain.connect("127.0.0.1:" + std::to_string(direct), "", SmbPeer::kUser, SmbPeer::kPassword))
         << plain.lastError();
+
+    // A session answer longer than the service ever gives is refused unread.
+    std::vector<uint8_t> longAnswer = {0x82, 0, 0x01, 0x2C};
+    longAnswer.resize(4 + 300);
+    test::OneReplyPeer liar(longAnswer);
+    QNSmb refused;
+    refused.setNetbiosSessionPort(liar.port());
+    EXPECT_FALSE(refused.connect(liar.server(), "LEAFSERVER", "u", "p"));
+    liar.join();
+    EXPECT_EQ(refused.lastError(), QNSmb::kErrorConnect);
 }
 
 }  // namespace
