@@ -59,7 +59,10 @@ bool AppScriptHost::pressButton(bool sheet, int index, std::string* error) {
         if (error) *error = "there is no button " + std::to_string(index);
         return false;
     }
-    alert->choose(actions[size_t(index)]);
+    if (!alert->choose(actions[size_t(index)])) {
+        if (error) *error = "button " + std::to_string(index) + " was not taken";
+        return false;
+    }
     return true;
 }
 

@@ -32,6 +32,9 @@ constexpr avifRGBFormat kNativeArgb =
     AVIF_RGB_FORMAT_ARGB;
 #endif
 
+// The deepest images libgav1 decodes.
+constexpr uint32_t kGav1MaxDepth = 10;
+
 }  // namespace
 
 bool ImageAVIF::decoderAvailable() {
@@ -50,18 +53,30 @@ gfx::ImageRef ImageAVIF::imageWithContentsOfFile(const std::string& path, std::s
 gfx::ImageRef ImageAVIF::imageWithData(std::span<const uint8_t> data, std::string* error) {
     if (data.empty()) return fail(error, "no data");
     if (!decoderAvailable()) return fail(error, "libavif has no libgav1 decoder");
-    std::unique_ptr<avifDecoder, DecoderFree> dec(avifDecoderCreate());
-    if (!dec) return fail(error, "cannot create a decoder");
-    dec->codecChoice = AVIF_CODEC_CHOICE_LIBGAV1;
-    dec->maxThreads = int(std::clamp(std::thread::hardware_concurrency(), 1u, 4u));
-    dec->imageSizeLimit = uint32_t(gfx::Image::kMaxPixels);
-    avifResult r = avifDecoderSetIOMemory(dec.get(), data.data(), data.size());
-    if (r != AVIF_RESULT_OK) return fail(error, "reading", r);
-    r = avifDecoderParse(dec.get());
-    if (r != AVIF_RESULT_OK) return fail(error, "parsing", r);
+    std::unique_ptr<avifDecoder, DecoderFree> dec;
+    avifResult r = AVIF_RESULT_OK;
+    auto open = [&](avifCodecChoice codec) -> const char* {
+        dec.reset(avifDecoderCreate());
+        if (!dec) return "cannot create a decoder";
+        dec->codecChoice = codec;
+        dec->maxThreads = int(std::clamp(std::thread::hardware_concurrency(), 1u, 4u));
+        dec->imageSizeLimit = uint32_t(gfx::Image::kMaxPixels);
+        r = avifDecoderSetIOMemory(dec.get(), data.data(), data.size());
+        if (r != AVIF_RESULT_OK) return "reading";
+        r = avifDecoderParse(dec.get());
+        return r != AVIF_RESULT_OK ? "parsing" : nullptr;
+    };
+    if (const char* step = open(AVIF_CODEC_CHOICE_LIBGAV1))
+        return r == AVIF_RESULT_OK ? fail(error, step) : fail(error, step, r);
+    // libgav1 stops at 10 bits: a 12-bit image goes to dav1d, where libavif has it.
+    if (dec->image->depth > kGav1MaxDepth) {
+        if (!avifCodecName(AVIF_CODEC_CHOICE_DAV1D, AVIF_CODEC_FLAG_CAN_DECODE))
+            return fail(error, "more than 10 bits per channel needs libavif's dav1d decoder");
+        if (const char* step = open(AVIF_CODEC_CHOICE_DAV1D))
+            return r == AVIF_RESULT_OK ? fail(error, step) : fail(error, step, r);
+    }
     const uint32_t w = dec->image->width, h = dec->image->height;
     if (!gfx::Image::sizeAllowed(w, h)) return fail(error, "image too large");
-    if (dec->image->depth > 10) return fail(error, "more than 10 bits per channel is not supported");
     r = avifDecoderNextImage(dec.get());
     if (r != AVIF_RESULT_OK) return fail(error, "decoding", r);
     if (dec->image->width != w || dec->image->height != h) return fail(error, "frame size changed");
@@ -75,6 +90,8 @@ gfx::ImageRef ImageAVIF::imageWithData(std::span<const uint8_t> data, std::strin
     avifRGBImage rgb;
     avifRGBImageSetDefaults(&rgb, dec->image);
     // Straight into the page's pixels: 8 bits, premultiplied, native ARGB words.
+    // Deeper images (10 and 12 bits) are brought down to 8 bits here, as
+    // every page is shown at 8 bits per channel.
     rgb.depth = 8;
     rgb.format = kNativeArgb;
     rgb.alphaPremultiplied = AVIF_TRUE;

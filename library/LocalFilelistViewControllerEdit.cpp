@@ -544,6 +544,8 @@ bool LocalFilelistViewController::openEntryDetailScreen(int64_t index) {
     if (item->type() == kTypeLibraryDownload) {
         auto screen = std::make_shared<LBlibraryDeleteViewController>(ui::TableViewStyle::Grouped);
         screen->setTargetPath_(*full);
+        // The screen may remove the folder: the list is read again on return.
+        setNeedUpdateFileList(true);
         nav->pushViewController(screen, true);
         return true;
     }

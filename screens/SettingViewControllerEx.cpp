@@ -1,6 +1,8 @@
 #include "screens/SettingViewControllerEx.h"
 
+#include "foundation/ActiveLog.h"
 #include "foundation/BookCommon.h"
+#include "foundation/LBDebugLog.h"
 #include "foundation/QNCharsetArray.h"
 #include "foundation/QNKeyChain.h"
 #include "foundation/Settings.h"
@@ -10,6 +12,7 @@
 #include "foundation/ui/QNAlertView.h"
 #include "foundation/ui/QNTableViewData.h"
 #include "foundation/ui/TextInputViewController.h"
+#include "platform/core/UserDefaults.h"
 #include "platform/ui/NavigationController.h"
 #include "platform/ui/Screen.h"
 #include "platform/ui/SegmentedControl.h"
@@ -17,6 +20,7 @@
 #include "platform/ui/TextField.h"
 #include "foundation/ui/SelectZoomModesViewController.h"
 #include "screens/KeyboardSettingViewController.h"
+#include "screens/LogTextViewController.h"
 #include "screens/StartupPasscodeInputViewController.h"
 #include "screens/TapAreaSettingViewController.h"
 
@@ -424,6 +428,7 @@ void SettingViewControllerEx::buildRows() {
         table_->addData(row, 3, ui::TableViewRowAnimation::None);
     }
     buildReadingControlRows();
+    buildLogRows();
 }
 
 std::string SettingViewControllerEx::currentThemeTitle() const {
@@ -474,7 +479,7 @@ void SettingViewControllerEx::tableViewDidSelectRowAtIndexPath(QNTableView& tabl
                                                                QNTableViewData* data) {
     table.deselectRowAtIndexPath(ip, true);
     if (!data) return;
-    if (selectReadingControlRow(data->key())) return;
+    if (selectReadingControlRow(data->key()) || selectLogRow(data->key())) return;
     if (data->key() == kThemeRowKey && settings_) {
         auto picker = std::make_shared<ThemeSelectViewController>();
         picker->setThemeLoader(settings_->themeLoader());
@@ -592,6 +597,7 @@ constexpr const char* kLockPassphrase = "passphrase";
 void SettingViewControllerEx::tableViewValueChangedWithIndexPath(QNTableView& table, const ui::IndexPath& ip,
                                                                  const sys::PlistValue&) {
     auto row = table.getDataRefFromIndexPath(ip);
+    if (row && logSwitchChanged(row->key())) return;
     if (row && row->key() == kStartupLockKey && settingViewType_ == 0) startupLockChanged();
 }
 
@@ -750,5 +756,59 @@ bool SettingViewControllerEx::selectReadingControlRow(const std::string& key) {
         screen->setSettings_(settings_);
         nav->pushViewController(screen, true);
     }
+    return true;
+}
+
+// ---- The activity log and the debug log ----------------------------------------------------------
+
+void SettingViewControllerEx::buildLogRows() {
+    if (settingViewType_ != 0) return;
+    auto& defaults = sys::UserDefaults::standard();
+    logSwitches_ = std::make_shared<sys::PlistDictionary>();
+    const std::pair<const char*, const char*> switches[] = {{kActivityLogKey, "Activity Log"},
+                                                            {kDebugLogKey, "Debug Log"}};
+    for (const auto& [key, title] : switches) {
+        logSwitches_->set(key, sys::PlistValue(defaults.boolForKey(key)));
+        auto row = std::make_shared<QNTableViewData>();
+        row->setKey(key);
+        row->setText(tr(title));
+        row->setStyle(QNTableViewData::kStyleSwitch);
+        row->assignDictionary(logSwitches_, key, {sys::PlistValue(false), sys::PlistValue(true)});
+        row->setValue(logSwitches_->get(key));
+        row->setSelectionStyle(0);
+        table_->addData(row, kSectionOther, ui::TableViewRowAnimation::None);
+    }
+    const std::pair<const char*, const char*> shows[] = {{kShowActivityLogRowKey, "Show the Activity Log"},
+                                                         {kShowDebugLogRowKey, "Show the Debug Log"}};
+    for (const auto& [key, title] : shows) {
+        auto row = std::make_shared<QNTableViewData>();
+        row->setKey(key);
+        row->setText(tr(title));
+        row->setStyle(QNTableViewData::kStyleValue1);
+        row->setAccessoryType(int64_t(ui::TableViewCellAccessoryType::DisclosureIndicator));
+        row->setSelectionStyle(int64_t(ui::TableViewCellSelectionStyle::Default));
+        table_->addData(row, kSectionOther, ui::TableViewRowAnimation::None);
+    }
+}
+
+bool SettingViewControllerEx::logSwitchChanged(const std::string& key) {
+    if (!logSwitches_ || (key != kActivityLogKey && key != kDebugLogKey)) return false;
+    const bool on = logSwitches_->get(key).boolValue();
+    auto& defaults = sys::UserDefaults::standard();
+    defaults.setBool(on, key);
+    defaults.synchronize();
+    // The activity log starts now rather than at the next start.
+    if (on && key == kActivityLogKey) ActiveLog::createInstance();
+    return true;
+}
+
+bool SettingViewControllerEx::selectLogRow(const std::string& key) {
+    if (key != kShowActivityLogRowKey && key != kShowDebugLogRowKey) return false;
+    auto* nav = navigationController();
+    if (!nav) return true;
+    const bool activity = key == kShowActivityLogRowKey;
+    const std::string text = activity ? ActiveLog::getActiveLog() : LBDebugLog::getDebugLog().value_or("");
+    nav->pushViewController(std::make_shared<LogTextViewController>(tr(activity ? "Activity Log" : "Debug Log"), text),
+                            true);
     return true;
 }

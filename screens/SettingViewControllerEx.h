@@ -152,4 +152,19 @@ private:
     bool selectReadingControlRow(const std::string& key);
     // The zoom modes the switch cycles through, as their row shows them.
     std::string zoomModesDetail() const;
+
+public:
+    // ---- The activity log and the debug log: their switches are user
+    // defaults, written as they move; a row shows each log's text.
+    static constexpr const char* kActivityLogKey = "enable_crashlog";
+    static constexpr const char* kDebugLogKey = "enable_bookmarktest";
+    static constexpr const char* kShowActivityLogRowKey = "showActivityLog";
+    static constexpr const char* kShowDebugLogRowKey = "showDebugLog";
+
+private:
+    void buildLogRows();
+    // True when the row was one of these and was handled.
+    bool selectLogRow(const std::string& key);
+    bool logSwitchChanged(const std::string& key);
+    std::shared_ptr<sys::PlistDictionary> logSwitches_;
 };

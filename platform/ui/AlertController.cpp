@@ -357,8 +357,8 @@ void AlertController::backdropTapped() {
     }
 }
 
-void AlertController::choose(const AlertAction::Ref& action) {
-    if (!action || chosen_ || !action->isEnabled()) return;
+bool AlertController::choose(const AlertAction::Ref& action) {
+    if (!action || chosen_ || !action->isEnabled() || isBeingDismissed()) return false;
     chosen_ = true;
     auto keep = shared_from_this();
     auto run = [action] {
@@ -371,6 +371,7 @@ void AlertController::choose(const AlertAction::Ref& action) {
         dismiss(true, run);
     else
         run();
+    return true;
 }
 
 void AlertController::cancel() {

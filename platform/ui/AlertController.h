@@ -81,8 +81,9 @@ public:
     // The box that holds the content.
     View* contentBox();
 
-    // Chooses an action as a tap on its button does.
-    void choose(const AlertAction::Ref& action);
+    // Chooses an action as a tap on its button does: false when it is not
+    // taken (disabled, an action chosen already, or the alert going away).
+    bool choose(const AlertAction::Ref& action);
     // Leaves at once, without animation, answering with the cancel action;
     // one without a cancel action goes unanswered.
     void cancel();

@@ -11,6 +11,7 @@
 #include "platform/ui/Window.h"
 
 #include <algorithm>
+#include <utility>
 #include <cmath>
 
 namespace ui {
@@ -399,6 +400,9 @@ void ViewController::finishPresentation(const Ref& vc, bool, Completion completi
     }
     vc->setNeedsStatusBarAppearanceUpdate();
     if (completion) completion();
+    // A button pressed while the screen came in is taken now.
+    if (auto pending = std::exchange(dismissAfterPresentation_, std::nullopt); pending && presented_ == vc)
+        runDismissal(pending->animated, std::move(pending->completion));
 }
 
 void ViewController::dismiss(bool animated, Completion completion) {
@@ -424,6 +428,10 @@ void ViewController::runDismissal(bool animated, Completion completion) {
     Ref vc = presented_;
     if (!vc) return;
     if (inTransition_) {
+        if (vc->beingPresented_ && !dismissAfterPresentation_) {
+            dismissAfterPresentation_ = PendingDismissal{animated, std::move(completion)};
+            return;
+        }
         logWarning("dismiss: refused while a transition is running");
         return;
     }

@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -181,7 +182,9 @@ public:
     // screen already presents or is in a transition is refused with a warning.
     virtual void present(const Ref& vc, bool animated, Completion completion = {});
     // Dismisses what this screen presents, or this screen when it is the one
-    // presented (or inside it).
+    // presented (or inside it). Asked while the screen is still coming in,
+    // it goes once it is in; asked while it is going already, it is refused
+    // with a warning.
     virtual void dismiss(bool animated, Completion completion = {});
     static constexpr double kPresentationDuration = 0.4;
 
@@ -255,6 +258,12 @@ private:
     // dimming backdrop for sheets and popovers).
     std::shared_ptr<View> presentationContainer_;
     bool inTransition_ = false;
+    // A dismissal asked for while the presentation was still running.
+    struct PendingDismissal {
+        bool animated = true;
+        Completion completion;
+    };
+    std::optional<PendingDismissal> dismissAfterPresentation_;
     std::weak_ptr<View> rootOf_;  // the window this is the root of
 };
 

@@ -528,6 +528,12 @@ const char* FileDownload::cloudAuthorizationError(CloudService s) {
     return "";
 }
 
+std::string FileDownload::cloudClientIDMissing(CloudService s) {
+    std::string text = cloudAuthorizationError(s);
+    text.resize(text.find(" Authorization error."));
+    return text + " needs a client id: see \"cloud." + CloudEndpoints::name(s) + ".clientID\" in the README.";
+}
+
 void FileDownload::startCloudListing() {
     const auto service = CloudEndpoints::fromURL(baseURL_);
     const size_t hostStart = baseURL_.find("://") + 3;
@@ -539,6 +545,21 @@ void FileDownload::startCloudListing() {
         return;
     }
     cloudService_ = *service;
+    // Without a client id the service's sign-in page would only turn the
+    // program away.
+    if (CloudEndpoints::forService(cloudService_).clientID.empty()) {
+        sys::RunLoop::main().post([weak = weak_from_this()] {
+            auto self = weak.lock();
+            if (!self || self->isCancel_ || self->delivered_) return;
+            self->delivered_ = true;
+            self->isActive_ = false;
+            if (auto d = self->delegate_.lock()) {
+                d->finishListDownload(std::nullopt, std::nullopt, std::string(cloudListTitle(self->cloudService_)),
+                                      std::nullopt, cloudClientIDMissing(self->cloudService_), false);
+            }
+        });
+        return;
+    }
     std::string path = baseURL_.substr(hostEnd);
     if (size_t q = path.find_first_of("?#"); q != std::string::npos) path.resize(q);
     if (path.empty()) path = "/";

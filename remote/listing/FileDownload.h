@@ -108,6 +108,8 @@ public:
     // The list title and the sign-in error text of a service.
     static const char* cloudListTitle(CloudService service);
     static const char* cloudAuthorizationError(CloudService service);
+    // What the listing says when no client id is set for the service.
+    static std::string cloudClientIDMissing(CloudService service);
 
 private:
     void getFileListFromUrlNext(const std::string& url);

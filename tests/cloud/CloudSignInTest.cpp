@@ -199,6 +199,17 @@ TEST_F(CloudSignInTest, TheNoticeOverTheListCancelsTheSignInAndGoesAwayAtTheEnd)
     driver->advance(1.0);
     EXPECT_FALSE(nav->presentedViewController());
 
+    // Ended while the notice still comes in (no browser to open): it goes
+    // away with the sign-in, with no Cancel left to press.
+    opener_->failOpen = true;
+    auto noBrowser = std::make_shared<Answers>();
+    drive(noBrowser, "n")->checkForAuthorization(nav.get());
+    driver->advance(1.0);
+    EXPECT_EQ(noBrowser->count, 1);
+    EXPECT_TRUE(noBrowser->error);
+    EXPECT_FALSE(nav->presentedViewController());
+    EXPECT_FALSE(CloudSignIn::pendingNotice());
+
     window->setRootViewController(nullptr);
 }
 

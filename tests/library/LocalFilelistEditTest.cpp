@@ -512,6 +512,21 @@ TEST_F(LocalFilelistDetailTest, FolderBookAndShortcutRowsOpenTheirOwnScreens) {
     nav->popViewController(false);
     driver->advance(0.5);
 
+    // The library-site entry's screen removes its folder; back on the list
+    // the entry is gone.
+    mkdir(join(docs, ".BookLibrary"));
+    touch(join(docs, ".BookLibrary/got.zip"));
+    list->needUpdateFilelist();
+    driver->advance(0.5);
+    ASSERT_TRUE(tapDetail(".BookLibrary"));
+    auto* removal = dynamic_cast<LBlibraryDeleteViewController*>(nav->topViewController());
+    ASSERT_TRUE(removal);
+    removal->tableViewDidSelectRowAtIndexPath(*removal->tableView(), {0, 0});
+    driver->advance(1);
+    EXPECT_EQ(nav->topViewController(), list.get());
+    EXPECT_FALSE(fs::exists(join(docs, ".BookLibrary")));
+    EXPECT_LT(indexOf(".BookLibrary"), 0);
+
     ASSERT_TRUE(tapDetail("NAS.shortcut"));
     ASSERT_EQ(editor->edited.size(), 1u);
     EXPECT_EQ(editor->edited[0].first, "smb://127.0.0.1/share");

@@ -1,6 +1,8 @@
 #include "tests/library/LibraryTestSupport.h"
 
+#include "foundation/ActiveLog.h"
 #include "foundation/BookHistory.h"
+#include "foundation/LBDebugLog.h"
 #include "foundation/HistoryCollector.h"
 #include "foundation/LanguageTables.h"
 #include "foundation/ThemeLoader.h"
@@ -14,6 +16,7 @@
 #include "platform/graphics/Canvas.h"
 #include "platform/graphics/PangoTextEngine.h"
 #include "screens/HistoryViewController.h"
+#include "screens/LogTextViewController.h"
 #include "screens/PassCodeInputViewEx.h"
 #include "screens/PassCodeRequet.h"
 #include "platform/ui/SegmentedControl.h"
@@ -217,8 +220,10 @@ TEST_F(ScreensTest, SettingsRowsComeFromTheKeysAndAreSavedOnLeaving) {
     size_t rows = 0;
     for (const auto& s : screen->table()->sectionList()) rows += s.size();
     // Every key's row (the three filters among them), the row that opens the
-    // bookshelf themes, and those of the reader's zoom modes, tap areas and keys.
-    EXPECT_EQ(rows, SettingViewControllerEx::rowDefs().size() + 1 + SettingViewControllerEx::readingControlRowKeys(0).size());
+    // bookshelf themes, those of the reader's zoom modes, tap areas and keys,
+    // and the two logs' switches and texts.
+    EXPECT_EQ(rows,
+              SettingViewControllerEx::rowDefs().size() + 1 + SettingViewControllerEx::readingControlRowKeys(0).size() + 4);
     ASSERT_TRUE(window->snapshot(snapshotPath("settings.png")));
 
     // A switch row writes its key; a long list is picked from a pushed screen.
@@ -357,6 +362,78 @@ std::pair<ui::IndexPath, QNTableViewData*> rowOf(SettingViewControllerEx& screen
         for (size_t r = 0; r < sections[s].size(); ++r)
             if (sections[s][r]->key() == key) return {{int(s), int(r)}, sections[s][r].get()};
     return {{0, 0}, nullptr};
+}
+
+TEST_F(ScreensTest, TheLogSwitchesAreUserDefaultsAndTheirRowsShowEachLogsText) {
+    LBDebugLog::deleteInstance();
+    auto base = std::make_shared<ui::ViewController>();
+    auto nav = showInNavigation(base);
+    auto screen = std::make_shared<SettingViewControllerEx>();
+    screen->setSettings_(settings);
+    nav->pushViewController(screen, false);
+    driver->advance(0.5);
+    auto switchOf = [&](const char* key) -> ui::Switch* {
+        auto [ip, row] = rowOf(*screen, key);
+        if (!row) return nullptr;
+        EXPECT_EQ(ip.section, SettingViewControllerEx::kSectionOther);
+        screen->table()->scrollToRowAtIndexPath(ip, ui::TableViewScrollPosition::Middle, false);
+        screen->table()->layoutIfNeeded();
+        auto* cell = screen->table()->cellForRowAtIndexPath(ip);
+        return cell ? dynamic_cast<ui::Switch*>(cell->accessoryView().get()) : nullptr;
+    };
+    auto show = [&](const char* key) -> std::vector<std::string> {
+        auto [ip, row] = rowOf(*screen, key);
+        if (!row) return {"no row"};
+        screen->tableViewDidSelectRowAtIndexPath(*screen->table(), ip, row);
+        driver->advance(0.6);
+        auto* log = dynamic_cast<LogTextViewController*>(nav->topViewController());
+        if (!log) return {"no log screen"};
+        auto lines = log->lines();
+        nav->popViewController(false);
+        driver->advance(0.5);
+        return lines;
+    };
+    auto& defaults = sys::UserDefaults::standard();
+    ASSERT_TRUE(switchOf(SettingViewControllerEx::kDebugLogKey));
+    ASSERT_TRUE(switchOf(SettingViewControllerEx::kActivityLogKey));
+    EXPECT_FALSE(switchOf(SettingViewControllerEx::kDebugLogKey)->isOn());
+    EXPECT_EQ(show(SettingViewControllerEx::kShowDebugLogRowKey), std::vector<std::string>{"[Debuglog is disabled]"});
+    EXPECT_EQ(show(SettingViewControllerEx::kShowActivityLogRowKey),
+              std::vector<std::string>{"[CrashLog is disabled]"});
+
+    // Switched on, the default is written at once and the log keeps lines.
+    driver->tap(*switchOf(SettingViewControllerEx::kDebugLogKey));
+    driver->advance(0.5);
+    EXPECT_TRUE(defaults.boolForKey("enable_bookmarktest"));
+    LBDebugLog::writeDebugLog("read position", std::string("page 3"), 0);
+    auto lines = show(SettingViewControllerEx::kShowDebugLogRowKey);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].substr(0, 3), "[1]");
+    EXPECT_NE(lines[0].find("]read position,page 3"), std::string::npos) << lines[0];
+    EXPECT_FALSE(settings->valueForKey("enable_bookmarktest").boolValue()) << "not a key of the settings file";
+
+    driver->tap(*switchOf(SettingViewControllerEx::kActivityLogKey));
+    driver->advance(0.5);
+    EXPECT_TRUE(defaults.boolForKey("enable_crashlog"));
+    EXPECT_TRUE(ActiveLog::hasInstance());
+    ActiveLog::writeCheckpoint("page shown");
+    EXPECT_EQ(show(SettingViewControllerEx::kShowActivityLogRowKey),
+              std::vector<std::string>{ActiveLog::entryLine("page shown", "C").substr(0, ActiveLog::kLineBytes - 1)});
+    ActiveLog::applicationWillTerminate();
+
+    // Shown again: the switches read the defaults.
+    nav->popViewController(false);
+    driver->advance(0.5);
+    screen = std::make_shared<SettingViewControllerEx>();
+    screen->setSettings_(settings);
+    nav->pushViewController(screen, false);
+    driver->advance(0.5);
+    ASSERT_TRUE(switchOf(SettingViewControllerEx::kDebugLogKey));
+    EXPECT_TRUE(switchOf(SettingViewControllerEx::kDebugLogKey)->isOn());
+    driver->tap(*switchOf(SettingViewControllerEx::kDebugLogKey));
+    driver->advance(0.5);
+    EXPECT_FALSE(defaults.boolForKey("enable_bookmarktest"));
+    LBDebugLog::deleteInstance();
 }
 
 TEST_F(ScreensTest, EveryChosenKeyHasARowAndItsPickersKeepTheirRanges) {

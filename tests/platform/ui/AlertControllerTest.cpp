@@ -149,6 +149,29 @@ TEST_F(AlertControllerTest, ButtonsStackWithCancelLastAndKeysChoose) {
     driver->advance(0.5);
     EXPECT_EQ(log.back(), "go");
     EXPECT_EQ(root->presentedViewController(), nullptr);
+    log.clear();
+
+    // A button pressed while the sheet still slides in is taken once it is
+    // in; pressed again while it goes, it is refused and said so.
+    auto early = AlertController::make(std::nullopt, std::nullopt, AlertControllerStyle::ActionSheet);
+    auto now = AlertAction::make("Now", AlertActionStyle::Default, [&](AlertAction&) { log.push_back("now"); });
+    early->addAction(now);
+    early->addAction(AlertAction::make("Cancel", AlertActionStyle::Cancel, [&](AlertAction&) { log.push_back("cancel"); }));
+    root->present(early, true);
+    driver->advance(0.1);
+    ASSERT_TRUE(early->isBeingPresented());
+    EXPECT_TRUE(early->choose(now));
+    EXPECT_FALSE(early->choose(early->actions()[1]));
+    driver->advance(1.0);
+    EXPECT_EQ(log, (std::vector<std::string>{"now"}));
+    EXPECT_EQ(root->presentedViewController(), nullptr);
+    auto going = AlertController::make("T", std::nullopt, AlertControllerStyle::Alert);
+    going->addAction(AlertAction::make("OK", AlertActionStyle::Default, [&](AlertAction&) { log.push_back("ok"); }));
+    show(going);
+    going->dismiss(true);
+    EXPECT_FALSE(going->choose(going->actions()[0]));
+    driver->advance(1.0);
+    EXPECT_EQ(log, (std::vector<std::string>{"now"}));
 }
 
 namespace {

@@ -271,6 +271,19 @@ TEST_F(CloudListingTest, FirstSignInForEachServiceAndFailures) {
     EXPECT_EQ(failed->listTitle, "Dropbox");
     EXPECT_FALSE(failed->withURL);
     EXPECT_TRUE(failed->message);
+
+    // No client id: the listing says so at once, and no sign-in starts.
+    opener->failOpen = false;
+    opener->opened.clear();
+    sys::UserDefaults::standard().removeObjectForKey("cloud.onedrive.clientID");
+    auto noClient = start("onedrive://fourth/");
+    ASSERT_TRUE(loop().runUntil([&] { return noClient->count > 0; }, 1));
+    EXPECT_FALSE(noClient->fileList);
+    EXPECT_EQ(noClient->listTitle, "OneDrive");
+    EXPECT_EQ(noClient->message,
+              std::optional<std::string>("OneDrive needs a client id: see \"cloud.onedrive.clientID\" in the README."));
+    EXPECT_TRUE(opener->opened.empty());
+    EXPECT_TRUE(CloudSignIn::pendingRedirectURI().empty());
 }
 
 TEST_F(CloudListingTest, CancelStopsDeliveryAndForeignNextLinksAreNotFollowed) {
