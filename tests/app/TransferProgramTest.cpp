@@ -181,7 +181,7 @@ TEST_F(TransferProgramTest, AHeldRowOrCoverQueuesThatOneFileInEveryModeAndPresen
     play("tap \"Shelf\"\nwait 2\n");
     auto* remote = top<RemoteFileListViewController>();
     ASSERT_TRUE(remote);
-    const std::string small = nginx.url("/shelf/Two.cbz");
+    const std::string two = nginx.url("/shelf/Two.cbz");
     ui::test::Driver driver(*app().window());
     size_t held = 0;
     auto hold = [&](const std::string& where, ui::View* target) {
@@ -193,7 +193,7 @@ TEST_F(TransferProgramTest, AHeldRowOrCoverQueuesThatOneFileInEveryModeAndPresen
         ASSERT_TRUE(runUntilIdle(30)) << where;
         const auto& recent = app().bookTransfer()->getRecentCue();
         ASSERT_EQ(recent.size(), ++held) << where;
-        EXPECT_EQ(recent[0]->source, small) << where;
+        EXPECT_EQ(recent[0]->source, two) << where;
         play("back\nwait 1\n");
         ASSERT_EQ(top<RemoteFileListViewController>(), remote) << where;
     };
@@ -209,7 +209,7 @@ TEST_F(TransferProgramTest, AHeldRowOrCoverQueuesThatOneFileInEveryModeAndPresen
     ASSERT_EQ(remote->fileListViewMode(), 1);
     int64_t index = -1;
     for (size_t i = 0; i < remote->itemList().size(); ++i)
-        if (remote->itemList()[i]->remoteURL() == small) index = int64_t(i);
+        if (remote->itemList()[i]->remoteURL() == two) index = int64_t(i);
     hold("bookshelf", driver.find([&](ui::View& v) {
         auto* cover = dynamic_cast<BookshelfBookButton*>(&v);
         return cover && cover->indexNo() == index;
