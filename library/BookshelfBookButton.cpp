@@ -3,6 +3,7 @@
 #include "library/FilelistBaseViewController.h"
 
 #include <cmath>
+#include <utility>
 
 BookshelfBookButton::BookshelfBookButton() {
     setUserInteractionEnabled(true);
@@ -33,6 +34,7 @@ void BookshelfBookButton::touchesBegan(const ui::TouchSet& touches, const ui::Ev
     if (!onPressOne_) {
         onPressOne_ = true;
         longPressed_ = false;
+        tracking_ = false;
         setAlpha(0.7);
         if (!touches.empty()) pressPoint_ = touches.front()->locationInView(this);
         if (longPressTimer_) longPressTimer_->invalidate();
@@ -43,7 +45,7 @@ void BookshelfBookButton::touchesBegan(const ui::TouchSet& touches, const ui::Ev
             self->longPressTimer_.reset();
             self->longPressed_ = true;
             self->setAlpha(1.0);
-            self->delegate_->onLongPress(self->indexNo_, self->pressPoint_, self.get());
+            self->tracking_ = self->delegate_->onLongPress(self->indexNo_, self->pressPoint_, self.get());
         });
     }
     ui::ImageView::touchesBegan(touches, event);
@@ -53,7 +55,7 @@ void BookshelfBookButton::touchesMoved(const ui::TouchSet& touches, const ui::Ev
     if (!touches.empty()) {
         const ui::Point p = touches.front()->locationInView(this);
         if (longPressed_) {
-            if (delegate_) delegate_->touchesMoved(p, this);
+            if (tracking_ && delegate_) delegate_->touchesMoved(p, this);
         } else if (longPressTimer_ && (std::abs(p.x - pressPoint_.x) > 10 || std::abs(p.y - pressPoint_.y) > 10)) {
             // A finger that wanders before the hold is up is not a long press.
             longPressTimer_->invalidate();
@@ -67,13 +69,14 @@ void BookshelfBookButton::touchesEnded(const ui::TouchSet& touches, const ui::Ev
     auto self = shared_from_this();  // the list may reload under this call
     const bool pressed = onPressOne_;
     const bool held = longPressed_;
+    const bool tracking = std::exchange(tracking_, false);
     onPressOne_ = false;
     longPressed_ = false;
     if (longPressTimer_) longPressTimer_->invalidate();
     longPressTimer_.reset();
     setAlpha(1.0);
     if (held) {
-        if (delegate_) delegate_->touchMovingFinish(this);
+        if (tracking && delegate_) delegate_->touchMovingFinish(this);
     } else if (pressed && delegate_ && !touches.empty()) {
         delegate_->onSingleTouch(indexNo_, touches.front()->locationInView(this), this);
     }
@@ -81,12 +84,12 @@ void BookshelfBookButton::touchesEnded(const ui::TouchSet& touches, const ui::Ev
 }
 
 void BookshelfBookButton::touchesCancelled(const ui::TouchSet& touches, const ui::Event& event) {
-    const bool held = longPressed_;
+    const bool tracking = std::exchange(tracking_, false);
     onPressOne_ = false;
     longPressed_ = false;
     if (longPressTimer_) longPressTimer_->invalidate();
     longPressTimer_.reset();
     setAlpha(1.0);
-    if (held && delegate_) delegate_->touchMovingFinish(this);
+    if (tracking && delegate_) delegate_->touchMovingFinish(this);
     ui::ImageView::touchesCancelled(touches, event);
 }

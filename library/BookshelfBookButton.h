@@ -11,8 +11,9 @@ class FilelistBaseViewController;
 
 // One cover on a shelf: the entry's cover or folder picture with its name
 // under it. A tap is reported to the list with the cover's index; a cover
-// held still for kLongPressSeconds reports a long press, then the finger's
-// moves and its release (the list drags covers to reorder them).
+// held still for kLongPressSeconds reports a long press, then, when the list
+// takes it up, the finger's moves and its release (the list drags covers to
+// reorder them).
 class BookshelfBookButton : public ui::ImageView {
 public:
     static constexpr double kLongPressSeconds = 1.0;
@@ -42,6 +43,8 @@ private:
     int64_t indexNo_ = 0;
     bool onPressOne_ = false;
     bool longPressed_ = false;
+    // The list follows the finger after the long press.
+    bool tracking_ = false;
     ui::Point pressPoint_;
     sys::RunLoop::TimerRef longPressTimer_;
     FilelistBaseViewController* delegate_ = nullptr;

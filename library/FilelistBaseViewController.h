@@ -120,8 +120,13 @@ public:
     virtual void onSetSearchString(const std::string& text);
     virtual void onRotateView(bool landscape);
     // A cover held down, a finger moving after it and its release (the
-    // bookshelf's drag to reorder); points are in `view`'s coordinates.
-    virtual void onLongPress(int64_t index, ui::Point point, ui::View* view) { (void)index, (void)point, (void)view; }
+    // bookshelf's drag to reorder); points are in `view`'s coordinates. A
+    // long press answered false is over: its moves and its release are not
+    // reported.
+    virtual bool onLongPress(int64_t index, ui::Point point, ui::View* view) {
+        (void)index, (void)point, (void)view;
+        return false;
+    }
     virtual void touchesMoved(ui::Point point, ui::View* view) { (void)point, (void)view; }
     virtual void touchMovingFinish(ui::View* view) { (void)view; }
     virtual bool isDragging() const { return false; }

@@ -262,7 +262,7 @@ public:
     // Writes the names of the entries in their shown order as the user order.
     bool writeUserOrder();
     // Drag reordering in the bookshelf.
-    void onLongPress(int64_t index, ui::Point point, ui::View* view) override;
+    bool onLongPress(int64_t index, ui::Point point, ui::View* view) override;
     void touchesMoved(ui::Point point, ui::View* view) override;
     void touchMovingFinish(ui::View* view) override;
     bool isDragging() const override { return dragginbBtn_ != nullptr; }

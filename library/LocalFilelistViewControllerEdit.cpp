@@ -444,13 +444,13 @@ int64_t LocalFilelistViewController::moveEntry(ItemList& list, int64_t from, int
     return at;
 }
 
-void LocalFilelistViewController::onLongPress(int64_t index, ui::Point point, ui::View* view) {
+bool LocalFilelistViewController::onLongPress(int64_t index, ui::Point point, ui::View* view) {
     if (!isEditMode()) {
         didSelectDetailBtn(index);
-        return;
+        return false;
     }
-    if (isDragging() || fileListViewMode() != 1 || !isViewLoaded()) return;
-    if (index < 0 || index >= static_cast<int64_t>(itemList().size())) return;
+    if (isDragging() || fileListViewMode() != 1 || !isViewLoaded()) return false;
+    if (index < 0 || index >= static_cast<int64_t>(itemList().size())) return false;
     ui::TableView* table = tableView();
     table->setScrollEnabled(false);
     draggingItemIndex_ = index;
@@ -466,6 +466,7 @@ void LocalFilelistViewController::onLongPress(int64_t index, ui::Point point, ui
     draggingPosIndexX_ = -1;
     draggingPosIndexY_ = -1;
     touchesMoved(point, view);
+    return true;
 }
 
 void LocalFilelistViewController::touchesMoved(ui::Point point, ui::View* view) {

@@ -72,7 +72,9 @@ TableView::TableView(TableViewStyle style) : style_(style) { setup(); }
 
 TableView::TableView(const Rect& frame, TableViewStyle style) : ScrollView(frame), style_(style) { setup(); }
 
-TableView::~TableView() = default;
+TableView::~TableView() {
+    if (longPressTimer_) longPressTimer_->invalidate();
+}
 
 void TableView::setup() {
     setBackgroundColor(style_ == TableViewStyle::Grouped ? Color::systemGroupedBackground() : Color::systemBackground());
@@ -909,15 +911,45 @@ void TableView::hideDeleteConfirmation(bool animated) {
 
 void TableView::cellTouchBegan(TableViewCell& cell, const Touch& touch) {
     cellTouchStart_ = touch.locationInView(this);
+    cellTouchAbandoned();
     if (confirming_.lock() || reorder_) return;
     auto ip = indexPathForCell(cell);
     if (!ip || !selectable()) return;
+    if (rowLongPressSeconds_ > 0) {
+        std::weak_ptr<View> weakTable = weak_from_this();
+        std::weak_ptr<View> weakCell = cell.weak_from_this();
+        longPressTimer_ = sys::RunLoop::main().schedule(rowLongPressSeconds_, [weakTable, weakCell] {
+            auto table = std::static_pointer_cast<TableView>(weakTable.lock());
+            auto held = std::static_pointer_cast<TableViewCell>(weakCell.lock());
+            if (!table || !held) return;
+            table->longPressTimer_.reset();
+            // The row may have gone while it was held.
+            auto at = table->indexPathForCell(*held);
+            if (!at) return;
+            table->longPressed_ = true;
+            held->setHighlighted(false);
+            if (table->tableDelegate_)
+                table->tableDelegate_->tableViewDidLongPressRowAtIndexPath(*table, *at, table->cellTouchStart_);
+        });
+    }
     if (tableDelegate_ && !tableDelegate_->tableViewShouldHighlightRowAtIndexPath(*this, *ip)) return;
     cell.setHighlighted(true);
 }
 
+void TableView::cellTouchAbandoned() {
+    if (longPressTimer_) longPressTimer_->invalidate();
+    longPressTimer_.reset();
+    longPressed_ = false;
+}
+
 void TableView::cellTapped(TableViewCell& cell, const Touch&) {
     auto keep = shared_from_this();
+    const bool held = longPressed_;
+    cellTouchAbandoned();
+    if (held) {
+        cell.setHighlighted(false);
+        return;
+    }
     if (confirming_.lock()) {
         // A tap anywhere while a delete is offered takes the offer back.
         hideDeleteConfirmation(true);

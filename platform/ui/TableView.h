@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/core/RunLoop.h"
 #include "platform/ui/IndexPath.h"
 #include "platform/ui/ScrollView.h"
 #include "platform/ui/TableViewCell.h"
@@ -79,6 +80,9 @@ public:
     virtual void tableViewDidSelectRowAtIndexPath(TableView&, const IndexPath&) {}
     virtual void tableViewDidDeselectRowAtIndexPath(TableView&, const IndexPath&) {}
     virtual void tableViewAccessoryButtonTappedForRowWithIndexPath(TableView&, const IndexPath&) {}
+    // A row held still for the table's rowLongPressSeconds; `point` is in
+    // the table's coordinates. The release that follows selects nothing.
+    virtual void tableViewDidLongPressRowAtIndexPath(TableView&, const IndexPath&, Point point) { (void)point; }
     virtual TableViewCellEditingStyle tableViewEditingStyleForRowAtIndexPath(TableView&, const IndexPath&) {
         return TableViewCellEditingStyle::Delete;
     }
@@ -196,6 +200,11 @@ public:
     void deselectRowAtIndexPath(const IndexPath& ip, bool animated);
     void scrollToRowAtIndexPath(const IndexPath& ip, TableViewScrollPosition position, bool animated);
 
+    // How long a row is held still before the delegate hears of a long press
+    // instead of a tap; 0 (the default): rows take no long presses.
+    double rowLongPressSeconds() const { return rowLongPressSeconds_; }
+    void setRowLongPressSeconds(double seconds) { rowLongPressSeconds_ = seconds; }
+
     // --- Editing ---
     bool isEditing() const { return editing_; }
     void setEditing(bool editing, bool animated = false);
@@ -205,6 +214,8 @@ public:
     // --- From cells (their touches and controls) ---
     void cellTouchBegan(TableViewCell& cell, const Touch& touch);
     void cellTapped(TableViewCell& cell, const Touch& touch);
+    // The finger left the row's place, or the touch was taken away.
+    void cellTouchAbandoned();
     Point cellTouchStart() const { return cellTouchStart_; }
     void swipedToDelete(TableViewCell& cell);
     void deleteConfirmed(TableViewCell& cell);
@@ -314,6 +325,10 @@ private:
     std::vector<Update> pending_;
     bool inLayout_ = false;
     Point cellTouchStart_;
+    double rowLongPressSeconds_ = 0;
+    sys::RunLoop::TimerRef longPressTimer_;
+    // The long press of the touch under way has been reported.
+    bool longPressed_ = false;
     std::weak_ptr<TableViewCell> confirming_;
     std::unique_ptr<Reorder> reorder_;
 };

@@ -453,6 +453,7 @@ void TableViewCell::touchesMoved(const TouchSet& touches, const Event&) {
     if (std::hypot(dx, dy) > 10 && !touchMoved_) {
         touchMoved_ = true;
         setHighlighted(false);
+        t->cellTouchAbandoned();
     }
     // A sideways swipe to the left offers the delete.
     if (dx < -kSwipeDistance && std::fabs(dx) > std::fabs(dy) * 1.5) t->swipedToDelete(*this);
@@ -468,6 +469,9 @@ void TableViewCell::touchesEnded(const TouchSet& touches, const Event&) {
     t->cellTapped(*this, *touches[0]);
 }
 
-void TableViewCell::touchesCancelled(const TouchSet&, const Event&) { setHighlighted(false); }
+void TableViewCell::touchesCancelled(const TouchSet&, const Event&) {
+    setHighlighted(false);
+    if (TableView* t = tableView()) t->cellTouchAbandoned();
+}
 
 }  // namespace ui

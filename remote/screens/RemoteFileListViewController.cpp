@@ -20,12 +20,14 @@
 #include "foundation/ui/QNAlertView.h"
 #include "foundation/ui/TransferMultiViewPush.h"
 #include "library/ArchivePasswordViewController.h"
+#include "library/BookshelfBookButton.h"
 #include "library/LibraryServices.h"
 #include "library/LibraryToolbar.h"
 #include "library/LocalFilelistViewController.h"
 #include "platform/core/FileManager.h"
 #include "platform/core/Path.h"
 #include "remote/BookTransfer.h"
+#include "remote/BookTransferViewController.h"
 #include "platform/core/PropertyList.h"
 #include "platform/core/UserDefaults.h"
 #include "platform/ui/Application.h"
@@ -554,11 +556,30 @@ void RemoteFileListViewController::didSelectBook(int64_t index, const std::optio
         return;
     }
     if (indexPath && isViewLoaded()) tableView()->deselectRowAtIndexPath(*indexPath, true);
+    downloadItem(index);
+}
+
+void RemoteFileListViewController::downloadItem(int64_t index) {
+    if (index < 0 || index >= int64_t(itemList().size())) return;
+    const ItemRef item = itemList()[size_t(index)];
+    if (item->type() == kTypeFolder) return;
     if (!queueDownload(item, std::nullopt)) {
         showAlert(tr("Downloads into the library are not available yet. Use Streaming to read the book."));
         return;
     }
-    pushTransferScreens();
+    pushTransferScreen();
+}
+
+bool RemoteFileListViewController::onLongPress(int64_t index, ui::Point, ui::View*) {
+    downloadItem(index);
+    return false;
+}
+
+void RemoteFileListViewController::tableViewDidLongPressRowAtIndexPath(ui::TableView& tv, const ui::IndexPath& ip,
+                                                                       ui::Point point) {
+    // On the shelf the covers report their own long presses.
+    if (ip.section != 1 || fileListViewMode() != 0) return;
+    onLongPress(ip.row, point, &tv);
 }
 
 std::shared_ptr<BookTransfer> RemoteFileListViewController::transferQueue() {
@@ -603,7 +624,20 @@ bool RemoteFileListViewController::queueDownload(const ItemRef& item, const std:
     return true;
 }
 
-void RemoteFileListViewController::pushTransferScreens() {
+void RemoteFileListViewController::pushTransferScreen() {
+    auto* nav = navigationController();
+    if (!nav) return;
+    auto screen = std::make_shared<BookTransferViewController>();
+    screen->setSettings_(settings());
+    screen->setBookTransfer_(transferQueue());
+    screen->setReturnToViewController_(returnToViewController_);
+    screen->setNoTabarea(false);
+    setNextIsNotFileSelectView(true);
+    nav->pushViewController(screen, true);
+}
+
+void RemoteFileListViewController::onDownLoadBtn() {
+    if (popUpMenuView_) return;
     TransferMultiViewPush::pushMultiTransferViewWithViewController(*this, 0, settings(), transferQueue(),
                                                                    downloadPath_);
 }
@@ -651,7 +685,7 @@ void RemoteFileListViewController::downloadAll(bool intoFolder, bool selectedOnl
         if (selectedOnly && !item->isSelected()) continue;
         queueDownload(item, folder);
     }
-    pushTransferScreens();
+    pushTransferScreen();
 }
 
 bool RemoteFileListViewController::startStreamFile(const ItemRef& item, bool isStartFromFirstPage, bool isReOpenMode,
@@ -757,12 +791,7 @@ void RemoteFileListViewController::showToolBar() {
                     if (auto self = std::dynamic_pointer_cast<RemoteFileListViewController>(weak.lock()))
                         self->onActionButton(item.shared_from_this());
                 };
-            case Action::Download:
-                return [weak](ui::BarButtonItem&) {
-                    auto self = std::dynamic_pointer_cast<RemoteFileListViewController>(weak.lock());
-                    if (!self || self->popUpMenuView_) return;
-                    self->pushTransferScreens();
-                };
+            case Action::Download: return call(&RemoteFileListViewController::onDownLoadBtn);
             default: return {};  // brightness comes with its panel
             }
         });
@@ -1039,6 +1068,8 @@ void RemoteFileListViewController::viewDidLoad() {
         }
     }
     setTitle(t.value_or(""));
+    // A row held as long as a cover on the shelf is a long press too.
+    tableView()->setRowLongPressSeconds(BookshelfBookButton::kLongPressSeconds);
     setIsStreamingMode(sys::UserDefaults::standard().boolForKey(kStreamModeKey));
     streamingSelectSegment_ = std::make_shared<ui::SegmentedControl>(
         std::vector<std::string>{tr("Download"), tr("Streaming")});

@@ -128,14 +128,27 @@ public:
     // The header's two download-all buttons.
     void onDownloadAll() override { downloadAll(false, false); }
     void onDownloadAllWithFolder() override { downloadAll(true, false); }
-    // Queues the folder's books, pictures, PDFs and themes; without any: "No
-    // files available for transfer.". The transfer queue is not part of this
-    // build, so the user is told so instead.
+    // Queues the folder's books, pictures, PDFs and themes (selectedOnly:
+    // the rows picked) and shows the transfer screen; without any: "No files
+    // available for transfer.". Without a transfer queue the user is told so.
     void downloadAll(bool intoFolder, bool selectedOnly);
+    // Queues the file row at `index` (folders are left alone) and shows the
+    // transfer screen.
+    void downloadItem(int64_t index);
+    // A row or cover held down queues that one file, whatever the mode; the
+    // finger's moves after it are not followed.
+    bool onLongPress(int64_t index, ui::Point point, ui::View* view) override;
+    void tableViewDidLongPressRowAtIndexPath(ui::TableView& tv, const ui::IndexPath& ip, ui::Point point) override;
     // Adds a file row to the application's download queue into the download
     // folder (folder: a new subfolder); false when there is no queue.
     bool queueDownload(const ItemRef& item, const std::optional<std::string>& folder);
-    void pushTransferScreens();
+    // The file transfer screen alone, pushed over this list right after
+    // something was queued; its "Back" returns to the library screen the
+    // site was opened from.
+    void pushTransferScreen();
+    // The tool bar's transfer button: the transfer tabs, the site list first
+    // (not while the popup menu is open).
+    void onDownLoadBtn();
     static std::shared_ptr<BookTransfer> transferQueue();
 
     // ---- Listing --------------------------------------------------------------------------

@@ -1,20 +1,27 @@
 // The whole program and its download queue against nginx on loopback: web
 // addresses handed to the program are asked about, each question keeping its
-// own address, and "Yes" downloads into the library's download folder.
+// own address, and "Yes" downloads into the library's download folder; files
+// queued from a site's list show the file transfer screen.
 #include <gtest/gtest.h>
 
 #include "app/LeafbrightProgram.h"
 #include "app/NestlarkAppDelegate.h"
 #include "foundation/BookCommon.h"
 #include "foundation/ui/TransferScreenFactory.h"
+#include "library/BookshelfBookButton.h"
+#include "library/LocalFilelistViewController.h"
+#include "platform/core/PropertyList.h"
 #include "platform/core/RunLoop.h"
 #include "platform/ui/TestDriver.h"
 #include "platform/ui/Window.h"
 #include "platform/ui/NavigationController.h"
 #include "remote/BookTransfer.h"
+#include "remote/BookTransferViewController.h"
 #include "remote/RemoteTransferScreenFactory.h"
+#include "remote/screens/RemoteFileListViewController.h"
 #include "remote/transfer/HttpDownload.h"
 #include "tests/app/DownloadProgramRun.h"
+#include "tests/app/RemoteProgramServices.h"
 #include "tests/support/TestHome.h"
 #include "tests/support/net/NginxServer.h"
 
@@ -33,7 +40,44 @@ protected:
     void SetUp() override {
         if (test::NginxServer::program().empty()) GTEST_SKIP() << "nginx is not installed";
         www = std::make_unique<test::TempDir>("transferwww");
+        programtest::registerRemoteServices();
         makeDownloadHome("transferhome");
+    }
+    void TearDown() override {
+        keepShots("transfer-");
+        DownloadProgramRun::TearDown();
+        programtest::unregisterRemoteServices();
+    }
+    // The library's shortcut "Shelf" to a folder of two books on the server.
+    void serveShelf() {
+        fs::create_directories(www->file("shelf"));
+        std::ofstream(www->file("shelf/One.cbz"), std::ios::binary) << test::patternBytes(200000, 3);
+        std::ofstream(www->file("shelf/Two.cbz"), std::ios::binary) << test::patternBytes(20000, 4);
+        nginx.setLocationConfig("autoindex on;");
+        ASSERT_TRUE(nginx.start(www->path())) << nginx.lastError();
+        fs::create_directories(docs());
+        ASSERT_TRUE(sys::PropertyList::writeFile(
+            sys::PlistValue(sys::PlistDictionary{{"url", sys::PlistValue(nginx.url("/shelf/"))},
+                                                 {"title", sys::PlistValue("Shelf")}}),
+            docs() + "/Shelf.shortcut"));
+    }
+    // A tap on what shows `text`, the loop not let run after it: the screen
+    // as it is when the tap has been handled, before a download it started
+    // can end.
+    void tapAndLook(const std::string& text) {
+        ui::test::Driver driver(window());
+        ui::View* v = driver.findByText(text);
+        ASSERT_TRUE(v) << text;
+        const ui::Point p = driver.centerOf(*v);
+        window().sendTouch(0, ui::TouchPhase::Began, p);
+        window().sendTouch(0, ui::TouchPhase::Ended, p);
+        window().layoutIfNeeded();
+    }
+    template <class T> T* top() const { return dynamic_cast<T*>(nav()->topViewController()); }
+    // The file name in the transfer screen's progress panel.
+    std::string runningName() {
+        ui::View* label = ui::test::Driver(*app().window()).findByTag(1001);
+        return label ? ui::test::Driver::textOf(*label) : "";
     }
     // The address of the question on screen, "" when none.
     std::string question() {
@@ -84,6 +128,93 @@ TEST_F(TransferProgramTest, AWebAddressIsAskedAboutAndDownloadedEachQuestionWith
     // An address without a path asks nothing.
     ASSERT_TRUE(app().openURL("lbhttp://127.0.0.1"));
     EXPECT_EQ(question(), "");
+}
+
+// Files queued from a site's list: the file transfer screen by itself
+// shows the running download and the waiting ones, and its "Back" leads to
+// the library screen the site was opened from.
+TEST_F(TransferProgramTest, QueueingFromASiteShowsTheTransferScreenWhoseBackLeadsToTheLibrary) {
+    serveShelf();
+    ASSERT_TRUE(launch());
+    play("tap \"Shelf\"\nwait 2\ntap \"Download\"\nwait 0.5\n");
+    ASSERT_TRUE(top<RemoteFileListViewController>());
+    auto& queue = *app().bookTransfer();
+
+    // One file picked, then the floating button.
+    play("tap \"One.cbz\"\nwait 0.5\n");
+    tapAndLook("Download Selected File");
+    auto* screen = top<BookTransferViewController>();
+    ASSERT_TRUE(screen) << "the transfer screen is pushed over the list";
+    EXPECT_EQ(screen->title(), "File transfer");
+    EXPECT_FALSE(presentedNav()) << "not the transfer tabs";
+    ASSERT_TRUE(queue.getTransferInProgress());
+    EXPECT_EQ(queue.getTransferInProgress()->source, nginx.url("/shelf/One.cbz"));
+    EXPECT_EQ(runningName(), "One.cbz");
+    play("wait 1\nshot transfer-one\ntap \"Back\"\nwait 1\n");
+    EXPECT_TRUE(top<LocalFilelistViewController>());
+
+    // The whole folder: the first book under way, the other one waiting.
+    play("tap \"Shelf\"\nwait 2\n");
+    ASSERT_TRUE(runUntilIdle(30));
+    // The list pulled down to its header's buttons.
+    ui::test::Driver(window()).drag({200, 400}, {200, 700});
+    play("wait 1\nshot list-header\n");
+    tapAndLook("Download all files");
+    ASSERT_TRUE(top<BookTransferViewController>());
+    ASSERT_TRUE(queue.getTransferInProgress());
+    EXPECT_EQ(runningName(), "One.cbz");
+    ui::test::Driver driver(window());
+    EXPECT_TRUE(driver.findByText("Waiting for Transfer"));
+    EXPECT_TRUE(driver.findByText("Two.cbz"));
+    play("wait 1\nshot transfer-all\ntap \"Back\"\nwait 1\n");
+    EXPECT_TRUE(top<LocalFilelistViewController>());
+    ASSERT_TRUE(runUntilIdle(30));
+    EXPECT_TRUE(readFile(docs() + "/Two.cbz") == test::patternBytes(20000, 4));
+}
+
+// A row or a cover held down queues that one file whatever the mode: in
+// download mode, where a tap picks files, in streaming mode, where a tap
+// reads the book, and on the shelf.
+TEST_F(TransferProgramTest, AHeldRowOrCoverQueuesThatOneFileInEveryModeAndPresentation) {
+    serveShelf();
+    ASSERT_TRUE(launch());
+    play("tap \"Shelf\"\nwait 2\n");
+    auto* remote = top<RemoteFileListViewController>();
+    ASSERT_TRUE(remote);
+    const std::string two = nginx.url("/shelf/Two.cbz");
+    ui::test::Driver driver(*app().window());
+    size_t held = 0;
+    auto hold = [&](const std::string& where, ui::View* target) {
+        ASSERT_TRUE(target) << where;
+        driver.longPress(driver.centerOf(*target), 1.2);
+        play("wait 1\nshot held-" + where + "\n");
+        ASSERT_TRUE(top<BookTransferViewController>()) << where;
+        EXPECT_FALSE(nav()->presentedViewController()) << where << ": the release did nothing more";
+        ASSERT_TRUE(runUntilIdle(30)) << where;
+        const auto& recent = app().bookTransfer()->getRecentCue();
+        ASSERT_EQ(recent.size(), ++held) << where;
+        EXPECT_EQ(recent[0]->source, two) << where;
+        play("back\nwait 1\n");
+        ASSERT_EQ(top<RemoteFileListViewController>(), remote) << where;
+    };
+
+    play("tap \"Download\"\nwait 0.5\n");
+    hold("download", driver.findByText("Two.cbz"));
+    for (const auto& item : remote->itemList()) EXPECT_FALSE(item->isSelected()) << "held, not picked";
+
+    play("tap \"Streaming\"\nwait 0.5\n");
+    hold("streaming", driver.findByText("Two.cbz"));
+
+    play("tap \"Bookshelf\"\nwait 1\n");
+    ASSERT_EQ(remote->fileListViewMode(), 1);
+    int64_t index = -1;
+    for (size_t i = 0; i < remote->itemList().size(); ++i)
+        if (remote->itemList()[i]->remoteURL() == two) index = int64_t(i);
+    hold("bookshelf", driver.find([&](ui::View& v) {
+        auto* cover = dynamic_cast<BookshelfBookButton*>(&v);
+        return cover && cover->indexNo() == index;
+    }));
+    EXPECT_TRUE(readFile(docs() + "/Two.cbz") == test::patternBytes(20000, 4));
 }
 
 }  // namespace
