@@ -293,6 +293,9 @@ int LeafbrightProgram::playScript(const std::string& text, std::string* error) {
     waitForFirstScreen();
     AppScriptHost host(delegate_);
     shell::ScriptPlayer::Clock clock;
+    // SIGTERM and SIGINT end a script run as they end the program: a step
+    // under way (one looking for a text) gives up at once.
+    clock.stopped = [] { return gStop.load(); };
     if (shell_) {
         clock.wait = [this](double s) { pumpWindow(s); };
         clock.shot = [this](const std::string& path) { return shell_->screenshot(path); };
@@ -301,6 +304,7 @@ int LeafbrightProgram::playScript(const std::string& text, std::string* error) {
     for (const auto& step : *steps) {
         if (gStop.load()) break;
         if (!player.runStep(step, error)) {
+            if (gStop.load()) break;
             shots_ = player.shotsWritten();
             return 1;
         }
