@@ -9,6 +9,7 @@
 #include "library/LibraryServices.h"
 #include "engine/BookReaderEx.h"
 #include "engine/ThumbsCreate.h"
+#include "library/ArchiveExtractViewController.h"
 #include "library/FilelistBaseViewController.h"
 #include "library/LocalFilelistViewController.h"
 #include "platform/core/Path.h"
@@ -239,8 +240,10 @@ std::string LeafbrightProgram::windowTitle() const {
             return name + " \u2014 " + std::to_string(std::clamp(reader->page(), 0, pages - 1) + 1) + "/" +
                    std::to_string(pages);
         }
-        if (auto* list = dynamic_cast<FilelistBaseViewController*>(it->get()))
-            if (!list->title().empty()) return list->title() + " \u2014 " + kName;
+        // A list names its folder or site; an archive's contents name the archive.
+        if (dynamic_cast<FilelistBaseViewController*>(it->get()) ||
+            dynamic_cast<ArchiveExtractViewController*>(it->get()))
+            if (!(*it)->title().empty()) return (*it)->title() + " \u2014 " + kName;
     }
     return kName;
 }
