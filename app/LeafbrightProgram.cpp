@@ -9,6 +9,7 @@
 #include "library/LibraryServices.h"
 #include "engine/BookReaderEx.h"
 #include "engine/ThumbsCreate.h"
+#include "library/ArchiveExtractViewController.h"
 #include "library/FilelistBaseViewController.h"
 #include "library/LocalFilelistViewController.h"
 #include "platform/core/Path.h"
@@ -239,8 +240,10 @@ std::string LeafbrightProgram::windowTitle() const {
             return name + " \u2014 " + std::to_string(std::clamp(reader->page(), 0, pages - 1) + 1) + "/" +
                    std::to_string(pages);
         }
-        if (auto* list = dynamic_cast<FilelistBaseViewController*>(it->get()))
-            if (!list->title().empty()) return list->title() + " \u2014 " + kName;
+        // A list names its folder or site; an archive's contents name the archive.
+        if (dynamic_cast<FilelistBaseViewController*>(it->get()) ||
+            dynamic_cast<ArchiveExtractViewController*>(it->get()))
+            if (!(*it)->title().empty()) return (*it)->title() + " \u2014 " + kName;
     }
     return kName;
 }
@@ -293,6 +296,9 @@ int LeafbrightProgram::playScript(const std::string& text, std::string* error) {
     waitForFirstScreen();
     AppScriptHost host(delegate_);
     shell::ScriptPlayer::Clock clock;
+    // SIGTERM and SIGINT end a script run as they end the program: a step
+    // under way (one looking for a text) gives up at once.
+    clock.stopped = [] { return gStop.load(); };
     if (shell_) {
         clock.wait = [this](double s) { pumpWindow(s); };
         clock.shot = [this](const std::string& path) { return shell_->screenshot(path); };
@@ -301,6 +307,7 @@ int LeafbrightProgram::playScript(const std::string& text, std::string* error) {
     for (const auto& step : *steps) {
         if (gStop.load()) break;
         if (!player.runStep(step, error)) {
+            if (gStop.load()) break;
             shots_ = player.shotsWritten();
             return 1;
         }

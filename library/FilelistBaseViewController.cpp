@@ -393,6 +393,10 @@ void FilelistBaseViewController::applyNewerBarLook() {
     setEdgesForExtendedLayout(ui::RectEdgeAll);
 }
 
+bool FilelistBaseViewController::darkBars() const {
+    return fileListViewMode_ == 1 && sys::DeviceProfile::current().systemMajorVersion() < 26;
+}
+
 void FilelistBaseViewController::setTintColor(bool bookshelf) {
     // From system version 26 the bars stay transparent whatever the shelf.
     if (sys::DeviceProfile::current().systemMajorVersion() >= 26) return;

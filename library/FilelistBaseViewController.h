@@ -63,6 +63,9 @@ public:
     const std::shared_ptr<Settings>& settings() const { return settings_; }
     int fileListViewMode() const { return fileListViewMode_; }
     void setFileListViewMode(int mode) { fileListViewMode_ = mode; }
+    // Whether the bars are the bookshelf's dark ones (before system version
+    // 26, whose bars have no background).
+    bool darkBars() const;
     bool isStreamingMode() const { return isStreamingMode_; }
     void setIsStreamingMode(bool on) { isStreamingMode_ = on; }
     int sortMode() const { return sortMode_; }

@@ -10,6 +10,8 @@
 #include "platform/core/Path.h"
 #include "platform/ui/Screen.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 
 namespace {
@@ -355,6 +357,20 @@ void FilelistBaseViewItemListModeCell::setSubViewsPos() {
         pageLabel_->setHidden(false);
         bookmarkDateLabel_->setHidden(false);
         fileDateLabel_->setHidden(false);
+        // In a narrow row (a small window) the page, the reading date and
+        // the file's date would run into one another: the reading date
+        // follows the page's text, and the file's date, kept to the right,
+        // is left out where it has no room of its own.
+        const auto textWidth = [](ui::Label& l) {
+            return l.text().empty() ? 0.0 : std::ceil(l.sizeThatFits({0, 0}).width);
+        };
+        const double pageEnd = L + 84 + e + textWidth(*pageLabel_);
+        const double readX = std::max(L + 147 + e, pageEnd + 6);
+        bookmarkDateLabel_->setFrame({readX, 10, 100, 20});
+        const double readEnd = bookmarkDateLabel_->text().empty() ? pageEnd : readX + textWidth(*bookmarkDateLabel_);
+        const double dateWidth = textWidth(*fileDateLabel_);
+        const ui::Rect dateFrame = fileDateLabel_->frame();
+        if (dateWidth > 0 && dateFrame.maxX() - dateWidth < readEnd + 8) fileDateLabel_->setHidden(true);
         thumbsImageView_->setAlpha(1);
         const double on = openable ? 1 : 0;
         statusIconImageView_->setAlpha(on);

@@ -678,8 +678,7 @@ void LocalFilelistViewController::showToolBar() {
     auto* nav = navigationController();
     if (!nav) return;
     nav->toolbar()->setTranslucent(true);
-    const bool darkBars = fileListViewMode() == 1 && sys::DeviceProfile::current().systemMajorVersion() < 26;
-    nav->toolbar()->setBarStyle(darkBars ? ui::BarStyle::Black : ui::BarStyle::Default);
+    nav->toolbar()->setBarStyle(darkBars() ? ui::BarStyle::Black : ui::BarStyle::Default);
     std::vector<ui::BarButtonItem::Ref> items;
     std::weak_ptr<ui::ViewController> weak = weak_from_this();
     auto call = [weak](void (LocalFilelistViewController::*fn)()) {

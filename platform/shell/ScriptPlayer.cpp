@@ -1,5 +1,6 @@
 #include "platform/shell/ScriptPlayer.h"
 
+#include "platform/core/Clock.h"
 #include "platform/core/OutputVolume.h"
 #include "platform/core/Path.h"
 #include "platform/ui/KeyCommand.h"
@@ -136,13 +137,21 @@ void ScriptPlayer::wait(double seconds) {
     else driver_.advance(seconds);
 }
 
-bool ScriptPlayer::patiently(const std::function<bool()>& attempt) {
-    if (attempt()) return true;
+double ScriptPlayer::now() const { return clock_.now ? clock_.now() : sys::Clock::now(); }
+
+bool ScriptPlayer::patiently(const std::function<bool(const std::function<bool()>& giveUp)>& attempt) {
+    const double start = now();
+    // On the real clock the patience counts all the time the step takes,
+    // the looking as much as the pauses between looks.
+    const std::function<bool()> giveUp = [&] {
+        return stopped() || (clock_.wait && now() - start >= kPatienceSeconds);
+    };
+    if (attempt(giveUp)) return true;
     // The virtual clock is the script's own: nothing shows there unless a step lets time pass.
     if (!clock_.wait) return false;
-    for (double waited = 0; waited < kPatienceSeconds; waited += kLookAgainSeconds) {
+    while (!giveUp()) {
         wait(kLookAgainSeconds);
-        if (attempt()) return true;
+        if (attempt(giveUp)) return true;
     }
     return false;
 }
@@ -192,7 +201,8 @@ ui::View* findText(ui::test::Driver& driver, const std::string& text, bool visib
 
 }  // namespace
 
-bool ScriptPlayer::tapText(ui::test::Driver& driver, const std::string& text) {
+bool ScriptPlayer::tapText(ui::test::Driver& driver, const std::string& text, const std::function<bool()>& giveUp) {
+    auto late = [&] { return giveUp && giveUp(); };
     ui::View* view = driver.findByText(text);
     if (!view) {
         // Controls that fade out while scrolled away (a list's header) come
@@ -216,7 +226,7 @@ bool ScriptPlayer::tapText(ui::test::Driver& driver, const std::string& text) {
             // Rows below the fold are made as the list scrolls to them: the
             // lists go down a screen at a time until the text shows.
             for (ui::ScrollView* sv : driver.findAllOf<ui::ScrollView>()) {
-                for (int page = 0; !view && page < kMaxScrollPages; ++page) {
+                for (int page = 0; !view && page < kMaxScrollPages && !late(); ++page) {
                     const ui::Point o = sv->contentOffset();
                     const double y = std::min(sv->maximumContentOffset().y, o.y + std::max(40.0, sv->bounds().height() - 40));
                     if (y <= o.y) break;
@@ -224,9 +234,9 @@ bool ScriptPlayer::tapText(ui::test::Driver& driver, const std::string& text) {
                     driver.settle();
                     view = driver.findByText(text);
                 }
-                if (view) break;
+                if (view || late()) break;
             }
-            if (!view && !pulled) return false;
+            if (!view && (!pulled || late())) return false;
         }
         if (!view) {
             driver.advance(0.6);
@@ -262,8 +272,8 @@ bool ScriptPlayer::runStep(const ScriptStep& step, std::string* error) {
     }
     if (step.verb == "tap") {
         if (step.quoted) {
-            if (!patiently([&] { return tapText(driver_, a[0]); }))
-                return failed("nothing on screen shows \"" + a[0] + "\"");
+            if (!patiently([&](const std::function<bool()>& giveUp) { return tapText(driver_, a[0], giveUp); }))
+                return failed(stopped() ? "the run was stopped" : "nothing on screen shows \"" + a[0] + "\"");
             return true;
         }
         double x = 0, y = 0;
@@ -316,11 +326,11 @@ bool ScriptPlayer::runStep(const ScriptStep& step, std::string* error) {
         int index = 0;
         if (!parseIndex(a[0], &index)) return failed("needs a button number");
         if (!host_) return failed("not available");
-        const bool ok = patiently([&] {
+        const bool ok = patiently([&](const std::function<bool()>&) {
             why.clear();
             return step.verb == "alert" ? host_->pressAlertButton(index, &why) : host_->pressSheetButton(index, &why);
         });
-        if (!ok) return failed(why);
+        if (!ok) return failed(stopped() ? "the run was stopped" : why);
         driver_.settle();
         return true;
     }

@@ -36,14 +36,20 @@ struct ScriptStep {
 // Blank lines and lines starting with "#" are skipped. A step that cannot
 // be done stops the run with a message naming its line. On the real clock
 // (a window) a step that looks for something on screen (a text to tap, an
-// alert, a sheet) waits for it a while before it fails.
+// alert, a sheet) waits for it a while before it fails: the while counts
+// the looking too (scrolling lists to find a text), and a stop asked for
+// (a signal) ends the step at once.
 class ScriptPlayer {
 public:
     // How time passes: the virtual clock in headless runs, real time with a
-    // window. The shot function writes the picture of the window.
+    // window. The shot function writes the picture of the window; `now`
+    // reads the clock a step's patience is measured on (the process clock
+    // when empty); `stopped` says the run is to end (a signal came).
     struct Clock {
         std::function<void(double seconds)> wait;
         std::function<bool(const std::string& pngPath)> shot;
+        std::function<double()> now;
+        std::function<bool()> stopped;
     };
 
     ScriptPlayer(ui::Window& window, ScriptHost* host, std::string shotsDirectory, Clock clock = {});
@@ -69,14 +75,21 @@ public:
 
     // Finds the frontmost visible view showing `text` and taps it (a
     // segment of a segmented control by its title), scrolling it into view
-    // first when it lies outside its scroll view. False when none shows it.
-    static bool tapText(ui::test::Driver& driver, const std::string& text);
+    // first when it lies outside its scroll view. False when none shows it,
+    // or when `giveUp` answers true before it is found (asked between the
+    // screens of a list it scrolls through).
+    static bool tapText(ui::test::Driver& driver, const std::string& text,
+                        const std::function<bool()>& giveUp = {});
+    // Whether the run was asked to end.
+    bool stopped() const { return clock_.stopped && clock_.stopped(); }
 
 private:
     void wait(double seconds);
-    // `attempt` once; on the real clock again until it succeeds or the
-    // patience runs out.
-    bool patiently(const std::function<bool()>& attempt);
+    double now() const;
+    // `attempt` once; on the real clock again until it succeeds, the
+    // patience runs out or the run is stopped. `attempt` is handed what
+    // says it is time to give up.
+    bool patiently(const std::function<bool(const std::function<bool()>& giveUp)>& attempt);
     bool shot(const std::string& name, std::string* error);
 
     ui::Window& window_;

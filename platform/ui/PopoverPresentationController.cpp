@@ -15,7 +15,17 @@ Rect PopoverPresentationController::anchorInWindow() const {
     if (auto item = barButtonItem()) {
         if (auto v = item->view()) return v->convertRectTo(v->bounds(), nullptr);
     }
-    if (auto v = sourceView()) return v->convertRectTo(sourceRect_, nullptr);
+    if (auto v = sourceView()) {
+        // A rectangle given for the view at an earlier size (a window made
+        // smaller since) counts only where it lies within the view now.
+        const Rect b = v->bounds();
+        const Rect r = sourceRect_;
+        const double x0 = std::clamp(r.minX(), b.minX(), b.maxX());
+        const double x1 = std::clamp(r.maxX(), b.minX(), b.maxX());
+        const double y0 = std::clamp(r.minY(), b.minY(), b.maxY());
+        const double y1 = std::clamp(r.maxY(), b.minY(), b.maxY());
+        return v->convertRectTo(Rect(x0, y0, x1 - x0, y1 - y0), nullptr);
+    }
     return Rect::null();
 }
 

@@ -142,6 +142,26 @@ void Toolbar::layoutSubviews() {
         widths[i] = item->isFixedSpace() ? item->width() : itemWidth(*views_[i], *item);
         fixed += widths[i];
     }
+    if (fixed > avail) {
+        // More than the bar holds (a narrow window): the fixed spaces give
+        // way first, then the room around each button's symbol, so that
+        // the last item stays on the bar.
+        double spaces = 0, buttons = 0;
+        for (size_t i = 0; i < items_.size(); ++i) {
+            if (items_[i]->isFixedSpace()) spaces += widths[i];
+            else if (!items_[i]->isFlexibleSpace() && !items_[i]->customView()) buttons += widths[i];
+        }
+        double over = fixed - avail;
+        const double spaceScale = spaces > 0 ? std::max(0.0, spaces - over) / spaces : 1;
+        over = std::max(0.0, over - spaces);
+        const double buttonScale = buttons > 0 ? std::max(0.0, buttons - over) / buttons : 1;
+        fixed = 0;
+        for (size_t i = 0; i < items_.size(); ++i) {
+            if (items_[i]->isFixedSpace()) widths[i] *= spaceScale;
+            else if (!items_[i]->isFlexibleSpace() && !items_[i]->customView()) widths[i] *= buttonScale;
+            fixed += widths[i];
+        }
+    }
     double share = flexible > 0 ? std::max(0.0, (avail - fixed) / flexible) : 0;
     double x = left;
     for (size_t i = 0; i < items_.size(); ++i) {

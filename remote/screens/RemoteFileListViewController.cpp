@@ -651,6 +651,7 @@ void RemoteFileListViewController::selectStreamMode(int segment) {
     deselectDownloadAndHideDownloadButton();
     if (!isStreamingMode() && fileListViewMode() != 0) {
         changeBookshelfMode(0, true);
+        styleStreamingSegment();
         return;
     }
     if (isViewLoaded()) tableView()->reloadData();
@@ -660,6 +661,7 @@ void RemoteFileListViewController::onChangeBookShelfMode(int segment) {
     deselectDownloadAndHideDownloadButton();
     FilelistBaseViewController::onChangeBookShelfMode(segment);
     if (streamingSelectSegment_) streamingSelectSegment_->setSelectedSegmentIndex(isStreamingMode() ? 1 : 0);
+    styleStreamingSegment();
 }
 
 void RemoteFileListViewController::downloadAll(bool intoFolder, bool selectedOnly) {
@@ -771,7 +773,8 @@ void RemoteFileListViewController::showToolBar() {
     auto* nav = navigationController();
     if (!nav) return;
     nav->toolbar()->setTranslucent(true);
-    nav->toolbar()->setBarStyle(ui::BarStyle::Default);
+    nav->toolbar()->setBarStyle(darkBars() ? ui::BarStyle::Black : ui::BarStyle::Default);
+    styleStreamingSegment();
     std::weak_ptr<ui::ViewController> weak = weak_from_this();
     auto call = [weak](void (RemoteFileListViewController::*fn)()) {
         return [weak, fn](ui::BarButtonItem&) {
@@ -797,6 +800,15 @@ void RemoteFileListViewController::showToolBar() {
         });
     setToolbarItems(items, false);
     nav->setToolbarHidden(false, true);
+}
+
+void RemoteFileListViewController::styleStreamingSegment() {
+    if (!streamingSelectSegment_) return;
+    // The chosen segment keeps its light thumb; the other is written on the
+    // bar itself.
+    streamingSelectSegment_->setTitleColor(darkBars() ? ui::Color::whiteColor() : ui::Color::label(),
+                                           ui::ControlStateNormal);
+    streamingSelectSegment_->setTitleColor(ui::Color::label(), ui::ControlStateSelected);
 }
 
 void RemoteFileListViewController::onPopupMenu() {

@@ -212,7 +212,12 @@ public:
                              bool isNext) override;
 
     // ---- Menus, shortcuts and the tool bar ---------------------------------------------------
+    // The tool bar's items, and the bars' look for the presentation shown
+    // (dark on the bookshelf, as the local list's).
     void showToolBar();
+    // The Download/Streaming choice in the navigation bar reads on the bar
+    // it sits on.
+    void styleStreamingSegment();
     void onPopupMenu();
     void onRemovePopup() override;
     // The reading history, jumping through the library's root screen.

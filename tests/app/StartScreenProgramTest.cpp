@@ -157,6 +157,8 @@ TEST_F(StartScreenProgramTest, AZipHoldingAnotherGivenAtStartIsOfferedToExpandAs
     expectTheQuestion("during the launch animation");
     play("sheet 0\nwait 1\n");
     EXPECT_TRUE(dynamic_cast<ArchiveExtractViewController*>(nav()->topViewController())) << "Expand shows no entries";
+    // The window is named after the archive whose contents it shows.
+    EXPECT_EQ(program->windowTitle(), "Outer.zip \u2014 Leafbright");
 }
 
 TEST_F(StartScreenProgramTest, AnEarlierVersionGetsTheUpdatePageAndLinksLeaveForTheBrowser) {

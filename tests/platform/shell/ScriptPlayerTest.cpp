@@ -47,6 +47,7 @@ public:
     int tableViewNumberOfRowsInSection(ui::TableView&, int) override { return 60; }
     std::shared_ptr<ui::TableViewCell> tableViewCellForRowAtIndexPath(ui::TableView&, const ui::IndexPath& ip) override {
         auto c = std::make_shared<ui::TableViewCell>(ui::TableViewCellStyle::Default, "");
+        if (onCell) onCell();
         if (ip.row == 0) {
             seg->setFrame({20, 5, 200, 30});
             seg->removeFromSuperview();
@@ -60,6 +61,7 @@ public:
         if (didSelect) didSelect(ip.row);
     }
     std::function<void(int)> didSelect;
+    std::function<void()> onCell;
 };
 
 class ScriptPlayerTest : public UITest {
@@ -213,6 +215,30 @@ TEST_F(ScriptPlayerTest, OnTheRealClockAStepWaitsForWhatItLooksFor) {
     EXPECT_FALSE(play("sheet 0\n", &error));
     EXPECT_NE(error.find("no action sheet"), std::string::npos) << error;
     EXPECT_GE(waited, shell::ScriptPlayer::kPatienceSeconds - 0.1);
+
+    // The looking counts as much as the pauses: through a list whose rows
+    // are slow to make, a text that never shows fails within the patience,
+    // and a stop asked for ends the step at once.
+    auto list = std::make_shared<LongList>();
+    window->setRootViewController(std::make_shared<ui::NavigationController>(list));
+    sys::RunLoop::main().advance(0.5);
+    double now = 100;
+    list->onCell = [&] { now += 0.25; };
+    clock.now = [&] { return now; };
+    clock.wait = [&](double s) {
+        now += s;
+        sys::RunLoop::main().advance(s);
+    };
+    double start = now;
+    EXPECT_FALSE(play("tap \"Never\"\n", &error));
+    EXPECT_NE(error.find("nothing on screen shows"), std::string::npos) << error;
+    EXPECT_GE(now - start, shell::ScriptPlayer::kPatienceSeconds);
+    EXPECT_LT(now - start, shell::ScriptPlayer::kPatienceSeconds + 5) << "the scrolling was not counted";
+    start = now;
+    clock.stopped = [&] { return now - start > 3; };
+    EXPECT_FALSE(play("tap \"Never\"\nshot late\n", &error));
+    EXPECT_NE(error.find("stopped"), std::string::npos) << error;
+    EXPECT_LT(now - start, 3 + 5) << "the stop was not heeded";
 }
 
 }  // namespace
