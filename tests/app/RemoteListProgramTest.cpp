@@ -313,6 +313,28 @@ TEST_F(RemoteListProgramTest, AFolderOfPicturesOnTheServerIsReadAsOneBookFromThe
     EXPECT_FALSE(fs::exists(docs() + "/2.png")) << "read in place, not downloaded";
 }
 
+// A book whose address the site sends to another server gets no cover (a
+// cover is fetched only from the site itself), and it is asked for once
+// while its list is shown, through the list's reloads and the shelf.
+TEST_F(RemoteListProgramTest, ACoverWhoseRedirectIsRefusedIsAskedForOnce) {
+    test::NginxServer other;
+    ASSERT_TRUE(other.start(www->path())) << other.lastError();
+    ASSERT_EQ(test::shell("cp '" + www->file("comics/Story.cbz") + "' '" + www->file("comics/Away.cbz") + "'"), 0);
+    test::NginxServer site;
+    site.setLocationConfig("autoindex on;");
+    site.setServerConfig("location = /comics/Away.cbz { return 302 " + other.url("/comics/Story.cbz") + "; }");
+    ASSERT_TRUE(site.start(www->path())) << site.lastError();
+    writeGlobalSettings(sys::PlistDictionary{{"remoteThumbsAutoLoad", sys::PlistValue(std::string("on"))}});
+    writeShortcut("Covers", site.url("/comics/"));
+    ASSERT_TRUE(launch());
+    play("tap \"Covers\"\nwait 5\ntap \"Bookshelf\"\nwait 3\ntap \"Download\"\nwait 3\n");
+    ASSERT_TRUE(top<RemoteFileListViewController>());
+    // The site's own book has its cover.
+    EXPECT_GE(site.requestCount("/comics/Story.cbz"), 1u);
+    EXPECT_EQ(site.requestCount("/comics/Away.cbz"), 1u);
+    EXPECT_TRUE(other.requests().empty());
+}
+
 TEST_F(RemoteListProgramTest, ASiteChosenFromARemoteListOpensAboveTheLibraryScreen) {
     const std::string site = nginx.url("/comics/");
     useHome();

@@ -61,8 +61,33 @@ std::shared_ptr<PdfDocument> PdfDocument::open(const std::string& path, Error* e
     return std::shared_ptr<PdfDocument>(new PdfDocument(std::move(state), pages));
 }
 
+bool PdfDocument::hasPageMap() const { return state_ && state_->pageMap; }
+
+void PdfDocument::dropParsedObjects() {
+    fz_context* ctx = PdfContext::current();
+    if (!ctx || !state_ || !state_->doc) return;
+    fz_try(ctx) pdf_clear_xref(ctx, state_->doc);
+    fz_catch(ctx) {}
+}
+
 std::shared_ptr<PdfPage> PdfDocument::page(int index) const {
     if (index < 0 || index >= pageCount_) return nullptr;
+    if (index >= kWalkedPages && !state_->pageMap) {
+        if (fz_context* ctx = PdfContext::current()) {
+            int mapped = 0;
+            fz_var(mapped);
+            fz_try(ctx) {
+                pdf_load_page_tree(ctx, state_->doc);
+                mapped = 1;
+            }
+            fz_catch(ctx) {
+                // A tree that cannot be mapped is walked, page by page; no
+                // part of a map is left for the walk to trust.
+                pdf_drop_page_tree(ctx, state_->doc);
+            }
+            state_->pageMap = mapped != 0;
+        }
+    }
     auto p = std::make_shared<PdfPage>(state_, index);
     // A page object that could not be found has no media box at all.
     if (p->mediaBox().size.isEmpty()) return nullptr;
