@@ -324,6 +324,7 @@ bool BookReaderEx::openBookWithName(const std::string& name, const std::vector<s
     isStreamingMode_ = BookCommon::isURL(name);
     isUnsupportedServer_ = isExpandError_ = isUnsupportedFtp_ = isErrorBecauseSolidArchive_ = isNoPage_ = false;
     isServerBusy_ = false;
+    untrustedServer_.clear();
     isStreamingUnitIsPage_ = false;
     {
         std::lock_guard lock(targetMutex_);
@@ -370,6 +371,7 @@ bool BookReaderEx::openBookWithName(const std::string& name, const std::vector<s
     isNoPage_ = rd->isNoPage();
     isUnsupportedFtp_ = rd->isUnsupportedFtp();
     isServerBusy_ = rd->isServerBusy();
+    untrustedServer_ = rd->untrustedServer();
     isErrorBecauseSolidArchive_ = rd->isErrorBecauseSolidArchive();
     openFailure_ = ok ? PageReader::OpenFailure::None : rd->openFailure();
 

@@ -126,6 +126,9 @@ public:
     bool isExpandError() const { return isExpandError_; }
     bool isUnsupportedFtp() const { return isUnsupportedFtp_; }
     bool isServerBusy() const { return isServerBusy_; }
+    // The server ("host:port") whose certificate was refused as the book
+    // opened; empty when none was.
+    const std::string& untrustedServer() const { return untrustedServer_; }
     bool isErrorBecauseSolidArchive() const { return isErrorBecauseSolidArchive_; }
     bool isNoPage() const { return isNoPage_; }
     // Why the last open failed: the reader's reason, NoReader when this build
@@ -253,6 +256,7 @@ private:
     bool isUnsupportedServer_ = false, isExpandError_ = false, isUnsupportedFtp_ = false,
          isErrorBecauseSolidArchive_ = false, isNoPage_ = false, isServerBusy_ = false;
     PageReader::OpenFailure openFailure_ = PageReader::OpenFailure::None;
+    std::string untrustedServer_;
 
     // The reader and the page lists: swapped by open and close, read by
     // every thread through copies of the pointers.

@@ -110,18 +110,16 @@ std::string CacheCreateOperation::cacheName(const std::string& pageNameBytes) {
     return BookCommon::getFolderPathStringFromCString(pageNameBytes.c_str(), true);
 }
 
-int CacheCreateOperation::nearestIndex(const std::vector<int>& todo, int priority) {
-    int best = -1;
-    long long bestDistance = 0;
-    for (size_t i = 0; i < todo.size(); ++i) {
-        const long long d = std::llabs(static_cast<long long>(todo[i]) - priority);
-        if (d == 0) return static_cast<int>(i);
-        if (best < 0 || d < bestDistance) {
-            best = static_cast<int>(i);
-            bestDistance = d;
-        }
+int CacheCreateOperation::nearestPage(const std::vector<bool>& done, int priority) {
+    const long long n = static_cast<long long>(done.size());
+    if (n == 0) return -1;
+    const long long p = std::clamp<long long>(priority, 0, n - 1);
+    for (long long d = 0; d <= kPagesAround; ++d) {
+        if (p - d >= 0 && !done[size_t(p - d)]) return int(p - d);
+        if (d > 0 && p + d < n && !done[size_t(p + d)]) return int(p + d);
+        if (p - d < 0 && p + d >= n) break;
     }
-    return best;
+    return -1;
 }
 
 // ---- Work ---------------------------------------------------------------------------------------------
@@ -156,17 +154,23 @@ void CacheCreateOperation::main() {
     if (opened) {
         cacheDir_ = BookCommon::getBookCacheDir(fileName_, true);
         pageNum_ = session->getPageNum();
-        std::vector<int> todo(static_cast<size_t>(std::max(pageNum_, 0)));
-        for (int i = 0; i < pageNum_; ++i) todo[size_t(i)] = i;
-        while (!cancelled_ && !todo.empty()) {
+        std::vector<bool> done(static_cast<size_t>(std::max(pageNum_, 0)), false);
+        size_t left = done.size();
+        while (!cancelled_ && left > 0) {
             if (!sys::Clock::sleepFor(0.01, &cancelled_)) break;
             if (askPreloading()) {
                 sys::Clock::sleepFor(0.5, &cancelled_);
                 continue;
             }
-            const int index = nearestIndex(todo, askPriorityPage());
-            if (!createCache(todo[size_t(index)])) ++missing;
-            todo.erase(todo.begin() + index);
+            const int page = nearestPage(done, askPriorityPage());
+            if (page < 0) {
+                // Every page near the reader is made: wait for the reader to move.
+                sys::Clock::sleepFor(0.5, &cancelled_);
+                continue;
+            }
+            if (!createCache(page)) ++missing;
+            done[size_t(page)] = true;
+            --left;
         }
     }
     session->closeBook();

@@ -14,10 +14,11 @@
 
 class BookReaderEx;
 
-// Renders every page of the open book once, small, into JPEG files of the
+// Renders the pages of the open book once, small, into JPEG files of the
 // book's page-cache directory, for the page preview strip. It opens the book
 // a second time with a session of its own, visits the pages nearest to the
-// one the reader looks at first, and stands back while the screen's own
+// one the reader looks at first, those up to kPagesAround away from it (and
+// more as the reader moves on), and stands back while the screen's own
 // session preloads. Each page is guarded by an attempt marker while it is
 // made, so a page that crashes the decoder is skipped from then on; a page
 // that merely fails is tried again at the next opening. A run that visits
@@ -63,9 +64,14 @@ public:
     bool createCache(int page);
     int32_t recentCreatePage() const { return recentCreatePage_.load(); }
 
-    // The order of the visits: the index in `todo` of the page nearest to
-    // `priority` (the earlier one on a tie); -1 for an empty list.
-    static int nearestIndex(const std::vector<int>& todo, int priority);
+    // Pages are made only this far from the page the reader looks at: a
+    // long book's previews follow the reader instead of all being made at
+    // once.
+    static constexpr int kPagesAround = 100;
+    // The order of the visits: the page not yet `done` nearest to `priority`
+    // (the earlier one on a tie), at most kPagesAround away; -1 when there
+    // is none.
+    static int nearestPage(const std::vector<bool>& done, int priority);
     // The cached image's box in points, the pixels it is loaded at, and its quality.
     static gfx::Size cacheSize();
     static gfx::Size loadSize();

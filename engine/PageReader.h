@@ -103,6 +103,8 @@ public:
     bool isUnsupportedServer() const { return isUnsupportedServer_; }
     bool isUnsupportedFtp() const { return isUnsupportedFtp_; }
     bool isServerBusy() const { return isServerBusy_; }
+    // The server ("host:port") whose certificate was refused; empty when none was.
+    const std::string& untrustedServer() const { return untrustedServer_; }
     bool isExpandError() const { return isExpandError_; }
     bool isErrorBecauseSolidArchive() const { return isErrorBecauseSolidArchive_; }
     bool isNoPage() const { return isNoPage_; }
@@ -132,6 +134,7 @@ protected:
     bool isUnsupportedServer_ = false;
     bool isUnsupportedFtp_ = false;
     bool isServerBusy_ = false;
+    std::string untrustedServer_;
     bool isExpandError_ = false;
     bool isErrorBecauseSolidArchive_ = false;
     bool isNoPage_ = false;

@@ -62,6 +62,7 @@ bool PageReaderPDF::openFile(const std::string& name, const std::optional<std::s
     closeFile();
     openError_ = gfx::PdfDocument::Error::None;
     openFailure_ = OpenFailure::None;
+    untrustedServer_.clear();
     isNoPage_ = false;
     if (name.empty()) return false;
 
@@ -86,6 +87,7 @@ bool PageReaderPDF::openFile(const std::string& name, const std::optional<std::s
         }
         auto cached = s->getLocalCachePath(0);
         if (!cached) {
+            untrustedServer_ = s->untrustedServer();
             dropFetcher();
             return false;
         }
@@ -139,10 +141,9 @@ void PageReaderPDF::cancelStreaming() {
 }
 
 bool PageReaderPDF::reOpenPdf() {
-    pdfDocuments_.reset();
-    if (pdfOpenPath_.empty()) return false;
-    pdfDocuments_ = gfx::PdfDocument::open(pdfOpenPath_);
-    return pdfDocuments_ != nullptr;
+    if (!pdfDocuments_) return false;
+    pdfDocuments_->dropParsedObjects();
+    return true;
 }
 
 std::shared_ptr<gfx::PdfPage> PageReaderPDF::pageAt(int index) const {
@@ -274,7 +275,10 @@ gfx::ImageRef PageReaderPDF::newLoadAndCreateImage(int page, int& result) {
     p.reset();
     if (!positive(size)) return nullptr;
     lastPendingSize_ = size;
-    reOpenPdf();
+    if (++requestsSinceDrop_ >= kRequestsPerDrop) {
+        requestsSinceDrop_ = 0;
+        reOpenPdf();
+    }
     result = kResultPending;
     return nullptr;
 }

@@ -61,8 +61,13 @@ public:
     // The page's URI links in top-left page coordinates relative to the page
     // rectangle, before rotation; the media size is the turned page size.
     std::shared_ptr<PdfRect> getLinkInPDF(const gfx::PdfPage& page) const;
-    // Drops the document and opens it again (MuPDF keeps what it parsed).
+    // Drops what MuPDF parsed of the document and keeps (it keeps every
+    // object it read); the document stays open, and the map of its pages
+    // stays made. Done after every kRequestsPerDrop page requests: parsing
+    // again what pages share (a long book's page list) costs in proportion
+    // to the book, not to the page.
     bool reOpenPdf();
+    static constexpr int kRequestsPerDrop = 64;
 
     std::shared_ptr<const PdfRect> pdfLinkRect() const { return pdfLinkRect_; }
     void setPdfLinkRect(std::shared_ptr<const PdfRect> r) { pdfLinkRect_ = std::move(r); }
@@ -82,6 +87,7 @@ private:
     std::vector<std::string> pageList_;
     std::shared_ptr<gfx::PdfDocument> pdfDocuments_;
     gfx::Size lastPendingSize_;
+    int requestsSinceDrop_ = 0;
     bool isPDFOptimizeAutoselectImage_ = false;
     bool isThumbsCreateMode_ = false;
     int32_t pdfTrimmingForThumbsCreeateMode_ = 0;

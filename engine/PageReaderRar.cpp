@@ -88,6 +88,7 @@ bool PageReaderRar::fail(Status status) {
         isUnsupportedServer_ = s->isUnsupportedServer();
         isUnsupportedFtp_ = s->isUnsupportedFtp();
         isServerBusy_ = s->isServerBusy();
+        untrustedServer_ = s->untrustedServer();
     }
     const OpenFailure failure = openFailure_;
     const bool solid = isErrorBecauseSolidArchive_;
@@ -104,6 +105,7 @@ bool PageReaderRar::openFile(const std::string& name, const std::optional<std::s
     isUnsupportedServer_ = false;
     isUnsupportedFtp_ = false;
     isServerBusy_ = false;
+    untrustedServer_.clear();
     isErrorBecauseSolidArchive_ = false;
     openFailure_ = OpenFailure::None;
     if (name.empty()) return fail(Status::Unreadable);

@@ -113,6 +113,7 @@ bool PageReaderZip::openFile(const std::string& name, const std::optional<std::s
     isUnsupportedServer_ = false;
     isUnsupportedFtp_ = false;
     isServerBusy_ = false;
+    untrustedServer_.clear();
     closeFile();
     if (name.empty()) return false;
     targetPath_ = name;
@@ -158,6 +159,7 @@ bool PageReaderZip::openFile(const std::string& name, const std::optional<std::s
             isUnsupportedServer_ = stream->isUnsupportedServer();
             isUnsupportedFtp_ = stream->isUnsupportedFtp();
             isServerBusy_ = stream->isServerBusy();
+            untrustedServer_ = stream->untrustedServer();
         }
         archive.reset();
         closeFile();

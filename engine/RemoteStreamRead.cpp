@@ -700,3 +700,13 @@ void RemoteStreamRead::postBlockArrived(uint64_t block) {
         },
         sys::LoopOwner(weak));
 }
+
+std::string RemoteStreamRead::untrustedServer() const {
+    std::lock_guard<std::mutex> lock(untrustedMutex_);
+    return untrustedServer_;
+}
+
+void RemoteStreamRead::setUntrustedServer(const std::string& server) {
+    std::lock_guard<std::mutex> lock(untrustedMutex_);
+    untrustedServer_ = server;
+}

@@ -147,6 +147,9 @@ public:
     // The server took no session when the stream opened (too many users):
     // worth another try later.
     bool isServerBusy() const { return isServerBusy_; }
+    // The server ("host:port") whose certificate was refused when the
+    // stream opened, perhaps one a redirect led to; empty when none was.
+    std::string untrustedServer() const;
     bool isOfflineMode() const { return isOfflineMode_; }
     void setIsOfflineMode(bool on) { isOfflineMode_ = on; }
     bool isRawReadMode() const { return isRawReadMode_; }
@@ -178,6 +181,7 @@ protected:
     void setIsUnsupportedServer(bool on) { isUnsupportedServer_ = on; }
     void setIsUnsupportedFtp(bool on) { isUnsupportedFtp_ = on; }
     void setIsServerBusy(bool on) { isServerBusy_ = on; }
+    void setUntrustedServer(const std::string& server);
 
     // Writing, by the loader thread. A transfer delivers the file's bytes
     // from the start of `block` onward; each block that fills is flushed,
@@ -238,6 +242,8 @@ private:
     std::atomic<bool> isUnsupportedServer_{false};
     std::atomic<bool> isUnsupportedFtp_{false};
     std::atomic<bool> isServerBusy_{false};
+    mutable std::mutex untrustedMutex_;
+    std::string untrustedServer_;
     std::string targetURL_;
     std::string validator_;
 

@@ -224,6 +224,17 @@ std::shared_ptr<ThumbsCreateImageObject> ThumbsCreate::addQueDo(const std::share
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (stopping_) return nullptr;
+        if (item->location() == FilelistItem::kRemote) {
+            std::erase_if(failedRemote_, [](const std::weak_ptr<FilelistItem>& w) { return w.expired(); });
+            auto failed = std::find_if(failedRemote_.begin(), failedRemote_.end(),
+                                       [&](const std::weak_ptr<FilelistItem>& w) { return w.lock() == item; });
+            if (failed != failedRemote_.end()) {
+                if (!item->remoteThumbsManualReload()) return nullptr;
+                failedRemote_.erase(failed);
+            }
+        }
+        // Asked again while being made: the same entry.
+        if (working_ && working_->item() == item) return working_;
         if (queued_.count(item.get())) {
             for (const auto& queued : queue_)
                 if (queued.entry->item() == item) return queued.entry;
@@ -344,11 +355,13 @@ void ThumbsCreate::createThread(const std::atomic<bool>& stop) {
             job = std::move(queue_.front());
             queue_.pop_front();
             queued_.erase(job->entry->item().get());
+            working_ = job->entry;
         }
         createThumbsDo(*job, *session, stop);
         bool dropped = false;
         {
             std::lock_guard<std::mutex> lock(mutex_);
+            working_.reset();
             if (failureCount_ >= kMaxFailures) {
                 failureCount_ = 0;
                 queue_.clear();
@@ -398,7 +411,12 @@ void ThumbsCreate::createThumbsDo(const Queued& job, BookReaderEx& session, cons
     }
     const bool local = item.location() == FilelistItem::kLocal;
     if (type == kTypeBook || type == kTypeImage || (type == kTypePdf && local)) {
-        if (loadBookImage(item, session)) tellDelegate(entry, stop);
+        if (loadBookImage(item, session)) {
+            tellDelegate(entry, stop);
+        } else if (!local && !stop.load()) {
+            std::lock_guard<std::mutex> lock(mutex_);
+            failedRemote_.push_back(entry->item());
+        }
     }
 }
 

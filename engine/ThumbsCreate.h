@@ -17,6 +17,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_set>
+#include <vector>
 
 class BookReaderEx;
 class Settings;
@@ -39,7 +40,10 @@ public:
 // attempt is over, whatever its outcome: a marker still there means the last
 // attempt died with the program (a page that crashes the decoder), and that
 // book is not tried again until the list is told to make its thumbnails
-// afresh. Six failures in a row drop the queue.
+// afresh. Six failures in a row drop the queue. A remote book whose cover
+// could not be made is not asked for again while its list keeps the item
+// (until the list is told to make its thumbnails afresh): every try is
+// another request to its server.
 class ThumbsCreate {
 public:
     static constexpr int kMaxFailures = 6;
@@ -144,6 +148,10 @@ private:
     bool stopping_ = false;
     std::shared_ptr<BookReaderEx> session_;
     int failureCount_ = 0;
+    // The list items of remote books whose cover could not be made.
+    std::vector<std::weak_ptr<FilelistItem>> failedRemote_;
+    // The entry being made now.
+    std::shared_ptr<ThumbsCreateImageObject> working_;
     std::weak_ptr<ThumbsCreateDelegate> delegate_;
     std::atomic<bool> suspended_{false};
 

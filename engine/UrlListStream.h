@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -65,8 +66,23 @@ public:
     void setIsThumbsCreateMode(bool on) { isThumbsCreateMode_ = on; }
     bool isThumbsCreateMode() const { return isThumbsCreateMode_; }
 
+    // The server ("host:port") whose certificate was refused in the last
+    // fetch that met one, perhaps one a redirect led to; empty when none.
+    std::string untrustedServer() const {
+        std::lock_guard<std::mutex> lock(untrustedMutex_);
+        return untrustedServer_;
+    }
+
+protected:
+    void setUntrustedServer(const std::string& server) {
+        std::lock_guard<std::mutex> lock(untrustedMutex_);
+        untrustedServer_ = server;
+    }
+
 private:
     std::weak_ptr<RemoteStreamReadDelegate> delegate_;
     bool isOfflineMode_ = false;
     bool isThumbsCreateMode_ = false;
+    mutable std::mutex untrustedMutex_;
+    std::string untrustedServer_;
 };

@@ -193,6 +193,10 @@ void OnlineFileStart::open(const Request& request) {
             finishWithError(tr(kServerBusyMessage));
             return;
         }
+        if (!reader->untrustedServer().empty()) {
+            finishWithError(tr(kUntrustedCertificateMessage) + "\n\n(" + reader->untrustedServer() + ")");
+            return;
+        }
         finishWithError(tr(LocalBookOpener::openErrorMessage(failure)));
         return;
     }

@@ -39,6 +39,7 @@ public:
         "This server cannot send parts of a file: download the book instead.";
     // Why a book on a server that takes no session now is not opened.
     static constexpr const char* kServerBusyMessage = "The server is busy. Please try again later.";
+    static constexpr const char* kUntrustedCertificateMessage = "Server Certificate Untrusted.";
 
     static constexpr int64_t kTagOpenAction = 1;
 

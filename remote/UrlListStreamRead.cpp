@@ -125,6 +125,8 @@ bool UrlListStreamRead::fetch(const std::string& url, const std::string& path, i
         });
     const HttpResponse r = easy.perform(&isCancelled_);
     if (out.is_open()) out.close();
+    // Named where it was refused: a redirect may have led to another server.
+    if (r.error == HttpResponse::kUntrustedCertificate) setUntrustedServer(HttpEasy::hostAndPort(r.url));
     const bool ok = r.ok() && !failed && r.status >= 200 && r.status < 300 && !isCancelled_.load() &&
                     (expected < 0 || uint64_t(expected) == received);
     if (part.empty()) return ok;

@@ -467,11 +467,12 @@ std::optional<RemoteFileEntry> FileDownload::getListFromWebDav(const std::string
     for (const auto& rec : *records) {
         if (!rec.contains("path")) continue;
         // Servers name their members as absolute paths, or as absolute URLs
-        // carrying another name of the same server (an alias, its default
-        // port written out): the path is what counts, compared decoded, and
-        // the entry is reached at the address the folder was listed at.
+        // (their default port written out or not): the path is what counts,
+        // compared decoded, and the entry is reached at the address the
+        // folder was listed at. A member on another origin is none of the
+        // folder's.
         const std::string where = HttpEasy::resolve(folder, rec.getString("path"));
-        if (where.empty()) continue;
+        if (where.empty() || !HttpEasy::sameOrigin(folder, where)) continue;
         const auto below = FolderPath::segmentsBelow(folderPath, FolderPath::pathOf(where));
         // Only the folder's own members, one level down: "name" or "name/"
         // (the folder itself, with or without its "/", is none of them).
@@ -486,8 +487,11 @@ std::optional<RemoteFileEntry> FileDownload::getListFromWebDav(const std::string
         if (!isDir && !BookCommon::isBookorPDFFileorThemeWithExtension(QNUrl::pathExtensionOf(component))) continue;
         const auto decoded = BookCommon::PercentDecodingWithString(component);
         // An escaped dot segment or slash would lead out of the folder again
-        // at the server.
-        if (decoded && (*decoded == "." || *decoded == ".." || decoded->find('/') != std::string::npos)) continue;
+        // at the server; an escaped NUL or line break cuts or splits the name.
+        if (decoded && (*decoded == "." || *decoded == ".." ||
+                        decoded->find_first_of(std::string("/\r\n\0", 4)) != std::string::npos)) {
+            continue;
+        }
         const std::string name = decoded && sys::Unicode::isValidUtf8(*decoded) ? *decoded : component;
         const std::string url = HttpEasy::resolve(folder, "./" + component + (isDir ? "/" : ""));
         if (url.empty()) continue;

@@ -203,6 +203,8 @@ int HTTPURLStreamRead::probeOnce() {
     HttpResponse r = easy_.perform(&abort_);
     if (began) endTransfer();
     if (stopping() || probed_) return status;
+    // Named where it was refused: a redirect may have led to another server.
+    if (r.error == HttpResponse::kUntrustedCertificate) setUntrustedServer(HttpEasy::hostAndPort(r.url));
     if (!r.ok() && status == 0) setIsError();
     return status;
 }

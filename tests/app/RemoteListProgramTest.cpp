@@ -6,6 +6,7 @@
 
 #include "app/LeafbrightProgram.h"
 #include "app/NestlarkAppDelegate.h"
+#include "cloud/TrustedServer.h"
 #include "engine/BookReaderEx.h"
 #include "engine/RemoteStreamRead.h"
 #include "foundation/BookCommon.h"
@@ -34,6 +35,7 @@
 #include "tests/app/ProgramRun.h"
 #include "tests/support/TestHome.h"
 #include "tests/support/net/NginxServer.h"
+#include "tests/support/net/TestCertificate.h"
 #include "viewer/BookViewController.h"
 
 #include <filesystem>
@@ -311,6 +313,54 @@ TEST_F(RemoteListProgramTest, AFolderOfPicturesOnTheServerIsReadAsOneBookFromThe
     EXPECT_EQ(top<BookViewController>()->page(), 2);
     EXPECT_GE(nginx.requestCount("/pics/10.png"), 1u);
     EXPECT_FALSE(fs::exists(docs() + "/2.png")) << "read in place, not downloaded";
+}
+
+// A book whose address the site sends to another server gets no cover (a
+// cover is fetched only from the site itself), and it is asked for once
+// while its list is shown, through the list's reloads and the shelf.
+TEST_F(RemoteListProgramTest, ACoverWhoseRedirectIsRefusedIsAskedForOnce) {
+    test::NginxServer other;
+    ASSERT_TRUE(other.start(www->path())) << other.lastError();
+    ASSERT_EQ(test::shell("cp '" + www->file("comics/Story.cbz") + "' '" + www->file("comics/Away.cbz") + "'"), 0);
+    test::NginxServer site;
+    site.setLocationConfig("autoindex on;");
+    site.setServerConfig("location = /comics/Away.cbz { return 302 " + other.url("/comics/Story.cbz") + "; }");
+    ASSERT_TRUE(site.start(www->path())) << site.lastError();
+    writeGlobalSettings(sys::PlistDictionary{{"remoteThumbsAutoLoad", sys::PlistValue(std::string("on"))}});
+    writeShortcut("Covers", site.url("/comics/"));
+    ASSERT_TRUE(launch());
+    play("tap \"Covers\"\nwait 5\ntap \"Bookshelf\"\nwait 3\ntap \"Download\"\nwait 3\n");
+    ASSERT_TRUE(top<RemoteFileListViewController>());
+    // The site's own book has its cover.
+    EXPECT_GE(site.requestCount("/comics/Story.cbz"), 1u);
+    EXPECT_EQ(site.requestCount("/comics/Away.cbz"), 1u);
+    EXPECT_TRUE(other.requests().empty());
+}
+
+// A book the trusted site sends on to another server, whose certificate is
+// not trusted, does not open, and the message names that server.
+TEST_F(RemoteListProgramTest, ABookSentToAServerWithAnUntrustedCertificateNamesIt) {
+    test::TempDir conf("sitetls"), otherConf("othertls");
+    std::string cert, key, otherCert, otherKey;
+    ASSERT_TRUE(test::makeSelfSignedCertificate(conf.path(), &cert, &key));
+    ASSERT_TRUE(test::makeSelfSignedCertificate(otherConf.path(), &otherCert, &otherKey));
+    test::NginxServer other;
+    other.setTls(otherCert, otherKey);
+    ASSERT_TRUE(other.start(www->path())) << other.lastError();
+    ASSERT_EQ(test::shell("cp '" + www->file("comics/Story.cbz") + "' '" + www->file("comics/Away.cbz") + "'"), 0);
+    test::NginxServer site;
+    site.setTls(cert, key);
+    site.setLocationConfig("autoindex on;");
+    site.setServerConfig("location = /comics/Away.cbz { return 302 " + other.url("/comics/Story.cbz") + "; }");
+    ASSERT_TRUE(site.start(www->path())) << site.lastError();
+    ASSERT_TRUE(TrustedServer::trust(site.url("/"), test::publicKeyOf(cert)));
+    writeShortcut("Secure", site.url("/comics/"));
+    ASSERT_TRUE(launch());
+    streamBook("Secure", "Away.cbz");
+    EXPECT_FALSE(top<BookViewController>());
+    EXPECT_TRUE(ui::test::Driver(window()).findByText("Server Certificate Untrusted.\n\n(127.0.0.1:" +
+                                                      std::to_string(other.port()) + ")"));
+    EXPECT_GE(site.requestCount("/comics/Away.cbz"), 1u);
 }
 
 TEST_F(RemoteListProgramTest, ASiteChosenFromARemoteListOpensAboveTheLibraryScreen) {

@@ -12,6 +12,7 @@
 #include "tests/support/TestHome.h"
 #include "tests/support/VirtualClockTest.h"
 
+#include <algorithm>
 #include <atomic>
 #include <fstream>
 
@@ -111,6 +112,32 @@ TEST_F(CacheCreatorTest, NearestPagesFirstThenTheCompletionMarker) {
     EXPECT_TRUE(screen.cached.empty());
     EXPECT_TRUE(sys::FileManager::fileExists(complete()));
     EXPECT_EQ(sys::FileManager::modificationDate(cached(3)), before);
+}
+
+// A long book's previews are made near the reader, not all at the opening:
+// pages further away wait until the reader comes near them.
+TEST_F(CacheCreatorTest, ALongBookIsCachedOnlyNearTheReader) {
+    const std::string src = work.file("src");
+    const int pages = 2 * CacheCreateOperation::kPagesAround + 10;
+    ASSERT_EQ(test::shell("cd '" + src + "' && rm -f '" + book + "' && for i in $(seq 100 " +
+                          std::to_string(99 + pages) + "); do cp p00.jpg q$i.jpg; done && zip -q '" + book +
+                          "' q*.jpg"),
+              0);
+    screen.priority = 10;
+    start(10);
+    const size_t nearPages = size_t(10 + CacheCreateOperation::kPagesAround + 1);
+    ASSERT_TRUE(loop().runUntil([&] { return screen.cached.size() >= nearPages; }, 60));
+    advance(5);
+    EXPECT_EQ(screen.cached.size(), nearPages);
+    EXPECT_EQ(*std::max_element(screen.cached.begin(), screen.cached.end()), 10 + CacheCreateOperation::kPagesAround);
+    EXPECT_EQ(screen.finished, 0);
+    EXPECT_FALSE(sys::FileManager::fileExists(complete()));
+    // The reader goes to the end: the rest is made, and the cache is complete.
+    screen.priority = pages - 1;
+    ASSERT_TRUE(runUntilFinished());
+    EXPECT_EQ(screen.cached.size(), size_t(pages));
+    EXPECT_EQ(screen.cached[nearPages], pages - 1);
+    EXPECT_TRUE(sys::FileManager::fileExists(complete()));
 }
 
 TEST_F(CacheCreatorTest, YieldsToThePreloadAndAStopLeavesNoCompletion) {

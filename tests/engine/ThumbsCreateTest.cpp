@@ -356,6 +356,32 @@ TEST_F(ThumbsCreateTest, RemoteCoversFollowTheAutoLoadSetting) {
     settings->setValueForKey("remoteThumbsAutoLoad", "on");
     EXPECT_TRUE(maker->addQueDo(far));
     maker->cancelAllTask();
+
+    // A remote book whose cover could not be made (here no stream reads it)
+    // is not asked for again while the list keeps its item; another list's
+    // item of it is, and so is this one when the list is told to make its
+    // thumbnails afresh.
+    maker->suspendTask(0);
+    auto refused = remoteItem("http://127.0.0.1:9/books/refused.cbz");
+    refused->setRemoteCanStreaming(true);
+    ASSERT_TRUE(maker->addQue(refused));
+    idle();
+    EXPECT_EQ(maker->failureCount(), 1);
+    EXPECT_FALSE(maker->addQue(refused));
+    EXPECT_FALSE(maker->getImage(refused, true));
+    idle();
+    EXPECT_EQ(maker->failureCount(), 1);
+    auto relisted = remoteItem("http://127.0.0.1:9/books/refused.cbz");
+    relisted->setRemoteCanStreaming(true);
+    ASSERT_TRUE(maker->addQue(relisted));
+    idle();
+    EXPECT_EQ(maker->failureCount(), 2);
+    refused->setRemoteThumbsManualReload(true);
+    ASSERT_TRUE(maker->addQue(refused));
+    idle();
+    EXPECT_EQ(maker->failureCount(), 3);
+    EXPECT_FALSE(refused->remoteThumbsManualReload());
+    EXPECT_FALSE(maker->addQue(refused));
 }
 
 TEST_F(ThumbsCreateTest, FolderCoversAreMadeAgainOnlyForAnotherSize) {

@@ -8,6 +8,7 @@
 
 #include "platform/core/UserDefaults.h"
 #include "remote/protocols/SmbDfsCredentials.h"
+#include "remote/protocols/SmbServerAddress.h"
 #include "remote/protocols/SmbWire.h"
 #include "smb/CIFSStackClient.h"
 #include "smb/DfsReferral.h"
@@ -199,6 +200,33 @@ TEST_F(DfsTest, LinksThatCannotBeFollowedSaySo) {
     // The client is still good for the links that work.
     SmbDfsCredentials::remember(server(), farServer(), true);
     EXPECT_TRUE(c->getFilelist(server(), "dfs", "far"));
+}
+
+// The answers are kept per server: another port is another server, while
+// a host in capitals or written with the default port is the same one.
+TEST(DfsCredentialsTest, AnswersAreKeptPerHostAndPort) {
+    sys::UserDefaults::standard().removeObjectForKey("SmbDfsCredentials");
+    const std::string site = "nas:445";
+    SmbDfsCredentials::remember(site, "fs:1445", true);
+    EXPECT_EQ(SmbDfsCredentials::answer(site, "fs:1445"), SmbDfsCredentials::Answer::Send);
+    EXPECT_EQ(SmbDfsCredentials::answer(site, "fs:445"), SmbDfsCredentials::Answer::Unasked);
+    EXPECT_EQ(SmbDfsCredentials::answer(site, "fs"), SmbDfsCredentials::Answer::Unasked);
+    EXPECT_EQ(SmbDfsCredentials::answer(site, "fs:144"), SmbDfsCredentials::Answer::Unasked);
+    SmbDfsCredentials::remember(site, "FS:445", false);
+    EXPECT_EQ(SmbDfsCredentials::answer(site, "fs"), SmbDfsCredentials::Answer::DontSend);
+    EXPECT_EQ(SmbDfsCredentials::answer("NAS", "fs:445"), SmbDfsCredentials::Answer::DontSend);
+    EXPECT_EQ(SmbDfsCredentials::answer(site, "fs:1445"), SmbDfsCredentials::Answer::Send);
+    EXPECT_TRUE(SmbDfsCredentials::sameServer("FS:445", "fs"));
+    EXPECT_FALSE(SmbDfsCredentials::sameServer("fs:1445", "fs:445"));
+    EXPECT_FALSE(SmbDfsCredentials::sameServer("fs:1445", "fs"));
+    std::string host;
+    int port = 0;
+    ASSERT_TRUE(SmbServerAddress::split("fs", host, port));
+    EXPECT_EQ(host, "fs");
+    EXPECT_EQ(port, 445);
+    ASSERT_TRUE(SmbServerAddress::split("fs:1445", host, port));
+    EXPECT_EQ(port, 1445);
+    sys::UserDefaults::standard().removeObjectForKey("SmbDfsCredentials");
 }
 
 // A referral as a server sends it: header, entries, then their strings.

@@ -72,7 +72,10 @@ fz_context* PdfContext::current() {
 
 PdfDocumentState::~PdfDocumentState() {
     if (!doc) return;
-    if (fz_context* ctx = PdfContext::current()) pdf_drop_document(ctx, doc);
+    fz_context* ctx = PdfContext::current();
+    if (!ctx) return;
+    if (pageMap) pdf_drop_page_tree(ctx, doc);
+    pdf_drop_document(ctx, doc);
 }
 
 }  // namespace gfx

@@ -21,6 +21,8 @@ public:
 // with the last holder, in whichever thread that is.
 struct PdfDocumentState {
     pdf_document* doc = nullptr;
+    // MuPDF's map of the page tree is made (see PdfDocument::page).
+    bool pageMap = false;
     ~PdfDocumentState();
 };
 

@@ -35,7 +35,16 @@ public:
 
     int pageCount() const { return pageCount_; }
     // Nothing when `index` is out of range or the page object is unusable.
+    // Pages are found by walking the page tree from its start, so the first
+    // pages cost little however long the book; from kWalkedPages on, the
+    // whole tree is mapped once (a walk would cost as much each time).
     std::shared_ptr<PdfPage> page(int index) const;
+    static constexpr int kWalkedPages = 256;
+    // Whether the whole page tree has been mapped.
+    bool hasPageMap() const;
+    // Lets MuPDF drop the objects it parsed and keeps for no page in use;
+    // they are read again when wanted.
+    void dropParsedObjects();
 
     // A short English text for an open error, for logs and messages.
     static const char* describe(Error error);

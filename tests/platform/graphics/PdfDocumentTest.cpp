@@ -175,6 +175,51 @@ TEST_F(PdfDocumentTest, LinksAreUriActionsWithShortNumericRects) {
     EXPECT_EQ(links[2].uri, "caf\xE9");
 }
 
+// A long book's first pages are found without mapping the whole page tree;
+// a page far in maps it once, and each page is still the right one.
+TEST_F(PdfDocumentTest, OnlyAPageFarInMapsThePageTree) {
+    test::PdfBuilder b;
+    const int pages = PdfDocument::kWalkedPages + 20;
+    for (int i = 0; i < pages; ++i) {
+        test::PdfBuilder::Page p;
+        p.mediaBox = "[0 0 " + std::to_string(100 + i) + " 300]";
+        b.pages.push_back(p);
+    }
+    auto doc = open(b);
+    ASSERT_TRUE(doc);
+    ASSERT_EQ(doc->pageCount(), pages);
+    for (int i : {0, 1, PdfDocument::kWalkedPages - 1}) {
+        auto page = doc->page(i);
+        ASSERT_TRUE(page) << i;
+        EXPECT_EQ(page->mediaBox().width(), 100 + i);
+    }
+    EXPECT_FALSE(doc->hasPageMap());
+    for (int i : {pages - 1, PdfDocument::kWalkedPages, 3}) {
+        auto page = doc->page(i);
+        ASSERT_TRUE(page) << i;
+        EXPECT_EQ(page->mediaBox().width(), 100 + i);
+        EXPECT_TRUE(doc->hasPageMap());
+    }
+    // What was parsed goes; the pages are read again as they were.
+    doc->dropParsedObjects();
+    EXPECT_EQ(doc->page(pages - 2)->mediaBox().width(), 100 + pages - 2);
+    EXPECT_EQ(doc->page(2)->mediaBox().width(), 102);
+
+    // A tree that claims more pages than it holds: the far page is none, and
+    // the near ones are still found.
+    std::string lying = b.bytes();
+    const std::string count = "/Count " + std::to_string(pages);
+    lying.replace(lying.find(count), count.size(), "/Count " + std::to_string(pages + 500));
+    writeAll(dir.file("lying-long.pdf"), lying);
+    if (auto liar = PdfDocument::open(dir.file("lying-long.pdf"))) {
+        EXPECT_FALSE(liar->page(pages + 100));
+        ASSERT_TRUE(liar->page(pages - 1));
+        EXPECT_EQ(liar->page(pages - 1)->mediaBox().width(), 100 + pages - 1);
+        EXPECT_EQ(liar->page(1)->mediaBox().width(), 101);
+        EXPECT_FALSE(liar->hasPageMap());
+    }
+}
+
 TEST_F(PdfDocumentTest, BadFilesFailWithTheirReason) {
     PdfDocument::Error error = PdfDocument::Error::None;
     EXPECT_FALSE(PdfDocument::open(dir.file("missing.pdf"), &error));

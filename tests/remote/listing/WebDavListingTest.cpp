@@ -1,6 +1,6 @@
 // WebDAV folders as servers really describe them: members named with
-// lower-case escapes, another host name, the default port written out or
-// raw bytes still belong to the folder listed; a property block the server
+// lower-case escapes, absolute URLs, the default port written out or raw
+// bytes still belong to the folder listed, those on another origin do not; a property block the server
 // could not give does not hide the one it gave; absurd sizes are refused
 // without taking the reader down; and a password-protected Apache mod_dav
 // is answered from the first request of every listing and download after
@@ -43,13 +43,16 @@ std::vector<std::string> names(const RemoteFileEntry& e) {
 
 TEST(WebDavMembersTest, MembersAreMatchedToTheFolderOnTheirDecodedPaths) {
     // The folder "漫画 Books" as a user types or saves it: escaped in upper
-    // case, or with its raw bytes; the server writes lower-case escapes,
-    // absolute URLs under another name of itself, its default port.
+    // case, or with its raw bytes; the server writes lower-case escapes and
+    // absolute URLs. Members it names on another origin (another host name,
+    // another port) are not the folder's.
     const std::string body = reply(
         member("/dav/%e6%bc%ab%e7%94%bb%20books/") +
         member("/dav/%e6%bc%ab%e7%94%bb%20books/a%20one.cbz", "<D:getcontentlength>5</D:getcontentlength>") +
-        member("http://localhost:8080/dav/%E6%BC%AB%E7%94%BB%20books/b.cbz") +
-        member("http://books.example:80/dav/%E6%BC%AB%E7%94%BB%20books/Inner/") +
+        member("http://127.0.0.1:8080/dav/%E6%BC%AB%E7%94%BB%20books/b.cbz") +
+        member("http://localhost:8080/dav/%E6%BC%AB%E7%94%BB%20books/elsewhere.cbz") +
+        member("http://127.0.0.1:8081/dav/%E6%BC%AB%E7%94%BB%20books/other-port.cbz") +
+        member("http://127.0.0.1:8080/dav/%E6%BC%AB%E7%94%BB%20books/Inner/") +
         member("/dav/漫画%20books/c.zip") +
         member("/dav/%e6%bc%ab%e7%94%bb%20books/Inner/deep.cbz") + member("/dav/other/d.cbz") +
         member("/dav/%e6%bc%ab%e7%94%bb%20books-2/e.cbz"));

@@ -142,6 +142,17 @@ TEST_F(FtpListParserTest, DosEplfMlsdAndVmsListings) {
     EXPECT_EQ(shortDate->getString("name"), "a.cbz");
     EXPECT_FALSE(shortDate->getBool("isFolder"));
     EXPECT_EQ(shortDate->getInteger("date"), undated->getInteger("date"));
+    // A stamp with a field out of its range is no date either (it is not
+    // carried over into the next month, day or hour); the last valid one is.
+    for (const char* stamp : {"20211301000000", "20210132000000", "20210101240000", "20210101006000",
+                              "20210101000061"}) {
+        const auto bad = FtpListRead::GetFileListWithFtpListData("type=file;modify=" + std::string(stamp) + "; a.cbz\r\n");
+        ASSERT_TRUE(bad) << stamp;
+        EXPECT_EQ(bad->getInteger("date"), undated->getInteger("date")) << stamp;
+    }
+    const auto last = FtpListRead::GetFileListWithFtpListData("type=file;modify=20211231235959; a.cbz\r\n");
+    ASSERT_TRUE(last);
+    EXPECT_EQ(last->getInteger("date"), secondsOf(2021, 12, 31, 23, 59, 59));
     auto folder = FtpListRead::GetFileListWithFtpListData("type=dir;modify=20210304050607; Comics\r\n");
     ASSERT_TRUE(folder);
     EXPECT_FALSE(folder->contains("size"));

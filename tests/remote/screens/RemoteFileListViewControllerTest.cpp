@@ -450,6 +450,9 @@ TEST_F(RemoteFileListTest, AnUntrustedServerIsTrustedOnAskAndTypedCredentialsSta
     ASSERT_TRUE(tapText("locked"));
     for (int i = 0; i < 50 && !driver->findByText("Do Not Ask Again"); ++i) driver->advance(0.1);
     driver->advance(0.5);
+    // The question names the server it is about.
+    EXPECT_TRUE(driver->findByText("Server Certificate Untrusted.\nAre you sure you want to continue connecting?\n\n(127.0.0.1:" +
+                                   std::to_string(nginx.port()) + ")"));
     ASSERT_TRUE(tapText("Do Not Ask Again"));
     driver->advance(0.5);
     for (int i = 0; i < 50 && !driver->findByText("Enter Password"); ++i) driver->advance(0.1);

@@ -214,6 +214,8 @@ TEST_F(HTTPURLStreamReadTest, SecureServerWithPasswordFollowsTheTrustRule) {
     s->setUserName("reader");
     s->setPassword("pw");
     EXPECT_FALSE(s->openURL(url)) << "an untrusted certificate is refused";
+    const std::string server = "127.0.0.1:" + std::to_string(nginx.port());
+    EXPECT_EQ(s->untrustedServer(), server) << "the refusal names the server";
     // A mark of the older kind names no certificate and trusts nothing.
     QNKeyChain::addOrUpdatePassword("1", "127.0.0.1", "trustedServer");
     auto old = open(url);
@@ -232,6 +234,26 @@ TEST_F(HTTPURLStreamReadTest, SecureServerWithPasswordFollowsTheTrustRule) {
     ok->setPassword("pw");
     ASSERT_TRUE(ok->openURL(url));
     EXPECT_TRUE(readAt(*ok, 0, book.size()) == book);
+    EXPECT_EQ(ok->untrustedServer(), "");
+
+    // The trusted site sends the book to another server with a certificate
+    // of its own: refused there, and that server is the one named.
+    test::TempDir otherConf("otherconf");
+    std::string otherCert, otherKey;
+    ASSERT_TRUE(test::makeSelfSignedCertificate(otherConf.path(), &otherCert, &otherKey));
+    test::NginxServer other;
+    other.setTls(otherCert, otherKey);
+    ASSERT_TRUE(other.start(www_.path())) << other.lastError();
+    test::NginxServer site;
+    site.setTls(cert, key);
+    site.setServerConfig("location /away { return 302 " + other.url("/s.cbz") + "; }");
+    ASSERT_TRUE(site.start(www_.path())) << site.lastError();
+    ASSERT_TRUE(TrustedServer::trust(site.url("/"), test::publicKeyOf(cert)));
+    auto away = open(site.url("/away"));
+    EXPECT_FALSE(away->openURL(site.url("/away")));
+    EXPECT_EQ(away->untrustedServer(), "127.0.0.1:" + std::to_string(other.port()));
+    EXPECT_EQ(site.requestCount("/away"), 1u);
+    TrustedServer::forget(site.url("/"));
     TrustedServer::forget(url);
 }
 
