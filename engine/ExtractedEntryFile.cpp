@@ -32,7 +32,7 @@ int createExclusively(const std::string& folder, const std::string& leaf, std::s
     for (int n = 1; n < 100'000; ++n) {
         std::string name = n == 1 ? leaf : stem + " " + std::to_string(n) + (ext.empty() ? "" : "." + ext);
         path = sys::Path::stringByAppendingPathComponent(folder, name);
-        int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
         if (fd >= 0) return fd;
         if (errno != EEXIST) return -1;
     }

@@ -152,6 +152,13 @@ bool QNKeyChain::addOrUpdatePassword(const std::string& password, const std::str
     KeychainQuery query{service, isAnyAccount ? std::nullopt : OptString(account)};
     Keychain::Status st = store->copyMatching(query, nullptr);
     if (st == Keychain::kItemNotFound) return store->add(service, account, password) == Keychain::kSuccess;
+    if (st == Keychain::kNotAvailable) {
+        // The secret store is away: the add keeps the password without it
+        // (unless the store is back and has the item, which is then updated).
+        st = store->add(service, account, password);
+        if (st != Keychain::kDuplicateItem) return st == Keychain::kSuccess;
+        st = Keychain::kSuccess;
+    }
     if (st != Keychain::kSuccess) return false;
     st = store->update(query, sys::KeychainChanges{service, account, password});
     if (st == Keychain::kDuplicateItem && isAnyAccount) {

@@ -25,6 +25,17 @@ escapeString() {
     s=${s//$'\r'/'\r'}
     printf '%s' "$s"
 }
+# GLib looks the program up before it reads %% back as %, so a program whose
+# path holds % would never be found: Exec then names a link to it beside the
+# entry, whose path has none (unless the data folder's own path has one).
+link="$apps/leafbright"
+if [[ $program == *%* ]]; then
+    ln -sfn "$program" "$link.tmp"
+    mv -T "$link.tmp" "$link"
+    program=$link
+elif [ -L "$link" ]; then
+    rm -f "$link"
+fi
 quoted=$program
 quoted=${quoted//'\'/'\\'}
 quoted=${quoted//'"'/'\"'}

@@ -24,6 +24,7 @@
 #include <ifaddrs.h>
 #include <net/if.h>
 #include <netinet/in.h>
+#include <strings.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -224,6 +225,48 @@ bool hasBody(MHD_Connection* c) {
     return l.empty() || l.find_first_not_of('0') != std::string::npos;
 }
 
+// Whether a request's headers can only be read one way. A header given
+// twice that decides where the request ends or whom it is for (a second
+// Content-Length, a second Host) or a name that is not a plain token ("Name :"
+// with a space, or a folded line, which libmicrohttpd joins onto the name) is
+// read differently by a proxy in front of us: what it takes for a body would
+// be read here as a second request.
+struct HeaderCheck {
+    int lengths = 0, hosts = 0;
+    bool malformed = false;
+
+    static bool isToken(const char* s) {
+        if (!*s) return false;
+        for (; *s; ++s) {
+            const unsigned char ch = static_cast<unsigned char>(*s);
+            if (ch <= 32 || ch >= 127 || std::strchr("\"(),/:;<=>?@[\\]{}", ch)) return false;
+        }
+        return true;
+    }
+    static bool startsWith(const char* s, const char* prefix) { return strncasecmp(s, prefix, std::strlen(prefix)) == 0; }
+
+    static MHD_Result visit(void* cls, MHD_ValueKind, const char* key, const char*) {
+        auto* self = static_cast<HeaderCheck*>(cls);
+        if (!key || !isToken(key)) {
+            self->malformed = true;
+            return MHD_YES;
+        }
+        for (const char* name : {MHD_HTTP_HEADER_CONTENT_LENGTH, MHD_HTTP_HEADER_TRANSFER_ENCODING}) {
+            // A folded line's text glued onto one of these names hides it here.
+            if (startsWith(key, name) && key[std::strlen(name)] != '\0') self->malformed = true;
+        }
+        if (strcasecmp(key, MHD_HTTP_HEADER_CONTENT_LENGTH) == 0) ++self->lengths;
+        if (strcasecmp(key, MHD_HTTP_HEADER_HOST) == 0) ++self->hosts;
+        return MHD_YES;
+    }
+
+    static bool wellFormed(MHD_Connection* c) {
+        HeaderCheck check;
+        MHD_get_connection_values(c, MHD_HEADER_KIND, &HeaderCheck::visit, &check);
+        return !check.malformed && check.lengths <= 1 && check.hosts <= 1;
+    }
+};
+
 }  // namespace
 
 // The request handler, with access to the server's state.
@@ -231,12 +274,23 @@ struct MediaServerRequest {
     static MHD_Result handle(void* cls, MHD_Connection* c, const char* url, const char* method, const char*,
                              const char*, size_t* uploadSize, void** conCls) {
         auto* server = static_cast<MediaServerMain*>(cls);
-        // The first call brings the headers. A request with a body is
+        // The first call brings the headers. Headers that can be read two
+        // ways are refused and the connection closed. A request with a body is
         // answered at once and the connection closed (only GET and HEAD are
         // served, and a body dripped in would hold the connection past every
         // deadline). Otherwise answering on the second call keeps the
         // connection open for the next request.
         if (!*conCls) {
+            if (!HeaderCheck::wellFormed(c)) {
+                // Nothing after it on this connection can be trusted to start where it seems to.
+                *conCls = &foreignHostMarker;
+                MHD_Response* r = MHD_create_response_from_buffer(12, const_cast<char*>("Bad Request\n"),
+                                                                  MHD_RESPMEM_PERSISTENT);
+                if (!r) return MHD_NO;
+                MHD_add_response_header(r, MHD_HTTP_HEADER_CONTENT_TYPE, "text/plain");
+                MHD_add_response_header(r, MHD_HTTP_HEADER_CONNECTION, "close");
+                return queue(c, MHD_HTTP_BAD_REQUEST, r);
+            }
             const char* host = MHD_lookup_connection_value(c, MHD_HEADER_KIND, MHD_HTTP_HEADER_HOST);
             *conCls = host && MediaServerMain::isOwnHost(host) ? &answerMarker : &foreignHostMarker;
             if (hasBody(c)) return queueText(c, MHD_HTTP_CONTENT_TOO_LARGE, "Content Too Large\n");

@@ -25,11 +25,41 @@
 #include "viewer/StreamStatusOverlay.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 
 using namespace bookviewer;
+
+namespace {
+
+// The address a page's link is offered as: a web or mail address as it
+// stands, a bare host ("example.com/a", "www.example.com:8080/") as a web
+// address. A link of any other scheme (a local file, a program's own
+// scheme) is not offered at all.
+std::optional<std::string> offeredLink(const std::string& link) {
+    const size_t colon = link.find(':');
+    bool scheme = colon != std::string::npos && colon > 0 && std::isalpha(static_cast<unsigned char>(link[0]));
+    for (size_t i = 0; scheme && i < colon; ++i) {
+        const unsigned char c = static_cast<unsigned char>(link[i]);
+        scheme = std::isalnum(c) || c == '+' || c == '-' || c == '.';
+    }
+    if (scheme && link.find('.') < colon) {
+        // "host.name:port" names a host, not a scheme.
+        size_t end = colon + 1;
+        while (end < link.size() && std::isdigit(static_cast<unsigned char>(link[end]))) ++end;
+        if (end > colon + 1 && (end == link.size() || link[end] == '/' || link[end] == '?' || link[end] == '#'))
+            scheme = false;
+    }
+    if (!scheme) return link.size() >= 4 ? "http://" + link : link;
+    std::string name = link.substr(0, colon);
+    for (char& c : name) c = char(std::tolower(static_cast<unsigned char>(c)));
+    if (name == "http" || name == "https" || name == "mailto") return link;
+    return std::nullopt;
+}
+
+}  // namespace
 
 // ---- Functions ---------------------------------------------------------------------------------
 
@@ -222,10 +252,10 @@ void BookViewController::touchesEnded(const ui::TouchSet& touches, const ui::Eve
     // Looked for only once the tap is known to resolve to a function, so a
     // link is never left behind for a later key or timer.
     if (auto link = linkAtPoint(q)) {
-        std::string url = *link;
-        if (url.size() >= 4 && url.rfind("http", 0) != 0) url = "http://" + url;
-        uriToOpen_ = url;
-        urlToOpenPoint_ = p;
+        if (auto url = offeredLink(*link)) {
+            uriToOpen_ = *url;
+            urlToOpenPoint_ = p;
+        }
     }
 
     const bool leftZone = x <= safe.left + m;

@@ -253,10 +253,21 @@ Keychain::Status Keychain::copyMatching(const KeychainQuery& query,
                                         std::vector<KeychainItem>* items) const {
     std::lock_guard<std::mutex> lock(mutex_);
     if (secrets_) {
-        SecretServiceStore::Scope bounded(*secrets_, kSecretServiceTimeout);
-        migrateLocked();
-        return secrets_->copyMatching(query, items);
+        Status st;
+        {
+            SecretServiceStore::Scope bounded(*secrets_, kSecretServiceTimeout);
+            migrateLocked();
+            st = secrets_->copyMatching(query, items);
+        }
+        // What the file keeps while the store is away is found there; all
+        // else is unknown, not missing.
+        if (st != kNotAvailable || fileCopyMatchingLocked(query, items) != kSuccess) return st;
+        return kSuccess;
     }
+    return fileCopyMatchingLocked(query, items);
+}
+
+Keychain::Status Keychain::fileCopyMatchingLocked(const KeychainQuery& query, std::vector<KeychainItem>* items) const {
     if (Status st = loadLocked(); st != kSuccess) return st;
     std::vector<KeychainItem> found;
     for (const auto& it : items_)
@@ -270,9 +281,17 @@ Keychain::Status Keychain::add(const std::string& service, const std::string& ac
                                const std::string& value) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (secrets_) {
-        SecretServiceStore::Scope bounded(*secrets_, kSecretServiceTimeout);
-        migrateLocked();
-        return secrets_->add(service, account, value);
+        Status st;
+        {
+            SecretServiceStore::Scope bounded(*secrets_, kSecretServiceTimeout);
+            migrateLocked();
+            st = secrets_->add(service, account, value);
+        }
+        if (st != kNotAvailable) return st;
+        // The store went away or stopped answering: the item goes where it
+        // goes without one, and into the store once it is back.
+        logFileFallbackOnce("the secret store left the session bus or stopped answering", path_);
+        migrationPending_ = true;
     }
     if (Status st = loadLocked(); st != kSuccess) return st;
     for (const auto& it : items_)
@@ -288,9 +307,15 @@ Keychain::Status Keychain::add(const std::string& service, const std::string& ac
 Keychain::Status Keychain::update(const KeychainQuery& query, const KeychainChanges& changes) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (secrets_) {
-        SecretServiceStore::Scope bounded(*secrets_, kSecretServiceTimeout);
-        migrateLocked();
-        return secrets_->update(query, changes);
+        Status st;
+        {
+            SecretServiceStore::Scope bounded(*secrets_, kSecretServiceTimeout);
+            migrateLocked();
+            st = secrets_->update(query, changes);
+        }
+        // Items the file keeps while the store is away are changed there.
+        if (st != kNotAvailable || fileCopyMatchingLocked(query, nullptr) != kSuccess) return st;
+        migrationPending_ = true;
     }
     if (Status st = loadLocked(); st != kSuccess) return st;
     auto next = items_;

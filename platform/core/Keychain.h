@@ -46,9 +46,13 @@ struct KeychainChanges {
 // The process's store prefers the desktop's secret store (the Secret Service
 // on the session bus): nothing is then written to disk, and the entries of an
 // earlier file are moved into it, each removed from the file only once stored.
-// Every operation on it is bounded by kSecretServiceTimeout. Without a usable
-// secret store (no session bus, no provider, no answer in time when the
-// process starts) the file store is used instead, and that is logged once.
+// Every operation on it is bounded by kSecretServiceTimeout, and ends when
+// the provider leaves the bus. Without a usable secret store (no session bus,
+// no provider, no answer in time when the process starts) the file store is
+// used instead, and that is logged once. A store that goes away later (leaves
+// the bus, stops answering) sends what is added while it is away to the file,
+// logged once too, and what the file keeps is found and changed there; it
+// moves into the store when that is back.
 //
 // All operations are serialised: callers on any thread may use one store.
 class Keychain {
@@ -107,6 +111,7 @@ private:
     explicit Keychain(std::string path);
     void migrateLocked() const;
     Status loadLocked() const;
+    Status fileCopyMatchingLocked(const KeychainQuery& query, std::vector<KeychainItem>* items) const;
     Status saveLocked(const std::vector<KeychainItem>& items) const;
     static bool matches(const KeychainItem& item, const KeychainQuery& query);
 

@@ -106,34 +106,51 @@ struct Error {
     std::string message() const { return e ? e->message : "unknown error"; }
 };
 
-// The end of one asynchronous call: its result and the object it came from.
-struct Completion {
+// Where one asynchronous call reports its end. A call given up on (its
+// deadline passed, or the provider left) may still end later, or never: its
+// report then finds the record abandoned and frees it.
+struct Report {
     GObject* source = nullptr;
     GAsyncResult* result = nullptr;
-    ~Completion() {
+    bool abandoned = false;
+    ~Report() {
         if (source) g_object_unref(source);
         if (result) g_object_unref(result);
     }
     static void done(GObject* source, GAsyncResult* result, gpointer data) {
-        auto* self = static_cast<Completion*>(data);
+        auto* self = static_cast<Report*>(data);
+        if (self->abandoned) {
+            delete self;
+            return;
+        }
         self->source = source ? G_OBJECT(g_object_ref(source)) : nullptr;
         self->result = G_ASYNC_RESULT(g_object_ref(result));
     }
 };
 
-// Attributes of a query; the hash table borrows the strings kept here.
+// The end of one asynchronous call: its result and the object it came from,
+// both null when the call was not waited for to its end.
+struct Completion {
+    Report* report = new Report;
+    bool started = false;
+    GObject* source = nullptr;
+    GAsyncResult* result = nullptr;
+    Completion() = default;
+    Completion(const Completion&) = delete;
+    Completion& operator=(const Completion&) = delete;
+    ~Completion() {
+        if (started && !report->result) report->abandoned = true;
+        else delete report;
+    }
+};
+
+// Attributes of a query. The table owns its values: a call that is given up
+// on may keep it beyond this object.
 struct Attributes {
-    std::string service, account;
-    GHashTable* table = g_hash_table_new(g_str_hash, g_str_equal);
+    GHashTable* table = g_hash_table_new_full(g_str_hash, g_str_equal, nullptr, g_free);
     Attributes(const std::optional<std::string>& s, const std::optional<std::string>& a) {
-        if (s) {
-            service = encodeAttribute(*s);
-            g_hash_table_insert(table, const_cast<char*>("service"), service.data());
-        }
-        if (a) {
-            account = encodeAttribute(*a);
-            g_hash_table_insert(table, const_cast<char*>("account"), account.data());
-        }
+        if (s) g_hash_table_insert(table, const_cast<char*>("service"), g_strdup(encodeAttribute(*s).c_str()));
+        if (a) g_hash_table_insert(table, const_cast<char*>("account"), g_strdup(encodeAttribute(*a).c_str()));
     }
     Attributes(const Attributes&) = delete;
     Attributes& operator=(const Attributes&) = delete;
@@ -192,10 +209,33 @@ struct SecretServiceStore::Impl {
     GCancellable* cancellable = nullptr;
     GSource* timer = nullptr;
     bool reopened = false;
+    // Watches the provider's name on our connection: its owner leaving the
+    // bus ends the current Scope's calls at once.
+    guint ownerWatch = 0;
+    // A Scope was cut short (no answer in time, or the provider left): the
+    // store is not asked again until a provider takes the name anew.
+    bool away = false;
+
+    static void ownerChanged(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*,
+                             GVariant* parameters, gpointer data) {
+        auto* self = static_cast<Impl*>(data);
+        const gchar *name = nullptr, *oldOwner = nullptr, *newOwner = nullptr;
+        g_variant_get(parameters, "(&s&s&s)", &name, &oldOwner, &newOwner);
+        if (*newOwner) self->away = false;
+        else if (self->cancellable && *oldOwner) g_cancellable_cancel(self->cancellable);
+    }
+
+    void watchOwner() {
+        ownerWatch = g_dbus_connection_signal_subscribe(connection.get(), "org.freedesktop.DBus",
+                                                        "org.freedesktop.DBus", "NameOwnerChanged",
+                                                        "/org/freedesktop/DBus", kBusName,
+                                                        G_DBUS_SIGNAL_FLAGS_NONE, &Impl::ownerChanged, this, nullptr);
+    }
 
     ~Impl() {
         g_main_context_push_thread_default(context);
         service.reset();
+        if (connection && ownerWatch) g_dbus_connection_signal_unsubscribe(connection.get(), ownerWatch);
         if (connection) g_dbus_connection_close(connection.get(), nullptr, nullptr, nullptr);
         connection.reset();
         while (g_main_context_iteration(context, FALSE)) {
@@ -223,6 +263,7 @@ struct SecretServiceStore::Impl {
     }
 
     void end() {
+        if (g_cancellable_is_cancelled(cancellable)) away = true;
         g_source_destroy(timer);
         g_source_unref(timer);
         timer = nullptr;
@@ -231,12 +272,20 @@ struct SecretServiceStore::Impl {
         g_main_context_pop_thread_default(context);
     }
 
-    // Starts one asynchronous call and runs our context until it ends. The
-    // deadline's cancellation ends every call promptly with an error.
+    // Starts one asynchronous call and runs our context until it ends, the
+    // Scope's deadline passes or the provider leaves the bus, whichever comes
+    // first: a call that does not end on being cancelled (libsecret waits for
+    // a prompt that a departed provider never completes) is not waited for.
+    // False when the call did not end in time.
     template <class Start>
-    void await(Completion& c, Start start) {
-        start(cancellable, &Completion::done, &c);
-        while (!c.result) g_main_context_iteration(context, TRUE);
+    bool await(Completion& c, Start start) {
+        if (!cancellable || g_cancellable_is_cancelled(cancellable)) return false;
+        c.started = true;
+        start(cancellable, &Report::done, c.report);
+        while (!c.report->result && !g_cancellable_is_cancelled(cancellable)) g_main_context_iteration(context, TRUE);
+        c.source = c.report->source;
+        c.result = c.report->result;
+        return c.result != nullptr;
     }
 
     Keychain::Status statusOf(const GError* e) const {
@@ -246,15 +295,20 @@ struct SecretServiceStore::Impl {
 
     bool connect(std::string* why) {
         if (connection && !g_dbus_connection_is_closed(connection.get())) return true;
+        if (connection && ownerWatch) g_dbus_connection_signal_unsubscribe(connection.get(), ownerWatch);
+        ownerWatch = 0;
         connection.reset();
         Completion c;
-        await(c, [&](GCancellable* cancel, GAsyncReadyCallback cb, gpointer data) {
-            g_dbus_connection_new_for_address(
-                address.c_str(),
-                GDBusConnectionFlags(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
-                                     G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-                nullptr, cancel, cb, data);
-        });
+        if (!await(c, [&](GCancellable* cancel, GAsyncReadyCallback cb, gpointer data) {
+                g_dbus_connection_new_for_address(
+                    address.c_str(),
+                    GDBusConnectionFlags(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                                         G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+                    nullptr, cancel, cb, data);
+            })) {
+            if (why) *why = "session bus: no answer in time";
+            return false;
+        }
         Error err;
         connection = Ref<GDBusConnection>(g_dbus_connection_new_for_address_finish(c.result, err.out()));
         if (!connection) {
@@ -262,16 +316,21 @@ struct SecretServiceStore::Impl {
             return false;
         }
         g_dbus_connection_set_exit_on_close(connection.get(), FALSE);
+        watchOwner();
         return true;
     }
 
     GVariant* busCall(const char* method, GVariant* args, const char* replyType, std::string* why) {
         Completion c;
-        await(c, [&](GCancellable* cancel, GAsyncReadyCallback cb, gpointer data) {
-            g_dbus_connection_call(connection.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus",
-                                   "org.freedesktop.DBus", method, args, G_VARIANT_TYPE(replyType),
-                                   G_DBUS_CALL_FLAGS_NONE, -1, cancel, cb, data);
-        });
+        if (!await(c, [&](GCancellable* cancel, GAsyncReadyCallback cb, gpointer data) {
+                g_dbus_connection_call(connection.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                       "org.freedesktop.DBus", method, args, G_VARIANT_TYPE(replyType),
+                                       G_DBUS_CALL_FLAGS_NONE, -1, cancel, cb, data);
+            })) {
+            if (args && !c.started) g_variant_unref(g_variant_ref_sink(args));
+            if (why) *why = std::string("session bus: ") + method + ": no answer in time";
+            return nullptr;
+        }
         Error err;
         GVariant* reply = g_dbus_connection_call_finish(connection.get(), c.result, err.out());
         if (!reply && why) *why = std::string("session bus: ") + method + ": " + err.message();
@@ -303,12 +362,15 @@ struct SecretServiceStore::Impl {
     bool openService(std::string* why) {
         service.reset();
         Completion c;
-        await(c, [&](GCancellable* cancel, GAsyncReadyCallback cb, gpointer data) {
-            g_async_initable_new_async(serviceOnOwnConnectionType(), G_PRIORITY_DEFAULT, cancel, cb, data,
-                                       "g-flags", G_DBUS_PROXY_FLAGS_NONE, "g-connection", connection.get(), "g-name",
-                                       kBusName, "g-object-path", kServicePath, "g-interface-name",
-                                       kServiceInterface, "flags", SECRET_SERVICE_OPEN_SESSION, nullptr);
-        });
+        if (!await(c, [&](GCancellable* cancel, GAsyncReadyCallback cb, gpointer data) {
+                g_async_initable_new_async(serviceOnOwnConnectionType(), G_PRIORITY_DEFAULT, cancel, cb, data,
+                                           "g-flags", G_DBUS_PROXY_FLAGS_NONE, "g-connection", connection.get(),
+                                           "g-name", kBusName, "g-object-path", kServicePath, "g-interface-name",
+                                           kServiceInterface, "flags", SECRET_SERVICE_OPEN_SESSION, nullptr);
+            })) {
+            if (why) *why = "secret service: no answer in time";
+            return false;
+        }
         Error err;
         GObject* obj = g_async_initable_new_finish(G_ASYNC_INITABLE(c.source), c.result, err.out());
         if (!obj) {
@@ -329,6 +391,7 @@ struct SecretServiceStore::Impl {
 
     template <class Op>
     Keychain::Status withReopen(Op op) {
+        if (away) return Keychain::kNotAvailable;
         Keychain::Status st = op();
         if (st == Keychain::kNotAvailable && reopen()) st = op();
         return st;
@@ -338,12 +401,14 @@ struct SecretServiceStore::Impl {
         out->clear();
         Attributes attrs(query.service, query.account);
         Completion c;
-        await(c, [&](GCancellable* cancel, GAsyncReadyCallback cb, gpointer data) {
-            secret_service_search(service.get(), schema(), attrs.table,
-                                  SecretSearchFlags(SECRET_SEARCH_ALL |
-                                                    (loadSecrets ? SECRET_SEARCH_LOAD_SECRETS : 0)),
-                                  cancel, cb, data);
-        });
+        if (!await(c, [&](GCancellable* cancel, GAsyncReadyCallback cb, gpointer data) {
+                secret_service_search(service.get(), schema(), attrs.table,
+                                      SecretSearchFlags(SECRET_SEARCH_ALL |
+                                                        (loadSecrets ? SECRET_SEARCH_LOAD_SECRETS : 0)),
+                                      cancel, cb, data);
+            })) {
+            return Keychain::kNotAvailable;
+        }
         Error err;
         GList* list = secret_service_search_finish(service.get(), c.result, err.out());
         if (err.e) return statusOf(err.e);
@@ -372,10 +437,12 @@ struct SecretServiceStore::Impl {
     // when the collection that would hold the item is open.
     Keychain::Status notFoundOrLocked() {
         Completion c;
-        await(c, [&](GCancellable* cancel, GAsyncReadyCallback cb, gpointer data) {
-            secret_collection_for_alias(service.get(), SECRET_COLLECTION_DEFAULT, SECRET_COLLECTION_NONE, cancel,
-                                        cb, data);
-        });
+        if (!await(c, [&](GCancellable* cancel, GAsyncReadyCallback cb, gpointer data) {
+                secret_collection_for_alias(service.get(), SECRET_COLLECTION_DEFAULT, SECRET_COLLECTION_NONE, cancel,
+                                            cb, data);
+            })) {
+            return Keychain::kNotAvailable;
+        }
         Error err;
         Ref<SecretCollection> collection(secret_collection_for_alias_finish(c.result, err.out()));
         if (err.e) return statusOf(err.e);
@@ -426,10 +493,13 @@ struct SecretServiceStore::Impl {
         SecretValue* secret = secret_value_new(value.data(), static_cast<gssize>(value.size()), "text/plain");
         std::string label = labelOf(svc, account);
         Completion c;
-        await(c, [&](GCancellable* cancel, GAsyncReadyCallback cb, gpointer data) {
-            secret_service_store(service.get(), schema(), attrs.table, SECRET_COLLECTION_DEFAULT, label.c_str(),
-                                 secret, cancel, cb, data);
-        });
+        if (!await(c, [&](GCancellable* cancel, GAsyncReadyCallback cb, gpointer data) {
+                secret_service_store(service.get(), schema(), attrs.table, SECRET_COLLECTION_DEFAULT, label.c_str(),
+                                     secret, cancel, cb, data);
+            })) {
+            secret_value_unref(secret);
+            return Keychain::kNotAvailable;
+        }
         secret_value_unref(secret);
         return finishItemCall(c, [&](GAsyncResult* r, GError** e) {
             return secret_service_store_finish(service.get(), r, e);
@@ -461,18 +531,22 @@ struct SecretServiceStore::Impl {
                 std::string svc = changes.service.value_or(f.service), account = changes.account.value_or(f.account);
                 Attributes attrs(svc, account);
                 Completion c;
-                await(c, [&](GCancellable* cancel, GAsyncReadyCallback cb, gpointer data) {
-                    secret_item_set_attributes(item, schema(), attrs.table, cancel, cb, data);
-                });
+                if (!await(c, [&](GCancellable* cancel, GAsyncReadyCallback cb, gpointer data) {
+                        secret_item_set_attributes(item, schema(), attrs.table, cancel, cb, data);
+                    })) {
+                    return Keychain::kNotAvailable;
+                }
                 Keychain::Status st = finishItemCall(c, [&](GAsyncResult* r, GError** e) {
                     return secret_item_set_attributes_finish(item, r, e);
                 });
                 if (st != Keychain::kSuccess) return st;
                 std::string label = labelOf(svc, account);
                 Completion l;
-                await(l, [&](GCancellable* cancel, GAsyncReadyCallback cb, gpointer data) {
-                    secret_item_set_label(item, label.c_str(), cancel, cb, data);
-                });
+                if (!await(l, [&](GCancellable* cancel, GAsyncReadyCallback cb, gpointer data) {
+                        secret_item_set_label(item, label.c_str(), cancel, cb, data);
+                    })) {
+                    return Keychain::kNotAvailable;
+                }
                 st = finishItemCall(l, [&](GAsyncResult* r, GError** e) {
                     return secret_item_set_label_finish(item, r, e);
                 });
@@ -482,9 +556,12 @@ struct SecretServiceStore::Impl {
                 SecretValue* secret = secret_value_new(changes.value->data(),
                                                        static_cast<gssize>(changes.value->size()), "text/plain");
                 Completion c;
-                await(c, [&](GCancellable* cancel, GAsyncReadyCallback cb, gpointer data) {
-                    secret_item_set_secret(item, secret, cancel, cb, data);
-                });
+                if (!await(c, [&](GCancellable* cancel, GAsyncReadyCallback cb, gpointer data) {
+                        secret_item_set_secret(item, secret, cancel, cb, data);
+                    })) {
+                    secret_value_unref(secret);
+                    return Keychain::kNotAvailable;
+                }
                 secret_value_unref(secret);
                 Keychain::Status st = finishItemCall(c, [&](GAsyncResult* r, GError** e) {
                     return secret_item_set_secret_finish(item, r, e);
@@ -501,9 +578,11 @@ struct SecretServiceStore::Impl {
         for (const auto& f : found) {
             SecretItem* item = f.item.get();
             Completion c;
-            await(c, [&](GCancellable* cancel, GAsyncReadyCallback cb, gpointer data) {
-                secret_item_delete(item, cancel, cb, data);
-            });
+            if (!await(c, [&](GCancellable* cancel, GAsyncReadyCallback cb, gpointer data) {
+                    secret_item_delete(item, cancel, cb, data);
+                })) {
+                return Keychain::kNotAvailable;
+            }
             Keychain::Status st = finishItemCall(c, [&](GAsyncResult* r, GError** e) {
                 return secret_item_delete_finish(item, r, e);
             });

@@ -39,7 +39,8 @@ public:
     static std::unique_ptr<SecretServiceStore> open(const std::string& busAddress, double timeout,
                                                     std::string* why);
 
-    // Bounds the calls made while it lives by one deadline `timeout` seconds away.
+    // Bounds the calls made while it lives by one deadline `timeout` seconds
+    // away, or the provider leaving the bus, whichever comes first.
     class Scope {
     public:
         Scope(SecretServiceStore& store, double timeout);
@@ -52,8 +53,10 @@ public:
     };
 
     // The operations answer as Keychain's do. A locked collection answers
-    // kInteractionNotAllowed (never "not found"); a provider that fails or does
-    // not answer in time answers kNotAvailable. Every call must be made inside a Scope.
+    // kInteractionNotAllowed (never "not found"); a provider that fails, does
+    // not answer in time or leaves the bus during a call answers kNotAvailable,
+    // and after a Scope cut short that way, every call does at once until a
+    // provider takes the service's name again. Every call must be made inside a Scope.
     Status copyMatching(const KeychainQuery& query, std::vector<KeychainItem>* items);
     Status add(const std::string& service, const std::string& account, const std::string& value);
     Status update(const KeychainQuery& query, const KeychainChanges& changes);

@@ -34,25 +34,40 @@ eval "$cmdline" >/dev/null 2>&1 || fail "the Exec line does not start the progra
 # the Exec line names it as one argument, escaped by the desktop entry rules
 # (in the quotes ", `, $ and \ take a backslash, every backslash of the
 # value is doubled, % is %%), and a | does not stop the install.
-odd="$work/a\"b \$(id) 100% |x\\y\`z"
+odd="$work/a\"b \$(id) |x\\y\`z"
 mkdir -p "$odd"
 XDG_DATA_HOME="$work/odd-share" bash "$here/scripts/install-desktop-entry.sh" "$odd/leafbright" >/dev/null ||
     fail "no entry for a program under $odd"
-expected='Exec="'"$work"'/a\\"b \\$(id) 100%% |x\\\\y\\`z/leafbright" %f'
+expected='Exec="'"$work"'/a\\"b \\$(id) |x\\\\y\\`z/leafbright" %f'
 grep -qxF "$expected" "$work/odd-share/applications/leafbright.desktop" ||
     fail "Exec for $odd: $(grep '^Exec=' "$work/odd-share/applications/leafbright.desktop")"
-# And a desktop that reads the entry (GLib's) starts that very program with
-# the book. (GLib looks the program up before it reads %%, so this one's
-# path has no %.)
+[ ! -e "$work/odd-share/applications/leafbright" ] || fail "a link where none is needed"
+# A program whose path holds %: GLib looks the program up before it reads
+# %%, so Exec names a link to it beside the entry, and a desktop that reads
+# the entry (GLib's) starts the program through it with the book.
+run="$work/b\"c \$(id) 100% |x\\y\`z"
+mkdir -p "$run"
+printf '#!/bin/sh\nprintf "%%s\\n" "$0" "$@" > "%s"\n' "$work/said" > "$run/leafbright"
+chmod +x "$run/leafbright"
+XDG_DATA_HOME="$work/run-share" bash "$here/scripts/install-desktop-entry.sh" "$run/leafbright" >/dev/null ||
+    fail "no entry for a program under $run"
+link="$work/run-share/applications/leafbright"
+grep -qxF "Exec=\"$link\" %f" "$work/run-share/applications/leafbright.desktop" ||
+    fail "Exec for $run: $(grep '^Exec=' "$work/run-share/applications/leafbright.desktop")"
+[ "$(readlink "$link")" = "$run/leafbright" ] || fail "the link leads to $(readlink "$link")"
 if command -v gio >/dev/null; then
-    run="$work/b\"c \$(id) |x\\y\`z"
-    mkdir -p "$run"
     mkfifo "$work/said"
-    printf '#!/bin/sh\nprintf "%%s\\n" "$0" "$@" > "%s"\n' "$work/said" > "$run/leafbright"
-    chmod +x "$run/leafbright"
-    XDG_DATA_HOME="$work/run-share" bash "$here/scripts/install-desktop-entry.sh" "$run/leafbright" >/dev/null
     gio launch "$work/run-share/applications/leafbright.desktop" "$book" || fail "gio does not take the entry for $run"
     said=$(timeout 20 cat "$work/said") || fail "the program under $run was not started"
-    [ "$said" = "$run/leafbright"$'\n'"$book" ] || fail "started as: $said"
+    [ "$said" = "$link"$'\n'"$book" ] || fail "started as: $said"
 fi
+# A data folder whose own path holds % has a link whose path holds it too:
+# written %% there, as in every Exec line.
+XDG_DATA_HOME="$work/100%share" bash "$here/scripts/install-desktop-entry.sh" "$run/leafbright" >/dev/null ||
+    fail "no entry in $work/100%share"
+grep -qxF "Exec=\"$work/100%%share/applications/leafbright\" %f" "$work/100%share/applications/leafbright.desktop" ||
+    fail "Exec in $work/100%share: $(grep '^Exec=' "$work/100%share/applications/leafbright.desktop")"
+# Installed again from a path without %, the link goes.
+XDG_DATA_HOME="$work/run-share" bash "$here/scripts/install-desktop-entry.sh" "$odd/leafbright" >/dev/null
+[ ! -e "$link" ] && [ ! -L "$link" ] || fail "the old link stayed"
 echo "desktop entry: ok"

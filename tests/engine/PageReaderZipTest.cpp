@@ -348,6 +348,9 @@ TEST_F(ZipReaderTest, InnerArchivesAreListedAndExtractedBesideTheBookWithoutRepl
     EXPECT_EQ(readFile(out.file("inner 2.cbz")), "mine too");
     EXPECT_FALSE(sys::FileManager::fileExists(src.file("elsewhere.cbz"))) << "the link was not followed";
     ASSERT_EQ(readFile(out.file("inner 4.cbz")), original);
+    EXPECT_EQ(std::filesystem::status(out.file("inner 4.cbz")).permissions() & std::filesystem::perms::all,
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write)
+        << "readable by others";
     auto extracted = open(out.file("inner 4.cbz"));
     expectPage(*extracted, 1, 1);
 

@@ -2,6 +2,8 @@
 
 #include "foundation/QNKeyChain.h"
 #include "platform/core/Keychain.h"
+#include "tests/platform/core/SecretSession.h"
+#include "tests/support/TestHome.h"
 
 namespace {
 
@@ -158,6 +160,33 @@ TEST_F(QNKeyChainTest, DeletingByServiceByAddressAndEverything) {
 
     QNKeyChain::deleteAll();
     EXPECT_TRUE(QNKeyChain::listAllURL().empty());
+}
+
+TEST_F(QNKeyChainTest, APasswordSavedWhileTheSecretStoreIsAwayIsKeptInTheFile) {
+    if (auto why = test::SecretSession::unavailableReason(); !why.empty()) GTEST_SKIP() << why;
+    test::SecretSession session;
+    ASSERT_TRUE(session.ok()) << session.error();
+    ASSERT_TRUE(session.startFailingProvider(test::SecretSession::Failure::LeavesTheBus));
+    test::TempDir dir("away");
+    auto store = sys::Keychain::preferringSecretService(dir.file("keychain.txt"), session.address());
+    ASSERT_TRUE(store->usesSecretService());
+    sys::Keychain::setShared(store);
+    // The store leaves while the password is stored; it cannot tell whether
+    // it held one, and the password goes to the file.
+    EXPECT_TRUE(QNKeyChain::addOrUpdatePassword("pw", "site", "MediaServer"));
+    EXPECT_EQ(QNKeyChain::getPasswordWithAccount("site", std::string("MediaServer")), "pw");
+    EXPECT_TRUE(QNKeyChain::addOrUpdatePassword("pw2", "site", "MediaServer"));
+    EXPECT_EQ(QNKeyChain::getPasswordWithAccount("site", std::string("MediaServer")), "pw2");
+    // Away from now on: another site's password, which the store might
+    // hold, goes to the file too.
+    EXPECT_TRUE(QNKeyChain::addOrUpdatePassword("pw3", "site3", "MediaServer"));
+    EXPECT_EQ(QNKeyChain::getPasswordWithAccount("site3", std::string("MediaServer")), "pw3");
+    std::vector<sys::KeychainItem> inFile;
+    ASSERT_EQ(sys::Keychain::atPath(dir.file("keychain.txt"))->copyMatching(sys::KeychainQuery{}, &inFile),
+              sys::Keychain::kSuccess);
+    ASSERT_EQ(inFile.size(), 2u);
+    EXPECT_EQ(inFile[0].value, "pw2");
+    EXPECT_EQ(inFile[1].value, "pw3");
 }
 
 }  // namespace

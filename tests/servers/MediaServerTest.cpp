@@ -541,6 +541,30 @@ TEST(MediaServerLimits, ARequestWithABodyIsAnsweredAndClosedAtOnce) {
         ASSERT_TRUE(closed) << heads[i % 3];
         EXPECT_EQ(answer.rfind("HTTP/1.1 413", 0), 0u) << answer;
     }
+    // Headers a proxy in front would read another way: a second length or
+    // host, a space before the colon, a folded line. Refused and closed, so
+    // that what follows is never taken for a second request.
+    fs::create_directories(dir.file("sub"));
+    const std::string next = "GET /a.cbz HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+    const std::string twoWays[] = {
+        "GET /sub/ HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 0\r\nContent-Length: 40\r\n\r\n" + next,
+        "GET /sub/ HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length : 40\r\n\r\n" + next,
+        "GET /sub/ HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length:\r\n 40\r\n\r\n" + next,
+        "GET /sub/ HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Pad: a\r\n Content-Length: 40\r\n\r\n" + next,
+        "GET /sub/ HTTP/1.1\r\nHost: 127.0.0.1\r\nTransfer-Encoding:\r\n chunked\r\n\r\n" + next,
+        "GET /sub/ HTTP/1.1\r\nHost: 127.0.0.1\r\nHost: evil.example\r\n\r\n",
+    };
+    for (const auto& request : twoWays) {
+        const int fd = connectFrom("127.0.0.1", server.port());
+        ASSERT_GE(fd, 0);
+        bool closed = false;
+        const std::string answer = answerUntilClosed(fd, request, closed);
+        ::close(fd);
+        EXPECT_TRUE(closed) << request;
+        EXPECT_EQ(answer.rfind("HTTP/1.1 400", 0), 0u) << request << answer;
+        EXPECT_EQ(answer.find("HTTP/1.1", 1), std::string::npos) << request << answer;
+    }
+
     // A request without one is served as ever, an empty body included.
     EXPECT_EQ(statusOf("http://127.0.0.1:" + std::to_string(server.port()) + "/a.cbz", "-H 'Content-Length: 0'"),
               200);

@@ -241,6 +241,31 @@ TEST_F(BookViewTapsTest, ALinkDefersTheFunctionOfItsOwnTapOnly) {
     driver->key(" ");
     EXPECT_EQ(viewer->take(), 2);
     EXPECT_EQ(viewer->linkSheets.size(), 2u);
+
+    // Only web and mail addresses are offered; a local file or another
+    // program's scheme is never made into a web address, and the tap does
+    // what it would without a link.
+    for (const char* other : {"file:///etc/passwd", "FILE:/home/u/x.cbz", "smb://nas/share", "javascript:alert(1)"}) {
+        driver->advance(0.2);
+        viewer->linkHere = other;
+        EXPECT_EQ(tapAt(120, 200), 1) << other;
+        EXPECT_FALSE(viewer->uriToOpen()) << other;
+    }
+    EXPECT_EQ(viewer->linkSheets.size(), 2u);
+    const std::pair<const char*, const char*> offered[] = {
+        {"mailto:a@example.com", "mailto:a@example.com"},
+        {"HTTPS://example.com/c", "HTTPS://example.com/c"},
+        {"www.example.com:8080/d", "http://www.example.com:8080/d"},
+    };
+    for (const auto& [link, shown] : offered) {
+        driver->advance(0.2);
+        viewer->linkHere = link;
+        EXPECT_EQ(tapAt(120, 200), 0) << link;
+        ASSERT_FALSE(viewer->linkSheets.empty());
+        EXPECT_EQ(viewer->linkSheets.back(), shown);
+        viewer->linkSheetClicked(false);
+        EXPECT_EQ(viewer->take(), 1);
+    }
 }
 
 TEST_F(BookViewTapsTest, KeysUseTheShortcutListButSpaceAlwaysTurns) {

@@ -258,4 +258,43 @@ TEST_F(SecretKeychainTest, AHungProviderCostsOneBoundedWait) {
     EXPECT_LT(seconds(start), 1.0);
 }
 
+TEST_F(SecretKeychainTest, AProviderThatFailsMidCallCostsOneBoundedWaitAndTheFileKeepsWhatIsAdded) {
+    using Failure = test::SecretSession::Failure;
+    std::shared_ptr<Keychain> left;
+    for (Failure how : {Failure::StopsAnswering, Failure::LeavesTheBus}) {
+        const std::string name = how == Failure::StopsAnswering ? "stops.txt" : "leaves.txt";
+        SCOPED_TRACE(name);
+        ASSERT_TRUE(session_->startFailingProvider(how));
+        auto k = open(name);
+        ASSERT_TRUE(k->usesSecretService());
+
+        // Asked to store, it prompts and then fails: the item goes to the
+        // file, as without a store, after one bounded wait at most.
+        auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(k->add("MediaServer", "site", "pässword"), Keychain::kSuccess);
+        EXPECT_LT(seconds(start), Keychain::kSecretServiceTimeout + 1.5);
+        // One that leaves is not waited for until the deadline.
+        if (how == Failure::LeavesTheBus) EXPECT_LT(seconds(start), Keychain::kSecretServiceTimeout - 0.5);
+        EXPECT_EQ(valueOf(*Keychain::atPath(dir_.file(name)), "MediaServer", "site"), "pässword");
+        EXPECT_EQ(std::filesystem::status(dir_.file(name)).permissions() & std::filesystem::perms::all,
+                  std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+
+        // While it is away, what the file keeps is found and changed there at
+        // once; anything else is unknown, not missing.
+        start = std::chrono::steady_clock::now();
+        EXPECT_EQ(k->update(KeychainQuery{"MediaServer", "site"}, KeychainChanges{{}, {}, "new"}), Keychain::kSuccess);
+        EXPECT_EQ(valueOf(*k, "MediaServer", "site"), "new");
+        EXPECT_EQ(k->copyMatching(KeychainQuery{"other", "acc"}, nullptr), Keychain::kNotAvailable);
+        EXPECT_LT(seconds(start), 1.0);
+        ASSERT_TRUE(session_->stopFailingProvider());
+        left = k;
+    }
+
+    // A provider takes the name again: what the file kept moves into it.
+    ASSERT_TRUE(session_->startKeyring()) << session_->error();
+    EXPECT_EQ(valueOf(*left, "MediaServer", "site"), "new");
+    EXPECT_FALSE(fileExists("leaves.txt"));
+    EXPECT_EQ(valueOf(*open("other.txt"), "MediaServer", "site"), "new");
+}
+
 }  // namespace

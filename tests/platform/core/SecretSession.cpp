@@ -1,5 +1,7 @@
 #include "tests/platform/core/SecretSession.h"
 
+#include "tests/support/BusServiceThread.h"
+
 #include <gio/gio.h>
 
 #include <cerrno>
@@ -7,6 +9,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
+#include <memory>
 #include <poll.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
@@ -162,6 +165,7 @@ SecretSession::SecretSession() : root_("secrets") {
 }
 
 SecretSession::~SecretSession() {
+    standIn_.reset();
     closeConnection(silent_);
     stop(keyring_);
     closeConnection(connection_);
@@ -285,6 +289,121 @@ bool SecretSession::startSilentOwner() {
     g_variant_get(reply, "(u)", &result);
     g_variant_unref(reply);
     return result == 1;
+}
+
+namespace {
+
+constexpr const char* kStandInXml =
+    "<node>"
+    "<interface name='org.freedesktop.Secret.Service'>"
+    "<method name='OpenSession'><arg type='s' direction='in'/><arg type='v' direction='in'/>"
+    "<arg type='v' direction='out'/><arg type='o' direction='out'/></method>"
+    "<method name='SearchItems'><arg type='a{ss}' direction='in'/><arg type='ao' direction='out'/>"
+    "<arg type='ao' direction='out'/></method>"
+    "<method name='ReadAlias'><arg type='s' direction='in'/><arg type='o' direction='out'/></method>"
+    "<method name='CreateCollection'><arg type='a{sv}' direction='in'/><arg type='s' direction='in'/>"
+    "<arg type='o' direction='out'/><arg type='o' direction='out'/></method>"
+    "</interface>"
+    "<interface name='org.freedesktop.Secret.Collection'>"
+    "<method name='CreateItem'><arg type='a{sv}' direction='in'/><arg type='(oayays)' direction='in'/>"
+    "<arg type='b' direction='in'/><arg type='o' direction='out'/><arg type='o' direction='out'/></method>"
+    "<property name='Locked' type='b' access='read'/>"
+    "<property name='Items' type='ao' access='read'/>"
+    "</interface>"
+    "<interface name='org.freedesktop.Secret.Prompt'>"
+    "<method name='Prompt'><arg type='s' direction='in'/></method>"
+    "<method name='Dismiss'/>"
+    "<signal name='Completed'><arg type='b'/><arg type='v'/></signal>"
+    "</interface>"
+    "</node>";
+constexpr const char* kCollectionPath = "/org/freedesktop/secrets/collection/login";
+constexpr const char* kPromptPath = "/org/freedesktop/secrets/prompt/p1";
+
+struct StandIn {
+    SecretSession::Failure how;
+    GDBusConnection* bus = nullptr;
+    // Calls it never answers, kept so that they are answered by nobody.
+    std::vector<GDBusMethodInvocation*> unanswered;
+    ~StandIn() {
+        for (auto* i : unanswered) g_object_unref(i);
+    }
+
+    static void call(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar* method,
+                     GVariant* parameters, GDBusMethodInvocation* invocation, gpointer data) {
+        auto* self = static_cast<StandIn*>(data);
+        if (std::strcmp(method, "OpenSession") == 0) {
+            const gchar* algorithm = nullptr;
+            g_variant_get(parameters, "(&sv)", &algorithm, nullptr);
+            if (std::strcmp(algorithm, "plain") != 0) {
+                g_dbus_method_invocation_return_dbus_error(invocation, "org.freedesktop.DBus.Error.NotSupported",
+                                                           "plain only");
+                return;
+            }
+            g_dbus_method_invocation_return_value(
+                invocation, g_variant_new("(vo)", g_variant_new_string(""), "/org/freedesktop/secrets/session/s1"));
+        } else if (std::strcmp(method, "SearchItems") == 0) {
+            const gchar* none[] = {nullptr};
+            g_dbus_method_invocation_return_value(invocation, g_variant_new("(^ao^ao)", none, none));
+        } else if (std::strcmp(method, "ReadAlias") == 0) {
+            g_dbus_method_invocation_return_value(invocation, g_variant_new("(o)", kCollectionPath));
+        } else if (std::strcmp(method, "CreateCollection") == 0) {
+            g_dbus_method_invocation_return_value(invocation, g_variant_new("(oo)", kCollectionPath, "/"));
+        } else if (std::strcmp(method, "CreateItem") == 0) {
+            g_dbus_method_invocation_return_value(invocation, g_variant_new("(oo)", "/", kPromptPath));
+        } else {
+            // Prompt, or the Dismiss sent when the caller gives up on it.
+            self->unanswered.push_back(G_DBUS_METHOD_INVOCATION(g_object_ref(invocation)));
+            if (self->how == SecretSession::Failure::LeavesTheBus) g_dbus_connection_close(self->bus, nullptr, nullptr, nullptr);
+        }
+    }
+
+    // The collection's: open, and empty.
+    static GVariant* property(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar* name, GError**,
+                              gpointer) {
+        if (std::strcmp(name, "Locked") == 0) return g_variant_new_boolean(FALSE);
+        return g_variant_new_objv(nullptr, 0);
+    }
+};
+
+}  // namespace
+
+bool SecretSession::startFailingProvider(Failure how) {
+    if (!ok()) return false;
+    auto standIn = std::make_shared<StandIn>();
+    standIn->how = how;
+    bool owned = false;
+    standIn_ = std::make_unique<BusServiceThread>(address_, [standIn, &owned](GDBusConnection* bus) {
+        if (!bus) return;
+        standIn->bus = bus;
+        static const GDBusInterfaceVTable vtable = {&StandIn::call, &StandIn::property, nullptr, {}};
+        GDBusNodeInfo* info = g_dbus_node_info_new_for_xml(kStandInXml, nullptr);
+        if (!info) return;
+        // `standIn` lives as long as this thread's set-up, which outlives the connection.
+        g_dbus_connection_register_object(bus, "/org/freedesktop/secrets", info->interfaces[0], &vtable,
+                                          standIn.get(), nullptr, nullptr);
+        for (const char* path : {kCollectionPath, "/org/freedesktop/secrets/aliases/default"})
+            g_dbus_connection_register_object(bus, path, info->interfaces[1], &vtable, standIn.get(), nullptr,
+                                              nullptr);
+        g_dbus_connection_register_object(bus, kPromptPath, info->interfaces[2], &vtable, standIn.get(), nullptr,
+                                          nullptr);
+        g_dbus_node_info_unref(info);
+        GVariant* reply = g_dbus_connection_call_sync(bus, "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                                      "org.freedesktop.DBus", "RequestName",
+                                                      g_variant_new("(su)", kSecretsName, 4u), G_VARIANT_TYPE("(u)"),
+                                                      G_DBUS_CALL_FLAGS_NONE, kWaitMs, nullptr, nullptr);
+        guint32 result = 0;
+        if (reply) {
+            g_variant_get(reply, "(u)", &result);
+            g_variant_unref(reply);
+        }
+        owned = result == 1;
+    });
+    return owned;
+}
+
+bool SecretSession::stopFailingProvider() {
+    standIn_.reset();
+    return waitForOwner(false);
 }
 
 }  // namespace test

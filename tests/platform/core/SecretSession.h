@@ -2,12 +2,15 @@
 
 #include "tests/support/TestHome.h"
 
+#include <memory>
 #include <string>
 #include <sys/types.h>
 
 typedef struct _GDBusConnection GDBusConnection;
 
 namespace test {
+
+class BusServiceThread;
 
 // A private session bus with, when asked, a headless gnome-keyring on it whose
 // login keyring is unlocked by a password: a secret store that is nobody's
@@ -38,6 +41,16 @@ public:
     // Takes the secret service's name and never answers a call (a hung provider).
     bool startSilentOwner();
 
+    // How the stand-in provider fails once it has been opened: asked to store
+    // an item, it hands out a prompt, and when prompted it never answers again,
+    // or leaves the bus without answering.
+    enum class Failure { StopsAnswering, LeavesTheBus };
+    // Takes the secret service's name with a stand-in that opens a session
+    // and finds nothing stored, then fails `how`.
+    bool startFailingProvider(Failure how);
+    // Ends the stand-in and returns once the name is free again.
+    bool stopFailingProvider();
+
 private:
     bool waitForOwner(bool owned);
 
@@ -48,6 +61,7 @@ private:
     pid_t keyring_ = -1;
     GDBusConnection* connection_ = nullptr;
     GDBusConnection* silent_ = nullptr;
+    std::unique_ptr<BusServiceThread> standIn_;
 };
 
 }  // namespace test
