@@ -205,7 +205,7 @@ bool ZipCreate::createZip(const std::string& zipPath, const std::string& basePat
         entries.push_back(std::move(e));
     }
 
-    int fd = ::open(zipPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    int fd = ::open(zipPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd < 0) {
         setError(error, errno);
         return false;

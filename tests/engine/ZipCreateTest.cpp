@@ -12,6 +12,7 @@
 #include <fcntl.h>
 #include <random>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -76,6 +77,10 @@ TEST_F(ZipCreateTest, EmptyListWritesOnlyTheEndRecord) {
     ASSERT_TRUE(ZipCreate::createZip(zip(), base(), {}, &ec)) << ec.message();
     const std::string z = slurp(zip());
     EXPECT_EQ(z, std::string("PK\x05\x06", 4) + std::string(18, '\0'));
+    // A book of the library is the user's alone, whatever the umask.
+    struct stat st {};
+    ASSERT_EQ(::stat(zip().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
 }
 
 TEST_F(ZipCreateTest, StoredLayoutFieldByField) {
