@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <poll.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
@@ -61,4 +63,16 @@ std::string FuzzEnvironment::writeFile(const std::string& name, std::span<const 
 
 void FuzzEnvironment::settle() {
     sys::RunLoop::main().drain();
+}
+
+void FuzzEnvironment::sendAndShutDown(int fd, std::span<const uint8_t> data) {
+    size_t sent = 0;
+    while (sent < data.size()) {
+        pollfd p{fd, POLLOUT, 0};
+        if (::poll(&p, 1, 2000) <= 0) break;
+        const ssize_t n = ::send(fd, data.data() + sent, data.size() - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n <= 0) break;
+        sent += size_t(n);
+    }
+    ::shutdown(fd, SHUT_WR);
 }

@@ -19,4 +19,7 @@ public:
     // Runs what the input's work posted to the main loop, so that nothing
     // piles up between inputs.
     static void settle();
+    // Sends what the peer takes of `data` on the connected socket `fd` (a
+    // peer that stops reading ends it), then closes the sending side.
+    static void sendAndShutDown(int fd, std::span<const uint8_t> data);
 };

@@ -52,15 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (fd < 0 || ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) std::abort();
     // The reader takes at most its own bound; what it leaves unread is
     // dropped with the connection.
-    size_t sent = 0;
-    while (sent < size) {
-        pollfd p{fd, POLLOUT, 0};
-        if (::poll(&p, 1, 2000) <= 0) break;
-        const ssize_t n = ::send(fd, data + sent, size - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (n <= 0) break;
-        sent += size_t(n);
-    }
-    ::shutdown(fd, SHUT_WR);
+    FuzzEnvironment::sendAndShutDown(fd, {data, size});
     // The answer comes from the main loop once it took the address, or at
     // once from the reader when it refused.
     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);

@@ -73,15 +73,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     addr.sin_port = htons(uint16_t(std::stoi(redirect.substr(17))));
     if (fd < 0 || ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) std::abort();
-    size_t sent = 0;
-    while (sent < request.size()) {
-        pollfd p{fd, POLLOUT, 0};
-        if (::poll(&p, 1, 2000) <= 0) break;
-        const ssize_t n = ::send(fd, request.data() + sent, request.size() - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (n <= 0) break;
-        sent += size_t(n);
-    }
-    ::shutdown(fd, SHUT_WR);
+    FuzzEnvironment::sendAndShutDown(fd, {reinterpret_cast<const uint8_t*>(request.data()), request.size()});
     // The listener answers every connection and closes it.
     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     char sink[4096];
