@@ -419,6 +419,8 @@ void DesktopShell::handle(const SDL_Event& e) {
         // Showing the window writes its size hints anew.
         if (e.window.event == SDL_WINDOWEVENT_SHOWN) keepMinimumSize();
         if (e.window.event == SDL_WINDOWEVENT_SIZE_CHANGED) sizeChanged(e.window.data1, e.window.data2);
+        // Maximised again after full screen: sizes from now on are its own.
+        if (e.window.event == SDL_WINDOWEVENT_MAXIMIZED && !isFullscreen()) fullscreenFromMaximized_ = false;
         if (sdlWindow_) {
             auto& app = ui::Application::shared();
             const bool focus = (SDL_GetWindowFlags(sdlWindow_) & SDL_WINDOW_INPUT_FOCUS) != 0;
