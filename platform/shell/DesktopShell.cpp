@@ -211,7 +211,11 @@ void DesktopShell::setFullscreen(bool on) {
     SDL_SetWindowFullscreen(sdlWindow_, on ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0);
     if (!on && fullscreenFromMaximized_) {
         // Back to the state it came from: a maximised window is maximised
-        // again (its size then comes as a size event).
+        // again (its size then comes as a size event), over the size it
+        // had under it, which the window manager gives back when it is no
+        // longer maximised.
+        const ui::Size under = windowedSize_;
+        SDL_SetWindowSize(sdlWindow_, px(under.width), px(under.height));
         keepMinimumSize();
         SDL_MaximizeWindow(sdlWindow_);
     } else if (!on) {
