@@ -886,9 +886,13 @@ std::shared_ptr<const BookPage> BookReaderEx::composeWithReader(PageReader& read
     const double screenScale = snap.screenScale > 0 ? snap.screenScale : 1.0;
     bool divide = !snap.isThumbsCreateMode && v.isDivisionPage_Local;
     const bool stretch = v.isNoAspectFill_Local;
-    const bool singleFirst = (r.targetPage == 0 && (op == PageLoadRequest::kJumpForward || op == PageLoadRequest::kCompose))
-                                 ? v.isSingleViewFirstPage_Local
-                                 : false;
+    // A jump or a fresh view (not a step from the view on the screen) is
+    // placed by itself: with the first page alone, a jump to it shows it
+    // whole, and the others pair as (1, 2), (3, 4)... whatever the way in.
+    const bool placed = op != PageLoadRequest::kNext && op != PageLoadRequest::kPrevious &&
+                        op != PageLoadRequest::kNextOnePage && op != PageLoadRequest::kPreviousOnePage;
+    const bool firstAlone = v.isSingleViewFirstPage_Local;
+    const bool singleFirst = r.targetPage == 0 && placed && firstAlone;
     if (singleFirst) divide = false;
     const bool twoUp = v.isDoubleTruck_Local && r.targetSize.width > r.targetSize.height;
     double centre = v.centerSpace_Local;
@@ -898,6 +902,9 @@ std::shared_ptr<const BookPage> BookReaderEx::composeWithReader(PageReader& read
     const bool swapPair = v.isExchangeDoublePage;
     if (twoUp) divide = false;
     const bool pairing = twoUp && !stretch && !singleFirst;
+    // The pages of a pair with the first page alone: an odd page and the
+    // one after it.
+    const bool pairByParity = pairing && firstAlone && placed;
     // The budget is in device pixels; load sizes are in points.
     const double budget = snap.maxImageLength / (screenScale * screenScale);
 
@@ -1044,10 +1051,13 @@ std::shared_ptr<const BookPage> BookReaderEx::composeWithReader(PageReader& read
     // width as a single page does.
     auto tooTallToPair = [](gfx::Size s) { return s.height > kMaxPairedPageAspect * s.width; };
     if (pairing && !(main.size.width > main.size.height) && !tooTallToPair(main.size)) {
-        const int partner = op == PageLoadRequest::kPrevious ? page - 1 : page + 1;
+        const int partner = pairByParity ? (page % 2 == 1 ? page + 1 : page - 1)
+                            : op == PageLoadRequest::kPrevious ? page - 1
+                                                               : page + 1;
         Prepared other;
         int otherResult = PageReader::kResultFailed;
-        if (partner >= 0 && partner < count && preparePage(reader, partner, clip, other, otherResult, viewNeed) &&
+        if (partner >= 0 && partner < count && !(firstAlone && (partner == 0 || page == 0)) &&
+            preparePage(reader, partner, clip, other, otherResult, viewNeed) &&
             !(other.size.width > other.size.height) && !tooTallToPair(other.size)) {
             CompositionScope composing;
             const gfx::Size pairSize{2 * std::max(main.size.width, other.size.width) / (1 - centre),
@@ -1073,7 +1083,8 @@ std::shared_ptr<const BookPage> BookReaderEx::composeWithReader(PageReader& read
             gfx::ImageRef mainImage = render(main, page, mainLinks);
             gfx::ImageRef otherImage = render(other, partner, otherLinks);
             if (!mainImage || !otherImage) return fail(PageReader::kResultFailed);
-            const bool flip = op == PageLoadRequest::kPrevious ? !leftBound : leftBound;
+            // The lower page of a pair is on the binding's side.
+            const bool flip = partner < page ? !leftBound : leftBound;
             const bool partnerLeft = swapPair == flip;
             if (pdfReader) {
                 const gfx::Size px = pixels(loadSize, screenScale);

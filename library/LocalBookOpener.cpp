@@ -570,6 +570,11 @@ bool LocalBookOpener::askForPassword(const std::string& pathFromBooks, const std
     auto l = list();
     auto* nav = l ? l->navigationController() : nullptr;
     if (!nav) return false;
+    // Asked on the way from a reading screen to the next book, the bar that
+    // screen hid comes back: the password screen has its title and its way
+    // back, and the list has its own when it shows again.
+    nav->setNavigationBarHidden(false, false);
+    if (ui::NavigationBar* bar = nav->navigationBar()) bar->setAlpha(1.0);
     nav->pushViewController(screen, animated);
     return true;
 }

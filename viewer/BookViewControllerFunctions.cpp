@@ -19,6 +19,7 @@
 #include "platform/ui/NavigationItem.h"
 #include "platform/ui/PhotoAlbum.h"
 #include "platform/ui/TransitionCoordinator.h"
+#include "platform/ui/InFrontKeyScope.h"
 #include "platform/ui/Window.h"
 #include "viewer/BookViewControllerInternal.h"
 #include "viewer/PageReload.h"
@@ -347,7 +348,14 @@ const std::vector<std::string>& BookViewController::shortcutKeys() {
 
 std::vector<ui::KeyCommand> BookViewController::keyCommands() const {
     if (goingCloseBook_) return {};
-    return keyboardCommands_;
+    // Escape with nothing in front of the page closes the book: no key for
+    // what is in front only.
+    const bool closesBook = !isSubFunctionMenuShown_ && !isOpenSlidershowMenu_ && !isOpenBar_;
+    if (!closesBook || !ui::InFrontKeyScope::active()) return keyboardCommands_;
+    std::vector<ui::KeyCommand> keys;
+    for (const ui::KeyCommand& k : keyboardCommands_)
+        if (k.input != ui::KeyInput::escape) keys.push_back(k);
+    return keys;
 }
 
 void BookViewController::handleCommand(const std::string& input) {

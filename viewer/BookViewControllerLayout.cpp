@@ -268,7 +268,12 @@ void BookViewController::setDisableDisplayView() {
 }
 
 void BookViewController::scrollViewWillBeginZooming(ui::ScrollView& sv, ui::View*) {
-    if (&sv == scrollView_.get()) setDisableDisplayView();
+    if (&sv != scrollView_.get()) return;
+    // A reload for the zoom before (a wheel notch after a pause) would put
+    // that zoom back under this one: it is dropped, and this zoom's end
+    // reloads.
+    cancelReloads(false);
+    setDisableDisplayView();
 }
 
 void BookViewController::scrollViewDidEndZooming(ui::ScrollView& sv, ui::View*, double scale) {

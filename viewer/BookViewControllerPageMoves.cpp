@@ -511,7 +511,11 @@ void BookViewController::reloadPageFinish(const ReloadOutput& out) {
     // A page that moved on meanwhile is never replaced by the older one.
     if (out.generation != pageGeneration_ || out.basedOn != displayBookPage_ || moveLoadInFlight_ || isMovingPage_)
         return;
-    if (!out.page || out.page->targetPage != page_) return;
+    if (!out.page) return;
+    // The view composed afresh may pair the page with the one before it
+    // (the first page alone shifts the pairs): it starts there then.
+    const bool pairedBefore = out.page->is2PageLoaded && out.page->targetPage + 1 == page_;
+    if (out.page->targetPage != page_ && !pairedBefore) return;
     if (out.usedChangeDoubleTruckMode) isChangeDoubleTruckMode_ = false;
 
     auto old = scrollView_;
@@ -523,6 +527,11 @@ void BookViewController::reloadPageFinish(const ReloadOutput& out) {
     displayBookPage_ = out.page;
     centerPosForReload_ = out.centerPosForReload;
     const auto& page = *displayBookPage_;
+    if (pairedBefore) {
+        page_ = clampPage(page.targetPage);
+        if (bookToolView_) bookToolView_->onMovePage(page_, true);
+        storeReadingPosition();
+    }
 
     auto screen = makeScreen(old->frame(), page.originalSize);
     auto image = std::make_shared<ui::ImageView>(ui::Rect(0, 0, 10, 10));

@@ -6,6 +6,7 @@
 #include "platform/core/RunLoop.h"
 #include "platform/graphics/Canvas.h"
 #include "platform/ui/KeyCommand.h"
+#include "platform/ui/InFrontKeyScope.h"
 #include "platform/ui/ScrollView.h"
 
 #include <SDL.h>
@@ -182,7 +183,7 @@ void DesktopShell::syncSize() {
     const ui::Size b = window_.bounds().size;
     if (b == syncedSize_ || isFullscreen()) return;
     syncedSize_ = b;
-    if (!isMaximized()) windowedSize_ = b;
+    if (!isMaximized() && !fullscreenFromMaximized_) windowedSize_ = b;
     SDL_SetWindowSize(sdlWindow_, px(b.width), px(b.height));
     keepMinimumSize();
 }
@@ -192,8 +193,10 @@ void DesktopShell::sizeChanged(int width, int height) {
     // The window's pixels, as points of the layout.
     const ui::Size size{std::round(width / scale_), std::round(height / scale_)};
     // A maximised window keeps the size under it (the window manager says
-    // it is maximised before it gives the new size).
-    if (!isFullscreen() && !isMaximized()) windowedSize_ = size;
+    // it is maximised before it gives the new size), also through full
+    // screen until it is maximised again.
+    if (isMaximized() && !isFullscreen()) fullscreenFromMaximized_ = false;
+    if (!isFullscreen() && !isMaximized() && !fullscreenFromMaximized_) windowedSize_ = size;
     needsFrame_ = true;
     if (size == syncedSize_ && size == window_.bounds().size) return;
     syncedSize_ = size;
@@ -202,10 +205,20 @@ void DesktopShell::sizeChanged(int width, int height) {
 
 void DesktopShell::setFullscreen(bool on) {
     if (!sdlWindow_ || on == isFullscreen()) return;
+    if (on) fullscreenFromMaximized_ = isMaximized();
     // The window manager makes the window full screen; its new size comes
     // as a size event.
     SDL_SetWindowFullscreen(sdlWindow_, on ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0);
-    if (!on) {
+    if (!on && fullscreenFromMaximized_) {
+        // Back to the state it came from: a maximised window is maximised
+        // again (its size then comes as a size event), over the size it
+        // had under it, which the window manager gives back when it is no
+        // longer maximised.
+        const ui::Size under = windowedSize_;
+        SDL_SetWindowSize(sdlWindow_, px(under.width), px(under.height));
+        keepMinimumSize();
+        SDL_MaximizeWindow(sdlWindow_);
+    } else if (!on) {
         // Back to the size the window had before.
         const ui::Size back = windowedSize_;
         SDL_SetWindowSize(sdlWindow_, px(back.width), px(back.height));
@@ -410,6 +423,8 @@ void DesktopShell::handle(const SDL_Event& e) {
         // Showing the window writes its size hints anew.
         if (e.window.event == SDL_WINDOWEVENT_SHOWN) keepMinimumSize();
         if (e.window.event == SDL_WINDOWEVENT_SIZE_CHANGED) sizeChanged(e.window.data1, e.window.data2);
+        // Maximised again after full screen: sizes from now on are its own.
+        if (e.window.event == SDL_WINDOWEVENT_MAXIMIZED && !isFullscreen()) fullscreenFromMaximized_ = false;
         if (sdlWindow_) {
             auto& app = ui::Application::shared();
             const bool focus = (SDL_GetWindowFlags(sdlWindow_) & SDL_WINDOW_INPUT_FOCUS) != 0;
@@ -454,9 +469,15 @@ void DesktopShell::handle(const SDL_Event& e) {
             setFullscreen(!isFullscreen());
             break;
         }
-        // Escape first leaves full screen, as elsewhere on the desktop.
+        // In full screen Escape closes a panel or menu in front first, then
+        // leaves full screen, and only then goes back from a screen.
         if (k == SDLK_ESCAPE && !(mods & ~unsigned(ui::KeyModifierAlphaShift)) && isFullscreen()) {
-            setFullscreen(false);
+            bool taken = false;
+            {
+                ui::InFrontKeyScope inFront;
+                taken = window_.sendKey({ui::KeyInput::escape, mods});
+            }
+            if (!taken) setFullscreen(false);
             break;
         }
         if (const char* special = specialKey(k)) {

@@ -123,6 +123,9 @@ private:
     // The size last agreed between the SDL window and the window's bounds.
     ui::Size syncedSize_;
     ui::Size windowedSize_;
+    // Full screen was entered from a maximised window: leaving it maximises
+    // again. Set until the window is maximised again.
+    bool fullscreenFromMaximized_ = false;
     bool needsFrame_ = true;
     // The event type that wakes the wait for events when work is posted.
     uint32_t wakeEvent_ = uint32_t(-1);

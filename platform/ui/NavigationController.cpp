@@ -1,6 +1,7 @@
 #include "platform/ui/NavigationController.h"
 
 #include "platform/ui/BarButtonItem.h"
+#include "platform/ui/InFrontKeyScope.h"
 #include "platform/ui/Log.h"
 #include "platform/ui/NavigationItem.h"
 #include "platform/ui/Window.h"
@@ -436,6 +437,8 @@ std::vector<KeyCommand> NavigationController::keyCommands() const {
     // The first screen of the window's own stack has nowhere to go back to.
     if (stack_.size() <= 1 && !presentingViewController()) return {};
     auto* self = const_cast<NavigationController*>(this);
+    // Going back is no key for what is in front of the screens.
+    if (InFrontKeyScope::active()) return {};
     return {KeyCommand::make(KeyInput::escape, 0, [self](const KeyCommand&) { self->goBackOnEscape(); })};
 }
 

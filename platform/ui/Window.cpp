@@ -3,6 +3,7 @@
 #include "platform/core/Clock.h"
 #include "platform/core/RunLoop.h"
 #include "platform/ui/Animator.h"
+#include "platform/ui/InFrontKeyScope.h"
 #include "platform/ui/Renderer.h"
 #include "platform/ui/ScrollView.h"
 #include "platform/ui/ViewController.h"
@@ -274,7 +275,7 @@ bool Window::sendKey(const KeyPress& key) {
     // Arrows and page keys that no screen took scroll the list in front, as
     // on any desktop.
     if (!key.modifierFlags && ScrollView::scrollForKey(*this, key.input)) return true;
-    return modal != nullptr;
+    return modal != nullptr && !InFrontKeyScope::active();
 }
 
 // --- View controllers ---

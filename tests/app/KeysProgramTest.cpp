@@ -157,6 +157,8 @@ TEST_F(KeysProgramTest, EscapeLeavesARemoteListAndTheBookPasswordScreen) {
     c.fillRect({0, 0, 60, 80}, toRgba(kPage[0]));
     ASSERT_TRUE(c.writePNG(src->file("p1.png")));
     ASSERT_EQ(test::shell("cd '" + src->path() + "' && zip -q -X -P secret '" + docs() + "/Locked.cbz' p1.png"), 0);
+    // The book before it by name.
+    makeFlatBook(src->path(), "Key.cbz", 2, 60, 80, [](int i) { return toRgba(kPage[i]); });
     ASSERT_TRUE(launch());
 
     play("tap \"Comics\"\nwait 2\n");
@@ -174,6 +176,20 @@ TEST_F(KeysProgramTest, EscapeLeavesARemoteListAndTheBookPasswordScreen) {
     play("key escape\nwait 1\n");
     EXPECT_TRUE(library()) << "Escape did not leave the password screen";
     EXPECT_FALSE(viewer());
+
+    // Reached from the book before it (the next book's key), the password
+    // screen has its bar as from the library, and the library has it back.
+    play("tap \"Key\"\nwait 1\nsheet 0\nwait 2\n");
+    ASSERT_TRUE(viewer());
+    ASSERT_TRUE(nav()->isNavigationBarHidden());
+    play("key n\nwait 3\n");
+    ASSERT_TRUE(top<ArchivePasswordViewController>()) << "the next book did not ask for its password";
+    EXPECT_FALSE(nav()->isNavigationBarHidden()) << "the password screen has no bar";
+    EXPECT_TRUE(ui::test::Driver(window()).findByText("Password"));
+    play("key escape\nwait 1\n");
+    ASSERT_TRUE(library());
+    EXPECT_FALSE(nav()->isNavigationBarHidden()) << "the library came back without its bar";
+    EXPECT_TRUE(ui::test::Driver(window()).findByText("Edit"));
 }
 
 TEST_F(KeysProgramTest, EscapeLeavesTheReadersPanelsAndNoKeyReachesItUnderAnAlert) {

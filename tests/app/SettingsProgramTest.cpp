@@ -477,6 +477,36 @@ TEST_F(SettingsProgramTest, PagesStretchedFromTheReadersSettingsAtOnceAndAfterAR
     EXPECT_TRUE(pageAtLeftEdge("stretched-restart")) << "stretched after a restart";
 }
 
+TEST_F(SettingsProgramTest, TheDirectionAndTheFirstPageAloneChangedInOneVisitBothShowOnReturn) {
+    device = "desktop";
+    writeGlobalSettings({{"defaultZoomMode", sys::PlistValue("fit")}, {"isDoubleTruck", sys::PlistValue(true)},
+                         {"pageDirection", sys::PlistValue("right")}});
+    fs::create_directories(home->file("src"));
+    makeFlatBook(home->file("src"), "Pages.cbz", 6, 300, 400,
+                 [](int i) { return programtest::toRgba(programtest::kPage[i % 6]); });
+    ASSERT_TRUE(launch());
+    openPagesBook();
+    play("key pagedown\nwait 2\n");
+    ASSERT_EQ(viewer()->page(), 2);
+    ASSERT_TRUE(viewer()->displayBookPage()->is2PageLoaded);
+
+    openReaderSettings();
+    play("tap \"Right to Left\"\nwait 1\n");
+    tapSettingSwitch("isSingleViewFirstPage");
+    play("back\nwait 2\nshot both-changed\n");
+    ASSERT_TRUE(viewer());
+    // Pages 1 and 2 now, read from right to left: page 2 on the left.
+    EXPECT_EQ(viewer()->page(), 1) << "the first page alone did not pair the pages anew";
+    EXPECT_TRUE(viewer()->displayBookPage()->is2PageLoaded);
+    const ui::Rect w = window().bounds();
+    programtest::Shot shot(home->file("shots/both-changed.png"), window());
+    EXPECT_TRUE(shot.is(w.width() * 0.3, w.height() / 2, programtest::kPage[2]));
+    EXPECT_TRUE(shot.is(w.width() * 0.7, w.height() / 2, programtest::kPage[1]));
+    play("key home\nwait 2\n");
+    EXPECT_EQ(viewer()->page(), 0);
+    EXPECT_FALSE(viewer()->displayBookPage()->is2PageLoaded) << "the first page is not alone";
+}
+
 TEST_F(SettingsProgramTest, TheLanguageChosenFromItsListShowsInTheLibraryNowAndAfterARestart) {
     ASSERT_TRUE(launch());
     const std::string home = BookCommon::localizedStringWithOnOff("HOME");

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # A book read in a real window under a virtual X server and a window
 # manager, changed from outside as a user changes it: full screen and back
-# (with F11, and out with Escape), maximised and back, made smaller, and a
+# (with F11, and out with Escape: a menu in front closes first), maximised
+# and back (and full screen from maximised), made smaller, and a
 # page turned by a swipe. After each change the page is laid out again for
 # the window: its frame (a black line round each red page) is whole on
 # screen. Then the menu's settings screen is opened and left with Escape,
@@ -144,11 +145,33 @@ poll 300 geometry_is 2400x1600 || fail "F11 did not make the window full screen 
 xdotool key --window "$wid" Escape
 poll 300 geometry_is 1024x768 || fail "Escape did not leave full screen"
 has_window 'Framed . 1/4' || fail "Escape in full screen closed the book"
+# With the menu up in full screen, Escape closes the menu first, then
+# leaves full screen.
+xdotool key --window "$wid" F11
+poll 300 geometry_is 2400x1600 || fail "F11 did not make the window full screen a third time"
+expect_frame full3.png "full screen again"
+xdotool mousemove --window "$wid" 900 800 click 1
+last_dim=
+poll 300 menu_open fullmenu.png 900 800 || fail "the menu did not open in full screen"
+xdotool key --window "$wid" Escape
+poll 300 page_clear fullnomenu.png 900 800 || fail "Escape in full screen left the menu up ($(rgb fullnomenu.png 900 800))"
+geometry_is 2400x1600 || fail "Escape left full screen before it closed the menu"
+xdotool key --window "$wid" Escape
+poll 300 geometry_is 1024x768 || fail "the second Escape did not leave full screen"
+has_window 'Framed . 1/4' || fail "Escape in full screen closed the book"
 
 wmctrl -i -r "$wid" -b add,maximized_vert,maximized_horz
 # Drawn for the maximised window: what the window held before its new
 # size was drawn may show a whole frame too, in a corner.
 min_width=2000 expect_frame maximised.png "maximised"
+# Full screen from a maximised window comes back maximised.
+maximised() { xprop -id "$wid" _NET_WM_STATE | grep -q _NET_WM_STATE_MAXIMIZED_VERT; }
+poll 300 maximised || fail "the window was not maximised"
+xdotool key --window "$wid" F11
+poll 300 geometry_is 2400x1600 || fail "F11 did not make the maximised window full screen"
+xdotool key --window "$wid" F11
+poll 300 maximised || fail "back from full screen the window is no longer maximised ($(xdotool getwindowgeometry "$wid" | awk '/Geometry/ { print $2 }'))"
+min_width=2000 expect_frame remaximised.png "maximised again after full screen"
 wmctrl -i -r "$wid" -b remove,maximized_vert,maximized_horz
 poll 300 geometry_is 1024x768 || fail "un-maximising did not give the size back"
 expect_frame unmaximised.png "un-maximised"
@@ -187,7 +210,6 @@ poll 100 library_clear library.png 300 520 || fail "a dark bar is left over the 
 
 # A small window left maximised opens maximised the next time, and gives
 # back its own size when it is no longer maximised.
-maximised() { xprop -id "$wid" _NET_WM_STATE | grep -q _NET_WM_STATE_MAXIMIZED_VERT; }
 # Nothing smaller than 320 x 320: the bars would no longer fit.
 xdotool windowsize "$wid" 200 200
 poll 300 geometry_is 320x320 ||

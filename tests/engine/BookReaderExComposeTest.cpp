@@ -250,6 +250,29 @@ TEST_F(BookComposeTest, FirstPageAloneWhenAsked) {
     p = load(PageLoadRequest::kNext, 0, {800, 300});
     EXPECT_TRUE(p->is2PageLoaded) << "only page 0 stands alone";
     EXPECT_EQ(p->targetPage, 1);
+
+    // However a view is reached, the pairs stay (1, 2), (5, 6)...: a jump
+    // back to page 0 shows it alone, and a jump or a fresh view at an even
+    // page pairs it with the page before.
+    p = load(PageLoadRequest::kJumpForward, 6, {800, 300});
+    EXPECT_TRUE(p->is2PageLoaded);
+    EXPECT_EQ(p->targetPage, 5);
+    EXPECT_TRUE(colourNear(at(p, 250, 150), pageColour(6, false))) << "the later page on the left";
+    EXPECT_TRUE(colourNear(at(p, 450, 150), pageColour(5, false)));
+    p = load(PageLoadRequest::kJumpBackward, 0, {800, 300});
+    EXPECT_FALSE(p->is2PageLoaded) << "a jump back to the first page paired it";
+    EXPECT_EQ(p->targetPage, 0);
+    p = load(PageLoadRequest::kCompose, 2, {800, 300});
+    EXPECT_TRUE(p->is2PageLoaded);
+    EXPECT_EQ(p->targetPage, 1);
+    p = load(PageLoadRequest::kJumpBackward, 5, {800, 300});
+    EXPECT_EQ(p->targetPage, 5);
+    EXPECT_TRUE(p->is2PageLoaded);
+    // One page back from (1, 2) still leaves page 0 alone.
+    load(PageLoadRequest::kJumpBackward, 1, {800, 300});
+    p = load(PageLoadRequest::kPreviousOnePage, 0, {800, 300});
+    EXPECT_EQ(p->targetPage, 0);
+    EXPECT_FALSE(p->is2PageLoaded);
 }
 
 TEST_F(BookComposeTest, StretchedPageFillsTheArea) {

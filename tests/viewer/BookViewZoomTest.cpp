@@ -1,6 +1,11 @@
 #include "tests/viewer/ViewerFixture.h"
 
 #include "foundation/AppDelegateServices.h"
+#include "platform/core/Clock.h"
+#include "platform/core/RunLoop.h"
+#include "platform/ui/ImageView.h"
+#include "platform/ui/KeyCommand.h"
+#include "platform/ui/ScrollView.h"
 
 using namespace viewertest;
 
@@ -229,6 +234,45 @@ TEST_F(BookViewZoomTest, AWindowResizedBackWhileItsReloadEndsShowsThePageAtTheSi
     ASSERT_TRUE(viewer->displayBookPage());
     EXPECT_NEAR(viewer->displayBookPage()->zoomScale, zoom(), 0.01);
     EXPECT_LE(viewer->scrollView()->contentSize().width, 391.0);
+}
+
+TEST_F(BookViewZoomTest, AWheelNotchWhileTheLastZoomsReloadEndsZoomsOnFromWhereThatZoomLeftThePage) {
+    open(2);
+    const ui::Point pointer = at(0.5, 0.5);
+    // The point of the page under the pointer, as a fraction of the page.
+    auto underPointer = [&] {
+        ui::ImageView* shown = viewer->imageViewDisplay() && viewer->imageViewDisplay()->image()
+                                   ? viewer->imageViewDisplay()
+                                   : viewer->imageView();
+        const ui::Rect r = shown->convertRectTo(shown->bounds(), nullptr);
+        const BookPage& p = *viewer->displayBookPage();
+        const double k = r.width() / shown->bounds().width();
+        return ui::Point{(pointer.x - r.x() - p.offset.x * k) / (r.width() - 2 * p.offset.x * k),
+                         (pointer.y - r.y() - p.offset.y * k) / (r.height() - 2 * p.offset.y * k)};
+    };
+    auto notch = [&] { ui::ScrollView::dispatchWheel(*window, pointer, 0, -1, ui::KeyModifierControl); };
+    const ui::Point before = underPointer();
+    notch();
+    notch();
+    const double asked = zoom();
+    // The wheel pauses: the zoom ends and its reload is composed, but the
+    // next notch comes before the reload is on the screen.
+    driver->advance(0.2);
+    {
+        std::lock_guard hold(*viewer->pageLoadLock());
+        sys::Clock::setVirtualTime(sys::Clock::now() + 0.1);
+        sys::RunLoop::main().runOnce();
+        ASSERT_TRUE(viewer->isNowReloading());
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (viewer->reloadsOnWorker() > 0 && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
+    ASSERT_EQ(viewer->reloadsOnWorker(), 0u);
+    notch();
+    EXPECT_GT(zoom(), asked);
+    pass(2);
+    const ui::Point after = underPointer();
+    EXPECT_NEAR(after.x, before.x, 0.01);
+    EXPECT_NEAR(after.y, before.y, 0.01);
 }
 
 TEST_F(BookViewZoomTest, ATurnShowsThePageAsTheNewOrientationsZoomModeDoes) {
