@@ -761,6 +761,10 @@ void LocalFilelistViewController::viewWillTransitionToSize(ui::Size size,
     layoutInitialStartupHelpView(size);
 }
 
+std::vector<ui::KeyCommand> LocalFilelistViewController::keyCommands() const {
+    return PopupMenuView::keyCommandsOfOwner(popUpMenuView_.get());
+}
+
 void LocalFilelistViewController::onRemovePopup() {
     popUpMenuView_.reset();
     if (auto* nav = navigationController()) {

@@ -202,6 +202,8 @@ public:
     void showToolBar();
     void onPopupMenu();
     void onRemovePopup() override;
+    // Escape closes the popup menu first.
+    std::vector<ui::KeyCommand> keyCommands() const override;
     // The reading history, jumping through the library's root screen.
     void onHistoryBtn();
     void onActionButton(const ui::BarButtonItem::Ref& item);
