@@ -427,6 +427,7 @@ int LeafbrightProgram::run() {
         // said so, not handed on in silence. A folder of pictures is a book;
         // a book that does not open is not copied in, nor handed on.
         std::string wrong;
+        bool opensNot = false;
         std::optional<std::string> path;
         const std::string& target = *options_.target;
         if (target.find("://") == std::string::npos) {
@@ -443,8 +444,15 @@ int LeafbrightProgram::run() {
                 if (NestlarkAppDelegate::picturesInFolder(*path).empty()) wrong = "is a folder with no pictures";
             }
             else if (!std::filesystem::is_regular_file(status)) wrong = "is not a file";
-            else if (auto why = NestlarkAppDelegate::bookOpenProblem(*path)) wrong = *why;
+            else if (auto why = NestlarkAppDelegate::bookOpenProblem(*path)) {
+                wrong = *why;
+                opensNot = true;
+            }
         }
+        // A book that does not open is still handed to a program running on
+        // this home, which refuses it where the user looks (its window and
+        // its error output); this run says why as well.
+        if (opensNot) InstanceHandOver::handOver(homeFolder(), targetURL(target), nullptr);
         if (!wrong.empty()) {
             std::fprintf(stderr, "leafbright: %s: %s\n", target.c_str(), wrong.c_str());
             return 1;
