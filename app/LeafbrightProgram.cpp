@@ -50,6 +50,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <stdlib.h>
 
 namespace {
 
@@ -475,10 +476,29 @@ int LeafbrightProgram::run() {
     std::signal(SIGTERM, onSignal);
     std::signal(SIGINT, onSignal);
     const bool headless = options_.headless || !shell::DesktopShell::displayAvailable();
+    // The demonstration plays in a home of its own, made for it and removed
+    // after it, unless one is named: the user's library, history and reading
+    // positions stay as they were.
+    std::string demoHome;
+    if (headless && !options_.script && !options_.home) {
+        std::error_code ec;
+        std::string pattern = (std::filesystem::temp_directory_path(ec) / "leafbright-demo-XXXXXX").string();
+        if (ec || !::mkdtemp(pattern.data())) {
+            std::fprintf(stderr, "leafbright: cannot make a home for the demonstration\n");
+            return 1;
+        }
+        demoHome = pattern;
+        options_.home = demoHome;
+    }
+    auto removeDemoHome = [&demoHome] {
+        std::error_code ec;
+        if (!demoHome.empty()) std::filesystem::remove_all(demoHome, ec);
+    };
     std::string error;
     if (!launch(headless, &error)) {
         std::fprintf(stderr, "leafbright: %s\n", error.c_str());
         terminate();
+        removeDemoHome();
         return 1;
     }
     int rc = 0;
@@ -505,5 +525,6 @@ int LeafbrightProgram::run() {
         }
     }
     terminate();
+    removeDemoHome();
     return rc;
 }
