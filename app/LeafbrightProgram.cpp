@@ -271,6 +271,8 @@ std::string LeafbrightProgram::homeFolder() const {
 bool LeafbrightProgram::openTarget(std::string* error) {
     if (!options_.target) return true;
     const std::string url = targetURL(*options_.target);
+    // Checked as the run began (a book that does not open ends it there).
+    if (auto path = NestlarkAppDelegate::localPathOfFileURL(url)) delegate_->setBookCheckedBeforeLaunch(*path);
     if (!delegate_->openURL(url)) {
         if (error) *error = "cannot open " + *options_.target;
         return false;

@@ -294,6 +294,22 @@ TEST_F(HandOverProgramTest, ASecondRunHandsItsBookToTheRunningProgramWhichListsA
     // Once the first program ended, a later run is a program of its own again.
     stop();
     EXPECT_FALSE(fs::exists(lib() + "/leafbright.sock"));
+
+    // Handed over while the start screen still plays, a book that does not
+    // open is not copied in either: it is refused, on the error output at
+    // once and in a message once the library is up.
+    markNoticeSeen();
+    program = std::make_unique<LeafbrightProgram>(headlessOptions());
+    ASSERT_TRUE(program->launch(true, &error)) << error;
+    ASSERT_TRUE(program->delegate()->isStartScreenShown());
+    testing::internal::CaptureStderr();
+    EXPECT_TRUE(program->delegate()->openURL(LeafbrightProgram::targetURL(broken)));
+    const int played = program->playScript("wait 3\n", &error);
+    const std::string atStart = testing::internal::GetCapturedStderr();
+    ASSERT_EQ(played, 0) << error;
+    EXPECT_NE(atStart.find(broken), std::string::npos) << atStart;
+    EXPECT_FALSE(fs::exists(docs() + "/Broken.cbz")) << "copied in while the start screen played";
+    EXPECT_TRUE(ui::test::Driver(*program->delegate()->window()).findByText("Broken.cbz"));
 }
 
 // Whatever the program shows, a book handed to it closes what is open and
