@@ -51,6 +51,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <stdlib.h>
 
 namespace {
 
@@ -273,6 +274,8 @@ std::string LeafbrightProgram::homeFolder() const {
 bool LeafbrightProgram::openTarget(std::string* error) {
     if (!options_.target) return true;
     const std::string url = targetURL(*options_.target);
+    // Checked as the run began (a book that does not open ends it there).
+    if (auto path = NestlarkAppDelegate::localPathOfFileURL(url)) delegate_->setBookCheckedBeforeLaunch(*path);
     if (!delegate_->openURL(url)) {
         if (error) *error = "cannot open " + *options_.target;
         return false;
@@ -434,6 +437,7 @@ int LeafbrightProgram::run() {
         // said so, not handed on in silence. A folder of pictures is a book;
         // a book that does not open is not copied in, nor handed on.
         std::string wrong;
+        bool opensNot = false;
         std::optional<std::string> path;
         const std::string& target = *options_.target;
         if (target.find("://") == std::string::npos) {
@@ -450,8 +454,15 @@ int LeafbrightProgram::run() {
                 if (NestlarkAppDelegate::picturesInFolder(*path).empty()) wrong = "is a folder with no pictures";
             }
             else if (!std::filesystem::is_regular_file(status)) wrong = "is not a file";
-            else if (auto why = NestlarkAppDelegate::bookOpenProblem(*path)) wrong = *why;
+            else if (auto why = NestlarkAppDelegate::bookOpenProblem(*path)) {
+                wrong = *why;
+                opensNot = true;
+            }
         }
+        // A book that does not open is still handed to a program running on
+        // this home, which refuses it where the user looks (its window and
+        // its error output); this run says why as well.
+        if (opensNot) InstanceHandOver::handOver(homeFolder(), targetURL(target), nullptr);
         if (!wrong.empty()) {
             std::fprintf(stderr, "leafbright: %s: %s\n", target.c_str(), wrong.c_str());
             return 1;
@@ -474,10 +485,29 @@ int LeafbrightProgram::run() {
     std::signal(SIGTERM, onSignal);
     std::signal(SIGINT, onSignal);
     const bool headless = options_.headless || !shell::DesktopShell::displayAvailable();
+    // The demonstration plays in a home of its own, made for it and removed
+    // after it, unless one is named: the user's library, history and reading
+    // positions stay as they were.
+    std::string demoHome;
+    if (headless && !options_.script && !options_.home) {
+        std::error_code ec;
+        std::string pattern = (std::filesystem::temp_directory_path(ec) / "leafbright-demo-XXXXXX").string();
+        if (ec || !::mkdtemp(pattern.data())) {
+            std::fprintf(stderr, "leafbright: cannot make a home for the demonstration\n");
+            return 1;
+        }
+        demoHome = pattern;
+        options_.home = demoHome;
+    }
+    auto removeDemoHome = [&demoHome] {
+        std::error_code ec;
+        if (!demoHome.empty()) std::filesystem::remove_all(demoHome, ec);
+    };
     std::string error;
     if (!launch(headless, &error)) {
         std::fprintf(stderr, "leafbright: %s\n", error.c_str());
         terminate();
+        removeDemoHome();
         return 1;
     }
     int rc = 0;
@@ -504,5 +534,6 @@ int LeafbrightProgram::run() {
         }
     }
     terminate();
+    removeDemoHome();
     return rc;
 }

@@ -758,8 +758,9 @@ bool NestlarkAppDelegate::openURL(const std::string& url) {
         return true;
     }
     // A book that does not open stays out of the library, and whatever is
-    // read meanwhile stays open.
-    if (startDone_)
+    // read meanwhile stays open; handed over while the start screen plays,
+    // it is refused once the library is up.
+    if (startDone_ || *path != bookCheckedBeforeLaunch_)
         if (auto why = bookOpenProblem(*path)) {
             refuseBrokenBook(*path, *why);
             ActiveLog::writeCheckpoint("FileHandling end");

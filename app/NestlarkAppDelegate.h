@@ -79,6 +79,9 @@ public:
     // not open, are refused with a message), web links are opened or
     // downloaded after a question. Any URL is taken (true).
     bool openURL(const std::string& url);
+    // The command line's book, found to open before the launch: handed in
+    // while the start screen plays, it is not opened a second time to see.
+    void setBookCheckedBeforeLaunch(std::string path) { bookCheckedBeforeLaunch_ = std::move(path); }
     // The answer to a question about a web address handed to the program.
     void alertViewClickedButtonAtIndex(QNAlertView& alert, int64_t buttonIndex) override;
     void alertViewCancel(QNAlertView& alert) override;
@@ -227,6 +230,7 @@ private:
     bool isShowKeyboard_ = false;
     ui::Rect keyboardRect_;
     bool startDone_ = false;
+    std::string bookCheckedBeforeLaunch_;
     bool crashReportOffered_ = false;
     uint64_t keyboardShowToken_ = 0;
     uint64_t keyboardHideToken_ = 0;

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <sys/stat.h>
 
 namespace {
 
@@ -140,9 +141,15 @@ bool PageReader::openLocalFolder(const std::string& name) {
     ArraySort::sortFileListArrayNSString(names, nullptr);
 
     const std::string opened = sys::Path::lastPathComponent(name);
+    const std::string folder = basePath_.empty() ? "." : basePath_;
     int32_t index = 0;
     for (const auto& n : names) {
         if (!BookCommon::isImageFileWithFile(n)) continue;
+        // Pages are regular files, as the library lists them: a pipe, device
+        // or folder with a picture's name is none.
+        struct stat st {};
+        if (::stat(sys::Path::stringByAppendingPathComponent(folder, n).c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+            continue;
         if (n == opened) selectedImageNo_ = index;
         appendPage(n, index);
         ++index;

@@ -5,6 +5,7 @@
 #include "foundation/BookCommonText.h"
 #include "foundation/BookCommonTypes.h"
 #include "foundation/CheckDocumentsDirectory.h"
+#include "foundation/HistoryCollector.h"
 #include "foundation/LibMD5.h"
 #include "foundation/QNKeyChain.h"
 #include "foundation/QNTextEncoding.h"
@@ -656,9 +657,14 @@ bool BookCommonPaths::moveBook(const std::string& from, const std::string& to) {
     if (from == to || !exists(from)) return false;
     if (!FileManager::moveItem(from, to)) return false;
     bool isDir = false;
-    if (exists(to, &isDir) && isDir) return true;
+    // The reading history follows the book, or the books inside the folder.
+    if (exists(to, &isDir) && isDir) {
+        HistoryCollector::followMove(from, to);
+        return true;
+    }
     // The side files of an image belong to its folder, not to the image.
     if (BookCommonTypes::isImageFileWithExtension(Path::pathExtension(to))) return true;
+    HistoryCollector::followMove(from, to);
 
     std::string oldSetting = getBookSettingFile(from, false);
     std::string newSetting = getBookSettingFile(to, false);

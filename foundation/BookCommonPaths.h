@@ -146,7 +146,8 @@ public:
     // and page cache; for a ".shortcut", its site password); the result is
     // that of removing the path itself.
     static bool deleteBook(const std::string& path);
-    // Moves a book with its side files. Never replaces an existing item:
+    // Moves a book with its side files (a folder with what it holds); the
+    // reading history names the new place. Never replaces an existing item:
     // NO when the source is missing, equal to the destination, or the move
     // itself fails.
     static bool moveBook(const std::string& from, const std::string& to);

@@ -63,6 +63,41 @@ void HistoryCollector::removeAllHistory() {
     writeToFile();
 }
 
+void HistoryCollector::followMove(const std::string& fromPath, const std::string& toPath) {
+    // "" is the library's own folder, never a book or a folder moved in it:
+    // such a path lies outside the library.
+    const std::string from = BookCommon::fromRootToFromBooks(fromPath);
+    const std::string to = BookCommon::fromRootToFromBooks(toPath);
+    if (from.empty() || to.empty() || from == to) return;
+    auto& list = historyList();
+    if (!list) loadFromFile();
+    if (!list) return;
+    bool changed = false;
+    for (auto& entry : *list) {
+        if (entry.isRemote() || !entry.pathFromBooks()) continue;
+        const std::string& path = *entry.pathFromBooks();
+        if (path == from) {
+            entry.setPathFromBooks(to);
+            // The title is the book's file name: a rename changes it.
+            entry.setBookTitle(sys::Path::lastPathComponent(to));
+        } else if (path.size() > from.size() && path.compare(0, from.size(), from) == 0 && path[from.size()] == '/') {
+            entry.setPathFromBooks(to + path.substr(from.size()));
+        } else {
+            continue;
+        }
+        changed = true;
+    }
+    if (!changed) return;
+    // An older entry of a book once read under the new name gives way to
+    // the book now there (the list is newest first).
+    for (size_t i = 0; i < list->size(); ++i)
+        for (size_t j = i + 1; j < list->size();) {
+            if ((*list)[j].isSameBook((*list)[i])) list->erase(list->begin() + long(j));
+            else ++j;
+        }
+    writeToFile();
+}
+
 void HistoryCollector::relaseHistory() { historyList().reset(); }
 
 void HistoryCollector::writeToFile() {

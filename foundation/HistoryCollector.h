@@ -22,6 +22,11 @@ public:
     // In memory only.
     static void removeHistoryAtIndex(size_t index);
     static void removeAllHistory();
+    // A book or folder of the library moved or renamed from `fromPath` to
+    // `toPath` (full paths): the local entries of that book, or of the books
+    // inside that folder, name the new place; the file is written when any
+    // did. Paths outside the library change nothing.
+    static void followMove(const std::string& fromPath, const std::string& toPath);
     static void relaseHistory();
     // Writes the list; nothing while none is in memory.
     static void writeToFile();

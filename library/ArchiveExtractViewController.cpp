@@ -5,6 +5,7 @@
 #include "foundation/OptimizeFilename.h"
 #include "foundation/QNTextEncoding.h"
 #include "foundation/Settings.h"
+#include "foundation/ui/PopupMenuView.h"
 #include "foundation/ui/QNAlertView.h"
 #include "library/ArchivePasswordViewController.h"
 #include "library/LibraryCommonToolbar.h"
@@ -38,6 +39,10 @@ std::string ArchiveExtractViewController::displayName(const std::string& raw, bo
     if (isRar && sys::Unicode::isValidUtf8(bytes)) return bytes;
     if (auto text = QNTextEncoding::stringWithCString(bytes.c_str())) return *text;
     return tr("(Unknown character set)");
+}
+
+std::vector<ui::KeyCommand> ArchiveExtractViewController::keyCommands() const {
+    return PopupMenuView::keyCommandsOfOwner(toolbar_ ? toolbar_->popUpMenu() : nullptr);
 }
 
 void ArchiveExtractViewController::viewDidLoad() {

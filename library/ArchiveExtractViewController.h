@@ -54,6 +54,8 @@ public:
     void finishInputPassword(const std::optional<std::string>& password) override;
 
     void viewDidLoad() override;
+    // Escape closes the tool bar's popup menu first.
+    std::vector<ui::KeyCommand> keyCommands() const override;
     void viewWillAppear(bool animated) override;
     void viewDidAppear(bool animated) override;
     void viewWillDisappear(bool animated) override;

@@ -31,6 +31,10 @@ PopupMenuView* IncludeFolderSelectViewController::popUpMenu_() const {
     return toolbar_ ? toolbar_->popUpMenu() : nullptr;
 }
 
+std::vector<ui::KeyCommand> IncludeFolderSelectViewController::keyCommands() const {
+    return PopupMenuView::keyCommandsOfOwner(popUpMenu_());
+}
+
 // ---- Rows ---------------------------------------------------------------------------------------
 
 std::string IncludeFolderSelectViewController::rowTitleForFolder(const std::string& folder, bool optimize) {

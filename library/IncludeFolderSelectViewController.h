@@ -38,6 +38,8 @@ public:
     // The library's common tool bar (made when the view loads).
     LibraryCommonToolbar* toolbar() const { return toolbar_.get(); }
     PopupMenuView* popUpMenu_() const;
+    // Escape closes the tool bar's popup menu first.
+    std::vector<ui::KeyCommand> keyCommands() const override;
 
     // The title and subtitle of the row for an inner folder.
     static std::string rowTitleForFolder(const std::string& folder, bool optimize);

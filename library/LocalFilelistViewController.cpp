@@ -412,6 +412,8 @@ bool LocalFilelistViewController::changeDirectoryName(const std::string& name) {
     const std::string to = join(folderPath(), name);
     if (*from == to) return true;
     if (!sys::FileManager::moveItem(*from, to)) return false;
+    // The books inside are read from the new place.
+    HistoryCollector::followMove(*from, to);
     // The entry follows the folder, so that a second rename on the same
     // detail screen starts from where the folder now is.
     const std::string relative = pathFromBooks_.empty() ? name : Path::stringByAppendingPathComponent(pathFromBooks_, name);
@@ -756,6 +758,10 @@ void LocalFilelistViewController::viewWillTransitionToSize(ui::Size size,
                                                           const std::shared_ptr<ui::TransitionCoordinator>& c) {
     FilelistBaseViewController::viewWillTransitionToSize(size, c);
     layoutInitialStartupHelpView(size);
+}
+
+std::vector<ui::KeyCommand> LocalFilelistViewController::keyCommands() const {
+    return PopupMenuView::keyCommandsOfOwner(popUpMenuView_.get());
 }
 
 void LocalFilelistViewController::onRemovePopup() {

@@ -314,6 +314,8 @@ public:
     void viewWillTransitionToSize(ui::Size size, const std::shared_ptr<ui::TransitionCoordinator>& c) override;
     void onPopupMenu();
     void onRemovePopup() override;
+    // Escape closes the popup menu first.
+    std::vector<ui::KeyCommand> keyCommands() const override;
     void onRotationLock();
     PopupMenuView* popUpMenuView() const { return popUpMenuView_.get(); }
 

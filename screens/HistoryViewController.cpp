@@ -3,7 +3,9 @@
 #include "foundation/BookCommon.h"
 #include "foundation/HistoryCollector.h"
 #include "foundation/LastStatusRestore.h"
+#include "foundation/ui/QNAlertView.h"
 #include "library/LocalFilelistViewController.h"
+#include "platform/core/FileManager.h"
 #include "platform/core/Path.h"
 #include "platform/ui/NavigationController.h"
 #include "platform/ui/NavigationItem.h"
@@ -62,6 +64,16 @@ void HistoryViewController::selectEntry(size_t index) {
         LastStatusRestore::setJumpBook(h.bookUrl(), h.folderUrl(), h.remoteFolderTitle());
     } else {
         const std::string path = h.pathFromBooks().value_or("");
+        // A book moved or deleted outside the program: there is nothing to
+        // walk to, and the screen stays for another choice.
+        const auto full = BookCommon::fromBooksToFromRoot(path);
+        if (path.empty() || !full || !sys::FileManager::fileExists(*full)) {
+            std::string title = h.bookTitle().value_or("");
+            if (title.empty()) title = sys::Path::lastPathComponent(path);
+            QNAlertView::showMessage(title, BookCommon::localizedStringWithOnOff("This book is no longer in the library."),
+                                     this);
+            return;
+        }
         // The folder first (recorded only outside jump mode), then the book in it.
         LastStatusRestore::setJumpMode(false);
         LastStatusRestore::setLocalTargetPath(sys::Path::stringByDeletingLastPathComponent(path));

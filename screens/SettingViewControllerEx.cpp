@@ -7,6 +7,7 @@
 #include "foundation/QNKeyChain.h"
 #include "foundation/Settings.h"
 #include "foundation/ThemeLoader.h"
+#include "library/LocalFilelistViewController.h"
 #include "library/ThemeSelectViewController.h"
 #include "foundation/ui/ItemSelectViewController.h"
 #include "foundation/ui/QNAlertView.h"
@@ -91,6 +92,8 @@ const std::vector<Choice>& filterChoices(bool forBook) {
 }
 
 constexpr const char* kBookDefaultWord = SettingViewControllerEx::kBookDefault;
+
+constexpr const char* kLanguageKey = "localizeSelect";
 
 // A per-book switch: the global value, on or off.
 const std::vector<Choice> kBookSwitch{{kBookDefaultWord, "Default"}, {"on", "On"}, {"off", "Off"}};
@@ -221,7 +224,7 @@ const std::vector<SettingViewControllerEx::RowDef>& SettingViewControllerEx::row
          {{"auto", "Automatic"}, {"auto2", "SMB2/3"}, {"assmb", "SMB1"}}},
         {kSectionRemote, "charset", "Character Set", kChoice, charsetChoices(), true},
         // ---- Language ----
-        {kSectionOther, "localizeSelect",
+        {kSectionOther, kLanguageKey,
          "Language",
          kChoice,
          {{"system", "System"},
@@ -511,6 +514,30 @@ void SettingViewControllerEx::selectItem(int64_t item, const std::any& userData)
     const RowDef* def = key ? defOf(*key) : nullptr;
     if (!def || item < 0 || size_t(item) >= def->choices.size()) return;
     setValue(*key, sys::PlistValue(def->choices[size_t(item)].word));
+    if (*key == kLanguageKey && settingViewType_ != 1) languageChanged();
+}
+
+void SettingViewControllerEx::languageChanged() {
+    if (!settings_ || !values_ || !table_) return;
+    const sys::PlistValue& word = values_->get(kLanguageKey);
+    if (original_.get(kLanguageKey) == word) return;
+    // The texts are looked up in the language the settings name: kept now,
+    // not only when the screen is left.
+    settings_->setValueForKey(kLanguageKey, word);
+    settings_->saveToFile();
+    original_.set(kLanguageKey, word);
+    setTitle(tr("Settings"));
+    // The back button names the library's screen beneath: in the new
+    // language too.
+    if (auto* nav = navigationController()) {
+        const auto& stack = nav->viewControllers();
+        for (size_t i = 1; i < stack.size(); ++i)
+            if (stack[i].get() == this)
+                if (auto* list = dynamic_cast<LocalFilelistViewController*>(stack[i - 1].get())) list->setScreenTitles();
+    }
+    for (int s = int(table_->sectionList().size()) - 1; s >= 0; --s)
+        table_->removeDataAtSection(s, ui::TableViewRowAnimation::None);
+    buildRows();
 }
 
 void SettingViewControllerEx::openNumberInput(const RowDef& def) {

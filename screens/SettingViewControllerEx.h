@@ -108,6 +108,8 @@ public:
 
 private:
     void buildRows();
+    // The language chosen: kept at once, and the screen shown again in it.
+    void languageChanged();
     // The start-up lock row moved: asks what the change needs.
     void startupLockChanged();
     void askPassphrase(LockQuestion question, const std::string& message);

@@ -148,6 +148,14 @@ void PopupMenuView::removePopup() {
         kFadeDuration, [self] { self->setAlpha(0); }, [self](bool) { self->removeFromSuperview(); });
 }
 
+std::vector<ui::KeyCommand> PopupMenuView::keyCommandsOfOwner(PopupMenuView* menu) {
+    if (!menu) return {};
+    std::weak_ptr<ui::View> weak = menu->weak_from_this();
+    return {ui::KeyCommand::make(ui::KeyInput::escape, 0, [weak](const ui::KeyCommand&) {
+        if (auto self = std::static_pointer_cast<PopupMenuView>(weak.lock())) self->removePopup();
+    })};
+}
+
 PopupMenuItem* PopupMenuView::itemForButton(const ui::Button& button) const {
     int index = button.tag();
     if (index < 0 || size_t(index) >= itemList_.size()) return nullptr;

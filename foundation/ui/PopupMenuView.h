@@ -37,6 +37,9 @@ public:
     // while it shows.
     void popUpFromToolbar(ui::NavigationController& nav, const ui::View& ownerView);
     void removePopup();
+    // What a screen that shows `menu` (none when closed) answers to keys:
+    // Escape closes an open menu before the screen, or going back, takes it.
+    static std::vector<ui::KeyCommand> keyCommandsOfOwner(PopupMenuView* menu);
 
     // Row button targets.
     void onItemBtn(ui::Button& button);

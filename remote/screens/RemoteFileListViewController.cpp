@@ -857,6 +857,10 @@ void RemoteFileListViewController::onHistoryBtn() {
         BookCommon::lbCommonPresentViewController(*this, screen, true);
 }
 
+std::vector<ui::KeyCommand> RemoteFileListViewController::keyCommands() const {
+    return PopupMenuView::keyCommandsOfOwner(popUpMenuView_.get());
+}
+
 void RemoteFileListViewController::onRemovePopup() {
     popUpMenuView_.reset();
     if (auto* nav = navigationController()) nav->setInteractivePopEnabled(true);

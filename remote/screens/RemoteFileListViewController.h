@@ -220,6 +220,8 @@ public:
     void styleStreamingSegment();
     void onPopupMenu();
     void onRemovePopup() override;
+    // Escape closes the popup menu first.
+    std::vector<ui::KeyCommand> keyCommands() const override;
     // The reading history, jumping through the library's root screen.
     void onHistoryBtn();
     void onActionButton(const ui::BarButtonItem::Ref& item);

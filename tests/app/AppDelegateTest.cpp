@@ -15,6 +15,7 @@
 #include "platform/core/Keychain.h"
 #include "platform/core/Thread.h"
 #include "platform/core/UserDefaults.h"
+#include "platform/graphics/Canvas.h"
 #include "platform/ui/RecordingURLOpener.h"
 #include "smb/CIFSStackManager.h"
 #include "tests/support/TestHome.h"
@@ -145,8 +146,13 @@ TEST_F(AppDelegateTest, ARunningSmbServerKeepsTheMachineAwakeUntilItStops) {
 
 // Every URL is taken; only our own schemes and local books do anything.
 TEST_F(AppDelegateTest, EveryUrlIsTakenButOnlyLocalBooksComeIn) {
+    if (!test::haveProgram("zip")) GTEST_SKIP() << "no zip";
     test::TempDir outside("outside");
-    std::ofstream(outside.file("x.zip")) << "PK";
+    // A book that opens: one that does not stays out of the library.
+    gfx::Canvas page(20, 30, 1.0);
+    page.fillRect({0, 0, 20, 30}, gfx::Rgba{0.2, 0.4, 0.6, 1});
+    ASSERT_TRUE(page.writePNG(outside.file("p.png")));
+    ASSERT_EQ(test::shell("cd '" + outside.path() + "' && zip -q -X x.zip p.png"), 0);
     EXPECT_TRUE(delegate->openURL("leafbright://anything"));
     EXPECT_TRUE(delegate->openURL("gopher://example/x.zip"));
     EXPECT_TRUE(delegate->openURL("file://otherhost" + outside.file("x.zip")));

@@ -201,15 +201,17 @@ protected:
     }
     // The built program run as a second process on this test's home; its
     // exit status, while this process's main loop serves.
-    int secondRun(const std::string& args) {
+    int secondRun(const std::string& args, std::string* errorOutput = nullptr) {
         std::atomic<int> status{-2};
+        const std::string said = home->file("second-run.err");
         sys::Thread runner([&](const std::atomic<bool>&) {
             status = test::shell("'" + program_ + "' --headless --home '" + lib() + "' --shots '" +
-                                 home->file("second-shots") + "' " + args + " >/dev/null 2>&1");
+                                 home->file("second-shots") + "' " + args + " >/dev/null 2>'" + said + "'");
         });
         const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
         while (status == -2 && std::chrono::steady_clock::now() < until) sys::RunLoop::main().advance(0.1);
         runner.join();
+        if (errorOutput) *errorOutput = test::readFile(said);
         return status;
     }
     FilelistBaseViewItemListModeCell* row(const std::string& name) const {
@@ -268,12 +270,47 @@ TEST_F(HandOverProgramTest, ASecondRunHandsItsBookToTheRunningProgramWhichListsA
     ASSERT_TRUE(viewer());
     EXPECT_EQ(viewer()->fileName(), docs() + "/Second.png");
     EXPECT_EQ(program->delegate()->navigationController()->viewControllers().size(), 2u);
+    // A book that does not open: the second run says why and fails, and the
+    // running program refuses it where the user looks, in its window and on
+    // its error output; the book read stays open.
+    const std::string broken = outside.file("Broken.cbz");
+    std::ofstream(broken) << "PK\x03\x04 not a zip at all";
+    std::string said;
+    testing::internal::CaptureStderr();
+    const int brokenStatus = secondRun("'" + broken + "'", &said);
+    sys::RunLoop::main().advance(1.0);
+    const std::string runningSaid = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(brokenStatus, 1);
+    EXPECT_NE(said.find(broken), std::string::npos) << said;
+    EXPECT_NE(runningSaid.find(broken), std::string::npos) << "the running program said nothing: " << runningSaid;
+    EXPECT_TRUE(ui::test::Driver(*program->delegate()->window()).findByText("Broken.cbz"))
+        << "the running window shows no message";
+    EXPECT_FALSE(fs::exists(docs() + "/Broken.cbz"));
+    ASSERT_EQ(program->playScript("alert 0\nwait 1\n", &error), 0) << error;
+    ASSERT_TRUE(viewer());
+    EXPECT_EQ(viewer()->fileName(), docs() + "/Second.png");
     ASSERT_EQ(program->playScript("back\nwait 1\n", &error), 0) << error;
     EXPECT_TRUE(row("Second.png")) << "the list missed a book handed over while reading";
 
     // Once the first program ended, a later run is a program of its own again.
     stop();
     EXPECT_FALSE(fs::exists(lib() + "/leafbright.sock"));
+
+    // Handed over while the start screen still plays, a book that does not
+    // open is not copied in either: it is refused, on the error output at
+    // once and in a message once the library is up.
+    markNoticeSeen();
+    program = std::make_unique<LeafbrightProgram>(headlessOptions());
+    ASSERT_TRUE(program->launch(true, &error)) << error;
+    ASSERT_TRUE(program->delegate()->isStartScreenShown());
+    testing::internal::CaptureStderr();
+    EXPECT_TRUE(program->delegate()->openURL(LeafbrightProgram::targetURL(broken)));
+    const int played = program->playScript("wait 3\n", &error);
+    const std::string atStart = testing::internal::GetCapturedStderr();
+    ASSERT_EQ(played, 0) << error;
+    EXPECT_NE(atStart.find(broken), std::string::npos) << atStart;
+    EXPECT_FALSE(fs::exists(docs() + "/Broken.cbz")) << "copied in while the start screen played";
+    EXPECT_TRUE(ui::test::Driver(*program->delegate()->window()).findByText("Broken.cbz"));
 }
 
 // Whatever the program shows, a book handed to it closes what is open and

@@ -93,9 +93,20 @@ TEST_F(KeysProgramTest, EscapeLeavesTheWelcomePageAndEveryLibraryScreen) {
     ASSERT_TRUE(library()) << "Escape did not close the welcome page";
     EXPECT_FALSE(ui::test::Driver(window()).findByText("Close"));
 
-    // A folder goes back to its parent.
+    // The popup menu closes first, on the root list and in a folder; then
+    // a folder goes back to its parent.
+    library()->onPopupMenu();
+    play("wait 1\n");
+    ASSERT_TRUE(library()->popUpMenuView());
+    play("key escape\nwait 1\n");
+    ASSERT_TRUE(library());
+    EXPECT_FALSE(library()->popUpMenuView()) << "Escape left the root list's menu open";
     play("tap \"Comics\"\nwait 1\n");
     ASSERT_EQ(nav()->viewControllers().size(), 2u);
+    library()->onPopupMenu();
+    play("wait 1\nkey escape\nwait 1\n");
+    ASSERT_EQ(nav()->viewControllers().size(), 2u) << "Escape left the folder under its menu";
+    EXPECT_FALSE(library()->popUpMenuView());
     play("key escape\nwait 1\n");
     EXPECT_EQ(nav()->viewControllers().size(), 1u);
 
@@ -165,6 +176,13 @@ TEST_F(KeysProgramTest, EscapeLeavesARemoteListAndTheBookPasswordScreen) {
     ASSERT_TRUE(top<RemoteFileListViewController>());
     play("tap \"Series\"\nwait 2\n");
     ASSERT_EQ(nav()->viewControllers().size(), 3u);
+    // Its popup menu closes first: the list stays, not fetched again.
+    top<RemoteFileListViewController>()->onPopupMenu();
+    play("wait 1\n");
+    ASSERT_TRUE(top<RemoteFileListViewController>()->popUpMenuView());
+    play("key escape\nwait 1\n");
+    ASSERT_EQ(nav()->viewControllers().size(), 3u) << "Escape left the list under its menu";
+    EXPECT_FALSE(top<RemoteFileListViewController>()->popUpMenuView());
     play("key escape\nwait 1\n");
     EXPECT_EQ(nav()->viewControllers().size(), 2u);
     EXPECT_TRUE(top<RemoteFileListViewController>());

@@ -510,15 +510,27 @@ TEST_F(SettingsProgramTest, TheDirectionAndTheFirstPageAloneChangedInOneVisitBot
 TEST_F(SettingsProgramTest, TheLanguageChosenFromItsListShowsInTheLibraryNowAndAfterARestart) {
     ASSERT_TRUE(launch());
     const std::string home = BookCommon::localizedStringWithOnOff("HOME");
-    const std::string japanese = [] {
+    auto inJapanese = [](const char* text) {
         BookCommon::localizedSet(2);
-        std::string t = BookCommon::localizedStringWithOnOff("HOME");
+        std::string t = BookCommon::localizedStringWithOnOff(text);
         BookCommon::localizedSet(0);
         return t;
-    }();
+    };
+    const std::string japanese = inJapanese("HOME");
+    const std::string settingsTitle = inJapanese("Settings");
+    const std::string languageRow = inJapanese("Language");
     ASSERT_NE(home, japanese);
     openSettings();
-    play("tap \"Language\"\nwait 1\ntap \"日本語\"\nwait 1\nback\nwait 1\nshot japanese\n");
+    play("tap \"Language\"\nwait 1\ntap \"日本語\"\nwait 1\nshot japanese-settings\n");
+    // The settings screen itself is shown again in the language chosen.
+    auto* settingsScreen = dynamic_cast<SettingViewControllerEx*>(nav()->topViewController());
+    ASSERT_TRUE(settingsScreen);
+    EXPECT_EQ(settingsScreen->title(), settingsTitle);
+    ui::test::Driver shown(window());
+    EXPECT_TRUE(shown.findByText(languageRow)) << "the rows stayed in English";
+    EXPECT_FALSE(shown.findByText("Language"));
+    EXPECT_TRUE(shown.findByText(japanese)) << "the back button still names the library in English";
+    play("back\nwait 1\nshot japanese\n");
     ASSERT_TRUE(list());
     EXPECT_EQ(list()->title(), japanese);
     stop();

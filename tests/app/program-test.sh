@@ -29,6 +29,20 @@ case $mode in
       is_png "shots/$shot.png" || fail "no picture $shot"
       grep -q "shots/$shot.png" <<<"$out" || fail "path of $shot not printed"
     done
+    # Without --home it leaves the user's own library as it was (no book
+    # opened there, nothing in its history), in a home of its own that goes
+    # with it.
+    mkdir -p user tmp
+    printf 'wait 1\n' > idle.txt
+    LEAFBRIGHT_HOME=$PWD/user "$program" --headless --script idle.txt --shots user-shots >/dev/null ||
+      fail "the user's library was not made"
+    before=$(cd user && find . -printf '%p %s %T@\n' | sort)
+    out=$(env -u DISPLAY -u WAYLAND_DISPLAY LEAFBRIGHT_HOME="$PWD/user" TMPDIR="$PWD/tmp" "$program" --device phone \
+      --shots own-shots) || fail "demonstration without a home failed"
+    for shot in library page1 page2; do is_png "own-shots/$shot.png" || fail "no picture $shot without a home"; done
+    [ "$(cd user && find . -printf '%p %s %T@\n' | sort)" = "$before" ] ||
+      fail "the demonstration changed the user's library"
+    [ -z "$(ls -A tmp)" ] || fail "the demonstration's home was left behind: $(ls -A tmp)"
     ;;
   library)
     make_library home

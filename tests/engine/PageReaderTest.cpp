@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 namespace {
 
 using test::FakeUrlListStream;
@@ -56,6 +58,9 @@ TEST_F(PageReaderFolderTest, OpensTheFolderOfTheFileInNaturalOrder) {
         page(name);
     }
     ASSERT_TRUE(sys::FileManager::writeFile(dir.file("notes.txt"), "not a page"));
+    // A pipe and a folder with pictures' names are no pages.
+    ASSERT_EQ(::mkfifo(dir.file("004a.png").c_str(), 0600), 0);
+    ASSERT_TRUE(sys::FileManager::createDirectory(dir.file("005a.png"), false));
 
     PageReader r;
     ASSERT_TRUE(r.openFile(dir.file("003.png"), std::nullopt, std::nullopt, false, false));

@@ -1,6 +1,7 @@
 // The archive extract screen carries the library's common tool bar: its
 // popup menu (About, Home, the media server), Settings only while no popup is
-// open, the rotation lock, and the popup closing when the screen goes or turns.
+// open, the rotation lock, and the popup closing on Escape and when the screen
+// goes or turns.
 #include "LibraryTestSupport.h"
 
 #include "foundation/ui/PopupMenuView.h"
@@ -98,6 +99,14 @@ TEST_F(ArchiveExtractToolbarTest, TheMenuClosesWhenTheScreenGoesOrTurns) {
     driver->advance(1.0);
     EXPECT_FALSE(popup()) << "the menu stayed at the old size";
     EXPECT_TRUE(nav->isInteractivePopEnabled());
+
+    // Escape closes the menu, not the screen under it.
+    bar().onPopupMenu();
+    ASSERT_TRUE(popup());
+    EXPECT_TRUE(driver->key(ui::KeyInput::escape));
+    driver->advance(1.0);
+    EXPECT_FALSE(popup()) << "Escape left the menu open";
+    EXPECT_EQ(nav->topViewController(), screen.get()) << "Escape went back under the menu";
 
     bar().onPopupMenu();
     ASSERT_TRUE(popup());

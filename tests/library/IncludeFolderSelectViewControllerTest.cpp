@@ -162,10 +162,12 @@ TEST_F(IncludeFolderSelectTest, ToolBarMenuAndSettingsNeverOpenTogether) {
     EXPECT_EQ(services->settingsScreens, 0);
     EXPECT_EQ(nav->topViewController(), picker.get());
 
-    // Leaving the screen closes the menu; with none open Settings opens.
-    picker->popUpMenu_()->removePopup();
+    // Escape closes the menu, not the screen under it; with none open
+    // Settings opens.
+    EXPECT_TRUE(driver->key(ui::KeyInput::escape));
     driver->advance(1.0);
     EXPECT_FALSE(picker->popUpMenu_());
+    EXPECT_EQ(nav->topViewController(), picker.get());
     EXPECT_TRUE(nav->isInteractivePopEnabled());
     picker->toolbar()->onSettingsBtn();
     driver->advance(1.0);

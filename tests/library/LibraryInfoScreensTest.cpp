@@ -1,6 +1,7 @@
 #include "LibraryTestSupport.h"
 
 #include "foundation/BookCommon.h"
+#include "foundation/HistoryCollector.h"
 #include "library/ArchiveExtractViewController.h"
 #include "library/ArchivePasswordViewController.h"
 #include "library/FileConfigViewController.h"
@@ -146,6 +147,20 @@ TEST_F(LibraryTest, FileInformationRenamesWithSideFilesAndNeverOverAnotherBook) 
     touch(join(BookCommon::getBookCacheDir(book, true), "p1"), "cached");
     sys::PropertyList::writeFile(sys::PlistValue(sys::PlistArray{sys::PlistValue("Story.zip")}),
                                  join(documents(), ".history.lbs"));
+    // Read: once a book since deleted, then the other book, then this one.
+    for (const char* name : {"Tale.zip", "Taken.zip", "Story.zip"}) {
+        BookHistory h;
+        h.setPathFromBooks(name);
+        h.setBookTitle(name);
+        HistoryCollector::addHistory(h);
+    }
+    auto history = [] {
+        HistoryCollector::relaseHistory();
+        std::vector<std::string> out;
+        for (const auto& h : HistoryCollector::getHistory().value_or(std::vector<BookHistory>{}))
+            out.push_back(h.pathFromBooks().value_or("?") + " " + h.bookTitle().value_or("?"));
+        return out;
+    };
     auto screen = std::make_shared<FileConfigViewController>();
     screen->setFileFullpath_(book);
     screen->setSettings_(settings);
@@ -167,9 +182,13 @@ TEST_F(LibraryTest, FileInformationRenamesWithSideFilesAndNeverOverAnotherBook) 
     EXPECT_EQ(slurp(BookCommon::getBookSettingFile(renamed, false)), "settings");
     EXPECT_EQ(slurp(join(BookCommon::getBookCacheDir(renamed, false), "p1")), "cached");
     EXPECT_EQ(LocalFilelistViewController::readLastReadName(documents()), "Tale.zip");
+    // The history names the book by its new name, once: the entry of the
+    // book once read under that name goes.
+    EXPECT_EQ(history(), (std::vector<std::string>{"Tale.zip Tale.zip", "Taken.zip Taken.zip"}));
     // Renamed twice from the same screen.
     ASSERT_TRUE(screen->changeFileNameDo("Saga", "Tale"));
     EXPECT_TRUE(fs::exists(join(documents(), "Saga.zip")));
+    EXPECT_EQ(history(), (std::vector<std::string>{"Saga.zip Saga.zip", "Taken.zip Taken.zip"}));
 
     screen->clearCache();
     EXPECT_EQ(screen->cacheSize(), 0u);

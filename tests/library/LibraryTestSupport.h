@@ -3,6 +3,7 @@
 #include "engine/ThumbsCreate.h"
 #include "foundation/AppDelegateServices.h"
 #include "foundation/BookCommon.h"
+#include "foundation/HistoryCollector.h"
 #include "foundation/LastStatusRestore.h"
 #include "foundation/Settings.h"
 #include "library/LibraryServices.h"
@@ -45,6 +46,8 @@ protected:
         home = std::make_unique<test::TempDir>("libhome");
         sys::AppPaths::setHome(home->path());
         sys::UserDefaults::standard().reload();
+        // The history of an earlier test's home is not this one's.
+        HistoryCollector::relaseHistory();
         settings = std::make_shared<Settings>();
         settings->readFromFile();
         AppDelegateServices::install(std::make_shared<TestServices>(settings));
@@ -63,6 +66,7 @@ protected:
         UITest::TearDown();
         sys::AppPaths::setHome("");
         sys::UserDefaults::standard().reload();
+        HistoryCollector::relaseHistory();
         home.reset();
     }
 

@@ -2,6 +2,7 @@
 
 #include "foundation/BookCommon.h"
 #include "foundation/FolderLockInfo.h"
+#include "foundation/HistoryCollector.h"
 #include "foundation/ui/TextInputViewController.h"
 #include "library/BookshelfBookButton.h"
 #include "library/FolderDetailViewControllerEx.h"
@@ -60,6 +61,22 @@ protected:
         list->didSelectBookInEditModeWithIndexNo(i);
     }
 };
+
+// The books of the reading history, newest first, as its file holds them.
+std::vector<std::string> historyPaths() {
+    HistoryCollector::relaseHistory();
+    std::vector<std::string> out;
+    for (const auto& h : HistoryCollector::getHistory().value_or(std::vector<BookHistory>{}))
+        out.push_back(h.pathFromBooks().value_or("?"));
+    return out;
+}
+
+void read(const std::string& pathFromBooks) {
+    BookHistory h;
+    h.setPathFromBooks(pathFromBooks);
+    h.setBookTitle(sys::Path::lastPathComponent(pathFromBooks));
+    HistoryCollector::addHistory(h);
+}
 
 // ---- The drag's index arithmetic -------------------------------------------------------------
 
@@ -137,6 +154,9 @@ TEST_F(LocalFilelistEditTest, MovesBooksButNeverAFolderIntoItselfNorOverAnExisti
     touch(join(docs, "b.zip"), "b");
     mkdir(join(docs, "Shelf/Inner"));
     touch(join(docs, "Shelf/a.zip"), "old a");
+    read("Shelf/a.zip");
+    read("b.zip");
+    read("a.zip");
     showFolder("");
     select("a.zip");
     select("b.zip");
@@ -147,6 +167,9 @@ TEST_F(LocalFilelistEditTest, MovesBooksButNeverAFolderIntoItselfNorOverAnExisti
     EXPECT_TRUE(fs::is_directory(join(docs, "Shelf/Inner")));
     EXPECT_TRUE(fs::exists(join(docs, "Shelf/Inner/a.zip")));
     EXPECT_TRUE(fs::exists(join(docs, "Shelf/Inner/b.zip")));
+    // The history follows the books moved, in its order; the book that
+    // stayed keeps its entry.
+    EXPECT_EQ(historyPaths(), (std::vector<std::string>{"Shelf/Inner/a.zip", "Shelf/Inner/b.zip", "Shelf/a.zip"}));
 
     touch(join(docs, "c.zip"), "new c");
     touch(join(docs, "Shelf/c.zip"), "old c");
@@ -167,11 +190,16 @@ TEST_F(LocalFilelistEditTest, MovingALockedFolderKeepsItsLockedName) {
     mkdir(join(docs, ".lock_Secret"));
     touch(join(docs, ".lock_Secret/x.zip"));
     mkdir(join(docs, "Target"));
+    read(".lock_Secret2/y.zip");
+    read(".lock_Secret/x.zip");
     showFolder("");
     select(".lock_Secret");
     EXPECT_EQ(list->moveSelectedTo(join(docs, "Target")), 0);
     EXPECT_TRUE(fs::exists(join(docs, "Target/.lock_Secret/x.zip")));
     EXPECT_FALSE(fs::exists(join(docs, "Target/Secret")));
+    // The books inside a folder moved are read from its new place; a folder
+    // whose name only begins the same stays.
+    EXPECT_EQ(historyPaths(), (std::vector<std::string>{"Target/.lock_Secret/x.zip", ".lock_Secret2/y.zip"}));
 }
 
 TEST_F(LocalFilelistEditTest, PickerListsRealFoldersAndReturnsTheChosenPath) {
@@ -376,6 +404,7 @@ TEST_F(LocalFilelistEditTest, FolderRenamesTwiceAndLocksWithAPasscode) {
     const std::string docs = documents();
     mkdir(join(docs, "Old"));
     touch(join(docs, "Old/x.zip"));
+    read("Old/x.zip");
     showFolder("", false);
     ASSERT_TRUE(list->openEntryDetailScreen(indexOf("Old")));
     driver->advance(1);
@@ -387,6 +416,7 @@ TEST_F(LocalFilelistEditTest, FolderRenamesTwiceAndLocksWithAPasscode) {
     EXPECT_TRUE(fs::exists(join(docs, "Middle/x.zip")));
     ASSERT_TRUE(detail->onFinishTextInput(*sheet, "New", "Middle"));
     EXPECT_TRUE(fs::exists(join(docs, "New/x.zip")));
+    EXPECT_EQ(historyPaths(), std::vector<std::string>{"New/x.zip"}) << "the history lost the book in the folder";
     EXPECT_EQ(detail->directoryPath_(), join(docs, "New"));
     // Never onto another folder.
     mkdir(join(docs, "Other"));
@@ -399,6 +429,7 @@ TEST_F(LocalFilelistEditTest, FolderRenamesTwiceAndLocksWithAPasscode) {
 
     detail->passcodeFlagChange(true);
     EXPECT_TRUE(fs::exists(join(docs, ".lock_New/x.zip")));
+    EXPECT_EQ(historyPaths(), std::vector<std::string>{".lock_New/x.zip"});
     EXPECT_FALSE(BookCommon::isFolderLocked(join(docs, ".lock_New")));  // no passcode yet
     detail->onInputPassCode("12");
     detail->onInputPassCode("1234");

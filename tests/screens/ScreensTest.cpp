@@ -138,6 +138,10 @@ TEST_F(ScreensTest, PickingAHistoryEntryWalksToItsFolderAndOpensTheBook) {
     h.setPathFromBooks("Comics/p1.png");
     h.setBookTitle("p1.png");
     HistoryCollector::addHistory(h);
+    // A book read since, and then moved or deleted outside the program.
+    h.setPathFromBooks("Comics/Gone.cbz");
+    h.setBookTitle("Gone.cbz");
+    HistoryCollector::addHistory(h);
 
     auto root = std::make_shared<LocalFilelistViewController>();
     root->setIsRootViewController(true);
@@ -147,9 +151,18 @@ TEST_F(ScreensTest, PickingAHistoryEntryWalksToItsFolderAndOpensTheBook) {
     history->setCalledViewController(root);
     root->present(std::make_shared<ui::NavigationController>(history), false);
     driver->advance(0.5);
-    ASSERT_EQ(history->entries().size(), 1u);
+    ASSERT_EQ(history->entries().size(), 2u);
     EXPECT_TRUE(driver->findByText("p1.png"));
+    // The book that is gone says so; the history stays for another choice.
     history->selectEntry(0);
+    driver->advance(1.0);
+    EXPECT_TRUE(driver->findByText("This book is no longer in the library."));
+    EXPECT_TRUE(nav->presentedViewController()) << "the history closed";
+    EXPECT_FALSE(LastStatusRestore::getJumpBook());
+    ASSERT_TRUE(tapText("OK"));
+    driver->advance(1.0);
+    EXPECT_FALSE(driver->findByText("This book is no longer in the library."));
+    history->selectEntry(1);
     driver->advance(2.0);
     EXPECT_FALSE(root->presentedViewController());
     ASSERT_GE(nav->viewControllers().size(), 3u);
