@@ -227,6 +227,10 @@ void BookTransferViewController::viewWillLayoutSubviews() {
 
 void BookTransferViewController::viewWillAppear(bool animated) {
     QNViewController::viewWillAppear(animated);
+    // Pushed by itself over a list, the screen has no tool bar of its own:
+    // the list's bar would stay below it, empty. The list shows it again
+    // when it comes back.
+    if (auto* nav = navigationController()) nav->setToolbarHidden(true, animated);
     if (tableView_) tableView_->reloadData();
 }
 

@@ -3,11 +3,13 @@
 #include "platform/core/Clock.h"
 #include "platform/core/OutputVolume.h"
 #include "platform/core/Path.h"
+#include "platform/ui/Animator.h"
 #include "platform/ui/KeyCommand.h"
 #include "platform/ui/Responder.h"
 #include "platform/ui/ScrollView.h"
 #include "platform/ui/SegmentedControl.h"
 #include "platform/ui/ViewController.h"
+#include "platform/ui/Window.h"
 
 #include <cctype>
 #include <cerrno>
@@ -199,6 +201,26 @@ ui::View* findText(ui::test::Driver& driver, const std::string& text, bool visib
         visibleOnly);
 }
 
+// Where a tap on `view` for `text` lands: the segment with that title, or
+// the view's middle.
+ui::Point tapPoint(ui::test::Driver& driver, ui::View& view, const std::string& text) {
+    driver.window().layoutIfNeeded();
+    if (auto* seg = dynamic_cast<ui::SegmentedControl*>(&view)) {
+        for (int i = 0; i < seg->numberOfSegments(); ++i) {
+            if (seg->titleForSegment(i) != text) continue;
+            ui::Rect r = seg->segmentRect(i);
+            return seg->convertPointToWindow({r.x() + r.width() / 2, r.y() + r.height() / 2});
+        }
+    }
+    return driver.centerOf(view);
+}
+
+// Whether a finger there now reaches `view` (or what lies inside it).
+bool takesTouch(ui::test::Driver& driver, ui::View& view, const std::string& text) {
+    ui::View* hit = driver.window().hitTest(tapPoint(driver, view, text), nullptr);
+    return hit && hit->isDescendantOfView(&view);
+}
+
 }  // namespace
 
 bool ScriptPlayer::tapText(ui::test::Driver& driver, const std::string& text, const std::function<bool()>& giveUp) {
@@ -247,15 +269,17 @@ bool ScriptPlayer::tapText(ui::test::Driver& driver, const std::string& text, co
     // A view scrolled away is brought into sight first.
     scrollIntoView(view);
     driver.settle();
-    if (auto* seg = dynamic_cast<ui::SegmentedControl*>(view)) {
-        for (int i = 0; i < seg->numberOfSegments(); ++i) {
-            if (seg->titleForSegment(i) != text) continue;
-            ui::Rect r = seg->segmentRect(i);
-            driver.tap(seg->convertPointToWindow({r.x() + r.width() / 2, r.y() + r.height() / 2}));
-            return true;
-        }
+    // A screen still sliding or fading in lets touches pass through: the
+    // tap waits for it to come to rest, as a user's finger would.
+    for (double waited = 0; !takesTouch(driver, *view, text) && ui::Animator::shared().activeTracks() > 0 &&
+                            waited < kMotionSeconds && !late();
+         waited += kLookAgainSeconds) {
+        driver.advance(kLookAgainSeconds);
+        // What moved may have been rebuilt meanwhile.
+        view = driver.findByText(text);
+        if (!view) return false;
     }
-    driver.tap(*view);
+    driver.tap(tapPoint(driver, *view, text));
     return true;
 }
 

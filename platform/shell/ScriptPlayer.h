@@ -72,10 +72,13 @@ public:
     // how often it looks again.
     static constexpr double kPatienceSeconds = 15;
     static constexpr double kLookAgainSeconds = 0.05;
+    // How long "tap" lets a screen still moving in come to rest.
+    static constexpr double kMotionSeconds = 2;
 
     // Finds the frontmost visible view showing `text` and taps it (a
     // segment of a segmented control by its title), scrolling it into view
-    // first when it lies outside its scroll view. False when none shows it,
+    // first when it lies outside its scroll view, and on a screen still
+    // moving in once it has come to rest. False when none shows it,
     // or when `giveUp` answers true before it is found (asked between the
     // screens of a list it scrolls through).
     static bool tapText(ui::test::Driver& driver, const std::string& text,

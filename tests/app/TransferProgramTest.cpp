@@ -13,6 +13,7 @@
 #include "platform/core/PropertyList.h"
 #include "platform/core/RunLoop.h"
 #include "platform/ui/TestDriver.h"
+#include "platform/ui/Toolbar.h"
 #include "platform/ui/Window.h"
 #include "platform/ui/NavigationController.h"
 #include "remote/BookTransfer.h"
@@ -150,8 +151,14 @@ TEST_F(TransferProgramTest, QueueingFromASiteShowsTheTransferScreenWhoseBackLead
     ASSERT_TRUE(queue.getTransferInProgress());
     EXPECT_EQ(queue.getTransferInProgress()->source, nginx.url("/shelf/One.cbz"));
     EXPECT_EQ(runningName(), "One.cbz");
-    play("wait 1\nshot transfer-one\ntap \"Back\"\nwait 1\n");
+    play("wait 1\nshot transfer-one\n");
+    // The list's tool bar does not stay below the screen, empty.
+    EXPECT_TRUE(nav()->isToolbarHidden());
+    ui::Toolbar& bar = *nav()->toolbar();
+    EXPECT_TRUE(!ui::test::Driver::isVisible(bar) || bar.convertPointToWindow({0, 0}).y >= window().bounds().height());
+    play("tap \"Back\"\nwait 1\n");
     EXPECT_TRUE(top<LocalFilelistViewController>());
+    EXPECT_FALSE(nav()->isToolbarHidden()) << "the library's tool bar is back";
 
     // The whole folder: the first book under way, the other one waiting.
     play("tap \"Shelf\"\nwait 2\n");

@@ -159,6 +159,15 @@ TEST_F(ScriptPlayerTest, TappingTextFindsSegmentsAndPullsAListBackToItsTop) {
     driver.advance(0.5);
     ASSERT_TRUE(shell::ScriptPlayer::tapText(driver, "Row 3"));
     EXPECT_EQ(tapped, 3);
+
+    // A screen still sliding in lets touches pass: the tap waits for it to
+    // come to rest instead of falling through.
+    auto next = std::make_shared<LongList>();
+    next->seg = std::make_shared<ui::SegmentedControl>(std::vector<std::string>{"Near", "Far"});
+    nav->pushViewController(next, true);
+    driver.settle();
+    ASSERT_TRUE(shell::ScriptPlayer::tapText(driver, "Far"));
+    EXPECT_EQ(next->seg->selectedSegmentIndex(), 1);
 }
 
 TEST_F(ScriptPlayerTest, TypingGoesToTheFieldBeingEdited) {
