@@ -1,13 +1,5 @@
 #include "screens/LogTextViewController.h"
 
-#include "platform/ui/Label.h"
-
-#include <algorithm>
-
-namespace {
-constexpr double kSideMargin = 16, kRowPadding = 12, kMinRowHeight = 44;
-}  // namespace
-
 LogTextViewController::LogTextViewController(std::string title, const std::string& text)
     : ui::TableViewController(ui::TableViewStyle::Plain), title_(std::move(title)) {
     size_t start = 0;
@@ -23,15 +15,9 @@ LogTextViewController::LogTextViewController(std::string title, const std::strin
 void LogTextViewController::viewDidLoad() {
     ui::TableViewController::viewDidLoad();
     setTitle(title_);
-}
-
-double LogTextViewController::tableViewHeightForRowAtIndexPath(ui::TableView& tv, const ui::IndexPath& ip) {
-    if (ip.row < 0 || size_t(ip.row) >= lines_.size()) return kMinRowHeight;
-    ui::Label probe;
-    probe.setNumberOfLines(0);
-    probe.setText(lines_[size_t(ip.row)]);
-    const double width = std::max(1.0, tv.bounds().width() - 2 * kSideMargin);
-    return std::max(kMinRowHeight, probe.sizeThatFits({width, 1e6}).height + 2 * kRowPadding);
+    // Long lines wrap: a row is as high as its cell's text needs, measured
+    // as the row comes into sight.
+    tableView()->setRowHeight(ui::TableView::kAutomaticDimension);
 }
 
 std::shared_ptr<ui::TableViewCell> LogTextViewController::tableViewCellForRowAtIndexPath(ui::TableView& tv,

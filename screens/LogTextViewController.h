@@ -14,8 +14,6 @@ public:
 
     void viewDidLoad() override;
     int tableViewNumberOfRowsInSection(ui::TableView&, int) override { return int(lines_.size()); }
-    // Long lines wrap: the row is as high as its line needs.
-    double tableViewHeightForRowAtIndexPath(ui::TableView& tv, const ui::IndexPath& ip) override;
     std::shared_ptr<ui::TableViewCell> tableViewCellForRowAtIndexPath(ui::TableView&, const ui::IndexPath&) override;
 
 private:
