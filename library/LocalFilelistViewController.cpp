@@ -411,9 +411,8 @@ bool LocalFilelistViewController::changeDirectoryName(const std::string& name) {
     if (!from) return false;
     const std::string to = join(folderPath(), name);
     if (*from == to) return true;
-    if (!sys::FileManager::moveItem(*from, to)) return false;
-    // The books inside are read from the new place.
-    HistoryCollector::followMove(*from, to);
+    // The reading history follows the books inside.
+    if (!BookCommon::moveBook(*from, to)) return false;
     // The entry follows the folder, so that a second rename on the same
     // detail screen starts from where the folder now is.
     const std::string relative = pathFromBooks_.empty() ? name : Path::stringByAppendingPathComponent(pathFromBooks_, name);
