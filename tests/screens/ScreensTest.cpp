@@ -45,12 +45,39 @@ struct RequestRecorder : PassCodeRequetDelegate {
     void cancelRequestPasscode(const PassCodeTarget& t) override { events.push_back("cancel " + t.pathFromBooks); }
 };
 
+// The row of `key` on the screen, or none.
+std::pair<ui::IndexPath, QNTableViewData*> rowOf(SettingViewControllerEx& screen, const std::string& key) {
+    const auto& sections = screen.table()->sectionList();
+    for (size_t s = 0; s < sections.size(); ++s)
+        for (size_t r = 0; r < sections[s].size(); ++r)
+            if (sections[s][r]->key() == key) return {{int(s), int(r)}, sections[s][r].get()};
+    return {{0, 0}, nullptr};
+}
+
+// The switch of the row at `ip`, the row scrolled into sight; none when the
+// row shows no switch.
+ui::Switch* switchAt(SettingViewControllerEx& screen, const ui::IndexPath& ip) {
+    screen.table()->scrollToRowAtIndexPath(ip, ui::TableViewScrollPosition::Middle, false);
+    screen.table()->layoutIfNeeded();
+    auto* cell = screen.table()->cellForRowAtIndexPath(ip);
+    return cell ? dynamic_cast<ui::Switch*>(cell->accessoryView().get()) : nullptr;
+}
+
 class ScreensTest : public LibraryTest {
 protected:
     void TearDown() override {
         PassCodeRequet::setAuthenticator(nullptr);
         HistoryCollector::relaseHistory();
         LibraryTest::TearDown();
+    }
+    // The settings screen (`type` 1: the book's own) pushed over `nav`, at rest.
+    std::shared_ptr<SettingViewControllerEx> pushSettings(ui::NavigationController& nav, int type = 0) {
+        auto screen = std::make_shared<SettingViewControllerEx>();
+        screen->setSettings_(settings);
+        if (type != 0) screen->setSettingViewType(type);
+        nav.pushViewController(screen, false);
+        driver->advance(0.5);
+        return screen;
     }
 };
 
@@ -179,10 +206,7 @@ TEST_F(ScreensTest, SettingsAndPasscodeScreensPushedOverTheListHideItsToolBar) {
     auto base = std::make_shared<ui::ViewController>();
     auto nav = showInNavigation(base);
     nav->setToolbarHidden(false, false);
-    auto settingsScreen = std::make_shared<SettingViewControllerEx>();
-    settingsScreen->setSettings_(settings);
-    nav->pushViewController(settingsScreen, false);
-    driver->advance(0.5);
+    pushSettings(*nav);
     EXPECT_TRUE(nav->isToolbarHidden()) << "an empty tool bar over the last row";
     nav->popViewController(false);
     nav->setToolbarHidden(false, false);
@@ -194,19 +218,8 @@ TEST_F(ScreensTest, SettingsAndPasscodeScreensPushedOverTheListHideItsToolBar) {
 TEST_F(ScreensTest, TheThemeRowOpensTheThemeListAndShowsTheChoiceOnReturn) {
     auto base = std::make_shared<ui::ViewController>();
     auto nav = showInNavigation(base);
-    auto screen = std::make_shared<SettingViewControllerEx>();
-    screen->setSettings_(settings);
-    nav->pushViewController(screen, false);
-    driver->advance(0.5);
-    auto themeRow = [&]() -> std::pair<ui::IndexPath, QNTableViewData*> {
-        const auto& sections = screen->table()->sectionList();
-        for (size_t s = 0; s < sections.size(); ++s)
-            for (size_t r = 0; r < sections[s].size(); ++r)
-                if (sections[s][r]->key() == SettingViewControllerEx::kThemeRowKey)
-                    return {{int(s), int(r)}, sections[s][r].get()};
-        return {{0, 0}, nullptr};
-    };
-    auto [ip, row] = themeRow();
+    auto screen = pushSettings(*nav);
+    auto [ip, row] = rowOf(*screen, SettingViewControllerEx::kThemeRowKey);
     ASSERT_TRUE(row);
     EXPECT_EQ(row->detailText(), "Default Style");
     screen->tableViewDidSelectRowAtIndexPath(*screen->table(), ip, row);
@@ -218,7 +231,7 @@ TEST_F(ScreensTest, TheThemeRowOpensTheThemeListAndShowsTheChoiceOnReturn) {
     driver->advance(0.8);
     EXPECT_EQ(nav->topViewController(), screen.get());
     EXPECT_EQ(settings->themeLoader()->getThemeNo(), 1);
-    EXPECT_EQ(themeRow().second->detailText(), "Folder Style");
+    EXPECT_EQ(rowOf(*screen, SettingViewControllerEx::kThemeRowKey).second->detailText(), "Folder Style");
 }
 
 TEST_F(ScreensTest, SettingsRowsComeFromTheKeysAndAreSavedOnLeaving) {
@@ -226,10 +239,7 @@ TEST_F(ScreensTest, SettingsRowsComeFromTheKeysAndAreSavedOnLeaving) {
     textScope = std::make_unique<gfx::TextEngine::Scope>(std::make_shared<gfx::PangoTextEngine>());
     auto base = std::make_shared<ui::ViewController>();
     auto nav = showInNavigation(base);
-    auto screen = std::make_shared<SettingViewControllerEx>();
-    screen->setSettings_(settings);
-    nav->pushViewController(screen, false);
-    driver->advance(0.5);
+    auto screen = pushSettings(*nav);
     size_t rows = 0;
     for (const auto& s : screen->table()->sectionList()) rows += s.size();
     // Every key's row (the three filters among them), the row that opens the
@@ -243,11 +253,8 @@ TEST_F(ScreensTest, SettingsRowsComeFromTheKeysAndAreSavedOnLeaving) {
     ASSERT_TRUE(settings->isOptimizeFilename());
     screen->setValue("isOptimizeFilename", sys::PlistValue(false));
     screen->setValue("isGotoTheLastFolder", sys::PlistValue(false));
-    for (size_t s = 0; s < screen->table()->sectionList().size(); ++s)
-        for (size_t r = 0; r < screen->table()->sectionList()[s].size(); ++r)
-            if (screen->table()->sectionList()[s][r]->key() == "backgroundColor")
-                screen->tableViewDidSelectRowAtIndexPath(*screen->table(), {int(s), int(r)},
-                                                         screen->table()->sectionList()[s][r].get());
+    if (auto [at, row] = rowOf(*screen, "backgroundColor"); row)
+        screen->tableViewDidSelectRowAtIndexPath(*screen->table(), at, row);
     driver->advance(0.6);
     ASSERT_NE(nav->topViewController(), screen.get());
     ASSERT_TRUE(tapText("Dark Gray"));
@@ -275,20 +282,10 @@ TEST_F(ScreensTest, ABooksOwnFilterIsPickedFromTheWholeListAndCanGoBackToTheGlob
     settings->setTargetBook(book);
     auto base = std::make_shared<ui::ViewController>();
     auto nav = showInNavigation(base);
-    auto open = [&] {
-        auto screen = std::make_shared<SettingViewControllerEx>();
-        screen->setSettings_(settings);
-        screen->setSettingViewType(1);
-        nav->pushViewController(screen, false);
-        driver->advance(0.5);
-        return screen;
-    };
+    auto open = [&] { return pushSettings(*nav, 1); };
     auto pick = [&](SettingViewControllerEx& screen, const std::string& title) {
-        const auto& sections = screen.table()->sectionList();
-        for (size_t s = 0; s < sections.size(); ++s)
-            for (size_t r = 0; r < sections[s].size(); ++r)
-                if (sections[s][r]->key() == "imageFilter2")
-                    screen.tableViewDidSelectRowAtIndexPath(*screen.table(), {int(s), int(r)}, sections[s][r].get());
+        if (auto [at, row] = rowOf(screen, "imageFilter2"); row)
+            screen.tableViewDidSelectRowAtIndexPath(*screen.table(), at, row);
         driver->advance(0.6);
         ASSERT_TRUE(tapText(title)) << title;
         driver->advance(0.8);
@@ -324,24 +321,12 @@ TEST_F(ScreensTest, ABooksOwnFilterIsPickedFromTheWholeListAndCanGoBackToTheGlob
 TEST_F(ScreensTest, KeepAspectRatioShowsOnWhilePagesKeepTheirShapeAndOffStretchesThem) {
     auto base = std::make_shared<ui::ViewController>();
     auto nav = showInNavigation(base);
-    auto screen = std::make_shared<SettingViewControllerEx>();
-    screen->setSettings_(settings);
     ASSERT_FALSE(settings->isNoAspectFill()) << "pages keep their shape unless asked";
-    nav->pushViewController(screen, false);
-    driver->advance(0.5);
-    ui::IndexPath ip;
-    bool found = false;
-    const auto& sections = screen->table()->sectionList();
-    for (size_t s = 0; s < sections.size(); ++s)
-        for (size_t r = 0; r < sections[s].size(); ++r)
-            if (sections[s][r]->key() == "isNoAspectFill") ip = {int(s), int(r)}, found = true;
-    ASSERT_TRUE(found);
-    auto theSwitch = [&]() -> ui::Switch* {
-        screen->table()->scrollToRowAtIndexPath(ip, ui::TableViewScrollPosition::Middle, false);
-        screen->table()->layoutIfNeeded();
-        auto* cell = screen->table()->cellForRowAtIndexPath(ip);
-        return cell ? dynamic_cast<ui::Switch*>(cell->accessoryView().get()) : nullptr;
-    };
+    auto screen = pushSettings(*nav);
+    const auto found = rowOf(*screen, "isNoAspectFill");
+    ASSERT_TRUE(found.second);
+    const ui::IndexPath ip = found.first;
+    auto theSwitch = [&] { return switchAt(*screen, ip); };
     ASSERT_TRUE(theSwitch());
     EXPECT_TRUE(theSwitch()->isOn()) << "\"Keep Aspect Ratio\" is on while pages keep their shape";
 
@@ -354,11 +339,7 @@ TEST_F(ScreensTest, KeepAspectRatioShowsOnWhilePagesKeepTheirShapeAndOffStretche
     EXPECT_TRUE(settings->isNoAspectFill());
 
     // Shown again: off, and on again keeps the shape.
-    auto again = std::make_shared<SettingViewControllerEx>();
-    again->setSettings_(settings);
-    screen = again;
-    nav->pushViewController(again, false);
-    driver->advance(0.5);
+    screen = pushSettings(*nav);
     ASSERT_TRUE(theSwitch());
     EXPECT_FALSE(theSwitch()->isOn());
     driver->tap(*theSwitch());
@@ -368,31 +349,16 @@ TEST_F(ScreensTest, KeepAspectRatioShowsOnWhilePagesKeepTheirShapeAndOffStretche
     EXPECT_FALSE(settings->isNoAspectFill());
 }
 
-// The row of `key` on the screen, or none.
-std::pair<ui::IndexPath, QNTableViewData*> rowOf(SettingViewControllerEx& screen, const std::string& key) {
-    const auto& sections = screen.table()->sectionList();
-    for (size_t s = 0; s < sections.size(); ++s)
-        for (size_t r = 0; r < sections[s].size(); ++r)
-            if (sections[s][r]->key() == key) return {{int(s), int(r)}, sections[s][r].get()};
-    return {{0, 0}, nullptr};
-}
-
 TEST_F(ScreensTest, TheLogSwitchesAreUserDefaultsAndTheirRowsShowEachLogsText) {
     LBDebugLog::deleteInstance();
     auto base = std::make_shared<ui::ViewController>();
     auto nav = showInNavigation(base);
-    auto screen = std::make_shared<SettingViewControllerEx>();
-    screen->setSettings_(settings);
-    nav->pushViewController(screen, false);
-    driver->advance(0.5);
+    auto screen = pushSettings(*nav);
     auto switchOf = [&](const char* key) -> ui::Switch* {
         auto [ip, row] = rowOf(*screen, key);
         if (!row) return nullptr;
         EXPECT_EQ(ip.section, SettingViewControllerEx::kSectionOther);
-        screen->table()->scrollToRowAtIndexPath(ip, ui::TableViewScrollPosition::Middle, false);
-        screen->table()->layoutIfNeeded();
-        auto* cell = screen->table()->cellForRowAtIndexPath(ip);
-        return cell ? dynamic_cast<ui::Switch*>(cell->accessoryView().get()) : nullptr;
+        return switchAt(*screen, ip);
     };
     auto show = [&](const char* key) -> std::vector<std::string> {
         auto [ip, row] = rowOf(*screen, key);
@@ -437,10 +403,7 @@ TEST_F(ScreensTest, TheLogSwitchesAreUserDefaultsAndTheirRowsShowEachLogsText) {
     // Shown again: the switches read the defaults.
     nav->popViewController(false);
     driver->advance(0.5);
-    screen = std::make_shared<SettingViewControllerEx>();
-    screen->setSettings_(settings);
-    nav->pushViewController(screen, false);
-    driver->advance(0.5);
+    screen = pushSettings(*nav);
     ASSERT_TRUE(switchOf(SettingViewControllerEx::kDebugLogKey));
     EXPECT_TRUE(switchOf(SettingViewControllerEx::kDebugLogKey)->isOn());
     driver->tap(*switchOf(SettingViewControllerEx::kDebugLogKey));
@@ -475,10 +438,7 @@ TEST_F(ScreensTest, EveryChosenKeyHasARowAndItsPickersKeepTheirRanges) {
     textScope = std::make_unique<gfx::TextEngine::Scope>(std::make_shared<gfx::PangoTextEngine>());
     auto base = std::make_shared<ui::ViewController>();
     auto nav = showInNavigation(base);
-    auto screen = std::make_shared<SettingViewControllerEx>();
-    screen->setSettings_(settings);
-    nav->pushViewController(screen, false);
-    driver->advance(0.5);
+    auto screen = pushSettings(*nav);
     // Choices too wide for a phone open a list; narrow ones stay segments.
     auto [orderAt, order] = rowOf(*screen, "sortMode");
     ASSERT_TRUE(order);
@@ -533,10 +493,7 @@ TEST_F(ScreensTest, EveryChosenKeyHasARowAndItsPickersKeepTheirRanges) {
 
     // Each bounded row takes both its bounds and refuses the numbers just
     // past them, with its message.
-    screen = std::make_shared<SettingViewControllerEx>();
-    screen->setSettings_(settings);
-    nav->pushViewController(screen, false);
-    driver->advance(0.5);
+    screen = pushSettings(*nav);
     struct Bounded {
         const char* key;
         int minimum, maximum;
@@ -588,14 +545,7 @@ TEST_F(ScreensTest, ABooksOwnSettingsAreKeptAsWordsAndGoBackToTheGlobalOnes) {
     ASSERT_FALSE(settings->isDoubleTruck());
     auto base = std::make_shared<ui::ViewController>();
     auto nav = showInNavigation(base);
-    auto open = [&] {
-        auto screen = std::make_shared<SettingViewControllerEx>();
-        screen->setSettings_(settings);
-        screen->setSettingViewType(1);
-        nav->pushViewController(screen, false);
-        driver->advance(0.5);
-        return screen;
-    };
+    auto open = [&] { return pushSettings(*nav, 1); };
     auto screen = open();
     size_t rows = 0;
     for (const auto& s : screen->table()->sectionList()) rows += s.size();
