@@ -249,16 +249,18 @@ Keychain::Status Keychain::saveLocked(const std::vector<KeychainItem>& items) co
     return kSuccess;
 }
 
+template <class Call>
+Keychain::Status Keychain::inSecretStoreLocked(Call call) const {
+    SecretServiceStore::Scope bounded(*secrets_, kSecretServiceTimeout);
+    migrateLocked();
+    return call(*secrets_);
+}
+
 Keychain::Status Keychain::copyMatching(const KeychainQuery& query,
                                         std::vector<KeychainItem>* items) const {
     std::lock_guard<std::mutex> lock(mutex_);
     if (secrets_) {
-        Status st;
-        {
-            SecretServiceStore::Scope bounded(*secrets_, kSecretServiceTimeout);
-            migrateLocked();
-            st = secrets_->copyMatching(query, items);
-        }
+        const Status st = inSecretStoreLocked([&](SecretServiceStore& s) { return s.copyMatching(query, items); });
         // What the file keeps while the store is away is found there; all
         // else is unknown, not missing.
         if (st != kNotAvailable || fileCopyMatchingLocked(query, items) != kSuccess) return st;
@@ -281,12 +283,7 @@ Keychain::Status Keychain::add(const std::string& service, const std::string& ac
                                const std::string& value) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (secrets_) {
-        Status st;
-        {
-            SecretServiceStore::Scope bounded(*secrets_, kSecretServiceTimeout);
-            migrateLocked();
-            st = secrets_->add(service, account, value);
-        }
+        const Status st = inSecretStoreLocked([&](SecretServiceStore& s) { return s.add(service, account, value); });
         if (st != kNotAvailable) return st;
         // The store went away or stopped answering: the item goes where it
         // goes without one, and into the store once it is back.
@@ -307,12 +304,7 @@ Keychain::Status Keychain::add(const std::string& service, const std::string& ac
 Keychain::Status Keychain::update(const KeychainQuery& query, const KeychainChanges& changes) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (secrets_) {
-        Status st;
-        {
-            SecretServiceStore::Scope bounded(*secrets_, kSecretServiceTimeout);
-            migrateLocked();
-            st = secrets_->update(query, changes);
-        }
+        const Status st = inSecretStoreLocked([&](SecretServiceStore& s) { return s.update(query, changes); });
         // Items the file keeps while the store is away are changed there.
         if (st != kNotAvailable || fileCopyMatchingLocked(query, nullptr) != kSuccess) return st;
         migrationPending_ = true;
@@ -341,11 +333,7 @@ Keychain::Status Keychain::update(const KeychainQuery& query, const KeychainChan
 
 Keychain::Status Keychain::remove(const KeychainQuery& query) {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (secrets_) {
-        SecretServiceStore::Scope bounded(*secrets_, kSecretServiceTimeout);
-        migrateLocked();
-        return secrets_->remove(query);
-    }
+    if (secrets_) return inSecretStoreLocked([&](SecretServiceStore& s) { return s.remove(query); });
     if (Status st = loadLocked(); st != kSuccess) return st;
     std::vector<KeychainItem> next;
     for (const auto& it : items_)

@@ -110,6 +110,10 @@ public:
 private:
     explicit Keychain(std::string path);
     void migrateLocked() const;
+    // One call on the secret store, bounded by kSecretServiceTimeout, after
+    // the file's pending entries have been moved into it.
+    template <class Call>
+    Status inSecretStoreLocked(Call call) const;
     Status loadLocked() const;
     Status fileCopyMatchingLocked(const KeychainQuery& query, std::vector<KeychainItem>* items) const;
     Status saveLocked(const std::vector<KeychainItem>& items) const;
