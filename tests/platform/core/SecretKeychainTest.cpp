@@ -274,7 +274,9 @@ TEST_F(SecretKeychainTest, AProviderThatFailsMidCallCostsOneBoundedWaitAndTheFil
         EXPECT_EQ(k->add("MediaServer", "site", "pässword"), Keychain::kSuccess);
         EXPECT_LT(seconds(start), Keychain::kSecretServiceTimeout + 1.5);
         // One that leaves is not waited for until the deadline.
-        if (how == Failure::LeavesTheBus) EXPECT_LT(seconds(start), Keychain::kSecretServiceTimeout - 0.5);
+        if (how == Failure::LeavesTheBus) {
+            EXPECT_LT(seconds(start), Keychain::kSecretServiceTimeout - 0.5);
+        }
         EXPECT_EQ(valueOf(*Keychain::atPath(dir_.file(name)), "MediaServer", "site"), "pässword");
         EXPECT_EQ(std::filesystem::status(dir_.file(name)).permissions() & std::filesystem::perms::all,
                   std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
