@@ -379,24 +379,15 @@ bool SecretSession::startFailingProvider(Failure how) {
         GDBusNodeInfo* info = g_dbus_node_info_new_for_xml(kStandInXml, nullptr);
         if (!info) return;
         // `standIn` lives as long as this thread's set-up, which outlives the connection.
-        g_dbus_connection_register_object(bus, "/org/freedesktop/secrets", info->interfaces[0], &vtable,
-                                          standIn.get(), nullptr, nullptr);
         for (const char* path : {kCollectionPath, "/org/freedesktop/secrets/aliases/default"})
             g_dbus_connection_register_object(bus, path, info->interfaces[1], &vtable, standIn.get(), nullptr,
                                               nullptr);
         g_dbus_connection_register_object(bus, kPromptPath, info->interfaces[2], &vtable, standIn.get(), nullptr,
                                           nullptr);
         g_dbus_node_info_unref(info);
-        GVariant* reply = g_dbus_connection_call_sync(bus, "org.freedesktop.DBus", "/org/freedesktop/DBus",
-                                                      "org.freedesktop.DBus", "RequestName",
-                                                      g_variant_new("(su)", kSecretsName, 4u), G_VARIANT_TYPE("(u)"),
-                                                      G_DBUS_CALL_FLAGS_NONE, kWaitMs, nullptr, nullptr);
-        guint32 result = 0;
-        if (reply) {
-            g_variant_get(reply, "(u)", &result);
-            g_variant_unref(reply);
-        }
-        owned = result == 1;
+        // The service itself (the first interface), then its name.
+        owned = BusServiceThread::serve(bus, kStandInXml, "/org/freedesktop/secrets", kSecretsName, &vtable,
+                                        standIn.get());
     });
     return owned;
 }
