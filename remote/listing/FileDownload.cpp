@@ -539,6 +539,12 @@ std::string FileDownload::cloudClientIDMissing(CloudService s) {
     return text + " needs a client id: see \"cloud." + CloudEndpoints::name(s) + ".clientID\" in the README.";
 }
 
+std::string FileDownload::untrustedCertificateQuestion(const std::string& url) {
+    return BookCommon::localizedStringWithOnOff(
+               "Server Certificate Untrusted.\nAre you sure you want to continue connecting?") +
+           "\n\n(" + HttpEasy::hostAndPort(url) + ")";
+}
+
 void FileDownload::startCloudListing() {
     const auto service = CloudEndpoints::fromURL(baseURL_);
     const size_t hostStart = baseURL_.find("://") + 3;
