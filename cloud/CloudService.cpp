@@ -90,10 +90,11 @@ CloudEndpoints CloudEndpoints::forService(CloudService s) {
     e.authURL = setting(s, "authURL", d.authURL);
     e.tokenURL = setting(s, "tokenURL", d.tokenURL);
     e.clientID = setting(s, "clientID", "");
-    e.clientSecret = storedClientSecret(s);
     e.scope = setting(s, "scope", d.scope);
     return e;
 }
+
+std::string CloudEndpoints::clientSecret(CloudService s) { return storedClientSecret(s); }
 
 std::optional<CloudService> CloudEndpoints::fromURL(const std::string& url) {
     for (CloudService s : {CloudService::GoogleDrive, CloudService::OneDrive, CloudService::Dropbox,

@@ -23,11 +23,14 @@ struct CloudEndpoints {
     std::string authURL;      // the browser's sign-in page
     std::string tokenURL;     // code and refresh-token exchange
     std::string clientID;
-    // Only for services that want one even from a desktop program.
-    std::string clientSecret;
     std::string scope;
 
+    // Read from the defaults alone: every request of a cloud file asks.
     static CloudEndpoints forService(CloudService service);
+    // The client secret, only for services that want one even from a
+    // desktop program; "" when none is set. Read from the key chain, so
+    // only where a token is asked for.
+    static std::string clientSecret(CloudService service);
     // Moves every client secret found in the defaults into the key chain (at
     // start-up, so that none stays in the file).
     static void moveClientSecretsToKeyChain();

@@ -245,7 +245,8 @@ void CloudSignIn::exchangeCode(const std::string& code) {
                        "&redirect_uri=" + CloudTokenStore::formEncode(redirectURI_) +
                        "&client_id=" + CloudTokenStore::formEncode(e.clientID) +
                        "&code_verifier=" + CloudTokenStore::formEncode(verifier_);
-    if (!e.clientSecret.empty()) form += "&client_secret=" + CloudTokenStore::formEncode(e.clientSecret);
+    if (const std::string secret = CloudEndpoints::clientSecret(service); !secret.empty())
+        form += "&client_secret=" + CloudTokenStore::formEncode(secret);
     op_ = std::make_shared<QNHTTPRequestOperation>(CloudTokenStore::tokenRequest(service, form));
     op_->setCollectBody(CloudTokenStore::kMaxAnswerBytes);
     std::weak_ptr<CloudSignIn> weak = weak_from_this();

@@ -40,7 +40,8 @@ std::string refreshForm(CloudService s, const std::string& refresh) {
     const CloudEndpoints e = CloudEndpoints::forService(s);
     std::string form = "grant_type=refresh_token&refresh_token=" + CloudTokenStore::formEncode(refresh) +
                        "&client_id=" + CloudTokenStore::formEncode(e.clientID);
-    if (!e.clientSecret.empty()) form += "&client_secret=" + CloudTokenStore::formEncode(e.clientSecret);
+    if (const std::string secret = CloudEndpoints::clientSecret(s); !secret.empty())
+        form += "&client_secret=" + CloudTokenStore::formEncode(secret);
     return form;
 }
 

@@ -132,24 +132,32 @@ bool PageReader::openFile(const std::string& name, const std::optional<std::stri
 bool PageReader::openLocalFolder(const std::string& name) {
     isURL_ = false;
     basePath_ = sys::Path::stringByDeletingLastPathComponent(name);
-    auto listing = sys::FileManager::contentsOfDirectory(basePath_.empty() ? "." : basePath_);
+    const std::string folder = basePath_.empty() ? "." : basePath_;
+    auto listing = sys::FileManager::entriesOfDirectory(folder);
     if (!listing) {
         basePath_.clear();
         return false;
     }
-    std::vector<std::string> names = std::move(*listing);
+    // Pages are regular files, as the library lists them: a pipe, device or
+    // folder with a picture's name is none. The listing gives each entry's
+    // type; only a link is followed to see what it leads to.
+    std::vector<std::string> names;
+    for (auto& entry : *listing) {
+        if (!BookCommon::isImageFileWithFile(entry.name)) continue;
+        using Type = sys::FileManager::FileType;
+        bool regular = entry.type == Type::Regular;
+        if (entry.type == Type::SymbolicLink) {
+            struct stat st {};
+            regular = ::stat(sys::Path::stringByAppendingPathComponent(folder, entry.name).c_str(), &st) == 0 &&
+                      S_ISREG(st.st_mode);
+        }
+        if (regular) names.push_back(std::move(entry.name));
+    }
     ArraySort::sortFileListArrayNSString(names, nullptr);
 
     const std::string opened = sys::Path::lastPathComponent(name);
-    const std::string folder = basePath_.empty() ? "." : basePath_;
     int32_t index = 0;
     for (const auto& n : names) {
-        if (!BookCommon::isImageFileWithFile(n)) continue;
-        // Pages are regular files, as the library lists them: a pipe, device
-        // or folder with a picture's name is none.
-        struct stat st {};
-        if (::stat(sys::Path::stringByAppendingPathComponent(folder, n).c_str(), &st) != 0 || !S_ISREG(st.st_mode))
-            continue;
         if (n == opened) selectedImageNo_ = index;
         appendPage(n, index);
         ++index;

@@ -225,9 +225,7 @@ std::shared_ptr<ThumbsCreateImageObject> ThumbsCreate::addQueDo(const std::share
         std::lock_guard<std::mutex> lock(mutex_);
         if (stopping_) return nullptr;
         if (item->location() == FilelistItem::kRemote) {
-            std::erase_if(failedRemote_, [](const std::weak_ptr<FilelistItem>& w) { return w.expired(); });
-            auto failed = std::find_if(failedRemote_.begin(), failedRemote_.end(),
-                                       [&](const std::weak_ptr<FilelistItem>& w) { return w.lock() == item; });
+            auto failed = failedRemote_.find(item);
             if (failed != failedRemote_.end()) {
                 if (!item->remoteThumbsManualReload()) return nullptr;
                 failedRemote_.erase(failed);
@@ -415,7 +413,9 @@ void ThumbsCreate::createThumbsDo(const Queued& job, BookReaderEx& session, cons
             tellDelegate(entry, stop);
         } else if (!local && !stop.load()) {
             std::lock_guard<std::mutex> lock(mutex_);
-            failedRemote_.push_back(entry->item());
+            // Items their lists let go of are forgotten with the next failure.
+            std::erase_if(failedRemote_, [](const std::weak_ptr<FilelistItem>& w) { return w.expired(); });
+            failedRemote_.insert(entry->item());
         }
     }
 }

@@ -14,10 +14,10 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <unordered_set>
-#include <vector>
 
 class BookReaderEx;
 class Settings;
@@ -148,8 +148,9 @@ private:
     bool stopping_ = false;
     std::shared_ptr<BookReaderEx> session_;
     int failureCount_ = 0;
-    // The list items of remote books whose cover could not be made.
-    std::vector<std::weak_ptr<FilelistItem>> failedRemote_;
+    // The list items of remote books whose cover could not be made, looked
+    // up at every request of a remote cover.
+    std::set<std::weak_ptr<FilelistItem>, std::owner_less<>> failedRemote_;
     // The entry being made now.
     std::shared_ptr<ThumbsCreateImageObject> working_;
     std::weak_ptr<ThumbsCreateDelegate> delegate_;

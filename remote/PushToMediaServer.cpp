@@ -260,11 +260,8 @@ bool PushToMediaServer::serverCertificateUntrusted(const std::string& url, const
     // server may show later.
     untrustedURL_ = url;
     untrustedKey_ = fileDownload_ ? fileDownload_->serverPublicKey() : std::string();
-    // The question names the server it is about: a redirect may have led elsewhere.
     trustQuestion_ = std::make_shared<QNAlertView>(
-        "",
-        tr("Server Certificate Untrusted.\nAre you sure you want to continue connecting?") + "\n\n(" +
-            HttpEasy::hostAndPort(url) + ")",
+        "", FileDownload::untrustedCertificateQuestion(url),
         std::weak_ptr<QNAlertViewDelegate>(shared_from_this()), std::nullopt,
         std::vector<std::string>{tr("Continue Connecting"), tr("Do Not Ask Again"), tr("Cancel")});
     trustQuestion_->setCancelButtonIndex(2);

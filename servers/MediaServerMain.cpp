@@ -173,12 +173,15 @@ MHD_Result queue(MHD_Connection* c, unsigned status, MHD_Response* r) {
     return ok;
 }
 
-MHD_Result queueText(MHD_Connection* c, unsigned status, const std::string& body, const char* type = "text/plain") {
+MHD_Response* textResponse(const std::string& body, const char* type = "text/plain") {
     MHD_Response* r = MHD_create_response_from_buffer(body.size(), const_cast<char*>(body.data()),
                                                       MHD_RESPMEM_MUST_COPY);
-    if (!r) return MHD_NO;
-    MHD_add_response_header(r, MHD_HTTP_HEADER_CONTENT_TYPE, type);
-    return queue(c, status, r);
+    if (r) MHD_add_response_header(r, MHD_HTTP_HEADER_CONTENT_TYPE, type);
+    return r;
+}
+
+MHD_Result queueText(MHD_Connection* c, unsigned status, const std::string& body, const char* type = "text/plain") {
+    return queue(c, status, textResponse(body, type));
 }
 
 
@@ -284,11 +287,8 @@ struct MediaServerRequest {
             if (!HeaderCheck::wellFormed(c)) {
                 // Nothing after it on this connection can be trusted to start where it seems to.
                 *conCls = &foreignHostMarker;
-                MHD_Response* r = MHD_create_response_from_buffer(12, const_cast<char*>("Bad Request\n"),
-                                                                  MHD_RESPMEM_PERSISTENT);
-                if (!r) return MHD_NO;
-                MHD_add_response_header(r, MHD_HTTP_HEADER_CONTENT_TYPE, "text/plain");
-                MHD_add_response_header(r, MHD_HTTP_HEADER_CONNECTION, "close");
+                MHD_Response* r = textResponse("Bad Request\n");
+                if (r) MHD_add_response_header(r, MHD_HTTP_HEADER_CONNECTION, "close");
                 return queue(c, MHD_HTTP_BAD_REQUEST, r);
             }
             const char* host = MHD_lookup_connection_value(c, MHD_HEADER_KIND, MHD_HTTP_HEADER_HOST);

@@ -2,6 +2,7 @@
 
 #include "platform/core/RunLoop.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -69,8 +70,11 @@ void FuzzEnvironment::sendAndShutDown(int fd, std::span<const uint8_t> data) {
     size_t sent = 0;
     while (sent < data.size()) {
         pollfd p{fd, POLLOUT, 0};
-        if (::poll(&p, 1, 2000) <= 0) break;
+        const int r = ::poll(&p, 1, 2000);
+        if (r < 0 && errno == EINTR) continue;
+        if (r <= 0) break;
         const ssize_t n = ::send(fd, data.data() + sent, data.size() - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
         if (n <= 0) break;
         sent += size_t(n);
     }

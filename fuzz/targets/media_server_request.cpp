@@ -74,16 +74,9 @@ void exchange(int port, const uint8_t* data, size_t size, bool headOnly) {
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     a.sin_port = htons(uint16_t(port));
     if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
-        size_t done = 0;
-        while (done < size) {
-            const ssize_t k = ::send(fd, data + done, size - done, MSG_NOSIGNAL);
-            if (k < 0 && errno == EINTR) continue;
-            if (k <= 0) break;
-            done += size_t(k);
-        }
         // The server keeps a connection open for the next request: the
         // answer ends where its length says (or where the server hangs up).
-        ::shutdown(fd, SHUT_WR);
+        FuzzEnvironment::sendAndShutDown(fd, {data, size});
         std::string answer;
         size_t expected = std::string::npos;
         char buf[65536];

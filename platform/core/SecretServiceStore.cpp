@@ -459,8 +459,10 @@ struct SecretServiceStore::Impl {
         return Keychain::kSuccess;
     }
 
+    // A call not waited for to its end (see await) answers kNotAvailable.
     template <class Finish>
     Keychain::Status finishItemCall(Completion& c, Finish finish) {
+        if (!c.result) return Keychain::kNotAvailable;
         Error err;
         if (!finish(c.result, err.out())) return statusOf(err.e);
         return Keychain::kSuccess;
@@ -493,13 +495,10 @@ struct SecretServiceStore::Impl {
         SecretValue* secret = secret_value_new(value.data(), static_cast<gssize>(value.size()), "text/plain");
         std::string label = labelOf(svc, account);
         Completion c;
-        if (!await(c, [&](GCancellable* cancel, GAsyncReadyCallback cb, gpointer data) {
-                secret_service_store(service.get(), schema(), attrs.table, SECRET_COLLECTION_DEFAULT, label.c_str(),
-                                     secret, cancel, cb, data);
-            })) {
-            secret_value_unref(secret);
-            return Keychain::kNotAvailable;
-        }
+        await(c, [&](GCancellable* cancel, GAsyncReadyCallback cb, gpointer data) {
+            secret_service_store(service.get(), schema(), attrs.table, SECRET_COLLECTION_DEFAULT, label.c_str(),
+                                 secret, cancel, cb, data);
+        });
         secret_value_unref(secret);
         return finishItemCall(c, [&](GAsyncResult* r, GError** e) {
             return secret_service_store_finish(service.get(), r, e);
@@ -531,22 +530,18 @@ struct SecretServiceStore::Impl {
                 std::string svc = changes.service.value_or(f.service), account = changes.account.value_or(f.account);
                 Attributes attrs(svc, account);
                 Completion c;
-                if (!await(c, [&](GCancellable* cancel, GAsyncReadyCallback cb, gpointer data) {
-                        secret_item_set_attributes(item, schema(), attrs.table, cancel, cb, data);
-                    })) {
-                    return Keychain::kNotAvailable;
-                }
+                await(c, [&](GCancellable* cancel, GAsyncReadyCallback cb, gpointer data) {
+                    secret_item_set_attributes(item, schema(), attrs.table, cancel, cb, data);
+                });
                 Keychain::Status st = finishItemCall(c, [&](GAsyncResult* r, GError** e) {
                     return secret_item_set_attributes_finish(item, r, e);
                 });
                 if (st != Keychain::kSuccess) return st;
                 std::string label = labelOf(svc, account);
                 Completion l;
-                if (!await(l, [&](GCancellable* cancel, GAsyncReadyCallback cb, gpointer data) {
-                        secret_item_set_label(item, label.c_str(), cancel, cb, data);
-                    })) {
-                    return Keychain::kNotAvailable;
-                }
+                await(l, [&](GCancellable* cancel, GAsyncReadyCallback cb, gpointer data) {
+                    secret_item_set_label(item, label.c_str(), cancel, cb, data);
+                });
                 st = finishItemCall(l, [&](GAsyncResult* r, GError** e) {
                     return secret_item_set_label_finish(item, r, e);
                 });
@@ -556,12 +551,9 @@ struct SecretServiceStore::Impl {
                 SecretValue* secret = secret_value_new(changes.value->data(),
                                                        static_cast<gssize>(changes.value->size()), "text/plain");
                 Completion c;
-                if (!await(c, [&](GCancellable* cancel, GAsyncReadyCallback cb, gpointer data) {
-                        secret_item_set_secret(item, secret, cancel, cb, data);
-                    })) {
-                    secret_value_unref(secret);
-                    return Keychain::kNotAvailable;
-                }
+                await(c, [&](GCancellable* cancel, GAsyncReadyCallback cb, gpointer data) {
+                    secret_item_set_secret(item, secret, cancel, cb, data);
+                });
                 secret_value_unref(secret);
                 Keychain::Status st = finishItemCall(c, [&](GAsyncResult* r, GError** e) {
                     return secret_item_set_secret_finish(item, r, e);
@@ -578,11 +570,9 @@ struct SecretServiceStore::Impl {
         for (const auto& f : found) {
             SecretItem* item = f.item.get();
             Completion c;
-            if (!await(c, [&](GCancellable* cancel, GAsyncReadyCallback cb, gpointer data) {
-                    secret_item_delete(item, cancel, cb, data);
-                })) {
-                return Keychain::kNotAvailable;
-            }
+            await(c, [&](GCancellable* cancel, GAsyncReadyCallback cb, gpointer data) {
+                secret_item_delete(item, cancel, cb, data);
+            });
             Keychain::Status st = finishItemCall(c, [&](GAsyncResult* r, GError** e) {
                 return secret_item_delete_finish(item, r, e);
             });

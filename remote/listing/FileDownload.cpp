@@ -463,6 +463,7 @@ std::optional<RemoteFileEntry> FileDownload::getListFromWebDav(const std::string
     if (folder.empty()) return std::nullopt;
     if (folder.back() != '/') folder += '/';
     const std::string folderPath = FolderPath::pathOf(folder);
+    const std::string folderOrigin = HttpEasy::origin(folder);
     RemoteFileEntry list;
     for (const auto& rec : *records) {
         if (!rec.contains("path")) continue;
@@ -472,7 +473,7 @@ std::optional<RemoteFileEntry> FileDownload::getListFromWebDav(const std::string
         // folder was listed at. A member on another origin is none of the
         // folder's.
         const std::string where = HttpEasy::resolve(folder, rec.getString("path"));
-        if (where.empty() || !HttpEasy::sameOrigin(folder, where)) continue;
+        if (where.empty() || folderOrigin.empty() || HttpEasy::origin(where) != folderOrigin) continue;
         const auto below = FolderPath::segmentsBelow(folderPath, FolderPath::pathOf(where));
         // Only the folder's own members, one level down: "name" or "name/"
         // (the folder itself, with or without its "/", is none of them).
@@ -489,7 +490,7 @@ std::optional<RemoteFileEntry> FileDownload::getListFromWebDav(const std::string
         // An escaped dot segment or slash would lead out of the folder again
         // at the server; an escaped NUL or line break cuts or splits the name.
         if (decoded && (*decoded == "." || *decoded == ".." ||
-                        decoded->find_first_of(std::string("/\r\n\0", 4)) != std::string::npos)) {
+                        decoded->find_first_of(std::string_view("/\r\n\0", 4)) != std::string::npos)) {
             continue;
         }
         const std::string name = decoded && sys::Unicode::isValidUtf8(*decoded) ? *decoded : component;
@@ -536,6 +537,12 @@ std::string FileDownload::cloudClientIDMissing(CloudService s) {
     std::string text = cloudAuthorizationError(s);
     text.resize(text.find(" Authorization error."));
     return text + " needs a client id: see \"cloud." + CloudEndpoints::name(s) + ".clientID\" in the README.";
+}
+
+std::string FileDownload::untrustedCertificateQuestion(const std::string& url) {
+    return BookCommon::localizedStringWithOnOff(
+               "Server Certificate Untrusted.\nAre you sure you want to continue connecting?") +
+           "\n\n(" + HttpEasy::hostAndPort(url) + ")";
 }
 
 void FileDownload::startCloudListing() {

@@ -110,6 +110,9 @@ public:
     static const char* cloudAuthorizationError(CloudService service);
     // What the listing says when no client id is set for the service.
     static std::string cloudClientIDMissing(CloudService service);
+    // The question put when the server at `url` shows a certificate that is
+    // not trusted; it names that server (a redirect may have led elsewhere).
+    static std::string untrustedCertificateQuestion(const std::string& url);
 
 private:
     void getFileListFromUrlNext(const std::string& url);

@@ -489,11 +489,8 @@ bool RemoteFileListViewController::serverCertificateUntrusted(const std::string&
     // The answer is about the certificate that was shown, not about any the
     // server may show later.
     untrustedServer_ = {url, fileDownload_ ? fileDownload_->serverPublicKey() : std::string()};
-    // The question names the server it is about: a redirect may have led elsewhere.
     auto alert = std::make_shared<QNAlertView>(
-        "",
-        tr("Server Certificate Untrusted.\nAre you sure you want to continue connecting?") + "\n\n(" +
-            HttpEasy::hostAndPort(url) + ")",
+        "", FileDownload::untrustedCertificateQuestion(url),
         std::weak_ptr<QNAlertViewDelegate>(selfRef()), std::nullopt,
         std::vector<std::string>{tr("Continue Connecting"), tr("Do Not Ask Again"), tr("Cancel")});
     alert->setCancelButtonIndex(2);

@@ -123,14 +123,17 @@ TEST_F(CloudTokenStoreTest, AClientSecretSetInTheDefaultsGoesToTheKeyChainAndOut
     EXPECT_EQ(test::readFile(defaults.path()).find("s3cret-of-box"), std::string::npos);
     EXPECT_EQ(QNKeyChain::getPasswordWithAccount(std::string("box"), std::string(CloudEndpoints::kClientSecretService)),
               "s3cret-of-box");
-    EXPECT_EQ(CloudEndpoints::forService(CloudService::Box).clientSecret, "s3cret-of-box");
+    EXPECT_EQ(CloudEndpoints::clientSecret(CloudService::Box), "s3cret-of-box");
 
-    // Set again later: the new one replaces it, by the first read.
+    // Set again later: the new one replaces it, by the first read of the
+    // secret. The endpoints every request asks for leave the key chain alone.
     defaults.setObject(sys::PlistValue(std::string("newer")), key);
     defaults.synchronize();
-    EXPECT_EQ(CloudEndpoints::forService(CloudService::Box).clientSecret, "newer");
+    CloudEndpoints::forService(CloudService::Box);
+    EXPECT_TRUE(defaults.stringForKey(key)) << "the endpoints read the secret";
+    EXPECT_EQ(CloudEndpoints::clientSecret(CloudService::Box), "newer");
     EXPECT_FALSE(defaults.stringForKey(key));
     EXPECT_EQ(test::readFile(defaults.path()).find("newer"), std::string::npos);
-    EXPECT_EQ(CloudEndpoints::forService(CloudService::OneDrive).clientSecret, "");
+    EXPECT_EQ(CloudEndpoints::clientSecret(CloudService::OneDrive), "");
     QNKeyChain::deletePasswordWithAccount("box", CloudEndpoints::kClientSecretService);
 }

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -84,6 +85,15 @@ TEST_F(PageReaderFolderTest, OpensTheFolderOfTheFileInNaturalOrder) {
     auto at = [&](const char* n) { return std::find(names.begin(), names.end(), n) - names.begin(); };
     EXPECT_LT(at("page2.png"), at("page10.png"));
     EXPECT_EQ(r.getSelectedImageNo(), at("page10.png"));
+
+    // A link is a page when it leads to one.
+    ASSERT_EQ(::symlink("001.png", dir.file("link.png").c_str()), 0);
+    ASSERT_EQ(::symlink("005a.png", dir.file("folderlink.png").c_str()), 0);
+    ASSERT_TRUE(r.openFile(dir.file("link.png"), std::nullopt, std::nullopt, false, false));
+    names = namesOf(r);
+    ASSERT_LT(size_t(at("link.png")), names.size());
+    EXPECT_EQ(size_t(at("folderlink.png")), names.size());
+    EXPECT_EQ(r.getSelectedImageNo(), at("link.png"));
 }
 
 TEST_F(PageReaderFolderTest, LoadsPagesAndFailsCleanly) {

@@ -21,8 +21,11 @@ public:
 // with the last holder, in whichever thread that is.
 struct PdfDocumentState {
     pdf_document* doc = nullptr;
-    // MuPDF's map of the page tree is made (see PdfDocument::page).
+    // MuPDF's map of the page tree is made (see PdfDocument::page), and
+    // whether making it was tried: a tree that cannot be mapped is not
+    // checked again at every page.
     bool pageMap = false;
+    bool pageMapTried = false;
     ~PdfDocumentState();
 };
 

@@ -121,8 +121,9 @@ void PdfDocument::dropParsedObjects() {
 
 std::shared_ptr<PdfPage> PdfDocument::page(int index) const {
     if (index < 0 || index >= pageCount_) return nullptr;
-    if (index >= kWalkedPages && !state_->pageMap) {
+    if (index >= kWalkedPages && !state_->pageMapTried) {
         if (fz_context* ctx = PdfContext::current()) {
+            state_->pageMapTried = true;
             int mapped = 0;
             fz_var(mapped);
             const bool whole = treeHolds(ctx, state_->doc, pageCount_);

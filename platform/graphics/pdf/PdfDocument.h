@@ -37,7 +37,8 @@ public:
     // Nothing when `index` is out of range or the page object is unusable.
     // Pages are found by walking the page tree from its start, so the first
     // pages cost little however long the book; from kWalkedPages on, the
-    // whole tree is mapped once (a walk would cost as much each time).
+    // whole tree is mapped once (a walk would cost as much each time). A
+    // tree found unfit for a map is walked from then on, not checked again.
     std::shared_ptr<PdfPage> page(int index) const;
     static constexpr int kWalkedPages = 256;
     // Whether the whole page tree has been mapped.

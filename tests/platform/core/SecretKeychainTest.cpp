@@ -2,7 +2,7 @@
 
 #include "platform/core/Date.h"
 #include "platform/core/Keychain.h"
-#include "tests/platform/core/SecretSession.h"
+#include "tests/support/SecretSession.h"
 #include "tests/support/TestHome.h"
 
 #include <chrono>

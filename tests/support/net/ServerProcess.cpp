@@ -1,6 +1,7 @@
 #include "tests/support/net/ServerProcess.h"
 
 #include "tests/support/TestHome.h"
+#include "tests/support/net/ReservedPort.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -23,21 +24,8 @@ namespace test {
 
 namespace fs = std::filesystem;
 
-int ServerProcess::freePort() {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return 0;
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    int port = 0;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0) {
-        port = ntohs(addr.sin_port);
-    }
-    ::close(fd);
-    return port;
-}
+// Reserved and given back at once.
+int ServerProcess::freePort() { return ReservedPort().port(); }
 
 bool ServerProcess::canConnect(int port, const char* address) {
     int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);

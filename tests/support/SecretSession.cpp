@@ -1,4 +1,4 @@
-#include "tests/platform/core/SecretSession.h"
+#include "tests/support/SecretSession.h"
 
 #include "tests/support/BusServiceThread.h"
 
