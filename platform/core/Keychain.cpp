@@ -333,7 +333,12 @@ Keychain::Status Keychain::update(const KeychainQuery& query, const KeychainChan
 
 Keychain::Status Keychain::remove(const KeychainQuery& query) {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (secrets_) return inSecretStoreLocked([&](SecretServiceStore& s) { return s.remove(query); });
+    if (secrets_) {
+        const Status st = inSecretStoreLocked([&](SecretServiceStore& s) { return s.remove(query); });
+        // Items the file keeps while the store is away go from there, or
+        // they would move into the store once it is back.
+        if (st != kNotAvailable || fileCopyMatchingLocked(query, nullptr) != kSuccess) return st;
+    }
     if (Status st = loadLocked(); st != kSuccess) return st;
     std::vector<KeychainItem> next;
     for (const auto& it : items_)

@@ -287,6 +287,10 @@ TEST_F(SecretKeychainTest, AProviderThatFailsMidCallCostsOneBoundedWaitAndTheFil
         EXPECT_EQ(k->update(KeychainQuery{"MediaServer", "site"}, KeychainChanges{{}, {}, "new"}), Keychain::kSuccess);
         EXPECT_EQ(valueOf(*k, "MediaServer", "site"), "new");
         EXPECT_EQ(k->copyMatching(KeychainQuery{"other", "acc"}, nullptr), Keychain::kNotAvailable);
+        // One added and removed meanwhile is gone for good.
+        EXPECT_EQ(k->add("MediaServer", "removed", "x"), Keychain::kSuccess);
+        EXPECT_EQ(k->remove(KeychainQuery{"MediaServer", "removed"}), Keychain::kSuccess);
+        EXPECT_EQ(valueOf(*Keychain::atPath(dir_.file(name)), "MediaServer", "removed"), "<none>");
         EXPECT_LT(seconds(start), 1.0);
         ASSERT_TRUE(session_->stopFailingProvider());
         left = k;
@@ -302,6 +306,7 @@ TEST_F(SecretKeychainTest, AProviderThatFailsMidCallCostsOneBoundedWaitAndTheFil
         EXPECT_EQ(valueOf(*left, "MediaServer", "site"), "new");
     EXPECT_FALSE(fileExists("leaves.txt"));
     EXPECT_EQ(valueOf(*open("other.txt"), "MediaServer", "site"), "new");
+    EXPECT_EQ(valueOf(*left, "MediaServer", "removed"), "<none>");
 }
 
 }  // namespace
