@@ -27,6 +27,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <utility>
 
 namespace {
 
@@ -223,6 +224,12 @@ void BookTransferViewController::viewWillLayoutSubviews() {
     tab2Label_->setFrame({left + 174, 22, 100, 36});
     tableView_->setFrame({0, tableTop(), b.size.width, std::max(0.0, b.size.height - tableTop())});
     selectTab(mode_);
+    // The rows are drawn for the table's width: at a new one (the device
+    // turned, the window resized) they are drawn again.
+    if (contentWidth() != rowsWidth_) {
+        rowsWidth_ = contentWidth();
+        tableView_->reloadData();
+    }
 }
 
 void BookTransferViewController::viewWillAppear(bool animated) {
@@ -423,38 +430,37 @@ std::shared_ptr<ui::TableViewCell> BookTransferViewController::tableViewCellForR
 }
 
 std::shared_ptr<ui::TableViewCell> BookTransferViewController::progressCell() {
-    const double w = contentWidth();
     auto cell = tableView_->dequeueReusableCell("Cell");
     if (!cell) cell = std::make_shared<ui::TableViewCell>(ui::TableViewCellStyle::Default, "Cell");
     auto* content = cell->contentView();
     if (!content->viewWithTag(kPanel)) {
-        auto panel = std::make_shared<ui::View>(ui::Rect{0, 0, w, kPanelHeight});
+        auto panel = std::make_shared<ui::View>();
         panel->setTag(kPanel);
-        auto name = makeLabel({50, 10, w - 60, 40}, 14, kPanelName);
+        auto name = makeLabel({}, 14, kPanelName);
         name->setNumberOfLines(2);
         name->setLineBreakMode(ui::LineBreakMode::TruncateMiddle);
         panel->addSubview(name);
-        auto bar = std::make_shared<QNProgressView>(ui::Rect{10, 55, w - 20, 20});
+        auto bar = std::make_shared<QNProgressView>(ui::Rect{});
         bar->setTag(kPanelProgress);
         panel->addSubview(bar);
-        auto rate = makeLabel({w / 2 - 50, 83, w / 2 + 40, 20}, 12, kPanelRate);
+        auto rate = makeLabel({}, 12, kPanelRate);
         rate->setTextColor(ui::Color::gray());
         rate->setTextAlignment(ui::TextAlignment::Right);
         panel->addSubview(rate);
-        auto time = makeLabel({10, 83, w / 2 - 60, 20}, 12, kPanelTime);
+        auto time = makeLabel({}, 12, kPanelTime);
         time->setTextColor(ui::Color::gray());
         panel->addSubview(time);
-        auto message = makeLabel({10, 70, w - 20, 20}, 14, kPanelMessage);
+        auto message = makeLabel({}, 14, kPanelMessage);
         message->setTextAlignment(ui::TextAlignment::Center);
         message->setText(tr("No Transfer in Progress."));
         panel->addSubview(message);
         std::weak_ptr<ui::ViewController> weak = shared_from_this();
-        auto cancel = makeButton({3 * w / 4 - 70, 110, 140, 35}, tr("Cancel"), kPanelCancel);
+        auto cancel = makeButton({}, tr("Cancel"), kPanelCancel);
         cancel->addAction(ui::ControlEventTouchUpInside, [weak](ui::Control&) {
             if (auto s = std::static_pointer_cast<BookTransferViewController>(weak.lock())) s->onCancelTransfer();
         });
         panel->addSubview(cancel);
-        auto cancelAll = makeButton({w / 4 - 70, 110, 140, 35}, tr("Cancel All"), kPanelCancelAll);
+        auto cancelAll = makeButton({}, tr("Cancel All"), kPanelCancelAll);
         cancelAll->addAction(ui::ControlEventTouchUpInside, [weak](ui::Control&) {
             if (auto s = std::static_pointer_cast<BookTransferViewController>(weak.lock())) s->onCancelTransferAll();
         });
@@ -465,19 +471,32 @@ std::shared_ptr<ui::TableViewCell> BookTransferViewController::progressCell() {
         panel->addSubview(icon);
         content->addSubview(panel);
     }
+    // Placed for the table's width each time: a cell made at another width
+    // (before a turn or a resize of the window) is laid out anew.
+    const double w = contentWidth();
+    const std::pair<int, ui::Rect> frames[] = {
+        {kPanel, {0, 0, w, kPanelHeight}},
+        {kPanelName, {50, 10, w - 60, 40}},
+        {kPanelProgress, {10, 55, w - 20, 20}},
+        {kPanelRate, {w / 2 - 50, 83, w / 2 + 40, 20}},
+        {kPanelTime, {10, 83, w / 2 - 60, 20}},
+        {kPanelMessage, {10, 70, w - 20, 20}},
+        {kPanelCancel, {3 * w / 4 - 70, 110, 140, 35}},
+        {kPanelCancelAll, {w / 4 - 70, 110, 140, 35}},
+    };
+    for (const auto& [tag, frame] : frames) content->viewWithTag(tag)->setFrame(frame);
     progressCell_ = cell;
     redrawProgressPanel();
     return cell;
 }
 
 std::shared_ptr<ui::TableViewCell> BookTransferViewController::clearHistoryCell() {
-    const double w = contentWidth();
     auto cell = tableView_->dequeueReusableCell("Cell3");
     if (!cell) cell = std::make_shared<ui::TableViewCell>(ui::TableViewCellStyle::Default, "Cell3");
     if (!cell->contentView()->viewWithTag(kClear)) {
-        auto container = std::make_shared<ui::View>(ui::Rect{0, 0, w, kRowHeight});
+        auto container = std::make_shared<ui::View>();
         container->setTag(kClear);
-        auto button = makeButton({w / 2 - 140, 12, 280, 35}, tr("Clear Download History"), kClearButton);
+        auto button = makeButton({}, tr("Clear Download History"), kClearButton);
         std::weak_ptr<ui::ViewController> weak = shared_from_this();
         button->addAction(ui::ControlEventTouchUpInside, [weak](ui::Control&) {
             if (auto s = std::static_pointer_cast<BookTransferViewController>(weak.lock())) s->onClearHistory();
@@ -485,22 +504,24 @@ std::shared_ptr<ui::TableViewCell> BookTransferViewController::clearHistoryCell(
         container->addSubview(button);
         cell->contentView()->addSubview(container);
     }
+    const double w = contentWidth();
+    cell->contentView()->viewWithTag(kClear)->setFrame({0, 0, w, kRowHeight});
+    cell->contentView()->viewWithTag(kClearButton)->setFrame({w / 2 - 140, 12, 280, 35});
     return cell;
 }
 
 std::shared_ptr<ui::TableViewCell> BookTransferViewController::itemCell(const TransferItem& item, bool recent) {
-    const double w = contentWidth();
     const std::string id = recent ? "Cell4" : "Cell2";
     auto cell = tableView_->dequeueReusableCell(id);
     if (!cell) cell = std::make_shared<ui::TableViewCell>(ui::TableViewCellStyle::Default, id);
     auto* content = cell->contentView();
     if (!content->viewWithTag(kRow)) {
-        auto container = std::make_shared<ui::View>(ui::Rect{0, 0, w, kRowHeight});
+        auto container = std::make_shared<ui::View>();
         container->setTag(kRow);
-        auto name = makeLabel({50, 10, w - 60, 20}, 14, kRowName);
+        auto name = makeLabel({}, 14, kRowName);
         name->setLineBreakMode(ui::LineBreakMode::TruncateMiddle);
         container->addSubview(name);
-        auto detail = makeLabel({50, 30, w - 60, 20}, 12, kRowDetail);
+        auto detail = makeLabel({}, 12, kRowDetail);
         detail->setTextColor(ui::Color::gray());
         container->addSubview(detail);
         auto icon = std::make_shared<ui::ImageView>();
@@ -509,6 +530,10 @@ std::shared_ptr<ui::TableViewCell> BookTransferViewController::itemCell(const Tr
         container->addSubview(icon);
         content->addSubview(container);
     }
+    const double w = contentWidth();
+    content->viewWithTag(kRow)->setFrame({0, 0, w, kRowHeight});
+    content->viewWithTag(kRowName)->setFrame({50, 10, w - 60, 20});
+    content->viewWithTag(kRowDetail)->setFrame({50, 30, w - 60, 20});
     const bool failed = recent && item.status == TransferItem::kFailed;
     auto* name = dynamic_cast<ui::Label*>(content->viewWithTag(kRowName));
     auto* detail = dynamic_cast<ui::Label*>(content->viewWithTag(kRowDetail));

@@ -113,6 +113,8 @@ private:
     std::shared_ptr<ui::Button> tab2_;
     std::shared_ptr<Observer> observer_;
     std::shared_ptr<ui::TableViewCell> progressCell_;
+    // The width the rows were last drawn for.
+    double rowsWidth_ = -1;
     bool noTabarea_ = false;
     bool tabPicturesSet_ = false;
     bool tabPicturesDark_ = false;

@@ -347,7 +347,9 @@ void AlertController::layout() {
 }
 
 void AlertController::backdropTapped() {
-    if (style_ == AlertControllerStyle::Alert) return;
+    // A tap beside a sheet that still comes in is the end of the one that
+    // opened it (a double click), not an answer.
+    if (style_ == AlertControllerStyle::Alert || isBeingPresented()) return;
     // Beside a sheet: its cancel action, if it has one (a popover always goes).
     if (AlertAction::Ref c = cancelAction())
         choose(c);

@@ -90,6 +90,9 @@ public:
 
     void loadView() override;
     void viewDidAppear(bool animated) override;
+    // A button pressed while the alert or sheet still comes in is taken once
+    // it is in.
+    bool takesTouchesWhilePresented() const override { return true; }
     std::vector<KeyCommand> keyCommands() const override;
     // The screen underneath keeps deciding rotation.
     unsigned supportedInterfaceOrientations() const override;

@@ -379,7 +379,9 @@ void ViewController::present(const Ref& vc, bool animated, Completion completion
             v->setAlpha(0);
         if (dims) container->setAlpha(0);
     });
-    View::animate(kPresentationDuration, 0, AnimationOptionCurveEaseInOut,
+    const unsigned options =
+        AnimationOptionCurveEaseInOut | (vc->takesTouchesWhilePresented() ? AnimationOptionAllowUserInteraction : 0u);
+    View::animate(kPresentationDuration, 0, options,
                   [&] {
                       v->setFrame(final);
                       v->setAlpha(1);

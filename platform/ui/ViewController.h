@@ -98,6 +98,9 @@ public:
     bool isMovingFromParentViewController() const { return movingFromParent_; }
     bool isBeingPresented() const { return beingPresented_; }
     bool isBeingDismissed() const { return beingDismissed_; }
+    // Whether the screen's view takes touches while it slides or fades in;
+    // otherwise they go nowhere until it is in.
+    virtual bool takesTouchesWhilePresented() const { return false; }
 
     // --- Size transitions ---
     // The size of the view is about to change (rotation); the default passes

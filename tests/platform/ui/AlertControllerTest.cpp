@@ -165,6 +165,30 @@ TEST_F(AlertControllerTest, ButtonsStackWithCancelLastAndKeysChoose) {
     driver->advance(1.0);
     EXPECT_EQ(log, (std::vector<std::string>{"now"}));
     EXPECT_EQ(root->presentedViewController(), nullptr);
+    // So is a finger on it; one beside the sheet (the end of a double tap on
+    // what opened it) does not cancel it.
+    log.clear();
+    auto pressed = AlertController::make(std::nullopt, std::nullopt, AlertControllerStyle::ActionSheet);
+    pressed->addAction(AlertAction::make("Now", AlertActionStyle::Default, [&](AlertAction&) { log.push_back("now"); }));
+    pressed->addAction(
+        AlertAction::make("Cancel", AlertActionStyle::Cancel, [&](AlertAction&) { log.push_back("cancel"); }));
+    for (bool onButton : {false, true}) {
+        root->present(pressed, true);
+        driver->advance(0.1);
+        ASSERT_TRUE(pressed->isBeingPresented());
+        View* button = driver->findByText("Now");
+        ASSERT_TRUE(button);
+        driver->tap(onButton ? driver->centerOf(*button) : Point{10, 10});
+        driver->advance(1.0);
+        if (!onButton) {
+            EXPECT_TRUE(log.empty());
+            ASSERT_EQ(root->presentedViewController(), pressed.get());
+            root->dismiss(false);
+        }
+    }
+    EXPECT_EQ(log, (std::vector<std::string>{"now"}));
+    EXPECT_EQ(root->presentedViewController(), nullptr);
+    log = {"now"};
     auto going = AlertController::make("T", std::nullopt, AlertControllerStyle::Alert);
     going->addAction(AlertAction::make("OK", AlertActionStyle::Default, [&](AlertAction&) { log.push_back("ok"); }));
     show(going);

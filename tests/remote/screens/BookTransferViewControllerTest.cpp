@@ -258,6 +258,21 @@ TEST_F(BookTransferViewControllerTest, CancelAllAsksFirstAndTheScreenStopsWatchi
     EXPECT_FALSE(shown(1005));
     EXPECT_EQ(text(1001), "a.cbz");
 
+    // Turned and back, the panel spans the new width: the bar ends ten points
+    // before the right edge and "Cancel" stays on the screen.
+    auto frameOf = [&](int tag) {
+        ui::View* v = driver->findByTag(tag);
+        return v ? v->convertRectTo(v->bounds(), window.get()) : ui::Rect{};
+    };
+    for (auto turn : {ui::InterfaceOrientation::LandscapeLeft, ui::InterfaceOrientation::Portrait}) {
+        ASSERT_TRUE(window->rotate(turn));
+        window->layoutIfNeeded();
+        const double right = window->bounds().width() - window->safeAreaInsets().right;
+        EXPECT_NEAR(frameOf(1002).maxX(), right - 10, 0.5);
+        EXPECT_LE(frameOf(1006).maxX(), right);
+        EXPECT_GT(frameOf(1006).minX(), window->bounds().width() / 2);
+    }
+
     // The main loop waits for busy workers, so the question is answered
     // through its actions rather than by taps while the download is stuck.
     screen->onCancelTransferAll();
