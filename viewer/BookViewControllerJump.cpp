@@ -126,7 +126,15 @@ void BookViewController::reconfigJumpSheet() {
 int32_t BookViewController::sliderPageNumber() const {
     if (!sliderPage_) return page_;
     int64_t n = int64_t(sliderPage_->value() + 0.5);
-    if (displayBookPage_ && displayBookPage_->is2PageLoaded) n = n - (n % 2) + (page_ % 2);
+    if (displayBookPage_ && displayBookPage_->is2PageLoaded) {
+        // The slider stops where a pair starts. With the first page alone the
+        // pairs are fixed, (2, 3), (4, 5)... and the first page is one of the
+        // stops; otherwise the pairs keep the phase of the pair on screen.
+        if (settings_ && settings_->isSingleViewFirstPage_Local())
+            n = n == 0 ? 0 : n - 1 + (n % 2);
+        else
+            n = n - (n % 2) + (page_ % 2);
+    }
     return int32_t(std::max<int64_t>(0, n));
 }
 

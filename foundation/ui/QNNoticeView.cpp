@@ -34,6 +34,9 @@ QNNoticeView::QNNoticeView(const ui::Rect& frame, const std::string& title, cons
                            const std::vector<std::string>& buttonTitles, int64_t cancelButtonIndex)
     : ui::View(frame), cancelButtonIndex_(cancelButtonIndex) {
     setBackgroundColor(ui::Color::black().withAlpha(0.3));
+    // Resized with the window, so that a window made larger or smaller
+    // without turning lays the box out again (see layoutSubviews).
+    setAutoresizingMask(ui::AutoresizingFlexibleWidth | ui::AutoresizingFlexibleHeight);
 
     const size_t count = std::min<size_t>(buttonTitles.size(), 3);
     const int rows = count == 3 ? 3 : 1;
@@ -117,6 +120,11 @@ void QNNoticeView::layout() {
     double side = std::max(wb.width(), wb.height());
     setFrame(ui::Rect(0, 0, side, side));
     baseView_->setCenter(ui::Point{wb.width() / 2, wb.height() / 2});
+}
+
+void QNNoticeView::layoutSubviews() {
+    ui::View::layoutSubviews();
+    layout();
 }
 
 void QNNoticeView::didRotate() {

@@ -35,6 +35,8 @@ public:
     // A square of the window's longer side at its origin, the box in the middle.
     void layout();
     void didRotate();
+    // A window resized without turning: the box keeps to its middle.
+    void layoutSubviews() override;
     // Closes the box for the button (its tag is the index).
     void onClose(ui::Button& button);
     // Closes the box at once, without fading, answering as its cancel

@@ -101,6 +101,42 @@ TEST_F(BookViewMenuTest, TheSliderJumpsWithinTheBookAndTheSamePageOnlyCloses) {
     EXPECT_EQ(viewer->sliderPageNumber(), kPages - 1) << "no slider left after closing: the page on screen";
 }
 
+TEST_F(BookViewMenuTest, WithTheFirstPageAloneTheSliderReachesEachPairAndTheFirstPage) {
+    set("isEnablePagePreview", false);
+    set("isDoubleTruck", true);
+    set("isSingleViewFirstPage", true);
+    window->setOrientation(ui::InterfaceOrientation::LandscapeLeft);
+    openReal(3);
+    ASSERT_TRUE(viewer->displayBookPage()->is2PageLoaded);
+    ASSERT_EQ(viewer->page(), 3);
+    // From the pair (4, 5) to the first page: alone.
+    openSheet();
+    viewer->sliderPage()->setValue(0);
+    EXPECT_EQ(viewer->sliderPageNumber(), 0);
+    viewer->sliderJumpSelect();
+    pass(2);
+    EXPECT_EQ(viewer->page(), 0);
+    EXPECT_FALSE(viewer->displayBookPage()->is2PageLoaded);
+    // To page 4: the pair (4, 5).
+    openSheet();
+    viewer->sliderPage()->setValue(3);
+    viewer->sliderJumpSelect();
+    pass(2);
+    EXPECT_EQ(viewer->page(), 3);
+    EXPECT_EQ(shownPage(), 3);
+    EXPECT_TRUE(viewer->displayBookPage()->is2PageLoaded);
+    // Page 3 lies in the pair (2, 3).
+    openSheet();
+    viewer->sliderPage()->setValue(2);
+    viewer->pageJumpDrawStatus();
+    EXPECT_EQ(viewer->labelPageJump()->text(), "Page 2/8");
+    viewer->sliderJumpSelect();
+    pass(2);
+    EXPECT_EQ(viewer->page(), 1);
+    EXPECT_EQ(shownPage(), 1);
+    EXPECT_TRUE(viewer->displayBookPage()->is2PageLoaded);
+}
+
 TEST_F(BookViewMenuTest, ClosingTheSheetLeavesAMoveStillLoadingToFinishItself) {
     openReal(0);
     openSheet();

@@ -290,7 +290,18 @@ TEST_F(NoticeTest, BoxFollowsTheWindowWhenTheDeviceTurns) {
     driver->advance(1.0);
     EXPECT_EQ(n->frame(), Rect(0, 0, 844, 844));
     EXPECT_EQ(n->baseView()->center(), (Point{422, 195}));
-    // The box stays reachable: its button lies inside the turned window.
+    // A window made larger or smaller without turning (still wider than
+    // high, then square): the box keeps to its middle and the dimming
+    // covers it.
+    ASSERT_TRUE(window->resize({1400, 900}));
+    driver->advance(0.5);
+    EXPECT_EQ(n->baseView()->center(), (Point{700, 450}));
+    EXPECT_EQ(n->frame(), Rect(0, 0, 1400, 1400));
+    ASSERT_TRUE(window->resize({320, 320}));
+    driver->advance(0.5);
+    EXPECT_EQ(n->baseView()->center(), (Point{160, 160}));
+    EXPECT_EQ(n->frame(), Rect(0, 0, 320, 320));
+    // The box stays reachable: its button lies inside the window.
     driver->tap(*driver->findByText("OK"));
     driver->advance(0.4);
     EXPECT_EQ(recorder->log.size(), 2u);
