@@ -172,6 +172,9 @@ void LocalFilelistViewController::jumpStart() {
         LastStatusRestore::setTryRemoteDoneFlag(true);
         return;
     }
+    // The root took the jump as it came back on screen and is on its way to
+    // the book: a second walk would push the folders and the book twice.
+    if (!LastStatusRestore::getJumpMode() && nav && nav->viewControllers().size() > 1) return;
     LastStatusRestore::setJumpMode(false);
     LastStatusRestore::setRestoreMode(1);
     restoreLastStatus(true);
