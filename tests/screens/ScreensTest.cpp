@@ -20,6 +20,7 @@
 #include "screens/LogTextViewController.h"
 #include "screens/PassCodeInputViewEx.h"
 #include "screens/PassCodeRequet.h"
+#include "platform/ui/Label.h"
 #include "platform/ui/SegmentedControl.h"
 #include "platform/ui/Switch.h"
 #include "screens/SettingViewControllerEx.h"
@@ -207,6 +208,12 @@ TEST_F(ScreensTest, PickingAHistoryEntryInALockedFolderAsksItsPasscode) {
     history->setCalledViewController(root);
     nav->present(std::make_shared<ui::NavigationController>(history), false);
     driver->advance(0.5);
+    // Its folder as the library names it, not by the name that locks it.
+    auto* where = dynamic_cast<ui::Label*>(driver->find([](ui::View& v) {
+        auto* label = dynamic_cast<ui::Label*>(&v);
+        return label && label->text().rfind("Vault/Inner", 0) == 0;
+    }));
+    EXPECT_TRUE(where);
     history->selectEntry(0);
     driver->advance(2.0);
     ASSERT_EQ(services->asked.size(), 1u);
