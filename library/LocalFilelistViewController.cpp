@@ -823,19 +823,14 @@ void LocalFilelistViewController::viewWillAppear(bool animated) {
     onEditDone();
     bool need = needUpdateFileList_;
     needUpdateFileList_ = false;
-    auto* nav = navigationController();
-    if (!isRootViewController()) {
-        if (LastStatusRestore::getJumpMode() && nav) nav->popToRootViewController(false);
-    } else {
+    if (isRootViewController()) {
         if (isHideDownloadFolder_ && BookCommon::getFilesInDownloads() != 0) need = true;
-        if (LastStatusRestore::getJumpMode()) {
-            if (!LastStatusRestore::getRemoteFolder()) {
-                LastStatusRestore::setJumpMode(false);
-                LastStatusRestore::setRestoreMode(1);
-            } else if (!LastStatusRestore::getTryRemoteDoneFlag()) {
-                LastStatusRestore::setTryRemoteDoneFlag(true);
-                jumpToUrl();
-            }
+        // A jump to a book of the library is walked by jumpStart alone, once
+        // the screen in front (the history, the transfers) has gone.
+        if (LastStatusRestore::getJumpMode() && LastStatusRestore::getRemoteFolder() &&
+            !LastStatusRestore::getTryRemoteDoneFlag()) {
+            LastStatusRestore::setTryRemoteDoneFlag(true);
+            jumpToUrl();
         }
     }
     if (need) {

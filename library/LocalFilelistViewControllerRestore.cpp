@@ -165,6 +165,10 @@ void LocalFilelistViewController::jumpStart() {
                 if (root != this) root->jumpStart();
         return;
     }
+    // The walk starts from the root, now that the screen in front has gone:
+    // a passcode asked for on the way could not be shown while it went.
+    if (LastStatusRestore::getJumpMode() && nav && nav->viewControllers().size() > 1)
+        nav->popToRootViewController(false);
     if (LastStatusRestore::getRemoteFolder()) {
         // The root may have started the jump already as it came back on
         // screen; a second one would open the site twice.

@@ -43,8 +43,15 @@ std::shared_ptr<ui::TableViewCell> HistoryViewController::tableViewCellForRowAtI
     if (h.isRemote()) {
         where = h.remoteFolderTitle().value_or(h.folderUrl().value_or(""));
     } else {
+        // Every folder on the way by the name the library shows it under, a
+        // locked one's inner name left out wherever it stands.
         std::string folder = sys::Path::stringByDeletingLastPathComponent(h.pathFromBooks().value_or(""));
-        where = folder.empty() ? BookCommon::localizedStringWithOnOff("HOME") : BookCommon::getLockedFolderOriginalName(folder);
+        for (std::string rest = folder; !rest.empty(); rest = sys::Path::stringByDeletingLastPathComponent(rest)) {
+            const std::string name = sys::Path::lastPathComponent(rest);
+            where = where.empty() ? BookCommon::getLockedFolderOriginalName(name)
+                                  : sys::Path::stringByAppendingPathComponent(BookCommon::getLockedFolderOriginalName(name), where);
+        }
+        if (where.empty()) where = BookCommon::localizedStringWithOnOff("HOME");
     }
     if (h.date()) where += "  " + BookCommon::getLocalDateStringToday(*h.date());
     if (cell->detailTextLabel()) cell->detailTextLabel()->setText(where);
