@@ -76,6 +76,17 @@ bool AppScriptHost::goBack(std::string* error) {
         if (error) *error = "the start-up lock waits for its passphrase";
         return false;
     }
+    // A message box lies over every screen: it is closed as Escape closes
+    // it, by its cancel button (or its only one).
+    if (QNNoticeView* notice = openNotice(*window)) {
+        for (const auto& command : notice->keyCommands()) {
+            if (command.input != ui::KeyInput::escape) continue;
+            command.action(command);
+            return true;
+        }
+        if (error) *error = "the alert waits for one of its buttons";
+        return false;
+    }
     if (ui::ViewController* top = topPresented(*window)) {
         auto* nav = dynamic_cast<ui::NavigationController*>(top);
         if (nav && nav->viewControllers().size() > 1) nav->popViewController(true);

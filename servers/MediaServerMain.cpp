@@ -17,6 +17,7 @@
 #include <chrono>
 #include <climits>
 #include <csignal>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
@@ -234,9 +235,25 @@ bool hasBody(MHD_Connection* c) {
 // with a space, or a folded line, which libmicrohttpd joins onto the name) is
 // read differently by a proxy in front of us: what it takes for a body would
 // be read here as a second request.
+//
+// A folded line of plain letters joined onto a name still makes a token
+// ("X-A: a" and " b" read as "X-Ab: a"), so the join itself is looked for:
+// libmicrohttpd leaves a header's name and value where they arrived, the
+// value just after the name's colon and blanks, and copies a name it has to
+// lengthen elsewhere. Only the pointers are compared. Where no header lies so
+// (a library that keeps them otherwise) nothing is concluded from it.
 struct HeaderCheck {
+    static constexpr std::uintptr_t kMaxBlanksAfterColon = 64;
     int lengths = 0, hosts = 0;
     bool malformed = false;
+    int inPlace = 0, moved = 0;
+
+    static bool nameBeforeValue(const char* key, const char* value) {
+        if (!value) return true;
+        const auto k = reinterpret_cast<std::uintptr_t>(key), v = reinterpret_cast<std::uintptr_t>(value);
+        const std::uintptr_t afterColon = k + std::strlen(key) + 1;
+        return v >= afterColon && v - afterColon <= kMaxBlanksAfterColon;
+    }
 
     static bool isToken(const char* s) {
         if (!*s) return false;
@@ -248,12 +265,13 @@ struct HeaderCheck {
     }
     static bool startsWith(const char* s, const char* prefix) { return strncasecmp(s, prefix, std::strlen(prefix)) == 0; }
 
-    static MHD_Result visit(void* cls, MHD_ValueKind, const char* key, const char*) {
+    static MHD_Result visit(void* cls, MHD_ValueKind, const char* key, const char* value) {
         auto* self = static_cast<HeaderCheck*>(cls);
         if (!key || !isToken(key)) {
             self->malformed = true;
             return MHD_YES;
         }
+        ++(nameBeforeValue(key, value) ? self->inPlace : self->moved);
         for (const char* name : {MHD_HTTP_HEADER_CONTENT_LENGTH, MHD_HTTP_HEADER_TRANSFER_ENCODING}) {
             // A folded line's text glued onto one of these names hides it here.
             if (startsWith(key, name) && key[std::strlen(name)] != '\0') self->malformed = true;
@@ -266,7 +284,8 @@ struct HeaderCheck {
     static bool wellFormed(MHD_Connection* c) {
         HeaderCheck check;
         MHD_get_connection_values(c, MHD_HEADER_KIND, &HeaderCheck::visit, &check);
-        return !check.malformed && check.lengths <= 1 && check.hosts <= 1;
+        const bool folded = check.moved > 0 && check.inPlace > 0;
+        return !check.malformed && !folded && check.lengths <= 1 && check.hosts <= 1;
     }
 };
 

@@ -38,7 +38,7 @@ namespace {
 // The address a page's link is offered as: a web or mail address as it
 // stands, a bare host ("example.com/a", "www.example.com:8080/") as a web
 // address. A link of any other scheme (a local file, a program's own
-// scheme) is not offered at all.
+// scheme), or a path without one, is not offered at all.
 std::optional<std::string> offeredLink(const std::string& link) {
     const size_t colon = link.find(':');
     bool scheme = colon != std::string::npos && colon > 0 && std::isalpha(static_cast<unsigned char>(link[0]));
@@ -53,7 +53,11 @@ std::optional<std::string> offeredLink(const std::string& link) {
         if (end > colon + 1 && (end == link.size() || link[end] == '/' || link[end] == '?' || link[end] == '#'))
             scheme = false;
     }
-    if (!scheme) return link.size() >= 4 ? "http://" + link : link;
+    if (!scheme) {
+        // A path ("/etc/passwd", "../other.pdf") names no host.
+        if (link.empty() || std::strchr("/.\\~?#", link[0])) return std::nullopt;
+        return link.size() >= 4 ? "http://" + link : link;
+    }
     std::string name = link.substr(0, colon);
     for (char& c : name) c = char(std::tolower(static_cast<unsigned char>(c)));
     if (name == "http" || name == "https" || name == "mailto") return link;

@@ -24,6 +24,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -210,6 +211,7 @@ TEST_F(AppDelegateTest, ImportsTakeTheFirstFreeNumberedNameAndLeaveTheSourceAlon
     test::TempDir outside("outside");
     const std::string source = outside.file("Book.cbz");
     std::ofstream(source) << "book";
+    ASSERT_EQ(::chmod(source.c_str(), 0644), 0);
     const std::string docs = BookCommon::getBooksDocumentsFolder();
     std::ofstream(docs + "/Book.cbz") << "old";
     std::ofstream(docs + "/Book(2).cbz") << "old";
@@ -217,6 +219,10 @@ TEST_F(AppDelegateTest, ImportsTakeTheFirstFreeNumberedNameAndLeaveTheSourceAlon
     ASSERT_TRUE(target);
     EXPECT_EQ(*target, docs + "/Book(3).cbz");
     EXPECT_TRUE(sys::FileManager::fileExists(source));
+    // The copy is private, whatever the mode of the file it came from.
+    struct stat st {};
+    ASSERT_EQ(::stat(target->c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
     EXPECT_EQ(sys::FileManager::contentsOfFile(docs + "/Book.cbz"), std::string("old"));
     // The same book again is the copy already there, whichever numbered
     // name it took: no third copy.

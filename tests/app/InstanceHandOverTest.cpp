@@ -457,6 +457,7 @@ TEST_F(HandOverProgramTest, AFolderOfPicturesOpensAsABookFromItsCopyInTheLibrary
     const std::string scans = outside.file("Scans");
     fs::create_directories(scans + "/sub");
     for (int i = 0; i < 3; ++i) writePage(scans + "/p" + std::to_string(i) + ".png");
+    ASSERT_EQ(::chmod((scans + "/p2.png").c_str(), 0644), 0);
     writePage(scans + "/sub/deeper.png");
     writePage(scans + "/.hidden.png");
     test::writeFile(scans + "/notes.txt", "not a picture");
@@ -478,6 +479,9 @@ TEST_F(HandOverProgramTest, AFolderOfPicturesOpensAsABookFromItsCopyInTheLibrary
     EXPECT_EQ(pages(), 3);
     EXPECT_EQ(nav()->viewControllers().size(), 3u) << "the library, the folder and the book";
     EXPECT_TRUE(fs::exists(docs() + "/Scans/p2.png"));
+    struct stat copied {};
+    ASSERT_EQ(::stat((docs() + "/Scans/p2.png").c_str(), &copied), 0);
+    EXPECT_EQ(copied.st_mode & 07777, 0600u) << "a copy open to others";
     EXPECT_FALSE(fs::exists(docs() + "/Scans/notes.txt"));
     EXPECT_FALSE(fs::exists(docs() + "/Scans/sub"));
     EXPECT_FALSE(fs::exists(docs() + "/Scans/.hidden.png"));

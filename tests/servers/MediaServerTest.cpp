@@ -552,6 +552,8 @@ TEST(MediaServerLimits, ARequestWithABodyIsAnsweredAndClosedAtOnce) {
         "GET /sub/ HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length:\r\n 40\r\n\r\n" + next,
         "GET /sub/ HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Pad: a\r\n Content-Length: 40\r\n\r\n" + next,
         "GET /sub/ HTTP/1.1\r\nHost: 127.0.0.1\r\nTransfer-Encoding:\r\n chunked\r\n\r\n" + next,
+        "GET /sub/ HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Pad: a\r\n b\r\n\r\n" + next,
+        "GET /sub/ HTTP/1.1\r\nX-Pad: a\r\n\tb\r\nHost: 127.0.0.1\r\n\r\n" + next,
         "GET /sub/ HTTP/1.1\r\nHost: 127.0.0.1\r\nHost: evil.example\r\n\r\n",
     };
     for (const auto& request : twoWays) {
@@ -565,6 +567,18 @@ TEST(MediaServerLimits, ARequestWithABodyIsAnsweredAndClosedAtOnce) {
         EXPECT_EQ(answer.find("HTTP/1.1", 1), std::string::npos) << request << answer;
     }
 
+    // Headers laid out in every plain way are read as they are: no blank or
+    // many after the colon, an empty value, a long one.
+    {
+        const int fd = connectFrom("127.0.0.1", server.port());
+        ASSERT_GE(fd, 0);
+        bool closed = false;
+        const std::string request = "GET /a.cbz HTTP/1.1\r\nHost:127.0.0.1\r\nAccept: \t   */*\r\nX-Empty:\r\nX-Long: " +
+                                    std::string(6000, 'v') + "\r\nConnection: close\r\n\r\n";
+        const std::string answer = answerUntilClosed(fd, request, closed);
+        ::close(fd);
+        EXPECT_EQ(answer.rfind("HTTP/1.1 200", 0), 0u) << answer;
+    }
     // A request without one is served as ever, an empty body included.
     EXPECT_EQ(statusOf("http://127.0.0.1:" + std::to_string(server.port()) + "/a.cbz", "-H 'Content-Length: 0'"),
               200);

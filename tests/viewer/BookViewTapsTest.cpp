@@ -245,7 +245,8 @@ TEST_F(BookViewTapsTest, ALinkDefersTheFunctionOfItsOwnTapOnly) {
     // Only web and mail addresses are offered; a local file or another
     // program's scheme is never made into a web address, and the tap does
     // what it would without a link.
-    for (const char* other : {"file:///etc/passwd", "FILE:/home/u/x.cbz", "smb://nas/share", "javascript:alert(1)"}) {
+    for (const char* other : {"file:///etc/passwd", "FILE:/home/u/x.cbz", "smb://nas/share", "javascript:alert(1)",
+                              "/etc/passwd", "../other.pdf"}) {
         driver->advance(0.2);
         viewer->linkHere = other;
         EXPECT_EQ(tapAt(120, 200), 1) << other;
