@@ -578,9 +578,18 @@ void BookTransferViewController::openFinished(const TransferItem& item) {
     LastStatusRestore::setLocalTargetPath(BookCommon::fromRootToFromBooks(item.savePath));
     LastStatusRestore::setJumpBook(item.saveName, std::nullopt, std::nullopt);
     LastStatusRestore::setJumpMode(true);
-    if (auto* nav = navigationController()) nav->popToRootViewController(false);
     QNMultiViewController* multi = qnMultiViewController();
-    if (!multi) return;
+    if (!multi) {
+        // Pushed by itself over a site's list: the library's root walks to
+        // the book (it takes this screen away on its way).
+        auto* nav = navigationController();
+        if (!nav || nav->viewControllers().empty()) return;
+        auto keep = shared_from_this();
+        if (auto root = std::dynamic_pointer_cast<LocalFilelistViewController>(nav->viewControllers().front()))
+            root->jumpStart();
+        return;
+    }
+    if (auto* nav = navigationController()) nav->popToRootViewController(false);
     std::weak_ptr<ui::ViewController> parent = qnParentViewController();
     multi->dismiss(true, [parent] {
         auto p = parent.lock();

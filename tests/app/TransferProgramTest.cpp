@@ -25,6 +25,7 @@
 #include "tests/app/RemoteProgramServices.h"
 #include "tests/support/TestHome.h"
 #include "tests/support/net/NginxServer.h"
+#include "viewer/BookViewController.h"
 
 #include <filesystem>
 #include <fstream>
@@ -53,10 +54,12 @@ protected:
     void serveShelf() {
         fs::create_directories(www->file("shelf"));
         std::ofstream(www->file("shelf/One.cbz"), std::ios::binary) << test::patternBytes(200000, 3);
-        std::ofstream(www->file("shelf/Two.cbz"), std::ios::binary) << test::patternBytes(20000, 4);
+        // A book that opens (zipped into the library, then moved to the server).
+        fs::create_directories(docs());
+        makeFlatBook(www->path(), "Two.cbz", 2, 40, 60, [](int i) { return gfx::Rgba{0.2, 0.4 + 0.2 * i, 0.6, 1}; });
+        fs::rename(docs() + "/Two.cbz", www->file("shelf/Two.cbz"));
         nginx.setLocationConfig("autoindex on;");
         ASSERT_TRUE(nginx.start(www->path())) << nginx.lastError();
-        fs::create_directories(docs());
         ASSERT_TRUE(sys::PropertyList::writeFile(
             sys::PlistValue(sys::PlistDictionary{{"url", sys::PlistValue(nginx.url("/shelf/"))},
                                                  {"title", sys::PlistValue("Shelf")}}),
@@ -173,10 +176,18 @@ TEST_F(TransferProgramTest, QueueingFromASiteShowsTheTransferScreenWhoseBackLead
     ui::test::Driver driver(window());
     EXPECT_TRUE(driver.findByText("Waiting for Transfer"));
     EXPECT_TRUE(driver.findByText("Two.cbz"));
-    play("wait 1\nshot transfer-all\ntap \"Back\"\nwait 1\n");
-    EXPECT_TRUE(top<LocalFilelistViewController>());
+    play("wait 1\nshot transfer-all\n");
     ASSERT_TRUE(runUntilIdle(30));
-    EXPECT_TRUE(readFile(docs() + "/Two.cbz") == test::patternBytes(20000, 4));
+    EXPECT_TRUE(readFile(docs() + "/Two.cbz") == readFile(www->file("shelf/Two.cbz")));
+
+    // A row among the recent downloads opens its book, over the library.
+    play("tap \"Recent Downloads\"\nwait 0.5\n");
+    play("tap \"Two.cbz\"\nwait 2\n");
+    auto* reader = top<BookViewController>();
+    ASSERT_TRUE(reader) << "the downloaded book did not open";
+    EXPECT_EQ(reader->fileName(), docs() + "/Two.cbz");
+    play("key escape\nwait 1\n");
+    EXPECT_TRUE(top<LocalFilelistViewController>());
 }
 
 // A row or a cover held down queues that one file whatever the mode: in
@@ -221,7 +232,7 @@ TEST_F(TransferProgramTest, AHeldRowOrCoverQueuesThatOneFileInEveryModeAndPresen
         auto* cover = dynamic_cast<BookshelfBookButton*>(&v);
         return cover && cover->indexNo() == index;
     }));
-    EXPECT_TRUE(readFile(docs() + "/Two.cbz") == test::patternBytes(20000, 4));
+    EXPECT_TRUE(readFile(docs() + "/Two.cbz") == readFile(www->file("shelf/Two.cbz")));
 }
 
 }  // namespace
