@@ -397,7 +397,8 @@ void LeafbrightProgram::terminate() {
     sys::NetworkActivityIndicator::setHandler(nullptr);
     // Screens go first (their workers are joined), then the window.
     if (auto window = delegate_->window()) window->setRootViewController(nullptr);
-    if (shell_) storeWindowSize(shell_->windowedSize(), shell_->isMaximized());
+    // A program left full screen over a maximised window opens maximised.
+    if (shell_) storeWindowSize(shell_->windowedSize(), shell_->isMaximizedUnderFullscreen());
     shell_.reset();
     // The icon's number goes with the program; notices of the last turns still go out.
     ui::Application::shared().setBadgeObserver({});

@@ -237,6 +237,10 @@ bool DesktopShell::isMaximized() const {
     return sdlWindow_ && (SDL_GetWindowFlags(sdlWindow_) & SDL_WINDOW_MAXIMIZED);
 }
 
+bool DesktopShell::isMaximizedUnderFullscreen() const {
+    return isMaximized() || (isFullscreen() && fullscreenFromMaximized_);
+}
+
 void DesktopShell::maximize() {
     if (sdlWindow_) SDL_MaximizeWindow(sdlWindow_);
 }

@@ -75,6 +75,10 @@ public:
     ui::Size windowedSize() const { return windowedSize_; }
     // Maximised by the window manager (or by maximize()).
     bool isMaximized() const;
+    // Maximised, or full screen entered from a maximised window (which
+    // leaving full screen maximises again): how the window is to open the
+    // next time.
+    bool isMaximizedUnderFullscreen() const;
     void maximize();
     // Where the application's life goes on a window event (an SDL window
     // event id): focus lost makes it inactive, minimised sends it to the

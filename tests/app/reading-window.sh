@@ -7,8 +7,8 @@
 # the window: its frame (a black line round each red page) is whole on
 # screen. Then the menu's settings screen is opened and left with Escape,
 # the window made larger and the book closed: no black tool bar is left
-# over the page or the library. A small window left maximised opens
-# maximised the next time, with its own size under it. A run on a desktop
+# over the page or the library. A small window left maximised (and full
+# screen over it) opens maximised the next time, with its own size under it. A run on a desktop
 # asking for twice the density (Xft.dpi 192) has a window twice as many
 # pixels wide, with a page frame and text drawn at those pixels, not
 # enlarged.
@@ -208,8 +208,8 @@ poll 300 has_window 'Leafbright$' || fail "the book did not close"
 # A bar left behind stays: one still there once the closing has had time to end is a fault.
 poll 100 library_clear library.png 300 520 || fail "a dark bar is left over the library ($(rgb library.png 300 520))"
 
-# A small window left maximised opens maximised the next time, and gives
-# back its own size when it is no longer maximised.
+# A small window left maximised (here full screen over it) opens maximised
+# the next time, and gives back its own size when it is no longer maximised.
 # Nothing smaller than 320 x 320: the bars would no longer fit.
 xdotool windowsize "$wid" 200 200
 poll 300 geometry_is 320x320 ||
@@ -221,12 +221,15 @@ poll 300 maximised || fail "the window was not maximised"
 # The program has taken the new state once it draws the window's new width.
 drawn_wide() { snap wide.png && [ "$(identify -format %w wide.png)" = 2400 ]; }
 poll 300 drawn_wide || fail "the maximised window was not drawn at its new size"
+# Left full screen over the maximised window: that opens maximised too.
+xdotool key --window "$wid" F11
+poll 300 geometry_is 2400x1600 || fail "F11 did not make the maximised window full screen"
 kill "$pid"
 wait "$pid" 2>/dev/null || true
 "$program" --home home > run.log 2>&1 &
 pid=$!
 poll 600 has_window 'Leafbright$' || fail "no window on the second run"
-poll 300 maximised || fail "a window left maximised opened as a normal window"
+poll 300 maximised || fail "a window left full screen over a maximised one opened as a normal window"
 wmctrl -i -r "$wid" -b remove,maximized_vert,maximized_horz
 poll 300 geometry_is 420x520 ||
   fail "the size under the maximised window was not kept ($(xdotool getwindowgeometry "$wid" | awk '/Geometry/ { print $2 }'))"
