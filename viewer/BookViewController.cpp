@@ -282,6 +282,19 @@ void BookViewController::viewDidAppear(bool animated) {
         isNowPushToViewController_ = false;
         if (auto* nav = navigationController()) nav->setNavigationBarHidden(true, false);
     }
+    // The window was resized or turned while another screen covered this
+    // one: the page is laid out for the size it has now, as a change seen on
+    // screen lays it out (it kept the old size's zoom and place).
+    if (areaWhenCovered_ && !isNowPresentJacketTrimViewController_ && scrollView_) {
+        const ui::Rect screen = BookCommon::getScreenRectNew();
+        if (screen.size != areaWhenCovered_->first) {
+            onRotateView(screen.width() > screen.height(), areaWhenCovered_->second);
+            setBrightnessOrientation();
+            noPreviewInRotationProcess_ = false;
+            isNeedReload_ = true;
+        }
+    }
+    areaWhenCovered_.reset();
     // Back from the settings: a changed setting (the page bar, the page's
     // shape, the gap between pages...) lays the page out anew, for the area
     // the bar leaves.
@@ -333,6 +346,7 @@ void BookViewController::viewWillDisappear(bool animated) {
     if (isFirstResponder()) resignFirstResponder();
     stopCacheCreator();
     settingsWhenCovered_ = settings_ ? settings_->snapshot() : nullptr;
+    areaWhenCovered_.emplace(BookCommon::getScreenRectNew().size, getScreenRect());
     if (delegate_) delegate_->finishReadBook(fileName_);
 }
 

@@ -600,6 +600,9 @@ private:
     // The settings as they were when another screen covered this one: a
     // change made there lays the page out anew on return.
     std::shared_ptr<const SettingsValues> settingsWhenCovered_;
+    // The window's size and the page's area when another screen covered this
+    // one: only the screen in front hears of a resize or a turn meanwhile.
+    std::optional<std::pair<ui::Size, ui::Rect>> areaWhenCovered_;
     bool isNeedLayout_ = false;
     bool goingCloseBook_ = false;
     bool bookClosed_ = false;

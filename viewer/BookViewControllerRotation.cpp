@@ -40,6 +40,9 @@ bool BookViewController::shouldAutorotate() const {
 void BookViewController::viewWillTransitionToSize(ui::Size size,
                                                   const std::shared_ptr<ui::TransitionCoordinator>& coordinator) {
     ui::ViewController::viewWillTransitionToSize(size, coordinator);
+    // Told of the change itself (under a panel or a screen presented over
+    // it): nothing is left to catch up on when it comes back on screen.
+    areaWhenCovered_.reset();
     std::weak_ptr<ui::ViewController> weak = weak_from_this();
     // A window made larger or smaller without turning keeps the page's zoom
     // relative to the page area it had.

@@ -24,6 +24,7 @@
 #include "viewer/BookViewController.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
@@ -145,6 +146,41 @@ TEST_P(ScreenTurnProgramTest, AnOpenSpreadIsLaidOutAgainAndASpreadOpenedAfterATu
     EXPECT_TRUE(back.is(w.width() / 2, w.height() / 2, kPage[shown]));
     play("tap " + std::to_string(int(w.width() - 8)) + " " + std::to_string(int(w.height() / 2)) + "\nwait 2\n");
     EXPECT_EQ(viewer()->page(), shown + 1);
+
+    // Turned while the settings cover the book (only the screen in front is
+    // told): back on screen, the book is laid out for the turned screen, a
+    // spread in landscape and one page in portrait, whole and fitted.
+    auto fitted = [&](const char* when) {
+        ui::ScrollView* sv = viewer()->scrollView();
+        const ui::Rect area = sv->convertRectTo(sv->bounds(), nullptr);
+        ASSERT_TRUE(viewer()->imageViewDisplay()) << when;
+        const ui::Rect r = viewer()->imageViewDisplay()->convertRectTo(viewer()->imageViewDisplay()->bounds(), nullptr);
+        EXPECT_GE(r.x(), area.x() - 1.0) << when;
+        EXPECT_GE(r.y(), area.y() - 1.0) << when;
+        EXPECT_LE(r.maxX(), area.maxX() + 1.0) << when << ": the page is not cut off";
+        EXPECT_LE(r.maxY(), area.maxY() + 1.0) << when << ": the page is not cut off";
+        EXPECT_TRUE(std::abs(r.width() - area.width()) < 2 || std::abs(r.height() - area.height()) < 2)
+            << when << ": the page fits the area, " << r.width() << " x " << r.height() << " in " << area.width()
+            << " x " << area.height();
+    };
+    viewer()->onSettingsBtn();
+    play("wait 1\nrotate landscape\nwait 1\nback\nwait 2\n");
+    ASSERT_TRUE(viewer());
+    EXPECT_TRUE(viewer()->displayBookPage()->is2PageLoaded) << "turned to landscape under the settings";
+    fitted("turned to landscape under the settings");
+    viewer()->onSettingsBtn();
+    play("wait 1\nrotate portrait\nwait 1\nback\nwait 2\n");
+    ASSERT_TRUE(viewer());
+    EXPECT_FALSE(viewer()->displayBookPage()->is2PageLoaded) << "turned to portrait under the settings";
+    fitted("turned to portrait under the settings");
+    // Under the bookmark list the book hears of the turn itself, and is laid
+    // out once.
+    viewer()->showBookmarkList();
+    play("wait 1\nrotate landscape\nwait 1\nback\nwait 2\n");
+    ASSERT_TRUE(viewer());
+    EXPECT_TRUE(viewer()->displayBookPage()->is2PageLoaded) << "turned to landscape under the bookmarks";
+    fitted("turned to landscape under the bookmarks");
+    play("rotate portrait\nwait 2\n");
 
     // Closed, turned, opened again: the spread fills the landscape screen.
     play("back\nwait 2\nrotate landscape\nwait 1\ntap \"Pages\"\nwait 1\nsheet 1\nwait 2\nshot reopened\n");
