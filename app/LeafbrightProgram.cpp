@@ -75,7 +75,14 @@ void LeafbrightProgram::requestStop() { gStop.store(true); }
 bool LeafbrightProgram::stopRequested() { return gStop.load(); }
 void LeafbrightProgram::resetStopRequest() { gStop.store(false); }
 
-const char* LeafbrightProgram::demoScript() {
+const char* LeafbrightProgram::demoScript(bool bookOpen) {
+    // A book named on the command line is open already: its first page and the next.
+    if (bookOpen)
+        return "wait 2\n"
+               "shot page1\n"
+               "key space\n"
+               "wait 2\n"
+               "shot page2\n";
     return "# The library, the sample book's first page (chosen on the open sheet), and the next page.\n"
            "wait 1\n"
            "shot library\n"
@@ -325,7 +332,7 @@ int LeafbrightProgram::runDemo(std::string* error) {
     // version) is pictured and closed before the library is.
     for (int i = 0; i < 40 && delegate_->isStartScreenShown() && !noticeShown(); ++i)
         sys::RunLoop::main().advance(0.1);
-    std::string script = demoScript();
+    std::string script = demoScript(options_.target.has_value());
     if (noticeShown()) script = "wait 1\nshot notice\ntap \"" + BookCommon::localizedStringWithOnOff("Close") + "\"\n" + script;
     const int rc = playScript(script, error);
     for (const auto& path : shots_) std::printf("%s\n", path.c_str());

@@ -64,7 +64,7 @@ public:
     std::string shotsDirectory() const;
 
     // The steps of the demonstration.
-    static const char* demoScript();
+    static const char* demoScript(bool bookOpen);
     // Asks a running program to end (signal handlers).
     static void requestStop();
     static bool stopRequested();

@@ -43,6 +43,11 @@ case $mode in
     [ "$(cd user && find . -printf '%p %s %T@\n' | sort)" = "$before" ] ||
       fail "the demonstration changed the user's library"
     [ -z "$(ls -A tmp)" ] || fail "the demonstration's home was left behind: $(ls -A tmp)"
+    # A book named on the command line is what it pictures.
+    cp "$(dirname "$program")/sample/leafbright-sample.cbz" Named.cbz
+    out=$(env -u DISPLAY -u WAYLAND_DISPLAY TMPDIR="$PWD/tmp" "$program" --device phone --shots book-shots \
+      Named.cbz) || fail "the demonstration of a named book failed"
+    for shot in page1 page2; do is_png "book-shots/$shot.png" || fail "no picture $shot of the named book"; done
     ;;
   library)
     make_library home
