@@ -162,6 +162,9 @@ bool NestlarkAppDelegate::applicationDidFinishLaunchingWithOptions() {
             if (const auto* r = std::any_cast<ui::Rect>(&it->second)) self->keyboardRect_ = *r;
     });
     ActiveLog::applicationdidFinishLaunching();
+    // The platform's own words (a back button, Done, Cancel) in the language chosen.
+    ui::Application::shared().setSystemWordTranslator(
+        [](const std::string& english) { return BookCommon::localizedStringWithOnOff(english); });
     // A client secret put into the defaults does not stay in their file.
     CloudEndpoints::moveClientSecretsToKeyChain();
     const std::string temp = BookCommon::getBooksTempRoot();

@@ -57,6 +57,15 @@ public:
     // The completion runs on a later turn of the main loop with the outcome.
     void openURL(const std::string& url, std::function<void(bool)> completion = {});
 
+    // Words the system itself shows (a back button whose screen has no
+    // title, Done, Cancel, Edit): the program gives them in its own language.
+    void setSystemWordTranslator(std::function<std::string(const std::string&)> translate) {
+        translateSystemWord_ = std::move(translate);
+    }
+    std::string systemWord(const std::string& english) const {
+        return translateSystemWord_ ? translateSystemWord_(english) : english;
+    }
+
     State applicationState() const { return state_; }
     // Moves through the life cycle: each step tells the delegate, then posts
     // its notification.
@@ -91,6 +100,7 @@ private:
     URLOpener opener_;
     std::function<void(bool)> idleObserver_;
     std::function<void(long)> badgeObserver_;
+    std::function<std::string(const std::string&)> translateSystemWord_;
     State state_ = State::Active;
     std::weak_ptr<ApplicationDelegate> delegate_;
 };

@@ -1,5 +1,6 @@
 #include "platform/ui/BarButtonItem.h"
 
+#include "platform/ui/Application.h"
 #include "platform/ui/View.h"
 
 namespace ui {
@@ -80,12 +81,12 @@ void BarButtonItem::setWidth(double w) {
 std::string BarButtonItem::effectiveTitle() const {
     if (!system_) return title_;
     switch (*system_) {
-    case BarButtonSystemItem::Done: return "Done";
-    case BarButtonSystemItem::Cancel: return "Cancel";
-    case BarButtonSystemItem::Edit: return "Edit";
-    case BarButtonSystemItem::Save: return "Save";
-    case BarButtonSystemItem::Undo: return "Undo";
-    case BarButtonSystemItem::Redo: return "Redo";
+    case BarButtonSystemItem::Done: return Application::shared().systemWord("Done");
+    case BarButtonSystemItem::Cancel: return Application::shared().systemWord("Cancel");
+    case BarButtonSystemItem::Edit: return Application::shared().systemWord("Edit");
+    case BarButtonSystemItem::Save: return Application::shared().systemWord("Save");
+    case BarButtonSystemItem::Undo: return Application::shared().systemWord("Undo");
+    case BarButtonSystemItem::Redo: return Application::shared().systemWord("Redo");
     default: return "";
     }
 }

@@ -1,5 +1,7 @@
 #include "platform/ui/NavigationBar.h"
 
+#include "platform/ui/Application.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -61,7 +63,7 @@ std::string NavigationBar::backTitle() const {
     if (!b) return "";
     if (b->backBarButtonItem()) return b->backBarButtonItem()->effectiveTitle();
     if (b->backButtonTitle()) return *b->backButtonTitle();
-    return b->title().empty() ? "Back" : b->title();
+    return b->title().empty() ? Application::shared().systemWord("Back") : b->title();
 }
 
 void NavigationBar::rebuild(bool animated) {

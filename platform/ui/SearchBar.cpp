@@ -1,5 +1,6 @@
 #include "platform/ui/SearchBar.h"
 
+#include "platform/ui/Application.h"
 #include "platform/ui/ImageView.h"
 
 #include <algorithm>
@@ -25,7 +26,7 @@ SearchBar::SearchBar(const Rect& frame) : View(frame) {
     });
     addSubview(field_);
     cancel_ = std::make_shared<Button>(ButtonType::System);
-    cancel_->setTitle("Cancel");
+    cancel_->setTitle(Application::shared().systemWord("Cancel"));
     cancel_->titleLabel()->setFont(gfx::Font::system(17));
     cancel_->setHidden(true);
     cancel_->addAction(ControlEventTouchUpInside, [this](Control&) {

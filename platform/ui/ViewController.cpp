@@ -3,6 +3,7 @@
 #include "platform/core/DeviceProfile.h"
 #include "platform/core/NotificationCenter.h"
 #include "platform/core/RunLoop.h"
+#include "platform/ui/Application.h"
 #include "platform/ui/Log.h"
 #include "platform/ui/NavigationController.h"
 #include "platform/ui/NavigationItem.h"
@@ -233,7 +234,7 @@ TraitCollection ViewController::traitCollection() { return view()->traitCollecti
 void ViewController::setEditing(bool editing, bool) {
     editing_ = editing;
     if (editButton_) {
-        editButton_->setTitle(editing ? "Done" : "Edit");
+        editButton_->setTitle(Application::shared().systemWord(editing ? "Done" : "Edit"));
         editButton_->setStyle(editing ? BarButtonItemStyle::Done : BarButtonItemStyle::Plain);
     }
 }
@@ -241,7 +242,7 @@ void ViewController::setEditing(bool editing, bool) {
 BarButtonItem::Ref ViewController::editButtonItem() {
     if (!editButton_) {
         std::weak_ptr<ViewController> weak = weak_from_this();
-        editButton_ = BarButtonItem::withTitle(editing_ ? "Done" : "Edit",
+        editButton_ = BarButtonItem::withTitle(Application::shared().systemWord(editing_ ? "Done" : "Edit"),
                                                editing_ ? BarButtonItemStyle::Done : BarButtonItemStyle::Plain,
                                                [weak](BarButtonItem&) {
                                                    if (auto self = weak.lock()) self->setEditing(!self->editing_, true);

@@ -534,10 +534,17 @@ TEST_F(SettingsProgramTest, TheLanguageChosenFromItsListShowsInTheLibraryNowAndA
     ASSERT_TRUE(list());
     EXPECT_EQ(list()->title(), japanese);
     stop();
+    makePagesBook();
     ASSERT_TRUE(launch());
     ASSERT_TRUE(list());
     play("shot japanese-restart\n");
     EXPECT_EQ(list()->title(), japanese);
+    // The reader has no title: the back button over its settings is the
+    // system's own word, in the language chosen too.
+    openPagesBook();
+    openReaderSettings();
+    EXPECT_TRUE(ui::test::Driver(window()).findByText(inJapanese("Back"))) << "the back button is not in Japanese";
+    EXPECT_FALSE(ui::test::Driver(window()).findByText("Back"));
     BookCommon::localizedSet(0);
 }
 
