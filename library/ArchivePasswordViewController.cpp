@@ -56,6 +56,8 @@ void ArchivePasswordViewController::configItemPosNew(ui::Size size) {
 void ArchivePasswordViewController::viewWillAppear(bool animated) {
     ui::ViewController::viewWillAppear(animated);
     configItemPosNew(view()->bounds().size);
+    // Nothing to do on a tool bar here; the list below shows its own again.
+    if (ui::NavigationController* nav = navigationController()) nav->setToolbarHidden(true, animated);
 }
 
 void ArchivePasswordViewController::viewDidAppear(bool animated) {

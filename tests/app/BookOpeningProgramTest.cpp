@@ -163,6 +163,8 @@ TEST_F(BookOpeningProgramTest, AnEncryptedZipOpensWithTheRightPassword) {
     ask = dynamic_cast<ArchivePasswordViewController*>(nav()->topViewController());
     ASSERT_TRUE(ask);
     EXPECT_EQ(ask->label_()->text(), "The password you entered is incorrect.");
+    // Asked again, the screen has no tool bar, as the first time.
+    EXPECT_TRUE(nav()->isToolbarHidden()) << "the library's tool bar stays under the password screen";
     play("type open sesame\nkey return\nwait 2\nshot encrypted-open\n");
     ASSERT_TRUE(viewer());
     EXPECT_EQ(viewer()->bookReader()->getPageNum(), 3);
