@@ -562,8 +562,9 @@ void BookTransferViewController::tableViewCommitEditingStyle(ui::TableView&, ui:
 }
 
 void BookTransferViewController::tableViewDidSelectRowAtIndexPath(ui::TableView& tv, const ui::IndexPath& ip) {
-    if (mode_ != 1 || ip.section != 1) return;
+    // Only the recent list's entries act; no row stays marked as chosen.
     tv.deselectRowAtIndexPath(ip, true);
+    if (mode_ != 1 || ip.section != 1) return;
     if (ip.row < 0 || ip.row >= static_cast<int>(recentCue_.size()) || !bookTransfer_) return;
     const auto item = recentCue_[ip.row];
     if (item->status == TransferItem::kFailed)

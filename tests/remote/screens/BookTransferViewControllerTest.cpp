@@ -205,6 +205,9 @@ TEST_F(BookTransferViewControllerTest, FollowsTheQueueAndActsOnItsLists) {
     ASSERT_TRUE(runIdle());
     EXPECT_TRUE(shown(1005));
     EXPECT_FALSE(shown(1006));
+    // The progress panel does nothing when tapped, and does not stay marked.
+    ASSERT_TRUE(tapText(BookCommon::localizedStringWithOnOff("No Transfer in Progress.")));
+    EXPECT_FALSE(screen->tableView()->indexPathForSelectedRow());
     const std::string recentTitle = BookCommon::localizedStringWithOnOff("Recent Downloads");
     EXPECT_TRUE(hasText(recentTitle + "(1)"));
 
