@@ -88,9 +88,38 @@ bool AppScriptHost::goBack(std::string* error) {
         return false;
     }
     if (ui::ViewController* top = topPresented(*window)) {
-        auto* nav = dynamic_cast<ui::NavigationController*>(top);
-        if (nav && nav->viewControllers().size() > 1) nav->popViewController(true);
-        else top->dismiss(true);
+        auto keep = top->shared_from_this();
+        if (top->isBeingPresented() || top->isBeingDismissed()) {
+            if (error) *error = "the screen in front is still moving";
+            return false;
+        }
+        if (auto* alert = dynamic_cast<ui::AlertController*>(top)) {
+            // An alert or action sheet is answered as Escape answers it:
+            // taken away unanswered, what asked would wait for its answer
+            // (a book's row tapped stays taken and opens nothing more).
+            bool closed = false;
+            for (const auto& command : alert->keyCommands()) {
+                if (command.input != ui::KeyInput::escape) continue;
+                command.action(command);
+                closed = true;
+                break;
+            }
+            if (!closed) {
+                if (error) *error = "the alert waits for one of its buttons";
+                return false;
+            }
+        } else {
+            auto* nav = dynamic_cast<ui::NavigationController*>(top);
+            if (nav && nav->viewControllers().size() > 1) {
+                nav->popViewController(true);
+                return true;
+            }
+            top->dismiss(true);
+        }
+        if (top->presentingViewController() && !top->isBeingDismissed()) {
+            if (error) *error = "the screen in front did not go";
+            return false;
+        }
         return true;
     }
     auto nav = delegate_->navigationController();

@@ -269,6 +269,7 @@ void BookTransfer::onFinishConnection(int result) {
         });
 
     auto item = transferInProgress_;
+    if (result == 0) item->savedPath = http ? http->savedPath() : smb ? smb->savedPath() : ftp ? ftp->savedPath() : "";
     if (result == HttpDownload::kFailedAfterProgress) {
         // Continues from the temporary file, a bounded number of times: a
         // server that breaks off every attempt (one that cannot resume sends

@@ -8,6 +8,7 @@
 #include "foundation/ui/ColorDefine.h"
 #include "foundation/ui/QNMultiViewController.h"
 #include "library/LocalFilelistViewController.h"
+#include "platform/core/Path.h"
 #include "platform/core/Unicode.h"
 #include "platform/ui/AlertController.h"
 #include "platform/ui/BarButtonItem.h"
@@ -562,8 +563,9 @@ void BookTransferViewController::tableViewCommitEditingStyle(ui::TableView&, ui:
 }
 
 void BookTransferViewController::tableViewDidSelectRowAtIndexPath(ui::TableView& tv, const ui::IndexPath& ip) {
-    if (mode_ != 1 || ip.section != 1) return;
+    // Only the recent list's entries act; no row stays marked as chosen.
     tv.deselectRowAtIndexPath(ip, true);
+    if (mode_ != 1 || ip.section != 1) return;
     if (ip.row < 0 || ip.row >= static_cast<int>(recentCue_.size()) || !bookTransfer_) return;
     const auto item = recentCue_[ip.row];
     if (item->status == TransferItem::kFailed)
@@ -575,8 +577,13 @@ void BookTransferViewController::tableViewDidSelectRowAtIndexPath(ui::TableView&
 // Opens a downloaded book: the library is told where it lies and jumps
 // there once the transfer screens are gone.
 void BookTransferViewController::openFinished(const TransferItem& item) {
-    LastStatusRestore::setLocalTargetPath(BookCommon::fromRootToFromBooks(item.savePath));
-    LastStatusRestore::setJumpBook(item.saveName, std::nullopt, std::nullopt);
+    // The file as it was put, which is not the name asked for when a file of
+    // that name was kept beside it.
+    const bool placed = !item.savedPath.empty();
+    const std::string folder = placed ? sys::Path::stringByDeletingLastPathComponent(item.savedPath) : item.savePath;
+    LastStatusRestore::setLocalTargetPath(BookCommon::fromRootToFromBooks(folder));
+    LastStatusRestore::setJumpBook(placed ? sys::Path::lastPathComponent(item.savedPath) : item.saveName, std::nullopt,
+                                   std::nullopt);
     LastStatusRestore::setJumpMode(true);
     QNMultiViewController* multi = qnMultiViewController();
     if (!multi) {

@@ -27,6 +27,9 @@ public:
     int64_t startOffset = 0;
     double startTime = 0;
     sys::PlistDictionary otherSettings;
+    // Where a finished download was put: saveName, or "name 2.ext" and so on
+    // when a file of that name was kept. Empty until then.
+    std::string savedPath;
 
     // What the queue's state file keeps of a waiting item. Passwords stay
     // out of it: a resumed download asks the key chain or the user again.

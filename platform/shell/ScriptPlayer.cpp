@@ -215,6 +215,14 @@ ui::Point tapPoint(ui::test::Driver& driver, ui::View& view, const std::string& 
     return driver.centerOf(view);
 }
 
+// Whether a screen presented over the window's root is still sliding or
+// fading in or out.
+bool presentationMoving(ui::Window& window) {
+    for (ui::ViewController* vc = window.rootViewController().get(); vc; vc = vc->presentedViewController())
+        if (vc->isBeingPresented() || vc->isBeingDismissed()) return true;
+    return false;
+}
+
 // Whether a finger there now reaches `view` (or what lies inside it).
 bool takesTouch(ui::test::Driver& driver, ui::View& view, const std::string& text) {
     ui::View* hit = driver.window().hitTest(tapPoint(driver, view, text), nullptr);
@@ -359,7 +367,13 @@ bool ScriptPlayer::runStep(const ScriptStep& step, std::string* error) {
         return true;
     }
     if (step.verb == "back") {
-        if (!host_ || !host_->goBack(&why)) return failed(why.empty() ? "nothing to go back from" : why);
+        if (!host_) return failed("not available");
+        // A screen still coming in or going away in front is let come to
+        // rest first, as a tap waits for it: meanwhile it cannot be closed.
+        for (double waited = 0; presentationMoving(window_) && waited < kMotionSeconds && !stopped();
+             waited += kLookAgainSeconds)
+            driver_.advance(kLookAgainSeconds);
+        if (!host_->goBack(&why)) return failed(why.empty() ? "nothing to go back from" : why);
         driver_.settle();
         return true;
     }

@@ -113,6 +113,15 @@ TEST_F(BookOpeningProgramTest, ReadCloseAndResumeABookThenARestartTakesTheReader
     // First open: there is nothing to resume.
     play("tap \"Story\"\nwait 1\n");
     EXPECT_EQ(sheetTitles(), (std::vector<std::string>{"Read the first page", "Cancel"}));
+    // The script's back answers the sheet as Escape does, so the row opens
+    // again; right after the sheet's button it waits for the book coming in
+    // and closes it, rather than being refused while the sheet goes.
+    play("back\nwait 1\n");
+    EXPECT_TRUE(sheetTitles().empty());
+    play("tap \"Story\"\nsheet 0\nback\nwait 1\n");
+    EXPECT_FALSE(viewer()) << "the book stayed open";
+    play("tap \"Story\"\nwait 1\n");
+    EXPECT_EQ(sheetTitles(), (std::vector<std::string>{"Read the first page", "Cancel"}));
     play("sheet 0\nwait 2\nkey space\nwait 1\nkey space\nwait 1\n");
     ASSERT_TRUE(viewer());
     EXPECT_EQ(viewer()->page(), 2);

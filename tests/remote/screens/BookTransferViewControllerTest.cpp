@@ -185,6 +185,8 @@ TEST_F(BookTransferViewControllerTest, FollowsTheQueueAndActsOnItsLists) {
     EXPECT_FALSE(shown(1007));
     EXPECT_TRUE(hasText(BookCommon::localizedStringWithOnOff("Downloads in Progress")));
 
+    // A book of that name is already there: the download is kept beside it.
+    writeFile(out.file("a.cbz"), 10, 9);
     add(nginx.url("/a.cbz"));
     add(nginx.url("/missing.cbz"));
     add(nginx.url("/b.cbz"));
@@ -205,6 +207,9 @@ TEST_F(BookTransferViewControllerTest, FollowsTheQueueAndActsOnItsLists) {
     ASSERT_TRUE(runIdle());
     EXPECT_TRUE(shown(1005));
     EXPECT_FALSE(shown(1006));
+    // The progress panel does nothing when tapped, and does not stay marked.
+    ASSERT_TRUE(tapText(BookCommon::localizedStringWithOnOff("No Transfer in Progress.")));
+    EXPECT_FALSE(screen->tableView()->indexPathForSelectedRow());
     const std::string recentTitle = BookCommon::localizedStringWithOnOff("Recent Downloads");
     EXPECT_TRUE(hasText(recentTitle + "(1)"));
 
@@ -225,11 +230,13 @@ TEST_F(BookTransferViewControllerTest, FollowsTheQueueAndActsOnItsLists) {
     ASSERT_EQ(queue->getRecentCue().size(), 3u);
     EXPECT_EQ(queue->getRecentCue()[0]->status, TransferItem::kDone);
 
-    // Tapping a finished entry tells the library to open it.
+    // Tapping a finished entry tells the library to open it: the file it
+    // was put in, not the one of that name it found.
     LastStatusRestore::setJumpMode(false);
     ASSERT_TRUE(tapText("a.cbz"));
     EXPECT_TRUE(LastStatusRestore::getJumpMode());
-    EXPECT_EQ(LastStatusRestore::getJumpBook(), "a.cbz");
+    EXPECT_EQ(LastStatusRestore::getJumpBook(), "a 2.cbz");
+    EXPECT_EQ(fs::file_size(out.file("a 2.cbz")), 300000u);
     LastStatusRestore::setJumpMode(false);
     LastStatusRestore::setJumpBook(std::nullopt, std::nullopt, std::nullopt);
     EXPECT_EQ(queue->getRecentCue().size(), 3u);
