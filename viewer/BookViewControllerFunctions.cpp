@@ -8,6 +8,7 @@
 #include "foundation/AppDelegateServices.h"
 #include "foundation/BookCommon.h"
 #include "foundation/StatisticsStore.h"
+#include "foundation/UrlPercent.h"
 #include "foundation/VolumeButtonCheck.h"
 #include "foundation/ui/QNActionSheet.h"
 #include "foundation/ui/QNAlertView.h"
@@ -54,10 +55,27 @@ bool startsWithBareHost(const std::string& link) {
     return true;
 }
 
+// Whether a mail link asks for a file to be attached ("?attach=/etc/passwd"):
+// some mail programs attach such a local file to the mail they open.
+bool asksForAttachment(const std::string& link) {
+    const size_t query = link.find('?');
+    if (query == std::string::npos) return false;
+    size_t start = query + 1;
+    while (start <= link.size()) {
+        const size_t end = std::min(link.find('&', start), link.size());
+        std::string name = UrlPercent::decoded(link.substr(start, std::min(link.find('=', start), end) - start));
+        for (char& c : name) c = char(std::tolower(static_cast<unsigned char>(c)));
+        const size_t first = name.find_first_not_of(" \t");
+        if (first != std::string::npos && name.compare(first, 6, "attach") == 0) return true;
+        start = end + 1;
+    }
+    return false;
+}
+
 // The address a page's link is offered as: a web or mail address as it
 // stands, a bare host ("example.com/a", "www.example.com:8080/") as a web
 // address, blanks around either left out. A link of any other scheme (a local
-// file, a program's own scheme), a path without one, or anything else not
+// file, a program's own scheme), a mail link asking for an attachment, a path without one, or anything else not
 // starting with a host, is not offered at all.
 std::optional<std::string> offeredLink(const std::string& text) {
     const char* blanks = " \t\r\n\f\v";
@@ -84,7 +102,8 @@ std::optional<std::string> offeredLink(const std::string& text) {
     }
     std::string name = link.substr(0, colon);
     for (char& c : name) c = char(std::tolower(static_cast<unsigned char>(c)));
-    if (name == "http" || name == "https" || name == "mailto") return link;
+    if (name == "http" || name == "https") return link;
+    if (name == "mailto" && !asksForAttachment(link)) return link;
     return std::nullopt;
 }
 
