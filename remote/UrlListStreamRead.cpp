@@ -18,8 +18,11 @@
 #include "remote/protocols/SmbClientChoice.h"
 
 #include <chrono>
+#include <fcntl.h>
 #include <fstream>
+#include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -35,6 +38,18 @@ std::string pageExtension(const std::string& url) {
     for (char c : ext)
         if (!std::isalnum(static_cast<unsigned char>(c))) return "";
     return ext;
+}
+
+// Opens a page's part file for writing, made private to the user whatever
+// the umask (a page a stream left behind too), like every file we write.
+bool openPart(std::ofstream& out, const std::string& part) {
+    const int fd = ::open(part.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0) return false;
+    const bool made = ::fchmod(fd, 0600) == 0;
+    ::close(fd);
+    if (!made) return false;
+    out.open(part, std::ios::binary | std::ios::trunc);
+    return bool(out);
 }
 
 }  // namespace
@@ -87,10 +102,7 @@ bool UrlListStreamRead::fetch(const std::string& url, const std::string& path, i
     req.lowSpeedTime = 30;
     const std::string part = path.empty() ? std::string() : path + ".part";
     std::ofstream out;
-    if (!part.empty()) {
-        out.open(part, std::ios::binary | std::ios::trunc);
-        if (!out) return false;
-    }
+    if (!part.empty() && !openPart(out, part)) return false;
     int64_t expected = -1;
     uint64_t received = 0;
     bool failed = false;
@@ -140,8 +152,8 @@ bool UrlListStreamRead::fetch(const std::string& url, const std::string& path, i
 bool UrlListStreamRead::writePage(const std::string& path, int64_t index, uint64_t length, const Producer& produce) {
     if (length > kMaxPageBytes) return false;
     const std::string part = path + ".part";
-    std::ofstream out(part, std::ios::binary | std::ios::trunc);
-    if (!out) return false;
+    std::ofstream out;
+    if (!openPart(out, part)) return false;
     std::weak_ptr<RemoteStreamReadDelegate> weakDelegate;
     if (auto d = delegate()) weakDelegate = d;
     uint64_t received = 0;

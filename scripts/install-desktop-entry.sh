@@ -27,12 +27,15 @@ escapeString() {
 }
 # GLib looks the program up before it reads %% back as %, so a program whose
 # path holds % would never be found: Exec then names a link to it beside the
-# entry, whose path has none (unless the data folder's own path has one).
+# entry, whose path has none. Where the data folder's own path has one, the
+# link is started through env, which GLib finds on the PATH.
 link="$apps/leafbright"
+launcher=
 if [[ $program == *%* ]]; then
     ln -sfn "$program" "$link.tmp"
     mv -T "$link.tmp" "$link"
     program=$link
+    [[ $link == *%* ]] && launcher="env "
 elif [ -L "$link" ]; then
     rm -f "$link"
 fi
@@ -46,7 +49,7 @@ quoted=${quoted//'%'/'%%'}
 icon=$(escapeString "$icons/leafbright.svg")
 while IFS= read -r line || [ -n "$line" ]; do
     case $line in
-        'Exec=@LEAFBRIGHT@ '*) printf 'Exec=%s %s\n' "$quoted" "${line#'Exec=@LEAFBRIGHT@ '}" ;;
+        'Exec=@LEAFBRIGHT@ '*) printf 'Exec=%s%s %s\n' "$launcher" "$quoted" "${line#'Exec=@LEAFBRIGHT@ '}" ;;
         'Icon=@ICON@') printf 'Icon=%s\n' "$icon" ;;
         *) printf '%s\n' "$line" ;;
     esac

@@ -240,8 +240,10 @@ bool hasBody(MHD_Connection* c) {
 // ("X-A: a" and " b" read as "X-Ab: a"), so the join itself is looked for:
 // libmicrohttpd leaves a header's name and value where they arrived, the
 // value just after the name's colon and blanks, and copies a name it has to
-// lengthen elsewhere. Only the pointers are compared. Where no header lies so
-// (a library that keeps them otherwise) nothing is concluded from it.
+// lengthen elsewhere. Only the pointers are compared. The request line counts
+// as lying so when its URL follows its method where it arrived, so that a lone
+// header folded is seen too. Where nothing lies so (a library that keeps them
+// otherwise) nothing is concluded from it.
 struct HeaderCheck {
     static constexpr std::uintptr_t kMaxBlanksAfterColon = 64;
     int lengths = 0, hosts = 0;
@@ -281,8 +283,9 @@ struct HeaderCheck {
         return MHD_YES;
     }
 
-    static bool wellFormed(MHD_Connection* c) {
+    static bool wellFormed(MHD_Connection* c, const char* method, const char* url) {
         HeaderCheck check;
+        if (method && url && url == method + std::strlen(method) + 1) ++check.inPlace;
         MHD_get_connection_values(c, MHD_HEADER_KIND, &HeaderCheck::visit, &check);
         const bool folded = check.moved > 0 && check.inPlace > 0;
         return !check.malformed && !folded && check.lengths <= 1 && check.hosts <= 1;
@@ -303,7 +306,7 @@ struct MediaServerRequest {
         // deadline). Otherwise answering on the second call keeps the
         // connection open for the next request.
         if (!*conCls) {
-            if (!HeaderCheck::wellFormed(c)) {
+            if (!HeaderCheck::wellFormed(c, method, url)) {
                 // Nothing after it on this connection can be trusted to start where it seems to.
                 *conCls = &foreignHostMarker;
                 MHD_Response* r = textResponse("Bad Request\n");

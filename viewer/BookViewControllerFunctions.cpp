@@ -8,6 +8,7 @@
 #include "foundation/AppDelegateServices.h"
 #include "foundation/BookCommon.h"
 #include "foundation/StatisticsStore.h"
+#include "foundation/UrlPercent.h"
 #include "foundation/VolumeButtonCheck.h"
 #include "foundation/ui/QNActionSheet.h"
 #include "foundation/ui/QNAlertView.h"
@@ -35,11 +36,52 @@ using namespace bookviewer;
 
 namespace {
 
+// Whether `link` starts with a bare host ("example.com", "www.example.com:8080")
+// up to its path, query or fragment: letters, digits, '-', '.', '_' (and
+// non-ASCII letters), then a port of digits alone.
+bool startsWithBareHost(const std::string& link) {
+    const size_t end = std::min(link.find_first_of("/?#"), link.size());
+    const size_t colon = std::min(link.find(':'), end);
+    const unsigned char lead = link.empty() ? 0 : static_cast<unsigned char>(link[0]);
+    if (colon == 0 || (!std::isalnum(lead) && lead < 0x80)) return false;
+    for (size_t i = 0; i < colon; ++i) {
+        const unsigned char c = static_cast<unsigned char>(link[i]);
+        if (!std::isalnum(c) && c != '-' && c != '.' && c != '_' && c < 0x80) return false;
+    }
+    if (colon == end) return true;
+    if (colon + 1 == end) return false;
+    for (size_t i = colon + 1; i < end; ++i)
+        if (!std::isdigit(static_cast<unsigned char>(link[i]))) return false;
+    return true;
+}
+
+// Whether a mail link asks for a file to be attached ("?attach=/etc/passwd"):
+// some mail programs attach such a local file to the mail they open.
+bool asksForAttachment(const std::string& link) {
+    const size_t query = link.find('?');
+    if (query == std::string::npos) return false;
+    size_t start = query + 1;
+    while (start <= link.size()) {
+        const size_t end = std::min(link.find('&', start), link.size());
+        std::string name = UrlPercent::decoded(link.substr(start, std::min(link.find('=', start), end) - start));
+        for (char& c : name) c = char(std::tolower(static_cast<unsigned char>(c)));
+        const size_t first = name.find_first_not_of(" \t");
+        if (first != std::string::npos && name.compare(first, 6, "attach") == 0) return true;
+        start = end + 1;
+    }
+    return false;
+}
+
 // The address a page's link is offered as: a web or mail address as it
 // stands, a bare host ("example.com/a", "www.example.com:8080/") as a web
-// address. A link of any other scheme (a local file, a program's own
-// scheme), or a path without one, is not offered at all.
-std::optional<std::string> offeredLink(const std::string& link) {
+// address, blanks around either left out. A link of any other scheme (a local
+// file, a program's own scheme), a mail link asking for an attachment, a path without one, or anything else not
+// starting with a host, is not offered at all.
+std::optional<std::string> offeredLink(const std::string& text) {
+    const char* blanks = " \t\r\n\f\v";
+    const size_t first = text.find_first_not_of(blanks);
+    if (first == std::string::npos) return std::nullopt;
+    const std::string link = text.substr(first, text.find_last_not_of(blanks) + 1 - first);
     const size_t colon = link.find(':');
     bool scheme = colon != std::string::npos && colon > 0 && std::isalpha(static_cast<unsigned char>(link[0]));
     for (size_t i = 0; scheme && i < colon; ++i) {
@@ -55,12 +97,13 @@ std::optional<std::string> offeredLink(const std::string& link) {
     }
     if (!scheme) {
         // A path ("/etc/passwd", "../other.pdf") names no host.
-        if (link.empty() || std::strchr("/.\\~?#", link[0])) return std::nullopt;
+        if (!startsWithBareHost(link)) return std::nullopt;
         return link.size() >= 4 ? "http://" + link : link;
     }
     std::string name = link.substr(0, colon);
     for (char& c : name) c = char(std::tolower(static_cast<unsigned char>(c)));
-    if (name == "http" || name == "https" || name == "mailto") return link;
+    if (name == "http" || name == "https") return link;
+    if (name == "mailto" && !asksForAttachment(link)) return link;
     return std::nullopt;
 }
 

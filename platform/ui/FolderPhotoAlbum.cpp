@@ -24,11 +24,11 @@ enum class Write { Done, Exists, Failed };
 // Writes all of `data` to a new file; nothing is left behind on failure.
 Write writeNew(const std::string& path, const std::vector<uint8_t>& data, std::string& error) {
     std::string tmp = path + ".part";
-    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd < 0 && errno == EEXIST) {
         // Left over from an interrupted save.
         ::unlink(tmp.c_str());
-        fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     }
     if (fd < 0) {
         error = std::strerror(errno);
@@ -69,7 +69,7 @@ FolderPhotoAlbum::FolderPhotoAlbum(std::string folder) : folder_(std::move(folde
 void FolderPhotoAlbum::saveImage(const gfx::ImageRef& image, Completion completion) {
     if (!image) return finish(completion, false, "no image");
     std::string dir = folder_.empty() ? sys::AppPaths::home() + "/Pictures" : folder_;
-    if (::mkdir(dir.c_str(), 0755) != 0 && errno != EEXIST) return finish(completion, false, std::strerror(errno));
+    if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) return finish(completion, false, std::strerror(errno));
     std::string error;
     std::vector<uint8_t> jpeg = gfx::JpegEncoder::encode(*image, kQuality, &error);
     if (jpeg.empty()) return finish(completion, false, error.empty() ? "could not encode the image" : error);

@@ -303,6 +303,9 @@ void WebView::linkClicked(const std::string& href, const std::string& target) {
     if (href.empty() || WebURL::scheme(href) == "javascript") return;
     std::string base = container_ ? container_->baseURL() : url_;
     std::string url = WebURL::resolve(base, href);
+    // As in a browser, only a page that is itself a file of this computer
+    // links to one: a page from a server never opens a local file.
+    if (WebURL::scheme(url) == "file" && WebURL::scheme(url_) != "file") return;
     navigate(url, NavigationType::LinkActivated, std::nullopt, -1, target == "_blank");
 }
 

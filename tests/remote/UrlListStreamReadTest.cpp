@@ -80,6 +80,8 @@ TEST_F(UrlListStreamReadTest, PagesAreFetchedWhenAskedForAndKeptForTheSameBookOn
     ASSERT_TRUE(path);
     EXPECT_EQ(readFile(*path), readFile(www.file("p1.jpg")));
     EXPECT_EQ(sys::Path::pathExtension(*path), "jpg");
+    EXPECT_EQ(std::filesystem::status(*path).permissions(), std::filesystem::perms::owner_read | std::filesystem::perms::owner_write)
+        << "a cached page is the user's alone";
     ASSERT_TRUE(nginx.waitForRequests(1));
     EXPECT_EQ(nginx.requestCount("/p1.jpg"), 1u);
     EXPECT_EQ(stream->getLocalCachePath(1), path);

@@ -554,6 +554,7 @@ TEST(MediaServerLimits, ARequestWithABodyIsAnsweredAndClosedAtOnce) {
         "GET /sub/ HTTP/1.1\r\nHost: 127.0.0.1\r\nTransfer-Encoding:\r\n chunked\r\n\r\n" + next,
         "GET /sub/ HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Pad: a\r\n b\r\n\r\n" + next,
         "GET /sub/ HTTP/1.1\r\nX-Pad: a\r\n\tb\r\nHost: 127.0.0.1\r\n\r\n" + next,
+        "GET /sub/ HTTP/1.1\r\nHost: 127.0.0.1\r\n evil\r\n\r\n" + next,
         "GET /sub/ HTTP/1.1\r\nHost: 127.0.0.1\r\nHost: evil.example\r\n\r\n",
     };
     for (const auto& request : twoWays) {

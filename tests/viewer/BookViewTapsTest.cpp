@@ -246,7 +246,10 @@ TEST_F(BookViewTapsTest, ALinkDefersTheFunctionOfItsOwnTapOnly) {
     // program's scheme is never made into a web address, and the tap does
     // what it would without a link.
     for (const char* other : {"file:///etc/passwd", "FILE:/home/u/x.cbz", "smb://nas/share", "javascript:alert(1)",
-                              "/etc/passwd", "../other.pdf"}) {
+                              "/etc/passwd", "../other.pdf", " file:///etc/passwd", "\tfile:///etc/passwd",
+                              "1file:///etc/passwd", "%66ile:///etc/passwd", "a b/c", ".hidden/x",
+                              "mailto:a@example.com?attach=/etc/passwd", "MAILTO:a@example.com?subject=x&Attachment=~/.ssh/id_rsa",
+                              "mailto:?%61ttach=file:///etc/passwd"}) {
         driver->advance(0.2);
         viewer->linkHere = other;
         EXPECT_EQ(tapAt(120, 200), 1) << other;
@@ -255,8 +258,11 @@ TEST_F(BookViewTapsTest, ALinkDefersTheFunctionOfItsOwnTapOnly) {
     EXPECT_EQ(viewer->linkSheets.size(), 2u);
     const std::pair<const char*, const char*> offered[] = {
         {"mailto:a@example.com", "mailto:a@example.com"},
+        {"mailto:a@example.com?subject=attached&body=attach", "mailto:a@example.com?subject=attached&body=attach"},
         {"HTTPS://example.com/c", "HTTPS://example.com/c"},
         {"www.example.com:8080/d", "http://www.example.com:8080/d"},
+        {" https://example.com/e\n", "https://example.com/e"},
+        {"example.com?q=1", "http://example.com?q=1"},
     };
     for (const auto& [link, shown] : offered) {
         driver->advance(0.2);

@@ -142,10 +142,12 @@ TEST_F(PlatformServicesTest, TheAlbumWritesNewNumberedPicturesIntoPictures) {
     ::mkdir((home.path() + "/Pictures").c_str(), 0755);
     std::ofstream(home.path() + "/Pictures/IMG_0001.jpg") << "keep";
     std::ofstream(home.path() + "/Pictures/IMG_0002.jpg.part") << "stale";
+    const mode_t oldMask = ::umask(022);
     album.saveImage(redSquare(), record);
     album.saveImage(redSquare(), record);
     album.saveImage(nullptr, record);
     loop().drain();
+    ::umask(oldMask);
     EXPECT_EQ(outcomes, (std::vector<std::string>{"ok", "ok", "error: no image"}));
     EXPECT_EQ(readAll(home.path() + "/Pictures/IMG_0001.jpg"), "keep");
     std::string jpeg = readAll(home.path() + "/Pictures/IMG_0002.jpg");
@@ -155,6 +157,9 @@ TEST_F(PlatformServicesTest, TheAlbumWritesNewNumberedPicturesIntoPictures) {
     EXPECT_EQ(album.lastSaved(), home.path() + "/Pictures/IMG_0003.jpg");
     struct stat st;
     EXPECT_NE(::stat((home.path() + "/Pictures/IMG_0002.jpg.part").c_str(), &st), 0);
+    // The user's alone, whatever the umask, like every file written into the home.
+    ASSERT_EQ(::stat((home.path() + "/Pictures/IMG_0002.jpg").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
 
     // A folder that cannot be written reports the failure.
     FolderPhotoAlbum bad(home.path() + "/Pictures/IMG_0001.jpg/sub");

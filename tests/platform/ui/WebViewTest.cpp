@@ -184,6 +184,33 @@ TEST_F(WebViewTest, LinksAskTheDelegateAndBuildTheBackForwardList) {
     web->goBack();
     driver->settle();
     EXPECT_EQ(web->title(), "Other");
+
+    // A page from a server never leads to a file of this computer, whatever
+    // its base or the link's case; a local page still does.
+    const std::string local = WebURL::fromPath(dir.file("update_en.html"));
+    web->loadHTMLString("<html><head><title>Web</title><base href=\"file:///\"></head><body>"
+                        "<p><a id=\"abs\" href=\"" + local + "\">Local</a></p>"
+                        "<p><a id=\"upper\" href=\"FILE://" + local.substr(7) + "\">Upper</a></p>"
+                        "<p><a id=\"rel\" href=\"" + local.substr(8) + "\">Relative</a></p>"
+                        "<p><a id=\"blank\" href=\"" + local + "\" target=\"_blank\">New window</a></p></body></html>",
+                        "https://example.com/page.html");
+    driver->settle();
+    ASSERT_EQ(web->title(), "Web");
+    nav.log.clear();
+    for (const char* link : {"#abs", "#upper", "#rel", "#blank"}) {
+        tapElement(link);
+        driver->settle();
+        EXPECT_EQ(web->title(), "Web") << link;
+    }
+    EXPECT_TRUE(nav.log.empty()) << nav.log.front();
+    web->goBack();
+    driver->settle();
+    ASSERT_EQ(web->title(), "Other");
+    web->load(WebURL::fromPath(dir.file("about.html")));
+    driver->settle();
+    tapElement("#upd");
+    driver->settle();
+    EXPECT_EQ(web->title(), "Update");
 }
 
 TEST_F(WebViewTest, NewWindowsFragmentsAndFailures) {
