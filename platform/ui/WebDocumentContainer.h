@@ -17,7 +17,7 @@ namespace ui {
 // canvas: fonts through the current text engine (pango), images and style
 // sheets from local files only, backgrounds, borders and list markers drawn
 // with cairo. A web view owns one per document.
-class WebDocumentContainer : public litehtml::document_container {
+class WebDocumentContainer final : public litehtml::document_container {
 public:
     WebDocumentContainer();
     ~WebDocumentContainer();

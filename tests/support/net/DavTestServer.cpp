@@ -138,10 +138,9 @@ bool DavTestServer::startNginx(const std::string& root) {
                 << "    location /dav/ { alias " << absRoot << "/; dav_ext_methods PROPFIND OPTIONS; }\n  }\n}\n";
         }
         const std::string conf = dir_ + "/nginx.conf";
-        const char* argv[] = {"/usr/sbin/nginx", "-p", dir_.c_str(), "-e", (dir_ + "/error.log").c_str(),
-                              "-c", conf.c_str(), nullptr};
         const std::string errorLog = dir_ + "/error.log";
-        argv[4] = errorLog.c_str();
+        const char* argv[] = {"/usr/sbin/nginx", "-p", dir_.c_str(), "-e", errorLog.c_str(),
+                              "-c", conf.c_str(), nullptr};
         if (launch(argv, dir_ + "/stderr.log")) return true;
     }
     return false;
