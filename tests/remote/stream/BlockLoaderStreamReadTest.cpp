@@ -57,7 +57,9 @@ TEST(BlockLoaderStreamReadTest, ACancelReturnsWhileTheLoaderEndsAndTheOwnersClos
         s->closeURL();
         closed = true;
     });
-    while (!s->probeEntered) std::this_thread::yield();
+    // The probe starts on the new thread before the owner's openURL has
+    // stored that thread as its loader: wait for both.
+    while (!s->probeEntered || !s->loaderRunning()) std::this_thread::yield();
 
     s->cancelStreaming();
     EXPECT_TRUE(s->isCancel());
