@@ -1,5 +1,6 @@
 #include "tests/support/SecretSession.h"
 
+#include "platform/core/SessionBus.h"
 #include "tests/support/BusServiceThread.h"
 
 #include <gio/gio.h>
@@ -89,16 +90,9 @@ void stop(pid_t& pid) {
     pid = -1;
 }
 
+// Only ever the private bus: an empty address would be the desktop's own.
 GDBusConnection* connectTo(const std::string& address) {
-    GError* err = nullptr;
-    GDBusConnection* c = g_dbus_connection_new_for_address_sync(
-        address.c_str(),
-        GDBusConnectionFlags(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
-                             G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-        nullptr, nullptr, &err);
-    g_clear_error(&err);
-    if (c) g_dbus_connection_set_exit_on_close(c, FALSE);
-    return c;
+    return address.empty() ? nullptr : sys::SessionBus::connect(address);
 }
 
 void closeConnection(GDBusConnection*& c) {
