@@ -12,6 +12,7 @@
 #include "platform/core/PropertyList.h"
 #include "platform/core/RunLoop.h"
 #include "platform/core/Thread.h"
+#include "platform/core/WholeWrite.h"
 #include "remote/listing/FtpListing.h"
 #include "remote/listing/SmbListing.h"
 #include "remote/protocols/QNFtpRequestSync.h"
@@ -19,7 +20,6 @@
 
 #include <chrono>
 #include <fcntl.h>
-#include <fstream>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -41,15 +41,15 @@ std::string pageExtension(const std::string& url) {
 }
 
 // Opens a page's part file for writing, made private to the user whatever
-// the umask (a page a stream left behind too), like every file we write.
-bool openPart(std::ofstream& out, const std::string& part) {
+// the umask (a page a stream left behind too), like every file we write; -1
+// when it cannot be.
+int openPart(const std::string& part) {
     const int fd = ::open(part.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0) return false;
-    const bool made = ::fchmod(fd, 0600) == 0;
-    ::close(fd);
-    if (!made) return false;
-    out.open(part, std::ios::binary | std::ios::trunc);
-    return bool(out);
+    if (fd >= 0 && ::fchmod(fd, 0600) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
 }
 
 }  // namespace
@@ -101,8 +101,8 @@ bool UrlListStreamRead::fetch(const std::string& url, const std::string& path, i
     req.redirectsWithinOrigin = isThumbsCreateMode();
     req.lowSpeedTime = 30;
     const std::string part = path.empty() ? std::string() : path + ".part";
-    std::ofstream out;
-    if (!part.empty() && !openPart(out, part)) return false;
+    const int out = part.empty() ? -1 : openPart(part);
+    if (!part.empty() && out < 0) return false;
     int64_t expected = -1;
     uint64_t received = 0;
     bool failed = false;
@@ -126,7 +126,7 @@ bool UrlListStreamRead::fetch(const std::string& url, const std::string& path, i
             received += size;
             if (received > (body ? maxBody : kMaxPageBytes)) return failed = true, false;
             if (body) body->append(data, size);
-            else if (!out.write(data, std::streamsize(size))) return failed = true, false;
+            else if (!sys::WholeWrite::write(out, data, size)) return failed = true, false;
             if (!body && !weakDelegate.expired()) {
                 const int64_t got = int64_t(received), all = expected, count = int64_t(urls_.size());
                 sys::RunLoop::main().post([weakDelegate, got, all, index, count] {
@@ -136,7 +136,7 @@ bool UrlListStreamRead::fetch(const std::string& url, const std::string& path, i
             return !isCancelled_.load();
         });
     const HttpResponse r = easy.perform(&isCancelled_);
-    if (out.is_open()) out.close();
+    if (out >= 0 && ::close(out) != 0) failed = true;
     // Named where it was refused: a redirect may have led to another server.
     if (r.error == HttpResponse::kUntrustedCertificate) setUntrustedServer(HttpEasy::hostAndPort(r.url));
     const bool ok = r.ok() && !failed && r.status >= 200 && r.status < 300 && !isCancelled_.load() &&
@@ -152,15 +152,15 @@ bool UrlListStreamRead::fetch(const std::string& url, const std::string& path, i
 bool UrlListStreamRead::writePage(const std::string& path, int64_t index, uint64_t length, const Producer& produce) {
     if (length > kMaxPageBytes) return false;
     const std::string part = path + ".part";
-    std::ofstream out;
-    if (!openPart(out, part)) return false;
+    const int out = openPart(part);
+    if (out < 0) return false;
     std::weak_ptr<RemoteStreamReadDelegate> weakDelegate;
     if (auto d = delegate()) weakDelegate = d;
     uint64_t received = 0;
     const int64_t count = int64_t(urls_.size());
     const bool produced = produce([&](const char* data, size_t size) {
         received += size;
-        if (received > length || isCancelled_.load() || !out.write(data, std::streamsize(size))) return false;
+        if (received > length || isCancelled_.load() || !sys::WholeWrite::write(out, data, size)) return false;
         if (!weakDelegate.expired()) {
             const int64_t got = int64_t(received), all = int64_t(length);
             sys::RunLoop::main().post([weakDelegate, got, all, index, count] {
@@ -169,9 +169,9 @@ bool UrlListStreamRead::writePage(const std::string& path, int64_t index, uint64
         }
         return true;
     });
-    out.close();
+    const bool closed = ::close(out) == 0;
     // Only a page whole to its last byte is kept.
-    if (!produced || !out || received != length || isCancelled_.load() || !sys::FileManager::moveItem(part, path)) {
+    if (!produced || !closed || received != length || isCancelled_.load() || !sys::FileManager::moveItem(part, path)) {
         sys::FileManager::removeItem(part);
         return false;
     }
