@@ -180,6 +180,18 @@ std::shared_ptr<RemoteStreamRead> PageReader::newArchiveStream(const std::string
     return stream;
 }
 
+void PageReader::takeServerState(const RemoteStreamRead& stream) {
+    isUnsupportedServer_ = stream.isUnsupportedServer();
+    isUnsupportedFtp_ = stream.isUnsupportedFtp();
+    isServerBusy_ = stream.isServerBusy();
+    untrustedServer_ = stream.untrustedServer();
+}
+
+void PageReader::clearServerState() {
+    isUnsupportedServer_ = isUnsupportedFtp_ = isServerBusy_ = false;
+    untrustedServer_.clear();
+}
+
 gfx::ImageRef PageReader::imageFromPageBytes(const std::string& bytes, int& result) {
     if (bytes.empty()) return nullptr;
     gfx::ImageRef image = ImageLoader::imageWithAnyData(

@@ -130,6 +130,11 @@ protected:
     // A page's stored bytes decoded; `result` becomes kResultImage when they
     // make an image and is left alone otherwise.
     static gfx::ImageRef imageFromPageBytes(const std::string& bytes, int& result);
+    // What an archive's stream found of its server (unsupported, busy, an
+    // untrusted certificate), taken when the book fails to open; cleared as
+    // a book starts to open.
+    void takeServerState(const RemoteStreamRead& stream);
+    void clearServerState();
 
     bool isUnsupportedServer_ = false;
     bool isUnsupportedFtp_ = false;

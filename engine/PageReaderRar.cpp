@@ -84,12 +84,7 @@ bool PageReaderRar::isDirectoryName(const std::string& name) {
 
 bool PageReaderRar::fail(Status status) {
     openFailure_ = failureOf(status);
-    if (auto s = httpStream_.get()) {
-        isUnsupportedServer_ = s->isUnsupportedServer();
-        isUnsupportedFtp_ = s->isUnsupportedFtp();
-        isServerBusy_ = s->isServerBusy();
-        untrustedServer_ = s->untrustedServer();
-    }
+    if (auto s = httpStream_.get()) takeServerState(*s);
     const OpenFailure failure = openFailure_;
     const bool solid = isErrorBecauseSolidArchive_;
     closeFile();
@@ -102,10 +97,7 @@ bool PageReaderRar::openFile(const std::string& name, const std::optional<std::s
                              const std::optional<std::string>& targetFolder, bool isOfflineMode,
                              bool isThumbsCreateMode) {
     closeFile();
-    isUnsupportedServer_ = false;
-    isUnsupportedFtp_ = false;
-    isServerBusy_ = false;
-    untrustedServer_.clear();
+    clearServerState();
     isErrorBecauseSolidArchive_ = false;
     openFailure_ = OpenFailure::None;
     if (name.empty()) return fail(Status::Unreadable);

@@ -110,10 +110,7 @@ std::unique_ptr<ZipArchive> PageReaderZip::unzOpenUrl(const std::string& pathOrU
 bool PageReaderZip::openFile(const std::string& name, const std::optional<std::string>& password,
                              const std::optional<std::string>& targetFolder, bool isOfflineMode,
                              bool isThumbsCreateMode) {
-    isUnsupportedServer_ = false;
-    isUnsupportedFtp_ = false;
-    isServerBusy_ = false;
-    untrustedServer_.clear();
+    clearServerState();
     closeFile();
     if (name.empty()) return false;
     targetPath_ = name;
@@ -155,12 +152,7 @@ bool PageReaderZip::openFile(const std::string& name, const std::optional<std::s
         });
     }
     if (!walked) {
-        if (stream) {
-            isUnsupportedServer_ = stream->isUnsupportedServer();
-            isUnsupportedFtp_ = stream->isUnsupportedFtp();
-            isServerBusy_ = stream->isServerBusy();
-            untrustedServer_ = stream->untrustedServer();
-        }
+        if (stream) takeServerState(*stream);
         archive.reset();
         closeFile();
         return false;
