@@ -12,7 +12,6 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
-#include <sys/stat.h>
 
 namespace {
 
@@ -147,9 +146,9 @@ bool PageReader::openLocalFolder(const std::string& name) {
         using Type = sys::FileManager::FileType;
         bool regular = entry.type == Type::Regular;
         if (entry.type == Type::SymbolicLink) {
-            struct stat st {};
-            regular = ::stat(sys::Path::stringByAppendingPathComponent(folder, entry.name).c_str(), &st) == 0 &&
-                      S_ISREG(st.st_mode);
+            const auto target =
+                sys::FileManager::attributesOfItem(sys::Path::stringByAppendingPathComponent(folder, entry.name), true);
+            regular = target && target->type == Type::Regular;
         }
         if (regular) names.push_back(std::move(entry.name));
     }
