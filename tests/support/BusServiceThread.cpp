@@ -56,6 +56,10 @@ bool BusServiceThread::serve(GDBusConnection* bus, const char* xml, const char* 
     if (!info) return false;
     g_dbus_connection_register_object(bus, path, info->interfaces[0], vtable, self, nullptr, nullptr);
     g_dbus_node_info_unref(info);
+    return requestName(bus, name);
+}
+
+bool BusServiceThread::requestName(GDBusConnection* bus, const char* name) {
     GVariant* reply = g_dbus_connection_call_sync(bus, "org.freedesktop.DBus", "/org/freedesktop/DBus",
                                                   "org.freedesktop.DBus", "RequestName",
                                                   g_variant_new("(su)", name, 4u /* do not queue */),

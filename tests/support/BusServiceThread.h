@@ -28,6 +28,9 @@ public:
     // `self`, then asks for the well-known `name`: true when the bus gave it.
     static bool serve(GDBusConnection* bus, const char* xml, const char* path, const char* name,
                       const GDBusInterfaceVTable* vtable, void* self);
+    // Asks the bus for the well-known `name`, not queueing behind another
+    // owner: true when it was given.
+    static bool requestName(GDBusConnection* bus, const char* name);
 
 private:
     std::thread thread_;

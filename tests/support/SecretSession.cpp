@@ -272,17 +272,7 @@ bool SecretSession::startSilentOwner() {
             return message;
         },
         nullptr, nullptr);
-    GError* err = nullptr;
-    GVariant* reply = g_dbus_connection_call_sync(silent_, "org.freedesktop.DBus", "/org/freedesktop/DBus",
-                                                  "org.freedesktop.DBus", "RequestName",
-                                                  g_variant_new("(su)", kSecretsName, 4u), G_VARIANT_TYPE("(u)"),
-                                                  G_DBUS_CALL_FLAGS_NONE, kWaitMs, nullptr, &err);
-    g_clear_error(&err);
-    if (!reply) return false;
-    guint32 result = 0;
-    g_variant_get(reply, "(u)", &result);
-    g_variant_unref(reply);
-    return result == 1;
+    return BusServiceThread::requestName(silent_, kSecretsName);
 }
 
 namespace {
