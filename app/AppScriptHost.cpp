@@ -29,6 +29,17 @@ QNNoticeView* openNotice(ui::Window& window) {
     return nullptr;
 }
 
+// Runs what Escape does on `responder` (an alert's or a message box's cancel
+// button, or its only one); false when Escape does nothing there.
+bool pressEscape(const ui::Responder& responder) {
+    for (const auto& command : responder.keyCommands()) {
+        if (command.input != ui::KeyInput::escape || !command.action) continue;
+        command.action(command);
+        return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 bool AppScriptHost::pressButton(bool sheet, int index, std::string* error) {
@@ -79,11 +90,7 @@ bool AppScriptHost::goBack(std::string* error) {
     // A message box lies over every screen: it is closed as Escape closes
     // it, by its cancel button (or its only one).
     if (QNNoticeView* notice = openNotice(*window)) {
-        for (const auto& command : notice->keyCommands()) {
-            if (command.input != ui::KeyInput::escape) continue;
-            command.action(command);
-            return true;
-        }
+        if (pressEscape(*notice)) return true;
         if (error) *error = "the alert waits for one of its buttons";
         return false;
     }
@@ -97,14 +104,7 @@ bool AppScriptHost::goBack(std::string* error) {
             // An alert or action sheet is answered as Escape answers it:
             // taken away unanswered, what asked would wait for its answer
             // (a book's row tapped stays taken and opens nothing more).
-            bool closed = false;
-            for (const auto& command : alert->keyCommands()) {
-                if (command.input != ui::KeyInput::escape) continue;
-                command.action(command);
-                closed = true;
-                break;
-            }
-            if (!closed) {
+            if (!pressEscape(*alert)) {
                 if (error) *error = "the alert waits for one of its buttons";
                 return false;
             }

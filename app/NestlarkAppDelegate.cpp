@@ -64,7 +64,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <sys/stat.h>
 #include <utility>
 #include <vector>
 
@@ -625,10 +624,9 @@ std::optional<std::string> NestlarkAppDelegate::importFile(const std::string& so
     // Files are copied, never moved: a file from elsewhere stays the user's.
     // Only our own hand-over inbox entry goes, and only once its copy is in
     // the library, so a failed copy loses nothing.
-    if (!sys::FileManager::copyItem(source, target)) return std::nullopt;
     // The copy is the user's own, like every file the program writes: not
     // the mode of the file it came from.
-    ::chmod(target.c_str(), 0600);
+    if (!sys::FileManager::copyItemPrivately(source, target)) return std::nullopt;
     const std::string inbox = BookCommon::getInboxPath();
     if (BookCommon::isPathInFolder(source, inbox) && Path::stringByDeletingLastPathComponent(source) == inbox)
         sys::FileManager::removeItem(source);
@@ -684,11 +682,9 @@ std::optional<std::string> NestlarkAppDelegate::importFolder(const std::string& 
     if (target.empty() || !sys::FileManager::createDirectory(target, false)) return std::nullopt;
     // Copied, never moved; a copy that fails part way leaves nothing.
     for (const auto& picture : pictures) {
-        const std::string copy = Path::stringByAppendingPathComponent(target, picture);
-        if (sys::FileManager::copyItem(Path::stringByAppendingPathComponent(from, picture), copy)) {
-            ::chmod(copy.c_str(), 0600);
+        if (sys::FileManager::copyItemPrivately(Path::stringByAppendingPathComponent(from, picture),
+                                                Path::stringByAppendingPathComponent(target, picture)))
             continue;
-        }
         sys::FileManager::removeItem(target);
         return std::nullopt;
     }

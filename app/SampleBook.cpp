@@ -6,7 +6,6 @@
 #include "platform/core/Path.h"
 #include "platform/core/UserDefaults.h"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <climits>
@@ -22,14 +21,6 @@ std::string executableFolder() {
     ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
     if (n <= 0) return "";
     return sys::Path::stringByDeletingLastPathComponent(std::string(buf, size_t(n)));
-}
-
-// The copy is the user's own, like every file the program writes: not the
-// mode of the file it came from.
-bool copyPrivately(const std::string& from, const std::string& to) {
-    if (!sys::FileManager::copyItem(from, to)) return false;
-    ::chmod(to.c_str(), 0600);
-    return true;
 }
 
 }  // namespace
@@ -75,7 +66,7 @@ bool SampleBook::install() {
     const std::string target =
         sys::Path::stringByAppendingPathComponent(BookCommon::getBooksDocumentsFolder(), kInstalledName);
     if (sys::FileManager::fileExists(target)) return false;
-    return copyPrivately(*source, target);
+    return sys::FileManager::copyItemPrivately(*source, target);
 }
 
 bool SampleBook::installTheme() {
@@ -83,7 +74,7 @@ bool SampleBook::installTheme() {
     if (source.empty() || !sys::FileManager::fileExists(source)) return false;
     const std::string target = sys::Path::stringByAppendingPathComponent(BookCommon::getBooksDocumentsFolder(), kThemeName);
     if (sys::FileManager::fileExists(target)) return false;
-    return copyPrivately(source, target);
+    return sys::FileManager::copyItemPrivately(source, target);
 }
 
 bool SampleBook::installIfFirstRun() {

@@ -241,13 +241,8 @@ void FilelistBaseViewController::loadSortState() {
     // A folder without its own choice takes the one of the list it was opened from.
     auto* nav = navigationController();
     if (!nav) return;
-    const auto& stack = nav->viewControllers();
-    for (size_t i = 1; i < stack.size(); ++i) {
-        if (stack[i].get() != this) continue;
-        if (auto* below = dynamic_cast<FilelistBaseViewController*>(stack[i - 1].get()))
-            setSortState(below->sortMode(), below->isSortDescendingOrder(), below->isDateSortModeBookmarkDate());
-        break;
-    }
+    if (auto* below = dynamic_cast<FilelistBaseViewController*>(nav->viewControllerBelow(this)))
+        setSortState(below->sortMode(), below->isSortDescendingOrder(), below->isDateSortModeBookmarkDate());
 }
 
 // ---- Presentation ----------------------------------------------------------------------------

@@ -880,10 +880,7 @@ void LocalFilelistViewController::viewDidAppear(bool animated) {
         gotoParentFolderBookMode_ = false;
         auto* nav = navigationController();
         if (!nav) return;
-        const auto& stack = nav->viewControllers();
-        LocalFilelistViewController* parent = nullptr;
-        for (size_t i = 1; i < stack.size(); ++i)
-            if (stack[i].get() == this) parent = dynamic_cast<LocalFilelistViewController*>(stack[i - 1].get());
+        auto* parent = dynamic_cast<LocalFilelistViewController*>(nav->viewControllerBelow(this));
         const std::string path = pathFromBooks_;
         const bool isNext = openParentFolderBookIsNext_;
         nav->popViewController(false);

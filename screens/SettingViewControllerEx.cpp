@@ -529,12 +529,8 @@ void SettingViewControllerEx::languageChanged() {
     setTitle(tr("Settings"));
     // The back button names the library's screen beneath: in the new
     // language too.
-    if (auto* nav = navigationController()) {
-        const auto& stack = nav->viewControllers();
-        for (size_t i = 1; i < stack.size(); ++i)
-            if (stack[i].get() == this)
-                if (auto* list = dynamic_cast<LocalFilelistViewController*>(stack[i - 1].get())) list->setScreenTitles();
-    }
+    if (auto* nav = navigationController())
+        if (auto* list = dynamic_cast<LocalFilelistViewController*>(nav->viewControllerBelow(this))) list->setScreenTitles();
     for (int s = int(table_->sectionList().size()) - 1; s >= 0; --s)
         table_->removeDataAtSection(s, ui::TableViewRowAnimation::None);
     buildRows();

@@ -2,10 +2,8 @@
 
 #include "foundation/ui/ColorDefine.h"
 #include "foundation/ui/QNAlertView.h"
-#include "platform/core/RunLoop.h"
 #include "platform/graphics/Canvas.h"
 #include "platform/ui/Application.h"
-#include "platform/ui/ViewController.h"
 #include "platform/ui/Window.h"
 
 #include <algorithm>
@@ -95,21 +93,12 @@ QNNoticeView::QNNoticeView(const ui::Rect& frame, const std::string& title, cons
     messageLabel_->setTextAlignment(ui::TextAlignment::Center);
     messageLabel_->setText(message);
     baseView_->addSubview(messageLabel_);
-
-    rotationToken_ = sys::NotificationCenter::defaultCenter().addObserver(
-        ui::ViewController::kDeviceOrientationDidChangeNotification, [this](const sys::Notification&) { didRotate(); });
 }
 
 QNNoticeView::~QNNoticeView() {
-    stopListening();
     // A box that goes away without being closed must not block later
     // one-instance alerts.
     if (!closing_) QNAlertView::clearOneInstanceFlag();
-}
-
-void QNNoticeView::stopListening() {
-    if (rotationToken_) sys::NotificationCenter::defaultCenter().removeObserver(rotationToken_);
-    rotationToken_ = 0;
 }
 
 void QNNoticeView::layout() {
@@ -125,18 +114,6 @@ void QNNoticeView::layout() {
 void QNNoticeView::layoutSubviews() {
     ui::View::layoutSubviews();
     layout();
-}
-
-void QNNoticeView::didRotate() {
-    layout();
-    // The device turns before the window does: place the box again once the
-    // window has its new size.
-    std::weak_ptr<ui::View> weak = weak_from_this();
-    sys::RunLoop::main().post(
-        [weak] {
-            if (auto self = weak.lock()) static_cast<QNNoticeView&>(*self).layout();
-        },
-        weak);
 }
 
 std::vector<ui::KeyCommand> QNNoticeView::keyCommands() const {
@@ -158,7 +135,6 @@ bool QNNoticeView::beginClose() {
     if (closing_) return false;
     closing_ = true;
     QNAlertView::clearOneInstanceFlag();
-    stopListening();
     return true;
 }
 

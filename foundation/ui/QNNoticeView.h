@@ -2,7 +2,6 @@
 
 #include "foundation/ui/QNNoticeViewLineView.h"
 #include "foundation/ui/QNNoticeViewDelegate.h"
-#include "platform/core/NotificationCenter.h"
 #include "platform/ui/Button.h"
 #include "platform/ui/Label.h"
 #include "platform/ui/View.h"
@@ -15,7 +14,8 @@
 // The program's own message box: a dimmed square over the whole window with
 // a 310-point box in its middle holding an optional bold title, the message
 // and one to three buttons (one, two side by side with the first on the
-// right, or three stacked). It follows the device's rotation while it is up.
+// right, or three stacked). It follows the window's size (turned or resized)
+// while it is up.
 class QNNoticeView : public ui::View {
 public:
     static constexpr double kBoxWidth = 310.0;
@@ -34,8 +34,7 @@ public:
 
     // A square of the window's longer side at its origin, the box in the middle.
     void layout();
-    void didRotate();
-    // A window resized without turning: the box keeps to its middle.
+    // The window turned or resized: the box keeps to its middle.
     void layoutSubviews() override;
     // Closes the box for the button (its tag is the index).
     void onClose(ui::Button& button);
@@ -55,10 +54,9 @@ public:
     bool isKeyOverlay() const override { return true; }
 
 private:
-    // Marks the box closing and lets go of what it held; false when it
-    // was closing already.
+    // Marks the box closing (another one-instance alert may show); false
+    // when it was closing already.
     bool beginClose();
-    void stopListening();
 
     std::shared_ptr<QNNoticeViewLineView> baseView_;
     std::shared_ptr<ui::Label> titleLabel_;
@@ -68,5 +66,4 @@ private:
     double contentHeight_ = 0;
     bool closing_ = false;
     int64_t cancelButtonIndex_ = -1;
-    sys::NotificationCenter::Token rotationToken_ = 0;
 };

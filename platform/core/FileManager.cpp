@@ -148,9 +148,10 @@ bool removeItemAt(const std::string& path, int& err) {
     return removeTree(AT_FDCWD, path.c_str(), err);
 }
 
-// Copies `from` to `to`, which must not exist. Whatever it made is removed
-// again when it fails.
-bool copyTree(const std::string& from, const std::string& to, int& err) {
+// Copies `from` to `to`, which must not exist, with the modes it had or, not
+// `keepModes`, the user's own (files 0600, folders 0700). Whatever it made is
+// removed again when it fails.
+bool copyTree(const std::string& from, const std::string& to, int& err, bool keepModes) {
     struct stat st{};
     if (::lstat(from.c_str(), &st) != 0) {
         err = errno;
@@ -181,7 +182,7 @@ bool copyTree(const std::string& from, const std::string& to, int& err) {
             err = errno;
             return false;
         }
-        if (!copyBytes(in.get(), out.get()) || ::fchmod(out.get(), st.st_mode & 07777) != 0) {
+        if (!copyBytes(in.get(), out.get()) || ::fchmod(out.get(), keepModes ? st.st_mode & 07777 : 0600) != 0) {
             err = errno;
             out.reset();
             ::unlink(to.c_str());
@@ -205,7 +206,7 @@ bool copyTree(const std::string& from, const std::string& to, int& err) {
         if (!ok) err = EACCES;
         if (ok) {
             for (const auto& name : *names) {
-                if (!copyTree(from + "/" + name, to + "/" + name, err)) {
+                if (!copyTree(from + "/" + name, to + "/" + name, err, keepModes)) {
                     ok = false;
                     break;
                 }
@@ -218,7 +219,7 @@ bool copyTree(const std::string& from, const std::string& to, int& err) {
         }
         Fd dirFd(::open(to.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
         if (dirFd) {
-            ::fchmod(dirFd.get(), st.st_mode & 07777);
+            ::fchmod(dirFd.get(), keepModes ? st.st_mode & 07777 : 0700);
             copyTimes(dirFd.get(), st);
         }
         return true;
@@ -243,6 +244,18 @@ bool isSameOrInside(const std::string& outer, const std::string& inner) {
     std::free(realOuter);
     std::free(realParent);
     return inside;
+}
+
+// copyItem with the modes kept or, not `keepModes`, made the user's own.
+bool copyItemKeeping(const std::string& from, const std::string& to, bool keepModes, std::error_code* error) {
+    if (from.empty() || to.empty()) return fail(error, EINVAL);
+    struct stat st{};
+    if (::lstat(to.c_str(), &st) == 0) return fail(error, EEXIST);
+    if (::lstat(from.c_str(), &st) != 0) return fail(error, errno);
+    if (S_ISDIR(st.st_mode) && isSameOrInside(from, to)) return fail(error, EINVAL);
+    int err = 0;
+    if (!copyTree(from, to, err, keepModes)) return fail(error, err);
+    return succeed(error);
 }
 
 }  // namespace
@@ -288,14 +301,11 @@ bool FileManager::removeItem(const std::string& path, std::error_code* error) {
 }
 
 bool FileManager::copyItem(const std::string& from, const std::string& to, std::error_code* error) {
-    if (from.empty() || to.empty()) return fail(error, EINVAL);
-    struct stat st{};
-    if (::lstat(to.c_str(), &st) == 0) return fail(error, EEXIST);
-    if (::lstat(from.c_str(), &st) != 0) return fail(error, errno);
-    if (S_ISDIR(st.st_mode) && isSameOrInside(from, to)) return fail(error, EINVAL);
-    int err = 0;
-    if (!copyTree(from, to, err)) return fail(error, err);
-    return succeed(error);
+    return copyItemKeeping(from, to, true, error);
+}
+
+bool FileManager::copyItemPrivately(const std::string& from, const std::string& to, std::error_code* error) {
+    return copyItemKeeping(from, to, false, error);
 }
 
 bool FileManager::moveItem(const std::string& from, const std::string& to, std::error_code* error) {

@@ -58,6 +58,9 @@ public:
     // Copies a file, link or folder tree (modes and modification dates kept).
     // Fails with EEXIST when `to` exists.
     static bool copyItem(const std::string& from, const std::string& to, std::error_code* error = nullptr);
+    // As copyItem, but the copy is the user's own like every file the
+    // program writes (files 0600, folders 0700), whatever the modes it had.
+    static bool copyItemPrivately(const std::string& from, const std::string& to, std::error_code* error = nullptr);
 
     // Renames, or copies and removes across file systems. Fails with EEXIST
     // when `to` exists, and then nothing has changed.

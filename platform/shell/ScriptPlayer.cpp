@@ -370,9 +370,10 @@ bool ScriptPlayer::runStep(const ScriptStep& step, std::string* error) {
         if (!host_) return failed("not available");
         // A screen still coming in or going away in front is let come to
         // rest first, as a tap waits for it: meanwhile it cannot be closed.
+        // The wait is the run's own, so that a window keeps being drawn.
         for (double waited = 0; presentationMoving(window_) && waited < kMotionSeconds && !stopped();
              waited += kLookAgainSeconds)
-            driver_.advance(kLookAgainSeconds);
+            wait(kLookAgainSeconds);
         if (!host_->goBack(&why)) return failed(why.empty() ? "nothing to go back from" : why);
         driver_.settle();
         return true;

@@ -134,6 +134,12 @@ ViewController* NavigationController::visibleViewController() const {
     return top;
 }
 
+ViewController* NavigationController::viewControllerBelow(const ViewController* vc) const {
+    for (size_t i = 1; i < stack_.size(); ++i)
+        if (stack_[i].get() == vc) return stack_[i - 1].get();
+    return nullptr;
+}
+
 // --- Stack operations ---
 
 void NavigationController::pushViewController(const Ref& vc, bool animated) {

@@ -43,6 +43,9 @@ public:
     ViewController* topViewController() const { return stack_.empty() ? nullptr : stack_.back().get(); }
     // The top screen, or what it presents.
     ViewController* visibleViewController() const;
+    // The screen under `vc` in the stack: null for the root or a screen not
+    // in the stack.
+    ViewController* viewControllerBelow(const ViewController* vc) const;
 
     void pushViewController(const Ref& vc, bool animated);
     // The popped screen, or null at the root.

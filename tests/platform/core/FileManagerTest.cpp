@@ -135,6 +135,14 @@ TEST_F(FileManagerTest, CopyKeepsTreesLinksModesAndDates) {
     EXPECT_NEAR(one->modificationDate.timeIntervalSince1970(), 1234567890.5, 1e-6);
     // The original is untouched.
     EXPECT_EQ(get(at("tree/one.txt")), "one");
+    // A private copy is the user's own, whatever the modes it came with.
+    ASSERT_EQ(::chmod(at("tree/one.txt").c_str(), 0644), 0);
+    ASSERT_EQ(::chmod(at("tree/sub").c_str(), 0755), 0);
+    EXPECT_TRUE(FileManager::copyItemPrivately(at("tree"), at("own")));
+    EXPECT_EQ(get(at("own/sub/two.txt")), "two");
+    EXPECT_EQ(FileManager::attributesOfItem(at("own/one.txt"))->permissions, 0600u);
+    EXPECT_EQ(FileManager::attributesOfItem(at("own/sub"))->permissions, 0700u);
+    EXPECT_EQ(FileManager::attributesOfItem(at("own/link"))->type, FileType::SymbolicLink);
 
     std::error_code ec;
     EXPECT_FALSE(FileManager::copyItem(at("tree/one.txt"), at("copy/one.txt"), &ec));
