@@ -275,7 +275,9 @@ std::string LeafbrightProgram::targetURL(const std::string& target) {
 }
 
 std::string LeafbrightProgram::homeFolder() const {
-    return options_.home ? absolute(*options_.home) : sys::AppPaths::home();
+    // Asked before the run has a home of its own: a demonstration leaves
+    // the user's home as it found it (not even made).
+    return options_.home ? absolute(*options_.home) : sys::AppPaths::homePath();
 }
 
 bool LeafbrightProgram::openTarget(std::string* error) {

@@ -469,6 +469,7 @@ std::shared_ptr<ui::TableViewCell> FilelistBaseViewController::tableViewCellForR
             cell->setupCellViews(this);
         } else {
             cell->setListModeSelected();
+            cell->showTitles();
         }
         // A header made again (or taken back from the pool) shows as the
         // scroll position says, not as it was when it left the screen.

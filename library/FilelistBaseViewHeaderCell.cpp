@@ -7,6 +7,17 @@
 #include "platform/ui/Image.h"
 #include "platform/ui/Screen.h"
 
+namespace {
+
+std::vector<std::string> listModeTitles(const FilelistBaseViewController* controller) {
+    if (controller && controller->getFilelistMode() != 0)
+        return {BookCommon::localizedStringWithOnOff("Download"), BookCommon::localizedStringWithOnOff("Streaming"),
+                BookCommon::localizedStringWithOnOff("Bookshelf")};
+    return {BookCommon::localizedStringWithOnOff("List"), BookCommon::localizedStringWithOnOff("Bookshelf")};
+}
+
+}  // namespace
+
 FilelistBaseViewHeaderCell::FilelistBaseViewHeaderCell(const std::string& reuseIdentifier)
     : ui::TableViewCell(ui::TableViewCellStyle::Default, reuseIdentifier) {
     setSelectionStyle(ui::TableViewCellSelectionStyle::None);
@@ -17,14 +28,7 @@ void FilelistBaseViewHeaderCell::setupCellViews(FilelistBaseViewController* cont
     // On the bookshelf the header is clear: the shelves drawn behind the
     // table above the first row show through it.
     contentView()->setBackgroundColor(ui::Color::clear());
-    std::vector<std::string> titles;
-    if (controller && controller->getFilelistMode() != 0) {
-        titles = {BookCommon::localizedStringWithOnOff("Download"), BookCommon::localizedStringWithOnOff("Streaming"),
-                  BookCommon::localizedStringWithOnOff("Bookshelf")};
-    } else {
-        titles = {BookCommon::localizedStringWithOnOff("List"), BookCommon::localizedStringWithOnOff("Bookshelf")};
-    }
-    segmentListModeSelect_ = std::make_shared<ui::SegmentedControl>(titles);
+    segmentListModeSelect_ = std::make_shared<ui::SegmentedControl>(listModeTitles(controller));
     segmentListModeSelect_->setTitleFont(gfx::Font::system(11));
     segmentBackground_ = segmentListModeSelect_->backgroundColor();
     segmentTint_ = segmentListModeSelect_->selectedSegmentTintColor();
@@ -88,6 +92,13 @@ void FilelistBaseViewHeaderCell::setListModeSelected() {
     } else {
         segmentListModeSelect_->setSelectedSegmentIndex(2);
     }
+}
+
+void FilelistBaseViewHeaderCell::showTitles() {
+    if (!segmentListModeSelect_) return;
+    const auto titles = listModeTitles(controller_);
+    for (size_t i = 0; i < titles.size(); ++i) segmentListModeSelect_->setTitle(titles[i], int(i));
+    searchBar_->showSystemWords();
 }
 
 void FilelistBaseViewHeaderCell::updateStatus() {

@@ -19,6 +19,9 @@ public:
 
     void setupCellViews(FilelistBaseViewController* controller);
     void setListModeSelected();
+    // The switch's and the search field's words in the program's language
+    // (it may have changed since the header was made).
+    void showTitles();
     // The sort selector follows the controller's sort state.
     void updateStatus();
     void setHeaderHidden(bool hidden, bool animated);

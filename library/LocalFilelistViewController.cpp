@@ -23,6 +23,7 @@
 #include "engine/ZipCreate.h"
 #include "platform/ui/ImageView.h"
 #include "platform/ui/Label.h"
+#include "library/FilelistBaseViewHeaderCell.h"
 #include "library/FolderDetailViewControllerEx.h"
 #include "library/LibraryServices.h"
 #include "library/MediaServerOpener.h"
@@ -814,6 +815,8 @@ void LocalFilelistViewController::setScreenTitles() {
         BookCommon::localizedStringWithOnOff("Edit"), ui::BarButtonItemStyle::Plain, [weakEdit](ui::BarButtonItem&) {
             if (auto self = std::dynamic_pointer_cast<LocalFilelistViewController>(weakEdit.lock())) self->onEditBtn();
         }));
+    // The header's switch and search field, in a language chosen meanwhile.
+    if (auto* header = headerCell()) header->showTitles();
 }
 
 void LocalFilelistViewController::viewWillAppear(bool animated) {

@@ -70,6 +70,8 @@ std::string AppPaths::home() {
     return h;
 }
 
+std::string AppPaths::homePath() { return resolveHome(); }
+
 void AppPaths::setHome(const std::string& folder) {
     std::string resolved = folder.empty() ? std::string() : absolute(folder);
     std::lock_guard lock(gMutex);

@@ -22,6 +22,9 @@ namespace sys {
 class AppPaths {
 public:
     static std::string home();
+    // Where the home is, without making it (to look for a program running
+    // on it, say).
+    static std::string homePath();
     // An empty string drops the override.
     static void setHome(const std::string& folder);
 

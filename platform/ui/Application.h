@@ -58,7 +58,8 @@ public:
     void openURL(const std::string& url, std::function<void(bool)> completion = {});
 
     // Words the system itself shows (a back button whose screen has no
-    // title, Done, Cancel, Edit): the program gives them in its own language.
+    // title, Done, Cancel, Edit, a search field's "Search"): the program gives
+    // them in its own language.
     void setSystemWordTranslator(std::function<std::string(const std::string&)> translate) {
         translateSystemWord_ = std::move(translate);
     }

@@ -15,7 +15,6 @@ SearchBar::SearchBar(const Rect& frame) : View(frame) {
     field_->setCornerRadius(10);
     field_->setClearButtonMode(TextFieldViewMode::WhileEditing);
     field_->setReturnKeyType(ReturnKeyType::Search);
-    field_->setPlaceholder("Search");
     auto glass = std::make_shared<ImageView>(Image::systemNamed("magnifyingglass"));
     glass->setFrame(Rect(0, 0, 17, 17));
     glass->setTintColor(Color::secondaryLabel());
@@ -26,13 +25,19 @@ SearchBar::SearchBar(const Rect& frame) : View(frame) {
     });
     addSubview(field_);
     cancel_ = std::make_shared<Button>(ButtonType::System);
-    cancel_->setTitle(Application::shared().systemWord("Cancel"));
     cancel_->titleLabel()->setFont(gfx::Font::system(17));
     cancel_->setHidden(true);
     cancel_->addAction(ControlEventTouchUpInside, [this](Control&) {
         if (delegate_) delegate_->searchBarCancelButtonClicked(*this);
     });
     addSubview(cancel_);
+    showSystemWords();
+}
+
+void SearchBar::showSystemWords() {
+    field_->setPlaceholder(Application::shared().systemWord("Search"));
+    cancel_->setTitle(Application::shared().systemWord("Cancel"));
+    setNeedsLayout();
 }
 
 void SearchBar::setShowsCancelButton(bool shows, bool animated) {

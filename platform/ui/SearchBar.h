@@ -43,6 +43,10 @@ public:
     std::optional<Color> barTintColor() const { return barTint_; }
     void setBarTintColor(std::optional<Color> c);
 
+    // The words the bar shows by itself (its placeholder, Cancel) looked up
+    // again in the program's language: after the language was changed.
+    void showSystemWords();
+
     TextField* searchTextField() const { return field_.get(); }
     Button* cancelButton() const { return cancel_.get(); }
 

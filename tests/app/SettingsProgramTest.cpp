@@ -15,6 +15,7 @@
 #include "foundation/ui/QNTableView.h"
 #include "foundation/ui/QNTableViewCellCustom.h"
 #include "foundation/ui/QNTableViewData.h"
+#include "library/FilelistBaseViewHeaderCell.h"
 #include "library/LocalFilelistViewController.h"
 #include "platform/core/PropertyList.h"
 #include "platform/ui/AlertController.h"
@@ -520,6 +521,15 @@ TEST_F(SettingsProgramTest, TheLanguageChosenFromItsListShowsInTheLibraryNowAndA
     const std::string settingsTitle = inJapanese("Settings");
     const std::string languageRow = inJapanese("Language");
     ASSERT_NE(home, japanese);
+    // The list pulled down to its header (made now, in English).
+    auto showHeader = [&] {
+        ui::TableView* table = list()->tableView();
+        table->setContentOffset(table->minimumContentOffset(), false);
+        play("wait 0.5\n");
+        return ui::test::Driver(window()).findFirst<FilelistBaseViewHeaderCell>();
+    };
+    ASSERT_TRUE(list());
+    ASSERT_TRUE(showHeader());
     openSettings();
     play("tap \"Language\"\nwait 1\ntap \"日本語\"\nwait 1\nshot japanese-settings\n");
     // The settings screen itself is shown again in the language chosen.
@@ -533,6 +543,16 @@ TEST_F(SettingsProgramTest, TheLanguageChosenFromItsListShowsInTheLibraryNowAndA
     play("back\nwait 1\nshot japanese\n");
     ASSERT_TRUE(list());
     EXPECT_EQ(list()->title(), japanese);
+    // So is the header above the list, made while it was English: the
+    // list/bookshelf switch and the search field.
+    {
+        auto* header = showHeader();
+        ASSERT_TRUE(header);
+        EXPECT_EQ(header->segmentListModeSelect()->titleForSegment(0), inJapanese("List"));
+        EXPECT_EQ(header->segmentListModeSelect()->titleForSegment(1), inJapanese("Bookshelf"));
+        EXPECT_EQ(header->searchBar()->placeholder(), inJapanese("Search"));
+        EXPECT_EQ(header->searchBar()->cancelButton()->currentTitle(), inJapanese("Cancel"));
+    }
     stop();
     makePagesBook();
     ASSERT_TRUE(launch());

@@ -45,9 +45,15 @@ case $mode in
     [ -z "$(ls -A tmp)" ] || fail "the demonstration's home was left behind: $(ls -A tmp)"
     # A book named on the command line is what it pictures.
     cp "$(dirname "$program")/sample/leafbright-sample.cbz" Named.cbz
-    out=$(env -u DISPLAY -u WAYLAND_DISPLAY TMPDIR="$PWD/tmp" "$program" --device phone --shots book-shots \
+    # Looking for a program running on the user's own home to take the book
+    # makes no home there.
+    mkdir -p user-home
+    out=$(env -u DISPLAY -u WAYLAND_DISPLAY -u LEAFBRIGHT_HOME -u XDG_DATA_HOME HOME="$PWD/user-home" \
+      TMPDIR="$PWD/tmp" "$program" --device phone --shots book-shots \
       Named.cbz) || fail "the demonstration of a named book failed"
     for shot in page1 page2; do is_png "book-shots/$shot.png" || fail "no picture $shot of the named book"; done
+    [ -z "$(ls -A user-home)" ] || fail "the demonstration of a named book left a home behind: $(ls -A user-home)"
+    [ -z "$(ls -A tmp)" ] || fail "the demonstration's home of a named book was left behind: $(ls -A tmp)"
     ;;
   library)
     make_library home
