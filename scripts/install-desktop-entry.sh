@@ -6,7 +6,10 @@
 set -euo pipefail
 program=$1
 here="$(cd "$(dirname "$0")/.." && pwd)"
-data="${XDG_DATA_HOME:-$HOME/.local/share}"
+data="${XDG_DATA_HOME:-}"
+# A relative XDG_DATA_HOME is no data folder (the base directory rules).
+[[ $data == /* ]] || data="$HOME/.local/share"
+[[ $data == /* ]] || { echo "install-desktop-entry: no absolute data folder (HOME is $HOME)" >&2; exit 1; }
 apps="$data/applications"
 icons="$data/icons/hicolor/scalable/apps"
 mkdir -p "$apps" "$icons"
@@ -28,14 +31,16 @@ escapeString() {
 # GLib looks the program up before it reads %% back as %, so a program whose
 # path holds % would never be found: Exec then names a link to it beside the
 # entry, whose path has none. Where the data folder's own path has one, the
-# link is started through env, which GLib finds on the PATH.
+# link is started by sh, which GLib finds on the PATH: the link is its $0,
+# which nothing reads as an assignment or an option (env would take a path
+# holding = for an assignment and run the book in its place).
 link="$apps/leafbright"
 launcher=
 if [[ $program == *%* ]]; then
     ln -sfn "$program" "$link.tmp"
     mv -T "$link.tmp" "$link"
     program=$link
-    [[ $link == *%* ]] && launcher="env "
+    [[ $link == *%* ]] && launcher='sh -c "exec \\"\\$0\\" \\"\\$@\\"" '
 elif [ -L "$link" ]; then
     rm -f "$link"
 fi

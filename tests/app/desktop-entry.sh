@@ -62,16 +62,23 @@ if command -v gio >/dev/null; then
     [ "$said" = "$link"$'\n'"$book" ] || fail "started as: $said"
 fi
 # A data folder whose own path holds % has a link whose path holds it too:
-# written %% there, as in every Exec line, and started through env, which
-# GLib finds; a desktop that reads the entry starts the program through it.
-XDG_DATA_HOME="$work/100%share" bash "$here/scripts/install-desktop-entry.sh" "$run/leafbright" >/dev/null ||
-    fail "no entry in $work/100%share"
-grep -qxF "Exec=env \"$work/100%%share/applications/leafbright\" %f" "$work/100%share/applications/leafbright.desktop" ||
-    fail "Exec in $work/100%share: $(grep '^Exec=' "$work/100%share/applications/leafbright.desktop")"
+# written %% there, as in every Exec line, and started by sh, which GLib
+# finds; a desktop that reads the entry starts the program through it with
+# the book, also where the path holds = (which env would read as an
+# assignment, running the book itself) and the book is a program.
+share="$work/d=a 100%share"
+XDG_DATA_HOME="$share" bash "$here/scripts/install-desktop-entry.sh" "$run/leafbright" >/dev/null ||
+    fail "no entry in $share"
+grep -qxF 'Exec=sh -c "exec \\"\\$0\\" \\"\\$@\\"" "'"$work/d=a 100%%share/applications/leafbright"'" %f' \
+    "$share/applications/leafbright.desktop" ||
+    fail "Exec in $share: $(grep '^Exec=' "$share/applications/leafbright.desktop")"
+evil="$work/evil book.cbz"
+printf '#!/bin/sh\necho "the book ran" > "%s"\n' "$work/said" > "$evil"
+chmod +x "$evil"
 if command -v gio >/dev/null; then
-    gio launch "$work/100%share/applications/leafbright.desktop" "$book" || fail "gio does not take the entry in $work/100%share"
-    said=$(timeout 20 cat "$work/said") || fail "the program was not started from $work/100%share"
-    [ "$said" = "$work/100%share/applications/leafbright"$'\n'"$book" ] || fail "started from $work/100%share as: $said"
+    gio launch "$share/applications/leafbright.desktop" "$evil" || fail "gio does not take the entry in $share"
+    said=$(timeout 20 cat "$work/said") || fail "the program was not started from $share"
+    [ "$said" = "$share/applications/leafbright"$'\n'"$evil" ] || fail "started from $share as: $said"
 fi
 # Installed again from a path without %, the link goes.
 XDG_DATA_HOME="$work/run-share" bash "$here/scripts/install-desktop-entry.sh" "$odd/leafbright" >/dev/null
