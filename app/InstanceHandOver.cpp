@@ -99,6 +99,17 @@ int waitFor(int fd, short events, long long deadline, int wakeFd = -1) {
     }
 }
 
+// Whether `path` is a socket (not a link to one) that belongs to this user:
+// the only kind of file a hand-over is sent to.
+bool isOwnSocket(const struct stat& st) { return S_ISSOCK(st.st_mode) && st.st_uid == ::geteuid(); }
+
+// Whether the peer on a connected socket runs as this user.
+bool peerIsThisUser(int fd) {
+    ucred cred{};
+    socklen_t len = sizeof cred;
+    return ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &len) == 0 && cred.uid == ::geteuid();
+}
+
 bool isSafeURL(const std::string& url) {
     if (url.empty()) return false;
     for (unsigned char c : url)
@@ -126,11 +137,17 @@ InstanceHandOver::Result InstanceHandOver::handOver(const std::string& home, con
                                                     std::string* error, double timeout) {
     const std::string path = socketPath(home);
     if (path.empty()) return Result::NoRunningProgram;
+    // A link, or a socket of someone else's, is never talked to: the book
+    // would go to whoever listens there. The program that starts instead
+    // replaces the link, or says what is in the way.
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0 || !isOwnSocket(st)) return Result::NoRunningProgram;
     int err = 0;
     const int raw = connectTo(path, &err);
     // Nobody there, or a socket left by a run that ended without removing it.
     if (raw < 0) return Result::NoRunningProgram;
     Fd fd(raw);
+    if (!peerIsThisUser(fd.fd)) return Result::NoRunningProgram;
     auto fail = [&](const std::string& why) {
         if (error) *error = why;
         return Result::Failed;
@@ -179,21 +196,35 @@ bool InstanceHandOver::listen(const std::string& home, std::string* error) {
         if (error) *error = why;
         return false;
     };
+    placeTaken_ = false;
     if (listening()) return fail("already listening");
     const std::string path = socketPath(home);
     if (path.empty()) return fail("the home folder's path is too long for a hand-over socket");
     struct stat st;
     if (::lstat(path.c_str(), &st) == 0) {
-        if (!S_ISSOCK(st.st_mode)) return fail(path + " is not a socket; it is left alone");
-        int err = 0;
-        const int other = connectTo(path, &err);
-        if (other >= 0) {
-            ::close(other);
-            return fail("another program runs on this home");
+        if (S_ISLNK(st.st_mode)) {
+            // A link in the socket's place (to whatever it leads) is no socket
+            // of this home: it goes, and the socket takes its place.
+            if (::unlink(path.c_str()) != 0) return fail(path + ": " + std::strerror(errno));
         }
-        if (err != ECONNREFUSED) return fail(path + ": " + std::strerror(err));
-        // Left by a run that crashed: nobody listens on it any more.
-        ::unlink(path.c_str());
+        else if (!isOwnSocket(st)) {
+            placeTaken_ = true;
+            return fail(path + (S_ISSOCK(st.st_mode) ? " is another user's socket" : " is not a socket") +
+                        "; it is left alone");
+        }
+        else {
+            int err = 0;
+            const int other = connectTo(path, &err);
+            if (other >= 0) {
+                const bool ours = peerIsThisUser(other);
+                ::close(other);
+                placeTaken_ = !ours;
+                return fail(ours ? "another program runs on this home" : path + " is another user's listener");
+            }
+            if (err != ECONNREFUSED) return fail(path + ": " + std::strerror(err));
+            // Left by a run that crashed: nobody listens on it any more.
+            ::unlink(path.c_str());
+        }
     }
     sockaddr_un addr;
     fillAddress(path, &addr);
@@ -261,9 +292,7 @@ void InstanceHandOver::serve(const std::atomic<bool>& stop) {
 void InstanceHandOver::answer(int raw) {
     auto conn = std::make_shared<Fd>(raw);
     auto refuse = [&] { (void)::send(conn->fd, "no\n", 3, MSG_NOSIGNAL); };
-    ucred cred{};
-    socklen_t len = sizeof cred;
-    if (::getsockopt(conn->fd, SOL_SOCKET, SO_PEERCRED, &cred, &len) != 0 || cred.uid != ::geteuid()) return;
+    if (!peerIsThisUser(conn->fd)) return;
     // One line, bounded, from a peer that has a moment to send it.
     const long long deadline = nowMillis() + kReadMillis;
     std::string line;

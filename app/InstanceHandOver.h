@@ -41,10 +41,13 @@ public:
     InstanceHandOver(const InstanceHandOver&) = delete;
     InstanceHandOver& operator=(const InstanceHandOver&) = delete;
 
-    // Listens in `home`. A socket left by a run that crashed is replaced; a
-    // living program's socket, or anything else at that path, is left alone
-    // and the call fails with the reason.
+    // Listens in `home`. A socket left by a run that crashed, or a link, is
+    // replaced; a living program's socket, or anything else at that path, is
+    // left alone and the call fails with the reason.
     bool listen(const std::string& home, std::string* error);
+    // Whether the last listen failed on something in the socket's place
+    // that is no socket of this user's (worth telling the user about).
+    bool placeTaken() const { return placeTaken_; }
     // Stops listening and removes the socket (idempotent).
     void stop();
     bool listening() const { return listenFd_ >= 0; }
@@ -60,5 +63,6 @@ private:
     int wakeFds_[2] = {-1, -1};
     std::string path_;
     unsigned long long socketIno_ = 0, socketDev_ = 0;
+    bool placeTaken_ = false;
     sys::Thread thread_;
 };

@@ -157,7 +157,12 @@ bool LeafbrightProgram::launch(bool headless, std::string* error) {
         return true;
     });
     std::string why;
-    if (!handOver_->listen(sys::AppPaths::home(), &why)) handOver_.reset();
+    if (!handOver_->listen(sys::AppPaths::home(), &why)) {
+        // Something else in the socket's place: later runs start windows of
+        // their own, and the user hears why.
+        if (handOver_->placeTaken()) std::fprintf(stderr, "leafbright: %s; books are not handed to this run\n", why.c_str());
+        handOver_.reset();
+    }
     if (!headless) {
         // The window opens at the size it had when the last run ended.
         if (auto size = storedWindowSize()) delegate_->window()->resize(*size);

@@ -27,11 +27,13 @@
 #include "viewer/BookViewController.h"
 
 #include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -173,11 +175,92 @@ TEST_F(InstanceHandOverTest, AStaleSocketIsReplacedButALivingOneOrAnotherFileIsL
     EXPECT_TRUE(third.listen(other.path(), &error)) << error;
     server.stop();
 
-    // A file of the user's at that name is never deleted.
+    // A file of the user's at that name is never deleted, and is reported.
     test::TempDir plain("hand-plain");
     { std::ofstream(plain.file("leafbright.sock")) << "mine"; }
     EXPECT_FALSE(server.listen(plain.path(), &error));
+    EXPECT_TRUE(server.placeTaken());
     EXPECT_TRUE(fs::is_regular_file(plain.file("leafbright.sock")));
+}
+
+TEST_F(InstanceHandOverTest, ALinkInTheSocketsPlaceIsNeverTalkedToAndIsReplaced) {
+    // Another listener of the user's, elsewhere, and a link to it in this home.
+    test::TempDir elsewhere("hand-elsewhere");
+    std::vector<std::string> stolen;
+    InstanceHandOver other([&](const std::string& url) {
+        stolen.push_back(url);
+        return true;
+    });
+    std::string error;
+    ASSERT_TRUE(other.listen(elsewhere.path(), &error)) << error;
+    fs::create_symlink(other.path(), home.file("leafbright.sock"));
+    InstanceHandOver::Result result{};
+    whileServing([&] { result = InstanceHandOver::handOver(home.path(), "file:///book.cbz", &error); });
+    EXPECT_EQ(result, InstanceHandOver::Result::NoRunningProgram);
+    EXPECT_TRUE(stolen.empty()) << "the book went through the link";
+
+    // The program that starts on this home puts its socket in the link's place.
+    ASSERT_TRUE(server.listen(home.path(), &error)) << error;
+    EXPECT_FALSE(fs::is_symlink(home.file("leafbright.sock")));
+    EXPECT_TRUE(fs::exists(other.path())) << "the link's target went";
+    whileServing([&] { result = InstanceHandOver::handOver(home.path(), "file:///book.cbz", &error); });
+    EXPECT_EQ(result, InstanceHandOver::Result::Delivered) << error;
+    EXPECT_EQ(received, std::vector<std::string>{"file:///book.cbz"});
+    EXPECT_TRUE(stolen.empty());
+    server.stop();
+
+    // A socket of another user's in its place is neither talked to nor taken.
+    if (::geteuid() != 0) return;
+    ASSERT_EQ(::lchown(other.path().c_str(), 65534, 65534), 0);
+    whileServing([&] { result = InstanceHandOver::handOver(elsewhere.path(), "file:///book.cbz", &error); });
+    EXPECT_EQ(result, InstanceHandOver::Result::NoRunningProgram);
+    EXPECT_TRUE(stolen.empty());
+    EXPECT_FALSE(server.listen(elsewhere.path(), &error));
+    EXPECT_TRUE(server.placeTaken()) << error;
+
+    // Nor is a socket of the user's on which another user listens: what it
+    // was told comes back through a pipe.
+    test::TempDir swapped("hand-swapped");
+    int told[2], ready[2];
+    ASSERT_EQ(::pipe(told), 0);
+    ASSERT_EQ(::pipe(ready), 0);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(told[0]);
+        ::close(ready[0]);
+        int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un addr{};
+        addr.sun_family = AF_UNIX;
+        std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", swapped.file("leafbright.sock").c_str());
+        if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::setuid(65534) != 0 ||
+            ::listen(fd, 1) != 0)
+            ::_exit(1);
+        (void)!::write(ready[1], "r", 1);
+        for (;;) {
+            const int c = ::accept(fd, nullptr, nullptr);
+            char buf[256];
+            const ssize_t n = ::recv(c, buf, sizeof buf, 0);
+            if (n > 0) (void)!::write(told[1], buf, size_t(n));
+            (void)!::send(c, "ok\n", 3, MSG_NOSIGNAL);
+            ::close(c);
+        }
+    }
+    ::close(told[1]);
+    ::close(ready[1]);
+    char up = 0;
+    ASSERT_EQ(::read(ready[0], &up, 1), 1) << "the other user's listener did not start";
+    ::close(ready[0]);
+    EXPECT_EQ(InstanceHandOver::handOver(swapped.path(), "file:///book.cbz", &error),
+              InstanceHandOver::Result::NoRunningProgram);
+    // A program starting there does not take the other user's socket over.
+    EXPECT_FALSE(server.listen(swapped.path(), &error));
+    EXPECT_TRUE(server.placeTaken()) << error;
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+    char buf[256];
+    const ssize_t n = ::read(told[0], buf, sizeof buf);
+    ::close(told[0]);
+    EXPECT_LE(n, 0) << "the other user's listener was told " << std::string(buf, size_t(std::max<ssize_t>(n, 0)));
 }
 
 TEST_F(InstanceHandOverTest, AHomeTooDeepForASocketAddressHasNoHandOver) {
