@@ -32,6 +32,7 @@
 #include "platform/core/RunLoop.h"
 #include "platform/core/ScreenSaverInhibitor.h"
 #include "platform/core/UserDefaults.h"
+#include "platform/core/Unicode.h"
 #include "platform/shell/DesktopShell.h"
 #include "platform/shell/ScriptPlayer.h"
 #include "platform/ui/Animator.h"
@@ -113,7 +114,7 @@ bool LeafbrightProgram::launch(bool headless, std::string* error) {
     // a home an older version or the user left open to others.
     if (!sys::AppPaths::makeHomePrivate().empty()) {
         std::fprintf(stderr, "leafbright: %s or files it keeps were open to others; made them private to you\n",
-                     sys::AppPaths::home().c_str());
+                     sys::Unicode::displaySafe(sys::AppPaths::home()).c_str());
     }
     auto profile = sys::DeviceProfile::named(options_.device.value_or("desktop"));
     if (!profile) {
@@ -160,7 +161,8 @@ bool LeafbrightProgram::launch(bool headless, std::string* error) {
     if (!handOver_->listen(sys::AppPaths::home(), &why)) {
         // Something else in the socket's place: later runs start windows of
         // their own, and the user hears why.
-        if (handOver_->placeTaken()) std::fprintf(stderr, "leafbright: %s; books are not handed to this run\n", why.c_str());
+        if (handOver_->placeTaken()) std::fprintf(stderr, "leafbright: %s; books are not handed to this run\n",
+                                                  sys::Unicode::displaySafe(why).c_str());
         handOver_.reset();
     }
     if (!headless) {
@@ -227,7 +229,7 @@ void LeafbrightProgram::installNotices(bool headless) {
     centre->setPresenter([this](const ui::UserNotificationCenter::Request& request) {
         const std::string text = request.title.empty() ? request.body : request.title + ": " + request.body;
         if (notifier_ && notifier_->notify(text)) return;
-        std::fprintf(stderr, "leafbright: %s\n", text.c_str());
+        std::fprintf(stderr, "leafbright: %s\n", sys::Unicode::displaySafe(text).c_str());
     });
 }
 
@@ -248,6 +250,9 @@ std::string LeafbrightProgram::windowTitle() const {
             std::string name = sys::Path::lastPathComponent(path);
             if (url) name = sys::PercentEncoding::decode(name);
             if (!folder) name = sys::Path::stringByDeletingPathExtension(name);
+            // The name is the file's or the server's: shown with its control
+            // characters escaped and its direction changes closed before ours.
+            name = sys::Unicode::displaySafe(name);
             const int pages = reader->bookReader() ? reader->bookReader()->getPageNum() : 0;
             if (pages <= 0) return name;
             return name + " \u2014 " + std::to_string(std::clamp(reader->page(), 0, pages - 1) + 1) + "/" +
@@ -256,7 +261,7 @@ std::string LeafbrightProgram::windowTitle() const {
         // A list names its folder or site; an archive's contents name the archive.
         if (dynamic_cast<FilelistBaseViewController*>(it->get()) ||
             dynamic_cast<ArchiveExtractViewController*>(it->get()))
-            if (!(*it)->title().empty()) return (*it)->title() + " \u2014 " + kName;
+            if (!(*it)->title().empty()) return sys::Unicode::displaySafe((*it)->title()) + " \u2014 " + kName;
     }
     return kName;
 }
@@ -479,7 +484,7 @@ int LeafbrightProgram::run() {
         // its error output); this run says why as well.
         if (opensNot) InstanceHandOver::handOver(homeFolder(), targetURL(target), nullptr);
         if (!wrong.empty()) {
-            std::fprintf(stderr, "leafbright: %s: %s\n", target.c_str(), wrong.c_str());
+            std::fprintf(stderr, "leafbright: %s: %s\n", sys::Unicode::displaySafe(target).c_str(), sys::Unicode::displaySafe(wrong).c_str());
             return 1;
         }
     }
@@ -491,7 +496,7 @@ int LeafbrightProgram::run() {
         case InstanceHandOver::Result::Delivered:
             return 0;
         case InstanceHandOver::Result::Failed:
-            std::fprintf(stderr, "leafbright: %s: %s\n", options_.target->c_str(), why.c_str());
+            std::fprintf(stderr, "leafbright: %s: %s\n", sys::Unicode::displaySafe(*options_.target).c_str(), sys::Unicode::displaySafe(why).c_str());
             return 1;
         case InstanceHandOver::Result::NoRunningProgram:
             break;
@@ -520,30 +525,32 @@ int LeafbrightProgram::run() {
     };
     std::string error;
     if (!launch(headless, &error)) {
-        std::fprintf(stderr, "leafbright: %s\n", error.c_str());
+        std::fprintf(stderr, "leafbright: %s\n", sys::Unicode::displaySafe(error).c_str());
         terminate();
         removeDemoHome();
         return 1;
     }
     int rc = 0;
     if (!openTarget(&error)) {
-        std::fprintf(stderr, "leafbright: %s\n", error.c_str());
+        std::fprintf(stderr, "leafbright: %s\n", sys::Unicode::displaySafe(error).c_str());
         rc = 1;
     }
     if (rc == 0) {
         if (options_.script) {
             std::ifstream in(*options_.script, std::ios::binary);
             if (!in) {
-                std::fprintf(stderr, "leafbright: cannot read %s\n", options_.script->c_str());
+                std::fprintf(stderr, "leafbright: cannot read %s\n", sys::Unicode::displaySafe(*options_.script).c_str());
                 rc = 1;
             } else {
                 std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
                 rc = playScript(text, &error);
-                if (rc != 0) std::fprintf(stderr, "leafbright: %s: %s\n", options_.script->c_str(), error.c_str());
+                if (rc != 0)
+                    std::fprintf(stderr, "leafbright: %s: %s\n", sys::Unicode::displaySafe(*options_.script).c_str(),
+                                 sys::Unicode::displaySafe(error).c_str());
             }
         } else if (headless) {
             rc = runDemo(&error);
-            if (rc != 0) std::fprintf(stderr, "leafbright: demonstration: %s\n", error.c_str());
+            if (rc != 0) std::fprintf(stderr, "leafbright: demonstration: %s\n", sys::Unicode::displaySafe(error).c_str());
         } else {
             shell_->run(gStop);
         }

@@ -32,6 +32,7 @@
 #include "platform/core/PropertyList.h"
 #include "platform/core/RunLoop.h"
 #include "platform/core/UserDefaults.h"
+#include "platform/core/Unicode.h"
 #include "platform/ui/AlertController.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/Image.h"
@@ -895,7 +896,7 @@ std::optional<std::string> NestlarkAppDelegate::bookOpenProblem(const std::strin
 }
 
 void NestlarkAppDelegate::refuseBrokenBook(const std::string& path, const std::string& why) {
-    std::fprintf(stderr, "leafbright: %s: %s\n", path.c_str(), why.c_str());
+    std::fprintf(stderr, "leafbright: %s: %s\n", sys::Unicode::displaySafe(path).c_str(), sys::Unicode::displaySafe(why).c_str());
     refuse(path, why);
 }
 

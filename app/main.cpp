@@ -10,6 +10,7 @@
 #include "remote/stream/HTTPURLStreamRead.h"
 #include "remote/stream/SmbStreamRead.h"
 #include "smb/CIFSStackClient.h"
+#include "platform/core/Unicode.h"
 
 #include <cstdio>
 #include <string>
@@ -20,7 +21,7 @@ int main(int argc, char** argv) {
     std::string error;
     auto options = ProgramOptions::parse(args, &error);
     if (!options) {
-        std::fprintf(stderr, "leafbright: %s\n", error.c_str());
+        std::fprintf(stderr, "leafbright: %s\n", sys::Unicode::displaySafe(error).c_str());
         return 2;
     }
     QNNbns::initCacheWithTime(3600);

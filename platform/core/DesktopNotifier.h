@@ -12,8 +12,10 @@ namespace sys {
 // org.freedesktop.Notifications' Notify on the session bus, under the
 // program's name and icon. Each notice is a new one; none replaces another.
 // Where there is no session bus, or nothing answers for that service,
-// notify() says so and nothing else happens. Each call waits at most
-// kTimeout for the bus. Main thread only.
+// notify() says so and nothing else happens. Each of its two calls (the
+// service's capabilities, the notice) waits at most kTimeout. Where the
+// service reads markup, the texts are sent escaped, so they show as given.
+// Main thread only.
 class DesktopNotifier {
 public:
     static constexpr double kTimeout = 1.0;

@@ -7,6 +7,7 @@
 #include <unicode/utf8.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <map>
 #include <memory>
 
@@ -128,6 +129,81 @@ bool Unicode::isValidUtf8(std::string_view bytes) {
         i += j;
     }
     return true;
+}
+
+std::string Unicode::displaySafe(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    // The direction controls the text opened and has not closed, innermost
+    // last: 'e' an embedding or override (closed by PDF), 'i' an isolate
+    // (closed by PDI, which also closes the embeddings opened inside it).
+    std::string open;
+    char hex[12];
+    const auto* s = reinterpret_cast<const uint8_t*>(text.data());
+    std::size_t i = 0;
+    while (i < text.size()) {
+        char32_t c;
+        std::size_t length = 1;
+        if (s[i] < 0x80) {
+            c = s[i];
+        } else {
+            int32_t window = int32_t(std::min<std::size_t>(text.size() - i, 4));
+            int32_t j = 0;
+            UChar32 u;
+            U8_NEXT(s + i, j, window, u);
+            if (u < 0) {
+                // Not UTF-8: each byte of the bad sequence shown as itself.
+                for (int32_t k = 0; k < j; ++k) {
+                    std::snprintf(hex, sizeof hex, "\\x%02x", unsigned(s[i + std::size_t(k)]));
+                    out += hex;
+                }
+                i += std::size_t(j);
+                continue;
+            }
+            c = char32_t(u);
+            length = std::size_t(j);
+        }
+        const std::string_view raw = text.substr(i, length);
+        i += length;
+        if (c < 0x20 || c == 0x7F) {
+            switch (c) {
+            case '\n': out += "\\n"; break;
+            case '\r': out += "\\r"; break;
+            case '\t': out += "\\t"; break;
+            case '\a': out += "\\a"; break;
+            case '\b': out += "\\b"; break;
+            case 0x1B: out += "\\e"; break;
+            default:
+                std::snprintf(hex, sizeof hex, "\\x%02x", unsigned(c));
+                out += hex;
+            }
+            continue;
+        }
+        if ((c >= 0x80 && c <= 0x9F) || c == 0x2028 || c == 0x2029) {
+            std::snprintf(hex, sizeof hex, "\\u%04x", unsigned(c));
+            out += hex;
+            continue;
+        }
+        switch (c) {
+        case 0x202A: case 0x202B: case 0x202D: case 0x202E:  // LRE RLE LRO RLO
+            open += 'e';
+            break;
+        case 0x2066: case 0x2067: case 0x2068:  // LRI RLI FSI
+            open += 'i';
+            break;
+        case 0x202C:  // PDF: closes an embedding, never an isolate
+            if (!open.empty() && open.back() == 'e') open.pop_back();
+            break;
+        case 0x2069:  // PDI: closes the innermost isolate and all inside it
+            if (auto at = open.rfind('i'); at != std::string::npos) open.erase(at);
+            break;
+        default:
+            break;
+        }
+        out += raw;
+    }
+    for (auto it = open.rbegin(); it != open.rend(); ++it) appendUtf8(out, *it == 'e' ? 0x202C : 0x2069);
+    return out;
 }
 
 std::size_t Unicode::utf16Length(std::string_view utf8) {

@@ -39,6 +39,14 @@ public:
     static std::u16string toUtf16(std::string_view utf8);
     static std::string fromUtf16(std::u16string_view utf16);  // lone surrogates become U+FFFD
 
+    // Text from outside (a file or site name) made safe to show on a
+    // terminal or in a window title: control characters (C0, DEL, C1, line
+    // and paragraph separators) and bytes that are no UTF-8 are written as
+    // escapes (\e, \n, \x01, \u0085…), and every direction embedding,
+    // override or isolate it opens is closed at its end, so the text after
+    // it reads as written. Everything else is kept as it is.
+    static std::string displaySafe(std::string_view text);
+
     // Locale-independent case mapping.
     static std::string lowercase(std::string_view utf8);
     static std::string uppercase(std::string_view utf8);

@@ -175,6 +175,8 @@ TEST_F(DesktopWindowProgramTest, TheTitleNamesTheBookAndPageOrTheFolder) {
     makeFlatBook(src->path(), "Night Story.cbz", 12, 300, 400, [](int i) { return toRgba(kPage[i % 6]); });
     std::filesystem::create_directories(docs() + "/Comics");
     std::filesystem::rename(docs() + "/Night Story.cbz", docs() + "/Comics/Night Story.cbz");
+    const std::string folder = "Odd\x1b[31m";
+    std::filesystem::create_directories(docs() + "/" + folder);
     writeGlobalSettings({{"isDoubleTruck", sys::PlistValue(false)}});
     ASSERT_TRUE(launch());
     const std::string home = program->windowTitle();
@@ -190,6 +192,20 @@ TEST_F(DesktopWindowProgramTest, TheTitleNamesTheBookAndPageOrTheFolder) {
     EXPECT_EQ(program->windowTitle(), "Comics \u2014 Leafbright");
     play("back\nwait 1\n");
     EXPECT_EQ(program->windowTitle(), home);
+
+    // Names from outside: their control characters are shown escaped, and a
+    // direction override is closed before the page count; the list shows
+    // them as they are.
+    const std::string rlo = "\xE2\x80\xAE", pdf = "\xE2\x80\xAC";
+    play("wait 1\ntap \"" + folder + "\"\nwait 1\n");
+    EXPECT_EQ(program->windowTitle(), "Odd\\e[31m \u2014 Leafbright");
+    const std::string odd = "bad\x1b]0;PWNED\a\x1b[2J\nFAKE: line" + rlo + "fdp";
+    makeFlatBook(src->path(), odd + ".cbz", 8, 300, 400, [](int i) { return toRgba(kPage[i % 6]); });
+    std::filesystem::rename(docs() + "/" + odd + ".cbz", src->file(odd + ".cbz"));
+    ASSERT_TRUE(program->delegate()->openURL(LeafbrightProgram::targetURL(src->file(odd + ".cbz"))));
+    play("wait 2\n");
+    ASSERT_TRUE(viewer());
+    EXPECT_EQ(program->windowTitle(), "bad\\e]0;PWNED\\a\\e[2J\\nFAKE: line" + rlo + "fdp" + pdf + " \u2014 1/8");
 }
 
 TEST_F(DesktopWindowProgramTest, EveryWayOfClosingTheMenuTakesItsToolBarAway) {

@@ -394,6 +394,17 @@ TEST_F(HandOverProgramTest, ASecondRunHandsItsBookToTheRunningProgramWhichListsA
     EXPECT_NE(atStart.find(broken), std::string::npos) << atStart;
     EXPECT_FALSE(fs::exists(docs() + "/Broken.cbz")) << "copied in while the start screen played";
     EXPECT_TRUE(ui::test::Driver(*program->delegate()->window()).findByText("Broken.cbz"));
+    // Its name is said with its control characters escaped: no title set,
+    // no screen cleared, no second line forged.
+    const std::string odd = outside.file("bad\x1b]0;PWNED\a\x1b[2J\nFAKE: line.cbz");
+    fs::copy_file(broken, odd);
+    testing::internal::CaptureStderr();
+    EXPECT_TRUE(program->delegate()->openURL(LeafbrightProgram::targetURL(odd)));
+    const int playedOdd = program->playScript("wait 1\n", &error);
+    const std::string oddSaid = testing::internal::GetCapturedStderr();
+    ASSERT_EQ(playedOdd, 0) << error;
+    EXPECT_NE(oddSaid.find("bad\\e]0;PWNED\\a\\e[2J\\nFAKE: line.cbz: "), std::string::npos) << oddSaid;
+    EXPECT_EQ(oddSaid.find('\x1b'), std::string::npos);
 }
 
 // Whatever the program shows, a book handed to it closes what is open and

@@ -25,6 +25,7 @@
 #include "platform/ui/Window.h"
 #include "platform/graphics/ImageDecoder.h"
 #include "screens/StartupPasscodeInputViewController.h"
+#include "platform/ui/UserNotificationCenter.h"
 #include "tests/app/ProgramRun.h"
 #include "tests/support/TestHome.h"
 #include "viewer/BookViewController.h"
@@ -316,6 +317,22 @@ TEST_F(ProgramTest, AHomeLeftOpenToOthersIsMadePrivateAtStartSayingSoOnce) {
     ASSERT_TRUE(start());
     stop();
     EXPECT_EQ(testing::internal::GetCapturedStderr().find("open to others"), std::string::npos);
+}
+
+TEST_F(ProgramTest, ANoticeOnTheErrorOutputShowsANameFromOutsideWithItsControlCharactersEscaped) {
+    markNotFirstRun();
+    ASSERT_TRUE(start());
+    // A download's name is a server's: it holds no live escape sequence or line break there.
+    ui::UserNotificationCenter::Request request;
+    request.identifier = "done";
+    request.body = "Download Complete: ctl\x01\x1b[31m\nFAKE.cbz";
+    testing::internal::CaptureStderr();
+    ui::UserNotificationCenter::shared()->add(request);
+    sys::RunLoop::main().advance(1.0);
+    const std::string said = testing::internal::GetCapturedStderr();
+    stop();
+    EXPECT_NE(said.find("leafbright: Download Complete: ctl\\x01\\e[31m\\nFAKE.cbz\n"), std::string::npos) << said;
+    EXPECT_EQ(said.find('\x1b'), std::string::npos);
 }
 
 TEST_F(ProgramTest, TheSameFileHandedOverAgainOpensTheCopyAlreadyThere) {

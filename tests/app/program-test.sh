@@ -89,6 +89,18 @@ case $mode in
       [ $rc -eq 1 ] || fail "$target: status $rc"
       grep -qF "$target" <<<"$err" || fail "$target: nothing said on the error output: $err"
     done
+    # A name from outside is said with its control characters escaped (no
+    # title set, no screen cleared, no line forged) and its direction
+    # override closed before what the program says after it.
+    rlo=$'\xe2\x80\xae'
+    pdf=$'\xe2\x80\xac'
+    odd=$'bad\e]0;PWNED\a\e[2J\nFAKE: line'"${rlo}fdp.cbz"
+    cp Broken.cbz "$odd"
+    set +e
+    err=$("$program" --headless --home home "$odd" 2>&1 >/dev/null)
+    set -e
+    [[ $err == 'leafbright: bad\e]0;PWNED\a\e[2J\nFAKE: line'"${rlo}fdp.cbz${pdf}: "* ]] &&
+      [ "$(wc -l <<<"$err")" -eq 1 ] || fail "a broken book's name was said raw: $(od -c <<<"$err" | head -5)"
     grep -q "no such file" <<<"$("$program" --headless --home home "file://$PWD/missing.cbz" 2>&1)" ||
       fail "a missing file's address is not said to be missing"
     [ ! -e home/Documents/Broken.cbz ] || fail "the broken book was copied into the library"

@@ -13,10 +13,13 @@ const char* kNotificationsXml =
     "<arg type='s' direction='in'/><arg type='s' direction='in'/><arg type='s' direction='in'/>"
     "<arg type='as' direction='in'/><arg type='a{sv}' direction='in'/><arg type='i' direction='in'/>"
     "<arg type='u' direction='out'/></method>"
+    "<method name='GetCapabilities'><arg type='as' direction='out'/></method>"
     "</interface></node>";
 }
 
-FakeDesktopServices::FakeDesktopServices(const std::string& busAddress, bool notifications) {
+FakeDesktopServices::FakeDesktopServices(const std::string& busAddress, bool notifications,
+                                         std::vector<std::string> capabilities)
+    : capabilities_(std::move(capabilities)) {
     service_ = std::make_unique<BusServiceThread>(busAddress, [this, notifications](GDBusConnection* bus) {
         if (!bus) return;
         g_dbus_connection_signal_subscribe(bus, nullptr, "com.canonical.Unity.LauncherEntry", "Update", nullptr,
@@ -54,9 +57,16 @@ void FakeDesktopServices::record(const std::string& line) {
     if (recorder_) recorder_(line);
 }
 
-void FakeDesktopServices::onCall(GDBusConnection*, const char*, const char*, const char*, const char*,
+void FakeDesktopServices::onCall(GDBusConnection*, const char*, const char*, const char*, const char* method,
                                  GVariant* parameters, GDBusMethodInvocation* invocation, void* self) {
     auto* me = static_cast<FakeDesktopServices*>(self);
+    if (g_strcmp0(method, "GetCapabilities") == 0) {
+        GVariantBuilder caps;
+        g_variant_builder_init(&caps, G_VARIANT_TYPE("as"));
+        for (const auto& cap : me->capabilities_) g_variant_builder_add(&caps, "s", cap.c_str());
+        g_dbus_method_invocation_return_value(invocation, g_variant_new("(as)", &caps));
+        return;
+    }
     Notice n;
     const char *app = nullptr, *icon = nullptr, *summary = nullptr, *body = nullptr;
     GVariantIter* actions = nullptr;

@@ -17,7 +17,9 @@ class BusServiceThread;
 
 // Stand-ins for the desktop's notification area and its launcher on a
 // test's own session bus: it owns org.freedesktop.Notifications (unless
-// told not to) and answers Notify with ids 1, 2...; and it listens, as a
+// told not to), answers GetCapabilities with the capabilities it is given
+// (by default those of a service that reads markup) and Notify with ids
+// 1, 2...; and it listens, as a
 // dock does, for com.canonical.Unity.LauncherEntry's Update signals. It
 // runs on a thread of its own with its own main context and records what
 // it was told.
@@ -35,7 +37,8 @@ public:
         bool countVisible = false;
     };
 
-    explicit FakeDesktopServices(const std::string& busAddress, bool notifications = true);
+    explicit FakeDesktopServices(const std::string& busAddress, bool notifications = true,
+                                 std::vector<std::string> capabilities = {"body", "body-markup"});
     ~FakeDesktopServices();
     bool ready() const { return ready_; }
 
@@ -54,6 +57,7 @@ private:
     std::mutex mutex_;
     bool ready_ = false;
     uint32_t nextId_ = 1;
+    std::vector<std::string> capabilities_;
     std::vector<Notice> notices_;
     std::vector<LauncherUpdate> updates_;
     std::function<void(const std::string&)> recorder_;

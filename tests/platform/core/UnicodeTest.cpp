@@ -81,3 +81,24 @@ TEST(UnicodeTest, CaseMappingAndComparison) {
     EXPECT_EQ(Unicode::localizedCaseInsensitiveCompare("\xC3\xA9", "f", "en_US"), -1);  // é sorts with e
     EXPECT_EQ(Unicode::caseInsensitiveCompare("\xC3\xA9", "f"), 1);                    // by code point
 }
+
+TEST(UnicodeTest, DisplaySafeTextEscapesControlsAndClosesDirectionChanges) {
+    // A name that would set a terminal's title, clear its screen and forge a line.
+    EXPECT_EQ(Unicode::displaySafe("bad\x1b]0;PWNED\a\x1b[2J\nFAKE: line\x01.cbz"),
+              "bad\\e]0;PWNED\\a\\e[2J\\nFAKE: line\\x01.cbz");
+    EXPECT_EQ(Unicode::displaySafe(std::string("a\0b\x7f\r\t", 6)), "a\\x00b\\x7f\\r\\t");
+    // C1 controls (CSI, NEL), separators and bytes that are no UTF-8.
+    EXPECT_EQ(Unicode::displaySafe("\xC2\x9B" "31m\xC2\x85x\xE2\x80\xA8y"), "\\u009b31m\\u0085x\\u2028y");
+    EXPECT_EQ(Unicode::displaySafe("caf\xE9 \x9b" "1m \xE6\xBC"), "caf\\xe9 \\x9b1m \\xe6\\xbc");
+    // Names as they are otherwise.
+    EXPECT_EQ(Unicode::displaySafe("Caf\xC3\xA9 \xE6\xBC\xAB\xE7\x94\xBB \\ \xD9\x83\xD8\xAA\xD8\xA7\xD8\xA8 %41.cbz"),
+              "Caf\xC3\xA9 \xE6\xBC\xAB\xE7\x94\xBB \\ \xD9\x83\xD8\xAA\xD8\xA7\xD8\xA8 %41.cbz");
+    // A right-to-left override is closed before what follows; one the name
+    // closes itself is not closed again; an isolate's end closes what is in it.
+    const std::string rlo = "\xE2\x80\xAE", pdf = "\xE2\x80\xAC", rli = "\xE2\x81\xA7", pdi = "\xE2\x81\xA9";
+    EXPECT_EQ(Unicode::displaySafe("x" + rlo + "fdp.cbz"), "x" + rlo + "fdp.cbz" + pdf);
+    EXPECT_EQ(Unicode::displaySafe(rlo + "a" + pdf + "b"), rlo + "a" + pdf + "b");
+    EXPECT_EQ(Unicode::displaySafe(rli + rlo + "a" + pdi + rlo), rli + rlo + "a" + pdi + rlo + pdf);
+    EXPECT_EQ(Unicode::displaySafe(rli + rlo + pdf + pdf + "a"), rli + rlo + pdf + pdf + "a" + pdi);
+    EXPECT_EQ(Unicode::displaySafe(pdi + pdf + "a"), pdi + pdf + "a");
+}
