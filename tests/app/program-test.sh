@@ -260,6 +260,25 @@ PLIST
     rc=$?
     set -e
     [ $rc -eq 0 ] || fail "the program did not end cleanly on SIGTERM ($rc)"
+    # A window script's step looking for a text that never shows gives up
+    # at SIGTERM, not at the end of its patience: the run ends at once.
+    printf 'shot up\ntap "Nothing Shows This"\nshot late\n' > looking.txt
+    "$program" --home looking --script looking.txt --shots looking-shots &
+    pid=$!
+    for _ in $(seq 600); do [ -s looking-shots/up.png ] && break; kill -0 $pid 2>/dev/null || fail "the script ended by itself"; sleep 0.1; done
+    [ -s looking-shots/up.png ] || { kill $pid; fail "the script did not start"; }
+    sleep 0.5
+    kill -0 $pid 2>/dev/null || fail "the script ended before the signal"
+    start=$(date +%s%N)
+    kill -TERM $pid
+    set +e
+    wait $pid
+    rc=$?
+    set -e
+    took=$((($(date +%s%N) - start) / 1000000))
+    [ $rc -eq 0 ] || fail "the script run did not end cleanly on SIGTERM ($rc)"
+    [ $took -le 3000 ] || fail "the script run took $took ms to end after SIGTERM"
+    [ ! -e looking-shots/late.png ] || fail "the script went on after SIGTERM"
     ;;
   *) fail "unknown mode $mode" ;;
 esac
