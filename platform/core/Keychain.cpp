@@ -303,12 +303,15 @@ Keychain::Status Keychain::add(const std::string& service, const std::string& ac
 
 Keychain::Status Keychain::update(const KeychainQuery& query, const KeychainChanges& changes) {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (secrets_) {
-        const Status st = inSecretStoreLocked([&](SecretServiceStore& s) { return s.update(query, changes); });
-        // Items the file keeps while the store is away are changed there.
-        if (st != kNotAvailable || fileCopyMatchingLocked(query, nullptr) != kSuccess) return st;
-        migrationPending_ = true;
-    }
+    if (!secrets_) return fileUpdateLocked(query, changes);
+    const Status st = inSecretStoreLocked([&](SecretServiceStore& s) { return s.update(query, changes); });
+    // What the file still keeps (saved while the store was away) is changed
+    // there too, whatever the store answered (away, locked): else the old
+    // value would move into the store once it can take it.
+    return withFileLocked(st, query, [&] { return fileUpdateLocked(query, changes); });
+}
+
+Keychain::Status Keychain::fileUpdateLocked(const KeychainQuery& query, const KeychainChanges& changes) {
     if (Status st = loadLocked(); st != kSuccess) return st;
     auto next = items_;
     double now = wallNow();
@@ -333,12 +336,15 @@ Keychain::Status Keychain::update(const KeychainQuery& query, const KeychainChan
 
 Keychain::Status Keychain::remove(const KeychainQuery& query) {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (secrets_) {
-        const Status st = inSecretStoreLocked([&](SecretServiceStore& s) { return s.remove(query); });
-        // Items the file keeps while the store is away go from there, or
-        // they would move into the store once it is back.
-        if (st != kNotAvailable || fileCopyMatchingLocked(query, nullptr) != kSuccess) return st;
-    }
+    if (!secrets_) return fileRemoveLocked(query);
+    const Status st = inSecretStoreLocked([&](SecretServiceStore& s) { return s.remove(query); });
+    // What the file still keeps goes from there at once, whatever the store
+    // answered: else it would move into the store once that is back or
+    // unlocked, and the password the user removed would be there again.
+    return withFileLocked(st, query, [&] { return fileRemoveLocked(query); });
+}
+
+Keychain::Status Keychain::fileRemoveLocked(const KeychainQuery& query) {
     if (Status st = loadLocked(); st != kSuccess) return st;
     std::vector<KeychainItem> next;
     for (const auto& it : items_)
@@ -347,6 +353,19 @@ Keychain::Status Keychain::remove(const KeychainQuery& query) {
     if (Status st = saveLocked(next); st != kSuccess) return st;
     items_ = std::move(next);
     return kSuccess;
+}
+
+template <class FileChange>
+Keychain::Status Keychain::withFileLocked(Status store, const KeychainQuery& query, FileChange change) {
+    // An unreadable file is left alone (nothing moves from it either), and
+    // one that holds no such item has nothing to change.
+    if (fileCopyMatchingLocked(query, nullptr) != kSuccess) return store;
+    const Status file = change();
+    if (file != kSuccess) return file;
+    // The file's change moves into the store with the rest of the file.
+    migrationPending_ = true;
+    // Done, unless the store may hold such an item that it could not change.
+    return store == kItemNotFound || store == kNotAvailable ? kSuccess : store;
 }
 
 }  // namespace sys

@@ -51,8 +51,10 @@ struct KeychainChanges {
 // no provider, no answer in time when the process starts) the file store is
 // used instead, and that is logged once. A store that goes away later (leaves
 // the bus, stops answering) sends what is added while it is away to the file,
-// logged once too, and what the file keeps is found and changed there; it
-// moves into the store when that is back.
+// logged once too, and what the file keeps is found there; it moves into the
+// store when that is back. Whatever the store answers (away, locked), an item
+// changed or removed goes from the file at once, so that the move never
+// brings back a value the user replaced or removed.
 //
 // All operations are serialised: callers on any thread may use one store.
 class Keychain {
@@ -117,6 +119,12 @@ private:
     Status loadLocked() const;
     Status fileCopyMatchingLocked(const KeychainQuery& query, std::vector<KeychainItem>* items) const;
     Status saveLocked(const std::vector<KeychainItem>& items) const;
+    Status fileUpdateLocked(const KeychainQuery& query, const KeychainChanges& changes);
+    Status fileRemoveLocked(const KeychainQuery& query);
+    // After the secret store answered `store` to a change: applies `change`
+    // to what the file keeps of `query` too, and answers for both.
+    template <class FileChange>
+    Status withFileLocked(Status store, const KeychainQuery& query, FileChange change);
     static bool matches(const KeychainItem& item, const KeychainQuery& query);
 
     std::string path_;

@@ -210,6 +210,40 @@ TEST_F(SecretKeychainTest, MovesTheFileIntoTheStoreRemovingOnlyWhatWasStored) {
     EXPECT_FALSE(fileExists("keychain.txt"));
 }
 
+TEST_F(SecretKeychainTest, WhatIsRemovedOrReplacedWhileTheKeyringIsLockedLeavesTheFileAndNeverComesBack) {
+    ASSERT_TRUE(session_->startKeyring()) << session_->error();
+    const std::string file = dir_.file("keychain.txt");
+    {
+        // Saved while the store did not answer: the file keeps them until
+        // the store can take them.
+        auto plain = Keychain::atPath(file);
+        ASSERT_EQ(plain->add("MediaServer", "removed", "s3cretPW"), Keychain::kSuccess);
+        ASSERT_EQ(plain->add("MediaServer", "replaced", "formerPW"), Keychain::kSuccess);
+        ASSERT_EQ(plain->add("MediaServer", "kept", "keptPW"), Keychain::kSuccess);
+    }
+    ASSERT_TRUE(session_->lockDefaultCollection()) << session_->error();
+    auto k = open();
+    ASSERT_TRUE(k->usesSecretService());
+
+    // The locked store cannot be changed, and says so; the file's copies
+    // are removed or changed at once all the same.
+    EXPECT_EQ(k->remove(KeychainQuery{"MediaServer", "removed"}), Keychain::kInteractionNotAllowed);
+    EXPECT_EQ(k->update(KeychainQuery{"MediaServer", "replaced"}, KeychainChanges{{}, {}, "newPW"}),
+              Keychain::kInteractionNotAllowed);
+    const std::string text = test::readFile(file);
+    EXPECT_EQ(text.find("s3cretPW"), std::string::npos);
+    EXPECT_EQ(text.find("formerPW"), std::string::npos);
+    EXPECT_NE(text.find("keptPW"), std::string::npos);
+
+    // Unlocked: the move brings back nothing that was removed or replaced.
+    ASSERT_TRUE(session_->stopKeyring());
+    ASSERT_TRUE(session_->startKeyring()) << session_->error();
+    EXPECT_EQ(valueOf(*k, "MediaServer", "removed"), "<none>");
+    EXPECT_EQ(valueOf(*k, "MediaServer", "replaced"), "newPW");
+    EXPECT_EQ(valueOf(*k, "MediaServer", "kept"), "keptPW");
+    EXPECT_FALSE(fileExists("keychain.txt"));
+}
+
 TEST_F(SecretKeychainTest, WithoutAUsableStoreTheFileIsUsedAndNoTimeoutPaid) {
     // No bus at all, and an address where nothing listens.
     for (std::optional<std::string> address :
