@@ -16,6 +16,11 @@ using sys::KeychainChanges;
 using sys::KeychainItem;
 using sys::KeychainQuery;
 
+// The longest wait on the secret store the README promises ("No wait on the
+// store lasts more than 2.5 s"); a measured wait may pass it by scheduling only.
+constexpr double kPromisedWait = 2.5;
+constexpr double kScheduling = 0.75;
+
 double gNow = 0;
 double fakeNow() { return gNow; }
 
@@ -130,7 +135,7 @@ TEST_F(SecretKeychainTest, KeepsWorkingAcrossARestartOfTheProvider) {
     // Gone is an error, not "nothing stored", and answered at once.
     auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(k->copyMatching(KeychainQuery{"svc", "acc"}, nullptr), Keychain::kNotAvailable);
-    EXPECT_LT(seconds(start), Keychain::kSecretServiceTimeout);
+    EXPECT_LT(seconds(start), kPromisedWait);
 
     ASSERT_TRUE(session_->startKeyring()) << session_->error();
     EXPECT_EQ(valueOf(*k, "svc", "acc"), "before");
@@ -250,7 +255,7 @@ TEST_F(SecretKeychainTest, WithoutAUsableStoreTheFileIsUsedAndNoTimeoutPaid) {
          {std::optional<std::string>(), std::optional<std::string>("unix:path=" + dir_.file("no-bus"))}) {
         auto start = std::chrono::steady_clock::now();
         auto k = Keychain::preferringSecretService(dir_.file("keychain.txt"), address);
-        EXPECT_LT(seconds(start), Keychain::kSecretServiceTimeout);
+        EXPECT_LT(seconds(start), kPromisedWait);
         EXPECT_FALSE(k->usesSecretService());
         EXPECT_EQ(k->path(), dir_.file("keychain.txt"));
     }
@@ -258,7 +263,7 @@ TEST_F(SecretKeychainTest, WithoutAUsableStoreTheFileIsUsedAndNoTimeoutPaid) {
     // A bus on which nobody provides secrets.
     auto start = std::chrono::steady_clock::now();
     auto k = open();
-    EXPECT_LT(seconds(start), Keychain::kSecretServiceTimeout);
+    EXPECT_LT(seconds(start), kPromisedWait);
     ASSERT_FALSE(k->usesSecretService());
     ASSERT_EQ(k->add("svc", "acc", "v"), Keychain::kSuccess);
     EXPECT_TRUE(fileExists("keychain.txt"));
@@ -280,12 +285,12 @@ TEST_F(SecretKeychainTest, AHungProviderCostsOneBoundedWait) {
 
     auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(k->copyMatching(KeychainQuery{"svc", "acc"}, nullptr), Keychain::kNotAvailable);
-    EXPECT_LT(seconds(start), Keychain::kSecretServiceTimeout + 1.5);
+    EXPECT_LT(seconds(start), kPromisedWait + kScheduling);
 
     // A start that meets it gives up once, within the bound, and keeps to the file.
     start = std::chrono::steady_clock::now();
     auto fallback = open("fallback.txt");
-    EXPECT_LT(seconds(start), Keychain::kSecretServiceTimeout + 1.5);
+    EXPECT_LT(seconds(start), kPromisedWait + kScheduling);
     EXPECT_FALSE(fallback->usesSecretService());
     start = std::chrono::steady_clock::now();
     EXPECT_EQ(fallback->add("svc", "acc", "v"), Keychain::kSuccess);
@@ -306,10 +311,10 @@ TEST_F(SecretKeychainTest, AProviderThatFailsMidCallCostsOneBoundedWaitAndTheFil
         // file, as without a store, after one bounded wait at most.
         auto start = std::chrono::steady_clock::now();
         EXPECT_EQ(k->add("MediaServer", "site", "pässword"), Keychain::kSuccess);
-        EXPECT_LT(seconds(start), Keychain::kSecretServiceTimeout + 1.5);
+        EXPECT_LT(seconds(start), kPromisedWait + kScheduling);
         // One that leaves is not waited for until the deadline.
         if (how == Failure::LeavesTheBus) {
-            EXPECT_LT(seconds(start), Keychain::kSecretServiceTimeout - 0.5);
+            EXPECT_LT(seconds(start), kPromisedWait - 0.5);
         }
         EXPECT_EQ(valueOf(*Keychain::atPath(dir_.file(name)), "MediaServer", "site"), "pässword");
         EXPECT_EQ(std::filesystem::status(dir_.file(name)).permissions() & std::filesystem::perms::all,
