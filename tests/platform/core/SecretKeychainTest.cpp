@@ -219,6 +219,12 @@ TEST_F(SecretKeychainTest, WhatIsRemovedOrReplacedWhileTheKeyringIsLockedLeavesT
     ASSERT_TRUE(session_->startKeyring()) << session_->error();
     const std::string file = dir_.file("keychain.txt");
     {
+        // Two items the keyring itself holds.
+        auto stored = open("stored.txt");
+        ASSERT_EQ(stored->add("MediaServer", "in keyring", "keyringPW"), Keychain::kSuccess);
+        ASSERT_EQ(stored->add("MediaServer", "changed since", "changedPW"), Keychain::kSuccess);
+    }
+    {
         // Saved while the store did not answer: the file keeps them until
         // the store can take them.
         auto plain = Keychain::atPath(file);
@@ -230,15 +236,24 @@ TEST_F(SecretKeychainTest, WhatIsRemovedOrReplacedWhileTheKeyringIsLockedLeavesT
     auto k = open();
     ASSERT_TRUE(k->usesSecretService());
 
-    // The locked store cannot be changed, and says so; the file's copies
-    // are removed or changed at once all the same.
-    EXPECT_EQ(k->remove(KeychainQuery{"MediaServer", "removed"}), Keychain::kInteractionNotAllowed);
+    // The locked store cannot be changed, and a change says so; the file's
+    // copies are removed or changed at once all the same. A removal is made
+    // in the store once it is unlocked.
+    EXPECT_EQ(k->remove(KeychainQuery{"MediaServer", "removed"}), Keychain::kSuccess);
     EXPECT_EQ(k->update(KeychainQuery{"MediaServer", "replaced"}, KeychainChanges{{}, {}, "newPW"}),
               Keychain::kInteractionNotAllowed);
     const std::string text = test::readFile(file);
     EXPECT_EQ(text.find("s3cretPW"), std::string::npos);
     EXPECT_EQ(text.find("formerPW"), std::string::npos);
     EXPECT_NE(text.find("keptPW"), std::string::npos);
+    // What only the keyring holds is removed there once it is unlocked.
+    EXPECT_EQ(k->remove(KeychainQuery{"MediaServer", "in keyring"}), Keychain::kSuccess);
+    // A removal older than the keyring's last change of the item (made
+    // elsewhere meanwhile) does not take the newer item.
+    sys::Date::setNowSource(fakeNow);
+    gNow = 1000;
+    EXPECT_EQ(k->remove(KeychainQuery{"MediaServer", "changed since"}), Keychain::kSuccess);
+    sys::Date::setNowSource(nullptr);
 
     // Unlocked: the move brings back nothing that was removed or replaced.
     ASSERT_TRUE(session_->stopKeyring());
@@ -246,6 +261,8 @@ TEST_F(SecretKeychainTest, WhatIsRemovedOrReplacedWhileTheKeyringIsLockedLeavesT
     EXPECT_EQ(valueOf(*k, "MediaServer", "removed"), "<none>");
     EXPECT_EQ(valueOf(*k, "MediaServer", "replaced"), "newPW");
     EXPECT_EQ(valueOf(*k, "MediaServer", "kept"), "keptPW");
+    EXPECT_EQ(valueOf(*k, "MediaServer", "in keyring"), "<none>");
+    EXPECT_EQ(valueOf(*k, "MediaServer", "changed since"), "changedPW");
     EXPECT_FALSE(fileExists("keychain.txt"));
 }
 
