@@ -378,7 +378,7 @@ Keychain::Status Keychain::remove(const KeychainQuery& query) {
     if (result == kIO || (st != kNotAvailable && st != kInteractionNotAllowed) || !query.service || !query.account)
         return result;
     // The store (away or locked) may still hold the item: the removal is
-    // kept in the file and made there once the store can be asked.
+    // kept in the file and made in the store once it can be asked.
     return noteRemovalLocked(*query.service, *query.account);
 }
 
