@@ -57,8 +57,18 @@
 namespace {
 
 std::atomic<bool> gStop{false};
+// While the start asks for the display (which may wait on the display server
+// and the session bus), nothing of the run exists yet and nothing watches gStop.
+std::atomic<bool> gStarting{false};
 
-void onSignal(int) { gStop.store(true); }
+void onSignal(int sig) {
+    gStop.store(true);
+    // A signal then ends the program at once, as it would without a handler.
+    if (gStarting.load()) {
+        std::signal(sig, SIG_DFL);
+        std::raise(sig);
+    }
+}
 
 std::string absolute(const std::string& path) {
     std::error_code ec;
@@ -502,9 +512,13 @@ int LeafbrightProgram::run() {
             break;
         }
     }
+    gStarting.store(true);
     std::signal(SIGTERM, onSignal);
     std::signal(SIGINT, onSignal);
     const bool headless = options_.headless || !shell::DesktopShell::displayAvailable();
+    // From here on the start's waits are bounded, and its loops watch for a
+    // stop, which ends the run through the termination path.
+    gStarting.store(false);
     // The demonstration plays in a home of its own, made for it and removed
     // after it, unless one is named: the user's library, history and reading
     // positions stay as they were.

@@ -159,6 +159,13 @@ bool QNKeyChain::addOrUpdatePassword(const std::string& password, const std::str
         if (st != Keychain::kDuplicateItem) return st == Keychain::kSuccess;
         st = Keychain::kSuccess;
     }
+    if (st == Keychain::kInteractionNotAllowed) {
+        // The secret store is locked: nothing new is kept, but a password
+        // the file still keeps for it is replaced there (it moves into the
+        // store once unlocked), so the old one never comes back.
+        store->update(query, sys::KeychainChanges{service, account, password});
+        return false;
+    }
     if (st != Keychain::kSuccess) return false;
     st = store->update(query, sys::KeychainChanges{service, account, password});
     if (st == Keychain::kDuplicateItem && isAnyAccount) {

@@ -131,6 +131,24 @@ void Keychain::migrateLocked() const {
         migrationPending_ = false;
         return;
     }
+    // First the removals the store could not make when they were asked for:
+    // what it still holds from before the removal goes (an item changed
+    // since stays).
+    while (!removals_.empty()) {
+        const KeychainRemoval removal = removals_.front();
+        KeychainQuery key{removal.service, removal.account};
+        std::vector<KeychainItem> stored;
+        Status st = secrets_->copyMatching(key, &stored);
+        if (st == kSuccess && stored.front().modificationDate <= removal.date) st = secrets_->remove(key);
+        if (st != kSuccess && st != kItemNotFound) return;
+        std::vector<KeychainRemoval> rest(removals_.begin() + 1, removals_.end());
+        if (rest.empty() && items_.empty()) {
+            if (::unlink(path_.c_str()) != 0 && errno != ENOENT) return;
+        } else if (saveLocked(items_, rest) != kSuccess) {
+            return;
+        }
+        removals_ = std::move(rest);
+    }
     while (!items_.empty()) {
         const KeychainItem item = items_.front();
         KeychainQuery key{item.service, item.account};
@@ -146,7 +164,7 @@ void Keychain::migrateLocked() const {
         std::vector<KeychainItem> rest(items_.begin() + 1, items_.end());
         if (rest.empty()) {
             if (::unlink(path_.c_str()) != 0 && errno != ENOENT) return;
-        } else if (saveLocked(rest) != kSuccess) {
+        } else if (saveLocked(rest, removals_) != kSuccess) {
             return;
         }
         items_ = std::move(rest);
@@ -184,6 +202,7 @@ Keychain::Status Keychain::loadLocked() const {
     if (!f) {
         if (errno == ENOENT) {
             items_.clear();
+            removals_.clear();
             loaded_ = true;
             return kSuccess;
         }
@@ -198,6 +217,7 @@ Keychain::Status Keychain::loadLocked() const {
     if (failed) return kIO;
 
     std::vector<KeychainItem> items;
+    std::vector<KeychainRemoval> removals;
     size_t pos = 0;
     while (pos < content.size()) {
         size_t nl = content.find('\n', pos);
@@ -205,6 +225,13 @@ Keychain::Status Keychain::loadLocked() const {
         pos = nl == std::string::npos ? content.size() : nl + 1;
         if (line.empty() || line[0] == '#') continue;
         auto parts = splitTabs(line);
+        if (parts.size() == 4 && parts[0] == "removed") {
+            KeychainRemoval removal;
+            if (unescapeField(parts[1], &removal.service) && unescapeField(parts[2], &removal.account) &&
+                parseDate(parts[3], &removal.date))
+                removals.push_back(std::move(removal));
+            continue;
+        }
         // A damaged line is dropped rather than failing the whole store.
         if (parts.size() != 6 || parts[0] != "item") continue;
         KeychainItem item;
@@ -218,11 +245,13 @@ Keychain::Status Keychain::loadLocked() const {
         if (!duplicate) items.push_back(std::move(item));
     }
     items_ = std::move(items);
+    removals_ = std::move(removals);
     loaded_ = true;
     return kSuccess;
 }
 
-Keychain::Status Keychain::saveLocked(const std::vector<KeychainItem>& items) const {
+Keychain::Status Keychain::saveLocked(const std::vector<KeychainItem>& items,
+                                      const std::vector<KeychainRemoval>& removals) const {
     if (path_.empty()) return kSuccess;
     std::error_code ec;
     std::filesystem::path p(path_);
@@ -234,6 +263,10 @@ Keychain::Status Keychain::saveLocked(const std::vector<KeychainItem>& items) co
         std::snprintf(dates, sizeof dates, "\t%.3f\t%.3f\n", it.creationDate, it.modificationDate);
         data += "item\t" + escapeField(it.service) + "\t" + escapeField(it.account) + "\t" +
                 escapeField(it.value) + dates;
+    }
+    for (const auto& r : removals) {
+        std::snprintf(dates, sizeof dates, "\t%.3f\n", r.date);
+        data += "removed\t" + escapeField(r.service) + "\t" + escapeField(r.account) + dates;
     }
 
     std::string tmp = path_ + ".tmp" + std::to_string(::getpid());
@@ -296,19 +329,22 @@ Keychain::Status Keychain::add(const std::string& service, const std::string& ac
     auto next = items_;
     double now = wallNow();
     next.push_back(KeychainItem{service, account, value, now, now});
-    if (Status st = saveLocked(next); st != kSuccess) return st;
+    if (Status st = saveLocked(next, removals_); st != kSuccess) return st;
     items_ = std::move(next);
     return kSuccess;
 }
 
 Keychain::Status Keychain::update(const KeychainQuery& query, const KeychainChanges& changes) {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (secrets_) {
-        const Status st = inSecretStoreLocked([&](SecretServiceStore& s) { return s.update(query, changes); });
-        // Items the file keeps while the store is away are changed there.
-        if (st != kNotAvailable || fileCopyMatchingLocked(query, nullptr) != kSuccess) return st;
-        migrationPending_ = true;
-    }
+    if (!secrets_) return fileUpdateLocked(query, changes);
+    const Status st = inSecretStoreLocked([&](SecretServiceStore& s) { return s.update(query, changes); });
+    // What the file still keeps (saved while the store was away) is changed
+    // there too, whatever the store answered (away, locked): else the old
+    // value would move into the store once it can take it.
+    return withFileLocked(st, query, [&] { return fileUpdateLocked(query, changes); });
+}
+
+Keychain::Status Keychain::fileUpdateLocked(const KeychainQuery& query, const KeychainChanges& changes) {
     if (Status st = loadLocked(); st != kSuccess) return st;
     auto next = items_;
     double now = wallNow();
@@ -326,27 +362,60 @@ Keychain::Status Keychain::update(const KeychainQuery& query, const KeychainChan
         for (size_t j = i + 1; j < next.size(); ++j)
             if (next[i].service == next[j].service && next[i].account == next[j].account)
                 return kDuplicateItem;
-    if (Status st = saveLocked(next); st != kSuccess) return st;
+    if (Status st = saveLocked(next, removals_); st != kSuccess) return st;
     items_ = std::move(next);
     return kSuccess;
 }
 
 Keychain::Status Keychain::remove(const KeychainQuery& query) {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (secrets_) {
-        const Status st = inSecretStoreLocked([&](SecretServiceStore& s) { return s.remove(query); });
-        // Items the file keeps while the store is away go from there, or
-        // they would move into the store once it is back.
-        if (st != kNotAvailable || fileCopyMatchingLocked(query, nullptr) != kSuccess) return st;
-    }
+    if (!secrets_) return fileRemoveLocked(query);
+    const Status st = inSecretStoreLocked([&](SecretServiceStore& s) { return s.remove(query); });
+    // What the file still keeps goes from there at once, whatever the store
+    // answered: else it would move into the store once that is back or
+    // unlocked, and the password the user removed would be there again.
+    const Status result = withFileLocked(st, query, [&] { return fileRemoveLocked(query); });
+    if (result == kIO || (st != kNotAvailable && st != kInteractionNotAllowed) || !query.service || !query.account)
+        return result;
+    // The store (away or locked) may still hold the item: the removal is
+    // kept in the file and made in the store once it can be asked.
+    return noteRemovalLocked(*query.service, *query.account);
+}
+
+Keychain::Status Keychain::noteRemovalLocked(const std::string& service, const std::string& account) {
+    if (Status st = loadLocked(); st != kSuccess) return st;
+    std::vector<KeychainRemoval> next;
+    for (const auto& r : removals_)
+        if (r.service != service || r.account != account) next.push_back(r);
+    next.push_back(KeychainRemoval{service, account, wallNow()});
+    if (Status st = saveLocked(items_, next); st != kSuccess) return st;
+    removals_ = std::move(next);
+    migrationPending_ = true;
+    return kSuccess;
+}
+
+Keychain::Status Keychain::fileRemoveLocked(const KeychainQuery& query) {
     if (Status st = loadLocked(); st != kSuccess) return st;
     std::vector<KeychainItem> next;
     for (const auto& it : items_)
         if (!matches(it, query)) next.push_back(it);
     if (next.size() == items_.size()) return kItemNotFound;
-    if (Status st = saveLocked(next); st != kSuccess) return st;
+    if (Status st = saveLocked(next, removals_); st != kSuccess) return st;
     items_ = std::move(next);
     return kSuccess;
+}
+
+template <class FileChange>
+Keychain::Status Keychain::withFileLocked(Status store, const KeychainQuery& query, FileChange change) {
+    // An unreadable file is left alone (nothing moves from it either), and
+    // one that holds no such item has nothing to change.
+    if (fileCopyMatchingLocked(query, nullptr) != kSuccess) return store;
+    const Status file = change();
+    if (file != kSuccess) return file;
+    // The file's change moves into the store with the rest of the file.
+    migrationPending_ = true;
+    // Done, unless the store may hold such an item that it could not change.
+    return store == kItemNotFound || store == kNotAvailable ? kSuccess : store;
 }
 
 }  // namespace sys

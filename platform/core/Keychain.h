@@ -51,8 +51,12 @@ struct KeychainChanges {
 // no provider, no answer in time when the process starts) the file store is
 // used instead, and that is logged once. A store that goes away later (leaves
 // the bus, stops answering) sends what is added while it is away to the file,
-// logged once too, and what the file keeps is found and changed there; it
-// moves into the store when that is back.
+// logged once too, and what the file keeps is found there; it moves into the
+// store when that is back. Whatever the store answers (away, locked), an item
+// changed or removed goes from the file at once, so that the move never
+// brings back a value the user replaced or removed; a removal of one item the
+// store could not make is kept in the file (names only) and made there first
+// when it is back or unlocked, unless the store's item changed since.
 //
 // All operations are serialised: callers on any thread may use one store.
 class Keychain {
@@ -116,14 +120,29 @@ private:
     Status inSecretStoreLocked(Call call) const;
     Status loadLocked() const;
     Status fileCopyMatchingLocked(const KeychainQuery& query, std::vector<KeychainItem>* items) const;
-    Status saveLocked(const std::vector<KeychainItem>& items) const;
+    // A removal the secret store could not make yet (away or locked).
+    struct KeychainRemoval {
+        std::string service;
+        std::string account;
+        double date = 0;
+    };
+    Status saveLocked(const std::vector<KeychainItem>& items, const std::vector<KeychainRemoval>& removals) const;
+    Status noteRemovalLocked(const std::string& service, const std::string& account);
+    Status fileUpdateLocked(const KeychainQuery& query, const KeychainChanges& changes);
+    Status fileRemoveLocked(const KeychainQuery& query);
+    // After the secret store answered `store` to a change: applies `change`
+    // to what the file keeps of `query` too, and answers for both.
+    template <class FileChange>
+    Status withFileLocked(Status store, const KeychainQuery& query, FileChange change);
     static bool matches(const KeychainItem& item, const KeychainQuery& query);
 
     std::string path_;
     mutable std::mutex mutex_;
     mutable std::vector<KeychainItem> items_;
     mutable bool loaded_ = false;
-    // With the secret store, items_ holds what the file still keeps.
+    // With the secret store, items_ holds what the file still keeps, and
+    // removals_ what is to be removed from the store once it can be asked.
+    mutable std::vector<KeychainRemoval> removals_;
     std::unique_ptr<SecretServiceStore> secrets_;
     mutable bool migrationPending_ = false;
 };

@@ -1,11 +1,12 @@
 #include "platform/core/SecretServiceStore.h"
 
+#include "platform/core/SessionBus.h"
+
 #include <libsecret/secret.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
-#include <sys/stat.h>
 
 namespace sys {
 
@@ -586,19 +587,7 @@ SecretServiceStore::SecretServiceStore(std::unique_ptr<Impl> impl) : impl_(std::
 
 SecretServiceStore::~SecretServiceStore() = default;
 
-std::optional<std::string> SecretServiceStore::sessionBusAddress() {
-    const char* env = std::getenv("DBUS_SESSION_BUS_ADDRESS");
-    if (env && *env) return std::string(env);
-    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    if (!runtime || !*runtime) return std::nullopt;
-    std::string socket = std::string(runtime) + "/bus";
-    struct stat st {};
-    if (::stat(socket.c_str(), &st) != 0 || !S_ISSOCK(st.st_mode)) return std::nullopt;
-    gchar* escaped = g_dbus_address_escape_value(socket.c_str());
-    std::string address = std::string("unix:path=") + escaped;
-    g_free(escaped);
-    return address;
-}
+std::optional<std::string> SecretServiceStore::sessionBusAddress() { return SessionBus::sessionAddress(); }
 
 std::unique_ptr<SecretServiceStore> SecretServiceStore::open(const std::string& busAddress, double timeout,
                                                              std::string* why) {

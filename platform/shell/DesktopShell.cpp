@@ -4,6 +4,7 @@
 
 #include "platform/core/Clock.h"
 #include "platform/core/RunLoop.h"
+#include "platform/core/SessionBus.h"
 #include "platform/graphics/Canvas.h"
 #include "platform/ui/KeyCommand.h"
 #include "platform/ui/InFrontKeyScope.h"
@@ -16,6 +17,8 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
+#include <string>
 #include <vector>
 
 namespace shell {
@@ -24,7 +27,21 @@ namespace {
 
 bool sdlVideoReady() {
     static int state = -1;
-    if (state < 0) state = SDL_InitSubSystem(SDL_INIT_VIDEO) == 0 ? 1 : 0;
+    if (state >= 0) return state == 1;
+    // SDL's video connects to the session bus (input methods, the screen
+    // saver) and waits for its answers without end: a bus that does not
+    // answer in time (its daemon stopped) is kept from it, which then does
+    // without. The environment is the program's own again afterwards.
+    const auto bus = sys::SessionBus::sessionAddress();
+    const bool keepAway = bus && !sys::SessionBus::answers(*bus);
+    const char* named = std::getenv("DBUS_SESSION_BUS_ADDRESS");
+    const std::optional<std::string> saved = named ? std::optional<std::string>(named) : std::nullopt;
+    if (keepAway) ::setenv("DBUS_SESSION_BUS_ADDRESS", "disabled:", 1);
+    state = SDL_InitSubSystem(SDL_INIT_VIDEO) == 0 ? 1 : 0;
+    if (keepAway) {
+        if (saved) ::setenv("DBUS_SESSION_BUS_ADDRESS", saved->c_str(), 1);
+        else ::unsetenv("DBUS_SESSION_BUS_ADDRESS");
+    }
     return state == 1;
 }
 

@@ -3,7 +3,9 @@
 // all knowing the same user and password, so that any of them would let the
 // site's credentials in: listing it, its covers, reading a book that
 // redirects to the second server and downloading that book never hand the
-// password to anyone but the site.
+// password to anyone but the site. And a site's password kept in the key
+// chain's file while the keyring did not answer, cleared, replaced or its site
+// deleted while the keyring is locked: never back when it is unlocked.
 #include <gtest/gtest.h>
 
 #include "app/LeafbrightProgram.h"
@@ -11,16 +13,21 @@
 #include "cloud/HttpAuthCache.h"
 #include "engine/BookReaderEx.h"
 #include "foundation/QNKeyChain.h"
+#include "foundation/ui/QNMultiViewController.h"
+#include "platform/core/Keychain.h"
 #include "platform/core/PropertyList.h"
 #include "platform/core/RunLoop.h"
 #include "platform/graphics/Canvas.h"
 #include "platform/ui/NavigationController.h"
 #include "platform/ui/Window.h"
 #include "remote/BookTransfer.h"
+#include "remote/MediaServerHostConfigViewController.h"
+#include "remote/ServerListViewControllerEx.h"
 #include "remote/screens/RemoteFileListViewController.h"
 #include "smb/CIFSStackClient.h"
 #include "tests/app/ProgramRun.h"
 #include "tests/app/RemoteProgramServices.h"
+#include "tests/support/SecretSession.h"
 #include "tests/support/TestHome.h"
 #include "tests/support/net/FaultHttpServer.h"
 #include "tests/support/net/FtpTestServer.h"
@@ -154,6 +161,91 @@ TEST_F(SiteCredentialsProgramTest, NoOtherServerEverReceivesTheSitesPassword) {
     if (smb) {
         EXPECT_EQ(smb->log().find(kUser), std::string::npos) << smb->log();
     }
+}
+
+TEST_F(SiteCredentialsProgramTest, APasswordClearedReplacedOrDeletedWhileTheKeyringIsLockedNeverComesBack) {
+    if (auto why = test::SecretSession::unavailableReason(); !why.empty()) GTEST_SKIP() << why;
+    test::SecretSession session;
+    ASSERT_TRUE(session.ok()) << session.error();
+    const std::string file = lib() + "/Library/keychain.txt";
+    auto startOnTheBus = [&] {
+        sys::Keychain::setShared(sys::Keychain::preferringSecretService(file, session.address()));
+        ASSERT_TRUE(sys::Keychain::shared()->usesSecretService());
+        ASSERT_TRUE(launch());
+        openSiteList();
+    };
+    auto siteList = [&]() -> ServerListViewControllerEx* {
+        auto* tabs = presentedNav() ? dynamic_cast<QNMultiViewController*>(presentedNav()->viewControllers().front().get())
+                                    : nullptr;
+        return tabs ? dynamic_cast<ServerListViewControllerEx*>(tabs->viewControllerAt(0)) : nullptr;
+    };
+    auto indexOf = [&](const std::string& title) {
+        const auto& sites = siteList()->sites();
+        for (size_t i = 0; i < sites.size(); ++i)
+            if (sites[i].getString("title") == title) return int64_t(i);
+        return int64_t(-1);
+    };
+    std::string clearPassword = "tap \"Password\"\n";
+    for (int i = 0; i < 16; ++i) clearPassword += "key backspace\n";
+
+    // Three sites saved while the keyring does not answer: their passwords
+    // go to the file (after one bounded wait).
+    ASSERT_TRUE(session.startFailingProvider(test::SecretSession::Failure::StopsAnswering));
+    ASSERT_NO_FATAL_FAILURE(startOnTheBus());
+    for (const char* name : {"DeletedSite", "ReplacedSite", "KeySite"}) {
+        const std::string password = std::string(name) == "KeySite" ? "s3cretPW" : std::string(name) + "PW";
+        play("tap \"Add Site\"\nwait 1\ntap \"URL\"\ntype http://127.0.0.1:9/" + std::string(name) +
+             "/\ntap \"Display Name\"\ntype " + name + "\ntap \"User Name\"\ntype alice\ntap \"Password\"\ntype " +
+             password + "\ntap \"Save\"\nwait 1\n");
+    }
+    ASSERT_TRUE(siteList());
+    ASSERT_EQ(siteList()->sites().size(), 3u);
+    for (const char* password : {"s3cretPW", "ReplacedSitePW", "DeletedSitePW"})
+        EXPECT_NE(test::readFile(file).find(password), std::string::npos) << password;
+
+    // The keyring comes back locked. One site's password is cleared in its
+    // editor, another's replaced, the third site deleted.
+    ASSERT_TRUE(session.stopFailingProvider());
+    ASSERT_TRUE(session.startKeyring()) << session.error();
+    ASSERT_TRUE(session.lockDefaultCollection()) << session.error();
+    siteList()->editSite(indexOf("KeySite"));
+    play("wait 1\n" + clearPassword + "tap \"Save\"\nwait 1\n");
+    siteList()->editSite(indexOf("ReplacedSite"));
+    play("wait 1\n" + clearPassword + "type newPW\ntap \"Save\"\nwait 1\n");
+    siteList()->deleteSite(size_t(indexOf("DeletedSite")));
+    play("wait 1\nshot locked-keyring\n");
+    ASSERT_EQ(siteList()->sites().size(), 2u);
+    // Gone from the file at once.
+    const std::string text = test::readFile(file);
+    for (const char* password : {"s3cretPW", "ReplacedSitePW", "DeletedSitePW"})
+        EXPECT_EQ(text.find(password), std::string::npos) << password;
+
+    // The keyring unlocked and the program started again: what the file kept
+    // moves in, and the cleared and deleted passwords are not among it.
+    stop();
+    ASSERT_TRUE(session.stopKeyring());
+    ASSERT_TRUE(session.startKeyring()) << session.error();
+    ASSERT_NO_FATAL_FAILURE(startOnTheBus());
+    siteList()->editSite(indexOf("KeySite"));
+    play("wait 1\nshot unlocked-editor\n");
+    auto* editor = presentedTop<MediaServerHostConfigViewController>();
+    ASSERT_TRUE(editor);
+    EXPECT_EQ(editor->value("user"), "alice");
+    EXPECT_EQ(editor->value("password"), "");
+    play("back\nwait 1\n");
+    const std::string service = ServerListViewControllerEx::kKeychainService;
+    std::string ids[2];
+    for (const auto& site : siteList()->sites())
+        ids[site.getString("title") == "KeySite" ? 0 : 1] = site.getString("id");
+    EXPECT_EQ(QNKeyChain::getPasswordWithAccount(ids[0], service), std::nullopt);
+    EXPECT_EQ(QNKeyChain::getPasswordWithAccount(ids[1], service), "newPW");
+    std::vector<sys::KeychainItem> stored;
+    ASSERT_EQ(sys::Keychain::shared()->copyMatching(sys::KeychainQuery{service, std::nullopt}, &stored),
+              sys::Keychain::kSuccess);
+    ASSERT_EQ(stored.size(), 1u);
+    EXPECT_EQ(stored[0].value, "newPW");
+    EXPECT_FALSE(fs::exists(file));
+    stop();
 }
 
 }  // namespace

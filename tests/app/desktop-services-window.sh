@@ -6,7 +6,8 @@
 # launcher icon, page by page, and takes it away when the book closes or the
 # program is ended while the book is read.
 # Without a notification service the notice goes to the error output and
-# the run goes on.
+# the run goes on. A bus that does not answer holds a start in a window up for
+# a bounded wait only, and SIGTERM ends such a start at once.
 # desktop-services-window.sh LEAFBRIGHT FAKE-DESKTOP WORKDIR
 set -euo pipefail
 program=$(realpath "$1")
@@ -46,7 +47,7 @@ cleanup() {
   for f in run1.pid run2.pid run3.pid; do p=$(program_pid $f || true); [ -n "$p" ] && kill -KILL "$p" 2>/dev/null || true; done
   [ -n "$fake_pid" ] && kill "$fake_pid" 2>/dev/null || true
   kill "$http_pid" 2>/dev/null || true
-  [ -n "$bus_pid" ] && kill "$bus_pid" 2>/dev/null || true
+  [ -n "$bus_pid" ] && { kill -CONT "$bus_pid"; kill "$bus_pid"; } 2>/dev/null || true
 }
 trap cleanup EXIT
 for _ in $(seq 100); do
@@ -101,4 +102,27 @@ wait_while_running "$runner" 600 0.1 "the third run ended by itself" grep -q 'Do
 kill -TERM "$(program_pid run3.pid)"
 wait "$runner" || fail "the third run did not end cleanly"
 grep -q '^leafbright: Download Complete: Three.pdf$' run3.log || fail "the notice read: $(grep Download run3.log)"
+
+# A session bus that does not answer (its daemon stopped): a start in a window
+# costs a bounded wait and goes on; SIGTERM during a start ends the program at
+# once (killed by the signal, not after the start).
+kill -STOP "$bus_pid"
+printf 'wait 1\nshot started\n' > run4.txt
+start_windowed run4 --home home3 --device desktop --script run4.txt --shots shots4
+runner=$!
+for _ in $(seq 300); do kill -0 "$runner" 2>/dev/null || break; sleep 0.1; done
+kill -0 "$runner" 2>/dev/null && fail "a start in a window waits on a session bus that does not answer"
+wait "$runner" || fail "the run on a session bus that does not answer failed"
+[ -s shots4/started.png ] || fail "the run on a session bus that does not answer showed nothing"
+start_windowed run5 --home home3 --device desktop
+runner=$!
+for _ in $(seq 300); do [ -s run5.pid ] && break; sleep 0.1; done
+sleep 0.3
+kill -TERM "$(program_pid run5.pid)"
+for _ in $(seq 50); do kill -0 "$runner" 2>/dev/null || break; sleep 0.1; done
+kill -0 "$runner" 2>/dev/null && fail "SIGTERM did not end a start waiting on the session bus"
+status=0
+wait "$runner" || status=$?
+[ "$status" = 143 ] || fail "a start ended by SIGTERM went on to status $status"
+kill -CONT "$bus_pid"
 echo "desktop services ok"

@@ -1,7 +1,10 @@
 // The screen-saver hold against a desktop's ScreenSaver service on a
 // session bus of the test's own (dbus-daemon), answered by a stand-in for
-// the service; and with nothing on the bus, or no bus at all.
+// the service; with nothing on the bus, no bus at all, or a bus that does
+// not answer.
 #include "platform/core/ScreenSaverInhibitor.h"
+
+#include "platform/core/SessionBus.h"
 
 #include "tests/support/BusServiceThread.h"
 #include "tests/support/PrivateSessionBus.h"
@@ -10,8 +13,13 @@
 #include <gio/gio.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <condition_variable>
+#include <csignal>
+#include <functional>
 #include <memory>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -97,6 +105,71 @@ TEST(ScreenSaverInhibitorTest, NothingHappensWithoutTheServiceOrWithoutABus) {
     sys::ScreenSaverInhibitor unreachable("unix:path=/nonexistent/bus");
     EXPECT_FALSE(unreachable.setInhibited(true, "x"));
     EXPECT_FALSE(unreachable.setInhibited(false));
+}
+
+// The longest a bus that does not answer may hold a caller up (the README:
+// 2.5 s), and what scheduling may add to a measured wait.
+constexpr double kPromisedWait = 2.5;
+constexpr double kScheduling = 0.75;
+
+// Runs `work` on a thread and gives its time in seconds; a call still stuck
+// after 20 s is let go by waking the bus (so that the test ends) and fails.
+double timed(long busPid, const std::function<void()>& work) {
+    std::mutex m;
+    std::condition_variable cv;
+    bool done = false;
+    const auto start = std::chrono::steady_clock::now();
+    std::thread t([&] {
+        work();
+        std::lock_guard<std::mutex> lock(m);
+        done = true;
+        cv.notify_all();
+    });
+    {
+        std::unique_lock<std::mutex> lock(m);
+        if (!cv.wait_for(lock, std::chrono::seconds(20), [&] { return done; })) {
+            ADD_FAILURE() << "the call did not return while the bus did not answer";
+            ::kill(pid_t(busPid), SIGCONT);
+        }
+    }
+    t.join();
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+TEST(ScreenSaverInhibitorTest, ABusThatDoesNotAnswerCostsOneBoundedWait) {
+    if (!test::haveProgram("dbus-daemon")) GTEST_SKIP() << "no dbus-daemon";
+    PrivateBus bus;
+    ASSERT_TRUE(bus.start());
+    FakeScreenSaver service(bus.address);
+    ASSERT_TRUE(service.owned());
+    // The bus's daemon stopped: connections are accepted and never answered.
+    ASSERT_EQ(::kill(pid_t(bus.pid), SIGSTOP), 0);
+    struct Resume {
+        long pid;
+        ~Resume() { ::kill(pid_t(pid), SIGCONT); }
+    } resume{bus.pid};
+
+    sys::ScreenSaverInhibitor inhibitor(bus.address, "Leafbright");
+    EXPECT_LT(timed(bus.pid, [&] { EXPECT_FALSE(inhibitor.setInhibited(true, "x")); }), kPromisedWait + kScheduling);
+    // Once.
+    EXPECT_LT(timed(bus.pid, [&] { EXPECT_FALSE(inhibitor.setInhibited(true, "x")); }), 0.5);
+    EXPECT_FALSE(sys::SessionBus::answers(bus.address, 0.2));
+
+    // A connect given up by its caller ends then, not at its deadline.
+    GCancellable* cancel = g_cancellable_new();
+    std::thread canceller([cancel] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        g_cancellable_cancel(cancel);
+    });
+    EXPECT_LT(timed(bus.pid, [&] { EXPECT_EQ(sys::SessionBus::connect(bus.address, cancel, 30), nullptr); }), 2.0);
+    canceller.join();
+    g_object_unref(cancel);
+
+    // Going on again, the bus is used.
+    ::kill(pid_t(bus.pid), SIGCONT);
+    EXPECT_TRUE(sys::SessionBus::answers(bus.address));
+    sys::ScreenSaverInhibitor later(bus.address, "Leafbright");
+    EXPECT_TRUE(later.setInhibited(true, "A download is running"));
 }
 
 }  // namespace

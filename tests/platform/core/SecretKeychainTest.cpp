@@ -16,6 +16,11 @@ using sys::KeychainChanges;
 using sys::KeychainItem;
 using sys::KeychainQuery;
 
+// The longest wait on the secret store the README promises ("No wait on the
+// store lasts more than 2.5 s"); a measured wait may pass it by scheduling only.
+constexpr double kPromisedWait = 2.5;
+constexpr double kScheduling = 0.75;
+
 double gNow = 0;
 double fakeNow() { return gNow; }
 
@@ -130,7 +135,7 @@ TEST_F(SecretKeychainTest, KeepsWorkingAcrossARestartOfTheProvider) {
     // Gone is an error, not "nothing stored", and answered at once.
     auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(k->copyMatching(KeychainQuery{"svc", "acc"}, nullptr), Keychain::kNotAvailable);
-    EXPECT_LT(seconds(start), Keychain::kSecretServiceTimeout);
+    EXPECT_LT(seconds(start), kPromisedWait);
 
     ASSERT_TRUE(session_->startKeyring()) << session_->error();
     EXPECT_EQ(valueOf(*k, "svc", "acc"), "before");
@@ -210,13 +215,64 @@ TEST_F(SecretKeychainTest, MovesTheFileIntoTheStoreRemovingOnlyWhatWasStored) {
     EXPECT_FALSE(fileExists("keychain.txt"));
 }
 
+TEST_F(SecretKeychainTest, WhatIsRemovedOrReplacedWhileTheKeyringIsLockedLeavesTheFileAndNeverComesBack) {
+    ASSERT_TRUE(session_->startKeyring()) << session_->error();
+    const std::string file = dir_.file("keychain.txt");
+    {
+        // Two items the keyring itself holds.
+        auto stored = open("stored.txt");
+        ASSERT_EQ(stored->add("MediaServer", "in keyring", "keyringPW"), Keychain::kSuccess);
+        ASSERT_EQ(stored->add("MediaServer", "changed since", "changedPW"), Keychain::kSuccess);
+    }
+    {
+        // Saved while the store did not answer: the file keeps them until
+        // the store can take them.
+        auto plain = Keychain::atPath(file);
+        ASSERT_EQ(plain->add("MediaServer", "removed", "s3cretPW"), Keychain::kSuccess);
+        ASSERT_EQ(plain->add("MediaServer", "replaced", "formerPW"), Keychain::kSuccess);
+        ASSERT_EQ(plain->add("MediaServer", "kept", "keptPW"), Keychain::kSuccess);
+    }
+    ASSERT_TRUE(session_->lockDefaultCollection()) << session_->error();
+    auto k = open();
+    ASSERT_TRUE(k->usesSecretService());
+
+    // The locked store cannot be changed, and a change says so; the file's
+    // copies are removed or changed at once all the same. A removal is made
+    // in the store once it is unlocked.
+    EXPECT_EQ(k->remove(KeychainQuery{"MediaServer", "removed"}), Keychain::kSuccess);
+    EXPECT_EQ(k->update(KeychainQuery{"MediaServer", "replaced"}, KeychainChanges{{}, {}, "newPW"}),
+              Keychain::kInteractionNotAllowed);
+    const std::string text = test::readFile(file);
+    EXPECT_EQ(text.find("s3cretPW"), std::string::npos);
+    EXPECT_EQ(text.find("formerPW"), std::string::npos);
+    EXPECT_NE(text.find("keptPW"), std::string::npos);
+    // What only the keyring holds is removed there once it is unlocked.
+    EXPECT_EQ(k->remove(KeychainQuery{"MediaServer", "in keyring"}), Keychain::kSuccess);
+    // A removal older than the keyring's last change of the item (made
+    // elsewhere meanwhile) does not take the newer item.
+    sys::Date::setNowSource(fakeNow);
+    gNow = 1000;
+    EXPECT_EQ(k->remove(KeychainQuery{"MediaServer", "changed since"}), Keychain::kSuccess);
+    sys::Date::setNowSource(nullptr);
+
+    // Unlocked: the move brings back nothing that was removed or replaced.
+    ASSERT_TRUE(session_->stopKeyring());
+    ASSERT_TRUE(session_->startKeyring()) << session_->error();
+    EXPECT_EQ(valueOf(*k, "MediaServer", "removed"), "<none>");
+    EXPECT_EQ(valueOf(*k, "MediaServer", "replaced"), "newPW");
+    EXPECT_EQ(valueOf(*k, "MediaServer", "kept"), "keptPW");
+    EXPECT_EQ(valueOf(*k, "MediaServer", "in keyring"), "<none>");
+    EXPECT_EQ(valueOf(*k, "MediaServer", "changed since"), "changedPW");
+    EXPECT_FALSE(fileExists("keychain.txt"));
+}
+
 TEST_F(SecretKeychainTest, WithoutAUsableStoreTheFileIsUsedAndNoTimeoutPaid) {
     // No bus at all, and an address where nothing listens.
     for (std::optional<std::string> address :
          {std::optional<std::string>(), std::optional<std::string>("unix:path=" + dir_.file("no-bus"))}) {
         auto start = std::chrono::steady_clock::now();
         auto k = Keychain::preferringSecretService(dir_.file("keychain.txt"), address);
-        EXPECT_LT(seconds(start), Keychain::kSecretServiceTimeout);
+        EXPECT_LT(seconds(start), kPromisedWait);
         EXPECT_FALSE(k->usesSecretService());
         EXPECT_EQ(k->path(), dir_.file("keychain.txt"));
     }
@@ -224,7 +280,7 @@ TEST_F(SecretKeychainTest, WithoutAUsableStoreTheFileIsUsedAndNoTimeoutPaid) {
     // A bus on which nobody provides secrets.
     auto start = std::chrono::steady_clock::now();
     auto k = open();
-    EXPECT_LT(seconds(start), Keychain::kSecretServiceTimeout);
+    EXPECT_LT(seconds(start), kPromisedWait);
     ASSERT_FALSE(k->usesSecretService());
     ASSERT_EQ(k->add("svc", "acc", "v"), Keychain::kSuccess);
     EXPECT_TRUE(fileExists("keychain.txt"));
@@ -246,12 +302,12 @@ TEST_F(SecretKeychainTest, AHungProviderCostsOneBoundedWait) {
 
     auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(k->copyMatching(KeychainQuery{"svc", "acc"}, nullptr), Keychain::kNotAvailable);
-    EXPECT_LT(seconds(start), Keychain::kSecretServiceTimeout + 1.5);
+    EXPECT_LT(seconds(start), kPromisedWait + kScheduling);
 
     // A start that meets it gives up once, within the bound, and keeps to the file.
     start = std::chrono::steady_clock::now();
     auto fallback = open("fallback.txt");
-    EXPECT_LT(seconds(start), Keychain::kSecretServiceTimeout + 1.5);
+    EXPECT_LT(seconds(start), kPromisedWait + kScheduling);
     EXPECT_FALSE(fallback->usesSecretService());
     start = std::chrono::steady_clock::now();
     EXPECT_EQ(fallback->add("svc", "acc", "v"), Keychain::kSuccess);
@@ -272,10 +328,10 @@ TEST_F(SecretKeychainTest, AProviderThatFailsMidCallCostsOneBoundedWaitAndTheFil
         // file, as without a store, after one bounded wait at most.
         auto start = std::chrono::steady_clock::now();
         EXPECT_EQ(k->add("MediaServer", "site", "pässword"), Keychain::kSuccess);
-        EXPECT_LT(seconds(start), Keychain::kSecretServiceTimeout + 1.5);
+        EXPECT_LT(seconds(start), kPromisedWait + kScheduling);
         // One that leaves is not waited for until the deadline.
         if (how == Failure::LeavesTheBus) {
-            EXPECT_LT(seconds(start), Keychain::kSecretServiceTimeout - 0.5);
+            EXPECT_LT(seconds(start), kPromisedWait - 0.5);
         }
         EXPECT_EQ(valueOf(*Keychain::atPath(dir_.file(name)), "MediaServer", "site"), "pässword");
         EXPECT_EQ(std::filesystem::status(dir_.file(name)).permissions() & std::filesystem::perms::all,
