@@ -165,6 +165,7 @@ int BookReaderEx::extractFile(const std::string& path, const sys::PlistDictionar
                               const std::optional<std::string>& password, const std::string& entryName,
                               const std::string& remoteUser, const std::string& remotePassword,
                               std::string* written) {
+    static_assert(kExtractNoRoom == PageReaderZip::kExtractNoRoom && kExtractNoRoom == PageReaderRar::kExtractNoRoom);
     if (archiveKindForFile(path) == ReaderKind::Zip)
         return PageReaderZip::extractFile(path, fileInfo, password, entryName, remoteUser, remotePassword, written);
     if (archiveKindForFile(path) == ReaderKind::Rar)

@@ -153,8 +153,11 @@ public:
 
     // Archive operations for callers that never open a session, sent to the
     // zip, 7z or RAR reader by the name; 2 / nothing for other files and for
-    // readers this build does not have. `written`, when given, receives the
-    // path of the file an extraction made.
+    // readers this build does not have. An extraction answers 0 done, 1 a
+    // password is wanted, 2 failed, 3 the disk lacks room for the entry
+    // (nothing written). `written`, when given, receives the path of the
+    // file an extraction made.
+    static constexpr int kExtractNoRoom = 3;
     static int extractFile(const std::string& path, const sys::PlistDictionary& fileInfo,
                            const std::optional<std::string>& password, const std::string& entryName,
                            const std::string& remoteUser, const std::string& remotePassword,

@@ -4,6 +4,7 @@
 #include "platform/core/Path.h"
 
 #include <cerrno>
+#include <mutex>
 #include <fcntl.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -18,10 +19,23 @@ std::string untitledName(const std::string& entryName) {
     return BookCommon::localizedStringWithOnOff("Untitled.pdf");
 }
 
-bool hasRoomFor(const std::string& folder, uint64_t bytes) {
+std::mutex probeMutex;
+ExtractedEntryFile::FreeSpaceProbe freeSpaceProbe;
+
+std::optional<uint64_t> freeSpaceOf(const std::string& folder) {
+    {
+        std::lock_guard<std::mutex> lock(probeMutex);
+        if (freeSpaceProbe) return freeSpaceProbe(folder);
+    }
     struct statvfs fs{};
-    if (::statvfs(folder.c_str(), &fs) != 0) return true;  // let the writes tell
-    return uint64_t(fs.f_bavail) * uint64_t(fs.f_frsize) >= bytes;
+    if (::statvfs(folder.c_str(), &fs) != 0) return std::nullopt;
+    return uint64_t(fs.f_bavail) * uint64_t(fs.f_frsize);
+}
+
+bool hasRoomFor(const std::string& folder, uint64_t bytes) {
+    const auto free = freeSpaceOf(folder);
+    if (!free) return true;  // let the writes tell
+    return *free >= ExtractedEntryFile::kFreeSpaceMargin && *free - ExtractedEntryFile::kFreeSpaceMargin >= bytes;
 }
 
 // Creates `leaf` in `folder`, or "stem 2.ext", "stem 3.ext"... when the name
@@ -43,6 +57,11 @@ int createExclusively(const std::string& folder, const std::string& leaf, std::s
 
 ExtractedEntryFile::~ExtractedEntryFile() { finish(false); }
 
+void ExtractedEntryFile::setFreeSpaceProbe(FreeSpaceProbe probe) {
+    std::lock_guard<std::mutex> lock(probeMutex);
+    freeSpaceProbe = std::move(probe);
+}
+
 std::string ExtractedEntryFile::leafName(const std::optional<std::string>& text, const char* separators,
                                          const std::string& rawName) {
     if (text) {
@@ -57,7 +76,8 @@ bool ExtractedEntryFile::create(const std::string& archivePath, const std::strin
     finish(false);
     std::string folder = sys::Path::stringByDeletingLastPathComponent(archivePath);
     if (folder.empty()) folder = ".";
-    if (!hasRoomFor(folder, size)) return false;
+    lackedRoom_ = !hasRoomFor(folder, size);
+    if (lackedRoom_) return false;
     fd_ = createExclusively(folder, leaf, path_);
     return fd_ >= 0;
 }

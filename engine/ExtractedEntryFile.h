@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -22,9 +23,21 @@ public:
     static std::string leafName(const std::optional<std::string>& text, const char* separators,
                                 const std::string& rawName);
 
+    // What an entry must leave free on the disk it is written to: a small
+    // archive may hold an entry of many times its size, which must not fill
+    // the disk the library and its settings live on.
+    static constexpr uint64_t kFreeSpaceMargin = 64ull << 20;
+    // The bytes free for this user on the disk of a folder, nothing when
+    // unknown. Tests stand in for the disk with their own; an empty one
+    // asks the disk again.
+    using FreeSpaceProbe = std::function<std::optional<uint64_t>(const std::string& folder)>;
+    static void setFreeSpaceProbe(FreeSpaceProbe probe);
+
     // Creates `leaf` in the folder of the local archive `archivePath`, when
-    // that disk has room for `size` bytes. False when nothing was created.
+    // that disk has room for `size` bytes and the margin. False when nothing
+    // was created; lackedRoom() then tells whether that was for want of room.
     bool create(const std::string& archivePath, const std::string& leaf, uint64_t size);
+    bool lackedRoom() const { return lackedRoom_; }
     bool write(const char* data, size_t size);
     // Closes the file and keeps it only when `complete` and the close
     // succeeded; otherwise removes it. True when kept.
@@ -35,4 +48,5 @@ public:
 private:
     int fd_ = -1;
     std::string path_;
+    bool lackedRoom_ = false;
 };

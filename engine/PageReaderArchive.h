@@ -27,7 +27,7 @@ class PageReaderArchive : public PageReader {
 public:
     // A page is read whole into memory only when it announces at most this.
     static constexpr uint64_t kMaxPageBytes = 256ull << 20;
-    enum ExtractResult { kExtractDone = 0, kExtractPassword = 1, kExtractFailed = 2 };
+    enum ExtractResult { kExtractDone = 0, kExtractPassword = 1, kExtractFailed = 2, kExtractNoRoom = 3 };
 
     // The target stays: the viewer still wants to hear of blocks that arrive.
     void cancelStreaming() override { httpStream_.cancel(); }

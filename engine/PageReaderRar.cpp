@@ -313,7 +313,7 @@ int PageReaderRar::extractFile(const std::string& path, const sys::PlistDictiona
     ExtractedEntryFile out;
     if (!out.create(path, ExtractedEntryFile::leafName(QNTextEncoding::stringWithCString(key.c_str()), "/\\", key),
                     entries[index].size))
-        return kExtractFailed;
+        return out.lackedRoom() ? kExtractNoRoom : kExtractFailed;
     bool writeFailed = false;
     s = archive.extractStreamWithPointTarget(index, entries[index], [&](const char* data, size_t size) {
         if (!out.write(data, size)) writeFailed = true;

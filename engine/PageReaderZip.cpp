@@ -275,7 +275,7 @@ int PageReaderZip::extractFile(const std::string& path, const sys::PlistDictiona
     ExtractedEntryFile out;
     if (!out.create(path, ExtractedEntryFile::leafName(ZipArchive::nameText(reader.entry()), "/", reader.entry().name),
                     reader.entry().uncompressedSize))
-        return kExtractFailed;
+        return out.lackedRoom() ? kExtractNoRoom : kExtractFailed;
 
     int result = kExtractDone;
     char piece[ZipEntryReader::kPieceBytes];

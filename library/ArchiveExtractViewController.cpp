@@ -176,8 +176,11 @@ void ArchiveExtractViewController::extractStep() {
         screen->setDelegate(std::static_pointer_cast<ArchiveExtractViewController>(keep));
         if (auto* nav = navigationController()) nav->pushViewController(screen, true);
     } else {
-        auto alert = std::make_shared<QNAlertView>("", tr("Error extracting file."), std::weak_ptr<QNAlertViewDelegate>(),
-                                                   tr("OK"), std::vector<std::string>{});
+        const std::string message = result == BookReaderEx::kExtractNoRoom
+                                        ? tr("There is not enough free space to extract this file.")
+                                        : tr("Error extracting file.");
+        auto alert = std::make_shared<QNAlertView>("", message, std::weak_ptr<QNAlertViewDelegate>(), tr("OK"),
+                                                   std::vector<std::string>{});
         alert->show();
     }
     BookCommon::globalIdleTimerDisabled(false);

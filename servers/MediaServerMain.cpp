@@ -249,6 +249,40 @@ struct HeaderCheck {
     int lengths = 0, hosts = 0;
     bool malformed = false;
     int inPlace = 0, moved = 0;
+    // Where each header's name starts and its value ends, in order.
+    struct Field {
+        const char* key;
+        const char* valueEnd;
+    };
+    std::vector<Field> fields;
+
+    // A NUL within a value ends it early for libmicrohttpd, which takes the
+    // rest of the line for nothing ("Host: 127.0.0.1\0.evil"). Where the
+    // head lies where it arrived, what follows each value up to the next
+    // name (or the end of the head) may only be blanks and the line's end,
+    // which libmicrohttpd overwrites with NULs; anything more is a value cut
+    // short.
+    bool hidesTextAfterAValue(MHD_Connection* c, const char* method) const {
+        const MHD_ConnectionInfo* info = MHD_get_connection_info(c, MHD_CONNECTION_INFO_REQUEST_HEADER_SIZE);
+        if (!info || !method || fields.empty() || moved > 0) return false;
+        const char* const headEnd = method + info->header_size;
+        const char* previous = method;
+        for (const auto& f : fields) {
+            if (f.key < previous || f.valueEnd < f.key || f.valueEnd > headEnd) return false;
+            previous = f.valueEnd;
+        }
+        for (size_t i = 0; i < fields.size(); ++i) {
+            const bool last = i + 1 == fields.size();
+            const char* const until = last ? headEnd : fields[i + 1].key;
+            // The line's end is one or two bytes; the last line's, the empty line's too.
+            int lineEnd = 0;
+            for (const char* p = fields[i].valueEnd; p < until; ++p) {
+                if (*p != ' ' && *p != '\t') ++lineEnd;
+            }
+            if (lineEnd > (last ? 4 : 2)) return true;
+        }
+        return false;
+    }
 
     static bool nameBeforeValue(const char* key, const char* value) {
         if (!value) return true;
@@ -267,13 +301,28 @@ struct HeaderCheck {
     }
     static bool startsWith(const char* s, const char* prefix) { return strncasecmp(s, prefix, std::strlen(prefix)) == 0; }
 
-    static MHD_Result visit(void* cls, MHD_ValueKind, const char* key, const char* value) {
+    // A value is text and blanks: a control character in it (a bare CR, which
+    // another reader takes for the end of the line; a NUL, which cuts the
+    // value short here and not there) makes it read two ways too.
+    static bool isPlainValue(const char* value, size_t size) {
+        if (!value) return true;
+        if (std::strlen(value) != size) return false;  // a NUL within
+        for (size_t i = 0; i < size; ++i) {
+            const unsigned char ch = static_cast<unsigned char>(value[i]);
+            if ((ch < 32 && ch != '\t') || ch == 127) return false;
+        }
+        return true;
+    }
+
+    static MHD_Result visit(void* cls, MHD_ValueKind, const char* key, size_t keySize, const char* value,
+                            size_t valueSize) {
         auto* self = static_cast<HeaderCheck*>(cls);
-        if (!key || !isToken(key)) {
+        if (!key || std::strlen(key) != keySize || !isToken(key) || !isPlainValue(value, valueSize)) {
             self->malformed = true;
             return MHD_YES;
         }
         ++(nameBeforeValue(key, value) ? self->inPlace : self->moved);
+        self->fields.push_back({key, value ? value + valueSize : key + keySize});
         for (const char* name : {MHD_HTTP_HEADER_CONTENT_LENGTH, MHD_HTTP_HEADER_TRANSFER_ENCODING}) {
             // A folded line's text glued onto one of these names hides it here.
             if (startsWith(key, name) && key[std::strlen(name)] != '\0') self->malformed = true;
@@ -286,9 +335,11 @@ struct HeaderCheck {
     static bool wellFormed(MHD_Connection* c, const char* method, const char* url) {
         HeaderCheck check;
         if (method && url && url == method + std::strlen(method) + 1) ++check.inPlace;
-        MHD_get_connection_values(c, MHD_HEADER_KIND, &HeaderCheck::visit, &check);
+        MHD_get_connection_values_n(c, MHD_HEADER_KIND, &HeaderCheck::visit, &check);
         const bool folded = check.moved > 0 && check.inPlace > 0;
-        return !check.malformed && !folded && check.lengths <= 1 && check.hosts <= 1;
+        const bool inPlace = method && url && url == method + std::strlen(method) + 1;
+        return !check.malformed && !folded && check.lengths <= 1 && check.hosts <= 1 &&
+               !(inPlace && check.hidesTextAfterAValue(c, method));
     }
 };
 

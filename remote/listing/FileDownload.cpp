@@ -32,6 +32,9 @@ constexpr const char* kIndicatorKey = "bookTransfer";
 
 std::string text(const char* key) { return BookCommon::localizedStringWithOnOff(key); }
 
+// A listing given up for its size (FileDownload::kMaxBodyBytes).
+std::string listTooLarge() { return text("The list of this folder is too large to show."); }
+
 }  // namespace
 
 FileDownload::FileDownload() = default;
@@ -290,9 +293,9 @@ void FileDownload::onHttpComplete(const HttpResponse& r) {
     password_.clear();
     auto delegate = delegate_.lock();
     if (r.error == HttpResponse::kTooLarge) {
-        isActive_ = false;
-        delivered_ = true;
-        if (delegate) delegate->cancelListDownload();
+        // Given up, and said so: an empty end would look like a folder
+        // that failed for no reason.
+        deliver(std::nullopt, listTooLarge());
         return;
     }
     if (r.error == HttpResponse::kUntrustedCertificate) {
@@ -421,9 +424,7 @@ void FileDownload::onFtpComplete(const FtpListing::Result& r) {
     auto delegate = delegate_.lock();
     switch (r.outcome) {
     case FtpListing::Outcome::TooLarge:
-        isActive_ = false;
-        delivered_ = true;
-        if (delegate) delegate->cancelListDownload();
+        deliver(std::nullopt, listTooLarge());
         return;
     case FtpListing::Outcome::LoginRefused:
         isActive_ = false;

@@ -35,7 +35,7 @@ class FileDownload : public QNNbnsDelegate,
                      public CloudClientDelegate,
                      public std::enable_shared_from_this<FileDownload> {
 public:
-    // Bodies larger than this are refused (the listing is cancelled).
+    // Bodies larger than this are refused: the listing ends with a message.
     static constexpr size_t kMaxBodyBytes = 10'485'760;
     static constexpr const char* kShareLinkPrefix = "https://googledrive.sharelink/";
 

@@ -3,6 +3,7 @@
 #include "engine/PageReaderRar.h"
 
 #include "engine/BookReaderEx.h"
+#include "engine/ExtractedEntryFile.h"
 #include "engine/ImageLoader.h"
 #include "engine/RarStreamShim.h"
 #include "engine/UnrarArchive.h"
@@ -21,6 +22,7 @@
 #include <atomic>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <set>
 #include <unistd.h>
 
@@ -405,6 +407,26 @@ TEST_F(PageReaderRarTest, InnerArchivesAreListedAndExtractedBesideTheBookConfine
     EXPECT_EQ(size_t(std::distance(std::filesystem::begin(after), std::filesystem::end(after))), files);
     EXPECT_EQ(PageReaderRar::extractFile(locked, {}, std::string("pw"), "inner.cbr", "", ""), 0);
     EXPECT_EQ(readFile(out.file("inner 5.cbr")), original);
+}
+
+// An inner archive larger than the disk can take with its margin is refused
+// before anything is written, as from a zip.
+TEST_F(PageReaderRarTest, AnInnerArchiveTheDiskHasNoRoomForIsRefusedBeforeWriting) {
+    constexpr uint64_t kInner = 8ull << 20;
+    {
+        std::ofstream(src.file("big.cbz"));
+    }
+    std::filesystem::resize_file(src.file("big.cbz"), kInner);
+    const std::string book = pack("small.cbr", "", "big.cbz");
+    ASSERT_LT(std::filesystem::file_size(book), kInner / 100);
+    uint64_t free = kInner + ExtractedEntryFile::kFreeSpaceMargin - 1;
+    ExtractedEntryFile::setFreeSpaceProbe([&](const std::string&) -> std::optional<uint64_t> { return free; });
+    EXPECT_EQ(BookReaderEx::extractFile(book, {}, std::nullopt, "big.cbz", "", ""), BookReaderEx::kExtractNoRoom);
+    EXPECT_FALSE(sys::FileManager::fileExists(out.file("big.cbz")));
+    free += 1;
+    EXPECT_EQ(BookReaderEx::extractFile(book, {}, std::nullopt, "big.cbz", "", ""), 0);
+    ExtractedEntryFile::setFreeSpaceProbe(nullptr);
+    EXPECT_EQ(std::filesystem::file_size(out.file("big.cbz")), kInner);
 }
 
 TEST_F(PageReaderRarTest, ReadersOnTwoThreadsAtOnceEachReadTheirOwnPages) {

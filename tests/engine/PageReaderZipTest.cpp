@@ -3,6 +3,7 @@
 #include "engine/PageReaderZip.h"
 
 #include "engine/BookReaderEx.h"
+#include "engine/ExtractedEntryFile.h"
 #include "engine/ZipArchive.h"
 #include "engine/ZipCreate.h"
 #include "foundation/ArraySort.h"
@@ -16,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <unistd.h>
 
 namespace {
@@ -385,6 +387,46 @@ TEST_F(ZipReaderTest, ExtractingAnEncryptedArchiveNeedsItsPasswordAndLeavesNothi
     ASSERT_TRUE(sys::FileManager::writeFile(out.file("damaged.zip"), damaged, false));
     EXPECT_NE(PageReaderZip::extractFile(out.file("damaged.zip"), {}, std::string("pw"), "inner.cbz", "", ""), 0);
     EXPECT_FALSE(sys::FileManager::fileExists(out.file("inner 2.cbz")));
+}
+
+// A small book may hold an inner archive of many times its size (zeros pack
+// to almost nothing). It is written only when the disk keeps its margin
+// free after it; otherwise it is refused before a byte is written.
+TEST_F(ZipReaderTest, AnInnerArchiveTheDiskHasNoRoomForIsRefusedBeforeWriting) {
+    constexpr uint64_t kInner = 16ull << 20;
+    {
+        std::ofstream(src.file("big.cbz"));
+    }
+    std::filesystem::resize_file(src.file("big.cbz"), kInner);
+    const std::string book = out.file("small.cbz");
+    ASSERT_TRUE(test::runIn(src.path(), "zip -q '" + book + "' big.cbz"));
+    ASSERT_LT(std::filesystem::file_size(book), kInner / 100);
+
+    struct Disk {
+        uint64_t free = 0;
+        std::vector<std::string> asked;
+        Disk() {
+            ExtractedEntryFile::setFreeSpaceProbe([this](const std::string& folder) -> std::optional<uint64_t> {
+                asked.push_back(folder);
+                return free;
+            });
+        }
+        ~Disk() { ExtractedEntryFile::setFreeSpaceProbe(nullptr); }
+    } disk;
+    for (uint64_t free : {uint64_t(0), kInner, kInner + ExtractedEntryFile::kFreeSpaceMargin - 1}) {
+        disk.free = free;
+        std::string written = "untouched";
+        EXPECT_EQ(BookReaderEx::extractFile(book, {}, std::nullopt, "big.cbz", "", "", &written),
+                  BookReaderEx::kExtractNoRoom)
+            << free;
+        EXPECT_EQ(written, "untouched");
+        EXPECT_FALSE(sys::FileManager::fileExists(out.file("big.cbz"))) << free;
+    }
+    ASSERT_FALSE(disk.asked.empty());
+    EXPECT_EQ(disk.asked.back(), out.path()) << "the disk of the book's folder";
+    disk.free = kInner + ExtractedEntryFile::kFreeSpaceMargin;
+    EXPECT_EQ(BookReaderEx::extractFile(book, {}, std::nullopt, "big.cbz", "", ""), 0);
+    EXPECT_EQ(std::filesystem::file_size(out.file("big.cbz")), kInner);
 }
 
 // The session asks for the password of an encrypted book and reopens with it.

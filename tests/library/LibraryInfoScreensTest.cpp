@@ -1,5 +1,6 @@
 #include "LibraryTestSupport.h"
 
+#include "engine/ExtractedEntryFile.h"
 #include "foundation/BookCommon.h"
 #include "foundation/HistoryCollector.h"
 #include "library/ArchiveExtractViewController.h"
@@ -110,6 +111,25 @@ TEST_F(ArchiveExtractTest, AnEncryptedEntryAsksForItsPasswordUntilItOpens) {
     // A marked entry is not extracted again.
     extract(0);
     EXPECT_FALSE(fs::exists(join(folder, "inner 2.cbz")));
+}
+
+TEST_F(ArchiveExtractTest, AnEntryTheDiskHasNoRoomForIsRefusedWithAMessageSayingSo) {
+    if (!test::haveProgram("zip")) GTEST_SKIP() << "no zip";
+    const std::string folder = join(documents(), "Set");
+    touch(join(home->path(), "src/inner.cbz"), std::string(4096, 'b'));
+    mkdir(folder);
+    ASSERT_EQ(test::shell("cd '" + join(home->path(), "src") + "' && zip -q '" + join(folder, "outer.zip") +
+                          "' inner.cbz"),
+              0);
+    ExtractedEntryFile::setFreeSpaceProbe([](const std::string&) { return std::optional<uint64_t>(1 << 20); });
+    show(join(folder, "outer.zip"), {"inner.cbz"});
+    extract(0);
+    ExtractedEntryFile::setFreeSpaceProbe(nullptr);
+    EXPECT_FALSE(screen->isExtracted(0));
+    EXPECT_FALSE(fs::exists(join(folder, "inner.cbz")));
+    EXPECT_TRUE(driver->findByText(BookCommon::localizedStringWithOnOff(
+        "There is not enough free space to extract this file.")));
+    EXPECT_FALSE(driver->findByText(BookCommon::localizedStringWithOnOff("Error extracting file.")));
 }
 
 TEST(ArchiveExtractNames, RarNamesPreferUtf8AndUndecodableOnesStillShow) {

@@ -43,6 +43,7 @@ namespace {
 namespace fs = std::filesystem;
 
 using test::readFile;
+using namespace std::string_literals;
 
 // Runs a command and returns what it printed.
 std::string capture(const std::string& command) {
@@ -556,6 +557,15 @@ TEST(MediaServerLimits, ARequestWithABodyIsAnsweredAndClosedAtOnce) {
         "GET /sub/ HTTP/1.1\r\nX-Pad: a\r\n\tb\r\nHost: 127.0.0.1\r\n\r\n" + next,
         "GET /sub/ HTTP/1.1\r\nHost: 127.0.0.1\r\n evil\r\n\r\n" + next,
         "GET /sub/ HTTP/1.1\r\nHost: 127.0.0.1\r\nHost: evil.example\r\n\r\n",
+        "GET /sub/ HTTP/1.1\r\nHost : evil.example\r\n\r\n" + next,
+        "GET /sub/ HTTP/1.1\r\nHost: 127.0.0.1\r\nX A: b\r\n\r\n" + next,
+        // A bare CR ends the line for some and not for others; a NUL ends the
+        // value here and not elsewhere; other control characters are no text.
+        "GET /sub/ HTTP/1.1\r\nHost: 127.0.0.1\r\nX-A: a\rContent-Length: 45\r\n\r\n" + next,
+        "GET /sub/ HTTP/1.1\r\nHost: 127.0.0.1\0.evil\r\n\r\n"s + next,
+        "GET /sub/ HTTP/1.1\r\nHost: 127.0.0.1\0\r\nX-B: b\r\n\r\n"s + next,
+        "GET /sub/ HTTP/1.1\r\nHost: 127.0.0.1\r\nX-B: b\0\r\n\r\n"s + next,
+        "GET /sub/ HTTP/1.1\r\nHost: 127.0.0.1\r\nX-A: a\x01b\r\n\r\n" + next,
     };
     for (const auto& request : twoWays) {
         const int fd = connectFrom("127.0.0.1", server.port());
@@ -575,7 +585,7 @@ TEST(MediaServerLimits, ARequestWithABodyIsAnsweredAndClosedAtOnce) {
         ASSERT_GE(fd, 0);
         bool closed = false;
         const std::string request = "GET /a.cbz HTTP/1.1\r\nHost:127.0.0.1\r\nAccept: \t   */*\r\nX-Empty:\r\nX-Long: " +
-                                    std::string(6000, 'v') + "\r\nConnection: close\r\n\r\n";
+                                    std::string(6000, 'v') + "\r\nX-Tab: a\tb \t \r\nConnection: close\r\n\r\n";
         const std::string answer = answerUntilClosed(fd, request, closed);
         ::close(fd);
         EXPECT_EQ(answer.rfind("HTTP/1.1 200", 0), 0u) << answer;

@@ -1,11 +1,14 @@
 #include "remote/listing/FileDownload.h"
 
 #include "cloud/TrustedServer.h"
+#include "foundation/BookCommon.h"
 #include "foundation/QNKeyChain.h"
 #include "foundation/Settings.h"
+#include "platform/core/PlistValue.h"
 #include "tests/support/TestHome.h"
 #include "tests/support/VirtualClockTest.h"
 #include "tests/support/net/FaultHttpServer.h"
+#include "tests/support/net/FtpTestServer.h"
 #include "tests/support/net/LocalHttpServer.h"
 #include "tests/support/net/NginxServer.h"
 #include "tests/support/net/TestCertificate.h"
@@ -236,7 +239,9 @@ TEST_F(FileDownloadTest, DispatchShortcutsSizeLimitAndCancel) {
     std::ofstream(www_.file("limit.html"), std::ios::binary) << page;
     std::ofstream(www_.file("over.html"), std::ios::binary) << page << " ";
     EXPECT_EQ(list(server.url("/limit.html"))->namesInOrder(), (std::vector<std::string>{"z"}));
-    EXPECT_EQ(list(server.url("/over.html"))->cancels, 1);
+    auto over = list(server.url("/over.html"));
+    EXPECT_FALSE(over->fileList);
+    EXPECT_EQ(over->message, BookCommon::localizedStringWithOnOff("The list of this folder is too large to show."));
 
     // Sources whose listings are not here yet fail with a message.
     for (const char* url : {"smb://127.0.0.1/share/", "ftp://127.0.0.1/dir/", "googledrive://acct/"}) {
@@ -261,6 +266,62 @@ TEST_F(FileDownloadTest, DispatchShortcutsSizeLimitAndCancel) {
     idle->setDelegate(out);
     idle->cancelFileListDownload();
     EXPECT_EQ(out->count, 1);
+}
+
+// A folder whose listing outgrows the limit on every kind of server: nginx's
+// index page, an FTP listing, a WebDAV reply. The user is told why nothing
+// is shown.
+TEST_F(FileDownloadTest, AFolderListedTooLargeOnAnyServerSaysSo) {
+    // Long names make a large listing of few files: over 10 MiB as an index
+    // page (each name in its link), an FTP LIST and a PROPFIND reply.
+    const std::string stem(230, 'n');
+    fs::create_directories(www_.file("huge"));
+    for (int i = 0; i < 40000; ++i) std::ofstream(www_.file("huge/" + stem + std::to_string(100000 + i) + ".cbz"));
+    const std::string tooLarge = BookCommon::localizedStringWithOnOff("The list of this folder is too large to show.");
+    auto expectTooLarge = [&](const std::shared_ptr<Outcome>& r, const char* server) {
+        EXPECT_FALSE(r->fileList) << server;
+        EXPECT_EQ(r->cancels, 0) << server;
+        EXPECT_EQ(r->message, tooLarge) << server;
+    };
+
+    if (!test::NginxServer::program().empty()) {
+        test::NginxServer nginx;
+        nginx.setLocationConfig("autoindex on;");
+        ASSERT_TRUE(nginx.start(www_.path())) << nginx.lastError();
+        expectTooLarge(list(nginx.url("/huge/")), "nginx");
+        EXPECT_EQ(list(nginx.url("/sub/"))->namesInOrder(), (std::vector<std::string>{"inner.cbz"}));
+    }
+    test::FaultHttpServer dav(www_.path());
+    ASSERT_TRUE(dav.start());
+    auto davList = [&](const std::string& url) {
+        auto out = std::make_shared<Outcome>();
+        auto fd = std::make_shared<FileDownload>();
+        sys::PlistDictionary other;
+        other.set("isWebDav", sys::PlistValue(true));
+        fd->setOtherSettings_(other);
+        fd->setDelegate(out);
+        fd->getFileListFromUrl(url, std::string("Title"), "", "", true, nullptr);
+        EXPECT_TRUE(loop().runUntil([&] { return out->count > 0; }, 60));
+        advance(1);
+        EXPECT_EQ(out->count, 1);
+        return out;
+    };
+    expectTooLarge(davList(dav.url("/huge/")), "WebDAV");
+    EXPECT_EQ(davList(dav.url("/sub/"))->namesInOrder(), (std::vector<std::string>{"inner.cbz"}));
+
+    if (test::FtpTestServer::haveVsftpd()) {
+        test::FtpTestServer ftp;
+        ASSERT_TRUE(ftp.startVsftpd(www_.path())) << ftp.lastError();
+        expectTooLarge(list(ftp.url("/huge/")), "vsftpd");
+        EXPECT_EQ(list(ftp.url("/sub/"))->namesInOrder(), (std::vector<std::string>{"inner.cbz"}));
+    }
+    if (test::FtpTestServer::havePyftpdlib()) {
+        test::FtpTestServer ftp;
+        ASSERT_TRUE(ftp.startPyftpdlib(www_.path(), {})) << ftp.lastError();
+        expectTooLarge(list(ftp.url("/huge/"), "reader", "secret"), "pyftpdlib");
+        EXPECT_EQ(list(ftp.url("/sub/"), "reader", "secret")->namesInOrder(),
+                  (std::vector<std::string>{"inner.cbz"}));
+    }
 }
 
 TEST_F(FileDownloadTest, AServerThatDripsItsAnswerIsGivenUpOnAndCanBeCancelled) {
