@@ -262,6 +262,27 @@ TEST_P(ScreenTurnProgramTest, TheRotationLockHoldsWhileReading) {
     EXPECT_GT(wide.width(), wide.height());
 }
 
+// While a page is being trimmed into the book's cover, the screen keeps the
+// orientation it was opened in (the trimming screen over the reading one,
+// on every device), and turns again once it is closed.
+TEST_P(ScreenTurnProgramTest, TheCoverBeingTrimmedHoldsTheScreen) {
+    makeBook("Pages.cbz", 3);
+    ASSERT_TRUE(launch());
+    const bool wasLandscape = landscape();
+    play("tap \"Pages\"\nwait 1\nsheet 0\nwait 2\n" + tapMiddle() + "wait 1\n");
+    ASSERT_TRUE(viewer());
+    viewer()->onSetJacketBtn();
+    play("wait 1\n");
+    ASSERT_TRUE(ui::test::Driver(window()).findByText("Done")) << "no trimming screen";
+    std::string error;
+    EXPECT_NE(program->playScript(std::string("rotate ") + other(wasLandscape) + "\n", &error), 0)
+        << "the trimming screen turned";
+    EXPECT_EQ(landscape(), wasLandscape);
+    play("tap \"Cancel\"\nwait 1\n");
+    play(std::string("rotate ") + other(wasLandscape) + "\nwait 1\n");
+    EXPECT_NE(landscape(), wasLandscape);
+}
+
 INSTANTIATE_TEST_SUITE_P(EveryDevice, ScreenTurnProgramTest,
                          ::testing::Values("phone", "phone-se", "pad", "desktop"),
                          [](const ::testing::TestParamInfo<std::string>& i) {
