@@ -569,7 +569,8 @@ bool ViewController::rotateWindow(Window& window, InterfaceOrientation o) {
     if (root) {
         ViewController* top = topController(root);
         unsigned allowed = top->supportedInterfaceOrientations();
-        if (auto delegate = Application::shared().delegate()) allowed &= delegate->supportedInterfaceOrientationsForWindow();
+        if (auto delegate = Application::shared().delegate())
+            allowed &= delegate->supportedInterfaceOrientationsForWindow();
         if (!top->shouldAutorotate() || !(allowed & orientationMaskBit(o))) return false;
     }
     auto keepRoot = root ? root->shared_from_this() : nullptr;
