@@ -22,6 +22,7 @@
 #include "foundation/WindowScreenState.h"
 #include "platform/core/AppPaths.h"
 #include "platform/core/Clock.h"
+#include "platform/core/DesktopAppearance.h"
 #include "platform/core/DesktopNotifier.h"
 #include "platform/core/DeviceProfile.h"
 #include "platform/core/FileManager.h"
@@ -142,6 +143,9 @@ bool LeafbrightProgram::launch(bool headless, std::string* error) {
     sys::RunLoop::main().bindToCurrentThread();
     ui::Application::shared().reset();
     ui::Screen::main().reset();
+    // A window is drawn in the desktop's light or dark colours (a headless
+    // run's pictures do not depend on the desktop it runs on).
+    if (!headless) followDesktopAppearance();
     // The device facts (screen rectangle, safe area, orientation) follow the
     // real window, so that every layout sees the window turned or resized.
     DeviceScreenState::setShared(std::make_shared<WindowScreenState>());
@@ -225,6 +229,26 @@ bool LeafbrightProgram::launch(bool headless, std::string* error) {
     }
     // The start screens hand over by themselves (a notice waits for "Close").
     return delegate_->isStartLBWindowDone() || delegate_->isStartScreenShown();
+}
+
+namespace {
+
+// The program's whole look turns light or dark through the device's
+// appearance, as a phone's does when its setting changes.
+void setDarkAppearance(bool dark) {
+    sys::DeviceProfile p = sys::DeviceProfile::current();
+    if (p.darkMode == dark) return;
+    p.darkMode = dark;
+    sys::DeviceProfile::setCurrent(p);
+    for (ui::Window* w : ui::Application::shared().windows()) w->reloadProfile();
+}
+
+}  // namespace
+
+void LeafbrightProgram::followDesktopAppearance(const std::string& busAddress) {
+    appearance_ = std::make_unique<sys::DesktopAppearance>(busAddress);
+    appearance_->start(setDarkAppearance);
+    if (appearance_->waitForFirstAnswer(kAppearanceWait)) setDarkAppearance(appearance_->prefersDark());
 }
 
 void LeafbrightProgram::installNotices(bool headless) {

@@ -15,6 +15,7 @@ namespace shell {
 class DesktopShell;
 }
 namespace sys {
+class DesktopAppearance;
 class DesktopNotifier;
 class LauncherEntry;
 class ScreenSaverInhibitor;
@@ -53,6 +54,12 @@ public:
     int runDemo(std::string* error);
     // The termination path.
     void terminate();
+    // The look follows the desktop's light or dark preference from now on
+    // (a run in a window does so from its start; `busAddress` empty: the
+    // session bus of the environment). The first answer is waited for at
+    // most kAppearanceWait; one that comes later switches the look then.
+    void followDesktopAppearance(const std::string& busAddress = {});
+    static constexpr double kAppearanceWait = 1.0;
 
     // The window's title: the open book's name and page ("Name — 12/180"),
     // else the folder of the library shown ("Comics — Leafbright"), else
@@ -96,5 +103,6 @@ private:
     std::unique_ptr<sys::ScreenSaverInhibitor> screenSaver_;
     std::unique_ptr<sys::DesktopNotifier> notifier_;
     std::unique_ptr<sys::LauncherEntry> launcher_;
+    std::unique_ptr<sys::DesktopAppearance> appearance_;
     std::vector<std::string> shots_;
 };

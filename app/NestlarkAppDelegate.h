@@ -57,7 +57,7 @@ public:
     void startLBWindow();
     bool resetAllConfig(ui::ViewController* presenter);
     void onPasscodeInputFinish() override;
-    unsigned supportedInterfaceOrientationsForWindow() const;
+    unsigned supportedInterfaceOrientationsForWindow() const override;
 
     // ---- Life cycle ----------------------------------------------------------------------
     // The application object calls these as it moves (the desktop window

@@ -5,6 +5,7 @@
 std::string ProgramOptions::usage() {
     std::string profiles;
     for (const auto& name : sys::DeviceProfile::presetNames()) profiles += (profiles.empty() ? "" : ", ") + name;
+    const std::string newest = sys::DeviceProfile::systemVersions().back();
     return "usage: leafbright [--home DIR] [--device PROFILE] [--headless] [--script FILE] [--shots DIR]\n"
            "                  [--quick-action filelist|reading] [FILE-OR-URL]\n"
            "\n"
@@ -13,6 +14,7 @@ std::string ProgramOptions::usage() {
            "  --device PROFILE  the screen to imitate: " +
            profiles +
            "\n"
+           "                    (PROFILE@" + newest + ": the same device on the newer system)\n"
            "  --headless        run without a window, on a virtual clock\n"
            "  --script FILE     play the steps of FILE, one per line, then quit\n"
            "  --shots DIR       where the pictures of \"shot\" steps go\n"

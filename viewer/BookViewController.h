@@ -406,6 +406,8 @@ public:
     ui::StatusBarAnimation preferredStatusBarUpdateAnimation() const override { return ui::StatusBarAnimation::Slide; }
     bool prefersHomeIndicatorAutoHidden() const override { return true; }
     bool shouldAutorotate() const override;
+    // The program's rotation lock (the library's and this screen's lock button).
+    unsigned supportedInterfaceOrientations() const override;
     void viewWillTransitionToSize(ui::Size size, const std::shared_ptr<ui::TransitionCoordinator>& c) override;
     // `before` is the page area the screen had before the size changed.
     void onRotateView(bool landscape, std::optional<ui::Rect> before = std::nullopt);

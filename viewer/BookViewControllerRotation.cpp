@@ -37,6 +37,10 @@ bool BookViewController::shouldAutorotate() const {
     return !(nowMovePageDo_ || isMovingPage_ || pageMoveMaskView_);
 }
 
+unsigned BookViewController::supportedInterfaceOrientations() const {
+    return static_cast<unsigned>(BookCommon::supportedInterfaceOrientationsForLB());
+}
+
 void BookViewController::viewWillTransitionToSize(ui::Size size,
                                                   const std::shared_ptr<ui::TransitionCoordinator>& coordinator) {
     ui::ViewController::viewWillTransitionToSize(size, coordinator);

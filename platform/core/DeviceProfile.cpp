@@ -84,6 +84,8 @@ void DeviceProfile::setCurrent(const DeviceProfile& profile) {
 
 std::vector<std::string> DeviceProfile::presetNames() { return {"phone", "phone-se", "pad", "desktop"}; }
 
+std::vector<std::string> DeviceProfile::systemVersions() { return {"18", "26"}; }
+
 std::vector<std::string> DeviceProfile::hostPreferredLanguages() {
     std::vector<std::string> tags;
     // LANGUAGE is a priority list ("ja:en"), honoured by gettext only when
@@ -119,6 +121,15 @@ std::vector<std::string> DeviceProfile::hostPreferredLanguages() {
 
 std::optional<DeviceProfile> DeviceProfile::named(std::string_view presetName) {
     DeviceProfile p;
+    // "phone@26": the preset on another of the systems it can be asked on.
+    if (auto at = presetName.find('@'); at != std::string_view::npos) {
+        const std::string_view version = presetName.substr(at + 1);
+        bool known = false;
+        for (const auto& v : systemVersions()) known = known || version == v;
+        if (!known) return std::nullopt;
+        p.systemVersion = std::string(version) + ".0";
+        presetName = presetName.substr(0, at);
+    }
     p.name = std::string(presetName);
     if (presetName == "phone") {
         // A 6.1-inch phone with a notch and a home indicator.

@@ -72,10 +72,14 @@ public:
     static void setCurrent(const DeviceProfile& profile);
 
     // A preset by name: "phone" (390 x 844 @3, notch), "phone-se" (375 x 667 @2),
-    // "pad" (1024 x 1366 @2), "desktop" (768 x 1024 @1, pad idiom, landscape).
-    // Languages, locale and time zone are the host user's.
+    // "pad" (1024 x 1366 @2), "desktop" (768 x 1024 @1, pad idiom, landscape),
+    // on system 18; "NAME@26" is the same device on the newer system ("@18"
+    // names the default). `name` is the preset's alone ("phone" for
+    // "phone@26"). Languages, locale and time zone are the host user's.
     static std::optional<DeviceProfile> named(std::string_view presetName);
     static std::vector<std::string> presetNames();
+    // The system versions a preset may be asked on, oldest first.
+    static std::vector<std::string> systemVersions();
 
     // The host user's languages from the environment (LANGUAGE, LC_ALL,
     // LC_MESSAGES, LANG), as BCP 47 tags; "en-US" when none is set.

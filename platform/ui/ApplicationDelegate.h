@@ -12,6 +12,10 @@ public:
     virtual void applicationDidEnterBackground() {}
     virtual void applicationWillEnterForeground() {}
     virtual void applicationDidBecomeActive() {}
+    // The orientations any screen of the window may take (a mask of
+    // InterfaceOrientationMask bits): the window turns only to one that
+    // both this and the screen in front allow.
+    virtual unsigned supportedInterfaceOrientationsForWindow() const { return ~0u; }
 };
 
 }  // namespace ui

@@ -568,7 +568,10 @@ bool ViewController::rotateWindow(Window& window, InterfaceOrientation o) {
     ViewController* root = window.rootViewController().get();
     if (root) {
         ViewController* top = topController(root);
-        if (!top->shouldAutorotate() || !(top->supportedInterfaceOrientations() & orientationMaskBit(o))) return false;
+        unsigned allowed = top->supportedInterfaceOrientations();
+        if (auto delegate = Application::shared().delegate())
+            allowed &= delegate->supportedInterfaceOrientationsForWindow();
+        if (!top->shouldAutorotate() || !(allowed & orientationMaskBit(o))) return false;
     }
     auto keepRoot = root ? root->shared_from_this() : nullptr;
     sys::DeviceProfile p = sys::DeviceProfile::current();

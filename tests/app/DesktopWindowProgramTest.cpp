@@ -17,6 +17,8 @@
 #include "platform/ui/Window.h"
 #include "tests/app/ProgramRun.h"
 #include "tests/app/ProgramShot.h"
+#include "tests/support/FakePortal.h"
+#include "tests/support/PrivateSessionBus.h"
 #include "tests/support/TestHome.h"
 #include "engine/BookPage.h"
 #include "viewer/BookViewController.h"
@@ -254,6 +256,32 @@ TEST_F(DesktopWindowProgramTest, EveryWayOfClosingTheMenuTakesItsToolBarAway) {
     play("tap \"Close book\"\nwait 2\n");
     EXPECT_FALSE(viewer()) << "the book is still open";
     expectNoMenuBarAfterTurns("after-close");
+}
+
+// The window's look follows the desktop's light or dark preference (the
+// portal's colour scheme), at once and whenever the desktop changes it.
+TEST_F(DesktopWindowProgramTest, TheLookFollowsTheDesktopsDarkPreference) {
+    if (!test::haveProgram("dbus-daemon")) GTEST_SKIP() << "no dbus-daemon";
+    test::PrivateSessionBus bus;
+    ASSERT_TRUE(bus.start());
+    test::FakePortal portal(bus.address);
+    portal.setColorScheme(1);
+    ASSERT_TRUE(launch());
+    const ui::Rect w = window().bounds();
+    program->followDesktopAppearance(bus.address);
+    EXPECT_TRUE(window().windowTraits().isDark());
+    play("wait 1\nshot dark\n");
+    Shot dark = shot("dark");
+    ASSERT_TRUE(dark);
+    EXPECT_TRUE(dark.is(w.width() / 2, w.height() / 2, {0, 0, 0}, 30)) << "the library is drawn dark";
+
+    portal.setColorScheme(2);
+    for (int i = 0; i < 100 && window().windowTraits().isDark(); ++i) play("wait 0.1\n");
+    EXPECT_FALSE(window().windowTraits().isDark());
+    play("wait 1\nshot light\n");
+    Shot light = shot("light");
+    ASSERT_TRUE(light);
+    EXPECT_TRUE(light.is(w.width() / 2, w.height() / 2, {255, 255, 255}, 30)) << "the library is drawn light";
 }
 
 }  // namespace

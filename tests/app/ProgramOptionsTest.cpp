@@ -35,6 +35,13 @@ TEST(ProgramOptions, MistakesAreNamed) {
     EXPECT_FALSE(parse({"a.cbz", "b.cbz"}, &error));
     EXPECT_FALSE(parse({"--script", ""}, &error));
     EXPECT_NE(ProgramOptions::usage().find("phone-se"), std::string::npos);
+    // A device on the newer system, and only on a system the program knows.
+    auto newer = parse({"--device", "pad@26"});
+    ASSERT_TRUE(newer);
+    EXPECT_EQ(newer->device, "pad@26");
+    EXPECT_FALSE(parse({"--device", "pad@17"}, &error));
+    EXPECT_NE(error.find("pad@17"), std::string::npos);
+    EXPECT_NE(ProgramOptions::usage().find("@26"), std::string::npos);
     // Quick actions: the two the program offers, nothing else.
     auto quick = parse({"--quick-action", "reading"});
     ASSERT_TRUE(quick);

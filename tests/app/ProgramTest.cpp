@@ -9,6 +9,7 @@
 #include "foundation/LastStatusRestore.h"
 #include "foundation/QNKeyChain.h"
 #include "foundation/StatisticsStore.h"
+#include "foundation/ui/PopupMenuView.h"
 #include "library/LocalFilelistViewController.h"
 #include "platform/core/AppPaths.h"
 #include "platform/core/Clock.h"
@@ -368,6 +369,29 @@ TEST_F(ProgramTest, ARestartWalksBackToTheFolderShownLast) {
     stop();
     ASSERT_TRUE(start());
     EXPECT_EQ(stackPaths(), (std::vector<std::string>{"", "Comics", "Comics/Vol 1"}));
+}
+
+// A device on the newer system (`--device NAME@26`) shows that system's
+// look: the library's menu pops up as its glass menu there, and as the
+// plain one on the default system.
+TEST_F(ProgramTest, ADeviceOnTheNewerSystemShowsItsLook) {
+    markNotFirstRun();
+    for (const std::string name : {"phone", "phone@26", "pad@26", "desktop@26"}) {
+        SCOPED_TRACE(name);
+        device = name;
+        ASSERT_TRUE(start());
+        const bool newer = name.find("@26") != std::string::npos;
+        EXPECT_EQ(sys::DeviceProfile::current().systemMajorVersion(), newer ? 26 : 18);
+        auto* library = dynamic_cast<LocalFilelistViewController*>(nav()->topViewController());
+        ASSERT_TRUE(library);
+        library->onPopupMenu();
+        std::string error;
+        ASSERT_EQ(program->playScript("wait 1\n", &error), 0) << error;
+        auto menus = driver().findAllOf<PopupMenuView>();
+        ASSERT_EQ(menus.size(), 1u);
+        EXPECT_EQ(menus[0]->isGlassLook(), newer);
+        stop();
+    }
 }
 
 TEST_F(ProgramTest, AScriptStopsAtTheFirstStepThatCannotBeDone) {

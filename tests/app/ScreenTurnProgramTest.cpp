@@ -16,6 +16,7 @@
 #include "platform/ui/NavigationController.h"
 #include "platform/ui/Screen.h"
 #include "platform/ui/TestDriver.h"
+#include "platform/ui/Toolbar.h"
 #include "platform/ui/Window.h"
 #include "foundation/BookCommon.h"
 #include "tests/app/ProgramRun.h"
@@ -210,6 +211,76 @@ TEST_P(ScreenTurnProgramTest, ABookReadRightToLeftOpensAtItsTopRightCorner) {
     Shot s = shot("manga");
     ASSERT_TRUE(s);
     EXPECT_TRUE(s.is(w.width() / 2, w.height() / 2, kPage[0])) << "the right half of the page is shown";
+}
+
+// The program's rotation lock holds on every screen: locked in the library
+// (its tool bar's lock) the reading screen does not turn either, and the
+// reading screen's own lock button unlocks it and locks it again.
+TEST_P(ScreenTurnProgramTest, TheRotationLockHoldsWhileReading) {
+    makeBook("Pages.cbz", 3);
+    ASSERT_TRUE(launch());
+    play("rotate portrait\nwait 1\n");
+    auto lockIn = [](ui::Toolbar* bar) -> ui::View* {
+        if (!bar) return nullptr;
+        for (const auto& item : bar->items())
+            if (named(*item, "rotationlock")) return bar->viewForItem(item.get());
+        return nullptr;
+    };
+    ui::View* lock = lockIn(nav()->toolbar());
+    // A tablet of this kind turns by the system's own lock alone.
+    if (!lock) GTEST_SKIP() << "no rotation lock offered on " << device;
+    play("tap " + centreOf(*lock) + "\nwait 1\n");
+    ASSERT_TRUE(BookCommon::isSoftwareRotationLock());
+    std::string error;
+    EXPECT_NE(program->playScript("rotate landscape\n", &error), 0) << "the library turned";
+
+    play("tap \"Pages\"\nwait 1\nsheet 0\nwait 2\n");
+    ASSERT_TRUE(viewer());
+    EXPECT_NE(program->playScript("rotate landscape\n", &error), 0) << "the reading screen turned";
+    EXPECT_NE(error.find("does not turn"), std::string::npos) << error;
+    play("wait 1\nshot locked\n");
+    Shot s = shot("locked");
+    ASSERT_TRUE(s);
+    EXPECT_LT(s.width(), s.height());
+
+    // The reading screen's lock: unlocked, it turns; locked in landscape, it stays so.
+    auto readerLock = [&] { return menuBarItem([](const ui::BarButtonItem& i) { return named(i, "rotationlock"); }); };
+    play(tapMiddle() + "wait 1\n");
+    ASSERT_TRUE(readerLock());
+    play("tap " + centreOf(*readerLock()) + "\nwait 1\n");
+    EXPECT_FALSE(BookCommon::isSoftwareRotationLock());
+    play(tapMiddle() + "wait 1\nrotate landscape\nwait 1\n");
+    EXPECT_TRUE(landscape());
+    play(tapMiddle() + "wait 1\n");
+    ASSERT_TRUE(readerLock());
+    play("tap " + centreOf(*readerLock()) + "\nwait 1\n");
+    EXPECT_TRUE(BookCommon::isSoftwareRotationLock());
+    EXPECT_NE(program->playScript("rotate portrait\n", &error), 0) << "the reading screen turned";
+    play("wait 1\nshot locked-landscape\n");
+    Shot wide = shot("locked-landscape");
+    ASSERT_TRUE(wide);
+    EXPECT_GT(wide.width(), wide.height());
+}
+
+// While a page is being trimmed into the book's cover, the screen keeps the
+// orientation it was opened in (the trimming screen over the reading one,
+// on every device), and turns again once it is closed.
+TEST_P(ScreenTurnProgramTest, TheCoverBeingTrimmedHoldsTheScreen) {
+    makeBook("Pages.cbz", 3);
+    ASSERT_TRUE(launch());
+    const bool wasLandscape = landscape();
+    play("tap \"Pages\"\nwait 1\nsheet 0\nwait 2\n" + tapMiddle() + "wait 1\n");
+    ASSERT_TRUE(viewer());
+    viewer()->onSetJacketBtn();
+    play("wait 1\n");
+    ASSERT_TRUE(ui::test::Driver(window()).findByText("Done")) << "no trimming screen";
+    std::string error;
+    EXPECT_NE(program->playScript(std::string("rotate ") + other(wasLandscape) + "\n", &error), 0)
+        << "the trimming screen turned";
+    EXPECT_EQ(landscape(), wasLandscape);
+    play("tap \"Cancel\"\nwait 1\n");
+    play(std::string("rotate ") + other(wasLandscape) + "\nwait 1\n");
+    EXPECT_NE(landscape(), wasLandscape);
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryDevice, ScreenTurnProgramTest,

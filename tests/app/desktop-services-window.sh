@@ -4,7 +4,9 @@
 # download given on the command line ends with a notice under the program's
 # name and icon; a book read with "isShowBadge" on puts its page on the
 # launcher icon, page by page, and takes it away when the book closes or the
-# program is ended while the book is read.
+# program is ended while the book is read; with the desktop preferring dark
+# (the portal's colour scheme) the window is drawn dark, and light when the
+# desktop changes its mind.
 # Without a notification service the notice goes to the error output and
 # the run goes on. A bus that does not answer holds a start in a window up for
 # a bounded wait only, and SIGTERM ends such a start at once.
@@ -18,7 +20,7 @@ fail() {
   for f in run*.log desktop*.log http.log; do [ -f "$f" ] && { echo "--- $f" >&2; tail -20 "$f" >&2; }; done
   exit 1
 }
-for tool in xvfb-run dbus-daemon; do command -v "$tool" >/dev/null || { echo "$tool missing"; exit 77; }; done
+for tool in xvfb-run dbus-daemon convert; do command -v "$tool" >/dev/null || { echo "$tool missing"; exit 77; }; done
 . "$(dirname "$0")/windowed-run.sh"
 rm -rf "$work"
 mkdir -p "$work/www"
@@ -27,7 +29,7 @@ cd "$work"
 # Three pages of a PDF, each its own colour.
 python3 "$(dirname "$(realpath "$0")")/make-pdf.py" www/Three.pdf 0.9,0.2,0.2 0.2,0.9,0.2 0.2,0.2,0.9
 version=$("$program" --version | awk '{ print $2 }')
-for home in home1 home2 home3; do
+for home in home1 home2 home3 home4; do
   mkdir -p "$home/Documents"
   printf '<?xml version="1.0" encoding="UTF-8"?>\n<plist version="1.0"><array><string>%s</string></array></plist>\n' \
     "$version" > "$home/Documents/.notice.lbs"
@@ -89,6 +91,29 @@ for _ in $(seq 100); do launcher_told 6 && break; sleep 0.1; done
 counts=$(launcher_counts)
 [ "$counts" = "count 1 shown,count 2 shown,count 3 shown,count 0 hidden,count 3 shown,count 0 hidden," ] ||
   fail "the launcher was told: $counts"
+
+# The desktop prefers dark: the window is drawn dark from its start, and
+# light once the desktop says so (the portal's SettingChanged).
+kill "$fake_pid"
+wait "$fake_pid" 2>/dev/null || true
+: > desktop.log
+"$fake" "$address" desktop.log 1 &
+fake_pid=$!
+for _ in $(seq 100); do grep -q '^ready$' desktop.log 2>/dev/null && break; sleep 0.1; done
+grep -q '^ready$' desktop.log || fail "the stand-in portal did not start"
+printf 'wait 3\nshot dark\nwait 10\nshot light\nwait 600\n' > run4.txt
+start_windowed run4 --home home4 --device desktop --script run4.txt --shots shots4
+runner=$!
+wait_while_running "$runner" 300 0.1 "the dark run ended by itself" test -s shots4/dark.png || fail "no picture of the window"
+kill -USR1 "$fake_pid"
+wait_while_running "$runner" 300 0.1 "the dark run ended by itself" test -s shots4/light.png ||
+  fail "no second picture of the window"
+kill -TERM "$(program_pid run4.pid)"
+wait "$runner" || fail "the dark run did not end cleanly"
+grep -q '^color-scheme 2$' desktop.log || fail "the desktop's change was not made"
+middle() { convert "$1" -format '%[fx:int(255*p{512,384}.r)] %[fx:int(255*p{512,384}.g)] %[fx:int(255*p{512,384}.b)]' info:; }
+[ "$(middle shots4/dark.png)" = "0 0 0" ] || fail "the window was not dark: $(middle shots4/dark.png)"
+[ "$(middle shots4/light.png)" = "255 255 255" ] || fail "the window did not turn light: $(middle shots4/light.png)"
 
 # Nothing shows notices: the notice goes to the error output, and nothing fails.
 kill "$fake_pid"

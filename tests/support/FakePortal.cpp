@@ -13,9 +13,11 @@ const char* kPortalXml =
     "<method name='OpenFile'><arg type='s' direction='in'/><arg type='s' direction='in'/>"
     "<arg type='a{sv}' direction='in'/><arg type='o' direction='out'/></method>"
     "</interface></node>";
-const char* kOtherXml =
+const char* kSettingsXml =
     "<node><interface name='org.freedesktop.portal.Settings'>"
-    "<method name='ReadAll'><arg type='as' direction='in'/><arg type='a{sa{sv}}' direction='out'/></method>"
+    "<method name='Read'><arg type='s' direction='in'/><arg type='s' direction='in'/>"
+    "<arg type='v' direction='out'/></method>"
+    "<signal name='SettingChanged'><arg type='s'/><arg type='s'/><arg type='v'/></signal>"
     "</interface></node>";
 const char* kRequestXml =
     "<node><interface name='org.freedesktop.portal.Request'><method name='Close'/></interface></node>";
@@ -33,8 +35,15 @@ std::string senderPart(const char* sender) {
 FakePortal::FakePortal(const std::string& busAddress, bool fileChooser) {
     service_ = std::make_unique<BusServiceThread>(busAddress, [this, fileChooser](GDBusConnection* bus) {
         static const GDBusInterfaceVTable vtable = {&FakePortal::onCall, nullptr, nullptr, {}};
-        owned_ = BusServiceThread::serve(bus, fileChooser ? kPortalXml : kOtherXml, "/org/freedesktop/portal/desktop",
-                                         "org.freedesktop.portal.Desktop", &vtable, this);
+        if (!bus) return;
+        bus_ = bus;
+        GDBusNodeInfo* settings = g_dbus_node_info_new_for_xml(kSettingsXml, nullptr);
+        g_dbus_connection_register_object(bus, "/org/freedesktop/portal/desktop", settings->interfaces[0], &vtable,
+                                          this, nullptr, nullptr);
+        g_dbus_node_info_unref(settings);
+        owned_ = fileChooser ? BusServiceThread::serve(bus, kPortalXml, "/org/freedesktop/portal/desktop",
+                                                       "org.freedesktop.portal.Desktop", &vtable, this)
+                             : BusServiceThread::requestName(bus, "org.freedesktop.portal.Desktop");
     });
 }
 
@@ -44,6 +53,25 @@ void FakePortal::answer(Answer how, std::vector<std::string> uris) {
     std::lock_guard<std::mutex> lock(mutex_);
     answer_ = how;
     uris_ = std::move(uris);
+}
+
+void FakePortal::setColorScheme(std::optional<uint32_t> scheme) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (scheme_ == scheme) return;
+        scheme_ = scheme;
+    }
+    if (scheme) announce("org.freedesktop.appearance", "color-scheme", *scheme);
+}
+
+void FakePortal::announce(const std::string& space, const std::string& key, uint32_t value) {
+    GDBusConnection* bus = bus_;
+    if (!bus) return;
+    g_dbus_connection_emit_signal(bus, nullptr, "/org/freedesktop/portal/desktop", "org.freedesktop.portal.Settings",
+                                  "SettingChanged",
+                                  g_variant_new("(ssv)", space.c_str(), key.c_str(), g_variant_new_uint32(value)),
+                                  nullptr);
+    g_dbus_connection_flush_sync(bus, nullptr, nullptr);
 }
 
 std::vector<FakePortal::Call> FakePortal::calls() {
@@ -65,6 +93,25 @@ void FakePortal::onCall(GDBusConnection* bus, const char* sender, const char* pa
             fake->closes_.push_back(path);
         }
         g_dbus_method_invocation_return_value(invocation, nullptr);
+        return;
+    }
+    if (g_strcmp0(method, "Read") == 0) {
+        ++fake->reads_;
+        const gchar* space = nullptr;
+        const gchar* key = nullptr;
+        g_variant_get(parameters, "(&s&s)", &space, &key);
+        std::optional<uint32_t> scheme;
+        {
+            std::lock_guard<std::mutex> lock(fake->mutex_);
+            scheme = fake->scheme_;
+        }
+        if (g_strcmp0(space, "org.freedesktop.appearance") != 0 || g_strcmp0(key, "color-scheme") != 0 || !scheme) {
+            g_dbus_method_invocation_return_dbus_error(invocation, "org.freedesktop.portal.Error.NotFound",
+                                                       "Requested setting not found");
+            return;
+        }
+        g_dbus_method_invocation_return_value(
+            invocation, g_variant_new("(v)", g_variant_new_variant(g_variant_new_uint32(*scheme))));
         return;
     }
     if (g_strcmp0(method, "OpenFile") != 0) {

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -18,8 +19,9 @@ class BusServiceThread;
 
 // A stand-in for the XDG desktop portal on a test's own session bus: it
 // owns org.freedesktop.portal.Desktop and answers FileChooser's OpenFile as
-// the test orders, from a thread of its own with its own main context,
-// recording what it was asked.
+// the test orders, and Settings' Read of the desktop's colour scheme (as
+// the portal does, the value in two variants), from a thread of its own
+// with its own main context, recording what it was asked.
 class FakePortal {
 public:
     enum class Answer {
@@ -44,6 +46,13 @@ public:
     bool owned() const { return owned_; }
 
     void answer(Answer how, std::vector<std::string> uris = {});
+    // org.freedesktop.appearance's color-scheme (none: the setting is not
+    // there); a change is announced with SettingChanged, as the portal does.
+    void setColorScheme(std::optional<uint32_t> scheme);
+    // Announces a setting's new value (any namespace and key) as the portal does.
+    void announce(const std::string& space, const std::string& key, uint32_t value);
+    // How often the colour scheme was read.
+    int colorSchemeReads() const { return reads_; }
     std::vector<Call> calls();
     // The request paths whose Close was called.
     std::vector<std::string> closes();
@@ -54,6 +63,9 @@ private:
 
     std::mutex mutex_;
     std::atomic<bool> owned_{false};
+    std::atomic<GDBusConnection*> bus_{nullptr};
+    std::atomic<int> reads_{0};
+    std::optional<uint32_t> scheme_;
     Answer answer_ = Answer::Cancel;
     std::vector<std::string> uris_;
     std::vector<Call> calls_;

@@ -270,6 +270,29 @@ TEST_F(BookViewControllerTest, EveryCompletedMoveStoresTheReadingPosition) {
     EXPECT_EQ(page, 6);
 }
 
+// The program's rotation lock holds on the reading screen as on the
+// library's: locked, the screen keeps the orientation it was locked in
+// (on a phone and on a tablet), and it turns again once unlocked.
+TEST_F(BookViewControllerTest, TheRotationLockKeepsTheReadingScreenFromTurning) {
+    open(0);
+    BookCommon::onLoadSoftwareRotationLockSetting(true, 1);
+    EXPECT_FALSE(window->rotate(ui::InterfaceOrientation::LandscapeLeft));
+    EXPECT_EQ(window->orientation(), ui::InterfaceOrientation::Portrait);
+    BookCommon::onLoadSoftwareRotationLockSetting(false, 1);
+    ASSERT_TRUE(window->rotate(ui::InterfaceOrientation::LandscapeLeft));
+    pass();
+    BookCommon::onLoadSoftwareRotationLockSetting(true, 3);
+    EXPECT_FALSE(window->rotate(ui::InterfaceOrientation::Portrait));
+    EXPECT_EQ(window->orientation(), ui::InterfaceOrientation::LandscapeLeft);
+    // A tablet's lock keeps either landscape, never a portrait.
+    sys::DeviceProfile pad = sys::DeviceProfile::current();
+    pad.idiom = sys::DeviceProfile::Idiom::Pad;
+    sys::DeviceProfile::setCurrent(pad);
+    EXPECT_FALSE(window->rotate(ui::InterfaceOrientation::Portrait));
+    EXPECT_TRUE(window->rotate(ui::InterfaceOrientation::LandscapeRight));
+    pass();
+}
+
 TEST_F(BookViewControllerTest, SingleAndSpreadPagesLookRight) {
     open(0);
     writeSnapshot("single-portrait.png");

@@ -88,6 +88,21 @@ TEST(DeviceProfileTest, Presets) {
         EXPECT_FALSE(p->preferredLanguages.empty());
     }
     EXPECT_FALSE(DeviceProfile::named("watch").has_value());
+
+    // Each preset also on the newer system: the same device, its name alone.
+    for (const auto& name : DeviceProfile::presetNames()) {
+        auto older = DeviceProfile::named(name);
+        auto newer = DeviceProfile::named(name + "@26");
+        ASSERT_TRUE(newer.has_value()) << name;
+        EXPECT_EQ(newer->name, name);
+        EXPECT_EQ(newer->systemMajorVersion(), 26);
+        EXPECT_EQ(older->systemMajorVersion(), 18);
+        EXPECT_EQ(newer->screenHeight, older->screenHeight);
+        EXPECT_EQ(newer->idiom, older->idiom);
+        EXPECT_EQ(DeviceProfile::named(name + "@18")->systemVersion, older->systemVersion);
+    }
+    for (const char* wrong : {"phone@", "phone@25", "phone@26x", "@26", "watch@26", "phone@26@26"})
+        EXPECT_FALSE(DeviceProfile::named(wrong).has_value()) << wrong;
 }
 
 TEST(DeviceProfileTest, SystemMajorVersion) {

@@ -214,6 +214,23 @@ TEST_F(ViewControllerTest, RotationAsksTheTopScreenAndRunsTheCoordinator) {
     Log bl = of("B");
     EXPECT_NE(std::find(bl.begin(), bl.end(), "viewWillTransitionToSize"), bl.end());
     EXPECT_EQ(b->view()->frame(), window->bounds());
+
+    // The application limits every screen of the window (a rotation lock):
+    // a screen that allows every orientation turns only within the limit.
+    struct Limit : ApplicationDelegate {
+        unsigned mask = InterfaceOrientationMaskLandscapeRight;
+        unsigned supportedInterfaceOrientationsForWindow() const override { return mask; }
+    };
+    a->onTransition = nullptr;
+    auto limit = std::make_shared<Limit>();
+    Application::shared().setDelegate(limit);
+    b->mask = InterfaceOrientationMaskAll;
+    EXPECT_FALSE(window->rotate(InterfaceOrientation::Portrait));
+    EXPECT_FALSE(window->rotate(InterfaceOrientation::LandscapeLeft));
+    EXPECT_EQ(window->orientation(), InterfaceOrientation::LandscapeRight);
+    limit->mask = InterfaceOrientationMaskAll;
+    EXPECT_TRUE(window->rotate(InterfaceOrientation::Portrait));
+    Application::shared().setDelegate({});
 }
 
 TEST_F(ViewControllerTest, TheTopScreenDecidesTheStatusBar) {

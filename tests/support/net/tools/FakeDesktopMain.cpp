@@ -1,16 +1,22 @@
-// lb_fake_desktop BUS-ADDRESS LOG: the desktop's notification area and
-// launcher, stood in for on a test's own session bus, for the windowed
-// program tests. Each notice and launcher update is a line of LOG; "ready"
-// comes first once the services are on the bus. Ends on SIGTERM or SIGINT.
+// lb_fake_desktop BUS-ADDRESS LOG [COLOR-SCHEME]: the desktop's notification
+// area and launcher, stood in for on a test's own session bus, for the
+// windowed program tests. Each notice and launcher update is a line of LOG;
+// "ready" comes first once the services are on the bus. With a colour scheme
+// (1 prefers dark, 2 light) the desktop portal is there too, giving it, and
+// SIGUSR1 switches it between dark and light ("color-scheme N" in LOG).
+// Ends on SIGTERM or SIGINT.
 #include "tests/support/FakeDesktopServices.h"
+#include "tests/support/FakePortal.h"
 
 #include <csignal>
+#include <cstdlib>
+#include <memory>
 #include <cstdio>
 #include <pthread.h>
 
 int main(int argc, char** argv) {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: lb_fake_desktop BUS-ADDRESS LOG\n");
+    if (argc != 3 && argc != 4) {
+        std::fprintf(stderr, "usage: lb_fake_desktop BUS-ADDRESS LOG [COLOR-SCHEME]\n");
         return 2;
     }
     std::FILE* log = std::fopen(argv[2], "a");
@@ -20,6 +26,7 @@ int main(int argc, char** argv) {
     sigemptyset(&ending);
     sigaddset(&ending, SIGTERM);
     sigaddset(&ending, SIGINT);
+    sigaddset(&ending, SIGUSR1);
     pthread_sigmask(SIG_BLOCK, &ending, nullptr);
     test::FakeDesktopServices services(argv[1]);
     if (!services.ready()) return 1;
@@ -27,10 +34,23 @@ int main(int argc, char** argv) {
         std::fprintf(log, "%s\n", line.c_str());
         std::fflush(log);
     });
+    std::unique_ptr<test::FakePortal> portal;
+    uint32_t scheme = argc == 4 ? uint32_t(std::strtoul(argv[3], nullptr, 10)) : 0;
+    if (argc == 4) {
+        portal = std::make_unique<test::FakePortal>(argv[1]);
+        if (!portal->owned()) return 1;
+        portal->setColorScheme(scheme);
+    }
     std::fprintf(log, "ready\n");
     std::fflush(log);
     int signal = 0;
-    sigwait(&ending, &signal);
+    while (sigwait(&ending, &signal) == 0 && signal == SIGUSR1) {
+        if (!portal) continue;
+        scheme = scheme == 1 ? 2 : 1;
+        portal->setColorScheme(scheme);
+        std::fprintf(log, "color-scheme %u\n", scheme);
+        std::fflush(log);
+    }
     std::fclose(log);
     return 0;
 }
