@@ -611,6 +611,12 @@ std::optional<std::string> ThumbsCreate::convertArchiveFilenameToAuxTitle(const 
 
 // ---- Folders ------------------------------------------------------------------------------------------
 
+gfx::ImageRef ThumbsCreate::folderThumbnail(const std::string& folder) {
+    auto path = BookCommon::getThumbsFilenameForFolder(folder, false);
+    if (!path || !cacheFileExists(*path)) return nullptr;
+    return gfx::ImageDecoder::decodeFile(*path);
+}
+
 bool ThumbsCreate::folderThumbsCreate(const std::string& folder, const std::optional<std::string>& fileFullPath,
                                       const gfx::ImageRef& image, bool createNew, gfx::Size targetSize) {
     auto path = BookCommon::getThumbsFilenameForFolder(folder, true);

@@ -84,6 +84,9 @@ public:
     // `createNew` is false. True when a cover was written.
     bool folderThumbsCreate(const std::string& folder, const std::optional<std::string>& fileFullPath,
                             const gfx::ImageRef& image, bool createNew, gfx::Size targetSize);
+    // The folder's cover as made above, decoded; null when there is none
+    // (or the folder is locked). `folder` is a path or an address.
+    static gfx::ImageRef folderThumbnail(const std::string& folder);
     // Makes the cover of a book or single image with `session`; true when it
     // exists afterwards.
     bool loadBookImage(FilelistItem& item, BookReaderEx& session);
