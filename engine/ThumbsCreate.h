@@ -2,6 +2,7 @@
 
 #include "engine/ThumbsCreateImageObject.h"
 #include "foundation/FilelistItem.h"
+#include "platform/core/Clock.h"
 #include "platform/core/Condition.h"
 #include "platform/core/Thread.h"
 #include "platform/graphics/Geometry.h"
@@ -48,6 +49,10 @@ class ThumbsCreate {
 public:
     static constexpr int kMaxFailures = 6;
     static constexpr size_t kMaxQueue = 10000;
+    // Real seconds a cover's network waits may hold up advancing virtual
+    // time (a headless run); once one cover took longer, the covers after
+    // it in the same run of the worker do not hold it at all.
+    static constexpr double kClockHoldSeconds = sys::Clock::kNetworkStallSeconds;
     // Books of this web comic site begin with a title page: their cover is
     // the second page.
     static constexpr const char* kWebComicHost = "clip.leafbright.app";
