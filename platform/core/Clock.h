@@ -79,12 +79,13 @@ public:
         bool active_;
     };
 
-    // Bounds, for its lifetime, how long the calling thread's network waits,
-    // and those of the threads it starts meanwhile (sys::Thread hands the
-    // limit on), hold up advancing virtual time: from `realSeconds` of real
-    // time on they count as stalled however busily their peers talk. For
-    // work nobody waits for (a list's covers), so that a slow server holds a
-    // headless run up for that long at most, not for as long as the work takes.
+    // Bounds, for its lifetime, how long the calling thread's network waits
+    // hold up advancing virtual time: from `realSeconds` of real time on they
+    // count as stalled however busily their peers talk. For work nobody waits
+    // for (a list's covers), so that a slow server holds a headless run up for
+    // that long at most, not for as long as the work takes. A thread started
+    // to do part of that work (a stream's loader) takes the limit on with
+    // adopt(current()); threads that outlive it never do.
     class NetworkHoldLimit {
     public:
         explicit NetworkHoldLimit(double realSeconds);

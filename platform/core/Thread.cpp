@@ -82,15 +82,12 @@ Thread::Thread(Body body, std::string name) : state_(std::make_shared<State>()) 
     // advancing virtual time waits for the first thing it posts.
     Clock::beginWork();
     auto st = state_;
-    // Work started for work with a bounded hold on the clock is bounded too.
-    const double holdUntil = Clock::NetworkHoldLimit::current();
     // Held while the thread is made, so that a body joining itself at once
     // finds it in place.
     std::lock_guard<std::mutex> made(st->m);
-    st->thread = std::thread([st, body = std::move(body), name = std::move(name), holdUntil] {
+    st->thread = std::thread([st, body = std::move(body), name = std::move(name)] {
         if (!name.empty()) pthread_setname_np(pthread_self(), name.substr(0, 15).c_str());
         tlCurrentState = st.get();
-        Clock::NetworkHoldLimit::adopt(holdUntil);
         Clock::setCurrentThreadTracked(true);
         body(st->stop);
         st->running.store(false);

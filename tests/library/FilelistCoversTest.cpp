@@ -118,8 +118,16 @@ TEST_F(FilelistCoversTest, AVisitedFolderShowsTheCoverOfItsBookOnTheShelfWhereTh
     auto folder = std::make_shared<LocalFilelistViewController>();
     folder->setPathFromBooks("Series");
     folder->setDontRestoreLastStatus(true);
-    nav->pushViewController(folder, false);
+    nav->pushViewController(folder, true);
     settle();
+    // The book's cover, made while the folder's shelf slid in, shows there.
+    bool bookCovered = false;
+    for (auto* c : driver->findAllOf<BookshelfBookButton>())
+        if (c->superview() && !c->isHidden() && c->indexNo() == 0 && folder->itemList().size() == 1)
+            if (c->bookThumbView()->image())
+                if (gfx::ImageRef b = c->bookThumbView()->image()->bitmap())
+                    bookCovered = ((b->pixel(b->width() / 2, b->height() / 2) >> 16) & 0xFF) < 0x60;
+    EXPECT_TRUE(bookCovered);
     nav->popViewController(false);
     settle();
     ASSERT_TRUE(std::filesystem::exists(thumbsFile));
