@@ -2,6 +2,7 @@
 
 #include "engine/ThumbsCreateImageObject.h"
 #include "foundation/FilelistItem.h"
+#include "platform/core/Clock.h"
 #include "platform/core/Condition.h"
 #include "platform/core/Thread.h"
 #include "platform/graphics/Geometry.h"
@@ -48,6 +49,10 @@ class ThumbsCreate {
 public:
     static constexpr int kMaxFailures = 6;
     static constexpr size_t kMaxQueue = 10000;
+    // Real seconds a cover's network waits may hold up advancing virtual
+    // time (a headless run); once one cover took longer, the covers after
+    // it in the same run of the worker do not hold it at all.
+    static constexpr double kClockHoldSeconds = sys::Clock::kNetworkStallSeconds;
     // Books of this web comic site begin with a title page: their cover is
     // the second page.
     static constexpr const char* kWebComicHost = "clip.leafbright.app";
@@ -84,6 +89,9 @@ public:
     // `createNew` is false. True when a cover was written.
     bool folderThumbsCreate(const std::string& folder, const std::optional<std::string>& fileFullPath,
                             const gfx::ImageRef& image, bool createNew, gfx::Size targetSize);
+    // The folder's cover as made above, decoded; null when there is none
+    // (or the folder is locked). `folder` is a path or an address.
+    static gfx::ImageRef folderThumbnail(const std::string& folder);
     // Makes the cover of a book or single image with `session`; true when it
     // exists afterwards.
     bool loadBookImage(FilelistItem& item, BookReaderEx& session);

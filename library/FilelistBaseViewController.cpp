@@ -755,6 +755,9 @@ void FilelistBaseViewController::thumbsReLoad() {
     for (ui::TableViewCell* cell : tableView()->visibleCells()) {
         auto* row = dynamic_cast<FilelistBaseViewItemListModeCell*>(cell);
         if (row && !row->loadThumbs()) row->updateCellItem(true);
+        // Covers made while the screen came in were told to nobody: the
+        // shelf takes them up now.
+        if (auto* shelf = dynamic_cast<FilelistBaseViewItembookshelfModeCell*>(cell)) shelf->updateCellThumbs(true);
     }
 }
 

@@ -23,6 +23,21 @@ gfx::Rect themeRect(const std::shared_ptr<Settings>& settings, bool folder, bool
     return folder ? t.getBookShelfFolderPos() : t.getBookShelfBookPos();
 }
 
+// The folder a folder entry stands for: a path, or a remote folder's address.
+std::optional<std::string> folderOfItem(const FilelistItem& item) {
+    switch (item.type()) {
+    case FilelistBaseViewController::kTypeSharedDocuments: return BookCommon::getBooksDocumentsFolder();
+    case FilelistBaseViewController::kTypeDownloadFolder: return BookCommon::getBooksTempRoot();
+    default: break;
+    }
+    if (item.location() == FilelistItem::kRemote) {
+        if (!item.remoteURL() || item.remoteURL()->empty()) return std::nullopt;
+        return item.remoteURL();
+    }
+    if (!item.pathFromBooks()) return std::nullopt;
+    return BookCommon::fromBooksToFromRoot(item.pathFromBooks());
+}
+
 std::shared_ptr<ThemeLoader> currentTheme(const std::shared_ptr<Settings>& settings) {
     return settings ? settings->themeLoader() : nullptr;
 }
@@ -157,9 +172,20 @@ void FilelistBaseViewItembookshelfModeCell::fillSlot(int i, bool createThumbs, b
         // White names get a dark outline where the theme's folder pictures show.
         const bool outline = theme && theme->isFolderImage() && names;
         label->setShadowOffset(outline ? ui::Size{1, 1} : ui::Size{0, 0});
-        thumb->setHidden(folderImage != nullptr);
-        thumb->setFrame(themeRect(settings_, false, false));
-        thumb->setImage(ui::Image::named(FilelistBaseViewItemListModeCell::folderIconName(*item, true)));
+        // Where the theme shows folders' own pictures, a folder whose cover
+        // was made shows it in the theme's folder frame.
+        gfx::ImageRef picture;
+        if (type != 5 && theme && theme->isFolderImage())
+            if (auto folder = folderOfItem(*item)) picture = ThumbsCreate::folderThumbnail(*folder);
+        if (picture) {
+            thumb->setHidden(false);
+            thumb->setFrame(themeRect(settings_, true, false));
+            thumb->setImage(ui::Image::withBitmap(picture));
+        } else {
+            thumb->setHidden(folderImage != nullptr);
+            thumb->setFrame(themeRect(settings_, false, false));
+            thumb->setImage(ui::Image::named(FilelistBaseViewItemListModeCell::folderIconName(*item, true)));
+        }
         if (thumbsOnly) return;
         std::string text;
         if (type == 6) {
@@ -217,7 +243,8 @@ void FilelistBaseViewItembookshelfModeCell::updateCellThumbs(bool createThumbs) 
     const int n = getNumInBookshelfLine(BookCommon::isLandscapeSwitchOSVersionWithViewController());
     for (int i = 0; i < n && i < kMaxNumInBookshelfLine; ++i) {
         const auto& item = book()[size_t(i)].item();
-        if (!item || (item->type() != 1 && item->type() != 2 && item->type() != 3)) continue;
+        // Folders too: their cover is made from a book's.
+        if (!item || item->type() == 4 || item->type() == 5) continue;
         fillSlot(i, createThumbs, true);
     }
 }

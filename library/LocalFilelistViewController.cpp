@@ -185,6 +185,7 @@ std::optional<std::string> LocalFilelistViewController::readLastBookPath(const s
 void LocalFilelistViewController::updateItemList() {
     localItemList_.clear();
     isHideDownloadFolder_ = false;
+    shownDownloads_ = 0;
     const int rootMode = settings() ? settings()->filelistRootMode() : 0;
     if (isRootViewController()) {
         if (rootMode == 0) {
@@ -199,6 +200,7 @@ void LocalFilelistViewController::updateItemList() {
                 localItemList_.push_back(item);
             }
             isHideDownloadFolder_ = count == 0;
+            shownDownloads_ = count;
         } else {
             const std::string docs = BookCommon::getBooksDocumentsFolder();
             if (auto entries = readDirectoryEntries(docs)) {
@@ -384,13 +386,23 @@ void LocalFilelistViewController::onRotateView(bool landscape) {
     popUpMenuView_.reset();
 }
 
+bool LocalFilelistViewController::downloadsChanged() const {
+    if (!isRootViewController()) return false;
+    const int rootMode = settings() ? settings()->filelistRootMode() : 0;
+    return rootMode == 0 && BookCommon::getFilesInDownloads() != shownDownloads_;
+}
+
 void LocalFilelistViewController::timerCheckLocalFile() {
     int64_t count = 0;
     if (auto names = sys::FileManager::contentsOfDirectory(folderPath()))
         for (const auto& name : *names)
             if (BookCommon::isBookorPDFFileorThemeWithFilename(name)) ++count;
-    if (localItemCount_ != -1 && localItemCount_ != count) needUpdateFilelist();
+    bool changed = localItemCount_ != -1 && localItemCount_ != count;
     localItemCount_ = count;
+    // The root's entry for the download folder follows it too: a book
+    // downloaded while the library is in front shows without leaving it.
+    if (downloadsChanged()) changed = true;
+    if (changed) needUpdateFilelist();
 }
 
 // ---- Names ----------------------------------------------------------------------------------------
@@ -827,7 +839,7 @@ void LocalFilelistViewController::viewWillAppear(bool animated) {
     bool need = needUpdateFileList_;
     needUpdateFileList_ = false;
     if (isRootViewController()) {
-        if (isHideDownloadFolder_ && BookCommon::getFilesInDownloads() != 0) need = true;
+        if (downloadsChanged()) need = true;
         // A jump to a book of the library is walked by jumpStart alone, once
         // the screen in front (the history, the transfers) has gone.
         if (LastStatusRestore::getJumpMode() && LastStatusRestore::getRemoteFolder() &&

@@ -93,6 +93,8 @@ public:
     void setPathFromBooksIfRootView();
     void updateItemList();
     void timerCheckLocalFile();
+    // The root's download-folder entry no longer counts what the folder holds.
+    bool downloadsChanged() const;
     void restoreLastStatus(bool force);
     void jumpStart();
     void jumpToUrl();
@@ -347,6 +349,8 @@ private:
     bool resumeFirstImage_ = false;
     bool needUpdateFileList_ = false;
     bool isHideDownloadFolder_ = false;
+    // Books and folders the root's download-folder entry counted.
+    int shownDownloads_ = 0;
     sys::RunLoop::TimerRef localReloadCheckTimer_;
     bool reOpenFlag_ = false;
     bool gotoParentFolderBookMode_ = false;

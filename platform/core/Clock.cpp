@@ -35,6 +35,8 @@ ClockState& state() {
 thread_local bool tlTracked = false;
 // Whether the thread is inside a NetworkWait (an inner one does not count again).
 thread_local bool tlInNetworkWait = false;
+// The thread's NetworkHoldLimit, a realNow() time.
+thread_local double tlHoldUntil = std::numeric_limits<double>::infinity();
 
 double realNow() {
     using namespace std::chrono;
@@ -199,8 +201,10 @@ void Clock::pokeQuiet() {
 double Clock::realNow() { return sys::realNow(); }
 
 Clock::NetworkWait::NetworkWait(double heardAt)
-    : heardAt_(heardAt), active_(isVirtual() && tlTracked && !tlInNetworkWait) {
+    : heardAt_(heardAt), holdUntil_(tlHoldUntil), active_(isVirtual() && tlTracked && !tlInNetworkWait) {
     if (!active_) return;
+    // Past the thread's hold limit the peer counts as long silent.
+    heardAt_ = std::min(heardAt_, holdUntil_ - kNetworkStallSeconds);
     tlInNetworkWait = true;
     auto& s = state();
     std::lock_guard<std::mutex> g(s.m);
@@ -213,7 +217,7 @@ void Clock::NetworkWait::renew() {
     std::lock_guard<std::mutex> g(s.m);
     auto it = s.networkWaits.find(heardAt_);
     if (it != s.networkWaits.end()) s.networkWaits.erase(it);
-    heardAt_ = std::max(heardAt_, sys::realNow());
+    heardAt_ = std::min(std::max(heardAt_, sys::realNow()), holdUntil_ - kNetworkStallSeconds);
     s.networkWaits.insert(heardAt_);
 }
 
@@ -225,6 +229,16 @@ Clock::NetworkWait::~NetworkWait() {
     auto it = s.networkWaits.find(heardAt_);
     if (it != s.networkWaits.end()) s.networkWaits.erase(it);
 }
+
+Clock::NetworkHoldLimit::NetworkHoldLimit(double realSeconds) : saved_(tlHoldUntil) {
+    tlHoldUntil = std::min(saved_, sys::realNow() + std::max(0.0, realSeconds));
+}
+
+Clock::NetworkHoldLimit::~NetworkHoldLimit() { tlHoldUntil = saved_; }
+
+double Clock::NetworkHoldLimit::current() { return tlHoldUntil; }
+
+void Clock::NetworkHoldLimit::adopt(double until) { tlHoldUntil = until; }
 
 bool Clock::currentThreadTracked() { return tlTracked; }
 

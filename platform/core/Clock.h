@@ -74,7 +74,32 @@ public:
 
     private:
         double heardAt_;
+        // The thread's NetworkHoldLimit when the wait began.
+        double holdUntil_;
         bool active_;
+    };
+
+    // Bounds, for its lifetime, how long the calling thread's network waits
+    // hold up advancing virtual time: from `realSeconds` of real time on they
+    // count as stalled however busily their peers talk. For work nobody waits
+    // for (a list's covers), so that a slow server holds a headless run up for
+    // that long at most, not for as long as the work takes. A thread started
+    // to do part of that work (a stream's loader) takes the limit on with
+    // adopt(current()); threads that outlive it never do.
+    class NetworkHoldLimit {
+    public:
+        explicit NetworkHoldLimit(double realSeconds);
+        ~NetworkHoldLimit();
+        NetworkHoldLimit(const NetworkHoldLimit&) = delete;
+        NetworkHoldLimit& operator=(const NetworkHoldLimit&) = delete;
+
+        // The calling thread's limit as a realNow() time (infinity: none),
+        // and its setting, for a thread taking on its starter's limit.
+        static double current();
+        static void adopt(double until);
+
+    private:
+        double saved_;
     };
 
     // Marks a tracked worker as idle for its lifetime: wrap blocking I/O that

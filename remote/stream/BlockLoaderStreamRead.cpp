@@ -39,7 +39,15 @@ void BlockLoaderStreamRead::cancelStreaming() {
 
 bool BlockLoaderStreamRead::startLoader(const char* threadName) {
     probeState_ = 0;
-    loader_ = sys::Thread([this](const std::atomic<bool>& stop) { run(stop); }, threadName);
+    // The loader works for whoever opened the stream: a bound on how long
+    // that work may hold up the clock (a cover's) binds its transfers too.
+    const double holdUntil = sys::Clock::NetworkHoldLimit::current();
+    loader_ = sys::Thread(
+        [this, holdUntil](const std::atomic<bool>& stop) {
+            sys::Clock::NetworkHoldLimit::adopt(holdUntil);
+            run(stop);
+        },
+        threadName);
     const bool onMain = sys::RunLoop::isMainThread();
     while (probeState_.load() == 0) {
         if (onMain) sys::RunLoop::main().runOnce();

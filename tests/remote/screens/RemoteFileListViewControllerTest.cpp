@@ -22,7 +22,10 @@
 #include "foundation/QNUrl.h"
 #include "platform/core/DeviceProfile.h"
 #include "platform/core/RunLoop.h"
+#include "platform/graphics/JpegEncoder.h"
 #include "platform/graphics/PangoTextEngine.h"
+#include "library/BookshelfBookButton.h"
+#include "foundation/ThemeLoader.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/Screen.h"
 
@@ -506,6 +509,41 @@ TEST_F(RemoteFileListTest, ATapOnTheBusySignGivesUpAFolderThatDoesNotAnswer) {
     EXPECT_FALSE(driver->findFirst<IndicatorWithBGView>(false));
     EXPECT_EQ(nav->viewControllers().size(), 1u);
     EXPECT_FALSE(driver->findFirst<QNNoticeView>(false)) << "nothing to tell: the user gave it up";
+}
+
+TEST_F(RemoteFileListTest, ARemoteFolderWhoseCoverWasMadeShowsItOnTheShelf) {
+    const std::string url = "http://127.0.0.1:9/Shelf/";
+    show(url, {url + "Extras/", url + "Other/", url + "Vol%201.cbz"},
+         {info({{"name", sys::PlistValue("Extras")}}), info({{"name", sys::PlistValue("Other")}}),
+          info({{"name", sys::PlistValue("Vol 1.cbz")}})});
+    ASSERT_TRUE(row("Extras") && row("Extras")->remoteURL());
+    // The cover made for the folder after one of its books was read there.
+    std::vector<uint32_t> px(size_t(48) * 66, 0xFFC03030u);
+    auto jpeg = gfx::JpegEncoder::encode(*gfx::Image::make(48, 66, std::move(px), 1.0), 0.9);
+    auto file = BookCommon::getThumbsFilenameForFolder(*row("Extras")->remoteURL(), true);
+    ASSERT_TRUE(file);
+    test::writeFile(*file, std::string(reinterpret_cast<const char*>(jpeg.data()), jpeg.size()));
+    list->changeBookshelfMode(1, true);
+    driver->advance(0.6);
+    auto coverOf = [&](const std::string& name) -> BookshelfBookButton* {
+        const auto& items = list->itemList();
+        for (auto* c : driver->findAllOf<BookshelfBookButton>())
+            if (c->superview() && !c->isHidden() && c->indexNo() >= 0 && size_t(c->indexNo()) < items.size() &&
+                items[size_t(c->indexNo())]->filename() == name)
+                return c;
+        return nullptr;
+    };
+    ASSERT_TRUE(coverOf("Extras") && coverOf("Other"));
+    ui::ImageView* picture = coverOf("Extras")->bookThumbView();
+    EXPECT_FALSE(picture->isHidden());
+    EXPECT_EQ(picture->frame(), settings->themeLoader()->getBookShelfFolderPos());
+    ASSERT_TRUE(picture->image() && picture->image()->bitmap());
+    const uint32_t mid = picture->image()->bitmap()->pixel(24, 33);
+    EXPECT_NEAR(int((mid >> 16) & 0xFF), 0xC0, 24);
+    EXPECT_NEAR(int(mid & 0xFF), 0x30, 24);
+    // A folder without one keeps the folder's picture.
+    EXPECT_NE(coverOf("Other")->bookThumbView()->image(), picture->image());
+    EXPECT_NE(coverOf("Other")->bookThumbView()->frame(), settings->themeLoader()->getBookShelfFolderPos());
 }
 
 TEST_F(RemoteFileListTest, SnapshotsOfTheListAndTheShelfInBothLooks) {

@@ -3,7 +3,11 @@
 // nginx over HTTPS with Basic authentication.
 #include "remote/stream/HTTPURLStreamRead.h"
 
+#include "engine/ThumbsCreate.h"
 #include "engine/ZipArchive.h"
+#include "platform/core/AppPaths.h"
+#include "platform/core/Path.h"
+#include "platform/graphics/JpegEncoder.h"
 #include "cloud/TrustedServer.h"
 #include "foundation/QNKeyChain.h"
 #include "tests/support/TestHome.h"
@@ -16,6 +20,7 @@
 #include <gtest/gtest.h>
 #include <minizip/unzip.h>
 
+#include <chrono>
 #include <fstream>
 #include <random>
 #include <set>
@@ -152,6 +157,84 @@ TEST_F(HTTPURLStreamReadTest, ACoverFollowsRedirectsOnlyOnItsSiteABookTheUserOpe
     ASSERT_TRUE(opened->openURL(site.url("/away")));
     EXPECT_TRUE(readAt(*opened, 0, 100) == book.substr(0, 100));
     opened->closeURL();
+}
+
+TEST_F(HTTPURLStreamReadTest, CoversFromASlowServerHoldUpTheClockOnceAndCoversFromAnHonestOneAreWaitedFor) {
+    test::TempDir home("slowcovers");
+    sys::AppPaths::setHome(home.path());
+    // Books of two pictures of noise: one block of the cache.
+    {
+        test::TempDir src("pages");
+        std::mt19937 rng{7};
+        for (const char* page : {"001.jpg", "002.jpg"}) {
+            std::vector<uint32_t> px(size_t(240) * 280);
+            for (auto& p : px) p = 0xFF000000u | (rng() & 0xFFFFFFu);
+            const auto jpeg = gfx::JpegEncoder::encode(*gfx::Image::make(240, 280, std::move(px), 1.0), 0.9);
+            test::writeFile(src.file(page), std::string(reinterpret_cast<const char*>(jpeg.data()), jpeg.size()));
+        }
+        for (const char* name : {"fast.cbz", "slow.cbz", "drip.cbz"})
+            ASSERT_EQ(test::shell("cd '" + src.path() + "' && zip -q -0 '" + www_.file(name) + "' *.jpg"), 0);
+    }
+    const uint64_t size = test::readFile(www_.file("slow.cbz")).size();
+    ASSERT_LT(size, BS);
+    test::FaultHttpServer server(www_.path());
+    ASSERT_TRUE(server.start());
+    auto remoteBook = [&](const std::string& target) {
+        auto item = std::make_shared<FilelistItem>();
+        item->setType(1);
+        item->setLocation(FilelistItem::kRemote);
+        item->setRemoteURL(server.url(target));
+        item->setFilename(sys::Path::lastPathComponent(target.substr(0, target.find('?'))));
+        item->setRemoteCanStreaming(true);
+        item->setRemoteThumbsManualReload(true);
+        return item;
+    };
+    auto maker = std::make_shared<ThumbsCreate>();
+
+    // A cover from a server that answers at once is there after one step.
+    auto fast = remoteBook("/fast.cbz");
+    ASSERT_TRUE(maker->addQue(fast));
+    advance(0.5);
+    EXPECT_TRUE(ThumbsCreate::cacheFileExists(ThumbsCreate::thumbnailPathForItem(*fast, false)));
+
+    // A server that sends the next book over some 7 seconds holds the clock
+    // up for a while, once; the cover after it, from a server that sends a
+    // byte at a time for ever, does not hold it again.
+    const double seconds = ThumbsCreate::kClockHoldSeconds + 2.0;
+    auto slow = remoteBook("/slow.cbz?rate=" + std::to_string(uint64_t(double(size) / seconds)));
+    ASSERT_TRUE(maker->addQue(slow));
+    ASSERT_TRUE(maker->addQue(remoteBook("/drip.cbz?drip_ms=5")));
+    testing::internal::CaptureStderr();
+    const auto t0 = std::chrono::steady_clock::now();
+    auto realSince = [](std::chrono::steady_clock::time_point t) {
+        return std::chrono::duration<double>(std::chrono::steady_clock::now() - t).count();
+    };
+    double held = 0;
+    int longSteps = 0;
+    int stepsAfter = 0;
+    auto slowMade = [&] { return ThumbsCreate::cacheFileExists(ThumbsCreate::thumbnailPathForItem(*slow, false)); };
+    while (stepsAfter < 3 && realSince(t0) < 60) {
+        // A step of the clock, then a tenth of a second of real time for the server.
+        const auto step = std::chrono::steady_clock::now();
+        advance(1.0);
+        if (slowMade()) ++stepsAfter;
+        else test::drainUntil(slowMade, 0.1);
+        if (const double took = realSince(step); took > 1.0) {
+            held += took;
+            ++longSteps;
+        }
+    }
+    const std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(stepsAfter, 3) << "the slow cover was not made";
+    EXPECT_LT(held, ThumbsCreate::kClockHoldSeconds + 1.0);
+    EXPECT_LE(longSteps, 1);
+    EXPECT_EQ(said.find("workers still busy"), std::string::npos) << said;
+    EXPECT_TRUE(maker->isRunning());
+    // Going away stops the cover being read.
+    const auto t1 = std::chrono::steady_clock::now();
+    maker.reset();
+    EXPECT_LT(realSince(t1), 2.0);
+    sys::AppPaths::setHome("");
 }
 
 TEST_F(HTTPURLStreamReadTest, ServerFaultsNeverPutWrongBytesIntoTheCache) {
