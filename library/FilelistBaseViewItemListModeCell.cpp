@@ -274,7 +274,10 @@ void FilelistBaseViewItemListModeCell::updateCellItem(bool createThumbs) {
     if (type == 6 || type == 7 || type == 8) hasPageInfo_ = false;
     filename_->setText(name);
     updateInfoLabel();
-    lineCount_ = hasPageInfo_ ? 3 : infoLine ? 2 : 1;
+    // A file with an info line keeps the three-line layout of a book being
+    // read: its name below the dates, its reading state shown. Only folders
+    // move their name up to make room for the second line.
+    lineCount_ = hasPageInfo_ || (infoLine && !folderLike) ? 3 : infoLine ? 2 : 1;
     isInfoLine_ = infoLine;
     setSubViewsPos();
 }
