@@ -171,8 +171,9 @@ void FilelistBaseViewItemListModeCell::updateCellItem(bool createThumbs) {
         setSubViewsPos();
         return;
     }
-    contentView()->setBackgroundColor(item->isLastReadingFile() ? ColorDefine::lastReadBookBackground()
-                                                                : ColorDefine::background());
+    // The row's own background, under the shading of a tapped row (the
+    // content view above it stays clear) and the accessory.
+    setBackgroundColor(item->isLastReadingFile() ? ColorDefine::lastReadBookBackground() : ColorDefine::background());
     setAccessoryType(!isEditMode() && slot.isEnableDetailButton() ? ui::TableViewCellAccessoryType::DetailDisclosureButton
                                                                   : ui::TableViewCellAccessoryType::None);
 

@@ -191,8 +191,19 @@ TEST_F(FilelistRowStatesTest, BooksByReadingStateWithTheLastReadMarked) {
     // Opened but still on its first page: no page text, the date shows.
     EXPECT_EQ(rowOf(*l, opened)->bookmarkDateLabel()->text(), "Today");
     EXPECT_EQ(rowOf(*l, fresh)->bookmarkDateLabel()->text(), "");
-    EXPECT_EQ(rowOf(*l, reading)->contentView()->backgroundColor(), ColorDefine::lastReadBookBackground());
-    EXPECT_EQ(rowOf(*l, fresh)->contentView()->backgroundColor(), ColorDefine::background());
+    EXPECT_EQ(rowOf(*l, reading)->backgroundColor(), ColorDefine::lastReadBookBackground());
+    EXPECT_EQ(rowOf(*l, fresh)->backgroundColor(), ColorDefine::background());
+    // A row being tapped is shaded across, not only beside its content.
+    for (const auto& row : {fresh, reading}) {
+        Cell* c = rowOf(*l, row);
+        c->setHighlighted(true);
+        window->render();
+        const ui::Rect r = c->convertRectTo(c->bounds(), nullptr);
+        const auto px = pixelAt(r.x() + r.width() / 2, r.maxY() - 5);
+        EXPECT_TRUE(near(px, 209, 209, 214)) << *row->filename() << ": " << px.r << "," << px.g << "," << px.b;
+        if (row == reading) ASSERT_TRUE(window->snapshot(snapshotPath("rows-books-tapped.png")));
+        c->setHighlighted(false);
+    }
     EXPECT_EQ(rowOf(*l, reading)->filenameLabel()->text(), "Halfway");
     EXPECT_EQ(rowOf(*l, reading)->infoLabel()->text(), "Circle");
 
