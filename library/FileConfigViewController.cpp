@@ -15,6 +15,7 @@
 #include "platform/ui/ShareService.h"
 #include "platform/ui/TransitionCoordinator.h"
 
+#include <algorithm>
 #include <fts.h>
 #include <sys/stat.h>
 
@@ -135,7 +136,8 @@ std::shared_ptr<ui::TableViewCell> FileConfigViewController::tableViewCellForRow
             const int shown = shownStatus();
             seg->setSelectedSegmentIndex(shown);
             seg->setEnabled(shown == 1, 1);
-            seg->setFrame({0, 0, 200, 30});
+            // Wide enough for its words in the language shown.
+            seg->setFrame({0, 0, std::max(200.0, seg->sizeThatFits({0, 0}).width), 30});
             std::weak_ptr<ui::ViewController> weak = weak_from_this();
             seg->addAction(ui::ControlEventValueChanged, [weak](ui::Control& c) {
                 if (auto self = std::static_pointer_cast<FileConfigViewController>(weak.lock()))

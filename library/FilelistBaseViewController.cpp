@@ -647,9 +647,11 @@ void FilelistBaseViewController::searchBarSearchButtonClicked(ui::SearchBar& bar
     if (searchMaskView_) searchMaskView_->setHidden(true);
 }
 
-void FilelistBaseViewController::searchBarCancelButtonClicked(ui::SearchBar&) {
-    if (searchMaskView_) searchMaskView_->setHidden(true);
-    searchString_.reset();
+// Cancel (and Escape in the field) leaves the search: the field emptied and
+// let go, the whole list shown again.
+void FilelistBaseViewController::searchBarCancelButtonClicked(ui::SearchBar& bar) {
+    searchBarTemp_ = &bar;
+    endSearch();
 }
 
 void FilelistBaseViewController::tapSearchMaskView() {

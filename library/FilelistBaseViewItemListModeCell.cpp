@@ -171,8 +171,9 @@ void FilelistBaseViewItemListModeCell::updateCellItem(bool createThumbs) {
         setSubViewsPos();
         return;
     }
-    contentView()->setBackgroundColor(item->isLastReadingFile() ? ColorDefine::lastReadBookBackground()
-                                                                : ColorDefine::background());
+    // The row's own background, under the shading of a tapped row (the
+    // content view above it stays clear) and the accessory.
+    setBackgroundColor(item->isLastReadingFile() ? ColorDefine::lastReadBookBackground() : ColorDefine::background());
     setAccessoryType(!isEditMode() && slot.isEnableDetailButton() ? ui::TableViewCellAccessoryType::DetailDisclosureButton
                                                                   : ui::TableViewCellAccessoryType::None);
 
@@ -274,7 +275,10 @@ void FilelistBaseViewItemListModeCell::updateCellItem(bool createThumbs) {
     if (type == 6 || type == 7 || type == 8) hasPageInfo_ = false;
     filename_->setText(name);
     updateInfoLabel();
-    lineCount_ = hasPageInfo_ ? 3 : infoLine ? 2 : 1;
+    // A file with an info line keeps the three-line layout of a book being
+    // read: its name below the dates, its reading state shown. Only folders
+    // move their name up to make room for the second line.
+    lineCount_ = hasPageInfo_ || (infoLine && !folderLike) ? 3 : infoLine ? 2 : 1;
     isInfoLine_ = infoLine;
     setSubViewsPos();
 }

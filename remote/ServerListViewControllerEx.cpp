@@ -206,14 +206,7 @@ void ServerListViewControllerEx::didSelectAutodetectedServer(const std::string& 
 }
 
 std::optional<std::string> ServerListViewControllerEx::shareLinkAddress(const std::string& link) {
-    const std::string mark = "/drive/folders/";
-    const size_t at = link.find(mark);
-    if (at == std::string::npos) return std::nullopt;
-    std::string rest = link.substr(at + mark.size());
-    rest = rest.substr(0, rest.find('#'));
-    if (rest.empty() || rest[0] == '?') return std::nullopt;
-    return std::string(GoogleDriveShareLink::kPseudoPrefix) +
-           EncodeASCIIStringElements::stringEncodeASCIIStringElements(rest);
+    return GoogleDriveShareLink::shareLinkAddress(link);
 }
 
 void ServerListViewControllerEx::openSite(size_t index) {

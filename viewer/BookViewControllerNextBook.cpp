@@ -9,6 +9,7 @@
 #include "platform/core/FileManager.h"
 #include "platform/graphics/JpegEncoder.h"
 
+#include <algorithm>
 #include <cmath>
 
 using namespace bookviewer;
@@ -45,9 +46,12 @@ void BookViewController::displayNextBookButton(bool next) {
     button->setTitleColor(ui::Color::black());
     button->setAlpha(0);
     button->sizeToFit();
+    // Inside the page area: beside a page bar standing at that side.
     const ui::EdgeInsets safe = view()->safeAreaInsets();
+    const ui::Rect area = getScreenRect();
     const double half = image ? image->size().width / 2 : button->frame().width() / 2;
-    const double x = leftSide ? safe.left + half : view()->bounds().width() - half - safe.right;
+    const double x = leftSide ? std::max(safe.left, area.x()) + half
+                              : std::min(view()->bounds().width() - safe.right, area.maxX()) - half;
     button->setCenter({x, view()->bounds().height() / 2});
     view()->addSubview(button);
     buttonNextBook_ = button;

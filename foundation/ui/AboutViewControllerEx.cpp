@@ -149,7 +149,10 @@ void AboutViewControllerEx::viewDidLoad() {
     webView_->setNavigationDelegate(this);
     // The pages paint their own background only as far as their text goes;
     // the rest of the view shows the same colour, as a browser's canvas does.
-    webView_->setBackgroundColor(ui::Color(gfx::Rgba{1, 1, 1, 1}, gfx::Rgba{0x33 / 255.0, 0x33 / 255.0, 0x33 / 255.0, 1}));
+    const ui::Color canvas(gfx::Rgba{1, 1, 1, 1}, gfx::Rgba{0x33 / 255.0, 0x33 / 255.0, 0x33 / 255.0, 1});
+    webView_->setBackgroundColor(canvas);
+    // Under the home indicator too.
+    view()->setBackgroundColor(canvas);
     view()->addSubview(webView_);
     loadHtml(startPage_.value_or("about"));
 }

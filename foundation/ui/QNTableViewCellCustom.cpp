@@ -77,7 +77,9 @@ void QNTableViewCellCustom::layoutSubviews() {
     if (textField_ && detailTextLabel()) {
         ui::Label* detail = detailTextLabel();
         textField_->setFont(detail->font());
-        textField_->setTextColor(detail->textColor());
+        // What is typed is the row's value, in the text colour; only the
+        // placeholder is drawn grey.
+        textField_->setTextColor(ui::Color::label());
         textField_->setClearButtonMode(ui::TextFieldViewMode::Never);
         textField_->setReturnKeyType(ui::ReturnKeyType::Done);
         ui::Rect d = detail->frame();

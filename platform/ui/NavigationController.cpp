@@ -296,6 +296,9 @@ void NavigationController::finishTransition() {
     if (t->to && t->to->isViewLoaded()) {
         t->to->view()->removeAllAnimations();
         View::performWithoutAnimation([&] { t->to->view()->setFrame(contentFrame(*t->to)); });
+        // The bars may have come or gone while it slid in (a screen that
+        // hides the tool bar as it appears): its safe area follows them.
+        applyInsets(*t->to);
     }
     if (visible || (t->to && t->to->appearance() == Appearance::Appearing)) {
         if (t->to) t->to->endAppearanceTransition();

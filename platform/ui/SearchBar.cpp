@@ -2,6 +2,7 @@
 
 #include "platform/ui/Application.h"
 #include "platform/ui/ImageView.h"
+#include "platform/ui/KeyCommand.h"
 
 #include <algorithm>
 
@@ -65,6 +66,16 @@ void SearchBar::layoutSubviews() {
     }
     double fh = 36;
     field_->setFrame(Rect(b.x() + 8, b.y() + (b.height() - fh) / 2, std::max(0.0, right - b.x() - 8), fh));
+}
+
+std::vector<KeyCommand> SearchBar::keyCommands() const {
+    if (!field_->isEditing()) return {};
+    auto* self = const_cast<SearchBar*>(this);
+    return {KeyCommand::make(KeyInput::escape, 0, [self](const KeyCommand&) {
+        auto keep = self->shared_from_this();
+        if (self->delegate_) self->delegate_->searchBarCancelButtonClicked(*self);
+        if (self->field_->isEditing()) self->field_->resignFirstResponder();
+    })};
 }
 
 bool SearchBar::textFieldShouldBeginEditing(TextField&) {

@@ -25,7 +25,9 @@ public:
 
 // A search field with a magnifier and an optional Cancel button. Typing
 // reports each change; return reports the search button (the field stays
-// first responder until the delegate resigns it).
+// first responder until the delegate resigns it). Escape while the field is
+// edited answers as the Cancel button does (shown or not), and the field
+// resigns if the delegate left it editing.
 class SearchBar : public View, private TextFieldDelegate {
 public:
     SearchBar();
@@ -55,6 +57,7 @@ public:
 
     Size sizeThatFits(Size size) const override;
     void layoutSubviews() override;
+    std::vector<KeyCommand> keyCommands() const override;
 
     static constexpr double kHeight = 56;
 

@@ -614,11 +614,11 @@ bool ViewController::resizeWindow(Window& window, Size size) {
     const Size old = window.bounds().size;
     if (size.width == old.width && size.height == old.height) return false;
     // A window wider than high reads as landscape, so spreads and the
-    // per-orientation settings follow its shape.
+    // per-orientation settings follow its shape; a square one is portrait.
     InterfaceOrientation from = window.orientation();
     InterfaceOrientation o = from;
     if (size.width > size.height && !isLandscape(from)) o = InterfaceOrientation::LandscapeLeft;
-    if (size.width < size.height && isLandscape(from)) o = InterfaceOrientation::Portrait;
+    if (size.width <= size.height && isLandscape(from)) o = InterfaceOrientation::Portrait;
     sys::DeviceProfile p = sys::DeviceProfile::current();
     p.screenWidth = isLandscape(o) ? size.height : size.width;
     p.screenHeight = isLandscape(o) ? size.width : size.height;

@@ -85,7 +85,10 @@ void FileDownload::getFileListFromUrl(const std::string& url, const std::optiona
     userName_ = userName.value_or("");
     password_ = password.value_or("");
 
-    if (url.compare(0, std::char_traits<char>::length(kShareLinkPrefix), kShareLinkPrefix) == 0) {
+    // A folder's share link on the Drive web site is listed as the shared
+    // folder it names, under its pseudo address.
+    if (auto shared = GoogleDriveShareLink::siteShareLinkAddress(url)) baseURL_ = *shared;
+    if (baseURL_.compare(0, std::char_traits<char>::length(kShareLinkPrefix), kShareLinkPrefix) == 0) {
         startShareLinkListing();
         return;
     }

@@ -92,6 +92,22 @@ bool GoogleDriveShareLink::isFolderPage(const std::string& url) {
     return url.compare(0, prefix.size(), prefix) == 0;
 }
 
+std::optional<std::string> GoogleDriveShareLink::shareLinkAddress(const std::string& link) {
+    const std::string mark = "/drive/folders/";
+    const size_t at = link.find(mark);
+    if (at == std::string::npos) return std::nullopt;
+    std::string rest = link.substr(at + mark.size());
+    rest = rest.substr(0, rest.find('#'));
+    if (rest.empty() || rest[0] == '?') return std::nullopt;
+    return std::string(kPseudoPrefix) + EncodeASCIIStringElements::stringEncodeASCIIStringElements(rest);
+}
+
+std::optional<std::string> GoogleDriveShareLink::siteShareLinkAddress(const std::string& url) {
+    const std::string prefix = webBase() + "/drive/folders/";
+    if (url.compare(0, prefix.size(), prefix) != 0) return std::nullopt;
+    return shareLinkAddress(url);
+}
+
 namespace {
 
 // The extra query text of an address on the page, from just after its "?" to

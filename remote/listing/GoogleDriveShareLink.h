@@ -44,6 +44,13 @@ public:
     // Whether a fetched address is a Drive folder page (read here, not as an
     // index page).
     static bool isFolderPage(const std::string& url);
+    // The pseudo folder address of a folder's share link
+    // (".../drive/folders/ID", its query kept); nothing for other links.
+    static std::optional<std::string> shareLinkAddress(const std::string& link);
+    // The pseudo folder address of a share link on the Drive web site, as
+    // "Copy link" gives it ("https://drive.google.com/drive/folders/ID?..."):
+    // such a site is listed as the shared folder. Nothing for other addresses.
+    static std::optional<std::string> siteShareLinkAddress(const std::string& url);
 
     // The items of a folder page; `title` gets the page title when it has one.
     static RemoteFileEntry getListFromGoogleDriveLink(const std::string& page, std::string* title);

@@ -166,6 +166,16 @@ TEST_F(DesktopWindowProgramTest, EverySizeChangeLaysTheOpenPageOutAgain) {
     expectPageFits("tall", "made tall");
     resize(1100, 700);
     expectPageFits("wide", "wide again");
+    // A square window is not wider than high: it reads as portrait, one
+    // page at a time, from a wide window and at the smallest size too.
+    for (double side : {500.0, 320.0}) {
+        resize(side, side);
+        expectPageFits("square", "square");
+        EXPECT_FALSE(ui::isLandscape(window().orientation())) << side;
+        EXPECT_FALSE(viewer()->displayBookPage()->is2PageLoaded) << side;
+        resize(1100, 700);
+    }
+    EXPECT_TRUE(viewer()->displayBookPage()->is2PageLoaded);
 
     // The arrows turn pages of the page laid out for this size.
     const int before = viewer()->page();

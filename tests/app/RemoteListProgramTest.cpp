@@ -597,6 +597,21 @@ TEST_F(RemoteListProgramTest, AComicInASharedDriveFolderIsReadInPlace) {
     EXPECT_EQ(viewer->bookReader()->getPageNum(), 4);
     EXPECT_GE(nginx.requestCount("/download?id=DRV1"), 1u);
     EXPECT_FALSE(fs::exists(docs() + "/Story.cbz")) << "read in place";
+
+    // The link as Drive's "Copy link" gives it, added with "Add Site", lists
+    // the same folder.
+    play("back\nwait 1\nback\nwait 1\n");
+    auto* library = top<LocalFilelistViewController>();
+    ASSERT_TRUE(library);
+    library->onDownLoadBtn();
+    play("wait 1\ntap \"Add Site\"\nwait 1\ntap \"URL\"\ntype " + base +
+         "/drive/folders/SHAREDX?usp=sharing\ntap \"Display Name\"\ntype Shelf\ntap \"Save\"\nwait 1\n"
+         "tap \"Shelf\"\nwait 2\nshot shared-drive-site\n");
+    auto* remote = top<RemoteFileListViewController>();
+    ASSERT_TRUE(remote);
+    ASSERT_EQ(remote->fileList().size(), 1u);
+    EXPECT_TRUE(GoogleDriveShareLink::isPseudoFileURL(remote->fileList()[0]));
+    EXPECT_EQ(remote->targetURL().value_or("").rfind(GoogleDriveShareLink::kPseudoPrefix, 0), 0u);
 }
 
 }  // namespace

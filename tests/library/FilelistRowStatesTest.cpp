@@ -158,7 +158,8 @@ TEST_F(FilelistRowStatesTest, BooksByReadingStateWithTheLastReadMarked) {
     auto pdf = entry(3, "Manual.pdf");
     pdf->setReadingPageNo(2);
     pdf->setNumberOfPages(9);
-    auto l = show({fresh, opened, reading, marked, finished, spread, chapter, pdf});
+    auto grouped = book("[Author Name] My Long Title \u7b2c01\u5dfb (2020).cbz", 0, 0);
+    auto l = show({fresh, opened, reading, marked, finished, spread, chapter, pdf, grouped});
     ASSERT_TRUE(window->snapshot(snapshotPath("rows-books-detail.png")));
 
     struct Want {
@@ -173,19 +174,36 @@ TEST_F(FilelistRowStatesTest, BooksByReadingStateWithTheLastReadMarked) {
                                            {finished, "20/20", "book_fin_s_f", 3},
                                            {spread, "19/20", "book_fin_s_f", 3},
                                            {chapter, "4/12", "book_folder_read1_s_f", 3},
-                                           {pdf, "3/9", "book_read1_s_f", 3}}) {
+                                           {pdf, "3/9", "book_read1_s_f", 3},
+                                           {grouped, "", "book_new_s_f", 3}}) {
         Cell* c = rowOf(*l, w.item);
         ASSERT_TRUE(c) << *w.item->filename();
         EXPECT_EQ(c->pageLabel()->text(), w.page) << *w.item->filename();
         ASSERT_TRUE(c->statusIconImageView()->image()) << *w.item->filename();
         EXPECT_EQ(c->statusIconImageView()->image()->name(), w.status) << *w.item->filename();
         EXPECT_EQ(c->lineCount(), w.lines) << *w.item->filename();
+        // The reading state shows, and the name lies below the dates.
+        EXPECT_FALSE(c->statusIconImageView()->isHidden()) << *w.item->filename();
+        EXPECT_GE(c->filenameLabel()->frame().y(), c->fileDateLabel()->frame().maxY()) << *w.item->filename();
     }
+    // A shortened name keeps its group on the info line.
+    EXPECT_EQ(rowOf(*l, grouped)->infoLabel()->text(), "Author Name");
     // Opened but still on its first page: no page text, the date shows.
     EXPECT_EQ(rowOf(*l, opened)->bookmarkDateLabel()->text(), "Today");
     EXPECT_EQ(rowOf(*l, fresh)->bookmarkDateLabel()->text(), "");
-    EXPECT_EQ(rowOf(*l, reading)->contentView()->backgroundColor(), ColorDefine::lastReadBookBackground());
-    EXPECT_EQ(rowOf(*l, fresh)->contentView()->backgroundColor(), ColorDefine::background());
+    EXPECT_EQ(rowOf(*l, reading)->backgroundColor(), ColorDefine::lastReadBookBackground());
+    EXPECT_EQ(rowOf(*l, fresh)->backgroundColor(), ColorDefine::background());
+    // A row being tapped is shaded across, not only beside its content.
+    for (const auto& row : {fresh, reading}) {
+        Cell* c = rowOf(*l, row);
+        c->setHighlighted(true);
+        window->render();
+        const ui::Rect r = c->convertRectTo(c->bounds(), nullptr);
+        const auto px = pixelAt(r.x() + r.width() / 2, r.maxY() - 5);
+        EXPECT_TRUE(near(px, 209, 209, 214)) << *row->filename() << ": " << px.r << "," << px.g << "," << px.b;
+        if (row == reading) ASSERT_TRUE(window->snapshot(snapshotPath("rows-books-tapped.png")));
+        c->setHighlighted(false);
+    }
     EXPECT_EQ(rowOf(*l, reading)->filenameLabel()->text(), "Halfway");
     EXPECT_EQ(rowOf(*l, reading)->infoLabel()->text(), "Circle");
 

@@ -121,6 +121,31 @@ TEST_F(FilelistSnapshotTest, ListBookshelfAndSearch) {
     ASSERT_EQ(root->itemList().size(), 2u);
     EXPECT_EQ(root->itemList()[0]->filename(), "Vol 10.zip");  // still newest first
     ASSERT_TRUE(window->snapshot(snapshotPath("library-search.png")));
+
+    // Escape leaves the search: the field let go and emptied, every row back.
+    const size_t all = root->originalItemList().size();
+    ui::TextField* field = header->searchBar()->searchTextField();
+    EXPECT_TRUE(driver->key(ui::KeyInput::escape));
+    driver->advance(0.5);
+    EXPECT_FALSE(field->isEditing());
+    EXPECT_EQ(field->text(), "");
+    EXPECT_EQ(root->itemList().size(), all);
+    EXPECT_TRUE(root->searchMaskView()->isHidden());
+    // So it does once the text was cleared with the field's own button,
+    // while the list is dimmed for the next search.
+    driver->tap(*header->searchBar());
+    driver->type("pdf");
+    driver->advance(0.3);
+    ASSERT_EQ(root->itemList().size(), 1u);
+    driver->tap(ui::rectCenter(field->convertRectTo(field->clearButtonRect(), nullptr)));
+    driver->advance(0.3);
+    EXPECT_FALSE(root->searchMaskView()->isHidden());
+    EXPECT_TRUE(driver->key(ui::KeyInput::escape));
+    driver->advance(0.5);
+    EXPECT_FALSE(field->isEditing());
+    EXPECT_TRUE(root->searchMaskView()->isHidden());
+    EXPECT_EQ(root->itemList().size(), all);
+    EXPECT_EQ(nav->topViewController(), root.get());
 }
 
 TEST_F(FilelistSnapshotTest, TheListBookshelfSwitchReadsOnTheShelvesInBothLooks) {

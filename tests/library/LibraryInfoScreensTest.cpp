@@ -7,6 +7,9 @@
 #include "library/ArchivePasswordViewController.h"
 #include "library/FileConfigViewController.h"
 #include "library/LocalFilelistViewController.h"
+#include "platform/graphics/Canvas.h"
+#include "platform/graphics/PangoTextEngine.h"
+#include "platform/ui/SegmentedControl.h"
 
 #include <filesystem>
 #include <fstream>
@@ -160,6 +163,8 @@ TEST(FileInformation, StatusFromThePosition) {
 }
 
 TEST_F(LibraryTest, FileInformationRenamesWithSideFilesAndNeverOverAnotherBook) {
+    textScope.reset();
+    textScope = std::make_unique<gfx::TextEngine::Scope>(std::make_shared<gfx::PangoTextEngine>());
     const std::string book = join(documents(), "Story.zip");
     touch(book, "story");
     touch(join(documents(), "Taken.zip"), "other");
@@ -191,6 +196,16 @@ TEST_F(LibraryTest, FileInformationRenamesWithSideFilesAndNeverOverAnotherBook) 
     EXPECT_EQ(screen->shownStatus(), 0);
     EXPECT_EQ(screen->cacheSize(), 6u);
     EXPECT_TRUE(driver->findByText("Story.zip"));
+    // The status control's words are drawn whole, in the weight of the
+    // chosen one.
+    auto* status = driver->findAllOf<ui::SegmentedControl>(false).at(0);
+    for (int i = 0; i < status->numberOfSegments(); ++i) {
+        const double room = status->segmentRect(i).width() - 8;
+        const gfx::Font bold = gfx::Font::system(13, gfx::Font::Weight::Semibold);
+        EXPECT_LE(gfx::Canvas::measureText(status->titleForSegment(i), bold, 0).width, room)
+            << status->titleForSegment(i);
+    }
+    ASSERT_TRUE(window->snapshot(snapshotPath("file-information.png")));
 
     EXPECT_FALSE(screen->changeFileNameDo(".hidden", "Story"));
     EXPECT_FALSE(screen->changeFileNameDo("Taken", "Story"));

@@ -250,6 +250,27 @@ TEST_F(BookViewMenuTest, TheNextBookButtonSideFollowsDirectionAndSwappedTaps) {
     EXPECT_EQ(viewer->buttonNextBook(), nullptr);
 }
 
+TEST_F(BookViewMenuTest, TheNextBookButtonStandsBesideASidePageBar) {
+    list.nextIndex = 1;
+    ASSERT_TRUE(window->rotate(ui::InterfaceOrientation::LandscapeLeft));
+    for (const char* side : {"bottom_left", "bottom_right"}) {
+        set("bookToolView", side);
+        // The button on the bar's side.
+        set("isSwapTapLeftRight", std::string(side) == "bottom_right");
+        openReal(kPages - 1);
+        pass(0.3);
+        ASSERT_TRUE(viewer->bookToolView()) << side;
+        viewer->displayNextBookButton(true);
+        ASSERT_TRUE(viewer->buttonNextBook()) << side;
+        const ui::Rect bar = viewer->bookToolView()->frame();
+        const ui::Rect button = viewer->buttonNextBook()->frame();
+        EXPECT_TRUE(button.minX() >= bar.maxX() || button.maxX() <= bar.minX())
+            << side << ": button " << button.minX() << "-" << button.maxX() << ", bar " << bar.minX() << "-"
+            << bar.maxX();
+        EXPECT_EQ(button.minX() < viewer->view()->bounds().width() / 2, std::string(side) == "bottom_left") << side;
+    }
+}
+
 TEST_F(BookViewMenuTest, NoNeighbouringBookNoButton) {
     list.nextIndex = -1;
     openReal(0);

@@ -102,12 +102,18 @@ protected:
 }  // namespace
 
 TEST_F(AboutScreenTest, AboutPageIsFilledInForTheAppearance) {
+    // Opened from a screen with a tool bar, which the page hides.
+    nav->setToolbarHidden(false, false);
+    driver->settle();
     auto about = open();
+    driver->advance(0.5);
+    EXPECT_TRUE(nav->isToolbarHidden());
     EXPECT_EQ(about->title(), "About");
     // The page fills the screen between the bar and the home indicator.
     EdgeInsets safe = about->viewSafeAreaInsets();
     Rect v = about->view()->frame();
     EXPECT_GT(safe.top, 0);
+    EXPECT_EQ(safe.bottom, window->safeAreaInsets().bottom);
     EXPECT_EQ(about->webView()->frame(), Rect(v.x(), v.y() + safe.top, v.width(), v.height() - safe.top - safe.bottom));
     EXPECT_EQ(about->webView()->title(), "About Leafbright");
     EXPECT_NE(about->webView()->URL().find("/html/about.html"), std::string::npos);
@@ -261,6 +267,9 @@ TEST_F(AboutScreenTest, SnapshotOfTheAboutPageInTheDark) {
     ASSERT_TRUE(driver->snapshot(snapshotPath("about-dark.png")));
     Rect f = about->webView()->convertRectTo(about->webView()->bounds(), nullptr);
     auto bg = pixelAt(f.x() + 3, f.maxY() - 40);
+    EXPECT_TRUE(near(bg, 0x33, 0x33, 0x33, 6)) << bg.r << "," << bg.g << "," << bg.b;
+    // Under the home indicator too.
+    bg = pixelAt(f.x() + 3, window->bounds().maxY() - 3);
     EXPECT_TRUE(near(bg, 0x33, 0x33, 0x33, 6)) << bg.r << "," << bg.g << "," << bg.b;
 }
 

@@ -200,6 +200,7 @@ TEST_F(TableDrivenTest, TextFieldRowReportsEveryKeyAndReturnOnlyHidesTheKeyboard
     Rect d = c->detailTextLabel()->frame();
     EXPECT_EQ(field->frame(), Rect(110, d.y(), c->contentView()->bounds().width() - 125, d.height()));
     EXPECT_EQ(field->font(), c->detailTextLabel()->font());
+    EXPECT_EQ(field->textColor(), Color::label()) << "typed text is not drawn as a placeholder";
     EXPECT_EQ(field->returnKeyType(), ReturnKeyType::Done);
     EXPECT_EQ(field->clearButtonMode(), TextFieldViewMode::Never);
 
