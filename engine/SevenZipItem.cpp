@@ -34,6 +34,9 @@ std::optional<sys::Date> SevenZipItem::accessDate() const { return dateFromSecon
 std::optional<sys::Date> SevenZipItem::modificationDate() const { return dateFromSeconds(mDate); }
 
 int64_t SevenZipItem::unixSecondsFromFileTime(uint64_t ticks) {
-    // Signed division truncates toward zero, before 1970 too.
-    return (int64_t(ticks) - 116'444'736'000'000'000LL) / 10'000'000LL;
+    // Ticks of 100 ns since 1601, whole seconds toward zero either side of
+    // 1970; any 64-bit count an archive names stays in range.
+    constexpr uint64_t kUnixEpoch = 116'444'736'000'000'000ULL;
+    if (ticks >= kUnixEpoch) return int64_t((ticks - kUnixEpoch) / 10'000'000ULL);
+    return -int64_t((kUnixEpoch - ticks) / 10'000'000ULL);
 }

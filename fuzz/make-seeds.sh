@@ -72,6 +72,12 @@ if have zip; then
      && zip -qr -Z bzip2 ../bzip2.zip .)
   put zip_archive deflate.zip stored.zip crypt.zip bzip2.zip
   put page_reader_zip deflate.zip stored.zip crypt.zip
+  # The same books from a server: answered honestly, or with a shifted, a
+  # short and an oversized range, a 503 and a dropped connection first
+  # (remote_book_stream's orders), the stored one behind 256 KiB.
+  mkdir -p "$out/remote_book_stream"
+  printf '\000\000' | cat - deflate.zip > "$out/remote_book_stream/honest-deflate.bin"
+  printf '\002\007\000\035\111\013\015\057\000' | cat - stored.zip > "$out/remote_book_stream/lies-stored.bin"
 fi
 if have 7z; then
   (cd book && 7z a -bd -tzip -ppw -mem=AES256 ../aes.zip . >/dev/null && 7z a -bd -tzip -mm=LZMA ../lzma.zip . >/dev/null \

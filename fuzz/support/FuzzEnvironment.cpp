@@ -66,6 +66,11 @@ void FuzzEnvironment::settle() {
     sys::RunLoop::main().drain();
 }
 
+void FuzzEnvironment::runQueued() {
+    while (sys::RunLoop::main().runOnce()) {
+    }
+}
+
 void FuzzEnvironment::sendAndShutDown(int fd, std::span<const uint8_t> data) {
     size_t sent = 0;
     while (sent < data.size()) {

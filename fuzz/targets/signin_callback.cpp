@@ -83,10 +83,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (std::chrono::steady_clock::now() > until) std::abort();  // the listener hangs
     }
     ::close(fd);
-    // The request's address reaches the sign-in on the main loop; a code
-    // starts the token exchange, which fails at once.
-    FuzzEnvironment::settle();
+    // The request's address reaches the sign-in on the main loop (it was
+    // posted before the listener answered); a code starts the token
+    // exchange, which the cancel ends.
+    FuzzEnvironment::runQueued();
     CloudSignIn::cancelPending();
-    FuzzEnvironment::settle();
+    FuzzEnvironment::runQueued();
     return 0;
 }

@@ -366,7 +366,7 @@ void WebDocumentContainer::link(const std::shared_ptr<litehtml::document>& doc, 
     const char* href = el->get_attr("href");
     if (!rel || !href || sys::Unicode::lowercase(rel) != "stylesheet") return;
     std::string url = WebURL::resolve(baseURL_, href);
-    std::string css = readLocal(url, kMaxStyleSheetBytes);
+    std::string css = readStyleSheet(url);
     if (!css.empty()) doc->add_stylesheet(css.c_str(), url.c_str(), el->get_attr("media"));
 }
 
@@ -378,9 +378,18 @@ void WebDocumentContainer::on_anchor_click(const litehtml::tchar_t* url, const l
 
 void WebDocumentContainer::import_css(litehtml::tstring& text, const litehtml::tstring& url,
                                       litehtml::tstring& baseurl) {
-    std::string resolved = WebURL::resolve(baseurl.empty() ? baseURL_ : baseurl, url);
-    text = readLocal(resolved, kMaxStyleSheetBytes);
+    // litehtml hands "@import "x.css"" on with the string's quotes.
+    std::string ref = url;
+    if (ref.size() >= 2 && (ref.front() == '"' || ref.front() == '\'') && ref.back() == ref.front())
+        ref = ref.substr(1, ref.size() - 2);
+    std::string resolved = WebURL::resolve(baseurl.empty() ? baseURL_ : baseurl, ref);
+    text = readStyleSheet(resolved);
     baseurl = resolved;
+}
+
+std::string WebDocumentContainer::readStyleSheet(const std::string& url) {
+    if (styleSheets_.size() >= kMaxStyleSheets || !styleSheets_.insert(url).second) return "";
+    return readLocal(url, kMaxStyleSheetBytes);
 }
 
 void WebDocumentContainer::set_clip(const litehtml::position& pos, const litehtml::border_radiuses& r, bool, bool) {

@@ -8,6 +8,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -44,6 +45,9 @@ public:
     // Style sheets and images read at most this large.
     static constexpr size_t kMaxStyleSheetBytes = 2u << 20;
     static constexpr size_t kMaxImages = 64;
+    // Style sheets (linked or imported) read for one document: each address
+    // once, so that sheets importing each other end.
+    static constexpr size_t kMaxStyleSheets = 32;
 
     // --- litehtml::document_container ---
     litehtml::uint_ptr create_font(const litehtml::tchar_t* faceName, int size, int weight,
@@ -92,10 +96,14 @@ private:
     };
     gfx::ImageRef imageFor(const std::string& src, const std::string& base);
     std::string readLocal(const std::string& url, size_t limit) const;
+    // The sheet at `url` when it has not been read for this document yet
+    // and the budget allows; "" otherwise.
+    std::string readStyleSheet(const std::string& url);
     gfx::Canvas* canvasOf(litehtml::uint_ptr hdc) const { return reinterpret_cast<gfx::Canvas*>(hdc); }
 
     std::vector<std::unique_ptr<FontEntry>> fonts_;
     std::map<std::string, gfx::ImageRef> images_;
+    std::set<std::string> styleSheets_;
     std::string baseURL_;
     std::string caption_;
     std::string language_ = "en";

@@ -56,6 +56,9 @@ TEST(Rar5HeaderCheckTest, ArchivesOfTheRarPackerPassAndStillOpen) {
     test::TempDir dir{"rar5check"};
     ASSERT_TRUE(sys::FileManager::writeFile(dir.file("a.txt"), std::string(20000, 'a') + "end", false));
     ASSERT_TRUE(sys::FileManager::writeFile(dir.file("b.txt"), "bee", false));
+    // An archive that keeps its own name (-ams), 144 bytes of it: the main
+    // header, its extra area and the name are sized in two-byte numbers.
+    const std::string longName = std::string(140, 'n') + ".rar";
     const struct {
         const char* name;
         const char* options;
@@ -63,7 +66,7 @@ TEST(Rar5HeaderCheckTest, ArchivesOfTheRarPackerPassAndStillOpen) {
     } cases[] = {
         {"plain.rar", "-m0", nullptr},    {"solid.rar", "-s", nullptr},     {"data-pw.rar", "-ppw", "pw"},
         {"heads-pw.rar", "-hppw", "pw"},  {"rr.rar", "-rr10%", nullptr},    {"locator.rar", "-qo+", nullptr},
-        {"vols.rar", "-m0 -v8k", nullptr},
+        {"vols.rar", "-m0 -v8k", nullptr},  {longName.c_str(), "-ams", nullptr},
     };
     for (const auto& c : cases) {
         ASSERT_EQ(test::shell("cd '" + dir.path() + "' && rar a -idq " + c.options + " " + c.name +

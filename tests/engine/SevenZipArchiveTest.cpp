@@ -174,6 +174,10 @@ TEST_F(SevenZipArchiveTest, TimesFromFileTicksTruncateTowardZero) {
     EXPECT_EQ(SevenZipItem::unixSecondsFromFileTime(116'444'736'000'000'000ull), 0);
     EXPECT_EQ(SevenZipItem::unixSecondsFromFileTime(116'444'736'000'000'000ull + 15'999'999), 1);
     EXPECT_EQ(SevenZipItem::unixSecondsFromFileTime(116'444'736'000'000'000ull - 15'999'999), -1);
+    // Times from a damaged archive at either end of the field.
+    EXPECT_EQ(SevenZipItem::unixSecondsFromFileTime(0), -11'644'473'600);
+    EXPECT_EQ(SevenZipItem::unixSecondsFromFileTime(~0ull), 1'833'029'933'770);
+    EXPECT_EQ(SevenZipItem::unixSecondsFromFileTime(1ull << 63), 910'692'730'085);
     SevenZipItem item;
     EXPECT_FALSE(item.modificationDate()) << "0 is no time";
 }

@@ -429,12 +429,12 @@ TEST_F(MediaServerTest, ALockOnTheSharedFolderOrAFolderAboveItClosesIt) {
     }
 }
 
-// `n` connections from 127.0.0.1, each starting a request whose headers do
+// `n` connections from `source`, each starting a request whose headers do
 // not end.
-std::vector<int> startTrickling(uint16_t port, int n) {
+std::vector<int> startTrickling(uint16_t port, int n, const char* source = "127.0.0.1") {
     std::vector<int> out;
     for (int i = 0; i < n; ++i) {
-        const int fd = connectFrom("127.0.0.1", port);
+        const int fd = connectFrom(source, port);
         EXPECT_GE(fd, 0);
         if (fd < 0) break;
         const std::string start = "GET /a.cbz HTTP/1.1\r\nHost: 127.0.0.1\r\n";
@@ -497,6 +497,49 @@ TEST(MediaServerLimits, HeadersTrickledOnManyConnectionsKeepNoOneOut) {
     EXPECT_EQ(stillOpen, 0u);
     for (int fd : slow) ::close(fd);
     EXPECT_EQ(statusOf(url), 200);
+}
+
+// Ends the request each of `fds` started and waits (10 s at most) for the
+// answers: how many began "HTTP/1.1 200".
+size_t answeredOk(const std::vector<int>& fds) {
+    for (int fd : fds) ::send(fd, "\r\n", 2, MSG_NOSIGNAL);
+    std::map<int, std::string> got;
+    std::set<int> pending(fds.begin(), fds.end());
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!pending.empty() && std::chrono::steady_clock::now() < giveUp) {
+        std::vector<pollfd> waits;
+        for (int fd : pending) waits.push_back({fd, POLLIN, 0});
+        if (::poll(waits.data(), waits.size(), 100) <= 0) continue;
+        for (const auto& w : waits) {
+            if (!(w.revents & (POLLIN | POLLHUP | POLLERR))) continue;
+            char buf[512];
+            const ssize_t n = ::recv(w.fd, buf, sizeof buf, MSG_DONTWAIT);
+            if (n > 0) got[w.fd].append(buf, size_t(n));
+            if (n <= 0 || got[w.fd].find("\r\n\r\n") != std::string::npos) pending.erase(w.fd);
+        }
+    }
+    size_t ok = 0;
+    for (const auto& [fd, text] : got) ok += text.rfind("HTTP/1.1 200", 0) == 0;
+    return ok;
+}
+
+TEST(MediaServerLimits, ByDefaultAnAddressHolds32Connections) {
+    test::TempDir dir("limits");
+    std::ofstream(dir.file("a.cbz")) << "a";
+    MediaServerMain server;
+    ASSERT_TRUE(server.start(dir.path(), "127.0.0.1", 0)) << server.lastError();
+    const std::string url = "http://127.0.0.1:" + std::to_string(server.port()) + "/a.cbz";
+    const std::vector<int> held = startTrickling(server.port(), 32);
+    // A 33rd from the same address is refused; another address is served.
+    EXPECT_NE(statusOf(url, "--max-time 2 --interface 127.0.0.1"), 200);
+    EXPECT_EQ(statusOf(url, "--max-time 5 --interface 127.0.0.2"), 200);
+    // The 32 were all taken.
+    EXPECT_EQ(answeredOk(held), 32u);
+    for (int fd : held) ::close(fd);
+    // In all, 512: checked as a number, since the server's threads share
+    // it out among themselves, and which of them takes a connection decides
+    // whether one more finds room.
+    EXPECT_EQ(MediaServerMain::Limits().connections, 512u);
 }
 
 // Sends `request` on `fd` and reads until the server closes the connection;

@@ -277,11 +277,17 @@ TEST_F(WebViewTest, ARenderedPageLooksRight) {
         c.fillEllipse(gfx::Rect(8, 8, 32, 32), gfx::Rgba::rgb(1, 0.85, 0.1));
         c.writePNG(dir.file("icon.png"));
     }
+    // The box's background comes from sheets imported by name and by
+    // url(), which import each other (and themselves): each is read once,
+    // and the page is shown.
+    write(dir.file("a.css"), "@import \"b.css\";\n.box { background: #eef4ff; }");
+    write(dir.file("b.css"), "@import url(a.css);\n@import \"b.css\";");
     std::string html = R"(<html><head><title>About Leafbright</title>
 <style>
+@import "a.css";
 body { background: #ffffff; color: #000000; font-size: 15px; }
 h1 { color: #1a4f8b; }
-.box { border: 1px solid #888888; background: #eef4ff; padding: 8px; margin: 10px 0; }
+.box { border: 1px solid #888888; padding: 8px; margin: 10px 0; }
 td, th { border: 1px solid #cccccc; padding: 4px 8px; }
 a { color: #0000ff; }
 </style></head><body>

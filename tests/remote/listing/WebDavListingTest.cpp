@@ -1,6 +1,6 @@
 // WebDAV folders as servers really describe them: members named with
 // lower-case escapes, absolute URLs, the default port written out or raw
-// bytes still belong to the folder listed, those on another origin do not; a property block the server
+// bytes still belong to the folder listed, those on another origin or deeper down do not; a property block the server
 // could not give does not hide the one it gave; absurd sizes are refused
 // without taking the reader down; and a password-protected Apache mod_dav
 // is answered from the first request of every listing and download after
@@ -55,6 +55,11 @@ TEST(WebDavMembersTest, MembersAreMatchedToTheFolderOnTheirDecodedPaths) {
         member("http://127.0.0.1:8080/dav/%E6%BC%AB%E7%94%BB%20books/Inner/") +
         member("/dav/漫画%20books/c.zip") +
         member("/dav/%e6%bc%ab%e7%94%bb%20books/Inner/deep.cbz") + member("/dav/other/d.cbz") +
+        // Deeper descendants whose folders the reply does not list: none of
+        // them makes an entry of its first segment.
+        member("/dav/%e6%bc%ab%e7%94%bb%20books/Unlisted/deep.cbz") +
+        member("/dav/%e6%bc%ab%e7%94%bb%20books/Far.cbz/p/q.cbz") +
+        member("/dav/%e6%bc%ab%e7%94%bb%20books/Nested/Sub/", "<D:resourcetype><D:collection/></D:resourcetype>") +
         member("/dav/%e6%bc%ab%e7%94%bb%20books-2/e.cbz"));
     for (const std::string listed : {"http://127.0.0.1:8080/dav/%E6%BC%AB%E7%94%BB%20books/",
                                      "http://127.0.0.1:8080/dav/漫画 books/", "http://127.0.0.1:8080/dav/%E6%BC%AB%E7%94%BB%20books"}) {

@@ -134,6 +134,13 @@ TEST_F(FtpListParserTest, DosEplfMlsdAndVmsListings) {
         EXPECT_EQ(noSize->getString("name"), "nosize.cbz");
         EXPECT_FALSE(noSize->contains("size")) << line;
     }
+    // An empty file says size=0: a size of 0 bytes, not an unknown one.
+    for (const char* line : {"type=file;size=0;modify=20210304050607; empty.cbz\r\n", "+i8388621.1,m839956783,s0,r,\tempty.cbz\r\n"}) {
+        auto empty = FtpListRead::GetFileListWithFtpListData(line);
+        ASSERT_TRUE(empty) << line;
+        EXPECT_EQ(empty->getString("name"), "empty.cbz");
+        EXPECT_EQ(empty->getInteger("size", -1), 0) << line;
+    }
     // A date cut short is no date, and reads nothing past its end.
     std::optional<sys::PlistDictionary> shortDate;
     EXPECT_NO_THROW(shortDate = FtpListRead::GetFileListWithFtpListData("modify=2024;type=file; a.cbz\r\n"));

@@ -265,6 +265,11 @@ TEST_F(FtpStreamReadTest, BusyServersAndServersThatCannotSendPartsOfAFile) {
     EXPECT_FALSE(busy->openURL(full.url("/book.cbz")));
     EXPECT_TRUE(busy->isServerBusy());
     EXPECT_FALSE(busy->isUnsupportedFtp());
+    // The page reader says so of the book, for the reading screen to tell.
+    auto reader = std::make_shared<PageReaderZip>();
+    EXPECT_FALSE(reader->openFile(full.url("/book.cbz"), std::nullopt, std::nullopt, false, false));
+    EXPECT_TRUE(reader->isServerBusy());
+    EXPECT_FALSE(reader->isUnsupportedServer());
     holder.disconnect();
 
     // Without SIZE the stream cannot know where the book ends; without

@@ -250,6 +250,33 @@ TEST_F(HTTPURLStreamReadTest, ServerFaultsNeverPutWrongBytesIntoTheCache) {
         ASSERT_TRUE(server.waitForAnswered(5));
         EXPECT_LT(server.requests().back().bodyBytes, book.size() / 2);
     }
+    // Ranges honoured for the probe, then the whole file for a block: the
+    // server is one without ranges after all, and the caller is told.
+    {
+        RemoteStreamRead::removeCache();
+        std::ofstream(www_.file("late200.cbz"), std::ios::binary) << book;
+        const std::string url = server.url("/late200.cbz?norange_from=2");
+        auto s = open(url);
+        ASSERT_TRUE(s->openURL(url));
+        EXPECT_FALSE(s->isUnsupportedServer());
+        EXPECT_EQ(readAt(*s, int64_t(3 * BS), 1000), "");
+        EXPECT_TRUE(s->isError());
+        EXPECT_TRUE(s->isUnsupportedServer());
+    }
+    // A 206 shorter than the block asked for, though true to its
+    // Content-Range: the stream refuses it at once and asks no more (the
+    // third answer would be whole).
+    {
+        RemoteStreamRead::removeCache();
+        std::ofstream(www_.file("short.cbz"), std::ios::binary) << book;
+        const std::string url = server.url("/short.cbz?short_range=1000&short_times=2");
+        auto s = open(url);
+        ASSERT_TRUE(s->openURL(url));
+        EXPECT_EQ(readAt(*s, 0, 1000), "");
+        EXPECT_TRUE(s->isError());
+        s->closeURL();
+        EXPECT_EQ(server.requestCount("/short.cbz"), 2u) << "the probe and the short block";
+    }
     // A 206 from another offset than asked.
     {
         RemoteStreamRead::removeCache();

@@ -225,6 +225,8 @@ TEST_F(BookTransferTest, AQueueCutShortCarriesOnAtTheNextStartWithoutRefetching)
                       std::string("secret"), std::nullopt, {}, {}, 0);
         add(*q, server->url("/b.cbz"));
         add(*q, server->url("/c.cbz"));
+        // A book on an SMB share (where no server listens) waits last.
+        add(*q, "smb://127.0.0.1:1/share/d.cbz");
         ASSERT_TRUE(loop().runUntil([&] { return server->requestCount("/a.cbz") >= 2; }, 60));
         ASSERT_TRUE(server->waitForStalled(1, 20));
         // The state on disk names the running item first, then the waiting
@@ -237,7 +239,7 @@ TEST_F(BookTransferTest, AQueueCutShortCarriesOnAtTheNextStartWithoutRefetching)
                   fs::perms::none);
         auto saved = sys::PropertyList::readArray(stateDir_.file("queue.plist"));
         ASSERT_TRUE(saved);
-        ASSERT_EQ(saved->size(), 3u);
+        ASSERT_EQ(saved->size(), 4u);
         EXPECT_EQ((*saved)[0].asDictionary().getString("source"), url);
         EXPECT_EQ((*saved)[0].asDictionary().getString("username"), "reader");
         EXPECT_EQ((*saved)[2].asDictionary().getString("saveName"), "c.cbz");
@@ -251,7 +253,11 @@ TEST_F(BookTransferTest, AQueueCutShortCarriesOnAtTheNextStartWithoutRefetching)
     server = std::make_unique<test::FaultHttpServer>(www_.path());
     ASSERT_TRUE(server->start(port));
     auto q = makeQueue();
-    EXPECT_EQ(q->restoreState(), 3u);
+    EXPECT_EQ(q->restoreState(), 4u);
+    // The SMB item is still one, to be fetched by the SMB client.
+    ASSERT_FALSE(q->getCue().empty());
+    EXPECT_EQ(q->getCue().back()->source, "smb://127.0.0.1:1/share/d.cbz");
+    EXPECT_EQ(q->getCue().back()->type, TransferItem::kSmb);
     ASSERT_TRUE(runIdle(*q));
     EXPECT_TRUE(readFile(out_.file("a.cbz")) == a);
     EXPECT_TRUE(readFile(out_.file("b.cbz")) == b);
@@ -261,7 +267,12 @@ TEST_F(BookTransferTest, AQueueCutShortCarriesOnAtTheNextStartWithoutRefetching)
     for (const auto& r : server->requests())
         if (r.path == "/a.cbz") ranges.push_back(r.range);
     EXPECT_EQ(ranges, std::vector<std::string>{"bytes=150000-"});
-    EXPECT_EQ(q->getRecentCue().size(), 3u);
+    ASSERT_EQ(q->getRecentCue().size(), 4u);
+    for (const auto& item : q->getRecentCue()) {
+        if (item->source.rfind("smb:", 0) != 0) continue;
+        EXPECT_EQ(item->type, TransferItem::kSmb);
+        EXPECT_EQ(item->status, TransferItem::kFailed);
+    }
     EXPECT_FALSE(fs::exists(stateDir_.file("queue.plist")));
 }
 

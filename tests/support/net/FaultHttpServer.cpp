@@ -362,7 +362,9 @@ void FaultHttpServer::serve(int fd) {
     uint64_t first = 0, last = size ? size - 1 : 0;
     int64_t shortRange = number(query, "short_range", 0);
     if (int64_t times = number(query, "short_times", -1); times >= 0 && number_ > times) shortRange = 0;
-    bool ranged = !req.range.empty() && number(query, "norange", 0) == 0;
+    const int64_t norangeFrom = number(query, "norange_from", 0);
+    bool ranged = !req.range.empty() && number(query, "norange", 0) == 0 &&
+                  !(norangeFrom > 0 && int64_t(number_) >= norangeFrom);
     if (ranged) {
         int64_t from416 = number(query, "fail416_from", 0);
         bool ok = req.range.compare(0, 6, "bytes=") == 0 && req.range.find(',') == std::string::npos;

@@ -23,6 +23,7 @@ namespace test {
 //   stall_after=N   send N body bytes, then nothing more until the client
 //                   goes away or the server stops
 //   norange=1       ignore Range: always 200 with the whole file
+//   norange_from=K  the K-th and later requests of the path ignore Range
 //   fail416_from=K  the K-th and later requests of the path get 416
 //   stall_from=K    the K-th and later requests of the path get no answer
 //                   until the client goes away or the server stops
