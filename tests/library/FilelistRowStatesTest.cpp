@@ -201,7 +201,9 @@ TEST_F(FilelistRowStatesTest, BooksByReadingStateWithTheLastReadMarked) {
         const ui::Rect r = c->convertRectTo(c->bounds(), nullptr);
         const auto px = pixelAt(r.x() + r.width() / 2, r.maxY() - 5);
         EXPECT_TRUE(near(px, 209, 209, 214)) << *row->filename() << ": " << px.r << "," << px.g << "," << px.b;
-        if (row == reading) ASSERT_TRUE(window->snapshot(snapshotPath("rows-books-tapped.png")));
+        if (row == reading) {
+            ASSERT_TRUE(window->snapshot(snapshotPath("rows-books-tapped.png")));
+        }
         c->setHighlighted(false);
     }
     EXPECT_EQ(rowOf(*l, reading)->filenameLabel()->text(), "Halfway");
