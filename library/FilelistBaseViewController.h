@@ -130,6 +130,7 @@ public:
         (void)index, (void)point, (void)view;
         return false;
     }
+    using ui::TableViewController::touchesMoved;
     virtual void touchesMoved(ui::Point point, ui::View* view) { (void)point, (void)view; }
     virtual void touchMovingFinish(ui::View* view) { (void)view; }
     virtual bool isDragging() const { return false; }

@@ -265,6 +265,7 @@ public:
     bool writeUserOrder();
     // Drag reordering in the bookshelf.
     bool onLongPress(int64_t index, ui::Point point, ui::View* view) override;
+    using FilelistBaseViewController::touchesMoved;
     void touchesMoved(ui::Point point, ui::View* view) override;
     void touchMovingFinish(ui::View* view) override;
     bool isDragging() const override { return dragginbBtn_ != nullptr; }
