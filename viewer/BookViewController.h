@@ -278,7 +278,8 @@ public:
     void onPageSeekEnd();
     void sliderJumpSelect() { pageJumpDo(); }
     void pageJumpDo();
-    // The slider's page: rounded, kept to the parity of a spread on screen.
+    // The slider's page: rounded, and with two pages side by side the
+    // first page of the view that holds it.
     int32_t sliderPageNumber() const;
     void onLabelTouch();
     // The preview strip's questions.

@@ -65,6 +65,8 @@ bool BookViewController::movePage(int op, int32_t page, int32_t oldPage) {
         page = clampPage(page);
         oldPage = clampPage(oldPage);
         if (page == oldPage) return false;
+        // The second page of the pair on the screen is shown already.
+        if (oldPage == page_ && page == page_ + 1 && displayBookPage_ && displayBookPage_->is2PageLoaded) return false;
     }
     const bool forward = op == 0 || op == 2 || (op == 4 && page > oldPage);
     if (nowMovePageDo_ || isMovingPage_) {
