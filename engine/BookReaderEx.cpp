@@ -381,6 +381,7 @@ bool BookReaderEx::openBookWithName(const std::string& name, const std::vector<s
     {
         std::lock_guard lock(shapeMutex_);
         shapes_.assign(lists->names.size(), Shape::Unknown);
+        shapesToMeasure_ = true;
     }
     {
         std::lock_guard lock(stateMutex_);
@@ -642,35 +643,39 @@ std::optional<std::pair<int, int>> BookReaderEx::spreadAt(const std::vector<Shap
     }
 }
 
-std::optional<std::pair<int, int>> BookReaderEx::measuredSpreadAt(PageReader& reader, int page, bool firstAlone) {
-    // No more pages are measured for one view than this: a jump deep into
-    // a book of many thousand pages keeps the pairs of the page numbers.
+void BookReaderEx::measureShapes(PageReader& reader, int upTo) {
+    // No more pages are measured at a time than this: in a book of many
+    // thousand pages, pages far from the start keep the pairs of the page
+    // numbers.
     constexpr int kMostMeasured = 4096;
     std::vector<Shape> shapes;
     {
         std::lock_guard lock(shapeMutex_);
         shapes = shapes_;
     }
-    const int n = int(shapes.size());
-    if (page < 0 || page >= n) return std::nullopt;
-    const int upTo = std::min(page + 1, n - 1);
+    upTo = std::min(upTo, int(shapes.size()) - 1);
     int measured = 0;
     bool learnt = false;
     for (int i = 0; i <= upTo; ++i) {
         if (shapes[size_t(i)] != Shape::Unknown) continue;
         if (++measured > kMostMeasured) break;
         const Shape shape = shapeOf(reader.pictureSize(i));
-        // A page the reader does not have at hand leaves the pairs unknown.
+        // A page the reader does not have at hand: the pages after it could
+        // not be paired by their sizes anyway.
         if (shape == Shape::Unknown) break;
         shapes[size_t(i)] = shape;
         learnt = true;
     }
-    if (learnt) {
-        std::lock_guard lock(shapeMutex_);
-        for (size_t i = 0; i < shapes.size() && i < shapes_.size(); ++i)
-            if (shapes_[i] == Shape::Unknown) shapes_[i] = shapes[i];
-    }
-    return spreadAt(shapes, page, firstAlone);
+    if (!learnt) return;
+    std::lock_guard lock(shapeMutex_);
+    for (size_t i = 0; i < shapes.size() && i < shapes_.size(); ++i)
+        if (shapes_[i] == Shape::Unknown) shapes_[i] = shapes[i];
+}
+
+std::optional<std::pair<int, int>> BookReaderEx::measuredSpreadAt(PageReader& reader, int page, bool firstAlone) {
+    measureShapes(reader, page + 1);
+    std::lock_guard lock(shapeMutex_);
+    return spreadAt(shapes_, page, firstAlone);
 }
 
 std::optional<int32_t> BookReaderEx::spreadStart(int32_t page) const {
@@ -1135,6 +1140,16 @@ std::shared_ptr<const BookPage> BookReaderEx::composeWithReader(PageReader& read
     // stored (a wide page, or a strip far taller than wide, stands alone),
     // so that every way to a page finds the same pairs.
     noteShape(page, main.sourceSize);
+    if (pairing) {
+        // Once a book, all of it, for the screen that names the pairs (its
+        // page slider) as well.
+        bool measureAll = false;
+        {
+            std::lock_guard lock(shapeMutex_);
+            std::swap(measureAll, shapesToMeasure_);
+        }
+        if (measureAll) measureShapes(reader, count - 1);
+    }
     if (pairing && shapeOf(main.sourceSize) == Shape::Pairable) {
         // The page beside this one; -1 when it stands alone.
         int partner = page + 1;

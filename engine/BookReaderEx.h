@@ -85,7 +85,7 @@ public:
     // page 0 stands alone. Nothing while a page before it is of a size not
     // known yet (a book read from a server, its earlier pages not fetched).
     // Sizes are those of the pages composed so far and, for a book at hand,
-    // of the pages its views needed measured.
+    // those read from the pictures' headers once pages are paired.
     std::optional<int32_t> spreadStart(int32_t page) const;
     // The page's raw name (ending with its NUL byte); nothing out of range.
     std::optional<std::string> getPageFilename(int page) const;
@@ -240,6 +240,9 @@ private:
     // from the start (see spreadStart); nothing while a shape it depends on
     // is unknown. `shapes` is one entry a page.
     static std::optional<std::pair<int, int>> spreadAt(const std::vector<Shape>& shapes, int page, bool firstAlone);
+    // Measures the pages up to `upTo` whose shapes are not known yet, as far
+    // as the reader has them at hand.
+    void measureShapes(PageReader& reader, int upTo);
     // The same, measuring the pages before it that the reader has at hand.
     std::optional<std::pair<int, int>> measuredSpreadAt(PageReader& reader, int page, bool firstAlone);
 
@@ -297,6 +300,7 @@ private:
     // The pages' shapes as far as known, one entry a page, from open to close.
     mutable std::mutex shapeMutex_;
     std::vector<Shape> shapes_;
+    bool shapesToMeasure_ = false;  // the whole book is yet to be measured
 
     // The preload lock, held by the preload thread while it composes.
     std::mutex preloadMutex_;

@@ -189,6 +189,17 @@ TEST_F(BookViewMenuTest, AfterAWidePageTheMenuAndTheStripNameTheFirstPageOfThePa
     pass(1);
     EXPECT_EQ(viewer->displayBookPage(), shown);
     EXPECT_FALSE(viewer->movePage(4, 7, 6));
+
+    // With the first page alone on the screen, the slider names pairs too.
+    driver->key(ui::KeyInput::home);
+    pass(1);
+    ASSERT_EQ(shownPage(), 0);
+    openSheet();
+    viewer->sliderPage()->setValue(4);
+    viewer->pageJumpDrawStatus();
+    EXPECT_EQ(viewer->labelPageJump()->text(), "Page 4/8");
+    viewer->sliderPage()->setValue(2);
+    EXPECT_EQ(viewer->sliderPageNumber(), 1);
 }
 
 TEST_F(BookViewMenuTest, ClosingTheSheetLeavesAMoveStillLoadingToFinishItself) {
