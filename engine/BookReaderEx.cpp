@@ -1158,10 +1158,13 @@ std::shared_ptr<const BookPage> BookReaderEx::composeWithReader(PageReader& read
             // before this page; a page of the view left stays out of it.
             const auto spread = measuredSpreadAt(reader, page, firstAlone);
             partner = !spread ? page - 1 : spread->first < page ? spread->first : -1;
-        } else if (placed && !(op == PageLoadRequest::kCompose && r.isNow2PageLoaded)) {
+        } else if (op == PageLoadRequest::kCompose && r.isSameView) {
+            // The view on the screen composed again stays as it is.
+            partner = r.isNow2PageLoaded ? page + 1 : -1;
+        } else if (placed) {
             // A jump or a first view shows the pair paging from the start
-            // would (a pair composed again stays as it is). With sizes not
-            // known yet, the pairs follow the page numbers.
+            // would. With sizes not known yet, the pairs follow the page
+            // numbers.
             if (const auto spread = measuredSpreadAt(reader, page, firstAlone))
                 partner = spread->first != page ? spread->first : spread->second != page ? spread->second : -1;
             else if (pairByParity)

@@ -491,10 +491,11 @@ BookViewController::ReloadOutput BookViewController::reloadPageDo(const ReloadIn
     r.isCachePages = false;
     r.operation = PageLoadRequest::kCompose;
     if (in.displayPage) {
-        // A pair only zoomed stays the pair it is; laid out anew (turned
+        // A view only zoomed stays the pages it shows; laid out anew (turned
         // between one and two pages, a setting changed) the page is paired
         // afresh.
-        r.isNow2PageLoaded = in.displayPage->is2PageLoaded && !in.changeDoubleTruckMode;
+        r.isSameView = !in.changeDoubleTruckMode;
+        r.isNow2PageLoaded = in.displayPage->is2PageLoaded;
         r.isNowDividedPage = in.displayPage->isDividedPage;
         r.secondPage = in.displayPage->isSecondPage;
     }

@@ -391,8 +391,8 @@ TEST_F(BookComposeTest, SpreadsAreTheSameWhicheverWayAPageIsReached) {
     EXPECT_EQ(session->spreadStart(0), 0);
     EXPECT_EQ(session->spreadStart(11), 10) << "the whole book is measured";
 
-    // A pair on the screen composed again (after a zoom) stays the pair
-    // it was, even where paging from the start pairs its pages otherwise.
+    // The view on the screen composed again (after a zoom) stays the pages
+    // it shows, even where paging from the start pairs them otherwise.
     load(PageLoadRequest::kJumpForward, 1, area);
     auto p = load(PageLoadRequest::kNextOnePage, 0, area);
     ASSERT_EQ(p->targetPage, 2);
@@ -403,8 +403,24 @@ TEST_F(BookComposeTest, SpreadsAreTheSameWhicheverWayAPageIsReached) {
     ASSERT_EQ(p->targetPage, 5);
     PageLoadRequest again = request(PageLoadRequest::kCompose, 5, area);
     again.isNow2PageLoaded = true;
+    again.isSameView = true;
     ASSERT_EQ(session->loadPage(again), 0);
     EXPECT_EQ(session->loadedPage()->targetPage, 5);
+    EXPECT_TRUE(session->loadedPage()->is2PageLoaded);
+    // Page 8 alone: one page on from (8, 9), then back.
+    load(PageLoadRequest::kJumpForward, 8, area);
+    load(PageLoadRequest::kNextOnePage, 0, area);
+    p = load(PageLoadRequest::kPrevious, 0, area);
+    ASSERT_EQ(p->targetPage, 8);
+    ASSERT_FALSE(p->is2PageLoaded);
+    again = request(PageLoadRequest::kCompose, 8, area);
+    again.isSameView = true;
+    ASSERT_EQ(session->loadPage(again), 0);
+    EXPECT_EQ(session->loadedPage()->targetPage, 8);
+    EXPECT_FALSE(session->loadedPage()->is2PageLoaded) << "zoomed, page 8 alone stays alone";
+    // Laid out anew, the pair holding the page.
+    again.isSameView = false;
+    ASSERT_EQ(session->loadPage(again), 0);
     EXPECT_TRUE(session->loadedPage()->is2PageLoaded);
 }
 
