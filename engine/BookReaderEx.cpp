@@ -380,6 +380,11 @@ bool BookReaderEx::openBookWithName(const std::string& name, const std::vector<s
     lists->names = rd->getPageNameList();
     lists->globals = rd->getGlobalPageNoList();
     {
+        std::lock_guard lock(shapeMutex_);
+        shapes_.assign(lists->names.size(), Shape::Unknown);
+        shapesToMeasure_ = true;
+    }
+    {
         std::lock_guard lock(stateMutex_);
         pageLists_ = std::move(lists);
     }
@@ -423,6 +428,10 @@ void BookReaderEx::dropReader() {
         loadedPage_.reset();
         pageCache_.reset();
         pagePreLoad_.reset();
+    }
+    {
+        std::lock_guard lock(shapeMutex_);
+        shapes_.clear();
     }
 }
 
@@ -596,6 +605,87 @@ std::shared_ptr<const BookPage> BookReaderEx::getTargetCache(const PageLoadReque
 bool BookReaderEx::isPageLoaded(const PageLoadRequest& request) const {
     std::lock_guard lock(slotMutex_);
     return getTargetCache(request, pageCache_) || getTargetCache(request, pagePreLoad_);
+}
+
+// ---- Pairs -------------------------------------------------------------------------------
+
+BookReaderEx::Shape BookReaderEx::shapeOf(gfx::Size picture) {
+    if (!positive(picture)) return Shape::Unknown;
+    // A page far taller than wide (a scrolling strip) beside another would
+    // be a sliver beside a speck: such a page stands alone too.
+    return picture.width > picture.height || picture.height > kMaxPairedPageAspect * picture.width ? Shape::Alone
+                                                                                                 : Shape::Pairable;
+}
+
+void BookReaderEx::noteShape(int page, gfx::Size picture) {
+    const Shape shape = shapeOf(picture);
+    std::lock_guard lock(shapeMutex_);
+    if (shape != Shape::Unknown && page >= 0 && size_t(page) < shapes_.size()) shapes_[size_t(page)] = shape;
+}
+
+std::optional<std::pair<int, int>> BookReaderEx::spreadAt(const std::vector<Shape>& shapes, int page,
+                                                          bool firstAlone) {
+    const int n = int(shapes.size());
+    if (page < 0 || page >= n) return std::nullopt;
+    int i = 0;
+    if (firstAlone) {
+        if (page == 0) return std::pair{0, 0};
+        i = 1;
+    }
+    // Each step takes the view starting at i; `page` is never before it.
+    while (true) {
+        const Shape here = shapes[size_t(i)];
+        if (here == Shape::Unknown) return std::nullopt;
+        const Shape next = i + 1 < n ? shapes[size_t(i) + 1] : Shape::Alone;
+        if (here == Shape::Pairable && next == Shape::Unknown) return std::nullopt;
+        const int last = here == Shape::Pairable && next == Shape::Pairable ? i + 1 : i;
+        if (page <= last) return std::pair{i, last};
+        i = last + 1;
+    }
+}
+
+void BookReaderEx::measureShapes(PageReader& reader, int upTo) {
+    // No more pages are measured at a time than this: in a book of many
+    // thousand pages, pages far from the start keep the pairs of the page
+    // numbers.
+    constexpr int kMostMeasured = 4096;
+    std::vector<Shape> shapes;
+    {
+        std::lock_guard lock(shapeMutex_);
+        shapes = shapes_;
+    }
+    upTo = std::min(upTo, int(shapes.size()) - 1);
+    int measured = 0;
+    bool learnt = false;
+    for (int i = 0; i <= upTo; ++i) {
+        if (shapes[size_t(i)] != Shape::Unknown) continue;
+        if (++measured > kMostMeasured) break;
+        const Shape shape = shapeOf(reader.pictureSize(i));
+        // A page the reader does not have at hand: the pages after it could
+        // not be paired by their sizes anyway.
+        if (shape == Shape::Unknown) break;
+        shapes[size_t(i)] = shape;
+        learnt = true;
+    }
+    if (!learnt) return;
+    std::lock_guard lock(shapeMutex_);
+    for (size_t i = 0; i < shapes.size() && i < shapes_.size(); ++i)
+        if (shapes_[i] == Shape::Unknown) shapes_[i] = shapes[i];
+}
+
+std::optional<std::pair<int, int>> BookReaderEx::measuredSpreadAt(PageReader& reader, int page, bool firstAlone) {
+    measureShapes(reader, page + 1);
+    std::lock_guard lock(shapeMutex_);
+    return spreadAt(shapes_, page, firstAlone);
+}
+
+std::optional<int32_t> BookReaderEx::spreadStart(int32_t page) const {
+    auto s = settings();
+    auto values = s ? s->snapshot() : nullptr;
+    std::lock_guard lock(shapeMutex_);
+    auto spread = spreadAt(shapes_, page, values && values->isSingleViewFirstPage_Local);
+    if (!spread) return std::nullopt;
+    return spread->first;
 }
 
 // ---- Loading -----------------------------------------------------------------------------
@@ -889,7 +979,7 @@ std::shared_ptr<const BookPage> BookReaderEx::composeWithReader(PageReader& read
     const bool stretch = v.isNoAspectFill_Local;
     // A jump or a fresh view (not a step from the view on the screen) is
     // placed by itself: with the first page alone, a jump to it shows it
-    // whole, and the others pair as (1, 2), (3, 4)... whatever the way in.
+    // whole, and the others pair as paging from the start pairs them.
     const bool placed = op != PageLoadRequest::kNext && op != PageLoadRequest::kPrevious &&
                         op != PageLoadRequest::kNextOnePage && op != PageLoadRequest::kPreviousOnePage;
     const bool firstAlone = v.isSingleViewFirstPage_Local;
@@ -903,8 +993,8 @@ std::shared_ptr<const BookPage> BookReaderEx::composeWithReader(PageReader& read
     const bool swapPair = v.isExchangeDoublePage;
     if (twoUp) divide = false;
     const bool pairing = twoUp && !stretch && !singleFirst;
-    // The pages of a pair with the first page alone: an odd page and the
-    // one after it.
+    // Pairs placed by their numbers (pages of sizes not known yet), with the
+    // first page alone: an odd page and the one after it.
     const bool pairByParity = pairing && firstAlone && placed;
     // The budget is in device pixels; load sizes are in points.
     const double budget = snap.maxImageLength / (screenScale * screenScale);
@@ -1047,19 +1137,45 @@ std::shared_ptr<const BookPage> BookReaderEx::composeWithReader(PageReader& read
     bool divided = false;
     const int count = snap.pageCount;
 
-    // A page far taller than wide (a scrolling strip) beside another would
-    // be a sliver beside a speck: such a page stands alone, and fits the
-    // width as a single page does.
-    auto tooTallToPair = [](gfx::Size s) { return s.height > kMaxPairedPageAspect * s.width; };
-    if (pairing && !(main.size.width > main.size.height) && !tooTallToPair(main.size)) {
-        const int partner = pairByParity ? (page % 2 == 1 ? page + 1 : page - 1)
-                            : op == PageLoadRequest::kPrevious ? page - 1
-                                                               : page + 1;
+    // Whether a page may stand beside another goes by the picture as
+    // stored (a wide page, or a strip far taller than wide, stands alone),
+    // so that every way to a page finds the same pairs.
+    noteShape(page, main.sourceSize);
+    if (pairing) {
+        // Once a book, all of it, for the screen that names the pairs (its
+        // page slider) as well.
+        bool measureAll = false;
+        {
+            std::lock_guard lock(shapeMutex_);
+            std::swap(measureAll, shapesToMeasure_);
+        }
+        if (measureAll) measureShapes(reader, count - 1);
+    }
+    if (pairing && shapeOf(main.sourceSize) == Shape::Pairable) {
+        // The page beside this one; -1 when it stands alone.
+        int partner = page + 1;
+        if (op == PageLoadRequest::kPrevious) {
+            // Back to the view that paging forward from the start shows
+            // before this page; a page of the view left stays out of it.
+            const auto spread = measuredSpreadAt(reader, page, firstAlone);
+            partner = !spread ? page - 1 : spread->first < page ? spread->first : -1;
+        } else if (op == PageLoadRequest::kCompose && r.isSameView) {
+            // The view on the screen composed again stays as it is.
+            partner = r.isNow2PageLoaded ? page + 1 : -1;
+        } else if (placed) {
+            // A jump or a first view shows the pair paging from the start
+            // would. With sizes not known yet, the pairs follow the page
+            // numbers.
+            if (const auto spread = measuredSpreadAt(reader, page, firstAlone))
+                partner = spread->first != page ? spread->first : spread->second != page ? spread->second : -1;
+            else if (pairByParity)
+                partner = page % 2 == 1 ? page + 1 : page - 1;
+        }
         Prepared other;
         int otherResult = PageReader::kResultFailed;
-        if (partner >= 0 && partner < count && !(firstAlone && (partner == 0 || page == 0)) &&
+        if (partner >= 0 && partner < count && !(firstAlone && page == 0) &&
             preparePage(reader, partner, clip, other, otherResult, viewNeed) &&
-            !(other.size.width > other.size.height) && !tooTallToPair(other.size)) {
+            (noteShape(partner, other.sourceSize), shapeOf(other.sourceSize) == Shape::Pairable)) {
             CompositionScope composing;
             const gfx::Size pairSize{2 * std::max(main.size.width, other.size.width) / (1 - centre),
                                      std::max(main.size.height, other.size.height)};

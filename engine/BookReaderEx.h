@@ -15,6 +15,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 class Settings;
@@ -77,6 +78,15 @@ public:
     gfx::ImageRef newCreateFilterImage(const gfx::ImageRef& image) const;
 
     int getPageNum() const;
+    // With two pages side by side, the first page of the view that holds
+    // `page` when the book is paged through from its start: a page wider
+    // than high (or far higher than wide) stands alone, any other goes with
+    // the next one when that may too, and with the first page alone asked,
+    // page 0 stands alone. Nothing while a page before it is of a size not
+    // known yet (a book read from a server, its earlier pages not fetched).
+    // Sizes are those of the pages composed so far and, for a book at hand,
+    // those read from the pictures' headers once pages are paired.
+    std::optional<int32_t> spreadStart(int32_t page) const;
     // The page's raw name (ending with its NUL byte); nothing out of range.
     std::optional<std::string> getPageFilename(int page) const;
     // The first page whose name equals `name` byte for byte, else -1.
@@ -225,6 +235,20 @@ private:
     static gfx::ImageRef centreAndFilter(gfx::ImageRef image, gfx::Size uncapped, bool isOverSize,
                                          const PageLoadRequest& r, double screenScale, const SettingsValues& v,
                                          BookPage& out);
+    // What pairing knows of a page: whether it may stand beside another.
+    enum class Shape : uint8_t { Unknown, Pairable, Alone };
+    static Shape shapeOf(gfx::Size picture);
+    void noteShape(int page, gfx::Size picture);
+    // The first and last page of the view holding `page` when paged through
+    // from the start (see spreadStart); nothing while a shape it depends on
+    // is unknown. `shapes` is one entry a page.
+    static std::optional<std::pair<int, int>> spreadAt(const std::vector<Shape>& shapes, int page, bool firstAlone);
+    // Measures the pages up to `upTo` whose shapes are not known yet, as far
+    // as the reader has them at hand.
+    void measureShapes(PageReader& reader, int upTo);
+    // The same, measuring the pages before it that the reader has at hand.
+    std::optional<std::pair<int, int>> measuredSpreadAt(PageReader& reader, int page, bool firstAlone);
+
     static std::shared_ptr<const BookPage> placeholder(const PageLoadRequest& r, int page, int direction,
                                                        bool second);
 
@@ -275,6 +299,11 @@ private:
     std::shared_ptr<const BookPage> loadedPage_;
     std::shared_ptr<const BookPage> pageCache_;
     std::shared_ptr<const BookPage> pagePreLoad_;
+
+    // The pages' shapes as far as known, one entry a page, from open to close.
+    mutable std::mutex shapeMutex_;
+    std::vector<Shape> shapes_;
+    bool shapesToMeasure_ = false;  // the whole book is yet to be measured
 
     // The preload lock, held by the preload thread while it composes.
     std::mutex preloadMutex_;

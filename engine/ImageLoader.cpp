@@ -119,6 +119,13 @@ gfx::ImageRef ImageLoader::imageWithAnyContentsOfFile(const std::string& path) {
     return imageWithAnyData(bytes);
 }
 
+gfx::Size ImageLoader::pictureSize(std::span<const uint8_t> data) {
+    gfx::ImageFormat format = gfx::ImageFormat::Unknown;
+    int w = 0, h = 0;
+    if (!wholeSize(data, format, w, h)) return {};
+    return {double(w), double(h)};
+}
+
 gfx::ImageRef ImageLoader::imageWithAnyData(std::span<const uint8_t> data) {
     gfx::DecodeOptions options = tDecodeSize;
     gfx::ImageFormat format = gfx::ImageFormat::Unknown;

@@ -22,6 +22,10 @@ public:
     static gfx::ImageRef imageWithAnyContentsOfFile(const std::string& path);
     // Bytes in memory (archive members read in place), WebP included.
     static gfx::ImageRef imageWithAnyData(std::span<const uint8_t> data);
+    // The picture's whole upright size as its header tells it (the first
+    // bytes of a file may be enough), without decoding it; zero when the
+    // bytes say nothing a loader above reads.
+    static gfx::Size pictureSize(std::span<const uint8_t> data);
 
     // The most bytes of pixels (4 a pixel) the decodes of all threads hold
     // at once, and the largest picture one decode makes.

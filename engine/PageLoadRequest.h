@@ -54,6 +54,10 @@ struct PageLoadRequest {
     ImageSizeLoad targetSizePreload;
     // Keep isPreloadPages for a streamed book even when pre-reading is off.
     bool isCacheCreator = false;
+    // A fresh composition (kCompose) of the view on the screen as it is
+    // (zoomed): its pages, a pair or one page, not the pair that holds
+    // targetPage when pages are paired from the start.
+    bool isSameView = false;
 
     bool operator==(const PageLoadRequest&) const = default;
 };

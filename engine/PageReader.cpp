@@ -11,7 +11,9 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <cstring>
+#include <span>
 
 namespace {
 
@@ -319,6 +321,37 @@ gfx::ImageRef PageReader::newLoadAndCreateImage(int page, int& result) {
     auto image = ImageLoader::imageWithAnyContentsOfFile(path);
     if (image) result = kResultImage;
     return image;
+}
+
+gfx::Size PageReader::pictureSize(int page) {
+    // Pages of a list of addresses or of the companion server come from a server.
+    if (isURL_ || !lbexpand_.empty() || page < 0 || static_cast<size_t>(page) >= fileList_.size()) return {};
+    const std::string path = sys::Path::stringByAppendingPathComponent(basePath_, fileList_[static_cast<size_t>(page)]);
+    std::FILE* f = sys::FileManager::openRegularFileStream(path);
+    if (!f) return {};
+    gfx::Size size = pictureSizeFromBytes([f](std::string& bytes, size_t upTo) {
+        const size_t had = bytes.size();
+        bytes.resize(upTo);
+        const size_t got = std::fread(bytes.data() + had, 1, upTo - had, f);
+        bytes.resize(had + got);
+        return got > 0;
+    });
+    std::fclose(f);
+    return size;
+}
+
+gfx::Size PageReader::pictureSizeFromBytes(const std::function<bool(std::string& bytes, size_t upTo)>& readMore) {
+    // Most headers are in the first bytes; a JPEG's size may follow a large
+    // EXIF block, a TIFF's directory may be anywhere.
+    std::string bytes;
+    for (size_t upTo : {size_t(64) << 10, size_t(4) << 20}) {
+        if (!readMore(bytes, upTo)) break;
+        const gfx::Size size = ImageLoader::pictureSize(
+            std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
+        if (size.width > 0 && size.height > 0) return size;
+        if (bytes.size() < upTo) break;  // the whole picture said nothing
+    }
+    return {};
 }
 
 gfx::Size PageReader::getPendingImageSize() { return {}; }

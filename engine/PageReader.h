@@ -7,6 +7,7 @@
 #include "platform/graphics/Image.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -87,6 +88,12 @@ public:
     virtual gfx::ImageRef newCreatePendingImage(int page, gfx::Size targetSize, gfx::Rect sourceRect,
                                                 gfx::Rect clipRect, bool optimizeTargetSize);
 
+    // The page picture's upright size as its header tells it, read without
+    // decoding the picture, for a page at hand (a local file or archive):
+    // zero for one that would have to be fetched from a server, and where
+    // the header says nothing.
+    virtual gfx::Size pictureSize(int page);
+
     virtual std::vector<std::string> getPageNameList() const;
     // Nothing when the format has no global numbers.
     virtual std::optional<std::vector<int32_t>> getGlobalPageNoList() const;
@@ -130,6 +137,12 @@ protected:
     // A page's stored bytes decoded; `result` becomes kResultImage when they
     // make an image and is left alone otherwise.
     static gfx::ImageRef imageFromPageBytes(const std::string& bytes, int& result);
+    // The size a picture's header tells, from its first bytes: `readMore`
+    // appends the picture's next bytes to `bytes` until it holds `upTo`, and
+    // answers false when it cannot (an error, or the picture has no more).
+    // Only so much is read as the header needs, and never more than a few
+    // megabytes.
+    static gfx::Size pictureSizeFromBytes(const std::function<bool(std::string& bytes, size_t upTo)>& readMore);
     // What an archive's stream found of its server (unsupported, busy, an
     // untrusted certificate), taken when the book fails to open; cleared as
     // a book starts to open.

@@ -283,6 +283,15 @@ gfx::ImageRef PageReaderPDF::newLoadAndCreateImage(int page, int& result) {
     return nullptr;
 }
 
+gfx::Size PageReaderPDF::pictureSize(int page) {
+    auto p = pageAt(page);
+    if (!p) return {};
+    int rotation = 0;
+    gfx::Point trimOffset;
+    const gfx::Size size = getOptimizedSize(getPageRect(*p, rotation, trimOffset).size);
+    return positive(size) ? size : gfx::Size{};
+}
+
 gfx::ImageRef PageReaderPDF::newCreatePendingImage(int pageNo, gfx::Size T, gfx::Rect S, gfx::Rect Q,
                                                    bool optimizeTargetSize) {
     auto page = pageAt(pageNo);

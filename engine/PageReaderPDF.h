@@ -34,6 +34,8 @@ public:
     void closeFile() override;
 
     gfx::ImageRef newLoadAndCreateImage(int page, int& result) override;
+    // The page's size as it would be rendered, read from the document.
+    gfx::Size pictureSize(int page) override;
     gfx::Size getPendingImageSize() override { return lastPendingSize_; }
     gfx::ImageRef newCreatePendingImage(int page, gfx::Size targetSize, gfx::Rect sourceRect, gfx::Rect clipRect,
                                         bool optimizeTargetSize) override;

@@ -10,6 +10,7 @@
 #include "platform/core/PropertyList.h"
 #include "platform/core/RunLoop.h"
 
+#include <algorithm>
 #include <set>
 
 namespace {
@@ -191,6 +192,22 @@ gfx::ImageRef PageReaderRar::newLoadAndCreateImage(int page, int& result) {
     default: return nullptr;
     }
     return imageFromPageBytes(data, result);
+}
+
+gfx::Size PageReaderRar::pictureSize(int page) {
+    if (!unrar_ || page < 0 || size_t(page) >= pageEntry_.size() || BookCommon::isURL(targetPath_) ||
+        unrar_->isSolidArchive())
+        return {};
+    const size_t index = pageEntry_[size_t(page)];
+    return pictureSizeFromBytes([&](std::string& bytes, size_t upTo) {
+        // Each try extracts the entry's start again, and stops there.
+        bytes.clear();
+        unrar_->extractStreamWithPointTarget(index, entries_[index], [&](const char* data, size_t size) {
+            bytes.append(data, std::min(size, upTo - bytes.size()));
+            return bytes.size() < upTo;
+        });
+        return !bytes.empty();
+    });
 }
 
 std::optional<std::vector<std::string>> PageReaderRar::getArchiveList(bool isCheckEntityOnly) {

@@ -44,6 +44,9 @@ public:
     // 0 image, 3 no image (damaged, too large, undecodable), 4 a password is
     // needed or the given one is wrong; 2 when nothing is open.
     gfx::ImageRef newLoadAndCreateImage(int page, int& result) override;
+    // From the entry's first bytes, for a book on this machine that is not
+    // solid (where a page is reached only by decoding those before it).
+    gfx::Size pictureSize(int page) override;
     bool isSolidArhive() override { return isSolidArchive_; }
     // Inner zip, 7z, RAR and PDF entries (raw names); with
     // isCheckEntityOnly an empty list as soon as there is one.

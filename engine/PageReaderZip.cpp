@@ -201,6 +201,27 @@ gfx::ImageRef PageReaderZip::newLoadAndCreateImage(int page, int& result) {
     return imageFromPageBytes(data, result);
 }
 
+gfx::Size PageReaderZip::pictureSize(int page) {
+    // A book read in place from a server would fetch the entry.
+    if (!archive_ || BookCommon::isURL(targetPath_) || page < 0 || size_t(page) >= positions_.size()) return {};
+    if (!archive_->goTo(positions_[size_t(page)])) return {};
+    ZipEntryReader reader(*archive_);
+    if (reader.open(shiftJisPassword(archivePassword_), kMaxPageBytes) != ZipEntryReader::Status::Ok) return {};
+    return pictureSizeFromBytes([&reader](std::string& bytes, size_t upTo) {
+        size_t added = 0;
+        while (bytes.size() < upTo) {
+            const size_t had = bytes.size();
+            bytes.resize(upTo);
+            size_t got = 0;
+            const ZipEntryReader::Status s = reader.read(bytes.data() + had, upTo - had, got);
+            bytes.resize(had + got);
+            added += got;
+            if (s != ZipEntryReader::Status::Ok || got == 0) break;
+        }
+        return added > 0;
+    });
+}
+
 std::optional<std::vector<std::string>> PageReaderZip::checkBook(bool* includeFolder, bool* includeArchive,
                                                                  bool isCheckEntityOnly) {
     return checkBookWithHandle(archive_.get(), includeFolder, includeArchive, isCheckEntityOnly);

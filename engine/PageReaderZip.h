@@ -43,6 +43,8 @@ public:
     // no image (missing, corrupt, tampered, too large), 4 a password is
     // needed or the given one is wrong; 2 when nothing is open.
     gfx::ImageRef newLoadAndCreateImage(int page, int& result) override;
+    // From the entry's first bytes, for an archive on this machine.
+    gfx::Size pictureSize(int page) override;
     // With isCheckEntityOnly, an empty list when the open already saw an
     // inner archive (a folder), else the first one found.
     std::optional<std::vector<std::string>> getArchiveList(bool isCheckEntityOnly) override;

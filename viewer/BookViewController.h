@@ -112,6 +112,7 @@ public:
         uint64_t token = 0;
         uint64_t generation = 0;
         std::shared_ptr<const BookPage> basedOn;
+        int32_t askedPage = 0;
     };
 
     BookViewController();
@@ -278,7 +279,8 @@ public:
     void onPageSeekEnd();
     void sliderJumpSelect() { pageJumpDo(); }
     void pageJumpDo();
-    // The slider's page: rounded, kept to the parity of a spread on screen.
+    // The slider's page: rounded, and with two pages side by side the
+    // first page of the view that holds it.
     int32_t sliderPageNumber() const;
     void onLabelTouch();
     // The preview strip's questions.
@@ -553,6 +555,9 @@ private:
     std::shared_ptr<BookReaderEx> bookReader_;
     std::string fileName_;
     int32_t page_ = 0;
+    // The page read alone before a turn paired it with the one before it:
+    // shown again when the pair is laid out as one page. -1: none.
+    int32_t pageBeforePair_ = -1;
     std::shared_ptr<Settings> settings_;
     bool isLandscape_ = false;
     sys::Date startTime_;

@@ -126,14 +126,31 @@ void BookViewController::reconfigJumpSheet() {
 int32_t BookViewController::sliderPageNumber() const {
     if (!sliderPage_) return page_;
     int64_t n = int64_t(sliderPage_->value() + 0.5);
-    if (displayBookPage_ && displayBookPage_->is2PageLoaded) {
-        // The slider stops where a pair starts. With the first page alone the
-        // pairs are fixed, (2, 3), (4, 5)... and the first page is one of the
-        // stops; otherwise the pairs keep the phase of the pair on screen.
-        if (settings_ && settings_->isSingleViewFirstPage_Local())
-            n = n == 0 ? 0 : n - 1 + (n % 2);
-        else
-            n = n - (n % 2) + (page_ % 2);
+    const bool twoUp = displayBookPage_ && (displayBookPage_->is2PageLoaded ||
+                                            (isLandscape_ && settings_ && settings_->isDoubleTruck_Local() &&
+                                             !settings_->isNoAspectFill_Local()));
+    if (twoUp) {
+        // The slider stops where a view starts: a page of the view on the
+        // screen names its first page, any other the first page of the pair
+        // paging from the start shows it in. Where the session does not know
+        // the sizes of the pages before it yet, the pairs follow the page
+        // numbers: with the first page alone (1, 2), (3, 4)..., otherwise
+        // in the phase of the pair on screen.
+        const int64_t last = page_ + (displayBookPage_->is2PageLoaded ? 1 : 0);
+        std::optional<int32_t> start;
+        if (n >= page_ && n <= last) {
+            start = page_;
+        } else if (bookReader_) {
+            start = bookReader_->spreadStart(int32_t(std::min<int64_t>(n, pageCount() - 1)));
+        }
+        if (start) {
+            n = *start;
+        } else if (displayBookPage_->is2PageLoaded) {
+            if (settings_ && settings_->isSingleViewFirstPage_Local())
+                n = n == 0 ? 0 : n - 1 + (n % 2);
+            else
+                n = n - (n % 2) + (page_ % 2);
+        }
     }
     return int32_t(std::max<int64_t>(0, n));
 }

@@ -65,6 +65,8 @@ bool BookViewController::movePage(int op, int32_t page, int32_t oldPage) {
         page = clampPage(page);
         oldPage = clampPage(oldPage);
         if (page == oldPage) return false;
+        // The second page of the pair on the screen is shown already.
+        if (oldPage == page_ && page == page_ + 1 && displayBookPage_ && displayBookPage_->is2PageLoaded) return false;
     }
     const bool forward = op == 0 || op == 2 || (op == 4 && page > oldPage);
     if (nowMovePageDo_ || isMovingPage_) {
@@ -231,6 +233,7 @@ void BookViewController::movePageLoadFinish(const MoveResult& loaded, uint64_t g
     auto page = loaded.page;
     displayBookPage_ = page;
     page_ = clampPage(page->targetPage);
+    pageBeforePair_ = -1;
     if (!notNotifyToBookToolView_) {
         if (bookToolView_) bookToolView_->onMovePage(page_, true);
     } else {
@@ -446,6 +449,10 @@ void BookViewController::reloadPage(bool wait) {
     relayoutOnReload_ = false;
     in.displayPage = displayBookPage_;
     in.page = page_;
+    // Turned back to one page, the page read before the turn.
+    if (in.changeDoubleTruckMode && displayBookPage_ && displayBookPage_->is2PageLoaded && pageBeforePair_ == page_ + 1 &&
+        !(isLandscape_ && settings_->isDoubleTruck_Local()))
+        in.page = pageBeforePair_;
     in.token = reloadToken_;
     in.generation = pageGeneration_;
     auto reload = std::make_shared<PageReload>(std::weak_ptr<BookViewController>(self()), std::move(in), wait);
@@ -458,6 +465,7 @@ BookViewController::ReloadOutput BookViewController::reloadPageDo(const ReloadIn
     out.token = in.token;
     out.generation = in.generation;
     out.basedOn = in.displayPage;
+    out.askedPage = in.page;
     if (!in.reader || !in.loadLock) return out;
     const ui::Size rect = in.rect.size;
 
@@ -483,6 +491,10 @@ BookViewController::ReloadOutput BookViewController::reloadPageDo(const ReloadIn
     r.isCachePages = false;
     r.operation = PageLoadRequest::kCompose;
     if (in.displayPage) {
+        // A view only zoomed stays the pages it shows; laid out anew (turned
+        // between one and two pages, a setting changed) the page is paired
+        // afresh.
+        r.isSameView = !in.changeDoubleTruckMode;
         r.isNow2PageLoaded = in.displayPage->is2PageLoaded;
         r.isNowDividedPage = in.displayPage->isDividedPage;
         r.secondPage = in.displayPage->isSecondPage;
@@ -515,7 +527,8 @@ void BookViewController::reloadPageFinish(const ReloadOutput& out) {
     // The view composed afresh may pair the page with the one before it
     // (the first page alone shifts the pairs): it starts there then.
     const bool pairedBefore = out.page->is2PageLoaded && out.page->targetPage + 1 == page_;
-    if (out.page->targetPage != page_ && !pairedBefore) return;
+    const bool pageBeforePair = out.page->targetPage == out.askedPage && out.askedPage == pageBeforePair_ && out.askedPage != page_;
+    if (out.page->targetPage != page_ && !pairedBefore && !pageBeforePair) return;
     if (out.usedChangeDoubleTruckMode) isChangeDoubleTruckMode_ = false;
 
     auto old = scrollView_;
@@ -527,7 +540,8 @@ void BookViewController::reloadPageFinish(const ReloadOutput& out) {
     displayBookPage_ = out.page;
     centerPosForReload_ = out.centerPosForReload;
     const auto& page = *displayBookPage_;
-    if (pairedBefore) {
+    if (pairedBefore || pageBeforePair) {
+        pageBeforePair_ = pairedBefore ? page_ : -1;
         page_ = clampPage(page.targetPage);
         if (bookToolView_) bookToolView_->onMovePage(page_, true);
         storeReadingPosition();

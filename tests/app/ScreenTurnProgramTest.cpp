@@ -173,6 +173,7 @@ TEST_P(ScreenTurnProgramTest, AnOpenSpreadIsLaidOutAgainAndASpreadOpenedAfterATu
     play("wait 1\nrotate portrait\nwait 1\nback\nwait 2\n");
     ASSERT_TRUE(viewer());
     EXPECT_FALSE(viewer()->displayBookPage()->is2PageLoaded) << "turned to portrait under the settings";
+    EXPECT_EQ(viewer()->page(), shown + 1) << "turned back, the page read before the turn";
     fitted("turned to portrait under the settings");
     // Under the bookmark list the book hears of the turn itself, and is laid
     // out once.

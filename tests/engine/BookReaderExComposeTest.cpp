@@ -116,6 +116,19 @@ TEST_F(BookComposeTest, WidePageIsDividedRightHalfFirstInARightBoundBook) {
     EXPECT_FALSE(p->isDividedPage);
 }
 
+TEST_F(BookComposeTest, ASquarePageIsNeverDivided) {
+    ASSERT_TRUE(test::writeHalvesPage(pagePath(2), 300, 300, pageColour(2, false), pageColour(2, true)));
+    set("isDivisionPage", true);
+    openBook();
+    auto p = load(PageLoadRequest::kJumpForward, 2, {300, 600});
+    EXPECT_FALSE(p->isDividedPage);
+    EXPECT_EQ(p->originalSize, (gfx::Size{300, 300}));
+    EXPECT_TRUE(colourNear(at(p, 75, 300), pageColour(2, false)));
+    EXPECT_TRUE(colourNear(at(p, 225, 300), pageColour(2, true)));
+    p = load(PageLoadRequest::kNext, 0, {300, 600});
+    EXPECT_EQ(p->targetPage, 3) << "a square page has one view";
+}
+
 TEST_F(BookComposeTest, DividedHalvesFollowDirectionAndSwap) {
     set("isDivisionPage", true);
     set("pageDirection", "right");  // left-bound: the left half comes first
@@ -251,14 +264,14 @@ TEST_F(BookComposeTest, FirstPageAloneWhenAsked) {
     EXPECT_TRUE(p->is2PageLoaded) << "only page 0 stands alone";
     EXPECT_EQ(p->targetPage, 1);
 
-    // However a view is reached, the pairs stay (1, 2), (5, 6)...: a jump
-    // back to page 0 shows it alone, and a jump or a fresh view at an even
-    // page pairs it with the page before.
+    // However a view is reached, the pairs are those paging from the start
+    // shows, (0) (1, 2) [3] (4, 5) (6, 7): a jump back to page 0 shows it
+    // alone, and a jump or a fresh view shows the pair holding the page.
     p = load(PageLoadRequest::kJumpForward, 6, {800, 300});
     EXPECT_TRUE(p->is2PageLoaded);
-    EXPECT_EQ(p->targetPage, 5);
-    EXPECT_TRUE(colourNear(at(p, 250, 150), pageColour(6, false))) << "the later page on the left";
-    EXPECT_TRUE(colourNear(at(p, 450, 150), pageColour(5, false)));
+    EXPECT_EQ(p->targetPage, 6);
+    EXPECT_TRUE(colourNear(at(p, 250, 150), pageColour(7, false))) << "the later page on the left";
+    EXPECT_TRUE(colourNear(at(p, 450, 150), pageColour(6, false)));
     p = load(PageLoadRequest::kJumpBackward, 0, {800, 300});
     EXPECT_FALSE(p->is2PageLoaded) << "a jump back to the first page paired it";
     EXPECT_EQ(p->targetPage, 0);
@@ -266,13 +279,149 @@ TEST_F(BookComposeTest, FirstPageAloneWhenAsked) {
     EXPECT_TRUE(p->is2PageLoaded);
     EXPECT_EQ(p->targetPage, 1);
     p = load(PageLoadRequest::kJumpBackward, 5, {800, 300});
-    EXPECT_EQ(p->targetPage, 5);
+    EXPECT_EQ(p->targetPage, 4);
     EXPECT_TRUE(p->is2PageLoaded);
     // One page back from (1, 2) still leaves page 0 alone.
     load(PageLoadRequest::kJumpBackward, 1, {800, 300});
     p = load(PageLoadRequest::kPreviousOnePage, 0, {800, 300});
     EXPECT_EQ(p->targetPage, 0);
     EXPECT_FALSE(p->is2PageLoaded);
+}
+
+// With the first page alone, a one-page step moves the pair by one page,
+// and the view before that one never pairs the first page.
+TEST_F(BookComposeTest, FirstPageAloneOnePageStepAndBack) {
+    ASSERT_TRUE(test::writeHalvesPage(pagePath(kWidePage), 200, 300, pageColour(kWidePage, false),
+                                      pageColour(kWidePage, true)));
+    set("isDoubleTruck", true);
+    set("isSingleViewFirstPage", true);
+    openBook();
+    const gfx::Size area{800, 300};
+    auto p = load(PageLoadRequest::kJumpForward, 1, area);
+    ASSERT_TRUE(p->is2PageLoaded);
+    ASSERT_EQ(p->targetPage, 1);
+    p = load(PageLoadRequest::kNextOnePage, 0, area);
+    EXPECT_EQ(p->targetPage, 2);
+    EXPECT_TRUE(p->is2PageLoaded && p->isMoveHalfPage);
+    EXPECT_TRUE(colourNear(at(p, 250, 150), pageColour(3, false)));
+    EXPECT_TRUE(colourNear(at(p, 450, 150), pageColour(2, false)));
+    p = load(PageLoadRequest::kPrevious, 0, area);
+    EXPECT_EQ(p->targetPage, 1);
+    EXPECT_FALSE(p->is2PageLoaded) << "page 2 is on the screen still: page 1 shows alone, never beside page 0";
+    EXPECT_TRUE(colourNear(at(p, 350, 150), pageColour(1, false)));
+}
+
+// A book of twelve pages made by the real tools whose pages 3 and 7 are
+// wide: with the first page alone, paging from the start shows (0) (1, 2)
+// [3] (4, 5) (6) [7] (8, 9) (10, 11). Paging back, a resumed book, a jump
+// from the slider, the strip or the seek bar, the last page and the first
+// show the same views; the page sizes come from the pictures' headers.
+TEST_F(BookComposeTest, SpreadsAreTheSameWhicheverWayAPageIsReached) {
+    if (!test::haveProgram("zip") || !test::haveProgram("convert")) GTEST_SKIP() << "no zip or convert";
+    test::TempDir dir{"spreadbook"};
+    constexpr int kCount = 12;
+    for (int i = 0; i < kCount; ++i) {
+        const std::string name = (i < 10 ? "p0" : "p") + std::to_string(i);
+        const bool wide = i == 3 || i == 7;
+        ASSERT_TRUE(test::writeHalvesPage(dir.file(name + ".bmp"), wide ? 400 : 200, 300, pageColour(i, false),
+                                          pageColour(i, true)));
+        ASSERT_EQ(test::shell("convert '" + dir.file(name + ".bmp") + "' -quality 95 '" + dir.file(name + ".jpg") +
+                              "'"),
+                  0);
+    }
+    ASSERT_EQ(test::shell("cd '" + dir.path() + "' && zip -q book.cbz p*.jpg"), 0);
+    set("isDoubleTruck", true);
+    set("isSingleViewFirstPage", true);
+    const gfx::Size area{800, 300};
+    auto open = [&] {
+        session = std::make_shared<BookReaderEx>();
+        session->setSettings(settings);
+        ASSERT_TRUE(session->openBookWithName(dir.file("book.cbz"), {}, std::nullopt, std::nullopt, std::nullopt,
+                                              false, false));
+        ASSERT_EQ(session->getPageNum(), kCount);
+    };
+    const std::vector<std::pair<int, int>> views = {{0, 0}, {1, 2}, {3, 3}, {4, 5}, {6, 6}, {7, 7}, {8, 9}, {10, 11}};
+    auto viewOf = [&](int page) {
+        for (auto v : views)
+            if (page >= v.first && page <= v.second) return v;
+        return std::pair{-1, -1};
+    };
+    auto expectView = [&](const std::shared_ptr<const BookPage>& p, std::pair<int, int> v, const std::string& how) {
+        EXPECT_EQ(p->targetPage, v.first) << how;
+        EXPECT_EQ(p->is2PageLoaded, v.first != v.second) << how;
+        // Right-bound: the later page on the left.
+        if (v.first != v.second) {
+            EXPECT_TRUE(colourNear(at(p, 250, 150), pageColour(v.second, false), 24)) << how;
+        }
+    };
+
+    open();
+    expectView(load(PageLoadRequest::kJumpForward, 0, area), views[0], "first page");
+    for (size_t k = 1; k < views.size(); ++k)
+        expectView(load(PageLoadRequest::kNext, 0, area), views[k], "paging forward to " + std::to_string(k));
+    EXPECT_TRUE(session->loadedPage()->isLastPage);
+    for (size_t k = views.size() - 1; k-- > 0;)
+        expectView(load(PageLoadRequest::kPrevious, 0, area), views[k], "paging back to " + std::to_string(k));
+
+    // Each page reached at once in a book just opened: the pages before it
+    // were never shown.
+    for (int page = 0; page < kCount; ++page) {
+        for (int op : {PageLoadRequest::kJumpForward, PageLoadRequest::kJumpBackward, PageLoadRequest::kCompose}) {
+            open();
+            const std::string how = "page " + std::to_string(page) + " by operation " + std::to_string(op);
+            expectView(load(op, page, area), viewOf(page), how);
+            const auto at = viewOf(page);
+            if (at.second + 1 < kCount)
+                expectView(load(PageLoadRequest::kNext, 0, area), viewOf(at.second + 1), how + ", then next");
+            if (at.first > 0) {
+                load(op, page, area);
+                expectView(load(PageLoadRequest::kPrevious, 0, area), viewOf(at.first - 1), how + ", then back");
+            }
+        }
+    }
+
+    // What the screen asks of the pairs as it names the view shown.
+    open();
+    load(PageLoadRequest::kJumpForward, 9, area);
+    EXPECT_EQ(session->spreadStart(9), 8);
+    EXPECT_EQ(session->spreadStart(5), 4);
+    EXPECT_EQ(session->spreadStart(4), 4);
+    EXPECT_EQ(session->spreadStart(6), 6);
+    EXPECT_EQ(session->spreadStart(7), 7);
+    EXPECT_EQ(session->spreadStart(0), 0);
+    EXPECT_EQ(session->spreadStart(11), 10) << "the whole book is measured";
+
+    // The view on the screen composed again (after a zoom) stays the pages
+    // it shows, even where paging from the start pairs them otherwise.
+    load(PageLoadRequest::kJumpForward, 1, area);
+    auto p = load(PageLoadRequest::kNextOnePage, 0, area);
+    ASSERT_EQ(p->targetPage, 2);
+    ASSERT_FALSE(p->is2PageLoaded) << "page 3 is wide";
+    load(PageLoadRequest::kJumpForward, 4, area);
+    p = load(PageLoadRequest::kNextOnePage, 0, area);
+    ASSERT_TRUE(p->is2PageLoaded);
+    ASSERT_EQ(p->targetPage, 5);
+    PageLoadRequest again = request(PageLoadRequest::kCompose, 5, area);
+    again.isNow2PageLoaded = true;
+    again.isSameView = true;
+    ASSERT_EQ(session->loadPage(again), 0);
+    EXPECT_EQ(session->loadedPage()->targetPage, 5);
+    EXPECT_TRUE(session->loadedPage()->is2PageLoaded);
+    // Page 8 alone: one page on from (8, 9), then back.
+    load(PageLoadRequest::kJumpForward, 8, area);
+    load(PageLoadRequest::kNextOnePage, 0, area);
+    p = load(PageLoadRequest::kPrevious, 0, area);
+    ASSERT_EQ(p->targetPage, 8);
+    ASSERT_FALSE(p->is2PageLoaded);
+    again = request(PageLoadRequest::kCompose, 8, area);
+    again.isSameView = true;
+    ASSERT_EQ(session->loadPage(again), 0);
+    EXPECT_EQ(session->loadedPage()->targetPage, 8);
+    EXPECT_FALSE(session->loadedPage()->is2PageLoaded) << "zoomed, page 8 alone stays alone";
+    // Laid out anew, the pair holding the page.
+    again.isSameView = false;
+    ASSERT_EQ(session->loadPage(again), 0);
+    EXPECT_TRUE(session->loadedPage()->is2PageLoaded);
 }
 
 TEST_F(BookComposeTest, StretchedPageFillsTheArea) {

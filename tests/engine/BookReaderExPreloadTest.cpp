@@ -265,6 +265,44 @@ TEST_F(BookStreamPreloadTest, StreamedBooksPreloadForTheCacheBuilderEvenWithPreR
     EXPECT_TRUE(session->isPageLoaded(move(PageLoadRequest::kNext)));
 }
 
+// A book read from a server whose earlier pages were never fetched: its
+// pairs follow the page numbers, and no page is fetched to learn a size.
+// With the first page alone, the view before (2, 3) shows page 1 alone,
+// never beside page 0. Pages shown once pair as paging from the start.
+TEST_F(BookStreamPreloadTest, PairsOfPagesNeverFetchedFollowThePageNumbers) {
+    ASSERT_TRUE(test::writeHalvesPage(pagePath(kWidePage), 200, 300, pageColour(kWidePage, false),
+                                      pageColour(kWidePage, true)));
+    ASSERT_TRUE(test::writeHalvesPage(pagePath(5), 400, 300, pageColour(5, false), pageColour(5, true)));
+    set("isPreRead", false);
+    set("isDoubleTruck", true);
+    set("isSingleViewFirstPage", true);
+    openRemote();
+    const gfx::Size wide{800, 300};
+    auto p = load(PageLoadRequest::kJumpForward, 4, wide);
+    EXPECT_EQ(p->targetPage, 3);
+    EXPECT_TRUE(p->is2PageLoaded);
+    EXPECT_EQ(fake->pageRequests.load(), 2) << "only pages 3 and 4 were fetched";
+    EXPECT_FALSE(session->spreadStart(3).has_value());
+    p = load(PageLoadRequest::kPreviousOnePage, 0, wide);
+    EXPECT_EQ(p->targetPage, 2);
+    EXPECT_TRUE(p->is2PageLoaded);
+    p = load(PageLoadRequest::kPrevious, 0, wide);
+    EXPECT_EQ(p->targetPage, 1);
+    EXPECT_FALSE(p->is2PageLoaded) << "page 1 beside page 0";
+
+    // Paged from the start, the wide page 5 moves the pairs after it.
+    load(PageLoadRequest::kJumpBackward, 0, wide);
+    for (int k = 0; k < 4; ++k) load(PageLoadRequest::kNext, 0, wide);
+    ASSERT_EQ(session->loadedPage()->targetPage, 6);
+    ASSERT_TRUE(session->loadedPage()->is2PageLoaded);
+    p = load(PageLoadRequest::kJumpBackward, 1, wide);
+    EXPECT_EQ(p->targetPage, 1);
+    p = load(PageLoadRequest::kJumpForward, 7, wide);
+    EXPECT_EQ(p->targetPage, 6) << "the page numbers would show page 7 alone";
+    EXPECT_TRUE(p->is2PageLoaded);
+    EXPECT_EQ(session->spreadStart(7), 6);
+}
+
 TEST_F(BookStreamPreloadTest, PageNumbersOfAFolderOpenedAsOneBook) {
     fake->index = std::vector<std::string>{"v1/a.jpg", "v1/b.jpg", "v2/c.jpg", "v2/d.jpg"};
     session = std::make_shared<BookReaderEx>();

@@ -577,6 +577,28 @@ TEST_F(PageReaderPdfSessionTest, PairedPagesMergeTheirLinks) {
     }
 }
 
+// A PDF's page sizes come from the document: a jump to a page in a book
+// just opened shows the pair paging from the start would, (0) [1] (2, 3) (4)
+// with page 1 wide, never (3, 4).
+TEST_F(PageReaderPdfSessionTest, AJumpPairsThePagesAsPagingFromTheStartWould) {
+    set("isDoubleTruck", true);
+    PdfBuilder b;
+    for (int i = 0; i < 5; ++i) {
+        b.pages.push_back(markedPage());
+        if (i == 1) b.pages.back().mediaBox = "[0 0 400 300]";
+    }
+    const std::string pdf = writePdf(b);
+    session = std::make_shared<BookReaderEx>();
+    session->setSettings(settings);
+    ASSERT_TRUE(session->openBookWithName(pdf, {}, std::nullopt, std::nullopt, std::nullopt, false, false));
+    auto view = load(PageLoadRequest::kJumpForward, 3, {900, 600});
+    EXPECT_EQ(view->targetPage, 2);
+    EXPECT_TRUE(view->is2PageLoaded);
+    view = load(PageLoadRequest::kNext, 0, {900, 600});
+    EXPECT_EQ(view->targetPage, 4);
+    EXPECT_FALSE(view->is2PageLoaded);
+}
+
 TEST_F(PageReaderPdfSessionTest, APageStandingAloneInAWideDisplayKeepsItsShapeWhenDrawnLarger) {
     // Drawn larger than the view for smoother pictures: a page beside
     // another came back to its size, one standing alone (the last of an odd

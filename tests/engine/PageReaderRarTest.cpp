@@ -491,4 +491,25 @@ TEST_F(PageReaderRarSessionTest, TheSessionOpensCbrBooksAsksForPasswordsAndSaysW
     EXPECT_EQ(session->openFailure(), PageReader::OpenFailure::None);
 }
 
+
+// A RAR book on this machine pairs its pages by their sizes from a jump on,
+// read from the entries' first bytes: (0, 1) (2) [3] (4, 5) (6, 7). A solid
+// one is not decoded to learn them: its pages not shown yet pair by their
+// numbers.
+TEST_F(PageReaderRarSessionTest, AJumpPairsThePagesOfAPlainRarAsPagingFromTheStartWould) {
+    if (!test::haveProgram("rar")) GTEST_SKIP() << "no rar packer";
+    ASSERT_TRUE(test::runIn(bookDir.path(), "rar a -idq plain.cbr p0.bmp p1.bmp p2.bmp p3.bmp p4.bmp p5.bmp p6.bmp p7.bmp"));
+    ASSERT_TRUE(test::runIn(bookDir.path(), "rar a -idq -s solid.cbr p0.bmp p1.bmp p2.bmp p3.bmp p4.bmp p5.bmp p6.bmp p7.bmp"));
+    set("isDoubleTruck", true);
+    for (const char* name : {"plain.cbr", "solid.cbr"}) {
+        session = std::make_shared<BookReaderEx>();
+        session->setSettings(settings);
+        ASSERT_TRUE(session->openBookWithName(bookDir.file(name), {}, std::nullopt, std::nullopt, std::nullopt, false,
+                                              false));
+        auto p = load(PageLoadRequest::kJumpForward, 5, {800, 300});
+        EXPECT_TRUE(p->is2PageLoaded) << name;
+        EXPECT_EQ(p->targetPage, std::string(name) == "plain.cbr" ? 4 : 5) << name;
+    }
+}
+
 }  // namespace

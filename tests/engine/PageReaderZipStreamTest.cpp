@@ -114,6 +114,10 @@ TEST_F(ZipStreamTest, OpeningAndReadingOnePageFetchesOnlyTheDirectoryAndThatPage
     auto again = r->newLoadAndCreateImage(7, result);
     EXPECT_EQ(result, PageReader::kResultImage);
     EXPECT_EQ(nginx().requests().size(), afterFirst) << "a page read again costs nothing";
+    // Pages are paired by their sizes only where the book is at hand: no
+    // page is fetched to learn its size.
+    EXPECT_EQ(r->pictureSize(2), gfx::Size{});
+    EXPECT_EQ(nginx().requests().size(), afterFirst);
     r->closeFile();
 }
 

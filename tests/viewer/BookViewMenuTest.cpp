@@ -137,6 +137,71 @@ TEST_F(BookViewMenuTest, WithTheFirstPageAloneTheSliderReachesEachPairAndTheFirs
     EXPECT_TRUE(viewer->displayBookPage()->is2PageLoaded);
 }
 
+// The pages are (1) (2, 3) (4, 5) [6] (7, 8) with the first page alone and
+// the wide page 6: a book resumed at page 7 shows (7, 8), and the menu, the
+// slider and the strip name page 7, as they do paging there.
+TEST_F(BookViewMenuTest, AfterAWidePageTheMenuAndTheStripNameTheFirstPageOfThePairShown) {
+    set("isEnablePagePreview", true);
+    set("isDoubleTruck", true);
+    set("isSingleViewFirstPage", true);
+    window->setOrientation(ui::InterfaceOrientation::LandscapeLeft);
+    openReal(6);
+    ASSERT_TRUE(viewer->displayBookPage()->is2PageLoaded);
+    ASSERT_EQ(viewer->page(), 6);
+    openSheet();
+    EXPECT_EQ(viewer->labelPageJump()->text(), "Page 7/8");
+    EXPECT_NE(viewer->labelFilename()->text().find("07.jpg"), std::string::npos);
+    EXPECT_EQ(viewer->sliderPageNumber(), 6);
+    viewer->onSliderTouch();
+    ASSERT_TRUE(viewer->pagePreView());
+    EXPECT_EQ(viewer->pagePreView()->getTargetPage(), 6);
+    // Page 8 is in the pair shown; page 5 goes with page 4 before it.
+    viewer->sliderPage()->setValue(7);
+    viewer->onSliderValueChange();
+    EXPECT_EQ(viewer->pagePreView()->getTargetPage(), 6);
+    viewer->sliderPage()->setValue(5);
+    EXPECT_EQ(viewer->sliderPageNumber(), 5);
+    viewer->sliderPage()->setValue(4);
+    viewer->onSliderValueChange();
+    EXPECT_EQ(viewer->sliderPageNumber(), 3);
+    EXPECT_EQ(viewer->pagePreView()->getTargetPage(), 3);
+    viewer->removePageJump(1);
+    pass(1);
+
+    // Paging back: the wide page alone, then (4, 5).
+    ASSERT_TRUE(viewer->movePage(1, 0, 0));
+    pass(1);
+    EXPECT_EQ(shownPage(), 5);
+    EXPECT_FALSE(viewer->displayBookPage()->is2PageLoaded);
+    ASSERT_TRUE(viewer->movePage(1, 0, 0));
+    pass(1);
+    EXPECT_EQ(shownPage(), 3);
+    EXPECT_TRUE(viewer->displayBookPage()->is2PageLoaded);
+
+    // End shows the last pair; End again, or a jump to its second page, has
+    // nothing to do.
+    driver->key(ui::KeyInput::end);
+    pass(1);
+    EXPECT_EQ(shownPage(), 6);
+    EXPECT_TRUE(viewer->displayBookPage()->is2PageLoaded);
+    const auto shown = viewer->displayBookPage();
+    driver->key(ui::KeyInput::end);
+    pass(1);
+    EXPECT_EQ(viewer->displayBookPage(), shown);
+    EXPECT_FALSE(viewer->movePage(4, 7, 6));
+
+    // With the first page alone on the screen, the slider names pairs too.
+    driver->key(ui::KeyInput::home);
+    pass(1);
+    ASSERT_EQ(shownPage(), 0);
+    openSheet();
+    viewer->sliderPage()->setValue(4);
+    viewer->pageJumpDrawStatus();
+    EXPECT_EQ(viewer->labelPageJump()->text(), "Page 4/8");
+    viewer->sliderPage()->setValue(2);
+    EXPECT_EQ(viewer->sliderPageNumber(), 1);
+}
+
 TEST_F(BookViewMenuTest, ClosingTheSheetLeavesAMoveStillLoadingToFinishItself) {
     openReal(0);
     openSheet();

@@ -38,6 +38,27 @@ TEST_F(BookViewReloadTest, APinchEndReloadsThePageAtTheNewSize) {
     EXPECT_NE(viewer->imageViewDisplay(), nullptr);
 }
 
+// Zoomed, the pair on the screen stays the pages it shows, also after a
+// one-page step moved it off the pairs paging from the start makes.
+TEST_F(BookViewReloadTest, APinchEndKeepsThePagesOfThePairShown) {
+    set("isDoubleTruck", true);
+    set("isSingleViewFirstPage", true);
+    window->setOrientation(ui::InterfaceOrientation::LandscapeLeft);
+    open(1);
+    ASSERT_TRUE(viewer->displayBookPage()->is2PageLoaded);
+    ASSERT_TRUE(viewer->movePage(2, 0, 0));
+    pass();
+    ASSERT_EQ(shownPage(), 2);
+    ASSERT_TRUE(viewer->displayBookPage()->is2PageLoaded);
+    const auto before = viewer->displayBookPage();
+    viewer->scrollView()->setZoomScale(2.0, true);
+    pass();
+    ASSERT_NE(viewer->displayBookPage(), before) << "reloaded";
+    EXPECT_EQ(shownPage(), 2);
+    EXPECT_EQ(viewer->page(), 2);
+    EXPECT_TRUE(viewer->displayBookPage()->is2PageLoaded);
+}
+
 TEST_F(BookViewReloadTest, AReloadOvertakenByAMoveNeverReplacesTheNewPage) {
     open(2);
     viewer->reloadPage(false);
