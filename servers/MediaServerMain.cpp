@@ -231,8 +231,10 @@ bool targetWhole(MHD_Connection* c, const char* url, const char* version, const 
     const auto* nul = static_cast<const char*>(end);
     if (!nul || !url || !version || !*version) return true;
     const MHD_ConnectionInfo* info = MHD_get_connection_info(c, MHD_CONNECTION_INFO_REQUEST_HEADER_SIZE);
-    // Only where the line lies as it arrived (the version read from it).
-    if (!info || nul < url || version <= url || size_t(version - url) > info->header_size) return true;
+    // Only where the line lies as it arrived: the version read from it, and
+    // the NUL kept before it in the same place.
+    if (!info || version <= url || size_t(version - url) > info->header_size || nul < url || nul >= version)
+        return true;
     return version == nul + 1;
 }
 
