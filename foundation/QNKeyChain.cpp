@@ -184,7 +184,14 @@ bool QNKeyChain::deletePasswordWithAccount(const std::string& account, const std
 bool QNKeyChain::deletePassword(const std::string& service) {
     auto store = Keychain::shared();
     std::vector<sys::KeychainItem> items;
-    if (store->copyMatching(KeychainQuery{service, std::nullopt}, &items) != Keychain::kSuccess) return false;
+    const Keychain::Status listed = store->copyMatching(KeychainQuery{service, std::nullopt}, &items);
+    if (listed == Keychain::kInteractionNotAllowed) {
+        // The secret store is locked and lists nothing: what the file keeps
+        // for the service goes from there all the same, so that it never
+        // moves into the store once unlocked.
+        return store->remove(KeychainQuery{service, std::nullopt}) == Keychain::kSuccess;
+    }
+    if (listed != Keychain::kSuccess) return false;
     bool ok = true;
     for (const auto& it : items)
         ok = store->remove(KeychainQuery{it.service, it.account}) == Keychain::kSuccess && ok;

@@ -216,6 +216,28 @@ size_t unescape(void*, MHD_Connection*, char* s) {
 int answerMarker;
 int foreignHostMarker;
 
+// Called with the request's target as it arrived, before anything in it is
+// decoded or split. libmicrohttpd keeps the target up to a NUL in it
+// ("/sub/\0/../x" is read as "/sub/"); what follows the target's first NUL
+// is kept as the request's pointer until its headers are read, where the
+// version must start right after it (see targetWhole).
+void* targetArrived(void*, const char* uri, MHD_Connection*) {
+    return const_cast<char*>(uri + std::strlen(uri));
+}
+
+// Whether the target ended where its request line says, not at a NUL
+// within it; `end` is what targetArrived kept.
+bool targetWhole(MHD_Connection* c, const char* url, const char* version, const void* end) {
+    const auto* nul = static_cast<const char*>(end);
+    if (!nul || !url || !version || !*version) return true;
+    const MHD_ConnectionInfo* info = MHD_get_connection_info(c, MHD_CONNECTION_INFO_REQUEST_HEADER_SIZE);
+    // Only where the line lies as it arrived: the version read from it, and
+    // the NUL kept before it in the same place.
+    if (!info || version <= url || size_t(version - url) > info->header_size || nul < url || nul >= version)
+        return true;
+    return version == nul + 1;
+}
+
 // Whether the program is behind its start-up lock.
 std::atomic<bool> programLocked{false};
 
@@ -347,7 +369,7 @@ struct HeaderCheck {
 
 // The request handler, with access to the server's state.
 struct MediaServerRequest {
-    static MHD_Result handle(void* cls, MHD_Connection* c, const char* url, const char* method, const char*,
+    static MHD_Result handle(void* cls, MHD_Connection* c, const char* url, const char* method, const char* version,
                              const char*, size_t* uploadSize, void** conCls) {
         auto* server = static_cast<MediaServerMain*>(cls);
         // The first call brings the headers. Headers that can be read two
@@ -356,8 +378,8 @@ struct MediaServerRequest {
         // served, and a body dripped in would hold the connection past every
         // deadline). Otherwise answering on the second call keeps the
         // connection open for the next request.
-        if (!*conCls) {
-            if (!HeaderCheck::wellFormed(c, method, url)) {
+        if (*conCls != &answerMarker && *conCls != &foreignHostMarker) {
+            if (!HeaderCheck::wellFormed(c, method, url) || !targetWhole(c, url, version, *conCls)) {
                 // Nothing after it on this connection can be trusted to start where it seems to.
                 *conCls = &foreignHostMarker;
                 MHD_Response* r = textResponse("Bad Request\n");
@@ -695,6 +717,7 @@ bool MediaServerMain::start(const std::string& folder, const std::string& addres
         {MHD_OPTION_NOTIFY_COMPLETED, reinterpret_cast<intptr_t>(&MediaServerRequest::requestCompleted), this},
         {MHD_OPTION_SIGPIPE_HANDLED_BY_APP, 1, nullptr},
         {MHD_OPTION_UNESCAPE_CALLBACK, reinterpret_cast<intptr_t>(&unescape), nullptr},
+        {MHD_OPTION_URI_LOG_CALLBACK, reinterpret_cast<intptr_t>(&targetArrived), nullptr},
         {haveAddress ? MHD_OPTION_SOCK_ADDR : MHD_OPTION_END, 0, haveAddress ? &sa : nullptr},
         {MHD_OPTION_END, 0, nullptr},
     };

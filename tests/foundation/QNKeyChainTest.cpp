@@ -189,4 +189,29 @@ TEST_F(QNKeyChainTest, APasswordSavedWhileTheSecretStoreIsAwayIsKeptInTheFile) {
     EXPECT_EQ(inFile[1].value, "pw3");
 }
 
+// A server refused the remembered password while the keyring was locked:
+// the copy the file kept (saved while the keyring did not answer) goes at
+// once, and is not moved into the keyring once it is unlocked.
+TEST_F(QNKeyChainTest, APasswordForgottenWhileTheKeyringIsLockedLeavesTheFileAndNeverComesBack) {
+    if (auto why = test::SecretSession::unavailableReason(); !why.empty()) GTEST_SKIP() << why;
+    test::SecretSession session;
+    ASSERT_TRUE(session.ok()) << session.error();
+    ASSERT_TRUE(session.startKeyring()) << session.error();
+    test::TempDir dir("locked");
+    const std::string file = dir.file("keychain.txt");
+    ASSERT_EQ(sys::Keychain::atPath(file)->add("http://srv:80/books", "alice", "refusedPW"), sys::Keychain::kSuccess);
+    ASSERT_TRUE(session.lockDefaultCollection()) << session.error();
+    sys::Keychain::setShared(sys::Keychain::preferringSecretService(file, session.address()));
+    ASSERT_TRUE(sys::Keychain::shared()->usesSecretService());
+    EXPECT_TRUE(QNKeyChain::deleteAccountWithURL("http://srv/books/"));
+    EXPECT_EQ(test::readFile(file).find("refusedPW"), std::string::npos);
+
+    ASSERT_TRUE(session.stopKeyring());
+    ASSERT_TRUE(session.startKeyring()) << session.error();
+    sys::Keychain::setShared(sys::Keychain::preferringSecretService(file, session.address()));
+    QNKeyChain::OptString user, password;
+    EXPECT_EQ(QNKeyChain::getAccountWithURL("http://srv/books/vol1.zip", &user, &password), std::nullopt);
+    EXPECT_EQ(password, std::nullopt);
+}
+
 }  // namespace

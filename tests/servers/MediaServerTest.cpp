@@ -609,6 +609,10 @@ TEST(MediaServerLimits, ARequestWithABodyIsAnsweredAndClosedAtOnce) {
         "GET /sub/ HTTP/1.1\r\nHost: 127.0.0.1\0\r\nX-B: b\r\n\r\n"s + next,
         "GET /sub/ HTTP/1.1\r\nHost: 127.0.0.1\r\nX-B: b\0\r\n\r\n"s + next,
         "GET /sub/ HTTP/1.1\r\nHost: 127.0.0.1\r\nX-A: a\x01b\r\n\r\n" + next,
+        // A NUL in the target ends it here, and not for a proxy in front.
+        "GET /sub/\0/../a.cbz HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"s + next,
+        "GET /sub/\0HTTP/1.1 HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"s + next,
+        "GET /a.cbz?x=\0y HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"s + next,
     };
     for (const auto& request : twoWays) {
         const int fd = connectFrom("127.0.0.1", server.port());
@@ -622,12 +626,13 @@ TEST(MediaServerLimits, ARequestWithABodyIsAnsweredAndClosedAtOnce) {
     }
 
     // Headers laid out in every plain way are read as they are: no blank or
-    // many after the colon, an empty value, a long one.
+    // many after the colon, an empty value, a long one; a target with
+    // escapes and a query.
     {
         const int fd = connectFrom("127.0.0.1", server.port());
         ASSERT_GE(fd, 0);
         bool closed = false;
-        const std::string request = "GET /a.cbz HTTP/1.1\r\nHost:127.0.0.1\r\nAccept: \t   */*\r\nX-Empty:\r\nX-Long: " +
+        const std::string request = "GET /%61.cbz?q=a%20b&r HTTP/1.1\r\nHost:127.0.0.1\r\nAccept: \t   */*\r\nX-Empty:\r\nX-Long: " +
                                     std::string(6000, 'v') + "\r\nX-Tab: a\tb \t \r\nConnection: close\r\n\r\n";
         const std::string answer = answerUntilClosed(fd, request, closed);
         ::close(fd);
