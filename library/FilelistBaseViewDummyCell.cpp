@@ -1,5 +1,6 @@
 #include "library/FilelistBaseViewDummyCell.h"
 
+#include "foundation/ui/ColorDefine.h"
 #include "library/BookshelfShelfView.h"
 #include "platform/ui/Screen.h"
 
@@ -13,7 +14,7 @@ void FilelistBaseViewDummyCell::setupCellViews(FilelistBaseViewController* contr
     bgImageView_ = std::make_shared<BookshelfShelfView>();
     contentView()->addSubview(bgImageView_);
     separator_ = std::make_shared<ui::View>();
-    separator_->setBackgroundColor(ui::Color::lightGray());
+    separator_->setBackgroundColor(ColorDefine::lightGray());
     addSubview(separator_);
 }
 

@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <optional>
@@ -283,6 +284,53 @@ gfx::Canvas* DesktopShell::renderFrame(bool force) {
     return &fb;
 }
 
+gfx::Canvas& DesktopShell::framePixels(gfx::Canvas& frame, int width, int height) {
+    const int fw = frame.pixelWidth(), fh = frame.pixelHeight();
+    if (width <= 0 || height <= 0 || (fw <= width && fh <= height)) return frame;
+    if (!shrunk_ || shrunk_->pixelWidth() != width || shrunk_->pixelHeight() != height)
+        shrunk_ = std::make_unique<gfx::Canvas>(width, height, 1.0);
+    cairo_surface_t* into = shrunk_->surface();
+    cairo_surface_flush(into);
+    const int k = fw / width;
+    if (k >= 2 && fw == width * k && fh == height * k) {
+        // A whole number of frame pixels to each window pixel (a phone's
+        // three in a window of one): each is the mean of its k x k, so a line
+        // one device pixel thin shows as a lighter one (the blit's nearest
+        // pixel kept one row in three). A few milliseconds a frame.
+        const uint8_t* src = cairo_image_surface_get_data(frame.surface());
+        const size_t srcStride = size_t(cairo_image_surface_get_stride(frame.surface()));
+        uint8_t* dst = cairo_image_surface_get_data(into);
+        const size_t dstStride = size_t(cairo_image_surface_get_stride(into));
+        const unsigned n = unsigned(k * k);
+        for (int y = 0; y < height; ++y) {
+            uint8_t* out = dst + size_t(y) * dstStride;
+            for (int x = 0; x < width; ++x) {
+                unsigned sum[4] = {0, 0, 0, 0};
+                for (int j = 0; j < k; ++j) {
+                    const uint8_t* p = src + size_t(y * k + j) * srcStride + size_t(x * k) * 4;
+                    for (int i = 0; i < k; ++i, p += 4)
+                        for (int c = 0; c < 4; ++c) sum[c] += p[c];
+                }
+                for (int c = 0; c < 4; ++c) out[x * 4 + c] = uint8_t((sum[c] + n / 2) / n);
+            }
+        }
+    } else {
+        // Other proportions (a phone's three pixels in a window of two):
+        // bilinear, which at less than two frame pixels a window pixel
+        // reaches every one of them.
+        cairo_t* cr = cairo_create(into);
+        cairo_scale(cr, double(width) / fw, double(height) / fh);
+        cairo_set_source_surface(cr, frame.surface(), 0, 0);
+        cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_BILINEAR);
+        cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
+        cairo_paint(cr);
+        cairo_destroy(cr);
+        cairo_surface_flush(into);
+    }
+    cairo_surface_mark_dirty(into);
+    return *shrunk_;
+}
+
 void DesktopShell::present(bool force) {
     if (surfaceMode_) {
         presentToSurface(force);
@@ -291,7 +339,9 @@ void DesktopShell::present(bool force) {
     if (!renderer_) return;
     gfx::Canvas* drawn = renderFrame(force);
     if (!drawn) return;
-    gfx::Canvas& fb = *drawn;
+    int ow = 0, oh = 0;
+    if (SDL_GetRendererOutputSize(renderer_, &ow, &oh) != 0) ow = oh = 0;
+    gfx::Canvas& fb = framePixels(*drawn, ow, oh);
     cairo_surface_t* surface = fb.surface();
     const int pw = fb.pixelWidth(), ph = fb.pixelHeight();
     if (!texture_ || pw != textureWidth_ || ph != textureHeight_) {
@@ -303,8 +353,7 @@ void DesktopShell::present(bool force) {
     if (!texture_) return;
     // A size the window got without an event of its own (full screen set
     // directly) leaves the renderer drawing into the old area.
-    int ow = 0, oh = 0;
-    if (SDL_GetRendererOutputSize(renderer_, &ow, &oh) == 0 && (ow != outputWidth_ || oh != outputHeight_)) {
+    if (ow > 0 && (ow != outputWidth_ || oh != outputHeight_)) {
         outputWidth_ = ow;
         outputHeight_ = oh;
         SDL_RenderSetViewport(renderer_, nullptr);
@@ -318,10 +367,10 @@ void DesktopShell::present(bool force) {
 void DesktopShell::presentToSurface(bool force) {
     gfx::Canvas* drawn = renderFrame(force);
     if (!drawn) return;
-    gfx::Canvas& fb = *drawn;
-    cairo_surface_t* surface = fb.surface();
     SDL_Surface* target = SDL_GetWindowSurface(sdlWindow_);  // follows the window's size
     if (!target) return;
+    gfx::Canvas& fb = framePixels(*drawn, target->w, target->h);
+    cairo_surface_t* surface = fb.surface();
     // The frame is opaque: read as the window's own 32-bit format it is
     // copied row by row, with no conversion.
     const Uint32 format = target->format->format == SDL_PIXELFORMAT_RGB888 ? SDL_PIXELFORMAT_RGB888

@@ -102,6 +102,11 @@ private:
     void handle(const SDL_Event& e);
     // The window drawn afresh when a frame is due (or `force`), else null.
     gfx::Canvas* renderFrame(bool force);
+    // The frame at the window's `width` x `height` pixels: a frame drawn at
+    // more pixels (a phone's three per point in a window of one) is shrunk
+    // by averaging into `shrunk_`, so that a line one device pixel thin
+    // still shows; any other frame is given as it is.
+    gfx::Canvas& framePixels(gfx::Canvas& frame, int width, int height);
     void present(bool force);
     void presentToSurface(bool force);
     // Whether an OpenGL renderer is drawn by the processor (llvmpipe and the like).
@@ -118,6 +123,7 @@ private:
     SDL_Window* sdlWindow_ = nullptr;
     SDL_Renderer* renderer_ = nullptr;
     SDL_Texture* texture_ = nullptr;
+    std::unique_ptr<gfx::Canvas> shrunk_;
     // The frame goes to the window's surface, without a renderer.
     bool surfaceMode_ = false;
     int textureWidth_ = 0;

@@ -240,6 +240,27 @@ TEST_F(DesktopShellTest, ClosingTheWindowAsksToQuitAndAPictureCanBeTaken) {
     shell->run(stop);  // returns at once: the window was closed
 }
 
+// A phone's frame is drawn at three pixels a point and shown at one: a line
+// one device pixel thin (a list's row line) is averaged into the window's
+// pixel, not left out as every other row but the middle one of three was.
+TEST_F(DesktopShellTest, ALineOneDevicePixelThinShowsInAWindowOfFewerPixels) {
+    window->setBackgroundColor(ui::Color::whiteColor());
+    auto line = std::make_shared<ui::View>();
+    line->setBackgroundColor(ui::Color::black());
+    line->setFrame({0, 100 + 2.0 / 3, 390, 1.0 / 3});
+    window->addSubview(line);
+    test::TempDir dir;
+    ASSERT_TRUE(shell->screenshot(dir.file("w.png")));
+    auto image = gfx::ImageDecoder::decodeFile(dir.file("w.png"));
+    ASSERT_TRUE(image);
+    ASSERT_EQ(image->width(), 390);
+    auto green = [&](int y) { return (image->pixels()[size_t(y) * size_t(image->width()) + 200] >> 8) & 0xff; };
+    EXPECT_LT(green(100), 0xe0u);
+    EXPECT_GT(green(100), 0x80u);  // a third of the pixel, not all of it
+    EXPECT_EQ(green(99), 0xffu);
+    EXPECT_EQ(green(101), 0xffu);
+}
+
 // The delegate hears the steps as the window loses its focus, is
 // minimised and comes back.
 struct LifeLog : ui::ApplicationDelegate {
