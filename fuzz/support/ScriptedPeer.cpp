@@ -1,9 +1,7 @@
 #include "fuzz/support/ScriptedPeer.h"
 
-#include <arpa/inet.h>
 #include <cctype>
 #include <cerrno>
-#include <fcntl.h>
 #include <cstdio>
 #include <cstdlib>
 #include <netinet/in.h>
@@ -59,36 +57,20 @@ ScriptedPeer& ScriptedPeer::shared() {
 }
 
 ScriptedPeer::ScriptedPeer() {
-    if (::pipe2(wake_, O_CLOEXEC | O_NONBLOCK) != 0) {
+    if (listener_.port() == 0 || listener_.wakeFd() < 0) {
         std::perror("ScriptedPeer");
         std::abort();
     }
-    listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    if (listener_ < 0 || ::bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
-        ::listen(listener_, 4) != 0 || ::getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
-        std::perror("ScriptedPeer");
-        std::abort();
-    }
-    port_ = ntohs(a.sin_port);
 }
 
 void ScriptedPeer::play(std::span<const uint8_t> script, Ids ids) {
     finish(ids == Ids::Http);
-    uint8_t drain[64];
-    while (::read(wake_[0], drain, sizeof drain) > 0) {
-    }
+    listener_.rearm();
     thread_ = std::thread([this, script, ids] { converse(script, ids); });
 }
 
 void ScriptedPeer::finish(bool hangUp) {
-    if (hangUp && thread_.joinable()) {
-        const uint8_t one = 1;
-        [[maybe_unused]] const ssize_t k = ::write(wake_[1], &one, 1);
-    }
+    if (hangUp && thread_.joinable()) listener_.wake();
     if (thread_.joinable()) thread_.join();
 }
 
@@ -96,7 +78,7 @@ bool ScriptedPeer::readTextRequest(int fd, Ids ids) {
     const std::string end = ids == Ids::Http ? "\r\n\r\n" : "\n";
     std::string request;
     while (request.size() < kMaxRequest) {
-        pollfd pf[2] = {{fd, POLLIN, 0}, {wake_[0], POLLIN, 0}};
+        pollfd pf[2] = {{fd, POLLIN, 0}, {listener_.wakeFd(), POLLIN, 0}};
         const int r = ::poll(pf, 2, kAcceptMs);
         if (r < 0 && errno == EINTR) continue;
         if (r <= 0 || (pf[1].revents & POLLIN)) return false;
@@ -123,7 +105,7 @@ bool ScriptedPeer::readTextRequest(int fd, Ids ids) {
 
 int ScriptedPeer::nextConnection(int fd, Ids ids, int quietMs) {
     for (;;) {
-        pollfd pf[3] = {{wake_[0], POLLIN, 0}, {listener_, POLLIN, 0}, {fd, POLLIN, 0}};
+        pollfd pf[3] = {{listener_.wakeFd(), POLLIN, 0}, {listener_.fd(), POLLIN, 0}, {fd, POLLIN, 0}};
         // Only HTTP clients come back on a new connection.
         const nfds_t n = ids == Ids::Http ? (fd >= 0 ? 3 : 2) : 3;
         if (ids != Ids::Http) pf[1].fd = -1;
@@ -136,7 +118,7 @@ int ScriptedPeer::nextConnection(int fd, Ids ids, int quietMs) {
         }
         if (n == 3 && (pf[2].revents & (POLLIN | POLLHUP | POLLERR))) return fd;
         if (pf[1].revents & POLLIN) {
-            const int c = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+            const int c = ::accept4(listener_.fd(), nullptr, nullptr, SOCK_CLOEXEC);
             if (c < 0) continue;
             if (fd >= 0) ::close(fd);
             return c;
@@ -146,20 +128,20 @@ int ScriptedPeer::nextConnection(int fd, Ids ids, int quietMs) {
 
 void ScriptedPeer::refuseLateComers() {
     for (;;) {
-        pollfd pf[2] = {{wake_[0], POLLIN, 0}, {listener_, POLLIN, 0}};
+        pollfd pf[2] = {{listener_.wakeFd(), POLLIN, 0}, {listener_.fd(), POLLIN, 0}};
         const int r = ::poll(pf, 2, kAcceptMs);
         if (r < 0 && errno == EINTR) continue;
         if (r <= 0 || (pf[0].revents & POLLIN)) return;
-        const int c = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+        const int c = ::accept4(listener_.fd(), nullptr, nullptr, SOCK_CLOEXEC);
         if (c >= 0) ::close(c);
     }
 }
 
 void ScriptedPeer::converse(std::span<const uint8_t> script, Ids ids) {
     const bool text = ids == Ids::Ftp || ids == Ids::Http;
-    pollfd lp{listener_, POLLIN, 0};
+    pollfd lp{listener_.fd(), POLLIN, 0};
     if (::poll(&lp, 1, kAcceptMs) <= 0) return;
-    int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+    int fd = ::accept4(listener_.fd(), nullptr, nullptr, SOCK_CLOEXEC);
     if (fd < 0) return;
     int one = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);

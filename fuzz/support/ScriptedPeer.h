@@ -1,5 +1,7 @@
 #pragma once
 
+#include "tests/support/net/LoopbackListener.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -51,7 +53,7 @@ public:
 
     // One listening socket per process.
     static ScriptedPeer& shared();
-    int port() const { return port_; }
+    int port() const { return listener_.port(); }
 
     // Answers the next connection with `script` on a thread of its own.
     void play(std::span<const uint8_t> script, Ids ids);
@@ -75,9 +77,7 @@ private:
 
     RequestFilter requestFilter_;
     ReplyFilter replyFilter_;
-    int listener_ = -1;
-    int port_ = 0;
-    // Written by finish(true): ends the peer's waits.
-    int wake_[2] = {-1, -1};
+    // Woken by finish(true): that ends the peer's waits.
+    test::LoopbackListener listener_{4};
     std::thread thread_;
 };

@@ -14,14 +14,11 @@
 #include "fuzz/support/ScriptedPeer.h"
 #include "remote/listing/FtpListing.h"
 #include "remote/protocols/QNFtpRequestSync.h"
+#include "tests/support/net/LoopbackListener.h"
 
-#include <arpa/inet.h>
-#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <string>
 #include <sys/socket.h>
@@ -35,43 +32,28 @@ namespace {
 class DataPeer {
 public:
     DataPeer() {
-        if (::pipe2(wake_, O_CLOEXEC | O_NONBLOCK) != 0) std::abort();
-        listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof a;
-        if (listener_ < 0 || ::bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
-            ::listen(listener_, 8) != 0 || ::getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
+        if (listener_.port() == 0 || listener_.wakeFd() < 0) {
             std::perror("DataPeer");
             std::abort();
         }
-        port_ = ntohs(a.sin_port);
     }
-    int port() const { return port_; }
+    int port() const { return listener_.port(); }
 
     void start(std::vector<uint8_t> bytes) {
         bytes_ = std::move(bytes);
-        uint8_t drain[16];
-        while (::read(wake_[0], drain, sizeof drain) > 0) {
-        }
+        listener_.rearm();
         thread_ = std::thread([this] { serve(); });
     }
     void stop() {
-        const uint8_t one = 1;
-        [[maybe_unused]] const ssize_t k = ::write(wake_[1], &one, 1);
+        listener_.wake();
         if (thread_.joinable()) thread_.join();
     }
 
 private:
     void serve() {
         for (;;) {
-            pollfd pf[2] = {{wake_[0], POLLIN, 0}, {listener_, POLLIN, 0}};
-            const int r = ::poll(pf, 2, 5000);
-            if (r < 0 && errno == EINTR) continue;
-            if (r <= 0 || (pf[0].revents & POLLIN)) return;
-            const int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-            if (fd < 0) continue;
+            const int fd = listener_.accept(5000);
+            if (fd < 0) return;
             FuzzEnvironment::sendAndShutDown(fd, bytes_);
             // The client's close ends the connection; a client that keeps
             // it is not waited for.
@@ -83,9 +65,7 @@ private:
         }
     }
 
-    int listener_ = -1;
-    int port_ = 0;
-    int wake_[2] = {-1, -1};
+    test::LoopbackListener listener_{8};
     std::vector<uint8_t> bytes_;
     std::thread thread_;
 };

@@ -19,16 +19,14 @@
 #include "platform/core/Clock.h"
 #include "platform/core/RunLoop.h"
 #include "remote/stream/HTTPURLStreamRead.h"
+#include "tests/support/net/LoopbackListener.h"
 
 #include <algorithm>
-#include <arpa/inet.h>
 #include <cctype>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <string>
 #include <sys/socket.h>
@@ -41,45 +39,30 @@ namespace {
 class LyingServer {
 public:
     LyingServer() {
-        if (::pipe2(wake_, O_CLOEXEC | O_NONBLOCK) != 0) std::abort();
-        listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof a;
-        if (listener_ < 0 || ::bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
-            ::listen(listener_, 16) != 0 || ::getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
+        if (listener_.port() == 0 || listener_.wakeFd() < 0) {
             std::perror("LyingServer");
             std::abort();
         }
-        port_ = ntohs(a.sin_port);
     }
-    int port() const { return port_; }
+    int port() const { return listener_.port(); }
 
     void start(std::string file, std::vector<uint8_t> orders) {
         file_ = std::move(file);
         orders_ = std::move(orders);
         next_ = 0;
-        uint8_t drain[16];
-        while (::read(wake_[0], drain, sizeof drain) > 0) {
-        }
+        listener_.rearm();
         thread_ = std::thread([this] { serve(); });
     }
     void stop() {
-        const uint8_t one = 1;
-        [[maybe_unused]] const ssize_t k = ::write(wake_[1], &one, 1);
+        listener_.wake();
         if (thread_.joinable()) thread_.join();
     }
 
 private:
     void serve() {
         for (;;) {
-            pollfd pf[2] = {{wake_[0], POLLIN, 0}, {listener_, POLLIN, 0}};
-            const int r = ::poll(pf, 2, 10000);
-            if (r < 0 && errno == EINTR) continue;
-            if (r <= 0 || (pf[0].revents & POLLIN)) return;
-            const int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-            if (fd < 0) continue;
+            const int fd = listener_.accept(10000);
+            if (fd < 0) return;
             std::string request;
             if (readRequest(fd, request)) answer(fd, request);
             ::shutdown(fd, SHUT_WR);
@@ -95,7 +78,7 @@ private:
     bool readRequest(int fd, std::string& request) {
         char buf[2048];
         while (request.find("\r\n\r\n") == std::string::npos && request.size() < 65536) {
-            pollfd pf[2] = {{fd, POLLIN, 0}, {wake_[0], POLLIN, 0}};
+            pollfd pf[2] = {{fd, POLLIN, 0}, {listener_.wakeFd(), POLLIN, 0}};
             if (::poll(pf, 2, 5000) <= 0 || (pf[1].revents & POLLIN)) return false;
             const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
             if (n <= 0) return false;
@@ -200,9 +183,7 @@ private:
         sendAll(fd, head + "\r\n" + body);
     }
 
-    int listener_ = -1;
-    int port_ = 0;
-    int wake_[2] = {-1, -1};
+    test::LoopbackListener listener_{16};
     std::string file_;
     std::vector<uint8_t> orders_;
     size_t next_ = 0;

@@ -12,7 +12,7 @@
 namespace test {
 
 LoopbackListener::LoopbackListener(int backlog) {
-    if (::pipe2(wake_, O_CLOEXEC) != 0) wake_[0] = wake_[1] = -1;
+    if (::pipe2(wake_, O_CLOEXEC | O_NONBLOCK) != 0) wake_[0] = wake_[1] = -1;
     listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in a{};
     a.sin_family = AF_INET;
@@ -46,6 +46,13 @@ void LoopbackListener::wake() {
     if (wake_[1] < 0) return;
     const char c = 0;
     (void)!::write(wake_[1], &c, 1);
+}
+
+void LoopbackListener::rearm() {
+    if (wake_[0] < 0) return;
+    char drain[64];
+    while (::read(wake_[0], drain, sizeof drain) > 0) {
+    }
 }
 
 void LoopbackListener::close() {
