@@ -88,7 +88,6 @@ bool UrlListStreamRead::fetch(const std::string& url, const std::string& path, i
     // A page goes over its site's own protocol; indexes come only from web servers.
     if (BookCommon::isSMB(url)) return !body && fetchSmb(url, path, index);
     if (BookCommon::isFTP(url)) return !body && fetchFtp(url, path, index);
-    std::atomic<bool> stop{false};
     HttpRequest req;
     req.url = url;
     // The book's credentials go only to pages on the book's own site.

@@ -308,7 +308,7 @@ void BookViewController::movePageLoadFinish(const MoveResult& loaded, uint64_t g
         std::weak_ptr<ui::ViewController> weak = weak_from_this();
         ui::View::animate(
             duration, 0, ui::AnimationOptionCurveEaseOut,
-            [=, this] {
+            [=] {
                 if (fade) {
                     oldScreen->setAlpha(0);
                 } else {

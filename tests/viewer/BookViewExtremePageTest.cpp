@@ -16,7 +16,7 @@ namespace {
 
 constexpr int kTall = 1;      // 02.jpg: 800 x 20,000
 constexpr int kPairA = 2;     // 03.jpg: an ordinary page, paired with...
-constexpr int kTallish = 3;   // 04.jpg: 800 x 3,000, tall but still paired
+[[maybe_unused]] constexpr int kTallish = 3;   // 04.jpg: 800 x 3,000, tall but still paired
 constexpr int kWide = 7;      // 08.jpg: 20,000 x 800
 
 class BookViewExtremePageTest : public ViewerTest {
