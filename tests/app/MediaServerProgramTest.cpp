@@ -24,6 +24,7 @@
 #include "servers/MediaServerViewController.h"
 #include "tests/app/ProgramRun.h"
 #include "tests/support/TestHome.h"
+#include "tests/support/net/ReservedPort.h"
 #include "viewer/BookViewController.h"
 
 #include <filesystem>
@@ -52,10 +53,11 @@ protected:
         ASSERT_EQ(test::shell("cd '" + pages->path() + "' && zip -q -X '" + docs() +
                               "/Shared/Story.cbz' p1.png p2.png p3.png >/dev/null 2>&1"),
                   0);
-        // A free port on loopback for the server to be told to listen on.
-        MediaServerMain probe;
-        ASSERT_TRUE(probe.start(pages->path(), "127.0.0.1", 0));
-        port = probe.port();
+        // A port on loopback for the server to be told to listen on, held
+        // until the test ends so that no other test takes it first.
+        reserved = std::make_unique<test::ReservedPort>();
+        ASSERT_NE(reserved->port(), 0);
+        port = static_cast<uint16_t>(reserved->port());
     }
     void TearDown() override {
         ProgramRun::TearDown();
@@ -81,6 +83,7 @@ protected:
     }
 
     std::unique_ptr<test::TempDir> pages;
+    std::unique_ptr<test::ReservedPort> reserved;
     uint16_t port = 0;
 };
 

@@ -6,6 +6,7 @@
 #include "servers/MediaServerViewController.h"
 #include "tests/foundation/ui/ToolkitTestSupport.h"
 #include "tests/support/TestHome.h"
+#include "tests/support/net/ReservedPort.h"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
@@ -65,12 +66,10 @@ TEST_F(IPAddressViewControllerTest, AnUnreadableInterfaceListShowsEveryRowNotCon
 TEST_F(IPAddressViewControllerTest, TheMediaServerScreenOpensItWithTheServersSchemeAndPort) {
     test::TempDir dir("share");
     std::ofstream(dir.file("a.cbz")) << "a";
-    uint16_t port = 0;
-    {
-        MediaServerMain probe;
-        ASSERT_TRUE(probe.start(dir.path(), "127.0.0.1", 0));
-        port = probe.port();
-    }
+    // Held until the test ends, so that no other test takes it first.
+    test::ReservedPort reservedPort;
+    ASSERT_NE(reservedPort.port(), 0);
+    const auto port = static_cast<uint16_t>(reservedPort.port());
     auto& d = sys::UserDefaults::standard();
     d.setObject(sys::PlistValue(dir.path()), MediaServerViewController::kFolderKey);
     d.setObject(sys::PlistValue("127.0.0.1:" + std::to_string(port)), MediaServerViewController::kListenKey);

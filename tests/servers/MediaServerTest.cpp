@@ -14,6 +14,7 @@
 #include "servers/MediaServerMain.h"
 #include "servers/MediaServerViewController.h"
 #include "tests/support/TestHome.h"
+#include "tests/support/net/ReservedPort.h"
 #include "tests/support/VirtualClockTest.h"
 
 #include <gtest/gtest.h>
@@ -698,13 +699,10 @@ TEST_F(MediaServerScreenTest, SharingAFolderThroughThePickerStartsTheServerAndSh
                                             MediaServerViewController::kListenKey);
     // Port 0 is no place to be told to listen on; the default is used.
     EXPECT_EQ(MediaServerViewController::listenSetting().port, MediaServerViewController::kDefaultPort);
-    // Pick a free port for the test by letting a first server choose one.
-    uint16_t port = 0;
-    {
-        MediaServerMain probe;
-        ASSERT_TRUE(probe.start(dir.path(), "127.0.0.1", 0));
-        port = probe.port();
-    }
+    // Held until the test ends, so that no other test takes it first.
+    test::ReservedPort reservedPort;
+    ASSERT_NE(reservedPort.port(), 0);
+    const auto port = static_cast<uint16_t>(reservedPort.port());
     sys::UserDefaults::standard().setObject(sys::PlistValue("127.0.0.1:" + std::to_string(port)),
                                             MediaServerViewController::kListenKey);
 
@@ -745,12 +743,10 @@ TEST_F(MediaServerScreenTest, SharingAFolderThroughThePickerStartsTheServerAndSh
 
     // A new place to listen moves the running server at once; a bad one is refused
     // and the server stays where it was.
-    uint16_t port2 = 0;
-    {
-        MediaServerMain probe;
-        ASSERT_TRUE(probe.start(dir.path(), "127.0.0.1", 0));
-        port2 = probe.port();
-    }
+    // Held until the test ends, so that no other test takes it first.
+    test::ReservedPort reservedPort2;
+    ASSERT_NE(reservedPort2.port(), 0);
+    const auto port2 = static_cast<uint16_t>(reservedPort2.port());
     TextInputViewController input;
     EXPECT_FALSE(screen->onFinishTextInput(input, "127.0.0.1:99999", ""));
     driver.advance(0.5);
@@ -777,12 +773,10 @@ TEST_F(MediaServerScreenTest, SharingAFolderThroughThePickerStartsTheServerAndSh
 TEST_F(MediaServerScreenTest, ListeningOnEveryAddressItShowsEachOfThem) {
     test::TempDir dir("books");
     std::ofstream(dir.file("a.cbz")) << "a";
-    uint16_t port = 0;
-    {
-        MediaServerMain probe;
-        ASSERT_TRUE(probe.start(dir.path(), "127.0.0.1", 0));
-        port = probe.port();
-    }
+    // Held until the test ends, so that no other test takes it first.
+    test::ReservedPort reservedPort;
+    ASSERT_NE(reservedPort.port(), 0);
+    const auto port = static_cast<uint16_t>(reservedPort.port());
     // A port alone: every IPv4 address of this machine.
     sys::UserDefaults::standard().setObject(sys::PlistValue(std::to_string(port)), MediaServerViewController::kListenKey);
     sys::UserDefaults::standard().setObject(sys::PlistValue(dir.path()), MediaServerViewController::kFolderKey);
