@@ -143,11 +143,25 @@ bool DesktopShell::open(const std::string& title, std::string* error) {
     SDL_SetHint(SDL_HINT_RENDER_SCALE_QUALITY, "1");
     const ui::Rect b = window_.bounds();
     title_ = title;
-    sdlWindow_ = SDL_CreateWindow(title.c_str(), SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, px(b.width()),
-                                  px(b.height()), SDL_WINDOW_SHOWN | SDL_WINDOW_RESIZABLE);
+    // The window opens within the display's usable area (without panels and
+    // docks), at the largest size there that is no larger than asked: a
+    // tablet's height does not fit most screens.
+    SDL_Rect usable{};
+    const bool knowsUsable = SDL_GetDisplayUsableBounds(0, &usable) == 0 && usable.w > 0 && usable.h > 0;
+    const ui::Size room = knowsUsable ? ui::Size{usable.w / scale_, usable.h / scale_} : b.size;
+    const ui::Size opening = fittingSize(b.size, room);
+    sdlWindow_ = SDL_CreateWindow(title.c_str(), SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, px(opening.width),
+                                  px(opening.height), SDL_WINDOW_SHOWN | SDL_WINDOW_RESIZABLE);
     if (!sdlWindow_) {
         if (error) *error = SDL_GetError();
         return false;
+    }
+    if (knowsUsable) {
+        usable_ = {double(usable.x), double(usable.y), double(usable.w), double(usable.h)};
+        asked_ = b.size;
+        opening_ = opening;
+        fitFrameUntil_ = SDL_GetTicks() + 10000;
+        fitFrame();
     }
     if (std::strcmp(SDL_GetCurrentVideoDriver() ? SDL_GetCurrentVideoDriver() : "", "x11") == 0)
         X11Desktop::endWhenTheDisplayGoes();
@@ -193,6 +207,36 @@ bool DesktopShell::open(const std::string& title, std::string* error) {
     SDL_StartTextInput();
     needsFrame_ = true;
     return true;
+}
+
+void DesktopShell::fitFrame() {
+    // The window manager tells its frame (title bar and borders) soon after
+    // the window shows: the frame goes in the usable area too, once.
+    if (!fitFrameUntil_) return;
+    if (SDL_TICKS_PASSED(SDL_GetTicks(), fitFrameUntil_)) {
+        fitFrameUntil_ = 0;
+        return;
+    }
+    int top = 0, left = 0, bottom = 0, right = 0;
+    if (SDL_GetWindowBordersSize(sdlWindow_, &top, &left, &bottom, &right) != 0 || top + left + bottom + right <= 0)
+        return;
+    fitFrameUntil_ = 0;
+    // A window the user or the window manager sized meanwhile keeps its size.
+    int cw = 0, ch = 0;
+    SDL_GetWindowSize(sdlWindow_, &cw, &ch);
+    if (isFullscreen() || isMaximized() || cw != px(opening_.width) || ch != px(opening_.height)) return;
+    const int w = int(usable_.width()) - left - right, h = int(usable_.height()) - top - bottom;
+    const ui::Size framed = fittingSize(asked_, {w / scale_, h / scale_});
+    if (framed == opening_) return;
+    SDL_SetWindowSize(sdlWindow_, px(framed.width), px(framed.height));
+    SDL_SetWindowPosition(sdlWindow_, int(usable_.x()) + left + std::max(0, (w - px(framed.width)) / 2),
+                          int(usable_.y()) + top + std::max(0, (h - px(framed.height)) / 2));
+    sizeChanged(px(framed.width), px(framed.height));
+}
+
+ui::Size DesktopShell::fittingSize(ui::Size wanted, ui::Size room) {
+    return {std::max(double(kMinWidth), std::min(wanted.width, std::floor(room.width))),
+            std::max(double(kMinHeight), std::min(wanted.height, std::floor(room.height)))};
 }
 
 void DesktopShell::syncSize() {
@@ -490,6 +534,7 @@ void DesktopShell::handle(const SDL_Event& e) {
     case SDL_WINDOWEVENT:
         if (e.window.event == SDL_WINDOWEVENT_CLOSE) closeRequested_ = true;
         if (e.window.event == SDL_WINDOWEVENT_EXPOSED || e.window.event == SDL_WINDOWEVENT_SHOWN) needsFrame_ = true;
+        fitFrame();
         // Showing the window writes its size hints anew.
         if (e.window.event == SDL_WINDOWEVENT_SHOWN) keepMinimumSize();
         if (e.window.event == SDL_WINDOWEVENT_SIZE_CHANGED) sizeChanged(e.window.data1, e.window.data2);

@@ -36,8 +36,12 @@ public:
     // Whether a display can be opened here.
     static bool displayAvailable();
 
-    // Opens the window at the window's present size.
+    // Opens the window at the window's present size, or at the largest size
+    // that fits the display's usable area where that one does not.
     bool open(const std::string& title, std::string* error);
+    // The largest size no larger than `wanted` that fits in `room` (points),
+    // yet not below the smallest window.
+    static ui::Size fittingSize(ui::Size wanted, ui::Size room);
     // One turn: waits at most `maxWait` seconds for an event, handles the
     // events, runs the due work of the main loop and draws when asked.
     void pumpOnce(double maxWait);
@@ -113,6 +117,9 @@ private:
     static bool glEmulatedInSoftware(SDL_Renderer* renderer);
     void syncSize();
     void keepMinimumSize();
+    // Shrinks the window just opened so that its frame fits the usable
+    // area too, once the window manager has told the frame.
+    void fitFrame();
     void sizeChanged(int width, int height);
 
     int px(double points) const;
@@ -133,6 +140,12 @@ private:
     // The size last agreed between the SDL window and the window's bounds.
     ui::Size syncedSize_;
     ui::Size windowedSize_;
+    // The display's usable area (pixels), the size asked for and the size
+    // the window opened at; frame fitting goes on until that time (ticks).
+    ui::Rect usable_;
+    ui::Size asked_;
+    ui::Size opening_;
+    uint32_t fitFrameUntil_ = 0;
     // Full screen was entered from a maximised window: leaving it maximises
     // again. Set until the window is maximised again.
     bool fullscreenFromMaximized_ = false;

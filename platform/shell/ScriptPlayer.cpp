@@ -4,6 +4,7 @@
 #include "platform/core/OutputVolume.h"
 #include "platform/core/Path.h"
 #include "platform/ui/Animator.h"
+#include "platform/ui/InFrontKeyScope.h"
 #include "platform/ui/KeyCommand.h"
 #include "platform/ui/Responder.h"
 #include "platform/ui/ScrollView.h"
@@ -374,6 +375,17 @@ bool ScriptPlayer::runStep(const ScriptStep& step, std::string* error) {
         for (double waited = 0; presentationMoving(window_) && waited < kMotionSeconds && !stopped();
              waited += kLookAgainSeconds)
             wait(kLookAgainSeconds);
+        // A menu or panel in front (or an alert) is closed first, as Escape
+        // closes it; only then does a screen go back.
+        bool closed = false;
+        {
+            ui::InFrontKeyScope inFront;
+            closed = window_.sendKey({ui::KeyInput::escape, 0});
+        }
+        if (closed) {
+            driver_.settle();
+            return true;
+        }
         if (!host_->goBack(&why)) return failed(why.empty() ? "nothing to go back from" : why);
         driver_.settle();
         return true;

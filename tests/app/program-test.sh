@@ -3,7 +3,7 @@
 set -euo pipefail
 mode=$1 program=$2 work=$3 scripts=$4
 # The part of a run that goes on inside a virtual X server keeps the work folder.
-if [ "$mode" != resize-inside ] && [ "$mode" != sigterm-inside ]; then
+if [ "$mode" != resize-inside ] && [ "$mode" != sigterm-inside ] && [ "$mode" != fit-inside ]; then
   rm -rf "$work"
   mkdir -p "$work"
 fi
@@ -178,6 +178,20 @@ case $mode in
     xvfb-run -a -s "-screen 0 1600x1000x24" "$program" --home home --script "$scripts/reopen.txt" --shots shots ||
       fail "second run failed"
     [ "$(size shots/again.png)" = 1200x800 ] || fail "the window size was not kept ($(size shots/again.png))"
+    # A tablet's window, taller than a screen 1024 pixels high, opens as high
+    # as fits there with its title bar, as wide as the tablet.
+    xvfb-run -a -s "-screen 0 1280x1024x24" "$0" fit-inside "$program" "$work" "$scripts" || fail "tablet run failed"
+    tablet=$(size tablet-shots/again.png)
+    [ "${tablet%x*}" = 1024 ] && [ "${tablet#*x}" -ge 900 ] && [ "${tablet#*x}" -lt 1024 ] ||
+      fail "the tablet's window does not fit the screen ($tablet)"
+    ;;
+  fit-inside)
+    openbox --sm-disable >/dev/null 2>&1 &
+    wm=$!
+    trap 'kill $wm 2>/dev/null || true' EXIT
+    for _ in $(seq 300); do xprop -root _NET_WORKAREA 2>/dev/null | grep -q = && break; sleep 0.1; done
+    printf 'wait 4\nshot again\n' > tablet.txt
+    "$program" --home tablet-home --device pad --script tablet.txt --shots tablet-shots || fail "the tablet run failed"
     ;;
   resize-inside)
     # Inside the virtual X server, under a window manager (full screen is

@@ -223,14 +223,49 @@ TEST_F(DesktopShellTest, AResizedWindowTakesItsSizeAsASizeTransitionOfItsScreens
     window->setRootViewController(nullptr);
 }
 
+TEST_F(DesktopShellTest, AWindowOpensWithinTheDisplayAtTheLargestSizeThatFits) {
+    SDL_Rect usable{};
+    ASSERT_EQ(SDL_GetDisplayUsableBounds(0, &usable), 0);
+    ASSERT_LT(usable.h, 1366);
+    // A tablet's window is taller than the display: it opens as high as
+    // the display, as wide as asked.
+    shell.reset();
+    window.reset();
+    sys::DeviceProfile::setCurrent(*sys::DeviceProfile::named("pad"));
+    ui::Screen::main().reset();
+    window = std::make_shared<ui::Window>();
+    window->makeKeyAndVisible();
+    ASSERT_EQ(window->bounds().size, (ui::Size{1024, 1366}));
+    shell = std::make_unique<shell::DesktopShell>(*window);
+    std::string error;
+    ASSERT_TRUE(shell->open("test", &error)) << error;
+    const ui::Size fits{std::min(1024.0, double(usable.w)), double(usable.h)};
+    EXPECT_EQ(window->bounds().size, fits);
+    EXPECT_EQ(shell->windowedSize(), fits);
+    // A size that fits (a stored one) opens unchanged; at two pixels a
+    // point the display holds half as many points.
+    shell.reset();
+    window->resize({600, 500});
+    shell = std::make_unique<shell::DesktopShell>(*window);
+    ASSERT_TRUE(shell->open("test", &error)) << error;
+    EXPECT_EQ(window->bounds().size, (ui::Size{600, 500}));
+    shell.reset();
+    shell = std::make_unique<shell::DesktopShell>(*window, 2.0);
+    ASSERT_TRUE(shell->open("test", &error)) << error;
+    EXPECT_EQ(window->bounds().size, (ui::Size{std::min(600.0, usable.w / 2.0), usable.h / 2.0}));
+}
+
 TEST_F(DesktopShellTest, ClosingTheWindowAsksToQuitAndAPictureCanBeTaken) {
     window->setBackgroundColor(ui::Color::rgb(0, 0.5, 0));
     test::TempDir dir;
     ASSERT_TRUE(shell->screenshot(dir.file("w.png")));
     auto image = gfx::ImageDecoder::decodeFile(dir.file("w.png"));
     ASSERT_TRUE(image);
+    // The phone's size, as high as the display lets it be.
+    SDL_Rect usable{};
+    ASSERT_EQ(SDL_GetDisplayUsableBounds(0, &usable), 0);
     EXPECT_EQ(image->width(), 390);
-    EXPECT_EQ(image->height(), 844);
+    EXPECT_EQ(image->height(), std::min(844, usable.h));
     EXPECT_FALSE(shell->closeRequested());
     SDL_Event quit{};
     quit.type = SDL_QUIT;

@@ -3,6 +3,7 @@
 
 #include "platform/core/OutputVolume.h"
 #include "platform/core/RunLoop.h"
+#include "platform/ui/KeyCommand.h"
 #include "platform/ui/Label.h"
 #include "platform/ui/SegmentedControl.h"
 #include "platform/ui/TableViewController.h"
@@ -132,6 +133,27 @@ TEST_F(ScriptPlayerTest, HostStepsClockAndVolume) {
     EXPECT_GT(volume->volume(), 0.5f);
     ASSERT_EQ(written.size(), 1u);
     EXPECT_TRUE(std::filesystem::exists(shots.path() + "/done.png"));
+}
+
+TEST_F(ScriptPlayerTest, BackClosesAMenuInFrontAsEscapeDoesBeforeGoingBack) {
+    // A screen whose menu, while open, closes on Escape.
+    struct Screen : ui::ViewController {
+        bool menuOpen = true;
+        std::vector<ui::KeyCommand> keyCommands() const override {
+            if (!menuOpen) return {};
+            auto* self = const_cast<Screen*>(this);
+            return {ui::KeyCommand::make(ui::KeyInput::escape, 0, [self](const ui::KeyCommand&) { self->menuOpen = false; })};
+        }
+    };
+    auto screen = std::make_shared<Screen>();
+    window->setRootViewController(screen);
+    std::string error;
+    ASSERT_TRUE(run("back\n", &error)) << error;
+    EXPECT_FALSE(screen->menuOpen);
+    EXPECT_TRUE(host.calls.empty());
+    ASSERT_TRUE(run("back\n", &error)) << error;
+    EXPECT_EQ(host.calls, (std::vector<std::string>{"back"}));
+    window->setRootViewController(nullptr);
 }
 
 TEST_F(ScriptPlayerTest, TappingTextFindsSegmentsAndPullsAListBackToItsTop) {
