@@ -126,6 +126,31 @@ std::string parentPath(const std::string& path) {
     return path.substr(0, slash);
 }
 
+// The key and the keys of every folder above it, deepest first, each
+// without a trailing "/".
+std::vector<std::string> keyLevels(const std::string& key) {
+    std::vector<std::string> levels;
+    std::string candidate = key;
+    for (;;) {
+        candidate = QNKeyChain::removeLastPathChar(candidate);
+        levels.push_back(candidate);
+        auto parent = QNKeyChain::urlDeleteLastPathCompornent(candidate);
+        if (!parent) break;
+        candidate = *parent;
+    }
+    return levels;
+}
+
+// The first item, in the store's order, remembered for the key's folder or
+// one above it.
+const sys::KeychainItem* folderItem(const std::string& key, const std::vector<sys::KeychainItem>& items) {
+    const std::vector<std::string> levels = keyLevels(key);
+    for (const auto& it : items)
+        for (const auto& level : levels)
+            if (level == it.service) return &it;
+    return nullptr;
+}
+
 }  // namespace
 
 QNKeyChain::OptString QNKeyChain::getPasswordWithAccount(const OptString& account, const OptString& service) {
@@ -250,20 +275,11 @@ QNKeyChain::OptString QNKeyChain::getAccountWithURL(const std::string& url, OptS
     std::vector<sys::KeychainItem> items;
     if (Keychain::shared()->copyMatching(KeychainQuery{}, &items) != Keychain::kSuccess) return std::nullopt;
     if (key) {
-        for (const auto& it : items) {
-            std::string candidate = *key;
-            for (;;) {
-                candidate = removeLastPathChar(candidate);
-                if (candidate == it.service) {
-                    auto value = getPasswordWithAccount(it.account, it.service);
-                    if (user) *user = it.account;
-                    if (password) *password = value;
-                    return it.service;
-                }
-                auto parent = urlDeleteLastPathCompornent(candidate);
-                if (!parent) break;
-                candidate = *parent;
-            }
+        if (const sys::KeychainItem* it = folderItem(*key, items)) {
+            auto value = getPasswordWithAccount(it->account, it->service);
+            if (user) *user = it->account;
+            if (password) *password = value;
+            return it->service;
         }
     }
     if (user) *user = std::nullopt;
@@ -274,6 +290,19 @@ QNKeyChain::OptString QNKeyChain::getAccountWithURL(const std::string& url, OptS
 bool QNKeyChain::deleteAccountWithURL(const std::string& url) {
     auto key = formatURL(url);
     if (!key) return false;
-    deletePassword(*key);
+    std::vector<sys::KeychainItem> items;
+    const Keychain::Status listed = Keychain::shared()->copyMatching(KeychainQuery{}, &items);
+    if (listed == Keychain::kInteractionNotAllowed) {
+        // The secret store is locked and lists nothing, so which folder's
+        // password the address would get is unknown: what the file keeps
+        // for any of its folders goes, so that none of them moves into the
+        // store once unlocked and is given for the address again.
+        for (const auto& level : keyLevels(*key)) deletePassword(level);
+        return true;
+    }
+    if (listed != Keychain::kSuccess) return true;
+    // The password the address would be given, which is usually remembered
+    // for a folder above it.
+    if (const sys::KeychainItem* it = folderItem(*key, items)) deletePassword(std::string(it->service));
     return true;
 }

@@ -59,6 +59,10 @@ public:
     // none matches; nothing with both untouched when the key chain is empty
     // or cannot be read.
     static OptString getAccountWithURL(const std::string& url, OptString* user, OptString* password);
-    // Deletes the items of the URL's key; false when the URL has no key.
+    // Forgets the password getAccountWithURL would give for the URL: the
+    // items of the folder found for it. While the secret store is locked
+    // (and cannot say which folder that is) what the fallback file keeps for
+    // the URL's folder or any folder above it goes. False when the URL has
+    // no key.
     static bool deleteAccountWithURL(const std::string& url);
 };

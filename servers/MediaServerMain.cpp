@@ -706,7 +706,11 @@ bool MediaServerMain::start(const std::string& folder, const std::string& addres
     }
     watcher_ = std::thread([this] { watchHeaders(); });
 
-    unsigned flags = MHD_USE_AUTO_INTERNAL_THREAD;
+    // poll, not epoll: with a pool of threads sharing the listening socket,
+    // libmicrohttpd's epoll loop can leave a thread that took its full share
+    // of the connections (the limit is split among the threads) waiting on
+    // none of them, so that all it holds go unanswered until they time out.
+    unsigned flags = MHD_USE_POLL_INTERNAL_THREAD;
     if (isV6) flags |= MHD_USE_IPv6;
     MHD_OptionItem options[] = {
         {MHD_OPTION_THREAD_POOL_SIZE, 4, nullptr},

@@ -72,12 +72,7 @@ void ShowHttpAuth::getUserAuth(const std::string& url, const std::optional<std::
             // The server has just refused what the key chain gave: forget the
             // entry that was found for this URL (it may belong to a folder
             // above it).
-            QNKeyChain::OptString user, password;
-            if (auto key = QNKeyChain::getAccountWithURL(url, &user, &password)) {
-                QNKeyChain::deletePassword(*key);
-            } else {
-                QNKeyChain::deleteAccountWithURL(url);
-            }
+            QNKeyChain::deleteAccountWithURL(url);
         } else {
             QNKeyChain::OptString user, password;
             QNKeyChain::getAccountWithURL(url, &user, &password);

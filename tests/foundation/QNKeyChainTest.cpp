@@ -162,6 +162,23 @@ TEST_F(QNKeyChainTest, DeletingByServiceByAddressAndEverything) {
     EXPECT_TRUE(QNKeyChain::listAllURL().empty());
 }
 
+// A refused password is forgotten through the book's address: what goes is
+// the folder's password that address was given, and nothing else.
+TEST_F(QNKeyChainTest, ForgettingAnAddressRemovesThePasswordItWasGiven) {
+    QNKeyChain::addOrUpdateAccountWithURL("http://srv/mags/a.zip", "bob", "magsPW");
+    QNKeyChain::addOrUpdateAccountWithURL("http://srv/books/vol1.zip", "alice", "booksPW");
+    QNKeyChain::addOrUpdateAccountWithURL("http://srv/books/sub/deep/x.zip", "carol", "deepPW");
+    EXPECT_TRUE(QNKeyChain::deleteAccountWithURL("http://srv/books/sub/vol2.zip"));
+    QNKeyChain::OptString user, password;
+    EXPECT_EQ(QNKeyChain::getAccountWithURL("http://srv/books/sub/vol2.zip", &user, &password), std::nullopt);
+    EXPECT_EQ(password, std::nullopt);
+    EXPECT_EQ(QNKeyChain::listAllURL(),
+              (std::vector<std::string>{"http://srv:80/mags", "http://srv:80/books/sub/deep"}));
+    // Nothing remembered for the address: nothing goes.
+    EXPECT_TRUE(QNKeyChain::deleteAccountWithURL("http://other/books/a.zip"));
+    EXPECT_EQ(QNKeyChain::listAllURL().size(), 2u);
+}
+
 TEST_F(QNKeyChainTest, APasswordSavedWhileTheSecretStoreIsAwayIsKeptInTheFile) {
     if (auto why = test::SecretSession::unavailableReason(); !why.empty()) GTEST_SKIP() << why;
     test::SecretSession session;
@@ -200,11 +217,17 @@ TEST_F(QNKeyChainTest, APasswordForgottenWhileTheKeyringIsLockedLeavesTheFileAnd
     test::TempDir dir("locked");
     const std::string file = dir.file("keychain.txt");
     ASSERT_EQ(sys::Keychain::atPath(file)->add("http://srv:80/books", "alice", "refusedPW"), sys::Keychain::kSuccess);
+    ASSERT_EQ(sys::Keychain::atPath(file)->add("http://srv:80/mags", "bob", "refusedToo"), sys::Keychain::kSuccess);
+    ASSERT_EQ(sys::Keychain::atPath(file)->add("http://other:80/mags", "eve", "otherPW"), sys::Keychain::kSuccess);
     ASSERT_TRUE(session.lockDefaultCollection()) << session.error();
     sys::Keychain::setShared(sys::Keychain::preferringSecretService(file, session.address()));
     ASSERT_TRUE(sys::Keychain::shared()->usesSecretService());
     EXPECT_TRUE(QNKeyChain::deleteAccountWithURL("http://srv/books/"));
     EXPECT_EQ(test::readFile(file).find("refusedPW"), std::string::npos);
+    // Forgotten through a book's address, below the folder it was given for.
+    EXPECT_TRUE(QNKeyChain::deleteAccountWithURL("http://srv/mags/2024/issue1.zip"));
+    EXPECT_EQ(test::readFile(file).find("refusedToo"), std::string::npos);
+    EXPECT_NE(test::readFile(file).find("otherPW"), std::string::npos);
 
     ASSERT_TRUE(session.stopKeyring());
     ASSERT_TRUE(session.startKeyring()) << session.error();
