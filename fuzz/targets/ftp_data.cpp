@@ -12,18 +12,13 @@
 // connection gets the same bytes and is closed after them.
 #include "fuzz/support/FuzzEnvironment.h"
 #include "fuzz/support/ScriptedPeer.h"
+#include "fuzz/support/ServingPeer.h"
 #include "remote/listing/FtpListing.h"
 #include "remote/protocols/QNFtpRequestSync.h"
-#include "tests/support/net/LoopbackListener.h"
 
+#include <algorithm>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
-#include <poll.h>
 #include <string>
-#include <sys/socket.h>
-#include <thread>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -31,43 +26,17 @@ namespace {
 // Answers every connection with `bytes` and closes it, until stopped.
 class DataPeer {
 public:
-    DataPeer() {
-        if (listener_.port() == 0 || listener_.wakeFd() < 0) {
-            std::perror("DataPeer");
-            std::abort();
-        }
-    }
-    int port() const { return listener_.port(); }
+    int port() const { return peer_.port(); }
 
     void start(std::vector<uint8_t> bytes) {
         bytes_ = std::move(bytes);
-        listener_.rearm();
-        thread_ = std::thread([this] { serve(); });
+        peer_.start([this](int fd) { FuzzEnvironment::sendAndShutDown(fd, bytes_); });
     }
-    void stop() {
-        listener_.wake();
-        if (thread_.joinable()) thread_.join();
-    }
+    void stop() { peer_.stop(); }
 
 private:
-    void serve() {
-        for (;;) {
-            const int fd = listener_.accept(5000);
-            if (fd < 0) return;
-            FuzzEnvironment::sendAndShutDown(fd, bytes_);
-            // The client's close ends the connection; a client that keeps
-            // it is not waited for.
-            pollfd c{fd, POLLIN, 0};
-            char sink[512];
-            while (::poll(&c, 1, 20) > 0 && ::recv(fd, sink, sizeof sink, 0) > 0) {
-            }
-            ::close(fd);
-        }
-    }
-
-    test::LoopbackListener listener_{8};
+    ServingPeer peer_{"DataPeer", 8, 5000, 20};
     std::vector<uint8_t> bytes_;
-    std::thread thread_;
 };
 
 void replaceAll(std::string& s, const std::string& from, const std::string& to) {

@@ -16,10 +16,10 @@
 #include "engine/RemoteStreamRead.h"
 #include "fuzz/support/FuzzEnvironment.h"
 #include "fuzz/support/ImageCheck.h"
+#include "fuzz/support/ServingPeer.h"
 #include "platform/core/Clock.h"
 #include "platform/core/RunLoop.h"
 #include "remote/stream/HTTPURLStreamRead.h"
-#include "tests/support/net/LoopbackListener.h"
 
 #include <algorithm>
 #include <cctype>
@@ -30,7 +30,6 @@
 #include <poll.h>
 #include <string>
 #include <sys/socket.h>
-#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -38,47 +37,26 @@ namespace {
 
 class LyingServer {
 public:
-    LyingServer() {
-        if (listener_.port() == 0 || listener_.wakeFd() < 0) {
-            std::perror("LyingServer");
-            std::abort();
-        }
-    }
-    int port() const { return listener_.port(); }
+    int port() const { return peer_.port(); }
 
     void start(std::string file, std::vector<uint8_t> orders) {
         file_ = std::move(file);
         orders_ = std::move(orders);
         next_ = 0;
-        listener_.rearm();
-        thread_ = std::thread([this] { serve(); });
-    }
-    void stop() {
-        listener_.wake();
-        if (thread_.joinable()) thread_.join();
-    }
-
-private:
-    void serve() {
-        for (;;) {
-            const int fd = listener_.accept(10000);
-            if (fd < 0) return;
+        // The client closes once it has read what it wants.
+        peer_.start([this](int fd) {
             std::string request;
             if (readRequest(fd, request)) answer(fd, request);
             ::shutdown(fd, SHUT_WR);
-            // The client closes once it has read what it wants.
-            pollfd c{fd, POLLIN, 0};
-            char sink[4096];
-            while (::poll(&c, 1, 50) > 0 && ::recv(fd, sink, sizeof sink, 0) > 0) {
-            }
-            ::close(fd);
-        }
+        });
     }
+    void stop() { peer_.stop(); }
 
+private:
     bool readRequest(int fd, std::string& request) {
         char buf[2048];
         while (request.find("\r\n\r\n") == std::string::npos && request.size() < 65536) {
-            pollfd pf[2] = {{fd, POLLIN, 0}, {listener_.wakeFd(), POLLIN, 0}};
+            pollfd pf[2] = {{fd, POLLIN, 0}, {peer_.wakeFd(), POLLIN, 0}};
             if (::poll(pf, 2, 5000) <= 0 || (pf[1].revents & POLLIN)) return false;
             const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
             if (n <= 0) return false;
@@ -183,11 +161,10 @@ private:
         sendAll(fd, head + "\r\n" + body);
     }
 
-    test::LoopbackListener listener_{16};
+    ServingPeer peer_{"LyingServer", 16, 10000, 50};
     std::string file_;
     std::vector<uint8_t> orders_;
     size_t next_ = 0;
-    std::thread thread_;
 };
 
 }  // namespace
