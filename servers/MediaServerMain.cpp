@@ -328,7 +328,7 @@ struct HeaderCheck {
     // value short here and not there) makes it read two ways too.
     static bool isPlainValue(const char* value, size_t size) {
         if (!value) return true;
-        if (std::strlen(value) != size) return false;  // a NUL within
+        // A NUL within is a control character too.
         for (size_t i = 0; i < size; ++i) {
             const unsigned char ch = static_cast<unsigned char>(value[i]);
             if ((ch < 32 && ch != '\t') || ch == 127) return false;
@@ -356,10 +356,10 @@ struct HeaderCheck {
 
     static bool wellFormed(MHD_Connection* c, const char* method, const char* url) {
         HeaderCheck check;
-        if (method && url && url == method + std::strlen(method) + 1) ++check.inPlace;
+        const bool inPlace = method && url && url == method + std::strlen(method) + 1;
+        if (inPlace) ++check.inPlace;
         MHD_get_connection_values_n(c, MHD_HEADER_KIND, &HeaderCheck::visit, &check);
         const bool folded = check.moved > 0 && check.inPlace > 0;
-        const bool inPlace = method && url && url == method + std::strlen(method) + 1;
         return !check.malformed && !folded && check.lengths <= 1 && check.hosts <= 1 &&
                !(inPlace && check.hidesTextAfterAValue(c, method));
     }
