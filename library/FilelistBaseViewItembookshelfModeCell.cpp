@@ -28,14 +28,8 @@ std::optional<std::string> folderOfItem(const FilelistItem& item) {
     switch (item.type()) {
     case FilelistBaseViewController::kTypeSharedDocuments: return BookCommon::getBooksDocumentsFolder();
     case FilelistBaseViewController::kTypeDownloadFolder: return BookCommon::getBooksTempRoot();
-    default: break;
+    default: return ThumbsCreate::sourceOfItem(item);
     }
-    if (item.location() == FilelistItem::kRemote) {
-        if (!item.remoteURL() || item.remoteURL()->empty()) return std::nullopt;
-        return item.remoteURL();
-    }
-    if (!item.pathFromBooks()) return std::nullopt;
-    return BookCommon::fromBooksToFromRoot(item.pathFromBooks());
 }
 
 std::shared_ptr<ThemeLoader> currentTheme(const std::shared_ptr<Settings>& settings) {
