@@ -2,6 +2,7 @@
 
 #include "platform/core/Clock.h"
 #include "platform/core/RunLoop.h"
+#include "platform/core/SessionBus.h"
 
 #include <gio/gio.h>
 
@@ -97,33 +98,18 @@ void onRead(GObject* source, GAsyncResult* result, gpointer data) {
     if (!state.finished) state.report(dark);
 }
 
-void onConnected(GObject*, GAsyncResult* result, gpointer data) {
-    std::unique_ptr<StateRef> holder(static_cast<StateRef*>(data));
-    DesktopAppearance::State& state = **holder;
-    GDBusConnection* bus = g_dbus_connection_new_for_address_finish(result, nullptr);
-    if (bus) g_dbus_connection_set_exit_on_close(bus, FALSE);
-    if (state.finished || state.cancelled) {
-        if (bus) {
-            g_dbus_connection_close(bus, nullptr, nullptr, nullptr);
-            g_object_unref(bus);
-        }
-        return;
-    }
-    if (!bus) {
-        state.firstDone = true;
-        state.report(false);
-        return;
-    }
-    state.bus = bus;
+// On the worker, connected: listens for changes, then asks for the setting.
+void follow(const StateRef& state, GDBusConnection* bus) {
+    state->bus = bus;
     // Listening before asking, so that a change meanwhile is not missed.
-    state.subscription = g_dbus_connection_signal_subscribe(
+    state->subscription = g_dbus_connection_signal_subscribe(
         bus, DesktopAppearance::kService, DesktopAppearance::kInterface, "SettingChanged", DesktopAppearance::kPath,
-        DesktopAppearance::kNamespace, G_DBUS_SIGNAL_FLAGS_NONE, onSettingChanged, &state, nullptr);
+        DesktopAppearance::kNamespace, G_DBUS_SIGNAL_FLAGS_NONE, onSettingChanged, state.get(), nullptr);
     // Read is there in every version of the portal (ReadOne only in newer ones).
     g_dbus_connection_call(bus, DesktopAppearance::kService, DesktopAppearance::kPath, DesktopAppearance::kInterface,
                            "Read", g_variant_new("(ss)", DesktopAppearance::kNamespace, DesktopAppearance::kKey),
                            G_VARIANT_TYPE("(v)"), G_DBUS_CALL_FLAGS_NONE, int(DesktopAppearance::kReadTimeout * 1000),
-                           state.cancellable, onRead, new StateRef(*holder));
+                           state->cancellable, onRead, new StateRef(state));
 }
 
 }  // namespace
@@ -179,11 +165,17 @@ void DesktopAppearance::start(std::function<void(bool dark)> changed) {
                     // The bus and the portal are peers: one that says nothing
                     // holds a headless run's clock once, not for ever.
                     Clock::NetworkWait wait;
-                    g_dbus_connection_new_for_address(
-                        target.c_str(),
-                        GDBusConnectionFlags(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
-                                             G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-                        nullptr, state->cancellable, onConnected, new StateRef(state));
+                    // Made on this thread's context: its calls and signals come here.
+                    GDBusConnection* bus = SessionBus::connect(target, state->cancellable);
+                    if (bus && state->cancelled) {
+                        g_dbus_connection_close(bus, nullptr, nullptr, nullptr);
+                        g_object_unref(bus);
+                    } else if (bus) {
+                        follow(state, bus);
+                    } else if (!state->cancelled) {
+                        state->firstDone = true;
+                        state->report(false);
+                    }
                     while (!state->cancelled && !state->firstDone) g_main_context_iteration(context, TRUE);
                 }
                 // Then the desktop's changes, for as long as the program runs.
@@ -198,8 +190,7 @@ void DesktopAppearance::start(std::function<void(bool dark)> changed) {
                 g_object_unref(state->bus);
                 state->bus = nullptr;
             }
-            // What is already due goes with the context (a connection still
-            // being made when the bus said nothing keeps its own reference).
+            // What is already due goes with the context.
             while (g_main_context_iteration(context, FALSE)) {
             }
             {
