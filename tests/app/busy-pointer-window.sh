@@ -15,7 +15,7 @@ fail() {
   for f in run.log http.log; do [ -f "$f" ] && { echo "--- $f" >&2; tail -20 "$f" >&2; }; done
   exit 1
 }
-for tool in xvfb-run xdotool python3; do command -v $tool >/dev/null || { echo "$tool missing"; exit 77; }; done
+for tool in Xvfb flock xdotool python3; do command -v $tool >/dev/null || { echo "$tool missing"; exit 77; }; done
 [ -x "$shape_tool" ] || { echo "lb_pointer_shape missing"; exit 77; }
 fault_httpd=$(dirname "$shape_tool")/lb_fault_httpd
 [ -x "$fault_httpd" ] || { echo "lb_fault_httpd missing"; exit 77; }
@@ -23,7 +23,7 @@ fault_httpd=$(dirname "$shape_tool")/lb_fault_httpd
 if [ "${4:-}" != inside ]; then
   rm -rf "$work"
   mkdir -p "$work"
-  exec xvfb-run -a -s "-screen 0 1280x1024x24" "$0" "$program" "$shape_tool" "$work" inside
+  exec "$(dirname "$0")/own-display.sh" -s "-screen 0 1280x1024x24" "$0" "$program" "$shape_tool" "$work" inside
 fi
 cd "$work"
 pids=()

@@ -20,7 +20,7 @@ fail() {
   for f in run*.log desktop*.log http.log; do [ -f "$f" ] && { echo "--- $f" >&2; tail -20 "$f" >&2; }; done
   exit 1
 }
-for tool in xvfb-run dbus-daemon convert; do command -v "$tool" >/dev/null || { echo "$tool missing"; exit 77; }; done
+for tool in Xvfb flock dbus-daemon convert; do command -v "$tool" >/dev/null || { echo "$tool missing"; exit 77; }; done
 . "$(dirname "$0")/windowed-run.sh"
 rm -rf "$work"
 mkdir -p "$work/www"

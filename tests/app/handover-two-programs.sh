@@ -7,7 +7,7 @@
 set -euo pipefail
 program=$1 work=$2
 fail() { echo "FAIL: $*" >&2; [ -f first.log ] && cat first.log >&2; exit 1; }
-command -v xvfb-run >/dev/null || { echo "xvfb-run missing"; exit 77; }
+for tool in Xvfb flock; do command -v $tool >/dev/null || { echo "$tool missing"; exit 77; }; done
 . "$(dirname "$0")/windowed-run.sh"
 rm -rf "$work"
 mkdir -p "$work/home/Documents" "$work/outside"

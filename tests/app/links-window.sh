@@ -9,7 +9,7 @@ set -euo pipefail
 program=$(realpath "$1")
 work=$(realpath -m "$2")
 fail() { echo "FAIL: $*" >&2; exit 1; }
-command -v xvfb-run >/dev/null || { echo "xvfb-run missing"; exit 77; }
+for tool in Xvfb flock; do command -v $tool >/dev/null || { echo "$tool missing"; exit 77; }; done
 rm -rf "$work"; mkdir -p "$work/bin"; cd "$work"
 # One blue page, a link to the address over all of it.
 python3 "$(dirname "$(realpath "$0")")/make-pdf.py" "$work/Linked.pdf" --link "https://leafbright.example/news" 0.2,0.5,0.9
@@ -27,7 +27,7 @@ done
 printf 'wait 5\ntap 512 384\nwait 1\nshot sheet\nsheet 0\nwait 2\nshot after\n' > window.txt
 printf 'wait 2\ntap 195 422\nwait 1\nsheet 0\nwait 2\nshot after\n' > headless.txt
 
-PATH="$work/bin:$PATH" timeout 90 xvfb-run -a -s "-screen 0 1280x1024x24" "$program" --home window --device desktop \
+PATH="$work/bin:$PATH" timeout 90 "$(dirname "$0")/own-display.sh" -s "-screen 0 1280x1024x24" "$program" --home window --device desktop \
   --script window.txt --shots shots-window "$work/Linked.pdf" > window.log 2>&1 || fail "the windowed run failed"
 [ "$(cat opened.txt 2>/dev/null)" = "https://leafbright.example/news" ] || fail "the browser was handed: $(cat opened.txt 2>/dev/null)"
 

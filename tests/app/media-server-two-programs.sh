@@ -7,7 +7,7 @@
 set -euo pipefail
 program=$1 work=$2
 fail() { echo "FAIL: $*" >&2; [ -f a.log ] && cat a.log >&2; exit 1; }
-command -v xvfb-run >/dev/null || { echo "xvfb-run missing"; exit 77; }
+for tool in Xvfb flock; do command -v $tool >/dev/null || { echo "$tool missing"; exit 77; }; done
 command -v curl >/dev/null || { echo "curl missing"; exit 77; }
 . "$(dirname "$0")/windowed-run.sh"
 rm -rf "$work"

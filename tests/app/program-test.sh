@@ -134,8 +134,8 @@ case $mode in
     done
     ;;
   window)
-    command -v xvfb-run >/dev/null || { echo "xvfb-run missing"; exit 77; }
-    xvfb-run -a -s "-screen 0 1280x1024x24" "$program" --home home --script "$scripts/window.txt" --shots shots ||
+    for tool in Xvfb flock; do command -v $tool >/dev/null || { echo "$tool missing"; exit 77; }; done
+    "$(dirname "$0")/own-display.sh" -s "-screen 0 1280x1024x24" "$program" --home home --script "$scripts/window.txt" --shots shots ||
       fail "windowed start failed"
     is_png shots/window.png || fail "no window picture"
     if command -v identify >/dev/null; then
@@ -148,12 +148,12 @@ case $mode in
     # made full screen with F11, each picture at the window's new size with
     # the list laid out to its edges (its bars reach the right and bottom
     # edges); the windowed size is kept for the next run.
-    command -v xvfb-run >/dev/null || { echo "xvfb-run missing"; exit 77; }
+    for tool in Xvfb flock; do command -v $tool >/dev/null || { echo "$tool missing"; exit 77; }; done
     command -v xdotool >/dev/null || { echo "xdotool missing"; exit 77; }
     command -v openbox >/dev/null || { echo "openbox missing"; exit 77; }
     command -v identify >/dev/null || { echo "identify missing"; exit 77; }
     make_library home
-    xvfb-run -a -s "-screen 0 1600x1000x24" "$0" resize-inside "$program" "$work" "$scripts" || fail "resize run failed"
+    "$(dirname "$0")/own-display.sh" -s "-screen 0 1600x1000x24" "$0" resize-inside "$program" "$work" "$scripts" || fail "resize run failed"
     size() { identify -format '%wx%h' "$1"; }
     [ "$(size shots/small.png)" = 1024x768 ] || fail "first window $(size shots/small.png)"
     [ "$(size shots/resized.png)" = 1200x800 ] || fail "resized window $(size shots/resized.png)"
@@ -175,12 +175,12 @@ case $mode in
     [ "${ae%%[.e ]*}" -lt 8000 ] || fail "the window does not show what the program drew ($ae)"
     ae=$(compare -metric AE shots/full.png root-full.png null: 2>&1 || true)
     [ "${ae%%[.e ]*}" -lt 16000 ] || fail "the screen does not show the full-screen window ($ae)"
-    xvfb-run -a -s "-screen 0 1600x1000x24" "$program" --home home --script "$scripts/reopen.txt" --shots shots ||
+    "$(dirname "$0")/own-display.sh" -s "-screen 0 1600x1000x24" "$program" --home home --script "$scripts/reopen.txt" --shots shots ||
       fail "second run failed"
     [ "$(size shots/again.png)" = 1200x800 ] || fail "the window size was not kept ($(size shots/again.png))"
     # A tablet's window, taller than a screen 1024 pixels high, opens as high
     # as fits there with its title bar, as wide as the tablet.
-    xvfb-run -a -s "-screen 0 1280x1024x24" "$0" fit-inside "$program" "$work" "$scripts" || fail "tablet run failed"
+    "$(dirname "$0")/own-display.sh" -s "-screen 0 1280x1024x24" "$0" fit-inside "$program" "$work" "$scripts" || fail "tablet run failed"
     tablet=$(size tablet-shots/again.png)
     [ "${tablet%x*}" = 1024 ] && [ "${tablet#*x}" -ge 900 ] && [ "${tablet#*x}" -lt 1024 ] ||
       fail "the tablet's window does not fit the screen ($tablet)"
@@ -247,14 +247,14 @@ case $mode in
     pid=
     ;;
   sigterm)
-    command -v xvfb-run >/dev/null || { echo "xvfb-run missing"; exit 77; }
+    for tool in Xvfb flock; do command -v $tool >/dev/null || { echo "$tool missing"; exit 77; }; done
     mkdir -p home/Library/Preferences
     cat > home/Library/Preferences/leafbright.plist <<'PLIST'
 <?xml version="1.0" encoding="UTF-8"?>
 <!DOCTYPE plist PUBLIC "-//Apple//DTD PLIST 1.0//EN" "http://www.apple.com/DTDs/PropertyList-1.0.dtd">
 <plist version="1.0"><dict><key>enable_crashlog</key><true/></dict></plist>
 PLIST
-    xvfb-run -a "$0" sigterm-inside "$program" "$work" "$scripts" || fail "the windowed run failed"
+    "$(dirname "$0")/own-display.sh" "$0" sigterm-inside "$program" "$work" "$scripts" || fail "the windowed run failed"
     [ "$(tail -c 18 home/Documents/_activelog.txt)" = "X---------------0" ] || fail "no termination line in the activity log"
     ;;
   sigterm-inside)

@@ -16,7 +16,7 @@ fail() {
   for f in run.log ftp.log silent.log http.log; do [ -f "$f" ] && { echo "--- $f" >&2; tail -20 "$f" >&2; }; done
   exit 1
 }
-for tool in xvfb-run openbox wmctrl xdotool xprop python3; do command -v $tool >/dev/null || { echo "$tool missing"; exit 77; }; done
+for tool in Xvfb flock openbox wmctrl xdotool xprop python3; do command -v $tool >/dev/null || { echo "$tool missing"; exit 77; }; done
 fault_httpd=${LB_FAULT_HTTPD:-$(dirname "$program")/tests/lb_fault_httpd}
 [ -x "$fault_httpd" ] || { echo "lb_fault_httpd missing"; exit 77; }
 
@@ -29,7 +29,7 @@ if [ "${3:-}" != inside ]; then
   # is timed is the program's own end, not its wait for a processor.
   lift=()
   nice -n -10 true 2>/dev/null && lift=(nice -n -10)
-  exec "${lift[@]}" xvfb-run -a -s "-screen 0 1280x1024x24" "$0" "$program" "$work" inside
+  exec "${lift[@]}" "$(dirname "$0")/own-display.sh" -s "-screen 0 1280x1024x24" "$0" "$program" "$work" inside
 fi
 cd "$work"
 pids=()

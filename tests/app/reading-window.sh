@@ -23,7 +23,7 @@ fail() {
   [ -f run.log ] && tail -20 run.log >&2
   exit 1
 }
-for tool in xvfb-run xdotool openbox wmctrl convert import xprop xrdb; do
+for tool in Xvfb flock xdotool openbox wmctrl convert import xprop xrdb; do
   command -v "$tool" >/dev/null || { echo "$tool missing"; exit 77; }
 done
 work=$(realpath -m "$work")
@@ -43,7 +43,7 @@ if [ "${3:-}" != inside ]; then
     printf '<?xml version="1.0" encoding="UTF-8"?>\n<plist version="1.0"><array><string>%s</string></array></plist>\n' \
       "$version" > "$home/Documents/.notice.lbs"
   done
-  xvfb-run -a -s "-screen 0 2400x1600x24" "$self" "$program" "$work" inside || fail "the windowed run failed"
+  "$(dirname "$self")/own-display.sh" -s "-screen 0 2400x1600x24" "$self" "$program" "$work" inside || fail "the windowed run failed"
   echo "reading window ok"
   exit 0
 fi

@@ -16,7 +16,7 @@ fail() {
   for f in run1.log run2.log nginx/error.log nginx/access.log; do [ -f "$f" ] && { echo "--- $f" >&2; tail -20 "$f" >&2; }; done
   exit 1
 }
-command -v xvfb-run >/dev/null || { echo "xvfb-run missing"; exit 77; }
+for tool in Xvfb flock; do command -v $tool >/dev/null || { echo "$tool missing"; exit 77; }; done
 . "$(dirname "$0")/windowed-run.sh"
 nginx=$(command -v nginx || true)
 [ -n "$nginx" ] || [ ! -x /usr/sbin/nginx ] || nginx=/usr/sbin/nginx

@@ -5,11 +5,11 @@
 program_pid() { [ -s "$1" ] && cat "$1"; }
 
 # start_windowed NAME ARGS...: starts "$program" ARGS in a window, its output
-# in NAME.log and its own process id in NAME.pid; $! is then the xvfb-run.
+# in NAME.log and its own process id in NAME.pid; $! is then the runner (own-display.sh).
 start_windowed() {
   local name=$1
   shift
-  xvfb-run -a -s "-screen 0 1280x1024x24" sh -c 'echo $$ > "$1"; shift; exec "$@"' sh "$name.pid" "$program" "$@" \
+  "$(dirname "$0")/own-display.sh" -s "-screen 0 1280x1024x24" sh -c 'echo $$ > "$1"; shift; exec "$@"' sh "$name.pid" "$program" "$@" \
     > "$name.log" 2>&1 &
 }
 
