@@ -21,6 +21,7 @@
 #include <algorithm>
 #include <atomic>
 #include <filesystem>
+#include <iostream>
 #include <memory>
 #include <mutex>
 
@@ -68,6 +69,16 @@ protected:
     void SetUp() override {
         VirtualClockTest::SetUp();
         if (!skip_.empty()) GTEST_SKIP() << skip_;
+    }
+    void TearDown() override {
+        // What smbd said, when a case failed: a dropped connection is
+        // explained there.
+        if (HasFailure()) {
+            for (const auto& p : peers_) {
+                if (p) std::cout << "smbd on port " << p->port() << ":\n" << p->log() << "\n";
+            }
+        }
+        VirtualClockTest::TearDown();
     }
     // The server of kPeerLines[p], started when a test first asks for it.
     static SmbPeer& peer(Peer p) {

@@ -1,6 +1,10 @@
 #include "tests/support/net/SambaServer.h"
 
 #include <algorithm>
+#include <arpa/inet.h>
+#include <cstring>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -130,6 +134,47 @@ bool SambaServer::addUser(const User& user) {
     return true;
 }
 
+bool SambaServer::answersNegotiate(int port, const std::string& address) {
+    std::vector<uint8_t> m = {0xFF, 'S', 'M', 'B', 0x72, 0, 0, 0, 0, 0x18, 0x43, 0xC8};
+    m.resize(32, 0);
+    m[28] = 0xFF;  // tree id
+    m[29] = 0xFF;
+    m.push_back(0);  // no words
+    std::vector<uint8_t> dialects;
+    for (const char* d : {"NT LM 0.12", "SMB 2.002", "SMB 2.???"}) {
+        dialects.push_back(0x02);
+        dialects.insert(dialects.end(), d, d + std::strlen(d) + 1);
+    }
+    m.push_back(uint8_t(dialects.size()));
+    m.push_back(uint8_t(dialects.size() >> 8));
+    m.insert(m.end(), dialects.begin(), dialects.end());
+    const uint8_t frame[4] = {0, 0, uint8_t(m.size() >> 8), uint8_t(m.size())};
+    m.insert(m.begin(), frame, frame + 4);
+
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return false;
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(uint16_t(port));
+    ::inet_pton(AF_INET, address.c_str(), &a.sin_addr);
+    bool answered = false;
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+        ::send(fd, m.data(), m.size(), MSG_NOSIGNAL) == ssize_t(m.size())) {
+        uint8_t head[8];
+        size_t got = 0;
+        pollfd p{fd, POLLIN, 0};
+        while (got < sizeof head && ::poll(&p, 1, 5000) > 0) {
+            const ssize_t k = ::recv(fd, head + got, sizeof head - got, 0);
+            if (k <= 0) break;
+            got += size_t(k);
+        }
+        answered = got == sizeof head && (head[4] == 0xFF || head[4] == 0xFE) && head[5] == 'S' && head[6] == 'M' &&
+                   head[7] == 'B';
+    }
+    ::close(fd);
+    return answered;
+}
+
 bool SambaServer::startSmbd(const std::string& globalLines, int port, const std::vector<Share>& shares,
                             const std::vector<User>& users) {
     stop();
@@ -168,8 +213,10 @@ bool SambaServer::startSmbd(const std::string& globalLines, int port, const std:
             error_ = "fork failed";
             return false;
         }
-        // Up when every port it was given answers (the caller's lines may
-        // name more than ours; the last "smb ports" holds).
+        // Up when every port it was given answers a negotiate (the caller's
+        // lines may name more than ours; the last "smb ports" holds): a port
+        // that takes connections may still drop the first ones while smbd
+        // starts.
         std::vector<int> probes = {port_};
         for (size_t at = lines.find("smb ports"); at != std::string::npos; at = lines.find("smb ports", at + 1)) {
             const size_t equals = lines.find('=', at), end = lines.find('\n', at);
@@ -183,8 +230,10 @@ bool SambaServer::startSmbd(const std::string& globalLines, int port, const std:
             [this, &probes, &address] {
                 // Ours: another test's server may have taken a port first,
                 // and this smbd is then about to exit.
-                return std::all_of(probes.begin(), probes.end(),
-                                   [&](int p) { return ServerProcess::serves(pid_, p, address.c_str()); });
+                return std::all_of(probes.begin(), probes.end(), [&](int p) {
+                    // Port 139 wants a NetBIOS session first.
+                    return ServerProcess::serves(pid_, p, address.c_str()) && (p == 139 || answersNegotiate(p, address));
+                });
             },
             15, 10);
         const bool up = result == ServerProcess::Wait::Up, died = result == ServerProcess::Wait::Exited;

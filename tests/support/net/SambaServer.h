@@ -74,6 +74,9 @@ public:
     std::string log() const;
 
 private:
+    // Whether smbd at `port` answers a negotiate (an old-style one that also
+    // names the SMB2 dialects, so that servers of either kind answer).
+    static bool answersNegotiate(int port, const std::string& address);
     bool prepare(const std::string& tag);
     bool writeConfig(const std::string& globalLines, const std::vector<Share>& shares);
     bool addUser(const User& user);
