@@ -383,6 +383,7 @@ bool BookReaderEx::openBookWithName(const std::string& name, const std::vector<s
         std::lock_guard lock(shapeMutex_);
         shapes_.assign(lists->names.size(), Shape::Unknown);
         shapesToMeasure_ = true;
+        unmeasurable_ = -1;
     }
     {
         std::lock_guard lock(stateMutex_);
@@ -652,9 +653,15 @@ void BookReaderEx::measureShapes(PageReader& reader, int upTo) {
     std::vector<Shape> shapes;
     {
         std::lock_guard lock(shapeMutex_);
+        // A page whose header said nothing says nothing on the next turn
+        // either: it is not read again until composing it tells its shape.
+        if (unmeasurable_ >= 0 && unmeasurable_ <= upTo && size_t(unmeasurable_) < shapes_.size() &&
+            shapes_[size_t(unmeasurable_)] == Shape::Unknown)
+            return;
         shapes = shapes_;
     }
     upTo = std::min(upTo, int(shapes.size()) - 1);
+    int failed = -1;
     int measured = 0;
     bool learnt = false;
     for (int i = 0; i <= upTo; ++i) {
@@ -663,12 +670,17 @@ void BookReaderEx::measureShapes(PageReader& reader, int upTo) {
         const Shape shape = shapeOf(reader.pictureSize(i));
         // A page the reader does not have at hand: the pages after it could
         // not be paired by their sizes anyway.
-        if (shape == Shape::Unknown) break;
+        if (shape == Shape::Unknown) {
+            failed = i;
+            break;
+        }
         shapes[size_t(i)] = shape;
         learnt = true;
     }
-    if (!learnt) return;
     std::lock_guard lock(shapeMutex_);
+    if (shapes.size() != shapes_.size()) return;  // another book opened meanwhile
+    if (failed >= 0) unmeasurable_ = failed;
+    if (!learnt) return;
     for (size_t i = 0; i < shapes.size() && i < shapes_.size(); ++i)
         if (shapes_[i] == Shape::Unknown) shapes_[i] = shapes[i];
 }

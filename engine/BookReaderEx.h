@@ -304,6 +304,7 @@ private:
     mutable std::mutex shapeMutex_;
     std::vector<Shape> shapes_;
     bool shapesToMeasure_ = false;  // the whole book is yet to be measured
+    int unmeasurable_ = -1;         // the page whose header said nothing, or -1
 
     // The preload lock, held by the preload thread while it composes.
     std::mutex preloadMutex_;

@@ -341,10 +341,11 @@ gfx::Size PageReader::pictureSize(int page) {
 }
 
 gfx::Size PageReader::pictureSizeFromBytes(const std::function<bool(std::string& bytes, size_t upTo)>& readMore) {
-    // Most headers are in the first bytes; a JPEG's size may follow a large
-    // EXIF block, a TIFF's directory may be anywhere.
+    // Most headers are in the first few kilobytes (a whole book is measured
+    // at once, so a page reads no more than its header needs); a JPEG's
+    // size may follow a large EXIF block, a TIFF's directory may be anywhere.
     std::string bytes;
-    for (size_t upTo : {size_t(64) << 10, size_t(4) << 20}) {
+    for (size_t upTo : {size_t(4) << 10, size_t(64) << 10, size_t(4) << 20}) {
         if (!readMore(bytes, upTo)) break;
         const gfx::Size size = ImageLoader::pictureSize(
             std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
