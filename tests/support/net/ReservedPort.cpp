@@ -13,7 +13,7 @@ ReservedPort::ReservedPort() {
     int one = 1;
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_addr.s_addr = htonl(INADDR_ANY);
     socklen_t len = sizeof addr;
     if (::setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) == 0 &&
         ::bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
