@@ -14,7 +14,7 @@ mkdir -p "$work"
 cd "$work"
 pid= xvfb=
 trap 'for p in $pid $xvfb; do kill -9 $p 2>/dev/null || true; done' EXIT
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3> display.txt > xvfb.log 2>&1 &
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3> display.txt > xvfb.log 2>&1 &
 xvfb=$!
 for _ in $(seq 100); do [ -s display.txt ] && break; sleep 0.1; done
 [ -s display.txt ] || fail "Xvfb did not start"

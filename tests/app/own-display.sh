@@ -9,7 +9,10 @@
 # over as well, and clients of one reach the other, which refuses them. Here
 # each display number is claimed through a lock of our own before its
 # server starts, so no two runs on this machine ever share one, and the
-# server says itself when it is ready (-displayfd).
+# server says itself when it is ready (-displayfd). The server never resets
+# (-noreset): one resets when its last client leaves, and a client that
+# connects meanwhile (a window manager started beside a script's first look
+# at the screen) is turned away.
 set -u
 server_args="-screen 0 1280x1024x24"
 if [ "${1:-}" = -s ]; then
@@ -56,7 +59,7 @@ for n in $(seq 200 999); do
   fi
   : > "$ready"
   # shellcheck disable=SC2086
-  Xvfb ":$n" $server_args -nolisten tcp -displayfd 3 3> "$ready" {claim}>&- > /dev/null 2>&1 &
+  Xvfb ":$n" $server_args -nolisten tcp -noreset -displayfd 3 3> "$ready" {claim}>&- > /dev/null 2>&1 &
   xvfb=$!
   for _ in $(seq 300); do
     [ -s "$ready" ] && break
