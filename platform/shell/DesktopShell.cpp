@@ -172,7 +172,6 @@ bool DesktopShell::open(const std::string& title, std::string* error) {
     int cw = 0, ch = 0;
     SDL_GetWindowSize(sdlWindow_, &cw, &ch);
     sizeChanged(cw, ch);
-    windowedFromSizeEvent_ = false;
     renderer_ = SDL_CreateRenderer(sdlWindow_, -1, SDL_RENDERER_ACCELERATED | SDL_RENDERER_PRESENTVSYNC);
     if (renderer_ && glEmulatedInSoftware(renderer_)) {
         // OpenGL drawn by the processor (no graphics card, or a virtual
@@ -246,10 +245,7 @@ void DesktopShell::syncSize() {
     const ui::Size b = window_.bounds().size;
     if (b == syncedSize_ || isFullscreen()) return;
     syncedSize_ = b;
-    if (!isMaximized() && !fullscreenFromMaximized_) {
-        windowedSize_ = b;
-        windowedFromSizeEvent_ = false;
-    }
+    if (!isMaximized() && !fullscreenFromMaximized_) windowedSize_ = b;
     SDL_SetWindowSize(sdlWindow_, px(b.width), px(b.height));
     keepMinimumSize();
 }
@@ -258,50 +254,15 @@ void DesktopShell::sizeChanged(int width, int height) {
     if (width <= 0 || height <= 0) return;
     // The window's pixels, as points of the layout.
     const ui::Size size{std::round(width / scale_), std::round(height / scale_)};
-    // A maximised window keeps the size under it, also through full screen
-    // until it is maximised again. The window manager may give the new size
-    // before it says the window is maximised: maximized() then takes that
-    // size back. And SDL says the state it learnt last, which may be newer
-    // than this size: a size well short of the usable area, while SDL says
-    // the window is maximised, is the size it had just before.
-    const bool maximized = isMaximized() && !isFullscreen();
-    if (maximized) fullscreenFromMaximized_ = false;
-    const bool windowed = !maximized || !fillsUsableArea(size);
-    if (!isFullscreen() && windowed && !fullscreenFromMaximized_ && size != windowedSize_) {
-        priorWindowedSize_ = windowedSize_;
-        windowedSize_ = size;
-        windowedFromSizeEvent_ = true;
-    }
+    // A maximised window keeps the size under it (the window manager says
+    // it is maximised before it gives the new size), also through full
+    // screen until it is maximised again.
+    if (isMaximized() && !isFullscreen()) fullscreenFromMaximized_ = false;
+    if (!isFullscreen() && !isMaximized() && !fullscreenFromMaximized_) windowedSize_ = size;
     needsFrame_ = true;
     if (size == syncedSize_ && size == window_.bounds().size) return;
     syncedSize_ = size;
     window_.resize(size);
-}
-
-bool DesktopShell::fillsUsableArea(ui::Size size) const {
-    // The usable area of the display the window is on (of the first
-    // display when SDL cannot tell). Not known: taken as filled.
-    SDL_Rect usable{};
-    const int display = sdlWindow_ ? SDL_GetWindowDisplayIndex(sdlWindow_) : -1;
-    if (display < 0 || SDL_GetDisplayUsableBounds(display, &usable) != 0 || usable.w <= 0 || usable.h <= 0) {
-        usable = {int(usable_.x()), int(usable_.y()), int(usable_.width()), int(usable_.height())};
-        if (usable.w <= 0 || usable.h <= 0) return true;
-    }
-    // Room for a title bar and borders, at twice the density too.
-    constexpr int kFrameWidth = 64, kFrameHeight = 128;
-    return px(size.width) >= usable.w - kFrameWidth && px(size.height) >= usable.h - kFrameHeight;
-}
-
-void DesktopShell::maximized() {
-    if (isFullscreen()) return;
-    // Maximised again after full screen: sizes from now on are its own.
-    fullscreenFromMaximized_ = false;
-    // The size just taken as the window's own was the maximised one, given
-    // before the window manager said it maximised the window.
-    if (windowedFromSizeEvent_ && windowedSize_ == window_.bounds().size && fillsUsableArea(windowedSize_) &&
-        priorWindowedSize_.width > 0 && priorWindowedSize_.height > 0)
-        windowedSize_ = priorWindowedSize_;
-    windowedFromSizeEvent_ = false;
 }
 
 void DesktopShell::setFullscreen(bool on) {
@@ -309,22 +270,17 @@ void DesktopShell::setFullscreen(bool on) {
     if (on) fullscreenFromMaximized_ = isMaximized();
     // The window manager makes the window full screen; its new size comes
     // as a size event.
+    SDL_SetWindowFullscreen(sdlWindow_, on ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0);
     if (!on && fullscreenFromMaximized_) {
         // Back to the state it came from: a maximised window is maximised
-        // again (its size then comes as a size event), over the size it had
-        // under it, which the window manager gives back when it is no longer
-        // maximised. Said before full screen ends: told after, the window
-        // manager is first told to drop the maximised state, and a busy one
-        // may keep the maximised size as the size under it.
+        // again (its size then comes as a size event), over the size it
+        // had under it, which the window manager gives back when it is no
+        // longer maximised.
         const ui::Size under = windowedSize_;
         SDL_SetWindowSize(sdlWindow_, px(under.width), px(under.height));
-        SDL_MaximizeWindow(sdlWindow_);
-        SDL_SetWindowFullscreen(sdlWindow_, 0);
         keepMinimumSize();
-        return;
-    }
-    SDL_SetWindowFullscreen(sdlWindow_, on ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0);
-    if (!on) {
+        SDL_MaximizeWindow(sdlWindow_);
+    } else if (!on) {
         // Back to the size the window had before.
         const ui::Size back = windowedSize_;
         SDL_SetWindowSize(sdlWindow_, px(back.width), px(back.height));
@@ -582,7 +538,8 @@ void DesktopShell::handle(const SDL_Event& e) {
         // Showing the window writes its size hints anew.
         if (e.window.event == SDL_WINDOWEVENT_SHOWN) keepMinimumSize();
         if (e.window.event == SDL_WINDOWEVENT_SIZE_CHANGED) sizeChanged(e.window.data1, e.window.data2);
-        if (e.window.event == SDL_WINDOWEVENT_MAXIMIZED) maximized();
+        // Maximised again after full screen: sizes from now on are its own.
+        if (e.window.event == SDL_WINDOWEVENT_MAXIMIZED && !isFullscreen()) fullscreenFromMaximized_ = false;
         if (sdlWindow_) {
             auto& app = ui::Application::shared();
             const bool focus = (SDL_GetWindowFlags(sdlWindow_) & SDL_WINDOW_INPUT_FOCUS) != 0;

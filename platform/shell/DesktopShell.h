@@ -123,10 +123,6 @@ private:
     void sizeChanged(int width, int height);
 
     int px(double points) const;
-    // Whether `size` (points) is about as large as the usable area of the
-    // window's display: a maximised window's size (its frame aside).
-    bool fillsUsableArea(ui::Size size) const;
-    void maximized();
     ui::Point toPoints(int x, int y) const;
 
     ui::Window& window_;
@@ -144,11 +140,6 @@ private:
     // The size last agreed between the SDL window and the window's bounds.
     ui::Size syncedSize_;
     ui::Size windowedSize_;
-    // The windowed size before the last one a size event gave, and whether
-    // a size event gave the current one: a window manager may give the
-    // maximised size before it says the window is maximised.
-    ui::Size priorWindowedSize_;
-    bool windowedFromSizeEvent_ = false;
     // The display's usable area (pixels), the size asked for and the size
     // the window opened at; frame fitting goes on until that time (ticks).
     ui::Rect usable_;

@@ -220,26 +220,6 @@ TEST_F(DesktopShellTest, AResizedWindowTakesItsSizeAsASizeTransitionOfItsScreens
     push(e);
     EXPECT_FALSE(ui::isLandscape(window->orientation()));
     EXPECT_EQ(window->bounds().size, (ui::Size{600, 900}));
-    // Maximised by a window manager that says so only after it gave the
-    // new size: the size under it is still the one before. One that says so
-    // before it gives the new size (the last size is the user's own) keeps
-    // that one.
-    SDL_Rect usable{};
-    ASSERT_EQ(SDL_GetDisplayUsableBounds(0, &usable), 0);
-    SDL_Event maximized{};
-    maximized.type = SDL_WINDOWEVENT;
-    maximized.window.event = SDL_WINDOWEVENT_MAXIMIZED;
-    e.window.data1 = usable.w;
-    e.window.data2 = usable.h - 30;
-    push(e);
-    push(maximized);
-    EXPECT_EQ(window->bounds().size, (ui::Size{double(usable.w), double(usable.h - 30)}));
-    EXPECT_EQ(shell->windowedSize(), (ui::Size{600, 900}));
-    e.window.data1 = 700;
-    e.window.data2 = 500;
-    push(e);
-    push(maximized);
-    EXPECT_EQ(shell->windowedSize(), (ui::Size{700, 500}));
     window->setRootViewController(nullptr);
 }
 
