@@ -1,9 +1,7 @@
 #include "tests/support/net/SambaServer.h"
 
 #include <algorithm>
-#include <arpa/inet.h>
 #include <cstring>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <chrono>
 #include <csignal>
@@ -151,15 +149,10 @@ bool SambaServer::answersNegotiate(int port, const std::string& address) {
     const uint8_t frame[4] = {0, 0, uint8_t(m.size() >> 8), uint8_t(m.size())};
     m.insert(m.begin(), frame, frame + 4);
 
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int fd = ServerProcess::connectTo(port, address.c_str());
     if (fd < 0) return false;
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(uint16_t(port));
-    ::inet_pton(AF_INET, address.c_str(), &a.sin_addr);
     bool answered = false;
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-        ::send(fd, m.data(), m.size(), MSG_NOSIGNAL) == ssize_t(m.size())) {
+    if (::send(fd, m.data(), m.size(), MSG_NOSIGNAL) == ssize_t(m.size())) {
         uint8_t head[8];
         size_t got = 0;
         pollfd p{fd, POLLIN, 0};

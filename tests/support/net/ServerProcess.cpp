@@ -27,16 +27,24 @@ namespace fs = std::filesystem;
 // Reserved and given back at once.
 int ServerProcess::freePort() { return ReservedPort().port(); }
 
-bool ServerProcess::canConnect(int port, const char* address) {
+int ServerProcess::connectTo(int port, const char* address) {
     int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return false;
+    if (fd < 0) return -1;
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     ::inet_pton(AF_INET, address, &addr.sin_addr);
     addr.sin_port = htons(uint16_t(port));
-    bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-    ::close(fd);
-    return ok;
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+bool ServerProcess::canConnect(int port, const char* address) {
+    const int fd = connectTo(port, address);
+    if (fd >= 0) ::close(fd);
+    return fd >= 0;
 }
 
 bool ServerProcess::listens(pid_t pid, int port) {

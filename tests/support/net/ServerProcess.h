@@ -19,6 +19,8 @@ public:
     // True when something accepts TCP connections on 127.0.0.1:port (or
     // another IPv4 loopback address).
     static bool canConnect(int port, const char* address = "127.0.0.1");
+    // A socket connected to port on address (the caller closes it), or -1.
+    static int connectTo(int port, const char* address = "127.0.0.1");
     // True when process pid, or one of its descendants, holds a listening
     // TCP socket on port: the port is the server's own, not another test's
     // that took it between freePort and the server's start.
