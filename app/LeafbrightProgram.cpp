@@ -489,13 +489,17 @@ int LeafbrightProgram::run() {
     if (options_.target) {
         // A path, or a file address of this machine, that names no book is
         // said so, not handed on in silence. A folder of pictures is a book;
-        // a book that does not open is not copied in, nor handed on.
+        // a book that does not open is not copied in, nor handed on. Nor is
+        // an address of a kind the program does not open.
         std::string wrong;
         bool opensNot = false;
         std::optional<std::string> path;
         const std::string& target = *options_.target;
         if (target.find("://") == std::string::npos) {
             path = target;
+        } else if (!NestlarkAppDelegate::opensAddress(target)) {
+            wrong = NestlarkAppDelegate::kAddressNotOpened;
+            opensNot = true;
         } else if (ui::WebURL::scheme(target) == "file") {
             path = NestlarkAppDelegate::localPathOfFileURL(target);
             if (!path) wrong = "is not a valid file address of this machine";
@@ -513,9 +517,9 @@ int LeafbrightProgram::run() {
                 opensNot = true;
             }
         }
-        // A book that does not open is still handed to a program running on
-        // this home, which refuses it where the user looks (its window and
-        // its error output); this run says why as well.
+        // A book that does not open (or such an address) is still handed to
+        // a program running on this home, which refuses it where the user
+        // looks (its window and its error output); this run says why as well.
         if (opensNot) InstanceHandOver::handOver(homeFolder(), targetURL(target), nullptr);
         if (!wrong.empty()) {
             std::fprintf(stderr, "leafbright: %s: %s\n", sys::Unicode::displaySafe(target).c_str(), sys::Unicode::displaySafe(wrong).c_str());

@@ -167,7 +167,9 @@ void LastStatusRestore::updateLastStatusRemote(const RemoteFileListState& screen
     status.rawUsername = screen.rawUsername();
     status.useRawPassword = screen.useRawPassword();
     status.siteURL = screen.siteURL();
-    if (auto password = screen.rawPassword()) {
+    // A password the user did not want remembered lives only as long as
+    // the screen: what an earlier run kept for the restore goes too.
+    if (auto password = screen.rawPassword(); password && screen.keepsRawPassword()) {
         QNKeyChain::addOrUpdatePassword(*password, kKeychainAccount, kKeychainService);
     } else {
         QNKeyChain::deletePasswordWithAccount(kKeychainAccount, kKeychainService);

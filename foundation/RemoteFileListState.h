@@ -35,6 +35,11 @@ public:
     virtual void setUseRawPassword(bool use) = 0;
     virtual std::optional<std::string> rawPassword() const = 0;
     virtual void setRawPassword(const std::optional<std::string>& password) = 0;
+    // Whether the typed password may outlive the program's run: false when
+    // the user typed it with "Remember My Password" off, so that a restart
+    // asks for it again.
+    virtual bool keepsRawPassword() const { return true; }
+    virtual void setKeepsRawPassword(bool) {}
     // The address whose origin (scheme, host, port) the credentials belong
     // to; none means the screen's own address.
     virtual std::optional<std::string> siteURL() const { return std::nullopt; }

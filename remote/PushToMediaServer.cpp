@@ -215,6 +215,7 @@ void PushToMediaServer::finishListDownload(const std::optional<std::vector<std::
         list->setUseRawPassword(true);
         list->setRawUsername(rawUser_);
         list->setRawPassword(rawPassword_);
+        list->setKeepsRawPassword(keepRawPassword_);
     }
     const std::string root = info_.getString("rootTitle");
     if (!root.empty()) list->setListTitle(root);
@@ -239,8 +240,10 @@ void PushToMediaServer::passwordRequested(const std::string& url, bool dontUseSt
 
 void PushToMediaServer::onFinishInput(const std::string& url, const std::optional<std::string>& userName,
                                       const std::optional<std::string>& password, bool isStoredAccount) {
-    (void)isStoredAccount;
     auto keep = shared_from_this();
+    // Typed with "Remember My Password" off, the password is not kept for
+    // the next run's restore of the list.
+    const bool remembered = isStoredAccount || (showHttpAuth_ && showHttpAuth_->isRememberPassword());
     showHttpAuth_.reset();
     if (!userName || !password) {
         finish(false);
@@ -249,6 +252,7 @@ void PushToMediaServer::onFinishInput(const std::string& url, const std::optiona
     useRaw_ = true;
     rawUser_ = userName;
     rawPassword_ = password;
+    keepRawPassword_ = remembered;
     start(url, userName, password);
 }
 

@@ -91,6 +91,7 @@ private:
     std::string acceptedKey_;
     bool useRaw_ = false;
     std::optional<std::string> rawUser_, rawPassword_;
+    bool keepRawPassword_ = true;
     // The address the credentials of the running listing were given for.
     std::string startedURL_;
 };

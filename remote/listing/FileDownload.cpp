@@ -537,6 +537,12 @@ const char* FileDownload::cloudAuthorizationError(CloudService s) {
     return "";
 }
 
+std::string FileDownload::cloudSignInFailure(CloudService s, const std::string& cause) {
+    std::string text = BookCommon::localizedStringWithOnOff(cloudAuthorizationError(s));
+    if (!cause.empty()) text += "\n(" + BookCommon::localizedStringWithOnOff(cause) + ")";
+    return text;
+}
+
 std::string FileDownload::cloudClientIDMissing(CloudService s) {
     std::string text = cloudAuthorizationError(s);
     text.resize(text.find(" Authorization error."));
@@ -619,7 +625,7 @@ void FileDownload::finishAuthorization(CloudClient& client, const std::optional<
         isActive_ = false;
         if (auto d = delegate_.lock()) {
             d->finishListDownload(std::nullopt, std::nullopt, std::string(cloudListTitle(cloudService_)), std::nullopt,
-                                  BookCommon::localizedStringWithOnOff(cloudAuthorizationError(cloudService_)), false);
+                                  cloudSignInFailure(cloudService_, *error), false);
         }
         return;
     }

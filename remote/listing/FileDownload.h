@@ -108,6 +108,10 @@ public:
     // The list title and the sign-in error text of a service.
     static const char* cloudListTitle(CloudService service);
     static const char* cloudAuthorizationError(CloudService service);
+    // What the listing says when the sign-in failed: the service's sign-in
+    // error text, then why (the sign-in's own reasons in the program's
+    // language, a service's as it gave them).
+    static std::string cloudSignInFailure(CloudService service, const std::string& cause);
     // What the listing says when no client id is set for the service.
     static std::string cloudClientIDMissing(CloudService service);
     // The question put when the server at `url` shows a certificate that is

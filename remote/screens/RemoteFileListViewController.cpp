@@ -350,6 +350,7 @@ std::shared_ptr<RemoteFileListViewController> RemoteFileListViewController::make
     child->setUseRawPassword(useRawPassword_);
     child->setRawUsername(rawUsername_);
     child->setRawPassword(rawPassword_);
+    child->setKeepsRawPassword(keepsRawPassword_);
     child->setFixUsername(fixUsername_);
     child->setFixID(fixID_);
     child->setSiteURL(siteURL_ ? siteURL_ : targetURL_);
@@ -473,12 +474,16 @@ void RemoteFileListViewController::passwordRequested(const std::string& url, boo
 void RemoteFileListViewController::onFinishInput(const std::string& url, const std::optional<std::string>& userName,
                                                  const std::optional<std::string>& password, bool isStoredAccount) {
     isStoredAccount_ = isStoredAccount;
+    // What the key chain gave was remembered before; what was typed is kept
+    // past this run only with "Remember My Password" on.
+    const bool remembered = isStoredAccount || (showHttpAuth_ && showHttpAuth_->isRememberPassword());
     cancelListDownload();
     showHttpAuth_.reset();
     if (!userName || !password) return;
     useRawPassword_ = true;
     rawUsername_ = userName;
     rawPassword_ = password;
+    keepsRawPassword_ = remembered;
     // Typed for this address: they belong to its site from now on.
     siteURL_ = url;
     getOnce(url, std::nullopt, userName, password, false, false);

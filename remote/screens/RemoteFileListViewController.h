@@ -87,6 +87,8 @@ public:
     void setUseRawPassword(bool use) override { useRawPassword_ = use; }
     std::optional<std::string> rawPassword() const override { return rawPassword_; }
     void setRawPassword(const std::optional<std::string>& password) override { rawPassword_ = password; }
+    bool keepsRawPassword() const override { return keepsRawPassword_; }
+    void setKeepsRawPassword(bool keep) override { keepsRawPassword_ = keep; }
     std::optional<std::string> siteURL() const override { return siteURL_; }
     void setSiteURL(const std::optional<std::string>& url) override { siteURL_ = url; }
     std::vector<const RemoteFileListState*> navigationStackForStatus() const override;
@@ -299,6 +301,7 @@ private:
         std::string url, publicKey;
     } untrustedServer_;
     bool useRawPassword_ = false;
+    bool keepsRawPassword_ = true;
 
     ItemList remoteItemList_;
     bool rowsBuilt_ = false;

@@ -171,7 +171,8 @@ TEST_F(StartScreenProgramTest, AnEarlierVersionGetsTheUpdatePageAndLinksLeaveFor
                                             [&opened](const std::string& url) {
                                                 opened.push_back(url);
                                                 return true;
-                                            }});
+                                            },
+                                            {}});
     ASSERT_TRUE(start() && start()->webView());
     EXPECT_EQ(start()->noticePage(), "update_en");
     EXPECT_EQ(noticeVersion(docs()), LEAFBRIGHT_VERSION);

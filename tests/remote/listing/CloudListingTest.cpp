@@ -263,14 +263,32 @@ TEST_F(CloudListingTest, FirstSignInForEachServiceAndFailures) {
     EXPECT_EQ(refused->cancels, 1);
     EXPECT_TRUE(CloudSignIn::pendingRedirectURI().empty()) << "the listener is closed";
 
-    // A browser that cannot be opened ends the sign-in with the error text.
+    // A browser that cannot be opened ends the sign-in with the error text,
+    // which says why.
     opener->failOpen = true;
     auto failed = start("dropbox://third/");
     ASSERT_TRUE(loop().runUntil([&] { return failed->count > 0; }, 30));
     EXPECT_FALSE(failed->fileList);
     EXPECT_EQ(failed->listTitle, "Dropbox");
     EXPECT_FALSE(failed->withURL);
-    EXPECT_TRUE(failed->message);
+    EXPECT_EQ(failed->message,
+              std::optional<std::string>("Dropbox Authorization error.\n(The web browser could not be opened.)"));
+
+    // A browser that never comes back: the sign-in is given up after five
+    // minutes, and the listing says so.
+    opener->failOpen = false;
+    auto unfinished = start("googledrive://fifth/");
+    ASSERT_TRUE(loop().runUntil([&] { return !CloudSignIn::pendingRedirectURI().empty(); }, 30));
+    advance(4 * 60 + 50);
+    EXPECT_EQ(unfinished->count, 0) << "given up too early";
+    advance(15);
+    EXPECT_EQ(unfinished->count, 1);
+    EXPECT_FALSE(unfinished->fileList);
+    EXPECT_EQ(unfinished->listTitle, "GoogleDrive");
+    EXPECT_EQ(unfinished->message,
+              std::optional<std::string>("Google Drive Authorization error.\n(The sign-in was not finished in the web "
+                                         "browser within 5 minutes.)"));
+    EXPECT_TRUE(CloudSignIn::pendingRedirectURI().empty()) << "the listener is closed";
 
     // No client id: the listing says so at once, and no sign-in starts.
     opener->failOpen = false;
