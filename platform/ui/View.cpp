@@ -499,6 +499,7 @@ TraitCollection View::traitCollection() const {
 
 void View::propagateTraitChange(const TraitCollection& previous) {
     traitCollectionDidChange(previous);
+    if (ownerController_) ownerController_->ownedViewTraitCollectionDidChange(previous);
     setNeedsDisplay();
     for (auto& s : std::vector<Ref>(subviews_)) s->propagateTraitChange(previous);
 }
