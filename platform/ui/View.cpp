@@ -40,6 +40,7 @@ TraitCollection detachedTraits() {
     sys::DeviceProfile p = sys::DeviceProfile::current();
     TraitCollection t;
     t.userInterfaceStyle = p.darkMode ? UserInterfaceStyle::Dark : UserInterfaceStyle::Light;
+    t.reduceTransparency = p.reduceTransparency;
     t.idiom = p.isPad() ? UserInterfaceIdiom::Pad : UserInterfaceIdiom::Phone;
     t.displayScale = p.scale;
     return t;
