@@ -143,8 +143,9 @@ bool LeafbrightProgram::launch(bool headless, std::string* error) {
     sys::RunLoop::main().bindToCurrentThread();
     ui::Application::shared().reset();
     ui::Screen::main().reset();
-    // A window is drawn in the desktop's light or dark colours (a headless
-    // run's pictures do not depend on the desktop it runs on).
+    // A window is drawn in the desktop's light or dark colours, and without
+    // translucent materials where the desktop asks for higher contrast (a
+    // headless run's pictures do not depend on the desktop it runs on).
     if (!headless) followDesktopAppearance();
     // The device facts (screen rectangle, safe area, orientation) follow the
     // real window, so that every layout sees the window turned or resized.
@@ -233,12 +234,15 @@ bool LeafbrightProgram::launch(bool headless, std::string* error) {
 
 namespace {
 
-// The program's whole look turns light or dark through the device's
-// appearance, as a phone's does when its setting changes.
-void setDarkAppearance(bool dark) {
+// The program's whole look follows the desktop through the device's
+// settings, as a phone's does when they change: light or dark, and Reduce
+// Transparency (the glass views' plain fallback) where the desktop asks for
+// higher contrast.
+void followDesktop(sys::DesktopAppearance::Preferences desktop) {
     sys::DeviceProfile p = sys::DeviceProfile::current();
-    if (p.darkMode == dark) return;
-    p.darkMode = dark;
+    if (p.darkMode == desktop.dark && p.reduceTransparency == desktop.highContrast) return;
+    p.darkMode = desktop.dark;
+    p.reduceTransparency = desktop.highContrast;
     sys::DeviceProfile::setCurrent(p);
     for (ui::Window* w : ui::Application::shared().windows()) w->reloadProfile();
 }
@@ -247,8 +251,8 @@ void setDarkAppearance(bool dark) {
 
 void LeafbrightProgram::followDesktopAppearance(const std::string& busAddress) {
     appearance_ = std::make_unique<sys::DesktopAppearance>(busAddress);
-    appearance_->start(setDarkAppearance);
-    if (appearance_->waitForFirstAnswer(kAppearanceWait)) setDarkAppearance(appearance_->prefersDark());
+    appearance_->start(followDesktop);
+    if (appearance_->waitForFirstAnswer(kAppearanceWait)) followDesktop(appearance_->preferences());
 }
 
 void LeafbrightProgram::installNotices(bool headless) {

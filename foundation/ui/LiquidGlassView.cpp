@@ -50,6 +50,10 @@ Color materialColor(int64_t style) {
     return Color(gfx::Rgba{0.96, 0.96, 0.97, alpha}, gfx::Rgba{0.12, 0.12, 0.13, alpha});
 }
 
+// The material drawn plain under Reduce Transparency: its colour, opaque,
+// so that nothing behind the glass shows through it.
+Color plainMaterialColor() { return Color(gfx::Rgba{0.96, 0.96, 0.97, 1}, gfx::Rgba{0.12, 0.12, 0.13, 1}); }
+
 }  // namespace
 
 LiquidGlassView::LiquidGlassView(const Rect& frame) : ui::View(frame) {
@@ -115,7 +119,7 @@ void LiquidGlassView::rebuildEffects() {
 void LiquidGlassView::applyAccessibilityFallbackIfNeeded() {
     if (reduceTransparency()) {
         blurEffect_ = false;
-        blurView_->setBackgroundColor(Color::clear());
+        blurView_->setBackgroundColor(plainMaterialColor());
         vibrancyView_->setHidden(true);
         tintOverlay_->setBackgroundColor(Color::white(1, 0.2));
     } else {

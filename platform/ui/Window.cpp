@@ -59,11 +59,13 @@ bool Window::isKeyWindow() const { return Application::shared().keyWindow() == t
 
 void Window::applyProfileGeometry() {
     TraitCollection prev = traits_;
-    // An appearance chosen for the window outlives turns and profile reloads.
+    // An appearance (or Reduce Transparency) chosen for the window outlives
+    // turns and profile reloads.
     if (styleOverride_)
         traits_.userInterfaceStyle = *styleOverride_;
     else
         traits_.userInterfaceStyle = profile_.darkMode ? UserInterfaceStyle::Dark : UserInterfaceStyle::Light;
+    traits_.reduceTransparency = reduceTransparencyOverride_.value_or(profile_.reduceTransparency);
     traits_.idiom = profile_.isPad() ? UserInterfaceIdiom::Pad : UserInterfaceIdiom::Phone;
     traits_.displayScale = profile_.scale;
     double w = profile_.screenWidth, h = profile_.screenHeight;
@@ -113,6 +115,7 @@ void Window::setUserInterfaceStyle(UserInterfaceStyle style) {
 }
 
 void Window::setReduceTransparency(bool on) {
+    reduceTransparencyOverride_ = on;
     if (traits_.reduceTransparency == on) return;
     TraitCollection prev = traits_;
     traits_.reduceTransparency = on;

@@ -43,9 +43,12 @@ public:
     double statusBarHeight() const;
     EdgeInsets windowSafeAreaInsets() const;
     TraitCollection windowTraits() const { return traits_; }
+    // The window's own appearance and Reduce Transparency, whatever the
+    // device profile says from then on.
     void setUserInterfaceStyle(UserInterfaceStyle style);
     void setReduceTransparency(bool on);
-    // Re-reads the device profile (size, scale, insets, appearance).
+    // Re-reads the device profile (size, scale, insets, appearance,
+    // Reduce Transparency).
     void reloadProfile();
     void statusBarDidChange();
 
@@ -103,6 +106,7 @@ private:
     InterfaceOrientation orientation_;
     TraitCollection traits_;
     std::optional<UserInterfaceStyle> styleOverride_;
+    std::optional<bool> reduceTransparencyOverride_;
     sys::DeviceProfile profile_;
     std::unique_ptr<gfx::Canvas> framebuffer_;
     bool needsRender_ = true;

@@ -6,6 +6,8 @@
 #include "foundation/ui/QNBadge.h"
 #include "platform/ui/RecordingUserNotificationCenter.h"
 
+#include <cstdlib>
+
 using namespace ui;
 using toolkittest::ToolkitTest;
 
@@ -78,6 +80,10 @@ TEST_F(DecorativeViewsTest, GlassBorderWithoutOwnColourFollowsTheAppearance) {
 
 TEST_F(DecorativeViewsTest, ReduceTransparencyDropsTheMaterialButKeepsTheContent) {
     window->setReduceTransparency(true);
+    // Something bright behind the glass.
+    auto behind = std::make_shared<View>(Rect(0, 0, 300, 100));
+    behind->setBackgroundColor(Color::red());
+    window->addSubview(behind);
     auto g = std::make_shared<LiquidGlassView>(Rect(10, 10, 200, 60));
     EXPECT_FALSE(g->hasBlurEffect());
     EXPECT_TRUE(g->vibrancyView()->isHidden());
@@ -90,6 +96,13 @@ TEST_F(DecorativeViewsTest, ReduceTransparencyDropsTheMaterialButKeepsTheContent
     // The next change of traits applies the fallback's own tint.
     window->setUserInterfaceStyle(UserInterfaceStyle::Dark);
     EXPECT_DOUBLE_EQ(alphaOf(g->tintOverlay()->backgroundColor()), 0.2);
+    // The glass is drawn plain: what lies behind does not show through it.
+    for (bool dark : {true, false}) {
+        window->setUserInterfaceStyle(dark ? UserInterfaceStyle::Dark : UserInterfaceStyle::Light);
+        window->render();
+        const auto p = pixelAt(110, 40);
+        EXPECT_LT(std::abs(p.r - p.g), 8) << (dark ? "dark: " : "light: ") << p.r << "," << p.g << "," << p.b;
+    }
     // A new material does not bring the blur back while the setting is on.
     g->setMaterialStyle(7);
     EXPECT_FALSE(g->hasBlurEffect());
