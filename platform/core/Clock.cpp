@@ -172,12 +172,12 @@ int Clock::computingWorkers() {
     return s.busy - int(s.networkWaits.size());
 }
 
-bool Clock::waitForQuiet(double realSeconds, const std::atomic<bool>& wakeup) {
+bool Clock::waitForQuiet(double realSeconds, const std::atomic<bool>& wakeup, const std::atomic<bool>* alsoWakeup) {
     auto& s = state();
     std::unique_lock<std::mutex> lk(s.m);
     const double end = realNow() + realSeconds;
     for (;;) {
-        if (busyLocked(s) <= 0 || wakeup.load()) return busyLocked(s) <= 0;
+        if (busyLocked(s) <= 0 || wakeup.load() || (alsoWakeup && alsoWakeup->load())) return busyLocked(s) <= 0;
         const double now = realNow();
         if (now >= end) return false;
         // Wakes too when the next network wait turns stalled.
