@@ -209,6 +209,10 @@ Clock::NetworkWait::NetworkWait(double heardAt)
     auto& s = state();
     std::lock_guard<std::mutex> g(s.m);
     s.networkWaits.insert(heardAt_);
+    // A waitForQuiet looks again: the worker may be idle now (its peer silent
+    // too long, or past its hold limit), or turn idle when this wait stalls,
+    // which it did not know of when it began waiting.
+    s.quietCv.notify_all();
 }
 
 void Clock::NetworkWait::renew() {
