@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <thread>
 #include <string>
 #include <vector>
@@ -237,6 +238,44 @@ TEST_F(RunLoopTest, JoiningWorkerStaysCountedUntilItPosts) {
         EXPECT_EQ(posted, 1) << "round " << round;
         outer.join();
     }
+}
+
+// The program is ending (a signal came, told from another thread): a step
+// waiting for a worker that keeps busy ends at once instead of at the end of
+// its bound, and so does every wait of the loop after it, time standing,
+// until the interrupt is taken back. Posted work still runs.
+TEST_F(RunLoopTest, AnInterruptEndsTheLoopsWaitsAtOnceUntilTakenBack) {
+    std::atomic<bool> release{false};
+    sys::Thread busy([&](const std::atomic<bool>&) {
+        while (!release.load()) std::this_thread::yield();
+    });
+    std::thread signal([] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        sys::RunLoop::main().interrupt();
+    });
+    const double start = sys::Clock::now();
+    const auto t0 = std::chrono::steady_clock::now();
+    advance(1.0);
+    signal.join();
+    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count(), 2.0);
+    EXPECT_TRUE(loop().interrupted());
+    bool fired = false, posted = false;
+    loop().schedule(0.5, [&] { fired = true; });
+    EXPECT_FALSE(loop().runUntil([&] { return fired; }, 10));
+    advance(3.0);
+    loop().runFor(3.0);
+    EXPECT_FALSE(fired);
+    EXPECT_EQ(sys::Clock::now(), start);
+    loop().post([&] { posted = true; });
+    loop().runOnce();
+    EXPECT_TRUE(posted);
+
+    loop().resumeAfterInterrupt();
+    release = true;
+    busy.join();
+    advance(1.0);
+    EXPECT_TRUE(fired);
+    EXPECT_EQ(sys::Clock::now(), start + 1.0);
 }
 
 }  // namespace
