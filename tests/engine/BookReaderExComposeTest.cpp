@@ -311,11 +311,26 @@ TEST_F(BookComposeTest, FirstPageAloneOnePageStepAndBack) {
     EXPECT_TRUE(colourNear(at(p, 350, 150), pageColour(1, false)));
 }
 
+// Puts an EXIF block of `bytes` bytes (a TIFF header, no entries, then
+// padding) right after a JPEG's start: its size (the SOF marker) then
+// comes only after it, as in a camera's picture with a large preview.
+bool addExifBlock(const std::string& path, size_t bytes) {
+    std::string jpeg = test::readFile(path);
+    if (jpeg.size() < 4 || uint8_t(jpeg[0]) != 0xFF || uint8_t(jpeg[1]) != 0xD8 || bytes + 2 > 0xFFFF) return false;
+    std::string body = std::string("Exif\0\0II*\0\x08\0\0\0\0\0\0\0\0\0", 20);
+    body.resize(bytes, '\0');
+    const size_t length = body.size() + 2;
+    jpeg.insert(2, std::string{char(0xFF), char(0xE1), char(length >> 8), char(length & 0xFF)} + body);
+    test::writeFile(path, jpeg);
+    return true;
+}
+
 // A book of twelve pages made by the real tools whose pages 3 and 7 are
-// wide: with the first page alone, paging from the start shows (0) (1, 2)
-// [3] (4, 5) (6) [7] (8, 9) (10, 11). Paging back, a resumed book, a jump
-// from the slider, the strip or the seek bar, the last page and the first
-// show the same views; the page sizes come from the pictures' headers.
+// wide (their sizes behind an EXIF block of 10 kB): with the first page
+// alone, paging from the start shows (0) (1, 2) [3] (4, 5) (6) [7] (8, 9)
+// (10, 11). Paging back, a resumed book, a jump from the slider, the strip
+// or the seek bar, the last page and the first show the same views; the
+// page sizes come from the pictures' headers.
 TEST_F(BookComposeTest, SpreadsAreTheSameWhicheverWayAPageIsReached) {
     if (!test::haveProgram("zip") || !test::haveProgram("convert")) GTEST_SKIP() << "no zip or convert";
     test::TempDir dir{"spreadbook"};
@@ -328,6 +343,9 @@ TEST_F(BookComposeTest, SpreadsAreTheSameWhicheverWayAPageIsReached) {
         ASSERT_EQ(test::shell("convert '" + dir.file(name + ".bmp") + "' -quality 95 '" + dir.file(name + ".jpg") +
                               "'"),
                   0);
+        if (wide) {
+            ASSERT_TRUE(addExifBlock(dir.file(name + ".jpg"), 10 << 10));
+        }
     }
     ASSERT_EQ(test::shell("cd '" + dir.path() + "' && zip -q book.cbz p*.jpg"), 0);
     set("isDoubleTruck", true);
