@@ -8,6 +8,7 @@
 #include "platform/core/AppPaths.h"
 #include "platform/core/FileManager.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -255,6 +256,10 @@ void PageReader7z::closeFile() {
     itemList_.clear();
     pageFiles_.clear();
     pageOfIndex_.clear();
+    {
+        std::lock_guard lock(mutex_);
+        failedBlocks_.clear();
+    }
     folderList_.clear();
     reader_.reset();
     closeArchive();
@@ -291,8 +296,14 @@ void PageReader7z::runExtraction(const std::vector<SevenZipItem>& items) {
         changed_.notify_all();
     };
     const bool ok = reader_->extract(items, tempFolder_, targets);
+    const bool stopped = cancel_.load();
     std::optional<SevenZipReader::Error> error = ok ? std::nullopt : reader_->lastError();
     std::lock_guard lock(mutex_);
+    // A block that fails is not decoded again only to measure its pages.
+    for (const SevenZipItem& item : items) {
+        if (ok) failedBlocks_.erase(item.block);
+        else if (!stopped) failedBlocks_.insert(item.block);
+    }
     running_ = false;
     runningItems_.clear();
     lastFailedOnPassword_ = error && isPasswordFailure(error->code);
@@ -310,13 +321,15 @@ PageReader7z::Wait PageReader7z::extractInline(const std::vector<SevenZipItem>& 
     return fileExists(pageFile(page)) ? Wait::Ready : failureOf(page);
 }
 
-PageReader7z::Wait PageReader7z::extractForPage(size_t page) {
+PageReader7z::Wait PageReader7z::extractForPage(size_t page, Extraction how) {
     const SevenZipItem& wanted = itemList_[page];
     const std::string file = pageFile(page);
     std::unique_lock lock(mutex_);
     const bool inRunning =
         running_ && std::find(runningItems_.begin(), runningItems_.end(), wanted.index) != runningItems_.end();
     if (!inRunning) {
+        // Measuring never stops the block a page on the screen waits for.
+        if (how == Extraction::WholeBlock && running_) return Wait::Failed;
         // Another block is being written: the reader has moved on, so that
         // extraction gives way (its finished pages stay).
         stopExtraction(lock);
@@ -341,6 +354,9 @@ PageReader7z::Wait PageReader7z::extractForPage(size_t page) {
         const uint64_t free = freeBytes(tempFolder_);
         const uint64_t room = std::min(kMaxBlockDiskBytes, free > kDiskReserveBytes ? free - kDiskReserveBytes : 0);
         if (items.empty() || bytes > room) {
+            // Decoding a block again for each page only to measure it would
+            // cost its pages over and over.
+            if (how == Extraction::WholeBlock) return Wait::Failed;
             // Too big for the disk as a whole block: the page alone.
             items.assign(1, wanted);
             if (wanted.orgSize > room) {
@@ -389,6 +405,32 @@ gfx::ImageRef PageReader7z::newLoadAndCreateImage(int page, int& result) {
     auto data = sys::FileManager::contentsOfFile(file, kMaxPageBytes);
     if (!data) return nullptr;
     return imageFromPageBytes(*data, result);
+}
+
+gfx::Size PageReader7z::pictureSize(int page) {
+    if (!reader_ || page < 0 || size_t(page) >= itemList_.size()) return {};
+    const std::string folder = isOfflineMode_ ? folderShowing(targetPath_) : tempFolder_;
+    if (folder.empty()) return {};
+    const std::string file = folder + "/" + pageFiles_[size_t(page)];
+    return fileExists(file) ? pictureSizeOfFile(file) : gfx::Size{};
+}
+
+bool PageReader7z::isMeasuredByDecoding(int page) {
+    if (!reader_ || isOfflineMode_ || isThumbsCreateMode_ || page < 0 || size_t(page) >= itemList_.size())
+        return false;
+    const SevenZipItem& item = itemList_[size_t(page)];
+    // A page never written, or written already: nothing more to learn.
+    if (item.block == SevenZipItem::kNoBlock || item.orgSize > kMaxPageBytes || fileExists(pageFile(size_t(page))))
+        return false;
+    std::lock_guard lock(mutex_);
+    return !failedBlocks_.count(item.block);
+}
+
+gfx::Size PageReader7z::decodedPictureSize(int page) {
+    const gfx::Size size = pictureSize(page);
+    if ((size.width > 0 && size.height > 0) || !isMeasuredByDecoding(page)) return size;
+    if (extractForPage(size_t(page), Extraction::WholeBlock) != Wait::Ready) return {};
+    return pictureSizeOfFile(pageFile(size_t(page)));
 }
 
 bool PageReader7z::isSolid() const {

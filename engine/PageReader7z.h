@@ -9,6 +9,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <thread>
 #include <unordered_map>
@@ -31,6 +32,11 @@ class Settings;
 // is free) is not written whole: only the asked page is. A page larger than
 // kMaxPageBytes is never written (its block is decoded through it). A 7z
 // book given by an address is not read.
+//
+// A page's size comes from its picture's header, read from its file once
+// written: 7-Zip hands an entry out only once it is decoded whole, so
+// measuring a page is extracting it (with its block), and the file then
+// serves its showing too.
 class PageReader7z : public PageReaderArchive<PageReader7z> {
 public:
     using PageReaderArchive::getArchiveList;
@@ -63,6 +69,9 @@ public:
     // The directory entries' paths.
     std::optional<std::vector<std::string>> getFolderList(bool isCheckEntityOnly) override;
     bool isSolidArhive() override { return isSolid(); }
+    gfx::Size pictureSize(int page) override;
+    bool isMeasuredByDecoding(int page) override;
+    gfx::Size decodedPictureSize(int page) override;
 
     // Two consecutive entries share a block.
     bool isSolid() const;
@@ -98,7 +107,11 @@ private:
     static std::shared_ptr<PageReader7z> openForList(const std::string& name, const std::string& remoteUser,
                                                      const std::string& remotePassword);
     enum class Wait { Ready, Failed, Password };
-    Wait extractForPage(size_t page);
+    // How a page missing from the folder comes: with its block (or alone
+    // when the block would not fit), or only with its whole block, and
+    // then only where no other block is being written.
+    enum class Extraction { PageOrAlone, WholeBlock };
+    Wait extractForPage(size_t page, Extraction how = Extraction::PageOrAlone);
     Wait extractInline(const std::vector<SevenZipItem>& items, size_t page);
     void runExtraction(const std::vector<SevenZipItem>& items);
     void stopExtraction(std::unique_lock<std::mutex>& lock);
@@ -125,6 +138,7 @@ private:
     bool running_ = false;
     std::vector<uint32_t> runningItems_;  // archive indexes of the running extraction
     bool lastFailedOnPassword_ = false;
+    std::set<uint64_t> failedBlocks_;  // blocks whose extraction failed (not stopped)
     std::string reason_;
     std::thread worker_;
 };

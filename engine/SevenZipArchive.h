@@ -21,7 +21,9 @@ struct IInArchive;
 // one of its decoders uses it: open from a Source (a file, or bytes that
 // come from anywhere), list the items, extract items to a Sink or one item
 // into memory. Calls on one archive are serialised; the library may call
-// the Source and Sink from threads of its own, one call at a time.
+// the Source and Sink from threads of its own, one call at a time. Items
+// are decoded on one thread, so that each reaches the Sink as soon as it is
+// decoded (the first page of a solid block does not wait for the block).
 class SevenZipArchive {
 public:
     // The archive's bytes. Read delivers up to `size` bytes at the current

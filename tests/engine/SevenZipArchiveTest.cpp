@@ -15,9 +15,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <mutex>
 #include <set>
 #include <thread>
 #include <zlib.h>
@@ -400,6 +403,97 @@ TEST_F(SevenZipArchiveTest, ExtractionProgressGoesToTheMainThread) {
     EXPECT_TRUE(std::is_sorted(delegate->seen.begin(), delegate->seen.end()));
     EXPECT_GE(delegate->seen.front(), 0.0f);
     EXPECT_LE(delegate->seen.back(), 1.0f);
+}
+
+// Items of a solid block reach the sink as they are decoded: the first
+// page of a block is there while the rest is still being decoded (decoded
+// by several threads, a block came out only once all of it was). The
+// source holds its bytes past 1.5 MB back until the first item is in.
+TEST_F(SevenZipArchiveTest, ItemsOfASolidBlockReachTheSinkAsTheyAreDecoded) {
+    // Bytes that hardly compress, so that the block is read in several
+    // steps.
+    auto noise = [](size_t size, uint32_t seed) {
+        std::string out(size, '\0');
+        uint32_t x = seed * 2654435761u + 1;
+        for (char& c : out) {
+            x = x * 1103515245u + 12345u;
+            c = char((x >> 16) % 200);
+        }
+        return out;
+    };
+    put("a.bin", noise(256 << 10, 1));
+    put("b.bin", noise(1 << 20, 2));
+    put("c.bin", noise(1 << 20, 3));
+    const std::string path = make("held.7z", "-mx3 -ms=on", "a.bin b.bin c.bin");
+    ASSERT_GT(fs::file_size(path), 2u << 20);
+
+    struct Gate {
+        std::mutex mutex;
+        std::condition_variable changed;
+        bool holding = false;
+        std::set<uint32_t> ended;
+    } gate;
+    class HeldSource : public SevenZipArchive::Source {
+    public:
+        HeldSource(std::string bytes, Gate& gate) : bytes_(std::move(bytes)), gate_(gate) {}
+        bool read(void* data, uint32_t size, uint32_t& got) override {
+            if (at_ + size > heldFrom_ && at_ < heldFrom_) {
+                std::unique_lock lock(gate_.mutex);
+                gate_.changed.wait(lock, [&] { return !gate_.holding; });
+            }
+            got = uint32_t(std::min<uint64_t>(size, bytes_.size() - std::min<uint64_t>(at_, bytes_.size())));
+            std::memcpy(data, bytes_.data() + at_, got);
+            at_ += got;
+            return true;
+        }
+        bool seek(int64_t offset, int whence, uint64_t& position) override {
+            const int64_t base = whence == SEEK_SET ? 0 : whence == SEEK_CUR ? int64_t(at_) : int64_t(bytes_.size());
+            if (base + offset < 0) return false;
+            position = at_ = uint64_t(base + offset);
+            return true;
+        }
+
+    private:
+        const uint64_t heldFrom_ = 3 << 19;
+        std::string bytes_;
+        Gate& gate_;
+        uint64_t at_ = 0;
+    };
+    struct Seen : SevenZipArchive::Sink {
+        explicit Seen(Gate& g) : gate(g) {}
+        bool begin(uint32_t) override { return true; }
+        bool write(const void*, size_t) override { return true; }
+        bool end(uint32_t index, int32_t) override {
+            std::lock_guard lock(gate.mutex);
+            gate.ended.insert(index);
+            gate.changed.notify_all();
+            return true;
+        }
+        Gate& gate;
+    } sink(gate);
+
+    SevenZipArchive::Error error;
+    auto a = SevenZipArchive::open(std::make_unique<HeldSource>(readFile(path), gate), "7z", {}, &error);
+    ASSERT_TRUE(a) << error.description;
+    ASSERT_EQ(a->itemCount(), 3u);
+    ASSERT_EQ(a->item(0)->path, "a.bin");
+    {
+        std::lock_guard lock(gate.mutex);
+        gate.holding = true;
+    }
+    bool ok = false;
+    std::thread worker([&] { ok = a->extract({0, 1, 2}, &sink, &error); });
+    bool first;
+    {
+        std::unique_lock lock(gate.mutex);
+        first = gate.changed.wait_for(lock, std::chrono::seconds(10), [&] { return gate.ended.count(0) > 0; });
+        gate.holding = false;
+        gate.changed.notify_all();
+    }
+    worker.join();
+    EXPECT_TRUE(first) << "the first item waited for the rest of its block";
+    EXPECT_TRUE(ok) << error.description;
+    EXPECT_EQ(gate.ended.size(), 3u);
 }
 
 TEST_F(SevenZipArchiveTest, ConfinedRelativePaths) {

@@ -1,3 +1,4 @@
+#include "platform/core/Clock.h"
 #include "platform/core/Condition.h"
 #include "platform/core/NotificationCenter.h"
 #include "platform/core/OperationQueue.h"
@@ -276,6 +277,37 @@ TEST_F(RunLoopTest, AnInterruptEndsTheLoopsWaitsAtOnceUntilTakenBack) {
     advance(1.0);
     EXPECT_TRUE(fired);
     EXPECT_EQ(sys::Clock::now(), start + 1.0);
+}
+
+// A network wait holds the clock while its peer talks, and renewing it
+// (new work handed over, as the HTTP thread's wait is renewed for a cloud
+// transfer's next request) makes it hold again; but past its thread's hold
+// limit no renewal makes it hold: the limit bounds the whole work.
+TEST_F(RunLoopTest, ARenewedNetworkWaitHoldsTheClockOnlyWithinItsHoldLimit) {
+    std::atomic<int> alone{-1}, silent{-1}, renewed{-1}, pastLimit{-1}, renewedPastLimit{-1};
+    sys::Thread worker([&](const std::atomic<bool>&) {
+        alone = sys::Clock::busyWorkers();
+        {
+            sys::Clock::NetworkHoldLimit limit(600);
+            sys::Clock::NetworkWait wait(sys::Clock::realNow() - 2 * sys::Clock::kNetworkStallSeconds);
+            silent = sys::Clock::busyWorkers();
+            wait.renew();
+            renewed = sys::Clock::busyWorkers();
+        }
+        {
+            sys::Clock::NetworkHoldLimit limit(0);
+            sys::Clock::NetworkWait wait;
+            pastLimit = sys::Clock::busyWorkers();
+            wait.renew();
+            renewedPastLimit = sys::Clock::busyWorkers();
+        }
+    });
+    worker.join();
+    ASSERT_GE(alone.load(), 1) << "the worker itself is busy";
+    EXPECT_EQ(silent.load(), alone - 1) << "a peer silent for long holds nothing";
+    EXPECT_EQ(renewed.load(), alone.load());
+    EXPECT_EQ(pastLimit.load(), alone - 1);
+    EXPECT_EQ(renewedPastLimit.load(), alone - 1) << "renewed past the hold limit, the wait still holds nothing";
 }
 
 }  // namespace
