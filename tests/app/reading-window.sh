@@ -8,7 +8,9 @@
 # screen. Then the menu's settings screen is opened and left with Escape,
 # the window made larger and the book closed: no black tool bar is left
 # over the page or the library. A small window left maximised (and full
-# screen over it) opens maximised the next time, with its own size under it. A run on a desktop
+# screen over it) opens maximised the next time, with its own size under it,
+# also when it was sized and maximised while the program was too busy to
+# look. A run on a desktop
 # asking for twice the density (Xft.dpi 192) has a window twice as many
 # pixels wide, with a page frame and text drawn at those pixels, not
 # enlarged.
@@ -54,7 +56,8 @@ openbox --sm-disable > openbox.log 2>&1 &
 wm=$!
 pid=
 cleanup() {
-  [ -n "$pid" ] && kill "$pid" 2>/dev/null
+  # (A program stopped by a step below is let go on, to end.)
+  [ -n "$pid" ] && { kill "$pid"; kill -CONT "$pid"; } 2>/dev/null
   kill "$wm" 2>/dev/null || true
 }
 trap cleanup EXIT
@@ -214,10 +217,15 @@ poll 100 library_clear library.png 300 520 || fail "a dark bar is left over the 
 xdotool windowsize "$wid" 200 200
 poll 300 geometry_is 320x320 ||
   fail "the window was made $(xdotool getwindowgeometry "$wid" | awk '/Geometry/ { print $2 }'), under 320x320"
+# Made 420x520 and then maximised while the program is too busy to look at
+# its events (here stopped): it learns of both at once, and the size under
+# the maximised window is still 420x520.
+kill -STOP "$pid"
 xdotool windowsize "$wid" 420 520
 poll 300 geometry_is 420x520 || fail "the window cannot be made 420x520"
 wmctrl -i -r "$wid" -b add,maximized_vert,maximized_horz
 poll 300 maximised || fail "the window was not maximised"
+kill -CONT "$pid"
 # The program has taken the new state once it draws the window's new width.
 drawn_wide() { snap wide.png && [ "$(identify -format %w wide.png)" = 2400 ]; }
 poll 300 drawn_wide || fail "the maximised window was not drawn at its new size"
