@@ -20,7 +20,7 @@ set_tests_properties(program_handover PROPERTIES TIMEOUT 120 SKIP_RETURN_CODE 77
 add_test(NAME program_reading_window
          COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/app/reading-window.sh $<TARGET_FILE:leafbright>
                  ${CMAKE_BINARY_DIR}/testwork/program-reading-window)
-set_tests_properties(program_reading_window PROPERTIES TIMEOUT 120 SKIP_RETURN_CODE 77 LABELS program)
+set_tests_properties(program_reading_window PROPERTIES TIMEOUT 180 SKIP_RETURN_CODE 77 LABELS program)
 # A PDF's web link goes to the desktop's browser from a window, and nowhere from a headless run.
 add_test(NAME program_links_window
          COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/app/links-window.sh $<TARGET_FILE:leafbright>
