@@ -273,11 +273,26 @@ bool presentationMoving(ui::Window& window) {
     return false;
 }
 
+// Whether something laid on the window (a presented screen, a question and
+// its dimming, a panel) is still sliding or fading in or out: until it comes
+// to rest a finger passes through it to what lies behind.
+bool frontMoving(ui::Window& window) {
+    if (presentationMoving(window)) return true;
+    for (const auto& layer : window.subviews())
+        if (!layer->isHidden() && layer->animationBlocksTouches()) return true;
+    return false;
+}
+
 }  // namespace
 
 bool ScriptPlayer::tapText(ui::test::Driver& driver, const std::string& text, const std::function<bool()>& giveUp) {
     auto late = [&] { return giveUp && giveUp(); };
     driver.settle();
+    // What is coming in front (a question just asked) is let come to rest
+    // first, so that the text is looked for where a finger will meet it.
+    for (double waited = 0; frontMoving(driver.window()) && waited < kMotionSeconds && !late();
+         waited += kLookAgainSeconds)
+        driver.advance(kLookAgainSeconds);
     ui::View* view = lookFor(driver, text, late);
     // A screen still sliding or fading in lets touches pass through: the
     // tap waits for it to come to rest, as a user's finger would.

@@ -79,7 +79,8 @@ public:
     // Finds the frontmost visible view showing `text` that a tap on its
     // middle reaches and taps it there (a segment of a segmented control by
     // its title), scrolling it into view first when it lies outside its
-    // scroll view, and on a screen still moving in once it has come to rest.
+    // scroll view. What is still sliding or fading in (a screen, a question)
+    // is let come to rest first.
     // A view under something in front (an alert's dimming) is never tapped,
     // and the lists under it are not scrolled. False when no view a finger
     // reaches shows it, or when `giveUp` answers true before it is found
