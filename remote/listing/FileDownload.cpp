@@ -336,18 +336,31 @@ void FileDownload::onHttpComplete(const HttpResponse& r) {
         deliver(std::move(entries), std::nullopt);
         return;
     }
+    static const std::string kNoBody;
+    const std::string& body = r.status == 401 ? kNoBody : r.body;
     if (isWebDav_) {
-        deliverWebDav(r.status == 401 ? std::string() : r.body);
+        deliverAfterAnswer(getListFromWebDav(body, baseURL_));
         return;
     }
     const int listType = settings_ ? settings_->downloadListType() : 0;
-    deliver(HtmlIndexListing::getListFromHyperHtml(r.status == 401 ? std::string() : r.body,
-                                                   HttpEasy::withoutCredentials(baseURL_), listType),
-            std::nullopt);
+    deliverAfterAnswer(HtmlIndexListing::getListFromHyperHtml(body, HttpEasy::withoutCredentials(baseURL_), listType));
+}
+
+void FileDownload::deliverAfterAnswer(std::optional<RemoteFileEntry> entries) {
+    // The answer (a body of up to kMaxBodyBytes, and its copies on the way)
+    // is let go first: the list screen that takes the entries builds a row
+    // for each.
+    sys::RunLoop::main().post([weak = weak_from_this(), entries = std::move(entries)]() mutable {
+        if (auto self = weak.lock(); self && !self->isCancel_) self->deliver(std::move(entries), std::nullopt);
+    });
 }
 
 void FileDownload::deliver(std::optional<RemoteFileEntry> entries, const std::optional<std::string>& message) {
     if (delivered_) return;
+    if (entries && entries->tooMany) {
+        deliver(std::nullopt, listTooLarge());
+        return;
+    }
     delivered_ = true;
     isActive_ = false;
     auto delegate = delegate_.lock();
@@ -453,10 +466,6 @@ void FileDownload::onFtpComplete(const FtpListing::Result& r) {
         return;
     }
     deliver(std::move(list), std::nullopt);
-}
-
-void FileDownload::deliverWebDav(const std::string& body) {
-    deliver(getListFromWebDav(body, baseURL_), std::nullopt);
 }
 
 std::optional<RemoteFileEntry> FileDownload::getListFromWebDav(const std::string& body,

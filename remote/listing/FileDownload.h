@@ -119,7 +119,8 @@ private:
     void startHttpListing();
     void onHttpComplete(const HttpResponse& r);
     void onFtpComplete(const FtpListing::Result& r);
-    void deliverWebDav(const std::string& body);
+    // Delivers on the next turn of the main loop, once the HTTP answer is gone.
+    void deliverAfterAnswer(std::optional<RemoteFileEntry> entries);
     void startFtpListing();
     // The branches whose protocols arrive later: they answer with a failure.
     void startSmbListing();
