@@ -368,7 +368,9 @@ void FileDownload::onHttpComplete(const HttpResponse& r) {
         return;
     }
     if (!r.ok()) {
-        deliver(std::nullopt, r.errorMessage);
+        // Named: the server may be one the user never typed (a redirect's,
+        // the Drive site behind a share link).
+        deliver(std::nullopt, failedAt(baseURL_, r.errorMessage));
         return;
     }
     if (r.status == 401 && r.hasHeader("www-authenticate")) {
