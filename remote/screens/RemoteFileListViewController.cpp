@@ -1146,7 +1146,13 @@ void RemoteFileListViewController::alertViewClickedButtonAtIndex(QNAlertView& al
 
 void RemoteFileListViewController::viewDidLoad() {
     FilelistBaseViewController::viewDidLoad();
-    std::optional<std::string> t = lastUrlComponentString(listTitle_);
+    // A folder's name (the row tapped, a page's title, a site's name) is
+    // shown as it is: it was decoded, if ever, where it was read. Only a
+    // list titled by its address shows that address's last component,
+    // decoded.
+    const bool titledByAddress = listTitle_ && ((targetURL_ && *listTitle_ == *targetURL_) ||
+                                                listTitle_->find("://") != std::string::npos);
+    std::optional<std::string> t = titledByAddress ? lastUrlComponentString(listTitle_) : listTitle_;
     if (targetURL_ && isCloud(*targetURL_)) {
         auto u = QNUrl::URLWithString(*targetURL_);
         if (u && u->path() == "/") {

@@ -264,6 +264,17 @@ TEST_F(RemoteFileListTest, FolderTitlesComeFromTheLastComponentDecoded) {
     EXPECT_EQ(longName->size(), 1023u);
     show("onedrive://acct/", {"onedrive://acct/x.zip"}, {info({{"name", sys::PlistValue("x.zip")}})}, "onedrive://acct/");
     EXPECT_EQ(list->title(), "OneDrive");
+
+    // A folder is titled by its name as the listing gave it, decoded once
+    // already: "%20" in a name is what the name holds. A list titled by its
+    // address shows the address's last component, decoded once.
+    const std::string odd = "http://h/shelf/a%2520b%23c/";
+    show(odd, {odd + "in.cbz"}, {info({{"name", sys::PlistValue("in.cbz")}})}, "a%20b#c");
+    EXPECT_EQ(list->title(), "a%20b#c");
+    show(odd, {odd + "in.cbz"}, {info({{"name", sys::PlistValue("in.cbz")}})}, odd);
+    EXPECT_EQ(list->title(), "a%20b#c");
+    show("ftp://h/shelf/50%25%20off/", {}, {}, "100% & more");
+    EXPECT_EQ(list->title(), "100% & more");
 }
 
 TEST_F(RemoteFileListTest, AShortcutIsConfinedToTheLibraryFolderAndCarriesNoTypedPassword) {
