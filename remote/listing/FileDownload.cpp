@@ -42,6 +42,7 @@ std::string listTooLarge() { return text("The list of this folder is too large t
 FileDownload::FileDownload() = default;
 
 FileDownload::~FileDownload() {
+    if (deadlineTimer_) deadlineTimer_->invalidate();
     if (cloudTicket_) cloudTicket_->cancelTicket();
     if (awaitingSignIn_) CloudSignIn::cancelPending();
     if (nbns_) nbns_->cancel();
@@ -80,7 +81,8 @@ void FileDownload::getFileListFromUrl(const std::string& url, const std::optiona
     delivered_ = false;
     isActive_ = true;
     startedAt_ = sys::Clock::realNow();
-    watch_.reset();
+    stopWatching();
+    armDeadline();
     isWebDav_ = otherSettings_.getBool("isWebDav");
     targetViewController_ = viewController;
     baseURL_ = url;
@@ -178,6 +180,23 @@ void FileDownload::startSmbListing() {
     });
 }
 
+void FileDownload::armDeadline() {
+    // On the program's clock, beside the real one: a headless run's time is
+    // its script's, and a listing has had its time once the script has
+    // waited that long.
+    if (deadlineTimer_) deadlineTimer_->invalidate();
+    std::weak_ptr<FileDownload> weak = weak_from_this();
+    deadlineTimer_ = sys::RunLoop::main().schedule(timeLimits_.deadline, [weak] {
+        if (auto self = weak.lock()) self->onListingExpired(ListingWatch::Reason::Deadline);
+    });
+}
+
+void FileDownload::stopWatching() {
+    watch_.reset();
+    if (deadlineTimer_) deadlineTimer_->invalidate();
+    deadlineTimer_.reset();
+}
+
 void FileDownload::watch(std::shared_ptr<net::ReceiveMeter> meter) {
     std::weak_ptr<FileDownload> weak = weak_from_this();
     watch_ = std::make_unique<ListingWatch>(timeLimits_, startedAt_, std::move(meter), [weak](ListingWatch::Reason r) {
@@ -186,9 +205,17 @@ void FileDownload::watch(std::shared_ptr<net::ReceiveMeter> meter) {
 }
 
 void FileDownload::onListingExpired(ListingWatch::Reason reason) {
-    watch_.reset();
+    stopWatching();
     if (isCancel_ || delivered_) return;
     // Stopped as a cancel stops it, and said so.
+    if (nbns_) {
+        nbns_->cancel();
+        nbns_.reset();
+    }
+    if (connection_) {
+        connection_->cancel();
+        connection_.reset();
+    }
     if (ftp_) {
         ftp_->cancel();
         ftp_.reset();
@@ -223,7 +250,7 @@ std::string FileDownload::failedAt(const std::string& url, const std::string& wh
 }
 
 void FileDownload::onSmbComplete(const SmbListing::Result& r) {
-    watch_.reset();
+    stopWatching();
     // The worker has ended; it is joined and dropped after this call.
     sys::RunLoop::main().post([gone = std::move(smb_)] {});
     indicator(false);
@@ -285,6 +312,7 @@ void FileDownload::onSmbComplete(const SmbListing::Result& r) {
                 self->userName_ = user;
                 self->password_ = password;
                 self->startedAt_ = sys::Clock::realNow();
+                self->armDeadline();
                 self->startSmbListing();
             });
         return;
@@ -341,7 +369,7 @@ void FileDownload::startHttpListing() {
 }
 
 void FileDownload::onHttpComplete(const HttpResponse& r) {
-    watch_.reset();
+    stopWatching();
     connection_.reset();
     indicator(false);
     if (isCancel_) return;
@@ -413,7 +441,7 @@ void FileDownload::deliverAfterAnswer(std::optional<RemoteFileEntry> entries) {
 }
 
 void FileDownload::deliver(std::optional<RemoteFileEntry> entries, const std::optional<std::string>& message) {
-    watch_.reset();
+    stopWatching();
     if (delivered_) return;
     if (entries && entries->tooMany) {
         deliver(std::nullopt, listTooLarge());
@@ -434,7 +462,7 @@ void FileDownload::deliver(std::optional<RemoteFileEntry> entries, const std::op
 
 void FileDownload::cancelFileListDownload() {
     isCancel_ = true;
-    watch_.reset();
+    stopWatching();
     if (nbns_) {
         nbns_->cancel();
         nbns_.reset();
@@ -494,7 +522,7 @@ void FileDownload::startFtpListing() {
 }
 
 void FileDownload::onFtpComplete(const FtpListing::Result& r) {
-    watch_.reset();
+    stopWatching();
     ftp_.reset();
     indicator(false);
     if (isCancel_) return;
@@ -622,6 +650,8 @@ std::string FileDownload::untrustedCertificateQuestion(const std::string& url) {
 }
 
 void FileDownload::startCloudListing() {
+    // Not before the first request (requestCloudList).
+    stopWatching();
     const auto service = CloudEndpoints::fromURL(baseURL_);
     const size_t hostStart = baseURL_.find("://") + 3;
     size_t hostEnd = baseURL_.find_first_of("/?#", hostStart);
@@ -683,6 +713,7 @@ void FileDownload::requestCloudList() {
     // user's.
     indicator(true);
     startedAt_ = sys::Clock::realNow();
+    armDeadline();
     watch(nullptr);
     cloudTicket_ = cloud_->getFileList(cloudFolderReference());
 }
@@ -724,7 +755,7 @@ void FileDownload::didFinishRecieveFileList(CloudClient& client, CloudTicket& ti
                                             const std::optional<std::vector<sys::PlistDictionary>>& list,
                                             bool isAuthorizationError, const std::optional<std::string>& error) {
     if (!cloudTicket_ || cloudTicket_.get() != &ticket || isCancel_) return;
-    watch_.reset();
+    stopWatching();
     cloudTicket_.reset();
     indicator(false);
     if (isAuthorizationError) {

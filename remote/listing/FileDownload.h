@@ -5,6 +5,7 @@
 #include "cloud/GoogleDriveAPIFile.h"
 #include "cloud/QNHTTPRequestOperation.h"
 #include "platform/core/PlistDictionary.h"
+#include "platform/core/RunLoop.h"
 #include "remote/listing/FileDownloadDelegate.h"
 #include "remote/listing/FtpListing.h"
 #include "remote/listing/ListingWatch.h"
@@ -140,6 +141,9 @@ private:
     // Watches the running listing (FTP, SMB, a cloud drive's pages) from
     // `startedAt_` on; HTTP listings are bounded by their request.
     void watch(std::shared_ptr<net::ReceiveMeter> meter);
+    // The deadline on the program's clock, for every kind of listing.
+    void armDeadline();
+    void stopWatching();
     void onListingExpired(ListingWatch::Reason reason);
     void indicator(bool on);
 
@@ -151,6 +155,7 @@ private:
     // When the listing began (Clock::realNow()), and its watch while it runs.
     double startedAt_ = 0;
     std::unique_ptr<ListingWatch> watch_;
+    sys::RunLoop::TimerRef deadlineTimer_;
     std::string untrustedServerKey_;
     std::string serverPublicKey_;
 

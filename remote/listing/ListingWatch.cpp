@@ -20,7 +20,8 @@ std::string seconds(double s) {
     std::string t = std::to_string(r);
     t.erase(t.find_last_not_of('0') + 1);
     if (!t.empty() && t.back() == '.') t.pop_back();
-    return t + " s";
+    // A number and its unit stay on one line.
+    return t + "\u00a0s";
 }
 
 }  // namespace
@@ -86,5 +87,5 @@ ListingWatch::~ListingWatch() {
 
 std::string ListingWatch::describe(Reason reason, const Limits& limits) {
     if (reason == Reason::Deadline) return "gave up after " + seconds(limits.deadline);
-    return "under " + std::to_string(limits.lowSpeedBytes) + " bytes a second for " + seconds(limits.lowSpeedTime);
+    return "under " + std::to_string(limits.lowSpeedBytes) + "\u00a0bytes a second for " + seconds(limits.lowSpeedTime);
 }

@@ -32,7 +32,8 @@ public:
     ListingWatch& operator=(const ListingWatch&) = delete;
 
     // How the listing's message says why it was given up: "gave up after
-    // 90 s", "under 100 bytes a second for 20 s".
+    // 90 s", "under 100 bytes a second for 20 s" (a no-break space between
+    // each number and its unit).
     static std::string describe(Reason reason, const Limits& limits);
 
 private:

@@ -150,7 +150,7 @@ TEST_F(CloudListingTest, APageThatNeverComesOrDripsIsGivenUpInTime) {
         return out;
     };
     api_.holdAnswers("/drive/v3/files", -1);
-    EXPECT_NE(listWithin({1.5, 60, 100}, 5)->message.value_or("").find("gave up after 1.5 s"), std::string::npos);
+    EXPECT_NE(listWithin({1.5, 60, 100}, 5)->message.value_or("").find("gave up after 1.5\u00a0s"), std::string::npos);
     // Each page's pace is the HTTP client's to watch, over the last few
     // seconds: the head it had at once counts for a while.
     api_.holdAnswers("/drive/v3/files", 100);

@@ -189,20 +189,20 @@ TEST_F(FtpListingTest, AListingThatNeverComesOrDripsIsGivenUpInTime) {
     test::FtpTestServer::PyOptions o;
     o.stallListings = true;
     ASSERT_TRUE(stalled.startPyftpdlib(www_.path(), o)) << stalled.lastError();
-    expectGivenUp(listWithin(stalled.url("/"), {1.5, 60, 100}), "gave up after 1.5 s", 5, "150 and then nothing");
+    expectGivenUp(listWithin(stalled.url("/"), {1.5, 60, 100}), "gave up after 1.5\u00a0s", 5, "150 and then nothing");
 
     test::FtpTestServer dripping;
     o = {};
     o.dripListingMs = 100;
     ASSERT_TRUE(dripping.startPyftpdlib(www_.path(), o)) << dripping.lastError();
-    expectGivenUp(listWithin(dripping.url("/"), {60, 1.5, 100}), "under 100 bytes a second for 1.5 s", 5, "a drip");
+    expectGivenUp(listWithin(dripping.url("/"), {60, 1.5, 100}), "under 100\u00a0bytes a second for 1.5\u00a0s", 5, "a drip");
 
     // The log-on counts.
     test::FtpTestServer slow;
     o = {};
     o.loginDelaySeconds = 8;
     ASSERT_TRUE(slow.startPyftpdlib(www_.path(), o)) << slow.lastError();
-    expectGivenUp(listWithin(slow.url("/"), {1.5, 60, 100}), "gave up after 1.5 s", 5, "a slow log-on");
+    expectGivenUp(listWithin(slow.url("/"), {1.5, 60, 100}), "gave up after 1.5\u00a0s", 5, "a slow log-on");
 
     // And the name's look-up, which no cancel reaches: the listing is said
     // to have failed all the same.
@@ -210,9 +210,31 @@ TEST_F(FtpListingTest, AListingThatNeverComesOrDripsIsGivenUpInTime) {
         test::StuckNameLookup stuck;
         const auto g = listWithin("ftp://" + std::string(test::StuckNameLookup::kName) + "/books/", {1.5, 60, 100});
         EXPECT_LT(g.seconds, 5);
-        EXPECT_NE(g.out->message.value_or("").find(std::string(test::StuckNameLookup::kName) + ": gave up after 1.5 s"),
+        EXPECT_NE(g.out->message.value_or("").find(std::string(test::StuckNameLookup::kName) + ": gave up after 1.5\u00a0s"),
                   std::string::npos)
             << g.out->message.value_or("");
+    }
+    sys::Thread::joinLeftThreads();
+
+    // A headless run's time is its script's: a listing has had its time once
+    // the program's clock has passed the deadline, whatever the real clock
+    // says (the look-up here holds the worker, which no longer holds the
+    // clock once it has waited a few seconds).
+    {
+        test::StuckNameLookup stuck;
+        auto out = std::make_shared<Outcome>();
+        auto fd = std::make_shared<FileDownload>();
+        fd->setDelegate(out);
+        fd->setTimeLimits({30, 60, 100});
+        fd->getFileListFromUrl("ftp://" + std::string(test::StuckNameLookup::kName) + "/books/", std::nullopt,
+                               std::nullopt, std::nullopt, true, nullptr);
+        ASSERT_TRUE(stuck.waitForLookup(10));
+        const auto t0 = std::chrono::steady_clock::now();
+        advance(31);
+        EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count(), 20);
+        EXPECT_EQ(out->count, 1);
+        EXPECT_NE(out->message.value_or("").find("gave up after 30\u00a0s"), std::string::npos)
+            << out->message.value_or("");
     }
     sys::Thread::joinLeftThreads();
 
