@@ -106,9 +106,11 @@ void FilelistBaseViewHeaderCell::updateStatus() {
     if (!controller_ || !segmentSortModeSelect_) return;
     const bool shelf = controller_->fileListViewMode() == 1;
     setBackgroundColor(shelf ? ui::Color::clear() : ColorDefine::background());
-    // The field keeps its light look over the dark shelves.
+    // The field keeps its light look over the dark shelves, in the dark look
+    // too: what it shows is drawn as on a light field.
     if (shelf) searchBar_->searchTextField()->setBackgroundColor(ui::Color::white(1.0, 0.85));
     else searchBar_->searchTextField()->setBackgroundColor(searchFieldColor_);
+    searchBar_->setFieldKeepsLightLook(shelf);
     // So does the list/bookshelf switch: its own see-through grey would leave
     // dark titles on the dark wood in the light look.
     if (shelf) {

@@ -66,6 +66,25 @@ protected:
         ThumbsCreate::thumbsCreate()->waitUntilIdle(20);
         driver->advance(0.6);
     }
+    // The contrast ratio between the darkest and the lightest pixel of a
+    // rectangle of the window's last render (window coordinates).
+    double contrastIn(const ui::Rect& r) {
+        auto lum = [](const RGB& p) {
+            auto lin = [](int c) {
+                const double v = c / 255.0;
+                return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+            };
+            return 0.2126 * lin(p.r) + 0.7152 * lin(p.g) + 0.0722 * lin(p.b);
+        };
+        double lo = 1, hi = 0;
+        for (double y = r.y(); y < r.maxY(); y += 1.0 / 3)
+            for (double x = r.x(); x < r.maxX(); x += 1.0 / 3) {
+                const double l = lum(pixelAt(x, y));
+                lo = std::min(lo, l);
+                hi = std::max(hi, l);
+            }
+        return (hi + 0.05) / (lo + 0.05);
+    }
     // Scrolls the list to its top so the header shows.
     void revealHeader() {
         auto* tv = root->tableView();
@@ -164,21 +183,7 @@ TEST_F(FilelistSnapshotTest, TheListBookshelfSwitchReadsOnTheShelvesInBothLooks)
         EXPECT_TRUE(window->snapshot(snapshotPath(shot)));
         window->render();
         const ui::Rect r = seg->convertRectTo(seg->segmentRect(0), nullptr);
-        auto lum = [](const RGB& p) {
-            auto lin = [](int c) {
-                const double v = c / 255.0;
-                return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
-            };
-            return 0.2126 * lin(p.r) + 0.7152 * lin(p.g) + 0.0722 * lin(p.b);
-        };
-        double lo = 1, hi = 0;
-        for (double y = r.y() + 4; y < r.maxY() - 4; y += 0.5)
-            for (double x = r.x() + 6; x < r.maxX() - 6; x += 0.5) {
-                const double l = lum(pixelAt(x, y));
-                lo = std::min(lo, l);
-                hi = std::max(hi, l);
-            }
-        return (hi + 0.05) / (lo + 0.05);
+        return contrastIn(ui::rectInset(r, 6, 4));
     };
     // The sort buttons stand on the shelf: no plank shows through the
     // lower part of a translucent button.
@@ -208,6 +213,54 @@ TEST_F(FilelistSnapshotTest, TheListBookshelfSwitchReadsOnTheShelvesInBothLooks)
     header = dynamic_cast<FilelistBaseViewHeaderCell*>(root->tableView()->cellForRowAtIndexPath({0, 0}));
     ASSERT_TRUE(header);
     EXPECT_EQ(header->segmentListModeSelect()->backgroundColor().resolve(false).a, ui::SegmentedControl().backgroundColor().resolve(false).a);
+}
+
+TEST_F(FilelistSnapshotTest, TheSearchFieldReadsInBothPresentationsAndLooks) {
+    showRoot();
+    revealHeader();
+    auto header = [&] {
+        revealHeader();
+        auto* h = dynamic_cast<FilelistBaseViewHeaderCell*>(root->tableView()->cellForRowAtIndexPath({0, 0}));
+        EXPECT_TRUE(h);
+        return h;
+    };
+    // The placeholder and the magnifier of the empty field, then typed text,
+    // the caret and the clear glyph, each against the field around it.
+    auto check = [&](const std::string& name) {
+        SCOPED_TRACE(name);
+        ui::SearchBar* bar = header()->searchBar();
+        ui::TextField* field = bar->searchTextField();
+        auto inWindow = [&](const ui::Rect& r) { return field->convertRectTo(r, nullptr); };
+        const ui::Rect tr = field->textRect();
+        const double w = gfx::Canvas::measureText(field->placeholder(), field->font(), 0).width;
+        const ui::Rect line(tr.x(), tr.y() + 8, w, tr.height() - 16);
+        window->render();
+        EXPECT_TRUE(window->snapshot(snapshotPath("library-search-field-" + name + ".png")));
+        EXPECT_GE(contrastIn(inWindow(line)), 3.0) << "placeholder";
+        EXPECT_GE(contrastIn(inWindow(field->leftView()->frame())), 3.0) << "magnifier";
+        driver->tap(*bar);
+        driver->type("vol");
+        driver->advance(0.5);
+        window->render();
+        EXPECT_TRUE(window->snapshot(snapshotPath("library-search-field-" + name + "-typed.png")));
+        EXPECT_GE(contrastIn(inWindow(line)), 4.5) << "typed text";
+        const double caretX = tr.x() + gfx::Canvas::measureText("vol", field->font(), 0).width;
+        EXPECT_GE(contrastIn(inWindow(ui::Rect(caretX - 1, tr.y() + 10, 4, tr.height() - 20))), 3.0) << "caret";
+        EXPECT_GE(contrastIn(inWindow(field->clearButtonRect())), 3.0) << "clear glyph";
+        EXPECT_TRUE(driver->key(ui::KeyInput::escape));
+        driver->advance(0.5);
+    };
+    check("list-light");
+    window->setUserInterfaceStyle(ui::UserInterfaceStyle::Dark);
+    driver->advance(0.1);
+    check("list-dark");
+    ASSERT_TRUE(tapText("Bookshelf"));
+    driver->advance(1.0);
+    ASSERT_EQ(root->fileListViewMode(), 1);
+    check("bookshelf-dark");
+    window->setUserInterfaceStyle(ui::UserInterfaceStyle::Light);
+    driver->advance(0.1);
+    check("bookshelf-light");
 }
 
 TEST_F(FilelistSnapshotTest, TheThumbnailRunEndsWithItsScreen) {
