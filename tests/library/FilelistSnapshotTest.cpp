@@ -66,20 +66,21 @@ protected:
         ThumbsCreate::thumbsCreate()->waitUntilIdle(20);
         driver->advance(0.6);
     }
+    // The relative luminance of a pixel (0 black, 1 white).
+    static double luminance(const RGB& p) {
+        auto lin = [](int c) {
+            const double v = c / 255.0;
+            return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+        };
+        return 0.2126 * lin(p.r) + 0.7152 * lin(p.g) + 0.0722 * lin(p.b);
+    }
     // The contrast ratio between the darkest and the lightest pixel of a
     // rectangle of the window's last render (window coordinates).
     double contrastIn(const ui::Rect& r) {
-        auto lum = [](const RGB& p) {
-            auto lin = [](int c) {
-                const double v = c / 255.0;
-                return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
-            };
-            return 0.2126 * lin(p.r) + 0.7152 * lin(p.g) + 0.0722 * lin(p.b);
-        };
         double lo = 1, hi = 0;
         for (double y = r.y(); y < r.maxY(); y += 1.0 / 3)
             for (double x = r.x(); x < r.maxX(); x += 1.0 / 3) {
-                const double l = lum(pixelAt(x, y));
+                const double l = luminance(pixelAt(x, y));
                 lo = std::min(lo, l);
                 hi = std::max(hi, l);
             }
@@ -261,6 +262,62 @@ TEST_F(FilelistSnapshotTest, TheSearchFieldReadsInBothPresentationsAndLooks) {
     window->setUserInterfaceStyle(ui::UserInterfaceStyle::Light);
     driver->advance(0.1);
     check("bookshelf-light");
+}
+
+// The sort bar's titles are small text: each reads at 4.5:1 against its
+// button, the selected one (its arrow included) and the others, on the list
+// and on the shelves, light and dark, on every device and the newer system.
+// The selected button's backing stands apart from the others'.
+TEST_F(FilelistSnapshotTest, TheSortBarTitlesReadInTheListAndOnTheShelvesInBothLooks) {
+    for (const char* device : {"phone", "pad", "desktop", "phone@26"}) {
+        SCOPED_TRACE(device);
+        window->setRootViewController(nullptr);
+        setProfile(device);
+        window = std::make_shared<ui::Window>();
+        window->makeKeyAndVisible();
+        driver = std::make_unique<ui::test::Driver>(*window);
+        showRoot();
+        auto check = [&](const std::string& shot) {
+            SCOPED_TRACE(shot);
+            revealHeader();
+            auto* header = dynamic_cast<FilelistBaseViewHeaderCell*>(root->tableView()->cellForRowAtIndexPath({0, 0}));
+            ASSERT_TRUE(header);
+            SortModeSelectedView* bar = header->segmentSortModeSelect();
+            ASSERT_GT(bar->alpha(), 0.99);
+            window->render();
+            EXPECT_TRUE(window->snapshot(snapshotPath("library-sortbar-" + std::string(device) + "-" + shot + ".png")));
+            double backing[4];
+            for (int k = 0; k < 4; ++k) {
+                ui::View* b = bar->button(k);
+                const ui::Rect r = b->convertRectTo(b->bounds(), nullptr);
+                EXPECT_GE(contrastIn(ui::rectInset(r, 4, 4)), 4.5) << bar->labelText(k);
+                backing[k] = luminance(pixelAt(r.x() + 2, r.y() + 2));
+            }
+            const int sel = bar->selectedIndex();
+            const double a = backing[sel], b = backing[(sel + 1) % 4];
+            EXPECT_GE((std::max(a, b) + 0.05) / (std::min(a, b) + 0.05), 1.5) << "selected backing";
+        };
+        check("list-light-name");
+        ASSERT_TRUE(tapText("Date"));
+        driver->advance(0.5);
+        check("list-light-date");
+        window->setUserInterfaceStyle(ui::UserInterfaceStyle::Dark);
+        driver->advance(0.1);
+        check("list-dark-date");
+        ASSERT_TRUE(tapText("Bookshelf"));
+        driver->advance(1.0);
+        ASSERT_EQ(root->fileListViewMode(), 1);
+        check("bookshelf-dark-date");
+        ASSERT_TRUE(tapText("Name"));
+        driver->advance(0.5);
+        window->setUserInterfaceStyle(ui::UserInterfaceStyle::Light);
+        driver->advance(0.1);
+        check("bookshelf-light-name");
+        ASSERT_TRUE(tapText("List"));
+        driver->advance(0.6);
+        window->setRootViewController(nullptr);
+        ThumbsCreate::releaseThumbsCreate();
+    }
 }
 
 TEST_F(FilelistSnapshotTest, TheThumbnailRunEndsWithItsScreen) {
