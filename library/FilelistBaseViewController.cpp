@@ -381,12 +381,24 @@ void FilelistBaseViewController::applyNewerBarLook() {
         ui::NavigationBar* bar = nav->navigationBar();
         bar->setTransparent(true);
         bar->setShadowHidden(true);
-        bar->setTitleColor(ui::Color::label());
-        bar->setTintColor(ui::Color::label());
         bar->setTranslucent(true);
+        setNewerBarForeground(fileListViewMode_ == 1);
     }
     setExtendedLayoutIncludesOpaqueBars(true);
     setEdgesForExtendedLayout(ui::RectEdgeAll);
+}
+
+void FilelistBaseViewController::setNewerBarForeground(bool bookshelf) {
+    // The bar without a background shows what is under it: the list, or the
+    // shelf, whose wall is dark in every theme (its status bar is light too).
+    // There the title and the buttons are light, as on the dark bars before;
+    // elsewhere they take the label colour of the look.
+    if (auto* nav = navigationController()) {
+        const ui::Color foreground = bookshelf ? ui::Color::whiteColor() : ui::Color::label();
+        ui::NavigationBar* bar = nav->navigationBar();
+        bar->setTitleColor(foreground);
+        bar->setTintColor(foreground);
+    }
 }
 
 bool FilelistBaseViewController::darkBars() const {
@@ -394,8 +406,13 @@ bool FilelistBaseViewController::darkBars() const {
 }
 
 void FilelistBaseViewController::setTintColor(bool bookshelf) {
-    // From system version 26 the bars stay transparent whatever the shelf.
-    if (sys::DeviceProfile::current().systemMajorVersion() >= 26) return;
+    // From system version 26 the bars stay transparent whatever the shelf;
+    // only what is written on the navigation bar follows it.
+    if (sys::DeviceProfile::current().systemMajorVersion() >= 26) {
+        setNewerBarForeground(bookshelf);
+        setNeedsStatusBarAppearanceUpdate();
+        return;
+    }
     // The shelf's bars are dark, as the default theme's bar pictures are;
     // a theme adds its bar colour and its bar pictures.
     if (auto* nav = navigationController()) {

@@ -226,6 +226,9 @@ protected:
     // The item cell's slot filling, shared by both presentations.
     void fillItemCell(ui::TableViewCell& cell, int row);
     void setTintColor(bool bookshelf);
+    // System version 26 and later: the colour of the navigation bar's title
+    // and buttons, light over the shelf, the label colour over the list.
+    void setNewerBarForeground(bool bookshelf);
     void loadSortState();
     FilelistBaseViewHeaderCell* headerCell();
     ItemRef lastSeletItem_;

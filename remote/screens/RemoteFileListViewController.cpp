@@ -883,8 +883,9 @@ void RemoteFileListViewController::showToolBar() {
 void RemoteFileListViewController::styleStreamingSegment() {
     if (!streamingSelectSegment_) return;
     // The chosen segment keeps its light thumb; the other is written on the
-    // bar itself.
-    streamingSelectSegment_->setTitleColor(darkBars() ? ui::Color::whiteColor() : ui::Color::label(),
+    // bar itself, light over the shelf as the bar's title (its dark bar, or
+    // from system version 26 the shelf through a bar without background).
+    streamingSelectSegment_->setTitleColor(fileListViewMode() == 1 ? ui::Color::whiteColor() : ui::Color::label(),
                                            ui::ControlStateNormal);
     streamingSelectSegment_->setTitleColor(ui::Color::label(), ui::ControlStateSelected);
 }
