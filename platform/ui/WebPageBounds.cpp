@@ -170,7 +170,10 @@ private:
         cut_ = true;
         done_ = true;
     }
-    int depthOfNewElement() const { return emittedDepth_ + 2 * emittedTables_ + 3 + 1; }
+    // As deep as the parser will nest it: with the rows and sections it
+    // makes in tables, html and body, and an element more for each
+    // misnested end tag handed on (which can leave one open there).
+    int depthOfNewElement() const { return emittedDepth_ + 2 * emittedTables_ + 3 + 1 + misnested_; }
 
     // ---- The stack of open elements ----
 

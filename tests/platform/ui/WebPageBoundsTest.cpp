@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include "platform/ui/WebDocumentContainer.h"
 #include "platform/ui/WebPageBounds.h"
+
+#include <litehtml/litehtml.h>
 
 #include <set>
 #include <string>
@@ -64,14 +67,15 @@ TEST(WebPageBoundsTest, AnOrdinaryPageIsHandedOnWellNestedAndWhole) {
         "<!DOCTYPE html><html lang=en><head><title>A &amp; B</title><script>if (a<b) go()</script></head><body>"
         "<p>One<p class=x data-q='say \"hi\"'>Two<ul><li>a<li value=7>b<li>c</ul>"
         "<table><tr><td colspan=2>1<td>2<tr><td>3</table><!-- <div> --><b>bold <i>both</b> italic</i>"
-        "<dl><dt>t<dd>d</dl>x &lt; y < z</body></html>");
+        "<dl><dt>t<dd>d</dl>x &lt; y < z<span><div>in</span> still</div> after</body></html>");
     EXPECT_FALSE(r.cut);
     EXPECT_EQ(r.html,
               "<!DOCTYPE html><html lang=\"en\"><head><title>A &amp; B</title><body><p>One</p>"
               "<p class=\"x\" data-q=\"say &quot;hi&quot;\">Two</p><ul><li list_index=\"1\">a</li>"
               "<li value=\"7\" list_index=\"7\">b</li><li list_index=\"8\">c</li></ul>"
               "<table><tr><td colspan=\"2\">1</td><td>2</td></tr><tr><td>3</td></tr></table>"
-              "<b>bold <i>both</i></b> italic<dl><dt>t</dt><dd>d</dd></dl>x &lt; y &lt; z");
+              "<b>bold <i>both</i></b> italic<dl><dt>t</dt><dd>d</dd></dl>x &lt; y &lt; z"
+              "<span><div>in still</div> after</span>");
     EXPECT_TRUE(wellNested(r.html));
 }
 
@@ -93,6 +97,18 @@ TEST(WebPageBoundsTest, DeepPagesAreFlattenedAndLargeOnesCutWithANote) {
     EXPECT_EQ(count(tables.html, "<table>"), size_t(limits.maxTableNesting));
     EXPECT_NE(tables.html.find("innermost"), std::string::npos);
     EXPECT_TRUE(wellNested(tables.html));
+
+    // Inline elements nest only so deep: each is laid out and drawn once
+    // more for every block and line inside it.
+    auto inlines = bound(repeat("<span>", 100) + repeat("<p>x</p>", 10));
+    EXPECT_TRUE(inlines.cut);
+    EXPECT_EQ(count(inlines.html, "<span>"), size_t(limits.maxInlineNesting));
+
+    // Each element is laid out through those around it: a page deep in
+    // blocks ends sooner.
+    auto heavy = bound(repeat("<div>", 120) + repeat("<p>x</p>", 20000));
+    EXPECT_TRUE(heavy.cut);
+    EXPECT_LT(heavy.nodes, limits.maxNodes / 2);
 
     // Formatting elements the parser would copy at every block count as the
     // copies they become.
@@ -190,4 +206,43 @@ TEST(WebPageBoundsTest, SpansNumbersWordsAndStylesAreBounded) {
     page += "</p>";
     auto hidden = bound(page);
     EXPECT_EQ(hidden.html, std::string("<!DOCTYPE html><p>shown</p>"));
+}
+
+// The parser behind the layout engine builds from the page handed on the tree
+// the bounds were kept on, nothing deeper or larger, whatever the page did to
+// the parser's rules: misnested formatting (which the parser moves and
+// copies), formatting elements it reopens, forms, selects, lists, headings
+// and tables where they may not be.
+TEST(WebPageBoundsTest, TheLayoutEnginesTreeIsTheBoundedOne) {
+    const WebPageBounds::Limits limits;
+    for (const std::string pattern :
+         {"<b><b><b><b><div></b></b></b></b>", "<b><p>x</b>y</p>", "<b id=1><b id=2><b id=3><b id=4><div>x</b></b></b></b>",
+          "<i><b><p>x</i></b>y</p>", "<a><div><a>x</a></div></a>", "<form><div><form></div></form>",
+          "<select><div><option>x<select>", "<table><b><tr><td>x</b>", "<p><table><p>x", "<li><div><li>",
+          "<dd><dt><div><dd>", "<button><div><button>", "<nobr><div><nobr>x", "<h1><h2><div><h3>",
+          "<div><b id=1><b id=2></div>x<div>y", "<table><td><table><td><svg><td>", "<span><div></span>",
+          "<label><ul></label><li>"}) {
+        WebPageBounds::Options o;
+        const auto bounded = WebPageBounds::bound(repeat(pattern, 1000), o);
+        ui::WebDocumentContainer container;
+        auto doc = litehtml::document::createFromUTF8(bounded.html.c_str(), &container,
+                                                      &ui::WebDocumentContainer::context());
+        ASSERT_TRUE(doc && doc->root()) << pattern;
+        long elements = 0;
+        int deepest = 0;
+        std::vector<std::pair<litehtml::element::ptr, int>> open{{doc->root(), 1}};
+        while (!open.empty()) {
+            auto [el, depth] = open.back();
+            open.pop_back();
+            ++elements;
+            deepest = std::max(deepest, depth);
+            for (size_t i = 0; i < el->get_children_count(); ++i) open.push_back({el->get_child(int(i)), depth + 1});
+        }
+        EXPECT_LE(deepest, limits.maxDepth) << pattern;
+        EXPECT_LE(elements, bounded.nodes + 8) << pattern;
+    }
+    // Misnested formatting does not use the page's depth up: after a few
+    // dozen of them their end tags are left to the elements' own ends.
+    const auto misnested = WebPageBounds::bound(repeat("<b><p>x</b>y</p>", 3000), {});
+    EXPECT_GT(count(misnested.html, "<p>"), 300u);
 }

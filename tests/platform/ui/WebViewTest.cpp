@@ -389,6 +389,10 @@ TEST_F(WebViewTest, HostilePagesFromAServerAreShownCutWithinSecondsAndMemory) {
         {"a selector that backtracks", "<style>section div div div div div div div div span { color: red }</style>" +
                                            repeat("<div>", 60) + "<span>x</span>",
          true, 64 * MB},
+        // Each rule that matches is kept with its element.
+        {"5,000 rules matching 3,000 elements", "<style>" + repeat(".c { color: red }", 5000) + "</style>" +
+                                                     repeat("<p class=c>x</p>", 3000),
+         true, 150 * MB},
     };
     for (const Attack& a : attacks) {
         const PageOutcome o = ::test::inChildProcess<PageOutcome>(
