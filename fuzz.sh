@@ -54,7 +54,7 @@ run_one() {
     # Pages as large as the attacks on it (its "@@repeat" pieces make larger
     # ones); any page is laid out within its budget in a second or two, some
     # ten times that under the sanitizers.
-    web_page) timeout=20; extra+=(-max_len=262144) ;;
+    web_page) timeout=25; extra+=(-max_len=262144) ;;
     esac
     if "$build/fuzz/fuzz_$t" -max_total_time="$seconds" -timeout="$timeout" -rss_limit_mb=3072 -malloc_limit_mb=16384 \
         -print_final_stats=1 "${extra[@]}" -artifact_prefix="$build/findings/$t/" "${dirs[@]}" >"$build/logs/$t.log" 2>&1; then

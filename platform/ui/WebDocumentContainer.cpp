@@ -209,7 +209,9 @@ void WebDocumentContainer::draw_text(litehtml::uint_ptr hdc, const litehtml::tch
     o.lineBreak = gfx::LineBreakMode::Clip;
     o.numberOfLines = 1;
     gfx::Rgba ink = rgba(color);
-    c->drawText(text, f.font, gfx::Rect(pos.x, pos.y, std::max(pos.width, text_width(text, hFont)) + 2, pos.height),
+    // (Positions are litehtml's ints, which a page can take near their
+    // limits: the arithmetic here is in doubles.)
+    c->drawText(text, f.font, gfx::Rect(pos.x, pos.y, std::max(pos.width, text_width(text, hFont)) + 2.0, pos.height),
                 ink, o);
     double w = pos.width;
     if (f.decoration & litehtml::font_decoration_underline)
@@ -361,10 +363,10 @@ void WebDocumentContainer::draw_borders(litehtml::uint_ptr hdc, const litehtml::
     }
     if (shown(b.top)) c->fillRect(gfx::Rect(p.x, p.y, p.width, b.top.width), rgba(b.top.color));
     if (shown(b.bottom))
-        c->fillRect(gfx::Rect(p.x, p.bottom() - b.bottom.width, p.width, b.bottom.width), rgba(b.bottom.color));
+        c->fillRect(gfx::Rect(p.x, double(p.y) + p.height - b.bottom.width, p.width, b.bottom.width), rgba(b.bottom.color));
     if (shown(b.left)) c->fillRect(gfx::Rect(p.x, p.y, b.left.width, p.height), rgba(b.left.color));
     if (shown(b.right))
-        c->fillRect(gfx::Rect(p.right() - b.right.width, p.y, b.right.width, p.height), rgba(b.right.color));
+        c->fillRect(gfx::Rect(double(p.x) + p.width - b.right.width, p.y, b.right.width, p.height), rgba(b.right.color));
 }
 
 // --- Document ---

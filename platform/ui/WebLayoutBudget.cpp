@@ -17,6 +17,7 @@
 #include <litehtml/el_title.h>
 #include <litehtml/el_tr.h>
 
+#include <cstdint>
 #include <cstring>
 
 namespace ui {
@@ -50,10 +51,16 @@ public:
     // list marker, picture) each time, shown or not; only boxes across the
     // clip are drawn here. (Its content is drawn apart from it; an inline
     // element's pieces may lie anywhere down the page.)
+    // (A page can take litehtml's int positions near their limits: the box
+    // is worked out in 64 bits.)
     void draw(litehtml::uint_ptr hdc, int x, int y, const litehtml::position* clip) override {
-        if (clip && this->get_display() != litehtml::display_inline &&
-            (y + this->bottom() < clip->top() || y + this->top() > clip->bottom()))
-            return;
+        if (clip && this->get_display() != litehtml::display_inline) {
+            const int64_t top = int64_t(y) + this->m_pos.y - this->m_margins.top - this->m_padding.top -
+                                this->m_borders.top;
+            const int64_t bottom = int64_t(y) + this->m_pos.y + this->m_pos.height + this->m_margins.bottom +
+                                   this->m_padding.bottom + this->m_borders.bottom;
+            if (bottom < clip->y || top > int64_t(clip->y) + clip->height) return;
+        }
         Base::draw(hdc, x, y, clip);
     }
 
