@@ -12,15 +12,21 @@
 #include "platform/ui/Application.h"
 #include "platform/ui/Button.h"
 #include "platform/ui/ImageView.h"
+#include "platform/ui/WebURL.h"
 
 #include <algorithm>
 #include <cctype>
+#include <utility>
 
 namespace {
 
 using sys::Path;
 
 const ui::Color kBrand = ui::Color::rgb255(47, 188, 234);
+// The notice pages paint their own background only as far as their text
+// goes; the rest of the page shows the same colour, light or dark, as a
+// browser's canvas does.
+const ui::Color kPageCanvas(gfx::Rgba{1, 1, 1, 1}, gfx::Rgba{0x33 / 255.0, 0x33 / 255.0, 0x33 / 255.0, 1});
 // The launch icon's side, in points.
 constexpr double kIconSide = 120;
 
@@ -163,6 +169,7 @@ std::string LBStartViewController::noticeHtml(const std::string& page, bool dark
 void LBStartViewController::showNoticeView(bool firstLaunch) {
     webView_ = std::make_shared<ui::WebView>(view()->bounds());
     webView_->setNavigationDelegate(this);
+    webView_->setBackgroundColor(kPageCanvas);
     webView_->setAlpha(0);
     webView_->setCornerRadius(10);
     webView_->setClipsToBounds(true);
@@ -178,16 +185,34 @@ void LBStartViewController::showNoticeView(bool firstLaunch) {
     view()->setNeedsLayout();
     view()->layoutIfNeeded();
     noticePage_ = noticePageName(firstLaunch, BookCommon::getLanguage());
-    const std::string html = noticeHtml(noticePage_, ColorDefine::isDarkmode(view()));
     // The page's own file as the base, so its images and links resolve in the resources.
     const std::string base = ResourceLocator::pathForResource("html/" + noticePage_ + ".html");
-    webView_->loadHTMLString(html, base.empty() ? "about:blank" : "file://" + base);
+    noticeURL_ = base.empty() ? "about:blank" : "file://" + base;
+    loadNotice();
     auto* web = webView_.get();
     auto* button = closeButton_.get();
     ui::View::animate(kNoticeFadeSeconds, 0, ui::AnimationOptionCurveEaseOut, [web, button] {
         web->setAlpha(1);
         button->setAlpha(1);
     });
+}
+
+void LBStartViewController::loadNotice() {
+    webView_->loadHTMLString(noticeHtml(noticePage_, ColorDefine::isDarkmode(view())), noticeURL_);
+}
+
+void LBStartViewController::traitCollectionDidChange(const ui::TraitCollection& previous) {
+    ui::ViewController::traitCollectionDidChange(previous);
+    if (!webView_ || closed_ || !previous.hasDifferentColorAppearance(traitCollection())) return;
+    // A page the user went on to keeps its own colours.
+    if (ui::WebURL::withoutFragment(webView_->URL()) != noticeURL_) return;
+    offsetAfterReload_ = webView_->scrollView()->contentOffset();
+    loadNotice();
+}
+
+void LBStartViewController::webViewDidFinishNavigation(ui::WebView& webView) {
+    if (auto offset = std::exchange(offsetAfterReload_, std::nullopt))
+        if (ui::WebURL::withoutFragment(webView.URL()) == noticeURL_) webView.scrollView()->setContentOffset(*offset);
 }
 
 void LBStartViewController::onCloseButton() {

@@ -4,6 +4,7 @@
 #include "platform/ui/WebView.h"
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -31,6 +32,9 @@ public:
     void viewWillAppear(bool animated) override;
     void viewDidAppear(bool animated) override;
     void viewDidLayoutSubviews() override;
+    // The notice page, shown when the appearance changes, is filled in again
+    // in the new colours, where it was read.
+    void traitCollectionDidChange(const ui::TraitCollection& previous) override;
 
     // Records the current version in ".notice.lbs"; true when a notice is
     // due (nothing recorded, not a version string, or another version).
@@ -56,9 +60,12 @@ public:
     void webViewDecidePolicyForNavigationAction(ui::WebView&, const ui::NavigationAction& action,
                                                 DecisionHandler decide) override;
     void webViewCreateWebViewForNavigationAction(ui::WebView&, const ui::NavigationAction& action) override;
+    void webViewDidFinishNavigation(ui::WebView&) override;
 
 private:
     void handOver();
+    // Loads the notice page in the colours of the screen's appearance.
+    void loadNotice();
 
     std::weak_ptr<NestlarkAppDelegate> delegate_;
     std::shared_ptr<ui::ImageView> animateImageView_;
@@ -67,5 +74,8 @@ private:
     std::shared_ptr<ui::ActivityIndicatorView> indicatorView_;
     std::shared_ptr<ui::ImageView> imageView_;
     std::string noticePage_;
+    std::string noticeURL_;
+    // Where the page filled in again is to be scrolled once it has landed.
+    std::optional<ui::Point> offsetAfterReload_;
     bool closed_ = false;
 };

@@ -4,6 +4,7 @@
 #include "app/InstanceHandOver.h"
 #include "app/LBStartViewController.h"
 #include "app/NestlarkAppDelegate.h"
+#include "app/TerminationSignal.h"
 #include "foundation/ui/AuxiliaryScreenFactory.h"
 #include "foundation/AppDelegateServices.h"
 #include "library/LibraryServices.h"
@@ -48,7 +49,6 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
-#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -56,20 +56,6 @@
 #include <stdlib.h>
 
 namespace {
-
-std::atomic<bool> gStop{false};
-// While the start asks for the display (which may wait on the display server
-// and the session bus), nothing of the run exists yet and nothing watches gStop.
-std::atomic<bool> gStarting{false};
-
-void onSignal(int sig) {
-    gStop.store(true);
-    // A signal then ends the program at once, as it would without a handler.
-    if (gStarting.load()) {
-        std::signal(sig, SIG_DFL);
-        std::raise(sig);
-    }
-}
 
 std::string absolute(const std::string& path) {
     std::error_code ec;
@@ -83,9 +69,9 @@ LeafbrightProgram::LeafbrightProgram(ProgramOptions options) : options_(std::mov
 
 LeafbrightProgram::~LeafbrightProgram() { terminate(); }
 
-void LeafbrightProgram::requestStop() { gStop.store(true); }
-bool LeafbrightProgram::stopRequested() { return gStop.load(); }
-void LeafbrightProgram::resetStopRequest() { gStop.store(false); }
+void LeafbrightProgram::requestStop() { TerminationSignal::requestStop(); }
+bool LeafbrightProgram::stopRequested() { return TerminationSignal::stopRequested(); }
+void LeafbrightProgram::resetStopRequest() { TerminationSignal::reset(); }
 
 const char* LeafbrightProgram::demoScript(bool bookOpen) {
     // A book named on the command line is open already: its first page and the next.
@@ -143,8 +129,9 @@ bool LeafbrightProgram::launch(bool headless, std::string* error) {
     sys::RunLoop::main().bindToCurrentThread();
     ui::Application::shared().reset();
     ui::Screen::main().reset();
-    // A window is drawn in the desktop's light or dark colours (a headless
-    // run's pictures do not depend on the desktop it runs on).
+    // A window is drawn in the desktop's light or dark colours, and without
+    // translucent materials where the desktop asks for higher contrast (a
+    // headless run's pictures do not depend on the desktop it runs on).
     if (!headless) followDesktopAppearance();
     // The device facts (screen rectangle, safe area, orientation) follow the
     // real window, so that every layout sees the window turned or resized.
@@ -233,12 +220,15 @@ bool LeafbrightProgram::launch(bool headless, std::string* error) {
 
 namespace {
 
-// The program's whole look turns light or dark through the device's
-// appearance, as a phone's does when its setting changes.
-void setDarkAppearance(bool dark) {
+// The program's whole look follows the desktop through the device's
+// settings, as a phone's does when they change: light or dark, and Reduce
+// Transparency (the glass views' plain fallback) where the desktop asks for
+// higher contrast.
+void followDesktop(sys::DesktopAppearance::Preferences desktop) {
     sys::DeviceProfile p = sys::DeviceProfile::current();
-    if (p.darkMode == dark) return;
-    p.darkMode = dark;
+    if (p.darkMode == desktop.dark && p.reduceTransparency == desktop.highContrast) return;
+    p.darkMode = desktop.dark;
+    p.reduceTransparency = desktop.highContrast;
     sys::DeviceProfile::setCurrent(p);
     for (ui::Window* w : ui::Application::shared().windows()) w->reloadProfile();
 }
@@ -247,8 +237,8 @@ void setDarkAppearance(bool dark) {
 
 void LeafbrightProgram::followDesktopAppearance(const std::string& busAddress) {
     appearance_ = std::make_unique<sys::DesktopAppearance>(busAddress);
-    appearance_->start(setDarkAppearance);
-    if (appearance_->waitForFirstAnswer(kAppearanceWait)) setDarkAppearance(appearance_->prefersDark());
+    appearance_->start(followDesktop);
+    if (appearance_->waitForFirstAnswer(kAppearanceWait)) followDesktop(appearance_->preferences());
 }
 
 void LeafbrightProgram::installNotices(bool headless) {
@@ -341,7 +331,7 @@ bool LeafbrightProgram::openTarget(std::string* error) {
 void LeafbrightProgram::pumpWindow(double seconds) {
     if (!shell_) return;
     const double until = sys::Clock::now() + seconds;
-    while (sys::Clock::now() < until && !gStop.load() && !shell_->closeRequested()) shell_->pumpOnce(0.01);
+    while (sys::Clock::now() < until && !stopRequested() && !shell_->closeRequested()) shell_->pumpOnce(0.01);
 }
 
 int LeafbrightProgram::playScript(const std::string& text, std::string* error) {
@@ -354,16 +344,16 @@ int LeafbrightProgram::playScript(const std::string& text, std::string* error) {
     shell::ScriptPlayer::Clock clock;
     // SIGTERM and SIGINT end a script run as they end the program: a step
     // under way (one looking for a text) gives up at once.
-    clock.stopped = [] { return gStop.load(); };
+    clock.stopped = [] { return stopRequested(); };
     if (shell_) {
         clock.wait = [this](double s) { pumpWindow(s); };
         clock.shot = [this](const std::string& path) { return shell_->screenshot(path); };
     }
     shell::ScriptPlayer player(*delegate_->window(), &host, shots, clock);
     for (const auto& step : *steps) {
-        if (gStop.load()) break;
+        if (stopRequested()) break;
         if (!player.runStep(step, error)) {
-            if (gStop.load()) break;
+            if (stopRequested()) break;
             shots_ = player.shotsWritten();
             return 1;
         }
@@ -396,9 +386,9 @@ void LeafbrightProgram::waitForFirstScreen() {
         if (shell_) pumpWindow(0.05);
         else sys::RunLoop::main().advance(0.05);
     };
-    for (int i = 0; i < 200 && delegate_->isStartScreenShown() && !noticeShown() && !gStop.load(); ++i) turn();
+    for (int i = 0; i < 200 && delegate_->isStartScreenShown() && !noticeShown() && !stopRequested(); ++i) turn();
     turn();
-    for (int i = 0; i < 100 && ui::Animator::shared().activeTracks() > 0 && !gStop.load(); ++i) turn();
+    for (int i = 0; i < 100 && ui::Animator::shared().activeTracks() > 0 && !stopRequested(); ++i) turn();
 }
 
 namespace {
@@ -438,6 +428,7 @@ bool LeafbrightProgram::noticeShown() const {
 }
 
 void LeafbrightProgram::terminate() {
+    TerminationSignal::terminationBegun();
     if (terminated_ || !delegate_) return;
     terminated_ = true;
     // No hand-over reaches a program that is ending, and the screen saver is free again.
@@ -489,13 +480,17 @@ int LeafbrightProgram::run() {
     if (options_.target) {
         // A path, or a file address of this machine, that names no book is
         // said so, not handed on in silence. A folder of pictures is a book;
-        // a book that does not open is not copied in, nor handed on.
+        // a book that does not open is not copied in, nor handed on. Nor is
+        // an address of a kind the program does not open.
         std::string wrong;
         bool opensNot = false;
         std::optional<std::string> path;
         const std::string& target = *options_.target;
         if (target.find("://") == std::string::npos) {
             path = target;
+        } else if (!NestlarkAppDelegate::opensAddress(target)) {
+            wrong = NestlarkAppDelegate::kAddressNotOpened;
+            opensNot = true;
         } else if (ui::WebURL::scheme(target) == "file") {
             path = NestlarkAppDelegate::localPathOfFileURL(target);
             if (!path) wrong = "is not a valid file address of this machine";
@@ -513,9 +508,9 @@ int LeafbrightProgram::run() {
                 opensNot = true;
             }
         }
-        // A book that does not open is still handed to a program running on
-        // this home, which refuses it where the user looks (its window and
-        // its error output); this run says why as well.
+        // A book that does not open (or such an address) is still handed to
+        // a program running on this home, which refuses it where the user
+        // looks (its window and its error output); this run says why as well.
         if (opensNot) InstanceHandOver::handOver(homeFolder(), targetURL(target), nullptr);
         if (!wrong.empty()) {
             std::fprintf(stderr, "leafbright: %s: %s\n", sys::Unicode::displaySafe(target).c_str(), sys::Unicode::displaySafe(wrong).c_str());
@@ -536,13 +531,15 @@ int LeafbrightProgram::run() {
             break;
         }
     }
-    gStarting.store(true);
-    std::signal(SIGTERM, onSignal);
-    std::signal(SIGINT, onSignal);
+    // While the start asks for the display (which may wait on the display
+    // server and the session bus), nothing of the run exists yet: a signal
+    // ends the program at once.
+    TerminationSignal::setStarting(true);
+    TerminationSignal::install();
     const bool headless = options_.headless || !shell::DesktopShell::displayAvailable();
     // From here on the start's waits are bounded, and its loops watch for a
     // stop, which ends the run through the termination path.
-    gStarting.store(false);
+    TerminationSignal::setStarting(false);
     // The demonstration plays in a home of its own, made for it and removed
     // after it, unless one is named: the user's library, history and reading
     // positions stay as they were.
@@ -590,7 +587,7 @@ int LeafbrightProgram::run() {
             rc = runDemo(&error);
             if (rc != 0) std::fprintf(stderr, "leafbright: demonstration: %s\n", sys::Unicode::displaySafe(error).c_str());
         } else {
-            shell_->run(gStop);
+            shell_->run(TerminationSignal::stopFlag());
         }
     }
     terminate();

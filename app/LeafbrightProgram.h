@@ -54,7 +54,8 @@ public:
     int runDemo(std::string* error);
     // The termination path.
     void terminate();
-    // The look follows the desktop's light or dark preference from now on
+    // The look follows the desktop's light or dark preference and its
+    // contrast preference (higher contrast: Reduce Transparency) from now on
     // (a run in a window does so from its start; `busAddress` empty: the
     // session bus of the environment). The first answer is waited for at
     // most kAppearanceWait; one that comes later switches the look then.

@@ -360,14 +360,21 @@ void NestlarkAppDelegate::buildRootNavigation(bool locked) {
     root->setDontRestoreLastStatus(locked);
     root->setIsRootViewController(true);
     navigationController_ = std::make_shared<ui::NavigationController>(root);
+    dropDimming();
     dimmingView_ = BrightnessSetting::getBrightnessSetting()->createBrightnessSettingView();
+}
+
+void NestlarkAppDelegate::dropDimming() {
+    if (dimmingView_) dimmingView_->removeFromSuperview();
+    dimmingView_.reset();
 }
 
 void NestlarkAppDelegate::showRootNavigation() {
     window_->setRootViewController(navigationController_);
     fixWindowSize();
-    dimmingView_->setFrame(navigationController_->view()->bounds());
-    navigationController_->view()->addSubview(dimmingView_);
+    // The level is the screen's brightness: everything in the window dims,
+    // what is presented over the library and the status bar included.
+    window_->addOverlayAboveAll(dimmingView_);
 }
 
 void NestlarkAppDelegate::presentMasterLock(bool animated) {
@@ -484,7 +491,7 @@ void NestlarkAppDelegate::applicationDidEnterBackground() {
         addToBackgroundHiddenView();
         if (window_) window_->setRootViewController(nullptr);
         navigationController_.reset();
-        dimmingView_.reset();
+        dropDimming();
     } else if (!nowPresentMasterLockView_ && isStartupLocked()) {
         addToBackgroundHiddenView();
     }
@@ -522,7 +529,7 @@ void NestlarkAppDelegate::applicationWillEnterForeground() {
     if (navigationController_ && applyPendingReset()) {
         if (window_) window_->setRootViewController(nullptr);
         navigationController_.reset();
-        dimmingView_.reset();
+        dropDimming();
         resetMessagePending_ = true;
     }
     if (toBackgroundView_) {
@@ -593,7 +600,7 @@ void NestlarkAppDelegate::applicationWillTerminate() {
 void NestlarkAppDelegate::releaseScreens() {
     if (window_) window_->setRootViewController(nullptr);
     navigationController_.reset();
-    dimmingView_.reset();
+    dropDimming();
     coverView_.reset();
     window_.reset();
 }
@@ -716,11 +723,30 @@ std::optional<std::string> NestlarkAppDelegate::localPathOfFileURL(const std::st
     return BookCommon::PercentDecodingWithString(rest.substr(slash));
 }
 
+namespace {
+
+std::string schemeOf(const std::string& url) {
+    const auto end = url.find("://");
+    return end == std::string::npos ? std::string() : url.substr(0, end);
+}
+
+}  // namespace
+
+bool NestlarkAppDelegate::opensAddress(const std::string& url) {
+    const std::string scheme = schemeOf(url);
+    return iequal(scheme, "leafbright") || iequal(scheme, "file") || iequal(scheme, "http") ||
+           iequal(scheme, "https") || scheme == "lbhttp" || scheme == "lbhttps";
+}
+
 bool NestlarkAppDelegate::openURL(const std::string& url) {
     // A pending cloud sign-in takes its own redirect first.
     if (GoogleDriveAPI::checkGoogleRedirect(url)) return true;
-    auto schemeEnd = url.find("://");
-    const std::string scheme = schemeEnd == std::string::npos ? "" : url.substr(0, schemeEnd);
+    const std::string scheme = schemeOf(url);
+    if (!opensAddress(url)) {
+        // Said, not dropped: whoever handed it over hears that nothing came of it.
+        refuseAddress(url);
+        return true;
+    }
     if (iequal(scheme, "leafbright")) return true;
     // Web links: "lbhttp(s)" from other programs, and plain ones handed over.
     if (scheme == "lbhttp" || scheme == "lbhttps" || iequal(scheme, "http") || iequal(scheme, "https")) {
@@ -729,8 +755,6 @@ bool NestlarkAppDelegate::openURL(const std::string& url) {
         if (path != std::string::npos) askAboutWebUrl(web);
         return true;
     }
-    // Any other scheme is taken and left alone.
-    if (!iequal(scheme, "file")) return true;
     // Behind the start-up lock nothing comes to the front: the book waits
     // for the passphrase.
     if (nowPresentMasterLockView_) {
@@ -871,10 +895,20 @@ void NestlarkAppDelegate::refuseImport(const std::string& path) {
     refuse(path, "This file is not a book and was not added to the library.");
 }
 
+void NestlarkAppDelegate::refuseAddress(const std::string& url) {
+    std::fprintf(stderr, "leafbright: %s: %s\n", sys::Unicode::displaySafe(url).c_str(),
+                 sys::Unicode::displaySafe(kAddressNotOpened).c_str());
+    refuseTitled(url, kAddressNotOpened);
+}
+
 void NestlarkAppDelegate::refuse(const std::string& path, const std::string& message) {
     std::string name = Path::lastPathComponent(path);
     if (name.empty()) name = path;
-    auto alert = std::make_shared<QNAlertView>(name, BookCommon::localizedStringWithOnOff(message),
+    refuseTitled(name, message);
+}
+
+void NestlarkAppDelegate::refuseTitled(const std::string& title, const std::string& message) {
+    auto alert = std::make_shared<QNAlertView>(title, BookCommon::localizedStringWithOnOff(message),
                                                std::weak_ptr<QNAlertViewDelegate>(), std::nullopt,
                                                std::vector<std::string>{BookCommon::localizedStringWithOnOff("OK")});
     // Over a start screen it would go with it: the library says it once it is up.

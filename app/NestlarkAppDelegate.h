@@ -77,8 +77,14 @@ public:
     // goes to it, "leafbright" is taken as it is, a "file" URL of a book is
     // imported into the library and opened (other files, and books that do
     // not open, are refused with a message), web links are opened or
-    // downloaded after a question. Any URL is taken (true).
+    // downloaded after a question; an address of any other kind is refused
+    // with a message (and on the error output). Any URL is taken (true).
     bool openURL(const std::string& url);
+    // Whether openURL does something with addresses of this kind: "file",
+    // "leafbright", "http", "https", "lbhttp" and "lbhttps".
+    static bool opensAddress(const std::string& url);
+    // What the program says of an address of any other kind.
+    static constexpr const char* kAddressNotOpened = "This kind of address is not opened.";
     // The command line's book, found to open before the launch: handed in
     // while the start screen plays, it is not opened a second time to see.
     void setBookCheckedBeforeLaunch(std::string path) { bookCheckedBeforeLaunch_ = std::move(path); }
@@ -158,6 +164,8 @@ private:
     bool isStartupLocked() const;
     // The root library list in a new navigation, and the dimming overlay.
     void buildRootNavigation(bool locked);
+    // Takes the screen's dimming out of the window and forgets it.
+    void dropDimming();
     // Makes it the window's root, the overlay on top.
     void showRootNavigation();
     // Presents the start-up passphrase screen over the library.
@@ -213,8 +221,12 @@ private:
     void refuseImport(const std::string& path);
     // Says that a book handed over does not open and was not taken.
     void refuseBrokenBook(const std::string& path, const std::string& why);
-    // The alert of a refusal, held back until the library is up.
+    // Says that an address of a kind the program does not open was not taken.
+    void refuseAddress(const std::string& url);
+    // The alert of a refusal, titled with the file's name, held back until
+    // the library is up.
     void refuse(const std::string& path, const std::string& message);
+    void refuseTitled(const std::string& title, const std::string& message);
     std::vector<std::shared_ptr<QNAlertView>> pendingRefusals_;
     // Each open question with the address it asks about.
     std::map<const QNAlertView*, std::string> urlQuestions_;

@@ -22,6 +22,8 @@
 
 namespace {
 
+static_assert(CloudSignIn::kTimeout == 5 * 60, "the timed-out text names the time");
+
 std::shared_ptr<CloudSignIn>& pending() {
     static std::shared_ptr<CloudSignIn> p;
     return p;
@@ -103,7 +105,7 @@ void CloudSignIn::begin(const std::shared_ptr<CloudClient>& client, ui::Navigati
     std::shared_ptr<CloudSignIn> s(new CloudSignIn(client));
     pending() = s;
     if (!s->start()) {
-        s->finish(std::string("The sign-in could not be started."), "");
+        s->finish(std::string(kNotStarted), "");
         return;
     }
     if (navigationController && pending() == s) {
@@ -117,7 +119,7 @@ void CloudSignIn::begin(const std::shared_ptr<CloudClient>& client, ui::Navigati
             BookCommonText::localizedStringWithOnOff("Cancel"), ui::AlertActionStyle::Cancel, [weak](ui::AlertAction&) {
                 if (auto self = weak.lock()) {
                     self->notice_.reset();  // the alert goes away by itself
-                    self->finish(std::string("The sign-in was cancelled."), "");
+                    self->finish(std::string(kCancelled), "");
                 }
             }));
         top->present(s->notice_, true);
@@ -125,7 +127,7 @@ void CloudSignIn::begin(const std::shared_ptr<CloudClient>& client, ui::Navigati
 }
 
 void CloudSignIn::cancelPending() {
-    if (auto p = pending()) p->finish(std::string("The sign-in was cancelled."), "");
+    if (auto p = pending()) p->finish(std::string(kCancelled), "");
 }
 
 bool CloudSignIn::start() {
@@ -154,11 +156,11 @@ bool CloudSignIn::start() {
     listener_ = std::thread([this] { listen(); });
     std::weak_ptr<CloudSignIn> weak = weak_from_this();
     sys::RunLoop::main().schedule(kTimeout, [weak] {
-        if (auto self = weak.lock()) self->finish(std::string("The sign-in took too long."), "");
+        if (auto self = weak.lock()) self->finish(std::string(kTimedOut), "");
     });
     ui::Application::shared().openURL(authorizationURL_, [weak](bool opened) {
         auto self = weak.lock();
-        if (self && !opened) self->finish(std::string("The web browser could not be opened."), "");
+        if (self && !opened) self->finish(std::string(kNoBrowser), "");
     });
     return true;
 }
@@ -261,7 +263,7 @@ void CloudSignIn::exchangeCode(const std::string& code) {
             return;
         }
         if (!CloudTokenStore::save(service, self->client_->keychainItemName(), *token)) {
-            self->finish(std::string("The key chain did not take the account's tokens."), "");
+            self->finish(std::string(kTokensNotKept), "");
             return;
         }
         self->askAccount(token->access);

@@ -28,8 +28,17 @@ class NavigationController;
 // Main thread only.
 class CloudSignIn : public std::enable_shared_from_this<CloudSignIn> {
 public:
-    // A sign-in the user leaves open ends after this long.
-    static constexpr double kTimeout = 600;
+    // A sign-in nobody finishes in the browser (a browser that never came
+    // up, a page left open) is given up after this long, with kTimedOut.
+    static constexpr double kTimeout = 300;
+
+    // Why a sign-in ended without an account (keys of the language tables);
+    // a service's refusal is said in its own words instead.
+    static constexpr const char* kNotStarted = "The sign-in could not be started.";
+    static constexpr const char* kCancelled = "The sign-in was cancelled.";
+    static constexpr const char* kTimedOut = "The sign-in was not finished in the web browser within 5 minutes.";
+    static constexpr const char* kNoBrowser = "The web browser could not be opened.";
+    static constexpr const char* kTokensNotKept = "The key chain did not take the account's tokens.";
 
     static void begin(const std::shared_ptr<CloudClient>& client, ui::NavigationController* navigationController);
     // Hands a redirect to the pending sign-in: true when it was its redirect

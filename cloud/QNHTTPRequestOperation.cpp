@@ -1,13 +1,17 @@
 #include "cloud/QNHTTPRequestOperation.h"
 
 #include "cloud/QNHTTPRequestOperationManager.h"
+#include "platform/core/Clock.h"
 #include "platform/core/RunLoop.h"
 
 QNHTTPRequestOperation::QNHTTPRequestOperation(HttpRequest request) : request_(std::move(request)) {}
 
 QNHTTPRequestOperation::~QNHTTPRequestOperation() = default;
 
-void QNHTTPRequestOperation::start() { QNHTTPRequestOperationManager::sharedManager().enqueue(shared_from_this()); }
+void QNHTTPRequestOperation::start() {
+    holdUntil_ = sys::Clock::NetworkHoldLimit::current();
+    QNHTTPRequestOperationManager::sharedManager().enqueue(shared_from_this());
+}
 
 void QNHTTPRequestOperation::cancel() {
     if (cancelled_.exchange(true)) return;

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <mutex>
 
@@ -29,7 +30,9 @@ public:
     void setCollectBody(size_t maxBytes) { maxBody_ = maxBytes; }
     void setCompletion(Completion c) { completion_ = std::move(c); }
 
-    // Hands the operation to the shared manager.
+    // Hands the operation to the shared manager. Its waits on the server
+    // hold up advancing virtual time no longer than the starting thread's
+    // sys::Clock::NetworkHoldLimit allows.
     void start();
     void cancel();
     bool isCancelled() const { return cancelled_.load(); }
@@ -52,4 +55,6 @@ private:
     std::recursive_mutex handlerMutex_;
     std::atomic<bool> cancelled_{false};
     std::atomic<bool> finished_{false};
+    // The starting thread's NetworkHoldLimit (a realNow() time).
+    double holdUntil_ = std::numeric_limits<double>::infinity();
 };

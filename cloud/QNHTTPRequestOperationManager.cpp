@@ -138,9 +138,12 @@ void QNHTTPRequestOperationManager::run(const std::atomic<bool>& stop) {
         }
         if (!running_.empty()) {
             // Busy for the virtual clock while any server is answering; a
-            // wait on servers that all went silent stalls.
+            // wait on servers that all went silent stalls, and so does one
+            // past an operation's hold limit, however busily its server talks.
             double heardAt = 0;
-            for (const auto& op : running_) heardAt = std::max(heardAt, op->easy_.heardAt());
+            for (const auto& op : running_)
+                heardAt = std::max(heardAt, std::min(op->easy_.heardAt(),
+                                                     op->holdUntil_ - sys::Clock::kNetworkStallSeconds));
             sys::Clock::NetworkWait wait(heardAt);
             {
                 std::lock_guard<std::mutex> lk(mutex_);

@@ -27,9 +27,6 @@
 
 namespace {
 
-// Pages higher than this many times their width are never paired.
-constexpr double kMaxPairedPageAspect = 4.0;
-
 // How many views are being scaled and composed right now, in every session.
 std::atomic<int> gComposing{0};
 
@@ -411,6 +408,7 @@ void BookReaderEx::joinPreload() {
 }
 
 void BookReaderEx::dropReader() {
+    stopMeasuring_.store(true);
     auto rd = reader();
     // A preload blocked on the network ends at once; then it is waited for.
     if (rd) rd->cancelStreaming();
@@ -506,6 +504,7 @@ std::optional<std::vector<std::string>> BookReaderEx::getFolderList(bool isCheck
 }
 
 void BookReaderEx::cancelStreaming() {
+    stopMeasuring_.store(true);
     if (auto rd = reader()) rd->cancelStreaming();
 }
 
@@ -608,98 +607,6 @@ bool BookReaderEx::isPageLoaded(const PageLoadRequest& request) const {
     return getTargetCache(request, pageCache_) || getTargetCache(request, pagePreLoad_);
 }
 
-// ---- Pairs -------------------------------------------------------------------------------
-
-BookReaderEx::Shape BookReaderEx::shapeOf(gfx::Size picture) {
-    if (!positive(picture)) return Shape::Unknown;
-    // A page far taller than wide (a scrolling strip) beside another would
-    // be a sliver beside a speck: such a page stands alone too.
-    return picture.width > picture.height || picture.height > kMaxPairedPageAspect * picture.width ? Shape::Alone
-                                                                                                 : Shape::Pairable;
-}
-
-void BookReaderEx::noteShape(int page, gfx::Size picture) {
-    const Shape shape = shapeOf(picture);
-    std::lock_guard lock(shapeMutex_);
-    if (shape != Shape::Unknown && page >= 0 && size_t(page) < shapes_.size()) shapes_[size_t(page)] = shape;
-}
-
-std::optional<std::pair<int, int>> BookReaderEx::spreadAt(const std::vector<Shape>& shapes, int page,
-                                                          bool firstAlone) {
-    const int n = int(shapes.size());
-    if (page < 0 || page >= n) return std::nullopt;
-    int i = 0;
-    if (firstAlone) {
-        if (page == 0) return std::pair{0, 0};
-        i = 1;
-    }
-    // Each step takes the view starting at i; `page` is never before it.
-    while (true) {
-        const Shape here = shapes[size_t(i)];
-        if (here == Shape::Unknown) return std::nullopt;
-        const Shape next = i + 1 < n ? shapes[size_t(i) + 1] : Shape::Alone;
-        if (here == Shape::Pairable && next == Shape::Unknown) return std::nullopt;
-        const int last = here == Shape::Pairable && next == Shape::Pairable ? i + 1 : i;
-        if (page <= last) return std::pair{i, last};
-        i = last + 1;
-    }
-}
-
-void BookReaderEx::measureShapes(PageReader& reader, int upTo) {
-    // No more pages are measured at a time than this: in a book of many
-    // thousand pages, pages far from the start keep the pairs of the page
-    // numbers.
-    constexpr int kMostMeasured = 4096;
-    std::vector<Shape> shapes;
-    {
-        std::lock_guard lock(shapeMutex_);
-        // A page whose header said nothing says nothing on the next turn
-        // either: it is not read again until composing it tells its shape.
-        if (unmeasurable_ >= 0 && unmeasurable_ <= upTo && size_t(unmeasurable_) < shapes_.size() &&
-            shapes_[size_t(unmeasurable_)] == Shape::Unknown)
-            return;
-        shapes = shapes_;
-    }
-    upTo = std::min(upTo, int(shapes.size()) - 1);
-    int failed = -1;
-    int measured = 0;
-    bool learnt = false;
-    for (int i = 0; i <= upTo; ++i) {
-        if (shapes[size_t(i)] != Shape::Unknown) continue;
-        if (++measured > kMostMeasured) break;
-        const Shape shape = shapeOf(reader.pictureSize(i));
-        // A page the reader does not have at hand: the pages after it could
-        // not be paired by their sizes anyway.
-        if (shape == Shape::Unknown) {
-            failed = i;
-            break;
-        }
-        shapes[size_t(i)] = shape;
-        learnt = true;
-    }
-    std::lock_guard lock(shapeMutex_);
-    if (shapes.size() != shapes_.size()) return;  // another book opened meanwhile
-    if (failed >= 0) unmeasurable_ = failed;
-    if (!learnt) return;
-    for (size_t i = 0; i < shapes.size() && i < shapes_.size(); ++i)
-        if (shapes_[i] == Shape::Unknown) shapes_[i] = shapes[i];
-}
-
-std::optional<std::pair<int, int>> BookReaderEx::measuredSpreadAt(PageReader& reader, int page, bool firstAlone) {
-    measureShapes(reader, page + 1);
-    std::lock_guard lock(shapeMutex_);
-    return spreadAt(shapes_, page, firstAlone);
-}
-
-std::optional<int32_t> BookReaderEx::spreadStart(int32_t page) const {
-    auto s = settings();
-    auto values = s ? s->snapshot() : nullptr;
-    std::lock_guard lock(shapeMutex_);
-    auto spread = spreadAt(shapes_, page, values && values->isSingleViewFirstPage_Local);
-    if (!spread) return std::nullopt;
-    return spread->first;
-}
-
 // ---- Loading -----------------------------------------------------------------------------
 
 BookReaderEx::Snapshot BookReaderEx::makeSnapshot() const {
@@ -714,6 +621,8 @@ BookReaderEx::Snapshot BookReaderEx::makeSnapshot() const {
 
 int BookReaderEx::loadPage(PageLoadRequest r) {
     ActiveLog::writeCheckpoint("loadPage start");
+    // The reader is for this page first.
+    stopMeasuring_.store(true);
     const Snapshot snap = makeSnapshot();
     if (snap.values && !snap.values->isPreRead && !(isStreamingMode_ && r.isCacheCreator)) {
         r.isPreloadPages = false;
@@ -747,6 +656,8 @@ int BookReaderEx::loadPage(PageLoadRequest r) {
     }
     ActiveLog::writeCheckpoint("loadPage end");
 
+    // A preload that only measures gives way (after the page it is at).
+    if (r.isPreloadPages && preloadMeasuring_.load()) waitPreloadThread();
     if (r.isPreloadPages && !isNowPreLoading_.load()) {
         int operation;
         if (page->pageMoveDirection == BookPage::kBackward) {
@@ -774,6 +685,7 @@ void BookReaderEx::startPreload(const PageLoadRequest& r, const Snapshot& snap) 
     // or a second request never sees a preload that is about to start as idle.
     bool idle = false;
     if (!isNowPreLoading_.compare_exchange_strong(idle, true)) return;
+    stopMeasuring_.store(false);
     std::lock_guard lock(threadMutex_);
     preloadThread_ = sys::Thread();  // the previous one has finished: join it
     preloadThread_ = sys::Thread([this, r, snap](const std::atomic<bool>&) { preloadThread(r, snap); }, "preload");
@@ -790,6 +702,14 @@ void BookReaderEx::preloadThread(PageLoadRequest r, Snapshot snap) {
     if (result == 0) {
         std::lock_guard lock(slotMutex_);
         pagePreLoad_ = std::move(page);
+    }
+    // Pages side by side pair by their sizes: those that only decoding
+    // tells are measured now.
+    if (snap.values && snap.values->isDoubleTruck_Local && !snap.values->isNoAspectFill_Local &&
+        r.targetSize.width > r.targetSize.height) {
+        preloadMeasuring_.store(true);
+        measureByDecoding();
+        preloadMeasuring_.store(false);
     }
     {
         std::lock_guard flag(preloadFlagMutex_);
@@ -1161,7 +1081,7 @@ std::shared_ptr<const BookPage> BookReaderEx::composeWithReader(PageReader& read
             std::lock_guard lock(shapeMutex_);
             std::swap(measureAll, shapesToMeasure_);
         }
-        if (measureAll) measureShapes(reader, count - 1);
+        if (measureAll) measureShapes(reader, count - 1, false);
     }
     if (pairing && shapeOf(main.sourceSize) == Shape::Pairable) {
         // The page beside this one; -1 when it stands alone.

@@ -244,10 +244,16 @@ private:
     // is unknown. `shapes` is one entry a page.
     static std::optional<std::pair<int, int>> spreadAt(const std::vector<Shape>& shapes, int page, bool firstAlone);
     // Measures the pages up to `upTo` whose shapes are not known yet, as far
-    // as the reader has them at hand.
-    void measureShapes(PageReader& reader, int upTo);
-    // The same, measuring the pages before it that the reader has at hand.
+    // as the reader has them at hand and, with `decode`, as far as decoding
+    // them tells (see PageReader::decodedPictureSize).
+    void measureShapes(PageReader& reader, int upTo, bool decode);
+    // The view holding `page` as paging from the start shows it, measuring
+    // the pages before it (and the next) first, decoding those that only
+    // decoding tells.
     std::optional<std::pair<int, int>> measuredSpreadAt(PageReader& reader, int page, bool firstAlone);
+    // After a preload: the pages that only decoding tells are measured, in
+    // order, until a page load wants the reader.
+    void measureByDecoding();
 
     static std::shared_ptr<const BookPage> placeholder(const PageLoadRequest& r, int page, int direction,
                                                        bool second);
@@ -305,6 +311,10 @@ private:
     std::vector<Shape> shapes_;
     bool shapesToMeasure_ = false;  // the whole book is yet to be measured
     int unmeasurable_ = -1;         // the page whose header said nothing, or -1
+    // A page load, a cancel or a close wants the reader: measuring stops.
+    std::atomic<bool> stopMeasuring_{false};
+    // The preload thread is measuring (its view is done).
+    std::atomic<bool> preloadMeasuring_{false};
 
     // The preload lock, held by the preload thread while it composes.
     std::mutex preloadMutex_;

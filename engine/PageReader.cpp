@@ -326,7 +326,15 @@ gfx::ImageRef PageReader::newLoadAndCreateImage(int page, int& result) {
 gfx::Size PageReader::pictureSize(int page) {
     // Pages of a list of addresses or of the companion server come from a server.
     if (isURL_ || !lbexpand_.empty() || page < 0 || static_cast<size_t>(page) >= fileList_.size()) return {};
-    const std::string path = sys::Path::stringByAppendingPathComponent(basePath_, fileList_[static_cast<size_t>(page)]);
+    return pictureSizeOfFile(
+        sys::Path::stringByAppendingPathComponent(basePath_, fileList_[static_cast<size_t>(page)]));
+}
+
+bool PageReader::isMeasuredByDecoding(int /*page*/) { return false; }
+
+gfx::Size PageReader::decodedPictureSize(int page) { return pictureSize(page); }
+
+gfx::Size PageReader::pictureSizeOfFile(const std::string& path) {
     std::FILE* f = sys::FileManager::openRegularFileStream(path);
     if (!f) return {};
     gfx::Size size = pictureSizeFromBytes([f](std::string& bytes, size_t upTo) {

@@ -93,6 +93,15 @@ public:
     // zero for one that would have to be fetched from a server, and where
     // the header says nothing.
     virtual gfx::Size pictureSize(int page);
+    // Pages whose header only decoding tells (a page inside a solid 7z
+    // block, which decodes only after what comes before it in the block):
+    // whether `page`, its size not at hand now, may be measured so.
+    virtual bool isMeasuredByDecoding(int page);
+    // Its size once decoded: waits for the decoding under way to reach the
+    // page, or decodes it (a solid block whole) where the reader decodes
+    // nothing else. Zero where it cannot tell now. It takes as long as that
+    // decoding, which then serves the page's showing too.
+    virtual gfx::Size decodedPictureSize(int page);
 
     virtual std::vector<std::string> getPageNameList() const;
     // Nothing when the format has no global numbers.
@@ -143,6 +152,8 @@ protected:
     // Only so much is read as the header needs, and never more than a few
     // megabytes.
     static gfx::Size pictureSizeFromBytes(const std::function<bool(std::string& bytes, size_t upTo)>& readMore);
+    // The same from the start of a local file.
+    static gfx::Size pictureSizeOfFile(const std::string& path);
     // What an archive's stream found of its server (unsupported, busy, an
     // untrusted certificate), taken when the book fails to open; cleared as
     // a book starts to open.

@@ -8,6 +8,7 @@
 #include "platform/core/AppPaths.h"
 #include "platform/core/FileManager.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -203,6 +204,7 @@ bool PageReader7z::openFile(const std::string& name, const std::optional<std::st
 
     int32_t counter = 0;
     std::set<std::string> taken;
+    std::set<uint64_t> blocks;
     reader->iterateWithHandler([&](const std::optional<SevenZipItem>& item, const SevenZipReader::Error*) {
         if (!item) return true;
         const std::string path = entryPath(*item);
@@ -220,6 +222,7 @@ bool PageReader7z::openFile(const std::string& name, const std::optional<std::st
         while (!taken.insert(file).second) file += "~" + std::to_string(item->index);
         pageOfIndex_.emplace(item->index, pageFiles_.size());
         pageFiles_.push_back(std::move(file));
+        startsBlock_.push_back(item->block != SevenZipItem::kNoBlock && blocks.insert(item->block).second);
         return true;
     });
     // A page whose file would stand where another page needs a folder ("a"
@@ -254,7 +257,12 @@ void PageReader7z::closeFile() {
     }
     itemList_.clear();
     pageFiles_.clear();
+    startsBlock_.clear();
     pageOfIndex_.clear();
+    {
+        std::lock_guard lock(mutex_);
+        failedBlocks_.clear();
+    }
     folderList_.clear();
     reader_.reset();
     closeArchive();
@@ -291,8 +299,14 @@ void PageReader7z::runExtraction(const std::vector<SevenZipItem>& items) {
         changed_.notify_all();
     };
     const bool ok = reader_->extract(items, tempFolder_, targets);
+    const bool stopped = cancel_.load();
     std::optional<SevenZipReader::Error> error = ok ? std::nullopt : reader_->lastError();
     std::lock_guard lock(mutex_);
+    // A block that fails is not decoded again only to measure its pages.
+    for (const SevenZipItem& item : items) {
+        if (ok) failedBlocks_.erase(item.block);
+        else if (!stopped) failedBlocks_.insert(item.block);
+    }
     running_ = false;
     runningItems_.clear();
     lastFailedOnPassword_ = error && isPasswordFailure(error->code);
@@ -310,13 +324,15 @@ PageReader7z::Wait PageReader7z::extractInline(const std::vector<SevenZipItem>& 
     return fileExists(pageFile(page)) ? Wait::Ready : failureOf(page);
 }
 
-PageReader7z::Wait PageReader7z::extractForPage(size_t page) {
+PageReader7z::Wait PageReader7z::extractForPage(size_t page, Extraction how) {
     const SevenZipItem& wanted = itemList_[page];
     const std::string file = pageFile(page);
     std::unique_lock lock(mutex_);
     const bool inRunning =
         running_ && std::find(runningItems_.begin(), runningItems_.end(), wanted.index) != runningItems_.end();
     if (!inRunning) {
+        // Measuring never stops the block a page on the screen waits for.
+        if (how == Extraction::WholeBlock && running_) return Wait::Failed;
         // Another block is being written: the reader has moved on, so that
         // extraction gives way (its finished pages stay).
         stopExtraction(lock);
@@ -341,6 +357,9 @@ PageReader7z::Wait PageReader7z::extractForPage(size_t page) {
         const uint64_t free = freeBytes(tempFolder_);
         const uint64_t room = std::min(kMaxBlockDiskBytes, free > kDiskReserveBytes ? free - kDiskReserveBytes : 0);
         if (items.empty() || bytes > room) {
+            // Decoding a block again for each page only to measure it would
+            // cost its pages over and over.
+            if (how == Extraction::WholeBlock) return Wait::Failed;
             // Too big for the disk as a whole block: the page alone.
             items.assign(1, wanted);
             if (wanted.orgSize > room) {
@@ -389,6 +408,63 @@ gfx::ImageRef PageReader7z::newLoadAndCreateImage(int page, int& result) {
     auto data = sys::FileManager::contentsOfFile(file, kMaxPageBytes);
     if (!data) return nullptr;
     return imageFromPageBytes(*data, result);
+}
+
+bool PageReader7z::startsBlock(size_t page) const {
+    return page < startsBlock_.size() && startsBlock_[page] && itemList_[page].orgSize <= kMaxPageBytes;
+}
+
+gfx::Size PageReader7z::headerPictureSize(size_t page) {
+    SevenZipArchive* archive = reader_->archive();
+    if (!archive) return {};
+    {
+        std::lock_guard lock(mutex_);
+        // A worker holds the archive until its block is written.
+        if (running_) return {};
+        // A cancel that came for an extraction that has ended since.
+        cancel_.store(false);
+    }
+    const uint32_t index = itemList_[page].index;
+    return pictureSizeFromBytes([&](std::string& bytes, size_t upTo) {
+        // Each step decodes the page's start again, only as far as it goes.
+        const size_t had = bytes.size();
+        std::string head;
+        if (archive->extractHead(index, upTo, head, nullptr) != SevenZipArchive::BufferResult::Ok) return false;
+        bytes = std::move(head);
+        return bytes.size() > had;
+    });
+}
+
+gfx::Size PageReader7z::pictureSize(int page) {
+    if (!reader_ || page < 0 || size_t(page) >= itemList_.size()) return {};
+    const std::string folder = isOfflineMode_ ? folderShowing(targetPath_) : tempFolder_;
+    if (folder.empty()) return {};
+    const std::string file = folder + "/" + pageFiles_[size_t(page)];
+    if (fileExists(file)) return pictureSizeOfFile(file);
+    // Offline, only what the screen's reader has written out.
+    if (isOfflineMode_ || !startsBlock(size_t(page))) return {};
+    return headerPictureSize(size_t(page));
+}
+
+bool PageReader7z::isMeasuredByDecoding(int page) {
+    if (!reader_ || isOfflineMode_ || isThumbsCreateMode_ || page < 0 || size_t(page) >= itemList_.size())
+        return false;
+    const SevenZipItem& item = itemList_[size_t(page)];
+    // A page never written, or written already: nothing more to learn.
+    if (item.block == SevenZipItem::kNoBlock || item.orgSize > kMaxPageBytes || fileExists(pageFile(size_t(page))))
+        return false;
+    std::lock_guard lock(mutex_);
+    // The first page of a block tells by its header what decoding it would,
+    // once no block is being written.
+    if (startsBlock(size_t(page))) return running_;
+    return !failedBlocks_.count(item.block);
+}
+
+gfx::Size PageReader7z::decodedPictureSize(int page) {
+    const gfx::Size size = pictureSize(page);
+    if ((size.width > 0 && size.height > 0) || !isMeasuredByDecoding(page)) return size;
+    if (extractForPage(size_t(page), Extraction::WholeBlock) != Wait::Ready) return {};
+    return pictureSizeOfFile(pageFile(size_t(page)));
 }
 
 bool PageReader7z::isSolid() const {

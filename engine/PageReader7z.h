@@ -9,6 +9,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <thread>
 #include <unordered_map>
@@ -31,6 +32,13 @@ class Settings;
 // is free) is not written whole: only the asked page is. A page larger than
 // kMaxPageBytes is never written (its block is decoded through it). A 7z
 // book given by an address is not read.
+//
+// A page's size comes from its picture's header. A page that starts its
+// block (every page of a plain book, the first of each block of a solid
+// one) is measured from its first bytes, decoded alone and kept nowhere.
+// A page further into a solid block can be decoded only after all before
+// it: it is measured from its file once written, so measuring it is
+// extracting its block, whose files then serve the showing too.
 class PageReader7z : public PageReaderArchive<PageReader7z> {
 public:
     using PageReaderArchive::getArchiveList;
@@ -63,6 +71,9 @@ public:
     // The directory entries' paths.
     std::optional<std::vector<std::string>> getFolderList(bool isCheckEntityOnly) override;
     bool isSolidArhive() override { return isSolid(); }
+    gfx::Size pictureSize(int page) override;
+    bool isMeasuredByDecoding(int page) override;
+    gfx::Size decodedPictureSize(int page) override;
 
     // Two consecutive entries share a block.
     bool isSolid() const;
@@ -98,13 +109,22 @@ private:
     static std::shared_ptr<PageReader7z> openForList(const std::string& name, const std::string& remoteUser,
                                                      const std::string& remotePassword);
     enum class Wait { Ready, Failed, Password };
-    Wait extractForPage(size_t page);
+    // How a page missing from the folder comes: with its block (or alone
+    // when the block would not fit), or only with its whole block, and
+    // then only where no other block is being written.
+    enum class Extraction { PageOrAlone, WholeBlock };
+    Wait extractForPage(size_t page, Extraction how = Extraction::PageOrAlone);
     Wait extractInline(const std::vector<SevenZipItem>& items, size_t page);
     void runExtraction(const std::vector<SevenZipItem>& items);
     void stopExtraction(std::unique_lock<std::mutex>& lock);
     bool makeTemporaryFolder();
     void removeTemporaryFolder();
     std::string pageFile(size_t page) const;
+    // The page is the first of its block, so its first bytes decode alone.
+    bool startsBlock(size_t page) const;
+    // The size its first bytes tell; nothing while a block is being written
+    // (the archive is busy with it).
+    gfx::Size headerPictureSize(size_t page);
     Wait failureOf(size_t page) const;
     void setReason(std::string reason);
 
@@ -112,6 +132,7 @@ private:
     bool isThumbsCreateMode_ = false;
     std::vector<SevenZipItem> itemList_;
     std::vector<std::string> pageFiles_;  // confined path of each page under the folder
+    std::vector<bool> startsBlock_;       // each page: the first of its block
     std::unordered_map<uint32_t, size_t> pageOfIndex_;  // archive index -> page
     std::vector<std::string> folderList_;
     std::unique_ptr<SevenZipReader> reader_;
@@ -125,6 +146,7 @@ private:
     bool running_ = false;
     std::vector<uint32_t> runningItems_;  // archive indexes of the running extraction
     bool lastFailedOnPassword_ = false;
+    std::set<uint64_t> failedBlocks_;  // blocks whose extraction failed (not stopped)
     std::string reason_;
     std::thread worker_;
 };

@@ -159,4 +159,8 @@ struct IInArchive : IUnknown {
     virtual HRESULT GetArchiveProperty(PROPID propId, PropVariant* value) = 0;
 };
 
+struct ISetProperties : IUnknown {
+    virtual HRESULT SetProperties(const wchar_t* const* names, const PropVariant* values, uint32_t count) = 0;
+};
+
 }  // namespace sz

@@ -92,6 +92,7 @@ bool SevenZipLibrary::load() {
         }
         *w.target = *id;
     }
+    if (auto* id = static_cast<const sz::GUID*>(::dlsym(handle_, "IID_ISetProperties"))) ids_.setProperties = *id;
     return checkObjectLayout();
 }
 

@@ -42,6 +42,8 @@ public:
     struct Ids {
         sz::GUID unknown, inArchive, sequentialInStream, inStream, sequentialOutStream, progress,
             archiveOpenCallback, archiveExtractCallback, cryptoGetTextPassword, cryptoGetTextPassword2;
+        // Handlers' settings; a library without it takes none.
+        std::optional<sz::GUID> setProperties;
     };
     const Ids& ids() const { return ids_; }
 

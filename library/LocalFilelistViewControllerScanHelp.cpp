@@ -147,6 +147,13 @@ bool LocalFilelistViewController::archiveCreate() {
 
 void LocalFilelistViewController::AddIniticalHelpView() {
     if (initialHelpView_) return;
+    // The help sits on the window, so it is this list's only while the list
+    // is in front: a screen pushed or presented over it as it appeared (the
+    // restore of the last folder, remote list or book) keeps it away. Such a
+    // screen has already taken this list through viewWillDisappear, which
+    // would not come again to remove it.
+    if (appearance() != ui::ViewController::Appearance::Appeared) return;
+    if (auto* nav = navigationController(); nav && nav->topViewController() != this) return;
     ui::Window* window = view() ? view()->window() : nullptr;
     if (!window) window = ui::Application::shared().keyWindow();
     auto image = ui::Image::named("bk_download_help");

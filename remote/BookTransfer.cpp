@@ -174,6 +174,7 @@ void BookTransfer::runItem() {
     transferInProgress_ = cue_.front();
     cue_.erase(cue_.begin());
     continuations_ = 0;
+    clockHoldUntil_ = sys::Clock::realNow() + kClockHoldSeconds;
     transferInProgress_->status = TransferItem::kTransferring;
     startDownloader();
     if (delegate_) {
@@ -193,6 +194,8 @@ void BookTransfer::startDownloader() {
     }
     // A new subfolder, or the ".BookLibrary" one, may not exist yet.
     sys::FileManager::createDirectory(item.savePath, true);
+    // The downloaders take the item's limit on.
+    sys::Clock::NetworkHoldLimit hold(clockHoldUntil_ - sys::Clock::realNow());
     if (item.type == TransferItem::kSmb) {
         smbDownload_ = std::make_shared<SMBDownload>();
         smbDownload_->setSettings(settings_.get());

@@ -2,6 +2,7 @@
 
 #include "remote/BookTransferDelegate.h"
 #include "remote/TransferItem.h"
+#include "platform/core/Clock.h"
 
 #include <cstdint>
 #include <functional>
@@ -23,10 +24,15 @@ class Settings;
 // atomically on every change, so a queue cut short by a crash or a kill is
 // taken up again at the next start: the running item first, continuing from
 // the bytes its downloader already holds. Everything runs on the main thread.
+//
+// Nobody waits for a download: each item holds up advancing virtual time (a
+// headless run's steps) for kClockHoldSeconds of real time at most, its
+// continuations included, however busily its server talks.
 class BookTransfer : public std::enable_shared_from_this<BookTransfer> {
 public:
     using Items = BookTransferDelegate::Items;
     static constexpr size_t kMaxRecent = 1000;
+    static constexpr double kClockHoldSeconds = sys::Clock::kNetworkStallSeconds;
     static constexpr const char* kStateFileName = "transferqueue.plist";
 
     BookTransfer();
@@ -106,6 +112,8 @@ private:
     double stallTimeout_ = 60;
     uint64_t noticeCount_ = 0;
     int continuations_ = 0;
+    // Until when the running item may hold up virtual time (a realNow() time).
+    double clockHoldUntil_ = 0;
 
 public:
     // Attempts after the first that continue a download the connection

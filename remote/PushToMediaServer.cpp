@@ -178,8 +178,8 @@ void PushToMediaServer::finish(bool pushed) {
     else d->didCancelByUser();
 }
 
-void PushToMediaServer::finishListDownload(const std::optional<std::vector<std::string>>& fileList,
-                                           const std::optional<std::vector<sys::PlistDictionary>>& infoList,
+void PushToMediaServer::finishListDownload(std::optional<std::vector<std::string>> fileList,
+                                           std::optional<std::vector<sys::PlistDictionary>> infoList,
                                            const std::optional<std::string>& listTitle,
                                            const std::optional<std::string>& withURL,
                                            const std::optional<std::string>& message, bool requireSMB2) {
@@ -207,7 +207,7 @@ void PushToMediaServer::finishListDownload(const std::optional<std::vector<std::
         return;
     }
     auto list = std::make_shared<RemoteFileListViewController>(ui::TableViewStyle::Plain);
-    list->setLists(*fileList, infoList.value_or(std::vector<sys::PlistDictionary>{}));
+    list->setLists(std::move(*fileList), std::move(infoList).value_or(std::vector<sys::PlistDictionary>{}));
     list->setDownloadPath(downloadPath_);
     list->setTargetURL(withURL);
     if (auto other = info_.getDictionary("other")) list->setOtherSetting(*other);
@@ -215,6 +215,7 @@ void PushToMediaServer::finishListDownload(const std::optional<std::vector<std::
         list->setUseRawPassword(true);
         list->setRawUsername(rawUser_);
         list->setRawPassword(rawPassword_);
+        list->setKeepsRawPassword(keepRawPassword_);
     }
     const std::string root = info_.getString("rootTitle");
     if (!root.empty()) list->setListTitle(root);
@@ -239,8 +240,10 @@ void PushToMediaServer::passwordRequested(const std::string& url, bool dontUseSt
 
 void PushToMediaServer::onFinishInput(const std::string& url, const std::optional<std::string>& userName,
                                       const std::optional<std::string>& password, bool isStoredAccount) {
-    (void)isStoredAccount;
     auto keep = shared_from_this();
+    // Typed with "Remember My Password" off, the password is not kept for
+    // the next run's restore of the list.
+    const bool remembered = isStoredAccount || (showHttpAuth_ && showHttpAuth_->isRememberPassword());
     showHttpAuth_.reset();
     if (!userName || !password) {
         finish(false);
@@ -249,6 +252,7 @@ void PushToMediaServer::onFinishInput(const std::string& url, const std::optiona
     useRaw_ = true;
     rawUser_ = userName;
     rawPassword_ = password;
+    keepRawPassword_ = remembered;
     start(url, userName, password);
 }
 

@@ -33,6 +33,9 @@ TEST_PKGS=(
   # caddy: a file browser whose index pages link entries as "./Name/"
   caddy
   dbus-daemon gnome-keyring
+  # a desktop's portal (it brings xdg-desktop-portal): every run, CI's too, is on a machine where the
+  # portal is installed, as most desktops are, and the tests' own buses must keep it away
+  xdg-desktop-portal-gtk
   # NetBIOS, SMB and SSDP peers (nmbd and minidlna answer in network namespaces)
   samba minidlna iproute2
   # smbclient beside the SMB download benchmark

@@ -15,9 +15,11 @@
 #include "platform/ui/Application.h"
 #include "platform/ui/NavigationController.h"
 #include "platform/ui/TransitionCoordinator.h"
+#include "platform/ui/WebURL.h"
 
 #include <algorithm>
 #include <cstdio>
+#include <utility>
 
 namespace {
 
@@ -108,8 +110,19 @@ void AboutViewControllerEx::loadHtml(const std::string& page) {
     if (path.empty()) return;
     std::string html = htmlForPage(page);
     if (html.empty()) return;
+    loadedPage_ = page;
+    loadedURL_ = "file://" + path;
     // The template's own address as the base, so its links and images resolve beside it.
-    webView_->loadHTMLString(html, "file://" + path);
+    webView_->loadHTMLString(html, loadedURL_);
+}
+
+void AboutViewControllerEx::traitCollectionDidChange(const ui::TraitCollection& previous) {
+    ui::ViewController::traitCollectionDidChange(previous);
+    if (!webView_ || loadedPage_.empty() || !previous.hasDifferentColorAppearance(traitCollection())) return;
+    // A page the user went on to (a web page) keeps its own colours.
+    if (ui::WebURL::withoutFragment(webView_->URL()) != loadedURL_) return;
+    offsetAfterReload_ = webView_->scrollView()->contentOffset();
+    loadHtml(loadedPage_);
 }
 
 std::map<std::string, std::string> AboutViewControllerEx::dictionaryFromQueryString(const std::string& url) {
@@ -213,6 +226,8 @@ void AboutViewControllerEx::webViewDecidePolicyForNavigationAction(ui::WebView&,
 }
 
 void AboutViewControllerEx::webViewDidFinishNavigation(ui::WebView& webView) {
+    if (auto offset = std::exchange(offsetAfterReload_, std::nullopt))
+        if (ui::WebURL::withoutFragment(webView.URL()) == loadedURL_) webView.scrollView()->setContentOffset(*offset);
     std::weak_ptr<ui::ViewController> weak = weak_from_this();
     webView.evaluateJavaScript("document.URL", [weak](std::optional<std::string> result, const std::string&) {
         auto self = weak.lock();

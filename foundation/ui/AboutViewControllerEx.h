@@ -54,6 +54,9 @@ public:
     void viewDidAppear(bool animated) override;
     void viewDidDisappear(bool animated) override;
     void viewWillTransitionToSize(ui::Size size, const std::shared_ptr<ui::TransitionCoordinator>& coordinator) override;
+    // Our own page, shown when the appearance changes, is filled in again in
+    // the new colours, where it was read.
+    void traitCollectionDidChange(const ui::TraitCollection& previous) override;
 
     // --- Navigation ---
     void webViewDecidePolicyForNavigationAction(ui::WebView&, const ui::NavigationAction& action,
@@ -67,4 +70,9 @@ private:
     std::weak_ptr<AboutViewControllerExDelegate> delegate_;
     std::optional<std::string> startPage_;
     std::optional<std::string> viewControllerTitle_;
+    // The page of ours loaded last, and its address.
+    std::string loadedPage_;
+    std::string loadedURL_;
+    // Where the page filled in again is to be scrolled once it has landed.
+    std::optional<ui::Point> offsetAfterReload_;
 };

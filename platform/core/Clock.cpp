@@ -172,12 +172,12 @@ int Clock::computingWorkers() {
     return s.busy - int(s.networkWaits.size());
 }
 
-bool Clock::waitForQuiet(double realSeconds, const std::atomic<bool>& wakeup) {
+bool Clock::waitForQuiet(double realSeconds, const std::atomic<bool>& wakeup, const std::atomic<bool>* alsoWakeup) {
     auto& s = state();
     std::unique_lock<std::mutex> lk(s.m);
     const double end = realNow() + realSeconds;
     for (;;) {
-        if (busyLocked(s) <= 0 || wakeup.load()) return busyLocked(s) <= 0;
+        if (busyLocked(s) <= 0 || wakeup.load() || (alsoWakeup && alsoWakeup->load())) return busyLocked(s) <= 0;
         const double now = realNow();
         if (now >= end) return false;
         // Wakes too when the next network wait turns stalled.
@@ -209,6 +209,10 @@ Clock::NetworkWait::NetworkWait(double heardAt)
     auto& s = state();
     std::lock_guard<std::mutex> g(s.m);
     s.networkWaits.insert(heardAt_);
+    // A waitForQuiet looks again: the worker may be idle now (its peer silent
+    // too long, or past its hold limit), or turn idle when this wait stalls,
+    // which it did not know of when it began waiting.
+    s.quietCv.notify_all();
 }
 
 void Clock::NetworkWait::renew() {

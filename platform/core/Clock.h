@@ -34,9 +34,10 @@ public:
     // Busy workers that are not waiting on the network.
     static int computingWorkers();
     // Waits, in real time, until no worker is busy (as busyWorkers counts
-    // them) or `wakeup` is signalled, at most `realSeconds`. Returns true
-    // when no worker is busy.
-    static bool waitForQuiet(double realSeconds, const std::atomic<bool>& wakeup);
+    // them) or `wakeup` (or `alsoWakeup`) is signalled, at most
+    // `realSeconds`. Returns true when no worker is busy.
+    static bool waitForQuiet(double realSeconds, const std::atomic<bool>& wakeup,
+                             const std::atomic<bool>* alsoWakeup = nullptr);
     // Wakes waitForQuiet (a post arrived).
     static void pokeQuiet();
 

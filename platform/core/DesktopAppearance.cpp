@@ -9,6 +9,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <iterator>
 #include <mutex>
 
 namespace sys {
@@ -19,13 +20,16 @@ struct DesktopAppearance::State {
     std::mutex mutex;
     std::condition_variable answeredCv;
     bool answered = false;
-    bool dark = false;
+    Preferences known;
     GMainContext* context = nullptr;  // the worker's, while it runs
     GCancellable* cancellable = g_cancellable_new();
     std::atomic<bool> cancelled{false};
-    // Posts the preference to the main thread (set before the worker starts).
-    std::function<void(bool dark)> deliver;
+    // Posts the preferences to the main thread (set before the worker starts).
+    std::function<void(Preferences)> deliver;
 
+    // The preferences as the worker learns them, and its first reads still unanswered.
+    Preferences current;
+    int readsPending = 0;
     bool firstDone = false;
     bool finished = false;
     GDBusConnection* bus = nullptr;
@@ -38,15 +42,26 @@ struct DesktopAppearance::State {
         std::lock_guard<std::mutex> lock(mutex);
         if (context) g_main_context_wakeup(context);
     }
-    // On the worker: a preference learned (the first answer, or a change).
-    void report(bool isDark) {
+    // On the worker: the preferences learned (the first answer, or a change).
+    void report() {
         {
             std::lock_guard<std::mutex> lock(mutex);
             answered = true;
-            dark = isDark;
+            known = current;
         }
         answeredCv.notify_all();
-        if (!cancelled) deliver(isDark);
+        if (!cancelled) deliver(current);
+    }
+    // On the worker: a setting's value (from a read or a change); false for
+    // a setting that is none of ours.
+    bool take(const char* key, bool isOne) {
+        if (g_strcmp0(key, DesktopAppearance::kColorSchemeKey) == 0)
+            current.dark = isOne;
+        else if (g_strcmp0(key, DesktopAppearance::kContrastKey) == 0)
+            current.highContrast = isOne;
+        else
+            return false;
+        return true;
     }
 };
 
@@ -55,17 +70,18 @@ namespace {
 using StateRef = std::shared_ptr<DesktopAppearance::State>;
 
 // A value as the portal gives it, wrapped in one variant (ReadOne, the
-// signal) or two (Read): 1 is "prefer dark".
-bool schemeIsDark(GVariant* value) {
+// signal) or two (Read): 1 is "prefer dark" for the colour scheme and
+// "higher contrast" for the contrast.
+bool valueIsOne(GVariant* value) {
     GVariant* v = g_variant_ref(value);
     while (g_variant_is_of_type(v, G_VARIANT_TYPE_VARIANT)) {
         GVariant* inner = g_variant_get_variant(v);
         g_variant_unref(v);
         v = inner;
     }
-    const bool dark = g_variant_is_of_type(v, G_VARIANT_TYPE_UINT32) && g_variant_get_uint32(v) == 1;
+    const bool one = g_variant_is_of_type(v, G_VARIANT_TYPE_UINT32) && g_variant_get_uint32(v) == 1;
     g_variant_unref(v);
-    return dark;
+    return one;
 }
 
 void onSettingChanged(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*, GVariant* parameters,
@@ -76,26 +92,34 @@ void onSettingChanged(GDBusConnection*, const gchar*, const gchar*, const gchar*
     const gchar* key = nullptr;
     GVariant* value = nullptr;
     g_variant_get(parameters, "(&s&s@v)", &space, &key, &value);
-    if (g_strcmp0(space, DesktopAppearance::kNamespace) == 0 && g_strcmp0(key, DesktopAppearance::kKey) == 0)
-        state->report(schemeIsDark(value));
+    if (g_strcmp0(space, DesktopAppearance::kNamespace) == 0 && state->take(key, valueIsOne(value))) state->report();
     g_variant_unref(value);
 }
 
+// The first read of one setting.
+struct Read {
+    StateRef state;
+    const char* key;
+};
+
 void onRead(GObject* source, GAsyncResult* result, gpointer data) {
-    std::unique_ptr<StateRef> holder(static_cast<StateRef*>(data));
-    DesktopAppearance::State& state = **holder;
+    std::unique_ptr<Read> read(static_cast<Read*>(data));
+    DesktopAppearance::State& state = *read->state;
     GVariant* reply = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, nullptr);
-    bool dark = false;
+    // No portal, no such setting, no answer in time: no preference.
+    bool one = false;
     if (reply) {
         GVariant* value = nullptr;
         g_variant_get(reply, "(@v)", &value);
-        dark = schemeIsDark(value);
+        one = valueIsOne(value);
         g_variant_unref(value);
         g_variant_unref(reply);
     }
-    // No portal, no such setting, no answer in time: no preference.
+    state.take(read->key, one);
+    // The first answer is both settings'.
+    if (--state.readsPending > 0) return;
     state.firstDone = true;
-    if (!state.finished) state.report(dark);
+    if (!state.finished) state.report();
 }
 
 // On the worker, connected: listens for changes, then asks for the setting.
@@ -106,10 +130,14 @@ void follow(const StateRef& state, GDBusConnection* bus) {
         bus, DesktopAppearance::kService, DesktopAppearance::kInterface, "SettingChanged", DesktopAppearance::kPath,
         DesktopAppearance::kNamespace, G_DBUS_SIGNAL_FLAGS_NONE, onSettingChanged, state.get(), nullptr);
     // Read is there in every version of the portal (ReadOne only in newer ones).
-    g_dbus_connection_call(bus, DesktopAppearance::kService, DesktopAppearance::kPath, DesktopAppearance::kInterface,
-                           "Read", g_variant_new("(ss)", DesktopAppearance::kNamespace, DesktopAppearance::kKey),
-                           G_VARIANT_TYPE("(v)"), G_DBUS_CALL_FLAGS_NONE, int(DesktopAppearance::kReadTimeout * 1000),
-                           state->cancellable, onRead, new StateRef(state));
+    const char* keys[] = {DesktopAppearance::kColorSchemeKey, DesktopAppearance::kContrastKey};
+    state->readsPending = int(std::size(keys));
+    for (const char* key : keys)
+        g_dbus_connection_call(bus, DesktopAppearance::kService, DesktopAppearance::kPath,
+                               DesktopAppearance::kInterface, "Read",
+                               g_variant_new("(ss)", DesktopAppearance::kNamespace, key), G_VARIANT_TYPE("(v)"),
+                               G_DBUS_CALL_FLAGS_NONE, int(DesktopAppearance::kReadTimeout * 1000),
+                               state->cancellable, onRead, new Read{state, key});
 }
 
 }  // namespace
@@ -122,9 +150,9 @@ DesktopAppearance::~DesktopAppearance() {
     if (worker_.joinable()) worker_.join();
 }
 
-bool DesktopAppearance::prefersDark() const {
+DesktopAppearance::Preferences DesktopAppearance::preferences() const {
     std::lock_guard<std::mutex> lock(state_->mutex);
-    return state_->dark;
+    return state_->known;
 }
 
 bool DesktopAppearance::waitForFirstAnswer(double seconds) {
@@ -133,15 +161,15 @@ bool DesktopAppearance::waitForFirstAnswer(double seconds) {
                                        [&] { return state_->answered; });
 }
 
-void DesktopAppearance::start(std::function<void(bool dark)> changed) {
+void DesktopAppearance::start(std::function<void(Preferences)> changed) {
     if (worker_.joinable()) return;
-    auto keep = std::make_shared<std::function<void(bool)>>(std::move(changed));
+    auto keep = std::make_shared<std::function<void(Preferences)>>(std::move(changed));
     std::weak_ptr<State> weak = state_;
-    state_->deliver = [keep, weak](bool dark) {
+    state_->deliver = [keep, weak](Preferences preferences) {
         RunLoop::main().post(
-            [keep, weak, dark] {
+            [keep, weak, preferences] {
                 auto state = weak.lock();
-                if (state && !state->cancelled && *keep) (*keep)(dark);
+                if (state && !state->cancelled && *keep) (*keep)(preferences);
             },
             weak);
     };
@@ -159,7 +187,7 @@ void DesktopAppearance::start(std::function<void(bool dark)> changed) {
                 state->context = context;
             }
             if (target.empty()) {
-                state->report(false);
+                state->report();
             } else {
                 {
                     // The bus and the portal are peers: one that says nothing
@@ -174,7 +202,7 @@ void DesktopAppearance::start(std::function<void(bool dark)> changed) {
                         follow(state, bus);
                     } else if (!state->cancelled) {
                         state->firstDone = true;
-                        state->report(false);
+                        state->report();
                     }
                     while (!state->cancelled && !state->firstDone) g_main_context_iteration(context, TRUE);
                 }

@@ -51,6 +51,9 @@ public:
     std::string modelIdentifier;         // "iPhone14,7", "iPad8,5"; the machine name on a desktop
 
     bool darkMode = false;
+    // The accessibility setting Reduce Transparency: translucent materials
+    // are drawn as plain, opaque ones.
+    bool reduceTransparency = false;
     std::vector<std::string> preferredLanguages{"en-US"};  // BCP 47, most preferred first
     std::string localeIdentifier = "en_US";                // ICU form
     std::string timeZoneName;                              // empty: the system's time zone

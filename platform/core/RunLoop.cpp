@@ -153,6 +153,7 @@ void RunLoop::drain() {
     const double bound = virtualClock ? kQuietBound : kRealClockQuietBound;
     for (;;) {
         bool ran = runPosted();
+        if (interrupted_.load()) return;
         if (!hasPosts_.load() && Clock::busyWorkers() <= 0) {
             if (!runPosted()) return;
             continue;
@@ -168,7 +169,7 @@ void RunLoop::drain() {
             if (virtualClock) std::fprintf(stderr, "RunLoop: workers still busy after %.1f s of real time\n", spent);
             return;
         }
-        Clock::waitForQuiet(limit - spent, hasPosts_);
+        Clock::waitForQuiet(limit - spent, hasPosts_, &interrupted_);
     }
 }
 
@@ -177,11 +178,13 @@ void RunLoop::advance(double seconds) {
         runFor(seconds);
         return;
     }
+    if (interrupted_.load()) return;
     const double target = Clock::now() + (seconds > 0 ? seconds : 0);
     drain();
     fireDueTimers(Clock::now(), false);
     drain();
     for (;;) {
+        if (interrupted_.load()) return;
         double next = std::min(nextTimerTime(), detail::nextWaiterDeadline());
         if (!(next <= target)) break;
         if (next > Clock::now()) Clock::setVirtualTime(next);
@@ -198,9 +201,9 @@ void RunLoop::waitForWork(double untilProcessTime) {
     double until = untilProcessTime;
     if (!timers_.empty()) until = std::min(until, timers_.begin()->first.first);
     double wait = until - Clock::now();
-    if (wait <= 0 || hasPosts_.load() || stop_.load()) return;
+    if (wait <= 0 || hasPosts_.load() || stop_.load() || interrupted_.load()) return;
     cv_.wait_for(lk, std::chrono::duration<double>(std::min(wait, 3600.0)),
-                 [&] { return hasPosts_.load() || stop_.load(); });
+                 [&] { return hasPosts_.load() || stop_.load() || interrupted_.load(); });
 }
 
 void RunLoop::runFor(double seconds) {
@@ -211,7 +214,7 @@ void RunLoop::runFor(double seconds) {
     const double end = Clock::now() + seconds;
     for (;;) {
         runOnce();
-        if (stop_.load() || Clock::now() >= end) break;
+        if (stop_.load() || interrupted_.load() || Clock::now() >= end) break;
         waitForWork(end);
     }
 }
@@ -221,6 +224,7 @@ bool RunLoop::runUntil(const std::function<bool()>& pred, double timeout) {
     if (Clock::isVirtual()) {
         drain();
         while (!pred()) {
+            if (interrupted_.load()) return pred();
             double next = std::min(nextTimerTime(), detail::nextWaiterDeadline());
             if (!(next <= end)) {
                 Clock::setVirtualTime(end);
@@ -241,7 +245,7 @@ bool RunLoop::runUntil(const std::function<bool()>& pred, double timeout) {
     for (;;) {
         runOnce();
         if (pred()) return true;
-        if (Clock::now() >= end) return false;
+        if (Clock::now() >= end || interrupted_.load()) return pred();
         waitForWork(std::min(end, Clock::now() + 0.01));
     }
 }
@@ -259,6 +263,17 @@ void RunLoop::stop() {
     stop_.store(true);
     cv_.notify_all();
 }
+
+void RunLoop::interrupt() {
+    {
+        std::lock_guard<std::mutex> g(mutex_);
+        interrupted_.store(true);
+    }
+    cv_.notify_all();
+    Clock::pokeQuiet();
+}
+
+void RunLoop::resumeAfterInterrupt() { interrupted_.store(false); }
 
 void RunLoop::wakeUp() {
     {

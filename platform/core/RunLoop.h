@@ -96,6 +96,15 @@ public:
     void runForever();
     void stop();
 
+    // From any thread (a signal's watcher): the program is ending. From now
+    // on the loop's waits (advance, runFor, runUntil, drain) end at once
+    // without moving time, so that the main thread, in the middle of a step
+    // of a headless run, reaches the termination path; posted work still
+    // runs with runOnce. resumeAfterInterrupt() takes it back (tests).
+    void interrupt();
+    bool interrupted() const { return interrupted_.load(); }
+    void resumeAfterInterrupt();
+
     size_t pendingPosts() const;
     size_t pendingTimers() const;
     // Forgets every posted call and timer (between tests).
@@ -123,6 +132,7 @@ private:
     uint64_t seq_ = 0;
     std::atomic<bool> hasPosts_{false};
     std::atomic<bool> stop_{false};
+    std::atomic<bool> interrupted_{false};
     std::atomic<std::thread::id> thread_;
 };
 

@@ -100,6 +100,7 @@ double DesktopShell::desktopScale() {
 
 DesktopShell::~DesktopShell() {
     *alive_ = false;
+    if (sdlWindow_) SDL_DelEventWatch(&DesktopShell::watchEvent, this);
     window_.setRenderRequestHandler({});
     sys::RunLoop::main().setWakeHandler({});
     if (texture_) SDL_DestroyTexture(texture_);
@@ -156,6 +157,10 @@ bool DesktopShell::open(const std::string& title, std::string* error) {
         if (error) *error = SDL_GetError();
         return false;
     }
+    // SDL's own record of the smallest size: it holds every size SDL sets to
+    // it, and goes in the size hints SDL writes.
+    SDL_SetWindowMinimumSize(sdlWindow_, px(kMinWidth), px(kMinHeight));
+    SDL_AddEventWatch(&DesktopShell::watchEvent, this);
     if (knowsUsable) {
         usable_ = {double(usable.x), double(usable.y), double(usable.w), double(usable.h)};
         asked_ = b.size;
@@ -171,6 +176,7 @@ bool DesktopShell::open(const std::string& title, std::string* error) {
     // than the window): the screens take the size it gave.
     int cw = 0, ch = 0;
     SDL_GetWindowSize(sdlWindow_, &cw, &ch);
+    sizeCame(cw, ch);
     sizeChanged(cw, ch);
     renderer_ = SDL_CreateRenderer(sdlWindow_, -1, SDL_RENDERER_ACCELERATED | SDL_RENDERER_PRESENTVSYNC);
     if (renderer_ && glEmulatedInSoftware(renderer_)) {
@@ -250,15 +256,35 @@ void DesktopShell::syncSize() {
     keepMinimumSize();
 }
 
+int DesktopShell::watchEvent(void* shell, SDL_Event* e) {
+    // Window events come from the main thread's event pump (a wake event
+    // posted from another thread is no window event), all of this window.
+    if (e->type != SDL_WINDOWEVENT) return 0;
+    auto* self = static_cast<DesktopShell*>(shell);
+    if (!self->sdlWindow_) return 0;
+    if (e->window.event == SDL_WINDOWEVENT_SIZE_CHANGED) self->sizeCame(e->window.data1, e->window.data2);
+    if (e->window.event == SDL_WINDOWEVENT_MAXIMIZED) self->sizeCame(0, 0);
+    return 0;
+}
+
+void DesktopShell::sizeCame(int width, int height) {
+    // Here as SDL learns the size, with the state it knows at that moment:
+    // by the time the event is handled SDL may already know that the window
+    // was maximised after it (and has dropped this size event for the
+    // maximised one, as it drops every size event a later one overtakes).
+    // A maximised window keeps the size under it (the window manager says
+    // it is maximised before it gives the new size), also through full
+    // screen until it is maximised again.
+    const bool fullscreen = isFullscreen(), maximized = isMaximized();
+    if (maximized && !fullscreen) fullscreenFromMaximized_ = false;
+    if (width <= 0 || height <= 0 || fullscreen || maximized || fullscreenFromMaximized_) return;
+    windowedSize_ = {std::round(width / scale_), std::round(height / scale_)};
+}
+
 void DesktopShell::sizeChanged(int width, int height) {
     if (width <= 0 || height <= 0) return;
     // The window's pixels, as points of the layout.
     const ui::Size size{std::round(width / scale_), std::round(height / scale_)};
-    // A maximised window keeps the size under it (the window manager says
-    // it is maximised before it gives the new size), also through full
-    // screen until it is maximised again.
-    if (isMaximized() && !isFullscreen()) fullscreenFromMaximized_ = false;
-    if (!isFullscreen() && !isMaximized() && !fullscreenFromMaximized_) windowedSize_ = size;
     needsFrame_ = true;
     if (size == syncedSize_ && size == window_.bounds().size) return;
     syncedSize_ = size;
@@ -267,32 +293,40 @@ void DesktopShell::sizeChanged(int width, int height) {
 
 void DesktopShell::setFullscreen(bool on) {
     if (!sdlWindow_ || on == isFullscreen()) return;
-    if (on) fullscreenFromMaximized_ = isMaximized();
-    // The window manager makes the window full screen; its new size comes
-    // as a size event.
-    SDL_SetWindowFullscreen(sdlWindow_, on ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0);
-    if (!on && fullscreenFromMaximized_) {
-        // Back to the state it came from: a maximised window is maximised
-        // again (its size then comes as a size event), over the size it
-        // had under it, which the window manager gives back when it is no
-        // longer maximised.
-        const ui::Size under = windowedSize_;
-        SDL_SetWindowSize(sdlWindow_, px(under.width), px(under.height));
-        keepMinimumSize();
-        SDL_MaximizeWindow(sdlWindow_);
-    } else if (!on) {
-        // Back to the size the window had before.
-        const ui::Size back = windowedSize_;
-        SDL_SetWindowSize(sdlWindow_, px(back.width), px(back.height));
-        keepMinimumSize();
-        sizeChanged(px(back.width), px(back.height));
+    if (on) {
+        fullscreenFromMaximized_ = isMaximized();
+        // The window manager makes the window full screen; its new size
+        // comes as a size event.
+        SDL_SetWindowFullscreen(sdlWindow_, SDL_WINDOW_FULLSCREEN_DESKTOP);
+        return;
     }
+    if (fullscreenFromMaximized_) {
+        // Back to the state it came from: a maximised window is maximised
+        // again (its size then comes as a size event), and the window
+        // manager keeps the size it had under it. Said while it is still full
+        // screen, so that SDL asks the window manager to keep the maximised
+        // state as full screen ends rather than to drop it: dropped, the
+        // window went through its own size to be maximised again, and a busy
+        // window manager could take the maximised size as the one under it.
+        SDL_MaximizeWindow(sdlWindow_);
+        SDL_SetWindowFullscreen(sdlWindow_, 0);
+        return;
+    }
+    // Back to the size the window had before (the sizes SDL reports as
+    // full screen ends may still be the full screen's).
+    const ui::Size back = windowedSize_;
+    SDL_SetWindowFullscreen(sdlWindow_, 0);
+    SDL_SetWindowSize(sdlWindow_, px(back.width), px(back.height));
+    keepMinimumSize();
+    sizeChanged(px(back.width), px(back.height));
 }
 
 void DesktopShell::keepMinimumSize() {
     // Under X the window's size hints are written anew as it is shown (and
-    // as the program sizes it): the smallest size goes in again each time.
-    SDL_SetWindowMinimumSize(sdlWindow_, px(kMinWidth), px(kMinHeight));
+    // as the program sizes it): the smallest size goes in again each time,
+    // into the hints alone (SDL would also give the window the geometry it
+    // last knew, which may be one the window manager has since changed).
+    X11Desktop::setMinimumSize(sdlWindow_, px(kMinWidth), px(kMinHeight));
 }
 
 bool DesktopShell::isMaximized() const {
@@ -537,9 +571,9 @@ void DesktopShell::handle(const SDL_Event& e) {
         fitFrame();
         // Showing the window writes its size hints anew.
         if (e.window.event == SDL_WINDOWEVENT_SHOWN) keepMinimumSize();
+        // The size under a maximised window was taken as the event came
+        // (sizeCame).
         if (e.window.event == SDL_WINDOWEVENT_SIZE_CHANGED) sizeChanged(e.window.data1, e.window.data2);
-        // Maximised again after full screen: sizes from now on are its own.
-        if (e.window.event == SDL_WINDOWEVENT_MAXIMIZED && !isFullscreen()) fullscreenFromMaximized_ = false;
         if (sdlWindow_) {
             auto& app = ui::Application::shared();
             const bool focus = (SDL_GetWindowFlags(sdlWindow_) & SDL_WINDOW_INPUT_FOCUS) != 0;

@@ -120,6 +120,11 @@ private:
     // Shrinks the window just opened so that its frame fits the usable
     // area too, once the window manager has told the frame.
     void fitFrame();
+    // The window's new size (pixels), as SDL learns it: the size under a
+    // maximised window is taken from here (0 x 0 for a window just maximised).
+    void sizeCame(int width, int height);
+    static int watchEvent(void* shell, SDL_Event* e);
+    // The window's new size laid out.
     void sizeChanged(int width, int height);
 
     int px(double points) const;

@@ -15,6 +15,7 @@
 #include <X11/Xatom.h>
 #include <X11/Xcursor/Xcursor.h>
 #include <X11/Xlib.h>
+#include <X11/Xutil.h>
 #endif
 
 namespace shell {
@@ -98,6 +99,32 @@ void X11Desktop::setTitle(SDL_Window* window, const std::string& utf8) {
     XChangeProperty(display, w, XA_WM_NAME, XA_STRING, 8, PropModeReplace,
                     reinterpret_cast<const unsigned char*>(latin1.data()), int(latin1.size()));
     XFlush(display);
+#endif
+}
+
+bool X11Desktop::setMinimumSize(SDL_Window* window, int width, int height) {
+    if (!window) return false;
+#if defined(SDL_VIDEO_DRIVER_X11)
+    SDL_SysWMinfo info;
+    SDL_VERSION(&info.version);
+    if (!SDL_GetWindowWMInfo(window, &info) || info.subsystem != SDL_SYSWM_X11) return false;
+    Display* display = info.info.x11.display;
+    XSizeHints* hints = XAllocSizeHints();
+    if (!hints) return false;
+    long supplied = 0;
+    // What the hints already hold (the position and size SDL gave) stays.
+    if (!XGetWMNormalHints(display, info.info.x11.window, hints, &supplied)) hints->flags = 0;
+    hints->min_width = width;
+    hints->min_height = height;
+    hints->flags |= PMinSize;
+    XSetWMNormalHints(display, info.info.x11.window, hints);
+    XFree(hints);
+    XFlush(display);
+    return true;
+#else
+    (void)width;
+    (void)height;
+    return false;
 #endif
 }
 

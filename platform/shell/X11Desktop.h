@@ -12,12 +12,19 @@ namespace shell {
 // falls short: a title in UTF-8 whatever the process's locale (SDL sets
 // the window manager's name through the locale, and a C locale leaves a
 // non-ASCII title garbled or unchanged), and the screen scale the desktop
-// asks for (GDK_SCALE, or the Xft.dpi of the X resources over 96).
+// asks for (GDK_SCALE, or the Xft.dpi of the X resources over 96), and the
+// smallest size in the size hints without a resize.
 // Without an X display (Wayland) the title goes through SDL alone and no
 // scale is known.
 class X11Desktop {
 public:
     static void setTitle(SDL_Window* window, const std::string& utf8);
+    // Writes the smallest size (pixels) into the window's size hints, and
+    // does nothing else; false without an X window. SDL_SetWindowMinimumSize
+    // also sizes and moves the window to the geometry SDL last knew, which,
+    // while the window manager is still busy with an earlier change, undoes
+    // that change.
+    static bool setMinimumSize(SDL_Window* window, int width, int height);
     // When the X display goes away under a window (the server ends or the
     // session is closed), the process ends at once with status 1: the
     // settings are written first, and nothing of the process is torn down

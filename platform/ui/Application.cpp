@@ -68,6 +68,11 @@ bool Application::canOpenURL(const std::string& url) const {
 }
 
 void Application::openURL(const std::string& url, std::function<void(bool)> completion) {
+    if (completion && opener_.openTelling) {
+        auto told = [completion](bool ok) { sys::RunLoop::main().post([completion, ok] { completion(ok); }); };
+        if (!opener_.openTelling(url, told)) told(false);
+        return;
+    }
     bool ok = opener_.open ? opener_.open(url) : false;
     if (completion) sys::RunLoop::main().post([completion, ok] { completion(ok); });
 }

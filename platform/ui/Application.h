@@ -51,10 +51,15 @@ public:
     struct URLOpener {
         std::function<bool(const std::string&)> canOpen;
         std::function<bool(const std::string&)> open;
+        // Where the opener can tell how it went (its helper program's end):
+        // starts like open, false when it could not start, and otherwise
+        // calls `outcome` once, on the main loop, when that is known.
+        std::function<bool(const std::string&, std::function<void(bool)> outcome)> openTelling;
     };
     void setURLOpener(URLOpener opener) { opener_ = std::move(opener); }
     bool canOpenURL(const std::string& url) const;
-    // The completion runs on a later turn of the main loop with the outcome.
+    // The completion runs on a later turn of the main loop with the outcome:
+    // once the opener knows it where it can tell, else as it started.
     void openURL(const std::string& url, std::function<void(bool)> completion = {});
 
     // Words the system itself shows (a back button whose screen has no

@@ -21,7 +21,8 @@ std::shared_ptr<RecordingURLOpener> RecordingURLOpener::install(std::set<std::st
              if (!self || !self->schemes.count(SystemURLOpener::scheme(url))) return false;
              self->opened.push_back(url);
              return !self->failOpen;
-         }});
+         },
+         {}});
     return r;
 }
 

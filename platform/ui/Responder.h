@@ -2,6 +2,7 @@
 
 #include "platform/ui/KeyCommand.h"
 #include "platform/ui/Touch.h"
+#include "platform/ui/TraitCollection.h"
 
 #include <vector>
 
@@ -47,6 +48,8 @@ public:
     // these on its owner around its own layoutSubviews.
     virtual void ownedViewWillLayoutSubviews() {}
     virtual void ownedViewDidLayoutSubviews() {}
+    // And the changes of its view's traits (the appearance), after the view's own.
+    virtual void ownedViewTraitCollectionDidChange(const TraitCollection& previous) { (void)previous; }
 
 protected:
     // Notifications after the change took place.

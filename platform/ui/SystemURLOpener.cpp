@@ -35,8 +35,15 @@ bool SystemURLOpener::open(const std::string& url) {
     return ChildProcess::start({"xdg-open", url}, {}) != nullptr;
 }
 
+bool SystemURLOpener::openTelling(const std::string& url, std::function<void(bool)> outcome) {
+    if (!canOpen(url)) return false;
+    return ChildProcess::start({"xdg-open", url}, [outcome](int code, const std::string&) {
+               if (outcome) outcome(code == 0);
+           }) != nullptr;
+}
+
 void SystemURLOpener::install() {
-    Application::shared().setURLOpener({canOpen, open});
+    Application::shared().setURLOpener({canOpen, open, openTelling});
 }
 
 }  // namespace ui

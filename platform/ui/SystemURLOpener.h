@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 
 namespace ui {
@@ -13,8 +14,12 @@ public:
     static void install();
     static bool canOpen(const std::string& url);
     // Starts xdg-open; false when it could not be started. Its exit status
-    // is not waited for here (Application::openURL reports the start).
+    // is not waited for here.
     static bool open(const std::string& url);
+    // Starts xdg-open and tells, once it ended, whether it opened the URL
+    // (its status 0: a desktop without a browser makes it fail at once);
+    // false when it could not be started.
+    static bool openTelling(const std::string& url, std::function<void(bool)> outcome);
     // The scheme of a URL in lower case ("" when it has none).
     static std::string scheme(const std::string& url);
 };

@@ -40,6 +40,7 @@ TraitCollection detachedTraits() {
     sys::DeviceProfile p = sys::DeviceProfile::current();
     TraitCollection t;
     t.userInterfaceStyle = p.darkMode ? UserInterfaceStyle::Dark : UserInterfaceStyle::Light;
+    t.reduceTransparency = p.reduceTransparency;
     t.idiom = p.isPad() ? UserInterfaceIdiom::Pad : UserInterfaceIdiom::Phone;
     t.displayScale = p.scale;
     return t;
@@ -499,6 +500,7 @@ TraitCollection View::traitCollection() const {
 
 void View::propagateTraitChange(const TraitCollection& previous) {
     traitCollectionDidChange(previous);
+    if (ownerController_) ownerController_->ownedViewTraitCollectionDidChange(previous);
     setNeedsDisplay();
     for (auto& s : std::vector<Ref>(subviews_)) s->propagateTraitChange(previous);
 }

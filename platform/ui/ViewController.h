@@ -150,6 +150,8 @@ public:
     Size preferredContentSize() const { return preferredContentSize_; }
     void setPreferredContentSize(Size s) { preferredContentSize_ = s; }
     TraitCollection traitCollection();
+    // The view's traits changed (light or dark, Reduce Transparency…).
+    virtual void traitCollectionDidChange(const TraitCollection& previous) { (void)previous; }
     bool isEditing() const { return editing_; }
     virtual void setEditing(bool editing, bool animated);
     // A bar item that flips editing (Edit / Done).
@@ -195,6 +197,9 @@ public:
     Responder* nextResponder() const override;
     void ownedViewWillLayoutSubviews() override { viewWillLayoutSubviews(); }
     void ownedViewDidLayoutSubviews() override { viewDidLayoutSubviews(); }
+    void ownedViewTraitCollectionDidChange(const TraitCollection& previous) override {
+        traitCollectionDidChange(previous);
+    }
 
     // --- Window hooks (the window's root controller) ---
     Window* viewWindow() const;

@@ -11,6 +11,7 @@
 #include "foundation/QNUrl.h"
 #include "foundation/Settings.h"
 #include "platform/core/AppPaths.h"
+#include "platform/core/Clock.h"
 #include "platform/core/PropertyList.h"
 #include "platform/core/RunLoop.h"
 #include "remote/screens/ShowHttpAuth.h"
@@ -104,6 +105,7 @@ void HttpDownload::downloadFile(const std::string& url, const std::string& saveP
                                 const std::string& username, const std::string& password,
                                 const std::string& serviceName, const sys::PlistDictionary& serviceKey) {
     url_ = url;
+    clockHoldUntil_ = sys::Clock::NetworkHoldLimit::current();
     savePath_ = savePath;
     userName_ = username;
     password_ = password;
@@ -266,6 +268,7 @@ void HttpDownload::start() {
     op_->setCompletion([weak](const HttpResponse& r) {
         if (auto self = weak.lock()) self->onComplete(r);
     });
+    sys::Clock::NetworkHoldLimit hold(clockHoldUntil_ - sys::Clock::realNow());
     op_->start();
 }
 

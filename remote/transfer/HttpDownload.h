@@ -62,6 +62,10 @@ public:
     // Seconds without a byte after which the connection counts as failed.
     void setStallTimeout(double seconds) { stallTimeout_ = seconds; }
 
+    // The calling thread's sys::Clock::NetworkHoldLimit bounds how long the
+    // download's requests hold up advancing virtual time, also those made
+    // later (a sign-in asked for, a renewed token, a fresh start).
+    //
     // serviceName "OneDrive", "BoxAPI", "Dropbox" or "GoogleDrive" (with
     // serviceKey {"key": account key, "itemId": item} for the last two)
     // fetches a cloud item with the account's bearer token, renewed once
@@ -121,6 +125,9 @@ private:
     bool writeFailed_ = false;
     bool rangeRejected_ = false;
     int64_t rejectedTotal_ = -1;  // the length a 416 gave
+
+    // The NetworkHoldLimit the download was started under (a realNow() time).
+    double clockHoldUntil_ = 0;
 
     std::atomic<int64_t> received_{0};
     std::atomic<bool> progressQueued_{false};

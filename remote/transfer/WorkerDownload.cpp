@@ -1,5 +1,6 @@
 #include "remote/transfer/WorkerDownload.h"
 
+#include "platform/core/Clock.h"
 #include "platform/core/RunLoop.h"
 
 WorkerDownload::WorkerDownload(const char* threadName, int busyResult)
@@ -29,7 +30,13 @@ void WorkerDownload::downloadFile(const std::string& url, const std::string& sav
     cancelled_ = std::make_shared<std::atomic<bool>>(false);
     Job job{url, savePath, saveName, username, password};
     // The subclass's destructor cancels and joins, so the worker may use `this`.
-    worker_ = sys::Thread([this, job](const std::atomic<bool>&) { run(job); }, threadName_);
+    const double holdUntil = sys::Clock::NetworkHoldLimit::current();
+    worker_ = sys::Thread(
+        [this, job, holdUntil](const std::atomic<bool>&) {
+            sys::Clock::NetworkHoldLimit::adopt(holdUntil);
+            run(job);
+        },
+        threadName_);
 }
 
 void WorkerDownload::cancelDownload() {

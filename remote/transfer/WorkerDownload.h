@@ -26,7 +26,8 @@ public:
     void setSettings(Settings* s) { settings_ = s; }
 
     // url into savePath/saveName with these credentials. Returns at once; a
-    // second start while one runs fails with the subclass's busy result.
+    // second start while one runs fails with the subclass's busy result. The
+    // worker takes on the calling thread's sys::Clock::NetworkHoldLimit.
     void downloadFile(const std::string& url, const std::string& savePath, const std::string& saveName,
                       const std::string& username, const std::string& password);
     // Stops the download and joins the worker; no callback after it returns.

@@ -25,6 +25,10 @@
 #include "viewer/BookViewController.h"
 
 #include <algorithm>
+#include <cstdlib>
+#include <optional>
+#include <utility>
+#include <vector>
 #include <filesystem>
 #include <string>
 
@@ -243,7 +247,18 @@ TEST_F(DesktopWindowProgramTest, EveryWayOfClosingTheMenuTakesItsToolBarAway) {
     ASSERT_TRUE(list);
     play("tap " + centreOf(*list) + "\nwait 1\n");
     ASSERT_TRUE(viewer()->bookMarkViewController());
-    play("tap \"Done\"\nwait 1\n");
+    // As the other screens, it comes under a title bar, "Done" in the bar.
+    auto* marks = dynamic_cast<ui::NavigationController*>(window().rootViewController()->presentedViewController());
+    ASSERT_TRUE(marks) << "no title bar";
+    EXPECT_EQ(marks->topViewController()->title(), "Bookmarks");
+    ui::View* done = ui::test::Driver(window()).findByText("Done");
+    ASSERT_TRUE(done);
+    EXPECT_TRUE(done->isDescendantOfView(marks->navigationBar())) << "\"Done\" is a row of the list";
+    EXPECT_FALSE(ui::test::Driver(window()).findByText("Bookmarks") &&
+                 !ui::test::Driver(window()).findByText("Bookmarks")->isDescendantOfView(marks->navigationBar()))
+        << "the list keeps its caption under the bar";
+    play("shot bookmarks\ntap \"Done\"\nwait 1\n");
+    EXPECT_FALSE(viewer()->bookMarkViewController());
     expectNoMenuBarAfterTurns("after-bookmarks");
 
     // The settings screen, pushed from the menu and left with back.
@@ -294,6 +309,52 @@ TEST_F(DesktopWindowProgramTest, TheLookFollowsTheDesktopsDarkPreference) {
     Shot light = shot("light");
     ASSERT_TRUE(light);
     EXPECT_TRUE(light.is(w.width() / 2, w.height() / 2, {255, 255, 255}, 30)) << "the library is drawn light";
+}
+
+// A run in a window follows the desktop from its start, nobody asking it
+// to: dark, and higher contrast (Reduce Transparency: the glass views drawn
+// plain), from the portal on the session bus its environment names; light
+// at the usual contrast once the desktop says so.
+TEST_F(DesktopWindowProgramTest, AWindowFollowsTheDesktopsLookAndContrastFromItsStart) {
+    if (!test::haveProgram("dbus-daemon")) GTEST_SKIP() << "no dbus-daemon";
+    test::PrivateSessionBus bus;
+    ASSERT_TRUE(bus.start());
+    test::FakePortal portal(bus.address);
+    ASSERT_TRUE(portal.owned());
+    portal.setColorScheme(1);
+    portal.setContrast(1);
+    // SDL's dummy video driver stands in for a display; the test's bus is the session's.
+    struct Environment {
+        std::vector<std::pair<std::string, std::optional<std::string>>> saved;
+        void set(const char* name, const std::string& value) {
+            const char* was = std::getenv(name);
+            saved.emplace_back(name, was ? std::optional<std::string>(was) : std::nullopt);
+            ::setenv(name, value.c_str(), 1);
+        }
+        ~Environment() {
+            for (const auto& [name, value] : saved) {
+                if (value) ::setenv(name.c_str(), value->c_str(), 1);
+                else ::unsetenv(name.c_str());
+            }
+        }
+    } environment;
+    environment.set("SDL_VIDEODRIVER", "dummy");
+    environment.set("DBUS_SESSION_BUS_ADDRESS", bus.address);
+    markNoticeSeen();
+    program = std::make_unique<LeafbrightProgram>(headlessOptions());
+    std::string error;
+    ASSERT_TRUE(program->launch(false, &error)) << error;
+    // The start waits a bounded time for the portal; on a loaded machine its
+    // answer may come after that, and switches the look then.
+    EXPECT_TRUE(test::drainUntil([&] { return window().windowTraits().isDark(); }, 10)) << "the window is light";
+    EXPECT_TRUE(test::drainUntil([&] { return window().windowTraits().reduceTransparency; }, 10))
+        << "the glass views are translucent";
+
+    portal.setColorScheme(2);
+    portal.setContrast(0);
+    EXPECT_TRUE(test::drainUntil(
+        [&] { return !window().windowTraits().isDark() && !window().windowTraits().reduceTransparency; }, 10));
+    stop();
 }
 
 }  // namespace

@@ -616,4 +616,46 @@ TEST_F(HandOverProgramTest, AFolderOfPicturesOpensAsABookFromItsCopyInTheLibrary
     EXPECT_EQ(viewer()->fileName(), docs() + "/Scans(2)/p0.png");
 }
 
+// An address of a kind the program does not open is said so, never dropped
+// in silence: on the command line the run ends with status 1 before any
+// program starts; handed to a running program, that program says so in a
+// message and on its error output, and the handing run fails as well. The
+// kinds it does open are still taken.
+TEST_F(HandOverProgramTest, AnAddressOfAKindTheProgramDoesNotOpenIsSaidSoAndFailsTheRun) {
+    const std::string ftp = "ftp://127.0.0.1:9/books/x.cbz";
+    std::string said;
+    EXPECT_EQ(secondRun("'" + ftp + "'", &said), 1);
+    EXPECT_NE(said.find(ftp + ": This kind of address is not opened."), std::string::npos) << said;
+    EXPECT_FALSE(fs::exists(home->file("second-shots"))) << "a program started for it";
+
+    ASSERT_TRUE(launch());
+    ASSERT_TRUE(program->handOver());
+    auto notice = [&] {
+        std::string text;
+        for (auto* n : ui::test::Driver(*program->delegate()->window()).findAllOf<QNNoticeView>())
+            if (!n->isClosing()) text = n->titleLabel()->text() + ": " + n->messageLabel()->text();
+        return text;
+    };
+    std::string error;
+    for (const std::string url : {"smb://127.0.0.1/books/", "lbftp://127.0.0.1/x/", "FTP://127.0.0.1/x.cbz"}) {
+        testing::internal::CaptureStderr();
+        const int status = secondRun("'" + url + "'", &said);
+        sys::RunLoop::main().advance(1.0);
+        const std::string runningSaid = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(status, 1) << url;
+        EXPECT_NE(said.find(url + ": This kind of address is not opened."), std::string::npos) << said;
+        EXPECT_NE(runningSaid.find(url + ": This kind of address is not opened."), std::string::npos)
+            << "the running program said nothing: " << runningSaid;
+        EXPECT_EQ(notice(), url + ": This kind of address is not opened.") << "the running window shows no message";
+        ASSERT_EQ(program->playScript("alert 0\nwait 1\n", &error), 0) << error;
+    }
+
+    // Its own addresses and web addresses are taken: a web folder is asked about.
+    EXPECT_EQ(secondRun("leafbright://"), 0);
+    EXPECT_EQ(secondRun("'lbhttp://127.0.0.1:9/shelf/'"), 0);
+    sys::RunLoop::main().advance(1.0);
+    EXPECT_TRUE(ui::test::Driver(*program->delegate()->window()).findByText("Do you want to open this URL?"));
+    EXPECT_EQ(notice().find("This kind of address"), std::string::npos);
+}
+
 }  // namespace

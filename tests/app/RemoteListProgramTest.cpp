@@ -232,6 +232,9 @@ TEST_F(RemoteListProgramTest, ARestartRebuildsTheRemoteFoldersAndOffersTheBookBe
     EXPECT_EQ(first->targetURL(), site);
     EXPECT_EQ(second->targetURL(), site + "Older/");
     EXPECT_EQ(sheetTitles(), (std::vector<std::string>{"Yes", "No"}));
+    // The library holds only the shortcut, but its first-start help stays
+    // with it: not over the lists the restore put in front.
+    EXPECT_FALSE(ui::test::Driver(window()).findByText("Welcome to Leafbright"));
     // Ended again while the question is up: the next start asks again.
     stop();
     ASSERT_TRUE(launch());

@@ -5,25 +5,30 @@
 // redirects to the second server and downloading that book never hand the
 // password to anyone but the site. And a site's password kept in the key
 // chain's file while the keyring did not answer, cleared, replaced or its site
-// deleted while the keyring is locked: never back when it is unlocked.
+// deleted while the keyring is locked: never back when it is unlocked. And a
+// password typed with "Remember My Password" off: gone with the run.
 #include <gtest/gtest.h>
 
 #include "app/LeafbrightProgram.h"
 #include "app/NestlarkAppDelegate.h"
 #include "cloud/HttpAuthCache.h"
 #include "engine/BookReaderEx.h"
+#include "foundation/LastStatusRestore.h"
 #include "foundation/QNKeyChain.h"
 #include "foundation/ui/QNMultiViewController.h"
 #include "platform/core/Keychain.h"
 #include "platform/core/PropertyList.h"
 #include "platform/core/RunLoop.h"
+#include "platform/core/UserDefaults.h"
 #include "platform/graphics/Canvas.h"
 #include "platform/ui/NavigationController.h"
+#include "platform/ui/TestDriver.h"
 #include "platform/ui/Window.h"
 #include "remote/BookTransfer.h"
 #include "remote/MediaServerHostConfigViewController.h"
 #include "remote/ServerListViewControllerEx.h"
 #include "remote/screens/RemoteFileListViewController.h"
+#include "remote/screens/ShowHttpAuth.h"
 #include "smb/CIFSStackClient.h"
 #include "tests/app/ProgramRun.h"
 #include "tests/app/RemoteProgramServices.h"
@@ -246,6 +251,105 @@ TEST_F(SiteCredentialsProgramTest, APasswordClearedReplacedOrDeletedWhileTheKeyr
     EXPECT_EQ(stored[0].value, "newPW");
     EXPECT_FALSE(fs::exists(file));
     stop();
+}
+
+TEST_F(SiteCredentialsProgramTest, APasswordTypedWithRememberOffIsNotKeptForTheNextRun) {
+    test::TempDir site("forgetsite"), pages("forgetpages"), conf("forgetconf");
+    gfx::Canvas c(60, 80, 1.0);
+    c.fillRect({0, 0, 60, 80}, gfx::Rgba{0.3, 0.4, 0.7, 1});
+    ASSERT_TRUE(c.writePNG(pages.file("p1.png")));
+    fs::create_directories(site.file("shelf/Inner"));
+    ASSERT_EQ(test::shell("cd '" + pages.path() + "' && zip -q -X '" + site.file("shelf/Own.cbz") +
+                          "' p1.png >/dev/null 2>&1"),
+              0);
+    fs::copy_file(site.file("shelf/Own.cbz"), site.file("shelf/Inner/In.cbz"));
+    ASSERT_TRUE(test::writeHtpasswd(conf.file("htpasswd"), kUser, kPassword));
+    test::NginxServer nginx;
+    nginx.setLocationConfig("autoindex on; auth_basic \"books\"; auth_basic_user_file " + conf.file("htpasswd") + ";");
+    ASSERT_TRUE(nginx.start(site.path())) << nginx.lastError();
+    const std::string shelf = nginx.url("/shelf/");
+    ASSERT_TRUE(sys::PropertyList::writeFile(
+        sys::PlistValue(sys::PlistDictionary{{"url", sys::PlistValue(shelf)}, {"title", sys::PlistValue("Shelf")}}),
+        docs() + "/Shelf.shortcut"));
+    // The key chain in its file, as without a secret store; an earlier run
+    // kept a password there for its restored list.
+    const std::string file = lib() + "/Library/keychain.txt";
+    // Each run reads the file afresh, as a new process would.
+    const auto start = [&] {
+        sys::Keychain::setShared(sys::Keychain::atPath(file));
+        return launch();
+    };
+    sys::Keychain::setShared(sys::Keychain::atPath(file));
+    ASSERT_TRUE(QNKeyChain::addOrUpdatePassword("EarlierPW", LastStatusRestore::kKeychainAccount,
+                                                LastStatusRestore::kKeychainService));
+    const auto restorePassword = [] {
+        return QNKeyChain::getPasswordWithAccount(std::string(LastStatusRestore::kKeychainAccount),
+                                                  std::string(LastStatusRestore::kKeychainService));
+    };
+    const auto asked = [&] { return bool(ui::test::Driver(window()).findByText("Enter Password")); };
+    // The panel's second stage: the user name, the switch, the password.
+    const auto signIn = [&](bool flipSwitch) {
+        play("tap \"Enter Password\"\nwait 0.5\n" + std::string(flipSwitch ? "tap \"Remember My Password\"\n" : "") +
+             "type " + kUser + "\nkey return\ntype " + kPassword + "\nkey return\nwait 3\n");
+    };
+
+    // Signed in with the switch off: the folders are listed with the
+    // password while the program runs.
+    ASSERT_TRUE(start());
+    play("tap \"Shelf\"\nwait 3\n");
+    ASSERT_TRUE(asked()) << "the site asks for a password";
+    signIn(true);
+    EXPECT_EQ(sys::UserDefaults::standard().objectForKey(ShowHttpAuth::kRememberPasswordKey).boolValue(), false);
+    ASSERT_TRUE(top<RemoteFileListViewController>()) << "the site is listed";
+    play("tap \"Streaming\"\nwait 0.5\ntap \"Inner\"\nwait 3\nshot signed-in-forgetting\n");
+    ASSERT_EQ(nav()->viewControllers().size(), 3u);
+    EXPECT_EQ(top<RemoteFileListViewController>()->targetURL(), shelf + "Inner/");
+    EXPECT_FALSE(asked()) << "the folder below is opened with the password typed";
+    stop();
+    // Nothing of it outlives the run: neither in the key chain nor in any
+    // file of the home.
+    sys::Keychain::setShared(sys::Keychain::atPath(file));
+    EXPECT_EQ(restorePassword(), std::nullopt);
+    for (const auto& e : fs::recursive_directory_iterator(lib()))
+        if (e.is_regular_file()) {
+            const std::string text = test::readFile(e.path().string());
+            EXPECT_EQ(text.find(kPassword), std::string::npos) << e.path();
+            EXPECT_EQ(text.find("EarlierPW"), std::string::npos) << e.path();
+        }
+
+    // The next start rebuilds the two folders; listing again asks.
+    ASSERT_TRUE(start());
+    play("wait 2\n");
+    ASSERT_EQ(nav()->viewControllers().size(), 3u);
+    auto* restored = top<RemoteFileListViewController>();
+    ASSERT_TRUE(restored);
+    EXPECT_EQ(restored->targetURL(), shelf + "Inner/");
+    EXPECT_EQ(restored->currentPassword(), std::nullopt);
+    play("back\nwait 1\ntap \"Inner\"\nwait 3\nshot restored-asks\n");
+    ASSERT_TRUE(asked()) << "the restored list does not ask again";
+    // Typed there with the switch still off: not kept either.
+    signIn(false);
+    ASSERT_EQ(nav()->viewControllers().size(), 3u);
+    EXPECT_FALSE(asked());
+    stop();
+    sys::Keychain::setShared(sys::Keychain::atPath(file));
+    EXPECT_EQ(restorePassword(), std::nullopt);
+    EXPECT_EQ(test::readFile(file).find(kPassword), std::string::npos);
+
+    // With the switch on again, the password is kept for the next start's
+    // restore, as before.
+    ASSERT_TRUE(start());
+    play("wait 2\nback\nwait 1\ntap \"Inner\"\nwait 3\n");
+    ASSERT_TRUE(asked());
+    signIn(true);
+    EXPECT_FALSE(asked());
+    stop();
+    sys::Keychain::setShared(sys::Keychain::atPath(file));
+    EXPECT_EQ(restorePassword(), std::optional<std::string>(kPassword));
+    ASSERT_TRUE(start());
+    play("wait 2\n");
+    ASSERT_TRUE(top<RemoteFileListViewController>());
+    EXPECT_EQ(top<RemoteFileListViewController>()->currentPassword(), std::optional<std::string>(kPassword));
 }
 
 }  // namespace

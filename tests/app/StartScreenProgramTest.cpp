@@ -22,8 +22,11 @@
 #include "platform/ui/NavigationController.h"
 #include "platform/ui/TableView.h"
 #include "platform/ui/TestDriver.h"
+#include "platform/ui/WebView.h"
 #include "platform/ui/Window.h"
 
+#include <array>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
@@ -75,6 +78,57 @@ TEST_F(StartScreenProgramTest, ANewHomeAnimatesShowsTheWelcomePageAndOnlyThenThe
     sys::RunLoop::main().advance(0.5);
     EXPECT_TRUE(program->delegate()->isStartLBWindowDone());
     EXPECT_TRUE(program->delegate()->rootList());
+}
+
+// In the dark the whole welcome page is dark, not only behind its text; an
+// open page follows the appearance as it changes, scrolled where it was read.
+TEST_F(StartScreenProgramTest, TheWelcomePageIsDarkAllOverAndFollowsTheAppearance) {
+    program = std::make_unique<LeafbrightProgram>(headlessOptions());
+    std::string error;
+    ASSERT_TRUE(program->launch(true, &error)) << error;
+    window().setUserInterfaceStyle(ui::UserInterfaceStyle::Dark);
+    sys::RunLoop::main().advance(1.5);
+    ASSERT_TRUE(start() && start()->webView()) << "no notice page";
+    ui::WebView* web = start()->webView();
+    auto pixel = [&](double x, double y) {
+        play("wait 0.1\n");
+        window().render();
+        auto& fb = window().framebuffer();
+        const uint32_t v = fb.pixel(int(x * fb.scale()), int(y * fb.scale()));
+        const int a = int(gfx::alphaOf(v));
+        auto un = [a](uint32_t c) { return a ? int((c * 255 + a / 2) / uint32_t(a)) : 0; };
+        return std::array<int, 3>{un(gfx::redOf(v)), un(gfx::greenOf(v)), un(gfx::blueOf(v))};
+    };
+    auto is = [](std::array<int, 3> p, int grey) {
+        return std::abs(p[0] - grey) <= 6 && std::abs(p[1] - grey) <= 6 && std::abs(p[2] - grey) <= 6;
+    };
+    auto text = [](std::array<int, 3> p) {
+        return std::to_string(p[0]) + "," + std::to_string(p[1]) + "," + std::to_string(p[2]);
+    };
+    play("wait 0.5\nshot welcome-dark\n");
+    ui::Rect f = web->convertRectTo(web->bounds(), nullptr);
+    ASSERT_LT(web->documentSize().height + 40, f.height()) << "the page reaches the bottom: nothing to look at there";
+    EXPECT_TRUE(is(pixel(f.x() + 4, f.y() + 4), 0x33)) << text(pixel(f.x() + 4, f.y() + 4));
+    EXPECT_TRUE(is(pixel(f.x() + 20, f.maxY() - 12), 0x33)) << "below the text: " << text(pixel(f.x() + 20, f.maxY() - 12));
+
+    // Turned to a landscape phone, the page is read a little way down; the
+    // desktop turns light.
+    play("rotate landscape\nwait 1\n");
+    f = web->convertRectTo(web->bounds(), nullptr);
+    ui::ScrollView* scroll = web->scrollView();
+    const double down = std::min(30.0, scroll->contentSize().height - scroll->bounds().height());
+    ASSERT_GT(down, 10) << "the whole page fits: nothing to scroll";
+    scroll->setContentOffset({0, down});
+    window().setUserInterfaceStyle(ui::UserInterfaceStyle::Light);
+    play("wait 0.5\nshot welcome-light-landscape\n");
+    EXPECT_TRUE(is(pixel(f.x() + 4, f.y() + 4), 0xFF)) << "the page kept its dark colours: "
+                                                       << text(pixel(f.x() + 4, f.y() + 4));
+    EXPECT_EQ(scroll->contentOffset().y, down);
+    window().setUserInterfaceStyle(ui::UserInterfaceStyle::Dark);
+    play("wait 0.5\n");
+    EXPECT_TRUE(is(pixel(f.x() + 4, f.y() + 4), 0x33)) << text(pixel(f.x() + 4, f.y() + 4));
+    EXPECT_EQ(scroll->contentOffset().y, down);
+    keepShots("start-");
 }
 
 TEST_F(StartScreenProgramTest, AFileHandedOverDuringTheNoticeOpensOnceItIsClosedWithoutAQuestion) {
@@ -171,7 +225,8 @@ TEST_F(StartScreenProgramTest, AnEarlierVersionGetsTheUpdatePageAndLinksLeaveFor
                                             [&opened](const std::string& url) {
                                                 opened.push_back(url);
                                                 return true;
-                                            }});
+                                            },
+                                            {}});
     ASSERT_TRUE(start() && start()->webView());
     EXPECT_EQ(start()->noticePage(), "update_en");
     EXPECT_EQ(noticeVersion(docs()), LEAFBRIGHT_VERSION);

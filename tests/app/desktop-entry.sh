@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The desktop entry installed for the user: into the user's own applications
-# folder (XDG_DATA_HOME), naming the built program for "Open With" with every
-# kind of book, and with an icon that is there. Usage: desktop-entry.sh PROGRAM WORKDIR
+# folder (XDG_DATA_HOME; ~/.local/share where that is unset or relative),
+# naming the built program for "Open With" with every kind of book, and with
+# an icon that is there. Usage: desktop-entry.sh PROGRAM WORKDIR
 set -euo pipefail
 program=$1
 work=$2
@@ -80,6 +81,14 @@ if command -v gio >/dev/null; then
     said=$(timeout 20 cat "$work/said") || fail "the program was not started from $share"
     [ "$said" = "$share/applications/leafbright"$'\n'"$evil" ] || fail "started from $share as: $said"
 fi
+# A relative XDG_DATA_HOME is no data folder: it is ignored, and the entry
+# goes to the user's ~/.local/share, not under the folder the install ran in.
+mkdir -p "$work/user" "$work/cwd"
+out=$(cd "$work/cwd" && HOME="$work/user" XDG_DATA_HOME=rel-share bash "$here/scripts/install-desktop-entry.sh" "$program") ||
+    fail "no entry with a relative XDG_DATA_HOME"
+[ "$out" = "$work/user/.local/share/applications/leafbright.desktop" ] || fail "with a relative XDG_DATA_HOME: says $out"
+[ -f "$work/user/.local/share/applications/leafbright.desktop" ] || fail "no entry in ~/.local/share"
+[ ! -e "$work/cwd/rel-share" ] || fail "a relative XDG_DATA_HOME was used"
 # Installed again from a path without %, the link goes.
 XDG_DATA_HOME="$work/run-share" bash "$here/scripts/install-desktop-entry.sh" "$odd/leafbright" >/dev/null
 [ ! -e "$link" ] && [ ! -L "$link" ] || fail "the old link stayed"

@@ -2,7 +2,8 @@
 # Two runs of the program on one home: the first in a window under a virtual
 # X server, the second `leafbright FILE` hands its book to the first and ends
 # at once; the first lists and opens it without a restart. A socket left by
-# a killed run does not stop the next run from starting on its own.
+# a killed run does not stop the next run from starting on its own; a file of
+# the user's in the socket's place is kept, and the run says it is not handed books.
 # handover-two-programs.sh LEAFBRIGHT WORKDIR
 set -euo pipefail
 program=$1 work=$2
@@ -61,4 +62,15 @@ if [ -S home/leafbright.sock ]; then
     > third.log 2>&1 || fail "a stale socket stopped the next run: $(cat third.log)"
   [ -s shots-after/own.png ] || fail "the run after a crash did not run on its own"
 fi
+
+# A file of the user's in the socket's place is left as it is: the run goes
+# on by itself and says that books are not handed to it.
+rm -f home/leafbright.sock
+echo mine > home/leafbright.sock
+timeout 60 "$program" --headless --home home --script own.txt --shots shots-taken > taken.log 2>&1 ||
+  fail "a file in the socket's place stopped the run: $(cat taken.log)"
+[ -s shots-taken/own.png ] || fail "the run beside a file in the socket's place did not run"
+[ "$(cat home/leafbright.sock)" = mine ] || fail "the file in the socket's place was changed"
+grep -q "leafbright.sock is not a socket; it is left alone; books are not handed to this run" taken.log ||
+  fail "the run did not say that books are not handed to it: $(cat taken.log)"
 echo "hand-over ok"

@@ -294,6 +294,92 @@ PLIST
     [ $took -le 3000 ] || fail "the script run took $took ms to end after SIGTERM"
     [ ! -e looking-shots/late.png ] || fail "the script went on after SIGTERM"
     ;;
+  download)
+    # A headless run downloading from a slow web server: a download holds a
+    # step up for a few seconds of real time at most (a "wait 3" does not
+    # last until the download ends), so the download can be cancelled on
+    # the progress screen; SIGTERM during a step held by the next download
+    # ends the run at once through its termination path, the queue and the
+    # part downloaded kept for the next start.
+    fault_httpd=${LB_FAULT_HTTPD:-$(dirname "$program")/tests/lb_fault_httpd}
+    [ -x "$fault_httpd" ] || { echo "lb_fault_httpd missing"; exit 77; }
+    mkdir -p www
+    # 20 s each at 300 KB/s.
+    head -c 6000000 /dev/urandom > www/first.cbz
+    head -c 6000000 /dev/urandom > www/second.cbz
+    "$fault_httpd" --root www > http.log 2>&1 &
+    server=$!
+    pid=
+    trap '[ -n "$pid" ] && kill -9 $pid 2>/dev/null; kill $server 2>/dev/null || true' EXIT
+    for _ in $(seq 100); do grep -q '^port ' http.log && break; sleep 0.1; done
+    port=$(sed -n 's/^port //p' http.log)
+    [ -n "$port" ] || fail "the web server did not start"
+    first="http://127.0.0.1:$port/first.cbz?rate=300000"
+    second="http://127.0.0.1:$port/second.cbz?rate=300000"
+    mkdir -p home/Library/Preferences
+    cat > home/Library/Preferences/leafbright.plist <<'PLIST'
+<?xml version="1.0" encoding="UTF-8"?>
+<!DOCTYPE plist PUBLIC "-//Apple//DTD PLIST 1.0//EN" "http://www.apple.com/DTDs/PropertyList-1.0.dtd">
+<plist version="1.0"><dict><key>enable_crashlog</key><true/></dict></plist>
+PLIST
+    # The library's download button (desktop), then the progress screen.
+    cat > download.txt <<STEPS
+wait 1
+tap "Close"
+wait 1
+open $first
+wait 1
+tap "Yes"
+shot started
+wait 3
+shot waited
+open $second
+wait 1
+tap "Yes"
+tap 99 746
+wait 1
+tap "Progress"
+wait 1
+shot progress
+tap "Cancel"
+wait 600
+STEPS
+    "$program" --headless --home home --device desktop --script download.txt --shots shots > run.log 2>&1 &
+    pid=$!
+    mtime() { stat -c %.3Y "$1"; }
+    for _ in $(seq 600); do [ -s shots/started.png ] && break; kill -0 $pid 2>/dev/null || fail "the run ended early"; sleep 0.05; done
+    [ -s shots/started.png ] || fail "the download did not start"
+    # Before the fault was mended the step lasted until the download ended (20 s).
+    for _ in $(seq 200); do [ -s shots/waited.png ] && break; kill -0 $pid 2>/dev/null || fail "the run ended early"; sleep 0.05; done
+    [ -s shots/waited.png ] || fail "\"wait 3\" with a download going lasted over 10 s"
+    held=$(awk -v a="$(mtime shots/started.png)" -v b="$(mtime shots/waited.png)" 'BEGIN { printf "%d", (b - a) * 1000 }')
+    [ "$held" -le 7000 ] || fail "\"wait 3\" with a download going lasted $held ms"
+    # The first download cancelled on the progress screen: the second runs
+    # (its part is the one on disk), and the first is no longer queued.
+    running_second() { grep -q second.cbz home/tmp/download_temp.lbs 2>/dev/null && [ -s home/tmp/download_temp.zip ]; }
+    for _ in $(seq 400); do running_second && break; kill -0 $pid 2>/dev/null || fail "the run ended early"; sleep 0.02; done
+    running_second || fail "the second download did not start after \"Cancel\""
+    [ -s shots/progress.png ] || fail "no picture of the progress screen"
+    grep -q first.cbz home/Library/lbconfigs/transferqueue.plist && fail "the cancelled download is still queued"
+    find home -name first.cbz | grep -q . && fail "the cancelled download reached the library"
+    # The step after "Cancel" is held by the second download (for a few
+    # seconds): SIGTERM now.
+    kill -0 $pid 2>/dev/null || fail "the run ended before the signal"
+    start=$(date +%s%N)
+    kill -TERM $pid
+    set +e
+    wait $pid
+    rc=$?
+    set -e
+    took=$((($(date +%s%N) - start) / 1000000))
+    pid=
+    [ $rc -eq 0 ] || fail "the run did not end cleanly on SIGTERM ($rc)"
+    [ $took -le 1500 ] || fail "the run took $took ms to end after SIGTERM"
+    [ "$(tail -c 18 home/Documents/_activelog.txt)" = "X---------------0" ] || fail "no termination line in the activity log"
+    grep -q second.cbz home/Library/lbconfigs/transferqueue.plist || fail "the running download left the queue"
+    grep -q second.cbz home/tmp/download_temp.lbs || fail "the part downloaded is not marked for resuming"
+    echo "\"wait 3\" lasted $held ms; the run ended $took ms after SIGTERM"
+    ;;
   *) fail "unknown mode $mode" ;;
 esac
 echo "ok: $mode"

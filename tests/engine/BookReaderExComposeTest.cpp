@@ -311,13 +311,31 @@ TEST_F(BookComposeTest, FirstPageAloneOnePageStepAndBack) {
     EXPECT_TRUE(colourNear(at(p, 350, 150), pageColour(1, false)));
 }
 
+// Puts an EXIF block of `bytes` bytes (a TIFF header, no entries, then
+// padding) right after a JPEG's start: its size (the SOF marker) then
+// comes only after it, as in a camera's picture with a large preview.
+bool addExifBlock(const std::string& path, size_t bytes) {
+    std::string jpeg = test::readFile(path);
+    if (jpeg.size() < 4 || uint8_t(jpeg[0]) != 0xFF || uint8_t(jpeg[1]) != 0xD8 || bytes + 2 > 0xFFFF) return false;
+    std::string body = std::string("Exif\0\0II*\0\x08\0\0\0\0\0\0\0\0\0", 20);
+    body.resize(bytes, '\0');
+    const size_t length = body.size() + 2;
+    jpeg.insert(2, std::string{char(0xFF), char(0xE1), char(length >> 8), char(length & 0xFF)} + body);
+    test::writeFile(path, jpeg);
+    return true;
+}
+
 // A book of twelve pages made by the real tools whose pages 3 and 7 are
-// wide: with the first page alone, paging from the start shows (0) (1, 2)
-// [3] (4, 5) (6) [7] (8, 9) (10, 11). Paging back, a resumed book, a jump
-// from the slider, the strip or the seek bar, the last page and the first
-// show the same views; the page sizes come from the pictures' headers.
+// wide (their sizes behind an EXIF block of 10 kB): with the first page
+// alone, paging from the start shows (0) (1, 2) [3] (4, 5) (6) [7] (8, 9)
+// (10, 11). Paging back, a resumed book, a jump from the slider, the strip
+// or the seek bar, the last page and the first show the same views; the
+// page sizes come from the pictures' headers. The same pictures as a zip,
+// a 7z of one entry a block, and a solid 7z (whose pages are decoded in
+// order).
 TEST_F(BookComposeTest, SpreadsAreTheSameWhicheverWayAPageIsReached) {
-    if (!test::haveProgram("zip") || !test::haveProgram("convert")) GTEST_SKIP() << "no zip or convert";
+    if (!test::haveProgram("zip") || !test::haveProgram("convert") || !test::haveProgram("7z"))
+        GTEST_SKIP() << "no zip, 7z or convert";
     test::TempDir dir{"spreadbook"};
     constexpr int kCount = 12;
     for (int i = 0; i < kCount; ++i) {
@@ -328,100 +346,115 @@ TEST_F(BookComposeTest, SpreadsAreTheSameWhicheverWayAPageIsReached) {
         ASSERT_EQ(test::shell("convert '" + dir.file(name + ".bmp") + "' -quality 95 '" + dir.file(name + ".jpg") +
                               "'"),
                   0);
+        if (wide) {
+            ASSERT_TRUE(addExifBlock(dir.file(name + ".jpg"), 10 << 10));
+        }
     }
-    ASSERT_EQ(test::shell("cd '" + dir.path() + "' && zip -q book.cbz p*.jpg"), 0);
+    ASSERT_EQ(test::shell("cd '" + dir.path() + "' && zip -q book.cbz p*.jpg && 7z a -bd -ms=off plain.cb7 p*.jpg "
+                          ">/dev/null && 7z a -bd solid.cb7 p*.jpg >/dev/null"),
+              0);
     set("isDoubleTruck", true);
     set("isSingleViewFirstPage", true);
     const gfx::Size area{800, 300};
-    auto open = [&] {
-        session = std::make_shared<BookReaderEx>();
-        session->setSettings(settings);
-        ASSERT_TRUE(session->openBookWithName(dir.file("book.cbz"), {}, std::nullopt, std::nullopt, std::nullopt,
-                                              false, false));
-        ASSERT_EQ(session->getPageNum(), kCount);
-    };
-    const std::vector<std::pair<int, int>> views = {{0, 0}, {1, 2}, {3, 3}, {4, 5}, {6, 6}, {7, 7}, {8, 9}, {10, 11}};
-    auto viewOf = [&](int page) {
-        for (auto v : views)
-            if (page >= v.first && page <= v.second) return v;
-        return std::pair{-1, -1};
-    };
-    auto expectView = [&](const std::shared_ptr<const BookPage>& p, std::pair<int, int> v, const std::string& how) {
-        EXPECT_EQ(p->targetPage, v.first) << how;
-        EXPECT_EQ(p->is2PageLoaded, v.first != v.second) << how;
-        // Right-bound: the later page on the left.
-        if (v.first != v.second) {
-            EXPECT_TRUE(colourNear(at(p, 250, 150), pageColour(v.second, false), 24)) << how;
-        }
-    };
+    for (const char* book : {"book.cbz", "plain.cb7", "solid.cb7"}) {
+        SCOPED_TRACE(book);
+        auto open = [&] {
+            session = std::make_shared<BookReaderEx>();
+            session->setSettings(settings);
+            ASSERT_TRUE(session->openBookWithName(dir.file(book), {}, std::nullopt, std::nullopt, std::nullopt,
+                                                  false, false));
+            ASSERT_EQ(session->getPageNum(), kCount);
+        };
+        const std::vector<std::pair<int, int>> views = {{0, 0}, {1, 2}, {3, 3},  {4, 5},
+                                                        {6, 6}, {7, 7}, {8, 9}, {10, 11}};
+        auto viewOf = [&](int page) {
+            for (auto v : views)
+                if (page >= v.first && page <= v.second) return v;
+            return std::pair{-1, -1};
+        };
+        auto expectView = [&](const std::shared_ptr<const BookPage>& p, std::pair<int, int> v, const std::string& how) {
+            EXPECT_EQ(p->targetPage, v.first) << how;
+            EXPECT_EQ(p->is2PageLoaded, v.first != v.second) << how;
+            // Right-bound: the later page on the left.
+            if (v.first != v.second) {
+                EXPECT_TRUE(colourNear(at(p, 250, 150), pageColour(v.second, false), 24)) << how;
+            }
+        };
 
-    open();
-    expectView(load(PageLoadRequest::kJumpForward, 0, area), views[0], "first page");
-    for (size_t k = 1; k < views.size(); ++k)
-        expectView(load(PageLoadRequest::kNext, 0, area), views[k], "paging forward to " + std::to_string(k));
-    EXPECT_TRUE(session->loadedPage()->isLastPage);
-    for (size_t k = views.size() - 1; k-- > 0;)
-        expectView(load(PageLoadRequest::kPrevious, 0, area), views[k], "paging back to " + std::to_string(k));
+        open();
+        expectView(load(PageLoadRequest::kJumpForward, 0, area), views[0], "first page");
+        for (size_t k = 1; k < views.size(); ++k)
+            expectView(load(PageLoadRequest::kNext, 0, area), views[k], "paging forward to " + std::to_string(k));
+        EXPECT_TRUE(session->loadedPage()->isLastPage);
+        for (size_t k = views.size() - 1; k-- > 0;)
+            expectView(load(PageLoadRequest::kPrevious, 0, area), views[k], "paging back to " + std::to_string(k));
 
-    // Each page reached at once in a book just opened: the pages before it
-    // were never shown.
-    for (int page = 0; page < kCount; ++page) {
-        for (int op : {PageLoadRequest::kJumpForward, PageLoadRequest::kJumpBackward, PageLoadRequest::kCompose}) {
-            open();
-            const std::string how = "page " + std::to_string(page) + " by operation " + std::to_string(op);
-            expectView(load(op, page, area), viewOf(page), how);
-            const auto at = viewOf(page);
-            if (at.second + 1 < kCount)
-                expectView(load(PageLoadRequest::kNext, 0, area), viewOf(at.second + 1), how + ", then next");
-            if (at.first > 0) {
-                load(op, page, area);
-                expectView(load(PageLoadRequest::kPrevious, 0, area), viewOf(at.first - 1), how + ", then back");
+        // Each page reached at once in a book just opened: the pages before it
+        // were never shown.
+        for (int page = 0; page < kCount; ++page) {
+            for (int op : {PageLoadRequest::kJumpForward, PageLoadRequest::kJumpBackward, PageLoadRequest::kCompose}) {
+                open();
+                const std::string how = "page " + std::to_string(page) + " by operation " + std::to_string(op);
+                expectView(load(op, page, area), viewOf(page), how);
+                const auto at = viewOf(page);
+                if (at.second + 1 < kCount)
+                    expectView(load(PageLoadRequest::kNext, 0, area), viewOf(at.second + 1), how + ", then next");
+                if (at.first > 0) {
+                    load(op, page, area);
+                    expectView(load(PageLoadRequest::kPrevious, 0, area), viewOf(at.first - 1), how + ", then back");
+                }
             }
         }
+
+        // What the screen asks of the pairs as it names the view shown: the
+        // whole book is measured (a solid one as the preload decodes it).
+        set("isPreRead", true);
+        open();
+        PageLoadRequest jump = request(PageLoadRequest::kJumpForward, 9, area);
+        jump.isPreloadPages = true;
+        ASSERT_EQ(session->loadPage(jump), 0);
+        session->waitPreloadThread();
+        set("isPreRead", false);
+        EXPECT_EQ(session->spreadStart(9), 8);
+        EXPECT_EQ(session->spreadStart(5), 4);
+        EXPECT_EQ(session->spreadStart(4), 4);
+        EXPECT_EQ(session->spreadStart(6), 6);
+        EXPECT_EQ(session->spreadStart(7), 7);
+        EXPECT_EQ(session->spreadStart(0), 0);
+        EXPECT_EQ(session->spreadStart(11), 10) << "the whole book is measured";
+
+        // The view on the screen composed again (after a zoom) stays the pages
+        // it shows, even where paging from the start pairs them otherwise.
+        load(PageLoadRequest::kJumpForward, 1, area);
+        auto p = load(PageLoadRequest::kNextOnePage, 0, area);
+        ASSERT_EQ(p->targetPage, 2);
+        ASSERT_FALSE(p->is2PageLoaded) << "page 3 is wide";
+        load(PageLoadRequest::kJumpForward, 4, area);
+        p = load(PageLoadRequest::kNextOnePage, 0, area);
+        ASSERT_TRUE(p->is2PageLoaded);
+        ASSERT_EQ(p->targetPage, 5);
+        PageLoadRequest again = request(PageLoadRequest::kCompose, 5, area);
+        again.isNow2PageLoaded = true;
+        again.isSameView = true;
+        ASSERT_EQ(session->loadPage(again), 0);
+        EXPECT_EQ(session->loadedPage()->targetPage, 5);
+        EXPECT_TRUE(session->loadedPage()->is2PageLoaded);
+        // Page 8 alone: one page on from (8, 9), then back.
+        load(PageLoadRequest::kJumpForward, 8, area);
+        load(PageLoadRequest::kNextOnePage, 0, area);
+        p = load(PageLoadRequest::kPrevious, 0, area);
+        ASSERT_EQ(p->targetPage, 8);
+        ASSERT_FALSE(p->is2PageLoaded);
+        again = request(PageLoadRequest::kCompose, 8, area);
+        again.isSameView = true;
+        ASSERT_EQ(session->loadPage(again), 0);
+        EXPECT_EQ(session->loadedPage()->targetPage, 8);
+        EXPECT_FALSE(session->loadedPage()->is2PageLoaded) << "zoomed, page 8 alone stays alone";
+        // Laid out anew, the pair holding the page.
+        again.isSameView = false;
+        ASSERT_EQ(session->loadPage(again), 0);
+        EXPECT_TRUE(session->loadedPage()->is2PageLoaded);
     }
-
-    // What the screen asks of the pairs as it names the view shown.
-    open();
-    load(PageLoadRequest::kJumpForward, 9, area);
-    EXPECT_EQ(session->spreadStart(9), 8);
-    EXPECT_EQ(session->spreadStart(5), 4);
-    EXPECT_EQ(session->spreadStart(4), 4);
-    EXPECT_EQ(session->spreadStart(6), 6);
-    EXPECT_EQ(session->spreadStart(7), 7);
-    EXPECT_EQ(session->spreadStart(0), 0);
-    EXPECT_EQ(session->spreadStart(11), 10) << "the whole book is measured";
-
-    // The view on the screen composed again (after a zoom) stays the pages
-    // it shows, even where paging from the start pairs them otherwise.
-    load(PageLoadRequest::kJumpForward, 1, area);
-    auto p = load(PageLoadRequest::kNextOnePage, 0, area);
-    ASSERT_EQ(p->targetPage, 2);
-    ASSERT_FALSE(p->is2PageLoaded) << "page 3 is wide";
-    load(PageLoadRequest::kJumpForward, 4, area);
-    p = load(PageLoadRequest::kNextOnePage, 0, area);
-    ASSERT_TRUE(p->is2PageLoaded);
-    ASSERT_EQ(p->targetPage, 5);
-    PageLoadRequest again = request(PageLoadRequest::kCompose, 5, area);
-    again.isNow2PageLoaded = true;
-    again.isSameView = true;
-    ASSERT_EQ(session->loadPage(again), 0);
-    EXPECT_EQ(session->loadedPage()->targetPage, 5);
-    EXPECT_TRUE(session->loadedPage()->is2PageLoaded);
-    // Page 8 alone: one page on from (8, 9), then back.
-    load(PageLoadRequest::kJumpForward, 8, area);
-    load(PageLoadRequest::kNextOnePage, 0, area);
-    p = load(PageLoadRequest::kPrevious, 0, area);
-    ASSERT_EQ(p->targetPage, 8);
-    ASSERT_FALSE(p->is2PageLoaded);
-    again = request(PageLoadRequest::kCompose, 8, area);
-    again.isSameView = true;
-    ASSERT_EQ(session->loadPage(again), 0);
-    EXPECT_EQ(session->loadedPage()->targetPage, 8);
-    EXPECT_FALSE(session->loadedPage()->is2PageLoaded) << "zoomed, page 8 alone stays alone";
-    // Laid out anew, the pair holding the page.
-    again.isSameView = false;
-    ASSERT_EQ(session->loadPage(again), 0);
-    EXPECT_TRUE(session->loadedPage()->is2PageLoaded);
 }
 
 TEST_F(BookComposeTest, StretchedPageFillsTheArea) {

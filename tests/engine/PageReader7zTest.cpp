@@ -7,6 +7,7 @@
 #include "engine/SevenZipLibrary.h"
 #include "platform/core/AppPaths.h"
 #include "platform/core/FileManager.h"
+#include "tests/engine/BookSessionFixture.h"
 #include "tests/engine/BookTestPages.h"
 #include "tests/engine/SevenZipTestArchives.h"
 #include "tests/support/TestHome.h"
@@ -365,6 +366,12 @@ TEST_F(PageReader7zTest, EncryptedPagesAskForThePassword) {
     auto r = open(aes, "sesame");
     expectPage(*r, 0, 0);
     expectPage(*r, 1, 1);
+    // A block that cannot be decoded is not decoded again and again to
+    // measure its pages.
+    auto locked = open(aes);
+    EXPECT_TRUE(locked->isMeasuredByDecoding(1));
+    EXPECT_EQ(locked->decodedPictureSize(1), gfx::Size{});
+    EXPECT_FALSE(locked->isMeasuredByDecoding(1)) << "its block failed";
 
     // With the directory encrypted too, the book opens only with the password.
     const std::string hidden = make("mhe.cb7", "-psesame -mhe=on", "s0.bmp s1.bmp");
@@ -411,6 +418,17 @@ TEST_F(PageReader7zTest, ClosingDuringAnExtractionStopsItAndCleansUp) {
     loader.join();
     EXPECT_TRUE(result == PageReader::kResultImage || result == PageReader::kResultFailed) << result;
     expectPage(*r, 39, 39);
+
+    // Once the cancelled block has stopped, the next block's first page is
+    // still measured from its first bytes.
+    std::string files;
+    for (int i = 0; i < 20; ++i) files += (i < 10 ? " p0" : " p") + std::to_string(i) + ".bmp";
+    r = open(make("two.cb7", "-mx1 -ms=10f", files));
+    std::thread first([&] { r->newLoadAndCreateImage(9, result); });
+    while (r->extractionCount() == 0) std::this_thread::yield();
+    r->cancelStreaming();
+    first.join();
+    EXPECT_EQ(r->pictureSize(10), gfx::Size(300, 300));
 }
 
 // Asking for a page of another block while one block is being written:
@@ -436,6 +454,14 @@ TEST_F(PageReader7zTest, AJumpToAnotherBlockWhileOneIsWritten) {
     expectPage(*r, 33, 23);
     expectPage(*r, 29, 29);
     expectPage(*r, 1, 1);
+
+    // Measuring a page of the other block meanwhile never makes it give
+    // way: the first block is still written once.
+    auto m = open(book);
+    expectPage(*m, 0, 0);
+    m->decodedPictureSize(33);
+    for (int i = 0; i < 30; ++i) expectPage(*m, i, i);
+    EXPECT_LE(m->extractionCount(), 2);
 }
 
 // The disk fills up while a block is written (here: a file size limit):
@@ -465,6 +491,143 @@ TEST_F(PageReader7zTest, TheSessionOpensSevenZipBooks) {
     ASSERT_TRUE(session->openBookWithName(book, {}, std::nullopt, std::nullopt, std::nullopt, false, false));
     EXPECT_EQ(session->readerKind(), BookReaderEx::ReaderKind::SevenZip);
     session->closeBook();
+}
+
+// The session over 7z books of the fixture's pages: 200 x 300, page 3
+// 400 x 300.
+class PageReader7zSessionTest : public test::BookSessionFixture {
+protected:
+    void SetUp() override {
+        test::BookSessionFixture::SetUp();
+        if (!test::haveProgram("7z")) GTEST_SKIP() << "no 7z tool";
+        if (!SevenZipLibrary::shared().available())
+            GTEST_SKIP() << "7-Zip library: " << SevenZipLibrary::shared().failureReason();
+    }
+};
+
+// A 7z book on this machine pairs its pages by their sizes from a jump on,
+// as paging from the start would: (0, 1) (2) [3] (4, 5) (6, 7). A page that
+// starts its block (each of a plain book's, the first of a solid block) is
+// measured from its first bytes, decoded alone and written nowhere; a page
+// further into a solid block once written out, with its block.
+TEST_F(PageReader7zSessionTest, AJumpPairsThePagesOf7zBooksAsPagingFromTheStartWould) {
+    ASSERT_EQ(test::shell("cd '" + bookDir.path() + "' && 7z a -bd -ms=off plain.cb7 p?.bmp >/dev/null && "
+                          "7z a -bd -ms=on solid.cb7 p?.bmp >/dev/null"),
+              0);
+    auto sizeOf = [](int page) { return page == kWidePage ? gfx::Size{400, 300} : gfx::Size{200, 300}; };
+
+    {
+        auto r = std::make_shared<PageReader7z>();
+        ASSERT_TRUE(r->openFile(bookDir.file("plain.cb7"), std::nullopt, std::nullopt, false, false));
+        for (int i = 0; i < kPages; ++i) {
+            EXPECT_FALSE(r->isMeasuredByDecoding(i)) << i << ": its header tells";
+            EXPECT_EQ(r->pictureSize(i), sizeOf(i)) << i;
+            EXPECT_EQ(r->decodedPictureSize(i), sizeOf(i)) << i;
+        }
+        EXPECT_EQ(r->extractionCount(), 0) << "measured without writing a page out";
+        EXPECT_TRUE(filesUnder(r->getTemporaryDirectory()).empty());
+        // Measuring cut the pages' decoding short: each shows whole.
+        for (int i = 0; i < kPages; ++i) {
+            int result = -1;
+            auto image = r->newLoadAndCreateImage(i, result);
+            ASSERT_EQ(result, PageReader::kResultImage) << i;
+            EXPECT_EQ(gfx::Size(double(image->width()), double(image->height())), sizeOf(i)) << i;
+        }
+        EXPECT_EQ(r->extractionCount(), kPages);
+        r->closeFile();
+    }
+    {
+        auto r = std::make_shared<PageReader7z>();
+        ASSERT_TRUE(r->openFile(bookDir.file("solid.cb7"), std::nullopt, std::nullopt, false, false));
+        EXPECT_EQ(r->pictureSize(0), sizeOf(0)) << "the block's first page";
+        EXPECT_FALSE(r->isMeasuredByDecoding(0));
+        EXPECT_EQ(r->pictureSize(5), gfx::Size{}) << "not written out yet";
+        EXPECT_TRUE(r->isMeasuredByDecoding(5));
+        EXPECT_EQ(r->extractionCount(), 0);
+        EXPECT_EQ(r->decodedPictureSize(5), sizeOf(5));
+        EXPECT_FALSE(r->isMeasuredByDecoding(5)) << "at hand now";
+        EXPECT_EQ(r->pictureSize(5), sizeOf(5));
+        for (int i = 0; i < kPages; ++i) EXPECT_EQ(r->decodedPictureSize(i), sizeOf(i)) << i;
+        EXPECT_EQ(r->extractionCount(), 1);
+        EXPECT_EQ(filesUnder(r->getTemporaryDirectory()).size(), size_t(kPages));
+        r->closeFile();
+    }
+
+    auto extracted = [] {
+        size_t n = 0;
+        for (const auto& e : fs::recursive_directory_iterator(sys::AppPaths::tmp() + "/solidtemp"))
+            n += e.is_regular_file();
+        return n;
+    };
+    set("isDoubleTruck", true);
+    for (const char* name : {"plain.cb7", "solid.cb7"}) {
+        session = std::make_shared<BookReaderEx>();
+        session->setSettings(settings);
+        ASSERT_TRUE(session->openBookWithName(bookDir.file(name), {}, std::nullopt, std::nullopt, std::nullopt, false,
+                                              false));
+        auto p = load(PageLoadRequest::kJumpForward, 5, {800, 300});
+        EXPECT_TRUE(p->is2PageLoaded) << name;
+        EXPECT_EQ(p->targetPage, 4) << name;
+        if (std::string(name) == "plain.cb7") {
+            EXPECT_EQ(extracted(), 2u) << "only the pages shown are written";
+        }
+        p = load(PageLoadRequest::kPrevious, 0, {800, 300});
+        EXPECT_EQ(p->targetPage, 3) << name;
+        EXPECT_FALSE(p->is2PageLoaded) << name;
+    }
+
+    // Solid in blocks of three, each written on the asking thread: the
+    // first view measures what it has at hand, (0, 1) (2) [3] and nothing
+    // of page 4 further into the next block; a jump to page 5 still learns
+    // page 4 from the block it writes.
+    ASSERT_EQ(test::shell("cd '" + bookDir.path() + "' && 7z a -bd -ms=3f threes.cb7 p?.bmp >/dev/null"), 0);
+    auto open = [&] {
+        session = std::make_shared<BookReaderEx>();
+        session->setSettings(settings);
+        ASSERT_TRUE(session->openBookWithName(bookDir.file("threes.cb7"), {}, std::nullopt, std::nullopt,
+                                              std::nullopt, false, false));
+    };
+    open();
+    EXPECT_TRUE(load(PageLoadRequest::kCompose, 0, {800, 300})->is2PageLoaded);
+    EXPECT_EQ(session->spreadStart(5), std::nullopt);
+    auto p = load(PageLoadRequest::kJumpForward, 5, {800, 300});
+    EXPECT_EQ(p->targetPage, 4);
+    EXPECT_TRUE(p->is2PageLoaded);
+
+    // After the first view's preload, the rest of the book is decoded in
+    // order to measure it, block by block; with one page at a time, no more
+    // than the pages shown.
+    set("isPreRead", true);
+    PageLoadRequest first = request(PageLoadRequest::kCompose, 0, {800, 300});
+    first.isPreloadPages = true;
+    first.targetSizePreload = first.targetSize;
+    for (bool sideBySide : {false, true}) {
+        set("isDoubleTruck", sideBySide);
+        open();
+        ASSERT_EQ(session->loadPage(first), 0);
+        session->waitPreloadThread();
+        EXPECT_EQ(extracted(), sideBySide ? size_t(kPages) : 3u) << sideBySide;
+    }
+    EXPECT_EQ(session->spreadStart(7), 6);
+    EXPECT_EQ(session->spreadStart(5), 4);
+    set("isPreRead", false);
+}
+
+// A jump into a solid block being written waits, to pair its page, for the
+// page after it to be written too: with the first page alone, page 4 goes
+// with page 5, a large picture still being decoded as page 4 is shown.
+TEST_F(PageReader7zSessionTest, AJumpIntoABlockBeingWrittenWaitsForThePageAfterIt) {
+    ASSERT_TRUE(test::writeHalvesPage(pagePath(5), 1000, 1500, pageColour(5, false), pageColour(5, true)));
+    ASSERT_EQ(test::shell("cd '" + bookDir.path() + "' && 7z a -bd -ms=on solid.cb7 p?.bmp >/dev/null"), 0);
+    set("isDoubleTruck", true);
+    set("isSingleViewFirstPage", true);
+    session = std::make_shared<BookReaderEx>();
+    session->setSettings(settings);
+    ASSERT_TRUE(session->openBookWithName(bookDir.file("solid.cb7"), {}, std::nullopt, std::nullopt, std::nullopt,
+                                          false, false));
+    auto p = load(PageLoadRequest::kJumpForward, 4, {800, 300});
+    EXPECT_EQ(p->targetPage, 4);
+    EXPECT_TRUE(p->is2PageLoaded) << "page 4 beside page 5, as paging from the start shows it";
 }
 
 }  // namespace

@@ -310,12 +310,21 @@ TEST_F(LocalFilelistTest, RestartWalksBackToTheLastFolder) {
     driver->advance(1.0);
     EXPECT_EQ(stackPaths(), (std::vector<std::string>{"", "Comics", "Comics/Vol 1"}));
     EXPECT_EQ(LastStatusRestore::getRestoreMode(), 0);
+    // The root holds one folder, but the first-start help is the root's: it
+    // does not come over the folder the restore put in front.
+    EXPECT_FALSE(root->initialHelpView());
+    EXPECT_FALSE(driver->findByText("Welcome to Leafbright"));
 
     // Going back records the folder shown as the one to come back to.
     nav->popViewController(false);
     driver->advance(0.5);
     EXPECT_EQ(LastStatusRestore::getNextLocalPath(""), "Comics");
     EXPECT_EQ(LastStatusRestore::getNextLocalPath("Comics"), std::nullopt);
+    EXPECT_FALSE(root->initialHelpView());
+    // Back on the root, in front, it shows.
+    nav->popViewController(false);
+    driver->advance(1.0);
+    EXPECT_TRUE(root->initialHelpView());
 }
 
 TEST_F(LocalFilelistTest, RestoreStopsQuietlyWhenTheFolderIsGoneOrTheUserSaidNo) {

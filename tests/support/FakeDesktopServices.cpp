@@ -36,7 +36,10 @@ FakeDesktopServices::FakeDesktopServices(const std::string& busAddress, bool not
     });
 }
 
-FakeDesktopServices::~FakeDesktopServices() { service_.reset(); }
+FakeDesktopServices::~FakeDesktopServices() {
+    service_.reset();
+    for (auto* call : unanswered_) g_object_unref(call);
+}
 
 std::vector<FakeDesktopServices::Notice> FakeDesktopServices::notices() {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -61,6 +64,11 @@ void FakeDesktopServices::onCall(GDBusConnection*, const char*, const char*, con
                                  GVariant* parameters, GDBusMethodInvocation* invocation, void* self) {
     auto* me = static_cast<FakeDesktopServices*>(self);
     if (g_strcmp0(method, "GetCapabilities") == 0) {
+        if (!me->answerCapabilities_) {
+            std::lock_guard<std::mutex> lock(me->mutex_);
+            me->unanswered_.push_back(G_DBUS_METHOD_INVOCATION(g_object_ref(invocation)));
+            return;
+        }
         GVariantBuilder caps;
         g_variant_builder_init(&caps, G_VARIANT_TYPE("as"));
         for (const auto& cap : me->capabilities_) g_variant_builder_add(&caps, "s", cap.c_str());

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -18,8 +19,8 @@ class BusServiceThread;
 // Stand-ins for the desktop's notification area and its launcher on a
 // test's own session bus: it owns org.freedesktop.Notifications (unless
 // told not to), answers GetCapabilities with the capabilities it is given
-// (by default those of a service that reads markup) and Notify with ids
-// 1, 2...; and it listens, as a
+// (by default those of a service that reads markup; or, told so, never
+// answers it) and Notify with ids 1, 2...; and it listens, as a
 // dock does, for com.canonical.Unity.LauncherEntry's Update signals. It
 // runs on a thread of its own with its own main context and records what
 // it was told.
@@ -41,6 +42,8 @@ public:
                                  std::vector<std::string> capabilities = {"body", "body-markup"});
     ~FakeDesktopServices();
     bool ready() const { return ready_; }
+    // From now on GetCapabilities gets no answer at all (a service that hangs there).
+    void stopAnsweringCapabilities() { answerCapabilities_ = false; }
 
     std::vector<Notice> notices();
     std::vector<LauncherUpdate> launcherUpdates();
@@ -56,6 +59,9 @@ private:
 
     std::mutex mutex_;
     bool ready_ = false;
+    std::atomic<bool> answerCapabilities_{true};
+    // Calls left unanswered, answered by nobody until the object goes.
+    std::vector<GDBusMethodInvocation*> unanswered_;
     uint32_t nextId_ = 1;
     std::vector<std::string> capabilities_;
     std::vector<Notice> notices_;

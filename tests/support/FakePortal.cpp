@@ -55,13 +55,19 @@ void FakePortal::answer(Answer how, std::vector<std::string> uris) {
     uris_ = std::move(uris);
 }
 
+bool FakePortal::set(std::optional<uint32_t>& setting, std::optional<uint32_t> value) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (setting == value) return false;
+    setting = value;
+    return value.has_value();
+}
+
 void FakePortal::setColorScheme(std::optional<uint32_t> scheme) {
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (scheme_ == scheme) return;
-        scheme_ = scheme;
-    }
-    if (scheme) announce("org.freedesktop.appearance", "color-scheme", *scheme);
+    if (set(scheme_, scheme)) announce("org.freedesktop.appearance", "color-scheme", *scheme);
+}
+
+void FakePortal::setContrast(std::optional<uint32_t> contrast) {
+    if (set(contrast_, contrast)) announce("org.freedesktop.appearance", "contrast", *contrast);
 }
 
 void FakePortal::announce(const std::string& space, const std::string& key, uint32_t value) {
@@ -96,22 +102,24 @@ void FakePortal::onCall(GDBusConnection* bus, const char* sender, const char* pa
         return;
     }
     if (g_strcmp0(method, "Read") == 0) {
-        ++fake->reads_;
         const gchar* space = nullptr;
         const gchar* key = nullptr;
         g_variant_get(parameters, "(&s&s)", &space, &key);
-        std::optional<uint32_t> scheme;
+        const bool appearance = g_strcmp0(space, "org.freedesktop.appearance") == 0;
+        if (appearance && g_strcmp0(key, "color-scheme") == 0) ++fake->reads_;
+        std::optional<uint32_t> value;
         {
             std::lock_guard<std::mutex> lock(fake->mutex_);
-            scheme = fake->scheme_;
+            if (appearance && g_strcmp0(key, "color-scheme") == 0) value = fake->scheme_;
+            if (appearance && g_strcmp0(key, "contrast") == 0) value = fake->contrast_;
         }
-        if (g_strcmp0(space, "org.freedesktop.appearance") != 0 || g_strcmp0(key, "color-scheme") != 0 || !scheme) {
+        if (!value) {
             g_dbus_method_invocation_return_dbus_error(invocation, "org.freedesktop.portal.Error.NotFound",
                                                        "Requested setting not found");
             return;
         }
         g_dbus_method_invocation_return_value(
-            invocation, g_variant_new("(v)", g_variant_new_variant(g_variant_new_uint32(*scheme))));
+            invocation, g_variant_new("(v)", g_variant_new_variant(g_variant_new_uint32(*value))));
         return;
     }
     if (g_strcmp0(method, "OpenFile") != 0) {

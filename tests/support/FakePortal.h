@@ -19,9 +19,9 @@ class BusServiceThread;
 
 // A stand-in for the XDG desktop portal on a test's own session bus: it
 // owns org.freedesktop.portal.Desktop and answers FileChooser's OpenFile as
-// the test orders, and Settings' Read of the desktop's colour scheme (as
-// the portal does, the value in two variants), from a thread of its own
-// with its own main context, recording what it was asked.
+// the test orders, and Settings' Read of the desktop's colour scheme and
+// contrast (as the portal does, the value in two variants), from a thread
+// of its own with its own main context, recording what it was asked.
 class FakePortal {
 public:
     enum class Answer {
@@ -49,6 +49,8 @@ public:
     // org.freedesktop.appearance's color-scheme (none: the setting is not
     // there); a change is announced with SettingChanged, as the portal does.
     void setColorScheme(std::optional<uint32_t> scheme);
+    // org.freedesktop.appearance's contrast (1 asks for higher contrast), likewise.
+    void setContrast(std::optional<uint32_t> contrast);
     // Announces a setting's new value (any namespace and key) as the portal does.
     void announce(const std::string& space, const std::string& key, uint32_t value);
     // How often the colour scheme was read.
@@ -65,7 +67,11 @@ private:
     std::atomic<bool> owned_{false};
     std::atomic<GDBusConnection*> bus_{nullptr};
     std::atomic<int> reads_{0};
+    // Whether the value changed (and is there to announce).
+    bool set(std::optional<uint32_t>& setting, std::optional<uint32_t> value);
+
     std::optional<uint32_t> scheme_;
+    std::optional<uint32_t> contrast_;
     Answer answer_ = Answer::Cancel;
     std::vector<std::string> uris_;
     std::vector<Call> calls_;

@@ -2,6 +2,7 @@
 
 #include "platform/core/SessionBus.h"
 #include "tests/support/BusServiceThread.h"
+#include "tests/support/PrivateSessionBus.h"
 
 #include <gio/gio.h>
 
@@ -113,19 +114,9 @@ std::string SecretSession::unavailableReason() {
 SecretSession::SecretSession() : root_("secrets") {
     for (const char* d : {"home", "run", "data", "config", "cache"}) ::mkdir(root_.file(d).c_str(), 0700);
     const std::string config = root_.file("bus.conf");
-    std::ofstream(config) << "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
-                             " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
-                             "<busconfig>\n"
-                             "  <type>session</type>\n"
-                             "  <listen>unix:dir=" + root_.file("run") + "</listen>\n"
-                             "  <auth>EXTERNAL</auth>\n"
-                             "  <policy context=\"default\">\n"
-                             "    <allow send_destination=\"*\" eavesdrop=\"true\"/>\n"
-                             "    <allow eavesdrop=\"true\"/>\n"
-                             "    <allow own=\"*\"/>\n"
-                             "  </policy>\n"
-                             "</busconfig>\n";
-    // No service folders: nothing is started on demand, so "no provider" stays so.
+    // No service folders: nothing is started on demand (not the machine's own
+    // keyring either), so "no provider" stays so.
+    std::ofstream(config) << PrivateSessionBus::configuration("unix:dir=" + root_.file("run"));
     int out[2];
     if (::pipe2(out, O_CLOEXEC) != 0) {
         error_ = "pipe failed";

@@ -7,6 +7,7 @@
 #include "platform/ui/NavigationController.h"
 #include "platform/ui/RecordingURLOpener.h"
 
+#include <algorithm>
 #include <map>
 #include <string>
 #include <vector>
@@ -271,6 +272,54 @@ TEST_F(AboutScreenTest, SnapshotOfTheAboutPageInTheDark) {
     // Under the home indicator too.
     bg = pixelAt(f.x() + 3, window->bounds().maxY() - 3);
     EXPECT_TRUE(near(bg, 0x33, 0x33, 0x33, 6)) << bg.r << "," << bg.g << "," << bg.b;
+}
+
+// An open page follows the appearance as every screen does: the page of
+// ours shown (here the update notes it went on to) is filled in again in
+// the new colours, scrolled where it was read; and back. A page from
+// elsewhere keeps its own.
+TEST_F(AboutScreenTest, AnOpenPageFollowsTheAppearanceWhereItWasRead) {
+    // A window too low for the whole page.
+    window->resize({320, 160});
+    auto about = open();
+    EXPECT_EQ(decide(*about, "https://leafbright.app/about"), NavigationActionPolicy::Cancel);
+    driver->advance(0.3);
+    ASSERT_NE(about->webView()->URL().find("/html/update_en.html"), std::string::npos);
+    ScrollView* scroll = about->webView()->scrollView();
+    const double down = std::min(40.0, scroll->contentSize().height - scroll->bounds().height());
+    ASSERT_GT(down, 10) << "the whole page fits: nothing to scroll";
+    scroll->setContentOffset({0, down});
+    driver->advance(0.1);
+    const Rect f = about->webView()->convertRectTo(about->webView()->bounds(), nullptr);
+    auto pageAt = [&](double x, double y) {
+        driver->settle();
+        window->render();
+        return pixelAt(x, y);
+    };
+    auto bg = pageAt(f.x() + 3, f.y() + 3);
+    ASSERT_TRUE(near(bg, 0xFF, 0xFF, 0xFF)) << bg.r << "," << bg.g << "," << bg.b;
+
+    window->setUserInterfaceStyle(UserInterfaceStyle::Dark);
+    driver->advance(0.3);
+    bg = pageAt(f.x() + 3, f.y() + 3);
+    EXPECT_TRUE(near(bg, 0x33, 0x33, 0x33)) << "the page kept its light colours: " << bg.r << "," << bg.g << ","
+                                            << bg.b;
+    EXPECT_NE(about->webView()->URL().find("/html/update_en.html"), std::string::npos);
+    EXPECT_EQ(scroll->contentOffset().y, down);
+
+    window->setUserInterfaceStyle(UserInterfaceStyle::Light);
+    driver->advance(0.3);
+    bg = pageAt(f.x() + 3, f.y() + 3);
+    EXPECT_TRUE(near(bg, 0xFF, 0xFF, 0xFF)) << "the page kept its dark colours: " << bg.r << "," << bg.g << ","
+                                            << bg.b;
+    EXPECT_EQ(scroll->contentOffset().y, down);
+
+    // A page from elsewhere that the screen went on to stays as it is.
+    about->webView()->loadHTMLString("<html><body>Feedback</body></html>", AboutViewControllerEx::kBugReportURL);
+    driver->advance(0.3);
+    window->setUserInterfaceStyle(UserInterfaceStyle::Dark);
+    driver->advance(0.3);
+    EXPECT_EQ(about->webView()->URL(), AboutViewControllerEx::kBugReportURL);
 }
 
 TEST_F(AboutScreenTest, LinksAreDecidedOnlyWhileTheScreenIsShown) {

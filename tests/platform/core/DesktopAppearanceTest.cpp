@@ -1,7 +1,8 @@
-// The desktop's light or dark preference through the XDG desktop portal's
-// Settings, against a stand-in portal on a session bus of the test's own:
-// read at start, followed when it changes, light where nothing says
-// otherwise, and a bus that says nothing costs a bounded wait.
+// The desktop's light or dark preference and its contrast preference
+// through the XDG desktop portal's Settings, against a stand-in portal on a
+// session bus of the test's own: read at start, followed when they change,
+// light at the usual contrast where nothing says otherwise, and a bus that
+// says nothing costs a bounded wait.
 #include "platform/core/DesktopAppearance.h"
 
 #include "platform/core/RunLoop.h"
@@ -27,13 +28,17 @@ protected:
     }
     // Starts following, recording what reaches the main thread.
     void follow(sys::DesktopAppearance& appearance) {
-        appearance.start([this](bool dark) { told.push_back(dark); });
+        appearance.start([this](sys::DesktopAppearance::Preferences p) {
+            told.push_back(p.dark);
+            toldContrast.push_back(p.highContrast);
+        });
     }
     bool toldAtLeast(size_t n) {
         return test::drainUntil([&] { return told.size() >= n; }, 10);
     }
     test::PrivateSessionBus bus;
-    std::vector<bool> told;
+    std::vector<bool> told;          // dark, at each answer
+    std::vector<bool> toldContrast;  // higher contrast, at each answer
 };
 
 double secondsSince(std::chrono::steady_clock::time_point t) {
@@ -71,6 +76,44 @@ TEST_F(DesktopAppearanceTest, ThePreferenceIsReadAtStartAndFollowedAsItChanges) 
     portal.announce("org.freedesktop.appearance", "color-scheme", 0);
     ASSERT_TRUE(toldAtLeast(1));
     EXPECT_EQ(told, std::vector<bool>{false});
+    EXPECT_FALSE(appearance.prefersHighContrast());
+}
+
+TEST_F(DesktopAppearanceTest, TheContrastIsReadWithTheColoursAndFollowedAsItChanges) {
+    test::FakePortal portal(bus.address);
+    ASSERT_TRUE(portal.owned());
+    portal.setColorScheme(1);
+    portal.setContrast(1);
+    sys::DesktopAppearance appearance(bus.address);
+    follow(appearance);
+    ASSERT_TRUE(appearance.waitForFirstAnswer(10));
+    EXPECT_EQ(appearance.preferences(), (sys::DesktopAppearance::Preferences{true, true}));
+    ASSERT_TRUE(toldAtLeast(1));
+    EXPECT_EQ(toldContrast, std::vector<bool>{true});
+    EXPECT_EQ(told, std::vector<bool>{true});
+
+    // Back to the usual contrast, and higher again; the colours stay as they are.
+    portal.setContrast(0);
+    ASSERT_TRUE(toldAtLeast(2));
+    EXPECT_FALSE(toldContrast.back());
+    EXPECT_TRUE(told.back());
+    EXPECT_EQ(appearance.preferences(), (sys::DesktopAppearance::Preferences{true, false}));
+    portal.setContrast(1);
+    ASSERT_TRUE(toldAtLeast(3));
+    EXPECT_TRUE(toldContrast.back());
+    // A change of the colours keeps the contrast.
+    portal.setColorScheme(2);
+    ASSERT_TRUE(toldAtLeast(4));
+    EXPECT_FALSE(told.back());
+    EXPECT_TRUE(toldContrast.back());
+
+    // Another namespace's contrast says nothing about ours.
+    told.clear();
+    toldContrast.clear();
+    portal.announce("org.gnome.desktop.a11y.interface", "contrast", 0);
+    portal.announce("org.freedesktop.appearance", "contrast", 0);
+    ASSERT_TRUE(toldAtLeast(1));
+    EXPECT_EQ(toldContrast, std::vector<bool>{false});
 }
 
 TEST_F(DesktopAppearanceTest, NoPreferenceNoPortalOrNoBusIsLight) {
@@ -83,17 +126,20 @@ TEST_F(DesktopAppearanceTest, NoPreferenceNoPortalOrNoBusIsLight) {
         EXPECT_FALSE(appearance.prefersDark());
         ASSERT_TRUE(toldAtLeast(1));
         EXPECT_EQ(told, std::vector<bool>{false});
+        EXPECT_EQ(toldContrast, std::vector<bool>{false});
         EXPECT_EQ(portal.colorSchemeReads(), 1);
     }
     for (const std::string& address : {bus.address, std::string("unix:path=/nonexistent/leafbright-bus")}) {
         // No portal on the bus; no bus there at all.
         told.clear();
+        toldContrast.clear();
         sys::DesktopAppearance appearance(address);
         follow(appearance);
         ASSERT_TRUE(appearance.waitForFirstAnswer(10)) << address;
         EXPECT_FALSE(appearance.prefersDark());
         ASSERT_TRUE(toldAtLeast(1));
         EXPECT_EQ(told, std::vector<bool>{false});
+        EXPECT_EQ(toldContrast, std::vector<bool>{false});
     }
 }
 

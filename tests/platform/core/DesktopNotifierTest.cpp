@@ -1,6 +1,7 @@
 // Notices in the desktop's notification area, told to stand-ins for the
 // notification service on a session bus of the test's own: the names in a
-// notice show as given, whether the service reads markup or not.
+// notice show as given, whether the service reads markup, does not, or
+// never says.
 #include "platform/core/DesktopNotifier.h"
 
 #include "tests/support/FakeDesktopServices.h"
@@ -27,14 +28,27 @@ TEST(DesktopNotifierTest, NamesAreEscapedForAServiceThatReadsMarkupAndSentAsThey
         EXPECT_EQ(notices[0].body, "b&lt;i&gt;");
         EXPECT_EQ(notices[1].summary, "caf\xEF\xBF\xBD.cbz");
     }
-    test::FakeDesktopServices plain(bus.address, true, {"body", "actions"});
-    ASSERT_TRUE(plain.ready());
+    {
+        test::FakeDesktopServices plain(bus.address, true, {"body", "actions"});
+        ASSERT_TRUE(plain.ready());
+        sys::DesktopNotifier notifier(bus.address);
+        ASSERT_TRUE(notifier.notify(name, "b<i>"));
+        const auto notices = plain.notices();
+        ASSERT_EQ(notices.size(), 1u);
+        EXPECT_EQ(notices[0].summary, name);
+        EXPECT_EQ(notices[0].body, "b<i>");
+    }
+    // A service that never says what it reads may read markup: the names
+    // go escaped (after the bounded wait for its answer).
+    test::FakeDesktopServices silent(bus.address);
+    ASSERT_TRUE(silent.ready());
+    silent.stopAnsweringCapabilities();
     sys::DesktopNotifier notifier(bus.address);
     ASSERT_TRUE(notifier.notify(name, "b<i>"));
-    const auto notices = plain.notices();
+    const auto notices = silent.notices();
     ASSERT_EQ(notices.size(), 1u);
-    EXPECT_EQ(notices[0].summary, name);
-    EXPECT_EQ(notices[0].body, "b<i>");
+    EXPECT_EQ(notices[0].summary, "Download Complete: &lt;u&gt;x&lt;/u&gt;&amp;amp; &quot;a&quot;.cbz");
+    EXPECT_EQ(notices[0].body, "b&lt;i&gt;");
 }
 
 }  // namespace

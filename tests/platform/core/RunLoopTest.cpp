@@ -1,3 +1,4 @@
+#include "platform/core/Clock.h"
 #include "platform/core/Condition.h"
 #include "platform/core/NotificationCenter.h"
 #include "platform/core/OperationQueue.h"
@@ -8,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <thread>
 #include <string>
 #include <vector>
@@ -237,6 +239,75 @@ TEST_F(RunLoopTest, JoiningWorkerStaysCountedUntilItPosts) {
         EXPECT_EQ(posted, 1) << "round " << round;
         outer.join();
     }
+}
+
+// The program is ending (a signal came, told from another thread): a step
+// waiting for a worker that keeps busy ends at once instead of at the end of
+// its bound, and so does every wait of the loop after it, time standing,
+// until the interrupt is taken back. Posted work still runs.
+TEST_F(RunLoopTest, AnInterruptEndsTheLoopsWaitsAtOnceUntilTakenBack) {
+    std::atomic<bool> release{false};
+    sys::Thread busy([&](const std::atomic<bool>&) {
+        while (!release.load()) std::this_thread::yield();
+    });
+    std::thread signal([] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        sys::RunLoop::main().interrupt();
+    });
+    const double start = sys::Clock::now();
+    const auto t0 = std::chrono::steady_clock::now();
+    advance(1.0);
+    signal.join();
+    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count(), 2.0);
+    EXPECT_TRUE(loop().interrupted());
+    bool fired = false, posted = false;
+    loop().schedule(0.5, [&] { fired = true; });
+    EXPECT_FALSE(loop().runUntil([&] { return fired; }, 10));
+    advance(3.0);
+    loop().runFor(3.0);
+    EXPECT_FALSE(fired);
+    EXPECT_EQ(sys::Clock::now(), start);
+    loop().post([&] { posted = true; });
+    loop().runOnce();
+    EXPECT_TRUE(posted);
+
+    loop().resumeAfterInterrupt();
+    release = true;
+    busy.join();
+    advance(1.0);
+    EXPECT_TRUE(fired);
+    EXPECT_EQ(sys::Clock::now(), start + 1.0);
+}
+
+// A network wait holds the clock while its peer talks, and renewing it
+// (new work handed over, as the HTTP thread's wait is renewed for a cloud
+// transfer's next request) makes it hold again; but past its thread's hold
+// limit no renewal makes it hold: the limit bounds the whole work.
+TEST_F(RunLoopTest, ARenewedNetworkWaitHoldsTheClockOnlyWithinItsHoldLimit) {
+    std::atomic<int> alone{-1}, silent{-1}, renewed{-1}, pastLimit{-1}, renewedPastLimit{-1};
+    sys::Thread worker([&](const std::atomic<bool>&) {
+        alone = sys::Clock::busyWorkers();
+        {
+            sys::Clock::NetworkHoldLimit limit(600);
+            sys::Clock::NetworkWait wait(sys::Clock::realNow() - 2 * sys::Clock::kNetworkStallSeconds);
+            silent = sys::Clock::busyWorkers();
+            wait.renew();
+            renewed = sys::Clock::busyWorkers();
+        }
+        {
+            sys::Clock::NetworkHoldLimit limit(0);
+            sys::Clock::NetworkWait wait;
+            pastLimit = sys::Clock::busyWorkers();
+            wait.renew();
+            renewedPastLimit = sys::Clock::busyWorkers();
+        }
+    });
+    worker.join();
+    ASSERT_GE(alone.load(), 1) << "the worker itself is busy";
+    EXPECT_EQ(silent.load(), alone - 1) << "a peer silent for long holds nothing";
+    EXPECT_EQ(renewed.load(), alone.load());
+    EXPECT_EQ(pastLimit.load(), alone - 1);
+    EXPECT_EQ(renewedPastLimit.load(), alone - 1) << "renewed past the hold limit, the wait still holds nothing";
 }
 
 }  // namespace

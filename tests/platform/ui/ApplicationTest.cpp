@@ -43,7 +43,8 @@ TEST_F(ApplicationTest, UrlsOpenThroughTheInstalledOpenerLater) {
                       [&](const std::string& u) {
                           opened.push_back(u);
                           return true;
-                      }});
+                      },
+                      {}});
     EXPECT_TRUE(app.canOpenURL("https://example.org/"));
     EXPECT_FALSE(app.canOpenURL("mailto:x@example.org"));
     app.openURL("https://example.org/a");

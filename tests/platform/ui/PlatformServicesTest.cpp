@@ -22,6 +22,8 @@
 #include "tests/support/VirtualClockTest.h"
 
 #include <cmath>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sys/stat.h>
 
@@ -327,4 +329,27 @@ TEST(ChildProcessTest, HelpersRunWithoutAShellAndAreReaped) {
     auto failing = ChildProcess::start({"sh", "-c", "exit 3"}, [&](int c, const std::string&) { code = c; });
     EXPECT_TRUE(sys::RunLoop::main().runUntil([&] { return code != -2; }, 10));
     EXPECT_EQ(code, 3);
+}
+
+// The desktop's opener tells how xdg-open ended: one that finds no browser
+// (it fails at once) opened nothing.
+TEST(ChildProcessTest, TheDesktopOpenerTellsWhetherXdgOpenOpenedTheURL) {
+    test::TempDir bin("fakexdg");
+    const char* path = std::getenv("PATH");
+    const std::string savedPath = path ? path : "";
+    ::setenv("PATH", (bin.path() + ":" + savedPath).c_str(), 1);
+    SystemURLOpener::install();
+    for (const auto& [status, opened] : {std::pair<int, bool>{3, false}, {0, true}}) {
+        const std::string program = bin.file("xdg-open-" + std::to_string(status));
+        test::writeFile(program, "#!/bin/sh\nexit " + std::to_string(status) + "\n");
+        ::chmod(program.c_str(), 0755);
+        std::filesystem::remove(bin.file("xdg-open"));
+        std::filesystem::create_symlink(program, bin.file("xdg-open"));
+        std::vector<bool> results;
+        Application::shared().openURL("https://leafbright.example/help", [&](bool ok) { results.push_back(ok); });
+        EXPECT_TRUE(sys::RunLoop::main().runUntil([&] { return !results.empty(); }, 10)) << status;
+        EXPECT_EQ(results, std::vector<bool>{opened}) << status;
+    }
+    ::setenv("PATH", savedPath.c_str(), 1);
+    Application::shared().setURLOpener({});
 }

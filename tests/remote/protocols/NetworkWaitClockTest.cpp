@@ -3,12 +3,15 @@
 // time, and not at every step after that: a headless run against a stalled
 // server is not slowed down step by step. A server on this machine that
 // answers late but answers is still waited for, and so is work that computes.
+// Work nobody waits for (a download) holds it up no longer than the limit it
+// was started under, however steadily its server talks.
 #include "cloud/HttpEasy.h"
 #include "cloud/QNHTTPRequestOperation.h"
 #include "foundation/QNSocketSync.h"
 #include "platform/core/Clock.h"
 #include "platform/core/RunLoop.h"
 #include "platform/core/Thread.h"
+#include "remote/transfer/WorkerDownload.h"
 #include "tests/support/TestHome.h"
 #include "tests/support/VirtualClockTest.h"
 #include "tests/support/net/FaultHttpServer.h"
@@ -18,6 +21,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <thread>
 
 namespace {
 
@@ -114,6 +118,67 @@ TEST_F(NetworkWaitClockTest, ARequestHandedToTheHttpThreadWhileItsServerIsSilent
     EXPECT_TRUE(answered);
     stuck->cancel();
     op->cancel();
+}
+
+// A download on a worker of its own whose peer talks all the time (a slow
+// but steady server).
+class SteadyPeerDownload : public WorkerDownload {
+public:
+    SteadyPeerDownload() : WorkerDownload("steady-peer", 9) {}
+    ~SteadyPeerDownload() override { cancelDownload(); }
+
+protected:
+    int transfer(const Job&) override {
+        sys::Clock::NetworkWait wait;
+        while (!cancelled_->load()) {
+            wait.renew();
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        return -1;
+    }
+    void cancelClients() override {}
+    void releaseClients() override {}
+};
+
+TEST_F(NetworkWaitClockTest, DownloadsHoldUpTheClockNoLongerThanTheLimitTheyWereStartedUnder) {
+    // A request handed to the shared HTTP thread: 3 MB at 100 KB/s.
+    test::TempDir www("networkwait");
+    test::writeFile(www.file("slow.cbz"), std::string(3'000'000, 'x'));
+    test::FaultHttpServer server(www.path());
+    ASSERT_TRUE(server.start());
+    HttpRequest req;
+    req.url = server.url("/slow.cbz?rate=100000");
+    auto op = std::make_shared<QNHTTPRequestOperation>(req);
+    std::atomic<size_t> received{0};
+    op->setDataHandler([&](const char*, size_t n) {
+        received += n;
+        return true;
+    });
+    {
+        sys::Clock::NetworkHoldLimit hold(1.0);
+        op->start();
+    }
+    testing::internal::CaptureStderr();
+    auto t0 = std::chrono::steady_clock::now();
+    advance(3.0);
+    EXPECT_LT(realSince(t0), 3.0);
+    EXPECT_GT(received.load(), 0u);
+    EXPECT_FALSE(op->isFinished());
+    op->cancel();
+
+    // A download on a worker of its own takes on the limit of the thread
+    // that started it.
+    SteadyPeerDownload download;
+    {
+        sys::Clock::NetworkHoldLimit hold(1.0);
+        download.downloadFile("ftp://127.0.0.1/steady.cbz", www.path(), "steady.cbz", "", "");
+    }
+    t0 = std::chrono::steady_clock::now();
+    advance(3.0);
+    EXPECT_LT(realSince(t0), 3.0);
+    EXPECT_TRUE(download.isRunning());
+    download.cancelDownload();
+    testing::internal::GetCapturedStderr();
 }
 
 }  // namespace
