@@ -265,7 +265,8 @@ private:
     // The layout engine numbers a list item by the "list_index" it is
     // given; counting its siblings itself would take as long as the list
     // squared. As HTML numbers them: from the list's start, or the item's
-    // own value, on.
+    // own value, on. A start and a value are within maxListNumber, and the
+    // items after them no more than the nodes handed on: so is the number.
     void writeListIndex(const Token& t) {
         Open* list = nullptr;
         for (int i = top(); i >= 0 && !list; --i)
@@ -274,7 +275,6 @@ private:
         long value = 0;
         if (const std::string* v = t.attribute("value"))
             if (parseInteger(*v, value)) index = std::clamp(value, -limits_.maxListNumber, limits_.maxListNumber);
-        index = std::clamp(index, -limits_.maxListNumber, limits_.maxListNumber + limits_.maxNodes);
         if (list) list->nextItem = index + 1;
         out_ += " list_index=\"";
         out_ += std::to_string(index);
