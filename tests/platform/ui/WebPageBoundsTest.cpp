@@ -2,6 +2,7 @@
 
 #include "platform/ui/WebDocumentContainer.h"
 #include "platform/ui/WebPageBounds.h"
+#include "platform/ui/WebPageLayout.h"
 
 #include <litehtml/litehtml.h>
 
@@ -245,4 +246,26 @@ TEST(WebPageBoundsTest, TheLayoutEnginesTreeIsTheBoundedOne) {
     // dozen of them their end tags are left to the elements' own ends.
     const auto misnested = WebPageBounds::bound(repeat("<b><p>x</b>y</p>", 3000), {});
     EXPECT_GT(count(misnested.html, "<p>"), 300u);
+}
+
+// A page whose layout overspends its budget, with its own styles and without
+// them, is refused (no document) rather than shown half laid out; within the
+// bounds the same page is shown, cut. (Tables inside tables are laid out
+// again for each table around them: looser bounds let through work no budget
+// covers.)
+TEST(WebPageBoundsTest, APageLaidOutPastItsBudgetIsRefusedAndWithinTheBoundsShownCut) {
+    ui::WebPageLayout::Request r;
+    r.html = "<title>Tables</title>" + repeat("<table><tr><td>x", 40);
+    r.url = "http://127.0.0.1:1/tables.html";
+    r.cutNote = "Cut.";
+    r.unstyledNote = "Unstyled.";
+    r.limits.maxTableNesting = 1000;
+    r.limits.maxLayoutWeight = 1L << 40;
+    EXPECT_FALSE(ui::WebPageLayout::build(r).document);
+
+    r.limits = {};
+    const ui::WebPageLayout::Page page = ui::WebPageLayout::build(r);
+    ASSERT_TRUE(page.document);
+    EXPECT_TRUE(page.cut);
+    EXPECT_FALSE(page.unstyled);
 }
