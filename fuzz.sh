@@ -46,8 +46,18 @@ run_one() {
     mkdir -p "$build/corpus/$t" "$build/findings/$t"
     local dirs=("$build/corpus/$t")
     for d in "$build/seeds/$t" "fuzz/seeds/$t" "fuzz/regressions/$t"; do [ -d "$d" ] && dirs+=("$d"); done
-    if "$build/fuzz/fuzz_$t" -max_total_time="$seconds" -timeout=30 -rss_limit_mb=3072 -malloc_limit_mb=16384 -print_final_stats=1 \
-        -artifact_prefix="$build/findings/$t/" "${dirs[@]}" >"$build/logs/$t.log" 2>&1; then
+    # A target may need longer inputs, a dictionary of its words, or a
+    # shorter time per input than the rest (fuzz/dictionaries/<target>.dict).
+    local timeout=30 extra=()
+    [ -f "fuzz/dictionaries/$t.dict" ] && extra+=(-dict="fuzz/dictionaries/$t.dict")
+    case $t in
+    # Pages as large as the attacks on it (its "@@repeat" pieces make larger
+    # ones); any page is laid out within its budget in a second or two, some
+    # ten times that under the sanitizers.
+    web_page) timeout=25; extra+=(-max_len=262144) ;;
+    esac
+    if "$build/fuzz/fuzz_$t" -max_total_time="$seconds" -timeout="$timeout" -rss_limit_mb=3072 -malloc_limit_mb=16384 \
+        -print_final_stats=1 "${extra[@]}" -artifact_prefix="$build/findings/$t/" "${dirs[@]}" >"$build/logs/$t.log" 2>&1; then
         echo "$t ok"
     else
         echo "$t FINDING (see $build/logs/$t.log)"

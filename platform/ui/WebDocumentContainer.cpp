@@ -3,6 +3,7 @@
 #include "platform/core/Unicode.h"
 #include "platform/graphics/ImageDecoder.h"
 #include "platform/graphics/Path.h"
+#include "platform/ui/WebPageBounds.h"
 #include "platform/ui/WebURL.h"
 
 #include <algorithm>
@@ -16,7 +17,9 @@ namespace ui {
 namespace {
 
 // The styles every page starts from: block structure, headings, lists,
-// tables, links and the hidden parts of a document.
+// tables, links and the hidden parts of a document. Nested lists are told by
+// their parents, not by any list around them: a rule that looks through all
+// ancestors is tried against every element, however deep.
 const char* kDefaultStyleSheet = R"css(
 html, address, blockquote, body, dd, div, dl, dt, fieldset, form, frame, frameset, h1, h2, h3, h4, h5, h6,
 noframes, ol, p, ul, center, dir, hr, menu, pre, section, article, header, footer, nav, aside, main,
@@ -35,9 +38,9 @@ h6 { font-size: 0.67em; margin-top: 2.33em; margin-bottom: 2.33em; font-weight: 
 ul, ol, menu, dir { padding-left: 40px; }
 ul, menu, dir { list-style-type: disc; }
 ol { list-style-type: decimal; }
-ul ul, ol ul, ul ol, ol ol { margin-top: 0; margin-bottom: 0; }
-ul ul, ol ul { list-style-type: circle; }
-ul ul ul, ul ol ul, ol ul ul, ol ol ul { list-style-type: square; }
+li > ul, li > ol, ul > ul, ul > ol, ol > ul, ol > ol { margin-top: 0; margin-bottom: 0; }
+ul > li > ul, ol > li > ul, ul > ul, ol > ul { list-style-type: circle; }
+ul > li > ul > li > ul, ul > li > ol > li > ul, ol > li > ul > li > ul, ol > li > ol > li > ul { list-style-type: square; }
 li { display: list-item; }
 dd { margin-left: 40px; }
 b, strong, th { font-weight: bold; }
@@ -181,10 +184,20 @@ void WebDocumentContainer::delete_font(litehtml::uint_ptr) {
 
 int WebDocumentContainer::text_width(const litehtml::tchar_t* text, litehtml::uint_ptr hFont) {
     if (!text || hFont == 0 || hFont > fonts_.size()) return 0;
+    // litehtml measures every word as it styles the page, and again where
+    // it is drawn: each text is measured once.
+    std::string key = std::to_string(hFont);
+    key += '\n';
+    key += text;
+    auto it = widths_.find(key);
+    if (it != widths_.end()) return it->second;
     gfx::TextOptions o;
     o.lineBreak = gfx::LineBreakMode::Clip;
     o.numberOfLines = 1;
-    return int(std::ceil(gfx::Canvas::measureText(text, fonts_[hFont - 1]->font, 0, o).width));
+    const int w = int(std::ceil(gfx::Canvas::measureText(text, fonts_[hFont - 1]->font, 0, o).width));
+    if (widths_.size() >= kMaxMeasuredTexts) widths_.clear();
+    widths_.emplace(std::move(key), w);
+    return w;
 }
 
 void WebDocumentContainer::draw_text(litehtml::uint_ptr hdc, const litehtml::tchar_t* text, litehtml::uint_ptr hFont,
@@ -196,7 +209,9 @@ void WebDocumentContainer::draw_text(litehtml::uint_ptr hdc, const litehtml::tch
     o.lineBreak = gfx::LineBreakMode::Clip;
     o.numberOfLines = 1;
     gfx::Rgba ink = rgba(color);
-    c->drawText(text, f.font, gfx::Rect(pos.x, pos.y, std::max(pos.width, text_width(text, hFont)) + 2, pos.height),
+    // (Positions are litehtml's ints, which a page can take near their
+    // limits: the arithmetic here is in doubles.)
+    c->drawText(text, f.font, gfx::Rect(pos.x, pos.y, std::max(pos.width, text_width(text, hFont)) + 2.0, pos.height),
                 ink, o);
     double w = pos.width;
     if (f.decoration & litehtml::font_decoration_underline)
@@ -261,6 +276,7 @@ void WebDocumentContainer::draw_list_marker(litehtml::uint_ptr hdc, const liteht
 }
 
 std::string WebDocumentContainer::readLocal(const std::string& url, size_t limit) const {
+    if (!localFilesAllowed_) return "";
     std::string path = WebURL::toPath(url);
     if (path.empty()) return "";
     struct stat st;
@@ -275,7 +291,7 @@ gfx::ImageRef WebDocumentContainer::imageFor(const std::string& src, const std::
     if (it != images_.end()) return it->second;
     if (images_.size() >= kMaxImages) return nullptr;
     gfx::ImageRef img;
-    std::string path = WebURL::toPath(url);
+    std::string path = localFilesAllowed_ ? WebURL::toPath(url) : std::string();
     if (!path.empty()) img = gfx::ImageDecoder::decodeFile(path);
     images_[url] = img;  // a missing image is not looked for again
     return img;
@@ -347,10 +363,10 @@ void WebDocumentContainer::draw_borders(litehtml::uint_ptr hdc, const litehtml::
     }
     if (shown(b.top)) c->fillRect(gfx::Rect(p.x, p.y, p.width, b.top.width), rgba(b.top.color));
     if (shown(b.bottom))
-        c->fillRect(gfx::Rect(p.x, p.bottom() - b.bottom.width, p.width, b.bottom.width), rgba(b.bottom.color));
+        c->fillRect(gfx::Rect(p.x, double(p.y) + p.height - b.bottom.width, p.width, b.bottom.width), rgba(b.bottom.color));
     if (shown(b.left)) c->fillRect(gfx::Rect(p.x, p.y, b.left.width, p.height), rgba(b.left.color));
     if (shown(b.right))
-        c->fillRect(gfx::Rect(p.right() - b.right.width, p.y, b.right.width, p.height), rgba(b.right.color));
+        c->fillRect(gfx::Rect(double(p.x) + p.width - b.right.width, p.y, b.right.width, p.height), rgba(b.right.color));
 }
 
 // --- Document ---
@@ -389,7 +405,15 @@ void WebDocumentContainer::import_css(litehtml::tstring& text, const litehtml::t
 
 std::string WebDocumentContainer::readStyleSheet(const std::string& url) {
     if (styleSheets_.size() >= kMaxStyleSheets || !styleSheets_.insert(url).second) return "";
-    return readLocal(url, kMaxStyleSheetBytes);
+    std::string css = readLocal(url, kMaxStyleSheetBytes);
+    css.resize(WebPageBounds::styleSheetWithin(css, sheetSelectors_));
+    return css;
+}
+
+std::shared_ptr<litehtml::element> WebDocumentContainer::create_element(const litehtml::tchar_t* tag,
+                                                                      const litehtml::string_map&,
+                                                                      const std::shared_ptr<litehtml::document>& doc) {
+    return WebLayoutBudget::makeElement(tag, doc, &budget_);
 }
 
 void WebDocumentContainer::set_clip(const litehtml::position& pos, const litehtml::border_radiuses& r, bool, bool) {

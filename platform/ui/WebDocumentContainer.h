@@ -2,6 +2,7 @@
 
 #include "platform/graphics/Canvas.h"
 #include "platform/graphics/Image.h"
+#include "platform/ui/WebLayoutBudget.h"
 
 #include <litehtml/litehtml.h>
 
@@ -9,6 +10,7 @@
 #include <map>
 #include <memory>
 #include <set>
+#include <unordered_map>
 #include <string>
 #include <vector>
 
@@ -16,8 +18,10 @@ namespace ui {
 
 // What litehtml asks of the program it renders for, answered with our
 // canvas: fonts through the current text engine (pango), images and style
-// sheets from local files only, backgrounds, borders and list markers drawn
-// with cairo. A web view owns one per document.
+// sheets from local files only (and only for a page that is itself a file of
+// this computer), backgrounds, borders and list markers drawn with cairo.
+// The elements it makes count their work against the container's budget. A
+// web view owns one per document; the container outlives its document.
 class WebDocumentContainer final : public litehtml::document_container {
 public:
     WebDocumentContainer();
@@ -38,6 +42,15 @@ public:
         language_ = language;
         culture_ = culture;
     }
+
+    // Whether the page may use files of this computer (pictures, style
+    // sheets): only a page that is such a file itself may. Off by default.
+    void setLocalFilesAllowed(bool allowed) { localFilesAllowed_ = allowed; }
+    bool localFilesAllowed() const { return localFilesAllowed_; }
+    WebLayoutBudget& budget() { return budget_; }
+    // Selectors the sheets the page links to or imports may hold in all;
+    // a sheet past them ends at a rule (WebPageBounds::styleSheetWithin).
+    void setStyleSheetSelectors(long selectors) { sheetSelectors_ = selectors; }
 
     // A link was followed: its href as written and its target attribute.
     std::function<void(const std::string& href, const std::string& target)> onAnchorClick;
@@ -77,10 +90,8 @@ public:
                   bool valid_y) override;
     void del_clip() override;
     void get_client_rect(litehtml::position& client) const override;
-    std::shared_ptr<litehtml::element> create_element(const litehtml::tchar_t*, const litehtml::string_map&,
-                                                      const std::shared_ptr<litehtml::document>&) override {
-        return nullptr;
-    }
+    std::shared_ptr<litehtml::element> create_element(const litehtml::tchar_t* tag, const litehtml::string_map&,
+                                                      const std::shared_ptr<litehtml::document>& doc) override;
     void get_media_features(litehtml::media_features& media) const override;
     void get_language(litehtml::tstring& language, litehtml::tstring& culture) const override;
 
@@ -103,6 +114,8 @@ private:
 
     std::vector<std::unique_ptr<FontEntry>> fonts_;
     std::map<std::string, gfx::ImageRef> images_;
+    std::unordered_map<std::string, int> widths_;  // text_width's answers, by font and text
+    static constexpr size_t kMaxMeasuredTexts = 200000;
     std::set<std::string> styleSheets_;
     std::string baseURL_;
     std::string caption_;
@@ -112,6 +125,9 @@ private:
     int viewportHeight_ = 480;
     gfx::Canvas* canvas_ = nullptr;
     int clipDepth_ = 0;
+    bool localFilesAllowed_ = false;
+    long sheetSelectors_ = 0;
+    WebLayoutBudget budget_;
 };
 
 }  // namespace ui

@@ -2,8 +2,12 @@
 
 #include "platform/core/DeviceProfile.h"
 #include "platform/core/RunLoop.h"
+#include "platform/ui/Application.h"
 #include "platform/ui/WebDocumentContainer.h"
 #include "platform/ui/WebURL.h"
+
+#include <cairo.h>
+#include <litehtml/litehtml.h>
 
 #include <algorithm>
 #include <cctype>
@@ -74,7 +78,14 @@ WebView::WebView(const Rect& frame) : View(frame) {
     addSubview(scroll_);
     auto page = std::make_shared<WebPageView>(this);
     page->draw_ = [this](gfx::Canvas& c, const Rect& r) {
-        if (document_ && container_) container_->draw(*document_, c, r);
+        if (!layout_.document || !layout_.container) return;
+        // Only what shows: the page may be far longer than the window.
+        double x1, y1, x2, y2;
+        cairo_clip_extents(c.cairo(), &x1, &y1, &x2, &y2);
+        const double left = std::max(r.minX(), x1), top = std::max(r.minY(), y1);
+        const double right = std::min(r.maxX(), x2), bottom = std::min(r.maxY(), y2);
+        if (!(right > left) || !(bottom > top)) return;
+        layout_.container->draw(*layout_.document, c, Rect(left, top, right - left, bottom - top));
     };
     page_ = page;
     scroll_->addSubview(page_);
@@ -85,6 +96,8 @@ WebView::~WebView() {
         p->owner_ = nullptr;
         p->draw_ = nullptr;
     }
+    // A layout still going is bounded; the view does not wait for it.
+    if (layoutThread_.joinable()) sys::Thread::leaveToFinish(std::move(layoutThread_));
 }
 
 // --- Loading ---
@@ -140,7 +153,7 @@ void WebView::navigate(const std::string& url, NavigationType type, std::optiona
         }
         const std::string& target = action.url;
         // A jump within the page shown: no loading, only scrolling.
-        bool samePage = !html && document_ && !WebURL::fragment(target).empty() &&
+        bool samePage = !html && layout_.document && !WebURL::fragment(target).empty() &&
                         WebURL::withoutFragment(target) == WebURL::withoutFragment(url_) &&
                         action.navigationType != NavigationType::Reload;
         if (samePage) {
@@ -217,26 +230,53 @@ void WebView::navigate(const std::string& url, NavigationType type, std::optiona
 
 void WebView::commit(const std::string& url, const std::string& html, NavigationType type, int historyTarget,
                      bool fromString) {
-    auto keep = shared_from_this();
-    auto container = std::make_unique<WebDocumentContainer>();
-    container->setBaseURL(url);
+    (void)type;
+    WebPageLayout::Request r;
+    r.html = html;
+    r.url = url;
+    Rect b = bounds();
+    r.width = std::max(1, int(b.width()));
+    r.height = std::max(1, int(b.height()));
     auto langs = sys::DeviceProfile::current().preferredLanguages;
     if (!langs.empty()) {
-        std::string culture = langs.front();
-        container->setLanguage(culture.substr(0, culture.find('-')), culture);
+        r.culture = langs.front();
+        r.language = r.culture.substr(0, r.culture.find('-'));
     }
+    const Application& app = Application::shared();
+    r.cutNote = app.systemWord("This page is too large to show whole: part of it is left out.");
+    r.unstyledNote = app.systemWord("This page is shown without its own styles: they take too long to apply.");
+    const uint64_t id = navigation_;
     std::weak_ptr<bool> alive = alive_;
-    container->onAnchorClick = [this, alive](const std::string& href, const std::string& target) {
+    std::optional<std::string> stored = fromString ? std::optional<std::string>(html) : std::nullopt;
+    if (layoutThread_.joinable()) sys::Thread::leaveToFinish(std::move(layoutThread_));
+    layoutThread_ = sys::Thread(
+        [this, r = std::move(r), id, alive, url, historyTarget, stored](const std::atomic<bool>&) {
+            auto page = std::make_shared<WebPageLayout::Page>(WebPageLayout::build(r));
+            sys::RunLoop::main().post([this, alive, id, url, historyTarget, stored, page] {
+                if (!alive.lock() || id != navigation_) return;
+                show(url, page, historyTarget, stored);
+            });
+        },
+        "web-layout");
+}
+
+void WebView::show(const std::string& url, std::shared_ptr<WebPageLayout::Page> page, int historyTarget,
+                   std::optional<std::string> stored) {
+    auto keep = shared_from_this();
+    if (!page->document) {
+        loading_ = false;
+        if (delegate_)
+            delegate_->webViewDidFailProvisionalNavigation(
+                *this, kErrorPageTooComplex, Application::shared().systemWord("This page is too complex to show."));
+        return;
+    }
+    layout_ = std::move(*page);
+    std::weak_ptr<bool> alive = alive_;
+    layout_.container->onAnchorClick = [this, alive](const std::string& href, const std::string& target) {
         if (alive.lock()) linkClicked(href, target);
     };
-    Rect b = bounds();
-    container->setViewport(int(b.width()), int(b.height()));
-    auto doc = litehtml::document::createFromUTF8(html.c_str(), container.get(), &WebDocumentContainer::context());
-    document_ = doc;
-    container_ = std::move(container);
     url_ = url;
-    title_ = container_->caption();
-    std::optional<std::string> stored = fromString ? std::optional<std::string>(html) : std::nullopt;
+    title_ = layout_.container->caption();
     if (historyTarget >= 0 && historyTarget < int(history_.size())) {
         index_ = historyTarget;
         history_[size_t(index_)].title = title_;
@@ -246,7 +286,6 @@ void WebView::commit(const std::string& url, const std::string& html, Navigation
         if (history_.size() > kMaxHistory) history_.erase(history_.begin());
         index_ = int(history_.size()) - 1;
     }
-    (void)type;
     renderedWidth_ = -1;
     renderDocument();
     scroll_->setContentOffset({0, 0});
@@ -259,22 +298,23 @@ void WebView::renderDocument() {
     Rect b = bounds();
     int width = std::max(1, int(b.width()));
     renderedWidth_ = width;
-    if (!document_ || !container_) {
+    if (!layout_.document || !layout_.container) {
         page_->setFrame(Rect(0, 0, width, 0));
         scroll_->setContentSize({double(width), 0});
         return;
     }
-    container_->setViewport(width, int(b.height()));
-    document_->render(width);
-    double h = std::max(0, document_->height());
+    layout_.container->setViewport(width, int(b.height()));
+    // Laid out at this width already on the worker, else within the budget here.
+    if (layout_.width != width) WebPageLayout::render(layout_, width);
+    double h = std::max(0, layout_.document->height());
     page_->setFrame(Rect(0, 0, width, h));
     scroll_->setContentSize({double(width), h});
     page_->setNeedsDisplay();
 }
 
 Size WebView::documentSize() const {
-    if (!document_) return {};
-    return {double(document_->width()), double(document_->height())};
+    if (!layout_.document) return {};
+    return {double(layout_.document->width()), double(layout_.document->height())};
 }
 
 void WebView::layoutSubviews() {
@@ -283,14 +323,15 @@ void WebView::layoutSubviews() {
 }
 
 void WebView::scrollToFragment(const std::string& fragment) {
-    if (fragment.empty() || !document_ || !document_->root()) return;
+    if (fragment.empty() || !layout_.document || !layout_.document->root()) return;
     // Only plain names make it into a selector.
     bool plain = std::all_of(fragment.begin(), fragment.end(), [](unsigned char c) {
         return std::isalnum(c) || c == '-' || c == '_';
     });
     if (!plain) return;
-    auto el = document_->root()->select_one("#" + fragment);
-    if (!el) el = document_->root()->select_one("a[name=\"" + fragment + "\"]");
+    layout_.container->budget().begin(WebLayoutBudget::kSelectorTests, WebLayoutBudget::kBoxLayouts);
+    auto el = layout_.document->root()->select_one("#" + fragment);
+    if (!el) el = layout_.document->root()->select_one("a[name=\"" + fragment + "\"]");
     if (!el) return;
     litehtml::position p = el->get_placement();
     double maxY = scroll_->maximumContentOffset().y;
@@ -301,7 +342,7 @@ void WebView::scrollToFragment(const std::string& fragment) {
 
 void WebView::linkClicked(const std::string& href, const std::string& target) {
     if (href.empty() || WebURL::scheme(href) == "javascript") return;
-    std::string base = container_ ? container_->baseURL() : url_;
+    std::string base = layout_.container ? layout_.container->baseURL() : url_;
     std::string url = WebURL::resolve(base, href);
     // As in a browser, only a page that is itself a file of this computer
     // links to one: a page from a server never opens a local file.
@@ -310,7 +351,7 @@ void WebView::linkClicked(const std::string& href, const std::string& target) {
 }
 
 bool WebView::activateLinkAt(Point p) {
-    if (!document_) return false;
+    if (!layout_.document) return false;
     auto keep = shared_from_this();
     litehtml::position::vector redraw;
     uint64_t before = navigation_;
@@ -318,7 +359,9 @@ bool WebView::activateLinkAt(Point p) {
     int x = int(p.x), y = int(p.y);
     int cx = int(p.x - offset.x), cy = int(p.y - offset.y);
     // Keep the document alive through the click: following the link replaces it.
-    auto doc = document_;
+    auto doc = layout_.document;
+    // A tap restyles what it touches, within the budget.
+    layout_.container->budget().begin(WebLayoutBudget::kTapSelectorTests, WebLayoutBudget::kBoxLayouts);
     doc->on_lbutton_down(x, y, cx, cy, redraw);
     doc->on_lbutton_up(x, y, cx, cy, redraw);
     doc->on_mouse_leave(redraw);
@@ -327,8 +370,9 @@ bool WebView::activateLinkAt(Point p) {
 }
 
 Rect WebView::rectForElement(const std::string& selector) const {
-    if (!document_ || !document_->root()) return Rect::null();
-    auto el = document_->root()->select_one(selector);
+    if (!layout_.document || !layout_.document->root()) return Rect::null();
+    layout_.container->budget().begin(WebLayoutBudget::kSelectorTests, WebLayoutBudget::kBoxLayouts);
+    auto el = layout_.document->root()->select_one(selector);
     if (!el) return Rect::null();
     litehtml::position p = el->get_placement();
     return Rect(p.x, p.y, p.width, p.height);

@@ -1,7 +1,9 @@
 #pragma once
 
+#include "platform/core/Thread.h"
 #include "platform/ui/ScrollView.h"
 #include "platform/ui/View.h"
+#include "platform/ui/WebPageLayout.h"
 
 #include <functional>
 #include <memory>
@@ -9,14 +11,9 @@
 #include <string>
 #include <vector>
 
-namespace litehtml {
-class document;
-}
-
 namespace ui {
 
 class WebView;
-class WebDocumentContainer;
 
 enum class NavigationType { LinkActivated = 0, FormSubmitted = 1, BackForward = 2, Reload = 3, FormResubmitted = 4,
                             Other = -1 };
@@ -57,6 +54,12 @@ public:
 // the view keeps a back/forward list. There is no script engine:
 // evaluateJavaScript records each script and answers only the page's
 // address and title.
+//
+// Whatever a page holds, it is laid out within bounds (WebPageLayout), on a
+// worker thread: the page shows once it is laid out, cut or simplified with
+// a note at its top where it had to be, or fails to load with
+// kErrorPageTooComplex. Only a page that is a file of this computer uses
+// other files of it (its pictures and style sheets).
 class WebView : public View {
 public:
     struct BackForwardItem {
@@ -123,6 +126,7 @@ public:
     static constexpr int kErrorCancelled = -999;
     static constexpr int kErrorUnsupportedURL = -1002;
     static constexpr int kErrorFileNotFound = -1100;
+    static constexpr int kErrorPageTooComplex = -1103;
 
 private:
     struct HistoryEntry {
@@ -133,8 +137,11 @@ private:
     enum class Source { String, Address };
     void navigate(const std::string& url, NavigationType type, std::optional<std::string> html, int historyTarget,
                   bool newWindow);
+    // Lays the page out on the worker; show() takes it on.
     void commit(const std::string& url, const std::string& html, NavigationType type, int historyTarget,
                 bool fromString);
+    void show(const std::string& url, std::shared_ptr<WebPageLayout::Page> page, int historyTarget,
+              std::optional<std::string> html);
     void renderDocument();
     void scrollToFragment(const std::string& fragment);
     void linkClicked(const std::string& href, const std::string& target);
@@ -144,8 +151,9 @@ private:
     AsyncContentLoader asyncLoader_;
     std::shared_ptr<ScrollView> scroll_;
     std::shared_ptr<View> page_;
-    std::unique_ptr<WebDocumentContainer> container_;
-    std::shared_ptr<litehtml::document> document_;
+    WebPageLayout::Page layout_;
+    // Lays out the page being loaded; one left by a newer load finishes on its own.
+    sys::Thread layoutThread_;
     std::string url_;
     std::string title_;
     bool loading_ = false;

@@ -1,14 +1,18 @@
 #include "UITestSupport.h"
 
+#include "platform/core/RunLoop.h"
 #include "platform/graphics/PangoTextEngine.h"
 #include "platform/ui/TestDriver.h"
 #include "platform/ui/WebURL.h"
 #include "platform/ui/WebView.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/TestHome.h"
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 using namespace ui;
@@ -46,6 +50,13 @@ public:
 };
 
 void write(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
+
+std::string repeat(const std::string& unit, size_t times) {
+    std::string s;
+    s.reserve(unit.size() * times);
+    for (size_t i = 0; i < times; ++i) s += unit;
+    return s;
+}
 
 class WebViewTest : public UITest {
 protected:
@@ -324,4 +335,175 @@ a { color: #0000ff; }
     // The table has its cells side by side.
     Rect th1 = web->rectForElement("th");
     EXPECT_GT(th1.width(), 20);
+}
+
+namespace {
+
+// What a page from a server did to a web view, measured in a child process.
+struct PageOutcome {
+    bool shown = false;       // loaded, titled as it says
+    bool noted = false;       // with the note of a page cut or simplified
+    double seconds = 1e9;     // until it showed
+    double longestTurn = 1e9; // the longest the main thread was held meanwhile
+    double frameSeconds = 1e9;
+    uint64_t grewBy = ~uint64_t(0);
+};
+
+}  // namespace
+
+// Pages a server may send to wear the program out: each is shown (cut where
+// it must be, with a note at its top) within seconds and a few hundred MB,
+// laid out while the main thread stays free. Each page runs in a child
+// process with the real text engine, bounded in time and address space.
+TEST_F(WebViewTest, HostilePagesFromAServerAreShownCutWithinSecondsAndMemory) {
+    struct Attack {
+        std::string name;
+        std::string body;
+        bool cut;
+        uint64_t maxGrowth;
+    };
+    const uint64_t MB = 1 << 20;
+    const std::vector<Attack> attacks = {
+        {"2,000 nested tables", repeat("<table><tr><td>", 2000) + "deep", true, 300 * MB},
+        {"20,000 nested divs", repeat("<div>", 20000) + "deep", true, 300 * MB},
+        {"10,000 nested divs", repeat("<div>", 10000) + "deep", true, 300 * MB},
+        {"spans past any table",
+         "<table><tr><td colspan=\"2147483647\">x</td><td rowspan=\"99999999\">y</td></tr></table>", false, 100 * MB},
+        {"20,000 unclosed cells spanning the rows below", "<table>" + repeat("<tr><td rowspan=99999999>x", 20000), true,
+         300 * MB},
+        {"900,000 paragraphs (7 MB)", repeat("<p>para\n", 900000), true, 300 * MB},
+        {"a list numbered from 2^31", "<ol start=2147483647 style=\"list-style-type:upper-roman\"><li>a<li>b</ol>",
+         false, 64 * MB},
+        // The parser itself: formatting elements it copies at every block.
+        {"3,000 formatting elements copied",
+         "<div>" + [] {
+             std::string b;
+             for (int i = 0; i < 3000; ++i) b += "<b id=" + std::to_string(i) + ">";
+             return b;
+         }() + "</div>" + repeat("<div>x</div>", 3000),
+         true, 300 * MB},
+        // Styles: cells nested by style, and a rule that looks through every
+        // ancestor in every way.
+        {"cells nested by style", "<style>div { display: table-cell }</style>" + repeat("<div>", 2000) + "x", true,
+         300 * MB},
+        {"a selector that backtracks", "<style>section div div div div div div div div span { color: red }</style>" +
+                                           repeat("<div>", 60) + "<span>x</span>",
+         true, 64 * MB},
+        // Each rule that matches is kept with its element.
+        {"5,000 rules matching 3,000 elements", "<style>" + repeat(".c { color: red }", 5000) + "</style>" +
+                                                     repeat("<p class=c>x</p>", 3000),
+         true, 150 * MB},
+    };
+    for (const Attack& a : attacks) {
+        const PageOutcome o = ::test::inChildProcess<PageOutcome>(
+            [&] {
+                gfx::TextEngine::Scope pango(std::make_shared<gfx::PangoTextEngine>());
+                PageOutcome r;
+                const uint64_t before = ::test::peakResident();
+                const auto start = std::chrono::steady_clock::now();
+                auto since = [](std::chrono::steady_clock::time_point t) {
+                    return std::chrono::duration<double>(std::chrono::steady_clock::now() - t).count();
+                };
+                web->loadHTMLString("<html><head><title>Attack</title></head><body>" + a.body,
+                                    "http://127.0.0.1:1/attack.html");
+                r.longestTurn = 0;
+                while (since(start) < 60) {
+                    const auto turn = std::chrono::steady_clock::now();
+                    sys::RunLoop::main().runOnce();
+                    r.longestTurn = std::max(r.longestTurn, since(turn));
+                    if (!web->isLoading()) break;
+                    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+                }
+                r.seconds = since(start);
+                r.shown = !web->isLoading() && web->title() == "Attack";
+                const Rect note = web->rectForElement("#leafbright-note");
+                r.noted = !note.isNull() && note.height() > 0;
+                const auto frame = std::chrono::steady_clock::now();
+                window->render();
+                r.frameSeconds = since(frame);
+                r.grewBy = ::test::peakResident() - before;
+                return r;
+            },
+            PageOutcome{}, {30, 6ull << 30});
+        EXPECT_TRUE(o.shown) << a.name;
+        EXPECT_EQ(o.noted, a.cut) << a.name;
+        EXPECT_LT(o.seconds, 10) << a.name;
+        EXPECT_LT(o.longestTurn, 0.5) << a.name;
+        EXPECT_LT(o.frameSeconds, 0.5) << a.name;
+        EXPECT_LT(o.grewBy, a.maxGrowth) << a.name;
+    }
+}
+
+// A page from a server gets its pictures and style sheets from the network
+// only: a file: address (written so, imported, or through a <base>) reads
+// nothing of this computer. A page that is itself such a file still uses
+// its neighbours.
+TEST_F(WebViewTest, APageFromAServerUsesNoFileOfThisComputer) {
+    {
+        gfx::Canvas c(40, 30, 1.0);
+        c.fillRect(gfx::Rect(0, 0, 40, 30), gfx::Rgba::rgb(1, 0, 0));
+        c.writePNG(dir.file("secret.png"));
+    }
+    write(dir.file("tall.css"), "#linked { height: 300px; }");
+    write(dir.file("taller.css"), "#imported { height: 400px; }");
+    const std::string folder = WebURL::fromPath(dir.path()) + "/";
+    auto page = [&](const std::string& base) {
+        return "<html><head><title>Page</title>" + base +
+               "<link rel=\"stylesheet\" href=\"" + folder + "tall.css\">"
+               "<style>@import \"" + folder + "taller.css\";</style></head><body>"
+               "<p><img id=\"absolute\" src=\"" + folder + "secret.png\"></p>"
+               "<p><img id=\"upper\" src=\"FILE://" + folder.substr(7) + "secret.png\"></p>"
+               "<div id=\"linked\"></div><div id=\"imported\"></div>"
+               "<div id=\"painted\" style=\"height: 20px; background-image: url(" + folder + "secret.png)\"></div>"
+               "</body></html>";
+    };
+    auto loaded = [&](const std::string& html, const std::string& url) {
+        web->loadHTMLString(html, url);
+        driver->settle();
+        return web->title() == "Page";
+    };
+    for (const std::string& url : {std::string("http://127.0.0.1:1/page.html"), std::string("https://example.com/")}) {
+        ASSERT_TRUE(loaded(page(""), url)) << url;
+        EXPECT_EQ(web->rectForElement("#absolute").width(), 0) << url;
+        EXPECT_EQ(web->rectForElement("#upper").width(), 0) << url;
+        EXPECT_EQ(web->rectForElement("#linked").height(), 0) << url;
+        EXPECT_EQ(web->rectForElement("#imported").height(), 0) << url;
+        // Relative references under a <base> of this computer.
+        ASSERT_TRUE(loaded("<html><head><title>Page</title><base href=\"" + folder +
+                               "\"><link rel=\"stylesheet\" href=\"tall.css\"></head><body>"
+                               "<p><img id=\"relative\" src=\"secret.png\"></p><div id=\"linked\"></div></body></html>",
+                           url));
+        EXPECT_EQ(web->rectForElement("#relative").width(), 0) << url;
+        EXPECT_EQ(web->rectForElement("#linked").height(), 0) << url;
+    }
+    // Nor is the background drawn.
+    ASSERT_TRUE(loaded(page(""), "http://127.0.0.1:1/page.html"));
+    window->render();
+    const Rect painted = web->rectForElement("#painted");
+    const Point p = web->scrollView()->convertPointToWindow({painted.x() + 10, painted.y() + 10});
+    EXPECT_FALSE(near(pixelAt(p.x, p.y), 255, 0, 0, 30));
+
+    // The same page as a file of this computer.
+    ASSERT_TRUE(loaded(page(""), WebURL::fromPath(dir.file("page.html"))));
+    EXPECT_EQ(web->rectForElement("#absolute").width(), 40);
+    EXPECT_EQ(web->rectForElement("#upper").width(), 40);
+    EXPECT_EQ(web->rectForElement("#linked").height(), 300);
+    EXPECT_EQ(web->rectForElement("#imported").height(), 400);
+    window->render();
+    const Rect local = web->rectForElement("#painted");
+    const Point q = web->scrollView()->convertPointToWindow({local.x() + 10, local.y() + 10});
+    EXPECT_TRUE(near(pixelAt(q.x, q.y), 255, 0, 0, 30));
+
+    // Its sheets hold no more rules than its elements can be tried against:
+    // a sheet past them ends at a rule.
+    std::string rules;
+    for (int i = 0; i < 3000; ++i) rules += ".r" + std::to_string(i) + " { color: red }\n";
+    write(dir.file("many.css"), rules + "#last { height: 300px; }");
+    write(dir.file("few.css"), "#last { height: 300px; }");
+    for (const char* sheet : {"few.css", "many.css"}) {
+        ASSERT_TRUE(loaded("<html><head><title>Page</title><link rel=\"stylesheet\" href=\"" + std::string(sheet) +
+                               "\"></head><body>" + repeat("<span></span>", 3000) + "<div id=\"last\"></div></body></html>",
+                           WebURL::fromPath(dir.file("page.html"))));
+        EXPECT_EQ(web->rectForElement("#last").height(), std::string(sheet) == "few.css" ? 300 : 0) << sheet;
+    }
 }

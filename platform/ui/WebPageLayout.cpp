@@ -1,0 +1,61 @@
+#include "platform/ui/WebPageLayout.h"
+
+#include "platform/ui/WebURL.h"
+
+#include <litehtml/litehtml.h>
+
+#include <algorithm>
+
+namespace ui {
+
+WebPageLayout::Page& WebPageLayout::Page::operator=(Page&& other) noexcept {
+    if (this == &other) return *this;
+    document.reset();
+    container = std::move(other.container);
+    document = std::move(other.document);
+    cut = other.cut;
+    unstyled = other.unstyled;
+    nodes = other.nodes;
+    width = other.width;
+    return *this;
+}
+
+WebPageLayout::Page WebPageLayout::build(const Request& r) {
+    const int width = std::max(1, r.width);
+    for (const bool ownStyles : {true, false}) {
+        WebPageBounds::Options o;
+        o.limits = r.limits;
+        o.authorStyles = ownStyles;
+        o.note = ownStyles ? r.cutNote : r.unstyledNote;
+        o.noteAlways = !ownStyles;
+        WebPageBounds::Result bounded = WebPageBounds::bound(r.html, o);
+
+        Page p;
+        p.container = std::make_unique<WebDocumentContainer>();
+        WebDocumentContainer& c = *p.container;
+        c.setBaseURL(r.url);
+        c.setLocalFilesAllowed(WebURL::scheme(r.url) == "file");
+        c.setViewport(width, std::max(1, r.height));
+        c.setLanguage(r.language, r.culture);
+        c.setStyleSheetSelectors(ownStyles ? bounded.selectorsLeft : 0);
+        c.budget().begin(WebLayoutBudget::kSelectorTests, WebLayoutBudget::kBoxLayouts);
+        p.document = litehtml::document::createFromUTF8(bounded.html.c_str(), &c, &WebDocumentContainer::context());
+        if (!p.document || c.budget().exhausted()) continue;
+        p.cut = bounded.cut;
+        p.unstyled = !ownStyles;
+        p.nodes = bounded.nodes;
+        if (!render(p, width)) continue;
+        return p;
+    }
+    return {};
+}
+
+bool WebPageLayout::render(Page& page, int width) {
+    if (!page.document || !page.container) return false;
+    page.container->budget().begin(WebLayoutBudget::kSelectorTests, WebLayoutBudget::kBoxLayouts);
+    page.document->render(std::max(1, width));
+    page.width = std::max(1, width);
+    return !page.container->budget().exhausted();
+}
+
+}  // namespace ui

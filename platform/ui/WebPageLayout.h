@@ -1,0 +1,61 @@
+#pragma once
+
+#include "platform/ui/WebDocumentContainer.h"
+#include "platform/ui/WebPageBounds.h"
+
+#include <memory>
+#include <string>
+
+namespace litehtml {
+class document;
+}
+
+namespace ui {
+
+// Makes a web page's document and lays it out, within bounds whatever the
+// page holds: the page is first bounded (WebPageBounds), then made and laid
+// out with a budget of work (WebLayoutBudget). A page whose own styles ask
+// for more work than the budget holds is made again without them; one that
+// does not fit even so gives no document. Takes a second or so at most, and
+// touches nothing but what it makes: it may run on any thread.
+class WebPageLayout {
+public:
+    struct Request {
+        std::string html;
+        // The page's address: relative references resolve against it, and
+        // only a page that is a file of this computer may use its files.
+        std::string url;
+        int width = 320;
+        int height = 480;
+        std::string language = "en";
+        std::string culture = "en-US";
+        // At the top of a page cut or simplified, and of one shown without
+        // its own styles.
+        std::string cutNote;
+        std::string unstyledNote;
+        WebPageBounds::Limits limits;
+    };
+    // A document with its container; the document goes first (it calls on
+    // its container as it goes).
+    struct Page {
+        Page() = default;
+        Page(Page&&) = default;
+        Page& operator=(Page&& other) noexcept;
+        ~Page() { document.reset(); }
+
+        std::unique_ptr<WebDocumentContainer> container;
+        std::shared_ptr<litehtml::document> document;
+        bool cut = false;
+        bool unstyled = false;
+        // Elements and words handed to the layout engine.
+        long nodes = 0;
+        int width = 0;
+    };
+
+    static Page build(const Request& request);
+    // Lays the page out again at `width` within the budget; false when the
+    // budget ran out (the layout is then incomplete).
+    static bool render(Page& page, int width);
+};
+
+}  // namespace ui
