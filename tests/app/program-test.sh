@@ -11,6 +11,7 @@ cd "$work"
 
 is_png() { [ -s "$1" ] && [ "$(head -c 8 "$1" | od -An -tx1 | tr -d ' \n')" = "89504e470d0a1a0a" ]; }
 fail() { echo "FAIL: $*" >&2; exit 1; }
+. "$(dirname "$0")/windowed-run.sh"
 
 # A library with folders and books (copies of the sample) to sort and search.
 make_library() {
@@ -188,10 +189,26 @@ case $mode in
   fit-inside)
     openbox --sm-disable >/dev/null 2>&1 &
     wm=$!
-    trap 'kill $wm 2>/dev/null || true' EXIT
-    for _ in $(seq 300); do xprop -root _NET_WORKAREA 2>/dev/null | grep -q = && break; sleep 0.1; done
-    printf 'wait 4\nshot again\n' > tablet.txt
-    "$program" --home tablet-home --device pad --script tablet.txt --shots tablet-shots || fail "the tablet run failed"
+    pid=
+    trap '[ -n "$pid" ] && kill $pid 2>/dev/null; kill $wm 2>/dev/null || true' EXIT
+    await_window_manager || fail "the window manager did not start"
+    "$program" --home tablet-home --device pad &
+    pid=$!
+    # The window is fitted once the window manager has told the size of its
+    # frame (soon after the window shows): its picture is taken once the
+    # window is as high as fits with its title bar (what it has before is
+    # as high as the screen).
+    mkdir -p tablet-shots
+    fitted() {
+      local wid size
+      wid=$(window_of $pid) && [ -n "$wid" ] && import -window "$wid" tablet-shots/again.png 2>/dev/null || return 1
+      size=$(identify -format '%wx%h' tablet-shots/again.png)
+      [ "${size#*x}" -lt 1024 ]
+    }
+    for _ in $(seq 300); do fitted && break; kill -0 $pid 2>/dev/null || fail "the tablet run ended"; sleep 0.1; done
+    kill -TERM $pid
+    wait $pid || fail "the tablet run failed"
+    pid=
     ;;
   resize-inside)
     # Inside the virtual X server, under a window manager (full screen is
@@ -203,9 +220,7 @@ case $mode in
     wm=$!
     pid=
     trap '[ -n "$pid" ] && kill $pid 2>/dev/null; kill $wm 2>/dev/null || true' EXIT
-    # Openbox names itself before it manages windows (a window made in that
-    # gap is never mapped); it is ready once it has set the work area.
-    for _ in $(seq 300); do xprop -root _NET_WORKAREA 2>/dev/null | grep -q = && break; sleep 0.1; done
+    await_window_manager || fail "the window manager did not start"
     "$program" --home home --script "$scripts/resize.txt" --shots shots &
     pid=$!
     # until TRIES COMMAND...: COMMAND every tenth of a second until it succeeds.
@@ -220,7 +235,7 @@ case $mode in
       return 1
     }
     until_ok 600 test -s shots/small.png || fail "no first picture"
-    has_window() { wid=$(xdotool search --name 'Leafbright$' 2>/dev/null | head -1) && [ -n "$wid" ]; }
+    has_window() { wid=$(window_of $pid 'Leafbright$') && [ -n "$wid" ]; }
     until_ok 300 has_window || fail "no window"
     import -window "$wid" x-small.png
     # laid_out PNG WxH: the window at that size, its bars light grey at all four corners.
@@ -264,7 +279,7 @@ PLIST
     pid=$!
     up() {
       [ -S home/leafbright.sock ] && return 0
-      command -v xdotool >/dev/null && [ -n "$(xdotool search --name 'Leafbright' 2>/dev/null | head -1)" ]
+      command -v xdotool >/dev/null && [ -n "$(window_of $pid)" ]
     }
     for _ in $(seq 600); do up && break; kill -0 $pid 2>/dev/null || fail "the program ended by itself"; sleep 0.1; done
     up || { kill $pid; fail "the program did not come up"; }
