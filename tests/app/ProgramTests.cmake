@@ -1,7 +1,8 @@
 # Whole runs of the built program: the headless demonstration, scripted
 # headless runs (turns on every device profile), a windowed start under a virtual X server with a picture
-# of the window, a window resized and made full screen, SIGTERM ending a windowed run through termination
-# (also while a window script's step looks for a text that never shows), and a headless run downloading from a
+# of the window (the only window it shows), a window resized and made full screen, SIGTERM ending a windowed
+# run through termination (also while a window script's step looks for a text that never shows; no thread of
+# the program at a lower priority than its own), and a headless run downloading from a
 # slow server (its steps held up a few seconds at most, the download cancelled, SIGTERM acted on at once).
 foreach(mode demo library broken turns window resize sigterm download)
   add_test(NAME program_${mode}

@@ -3,7 +3,7 @@
 set -euo pipefail
 mode=$1 program=$2 work=$3 scripts=$4
 # The part of a run that goes on inside a virtual X server keeps the work folder.
-if [ "$mode" != resize-inside ] && [ "$mode" != sigterm-inside ] && [ "$mode" != fit-inside ]; then
+if [ "${mode%-inside}" = "$mode" ]; then
   rm -rf "$work"
   mkdir -p "$work"
 fi
@@ -136,12 +136,41 @@ case $mode in
     ;;
   window)
     for tool in Xvfb flock; do command -v $tool >/dev/null || { echo "$tool missing"; exit 77; }; done
-    "$(dirname "$0")/own-display.sh" -s "-screen 0 1280x1024x24" "$program" --home home --script "$scripts/window.txt" --shots shots ||
+    "$(dirname "$0")/own-display.sh" -s "-screen 0 1280x1024x24" "$0" window-inside "$program" "$work" "$scripts" ||
       fail "windowed start failed"
     is_png shots/window.png || fail "no window picture"
     if command -v identify >/dev/null; then
       colours=$(identify -format %k shots/window.png)
       [ "$colours" -gt 8 ] || fail "the window picture is blank ($colours colours)"
+    fi
+    ;;
+  window-inside)
+    # The program shows one window, the one it draws in: a window shown
+    # and then replaced by another (as SDL makes a window anew for its
+    # renderer) is one a window manager or a tool may take for the
+    # program's, and find gone. Every window mapped on the screen (there
+    # is no window manager here) is seen from the root window's side, with
+    # a watcher that is listening before the program starts.
+    mapped=
+    if command -v xev >/dev/null && command -v xprop >/dev/null; then
+      xev -root -event substructure -event property > xev.log 2>&1 &
+      watcher=$!
+      trap 'kill $watcher 2>/dev/null || true' EXIT
+      for _ in $(seq 300); do
+        xprop -root -f LB_WATCHED 32c -set LB_WATCHED 1 2>/dev/null
+        grep -q LB_WATCHED xev.log && break
+        sleep 0.05
+      done
+      grep -q LB_WATCHED xev.log && mapped=xev.log
+    fi
+    "$program" --home home --script "$scripts/window.txt" --shots shots || fail "the windowed run failed"
+    if [ -n "$mapped" ]; then
+      kill $watcher
+      wait $watcher 2>/dev/null || true
+      # "MapNotify event, ..., window ROOT," then "event ROOT, window MAPPED, ...".
+      windows=$(awk '/^MapNotify/ { m = 1; next } m { sub(/.*event [^ ]* window /, ""); sub(/,.*/, ""); print; m = 0 }' \
+        "$mapped" | sort -u | wc -l)
+      [ "$windows" -eq 1 ] || fail "the program mapped $windows windows, not one"
     fi
     ;;
   resize)
@@ -296,6 +325,17 @@ PLIST
     pid=$!
     for _ in $(seq 600); do [ -s looking-shots/up.png ] && break; kill -0 $pid 2>/dev/null || fail "the script ended by itself"; sleep 0.1; done
     [ -s looking-shots/up.png ] || { kill $pid; fail "the script did not start"; }
+    # No thread of the drawing program runs below the program's priority:
+    # the process ends only once each of its threads has run, and one that
+    # other work starves (as Mesa's shader cache keeps one, at the lowest
+    # priority) held every end on a busy machine for seconds.
+    nice_of() { sed 's/.*) //' "$1" | awk '{ print $17 " " $39 }'; }
+    own=$(nice_of /proc/$pid/stat)
+    for task in /proc/$pid/task/*; do
+      now=$(nice_of "$task/stat" 2>/dev/null) || continue
+      [ -z "$now" ] || [ "$now" = "$own" ] ||
+        { kill $pid; fail "the thread $(cat "$task/comm") runs at nice and policy $now, the program at $own"; }
+    done
     sleep 0.5
     kill -0 $pid 2>/dev/null || fail "the script ended before the signal"
     start=$(date +%s%N)
