@@ -72,6 +72,12 @@ void watch(int fd) {
         const auto grace = std::chrono::duration<double>(TerminationSignal::kGraceSeconds);
         if (!beginChanged().wait_for(lock, grace, [] { return gBegun; }))
             endBySignal(sig, "leafbright: still busy 2 s after the signal; ended without the termination path\n");
+        // The path itself can be held the same way (the window it closes on
+        // a display that stopped answering): it has its own while to end the
+        // process, which then ends all the same.
+        const auto ending = std::chrono::duration<double>(TerminationSignal::kEndingSeconds);
+        if (!beginChanged().wait_for(lock, ending, [] { return !gBegun; }))
+            endBySignal(sig, "leafbright: the termination path did not end within 5 s; ended without the rest of it\n");
     }
 }
 
@@ -113,5 +119,6 @@ void TerminationSignal::reset() {
         std::lock_guard<std::mutex> lock(beginMutex());
         gBegun = false;
     }
+    beginChanged().notify_all();
     sys::RunLoop::main().resumeAfterInterrupt();
 }

@@ -28,7 +28,8 @@ add_test(NAME program_links_window
                  ${CMAKE_BINARY_DIR}/testwork/program-links-window)
 set_tests_properties(program_links_window PROPERTIES TIMEOUT 120 SKIP_RETURN_CODE 77 LABELS program)
 # The X display goes away under a window with a book open: the program ends at once, says why, settings kept;
-# a display that stops answering holds the main thread, and one that never answers holds the start: SIGTERM ends both.
+# a display that stops answering holds the main thread (or, stopped while the program idles, its termination path),
+# and one that never answers holds the start: SIGTERM ends each.
 add_test(NAME program_display_gone
          COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/app/display-gone.sh $<TARGET_FILE:leafbright>
                  ${CMAKE_BINARY_DIR}/testwork/program-display-gone)
