@@ -360,14 +360,21 @@ void NestlarkAppDelegate::buildRootNavigation(bool locked) {
     root->setDontRestoreLastStatus(locked);
     root->setIsRootViewController(true);
     navigationController_ = std::make_shared<ui::NavigationController>(root);
+    dropDimming();
     dimmingView_ = BrightnessSetting::getBrightnessSetting()->createBrightnessSettingView();
+}
+
+void NestlarkAppDelegate::dropDimming() {
+    if (dimmingView_) dimmingView_->removeFromSuperview();
+    dimmingView_.reset();
 }
 
 void NestlarkAppDelegate::showRootNavigation() {
     window_->setRootViewController(navigationController_);
     fixWindowSize();
-    dimmingView_->setFrame(navigationController_->view()->bounds());
-    navigationController_->view()->addSubview(dimmingView_);
+    // The level is the screen's brightness: everything in the window dims,
+    // what is presented over the library and the status bar included.
+    window_->addOverlayAboveAll(dimmingView_);
 }
 
 void NestlarkAppDelegate::presentMasterLock(bool animated) {
@@ -484,7 +491,7 @@ void NestlarkAppDelegate::applicationDidEnterBackground() {
         addToBackgroundHiddenView();
         if (window_) window_->setRootViewController(nullptr);
         navigationController_.reset();
-        dimmingView_.reset();
+        dropDimming();
     } else if (!nowPresentMasterLockView_ && isStartupLocked()) {
         addToBackgroundHiddenView();
     }
@@ -522,7 +529,7 @@ void NestlarkAppDelegate::applicationWillEnterForeground() {
     if (navigationController_ && applyPendingReset()) {
         if (window_) window_->setRootViewController(nullptr);
         navigationController_.reset();
-        dimmingView_.reset();
+        dropDimming();
         resetMessagePending_ = true;
     }
     if (toBackgroundView_) {
@@ -593,7 +600,7 @@ void NestlarkAppDelegate::applicationWillTerminate() {
 void NestlarkAppDelegate::releaseScreens() {
     if (window_) window_->setRootViewController(nullptr);
     navigationController_.reset();
-    dimmingView_.reset();
+    dropDimming();
     coverView_.reset();
     window_.reset();
 }

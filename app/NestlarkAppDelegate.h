@@ -164,6 +164,8 @@ private:
     bool isStartupLocked() const;
     // The root library list in a new navigation, and the dimming overlay.
     void buildRootNavigation(bool locked);
+    // Takes the screen's dimming out of the window and forgets it.
+    void dropDimming();
     // Makes it the window's root, the overlay on top.
     void showRootNavigation();
     // Presents the start-up passphrase screen over the library.

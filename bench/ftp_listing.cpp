@@ -28,8 +28,8 @@ namespace fs = std::filesystem;
 constexpr int kEntries = 10000;
 
 struct Listed : FileDownloadDelegate {
-    void finishListDownload(const std::optional<std::vector<std::string>>& files,
-                            const std::optional<std::vector<sys::PlistDictionary>>&, const std::optional<std::string>&,
+    void finishListDownload(std::optional<std::vector<std::string>> files,
+                            std::optional<std::vector<sys::PlistDictionary>>, const std::optional<std::string>&,
                             const std::optional<std::string>&, const std::optional<std::string>& msg, bool) override {
         count = files ? int(files->size()) : -1;
         message = msg.value_or("");

@@ -82,6 +82,8 @@ void CloudClient::refreshThenRequest(const std::shared_ptr<Listing>& l) {
 
 void CloudClient::sendPage(const std::shared_ptr<Listing>& l, const std::string& token) {
     HttpRequest req = l->request;
+    req.lowSpeedTime = pageLowSpeedTime_;
+    req.lowSpeedLimit = pageLowSpeedBytes_;
     req.setHeader("Authorization", "Bearer " + token);
     req.setHeader("Accept", "application/json");
     l->op = std::make_shared<QNHTTPRequestOperation>(req);
@@ -89,6 +91,9 @@ void CloudClient::sendPage(const std::shared_ptr<Listing>& l, const std::string&
     std::weak_ptr<CloudClient> weak = weak_from_this();
     l->op->setCompletion([weak, l](const HttpResponse& r) {
         if (auto self = weak.lock()) self->onPage(l, r);
+    });
+    l->ticket->setStop([op = std::weak_ptr<QNHTTPRequestOperation>(l->op)] {
+        if (auto o = op.lock()) o->cancel();
     });
     l->op->start();
 }

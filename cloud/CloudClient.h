@@ -42,6 +42,12 @@ public:
     // (the system browser) and its outcome arrives through the delegate's
     // finishAuthorization; false.
     bool checkForAuthorization(ui::NavigationController* navigationController);
+    // A page of a listing that moves fewer than `lowSpeedBytes` a second for
+    // `lowSpeedTime` seconds fails (a service that says nothing, or drips).
+    void setListingPace(double lowSpeedTime, long lowSpeedBytes) {
+        pageLowSpeedTime_ = lowSpeedTime;
+        pageLowSpeedBytes_ = lowSpeedBytes;
+    }
     // Starts listing a folder (the service's folder reference); the result
     // comes through didFinishRecieveFileList.
     std::shared_ptr<CloudTicket> getFileList(const std::string& folder);
@@ -82,4 +88,6 @@ private:
     CloudEndpoints endpoints_;
     std::weak_ptr<CloudClientDelegate> delegate_;
     std::vector<std::shared_ptr<Listing>> listings_;
+    double pageLowSpeedTime_ = 20;
+    long pageLowSpeedBytes_ = 100;
 };

@@ -93,10 +93,9 @@ public:
     // zero for one that would have to be fetched from a server, and where
     // the header says nothing.
     virtual gfx::Size pictureSize(int page);
-    // Pages whose header only decoding tells (a 7z's, which hands out an
-    // entry only once it is decoded whole, after what comes before it in a
-    // solid block): whether `page`, its size not at hand now, may be
-    // measured so.
+    // Pages whose header only decoding tells (a page inside a solid 7z
+    // block, which decodes only after what comes before it in the block):
+    // whether `page`, its size not at hand now, may be measured so.
     virtual bool isMeasuredByDecoding(int page);
     // Its size once decoded: waits for the decoding under way to reach the
     // page, or decodes it (a solid block whole) where the reader decodes

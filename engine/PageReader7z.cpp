@@ -204,6 +204,7 @@ bool PageReader7z::openFile(const std::string& name, const std::optional<std::st
 
     int32_t counter = 0;
     std::set<std::string> taken;
+    std::set<uint64_t> blocks;
     reader->iterateWithHandler([&](const std::optional<SevenZipItem>& item, const SevenZipReader::Error*) {
         if (!item) return true;
         const std::string path = entryPath(*item);
@@ -221,6 +222,7 @@ bool PageReader7z::openFile(const std::string& name, const std::optional<std::st
         while (!taken.insert(file).second) file += "~" + std::to_string(item->index);
         pageOfIndex_.emplace(item->index, pageFiles_.size());
         pageFiles_.push_back(std::move(file));
+        startsBlock_.push_back(item->block != SevenZipItem::kNoBlock && blocks.insert(item->block).second);
         return true;
     });
     // A page whose file would stand where another page needs a folder ("a"
@@ -255,6 +257,7 @@ void PageReader7z::closeFile() {
     }
     itemList_.clear();
     pageFiles_.clear();
+    startsBlock_.clear();
     pageOfIndex_.clear();
     {
         std::lock_guard lock(mutex_);
@@ -407,12 +410,40 @@ gfx::ImageRef PageReader7z::newLoadAndCreateImage(int page, int& result) {
     return imageFromPageBytes(*data, result);
 }
 
+bool PageReader7z::startsBlock(size_t page) const {
+    return page < startsBlock_.size() && startsBlock_[page] && itemList_[page].orgSize <= kMaxPageBytes;
+}
+
+gfx::Size PageReader7z::headerPictureSize(size_t page) {
+    SevenZipArchive* archive = reader_->archive();
+    if (!archive) return {};
+    {
+        std::lock_guard lock(mutex_);
+        // A worker holds the archive until its block is written.
+        if (running_) return {};
+        // A cancel that came for an extraction that has ended since.
+        cancel_.store(false);
+    }
+    const uint32_t index = itemList_[page].index;
+    return pictureSizeFromBytes([&](std::string& bytes, size_t upTo) {
+        // Each step decodes the page's start again, only as far as it goes.
+        const size_t had = bytes.size();
+        std::string head;
+        if (archive->extractHead(index, upTo, head, nullptr) != SevenZipArchive::BufferResult::Ok) return false;
+        bytes = std::move(head);
+        return bytes.size() > had;
+    });
+}
+
 gfx::Size PageReader7z::pictureSize(int page) {
     if (!reader_ || page < 0 || size_t(page) >= itemList_.size()) return {};
     const std::string folder = isOfflineMode_ ? folderShowing(targetPath_) : tempFolder_;
     if (folder.empty()) return {};
     const std::string file = folder + "/" + pageFiles_[size_t(page)];
-    return fileExists(file) ? pictureSizeOfFile(file) : gfx::Size{};
+    if (fileExists(file)) return pictureSizeOfFile(file);
+    // Offline, only what the screen's reader has written out.
+    if (isOfflineMode_ || !startsBlock(size_t(page))) return {};
+    return headerPictureSize(size_t(page));
 }
 
 bool PageReader7z::isMeasuredByDecoding(int page) {
@@ -423,6 +454,9 @@ bool PageReader7z::isMeasuredByDecoding(int page) {
     if (item.block == SevenZipItem::kNoBlock || item.orgSize > kMaxPageBytes || fileExists(pageFile(size_t(page))))
         return false;
     std::lock_guard lock(mutex_);
+    // The first page of a block tells by its header what decoding it would,
+    // once no block is being written.
+    if (startsBlock(size_t(page))) return running_;
     return !failedBlocks_.count(item.block);
 }
 

@@ -33,10 +33,12 @@ class Settings;
 // kMaxPageBytes is never written (its block is decoded through it). A 7z
 // book given by an address is not read.
 //
-// A page's size comes from its picture's header, read from its file once
-// written: 7-Zip hands an entry out only once it is decoded whole, so
-// measuring a page is extracting it (with its block), and the file then
-// serves its showing too.
+// A page's size comes from its picture's header. A page that starts its
+// block (every page of a plain book, the first of each block of a solid
+// one) is measured from its first bytes, decoded alone and kept nowhere.
+// A page further into a solid block can be decoded only after all before
+// it: it is measured from its file once written, so measuring it is
+// extracting its block, whose files then serve the showing too.
 class PageReader7z : public PageReaderArchive<PageReader7z> {
 public:
     using PageReaderArchive::getArchiveList;
@@ -118,6 +120,11 @@ private:
     bool makeTemporaryFolder();
     void removeTemporaryFolder();
     std::string pageFile(size_t page) const;
+    // The page is the first of its block, so its first bytes decode alone.
+    bool startsBlock(size_t page) const;
+    // The size its first bytes tell; nothing while a block is being written
+    // (the archive is busy with it).
+    gfx::Size headerPictureSize(size_t page);
     Wait failureOf(size_t page) const;
     void setReason(std::string reason);
 
@@ -125,6 +132,7 @@ private:
     bool isThumbsCreateMode_ = false;
     std::vector<SevenZipItem> itemList_;
     std::vector<std::string> pageFiles_;  // confined path of each page under the folder
+    std::vector<bool> startsBlock_;       // each page: the first of its block
     std::unordered_map<uint32_t, size_t> pageOfIndex_;  // archive index -> page
     std::vector<std::string> folderList_;
     std::unique_ptr<SevenZipReader> reader_;

@@ -252,6 +252,32 @@ private:
     bool open_ = false;
 };
 
+// Keeps an item's first bytes, and stops the extraction once it has them.
+class HeadSink : public SevenZipArchive::Sink {
+public:
+    HeadSink(std::string& out, size_t upTo) : out_(out), upTo_(upTo) {}
+    bool begin(uint32_t) override {
+        out_.clear();
+        return true;
+    }
+    bool write(const void* data, size_t size) override {
+        out_.append(static_cast<const char*>(data), std::min(size, upTo_ - out_.size()));
+        return out_.size() < upTo_;
+    }
+    bool end(uint32_t, int32_t r) override {
+        result = r;
+        return true;
+    }
+
+    int32_t result = -1;  // the library's verdict on the item; -1 until it ends
+
+private:
+    std::string& out_;
+    size_t upTo_;
+};
+
+constexpr uint64_t kUnlimited = UINT64_MAX;
+
 // Items are decoded on one thread: a solid block decoded by several
 // threads comes out only once all of it is decoded, and its first page
 // would wait for the whole block. One thread hands each item over as soon
@@ -273,7 +299,9 @@ void decodeOnOneThread(const SevenZipLibrary& library, sz::IInArchive* archive) 
 }  // namespace
 
 // The archive's input: reads deliver nothing once the cancel flag is set,
-// which makes the decoder stop at its next read.
+// which makes the decoder stop at its next read, nor past the allowance of
+// an extraction that wants only an item's first bytes (the decoder then
+// sees the end of its data).
 class SevenZipArchive::InStream : public sz::IInStream, public RefCounted {
 public:
     InStream(const SevenZipLibrary& library, std::unique_ptr<Source> source)
@@ -294,8 +322,15 @@ public:
         if (processed) *processed = 0;
         const std::atomic<bool>* cancel = cancel_.load();
         if (cancel && cancel->load()) return sz::kFalse;
+        // The library reads one call at a time.
+        const uint64_t left = allowance_.load();
+        const bool cut = left != kUnlimited && left < size;
+        if (cut) size = uint32_t(left);
         uint32_t got = 0;
-        if (!source_->read(data, size, got)) return sz::kFail;
+        if (size > 0 && !source_->read(data, size, got)) return sz::kFail;
+        if (left != kUnlimited) allowance_.store(left - std::min<uint64_t>(got, left));
+        // Cut short by the allowance, not by the source's end.
+        if (cut && got == size) starved_.store(true);
         if (processed) *processed = got;
         return sz::kOk;
     }
@@ -308,6 +343,10 @@ public:
         return sz::kOk;
     }
     std::atomic<const std::atomic<bool>*> cancel_{nullptr};
+    // Bytes the reads may still deliver, and whether one was cut short by
+    // that; set by the extraction holding the archive.
+    std::atomic<uint64_t> allowance_{kUnlimited};
+    std::atomic<bool> starved_{false};
 
 private:
     const SevenZipLibrary& library_;
@@ -448,18 +487,28 @@ bool SevenZipArchive::extract(const std::vector<uint32_t>& indices, Sink* sink, 
             RECORD(error, -1, "Item index out of range: " + std::to_string(i));
             return false;
         }
+    return extractWithin(indices, sink, error, kUnlimited, nullptr);
+}
+
+bool SevenZipArchive::extractWithin(const std::vector<uint32_t>& indices, Sink* sink, Error* error,
+                                    uint64_t readAllowance, bool* starved) {
+    if (error) *error = Error{};
     // The library wants the indexes in archive order.
     std::vector<uint32_t> sorted = indices;
     std::sort(sorted.begin(), sorted.end());
     sorted.erase(std::unique(sorted.begin(), sorted.end()), sorted.end());
 
     std::lock_guard lock(mutex_);
+    stream_->allowance_.store(readAllowance);
+    stream_->starved_.store(false);
     auto* callback = new ExtractCallback(library_, passwordGetter_, sink, stream_->cancel_.load(), error);
     const sz::HRESULT r =
         archive_->Extract(sorted.data(), uint32_t(sorted.size()), sink ? 0 : 1, callback);
     callback->finish();
     const bool failed = callback->failed;
     callback->Release();
+    if (starved) *starved = stream_->starved_.load();
+    stream_->allowance_.store(kUnlimited);
     if (r != sz::kOk) {
         if (!error || !error->isSet()) RECORD(error, r, "Archive extract error");
         return false;
@@ -491,4 +540,42 @@ SevenZipArchive::BufferResult SevenZipArchive::extractToBuffer(uint32_t index, u
         return BufferResult::NeedPassword;
     }
     return BufferResult::Failed;
+}
+
+SevenZipArchive::BufferResult SevenZipArchive::extractHead(uint32_t index, size_t upTo, std::string& out,
+                                                           Error* error) {
+    out.clear();
+    if (error) *error = Error{};
+    auto it = item(index);
+    if (!it || it->isDirectory()) {
+        RECORD(error, -1, "No file item at index " + std::to_string(index));
+        return BufferResult::Failed;
+    }
+    const size_t want = size_t(std::min<uint64_t>(upTo, it->orgSize));
+    if (want == 0) return BufferResult::Ok;
+    // Pictures hardly compress, so their first bytes come from about as
+    // many of the archive's, with some room for the coders' own; a coder
+    // that writes only whole blocks of its own gets more, in steps.
+    uint64_t allowance = want < (kUnlimited >> 2) ? want + want / 8 + 512 : kUnlimited;
+    Error local;
+    Error* e = error ? error : &local;
+    for (;;) {
+        HeadSink sink(out, want);
+        bool starved = false;
+        const bool ok = extractWithin({index}, &sink, e, allowance, &starved);
+        // Stopped by the sink once it had the bytes: no failure.
+        if (out.size() >= want || (ok && sink.result == sz::kOpOk)) {
+            *e = Error{};
+            return BufferResult::Ok;
+        }
+        out.clear();
+        if (e->code == sz::kAbort && it->isEncrypted()) {
+            e->password = true;
+            return BufferResult::NeedPassword;
+        }
+        // Decoding ended before the bytes it was given did: a damaged
+        // item (or a cancel), which more of them would not mend.
+        if (!starved) return BufferResult::Failed;
+        allowance = allowance < (kUnlimited >> 2) ? allowance * 4 : kUnlimited;
+    }
 }

@@ -98,9 +98,22 @@ public:
     // The item's bytes into `out`, refused when it is larger than maxBytes.
     // NeedPassword: the item is encrypted and no password was given.
     BufferResult extractToBuffer(uint32_t index, uint64_t maxBytes, std::string& out, Error* error);
+    // The item's first `upTo` bytes (all of it when shorter) into `out`,
+    // decoding little more than they need: the decoders hand their output
+    // on in pieces of up to a megabyte, so they are given only about as
+    // many of the archive's bytes as are wanted (more when that gives too
+    // few). Meant for an item that starts its block: one further into a
+    // solid block costs all that comes before it. The bytes are not checked
+    // against the item's CRC (only a whole item can be). Never TooLarge.
+    BufferResult extractHead(uint32_t index, size_t upTo, std::string& out, Error* error);
 
 private:
     class InStream;
+    // extract() with the archive's reads stopped after `readAllowance`
+    // bytes (the decoders then see its end); `starved` tells whether a read
+    // was cut short by it.
+    bool extractWithin(const std::vector<uint32_t>& indices, Sink* sink, Error* error, uint64_t readAllowance,
+                       bool* starved);
     SevenZipArchive(const SevenZipLibrary& library, sz::IInArchive* archive, InStream* stream,
                     PasswordGetter getter, uint32_t count);
 

@@ -202,23 +202,34 @@ std::shared_ptr<ThumbsCreateImageObject> ThumbsCreate::getImage(const std::share
 }
 
 std::shared_ptr<ThumbsCreateImageObject> ThumbsCreate::addQue(const std::shared_ptr<FilelistItem>& item) {
-    if (!item) return nullptr;
+    // What would be turned away anyway is, before its cover is looked for.
+    if (!item || queueIsFullFor(*item) || !remoteCoverAllowed(*item)) return nullptr;
     const std::string thumb = thumbnailPathForItem(*item, false);
     if (!thumb.empty() && cacheFileExists(thumb)) return nullptr;
     return addQueDo(item);
 }
 
-std::shared_ptr<ThumbsCreateImageObject> ThumbsCreate::addQueDo(const std::shared_ptr<FilelistItem>& item) {
-    if (!item) return nullptr;
-    if (!item->remoteThumbsManualReload() && item->location() == FilelistItem::kRemote) {
-        auto settings = currentSettings();
-        const int mode = settings ? settings->remoteThumbsAutoLoad() : 0;
-        if (mode == 2) return nullptr;
-        if (mode == 0) {
-            const bool ownLibrary = item->remoteURL() && BookCommon::isUrlIsInLeafbrightLibrary(*item->remoteURL());
-            if (!ownLibrary && !QNNetworkInfo().ipAddressWifi()) return nullptr;
-        }
+bool ThumbsCreate::queueIsFullFor(const FilelistItem& item) {
+    // A list of many rows asks for each: once the queue is full, the rest
+    // are turned away before anything is worked out for them.
+    std::lock_guard<std::mutex> lock(mutex_);
+    return queue_.size() >= kMaxQueue && !queued_.count(&item) && !(working_ && working_->item().get() == &item);
+}
+
+bool ThumbsCreate::remoteCoverAllowed(const FilelistItem& item) {
+    if (item.remoteThumbsManualReload() || item.location() != FilelistItem::kRemote) return true;
+    auto settings = currentSettings();
+    const int mode = settings ? settings->remoteThumbsAutoLoad() : 0;
+    if (mode == 2) return false;
+    if (mode == 0) {
+        const bool ownLibrary = item.remoteURL() && BookCommon::isUrlIsInLeafbrightLibrary(*item.remoteURL());
+        if (!ownLibrary && !QNNetworkInfo::recentWifiAddress()) return false;
     }
+    return true;
+}
+
+std::shared_ptr<ThumbsCreateImageObject> ThumbsCreate::addQueDo(const std::shared_ptr<FilelistItem>& item) {
+    if (!item || queueIsFullFor(*item) || !remoteCoverAllowed(*item)) return nullptr;
     std::shared_ptr<ThumbsCreateImageObject> entry;
     bool start = false;
     {
@@ -521,10 +532,10 @@ bool ThumbsCreate::loadBookImage(FilelistItem& item, BookReaderEx& session) {
 bool ThumbsCreate::makeBookThumbnail(FilelistItem& item, const std::string& source, const std::string& thumb,
                                      BookReaderEx& session) {
     const bool local = item.location() == FilelistItem::kLocal;
-    session.setOtherSettingsForRemote(item.remoteOtherSettings().value_or(sys::PlistDictionary{}));
+    session.setOtherSettingsForRemote(item.remoteOtherSettings() ? *item.remoteOtherSettings() : sys::PlistDictionary{});
     session.setUserName(item.remoteUsername().value_or(""));
     session.setPassword(item.remotePassword());
-    session.setFileInfo(item.remoteInfo().value_or(sys::PlistDictionary{}));
+    session.setFileInfo(item.remoteInfo() ? *item.remoteInfo() : sys::PlistDictionary{});
     bool opened = false;
     if (local) {
         opened = session.openBookWithName(source, {}, std::nullopt, std::nullopt, std::nullopt, false, true);

@@ -78,6 +78,11 @@ public:
     // object, if any); null when remote covers may not be loaded now, or the
     // maker is going away.
     std::shared_ptr<ThumbsCreateImageObject> addQueDo(const std::shared_ptr<FilelistItem>& item);
+    // The queue is full and the item is neither in it nor being made.
+    bool queueIsFullFor(const FilelistItem& item);
+    // A remote item's cover may be fetched now (the auto-load setting, the
+    // network); always for local items and covers asked for by hand.
+    static bool remoteCoverAllowed(const FilelistItem& item);
     // Empties the queue and forgets the failures; the worker ends once its
     // current book is done.
     void cancelAllTask();

@@ -337,9 +337,12 @@ std::optional<std::string> BookCommonPaths::confinePathComponent(const std::stri
 }
 
 std::string BookCommonPaths::getOnlineBookConfigSaveFolder(const std::string& url) {
-    std::string base = getOnlineBookConfingBaseFolder();
+    return join(getOnlineBookConfingBaseFolder(), getOnlineBookConfigFolderName(url));
+}
+
+std::string BookCommonPaths::getOnlineBookConfigFolderName(const std::string& url) {
     auto parsed = QNUrl::URLWithString(url);
-    if (!parsed) return join(base, "unknown");
+    if (!parsed) return "unknown";
     std::string component;
     if (BookCommonTypes::isImageFileWithFile(url)) {
         // Every image of a remote folder shares the folder's settings.
@@ -349,7 +352,7 @@ std::string BookCommonPaths::getOnlineBookConfigSaveFolder(const std::string& ur
         component = decodeUrlPathPart(parsed->lastPathComponent());
         if (component.empty()) component = parsed->lastPathComponent();
     }
-    return join(base, confinePathComponent(component).value_or("unknown"));
+    return confinePathComponent(component).value_or("unknown");
 }
 
 // ---- Per-folder files ----

@@ -86,6 +86,9 @@ public:
     // The remote book's or remote folder's own folder under the remote-book
     // setting base: one confined component named after the address.
     static std::string getOnlineBookConfigSaveFolder(const std::string& url);
+    // That folder's name alone (its last component), worked out without
+    // touching the disk.
+    static std::string getOnlineBookConfigFolderName(const std::string& url);
     // A name from a server or an archive as one path component: "/" and NUL
     // become "_"; "", "." and ".." are refused (nothing).
     static std::optional<std::string> confinePathComponent(const std::string& name);

@@ -5,14 +5,26 @@
 #include "platform/core/PercentEncoding.h"
 #include "platform/core/Unicode.h"
 
+#include <algorithm>
 #include <cstring>
 #include <initializer_list>
 
 namespace {
 
+bool asciiIEqual(char a, char b);
+
 bool oneOf(const std::string& ext, std::initializer_list<const char*> set) {
-    for (const char* e : set)
-        if (sys::Unicode::caseInsensitiveCompare(ext, e) == 0) return true;
+    // The set is ASCII: an ASCII extension is compared as such (a list of
+    // many entries asks for every row), anything else by full case folding.
+    const bool ascii = std::all_of(ext.begin(), ext.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    for (const char* e : set) {
+        if (ascii) {
+            const size_t n = std::char_traits<char>::length(e);
+            if (n == ext.size() && std::equal(ext.begin(), ext.end(), e, asciiIEqual)) return true;
+        } else if (sys::Unicode::caseInsensitiveCompare(ext, e) == 0) {
+            return true;
+        }
+    }
     return false;
 }
 

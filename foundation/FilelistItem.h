@@ -4,12 +4,18 @@
 #include "platform/core/PlistDictionary.h"
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 
 // One row of a local or remote file list: a book, a folder or another file.
 // The list screens make and fill the items; cells, thumbnails, downloads and
 // the last-state store read them. Data only.
+//
+// A remote folder may hold hundreds of thousands of rows: what its rows
+// leave unset (the local path and key, a saved folder inside the book, the
+// server's extension, the credentials) is kept apart and made only for the
+// rows that set it.
 class FilelistItem {
 public:
     enum Location : int32_t { kLocal = 0, kRemote = 1 };
@@ -57,11 +63,15 @@ public:
     const std::optional<std::string>& filename() const { return filename_; }
     void setFilename(std::optional<std::string> v) { filename_ = std::move(v); }
     // Path relative to the books folder (local items).
-    const std::optional<std::string>& pathFromBooks() const { return pathFromBooks_; }
-    void setPathFromBooks(std::optional<std::string> v) { pathFromBooks_ = std::move(v); }
+    const std::optional<std::string>& pathFromBooks() const { return rare_.p ? rare_.p->pathFromBooks : none(); }
+    void setPathFromBooks(std::optional<std::string> v) {
+        if (v || rare_.p) rare().pathFromBooks = std::move(v);
+    }
     // Digest string of the name, set by the lists.
-    const std::optional<std::string>& nameHash() const { return nameHash_; }
-    void setNameHash(std::optional<std::string> v) { nameHash_ = std::move(v); }
+    const std::optional<std::string>& nameHash() const { return rare_.p ? rare_.p->nameHash : none(); }
+    void setNameHash(std::optional<std::string> v) {
+        if (v || rare_.p) rare().nameHash = std::move(v);
+    }
     // File date.
     const std::optional<sys::Date>& creationDate() const { return creationDate_; }
     void setCreationDate(std::optional<sys::Date> v) { creationDate_ = std::move(v); }
@@ -78,31 +88,73 @@ public:
     int64_t readingPageNo() const { return readingPageNo_; }
     void setReadingPageNo(int64_t v) { readingPageNo_ = v; }
     // Saved folder inside the book.
-    const std::optional<std::string>& readingFolder() const { return readingFolder_; }
-    void setReadingFolder(std::optional<std::string> v) { readingFolder_ = std::move(v); }
+    const std::optional<std::string>& readingFolder() const { return rare_.p ? rare_.p->readingFolder : none(); }
+    void setReadingFolder(std::optional<std::string> v) {
+        if (v || rare_.p) rare().readingFolder = std::move(v);
+    }
     // Absolute URL of a remote entry.
     const std::optional<std::string>& remoteURL() const { return remoteURL_; }
     void setRemoteURL(std::optional<std::string> v) { remoteURL_ = std::move(v); }
     // File extension reported by the server.
-    const std::optional<std::string>& remoteExtension() const { return remoteExtension_; }
-    void setRemoteExtension(std::optional<std::string> v) { remoteExtension_ = std::move(v); }
-    // The remote listing's info dictionary of the entry.
-    const std::optional<sys::PlistDictionary>& remoteInfo() const { return remoteInfo_; }
-    void setRemoteInfo(std::optional<sys::PlistDictionary> v) { remoteInfo_ = std::move(v); }
+    const std::optional<std::string>& remoteExtension() const { return rare_.p ? rare_.p->remoteExtension : none(); }
+    void setRemoteExtension(std::optional<std::string> v) {
+        if (v || rare_.p) rare().remoteExtension = std::move(v);
+    }
+    // The remote listing's info dictionary of the entry (nullptr when none).
+    // Shared, not copied: a folder of many entries keeps each one once, for
+    // its list screen and its rows alike.
+    const sys::PlistDictionary* remoteInfo() const { return remoteInfo_.get(); }
+    const std::shared_ptr<const sys::PlistDictionary>& sharedRemoteInfo() const { return remoteInfo_; }
+    void setRemoteInfo(std::shared_ptr<const sys::PlistDictionary> v) { remoteInfo_ = std::move(v); }
+    void setRemoteInfo(sys::PlistDictionary v) { remoteInfo_ = std::make_shared<const sys::PlistDictionary>(std::move(v)); }
     // Position of the entry in the server's listing.
     int64_t remoteOriginalIndexNo() const { return remoteOriginalIndexNo_; }
     void setRemoteOriginalIndexNo(int64_t v) { remoteOriginalIndexNo_ = v; }
     // Password to reach the entry.
-    const std::optional<std::string>& remotePassword() const { return remotePassword_; }
-    void setRemotePassword(std::optional<std::string> v) { remotePassword_ = std::move(v); }
+    const std::optional<std::string>& remotePassword() const { return rare_.p ? rare_.p->remotePassword : none(); }
+    void setRemotePassword(std::optional<std::string> v) {
+        if (v || rare_.p) rare().remotePassword = std::move(v);
+    }
     // User name to reach the entry.
-    const std::optional<std::string>& remoteUsername() const { return remoteUsername_; }
-    void setRemoteUsername(std::optional<std::string> v) { remoteUsername_ = std::move(v); }
-    // The site's protocol options.
-    const std::optional<sys::PlistDictionary>& remoteOtherSettings() const { return remoteOtherSettings_; }
-    void setRemoteOtherSettings(std::optional<sys::PlistDictionary> v) { remoteOtherSettings_ = std::move(v); }
+    const std::optional<std::string>& remoteUsername() const { return rare_.p ? rare_.p->remoteUsername : none(); }
+    void setRemoteUsername(std::optional<std::string> v) {
+        if (v || rare_.p) rare().remoteUsername = std::move(v);
+    }
+    // The site's protocol options (nullptr when none); shared by the rows of
+    // a list.
+    const sys::PlistDictionary* remoteOtherSettings() const { return remoteOtherSettings_.get(); }
+    void setRemoteOtherSettings(std::shared_ptr<const sys::PlistDictionary> v) { remoteOtherSettings_ = std::move(v); }
 
 private:
+    struct Rare {
+        std::optional<std::string> pathFromBooks;
+        std::optional<std::string> nameHash;
+        std::optional<std::string> readingFolder;
+        std::optional<std::string> remoteExtension;
+        std::optional<std::string> remotePassword;
+        std::optional<std::string> remoteUsername;
+    };
+    static const std::optional<std::string>& none() {
+        static const std::optional<std::string> nothing;
+        return nothing;
+    }
+    // Copied with the item, as the other fields are.
+    struct RareBox {
+        std::unique_ptr<Rare> p;
+        RareBox() = default;
+        RareBox(const RareBox& o) : p(o.p ? std::make_unique<Rare>(*o.p) : nullptr) {}
+        RareBox& operator=(const RareBox& o) {
+            if (this != &o) p = o.p ? std::make_unique<Rare>(*o.p) : nullptr;
+            return *this;
+        }
+        RareBox(RareBox&&) noexcept = default;
+        RareBox& operator=(RareBox&&) noexcept = default;
+    };
+    Rare& rare() {
+        if (!rare_.p) rare_.p = std::make_unique<Rare>();
+        return *rare_.p;
+    }
+
     bool isFolderLocked_ = false;
     bool isFolderScanFiles_ = false;
     bool isFolderNoBackupFlag_ = false;
@@ -117,19 +169,14 @@ private:
     int32_t imageType_ = 0;
     int32_t type_ = 0;
     std::optional<std::string> filename_;
-    std::optional<std::string> pathFromBooks_;
-    std::optional<std::string> nameHash_;
     std::optional<sys::Date> creationDate_;
     int64_t cacheStatus_ = 0;
     std::optional<sys::Date> bookmarkDate_;
     int64_t numberOfPages_ = 0;
     int64_t readingPageNo_ = 0;
-    std::optional<std::string> readingFolder_;
     std::optional<std::string> remoteURL_;
-    std::optional<std::string> remoteExtension_;
-    std::optional<sys::PlistDictionary> remoteInfo_;
+    std::shared_ptr<const sys::PlistDictionary> remoteInfo_;
     int64_t remoteOriginalIndexNo_ = 0;
-    std::optional<std::string> remotePassword_;
-    std::optional<std::string> remoteUsername_;
-    std::optional<sys::PlistDictionary> remoteOtherSettings_;
+    std::shared_ptr<const sys::PlistDictionary> remoteOtherSettings_;
+    RareBox rare_;
 };

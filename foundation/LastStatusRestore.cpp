@@ -27,6 +27,44 @@ State& state() {
     return s;
 }
 
+// What a value takes in the XML the property-list writer makes (one element
+// a line, indented with a tab a level), near enough to tell a list that
+// could never be read back (PropertyList::kMaxFileSize) before anything of
+// it is copied.
+uint64_t escapedBytes(const std::string& s) {
+    uint64_t n = s.size();
+    for (char c : s) {
+        if (c == '&') n += 4;
+        else if (c == '<' || c == '>') n += 3;
+        else if (c == '"' || c == '\'') n += 5;
+    }
+    return n;
+}
+
+uint64_t xmlBytes(const sys::PlistValue& v, uint64_t depth);
+
+uint64_t xmlBytes(const std::string& s, uint64_t depth) { return depth + 18 + escapedBytes(s); }
+
+uint64_t xmlBytes(const sys::PlistDictionary& d, uint64_t depth) {
+    uint64_t n = 2 * depth + 16;
+    for (const auto& [key, value] : d) n += depth + 13 + escapedBytes(key) + xmlBytes(value, depth + 1);
+    return n;
+}
+
+uint64_t xmlBytes(const sys::PlistValue& v, uint64_t depth) {
+    switch (v.type()) {
+    case sys::PlistValue::Type::String: return xmlBytes(v.asString(), depth);
+    case sys::PlistValue::Type::Dictionary: return xmlBytes(v.asDictionary(), depth);
+    case sys::PlistValue::Type::Array: {
+        uint64_t n = 2 * depth + 18;
+        for (const auto& e : v.asArray()) n += xmlBytes(e, depth + 1);
+        return n;
+    }
+    case sys::PlistValue::Type::Data: return depth + 16 + (v.asData().size() + 2) / 3 * 4 * 2;
+    default: return depth + 48;
+    }
+}
+
 std::vector<std::string> components(const std::string& path) {
     std::vector<std::string> out;
     size_t start = 0;
@@ -153,20 +191,17 @@ void LastStatusRestore::updateLastStatusRemote(const RemoteFileListState& screen
     writeState(*d);
 
     auto url = screen.targetURL();
-    auto fileList = screen.fileListArray();
-    auto infoList = screen.infoListArray();
-    if (!url || !fileList || !infoList) return;
-    RemoteStackStatus status;
-    status.remoteUrl = *url;
-    status.fileList = *fileList;
-    status.infoList = *infoList;
-    status.listTitle = screen.listTitle();
-    status.otherSetting = screen.otherSetting();
-    status.fixUsername = screen.fixUsername();
-    status.fixID = screen.fixID();
-    status.rawUsername = screen.rawUsername();
-    status.useRawPassword = screen.useRawPassword();
-    status.siteURL = screen.siteURL();
+    if (!url) return;
+    // A list too long to be read back is not written (it would take a
+    // copy of the whole list and its text to write, each time the screen
+    // shows); the level's file goes, so that no other folder is restored in
+    // its place.
+    uint64_t bytes = 4096;
+    if (!screen.forEachListEntry([&](const std::string& entry, const sys::PlistDictionary& info) {
+            bytes += xmlBytes(entry, 3) + xmlBytes(info, 3);
+        })) {
+        return;
+    }
     // A password the user did not want remembered lives only as long as
     // the screen: what an earlier run kept for the restore goes too.
     if (auto password = screen.rawPassword(); password && screen.keepsRawPassword()) {
@@ -174,7 +209,25 @@ void LastStatusRestore::updateLastStatusRemote(const RemoteFileListState& screen
     } else {
         QNKeyChain::deletePasswordWithAccount(kKeychainAccount, kKeychainService);
     }
-    sys::PropertyList::writeFile(sys::PlistValue(status.toDictionary()), getRemoteSettingFile(level));
+    const std::string file = getRemoteSettingFile(level);
+    if (bytes > sys::PropertyList::kMaxFileSize) {
+        sys::FileManager::removeItem(file);
+        return;
+    }
+    RemoteStackStatus status;
+    status.remoteUrl = *url;
+    screen.forEachListEntry([&](const std::string& entry, const sys::PlistDictionary& info) {
+        status.fileList.push_back(sys::PlistValue(entry));
+        status.infoList.push_back(sys::PlistValue(info));
+    });
+    status.listTitle = screen.listTitle();
+    status.otherSetting = screen.otherSetting();
+    status.fixUsername = screen.fixUsername();
+    status.fixID = screen.fixID();
+    status.rawUsername = screen.rawUsername();
+    status.useRawPassword = screen.useRawPassword();
+    status.siteURL = screen.siteURL();
+    sys::PropertyList::writeFile(sys::PlistValue(status.toDictionary()), file);
 }
 
 bool LastStatusRestore::restoreRemoteViewController(RemoteFileListState& screen, long tartgetRemoteStackCount) {

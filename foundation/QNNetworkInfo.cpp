@@ -1,6 +1,7 @@
 #include "foundation/QNNetworkInfo.h"
 
 #include <arpa/inet.h>
+#include <chrono>
 #include <ifaddrs.h>
 #include <mutex>
 #include <net/if.h>
@@ -10,6 +11,15 @@ namespace {
 
 std::mutex gRolesMutex;
 std::map<std::string, std::string> gRoles;
+// The last look at the Wi-Fi address (recentWifiAddress), made with the
+// roles of generation gRolesGeneration; guarded by gRolesMutex.
+uint64_t gRolesGeneration = 0;
+struct RecentWifi {
+    bool known = false;
+    uint64_t generation = 0;
+    std::chrono::steady_clock::time_point at;
+    std::optional<std::string> address;
+} gRecentWifi;
 
 std::string dotted(uint32_t networkOrder) {
     in_addr a{};
@@ -24,6 +34,27 @@ std::string dotted(uint32_t networkOrder) {
 void QNNetworkInfo::setInterfaceRoles(std::map<std::string, std::string> roles) {
     std::lock_guard<std::mutex> lock(gRolesMutex);
     gRoles = std::move(roles);
+    ++gRolesGeneration;
+}
+
+std::optional<std::string> QNNetworkInfo::recentWifiAddress(double maxAgeSeconds) {
+    const auto now = std::chrono::steady_clock::now();
+    {
+        std::lock_guard<std::mutex> lock(gRolesMutex);
+        if (gRecentWifi.known && gRecentWifi.generation == gRolesGeneration &&
+            now - gRecentWifi.at < std::chrono::duration<double>(maxAgeSeconds)) {
+            return gRecentWifi.address;
+        }
+    }
+    uint64_t generation = 0;
+    {
+        std::lock_guard<std::mutex> lock(gRolesMutex);
+        generation = gRolesGeneration;
+    }
+    const auto address = QNNetworkInfo().ipAddressWifi();
+    std::lock_guard<std::mutex> lock(gRolesMutex);
+    gRecentWifi = RecentWifi{true, generation, now, address};
+    return address;
 }
 
 std::map<std::string, std::string> QNNetworkInfo::interfaceRoles() {

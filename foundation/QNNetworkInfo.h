@@ -40,6 +40,12 @@ public:
     static void setInterfaceRoles(std::map<std::string, std::string> roles);
     static std::map<std::string, std::string> interfaceRoles();
 
+    // The Wi-Fi address, as a QNNetworkInfo made now would give it, but
+    // looked up again only when the last look is older than `maxAgeSeconds`
+    // (real time) or the roles changed: for what asks for every row of a
+    // long list.
+    static std::optional<std::string> recentWifiAddress(double maxAgeSeconds = 1.0);
+
     // The system's list of IPv4 addresses; nothing when it cannot be read.
     static std::optional<std::vector<RawAddress>> systemAddresses();
 

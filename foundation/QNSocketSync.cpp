@@ -2,6 +2,7 @@
 
 #include "platform/core/Clock.h"
 #include "platform/net/HostLookup.h"
+#include "platform/net/ReceiveMeter.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -138,7 +139,10 @@ long QNSocketSync::recvDataOnce(void* buffer, size_t length) {
     for (;;) {
         if (!waitReadable()) return -1;
         const ssize_t n = ::recv(fd_.load(), buffer, length, 0);
-        if (n > 0) heardAt_ = sys::Clock::realNow();
+        if (n > 0) {
+            heardAt_ = sys::Clock::realNow();
+            net::ReceiveMeter::count(size_t(n));
+        }
         if (n >= 0) return cancelled_ ? -1 : long(n);
         if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) return -1;
     }
@@ -174,6 +178,7 @@ int QNSocketSync::recvLine(std::string* line, size_t maxLength) {
                 return -1;
             }
             heardAt_ = sys::Clock::realNow();
+            net::ReceiveMeter::count(size_t(n));
             pending_.resize(size_t(n));
         }
         const char* start = pending_.data() + pendingPos_;

@@ -2,6 +2,7 @@
 
 #include "platform/core/PlistValue.h"
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -21,6 +22,10 @@ public:
     // The entries' info dictionaries, parallel to the file list.
     virtual std::optional<sys::PlistArray> infoListArray() const = 0;
     virtual void setInfoListArray(const std::optional<sys::PlistArray>& list) = 0;
+    // Each entry's URL and info in list order, without copying the lists;
+    // false when the screen has none.
+    using EntryVisitor = std::function<void(const std::string& url, const sys::PlistDictionary& info)>;
+    virtual bool forEachListEntry(const EntryVisitor& visit) const;
     virtual std::optional<std::string> listTitle() const = 0;
     virtual void setListTitle(const std::optional<std::string>& title) = 0;
     virtual std::optional<sys::PlistDictionary> otherSetting() const = 0;

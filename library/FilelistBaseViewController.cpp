@@ -6,6 +6,7 @@
 #include "foundation/BookCommon.h"
 #include "foundation/Settings.h"
 #include "foundation/ThemeLoader.h"
+#include "foundation/iCloudKeyValueStoreCommon.h"
 #include "foundation/ui/ColorDefine.h"
 #include "foundation/ui/IndicatorWithBGView.h"
 #include "foundation/ui/QNAlertView.h"
@@ -797,12 +798,16 @@ void FilelistBaseViewController::registerCloudChanges(bool on) {
                                          sys::RunLoop::main().post([weak, keys] {
                                              auto self = std::dynamic_pointer_cast<FilelistBaseViewController>(weak.lock());
                                              if (!self) return;
-                                             for (const auto& key : keys) {
-                                                 for (const auto& item : self->itemList_) {
-                                                     if (item->nameHash() && *item->nameHash() == key) {
-                                                         if (!self->tableView()->isEditing()) self->needUpdateFilelist();
-                                                         return;
-                                                     }
+                                             // A remote row keeps no key: it is its address's.
+                                             auto keyOf = [](const FilelistItem& item) {
+                                                 if (item.nameHash() || !item.remoteURL()) return item.nameHash();
+                                                 return iCloudKeyValueStoreCommon::getKeyWithFilepath(*item.remoteURL());
+                                             };
+                                             for (const auto& item : self->itemList_) {
+                                                 const auto own = keyOf(*item);
+                                                 if (own && std::find(keys.begin(), keys.end(), *own) != keys.end()) {
+                                                     if (!self->tableView()->isEditing()) self->needUpdateFilelist();
+                                                     return;
                                                  }
                                              }
                                          });

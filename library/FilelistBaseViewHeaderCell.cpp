@@ -2,6 +2,7 @@
 
 #include "foundation/BookCommon.h"
 #include "foundation/ui/ColorDefine.h"
+#include "library/BookshelfShelfView.h"
 #include "library/FilelistBaseViewController.h"
 #include "platform/core/DeviceProfile.h"
 #include "platform/ui/Image.h"
@@ -105,9 +106,11 @@ void FilelistBaseViewHeaderCell::updateStatus() {
     if (!controller_ || !segmentSortModeSelect_) return;
     const bool shelf = controller_->fileListViewMode() == 1;
     setBackgroundColor(shelf ? ui::Color::clear() : ColorDefine::background());
-    // The field keeps its light look over the dark shelves.
+    // The field keeps its light look over the dark shelves, in the dark look
+    // too: what it shows is drawn as on a light field.
     if (shelf) searchBar_->searchTextField()->setBackgroundColor(ui::Color::white(1.0, 0.85));
     else searchBar_->searchTextField()->setBackgroundColor(searchFieldColor_);
+    searchBar_->setFieldKeepsLightLook(shelf);
     // So does the list/bookshelf switch: its own see-through grey would leave
     // dark titles on the dark wood in the light look.
     if (shelf) {
@@ -156,7 +159,11 @@ void FilelistBaseViewHeaderCell::layoutSubviews() {
     segmentListModeSelect_->setFrame({x0, 20, 250, 40});
     // Both start where the safe area does (a phone's sensor housing in landscape).
     searchBar_->setFrame({safe.left, H - 95 - off, W - S, 55});
-    segmentSortModeSelect_->setFrame({safe.left, H - 40 - off, W - S, 40});
+    // On the shelves the row's bottom edge is the top shelf's plank: the
+    // translucent sort buttons stand on it rather than over it.
+    const bool shelf = controller_ && controller_->fileListViewMode() == 1;
+    const double plank = shelf ? BookshelfShelfView::kBoardHeight : 0;
+    segmentSortModeSelect_->setFrame({safe.left, H - 40 - off, W - S, 40 - plank});
     thumbsReCreateButton_->setFrame({x0 - 52, 23, 32, 32});
     thumbsReCreateButton_->setHidden(x0 - 52 < 0);
     if (downloadAllButton_) {

@@ -5,6 +5,25 @@
 
 #include <cmath>
 
+namespace {
+
+// The titles are small text and must read against their buttons. In the
+// light look the system greys are too pale for that (grey titles on white,
+// a white title on light grey): there the other titles and the selected
+// backing take this deeper grey. The dark look keeps the system's.
+const gfx::Rgba kDeepGray{108 / 255.0, 108 / 255.0, 112 / 255.0, 1};
+
+ui::Color titleGray() { return ui::Color(kDeepGray, ColorDefine::labelGray().dark()); }
+ui::Color selectedBacking() { return ui::Color(kDeepGray, ColorDefine::sortmodeSelectSegmentSelected().dark()); }
+
+// On the shelves the buttons are translucent over the shelf's wall: the
+// selected one a grey deep enough for its white title, the others a dark
+// title on white.
+const ui::Color kShelfSelectedBacking = ui::Color::rgb(0.45, 0.45, 0.45, 0.6);
+const ui::Color kShelfTitle = ui::Color::rgb(0.15, 0.15, 0.15, 1.0);
+
+}  // namespace
+
 SortModeSelectedView::SortModeSelectedView(FilelistBaseViewController* controller)
     : fileSelectViewController_(controller) {
     for (int i = 0; i < 4; ++i) {
@@ -64,10 +83,9 @@ void SortModeSelectedView::updateLabel() {
         label.setText(labelText(i));
         if (i == selectedIndex_) {
             label.setTextColor(ui::Color::whiteColor());
-            button.setBackgroundColor(shelf ? ui::Color::rgb(0.7, 0.7, 0.7, 0.6)
-                                            : ColorDefine::sortmodeSelectSegmentSelected());
+            button.setBackgroundColor(shelf ? kShelfSelectedBacking : selectedBacking());
         } else {
-            label.setTextColor(shelf ? ui::Color::rgb(0.3, 0.3, 0.3, 1.0) : ColorDefine::labelGray());
+            label.setTextColor(shelf ? kShelfTitle : titleGray());
             button.setBackgroundColor(shelf ? ui::Color::rgb(1, 1, 1, 0.6) : ColorDefine::sortmodeSelectSegmentBg());
         }
     }

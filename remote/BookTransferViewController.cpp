@@ -67,6 +67,18 @@ std::shared_ptr<ui::ImageView> tabPicture(const ui::Rect& frame) {
     return v;
 }
 
+// The tab strip's backing, which says when the look turns light or dark:
+// its pictures are drawn for one look.
+class TabStrip : public ui::ImageView {
+public:
+    explicit TabStrip(const ui::Rect& frame) : ui::ImageView(frame) { setContentMode(ui::ContentMode::ScaleToFill); }
+    void traitCollectionDidChange(const ui::TraitCollection& previous) override {
+        ui::ImageView::traitCollectionDidChange(previous);
+        if (appearanceChanged && traitCollection().hasDifferentColorAppearance(previous)) appearanceChanged();
+    }
+    std::function<void()> appearanceChanged;
+};
+
 constexpr double kTabSelectWidth = 142;
 constexpr double kTabLineWidth = 4;
 
@@ -141,7 +153,15 @@ std::string BookTransferViewController::recentTabTitle(const BookTransferDelegat
 void BookTransferViewController::viewDidLoad() {
     QNViewController::viewDidLoad();
     view()->setBackgroundColor(ui::Color::systemBackground());
-    bkTabView_ = tabPicture(ui::Rect{0, 0, view()->bounds().size.width, kTabHeight});
+    auto strip = std::make_shared<TabStrip>(ui::Rect{0, 0, view()->bounds().size.width, kTabHeight});
+    std::weak_ptr<ui::ViewController> weakSelf = shared_from_this();
+    strip->appearanceChanged = [weakSelf] {
+        if (auto s = std::static_pointer_cast<BookTransferViewController>(weakSelf.lock())) {
+            s->setTabPictures();
+            s->selectTab(s->mode_);
+        }
+    };
+    bkTabView_ = strip;
     // The tabs inside take touches.
     bkTabView_->setUserInteractionEnabled(true);
     bkTabSelectView_ = tabPicture(ui::Rect{5, 0, kTabSelectWidth, kTabHeight});

@@ -178,8 +178,8 @@ void PushToMediaServer::finish(bool pushed) {
     else d->didCancelByUser();
 }
 
-void PushToMediaServer::finishListDownload(const std::optional<std::vector<std::string>>& fileList,
-                                           const std::optional<std::vector<sys::PlistDictionary>>& infoList,
+void PushToMediaServer::finishListDownload(std::optional<std::vector<std::string>> fileList,
+                                           std::optional<std::vector<sys::PlistDictionary>> infoList,
                                            const std::optional<std::string>& listTitle,
                                            const std::optional<std::string>& withURL,
                                            const std::optional<std::string>& message, bool requireSMB2) {
@@ -207,7 +207,7 @@ void PushToMediaServer::finishListDownload(const std::optional<std::vector<std::
         return;
     }
     auto list = std::make_shared<RemoteFileListViewController>(ui::TableViewStyle::Plain);
-    list->setLists(*fileList, infoList.value_or(std::vector<sys::PlistDictionary>{}));
+    list->setLists(std::move(*fileList), std::move(infoList).value_or(std::vector<sys::PlistDictionary>{}));
     list->setDownloadPath(downloadPath_);
     list->setTargetURL(withURL);
     if (auto other = info_.getDictionary("other")) list->setOtherSetting(*other);

@@ -48,8 +48,8 @@ public:
     // and possibly "rootTitle").
     void pushToMediaServer(const std::shared_ptr<ui::ViewController>& viewController, const sys::PlistDictionary& info);
 
-    void finishListDownload(const std::optional<std::vector<std::string>>& fileList,
-                            const std::optional<std::vector<sys::PlistDictionary>>& infoList,
+    void finishListDownload(std::optional<std::vector<std::string>> fileList,
+                            std::optional<std::vector<sys::PlistDictionary>> infoList,
                             const std::optional<std::string>& listTitle, const std::optional<std::string>& withURL,
                             const std::optional<std::string>& message, bool requireSMB2) override;
     void passwordRequested(const std::string& url, bool dontUseStoredAccount) override;

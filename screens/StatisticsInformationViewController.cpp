@@ -1,5 +1,7 @@
 #include "screens/StatisticsInformationViewController.h"
 
+#include "platform/ui/NavigationController.h"
+
 #include "foundation/BookCommon.h"
 #include "foundation/StatisticsStore.h"
 
@@ -15,6 +17,8 @@ void StatisticsInformationViewController::viewDidLoad() {
 void StatisticsInformationViewController::viewWillAppear(bool animated) {
     reloadStatistics();
     ui::TableViewController::viewWillAppear(animated);
+    // Pushed over the library, whose tool bar would stay below it, empty.
+    if (auto* nav = navigationController()) nav->setToolbarHidden(true, animated);
 }
 
 void StatisticsInformationViewController::reloadStatistics() {

@@ -40,6 +40,9 @@ void MediaServerViewController::viewDidLoad() {
 
 void MediaServerViewController::viewWillAppear(bool animated) {
     ui::TableViewController::viewWillAppear(animated);
+    // Pushed over the library, whose tool bar would stay below it, empty
+    // (the folder picker it opens shows the bar for its own buttons).
+    if (auto* nav = navigationController()) nav->setToolbarHidden(true, animated);
     reload();
 }
 

@@ -5,9 +5,11 @@
 #include "foundation/ui/QNAlertView.h"
 #include "platform/core/FileManager.h"
 #include "platform/graphics/ImageDecoder.h"
+#include "platform/ui/BarButtonItem.h"
 #include "platform/ui/Image.h"
 #include "platform/ui/ImageView.h"
 #include "platform/ui/Label.h"
+#include "platform/ui/NavigationItem.h"
 #include "platform/ui/TableViewCell.h"
 #include "platform/ui/TransitionCoordinator.h"
 #include "viewer/BookMarkIndex.h"
@@ -22,6 +24,15 @@ std::string BookMarkViewController::indexFile() const { return BookCommon::getBo
 
 void BookMarkViewController::viewDidLoad() {
     ui::TableViewController::viewDidLoad();
+    if (showsTitleBar_) {
+        setTitle(tr("Bookmarks"));
+        std::weak_ptr<ui::ViewController> weak = weak_from_this();
+        navigationItem()->setRightBarButtonItem(
+            ui::BarButtonItem::withSystemItem(ui::BarButtonSystemItem::Done, [weak](ui::BarButtonItem&) {
+                if (auto self = std::static_pointer_cast<BookMarkViewController>(weak.lock()))
+                    self->closeWithoutChoosing();
+            }));
+    }
     loadBookmarks();
 }
 
@@ -72,12 +83,24 @@ void BookMarkViewController::loadBookmarks() {
 }
 
 int BookMarkViewController::tableViewNumberOfRowsInSection(ui::TableView&, int section) {
+    if (section == 0 && showsTitleBar_) return 0;  // the bar holds "Done"
     return section == 2 ? int(pageNoListArray_.size()) : 1;
 }
 
 std::optional<std::string> BookMarkViewController::tableViewTitleForHeaderInSection(ui::TableView&, int section) {
-    if (section == 0) return tr("Bookmarks");
+    if (section == 0 && !showsTitleBar_) return tr("Bookmarks");
     return std::nullopt;
+}
+
+// Under a title bar the first section is empty and takes no room.
+double BookMarkViewController::tableViewHeightForHeaderInSection(ui::TableView& tv, int section) {
+    if (section == 0 && showsTitleBar_) return 0;
+    return ui::TableViewController::tableViewHeightForHeaderInSection(tv, section);
+}
+
+double BookMarkViewController::tableViewHeightForFooterInSection(ui::TableView& tv, int section) {
+    if (section == 0 && showsTitleBar_) return 0;
+    return ui::TableViewController::tableViewHeightForFooterInSection(tv, section);
 }
 
 double BookMarkViewController::tableViewHeightForRowAtIndexPath(ui::TableView&, const ui::IndexPath& ip) {

@@ -11,8 +11,9 @@
 
 class BookReaderEx;
 
-// The list of a book's bookmarks, by page: a "Done" row, "Delete All
-// Bookmarks", then one row per bookmark whose page the book still has.
+// The list of a book's bookmarks, by page: a "Done" row (or a title bar with
+// "Done"), "Delete All Bookmarks", then one row per bookmark whose page the
+// book still has.
 class BookMarkViewController : public ui::TableViewController, public QNAlertViewDelegate {
 public:
     BookMarkViewController() : ui::TableViewController(ui::TableViewStyle::Grouped) {}
@@ -22,6 +23,11 @@ public:
     void setBookReader_(std::shared_ptr<BookReaderEx> r) { bookReader_ = std::move(r); }
     void setIsCurlCiew_(bool on) { isCurlCiew_ = on; }
     void setDelegate(BookMarkViewControllerDelegate* d) { delegate_ = d; }
+    // Shown under a title bar of its own (a desktop, where the other screens
+    // have one): the bar is titled "Bookmarks" and holds "Done", and the
+    // list leaves out its own caption and "Done" row.
+    void setShowsTitleBar(bool on) { showsTitleBar_ = on; }
+    bool showsTitleBar() const { return showsTitleBar_; }
 
     void viewDidLoad() override;
     // A turn of the screen: the rotation observers are told alongside, and
@@ -35,6 +41,8 @@ public:
     std::optional<std::string> tableViewTitleForHeaderInSection(ui::TableView&, int section) override;
     std::shared_ptr<ui::TableViewCell> tableViewCellForRowAtIndexPath(ui::TableView&, const ui::IndexPath&) override;
     double tableViewHeightForRowAtIndexPath(ui::TableView&, const ui::IndexPath&) override;
+    double tableViewHeightForHeaderInSection(ui::TableView& tv, int section) override;
+    double tableViewHeightForFooterInSection(ui::TableView& tv, int section) override;
     void tableViewDidSelectRowAtIndexPath(ui::TableView&, const ui::IndexPath&) override;
     bool tableViewCanEditRowAtIndexPath(ui::TableView&, const ui::IndexPath& ip) override { return ip.section == 2; }
     bool tableViewCommitsEditingStyle(ui::TableView&) override { return true; }
@@ -61,6 +69,7 @@ private:
     std::string fileName;
     std::shared_ptr<BookReaderEx> bookReader_;
     bool isCurlCiew_ = false;
+    bool showsTitleBar_ = false;
     BookMarkViewControllerDelegate* delegate_ = nullptr;
     std::vector<std::vector<uint8_t>> bookMarkIndexArray_;
     std::vector<int32_t> pageNoListArray_;

@@ -193,6 +193,17 @@ void BookPagePreView::adjustButtonSize(ui::Button& button) {
     button.setFrame(ui::Rect(cx - size.width / 2, cy - size.height / 2, size.width, size.height));
 }
 
+void BookPagePreView::draw(gfx::Canvas& canvas, const ui::Rect& rect) {
+    ui::ScrollView::draw(canvas, rect);
+    const double cy = bounds().height() * 0.5 - 20 * k_;
+    for (int i = 0; i < numPageView_; ++i) {
+        const ui::Button& button = *buttons_[size_t(i)];
+        if (button.isHidden() || button.tag() < 0) continue;
+        const double cx = button.center().x;
+        canvas.fillRect(ui::Rect(cx - cw_ / 2, cy - ch_ / 2, cw_, ch_), gfx::Rgba{0, 0, 0, 1});
+    }
+}
+
 void BookPagePreView::loadPage(int32_t page, bool fastLoadSelectPage) {
     setContentSize({numPages_ * cw_ + (numPages_ + 1) * g_, bounds().height()});
     selectPage_ = page;

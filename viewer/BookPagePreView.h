@@ -46,6 +46,11 @@ public:
     // Whether a page arrived from the cache builder since the last call.
     bool checkReload();
 
+    // Each shown page's cell is opaque black: a picture narrower or flatter
+    // than the cell stands letterboxed in it, and the page behind the strip
+    // shows only between the cells.
+    void draw(gfx::Canvas& canvas, const ui::Rect& rect) override;
+
     // ---- Geometry and state, for the sheet and for tests ---------------------------
     int numPageView() const { return numPageView_; }
     int centerPageOffset() const { return centerPageOffset_; }

@@ -2,8 +2,10 @@
 // the list screen and the jump to a chosen bookmark.
 #include "engine/BookReaderEx.h"
 #include "engine/ImageCommon.h"
+#include "platform/core/DeviceProfile.h"
 #include "platform/core/FileManager.h"
 #include "platform/graphics/JpegEncoder.h"
+#include "platform/ui/NavigationController.h"
 #include "viewer/BookMarkIndex.h"
 #include "viewer/BookViewControllerInternal.h"
 
@@ -62,6 +64,13 @@ void BookViewController::onOpenBookmarkBtn() {
     bookMarkViewController_ = list;
     openBookmarkView_ = true;
     BookCommon::setShortcutMenu(2, fileName_);
+    // A desktop has no finger to pull a sheet away, and its other screens
+    // come with a title bar: the list comes under one, with "Done" in it.
+    if (sys::DeviceProfile::current().name == "desktop") {
+        list->setShowsTitleBar(true);
+        BookCommon::lbCommonPresentViewController(*this, std::make_shared<ui::NavigationController>(list), true);
+        return;
+    }
     BookCommon::lbCommonPresentViewController(*this, list, true);
 }
 

@@ -29,6 +29,23 @@ public:
     double radius = 20.0;
 };
 
+// How far the material blurs what lies behind the glass (points).
+constexpr double kMaterialBlur = 20;
+
+// The material: what lies behind the glass drawn blurred, under the wash of
+// its background colour. Without the blur (Reduce Transparency) it is a
+// plain view.
+class GlassMaterial : public ui::View {
+public:
+    explicit GlassMaterial(const Rect& frame) : ui::View(frame) {}
+    void draw(gfx::Canvas& canvas, const Rect& rect) override {
+        if (blurs) canvas.blurBehind(rect, kMaterialBlur);
+        if (!wash.isClear()) canvas.fillRect(rect, resolve(wash));
+    }
+    bool blurs = false;
+    Color wash = Color::clear();
+};
+
 // The material's wash for a style, light and dark.
 Color materialColor(int64_t style) {
     double alpha = 0.55;
@@ -65,7 +82,7 @@ LiquidGlassView::LiquidGlassView(const Rect& frame) : ui::View(frame) {
     roundedContainer_->setAutoresizingMask(kFill);
     addSubview(roundedContainer_);
 
-    blurView_ = std::make_shared<ui::View>(inner);
+    blurView_ = std::make_shared<GlassMaterial>(inner);
     blurView_->setAutoresizingMask(kFill);
     roundedContainer_->addSubview(blurView_);
 
@@ -113,13 +130,19 @@ bool LiquidGlassView::reduceTransparency() const {
 
 void LiquidGlassView::rebuildEffects() {
     blurEffect_ = true;
-    blurView_->setBackgroundColor(materialColor(materialStyle_));
+    auto& material = static_cast<GlassMaterial&>(*blurView_);
+    material.blurs = true;
+    material.wash = materialColor(materialStyle_);
+    blurView_->setNeedsDisplay();
 }
 
 void LiquidGlassView::applyAccessibilityFallbackIfNeeded() {
     if (reduceTransparency()) {
         blurEffect_ = false;
-        blurView_->setBackgroundColor(plainMaterialColor());
+        auto& material = static_cast<GlassMaterial&>(*blurView_);
+        material.blurs = false;
+        material.wash = plainMaterialColor();
+        blurView_->setNeedsDisplay();
         vibrancyView_->setHidden(true);
         tintOverlay_->setBackgroundColor(Color::white(1, 0.2));
     } else {

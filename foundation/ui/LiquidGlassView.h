@@ -10,8 +10,9 @@
 // rounded, clipped material backing with a faint white tint, a thin light
 // border and a soft shadow. Callers put their views into contentView().
 //
-// There is no real blur here: the material is drawn as a translucent wash of
-// the system's material colour for the style, in light or dark appearance.
+// The material blurs what lies behind the glass and lays a translucent wash
+// of the system's material colour for the style over it, in light or dark
+// appearance; with Reduce Transparency on there is neither.
 // The corner radius, border width and border colour below are the glass's
 // own (the container's and the border stroke's); they hide the plain view
 // properties of the same names, which stay unused on this view.

@@ -130,6 +130,10 @@ void QNMultiViewController::viewDidLoad() {
         caption->setBackgroundColor(Color::clear());
         caption->setText(textTab_[size_t(i)]);
         caption->setUserInteractionEnabled(false);
+        // Down the left the column is 64 points wide: a long caption
+        // ("Configuration") shrinks to fit rather than being cut.
+        caption->setAdjustsFontSizeToFitWidth(true);
+        caption->setMinimumScaleFactor(0.6);
         button->addSubview(icon);
         button->addSubview(caption);
         if (!newer_) button->setBackgroundColor(ColorDefine::QNMultiViewBgColor());

@@ -94,7 +94,10 @@ public:
     void beginShadowGroup();
     void endShadowGroup(const Rgba& color, Point offset, double radius);
     // Blurs what has been drawn so far inside `r` by `radius` points (the
-    // backdrop of a translucent bar); nothing on a surface it cannot read.
+    // backdrop of a translucent bar or a glass panel), changing only what
+    // the clip in force lets through. Inside a group (a view fading in) the
+    // backdrop is read from the surface under it. Nothing on a surface it
+    // cannot read.
     void blurBehind(const Rect& r, double radius);
 
     void drawText(const std::string& text, const Font& font, const Rect& rect, const Rgba& color,

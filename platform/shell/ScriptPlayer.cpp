@@ -179,11 +179,18 @@ bool ScriptPlayer::shot(const std::string& name, std::string* error) {
 
 namespace {
 
-// Scrolls every scroll view around `view` so that it comes into sight.
-bool scrollIntoView(ui::View* view) {
+// Whether a finger on the middle of `sv`'s visible frame reaches it: a list
+// under a dimming or an alert is not scrolled.
+bool canScroll(ui::test::Driver& driver, ui::ScrollView& sv) {
+    return ui::test::Driver::isVisible(sv) && driver.uncovered(sv, driver.centerOf(sv));
+}
+
+// Scrolls every scroll view around `view` that a finger reaches so that
+// `view` comes into sight.
+bool scrollIntoView(ui::test::Driver& driver, ui::View* view) {
     bool any = false;
     for (ui::View* v = view->superview(); v; v = v->superview()) {
-        if (auto* sv = dynamic_cast<ui::ScrollView*>(v)) {
+        if (auto* sv = dynamic_cast<ui::ScrollView*>(v); sv && canScroll(driver, *sv)) {
             sv->scrollRectToVisible(view->convertRectTo(view->bounds(), sv), false);
             any = true;
         }
@@ -202,18 +209,60 @@ ui::View* findText(ui::test::Driver& driver, const std::string& text, bool visib
         visibleOnly);
 }
 
-// Where a tap on `view` for `text` lands: the segment with that title, or
-// the view's middle.
-ui::Point tapPoint(ui::test::Driver& driver, ui::View& view, const std::string& text) {
-    driver.window().layoutIfNeeded();
-    if (auto* seg = dynamic_cast<ui::SegmentedControl*>(&view)) {
-        for (int i = 0; i < seg->numberOfSegments(); ++i) {
-            if (seg->titleForSegment(i) != text) continue;
-            ui::Rect r = seg->segmentRect(i);
-            return seg->convertPointToWindow({r.x() + r.width() / 2, r.y() + r.height() / 2});
+bool shows(ui::test::Driver& driver, const std::string& text) {
+    return !driver.findAllByTextFrontToBack(text).empty();
+}
+
+// Brings a view showing `text` where a finger reaches it, as a user would
+// look for it: a list scrolled to it, pulled back to its top, or gone
+// through a screen at a time. The view a tap on its middle reaches, or null.
+ui::View* lookFor(ui::test::Driver& driver, const std::string& text, const std::function<bool()>& late) {
+    if (ui::View* v = driver.findTappableByText(text)) return v;
+    if (!shows(driver, text)) {
+        // Controls that fade out while scrolled away (a list's header) come
+        // back when the list is pulled to them, as a user would.
+        ui::View* hidden = findText(driver, text, false);
+        if (hidden) {
+            scrollIntoView(driver, hidden);
+        } else {
+            // Not made at all (a table keeps only the rows in sight): pull
+            // the lists on screen back to their top, where such controls live.
+            bool pulled = false;
+            for (ui::ScrollView* sv : driver.findAllOf<ui::ScrollView>()) {
+                if (!canScroll(driver, *sv)) continue;
+                const ui::Point top = sv->minimumContentOffset();
+                if (sv->contentOffset().y > top.y) {
+                    sv->setContentOffset({sv->contentOffset().x, top.y}, false);
+                    pulled = true;
+                }
+            }
+            if (pulled) driver.advance(0.6);
+            // Rows below the fold are made as the list scrolls to them: the
+            // lists go down a screen at a time until the text shows.
+            bool found = shows(driver, text);
+            for (ui::ScrollView* sv : driver.findAllOf<ui::ScrollView>()) {
+                if (found || late()) break;
+                if (!canScroll(driver, *sv)) continue;
+                for (int page = 0; !found && page < ScriptPlayer::kMaxScrollPages && !late(); ++page) {
+                    const ui::Point o = sv->contentOffset();
+                    const double y = std::min(sv->maximumContentOffset().y, o.y + std::max(40.0, sv->bounds().height() - 40));
+                    if (y <= o.y) break;
+                    sv->setContentOffset({o.x, y}, false);
+                    driver.settle();
+                    found = shows(driver, text);
+                }
+            }
+            if (!found && (!pulled || late())) return nullptr;
         }
+        if (!shows(driver, text)) driver.advance(0.6);
     }
-    return driver.centerOf(view);
+    // What shows may lie partly outside its list: scrolled into sight, front first.
+    for (ui::View* v : driver.findAllByTextFrontToBack(text)) {
+        if (ui::View* reached = driver.findTappableByText(text)) return reached;
+        scrollIntoView(driver, v);
+        driver.settle();
+    }
+    return driver.findTappableByText(text);
 }
 
 // Whether a screen presented over the window's root is still sliding or
@@ -224,71 +273,39 @@ bool presentationMoving(ui::Window& window) {
     return false;
 }
 
-// Whether a finger there now reaches `view` (or what lies inside it).
-bool takesTouch(ui::test::Driver& driver, ui::View& view, const std::string& text) {
-    ui::View* hit = driver.window().hitTest(tapPoint(driver, view, text), nullptr);
-    return hit && hit->isDescendantOfView(&view);
+// Whether something laid on the window (a presented screen, a question and
+// its dimming, a panel) is still sliding or fading in or out: until it comes
+// to rest a finger passes through it to what lies behind.
+bool frontMoving(ui::Window& window) {
+    if (presentationMoving(window)) return true;
+    for (const auto& layer : window.subviews())
+        if (!layer->isHidden() && layer->animationBlocksTouches()) return true;
+    return false;
 }
 
 }  // namespace
 
 bool ScriptPlayer::tapText(ui::test::Driver& driver, const std::string& text, const std::function<bool()>& giveUp) {
     auto late = [&] { return giveUp && giveUp(); };
-    ui::View* view = driver.findByText(text);
-    if (!view) {
-        // Controls that fade out while scrolled away (a list's header) come
-        // back when the list is pulled to them, as a user would.
-        ui::View* hidden = findText(driver, text, false);
-        if (hidden) {
-            scrollIntoView(hidden);
-        } else {
-            // Not made at all (a table keeps only the rows in sight): pull
-            // the lists on screen back to their top, where such controls live.
-            bool pulled = false;
-            for (ui::ScrollView* sv : driver.findAllOf<ui::ScrollView>()) {
-                const ui::Point top = sv->minimumContentOffset();
-                if (sv->contentOffset().y > top.y) {
-                    sv->setContentOffset({sv->contentOffset().x, top.y}, false);
-                    pulled = true;
-                }
-            }
-            if (pulled) driver.advance(0.6);
-            view = driver.findByText(text);
-            // Rows below the fold are made as the list scrolls to them: the
-            // lists go down a screen at a time until the text shows.
-            for (ui::ScrollView* sv : driver.findAllOf<ui::ScrollView>()) {
-                for (int page = 0; !view && page < kMaxScrollPages && !late(); ++page) {
-                    const ui::Point o = sv->contentOffset();
-                    const double y = std::min(sv->maximumContentOffset().y, o.y + std::max(40.0, sv->bounds().height() - 40));
-                    if (y <= o.y) break;
-                    sv->setContentOffset({o.x, y}, false);
-                    driver.settle();
-                    view = driver.findByText(text);
-                }
-                if (view || late()) break;
-            }
-            if (!view && (!pulled || late())) return false;
-        }
-        if (!view) {
-            driver.advance(0.6);
-            view = driver.findByText(text);
-        }
-        if (!view) return false;
-    }
-    // A view scrolled away is brought into sight first.
-    scrollIntoView(view);
     driver.settle();
+    // What is coming in front (a question just asked) is let come to rest
+    // first, so that the text is looked for where a finger will meet it.
+    for (double waited = 0; frontMoving(driver.window()) && waited < kMotionSeconds && !late();
+         waited += kLookAgainSeconds)
+        driver.advance(kLookAgainSeconds);
+    ui::View* view = lookFor(driver, text, late);
     // A screen still sliding or fading in lets touches pass through: the
     // tap waits for it to come to rest, as a user's finger would.
-    for (double waited = 0; !takesTouch(driver, *view, text) && ui::Animator::shared().activeTracks() > 0 &&
-                            waited < kMotionSeconds && !late();
+    for (double waited = 0;
+         (!view ? shows(driver, text) : !driver.reaches(*view, driver.textPoint(*view, text))) &&
+         ui::Animator::shared().activeTracks() > 0 && waited < kMotionSeconds && !late();
          waited += kLookAgainSeconds) {
         driver.advance(kLookAgainSeconds);
         // What moved may have been rebuilt meanwhile.
-        view = driver.findByText(text);
-        if (!view) return false;
+        view = driver.findTappableByText(text);
     }
-    driver.tap(tapPoint(driver, *view, text));
+    if (!view) return false;
+    driver.tap(driver.textPoint(*view, text));
     return true;
 }
 
@@ -306,7 +323,10 @@ bool ScriptPlayer::runStep(const ScriptStep& step, std::string* error) {
     if (step.verb == "tap") {
         if (step.quoted) {
             if (!patiently([&](const std::function<bool()>& giveUp) { return tapText(driver_, a[0], giveUp); }))
-                return failed(stopped() ? "the run was stopped" : "nothing on screen shows \"" + a[0] + "\"");
+                return failed(stopped() ? "the run was stopped"
+                              : !driver_.findAllByTextFrontToBack(a[0]).empty()
+                                  ? "\"" + a[0] + "\" is covered: a tap on it reaches what lies in front"
+                                  : "nothing on screen shows \"" + a[0] + "\"");
             return true;
         }
         double x = 0, y = 0;

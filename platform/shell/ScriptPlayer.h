@@ -23,6 +23,7 @@ struct ScriptStep {
 // Plays a script against the application's window, one step per line:
 //   shot NAME               the window as NAME.png in the shots folder
 //   tap X Y | tap "TEXT"    a tap at a window point, or on the frontmost view showing TEXT
+//                           that a finger reaches
 //   key NAME                left right up down pageup pagedown home end space return
 //                           escape backspace a-z 0-9
 //   volume up|down          a volume button
@@ -75,12 +76,15 @@ public:
     // How long "tap" lets a screen still moving in come to rest.
     static constexpr double kMotionSeconds = 2;
 
-    // Finds the frontmost visible view showing `text` and taps it (a
-    // segment of a segmented control by its title), scrolling it into view
-    // first when it lies outside its scroll view, and on a screen still
-    // moving in once it has come to rest. False when none shows it,
-    // or when `giveUp` answers true before it is found (asked between the
-    // screens of a list it scrolls through).
+    // Finds the frontmost visible view showing `text` that a tap on its
+    // middle reaches and taps it there (a segment of a segmented control by
+    // its title), scrolling it into view first when it lies outside its
+    // scroll view. What is still sliding or fading in (a screen, a question)
+    // is let come to rest first.
+    // A view under something in front (an alert's dimming) is never tapped,
+    // and the lists under it are not scrolled. False when no view a finger
+    // reaches shows it, or when `giveUp` answers true before it is found
+    // (asked between the screens of a list it scrolls through).
     static bool tapText(ui::test::Driver& driver, const std::string& text,
                         const std::function<bool()>& giveUp = {});
     // Whether the run was asked to end.

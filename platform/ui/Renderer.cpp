@@ -6,15 +6,17 @@
 
 namespace ui {
 
-void Renderer::drawTree(gfx::Canvas& canvas, View& root, const TraitCollection& traits) {
-    drawPlaced(canvas, root, traits, false);
+void Renderer::drawTree(gfx::Canvas& canvas, View& root, const TraitCollection& traits,
+                        const std::function<bool(const View&)>& skip) {
+    drawPlaced(canvas, root, traits, false, skip);
 }
 
 void Renderer::drawView(gfx::Canvas& canvas, View& view, const TraitCollection& traits) {
     drawPlaced(canvas, view, traits, true);
 }
 
-void Renderer::drawPlaced(gfx::Canvas& c, View& v, const TraitCollection& traits, bool placed) {
+void Renderer::drawPlaced(gfx::Canvas& c, View& v, const TraitCollection& traits, bool placed,
+                          const std::function<bool(const View&)>& skip) {
     if (v.isHidden()) return;
     double alpha = std::clamp(v.presentationAlpha(), 0.0, 1.0);
     if (alpha < 0.002) return;
@@ -68,7 +70,8 @@ void Renderer::drawPlaced(gfx::Canvas& c, View& v, const TraitCollection& traits
                 c.clipRect(b);
         }
         auto subs = v.subviews();  // drawing must not see the list change under it
-        for (auto& s : subs) drawPlaced(c, *s, traits, true);
+        for (auto& s : subs)
+            if (!skip || !skip(*s)) drawPlaced(c, *s, traits, true);
         c.restore();
     }
 

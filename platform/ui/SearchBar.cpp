@@ -16,10 +16,10 @@ SearchBar::SearchBar(const Rect& frame) : View(frame) {
     field_->setCornerRadius(10);
     field_->setClearButtonMode(TextFieldViewMode::WhileEditing);
     field_->setReturnKeyType(ReturnKeyType::Search);
-    auto glass = std::make_shared<ImageView>(Image::systemNamed("magnifyingglass"));
-    glass->setFrame(Rect(0, 0, 17, 17));
-    glass->setTintColor(Color::secondaryLabel());
-    field_->setLeftView(glass);
+    glass_ = std::make_shared<ImageView>(Image::systemNamed("magnifyingglass"));
+    glass_->setFrame(Rect(0, 0, 17, 17));
+    field_->setLeftView(glass_);
+    applyFieldColors();
     field_->setDelegate(this);
     field_->addAction(ControlEventEditingChanged, [this](Control&) {
         if (delegate_) delegate_->searchBarTextDidChange(*this, field_->text());
@@ -52,6 +52,26 @@ void SearchBar::setShowsCancelButton(bool shows, bool animated) {
 void SearchBar::setBarTintColor(std::optional<Color> c) {
     barTint_ = std::move(c);
     setBackgroundColor(barTint_ ? *barTint_ : Color::clear());
+}
+
+void SearchBar::setFieldKeepsLightLook(bool keeps) {
+    if (keeps == lightField_) return;
+    lightField_ = keeps;
+    applyFieldColors();
+}
+
+// The placeholder, the magnifier and the clear glyph share one grey, dark
+// enough to read on the field's fill (a text field's own placeholder grey
+// is too faint for a field that shows nothing else).
+void SearchBar::applyFieldColors() {
+    const Color text = lightField_ ? Color(Color::label().light()) : Color::label();
+    const Color grey = lightField_ ? Color(Color::secondaryLabel().light()) : Color::secondaryLabel();
+    field_->setTextColor(text);
+    field_->setPlaceholderColor(grey);
+    field_->setClearButtonColor(grey);
+    glass_->setTintColor(grey);
+    // The caret too: a tint from above may be meant for dark bars.
+    field_->setTintColor(lightField_ ? std::optional<Color>(Color(Color::systemBlue().light())) : std::nullopt);
 }
 
 Size SearchBar::sizeThatFits(Size size) const { return {size.width > 0 ? size.width : bounds().width(), kHeight}; }

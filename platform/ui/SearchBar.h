@@ -44,6 +44,11 @@ public:
     void setDelegate(SearchBarDelegate* d) { delegate_ = d; }
     std::optional<Color> barTintColor() const { return barTint_; }
     void setBarTintColor(std::optional<Color> c);
+    // The field's text, caret, placeholder, magnifier and clear glyph in
+    // their light look whatever the window's and the tint around: for a
+    // field given a light background over a dark picture.
+    bool fieldKeepsLightLook() const { return lightField_; }
+    void setFieldKeepsLightLook(bool keeps);
 
     // The words the bar shows by itself (its placeholder, Cancel) looked up
     // again in the program's language: after the language was changed.
@@ -68,11 +73,15 @@ private:
     void textFieldDidEndEditing(TextField&) override;
     bool textFieldShouldReturn(TextField&) override;
 
+    void applyFieldColors();
+
     std::shared_ptr<TextField> field_;
+    std::shared_ptr<View> glass_;
     std::shared_ptr<Button> cancel_;
     bool showsCancel_ = false;
     SearchBarDelegate* delegate_ = nullptr;
     std::optional<Color> barTint_;
+    bool lightField_ = false;
 };
 
 }  // namespace ui

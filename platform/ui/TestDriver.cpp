@@ -2,6 +2,7 @@
 
 #include "platform/core/RunLoop.h"
 #include "platform/ui/Button.h"
+#include "platform/ui/Control.h"
 #include "platform/ui/Label.h"
 #include "platform/ui/SearchBar.h"
 #include "platform/ui/SegmentedControl.h"
@@ -160,6 +161,102 @@ View* Driver::findByText(const std::string& text) const {
     });
     if (hit) return hit;
     return find([&](View& v) { return textOf(v) == text; });
+}
+
+namespace {
+
+bool showsText(View& v, const std::string& text) {
+    if (auto* seg = dynamic_cast<SegmentedControl*>(&v)) {
+        for (int i = 0; i < seg->numberOfSegments(); ++i)
+            if (seg->titleForSegment(i) == text) return true;
+    }
+    return Driver::textOf(v) == text;
+}
+
+}  // namespace
+
+std::vector<View*> Driver::findAllByTextFrontToBack(const std::string& text) const {
+    std::vector<View*> out;
+    // Later subviews are drawn over earlier ones, and a view's subviews over
+    // the view itself.
+    std::function<void(View&)> walk = [&](View& v) {
+        if (v.isHidden() || v.alpha() <= 0.01) return;
+        const auto& subs = v.subviews();
+        for (auto it = subs.rbegin(); it != subs.rend(); ++it) walk(**it);
+        if (showsText(v, text)) out.push_back(&v);
+    };
+    walk(window_);
+    return out;
+}
+
+bool Driver::reaches(const View& v, Point p) const {
+    const View* hit = window_.hitTest(p, nullptr);
+    if (!hit) return false;
+    if (hit->isDescendantOfView(&v)) return true;
+    // Otherwise the touch went to a view holding `v` (a button its label) or
+    // lying behind it (a button under a label laid over it). Then `v` and
+    // the views holding it up to the one they share with what was hit may
+    // take no touch of their own: one that would have taken it and did not
+    // (a screen still sliding in, the point outside it, a view in front
+    // holding it) means the finger misses `v`.
+    const View* below = &v;
+    for (; below->superview() && !hit->isDescendantOfView(below->superview()); below = below->superview())
+        if (below->isUserInteractionEnabled()) return false;
+    if (below->isUserInteractionEnabled()) return false;
+    const View* shared = below->superview();
+    if (!shared) return false;
+    if (hit == shared) return true;
+    // Both lie in `shared`: what was hit must lie behind `v`'s branch.
+    const View* hitBranch = hit;
+    while (hitBranch->superview() != shared) hitBranch = hitBranch->superview();
+    for (const auto& s : shared->subviews()) {
+        if (s.get() == hitBranch) return true;
+        if (s.get() == below) return false;
+    }
+    return false;
+}
+
+namespace {
+
+// The view laid directly on the window that holds `v`: the library's
+// screens, a presented screen, an alert with its dimming, a panel.
+const View* layerOf(const View& v) {
+    const View* x = &v;
+    while (x->superview() && !x->superview()->isWindow()) x = x->superview();
+    return x;
+}
+
+}  // namespace
+
+bool Driver::uncovered(const View& v, Point p) const {
+    const View* hit = window_.hitTest(p, nullptr);
+    if (!hit) return false;
+    if (v.isDescendantOfView(hit)) return true;
+    return layerOf(*hit) == layerOf(v);
+}
+
+Point Driver::textPoint(const View& v, const std::string& text) const {
+    window_.layoutIfNeeded();
+    if (auto* seg = dynamic_cast<const SegmentedControl*>(&v)) {
+        for (int i = 0; i < seg->numberOfSegments(); ++i) {
+            if (seg->titleForSegment(i) != text) continue;
+            Rect r = seg->segmentRect(i);
+            return seg->convertPointToWindow({r.x() + r.width() / 2, r.y() + r.height() / 2});
+        }
+    }
+    return centerOf(v);
+}
+
+View* Driver::findTappableByText(const std::string& text) const {
+    window_.layoutIfNeeded();
+    for (View* v : findAllByTextFrontToBack(text)) {
+        if (!uncovered(*v, textPoint(*v, text))) continue;
+        // A control showing the text answers for its own label.
+        for (View* up = v->superview(); up; up = up->superview())
+            if (dynamic_cast<Control*>(up) && showsText(*up, text)) return up;
+        return v;
+    }
+    return nullptr;
 }
 
 bool Driver::snapshot(const std::string& pngPath) {

@@ -54,7 +54,7 @@ public:
     bool pressReturn() { return key(KeyInput::returnKey); }
     bool pressBackspace() { return key(KeyInput::backspace); }
 
-    // --- Finding views (depth first from the window, front to back order) ---
+    // --- Finding views (depth first from the window, back to front order) ---
     std::vector<View*> findAll(const std::function<bool(View&)>& pred, bool visibleOnly = true) const;
     View* find(const std::function<bool(View&)>& pred, bool visibleOnly = true) const;
     template <class T>
@@ -74,6 +74,28 @@ public:
     View* findByText(const std::string& text) const;
     // The text a view shows, as findByText reads it ("" for others).
     static std::string textOf(const View& v);
+    // The shown views that show `text` (a segmented control by any of its
+    // titles), front to back: what lies in front of a view comes before it,
+    // so what is presented comes before the screens under it.
+    std::vector<View*> findAllByTextFrontToBack(const std::string& text) const;
+    // Whether a finger at `p` (window coordinates) now reaches `v`: the view
+    // that takes the touch is `v` or lies inside it, or (for a view that
+    // takes no touch itself, a label) holds it or lies behind it, with
+    // nothing between them that would take a touch itself.
+    bool reaches(const View& v, Point p) const;
+    // Whether a finger at `p` lands in the part of the window that holds `v`
+    // (the screens under the navigation, a presented screen, an alert, a
+    // panel laid on the window) rather than on one laid over it: `v` is not
+    // under a presented screen, a question's dimming or a panel. Within its
+    // part a touch area over `v` (a tab's) may take the touch.
+    bool uncovered(const View& v, Point p) const;
+    // Where a tap on `v` for `text` lands: the middle of the segment with
+    // that title, else the middle of the view's visible frame.
+    Point textPoint(const View& v, const std::string& text) const;
+    // The frontmost shown view showing `text` that is uncovered at
+    // textPoint (a control rather than its own label), or null: a view
+    // behind a dimming or an alert is not taken.
+    View* findTappableByText(const std::string& text) const;
 
     // Whether the view and all its ancestors are shown.
     static bool isVisible(const View& v);

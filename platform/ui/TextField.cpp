@@ -62,6 +62,11 @@ void TextField::setPlaceholder(const std::string& p) {
     setNeedsDisplay();
 }
 
+void TextField::setPlaceholderColor(const Color& c) {
+    placeholderColor_ = c;
+    setNeedsDisplay();
+}
+
 void TextField::setFont(const gfx::Font& f) {
     font_ = f;
     setNeedsDisplay();
@@ -84,6 +89,11 @@ void TextField::setBorderStyle(TextBorderStyle s) {
 
 void TextField::setClearButtonMode(TextFieldViewMode m) {
     clearMode_ = m;
+    setNeedsDisplay();
+}
+
+void TextField::setClearButtonColor(const Color& c) {
+    clearColor_ = c;
     setNeedsDisplay();
 }
 
@@ -175,7 +185,7 @@ void TextField::draw(gfx::Canvas& c, const Rect&) {
     std::string shown = displayText();
     double caretX = line.x();
     if (shown.empty()) {
-        if (!placeholder_.empty()) c.drawText(placeholder_, font_, line, resolve(Color::placeholderText()), o);
+        if (!placeholder_.empty()) c.drawText(placeholder_, font_, line, resolve(placeholderColor_), o);
         if (alignment_ == TextAlignment::Center) caretX = line.x() + line.width() / 2;
         if (alignment_ == TextAlignment::Right) caretX = line.maxX();
     } else {
@@ -196,7 +206,7 @@ void TextField::draw(gfx::Canvas& c, const Rect&) {
     c.restore();
     if (isClearButtonShown()) {
         ImageRef x = Image::systemNamed("xmark.circle.fill");
-        gfx::Rgba grey = resolve(Color::systemGray3());
+        gfx::Rgba grey = resolve(clearColor_);
         x->draw(c, clearButtonRect(), 1.0, &grey);
     }
 }

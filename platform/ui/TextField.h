@@ -49,6 +49,8 @@ public:
     void setText(const std::string& text);
     const std::string& placeholder() const { return placeholder_; }
     void setPlaceholder(const std::string& p);
+    Color placeholderColor() const { return placeholderColor_; }
+    void setPlaceholderColor(const Color& c);
     const gfx::Font& font() const { return font_; }
     void setFont(const gfx::Font& f);
     Color textColor() const { return textColor_; }
@@ -59,6 +61,8 @@ public:
     void setBorderStyle(TextBorderStyle s);
     TextFieldViewMode clearButtonMode() const { return clearMode_; }
     void setClearButtonMode(TextFieldViewMode m);
+    Color clearButtonColor() const { return clearColor_; }
+    void setClearButtonColor(const Color& c);
     bool isSecureTextEntry() const { return secure_; }
     void setSecureTextEntry(bool s);
     int keyboardType() const { return keyboardType_; }
@@ -109,6 +113,8 @@ private:
     std::string placeholder_;
     gfx::Font font_ = gfx::Font::system(17);
     Color textColor_ = Color::label();
+    Color placeholderColor_ = Color::placeholderText();
+    Color clearColor_ = Color::systemGray3();
     TextAlignment alignment_ = TextAlignment::Left;
     TextBorderStyle border_ = TextBorderStyle::None;
     TextFieldViewMode clearMode_ = TextFieldViewMode::Never;

@@ -204,6 +204,9 @@ public:
     // or (without the user-interaction option) animating views are skipped.
     virtual View* hitTest(Point point, const Event* event);
     virtual bool pointInside(Point point, const Event* event) const;
+    // Whether an animation under way (without the user-interaction option)
+    // makes touches pass through this view for now.
+    bool animationBlocksTouches() const { return blockedByAnimation(); }
 
     // --- Responder chain ---
     Responder* nextResponder() const override;

@@ -348,14 +348,38 @@ gfx::Canvas& Window::framebuffer() {
     return *framebuffer_;
 }
 
+void Window::addOverlayAboveAll(const Ref& view) {
+    if (!view) return;
+    view->setUserInteractionEnabled(false);
+    view->setAutoresizingMask(AutoresizingFlexibleWidth | AutoresizingFlexibleHeight);
+    view->setFrame(bounds());
+    addSubview(view);
+    for (auto& w : overlaysAboveAll_)
+        if (w.lock() == view) return;
+    overlaysAboveAll_.push_back(view);
+}
+
 gfx::Canvas& Window::render() {
     layoutIfNeeded();
     gfx::Canvas& c = framebuffer();
     c.clear(gfx::Rgba::black());
+    // Overlays laid above all are drawn last, over the status bar too; one
+    // taken out of the window is forgotten.
+    std::vector<Ref> above;
+    overlaysAboveAll_.erase(std::remove_if(overlaysAboveAll_.begin(), overlaysAboveAll_.end(),
+                                           [&](const std::weak_ptr<View>& w) {
+                                               auto v = w.lock();
+                                               if (!v || v->superview() != this) return true;
+                                               above.push_back(v);
+                                               return false;
+                                           }),
+                            overlaysAboveAll_.end());
     c.save();
     Rect b = bounds();
     c.translate(-b.x(), -b.y());
-    Renderer::drawTree(c, *this, traits_);
+    Renderer::drawTree(c, *this, traits_, [&](const View& v) {
+        return std::any_of(above.begin(), above.end(), [&](const Ref& a) { return a.get() == &v; });
+    });
     c.restore();
 
     double barH = statusBarHeight();
@@ -373,6 +397,12 @@ gfx::Canvas& Window::render() {
         Rect battery(b.width() - 16 - bw, (barH - bh) / 2, bw, bh);
         c.strokeRoundedRectInside(battery, 3, ink.withAlpha(0.5), 1);
         c.fillRoundedRect(rectInset(battery, 2, 2), 1.5, ink);
+    }
+    if (!above.empty()) {
+        c.save();
+        c.translate(-b.x(), -b.y());
+        for (auto& v : above) Renderer::drawView(c, *v, traits_);
+        c.restore();
     }
     needsRender_ = false;
     // What waited for this frame runs after it has gone to the screen.

@@ -90,6 +90,11 @@ public:
     // render), so that it does not hold that frame back. With nobody drawing
     // this window's frames (a headless run) it is simply posted.
     void runAfterNextRender(std::function<void()> work);
+    // Lays `view` over the whole window as one of its subviews, drawn above
+    // everything else in it (what is added later, presented screens, the
+    // status bar) and never taking a touch: the screen's own dimming. It
+    // keeps the window's size.
+    void addOverlayAboveAll(const Ref& view);
     // Lays out and draws everything into the framebuffer.
     gfx::Canvas& render();
     gfx::Canvas& framebuffer();
@@ -123,6 +128,7 @@ private:
     std::map<int, std::vector<std::weak_ptr<View>>> watchers_;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
     std::shared_ptr<ViewController> rootViewController_;
+    std::vector<std::weak_ptr<View>> overlaysAboveAll_;
 };
 
 }  // namespace ui

@@ -14,6 +14,7 @@
 #include "foundation/QNUrl.h"
 #include "foundation/Settings.h"
 #include "foundation/UrlPercent.h"
+#include "platform/core/Clock.h"
 #include "platform/core/PercentEncoding.h"
 #include "platform/core/RunLoop.h"
 #include "platform/core/Unicode.h"
@@ -24,6 +25,7 @@
 #include "remote/protocols/SmbDfsCredentials.h"
 #include "remote/listing/WebDavFileListReader.h"
 
+#include <algorithm>
 #include <array>
 
 namespace {
@@ -40,6 +42,7 @@ std::string listTooLarge() { return text("The list of this folder is too large t
 FileDownload::FileDownload() = default;
 
 FileDownload::~FileDownload() {
+    if (deadlineTimer_) deadlineTimer_->invalidate();
     if (cloudTicket_) cloudTicket_->cancelTicket();
     if (awaitingSignIn_) CloudSignIn::cancelPending();
     if (nbns_) nbns_->cancel();
@@ -77,6 +80,9 @@ void FileDownload::getFileListFromUrl(const std::string& url, const std::optiona
     isCancel_ = false;
     delivered_ = false;
     isActive_ = true;
+    startedAt_ = sys::Clock::realNow();
+    stopWatching();
+    armDeadline();
     isWebDav_ = otherSettings_.getBool("isWebDav");
     targetViewController_ = viewController;
     baseURL_ = url;
@@ -164,6 +170,8 @@ void FileDownload::startSmbListing() {
     request.hideDotFiles = settings_ && settings_->isHideDotFileSMB();
     request.netBiosResolveError = isNetBIOSResolveError_;
     request.netBiosName = netBiosName_;
+    request.meter = std::make_shared<net::ReceiveMeter>();
+    watch(request.meter);
     smb_ = std::make_shared<SmbListing>();
     std::weak_ptr<FileDownload> weak = weak_from_this();
     indicator(true);
@@ -172,7 +180,77 @@ void FileDownload::startSmbListing() {
     });
 }
 
+void FileDownload::armDeadline() {
+    // On the program's clock, beside the real one: a headless run's time is
+    // its script's, and a listing has had its time once the script has
+    // waited that long.
+    if (deadlineTimer_) deadlineTimer_->invalidate();
+    std::weak_ptr<FileDownload> weak = weak_from_this();
+    deadlineTimer_ = sys::RunLoop::main().schedule(timeLimits_.deadline, [weak] {
+        if (auto self = weak.lock()) self->onListingExpired(ListingWatch::Reason::Deadline);
+    });
+}
+
+void FileDownload::stopWatching() {
+    watch_.reset();
+    if (deadlineTimer_) deadlineTimer_->invalidate();
+    deadlineTimer_.reset();
+}
+
+void FileDownload::watch(std::shared_ptr<net::ReceiveMeter> meter) {
+    std::weak_ptr<FileDownload> weak = weak_from_this();
+    watch_ = std::make_unique<ListingWatch>(timeLimits_, startedAt_, std::move(meter), [weak](ListingWatch::Reason r) {
+        if (auto self = weak.lock()) self->onListingExpired(r);
+    });
+}
+
+void FileDownload::onListingExpired(ListingWatch::Reason reason) {
+    stopWatching();
+    if (isCancel_ || delivered_) return;
+    // Stopped as a cancel stops it, and said so.
+    if (nbns_) {
+        nbns_->cancel();
+        nbns_.reset();
+    }
+    if (connection_) {
+        connection_->cancel();
+        connection_.reset();
+    }
+    if (ftp_) {
+        ftp_->cancel();
+        ftp_.reset();
+    }
+    if (smb_) {
+        smb_->cancel();
+        smb_.reset();
+    }
+    if (cloudTicket_) {
+        cloudTicket_->cancelTicket();
+        cloudTicket_.reset();
+    }
+    indicator(false);
+    userName_.clear();
+    password_.clear();
+    // The server is named: a cloud drive's by its service's address.
+    deliver(std::nullopt, failedAt(cloud_ ? CloudEndpoints::forService(cloudService_).apiBase : baseURL_,
+                                   ListingWatch::describe(reason, timeLimits_)));
+}
+
+std::string FileDownload::failedAt(const std::string& url, const std::string& why) {
+    std::string server;
+    if (url.rfind("http", 0) == 0) {
+        server = HttpEasy::hostAndPort(url);
+    } else if (auto u = QNUrl::URLWithString(url)) {
+        server = u->host();
+        if (u->port()) server += ":" + std::to_string(*u->port());
+    }
+    std::string detail = server;
+    if (!why.empty()) detail += (detail.empty() ? "" : ": ") + why;
+    return BookCommon::localizedStringWithOnOff("Connection Failed.") + (detail.empty() ? "" : "\n(" + detail + ")");
+}
+
 void FileDownload::onSmbComplete(const SmbListing::Result& r) {
+    stopWatching();
     // The worker has ended; it is joined and dropped after this call.
     sys::RunLoop::main().post([gone = std::move(smb_)] {});
     indicator(false);
@@ -230,8 +308,11 @@ void FileDownload::onSmbComplete(const SmbListing::Result& r) {
                 if (self->isCancel_) return;
                 // Listed again: with the credentials where the user let
                 // them go, else as a guest, which then says why it failed.
+                // The time the question was up does not count.
                 self->userName_ = user;
                 self->password_ = password;
+                self->startedAt_ = sys::Clock::realNow();
+                self->armDeadline();
                 self->startSmbListing();
             });
         return;
@@ -268,7 +349,8 @@ void FileDownload::startHttpListing() {
     TrustedServer::applyTo(req);
     // The certificate the user let through once, and only that one.
     if (connectToUntrustedServer_ && !untrustedServerKey_.empty()) req.trustedPublicKey = untrustedServerKey_;
-    req.totalTimeout = timeLimits_.deadline;
+    // What is left of the listing's time (a NetBIOS name's look-up took some).
+    req.totalTimeout = std::max(1.0, timeLimits_.deadline - (sys::Clock::realNow() - startedAt_));
     req.lowSpeedTime = timeLimits_.lowSpeedTime;
     req.lowSpeedLimit = timeLimits_.lowSpeedBytes;
     req.setHeader("Cache-Control", "no-cache");
@@ -287,6 +369,7 @@ void FileDownload::startHttpListing() {
 }
 
 void FileDownload::onHttpComplete(const HttpResponse& r) {
+    stopWatching();
     connection_.reset();
     indicator(false);
     if (isCancel_) return;
@@ -313,7 +396,9 @@ void FileDownload::onHttpComplete(const HttpResponse& r) {
         return;
     }
     if (!r.ok()) {
-        deliver(std::nullopt, r.errorMessage);
+        // Named: the server may be one the user never typed (a redirect's,
+        // the Drive site behind a share link).
+        deliver(std::nullopt, failedAt(baseURL_, r.errorMessage));
         return;
     }
     if (r.status == 401 && r.hasHeader("www-authenticate")) {
@@ -336,18 +421,32 @@ void FileDownload::onHttpComplete(const HttpResponse& r) {
         deliver(std::move(entries), std::nullopt);
         return;
     }
+    static const std::string kNoBody;
+    const std::string& body = r.status == 401 ? kNoBody : r.body;
     if (isWebDav_) {
-        deliverWebDav(r.status == 401 ? std::string() : r.body);
+        deliverAfterAnswer(getListFromWebDav(body, baseURL_));
         return;
     }
     const int listType = settings_ ? settings_->downloadListType() : 0;
-    deliver(HtmlIndexListing::getListFromHyperHtml(r.status == 401 ? std::string() : r.body,
-                                                   HttpEasy::withoutCredentials(baseURL_), listType),
-            std::nullopt);
+    deliverAfterAnswer(HtmlIndexListing::getListFromHyperHtml(body, HttpEasy::withoutCredentials(baseURL_), listType));
+}
+
+void FileDownload::deliverAfterAnswer(std::optional<RemoteFileEntry> entries) {
+    // The answer (a body of up to kMaxBodyBytes, and its copies on the way)
+    // is let go first: the list screen that takes the entries builds a row
+    // for each.
+    sys::RunLoop::main().post([weak = weak_from_this(), entries = std::move(entries)]() mutable {
+        if (auto self = weak.lock(); self && !self->isCancel_) self->deliver(std::move(entries), std::nullopt);
+    });
 }
 
 void FileDownload::deliver(std::optional<RemoteFileEntry> entries, const std::optional<std::string>& message) {
+    stopWatching();
     if (delivered_) return;
+    if (entries && entries->tooMany) {
+        deliver(std::nullopt, listTooLarge());
+        return;
+    }
     delivered_ = true;
     isActive_ = false;
     auto delegate = delegate_.lock();
@@ -363,6 +462,7 @@ void FileDownload::deliver(std::optional<RemoteFileEntry> entries, const std::op
 
 void FileDownload::cancelFileListDownload() {
     isCancel_ = true;
+    stopWatching();
     if (nbns_) {
         nbns_->cancel();
         nbns_.reset();
@@ -411,6 +511,9 @@ void FileDownload::startFtpListing() {
     // The URL names a folder: entries resolve inside it.
     if (baseURL_.empty() || baseURL_.back() != '/') baseURL_ += '/';
     ftp_ = std::make_shared<FtpListing>();
+    auto meter = std::make_shared<net::ReceiveMeter>();
+    ftp_->setReceiveMeter(meter);
+    watch(meter);
     std::weak_ptr<FileDownload> weak = weak_from_this();
     indicator(true);
     ftp_->fetch(baseURL_, userName_, password_, kMaxBodyBytes, [weak](const FtpListing::Result& r) {
@@ -419,6 +522,7 @@ void FileDownload::startFtpListing() {
 }
 
 void FileDownload::onFtpComplete(const FtpListing::Result& r) {
+    stopWatching();
     ftp_.reset();
     indicator(false);
     if (isCancel_) return;
@@ -453,10 +557,6 @@ void FileDownload::onFtpComplete(const FtpListing::Result& r) {
         return;
     }
     deliver(std::move(list), std::nullopt);
-}
-
-void FileDownload::deliverWebDav(const std::string& body) {
-    deliver(getListFromWebDav(body, baseURL_), std::nullopt);
 }
 
 std::optional<RemoteFileEntry> FileDownload::getListFromWebDav(const std::string& body,
@@ -556,6 +656,8 @@ std::string FileDownload::untrustedCertificateQuestion(const std::string& url) {
 }
 
 void FileDownload::startCloudListing() {
+    // Not before the first request (requestCloudList).
+    stopWatching();
     const auto service = CloudEndpoints::fromURL(baseURL_);
     const size_t hostStart = baseURL_.find("://") + 3;
     size_t hostEnd = baseURL_.find_first_of("/?#", hostStart);
@@ -605,11 +707,21 @@ void FileDownload::startCloudListing() {
     cloud_->setDelegate(std::weak_ptr<CloudClientDelegate>(shared_from_this()));
     awaitingSignIn_ = true;
     ui::NavigationController* nav = targetViewController_ ? targetViewController_->navigationController() : nullptr;
+    cloud_->setListingPace(timeLimits_.lowSpeedTime, timeLimits_.lowSpeedBytes);
     if (cloud_->checkForAuthorization(nav)) {
         awaitingSignIn_ = false;
-        indicator(true);
-        cloudTicket_ = cloud_->getFileList(cloudFolderReference());
+        requestCloudList();
     }
+}
+
+void FileDownload::requestCloudList() {
+    // The listing's time counts from its first request: a sign-in is the
+    // user's.
+    indicator(true);
+    startedAt_ = sys::Clock::realNow();
+    armDeadline();
+    watch(nullptr);
+    cloudTicket_ = cloud_->getFileList(cloudFolderReference());
 }
 
 std::string FileDownload::cloudFolderReference() const {
@@ -642,14 +754,14 @@ void FileDownload::retryCloudAfterAuth() {
     awaitingSignIn_ = true;
     if (!cloud_->checkForAuthorization(nullptr)) return;
     awaitingSignIn_ = false;
-    indicator(true);
-    cloudTicket_ = cloud_->getFileList(cloudFolderReference());
+    requestCloudList();
 }
 
 void FileDownload::didFinishRecieveFileList(CloudClient& client, CloudTicket& ticket,
                                             const std::optional<std::vector<sys::PlistDictionary>>& list,
                                             bool isAuthorizationError, const std::optional<std::string>& error) {
     if (!cloudTicket_ || cloudTicket_.get() != &ticket || isCancel_) return;
+    stopWatching();
     cloudTicket_.reset();
     indicator(false);
     if (isAuthorizationError) {
@@ -670,8 +782,7 @@ void FileDownload::didFinishRecieveFileList(CloudClient& client, CloudTicket& ti
         isActive_ = false;
         if (auto d = delegate_.lock()) {
             d->finishListDownload(std::nullopt, std::nullopt, std::string(cloudListTitle(cloudService_)), baseURL_,
-                                  BookCommon::localizedStringWithOnOff("Connection Failed.") +
-                                      (error && !error->empty() ? "\n(" + *error + ")" : std::string()),
+                                  failedAt(CloudEndpoints::forService(cloudService_).apiBase, error.value_or("")),
                                   false);
         }
         return;

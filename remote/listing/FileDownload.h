@@ -5,8 +5,10 @@
 #include "cloud/GoogleDriveAPIFile.h"
 #include "cloud/QNHTTPRequestOperation.h"
 #include "platform/core/PlistDictionary.h"
+#include "platform/core/RunLoop.h"
 #include "remote/listing/FileDownloadDelegate.h"
 #include "remote/listing/FtpListing.h"
+#include "remote/listing/ListingWatch.h"
 #include "remote/listing/SmbListing.h"
 #include "remote/listing/SmbQuestionAlert.h"
 #include "remote/listing/RemoteFileEntry.h"
@@ -55,15 +57,14 @@ public:
     // that was refused.
     const std::string& serverPublicKey() const { return serverPublicKey_; }
 
-    // A listing over HTTP (index pages, WebDAV) ends in an error when it
-    // takes longer than `deadline` seconds in all, or when it moves fewer
-    // than `lowSpeedBytes` a second for `lowSpeedTime` seconds (a server
-    // that drips its answer). The user can cancel it before either.
-    struct TimeLimits {
-        double deadline = 90;
-        double lowSpeedTime = 20;
-        long lowSpeedBytes = 100;
-    };
+    // A listing of any kind ends in an error when it takes longer than
+    // `deadline` seconds in all (from getFileListFromUrl: name look-ups,
+    // log-on and data connection included), or when its server sends fewer
+    // than `lowSpeedBytes` a second for `lowSpeedTime` seconds (one that
+    // says nothing, or drips its answer). The user can cancel it before
+    // either. A cloud listing counts from its first request, after the
+    // sign-in.
+    using TimeLimits = ListingWatch::Limits;
     void setTimeLimits(const TimeLimits& limits) { timeLimits_ = limits; }
 
     void getFileListFromUrl(const std::string& url, const std::optional<std::string>& targetTitle,
@@ -114,6 +115,10 @@ public:
     static std::string cloudSignInFailure(CloudService service, const std::string& cause);
     // What the listing says when no client id is set for the service.
     static std::string cloudClientIDMissing(CloudService service);
+    // "Connection Failed." with the server of `url` ("host:port"; the host
+    // alone for a scheme without a known port) and why: what a listing says
+    // when it could not be done.
+    static std::string failedAt(const std::string& url, const std::string& why);
     // The question put when the server at `url` shows a certificate that is
     // not trusted; it names that server (a redirect may have led elsewhere).
     static std::string untrustedCertificateQuestion(const std::string& url);
@@ -123,7 +128,8 @@ private:
     void startHttpListing();
     void onHttpComplete(const HttpResponse& r);
     void onFtpComplete(const FtpListing::Result& r);
-    void deliverWebDav(const std::string& body);
+    // Delivers on the next turn of the main loop, once the HTTP answer is gone.
+    void deliverAfterAnswer(std::optional<RemoteFileEntry> entries);
     void startFtpListing();
     // The branches whose protocols arrive later: they answer with a failure.
     void startSmbListing();
@@ -132,9 +138,17 @@ private:
     void failLater(const std::string& messageKey);
     void onSmbComplete(const SmbListing::Result& r);
     void retryCloudAfterAuth();
+    void requestCloudList();
     std::string cloudFolderReference() const;
 
     void deliver(std::optional<RemoteFileEntry> entries, const std::optional<std::string>& message);
+    // Watches the running listing (FTP, SMB, a cloud drive's pages) from
+    // `startedAt_` on; HTTP listings are bounded by their request.
+    void watch(std::shared_ptr<net::ReceiveMeter> meter);
+    // The deadline on the program's clock, for every kind of listing.
+    void armDeadline();
+    void stopWatching();
+    void onListingExpired(ListingWatch::Reason reason);
     void indicator(bool on);
 
     Settings* settings_ = nullptr;
@@ -142,6 +156,10 @@ private:
     std::weak_ptr<FileDownloadDelegate> delegate_;
     bool connectToUntrustedServer_ = false;
     TimeLimits timeLimits_;
+    // When the listing began (Clock::realNow()), and its watch while it runs.
+    double startedAt_ = 0;
+    std::unique_ptr<ListingWatch> watch_;
+    sys::RunLoop::TimerRef deadlineTimer_;
     std::string untrustedServerKey_;
     std::string serverPublicKey_;
 

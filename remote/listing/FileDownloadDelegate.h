@@ -12,8 +12,8 @@ public:
     virtual ~FileDownloadDelegate() = default;
     // The listing ended: arrays on success (possibly empty), no arrays and a
     // message on failure.
-    virtual void finishListDownload(const std::optional<std::vector<std::string>>& fileList,
-                                    const std::optional<std::vector<sys::PlistDictionary>>& infoList,
+    virtual void finishListDownload(std::optional<std::vector<std::string>> fileList,
+                                    std::optional<std::vector<sys::PlistDictionary>> infoList,
                                     const std::optional<std::string>& listTitle,
                                     const std::optional<std::string>& withURL,
                                     const std::optional<std::string>& message, bool requireSMB2) = 0;

@@ -34,8 +34,11 @@ void FtpListing::fetch(const std::string& url, const std::string& user, const st
     if (pass.empty()) pass = kAnonymousPassword;
     auto client = client_;
     auto cancelled = cancelled_;
+    auto meter = meter_;
     worker_ = sys::Thread(
         [=](const std::atomic<bool>&) {
+            std::optional<net::ReceiveMeter::Scope> counted;
+            if (meter) counted.emplace(meter);
             Result r;
             if (host.empty() || port <= 0 || port > 65535) {
                 r.status = QNFtpRequestSync::kConnectFailed;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/core/Thread.h"
+#include "platform/net/ReceiveMeter.h"
 #include "remote/listing/RemoteFileEntry.h"
 
 #include <functional>
@@ -38,6 +39,9 @@ public:
     // or given) and calls `done` once on the main thread, unless cancelled.
     void fetch(const std::string& url, const std::string& user, const std::string& password, size_t maxBytes,
                Completion done);
+    // What the listing's connections receive counts into `meter` (before
+    // fetch).
+    void setReceiveMeter(std::shared_ptr<net::ReceiveMeter> meter) { meter_ = std::move(meter); }
     // No completion after this returns. Returns at once: the worker, whose
     // connection is closed under it, ends on its own (the process joins it).
     void cancel();
@@ -54,5 +58,6 @@ public:
 private:
     std::shared_ptr<QNFtpRequestSync> client_;
     std::shared_ptr<std::atomic<bool>> cancelled_;
+    std::shared_ptr<net::ReceiveMeter> meter_;
     sys::Thread worker_;
 };

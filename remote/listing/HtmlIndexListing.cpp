@@ -12,7 +12,10 @@
 
 #include <array>
 #include <cctype>
+#include <deque>
 #include <functional>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -24,22 +27,6 @@ bool isSortLink(const std::string& target) {
         if (target == l) return true;
     }
     return false;
-}
-
-std::optional<std::string> attribute(xmlNode* node, const char* name) {
-    xmlChar* v = xmlGetProp(node, reinterpret_cast<const xmlChar*>(name));
-    if (!v) return std::nullopt;
-    std::string out(reinterpret_cast<const char*>(v));
-    xmlFree(v);
-    return out;
-}
-
-std::string textOf(xmlNode* node) {
-    xmlChar* v = xmlNodeGetContent(node);
-    if (!v) return {};
-    std::string out(reinterpret_cast<const char*>(v));
-    xmlFree(v);
-    return out;
 }
 
 bool equalsIgnoringCase(const std::string& a, const char* b) {
@@ -86,12 +73,122 @@ bool isCutShort(const std::string& text, const std::string& target) {
                                                        kept.size() - std::min<size_t>(kept.size(), 3)) == 0;
 }
 
-void forEachLink(xmlNode* node, const std::function<void(xmlNode*)>& fn) {
-    for (xmlNode* n = node; n; n = n->next) {
-        if (n->type == XML_ELEMENT_NODE && n->name && xmlStrcasecmp(n->name, BAD_CAST "a") == 0) fn(n);
-        if (n->children) forEachLink(n->children, fn);
+// One link of the page as the parser meets it: its attributes, and its text
+// as it arrives (the text of everything inside it).
+struct Link {
+    std::vector<std::pair<std::string, std::string>> attributes;
+    std::string text;
+    bool closed = false;
+
+    std::optional<std::string> attribute(const char* name) const {
+        for (const auto& [k, v] : attributes) {
+            if (k == name) return v;
+        }
+        return std::nullopt;
     }
-}
+};
+
+// Reads the page's links as the parser goes, without building the page's
+// tree: an index page at the size limit holds hundreds of thousands of
+// links. Links are handed on in the order they open, each once it is
+// closed (the parser closes whatever a page leaves open).
+class LinkReader {
+public:
+    explicit LinkReader(std::function<void(const Link&)> onLink) : onLink_(std::move(onLink)) {}
+
+    void read(const std::string& body, const std::string& baseURL) {
+        htmlSAXHandler sax{};
+        sax.startElement = [](void* ctx, const xmlChar* name, const xmlChar** atts) {
+            self(ctx).start(reinterpret_cast<const char*>(name), atts);
+        };
+        sax.endElement = [](void* ctx, const xmlChar* name) { self(ctx).end(reinterpret_cast<const char*>(name)); };
+        sax.characters = [](void* ctx, const xmlChar* text, int length) { self(ctx).text(text, length); };
+        sax.cdataBlock = sax.characters;
+        htmlParserCtxtPtr ctxt = htmlNewParserCtxt();
+        if (!ctxt) return;
+        *ctxt->sax = sax;
+        ctxt->_private = this;
+        htmlCtxtReadMemory(ctxt, body.data(), int(std::min<size_t>(body.size(), size_t(INT32_MAX))), baseURL.c_str(),
+                           "UTF-8", HTML_PARSE_RECOVER | HTML_PARSE_NOERROR | HTML_PARSE_NOWARNING | HTML_PARSE_NONET);
+        // A document the parser returned anyway (none is built here).
+        if (ctxt->myDoc) xmlFreeDoc(ctxt->myDoc);
+        ctxt->myDoc = nullptr;
+        htmlFreeParserCtxt(ctxt);
+        // Links the parser left open end with the page.
+        for (auto& l : pending_) l.closed = true;
+        open_.clear();
+        ignored_ = 0;
+        flush();
+    }
+
+private:
+    static LinkReader& self(void* ctx) {
+        return *static_cast<LinkReader*>(static_cast<htmlParserCtxtPtr>(ctx)->_private);
+    }
+
+    // Links inside links are kept this deep, and a link's text this long;
+    // a hostile page nests and writes without end.
+    static constexpr size_t kMaxOpenLinks = 32;
+    static constexpr size_t kMaxTextBytes = 16384;
+
+    void start(const char* name, const xmlChar** atts) {
+        if (!name || xmlStrcasecmp(BAD_CAST name, BAD_CAST "a") != 0) return;
+        if (open_.size() >= kMaxOpenLinks) {
+            ++ignored_;
+            return;
+        }
+        Link l;
+        for (size_t i = 0; atts && atts[i]; i += 2) {
+            // An attribute written without a value has the empty one.
+            l.attributes.emplace_back(reinterpret_cast<const char*>(atts[i]),
+                                      atts[i + 1] ? reinterpret_cast<const char*>(atts[i + 1]) : "");
+        }
+        pending_.push_back(std::move(l));
+        // Elements of a deque stay where they are as it grows at its end.
+        open_.push_back(&pending_.back());
+    }
+
+    void end(const char* name) {
+        if (!name || xmlStrcasecmp(BAD_CAST name, BAD_CAST "a") != 0) return;
+        if (ignored_ > 0) {
+            --ignored_;
+            return;
+        }
+        if (open_.empty()) return;
+        // The innermost link still open.
+        open_.back()->closed = true;
+        open_.pop_back();
+        flush();
+    }
+
+    void text(const xmlChar* text, int length) {
+        if (length <= 0) return;
+        // Text inside a link belongs to every link around it.
+        for (Link* l : open_) {
+            if (l->text.size() >= kMaxTextBytes) continue;
+            size_t take = std::min(size_t(length), kMaxTextBytes - l->text.size());
+            // Cut between characters.
+            if (take < size_t(length)) {
+                while (take > 0 && (text[take] & 0xC0) == 0x80) --take;
+            }
+            l->text.append(reinterpret_cast<const char*>(text), take);
+        }
+    }
+
+    void flush() {
+        while (!pending_.empty() && pending_.front().closed) {
+            onLink_(pending_.front());
+            pending_.pop_front();
+        }
+    }
+
+    std::function<void(const Link&)> onLink_;
+    // Links in the order they opened, until they are handed on.
+    std::deque<Link> pending_;
+    // Those still open, innermost last; and how many more opened too deep.
+    std::vector<Link*> open_;
+    size_t ignored_ = 0;
+};
 
 }  // namespace
 
@@ -107,28 +204,24 @@ RemoteFileEntry HtmlIndexListing::getListFromHyperHtml(const std::string& body, 
                                                        int downloadListType) {
     RemoteFileEntry out;
     if (body.empty()) return out;
-    htmlDocPtr doc = htmlReadMemory(body.data(), int(std::min<size_t>(body.size(), size_t(INT32_MAX))),
-                                    baseURL.c_str(), "UTF-8",
-                                    HTML_PARSE_RECOVER | HTML_PARSE_NOERROR | HTML_PARSE_NOWARNING | HTML_PARSE_NONET);
-    if (!doc) return out;
     const std::string listed = HttpEasy::resolve(baseURL, "");
     const std::string listedPage = FolderPath::withoutQuery(listed);
     // The folder the page lists: its address up to the last "/".
     std::string folderPath = FolderPath::pathOf(listedPage);
     folderPath.resize(folderPath.rfind('/') + 1);
-    forEachLink(xmlDocGetRootElement(doc), [&](xmlNode* a) {
+    LinkReader reader([&](const Link& a) {
         // Servers indent their link texts and hrefs; the spaces are not part
         // of either.
-        std::optional<std::string> text = trimmed(textOf(a));
-        std::optional<std::string> target = attribute(a, "href");
+        std::optional<std::string> text = trimmed(a.text);
+        std::optional<std::string> target = a.attribute("href");
         if (target) target = trimmed(*target);
         if (target && isSortLink(*target)) target.reset();
-        const auto bookTitle = attribute(a, "booktitle");
-        const auto lbexpand = attribute(a, "lbexpand");
-        const auto booksize = attribute(a, "booksize");
-        const auto passcode = attribute(a, "passcode");
-        const auto bookdate = attribute(a, "bookdate");
-        const auto bookfile = attribute(a, "bookfile");
+        const auto bookTitle = a.attribute("booktitle");
+        const auto lbexpand = a.attribute("lbexpand");
+        const auto booksize = a.attribute("booksize");
+        const auto passcode = a.attribute("passcode");
+        const auto bookdate = a.attribute("bookdate");
+        const auto bookfile = a.attribute("bookfile");
         const bool isBook = bookfile && equalsIgnoringCase(*bookfile, "true");
         if (text && *text == "Parent Directory") return;
 
@@ -177,6 +270,6 @@ RemoteFileEntry HtmlIndexListing::getListFromHyperHtml(const std::string& body, 
         info.set(RemoteFileEntry::kIsBook, sys::PlistValue(isBook));
         out.add(url, std::move(info));
     });
-    xmlFreeDoc(doc);
+    reader.read(body, baseURL);
     return out;
 }

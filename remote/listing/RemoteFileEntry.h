@@ -22,10 +22,20 @@ struct RemoteFileEntry {
     static constexpr const char* kComment = "comment";
     static constexpr const char* kExtension = "extension";
 
+    // A folder of more entries than this is not shown, as one whose listing
+    // is too large to fetch is not: each entry becomes a row of the list.
+    static constexpr size_t kMaxEntries = 500'000;
+
     std::vector<std::string> fileList;
     std::vector<sys::PlistDictionary> infoList;
+    // More than kMaxEntries were added; those past it were left out.
+    bool tooMany = false;
 
     void add(std::string url, sys::PlistDictionary info) {
+        if (fileList.size() >= kMaxEntries) {
+            tooMany = true;
+            return;
+        }
         fileList.push_back(std::move(url));
         infoList.push_back(std::move(info));
     }

@@ -121,6 +121,8 @@ void SmbListing::finish(Job& job, Result result, const Completion& done) {
 }
 
 void SmbListing::run(Job& job, Request request, Completion done) {
+    std::optional<net::ReceiveMeter::Scope> counted;
+    if (request.meter) counted.emplace(request.meter);
     auto target = targetOf(request.url);
     if (!target) {
         Result r;

@@ -2,6 +2,7 @@
 
 #include "platform/core/PlistDictionary.h"
 #include "platform/core/Thread.h"
+#include "platform/net/ReceiveMeter.h"
 #include "remote/listing/RemoteFileEntry.h"
 #include "remote/protocols/SmbClientChoice.h"
 #include "remote/protocols/SmbStackClient.h"
@@ -46,6 +47,8 @@ public:
         bool hideDotFiles = false;
         bool netBiosResolveError = false;
         std::string netBiosName;  // the host's NetBIOS name, when it had one
+        // What the listing's connections receive counts into it (none: not counted).
+        std::shared_ptr<net::ReceiveMeter> meter;
     };
 
     // What a URL names: the share ("" for the share list) and the

@@ -2,6 +2,7 @@
 
 #include "platform/core/Clock.h"
 #include "platform/net/HostLookup.h"
+#include "platform/net/ReceiveMeter.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -85,6 +86,7 @@ bool SmbSocket::recvExact(int fd, uint8_t* p, size_t n, int timeoutMs, const std
         if (k <= 0) return false;
         got += size_t(k);
         heardAt = sys::Clock::realNow();
+        net::ReceiveMeter::count(size_t(k));
     }
     return !cancelled;
 }

@@ -13,7 +13,6 @@
 #include "foundation/QNUrl.h"
 #include "foundation/Settings.h"
 #include "foundation/UrlPercent.h"
-#include "foundation/iCloudKeyValueStoreCommon.h"
 #include "foundation/ui/IndicatorWithBGView.h"
 #include "foundation/ui/PopupMenuView.h"
 #include "foundation/ui/QNActionSheet.h"
@@ -49,6 +48,7 @@
 #include "viewer/BrightnessSetting.h"
 
 #include <algorithm>
+#include <unordered_set>
 
 namespace {
 
@@ -64,12 +64,6 @@ constexpr size_t kTitleBytes = 1024;
 bool isCloud(const std::string& url) {
     return BookCommon::isGoogleDrive(url) || BookCommon::isOneDrive(url) || BookCommon::isDropbox(url) ||
            BookCommon::isBox(url);
-}
-
-sys::PlistArray toArray(const std::vector<std::string>& v) {
-    sys::PlistArray out;
-    for (const auto& s : v) out.push_back(sys::PlistValue(s));
-    return out;
 }
 
 }  // namespace
@@ -93,12 +87,31 @@ std::shared_ptr<RemoteFileListViewController> RemoteFileListViewController::self
 
 // ---- Properties -----------------------------------------------------------------------------------
 
+namespace {
+
+// The info of an entry as the rows read it: the size as a number of bytes,
+// whatever the listing (or a list saved by an older version) wrote.
+RemoteFileListViewController::InfoRef sharedInfo(sys::PlistDictionary info) {
+    if (auto bytes = RemoteFileEntry::bookSize(info)) {
+        info.set(RemoteFileEntry::kBookSize, sys::PlistValue(*bytes));
+    } else {
+        info.remove(RemoteFileEntry::kBookSize);
+    }
+    return std::make_shared<const sys::PlistDictionary>(std::move(info));
+}
+
+}  // namespace
+
 std::optional<sys::PlistArray> RemoteFileListViewController::fileListArray() const {
-    if (!hasLists_) return std::nullopt;
-    return toArray(fileList_);
+    sys::PlistArray out;
+    if (!forEachListEntry([&](const std::string& url, const sys::PlistDictionary&) { out.push_back(sys::PlistValue(url)); })) {
+        return std::nullopt;
+    }
+    return out;
 }
 
 void RemoteFileListViewController::setFileListArray(const std::optional<sys::PlistArray>& list) {
+    takeListsBack();
     fileList_.clear();
     hasLists_ = list.has_value();
     if (list)
@@ -107,25 +120,64 @@ void RemoteFileListViewController::setFileListArray(const std::optional<sys::Pli
 }
 
 std::optional<sys::PlistArray> RemoteFileListViewController::infoListArray() const {
-    if (!hasLists_) return std::nullopt;
     sys::PlistArray out;
-    for (const auto& d : infoList_) out.push_back(sys::PlistValue(d));
+    if (!forEachListEntry([&](const std::string&, const sys::PlistDictionary& info) { out.push_back(sys::PlistValue(info)); })) {
+        return std::nullopt;
+    }
     return out;
 }
 
 void RemoteFileListViewController::setInfoListArray(const std::optional<sys::PlistArray>& list) {
+    takeListsBack();
     infoList_.clear();
     if (list)
-        for (const auto& v : *list) infoList_.push_back(v.isDictionary() ? v.asDictionary() : sys::PlistDictionary());
+        for (const auto& v : *list) infoList_.push_back(sharedInfo(v.isDictionary() ? v.asDictionary() : sys::PlistDictionary()));
     rowsBuilt_ = false;
 }
 
 void RemoteFileListViewController::setLists(std::vector<std::string> files, std::vector<sys::PlistDictionary> infos) {
+    listsInRows_ = false;
     fileList_ = std::move(files);
-    infoList_ = std::move(infos);
-    infoList_.resize(fileList_.size());
+    infoList_.clear();
+    infoList_.reserve(fileList_.size());
+    for (size_t i = 0; i < fileList_.size(); ++i) {
+        infoList_.push_back(sharedInfo(i < infos.size() ? std::move(infos[i]) : sys::PlistDictionary()));
+    }
+    infos = {};
     hasLists_ = true;
     rowsBuilt_ = false;
+}
+
+std::vector<std::string> RemoteFileListViewController::fileList() const {
+    std::vector<std::string> out;
+    forEachListEntry([&](const std::string& url, const sys::PlistDictionary&) { out.push_back(url); });
+    return out;
+}
+
+bool RemoteFileListViewController::forEachListEntry(const EntryVisitor& visit) const {
+    if (!hasLists_) return false;
+    static const sys::PlistDictionary none;
+    if (listsInRows_) {
+        for (const auto& item : remoteItemList_) {
+            visit(item->remoteURL().value_or(""), item->remoteInfo() ? *item->remoteInfo() : none);
+        }
+        return true;
+    }
+    for (size_t i = 0; i < fileList_.size(); ++i) {
+        visit(fileList_[i], i < infoList_.size() && infoList_[i] ? *infoList_[i] : none);
+    }
+    return true;
+}
+
+void RemoteFileListViewController::takeListsBack() {
+    if (!listsInRows_) return;
+    listsInRows_ = false;
+    fileList_.clear();
+    infoList_.clear();
+    for (const auto& item : remoteItemList_) {
+        fileList_.push_back(item->remoteURL().value_or(""));
+        infoList_.push_back(item->sharedRemoteInfo() ? item->sharedRemoteInfo() : sharedInfo(sys::PlistDictionary()));
+    }
 }
 
 std::vector<const RemoteFileListState*> RemoteFileListViewController::navigationStackForStatus() const {
@@ -198,8 +250,8 @@ std::optional<std::string> RemoteFileListViewController::lastUrlComponentString(
     return tr("(Unknown character set)");
 }
 
-RemoteFileListViewController::ItemList RemoteFileListViewController::fileListToItemArray(
-    const std::vector<std::string>& files, const std::vector<sys::PlistDictionary>& infos) {
+RemoteFileListViewController::ItemList RemoteFileListViewController::fileListToItemArray(std::vector<std::string> files,
+                                                                                        std::vector<InfoRef> infos) {
     imageListArray_.clear();
     for (const auto& url : files)
         if (BookCommon::isImageFileWithFile(url)) imageListArray_.push_back(url);
@@ -213,17 +265,16 @@ RemoteFileListViewController::ItemList RemoteFileListViewController::fileListToI
     ArraySort::sortFileListArrayNSString(keys, &imageListArray_);
 
     const bool googleDrive = targetURL_ && BookCommon::isGoogleDrive(*targetURL_);
+    const auto options = otherSetting_ ? std::make_shared<const sys::PlistDictionary>(*otherSetting_) : nullptr;
+    // credentialsFor, with the credentials looked up once for all the rows.
+    const std::optional<std::string> user = currentUserName(), password = currentPassword();
+    const std::optional<std::string>& site = siteURL_ ? siteURL_ : targetURL_;
     ItemList items;
+    items.reserve(files.size());
     for (size_t i = 0; i < files.size(); ++i) {
         const std::string& url = files[i];
-        sys::PlistDictionary info = i < infos.size() ? infos[i] : sys::PlistDictionary();
-        // The row reads the size as a number of bytes whatever the listing
-        // (or a list saved by an older version) wrote.
-        if (auto bytes = RemoteFileEntry::bookSize(info)) {
-            info.set(RemoteFileEntry::kBookSize, sys::PlistValue(*bytes));
-        } else {
-            info.remove(RemoteFileEntry::kBookSize);
-        }
+        const InfoRef shared = i < infos.size() && infos[i] ? std::move(infos[i]) : sharedInfo(sys::PlistDictionary());
+        const sys::PlistDictionary& info = *shared;
         auto item = std::make_shared<FilelistItem>();
         std::string name = info.getString("name", FileDownload::fileNameFromURL(url));
         if (googleDrive && info.contains("googleDriveTitle")) name = info.getString("googleDriveTitle");
@@ -240,24 +291,30 @@ RemoteFileListViewController::ItemList RemoteFileListViewController::fileListToI
             else type = 9;
         }
         item->setType(type);
-        item->setNameHash(iCloudKeyValueStoreCommon::getKeyWithFilepath(url));
+        // The row's key in the synced reading records is worked out when one
+        // changes (FilelistBaseViewController): none is kept per row.
         if (auto when = RemoteFileEntry::bookDate(info)) item->setCreationDate(sys::Date(double(*when)));
-        item->setPathFromBooks(std::string());
-        item->setRemoteURL(url);
-        item->setRemoteInfo(info);
-        const auto credentials = credentialsFor(url);
-        item->setRemoteUsername(credentials.userName);
-        item->setRemotePassword(credentials.password);
-        item->setRemoteOtherSettings(otherSetting_);
-        items.push_back(item);
+        if ((user || password) && site && HttpEasy::sameOrigin(*site, url)) {
+            item->setRemoteUsername(user);
+            item->setRemotePassword(password);
+        }
+        item->setRemoteURL(std::move(files[i]));
+        item->setRemoteInfo(shared);
+        item->setRemoteOtherSettings(options);
+        items.push_back(std::move(item));
     }
     return items;
 }
 
 RemoteFileListViewController::ItemList RemoteFileListViewController::getFileListArray() {
     if (!rowsBuilt_) {
-        remoteItemList_ = fileListToItemArray(fileList_, infoList_);
+        remoteItemList_ = fileListToItemArray(std::move(fileList_), std::move(infoList_));
         rowsBuilt_ = true;
+        // From here on the rows hold the listing: a folder of many entries is
+        // kept once.
+        listsInRows_ = true;
+        fileList_ = {};
+        infoList_ = {};
     }
     updateFileInfo();
     checkLastReadingMark();
@@ -267,32 +324,48 @@ RemoteFileListViewController::ItemList RemoteFileListViewController::getFileList
 void RemoteFileListViewController::updateFileInfo() {
     const bool cloud = settings() && settings()->iCloudEnable();
     const std::string folder = targetURL_.value_or("");
+    // A book never opened here has no folder of records: one look at the
+    // records' folder spares each such row its own looks for files (a list
+    // may hold hundreds of thousands). Synced records need no folder.
+    std::optional<std::unordered_set<std::string>> recorded;
+    if (!cloud) {
+        const std::string base = BookCommon::getOnlineBookConfingBaseFolder();
+        if (auto names = sys::FileManager::contentsOfDirectory(base)) {
+            recorded.emplace(names->begin(), names->end());
+        } else if (!sys::FileManager::fileExists(base)) {
+            recorded.emplace();
+        }
+    }
     int64_t i = 0;
     for (auto& item : remoteItemList_) {
         item->setRemoteOriginalIndexNo(i++);
         const int32_t type = item->type();
         const std::string url = item->remoteURL().value_or("");
         if (type == kTypeBook || type == kTypeImage || type == kTypePdf) {
-            item->setIsExistBookmark(BookCommon::isExistBookMark(url));
+            const bool mayHaveRecords = !recorded || recorded->count(BookCommon::getOnlineBookConfigFolderName(url));
+            item->setIsExistBookmark(mayHaveRecords && BookCommon::isExistBookMark(url));
             long page = 0, pages = 0;
             std::string readingFolder;
             bool twoPage = false;
-            auto date = BookCommon::getFilePageInfoWithFilename(url, &page, nullptr, nullptr, nullptr, nullptr, &pages,
-                                                                &readingFolder, &twoPage, cloud, nullptr, false);
-            if (!date) date = sys::FileManager::modificationDate(BookCommon::getBookSettingFile(url, false));
+            std::optional<sys::Date> date;
+            if (mayHaveRecords) {
+                date = BookCommon::getFilePageInfoWithFilename(url, &page, nullptr, nullptr, nullptr, nullptr, &pages,
+                                                               &readingFolder, &twoPage, cloud, nullptr, false);
+                if (!date) date = sys::FileManager::modificationDate(BookCommon::getBookSettingFile(url, false));
+            }
             item->setBookmarkDate(date);
             item->setReadingPageNo(page);
             item->setNumberOfPages(pages);
             item->setReadingFolder(readingFolder.empty() ? std::nullopt : std::optional<std::string>(readingFolder));
             item->setIs2Pageloaded(twoPage);
-            const auto& info = item->remoteInfo();
+            const sys::PlistDictionary* info = item->remoteInfo();
             // Files of a shared Drive folder live on a pseudo host that the
             // stream turns into their download address; one that carries no
             // sound address is never contacted.
             const bool pseudo = url.rfind(GoogleDriveShareLink::kPseudoPrefix, 0) == 0 &&
                                 !GoogleDriveShareLink::downloadURL(url);
             item->setRemoteCanStreaming(!pseudo && ((info && info->contains("lbexpand")) ||
-                                                    isStreamingFile(typedName(url, info.value_or(sys::PlistDictionary())),
+                                                    isStreamingFile(typedName(url, info ? *info : sys::PlistDictionary()),
                                                                     folder)));
         } else {
             item->setBookmarkDate(std::nullopt);
@@ -407,8 +480,8 @@ void RemoteFileListViewController::getOnce(const std::string& url, const std::op
     fileDownload_->getFileListFromUrl(url, targetTitle, userName, password, true, this);
 }
 
-void RemoteFileListViewController::finishListDownload(const std::optional<std::vector<std::string>>& fileList,
-                                                      const std::optional<std::vector<sys::PlistDictionary>>& infoList,
+void RemoteFileListViewController::finishListDownload(std::optional<std::vector<std::string>> fileList,
+                                                      std::optional<std::vector<sys::PlistDictionary>> infoList,
                                                       const std::optional<std::string>& listTitle,
                                                       const std::optional<std::string>& withURL,
                                                       const std::optional<std::string>& message, bool requireSMB2) {
@@ -417,7 +490,7 @@ void RemoteFileListViewController::finishListDownload(const std::optional<std::v
     auto keep = selfRef();
     if (isRefreshMode_) {
         if (fileList && !fileList->empty()) {
-            setLists(*fileList, infoList.value_or(std::vector<sys::PlistDictionary>{}));
+            setLists(std::move(*fileList), std::move(infoList).value_or(std::vector<sys::PlistDictionary>{}));
             needUpdateFilelist();
         }
         isRefreshMode_ = false;
@@ -427,7 +500,7 @@ void RemoteFileListViewController::finishListDownload(const std::optional<std::v
     }
     if (fileList && !fileList->empty()) {
         auto child = makeChild();
-        child->setLists(*fileList, infoList.value_or(std::vector<sys::PlistDictionary>{}));
+        child->setLists(std::move(*fileList), std::move(infoList).value_or(std::vector<sys::PlistDictionary>{}));
         child->setTargetURL(withURL);
         child->setListTitle(listTitle ? listTitle : withURL);
         if (auto* nav = navigationController()) nav->pushViewController(child, true);
@@ -531,7 +604,7 @@ void RemoteFileListViewController::didSelectBook(int64_t index, const std::optio
     lastSeletItem_ = itemList()[size_t(index)];
     if (indexPath) lastSelectIndexPath_ = indexPath;
     const auto& item = lastSeletItem_;
-    const sys::PlistDictionary info = item->remoteInfo().value_or(sys::PlistDictionary());
+    const sys::PlistDictionary info = item->remoteInfo() ? *item->remoteInfo() : sys::PlistDictionary();
     if (item->type() == kTypeFolder) {
         if (info.contains("passcode")) {
             showAlert(tr("Forbidden: Server is configured to deny execute access."));
@@ -595,7 +668,7 @@ std::shared_ptr<BookTransfer> RemoteFileListViewController::transferQueue() {
 bool RemoteFileListViewController::queueDownload(const ItemRef& item, const std::optional<std::string>& folder) {
     auto queue = transferQueue();
     if (!queue || !item) return false;
-    const sys::PlistDictionary info = item->remoteInfo().value_or(sys::PlistDictionary());
+    const sys::PlistDictionary info = item->remoteInfo() ? *item->remoteInfo() : sys::PlistDictionary();
     const std::string url = item->remoteURL().value_or("");
     std::string name = info.getString("name");
     // The server's name may lack the extension that says what the file is.
@@ -725,7 +798,7 @@ void RemoteFileListViewController::startOnlineFile(const ItemRef& item,
                                                    const std::optional<std::string>& targetFolder,
                                                    int64_t targetFolderOffset, ui::Rect actionSheetRect) {
     if (!item) return;
-    const sys::PlistDictionary info = item->remoteInfo().value_or(sys::PlistDictionary());
+    const sys::PlistDictionary info = item->remoteInfo() ? *item->remoteInfo() : sys::PlistDictionary();
     const bool lbexpand = info.contains("lbexpand");
     isStartFromFirstPage_ = isStartFromFirstPage;
     const std::string url = item->remoteURL().value_or("");
@@ -754,7 +827,7 @@ void RemoteFileListViewController::startOnlineFile(const ItemRef& item,
         for (const auto& other : imageListArray_)
             if (other == url || HttpEasy::sameOrigin(url, other)) others.push_back(other);
     } else {
-        others = fileList_;
+        others = fileList();
     }
     bool resume = isResumeMode;
     const int select = settings() ? settings()->showBookOpenActionSelect() : 0;
@@ -1078,7 +1151,13 @@ void RemoteFileListViewController::alertViewClickedButtonAtIndex(QNAlertView& al
 
 void RemoteFileListViewController::viewDidLoad() {
     FilelistBaseViewController::viewDidLoad();
-    std::optional<std::string> t = lastUrlComponentString(listTitle_);
+    // A folder's name (the row tapped, a page's title, a site's name) is
+    // shown as it is: it was decoded, if ever, where it was read. Only a
+    // list titled by its address shows that address's last component,
+    // decoded.
+    const bool titledByAddress = listTitle_ && ((targetURL_ && *listTitle_ == *targetURL_) ||
+                                                listTitle_->find("://") != std::string::npos);
+    std::optional<std::string> t = titledByAddress ? lastUrlComponentString(listTitle_) : listTitle_;
     if (targetURL_ && isCloud(*targetURL_)) {
         auto u = QNUrl::URLWithString(*targetURL_);
         if (u && u->path() == "/") {

@@ -70,9 +70,13 @@ public:
     void setFileListArray(const std::optional<sys::PlistArray>& list) override;
     std::optional<sys::PlistArray> infoListArray() const override;
     void setInfoListArray(const std::optional<sys::PlistArray>& list) override;
+    // The listing, taken over as it is (a folder may have hundreds of
+    // thousands of entries: nothing of it is copied). Each info is kept once,
+    // shared with its row.
     void setLists(std::vector<std::string> files, std::vector<sys::PlistDictionary> infos);
-    const std::vector<std::string>& fileList() const { return fileList_; }
-    const std::vector<sys::PlistDictionary>& infoList() const { return infoList_; }
+    std::vector<std::string> fileList() const;
+    using InfoRef = std::shared_ptr<const sys::PlistDictionary>;
+    bool forEachListEntry(const EntryVisitor& visit) const override;
     std::optional<std::string> listTitle() const override { return listTitle_; }
     void setListTitle(const std::optional<std::string>& title) override { listTitle_ = title; }
     std::optional<sys::PlistDictionary> otherSetting() const override { return otherSetting_; }
@@ -157,8 +161,8 @@ public:
     void getOnce(const std::string& url, const std::optional<std::string>& targetTitle,
                  const std::optional<std::string>& userName, const std::optional<std::string>& password,
                  bool passwordIsFixed, bool connectToUntrustedServer);
-    void finishListDownload(const std::optional<std::vector<std::string>>& fileList,
-                            const std::optional<std::vector<sys::PlistDictionary>>& infoList,
+    void finishListDownload(std::optional<std::vector<std::string>> fileList,
+                            std::optional<std::vector<sys::PlistDictionary>> infoList,
                             const std::optional<std::string>& listTitle, const std::optional<std::string>& withURL,
                             const std::optional<std::string>& message, bool requireSMB2) override;
     void passwordRequested(const std::string& url, bool dontUseStoredAccount) override;
@@ -170,7 +174,8 @@ public:
 
     // ---- Rows -------------------------------------------------------------------------------
     // The rows of a listing, in listing order (also fills imageListArray).
-    ItemList fileListToItemArray(const std::vector<std::string>& files, const std::vector<sys::PlistDictionary>& infos);
+    // The rows of the lists, which they take over.
+    ItemList fileListToItemArray(std::vector<std::string> files, std::vector<InfoRef> infos);
     // Whether an entry is a folder: "isBook" and "isFolder" first, then a
     // trailing "/" or a name that is no book, PDF or theme.
     static bool isDirectory(const std::string& url, const sys::PlistDictionary& info);
@@ -285,12 +290,16 @@ private:
     void deselectLastRow();
     void releaseOnlineFileStartLater();
     void showAlert(const std::string& message);
+    // The lists out of the rows again, before they are changed.
+    void takeListsBack();
     int64_t cacheStatusFor(const std::string& url, bool lbexpand, const std::optional<sys::PlistArray>& cache) const;
 
     std::optional<std::string> targetURL_;
     std::vector<std::string> fileList_;
-    std::vector<sys::PlistDictionary> infoList_;
+    std::vector<InfoRef> infoList_;
     bool hasLists_ = false;
+    // The lists were handed to the rows (remoteItemList_, in listing order).
+    bool listsInRows_ = false;
     std::optional<std::string> listTitle_;
     std::string downloadPath_;
     std::weak_ptr<ui::ViewController> returnToViewController_;

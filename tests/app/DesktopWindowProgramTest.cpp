@@ -247,7 +247,18 @@ TEST_F(DesktopWindowProgramTest, EveryWayOfClosingTheMenuTakesItsToolBarAway) {
     ASSERT_TRUE(list);
     play("tap " + centreOf(*list) + "\nwait 1\n");
     ASSERT_TRUE(viewer()->bookMarkViewController());
-    play("tap \"Done\"\nwait 1\n");
+    // As the other screens, it comes under a title bar, "Done" in the bar.
+    auto* marks = dynamic_cast<ui::NavigationController*>(window().rootViewController()->presentedViewController());
+    ASSERT_TRUE(marks) << "no title bar";
+    EXPECT_EQ(marks->topViewController()->title(), "Bookmarks");
+    ui::View* done = ui::test::Driver(window()).findByText("Done");
+    ASSERT_TRUE(done);
+    EXPECT_TRUE(done->isDescendantOfView(marks->navigationBar())) << "\"Done\" is a row of the list";
+    EXPECT_FALSE(ui::test::Driver(window()).findByText("Bookmarks") &&
+                 !ui::test::Driver(window()).findByText("Bookmarks")->isDescendantOfView(marks->navigationBar()))
+        << "the list keeps its caption under the bar";
+    play("shot bookmarks\ntap \"Done\"\nwait 1\n");
+    EXPECT_FALSE(viewer()->bookMarkViewController());
     expectNoMenuBarAfterTurns("after-bookmarks");
 
     // The settings screen, pushed from the menu and left with back.

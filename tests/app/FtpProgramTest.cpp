@@ -39,6 +39,8 @@ namespace fs = std::filesystem;
 constexpr int64_t kBookDate = 1614859200;
 const std::string kFolder = "漫画";
 const std::string kBook = "第1巻.cbz";
+// A name that reads as escaped.
+const std::string kOddFolder = "a%20b#c";
 
 enum class Kind { AnonymousAtUser, LogOnDelay, StockVsftpd };
 
@@ -67,6 +69,8 @@ protected:
         ASSERT_EQ(::utime(book.c_str(), &t), 0);
         fs::remove_all(www_.file("pages"));
         test::writeFile(www_.file("Story.cbz"), test::readFile(book));
+        fs::create_directories(www_.file(kOddFolder));
+        test::writeFile(www_.file(kOddFolder + "/In.cbz"), test::readFile(book));
 
         switch (GetParam()) {
         case Kind::AnonymousAtUser: {
@@ -118,6 +122,17 @@ TEST_P(FtpProgramTest, AddASiteEnterAFolderReadABookInPlaceAndDownloadIt) {
     ASSERT_TRUE(remote) << "the site is listed";
     EXPECT_TRUE(row(*remote, "Story.cbz"));
     ASSERT_TRUE(row(*remote, kFolder));
+
+    // The folder whose name reads as escaped is titled and shown as it is,
+    // and lists.
+    ASSERT_TRUE(row(*remote, kOddFolder));
+    play("tap \"" + kOddFolder + "\"\nwait 3\nshot odd-folder\n");
+    auto* odd = top<RemoteFileListViewController>();
+    ASSERT_TRUE(odd && odd != remote);
+    EXPECT_EQ(odd->title(), kOddFolder);
+    EXPECT_TRUE(ui::test::Driver(window()).findByText(kOddFolder)) << "the title shows the name";
+    EXPECT_TRUE(row(*odd, "In.cbz"));
+    play("back\nwait 1\n");
 
     play("tap \"" + kFolder + "\"\nwait 3\nshot folder\n");
     remote = top<RemoteFileListViewController>();

@@ -97,10 +97,14 @@ TEST_F(MediaServerProgramTest, ShareAFolderThenListAndReadItFromTheServer) {
 
     // The media-server screen: switching the server on asks for the folder.
     library->onMediaServerBtn();
-    play("wait 1\ntap \"HTTP Server\"\nwait 1\ntap \"Shared\"\nwait 1\n");
+    play("wait 1\n");
+    ASSERT_TRUE(top<MediaServerViewController>());
+    EXPECT_TRUE(nav()->isToolbarHidden()) << "the library's tool bar stays below the screen, empty";
+    play("tap \"HTTP Server\"\nwait 1\ntap \"Shared\"\nwait 1\n");
     ASSERT_TRUE(top<FolderSelectViewController>());
     play("tap \"Share This Folder\"\nwait 1\n");
     ASSERT_TRUE(top<MediaServerViewController>());
+    EXPECT_TRUE(nav()->isToolbarHidden());
     auto server = MediaServerMain::sharedMediaServer();
     ASSERT_TRUE(server->isRunning()) << server->lastError();
     const std::string site = "http://127.0.0.1:" + std::to_string(port) + "/";
@@ -110,6 +114,7 @@ TEST_F(MediaServerProgramTest, ShareAFolderThenListAndReadItFromTheServer) {
     play("back\nwait 1\n");
     library = top<LocalFilelistViewController>();
     ASSERT_TRUE(library);
+    EXPECT_FALSE(nav()->isToolbarHidden()) << "the library's tool bar is back";
     library->onDownLoadBtn();
     play("wait 1\ntap \"Add Site\"\nwait 1\ntap \"URL\"\ntype " + site +
          "\ntap \"Display Name\"\ntype Here\ntap \"Save\"\nwait 1\ntap \"Here\"\nwait 2\n");

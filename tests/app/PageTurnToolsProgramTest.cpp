@@ -19,6 +19,7 @@
 #include "platform/ui/Toolbar.h"
 #include "platform/ui/Window.h"
 #include "tests/app/ProgramRun.h"
+#include "tests/app/ProgramShot.h"
 #include "tests/support/TestHome.h"
 #include "viewer/BookMarkIndex.h"
 #include "viewer/BookViewController.h"
@@ -77,6 +78,26 @@ TEST_F(PageTurnToolsProgramTest, SlideshowBookmarksAndBrightness) {
     EXPECT_NEAR(level, 0.2 / 0.7, 0.01);
     ASSERT_TRUE(brightness->dimmingView());
     EXPECT_FALSE(brightness->dimmingView()->isHidden()) << "the screen is dimmed";
+    // The level is the screen's: what is laid over the library dims as much,
+    // the brightness panel and a presented screen too.
+    play("shot dim-library\n");
+    programtest::Shot library(home->file("shots/dim-library.png"), window());
+    ASSERT_TRUE(library);
+    const double midX = window().bounds().width() / 2, lowY = window().bounds().height() - 120;
+    EXPECT_LT(library.at(midX, lowY).g, 150);
+    play("tap " + centreOf(*brightnessButton) + "\nwait 1\nshot dim-panel\n");
+    ASSERT_TRUE(brightness->panel());
+    programtest::Shot panel(home->file("shots/dim-panel.png"), window());
+    const ui::Point corner = brightness->panel()->convertPointToWindow({12, 12});
+    EXPECT_LT(panel.at(corner.x, corner.y).g, 150) << "the panel shows at full brightness";
+    play("tap 5 300\nwait 1\n");
+    openSiteList();
+    play("wait 1\nshot dim-sites\n");
+    programtest::Shot sites(home->file("shots/dim-sites.png"), window());
+    EXPECT_LT(sites.at(midX, lowY).g, 150) << "the screen presented over the library shows at full brightness";
+    keepShots("brightness-");
+    presentedNav()->presentingViewController()->dismiss(false);
+    play("wait 1\n");
 
     // A slideshow from the menu sheet's button turns pages on the clock.
     openAlpha();

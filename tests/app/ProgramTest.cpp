@@ -411,6 +411,31 @@ TEST_F(ProgramTest, AScriptStopsAtTheFirstStepThatCannotBeDone) {
     EXPECT_EQ(program->playScript("frobnicate\n", &error), 1);
 }
 
+// A script's tap on a text goes to the frontmost view showing it that a
+// finger reaches: behind a question, the tool bar's "Delete" and "Move" lie
+// under its dimming. A step right after the one that asked the question
+// waits for the question to come to rest rather than reach through it.
+TEST_F(ProgramTest, AScriptsTapReachesTheQuestionInFrontNotTheBarBehindIt) {
+    markNotFirstRun();
+    test::TempDir pages("qpages");
+    makeFlatBook(pages.path(), "gone.cbz", 2, 60, 80, [](int) { return gfx::Rgba{0.8, 0.2, 0.2, 1}; });
+    makeFlatBook(pages.path(), "kept.cbz", 2, 60, 80, [](int) { return gfx::Rgba{0.2, 0.2, 0.8, 1}; });
+    ASSERT_TRUE(start());
+    std::string error;
+    ASSERT_EQ(program->playScript("wait 1\ntap \"Edit\"\nwait 1\ntap \"gone\"\nwait 0.5\ntap \"Delete\"\ntap \"Delete\"\nwait 1\n",
+                                  &error),
+              0)
+        << error;
+    EXPECT_FALSE(fs::exists(docs() + "/gone.cbz")) << "the question's Delete was not the one tapped";
+    EXPECT_TRUE(fs::exists(docs() + "/kept.cbz"));
+    EXPECT_FALSE(driver().findByText("Are you sure you want to delete this file?"));
+
+    EXPECT_EQ(program->playScript("tap \"Edit\"\nwait 1\ntap \"kept\"\nwait 0.5\ntap \"Delete\"\ntap \"Move\"\n", &error), 1);
+    EXPECT_NE(error.find("\"Move\""), std::string::npos) << error;
+    EXPECT_TRUE(driver().findByText("Are you sure you want to delete this file?")) << "something behind was pressed";
+    EXPECT_TRUE(fs::exists(docs() + "/kept.cbz"));
+}
+
 TEST_F(ProgramTest, BackgroundForegroundAndTerminationReachTheActivityLog) {
     markNotFirstRun();
     sys::UserDefaults::standard().setBool(true, "enable_crashlog");

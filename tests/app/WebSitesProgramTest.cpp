@@ -51,6 +51,8 @@ struct Case {
 
 const char* const kLongName = "Top of the pile, volume one hundred.cbz";
 const char* const kFolder = "漫画 Books";
+// A name that reads as escaped: servers escape it each their own way.
+const char* const kOddFolder = "a%20b#c";
 
 class WebSitesProgramTest : public ProgramRun, public ::testing::WithParamInterface<Case> {
 protected:
@@ -70,6 +72,8 @@ protected:
                   0);
         ASSERT_EQ(test::shell("cp '" + www->file(std::string(kFolder) + "/Story.cbz") + "' '" + www->file(kLongName) + "'"),
                   0);
+        fs::create_directories(www->file(kOddFolder));
+        fs::copy_file(www->file(std::string(kFolder) + "/Story.cbz"), www->file(std::string(kOddFolder) + "/In.cbz"));
         startServer();
         programtest::registerRemoteServices();
         makeHome(std::string("websites-") + GetParam().name);
@@ -173,7 +177,17 @@ TEST_P(WebSitesProgramTest, ASiteIsAddedListedAndItsComicReadInPlaceAndDownloade
     // The site: its own two entries, nothing of the page's navigation.
     play("tap \"Books\"\nwait 3\nshot site\n");
     ASSERT_TRUE(top<RemoteFileListViewController>()) << "the site is listed";
-    EXPECT_EQ(rowNames(), (std::vector<std::string>{kLongName, kFolder}));
+    EXPECT_EQ(rowNames(), (std::vector<std::string>{kLongName, kOddFolder, kFolder}));
+
+    // The folder whose name reads as escaped is titled and shown as it is,
+    // and lists.
+    play("tap \"" + std::string(kOddFolder) + "\"\nwait 3\nshot odd-folder\n");
+    auto* odd = top<RemoteFileListViewController>();
+    ASSERT_TRUE(odd);
+    EXPECT_EQ(odd->title(), kOddFolder);
+    EXPECT_TRUE(ui::test::Driver(window()).findByText(kOddFolder)) << "the title shows the name";
+    EXPECT_EQ(rowNames(), std::vector<std::string>{"In.cbz"});
+    play("back\nwait 1\n");
 
     // The non-ASCII folder, then its comic read in place.
     play("tap \"Streaming\"\nwait 0.5\ntap \"" + std::string(kFolder) + "\"\nwait 3\nshot folder\n");
@@ -185,7 +199,7 @@ TEST_P(WebSitesProgramTest, ASiteIsAddedListedAndItsComicReadInPlaceAndDownloade
         std::vector<std::string> asked;
         for (const auto& r : davPeer->requests())
             if (r.method == "PROPFIND") asked.push_back(r.path);
-        EXPECT_EQ(asked, (std::vector<std::string>{"/", "/%E6%BC%AB%E7%94%BB%20Books/"}));
+        EXPECT_EQ(asked, (std::vector<std::string>{"/", "/a%2520b%23c/", "/%E6%BC%AB%E7%94%BB%20Books/"}));
     }
     const std::string book = folder->fileList().empty() ? std::string() : folder->fileList()[0];
     play("tap \"Story.cbz\"\nwait 1\nsheet 0\n");

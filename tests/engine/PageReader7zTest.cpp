@@ -418,6 +418,17 @@ TEST_F(PageReader7zTest, ClosingDuringAnExtractionStopsItAndCleansUp) {
     loader.join();
     EXPECT_TRUE(result == PageReader::kResultImage || result == PageReader::kResultFailed) << result;
     expectPage(*r, 39, 39);
+
+    // Once the cancelled block has stopped, the next block's first page is
+    // still measured from its first bytes.
+    std::string files;
+    for (int i = 0; i < 20; ++i) files += (i < 10 ? " p0" : " p") + std::to_string(i) + ".bmp";
+    r = open(make("two.cb7", "-mx1 -ms=10f", files));
+    std::thread first([&] { r->newLoadAndCreateImage(9, result); });
+    while (r->extractionCount() == 0) std::this_thread::yield();
+    r->cancelStreaming();
+    first.join();
+    EXPECT_EQ(r->pictureSize(10), gfx::Size(300, 300));
 }
 
 // Asking for a page of another block while one block is being written:
@@ -495,29 +506,59 @@ protected:
 };
 
 // A 7z book on this machine pairs its pages by their sizes from a jump on,
-// as paging from the start would: (0, 1) (2) [3] (4, 5) (6, 7). 7-Zip hands
-// an entry out only decoded whole, so a page is measured once written out:
-// each page of a plain book alone, a solid book's block once, in order.
+// as paging from the start would: (0, 1) (2) [3] (4, 5) (6, 7). A page that
+// starts its block (each of a plain book's, the first of a solid block) is
+// measured from its first bytes, decoded alone and written nowhere; a page
+// further into a solid block once written out, with its block.
 TEST_F(PageReader7zSessionTest, AJumpPairsThePagesOf7zBooksAsPagingFromTheStartWould) {
     ASSERT_EQ(test::shell("cd '" + bookDir.path() + "' && 7z a -bd -ms=off plain.cb7 p?.bmp >/dev/null && "
                           "7z a -bd -ms=on solid.cb7 p?.bmp >/dev/null"),
               0);
     auto sizeOf = [](int page) { return page == kWidePage ? gfx::Size{400, 300} : gfx::Size{200, 300}; };
 
-    for (const char* name : {"plain.cb7", "solid.cb7"}) {
+    {
         auto r = std::make_shared<PageReader7z>();
-        ASSERT_TRUE(r->openFile(bookDir.file(name), std::nullopt, std::nullopt, false, false));
-        EXPECT_EQ(r->pictureSize(5), gfx::Size{}) << name << ": not written out yet";
-        EXPECT_TRUE(r->isMeasuredByDecoding(5)) << name;
-        EXPECT_EQ(r->decodedPictureSize(5), sizeOf(5)) << name;
-        EXPECT_FALSE(r->isMeasuredByDecoding(5)) << name << ": at hand now";
-        EXPECT_EQ(r->pictureSize(5), sizeOf(5)) << name;
-        for (int i = 0; i < kPages; ++i) EXPECT_EQ(r->decodedPictureSize(i), sizeOf(i)) << name << " " << i;
-        EXPECT_EQ(r->extractionCount(), std::string(name) == "plain.cb7" ? kPages : 1) << name;
-        EXPECT_EQ(filesUnder(r->getTemporaryDirectory()).size(), size_t(kPages)) << name;
+        ASSERT_TRUE(r->openFile(bookDir.file("plain.cb7"), std::nullopt, std::nullopt, false, false));
+        for (int i = 0; i < kPages; ++i) {
+            EXPECT_FALSE(r->isMeasuredByDecoding(i)) << i << ": its header tells";
+            EXPECT_EQ(r->pictureSize(i), sizeOf(i)) << i;
+            EXPECT_EQ(r->decodedPictureSize(i), sizeOf(i)) << i;
+        }
+        EXPECT_EQ(r->extractionCount(), 0) << "measured without writing a page out";
+        EXPECT_TRUE(filesUnder(r->getTemporaryDirectory()).empty());
+        // Measuring cut the pages' decoding short: each shows whole.
+        for (int i = 0; i < kPages; ++i) {
+            int result = -1;
+            auto image = r->newLoadAndCreateImage(i, result);
+            ASSERT_EQ(result, PageReader::kResultImage) << i;
+            EXPECT_EQ(gfx::Size(double(image->width()), double(image->height())), sizeOf(i)) << i;
+        }
+        EXPECT_EQ(r->extractionCount(), kPages);
+        r->closeFile();
+    }
+    {
+        auto r = std::make_shared<PageReader7z>();
+        ASSERT_TRUE(r->openFile(bookDir.file("solid.cb7"), std::nullopt, std::nullopt, false, false));
+        EXPECT_EQ(r->pictureSize(0), sizeOf(0)) << "the block's first page";
+        EXPECT_FALSE(r->isMeasuredByDecoding(0));
+        EXPECT_EQ(r->pictureSize(5), gfx::Size{}) << "not written out yet";
+        EXPECT_TRUE(r->isMeasuredByDecoding(5));
+        EXPECT_EQ(r->extractionCount(), 0);
+        EXPECT_EQ(r->decodedPictureSize(5), sizeOf(5));
+        EXPECT_FALSE(r->isMeasuredByDecoding(5)) << "at hand now";
+        EXPECT_EQ(r->pictureSize(5), sizeOf(5));
+        for (int i = 0; i < kPages; ++i) EXPECT_EQ(r->decodedPictureSize(i), sizeOf(i)) << i;
+        EXPECT_EQ(r->extractionCount(), 1);
+        EXPECT_EQ(filesUnder(r->getTemporaryDirectory()).size(), size_t(kPages));
         r->closeFile();
     }
 
+    auto extracted = [] {
+        size_t n = 0;
+        for (const auto& e : fs::recursive_directory_iterator(sys::AppPaths::tmp() + "/solidtemp"))
+            n += e.is_regular_file();
+        return n;
+    };
     set("isDoubleTruck", true);
     for (const char* name : {"plain.cb7", "solid.cb7"}) {
         session = std::make_shared<BookReaderEx>();
@@ -527,6 +568,9 @@ TEST_F(PageReader7zSessionTest, AJumpPairsThePagesOf7zBooksAsPagingFromTheStartW
         auto p = load(PageLoadRequest::kJumpForward, 5, {800, 300});
         EXPECT_TRUE(p->is2PageLoaded) << name;
         EXPECT_EQ(p->targetPage, 4) << name;
+        if (std::string(name) == "plain.cb7") {
+            EXPECT_EQ(extracted(), 2u) << "only the pages shown are written";
+        }
         p = load(PageLoadRequest::kPrevious, 0, {800, 300});
         EXPECT_EQ(p->targetPage, 3) << name;
         EXPECT_FALSE(p->is2PageLoaded) << name;
@@ -554,12 +598,6 @@ TEST_F(PageReader7zSessionTest, AJumpPairsThePagesOf7zBooksAsPagingFromTheStartW
     // order to measure it, block by block; with one page at a time, no more
     // than the pages shown.
     set("isPreRead", true);
-    auto extracted = [] {
-        size_t n = 0;
-        for (const auto& e : fs::recursive_directory_iterator(sys::AppPaths::tmp() + "/solidtemp"))
-            n += e.is_regular_file();
-        return n;
-    };
     PageLoadRequest first = request(PageLoadRequest::kCompose, 0, {800, 300});
     first.isPreloadPages = true;
     first.targetSizePreload = first.targetSize;

@@ -42,6 +42,16 @@ std::string sampleBytes(size_t size, uint32_t seed) {
     return out;
 }
 
+// Bytes that hardly compress, as a picture's.
+std::string noiseBytes(size_t size, uint32_t seed) {
+    std::string out(size, '\0');
+    uint32_t x = seed * 2654435761u + 1;
+    for (char& c : out) {
+        x = x * 1103515245u + 12345u;
+        c = char((x >> 16) % 200);
+    }
+    return out;
+}
 
 class SevenZipArchiveTest : public ::testing::Test {
 protected:
@@ -282,6 +292,106 @@ TEST_F(SevenZipArchiveTest, BuffersAreCappedBeforeAndWhileExtracting) {
     EXPECT_EQ(bytes.size(), 50000u);
 }
 
+// An item's first bytes are decoded from about as many of the archive's:
+// the decoders hand their output on in pieces of a megabyte, and are not
+// given the rest of the item to decode. A coder that writes only whole
+// blocks of its own (BZip2) is given more in steps. An encrypted item asks
+// for its password; a cancel, a failing source or one that ends early end
+// the steps.
+TEST_F(SevenZipArchiveTest, AnItemsFirstBytesAreDecodedAlone) {
+    put("big.bin", noiseBytes(3 << 19, 4));
+    put("small.bin", sampleBytes(3000, 5));
+    struct Reads {
+        uint64_t bytes = 0;
+        uint64_t failFrom = UINT64_MAX, endAt = UINT64_MAX;
+    };
+    class CountingSource : public SevenZipArchive::Source {
+    public:
+        CountingSource(std::string bytes, Reads& reads) : inner_(std::move(bytes)), reads_(reads) {}
+        bool read(void* data, uint32_t size, uint32_t& got) override {
+            if (at_ + size > reads_.failFrom) return false;
+            if (at_ + size > reads_.endAt) size = uint32_t(reads_.endAt > at_ ? reads_.endAt - at_ : 0);
+            const bool ok = inner_.read(data, size, got);
+            reads_.bytes += got;
+            at_ += got;
+            return ok;
+        }
+        bool seek(int64_t offset, int whence, uint64_t& position) override {
+            const bool ok = inner_.seek(offset, whence, position);
+            at_ = position;
+            return ok;
+        }
+
+    private:
+        MemoryArchiveSource inner_;
+        Reads& reads_;
+        uint64_t at_ = 0;
+    };
+    using Result = SevenZipArchive::BufferResult;
+    const std::string& big = contents["big.bin"];
+    std::string lzma;
+    for (const char* method : {"-m0=LZMA", "-m0=LZMA2", "-m0=BZip2", "-m0=LZMA2 -psesame"}) {
+        SCOPED_TRACE(method);
+        const std::string path = make(lzma.empty() ? "lzma.7z" : "head.7z", std::string("-mx1 -ms=off ") + method,
+                                      "big.bin small.bin");
+        if (lzma.empty()) lzma = path;
+        const bool encrypted = std::strstr(method, "-p") != nullptr;
+        Reads reads;
+        auto open = [&](std::optional<std::string> password) {
+            SevenZipArchive::Error error;
+            auto a = SevenZipArchive::open(std::make_unique<CountingSource>(readFile(path), reads), "7z",
+                                           [password] { return password; }, &error);
+            EXPECT_TRUE(a) << error.description;
+            return a;
+        };
+        auto a = open(encrypted ? std::optional<std::string>("sesame") : std::nullopt);
+        ASSERT_TRUE(a);
+        ASSERT_EQ(a->item(0)->path, "big.bin");
+        ASSERT_EQ(a->item(1)->path, "small.bin");
+        SevenZipArchive::Error error;
+        std::string head;
+        for (size_t upTo : {size_t(4) << 10, size_t(64) << 10}) {
+            reads.bytes = 0;
+            ASSERT_EQ(a->extractHead(0, upTo, head, &error), Result::Ok) << error.description;
+            EXPECT_EQ(head, big.substr(0, upTo));
+            EXPECT_FALSE(error.isSet()) << error.description;
+            if (std::strcmp(method, "-m0=BZip2") != 0) {
+                EXPECT_LT(reads.bytes, upTo + upTo / 2 + 4096) << "read past the start of a 1.5 MB item";
+            }
+        }
+        ASSERT_EQ(a->extractHead(1, 4096, head, &error), Result::Ok) << error.description;
+        EXPECT_EQ(head, contents["small.bin"]) << "the whole of a shorter item";
+        std::string whole;
+        ASSERT_EQ(a->extractToBuffer(0, 4 << 20, whole, &error), Result::Ok) << error.description;
+        EXPECT_TRUE(whole == big) << "an extraction after a head is whole";
+        if (encrypted) {
+            auto locked = open(std::nullopt);
+            ASSERT_TRUE(locked);
+            EXPECT_EQ(locked->extractHead(0, 4096, head, &error), Result::NeedPassword);
+            EXPECT_TRUE(error.password);
+            EXPECT_TRUE(head.empty());
+        }
+    }
+
+    // A cancelled, failing or short source ends the steps at once.
+    Reads reads;
+    auto a = SevenZipArchive::open(std::make_unique<CountingSource>(readFile(lzma), reads), "7z", {}, nullptr);
+    ASSERT_TRUE(a);
+    std::string head;
+    std::atomic<bool> cancel{true};
+    a->setCancelFlag(&cancel);
+    EXPECT_EQ(a->extractHead(0, 4096, head, nullptr), Result::Failed);
+    cancel = false;
+    EXPECT_EQ(a->extractHead(0, 4096, head, nullptr), Result::Ok);
+    for (uint64_t Reads::*limit : {&Reads::failFrom, &Reads::endAt}) {
+        reads = Reads{};
+        reads.*limit = 32 + 2000;
+        EXPECT_EQ(a->extractHead(0, 64 << 10, head, nullptr), Result::Failed);
+        EXPECT_TRUE(head.empty());
+        EXPECT_LE(reads.bytes, 2000u) << "read again with more allowed";
+    }
+}
+
 TEST_F(SevenZipArchiveTest, AMissingLibraryIsAClearReason) {
     SevenZipLibrary missing("/nonexistent/p7zip/7z.so");
     EXPECT_FALSE(missing.available());
@@ -412,18 +522,9 @@ TEST_F(SevenZipArchiveTest, ExtractionProgressGoesToTheMainThread) {
 TEST_F(SevenZipArchiveTest, ItemsOfASolidBlockReachTheSinkAsTheyAreDecoded) {
     // Bytes that hardly compress, so that the block is read in several
     // steps.
-    auto noise = [](size_t size, uint32_t seed) {
-        std::string out(size, '\0');
-        uint32_t x = seed * 2654435761u + 1;
-        for (char& c : out) {
-            x = x * 1103515245u + 12345u;
-            c = char((x >> 16) % 200);
-        }
-        return out;
-    };
-    put("a.bin", noise(256 << 10, 1));
-    put("b.bin", noise(1 << 20, 2));
-    put("c.bin", noise(1 << 20, 3));
+    put("a.bin", noiseBytes(256 << 10, 1));
+    put("b.bin", noiseBytes(1 << 20, 2));
+    put("c.bin", noiseBytes(1 << 20, 3));
     const std::string path = make("held.7z", "-mx3 -ms=on", "a.bin b.bin c.bin");
     ASSERT_GT(fs::file_size(path), 2u << 20);
 

@@ -4,6 +4,7 @@
 #include "foundation/FolderLockInfo.h"
 #include "library/FilelistBaseViewHeaderCell.h"
 #include "library/LocalFilelistViewController.h"
+#include "library/SortModeSelectedView.h"
 #include "platform/graphics/Canvas.h"
 #include "platform/graphics/PangoTextEngine.h"
 #include "platform/ui/SearchBar.h"
@@ -64,6 +65,26 @@ protected:
         driver->advance(0.6);
         ThumbsCreate::thumbsCreate()->waitUntilIdle(20);
         driver->advance(0.6);
+    }
+    // The relative luminance of a pixel (0 black, 1 white).
+    static double luminance(const RGB& p) {
+        auto lin = [](int c) {
+            const double v = c / 255.0;
+            return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+        };
+        return 0.2126 * lin(p.r) + 0.7152 * lin(p.g) + 0.0722 * lin(p.b);
+    }
+    // The contrast ratio between the darkest and the lightest pixel of a
+    // rectangle of the window's last render (window coordinates).
+    double contrastIn(const ui::Rect& r) {
+        double lo = 1, hi = 0;
+        for (double y = r.y(); y < r.maxY(); y += 1.0 / 3)
+            for (double x = r.x(); x < r.maxX(); x += 1.0 / 3) {
+                const double l = luminance(pixelAt(x, y));
+                lo = std::min(lo, l);
+                hi = std::max(hi, l);
+            }
+        return (hi + 0.05) / (lo + 0.05);
     }
     // Scrolls the list to its top so the header shows.
     void revealHeader() {
@@ -163,25 +184,27 @@ TEST_F(FilelistSnapshotTest, TheListBookshelfSwitchReadsOnTheShelvesInBothLooks)
         EXPECT_TRUE(window->snapshot(snapshotPath(shot)));
         window->render();
         const ui::Rect r = seg->convertRectTo(seg->segmentRect(0), nullptr);
-        auto lum = [](const RGB& p) {
-            auto lin = [](int c) {
-                const double v = c / 255.0;
-                return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
-            };
-            return 0.2126 * lin(p.r) + 0.7152 * lin(p.g) + 0.0722 * lin(p.b);
-        };
-        double lo = 1, hi = 0;
-        for (double y = r.y() + 4; y < r.maxY() - 4; y += 0.5)
-            for (double x = r.x() + 6; x < r.maxX() - 6; x += 0.5) {
-                const double l = lum(pixelAt(x, y));
-                lo = std::min(lo, l);
-                hi = std::max(hi, l);
-            }
-        return (hi + 0.05) / (lo + 0.05);
+        return contrastIn(ui::rectInset(r, 6, 4));
     };
+    // The sort buttons stand on the shelf: no plank shows through the
+    // lower part of a translucent button.
+    auto evenButton = [&] {
+        window->render();
+        ui::View* date = header->segmentSortModeSelect()->button(1);
+        const ui::Rect r = date->convertRectTo(date->bounds(), nullptr);
+        int lo = 255, hi = 0;
+        for (double y = r.y() + 2; y < r.maxY() - 2; y += 0.5) {
+            const int g = pixelAt(r.x() + 4, y).g;
+            lo = std::min(lo, g);
+            hi = std::max(hi, g);
+        }
+        return hi - lo;
+    };
+    EXPECT_LE(evenButton(), 12);
     EXPECT_GE(contrast("library-bookshelf-switch-light.png"), 4.5);
     window->setUserInterfaceStyle(ui::UserInterfaceStyle::Dark);
     driver->advance(0.1);
+    EXPECT_LE(evenButton(), 12);
     EXPECT_GE(contrast("library-bookshelf-switch-dark.png"), 4.5);
     // Back on the list the switch has its own look again.
     window->setUserInterfaceStyle(ui::UserInterfaceStyle::Light);
@@ -191,6 +214,110 @@ TEST_F(FilelistSnapshotTest, TheListBookshelfSwitchReadsOnTheShelvesInBothLooks)
     header = dynamic_cast<FilelistBaseViewHeaderCell*>(root->tableView()->cellForRowAtIndexPath({0, 0}));
     ASSERT_TRUE(header);
     EXPECT_EQ(header->segmentListModeSelect()->backgroundColor().resolve(false).a, ui::SegmentedControl().backgroundColor().resolve(false).a);
+}
+
+TEST_F(FilelistSnapshotTest, TheSearchFieldReadsInBothPresentationsAndLooks) {
+    showRoot();
+    revealHeader();
+    auto header = [&] {
+        revealHeader();
+        auto* h = dynamic_cast<FilelistBaseViewHeaderCell*>(root->tableView()->cellForRowAtIndexPath({0, 0}));
+        EXPECT_TRUE(h);
+        return h;
+    };
+    // The placeholder and the magnifier of the empty field, then typed text,
+    // the caret and the clear glyph, each against the field around it.
+    auto check = [&](const std::string& name) {
+        SCOPED_TRACE(name);
+        ui::SearchBar* bar = header()->searchBar();
+        ui::TextField* field = bar->searchTextField();
+        auto inWindow = [&](const ui::Rect& r) { return field->convertRectTo(r, nullptr); };
+        const ui::Rect tr = field->textRect();
+        const double w = gfx::Canvas::measureText(field->placeholder(), field->font(), 0).width;
+        const ui::Rect line(tr.x(), tr.y() + 8, w, tr.height() - 16);
+        window->render();
+        EXPECT_TRUE(window->snapshot(snapshotPath("library-search-field-" + name + ".png")));
+        EXPECT_GE(contrastIn(inWindow(line)), 3.0) << "placeholder";
+        EXPECT_GE(contrastIn(inWindow(field->leftView()->frame())), 3.0) << "magnifier";
+        driver->tap(*bar);
+        driver->type("vol");
+        driver->advance(0.5);
+        window->render();
+        EXPECT_TRUE(window->snapshot(snapshotPath("library-search-field-" + name + "-typed.png")));
+        EXPECT_GE(contrastIn(inWindow(line)), 4.5) << "typed text";
+        const double caretX = tr.x() + gfx::Canvas::measureText("vol", field->font(), 0).width;
+        EXPECT_GE(contrastIn(inWindow(ui::Rect(caretX - 1, tr.y() + 10, 4, tr.height() - 20))), 3.0) << "caret";
+        EXPECT_GE(contrastIn(inWindow(field->clearButtonRect())), 3.0) << "clear glyph";
+        EXPECT_TRUE(driver->key(ui::KeyInput::escape));
+        driver->advance(0.5);
+    };
+    check("list-light");
+    window->setUserInterfaceStyle(ui::UserInterfaceStyle::Dark);
+    driver->advance(0.1);
+    check("list-dark");
+    ASSERT_TRUE(tapText("Bookshelf"));
+    driver->advance(1.0);
+    ASSERT_EQ(root->fileListViewMode(), 1);
+    check("bookshelf-dark");
+    window->setUserInterfaceStyle(ui::UserInterfaceStyle::Light);
+    driver->advance(0.1);
+    check("bookshelf-light");
+}
+
+// The sort bar's titles are small text: each reads at 4.5:1 against its
+// button, the selected one (its arrow included) and the others, on the list
+// and on the shelves, light and dark, on every device and the newer system.
+// The selected button's backing stands apart from the others'.
+TEST_F(FilelistSnapshotTest, TheSortBarTitlesReadInTheListAndOnTheShelvesInBothLooks) {
+    for (const char* device : {"phone", "pad", "desktop", "phone@26"}) {
+        SCOPED_TRACE(device);
+        window->setRootViewController(nullptr);
+        setProfile(device);
+        window = std::make_shared<ui::Window>();
+        window->makeKeyAndVisible();
+        driver = std::make_unique<ui::test::Driver>(*window);
+        showRoot();
+        auto check = [&](const std::string& shot) {
+            SCOPED_TRACE(shot);
+            revealHeader();
+            auto* header = dynamic_cast<FilelistBaseViewHeaderCell*>(root->tableView()->cellForRowAtIndexPath({0, 0}));
+            ASSERT_TRUE(header);
+            SortModeSelectedView* bar = header->segmentSortModeSelect();
+            ASSERT_GT(bar->alpha(), 0.99);
+            window->render();
+            EXPECT_TRUE(window->snapshot(snapshotPath("library-sortbar-" + std::string(device) + "-" + shot + ".png")));
+            double backing[4];
+            for (int k = 0; k < 4; ++k) {
+                ui::View* b = bar->button(k);
+                const ui::Rect r = b->convertRectTo(b->bounds(), nullptr);
+                EXPECT_GE(contrastIn(ui::rectInset(r, 4, 4)), 4.5) << bar->labelText(k);
+                backing[k] = luminance(pixelAt(r.x() + 2, r.y() + 2));
+            }
+            const int sel = bar->selectedIndex();
+            const double a = backing[sel], b = backing[(sel + 1) % 4];
+            EXPECT_GE((std::max(a, b) + 0.05) / (std::min(a, b) + 0.05), 1.5) << "selected backing";
+        };
+        check("list-light-name");
+        ASSERT_TRUE(tapText("Date"));
+        driver->advance(0.5);
+        check("list-light-date");
+        window->setUserInterfaceStyle(ui::UserInterfaceStyle::Dark);
+        driver->advance(0.1);
+        check("list-dark-date");
+        ASSERT_TRUE(tapText("Bookshelf"));
+        driver->advance(1.0);
+        ASSERT_EQ(root->fileListViewMode(), 1);
+        check("bookshelf-dark-date");
+        ASSERT_TRUE(tapText("Name"));
+        driver->advance(0.5);
+        window->setUserInterfaceStyle(ui::UserInterfaceStyle::Light);
+        driver->advance(0.1);
+        check("bookshelf-light-name");
+        ASSERT_TRUE(tapText("List"));
+        driver->advance(0.6);
+        window->setRootViewController(nullptr);
+        ThumbsCreate::releaseThumbsCreate();
+    }
 }
 
 TEST_F(FilelistSnapshotTest, TheThumbnailRunEndsWithItsScreen) {

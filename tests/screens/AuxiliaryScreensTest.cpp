@@ -94,6 +94,7 @@ TEST_F(AuxiliaryScreensTest, PopupOffersAboutAndStatisticsAndPushesThem) {
     EXPECT_EQ(screen->rows()[1].second, "1");
     EXPECT_EQ(screen->rows()[2].second, "1,234");
     EXPECT_TRUE(driver->findByText("1,234"));
+    EXPECT_TRUE(nav->isToolbarHidden()) << "the library's tool bar stays below the screen, empty";
 
     // Counts that change while another screen is on top show on return.
     auto cover = std::make_shared<ui::ViewController>();

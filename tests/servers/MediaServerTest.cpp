@@ -88,8 +88,8 @@ int connectFrom(const char* source, uint16_t port) {
 }
 
 struct Listed : FileDownloadDelegate {
-    void finishListDownload(const std::optional<std::vector<std::string>>& files,
-                            const std::optional<std::vector<sys::PlistDictionary>>& infos,
+    void finishListDownload(std::optional<std::vector<std::string>> files,
+                            std::optional<std::vector<sys::PlistDictionary>> infos,
                             const std::optional<std::string>&, const std::optional<std::string>&,
                             const std::optional<std::string>& msg, bool) override {
         ++count;

@@ -169,6 +169,33 @@ TEST_F(BookPagePreViewTest, TheMemoryCacheKeepsTwentyPicturesNearestTheChosenPag
     EXPECT_EQ(held.back(), 39);
 }
 
+// A wide page's picture is letterboxed in its cell: the bands above and
+// below it are the cell's own, and nothing behind the strip shows there.
+TEST_F(BookPagePreViewTest, AWidePageSitsInAnOpaqueCell) {
+    gfx::Canvas c(90, 30, 1.0);
+    c.fillRect({0, 0, 90, 30}, gfx::Rgba{0.8, 0.2, 0.2, 1});
+    const auto jpeg = gfx::JpegEncoder::encode(*c.image(), 0.8);
+    ASSERT_TRUE(sys::FileManager::writeFile(cacheDir + "/dir%2Fp1.png.jpg",
+                                            std::string_view(reinterpret_cast<const char*>(jpeg.data()), jpeg.size())));
+    auto page = std::make_shared<ui::View>(window->bounds());
+    page->setBackgroundColor(ui::Color::white(1));
+    window->addSubview(page);
+    make(1, 3);
+    strip->setBackgroundColor(ui::Color::white(0, 0.5));
+    settleStrip();
+    ui::Button* b = buttonFor(1);
+    ASSERT_TRUE(b);
+    const ui::Rect r = b->convertRectTo(b->bounds(), nullptr);
+    ASSERT_GT(r.width(), r.height() * 2) << "the button takes the picture's shape";
+    gfx::Canvas& shot = window->render();
+    const double scale = shot.scale();
+    auto green = [&](double x, double y) { return gfx::greenOf(shot.pixel(int(x * scale), int(y * scale))); };
+    const double middle = r.x() + r.width() / 2;
+    EXPECT_LT(green(middle, r.y() - 4), 30u) << "the page behind shows through the letterbox band";
+    EXPECT_GT(green(middle - strip->cellSize().width / 2 - 2, r.y() + r.height() / 2), 100u)
+        << "between the cells the strip stays see-through";
+}
+
 TEST_F(BookPagePreViewTest, TappingAThumbnailChoosesItsPageEvenBeforeItsPicture) {
     make(2, 10);
     ui::Button* b = buttonFor(3);

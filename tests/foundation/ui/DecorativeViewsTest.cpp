@@ -114,6 +114,45 @@ TEST_F(DecorativeViewsTest, ReduceTransparencyDropsTheMaterialButKeepsTheContent
     EXPECT_EQ(g->materialStyle(), 7);
 }
 
+// What lies behind the glass shows through blurred: a sharp black and white
+// edge under it has no hard step, beside it the edge stays sharp, and the
+// rounded corners keep the page outside them sharp too. Under Reduce
+// Transparency the fallback is plain: nothing of the page shows through.
+TEST_F(DecorativeViewsTest, TheGlassBlursWhatLiesBehindItWithinItsShape) {
+    auto page = std::make_shared<View>(window->bounds());
+    page->setBackgroundColor(Color::white(1));
+    auto black = std::make_shared<View>(Rect(0, 0, 200, window->bounds().height()));
+    black->setBackgroundColor(Color::black());
+    page->addSubview(black);
+    // A thin white line under the glass's top left corner.
+    auto line = std::make_shared<View>(Rect(101, 0, 3, window->bounds().height()));
+    line->setBackgroundColor(Color::white(1));
+    page->addSubview(line);
+    window->addSubview(page);
+    auto g = std::make_shared<LiquidGlassView>(Rect(100, 200, 200, 90));
+    g->setShowsShadow(false);
+    window->addSubview(g);
+    const double scale = window->windowTraits().displayScale;
+    // The largest step between neighbours along a row at `y` points, from x0 to x1.
+    auto largestStep = [&](double y, double x0, double x1) {
+        gfx::Canvas& c = window->render();
+        int largest = 0;
+        const int py = int(y * scale);
+        for (int px = int(x0 * scale); px < int(x1 * scale); ++px)
+            largest = std::max(largest, std::abs(int(gfx::greenOf(c.pixel(px + 1, py))) - int(gfx::greenOf(c.pixel(px, py)))));
+        return largest;
+    };
+    EXPECT_LT(largestStep(245, 180, 220), 40) << "the edge behind the glass shows sharp";
+    EXPECT_GT(largestStep(150, 180, 220), 200) << "the edge above the glass is blurred too";
+    // Just outside a rounded corner (the glass's box, not its shape) the page stays as it is.
+    EXPECT_EQ(gfx::greenOf(window->render().pixel(int(102 * scale), int(200.5 * scale))), 255u);
+
+    window->setReduceTransparency(true);
+    EXPECT_LT(largestStep(245, 180, 220), 3) << "the page shows through the fallback";
+    window->setReduceTransparency(false);
+    EXPECT_LT(largestStep(245, 180, 220), 40);
+}
+
 TEST_F(DecorativeViewsTest, IndicatorFadesInAndCentresOnWholePoints) {
     auto host = std::make_shared<View>(Rect(0, 0, 391, 845));
     window->addSubview(host);

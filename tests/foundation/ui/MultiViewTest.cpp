@@ -311,5 +311,18 @@ TEST_F(MultiViewTest, SnapshotsOfTheTransferScreenInBothLooks) {
         // The shown tab's caption is blue, the others grey.
         Rect cap = c->tabButtonText(1)->convertRectTo(c->tabButtonText(1)->bounds(), nullptr);
         EXPECT_GT(cap.width(), 0);
+        // Down the left, in the column's 64 points, every caption shows whole.
+        ASSERT_TRUE(window->rotate(InterfaceOrientation::LandscapeLeft));
+        driver->advance(1.0);
+        ASSERT_TRUE(driver->snapshot(snapshotPath(newer ? "transfer-tabs-newer-column.png" : "transfer-tabs-classic-column.png")));
+        for (int i = 0; i < 4; ++i) {
+            Label* caption = c->tabButtonText(i);
+            gfx::TextOptions one;
+            one.numberOfLines = 1;
+            const double width = gfx::Canvas::measureText(caption->text(), caption->drawnFont(), 0, one).width;
+            EXPECT_LE(width, caption->bounds().width()) << caption->text() << " is cut";
+        }
+        ASSERT_TRUE(window->rotate(InterfaceOrientation::Portrait));
+        driver->advance(1.0);
     }
 }

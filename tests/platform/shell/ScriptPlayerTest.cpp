@@ -3,6 +3,7 @@
 
 #include "platform/core/OutputVolume.h"
 #include "platform/core/RunLoop.h"
+#include "platform/ui/AlertController.h"
 #include "platform/ui/KeyCommand.h"
 #include "platform/ui/Label.h"
 #include "platform/ui/SegmentedControl.h"
@@ -190,6 +191,34 @@ TEST_F(ScriptPlayerTest, TappingTextFindsSegmentsAndPullsAListBackToItsTop) {
     driver.settle();
     ASSERT_TRUE(shell::ScriptPlayer::tapText(driver, "Far"));
     EXPECT_EQ(next->seg->selectedSegmentIndex(), 1);
+
+    // A question over the screen: the text is looked for from the front, and
+    // only where a finger reaches it. The screen's own "Row 1" and segment
+    // lie behind the question's dimming: the step fails and nothing behind is
+    // touched; the question's button of the same text is the one tapped.
+    next->didSelect = [&](int row) { tapped = row; };
+    ASSERT_TRUE(shell::ScriptPlayer::tapText(driver, "Row 1"));
+    EXPECT_EQ(tapped, 1);
+    tapped.reset();
+    auto question = ui::AlertController::make(std::nullopt, "Which row?", ui::AlertControllerStyle::Alert);
+    bool answered = false;
+    question->addAction(ui::AlertAction::make("Row 1", ui::AlertActionStyle::Default, [&](ui::AlertAction&) { answered = true; }));
+    question->addAction(ui::AlertAction::make("Cancel", ui::AlertActionStyle::Cancel));
+    nav->present(question, true);
+    driver.advance(0.5);
+    EXPECT_FALSE(shell::ScriptPlayer::tapText(driver, "Near"));
+    EXPECT_EQ(next->seg->selectedSegmentIndex(), 1);
+    std::string error;
+    shell::ScriptPlayer player(*window, &host, shots.path());
+    EXPECT_FALSE(player.run(*parse("tap \"Row 2\"\n"), &error));
+    EXPECT_NE(error.find("\"Row 2\" is covered"), std::string::npos) << error;
+    // A row the list behind has not made is not looked for there either.
+    EXPECT_FALSE(shell::ScriptPlayer::tapText(driver, "Row 50"));
+    EXPECT_EQ(next->tableView()->contentOffset().y, next->tableView()->minimumContentOffset().y) << "the list behind was scrolled";
+    ASSERT_TRUE(shell::ScriptPlayer::tapText(driver, "Row 1"));
+    driver.advance(0.5);
+    EXPECT_TRUE(answered);
+    EXPECT_FALSE(tapped);
 }
 
 TEST_F(ScriptPlayerTest, TypingGoesToTheFieldBeingEdited) {

@@ -15,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <ctime>
 #include <filesystem>
 #include <thread>
@@ -123,6 +124,40 @@ TEST_F(CloudListingTest, GoogleDriveTwoPagesFoldersFilesAndItemKeys) {
     auto sub = list("googledrive://acct/f1/");
     ASSERT_TRUE(sub->fileList);
     EXPECT_EQ(*sub->fileList, (std::vector<std::string>{"googledrive://acct/f1/inner.cbr"}));
+}
+
+// A cloud listing gives up by itself on a service that answers too slowly,
+// as every listing does (the limits shortened here), however many pages it
+// would have: one that sends a page's head and then nothing, one that drips
+// it. The message names the service's address. Waited for in real time.
+TEST_F(CloudListingTest, APageThatNeverComesOrDripsIsGivenUpInTime) {
+    storeTokens(CloudService::GoogleDrive, "g-access", "g-refresh");
+    auto listWithin = [&](const FileDownload::TimeLimits& limits, double within) {
+        auto out = std::make_shared<Outcome>();
+        auto fd = std::make_shared<FileDownload>();
+        fd->setDelegate(out);
+        fd->setSettings_(settings_.get());
+        fd->setTimeLimits(limits);
+        fds_.push_back(fd);
+        const auto t0 = std::chrono::steady_clock::now();
+        fd->getFileListFromUrl("googledrive://acct/", std::string("Title"), std::nullopt, std::nullopt, true, nullptr);
+        EXPECT_TRUE(test::drainUntil([&] { return out->count > 0; }, 20));
+        EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count(), within);
+        EXPECT_FALSE(out->fileList);
+        EXPECT_EQ(out->message.value_or("").rfind("Connection Failed.", 0), 0u) << out->message.value_or("");
+        EXPECT_NE(out->message.value_or("").find(api_.url("").substr(7) + ": "), std::string::npos)
+            << out->message.value_or("");
+        return out;
+    };
+    api_.holdAnswers("/drive/v3/files", -1);
+    EXPECT_NE(listWithin({1.5, 60, 100}, 5)->message.value_or("").find("gave up after 1.5\u00a0s"), std::string::npos);
+    // Each page's pace is the HTTP client's to watch, over the last few
+    // seconds: the head it had at once counts for a while.
+    api_.holdAnswers("/drive/v3/files", 100);
+    listWithin({60, 1.5, 100}, 10);
+    api_.holdAnswers("", 0);
+    auto out = list("googledrive://acct/");
+    EXPECT_TRUE(out->fileList) << out->message.value_or("");
 }
 
 TEST_F(CloudListingTest, OneDriveBoxAndDropboxPagesUrlsAndDates) {

@@ -290,6 +290,13 @@ TEST_F(FileDownloadTest, AFolderListedTooLargeOnAnyServerSaysSo) {
         ASSERT_TRUE(nginx.start(www_.path())) << nginx.lastError();
         expectTooLarge(list(nginx.url("/huge/")), "nginx");
         EXPECT_EQ(list(nginx.url("/sub/"))->namesInOrder(), (std::vector<std::string>{"inner.cbz"}));
+        // Within the size limit, but of more entries than a list holds: the
+        // page's shortest links.
+        std::string page;
+        for (size_t i = 0; i <= RemoteFileEntry::kMaxEntries; ++i) page += "<a href=a.cbz>";
+        ASSERT_LE(page.size(), FileDownload::kMaxBodyBytes);
+        std::ofstream(www_.file("dense.html")) << page;
+        expectTooLarge(list(nginx.url("/dense.html")), "nginx, many entries");
     }
     test::FaultHttpServer dav(www_.path());
     ASSERT_TRUE(dav.start());

@@ -13,6 +13,7 @@
 #include "tests/support/TestHome.h"
 #include "tests/support/VirtualClockTest.h"
 #include "tests/support/net/NginxServer.h"
+#include "tests/support/net/StuckNameLookup.h"
 #include "tests/remote/listing/ListingOutcome.h"
 
 #include <gtest/gtest.h>
@@ -259,6 +260,26 @@ TEST_F(GoogleDriveShareLinkListing, APseudoFolderIsListedFromItsFolderPageAndKee
     EXPECT_EQ((*out->infoList)[0].getString("name"), "One.cbz");
     ASSERT_TRUE(nginx.waitForRequests(1));
     EXPECT_EQ(nginx.requests().front().target, "/drive/folders/SHARED1");
+}
+
+// A shared folder whose page cannot be reached: the message names the
+// server that was not reached (the user never typed it: it is behind the
+// share link), here one whose name is never found, with no lookup leaving
+// this machine.
+TEST_F(GoogleDriveShareLinkListing, AFolderPageThatCannotBeReachedNamesItsServer) {
+    test::StuckNameLookup lookups;
+    lookups.release();
+    Link::setWebBaseForTesting(std::string("http://") + test::StuckNameLookup::kName + ":8080");
+    const std::string pseudo = std::string(Link::kPseudoPrefix) + Scramble::stringEncodeASCIIStringElements("SHARED1");
+    auto out = std::make_shared<Outcome>();
+    auto fd = std::make_shared<FileDownload>();
+    fd->setDelegate(out);
+    fd->getFileListFromUrl(pseudo, std::nullopt, std::nullopt, std::nullopt, true, nullptr);
+    ASSERT_TRUE(test::drainUntil([&] { return out->count > 0; }, 30));
+    EXPECT_FALSE(out->fileList);
+    const std::string message = out->message.value_or("");
+    EXPECT_EQ(message.rfind("Connection Failed.", 0), 0u) << message;
+    EXPECT_NE(message.find(std::string(test::StuckNameLookup::kName) + ":8080"), std::string::npos) << message;
 }
 
 }  // namespace

@@ -16,8 +16,8 @@
 namespace test {
 
 struct ListingOutcome : FileDownloadDelegate {
-    void finishListDownload(const std::optional<std::vector<std::string>>& files,
-                            const std::optional<std::vector<sys::PlistDictionary>>& infos,
+    void finishListDownload(std::optional<std::vector<std::string>> files,
+                            std::optional<std::vector<sys::PlistDictionary>> infos,
                             const std::optional<std::string>& title, const std::optional<std::string>& url,
                             const std::optional<std::string>& msg, bool smb2) override {
         ++count;

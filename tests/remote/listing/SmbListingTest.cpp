@@ -10,6 +10,7 @@
 #include "platform/core/PlistValue.h"
 #include "smb/CIFSStackClient.h"
 #include "tests/support/VirtualClockTest.h"
+#include "tests/support/net/FakeSmb2Server.h"
 #include "tests/support/net/SmbPeer.h"
 #include "tests/support/net/StuckNameLookup.h"
 #include "tests/remote/listing/ListingOutcome.h"
@@ -17,6 +18,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <future>
 
 namespace {
@@ -225,6 +227,67 @@ TEST_F(SmbListingTest, ACancelledListingSaysOnlyThat) {
     advance(2);
     EXPECT_EQ(out->cancels, 1);
     EXPECT_EQ(out->count, 1);
+}
+
+// A listing gives up by itself on an SMB server that answers too slowly, as
+// on any other (the limits shortened here): one that never answers the
+// folder's listing, and one that says the listing is pending and then only
+// answers echoes, a few bytes a minute. The message names the server.
+class SmbListingTimeTest : public test::VirtualClockTest {
+protected:
+    static void SetUpTestSuite() { CIFSStackClient::registerWithRemote(); }
+
+    struct Given {
+        std::shared_ptr<Outcome> out;
+        double seconds = 0;
+    };
+    Given listWithin(const test::FakeSmb2Server& server, const FileDownload::TimeLimits& limits) {
+        Given g;
+        g.out = std::make_shared<Outcome>();
+        auto fd = std::make_shared<FileDownload>();
+        fd->setDelegate(g.out);
+        sys::PlistDictionary other;
+        other.set("smblib", sys::PlistValue(int64_t(1)));
+        fd->setOtherSettings_(other);
+        fd->setTimeLimits(limits);
+        const auto t0 = std::chrono::steady_clock::now();
+        fd->getFileListFromUrl("smb://" + server.server() + "/books/Comics", std::nullopt, std::nullopt, std::nullopt,
+                               true, nullptr);
+        EXPECT_TRUE(test::drainUntil([&] { return g.out->count > 0; }, 20));
+        g.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+        EXPECT_EQ(g.out->count, 1);
+        EXPECT_FALSE(g.out->fileList);
+        EXPECT_NE(g.out->message.value_or("").find(server.server() + ": "), std::string::npos)
+            << g.out->message.value_or("");
+        return g;
+    }
+};
+
+TEST_F(SmbListingTimeTest, AFolderListingThatNeverComesOrCrawlsIsGivenUpInTime) {
+    constexpr uint16_t kQueryDirectory = 0x0E;
+    {
+        test::FakeSmb2Server silent;
+        silent.on(kQueryDirectory, [](const test::FakeSmb2Server::Request&, test::FakeSmb2Server&) {});
+        const Given g = listWithin(silent, {1.5, 60, 100});
+        EXPECT_LT(g.seconds, 5);
+        EXPECT_NE(g.out->message.value_or("").find("gave up after 1.5\u00a0s"), std::string::npos)
+            << g.out->message.value_or("");
+        EXPECT_EQ(silent.count(kQueryDirectory), 1);
+    }
+    {
+        test::FakeSmb2Server pending;
+        pending.on(kQueryDirectory, [](const test::FakeSmb2Server::Request& r, test::FakeSmb2Server& s) {
+            s.replyPending(r);
+        });
+        pending.on(test::FakeSmb2Server::kEcho, [](const test::FakeSmb2Server::Request& r, test::FakeSmb2Server& s) {
+            s.reply(r, 0, test::FakeSmb2Server::echoBody());
+        });
+        const Given g = listWithin(pending, {60, 1.5, 100});
+        EXPECT_LT(g.seconds, 5);
+        EXPECT_NE(g.out->message.value_or("").find("under 100\u00a0bytes a second for 1.5\u00a0s"), std::string::npos)
+            << g.out->message.value_or("");
+    }
+    sys::Thread::joinLeftThreads();
 }
 
 TEST(SmbListingRulesTest, EntriesShownAndTheirUrls) {

@@ -23,6 +23,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 
@@ -378,6 +379,30 @@ TEST_F(BookTransferViewControllerTest, TheChosenTabIsPlainAndTheOtherEmbossed) {
     expectChosen(recent, downloads);
     screen->onTab1();
     expectChosen(downloads, recent);
+
+    // The embossed label reads on the strip in both looks: the contrast
+    // between its letters and the strip behind them.
+    auto contrast = [&](ui::Label* l, const std::string& shot) {
+        EXPECT_TRUE(driver->snapshot(snapshotPath(shot)));
+        window->render();
+        const ui::Rect r = l->convertRectTo(l->bounds(), nullptr);
+        auto lum = [](const RGB& p) {
+            auto lin = [](int c) {
+                const double v = c / 255.0;
+                return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+            };
+            return 0.2126 * lin(p.r) + 0.7152 * lin(p.g) + 0.0722 * lin(p.b);
+        };
+        // The strip: a corner of the label, where no letter is.
+        const double strip = lum(pixelAt(r.x() + 1, r.y() + 1));
+        const gfx::Rgba ink = l->resolve(l->textColor());
+        const double letters = lum({int(ink.r * 255), int(ink.g * 255), int(ink.b * 255), 255});
+        return (std::max(letters, strip) + 0.05) / (std::min(letters, strip) + 0.05);
+    };
+    EXPECT_GE(contrast(recent, "book_transfer_tabs_light.png"), 4.5);
+    window->setUserInterfaceStyle(ui::UserInterfaceStyle::Dark);
+    driver->advance(0.1);
+    EXPECT_GE(contrast(recent, "book_transfer_tabs_dark.png"), 4.5) << "dark";
 }
 
 }  // namespace

@@ -14,8 +14,12 @@
 #include "platform/ui/AlertController.h"
 #include "platform/ui/Label.h"
 #include "remote/ServerListViewControllerEx.h"
+#include "foundation/LastStatusRestore.h"
+#include "remote/listing/FileDownload.h"
+#include "remote/listing/HtmlIndexListing.h"
 #include "remote/listing/RemoteFileEntry.h"
 #include "tests/library/LibraryTestSupport.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/net/FaultHttpServer.h"
 #include "tests/support/net/NginxServer.h"
 #include "tests/support/net/TestCertificate.h"
@@ -30,6 +34,8 @@
 #include "platform/ui/Screen.h"
 
 #include <gtest/gtest.h>
+
+#include <chrono>
 
 namespace {
 
@@ -258,6 +264,17 @@ TEST_F(RemoteFileListTest, FolderTitlesComeFromTheLastComponentDecoded) {
     EXPECT_EQ(longName->size(), 1023u);
     show("onedrive://acct/", {"onedrive://acct/x.zip"}, {info({{"name", sys::PlistValue("x.zip")}})}, "onedrive://acct/");
     EXPECT_EQ(list->title(), "OneDrive");
+
+    // A folder is titled by its name as the listing gave it, decoded once
+    // already: "%20" in a name is what the name holds. A list titled by its
+    // address shows the address's last component, decoded once.
+    const std::string odd = "http://h/shelf/a%2520b%23c/";
+    show(odd, {odd + "in.cbz"}, {info({{"name", sys::PlistValue("in.cbz")}})}, "a%20b#c");
+    EXPECT_EQ(list->title(), "a%20b#c");
+    show(odd, {odd + "in.cbz"}, {info({{"name", sys::PlistValue("in.cbz")}})}, odd);
+    EXPECT_EQ(list->title(), "a%20b#c");
+    show("ftp://h/shelf/50%25%20off/", {}, {}, "100% & more");
+    EXPECT_EQ(list->title(), "100% & more");
 }
 
 TEST_F(RemoteFileListTest, AShortcutIsConfinedToTheLibraryFolderAndCarriesNoTypedPassword) {
@@ -336,6 +353,63 @@ TEST_F(RemoteFileListTest, DownloadingAllOfAFolderWithoutFilesSaysSoAndDownloadM
     driver->advance(0.5);
     EXPECT_EQ(shownMessage(), "Downloads into the library are not available yet. Use Streaming to read the book.");
     EXPECT_EQ(nav->viewControllers().size(), 1u);
+}
+
+// A web index page at the listing's size limit: 23 bytes a link, so some
+// 455,000 links. Listed (read, handed to the screen that the folder opens in,
+// its rows made, the screen saved for the next start) in a child process,
+// whose peak memory is what the listing took; the page's shortest links make
+// more of them still, each entry must cost little.
+TEST_F(RemoteFileListTest, AFolderListedAtTheSizeLimitIsShownInLittleMemory) {
+    const std::string url = "http://127.0.0.1:9/shelf/";
+    std::string page = "<html><body>";
+    page.reserve(FileDownload::kMaxBodyBytes);
+    const char* digits = "0123456789abcdefghijklmnopqrstuvwxyz";
+    size_t links = 0;
+    while (page.size() + 64 < FileDownload::kMaxBodyBytes) {
+        char name[6] = {};
+        for (size_t n = links, i = 5; i-- > 0; n /= 36) name[i] = digits[n % 36];
+        page += std::string("<a href=") + name + ".cbz>x</a>";
+        ++links;
+    }
+    page += "</body></html>";
+    ASSERT_LE(page.size(), FileDownload::kMaxBodyBytes);
+    // The way back to this screen is saved as it shows.
+    LastStatusRestore::setLocalTargetPath("");
+    // A forked child must start no thread (it may be handed the stack of a
+    // thread that did not come along, still listed as waiting): no covers.
+    settings->setValueForKey("bookListStyle", sys::PlistValue(std::string("simple_remote")));
+    settings->setValueForKey("remoteThumbsAutoLoad", sys::PlistValue(std::string("off")));
+    show(url, {url + "Sub/"}, {info({{"name", sys::PlistValue("Sub")}})});
+
+    struct Outcome {
+        uint64_t growth = 0;
+        size_t rows = 0;
+        bool pushed = false;
+        double seconds = 0;
+    };
+    const Outcome o = test::inChildProcess<Outcome>(
+        [&] {
+            Outcome r;
+            const uint64_t before = test::peakResident();
+            const auto t0 = std::chrono::steady_clock::now();
+            RemoteFileEntry entries = HtmlIndexListing::getListFromHyperHtml(page, url + "Sub/", 0);
+            page = std::string();
+            list->finishListDownload(std::move(entries.fileList), std::move(entries.infoList), std::string("Sub"),
+                                     url + "Sub/", std::nullopt, false);
+            driver->advance(0.6);
+            auto* child = dynamic_cast<RemoteFileListViewController*>(nav->topViewController());
+            r.pushed = child && child != list.get();
+            if (child) r.rows = child->itemList().size();
+            r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+            r.growth = test::peakResident() - before;
+            return r;
+        },
+        Outcome{});
+    ASSERT_TRUE(o.pushed) << "the folder's screen was not shown";
+    EXPECT_EQ(o.rows, links);
+    EXPECT_LT(o.growth, 500ull << 20) << o.growth / (1 << 20) << " MB for " << links << " entries";
+    EXPECT_LT(o.seconds, 60) << "listed in " << o.seconds << " s";
 }
 
 class RemoteListingTest : public RemoteFileListTest {

@@ -39,8 +39,8 @@ std::string makeBook(const test::TempDir& dir) {
 }
 
 struct Listed : FileDownloadDelegate {
-    void finishListDownload(const std::optional<std::vector<std::string>>& files,
-                            const std::optional<std::vector<sys::PlistDictionary>>& infos,
+    void finishListDownload(std::optional<std::vector<std::string>> files,
+                            std::optional<std::vector<sys::PlistDictionary>> infos,
                             const std::optional<std::string>&, const std::optional<std::string>&,
                             const std::optional<std::string>&, bool) override {
         done = true;

@@ -255,7 +255,36 @@ void CloudApiEmulator::serve(int fd) {
     for (const auto& [k, v] : a.headers) out += k + ": " + v + "\r\n";
     out += "\r\n";
     if (r.method != "HEAD") out += a.body;
+    std::string prefix;
+    int dripMs = -1;
+    {
+        std::lock_guard lock(mutex_);
+        prefix = heldPrefix_;
+        dripMs = heldDripMs_;
+    }
     size_t done = 0;
+    if (!prefix.empty() && r.path.compare(0, prefix.size(), prefix) == 0) {
+        // The head at once, then the body a byte at a time, or never.
+        const size_t head = out.size() - (r.method != "HEAD" ? a.body.size() : 0);
+        while (done < head) {
+            ssize_t n = ::send(fd, out.data() + done, head - done, MSG_NOSIGNAL);
+            if (n <= 0) break;
+            done += size_t(n);
+        }
+        for (;;) {
+            pollfd p[2] = {{fd, POLLIN, 0}, {wakeFd_[0], POLLIN, 0}};
+            if (::poll(p, 2, dripMs < 0 ? 100 : dripMs) < 0 || p[1].revents) break;
+            // The client went away.
+            if (p[0].revents) {
+                char c;
+                if (::recv(fd, &c, 1, MSG_DONTWAIT) <= 0) break;
+            }
+            if (dripMs < 0) continue;
+            if (done >= out.size() || ::send(fd, out.data() + done, 1, MSG_NOSIGNAL) <= 0) break;
+            ++done;
+        }
+        done = out.size();
+    }
     while (done < out.size()) {
         ssize_t n = ::send(fd, out.data() + done, out.size() - done, MSG_NOSIGNAL);
         if (n <= 0) break;
@@ -263,6 +292,12 @@ void CloudApiEmulator::serve(int fd) {
     }
     ::shutdown(fd, SHUT_WR);
     ::close(fd);
+}
+
+void CloudApiEmulator::holdAnswers(const std::string& pathPrefix, int dripMs) {
+    std::lock_guard lock(mutex_);
+    heldPrefix_ = pathPrefix;
+    heldDripMs_ = dripMs;
 }
 
 CloudApiEmulator::Answer CloudApiEmulator::reply(int status, const std::string& body) const {

@@ -59,6 +59,12 @@ public:
     void useForAllServices() const;
     static void forgetServiceSettings();
 
+    // Answers to requests whose path starts with `pathPrefix` send their
+    // head and then their body one byte every `dripMs` milliseconds, or,
+    // with dripMs below 0, nothing more (until the client goes or the
+    // emulator stops). An empty prefix holds nothing back.
+    void holdAnswers(const std::string& pathPrefix, int dripMs);
+
     std::vector<Request> requests() const;
     size_t count(const std::string& pathPrefix) const;
     void clearRequests();
@@ -93,6 +99,8 @@ private:
     std::vector<Request> log_;
     std::string clientId_ = "leafbright-test", accountName_ = "Reader", preBase_;
     int pageSize_ = 2;
+    std::string heldPrefix_;
+    int heldDripMs_ = -1;
     int expireAfter_ = -1;
     int serial_ = 0;
     int listenFd_ = -1;

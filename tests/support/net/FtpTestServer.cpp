@@ -201,6 +201,13 @@ class Handler(FTPHandler):
     # connections close with no final reply, as when a server goes away.
     # Listings can be cut short: part of the text, then an error reply.
     def push_dtp_data(self, data, isproducer=False, file=None, cmd=None):
+        # A listing that never comes, or comes a byte at a time.
+        if cmd in ("LIST", "MLSD") and (o["stallListings"] or o["dripListingMs"] > 0):
+            text = drained(data) if isproducer else data
+            self.respond("150 Here comes the directory listing.")
+            if o["dripListingMs"] > 0:
+                self.drip(text, 0)
+            return
         if cmd in ("LIST", "MLSD") and o["legacyNames"] and not self.utf8_on and isproducer:
             data = drained(data).decode("utf8").encode("latin-1", "replace")
             isproducer = False
@@ -224,6 +231,16 @@ class Handler(FTPHandler):
                 self.socket.sendall(b"150 File status okay. About to open data connection.\r\n")
             return
         FTPHandler.push_dtp_data(self, data, isproducer, file, cmd)
+    def drip(self, text, at):
+        if self._closed or at >= len(text):
+            return
+        if self.data_channel is not None and not self.data_channel._closed:
+            try:
+                self.data_channel.socket.send(text[at:at + 1])
+                at += 1
+            except OSError:
+                return
+        self.ioloop.call_later(o["dripListingMs"] / 1000.0, lambda: self.drip(text, at), _errback=self.handle_error)
     def _on_dtp_connection(self):
         if self.pending_drop is not None:
             file, self.pending_drop = self.pending_drop, None
@@ -341,6 +358,8 @@ bool FtpTestServer::startPyftpdlib(const std::string& root, const PyOptions& o) 
              << ",\"legacyNames\":" << (o.legacyNames ? "true" : "false")
              << ",\"cutDownloadAfter\":" << o.cutDownloadAfter << ",\"hold\":" << o.holdDownloadsAfter
              << ",\"releaseFile\":" << jsonString(dir_ + "/released")
+             << ",\"stallListings\":" << (o.stallListings ? "true" : "false")
+             << ",\"dripListingMs\":" << o.dripListingMs
              << ",\"canned\":" << canned << "}";
         const std::string options = json.str();
         const char* argv[] = {"/usr/bin/python3", script.c_str(), options.c_str(), nullptr};

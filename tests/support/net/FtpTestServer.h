@@ -17,7 +17,8 @@ namespace test {
 //    over several lines, and the misbehaviours of PyOptions: a foreign
 //    address in its PASV replies, broken-off downloads and listings, canned
 //    answers to commands, anonymous log-on at USER, a pause after log-on,
-//    downloads held part-way until the test lets them go on.
+//    downloads held part-way until the test lets them go on, listings that
+//    never come or come a byte at a time.
 class FtpTestServer : public LoopbackDaemon {
 public:
     struct PyOptions {
@@ -56,6 +57,11 @@ public:
         int64_t holdDownloadsAfter = 0;
         // A file the server keeps its counts in (readStats).
         std::string statsFile;
+        // Listings (LIST, MLSD) are answered 150 and then held: nothing
+        // comes on the data connection (stallListings), or one byte of the
+        // listing every dripListingMs milliseconds.
+        bool stallListings = false;
+        int dripListingMs = 0;
     };
     struct VsOptions {
         // delay_successful_login: seconds before each 230.
