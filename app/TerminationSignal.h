@@ -35,7 +35,7 @@ public:
     static bool stopRequested() { return stopFlag().load(); }
     static void requestStop();
     // The main thread has begun the termination path: the watcher leaves
-    // the end to it (for kEndingSeconds).
+    // the end to it, until kEndingSeconds after this first call.
     static void terminationBegun();
     // A run not asked to end, its termination not begun, the run loop's
     // waits no longer interrupted (between the tests' runs in one process).
