@@ -165,7 +165,7 @@ for _ in $(seq 600); do
 done
 busy || fail "the program did not get busy with all three servers"
 # The window manager lists the program's window (it is what closes it).
-wid=$(window_of $pid)
+for _ in $(seq 100); do wid=$(window_of $pid) && [ -n "$wid" ] && break; sleep 0.1; done
 [ -n "$wid" ] || fail "the program shows no window"
 listed() { wmctrl -l 2>/dev/null | grep -qi "^$(printf 0x%08x "$wid") "; }
 for _ in $(seq 100); do listed && break; sleep 0.1; done
