@@ -25,6 +25,8 @@ TEST(TerminationSignal, AHeldTerminationPathEndsWithTheSignalsStatusItsWhileAfte
     const pid_t pid = ::fork();
     ASSERT_GE(pid, 0);
     if (pid == 0) {
+        // A run this process made before may have begun its termination.
+        TerminationSignal::reset();
         TerminationSignal::install();
         TerminationSignal::terminationBegun();
         std::this_thread::sleep_for(std::chrono::seconds(4));
