@@ -117,6 +117,7 @@ echo "ok: the program held by a stopped display ended $took ms after SIGTERM"
 # holds that path; the program is ended all the same a few seconds later.
 stopped_display idle 'wait 2\nshot open\nwait 600\n'
 ended_by_sigterm idle 8000
+grep -q "termination path did not end within 5 s" idle.log || fail "idle: the program was not ended by the watch of its termination path"
 echo "ok: the program whose end was held by a stopped display ended $took ms after SIGTERM"
 
 # A display that takes the connection and never answers (an X server's port
