@@ -30,6 +30,7 @@ std::condition_variable& beginChanged() {
     return *c;
 }
 bool gBegun = false;  // guarded by beginMutex()
+std::chrono::steady_clock::time_point gBegunAt;  // guarded by beginMutex()
 
 void onSignal(int sig) {
     const int savedErrno = errno;
@@ -72,6 +73,13 @@ void watch(int fd) {
         const auto grace = std::chrono::duration<double>(TerminationSignal::kGraceSeconds);
         if (!beginChanged().wait_for(lock, grace, [] { return gBegun; }))
             endBySignal(sig, "leafbright: still busy 2 s after the signal; ended without the termination path\n");
+        // The path itself can be held the same way (the window it closes on
+        // a display that stopped answering): it has its own while from its
+        // beginning to end the process, which then ends all the same.
+        const auto ending = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+            std::chrono::duration<double>(TerminationSignal::kEndingSeconds));
+        if (!beginChanged().wait_until(lock, gBegunAt + ending, [] { return !gBegun; }))
+            endBySignal(sig, "leafbright: the termination path did not end within 5 s; ended without the rest of it\n");
     }
 }
 
@@ -102,6 +110,7 @@ void TerminationSignal::requestStop() { gStop.store(true); }
 void TerminationSignal::terminationBegun() {
     {
         std::lock_guard<std::mutex> lock(beginMutex());
+        if (!gBegun) gBegunAt = std::chrono::steady_clock::now();
         gBegun = true;
     }
     beginChanged().notify_all();
@@ -113,5 +122,6 @@ void TerminationSignal::reset() {
         std::lock_guard<std::mutex> lock(beginMutex());
         gBegun = false;
     }
+    beginChanged().notify_all();
     sys::RunLoop::main().resumeAfterInterrupt();
 }

@@ -14,11 +14,15 @@
 // has not begun that path kGraceSeconds after the signal (it is held in one
 // long call: a page being laid out, a display server that stopped
 // answering, which never looks at the flag), the watcher ends the process
-// itself with the signal's own status. What was written by then stays
-// whole: files are saved atomically (written aside and renamed into place).
+// itself with the signal's own status. The termination path, once begun,
+// has kEndingSeconds to end the process (it too can be held: the window it
+// closes on a display that stopped answering), which the watcher then ends
+// the same way. What was written by then stays whole: files are saved
+// atomically (written aside and renamed into place).
 class TerminationSignal {
 public:
     static constexpr double kGraceSeconds = 2.0;
+    static constexpr double kEndingSeconds = 5.0;
 
     // Installs the handlers of SIGTERM and SIGINT and starts the watcher
     // (once per process; again only re-installs the handlers).
@@ -31,7 +35,7 @@ public:
     static bool stopRequested() { return stopFlag().load(); }
     static void requestStop();
     // The main thread has begun the termination path: the watcher leaves
-    // the end to it.
+    // the end to it, until kEndingSeconds after this first call.
     static void terminationBegun();
     // A run not asked to end, its termination not begun, the run loop's
     // waits no longer interrupted (between the tests' runs in one process).

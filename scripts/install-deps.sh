@@ -25,7 +25,7 @@ BUILD_PKGS=(
   p7zip-full
 )
 TEST_PKGS=(
-  xvfb xauth xdotool openbox wmctrl x11-xserver-utils imagemagick webp libavif-bin libvips-tools zip unzip nginx
+  xvfb xauth xdotool openbox wmctrl x11-xserver-utils x11-utils imagemagick webp libavif-bin libvips-tools zip unzip nginx
   img2pdf ghostscript mupdf-tools
   # sound made at test time for the page turns by sound
   sox

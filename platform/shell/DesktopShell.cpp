@@ -38,6 +38,13 @@ bool sdlVideoReady() {
     const char* named = std::getenv("DBUS_SESSION_BUS_ADDRESS");
     const std::optional<std::string> saved = named ? std::optional<std::string>(named) : std::nullopt;
     if (keepAway) ::setenv("DBUS_SESSION_BUS_ADDRESS", "disabled:", 1);
+    // Mesa keeps its shader cache on a thread of the lowest priority, which
+    // the process waits for as it ends (joined at exit, and gone only once it
+    // has run): on a machine busy with other work every end of the program
+    // (SIGTERM's, the window's close) waited seconds for it. The renderer's
+    // few shaders are made anew at each start instead, and nothing is
+    // written to the user's cache folder. A user's own setting stands.
+    ::setenv("MESA_SHADER_CACHE_DISABLE", "true", 0);
     state = SDL_InitSubSystem(SDL_INIT_VIDEO) == 0 ? 1 : 0;
     if (keepAway) {
         if (saved) ::setenv("DBUS_SESSION_BUS_ADDRESS", saved->c_str(), 1);
@@ -151,8 +158,13 @@ bool DesktopShell::open(const std::string& title, std::string* error) {
     const bool knowsUsable = SDL_GetDisplayUsableBounds(0, &usable) == 0 && usable.w > 0 && usable.h > 0;
     const ui::Size room = knowsUsable ? ui::Size{usable.w / scale_, usable.h / scale_} : b.size;
     const ui::Size opening = fittingSize(b.size, room);
+    // Made hidden, and shown once its way of drawing is chosen: SDL makes the
+    // window anew (another X window) for an OpenGL renderer and again as it
+    // gives that up, so a window shown at once was mapped, went away and
+    // came back as another window (what found the first, a taskbar or a
+    // tool looking for the program's window, was left with one gone).
     sdlWindow_ = SDL_CreateWindow(title.c_str(), SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, px(opening.width),
-                                  px(opening.height), SDL_WINDOW_SHOWN | SDL_WINDOW_RESIZABLE);
+                                  px(opening.height), SDL_WINDOW_HIDDEN | SDL_WINDOW_RESIZABLE);
     if (!sdlWindow_) {
         if (error) *error = SDL_GetError();
         return false;
@@ -211,6 +223,7 @@ bool DesktopShell::open(const std::string& title, std::string* error) {
         });
     }
     SDL_StartTextInput();
+    SDL_ShowWindow(sdlWindow_);
     needsFrame_ = true;
     return true;
 }

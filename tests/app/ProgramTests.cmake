@@ -1,7 +1,8 @@
 # Whole runs of the built program: the headless demonstration, scripted
 # headless runs (turns on every device profile), a windowed start under a virtual X server with a picture
-# of the window, a window resized and made full screen, SIGTERM ending a windowed run through termination
-# (also while a window script's step looks for a text that never shows), and a headless run downloading from a
+# of the window (the only window it shows), a window resized and made full screen, SIGTERM ending a windowed
+# run through termination (also while a window script's step looks for a text that never shows; no thread of
+# the program at a lower priority than its own), and a headless run downloading from a
 # slow server (its steps held up a few seconds at most, the download cancelled, SIGTERM acted on at once).
 foreach(mode demo library broken turns window resize sigterm download)
   add_test(NAME program_${mode}
@@ -27,7 +28,8 @@ add_test(NAME program_links_window
                  ${CMAKE_BINARY_DIR}/testwork/program-links-window)
 set_tests_properties(program_links_window PROPERTIES TIMEOUT 120 SKIP_RETURN_CODE 77 LABELS program)
 # The X display goes away under a window with a book open: the program ends at once, says why, settings kept;
-# a display that stops answering holds the main thread, and one that never answers holds the start: SIGTERM ends both.
+# a display that stops answering holds the main thread (or, stopped while the program idles, its termination path),
+# and one that never answers holds the start: SIGTERM ends each.
 add_test(NAME program_display_gone
          COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/app/display-gone.sh $<TARGET_FILE:leafbright>
                  ${CMAKE_BINARY_DIR}/testwork/program-display-gone)

@@ -26,6 +26,7 @@ if [ "${4:-}" != inside ]; then
   exec "$(dirname "$0")/own-display.sh" -s "-screen 0 1280x1024x24" "$0" "$program" "$shape_tool" "$work" inside
 fi
 cd "$work"
+. "$(dirname "$0")/windowed-run.sh"
 pids=()
 pid=
 cleanup() {
@@ -54,7 +55,7 @@ running() { kill -0 "$pid" 2>/dev/null || fail "the program ended by itself"; }
 window=
 for _ in $(seq 300); do
   running
-  window=$(xdotool search --onlyvisible --name '^Leafbright' 2>/dev/null | head -1) && [ -n "$window" ] &&
+  window=$(window_of "$pid" '^Leafbright') && [ -n "$window" ] &&
     [ -S home/leafbright.sock ] && break
   sleep 0.05
 done

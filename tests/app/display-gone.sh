@@ -5,7 +5,9 @@
 # handler calls exit, which destroyed what the workers were using).
 # The display stops answering (its server is stopped) while the program
 # draws: the main thread is held in the display's call, and SIGTERM still
-# ends the program within a few seconds, with the signal's status.
+# ends the program within a few seconds, with the signal's status; so does a
+# display that stops answering while the program idles, which then holds
+# its termination path.
 # A display that never answers holds a start: SIGTERM ends it at once, with
 # the signal's status.
 # display-gone.sh LEAFBRIGHT WORKDIR
@@ -14,7 +16,7 @@ program=$(realpath "$1")
 work=$(realpath -m "$2")
 fail() {
   echo "FAIL: $*" >&2
-  for f in run.log frozen.log start.log; do [ -f "$work/$f" ] && { echo "--- $f" >&2; tail -20 "$work/$f" >&2; }; done
+  for f in run.log frozen.log idle.log start.log; do [ -f "$work/$f" ] && { echo "--- $f" >&2; tail -20 "$work/$f" >&2; }; done
   exit 1
 }
 for tool in Xvfb xwininfo python3; do command -v $tool >/dev/null || { echo "$tool missing"; exit 77; }; done
@@ -34,7 +36,7 @@ start_xvfb() {
 }
 start_xvfb
 
-printf 'wait 2\ntap "Close"\nwait 1\ntap "Leafbright Sample"\nwait 2\nshot open\nwait 600\n' > run.txt
+printf 'tap "Close"\ntap "Leafbright Sample"\nwait 2\nshot open\nwait 600\n' > run.txt
 "$program" --home home --device phone --script run.txt --shots shots > run.log 2>&1 &
 pid=$!
 for _ in $(seq 300); do
@@ -61,35 +63,62 @@ echo "ok: the program ended with status 1 when its display went away"
 # next is drawn into a display that does not answer, which holds the main
 # thread (no later step runs). SIGTERM ends the program all the same, with
 # the signal's status: it used to wait for the display for ever.
-start_xvfb
-printf 'wait 2\nshot open\nwait 1\nkey space\nwait 1\nshot late\nwait 600\n' > frozen.txt
-"$program" --home home --device phone --script frozen.txt --shots frozen-shots > frozen.log 2>&1 &
-pid=$!
-for _ in $(seq 300); do
-  kill -0 $pid 2>/dev/null || fail "the program ended before its display stopped"
-  [ -s frozen-shots/open.png ] && break
-  sleep 0.1
-done
-[ -s frozen-shots/open.png ] || fail "the book did not open again"
-kill -STOP $xvfb
-sleep 3
+# stopped_display NAME STEPS: the program runs STEPS (a picture "open" first)
+# on a display of its own, which is stopped once that picture is taken.
+stopped_display() {
+  start_xvfb
+  printf "$2" > "$1.txt"
+  "$program" --home home --device phone --script "$1.txt" --shots "$1-shots" > "$1.log" 2>&1 &
+  pid=$!
+  for _ in $(seq 300); do
+    kill -0 $pid 2>/dev/null || fail "$1: the program ended before its display stopped"
+    [ -s "$1-shots/open.png" ] && break
+    sleep 0.1
+  done
+  [ -s "$1-shots/open.png" ] || fail "$1: the book did not open again"
+  kill -STOP $xvfb
+}
+# ended_by_sigterm NAME LIMIT: SIGTERM ends the program within LIMIT ms with
+# the signal's status; the time it took in $took.
+ended_by_sigterm() {
+  local start rc
+  kill -0 $pid 2>/dev/null || fail "$1: the program ended while its display was stopped"
+  start=$(date +%s%N)
+  kill -TERM $pid
+  for _ in $(seq $(($2 / 50 + 40))); do kill -0 $pid 2>/dev/null || break; sleep 0.05; done
+  kill -0 $pid 2>/dev/null && fail "$1: SIGTERM did not end a program held by a display that stopped answering"
+  set +e
+  wait $pid
+  rc=$?
+  set -e
+  took=$((($(date +%s%N) - start) / 1000000))
+  pid=
+  [ $rc -eq 143 ] || fail "$1: the program held by its display ended with status $rc"
+  [ $took -le "$2" ] || fail "$1: the program held by its display took $took ms to end after SIGTERM"
+  kill -9 $xvfb
+  xvfb=
+}
+# The main thread waits on its window's events a hundredth of a second at a
+# time; held in a call to the display, it no longer wakes.
+wakes() { awk '/^voluntary_ctxt_switches/ { print $2 }' /proc/$pid/task/$pid/status 2>/dev/null; }
+main_held() { local before; before=$(wakes); sleep 0.5; [ -n "$before" ] && [ "$(wakes)" = "$before" ]; }
+# Stopped before the page is turned: the turn, or the picture after it, is
+# what holds the main thread; nothing is drawn after that.
+stopped_display frozen 'wait 2\nshot open\nwait 1\nkey space\nwait 1\nshot late\nwait 600\n'
+for _ in $(seq 60); do main_held && break; kill -0 $pid 2>/dev/null || break; done
+main_held || fail "the stopped display did not hold the program"
 [ -e frozen-shots/late.png ] && fail "the stopped display did not hold the program"
-kill -0 $pid 2>/dev/null || fail "the program ended while its display was stopped"
-start=$(date +%s%N)
-kill -TERM $pid
-for _ in $(seq 100); do kill -0 $pid 2>/dev/null || break; sleep 0.05; done
-kill -0 $pid 2>/dev/null && fail "SIGTERM did not end a program held by a display that stopped answering"
-set +e
-wait $pid
-rc=$?
-set -e
-took=$((($(date +%s%N) - start) / 1000000))
-pid=
-[ $rc -eq 143 ] || fail "the program held by its display ended with status $rc"
-[ $took -le 3500 ] || fail "the program held by its display took $took ms to end after SIGTERM"
-kill -9 $xvfb
-xvfb=
+ended_by_sigterm frozen 3500
+grep -q "still busy 2 s after the signal" frozen.log || fail "the program held by its display was not ended by the watch"
 echo "ok: the program held by a stopped display ended $took ms after SIGTERM"
+
+# Stopped while the program draws nothing: SIGTERM begins its termination
+# path, and the window it takes away on the display that does not answer
+# holds that path; the program is ended all the same a few seconds later.
+stopped_display idle 'wait 2\nshot open\nwait 600\n'
+ended_by_sigterm idle 8000
+grep -q "termination path did not end within 5 s" idle.log || fail "idle: the program was not ended by the watch of its termination path"
+echo "ok: the program whose end was held by a stopped display ended $took ms after SIGTERM"
 
 # A display that takes the connection and never answers (an X server's port
 # on loopback where nothing speaks): the start waits there, and SIGTERM ends

@@ -3,7 +3,7 @@
 set -euo pipefail
 mode=$1 program=$2 work=$3 scripts=$4
 # The part of a run that goes on inside a virtual X server keeps the work folder.
-if [ "$mode" != resize-inside ] && [ "$mode" != sigterm-inside ] && [ "$mode" != fit-inside ]; then
+if [ "${mode%-inside}" = "$mode" ]; then
   rm -rf "$work"
   mkdir -p "$work"
 fi
@@ -11,6 +11,7 @@ cd "$work"
 
 is_png() { [ -s "$1" ] && [ "$(head -c 8 "$1" | od -An -tx1 | tr -d ' \n')" = "89504e470d0a1a0a" ]; }
 fail() { echo "FAIL: $*" >&2; exit 1; }
+. "$(dirname "$0")/windowed-run.sh"
 
 # A library with folders and books (copies of the sample) to sort and search.
 make_library() {
@@ -135,12 +136,41 @@ case $mode in
     ;;
   window)
     for tool in Xvfb flock; do command -v $tool >/dev/null || { echo "$tool missing"; exit 77; }; done
-    "$(dirname "$0")/own-display.sh" -s "-screen 0 1280x1024x24" "$program" --home home --script "$scripts/window.txt" --shots shots ||
+    "$(dirname "$0")/own-display.sh" -s "-screen 0 1280x1024x24" "$0" window-inside "$program" "$work" "$scripts" ||
       fail "windowed start failed"
     is_png shots/window.png || fail "no window picture"
     if command -v identify >/dev/null; then
       colours=$(identify -format %k shots/window.png)
       [ "$colours" -gt 8 ] || fail "the window picture is blank ($colours colours)"
+    fi
+    ;;
+  window-inside)
+    # The program shows one window, the one it draws in: a window shown
+    # and then replaced by another (as SDL makes a window anew for its
+    # renderer) is one a window manager or a tool may take for the
+    # program's, and find gone. Every window mapped on the screen (there
+    # is no window manager here) is seen from the root window's side, with
+    # a watcher that is listening before the program starts.
+    mapped=
+    if command -v xev >/dev/null && command -v xprop >/dev/null; then
+      xev -root -event substructure -event property > xev.log 2>&1 &
+      watcher=$!
+      trap 'kill $watcher 2>/dev/null || true' EXIT
+      for _ in $(seq 300); do
+        xprop -root -f LB_WATCHED 32c -set LB_WATCHED 1 2>/dev/null
+        grep -q LB_WATCHED xev.log && break
+        sleep 0.05
+      done
+      grep -q LB_WATCHED xev.log && mapped=xev.log
+    fi
+    "$program" --home home --script "$scripts/window.txt" --shots shots || fail "the windowed run failed"
+    if [ -n "$mapped" ]; then
+      kill $watcher
+      wait $watcher 2>/dev/null || true
+      # "MapNotify event, ..., window ROOT," then "event ROOT, window MAPPED, ...".
+      windows=$(awk '/^MapNotify/ { m = 1; next } m { sub(/.*event [^ ]* window /, ""); sub(/,.*/, ""); print; m = 0 }' \
+        "$mapped" | sort -u | wc -l)
+      [ "$windows" -eq 1 ] || fail "the program mapped $windows windows, not one"
     fi
     ;;
   resize)
@@ -188,10 +218,26 @@ case $mode in
   fit-inside)
     openbox --sm-disable >/dev/null 2>&1 &
     wm=$!
-    trap 'kill $wm 2>/dev/null || true' EXIT
-    for _ in $(seq 300); do xprop -root _NET_WORKAREA 2>/dev/null | grep -q = && break; sleep 0.1; done
-    printf 'wait 4\nshot again\n' > tablet.txt
-    "$program" --home tablet-home --device pad --script tablet.txt --shots tablet-shots || fail "the tablet run failed"
+    pid=
+    trap '[ -n "$pid" ] && kill $pid 2>/dev/null; kill $wm 2>/dev/null || true' EXIT
+    await_window_manager || fail "the window manager did not start"
+    "$program" --home tablet-home --device pad &
+    pid=$!
+    # The window is fitted once the window manager has told the size of its
+    # frame (soon after the window shows): its picture is taken once the
+    # window is as high as fits with its title bar (what it has before is
+    # as high as the screen).
+    mkdir -p tablet-shots
+    fitted() {
+      local wid size
+      wid=$(window_of $pid) && [ -n "$wid" ] && import -window "$wid" tablet-shots/again.png 2>/dev/null || return 1
+      size=$(identify -format '%wx%h' tablet-shots/again.png)
+      [ "${size#*x}" -lt 1024 ]
+    }
+    for _ in $(seq 300); do fitted && break; kill -0 $pid 2>/dev/null || fail "the tablet run ended"; sleep 0.1; done
+    kill -TERM $pid
+    wait $pid || fail "the tablet run failed"
+    pid=
     ;;
   resize-inside)
     # Inside the virtual X server, under a window manager (full screen is
@@ -203,9 +249,7 @@ case $mode in
     wm=$!
     pid=
     trap '[ -n "$pid" ] && kill $pid 2>/dev/null; kill $wm 2>/dev/null || true' EXIT
-    # Openbox names itself before it manages windows (a window made in that
-    # gap is never mapped); it is ready once it has set the work area.
-    for _ in $(seq 300); do xprop -root _NET_WORKAREA 2>/dev/null | grep -q = && break; sleep 0.1; done
+    await_window_manager || fail "the window manager did not start"
     "$program" --home home --script "$scripts/resize.txt" --shots shots &
     pid=$!
     # until TRIES COMMAND...: COMMAND every tenth of a second until it succeeds.
@@ -220,7 +264,7 @@ case $mode in
       return 1
     }
     until_ok 600 test -s shots/small.png || fail "no first picture"
-    has_window() { wid=$(xdotool search --name 'Leafbright$' 2>/dev/null | head -1) && [ -n "$wid" ]; }
+    has_window() { wid=$(window_of $pid 'Leafbright$') && [ -n "$wid" ]; }
     until_ok 300 has_window || fail "no window"
     import -window "$wid" x-small.png
     # laid_out PNG WxH: the window at that size, its bars light grey at all four corners.
@@ -264,7 +308,7 @@ PLIST
     pid=$!
     up() {
       [ -S home/leafbright.sock ] && return 0
-      command -v xdotool >/dev/null && [ -n "$(xdotool search --name 'Leafbright' 2>/dev/null | head -1)" ]
+      command -v xdotool >/dev/null && [ -n "$(window_of $pid)" ]
     }
     for _ in $(seq 600); do up && break; kill -0 $pid 2>/dev/null || fail "the program ended by itself"; sleep 0.1; done
     up || { kill $pid; fail "the program did not come up"; }
@@ -281,6 +325,17 @@ PLIST
     pid=$!
     for _ in $(seq 600); do [ -s looking-shots/up.png ] && break; kill -0 $pid 2>/dev/null || fail "the script ended by itself"; sleep 0.1; done
     [ -s looking-shots/up.png ] || { kill $pid; fail "the script did not start"; }
+    # No thread of the drawing program runs below the program's priority:
+    # the process ends only once each of its threads has run, and one that
+    # other work starves (as Mesa's shader cache keeps one, at the lowest
+    # priority) held every end on a busy machine for seconds.
+    nice_of() { sed 's/.*) //' "$1" | awk '{ print $17 " " $39 }'; }
+    own=$(nice_of /proc/$pid/stat)
+    for task in /proc/$pid/task/*; do
+      now=$(nice_of "$task/stat" 2>/dev/null) || continue
+      [ -z "$now" ] || [ "$now" = "$own" ] ||
+        { kill $pid; fail "the thread $(cat "$task/comm") runs at nice and policy $now, the program at $own"; }
+    done
     sleep 0.5
     kill -0 $pid 2>/dev/null || fail "the script ended before the signal"
     start=$(date +%s%N)

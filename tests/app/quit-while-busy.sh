@@ -32,6 +32,7 @@ if [ "${3:-}" != inside ]; then
   exec "${lift[@]}" "$(dirname "$0")/own-display.sh" -s "-screen 0 1280x1024x24" "$0" "$program" "$work" inside
 fi
 cd "$work"
+. "$(dirname "$0")/windowed-run.sh"
 pids=()
 pid=
 cleanup() {
@@ -150,9 +151,7 @@ STEPS
 
 openbox --sm-disable > /dev/null 2>&1 &
 pids+=($!)
-for _ in $(seq 50); do xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q window && break; sleep 0.1; done
-# Openbox announces itself before it maps windows; a window made in that gap is never mapped.
-sleep 1
+await_window_manager || fail "the window manager did not start"
 "$program" --home home --script run.txt --shots shots > run.log 2>&1 &
 pid=$!
 partial() { stat -c %s home/tmp/download_temp.zip 2>/dev/null || echo 0; }
@@ -165,14 +164,17 @@ for _ in $(seq 600); do
   sleep 0.1
 done
 busy || fail "the program did not get busy with all three servers"
-# The window manager lists the window (it is what closes it).
-for _ in $(seq 100); do wmctrl -l 2>/dev/null | grep -q Leafbright && break; sleep 0.1; done
-wmctrl -l 2>/dev/null | grep -q Leafbright || fail "the window manager does not list the window"
+# The window manager lists the program's window (it is what closes it).
+for _ in $(seq 100); do wid=$(window_of $pid) && [ -n "$wid" ] && break; sleep 0.1; done
+[ -n "$wid" ] || fail "the program shows no window"
+listed() { wmctrl -l 2>/dev/null | grep -qi "^$(printf 0x%08x "$wid") "; }
+for _ in $(seq 100); do listed && break; sleep 0.1; done
+listed || fail "the window manager does not list the window"
 cut=$(partial)
 
 # The window closes once the window manager has been asked (wmctrl's own
 # start-up is not the program's time).
-wmctrl -c Leafbright
+wmctrl -i -c "$wid"
 start=$(date +%s%N)
 # A program that hangs at its end fails the test instead of holding it up.
 (trap 'kill $nap 2>/dev/null; exit 0' TERM; sleep 10 & nap=$!; wait $nap; kill -9 $pid 2>/dev/null) &

@@ -52,6 +52,7 @@ fi
 
 # ---- Inside the virtual X server -------------------------------------------------------------
 cd "$work"
+. "$(dirname "$self")/windowed-run.sh"
 openbox --sm-disable > openbox.log 2>&1 &
 wm=$!
 pid=
@@ -61,12 +62,9 @@ cleanup() {
   kill "$wm" 2>/dev/null || true
 }
 trap cleanup EXIT
-# Openbox names itself before it manages windows (a window made in that gap
-# is never mapped); it is ready once it has set the desktop's work area.
 # Every wait below is on a condition, bounded generously: this runs beside
 # many other tests.
-for _ in $(seq 300); do xprop -root _NET_WORKAREA 2>/dev/null | grep -q = && break; sleep 0.1; done
-xprop -root _NET_WORKAREA 2>/dev/null | grep -q = ||
+await_window_manager ||
   fail "the window manager did not start on $DISPLAY ($(kill -0 $wm 2>/dev/null && echo running || echo ended)): $(tail -5 openbox.log)"
 
 # poll TRIES COMMAND...: runs COMMAND every tenth of a second until it succeeds
@@ -81,13 +79,10 @@ poll() {
   done
   return 1
 }
-# The window of this run of the program: one of a run just ended may still
-# be listed for a moment.
-window_named() { xdotool search --all --pid "$pid" --name "$1" 2>/dev/null | head -1; }
-has_window() { wid=$(window_named "$1") && [ -n "$wid" ]; }
+# The window of this run of the program, titled so.
+has_window() { wid=$(window_of "$pid" "$1") && [ -n "$wid" ]; }
 snap() { import -window "$wid" "$1" 2>/dev/null; }
 size_of() { identify -format '%wx%h' "$1"; }
-rgb() { convert "$1" -format "%[fx:int(255*p{$2,$3}.r)] %[fx:int(255*p{$2,$3}.g)] %[fx:int(255*p{$2,$3}.b)]" info:; }
 dark() { local c; c=$(rgb "$1" "$2" "$3"); set -- $c; [ $(($1 + $2 + $3)) -lt 150 ]; }
 red() { local c; c=$(rgb "$1" "$2" "$3"); set -- $c; [ "$1" -gt 170 ] && [ "$2" -lt 90 ] && [ "$3" -lt 90 ]; }
 # frame_whole PNG: the red of the pages, and the black line just outside it

@@ -1,15 +1,22 @@
 # Sourced by the program tests that run the program in a window under a
 # virtual X server. Needs $program (the built program) and fail().
+#
+# Every wait here is on the state a test needs (the window of the program's
+# own process, the window manager's readiness, the window's pixels), bounded
+# generously: these tests run beside many others on a busy machine.
 
 # The process id a run wrote to FILE.
 program_pid() { [ -s "$1" ] && cat "$1"; }
 
 # start_windowed NAME ARGS...: starts "$program" ARGS in a window, its output
-# in NAME.log and its own process id in NAME.pid; $! is then the runner (own-display.sh).
+# in NAME.log, its own process id in NAME.pid and its X display in
+# NAME.display (written before the process id); $! is then the runner
+# (own-display.sh).
 start_windowed() {
   local name=$1
   shift
-  "$(dirname "$0")/own-display.sh" -s "-screen 0 1280x1024x24" sh -c 'echo $$ > "$1"; shift; exec "$@"' sh "$name.pid" "$program" "$@" \
+  "$(dirname "$0")/own-display.sh" -s "-screen 0 1280x1024x24" \
+    sh -c 'echo "$DISPLAY" > "$2"; echo $$ > "$1"; shift 2; exec "$@"' sh "$name.pid" "$name.display" "$program" "$@" \
     > "$name.log" 2>&1 &
 }
 
@@ -25,4 +32,39 @@ wait_while_running() {
     sleep "$pause"
   done
   return 1
+}
+
+# await_window_manager: waits (up to 30 s) until the window manager started
+# on $DISPLAY manages windows. Openbox names itself before it does (a window
+# made in that gap is never mapped); it is ready once it has set the
+# desktop's work area.
+await_window_manager() {
+  for _ in $(seq 300); do
+    xprop -root _NET_WORKAREA 2>/dev/null | grep -q = && return 0
+    sleep 0.1
+  done
+  return 1
+}
+
+# window_of PID [TITLE]: the window of process PID shown on $DISPLAY (its
+# title matching the regular expression TITLE), nothing while it has none.
+# Only a shown window of that very process: a run just ended may still have
+# its window listed, and a window the program made and gave up while it
+# chose how to draw was never shown.
+window_of() {
+  xdotool search --all --onlyvisible --pid "$1" --name "${2:-}" 2>/dev/null | head -1
+}
+
+# rgb PNG X Y: the pixel's red, green and blue (0 to 255).
+rgb() { convert "$1" -format "%[fx:int(255*p{$2,$3}.r)] %[fx:int(255*p{$2,$3}.g)] %[fx:int(255*p{$2,$3}.b)]" info:; }
+
+# shows_at_rest WINDOW PNG: two looks at WINDOW one after the other show the
+# same pixels (nothing on it slides or fades: a click then reaches what it
+# shows), the last look in PNG.
+shows_at_rest() {
+  local before
+  import -window "$1" "$2" 2>/dev/null || return 1
+  before=$(convert "$2" rgb:- | md5sum)
+  import -window "$1" "$2" 2>/dev/null || return 1
+  [ "$(convert "$2" rgb:- | md5sum)" = "$before" ]
 }
