@@ -19,6 +19,7 @@ fail() {
   for f in run.log frozen.log idle.log start.log; do [ -f "$work/$f" ] && { echo "--- $f" >&2; tail -20 "$work/$f" >&2; }; done
   exit 1
 }
+. "$(dirname "$0")/windowed-run.sh"
 for tool in Xvfb xwininfo python3; do command -v $tool >/dev/null || { echo "$tool missing"; exit 77; }; done
 rm -rf "$work"
 mkdir -p "$work"
@@ -81,17 +82,8 @@ stopped_display() {
 # ended_by_sigterm NAME LIMIT: SIGTERM ends the program within LIMIT ms with
 # the signal's status; the time it took in $took.
 ended_by_sigterm() {
-  local start rc
   kill -0 $pid 2>/dev/null || fail "$1: the program ended while its display was stopped"
-  start=$(date +%s%N)
-  kill -TERM $pid
-  for _ in $(seq $(($2 / 50 + 40))); do kill -0 $pid 2>/dev/null || break; sleep 0.05; done
-  kill -0 $pid 2>/dev/null && fail "$1: SIGTERM did not end a program held by a display that stopped answering"
-  set +e
-  wait $pid
-  rc=$?
-  set -e
-  took=$((($(date +%s%N) - start) / 1000000))
+  end_by_sigterm $pid "$2" || fail "$1: SIGTERM did not end a program held by a display that stopped answering"
   pid=
   [ $rc -eq 143 ] || fail "$1: the program held by its display ended with status $rc"
   [ $took -le "$2" ] || fail "$1: the program held by its display took $took ms to end after SIGTERM"
@@ -158,14 +150,7 @@ done
 grep -q connection silent.log || fail "the program did not ask the silent display"
 sleep 0.3
 kill -0 $pid 2>/dev/null || fail "the start ended by itself"
-start=$(date +%s%N)
-kill -TERM $pid
-for _ in $(seq 250); do kill -0 $pid 2>/dev/null || break; sleep 0.02; done
-set +e
-wait $pid
-rc=$?
-set -e
-took=$((($(date +%s%N) - start) / 1000000))
+end_by_sigterm $pid 1000 || fail "SIGTERM did not end a start held by a display that never answers"
 pid=
 [ $rc -eq 143 ] || fail "the start on a silent display ended with status $rc"
 [ $took -le 1000 ] || fail "the start on a silent display took $took ms to end after SIGTERM"

@@ -338,13 +338,7 @@ PLIST
     done
     sleep 0.5
     kill -0 $pid 2>/dev/null || fail "the script ended before the signal"
-    start=$(date +%s%N)
-    kill -TERM $pid
-    set +e
-    wait $pid
-    rc=$?
-    set -e
-    took=$((($(date +%s%N) - start) / 1000000))
+    end_by_sigterm $pid
     [ $rc -eq 0 ] || fail "the script run did not end cleanly on SIGTERM ($rc)"
     [ $took -le 3000 ] || fail "the script run took $took ms to end after SIGTERM"
     [ ! -e looking-shots/late.png ] || fail "the script went on after SIGTERM"
@@ -420,13 +414,7 @@ STEPS
     # The step after "Cancel" is held by the second download (for a few
     # seconds): SIGTERM now.
     kill -0 $pid 2>/dev/null || fail "the run ended before the signal"
-    start=$(date +%s%N)
-    kill -TERM $pid
-    set +e
-    wait $pid
-    rc=$?
-    set -e
-    took=$((($(date +%s%N) - start) / 1000000))
+    end_by_sigterm $pid
     pid=
     [ $rc -eq 0 ] || fail "the run did not end cleanly on SIGTERM ($rc)"
     [ $took -le 1500 ] || fail "the run took $took ms to end after SIGTERM"

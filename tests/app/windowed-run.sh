@@ -68,3 +68,22 @@ shows_at_rest() {
   import -window "$1" "$2" 2>/dev/null || return 1
   [ "$(convert "$2" rgb:- | md5sum)" = "$before" ]
 }
+
+# end_by_sigterm PID [MS]: sends SIGTERM to the child PID and waits for its
+# end: its status in $rc, the milliseconds from the signal in $took. With MS
+# it waits at most MS milliseconds and 2 s more, and fails (status 1) while
+# the child still runs then; without, as long as the child runs.
+end_by_sigterm() {
+  local start
+  start=$(date +%s%N)
+  kill -TERM "$1"
+  if [ -n "${2:-}" ]; then
+    for _ in $(seq $(($2 / 50 + 40))); do kill -0 "$1" 2>/dev/null || break; sleep 0.05; done
+    kill -0 "$1" 2>/dev/null && return 1
+  fi
+  set +e
+  wait "$1"
+  rc=$?
+  set -e
+  took=$((($(date +%s%N) - start) / 1000000))
+}
