@@ -66,6 +66,15 @@ protected:
         ThumbsCreate::thumbsCreate()->waitUntilIdle(20);
         driver->advance(0.6);
     }
+    // The library in a new window of `device`'s profile.
+    void showRootOn(const char* device) {
+        window->setRootViewController(nullptr);
+        setProfile(device);
+        window = std::make_shared<ui::Window>();
+        window->makeKeyAndVisible();
+        driver = std::make_unique<ui::test::Driver>(*window);
+        showRoot();
+    }
     // The relative luminance of a pixel (0 black, 1 white).
     static double luminance(const RGB& p) {
         auto lin = [](int c) {
@@ -271,12 +280,7 @@ TEST_F(FilelistSnapshotTest, TheSearchFieldReadsInBothPresentationsAndLooks) {
 TEST_F(FilelistSnapshotTest, TheSortBarTitlesReadInTheListAndOnTheShelvesInBothLooks) {
     for (const char* device : {"phone", "pad", "desktop", "phone@26"}) {
         SCOPED_TRACE(device);
-        window->setRootViewController(nullptr);
-        setProfile(device);
-        window = std::make_shared<ui::Window>();
-        window->makeKeyAndVisible();
-        driver = std::make_unique<ui::test::Driver>(*window);
-        showRoot();
+        showRootOn(device);
         auto check = [&](const std::string& shot) {
             SCOPED_TRACE(shot);
             revealHeader();
@@ -343,12 +347,7 @@ TEST_F(FilelistSnapshotTest, TheThumbnailRunEndsWithItsScreen) {
 TEST_F(FilelistSnapshotTest, TheNavigationBarReadsOverTheShelvesAndTheListInBothLooks) {
     for (const char* device : {"phone", "phone@26", "pad@26", "desktop@26"}) {
         SCOPED_TRACE(device);
-        window->setRootViewController(nullptr);
-        setProfile(device);
-        window = std::make_shared<ui::Window>();
-        window->makeKeyAndVisible();
-        driver = std::make_unique<ui::test::Driver>(*window);
-        showRoot();
+        showRootOn(device);
         auto check = [&](const std::string& shot) {
             SCOPED_TRACE(shot);
             ui::NavigationBar* bar = nav->navigationBar();
