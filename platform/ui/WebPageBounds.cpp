@@ -21,13 +21,15 @@ enum Flag : unsigned {
     kSpecial = 1u << 1,
     kFormatting = 1u << 2,
     kClosesP = 1u << 3,
-    kScope = 1u << 4,       // bounds "in scope" (applet, caption, html, table, td, th, marquee, object, template)
+    // Bounds "in scope" (applet, caption, html, table, td, th, marquee,
+    // object, template); also ends the formatting elements a later end tag
+    // (or a new link) may close.
+    kScope = 1u << 4,
     kTablePart = 1u << 5,   // tbody, thead, tfoot, tr, td, th, caption, colgroup
     kCell = 1u << 6,        // td, th
     kSection = 1u << 7,     // tbody, thead, tfoot
     kHeading = 1u << 8,
     kLeftOut = 1u << 9,     // not shown: left out with its content
-    kMarker = 1u << 10,     // ends the formatting elements a later one may close
 };
 
 const std::unordered_map<std::string_view, unsigned>& tagFlags() {
@@ -61,7 +63,6 @@ const std::unordered_map<std::string_view, unsigned>& tagFlags() {
         add({"tbody", "thead", "tfoot"}, kSection);
         add({"h1", "h2", "h3", "h4", "h5", "h6"}, kHeading);
         add({"script", "noscript", "template", "svg", "math", "iframe", "noembed", "noframes"}, kLeftOut);
-        add({"applet", "caption", "html", "table", "td", "th", "marquee", "object", "template"}, kMarker);
         return m;
     }();
     return *table;
@@ -467,7 +468,7 @@ private:
             if (!stack_.empty() && (stack_.back().flags & kHeading)) popTo(top());
         } else if (name == "a") {
             // An open link ends where a new one begins.
-            const int a = formattingElement("a");
+            const int a = inScope("a", kScope);
             if (a >= 0) endFormatting(a);
         } else if (name == "nobr") {
             const int nobr = inScope("nobr", kScope);
@@ -602,7 +603,7 @@ private:
             return;
         }
         if (flags & kFormatting) {
-            const int f = formattingElement(name);
+            const int f = inScope(name, kScope);
             if (f >= 0) endFormatting(f);
             return;
         }
@@ -678,16 +679,8 @@ private:
             if ((e.flags & kSpecial) && e.name != "address" && e.name != "div" && e.name != "p") return;
         }
     }
-    // The open formatting element `name` a closing tag (or a new link) may
-    // end: the nearest one, not beyond a cell, caption or table.
-    int formattingElement(std::string_view name) const {
-        for (int i = top(); i >= 0; --i) {
-            const Open& e = stack_[size_t(i)];
-            if (e.name == name) return i;
-            if (e.flags & kMarker) return -1;
-        }
-        return -1;
-    }
+    // Ends the open formatting element at f (the nearest of its name in
+    // scope: not beyond a cell, caption or table).
     void endFormatting(int f) {
         bool structureAbove = false;
         for (int i = f + 1; i <= top(); ++i) structureAbove |= (stack_[size_t(i)].flags & kSpecial) != 0;
