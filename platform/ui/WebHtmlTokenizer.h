@@ -48,6 +48,8 @@ public:
     const Token& next();
     // How far the input has been read.
     size_t position() const { return pos_; }
+    // HTML's white space, which ends names and separates attributes (and words).
+    static bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\f' || c == '\r'; }
 
 private:
     bool readTag(bool end);

@@ -74,7 +74,7 @@ unsigned flagsOf(const std::string& name) {
     return it == t.end() ? 0 : it->second;
 }
 
-bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\f' || c == '\r'; }
+constexpr auto isSpace = WebHtmlTokenizer::isSpace;
 
 // HTML's rules for integers: leading space, a sign, digits; false when none.
 bool parseInteger(const std::string& s, long& out) {
