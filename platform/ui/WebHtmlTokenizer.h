@@ -19,7 +19,8 @@ namespace ui {
 // of letters, digits and "-_.:" only (a tag with another name is passed
 // over, an attribute with one left out); an element keeps at most
 // kMaxAttributes attributes (the first of each name), each value at most
-// kMaxValueBytes long.
+// kMaxValueBytes long. (Not gumbo's: a page is bounded before gumbo sees it,
+// see WebPageBounds.)
 class WebHtmlTokenizer {
 public:
     enum class Kind { StartTag, EndTag, Text, End };
