@@ -85,6 +85,14 @@ private:
     std::vector<sys::NotificationCenter::Token> tokens_;
 };
 
+// `unit` written `times` times over (a large page from a small piece).
+inline std::string repeat(const std::string& unit, size_t times) {
+    std::string s;
+    s.reserve(unit.size() * times);
+    for (size_t i = 0; i < times; ++i) s += unit;
+    return s;
+}
+
 // A UITest with a driver for its window.
 class DrivenUITest : public UITest {
 protected:

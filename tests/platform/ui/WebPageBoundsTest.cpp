@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "UITestSupport.h"
 #include "platform/ui/WebDocumentContainer.h"
 #include "platform/ui/WebPageBounds.h"
 #include "platform/ui/WebPageLayout.h"
@@ -11,14 +12,9 @@
 #include <vector>
 
 using ui::WebPageBounds;
+using uitest::repeat;
 
 namespace {
-
-std::string repeat(const std::string& unit, size_t times) {
-    std::string s;
-    for (size_t i = 0; i < times; ++i) s += unit;
-    return s;
-}
 
 size_t count(const std::string& text, const std::string& what) {
     size_t n = 0;

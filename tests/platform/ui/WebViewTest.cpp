@@ -17,6 +17,7 @@
 
 using namespace ui;
 using uitest::UITest;
+using uitest::repeat;
 
 namespace {
 
@@ -50,13 +51,6 @@ public:
 };
 
 void write(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
-
-std::string repeat(const std::string& unit, size_t times) {
-    std::string s;
-    s.reserve(unit.size() * times);
-    for (size_t i = 0; i < times; ++i) s += unit;
-    return s;
-}
 
 class WebViewTest : public UITest {
 protected:
