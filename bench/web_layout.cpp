@@ -19,7 +19,6 @@
 
 #include <litehtml/litehtml.h>
 
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -30,8 +29,8 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-double ms(Clock::time_point since) { return std::chrono::duration<double, std::milli>(Clock::now() - since).count(); }
+// Milliseconds since `since` (a bench::now()).
+double ms(double since) { return (bench::now() - since) * 1000; }
 long peakMB() {
     rusage u{};
     getrusage(RUSAGE_SELF, &u);
@@ -49,7 +48,7 @@ constexpr int kWidth = 1024;
 
 // The page laid out as the browser does; the milliseconds it took.
 double bounded(const std::string& html, const char* name, bool print) {
-    auto t = Clock::now();
+    double t = bench::now();
     ui::WebPageLayout::Request r;
     r.html = html;
     r.url = "http://127.0.0.1/page.html";
@@ -63,11 +62,11 @@ double bounded(const std::string& html, const char* name, bool print) {
         if (print) std::printf("%-34s refused after %7.1f ms\n", name, built);
         return built;
     }
-    t = Clock::now();
+    t = bench::now();
     ui::WebPageLayout::render(page, 500);
     const double again = ms(t);
     gfx::Canvas canvas(kWidth, 768);
-    t = Clock::now();
+    t = bench::now();
     page.container->draw(*page.document, canvas, gfx::Rect(0, 0, kWidth, 768));
     const double drawn = ms(t);
     if (print)
@@ -78,7 +77,7 @@ double bounded(const std::string& html, const char* name, bool print) {
 
 // litehtml alone on the page as it came.
 double raw(const std::string& html) {
-    auto t = Clock::now();
+    double t = bench::now();
     ui::WebDocumentContainer container;
     container.setViewport(kWidth, 768);
     auto doc = litehtml::document::createFromUTF8(html.c_str(), &container, &ui::WebDocumentContainer::context());
