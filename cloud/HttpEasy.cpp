@@ -397,6 +397,7 @@ bool HttpEasy::finishStep(int code) {
             e = HttpResponse::kBadURL;
         }
         finish(e, curl_easy_strerror(c));
+        response_.timedOut = c == CURLE_OPERATION_TIMEDOUT;
         return false;
     }
     if (authRetry_) {

@@ -24,6 +24,9 @@ struct HttpResponse {
     std::vector<std::pair<std::string, std::string>> headers;
     Error error = kNone;
     std::string errorMessage;
+    // A kNetwork error that was the request's own time running out (its
+    // total time, or too little arriving for its low-speed time).
+    bool timedOut = false;
     // Collected only when the operation was asked to.
     std::string body;
     // Bytes of the body received (collected or not).

@@ -397,8 +397,16 @@ void FileDownload::onHttpComplete(const HttpResponse& r) {
     }
     if (!r.ok()) {
         // Named: the server may be one the user never typed (a redirect's,
-        // the Drive site behind a share link).
-        deliver(std::nullopt, failedAt(baseURL_, r.errorMessage));
+        // the Drive site behind a share link). The request's own limits are
+        // the listing's: said as the other kinds of listing say them.
+        std::string why = r.errorMessage;
+        const double took = sys::Clock::realNow() - startedAt_;
+        if (r.timedOut && took + 0.5 >= std::min(timeLimits_.deadline, timeLimits_.lowSpeedTime)) {
+            why = ListingWatch::describe(took + 0.5 >= timeLimits_.deadline ? ListingWatch::Reason::Deadline
+                                                                              : ListingWatch::Reason::TooSlow,
+                                         timeLimits_);
+        }
+        deliver(std::nullopt, failedAt(baseURL_, why));
         return;
     }
     if (r.status == 401 && r.hasHeader("www-authenticate")) {
