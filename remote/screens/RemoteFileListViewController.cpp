@@ -200,9 +200,13 @@ std::optional<std::string> RemoteFileListViewController::currentPassword() const
 }
 
 RemoteFileListViewController::Credentials RemoteFileListViewController::credentialsFor(const std::string& url) const {
-    const std::optional<std::string>& site = siteURL_ ? siteURL_ : targetURL_;
-    if (!site || !HttpEasy::sameOrigin(*site, url)) return {};
+    if (!isOnSiteOrigin(url)) return {};
     return {currentUserName(), currentPassword()};
+}
+
+bool RemoteFileListViewController::isOnSiteOrigin(const std::string& url) const {
+    const std::optional<std::string>& site = siteURL_ ? siteURL_ : targetURL_;
+    return site && HttpEasy::sameOrigin(*site, url);
 }
 
 // ---- Rows -------------------------------------------------------------------------------------------
@@ -268,7 +272,6 @@ RemoteFileListViewController::ItemList RemoteFileListViewController::fileListToI
     const auto options = otherSetting_ ? std::make_shared<const sys::PlistDictionary>(*otherSetting_) : nullptr;
     // credentialsFor, with the credentials looked up once for all the rows.
     const std::optional<std::string> user = currentUserName(), password = currentPassword();
-    const std::optional<std::string>& site = siteURL_ ? siteURL_ : targetURL_;
     ItemList items;
     items.reserve(files.size());
     for (size_t i = 0; i < files.size(); ++i) {
@@ -294,7 +297,7 @@ RemoteFileListViewController::ItemList RemoteFileListViewController::fileListToI
         // The row's key in the synced reading records is worked out when one
         // changes (FilelistBaseViewController): none is kept per row.
         if (auto when = RemoteFileEntry::bookDate(info)) item->setCreationDate(sys::Date(double(*when)));
-        if ((user || password) && site && HttpEasy::sameOrigin(*site, url)) {
+        if ((user || password) && isOnSiteOrigin(url)) {
             item->setRemoteUsername(user);
             item->setRemotePassword(password);
         }
