@@ -536,10 +536,10 @@ bool ThumbsCreate::loadBookImage(FilelistItem& item, BookReaderEx& session) {
 bool ThumbsCreate::makeBookThumbnail(FilelistItem& item, const std::string& source, const std::string& thumb,
                                      BookReaderEx& session) {
     const bool local = item.location() == FilelistItem::kLocal;
-    session.setOtherSettingsForRemote(item.remoteOtherSettings() ? *item.remoteOtherSettings() : sys::PlistDictionary{});
+    session.setOtherSettingsForRemote(item.remoteOtherSettingsOrEmpty());
     session.setUserName(item.remoteUsername().value_or(""));
     session.setPassword(item.remotePassword());
-    session.setFileInfo(item.remoteInfo() ? *item.remoteInfo() : sys::PlistDictionary{});
+    session.setFileInfo(item.remoteInfoOrEmpty());
     bool opened = false;
     if (local) {
         opened = session.openBookWithName(source, {}, std::nullopt, std::nullopt, std::nullopt, false, true);

@@ -159,7 +159,7 @@ bool RemoteFileListViewController::forEachListEntry(const EntryVisitor& visit) c
     static const sys::PlistDictionary none;
     if (listsInRows_) {
         for (const auto& item : remoteItemList_) {
-            visit(item->remoteURL().value_or(""), item->remoteInfo() ? *item->remoteInfo() : none);
+            visit(item->remoteURL().value_or(""), item->remoteInfoOrEmpty());
         }
         return true;
     }
@@ -607,7 +607,7 @@ void RemoteFileListViewController::didSelectBook(int64_t index, const std::optio
     lastSeletItem_ = itemList()[size_t(index)];
     if (indexPath) lastSelectIndexPath_ = indexPath;
     const auto& item = lastSeletItem_;
-    const sys::PlistDictionary info = item->remoteInfo() ? *item->remoteInfo() : sys::PlistDictionary();
+    const sys::PlistDictionary info = item->remoteInfoOrEmpty();
     if (item->type() == kTypeFolder) {
         if (info.contains("passcode")) {
             showAlert(tr("Forbidden: Server is configured to deny execute access."));
@@ -671,7 +671,7 @@ std::shared_ptr<BookTransfer> RemoteFileListViewController::transferQueue() {
 bool RemoteFileListViewController::queueDownload(const ItemRef& item, const std::optional<std::string>& folder) {
     auto queue = transferQueue();
     if (!queue || !item) return false;
-    const sys::PlistDictionary info = item->remoteInfo() ? *item->remoteInfo() : sys::PlistDictionary();
+    const sys::PlistDictionary info = item->remoteInfoOrEmpty();
     const std::string url = item->remoteURL().value_or("");
     std::string name = info.getString("name");
     // The server's name may lack the extension that says what the file is.
@@ -801,7 +801,7 @@ void RemoteFileListViewController::startOnlineFile(const ItemRef& item,
                                                    const std::optional<std::string>& targetFolder,
                                                    int64_t targetFolderOffset, ui::Rect actionSheetRect) {
     if (!item) return;
-    const sys::PlistDictionary info = item->remoteInfo() ? *item->remoteInfo() : sys::PlistDictionary();
+    const sys::PlistDictionary info = item->remoteInfoOrEmpty();
     const bool lbexpand = info.contains("lbexpand");
     isStartFromFirstPage_ = isStartFromFirstPage;
     const std::string url = item->remoteURL().value_or("");
