@@ -40,8 +40,7 @@ mkdir -p www home/Documents
 head -c 20000 /dev/urandom > www/Slow.cbz
 "$fault_httpd" --root www > http.log 2>&1 &
 pids+=($!)
-for _ in $(seq 100); do grep -q '^port ' http.log && break; sleep 0.1; done
-port=$(sed -n 's/^port //p' http.log)
+port=$(announced http.log port)
 [ -n "$port" ] || fail "the web server did not start"
 # No welcome page: it was seen with this version.
 notice_seen home

@@ -355,8 +355,7 @@ case $mode in
     server=$!
     pid=
     trap '[ -n "$pid" ] && kill -9 $pid 2>/dev/null; kill $server 2>/dev/null || true' EXIT
-    for _ in $(seq 100); do grep -q '^port ' http.log && break; sleep 0.1; done
-    port=$(sed -n 's/^port //p' http.log)
+    port=$(announced http.log port)
     [ -n "$port" ] || fail "the web server did not start"
     first="http://127.0.0.1:$port/first.cbz?rate=300000"
     second="http://127.0.0.1:$port/second.cbz?rate=300000"

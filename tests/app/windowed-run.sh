@@ -8,6 +8,14 @@
 # The process id a run wrote to FILE.
 program_pid() { [ -s "$1" ] && cat "$1"; }
 
+# announced FILE WORD: what follows WORD on the line "WORD ..." a helper
+# writes to FILE as it is ready (a server's port), waited for up to 10 s;
+# nothing when none came.
+announced() {
+  for _ in $(seq 100); do grep -q "^$2 " "$1" 2>/dev/null && break; sleep 0.1; done
+  sed -n "s/^$2 //p" "$1" 2>/dev/null
+}
+
 # notice_seen HOME...: each HOME has seen the welcome page of this version
 # of "$program" (it is not shown over the first screen).
 notice_seen() {
