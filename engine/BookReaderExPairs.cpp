@@ -116,14 +116,11 @@ void BookReaderEx::measureByDecoding() {
             // One page at a time: a page load waits for one page at most.
             std::lock_guard lock(readerMutex_);
             if (stopMeasuring_.load()) return;
-            size = rd->pictureSize(page);
-            if (shapeOf(size) == Shape::Unknown) {
-                if (!rd->isMeasuredByDecoding(page)) return;
-                size = rd->decodedPictureSize(page);
-            }
+            // Its header first; decoding only where that alone tells.
+            size = rd->decodedPictureSize(page);
         }
-        // Not now (another block is being written for the screen): the
-        // next preload goes on.
+        // Not now (another block is being written for the screen), or
+        // never: the next preload goes on.
         if (shapeOf(size) == Shape::Unknown) return;
         noteShape(page, size);
     }

@@ -206,7 +206,7 @@ std::shared_ptr<ThumbsCreateImageObject> ThumbsCreate::addQue(const std::shared_
     if (!item || queueIsFullFor(*item) || !remoteCoverAllowed(*item)) return nullptr;
     const std::string thumb = thumbnailPathForItem(*item, false);
     if (!thumb.empty() && cacheFileExists(thumb)) return nullptr;
-    return addQueDo(item);
+    return enqueue(item);
 }
 
 bool ThumbsCreate::queueIsFullFor(const FilelistItem& item) {
@@ -230,6 +230,10 @@ bool ThumbsCreate::remoteCoverAllowed(const FilelistItem& item) {
 
 std::shared_ptr<ThumbsCreateImageObject> ThumbsCreate::addQueDo(const std::shared_ptr<FilelistItem>& item) {
     if (!item || queueIsFullFor(*item) || !remoteCoverAllowed(*item)) return nullptr;
+    return enqueue(item);
+}
+
+std::shared_ptr<ThumbsCreateImageObject> ThumbsCreate::enqueue(const std::shared_ptr<FilelistItem>& item) {
     std::shared_ptr<ThumbsCreateImageObject> entry;
     bool start = false;
     {
@@ -532,10 +536,10 @@ bool ThumbsCreate::loadBookImage(FilelistItem& item, BookReaderEx& session) {
 bool ThumbsCreate::makeBookThumbnail(FilelistItem& item, const std::string& source, const std::string& thumb,
                                      BookReaderEx& session) {
     const bool local = item.location() == FilelistItem::kLocal;
-    session.setOtherSettingsForRemote(item.remoteOtherSettings() ? *item.remoteOtherSettings() : sys::PlistDictionary{});
+    session.setOtherSettingsForRemote(item.remoteOtherSettingsOrEmpty());
     session.setUserName(item.remoteUsername().value_or(""));
     session.setPassword(item.remotePassword());
-    session.setFileInfo(item.remoteInfo() ? *item.remoteInfo() : sys::PlistDictionary{});
+    session.setFileInfo(item.remoteInfoOrEmpty());
     bool opened = false;
     if (local) {
         opened = session.openBookWithName(source, {}, std::nullopt, std::nullopt, std::nullopt, false, true);

@@ -134,6 +134,9 @@ public:
     bool waitUntilIdle(double realSeconds);
 
 private:
+    // addQueDo() once its item has passed queueIsFullFor() and
+    // remoteCoverAllowed().
+    std::shared_ptr<ThumbsCreateImageObject> enqueue(const std::shared_ptr<FilelistItem>& item);
     void createThread(const std::atomic<bool>& stop);
     // A queued request: its entry, and the item as it was when queued.
     struct Queued {

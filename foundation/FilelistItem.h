@@ -107,6 +107,8 @@ public:
     const std::shared_ptr<const sys::PlistDictionary>& sharedRemoteInfo() const { return remoteInfo_; }
     void setRemoteInfo(std::shared_ptr<const sys::PlistDictionary> v) { remoteInfo_ = std::move(v); }
     void setRemoteInfo(sys::PlistDictionary v) { remoteInfo_ = std::make_shared<const sys::PlistDictionary>(std::move(v)); }
+    // The same, an empty dictionary when none.
+    const sys::PlistDictionary& remoteInfoOrEmpty() const { return remoteInfo_ ? *remoteInfo_ : noDictionary(); }
     // Position of the entry in the server's listing.
     int64_t remoteOriginalIndexNo() const { return remoteOriginalIndexNo_; }
     void setRemoteOriginalIndexNo(int64_t v) { remoteOriginalIndexNo_ = v; }
@@ -124,6 +126,9 @@ public:
     // a list.
     const sys::PlistDictionary* remoteOtherSettings() const { return remoteOtherSettings_.get(); }
     void setRemoteOtherSettings(std::shared_ptr<const sys::PlistDictionary> v) { remoteOtherSettings_ = std::move(v); }
+    const sys::PlistDictionary& remoteOtherSettingsOrEmpty() const {
+        return remoteOtherSettings_ ? *remoteOtherSettings_ : noDictionary();
+    }
 
 private:
     struct Rare {
@@ -137,6 +142,10 @@ private:
     static const std::optional<std::string>& none() {
         static const std::optional<std::string> nothing;
         return nothing;
+    }
+    static const sys::PlistDictionary& noDictionary() {
+        static const sys::PlistDictionary empty;
+        return empty;
     }
     // Copied with the item, as the other fields are.
     struct RareBox {

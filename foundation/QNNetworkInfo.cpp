@@ -39,16 +39,13 @@ void QNNetworkInfo::setInterfaceRoles(std::map<std::string, std::string> roles) 
 
 std::optional<std::string> QNNetworkInfo::recentWifiAddress(double maxAgeSeconds) {
     const auto now = std::chrono::steady_clock::now();
+    uint64_t generation = 0;
     {
         std::lock_guard<std::mutex> lock(gRolesMutex);
         if (gRecentWifi.known && gRecentWifi.generation == gRolesGeneration &&
             now - gRecentWifi.at < std::chrono::duration<double>(maxAgeSeconds)) {
             return gRecentWifi.address;
         }
-    }
-    uint64_t generation = 0;
-    {
-        std::lock_guard<std::mutex> lock(gRolesMutex);
         generation = gRolesGeneration;
     }
     const auto address = QNNetworkInfo().ipAddressWifi();

@@ -51,6 +51,14 @@ cairo_filter_t filterFor(Interpolation q) {
     return CAIRO_FILTER_GOOD;
 }
 
+// The pixel whose channels are the rounded means over `n` pixels of the
+// running sums `a` (blue and red, 16 bits each) and `b` (green and alpha).
+inline uint32_t meanPixel(uint32_t a, uint32_t b, uint32_t n) {
+    const uint32_t c0 = ((a & 0xffff) + n / 2) / n, c2 = ((a >> 16) + n / 2) / n;
+    const uint32_t c1 = ((b & 0xffff) + n / 2) / n, c3 = ((b >> 16) + n / 2) / n;
+    return c0 | (c1 << 8) | (c2 << 16) | (c3 << 24);
+}
+
 // Three box-blur passes over premultiplied ARGB pixels, the four channels
 // together; the edges are taken as reaching on (nothing dark creeps in from
 // outside).
@@ -71,9 +79,7 @@ void boxBlurPixels(uint32_t* px, int w, int h, int stride, int r) {
             b += (p >> 8) & 0x00ff00ffu;
         }
         for (int x = 0; x < len; ++x) {
-            const uint32_t c0 = ((a & 0xffff) + d / 2) / d, c2 = ((a >> 16) + d / 2) / d;
-            const uint32_t c1 = ((b & 0xffff) + d / 2) / d, c3 = ((b >> 16) + d / 2) / d;
-            out[size_t(x)] = c0 | (c1 << 8) | (c2 << 16) | (c3 << 24);
+            out[size_t(x)] = meanPixel(a, b, d);
             const uint32_t gone = at(x - r), come = at(x + r + 1);
             a = a - (gone & 0x00ff00ffu) + (come & 0x00ff00ffu);
             b = b - ((gone >> 8) & 0x00ff00ffu) + ((come >> 8) & 0x00ff00ffu);
@@ -459,10 +465,7 @@ void Canvas::blurBehind(const Rect& rect, double radius) {
             }
             for (int x = 0; x < smallW; ++x) {
                 const uint32_t n = uint32_t(rows * std::min(f, width - x * f));
-                const uint32_t a = br[size_t(x)], b = ga[size_t(x)];
-                const uint32_t c0 = ((a & 0xffff) + n / 2) / n, c2 = ((a >> 16) + n / 2) / n;
-                const uint32_t c1 = ((b & 0xffff) + n / 2) / n, c3 = ((b >> 16) + n / 2) / n;
-                out[size_t(y) * size_t(outStride) + size_t(x)] = c0 | (c1 << 8) | (c2 << 16) | (c3 << 24);
+                out[size_t(y) * size_t(outStride) + size_t(x)] = meanPixel(br[size_t(x)], ga[size_t(x)], n);
             }
         }
     }

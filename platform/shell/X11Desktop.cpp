@@ -20,12 +20,23 @@
 
 namespace shell {
 
+#if defined(SDL_VIDEO_DRIVER_X11)
+namespace {
+
+// The window's X display and window, when it is an X11 window.
+bool x11Info(SDL_Window* window, SDL_SysWMinfo& info) {
+    SDL_VERSION(&info.version);
+    return SDL_GetWindowWMInfo(window, &info) && info.subsystem == SDL_SYSWM_X11;
+}
+
+}  // namespace
+#endif
+
 std::string X11Desktop::portalHandle(SDL_Window* window) {
     if (!window) return {};
 #if defined(SDL_VIDEO_DRIVER_X11)
     SDL_SysWMinfo info;
-    SDL_VERSION(&info.version);
-    if (!SDL_GetWindowWMInfo(window, &info) || info.subsystem != SDL_SYSWM_X11) return {};
+    if (!x11Info(window, info)) return {};
     char text[32];
     std::snprintf(text, sizeof text, "x11:%lx", static_cast<unsigned long>(info.info.x11.window));
     return text;
@@ -49,8 +60,7 @@ SDL_Cursor* X11Desktop::themeCursor(SDL_Window* window, const char* name) {
     if (!window) return nullptr;
 #if defined(SDL_VIDEO_DRIVER_X11)
     SDL_SysWMinfo info;
-    SDL_VERSION(&info.version);
-    if (!SDL_GetWindowWMInfo(window, &info) || info.subsystem != SDL_SYSWM_X11) return nullptr;
+    if (!x11Info(window, info)) return nullptr;
     Display* display = info.info.x11.display;
     XcursorImage* image = XcursorLibraryLoadImage(name, XcursorGetTheme(display), XcursorGetDefaultSize(display));
     if (!image) return nullptr;
@@ -72,8 +82,7 @@ void X11Desktop::setTitle(SDL_Window* window, const std::string& utf8) {
     SDL_SetWindowTitle(window, utf8.c_str());
 #if defined(SDL_VIDEO_DRIVER_X11)
     SDL_SysWMinfo info;
-    SDL_VERSION(&info.version);
-    if (!SDL_GetWindowWMInfo(window, &info) || info.subsystem != SDL_SYSWM_X11) return;
+    if (!x11Info(window, info)) return;
     Display* display = info.info.x11.display;
     ::Window w = info.info.x11.window;
     const Atom utf8String = XInternAtom(display, "UTF8_STRING", False);
@@ -106,8 +115,7 @@ bool X11Desktop::setMinimumSize(SDL_Window* window, int width, int height) {
     if (!window) return false;
 #if defined(SDL_VIDEO_DRIVER_X11)
     SDL_SysWMinfo info;
-    SDL_VERSION(&info.version);
-    if (!SDL_GetWindowWMInfo(window, &info) || info.subsystem != SDL_SYSWM_X11) return false;
+    if (!x11Info(window, info)) return false;
     Display* display = info.info.x11.display;
     XSizeHints* hints = XAllocSizeHints();
     if (!hints) return false;

@@ -43,13 +43,32 @@ FileDownload::FileDownload() = default;
 
 FileDownload::~FileDownload() {
     if (deadlineTimer_) deadlineTimer_->invalidate();
-    if (cloudTicket_) cloudTicket_->cancelTicket();
     if (awaitingSignIn_) CloudSignIn::cancelPending();
-    if (nbns_) nbns_->cancel();
-    if (connection_) connection_->cancel();
-    if (ftp_) ftp_->cancel();
-    if (smb_) smb_->cancel();
+    dropRequests();
     if (isActive_) indicator(false);
+}
+
+void FileDownload::dropRequests() {
+    if (cloudTicket_) {
+        cloudTicket_->cancelTicket();
+        cloudTicket_.reset();
+    }
+    if (nbns_) {
+        nbns_->cancel();
+        nbns_.reset();
+    }
+    if (connection_) {
+        connection_->cancel();
+        connection_.reset();
+    }
+    if (ftp_) {
+        ftp_->cancel();
+        ftp_.reset();
+    }
+    if (smb_) {
+        smb_->cancel();
+        smb_.reset();
+    }
 }
 
 void FileDownload::indicator(bool on) { NetworkIndicatorWithKey::networkIndicatorWithKey()->visible(on, kIndicatorKey); }
@@ -208,26 +227,7 @@ void FileDownload::onListingExpired(ListingWatch::Reason reason) {
     stopWatching();
     if (isCancel_ || delivered_) return;
     // Stopped as a cancel stops it, and said so.
-    if (nbns_) {
-        nbns_->cancel();
-        nbns_.reset();
-    }
-    if (connection_) {
-        connection_->cancel();
-        connection_.reset();
-    }
-    if (ftp_) {
-        ftp_->cancel();
-        ftp_.reset();
-    }
-    if (smb_) {
-        smb_->cancel();
-        smb_.reset();
-    }
-    if (cloudTicket_) {
-        cloudTicket_->cancelTicket();
-        cloudTicket_.reset();
-    }
+    dropRequests();
     indicator(false);
     userName_.clear();
     password_.clear();

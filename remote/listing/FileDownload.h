@@ -142,6 +142,9 @@ private:
     std::string cloudFolderReference() const;
 
     void deliver(std::optional<RemoteFileEntry> entries, const std::optional<std::string>& message);
+    // Cancels and drops whatever request is out (name look-up, HTTP, FTP,
+    // SMB, cloud ticket); says nothing to the delegate.
+    void dropRequests();
     // Watches the running listing (FTP, SMB, a cloud drive's pages) from
     // `startedAt_` on; HTTP listings are bounded by their request.
     void watch(std::shared_ptr<net::ReceiveMeter> meter);

@@ -159,7 +159,7 @@ bool RemoteFileListViewController::forEachListEntry(const EntryVisitor& visit) c
     static const sys::PlistDictionary none;
     if (listsInRows_) {
         for (const auto& item : remoteItemList_) {
-            visit(item->remoteURL().value_or(""), item->remoteInfo() ? *item->remoteInfo() : none);
+            visit(item->remoteURL().value_or(""), item->remoteInfoOrEmpty());
         }
         return true;
     }
@@ -200,9 +200,13 @@ std::optional<std::string> RemoteFileListViewController::currentPassword() const
 }
 
 RemoteFileListViewController::Credentials RemoteFileListViewController::credentialsFor(const std::string& url) const {
-    const std::optional<std::string>& site = siteURL_ ? siteURL_ : targetURL_;
-    if (!site || !HttpEasy::sameOrigin(*site, url)) return {};
+    if (!isOnSiteOrigin(url)) return {};
     return {currentUserName(), currentPassword()};
+}
+
+bool RemoteFileListViewController::isOnSiteOrigin(const std::string& url) const {
+    const std::optional<std::string>& site = siteURL_ ? siteURL_ : targetURL_;
+    return site && HttpEasy::sameOrigin(*site, url);
 }
 
 // ---- Rows -------------------------------------------------------------------------------------------
@@ -268,7 +272,6 @@ RemoteFileListViewController::ItemList RemoteFileListViewController::fileListToI
     const auto options = otherSetting_ ? std::make_shared<const sys::PlistDictionary>(*otherSetting_) : nullptr;
     // credentialsFor, with the credentials looked up once for all the rows.
     const std::optional<std::string> user = currentUserName(), password = currentPassword();
-    const std::optional<std::string>& site = siteURL_ ? siteURL_ : targetURL_;
     ItemList items;
     items.reserve(files.size());
     for (size_t i = 0; i < files.size(); ++i) {
@@ -294,7 +297,7 @@ RemoteFileListViewController::ItemList RemoteFileListViewController::fileListToI
         // The row's key in the synced reading records is worked out when one
         // changes (FilelistBaseViewController): none is kept per row.
         if (auto when = RemoteFileEntry::bookDate(info)) item->setCreationDate(sys::Date(double(*when)));
-        if ((user || password) && site && HttpEasy::sameOrigin(*site, url)) {
+        if ((user || password) && isOnSiteOrigin(url)) {
             item->setRemoteUsername(user);
             item->setRemotePassword(password);
         }
@@ -604,7 +607,7 @@ void RemoteFileListViewController::didSelectBook(int64_t index, const std::optio
     lastSeletItem_ = itemList()[size_t(index)];
     if (indexPath) lastSelectIndexPath_ = indexPath;
     const auto& item = lastSeletItem_;
-    const sys::PlistDictionary info = item->remoteInfo() ? *item->remoteInfo() : sys::PlistDictionary();
+    const sys::PlistDictionary info = item->remoteInfoOrEmpty();
     if (item->type() == kTypeFolder) {
         if (info.contains("passcode")) {
             showAlert(tr("Forbidden: Server is configured to deny execute access."));
@@ -668,7 +671,7 @@ std::shared_ptr<BookTransfer> RemoteFileListViewController::transferQueue() {
 bool RemoteFileListViewController::queueDownload(const ItemRef& item, const std::optional<std::string>& folder) {
     auto queue = transferQueue();
     if (!queue || !item) return false;
-    const sys::PlistDictionary info = item->remoteInfo() ? *item->remoteInfo() : sys::PlistDictionary();
+    const sys::PlistDictionary info = item->remoteInfoOrEmpty();
     const std::string url = item->remoteURL().value_or("");
     std::string name = info.getString("name");
     // The server's name may lack the extension that says what the file is.
@@ -798,7 +801,7 @@ void RemoteFileListViewController::startOnlineFile(const ItemRef& item,
                                                    const std::optional<std::string>& targetFolder,
                                                    int64_t targetFolderOffset, ui::Rect actionSheetRect) {
     if (!item) return;
-    const sys::PlistDictionary info = item->remoteInfo() ? *item->remoteInfo() : sys::PlistDictionary();
+    const sys::PlistDictionary info = item->remoteInfoOrEmpty();
     const bool lbexpand = info.contains("lbexpand");
     isStartFromFirstPage_ = isStartFromFirstPage;
     const std::string url = item->remoteURL().value_or("");

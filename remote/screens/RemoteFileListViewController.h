@@ -118,6 +118,8 @@ public:
         std::optional<std::string> userName, password;
     };
     Credentials credentialsFor(const std::string& url) const;
+    // `url` is on the site's own origin, as credentialsFor() takes it.
+    bool isOnSiteOrigin(const std::string& url) const;
 
     // ---- Overrides of the base ---------------------------------------------------------
     int getFilelistMode() const override { return 1; }

@@ -40,12 +40,10 @@ mkdir -p www home/Documents
 head -c 20000 /dev/urandom > www/Slow.cbz
 "$fault_httpd" --root www > http.log 2>&1 &
 pids+=($!)
-for _ in $(seq 100); do grep -q '^port ' http.log && break; sleep 0.1; done
-port=$(sed -n 's/^port //p' http.log)
+port=$(announced http.log port)
 [ -n "$port" ] || fail "the web server did not start"
 # No welcome page: it was seen with this version.
-printf '<?xml version="1.0" encoding="UTF-8"?>\n<plist version="1.0"><array><string>%s</string></array></plist>\n' \
-  "$("$program" --version | awk '{ print $2 }')" > home/Documents/.notice.lbs
+notice_seen home
 
 # The question about the download handed over is answered when it shows.
 printf 'wait 5\ntap "Yes"\nwait 600\n' > run.txt

@@ -28,12 +28,7 @@ cd "$work"
 
 # Three pages of a PDF, each its own colour.
 python3 "$(dirname "$(realpath "$0")")/make-pdf.py" www/Three.pdf 0.9,0.2,0.2 0.2,0.9,0.2 0.2,0.2,0.9
-version=$("$program" --version | awk '{ print $2 }')
-for home in home1 home2 home3 home4; do
-  mkdir -p "$home/Documents"
-  printf '<?xml version="1.0" encoding="UTF-8"?>\n<plist version="1.0"><array><string>%s</string></array></plist>\n' \
-    "$version" > "$home/Documents/.notice.lbs"
-done
+notice_seen home1 home2 home3 home4
 mkdir -p home2/Library/lbconfigs
 printf '<?xml version="1.0" encoding="UTF-8"?>\n<plist version="1.0"><dict><key>isShowBadge</key><true/></dict></plist>\n' \
   > home2/Library/lbconfigs/.globalsettings.lbs

@@ -136,8 +136,7 @@ while True:
 PY
 python3 silent-display.py > silent.log 2>&1 &
 silent=$!
-for _ in $(seq 100); do grep -q '^display ' silent.log && break; sleep 0.1; done
-number=$(sed -n 's/^display //p' silent.log)
+number=$(announced silent.log display)
 [ -n "$number" ] || fail "the silent display did not start"
 env -u WAYLAND_DISPLAY -u XDG_RUNTIME_DIR DBUS_SESSION_BUS_ADDRESS=disabled: DISPLAY=127.0.0.1:$number \
   "$program" --home start-home --device phone > start.log 2>&1 &

@@ -17,12 +17,7 @@ python3 "$(dirname "$(realpath "$0")")/make-pdf.py" "$work/Linked.pdf" --link "h
 printf '#!/bin/sh\nprintf "%%s\\n" "$@" >> "%s/opened.txt"\n' "$work" > bin/xdg-open
 chmod +x bin/xdg-open
 export PATH="$work/bin:$PATH"
-version=$("$program" --version | awk '{ print $2 }')
-for home in window headless; do
-  mkdir -p "$home/Documents"
-  printf '<?xml version="1.0" encoding="UTF-8"?>\n<plist version="1.0"><array><string>%s</string></array></plist>\n' \
-    "$version" > "$home/Documents/.notice.lbs"
-done
+notice_seen window headless
 
 # In a window the page is clicked as a user clicks it, once it shows at rest
 # (the start screen's animation over: a click while it fades goes nowhere),

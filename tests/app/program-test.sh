@@ -292,12 +292,7 @@ case $mode in
     ;;
   sigterm)
     for tool in Xvfb flock; do command -v $tool >/dev/null || { echo "$tool missing"; exit 77; }; done
-    mkdir -p home/Library/Preferences
-    cat > home/Library/Preferences/leafbright.plist <<'PLIST'
-<?xml version="1.0" encoding="UTF-8"?>
-<!DOCTYPE plist PUBLIC "-//Apple//DTD PLIST 1.0//EN" "http://www.apple.com/DTDs/PropertyList-1.0.dtd">
-<plist version="1.0"><dict><key>enable_crashlog</key><true/></dict></plist>
-PLIST
+    keep_activity_log home
     "$(dirname "$0")/own-display.sh" "$0" sigterm-inside "$program" "$work" "$scripts" || fail "the windowed run failed"
     [ "$(tail -c 18 home/Documents/_activelog.txt)" = "X---------------0" ] || fail "no termination line in the activity log"
     ;;
@@ -360,17 +355,11 @@ PLIST
     server=$!
     pid=
     trap '[ -n "$pid" ] && kill -9 $pid 2>/dev/null; kill $server 2>/dev/null || true' EXIT
-    for _ in $(seq 100); do grep -q '^port ' http.log && break; sleep 0.1; done
-    port=$(sed -n 's/^port //p' http.log)
+    port=$(announced http.log port)
     [ -n "$port" ] || fail "the web server did not start"
     first="http://127.0.0.1:$port/first.cbz?rate=300000"
     second="http://127.0.0.1:$port/second.cbz?rate=300000"
-    mkdir -p home/Library/Preferences
-    cat > home/Library/Preferences/leafbright.plist <<'PLIST'
-<?xml version="1.0" encoding="UTF-8"?>
-<!DOCTYPE plist PUBLIC "-//Apple//DTD PLIST 1.0//EN" "http://www.apple.com/DTDs/PropertyList-1.0.dtd">
-<plist version="1.0"><dict><key>enable_crashlog</key><true/></dict></plist>
-PLIST
+    keep_activity_log home
     # The library's download button (desktop), then the progress screen.
     cat > download.txt <<STEPS
 wait 1

@@ -114,12 +114,7 @@ PLIST
 shortcut "Stalled Site" "ftp://127.0.0.1:$(cat ftp.port)/"
 shortcut "Silent Site" "http://127.0.0.1:$(cat silent.port)/"
 # The activity log is kept (its last line says the run ended through termination).
-mkdir -p home/Library/Preferences
-cat > home/Library/Preferences/leafbright.plist <<'PLIST'
-<?xml version="1.0" encoding="UTF-8"?>
-<!DOCTYPE plist PUBLIC "-//Apple//DTD PLIST 1.0//EN" "http://www.apple.com/DTDs/PropertyList-1.0.dtd">
-<plist version="1.0"><dict><key>enable_crashlog</key><true/></dict></plist>
-PLIST
+keep_activity_log home
 cat > home/Library/lbconfigs/.globalsettings.lbs <<'PLIST'
 <?xml version="1.0" encoding="UTF-8"?>
 <plist version="1.0"><dict><key>remoteThumbsAutoLoad</key><string>on</string></dict></plist>

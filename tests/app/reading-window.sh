@@ -30,6 +30,7 @@ for tool in Xvfb flock xdotool openbox wmctrl convert import xprop xrdb; do
 done
 work=$(realpath -m "$work")
 program=$(realpath "$program")
+. "$(dirname "$self")/windowed-run.sh"
 if [ "${3:-}" != inside ]; then
   rm -rf "$work"
   mkdir -p "$work"
@@ -39,12 +40,7 @@ if [ "${3:-}" != inside ]; then
     convert -size 600x800 xc:black -fill "rgb(220,40,40)" -draw "rectangle 8,8 591,791" "p$i.png"
   done
   zip -q -X Framed.cbz p1.png p2.png p3.png p4.png
-  version=$("$program" --version | awk '{ print $2 }')
-  for home in home home2x; do
-    mkdir -p "$home/Documents"
-    printf '<?xml version="1.0" encoding="UTF-8"?>\n<plist version="1.0"><array><string>%s</string></array></plist>\n' \
-      "$version" > "$home/Documents/.notice.lbs"
-  done
+  notice_seen home home2x
   "$(dirname "$self")/own-display.sh" -s "-screen 0 2400x1600x24" "$self" "$program" "$work" inside || fail "the windowed run failed"
   echo "reading window ok"
   exit 0
@@ -52,7 +48,6 @@ fi
 
 # ---- Inside the virtual X server -------------------------------------------------------------
 cd "$work"
-. "$(dirname "$self")/windowed-run.sh"
 openbox --sm-disable > openbox.log 2>&1 &
 wm=$!
 pid=

@@ -8,6 +8,37 @@
 # The process id a run wrote to FILE.
 program_pid() { [ -s "$1" ] && cat "$1"; }
 
+# announced FILE WORD: what follows WORD on the line "WORD ..." a helper
+# writes to FILE as it is ready (a server's port), waited for up to 10 s;
+# nothing when none came.
+announced() {
+  for _ in $(seq 100); do grep -q "^$2 " "$1" 2>/dev/null && break; sleep 0.1; done
+  sed -n "s/^$2 //p" "$1" 2>/dev/null
+}
+
+# notice_seen HOME...: each HOME has seen the welcome page of this version
+# of "$program" (it is not shown over the first screen).
+notice_seen() {
+  local version home
+  version=$("$program" --version | awk '{ print $2 }')
+  for home in "$@"; do
+    mkdir -p "$home/Documents"
+    printf '<?xml version="1.0" encoding="UTF-8"?>\n<plist version="1.0"><array><string>%s</string></array></plist>\n' \
+      "$version" > "$home/Documents/.notice.lbs"
+  done
+}
+
+# keep_activity_log HOME: the preferences in HOME keep the activity log
+# (home/Documents/_activelog.txt).
+keep_activity_log() {
+  mkdir -p "$1/Library/Preferences"
+  cat > "$1/Library/Preferences/leafbright.plist" <<'PLIST'
+<?xml version="1.0" encoding="UTF-8"?>
+<!DOCTYPE plist PUBLIC "-//Apple//DTD PLIST 1.0//EN" "http://www.apple.com/DTDs/PropertyList-1.0.dtd">
+<plist version="1.0"><dict><key>enable_crashlog</key><true/></dict></plist>
+PLIST
+}
+
 # start_windowed NAME ARGS...: starts "$program" ARGS in a window, its output
 # in NAME.log, its own process id in NAME.pid and its X display in
 # NAME.display (written before the process id); $! is then the runner

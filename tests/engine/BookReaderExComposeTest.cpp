@@ -359,10 +359,7 @@ TEST_F(BookComposeTest, SpreadsAreTheSameWhicheverWayAPageIsReached) {
     for (const char* book : {"book.cbz", "plain.cb7", "solid.cb7"}) {
         SCOPED_TRACE(book);
         auto open = [&] {
-            session = std::make_shared<BookReaderEx>();
-            session->setSettings(settings);
-            ASSERT_TRUE(session->openBookWithName(dir.file(book), {}, std::nullopt, std::nullopt, std::nullopt,
-                                                  false, false));
+            ASSERT_TRUE(openBookFile(dir.file(book)));
             ASSERT_EQ(session->getPageNum(), kCount);
         };
         const std::vector<std::pair<int, int>> views = {{0, 0}, {1, 2}, {3, 3},  {4, 5},
@@ -582,10 +579,7 @@ TEST_F(BookComposeTest, FixturePagesOpenAsAFolder) {
     for (const char* n : {"01.jpg", "02.jpg", "03.jpg", "04.jpg", "05.jpg", "06.png", "07.jpg", "08.jpg"})
         std::filesystem::copy_file(test::dataPath(std::string("pages/") + n), pages.file(n));
     set("isDivisionPage", true);
-    session = std::make_shared<BookReaderEx>();
-    session->setSettings(settings);
-    ASSERT_TRUE(session->openBookWithName(pages.file("03.jpg"), {}, std::nullopt, std::nullopt, std::nullopt,
-                                          false, false));
+    ASSERT_TRUE(openBookFile(pages.file("03.jpg")));
     EXPECT_EQ(session->getPageNum(), 8);
     EXPECT_EQ(session->getSelectedImageNo(), 2);
     EXPECT_EQ(session->getBookName(), "03.jpg");

@@ -62,11 +62,15 @@ protected:
     std::string pagePath(int i) const { return bookDir.file("p" + std::to_string(i) + ".bmp"); }
 
     std::shared_ptr<BookReaderEx> openBook(int page = 0) {
+        EXPECT_TRUE(openBookFile(pagePath(page)));
+        return session;
+    }
+
+    // A new session on the settings, opening the book at `path`.
+    bool openBookFile(const std::string& path) {
         session = std::make_shared<BookReaderEx>();
         session->setSettings(settings);
-        EXPECT_TRUE(session->openBookWithName(pagePath(page), {}, std::nullopt, std::nullopt, std::nullopt, false,
-                                              false));
-        return session;
+        return session->openBookWithName(path, {}, std::nullopt, std::nullopt, std::nullopt, false, false);
     }
 
     // A request for `op` from the current view (or from `page` when there is

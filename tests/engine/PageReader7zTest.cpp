@@ -561,10 +561,7 @@ TEST_F(PageReader7zSessionTest, AJumpPairsThePagesOf7zBooksAsPagingFromTheStartW
     };
     set("isDoubleTruck", true);
     for (const char* name : {"plain.cb7", "solid.cb7"}) {
-        session = std::make_shared<BookReaderEx>();
-        session->setSettings(settings);
-        ASSERT_TRUE(session->openBookWithName(bookDir.file(name), {}, std::nullopt, std::nullopt, std::nullopt, false,
-                                              false));
+        ASSERT_TRUE(openBookFile(bookDir.file(name)));
         auto p = load(PageLoadRequest::kJumpForward, 5, {800, 300});
         EXPECT_TRUE(p->is2PageLoaded) << name;
         EXPECT_EQ(p->targetPage, 4) << name;
@@ -581,12 +578,7 @@ TEST_F(PageReader7zSessionTest, AJumpPairsThePagesOf7zBooksAsPagingFromTheStartW
     // of page 4 further into the next block; a jump to page 5 still learns
     // page 4 from the block it writes.
     ASSERT_EQ(test::shell("cd '" + bookDir.path() + "' && 7z a -bd -ms=3f threes.cb7 p?.bmp >/dev/null"), 0);
-    auto open = [&] {
-        session = std::make_shared<BookReaderEx>();
-        session->setSettings(settings);
-        ASSERT_TRUE(session->openBookWithName(bookDir.file("threes.cb7"), {}, std::nullopt, std::nullopt,
-                                              std::nullopt, false, false));
-    };
+    auto open = [&] { ASSERT_TRUE(openBookFile(bookDir.file("threes.cb7"))); };
     open();
     EXPECT_TRUE(load(PageLoadRequest::kCompose, 0, {800, 300})->is2PageLoaded);
     EXPECT_EQ(session->spreadStart(5), std::nullopt);
@@ -621,10 +613,7 @@ TEST_F(PageReader7zSessionTest, AJumpIntoABlockBeingWrittenWaitsForThePageAfterI
     ASSERT_EQ(test::shell("cd '" + bookDir.path() + "' && 7z a -bd -ms=on solid.cb7 p?.bmp >/dev/null"), 0);
     set("isDoubleTruck", true);
     set("isSingleViewFirstPage", true);
-    session = std::make_shared<BookReaderEx>();
-    session->setSettings(settings);
-    ASSERT_TRUE(session->openBookWithName(bookDir.file("solid.cb7"), {}, std::nullopt, std::nullopt, std::nullopt,
-                                          false, false));
+    ASSERT_TRUE(openBookFile(bookDir.file("solid.cb7")));
     auto p = load(PageLoadRequest::kJumpForward, 4, {800, 300});
     EXPECT_EQ(p->targetPage, 4);
     EXPECT_TRUE(p->is2PageLoaded) << "page 4 beside page 5, as paging from the start shows it";

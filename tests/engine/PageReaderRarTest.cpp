@@ -459,9 +459,7 @@ TEST_F(PageReaderRarSessionTest, TheSessionOpensCbrBooksAsksForPasswordsAndSaysW
     if (!test::haveProgram("rar")) GTEST_SKIP() << "no rar packer";
     const std::string book = bookDir.file("book.cbr");
     ASSERT_TRUE(test::runIn(bookDir.path(), "rar a -idq -s book.cbr p0.bmp p1.bmp p2.bmp"));
-    session = std::make_shared<BookReaderEx>();
-    session->setSettings(settings);
-    ASSERT_TRUE(session->openBookWithName(book, {}, std::nullopt, std::nullopt, std::nullopt, false, false));
+    ASSERT_TRUE(openBookFile(book));
     EXPECT_EQ(session->readerKind(), BookReaderEx::ReaderKind::Rar);
     EXPECT_EQ(session->getPageNum(), 3);
     for (int i : {0, 1, 2}) {
@@ -502,10 +500,7 @@ TEST_F(PageReaderRarSessionTest, AJumpPairsThePagesOfAPlainRarAsPagingFromTheSta
     ASSERT_TRUE(test::runIn(bookDir.path(), "rar a -idq -s solid.cbr p0.bmp p1.bmp p2.bmp p3.bmp p4.bmp p5.bmp p6.bmp p7.bmp"));
     set("isDoubleTruck", true);
     for (const char* name : {"plain.cbr", "solid.cbr"}) {
-        session = std::make_shared<BookReaderEx>();
-        session->setSettings(settings);
-        ASSERT_TRUE(session->openBookWithName(bookDir.file(name), {}, std::nullopt, std::nullopt, std::nullopt, false,
-                                              false));
+        ASSERT_TRUE(openBookFile(bookDir.file(name)));
         auto p = load(PageLoadRequest::kJumpForward, 5, {800, 300});
         EXPECT_TRUE(p->is2PageLoaded) << name;
         EXPECT_EQ(p->targetPage, std::string(name) == "plain.cbr" ? 4 : 5) << name;

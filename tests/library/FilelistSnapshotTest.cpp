@@ -102,6 +102,24 @@ protected:
         driver->advance(0.6);
     }
 
+    // The list/bookshelf switch tapped, and its change let run.
+    bool showShelves() {
+        if (!tapText("Bookshelf")) return false;
+        driver->advance(1.0);
+        return true;
+    }
+    bool showList() {
+        if (!tapText("List")) return false;
+        driver->advance(0.6);
+        return true;
+    }
+
+    // The window's look changed, and its redraw let run.
+    void setLook(ui::UserInterfaceStyle style) {
+        window->setUserInterfaceStyle(style);
+        driver->advance(0.1);
+    }
+
     std::shared_ptr<Local> root;
     std::shared_ptr<ui::NavigationController> nav;
 };
@@ -128,15 +146,13 @@ TEST_F(FilelistSnapshotTest, ListBookshelfAndSearch) {
     EXPECT_EQ(root->sortMode(), 1);
     ASSERT_TRUE(window->snapshot(snapshotPath("library-list-date.png")));
 
-    ASSERT_TRUE(tapText("Bookshelf"));
-    driver->advance(1.0);
+    ASSERT_TRUE(showShelves());
     ThumbsCreate::thumbsCreate()->waitUntilIdle(20);
     driver->advance(0.6);
     EXPECT_EQ(root->fileListViewMode(), 1);
     ASSERT_TRUE(window->snapshot(snapshotPath("library-bookshelf.png")));
 
-    ASSERT_TRUE(tapText("List"));
-    driver->advance(0.6);
+    ASSERT_TRUE(showList());
     EXPECT_EQ(root->fileListViewMode(), 0);
     revealHeader();
     auto* header = dynamic_cast<FilelistBaseViewHeaderCell*>(root->tableView()->cellForRowAtIndexPath({0, 0}));
@@ -181,8 +197,7 @@ TEST_F(FilelistSnapshotTest, ListBookshelfAndSearch) {
 TEST_F(FilelistSnapshotTest, TheListBookshelfSwitchReadsOnTheShelvesInBothLooks) {
     showRoot();
     revealHeader();
-    ASSERT_TRUE(tapText("Bookshelf"));
-    driver->advance(1.0);
+    ASSERT_TRUE(showShelves());
     revealHeader();
     auto* header = dynamic_cast<FilelistBaseViewHeaderCell*>(root->tableView()->cellForRowAtIndexPath({0, 0}));
     ASSERT_TRUE(header);
@@ -211,14 +226,12 @@ TEST_F(FilelistSnapshotTest, TheListBookshelfSwitchReadsOnTheShelvesInBothLooks)
     };
     EXPECT_LE(evenButton(), 12);
     EXPECT_GE(contrast("library-bookshelf-switch-light.png"), 4.5);
-    window->setUserInterfaceStyle(ui::UserInterfaceStyle::Dark);
-    driver->advance(0.1);
+    setLook(ui::UserInterfaceStyle::Dark);
     EXPECT_LE(evenButton(), 12);
     EXPECT_GE(contrast("library-bookshelf-switch-dark.png"), 4.5);
     // Back on the list the switch has its own look again.
     window->setUserInterfaceStyle(ui::UserInterfaceStyle::Light);
-    ASSERT_TRUE(tapText("List"));
-    driver->advance(0.6);
+    ASSERT_TRUE(showList());
     revealHeader();
     header = dynamic_cast<FilelistBaseViewHeaderCell*>(root->tableView()->cellForRowAtIndexPath({0, 0}));
     ASSERT_TRUE(header);
@@ -261,15 +274,12 @@ TEST_F(FilelistSnapshotTest, TheSearchFieldReadsInBothPresentationsAndLooks) {
         driver->advance(0.5);
     };
     check("list-light");
-    window->setUserInterfaceStyle(ui::UserInterfaceStyle::Dark);
-    driver->advance(0.1);
+    setLook(ui::UserInterfaceStyle::Dark);
     check("list-dark");
-    ASSERT_TRUE(tapText("Bookshelf"));
-    driver->advance(1.0);
+    ASSERT_TRUE(showShelves());
     ASSERT_EQ(root->fileListViewMode(), 1);
     check("bookshelf-dark");
-    window->setUserInterfaceStyle(ui::UserInterfaceStyle::Light);
-    driver->advance(0.1);
+    setLook(ui::UserInterfaceStyle::Light);
     check("bookshelf-light");
 }
 
@@ -305,20 +315,16 @@ TEST_F(FilelistSnapshotTest, TheSortBarTitlesReadInTheListAndOnTheShelvesInBothL
         ASSERT_TRUE(tapText("Date"));
         driver->advance(0.5);
         check("list-light-date");
-        window->setUserInterfaceStyle(ui::UserInterfaceStyle::Dark);
-        driver->advance(0.1);
+        setLook(ui::UserInterfaceStyle::Dark);
         check("list-dark-date");
-        ASSERT_TRUE(tapText("Bookshelf"));
-        driver->advance(1.0);
+        ASSERT_TRUE(showShelves());
         ASSERT_EQ(root->fileListViewMode(), 1);
         check("bookshelf-dark-date");
         ASSERT_TRUE(tapText("Name"));
         driver->advance(0.5);
-        window->setUserInterfaceStyle(ui::UserInterfaceStyle::Light);
-        driver->advance(0.1);
+        setLook(ui::UserInterfaceStyle::Light);
         check("bookshelf-light-name");
-        ASSERT_TRUE(tapText("List"));
-        driver->advance(0.6);
+        ASSERT_TRUE(showList());
         window->setRootViewController(nullptr);
         ThumbsCreate::releaseThumbsCreate();
     }
@@ -366,20 +372,16 @@ TEST_F(FilelistSnapshotTest, TheNavigationBarReadsOverTheShelvesAndTheListInBoth
         };
         check("list-light");
         revealHeader();
-        ASSERT_TRUE(tapText("Bookshelf"));
-        driver->advance(1.0);
+        ASSERT_TRUE(showShelves());
         ASSERT_EQ(root->fileListViewMode(), 1);
         check("bookshelf-light");
-        window->setUserInterfaceStyle(ui::UserInterfaceStyle::Dark);
-        driver->advance(0.1);
+        setLook(ui::UserInterfaceStyle::Dark);
         check("bookshelf-dark");
         revealHeader();
-        ASSERT_TRUE(tapText("List"));
-        driver->advance(0.6);
+        ASSERT_TRUE(showList());
         ASSERT_EQ(root->fileListViewMode(), 0);
         check("list-dark");
-        window->setUserInterfaceStyle(ui::UserInterfaceStyle::Light);
-        driver->advance(0.1);
+        setLook(ui::UserInterfaceStyle::Light);
         check("list-light-again");
         window->setRootViewController(nullptr);
         ThumbsCreate::releaseThumbsCreate();
