@@ -368,8 +368,20 @@ int LeafbrightProgram::runDemo(std::string* error) {
     // version) is pictured and closed before the library is.
     for (int i = 0; i < 40 && delegate_->isStartScreenShown() && !noticeShown(); ++i)
         sys::RunLoop::main().advance(0.1);
-    std::string script = demoScript(options_.target.has_value());
-    if (noticeShown()) script = "wait 1\nshot notice\ntap \"" + BookCommon::localizedStringWithOnOff("Close") + "\"\n" + script;
+    const std::string closeNotice =
+        "wait 1\nshot notice\ntap \"" + BookCommon::localizedStringWithOnOff("Close") + "\"\n";
+    std::string script;
+    if (delegate_->isAskingAboutWebUrl()) {
+        // A web address: its question in front of whatever the start shows,
+        // answered Yes, then what the address opens (the folder's list, or
+        // the library its file is downloaded into).
+        script = "wait 1\nshot question\ntap \"" + BookCommon::localizedStringWithOnOff("Yes") + "\"\n";
+        if (noticeShown()) script += closeNotice;
+        script += "wait 3\nshot opened\n";
+    } else {
+        script = demoScript(options_.target.has_value());
+        if (noticeShown()) script = closeNotice + script;
+    }
     const int rc = playScript(script, error);
     for (const auto& path : shots_) std::printf("%s\n", path.c_str());
     std::fflush(stdout);

@@ -130,6 +130,8 @@ public:
     bool isStartLBWindowDone() const { return startDone_; }
     // A start screen is on the window (the main screen is not built yet).
     bool isStartScreenShown() const;
+    // A web address handed to the program waits on its question ("Do you want to open this URL?").
+    bool isAskingAboutWebUrl() const { return !urlQuestions_.empty(); }
 
     // ---- AppDelegateServices -----------------------------------------------------------------
     std::shared_ptr<Settings> settings() override { return settings_; }

@@ -55,6 +55,21 @@ case $mode in
     for shot in page1 page2; do is_png "book-shots/$shot.png" || fail "no picture $shot of the named book"; done
     [ -z "$(ls -A user-home)" ] || fail "the demonstration of a named book left a home behind: $(ls -A user-home)"
     [ -z "$(ls -A tmp)" ] || fail "the demonstration's home of a named book was left behind: $(ls -A tmp)"
+    # A web address: its question is pictured and answered, then what it opens.
+    fault_httpd=${LB_FAULT_HTTPD:-$(dirname "$program")/tests/lb_fault_httpd}
+    mkdir -p www
+    cp Named.cbz www/
+    "$fault_httpd" --root www > http.log 2>&1 &
+    server=$!
+    trap 'kill $server 2>/dev/null || true' EXIT
+    port=$(announced http.log port)
+    [ -n "$port" ] || fail "the web server did not start"
+    out=$(env -u DISPLAY -u WAYLAND_DISPLAY TMPDIR="$PWD/tmp" "$program" --device phone --shots web-shots \
+      "http://127.0.0.1:$port/") || fail "the demonstration of a web address failed"
+    for shot in question notice opened; do
+      is_png "web-shots/$shot.png" || fail "no picture $shot of the web address"
+      grep -q "web-shots/$shot.png" <<<"$out" || fail "path of $shot not printed for the web address"
+    done
     ;;
   library)
     make_library home
