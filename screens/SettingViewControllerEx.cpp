@@ -578,6 +578,9 @@ void SettingViewControllerEx::saveChanges() {
     bool changed = false;
     for (const auto& [key, value] : *values_) {
         if (original_.get(key) == value) continue;
+        // The start-up lock follows its passphrase and is saved with it, once
+        // confirmed: a choice still waiting for the passphrase is not kept.
+        if (settingViewType_ == 0 && key == "startupLock") continue;
         changed = true;
         if (settingViewType_ == 1) {
             settings_->setBookSettingValue(key, value);

@@ -196,6 +196,13 @@ TEST_F(SettingsProgramTest, TheStartupLockIsSetAndTakenOffThroughTheSettingsScre
     tapLockSegment(1);
     play("alert 0\nwait 1\n");
     EXPECT_FALSE(storedHash());
+    // So does a program ended while the question is up: the setting changes
+    // only once a passphrase is confirmed.
+    tapLockSegment(1);
+    stop();
+    EXPECT_NE(storedLockWord(), "passphrase");
+    ASSERT_TRUE(launch());
+    openSettings();
     // Twice the same: the lock is on, its hash kept where the launch reads it.
     tapLockSegment(1);
     play("type open sesame\nalert 1\nwait 1\ntype open sesame\nalert 1\nwait 1\n"
