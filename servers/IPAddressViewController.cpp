@@ -35,17 +35,27 @@ std::shared_ptr<ui::TableViewCell> IPAddressViewController::tableViewCellForRowA
     if (!cell) cell = std::make_shared<ui::TableViewCell>(ui::TableViewCellStyle::Value1, "Cell");
     cell->setSelectionStyle(ui::TableViewCellSelectionStyle::None);
     static const char* const kTitles[] = {"Wifi", "Cellular", "Bridge", "VPN"};
-    if (ip.row < 0 || ip.row > 3) return cell;
-    std::optional<std::string> address;
-    if (info_) {
-        switch (ip.row) {
-        case 0: address = info_->ipAddressWifi(); break;
-        case 1: address = info_->ipAddress3G(); break;
-        case 2: address = info_->ipAddressBridge(); break;
-        default: address = info_->ipAddressVPN(); break;
+    auto addressOf = [this](int row) -> std::optional<std::string> {
+        if (!info_) return std::nullopt;
+        switch (row) {
+        case 0: return info_->ipAddressWifi();
+        case 1: return info_->ipAddress3G();
+        case 2: return info_->ipAddressBridge();
+        default: return info_->ipAddressVPN();
         }
+    };
+    if (!listenAddress_.empty()) {
+        // The one address listened on, under its interface's name where it is one of them.
+        std::string title = tr("Listen on");
+        for (int row = 0; row < 4; ++row)
+            if (addressOf(row) == listenAddress_) title = tr(kTitles[row]);
+        const bool v6 = listenAddress_.find(':') != std::string::npos;
+        cell->textLabel()->setText(title);
+        cell->detailTextLabel()->setText(getDisplayString(v6 ? "[" + listenAddress_ + "]" : listenAddress_));
+        return cell;
     }
+    if (ip.row < 0 || ip.row > 3) return cell;
     cell->textLabel()->setText(tr(kTitles[ip.row]));
-    cell->detailTextLabel()->setText(getDisplayString(address));
+    cell->detailTextLabel()->setText(getDisplayString(addressOf(ip.row)));
     return cell;
 }

@@ -185,13 +185,18 @@ bool MediaServerViewController::onFinishTextInput(TextInputViewController&, cons
 void MediaServerViewController::openAddressList() {
     auto* nav = navigationController();
     if (!nav) return;
-    uint16_t port = listenSetting().port;
-    if (MediaServerMain::hasSharedMediaServer() && MediaServerMain::sharedMediaServer()->isRunning())
+    const ListenAt at = listenSetting();
+    uint16_t port = at.port;
+    std::string address = at.address;
+    if (MediaServerMain::hasSharedMediaServer() && MediaServerMain::sharedMediaServer()->isRunning()) {
         port = MediaServerMain::sharedMediaServer()->port();
+        address = MediaServerMain::sharedMediaServer()->address();
+    }
     auto list = std::make_shared<IPAddressViewController>();
     list->setTitle(tr("IP Address"));
     list->setPrefix("http://");
     list->setSuffix(":" + std::to_string(port) + "/");
+    list->setListenAddress(address);
     nav->pushViewController(list, true);
 }
 

@@ -89,6 +89,13 @@ TEST_F(IPAddressViewControllerTest, TheMediaServerScreenOpensItWithTheServersSch
     EXPECT_EQ(list->prefix(), "http://");
     EXPECT_EQ(list->suffix(), ":" + std::to_string(port) + "/");
     EXPECT_TRUE(list->networkInfo().has_value());
+    // Listening on one address, that address alone is listed.
+    const std::string own = "http://127.0.0.1:" + std::to_string(port) + "/";
+    EXPECT_TRUE(driver->findByText(own));
+    EXPECT_TRUE(driver->findAll([&own](ui::View& v) {
+        const std::string text = ui::test::Driver::textOf(v);
+        return text.rfind("http://", 0) == 0 && text != own;
+    }).empty());
     nav->popViewController(false);
     driver->advance(1);
 
