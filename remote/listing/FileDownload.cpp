@@ -550,8 +550,7 @@ void FileDownload::onFtpComplete(const FtpListing::Result& r) {
         deliver(std::nullopt, BookCommon::localizedStringWithOnOff("The server is busy. Please try again later."));
         return;
     case FtpListing::Outcome::Failed:
-        deliver(std::nullopt, BookCommon::localizedStringWithOnOff("Connection Failed.") + "\n(FTP " +
-                                  std::to_string(r.status) + ")");
+        deliver(std::nullopt, failedAt(baseURL_, "FTP " + std::to_string(r.status)));
         return;
     case FtpListing::Outcome::Listed:
         break;

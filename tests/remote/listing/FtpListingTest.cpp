@@ -12,6 +12,7 @@
 #include "tests/support/TestHome.h"
 #include "tests/support/VirtualClockTest.h"
 #include "tests/support/net/FtpTestServer.h"
+#include "tests/support/net/ReservedPort.h"
 #include "tests/support/net/StuckNameLookup.h"
 
 #include <gtest/gtest.h>
@@ -146,11 +147,20 @@ TEST_F(FtpListingTest, AListingTheServerCutsShortIsAnErrorNotAShortFolder) {
         auto cut = list(server.url("/"));
         EXPECT_FALSE(cut->fileList) << reply << ": " << (cut->fileList ? cut->fileList->size() : 0) << " entries";
         EXPECT_NE(cut->message.value_or("").find("Connection Failed."), std::string::npos) << reply;
+        EXPECT_NE(cut->message.value_or("").find("127.0.0.1:"), std::string::npos) << reply << ": the server is named";
         // Listed again, whole.
         auto whole = list(server.url("/"));
         ASSERT_TRUE(whole->fileList);
         EXPECT_EQ(whole->fileList->size(), 302u);
     }
+    // Nothing listening at all: the message names where.
+    test::ReservedPort closed;
+    ASSERT_NE(closed.port(), 0);
+    const std::string where = "127.0.0.1:" + std::to_string(closed.port());
+    auto refused = list("ftp://" + where + "/");
+    EXPECT_FALSE(refused->fileList);
+    EXPECT_EQ(refused->message.value_or("").rfind("Connection Failed.", 0), 0u) << refused->message.value_or("");
+    EXPECT_NE(refused->message.value_or("").find(where), std::string::npos) << refused->message.value_or("");
 }
 
 // A listing gives up by itself on a server that answers too slowly, as the
