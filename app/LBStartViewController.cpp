@@ -161,7 +161,7 @@ std::string LBStartViewController::noticeHtml(const std::string& page, bool dark
     replaceAll(html, "__LANG__", languageSuffix(BookCommon::getLanguage()));
     replaceAll(html, "<TC>", dark ? "#FFFFFF" : "#000000");
     replaceAll(html, "<BG>", dark ? "#333333" : "#FFFFFF");
-    replaceAll(html, "<LC>", dark ? "#5555FF" : "#0000FF");
+    replaceAll(html, "<LC>", dark ? "#9999FF" : "#0000FF");
     replaceAll(html, "<BUG>", BookCommon::localizedStringWithOnOff("Submit Bugs and Feedback"));
     return html;
 }

@@ -99,7 +99,7 @@ std::string AboutViewControllerEx::htmlForPage(const std::string& page) {
     replaceAll(html, "__LANG__", languages.empty() ? std::string("en") : languages.front());
     replaceAll(html, "<TC>", dark ? "#FFFFFF" : "#000000");
     replaceAll(html, "<BG>", dark ? "#333333" : "#FFFFFF");
-    replaceAll(html, "<LC>", dark ? "#5555FF" : "#0000FF");
+    replaceAll(html, "<LC>", dark ? "#9999FF" : "#0000FF");
     replaceAll(html, "<BUG>", BookCommon::localizedStringWithOnOff("Submit Bugs and Feedback"));
     return html;
 }
