@@ -241,6 +241,11 @@ void Window::takeOverTouch(Touch& touch, View* watcher, bool cancelHolder) {
 }
 
 bool Window::sendKey(const KeyPress& key) {
+    // Ctrl+Q ends the program whatever is in front, a field being edited too.
+    const unsigned chord = KeyModifierShift | KeyModifierControl | KeyModifierAlternate | KeyModifierCommand;
+    if (key.input == "q" && (key.modifierFlags & chord) == KeyModifierControl &&
+        Application::shared().requestTermination())
+        return true;
     layoutIfNeeded();
     Ref keepSelf = shared_from_this();
     // Boxes laid on the window over every screen (notices) answer first, the
