@@ -149,7 +149,8 @@ void PopupMenuView::removePopup() {
 }
 
 std::vector<ui::KeyCommand> PopupMenuView::keyCommandsOfOwner(PopupMenuView* menu) {
-    if (!menu) return {};
+    // A menu fading out takes no keys.
+    if (!menu || menu->closing_) return {};
     std::weak_ptr<ui::View> weak = menu->weak_from_this();
     auto on = [weak](std::function<void(PopupMenuView&)> act) {
         return [weak, act](const ui::KeyCommand&) {

@@ -244,6 +244,7 @@ TEST_F(PopupMenuTest, WhileOpenItTakesEveryKeyAndTheArrowsHighlightWhatReturnCho
     EXPECT_TRUE(owner->log.empty());
     driver->key(KeyInput::returnKey);
     EXPECT_EQ(owner->log, (std::vector<std::string>{"chose History", "onRemovePopup"}));
+    EXPECT_TRUE(PopupMenuView::keyCommandsOfOwner(menu.get()).empty()) << "a closing menu takes no keys";
     driver->advance(0.35);
     EXPECT_EQ(menu->superview(), nullptr);
     owner->log.clear();
