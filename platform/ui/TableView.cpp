@@ -392,6 +392,7 @@ void TableView::configureCell(TableViewCell& cell, const IndexPath& ip) {
     cell.setShowsReorderControl(editing_ && dataSource_ && dataSource_->tableViewCanMoveRowAtIndexPath(*this, ip));
     cell.setEditing(editing_, false);
     cell.setSelected(selected_.count(ip) > 0, false);
+    cell.setKeyHighlighted(keyHighlightedRow() == ip);
     cell.setSeparatorInset(separatorInset_);
     if (tableDelegate_)
         cell.deleteConfirmationButton()->setTitle(
@@ -551,6 +552,7 @@ void TableView::reloadData() {
     headers_.clear();
     footers_.clear();
     selected_.clear();
+    keyRow_.reset();
     pending_.clear();
     loaded_ = true;
     rebuildGeometry(false);
@@ -860,6 +862,7 @@ void TableView::selectRowAtIndexPath(const std::optional<IndexPath>& ip, bool an
 
 void TableView::deselectRowAtIndexPath(const IndexPath& ip, bool animated) {
     selected_.erase(ip);
+    if (keyRow_ == ip) setKeyRow(std::nullopt);
     if (auto it = cells_.find(ip); it != cells_.end()) it->second->setSelected(false, animated);
 }
 
@@ -1000,6 +1003,14 @@ std::optional<IndexPath> TableView::keyHighlightedRow() const {
     return keyRow_;
 }
 
+void TableView::setKeyRow(std::optional<IndexPath> ip) {
+    if (keyRow_)
+        if (auto it = cells_.find(*keyRow_); it != cells_.end()) it->second->setKeyHighlighted(false);
+    keyRow_ = ip;
+    if (keyRow_)
+        if (auto it = cells_.find(*keyRow_); it != cells_.end()) it->second->setKeyHighlighted(true);
+}
+
 bool TableView::canTakeKeyHighlight(const IndexPath& ip) {
     if (!selectable() || rectForRowAtIndexPath(ip).isNull()) return false;
     if (!tableDelegate_) return true;
@@ -1049,8 +1060,8 @@ bool TableView::moveKeyHighlight(int step) {
         if (!to) to = above;
     }
     if (!to) return false;
-    keyRow_ = *to;
     selectRowAtIndexPath(*to, false, TableViewScrollPosition::None);
+    setKeyRow(*to);
     stopMotion();
     scrollToRowAtIndexPath(*to, TableViewScrollPosition::None, false);
     return true;

@@ -307,6 +307,7 @@ private:
     void applyUpdates();
     bool selectable() const;
     bool canTakeKeyHighlight(const IndexPath& ip);
+    void setKeyRow(std::optional<IndexPath> ip);
     // The row `step` (+1 or -1) away from `ip` in reading order, if any.
     std::optional<IndexPath> rowBeside(const IndexPath& ip, int step) const;
     // Selects as a tap does (the delegate hears of it); `cell` is the

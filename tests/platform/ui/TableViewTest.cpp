@@ -270,9 +270,13 @@ TEST_F(TableViewTest, KeysHighlightARowFromTheFirstInSightKeepItInSightAndReturn
     ASSERT_EQ(table->keyHighlightedRow(), (IndexPath{0, 20}));
     EXPECT_TRUE(table->cellForRowAtIndexPath({0, 20})->isSelected());
     EXPECT_EQ(table->contentOffset().y, 20 * 44) << "scrolled to show it whole";
+    TableViewCell* first = table->cellForRowAtIndexPath({0, 20});
+    first->setSelectionStyle(TableViewCellSelectionStyle::None);
+    EXPECT_EQ(first->selectedBackgroundView()->alpha(), 1) << "seen also on a row that shows no selection";
     driver->key(KeyInput::downArrow);
     EXPECT_EQ(table->keyHighlightedRow(), (IndexPath{0, 22})) << "a row that takes no focus is passed";
-    EXPECT_FALSE(table->cellForRowAtIndexPath({0, 20})->isSelected());
+    EXPECT_FALSE(first->isSelected());
+    EXPECT_EQ(first->selectedBackgroundView()->alpha(), 0);
     driver->key(KeyInput::upArrow);
     EXPECT_EQ(table->keyHighlightedRow(), (IndexPath{0, 20}));
     for (int i = 0; i < 12; ++i) driver->key(KeyInput::downArrow);
