@@ -142,6 +142,8 @@ bool LeafbrightProgram::launch(bool headless, std::string* error) {
     else ui::ShareService::setShared(std::make_shared<ui::DesktopShareService>());
 
     installNotices(headless);
+    // Ctrl+Q: the end a closed window or SIGTERM takes.
+    ui::Application::shared().setTerminationRequestHandler([] { requestStop(); });
     delegate_ = NestlarkAppDelegate::create();
     delegate_->applicationDidFinishLaunchingWithOptions();
     // A quick action arrives right after the launch, before the library is built.
@@ -448,6 +450,7 @@ void LeafbrightProgram::terminate() {
     sys::PortalFileChooser::install(nullptr);
     ui::Application::shared().setURLOpener({});
     ui::Application::shared().setIdleTimerObserver({});
+    ui::Application::shared().setTerminationRequestHandler({});
     screenSaver_.reset();
     delegate_->applicationWillTerminate();
     sys::NetworkActivityIndicator::setHandler(nullptr);

@@ -26,6 +26,13 @@ BookshelfBookButton::BookshelfBookButton() {
     addSubview(selectedImageView_);
 }
 
+void BookshelfBookButton::setKeyHighlighted(bool on) {
+    if (on == keyHighlighted_) return;
+    keyHighlighted_ = on;
+    setBackgroundColor(on ? ui::Color::systemGray4() : ui::Color::clear());
+    setCornerRadius(on ? 6 : 0);
+}
+
 BookshelfBookButton::~BookshelfBookButton() {
     if (longPressTimer_) longPressTimer_->invalidate();
 }

@@ -29,6 +29,9 @@ public:
     int64_t indexNo() const { return indexNo_; }
     void setIndexNo(int64_t i) { indexNo_ = i; }
     void setDelegate(FilelistBaseViewController* d) { delegate_ = d; }
+    // The keys' highlight: the cover on a table's selected look.
+    bool isKeyHighlighted() const { return keyHighlighted_; }
+    void setKeyHighlighted(bool on);
 
     void touchesBegan(const ui::TouchSet& touches, const ui::Event& event) override;
     void touchesMoved(const ui::TouchSet& touches, const ui::Event& event) override;
@@ -45,6 +48,7 @@ private:
     bool longPressed_ = false;
     // The list follows the finger after the long press.
     bool tracking_ = false;
+    bool keyHighlighted_ = false;
     ui::Point pressPoint_;
     sys::RunLoop::TimerRef longPressTimer_;
     FilelistBaseViewController* delegate_ = nullptr;

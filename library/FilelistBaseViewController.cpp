@@ -138,6 +138,7 @@ void FilelistBaseViewController::needUpdateFilelist() {
 
 void FilelistBaseViewController::createItemListFromOriginalItemList() {
     itemList_.clear();
+    keyItem_ = -1;
     if (!searchString_) {
         itemList_ = originalItemList_;
     } else {
@@ -266,6 +267,7 @@ void FilelistBaseViewController::onChangeBookShelfMode(int segment) {
 
 void FilelistBaseViewController::changeBookshelfMode(int mode, bool reloadTable) {
     fileListViewMode_ = mode;
+    keyItem_ = -1;
     auto& defaults = sys::UserDefaults::standard();
     defaults.setInteger(mode, bookShelfModeSettingKey());
     defaults.synchronize();
@@ -513,6 +515,7 @@ std::shared_ptr<ui::TableViewCell> FilelistBaseViewController::tableViewCellForR
         cell->setupCellViews(this);
     }
     fillItemCell(*cell, ip.row);
+    if (shelf) showShelfHighlight(*cell);
     return cell;
 }
 
@@ -558,6 +561,76 @@ void FilelistBaseViewController::tableViewDidSelectRowAtIndexPath(ui::TableView&
         didSelectBookInEditModeWithIndexNo(ip.row);
     } else {
         didSelectBook(ip.row, ip);
+    }
+}
+
+bool FilelistBaseViewController::tableViewCanFocusRowAtIndexPath(ui::TableView&, const ui::IndexPath& ip) {
+    return ip.section == 1 && fileListViewMode_ == 0 && ip.row >= 0 && size_t(ip.row) < itemList_.size();
+}
+
+std::vector<ui::KeyCommand> FilelistBaseViewController::keyCommands() const {
+    if (fileListViewMode_ != 1) return {};
+    auto* self = const_cast<FilelistBaseViewController*>(this);
+    const int n = std::max(1, numberOfBooksInRow());
+    auto move = [self](int step) { return [self, step](const ui::KeyCommand&) { self->moveShelfHighlight(step); }; };
+    return {
+        ui::KeyCommand::make(ui::KeyInput::leftArrow, 0, move(-1)),
+        ui::KeyCommand::make(ui::KeyInput::rightArrow, 0, move(1)),
+        ui::KeyCommand::make(ui::KeyInput::upArrow, 0, move(-n)),
+        ui::KeyCommand::make(ui::KeyInput::downArrow, 0, move(n)),
+        ui::KeyCommand::make(ui::KeyInput::returnKey, 0,
+                             [self](const ui::KeyCommand&) {
+                                 const int64_t index = self->keyItem_;
+                                 if (index < 0 || size_t(index) >= self->itemList_.size()) return;
+                                 auto* tv = self->tableView();
+                                 const int per = std::max(1, self->numberOfBooksInRow());
+                                 ui::View* cover = nullptr;
+                                 if (auto* cell = dynamic_cast<FilelistBaseViewItembookshelfModeCell*>(
+                                         tv->cellForRowAtIndexPath({1, int(index / per)})))
+                                     cover = cell->button(int(index % per));
+                                 ui::Point middle;
+                                 if (cover) middle = {cover->bounds().width() / 2, cover->bounds().height() / 2};
+                                 self->onSingleTouch(index, middle, cover);
+                             }),
+    };
+}
+
+void FilelistBaseViewController::moveShelfHighlight(int step) {
+    auto* tv = tableView();
+    const int64_t count = int64_t(itemList_.size());
+    if (!tv || count == 0) return;
+    const int n = std::max(1, numberOfBooksInRow());
+    tv->layoutIfNeeded();
+    int64_t at = keyItem_;
+    if (at < 0 || at >= count) {
+        // The first cover of the first shelf at least half in sight.
+        const double top = tv->contentOffset().y + tv->adjustedContentInset().top;
+        const int rows = tv->numberOfRowsInSection(1);
+        int row = std::max(0, rows - 1);
+        for (int r = 0; r < rows; ++r) {
+            const ui::Rect rect = tv->rectForRowAtIndexPath({1, r});
+            if (rect.y() + rect.height() / 2 >= top) {
+                row = r;
+                break;
+            }
+        }
+        at = std::min<int64_t>(int64_t(row) * n, count - 1);
+    } else if (at + step >= 0 && at + step < count) {
+        at += step;
+    } else if (step > 0 && at / n < (count - 1) / n) {
+        at = count - 1;  // down to a shorter last shelf
+    }
+    keyItem_ = at;
+    for (ui::TableViewCell* cell : tv->visibleCells()) showShelfHighlight(*cell);
+    tv->scrollToRowAtIndexPath({1, int(at / n)}, ui::TableViewScrollPosition::None, false);
+}
+
+void FilelistBaseViewController::showShelfHighlight(ui::TableViewCell& tableCell) {
+    auto* cell = dynamic_cast<FilelistBaseViewItembookshelfModeCell*>(&tableCell);
+    if (!cell) return;
+    for (int i = 0; i < FilelistBaseViewItembookshelfModeCell::kMaxNumInBookshelfLine; ++i) {
+        BookshelfBookButton* cover = cell->button(i);
+        cover->setKeyHighlighted(keyItem_ >= 0 && !cover->isHidden() && cover->indexNo() == keyItem_);
     }
 }
 

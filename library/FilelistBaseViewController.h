@@ -200,10 +200,20 @@ public:
     std::shared_ptr<ui::TableViewCell> tableViewCellForRowAtIndexPath(ui::TableView&, const ui::IndexPath&) override;
     double tableViewHeightForRowAtIndexPath(ui::TableView&, const ui::IndexPath&) override;
     void tableViewDidSelectRowAtIndexPath(ui::TableView&, const ui::IndexPath&) override;
+    // The keys' highlight stops on the entries of the list, not on the
+    // header or the filler rows.
+    bool tableViewCanFocusRowAtIndexPath(ui::TableView&, const ui::IndexPath&) override;
     bool tableViewCanEditRowAtIndexPath(ui::TableView&, const ui::IndexPath&) override;
     void scrollViewDidScroll(ui::ScrollView&) override;
     // The bookshelf covers report taps here (index into itemList, point in the cover).
     void onSingleTouch(int64_t index, ui::Point point, ui::View* view);
+    // Keys on the bookshelf: the arrows move a highlight from cover to cover
+    // (up and down a shelf; from none, the first cover of the first shelf in
+    // sight) and keep it in sight, Return opens the highlighted cover as a
+    // tap does. The list look leaves them to its table's rows.
+    std::vector<ui::KeyCommand> keyCommands() const override;
+    // The cover the keys have highlighted on the bookshelf, or -1.
+    int64_t keyHighlightedItem() const { return keyItem_; }
 
     // ---- Sort keys (exposed for the sort tests) -------------------------------------------
     static std::string groupPrefix(int32_t type, int directorySortMode);
@@ -242,6 +252,8 @@ private:
     void registerCloudChanges(bool on);
     void stopThumbsRun();
     void applyNewerBarLook();
+    void moveShelfHighlight(int step);
+    void showShelfHighlight(ui::TableViewCell& cell);
 
     std::shared_ptr<Settings> settings_;
     int fileListViewMode_ = 0;
@@ -258,6 +270,7 @@ private:
     bool isHeaderCellSetVisible_ = false;
     bool isEditMode_ = false;
     bool isEndStartupFunction_ = false;
+    int64_t keyItem_ = -1;
     int dummyCellCount_ = 0;
     std::shared_ptr<ui::Button> searchMaskView_;
     std::optional<std::string> searchString_;

@@ -773,7 +773,9 @@ void LocalFilelistViewController::viewWillTransitionToSize(ui::Size size,
 }
 
 std::vector<ui::KeyCommand> LocalFilelistViewController::keyCommands() const {
-    return PopupMenuView::keyCommandsOfOwner(popUpMenuView_.get());
+    // An open menu takes the keys alone.
+    if (popUpMenuView_) return PopupMenuView::keyCommandsOfOwner(popUpMenuView_.get());
+    return FilelistBaseViewController::keyCommands();
 }
 
 void LocalFilelistViewController::onRemovePopup() {

@@ -149,11 +149,66 @@ void PopupMenuView::removePopup() {
 }
 
 std::vector<ui::KeyCommand> PopupMenuView::keyCommandsOfOwner(PopupMenuView* menu) {
-    if (!menu) return {};
+    // A menu fading out takes no keys.
+    if (!menu || menu->closing_) return {};
     std::weak_ptr<ui::View> weak = menu->weak_from_this();
-    return {ui::KeyCommand::make(ui::KeyInput::escape, 0, [weak](const ui::KeyCommand&) {
-        if (auto self = std::static_pointer_cast<PopupMenuView>(weak.lock())) self->removePopup();
-    })};
+    auto on = [weak](std::function<void(PopupMenuView&)> act) {
+        return [weak, act](const ui::KeyCommand&) {
+            if (auto self = std::static_pointer_cast<PopupMenuView>(weak.lock())) act(*self);
+        };
+    };
+    auto nothing = [](PopupMenuView&) {};
+    using namespace ui::KeyInput;
+    return {
+        ui::KeyCommand::make(escape, 0, on([](PopupMenuView& m) { m.removePopup(); })),
+        ui::KeyCommand::make(downArrow, 0, on([](PopupMenuView& m) { m.moveKeyHighlight(1); })),
+        ui::KeyCommand::make(tab, 0, on([](PopupMenuView& m) { m.moveKeyHighlight(1); })),
+        ui::KeyCommand::make(upArrow, 0, on([](PopupMenuView& m) { m.moveKeyHighlight(-1); })),
+        ui::KeyCommand::make(tab, ui::KeyModifierShift, on([](PopupMenuView& m) { m.moveKeyHighlight(-1); })),
+        ui::KeyCommand::make(home, 0, on([](PopupMenuView& m) { m.setKeyHighlightedRow(0); })),
+        ui::KeyCommand::make(end, 0, on([](PopupMenuView& m) { m.setKeyHighlightedRow(int(m.itemList_.size()) - 1); })),
+        ui::KeyCommand::make(returnKey, 0, on([](PopupMenuView& m) { m.chooseKeyHighlightedRow(); })),
+        ui::KeyCommand::make(" ", 0, on([](PopupMenuView& m) { m.chooseKeyHighlightedRow(); })),
+        // Keys that would scroll or move what is behind the menu.
+        ui::KeyCommand::make(leftArrow, 0, on(nothing)),
+        ui::KeyCommand::make(rightArrow, 0, on(nothing)),
+        ui::KeyCommand::make(pageUp, 0, on(nothing)),
+        ui::KeyCommand::make(pageDown, 0, on(nothing)),
+    };
+}
+
+void PopupMenuView::setKeyHighlightedRow(int row) {
+    if (row < -1 || row >= int(itemList_.size())) row = -1;
+    keyRow_ = row;
+    for (size_t i = 0; i < itemList_.size(); ++i) {
+        ui::Button* b = itemList_[i]->button();
+        if (!b) continue;
+        ui::View* wash = b->viewWithTag(kKeyHighlightTag);
+        if (!wash) {
+            auto v = std::make_shared<ui::View>(b->bounds());
+            v->setTag(kKeyHighlightTag);
+            v->setUserInteractionEnabled(false);
+            v->setAutoresizingMask(ui::AutoresizingFlexibleWidth | ui::AutoresizingFlexibleHeight);
+            v->setBackgroundColor(Color::systemGray4());
+            b->insertSubview(v, 0);
+            wash = v.get();
+        }
+        wash->setHidden(int(i) != row);
+    }
+}
+
+void PopupMenuView::moveKeyHighlight(int step) {
+    const int n = int(itemList_.size());
+    if (n == 0 || closing_) return;
+    // From nothing, down starts at the top row and up at the bottom one; the
+    // highlight goes round.
+    int row = keyRow_ < 0 ? (step > 0 ? 0 : n - 1) : ((keyRow_ + step) % n + n) % n;
+    setKeyHighlightedRow(row);
+}
+
+void PopupMenuView::chooseKeyHighlightedRow() {
+    if (keyRow_ < 0 || size_t(keyRow_) >= itemList_.size()) return;
+    if (ui::Button* b = itemList_[size_t(keyRow_)]->button()) onItemBtn(*b);
 }
 
 PopupMenuItem* PopupMenuView::itemForButton(const ui::Button& button) const {

@@ -23,6 +23,7 @@ public:
     static constexpr double kSpringDuration = 0.5;
     static constexpr int kIconTag = 998;
     static constexpr int kLabelTag = 999;
+    static constexpr int kKeyHighlightTag = 997;
 
     explicit PopupMenuView(const ui::Rect& frame = ui::Rect());
 
@@ -37,9 +38,16 @@ public:
     // while it shows.
     void popUpFromToolbar(ui::NavigationController& nav, const ui::View& ownerView);
     void removePopup();
-    // What a screen that shows `menu` (none when closed) answers to keys:
-    // Escape closes an open menu before the screen, or going back, takes it.
+    // What a screen that shows `menu` (none when closed) answers to keys.
+    // While the menu is open it takes them all, so nothing behind it moves:
+    // Down, Up, Tab and Shift+Tab move a highlight through the rows (Home
+    // and End to the first and last), Return chooses the highlighted row,
+    // Escape closes the menu before the screen, or going back, takes it.
     static std::vector<ui::KeyCommand> keyCommandsOfOwner(PopupMenuView* menu);
+    // The row the keys have highlighted, or -1.
+    int keyHighlightedRow() const { return keyRow_; }
+    // Highlights `row` (-1: none), drawn as a table's selected row.
+    void setKeyHighlightedRow(int row);
 
     // Row button targets.
     void onItemBtn(ui::Button& button);
@@ -64,6 +72,8 @@ public:
 private:
     ui::Color titleColor() const;
     PopupMenuItem* itemForButton(const ui::Button& button) const;
+    void moveKeyHighlight(int step);
+    void chooseKeyHighlightedRow();
 
     std::shared_ptr<ui::View> menuRectView_;
     std::vector<std::shared_ptr<PopupMenuItem>> itemList_;
@@ -74,4 +84,5 @@ private:
     bool glass_ = false;
     double contentOffset_ = 0;
     bool closing_ = false;
+    int keyRow_ = -1;
 };

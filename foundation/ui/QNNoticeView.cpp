@@ -116,8 +116,38 @@ void QNNoticeView::layoutSubviews() {
     layout();
 }
 
+void QNNoticeView::moveKeyHighlight(int step) {
+    if (closing_ || buttons_.empty()) return;
+    // The buttons as they are read: top to bottom, left to right.
+    std::vector<ui::Button*> order;
+    for (const auto& b : buttons_) order.push_back(b.get());
+    std::stable_sort(order.begin(), order.end(), [](ui::Button* a, ui::Button* b) {
+        if (a->frame().y() != b->frame().y()) return a->frame().y() < b->frame().y();
+        return a->frame().x() < b->frame().x();
+    });
+    const int n = int(order.size());
+    int at = int(std::find(order.begin(), order.end(), keyButton_) - order.begin());
+    // From nothing, forward starts at the first button and back at the last;
+    // the highlight goes round.
+    at = at >= n ? (step > 0 ? 0 : n - 1) : ((at + step) % n + n) % n;
+    keyButton_ = order[size_t(at)];
+    // Drawn as a table's selected row.
+    for (const auto& b : buttons_)
+        b->setBackgroundColor(b.get() == keyButton_ ? ui::Color::systemGray4() : ui::Color::clear());
+}
+
 std::vector<ui::KeyCommand> QNNoticeView::keyCommands() const {
     if (closing_) return {};
+    auto* me = const_cast<QNNoticeView*>(this);
+    auto move = [me](int step) { return [me, step](const ui::KeyCommand&) { me->moveKeyHighlight(step); }; };
+    std::vector<ui::KeyCommand> keys{
+        ui::KeyCommand::make(ui::KeyInput::downArrow, 0, move(1)),
+        ui::KeyCommand::make(ui::KeyInput::rightArrow, 0, move(1)),
+        ui::KeyCommand::make(ui::KeyInput::tab, 0, move(1)),
+        ui::KeyCommand::make(ui::KeyInput::upArrow, 0, move(-1)),
+        ui::KeyCommand::make(ui::KeyInput::leftArrow, 0, move(-1)),
+        ui::KeyCommand::make(ui::KeyInput::tab, ui::KeyModifierShift, move(-1)),
+    };
     // Escape and Return both answer with the cancel button (or a lone one):
     // it is the one drawn as the default, in bold, so a question answers
     // "Delete" only to a click.
@@ -125,10 +155,15 @@ std::vector<ui::KeyCommand> QNNoticeView::keyCommands() const {
     for (const auto& b : buttons_)
         if (b->tag() == cancelButtonIndex_) cancel = b.get();
     ui::Button* answer = cancel ? cancel : buttons_.size() == 1 ? buttons_.front().get() : nullptr;
-    if (!answer) return {};
-    auto* self = const_cast<QNNoticeView*>(this);
-    auto press = [self, answer](const ui::KeyCommand&) { self->onClose(*answer); };
-    return {ui::KeyCommand::make(ui::KeyInput::escape, 0, press), ui::KeyCommand::make(ui::KeyInput::returnKey, 0, press)};
+    if (answer) {
+        auto press = [me, answer](const ui::KeyCommand&) { me->onClose(*answer); };
+        keys.push_back(ui::KeyCommand::make(ui::KeyInput::escape, 0, press));
+        if (!keyButton_) keys.push_back(ui::KeyCommand::make(ui::KeyInput::returnKey, 0, press));
+    }
+    if (ui::Button* chosen = keyButton_)
+        keys.push_back(ui::KeyCommand::make(ui::KeyInput::returnKey, 0,
+                                            [me, chosen](const ui::KeyCommand&) { me->onClose(*chosen); }));
+    return keys;
 }
 
 bool QNNoticeView::beginClose() {

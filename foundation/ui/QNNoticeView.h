@@ -48,15 +48,21 @@ public:
     const std::vector<std::shared_ptr<ui::Button>>& buttons() const { return buttons_; }
     double contentHeight() const { return contentHeight_; }
     bool isClosing() const { return closing_; }
-    // Escape and return answer with the cancel button, the one drawn in bold
-    // (the only button when there is one).
+    // The arrows and Tab move a highlight through the buttons; return answers
+    // with the highlighted one. Escape, and return with nothing highlighted,
+    // answer with the cancel button, the one drawn in bold (the only button
+    // when there is one).
     std::vector<ui::KeyCommand> keyCommands() const override;
+    // The button the keys have highlighted, or null.
+    ui::Button* keyHighlightedButton() const { return keyButton_; }
     bool isKeyOverlay() const override { return true; }
 
 private:
     // Marks the box closing (another one-instance alert may show); false
     // when it was closing already.
     bool beginClose();
+    // Moves the keys' highlight `step` buttons on, in reading order.
+    void moveKeyHighlight(int step);
 
     std::shared_ptr<QNNoticeViewLineView> baseView_;
     std::shared_ptr<ui::Label> titleLabel_;
@@ -66,4 +72,5 @@ private:
     double contentHeight_ = 0;
     bool closing_ = false;
     int64_t cancelButtonIndex_ = -1;
+    ui::Button* keyButton_ = nullptr;
 };

@@ -34,12 +34,22 @@ public:
         setTitleColor(normal, ControlStateNormal);
         setTitleColor(Color::systemGray(), ControlStateDisabled);
     }
+    // The keys' highlight: a table's selected look.
+    void setKeyHighlighted(bool on) {
+        keyHighlighted_ = on;
+        stateDidChange();
+    }
 
 protected:
     void stateDidChange() override {
         Button::stateDidChange();
-        setBackgroundColor(isHighlighted() ? Color::systemGray4().withAlpha(0.6) : Color::clear());
+        setBackgroundColor(isHighlighted()    ? Color::systemGray4().withAlpha(0.6)
+                           : keyHighlighted_ ? Color::systemGray4()
+                                             : Color::clear());
     }
+
+private:
+    bool keyHighlighted_ = false;
 };
 
 // The box behind the texts and buttons, with hairlines between buttons.
@@ -150,12 +160,13 @@ void AlertController::addTextField(const std::function<void(TextField&)>& config
     f->setBorderStyle(TextBorderStyle::Line);
     f->setFont(gfx::Font::system(13));
     f->setBackgroundColor(Color::systemBackground());
-    // Return in a field chooses the preferred action (or the only one).
+    // Return in a field chooses the button the keys highlighted, else the
+    // preferred action (or the only one).
     std::weak_ptr<ViewController> weak = weak_from_this();
     f->addAction(ControlEventEditingDidEndOnExit, [weak](Control&) {
         auto self = std::static_pointer_cast<AlertController>(weak.lock());
         if (!self) return;
-        AlertAction::Ref a = self->preferred_;
+        AlertAction::Ref a = self->keyAction_ ? self->keyAction_ : self->preferred_;
         if (!a) {
             std::vector<AlertAction::Ref> others;
             for (auto& x : self->actions_)
@@ -260,7 +271,42 @@ void AlertController::rebuild() {
             box_->addSubview(b);
         buttons_.push_back({a, b});
     }
+    showKeyHighlight();
     root->setNeedsLayout();
+}
+
+void AlertController::showKeyHighlight() {
+    bool shown = false;
+    for (auto& [a, b] : buttons_) {
+        const bool on = a == keyAction_ && a->isEnabled();
+        static_cast<ActionButton*>(b.get())->setKeyHighlighted(on);
+        shown = shown || on;
+    }
+    if (!shown) keyAction_.reset();
+}
+
+void AlertController::moveKeyHighlight(int step) {
+    if (chosen_) return;
+    loadViewIfNeeded();
+    view()->layoutIfNeeded();
+    // The buttons as they are read: top to bottom, left to right.
+    std::vector<std::pair<AlertAction::Ref, Rect>> order;
+    for (auto& [a, b] : buttons_)
+        if (a->isEnabled() && !b->isHidden()) order.push_back({a, b->convertRectTo(b->bounds(), view())});
+    if (order.empty()) return;
+    std::stable_sort(order.begin(), order.end(), [](const auto& x, const auto& y) {
+        if (x.second.y() != y.second.y()) return x.second.y() < y.second.y();
+        return x.second.x() < y.second.x();
+    });
+    const int n = int(order.size());
+    int at = -1;
+    for (int i = 0; i < n; ++i)
+        if (order[size_t(i)].first == keyAction_) at = i;
+    // From nothing, forward starts at the first button and back at the last;
+    // the highlight goes round.
+    at = at < 0 ? (step > 0 ? 0 : n - 1) : ((at + step) % n + n) % n;
+    keyAction_ = order[size_t(at)].first;
+    showKeyHighlight();
 }
 
 void AlertController::layout() {
@@ -411,10 +457,24 @@ std::vector<KeyCommand> AlertController::keyCommands() const {
         AlertAction::Ref only = actions_.front();
         keys.push_back(KeyCommand::make(KeyInput::escape, 0, [self, only](const KeyCommand&) { self->choose(only); }));
     }
-    // Return answers the button drawn as the default one (in bold): the
-    // preferred action, else the cancel action; a lone button ("OK") is the
-    // default one too. A question whose bold button is its cancel button
-    // answers with that: Return never deletes what only a click should.
+    // The arrows and Tab move a highlight through the buttons.
+    auto move = [self](int step) { return [self, step](const KeyCommand&) { self->moveKeyHighlight(step); }; };
+    keys.push_back(KeyCommand::make(KeyInput::downArrow, 0, move(1)));
+    keys.push_back(KeyCommand::make(KeyInput::rightArrow, 0, move(1)));
+    keys.push_back(KeyCommand::make(KeyInput::tab, 0, move(1)));
+    keys.push_back(KeyCommand::make(KeyInput::upArrow, 0, move(-1)));
+    keys.push_back(KeyCommand::make(KeyInput::leftArrow, 0, move(-1)));
+    keys.push_back(KeyCommand::make(KeyInput::tab, KeyModifierShift, move(-1)));
+    // Return answers the highlighted button; with none, the button drawn as
+    // the default one (in bold): the preferred action, else the cancel
+    // action; a lone button ("OK") is the default one too. A question whose
+    // bold button is its cancel button answers with that: Return never
+    // deletes what only a click should.
+    if (AlertAction::Ref chosen = keyAction_) {
+        keys.push_back(
+            KeyCommand::make(KeyInput::returnKey, 0, [self, chosen](const KeyCommand&) { self->choose(chosen); }));
+        return keys;
+    }
     AlertAction::Ref main = preferred_;
     if (!main) main = cancelAction();
     if (!main && actions_.size() == 1) main = actions_.front();

@@ -48,9 +48,11 @@ private:
 // with an anchor (popoverPresentationController: a bar button item, or a
 // view and a rectangle) shows next to its anchor instead; there a tap
 // outside it counts as its cancel action (on the desktop profile, which has
-// no finger, it keeps its cancel button too). Escape cancels; return answers
-// the button in bold (the preferred action, else the cancel one). Choosing an
-// action dismisses the controller and then runs the action's handler.
+// no finger, it keeps its cancel button too). Escape cancels; the arrows and
+// Tab move a highlight through the buttons, and return answers the
+// highlighted one, else the button in bold (the preferred action, else the
+// cancel one). Choosing an action dismisses the controller and then runs the
+// action's handler.
 class AlertController : public ViewController {
 public:
     using Ref = std::shared_ptr<AlertController>;
@@ -81,6 +83,9 @@ public:
     // The box that holds the content.
     View* contentBox();
 
+    // The action whose button the keys have highlighted, or null.
+    AlertAction::Ref keyHighlightedAction() const { return keyAction_; }
+
     // Chooses an action as a tap on its button does: false when it is not
     // taken (disabled, an action chosen already, or the alert going away).
     bool choose(const AlertAction::Ref& action);
@@ -109,6 +114,9 @@ private:
     void layout();
     void backdropTapped();
     AlertAction::Ref cancelAction() const;
+    // Moves the keys' highlight `step` buttons on, in reading order.
+    void moveKeyHighlight(int step);
+    void showKeyHighlight();
 
     std::optional<std::string> alertTitle_;
     std::optional<std::string> message_;
@@ -117,6 +125,7 @@ private:
     AlertAction::Ref preferred_;
     std::vector<std::shared_ptr<TextField>> fields_;
     bool chosen_ = false;
+    AlertAction::Ref keyAction_;
 
     std::shared_ptr<View> box_;
     std::shared_ptr<View> cancelBox_;

@@ -103,6 +103,13 @@ void Application::setApplicationState(State s) {
     }
 }
 
+bool Application::requestTermination() {
+    if (!terminationRequest_) return false;
+    auto handler = terminationRequest_;
+    handler();
+    return true;
+}
+
 void Application::reset() {
     windows_.clear();
     keyWindow_ = nullptr;
@@ -113,6 +120,7 @@ void Application::reset() {
     opener_ = {};
     idleObserver_ = {};
     badgeObserver_ = {};
+    terminationRequest_ = {};
     state_ = State::Active;
     delegate_.reset();
 }

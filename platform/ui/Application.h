@@ -72,6 +72,12 @@ public:
         return translateSystemWord_ ? translateSystemWord_(english) : english;
     }
 
+    // Ends the program as closing its window does (the desktop's Ctrl+Q):
+    // the program installs what takes its termination path. False, and
+    // nothing happens, without one.
+    void setTerminationRequestHandler(std::function<void()> handler) { terminationRequest_ = std::move(handler); }
+    bool requestTermination();
+
     State applicationState() const { return state_; }
     // Moves through the life cycle: each step tells the delegate, then posts
     // its notification.
@@ -107,6 +113,7 @@ private:
     std::function<void(bool)> idleObserver_;
     std::function<void(long)> badgeObserver_;
     std::function<std::string(const std::string&)> translateSystemWord_;
+    std::function<void()> terminationRequest_;
     State state_ = State::Active;
     std::weak_ptr<ApplicationDelegate> delegate_;
 };

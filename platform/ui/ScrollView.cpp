@@ -828,12 +828,7 @@ void collectLists(View* v, std::vector<ScrollView*>& out) {
 
 }  // namespace
 
-bool ScrollView::scrollForKey(Window& window, const std::string& input) {
-    constexpr double kLine = 40;
-    const bool up = input == KeyInput::upArrow, down = input == KeyInput::downArrow;
-    const bool pageUp = input == KeyInput::pageUp, pageDown = input == KeyInput::pageDown;
-    const bool home = input == KeyInput::home, end = input == KeyInput::end;
-    if (!(up || down || pageUp || pageDown || home || end)) return false;
+ScrollView* ScrollView::frontList(Window& window, bool scrollableOnly) {
     window.layoutIfNeeded();
     // The front screen: the last shown view of the window (a presented one
     // covers the screens below it).
@@ -845,17 +840,27 @@ bool ScrollView::scrollForKey(Window& window, const std::string& input) {
             break;
         }
     }
-    if (!front) return false;
+    if (!front) return nullptr;
     std::vector<ScrollView*> lists;
     collectLists(front, lists);
     ScrollView* best = nullptr;
     double bestArea = 0;
     for (ScrollView* sv : lists) {
-        if (!sv->canScrollVertically()) continue;
+        if (scrollableOnly && !sv->canScrollVertically()) continue;
         const Rect r = rectIntersection(sv->convertRectTo(sv->bounds(), &window), window.bounds());
         const double area = r.width() * r.height();
         if (area > 0 && area >= bestArea) best = sv, bestArea = area;
     }
+    return best;
+}
+
+bool ScrollView::scrollForKey(Window& window, const std::string& input) {
+    constexpr double kLine = 40;
+    const bool up = input == KeyInput::upArrow, down = input == KeyInput::downArrow;
+    const bool pageUp = input == KeyInput::pageUp, pageDown = input == KeyInput::pageDown;
+    const bool home = input == KeyInput::home, end = input == KeyInput::end;
+    if (!(up || down || pageUp || pageDown || home || end)) return false;
+    ScrollView* best = frontList(window, true);
     if (!best) return false;
     const Point p = best->contentOffset();
     const double page = std::max(kLine, best->viewportSize().height - kLine);

@@ -163,6 +163,9 @@ public:
     // down arrow (a line), PageUp or PageDown (a screen less a line), Home
     // or End. False for other keys or when no list is shown.
     static bool scrollForKey(Window& window, const std::string& input);
+    // The list of the window's front screen the keys act on: the largest in
+    // sight (only one that can scroll vertically when `scrollableOnly`).
+    static ScrollView* frontList(Window& window, bool scrollableOnly);
 
     // --- View ---
     void setBounds(const Rect& bounds) override;

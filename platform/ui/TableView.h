@@ -73,6 +73,9 @@ public:
     }
     virtual void tableViewWillDisplayCell(TableView&, TableViewCell&, const IndexPath&) {}
     virtual bool tableViewShouldHighlightRowAtIndexPath(TableView&, const IndexPath&) { return true; }
+    // Whether the keys' highlight may stop on a row (headers and fillers
+    // drawn as rows answer false).
+    virtual bool tableViewCanFocusRowAtIndexPath(TableView&, const IndexPath&) { return true; }
     // May redirect the selection to another row, or refuse it (nullopt).
     virtual std::optional<IndexPath> tableViewWillSelectRowAtIndexPath(TableView&, const IndexPath& indexPath) {
         return indexPath;
@@ -200,6 +203,20 @@ public:
     void deselectRowAtIndexPath(const IndexPath& ip, bool animated);
     void scrollToRowAtIndexPath(const IndexPath& ip, TableViewScrollPosition position, bool animated);
 
+    // --- Keys ---
+    // The row the keys have highlighted, drawn as selected, while it stays
+    // the selection; none once anything else changed the selection.
+    std::optional<IndexPath> keyHighlightedRow() const;
+    // Moves the highlight `step` rows on among the rows that may take it
+    // (from none: the first row in sight) and scrolls it into view; at either
+    // end it stays. False when no row can take it.
+    bool moveKeyHighlight(int step);
+    // Chooses the highlighted row as a tap on it does; false without one.
+    bool chooseKeyHighlightedRow();
+    // Up, Down and Return for the table of the window's front screen
+    // (the largest list in sight): false when that is no table taking them.
+    static bool highlightForKey(Window& window, const std::string& input);
+
     // How long a row is held still before the delegate hears of a long press
     // instead of a tap; 0 (the default): rows take no long presses.
     double rowLongPressSeconds() const { return rowLongPressSeconds_; }
@@ -289,6 +306,13 @@ private:
     void queue(Update u);
     void applyUpdates();
     bool selectable() const;
+    bool canTakeKeyHighlight(const IndexPath& ip);
+    void setKeyRow(std::optional<IndexPath> ip);
+    // The row `step` (+1 or -1) away from `ip` in reading order, if any.
+    std::optional<IndexPath> rowBeside(const IndexPath& ip, int step) const;
+    // Selects as a tap does (the delegate hears of it); `cell` is the
+    // tapped row's, whose pressed look goes.
+    void selectAsTapped(const IndexPath& ip, TableViewCell* cell);
     IndexPath proposedTargetFor(double centerY) const;
     void layoutReorderedCells();
     double contentWidth() const { return bounds().width(); }
@@ -317,6 +341,7 @@ private:
     std::map<int, std::shared_ptr<View>> headers_;
     std::map<int, std::shared_ptr<View>> footers_;
     std::set<IndexPath> selected_;
+    std::optional<IndexPath> keyRow_;
     bool allowsSelection_ = true;
     bool allowsSelectionDuringEditing_ = false;
     bool allowsMultipleSelection_ = false;

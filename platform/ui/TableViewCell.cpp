@@ -216,6 +216,12 @@ void TableViewCell::setHighlighted(bool highlighted, bool animated) {
     updateSelectionBackground(animated);
 }
 
+void TableViewCell::setKeyHighlighted(bool on) {
+    if (on == keyHighlighted_) return;
+    keyHighlighted_ = on;
+    updateSelectionBackground(false);
+}
+
 void TableViewCell::setSelectedBackgroundView(std::shared_ptr<View> v) {
     if (!v) return;
     if (selectedBackground_) selectedBackground_->removeFromSuperview();
@@ -227,7 +233,7 @@ void TableViewCell::setSelectedBackgroundView(std::shared_ptr<View> v) {
 }
 
 void TableViewCell::updateSelectionBackground(bool animated) {
-    bool show = (selected_ || highlighted_) && selectionStyle_ != TableViewCellSelectionStyle::None;
+    bool show = ((selected_ || highlighted_) && selectionStyle_ != TableViewCellSelectionStyle::None) || keyHighlighted_;
     double alpha = show ? 1 : 0;
     if (animated && !show)
         View::animate(0.3, [&] { selectedBackground_->setAlpha(alpha); });

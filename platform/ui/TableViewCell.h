@@ -51,6 +51,10 @@ public:
     virtual void setSelected(bool selected, bool animated = false);
     bool isHighlighted() const { return highlighted_; }
     virtual void setHighlighted(bool highlighted, bool animated = false);
+    // The keys' highlight (set by the table): the selected look, also on a
+    // row that shows no selection, so that the keys' place is always seen.
+    bool isKeyHighlighted() const { return keyHighlighted_; }
+    void setKeyHighlighted(bool on);
     View* selectedBackgroundView() const { return selectedBackground_.get(); }
     void setSelectedBackgroundView(std::shared_ptr<View> v);
 
@@ -116,6 +120,7 @@ private:
     TableViewCellSelectionStyle selectionStyle_ = TableViewCellSelectionStyle::Default;
     bool selected_ = false;
     bool highlighted_ = false;
+    bool keyHighlighted_ = false;
     std::shared_ptr<View> selectedBackground_;
     bool editing_ = false;
     TableViewCellEditingStyle editingStyle_ = TableViewCellEditingStyle::None;

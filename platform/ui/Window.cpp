@@ -6,6 +6,7 @@
 #include "platform/ui/InFrontKeyScope.h"
 #include "platform/ui/Renderer.h"
 #include "platform/ui/ScrollView.h"
+#include "platform/ui/TableView.h"
 #include "platform/ui/ViewController.h"
 
 #include <algorithm>
@@ -240,6 +241,11 @@ void Window::takeOverTouch(Touch& touch, View* watcher, bool cancelHolder) {
 }
 
 bool Window::sendKey(const KeyPress& key) {
+    // Ctrl+Q ends the program whatever is in front, a field being edited too.
+    const unsigned chord = KeyModifierShift | KeyModifierControl | KeyModifierAlternate | KeyModifierCommand;
+    if (key.input == "q" && (key.modifierFlags & chord) == KeyModifierControl &&
+        Application::shared().requestTermination())
+        return true;
     layoutIfNeeded();
     Ref keepSelf = shared_from_this();
     // Boxes laid on the window over every screen (notices) answer first, the
@@ -275,8 +281,10 @@ bool Window::sendKey(const KeyPress& key) {
         modal->dismiss(true);
         return true;
     }
-    // Arrows and page keys that no screen took scroll the list in front, as
-    // on any desktop.
+    // Up and Down that no screen took move a highlight through the rows of
+    // the table in front and Return opens the highlighted row; arrows and
+    // page keys scroll the list in front, as on any desktop.
+    if (!key.modifierFlags && TableView::highlightForKey(*this, key.input)) return true;
     if (!key.modifierFlags && ScrollView::scrollForKey(*this, key.input)) return true;
     return modal != nullptr && !InFrontKeyScope::active();
 }

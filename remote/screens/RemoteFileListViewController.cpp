@@ -937,7 +937,9 @@ void RemoteFileListViewController::onHistoryBtn() {
 }
 
 std::vector<ui::KeyCommand> RemoteFileListViewController::keyCommands() const {
-    return PopupMenuView::keyCommandsOfOwner(popUpMenuView_.get());
+    // An open menu takes the keys alone.
+    if (popUpMenuView_) return PopupMenuView::keyCommandsOfOwner(popUpMenuView_.get());
+    return FilelistBaseViewController::keyCommands();
 }
 
 void RemoteFileListViewController::onRemovePopup() {

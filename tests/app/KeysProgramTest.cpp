@@ -272,6 +272,44 @@ TEST_F(KeysProgramTest, EscapeLeavesTheReadersPanelsAndNoKeyReachesItUnderAnAler
     EXPECT_EQ(viewer()->page(), 1) << "back in front, the page takes its keys";
 }
 
+TEST_F(KeysProgramTest, TheKeyboardAloneOpensReadsAndClosesABookAndCtrlQEndsTheRun) {
+    showStartScreens = true;
+    fs::create_directories(docs());
+    makeFlatBook(src->path(), "Pages.cbz", 3, 300, 400, [](int i) { return toRgba(kPage[i % 6]); });
+    ASSERT_TRUE(launch());
+    for (int i = 0; i < 30 && !program->delegate()->isStartScreenShown(); ++i) play("wait 0.1\n");
+    play("key escape\nwait 2\n");
+    ASSERT_TRUE(library()) << "Escape did not close the welcome page";
+    const auto& items = library()->itemList();
+    size_t at = 0;
+    while (at < items.size() && items[at]->filename() != "Pages.cbz") ++at;
+    ASSERT_LT(at, items.size());
+    for (size_t i = 0; i <= at; ++i) play("key down\n");
+    play("key return\nwait 2\n");
+    // A question about how to open it is answered from the keys too.
+    if (!viewer() && presented()) play("key down\nkey return\nwait 2\n");
+    ASSERT_TRUE(viewer()) << "Return did not open the highlighted book";
+    play("key pagedown\nwait 1\n");
+    EXPECT_GT(viewer()->page(), 0);
+    play("key escape\nwait 2\n");
+    ASSERT_TRUE(library()) << "Escape did not close the book";
+
+    // Ctrl+Q ends the run as closing the window does, with an alert in
+    // front too; a plain q does not.
+    ui::test::Driver keys(window());
+    keys.key("q");
+    EXPECT_FALSE(LeafbrightProgram::stopRequested());
+    auto alert = std::make_shared<QNAlertView>("", "Saved.", std::weak_ptr<QNAlertViewDelegate>(), "OK",
+                                               std::vector<std::string>{});
+    alert->show();
+    play("wait 1\n");
+    EXPECT_TRUE(keys.key("q", ui::KeyModifierControl));
+    EXPECT_TRUE(LeafbrightProgram::stopRequested());
+    // The run takes its termination path: no later step is played.
+    play("tap \"OK\"\nwait 1\n");
+    EXPECT_TRUE(keys.findByText("Saved."));
+}
+
 TEST_F(KeysProgramTest, TheWheelScrollsAPageThatCanScrollAndTurnsItAtTheEdge) {
     markNotFirstRun();
     makeFlatBook(src->path(), "Pages.cbz", 6, 300, 400, [](int i) { return toRgba(kPage[i % 6]); });

@@ -172,9 +172,16 @@ TEST_F(LifeCycleProgramTest, NoKeyStepOrHandedBookGetsPastTheStartupLock) {
                           unsigned(ui::KeyModifierAlternate), unsigned(ui::KeyModifierShift)})
         for (const char* key : {ui::KeyInput::escape, ui::KeyInput::tab, ui::KeyInput::returnKey, ui::KeyInput::leftArrow,
                                  ui::KeyInput::deleteForward, "w", "q", "["})
-            app().window()->sendKey({key, mods});
+            if (mods != ui::KeyModifierControl || std::string(key) != "q") app().window()->sendKey({key, mods});
     sys::RunLoop::main().advance(1.0);
     ASSERT_TRUE(lockScreen()) << "a key with a modifier closed the start-up lock";
+    // Ctrl+Q ends the run from behind the lock, as closing the window does;
+    // it opens nothing.
+    app().window()->sendKey({"q", ui::KeyModifierControl});
+    EXPECT_TRUE(LeafbrightProgram::stopRequested());
+    sys::RunLoop::main().advance(1.0);
+    ASSERT_TRUE(lockScreen());
+    LeafbrightProgram::resetStopRequest();
     // The script's "back" is refused as well.
     std::string error;
     EXPECT_NE(program->playScript("back\n", &error), 0);

@@ -2,6 +2,8 @@
 
 #include "foundation/BookCommon.h"
 #include "foundation/FolderLockInfo.h"
+#include "foundation/ui/PopupMenuView.h"
+#include "library/BookshelfBookButton.h"
 #include "library/LocalFilelistViewController.h"
 #include "library/MediaServerOpener.h"
 #include "platform/core/DeviceProfile.h"
@@ -473,6 +475,75 @@ TEST_F(LocalFilelistTest, ThePopupMenuTakesTheHelpAway) {
     root->onScanBtn(nullptr);
     driver->advance(0.5);
     EXPECT_FALSE(driver->findByText("Scanning book"));
+}
+
+TEST_F(LocalFilelistTest, KeysHighlightAnEntryOfTheListOrTheShelfAndReturnOpensIt) {
+    char name[8];
+    for (int i = 0; i < 30; ++i) {
+        std::snprintf(name, sizeof name, "F%02d", i);
+        mkdir(join(documents(), std::string("Shelf/") + name));
+    }
+    auto list = showFolder("Shelf");
+    list->changeBookshelfMode(0, true);
+    driver->advance(1.0);
+    ui::TableView* table = list->tableView();
+    // The list: from the first entry (the header row and the fillers are
+    // passed), kept in sight.
+    EXPECT_TRUE(driver->key(ui::KeyInput::downArrow));
+    EXPECT_EQ(table->keyHighlightedRow(), (ui::IndexPath{1, 0}));
+    for (int i = 0; i < 40; ++i) driver->key(ui::KeyInput::downArrow);
+    EXPECT_EQ(table->keyHighlightedRow(), (ui::IndexPath{1, 29}));
+    const ui::Rect last = table->rectForRowAtIndexPath({1, 29});
+    EXPECT_LE(last.maxY(), table->contentOffset().y + table->bounds().height() - table->adjustedContentInset().bottom);
+    driver->key(ui::KeyInput::upArrow);
+    driver->key(ui::KeyInput::returnKey);
+    driver->advance(1.0);
+    EXPECT_EQ(stackPaths(), (std::vector<std::string>{"Shelf", "Shelf/F28"}));
+    nav->popViewController(false);
+    driver->advance(1.0);
+
+    // The shelf: the arrows move from cover to cover, up and down a shelf.
+    list->changeBookshelfMode(1, true);
+    table->setContentOffset(table->minimumContentOffset(), false);
+    driver->advance(1.0);
+    const int n = list->numberOfBooksInRow();
+    ASSERT_GT(n, 1);
+    driver->key(ui::KeyInput::downArrow);
+    EXPECT_EQ(list->keyHighlightedItem(), 0);
+    driver->key(ui::KeyInput::rightArrow);
+    driver->key(ui::KeyInput::downArrow);
+    EXPECT_EQ(list->keyHighlightedItem(), n + 1);
+    driver->key(ui::KeyInput::leftArrow);
+    EXPECT_EQ(list->keyHighlightedItem(), n);
+    int lit = 0;
+    for (auto* v : driver->findAllOf<BookshelfBookButton>())
+        if (v->isKeyHighlighted()) {
+            ++lit;
+            EXPECT_EQ(v->indexNo(), n);
+        }
+    EXPECT_EQ(lit, 1);
+    EXPECT_FALSE(table->keyHighlightedRow());
+    driver->key(ui::KeyInput::returnKey);
+    driver->advance(1.0);
+    std::snprintf(name, sizeof name, "F%02d", n);
+    EXPECT_EQ(stackPaths(), (std::vector<std::string>{"Shelf", std::string("Shelf/") + name}));
+    nav->popViewController(false);
+    driver->advance(1.0);
+
+    // With the menu open the keys are the menu's alone.
+    list->changeBookshelfMode(0, true);
+    driver->advance(0.5);
+    const double y = table->contentOffset().y;
+    list->onPopupMenu();
+    driver->advance(0.5);
+    ASSERT_TRUE(list->popUpMenuView());
+    driver->key(ui::KeyInput::end);
+    driver->key(ui::KeyInput::downArrow);
+    EXPECT_EQ(table->contentOffset().y, y);
+    EXPECT_FALSE(table->keyHighlightedRow());
+    EXPECT_EQ(list->popUpMenuView()->keyHighlightedRow(), 0);
+    driver->key(ui::KeyInput::escape);
+    EXPECT_FALSE(list->popUpMenuView());
 }
 
 // The scan sheet of a scan folder: "Archive This Folder" packs its .jpg

@@ -205,6 +205,44 @@ TEST_F(NoticeTest, ReturnAnswersTheDefaultButtonAndNoKeyReachesTheScreenBeneath)
     EXPECT_EQ(screenKeys, (std::vector<std::string>{" "}));
 }
 
+TEST_F(NoticeTest, ArrowsAndTabHighlightAButtonThatReturnAnswers) {
+    auto question = alert("Delete?", "Sure?", std::string("Keep"), {"Delete"});
+    question->setUserTag(1);
+    question->show();
+    driver->advance(0.2);
+    QNNoticeView* n = shownNotice();
+    ASSERT_NE(n, nullptr);
+    // Left to right: "Delete" (index 1) on the left, "Keep" on the right;
+    // the highlight goes round.
+    EXPECT_TRUE(driver->key(KeyInput::rightArrow));
+    EXPECT_EQ(n->keyHighlightedButton(), n->buttons()[1].get());
+    EXPECT_EQ(n->buttons()[1]->backgroundColor(), Color::systemGray4());
+    driver->key(KeyInput::tab);
+    EXPECT_EQ(n->keyHighlightedButton(), n->buttons()[0].get());
+    EXPECT_EQ(n->buttons()[1]->backgroundColor(), Color::clear());
+    driver->key(KeyInput::downArrow);
+    EXPECT_EQ(n->keyHighlightedButton(), n->buttons()[1].get());
+    EXPECT_TRUE(recorder->log.empty());
+    driver->key(KeyInput::returnKey);
+    driver->advance(0.4);
+    EXPECT_EQ(recorder->log, (std::vector<std::string>{"clicked 1 tag 1", "dismissed 1"}));
+    // Three stacked buttons: up from nothing starts at the bottom one;
+    // Escape still answers with the cancel button.
+    recorder->log.clear();
+    auto three = alert("Open", "Which?", std::string("Cancel"), {"First", "Second"});
+    three->setUserTag(2);
+    three->show();
+    driver->advance(0.2);
+    n = shownNotice();
+    driver->key(KeyInput::upArrow);
+    EXPECT_EQ(n->keyHighlightedButton(), n->buttons()[2].get());
+    driver->key(KeyInput::tab, KeyModifierShift);
+    EXPECT_EQ(n->keyHighlightedButton(), n->buttons()[1].get());
+    driver->key(KeyInput::escape);
+    driver->advance(0.4);
+    EXPECT_EQ(recorder->log, (std::vector<std::string>{"clicked 0 tag 2", "dismissed 0"}));
+}
+
 TEST_F(NoticeTest, AlertWithoutButtonsGetsOKAndLivesUntilAnswered) {
     {
         auto a = std::make_shared<QNAlertView>();

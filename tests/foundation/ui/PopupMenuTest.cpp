@@ -2,6 +2,7 @@
 
 #include "foundation/ui/LiquidGlassView.h"
 #include "foundation/ui/PopupMenuView.h"
+#include "platform/ui/ScrollView.h"
 
 #include <string>
 #include <vector>
@@ -184,4 +185,78 @@ TEST_F(PopupMenuTest, SnapshotsOfBothLooks) {
         }
         menu->removeFromSuperview();
     }
+}
+
+namespace {
+// A screen with a long list and a menu over it, answering keys as the
+// library does.
+class MenuOwner : public ViewController, public PopupMenuViewDelegate {
+public:
+    std::vector<KeyCommand> keyCommands() const override { return PopupMenuView::keyCommandsOfOwner(menu); }
+    void onRemovePopup() override {
+        log.push_back("onRemovePopup");
+        menu = nullptr;
+    }
+    PopupMenuView* menu = nullptr;
+    std::vector<std::string> log;
+};
+}  // namespace
+
+TEST_F(PopupMenuTest, WhileOpenItTakesEveryKeyAndTheArrowsHighlightWhatReturnChooses) {
+    auto owner = std::make_shared<MenuOwner>();
+    window->setRootViewController(owner);
+    auto list = std::make_shared<ScrollView>(window->bounds());
+    list->setContentInsetAdjustmentBehavior(ContentInsetAdjustmentBehavior::Never);
+    list->setContentSize({390, 5000});
+    owner->view()->addSubview(list);
+    auto open = [&] {
+        auto menu = std::make_shared<PopupMenuView>(Rect());
+        menu->setDelegate(owner.get());
+        for (const char* t : {"About", "History", "Settings"})
+            menu->addItem(t, [&owner, t] { owner->log.push_back(std::string("chose ") + t); });
+        menu->setSize(window->bounds(), Point{40, 780});
+        menu->addPopupView(*owner->view());
+        owner->menu = menu.get();
+        driver->advance(0.35);
+        return menu;
+    };
+    auto washed = [](PopupMenuView& m, int row) {
+        View* wash = m.itemList()[size_t(row)]->button()->viewWithTag(PopupMenuView::kKeyHighlightTag);
+        return wash && !wash->isHidden() && wash->backgroundColor() == Color::systemGray4();
+    };
+    auto menu = open();
+    for (const char* k : {KeyInput::end, KeyInput::pageDown, KeyInput::downArrow}) EXPECT_TRUE(driver->key(k));
+    EXPECT_EQ(list->contentOffset().y, 0) << "nothing behind the menu scrolls";
+    // Down started at the top row; up goes round to the bottom one, Tab and
+    // Shift+Tab move as down and up, Home and End go to either end.
+    EXPECT_EQ(menu->keyHighlightedRow(), 0);
+    EXPECT_TRUE(washed(*menu, 0));
+    driver->key(KeyInput::upArrow);
+    EXPECT_EQ(menu->keyHighlightedRow(), 2);
+    EXPECT_FALSE(washed(*menu, 0));
+    driver->key(KeyInput::tab);
+    EXPECT_EQ(menu->keyHighlightedRow(), 0);
+    driver->key(KeyInput::tab, KeyModifierShift);
+    driver->key(KeyInput::home);
+    driver->key(KeyInput::downArrow);
+    EXPECT_EQ(menu->keyHighlightedRow(), 1);
+    EXPECT_TRUE(washed(*menu, 1));
+    EXPECT_TRUE(owner->log.empty());
+    driver->key(KeyInput::returnKey);
+    EXPECT_EQ(owner->log, (std::vector<std::string>{"chose History", "onRemovePopup"}));
+    EXPECT_TRUE(PopupMenuView::keyCommandsOfOwner(menu.get()).empty()) << "a closing menu takes no keys";
+    driver->advance(0.35);
+    EXPECT_EQ(menu->superview(), nullptr);
+    owner->log.clear();
+
+    // Return with nothing highlighted leaves the menu open; Escape closes it.
+    menu = open();
+    EXPECT_TRUE(driver->key(KeyInput::returnKey));
+    EXPECT_FALSE(menu->isClosing());
+    driver->key(KeyInput::escape);
+    EXPECT_EQ(owner->log, (std::vector<std::string>{"onRemovePopup"}));
+    driver->advance(0.35);
+    // Closed, the keys reach the list again.
+    driver->key(KeyInput::downArrow);
+    EXPECT_EQ(list->contentOffset().y, 40);
 }

@@ -214,6 +214,68 @@ public:
 };
 }  // namespace
 
+TEST_F(AlertControllerTest, ArrowsAndTabMoveAHighlightThroughTheButtonsThatReturnAnswers) {
+    auto lit = [](const AlertController::Ref& x) {
+        AlertAction::Ref k = x->keyHighlightedAction();
+        return k ? k->title() : std::string("none");
+    };
+    auto a = AlertController::make("Title", std::nullopt, AlertControllerStyle::Alert);
+    a->addAction(AlertAction::make("Cancel", AlertActionStyle::Cancel, [&](AlertAction&) { log.push_back("cancel"); }));
+    auto one = AlertAction::make("One", AlertActionStyle::Default, [&](AlertAction&) { log.push_back("one"); });
+    auto off = AlertAction::make("Off", AlertActionStyle::Default, [&](AlertAction&) { log.push_back("off"); });
+    off->setEnabled(false);
+    a->addAction(one);
+    a->addAction(off);
+    a->addAction(AlertAction::make("Delete", AlertActionStyle::Destructive, [&](AlertAction&) { log.push_back("del"); }));
+    show(a);
+    // Down starts at the top button, passes the disabled one and goes round
+    // past "Cancel" (last); up and shift+tab go back.
+    EXPECT_TRUE(driver->key(KeyInput::downArrow));
+    EXPECT_EQ(lit(a), "One");
+    EXPECT_EQ(a->buttonForAction(one.get())->backgroundColor(), Color::systemGray4());
+    driver->key(KeyInput::downArrow);
+    EXPECT_EQ(lit(a), "Delete");
+    EXPECT_EQ(a->buttonForAction(one.get())->backgroundColor(), Color::clear());
+    driver->key(KeyInput::tab);
+    EXPECT_EQ(lit(a), "Cancel");
+    driver->key(KeyInput::downArrow);
+    EXPECT_EQ(lit(a), "One");
+    driver->key(KeyInput::upArrow);
+    driver->key(KeyInput::tab, KeyModifierShift);
+    EXPECT_EQ(lit(a), "Delete");
+    EXPECT_TRUE(log.empty());
+    driver->key(KeyInput::returnKey);
+    driver->advance(0.5);
+    EXPECT_EQ(log, (std::vector<std::string>{"del"}));
+    EXPECT_EQ(root->presentedViewController(), nullptr);
+    log.clear();
+
+    // Two buttons side by side: left to right, the cancel one first; up
+    // from nothing starts at the last.
+    auto b = AlertController::make("Title", std::nullopt, AlertControllerStyle::Alert);
+    b->addAction(AlertAction::make("OK", AlertActionStyle::Default, [&](AlertAction&) { log.push_back("ok"); }));
+    b->addAction(AlertAction::make("Cancel", AlertActionStyle::Cancel, [&](AlertAction&) { log.push_back("cancel"); }));
+    show(b);
+    driver->key(KeyInput::rightArrow);
+    EXPECT_EQ(lit(b), "Cancel");
+    driver->key(KeyInput::rightArrow);
+    EXPECT_EQ(lit(b), "OK");
+    driver->key(KeyInput::returnKey);
+    driver->advance(0.5);
+    EXPECT_EQ(log, (std::vector<std::string>{"ok"}));
+    log.clear();
+    auto c = AlertController::make("Title", std::nullopt, AlertControllerStyle::Alert);
+    c->addAction(AlertAction::make("OK", AlertActionStyle::Default, [&](AlertAction&) { log.push_back("ok"); }));
+    c->addAction(AlertAction::make("Cancel", AlertActionStyle::Cancel, [&](AlertAction&) { log.push_back("cancel"); }));
+    show(c);
+    driver->key(KeyInput::upArrow);
+    EXPECT_EQ(lit(c), "OK");
+    // Escape still cancels, whatever is highlighted.
+    driver->key(KeyInput::escape);
+    driver->advance(0.5);
+    EXPECT_EQ(log, (std::vector<std::string>{"cancel"}));
+}
+
 TEST_F(AlertControllerTest, WhileSomethingIsPresentedKeysGoToItAlone) {
     auto screen = std::make_shared<KeyedScreen>();
     screen->log = &log;
@@ -264,6 +326,22 @@ TEST_F(AlertControllerTest, ReturnInTheOnlyFieldChoosesTheOnlyAction) {
     driver->pressReturn();
     driver->advance(0.5);
     EXPECT_EQ(log, (std::vector<std::string>{"ok 1234"}));
+    // A button the keys highlighted is what Return in the field answers.
+    log.clear();
+    auto b = AlertController::make("Passcode", std::nullopt, AlertControllerStyle::Alert);
+    b->addTextField();
+    b->addAction(AlertAction::make("Cancel", AlertActionStyle::Cancel, [&](AlertAction&) { log.push_back("cancel"); }));
+    auto go = AlertAction::make("Go", AlertActionStyle::Default, [&](AlertAction&) { log.push_back("go"); });
+    b->addAction(go);
+    b->setPreferredAction(go);
+    show(b);
+    driver->type("12");
+    driver->key(KeyInput::downArrow);
+    ASSERT_TRUE(b->keyHighlightedAction());
+    EXPECT_EQ(b->keyHighlightedAction()->title(), "Cancel");
+    driver->pressReturn();
+    driver->advance(0.5);
+    EXPECT_EQ(log, (std::vector<std::string>{"cancel"}));
 }
 
 TEST_F(AlertControllerTest, APhoneSheetSitsAtTheBottomAndATapBesideItCancels) {

@@ -29,6 +29,7 @@ public:
     TableViewCellStyle cellStyle = TableViewCellStyle::Default;
     std::function<IndexPath(const IndexPath&, const IndexPath&)> target;
     std::function<TableViewCellEditingStyle(const IndexPath&)> editingStyle;
+    std::function<bool(const IndexPath&)> focusable;
 
     int numberOfSectionsInTableView(TableView&) override { return int(sections.size()); }
     int tableViewNumberOfRowsInSection(TableView&, int s) override { return int(sections[size_t(s)].size()); }
@@ -66,6 +67,9 @@ public:
         sections[size_t(to.section)].insert(sections[size_t(to.section)].begin() + to.row, v);
     }
     double tableViewHeightForRowAtIndexPath(TableView&, const IndexPath&) override { return height; }
+    bool tableViewCanFocusRowAtIndexPath(TableView&, const IndexPath& ip) override {
+        return !focusable || focusable(ip);
+    }
     void tableViewDidSelectRowAtIndexPath(TableView&, const IndexPath& ip) override {
         log.push_back("select " + sections[size_t(ip.section)][size_t(ip.row)]);
     }
@@ -256,6 +260,46 @@ TEST_F(TableViewTest, TappingSelectsDraggingDoesNot) {
     table->setAllowsSelectionDuringEditing(true);
     driver->tap(rowPoint({0, 8}));
     EXPECT_EQ(model.log, (std::vector<std::string>{"select Row 8"}));
+}
+
+TEST_F(TableViewTest, KeysHighlightARowFromTheFirstInSightKeepItInSightAndReturnChoosesIt) {
+    model.focusable = [](const IndexPath& ip) { return ip.row != 21; };
+    show();
+    table->setContentOffset({0, 20 * 44 + 10}, false);  // row 20 more than half in sight
+    EXPECT_TRUE(driver->key(KeyInput::downArrow));
+    ASSERT_EQ(table->keyHighlightedRow(), (IndexPath{0, 20}));
+    EXPECT_TRUE(table->cellForRowAtIndexPath({0, 20})->isSelected());
+    EXPECT_EQ(table->contentOffset().y, 20 * 44) << "scrolled to show it whole";
+    TableViewCell* first = table->cellForRowAtIndexPath({0, 20});
+    first->setSelectionStyle(TableViewCellSelectionStyle::None);
+    EXPECT_EQ(first->selectedBackgroundView()->alpha(), 1) << "seen also on a row that shows no selection";
+    driver->key(KeyInput::downArrow);
+    EXPECT_EQ(table->keyHighlightedRow(), (IndexPath{0, 22})) << "a row that takes no focus is passed";
+    EXPECT_FALSE(first->isSelected());
+    EXPECT_EQ(first->selectedBackgroundView()->alpha(), 0);
+    driver->key(KeyInput::upArrow);
+    EXPECT_EQ(table->keyHighlightedRow(), (IndexPath{0, 20}));
+    for (int i = 0; i < 12; ++i) driver->key(KeyInput::downArrow);
+    EXPECT_EQ(table->keyHighlightedRow(), (IndexPath{0, 33}));
+    EXPECT_EQ(table->contentOffset().y, 34 * 44 - 440) << "the highlight stays in sight";
+    EXPECT_TRUE(model.log.empty()) << "moving chooses nothing";
+    driver->key(KeyInput::returnKey);
+    EXPECT_EQ(model.log, (std::vector<std::string>{"select Row 33"}));
+    // At the end it stays.
+    table->setContentOffset({0, 100 * 44 - 440}, false);
+    table->selectRowAtIndexPath(std::nullopt, false, TableViewScrollPosition::None);
+    EXPECT_EQ(table->keyHighlightedRow(), std::nullopt);
+    driver->key(KeyInput::downArrow);
+    EXPECT_EQ(table->keyHighlightedRow(), (IndexPath{0, 90}));
+    for (int i = 0; i < 12; ++i) driver->key(KeyInput::downArrow);
+    EXPECT_EQ(table->keyHighlightedRow(), (IndexPath{0, 99}));
+    // A table that takes no selection scrolls on the arrows as any list does.
+    table->setAllowsSelection(false);
+    driver->key(KeyInput::upArrow);
+    EXPECT_EQ(table->contentOffset().y, 100 * 44 - 440 - 40);
+    model.log.clear();
+    driver->key(KeyInput::returnKey);
+    EXPECT_TRUE(model.log.empty());
 }
 
 TEST_F(TableViewTest, InsertAndDeleteMoveTheCellsThatStay) {
