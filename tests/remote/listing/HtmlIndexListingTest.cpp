@@ -168,4 +168,15 @@ TEST(HtmlIndexListingTest, DeepLinksAndHugeLinkTextsCostLittle) {
     }
 }
 
+// A page's links are handed on as they end, not held to the page's end: an
+// index at the size limit holds hundreds of thousands.
+TEST(HtmlIndexListingTest, LinksAreHandedOnAsTheyEnd) {
+    std::string page = "<html><body><pre>";
+    for (int i = 0; i < 20000; ++i) page += "<a href=\"v" + std::to_string(i) + ".cbz\">v" + std::to_string(i) + ".cbz</a>\n";
+    page += "</pre></body></html>";
+    size_t held = 0;
+    EXPECT_EQ(HtmlIndexListing::getListFromHyperHtml(page, "http://h/", 0, &held).size(), 20000u);
+    EXPECT_LE(held, 2u);
+}
+
 }  // namespace
