@@ -92,6 +92,10 @@ namespace {
 // The info of an entry as the rows read it: the size as a number of bytes,
 // whatever the listing (or a list saved by an older version) wrote.
 RemoteFileListViewController::InfoRef sharedInfo(sys::PlistDictionary info) {
+    // The rows keep the listing's order themselves: an entry's place in it
+    // is not kept a second time (a folder at the listing's limit has
+    // hundreds of thousands of rows).
+    info.remove(RemoteFileEntry::kOrder);
     if (auto bytes = RemoteFileEntry::bookSize(info)) {
         info.set(RemoteFileEntry::kBookSize, sys::PlistValue(*bytes));
     } else {
