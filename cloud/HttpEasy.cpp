@@ -236,6 +236,7 @@ void HttpEasy::applyRequest() {
                                  : long(CURLAUTH_BASIC | CURLAUTH_DIGEST | CURLAUTH_NTLM));
         }
     }
+    if (request_.decodeContent) curl_easy_setopt(curl_, CURLOPT_ACCEPT_ENCODING, "");
     if (request_.method == "HEAD") {
         curl_easy_setopt(curl_, CURLOPT_NOBODY, 1L);
     } else if (request_.method != "GET") {

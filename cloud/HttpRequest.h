@@ -37,6 +37,10 @@ struct HttpRequest {
     // The whole exchange, redirects included, fails after this many seconds
     // (0: no limit).
     double totalTimeout = 0;
+    // Asks for the encodings libcurl decodes (gzip, deflate, ...) and decodes
+    // what the server encodes: the body (and a size limit on it) is then the
+    // decoded one. Off: the body as sent.
+    bool decodeContent = false;
     // Sends the credentials with the first request (Basic) instead of waiting
     // for the server's challenge: for a site already known to want Basic.
     bool preemptiveBasic = false;

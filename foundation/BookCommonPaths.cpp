@@ -328,10 +328,28 @@ std::string BookCommonPaths::getBookCacheDir(const std::string& bookPath, bool c
     return dir;
 }
 
+std::string BookCommonPaths::withoutControlCharacters(const std::string& name) {
+    std::string out;
+    out.reserve(name.size());
+    for (size_t i = 0; i < name.size(); ++i) {
+        const auto c = static_cast<unsigned char>(name[i]);
+        if (c < 0x20 || c == 0x7F) {
+            out += '_';
+        } else if (c == 0xC2 && i + 1 < name.size() && static_cast<unsigned char>(name[i + 1]) >= 0x80 &&
+                   static_cast<unsigned char>(name[i + 1]) <= 0x9F) {
+            out += '_';
+            ++i;
+        } else {
+            out += char(c);
+        }
+    }
+    return out;
+}
+
 std::optional<std::string> BookCommonPaths::confinePathComponent(const std::string& name) {
-    std::string out = name;
+    std::string out = withoutControlCharacters(name);
     for (char& c : out)
-        if (c == '/' || c == '\0') c = '_';
+        if (c == '/') c = '_';
     if (out.empty() || out == "." || out == "..") return std::nullopt;
     return out;
 }

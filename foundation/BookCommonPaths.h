@@ -89,9 +89,13 @@ public:
     // That folder's name alone (its last component), worked out without
     // touching the disk.
     static std::string getOnlineBookConfigFolderName(const std::string& url);
-    // A name from a server or an archive as one path component: "/" and NUL
-    // become "_"; "", "." and ".." are refused (nothing).
+    // A name from a server or an archive as one path component: "/" and
+    // control characters (NUL and the rest of C0, DEL, C1) become "_"; "",
+    // "." and ".." are refused (nothing).
     static std::optional<std::string> confinePathComponent(const std::string& name);
+    // The name with its control characters (C0, DEL, and C1 written as UTF-8)
+    // made "_": a file name a list shows whole and a terminal prints as it is.
+    static std::string withoutControlCharacters(const std::string& name);
 
     // ---- Per-folder files (local folder or folder address) ----
     // For an address, the file lies in a folder of its own under the

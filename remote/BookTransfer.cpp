@@ -141,7 +141,9 @@ void BookTransfer::addNewItem(int type, const std::string& source, const std::st
                               const std::optional<std::string>& serviceName, const sys::PlistDictionary& serviceKey,
                               const sys::PlistDictionary& otherSettings, int64_t fileSize) {
     auto item = std::make_shared<TransferItem>();
-    item->saveName = saveName ? *saveName : fileNameFromSource(source);
+    // A name from a server keeps no control character: the file would show
+    // cut in the library and garble a terminal that lists it.
+    item->saveName = saveName ? BookCommon::withoutControlCharacters(*saveName) : fileNameFromSource(source);
     item->savePath = settleSaveFolder(type, source, savePath, createFolder);
     item->type = BookCommon::isSMB(source) ? TransferItem::kSmb : BookCommon::isGoogleDrive(source) ? 0 : type;
     item->status = TransferItem::kWaiting;

@@ -28,6 +28,10 @@ WebPageLayout::Page WebPageLayout::build(const Request& r) {
         o.authorStyles = ownStyles;
         o.note = ownStyles ? r.cutNote : r.unstyledNote;
         o.noteAlways = !ownStyles;
+        if (!r.partNote.empty()) {
+            o.note = ownStyles ? r.partNote : r.partNote + " " + r.unstyledNote;
+            o.noteAlways = true;
+        }
         WebPageBounds::Result bounded = WebPageBounds::bound(r.html, o);
 
         Page p;

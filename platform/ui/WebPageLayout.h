@@ -33,6 +33,9 @@ public:
         // its own styles.
         std::string cutNote;
         std::string unstyledNote;
+        // Not empty: the page arrived only in part (its server was given up);
+        // this note is at its top whatever else the page needs.
+        std::string partNote;
         WebPageBounds::Limits limits;
     };
     // A document with its container; the document goes first (it calls on

@@ -197,7 +197,7 @@ void WebView::navigate(const std::string& url, NavigationType type, std::optiona
                                 *this, kErrorUnsupportedURL, message.empty() ? "The page could not be loaded." : message);
                         return;
                     }
-                    commit(target, html, type, historyTarget, false);
+                    commit(target, html, type, historyTarget, false, message);
                 });
             });
             return;
@@ -229,7 +229,7 @@ void WebView::navigate(const std::string& url, NavigationType type, std::optiona
 }
 
 void WebView::commit(const std::string& url, const std::string& html, NavigationType type, int historyTarget,
-                     bool fromString) {
+                     bool fromString, const std::string& partNote) {
     (void)type;
     WebPageLayout::Request r;
     r.html = html;
@@ -245,6 +245,7 @@ void WebView::commit(const std::string& url, const std::string& html, Navigation
     const Application& app = Application::shared();
     r.cutNote = app.systemWord("This page is too large to show whole: part of it is left out.");
     r.unstyledNote = app.systemWord("This page is shown without its own styles: they take too long to apply.");
+    r.partNote = partNote;
     const uint64_t id = navigation_;
     std::weak_ptr<bool> alive = alive_;
     std::optional<std::string> stored = fromString ? std::optional<std::string>(html) : std::nullopt;

@@ -70,8 +70,10 @@ public:
     // description when it cannot.
     using ContentLoader = std::function<bool(const std::string& url, std::string& html, std::string& error)>;
     // The same in the background: `done` is called once, from any thread,
-    // with the HTML or false and a description. A result that arrives after
-    // a newer navigation (or Stop) is dropped.
+    // with the HTML or false and a description. With the HTML, a message
+    // that is not empty says the page arrived only in part: the page is
+    // shown with it as the note at its top. A result that arrives after a
+    // newer navigation (or Stop) is dropped.
     using LoadDone = std::function<void(bool ok, const std::string& html, const std::string& error)>;
     using AsyncContentLoader = std::function<void(const std::string& url, LoadDone done)>;
     using ScriptCompletion = std::function<void(std::optional<std::string> result, const std::string& error)>;
@@ -139,7 +141,7 @@ private:
                   bool newWindow);
     // Lays the page out on the worker; show() takes it on.
     void commit(const std::string& url, const std::string& html, NavigationType type, int historyTarget,
-                bool fromString);
+                bool fromString, const std::string& partNote = {});
     void show(const std::string& url, std::shared_ptr<WebPageLayout::Page> page, int historyTarget,
               std::optional<std::string> html);
     void renderDocument();

@@ -11,6 +11,8 @@
 #include "remote/protocols/FtpListRead.h"
 #include "remote/protocols/QNFtpRequestSync.h"
 
+#include <cstring>
+
 FtpListing::FtpListing() = default;
 
 FtpListing::~FtpListing() { cancel(); }
@@ -88,7 +90,16 @@ RemoteFileEntry FtpListing::getListFromFtpList(const std::string& body, const st
     std::string folder = HttpEasy::resolve(HttpEasy::withoutCredentials(listedURL), "");
     if (folder.empty() || folder.back() != '/') folder += '/';
 
-    const std::string bytes(body.c_str());
+    // A line holding a zero byte names nothing a server could mean: it is
+    // left out, and the lines after it are read as ever.
+    std::string bytes;
+    bytes.reserve(body.size());
+    for (size_t b = 0; b < body.size();) {
+        size_t e = body.find('\n', b);
+        e = e == std::string::npos ? body.size() : e + 1;
+        if (std::memchr(body.data() + b, 0, e - b) == nullptr) bytes.append(body, b, e - b);
+        b = e;
+    }
     std::optional<std::string> text;
     std::string encoding;
     if (!charset.empty() && charset != "Default") {

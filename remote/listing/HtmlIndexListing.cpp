@@ -10,6 +10,7 @@
 #include <libxml/HTMLparser.h>
 #include <libxml/tree.h>
 
+#include <algorithm>
 #include <array>
 #include <cctype>
 #include <deque>
@@ -121,6 +122,8 @@ public:
         flush();
     }
 
+    size_t mostHeld() const { return mostHeld_; }
+
 private:
     static LinkReader& self(void* ctx) {
         return *static_cast<LinkReader*>(static_cast<htmlParserCtxtPtr>(ctx)->_private);
@@ -144,6 +147,7 @@ private:
                                       atts[i + 1] ? reinterpret_cast<const char*>(atts[i + 1]) : "");
         }
         pending_.push_back(std::move(l));
+        mostHeld_ = std::max(mostHeld_, pending_.size());
         // Elements of a deque stay where they are as it grows at its end.
         open_.push_back(&pending_.back());
     }
@@ -188,6 +192,7 @@ private:
     // Those still open, innermost last; and how many more opened too deep.
     std::vector<Link*> open_;
     size_t ignored_ = 0;
+    size_t mostHeld_ = 0;
 };
 
 }  // namespace
@@ -201,7 +206,8 @@ std::string HtmlIndexListing::nameFromTarget(const std::string& target) {
 }
 
 RemoteFileEntry HtmlIndexListing::getListFromHyperHtml(const std::string& body, const std::string& baseURL,
-                                                       int downloadListType) {
+                                                       int downloadListType, size_t* mostLinksHeld) {
+    if (mostLinksHeld) *mostLinksHeld = 0;
     RemoteFileEntry out;
     if (body.empty()) return out;
     const std::string listed = HttpEasy::resolve(baseURL, "");
@@ -271,5 +277,6 @@ RemoteFileEntry HtmlIndexListing::getListFromHyperHtml(const std::string& body, 
         out.add(url, std::move(info));
     });
     reader.read(body, baseURL);
+    if (mostLinksHeld) *mostLinksHeld = reader.mostHeld();
     return out;
 }

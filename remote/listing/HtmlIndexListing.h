@@ -16,8 +16,11 @@ public:
     HtmlIndexListing() = delete;
     // downloadListType 1 names entries after their file names instead of
     // their link texts.
+    // Links are read as the page goes, each handed on once it is closed;
+    // mostLinksHeld, when given, tells how many were held at once waiting
+    // for that (a page's links are never all held to its end).
     static RemoteFileEntry getListFromHyperHtml(const std::string& body, const std::string& baseURL,
-                                                int downloadListType);
+                                                int downloadListType, size_t* mostLinksHeld = nullptr);
     // The last path component of a percent-decoded link target, at most
     // 1023 bytes, as UTF-8 ("" when it is not).
     static std::string nameFromTarget(const std::string& target);

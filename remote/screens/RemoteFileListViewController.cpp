@@ -92,6 +92,14 @@ namespace {
 // The info of an entry as the rows read it: the size as a number of bytes,
 // whatever the listing (or a list saved by an older version) wrote.
 RemoteFileListViewController::InfoRef sharedInfo(sys::PlistDictionary info) {
+    // What the rows need of an entry, no more: a folder at the listing's
+    // limit has hundreds of thousands of rows. They keep the listing's order
+    // themselves: an entry's place in it is not kept a second time.
+    info.remove(RemoteFileEntry::kOrder);
+    // Only a mark that an entry is a book tells the rows anything
+    // (isDirectory): one that it is none is not kept either.
+    if (info.contains(RemoteFileEntry::kIsBook) && !info.getBool(RemoteFileEntry::kIsBook))
+        info.remove(RemoteFileEntry::kIsBook);
     if (auto bytes = RemoteFileEntry::bookSize(info)) {
         info.set(RemoteFileEntry::kBookSize, sys::PlistValue(*bytes));
     } else {

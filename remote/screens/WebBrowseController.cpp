@@ -7,6 +7,7 @@
 #include "foundation/ui/QNAlertView.h"
 #include "platform/core/FileManager.h"
 #include "platform/core/Path.h"
+#include "platform/core/Clock.h"
 #include "platform/core/PropertyList.h"
 #include "platform/ui/Animation.h"
 #include "platform/ui/Application.h"
@@ -185,11 +186,19 @@ void WebBrowseController::fetchPage(const std::string& url, ui::WebView::LoadDon
     }
     Fetch* raw = fetch.get();
     fetch->thread = sys::Thread(
-        [url, done, raw](const std::atomic<bool>& stop) {
+        [url, done, raw, limits = fetchLimits_](const std::atomic<bool>& stop) {
+            // A page keeps a listing's time limits: a server that sends it
+            // too slowly is given up, and what came is shown.
             HttpRequest request;
             request.url = url;
-            request.connectTimeout = 15;
-            request.lowSpeedTime = 30;
+            request.connectTimeout = std::min(15.0, limits.deadline);
+            request.totalTimeout = limits.deadline;
+            request.lowSpeedTime = limits.lowSpeedTime;
+            request.lowSpeedLimit = limits.lowSpeedBytes;
+            // A compressed page is shown decoded; the size limit counts the
+            // decoded bytes.
+            request.decodeContent = true;
+            const double started = sys::Clock::realNow();
             Shown shown = Shown::Yes;
             HttpEasy easy;
             easy.prepare(
@@ -200,13 +209,26 @@ void WebBrowseController::fetchPage(const std::string& url, ui::WebView::LoadDon
                 },
                 {}, {}, kMaxPageBytes);
             HttpResponse r = easy.perform(&stop);
+            std::string note;
+            if (r.timedOut && !r.body.empty()) {
+                r.error = HttpResponse::kNone;
+                note = tr("The server sent this page too slowly: only the part that arrived is shown.");
+            }
             if (r.ok() && shown == Shown::IfItLooksLikeAPage && !looksLikeAPage(r.body)) {
                 r.error = HttpResponse::kAborted;
                 r.body.clear();
             }
             if (!stop) {
                 if (r.ok())
-                    done(true, r.body, "");
+                    done(true, r.body, note);
+                else if (r.timedOut)
+                    done(false, "",
+                         tr("The page could not be loaded.") + " (" +
+                             ListingWatch::describe(sys::Clock::realNow() - started + 0.5 >= limits.deadline
+                                                        ? ListingWatch::Reason::Deadline
+                                                        : ListingWatch::Reason::TooSlow,
+                                                    limits) +
+                             ")");
                 else if (r.error == HttpResponse::kAborted)
                     done(false, "", tr("This kind of file cannot be shown."));
                 else if (r.error == HttpResponse::kTooLarge)

@@ -7,6 +7,7 @@
 #include "platform/ui/TextField.h"
 #include "platform/ui/ViewController.h"
 #include "platform/ui/WebView.h"
+#include "remote/listing/ListingWatch.h"
 
 #include <cstdint>
 #include <list>
@@ -120,6 +121,10 @@ public:
     static bool isDownloadLink(const std::string& url);
     // Used by the address bar and the tracking: `needle` in `text`, any case.
     static bool containsNoCase(const std::string& text, const std::string& needle);
+    // A page's fetch gives up as a listing does (90 s in all, 20 s below
+    // 100 bytes a second); what arrived by then is shown with a note.
+    using FetchLimits = ListingWatch::Limits;
+    void setFetchLimits(const FetchLimits& limits) { fetchLimits_ = limits; }
 
 private:
     struct Fetch;
@@ -152,4 +157,5 @@ private:
     // Page fetches in flight; each thread is joined when the browser goes.
     std::mutex fetchMutex_;
     std::list<std::shared_ptr<Fetch>> fetches_;
+    FetchLimits fetchLimits_;
 };

@@ -196,6 +196,7 @@ TEST_F(BookCommonPathsTest, RemoteBookFoldersAreConfinedToTheSettingBase) {
 
     EXPECT_EQ(BookCommon::confinePathComponent("a/b"), "a_b");
     EXPECT_EQ(BookCommon::confinePathComponent(std::string("a\0b", 3)), "a_b");
+    EXPECT_EQ(BookCommon::confinePathComponent("e\x1b[1m\n\x7f\xC2\x9B\xC3\xA9.cbz"), "e_[1m___\xC3\xA9.cbz");
     EXPECT_EQ(BookCommon::confinePathComponent(".."), std::nullopt);
     EXPECT_EQ(BookCommon::confinePathComponent(""), std::nullopt);
     EXPECT_EQ(BookCommon::confinePathComponent("..."), "...");

@@ -207,6 +207,17 @@ TEST_F(FtpListingTest, AListingThatNeverComesOrDripsIsGivenUpInTime) {
     ASSERT_TRUE(dripping.startPyftpdlib(www_.path(), o)) << dripping.lastError();
     expectGivenUp(listWithin(dripping.url("/"), {60, 1.5, 100}), "under 100\u00a0bytes a second for 1.5\u00a0s", 5, "a drip");
 
+    // 80 bytes a second: below the pace, though more than 100 bytes arrive
+    // within its time.
+    for (int i = 0; i < 100; ++i) std::ofstream(www_.file("Volume " + std::to_string(1000 + i) + ".cbz")) << i;
+    test::FtpTestServer steady;
+    o = {};
+    o.dripListingMs = 100;
+    o.dripListingBytes = 8;
+    ASSERT_TRUE(steady.startPyftpdlib(www_.path(), o)) << steady.lastError();
+    expectGivenUp(listWithin(steady.url("/"), {10, 3, 100}), "under 100\u00a0bytes a second for 3\u00a0s", 8,
+                  "a steady drip below the pace");
+
     // The log-on counts.
     test::FtpTestServer slow;
     o = {};
@@ -253,6 +264,20 @@ TEST_F(FtpListingTest, AListingThatNeverComesOrDripsIsGivenUpInTime) {
     ASSERT_TRUE(plain.startPyftpdlib(www_.path(), {})) << plain.lastError();
     auto ok = list(plain.url("/"));
     ASSERT_TRUE(ok->fileList) << ok->message.value_or("");
+}
+
+// A line the server should never have sent (a zero byte in a name) is left
+// out; the lines after it are listed.
+TEST_F(FtpListingTest, ALineWithAZeroByteIsSkippedAndTheRestListed) {
+    test::FtpTestServer server;
+    test::FtpTestServer::PyOptions o;
+    const std::string line = "-rw-r--r-- 1 ftp ftp 10 Jan 01  2020 ";
+    o.listing = line + "good1.cbz\r\n" + line + std::string("nul\0x.cbz\r\n", 11) + line + "good2.cbz\r\n" + line +
+                "ok name.cbz\r\n";
+    ASSERT_TRUE(server.startPyftpdlib(www_.path(), o)) << server.lastError();
+    auto listed = list(server.url("/"));
+    ASSERT_TRUE(listed->fileList) << listed->message.value_or("");
+    EXPECT_EQ(listed->names(), (std::vector<std::string>{"good1.cbz", "good2.cbz", "ok name.cbz"}));
 }
 
 TEST_F(FtpListingTest, CancelReturnsAtOnceWhileTheWorkerIsStuckInANameLookup) {

@@ -1,5 +1,7 @@
 #include "remote/listing/HtmlIndexListing.h"
 
+#include "tests/support/ChildProcess.h"
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -130,6 +132,51 @@ TEST(HtmlIndexListingTest, RelativeNamesAreEntriesAndNavigationNeverIs) {
     // Names cut short by the server are read whole from their targets.
     EXPECT_EQ(names(up), (std::vector<std::string>{"d.cbz", "a very long name of a comic volume 01.cbz",
                                                    "漫画の長い名前", "What..>"}));
+}
+
+// A hostile index nests its links without end, or writes a link text of
+// megabytes: text inside a link belongs to every link around it, so either
+// would cost the depth times the text. Listed in a child, whose peak memory
+// is what the listing took.
+TEST(HtmlIndexListingTest, DeepLinksAndHugeLinkTextsCostLittle) {
+    std::string deep = "<html><body>";
+    for (int i = 0; i < 20000; ++i) deep += "<a href=\"n" + std::to_string(i) + ".cbz\"><span>";
+    deep += std::string(20000, 'x');
+    std::string wordy = "<html><body>";
+    for (int i = 0; i < 32; ++i) wordy += "<a href=\"w" + std::to_string(i) + ".cbz\"><span>";
+    wordy += std::string(8u << 20, 'y');
+    struct Outcome {
+        uint64_t growth = 0;
+        size_t entries = 0;
+        size_t longestName = 0;
+    };
+    for (const std::string* page : {&deep, &wordy}) {
+        const Outcome o = test::inChildProcess<Outcome>(
+            [&] {
+                Outcome r;
+                const uint64_t before = test::peakResident();
+                RemoteFileEntry e = HtmlIndexListing::getListFromHyperHtml(*page, "http://h/", 0);
+                r.growth = test::peakResident() - before;
+                r.entries = e.size();
+                for (const auto& info : e.infoList) r.longestName = std::max(r.longestName, info.getString("name").size());
+                return r;
+            },
+            Outcome{});
+        EXPECT_GT(o.entries, 0u);
+        EXPECT_LT(o.growth, 64ull << 20) << o.growth / (1 << 20) << " MB for " << o.entries << " entries";
+        EXPECT_LE(o.longestName, 16384u);
+    }
+}
+
+// A page's links are handed on as they end, not held to the page's end: an
+// index at the size limit holds hundreds of thousands.
+TEST(HtmlIndexListingTest, LinksAreHandedOnAsTheyEnd) {
+    std::string page = "<html><body><pre>";
+    for (int i = 0; i < 20000; ++i) page += "<a href=\"v" + std::to_string(i) + ".cbz\">v" + std::to_string(i) + ".cbz</a>\n";
+    page += "</pre></body></html>";
+    size_t held = 0;
+    EXPECT_EQ(HtmlIndexListing::getListFromHyperHtml(page, "http://h/", 0, &held).size(), 20000u);
+    EXPECT_LE(held, 2u);
 }
 
 }  // namespace

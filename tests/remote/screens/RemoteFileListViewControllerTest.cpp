@@ -409,7 +409,10 @@ TEST_F(RemoteFileListTest, AFolderListedAtTheSizeLimitIsShownInLittleMemory) {
         Outcome{});
     ASSERT_TRUE(o.pushed) << "the folder's screen was not shown";
     EXPECT_EQ(o.rows, links);
-    EXPECT_LT(o.growth, 500ull << 20) << o.growth / (1 << 20) << " MB for " << links << " entries";
+    // A window run holds some 75 MB more before any listing (the display's
+    // drawing libraries): the listing takes at most 340 MB, so that the
+    // window stays under 500 MB with a folder at the limit.
+    EXPECT_LT(o.growth, 340ull << 20) << o.growth / (1 << 20) << " MB for " << links << " entries";
     EXPECT_LT(o.seconds, 60) << "listed in " << o.seconds << " s";
 }
 

@@ -107,4 +107,33 @@ TEST_F(RemoteListDownloadTest, AllFilesGoIntoANewFolderNamedAfterTheList) {
     EXPECT_TRUE(readFile(documents() + "/Shelf/Seven.zip") == std::string(90000, '7'));
 }
 
+// Names a server gives keep no control character in the library: an
+// escape sequence, a line break or a carriage return in a name would show it
+// cut in the list and garble a terminal that lists the folder.
+TEST_F(RemoteListDownloadTest, NamesFromTheServerLoseTheirControlCharacters) {
+    touch(www->file("shelf/ctl\x01\x1b[31m.cbz"), "ctl");
+    touch(www->file("shelf/new\nline\r.cbz"), "new");
+    const std::string base = nginx.url("/shelf/");
+    list = std::make_shared<RemoteFileListViewController>();
+    list->setTargetURL(base);
+    list->setListTitle("Shelf");
+    list->setLists({base + "ctl%01%1b%5b31m.cbz", base + "new%0Aline%0D.cbz"},
+                   {Info{{"name", sys::PlistValue("ctl\x01\x1b[31m.cbz")}},
+                    Info{{"name", sys::PlistValue("new\nline\r.cbz")}}});
+    list->setDownloadPath(documents());
+    nav = std::make_shared<ui::NavigationController>(list);
+    window->setRootViewController(nav);
+    driver->advance(0.6);
+    list->selectStreamMode(0);
+    driver->advance(0.3);
+    list->downloadAll(false, false);
+    driver->advance(0.5);
+    ASSERT_TRUE(sys::RunLoop::main().runUntil([&] { return !queue->isActive(); }, 60));
+    ASSERT_EQ(queue->getRecentCue().size(), 2u);
+    for (const auto& item : queue->getRecentCue())
+        EXPECT_EQ(item->status, TransferItem::kDone) << item->saveName << ": " << item->errorMessage.value_or("");
+    EXPECT_EQ(readFile(documents() + "/ctl__[31m.cbz"), "ctl");
+    EXPECT_EQ(readFile(documents() + "/new_line_.cbz"), "new");
+}
+
 }  // namespace

@@ -14,9 +14,11 @@
 #include "tests/support/net/FaultHttpServer.h"
 #include "tests/support/net/NginxServer.h"
 #include "tests/support/TestHome.h"
+#include "tests/support/VirtualClockTest.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -328,6 +330,66 @@ TEST_F(WebBrowseControllerTest, StopEndsAHangingLoadAtOnce) {
     EXPECT_FALSE(browser->webView()->isLoading());
     EXPECT_EQ(browser->title(), "Next");
     EXPECT_EQ(browser->toolbarButtons()[3]->systemItem(), ui::BarButtonSystemItem::Refresh);
+}
+
+// A page keeps a listing's time limits (shortened here; waited for in real
+// time, as they are): one that drips below the pace, one that stalls after
+// its first bytes, and one that takes longer than the deadline in all show
+// what came, with a note; one that sends nothing of its page fails and says
+// why.
+TEST_F(WebBrowseControllerTest, APageSentTooSlowlyShowsWhatCameWithANote) {
+    std::string page = "<html><head><title>Slow</title></head><body><p id=\"first\">First part</p>";
+    for (int i = 0; i < 400; ++i) page += "<p>More of the page " + std::to_string(i) + "</p>";
+    page += "<p id=\"last\">Last</p></body></html>";
+    write(www.file("slow.html"), page);
+    test::FaultHttpServer server(www.path());
+    ASSERT_TRUE(server.start());
+    show(nginx.url("/next.html"));
+    auto* web = browser->webView();
+    auto loaded = [&](const std::string& query, const WebBrowseController::FetchLimits& limits) {
+        browser->setFetchLimits(limits);
+        web->load(server.url("/slow.html?" + query));
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_TRUE(test::drainUntil([&] { return !web->isLoading(); }, 15)) << query;
+        driver->advance(0.5);
+        return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    };
+    for (const auto& [query, limits] : std::vector<std::pair<std::string, WebBrowseController::FetchLimits>>{
+             {"rate=50", {60, 2, 100}}, {"stall_after=300", {60, 2, 100}}, {"rate=2000", {2, 60, 100}}}) {
+        EXPECT_LT(loaded(query, limits), 8) << query;
+        EXPECT_EQ(browser->title(), "Slow") << query;
+        EXPECT_FALSE(web->rectForElement("#first").isNull()) << query;
+        EXPECT_TRUE(web->rectForElement("#last").isNull()) << query;
+        EXPECT_FALSE(web->rectForElement("#leafbright-note").isNull()) << query;
+    }
+
+    // Nothing of the page: a failure that says which limit it passed.
+    loaded("stall_after=0", {60, 2, 100});
+    EXPECT_TRUE(driver->find([](ui::View& v) {
+        return ui::test::Driver::textOf(v).find("The page could not be loaded. (under 100\u00a0bytes a second for 2\u00a0s)") !=
+               std::string::npos;
+    }));
+}
+
+// A page its server compresses is shown decoded, and its size limit counts
+// the decoded bytes: a small page that unpacks to gigabytes is refused.
+TEST_F(WebBrowseControllerTest, ACompressedPageIsShownDecodedWithinTheSizeLimit) {
+    write(www.file("packed/page.html"), "<html><head><title>Packed</title></head><body><p id=\"inside\">Inside</p></body></html>");
+    std::ofstream(www.file("packed/bomb.html"), std::ios::binary) << "<html><body>" << std::string(64u << 20, ' ');
+    ASSERT_EQ(test::shell("gzip -k " + www.file("packed/page.html") + " && gzip -k " + www.file("packed/bomb.html")), 0);
+    fs::remove(www.file("packed/page.html"));
+    fs::remove(www.file("packed/bomb.html"));
+    test::NginxServer packing;
+    packing.setLocationConfig("gzip_static always;");
+    ASSERT_TRUE(packing.start(www.path())) << packing.lastError();
+    show(packing.url("/packed/page.html"));
+    EXPECT_EQ(browser->title(), "Packed");
+    EXPECT_FALSE(browser->webView()->rectForElement("#inside").isNull());
+
+    browser->webView()->load(packing.url("/packed/bomb.html"));
+    ASSERT_TRUE(test::drainUntil([&] { return !browser->webView()->isLoading(); }, 15));
+    driver->advance(0.5);
+    EXPECT_TRUE(driver->findByText("The page is too large."));
 }
 
 // A text for the page's form goes in as a string literal, whatever it holds.

@@ -201,6 +201,9 @@ class Handler(FTPHandler):
     # connections close with no final reply, as when a server goes away.
     # Listings can be cut short: part of the text, then an error reply.
     def push_dtp_data(self, data, isproducer=False, file=None, cmd=None):
+        if cmd in ("LIST", "MLSD") and o["listing"]:
+            data = bytes.fromhex(o["listing"])
+            isproducer = False
         # A listing that never comes, or comes a byte at a time.
         if cmd in ("LIST", "MLSD") and (o["stallListings"] or o["dripListingMs"] > 0):
             text = drained(data) if isproducer else data
@@ -236,8 +239,7 @@ class Handler(FTPHandler):
             return
         if self.data_channel is not None and not self.data_channel._closed:
             try:
-                self.data_channel.socket.send(text[at:at + 1])
-                at += 1
+                at += self.data_channel.socket.send(text[at:at + o["dripListingBytes"]])
             except OSError:
                 return
         self.ioloop.call_later(o["dripListingMs"] / 1000.0, lambda: self.drip(text, at), _errback=self.handle_error)
@@ -283,6 +285,16 @@ std::string jsonString(const std::string& s) {
         }
     }
     return out + "\"";
+}
+
+std::string hex(const std::string& bytes) {
+    static const char* digits = "0123456789abcdef";
+    std::string out;
+    for (unsigned char c : bytes) {
+        out += digits[c >> 4];
+        out += digits[c & 15];
+    }
+    return out;
 }
 
 }  // namespace
@@ -359,7 +371,8 @@ bool FtpTestServer::startPyftpdlib(const std::string& root, const PyOptions& o) 
              << ",\"cutDownloadAfter\":" << o.cutDownloadAfter << ",\"hold\":" << o.holdDownloadsAfter
              << ",\"releaseFile\":" << jsonString(dir_ + "/released")
              << ",\"stallListings\":" << (o.stallListings ? "true" : "false")
-             << ",\"dripListingMs\":" << o.dripListingMs
+             << ",\"dripListingMs\":" << o.dripListingMs << ",\"dripListingBytes\":" << o.dripListingBytes
+             << ",\"listing\":\"" << hex(o.listing) << "\""
              << ",\"canned\":" << canned << "}";
         const std::string options = json.str();
         const char* argv[] = {"/usr/bin/python3", script.c_str(), options.c_str(), nullptr};

@@ -18,7 +18,7 @@ namespace test {
 //    address in its PASV replies, broken-off downloads and listings, canned
 //    answers to commands, anonymous log-on at USER, a pause after log-on,
 //    downloads held part-way until the test lets them go on, listings that
-//    never come or come a byte at a time.
+//    never come or come a byte at a time, listings of the test's own bytes.
 class FtpTestServer : public LoopbackDaemon {
 public:
     struct PyOptions {
@@ -59,9 +59,14 @@ public:
         std::string statsFile;
         // Listings (LIST, MLSD) are answered 150 and then held: nothing
         // comes on the data connection (stallListings), or one byte of the
-        // listing every dripListingMs milliseconds.
+        // listing every dripListingMs milliseconds (dripListingBytes bytes
+        // each time).
         bool stallListings = false;
         int dripListingMs = 0;
+        int dripListingBytes = 1;
+        // Not empty: listings (LIST, MLSD) send these bytes, whatever they
+        // are, instead of the folder's.
+        std::string listing;
     };
     struct VsOptions {
         // delay_successful_login: seconds before each 230.
