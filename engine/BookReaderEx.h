@@ -239,6 +239,10 @@ private:
     enum class Shape : uint8_t { Unknown, Pairable, Alone };
     static Shape shapeOf(gfx::Size picture);
     void noteShape(int page, gfx::Size picture);
+    // The shape of one page as its header tells, or (with `decode`)
+    // decoding what comes before it in a solid block; a page at hand whose
+    // header says nothing is decoded to tell. Unknown while it cannot tell.
+    static Shape measuredShape(PageReader& reader, int page, bool decode);
     // The first and last page of the view holding `page` when paged through
     // from the start (see spreadStart); nothing while a shape it depends on
     // is unknown. `shapes` is one entry a page.

@@ -2,6 +2,8 @@
 // the pages' sizes (as composed, or as the reader tells them).
 #include "engine/BookReaderEx.h"
 
+#include "engine/ImageLoader.h"
+
 #include "foundation/Settings.h"
 #include "foundation/SettingsValues.h"
 
@@ -26,6 +28,33 @@ BookReaderEx::Shape BookReaderEx::shapeOf(gfx::Size picture) {
     // be a sliver beside a speck: such a page stands alone too.
     return picture.width > picture.height || picture.height > kMaxPairedPageAspect * picture.width ? Shape::Alone
                                                                                                  : Shape::Pairable;
+}
+
+BookReaderEx::Shape BookReaderEx::measuredShape(PageReader& reader, int page, bool decode) {
+    const Shape shape = shapeOf(decode ? reader.decodedPictureSize(page) : reader.pictureSize(page));
+    if (shape != Shape::Unknown || reader.isMeasuredByDecoding(page) || !reader.isPageAtHand(page)) return shape;
+    // Its header said nothing: the page is measured as showing it would
+    // find it (decoded as small as its format allows). A page that holds no
+    // picture is shown alone, as its placeholder, whichever way it is
+    // reached; so it stands alone in the pairs.
+    gfx::Size whole;
+    int result = PageReader::kResultFailed;
+    gfx::ImageRef image;
+    {
+        ImageLoader::ScopedDecodeNeed scope([&](gfx::Size w) {
+            whole = w;
+            return gfx::Size{1, 1};
+        });
+        image = reader.newLoadAndCreateImage(page, result);
+    }
+    if (result == PageReader::kResultPassword) return Shape::Unknown;
+    if (result == PageReader::kResultPending) whole = reader.getPendingImageSize();
+    else if (result == PageReader::kResultImage && image && !(whole.width > 0 && whole.height > 0))
+        whole = {image->pointWidth(), image->pointHeight()};
+    else if (result != PageReader::kResultImage || !image)
+        whole = {};
+    const Shape found = shapeOf(whole);
+    return found == Shape::Unknown ? Shape::Alone : found;
 }
 
 void BookReaderEx::noteShape(int page, gfx::Size picture) {
@@ -73,7 +102,7 @@ void BookReaderEx::measureShapes(PageReader& reader, int upTo, bool decode) {
     for (int i = 0; i <= upTo; ++i) {
         if (shapes[size_t(i)] != Shape::Unknown) continue;
         if (++measured > kMostMeasured) break;
-        const Shape shape = shapeOf(decode ? reader.decodedPictureSize(i) : reader.pictureSize(i));
+        const Shape shape = measuredShape(reader, i, decode);
         // A page the reader does not have at hand: the pages after it could
         // not be paired by their sizes anyway.
         if (shape == Shape::Unknown) {
@@ -111,18 +140,19 @@ void BookReaderEx::measureByDecoding() {
             // A page whose header said nothing is not read again here.
             if (size_t(page) >= shapes_.size() || page >= kMostMeasured || page == unmeasurable_) return;
         }
-        gfx::Size size;
+        Shape shape;
         {
             // One page at a time: a page load waits for one page at most.
             std::lock_guard lock(readerMutex_);
             if (stopMeasuring_.load()) return;
             // Its header first; decoding only where that alone tells.
-            size = rd->decodedPictureSize(page);
+            shape = measuredShape(*rd, page, true);
         }
         // Not now (another block is being written for the screen), or
         // never: the next preload goes on.
-        if (shapeOf(size) == Shape::Unknown) return;
-        noteShape(page, size);
+        if (shape == Shape::Unknown) return;
+        std::lock_guard lock(shapeMutex_);
+        if (size_t(page) < shapes_.size()) shapes_[size_t(page)] = shape;
     }
 }
 
