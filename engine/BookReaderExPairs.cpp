@@ -112,8 +112,10 @@ void BookReaderEx::measureShapes(PageReader& reader, int upTo, bool decode) {
         shapes[size_t(i)] = shape;
         learnt = true;
     }
-    // A page that decoding will tell is asked again later.
-    const bool later = failed >= 0 && reader.isMeasuredByDecoding(failed);
+    // A page that decoding will tell is asked again later; so is one that
+    // came to hand meanwhile (a solid block's page written out since it was
+    // asked), or that only a password opens.
+    const bool later = failed >= 0 && (reader.isMeasuredByDecoding(failed) || reader.isPageAtHand(failed));
     std::lock_guard lock(shapeMutex_);
     if (shapes.size() != shapes_.size()) return;  // another book opened meanwhile
     if (failed >= 0 && !later) unmeasurable_ = failed;
