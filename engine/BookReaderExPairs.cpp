@@ -30,37 +30,41 @@ BookReaderEx::Shape BookReaderEx::shapeOf(gfx::Size picture) {
                                                                                                  : Shape::Pairable;
 }
 
-BookReaderEx::Shape BookReaderEx::measuredShape(PageReader& reader, int page, bool decode) {
+BookReaderEx::Shape BookReaderEx::measuredShape(PageReader& reader, int page, bool decode, bool* never) {
+    if (never) *never = false;
     const Shape shape = shapeOf(decode ? reader.decodedPictureSize(page) : reader.pictureSize(page));
     if (shape != Shape::Unknown || reader.isMeasuredByDecoding(page) || !reader.isPageAtHand(page)) return shape;
-    // Its header said nothing: the page is measured as showing it would
-    // find it (decoded as small as its format allows). A page that holds no
-    // picture is shown alone, as its placeholder, whichever way it is
-    // reached; so it stands alone in the pairs.
-    gfx::Size whole;
+    // Its first bytes said nothing: the whole of them are looked at (not
+    // decoded). A page that holds no picture a loader can show is shown
+    // alone, as its placeholder, whichever way it is reached: so it stands
+    // alone in the pairs.
+    ImageLoader::ScopedMeasureOnly measure;
     int result = PageReader::kResultFailed;
-    gfx::ImageRef image;
-    {
-        ImageLoader::ScopedDecodeNeed scope([&](gfx::Size w) {
-            whole = w;
-            return gfx::Size{1, 1};
-        });
-        image = reader.newLoadAndCreateImage(page, result);
+    reader.newLoadAndCreateImage(page, result);
+    if (result == PageReader::kResultPending) return shapeOf(reader.getPendingImageSize());
+    if (!measure.looked()) return Shape::Unknown;  // not read now (a password, a failed read)
+    if (const Shape whole = shapeOf(measure.size()); whole != Shape::Unknown) return whole;
+    // A picture whose header the loaders do not read (AVIF) says nothing
+    // but by being decoded, which measuring does not do.
+    if (measure.format() == gfx::ImageFormat::Avif) {
+        if (never) *never = true;
+        return Shape::Unknown;
     }
-    if (result == PageReader::kResultPassword) return Shape::Unknown;
-    if (result == PageReader::kResultPending) whole = reader.getPendingImageSize();
-    else if (result == PageReader::kResultImage && image && !(whole.width > 0 && whole.height > 0))
-        whole = {image->pointWidth(), image->pointHeight()};
-    else if (result != PageReader::kResultImage || !image)
-        whole = {};
-    const Shape found = shapeOf(whole);
-    return found == Shape::Unknown ? Shape::Alone : found;
+    return Shape::Alone;
 }
 
 void BookReaderEx::noteShape(int page, gfx::Size picture) {
     const Shape shape = shapeOf(picture);
     std::lock_guard lock(shapeMutex_);
     if (shape != Shape::Unknown && page >= 0 && size_t(page) < shapes_.size()) shapes_[size_t(page)] = shape;
+}
+
+void BookReaderEx::noteUnshowable(PageReader& reader, int page, int readerResult) {
+    // A page at hand that the loaders cannot show stands alone, as its
+    // placeholder does, from now on (one whose header looked sound too).
+    if (readerResult != PageReader::kResultFailed || !reader.isPageAtHand(page)) return;
+    std::lock_guard lock(shapeMutex_);
+    if (page >= 0 && size_t(page) < shapes_.size()) shapes_[size_t(page)] = Shape::Alone;
 }
 
 std::optional<std::pair<int, int>> BookReaderEx::spreadAt(const std::vector<Shape>& shapes, int page,
@@ -99,10 +103,11 @@ void BookReaderEx::measureShapes(PageReader& reader, int upTo, bool decode) {
     int failed = -1;
     int measured = 0;
     bool learnt = false;
+    bool never = false;
     for (int i = 0; i <= upTo; ++i) {
         if (shapes[size_t(i)] != Shape::Unknown) continue;
         if (++measured > kMostMeasured) break;
-        const Shape shape = measuredShape(reader, i, decode);
+        const Shape shape = measuredShape(reader, i, decode, &never);
         // A page the reader does not have at hand: the pages after it could
         // not be paired by their sizes anyway.
         if (shape == Shape::Unknown) {
@@ -115,7 +120,8 @@ void BookReaderEx::measureShapes(PageReader& reader, int upTo, bool decode) {
     // A page that decoding will tell is asked again later; so is one that
     // came to hand meanwhile (a solid block's page written out since it was
     // asked), or that only a password opens.
-    const bool later = failed >= 0 && (reader.isMeasuredByDecoding(failed) || reader.isPageAtHand(failed));
+    const bool later =
+        failed >= 0 && (reader.isMeasuredByDecoding(failed) || (reader.isPageAtHand(failed) && !never));
     std::lock_guard lock(shapeMutex_);
     if (shapes.size() != shapes_.size()) return;  // another book opened meanwhile
     if (failed >= 0 && !later) unmeasurable_ = failed;
@@ -148,7 +154,7 @@ void BookReaderEx::measureByDecoding() {
             std::lock_guard lock(readerMutex_);
             if (stopMeasuring_.load()) return;
             // Its header first; decoding only where that alone tells.
-            shape = measuredShape(*rd, page, true);
+            shape = measuredShape(*rd, page, true, nullptr);
         }
         // Not now (another block is being written for the screen), or
         // never: the next preload goes on.

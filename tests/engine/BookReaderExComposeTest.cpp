@@ -474,6 +474,21 @@ TEST_F(BookComposeTest, ABrokenPageStandsAloneWhicheverWayAPageIsReached) {
     }
     ASSERT_EQ(test::shell("cd '" + dir.path() + "' && zip -q book.cbz p*.jpg && 7z a -bd solid.cb7 p*.jpg >/dev/null"),
               0);
+    // A page whose header is sound and the rest not (a PNG cut short): seen
+    // not to load, it stands alone from then on.
+    test::TempDir cut{"brokenspreadcut"};
+    for (int i = 0; i < kCount; ++i) {
+        const std::string name = (i < 10 ? "p0" : "p") + std::to_string(i);
+        if (i != kBroken) {
+            std::filesystem::copy_file(dir.file(name + ".jpg"), cut.file(name + ".jpg"));
+            continue;
+        }
+        ASSERT_TRUE(test::writeHalvesPage(cut.file("whole.bmp"), 200, 300, pageColour(i, false), pageColour(i, true)));
+        ASSERT_EQ(test::shell("convert '" + cut.file("whole.bmp") + "' '" + cut.file("whole.png") + "' && head -c 200 '" +
+                              cut.file("whole.png") + "' > '" + cut.file(name + ".png") + "'"),
+                  0);
+    }
+    ASSERT_EQ(test::shell("cd '" + cut.path() + "' && zip -q book.cbz p*.jpg p*.png"), 0);
     set("isDoubleTruck", true);
     set("isSingleViewFirstPage", true);
     const gfx::Size area{800, 300};
@@ -492,9 +507,10 @@ TEST_F(BookComposeTest, ABrokenPageStandsAloneWhicheverWayAPageIsReached) {
     };
     // A broken page's view is its placeholder, with the load's error.
     auto go = [&](int op, int page) { session->loadPage(request(op, page, area)); };
-    for (const char* book : {"book.cbz", "solid.cb7"}) {
+    const std::string cutBook = cut.file("book.cbz");
+    for (const std::string book : {dir.file("book.cbz"), dir.file("solid.cb7"), cutBook}) {
         SCOPED_TRACE(book);
-        ASSERT_TRUE(openBookFile(dir.file(book)));
+        ASSERT_TRUE(openBookFile(book));
         go(PageLoadRequest::kJumpForward, 0);
         for (size_t k = 1; k < views.size(); ++k) {
             go(PageLoadRequest::kNext, 0);
@@ -504,8 +520,17 @@ TEST_F(BookComposeTest, ABrokenPageStandsAloneWhicheverWayAPageIsReached) {
             go(PageLoadRequest::kPrevious, 0);
             expectView(views[k], "paging back to " + std::to_string(k));
         }
+        if (book == cutBook) {
+            // Once seen, by every way.
+            for (int page = kBroken - 1; page < kCount; ++page) {
+                go(PageLoadRequest::kJumpForward, page);
+                expectView(viewOf(page), "a jump to " + std::to_string(page));
+                EXPECT_EQ(session->spreadStart(page), viewOf(page).first) << page;
+            }
+            continue;
+        }
         for (int page = kBroken + 1; page < kCount; ++page) {
-            ASSERT_TRUE(openBookFile(dir.file(book)));
+            ASSERT_TRUE(openBookFile(book));
             go(PageLoadRequest::kJumpForward, page);
             expectView(viewOf(page), "a jump to " + std::to_string(page));
             EXPECT_EQ(session->spreadStart(page), viewOf(page).first) << page;
