@@ -396,6 +396,11 @@ bool HttpEasy::finishStep(int code) {
             e = HttpResponse::kUntrustedCertificate;
         } else if (c == CURLE_URL_MALFORMAT || c == CURLE_UNSUPPORTED_PROTOCOL) {
             e = HttpResponse::kBadURL;
+        } else if (c == CURLE_OUT_OF_MEMORY && !delivered_) {
+            // What libcurl says of a header line past its limit (its memory
+            // is bounded, ours is not short): the answer is too large.
+            finish(HttpResponse::kTooLarge, "the server's answer is too large");
+            return false;
         }
         finish(e, curl_easy_strerror(c));
         response_.timedOut = c == CURLE_OPERATION_TIMEDOUT;

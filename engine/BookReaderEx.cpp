@@ -1022,7 +1022,10 @@ std::shared_ptr<const BookPage> BookReaderEx::composeWithReader(PageReader& read
 
     Prepared main;
     int readerResult = PageReader::kResultFailed;
-    if (!preparePage(reader, page, clip, main, readerResult, viewNeed)) return fail(readerResult);
+    if (!preparePage(reader, page, clip, main, readerResult, viewNeed)) {
+        noteUnshowable(reader, page, readerResult);
+        return fail(readerResult);
+    }
     const double pageW = main.size.width, pageH = main.size.height;
     const bool wide = pageW > pageH;
 
@@ -1105,9 +1108,10 @@ std::shared_ptr<const BookPage> BookReaderEx::composeWithReader(PageReader& read
         }
         Prepared other;
         int otherResult = PageReader::kResultFailed;
-        if (partner >= 0 && partner < count && !(firstAlone && page == 0) &&
-            preparePage(reader, partner, clip, other, otherResult, viewNeed) &&
-            (noteShape(partner, other.sourceSize), shapeOf(other.sourceSize) == Shape::Pairable)) {
+        const bool otherReady = partner >= 0 && partner < count && !(firstAlone && page == 0) &&
+                                (preparePage(reader, partner, clip, other, otherResult, viewNeed) ||
+                                 (noteUnshowable(reader, partner, otherResult), false));
+        if (otherReady && (noteShape(partner, other.sourceSize), shapeOf(other.sourceSize) == Shape::Pairable)) {
             CompositionScope composing;
             const gfx::Size pairSize{2 * std::max(main.size.width, other.size.width) / (1 - centre),
                                      std::max(main.size.height, other.size.height)};

@@ -239,6 +239,14 @@ private:
     enum class Shape : uint8_t { Unknown, Pairable, Alone };
     static Shape shapeOf(gfx::Size picture);
     void noteShape(int page, gfx::Size picture);
+    // A page that failed to load with `readerResult`.
+    void noteUnshowable(PageReader& reader, int page, int readerResult);
+    // The shape of one page as its header tells, or (with `decode`)
+    // decoding what comes before it in a solid block; of a page at hand
+    // whose first bytes say nothing, as the whole of its bytes tell (Alone
+    // where they are no picture). Unknown while it cannot tell, with
+    // `never` set where it never will.
+    static Shape measuredShape(PageReader& reader, int page, bool decode, bool* never);
     // The first and last page of the view holding `page` when paged through
     // from the start (see spreadStart); nothing while a shape it depends on
     // is unknown. `shapes` is one entry a page.

@@ -2,6 +2,8 @@
 // the pages' sizes (as composed, or as the reader tells them).
 #include "engine/BookReaderEx.h"
 
+#include "engine/ImageLoader.h"
+
 #include "foundation/Settings.h"
 #include "foundation/SettingsValues.h"
 
@@ -28,10 +30,41 @@ BookReaderEx::Shape BookReaderEx::shapeOf(gfx::Size picture) {
                                                                                                  : Shape::Pairable;
 }
 
+BookReaderEx::Shape BookReaderEx::measuredShape(PageReader& reader, int page, bool decode, bool* never) {
+    if (never) *never = false;
+    const Shape shape = shapeOf(decode ? reader.decodedPictureSize(page) : reader.pictureSize(page));
+    if (shape != Shape::Unknown || reader.isMeasuredByDecoding(page) || !reader.isPageAtHand(page)) return shape;
+    // Its first bytes said nothing: the whole of them are looked at (not
+    // decoded). A page that holds no picture a loader can show is shown
+    // alone, as its placeholder, whichever way it is reached: so it stands
+    // alone in the pairs.
+    ImageLoader::ScopedMeasureOnly measure;
+    int result = PageReader::kResultFailed;
+    reader.newLoadAndCreateImage(page, result);
+    if (result == PageReader::kResultPending) return shapeOf(reader.getPendingImageSize());
+    if (!measure.looked()) return Shape::Unknown;  // not read now (a password, a failed read)
+    if (const Shape whole = shapeOf(measure.size()); whole != Shape::Unknown) return whole;
+    // A picture whose header the loaders do not read (AVIF) says nothing
+    // but by being decoded, which measuring does not do.
+    if (measure.format() == gfx::ImageFormat::Avif) {
+        if (never) *never = true;
+        return Shape::Unknown;
+    }
+    return Shape::Alone;
+}
+
 void BookReaderEx::noteShape(int page, gfx::Size picture) {
     const Shape shape = shapeOf(picture);
     std::lock_guard lock(shapeMutex_);
     if (shape != Shape::Unknown && page >= 0 && size_t(page) < shapes_.size()) shapes_[size_t(page)] = shape;
+}
+
+void BookReaderEx::noteUnshowable(PageReader& reader, int page, int readerResult) {
+    // A page at hand that the loaders cannot show stands alone, as its
+    // placeholder does, from now on (one whose header looked sound too).
+    if (readerResult != PageReader::kResultFailed || !reader.isPageAtHand(page)) return;
+    std::lock_guard lock(shapeMutex_);
+    if (page >= 0 && size_t(page) < shapes_.size()) shapes_[size_t(page)] = Shape::Alone;
 }
 
 std::optional<std::pair<int, int>> BookReaderEx::spreadAt(const std::vector<Shape>& shapes, int page,
@@ -70,10 +103,11 @@ void BookReaderEx::measureShapes(PageReader& reader, int upTo, bool decode) {
     int failed = -1;
     int measured = 0;
     bool learnt = false;
+    bool never = false;
     for (int i = 0; i <= upTo; ++i) {
         if (shapes[size_t(i)] != Shape::Unknown) continue;
         if (++measured > kMostMeasured) break;
-        const Shape shape = shapeOf(decode ? reader.decodedPictureSize(i) : reader.pictureSize(i));
+        const Shape shape = measuredShape(reader, i, decode, &never);
         // A page the reader does not have at hand: the pages after it could
         // not be paired by their sizes anyway.
         if (shape == Shape::Unknown) {
@@ -83,8 +117,11 @@ void BookReaderEx::measureShapes(PageReader& reader, int upTo, bool decode) {
         shapes[size_t(i)] = shape;
         learnt = true;
     }
-    // A page that decoding will tell is asked again later.
-    const bool later = failed >= 0 && reader.isMeasuredByDecoding(failed);
+    // A page that decoding will tell is asked again later; so is one that
+    // came to hand meanwhile (a solid block's page written out since it was
+    // asked), or that only a password opens.
+    const bool later =
+        failed >= 0 && (reader.isMeasuredByDecoding(failed) || (reader.isPageAtHand(failed) && !never));
     std::lock_guard lock(shapeMutex_);
     if (shapes.size() != shapes_.size()) return;  // another book opened meanwhile
     if (failed >= 0 && !later) unmeasurable_ = failed;
@@ -111,18 +148,19 @@ void BookReaderEx::measureByDecoding() {
             // A page whose header said nothing is not read again here.
             if (size_t(page) >= shapes_.size() || page >= kMostMeasured || page == unmeasurable_) return;
         }
-        gfx::Size size;
+        Shape shape;
         {
             // One page at a time: a page load waits for one page at most.
             std::lock_guard lock(readerMutex_);
             if (stopMeasuring_.load()) return;
             // Its header first; decoding only where that alone tells.
-            size = rd->decodedPictureSize(page);
+            shape = measuredShape(*rd, page, true, nullptr);
         }
         // Not now (another block is being written for the screen), or
         // never: the next preload goes on.
-        if (shapeOf(size) == Shape::Unknown) return;
-        noteShape(page, size);
+        if (shape == Shape::Unknown) return;
+        std::lock_guard lock(shapeMutex_);
+        if (size_t(page) < shapes_.size()) shapes_[size_t(page)] = shape;
     }
 }
 

@@ -17,6 +17,7 @@ namespace {
 
 thread_local gfx::DecodeOptions tDecodeSize;
 thread_local const ImageLoader::DecodeNeed* tDecodeNeed = nullptr;
+thread_local ImageLoader::ScopedMeasureOnly* tMeasureOnly = nullptr;
 
 // The bytes that running decodes hold, shared by every thread.
 struct DecodeMemory {
@@ -107,6 +108,10 @@ ImageLoader::ScopedDecodeNeed::ScopedDecodeNeed(DecodeNeed need) : need_(std::mo
 
 ImageLoader::ScopedDecodeNeed::~ScopedDecodeNeed() { tDecodeNeed = previous_; }
 
+ImageLoader::ScopedMeasureOnly::ScopedMeasureOnly() : previous_(tMeasureOnly) { tMeasureOnly = this; }
+
+ImageLoader::ScopedMeasureOnly::~ScopedMeasureOnly() { tMeasureOnly = previous_; }
+
 uint64_t ImageLoader::decodingBytes() {
     DecodeMemory& m = decodeMemory();
     std::lock_guard lock(m.mutex);
@@ -130,6 +135,12 @@ gfx::ImageRef ImageLoader::imageWithAnyData(std::span<const uint8_t> data) {
     gfx::DecodeOptions options = tDecodeSize;
     gfx::ImageFormat format = gfx::ImageFormat::Unknown;
     int w = 0, h = 0;
+    if (ScopedMeasureOnly* measure = tMeasureOnly) {
+        measure->looked_ = true;
+        if (wholeSize(data, format, w, h)) measure->size_ = {double(w), double(h)};
+        measure->format_ = format;
+        return nullptr;
+    }
     uint64_t pixels = 0;
     if (wholeSize(data, format, w, h)) {
         if (tDecodeNeed && reducible(format)) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/graphics/Geometry.h"
+#include "platform/graphics/ImageDecoder.h"
 #include "platform/graphics/Image.h"
 
 #include <cstdint>
@@ -70,5 +71,30 @@ public:
     private:
         DecodeNeed need_;
         const DecodeNeed* previous_;
+    };
+
+    // While one lives, the loaders above decode nothing on this thread: they
+    // note what the bytes handed to them are (their format, and their size
+    // where the whole of them tells it) and hand back no image. For telling
+    // a page that holds no picture from one whose header the first bytes
+    // did not tell, at the cost of the page's bytes alone. Scopes nest.
+    class ScopedMeasureOnly {
+    public:
+        ScopedMeasureOnly();
+        ~ScopedMeasureOnly();
+        ScopedMeasureOnly(const ScopedMeasureOnly&) = delete;
+        ScopedMeasureOnly& operator=(const ScopedMeasureOnly&) = delete;
+        // Whether a loader was handed bytes; their format (Unknown: no
+        // loader reads them) and size (zero where they do not tell it).
+        bool looked() const { return looked_; }
+        gfx::ImageFormat format() const { return format_; }
+        gfx::Size size() const { return size_; }
+
+    private:
+        friend class ImageLoader;
+        ScopedMeasureOnly* previous_;
+        bool looked_ = false;
+        gfx::ImageFormat format_ = gfx::ImageFormat::Unknown;
+        gfx::Size size_;
     };
 };

@@ -334,6 +334,10 @@ bool PageReader::isMeasuredByDecoding(int /*page*/) { return false; }
 
 gfx::Size PageReader::decodedPictureSize(int page) { return pictureSize(page); }
 
+bool PageReader::isPageAtHand(int page) {
+    return !isURL_ && lbexpand_.empty() && page >= 0 && static_cast<size_t>(page) < fileList_.size();
+}
+
 gfx::Size PageReader::pictureSizeOfFile(const std::string& path) {
     std::FILE* f = sys::FileManager::openRegularFileStream(path);
     if (!f) return {};

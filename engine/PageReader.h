@@ -102,6 +102,10 @@ public:
     // nothing else. Zero where it cannot tell now. It takes as long as that
     // decoding, which then serves the page's showing too.
     virtual gfx::Size decodedPictureSize(int page);
+    // Whether the page's bytes are on this machine now (a local file, or an
+    // archive read from disk whose decoding costs this page alone), so that
+    // loading it to learn its size fetches nothing and decodes no more.
+    virtual bool isPageAtHand(int page);
 
     virtual std::vector<std::string> getPageNameList() const;
     // Nothing when the format has no global numbers.

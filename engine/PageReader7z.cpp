@@ -467,6 +467,19 @@ gfx::Size PageReader7z::decodedPictureSize(int page) {
     return pictureSizeOfFile(pageFile(size_t(page)));
 }
 
+bool PageReader7z::isPageAtHand(int page) {
+    if (!reader_ || page < 0 || size_t(page) >= itemList_.size()) return false;
+    const std::string folder = isOfflineMode_ ? folderShowing(targetPath_) : tempFolder_;
+    if (!folder.empty() && fileExists(folder + "/" + pageFiles_[size_t(page)])) return true;
+    if (isOfflineMode_) return false;
+    // A block of this page alone decodes nothing else.
+    const SevenZipItem& item = itemList_[size_t(page)];
+    if (item.block == SevenZipItem::kNoBlock) return false;
+    for (size_t i = 0; i < itemList_.size(); ++i)
+        if (i != size_t(page) && itemList_[i].block == item.block) return false;
+    return true;
+}
+
 bool PageReader7z::isSolid() const {
     for (size_t i = 1; i < itemList_.size(); ++i)
         if (itemList_[i].block != SevenZipItem::kNoBlock && itemList_[i].block == itemList_[i - 1].block)

@@ -74,6 +74,7 @@ public:
     gfx::Size pictureSize(int page) override;
     bool isMeasuredByDecoding(int page) override;
     gfx::Size decodedPictureSize(int page) override;
+    bool isPageAtHand(int page) override;
 
     // Two consecutive entries share a block.
     bool isSolid() const;

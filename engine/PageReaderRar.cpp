@@ -210,6 +210,12 @@ gfx::Size PageReaderRar::pictureSize(int page) {
     });
 }
 
+bool PageReaderRar::isPageAtHand(int page) {
+    // A page of a solid archive decodes all before it.
+    return unrar_ && page >= 0 && size_t(page) < pageEntry_.size() && !BookCommon::isURL(targetPath_) &&
+           !unrar_->isSolidArchive();
+}
+
 std::optional<std::vector<std::string>> PageReaderRar::getArchiveList(bool isCheckEntityOnly) {
     if (!unrar_ || !isIncludeArchive_) return std::nullopt;
     if (isCheckEntityOnly) return std::vector<std::string>{};

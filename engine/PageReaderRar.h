@@ -47,6 +47,7 @@ public:
     // From the entry's first bytes, for a book on this machine that is not
     // solid (where a page is reached only by decoding those before it).
     gfx::Size pictureSize(int page) override;
+    bool isPageAtHand(int page) override;
     bool isSolidArhive() override { return isSolidArchive_; }
     // Inner zip, 7z, RAR and PDF entries (raw names); with
     // isCheckEntityOnly an empty list as soon as there is one.

@@ -222,6 +222,10 @@ gfx::Size PageReaderZip::pictureSize(int page) {
     });
 }
 
+bool PageReaderZip::isPageAtHand(int page) {
+    return archive_ && !BookCommon::isURL(targetPath_) && page >= 0 && size_t(page) < positions_.size();
+}
+
 std::optional<std::vector<std::string>> PageReaderZip::checkBook(bool* includeFolder, bool* includeArchive,
                                                                  bool isCheckEntityOnly) {
     return checkBookWithHandle(archive_.get(), includeFolder, includeArchive, isCheckEntityOnly);

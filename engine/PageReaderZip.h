@@ -45,6 +45,7 @@ public:
     gfx::ImageRef newLoadAndCreateImage(int page, int& result) override;
     // From the entry's first bytes, for an archive on this machine.
     gfx::Size pictureSize(int page) override;
+    bool isPageAtHand(int page) override;
     // With isCheckEntityOnly, an empty list when the open already saw an
     // inner archive (a folder), else the first one found.
     std::optional<std::vector<std::string>> getArchiveList(bool isCheckEntityOnly) override;

@@ -176,7 +176,7 @@ void BookTransfer::runItem() {
     transferInProgress_ = cue_.front();
     cue_.erase(cue_.begin());
     continuations_ = 0;
-    clockHoldUntil_ = sys::Clock::realNow() + kClockHoldSeconds;
+    clockHoldUntil_ = sys::Clock::realNow() + clockHoldSeconds_;
     transferInProgress_->status = TransferItem::kTransferring;
     startDownloader();
     if (delegate_) {

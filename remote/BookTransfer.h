@@ -52,6 +52,9 @@ public:
     void setFinishedObserver(std::function<void(const TransferItem&)> f) { finishedObserver_ = std::move(f); }
     // Seconds without a byte after which an HTTP connection counts as failed.
     void setStallTimeout(double seconds) { stallTimeout_ = seconds; }
+    // How long each item may hold up virtual time (kClockHoldSeconds unless
+    // a test asks for less).
+    void setClockHoldSeconds(double seconds) { clockHoldSeconds_ = seconds; }
 
     // Puts the items of the state file back in the queue and starts it.
     // Returns how many came back.
@@ -114,6 +117,7 @@ private:
     int continuations_ = 0;
     // Until when the running item may hold up virtual time (a realNow() time).
     double clockHoldUntil_ = 0;
+    double clockHoldSeconds_ = kClockHoldSeconds;
 
 public:
     // Attempts after the first that continue a download the connection

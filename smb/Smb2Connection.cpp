@@ -220,9 +220,13 @@ bool Smb2Connection::readMessage(Bytes& out, bool& encrypted) {
     const size_t most =
         dialect_ ? std::min<size_t>(kMaxMessage, size_t(std::max(maxRead_, maxTransact_)) + 4096 + kTransformSize)
                  : size_t(65536);
-    if (head[0] != 0 || length < 64 || length > most) {
+    if (head[0] != 0 || length < 64) {
         broken_ = true;
         return fail(SmbStackClient::kErrorProtocol, 0, "The server's reply is not SMB2.");
+    }
+    if (length > most) {
+        broken_ = true;
+        return fail(SmbStackClient::kErrorProtocol, 0, "The server's reply is too large.");
     }
     out.resize(length);
     if (!readExact(out.data(), length)) return false;

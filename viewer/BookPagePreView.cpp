@@ -51,7 +51,7 @@ BookPagePreView::BookPagePreView(const ui::Rect& frame, std::string file)
     placeholder_ = ui::Image::named(isPad() ? "page_loading_ipad" : "page_loading");
     cachePages_.fill(-1);
     for (int i = 0; i < kButtonSlots; ++i) {
-        auto button = std::make_shared<ui::Button>(ui::ButtonType::Custom);
+        auto button = std::make_shared<BookPageCellButton>();
         button->setTag(-1);
         button->setHidden(true);
         button->addAction(ui::ControlEventTouchUpInside, [this, i](ui::Control&) { onPageBtn(i); });
@@ -188,9 +188,13 @@ void BookPagePreView::adjustButtonSize(ui::Button& button) {
         size = {image->size().width * f, image->size().height * f};
     }
     const double cx = button.tag() >= 0 ? cellCenterX(button.tag()) : button.center().x;
-    double cy = bounds().height() * 0.5 - 20 * k_;
+    const double cellY = bounds().height() * 0.5 - 20 * k_;
+    double cy = cellY;
     if (image && (int64_t(image->size().height) % 2) != 0) cy += 1;
     button.setFrame(ui::Rect(cx - size.width / 2, cy - size.height / 2, size.width, size.height));
+    // The whole cell (drawn in draw) answers a tap.
+    static_cast<BookPageCellButton&>(button).setCell(
+        ui::Rect((size.width - cw_) / 2, (size.height - ch_) / 2 + cellY - cy, cw_, ch_));
 }
 
 void BookPagePreView::draw(gfx::Canvas& canvas, const ui::Rect& rect) {

@@ -4,6 +4,7 @@
 #include "platform/ui/Button.h"
 #include "platform/ui/Label.h"
 #include "platform/ui/ScrollView.h"
+#include "viewer/BookPageCellButton.h"
 #include "viewer/BookPagePreViewDelegate.h"
 
 #include <array>
@@ -106,7 +107,7 @@ private:
     int numPageView_ = 5;
     int centerPageOffset_ = 2;
     double cw_ = 0, ch_ = 0, g_ = 0, k_ = 1;
-    std::array<std::shared_ptr<ui::Button>, kButtonSlots> buttons_;
+    std::array<std::shared_ptr<BookPageCellButton>, kButtonSlots> buttons_;
     std::array<std::shared_ptr<ui::Label>, kButtonSlots> labels_;
     std::array<ui::ImageRef, kMemoryCacheSize> cacheImages_;
     std::array<int32_t, kMemoryCacheSize> cachePages_;

@@ -99,7 +99,7 @@ void Control::cancelTracking(const Event&) {}
 
 bool Control::insideWithSlack(const Touch& t) const {
     Point p = t.locationInView(this);
-    return rectContainsPoint(rectInset(bounds(), -kTrackingSlack, -kTrackingSlack), p);
+    return rectContainsPoint(rectInset(bounds(), -kTrackingSlack, -kTrackingSlack), p) || pointInside(p, nullptr);
 }
 
 void Control::touchesBegan(const TouchSet& touches, const Event& event) {

@@ -90,7 +90,8 @@ public:
     void touchesEnded(const TouchSet& touches, const Event& event) override;
     void touchesCancelled(const TouchSet& touches, const Event& event) override;
 
-    // The slack around the bounds that still counts as inside while tracking.
+    // The slack around the bounds that still counts as inside while tracking
+    // (as does wherever pointInside answers yes).
     static constexpr double kTrackingSlack = 70.0;
 
 protected:

@@ -378,7 +378,7 @@ void FileDownload::onHttpComplete(const HttpResponse& r) {
     userName_.clear();
     password_.clear();
     auto delegate = delegate_.lock();
-    if (r.error == HttpResponse::kTooLarge) {
+    if (r.error == HttpResponse::kTooLarge && r.bodyBytes > 0) {
         // Given up, and said so: an empty end would look like a folder
         // that failed for no reason.
         deliver(std::nullopt, listTooLarge());
@@ -432,7 +432,14 @@ void FileDownload::onHttpComplete(const HttpResponse& r) {
     static const std::string kNoBody;
     const std::string& body = r.status == 401 ? kNoBody : r.body;
     if (isWebDav_) {
-        deliverAfterAnswer(getListFromWebDav(body, baseURL_));
+        auto entries = getListFromWebDav(body, baseURL_);
+        if (!entries) {
+            // A reply that is no listing is not an empty folder.
+            deliver(std::nullopt, BookCommon::localizedStringWithOnOff("Error Getting File List.") + "\n(" +
+                                      HttpEasy::hostAndPort(baseURL_) + ": the server sent a broken listing)");
+            return;
+        }
+        deliverAfterAnswer(std::move(entries));
         return;
     }
     const int listType = settings_ ? settings_->downloadListType() : 0;

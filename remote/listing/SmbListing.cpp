@@ -239,7 +239,9 @@ std::optional<SmbListing::Result> SmbListing::list(Job& job, const Request& requ
         r.message = withCode(text(failedStep) + "\n" + client->lastMessage(), "\n(CODE=SMB%08X)", code);
         return r;
     case SmbStackClient::kErrorEncryptionRequired:
-        // Said as it is, whoever asks: another password would not help.
+    case SmbStackClient::kErrorProtocol:
+        // Said as it is, whoever asks: another password would not help (a
+        // reply that is no SMB, or one too large).
         r.message = withCode(text(failedStep) + "\n" + client->lastMessage(), "\n(CODE=SMB%08X)", code);
         return r;
     case SmbStackClient::kErrorNotAccepted:

@@ -454,6 +454,90 @@ TEST_F(BookComposeTest, SpreadsAreTheSameWhicheverWayAPageIsReached) {
     }
 }
 
+// A page that holds no picture is shown alone (its placeholder), and so it
+// stands alone by every way to the pages after it: with pages 3 and 7 wide
+// and page 5 broken, (0) (1, 2) [3] (4) {5} (6) [7] (8, 9) (10, 11).
+TEST_F(BookComposeTest, ABrokenPageStandsAloneWhicheverWayAPageIsReached) {
+    if (!test::haveProgram("zip") || !test::haveProgram("convert") || !test::haveProgram("7z"))
+        GTEST_SKIP() << "no zip, 7z or convert";
+    test::TempDir dir{"brokenspread"};
+    constexpr int kCount = 12, kBroken = 5;
+    for (int i = 0; i < kCount; ++i) {
+        const std::string name = dir.file((i < 10 ? "p0" : "p") + std::to_string(i));
+        if (i == kBroken) {
+            ASSERT_TRUE(sys::FileManager::writeFile(name + ".jpg", std::string(3000, 'x')));
+            continue;
+        }
+        ASSERT_TRUE(test::writeHalvesPage(name + ".bmp", i == 3 || i == 7 ? 400 : 200, 300, pageColour(i, false),
+                                          pageColour(i, true)));
+        ASSERT_EQ(test::shell("convert '" + name + ".bmp' '" + name + ".jpg'"), 0);
+    }
+    ASSERT_EQ(test::shell("cd '" + dir.path() + "' && zip -q book.cbz p*.jpg && 7z a -bd solid.cb7 p*.jpg >/dev/null"),
+              0);
+    // A page whose header is sound and the rest not (a PNG cut short): seen
+    // not to load, it stands alone from then on.
+    test::TempDir cut{"brokenspreadcut"};
+    for (int i = 0; i < kCount; ++i) {
+        const std::string name = (i < 10 ? "p0" : "p") + std::to_string(i);
+        if (i != kBroken) {
+            std::filesystem::copy_file(dir.file(name + ".jpg"), cut.file(name + ".jpg"));
+            continue;
+        }
+        ASSERT_TRUE(test::writeHalvesPage(cut.file("whole.bmp"), 200, 300, pageColour(i, false), pageColour(i, true)));
+        ASSERT_EQ(test::shell("convert '" + cut.file("whole.bmp") + "' '" + cut.file("whole.png") + "' && head -c 200 '" +
+                              cut.file("whole.png") + "' > '" + cut.file(name + ".png") + "'"),
+                  0);
+    }
+    ASSERT_EQ(test::shell("cd '" + cut.path() + "' && zip -q book.cbz p*.jpg p*.png"), 0);
+    set("isDoubleTruck", true);
+    set("isSingleViewFirstPage", true);
+    const gfx::Size area{800, 300};
+    const std::vector<std::pair<int, int>> views = {{0, 0}, {1, 2}, {3, 3}, {4, 4},   {5, 5},
+                                                    {6, 6}, {7, 7}, {8, 9}, {10, 11}};
+    auto viewOf = [&](int page) {
+        for (auto v : views)
+            if (page >= v.first && page <= v.second) return v;
+        return std::pair{-1, -1};
+    };
+    auto expectView = [&](std::pair<int, int> v, const std::string& how) {
+        auto p = session->loadedPage();
+        ASSERT_TRUE(p) << how;
+        EXPECT_EQ(p->targetPage, v.first) << how;
+        EXPECT_EQ(p->is2PageLoaded, v.first != v.second) << how;
+    };
+    // A broken page's view is its placeholder, with the load's error.
+    auto go = [&](int op, int page) { session->loadPage(request(op, page, area)); };
+    const std::string cutBook = cut.file("book.cbz");
+    for (const std::string book : {dir.file("book.cbz"), dir.file("solid.cb7"), cutBook}) {
+        SCOPED_TRACE(book);
+        ASSERT_TRUE(openBookFile(book));
+        go(PageLoadRequest::kJumpForward, 0);
+        for (size_t k = 1; k < views.size(); ++k) {
+            go(PageLoadRequest::kNext, 0);
+            expectView(views[k], "paging forward to " + std::to_string(k));
+        }
+        for (size_t k = views.size() - 1; k-- > 0;) {
+            go(PageLoadRequest::kPrevious, 0);
+            expectView(views[k], "paging back to " + std::to_string(k));
+        }
+        if (book == cutBook) {
+            // Once seen, by every way.
+            for (int page = kBroken - 1; page < kCount; ++page) {
+                go(PageLoadRequest::kJumpForward, page);
+                expectView(viewOf(page), "a jump to " + std::to_string(page));
+                EXPECT_EQ(session->spreadStart(page), viewOf(page).first) << page;
+            }
+            continue;
+        }
+        for (int page = kBroken + 1; page < kCount; ++page) {
+            ASSERT_TRUE(openBookFile(book));
+            go(PageLoadRequest::kJumpForward, page);
+            expectView(viewOf(page), "a jump to " + std::to_string(page));
+            EXPECT_EQ(session->spreadStart(page), viewOf(page).first) << page;
+        }
+    }
+}
+
 TEST_F(BookComposeTest, StretchedPageFillsTheArea) {
     set("isNoAspectFill", true);
     openBook();

@@ -531,11 +531,10 @@ TEST(MediaServerLimits, ByDefaultAnAddressHolds32Connections) {
     MediaServerMain server;
     ASSERT_TRUE(server.start(dir.path(), "127.0.0.1", 0)) << server.lastError();
     const std::string url = "http://127.0.0.1:" + std::to_string(server.port()) + "/a.cbz";
-    const std::vector<int> held = startTrickling(server.port(), 32);
-    // A 33rd from the same address is refused; another address is served.
-    EXPECT_NE(statusOf(url, "--max-time 2 --interface 127.0.0.1"), 200);
+    // 33 from one address: which of them the server's threads take first is
+    // theirs to say, but one is refused; another address is served.
+    const std::vector<int> held = startTrickling(server.port(), 33);
     EXPECT_EQ(statusOf(url, "--max-time 5 --interface 127.0.0.2"), 200);
-    // The 32 were all taken.
     EXPECT_EQ(answeredOk(held), 32u);
     for (int fd : held) ::close(fd);
     // In all, 512: checked as a number, since the server's threads share

@@ -194,6 +194,12 @@ TEST_F(BookPagePreViewTest, AWidePageSitsInAnOpaqueCell) {
     EXPECT_LT(green(middle, r.y() - 4), 30u) << "the page behind shows through the letterbox band";
     EXPECT_GT(green(middle - strip->cellSize().width / 2 - 2, r.y() + r.height() / 2), 100u)
         << "between the cells the strip stays see-through";
+    // The bands above and below the picture are the page's too, to the
+    // cell's edges.
+    const double top = r.y() + r.height() / 2 - strip->cellSize().height / 2;
+    driver->tap({middle, top + 2});
+    driver->tap({middle, top + strip->cellSize().height - 3});
+    EXPECT_EQ(pages.selected, (std::vector<int32_t>{1, 1}));
 }
 
 TEST_F(BookPagePreViewTest, TappingAThumbnailChoosesItsPageEvenBeforeItsPicture) {

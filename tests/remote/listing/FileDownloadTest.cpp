@@ -268,6 +268,33 @@ TEST_F(FileDownloadTest, DispatchShortcutsSizeLimitAndCancel) {
     EXPECT_EQ(out->count, 1);
 }
 
+// Answers that are no listing say what went wrong, naming the server: a
+// header line past any limit is an answer too large (never the client out of
+// memory), and a WebDAV reply that is no XML a broken listing (never an
+// empty folder).
+TEST_F(FileDownloadTest, AnAnswerThatIsNoListingSaysWhatWentWrong) {
+    test::FaultHttpServer server(www_.path());
+    ASSERT_TRUE(server.start());
+    const std::string here = "127.0.0.1:" + std::to_string(server.port());
+    std::ofstream(www_.file("index.html")) << "<a href=\"a.cbz\">a</a>";
+    auto huge = list(server.url("/index.html?header_bytes=1000000"));
+    EXPECT_FALSE(huge->fileList);
+    EXPECT_EQ(huge->message.value_or(""), BookCommon::localizedStringWithOnOff("Connection Failed.") + "\n(" + here +
+                                              ": the server's answer is too large)");
+
+    auto out = std::make_shared<Outcome>();
+    auto fd = std::make_shared<FileDownload>();
+    sys::PlistDictionary other;
+    other.set("isWebDav", sys::PlistValue(true));
+    fd->setOtherSettings_(other);
+    fd->setDelegate(out);
+    fd->getFileListFromUrl(server.url("/sub/?propfind_body=x"), std::string("Title"), "", "", true, nullptr);
+    EXPECT_TRUE(loop().runUntil([&] { return out->count > 0; }, 30));
+    EXPECT_FALSE(out->fileList);
+    EXPECT_EQ(out->message.value_or(""), BookCommon::localizedStringWithOnOff("Error Getting File List.") + "\n(" +
+                                             here + ": the server sent a broken listing)");
+}
+
 // A folder whose listing outgrows the limit on every kind of server: nginx's
 // index page, an FTP listing, a WebDAV reply. The user is told why nothing
 // is shown.

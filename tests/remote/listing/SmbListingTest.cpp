@@ -6,6 +6,7 @@
 #include "remote/listing/FileDownload.h"
 #include "remote/listing/SmbListing.h"
 
+#include "foundation/BookCommon.h"
 #include "foundation/Settings.h"
 #include "platform/core/PlistValue.h"
 #include "smb/CIFSStackClient.h"
@@ -20,6 +21,7 @@
 #include <algorithm>
 #include <chrono>
 #include <future>
+#include <tuple>
 
 namespace {
 
@@ -286,6 +288,36 @@ TEST_F(SmbListingTimeTest, AFolderListingThatNeverComesOrCrawlsIsGivenUpInTime) 
         EXPECT_LT(g.seconds, 5);
         EXPECT_NE(g.out->message.value_or("").find("under 100\u00a0bytes a second for 1.5\u00a0s"), std::string::npos)
             << g.out->message.value_or("");
+    }
+    sys::Thread::joinLeftThreads();
+}
+
+// A server that answers what is no SMB (garbage, a length past any reply, a
+// NEGOTIATE answer cut short) is said to be so, by every library: a
+// password would not help.
+TEST_F(SmbListingTimeTest, AReplyThatIsNoSmbIsSaidToBeSo) {
+    using Server = test::FakeSmb2Server;
+    const std::string step = BookCommon::localizedStringWithOnOff("Error Getting File List.");
+    const std::vector<std::tuple<std::string, Server::Handler, std::string>> answers = {
+        {"garbage", [](const Server::Request&, Server& s) { s.sendRaw(Server::Bytes(200, 'x')); },
+         "The server's reply is not SMB2."},
+        {"16 MB", [](const Server::Request&, Server& s) { s.sendRaw({0, 0xFF, 0xFF, 0xFF, 0xFE, 'S', 'M', 'B'}); },
+         "The server's reply is too large."},
+        {"cut short", [](const Server::Request& r, Server& s) { s.reply(r, 0, {65, 0, 1}); },
+         "The server's negotiate reply is malformed."},
+    };
+    for (const auto& [what, answer, said] : answers) {
+        SCOPED_TRACE(what);
+        Server server;
+        server.on(Server::kNegotiate, answer);
+        auto out = std::make_shared<Outcome>();
+        auto fd = std::make_shared<FileDownload>();
+        fd->setDelegate(out);
+        fd->getFileListFromUrl("smb://" + server.server() + "/books/", std::nullopt, std::nullopt, std::nullopt, true,
+                               nullptr);
+        EXPECT_TRUE(test::drainUntil([&] { return out->count > 0; }, 20));
+        EXPECT_EQ(out->passwords, 0);
+        EXPECT_EQ(out->message.value_or("").substr(0, step.size() + 1 + said.size()), step + "\n" + said);
     }
     sys::Thread::joinLeftThreads();
 }

@@ -15,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -203,6 +204,37 @@ TEST_F(BookTransferTest, CancellingDropsTheRunningItemAndTheNextStarts) {
     advance(2);
     EXPECT_EQ(q->getRecentCue().size(), 1u);
     EXPECT_FALSE(fs::exists(stateDir_.file("queue.plist")));
+}
+
+// Nobody waits for a download: an item holds up advancing virtual time for
+// its hold from its start, whatever comes after it (continuations after
+// broken connections, a fresh start after a refused resume), however busily
+// its server talks.
+TEST_F(BookTransferTest, AnItemHoldsUpTheClockOnlyForTheHoldOfItsStart) {
+    writeFile(www_.file("a.cbz"), pattern(2000000, 9));
+    writeFile(www_.file("b.cbz"), pattern(2000000, 10));
+    test::FaultHttpServer server(www_.path());
+    ASSERT_TRUE(server.start());
+    auto q = makeQueue();
+    q->setClockHoldSeconds(1);
+    // How long advancing the clock waits for the item; its requests go on
+    // (the queue running them) up to the `requests`-th.
+    auto heldFor = [&](const std::string& path, const std::string& faults, size_t requests) {
+        add(*q, server.url(path + faults));
+        const auto t0 = std::chrono::steady_clock::now();
+        advance(30);
+        const double held = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+        EXPECT_TRUE(test::drainUntil([&] { return server.requestCount(path) >= requests; }, 20)) << path;
+        q->cancelCurrentTransferAll();
+        return held;
+    };
+    testing::internal::CaptureStderr();
+    // Each connection breaks off after 0.8 s: a continuation every 0.8 s.
+    EXPECT_LT(heldFor("/a.cbz", "?rate=100000&drop_after=80000&drop_times=6", 4), 3.0);
+    // The first connection breaks off, the resume is refused, and the
+    // download starts afresh: 20 s of a slow server.
+    EXPECT_LT(heldFor("/b.cbz", "?rate=100000&drop_after=20000&drop_times=1&fail416_from=2", 3), 3.0);
+    testing::internal::GetCapturedStderr();
 }
 
 TEST_F(BookTransferTest, AQueueCutShortCarriesOnAtTheNextStartWithoutRefetching) {

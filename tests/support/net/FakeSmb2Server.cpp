@@ -141,6 +141,8 @@ void FakeSmb2Server::reply(const Request& to, uint32_t status, const Bytes& body
     sendAll(fd_, frame);
 }
 
+void FakeSmb2Server::sendRaw(const Bytes& bytes) { sendAll(fd_, bytes); }
+
 void FakeSmb2Server::answerDefault(const Request& r) {
     Bytes b;
     switch (r.command) {

@@ -59,6 +59,8 @@ public:
     void sealWith(Seal seal, Unseal unseal);
     // The tree id a TREE_CONNECT is answered with (7 unless set).
     void setTreeId(uint32_t id) { treeId_ = id; }
+    // Bytes as they are, unframed (a server that does not speak SMB).
+    void sendRaw(const Bytes& bytes);
     // A read's answer carrying `data`.
     static Bytes readBody(const Bytes& data);
     static Bytes errorBody() { return {9, 0, 0, 0, 0, 0, 0, 0, 0}; }

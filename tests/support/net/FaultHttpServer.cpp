@@ -335,7 +335,7 @@ void FaultHttpServer::serve(int fd) {
             if (r <= 0) return finish(0, 0);
             body += uint64_t(r);
         }
-        const std::string xml = propfind(rel, depth == "0");
+        const std::string xml = query.count("propfind_body") ? query["propfind_body"] : propfind(rel, depth == "0");
         const int status = xml.empty() ? 404 : 207;
         std::string msg = "HTTP/1.1 " + std::to_string(status) + " " + reason(status) +
                           "\r\nContent-Type: application/xml; charset=utf-8\r\nContent-Length: " +
@@ -357,6 +357,7 @@ void FaultHttpServer::serve(int fd) {
     std::string etag = query.count("etag") ? "\"" + query["etag"] + "\"" : etagBuf;
     std::string common = "Accept-Ranges: bytes\r\nETag: " + etag + "\r\nLast-Modified: " + httpDate(st.st_mtime) +
                          "\r\nConnection: close\r\n";
+    if (const int64_t n = number(query, "header_bytes", 0); n > 0) common += "X-Filler: " + std::string(size_t(n), 'a') + "\r\n";
 
     int status = 200;
     uint64_t first = 0, last = size ? size - 1 : 0;

@@ -37,6 +37,8 @@ namespace test {
 //   short_times=K   ... for the first K requests of the path only
 //   drip_ms=N       send the head at once, then the body one byte every
 //                   N ms (until the client goes away or the server stops)
+//   header_bytes=N  a file's answer carries a header line of N bytes more
+//   propfind_body=X a PROPFIND is answered 207 with X (as written) as its body
 //
 // Requests are numbered per path (without the query) from 1. The server
 // runs on its own threads (not counted by the virtual clock).
