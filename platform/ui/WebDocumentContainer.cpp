@@ -406,7 +406,7 @@ void WebDocumentContainer::import_css(litehtml::tstring& text, const litehtml::t
 std::string WebDocumentContainer::readStyleSheet(const std::string& url) {
     if (styleSheets_.size() >= kMaxStyleSheets || !styleSheets_.insert(url).second) return "";
     std::string css = readLocal(url, kMaxStyleSheetBytes);
-    css.resize(WebPageBounds::styleSheetWithin(css, sheetSelectors_));
+    css.resize(WebPageBounds::styleSheetWithin(css, sheetsLeft_));
     return css;
 }
 
