@@ -291,6 +291,9 @@ TEST_F(WebViewTest, NewWindowsFragmentsAndFailures) {
 // A page taller than can be drawn shows its top, cut with the note; so
 // does one whose letters are that tall.
 TEST_F(WebViewTest, ATallPageShowsItsTopCutWithANote) {
+    // Below a bar, as in the browser.
+    web->setFrame(Rect(0, 74, window->bounds().width(), window->bounds().height() - 74));
+    driver->settle();
     for (const std::string body : {"<div style=\"height:99999999px\"></div>", "<div style=\"height:10000000px\"></div>",
                                    "<p style=\"font-size:99999999px\">big</p>"}) {
         web->loadHTMLString("<html><head><title>Tall</title></head><body><p id=\"before\">BEFORE</p>" + body +
