@@ -35,6 +35,8 @@ public:
         exhausted_ = false;
     }
     bool exhausted() const { return exhausted_ || cancelled(); }
+    // What is left of the allowance of box layouts.
+    long boxLayoutsLeft() const { return boxLayouts_; }
     // Work from now on stops as soon as `cancel` is set (from any thread);
     // the flag outlives the budget's use.
     void setCancel(const std::atomic<bool>* cancel) { cancel_ = cancel; }

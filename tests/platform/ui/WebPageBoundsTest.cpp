@@ -291,6 +291,21 @@ TEST(WebPageBoundsTest, APageLaidOutPastItsBudgetIsRefusedAndWithinTheBoundsShow
     EXPECT_TRUE(page.cut);
     EXPECT_FALSE(page.unstyled);
 
+    // Cells are laid out again for each table around them: the bounds cut
+    // the same content sooner the deeper in tables it sits, so that its
+    // layout takes no more work there than in one table.
+    auto layoutWork = [](int tables) {
+        const auto bounded = WebPageBounds::bound(repeat("<table><tr><td>", tables) + repeat("<p>x</p>", 100000), {});
+        ui::WebDocumentContainer c;
+        c.budget().begin(ui::WebLayoutBudget::kSelectorTests, ui::WebLayoutBudget::kBoxLayouts);
+        auto doc = litehtml::document::createFromUTF8(bounded.html.c_str(), &c, &ui::WebDocumentContainer::context());
+        c.budget().begin(ui::WebLayoutBudget::kSelectorTests, ui::WebLayoutBudget::kBoxLayouts);
+        doc->render(320);
+        return ui::WebLayoutBudget::kBoxLayouts - c.budget().boxLayoutsLeft();
+    };
+    const long inOne = layoutWork(1);
+    for (int tables = 2; tables <= 8; tables += 3) EXPECT_LT(layoutWork(tables), inOne) << tables;
+
     // A layout nobody waits for any more stops and gives no page.
     std::atomic<bool> cancel{true};
     r.cancel = &cancel;
