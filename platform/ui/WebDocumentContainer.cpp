@@ -405,7 +405,19 @@ void WebDocumentContainer::import_css(litehtml::tstring& text, const litehtml::t
 
 std::string WebDocumentContainer::readStyleSheet(const std::string& url) {
     if (styleSheets_.size() >= kMaxStyleSheets || !styleSheets_.insert(url).second) return "";
-    std::string css = readLocal(url, kMaxStyleSheetBytes);
+    const std::string text = readLocal(url, kMaxStyleSheetBytes);
+    // litehtml takes comments out one at a time, moving the rest of the
+    // sheet each time: they are left out here.
+    std::string css;
+    css.reserve(text.size());
+    for (size_t i = 0; i < text.size();) {
+        if (text.compare(i, 2, "/*") == 0) {
+            const size_t end = text.find("*/", i + 2);
+            i = end == std::string::npos ? text.size() : end + 2;
+        } else {
+            css += text[i++];
+        }
+    }
     css.resize(WebPageBounds::styleSheetWithin(css, sheetsLeft_));
     return css;
 }

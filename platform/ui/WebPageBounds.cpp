@@ -919,45 +919,136 @@ WebPageBounds::Result WebPageBounds::bound(std::string_view html, const Options&
     return Builder(html, options).run();
 }
 
-size_t WebPageBounds::styleSheetWithin(std::string_view css, StyleSheetAllowance& left) {
-    // Each rule's selectors: at most one per comma and brace. A piece of
-    // text ended by a comma or a brace may be a selector: its length and
-    // combinators (spaces each count, as the layout engine takes them one by
-    // one) are measured from its first character to its last.
-    size_t keep = 0;
-    const size_t n = std::min(css.size(), left.bytes);
-    size_t pieceStart = 0, pieceEnd = 0;
-    int combinators = 0, spaces = 0;
-    bool started = false, cut = n < css.size();
-    for (size_t i = 0; i < n; ++i) {
-        const char c = css[i];
-        if (c == ',' || c == '{' || c == '}' || c == ';') {
-            if (c != '}' && c != ';') {
-                const bool tooLong = started && pieceEnd + 1 - pieceStart > left.selectorBytes;
-                if (tooLong || combinators > left.selectorCombinators || --left.selectors < 0) {
-                    cut = true;
-                    break;
+namespace {
+
+// Reads a style sheet as litehtml does (css::parse_stylesheet): comments
+// left out; at-rules up to a ';' or their balanced block, whose inside is
+// read the same way; else a selector list up to the next '{' and its
+// declarations up to the next '}'. Stops at what would cost litehtml more
+// than a rule should: a selector too long or with too many combinators (its
+// parsing grows with the square of those), more selectors than allowed, a
+// '}' before the next '{' (litehtml reads the selectors before it again
+// from there), blocks nested too deeply.
+class SheetReader {
+public:
+    SheetReader(std::string_view css, WebPageBounds::StyleSheetAllowance& left) : css_(css), left_(left) {}
+
+    // Where the last rule that fits within [from, to) ends; `complete`
+    // when all of it does.
+    size_t read(size_t from, size_t to, int depth, bool& complete) {
+        complete = false;
+        if (depth > kMaxDepth) return from;
+        size_t keep = from;
+        size_t pos = skipSpace(from, to);
+        while (pos < to) {
+            if (css_[pos] == '@') {
+                const size_t p = find(pos, to, "{;");
+                if (p >= to) break;
+                if (css_[p] == '{') {
+                    const size_t q = closing(p, to);
+                    if (q >= to) return keep;
+                    bool inner = false;
+                    read(p + 1, q, depth + 1, inner);
+                    if (!inner) return keep;
+                    pos = q + 1;
+                } else {
+                    pos = p + 1;
                 }
+                keep = pos;
+            } else {
+                const size_t open = find(pos, to, "{");
+                const size_t close = find(pos, to, "}");
+                if (open >= to || close >= to) break;
+                if (close < open || !selectors(pos, open)) return keep;
+                keep = pos = close + 1;
             }
-            if (c == '}') keep = i + 1;
-            started = false;
-            combinators = spaces = 0;
-            continue;
+            pos = skipSpace(pos, to);
         }
-        if (isSpace(c)) {
-            if (started) ++spaces;
-            continue;
-        }
-        if (!started) {
-            started = true;
-            pieceStart = i;
-        }
-        pieceEnd = i;
-        combinators += spaces + (c == '>' || c == '+' || c == '~');
-        spaces = 0;
+        // (What follows the last rule without ending it, litehtml leaves.)
+        complete = true;
+        return pos >= to ? to : keep;
     }
-    if (!cut) keep = css.size();
-    if (cut) left.selectors = std::min(left.selectors, -1L);
+
+private:
+    static constexpr int kMaxDepth = 8;
+
+    bool comment(size_t i, size_t to) const { return i + 1 < to && css_[i] == '/' && css_[i + 1] == '*'; }
+    size_t afterComment(size_t i, size_t to) const {
+        const size_t end = css_.substr(0, to).find("*/", i + 2);
+        return end == std::string_view::npos ? to : end + 2;
+    }
+    size_t skipSpace(size_t i, size_t to) const {
+        while (i < to && (isSpace(css_[i]) || comment(i, to))) i = comment(i, to) ? afterComment(i, to) : i + 1;
+        return i;
+    }
+    // The first of `chars` from i on, outside comments; `to` when none.
+    size_t find(size_t i, size_t to, std::string_view chars) const {
+        while (i < to) {
+            if (comment(i, to)) {
+                i = afterComment(i, to);
+            } else if (chars.find(css_[i]) != std::string_view::npos) {
+                return i;
+            } else {
+                ++i;
+            }
+        }
+        return to;
+    }
+    size_t closing(size_t open, size_t to) const {
+        int level = 0;
+        for (size_t i = open; i < to; i = comment(i, to) ? afterComment(i, to) : i + 1) {
+            if (comment(i, to)) continue;
+            if (css_[i] == '{') ++level;
+            if (css_[i] == '}' && --level == 0) return i;
+        }
+        return to;
+    }
+    // The comma-separated selectors of [from, to): each measured from its
+    // first character to its last (spaces each count as a combinator, as
+    // litehtml takes them one by one).
+    bool selectors(size_t from, size_t to) {
+        size_t first = 0, last = 0;
+        int combinators = 0, spaces = 0;
+        bool started = false;
+        for (size_t i = from; i <= to; ++i) {
+            if (i < to && comment(i, to)) {
+                i = afterComment(i, to) - 1;
+                continue;
+            }
+            const char c = i < to ? css_[i] : ',';
+            if (c == ',') {
+                const bool tooLong = started && last + 1 - first > left_.selectorBytes;
+                if (tooLong || combinators > left_.selectorCombinators || --left_.selectors < 0) return false;
+                started = false;
+                combinators = spaces = 0;
+            } else if (isSpace(c)) {
+                if (started) ++spaces;
+            } else {
+                if (!started) first = i;
+                started = true;
+                last = i;
+                combinators += spaces + (c == '>' || c == '+' || c == '~');
+                spaces = 0;
+            }
+        }
+        return true;
+    }
+
+    std::string_view css_;
+    WebPageBounds::StyleSheetAllowance& left_;
+};
+
+}  // namespace
+
+size_t WebPageBounds::styleSheetWithin(std::string_view css, StyleSheetAllowance& left) {
+    const size_t n = std::min(css.size(), left.bytes);
+    bool complete = false;
+    size_t keep = SheetReader(css, left).read(0, n, 0, complete);
+    if (complete && n == css.size()) {
+        keep = css.size();
+    } else {
+        left.selectors = std::min(left.selectors, -1L);
+    }
     left.bytes -= std::min(left.bytes, keep);
     return keep;
 }

@@ -197,6 +197,16 @@ TEST(WebPageBoundsTest, SpansNumbersWordsAndStylesAreBounded) {
         EXPECT_NE(long_.html.find("<style>a{color: red}</style><p>x</p>"), std::string::npos) << selector;
     }
     EXPECT_FALSE(bound("<style>a { color: red }\n" + repeat("b > ", 10) + "b, i { color: red }</style>").cut);
+    // Read as litehtml reads them: a '}' before the next rule (litehtml
+    // reads the selectors again after each), at-rules' blocks, too deep.
+    for (const std::string& rules : {"b" + repeat("}", 100) + "{ color: blue }",
+                                     "@media screen { b" + repeat(" b", 40) + " { color: blue } }",
+                                     repeat("@media screen{", 20) + "b{}" + repeat("}", 20)}) {
+        auto read = bound("<style>a { color: red }\n" + rules + " i { color: red }</style><p>x</p>");
+        EXPECT_TRUE(read.cut) << rules;
+        EXPECT_NE(read.html.find("<style>a{color: red}</style><p>x</p>"), std::string::npos) << rules;
+    }
+    EXPECT_FALSE(bound("<style>@media screen { a { color: red } } @import \"x.css\"; i { color: red }</style>").cut);
     small = {};
     small.maxStyleSheetBytes = 1000;
     auto unclosed = bound("<p>x</p><style>" + repeat("p { margin: 0 }\n", 10000) + "<p>y</p>", small);
