@@ -316,6 +316,17 @@ TEST(WebPageBoundsTest, APageLaidOutPastItsBudgetIsRefusedAndWithinTheBoundsShow
     const long inOne = layoutWork(1);
     for (int tables = 2; tables <= 8; tables += 3) EXPECT_LT(layoutWork(tables), inOne) << tables;
 
+    // Each font size a page asks for becomes a font the text engine keeps:
+    // a few dozen in all.
+    ui::WebDocumentContainer fonts;
+    std::set<int> heights;
+    for (int size = 1; size <= 1000; ++size) {
+        litehtml::font_metrics fm;
+        fonts.create_font("serif", size, 400, litehtml::fontStyleNormal, 0, &fm);
+        heights.insert(fm.height);
+    }
+    EXPECT_LE(heights.size(), 80u);
+
     // A layout nobody waits for any more stops and gives no page.
     std::atomic<bool> cancel{true};
     r.cancel = &cancel;
