@@ -24,16 +24,18 @@ namespace ui {
 // element around it, and three times for each table around it.
 // The text shown ends after maxTextBytes (its words are measured one by
 // one); column and row spans are capped as HTML caps them, list numbers
-// within ±maxListNumber, words longer than maxWordBytes get a break, style sheets
-// end at a rule once their selectors, tried against every element, would pass
-// maxSelectorTests, or their bytes pass maxStyleSheetBytes in all (what an
-// unclosed <style> takes of the page too), their spaces (runs made one, and
-// none kept where the syntax needs none) maxStyleSheetSpaces, or at a
-// selector longer than
-// maxSelectorBytes or with more than maxSelectorCombinators combinators and
-// spaces (the layout engine's parsing of a selector grows with the square of
-// those), and style attributes stop at maxStyleAttributeBytes in all. Scripts, templates and SVG or MathML content are left out (they are
-// not shown). A page so cut or simplified gets a note at its top.
+// within ±maxListNumber, words longer than maxWordBytes get a break. Style
+// sheets are handed on with runs of spaces made one and none kept where
+// their syntax needs none (the layout engine makes an element of each), and
+// end at a rule once their selectors, tried against every element, would
+// pass maxSelectorTests, their bytes maxStyleSheetBytes or their spaces
+// maxStyleSheetSpaces in all (an unclosed <style> takes no more of the page),
+// or at a selector longer than maxSelectorBytes or with more than
+// maxSelectorCombinators combinators and spaces (the layout engine's parsing
+// of a selector grows with the square of those); style attributes stop at
+// maxStyleAttributeBytes in all. Scripts, templates and SVG or MathML
+// content are left out (they are not shown). A page so cut or simplified
+// gets a note at its top.
 //
 // Why a tokenizer and tree rules of our own when litehtml parses with gumbo:
 // the bounds have to hold before gumbo sees the page. litehtml calls
