@@ -113,10 +113,18 @@ Size extentOf(PangoLayout* layout, int lines) {
     return {width, bottom};
 }
 
+// One per thread, gone with it (a page is laid out on a thread of its own).
 cairo_t* measuringContext() {
-    thread_local cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 1, 1);
-    thread_local cairo_t* cr = cairo_create(surface);
-    return cr;
+    struct Context {
+        cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 1, 1);
+        cairo_t* cr = cairo_create(surface);
+        ~Context() {
+            cairo_destroy(cr);
+            cairo_surface_destroy(surface);
+        }
+    };
+    thread_local Context context;
+    return context.cr;
 }
 
 }  // namespace

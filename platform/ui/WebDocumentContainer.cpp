@@ -100,6 +100,18 @@ std::string familyFor(const std::string& faceNames) {
     return "";
 }
 
+// The size of the font for a size a page asks for. Each size becomes a font
+// the text engine keeps as long as the thread that drew with it (pango
+// caches every font it made, some 30 KB each): sizes are kept to a few
+// dozen, exact up to 32 px and in steps above, up to 400 px.
+int fontSize(int size) {
+    size = std::clamp(size, 1, 400);
+    if (size <= 32) return size;
+    if (size <= 64) return size / 2 * 2;
+    if (size <= 128) return (size + 4) / 8 * 8;
+    return std::min(400, (size + 16) / 32 * 32);
+}
+
 std::string markerText(litehtml::list_style_type type, int index) {
     switch (type) {
     case litehtml::list_style_type_lower_alpha:
@@ -158,7 +170,7 @@ litehtml::uint_ptr WebDocumentContainer::create_font(const litehtml::tchar_t* fa
                                                      litehtml::font_metrics* fm) {
     auto e = std::make_unique<FontEntry>();
     e->font.family = familyFor(faceName ? faceName : "");
-    e->font.size = std::clamp(size, 1, 400);
+    e->font.size = fontSize(size);
     e->font.weight = weight >= 600 ? gfx::Font::Weight::Bold
                      : weight >= 500 ? gfx::Font::Weight::Medium
                                      : gfx::Font::Weight::Regular;
@@ -405,8 +417,20 @@ void WebDocumentContainer::import_css(litehtml::tstring& text, const litehtml::t
 
 std::string WebDocumentContainer::readStyleSheet(const std::string& url) {
     if (styleSheets_.size() >= kMaxStyleSheets || !styleSheets_.insert(url).second) return "";
-    std::string css = readLocal(url, kMaxStyleSheetBytes);
-    css.resize(WebPageBounds::styleSheetWithin(css, sheetSelectors_));
+    const std::string text = readLocal(url, kMaxStyleSheetBytes);
+    // litehtml takes comments out one at a time, moving the rest of the
+    // sheet each time: they are left out here.
+    std::string css;
+    css.reserve(text.size());
+    for (size_t i = 0; i < text.size();) {
+        if (text.compare(i, 2, "/*") == 0) {
+            const size_t end = text.find("*/", i + 2);
+            i = end == std::string::npos ? text.size() : end + 2;
+        } else {
+            css += text[i++];
+        }
+    }
+    css.resize(WebPageBounds::styleSheetWithin(css, sheetsLeft_));
     return css;
 }
 

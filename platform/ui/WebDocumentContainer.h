@@ -3,6 +3,7 @@
 #include "platform/graphics/Canvas.h"
 #include "platform/graphics/Image.h"
 #include "platform/ui/WebLayoutBudget.h"
+#include "platform/ui/WebPageBounds.h"
 
 #include <litehtml/litehtml.h>
 
@@ -48,9 +49,10 @@ public:
     void setLocalFilesAllowed(bool allowed) { localFilesAllowed_ = allowed; }
     bool localFilesAllowed() const { return localFilesAllowed_; }
     WebLayoutBudget& budget() { return budget_; }
-    // Selectors the sheets the page links to or imports may hold in all;
-    // a sheet past them ends at a rule (WebPageBounds::styleSheetWithin).
-    void setStyleSheetSelectors(long selectors) { sheetSelectors_ = selectors; }
+    // What the sheets the page links to or imports may hold in all (their
+    // selectors and bytes); a sheet past it ends at a rule
+    // (WebPageBounds::styleSheetWithin).
+    void setStyleSheetAllowance(const WebPageBounds::StyleSheetAllowance& left) { sheetsLeft_ = left; }
 
     // A link was followed: its href as written and its target attribute.
     std::function<void(const std::string& href, const std::string& target)> onAnchorClick;
@@ -126,7 +128,7 @@ private:
     gfx::Canvas* canvas_ = nullptr;
     int clipDepth_ = 0;
     bool localFilesAllowed_ = false;
-    long sheetSelectors_ = 0;
+    WebPageBounds::StyleSheetAllowance sheetsLeft_;
     WebLayoutBudget budget_;
 };
 

@@ -19,6 +19,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 
 namespace ui {
 
@@ -47,6 +48,57 @@ public:
         if (!budget_->spendBoxLayouts(1 + long(this->get_children_count()))) return 0;
         return Base::render_inline(container, maxWidth);
     }
+    // A block that holds floats goes through all of them to find where a
+    // line or a float fits (and through every place one begins or ends, to
+    // find the next line that is wide enough), and to add one; blocks that
+    // hold none ask their holder. Out of budget, lines run the block's full
+    // width and floats are no more kept: the layout is dropped anyway.
+    int find_next_line_top(int top, int width, int defRight) override {
+        if (this->is_floats_holder()) {
+            const long n = floats();
+            if (!budget_->spendFloatSteps(1 + n * n)) return top;
+        }
+        return Base::find_next_line_top(top, width, defRight);
+    }
+    void get_line_left_right(int y, int defRight, int& left, int& right) override {
+        if (this->is_floats_holder() && !budget_->spendFloatSteps(1 + floats())) {
+            left = 0;
+            right = defRight;
+            return;
+        }
+        Base::get_line_left_right(y, defRight, left, right);
+    }
+    int get_line_left(int y) override {
+        if (this->is_floats_holder() && !budget_->spendFloatSteps(1 + floats())) return 0;
+        return Base::get_line_left(y);
+    }
+    int get_line_right(int y, int defRight) override {
+        if (this->is_floats_holder() && !budget_->spendFloatSteps(1 + floats())) return defRight;
+        return Base::get_line_right(y, defRight);
+    }
+    int get_floats_height(litehtml::element_float side) const override {
+        if (this->is_floats_holder() && !budget_->spendFloatSteps(1 + floats())) return 0;
+        return Base::get_floats_height(side);
+    }
+    int get_left_floats_height() const override {
+        if (this->is_floats_holder() && !budget_->spendFloatSteps(1 + floats())) return 0;
+        return Base::get_left_floats_height();
+    }
+    int get_right_floats_height() const override {
+        if (this->is_floats_holder() && !budget_->spendFloatSteps(1 + floats())) return 0;
+        return Base::get_right_floats_height();
+    }
+    void add_float(const litehtml::element::ptr& el, int x, int y) override {
+        if (this->is_floats_holder() && !budget_->spendFloatSteps(1 + floats())) return;
+        Base::add_float(el, x, y);
+    }
+    // Placing an element in a line: a float placed there places again what
+    // the line held.
+    int place_element(const litehtml::element::ptr& el, int maxWidth) override {
+        if (!budget_->spendBoxLayouts(1)) return 0;
+        return Base::place_element(el, maxWidth);
+    }
+
     // litehtml draws every element of the page (its background, borders,
     // list marker, picture) each time, shown or not; only boxes across the
     // clip are drawn here. (Its content is drawn apart from it; an inline
@@ -65,6 +117,12 @@ public:
     }
 
 private:
+    long floats() const {
+        if constexpr (std::is_base_of_v<litehtml::html_tag, Base>)
+            return long(this->m_floats_left.size() + this->m_floats_right.size());
+        return 0;
+    }
+
     WebLayoutBudget* budget_;
 };
 

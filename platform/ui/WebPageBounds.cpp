@@ -121,7 +121,7 @@ public:
         r.html = compose();
         r.cut = cut_ || simplified_;
         r.nodes = nodes_;
-        r.selectorsLeft = selectorsLeft_;
+        r.sheetsLeft = sheetsLeft_;
         return r;
     }
 
@@ -415,6 +415,9 @@ private:
         if (style) {
             if (!spend(1)) return;
             out_ += "<style>";
+            styleLast_ = '{';
+            styleSpace_ = styleSlash_ = styleComment_ = styleEscape_ = false;
+            styleQuote_ = 0;
             textMode_ = TextMode::Style;
             textElement_ = name;
             return;
@@ -641,13 +644,7 @@ private:
     void text(std::string_view s) {
         if (leftOut_ > 0) return;
         switch (textMode_) {
-        case TextMode::Style: {
-            const size_t start = out_.size();
-            for (char c : s)
-                if (c != '\0') out_ += c;
-            styles_.push_back({start, out_.size()});
-            return;
-        }
+        case TextMode::Style: styleText(s); return;
         case TextMode::Escaped:
             if (textElement_ == "title") {
                 // Not shown in the page: no words to lay out.
@@ -664,6 +661,73 @@ private:
         case TextMode::Raw: writeText(s, false); return;
         case TextMode::Markup: writeText(s, true); return;
         }
+    }
+
+    // Style sheet text as handed on. The layout engine's parser makes an
+    // element of each space in it (and of each word between): runs of
+    // spaces become one, none is kept next to { } ; , > or ~ (nor in
+    // comments, which are left out), and the sheets end at a rule once they
+    // would pass maxStyleSheetSpaces or maxStyleSheetBytes (an unclosed
+    // sheet takes the rest of the page).
+    void styleText(std::string_view s) {
+        const size_t start = out_.size();
+        for (char c : s) {
+            if (stylesFull_) break;
+            if (c == '\0') continue;
+            if (styleBytes_ >= limits_.maxStyleSheetBytes || styleSpaces_ >= limits_.maxStyleSheetSpaces) {
+                const size_t end = out_.rfind('}');
+                out_.resize(end == std::string::npos || end < start ? start : end + 1);
+                stylesFull_ = simplified_ = true;
+                break;
+            }
+            if (styleComment_) {
+                if (styleSlash_ && c == '/') styleComment_ = false;
+                styleSlash_ = c == '*';
+                continue;
+            }
+            if (styleQuote_) {
+                styleEmit(c);
+                if (styleEscape_)
+                    styleEscape_ = false;
+                else if (c == '\\')
+                    styleEscape_ = true;
+                else if (c == styleQuote_ || c == '\n')
+                    styleQuote_ = 0;
+                continue;
+            }
+            if (styleSlash_) {
+                styleSlash_ = false;
+                if (c == '*') {
+                    styleComment_ = true;
+                    continue;
+                }
+                styleEmit('/');
+            }
+            if (isSpace(c)) {
+                styleSpace_ = true;
+            } else if (c == '/') {
+                styleSlash_ = true;
+            } else {
+                styleEmit(c);
+                if (c == '"' || c == '\'') styleQuote_ = c;
+            }
+        }
+        styles_.push_back({start, out_.size()});
+    }
+    void styleEmit(char c) {
+        auto tight = [](char x) { return x == '{' || x == '}' || x == ';' || x == ',' || x == '>' || x == '~'; };
+        if (styleSpace_) {
+            styleSpace_ = false;
+            if (!tight(styleLast_) && !tight(c)) {
+                out_ += ' ';
+                ++styleBytes_;
+                ++styleSpaces_;
+            }
+        }
+        out_ += c;
+        ++styleBytes_;
+        if (isSpace(c)) ++styleSpaces_;
+        styleLast_ = c;
     }
 
     // ---- Rules of the parser ----
@@ -762,7 +826,11 @@ private:
     // note in front when something was left out.
     std::string compose() {
         const long elements = std::max(1L, elements_);
-        long allowed = limits_.maxSelectorTests / elements - WebPageBounds::kOwnSelectorsPerElement;
+        WebPageBounds::StyleSheetAllowance allowed;
+        allowed.selectors = limits_.maxSelectorTests / elements - WebPageBounds::kOwnSelectorsPerElement;
+        allowed.bytes = limits_.maxStyleSheetBytes;
+        allowed.selectorBytes = limits_.maxSelectorBytes;
+        allowed.selectorCombinators = limits_.maxSelectorCombinators;
         std::vector<std::pair<size_t, size_t>> drop;  // ranges of out_ left out
         for (const auto& [start, end] : styles_) {
             const size_t keep = WebPageBounds::styleSheetWithin(std::string_view(out_).substr(start, end - start), allowed);
@@ -771,7 +839,8 @@ private:
                 simplified_ = true;
             }
         }
-        selectorsLeft_ = std::max(0L, allowed);
+        allowed.selectors = std::max(0L, allowed.selectors);
+        sheetsLeft_ = allowed;
         std::string body;
         if (drop.empty()) {
             body = std::move(out_);
@@ -819,7 +888,14 @@ private:
     int emittedInline_ = 0;
     long nodes_ = 0;
     long elements_ = 0;
-    long selectorsLeft_ = 0;
+    WebPageBounds::StyleSheetAllowance sheetsLeft_;
+    size_t styleBytes_ = 0;
+    long styleSpaces_ = 0;
+    bool stylesFull_ = false;
+    // Where the style text being read is (styleText).
+    char styleLast_ = '{';
+    char styleQuote_ = 0;
+    bool styleSpace_ = false, styleSlash_ = false, styleComment_ = false, styleEscape_ = false;
     long weight_ = 0;
     long gridCells_ = 0;
     long tags_ = 0;
@@ -843,16 +919,137 @@ WebPageBounds::Result WebPageBounds::bound(std::string_view html, const Options&
     return Builder(html, options).run();
 }
 
-size_t WebPageBounds::styleSheetWithin(std::string_view css, long& selectors) {
-    // Each rule's selectors: at most one per comma and brace.
-    size_t keep = 0;
-    for (size_t i = 0; i < css.size(); ++i) {
-        const char c = css[i];
-        if ((c == ',' || c == '{') && --selectors < 0) break;
-        if (c == '}') keep = i + 1;
-        if (i + 1 == css.size()) keep = css.size();
+namespace {
+
+// Reads a style sheet as litehtml does (css::parse_stylesheet): comments
+// left out; at-rules up to a ';' or their balanced block, whose inside is
+// read the same way; else a selector list up to the next '{' and its
+// declarations up to the next '}'. Stops at what would cost litehtml more
+// than a rule should: a selector too long or with too many combinators (its
+// parsing grows with the square of those), more selectors than allowed, a
+// '}' before the next '{' (litehtml reads the selectors before it again
+// from there), blocks nested too deeply.
+class SheetReader {
+public:
+    SheetReader(std::string_view css, WebPageBounds::StyleSheetAllowance& left) : css_(css), left_(left) {}
+
+    // Where the last rule that fits within [from, to) ends; `complete`
+    // when all of it does.
+    size_t read(size_t from, size_t to, int depth, bool& complete) {
+        complete = false;
+        if (depth > kMaxDepth) return from;
+        size_t keep = from;
+        size_t pos = skipSpace(from, to);
+        while (pos < to) {
+            if (css_[pos] == '@') {
+                const size_t p = find(pos, to, "{;");
+                if (p >= to) break;
+                if (css_[p] == '{') {
+                    const size_t q = closing(p, to);
+                    if (q >= to) return keep;
+                    bool inner = false;
+                    read(p + 1, q, depth + 1, inner);
+                    if (!inner) return keep;
+                    pos = q + 1;
+                } else {
+                    pos = p + 1;
+                }
+                keep = pos;
+            } else {
+                const size_t open = find(pos, to, "{");
+                const size_t close = find(pos, to, "}");
+                if (open >= to || close >= to) break;
+                if (close < open || !selectors(pos, open)) return keep;
+                keep = pos = close + 1;
+            }
+            pos = skipSpace(pos, to);
+        }
+        // (What follows the last rule without ending it, litehtml leaves.)
+        complete = true;
+        return pos >= to ? to : keep;
     }
-    if (keep < css.size()) selectors = -1;
+
+private:
+    static constexpr int kMaxDepth = 8;
+
+    bool comment(size_t i, size_t to) const { return i + 1 < to && css_[i] == '/' && css_[i + 1] == '*'; }
+    size_t afterComment(size_t i, size_t to) const {
+        const size_t end = css_.substr(0, to).find("*/", i + 2);
+        return end == std::string_view::npos ? to : end + 2;
+    }
+    size_t skipSpace(size_t i, size_t to) const {
+        while (i < to && (isSpace(css_[i]) || comment(i, to))) i = comment(i, to) ? afterComment(i, to) : i + 1;
+        return i;
+    }
+    // The first of `chars` from i on, outside comments; `to` when none.
+    size_t find(size_t i, size_t to, std::string_view chars) const {
+        while (i < to) {
+            if (comment(i, to)) {
+                i = afterComment(i, to);
+            } else if (chars.find(css_[i]) != std::string_view::npos) {
+                return i;
+            } else {
+                ++i;
+            }
+        }
+        return to;
+    }
+    size_t closing(size_t open, size_t to) const {
+        int level = 0;
+        for (size_t i = open; i < to; i = comment(i, to) ? afterComment(i, to) : i + 1) {
+            if (comment(i, to)) continue;
+            if (css_[i] == '{') ++level;
+            if (css_[i] == '}' && --level == 0) return i;
+        }
+        return to;
+    }
+    // The comma-separated selectors of [from, to): each measured from its
+    // first character to its last (spaces each count as a combinator, as
+    // litehtml takes them one by one).
+    bool selectors(size_t from, size_t to) {
+        size_t first = 0, last = 0;
+        int combinators = 0, spaces = 0;
+        bool started = false;
+        for (size_t i = from; i <= to; ++i) {
+            if (i < to && comment(i, to)) {
+                i = afterComment(i, to) - 1;
+                continue;
+            }
+            const char c = i < to ? css_[i] : ',';
+            if (c == ',') {
+                const bool tooLong = started && last + 1 - first > left_.selectorBytes;
+                if (tooLong || combinators > left_.selectorCombinators || --left_.selectors < 0) return false;
+                started = false;
+                combinators = spaces = 0;
+            } else if (isSpace(c)) {
+                if (started) ++spaces;
+            } else {
+                if (!started) first = i;
+                started = true;
+                last = i;
+                combinators += spaces + (c == '>' || c == '+' || c == '~');
+                spaces = 0;
+            }
+        }
+        return true;
+    }
+
+    std::string_view css_;
+    WebPageBounds::StyleSheetAllowance& left_;
+};
+
+}  // namespace
+
+size_t WebPageBounds::styleSheetWithin(std::string_view css, StyleSheetAllowance& left) {
+    const size_t n = std::min(css.size(), left.bytes);
+    bool complete = false;
+    size_t keep = SheetReader(css, left).read(0, n, 0, complete);
+    if (complete && n == css.size()) {
+        keep = css.size();
+    } else {
+        left.selectors = std::min(left.selectors, -1L);
+    }
+    left.bytes -= std::min(left.bytes, keep);
     return keep;
 }
 

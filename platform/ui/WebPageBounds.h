@@ -24,11 +24,18 @@ namespace ui {
 // element around it, and three times for each table around it.
 // The text shown ends after maxTextBytes (its words are measured one by
 // one); column and row spans are capped as HTML caps them, list numbers
-// within ±maxListNumber, words longer than maxWordBytes get a break, style sheets
-// end at a rule once their selectors, tried against every element, would pass
-// maxSelectorTests, and style attributes stop at maxStyleAttributeBytes in
-// all. Scripts, templates and SVG or MathML content are left out (they are
-// not shown). A page so cut or simplified gets a note at its top.
+// within ±maxListNumber, words longer than maxWordBytes get a break. Style
+// sheets are handed on with runs of spaces made one and none kept where
+// their syntax needs none (the layout engine makes an element of each), and
+// end at a rule once their selectors, tried against every element, would
+// pass maxSelectorTests, their bytes maxStyleSheetBytes or their spaces
+// maxStyleSheetSpaces in all (an unclosed <style> takes no more of the page),
+// or at a selector longer than maxSelectorBytes or with more than
+// maxSelectorCombinators combinators and spaces (the layout engine's parsing
+// of a selector grows with the square of those); style attributes stop at
+// maxStyleAttributeBytes in all. Scripts, templates and SVG or MathML
+// content are left out (they are not shown). A page so cut or simplified
+// gets a note at its top.
 //
 // Why a tokenizer and tree rules of our own when litehtml parses with gumbo:
 // the bounds have to hold before gumbo sees the page. litehtml calls
@@ -48,6 +55,10 @@ public:
         long maxGridCells = 250000;
         long maxLayoutWeight = 200000;
         long maxSelectorTests = 6000000;
+        size_t maxStyleSheetBytes = 1 << 20;
+        long maxStyleSheetSpaces = 50000;
+        size_t maxSelectorBytes = 2048;
+        int maxSelectorCombinators = 32;
         size_t maxTextBytes = 1 << 20;
         size_t maxStyleAttributeBytes = 1 << 20;
         size_t maxWordBytes = 1000;
@@ -63,22 +74,30 @@ public:
         std::string note;
         bool noteAlways = false;
     };
+    // What the style sheets of a page may still hold.
+    struct StyleSheetAllowance {
+        long selectors = 0;
+        size_t bytes = 0;
+        size_t selectorBytes = Limits{}.maxSelectorBytes;
+        int selectorCombinators = Limits{}.maxSelectorCombinators;
+    };
     struct Result {
         std::string html;
         // Part of the page was left out or simplified.
         bool cut = false;
         // Elements (and words, two nodes each) handed on.
         long nodes = 0;
-        // Selectors the page's style sheets may still add (those it links
-        // to or imports): what maxSelectorTests leaves for its elements.
-        long selectorsLeft = 0;
+        // What the page's style sheets may still add (those it links to or
+        // imports): the selectors maxSelectorTests leaves for its elements,
+        // the bytes maxStyleSheetBytes leaves.
+        StyleSheetAllowance sheetsLeft;
     };
 
     static Result bound(std::string_view html, const Options& options);
-    // How much of a style sheet to keep (it ends at a rule) for it to hold
-    // no more than `selectors` selectors, which it counts down (below zero
-    // once the sheet is cut).
-    static size_t styleSheetWithin(std::string_view css, long& selectors);
+    // How much of a style sheet to keep (it ends at a rule) for it to stay
+    // within `left`, which it counts down (its selectors below zero once the
+    // sheet is cut).
+    static size_t styleSheetWithin(std::string_view css, StyleSheetAllowance& left);
 
     // Colspan caps (HTML's own), and the most list items a page's numbers
     // run to from their start.

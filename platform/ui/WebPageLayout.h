@@ -3,6 +3,7 @@
 #include "platform/ui/WebDocumentContainer.h"
 #include "platform/ui/WebPageBounds.h"
 
+#include <atomic>
 #include <memory>
 #include <string>
 
@@ -17,7 +18,8 @@ namespace ui {
 // out with a budget of work (WebLayoutBudget). A page whose own styles ask
 // for more work than the budget holds is made again without them; one that
 // does not fit even so gives no document. Takes a second or so at most, and
-// touches nothing but what it makes: it may run on any thread.
+// touches nothing but what it makes: it may run on any thread. Work nobody
+// waits for any more is called off with the request's cancel flag.
 class WebPageLayout {
 public:
     struct Request {
@@ -37,6 +39,9 @@ public:
         // this note is at its top whatever else the page needs.
         std::string partNote;
         WebPageBounds::Limits limits;
+        // Set (from any thread) when nobody waits for the page any more: the
+        // work stops within moments and gives no document.
+        const std::atomic<bool>* cancel = nullptr;
     };
     // A document with its container; the document goes first (it calls on
     // its container as it goes).
@@ -56,6 +61,10 @@ public:
     };
 
     static Page build(const Request& request);
+    // The tallest page shown, in points: drawing takes positions within
+    // about eight million device pixels (cairo's fixed point), at any
+    // scale. What lies below is cut, with the note.
+    static constexpr int kMaxHeight = 2000000;
     // Lays the page out again at `width` within the budget; false when the
     // budget ran out (the layout is then incomplete).
     static bool render(Page& page, int width);

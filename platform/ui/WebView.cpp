@@ -117,6 +117,8 @@ void WebView::reload() {
 void WebView::stopLoading() {
     ++navigation_;
     loading_ = false;
+    // Nobody waits for the page being laid out any more.
+    layoutThread_.requestStop();
 }
 
 void WebView::goBack() {
@@ -140,6 +142,8 @@ std::vector<WebView::BackForwardItem> WebView::backForwardList() const {
 void WebView::navigate(const std::string& url, NavigationType type, std::optional<std::string> html,
                        int historyTarget, bool newWindow) {
     uint64_t id = ++navigation_;
+    // The page laid out so far is not the one shown next.
+    layoutThread_.requestStop();
     NavigationAction action{url, type, !newWindow};
     std::weak_ptr<bool> alive = alive_;
     auto answered = std::make_shared<bool>(false);
@@ -234,6 +238,7 @@ void WebView::commit(const std::string& url, const std::string& html, Navigation
     WebPageLayout::Request r;
     r.html = html;
     r.url = url;
+    r.limits = limits_;
     Rect b = bounds();
     r.width = std::max(1, int(b.width()));
     r.height = std::max(1, int(b.height()));
@@ -251,8 +256,12 @@ void WebView::commit(const std::string& url, const std::string& html, Navigation
     std::optional<std::string> stored = fromString ? std::optional<std::string>(html) : std::nullopt;
     if (layoutThread_.joinable()) sys::Thread::leaveToFinish(std::move(layoutThread_));
     layoutThread_ = sys::Thread(
-        [this, r = std::move(r), id, alive, url, historyTarget, stored](const std::atomic<bool>&) {
+        [this, r = std::move(r), id, alive, url, historyTarget, stored](const std::atomic<bool>& stop) mutable {
+            // A newer navigation, Stop, the view's end or the program's
+            // calls the layout off.
+            r.cancel = &stop;
             auto page = std::make_shared<WebPageLayout::Page>(WebPageLayout::build(r));
+            if (stop.load()) return;
             sys::RunLoop::main().post([this, alive, id, url, historyTarget, stored, page] {
                 if (!alive.lock() || id != navigation_) return;
                 show(url, page, historyTarget, stored);
@@ -307,7 +316,8 @@ void WebView::renderDocument() {
     layout_.container->setViewport(width, int(b.height()));
     // Laid out at this width already on the worker, else within the budget here.
     if (layout_.width != width) WebPageLayout::render(layout_, width);
-    double h = std::max(0, layout_.document->height());
+    // Below what can be drawn the page is cut (it says so at its top).
+    double h = std::clamp(layout_.document->height(), 0, WebPageLayout::kMaxHeight);
     page_->setFrame(Rect(0, 0, width, h));
     scroll_->setContentSize({double(width), h});
     page_->setNeedsDisplay();

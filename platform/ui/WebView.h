@@ -88,6 +88,8 @@ public:
     // Takes precedence over the blocking loader.
     void setAsyncContentLoader(AsyncContentLoader loader) { asyncLoader_ = std::move(loader); }
     ScrollView* scrollView() const { return scroll_.get(); }
+    // The bounds pages are laid out within (the defaults unless set).
+    void setPageLimits(const WebPageBounds::Limits& limits) { limits_ = limits; }
 
     // --- Loading ---
     void loadHTMLString(const std::string& html, const std::string& baseURL);
@@ -154,6 +156,7 @@ private:
     std::shared_ptr<ScrollView> scroll_;
     std::shared_ptr<View> page_;
     WebPageLayout::Page layout_;
+    WebPageBounds::Limits limits_;
     // Lays out the page being loaded; one left by a newer load finishes on its own.
     sys::Thread layoutThread_;
     std::string url_;

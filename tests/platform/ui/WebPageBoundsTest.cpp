@@ -7,6 +7,7 @@
 
 #include <litehtml/litehtml.h>
 
+#include <atomic>
 #include <set>
 #include <string>
 #include <vector>
@@ -180,8 +181,43 @@ TEST(WebPageBoundsTest, SpansNumbersWordsAndStylesAreBounded) {
                             repeat("<span>x</span>", 8),
                         small);
     EXPECT_TRUE(styles.cut);
-    EXPECT_NE(styles.html.find("<style>a { color: red } b, i { color: blue }</style><style></style>"),
+    EXPECT_NE(styles.html.find("<style>a{color: red}b,i{color: blue}</style><style></style>"),
               std::string::npos);
+    // Sheets are handed on with the spaces their syntax needs (litehtml
+    // makes an element of each), and end at a rule at a selector whose
+    // parsing costs as the square of its combinators (and spaces), or too
+    // long; so do their spaces and bytes, which an unclosed sheet takes
+    // from the rest of the page.
+    EXPECT_NE(bound("<style>/* a { } */ a  >  b ,\n c { color : \"x  y\" }</style>").html.find(
+                  "<style>a>b,c{color : \"x  y\"}</style>"),
+              std::string::npos);
+    for (const std::string& selector : {"b" + repeat(" > b", 40), "b" + repeat("\n\tb", 40), repeat("b.c", 700)}) {
+        auto long_ = bound("<style>a { color: red }\n" + selector + " { color: blue } i { color: red }</style><p>x</p>");
+        EXPECT_TRUE(long_.cut) << selector;
+        EXPECT_NE(long_.html.find("<style>a{color: red}</style><p>x</p>"), std::string::npos) << selector;
+    }
+    EXPECT_FALSE(bound("<style>a { color: red }\n" + repeat("b > ", 10) + "b, i { color: red }</style>").cut);
+    // Read as litehtml reads them: a '}' before the next rule (litehtml
+    // reads the selectors again after each), at-rules' blocks, too deep.
+    for (const std::string& rules : {"b" + repeat("}", 100) + "{ color: blue }",
+                                     "@media screen { b" + repeat(" b", 40) + " { color: blue } }",
+                                     repeat("@media screen{", 20) + "b{}" + repeat("}", 20)}) {
+        auto read = bound("<style>a { color: red }\n" + rules + " i { color: red }</style><p>x</p>");
+        EXPECT_TRUE(read.cut) << rules;
+        EXPECT_NE(read.html.find("<style>a{color: red}</style><p>x</p>"), std::string::npos) << rules;
+    }
+    EXPECT_FALSE(bound("<style>@media screen { a { color: red } } @import \"x.css\"; i { color: red }</style>").cut);
+    small = {};
+    small.maxStyleSheetBytes = 1000;
+    auto unclosed = bound("<p>x</p><style>" + repeat("p { margin: 0 }\n", 10000) + "<p>y</p>", small);
+    EXPECT_TRUE(unclosed.cut);
+    EXPECT_LE(unclosed.html.size(), 1500u);
+    EXPECT_NE(unclosed.html.find("}</style>"), std::string::npos);
+    small = {};
+    small.maxStyleSheetSpaces = 100;
+    auto spaces = bound("<style>" + repeat("a b c { color: red }", 100) + "</style>", small);
+    EXPECT_TRUE(spaces.cut);
+    EXPECT_EQ(count(spaces.html, "a b c{color: red}"), 33u);
     small = {};
     small.maxStyleAttributeBytes = 30;
     auto attributes = bound("<p style=\"color: red\">a</p><p style=\"margin: 0; padding: 0 0 0 0\">b</p>", small);
@@ -264,4 +300,35 @@ TEST(WebPageBoundsTest, APageLaidOutPastItsBudgetIsRefusedAndWithinTheBoundsShow
     ASSERT_TRUE(page.document);
     EXPECT_TRUE(page.cut);
     EXPECT_FALSE(page.unstyled);
+
+    // Cells are laid out again for each table around them: the bounds cut
+    // the same content sooner the deeper in tables it sits, so that its
+    // layout takes no more work there than in one table.
+    auto layoutWork = [](int tables) {
+        const auto bounded = WebPageBounds::bound(repeat("<table><tr><td>", tables) + repeat("<p>x</p>", 100000), {});
+        ui::WebDocumentContainer c;
+        c.budget().begin(ui::WebLayoutBudget::kSelectorTests, ui::WebLayoutBudget::kBoxLayouts);
+        auto doc = litehtml::document::createFromUTF8(bounded.html.c_str(), &c, &ui::WebDocumentContainer::context());
+        c.budget().begin(ui::WebLayoutBudget::kSelectorTests, ui::WebLayoutBudget::kBoxLayouts);
+        doc->render(320);
+        return ui::WebLayoutBudget::kBoxLayouts - c.budget().boxLayoutsLeft();
+    };
+    const long inOne = layoutWork(1);
+    for (int tables = 2; tables <= 8; tables += 3) EXPECT_LT(layoutWork(tables), inOne) << tables;
+
+    // Each font size a page asks for becomes a font the text engine keeps:
+    // a few dozen in all.
+    ui::WebDocumentContainer fonts;
+    std::set<int> heights;
+    for (int size = 1; size <= 1000; ++size) {
+        litehtml::font_metrics fm;
+        fonts.create_font("serif", size, 400, litehtml::fontStyleNormal, 0, &fm);
+        heights.insert(fm.height);
+    }
+    EXPECT_LE(heights.size(), 80u);
+
+    // A layout nobody waits for any more stops and gives no page.
+    std::atomic<bool> cancel{true};
+    r.cancel = &cancel;
+    EXPECT_FALSE(ui::WebPageLayout::build(r).document);
 }

@@ -30,6 +30,7 @@ public:
     DecisionHandler pending;
     std::vector<NavigationAction> actions;
     int lastErrorCode = 0;
+    std::string lastError;
 
     void webViewDecidePolicyForNavigationAction(WebView&, const NavigationAction& a, DecisionHandler decide) override {
         actions.push_back(a);
@@ -41,8 +42,9 @@ public:
     }
     void webViewDidStartProvisionalNavigation(WebView&) override { log.push_back("start"); }
     void webViewDidFinishNavigation(WebView& w) override { log.push_back("finish " + w.title()); }
-    void webViewDidFailProvisionalNavigation(WebView&, int code, const std::string&) override {
+    void webViewDidFailProvisionalNavigation(WebView&, int code, const std::string& description) override {
         lastErrorCode = code;
+        lastError = description;
         log.push_back("fail");
     }
     void webViewCreateWebViewForNavigationAction(WebView&, const NavigationAction& a) override {
@@ -271,6 +273,48 @@ TEST_F(WebViewTest, NewWindowsFragmentsAndFailures) {
     second(NavigationActionPolicy::Allow);  // a second answer is ignored
     driver->settle();
     EXPECT_EQ(web->title(), "About");
+
+    // A page that overspends its layout with its styles and without them
+    // (bounds loose enough to let it through) is refused, and says so.
+    nav.deferred = false;
+    WebPageBounds::Limits loose;
+    loose.maxTableNesting = 1000;
+    loose.maxLayoutWeight = 1L << 40;
+    web->setPageLimits(loose);
+    web->loadHTMLString("<title>Tables</title>" + repeat("<table><tr><td>x", 40), "http://127.0.0.1:1/tables.html");
+    driver->settle();
+    EXPECT_EQ(nav.lastErrorCode, WebView::kErrorPageTooComplex);
+    EXPECT_EQ(nav.lastError, "This page is too complex to show.");
+    EXPECT_EQ(web->title(), "About");
+}
+
+// A page taller than can be drawn shows its top, cut with the note; so
+// does one whose letters are that tall.
+TEST_F(WebViewTest, ATallPageShowsItsTopCutWithANote) {
+    // Below a bar, as in the browser.
+    web->setFrame(Rect(0, 74, window->bounds().width(), window->bounds().height() - 74));
+    driver->settle();
+    for (const std::string body : {"<div style=\"height:99999999px\"></div>", "<div style=\"height:10000000px\"></div>",
+                                   "<p style=\"font-size:99999999px\">big</p>"}) {
+        web->loadHTMLString("<html><head><title>Tall</title></head><body><p id=\"before\">BEFORE</p>" + body +
+                                "<p>AFTER</p></body></html>",
+                            "http://127.0.0.1:1/tall.html");
+        driver->settle();
+        ASSERT_EQ(web->title(), "Tall") << body;
+        EXPECT_FALSE(web->rectForElement("#leafbright-note").isNull()) << body;
+        EXPECT_LE(web->scrollView()->contentSize().height, WebPageLayout::kMaxHeight) << body;
+        window->render();
+        // Some of BEFORE's ink is on the screen.
+        const Rect before = web->rectForElement("#before");
+        ASSERT_FALSE(before.isNull()) << body;
+        int ink = 0;
+        for (double y = before.minY(); y < before.maxY(); y += 1)
+            for (double x = before.minX(); x < before.minX() + 80; x += 1) {
+                const Point p = web->scrollView()->convertPointToWindow({x, y});
+                if (near(pixelAt(p.x, p.y), 0, 0, 0, 100)) ++ink;
+            }
+        EXPECT_GT(ink, 10) << body;
+    }
 }
 
 TEST_F(WebViewTest, ARenderedPageLooksRight) {
@@ -387,6 +431,21 @@ TEST_F(WebViewTest, HostilePagesFromAServerAreShownCutWithinSecondsAndMemory) {
         {"5,000 rules matching 3,000 elements", "<style>" + repeat(".c { color: red }", 5000) + "</style>" +
                                                      repeat("<p class=c>x</p>", 3000),
          true, 150 * MB},
+        // litehtml's parsing of a selector grows with the square of its
+        // combinators; a sheet never closed takes the rest of the page.
+        {"a selector of 4,000 combinators", "<style>" + repeat("a>", 4000) + "a{color:red}</style><p>x</p>", true,
+         150 * MB},
+        {"an unclosed style sheet of 8 MB", "<style>" + repeat(repeat("a ", 30) + "a{color:red}\n", 110000), true,
+         300 * MB},
+        // Floats: each is placed by going through those before it.
+        {"6,000 floats", [] {
+             std::string b;
+             for (int i = 0; i < 6000; ++i)
+                 b += std::string("<div style=\"float:") + (i % 2 ? "right" : "left") + ";width:" +
+                      std::to_string(5 + i * 7 % 60) + "%;height:" + std::to_string(10 + i * 13 % 50) + "px\">f</div>";
+             return b;
+         }(),
+         true, 300 * MB},
     };
     for (const Attack& a : attacks) {
         const PageOutcome o = ::test::inChildProcess<PageOutcome>(
