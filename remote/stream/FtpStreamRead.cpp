@@ -99,6 +99,7 @@ bool FtpStreamRead::probe() {
     if (stopping()) return false;
     if (rc != 0) {
         setIsServerBusy(rc == Ftp::kServerBusy);
+        setIsAuthRefused(refusedLogOn(rc));
         setIsError();
         return false;
     }

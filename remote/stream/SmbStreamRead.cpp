@@ -74,6 +74,7 @@ bool SmbStreamRead::probe() {
     if (stopping()) return false;
     if (!info || info->empty() || (info->front().attributes & 0x10)) {
         lastError_ = info ? uint32_t(SmbStackClient::kErrorNotFound) : client->lastError();
+        setIsAuthRefused(lastError_ == SmbStackClient::kErrorLogonFailure);
         setIsError();
         return false;
     }

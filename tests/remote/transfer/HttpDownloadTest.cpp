@@ -101,17 +101,19 @@ TEST_F(HttpDownloadTest, ResultCodesForServerAnswersAndCredentials) {
     // Without anyone to ask, and when the user cancels: 5.
     EXPECT_EQ(download(nginx.url("/locked/b.zip"), "b.zip"), HttpDownload::kAuthFailed);
     std::vector<std::string> asked;
-    auto cancel = [&](const std::string& url, const std::string&, bool, HttpDownload::CredentialAnswer answer) {
+    auto cancel = [&](const std::string& url, const std::string&, const std::string&, bool,
+                      HttpDownload::CredentialAnswer answer) {
         asked.push_back(url);
-        answer(std::nullopt, std::nullopt, false);
+        answer(std::nullopt, std::nullopt, false, nullptr);
     };
     EXPECT_EQ(download(nginx.url("/locked/b.zip"), "b.zip", nullptr, cancel), HttpDownload::kAuthFailed);
     // The right answer, after one wrong one; the panel never sees credentials
     // inside the URL.
     int round = 0;
-    auto answer = [&](const std::string& url, const std::string&, bool, HttpDownload::CredentialAnswer a) {
+    auto answer = [&](const std::string& url, const std::string&, const std::string&, bool,
+                      HttpDownload::CredentialAnswer a) {
         asked.push_back(url);
-        a(std::string("reader"), std::string(++round == 1 ? "bad" : "pw"), false);
+        a(std::string("reader"), std::string(++round == 1 ? "bad" : "pw"), false, nullptr);
     };
     std::string withUser = nginx.url("/locked/b.zip");
     withUser.insert(7, "someone:secret@");
