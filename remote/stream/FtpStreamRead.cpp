@@ -156,6 +156,7 @@ FtpStreamRead::Outcome FtpStreamRead::fetchBlock(uint64_t block) {
     const int logon = session(&c);
     if (stopping()) return Outcome::Fatal;
     if (refusedLogOn(logon)) {
+        setIsAuthRefused(true);
         endSession();
         return Outcome::Fatal;
     }

@@ -245,6 +245,7 @@ HTTPURLStreamRead::Outcome HTTPURLStreamRead::fetchRange(int64_t first, int64_t 
                 verdict = kRefused;
                 return false;
             }
+            if (r.status == 401) setIsAuthRefused(true);
             if (r.status != 206) {
                 verdict = r.status >= 500 || r.status == 408 || r.status == 429 ? kRetry : kFatal;
                 return false;

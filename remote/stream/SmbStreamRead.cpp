@@ -63,7 +63,10 @@ bool SmbStreamRead::connect() {
     auto client = newClient();
     if (!client) return false;
     file_ = client->openFileForRead(site_.server, site_.share, site_.path, false);
-    if (!file_) lastError_ = client->lastError();
+    if (!file_) {
+        lastError_ = client->lastError();
+        if (lastError_ == SmbStackClient::kErrorLogonFailure) setIsAuthRefused(true);
+    }
     return file_ != nullptr;
 }
 
