@@ -255,9 +255,13 @@ std::optional<std::string> LastStatusRestore::restoredPassword(const RemoteStack
     const std::string site = status.siteURL ? *status.siteURL : status.remoteUrl;
     QNKeyChain::OptString user, password;
     QNKeyChain::getAccountWithURL(site, &user, &password);
-    if (user == status.rawUsername && password) return password;
-    // Kept apart from its site by an earlier version: moved under the site.
+    // Kept apart from its site by an earlier version: moved under the site
+    // (unless the site has one of its own), so that it is kept once.
     auto copy = QNKeyChain::getPasswordWithAccount(std::string(kKeychainAccount), std::string(kKeychainService));
+    if (user == status.rawUsername && password) {
+        if (copy) QNKeyChain::deletePasswordWithAccount(kKeychainAccount, kKeychainService);
+        return password;
+    }
     if (!copy) return std::nullopt;
     if (QNKeyChain::addOrUpdateAccountWithURL(site, *status.rawUsername, *copy))
         QNKeyChain::deletePasswordWithAccount(kKeychainAccount, kKeychainService);
