@@ -87,7 +87,7 @@ int SMBDownload::transfer(const Job& job) {
         return e == SmbStackClient::kErrorAccessDenied || e == SmbStackClient::kErrorLogonFailure;
     };
     if (!found && client->lastError() == SmbStackClient::kErrorLogonFailure)
-        return canAsk() ? kAskCredentials : kAccessDenied;
+        return canAsk() ? kAskCredentials : kSmbFailed;
     if (!found || found->empty() || (found->front().attributes & 0x10)) return kSmbFailed;
     loggedOn();
     const uint64_t size = found->front().size;
