@@ -38,6 +38,7 @@
 #include "smb/CIFSStackClient.h"
 #include "tests/app/ProgramRun.h"
 #include "tests/app/RemoteProgramServices.h"
+#include "tests/support/PdfBuilder.h"
 #include "tests/support/SecretSession.h"
 #include "tests/support/TestHome.h"
 #include "tests/support/net/FaultHttpServer.h"
@@ -404,9 +405,12 @@ protected:
 
     void startServer() {
         switch (GetParam()) {
-        case SignInServer::NginxBasic:
+        case SignInServer::NginxBasic: {
             fs::create_directories(www->file("shelf"));
             fs::copy_file(book, www->file("shelf/Own.cbz"));
+            test::PdfBuilder pdf;
+            pdf.pages.push_back(test::PdfBuilder::Page{});
+            ASSERT_TRUE(pdf.write(www->file("shelf/Own.pdf")));
             user = kUser;
             password = kPassword;
             ASSERT_TRUE(test::writeHtpasswd(conf->file("htpasswd"), user, password));
@@ -415,6 +419,7 @@ protected:
             ASSERT_TRUE(nginx.start(www->path())) << nginx.lastError();
             site = nginx.url("/shelf/");
             break;
+        }
         case SignInServer::ApacheDavDigest:
             if (!test::DavTestServer::haveApache()) GTEST_SKIP() << "Apache's mod_dav is not installed";
             fs::copy_file(book, www->file("Own.cbz"));
@@ -566,6 +571,16 @@ TEST_P(SignInProgramTest, ARestoredListWithoutItsPasswordAsksWhenItDownloads) {
         [&] { return !app.bookTransfer()->isActive() && fs::exists(docs() + "/Own.cbz"); }, 30));
     EXPECT_EQ(test::readFile(docs() + "/Own.cbz"), test::readFile(book));
     EXPECT_TRUE(keptFor(password).empty()) << "with the switch off nothing is kept";
+    if (GetParam() != SignInServer::NginxBasic) return;
+
+    // A PDF, fetched whole before it opens, asks too.
+    play("back\nwait 1\ntap \"Streaming\"\nwait 0.5\ntap \"Own.pdf\"\nwait 1\nalert 1\nwait 1\nshot signin-pdf-sheet\n");
+    if (ui::test::Driver(window()).findByText("Read the first page")) play("sheet 0\n");
+    play("wait 5\nshot signin-pdf\n");
+    ASSERT_TRUE(asked()) << "reading the PDF asks";
+    signIn(password);
+    play("wait 2\n");
+    EXPECT_TRUE(top<BookViewController>()) << "the PDF opens with the answer";
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, SignInProgramTest,
