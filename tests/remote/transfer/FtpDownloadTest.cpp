@@ -143,15 +143,20 @@ TEST_F(FtpDownloadTest, ARefusedLogOnAsksAgainAfterEachRefusedAnswer) {
     EXPECT_EQ(asked, std::vector<std::string>{url + " as reader"});
     // A wrong answer is tried once and asked about again; no answer ends it.
     asked.clear();
+    // Only the answer the server took is said to be taken (and remembered).
     int round = 0;
+    std::vector<std::string> taken;
     auto wrongThenRight = [&](const std::string& u, const std::string& refusedUser, const std::string&, bool,
                               HttpDownload::CredentialAnswer answer) {
         asked.push_back(u + " as " + refusedUser);
         const std::string user = ++round == 1 ? "nobody" : "reader";
-        sys::RunLoop::main().post([answer, user] { answer(user, std::string("secret"), false, nullptr); });
+        sys::RunLoop::main().post([answer, user, &taken] {
+            answer(user, std::string("secret"), false, [&taken, user] { taken.push_back(user); });
+        });
     };
     EXPECT_EQ(download(url, "a.cbz", nullptr, "reader", "", wrongThenRight), FtpDownload::kSaved);
     EXPECT_EQ(asked, (std::vector<std::string>{url + " as reader", url + " as nobody"}));
+    EXPECT_EQ(taken, std::vector<std::string>{"reader"});
     asked.clear();
     EXPECT_EQ(download(url, "a.cbz", nullptr, "reader", "", asker(std::nullopt)), FtpDownload::kAuthFailed);
     EXPECT_EQ(asked.size(), 1u);
