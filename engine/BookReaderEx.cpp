@@ -321,7 +321,7 @@ bool BookReaderEx::openBookWithName(const std::string& name, const std::vector<s
     otherFiles_ = otherFiles;
     isStreamingMode_ = BookCommon::isURL(name);
     isUnsupportedServer_ = isExpandError_ = isUnsupportedFtp_ = isErrorBecauseSolidArchive_ = isNoPage_ = false;
-    isServerBusy_ = false;
+    isServerBusy_ = isAuthRefused_ = false;
     untrustedServer_.clear();
     isStreamingUnitIsPage_ = false;
     {
@@ -369,6 +369,7 @@ bool BookReaderEx::openBookWithName(const std::string& name, const std::vector<s
     isNoPage_ = rd->isNoPage();
     isUnsupportedFtp_ = rd->isUnsupportedFtp();
     isServerBusy_ = rd->isServerBusy();
+    isAuthRefused_ = rd->isAuthRefused();
     untrustedServer_ = rd->untrustedServer();
     isErrorBecauseSolidArchive_ = rd->isErrorBecauseSolidArchive();
     openFailure_ = ok ? PageReader::OpenFailure::None : rd->openFailure();

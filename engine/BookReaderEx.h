@@ -136,6 +136,8 @@ public:
     bool isExpandError() const { return isExpandError_; }
     bool isUnsupportedFtp() const { return isUnsupportedFtp_; }
     bool isServerBusy() const { return isServerBusy_; }
+    // The server refused the user name or password the book was opened with.
+    bool isAuthRefused() const { return isAuthRefused_; }
     // The server ("host:port") whose certificate was refused as the book
     // opened; empty when none was.
     const std::string& untrustedServer() const { return untrustedServer_; }
@@ -295,7 +297,8 @@ private:
     bool isThumbsCreateMode_ = false;
     bool isStreamingUnitIsPage_ = false;
     bool isUnsupportedServer_ = false, isExpandError_ = false, isUnsupportedFtp_ = false,
-         isErrorBecauseSolidArchive_ = false, isNoPage_ = false, isServerBusy_ = false;
+         isErrorBecauseSolidArchive_ = false, isNoPage_ = false, isServerBusy_ = false,
+         isAuthRefused_ = false;
     PageReader::OpenFailure openFailure_ = PageReader::OpenFailure::None;
     std::string untrustedServer_;
 

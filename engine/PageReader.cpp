@@ -185,11 +185,12 @@ void PageReader::takeServerState(const RemoteStreamRead& stream) {
     isUnsupportedServer_ = stream.isUnsupportedServer();
     isUnsupportedFtp_ = stream.isUnsupportedFtp();
     isServerBusy_ = stream.isServerBusy();
+    isAuthRefused_ = stream.isAuthRefused();
     untrustedServer_ = stream.untrustedServer();
 }
 
 void PageReader::clearServerState() {
-    isUnsupportedServer_ = isUnsupportedFtp_ = isServerBusy_ = false;
+    isUnsupportedServer_ = isUnsupportedFtp_ = isServerBusy_ = isAuthRefused_ = false;
     untrustedServer_.clear();
 }
 

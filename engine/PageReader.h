@@ -123,6 +123,8 @@ public:
     bool isUnsupportedServer() const { return isUnsupportedServer_; }
     bool isUnsupportedFtp() const { return isUnsupportedFtp_; }
     bool isServerBusy() const { return isServerBusy_; }
+    // The server refused the user name or password of the book's stream.
+    bool isAuthRefused() const { return isAuthRefused_; }
     // The server ("host:port") whose certificate was refused; empty when none was.
     const std::string& untrustedServer() const { return untrustedServer_; }
     bool isExpandError() const { return isExpandError_; }
@@ -167,6 +169,7 @@ protected:
     bool isUnsupportedServer_ = false;
     bool isUnsupportedFtp_ = false;
     bool isServerBusy_ = false;
+    bool isAuthRefused_ = false;
     std::string untrustedServer_;
     bool isExpandError_ = false;
     bool isErrorBecauseSolidArchive_ = false;

@@ -63,6 +63,7 @@ bool PageReaderPDF::openFile(const std::string& name, const std::optional<std::s
     openError_ = gfx::PdfDocument::Error::None;
     openFailure_ = OpenFailure::None;
     untrustedServer_.clear();
+    isAuthRefused_ = false;
     isNoPage_ = false;
     if (name.empty()) return false;
 
@@ -82,12 +83,14 @@ bool PageReaderPDF::openFile(const std::string& name, const std::optional<std::s
             urlListStream_ = s;
         }
         if (!s->openUrls({name}, std::vector<int32_t>{0}, 1, name, false)) {
+            isAuthRefused_ = s->isAuthRefused();
             dropFetcher();
             return false;
         }
         auto cached = s->getLocalCachePath(0);
         if (!cached) {
             untrustedServer_ = s->untrustedServer();
+            isAuthRefused_ = s->isAuthRefused();
             dropFetcher();
             return false;
         }

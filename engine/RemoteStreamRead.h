@@ -147,6 +147,8 @@ public:
     // The server took no session when the stream opened (too many users):
     // worth another try later.
     bool isServerBusy() const { return isServerBusy_; }
+    // The server refused the stream's user name or password when it opened.
+    bool isAuthRefused() const { return isAuthRefused_; }
     // The server ("host:port") whose certificate was refused when the
     // stream opened, perhaps one a redirect led to; empty when none was.
     std::string untrustedServer() const;
@@ -181,6 +183,7 @@ protected:
     void setIsUnsupportedServer(bool on) { isUnsupportedServer_ = on; }
     void setIsUnsupportedFtp(bool on) { isUnsupportedFtp_ = on; }
     void setIsServerBusy(bool on) { isServerBusy_ = on; }
+    void setIsAuthRefused(bool on) { isAuthRefused_ = on; }
     void setUntrustedServer(const std::string& server);
 
     // Writing, by the loader thread. A transfer delivers the file's bytes
@@ -242,6 +245,7 @@ private:
     std::atomic<bool> isUnsupportedServer_{false};
     std::atomic<bool> isUnsupportedFtp_{false};
     std::atomic<bool> isServerBusy_{false};
+    std::atomic<bool> isAuthRefused_{false};
     mutable std::mutex untrustedMutex_;
     std::string untrustedServer_;
     std::string targetURL_;

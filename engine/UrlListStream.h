@@ -3,6 +3,7 @@
 #include "engine/RemoteStreamRead.h"
 #include "platform/core/PlistDictionary.h"
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -73,7 +74,11 @@ public:
         return untrustedServer_;
     }
 
+    // A fetch was refused for its user name or password.
+    bool isAuthRefused() const { return isAuthRefused_; }
+
 protected:
+    void setIsAuthRefused(bool on) { isAuthRefused_ = on; }
     void setUntrustedServer(const std::string& server) {
         std::lock_guard<std::mutex> lock(untrustedMutex_);
         untrustedServer_ = server;
@@ -83,6 +88,7 @@ private:
     std::weak_ptr<RemoteStreamReadDelegate> delegate_;
     bool isOfflineMode_ = false;
     bool isThumbsCreateMode_ = false;
+    std::atomic<bool> isAuthRefused_{false};
     mutable std::mutex untrustedMutex_;
     std::string untrustedServer_;
 };

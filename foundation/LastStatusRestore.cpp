@@ -202,13 +202,11 @@ void LastStatusRestore::updateLastStatusRemote(const RemoteFileListState& screen
         })) {
         return;
     }
-    // A password the user did not want remembered lives only as long as
-    // the screen: what an earlier run kept for the restore goes too.
-    if (auto password = screen.rawPassword(); password && screen.keepsRawPassword()) {
-        QNKeyChain::addOrUpdatePassword(*password, kKeychainAccount, kKeychainService);
-    } else {
-        QNKeyChain::deletePasswordWithAccount(kKeychainAccount, kKeychainService);
-    }
+    // A typed password that is remembered is kept once, under its site
+    // (the sign-in panel's entry), and found there again by the restore; one
+    // the user did not want remembered lives only as long as the screen.
+    // The copy earlier runs kept apart from the site goes.
+    QNKeyChain::deletePasswordWithAccount(kKeychainAccount, kKeychainService);
     const std::string file = getRemoteSettingFile(level);
     if (bytes > sys::PropertyList::kMaxFileSize) {
         sys::FileManager::removeItem(file);
@@ -246,11 +244,28 @@ bool LastStatusRestore::restoreRemoteViewController(RemoteFileListState& screen,
     screen.setFixUsername(status->fixUsername);
     screen.setRawUsername(status->rawUsername);
     screen.setUseRawPassword(status->useRawPassword);
-    screen.setRawPassword(QNKeyChain::getPasswordWithAccount(std::string(kKeychainAccount),
-                                                             std::string(kKeychainService)));
+    screen.setRawPassword(restoredPassword(*status));
     screen.setFixID(status->fixID);
     screen.setSiteURL(status->siteURL);
     return true;
+}
+
+std::optional<std::string> LastStatusRestore::restoredPassword(const RemoteStackStatus& status) {
+    if (!status.useRawPassword || !status.rawUsername) return std::nullopt;
+    const std::string site = status.siteURL ? *status.siteURL : status.remoteUrl;
+    QNKeyChain::OptString user, password;
+    QNKeyChain::getAccountWithURL(site, &user, &password);
+    // Kept apart from its site by an earlier version: moved under the site
+    // (unless the site has one of its own), so that it is kept once.
+    auto copy = QNKeyChain::getPasswordWithAccount(std::string(kKeychainAccount), std::string(kKeychainService));
+    if (user == status.rawUsername && password) {
+        if (copy) QNKeyChain::deletePasswordWithAccount(kKeychainAccount, kKeychainService);
+        return password;
+    }
+    if (!copy) return std::nullopt;
+    if (QNKeyChain::addOrUpdateAccountWithURL(site, *status.rawUsername, *copy))
+        QNKeyChain::deletePasswordWithAccount(kKeychainAccount, kKeychainService);
+    return copy;
 }
 
 void LastStatusRestore::removeOldConfigFile() { removeFilesWithExtension(BookCommon::getSettingsFolder(), "listcache"); }

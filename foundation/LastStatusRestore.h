@@ -8,6 +8,7 @@
 
 class FilelistItem;
 class RemoteFileListState;
+struct RemoteStackStatus;
 
 // The last state of the file lists, from which the shell rebuilds its screen
 // stack after a restart: the local folder last shown, the stack of remote
@@ -19,6 +20,8 @@ class LastStatusRestore {
 public:
     LastStatusRestore() = delete;
 
+    // Where earlier versions kept a restored list's typed password apart from
+    // its site: read (and moved under the site) by the restore only.
     static constexpr const char* kKeychainService = "ServerFileListRestore";
     static constexpr const char* kKeychainAccount = "rawPassword";
 
@@ -74,4 +77,9 @@ public:
     // Deletes the Library folder's "*.remotestatus" files.
     static void removeRemoteStackFile();
     static void removeAllLastStatus();
+
+private:
+    // The typed password of a restored list: the one remembered for its site
+    // and user, if any.
+    static std::optional<std::string> restoredPassword(const RemoteStackStatus& status);
 };

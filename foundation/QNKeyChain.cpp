@@ -242,7 +242,13 @@ QNKeyChain::OptString QNKeyChain::formatURL(const std::string& url) {
     auto u = parse(url);
     if (!u) return std::nullopt;
     int port = u->port.value_or(0);
-    if (iequals(u->scheme, "smb") || port == 0) port = iequals(u->scheme, "http") ? 80 : 0;
+    if (iequals(u->scheme, "smb")) {
+        // Another port is another server on the same host; SMB's own port
+        // keeps the key it has always had (port 0).
+        if (port == 445) port = 0;
+    } else if (port == 0) {
+        port = iequals(u->scheme, "http") ? 80 : 0;
+    }
     return keyOf(u->scheme, u->host, port, u->path);
 }
 

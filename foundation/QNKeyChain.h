@@ -40,7 +40,7 @@ public:
     static std::vector<std::string> listAllURL();
 
     // "scheme://host:port/path" of the URL, the port defaulted (80 for http,
-    // 0 otherwise, always 0 for smb) and the path without its trailing "/";
+    // 0 otherwise; smb's own port 445 is 0 too) and the path without its trailing "/";
     // nothing when the URL does not parse.
     static OptString formatURL(const std::string& url);
     // The same form for the parent folder (the URL's own port, 0 when none);

@@ -198,11 +198,13 @@ void BookTransfer::startDownloader() {
     sys::FileManager::createDirectory(item.savePath, true);
     // The downloaders take the item's limit on.
     sys::Clock::NetworkHoldLimit hold(clockHoldUntil_ - sys::Clock::realNow());
+    // A refused log-on or a challenge asks through the sign-in panel.
     if (item.type == TransferItem::kSmb) {
         smbDownload_ = std::make_shared<SMBDownload>();
         smbDownload_->setSettings(settings_.get());
         smbDownload_->setOtherSettings(item.otherSettings);
         smbDownload_->setDelegate(forwarder_);
+        smbDownload_->setCredentialAsker(HttpDownload::panelAsker());
         smbDownload_->downloadFile(item.source, item.savePath, item.saveName, item.username.value_or(""),
                                    item.password.value_or(""));
     } else if (isFtpUrl(item.source)) {
@@ -210,7 +212,6 @@ void BookTransfer::startDownloader() {
         ftpDownload_->setSettings(settings_.get());
         ftpDownload_->setDelegate(forwarder_);
         ftpDownload_->setTimeouts(30, stallTimeout_);
-        // A refused log-on asks through the sign-in panel, as for web servers.
         ftpDownload_->setCredentialAsker(HttpDownload::panelAsker());
         ftpDownload_->downloadFile(item.source, item.savePath, item.saveName, item.username.value_or(""),
                                    item.password.value_or(""));
@@ -218,6 +219,7 @@ void BookTransfer::startDownloader() {
         httpDownload_ = std::make_shared<HttpDownload>();
         httpDownload_->setSettings_(settings_.get());
         httpDownload_->setDelegate(forwarder_);
+        httpDownload_->setCredentialAsker(HttpDownload::panelAsker());
         httpDownload_->setStallTimeout(stallTimeout_);
         httpDownload_->downloadFile(item.source, item.savePath, item.saveName, item.username.value_or(""),
                                     item.password.value_or(""), item.serviceName.value_or(""), item.serviceKey);

@@ -96,6 +96,15 @@ void OnlineFileStart::actionSheetClickedButtonAtIndex(QNActionSheet& sheet, int6
 
 void OnlineFileStart::viewWillDisappear() { pending_.reset(); }
 
+void OnlineFileStart::retryWithCredentials(const std::string& userName, const std::string& password) {
+    if (!refused_) return;
+    Request request = std::move(*refused_);
+    refused_.reset();
+    userName_ = userName;
+    password_ = password;
+    openLater(std::move(request));
+}
+
 void OnlineFileStart::openLater(Request request) {
     opening_ = true;
     if (ui::Window* window = ui::Application::shared().keyWindow()) {
@@ -181,6 +190,11 @@ void OnlineFileStart::open(const Request& request) {
         opening_ = false;
         if (failure == PageReader::OpenFailure::Password) {
             if (auto d = delegate()) d->onlineFileNeedPassword();
+            return;
+        }
+        if (reader->isAuthRefused()) {
+            refused_ = request;
+            if (auto d = delegate()) d->onlineFileNeedServerPassword(request.url);
             return;
         }
         // A server that answers every range with the whole file cannot be

@@ -72,6 +72,12 @@ public:
     void actionSheetClickedButtonAtIndex(QNActionSheet& sheet, int64_t buttonIndex) override;
 
     bool isOpening() const { return opening_; }
+    // After onlineFileNeedServerPassword: the same opening again with the
+    // credentials the user gave.
+    void retryWithCredentials(const std::string& userName, const std::string& password);
+    // The credentials the opening went with.
+    const std::optional<std::string>& userName() const { return userName_; }
+    const std::optional<std::string>& password() const { return password_; }
 
 private:
     struct Request {
@@ -101,6 +107,8 @@ private:
     bool opening_ = false;
     ui::Rect actionSheetRect_;
     std::optional<Request> pending_;
+    // The opening the server refused the credentials of.
+    std::optional<Request> refused_;
     int64_t sheetBookmarkIndex_ = -1;
     int64_t sheetFirstPageIndex_ = -1;
     std::shared_ptr<IndicatorWithBGView> indicator_;

@@ -19,6 +19,12 @@ public:
     virtual void onlineFileError(const std::optional<std::string>& message) = 0;
     // The archive is encrypted and the password given (if any) was wrong.
     virtual void onlineFileNeedPassword() = 0;
+    // The server refused the user name or password of the book at `url`;
+    // answered with OnlineFileStart::retryWithCredentials, or let go.
+    virtual void onlineFileNeedServerPassword(const std::string& url) {
+        (void)url;
+        onlineFileError(std::nullopt);
+    }
     // The user left the open-action menu.
     virtual void onlineFileCancel() = 0;
     // The book holds several folders and one has to be chosen.

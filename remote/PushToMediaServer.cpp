@@ -186,6 +186,10 @@ void PushToMediaServer::finishListDownload(std::optional<std::vector<std::string
     auto keep = shared_from_this();
     auto from = viewController_.lock();
     auto* nav = from ? from->navigationController() : nullptr;
+    // A listing (even of nothing) means the server took the credentials.
+    if (toRemember_ && withURL && (!message || (fileList && !fileList->empty())))
+        ShowHttpAuth::rememberAccepted(toRemember_->url, toRemember_->user, toRemember_->password);
+    toRemember_.reset();
     if ((!fileList || fileList->empty()) && message && requireSMB2) {
         // Kept until the answer: the opening ends with it.
         removeIndicator();
@@ -234,8 +238,11 @@ void PushToMediaServer::finishListDownload(std::optional<std::vector<std::string
 
 void PushToMediaServer::passwordRequested(const std::string& url, bool dontUseStoredAccount) {
     removeIndicator();
+    // Whatever was typed for the refused listing was not taken.
+    toRemember_.reset();
     showHttpAuth_ = std::make_shared<ShowHttpAuth>();
-    showHttpAuth_->getUserAuth(url, std::nullopt, false, dontUseStoredAccount, shared_from_this());
+    showHttpAuth_->setRefusedCredentials(lastUser_, lastPassword_);
+    showHttpAuth_->getUserAuth(url, std::nullopt, isStoredAccount_, dontUseStoredAccount, shared_from_this());
 }
 
 void PushToMediaServer::onFinishInput(const std::string& url, const std::optional<std::string>& userName,
@@ -244,11 +251,14 @@ void PushToMediaServer::onFinishInput(const std::string& url, const std::optiona
     // Typed with "Remember My Password" off, the password is not kept for
     // the next run's restore of the list.
     const bool remembered = isStoredAccount || (showHttpAuth_ && showHttpAuth_->isRememberPassword());
+    const bool rememberTyped = showHttpAuth_ && showHttpAuth_->rememberAnswer();
     showHttpAuth_.reset();
+    isStoredAccount_ = isStoredAccount;
     if (!userName || !password) {
         finish(false);
         return;
     }
+    if (rememberTyped) toRemember_ = TypedAnswer{url, *userName, *password};
     useRaw_ = true;
     rawUser_ = userName;
     rawPassword_ = password;

@@ -92,6 +92,13 @@ private:
     bool useRaw_ = false;
     std::optional<std::string> rawUser_, rawPassword_;
     bool keepRawPassword_ = true;
+    // The last answer came from the key chain.
+    bool isStoredAccount_ = false;
+    // A typed answer to remember once the server has taken it.
+    struct TypedAnswer {
+        std::string url, user, password;
+    };
+    std::optional<TypedAnswer> toRemember_;
     // The address the credentials of the running listing were given for.
     std::string startedURL_;
 };

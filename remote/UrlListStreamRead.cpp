@@ -138,6 +138,7 @@ bool UrlListStreamRead::fetch(const std::string& url, const std::string& path, i
     if (out >= 0 && ::close(out) != 0) failed = true;
     // Named where it was refused: a redirect may have led to another server.
     if (r.error == HttpResponse::kUntrustedCertificate) setUntrustedServer(HttpEasy::hostAndPort(r.url));
+    if (r.status == 401) setIsAuthRefused(true);
     const bool ok = r.ok() && !failed && r.status >= 200 && r.status < 300 && !isCancelled_.load() &&
                     (expected < 0 || uint64_t(expected) == received);
     if (part.empty()) return ok;

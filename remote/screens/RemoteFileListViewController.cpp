@@ -488,6 +488,8 @@ void RemoteFileListViewController::getOnce(const std::string& url, const std::op
     fileDownload_->setDelegate(std::dynamic_pointer_cast<FileDownloadDelegate>(selfRef()));
     fileDownload_->setConnectToUntrustedServer(connectToUntrustedServer);
     if (connectToUntrustedServer) fileDownload_->setUntrustedServerKey(untrustedServer_.publicKey);
+    sentUser_ = userName;
+    sentPassword_ = password;
     fileDownload_->getFileListFromUrl(url, targetTitle, userName, password, true, this);
 }
 
@@ -499,6 +501,10 @@ void RemoteFileListViewController::finishListDownload(std::optional<std::vector<
     isLoading_ = false;
     removeIndicator();
     auto keep = selfRef();
+    // A listing (even of nothing) means the server took the credentials.
+    if (toRemember_ && withURL && (!message || (fileList && !fileList->empty())))
+        ShowHttpAuth::rememberAccepted(toRemember_->url, toRemember_->user, toRemember_->password);
+    toRemember_.reset();
     if (isRefreshMode_) {
         if (fileList && !fileList->empty()) {
             setLists(std::move(*fileList), std::move(infoList).value_or(std::vector<sys::PlistDictionary>{}));
@@ -546,7 +552,10 @@ void RemoteFileListViewController::cancelListDownload() {
 }
 
 void RemoteFileListViewController::passwordRequested(const std::string& url, bool dontUseStoredAccount) {
+    // Whatever was typed for the refused listing was not taken.
+    toRemember_.reset();
     showHttpAuth_ = std::make_shared<ShowHttpAuth>();
+    showHttpAuth_->setRefusedCredentials(sentUser_, sentPassword_);
     showHttpAuth_->getUserAuth(url, std::nullopt, isStoredAccount_, dontUseStoredAccount,
                                std::dynamic_pointer_cast<ShowHttpAuthDelegate>(selfRef()));
     if (isRefreshMode_) {
@@ -557,13 +566,19 @@ void RemoteFileListViewController::passwordRequested(const std::string& url, boo
 
 void RemoteFileListViewController::onFinishInput(const std::string& url, const std::optional<std::string>& userName,
                                                  const std::optional<std::string>& password, bool isStoredAccount) {
+    if (askingForBook_) {
+        answerForBook(url, userName, password, isStoredAccount);
+        return;
+    }
     isStoredAccount_ = isStoredAccount;
     // What the key chain gave was remembered before; what was typed is kept
     // past this run only with "Remember My Password" on.
     const bool remembered = isStoredAccount || (showHttpAuth_ && showHttpAuth_->isRememberPassword());
+    const bool rememberTyped = showHttpAuth_ && showHttpAuth_->rememberAnswer();
     cancelListDownload();
     showHttpAuth_.reset();
     if (!userName || !password) return;
+    if (rememberTyped) toRemember_ = TypedAnswer{url, *userName, *password};
     useRawPassword_ = true;
     rawUsername_ = userName;
     rawPassword_ = password;

@@ -205,6 +205,9 @@ public:
     void onFinishLoadOnlinefile(const std::shared_ptr<BookViewController>& viewer) override;
     void onlineFileError(const std::optional<std::string>& message) override;
     void onlineFileNeedPassword() override;
+    // The server refused the book's credentials: the sign-in panel asks, and
+    // the opening goes on with the answer.
+    void onlineFileNeedServerPassword(const std::string& url) override;
     void onlineFileCancel() override;
     void deleteCache() override;
     void finishInputPassword(const std::optional<std::string>& password) override;
@@ -323,6 +326,19 @@ private:
     std::optional<std::string> targetTitle_;
     std::shared_ptr<ShowHttpAuth> showHttpAuth_;
     bool isStoredAccount_ = false;
+    // The credentials the running listing went with (what a refusal refused).
+    std::optional<std::string> sentUser_, sentPassword_;
+    // A typed answer to remember once the server has taken it.
+    struct TypedAnswer {
+        std::string url, user, password;
+    };
+    std::optional<TypedAnswer> toRemember_;
+    // The panel asks for the book being opened, not for a listing; and the
+    // typed answer the opening goes on with.
+    bool askingForBook_ = false;
+    std::optional<TypedAnswer> bookToRemember_;
+    void answerForBook(const std::string& url, const std::optional<std::string>& userName,
+                       const std::optional<std::string>& password, bool isStoredAccount);
     std::shared_ptr<ui::SegmentedControl> streamingSelectSegment_;
     std::shared_ptr<OnlineFileStart> onlinefileStart_;
     std::optional<std::string> targetFolderTemp_;

@@ -2,6 +2,7 @@
 // screen, errors, passwords, inner folders) and the next book from the reader.
 #include "remote/screens/RemoteFileListViewController.h"
 
+#include "cloud/HttpEasy.h"
 #include "engine/RemoteStreamRead.h"
 #include "engine/ThumbsCreate.h"
 #include "foundation/ArraySort.h"
@@ -49,12 +50,16 @@
 #include <algorithm>
 
 void RemoteFileListViewController::onFinishLoadOnlinefile(const std::shared_ptr<BookViewController>& viewer) {
+    // The server took the credentials the book was opened with.
+    if (bookToRemember_) ShowHttpAuth::rememberAccepted(bookToRemember_->url, bookToRemember_->user, bookToRemember_->password);
+    bookToRemember_.reset();
     setNextIsNotFileSelectView(true);
     if (auto* nav = navigationController()) nav->pushViewController(viewer, true);
     releaseOnlineFileStartLater();
 }
 
 void RemoteFileListViewController::onlineFileError(const std::optional<std::string>& message) {
+    bookToRemember_.reset();
     if (auto thumbs = ThumbsCreate::thumbsCreate()) thumbs->suspendTask(false);
     if (message) showAlert(*message);
     releaseOnlineFileStartLater();
@@ -73,6 +78,41 @@ void RemoteFileListViewController::onlineFileNeedPassword() {
         nav->pushViewController(screen, true);
         nav->setNavigationBarHidden(false, true);
     }
+}
+
+void RemoteFileListViewController::onlineFileNeedServerPassword(const std::string& url) {
+    if (!onlinefileStart_) {
+        onlineFileError(std::nullopt);
+        return;
+    }
+    bookToRemember_.reset();
+    askingForBook_ = true;
+    showHttpAuth_ = std::make_shared<ShowHttpAuth>();
+    showHttpAuth_->setRefusedCredentials(onlinefileStart_->userName(), onlinefileStart_->password());
+    showHttpAuth_->getUserAuth(HttpEasy::withoutCredentials(url), std::nullopt, false, false,
+                               std::dynamic_pointer_cast<ShowHttpAuthDelegate>(selfRef()));
+}
+
+void RemoteFileListViewController::answerForBook(const std::string& url, const std::optional<std::string>& userName,
+                                                 const std::optional<std::string>& password, bool isStoredAccount) {
+    askingForBook_ = false;
+    const bool remembered = isStoredAccount || (showHttpAuth_ && showHttpAuth_->isRememberPassword());
+    const bool rememberTyped = showHttpAuth_ && showHttpAuth_->rememberAnswer();
+    showHttpAuth_.reset();
+    if (!userName || !password || !onlinefileStart_) {
+        onlineFileError(std::nullopt);
+        return;
+    }
+    // The list's credentials from now on: its other books, downloads and
+    // folders go with them.
+    useRawPassword_ = true;
+    rawUsername_ = userName;
+    rawPassword_ = password;
+    keepsRawPassword_ = remembered;
+    isStoredAccount_ = isStoredAccount;
+    // Remembered for the site, as a listing's answer is.
+    if (rememberTyped) bookToRemember_ = TypedAnswer{siteURL_.value_or(targetURL_.value_or(url)), *userName, *password};
+    onlinefileStart_->retryWithCredentials(*userName, *password);
 }
 
 void RemoteFileListViewController::finishInputPassword(const std::optional<std::string>& password) {

@@ -58,6 +58,16 @@ ShowHttpAuth::~ShowHttpAuth() {
 ui::View* ShowHttpAuth::backgroundView() const { return bkgndView_.get(); }
 ui::View* ShowHttpAuth::inputArea() const { return inputArea_.get(); }
 
+void ShowHttpAuth::setRefusedCredentials(const std::optional<std::string>& user,
+                                         const std::optional<std::string>& password) {
+    refusedUser_ = user;
+    refusedPassword_ = password;
+}
+
+void ShowHttpAuth::rememberAccepted(const std::string& url, const std::string& user, const std::string& password) {
+    QNKeyChain::addOrUpdateAccountWithURL(url, user, password);
+}
+
 void ShowHttpAuth::getUserAuth(const std::string& url, const std::optional<std::string>& defaultUserName,
                                bool isPrevStoredAccount, bool dontUseStoredAccount,
                                const std::shared_ptr<ShowHttpAuthDelegate>& delegate) {
@@ -67,15 +77,20 @@ void ShowHttpAuth::getUserAuth(const std::string& url, const std::optional<std::
     defaultUserName_ = defaultUserName;
     url_ = url;
     answered_ = false;
+    rememberAnswer_ = false;
     if (!dontUseStoredAccount) {
-        if (isPrevStoredAccount) {
+        QNKeyChain::OptString user, password;
+        if (!isPrevStoredAccount) QNKeyChain::getAccountWithURL(url, &user, &password);
+        // What the server has just refused is what the key chain keeps: the
+        // same refused remembered entry.
+        const bool storedRefused = user && password && refusedPassword_ && user == refusedUser_.value_or("") &&
+                                   password == refusedPassword_;
+        if (isPrevStoredAccount || storedRefused) {
             // The server has just refused what the key chain gave: forget the
             // entry that was found for this URL (it may belong to a folder
             // above it).
             QNKeyChain::deleteAccountWithURL(url);
         } else {
-            QNKeyChain::OptString user, password;
-            QNKeyChain::getAccountWithURL(url, &user, &password);
             if (user && password) {
                 sys::RunLoop::main().post(
                     [weak = weak_from_this(), user, password] {
@@ -220,14 +235,12 @@ bool ShowHttpAuth::textFieldShouldReturn(ui::TextField& field) {
     if (&field == textFldPassword_.get()) {
         const std::string user = textFldUsername_->text();
         const std::string password = textFldPassword_->text();
-        const bool remember = isRememberPassword_;
-        const std::string url = url_;
-        // The answer may release this object: the key chain is written from
-        // copies.
+        // Remembered only once the server has taken it (the client's
+        // rememberAccepted()).
+        rememberAnswer_ = isRememberPassword_;
         auto keep = shared_from_this();
         removePanel();
         callFinishInput(user, password, false);
-        if (remember) QNKeyChain::addOrUpdateAccountWithURL(url, user, password);
     }
     return true;
 }

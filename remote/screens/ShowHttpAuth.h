@@ -21,6 +21,10 @@ class View;
 // refused remembered entry is deleted and the panel asks. The "Remember My
 // Password" switch is kept in the user default "isRememberPassword".
 //
+// A typed answer is not written to the key chain by the panel: the client
+// keeps it (rememberAnswer()) and calls rememberAccepted() once the server
+// has taken it, so that a wrong password is never remembered.
+//
 // The client keeps the object until the answer. While the panel is up it is
 // one of BookCommon's rotation observers and lays itself out again on turns.
 class ShowHttpAuth : public GlobalRotationEventNofityObjectDelegate,
@@ -31,6 +35,12 @@ public:
 
     ShowHttpAuth();
     ~ShowHttpAuth() override;
+
+    // The credentials the server has just refused, when the client knows
+    // them: should the key chain give exactly these, they are the refused
+    // remembered entry (deleted, and the panel asks) even when the client
+    // did not know they came from there. Set before getUserAuth.
+    void setRefusedCredentials(const std::optional<std::string>& user, const std::optional<std::string>& password);
 
     // The delegate is not retained.
     void getUserAuth(const std::string& url, const std::optional<std::string>& defaultUserName,
@@ -49,6 +59,11 @@ public:
     ui::Button* rememberButton() const { return btnRememberPassword_.get(); }
     bool isRememberPassword() const { return isRememberPassword_; }
     bool isShown() const { return bkgndView_ != nullptr; }
+    // Whether the answer given was typed with "Remember My Password" on: the
+    // client remembers it once the server accepts it.
+    bool rememberAnswer() const { return rememberAnswer_; }
+    // Remembers credentials the server accepted for the URL.
+    static void rememberAccepted(const std::string& url, const std::string& user, const std::string& password);
 
     // The orientation the panel was last told about (0 before any rotation).
     int pendingOrientation() const { return pendingOrientation_; }
@@ -76,6 +91,8 @@ private:
     bool isRememberPassword_ = true;
     bool observing_ = false;
     bool answered_ = false;
+    bool rememberAnswer_ = false;
+    std::optional<std::string> refusedUser_, refusedPassword_;
     std::optional<std::string> defaultUserName_;
     int pendingOrientation_ = 0;
 };

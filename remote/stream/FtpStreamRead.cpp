@@ -99,6 +99,7 @@ bool FtpStreamRead::probe() {
     if (stopping()) return false;
     if (rc != 0) {
         setIsServerBusy(rc == Ftp::kServerBusy);
+        setIsAuthRefused(refusedLogOn(rc));
         setIsError();
         return false;
     }
@@ -155,6 +156,7 @@ FtpStreamRead::Outcome FtpStreamRead::fetchBlock(uint64_t block) {
     const int logon = session(&c);
     if (stopping()) return Outcome::Fatal;
     if (refusedLogOn(logon)) {
+        setIsAuthRefused(true);
         endSession();
         return Outcome::Fatal;
     }

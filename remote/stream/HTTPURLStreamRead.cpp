@@ -172,6 +172,7 @@ int HTTPURLStreamRead::probeOnce() {
         [&](const HttpResponse& r) {
             status = r.status;
             if (r.status == 200) setIsUnsupportedServer(true);
+            setIsAuthRefused(r.status == 401 && !cloudService());
             if (r.status != 206 && r.status != 416) return false;
             const auto range = HttpContentRange::parse(r.header("content-range"));
             if (!range || range->total <= 0) return false;
@@ -244,6 +245,7 @@ HTTPURLStreamRead::Outcome HTTPURLStreamRead::fetchRange(int64_t first, int64_t 
                 verdict = kRefused;
                 return false;
             }
+            if (r.status == 401) setIsAuthRefused(true);
             if (r.status != 206) {
                 verdict = r.status >= 500 || r.status == 408 || r.status == 429 ? kRetry : kFatal;
                 return false;

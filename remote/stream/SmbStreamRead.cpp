@@ -63,7 +63,10 @@ bool SmbStreamRead::connect() {
     auto client = newClient();
     if (!client) return false;
     file_ = client->openFileForRead(site_.server, site_.share, site_.path, false);
-    if (!file_) lastError_ = client->lastError();
+    if (!file_) {
+        lastError_ = client->lastError();
+        if (lastError_ == SmbStackClient::kErrorLogonFailure) setIsAuthRefused(true);
+    }
     return file_ != nullptr;
 }
 
@@ -74,6 +77,7 @@ bool SmbStreamRead::probe() {
     if (stopping()) return false;
     if (!info || info->empty() || (info->front().attributes & 0x10)) {
         lastError_ = info ? uint32_t(SmbStackClient::kErrorNotFound) : client->lastError();
+        setIsAuthRefused(lastError_ == SmbStackClient::kErrorLogonFailure);
         setIsError();
         return false;
     }

@@ -37,24 +37,6 @@ std::string validatorFor(int64_t size) { return "ftp-size:" + std::to_string(siz
 
 FtpDownload::FtpDownload() : WorkerDownload("ftp-download", kFailed) {}
 
-void FtpDownload::askCredentials(const Job& job) {
-    std::weak_ptr<FtpDownload> weak = weak_from_this();
-    auto cancelled = cancelled_;
-    asker_(HttpEasy::withoutCredentials(job.url), job.user, false,
-           [weak, cancelled, job](std::optional<std::string> user, std::optional<std::string> password, bool) {
-               auto self = weak.lock();
-               if (!self || *cancelled) return;
-               if (!user) {
-                   self->post([](HttpDownloadDelegate& d) { d.onFinishConnection(kAuthFailed); });
-                   return;
-               }
-               // The worker that asked has ended or is ending: wait for it,
-               // then start over with the answer.
-               self->cancelDownload();
-               self->downloadFile(job.url, job.savePath, job.saveName, *user, password.value_or(""));
-           });
-}
-
 FtpDownload::~FtpDownload() { cancelDownload(); }
 
 void FtpDownload::cancelClients() {
@@ -98,16 +80,10 @@ int FtpDownload::transfer(const Job& job) {
     const int logon = client->connectToFtp(u->host(), port, user, password);
     if (*cancelled_) return -1;
     if (logon == QNFtpRequestSync::kUserRefused || logon == QNFtpRequestSync::kPasswordRefused) {
-        if (!asker_ || asked_.exchange(true)) return kAuthFailed;
-        // This worker ends quietly; the answer starts the download again.
-        auto cancelled = cancelled_;
-        std::weak_ptr<FtpDownload> weak = weak_from_this();
-        sys::RunLoop::main().post([weak, cancelled, job] {
-            if (auto self = weak.lock(); self && !*cancelled) self->askCredentials(job);
-        });
-        return -1;
+        return canAsk() ? kAskCredentials : kAuthFailed;
     }
     if (logon != QNFtpRequestSync::kLoggedOn) return kFailed;
+    loggedOn();
     if (!folder.empty() && client->changeDir(folder) != QNFtpRequestSync::kDirChanged) {
         client->disconnect();
         return *cancelled_ ? -1 : kNotFound;

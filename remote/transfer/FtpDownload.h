@@ -45,11 +45,6 @@ public:
         idleTimeout_ = idleSeconds;
     }
 
-    // Who asks for a user and password when the server refuses the ones it
-    // was given (once per download; the answer starts the download again);
-    // without one a refusal ends with kAuthFailed.
-    void setCredentialAsker(HttpDownload::CredentialAsker asker) { asker_ = std::move(asker); }
-
     // downloadFile takes ftp://[user[:password]@]host[:port]/folder/file;
     // the user and password given win over the URL's; with neither, the
     // anonymous log-on is used. A cancel keeps the temporary file for a
@@ -57,15 +52,12 @@ public:
 
 private:
     int transfer(const Job& job) override;
-    // On the main thread: the question, and the download again with its answer.
-    void askCredentials(const Job& job);
+    int refusedResult() const override { return kAuthFailed; }
     void cancelClients() override;
     void releaseClients() override;
 
     double connectTimeout_ = 30;
     double idleTimeout_ = 60;
-    HttpDownload::CredentialAsker asker_;
-    std::atomic<bool> asked_{false};
 
     std::shared_ptr<QNFtpRequestSync> client_;  // guarded by mutex_
 };

@@ -41,18 +41,23 @@ bool isRegularFile(const std::string& path, int64_t* size) {
 class PanelQuestion : public ShowHttpAuthDelegate, public std::enable_shared_from_this<PanelQuestion> {
 public:
     explicit PanelQuestion(HttpDownload::CredentialAnswer answer) : answer_(std::move(answer)) {}
-    void ask(const std::string& url, const std::string& user, bool prevStored) {
+    void ask(const std::string& url, const std::string& user, const std::string& password, bool prevStored) {
         self_ = shared_from_this();
         panel_ = std::make_shared<ShowHttpAuth>();
+        if (!user.empty() || !password.empty()) panel_->setRefusedCredentials(user, password);
         panel_->getUserAuth(url, user.empty() ? std::nullopt : std::optional<std::string>(user), prevStored, false,
                             self_);
     }
-    void onFinishInput(const std::string&, const std::optional<std::string>& user,
+    void onFinishInput(const std::string& url, const std::optional<std::string>& user,
                        const std::optional<std::string>& password, bool stored) override {
         auto keep = std::move(self_);
         auto answer = std::move(answer_);
+        std::function<void()> accepted;
+        if (panel_ && panel_->rememberAnswer() && user && password) {
+            accepted = [url, user = *user, password = *password] { ShowHttpAuth::rememberAccepted(url, user, password); };
+        }
         sys::RunLoop::main().post([panel = std::move(panel_)] {});  // released after this call returns
-        if (answer) answer(user, password, stored);
+        if (answer) answer(user, password, stored, std::move(accepted));
     }
 
 private:
@@ -64,8 +69,9 @@ private:
 }  // namespace
 
 HttpDownload::CredentialAsker HttpDownload::panelAsker() {
-    return [](const std::string& url, const std::string& user, bool prevStored, CredentialAnswer answer) {
-        std::make_shared<PanelQuestion>(std::move(answer))->ask(url, user, prevStored);
+    return [](const std::string& url, const std::string& user, const std::string& password, bool prevStored,
+              CredentialAnswer answer) {
+        std::make_shared<PanelQuestion>(std::move(answer))->ask(url, user, password, prevStored);
     };
 }
 
@@ -346,6 +352,12 @@ bool HttpDownload::onData(const char* data, size_t size) {
 
 void HttpDownload::onComplete(const HttpResponse& r) {
     if (finished_ || r.error == HttpResponse::kCancelled) return;
+    if (accepted_ && status_ > 0 && status_ != 401) {
+        // The server took the answer.
+        auto accepted = std::move(accepted_);
+        accepted_ = nullptr;
+        accepted();
+    }
     if (refused_) {
         // Bytes from elsewhere in the file must not be appended: start over
         // next time.
@@ -430,8 +442,10 @@ void HttpDownload::askCredentials() {
         return;
     }
     std::weak_ptr<HttpDownload> weak = weak_from_this();
-    asker_(HttpEasy::withoutCredentials(url_), userName_, usedStoredCredentials_,
-           [weak](std::optional<std::string> user, std::optional<std::string> password, bool stored) {
+    accepted_ = nullptr;
+    asker_(HttpEasy::withoutCredentials(url_), userName_, password_, usedStoredCredentials_,
+           [weak](std::optional<std::string> user, std::optional<std::string> password, bool stored,
+                  std::function<void()> accepted) {
                auto self = weak.lock();
                if (!self || self->finished_) return;
                if (!user) {
@@ -441,6 +455,7 @@ void HttpDownload::askCredentials() {
                self->userName_ = *user;
                self->password_ = password.value_or("");
                self->usedStoredCredentials_ = stored;
+               self->accepted_ = std::move(accepted);
                self->start();
            });
 }

@@ -43,11 +43,16 @@ public:
     static constexpr const char* kTempFileName = "download_temp.zip";
     static constexpr const char* kSideFileName = "download_temp.lbs";
 
-    // Asks the user for credentials for a URL; answer(user, password,
-    // fromKeyChain) with no user means cancelled.
-    using CredentialAnswer = std::function<void(std::optional<std::string>, std::optional<std::string>, bool)>;
-    using CredentialAsker = std::function<void(const std::string& url, const std::string& defaultUser,
-                                               bool prevStored, CredentialAnswer answer)>;
+    // Asks the user for credentials for a URL the server refused
+    // (refusedUser / refusedPassword, prevStored: they came from the key
+    // chain); answer(user, password, fromKeyChain, accepted) with no user
+    // means cancelled. The downloader calls `accepted` (when given) once the
+    // server has taken the answer: a typed password is remembered only then.
+    using CredentialAnswer = std::function<void(std::optional<std::string>, std::optional<std::string>, bool,
+                                                std::function<void()> accepted)>;
+    using CredentialAsker =
+        std::function<void(const std::string& url, const std::string& refusedUser, const std::string& refusedPassword,
+                           bool prevStored, CredentialAnswer answer)>;
 
     HttpDownload();
     ~HttpDownload();
@@ -107,6 +112,8 @@ private:
     std::string url_, savePath_, saveName_, userName_, password_, savedPath_;
     bool usedStoredCredentials_ = false;
     bool triedCredentials_ = false;
+    // Told once the server takes the answer in use.
+    std::function<void()> accepted_;
     bool restartedWhole_ = false;
     bool steppedBack_ = false;
     bool finished_ = false;

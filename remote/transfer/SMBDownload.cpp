@@ -83,11 +83,14 @@ int SMBDownload::transfer(const Job& job) {
     if (!client) return kSmbFailed;
     auto found = client->getFilelistPattern(server, share, path);
     if (*cancelled_) return -1;
-    if (!found || found->empty() || (found->front().attributes & 0x10)) return kSmbFailed;
-    const uint64_t size = found->front().size;
     auto denied = [](uint32_t e) {
         return e == SmbStackClient::kErrorAccessDenied || e == SmbStackClient::kErrorLogonFailure;
     };
+    if (!found && client->lastError() == SmbStackClient::kErrorLogonFailure)
+        return canAsk() ? kAskCredentials : kSmbFailed;
+    if (!found || found->empty() || (found->front().attributes & 0x10)) return kSmbFailed;
+    loggedOn();
+    const uint64_t size = found->front().size;
     auto file = client->openFileForRead(server, share, path, true);
     if (*cancelled_) return -1;
     if (!file) return denied(client->lastError()) ? kAccessDenied : kSmbFailed;

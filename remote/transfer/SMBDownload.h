@@ -43,6 +43,7 @@ public:
     // downloadFile takes smb://host[:port]/share/path/file.
 
 private:
+    int refusedResult() const override { return kSmbFailed; }
     int transfer(const Job& job) override;
     void cancelClients() override;
     void releaseClients() override;

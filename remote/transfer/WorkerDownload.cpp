@@ -1,5 +1,6 @@
 #include "remote/transfer/WorkerDownload.h"
 
+#include "cloud/HttpEasy.h"
 #include "platform/core/Clock.h"
 #include "platform/core/RunLoop.h"
 
@@ -49,11 +50,51 @@ void WorkerDownload::cancelDownload() {
 }
 
 void WorkerDownload::run(const Job& job) {
+    loggedOn_ = false;
     const int result = transfer(job);
     {
         std::lock_guard lock(mutex_);
         releaseClients();
     }
+    auto cancelled = cancelled_;
+    if (result == kAskCredentials) {
+        // This worker ends quietly; the answer starts the download again.
+        // The object outlives the question unless cancelled (its destructor
+        // cancels on the main thread).
+        sys::RunLoop::main().post([this, cancelled, job] {
+            if (!*cancelled) askCredentials(job);
+        });
+        return;
+    }
     if (result < 0) return;  // cancelled: nothing more is said
+    if (loggedOn_) {
+        sys::RunLoop::main().post([this, cancelled] {
+            if (*cancelled || !accepted_) return;
+            auto accepted = std::move(accepted_);
+            accepted_ = nullptr;
+            accepted();
+        });
+    }
     post([result](HttpDownloadDelegate& d) { d.onFinishConnection(result); });
+}
+
+void WorkerDownload::askCredentials(const Job& job) {
+    auto cancelled = cancelled_;
+    accepted_ = nullptr;
+    asker_(HttpEasy::withoutCredentials(job.url), job.user, job.password, usedStored_,
+           [this, cancelled, job](std::optional<std::string> user, std::optional<std::string> password, bool stored,
+                                  std::function<void()> accepted) {
+               if (*cancelled) return;
+               if (!user) {
+                   const int refused = refusedResult();
+                   post([refused](HttpDownloadDelegate& d) { d.onFinishConnection(refused); });
+                   return;
+               }
+               // The worker that asked has ended or is ending: wait for it,
+               // then start over with the answer.
+               cancelDownload();
+               usedStored_ = stored;
+               accepted_ = std::move(accepted);
+               downloadFile(job.url, job.savePath, job.saveName, *user, password.value_or(""));
+           });
 }

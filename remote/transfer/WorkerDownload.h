@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/core/Thread.h"
+#include "remote/transfer/HttpDownload.h"
 #include "remote/transfer/HttpDownloadDelegate.h"
 
 #include <atomic>
@@ -24,6 +25,11 @@ public:
 
     void setDelegate(std::shared_ptr<HttpDownloadDelegate> d) { delegate_ = std::move(d); }
     void setSettings(Settings* s) { settings_ = s; }
+    // Who asks for a user and password when the server refuses the ones the
+    // download went with: each refusal asks again (a refused remembered
+    // entry is forgotten), and the answer starts the download again. Without
+    // one a refusal ends with the subclass's refused result.
+    void setCredentialAsker(HttpDownload::CredentialAsker asker) { asker_ = std::move(asker); }
 
     // url into savePath/saveName with these credentials. Returns at once; a
     // second start while one runs fails with the subclass's busy result. The
@@ -44,8 +50,16 @@ protected:
     // `threadName` names the worker; `busyResult` answers a start while one runs.
     WorkerDownload(const char* threadName, int busyResult);
 
-    // The result code for the delegate, or -1 when cancelled (then nothing is said).
+    // The result code for the delegate, or -1 when cancelled (then nothing is
+    // said), or kAskCredentials when the server refused the job's credentials
+    // and canAsk().
     virtual int transfer(const Job& job) = 0;
+    static constexpr int kAskCredentials = -2;
+    bool canAsk() const { return bool(asker_); }
+    // What a cancelled question ends the download with.
+    virtual int refusedResult() const = 0;
+    // The worker says that the server took the job's credentials.
+    void loggedOn() { loggedOn_ = true; }
     // Both with mutex_ held: cancel the job's clients, and forget them.
     virtual void cancelClients() = 0;
     virtual void releaseClients() = 0;
@@ -60,6 +74,15 @@ protected:
 
 private:
     void run(const Job& job);
+    // On the main thread: the question, and the download again with its answer.
+    void askCredentials(const Job& job);
+
+    HttpDownload::CredentialAsker asker_;
+    // Main thread: the credentials in use came from the key chain; who hears
+    // that the server took them.
+    bool usedStored_ = false;
+    std::function<void()> accepted_;
+    std::atomic<bool> loggedOn_{false};
 
     const char* threadName_;
     int busyResult_;

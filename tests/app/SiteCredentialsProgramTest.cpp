@@ -6,7 +6,11 @@
 // password to anyone but the site. And a site's password kept in the key
 // chain's file while the keyring did not answer, cleared, replaced or its site
 // deleted while the keyring is locked: never back when it is unlocked. And a
-// password typed with "Remember My Password" off: gone with the run.
+// password typed with "Remember My Password" off: gone with the run. And on
+// nginx (Basic), Apache WebDAV (Digest), an FTP server and smbd: a wrong
+// password asks again after one refusal, is never remembered, and a
+// remembered one the server refuses is forgotten and asked for; a restored
+// list without its password asks when a book is read or downloaded.
 #include <gtest/gtest.h>
 
 #include "app/LeafbrightProgram.h"
@@ -29,12 +33,16 @@
 #include "remote/ServerListViewControllerEx.h"
 #include "remote/screens/RemoteFileListViewController.h"
 #include "remote/screens/ShowHttpAuth.h"
+#include "remote/stream/FtpStreamRead.h"
+#include "remote/stream/SmbStreamRead.h"
 #include "smb/CIFSStackClient.h"
 #include "tests/app/ProgramRun.h"
 #include "tests/app/RemoteProgramServices.h"
+#include "tests/support/PdfBuilder.h"
 #include "tests/support/SecretSession.h"
 #include "tests/support/TestHome.h"
 #include "tests/support/net/FaultHttpServer.h"
+#include "tests/support/net/DavTestServer.h"
 #include "tests/support/net/FtpTestServer.h"
 #include "tests/support/net/NginxServer.h"
 #include "tests/support/net/SmbPeer.h"
@@ -337,7 +345,7 @@ TEST_F(SiteCredentialsProgramTest, APasswordTypedWithRememberOffIsNotKeptForTheN
     EXPECT_EQ(test::readFile(file).find(kPassword), std::string::npos);
 
     // With the switch on again, the password is kept for the next start's
-    // restore, as before.
+    // restore, once: for its site.
     ASSERT_TRUE(start());
     play("wait 2\nback\nwait 1\ntap \"Inner\"\nwait 3\n");
     ASSERT_TRUE(asked());
@@ -345,11 +353,247 @@ TEST_F(SiteCredentialsProgramTest, APasswordTypedWithRememberOffIsNotKeptForTheN
     EXPECT_FALSE(asked());
     stop();
     sys::Keychain::setShared(sys::Keychain::atPath(file));
-    EXPECT_EQ(restorePassword(), std::optional<std::string>(kPassword));
+    EXPECT_EQ(restorePassword(), std::nullopt);
+    QNKeyChain::OptString user, password;
+    QNKeyChain::getAccountWithURL(shelf + "Inner/", &user, &password);
+    EXPECT_EQ(password, std::optional<std::string>(kPassword));
     ASSERT_TRUE(start());
     play("wait 2\n");
     ASSERT_TRUE(top<RemoteFileListViewController>());
     EXPECT_EQ(top<RemoteFileListViewController>()->currentPassword(), std::optional<std::string>(kPassword));
 }
+
+
+enum class SignInServer { NginxBasic, ApacheDavDigest, Ftp, Smb };
+
+// One server asking for a password, a site of it that knows its user but not
+// the password, and the steps of the sign-in panel.
+class SignInProgramTest : public SiteCredentialsProgramTest,
+                          public ::testing::WithParamInterface<SignInServer> {
+protected:
+    void SetUp() override {
+        SiteCredentialsProgramTest::SetUp();
+        if (IsSkipped()) return;
+        FtpStreamRead::registerWithEngine();
+        SmbStreamRead::registerWithEngine();
+        www = std::make_unique<test::TempDir>("signinwww");
+        conf = std::make_unique<test::TempDir>("signinconf");
+        pages = std::make_unique<test::TempDir>("signinpages");
+        gfx::Canvas c(60, 80, 1.0);
+        c.fillRect({0, 0, 60, 80}, gfx::Rgba{0.3, 0.4, 0.7, 1});
+        ASSERT_TRUE(c.writePNG(pages->file("p1.png")));
+        book = pages->file("Own.cbz");
+        ASSERT_EQ(test::shell("cd '" + pages->path() + "' && zip -q -X Own.cbz p1.png >/dev/null 2>&1"), 0);
+        ASSERT_NO_FATAL_FAILURE(startServer());
+        if (IsSkipped()) return;
+        sys::PlistDictionary record{{"url", sys::PlistValue(site)},
+                                    {"title", sys::PlistValue("Shelf")},
+                                    {"username", sys::PlistValue(user)}};
+        if (!other.empty()) record.set("other", other);
+        ASSERT_TRUE(sys::PropertyList::writeFile(sys::PlistValue(record), docs() + "/Shelf.shortcut"));
+        keychainFile = lib() + "/Library/keychain.txt";
+        // The site's folder key, as the sign-in remembers it.
+        siteKey = *QNKeyChain::formatURL(site);
+        if (auto parent = QNKeyChain::urlDeleteLastPathCompornent(siteKey)) siteKey = *parent;
+        siteKey = QNKeyChain::removeLastPathChar(siteKey);
+    }
+    void TearDown() override {
+        RemoteStreamRead::registerStreamClass(RemoteStreamRead::kFTP, nullptr);
+        RemoteStreamRead::registerStreamClass(RemoteStreamRead::kSMB, nullptr);
+        SiteCredentialsProgramTest::TearDown();
+    }
+
+    void startServer() {
+        switch (GetParam()) {
+        case SignInServer::NginxBasic: {
+            fs::create_directories(www->file("shelf"));
+            fs::copy_file(book, www->file("shelf/Own.cbz"));
+            test::PdfBuilder pdf;
+            pdf.pages.push_back(test::PdfBuilder::Page{});
+            ASSERT_TRUE(pdf.write(www->file("shelf/Own.pdf")));
+            user = kUser;
+            password = kPassword;
+            ASSERT_TRUE(test::writeHtpasswd(conf->file("htpasswd"), user, password));
+            nginx.setLocationConfig("autoindex on; auth_basic \"books\"; auth_basic_user_file " +
+                                    conf->file("htpasswd") + ";");
+            ASSERT_TRUE(nginx.start(www->path())) << nginx.lastError();
+            site = nginx.url("/shelf/");
+            break;
+        }
+        case SignInServer::ApacheDavDigest:
+            if (!test::DavTestServer::haveApache()) GTEST_SKIP() << "Apache's mod_dav is not installed";
+            fs::copy_file(book, www->file("Own.cbz"));
+            user = "reader";
+            password = "s3cret";
+            ASSERT_TRUE(dav.startApacheDigest(www->path(), user, password)) << dav.lastError();
+            site = dav.url("/dav/");
+            other.set("isWebDav", true);
+            break;
+        case SignInServer::Ftp: {
+            if (!test::FtpTestServer::havePyftpdlib()) GTEST_SKIP() << "pyftpdlib is not installed";
+            fs::copy_file(book, www->file("Own.cbz"));
+            test::FtpTestServer::PyOptions options;
+            options.statsFile = conf->file("ftp-stats");
+            user = options.user;
+            password = options.password;
+            ASSERT_TRUE(ftp.startPyftpdlib(www->path(), options)) << ftp.lastError();
+            site = ftp.url("/");
+            break;
+        }
+        case SignInServer::Smb:
+            if (auto why = test::SmbPeer::skipReason(); !why.empty()) GTEST_SKIP() << why;
+            smb = std::make_unique<test::SmbPeer>();
+            fs::copy_file(book, smb->booksDir() + "/Own.cbz");
+            smb->openUp();
+            ASSERT_TRUE(smb->start("  log level = 1 auth_audit:3\n")) << smb->error();
+            user = kUser;
+            password = kPassword;
+            site = "smb://" + smb->server() + "/books/";
+            break;
+        }
+    }
+    // The attempts with credentials the server has refused so far (a Digest
+    // answer comes after a challenge to a request without them, which Apache
+    // logs as one more 401).
+    size_t refusals() const {
+        switch (GetParam()) {
+        case SignInServer::NginxBasic: {
+            size_t n = 0;
+            for (const auto& r : nginx.requests()) n += r.status == 401 && !r.user.empty();
+            return n;
+        }
+        case SignInServer::ApacheDavDigest: return dav.statusCount(401);
+        case SignInServer::Ftp: return size_t(test::FtpTestServer::readStats(conf->file("ftp-stats")).refusedLogOns);
+        case SignInServer::Smb: {
+            const std::string log = smb->log();
+            size_t n = 0;
+            for (size_t at = log.find("NT_STATUS_WRONG_PASSWORD"); at != std::string::npos;
+                 at = log.find("NT_STATUS_WRONG_PASSWORD", at + 1))
+                ++n;
+            return n;
+        }
+        }
+        return 0;
+    }
+    size_t perAnswer() const { return GetParam() == SignInServer::ApacheDavDigest ? 2 : 1; }
+
+    // Each run reads the key chain's file afresh, as a new process would.
+    bool start() {
+        sys::Keychain::setShared(sys::Keychain::atPath(keychainFile));
+        return launch();
+    }
+    bool asked() const { return bool(ui::test::Driver(window()).findByText("Enter Password")); }
+    // A download's panel starts with the user name it went with.
+    void signIn(const std::string& typed, bool userGiven = false, bool flipSwitch = false) {
+        play("tap \"Enter Password\"\nwait 0.5\n" + std::string(flipSwitch ? "tap \"Remember My Password\"\n" : "") +
+             (userGiven ? std::string() : "type " + user + "\nkey return\n") + "type " + typed +
+             "\nkey return\nwait 3\n");
+    }
+    // The services under which the key chain keeps `value`.
+    std::vector<std::string> keptFor(const std::string& value) const {
+        std::vector<sys::KeychainItem> items;
+        sys::Keychain::shared()->copyMatching(sys::KeychainQuery{}, &items);
+        std::vector<std::string> services;
+        for (const auto& it : items)
+            if (it.value == value) services.push_back(it.service);
+        return services;
+    }
+    // A first run signs in and lists the site, which the next run restores.
+    void signedInBefore(bool remember) {
+        ASSERT_TRUE(start());
+        play("tap \"Shelf\"\nwait 3\n");
+        ASSERT_TRUE(asked()) << "the site asks for a password";
+        signIn(password, false, !remember);
+        ASSERT_TRUE(top<RemoteFileListViewController>()) << "the site is listed";
+        stop();
+        sys::Keychain::setShared(sys::Keychain::atPath(keychainFile));
+    }
+
+    std::unique_ptr<test::TempDir> www, conf, pages;
+    std::string book, site, user, password, keychainFile, siteKey;
+    sys::PlistDictionary other;
+    test::NginxServer nginx;
+    test::DavTestServer dav;
+    test::FtpTestServer ftp;
+    std::unique_ptr<test::SmbPeer> smb;
+};
+
+TEST_P(SignInProgramTest, AWrongPasswordIsTriedOnceNeverKeptAndAskedAgain) {
+    ASSERT_TRUE(start());
+    play("tap \"Shelf\"\nwait 3\n");
+    ASSERT_TRUE(asked()) << "the site asks for a password";
+    const size_t before = refusals();
+    signIn("wrong-pw");
+    play("wait 5\nshot signin-wrong\n");
+    EXPECT_TRUE(asked()) << "the panel asks again";
+    EXPECT_LE(refusals() - before, perAnswer()) << "the wrong answer is tried once";
+    EXPECT_TRUE(keptFor("wrong-pw").empty()) << "a refused password is not remembered";
+    // The right one lists the site and is remembered once, for the site.
+    signIn(password);
+    ASSERT_TRUE(top<RemoteFileListViewController>()) << "the site is listed";
+    EXPECT_EQ(keptFor(password), std::vector<std::string>{siteKey});
+}
+
+TEST_P(SignInProgramTest, ARememberedPasswordTheServerRefusesIsForgottenAndAskedForByARestoredList) {
+    ASSERT_NO_FATAL_FAILURE(signedInBefore(true));
+    // The password changed on the server since: whatever the key chain keeps
+    // for the list is the old one.
+    ASSERT_TRUE(QNKeyChain::addOrUpdateAccountWithURL(site, user, "old-pw"));
+    QNKeyChain::addOrUpdatePassword("old-pw", LastStatusRestore::kKeychainAccount, LastStatusRestore::kKeychainService);
+    ASSERT_TRUE(start());
+    play("wait 2\n");
+    ASSERT_TRUE(top<RemoteFileListViewController>()) << "the list is restored";
+    const size_t before = refusals();
+    play("tap \"Streaming\"\nwait 0.5\ntap \"Own.cbz\"\nwait 1\nsheet 0\nwait 5\nshot signin-book\n");
+    ASSERT_TRUE(asked()) << "reading the book asks";
+    // The book's open may read it twice before it gives up.
+    EXPECT_LE(refusals() - before, 2 * perAnswer());
+    EXPECT_TRUE(keptFor("old-pw").empty()) << "the refused remembered password is forgotten";
+    signIn(password);
+    play("wait 2\n");
+    ASSERT_TRUE(top<BookViewController>()) << "the book opens with the answer";
+    EXPECT_EQ(keptFor(password), std::vector<std::string>{siteKey});
+}
+
+TEST_P(SignInProgramTest, ARestoredListWithoutItsPasswordAsksWhenItDownloads) {
+    ASSERT_NO_FATAL_FAILURE(signedInBefore(false));
+    EXPECT_TRUE(keptFor(password).empty());
+    ASSERT_TRUE(start());
+    play("wait 2\nshot signin-restored-off\n");
+    ASSERT_TRUE(top<RemoteFileListViewController>()) << "the list is restored";
+    play("tap \"Download\"\nwait 0.5\ntap \"Own.cbz\"\nwait 0.5\ntap \"Download Selected File\"\nwait 3\n"
+         "shot signin-download\n");
+    ASSERT_TRUE(asked()) << "the download asks";
+    signIn(password, true);
+    auto& app = *program->delegate();
+    ASSERT_TRUE(app.bookTransfer());
+    EXPECT_TRUE(sys::RunLoop::main().runUntil(
+        [&] { return !app.bookTransfer()->isActive() && fs::exists(docs() + "/Own.cbz"); }, 30));
+    EXPECT_EQ(test::readFile(docs() + "/Own.cbz"), test::readFile(book));
+    EXPECT_TRUE(keptFor(password).empty()) << "with the switch off nothing is kept";
+    if (GetParam() != SignInServer::NginxBasic) return;
+
+    // A PDF, fetched whole before it opens, asks too.
+    play("back\nwait 1\ntap \"Streaming\"\nwait 0.5\ntap \"Own.pdf\"\nwait 1\nalert 1\nwait 1\nshot signin-pdf-sheet\n");
+    if (ui::test::Driver(window()).findByText("Read the first page")) play("sheet 0\n");
+    play("wait 5\nshot signin-pdf\n");
+    ASSERT_TRUE(asked()) << "reading the PDF asks";
+    signIn(password);
+    play("wait 2\n");
+    EXPECT_TRUE(top<BookViewController>()) << "the PDF opens with the answer";
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, SignInProgramTest,
+                         ::testing::Values(SignInServer::NginxBasic, SignInServer::ApacheDavDigest, SignInServer::Ftp,
+                                           SignInServer::Smb),
+                         [](const ::testing::TestParamInfo<SignInServer>& info) {
+                             switch (info.param) {
+                             case SignInServer::NginxBasic: return std::string("NginxBasic");
+                             case SignInServer::ApacheDavDigest: return std::string("ApacheDavDigest");
+                             case SignInServer::Ftp: return std::string("Ftp");
+                             case SignInServer::Smb: return std::string("Smb");
+                             }
+                             return std::string();
+                         });
 
 }  // namespace

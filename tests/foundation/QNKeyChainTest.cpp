@@ -29,6 +29,9 @@ TEST_F(QNKeyChainTest, FolderKeysDefaultThePortAndDropTheTrailingSlash) {
     EXPECT_EQ(QNKeyChain::formatURL("http://srv:0/a"), "http://srv:80/a");
     EXPECT_EQ(QNKeyChain::formatURL("ftp://srv/a"), "ftp://srv:0/a");
     EXPECT_EQ(QNKeyChain::formatURL("smb://srv:445/share/x"), "smb://srv:0/share/x");
+    EXPECT_EQ(QNKeyChain::formatURL("smb://srv/share/x"), "smb://srv:0/share/x");
+    // Another SMB server on the same host is never handed the first one's.
+    EXPECT_EQ(QNKeyChain::formatURL("smb://srv:4445/share/x"), "smb://srv:4445/share/x");
     EXPECT_EQ(QNKeyChain::formatURL("http://user:pw@srv/a?x=1#f"), "http://srv:80/a");
     EXPECT_EQ(QNKeyChain::formatURL("http://srv"), "http://srv:80");
     EXPECT_EQ(QNKeyChain::formatURL("http://srv/"), "http://srv:80/");

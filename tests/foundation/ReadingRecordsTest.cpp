@@ -328,6 +328,10 @@ TEST_F(LastStatusTest, RemoteListsAreSavedAndRestoredLevelByLevel) {
     // Screens of other kinds between them count for nothing.
     first.stack = second.stack = {nullptr, &first, nullptr, &second};
 
+    // Typed with "Remember My Password" on and taken by the server: kept
+    // for its site, and only there.
+    QNKeyChain::addOrUpdateAccountWithURL("smb://nas/share/", "reader", "secret");
+    QNKeyChain::addOrUpdatePassword("older", "rawPassword", "ServerFileListRestore");
     LastStatusRestore::updateLastStatusRemote(first);
     LastStatusRestore::updateLastStatusRemote(second);
     auto state = sys::PropertyList::readDictionary(LastStatusRestore::getSettingFile());
@@ -339,8 +343,7 @@ TEST_F(LastStatusTest, RemoteListsAreSavedAndRestoredLevelByLevel) {
     auto level2 = sys::PropertyList::readDictionary(LastStatusRestore::getRemoteSettingFile(2));
     ASSERT_TRUE(level2);
     EXPECT_FALSE(level2->contains("rawPassword")) << "the password stays in the key chain";
-    EXPECT_EQ(QNKeyChain::getPasswordWithAccount(std::string("rawPassword"), std::string("ServerFileListRestore")),
-              "secret");
+    EXPECT_EQ(QNKeyChain::listAllURL(), std::vector<std::string>{"smb://nas:0"}) << "kept once, for its site";
 
     FakeRemoteList restored;
     ASSERT_TRUE(LastStatusRestore::restoreRemoteViewController(restored, 2));
@@ -356,6 +359,20 @@ TEST_F(LastStatusTest, RemoteListsAreSavedAndRestoredLevelByLevel) {
     EXPECT_EQ(restored.rawUser, "reader");
     EXPECT_TRUE(restored.useRaw);
     EXPECT_EQ(restored.rawPass, "secret");
+
+    // An earlier version kept the password apart from its site: still read,
+    // and moved under the site.
+    QNKeyChain::deleteAll();
+    QNKeyChain::addOrUpdatePassword("secret", "rawPassword", "ServerFileListRestore");
+    FakeRemoteList old;
+    ASSERT_TRUE(LastStatusRestore::restoreRemoteViewController(old, 2));
+    EXPECT_EQ(old.rawPass, "secret");
+    QNKeyChain::OptString user, password;
+    QNKeyChain::getAccountWithURL(*second.url, &user, &password);
+    EXPECT_EQ(user, "reader");
+    EXPECT_EQ(password, "secret");
+    EXPECT_EQ(QNKeyChain::getPasswordWithAccount(std::string("rawPassword"), std::string("ServerFileListRestore")),
+              std::nullopt);
 
     FakeRemoteList beyond;
     EXPECT_FALSE(LastStatusRestore::restoreRemoteViewController(beyond, 3));

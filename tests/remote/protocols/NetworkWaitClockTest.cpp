@@ -136,6 +136,7 @@ protected:
         }
         return -1;
     }
+    int refusedResult() const override { return 5; }
     void cancelClients() override {}
     void releaseClients() override {}
 };

@@ -69,7 +69,19 @@ TEST_F(ShowHttpAuthTest, RememberedCredentialsAnswerWithoutAPanelUntilRefused) {
     QNKeyChain::getAccountWithURL(kURL, &u, &p);
     EXPECT_EQ(u, "reader");
 
+    // The server refused what the key chain keeps (the client did not know
+    // they came from there): forgotten, and the panel asks.
+    panel = std::make_shared<ShowHttpAuth>();
+    panel->setRefusedCredentials(std::string("reader"), std::string("pw"));
+    ask();
+    EXPECT_TRUE(panel->isShown());
+    u.reset();
+    QNKeyChain::getAccountWithURL(kURL, &u, &p);
+    EXPECT_FALSE(u);
+    EXPECT_EQ(answer->count, 0);
+
     // The server refused them: they are forgotten and the panel asks.
+    QNKeyChain::addOrUpdateAccountWithURL(kURL, "reader", "pw");
     panel = std::make_shared<ShowHttpAuth>();
     ask(true);
     EXPECT_TRUE(panel->isShown());
@@ -110,7 +122,12 @@ TEST_F(ShowHttpAuthTest, EnteredCredentialsAreAnsweredAndRemembered) {
     EXPECT_EQ(answer->userName, "reader");
     EXPECT_EQ(answer->password, "s3cret");
     EXPECT_FALSE(answer->isStored);
+    // Not kept before the server has taken it; then for the folder and below.
     QNKeyChain::OptString u, p;
+    QNKeyChain::getAccountWithURL(std::string(kURL) + "sub/", &u, &p);
+    EXPECT_FALSE(u);
+    EXPECT_TRUE(panel->rememberAnswer());
+    ShowHttpAuth::rememberAccepted(answer->url, *answer->userName, *answer->password);
     QNKeyChain::getAccountWithURL(std::string(kURL) + "sub/", &u, &p);
     EXPECT_EQ(u, "reader");
     EXPECT_EQ(p, "s3cret");
@@ -127,6 +144,7 @@ TEST_F(ShowHttpAuthTest, RememberSwitchPersistsAndKeepsTheKeyChainUntouched) {
     driver->pressReturn();
     driver->settle();
     EXPECT_EQ(answer->userName, "guest");
+    EXPECT_FALSE(panel->rememberAnswer());
     QNKeyChain::OptString u, p;
     QNKeyChain::getAccountWithURL(kURL, &u, &p);
     EXPECT_FALSE(u);

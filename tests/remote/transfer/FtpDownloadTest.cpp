@@ -122,7 +122,7 @@ TEST_F(FtpDownloadTest, SavesWholeFilesAndContinuesAMatchingTemporaryFile) {
     EXPECT_EQ(download(url, "My Book.cbz"), FtpDownload::kExistsSkipped);
 }
 
-TEST_F(FtpDownloadTest, ARefusedLogOnAsksOnceAndTheAnswerDownloads) {
+TEST_F(FtpDownloadTest, ARefusedLogOnAsksAgainAfterEachRefusedAnswer) {
     if (!test::FtpTestServer::havePyftpdlib()) GTEST_SKIP() << "pyftpdlib is not installed";
     const std::string body = pattern(90000, 6);
     writeFile(www_.file("Comics/a.cbz"), body);
@@ -131,22 +131,35 @@ TEST_F(FtpDownloadTest, ARefusedLogOnAsksOnceAndTheAnswerDownloads) {
     std::vector<std::string> asked;
     // Answers with `user` / "secret", or cancels with no user.
     auto asker = [&](std::optional<std::string> user) {
-        return [&asked, user](const std::string& u, const std::string& defaultUser, bool,
+        return [&asked, user](const std::string& u, const std::string& defaultUser, const std::string&, bool,
                               HttpDownload::CredentialAnswer answer) {
             asked.push_back(u + " as " + defaultUser);
-            sys::RunLoop::main().post([answer, user] { answer(user, std::string("secret"), false); });
+            sys::RunLoop::main().post([answer, user] { answer(user, std::string("secret"), false, nullptr); });
         };
     };
     // A restored item has its user but no password: asked, then saved.
     EXPECT_EQ(download(url, "a.cbz", nullptr, "reader", "", asker("reader")), FtpDownload::kSaved);
     EXPECT_TRUE(readFile(out_.file("a.cbz")) == body);
     EXPECT_EQ(asked, std::vector<std::string>{url + " as reader"});
-    // A wrong answer is not asked about again; no answer ends it too.
+    // A wrong answer is tried once and asked about again; no answer ends it.
     asked.clear();
-    EXPECT_EQ(download(url, "a.cbz", nullptr, "reader", "", asker("nobody")), FtpDownload::kAuthFailed);
-    EXPECT_EQ(asked.size(), 1u);
+    // Only the answer the server took is said to be taken (and remembered).
+    int round = 0;
+    std::vector<std::string> taken;
+    auto wrongThenRight = [&](const std::string& u, const std::string& refusedUser, const std::string&, bool,
+                              HttpDownload::CredentialAnswer answer) {
+        asked.push_back(u + " as " + refusedUser);
+        const std::string user = ++round == 1 ? "nobody" : "reader";
+        sys::RunLoop::main().post([answer, user, &taken] {
+            answer(user, std::string("secret"), false, [&taken, user] { taken.push_back(user); });
+        });
+    };
+    EXPECT_EQ(download(url, "a.cbz", nullptr, "reader", "", wrongThenRight), FtpDownload::kSaved);
+    EXPECT_EQ(asked, (std::vector<std::string>{url + " as reader", url + " as nobody"}));
+    EXPECT_EQ(taken, std::vector<std::string>{"reader"});
+    asked.clear();
     EXPECT_EQ(download(url, "a.cbz", nullptr, "reader", "", asker(std::nullopt)), FtpDownload::kAuthFailed);
-    EXPECT_EQ(asked.size(), 2u);
+    EXPECT_EQ(asked.size(), 1u);
 }
 
 TEST_F(FtpDownloadTest, ABusyServerIsNoWrongPassword) {
@@ -156,7 +169,8 @@ TEST_F(FtpDownloadTest, ABusyServerIsNoWrongPassword) {
     options.cannedReplies["PASS"] = "421 Too many users, try again later.";
     ASSERT_TRUE(server_.startPyftpdlib(www_.path(), options)) << server_.lastError();
     int asked = 0;
-    auto asker = [&asked](const std::string&, const std::string&, bool, HttpDownload::CredentialAnswer) { ++asked; };
+    auto asker = [&asked](const std::string&, const std::string&, const std::string&, bool,
+                          HttpDownload::CredentialAnswer) { ++asked; };
     EXPECT_EQ(download(server_.url("/Comics/a.cbz"), "a.cbz", nullptr, "reader", "secret", asker),
               FtpDownload::kFailed);
     advance(1);

@@ -101,22 +101,28 @@ TEST_F(HttpDownloadTest, ResultCodesForServerAnswersAndCredentials) {
     // Without anyone to ask, and when the user cancels: 5.
     EXPECT_EQ(download(nginx.url("/locked/b.zip"), "b.zip"), HttpDownload::kAuthFailed);
     std::vector<std::string> asked;
-    auto cancel = [&](const std::string& url, const std::string&, bool, HttpDownload::CredentialAnswer answer) {
+    auto cancel = [&](const std::string& url, const std::string&, const std::string&, bool,
+                      HttpDownload::CredentialAnswer answer) {
         asked.push_back(url);
-        answer(std::nullopt, std::nullopt, false);
+        answer(std::nullopt, std::nullopt, false, nullptr);
     };
     EXPECT_EQ(download(nginx.url("/locked/b.zip"), "b.zip", nullptr, cancel), HttpDownload::kAuthFailed);
     // The right answer, after one wrong one; the panel never sees credentials
     // inside the URL.
+    // Only the answer the server took is said to be taken (and remembered).
     int round = 0;
-    auto answer = [&](const std::string& url, const std::string&, bool, HttpDownload::CredentialAnswer a) {
+    std::vector<std::string> taken;
+    auto answer = [&](const std::string& url, const std::string&, const std::string&, bool,
+                      HttpDownload::CredentialAnswer a) {
         asked.push_back(url);
-        a(std::string("reader"), std::string(++round == 1 ? "bad" : "pw"), false);
+        const std::string pw = ++round == 1 ? "bad" : "pw";
+        a(std::string("reader"), pw, false, [&taken, pw] { taken.push_back(pw); });
     };
     std::string withUser = nginx.url("/locked/b.zip");
     withUser.insert(7, "someone:secret@");
     EXPECT_EQ(download(withUser, "b.zip", nullptr, answer), HttpDownload::kSaved);
     EXPECT_EQ(round, 2);
+    EXPECT_EQ(taken, std::vector<std::string>{"pw"});
     EXPECT_TRUE(readFile(out_.file("b.zip")) == pattern(5000));
     for (const auto& u : asked) EXPECT_EQ(u.find("secret"), std::string::npos) << u;
 

@@ -47,7 +47,7 @@ from pyftpdlib.handlers import DTPHandler, FTPHandler
 from pyftpdlib.servers import FTPServer
 o = json.loads(sys.argv[1])
 drop = o["drop"]
-stats = {"logins": 0, "sent": 0}
+stats = {"logins": 0, "sent": 0, "refused": 0}
 # What the server did, for tests and benchmarks to read: log-ons, and bytes
 # of files it sent over data connections (what it handed to the socket,
 # also when the client broke the transfer off).
@@ -55,7 +55,7 @@ def write_stats():
     if o["stats"]:
         tmp = o["stats"] + ".tmp"
         with open(tmp, "w") as f:
-            f.write("logins %d\nsent %d\n" % (stats["logins"], stats["sent"]))
+            f.write("logins %d\nsent %d\nrefused %d\n" % (stats["logins"], stats["sent"], stats["refused"]))
         os.replace(tmp, o["stats"])
 write_stats()
 auth = DummyAuthorizer()
@@ -186,6 +186,10 @@ class Handler(FTPHandler):
         FTPHandler.ftp_USER(self, line)
     # The pause some servers make before a log-on succeeds; other sessions
     # go on meanwhile.
+    def handle_auth_failed(self, msg, password):
+        stats["refused"] += 1
+        write_stats()
+        FTPHandler.handle_auth_failed(self, msg, password)
     def handle_auth_success(self, home, password, msg_login):
         stats["logins"] += 1
         write_stats()
@@ -395,6 +399,7 @@ FtpTestServer::Stats FtpTestServer::readStats(const std::string& file) {
     while (in >> key >> value) {
         if (key == "logins") s.logOns = int(value);
         if (key == "sent") s.bytesSent = value;
+        if (key == "refused") s.refusedLogOns = int(value);
     }
     return s;
 }

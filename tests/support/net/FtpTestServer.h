@@ -74,11 +74,13 @@ public:
         // max_per_ip: more sessions from one address are greeted with 421.
         int maxSessionsPerIp = 0;
     };
-    // What a pyftpdlib server with a statsFile counted: log-ons, and the
-    // bytes of files it sent (put on the wire by the kernel: bytes still in
-    // the send buffer when the client broke a transfer off do not count).
+    // What a pyftpdlib server with a statsFile counted: log-ons, refused
+    // log-ons, and the bytes of files it sent (put on the wire by the kernel:
+    // bytes still in the send buffer when the client broke a transfer off do
+    // not count).
     struct Stats {
         int logOns = 0;
+        int refusedLogOns = 0;
         int64_t bytesSent = 0;
     };
     static Stats readStats(const std::string& statsFile);

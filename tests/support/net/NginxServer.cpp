@@ -75,7 +75,7 @@ bool NginxServer::launch() {
                "http {\n"
                "  default_type application/octet-stream;\n"
                "  types { }\n"
-               "  log_format lbtest '$request_method \"$request_uri\" \"$http_range\" $status $body_bytes_sent';\n"
+               "  log_format lbtest '$request_method \"$request_uri\" \"$http_range\" $status $body_bytes_sent \"$remote_user\"';\n"
                "  access_log "
             << dir_ << "/access.log lbtest;\n"
             << "  client_body_temp_path " << dir_ << "/tmp/body;\n"
@@ -120,7 +120,7 @@ std::vector<NginxServer::Request> NginxServer::requests() const {
     std::istringstream in(ServerProcess::readFile(dir_ + "/access.log"));
     std::string line;
     while (std::getline(in, line)) {
-        // METHOD "target" "range" status bytes
+        // METHOD "target" "range" status bytes "user"
         Request r;
         size_t sp = line.find(' ');
         size_t q1 = line.find('"', sp);
@@ -134,6 +134,9 @@ std::vector<NginxServer::Request> NginxServer::requests() const {
         if (r.range == "-") r.range.clear();
         std::istringstream rest(line.substr(q4 + 1));
         rest >> r.status >> r.bodyBytes;
+        const size_t u1 = line.find('"', q4 + 1), u2 = u1 == std::string::npos ? u1 : line.find('"', u1 + 1);
+        if (u2 != std::string::npos) r.user = line.substr(u1 + 1, u2 - u1 - 1);
+        if (r.user == "-") r.user.clear();
         out.push_back(r);
     }
     return out;

@@ -21,6 +21,7 @@ public:
         std::string range;  // "" when none ("-" in the log)
         int status = 0;
         uint64_t bodyBytes = 0;
+        std::string user;  // of a Basic "Authorization", "" when none
     };
 
     NginxServer();
