@@ -70,7 +70,7 @@ public:
     // them, else in pieces of at most kCopyPiece bytes. Between pieces it
     // calls `progress` with the bytes copied so far and gives up when `stop`
     // is set. A copy that fails or is given up leaves nothing at `to`.
-    static constexpr std::uint64_t kCopyPiece = 16ull << 20;
+    static constexpr std::uint64_t kCopyPiece = 4ull << 20;
     static bool copyFileStoppable(const std::string& from, const std::string& to, const std::atomic<bool>* stop,
                                   const std::function<void(std::uint64_t)>& progress = {},
                                   std::error_code* error = nullptr);
