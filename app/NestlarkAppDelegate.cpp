@@ -881,6 +881,7 @@ void NestlarkAppDelegate::startNextImport() {
     BookImport::setPictureLister(&NestlarkAppDelegate::picturesInFolder);
     importThen_ = std::move(next.then);
     importBegan_ = sys::Clock::now();
+    fileTargetCopy_ = next.source;
     // The delegate owns the copy: it is over (or given up) before the delegate goes.
     import_ = std::make_unique<BookImport>(next.source, next.isFolder, folder, [this] { importFinished(); });
     if (!importTimer_) {
@@ -898,6 +899,7 @@ void NestlarkAppDelegate::importFinished() {
     if (!import_) return;
     std::unique_ptr<BookImport> done = std::move(import_);
     const std::optional<std::string> target = done->place();
+    fileTargetCopy_.reset();
     // Only our own hand-over inbox entry goes, and only once its copy is in
     // the library, so a failed copy loses nothing.
     const std::string& source = done->source();
@@ -961,6 +963,7 @@ void NestlarkAppDelegate::cancelImports() {
     importQueue_.clear();
     import_.reset();
     importThen_ = nullptr;
+    fileTargetCopy_.reset();
     closeImportProgress();
 }
 
@@ -1122,6 +1125,7 @@ void NestlarkAppDelegate::alertViewCancel(QNAlertView& alert) {
         if (import_) {
             import_.reset();
             importThen_ = nullptr;
+            fileTargetCopy_.reset();
             startNextImport();
             if (!isImporting())
                 for (auto& fn : std::exchange(afterImports_, {})) fn();
