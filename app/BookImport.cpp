@@ -47,6 +47,11 @@ void BookImport::cancel() {
     removeStaging();
 }
 
+void BookImport::requestStop() {
+    *alive_ = false;
+    worker_.requestStop();
+}
+
 void BookImport::removeStaging() {
     if (!staging_.empty()) FileManager::removeItem(staging_);
     staging_.clear();

@@ -30,6 +30,11 @@ public:
 
     // Stops the copy (within one piece of it) and removes what it made.
     void cancel();
+    // Tells the copy to stop without waiting for it: the worker removes
+    // what it made as it ends (cancel() then only joins it).
+    void requestStop();
+    // Whether the worker is still at work.
+    bool running() const { return worker_.running(); }
     // After done: the copy moved to its place in the library, and its path
     // there; nothing when the copy failed or was given up.
     std::optional<std::string> place();

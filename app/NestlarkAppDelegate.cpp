@@ -868,7 +868,12 @@ void NestlarkAppDelegate::queueImport(const std::string& source, bool isFolder, 
     if (!import_) startNextImport();
 }
 
+void NestlarkAppDelegate::dropEndedImports() {
+    std::erase_if(givenUpImports_, [](const std::unique_ptr<BookImport>& i) { return !i->running(); });
+}
+
 void NestlarkAppDelegate::startNextImport() {
+    dropEndedImports();
     if (import_ || importQueue_.empty()) {
         if (!import_) closeImportProgress();
         return;
@@ -923,6 +928,7 @@ void NestlarkAppDelegate::afterImports(std::function<void()> fn) {
 }
 
 void NestlarkAppDelegate::updateImportProgress() {
+    dropEndedImports();
     if (!import_) {
         closeImportProgress();
         return;
@@ -948,7 +954,7 @@ void NestlarkAppDelegate::updateImportProgress() {
 }
 
 void NestlarkAppDelegate::closeImportProgress() {
-    if (importTimer_ && !import_ && importQueue_.empty()) {
+    if (importTimer_ && !import_ && importQueue_.empty() && givenUpImports_.empty()) {
         importTimer_->invalidate();
         importTimer_.reset();
     }
@@ -962,6 +968,7 @@ void NestlarkAppDelegate::cancelImports() {
     afterImports_.clear();
     importQueue_.clear();
     import_.reset();
+    givenUpImports_.clear();
     importThen_ = nullptr;
     fileTargetCopy_.reset();
     closeImportProgress();
@@ -1123,7 +1130,10 @@ void NestlarkAppDelegate::alertViewCancel(QNAlertView& alert) {
     if (&alert == importAlert_.get()) {
         importAlert_.reset();
         if (import_) {
-            import_.reset();
+            // Given up: the window does not wait while the copy stops and its
+            // part is removed.
+            import_->requestStop();
+            givenUpImports_.push_back(std::move(import_));
             importThen_ = nullptr;
             fileTargetCopy_.reset();
             startNextImport();

@@ -270,6 +270,10 @@ private:
         ImportThen then;
     };
     std::unique_ptr<BookImport> import_;
+    // Copies given up by the user, told to stop and not waited for: they
+    // go once their workers have ended (or with the program).
+    std::vector<std::unique_ptr<BookImport>> givenUpImports_;
+    void dropEndedImports();
     ImportThen importThen_;
     double importBegan_ = 0;
     std::deque<PendingImport> importQueue_;
