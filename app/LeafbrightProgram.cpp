@@ -33,6 +33,7 @@
 #include "platform/core/PortalFileChooser.h"
 #include "platform/core/RunLoop.h"
 #include "platform/core/ScreenSaverInhibitor.h"
+#include "platform/core/Thread.h"
 #include "platform/core/UserDefaults.h"
 #include "platform/core/Unicode.h"
 #include "platform/shell/DesktopShell.h"
@@ -54,6 +55,7 @@
 #include <fstream>
 #include <iterator>
 #include <stdlib.h>
+#include <unistd.h>
 
 namespace {
 
@@ -61,6 +63,21 @@ std::string absolute(const std::string& path) {
     std::error_code ec;
     auto p = std::filesystem::absolute(path, ec);
     return ec ? path : p.lexically_normal().string();
+}
+
+// Whether the book at `path` opens, asked before the run's home is in force.
+// Opening a book may write (a solid 7z writes its pages out), so it is opened
+// in a scratch home of its own, removed after it: no home is touched, the
+// user's own least of all.
+std::optional<std::string> bookProblemBeforeHome(const std::string& path) {
+    std::error_code ec;
+    std::string scratch = (std::filesystem::temp_directory_path(ec) / "leafbright-check-XXXXXX").string();
+    if (ec || !::mkdtemp(scratch.data())) return std::string("cannot make a temporary folder to open it in");
+    sys::AppPaths::setHome(scratch);
+    auto problem = NestlarkAppDelegate::bookOpenProblem(path);
+    sys::AppPaths::setHome({});
+    std::filesystem::remove_all(scratch, ec);
+    return problem;
 }
 
 }  // namespace
@@ -473,10 +490,11 @@ void LeafbrightProgram::terminate() {
     for (int i = 0; i < 100 && sys::RunLoop::main().runOnce(); ++i) {
     }
     // The lists, as they went, asked for the cover maker again: it goes now
-    // (its cover read cancelled, its worker joined), not among the static
-    // objects at exit, where its worker ran on while the objects it uses
-    // were destroyed (the heap was corrupted).
-    ThumbsCreate::releaseThumbsCreate();
+    // (its cover read cancelled), its worker, which may be decoding a large
+    // page, left to finish: the run ends without it (below), never among the
+    // static objects at exit, where it ran on while the objects it uses were
+    // destroyed (the heap was corrupted).
+    ThumbsCreate::releaseThumbsCreate(false);
     // Archives the readers let go of are closed on threads of their own.
     FileDelayCloser::waitForCloseAll();
     ui::UserNotificationCenter::shared()->setPresenter({});
@@ -518,7 +536,7 @@ int LeafbrightProgram::run() {
                 if (NestlarkAppDelegate::picturesInFolder(*path).empty()) wrong = "is a folder with no pictures";
             }
             else if (!std::filesystem::is_regular_file(status)) wrong = "is not a file";
-            else if (auto why = NestlarkAppDelegate::bookOpenProblem(*path)) {
+            else if (auto why = bookProblemBeforeHome(*path)) {
                 wrong = *why;
                 opensNot = true;
             }
@@ -607,5 +625,11 @@ int LeafbrightProgram::run() {
     }
     terminate();
     removeDemoHome();
+    // Workers left to finish (a page still decoding, a lookup no cancel
+    // reaches) are not waited for: what the run keeps is saved by now.
+    if (sys::Thread::leftThreadsRunning()) {
+        std::fflush(nullptr);
+        ::_exit(rc);
+    }
     return rc;
 }

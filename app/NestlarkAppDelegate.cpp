@@ -1,5 +1,6 @@
 #include "app/NestlarkAppDelegate.h"
 
+#include "app/BookImport.h"
 #include "app/CrashReportAlertPresenter.h"
 #include "app/LBStartViewController.h"
 #include "app/LBStartViewControllerOldOS.h"
@@ -26,6 +27,7 @@
 #include "remote/BookTransfer.h"
 #include "remote/RemoteTransferScreenFactory.h"
 #include "platform/core/AppPaths.h"
+#include "platform/core/Clock.h"
 #include "platform/core/FileManager.h"
 #include "platform/core/NotificationCenter.h"
 #include "platform/core/Path.h"
@@ -116,6 +118,7 @@ bool readRotationLock(int* orientation) {
 NestlarkAppDelegate::NestlarkAppDelegate() = default;
 
 NestlarkAppDelegate::~NestlarkAppDelegate() {
+    import_.reset();
     auto& center = sys::NotificationCenter::defaultCenter();
     if (keyboardShowToken_) center.removeObserver(keyboardShowToken_);
     if (keyboardHideToken_) center.removeObserver(keyboardHideToken_);
@@ -261,7 +264,7 @@ void NestlarkAppDelegate::startLBWindow() {
     // last folder and book as soon as it appears, and a reset forgets them.
     const bool wasReset = applyPendingReset();
     // A book handed over meanwhile is opened instead of the last one read.
-    LastStatusRestore::setRestoreMode(bookHandedAtStart_ ? 0 : 1);
+    LastStatusRestore::setRestoreMode(bookHandedAtStart_ || isImporting() ? 0 : 1);
     buildRootNavigation(locked);
     auto root = rootList();
     // Page turns by sound listen to the process's sound input.
@@ -323,14 +326,19 @@ void NestlarkAppDelegate::openBookHandedAtStart() {
     const std::string book = *std::exchange(bookHandedAtStart_, std::nullopt);
     // Once the library has appeared and read its folder, as a tap would.
     std::weak_ptr<NestlarkAppDelegate> weak = shared_from_this();
-    sys::RunLoop::main().schedule(0.0, [weak, book] {
+    auto open = [weak, book] {
         auto self = weak.lock();
         auto root = self ? self->rootList() : nullptr;
         if (!root || self->openHandedOver(book)) return;
         // Anything else the library lists (a theme, a shortcut) as a resume would take it.
         if (Path::stringByDeletingLastPathComponent(book) == BookCommon::fromBooksToFromRoot(root->pathFromBooks()))
             root->resumeLastReading(Path::lastPathComponent(book));
-    });
+    };
+    // A book whose first page is still being composed (a large picture)
+    // opens once it is: the window answers meanwhile, never waiting for
+    // that decoding.
+    if (PreparedBookOpen::isPreparing(book)) PreparedBookOpen::whenFinished(open);
+    else sys::RunLoop::main().schedule(0.0, open);
 }
 
 void NestlarkAppDelegate::recordVersion() {
@@ -522,7 +530,7 @@ void NestlarkAppDelegate::applicationWillEnterForeground() {
     gGoingToBackground = false;
     ActiveLog::applicationWillEnterForeground();
     if (settings_) settings_->updateSettingsFromDefaultKey();
-    ThumbsCreate::releaseThumbsCreate();
+    ThumbsCreate::releaseThumbsCreate(false);
     // A reset asked for while away: the stack goes (it shows what was
     // forgotten), and the new library says so once it is up, so the
     // message is not lost with the screens.
@@ -585,12 +593,14 @@ bool NestlarkAppDelegate::performActionForShortcutItem(const std::string& key) {
 }
 
 void NestlarkAppDelegate::applicationWillTerminate() {
+    // A copy under way is given up (within one piece of it), leaving nothing in the library.
+    cancelImports();
     PreparedBookOpen::discard();
     MediaServerMain::releaseMediaServer();
     MediaServerMain::setProgramLocked(false);
     NetworkIndicatorWithKey::releaseNetworkIndicatorWithKey();
     ActiveLog::applicationWillTerminate();
-    ThumbsCreate::releaseThumbsCreate();
+    ThumbsCreate::releaseThumbsCreate(false);
     auto& center = sys::NotificationCenter::defaultCenter();
     if (keyboardShowToken_) center.removeObserver(keyboardShowToken_);
     if (keyboardHideToken_) center.removeObserver(keyboardHideToken_);
@@ -769,16 +779,17 @@ bool NestlarkAppDelegate::openURL(const std::string& url) {
     if (exists && isDirectory && !picturesInFolder(*path).empty()) {
         // A folder of pictures comes in as a folder of the library and
         // opens as the book its pictures make.
-        auto target = importFolder(*path);
-        if (!target) {
-            refuseImport(*path);
-        } else if (!startDone_) {
-            bookHandedAtStart_ = *target;
-        } else {
-            if (auto root = rootList()) root->setNeedUpdateFileList(true);
-            openHandedOver(*target);
-        }
-        ActiveLog::writeCheckpoint("FileHandling end");
+        queueImport(*path, true, [this, source = *path](const std::optional<std::string>& target) {
+            if (!target) {
+                refuseImport(source);
+            } else if (!startDone_) {
+                bookHandedAtStart_ = *target;
+            } else {
+                if (auto root = rootList()) root->setNeedUpdateFileList(true);
+                openHandedOver(*target);
+            }
+            ActiveLog::writeCheckpoint("FileHandling end");
+        });
         return true;
     }
     if (exists && (isDirectory || !isImportable(*path))) {
@@ -796,9 +807,19 @@ bool NestlarkAppDelegate::openURL(const std::string& url) {
             ActiveLog::writeCheckpoint("FileHandling end");
             return true;
         }
-    fileTargetCopy_ = *path;
-    auto target = importFile(*path);
-    fileTargetCopy_.reset();
+    queueImport(*path, false, [this, source = *path](const std::optional<std::string>& target) {
+        fileImported(source, target);
+    });
+    return true;
+}
+
+void NestlarkAppDelegate::fileImported(const std::string& source, const std::optional<std::string>& target) {
+    if (!target) {
+        // The copy failed (a full disk): nothing came in.
+        refuseImport(source);
+        ActiveLog::writeCheckpoint("FileHandling end");
+        return;
+    }
     // Before the library is up the book is opened, and its first page
     // composed, while the start screen plays.
     if (target && !startDone_) PreparedBookOpen::start(*target, !BookCommon::isImageFileWithFile(*target));
@@ -811,14 +832,14 @@ bool NestlarkAppDelegate::openURL(const std::string& url) {
     // book takes its place at once, opened as a tap on it would open it.
     if (target && startDone_ && openHandedOver(*target)) {
         ActiveLog::writeCheckpoint("FileHandling end");
-        return true;
+        return;
     }
     // Before the library is up the book waits for it, and takes the place
     // of whatever the library would have resumed.
     if (target && !startDone_) {
         bookHandedAtStart_ = *target;
         ActiveLog::writeCheckpoint("FileHandling end");
-        return true;
+        return;
     }
     bool reading = false;
     if (navigationController_)
@@ -840,7 +861,117 @@ bool NestlarkAppDelegate::openURL(const std::string& url) {
         }
     }
     ActiveLog::writeCheckpoint("FileHandling end");
-    return true;
+}
+
+void NestlarkAppDelegate::queueImport(const std::string& source, bool isFolder, ImportThen then) {
+    importQueue_.push_back(PendingImport{source, isFolder, std::move(then)});
+    if (!import_) startNextImport();
+}
+
+void NestlarkAppDelegate::dropEndedImports() {
+    std::erase_if(givenUpImports_, [](const std::unique_ptr<BookImport>& i) { return !i->running(); });
+}
+
+void NestlarkAppDelegate::startNextImport() {
+    dropEndedImports();
+    if (import_ || importQueue_.empty()) {
+        if (!import_) closeImportProgress();
+        return;
+    }
+    PendingImport next = std::move(importQueue_.front());
+    importQueue_.pop_front();
+    loadSettings();
+    const std::string folder = settings_ && settings_->filelistRootMode() != 0 ? BookCommon::getBooksTempRoot()
+                                                                               : BookCommon::getBooksRootFolder();
+    BookImport::setPictureLister(&NestlarkAppDelegate::picturesInFolder);
+    importThen_ = std::move(next.then);
+    importBegan_ = sys::Clock::now();
+    fileTargetCopy_ = next.source;
+    // The delegate owns the copy: it is over (or given up) before the delegate goes.
+    import_ = std::make_unique<BookImport>(next.source, next.isFolder, folder, [this] { importFinished(); });
+    if (!importTimer_) {
+        std::weak_ptr<NestlarkAppDelegate> weak = shared_from_this();
+        importTimer_ = sys::RunLoop::main().schedule(
+            kImportProgressEvery,
+            [weak] {
+                if (auto self = weak.lock()) self->updateImportProgress();
+            },
+            kImportProgressEvery);
+    }
+}
+
+void NestlarkAppDelegate::importFinished() {
+    if (!import_) return;
+    std::unique_ptr<BookImport> done = std::move(import_);
+    const std::optional<std::string> target = done->place();
+    fileTargetCopy_.reset();
+    // Only our own hand-over inbox entry goes, and only once its copy is in
+    // the library, so a failed copy loses nothing.
+    const std::string& source = done->source();
+    const std::string inbox = BookCommon::getInboxPath();
+    if (target && !done->isFolder() && BookCommon::isPathInFolder(source, inbox) &&
+        Path::stringByDeletingLastPathComponent(source) == inbox)
+        sys::FileManager::removeItem(source);
+    ImportThen then = std::move(importThen_);
+    importThen_ = nullptr;
+    done.reset();
+    if (importQueue_.empty()) closeImportProgress();
+    if (then) then(target);
+    startNextImport();
+    if (!isImporting())
+        for (auto& fn : std::exchange(afterImports_, {})) fn();
+}
+
+void NestlarkAppDelegate::afterImports(std::function<void()> fn) {
+    if (isImporting()) afterImports_.push_back(std::move(fn));
+    else fn();
+}
+
+void NestlarkAppDelegate::updateImportProgress() {
+    dropEndedImports();
+    if (!import_) {
+        closeImportProgress();
+        return;
+    }
+    // A short copy shows nothing; over a start screen nothing shows yet.
+    if (!startDone_ || nowPresentMasterLockView_ || sys::Clock::now() - importBegan_ < kImportProgressAfter) return;
+    const std::string name = Path::lastPathComponent(import_->source());
+    const std::string message = BookCommon::localizedStringWithOnOff("Please wait...") + " " +
+                                std::to_string(int(import_->progress() * 100)) + "%";
+    if (!importAlert_) {
+        importAlert_ = std::make_shared<QNAlertView>(name, message, std::weak_ptr<QNAlertViewDelegate>(shared_from_this()),
+                                                     BookCommon::localizedStringWithOnOff("Cancel"),
+                                                     std::vector<std::string>{});
+        importAlert_->show();
+        return;
+    }
+    importAlert_->setTitle(name);
+    importAlert_->setMessage(message);
+    if (auto* notice = importAlert_->noticeView()) {
+        if (auto* title = notice->titleLabel()) title->setText(name);
+        if (auto* text = notice->messageLabel()) text->setText(message);
+    }
+}
+
+void NestlarkAppDelegate::closeImportProgress() {
+    if (importTimer_ && !import_ && importQueue_.empty() && givenUpImports_.empty()) {
+        importTimer_->invalidate();
+        importTimer_.reset();
+    }
+    if (!importAlert_) return;
+    // Closed by the program, not given up: its answer goes nowhere.
+    auto alert = std::exchange(importAlert_, nullptr);
+    if (auto* notice = alert->noticeView()) notice->cancel();
+}
+
+void NestlarkAppDelegate::cancelImports() {
+    afterImports_.clear();
+    importQueue_.clear();
+    import_.reset();
+    givenUpImports_.clear();
+    importThen_ = nullptr;
+    fileTargetCopy_.reset();
+    closeImportProgress();
 }
 
 void NestlarkAppDelegate::openDroppedFiles(const std::vector<std::string>& paths) {
@@ -862,9 +993,14 @@ void NestlarkAppDelegate::openDroppedFiles(const std::vector<std::string>& paths
     if (last < paths.size()) openURL(LeafbrightProgram::targetURL(paths[last]));
     for (size_t i = 0; i < paths.size(); ++i) {
         if (i == last) continue;
-        if (!isBook(paths[i])) refuseImport(paths[i]);
-        else if (auto why = isFolder(paths[i]) ? std::nullopt : bookOpenProblem(paths[i])) refuseBrokenBook(paths[i], *why);
-        else if (isFolder(paths[i]) ? !importFolder(paths[i]) : !importFile(paths[i])) refuseImport(paths[i]);
+        if (!isBook(paths[i])) afterImports([this, p = paths[i]] { refuseImport(p); });
+        else if (auto why = isFolder(paths[i]) ? std::nullopt : bookOpenProblem(paths[i]))
+            afterImports([this, p = paths[i], why = *why] { refuseBrokenBook(p, why); });
+        else
+            queueImport(paths[i], isFolder(paths[i]), [this, source = paths[i]](const std::optional<std::string>& target) {
+                if (!target) refuseImport(source);
+                if (auto root = rootList()) root->setNeedUpdateFileList(true);
+            });
     }
     if (auto root = rootList()) root->setNeedUpdateFileList(true);
     if (last == paths.size())
@@ -980,6 +1116,8 @@ void NestlarkAppDelegate::askAboutWebUrl(const std::string& url) {
 }
 
 void NestlarkAppDelegate::alertViewClickedButtonAtIndex(QNAlertView& alert, int64_t buttonIndex) {
+    // The copy's only button gives it up.
+    if (&alert == importAlert_.get()) return alertViewCancel(alert);
     auto it = urlQuestions_.find(&alert);
     if (it == urlQuestions_.end()) return;
     const std::string url = it->second;
@@ -989,6 +1127,21 @@ void NestlarkAppDelegate::alertViewClickedButtonAtIndex(QNAlertView& alert, int6
 }
 
 void NestlarkAppDelegate::alertViewCancel(QNAlertView& alert) {
+    if (&alert == importAlert_.get()) {
+        importAlert_.reset();
+        if (import_) {
+            // Given up: the window does not wait while the copy stops and its
+            // part is removed.
+            import_->requestStop();
+            givenUpImports_.push_back(std::move(import_));
+            importThen_ = nullptr;
+            fileTargetCopy_.reset();
+            startNextImport();
+            if (!isImporting())
+                for (auto& fn : std::exchange(afterImports_, {})) fn();
+        }
+        return;
+    }
     if (urlQuestions_.erase(&alert)) webUrlQuestionClosed();
 }
 

@@ -9,6 +9,8 @@
 #include "smb/CIFSStackManagerDataSource.h"
 #include "smb/CIFSStackManagerDelegate.h"
 
+#include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -21,6 +23,10 @@ class View;
 class ViewController;
 class Window;
 }  // namespace ui
+namespace sys {
+class LoopTimer;
+}  // namespace sys
+class BookImport;
 class BookTransfer;
 class LocalFilelistViewController;
 class Settings;
@@ -128,6 +134,10 @@ public:
     ui::Rect keyboardRect() const { return keyboardRect_; }
     bool isPresentingMasterLock() const { return nowPresentMasterLockView_; }
     bool isStartLBWindowDone() const { return startDone_; }
+    // A book handed over is being copied into the library, or waits to be.
+    bool isImporting() const { return import_ || !importQueue_.empty(); }
+    // The alert that shows the copy's progress, while it is up.
+    const std::shared_ptr<QNAlertView>& importProgressAlert() const { return importAlert_; }
     // A start screen is on the window (the main screen is not built yet).
     bool isStartScreenShown() const;
     // A web address handed to the program waits on its question ("Do you want to open this URL?").
@@ -235,6 +245,42 @@ private:
     std::weak_ptr<CIFSStackManagerDelegate> cifsStackDelegate_;
     std::optional<std::string> urlTargetDownload_;
     std::optional<std::string> fileTargetCopy_;
+    // Books handed over are copied in on a worker, one at a time in the
+    // order they came; `then` hears where each landed (nothing when its copy
+    // failed), and not at all when it was given up.
+    static constexpr double kImportProgressAfter = 0.5;
+    static constexpr double kImportProgressEvery = 0.25;
+    using ImportThen = std::function<void(const std::optional<std::string>& target)>;
+    void queueImport(const std::string& source, bool isFolder, ImportThen then);
+    void startNextImport();
+    void importFinished();
+    // The copy under way for a while shows its progress (Escape or Cancel
+    // gives it up); it goes when the copy is over.
+    void updateImportProgress();
+    void closeImportProgress();
+    // Runs `fn` once no copy is under way or waiting (at once when none is).
+    void afterImports(std::function<void()> fn);
+    std::vector<std::function<void()>> afterImports_;
+    // Gives up the copy under way and those waiting.
+    void cancelImports();
+    // What a book handed over and copied in does next: opened, or waiting
+    // for the library.
+    void fileImported(const std::string& source, const std::optional<std::string>& target);
+    struct PendingImport {
+        std::string source;
+        bool isFolder = false;
+        ImportThen then;
+    };
+    std::unique_ptr<BookImport> import_;
+    // Copies given up by the user, told to stop and not waited for: they
+    // go once their workers have ended (or with the program).
+    std::vector<std::unique_ptr<BookImport>> givenUpImports_;
+    void dropEndedImports();
+    ImportThen importThen_;
+    double importBegan_ = 0;
+    std::deque<PendingImport> importQueue_;
+    std::shared_ptr<QNAlertView> importAlert_;
+    std::shared_ptr<sys::LoopTimer> importTimer_;
     bool nowPresentMasterLockView_ = false;
     // The last book handed over while the start-up lock was up.
     std::optional<std::string> handedWhileLocked_;

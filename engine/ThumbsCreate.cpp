@@ -33,6 +33,7 @@ namespace {
 
 std::mutex gSharedMutex;
 std::shared_ptr<ThumbsCreate> gShared;
+std::atomic<int> gHeldForOpen{0};
 
 constexpr int32_t kTypeFolder = 0, kTypeBook = 1, kTypeImage = 2, kTypePdf = 3, kTypeLibraryDownload = 6;
 
@@ -74,13 +75,53 @@ std::shared_ptr<ThumbsCreate> ThumbsCreate::thumbsCreate() {
     return gShared;
 }
 
-void ThumbsCreate::releaseThumbsCreate() {
+void ThumbsCreate::releaseThumbsCreate(bool wait) {
     std::shared_ptr<ThumbsCreate> old;
     {
         std::lock_guard<std::mutex> lock(gSharedMutex);
         old.swap(gShared);
     }
-    // The worker is joined here, outside the lock, when this was the last holder.
+    if (old) old->stopWorker(wait);
+}
+
+void ThumbsCreate::holdForOpen(bool hold) {
+    gHeldForOpen += hold ? 1 : -1;
+    if (hold) return;
+    std::shared_ptr<ThumbsCreate> shared;
+    {
+        std::lock_guard<std::mutex> lock(gSharedMutex);
+        shared = gShared;
+    }
+    if (shared) shared->changed_.notifyAll();
+}
+
+void ThumbsCreate::stopWorker(bool wait) {
+    std::shared_ptr<BookReaderEx> session;
+    std::string marker;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stopping_ = true;
+        queue_.clear();
+        queued_.clear();
+        session = session_;
+        if (!wait) marker = std::exchange(workingMarker_, std::string());
+    }
+    changed_.notifyAll();
+    // A cover being read from a stalled server stops at once.
+    if (session) session->cancelStreaming();
+    // Not a page that crashed the decoder: that book is tried again.
+    if (!marker.empty()) sys::FileManager::removeItem(marker);
+    std::lock_guard<std::mutex> lock(threadMutex_);
+    if (!wait && worker_.running()) {
+        // The worker keeps the maker until it is done.
+        {
+            std::lock_guard<std::mutex> guard(mutex_);
+            keepAlive_ = shared_from_this();
+        }
+        return sys::Thread::leaveToFinish(std::move(worker_));
+    }
+    worker_.requestStop();
+    worker_.join();
 }
 
 ThumbsCreate::ThumbsCreate() = default;
@@ -361,7 +402,8 @@ void ThumbsCreate::createThread(const std::atomic<bool>& stop) {
         if (suspended_.load()) sys::Clock::sleepFor(0.1, &stop);
         std::optional<Queued> job;
         {
-            std::lock_guard<std::mutex> lock(mutex_);
+            std::unique_lock<std::mutex> lock(mutex_);
+            changed_.wait(lock, [&] { return gHeldForOpen.load() <= 0 || stop.load() || stopping_; });
             if (stop.load() || stopping_ || queue_.empty()) {
                 running_ = false;
                 break;
@@ -396,13 +438,16 @@ void ThumbsCreate::createThread(const std::atomic<bool>& stop) {
         changed_.notifyAll();
         if (dropped) break;
     }
+    std::shared_ptr<ThumbsCreate> keep;
     {
         // A new worker may have started meanwhile: only this one's session goes.
         std::lock_guard<std::mutex> lock(mutex_);
         if (session_ == session) session_.reset();
+        keep = std::move(keepAlive_);
     }
     session.reset();
     changed_.notifyAll();
+    // A maker let go goes with its worker's last step (here, on this thread).
 }
 
 void ThumbsCreate::createThumbsDo(const Queued& job, BookReaderEx& session, const std::atomic<bool>& stop) {
@@ -504,6 +549,14 @@ bool ThumbsCreate::loadBookImage(FilelistItem& item, BookReaderEx& session) {
     if (sys::FileManager::fileExists(marker)) return false;
     if (cacheFileExists(thumb)) return true;
     if (!writeMarker(marker)) return false;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (stopping_) {
+            sys::FileManager::removeItem(marker);
+            return false;
+        }
+        workingMarker_ = marker;
+    }
 
     bool made = false;
     if (item.type() == kTypeImage && local) {
@@ -522,9 +575,12 @@ bool ThumbsCreate::loadBookImage(FilelistItem& item, BookReaderEx& session) {
 
     // An ordinary failure ends the attempt too: only an attempt that never
     // came back leaves its marker.
-    sys::FileManager::removeItem(marker);
-    made = made && cacheFileExists(thumb);
     std::lock_guard<std::mutex> lock(mutex_);
+    if (workingMarker_ == marker) {
+        sys::FileManager::removeItem(marker);
+        workingMarker_.clear();
+    }
+    made = made && cacheFileExists(thumb);
     if (made) {
         failureCount_ = 0;
     } else {

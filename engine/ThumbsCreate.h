@@ -45,7 +45,7 @@ public:
 // could not be made is not asked for again while its list keeps the item
 // (until the list is told to make its thumbnails afresh): every try is
 // another request to its server.
-class ThumbsCreate {
+class ThumbsCreate : public std::enable_shared_from_this<ThumbsCreate> {
 public:
     static constexpr int kMaxFailures = 6;
     static constexpr size_t kMaxQueue = 10000;
@@ -58,9 +58,16 @@ public:
     static constexpr const char* kWebComicHost = "clip.leafbright.app";
 
     static std::shared_ptr<ThumbsCreate> thumbsCreate();
-    // Drops the shared maker; the worker is told to stop and joined when the
-    // last holder lets go. Made again on the next call of thumbsCreate().
-    static void releaseThumbsCreate();
+    // Drops the shared maker; the worker is told to stop and joined, or,
+    // not `wait`, left to finish alone (it may be decoding a large page,
+    // which nobody waits for: the program ends, or comes back to the front)
+    // and the cover it was making tried again another time. Made again on
+    // the next call of thumbsCreate().
+    static void releaseThumbsCreate(bool wait = true);
+    // A book being opened for reading goes first: while one is held (its
+    // first page decoding), the covers wait, so that no picture is decoded
+    // by both at once. Calls nest; from any thread.
+    static void holdForOpen(bool hold);
 
     ThumbsCreate();
     ~ThumbsCreate();
@@ -151,6 +158,9 @@ private:
     // told to stop first (fn may then still run, or never).
     static bool runOnMain(std::function<void()> fn, const std::atomic<bool>& stop);
     void startWorker();
+    // The maker is let go: its queue emptied, its cover read cancelled, its
+    // worker joined or left to finish.
+    void stopWorker(bool wait);
     static std::shared_ptr<Settings> currentSettings();
 
     // Guards the queue, the running flag, the session slot and the failures.
@@ -169,9 +179,13 @@ private:
     std::set<std::weak_ptr<FilelistItem>, std::owner_less<>> failedRemote_;
     // The entry being made now.
     std::shared_ptr<ThumbsCreateImageObject> working_;
+    // The attempt marker of the cover being made, while there is one.
+    std::string workingMarker_;
     std::weak_ptr<ThumbsCreateDelegate> delegate_;
     std::atomic<bool> suspended_{false};
 
+    // The maker itself, held by a worker left to finish until it is done.
+    std::shared_ptr<ThumbsCreate> keepAlive_;
     std::mutex threadMutex_;  // the thread object
     sys::Thread worker_;
 };

@@ -457,6 +457,16 @@ bool LocalBookOpener::startLoadBook(const std::string& pathFromBooks, const std:
     const auto fullOpt = BookCommon::fromBooksToFromRoot(pathFromBooks);
     if (!fullOpt) return false;
     const std::string full = *fullOpt;
+    // The book handed over at start may still be composing its first page
+    // (a large picture) on its worker: it opens once that is done, the
+    // window answering meanwhile, rather than waiting for that decoding.
+    if (PreparedBookOpen::isPreparing(full)) {
+        std::weak_ptr<LocalBookOpener> weak = weak_from_this();
+        PreparedBookOpen::whenFinished([weak, pathFromBooks, password, targetFolder, useBookmark, animated] {
+            if (auto self = weak.lock()) self->startLoadBook(pathFromBooks, password, targetFolder, useBookmark, animated);
+        });
+        return true;
+    }
     const auto& settings = l->settings();
     std::optional<std::string> folder = targetFolder;
     long storedPage = 0;

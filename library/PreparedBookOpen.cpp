@@ -1,14 +1,18 @@
 #include "library/PreparedBookOpen.h"
 
 #include "engine/BookReaderEx.h"
+#include "engine/ThumbsCreate.h"
 #include "foundation/BookCommon.h"
 #include "foundation/Settings.h"
 #include "library/LocalBookOpener.h"
+#include "platform/core/RunLoop.h"
 #include "platform/core/Thread.h"
 #include "viewer/BookViewController.h"
 
 #include <atomic>
+#include <functional>
 #include <utility>
+#include <vector>
 
 namespace {
 
@@ -47,6 +51,8 @@ struct Job {
 
     sys::Thread thread;
     std::atomic<bool> finished{false};
+    // Main thread: what runs once the worker is done.
+    std::vector<std::function<void()>> whenFinished;
 
     // Opens the book and composes its first view as LocalBookOpener::startLoadBook does.
     void run() {
@@ -79,9 +85,17 @@ struct Job {
 // Never destroyed: a preparation still held at exit (a run that ended
 // without applicationWillTerminate) is not torn down after the services
 // its session uses.
-std::unique_ptr<Job>& current() {
-    static auto* job = new std::unique_ptr<Job>();
+std::shared_ptr<Job>& current() {
+    static auto* job = new std::shared_ptr<Job>();
     return *job;
+}
+
+// A preparation nobody waits for any more is not waited for either: its
+// worker, which may be decoding a large page, is left to finish alone.
+void letGo(std::shared_ptr<Job> job) {
+    if (!job) return;
+    if (job->finished.load()) job->thread.join();
+    else sys::Thread::leaveToFinish(std::move(job->thread));
 }
 
 }  // namespace
@@ -115,7 +129,7 @@ void PreparedBookOpen::start(const std::string& fullPath, bool useBookmark) {
     discard();
     // Solid archives warn before they open: those open as ever.
     if (BookCommon::isRARFileWithFile(fullPath) || BookCommon::is7zFileWithFile(fullPath)) return;
-    auto job = std::make_unique<Job>();
+    auto job = std::make_shared<Job>();
     job->full = fullPath;
     job->useBookmark = useBookmark;
     // The settings as the library will have them for this book.
@@ -127,9 +141,37 @@ void PreparedBookOpen::start(const std::string& fullPath, bool useBookmark) {
         if (!job->position.folder.empty()) job->folder = job->position.folder;
     }
     job->view = firstViewRequest(job->settings.get(), 0, false);
-    Job* work = job.get();
-    job->thread = sys::Thread([work](const std::atomic<bool>&) { work->run(); }, "prepare-book");
+    // The covers wait meanwhile: the book's first page is not decoded by
+    // both at once.
+    ThumbsCreate::holdForOpen(true);
+    // The worker keeps its job: one let go finishes alone.
+    job->thread = sys::Thread(
+        [job](const std::atomic<bool>&) {
+            job->run();
+            ThumbsCreate::holdForOpen(false);
+            std::weak_ptr<Job> done = job;
+            sys::RunLoop::main().post([done] {
+                auto finished = done.lock();
+                if (!finished || current() != finished) return;
+                for (auto& fn : std::exchange(finished->whenFinished, {})) fn();
+            });
+        },
+        "prepare-book");
     current() = std::move(job);
+}
+
+bool PreparedBookOpen::isPreparing(const std::string& fullPath) {
+    const auto& job = current();
+    return job && job->full == fullPath && !job->finished.load();
+}
+
+void PreparedBookOpen::whenFinished(std::function<void()> fn) {
+    const auto& job = current();
+    if (!job || job->finished.load()) {
+        sys::RunLoop::main().post(std::move(fn));
+        return;
+    }
+    job->whenFinished.push_back(std::move(fn));
 }
 
 std::optional<PreparedBookOpen::Session> PreparedBookOpen::take(const std::string& fullPath,
@@ -137,8 +179,13 @@ std::optional<PreparedBookOpen::Session> PreparedBookOpen::take(const std::strin
                                                                 const std::optional<std::string>& folder,
                                                                 bool useBookmark,
                                                                 const std::shared_ptr<Settings>& settings) {
-    std::unique_ptr<Job> job = std::exchange(current(), nullptr);
-    if (!job) return std::nullopt;
+    if (!current()) return std::nullopt;
+    // Another book is opened: the preparation is not waited for.
+    if (current()->full != fullPath) {
+        letGo(std::exchange(current(), nullptr));
+        return std::nullopt;
+    }
+    std::shared_ptr<Job> job = std::exchange(current(), nullptr);
     job->thread.join();
     if (!job->composed || job->full != fullPath || password || job->folder != folder ||
         job->useBookmark != useBookmark || !settings)
@@ -152,10 +199,7 @@ std::optional<PreparedBookOpen::Session> PreparedBookOpen::take(const std::strin
     return Session{job->reader, job->page, job->second};
 }
 
-void PreparedBookOpen::discard() {
-    std::unique_ptr<Job> job = std::exchange(current(), nullptr);
-    if (job) job->thread.join();
-}
+void PreparedBookOpen::discard() { letGo(std::exchange(current(), nullptr)); }
 
 bool PreparedBookOpen::readyToShow(const std::string& fullPath) {
     const auto& job = current();

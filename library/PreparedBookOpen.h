@@ -3,6 +3,7 @@
 #include "engine/PageLoadRequest.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -33,14 +34,21 @@ public:
     };
     // The prepared session when it was made for exactly this open and both
     // opened the book and composed its first view (waiting for the worker
-    // while it still works); nothing otherwise. `settings` are the list's,
-    // already set to the book. Either way the preparation is over.
+    // while it still works on this book; one preparing another book is let
+    // go unwaited); nothing otherwise. `settings` are the list's, already
+    // set to the book. Either way the preparation is over.
     static std::optional<Session> take(const std::string& fullPath, const std::optional<std::string>& password,
                                        const std::optional<std::string>& folder, bool useBookmark,
                                        const std::shared_ptr<Settings>& settings);
 
-    // Drops the preparation, if any (its worker is joined).
+    // Drops the preparation, if any; a worker still at work (decoding a
+    // large page) is not waited for, but left to finish alone.
     static void discard();
+    // Whether the book at `fullPath` is being prepared, its worker still at work.
+    static bool isPreparing(const std::string& fullPath);
+    // Runs `fn` on the main thread once the preparation's worker is done (at
+    // once when there is none); never when the preparation is dropped first.
+    static void whenFinished(std::function<void()> fn);
 
     // The session of a preparation that has composed its first view and
     // waits to be taken; null otherwise.

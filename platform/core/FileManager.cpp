@@ -9,9 +9,12 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
+#include <vector>
 
 #include "platform/core/Path.h"
 #include "platform/core/WholeWrite.h"
@@ -302,6 +305,69 @@ bool FileManager::removeItem(const std::string& path, std::error_code* error) {
 
 bool FileManager::copyItem(const std::string& from, const std::string& to, std::error_code* error) {
     return copyItemKeeping(from, to, true, error);
+}
+
+bool FileManager::copyFileStoppable(const std::string& from, const std::string& to, const std::atomic<bool>* stop,
+                                    const std::function<void(std::uint64_t)>& progress, std::error_code* error) {
+    auto fail = [&](int err) {
+        if (error) *error = std::error_code(err, std::generic_category());
+        return false;
+    };
+    Fd in(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
+    struct stat st{};
+    if (!in) return fail(errno);
+    if (::fstat(in.get(), &st) != 0) return fail(errno);
+    if (!S_ISREG(st.st_mode)) return fail(EINVAL);
+    Fd out(::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+    if (!out) return fail(errno);
+    auto giveUp = [&](int err) {
+        out.reset();
+        ::unlink(to.c_str());
+        return fail(err);
+    };
+    auto stopped = [&] { return stop && stop->load(); };
+    // A file system that shares blocks (btrfs, XFS) makes the copy at once.
+    bool done = ::ioctl(out.get(), FICLONE, in.get()) == 0;
+    uint64_t copied = done ? uint64_t(st.st_size) : 0;
+    bool kernel = true;
+    std::vector<char> buf;
+    while (!done) {
+        if (stopped()) return giveUp(ECANCELED);
+        if (progress) progress(copied);
+        if (kernel) {
+            ssize_t n = ::copy_file_range(in.get(), nullptr, out.get(), nullptr, size_t(kCopyPiece), 0);
+            if (n > 0) {
+                copied += uint64_t(n);
+                continue;
+            }
+            if (n == 0) break;
+            if (errno == EINTR) continue;
+            if (errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP && errno != EPERM)
+                return giveUp(errno);
+            kernel = false;
+        }
+        if (buf.empty()) buf.resize(1 << 20);
+        uint64_t piece = 0;
+        while (piece < kCopyPiece) {
+            ssize_t n = ::read(in.get(), buf.data(), buf.size());
+            if (n == 0) {
+                done = true;
+                break;
+            }
+            if (n < 0) {
+                if (errno == EINTR) continue;
+                return giveUp(errno);
+            }
+            if (!sys::WholeWrite::write(out.get(), buf.data(), std::size_t(n))) return giveUp(errno);
+            piece += uint64_t(n);
+        }
+        copied += piece;
+    }
+    if (stopped()) return giveUp(ECANCELED);
+    copyTimes(out.get(), st);
+    if (::fchmod(out.get(), 0600) != 0) return giveUp(errno);
+    if (progress) progress(copied);
+    return true;
 }
 
 bool FileManager::copyItemPrivately(const std::string& from, const std::string& to, std::error_code* error) {

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <atomic>
+#include <functional>
+
 #include <cstdint>
 #include <cstdio>
 #include <optional>
@@ -61,6 +64,16 @@ public:
     // As copyItem, but the copy is the user's own like every file the
     // program writes (files 0600, folders 0700), whatever the modes it had.
     static bool copyItemPrivately(const std::string& from, const std::string& to, std::error_code* error = nullptr);
+
+    // Copies the regular file `from` to `to`, which must not exist, as the
+    // user's own (0600): a clone of its blocks where the file system shares
+    // them, else in pieces of at most kCopyPiece bytes. Between pieces it
+    // calls `progress` with the bytes copied so far and gives up when `stop`
+    // is set. A copy that fails or is given up leaves nothing at `to`.
+    static constexpr std::uint64_t kCopyPiece = 4ull << 20;
+    static bool copyFileStoppable(const std::string& from, const std::string& to, const std::atomic<bool>* stop,
+                                  const std::function<void(std::uint64_t)>& progress = {},
+                                  std::error_code* error = nullptr);
 
     // Renames, or copies and removes across file systems. Fails with EEXIST
     // when `to` exists, and then nothing has changed.

@@ -77,6 +77,14 @@ void Thread::leaveToFinish(Thread&& thread) {
 
 void Thread::joinLeftThreads() { leftThreads().joinAll(); }
 
+bool Thread::leftThreadsRunning() {
+    LeftThreads& left = leftThreads();
+    std::lock_guard<std::mutex> g(left.m);
+    for (const Thread& t : left.threads)
+        if (t.running()) return true;
+    return false;
+}
+
 Thread::Thread(Body body, std::string name) : state_(std::make_shared<State>()) {
     // Counted busy from before the thread exists, so that a run loop that is
     // advancing virtual time waits for the first thing it posts.

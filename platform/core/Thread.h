@@ -49,6 +49,8 @@ public:
     static void leaveToFinish(Thread&& thread);
     // Joins every thread left so far (at the end of a run).
     static void joinLeftThreads();
+    // Whether a thread left so far is still at work.
+    static bool leftThreadsRunning();
 
 private:
     struct State;

@@ -12,6 +12,7 @@
 #include "library/PreparedBookOpen.h"
 #include "platform/core/AppPaths.h"
 #include "platform/core/FileManager.h"
+#include "platform/core/RunLoop.h"
 #include "platform/core/Keychain.h"
 #include "platform/core/Thread.h"
 #include "platform/core/UserDefaults.h"
@@ -161,6 +162,7 @@ TEST_F(AppDelegateTest, EveryUrlIsTakenButOnlyLocalBooksComeIn) {
     EXPECT_TRUE(delegate->openURL("file:///bad%ZZescape.zip"));
     EXPECT_FALSE(sys::FileManager::fileExists(BookCommon::getBooksDocumentsFolder() + "/x.zip"));
     EXPECT_TRUE(delegate->openURL("file://localhost" + outside.file("x.zip")));
+    sys::RunLoop::main().drain();
     EXPECT_TRUE(sys::FileManager::fileExists(BookCommon::getBooksDocumentsFolder() + "/x.zip"));
 }
 

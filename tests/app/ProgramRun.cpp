@@ -1,6 +1,8 @@
 #include "tests/support/TestHome.h"
 #include "tests/app/ProgramRun.h"
 
+#include "platform/core/Thread.h"
+
 #include "app/NestlarkAppDelegate.h"
 #include "app/SampleBook.h"
 #include "foundation/BookCommon.h"
@@ -36,6 +38,8 @@ void ProgramRun::makeHome(const std::string& tag) {
 
 void ProgramRun::TearDown() {
     program.reset();
+    // Workers the run left to finish (a cover still decoding) end before its home goes.
+    sys::Thread::joinLeftThreads();
     SampleBook::setSourcePathOverride(std::nullopt);
     HistoryCollector::relaseHistory();
     StatisticsStore::releaseSharedStatisticsStore();

@@ -250,6 +250,23 @@ TEST_F(ProgramTest, AFileFromOutsideIsCopiedNeverMovedAndOpened) {
     EXPECT_EQ(history->front().pathFromBooks(), "cover page(2).png");
 }
 
+// The copy is made away from the main thread: a program that ends while it
+// is under way gives it up, and nothing of it is left in the library.
+TEST_F(ProgramTest, ACopyUnderWayWhenTheProgramEndsLeavesNothingInTheLibrary) {
+    markNotFirstRun();
+    test::TempDir outside("outside");
+    makeFlatBook(outside.path(), "Big.cbz", 3, 600, 800, [](int i) { return gfx::Rgba{0.2, 0.1 * i, 0.5, 1}; });
+    ASSERT_TRUE(sys::FileManager::moveItem(docs() + "/Big.cbz", outside.file("Big.cbz")));
+    ASSERT_TRUE(launch());
+    ASSERT_TRUE(program->delegate()->openURL(LeafbrightProgram::targetURL(outside.file("Big.cbz"))));
+    stop();
+    EXPECT_TRUE(sys::FileManager::fileExists(outside.file("Big.cbz")));
+    const auto left = sys::FileManager::contentsOfDirectory(docs());
+    ASSERT_TRUE(left);
+    for (const auto& name : *left)
+        EXPECT_TRUE(name == ".notice.lbs") << "left in the library: " << name;
+}
+
 TEST_F(ProgramTest, WhatTheProgramKeepsInItsHomeIsTheUsersAlone) {
     // A book read, its place and settings kept, the history and the defaults
     // written, and the program ended.

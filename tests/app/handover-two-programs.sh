@@ -41,6 +41,9 @@ wait_while_running "$runner" 600 0.1 "the first program ended before listening" 
 timeout 60 "$program" --home home --headless --shots second-shots "outside/Handed Story.cbz" > second.log 2>&1 ||
   fail "the second run failed: $(cat second.log)"
 [ ! -e second-shots ] || fail "the second run started a program of its own"
+# The running program copies the book in while it goes on answering.
+wait_while_running "$runner" 300 0.1 "the first program ended before the book came in" \
+  test -f "home/Documents/Handed Story.cbz" || true
 [ -f "home/Documents/Handed Story.cbz" ] || fail "the book is not in the library"
 [ -f "outside/Handed Story.cbz" ] || fail "the book was moved, not copied"
 

@@ -55,6 +55,17 @@ case $mode in
     for shot in page1 page2; do is_png "book-shots/$shot.png" || fail "no picture $shot of the named book"; done
     [ -z "$(ls -A user-home)" ] || fail "the demonstration of a named book left a home behind: $(ls -A user-home)"
     [ -z "$(ls -A tmp)" ] || fail "the demonstration's home of a named book was left behind: $(ls -A tmp)"
+    # Opening a book named on the command line to check it, before the home
+    # given is in force, writes in no other home (a solid 7z writes pages out).
+    if command -v 7z >/dev/null; then
+      mkdir -p seven user-home7
+      (cd seven && unzip -q ../Named.cbz && 7z a -t7z -ms=on ../Named.cb7 . >/dev/null)
+      env -u DISPLAY -u WAYLAND_DISPLAY -u LEAFBRIGHT_HOME -u XDG_DATA_HOME HOME="$PWD/user-home7" TMPDIR="$PWD/tmp" \
+        "$program" --headless --home home7 --device phone --script idle.txt --shots seven-shots Named.cb7 >/dev/null ||
+        fail "a named cb7 did not open"
+      [ -z "$(ls -A user-home7)" ] || fail "a named cb7 wrote outside the home given: $(cd user-home7 && find .)"
+      [ -z "$(ls -A tmp)" ] || fail "a named cb7 left its check's folder behind: $(ls -A tmp)"
+    fi
     # A web address: its question is pictured and answered, then what it opens.
     fault_httpd=${LB_FAULT_HTTPD:-$(dirname "$program")/tests/lb_fault_httpd}
     mkdir -p www

@@ -338,6 +338,22 @@ TEST_F(ThumbsCreateTest, QueueingOnceCancellingAndSlowingDown) {
     maker.reset();
 }
 
+// While a book is opened for reading (its first page decoding), the covers
+// wait: no page is decoded by both at once. Then they go on; a maker let go
+// meanwhile leaves its held worker to end alone.
+TEST_F(ThumbsCreateTest, CoversWaitWhileABookIsOpenedForReading) {
+    ASSERT_TRUE(pack("zip -q '" + books + "/a.cbz' p0.jpg", pages("src", 1)));
+    auto a = item("a.cbz", 1);
+    ThumbsCreate::holdForOpen(true);
+    maker->addQue(a);
+    EXPECT_FALSE(maker->waitUntilIdle(0.5));
+    EXPECT_FALSE(cover(*a));
+    EXPECT_EQ(maker->queueLength(), 1u);
+    ThumbsCreate::holdForOpen(false);
+    idle();
+    EXPECT_TRUE(cover(*a));
+}
+
 TEST_F(ThumbsCreateTest, RemoteCoversFollowTheAutoLoadSetting) {
     maker->suspendTask(1);  // nothing is made: only what is queued matters
     // No interface plays Wi-Fi.
