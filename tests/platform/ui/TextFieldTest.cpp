@@ -3,6 +3,7 @@
 #include "platform/core/NotificationCenter.h"
 #include "platform/ui/Keyboard.h"
 #include "platform/ui/Pasteboard.h"
+#include "platform/ui/PointerShape.h"
 #include "platform/ui/SearchBar.h"
 #include "platform/ui/TestDriver.h"
 #include "platform/ui/TextField.h"
@@ -265,9 +266,13 @@ TEST_F(TextFieldTest, ClipboardPastesCopiesAndCutsAsOneLine) {
     EXPECT_EQ(Pasteboard::text(), "http://192.168.1.20:8080/comics/");
     // The selection is the primary selection the middle button pastes.
     EXPECT_EQ(Pasteboard::text(Pasteboard::Kind::PrimarySelection), "http://192.168.1.20:8080/comics/");
-    field->setText("");
-    field->pastePrimarySelectionAt(atChar(0));
-    EXPECT_EQ(field->text(), "http://192.168.1.20:8080/comics/");
+    field->setText("ab");
+    field->resignFirstResponder();
+    EXPECT_EQ(PointerShape::at(*window, atChar(1)), PointerShape::Kind::IBeam);
+    EXPECT_EQ(PointerShape::at(*window, {10, 10}), PointerShape::Kind::Arrow);
+    EXPECT_TRUE(PointerShape::middleClick(*window, atChar(1)));
+    EXPECT_EQ(field->text(), "ahttp://192.168.1.20:8080/comics/b");
+    EXPECT_TRUE(field->isEditing());
 
     // A secure field gives nothing away, by copy, cut or selection.
     field->setSecureTextEntry(true);
