@@ -567,6 +567,7 @@ bool TextField::pressKey(const KeyPress& key) {
     }
     // Escape leaves the field; only the next one reaches the screen.
     if (key.input == KeyInput::escape && !mods) {
+        if (!leavesOnEscape_) return false;
         auto keep = weak_from_this().lock();
         resignFirstResponder();
         return true;

@@ -82,6 +82,11 @@ public:
     View* leftView() const { return leftView_.get(); }
     void setLeftView(std::shared_ptr<View> v);
 
+    // Escape leaves the field (true, the default); off, Escape goes on to
+    // the key commands (a search bar's, which cancels its search).
+    bool leavesOnEscape() const { return leavesOnEscape_; }
+    void setLeavesOnEscape(bool on) { leavesOnEscape_ = on; }
+
     TextFieldDelegate* delegate() const { return delegate_; }
     void setDelegate(TextFieldDelegate* d) { delegate_ = d; }
 
@@ -162,6 +167,7 @@ private:
     TextFieldDelegate* delegate_ = nullptr;
     std::shared_ptr<View> leftView_;
     bool editing_ = false;
+    bool leavesOnEscape_ = true;
     size_t caret_ = 0;
     // The other end of the selection; equal to the caret when none.
     size_t anchor_ = 0;
