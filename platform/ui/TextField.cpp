@@ -426,6 +426,7 @@ void TextField::didBecomeFirstResponder() {
     // end when drawn from the right).
     double before = textOrigin();
     editing_ = true;
+    textAtBegin_ = text_;
     caret_ = anchor_ = text_.size();
     scroll_ = std::max(0.0, textRect().x() - before);
     setNeedsDisplay();
@@ -565,9 +566,11 @@ bool TextField::pressKey(const KeyPress& key) {
         }
         return true;
     }
-    // Escape leaves the field; only the next one reaches the screen.
+    // Escape in a field with an edit leaves the field, keeping the edit;
+    // only the next one reaches the screen (which may close and drop it).
+    // A field that shows no edit (or none at all) lets it through at once.
     if (key.input == KeyInput::escape && !mods) {
-        if (!leavesOnEscape_) return false;
+        if (!leavesOnEscape_ || text_ == textAtBegin_ || !shownOnScreen(*this)) return false;
         auto keep = weak_from_this().lock();
         resignFirstResponder();
         return true;
