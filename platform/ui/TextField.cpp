@@ -321,7 +321,8 @@ double TextField::textOrigin(double* fullWidth) const {
     if (!editing_ || full <= room) {
         scroll_ = 0;
         if (alignment_ == TextAlignment::Center) x += (line.width() - full) / 2;
-        if (alignment_ == TextAlignment::Right) x += line.width() - full;
+        // Right-aligned text leaves room for the caret at its end.
+        if (alignment_ == TextAlignment::Right) x += line.width() - full - (editing_ ? 2 : 0);
         return x;
     }
     // A text longer than the box scrolls so that the caret stays in view,
@@ -356,7 +357,7 @@ Rect TextField::caretRect() const {
     double x = tr.x();
     if (text_.empty()) {
         if (alignment_ == TextAlignment::Center) x = tr.x() + tr.width() / 2;
-        if (alignment_ == TextAlignment::Right) x = tr.maxX();
+        if (alignment_ == TextAlignment::Right) x = tr.maxX() - 2;
     } else {
         x = textOrigin() + prefixWidth(caret_);
     }

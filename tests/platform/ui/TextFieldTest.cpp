@@ -344,6 +344,11 @@ TEST_F(TextFieldTest, ALongTextKeepsTheCaretInViewAndStaysInItsBox) {
     field->resignFirstResponder();
     window->render();
     EXPECT_TRUE(near(pixelAt(10, tr.y() + tr.height() / 2), 255, 0, 0));
+    // A short right-aligned text shows its caret at its end, inside the box.
+    field->setText("ab");
+    driver->tap(*field);
+    window->render();
+    EXPECT_TRUE(near(pixelAt(tr.maxX() - 1, tr.y() + tr.height() / 2), 0, 122, 255, 40));
 }
 
 TEST_F(TextFieldTest, TabAndShiftTabMoveBetweenTheFieldsOfTheScreen) {
