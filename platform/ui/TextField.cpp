@@ -427,7 +427,6 @@ void TextField::didBecomeFirstResponder() {
     // end when drawn from the right).
     double before = textOrigin();
     editing_ = true;
-    textAtBegin_ = text_;
     caret_ = anchor_ = text_.size();
     scroll_ = std::max(0.0, textRect().x() - before);
     setNeedsDisplay();
@@ -567,11 +566,12 @@ bool TextField::pressKey(const KeyPress& key) {
         }
         return true;
     }
-    // Escape in a field with an edit leaves the field, keeping the edit;
+    // Escape in a field holding text leaves the field, keeping the text;
     // only the next one reaches the screen (which may close and drop it).
-    // A field that shows no edit (or none at all) lets it through at once.
+    // An empty field, with nothing to lose, or one not shown lets it
+    // through at once.
     if (key.input == KeyInput::escape && !mods) {
-        if (!leavesOnEscape_ || text_ == textAtBegin_ || !shownOnScreen(*this)) return false;
+        if (!leavesOnEscape_ || text_.empty() || !shownOnScreen(*this)) return false;
         auto keep = weak_from_this().lock();
         resignFirstResponder();
         return true;

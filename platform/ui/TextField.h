@@ -45,7 +45,7 @@ enum class ReturnKeyType { Default, Go, Search, Send, Next, Done };
 // selection, control moves and deletes by words; control A, C, X and V (and
 // shift Insert) select all, copy, cut and paste through the Pasteboard (a
 // secure field gives nothing away), the middle button pastes the primary
-// selection. Escape leaves a field with an edit, Tab and shift Tab go to the next and
+// selection. Escape leaves a field holding text, Tab and shift Tab go to the next and
 // previous field of the same screen. A text longer than the box scrolls to
 // keep the caret in view.
 class TextField : public Control {
@@ -82,9 +82,9 @@ public:
     View* leftView() const { return leftView_.get(); }
     void setLeftView(std::shared_ptr<View> v);
 
-    // Escape in a field whose text was edited leaves the field (true, the
-    // default); off, Escape goes on to the key commands (a search bar's,
-    // which cancels its search).
+    // Escape in a field holding text leaves the field (true, the default);
+    // off, Escape goes on to the key commands (a search bar's, which
+    // cancels its search).
     bool leavesOnEscape() const { return leavesOnEscape_; }
     void setLeavesOnEscape(bool on) { leavesOnEscape_ = on; }
 
@@ -169,8 +169,6 @@ private:
     std::shared_ptr<View> leftView_;
     bool editing_ = false;
     bool leavesOnEscape_ = true;
-    // The text as editing began: Escape leaves only a field with an edit.
-    std::string textAtBegin_;
     size_t caret_ = 0;
     // The other end of the selection; equal to the caret when none.
     size_t anchor_ = 0;
