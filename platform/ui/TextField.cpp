@@ -1,5 +1,6 @@
 #include "platform/ui/TextField.h"
 
+#include "platform/ui/InFrontKeyScope.h"
 #include "platform/ui/Keyboard.h"
 #include "platform/ui/Pasteboard.h"
 #include "platform/ui/Touch.h"
@@ -569,9 +570,10 @@ bool TextField::pressKey(const KeyPress& key) {
     // Escape in a field holding text leaves the field, keeping the text;
     // only the next one reaches the screen (which may close and drop it).
     // An empty field, with nothing to lose, or one not shown lets it
-    // through at once.
+    // through at once. Nor is a field what is in front of the screens (full
+    // screen's Escape, a script's "back").
     if (key.input == KeyInput::escape && !mods) {
-        if (!leavesOnEscape_ || text_.empty() || !shownOnScreen(*this)) return false;
+        if (!leavesOnEscape_ || text_.empty() || !shownOnScreen(*this) || InFrontKeyScope::active()) return false;
         auto keep = weak_from_this().lock();
         resignFirstResponder();
         return true;
