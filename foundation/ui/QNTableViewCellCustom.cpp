@@ -3,6 +3,8 @@
 #include "foundation/ui/QNTableView.h"
 #include "foundation/ui/QNTableViewData.h"
 
+#include <algorithm>
+
 ui::TableViewCellStyle QNTableViewCellCustom::cellStyleForRowKind(int32_t rowKind) {
     switch (rowKind) {
         case QNTableViewData::kStyleValue1: return ui::TableViewCellStyle::Value1;
@@ -83,6 +85,13 @@ void QNTableViewCellCustom::layoutSubviews() {
         textField_->setClearButtonMode(ui::TextFieldViewMode::Never);
         textField_->setReturnKeyType(ui::ReturnKeyType::Done);
         ui::Rect d = detail->frame();
-        textField_->setFrame(ui::Rect(110.0, d.y(), contentView()->bounds().width() - 125.0, d.height()));
+        // The field starts after the row's name, however long its text.
+        const ui::Rect t = textLabel()->frame();
+        const double nameEnd = textLabel()->text().empty()
+                                   ? 0
+                                   : t.x() + std::min(t.width(), textLabel()->sizeThatFits({0, 0}).width) + 8;
+        const double x = std::max(110.0, nameEnd);
+        textField_->setFrame(
+            ui::Rect(x, d.y(), std::max(0.0, contentView()->bounds().width() - 15.0 - x), d.height()));
     }
 }

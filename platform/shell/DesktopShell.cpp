@@ -1,5 +1,6 @@
 #include "platform/shell/DesktopShell.h"
 
+#include "platform/shell/SdlClipboard.h"
 #include "platform/shell/X11Desktop.h"
 
 #include "platform/core/Clock.h"
@@ -8,6 +9,8 @@
 #include "platform/graphics/Canvas.h"
 #include "platform/ui/KeyCommand.h"
 #include "platform/ui/InFrontKeyScope.h"
+#include "platform/ui/Pasteboard.h"
+#include "platform/ui/PointerShape.h"
 #include "platform/ui/ScrollView.h"
 
 #include <SDL.h>
@@ -80,6 +83,7 @@ const char* specialKey(SDL_Keycode k) {
     case SDLK_PAGEUP: return ui::KeyInput::pageUp;
     case SDLK_PAGEDOWN: return ui::KeyInput::pageDown;
     case SDLK_DELETE: return ui::KeyInput::deleteForward;
+    case SDLK_INSERT: return ui::KeyInput::insert;
     default: return nullptr;
     }
 }
@@ -112,11 +116,13 @@ DesktopShell::~DesktopShell() {
     sys::RunLoop::main().setWakeHandler({});
     if (texture_) SDL_DestroyTexture(texture_);
     if (renderer_) SDL_DestroyRenderer(renderer_);
-    if (busyCursor_) {
-        SDL_SetCursor(SDL_GetDefaultCursor());
-        SDL_FreeCursor(busyCursor_);
+    if (busyCursor_ || ibeamCursor_ || handCursor_) SDL_SetCursor(SDL_GetDefaultCursor());
+    for (SDL_Cursor* c : {busyCursor_, ibeamCursor_, handCursor_})
+        if (c) SDL_FreeCursor(c);
+    if (sdlWindow_) {
+        ui::Pasteboard::setStore(nullptr);
+        SDL_DestroyWindow(sdlWindow_);
     }
-    if (sdlWindow_) SDL_DestroyWindow(sdlWindow_);
 }
 
 void DesktopShell::setBusyPointer(bool busy) {
@@ -127,6 +133,8 @@ void DesktopShell::setBusyPointer(bool busy) {
     // desktop's own, which it has from its start), not an arrow of its own.
     if (!busy) {
         SDL_SetCursor(SDL_GetDefaultCursor());
+        pointerKind_ = 0;
+        updatePointer();
         return;
     }
     // The desktop's "busy in the background" pointer; SDL's own wait arrow
@@ -134,6 +142,23 @@ void DesktopShell::setBusyPointer(bool busy) {
     if (!busyCursor_) busyCursor_ = X11Desktop::themeCursor(sdlWindow_, "progress");
     if (!busyCursor_) busyCursor_ = SDL_CreateSystemCursor(SDL_SYSTEM_CURSOR_WAITARROW);
     if (busyCursor_) SDL_SetCursor(busyCursor_);
+}
+
+void DesktopShell::updatePointer() {
+    if (!sdlWindow_ || busyPointer_) return;
+    const auto kind = pointerInside_ ? ui::PointerShape::at(window_, lastMouse_) : ui::PointerShape::Kind::Arrow;
+    if (int(kind) == pointerKind_) return;
+    pointerKind_ = int(kind);
+    SDL_Cursor* c = nullptr;
+    if (kind == ui::PointerShape::Kind::IBeam) {
+        if (!ibeamCursor_) ibeamCursor_ = SDL_CreateSystemCursor(SDL_SYSTEM_CURSOR_IBEAM);
+        c = ibeamCursor_;
+    } else if (kind == ui::PointerShape::Kind::Hand) {
+        if (!handCursor_) handCursor_ = SDL_CreateSystemCursor(SDL_SYSTEM_CURSOR_HAND);
+        c = handCursor_;
+    }
+    // Elsewhere the desktop's own pointer, which the window has from its start.
+    SDL_SetCursor(c ? c : SDL_GetDefaultCursor());
 }
 
 bool DesktopShell::displayAvailable() {
@@ -223,6 +248,8 @@ bool DesktopShell::open(const std::string& title, std::string* error) {
         });
     }
     SDL_StartTextInput();
+    // The text fields copy and paste through the desktop's clipboard.
+    ui::Pasteboard::setStore(std::make_shared<SdlClipboard>());
     SDL_ShowWindow(sdlWindow_);
     needsFrame_ = true;
     return true;
@@ -580,6 +607,7 @@ void DesktopShell::handle(const SDL_Event& e) {
     }
     case SDL_WINDOWEVENT:
         if (e.window.event == SDL_WINDOWEVENT_CLOSE) closeRequested_ = true;
+        if (e.window.event == SDL_WINDOWEVENT_LEAVE) pointerInside_ = false;
         if (e.window.event == SDL_WINDOWEVENT_EXPOSED || e.window.event == SDL_WINDOWEVENT_SHOWN) needsFrame_ = true;
         fitFrame();
         // Showing the window writes its size hints anew.
@@ -594,12 +622,16 @@ void DesktopShell::handle(const SDL_Event& e) {
         }
         break;
     case SDL_MOUSEBUTTONDOWN:
+        // The middle button pastes the primary selection into a text field.
+        if (e.button.button == SDL_BUTTON_MIDDLE && !mouseDown_)
+            ui::PointerShape::middleClick(window_, toPoints(e.button.x, e.button.y));
         if (e.button.button != SDL_BUTTON_LEFT) break;
         mouseDown_ = true;
         window_.sendTouch(0, ui::TouchPhase::Began, toPoints(e.button.x, e.button.y));
         break;
     case SDL_MOUSEMOTION:
         lastMouse_ = toPoints(e.motion.x, e.motion.y);
+        pointerInside_ = true;
         if (mouseDown_) window_.sendTouch(0, ui::TouchPhase::Moved, toPoints(e.motion.x, e.motion.y));
         break;
     case SDL_MOUSEBUTTONUP:
@@ -686,6 +718,8 @@ void DesktopShell::pumpOnce(double maxWait) {
         // written).
         if (window_.needsRender()) needsFrame_ = true;
         present(false);
+        // What lies under the pointer may have changed with the events.
+        updatePointer();
     }
     while (loop.runOnce()) {
     }

@@ -127,6 +127,10 @@ private:
     // The window's new size laid out.
     void sizeChanged(int width, int height);
 
+    // The pointer's shape for what lies under it (an I-beam over a text
+    // field, a hand over a link), unless the busy pointer shows.
+    void updatePointer();
+
     int px(double points) const;
     ui::Point toPoints(int x, int y) const;
 
@@ -172,6 +176,10 @@ private:
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
     bool busyPointer_ = false;
     SDL_Cursor* busyCursor_ = nullptr;
+    SDL_Cursor* ibeamCursor_ = nullptr;
+    SDL_Cursor* handCursor_ = nullptr;
+    int pointerKind_ = 0;
+    bool pointerInside_ = false;
 };
 
 }  // namespace shell

@@ -28,6 +28,7 @@ inline constexpr const char* pageDown = "PageDown";
 inline constexpr const char* home = "Home";
 inline constexpr const char* end = "End";
 inline constexpr const char* deleteForward = "Delete";
+inline constexpr const char* insert = "Insert";
 inline constexpr const char* returnKey = "\r";
 inline constexpr const char* backspace = "\x08";
 inline constexpr const char* tab = "\t";

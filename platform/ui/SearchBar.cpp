@@ -21,6 +21,8 @@ SearchBar::SearchBar(const Rect& frame) : View(frame) {
     field_->setLeftView(glass_);
     applyFieldColors();
     field_->setDelegate(this);
+    // Escape cancels the search (keyCommands), not only the edit.
+    field_->setLeavesOnEscape(false);
     field_->addAction(ControlEventEditingChanged, [this](Control&) {
         if (delegate_) delegate_->searchBarTextDidChange(*this, field_->text());
     });

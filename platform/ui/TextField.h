@@ -39,6 +39,15 @@ enum class ReturnKeyType { Default, Go, Search, Send, Next, Done };
 // asks the delegate and sends editing-did-end-on-exit, after which the field
 // resigns when someone listens to that event. A clear button, secure entry
 // (bullets) and a placeholder work as on the platform.
+//
+// As on a desktop: a click places the caret where it lands, a drag or a
+// double click selects, shift with the arrows, Home and End extends the
+// selection, control moves and deletes by words; control A, C, X and V (and
+// shift Insert) select all, copy, cut and paste through the Pasteboard (a
+// secure field gives nothing away), the middle button pastes the primary
+// selection. Escape leaves a field holding text, Tab and shift Tab go to the next and
+// previous field of the same screen. A text longer than the box scrolls to
+// keep the caret in view.
 class TextField : public Control {
 public:
     TextField();
@@ -73,12 +82,36 @@ public:
     View* leftView() const { return leftView_.get(); }
     void setLeftView(std::shared_ptr<View> v);
 
+    // Escape in a field holding text leaves the field (true, the default);
+    // off, Escape goes on to the key commands (a search bar's, which
+    // cancels its search).
+    bool leavesOnEscape() const { return leavesOnEscape_; }
+    void setLeavesOnEscape(bool on) { leavesOnEscape_ = on; }
+
     TextFieldDelegate* delegate() const { return delegate_; }
     void setDelegate(TextFieldDelegate* d) { delegate_ = d; }
 
     bool isEditing() const { return editing_; }
     // Caret position in bytes of the text.
     size_t caret() const { return caret_; }
+    // The selected part (empty at the caret when nothing is selected).
+    TextRange selectedRange() const;
+    std::string selectedText() const;
+    // The caret goes to `range`'s end, the other end stays put.
+    void setSelectedRange(TextRange range);
+    void selectAll();
+
+    // Edits as typing does; line breaks and control characters are dropped.
+    void paste(const std::string& text);
+    // The primary selection, put in where `point` (field coordinates) is.
+    void pastePrimarySelectionAt(Point point);
+    // The caret's place for a point of the field (byte index).
+    size_t indexAtPoint(Point point) const;
+    // Where the caret is drawn, in field coordinates.
+    Rect caretRect() const;
+    // Gives the keyboard to the next (or previous) text field of the same
+    // screen, in reading order; false when there is none.
+    bool moveToNextField(bool forward);
 
     // Edits as typing does (asks the delegate, sends editing-changed).
     void insertText(const std::string& s);
@@ -100,6 +133,8 @@ public:
     bool canResignFirstResponder() const override;
     bool takesTextInput() const override { return editing_; }
     bool pressKey(const KeyPress& key) override;
+    bool beginTracking(Touch& touch, const Event& event) override;
+    bool continueTracking(Touch& touch, const Event& event) override;
     void endTracking(Touch& touch, const Event& event) override;
 
 protected:
@@ -108,6 +143,15 @@ protected:
 
 private:
     bool replace(TextRange range, const std::string& with);
+    // Where the text starts (x) in the text rect, and its width.
+    double textOrigin(double* fullWidth = nullptr) const;
+    double prefixWidth(size_t index) const;
+    size_t wordStartBefore(size_t index) const;
+    size_t wordEndAfter(size_t index) const;
+    // The caret goes to `index`; with `extend` the selection grows to it.
+    void moveCaret(size_t index, bool extend);
+    void selectionChanged();
+    bool copySelection(bool cut);
 
     std::string text_;
     std::string placeholder_;
@@ -124,7 +168,18 @@ private:
     TextFieldDelegate* delegate_ = nullptr;
     std::shared_ptr<View> leftView_;
     bool editing_ = false;
+    bool leavesOnEscape_ = true;
     size_t caret_ = 0;
+    // The other end of the selection; equal to the caret when none.
+    size_t anchor_ = 0;
+    // How far a text longer than the box is scrolled to the left.
+    mutable double scroll_ = 0;
+    // A press on the field while editing: the drag selects from its place.
+    bool selecting_ = false;
+    // Where a press on a field not yet editing landed (a byte index).
+    size_t pressIndex_ = 0;
+    bool pressInText_ = false;
+    Point pressAt_;
 };
 
 }  // namespace ui

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <cstring>
 #include <fstream>
 #include <sys/stat.h>
 
@@ -378,6 +379,19 @@ bool WebView::activateLinkAt(Point p) {
     doc->on_mouse_leave(redraw);
     if (!redraw.empty()) page_->setNeedsDisplay();
     return navigation_ != before;
+}
+
+bool WebView::isLinkAt(Point p) const {
+    if (!layout_.document || !layout_.document->root()) return false;
+    Point d = page_->convertPointFrom(p, this);
+    Point offset = scroll_->contentOffset();
+    auto el = layout_.document->root()->get_element_by_point(int(d.x), int(d.y), int(d.x - offset.x),
+                                                             int(d.y - offset.y));
+    for (; el; el = el->parent()) {
+        const char* tag = el->get_tagName();
+        if (tag && std::strcmp(tag, "a") == 0 && el->get_attr("href")) return true;
+    }
+    return false;
 }
 
 Rect WebView::rectForElement(const std::string& selector) const {

@@ -119,6 +119,8 @@ public:
     // Follows the link at a point of the page (what a tap does); false when
     // there is none.
     bool activateLinkAt(Point documentPoint);
+    // Whether a point of the view lies on a link (the pointer shows a hand).
+    bool isLinkAt(Point point) const;
     // Where the first element matching a CSS selector lies in the page
     // (Rect::null() when none): for tests and scripted runs.
     Rect rectForElement(const std::string& selector) const;

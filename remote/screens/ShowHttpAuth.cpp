@@ -256,6 +256,12 @@ void ShowHttpAuth::onTapBackGround(ui::Point inWindow) {
     ui::Rect panel = inputArea_->frame();
     ui::Point p{inWindow.x - bkgndView_->frame().x(), inWindow.y - bkgndView_->frame().y()};
     if (p.x >= panel.x() && p.x < panel.x() + panel.width() && p.y >= panel.y() && p.y < panel.y() + panel.height()) {
+        // A click on a field's name gives that field the keyboard.
+        auto on = [inWindow](const std::shared_ptr<ui::Label>& label) {
+            return label && ui::rectContainsPoint(label->convertRectTo(label->bounds(), nullptr), inWindow);
+        };
+        if (on(labelUsername_) && textFldUsername_) textFldUsername_->becomeFirstResponder();
+        else if (on(labelPassword_) && textFldPassword_) textFldPassword_->becomeFirstResponder();
         return;
     }
     onCancelBtn();

@@ -247,8 +247,14 @@ void WebBrowseController::viewDidLoad() {
     ui::ViewController::viewDidLoad();
     view()->setBackgroundColor(ui::Color::whiteColor());
 
+    addressBar_ = std::make_shared<ui::Control>(ui::Rect(0, 0, view()->bounds().width(), kAddressBarHeight));
+    addressBar_->setBackgroundColor(ui::Color::systemGray5());
+    addressBar_->setHidden(true);
     addressField_ = std::make_shared<ui::TextField>(ui::Rect(0, 0, view()->bounds().width(), kAddressBarHeight));
     addressField_->setBorderStyle(ui::TextBorderStyle::RoundedRect);
+    addressField_->setFont(gfx::Font::system(14));
+    addressField_->setPlaceholder(tr("Enter Address"));
+    addressBar_->addSubview(addressField_);
     addressField_->setReturnKeyType(ui::ReturnKeyType::Go);
     addressField_->setClearButtonMode(ui::TextFieldViewMode::WhileEditing);
     addressField_->setKeyboardType(3);  // the URL keyboard
@@ -256,6 +262,22 @@ void WebBrowseController::viewDidLoad() {
     addressField_->setHidden(true);
     // Return ends editing (and hides the keyboard) once someone listens.
     addressField_->addAction(ui::ControlEventEditingDidEndOnExit, [](ui::Control&) {});
+    std::weak_ptr<ui::ViewController> weakSelf = weak_from_this();
+    addressField_->addAction(ui::ControlEventEditingDidBegin, [weakSelf](ui::Control&) {
+        if (auto self = std::static_pointer_cast<WebBrowseController>(weakSelf.lock())) self->addressReturned_ = false;
+    });
+    // Left without Return (Escape, a click elsewhere): the bar shows the
+    // page's address again.
+    addressField_->addAction(ui::ControlEventEditingDidEnd, [weakSelf](ui::Control&) {
+        auto self = std::static_pointer_cast<WebBrowseController>(weakSelf.lock());
+        if (!self || self->addressReturned_ || !self->webView_) return;
+        const std::string& url = self->webView_->URL();
+        self->addressField_->setText(url == kBlankPage ? "" : url);
+    });
+    addressBar_->addAction(ui::ControlEventTouchUpInside, [weakSelf](ui::Control&) {
+        if (auto self = std::static_pointer_cast<WebBrowseController>(weakSelf.lock()))
+            self->addressField_->becomeFirstResponder();
+    });
 
     webView_ = std::make_shared<ui::WebView>(view()->bounds());
     webView_->setNavigationDelegate(this);
@@ -266,7 +288,7 @@ void WebBrowseController::viewDidLoad() {
         self->fetchPage(url, std::move(done));
     });
     view()->addSubview(webView_);
-    view()->addSubview(addressField_);
+    view()->addSubview(addressBar_);
 
     isShowAlertToDownload_ = false;
     startPage();
@@ -336,7 +358,8 @@ void WebBrowseController::layoutViews() {
     const ui::EdgeInsets safe = viewSafeAreaInsets();
     const double top = safe.top, bottom = b.height() - safe.bottom;
     const double barHeight = showAddressBar_ ? kAddressBarHeight : 0;
-    addressField_->setFrame(ui::Rect(0, top, b.width(), kAddressBarHeight));
+    addressBar_->setFrame(ui::Rect(0, top, b.width(), kAddressBarHeight));
+    addressField_->setFrame(ui::Rect(6, 3, std::max(0.0, b.width() - 12), kAddressBarHeight - 6));
     webView_->setFrame(ui::Rect(0, top + barHeight, b.width(), std::max(0.0, bottom - top - barHeight)));
 }
 
@@ -345,9 +368,10 @@ void WebBrowseController::showAddressBar() {
     showAddressBar_ = true;
     isHideAddressBar_ = false;
     if (!addressField_) return;
-    addressField_->setAlpha(0);
+    addressBar_->setAlpha(0);
+    addressBar_->setHidden(false);
     addressField_->setHidden(false);
-    auto* field = addressField_.get();
+    auto* field = addressBar_.get();
     std::weak_ptr<ui::ViewController> weak = weak_from_this();
     ui::View::animate(0.5, 0, ui::AnimationOptionCurveEaseOut, [field, weak] {
         field->setAlpha(1);
@@ -608,6 +632,7 @@ void WebBrowseController::alertViewClickedButtonAtIndex(QNAlertView& alert, int6
 // ---- Address bar ---------------------------------------------------------------------------------------------
 
 bool WebBrowseController::textFieldShouldReturn(ui::TextField& field) {
+    addressReturned_ = true;
     if (auto address = addressFromTypedText(field.text())) webView_->load(*address);
     field.resignFirstResponder();
     return true;

@@ -135,7 +135,13 @@ private:
     void refreshToolbarSoon();
 
     std::shared_ptr<ui::WebView> webView_;
+    // The address bar: a band across the top holding the field; a click
+    // anywhere on the band gives the field the keyboard.
+    std::shared_ptr<ui::Control> addressBar_;
     std::shared_ptr<ui::TextField> addressField_;
+    // Return was pressed in the address bar (an edit left otherwise puts the
+    // page's address back).
+    bool addressReturned_ = false;
     std::string downloadPath_;
     std::string urlToDownLoad_;
     std::string filenameToDownload_;

@@ -199,6 +199,12 @@ TEST_F(TableDrivenTest, TextFieldRowReportsEveryKeyAndReturnOnlyHidesTheKeyboard
     c->layoutIfNeeded();
     Rect d = c->detailTextLabel()->frame();
     EXPECT_EQ(field->frame(), Rect(110, d.y(), c->contentView()->bounds().width() - 125, d.height()));
+    // A longer name keeps the field from running into it.
+    c->textLabel()->setText("A Name Much Longer Than Most");
+    c->setNeedsLayout();
+    c->layoutIfNeeded();
+    EXPECT_GE(field->frame().x(), c->textLabel()->frame().x() + c->textLabel()->sizeThatFits({0, 0}).width);
+    EXPECT_EQ(field->frame().maxX(), c->contentView()->bounds().width() - 15);
     EXPECT_EQ(field->font(), c->detailTextLabel()->font());
     EXPECT_EQ(field->textColor(), Color::label()) << "typed text is not drawn as a placeholder";
     EXPECT_EQ(field->returnKeyType(), ReturnKeyType::Done);

@@ -2,6 +2,8 @@
 
 #include "platform/core/NotificationCenter.h"
 #include "platform/ui/Keyboard.h"
+#include "platform/ui/Pasteboard.h"
+#include "platform/ui/PointerShape.h"
 #include "platform/ui/SearchBar.h"
 #include "platform/ui/TestDriver.h"
 #include "platform/ui/TextField.h"
@@ -45,6 +47,7 @@ protected:
     void SetUp() override {
         UITest::SetUp();
         Keyboard::shared().reset();
+        Pasteboard::reset();
         driver = std::make_unique<ui::test::Driver>(*window);
         field = std::make_shared<TextField>(Rect(20, 100, 300, 36));
         field->setBorderStyle(TextBorderStyle::RoundedRect);
@@ -63,7 +66,14 @@ protected:
         for (auto t : tokens) sys::NotificationCenter::defaultCenter().removeObserver(t);
         field.reset();
         driver.reset();
+        Pasteboard::reset();
         UITest::TearDown();
+    }
+    // A point on the field's text line before the character at `index`
+    // (left-aligned text of the fixed engine: 8.5 points a character).
+    Point atChar(size_t index) const {
+        Rect tr = field->convertRectTo(field->textRect(), nullptr);
+        return {tr.x() + 8.5 * double(index) + 1, tr.y() + tr.height() / 2};
     }
     std::unique_ptr<ui::test::Driver> driver;
     std::shared_ptr<TextField> field;
@@ -232,4 +242,134 @@ TEST_F(TextFieldTest, SearchBarReportsTypingSearchAndCancel) {
     bar->setText("zz");  // programmatic: no report
     EXPECT_EQ(d.log.size(), 6u);
     EXPECT_EQ(ui::test::Driver::textOf(*bar), "zz");
+}
+
+TEST_F(TextFieldTest, ClipboardPastesCopiesAndCutsAsOneLine) {
+    field->setDelegate(&d);
+    driver->tap(*field);
+    Pasteboard::setText("http://192.168.1.20:8080/\r\ncomics/\t\n");
+    EXPECT_TRUE(driver->key("v", KeyModifierControl));
+    EXPECT_EQ(field->text(), "http://192.168.1.20:8080/comics/");
+    EXPECT_EQ(d.log.back(), "change 0,0 http://192.168.1.20:8080/comics/");  // one change the delegate may refuse
+    Pasteboard::setText("x");
+    driver->key(KeyInput::insert, KeyModifierShift);
+    EXPECT_EQ(field->text(), "http://192.168.1.20:8080/comics/x");
+
+    // Control A selects all, C copies, X cuts; typing replaces a selection.
+    driver->key("a", KeyModifierControl);
+    EXPECT_EQ(field->selectedText(), field->text());
+    driver->key("c", KeyModifierControl);
+    EXPECT_EQ(Pasteboard::text(), "http://192.168.1.20:8080/comics/x");
+    driver->key(KeyInput::leftArrow, KeyModifierShift);
+    driver->key("x", KeyModifierControl);
+    EXPECT_EQ(field->text(), "x");
+    EXPECT_EQ(Pasteboard::text(), "http://192.168.1.20:8080/comics/");
+    // The selection is the primary selection the middle button pastes.
+    EXPECT_EQ(Pasteboard::text(Pasteboard::Kind::PrimarySelection), "http://192.168.1.20:8080/comics/");
+    field->setText("ab");
+    field->resignFirstResponder();
+    EXPECT_EQ(PointerShape::at(*window, atChar(1)), PointerShape::Kind::IBeam);
+    EXPECT_EQ(PointerShape::at(*window, {10, 10}), PointerShape::Kind::Arrow);
+    EXPECT_TRUE(PointerShape::middleClick(*window, atChar(1)));
+    EXPECT_EQ(field->text(), "ahttp://192.168.1.20:8080/comics/b");
+    EXPECT_TRUE(field->isEditing());
+
+    // A secure field gives nothing away, by copy, cut or selection.
+    field->setSecureTextEntry(true);
+    field->setText("secret");
+    Pasteboard::setText("kept");
+    Pasteboard::setText("kept too", Pasteboard::Kind::PrimarySelection);
+    driver->key("a", KeyModifierControl);
+    driver->key("c", KeyModifierControl);
+    driver->key("x", KeyModifierControl);
+    EXPECT_EQ(Pasteboard::text(), "kept");
+    EXPECT_EQ(Pasteboard::text(Pasteboard::Kind::PrimarySelection), "kept too");
+    EXPECT_EQ(field->text(), "secret");
+}
+
+TEST_F(TextFieldTest, ShiftSelectsAndControlMovesAndDeletesByWords) {
+    driver->tap(*field);
+    driver->type("hello wide world");
+    driver->key(KeyInput::leftArrow, KeyModifierControl);
+    EXPECT_EQ(field->caret(), 11u);
+    driver->key(KeyInput::backspace, KeyModifierControl);
+    EXPECT_EQ(field->text(), "hello world");
+    driver->key(KeyInput::rightArrow, KeyModifierControl);
+    EXPECT_EQ(field->caret(), 11u);
+    driver->key(KeyInput::leftArrow, KeyModifierControl | KeyModifierShift);
+    EXPECT_EQ(field->selectedText(), "world");
+    driver->type("there");
+    EXPECT_EQ(field->text(), "hello there");
+    driver->key(KeyInput::home, KeyModifierShift);
+    driver->key(KeyInput::rightArrow, KeyModifierShift);
+    EXPECT_EQ(field->selectedText(), "ello there");
+    driver->pressBackspace();
+    EXPECT_EQ(field->text(), "h");
+    driver->key(KeyInput::end, KeyModifierShift);  // caret already at the end: nothing selected
+    driver->type("i");
+    EXPECT_EQ(field->text(), "hi");
+}
+
+TEST_F(TextFieldTest, AClickPlacesTheCaretAndDragsAndDoubleClicksSelect) {
+    field->setText("hello world");
+    driver->tap(atChar(3));  // not yet editing: the click both begins and places
+    EXPECT_TRUE(field->isEditing());
+    EXPECT_EQ(field->caret(), 3u);
+    driver->tap(atChar(8));
+    EXPECT_EQ(field->caret(), 8u);
+    driver->type("!");
+    EXPECT_EQ(field->text(), "hello wo!rld");
+    driver->advance(1);
+    driver->doubleTap(atChar(1));
+    EXPECT_EQ(field->selectedText(), "hello");
+    driver->advance(1);
+    driver->drag(atChar(6), atChar(9));
+    EXPECT_EQ(field->selectedText(), "wo!");
+}
+
+TEST_F(TextFieldTest, ALongTextKeepsTheCaretInViewAndStaysInItsBox) {
+    auto label = std::make_shared<View>(Rect(0, 100, 20, 36));
+    label->setBackgroundColor(Color::rgb(1, 0, 0));
+    window->addSubview(label);
+    field->setTextAlignment(TextAlignment::Right);
+    field->setText(std::string(110, 'u'));
+    driver->tap(*field);
+    driver->key(KeyInput::home);
+    window->render();
+    Rect tr = field->convertRectTo(field->textRect(), nullptr);
+    // The caret at the start shows at the box's left edge.
+    EXPECT_TRUE(near(pixelAt(tr.x() + 1, tr.y() + tr.height() / 2), 0, 122, 255, 40));
+    // Nothing of the text is drawn outside the box.
+    EXPECT_TRUE(near(pixelAt(10, tr.y() + tr.height() / 2), 255, 0, 0));
+    field->resignFirstResponder();
+    window->render();
+    EXPECT_TRUE(near(pixelAt(10, tr.y() + tr.height() / 2), 255, 0, 0));
+    // A short right-aligned text shows its caret at its end, inside the box.
+    field->setText("ab");
+    driver->tap(*field);
+    window->render();
+    EXPECT_TRUE(near(pixelAt(tr.maxX() - 1, tr.y() + tr.height() / 2), 0, 122, 255, 40));
+}
+
+TEST_F(TextFieldTest, TabAndShiftTabMoveBetweenTheFieldsOfTheScreen) {
+    auto panel = std::make_shared<View>(Rect(0, 300, 390, 200));
+    window->addSubview(panel);
+    auto password = std::make_shared<TextField>(Rect(20, 80, 300, 36));
+    password->setSecureTextEntry(true);
+    auto user = std::make_shared<TextField>(Rect(20, 20, 300, 36));
+    panel->addSubview(password);
+    panel->addSubview(user);
+    driver->tap(*user);
+    driver->type("me");
+    driver->key(KeyInput::tab);
+    driver->type("pw");
+    EXPECT_EQ(user->text(), "me");
+    EXPECT_EQ(password->text(), "pw");
+    driver->key(KeyInput::tab, KeyModifierShift);
+    EXPECT_TRUE(user->isEditing());
+    // The field on another part of the window is not on the panel's round.
+    driver->key(KeyInput::tab);
+    driver->key(KeyInput::tab);
+    EXPECT_TRUE(user->isEditing());
+    EXPECT_FALSE(field->isEditing());
 }

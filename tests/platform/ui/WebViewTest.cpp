@@ -4,6 +4,7 @@
 #include "platform/graphics/PangoTextEngine.h"
 #include "platform/ui/TestDriver.h"
 #include "platform/ui/WebURL.h"
+#include "platform/ui/PointerShape.h"
 #include "platform/ui/WebView.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TestHome.h"
@@ -559,4 +560,18 @@ TEST_F(WebViewTest, APageFromAServerUsesNoFileOfThisComputer) {
                            WebURL::fromPath(dir.file("page.html"))));
         EXPECT_EQ(web->rectForElement("#last").height(), std::string(sheet) == "few.css" ? 300 : 0) << sheet;
     }
+}
+
+TEST_F(WebViewTest, ThePointerIsAHandOverALinkOnly) {
+    web->load(WebURL::fromPath(dir.file("about.html")));
+    driver->settle();
+    auto pointAt = [this](const std::string& selector) {
+        Rect r = web->rectForElement(selector);
+        return web->scrollView()->convertPointToWindow({r.x() + r.width() / 2, r.y() + r.height() / 2});
+    };
+    EXPECT_EQ(PointerShape::at(*window, pointAt("#upd")), PointerShape::Kind::Hand);
+    EXPECT_EQ(PointerShape::at(*window, pointAt("#top")), PointerShape::Kind::Arrow);
+    // Scrolled, the link under the pointer is another.
+    web->scrollView()->setContentOffset({0, web->rectForElement("#end").y() - 100});
+    EXPECT_EQ(PointerShape::at(*window, pointAt("#back")), PointerShape::Kind::Hand);
 }

@@ -111,6 +111,13 @@ TEST_F(ShowHttpAuthTest, EnteredCredentialsAreAnsweredAndRemembered) {
     driver->pressReturn();
     EXPECT_TRUE(panel->passwordField()->isFirstResponder());
     ASSERT_TRUE(driver->snapshot(snapshotPath("auth_panel_input.png")));
+    // A click on a field's name gives it the keyboard; Tab goes on to the
+    // password, where the password is typed.
+    ASSERT_TRUE(driver->findByText("Username"));
+    driver->tap(*driver->findByText("Username"));
+    EXPECT_TRUE(panel->userNameField()->isFirstResponder());
+    driver->key(ui::KeyInput::tab);
+    EXPECT_TRUE(panel->passwordField()->isFirstResponder());
     driver->type("s3cret");
     driver->pressReturn();
     driver->settle();

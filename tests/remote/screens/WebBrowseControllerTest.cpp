@@ -211,6 +211,7 @@ TEST_F(WebBrowseControllerTest, TheHomePageIsTheUsersOwnAndHomeLeadsBackToTheSta
     EXPECT_EQ(browser->homePageUri(), WebBrowseController::kBlankPage);
     EXPECT_TRUE(browser->isAddressBarShown());
     EXPECT_FALSE(browser->toolbarButtons()[0]->isEnabled());
+    EXPECT_TRUE(driver->findByText("Enter Address"));
 
     // An address typed without a scheme gets one.
     const std::string typed = nginx.url("/index.html").substr(std::string("http://").size());
@@ -221,6 +222,17 @@ TEST_F(WebBrowseControllerTest, TheHomePageIsTheUsersOwnAndHomeLeadsBackToTheSta
     EXPECT_EQ(browser->webView()->URL(), "http://" + typed);
     EXPECT_EQ(browser->title(), "Books");
     EXPECT_FALSE(browser->addressField()->isEditing());
+    // The whole band takes the click; Escape leaves the edit and puts the
+    // page's address back, with the browser still there.
+    ui::Rect band = browser->addressField()->superview()->frame();
+    driver->tap(browser->view()->convertPointToWindow({band.x() + 2, band.maxY() - 1}));
+    ASSERT_TRUE(browser->addressField()->isEditing());
+    driver->type("zzz");
+    driver->key(ui::KeyInput::escape);
+    driver->advance(0.6);
+    EXPECT_FALSE(browser->addressField()->isEditing());
+    EXPECT_EQ(browser->addressField()->text(), "http://" + typed);
+    EXPECT_EQ(navigation->topViewController(), browser.get());
 
     // The action sheet makes the page the home page.
     browser->onActionBtn(browser->toolbarButtons()[4]);
