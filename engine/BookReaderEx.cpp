@@ -508,6 +508,11 @@ void BookReaderEx::cancelStreaming() {
     if (auto rd = reader()) rd->cancelStreaming();
 }
 
+void BookReaderEx::abandonPageDraw() {
+    auto rd = reader();
+    if (auto* pdf = dynamic_cast<PageReaderPDF*>(rd.get())) pdf->abandonDraw();
+}
+
 // ---- Stream progress -------------------------------------------------------------------
 
 void BookReaderEx::setTargetForOnlineStatus(std::weak_ptr<RemoteStreamReadDelegate> target) {

@@ -101,8 +101,14 @@ public:
     int getSelectedImageNo() const;
     std::optional<std::vector<std::string>> getArchiveList(bool isCheckEntityOnly);
     std::optional<std::vector<std::string>> getFolderList(bool isCheckEntityOnly);
-    // Ends a page load that waits for the network.
+    // Ends a page load that waits for the network, and abandons a PDF page
+    // being drawn and every later draw of the book open now (for a session
+    // about to close).
     void cancelStreaming();
+    // Abandons the PDF page being drawn, if any, from any thread: the load
+    // that draws it fails at once, and later loads draw as ever (a page
+    // turned away from while it draws).
+    void abandonPageDraw();
 
     // ---- Stream progress, passed on to the viewer ----------------------------------
     void setTargetForOnlineStatus(std::weak_ptr<RemoteStreamReadDelegate> target);

@@ -1,7 +1,10 @@
 #include "platform/graphics/pdf/PdfPage.h"
 
 #include "platform/graphics/pdf/PdfContext.h"
+#include "platform/graphics/pdf/PdfDrawAbort.h"
 
+#include <algorithm>
+#include <chrono>
 #include <climits>
 #include <cmath>
 
@@ -104,47 +107,104 @@ std::vector<PdfPage::Link> PdfPage::links() const {
     return out;
 }
 
+namespace {
+
+// Each band of rows is sized to draw in about this long: an abandon takes
+// effect within it. Bands cost nothing of their own on pages whose drawing
+// time goes into many rows of a few paths; on others, a band is drawn from
+// the page's list of drawing operations, which only draws what touches it.
+constexpr double kBandSeconds = 0.02;
+constexpr int kFirstBandRows = 16;
+
+PdfPage::DrawObserver& drawObserver() {
+    static PdfPage::DrawObserver observer;
+    return observer;
+}
+
+bool stopped(const fz_cookie* cookie) { return cookie && __atomic_load_n(&cookie->abort, __ATOMIC_ACQUIRE) != 0; }
+
+}  // namespace
+
+void PdfPage::setDrawObserver(DrawObserver observer) { drawObserver() = std::move(observer); }
+
 bool PdfPage::render(const AffineTransform& userToDevice, uint32_t* pixels, int width, int height,
-                     size_t strideBytes) const {
+                     size_t strideBytes, const PdfDrawAbort* abort) const {
     fz_context* ctx = PdfContext::current();
     if (!ctx || !doc_ || !doc_->doc || !pixels || width <= 0 || height <= 0) return false;
     if (strideBytes < size_t(width) * 4 || strideBytes > size_t(INT_MAX)) return false;
+    fz_cookie* cookie = abort ? static_cast<fz_cookie*>(abort->cookie()) : nullptr;
+    if (stopped(cookie)) return false;
     const fz_matrix user{float(userToDevice.a), float(userToDevice.b), float(userToDevice.c),
                          float(userToDevice.d), float(userToDevice.tx), float(userToDevice.ty)};
+    const DrawObserver& observer = drawObserver();
+    if (observer) observer(false, false);
 
     pdf_page* page = nullptr;
-    fz_pixmap* pix = nullptr;
+    fz_display_list* list = nullptr;
     fz_device* dev = nullptr;
     fz_var(page);
-    fz_var(pix);
+    fz_var(list);
     fz_var(dev);
-    bool loaded = false;
-    fz_var(loaded);
     fz_try(ctx) {
         page = pdf_load_page(ctx, doc_->doc, index_);
-        loaded = true;
         // MuPDF runs a page in its own top-down space; undo that, so that the
         // caller's transform starts from the page's user space.
         fz_rect mediabox;
         fz_matrix pageCtm;
         pdf_page_transform(ctx, page, &mediabox, &pageCtm);
         const fz_matrix ctm = fz_concat(fz_invert_matrix(pageCtm), user);
-        // BGRA bytes with premultiplied alpha are ARGB words on this machine.
-        pix = fz_new_pixmap_with_data(ctx, fz_device_bgr(ctx), width, height, nullptr, 1, int(strideBytes),
-                                      reinterpret_cast<unsigned char*>(pixels));
-        dev = fz_new_draw_device(ctx, fz_identity, pix);
-        pdf_run_page(ctx, page, dev, ctm, nullptr);
+        // The content is read once into a list of drawing operations in
+        // pixel space, which each band then draws.
+        list = fz_new_display_list(ctx, fz_infinite_rect);
+        dev = fz_new_list_device(ctx, list);
+        pdf_run_page(ctx, page, dev, ctm, cookie);
         fz_close_device(ctx, dev);
     }
     fz_always(ctx) {
         fz_drop_device(ctx, dev);
-        fz_drop_pixmap(ctx, pix);
-        if (page) fz_drop_page(ctx, &page->super);
+        dev = nullptr;
     }
     fz_catch(ctx) {
-        // Damaged content draws what it can; only a page that never loaded fails.
+        // Damaged content draws what was read of it; only a page that never
+        // loaded fails.
     }
-    return loaded;
+
+    fz_pixmap* pix = nullptr;
+    fz_var(pix);
+    if (page && list) {
+        fz_try(ctx) {
+            // BGRA bytes with premultiplied alpha are ARGB words on this machine.
+            pix = fz_new_pixmap_with_data(ctx, fz_device_bgr(ctx), width, height, nullptr, 1, int(strideBytes),
+                                          reinterpret_cast<unsigned char*>(pixels));
+            int rows = kFirstBandRows;
+            for (int y = 0; y < height && !stopped(cookie);) {
+                const fz_irect band{0, y, width, std::min(height, y + rows)};
+                const auto start = std::chrono::steady_clock::now();
+                dev = fz_new_draw_device_with_bbox(ctx, fz_identity, pix, &band);
+                fz_run_display_list(ctx, list, dev, fz_identity, fz_rect_from_irect(band), cookie);
+                fz_close_device(ctx, dev);
+                fz_drop_device(ctx, dev);
+                dev = nullptr;
+                const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+                y = band.y1;
+                const double next = rows * kBandSeconds / std::max(took, 1e-4);
+                rows = int(std::clamp(next, 1.0, std::min(4.0 * rows, double(height))));
+            }
+        }
+        fz_always(ctx) {
+            fz_drop_device(ctx, dev);
+            fz_drop_pixmap(ctx, pix);
+        }
+        fz_catch(ctx) {
+            // A band that failed keeps what it drew.
+        }
+    }
+    const bool loaded = page != nullptr;
+    fz_drop_display_list(ctx, list);
+    if (page) fz_drop_page(ctx, &page->super);
+    const bool abandoned = stopped(cookie);
+    if (observer) observer(true, abandoned);
+    return loaded && !abandoned;
 }
 
 }  // namespace gfx
