@@ -47,12 +47,19 @@ struct Job {
 
     sys::Thread thread;
     std::atomic<bool> finished{false};
+    // Nobody waits for the preparation any more: a page being drawn is
+    // abandoned, and one not begun yet is not begun.
+    std::atomic<bool> abandoned{false};
+
+    void abandon() {
+        abandoned = true;
+        reader->cancelStreaming();
+    }
 
     // Opens the book and composes its first view as LocalBookOpener::startLoadBook does.
+    // `reader` is made, with the settings, before the worker starts.
     void run() {
-        reader = std::make_shared<BookReaderEx>();
-        reader->setSettings(settings);
-        if (reader->openBookWithName(full, {}, std::nullopt, std::nullopt, folder, false, false)) {
+        if (reader->openBookWithName(full, {}, std::nullopt, std::nullopt, folder, false, false) && !abandoned) {
             if (useBookmark) {
                 page = LocalBookOpener::startPageForResume(position.page, reader->getPageNum());
                 second = page == position.page && position.second;
@@ -127,6 +134,8 @@ void PreparedBookOpen::start(const std::string& fullPath, bool useBookmark) {
         if (!job->position.folder.empty()) job->folder = job->position.folder;
     }
     job->view = firstViewRequest(job->settings.get(), 0, false);
+    job->reader = std::make_shared<BookReaderEx>();
+    job->reader->setSettings(job->settings);
     Job* work = job.get();
     job->thread = sys::Thread([work](const std::atomic<bool>&) { work->run(); }, "prepare-book");
     current() = std::move(job);
@@ -139,6 +148,9 @@ std::optional<PreparedBookOpen::Session> PreparedBookOpen::take(const std::strin
                                                                 const std::shared_ptr<Settings>& settings) {
     std::unique_ptr<Job> job = std::exchange(current(), nullptr);
     if (!job) return std::nullopt;
+    // A PDF page still drawing is not waited for: the open draws it on the
+    // reading screen's worker instead.
+    if (!job->finished.load() && BookCommon::isPDFFileWithFile(job->full)) job->abandon();
     job->thread.join();
     if (!job->composed || job->full != fullPath || password || job->folder != folder ||
         job->useBookmark != useBookmark || !settings)
@@ -154,7 +166,9 @@ std::optional<PreparedBookOpen::Session> PreparedBookOpen::take(const std::strin
 
 void PreparedBookOpen::discard() {
     std::unique_ptr<Job> job = std::exchange(current(), nullptr);
-    if (job) job->thread.join();
+    if (!job) return;
+    job->abandon();
+    job->thread.join();
 }
 
 bool PreparedBookOpen::readyToShow(const std::string& fullPath) {

@@ -33,13 +33,15 @@ public:
     };
     // The prepared session when it was made for exactly this open and both
     // opened the book and composed its first view (waiting for the worker
-    // while it still works); nothing otherwise. `settings` are the list's,
-    // already set to the book. Either way the preparation is over.
+    // while it still works, but for a PDF page still drawing, which is
+    // abandoned); nothing otherwise. `settings` are the list's, already set
+    // to the book. Either way the preparation is over.
     static std::optional<Session> take(const std::string& fullPath, const std::optional<std::string>& password,
                                        const std::optional<std::string>& folder, bool useBookmark,
                                        const std::shared_ptr<Settings>& settings);
 
-    // Drops the preparation, if any (its worker is joined).
+    // Drops the preparation, if any (a PDF page it draws is abandoned, and
+    // its worker joined).
     static void discard();
 
     // The session of a preparation that has composed its first view and

@@ -102,14 +102,34 @@ bool BookViewController::movePage(int op, int32_t page, int32_t oldPage) {
         movePageDo();
     } else {
         moveWithIndicator_ = true;
+        isMovingPage_ = true;
+        movePageDoTimer_ = after(0, [this] { movePageDo(); });
+        showMoveWaitingViews();
+    }
+    // Counted after the turn is on the screen (the count is a file write).
+    if (forward) sys::RunLoop::main().post([] { StatisticsStore::sharedStatisticsStore()->incrementPageTotal(); });
+    return true;
+}
+
+void BookViewController::startFirstViewLoad() {
+    if (!firstViewRequest_ || !bookReader_) return;
+    movePageTarget_ = *std::exchange(firstViewRequest_, std::nullopt);
+    ++pageGeneration_;
+    firstViewLoading_ = true;
+    moveWithIndicator_ = true;
+    isMovingPage_ = true;
+    movePageDoTimer_ = after(0, [this] { movePageDo(); });
+    showMoveWaitingViews();
+}
+
+void BookViewController::showMoveWaitingViews() {
+    {
         const ui::Rect b = view()->bounds();
         activityIndicator_ = std::make_shared<ui::ActivityIndicatorView>(ui::ActivityIndicatorStyle::Medium);
         activityIndicator_->setColor(ui::Color::gray());
         activityIndicator_->setFrame(ui::Rect((b.width() - 32) / 2, (b.height() - 32) / 2, 32, 32));
         view()->addSubview(activityIndicator_);
         activityIndicator_->startAnimating();
-        isMovingPage_ = true;
-        movePageDoTimer_ = after(0, [this] { movePageDo(); });
         // A clear cover that takes every touch until the page is there.
         pageMoveMaskView_ = std::make_shared<ui::Control>(b);
         pageMoveMaskView_->setBackgroundColor(ui::Color::clear());
@@ -130,9 +150,6 @@ bool BookViewController::movePage(int op, int32_t page, int32_t oldPage) {
         }
         BookCommon::setRotationTempLock(true);
     }
-    // Counted after the turn is on the screen (the count is a file write).
-    if (forward) sys::RunLoop::main().post([] { StatisticsStore::sharedStatisticsStore()->incrementPageTotal(); });
-    return true;
 }
 
 void BookViewController::movePageDo() {
@@ -227,6 +244,18 @@ void BookViewController::movePageLoadFinish(const MoveResult& loaded, uint64_t g
         pendingKeys_.clear();
         endMoveWaitingViews();
         nowMovePageDo_ = false;
+        return;
+    }
+    if (std::exchange(firstViewLoading_, false)) {
+        // The first view: laid out as one loaded before the screen showed.
+        endMoveWaitingViews();
+        nowMovePageDo_ = false;
+        displayBookPage_ = loaded.page;
+        showFirstView();
+        if (displayBookPage_->image)
+            createJacketIfNoJacket(displayBookPage_->image, {displayBookPage_->offset.x * 2, displayBookPage_->offset.y * 2});
+        if (bookToolView_) bookToolView_->onMovePage(page_, false);
+        takePendingKey();
         return;
     }
 
