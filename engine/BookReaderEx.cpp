@@ -425,6 +425,7 @@ void BookReaderEx::dropReader() {
     {
         std::lock_guard lock(slotMutex_);
         loadedPage_.reset();
+        loadedFailed_ = false;
         pageCache_.reset();
         pagePreLoad_.reset();
     }
@@ -508,9 +509,14 @@ void BookReaderEx::cancelStreaming() {
     if (auto rd = reader()) rd->cancelStreaming();
 }
 
-void BookReaderEx::abandonPageDraw() {
+void BookReaderEx::abandonPageDraws() {
     auto rd = reader();
-    if (auto* pdf = dynamic_cast<PageReaderPDF*>(rd.get())) pdf->abandonDraw();
+    if (auto* pdf = dynamic_cast<PageReaderPDF*>(rd.get())) pdf->abandonDraws();
+}
+
+void BookReaderEx::resumePageDraws() {
+    auto rd = reader();
+    if (auto* pdf = dynamic_cast<PageReaderPDF*>(rd.get())) pdf->resumeDraws();
 }
 
 // ---- Stream progress -------------------------------------------------------------------
@@ -639,8 +645,10 @@ int BookReaderEx::loadPage(PageLoadRequest r) {
         std::lock_guard lock(slotMutex_);
         page = getTargetCache(r, pageCache_);
         if (!page) page = getTargetCache(r, pagePreLoad_);
-        if (r.isCachePages) pageCache_ = loadedPage_;
+        // A view that failed (its placeholder) is no page to go back to.
+        if (r.isCachePages) pageCache_ = loadedFailed_ ? nullptr : loadedPage_;
         loadedPage_.reset();
+        loadedFailed_ = false;
         if (page) loadedPage_ = page;
     }
     if (!page) {
@@ -649,6 +657,7 @@ int BookReaderEx::loadPage(PageLoadRequest r) {
         {
             std::lock_guard lock(slotMutex_);
             loadedPage_ = page;
+            loadedFailed_ = result != 0;
         }
         if (result == 1) {
             ActiveLog::writeCheckpoint("loadPage password");

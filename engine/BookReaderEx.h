@@ -105,10 +105,12 @@ public:
     // being drawn and every later draw of the book open now (for a session
     // about to close).
     void cancelStreaming();
-    // Abandons the PDF page being drawn, if any, from any thread: the load
-    // that draws it fails at once, and later loads draw as ever (a page
-    // turned away from while it draws).
-    void abandonPageDraw();
+    // Abandons the PDF page being drawn, if any, from any thread, and every
+    // PDF page until resumePageDraws: the loads that would draw them fail at
+    // once (a page turned away from while it draws, and the preload or the
+    // load waiting to draw it again).
+    void abandonPageDraws();
+    void resumePageDraws();
 
     // ---- Stream progress, passed on to the viewer ----------------------------------
     void setTargetForOnlineStatus(std::weak_ptr<RemoteStreamReadDelegate> target);
@@ -309,6 +311,7 @@ private:
     // The slot lock: current, kept and preloaded views.
     mutable std::mutex slotMutex_;
     std::shared_ptr<const BookPage> loadedPage_;
+    bool loadedFailed_ = false;  // loadedPage_ is a failed view's placeholder
     std::shared_ptr<const BookPage> pageCache_;
     std::shared_ptr<const BookPage> pagePreLoad_;
 

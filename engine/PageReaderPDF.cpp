@@ -144,9 +144,15 @@ void PageReaderPDF::cancelStreaming() {
     if (drawAbort_) drawAbort_->abandon();
 }
 
-void PageReaderPDF::abandonDraw() {
+void PageReaderPDF::abandonDraws() {
     std::lock_guard lock(drawMutex_);
+    drawsHeld_ = true;
     if (drawAbort_) drawAbort_->abandon();
+}
+
+void PageReaderPDF::resumeDraws() {
+    std::lock_guard lock(drawMutex_);
+    drawsHeld_ = false;
 }
 
 bool PageReaderPDF::reOpenPdf() {
@@ -359,7 +365,7 @@ gfx::ImageRef PageReaderPDF::newCreatePendingImage(int pageNo, gfx::Size T, gfx:
     auto abort = std::make_shared<gfx::PdfDrawAbort>();
     {
         std::lock_guard lock(drawMutex_);
-        if (drawsCancelled_) return nullptr;
+        if (drawsCancelled_ || drawsHeld_) return nullptr;
         drawAbort_ = abort;
     }
     std::vector<uint32_t> pixels(size_t(bw) * size_t(bh), gfx::argb(255, 255, 255, 255));

@@ -49,9 +49,10 @@ public:
     // Also abandons the page being drawn, and every later draw of this
     // reader: a page nobody waits for any more stops at once.
     void cancelStreaming() override;
-    // Abandons the page being drawn, if any (from any thread); later draws
-    // go ahead.
-    void abandonDraw();
+    // Abandons the page being drawn, if any, and every draw after it until
+    // resumeDraws (from any thread).
+    void abandonDraws();
+    void resumeDraws();
     void updateCacheStatus(uint64_t count, const uint16_t* map, bool isPage) override;
     void updateCacheBlock(int64_t cached, int64_t blockSize, int64_t block, int64_t numBlocks) override;
 
@@ -109,6 +110,7 @@ private:
     mutable std::mutex drawMutex_;
     std::shared_ptr<gfx::PdfDrawAbort> drawAbort_;
     bool drawsCancelled_ = false;
+    bool drawsHeld_ = false;
 
     // Reached from other threads by cancelStreaming while an open waits.
     mutable std::mutex fetchMutex_;

@@ -57,7 +57,11 @@ BookViewController::~BookViewController() {
         queue_->setSuspended(false);
         queue_->waitUntilAllOperationsAreFinished();
     }
-    if (moveThread_.joinable()) moveThread_.join();
+    // A page still drawing (abandoned above) is not waited for.
+    if (moveThread_.joinable()) {
+        if (moveLoadInFlight_) sys::Thread::leaveToFinish(std::move(moveThread_));
+        else moveThread_.join();
+    }
     if (scrollView_) scrollView_->setDelegate(nullptr);
     if (bookToolView_) bookToolView_->setDelegate(nullptr);
 }

@@ -526,6 +526,9 @@ private:
     // The loading indicator of a page, and the clear cover that takes every
     // touch until the page is there.
     void showMoveWaitingViews();
+    // Waits for the page move's worker and closes the session; with a page
+    // still loading, leaves both to finish off the main thread.
+    void finishLoadsAndCloseBook();
     // Lays out the loaded first view (displayBookPage_) in the scroll view.
     void showFirstView();
     void startFirstViewLoad();
@@ -660,6 +663,9 @@ private:
     bool nowMovePageDo_ = false;
     bool moveLoadInFlight_ = false;
     bool moveWithIndicator_ = false;
+    // A turn was asked for while the page loading was drawn: the session's
+    // draws are abandoned until that load is over.
+    bool drawsAbandoned_ = false;
     uint64_t pageGeneration_ = 0;
     bool animationFadeNext_ = false;
     bool isPageMoveByScroll_ = false;

@@ -232,6 +232,8 @@ void BookViewController::endMoveWaitingViews() {
 void BookViewController::movePageLoadFinish(const MoveResult& loaded, uint64_t generation) {
     if (generation != pageGeneration_ || !moveLoadInFlight_) return;
     moveLoadInFlight_ = false;
+    // The page turned away from is given up: the next one draws.
+    if (std::exchange(drawsAbandoned_, false) && bookReader_) bookReader_->resumePageDraws();
     checkStatusbarHideStatus();
     if (streamClosed_) {
         pendingKeys_.clear();
@@ -640,11 +642,24 @@ void BookViewController::closeBookWithByuser(bool byUser) {
     cancelReloads(true);
     closeBookGUIclose(byUser, true);
     goingCloseBook_ = true;
-    if (moveThread_.joinable()) moveThread_.join();
-    if (bookReader_) bookReader_->closeBook();
+    finishLoadsAndCloseBook();
     stopMicPage();
     QNBadge::changeBadge(0);
     if (byUser) sys::FileManager::removeItem(BookCommon::getLastBookSettingFilePath());
+}
+
+void BookViewController::finishLoadsAndCloseBook() {
+    // A page still loading (its drawing abandoned by the cancel before, but
+    // a band of a heavy page's rows may take a while yet) is not waited for:
+    // its worker, and the session's close behind it, finish on their own.
+    if (moveLoadInFlight_ && bookReader_) {
+        if (moveThread_.joinable()) sys::Thread::leaveToFinish(std::move(moveThread_));
+        sys::Thread::leaveToFinish(sys::Thread([reader = bookReader_](const std::atomic<bool>&) { reader->closeBook(); },
+                                               "close-book"));
+        return;
+    }
+    if (moveThread_.joinable()) moveThread_.join();
+    if (bookReader_) bookReader_->closeBook();
 }
 
 void BookViewController::closeBookGUIclose(bool byUser, bool animation) {
@@ -689,8 +704,7 @@ void BookViewController::closeAndOpenNextBook(bool next) {
     if (bookReader_) bookReader_->cancelStreaming();
     cancelReloads(true);
     std::optional<std::string> folder = bookReader_ ? bookReader_->getTargetFolder() : std::nullopt;
-    if (moveThread_.joinable()) moveThread_.join();
-    if (bookReader_) bookReader_->closeBook();
+    finishLoadsAndCloseBook();
     stopMicPage();
     bool animation = true;
     auto keep = self();

@@ -681,9 +681,9 @@ TEST_F(PageReaderPdfSessionTest, ThePreloadDrawsTheNextPageOnItsOwnThread) {
 
 // A page that draws for long (one path of many full-page strokes, as maps
 // and plots are made) is abandoned as soon as nobody waits for it: turned
-// away from, the load drawing it fails at once and the next page draws as
-// ever; the book closed while it draws, the close waits for no more than
-// the band of rows under way.
+// away from, the load drawing it fails at once, and so does any load until
+// draws resume; the book closed while it draws, the close waits for no
+// more than the band of rows under way.
 TEST_F(PageReaderPdfSessionTest, APageBeingDrawnIsAbandonedWhenNobodyWantsItAnyMore) {
     set("pdfOptimize", "text");
     PdfBuilder b;
@@ -704,10 +704,14 @@ TEST_F(PageReaderPdfSessionTest, APageBeingDrawnIsAbandonedWhenNobodyWantsItAnyM
 
     std::thread loader = loadHeavyPage();
     ASSERT_TRUE(draws.waitForStarts(1));
-    session->abandonPageDraw();
+    session->abandonPageDraws();
     loader.join();
     EXPECT_EQ(result, BookReaderEx::kLoadError);
     EXPECT_EQ(draws.abandoned(), 1) << "the page turned away from was drawn to its end";
+    // Until the draws resume, a load that would draw the page again fails at once.
+    EXPECT_EQ(session->loadPage(request(PageLoadRequest::kCompose, 0, {600, 800})), BookReaderEx::kLoadError);
+    EXPECT_EQ(draws.started(), 1);
+    session->resumePageDraws();
     ASSERT_EQ(session->loadPage(request(PageLoadRequest::kCompose, 1, {200, 300})), BookReaderEx::kLoadDone);
     expectLinksOverGreen(*session->loadedPage(), 1);
 

@@ -109,12 +109,18 @@ std::vector<PdfPage::Link> PdfPage::links() const {
 
 namespace {
 
-// Each band of rows is sized to draw in about this long: an abandon takes
-// effect within it. Bands cost nothing of their own on pages whose drawing
-// time goes into many rows of a few paths; on others, a band is drawn from
-// the page's list of drawing operations, which only draws what touches it.
-constexpr double kBandSeconds = 0.02;
-constexpr int kFirstBandRows = 16;
+// A page is drawn in bands of rows, and an abandon takes effect between
+// two bands (MuPDF looks at its cookie only between drawing operations, and
+// one stroke of a long path can take seconds over a whole page). Each band
+// costs the time of its rows and a fixed part (every path is laid out again
+// for it), which the first two bands measure: bands are then as long as
+// keeps that fixed part under 1/kOverheadShare of the drawing, at least
+// kBandSeconds and at most kLongestBandSeconds (or one row).
+constexpr int kFirstBandRows = 1;
+constexpr int kSecondBandRows = 8;
+constexpr double kBandSeconds = 0.25;
+constexpr double kLongestBandSeconds = 1.0;
+constexpr double kOverheadShare = 20;
 
 PdfPage::DrawObserver& drawObserver() {
     static PdfPage::DrawObserver observer;
@@ -177,6 +183,8 @@ bool PdfPage::render(const AffineTransform& userToDevice, uint32_t* pixels, int 
             pix = fz_new_pixmap_with_data(ctx, fz_device_bgr(ctx), width, height, nullptr, 1, int(strideBytes),
                                           reinterpret_cast<unsigned char*>(pixels));
             int rows = kFirstBandRows;
+            double firstTook = 0;  // the first band's time, and its rows
+            int firstRows = 0;
             for (int y = 0; y < height && !stopped(cookie);) {
                 const fz_irect band{0, y, width, std::min(height, y + rows)};
                 const auto start = std::chrono::steady_clock::now();
@@ -186,9 +194,23 @@ bool PdfPage::render(const AffineTransform& userToDevice, uint32_t* pixels, int 
                 fz_drop_device(ctx, dev);
                 dev = nullptr;
                 const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+                const int drawn = band.y1 - band.y0;
                 y = band.y1;
-                const double next = rows * kBandSeconds / std::max(took, 1e-4);
-                rows = int(std::clamp(next, 1.0, std::min(4.0 * rows, double(height))));
+                if (firstRows == 0) {
+                    firstTook = took;
+                    firstRows = drawn;
+                    rows = kSecondBandRows;
+                    continue;
+                }
+                if (firstRows > 0) {
+                    // A row's time and the fixed part, from the first two bands.
+                    const double perRow =
+                        std::max({(took - firstTook) / std::max(1, drawn - firstRows), 0.25 * took / drawn, 1e-7});
+                    const double fixed = std::max(0.0, firstTook - firstRows * perRow);
+                    const double wanted = std::max(kBandSeconds, kOverheadShare * fixed);
+                    rows = int(std::clamp(std::min(wanted, kLongestBandSeconds) / perRow, 1.0, double(height)));
+                    firstRows = -1;
+                }
             }
         }
         fz_always(ctx) {
