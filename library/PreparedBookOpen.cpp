@@ -91,6 +91,24 @@ std::unique_ptr<Job>& current() {
     return *job;
 }
 
+// A preparation given up while its page was still being drawn ends on a
+// thread of its own (a band of a heavy page's rows may take a while yet);
+// discard, at the end of the program, waits for it.
+sys::Thread& ending() {
+    static auto* thread = new sys::Thread();
+    return *thread;
+}
+
+void endOffMainThread(std::unique_ptr<Job> job) {
+    Job* left = job.release();
+    ending() = sys::Thread(
+        [left](const std::atomic<bool>&) {
+            left->thread.join();
+            delete left;
+        },
+        "prepare-end");
+}
+
 }  // namespace
 
 PageLoadRequest PreparedBookOpen::firstViewRequest(const Settings* settings, int32_t page, bool secondPage,
@@ -150,7 +168,11 @@ std::optional<PreparedBookOpen::Session> PreparedBookOpen::take(const std::strin
     if (!job) return std::nullopt;
     // A PDF page still drawing is not waited for: the open draws it on the
     // reading screen's worker instead.
-    if (!job->finished.load() && BookCommon::isPDFFileWithFile(job->full)) job->abandon();
+    if (!job->finished.load() && BookCommon::isPDFFileWithFile(job->full)) {
+        job->abandon();
+        endOffMainThread(std::move(job));
+        return std::nullopt;
+    }
     job->thread.join();
     if (!job->composed || job->full != fullPath || password || job->folder != folder ||
         job->useBookmark != useBookmark || !settings)
@@ -166,9 +188,11 @@ std::optional<PreparedBookOpen::Session> PreparedBookOpen::take(const std::strin
 
 void PreparedBookOpen::discard() {
     std::unique_ptr<Job> job = std::exchange(current(), nullptr);
-    if (!job) return;
-    job->abandon();
-    job->thread.join();
+    if (job) {
+        job->abandon();
+        job->thread.join();
+    }
+    ending().join();
 }
 
 bool PreparedBookOpen::readyToShow(const std::string& fullPath) {

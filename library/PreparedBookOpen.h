@@ -34,8 +34,9 @@ public:
     // The prepared session when it was made for exactly this open and both
     // opened the book and composed its first view (waiting for the worker
     // while it still works, but for a PDF page still drawing, which is
-    // abandoned); nothing otherwise. `settings` are the list's, already set
-    // to the book. Either way the preparation is over.
+    // abandoned and left to end off the main thread); nothing otherwise.
+    // `settings` are the list's, already set to the book. Either way the
+    // preparation is over.
     static std::optional<Session> take(const std::string& fullPath, const std::optional<std::string>& password,
                                        const std::optional<std::string>& folder, bool useBookmark,
                                        const std::shared_ptr<Settings>& settings);
