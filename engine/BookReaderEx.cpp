@@ -862,6 +862,9 @@ bool BookReaderEx::preparePage(PageReader& reader, int page, int clip, Prepared&
             // The margins are found on a small preview, never a full rendering.
             double k = 800.0 / std::max(size.width, size.height);
             gfx::Size previewSize{std::max(1.0, std::trunc(size.width * k)), std::max(1.0, std::trunc(size.height * k))};
+            // A page slow to draw is not drawn twice: past a moment, the
+            // preview is given up and the page kept whole.
+            if (auto* pdf = dynamic_cast<PageReaderPDF*>(&reader)) pdf->limitNextDraw(kMarginPreviewSeconds);
             auto preview = reader.newCreatePendingImage(page, previewSize, gfx::Rect(0, 0, 0, 0), gfx::Rect::null(), false);
             if (preview && preview->pointWidth() > 0) {
                 double factor = preview->pointWidth() / size.width;

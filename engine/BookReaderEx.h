@@ -200,6 +200,9 @@ public:
                                        double* scale, gfx::Size* imageSizeIfNotOversize);
     // The pixel budget of the current device.
     static double calcInitValues();
+    // How long, in real time, the preview a PDF page's margins are found on
+    // may take to draw.
+    static constexpr double kMarginPreviewSeconds = 0.5;
 
     // True while any session scales and composes a view; a stream loader
     // slows down meanwhile.

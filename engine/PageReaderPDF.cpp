@@ -15,6 +15,7 @@
 #include <cmath>
 #include <cstdio>
 #include <numbers>
+#include <utility>
 
 namespace {
 
@@ -309,6 +310,7 @@ gfx::Size PageReaderPDF::pictureSize(int page) {
 
 gfx::ImageRef PageReaderPDF::newCreatePendingImage(int pageNo, gfx::Size T, gfx::Rect S, gfx::Rect Q,
                                                    bool optimizeTargetSize) {
+    const double timeLimit = std::exchange(nextDrawLimit_, 0.0);
     auto page = pageAt(pageNo);
     if (!page || !positive(T)) return nullptr;
     auto links = getLinkInPDF(*page);
@@ -363,6 +365,7 @@ gfx::ImageRef PageReaderPDF::newCreatePendingImage(int pageNo, gfx::Size T, gfx:
                                        .rotated(angle);
 
     auto abort = std::make_shared<gfx::PdfDrawAbort>();
+    if (timeLimit > 0) abort->setTimeLimit(timeLimit);
     {
         std::lock_guard lock(drawMutex_);
         if (drawsCancelled_ || drawsHeld_) return nullptr;

@@ -53,6 +53,8 @@ public:
     // resumeDraws (from any thread).
     void abandonDraws();
     void resumeDraws();
+    // The next draw is given up once it has taken `seconds` of real time.
+    void limitNextDraw(double seconds) { nextDrawLimit_ = seconds; }
     void updateCacheStatus(uint64_t count, const uint16_t* map, bool isPage) override;
     void updateCacheBlock(int64_t cached, int64_t blockSize, int64_t block, int64_t numBlocks) override;
 
@@ -111,6 +113,7 @@ private:
     std::shared_ptr<gfx::PdfDrawAbort> drawAbort_;
     bool drawsCancelled_ = false;
     bool drawsHeld_ = false;
+    double nextDrawLimit_ = 0;  // used by the reader's own thread only
 
     // Reached from other threads by cancelStreaming while an open waits.
     mutable std::mutex fetchMutex_;

@@ -724,4 +724,26 @@ TEST_F(PageReaderPdfSessionTest, APageBeingDrawnIsAbandonedWhenNobodyWantsItAnyM
     EXPECT_EQ(draws.ended(), 3);
 }
 
+// With blank margins clipped, a page slow to draw is not drawn twice: the
+// small preview its margins are found on is given up past a moment, and the
+// page is drawn once, whole.
+TEST_F(PageReaderPdfSessionTest, APageSlowToDrawIsNotDrawnTwiceForItsMargins) {
+    set("pdfOptimize", "text");
+    set("clipBlankSpace", "normal");
+    PdfBuilder b;
+    PdfBuilder::Page heavy;
+    heavy.mediaBox = "[0 0 600 800]";
+    // Over a second for the preview, a fraction of that at the view's size.
+    heavy.content = PdfBuilder::strokes(3000);
+    b.pages.push_back(heavy);
+    session = std::make_shared<BookReaderEx>();
+    session->setSettings(settings);
+    ASSERT_TRUE(session->openBookWithName(writePdf(b), {}, std::nullopt, std::nullopt, std::nullopt, false, false));
+    test::PdfDrawWatch draws;
+    ASSERT_EQ(session->loadPage(request(PageLoadRequest::kCompose, 0, {150, 200})), BookReaderEx::kLoadDone);
+    EXPECT_EQ(draws.started(), 2);
+    EXPECT_EQ(draws.abandoned(), 1) << "the preview was drawn to its end";
+    ASSERT_TRUE(session->loadedPage()->image);
+}
+
 }  // namespace

@@ -18,6 +18,13 @@ void PdfDrawAbort::abandon() { __atomic_store_n(&state_->cookie.abort, 1, __ATOM
 
 bool PdfDrawAbort::abandoned() const { return __atomic_load_n(&state_->cookie.abort, __ATOMIC_ACQUIRE) != 0; }
 
+void PdfDrawAbort::setTimeLimit(double seconds) {
+    deadline_ = std::chrono::steady_clock::now() +
+                std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(seconds));
+}
+
+bool PdfDrawAbort::pastTimeLimit() const { return deadline_ && std::chrono::steady_clock::now() >= *deadline_; }
+
 void* PdfDrawAbort::cookie() const { return &state_->cookie; }
 
 }  // namespace gfx

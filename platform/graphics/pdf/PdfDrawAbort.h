@@ -1,6 +1,8 @@
 #pragma once
 
+#include <chrono>
 #include <memory>
+#include <optional>
 
 namespace gfx {
 
@@ -20,12 +22,18 @@ public:
     void abandon();
     bool abandoned() const;
 
+    // The draw is abandoned once it has taken `seconds` of real time (set
+    // before it starts).
+    void setTimeLimit(double seconds);
+    bool pastTimeLimit() const;
+
     // MuPDF's cookie (an fz_cookie), for the PDF classes only.
     void* cookie() const;
 
 private:
     struct State;
     std::unique_ptr<State> state_;
+    std::optional<std::chrono::steady_clock::time_point> deadline_;
 };
 
 }  // namespace gfx

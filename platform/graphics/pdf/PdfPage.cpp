@@ -186,6 +186,10 @@ bool PdfPage::render(const AffineTransform& userToDevice, uint32_t* pixels, int 
             double firstTook = 0;  // the first band's time, and its rows
             int firstRows = 0;
             for (int y = 0; y < height && !stopped(cookie);) {
+                if (abort && abort->pastTimeLimit()) {
+                    __atomic_store_n(&cookie->abort, 1, __ATOMIC_RELEASE);
+                    break;
+                }
                 const fz_irect band{0, y, width, std::min(height, y + rows)};
                 const auto start = std::chrono::steady_clock::now();
                 dev = fz_new_draw_device_with_bbox(ctx, fz_identity, pix, &band);
