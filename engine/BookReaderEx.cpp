@@ -426,6 +426,7 @@ void BookReaderEx::dropReader() {
     {
         std::lock_guard lock(slotMutex_);
         loadedPage_.reset();
+        loadedFailed_ = false;
         pageCache_.reset();
         pagePreLoad_.reset();
     }
@@ -507,6 +508,16 @@ std::optional<std::vector<std::string>> BookReaderEx::getFolderList(bool isCheck
 void BookReaderEx::cancelStreaming() {
     stopMeasuring_.store(true);
     if (auto rd = reader()) rd->cancelStreaming();
+}
+
+void BookReaderEx::abandonPageDraws() {
+    auto rd = reader();
+    if (auto* pdf = dynamic_cast<PageReaderPDF*>(rd.get())) pdf->abandonDraws();
+}
+
+void BookReaderEx::resumePageDraws() {
+    auto rd = reader();
+    if (auto* pdf = dynamic_cast<PageReaderPDF*>(rd.get())) pdf->resumeDraws();
 }
 
 // ---- Stream progress -------------------------------------------------------------------
@@ -635,8 +646,10 @@ int BookReaderEx::loadPage(PageLoadRequest r) {
         std::lock_guard lock(slotMutex_);
         page = getTargetCache(r, pageCache_);
         if (!page) page = getTargetCache(r, pagePreLoad_);
-        if (r.isCachePages) pageCache_ = loadedPage_;
+        // A view that failed (its placeholder) is no page to go back to.
+        if (r.isCachePages) pageCache_ = loadedFailed_ ? nullptr : loadedPage_;
         loadedPage_.reset();
+        loadedFailed_ = false;
         if (page) loadedPage_ = page;
     }
     if (!page) {
@@ -645,6 +658,7 @@ int BookReaderEx::loadPage(PageLoadRequest r) {
         {
             std::lock_guard lock(slotMutex_);
             loadedPage_ = page;
+            loadedFailed_ = result != 0;
         }
         if (result == 1) {
             ActiveLog::writeCheckpoint("loadPage password");
@@ -849,6 +863,9 @@ bool BookReaderEx::preparePage(PageReader& reader, int page, int clip, Prepared&
             // The margins are found on a small preview, never a full rendering.
             double k = 800.0 / std::max(size.width, size.height);
             gfx::Size previewSize{std::max(1.0, std::trunc(size.width * k)), std::max(1.0, std::trunc(size.height * k))};
+            // A page slow to draw is not drawn twice: past a moment, the
+            // preview is given up and the page kept whole.
+            if (auto* pdf = dynamic_cast<PageReaderPDF*>(&reader)) pdf->limitNextDraw(kMarginPreviewSeconds);
             auto preview = reader.newCreatePendingImage(page, previewSize, gfx::Rect(0, 0, 0, 0), gfx::Rect::null(), false);
             if (preview && preview->pointWidth() > 0) {
                 double factor = preview->pointWidth() / size.width;

@@ -101,8 +101,16 @@ public:
     int getSelectedImageNo() const;
     std::optional<std::vector<std::string>> getArchiveList(bool isCheckEntityOnly);
     std::optional<std::vector<std::string>> getFolderList(bool isCheckEntityOnly);
-    // Ends a page load that waits for the network.
+    // Ends a page load that waits for the network, and abandons a PDF page
+    // being drawn and every later draw of the book open now (for a session
+    // about to close).
     void cancelStreaming();
+    // Abandons the PDF page being drawn, if any, from any thread, and every
+    // PDF page until resumePageDraws: the loads that would draw them fail at
+    // once (a page turned away from while it draws, and the preload or the
+    // load waiting to draw it again).
+    void abandonPageDraws();
+    void resumePageDraws();
 
     // ---- Stream progress, passed on to the viewer ----------------------------------
     void setTargetForOnlineStatus(std::weak_ptr<RemoteStreamReadDelegate> target);
@@ -194,6 +202,9 @@ public:
                                        double* scale, gfx::Size* imageSizeIfNotOversize);
     // The pixel budget of the current device.
     static double calcInitValues();
+    // How long, in real time, the preview a PDF page's margins are found on
+    // may take to draw.
+    static constexpr double kMarginPreviewSeconds = 0.5;
 
     // True while any session scales and composes a view; a stream loader
     // slows down meanwhile.
@@ -314,6 +325,7 @@ private:
     // The slot lock: current, kept and preloaded views.
     mutable std::mutex slotMutex_;
     std::shared_ptr<const BookPage> loadedPage_;
+    bool loadedFailed_ = false;  // loadedPage_ is a failed view's placeholder
     std::shared_ptr<const BookPage> pageCache_;
     std::shared_ptr<const BookPage> pagePreLoad_;
 

@@ -3,6 +3,7 @@
 #include "engine/PageReader.h"
 #include "engine/PdfRect.h"
 #include "platform/graphics/pdf/PdfDocument.h"
+#include "platform/graphics/pdf/PdfDrawAbort.h"
 #include "platform/graphics/pdf/PdfPage.h"
 
 #include <memory>
@@ -24,6 +25,8 @@ public:
     enum Optimize { kOptimizeAuto = 0, kOptimizeText = 1, kOptimizeImage = 2, kOptimizeSmooth = 3 };
     // From this many bytes per page on, a document is taken to be made of page images.
     static constexpr uint64_t kImageDocumentBytesPerPage = 65536;
+    // How long, in real time, a page being drawn holds up virtual time.
+    static constexpr double kClockHoldSeconds = 1.0;
 
     PageReaderPDF();
     ~PageReaderPDF() override;
@@ -43,7 +46,15 @@ public:
     std::vector<std::string> getPageNameList() const override { return pageList_; }
     std::optional<std::vector<int32_t>> getGlobalPageNoList() const override { return std::nullopt; }
     bool isStreamPage() const override { return false; }
+    // Also abandons the page being drawn, and every later draw of this
+    // reader: a page nobody waits for any more stops at once.
     void cancelStreaming() override;
+    // Abandons the page being drawn, if any, and every draw after it until
+    // resumeDraws (from any thread).
+    void abandonDraws();
+    void resumeDraws();
+    // The next draw is given up once it has taken `seconds` of real time.
+    void limitNextDraw(double seconds) { nextDrawLimit_ = seconds; }
     void updateCacheStatus(uint64_t count, const uint16_t* map, bool isPage) override;
     void updateCacheBlock(int64_t cached, int64_t blockSize, int64_t block, int64_t numBlocks) override;
 
@@ -95,6 +106,14 @@ private:
     int32_t pdfTrimmingForThumbsCreeateMode_ = 0;
     std::shared_ptr<const PdfRect> pdfLinkRect_;
     gfx::PdfDocument::Error openError_ = gfx::PdfDocument::Error::None;
+
+    // The control of the draw under way, reached from other threads to
+    // abandon it; after cancelStreaming no draw starts.
+    mutable std::mutex drawMutex_;
+    std::shared_ptr<gfx::PdfDrawAbort> drawAbort_;
+    bool drawsCancelled_ = false;
+    bool drawsHeld_ = false;
+    double nextDrawLimit_ = 0;  // used by the reader's own thread only
 
     // Reached from other threads by cancelStreaming while an open waits.
     mutable std::mutex fetchMutex_;

@@ -520,7 +520,11 @@ bool LocalBookOpener::startLoadBook(const std::string& pathFromBooks, const std:
 
     bool landscape = false;
     const PageLoadRequest request = PreparedBookOpen::firstViewRequest(settings.get(), page, second, &landscape);
-    const int result = prepared ? int(BookReaderEx::kLoadDone) : reader->loadPage(request);
+    // A PDF page may take long to draw: the reading screen draws it on its
+    // worker, answering meanwhile. Other books compose their first view here.
+    const bool drawnByScreen = !prepared && reader->isPdf();
+    const int result =
+        prepared || drawnByScreen ? int(BookReaderEx::kLoadDone) : reader->loadPage(request);
 
     auto* nav = l->navigationController();
     if (result == BookReaderEx::kLoadPassword) {
@@ -546,6 +550,7 @@ bool LocalBookOpener::startLoadBook(const std::string& pathFromBooks, const std:
     viewer->setIsLandscape(landscape);
     viewer->setStartTime(sys::Date::now());
     viewer->setDelegate(l.get());
+    if (drawnByScreen) viewer->setFirstViewRequest(request);
     l->setNextIsNotFileSelectView(true);
     // A book opened while the start screen played shows as the screen
     // ends, not sliding in over the library.

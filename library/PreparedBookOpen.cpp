@@ -53,12 +53,19 @@ struct Job {
     std::atomic<bool> finished{false};
     // Main thread: what runs once the worker is done.
     std::vector<std::function<void()>> whenFinished;
+    // Nobody waits for the preparation any more: a page being drawn is
+    // abandoned, and one not begun yet is not begun.
+    std::atomic<bool> abandoned{false};
+
+    void abandon() {
+        abandoned = true;
+        reader->cancelStreaming();
+    }
 
     // Opens the book and composes its first view as LocalBookOpener::startLoadBook does.
+    // `reader` is made, with the settings, before the worker starts.
     void run() {
-        reader = std::make_shared<BookReaderEx>();
-        reader->setSettings(settings);
-        if (reader->openBookWithName(full, {}, std::nullopt, std::nullopt, folder, false, false)) {
+        if (reader->openBookWithName(full, {}, std::nullopt, std::nullopt, folder, false, false) && !abandoned) {
             if (useBookmark) {
                 page = LocalBookOpener::startPageForResume(position.page, reader->getPageNum());
                 second = page == position.page && position.second;
@@ -90,12 +97,17 @@ std::shared_ptr<Job>& current() {
     return *job;
 }
 
-// A preparation nobody waits for any more is not waited for either: its
-// worker, which may be decoding a large page, is left to finish alone.
+// A preparation nobody waits for any more is not waited for either: a PDF
+// page it draws is abandoned, and its worker, which may be decoding a large
+// page or ending a band of a heavy page's rows, is left to finish alone.
 void letGo(std::shared_ptr<Job> job) {
     if (!job) return;
-    if (job->finished.load()) job->thread.join();
-    else sys::Thread::leaveToFinish(std::move(job->thread));
+    if (job->finished.load()) {
+        job->thread.join();
+        return;
+    }
+    job->abandon();
+    sys::Thread::leaveToFinish(std::move(job->thread));
 }
 
 }  // namespace
@@ -141,6 +153,8 @@ void PreparedBookOpen::start(const std::string& fullPath, bool useBookmark) {
         if (!job->position.folder.empty()) job->folder = job->position.folder;
     }
     job->view = firstViewRequest(job->settings.get(), 0, false);
+    job->reader = std::make_shared<BookReaderEx>();
+    job->reader->setSettings(job->settings);
     // The covers wait meanwhile: the book's first page is not decoded by
     // both at once.
     ThumbsCreate::holdForOpen(true);
@@ -162,7 +176,9 @@ void PreparedBookOpen::start(const std::string& fullPath, bool useBookmark) {
 
 bool PreparedBookOpen::isPreparing(const std::string& fullPath) {
     const auto& job = current();
-    return job && job->full == fullPath && !job->finished.load();
+    // A PDF page still drawing is not waited for: the open abandons it and
+    // draws it on the reading screen's worker instead.
+    return job && job->full == fullPath && !job->finished.load() && !BookCommon::isPDFFileWithFile(fullPath);
 }
 
 void PreparedBookOpen::whenFinished(std::function<void()> fn) {
@@ -182,6 +198,12 @@ std::optional<PreparedBookOpen::Session> PreparedBookOpen::take(const std::strin
     if (!current()) return std::nullopt;
     // Another book is opened: the preparation is not waited for.
     if (current()->full != fullPath) {
+        letGo(std::exchange(current(), nullptr));
+        return std::nullopt;
+    }
+    // A PDF page still drawing is not waited for: the open draws it on the
+    // reading screen's worker instead.
+    if (!current()->finished.load() && BookCommon::isPDFFileWithFile(fullPath)) {
         letGo(std::exchange(current(), nullptr));
         return std::nullopt;
     }

@@ -34,15 +34,17 @@ public:
     };
     // The prepared session when it was made for exactly this open and both
     // opened the book and composed its first view (waiting for the worker
-    // while it still works on this book; one preparing another book is let
-    // go unwaited); nothing otherwise. `settings` are the list's, already
+    // while it still works on this book, but for a PDF page still drawing,
+    // which is abandoned; one preparing another book is let go unwaited);
+    // nothing otherwise. `settings` are the list's, already
     // set to the book. Either way the preparation is over.
     static std::optional<Session> take(const std::string& fullPath, const std::optional<std::string>& password,
                                        const std::optional<std::string>& folder, bool useBookmark,
                                        const std::shared_ptr<Settings>& settings);
 
     // Drops the preparation, if any; a worker still at work (decoding a
-    // large page) is not waited for, but left to finish alone.
+    // large page, or drawing a PDF page, which is abandoned) is not waited
+    // for, but left to finish alone.
     static void discard();
     // Whether the book at `fullPath` is being prepared, its worker still at work.
     static bool isPreparing(const std::string& fullPath);

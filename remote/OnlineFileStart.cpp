@@ -231,7 +231,9 @@ void OnlineFileStart::open(const Request& request) {
         return;
     }
     const PageLoadRequest load = PreparedBookOpen::firstViewRequest(settings_.get(), page, second, request.isLandscape);
-    if (reader->loadPage(load) == BookReaderEx::kLoadPassword) {
+    // A PDF page may take long to draw: the reading screen draws it on its worker.
+    const bool drawnByScreen = reader->isPdf();
+    if (!drawnByScreen && reader->loadPage(load) == BookReaderEx::kLoadPassword) {
         reader->closeBook();
         opening_ = false;
         if (auto d = delegate()) d->onlineFileNeedPassword();
@@ -265,6 +267,7 @@ void OnlineFileStart::open(const Request& request) {
     viewer->setIsLandscape(request.isLandscape);
     viewer->setStartTime(sys::Date::now());
     viewer->setDelegate(viewerDelegate_);
+    if (drawnByScreen) viewer->setFirstViewRequest(load);
     opening_ = false;
     if (auto d = delegate()) d->onFinishLoadOnlinefile(viewer);
 }

@@ -48,13 +48,20 @@ BookViewController::~BookViewController() {
     removeClosingSheetViews();
     if (bvToolbar_) bvToolbar_->removeFromSuperview();
     for (auto t : observers_) sys::NotificationCenter::defaultCenter().removeObserver(t);
+    // A screen going with its book still open (the program ending) waits
+    // for no page being drawn: that page is abandoned.
+    if (bookReader_ && !bookClosed_) bookReader_->cancelStreaming();
     if (queue_) {
         abortReload_ = true;
         queue_->cancelAllOperations();
         queue_->setSuspended(false);
         queue_->waitUntilAllOperationsAreFinished();
     }
-    if (moveThread_.joinable()) moveThread_.join();
+    // A page still drawing (abandoned above) is not waited for.
+    if (moveThread_.joinable()) {
+        if (moveLoadInFlight_) sys::Thread::leaveToFinish(std::move(moveThread_));
+        else moveThread_.join();
+    }
     if (scrollView_) scrollView_->setDelegate(nullptr);
     if (bookToolView_) bookToolView_->setDelegate(nullptr);
 }
@@ -224,40 +231,13 @@ void BookViewController::viewWillAppear(bool animated) {
     if (isThereLoadedImage_) {
         isThereLoadedImage_ = false;
         disableSnapWhenpageMove_ = false;
-        if (bookReader_) displayBookPage_ = bookReader_->loadedPage();
+        if (bookReader_ && !firstViewRequest_) displayBookPage_ = bookReader_->loadedPage();
         const ui::Rect area = getScreenRect();
         scrollView_->setFrame(area);
         scrollView_->setUserInteractionEnabled(true);
         scrollView_->setAutoresizingMask(ui::AutoresizingFlexibleWidth | ui::AutoresizingFlexibleHeight);
-        if (displayBookPage_) {
-            page_ = clampPage(displayBookPage_->targetPage);
-            // The first page shows on the icon as every later one does.
-            if (settings_->isShowBadge()) QNBadge::changeBadge(page_ + 1);
-            scrollView_->setMinimumZoomScale(calcMinZoom(displayBookPage_->originalSize));
-            scrollView_->setMaximumZoomScale(calcMaxZoom(displayBookPage_->originalSize));
-            const int mode = settings_->getZoomModeForUseWithRotation(area.width() > area.height());
-            double scale;
-            if (mode == Settings::kZoomDoNotChange) {
-                zoomMode_ = kZoomCustom;
-                scale = calcSizeZoomFitToWidth(displayBookPage_->originalSize);
-            } else {
-                zoomMode_ = mode;
-                scale = getZoomScaleTo(mode);
-            }
-            zoomScaleUser_ = float(scale);
-            scrollView_->setZoomScale(scale, false);
-            userUseScale_ = scrollView_->zoomScale();
-
-            const ui::Size target = displayBookPage_->targetSize;
-            imageViewDisplay_ = std::make_shared<ui::ImageView>(ui::Rect(0, 0, target.width, target.height));
-            imageViewDisplay_->setImage(ui::Image::withBitmap(displayBookPage_->image));
-            scrollView_->addSubview(imageViewDisplay_);
-            imageView_->setImage(nullptr);
-            imageView_->setHidden(true);
-            imageView_->setFrame(ui::Rect(0, 0, target.width, target.height));
-            contentSizeSetWithImageSize(target, *scrollView_);
-            scrollToPageStartWithMoveDirection(true);
-        }
+        if (firstViewRequest_) startFirstViewLoad();
+        else showFirstView();
         isNeedReload_ = false;
         if (settings_->isEnablePagePreview() && !(bookReader_ && bookReader_->getPassword())) startCacheCreator();
     } else {
@@ -272,6 +252,38 @@ void BookViewController::viewWillAppear(bool animated) {
     if (scrollView_->alpha() == 0) ui::View::animate(0.5, [this] { scrollView_->setAlpha(1); });
     invaliedSingleTap_ = false;
     if (auto* nav = navigationController()) nav->setToolbarHidden(true, animated);
+}
+
+void BookViewController::showFirstView() {
+    if (!displayBookPage_) return;
+    const ui::Rect area = getScreenRect();
+    page_ = clampPage(displayBookPage_->targetPage);
+    // The first page shows on the icon as every later one does.
+    if (settings_->isShowBadge()) QNBadge::changeBadge(page_ + 1);
+    scrollView_->setMinimumZoomScale(calcMinZoom(displayBookPage_->originalSize));
+    scrollView_->setMaximumZoomScale(calcMaxZoom(displayBookPage_->originalSize));
+    const int mode = settings_->getZoomModeForUseWithRotation(area.width() > area.height());
+    double scale;
+    if (mode == Settings::kZoomDoNotChange) {
+        zoomMode_ = kZoomCustom;
+        scale = calcSizeZoomFitToWidth(displayBookPage_->originalSize);
+    } else {
+        zoomMode_ = mode;
+        scale = getZoomScaleTo(mode);
+    }
+    zoomScaleUser_ = float(scale);
+    scrollView_->setZoomScale(scale, false);
+    userUseScale_ = scrollView_->zoomScale();
+
+    const ui::Size target = displayBookPage_->targetSize;
+    imageViewDisplay_ = std::make_shared<ui::ImageView>(ui::Rect(0, 0, target.width, target.height));
+    imageViewDisplay_->setImage(ui::Image::withBitmap(displayBookPage_->image));
+    scrollView_->addSubview(imageViewDisplay_);
+    imageView_->setImage(nullptr);
+    imageView_->setHidden(true);
+    imageView_->setFrame(ui::Rect(0, 0, target.width, target.height));
+    contentSizeSetWithImageSize(target, *scrollView_);
+    scrollToPageStartWithMoveDirection(true);
 }
 
 void BookViewController::viewDidAppear(bool animated) {

@@ -52,8 +52,10 @@ class StreamBlockMapOverlay;
 // modes, rotation, and closing.
 //
 // The opener (a file list) makes it with std::make_shared, hands it a
-// session that is open and has its first page loaded, sets the properties
-// below and pushes it on its navigation controller:
+// session that is open and has its first page loaded (or the request for
+// its first view, which the screen then loads on its worker, showing the
+// page's loading indicator meanwhile), sets the properties below and
+// pushes it on its navigation controller:
 //
 //     auto viewer = std::make_shared<BookViewController>();
 //     viewer->setBookReader(session);          // BookReaderEx, first page loaded
@@ -133,6 +135,12 @@ public:
     void setStartTime(sys::Date t) { startTime_ = t; }
     sys::Date startTime() const { return startTime_; }
     void setIsStreamingMode(bool on) { isStreamingMode_ = on; }
+    // The first view is not loaded yet (a PDF page, whose drawing may take
+    // long): the screen loads it with this request as it appears, as a page
+    // move loads its page, and answers meanwhile (Escape closes the book).
+    void setFirstViewRequest(const PageLoadRequest& request) { firstViewRequest_ = request; }
+    // The first view is loading on the worker.
+    bool isFirstViewLoading() const { return firstViewLoading_; }
     bool isStreamingMode() const { return isStreamingMode_; }
     void setUserName(const std::string& v) { userName_ = v; }
     void setPassword(const std::string& v) { password_ = v; }
@@ -515,6 +523,15 @@ private:
     void applyBounceRules(ui::ScrollView& sv) const;
     void contentSizeSetWithImageSize(ui::Size size, ui::ScrollView& sv) const;
     PageLoadRequest makeMoveRequest(int op, int32_t page, bool forward) const;
+    // The loading indicator of a page, and the clear cover that takes every
+    // touch until the page is there.
+    void showMoveWaitingViews();
+    // Waits for the page move's worker and closes the session; with a page
+    // still loading, leaves both to finish off the main thread.
+    void finishLoadsAndCloseBook();
+    // Lays out the loaded first view (displayBookPage_) in the scroll view.
+    void showFirstView();
+    void startFirstViewLoad();
     int32_t clampPage(int64_t page) const;
     int32_t pageCount() const;
 
@@ -636,12 +653,19 @@ private:
     int32_t subReadingPage_ = 0;
     bool subReadingPageIsSecound_ = false;
 
+    // The first view, when the screen loads it itself (setFirstViewRequest).
+    std::optional<PageLoadRequest> firstViewRequest_;
+    bool firstViewLoading_ = false;
+
     // Page moves.
     PageLoadRequest movePageTarget_{};
     bool isMovingPage_ = false;
     bool nowMovePageDo_ = false;
     bool moveLoadInFlight_ = false;
     bool moveWithIndicator_ = false;
+    // A turn was asked for while the page loading was drawn: the session's
+    // draws are abandoned until that load is over.
+    bool drawsAbandoned_ = false;
     uint64_t pageGeneration_ = 0;
     bool animationFadeNext_ = false;
     bool isPageMoveByScroll_ = false;

@@ -415,6 +415,16 @@ void BookViewController::handleCommand(const std::string& input) {
     // is over, and a slide then ends at once: held or repeated keys skim
     // the book instead of being lost.
     if (nowMovePageDo_ || isMovingPage_ || !pendingKeys_.empty() || (invalidFunction_ && !invalidTap_)) {
+        // A turn asked for while the page is still being drawn turns away
+        // from it: its drawing is given up, and the turn taken from there.
+        static const std::vector<std::string> turns{ui::KeyInput::pageDown, ui::KeyInput::pageUp, " ",
+                                                    ui::KeyInput::leftArrow, ui::KeyInput::rightArrow,
+                                                    ui::KeyInput::home, ui::KeyInput::end};
+        if (moveLoadInFlight_ && moveWithIndicator_ && !drawsAbandoned_ && bookReader_ &&
+            std::find(turns.begin(), turns.end(), input) != turns.end()) {
+            drawsAbandoned_ = true;
+            bookReader_->abandonPageDraws();
+        }
         constexpr size_t kMaxPendingKeys = 3;
         if (pendingKeys_.size() >= kMaxPendingKeys) pendingKeys_.erase(pendingKeys_.begin());
         pendingKeys_.push_back(input);

@@ -102,14 +102,34 @@ bool BookViewController::movePage(int op, int32_t page, int32_t oldPage) {
         movePageDo();
     } else {
         moveWithIndicator_ = true;
+        isMovingPage_ = true;
+        movePageDoTimer_ = after(0, [this] { movePageDo(); });
+        showMoveWaitingViews();
+    }
+    // Counted after the turn is on the screen (the count is a file write).
+    if (forward) sys::RunLoop::main().post([] { StatisticsStore::sharedStatisticsStore()->incrementPageTotal(); });
+    return true;
+}
+
+void BookViewController::startFirstViewLoad() {
+    if (!firstViewRequest_ || !bookReader_) return;
+    movePageTarget_ = *std::exchange(firstViewRequest_, std::nullopt);
+    ++pageGeneration_;
+    firstViewLoading_ = true;
+    moveWithIndicator_ = true;
+    isMovingPage_ = true;
+    movePageDoTimer_ = after(0, [this] { movePageDo(); });
+    showMoveWaitingViews();
+}
+
+void BookViewController::showMoveWaitingViews() {
+    {
         const ui::Rect b = view()->bounds();
         activityIndicator_ = std::make_shared<ui::ActivityIndicatorView>(ui::ActivityIndicatorStyle::Medium);
         activityIndicator_->setColor(ui::Color::gray());
         activityIndicator_->setFrame(ui::Rect((b.width() - 32) / 2, (b.height() - 32) / 2, 32, 32));
         view()->addSubview(activityIndicator_);
         activityIndicator_->startAnimating();
-        isMovingPage_ = true;
-        movePageDoTimer_ = after(0, [this] { movePageDo(); });
         // A clear cover that takes every touch until the page is there.
         pageMoveMaskView_ = std::make_shared<ui::Control>(b);
         pageMoveMaskView_->setBackgroundColor(ui::Color::clear());
@@ -130,9 +150,6 @@ bool BookViewController::movePage(int op, int32_t page, int32_t oldPage) {
         }
         BookCommon::setRotationTempLock(true);
     }
-    // Counted after the turn is on the screen (the count is a file write).
-    if (forward) sys::RunLoop::main().post([] { StatisticsStore::sharedStatisticsStore()->incrementPageTotal(); });
-    return true;
 }
 
 void BookViewController::movePageDo() {
@@ -215,6 +232,8 @@ void BookViewController::endMoveWaitingViews() {
 void BookViewController::movePageLoadFinish(const MoveResult& loaded, uint64_t generation) {
     if (generation != pageGeneration_ || !moveLoadInFlight_) return;
     moveLoadInFlight_ = false;
+    // The page turned away from is given up: the next one draws.
+    if (std::exchange(drawsAbandoned_, false) && bookReader_) bookReader_->resumePageDraws();
     checkStatusbarHideStatus();
     if (streamClosed_) {
         pendingKeys_.clear();
@@ -227,6 +246,18 @@ void BookViewController::movePageLoadFinish(const MoveResult& loaded, uint64_t g
         pendingKeys_.clear();
         endMoveWaitingViews();
         nowMovePageDo_ = false;
+        return;
+    }
+    if (std::exchange(firstViewLoading_, false)) {
+        // The first view: laid out as one loaded before the screen showed.
+        endMoveWaitingViews();
+        nowMovePageDo_ = false;
+        displayBookPage_ = loaded.page;
+        showFirstView();
+        if (displayBookPage_->image)
+            createJacketIfNoJacket(displayBookPage_->image, {displayBookPage_->offset.x * 2, displayBookPage_->offset.y * 2});
+        if (bookToolView_) bookToolView_->onMovePage(page_, false);
+        takePendingKey();
         return;
     }
 
@@ -611,11 +642,24 @@ void BookViewController::closeBookWithByuser(bool byUser) {
     cancelReloads(true);
     closeBookGUIclose(byUser, true);
     goingCloseBook_ = true;
-    if (moveThread_.joinable()) moveThread_.join();
-    if (bookReader_) bookReader_->closeBook();
+    finishLoadsAndCloseBook();
     stopMicPage();
     QNBadge::changeBadge(0);
     if (byUser) sys::FileManager::removeItem(BookCommon::getLastBookSettingFilePath());
+}
+
+void BookViewController::finishLoadsAndCloseBook() {
+    // A page still loading (its drawing abandoned by the cancel before, but
+    // a band of a heavy page's rows may take a while yet) is not waited for:
+    // its worker, and the session's close behind it, finish on their own.
+    if (moveLoadInFlight_ && bookReader_) {
+        if (moveThread_.joinable()) sys::Thread::leaveToFinish(std::move(moveThread_));
+        sys::Thread::leaveToFinish(sys::Thread([reader = bookReader_](const std::atomic<bool>&) { reader->closeBook(); },
+                                               "close-book"));
+        return;
+    }
+    if (moveThread_.joinable()) moveThread_.join();
+    if (bookReader_) bookReader_->closeBook();
 }
 
 void BookViewController::closeBookGUIclose(bool byUser, bool animation) {
@@ -660,8 +704,7 @@ void BookViewController::closeAndOpenNextBook(bool next) {
     if (bookReader_) bookReader_->cancelStreaming();
     cancelReloads(true);
     std::optional<std::string> folder = bookReader_ ? bookReader_->getTargetFolder() : std::nullopt;
-    if (moveThread_.joinable()) moveThread_.join();
-    if (bookReader_) bookReader_->closeBook();
+    finishLoadsAndCloseBook();
     stopMicPage();
     bool animation = true;
     auto keep = self();

@@ -18,6 +18,8 @@
 #include "platform/ui/TestDriver.h"
 #include "platform/ui/Window.h"
 #include "screens/StartupPasscodeInputViewController.h"
+#include "tests/support/PdfBuilder.h"
+#include "tests/support/PdfDrawWatch.h"
 #include "viewer/BookViewController.h"
 
 #include <algorithm>
@@ -259,4 +261,39 @@ TEST_F(PreparedBookProgramTest, QuestionsABookRaisesAreAskedAsEver) {
     ui::test::Driver d(window());
     EXPECT_TRUE(d.findByText("Loading may take time because this file is a \"Solid Archive\"")) << "no notice";
     EXPECT_FALSE(viewer());
+}
+
+// A PDF page that takes long to draw (one path of many full-page strokes,
+// as plans and plots are made) holds neither the start nor the book: no
+// page is drawn on the main thread; the page still drawing when the library
+// opens the book is given up, not waited for, and the reading screen draws
+// it on its worker with its loading indicator up, closing at once on
+// Escape; so does an open from the library.
+TEST_F(PreparedBookProgramTest, APdfPageThatDrawsLongHoldsNeitherTheStartNorTheBook) {
+    test::PdfBuilder b;
+    test::PdfBuilder::Page plan;
+    plan.mediaBox = "[0 0 600 800]";
+    // Seconds to draw at the window's size.
+    plan.content = test::PdfBuilder::strokes(8000);
+    b.pages.push_back(plan);
+    ASSERT_TRUE(b.write(given_ + "/Plan.pdf"));
+    test::PdfDrawWatch draws;
+    ASSERT_NO_FATAL_FAILURE(startWith(given_ + "/Plan.pdf"));
+    ASSERT_TRUE(draws.waitForStarts(1)) << "the page is not prepared";
+    for (int i = 0; i < 200 && !(nav() && viewer()); ++i) sys::RunLoop::main().advance(0.02);
+    ASSERT_TRUE(nav() && viewer()) << "the book is not open";
+    EXPECT_GE(draws.abandoned(), 1) << "the open waited for the page drawn at start";
+    EXPECT_TRUE(viewer()->isFirstViewLoading());
+    EXPECT_TRUE(viewer()->activityIndicator()) << "no sign of the page being drawn";
+    play("key escape\n");
+    EXPECT_FALSE(viewer()) << "Escape did not close the book";
+
+    play("wait 1\ntap \"Plan\"\nwait 1\n");
+    if (!viewer()) play("sheet 0\nwait 1\n");
+    ASSERT_TRUE(viewer()) << "the book did not open from the library";
+    EXPECT_TRUE(viewer()->isFirstViewLoading());
+    play("key escape\n");
+    EXPECT_FALSE(viewer()) << "Escape did not close the book";
+    ASSERT_TRUE(draws.waitForEnds(draws.started()));
+    EXPECT_EQ(draws.onMainThread(), 0) << "a page was drawn on the main thread";
 }

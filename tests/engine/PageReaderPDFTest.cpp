@@ -9,6 +9,7 @@
 #include "tests/engine/BookSessionFixture.h"
 #include "tests/engine/FakeUrlListStream.h"
 #include "tests/support/PdfBuilder.h"
+#include "tests/support/PdfDrawWatch.h"
 
 #include <gtest/gtest.h>
 
@@ -676,6 +677,73 @@ TEST_F(PageReaderPdfSessionTest, ThePreloadDrawsTheNextPageOnItsOwnThread) {
         EXPECT_EQ(view->pdfLinkRect->getURIAtIndex(0), "http://example.org/" + std::to_string(i));
         session->waitPreloadThread();
     }
+}
+
+// A page that draws for long (one path of many full-page strokes, as maps
+// and plots are made) is abandoned as soon as nobody waits for it: turned
+// away from, the load drawing it fails at once, and so does any load until
+// draws resume; the book closed while it draws, the close waits for no
+// more than the band of rows under way.
+TEST_F(PageReaderPdfSessionTest, APageBeingDrawnIsAbandonedWhenNobodyWantsItAnyMore) {
+    set("pdfOptimize", "text");
+    PdfBuilder b;
+    PdfBuilder::Page heavy;
+    heavy.mediaBox = "[0 0 600 800]";
+    // Seconds to draw whole at this size: far more than one band.
+    heavy.content = PdfBuilder::strokes(8000);
+    b.pages.push_back(heavy);
+    b.pages.push_back(markedPage());
+    session = std::make_shared<BookReaderEx>();
+    session->setSettings(settings);
+    ASSERT_TRUE(session->openBookWithName(writePdf(b), {}, std::nullopt, std::nullopt, std::nullopt, false, false));
+    test::PdfDrawWatch draws;
+    std::atomic<int> result{-1};
+    auto loadHeavyPage = [&] {
+        return std::thread([&] { result = session->loadPage(request(PageLoadRequest::kCompose, 0, {600, 800})); });
+    };
+
+    std::thread loader = loadHeavyPage();
+    ASSERT_TRUE(draws.waitForStarts(1));
+    session->abandonPageDraws();
+    loader.join();
+    EXPECT_EQ(result, BookReaderEx::kLoadError);
+    EXPECT_EQ(draws.abandoned(), 1) << "the page turned away from was drawn to its end";
+    // Until the draws resume, a load that would draw the page again fails at once.
+    EXPECT_EQ(session->loadPage(request(PageLoadRequest::kCompose, 0, {600, 800})), BookReaderEx::kLoadError);
+    EXPECT_EQ(draws.started(), 1);
+    session->resumePageDraws();
+    ASSERT_EQ(session->loadPage(request(PageLoadRequest::kCompose, 1, {200, 300})), BookReaderEx::kLoadDone);
+    expectLinksOverGreen(*session->loadedPage(), 1);
+
+    loader = loadHeavyPage();
+    ASSERT_TRUE(draws.waitForStarts(3));
+    session->closeBook();
+    loader.join();
+    EXPECT_EQ(result, BookReaderEx::kLoadError);
+    EXPECT_EQ(draws.abandoned(), 2) << "the close waited for the page to be drawn";
+    EXPECT_EQ(draws.ended(), 3);
+}
+
+// With blank margins clipped, a page slow to draw is not drawn twice: the
+// small preview its margins are found on is given up past a moment, and the
+// page is drawn once, whole.
+TEST_F(PageReaderPdfSessionTest, APageSlowToDrawIsNotDrawnTwiceForItsMargins) {
+    set("pdfOptimize", "text");
+    set("clipBlankSpace", "normal");
+    PdfBuilder b;
+    PdfBuilder::Page heavy;
+    heavy.mediaBox = "[0 0 600 800]";
+    // Over a second for the preview, a fraction of that at the view's size.
+    heavy.content = PdfBuilder::strokes(3000);
+    b.pages.push_back(heavy);
+    session = std::make_shared<BookReaderEx>();
+    session->setSettings(settings);
+    ASSERT_TRUE(session->openBookWithName(writePdf(b), {}, std::nullopt, std::nullopt, std::nullopt, false, false));
+    test::PdfDrawWatch draws;
+    ASSERT_EQ(session->loadPage(request(PageLoadRequest::kCompose, 0, {150, 200})), BookReaderEx::kLoadDone);
+    EXPECT_EQ(draws.started(), 2);
+    EXPECT_EQ(draws.abandoned(), 1) << "the preview was drawn to its end";
+    ASSERT_TRUE(session->loadedPage()->image);
 }
 
 }  // namespace

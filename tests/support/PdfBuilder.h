@@ -37,6 +37,16 @@ public:
                " >> >>";
     }
 
+    // One path of `segments` full-page strokes across a 600 x 800 page, to
+    // be stroked at once: what maps and plots are made of, and a page whose
+    // drawing time grows with its segments times its rows.
+    static std::string strokes(int segments) {
+        std::string s = "0 0 m\n";
+        s.reserve(s.size() + size_t(segments) * 16 + 2);
+        for (int i = 0; i < segments; ++i) s += "1 1 l 599 799 l\n";
+        return s + "S\n";
+    }
+
     std::vector<Page> pages;
     // Comment bytes after the header, to make a file of a given size (at
     // least 2 when not 0).

@@ -3,6 +3,8 @@
 #include "foundation/BookCommon.h"
 #include "platform/core/PropertyList.h"
 #include "platform/ui/KeyCommand.h"
+#include "tests/support/PdfBuilder.h"
+#include "tests/support/PdfDrawWatch.h"
 
 using namespace viewertest;
 
@@ -110,6 +112,43 @@ TEST_F(BookViewControllerTest, AComposedAheadPageIsShownAsTheKeyIsHandled) {
     settle();
     ASSERT_TRUE(window->sendKey(ui::KeyPress{ui::KeyInput::leftArrow, 0}));
     EXPECT_EQ(shownPage(), 4);
+}
+
+// A turn asked for while the page is still being drawn (a PDF page of one
+// long path, as plans are drawn) turns away from it: its drawing is given up
+// at once and the turn goes on from that page; asked for again, the page is
+// drawn afresh, and Escape closes the book at once meanwhile.
+TEST_F(BookViewControllerTest, ATurnAskedForWhileThePageIsDrawnTurnsAwayFromIt) {
+    test::PdfBuilder b;
+    for (int i = 0; i < 3; ++i) {
+        test::PdfBuilder::Page p;
+        p.mediaBox = "[0 0 600 800]";
+        p.content = i == 1 ? test::PdfBuilder::strokes(8000) : test::PdfBuilder::fill(0, 0, 1, 0, 0, 600, 800);
+        b.pages.push_back(p);
+    }
+    const std::string book = home.path() + "/Documents/plan.pdf";
+    ASSERT_TRUE(b.write(book));
+    settings->setTargetBook(book);
+    set("animation", "none");
+    set("isPreRead", false);
+    open(0, -1, book);
+    test::PdfDrawWatch draws;
+    ASSERT_TRUE(window->sendKey(ui::KeyPress{ui::KeyInput::pageDown, 0}));
+    driver->advance(0);
+    ASSERT_TRUE(draws.waitForStarts(1));
+    EXPECT_TRUE(viewer->activityIndicator());
+    ASSERT_TRUE(window->sendKey(ui::KeyPress{ui::KeyInput::pageDown, 0}));
+    pass();
+    EXPECT_EQ(shownPage(), 2);
+    EXPECT_EQ(draws.abandoned(), 1) << "the page turned away from was drawn to its end";
+
+    ASSERT_TRUE(window->sendKey(ui::KeyPress{ui::KeyInput::pageUp, 0}));
+    driver->advance(0);
+    ASSERT_TRUE(draws.waitForStarts(3)) << "the page given up was not drawn again";
+    ASSERT_TRUE(window->sendKey(ui::KeyPress{ui::KeyInput::escape, 0}));
+    EXPECT_TRUE(viewer->isGoingCloseBook());
+    ASSERT_TRUE(draws.waitForEnds(3));
+    EXPECT_EQ(draws.abandoned(), 2) << "the close let the page be drawn to its end";
 }
 
 TEST_F(BookViewControllerTest, SwipesPastTheEdgeTurnPagesInTheReadingDirection) {

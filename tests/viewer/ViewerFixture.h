@@ -166,12 +166,14 @@ protected:
     std::string bookPath() const { return bookDir() + "/01.jpg"; }
 
     // Opens the book as the file list does and pushes the reading screen.
-    // `viewerPage` is what the opener hands the screen (the page loaded when negative).
-    void open(int page = 0, int viewerPage = -1) {
+    // `viewerPage` is what the opener hands the screen (the page loaded when
+    // negative); `book` is another book than the folder of pictures.
+    void open(int page = 0, int viewerPage = -1, const std::string& book = {}) {
         session = std::make_shared<BookReaderEx>();
         session->setSettings(settings);
-        ASSERT_TRUE(session->openBookWithName(bookPath(), {}, std::nullopt, std::nullopt, std::nullopt, false, false));
-        ASSERT_EQ(session->getPageNum(), kPages);
+        const std::string path = book.empty() ? bookPath() : book;
+        ASSERT_TRUE(session->openBookWithName(path, {}, std::nullopt, std::nullopt, std::nullopt, false, false));
+        if (book.empty()) ASSERT_EQ(session->getPageNum(), kPages);
         PageLoadRequest r{};
         const ui::Rect area =
             BookViewController::getBookviewAreaRect(!settings->isShowStatusbar(), settings->getBookToolviewStyle());
@@ -189,7 +191,7 @@ protected:
         showEmptyNavigation();
         viewer = std::make_shared<RecordingViewer>();
         viewer->setBookReader(session);
-        viewer->setFileName(bookPath());
+        viewer->setFileName(path);
         viewer->setPage(viewerPage >= 0 ? viewerPage : page);
         viewer->setSettings(settings);
         viewer->setIsLandscape(win.width() > win.height());

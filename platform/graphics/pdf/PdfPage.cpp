@@ -1,7 +1,10 @@
 #include "platform/graphics/pdf/PdfPage.h"
 
 #include "platform/graphics/pdf/PdfContext.h"
+#include "platform/graphics/pdf/PdfDrawAbort.h"
 
+#include <algorithm>
+#include <chrono>
 #include <climits>
 #include <cmath>
 
@@ -104,47 +107,130 @@ std::vector<PdfPage::Link> PdfPage::links() const {
     return out;
 }
 
+namespace {
+
+// A page is drawn in bands of rows, and an abandon takes effect between
+// two bands (MuPDF looks at its cookie only between drawing operations, and
+// one stroke of a long path can take seconds over a whole page). Each band
+// costs the time of its rows and a fixed part (every path is laid out again
+// for it), which the first two bands measure: bands are then as long as
+// keeps that fixed part under 1/kOverheadShare of the drawing, at least
+// kBandSeconds and at most kLongestBandSeconds (or one row).
+constexpr int kFirstBandRows = 1;
+constexpr int kSecondBandRows = 8;
+constexpr double kBandSeconds = 0.25;
+constexpr double kLongestBandSeconds = 1.0;
+constexpr double kOverheadShare = 20;
+
+PdfPage::DrawObserver& drawObserver() {
+    static PdfPage::DrawObserver observer;
+    return observer;
+}
+
+bool stopped(const fz_cookie* cookie) { return cookie && __atomic_load_n(&cookie->abort, __ATOMIC_ACQUIRE) != 0; }
+
+}  // namespace
+
+void PdfPage::setDrawObserver(DrawObserver observer) { drawObserver() = std::move(observer); }
+
 bool PdfPage::render(const AffineTransform& userToDevice, uint32_t* pixels, int width, int height,
-                     size_t strideBytes) const {
+                     size_t strideBytes, const PdfDrawAbort* abort) const {
     fz_context* ctx = PdfContext::current();
     if (!ctx || !doc_ || !doc_->doc || !pixels || width <= 0 || height <= 0) return false;
     if (strideBytes < size_t(width) * 4 || strideBytes > size_t(INT_MAX)) return false;
+    fz_cookie* cookie = abort ? static_cast<fz_cookie*>(abort->cookie()) : nullptr;
+    if (stopped(cookie)) return false;
     const fz_matrix user{float(userToDevice.a), float(userToDevice.b), float(userToDevice.c),
                          float(userToDevice.d), float(userToDevice.tx), float(userToDevice.ty)};
+    const DrawObserver& observer = drawObserver();
+    if (observer) observer(false, false);
 
     pdf_page* page = nullptr;
-    fz_pixmap* pix = nullptr;
+    fz_display_list* list = nullptr;
     fz_device* dev = nullptr;
     fz_var(page);
-    fz_var(pix);
+    fz_var(list);
     fz_var(dev);
-    bool loaded = false;
-    fz_var(loaded);
     fz_try(ctx) {
         page = pdf_load_page(ctx, doc_->doc, index_);
-        loaded = true;
         // MuPDF runs a page in its own top-down space; undo that, so that the
         // caller's transform starts from the page's user space.
         fz_rect mediabox;
         fz_matrix pageCtm;
         pdf_page_transform(ctx, page, &mediabox, &pageCtm);
         const fz_matrix ctm = fz_concat(fz_invert_matrix(pageCtm), user);
-        // BGRA bytes with premultiplied alpha are ARGB words on this machine.
-        pix = fz_new_pixmap_with_data(ctx, fz_device_bgr(ctx), width, height, nullptr, 1, int(strideBytes),
-                                      reinterpret_cast<unsigned char*>(pixels));
-        dev = fz_new_draw_device(ctx, fz_identity, pix);
-        pdf_run_page(ctx, page, dev, ctm, nullptr);
+        // The content is read once into a list of drawing operations in
+        // pixel space, which each band then draws.
+        list = fz_new_display_list(ctx, fz_infinite_rect);
+        dev = fz_new_list_device(ctx, list);
+        pdf_run_page(ctx, page, dev, ctm, cookie);
         fz_close_device(ctx, dev);
     }
     fz_always(ctx) {
         fz_drop_device(ctx, dev);
-        fz_drop_pixmap(ctx, pix);
-        if (page) fz_drop_page(ctx, &page->super);
+        dev = nullptr;
     }
     fz_catch(ctx) {
-        // Damaged content draws what it can; only a page that never loaded fails.
+        // Damaged content draws what was read of it; only a page that never
+        // loaded fails.
     }
-    return loaded;
+
+    fz_pixmap* pix = nullptr;
+    fz_var(pix);
+    if (page && list) {
+        fz_try(ctx) {
+            // BGRA bytes with premultiplied alpha are ARGB words on this machine.
+            pix = fz_new_pixmap_with_data(ctx, fz_device_bgr(ctx), width, height, nullptr, 1, int(strideBytes),
+                                          reinterpret_cast<unsigned char*>(pixels));
+            int rows = kFirstBandRows;
+            double firstTook = 0;  // the first band's time, and its rows
+            int firstRows = 0;
+            for (int y = 0; y < height && !stopped(cookie);) {
+                if (abort && abort->pastTimeLimit()) {
+                    __atomic_store_n(&cookie->abort, 1, __ATOMIC_RELEASE);
+                    break;
+                }
+                const fz_irect band{0, y, width, std::min(height, y + rows)};
+                const auto start = std::chrono::steady_clock::now();
+                dev = fz_new_draw_device_with_bbox(ctx, fz_identity, pix, &band);
+                fz_run_display_list(ctx, list, dev, fz_identity, fz_rect_from_irect(band), cookie);
+                fz_close_device(ctx, dev);
+                fz_drop_device(ctx, dev);
+                dev = nullptr;
+                const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+                const int drawn = band.y1 - band.y0;
+                y = band.y1;
+                if (firstRows == 0) {
+                    firstTook = took;
+                    firstRows = drawn;
+                    rows = kSecondBandRows;
+                    continue;
+                }
+                if (firstRows > 0) {
+                    // A row's time and the fixed part, from the first two bands.
+                    const double perRow =
+                        std::max({(took - firstTook) / std::max(1, drawn - firstRows), 0.25 * took / drawn, 1e-7});
+                    const double fixed = std::max(0.0, firstTook - firstRows * perRow);
+                    const double wanted = std::max(kBandSeconds, kOverheadShare * fixed);
+                    rows = int(std::clamp(std::min(wanted, kLongestBandSeconds) / perRow, 1.0, double(height)));
+                    firstRows = -1;
+                }
+            }
+        }
+        fz_always(ctx) {
+            fz_drop_device(ctx, dev);
+            fz_drop_pixmap(ctx, pix);
+        }
+        fz_catch(ctx) {
+            // A band that failed keeps what it drew.
+        }
+    }
+    const bool loaded = page != nullptr;
+    fz_drop_display_list(ctx, list);
+    if (page) fz_drop_page(ctx, &page->super);
+    const bool abandoned = stopped(cookie);
+    if (observer) observer(true, abandoned);
+    return loaded && !abandoned;
 }
 
 }  // namespace gfx

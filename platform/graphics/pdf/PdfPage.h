@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -12,6 +13,7 @@
 namespace gfx {
 
 struct PdfDocumentState;
+class PdfDrawAbort;
 
 // One page of a PdfDocument. Boxes are in the page's own user space (points,
 // y up), normalised so that width and height are not negative, with the
@@ -46,10 +48,17 @@ public:
     // Draws the page onto `pixels` (premultiplied ARGB in native 32-bit
     // words, `strideBytes` apart), over what is there. `userToDevice` maps
     // the page's user space (y up) to pixel coordinates (y down). False when
-    // the page could not be drawn at all; a page with damaged content draws
-    // what can be drawn.
+    // the page could not be drawn at all, or was abandoned through `abort`
+    // before it was drawn to the end (the pixels then hold part of it); a
+    // page with damaged content draws what can be drawn. The page is drawn
+    // in bands of rows, so that an abandon takes effect within one band.
     bool render(const AffineTransform& userToDevice, uint32_t* pixels, int width, int height,
-                size_t strideBytes) const;
+                size_t strideBytes, const PdfDrawAbort* abort = nullptr) const;
+
+    // Told on the drawing thread as each draw starts (false) and ends
+    // (true, with whether it was abandoned); for tests. Set it while no page draws.
+    using DrawObserver = std::function<void(bool ended, bool abandoned)>;
+    static void setDrawObserver(DrawObserver observer);
 
 private:
     std::shared_ptr<PdfDocumentState> doc_;
