@@ -612,6 +612,26 @@ TEST_P(SignInProgramTest, ASitesOwnPasswordTheServerRefusesIsForgottenAndTheAnsw
     EXPECT_FALSE(asked());
     ASSERT_TRUE(top<RemoteFileListViewController>()) << "the site is listed";
     EXPECT_LE(refusals() - before, perAnswer() - 1);
+    stop();
+
+    // Listed with the site's own password, which is then changed: the list
+    // restored with it asks when it reads a book, and forgets it.
+    sys::Keychain::setShared(sys::Keychain::atPath(keychainFile));
+    QNKeyChain::deleteAccountWithURL(site);
+    QNKeyChain::addOrUpdatePassword(password, "signin-site", RemoteFileListViewController::kSiteKeychainService);
+    ASSERT_TRUE(start());
+    play("wait 2\nback\nwait 1\ntap \"Shelf\"\nwait 3\n");
+    ASSERT_FALSE(asked());
+    ASSERT_TRUE(top<RemoteFileListViewController>()) << "the site is listed";
+    stop();
+    sys::Keychain::setShared(sys::Keychain::atPath(keychainFile));
+    QNKeyChain::addOrUpdatePassword("old-pw", "signin-site", RemoteFileListViewController::kSiteKeychainService);
+    ASSERT_TRUE(start());
+    play("wait 2\n");
+    ASSERT_TRUE(top<RemoteFileListViewController>()) << "the list is restored";
+    play("tap \"Streaming\"\nwait 0.5\ntap \"Own.cbz\"\nwait 1\nsheet 0\nwait 5\n");
+    ASSERT_TRUE(asked()) << "reading the book asks";
+    EXPECT_TRUE(keptFor("old-pw").empty()) << "the site's refused password is forgotten";
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, SignInProgramTest,
