@@ -127,6 +127,19 @@ void PushToMediaServer::pushToMediaServer(const std::shared_ptr<ui::ViewControll
     if (info.contains("username") && !info.getString("username").empty()) user = info.getString("username");
     std::optional<std::string> password;
     if (info.contains("id")) password = QNKeyChain::getPasswordWithAccount(info.getString("id"), std::string("MediaServer"));
+    // A site without a password of its own goes with the one remembered for
+    // its address: the server never sees its user without one first.
+    if (!password) {
+        QNKeyChain::OptString storedUser, storedPassword;
+        QNKeyChain::getAccountWithURL(info.getString("url"), &storedUser, &storedPassword);
+        if (storedUser && storedPassword && (!user || *user == *storedUser)) {
+            isStoredAccount_ = true;
+            useRaw_ = true;
+            rawUser_ = user = storedUser;
+            rawPassword_ = password = storedPassword;
+            keepRawPassword_ = true;
+        }
+    }
     start(info.getString("url"), user, password);
 }
 
@@ -240,6 +253,11 @@ void PushToMediaServer::passwordRequested(const std::string& url, bool dontUseSt
     removeIndicator();
     // Whatever was typed for the refused listing was not taken.
     toRemember_.reset();
+    // Nor the site's own password: forgotten, so that no later listing sends
+    // it again.
+    if (info_.contains("id") && lastPassword_ &&
+        lastPassword_ == QNKeyChain::getPasswordWithAccount(info_.getString("id"), std::string("MediaServer")))
+        QNKeyChain::deletePasswordWithAccount(info_.getString("id"), "MediaServer");
     showHttpAuth_ = std::make_shared<ShowHttpAuth>();
     showHttpAuth_->setRefusedCredentials(lastUser_, lastPassword_);
     showHttpAuth_->getUserAuth(url, std::nullopt, isStoredAccount_, dontUseStoredAccount, shared_from_this());

@@ -271,8 +271,26 @@ bool Window::sendKey(const KeyPress& key) {
     ViewController* top = rootViewController_.get();
     while (top && top->presentedViewController()) top = top->presentedViewController();
     ViewController* modal = top != rootViewController_.get() ? top : nullptr;
+    // A box laid on the window in front of that screen (a sign-in panel over
+    // it) keeps the keys for the field it is editing.
+    Responder* boundary = modal;
+    if (modal && modal->isViewLoaded()) {
+        auto onWindow = [this](View* v) {
+            while (v && v->superview() != this) v = v->superview();
+            return v;
+        };
+        View* editing = onWindow(dynamic_cast<View*>(Responder::firstResponder()));
+        View* screen = onWindow(modal->view());
+        if (editing && screen && editing != screen) {
+            const auto& all = subviews();
+            auto at = [&all](View* v) {
+                return std::find_if(all.begin(), all.end(), [v](const Ref& r) { return r.get() == v; });
+            };
+            if (at(editing) > at(screen)) boundary = nullptr;
+        }
+    }
     // Without a first responder keys go to the top screen's chain.
-    if (Responder::dispatchKey(key, rootViewController_ ? ViewController::keyResponder(*this) : this, modal))
+    if (Responder::dispatchKey(key, rootViewController_ ? ViewController::keyResponder(*this) : this, boundary))
         return true;
     // Escape that no one took leaves a popover, as a tap beside it does.
     if (key.input == KeyInput::escape && modal &&

@@ -212,6 +212,12 @@ RemoteFileListViewController::Credentials RemoteFileListViewController::credenti
     return {currentUserName(), currentPassword()};
 }
 
+void RemoteFileListViewController::forgetRefusedSitePassword(const std::optional<std::string>& refused) {
+    if (useRawPassword_ || !fixID_ || !refused) return;
+    if (refused == QNKeyChain::getPasswordWithAccount(*fixID_, std::string(kSiteKeychainService)))
+        QNKeyChain::deletePasswordWithAccount(*fixID_, kSiteKeychainService);
+}
+
 bool RemoteFileListViewController::isOnSiteOrigin(const std::string& url) const {
     const std::optional<std::string>& site = siteURL_ ? siteURL_ : targetURL_;
     return site && HttpEasy::sameOrigin(*site, url);

@@ -120,6 +120,9 @@ public:
     Credentials credentialsFor(const std::string& url) const;
     // `url` is on the site's own origin, as credentialsFor() takes it.
     bool isOnSiteOrigin(const std::string& url) const;
+    // The site's own password, refused by its server: forgotten, so that
+    // nothing sends it again.
+    void forgetRefusedSitePassword(const std::optional<std::string>& refused);
 
     // ---- Overrides of the base ---------------------------------------------------------
     int getFilelistMode() const override { return 1; }

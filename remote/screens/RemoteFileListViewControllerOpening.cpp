@@ -87,6 +87,7 @@ void RemoteFileListViewController::onlineFileNeedServerPassword(const std::strin
     }
     bookToRemember_.reset();
     askingForBook_ = true;
+    forgetRefusedSitePassword(onlinefileStart_->password());
     showHttpAuth_ = std::make_shared<ShowHttpAuth>();
     showHttpAuth_->setRefusedCredentials(onlinefileStart_->userName(), onlinefileStart_->password());
     showHttpAuth_->getUserAuth(HttpEasy::withoutCredentials(url), std::nullopt, false, false,

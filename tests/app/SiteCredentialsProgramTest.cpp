@@ -583,6 +583,57 @@ TEST_P(SignInProgramTest, ARestoredListWithoutItsPasswordAsksWhenItDownloads) {
     EXPECT_TRUE(top<BookViewController>()) << "the PDF opens with the answer";
 }
 
+TEST_P(SignInProgramTest, ASitesOwnPasswordTheServerRefusesIsForgottenAndTheAnswerGoesFirstNextTime) {
+    // The site's own password, since changed on the server.
+    sys::PlistDictionary record{{"url", sys::PlistValue(site)},
+                                {"title", sys::PlistValue("Shelf")},
+                                {"username", sys::PlistValue(user)},
+                                {"id", sys::PlistValue("signin-site")}};
+    if (!other.empty()) record.set("other", other);
+    ASSERT_TRUE(sys::PropertyList::writeFile(sys::PlistValue(record), docs() + "/Shelf.shortcut"));
+    sys::Keychain::setShared(sys::Keychain::atPath(keychainFile));
+    QNKeyChain::addOrUpdatePassword("old-pw", "signin-site", RemoteFileListViewController::kSiteKeychainService);
+    ASSERT_TRUE(start());
+    size_t before = refusals();
+    play("tap \"Shelf\"\nwait 3\n");
+    ASSERT_TRUE(asked()) << "the site asks for a password";
+    EXPECT_LE(refusals() - before, perAnswer());
+    EXPECT_TRUE(keptFor("old-pw").empty()) << "the site's refused password is forgotten";
+    signIn(password);
+    ASSERT_TRUE(top<RemoteFileListViewController>()) << "the site is listed";
+    stop();
+    // Opened again, the site goes with the answer remembered for it: the
+    // server refuses nothing (Digest's challenge aside).
+    ASSERT_TRUE(start());
+    play("wait 2\nback\nwait 1\n");
+    ASSERT_FALSE(top<RemoteFileListViewController>());
+    before = refusals();
+    play("tap \"Shelf\"\nwait 3\n");
+    EXPECT_FALSE(asked());
+    ASSERT_TRUE(top<RemoteFileListViewController>()) << "the site is listed";
+    EXPECT_LE(refusals() - before, perAnswer() - 1);
+    stop();
+
+    // Listed with the site's own password, which is then changed: the list
+    // restored with it asks when it reads a book, and forgets it.
+    sys::Keychain::setShared(sys::Keychain::atPath(keychainFile));
+    QNKeyChain::deleteAccountWithURL(site);
+    QNKeyChain::addOrUpdatePassword(password, "signin-site", RemoteFileListViewController::kSiteKeychainService);
+    ASSERT_TRUE(start());
+    play("wait 2\nback\nwait 1\ntap \"Shelf\"\nwait 3\n");
+    ASSERT_FALSE(asked());
+    ASSERT_TRUE(top<RemoteFileListViewController>()) << "the site is listed";
+    stop();
+    sys::Keychain::setShared(sys::Keychain::atPath(keychainFile));
+    QNKeyChain::addOrUpdatePassword("old-pw", "signin-site", RemoteFileListViewController::kSiteKeychainService);
+    ASSERT_TRUE(start());
+    play("wait 2\n");
+    ASSERT_TRUE(top<RemoteFileListViewController>()) << "the list is restored";
+    play("tap \"Streaming\"\nwait 0.5\ntap \"Own.cbz\"\nwait 1\nsheet 0\nwait 5\n");
+    ASSERT_TRUE(asked()) << "reading the book asks";
+    EXPECT_TRUE(keptFor("old-pw").empty()) << "the site's refused password is forgotten";
+}
+
 INSTANTIATE_TEST_SUITE_P(Servers, SignInProgramTest,
                          ::testing::Values(SignInServer::NginxBasic, SignInServer::ApacheDavDigest, SignInServer::Ftp,
                                            SignInServer::Smb),

@@ -5,6 +5,7 @@
 #include "platform/ui/NavigationController.h"
 #include "platform/ui/PopoverPresentationController.h"
 #include "platform/ui/TestDriver.h"
+#include "platform/ui/TextField.h"
 
 #include <string>
 #include <vector>
@@ -310,6 +311,19 @@ TEST_F(AlertControllerTest, WhileSomethingIsPresentedKeysGoToItAlone) {
     driver->advance(0.5);
     for (const char* k : {" ", "a", KeyInput::escape, KeyInput::returnKey}) driver->key(k);
     EXPECT_TRUE(log.empty()) << log.front();
+    // A box laid on the window in front of it (a sign-in panel) types into
+    // its field.
+    auto box = std::make_shared<View>(Rect(20, 20, 200, 60));
+    auto field = std::make_shared<TextField>();
+    field->setFrame(Rect(10, 10, 180, 30));
+    box->addSubview(field);
+    window->addSubview(box);
+    ASSERT_TRUE(field->becomeFirstResponder());
+    driver->type("ab");
+    EXPECT_EQ(field->text(), "ab");
+    EXPECT_TRUE(log.empty()) << log.front();
+    field->resignFirstResponder();
+    box->removeFromSuperview();
     over->dismiss(false);
     driver->advance(0.5);
     driver->key("a");
