@@ -7,6 +7,7 @@
 #include "platform/ui/Renderer.h"
 #include "platform/ui/ScrollView.h"
 #include "platform/ui/TableView.h"
+#include "platform/ui/TextField.h"
 #include "platform/ui/ViewController.h"
 
 #include <algorithm>
@@ -281,6 +282,11 @@ bool Window::sendKey(const KeyPress& key) {
         modal->dismiss(true);
         return true;
     }
+    // Tab that no field took enters the first field of the screen in front
+    // (Shift+Tab the last one), as on any desktop.
+    if (key.input == KeyInput::tab && (key.modifierFlags & ~KeyModifierShift) == 0 && !Responder::firstResponder())
+        if (auto* front = dynamic_cast<ViewController*>(ViewController::keyResponder(*this)))
+            if (TextField::focusFirstField(*front->view(), !(key.modifierFlags & KeyModifierShift))) return true;
     // Up and Down that no screen took move a highlight through the rows of
     // the table in front and Return opens the highlighted row; arrows and
     // page keys scroll the list in front, as on any desktop.
