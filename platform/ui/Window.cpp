@@ -259,6 +259,11 @@ bool Window::sendKey(const KeyPress& key) {
         if (v->isHidden() || !v->isUserInteractionEnabled()) continue;
         if (!v->isKeyOverlay()) break;
         overlayInFront = true;
+        // A field on the box being edited takes the keys first (the box's
+        // own keys come after it).
+        if (auto* field = dynamic_cast<View*>(Responder::firstResponder());
+            field && field->isDescendantOfView(v) && Responder::dispatchKey(key, v, v))
+            return true;
         for (KeyCommand& k : v->keyCommands()) {
             if (k.matches(key.input, key.modifierFlags) && k.action) {
                 k.action(k);
