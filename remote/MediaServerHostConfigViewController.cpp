@@ -10,6 +10,7 @@
 #include "foundation/ui/QNTableViewCellCustom.h"
 #include "foundation/ui/QNTableViewData.h"
 #include "platform/ui/BarButtonItem.h"
+#include "platform/ui/KeyCommand.h"
 #include "platform/ui/NavigationController.h"
 #include "platform/ui/NavigationItem.h"
 #include "platform/ui/Responder.h"
@@ -192,6 +193,14 @@ void MediaServerHostConfigViewController::forgetTrustedCertificate() {
     trustedURL_.clear();
     table_->setSectionFooterTitle(std::nullopt, kSectionTrust);
     table_->removeDataAtSection(kSectionTrust, ui::TableViewRowAnimation::Fade);
+}
+
+std::vector<ui::KeyCommand> MediaServerHostConfigViewController::keyCommands() const {
+    auto* self = const_cast<MediaServerHostConfigViewController*>(this);
+    return {ui::KeyCommand::make(ui::KeyInput::returnKey, 0, [self](const ui::KeyCommand&) {
+        if (self->table_ && self->table_->chooseKeyHighlightedRow()) return;
+        self->onSaveBtn();
+    })};
 }
 
 bool MediaServerHostConfigViewController::onSaveBtn() {

@@ -62,6 +62,9 @@ public:
 
     void loadView() override;
     void viewDidLoad() override;
+    // Return saves, as the bold Save does (a row highlighted from the keys
+    // is opened instead).
+    std::vector<ui::KeyCommand> keyCommands() const override;
     void tableViewDidSelectRowAtIndexPath(QNTableView& table, const ui::IndexPath& indexPath,
                                           QNTableViewData* data) override;
 

@@ -160,6 +160,10 @@ void AlertController::addTextField(const std::function<void(TextField&)>& config
     f->setBorderStyle(TextBorderStyle::Line);
     f->setFont(gfx::Font::system(13));
     f->setBackgroundColor(Color::systemBackground());
+    // Escape in a field cancels the alert at once, as a dialog's does: the
+    // field is the alert's only place for the keys, so leaving it first
+    // would only strand them on the buttons.
+    f->setLeavesOnEscape(false);
     // Return in a field chooses the button the keys highlighted, else the
     // preferred action (or the only one).
     std::weak_ptr<ViewController> weak = weak_from_this();

@@ -162,15 +162,11 @@ void TextField::pastePrimarySelectionAt(Point point) {
     if (!line.empty()) replace({caret_, 0}, line);
 }
 
-bool TextField::moveToNextField(bool forward) {
-    Window* w = window();
-    if (!w) return false;
-    // The screen the field is on: its topmost view below the window (a
-    // panel laid on the window is one of its own).
-    View* root = this;
-    while (root->superview() && root->superview() != w) root = root->superview();
+// The enabled fields shown under `root`, in reading order: by rows from the
+// top, then from the left.
+static std::vector<TextField*> fieldsInReadingOrder(View& root, Window& w) {
     std::vector<TextField*> fields;
-    std::vector<View*> stack{root};
+    std::vector<View*> stack{&root};
     while (!stack.empty()) {
         View* v = stack.back();
         stack.pop_back();
@@ -178,14 +174,34 @@ bool TextField::moveToNextField(bool forward) {
         if (auto* f = dynamic_cast<TextField*>(v); f && f->isEnabled() && shownOnScreen(*f)) fields.push_back(f);
         for (auto& sub : v->subviews()) stack.push_back(sub.get());
     }
-    if (fields.size() < 2) return false;
-    // Reading order: by rows from the top, then from the left.
-    auto at = [w](TextField* f) { return f->convertRectTo(f->bounds(), w); };
+    auto at = [&w](TextField* f) { return f->convertRectTo(f->bounds(), &w); };
     std::sort(fields.begin(), fields.end(), [&](TextField* a, TextField* b) {
         Rect ra = at(a), rb = at(b);
         if (std::abs(ra.y() - rb.y()) > 4) return ra.y() < rb.y();
         return ra.x() < rb.x();
     });
+    return fields;
+}
+
+bool TextField::focusFirstField(View& root, bool forward) {
+    Window* w = root.window();
+    if (!w) return false;
+    std::vector<TextField*> fields = fieldsInReadingOrder(root, *w);
+    if (!forward) std::reverse(fields.begin(), fields.end());
+    for (TextField* f : fields)
+        if (f->becomeFirstResponder()) return true;
+    return false;
+}
+
+bool TextField::moveToNextField(bool forward) {
+    Window* w = window();
+    if (!w) return false;
+    // The screen the field is on: its topmost view below the window (a
+    // panel laid on the window is one of its own).
+    View* root = this;
+    while (root->superview() && root->superview() != w) root = root->superview();
+    std::vector<TextField*> fields = fieldsInReadingOrder(*root, *w);
+    if (fields.size() < 2) return false;
     auto self = std::find(fields.begin(), fields.end(), this);
     if (self == fields.end()) return false;
     size_t i = size_t(self - fields.begin());

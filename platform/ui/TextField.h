@@ -112,6 +112,9 @@ public:
     // Gives the keyboard to the next (or previous) text field of the same
     // screen, in reading order; false when there is none.
     bool moveToNextField(bool forward);
+    // Gives the keyboard to the first (or last) text field shown under
+    // `root`, in reading order; false when there is none.
+    static bool focusFirstField(View& root, bool forward);
 
     // Edits as typing does (asks the delegate, sends editing-changed).
     void insertText(const std::string& s);

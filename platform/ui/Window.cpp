@@ -7,6 +7,7 @@
 #include "platform/ui/Renderer.h"
 #include "platform/ui/ScrollView.h"
 #include "platform/ui/TableView.h"
+#include "platform/ui/TextField.h"
 #include "platform/ui/ViewController.h"
 
 #include <algorithm>
@@ -258,6 +259,11 @@ bool Window::sendKey(const KeyPress& key) {
         if (v->isHidden() || !v->isUserInteractionEnabled()) continue;
         if (!v->isKeyOverlay()) break;
         overlayInFront = true;
+        // A field on the box being edited takes the keys first (the box's
+        // own keys come after it).
+        if (auto* field = dynamic_cast<View*>(Responder::firstResponder());
+            field && field->isDescendantOfView(v) && Responder::dispatchKey(key, v, v))
+            return true;
         for (KeyCommand& k : v->keyCommands()) {
             if (k.matches(key.input, key.modifierFlags) && k.action) {
                 k.action(k);
@@ -299,6 +305,11 @@ bool Window::sendKey(const KeyPress& key) {
         modal->dismiss(true);
         return true;
     }
+    // Tab that no field took enters the first field of the screen in front
+    // (Shift+Tab the last one), as on any desktop.
+    if (key.input == KeyInput::tab && (key.modifierFlags & ~KeyModifierShift) == 0 && !Responder::firstResponder())
+        if (auto* front = dynamic_cast<ViewController*>(ViewController::keyResponder(*this)))
+            if (TextField::focusFirstField(*front->view(), !(key.modifierFlags & KeyModifierShift))) return true;
     // Up and Down that no screen took move a highlight through the rows of
     // the table in front and Return opens the highlighted row; arrows and
     // page keys scroll the list in front, as on any desktop.

@@ -7,6 +7,7 @@
 #include "platform/ui/Application.h"
 #include "platform/ui/Button.h"
 #include "platform/ui/ImageView.h"
+#include "platform/ui/KeyCommand.h"
 #include "platform/ui/Label.h"
 #include "platform/ui/Touch.h"
 #include "platform/ui/Window.h"
@@ -17,10 +18,14 @@ namespace {
 
 const ui::Color kButtonBlue = ui::Color::rgb(0, 0.478, 1);
 
-// The dimmed cover: a tap on it outside the panel is a cancel.
+// The dimmed cover: a tap on it outside the panel is a cancel. While it is
+// up the keys go to it (and to the panel's field being edited) alone.
 class AuthBackgroundView : public ui::View {
 public:
     std::function<void(ui::Point)> onTap;
+    std::function<std::vector<ui::KeyCommand>()> keys;
+    bool isKeyOverlay() const override { return true; }
+    std::vector<ui::KeyCommand> keyCommands() const override { return keys ? keys() : std::vector<ui::KeyCommand>{}; }
     void touchesEnded(const ui::TouchSet& touches, const ui::Event& event) override {
         if (!touches.empty() && onTap) onTap((*touches.begin())->locationInWindow());
         ui::View::touchesEnded(touches, event);
@@ -119,6 +124,10 @@ void ShowHttpAuth::showPanel() {
     bg->onTap = [weak](ui::Point p) {
         if (auto self = weak.lock()) self->onTapBackGround(p);
     };
+    bg->keys = [weak] {
+        auto self = weak.lock();
+        return self ? self->panelKeys() : std::vector<ui::KeyCommand>{};
+    };
     bkgndView_ = bg;
 
     inputArea_ = std::make_shared<ui::ImageView>(ui::Image::named("auth_bk_ask"));
@@ -156,8 +165,38 @@ void ShowHttpAuth::showPanel() {
     observing_ = true;
 }
 
+std::vector<ui::KeyCommand> ShowHttpAuth::panelKeys() {
+    std::weak_ptr<ShowHttpAuth> weak = weak_from_this();
+    auto on = [weak](void (ShowHttpAuth::*act)()) {
+        return [weak, act](const ui::KeyCommand&) {
+            if (auto self = weak.lock()) ((*self).*act)();
+        };
+    };
+    std::vector<ui::KeyCommand> keys{ui::KeyCommand::make(ui::KeyInput::escape, 0, on(&ShowHttpAuth::onCancelBtn))};
+    if (!btnInputStart_) return keys;
+    for (const char* k : {ui::KeyInput::downArrow, ui::KeyInput::upArrow, ui::KeyInput::tab})
+        keys.push_back(ui::KeyCommand::make(k, 0, on(&ShowHttpAuth::moveKeyHighlight)));
+    keys.push_back(ui::KeyCommand::make(ui::KeyInput::tab, ui::KeyModifierShift, on(&ShowHttpAuth::moveKeyHighlight)));
+    keys.push_back(ui::KeyCommand::make(ui::KeyInput::returnKey, 0, [weak](const ui::KeyCommand&) {
+        auto self = weak.lock();
+        if (!self) return;
+        if (self->keyButton_ && self->keyButton_ == self->btnCancel_.get()) self->onCancelBtn();
+        else self->onInputStartBtn();
+    }));
+    return keys;
+}
+
+void ShowHttpAuth::moveKeyHighlight() {
+    if (!btnInputStart_ || !btnCancel_) return;
+    // Two buttons: every move goes to the other one (from none, the first).
+    keyButton_ = keyButton_ == btnInputStart_.get() ? btnCancel_.get() : btnInputStart_.get();
+    btnInputStart_->setHighlighted(keyButton_ == btnInputStart_.get());
+    btnCancel_->setHighlighted(keyButton_ == btnCancel_.get());
+}
+
 void ShowHttpAuth::onInputStartBtn() {
     if (!inputArea_) return;
+    keyButton_ = nullptr;
     labelText_->removeFromSuperview();
     btnInputStart_->removeFromSuperview();
     btnCancel_->removeFromSuperview();
@@ -179,6 +218,8 @@ void ShowHttpAuth::onInputStartBtn() {
         f->setTextColor(ui::Color::rgb(0, 0, 0));
         f->setBackgroundColor(ui::Color());
         f->setKeyboardType(1);  // 7-bit characters only
+        // Escape in a field cancels the panel at once, as a dialog's does.
+        f->setLeavesOnEscape(false);
         f->setDelegate(this);
         inputArea_->addSubview(f);
         return f;
@@ -279,6 +320,7 @@ void ShowHttpAuth::removePanel() {
     inputArea_.reset();
     btnCancel_.reset();
     btnInputStart_.reset();
+    keyButton_ = nullptr;
     labelText_.reset();
     labelUsername_.reset();
     labelPassword_.reset();

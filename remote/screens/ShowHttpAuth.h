@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace ui {
 class Button;
@@ -79,11 +80,17 @@ private:
                          bool stored);
     void removePanel();
     void configPositions();
+    // The keys while the panel is up: Escape cancels; before the fields are
+    // asked for, the arrows and Tab move a highlight between the two
+    // buttons and Return presses it (with none, "Enter Password").
+    std::vector<ui::KeyCommand> panelKeys();
+    void moveKeyHighlight();
 
     std::string url_;
     std::shared_ptr<ui::View> bkgndView_;
     std::shared_ptr<ui::ImageView> inputArea_;
     std::shared_ptr<ui::Button> btnCancel_, btnInputStart_;
+    ui::Button* keyButton_ = nullptr;  // the button the keys highlighted
     std::shared_ptr<ui::Label> labelText_, labelUsername_, labelPassword_;
     std::shared_ptr<ui::TextField> textFldUsername_, textFldPassword_;
     std::shared_ptr<ui::Button> btnRememberPassword_;

@@ -15,6 +15,7 @@
 #include "platform/core/PropertyList.h"
 #include "platform/ui/AlertController.h"
 #include "platform/ui/NavigationController.h"
+#include "platform/ui/Pasteboard.h"
 #include "platform/ui/ScrollView.h"
 #include "platform/ui/TestDriver.h"
 #include "platform/ui/Toolbar.h"
@@ -294,9 +295,26 @@ TEST_F(KeysProgramTest, TheKeyboardAloneOpensReadsAndClosesABookAndCtrlQEndsTheR
     play("key escape\nwait 2\n");
     ASSERT_TRUE(library()) << "Escape did not close the book";
 
+    // A site is added from the keys: its pasted address, Tab to the next
+    // field, Return to leave the field and Return again to save.
+    ui::test::Driver keys(window());
+    library()->onDownLoadBtn();
+    play("wait 1\nkey down\nkey return\nwait 1\n");
+    ui::Pasteboard::setText("http://192.168.1.20:8080/comics/");
+    keys.key(ui::KeyInput::tab);
+    keys.key("v", ui::KeyModifierControl);
+    keys.key(ui::KeyInput::tab);
+    keys.type("My comics");
+    play("key return\nkey return\nwait 1\n");
+    auto* transfers = dynamic_cast<ui::NavigationController*>(presented());
+    ASSERT_TRUE(transfers);
+    EXPECT_EQ(transfers->viewControllers().size(), 1u) << "Return did not save the site";
+    EXPECT_TRUE(keys.findByText("My comics"));
+    play("key escape\nwait 1\n");
+    ASSERT_TRUE(library());
+
     // Ctrl+Q ends the run as closing the window does, with an alert in
     // front too; a plain q does not.
-    ui::test::Driver keys(window());
     keys.key("q");
     EXPECT_FALSE(LeafbrightProgram::stopRequested());
     auto alert = std::make_shared<QNAlertView>("", "Saved.", std::weak_ptr<QNAlertViewDelegate>(), "OK",

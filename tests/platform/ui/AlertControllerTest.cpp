@@ -93,6 +93,25 @@ TEST_F(AlertControllerTest, AnAlertIsAnsweredWithWhatWasTypedInItsFields) {
     EXPECT_EQ(got, "older/pw");
     EXPECT_EQ(root->presentedViewController(), nullptr);
     EXPECT_EQ(a->view()->window(), nullptr);
+
+    // Tab goes from field to field; Escape in a field holding text cancels
+    // the panel at once, as a desktop dialog does.
+    log.clear();
+    auto b = AlertController::make("Sign in", std::nullopt, AlertControllerStyle::Alert);
+    b->addTextField();
+    b->addTextField([](TextField& f) { f.setSecureTextEntry(true); });
+    b->addAction(AlertAction::make("Cancel", AlertActionStyle::Cancel, [&](AlertAction&) { log.push_back("cancel"); }));
+    b->addAction(AlertAction::make("OK", AlertActionStyle::Default, [&](AlertAction&) { log.push_back("ok"); }));
+    show(b);
+    driver->type("me");
+    driver->key(KeyInput::tab);
+    EXPECT_TRUE(b->textFields()[1]->isFirstResponder());
+    EXPECT_FALSE(b->keyHighlightedAction());
+    driver->type("pw");
+    driver->key(KeyInput::escape);
+    driver->advance(0.5);
+    EXPECT_EQ(log, (std::vector<std::string>{"cancel"}));
+    EXPECT_EQ(root->presentedViewController(), nullptr);
 }
 
 TEST_F(AlertControllerTest, ButtonsStackWithCancelLastAndKeysChoose) {

@@ -7,6 +7,7 @@
 #include "platform/ui/SearchBar.h"
 #include "platform/ui/TestDriver.h"
 #include "platform/ui/TextField.h"
+#include "platform/ui/ViewController.h"
 
 using namespace ui;
 using uitest::UITest;
@@ -372,4 +373,22 @@ TEST_F(TextFieldTest, TabAndShiftTabMoveBetweenTheFieldsOfTheScreen) {
     driver->key(KeyInput::tab);
     EXPECT_TRUE(user->isEditing());
     EXPECT_FALSE(field->isEditing());
+}
+
+TEST_F(TextFieldTest, TabWithNoFieldEditingEntersTheFirstFieldOfTheScreenInFront) {
+    auto screen = std::make_shared<ViewController>();
+    auto url = std::make_shared<TextField>(Rect(20, 20, 300, 36));
+    auto name = std::make_shared<TextField>(Rect(20, 80, 300, 36));
+    screen->view()->addSubview(name);
+    screen->view()->addSubview(url);
+    window->setRootViewController(screen);
+    driver->advance(0.1);
+    driver->key(KeyInput::tab);
+    driver->type("u");
+    EXPECT_EQ(url->text(), "u");
+    url->resignFirstResponder();
+    driver->key(KeyInput::tab, KeyModifierShift);
+    EXPECT_TRUE(name->isEditing());
+    name->resignFirstResponder();
+    window->setRootViewController(nullptr);
 }

@@ -4,6 +4,7 @@
 #include "foundation/QNKeyChain.h"
 #include "platform/core/UserDefaults.h"
 #include "platform/ui/Button.h"
+#include "platform/ui/Pasteboard.h"
 #include "tests/foundation/ui/ToolkitTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -182,6 +183,36 @@ TEST_F(ShowHttpAuthTest, CancelByButtonOrByTappingOutsideThePanel) {
     EXPECT_EQ(answer->count, 1);
     EXPECT_FALSE(answer->userName);
     EXPECT_FALSE(panel->isShown());
+}
+
+TEST_F(ShowHttpAuthTest, TheKeysAloneAnswerThePanel) {
+    // Return asks for the fields; a pasted name, Tab to the password;
+    // Escape then cancels, typed text and all.
+    ask();
+    driver->key(ui::KeyInput::returnKey);
+    ASSERT_TRUE(panel->userNameField());
+    ui::Pasteboard::setText("reader");
+    driver->key("v", ui::KeyModifierControl);
+    EXPECT_EQ(panel->userNameField()->text(), "reader");
+    driver->key(ui::KeyInput::tab);
+    driver->type("pw");
+    EXPECT_EQ(panel->passwordField()->text(), "pw");
+    driver->key(ui::KeyInput::escape);
+    driver->settle();
+    EXPECT_FALSE(panel->isShown());
+    EXPECT_EQ(answer->count, 1);
+    EXPECT_FALSE(answer->userName);
+
+    // The arrows move the highlight to Cancel, which Return presses.
+    answer = std::make_shared<Answer>();
+    panel = std::make_shared<ShowHttpAuth>();
+    ask();
+    driver->key(ui::KeyInput::downArrow);
+    driver->key(ui::KeyInput::downArrow);
+    driver->key(ui::KeyInput::returnKey);
+    driver->settle();
+    EXPECT_FALSE(panel->isShown());
+    EXPECT_EQ(answer->count, 1);
 }
 
 }  // namespace
