@@ -14,7 +14,7 @@ using sys::Path;
 
 namespace {
 
-bool sameContents(const std::string& a, const std::string& b, const std::atomic<bool>& stop) {
+bool sameContentsOf(const std::string& a, const std::string& b, const std::atomic<bool>* stop) {
     std::error_code ec1, ec2;
     const auto sa = std::filesystem::file_size(a, ec1), sb = std::filesystem::file_size(b, ec2);
     if (ec1 || ec2 || sa != sb) return false;
@@ -22,7 +22,7 @@ bool sameContents(const std::string& a, const std::string& b, const std::atomic<
     if (!fa || !fb) return false;
     std::vector<char> ba(1 << 16), bb(1 << 16);
     while (fa && fb) {
-        if (stop.load()) return false;
+        if (stop && stop->load()) return false;
         fa.read(ba.data(), std::streamsize(ba.size()));
         fb.read(bb.data(), std::streamsize(bb.size()));
         if (fa.gcount() != fb.gcount()) return false;
@@ -32,6 +32,10 @@ bool sameContents(const std::string& a, const std::string& b, const std::atomic<
 }
 
 }  // namespace
+
+bool BookImport::sameContents(const std::string& a, const std::string& b, const std::atomic<bool>* stop) {
+    return sameContentsOf(a, b, stop);
+}
 
 BookImport::BookImport(std::string source, bool isFolder, std::string libraryFolder, Done done)
     : source_(std::move(source)), isFolder_(isFolder), folder_(std::move(libraryFolder)), done_(std::move(done)) {
@@ -88,7 +92,7 @@ void BookImport::work(const std::atomic<bool>& stop) {
         auto holdsTheSame = [&](const std::string& there) {
             for (const auto& picture : pictures)
                 if (!sameContents(Path::stringByAppendingPathComponent(from, picture),
-                                  Path::stringByAppendingPathComponent(there, picture), stop))
+                                  Path::stringByAppendingPathComponent(there, picture), &stop))
                     return false;
             return true;
         };
@@ -112,7 +116,7 @@ void BookImport::work(const std::atomic<bool>& stop) {
         if (FileManager::fileExists(target)) {
             // The same book handed over again opens the copy already there,
             // whichever of the numbered names that copy took.
-            if (sameContents(source_, target, stop)) {
+            if (sameContents(source_, target, &stop)) {
                 existing_ = target;
                 return finish();
             }
@@ -122,7 +126,7 @@ void BookImport::work(const std::atomic<bool>& stop) {
                 std::string candidate = base + "(" + std::to_string(n) + ")" + (ext.empty() ? "" : "." + ext);
                 target = candidate;
                 if (!FileManager::fileExists(candidate)) break;
-                if (sameContents(source_, candidate, stop)) {
+                if (sameContents(source_, candidate, &stop)) {
                     existing_ = candidate;
                     return finish();
                 }

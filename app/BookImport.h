@@ -47,6 +47,9 @@ public:
     // The pictures directly in `folder` (no hidden files, no subfolders), sorted.
     using PictureLister = std::vector<std::string> (*)(const std::string& folder);
     static void setPictureLister(PictureLister lister) { pictureLister_ = lister; }
+    // Whether two files hold the same bytes (read a block at a time; false
+    // once `stop` is set).
+    static bool sameContents(const std::string& a, const std::string& b, const std::atomic<bool>* stop = nullptr);
 
 private:
     void work(const std::atomic<bool>& stop);

@@ -72,22 +72,6 @@
 
 namespace {
 
-// Whether two files hold the same bytes (read a block at a time).
-bool sameFileContents(const std::string& a, const std::string& b) {
-    std::error_code ec1, ec2;
-    const auto sa = std::filesystem::file_size(a, ec1), sb = std::filesystem::file_size(b, ec2);
-    if (ec1 || ec2 || sa != sb) return false;
-    std::ifstream fa(a, std::ios::binary), fb(b, std::ios::binary);
-    if (!fa || !fb) return false;
-    std::vector<char> ba(1 << 16), bb(1 << 16);
-    while (fa && fb) {
-        fa.read(ba.data(), std::streamsize(ba.size()));
-        fb.read(bb.data(), std::streamsize(bb.size()));
-        if (fa.gcount() != fb.gcount()) return false;
-        if (!std::equal(ba.begin(), ba.begin() + fa.gcount(), bb.begin())) return false;
-    }
-    return fa.eof() && fb.eof();
-}
 
 std::atomic<bool> gGoingToBackground{false};
 
@@ -629,14 +613,14 @@ std::optional<std::string> NestlarkAppDelegate::importFile(const std::string& so
     if (sys::FileManager::fileExists(target)) {
         // The same book handed over again opens the copy already there,
         // whichever of the numbered names that copy took.
-        if (sameFileContents(source, target)) return target;
+        if (BookImport::sameContents(source, target)) return target;
         const std::string base = Path::stringByDeletingPathExtension(target);
         const std::string ext = Path::pathExtension(target);
         for (int n = 2; n <= 999; ++n) {
             std::string candidate = base + "(" + std::to_string(n) + ")" + (ext.empty() ? "" : "." + ext);
             target = candidate;
             if (!sys::FileManager::fileExists(candidate)) break;
-            if (sameFileContents(source, candidate)) return candidate;
+            if (BookImport::sameContents(source, candidate)) return candidate;
         }
     }
     // Files are copied, never moved: a file from elsewhere stays the user's.
@@ -680,7 +664,7 @@ std::optional<std::string> NestlarkAppDelegate::importFolder(const std::string& 
     if (name.empty()) return std::nullopt;
     auto holdsTheSame = [&](const std::string& there) {
         for (const auto& picture : pictures)
-            if (!sameFileContents(Path::stringByAppendingPathComponent(from, picture),
+            if (!BookImport::sameContents(Path::stringByAppendingPathComponent(from, picture),
                                   Path::stringByAppendingPathComponent(there, picture)))
                 return false;
         return true;

@@ -279,6 +279,8 @@ TEST_F(PreparedBookProgramTest, APdfPageThatDrawsLongHoldsNeitherTheStartNorTheB
     ASSERT_TRUE(b.write(given_ + "/Plan.pdf"));
     test::PdfDrawWatch draws;
     ASSERT_NO_FATAL_FAILURE(startWith(given_ + "/Plan.pdf"));
+    // The book is copied in first (on a worker, its end posted to the main thread).
+    for (int i = 0; i < 500 && draws.started() == 0; ++i) sys::RunLoop::main().advance(0.02);
     ASSERT_TRUE(draws.waitForStarts(1)) << "the page is not prepared";
     for (int i = 0; i < 200 && !(nav() && viewer()); ++i) sys::RunLoop::main().advance(0.02);
     ASSERT_TRUE(nav() && viewer()) << "the book is not open";
