@@ -508,7 +508,7 @@ TEST_F(BookComposeTest, ABrokenPageStandsAloneWhicheverWayAPageIsReached) {
     // A broken page's view is its placeholder, with the load's error.
     auto go = [&](int op, int page) { session->loadPage(request(op, page, area)); };
     const std::string cutBook = cut.file("book.cbz");
-    for (const std::string book : {dir.file("book.cbz"), dir.file("solid.cb7"), cutBook}) {
+    for (const std::string& book : {dir.file("book.cbz"), dir.file("solid.cb7"), cutBook}) {
         SCOPED_TRACE(book);
         ASSERT_TRUE(openBookFile(book));
         go(PageLoadRequest::kJumpForward, 0);

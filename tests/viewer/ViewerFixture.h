@@ -173,7 +173,9 @@ protected:
         session->setSettings(settings);
         const std::string path = book.empty() ? bookPath() : book;
         ASSERT_TRUE(session->openBookWithName(path, {}, std::nullopt, std::nullopt, std::nullopt, false, false));
-        if (book.empty()) ASSERT_EQ(session->getPageNum(), kPages);
+        if (book.empty()) {
+            ASSERT_EQ(session->getPageNum(), kPages);
+        }
         PageLoadRequest r{};
         const ui::Rect area =
             BookViewController::getBookviewAreaRect(!settings->isShowStatusbar(), settings->getBookToolviewStyle());

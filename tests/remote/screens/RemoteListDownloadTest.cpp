@@ -59,13 +59,17 @@ protected:
     }
     void show() {
         const std::string base = nginx.url("/shelf/");
-        list = std::make_shared<RemoteFileListViewController>();
-        list->setTargetURL(base);
-        list->setListTitle("Shelf");
         // The second entry's name lacks the extension its address has.
-        list->setLists({base + "a.cbz", base + "seven.zip"},
-                       {Info{{"name", sys::PlistValue("a.cbz")}, {"booksize", sys::PlistValue(150000)}},
-                        Info{{"name", sys::PlistValue("Seven")}, {"isBook", sys::PlistValue(true)}}});
+        show({base + "a.cbz", base + "seven.zip"},
+             {Info{{"name", sys::PlistValue("a.cbz")}, {"booksize", sys::PlistValue(150000)}},
+              Info{{"name", sys::PlistValue("Seven")}, {"isBook", sys::PlistValue(true)}}});
+    }
+    // The shelf folder listed as `files` with their `infos`, in download mode.
+    void show(std::vector<std::string> files, std::vector<Info> infos) {
+        list = std::make_shared<RemoteFileListViewController>();
+        list->setTargetURL(nginx.url("/shelf/"));
+        list->setListTitle("Shelf");
+        list->setLists(std::move(files), std::move(infos));
         list->setDownloadPath(documents());
         nav = std::make_shared<ui::NavigationController>(list);
         window->setRootViewController(nav);
@@ -114,18 +118,8 @@ TEST_F(RemoteListDownloadTest, NamesFromTheServerLoseTheirControlCharacters) {
     touch(www->file("shelf/ctl\x01\x1b[31m.cbz"), "ctl");
     touch(www->file("shelf/new\nline\r.cbz"), "new");
     const std::string base = nginx.url("/shelf/");
-    list = std::make_shared<RemoteFileListViewController>();
-    list->setTargetURL(base);
-    list->setListTitle("Shelf");
-    list->setLists({base + "ctl%01%1b%5b31m.cbz", base + "new%0Aline%0D.cbz"},
-                   {Info{{"name", sys::PlistValue("ctl\x01\x1b[31m.cbz")}},
-                    Info{{"name", sys::PlistValue("new\nline\r.cbz")}}});
-    list->setDownloadPath(documents());
-    nav = std::make_shared<ui::NavigationController>(list);
-    window->setRootViewController(nav);
-    driver->advance(0.6);
-    list->selectStreamMode(0);
-    driver->advance(0.3);
+    show({base + "ctl%01%1b%5b31m.cbz", base + "new%0Aline%0D.cbz"},
+         {Info{{"name", sys::PlistValue("ctl\x01\x1b[31m.cbz")}}, Info{{"name", sys::PlistValue("new\nline\r.cbz")}}});
     list->downloadAll(false, false);
     driver->advance(0.5);
     ASSERT_TRUE(sys::RunLoop::main().runUntil([&] { return !queue->isActive(); }, 60));
