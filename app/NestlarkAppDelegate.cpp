@@ -1156,63 +1156,6 @@ void NestlarkAppDelegate::answerWebUrl(const std::string& url) {
                               std::nullopt, std::nullopt, {}, {}, 0);
 }
 
-// ---- Screens of other layers --------------------------------------------------------------------
-
-std::shared_ptr<ui::ViewController> NestlarkAppDelegate::makeHistoryViewController(
-    std::weak_ptr<LocalFilelistViewController> calledViewController) {
-    auto history = std::make_shared<HistoryViewController>(ui::TableViewStyle::Grouped);
-    history->setCalledViewController(std::move(calledViewController));
-    return std::make_shared<ui::NavigationController>(history);
-}
-
-std::shared_ptr<ui::ViewController> NestlarkAppDelegate::makeMediaServerViewController(std::shared_ptr<Settings> s) {
-    auto screen = std::make_shared<MediaServerViewController>();
-    screen->setSettings(std::move(s));
-    cifsStackDelegate_ = screen;
-    return screen;
-}
-
-std::shared_ptr<BookTransfer> NestlarkAppDelegate::makeBookTransfer(std::shared_ptr<Settings> s) {
-    auto transfer = std::make_shared<BookTransfer>();
-    transfer->setSettings_(s ? std::move(s) : settings_);
-    std::weak_ptr<ui::NavigationController> nav = navigationController_;
-    // A finished file shows when the user goes back to a list.
-    transfer->setFinishedObserver([nav](const TransferItem&) {
-        if (auto n = nav.lock()) LocalFilelistViewController::setNeedUpdateFlag(n.get());
-    });
-    transfer->restoreState();
-    return transfer;
-}
-
-std::shared_ptr<ui::ViewController> NestlarkAppDelegate::makeSettingViewController(std::shared_ptr<Settings> s,
-                                                                                  int settingViewType) {
-    auto screen = std::make_shared<SettingViewControllerEx>(ui::TableViewStyle::Grouped);
-    screen->setSettings_(std::move(s));
-    screen->setSettingViewType(settingViewType);
-    return screen;
-}
-
-void NestlarkAppDelegate::requestPasscode(const PassCodeTarget& target, std::weak_ptr<PassCodeRequetDelegate> delegate) {
-    auto request = std::make_shared<PassCodeRequet>();
-    request->setPassCodeHash(target.passCodeHash);
-    request->setPath(target.path);
-    request->setPathFromBooks(target.pathFromBooks);
-    request->setActionID(target.actionID);
-    request->setDelegate(std::move(delegate));
-    request->requestPasscode();
-}
-
-std::shared_ptr<ui::ViewController> NestlarkAppDelegate::makePassCodeInputView(
-    const PassCodeTarget& target, std::weak_ptr<PassCodeInputViewExDelegate> delegate) {
-    auto screen = std::make_shared<PassCodeInputViewEx>();
-    screen->setPassCodeHash_(target.passCodeHash);
-    screen->setPath_(target.path);
-    screen->setPathFromBooks_(target.pathFromBooks);
-    screen->setActionID_(target.actionID);
-    screen->setDelegate(std::move(delegate));
-    return screen;
-}
-
 // ---- SMB server -------------------------------------------------------------------------------------
 
 bool NestlarkAppDelegate::isAccessibleFileWithPath(const std::string& path) {
