@@ -225,6 +225,7 @@ void HttpEasy::applyRequest() {
                                 : HttpAuthCache::answerFor(request_.method, request_.url, request_.userName,
                                                            request_.password, &digest);
         answeredFromCache_ = answer != HttpAuthCache::Answer::None;
+        answeredWithDigest_ = answer == HttpAuthCache::Answer::Digest;
         if (answer == HttpAuthCache::Answer::Digest) {
             headerList_ = curl_slist_append(headerList_, ("Authorization: " + digest).c_str());
         } else {
@@ -283,8 +284,10 @@ size_t HttpEasy::headerCallback(char* data, size_t size, size_t count, void* sel
         if (self->response_.status == 401) {
             self->challenges_ = self->currentChallenges_;
             // An answer made from what the site asked before was refused
-            // (a stale nonce, a site that changed): asked again once.
-            if (self->answeredFromCache_ && !self->noCachedAnswer_) {
+            // (a stale nonce, a site that changed): asked again once. Not
+            // when the site still asks for that scheme afresh: the same user
+            // and password would only be refused again.
+            if (self->answeredFromCache_ && !self->noCachedAnswer_ && self->cachedAnswerMayBeRetried()) {
                 self->authRetry_ = true;
                 self->skipBody_ = true;
             }
@@ -466,6 +469,17 @@ bool HttpEasy::finishStep(int code) {
     }
     finish(HttpResponse::kNone, {});
     return false;
+}
+
+bool HttpEasy::cachedAnswerMayBeRetried() const {
+    const std::string answered = answeredWithDigest_ ? "digest" : "basic";
+    for (const auto& c : HttpAuthCache::parseChallenges(currentChallenges_)) {
+        if (c.scheme != answered) continue;
+        std::string stale = c.param("stale");
+        for (auto& ch : stale) ch = char(std::tolower(static_cast<unsigned char>(ch)));
+        return answeredWithDigest_ && stale == "true";
+    }
+    return true;
 }
 
 void HttpEasy::rememberAuthentication() {

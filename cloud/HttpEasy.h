@@ -90,6 +90,10 @@ private:
     // After the final answer of an exchange that carried credentials: what
     // the server asked is kept for the next request to the site.
     void rememberAuthentication();
+    // After a 401 to an answer taken from the authentication cache: whether
+    // asking the ordinary way could fare better (a stale nonce, or a site
+    // that no longer asks for the scheme answered).
+    bool cachedAnswerMayBeRetried() const;
     bool deliverResponse();
     void finish(HttpResponse::Error error, const std::string& message);
 
@@ -119,6 +123,7 @@ private:
     // the ordinary way), and whether that retry is due or done.
     std::vector<std::string> currentChallenges_, challenges_;
     bool answeredFromCache_ = false;
+    bool answeredWithDigest_ = false;  // the cached answer was Digest, not Basic
     bool authRetry_ = false;
     bool noCachedAnswer_ = false;
     HttpResponse::Error abortError_ = HttpResponse::kNone;

@@ -268,6 +268,11 @@ double BookReaderEx::calcInitValues() {
 
 // ---- Opening and closing ----------------------------------------------------------------
 
+bool BookReaderEx::isPageFetchRefused() const {
+    auto rd = reader();
+    return rd && rd->isPageFetchRefused();
+}
+
 std::shared_ptr<PageReader> BookReaderEx::reader() const {
     std::lock_guard lock(stateMutex_);
     return pageReader_;

@@ -146,6 +146,9 @@ public:
     bool isServerBusy() const { return isServerBusy_; }
     // The server refused the user name or password the book was opened with.
     bool isAuthRefused() const { return isAuthRefused_; }
+    // A book read page by page (a folder of pictures on a server) has had a
+    // page refused for the user name or password since it opened.
+    bool isPageFetchRefused() const;
     // The server ("host:port") whose certificate was refused as the book
     // opened; empty when none was.
     const std::string& untrustedServer() const { return untrustedServer_; }

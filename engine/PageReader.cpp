@@ -96,6 +96,11 @@ void PageReader::setStream(std::shared_ptr<UrlListStream> s) {
     stream_ = std::move(s);
 }
 
+bool PageReader::isPageFetchRefused() const {
+    auto s = stream();
+    return s && s->isAuthRefused();
+}
+
 void PageReader::cancelStreaming() {
     std::shared_ptr<UrlListStream> s;
     {

@@ -125,6 +125,9 @@ public:
     bool isServerBusy() const { return isServerBusy_; }
     // The server refused the user name or password of the book's stream.
     bool isAuthRefused() const { return isAuthRefused_; }
+    // A page of a book read page by page was refused for the user name or
+    // password since the open (any thread).
+    bool isPageFetchRefused() const;
     // The server ("host:port") whose certificate was refused; empty when none was.
     const std::string& untrustedServer() const { return untrustedServer_; }
     bool isExpandError() const { return isExpandError_; }

@@ -233,11 +233,23 @@ void OnlineFileStart::open(const Request& request) {
     const PageLoadRequest load = PreparedBookOpen::firstViewRequest(settings_.get(), page, second, request.isLandscape);
     // A PDF page may take long to draw: the reading screen draws it on its worker.
     const bool drawnByScreen = reader->isPdf();
-    if (!drawnByScreen && reader->loadPage(load) == BookReaderEx::kLoadPassword) {
-        reader->closeBook();
-        opening_ = false;
-        if (auto d = delegate()) d->onlineFileNeedPassword();
-        return;
+    if (!drawnByScreen) {
+        const int loaded = reader->loadPage(load);
+        if (loaded == BookReaderEx::kLoadPassword) {
+            reader->closeBook();
+            opening_ = false;
+            if (auto d = delegate()) d->onlineFileNeedPassword();
+            return;
+        }
+        // A folder of pictures meets the server only with its first page:
+        // refused there, it asks as a book whose open was refused does.
+        if (loaded != BookReaderEx::kLoadDone && reader->isPageFetchRefused()) {
+            reader->closeBook();
+            opening_ = false;
+            refused_ = request;
+            if (auto d = delegate()) d->onlineFileNeedServerPassword(request.url);
+            return;
+        }
     }
 
     // What is kept of the opening: no user name or password goes into it.

@@ -225,6 +225,13 @@ bool UrlListStreamRead::fetchSmb(const std::string& url, const std::string& path
         }
         auto file = client->openFileForRead(target->server, target->share, target->path, true);
         if (!file) {
+            // A refused user or password is not tried again: the reader asks.
+            if (client->lastError() == SmbStackClient::kErrorLogonFailure) {
+                setIsAuthRefused(true);
+                std::lock_guard lock(clientMutex_);
+                if (smb_ == client) smb_.reset();
+                return false;
+            }
             if (client->isRequireRetry() && !isCancelled_.load()) continue;
             return false;
         }
@@ -279,7 +286,16 @@ bool UrlListStreamRead::fetchFtp(const std::string& url, const std::string& path
         }
         QNFtpRequestSync& client = *session->client;
         if (!session->loggedOn) {
-            if (client.connectToFtp(u->host(), int(u->port().value_or(21)), user, password) != QNFtpRequestSync::kLoggedOn) {
+            const int logon = client.connectToFtp(u->host(), int(u->port().value_or(21)), user, password);
+            if (logon != QNFtpRequestSync::kLoggedOn) {
+                // A refused user or password is not tried again: the reader asks.
+                if (logon == QNFtpRequestSync::kUserRefused || logon == QNFtpRequestSync::kPasswordRefused) {
+                    setIsAuthRefused(true);
+                    client.disconnect();
+                    std::lock_guard lock(clientMutex_);
+                    if (ftp_ == session) ftp_.reset();
+                    return false;
+                }
                 if (isCancelled_.load()) return false;
                 continue;
             }
@@ -345,6 +361,7 @@ bool UrlListStreamRead::openUrls(const std::vector<std::string>& urls,
     (void)globalPageNoList;
     closeUrls();
     isCancelled_ = false;
+    setIsAuthRefused(false);
     if (urls.empty() || urls.size() > RemoteStreamRead::kMaxBlocks) return false;
     std::lock_guard lock(mutex_);
     urls_ = urls;
@@ -400,7 +417,9 @@ std::optional<std::string> UrlListStreamRead::getLocalCachePath(int64_t index) {
     if (!isOpen_ || index < 0 || size_t(index) >= urls_.size()) return std::nullopt;
     const std::string path = pagePath(index);
     if (sys::FileManager::fileExists(path)) return path;
-    if (isOfflineMode() || isCancelled_.load()) return std::nullopt;
+    // Once the server has refused the book's credentials, no other page asks
+    // it again with them.
+    if (isOfflineMode() || isCancelled_.load() || isAuthRefused()) return std::nullopt;
     const std::string url = urls_[size_t(index)];
     if (!runWorker([&](const std::atomic<bool>&) { return fetch(url, path, index, nullptr, 0); }))
         return std::nullopt;

@@ -382,6 +382,8 @@ protected:
         gfx::Canvas c(60, 80, 1.0);
         c.fillRect({0, 0, 60, 80}, gfx::Rgba{0.3, 0.4, 0.7, 1});
         ASSERT_TRUE(c.writePNG(pages->file("p1.png")));
+        c.fillRect({0, 0, 60, 80}, gfx::Rgba{0.8, 0.4, 0.2, 1});
+        ASSERT_TRUE(c.writePNG(pages->file("p2.png")));
         book = pages->file("Own.cbz");
         ASSERT_EQ(test::shell("cd '" + pages->path() + "' && zip -q -X Own.cbz p1.png >/dev/null 2>&1"), 0);
         ASSERT_NO_FATAL_FAILURE(startServer());
@@ -408,6 +410,7 @@ protected:
         case SignInServer::NginxBasic: {
             fs::create_directories(www->file("shelf"));
             fs::copy_file(book, www->file("shelf/Own.cbz"));
+            addPictures(www->file("shelf"));
             test::PdfBuilder pdf;
             pdf.pages.push_back(test::PdfBuilder::Page{});
             ASSERT_TRUE(pdf.write(www->file("shelf/Own.pdf")));
@@ -423,6 +426,7 @@ protected:
         case SignInServer::ApacheDavDigest:
             if (!test::DavTestServer::haveApache()) GTEST_SKIP() << "Apache's mod_dav is not installed";
             fs::copy_file(book, www->file("Own.cbz"));
+            addPictures(www->path());
             user = "reader";
             password = "s3cret";
             ASSERT_TRUE(dav.startApacheDigest(www->path(), user, password)) << dav.lastError();
@@ -432,6 +436,7 @@ protected:
         case SignInServer::Ftp: {
             if (!test::FtpTestServer::havePyftpdlib()) GTEST_SKIP() << "pyftpdlib is not installed";
             fs::copy_file(book, www->file("Own.cbz"));
+            addPictures(www->path());
             test::FtpTestServer::PyOptions options;
             options.statsFile = conf->file("ftp-stats");
             user = options.user;
@@ -444,6 +449,7 @@ protected:
             if (auto why = test::SmbPeer::skipReason(); !why.empty()) GTEST_SKIP() << why;
             smb = std::make_unique<test::SmbPeer>();
             fs::copy_file(book, smb->booksDir() + "/Own.cbz");
+            addPictures(smb->booksDir());
             smb->openUp();
             ASSERT_TRUE(smb->start("  log level = 1 auth_audit:3\n")) << smb->error();
             user = kUser;
@@ -451,6 +457,11 @@ protected:
             site = "smb://" + smb->server() + "/books/";
             break;
         }
+    }
+    // A folder of two pictures, "Pics", read in place as one book.
+    void addPictures(const std::string& folder) {
+        fs::create_directories(folder + "/Pics");
+        for (const char* name : {"p1.png", "p2.png"}) fs::copy_file(pages->file(name), folder + "/Pics/" + name);
     }
     // The attempts with credentials the server has refused so far (a Digest
     // answer comes after a challenge to a request without them, which Apache
@@ -553,6 +564,41 @@ TEST_P(SignInProgramTest, ARememberedPasswordTheServerRefusesIsForgottenAndAsked
     play("wait 2\n");
     ASSERT_TRUE(top<BookViewController>()) << "the book opens with the answer";
     EXPECT_EQ(keptFor(password), std::vector<std::string>{siteKey});
+}
+
+TEST_P(SignInProgramTest, AFolderOfPicturesReadInPlaceWhoseServerRefusesAsksOnceAndGoesOnWithTheAnswer) {
+    // Signed in and remembered, the folder of pictures listed: the next run
+    // restores it.
+    ASSERT_TRUE(start());
+    play("tap \"Shelf\"\nwait 3\n");
+    ASSERT_TRUE(asked()) << "the site asks for a password";
+    signIn(password);
+    play("tap \"Pics\"\nwait 3\n");
+    ASSERT_TRUE(top<RemoteFileListViewController>());
+    ASSERT_NE(top<RemoteFileListViewController>()->targetURL().value_or("").find("Pics"), std::string::npos);
+    stop();
+    // The password changed on the server since.
+    sys::Keychain::setShared(sys::Keychain::atPath(keychainFile));
+    ASSERT_TRUE(QNKeyChain::addOrUpdateAccountWithURL(site, user, "old-pw"));
+    QNKeyChain::addOrUpdatePassword("old-pw", LastStatusRestore::kKeychainAccount, LastStatusRestore::kKeychainService);
+    ASSERT_TRUE(start());
+    play("wait 2\n");
+    ASSERT_TRUE(top<RemoteFileListViewController>()) << "the list is restored";
+    const size_t before = refusals();
+    play("tap \"Streaming\"\nwait 0.5\ntap \"p1.png\"\nwait 1\nsheet 0\nwait 5\nshot signin-pictures\n");
+    ASSERT_TRUE(asked()) << "reading the pictures asks";
+    EXPECT_LE(refusals() - before, perAnswer()) << "the refused password is tried once";
+    EXPECT_TRUE(keptFor("old-pw").empty()) << "the refused remembered password is forgotten";
+    signIn(password);
+    play("wait 2\nshot signin-pictures-open\n");
+    auto* viewer = top<BookViewController>();
+    ASSERT_TRUE(viewer) << "the pictures open with the answer";
+    // Its pages come with the answer: the second one too, and nothing more
+    // is refused.
+    play("key right\nwait 2\nshot signin-pictures-next\n");
+    EXPECT_EQ(viewer->page(), 1);
+    EXPECT_LE(refusals() - before, perAnswer() + (perAnswer() - 1));
+    EXPECT_EQ(keptFor(password), std::vector<std::string>{siteKey}) << "the answer is remembered for the site";
 }
 
 TEST_P(SignInProgramTest, ARestoredListWithoutItsPasswordAsksWhenItDownloads) {
