@@ -140,6 +140,18 @@ void PushToMediaServer::pushToMediaServer(const std::shared_ptr<ui::ViewControll
             keepRawPassword_ = true;
         }
     }
+    // A user with no password known would only be refused with an empty
+    // one: the panel asks first (a password really empty is typed so there).
+    const std::string url = info.getString("url");
+    const bool signsIn = BookCommon::isURLHttp(url) || BookCommon::isFTP(url) || BookCommon::isSMB(url);
+    if (user && !password && signsIn) {
+        startedURL_ = info.getString("url");
+        lastUser_ = user;
+        lastPassword_.reset();
+        showHttpAuth_ = std::make_shared<ShowHttpAuth>();
+        showHttpAuth_->getUserAuth(HttpEasy::withoutCredentials(startedURL_), user, false, true, shared_from_this());
+        return;
+    }
     start(info.getString("url"), user, password);
 }
 

@@ -571,6 +571,10 @@ void RemoteFileListViewController::onFinishInput(const std::string& url, const s
         answerForBook(url, userName, password, isStoredAccount);
         return;
     }
+    if (afterAnswer_) {
+        answerAskedFirst(userName, password, isStoredAccount);
+        return;
+    }
     isStoredAccount_ = isStoredAccount;
     // What the key chain gave was remembered before; what was typed is kept
     // past this run only with "Remember My Password" on.
@@ -610,6 +614,12 @@ void RemoteFileListViewController::onRefresh() {
         FilelistBaseViewController::onRefresh();
         return;
     }
+    if (askBeforeSending(*targetURL_, [weak = std::weak_ptr<RemoteFileListViewController>(selfRef())] {
+            if (auto self = weak.lock()) self->onRefresh();
+        })) {
+        if (auto* rc = refreshControl()) rc->endRefreshing();
+        return;
+    }
     isRefreshMode_ = true;
     if (auto* rc = refreshControl()) rc->beginRefreshing();
     const auto credentials = credentialsFor(*targetURL_);
@@ -639,10 +649,16 @@ void RemoteFileListViewController::didSelectBook(int64_t index, const std::optio
             return;
         }
         if (isLoading_) return;
-        targetTitle_ = info.getString("name");
         const std::string url = item->remoteURL().value_or("");
-        const auto credentials = credentialsFor(url);
-        getOnce(url, targetTitle_, credentials.userName, credentials.password, true, false);
+        const std::string name = info.getString("name");
+        const auto list = [weak = std::weak_ptr<RemoteFileListViewController>(selfRef()), url, name] {
+            auto self = weak.lock();
+            if (!self || self->isLoading_) return;
+            self->targetTitle_ = name;
+            const auto credentials = self->credentialsFor(url);
+            self->getOnce(url, self->targetTitle_, credentials.userName, credentials.password, true, false);
+        };
+        if (!askBeforeSending(url, list)) list();
         return;
     }
     if (isStreamingMode()) {
@@ -668,6 +684,11 @@ void RemoteFileListViewController::downloadItem(int64_t index) {
     if (index < 0 || index >= int64_t(itemList().size())) return;
     const ItemRef item = itemList()[size_t(index)];
     if (item->type() == kTypeFolder) return;
+    if (askBeforeSending(item->remoteURL().value_or(""),
+                         [weak = std::weak_ptr<RemoteFileListViewController>(selfRef()), index] {
+                             if (auto self = weak.lock()) self->downloadItem(index);
+                         }))
+        return;
     if (!queueDownload(item, std::nullopt)) {
         showAlert(tr("Downloads into the library are not available yet. Use Streaming to read the book."));
         return;
@@ -785,6 +806,11 @@ void RemoteFileListViewController::downloadAll(bool intoFolder, bool selectedOnl
         showAlert(tr("Downloads into the library are not available yet. Use Streaming to read the book."));
         return;
     }
+    if (askBeforeSending(targetURL_.value_or(""),
+                         [weak = std::weak_ptr<RemoteFileListViewController>(selfRef()), intoFolder, selectedOnly] {
+                             if (auto self = weak.lock()) self->downloadAll(intoFolder, selectedOnly);
+                         }))
+        return;
     const std::optional<std::string> folder = intoFolder ? std::optional(title()) : std::nullopt;
     for (const auto& item : itemList()) {
         const int32_t t = item->type();
@@ -829,6 +855,13 @@ void RemoteFileListViewController::startOnlineFile(const ItemRef& item,
     const bool lbexpand = info.contains("lbexpand");
     isStartFromFirstPage_ = isStartFromFirstPage;
     const std::string url = item->remoteURL().value_or("");
+    if (askBeforeSending(url, [weak = std::weak_ptr<RemoteFileListViewController>(selfRef()), item, archivePassword, isResumeMode, isStartFromFirstPage,
+                               targetFolder, targetFolderOffset, actionSheetRect] {
+            if (auto self = weak.lock())
+                self->startOnlineFile(item, archivePassword, isResumeMode, isStartFromFirstPage, targetFolder,
+                                      targetFolderOffset, actionSheetRect);
+        }))
+        return;
     const bool cached = cacheStatusFor(url, lbexpand, [] {
         auto c = sys::PropertyList::readFile(RemoteStreamRead::getRemoteCacheFilePath("streaming_cache.plist", false));
         return c && c->isArray() ? std::optional<sys::PlistArray>(c->asArray()) : std::nullopt;

@@ -14,6 +14,7 @@
 #include "remote/screens/ShowHttpAuthDelegate.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -342,6 +343,14 @@ private:
     std::optional<TypedAnswer> bookToRemember_;
     void answerForBook(const std::string& url, const std::optional<std::string>& userName,
                        const std::optional<std::string>& password, bool isStoredAccount);
+    // A user name with no password known for `url` (a list restored without
+    // its password): the server would only refuse the empty one, so the
+    // panel asks first (the key chain answering where it keeps the address)
+    // and `then` runs once it has answered. False when there is nothing to ask.
+    bool askBeforeSending(const std::string& url, std::function<void()> then);
+    void answerAskedFirst(const std::optional<std::string>& userName, const std::optional<std::string>& password,
+                          bool isStoredAccount);
+    std::function<void()> afterAnswer_;  // set while the panel asks first
     std::shared_ptr<ui::SegmentedControl> streamingSelectSegment_;
     std::shared_ptr<OnlineFileStart> onlinefileStart_;
     std::optional<std::string> targetFolderTemp_;

@@ -116,6 +116,47 @@ void RemoteFileListViewController::answerForBook(const std::string& url, const s
     onlinefileStart_->retryWithCredentials(*userName, *password);
 }
 
+bool RemoteFileListViewController::askBeforeSending(const std::string& url, std::function<void()> then) {
+    const auto credentials = credentialsFor(url);
+    if (!credentials.userName || credentials.userName->empty() || credentials.password) return false;
+    // Only the servers that sign users in with a password (not a cloud drive).
+    if (!BookCommon::isURLHttp(url) && !BookCommon::isFTP(url) && !BookCommon::isSMB(url)) return false;
+    // A question already up answers for this too.
+    if (showHttpAuth_) return true;
+    afterAnswer_ = std::move(then);
+    showHttpAuth_ = std::make_shared<ShowHttpAuth>();
+    showHttpAuth_->getUserAuth(HttpEasy::withoutCredentials(url), credentials.userName, false, false,
+                               std::dynamic_pointer_cast<ShowHttpAuthDelegate>(selfRef()));
+    return true;
+}
+
+void RemoteFileListViewController::answerAskedFirst(const std::optional<std::string>& userName,
+                                                    const std::optional<std::string>& password,
+                                                    bool isStoredAccount) {
+    auto then = std::move(afterAnswer_);
+    afterAnswer_ = nullptr;
+    const bool remembered = isStoredAccount || (showHttpAuth_ && showHttpAuth_->isRememberPassword());
+    const bool rememberTyped = showHttpAuth_ && showHttpAuth_->rememberAnswer();
+    showHttpAuth_.reset();
+    if (!userName || !password) {
+        if (auto thumbs = ThumbsCreate::thumbsCreate()) thumbs->suspendTask(false);
+        deselectLastRow();
+        return;
+    }
+    useRawPassword_ = true;
+    rawUsername_ = userName;
+    rawPassword_ = password;
+    keepsRawPassword_ = remembered;
+    isStoredAccount_ = isStoredAccount;
+    // Remembered for the site once its server takes it, by a listing or a book.
+    if (rememberTyped) {
+        const TypedAnswer answer{siteURL_.value_or(targetURL_.value_or("")), *userName, *password};
+        toRemember_ = answer;
+        bookToRemember_ = answer;
+    }
+    if (then) then();
+}
+
 void RemoteFileListViewController::finishInputPassword(const std::optional<std::string>& password) {
     if (!password) return;
     startOnlineFile(lastSeletItem_, password, true, isStartFromFirstPage_, targetFolderTemp_, targetFolderOffsetTemp_,

@@ -296,9 +296,11 @@ TEST_F(SiteCredentialsProgramTest, APasswordTypedWithRememberOffIsNotKeptForTheN
     };
     const auto asked = [&] { return bool(ui::test::Driver(window()).findByText("Enter Password")); };
     // The panel's second stage: the user name, the switch, the password.
-    const auto signIn = [&](bool flipSwitch) {
+    // A list that knows its user asks with it given.
+    const auto signIn = [&](bool flipSwitch, bool userGiven = false) {
         play("tap \"Enter Password\"\nwait 0.5\n" + std::string(flipSwitch ? "tap \"Remember My Password\"\n" : "") +
-             "type " + kUser + "\nkey return\ntype " + kPassword + "\nkey return\nwait 3\n");
+             (userGiven ? std::string() : "type " + std::string(kUser) + "\nkey return\n") + "type " + kPassword +
+             "\nkey return\nwait 3\n");
     };
 
     // Signed in with the switch off: the folders are listed with the
@@ -336,7 +338,7 @@ TEST_F(SiteCredentialsProgramTest, APasswordTypedWithRememberOffIsNotKeptForTheN
     play("back\nwait 1\ntap \"Inner\"\nwait 3\nshot restored-asks\n");
     ASSERT_TRUE(asked()) << "the restored list does not ask again";
     // Typed there with the switch still off: not kept either.
-    signIn(false);
+    signIn(false, true);
     ASSERT_EQ(nav()->viewControllers().size(), 3u);
     EXPECT_FALSE(asked());
     stop();
@@ -349,7 +351,7 @@ TEST_F(SiteCredentialsProgramTest, APasswordTypedWithRememberOffIsNotKeptForTheN
     ASSERT_TRUE(start());
     play("wait 2\nback\nwait 1\ntap \"Inner\"\nwait 3\n");
     ASSERT_TRUE(asked());
-    signIn(true);
+    signIn(true, true);
     EXPECT_FALSE(asked());
     stop();
     sys::Keychain::setShared(sys::Keychain::atPath(file));
@@ -514,7 +516,7 @@ protected:
         ASSERT_TRUE(start());
         play("tap \"Shelf\"\nwait 3\n");
         ASSERT_TRUE(asked()) << "the site asks for a password";
-        signIn(password, false, !remember);
+        signIn(password, true, !remember);
         ASSERT_TRUE(top<RemoteFileListViewController>()) << "the site is listed";
         stop();
         sys::Keychain::setShared(sys::Keychain::atPath(keychainFile));
@@ -531,10 +533,14 @@ protected:
 
 TEST_P(SignInProgramTest, AWrongPasswordIsTriedOnceNeverKeptAndAskedAgain) {
     ASSERT_TRUE(start());
+    size_t before = refusals();
     play("tap \"Shelf\"\nwait 3\n");
     ASSERT_TRUE(asked()) << "the site asks for a password";
-    const size_t before = refusals();
-    signIn("wrong-pw");
+    // Its user, whose password nothing keeps, is asked for first, never
+    // sent with an empty password the server would refuse.
+    EXPECT_EQ(refusals() - before, 0u);
+    before = refusals();
+    signIn("wrong-pw", true);
     play("wait 5\nshot signin-wrong\n");
     EXPECT_TRUE(asked()) << "the panel asks again";
     EXPECT_LE(refusals() - before, perAnswer()) << "the wrong answer is tried once";
@@ -572,7 +578,7 @@ TEST_P(SignInProgramTest, AFolderOfPicturesReadInPlaceWhoseServerRefusesAsksOnce
     ASSERT_TRUE(start());
     play("tap \"Shelf\"\nwait 3\n");
     ASSERT_TRUE(asked()) << "the site asks for a password";
-    signIn(password);
+    signIn(password, true);
     play("tap \"Pics\"\nwait 3\n");
     ASSERT_TRUE(top<RemoteFileListViewController>());
     ASSERT_NE(top<RemoteFileListViewController>()->targetURL().value_or("").find("Pics"), std::string::npos);
@@ -607,9 +613,12 @@ TEST_P(SignInProgramTest, ARestoredListWithoutItsPasswordAsksWhenItDownloads) {
     ASSERT_TRUE(start());
     play("wait 2\nshot signin-restored-off\n");
     ASSERT_TRUE(top<RemoteFileListViewController>()) << "the list is restored";
+    const size_t before = refusals();
     play("tap \"Download\"\nwait 0.5\ntap \"Own.cbz\"\nwait 0.5\ntap \"Download Selected File\"\nwait 3\n"
          "shot signin-download\n");
     ASSERT_TRUE(asked()) << "the download asks";
+    // Asked before its user goes to the server with an empty password.
+    EXPECT_EQ(refusals() - before, 0u);
     signIn(password, true);
     auto& app = *program->delegate();
     ASSERT_TRUE(app.bookTransfer());
@@ -619,8 +628,15 @@ TEST_P(SignInProgramTest, ARestoredListWithoutItsPasswordAsksWhenItDownloads) {
     EXPECT_TRUE(keptFor(password).empty()) << "with the switch off nothing is kept";
     if (GetParam() != SignInServer::NginxBasic) return;
 
-    // A PDF, fetched whole before it opens, asks too.
-    play("back\nwait 1\ntap \"Streaming\"\nwait 0.5\ntap \"Own.pdf\"\nwait 1\nalert 1\nwait 1\nshot signin-pdf-sheet\n");
+    // A PDF, fetched whole before it opens, asks too when the server refuses
+    // the password the list is restored with.
+    stop();
+    sys::Keychain::setShared(sys::Keychain::atPath(keychainFile));
+    QNKeyChain::addOrUpdatePassword("old-pw", LastStatusRestore::kKeychainAccount, LastStatusRestore::kKeychainService);
+    ASSERT_TRUE(start());
+    play("wait 2\n");
+    ASSERT_TRUE(top<RemoteFileListViewController>()) << "the list is restored";
+    play("tap \"Streaming\"\nwait 0.5\ntap \"Own.pdf\"\nwait 1\nalert 1\nwait 1\nshot signin-pdf-sheet\n");
     if (ui::test::Driver(window()).findByText("Read the first page")) play("sheet 0\n");
     play("wait 5\nshot signin-pdf\n");
     ASSERT_TRUE(asked()) << "reading the PDF asks";
