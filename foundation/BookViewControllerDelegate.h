@@ -33,4 +33,12 @@ public:
 
     // The reader wrote a new cover; the list refreshes its thumbnails.
     virtual void changeBookThumbs() {}
+
+    // The server refused the user name or password for a page of the book
+    // read in place. True when the list asks for them and opens the book
+    // again where it was with the answer: the reading screen then closes.
+    virtual bool bookNeedsServerPassword(const std::string& fileName) {
+        (void)fileName;
+        return false;
+    }
 };

@@ -540,6 +540,9 @@ private:
                                    std::shared_ptr<std::mutex> loadLock, std::weak_ptr<ui::ViewController> owner,
                                    uint64_t generation);
     void movePageLoadFinish(const MoveResult& loaded, uint64_t generation);
+    // A page the server refused for the credentials: the list asks for them
+    // and opens the book again; this screen closes. False when nobody asks.
+    bool closeForServerPassword();
     void endMoveWaitingViews();
     void finishSlide();
     void repeatHeldButtonMove();

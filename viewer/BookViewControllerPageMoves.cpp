@@ -212,6 +212,17 @@ void BookViewController::moveLoadPageThread(PageLoadRequest request, bool waitPr
         ownerFromAnyThread(owner));
 }
 
+bool BookViewController::closeForServerPassword() {
+    if (!delegate_) return false;
+    auto keep = self();
+    if (!delegate_->bookNeedsServerPassword(fileName_)) return false;
+    pendingKeys_.clear();
+    endMoveWaitingViews();
+    nowMovePageDo_ = false;
+    closeBookWithByuser(true);
+    return true;
+}
+
 void BookViewController::endMoveWaitingViews() {
     if (activityIndicator_) {
         activityIndicator_->stopAnimating();
@@ -242,6 +253,9 @@ void BookViewController::movePageLoadFinish(const MoveResult& loaded, uint64_t g
         closeBookWithByuser(true);
         return;
     }
+    if (loaded.result != BookReaderEx::kLoadDone && !goingCloseBook_ && bookReader_ &&
+        bookReader_->isPageFetchRefused() && closeForServerPassword())
+        return;
     if (goingCloseBook_ || !loaded.page || !scrollView_) {
         pendingKeys_.clear();
         endMoveWaitingViews();

@@ -348,6 +348,9 @@ private:
     // panel asks first (the key chain answering where it keeps the address)
     // and `then` runs once it has answered. False when there is nothing to ask.
     bool askBeforeSending(const std::string& url, std::function<void()> then);
+    // A page of the book being read was refused: asked for, then the book is
+    // opened again at its saved place.
+    bool bookNeedsServerPassword(const std::string& fileName) override;
     void answerAskedFirst(const std::optional<std::string>& userName, const std::optional<std::string>& password,
                           bool isStoredAccount);
     std::function<void()> afterAnswer_;  // set while the panel asks first

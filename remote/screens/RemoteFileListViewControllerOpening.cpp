@@ -130,6 +130,26 @@ bool RemoteFileListViewController::askBeforeSending(const std::string& url, std:
     return true;
 }
 
+bool RemoteFileListViewController::bookNeedsServerPassword(const std::string& fileName) {
+    if (showHttpAuth_) return false;
+    ItemRef book;
+    for (const auto& item : itemList())
+        if (item->remoteURL() && *item->remoteURL() == fileName) book = item;
+    if (!book) return false;
+    lastSeletItem_ = book;
+    const auto refused = credentialsFor(fileName);
+    bookToRemember_.reset();
+    forgetRefusedSitePassword(refused.password);
+    afterAnswer_ = [weak = std::weak_ptr<RemoteFileListViewController>(selfRef()), book] {
+        if (auto self = weak.lock()) self->startOnlineFile(book, std::nullopt, true, false, std::nullopt, 0, ui::Rect{});
+    };
+    showHttpAuth_ = std::make_shared<ShowHttpAuth>();
+    showHttpAuth_->setRefusedCredentials(refused.userName, refused.password);
+    showHttpAuth_->getUserAuth(HttpEasy::withoutCredentials(fileName), std::nullopt, isStoredAccount_, false,
+                               std::dynamic_pointer_cast<ShowHttpAuthDelegate>(selfRef()));
+    return true;
+}
+
 void RemoteFileListViewController::answerAskedFirst(const std::optional<std::string>& userName,
                                                     const std::optional<std::string>& password,
                                                     bool isStoredAccount) {

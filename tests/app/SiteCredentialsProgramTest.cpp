@@ -17,6 +17,7 @@
 #include "app/NestlarkAppDelegate.h"
 #include "cloud/HttpAuthCache.h"
 #include "engine/BookReaderEx.h"
+#include "engine/RemoteStreamRead.h"
 #include "foundation/LastStatusRestore.h"
 #include "foundation/QNKeyChain.h"
 #include "foundation/ui/QNMultiViewController.h"
@@ -605,6 +606,38 @@ TEST_P(SignInProgramTest, AFolderOfPicturesReadInPlaceWhoseServerRefusesAsksOnce
     EXPECT_EQ(viewer->page(), 1);
     EXPECT_LE(refusals() - before, perAnswer() + (perAnswer() - 1));
     EXPECT_EQ(keptFor(password), std::vector<std::string>{siteKey}) << "the answer is remembered for the site";
+    stop();
+
+    // The password changed again; the book's second page is still at hand,
+    // its first is not: it opens where it was, and the page the server
+    // refuses after it opened asks, and the book opens again with the answer.
+    sys::Keychain::setShared(sys::Keychain::atPath(keychainFile));
+    ASSERT_TRUE(QNKeyChain::addOrUpdateAccountWithURL(site, user, "old-pw"));
+    QNKeyChain::addOrUpdatePassword("old-pw", LastStatusRestore::kKeychainAccount, LastStatusRestore::kKeychainService);
+    ASSERT_TRUE(start());
+    play("wait 2\nshot signin-pictures-again\n");
+    if (ui::test::Driver(window()).findByText("Resume reading book?")) play("tap \"No\"\nwait 1\n");
+    ASSERT_TRUE(top<RemoteFileListViewController>());
+    const std::string cache = RemoteStreamRead::getRemoteCacheFilePath("streaming_cache.dir", false);
+    ASSERT_TRUE(fs::exists(cache + "/1.png"));
+    ASSERT_TRUE(fs::remove(cache + "/0.png"));
+    const size_t again = refusals();
+    play("tap \"p1.png\"\nwait 1\nsheet 1\nwait 3\n");
+    viewer = top<BookViewController>();
+    ASSERT_TRUE(viewer) << "the book opens from what is at hand";
+    EXPECT_EQ(viewer->page(), 1);
+    play("key left\nwait 3\nshot signin-pictures-refused-later\n");
+    ASSERT_TRUE(asked()) << "the page refused after the book opened asks";
+    EXPECT_LE(refusals() - again, perAnswer());
+    EXPECT_TRUE(keptFor("old-pw").empty()) << "the refused remembered password is forgotten";
+    signIn(password);
+    play("wait 2\nshot signin-pictures-reopened\n");
+    viewer = top<BookViewController>();
+    ASSERT_TRUE(viewer) << "the book opens again with the answer";
+    play("key left\nwait 2\n");
+    EXPECT_EQ(viewer->page(), 0);
+    EXPECT_LE(refusals() - again, perAnswer() + (perAnswer() - 1));
+    EXPECT_EQ(keptFor(password), std::vector<std::string>{siteKey});
 }
 
 TEST_P(SignInProgramTest, ARestoredListWithoutItsPasswordAsksWhenItDownloads) {
