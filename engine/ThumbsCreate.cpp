@@ -543,6 +543,9 @@ bool ThumbsCreate::loadBookImage(FilelistItem& item, BookReaderEx& session) {
     // and one that is gone (renamed, deleted) gets no side folders made for it.
     if (local && FileServerWriteState::isOpenForWrite(*source)) return false;
     if (local && !sys::FileManager::fileExists(*source)) return false;
+    // A user with no password known would only be refused with an empty one,
+    // and nobody is there to ask for it: the cover waits for the password.
+    if (!local && !item.remoteUsername().value_or("").empty() && !item.remotePassword()) return false;
     const std::string thumb = thumbnailPathForItem(item, true);
     const std::string marker = markerPathForItem(item, true);
     if (thumb.empty() || marker.empty()) return false;

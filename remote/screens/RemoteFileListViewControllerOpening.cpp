@@ -168,6 +168,12 @@ void RemoteFileListViewController::answerAskedFirst(const std::optional<std::str
     rawPassword_ = password;
     keepsRawPassword_ = remembered;
     isStoredAccount_ = isStoredAccount;
+    // The rows' covers, which waited for the password, go with it too.
+    for (const auto& item : remoteItemList_) {
+        if (!item->remoteUsername() || !isOnSiteOrigin(item->remoteURL().value_or(""))) continue;
+        item->setRemoteUsername(userName);
+        item->setRemotePassword(password);
+    }
     // Remembered for the site once its server takes it, by a listing or a book.
     if (rememberTyped) {
         const TypedAnswer answer{siteURL_.value_or(targetURL_.value_or("")), *userName, *password};
