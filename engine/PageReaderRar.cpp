@@ -39,6 +39,7 @@ PageReader::OpenFailure failureOf(Status s) {
     case Status::Password: return PageReader::OpenFailure::Password;
     case Status::NotRar: return PageReader::OpenFailure::NotArchive;
     case Status::Unreadable: return PageReader::OpenFailure::Unreadable;
+    case Status::NoMemory: return PageReader::OpenFailure::NoMemory;
     default: return PageReader::OpenFailure::Damaged;
     }
 }
@@ -189,6 +190,7 @@ gfx::ImageRef PageReaderRar::newLoadAndCreateImage(int page, int& result) {
     switch (readPage(page, data)) {
     case Status::Ok: break;
     case Status::Password: result = kResultPassword; return nullptr;
+    case Status::NoMemory: outOfMemory_ = true; return nullptr;
     default: return nullptr;
     }
     return imageFromPageBytes(data, result);

@@ -272,6 +272,7 @@ UnrarArchive::Status UnrarArchive::statusOfCode(int code) {
     case ERAR_EREAD: return Status::Unreadable;
     case ERAR_MISSING_PASSWORD:
     case ERAR_BAD_PASSWORD: return Status::Password;
+    case ERAR_NO_MEMORY: return Status::NoMemory;
     default: return Status::Damaged;
     }
 }

@@ -35,6 +35,7 @@ public:
         Unreadable,   // the file cannot be opened or read (a stream that stopped)
         TooLarge,     // larger than the caller's cap
         NotFound,     // no such entry
+        NoMemory,     // the library could not allocate what the entry needs (its dictionary)
     };
 
     struct Entry {

@@ -186,6 +186,7 @@ std::string LocalBookOpener::openErrorMessage(PageReader::OpenFailure failure) {
     case PageReader::OpenFailure::Unreadable: return "The file could not be read.";
     case PageReader::OpenFailure::NoReader: return "Books of this kind cannot be opened.";
     case PageReader::OpenFailure::Encrypted: return "Password-protected PDFs cannot be opened.";
+    case PageReader::OpenFailure::NoMemory: return "There is not enough memory to unpack this archive.";
     default: return "No viewable pages available.";
     }
 }
@@ -439,7 +440,21 @@ void LocalBookOpener::afterStartLoadBookAndStartIndicator(const DeferredOpen& re
     }
     startLoadBook(item->pathFromBooks().value_or(""), record.password, folder, record.isUseBookmark,
                   record.isAnimate);
+    if (!openingOnWorker_) removeIndicator();
+}
+
+bool LocalBookOpener::opensOnWorker(const std::string& fullPath) {
+    return BookCommon::isRARFileWithFile(fullPath) || BookCommon::is7zFileWithFile(fullPath);
+}
+
+void LocalBookOpener::cancelOpenOnWorker() {
+    if (!openingOnWorker_) return;
+    openingOnWorker_ = false;
+    // The worker is not waited for: it finishes alone, its book dropped.
+    PreparedBookOpen::discard();
     removeIndicator();
+    deselectLastRow(false);
+    hideHideViewWithIsError(true);
 }
 
 void LocalBookOpener::finishSelectIncludeFolder(const std::optional<std::string>& folder, ui::View*,
@@ -479,9 +494,33 @@ bool LocalBookOpener::startLoadBook(const std::string& pathFromBooks, const std:
         if (!stored.empty()) folder = stored;
     }
 
+    if (settings) settings->setTargetBook(full);
+    // The book handed over at start may be open already, its first view
+    // composed while the start screen played; so may a book this opener
+    // had prepared.
+    const auto prepared = PreparedBookOpen::take(full, password, folder, useBookmark, settings);
+    // A RAR or 7z book opens and composes its first view on a worker (its
+    // libraries may decode a solid block with a dictionary of a gigabyte
+    // for it); the open goes on once that is done, the busy sign up and
+    // Escape giving it up meanwhile.
+    if (!prepared && opensOnWorker(full)) {
+        PreparedBookOpen::startForOpen(full, password, folder, useBookmark, settings);
+        openingOnWorker_ = true;
+        if (!activityIndicator_ && !reopenHideView_) showIndicator();
+        std::weak_ptr<LocalBookOpener> weak = weak_from_this();
+        PreparedBookOpen::whenFinished([weak, pathFromBooks, password, targetFolder, useBookmark, animated] {
+            auto self = weak.lock();
+            if (!self || !self->openingOnWorker_) return;
+            self->openingOnWorker_ = false;
+            self->startLoadBook(pathFromBooks, password, targetFolder, useBookmark, animated);
+            self->removeIndicator();
+        });
+        return true;
+    }
+    openingOnWorker_ = false;
+
     auto reader = std::make_shared<BookReaderEx>();
     reader->setSettings(settings);
-    if (settings) settings->setTargetBook(full);
 
     BookHistory history;
     history.setPathFromBooks(pathFromBooks);
@@ -489,11 +528,9 @@ bool LocalBookOpener::startLoadBook(const std::string& pathFromBooks, const std:
     history.setIsLockedFolder(l->isInLockedFolder());
     writeRecord([history] { HistoryCollector::addHistory(history); });
 
-    // The book handed over at start may be open already, its first view
-    // composed while the start screen played.
-    const auto prepared = PreparedBookOpen::take(full, password, folder, useBookmark, settings);
     if (prepared) reader = prepared->reader;
-    const bool opened = prepared || reader->openBookWithName(full, {}, std::nullopt, password, folder, false, false);
+    const bool opened =
+        prepared ? prepared->opened : reader->openBookWithName(full, {}, std::nullopt, password, folder, false, false);
     int32_t page = prepared ? prepared->page : 0;
     bool second = prepared && prepared->secondPage;
     if (opened && !prepared) {
@@ -523,13 +560,23 @@ bool LocalBookOpener::startLoadBook(const std::string& pathFromBooks, const std:
     // A PDF page may take long to draw: the reading screen draws it on its
     // worker, answering meanwhile. Other books compose their first view here.
     const bool drawnByScreen = !prepared && reader->isPdf();
-    const int result =
-        prepared || drawnByScreen ? int(BookReaderEx::kLoadDone) : reader->loadPage(request);
+    const int result = prepared        ? prepared->loadResult
+                       : drawnByScreen ? int(BookReaderEx::kLoadDone)
+                                       : reader->loadPage(request);
 
     auto* nav = l->navigationController();
     if (result == BookReaderEx::kLoadPassword) {
         reader->closeBook();
         return askForPassword(pathFromBooks, password, folder, useBookmark, animated);
+    }
+    // The archive's dictionary is larger than this machine gives: no page
+    // of it will show, and the user is told why rather than shown none.
+    if (reader->isOutOfMemory()) {
+        reader->closeBook();
+        showOpenError(PageReader::OpenFailure::NoMemory);
+        deselectLastRow(false);
+        hideHideViewWithIsError(true);
+        return false;
     }
 
     writeRecord([this, pathFromBooks] { writeLastBook(pathFromBooks); });

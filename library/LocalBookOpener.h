@@ -31,7 +31,8 @@ class LocalFilelistViewController;
 // for the reading screen, the next or the previous book of the list.
 //
 // One opener belongs to one list screen and never outlives it; the list is
-// held weakly. All work runs on the main thread. The chain of one open is
+// held weakly. Its calls run on the main thread; a RAR or 7z book is opened
+// and its first view composed on PreparedBookOpen's worker. The chain of one open is
 //   sheet (optional) -> startLoadBookWithIndicator -> solid-archive notice
 //   (optional) -> timer -> afterStartLoadBookAndStartIndicator -> inner
 //   archive question or inner-folder choice (optional) -> startLoadBook ->
@@ -101,6 +102,13 @@ public:
     // True when the reading screen (or the password screen) was pushed.
     bool startLoadBook(const std::string& pathFromBooks, const std::optional<std::string>& password,
                        const std::optional<std::string>& targetFolder, bool useBookmark, bool animated);
+    // Whether a book opens and composes its first view on a worker (RAR and
+    // 7z books), the open going on once that is done.
+    static bool opensOnWorker(const std::string& fullPath);
+    // True while such an open is at work: Escape gives it up.
+    bool isOpeningOnWorker() const { return openingOnWorker_; }
+    // Gives up the open at work (its worker left to finish alone).
+    void cancelOpenOnWorker();
     // Removes the cover of a next/previous open; on error the bar comes back.
     void hideHideViewWithIsError(bool isError);
 
@@ -184,6 +192,7 @@ private:
     bool holdRecords_ = false;
     std::vector<std::function<void()>> heldRecords_;
     bool isNowWaitingForOpenBook_ = false;
+    bool openingOnWorker_ = false;
     bool prevResumeActionIsYes_ = false;
     std::vector<std::string> preFileListArray_;
     std::optional<AfterPassword> afterPassword_;
