@@ -494,6 +494,8 @@ bool LocalBookOpener::startLoadBook(const std::string& pathFromBooks, const std:
         if (!stored.empty()) folder = stored;
     }
 
+    auto reader = std::make_shared<BookReaderEx>();
+    reader->setSettings(settings);
     if (settings) settings->setTargetBook(full);
     // The book handed over at start may be open already, its first view
     // composed while the start screen played; so may a book this opener
@@ -518,9 +520,6 @@ bool LocalBookOpener::startLoadBook(const std::string& pathFromBooks, const std:
         return true;
     }
     openingOnWorker_ = false;
-
-    auto reader = std::make_shared<BookReaderEx>();
-    reader->setSettings(settings);
 
     BookHistory history;
     history.setPathFromBooks(pathFromBooks);
