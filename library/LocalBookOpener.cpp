@@ -22,6 +22,7 @@
 #include "platform/core/FileManager.h"
 #include "platform/core/Path.h"
 #include "platform/core/PropertyList.h"
+#include "platform/core/Thread.h"
 #include "platform/graphics/ImageDecoder.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/Label.h"
@@ -78,6 +79,8 @@ LocalBookOpener::LocalBookOpener(std::weak_ptr<LocalFilelistViewController> list
 
 LocalBookOpener::~LocalBookOpener() {
     if (openTimer_) openTimer_->invalidate();
+    // A look into a book still at work is not waited for.
+    if (lookThread_.joinable()) sys::Thread::leaveToFinish(std::move(lookThread_));
     if (activityIndicator_) activityIndicator_->removeFromSuperview();
     if (reopenHideView_) reopenHideView_->removeFromSuperview();
 }
@@ -339,19 +342,46 @@ void LocalBookOpener::startLoadBookWithIndicator(const ItemRef& item, const std:
         BookCommon::getFilePageInfoWithFilename(*full, &page, nullptr, nullptr, nullptr, nullptr, nullptr, &stored,
                                                 nullptr, settings && settings->iCloudEnable(), nullptr, false);
         if (!stored.empty()) folder = stored;
-        if (page == 0 && isSolidArchive(*full)) {
-            const bool rar = BookCommon::isRARFileWithFile(*full);
-            auto alert = std::make_shared<QNAlertView>(
-                tr(rar ? "RAR infomation" : "7z infomation"),
-                tr("Loading may take time because this file is a \"Solid Archive\""),
-                std::weak_ptr<QNAlertViewDelegate>(weak_from_this()), std::nullopt,
-                std::vector<std::string>{tr("OK"), tr("Cancel")});
-            alert->setCancelButtonIndex(1);
-            alert->setUserTag(kTagSolidNotice);
-            alert->show(l.get());
+        if (page == 0) {
+            // Whether it is solid is read from the archive on a worker: the
+            // library may be busy decoding another page of it meanwhile.
+            std::weak_ptr<LocalBookOpener> weak = weak_from_this();
+            const std::string path = *full;
+            lookOnWorker(
+                [path] {
+                    BookLook look;
+                    look.solid = isSolidArchive(path);
+                    return look;
+                },
+                [weak, item, password, folder, useBookmark, animated, notExpand, showIndicatorNow,
+                 path](const BookLook& look) {
+                    auto self = weak.lock();
+                    if (!self) return;
+                    if (!look.solid) {
+                        self->deferOpen(item, password, folder, useBookmark, animated, notExpand, showIndicatorNow);
+                        return;
+                    }
+                    self->removeIndicator();
+                    auto l = self->list();
+                    if (!l) return;
+                    auto alert = std::make_shared<QNAlertView>(
+                        tr(BookCommon::isRARFileWithFile(path) ? "RAR infomation" : "7z infomation"),
+                        tr("Loading may take time because this file is a \"Solid Archive\""),
+                        std::weak_ptr<QNAlertViewDelegate>(self), std::nullopt,
+                        std::vector<std::string>{tr("OK"), tr("Cancel")});
+                    alert->setCancelButtonIndex(1);
+                    alert->setUserTag(kTagSolidNotice);
+                    alert->show(l.get());
+                });
             return;
         }
     }
+    deferOpen(item, password, folder, useBookmark, animated, notExpand, showIndicatorNow);
+}
+
+void LocalBookOpener::deferOpen(const ItemRef& item, const std::optional<std::string>& password,
+                                const std::optional<std::string>& folder, bool useBookmark, bool animated,
+                                bool notExpand, bool showIndicatorNow) {
     DeferredOpen record;
     record.item = item;
     record.targetFolder = folder;
@@ -389,17 +419,45 @@ void LocalBookOpener::afterStartLoadBookAndStartIndicator(const DeferredOpen& re
         removeIndicator();
         return;
     }
-    const auto& item = record.item;
-    std::optional<std::string> folder = record.targetFolder;
-    const auto full = BookCommon::fromBooksToFromRoot(item->pathFromBooks());
+    const auto full = BookCommon::fromBooksToFromRoot(record.item->pathFromBooks());
     if (!full) {
         removeIndicator();
         return;
     }
+    const auto& settings = l->settings();
+    const bool wantsFolders = !record.isUseBookmark && settings && settings->isSelectFolder();
+    auto look = [path = *full, settings, notExpand = record.notExpand, wantsFolders] {
+        BookLook found;
+        if (notExpand) return found;
+        found.archives = BookReaderEx::getArchiveList(path, false, {}, "", "", settings, sys::PlistDictionary());
+        if (wantsFolders && !(found.archives && !found.archives->empty()))
+            found.folders = BookReaderEx::getFolderList(path, false, {}, "", "", settings, sys::PlistDictionary());
+        return found;
+    };
+    // A RAR or 7z book's inner archives and folders are read on a worker
+    // (the library may be busy decoding meanwhile); other books' here.
+    if (!record.notExpand && opensOnWorker(*full)) {
+        std::weak_ptr<LocalBookOpener> weak = weak_from_this();
+        lookOnWorker(look, [weak, record](const BookLook& found) {
+            if (auto self = weak.lock()) self->afterLookingInside(record, found);
+        });
+        return;
+    }
+    afterLookingInside(record, look());
+}
+
+void LocalBookOpener::afterLookingInside(const DeferredOpen& record, const BookLook& found) {
+    auto l = list();
+    const auto& item = record.item;
+    const auto full = l && item ? BookCommon::fromBooksToFromRoot(item->pathFromBooks()) : std::nullopt;
+    if (!full) {
+        removeIndicator();
+        return;
+    }
+    std::optional<std::string> folder = record.targetFolder;
     if (!record.notExpand) {
         const auto& settings = l->settings();
-        auto archives =
-            BookReaderEx::getArchiveList(*full, false, {}, "", "", settings, sys::PlistDictionary());
+        const auto& archives = found.archives;
         if (archives && !archives->empty()) {
             removeIndicator();
             preFileListArray_ = *archives;
@@ -419,8 +477,7 @@ void LocalBookOpener::afterStartLoadBookAndStartIndicator(const DeferredOpen& re
             return;
         }
         if (!record.isUseBookmark && settings && settings->isSelectFolder()) {
-            auto folders =
-                BookReaderEx::getFolderList(*full, false, {}, "", "", settings, sys::PlistDictionary());
+            const auto& folders = found.folders;
             if (folders && !folders->empty()) {
                 auto sorted = sortedFolders(*folders);
                 if (BookCommon::is_ePubFileWithFile(*full)) {
@@ -447,9 +504,32 @@ bool LocalBookOpener::opensOnWorker(const std::string& fullPath) {
     return BookCommon::isRARFileWithFile(fullPath) || BookCommon::is7zFileWithFile(fullPath);
 }
 
+void LocalBookOpener::lookOnWorker(std::function<BookLook()> look, std::function<void(const BookLook&)> then) {
+    if (lookThread_.joinable()) sys::Thread::leaveToFinish(std::move(lookThread_));
+    const uint64_t generation = ++lookGeneration_;
+    openingOnWorker_ = true;
+    if (!activityIndicator_ && !reopenHideView_) showIndicator();
+    std::weak_ptr<LocalBookOpener> weak = weak_from_this();
+    lookThread_ = sys::Thread(
+        [weak, generation, look = std::move(look), then = std::move(then)](const std::atomic<bool>&) {
+            BookLook found = look();
+            sys::RunLoop::main().post([weak, generation, found = std::move(found), then] {
+                auto self = weak.lock();
+                // Given up meanwhile (Escape, another open): the answer is dropped.
+                if (!self || self->lookGeneration_ != generation || !self->openingOnWorker_) return;
+                self->lookThread_.join();
+                self->openingOnWorker_ = false;
+                then(found);
+            });
+        },
+        "book-look");
+}
+
 void LocalBookOpener::cancelOpenOnWorker() {
     if (!openingOnWorker_) return;
     openingOnWorker_ = false;
+    ++lookGeneration_;
+    if (lookThread_.joinable()) sys::Thread::leaveToFinish(std::move(lookThread_));
     // The worker is not waited for: it finishes alone, its book dropped.
     PreparedBookOpen::discard();
     removeIndicator();

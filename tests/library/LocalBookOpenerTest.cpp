@@ -5,6 +5,7 @@
 #include "LibraryTestSupport.h"
 
 #include "engine/BookReaderEx.h"
+#include "engine/UnrarArchive.h"
 #include "foundation/HistoryCollector.h"
 #include "foundation/StatisticsStore.h"
 #include "foundation/ui/QNNoticeView.h"
@@ -12,6 +13,7 @@
 #include "library/IncludeFolderSelectViewController.h"
 #include "library/LocalBookOpener.h"
 #include "library/LocalFilelistViewController.h"
+#include "platform/core/Thread.h"
 #include "platform/graphics/Canvas.h"
 #include "platform/ui/AlertController.h"
 #include "platform/ui/Label.h"
@@ -19,7 +21,10 @@
 #include "platform/ui/RecordingPhotoAlbum.h"
 #include "viewer/BookViewController.h"
 
+#include <chrono>
+#include <condition_variable>
 #include <fstream>
+#include <mutex>
 #include <zlib.h>
 #include <initializer_list>
 
@@ -849,6 +854,56 @@ TEST_F(LocalBookOpenerTest, RarAndSevenZipBooksOpenOnAWorkerThatEscapeGivesUp) {
         EXPECT_FALSE(opener.activityIndicator());
         closeViewer();
     }
+}
+
+// What an open reads from a RAR book before it opens (whether it is solid,
+// what it holds) is read on a worker: a tap does not wait while the library
+// is busy decoding elsewhere.
+TEST_F(LocalBookOpenerTest, ATapDoesNotWaitForTheRarLibraryBusyElsewhere) {
+    if (!test::haveProgram("rar")) GTEST_SKIP() << "no rar packer";
+    writePage(src->file("01.png"), 1);
+    writePage(src->file("02.png"), 2);
+    ASSERT_EQ(test::shell("cd '" + src->path() + "' && rar a -idq -s '" + join(documents(), "Solid.cbr") +
+                          "' 01.png 02.png >/dev/null 2>&1"),
+              0);
+    showRoot();
+    const int64_t index = indexOf("Solid.cbr");
+    ASSERT_GE(index, 0);
+    // The library held as a decode holds it; let go once the tap has
+    // answered (or, should the tap wait for it, after ten seconds).
+    std::mutex m;
+    std::condition_variable cv;
+    bool holding = false, answered = false;
+    sys::Thread holder([&](const std::atomic<bool>&) {
+        std::lock_guard library(UnrarArchive::libraryMutex());
+        std::unique_lock lock(m);
+        holding = true;
+        cv.notify_all();
+        cv.wait_for(lock, std::chrono::seconds(10), [&] { return answered; });
+    });
+    {
+        std::unique_lock lock(m);
+        cv.wait(lock, [&] { return holding; });
+    }
+    Opener& opener = root->bookOpener();
+    opener.startLoadBookWithIndicator(root->itemList()[size_t(index)], std::nullopt, std::nullopt, false, false,
+                                      false, true, true);
+    const bool looking = opener.isOpeningOnWorker();
+    {
+        std::lock_guard lock(m);
+        answered = true;
+        cv.notify_all();
+    }
+    holder.join();
+    EXPECT_TRUE(looking);
+    EXPECT_FALSE(notice());
+    driver->advance(1.0);
+    ASSERT_TRUE(notice());
+    EXPECT_EQ(notice()->titleLabel()->text(), "RAR information");
+    pressNotice("OK");
+    pressNotice("OK");  // the session's own notice of a solid archive
+    ASSERT_TRUE(viewer());
+    EXPECT_EQ(viewer()->bookReader()->getPageNum(), 2);
 }
 
 // A RAR whose dictionary (1 GB) cannot be allocated under the address
