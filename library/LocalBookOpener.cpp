@@ -556,6 +556,8 @@ bool LocalBookOpener::startLoadBook(const std::string& pathFromBooks, const std:
     // (a large picture) on its worker: it opens once that is done, the
     // window answering meanwhile, rather than waiting for that decoding.
     if (PreparedBookOpen::isPreparing(full)) {
+        // This opener's own open of the book is under way: it shows it.
+        if (openingOnWorker_ && preparedBook_ == full) return true;
         std::weak_ptr<LocalBookOpener> weak = weak_from_this();
         PreparedBookOpen::whenFinished([weak, pathFromBooks, password, targetFolder, useBookmark, animated] {
             if (auto self = weak.lock()) self->startLoadBook(pathFromBooks, password, targetFolder, useBookmark, animated);
@@ -588,6 +590,7 @@ bool LocalBookOpener::startLoadBook(const std::string& pathFromBooks, const std:
     if (!prepared && opensOnWorker(full)) {
         PreparedBookOpen::startForOpen(full, password, folder, useBookmark, settings);
         openingOnWorker_ = true;
+        preparedBook_ = full;
         if (!activityIndicator_ && !reopenHideView_) showIndicator();
         std::weak_ptr<LocalBookOpener> weak = weak_from_this();
         PreparedBookOpen::whenFinished([weak, pathFromBooks, password, targetFolder, useBookmark, animated] {

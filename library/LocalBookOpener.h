@@ -212,6 +212,8 @@ private:
     std::vector<std::function<void()>> heldRecords_;
     bool isNowWaitingForOpenBook_ = false;
     bool openingOnWorker_ = false;
+    // The book this opener last had prepared on the worker.
+    std::string preparedBook_;
     sys::Thread lookThread_;
     uint64_t lookGeneration_ = 0;
     bool prevResumeActionIsYes_ = false;
