@@ -158,6 +158,9 @@ public:
     // has no reader for the book, None after a successful open or when the
     // reader could not tell.
     PageReader::OpenFailure openFailure() const { return openFailure_; }
+    // A page failed because the archive's dictionary could not be allocated
+    // (PageReader::isOutOfMemory). Any thread.
+    bool isOutOfMemory() const;
     bool isStreamingMode() const { return isStreamingMode_; }
     bool isStreamingUnitIsPage() const { return isStreamingUnitIsPage_; }
     bool isThumbsCreateMode() const { return isThumbsCreateMode_; }

@@ -92,6 +92,11 @@ void BookReaderEx::cancelStreaming() {
     if (auto rd = reader()) rd->cancelStreaming();
 }
 
+bool BookReaderEx::isOutOfMemory() const {
+    auto rd = reader();
+    return rd && rd->isOutOfMemory();
+}
+
 void BookReaderEx::abandonPageDraws() {
     auto rd = reader();
     if (auto* pdf = dynamic_cast<PageReaderPDF*>(rd.get())) pdf->abandonDraws();

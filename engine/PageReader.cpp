@@ -197,6 +197,7 @@ void PageReader::takeServerState(const RemoteStreamRead& stream) {
 void PageReader::clearServerState() {
     isUnsupportedServer_ = isUnsupportedFtp_ = isServerBusy_ = isAuthRefused_ = false;
     untrustedServer_.clear();
+    outOfMemory_ = false;
 }
 
 gfx::ImageRef PageReader::imageFromPageBytes(const std::string& bytes, int& result) {

@@ -6,6 +6,7 @@
 #include "platform/graphics/Geometry.h"
 #include "platform/graphics/Image.h"
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -142,8 +143,13 @@ public:
         Unreadable,  // the file (or the stream) could not be read
         NoReader,    // this build has no reader for such books (set by the session)
         Encrypted,   // encrypted in a way no password given here can open (PDF)
+        NoMemory,    // the archive's dictionary could not be allocated
     };
     OpenFailure openFailure() const { return openFailure_; }
+    // A page failed because its archive's library could not allocate what
+    // decoding it takes (a dictionary larger than this machine gives):
+    // every page after it in a solid archive fails the same way. Any thread.
+    bool isOutOfMemory() const { return outOfMemory_.load(); }
 
 protected:
     std::shared_ptr<RemoteStreamReadDelegate> target() const;
@@ -178,6 +184,7 @@ protected:
     bool isErrorBecauseSolidArchive_ = false;
     bool isNoPage_ = false;
     OpenFailure openFailure_ = OpenFailure::None;
+    std::atomic<bool> outOfMemory_{false};
 
 private:
     bool openLocalFolder(const std::string& name);

@@ -58,6 +58,7 @@ bool hasSevenZipSignature(const std::string& path) {
 PageReader::OpenFailure openFailureOf(const std::string& path, const SevenZipReader::Error& error) {
     if (!SevenZipLibrary::shared().available()) return PageReader::OpenFailure::NoReader;
     if (error.password) return PageReader::OpenFailure::Password;
+    if (error.code == sz::kOutOfMemory) return PageReader::OpenFailure::NoMemory;
     struct stat st{};
     if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || ::access(path.c_str(), R_OK) != 0)
         return PageReader::OpenFailure::Unreadable;
@@ -164,6 +165,7 @@ bool PageReader7z::openFile(const std::string& name, const std::optional<std::st
     closeFile();
     setReason({});
     openFailure_ = OpenFailure::None;
+    outOfMemory_ = false;
     if (name.empty()) return false;
     cancel_.store(false);
     isThumbsCreateMode_ = isThumbsCreateMode;
@@ -311,6 +313,8 @@ void PageReader7z::runExtraction(const std::vector<SevenZipItem>& items) {
     runningItems_.clear();
     lastFailedOnPassword_ = error && isPasswordFailure(error->code);
     if (error) reason_ = error->description;
+    // The block's dictionary could not be allocated: every page of it fails so.
+    if (error && error->code == sz::kOutOfMemory) outOfMemory_ = true;
     changed_.notify_all();
 }
 

@@ -39,6 +39,7 @@ PageReader::OpenFailure failureOf(Status s) {
     case Status::Password: return PageReader::OpenFailure::Password;
     case Status::NotRar: return PageReader::OpenFailure::NotArchive;
     case Status::Unreadable: return PageReader::OpenFailure::Unreadable;
+    case Status::NoMemory: return PageReader::OpenFailure::NoMemory;
     default: return PageReader::OpenFailure::Damaged;
     }
 }
@@ -117,6 +118,7 @@ bool PageReaderRar::openFile(const std::string& name, const std::optional<std::s
     }
 
     unrar_ = std::make_unique<UnrarArchive>(path, password);
+    unrar_->setCancelFlag(&decodeCancel_);
     Status s = unrar_->probe();
     if (s != Status::Ok) return fail(s);
     isSolidArchive_ = unrar_->isSolidArchive();
@@ -172,10 +174,24 @@ void PageReaderRar::closeFile() {
     closeArchive();
 }
 
+void PageReaderRar::cancelStreaming() {
+    PageReaderArchive::cancelStreaming();
+    if (decoding_.load()) decodeCancel_.store(true);
+}
+
+PageReaderRar::Decoding::Decoding(PageReaderRar& reader) : reader_(reader) {
+    // A cancel that came for a decode that has ended since does not count.
+    reader_.decodeCancel_.store(false);
+    reader_.decoding_.store(true);
+}
+
+PageReaderRar::Decoding::~Decoding() { reader_.decoding_.store(false); }
+
 UnrarArchive::Status PageReaderRar::readPage(int page, std::string& data) {
     data.clear();
     if (!unrar_ || page < 0 || size_t(page) >= pageEntry_.size()) return Status::NotFound;
     const size_t index = pageEntry_[size_t(page)];
+    Decoding decoding(*this);
     return unrar_->extractStreamWithPoint(index, entries_[index], kMaxPageBytes, data);
 }
 
@@ -189,6 +205,7 @@ gfx::ImageRef PageReaderRar::newLoadAndCreateImage(int page, int& result) {
     switch (readPage(page, data)) {
     case Status::Ok: break;
     case Status::Password: result = kResultPassword; return nullptr;
+    case Status::NoMemory: outOfMemory_ = true; return nullptr;
     default: return nullptr;
     }
     return imageFromPageBytes(data, result);
@@ -199,6 +216,7 @@ gfx::Size PageReaderRar::pictureSize(int page) {
         unrar_->isSolidArchive())
         return {};
     const size_t index = pageEntry_[size_t(page)];
+    Decoding decoding(*this);
     return pictureSizeFromBytes([&](std::string& bytes, size_t upTo) {
         // Each try extracts the entry's start again, and stops there.
         bytes.clear();

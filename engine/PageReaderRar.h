@@ -4,6 +4,7 @@
 #include "engine/RarStreamShim.h"
 #include "engine/UnrarArchive.h"
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -41,6 +42,9 @@ public:
                   const std::optional<std::string>& targetFolder, bool isOfflineMode,
                   bool isThumbsCreateMode) override;
     void closeFile() override;
+    // Also ends a page being decoded (a solid block walked through for it)
+    // at its next read of the archive; later pages decode as ever.
+    void cancelStreaming() override;
     // 0 image, 3 no image (damaged, too large, undecodable), 4 a password is
     // needed or the given one is wrong; 2 when nothing is open.
     gfx::ImageRef newLoadAndCreateImage(int page, int& result) override;
@@ -95,5 +99,15 @@ private:
     bool isSolidArchive_ = false;
     bool isIncludeArchive_ = false;
     std::unique_ptr<UnrarArchive> unrar_;
+    // A page's decode runs (decoding_), and has been given up (decodeCancel_).
+    std::atomic<bool> decoding_{false};
+    std::atomic<bool> decodeCancel_{false};
+    struct Decoding {
+        explicit Decoding(PageReaderRar& reader);
+        ~Decoding();
+        Decoding(const Decoding&) = delete;
+        Decoding& operator=(const Decoding&) = delete;
+        PageReaderRar& reader_;
+    };
     std::unique_ptr<RarStreamShim::Registration> registration_;
 };

@@ -88,6 +88,9 @@ int openForReading(const char* path, int flags) {
     return fd;
 }
 
+// The cancel flag of the decode this thread runs, if any.
+thread_local const std::atomic<bool>* tReadCancel = nullptr;
+
 }  // namespace
 
 RarStreamShim::Registration::~Registration() {
@@ -106,6 +109,12 @@ std::unique_ptr<RarStreamShim::Registration> RarStreamShim::registerStream(std::
 }
 
 bool RarStreamShim::isStreamPath(const char* path) { return streamForPath(path) != nullptr; }
+
+RarStreamShim::ScopedReadCancel::ScopedReadCancel(const std::atomic<bool>* cancel) : previous_(tReadCancel) {
+    tReadCancel = cancel;
+}
+
+RarStreamShim::ScopedReadCancel::~ScopedReadCancel() { tReadCancel = previous_; }
 
 size_t RarStreamShim::openDescriptorCount() {
     Registry& r = registry();
@@ -137,6 +146,10 @@ int lb_unrar___open64_2(const char* path, int flags) {
 }
 
 ssize_t lb_unrar_read(int fd, void* buffer, size_t size) {
+    if (tReadCancel && tReadCancel->load()) {
+        errno = ECANCELED;
+        return -1;
+    }
     OpenStream o;
     if (!lookUp(fd, o)) return ::read(fd, buffer, size);
     if (size == 0) return 0;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -40,4 +41,19 @@ public:
     static bool isStreamPath(const char* path);
     // Stream descriptors UnRAR holds open now (a leak shows here).
     static size_t openDescriptorCount();
+
+    // While it lives, reads the library makes on this thread (of files and
+    // streams alike) fail with ECANCELED once `*cancel` is set: a decode
+    // given up ends at its next read, even in the middle of a solid block
+    // it walks through without handing anything on.
+    class ScopedReadCancel {
+    public:
+        explicit ScopedReadCancel(const std::atomic<bool>* cancel);
+        ~ScopedReadCancel();
+        ScopedReadCancel(const ScopedReadCancel&) = delete;
+        ScopedReadCancel& operator=(const ScopedReadCancel&) = delete;
+
+    private:
+        const std::atomic<bool>* previous_;
+    };
 };

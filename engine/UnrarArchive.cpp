@@ -272,6 +272,7 @@ UnrarArchive::Status UnrarArchive::statusOfCode(int code) {
     case ERAR_EREAD: return Status::Unreadable;
     case ERAR_MISSING_PASSWORD:
     case ERAR_BAD_PASSWORD: return Status::Password;
+    case ERAR_NO_MEMORY: return Status::NoMemory;
     default: return Status::Damaged;
     }
 }
@@ -482,6 +483,19 @@ UnrarArchive::Status UnrarArchive::process(const Entry& expected, const Sink& si
 UnrarArchive::Status UnrarArchive::extractStreamWithPointTarget(size_t index, const Entry& expected, const Sink& sink) {
     LibraryLock lock;
     if (lock.reentered()) return Status::Unreadable;
+    RarStreamShim::ScopedReadCancel readCancel(cancel_);
+    const Status s = extractLocked(index, expected, sink);
+    // A decode given up fails as a read that stopped, whatever the library
+    // made of the missing bytes; the handle it left is not kept.
+    if (s != Status::Ok && cancel_ && cancel_->load()) {
+        handle_.reset();
+        nextIndex_ = 0;
+        return Status::Unreadable;
+    }
+    return s;
+}
+
+UnrarArchive::Status UnrarArchive::extractLocked(size_t index, const Entry& expected, const Sink& sink) {
     // A seek lands where the listing found the entry; the header there must
     // be that entry, or the archive is walked from its start once.
     for (bool allowSeek : {true, false}) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -35,6 +36,7 @@ public:
         Unreadable,   // the file cannot be opened or read (a stream that stopped)
         TooLarge,     // larger than the caller's cap
         NotFound,     // no such entry
+        NoMemory,     // the library could not allocate what the entry needs (its dictionary)
     };
 
     struct Entry {
@@ -77,6 +79,10 @@ public:
 
     // Closes the kept handle (the next extraction reopens).
     void unrarCloseFile();
+    // While `*cancel` is set, extractions end at their next read of the
+    // archive (Unreadable), the kept handle dropped with them. The flag
+    // outlives this object; null: none.
+    void setCancelFlag(const std::atomic<bool>* cancel) { cancel_ = cancel; }
 
     // The UnRAR result code as a status.
     static Status statusOfCode(int code);
@@ -94,6 +100,8 @@ private:
     Status readEntryHeader(Entry* entry);
     Status failure(int code) const;
     Status process(const Entry& expected, const Sink& sink);
+    // extractStreamWithPointTarget under the library lock.
+    Status extractLocked(size_t index, const Entry& expected, const Sink& sink);
 
     std::string path_;
     bool headerChecked_ = false;  // the first block passed Rar5HeaderCheck
@@ -105,4 +113,5 @@ private:
     size_t nextIndex_ = 0;
     // The last reachEntry got there by a seek.
     bool seeked_ = false;
+    const std::atomic<bool>* cancel_ = nullptr;
 };

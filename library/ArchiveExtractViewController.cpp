@@ -11,6 +11,7 @@
 #include "library/LibraryCommonToolbar.h"
 #include "platform/core/Path.h"
 #include "platform/core/RunLoop.h"
+#include "platform/core/Thread.h"
 #include "platform/core/Unicode.h"
 #include "platform/ui/ActivityIndicatorView.h"
 #include "platform/ui/Application.h"
@@ -27,7 +28,11 @@ std::string tr(const char* key) { return BookCommon::localizedStringWithOnOff(ke
 
 ArchiveExtractViewController::ArchiveExtractViewController(ui::TableViewStyle style) : ui::TableViewController(style) {}
 
-ArchiveExtractViewController::~ArchiveExtractViewController() = default;
+ArchiveExtractViewController::~ArchiveExtractViewController() {
+    // An extraction still at work is not waited for: it finishes alone.
+    if (extractThread_.joinable()) sys::Thread::leaveToFinish(std::move(extractThread_));
+    if (activityIndicator_) activityIndicator_->removeFromSuperview();
+}
 
 void ArchiveExtractViewController::setSettings_(std::shared_ptr<Settings> s) {
     settings_value_ = std::move(s);
@@ -158,15 +163,36 @@ void ArchiveExtractViewController::startIndicatorAndSchedule() {
 }
 
 void ArchiveExtractViewController::extractStep() {
+    // One extraction at a time; a step scheduled for one already done does nothing.
+    if (!nowExtracting_ || extractThread_.joinable()) return;
     auto keep = shared_from_this();
     if (toExtractIndex_ < 0 || toExtractIndex_ >= static_cast<int64_t>(preFileListArray_value_.size())) {
         nowExtracting_ = false;
         return;
     }
     BookCommon::globalIdleTimerDisabled(true);
-    std::string written;
-    const int result = BookReaderEx::extractFile(archiveFile_value_, sys::PlistDictionary(), passwordOfToExtract_,
-                                                 preFileListArray_value_[size_t(toExtractIndex_)], "", "", &written);
+    // UnRAR and 7z.so decode on a worker (in a solid archive, all that comes
+    // before the entry): the screen answers meanwhile.
+    std::weak_ptr<ui::ViewController> weak = weak_from_this();
+    extractThread_ = sys::Thread(
+        [weak, archive = archiveFile_value_, password = passwordOfToExtract_,
+         entry = preFileListArray_value_[size_t(toExtractIndex_)]](const std::atomic<bool>&) {
+            std::string written;
+            const int result =
+                BookReaderEx::extractFile(archive, sys::PlistDictionary(), password, entry, "", "", &written);
+            sys::RunLoop::main().post([weak, result, written] {
+                if (auto self = std::static_pointer_cast<ArchiveExtractViewController>(weak.lock()))
+                    self->finishExtract(result, written);
+                else
+                    BookCommon::globalIdleTimerDisabled(false);
+            });
+        },
+        "extract-entry");
+}
+
+void ArchiveExtractViewController::finishExtract(int result, const std::string& written) {
+    auto keep = shared_from_this();
+    extractThread_.join();
     if (result == 0) {
         flagArray_[size_t(toExtractIndex_)] = 1;
         extractedPaths_[size_t(toExtractIndex_)] = written;

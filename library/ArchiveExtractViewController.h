@@ -2,6 +2,7 @@
 
 #include "library/ArchiveExtractViewControllerDelegate.h"
 #include "library/ArchivePasswordViewControllerDelegate.h"
+#include "platform/core/Thread.h"
 #include "platform/ui/TableViewController.h"
 
 #include <cstdint>
@@ -66,6 +67,8 @@ public:
 
 private:
     void startIndicatorAndSchedule();
+    // The extraction's answer, back on the main thread.
+    void finishExtract(int result, const std::string& written);
     // Hands the entry's extracted book to the delegate.
     void openExtracted(int64_t index);
 
@@ -79,6 +82,7 @@ private:
     int64_t toExtractIndex_ = -1;
     std::optional<std::string> passwordOfToExtract_;
     bool nowExtracting_ = false;
+    sys::Thread extractThread_;
     std::shared_ptr<ui::ActivityIndicatorView> activityIndicator_;
     std::shared_ptr<LibraryCommonToolbar> toolbar_;
 };

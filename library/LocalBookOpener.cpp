@@ -22,6 +22,7 @@
 #include "platform/core/FileManager.h"
 #include "platform/core/Path.h"
 #include "platform/core/PropertyList.h"
+#include "platform/core/Thread.h"
 #include "platform/graphics/ImageDecoder.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/Label.h"
@@ -78,6 +79,8 @@ LocalBookOpener::LocalBookOpener(std::weak_ptr<LocalFilelistViewController> list
 
 LocalBookOpener::~LocalBookOpener() {
     if (openTimer_) openTimer_->invalidate();
+    // A look into a book still at work is not waited for.
+    if (lookThread_.joinable()) sys::Thread::leaveToFinish(std::move(lookThread_));
     if (activityIndicator_) activityIndicator_->removeFromSuperview();
     if (reopenHideView_) reopenHideView_->removeFromSuperview();
 }
@@ -186,6 +189,7 @@ std::string LocalBookOpener::openErrorMessage(PageReader::OpenFailure failure) {
     case PageReader::OpenFailure::Unreadable: return "The file could not be read.";
     case PageReader::OpenFailure::NoReader: return "Books of this kind cannot be opened.";
     case PageReader::OpenFailure::Encrypted: return "Password-protected PDFs cannot be opened.";
+    case PageReader::OpenFailure::NoMemory: return "There is not enough memory to unpack this archive.";
     default: return "No viewable pages available.";
     }
 }
@@ -338,19 +342,46 @@ void LocalBookOpener::startLoadBookWithIndicator(const ItemRef& item, const std:
         BookCommon::getFilePageInfoWithFilename(*full, &page, nullptr, nullptr, nullptr, nullptr, nullptr, &stored,
                                                 nullptr, settings && settings->iCloudEnable(), nullptr, false);
         if (!stored.empty()) folder = stored;
-        if (page == 0 && isSolidArchive(*full)) {
-            const bool rar = BookCommon::isRARFileWithFile(*full);
-            auto alert = std::make_shared<QNAlertView>(
-                tr(rar ? "RAR infomation" : "7z infomation"),
-                tr("Loading may take time because this file is a \"Solid Archive\""),
-                std::weak_ptr<QNAlertViewDelegate>(weak_from_this()), std::nullopt,
-                std::vector<std::string>{tr("OK"), tr("Cancel")});
-            alert->setCancelButtonIndex(1);
-            alert->setUserTag(kTagSolidNotice);
-            alert->show(l.get());
+        if (page == 0) {
+            // Whether it is solid is read from the archive on a worker: the
+            // library may be busy decoding another page of it meanwhile.
+            std::weak_ptr<LocalBookOpener> weak = weak_from_this();
+            const std::string path = *full;
+            lookOnWorker(
+                [path] {
+                    BookLook look;
+                    look.solid = isSolidArchive(path);
+                    return look;
+                },
+                [weak, item, password, folder, useBookmark, animated, notExpand, showIndicatorNow,
+                 path](const BookLook& look) {
+                    auto self = weak.lock();
+                    if (!self) return;
+                    if (!look.solid) {
+                        self->deferOpen(item, password, folder, useBookmark, animated, notExpand, showIndicatorNow);
+                        return;
+                    }
+                    self->removeIndicator();
+                    auto l = self->list();
+                    if (!l) return;
+                    auto alert = std::make_shared<QNAlertView>(
+                        tr(BookCommon::isRARFileWithFile(path) ? "RAR infomation" : "7z infomation"),
+                        tr("Loading may take time because this file is a \"Solid Archive\""),
+                        std::weak_ptr<QNAlertViewDelegate>(self), std::nullopt,
+                        std::vector<std::string>{tr("OK"), tr("Cancel")});
+                    alert->setCancelButtonIndex(1);
+                    alert->setUserTag(kTagSolidNotice);
+                    alert->show(l.get());
+                });
             return;
         }
     }
+    deferOpen(item, password, folder, useBookmark, animated, notExpand, showIndicatorNow);
+}
+
+void LocalBookOpener::deferOpen(const ItemRef& item, const std::optional<std::string>& password,
+                                const std::optional<std::string>& folder, bool useBookmark, bool animated,
+                                bool notExpand, bool showIndicatorNow) {
     DeferredOpen record;
     record.item = item;
     record.targetFolder = folder;
@@ -388,17 +419,45 @@ void LocalBookOpener::afterStartLoadBookAndStartIndicator(const DeferredOpen& re
         removeIndicator();
         return;
     }
-    const auto& item = record.item;
-    std::optional<std::string> folder = record.targetFolder;
-    const auto full = BookCommon::fromBooksToFromRoot(item->pathFromBooks());
+    const auto full = BookCommon::fromBooksToFromRoot(record.item->pathFromBooks());
     if (!full) {
         removeIndicator();
         return;
     }
+    const auto& settings = l->settings();
+    const bool wantsFolders = !record.isUseBookmark && settings && settings->isSelectFolder();
+    auto look = [path = *full, settings, notExpand = record.notExpand, wantsFolders] {
+        BookLook found;
+        if (notExpand) return found;
+        found.archives = BookReaderEx::getArchiveList(path, false, {}, "", "", settings, sys::PlistDictionary());
+        if (wantsFolders && !(found.archives && !found.archives->empty()))
+            found.folders = BookReaderEx::getFolderList(path, false, {}, "", "", settings, sys::PlistDictionary());
+        return found;
+    };
+    // A RAR or 7z book's inner archives and folders are read on a worker
+    // (the library may be busy decoding meanwhile); other books' here.
+    if (!record.notExpand && opensOnWorker(*full)) {
+        std::weak_ptr<LocalBookOpener> weak = weak_from_this();
+        lookOnWorker(look, [weak, record](const BookLook& found) {
+            if (auto self = weak.lock()) self->afterLookingInside(record, found);
+        });
+        return;
+    }
+    afterLookingInside(record, look());
+}
+
+void LocalBookOpener::afterLookingInside(const DeferredOpen& record, const BookLook& found) {
+    auto l = list();
+    const auto& item = record.item;
+    const auto full = l && item ? BookCommon::fromBooksToFromRoot(item->pathFromBooks()) : std::nullopt;
+    if (!full) {
+        removeIndicator();
+        return;
+    }
+    std::optional<std::string> folder = record.targetFolder;
     if (!record.notExpand) {
         const auto& settings = l->settings();
-        auto archives =
-            BookReaderEx::getArchiveList(*full, false, {}, "", "", settings, sys::PlistDictionary());
+        const auto& archives = found.archives;
         if (archives && !archives->empty()) {
             removeIndicator();
             preFileListArray_ = *archives;
@@ -418,8 +477,7 @@ void LocalBookOpener::afterStartLoadBookAndStartIndicator(const DeferredOpen& re
             return;
         }
         if (!record.isUseBookmark && settings && settings->isSelectFolder()) {
-            auto folders =
-                BookReaderEx::getFolderList(*full, false, {}, "", "", settings, sys::PlistDictionary());
+            const auto& folders = found.folders;
             if (folders && !folders->empty()) {
                 auto sorted = sortedFolders(*folders);
                 if (BookCommon::is_ePubFileWithFile(*full)) {
@@ -439,7 +497,44 @@ void LocalBookOpener::afterStartLoadBookAndStartIndicator(const DeferredOpen& re
     }
     startLoadBook(item->pathFromBooks().value_or(""), record.password, folder, record.isUseBookmark,
                   record.isAnimate);
+    if (!openingOnWorker_) removeIndicator();
+}
+
+bool LocalBookOpener::opensOnWorker(const std::string& fullPath) {
+    return BookCommon::isRARFileWithFile(fullPath) || BookCommon::is7zFileWithFile(fullPath);
+}
+
+void LocalBookOpener::lookOnWorker(std::function<BookLook()> look, std::function<void(const BookLook&)> then) {
+    if (lookThread_.joinable()) sys::Thread::leaveToFinish(std::move(lookThread_));
+    const uint64_t generation = ++lookGeneration_;
+    openingOnWorker_ = true;
+    if (!activityIndicator_ && !reopenHideView_) showIndicator();
+    std::weak_ptr<LocalBookOpener> weak = weak_from_this();
+    lookThread_ = sys::Thread(
+        [weak, generation, look = std::move(look), then = std::move(then)](const std::atomic<bool>&) {
+            BookLook found = look();
+            sys::RunLoop::main().post([weak, generation, found = std::move(found), then] {
+                auto self = weak.lock();
+                // Given up meanwhile (Escape, another open): the answer is dropped.
+                if (!self || self->lookGeneration_ != generation || !self->openingOnWorker_) return;
+                self->lookThread_.join();
+                self->openingOnWorker_ = false;
+                then(found);
+            });
+        },
+        "book-look");
+}
+
+void LocalBookOpener::cancelOpenOnWorker() {
+    if (!openingOnWorker_) return;
+    openingOnWorker_ = false;
+    ++lookGeneration_;
+    if (lookThread_.joinable()) sys::Thread::leaveToFinish(std::move(lookThread_));
+    // The worker is not waited for: it finishes alone, its book dropped.
+    PreparedBookOpen::discard();
     removeIndicator();
+    deselectLastRow(false);
+    hideHideViewWithIsError(true);
 }
 
 void LocalBookOpener::finishSelectIncludeFolder(const std::optional<std::string>& folder, ui::View*,
@@ -461,6 +556,8 @@ bool LocalBookOpener::startLoadBook(const std::string& pathFromBooks, const std:
     // (a large picture) on its worker: it opens once that is done, the
     // window answering meanwhile, rather than waiting for that decoding.
     if (PreparedBookOpen::isPreparing(full)) {
+        // This opener's own open of the book is under way: it shows it.
+        if (openingOnWorker_ && preparedBook_ == full) return true;
         std::weak_ptr<LocalBookOpener> weak = weak_from_this();
         PreparedBookOpen::whenFinished([weak, pathFromBooks, password, targetFolder, useBookmark, animated] {
             if (auto self = weak.lock()) self->startLoadBook(pathFromBooks, password, targetFolder, useBookmark, animated);
@@ -482,6 +579,30 @@ bool LocalBookOpener::startLoadBook(const std::string& pathFromBooks, const std:
     auto reader = std::make_shared<BookReaderEx>();
     reader->setSettings(settings);
     if (settings) settings->setTargetBook(full);
+    // The book handed over at start may be open already, its first view
+    // composed while the start screen played; so may a book this opener
+    // had prepared.
+    const auto prepared = PreparedBookOpen::take(full, password, folder, useBookmark, settings);
+    // A RAR or 7z book opens and composes its first view on a worker (its
+    // libraries may decode a solid block with a dictionary of a gigabyte
+    // for it); the open goes on once that is done, the busy sign up and
+    // Escape giving it up meanwhile.
+    if (!prepared && opensOnWorker(full)) {
+        PreparedBookOpen::startForOpen(full, password, folder, useBookmark, settings);
+        openingOnWorker_ = true;
+        preparedBook_ = full;
+        if (!activityIndicator_ && !reopenHideView_) showIndicator();
+        std::weak_ptr<LocalBookOpener> weak = weak_from_this();
+        PreparedBookOpen::whenFinished([weak, pathFromBooks, password, targetFolder, useBookmark, animated] {
+            auto self = weak.lock();
+            if (!self || !self->openingOnWorker_) return;
+            self->openingOnWorker_ = false;
+            self->startLoadBook(pathFromBooks, password, targetFolder, useBookmark, animated);
+            self->removeIndicator();
+        });
+        return true;
+    }
+    openingOnWorker_ = false;
 
     BookHistory history;
     history.setPathFromBooks(pathFromBooks);
@@ -489,11 +610,9 @@ bool LocalBookOpener::startLoadBook(const std::string& pathFromBooks, const std:
     history.setIsLockedFolder(l->isInLockedFolder());
     writeRecord([history] { HistoryCollector::addHistory(history); });
 
-    // The book handed over at start may be open already, its first view
-    // composed while the start screen played.
-    const auto prepared = PreparedBookOpen::take(full, password, folder, useBookmark, settings);
     if (prepared) reader = prepared->reader;
-    const bool opened = prepared || reader->openBookWithName(full, {}, std::nullopt, password, folder, false, false);
+    const bool opened =
+        prepared ? prepared->opened : reader->openBookWithName(full, {}, std::nullopt, password, folder, false, false);
     int32_t page = prepared ? prepared->page : 0;
     bool second = prepared && prepared->secondPage;
     if (opened && !prepared) {
@@ -523,13 +642,23 @@ bool LocalBookOpener::startLoadBook(const std::string& pathFromBooks, const std:
     // A PDF page may take long to draw: the reading screen draws it on its
     // worker, answering meanwhile. Other books compose their first view here.
     const bool drawnByScreen = !prepared && reader->isPdf();
-    const int result =
-        prepared || drawnByScreen ? int(BookReaderEx::kLoadDone) : reader->loadPage(request);
+    const int result = prepared        ? prepared->loadResult
+                       : drawnByScreen ? int(BookReaderEx::kLoadDone)
+                                       : reader->loadPage(request);
 
     auto* nav = l->navigationController();
     if (result == BookReaderEx::kLoadPassword) {
         reader->closeBook();
         return askForPassword(pathFromBooks, password, folder, useBookmark, animated);
+    }
+    // The archive's dictionary is larger than this machine gives: no page
+    // of it will show, and the user is told why rather than shown none.
+    if (reader->isOutOfMemory()) {
+        reader->closeBook();
+        showOpenError(PageReader::OpenFailure::NoMemory);
+        deselectLastRow(false);
+        hideHideViewWithIsError(true);
+        return false;
     }
 
     writeRecord([this, pathFromBooks] { writeLastBook(pathFromBooks); });

@@ -8,6 +8,7 @@
 #include "library/ArchivePasswordViewControllerDelegate.h"
 #include "library/IncludeFolderSelectViewControllerDelegate.h"
 #include "platform/core/RunLoop.h"
+#include "platform/core/Thread.h"
 
 #include <cstdint>
 #include <functional>
@@ -31,7 +32,8 @@ class LocalFilelistViewController;
 // for the reading screen, the next or the previous book of the list.
 //
 // One opener belongs to one list screen and never outlives it; the list is
-// held weakly. All work runs on the main thread. The chain of one open is
+// held weakly. Its calls run on the main thread; a RAR or 7z book is opened
+// and its first view composed on PreparedBookOpen's worker. The chain of one open is
 //   sheet (optional) -> startLoadBookWithIndicator -> solid-archive notice
 //   (optional) -> timer -> afterStartLoadBookAndStartIndicator -> inner
 //   archive question or inner-folder choice (optional) -> startLoadBook ->
@@ -58,6 +60,13 @@ public:
         int64_t zipExpand = -1;
         int64_t noExpandZip = -1;
         int64_t move = -1;
+    };
+    // What is read from a book before it opens: whether it is solid, the
+    // archives and the folders it holds.
+    struct BookLook {
+        bool solid = false;
+        std::optional<std::vector<std::string>> archives;
+        std::optional<std::vector<std::string>> folders;
     };
     // An open put off until the busy sign is on screen.
     struct DeferredOpen {
@@ -101,6 +110,14 @@ public:
     // True when the reading screen (or the password screen) was pushed.
     bool startLoadBook(const std::string& pathFromBooks, const std::optional<std::string>& password,
                        const std::optional<std::string>& targetFolder, bool useBookmark, bool animated);
+    // Whether a book opens and composes its first view on a worker (RAR and
+    // 7z books), the open going on once that is done; what is read from
+    // such a book before (is it solid, what it holds) is read on a worker too.
+    static bool opensOnWorker(const std::string& fullPath);
+    // True while such an open is at work: Escape gives it up.
+    bool isOpeningOnWorker() const { return openingOnWorker_; }
+    // Gives up the open at work (its worker left to finish alone).
+    void cancelOpenOnWorker();
     // Removes the cover of a next/previous open; on error the bar comes back.
     void hideHideViewWithIsError(bool isError);
 
@@ -177,6 +194,16 @@ private:
     void writeLastBook(const std::string& pathFromBooks);
     ItemRef itemForBook(const std::string& fileName) const;
 
+    // The open from the busy sign on: a timer, then afterStartLoadBookAndStartIndicator.
+    void deferOpen(const ItemRef& item, const std::optional<std::string>& password,
+                   const std::optional<std::string>& folder, bool useBookmark, bool animated, bool notExpand,
+                   bool showIndicatorNow);
+    // The inner-archive question or the inner-folder choice, else the open.
+    void afterLookingInside(const DeferredOpen& record, const BookLook& found);
+    // Runs `look` on a worker, the busy sign up and Escape giving it up
+    // (the worker then finishes alone); `then` gets its answer on the main thread.
+    void lookOnWorker(std::function<BookLook()> look, std::function<void(const BookLook&)> then);
+
     // Writes `record` now, or keeps it for writeHeldRecords.
     void writeRecord(std::function<void()> record);
 
@@ -184,6 +211,11 @@ private:
     bool holdRecords_ = false;
     std::vector<std::function<void()>> heldRecords_;
     bool isNowWaitingForOpenBook_ = false;
+    bool openingOnWorker_ = false;
+    // The book this opener last had prepared on the worker.
+    std::string preparedBook_;
+    sys::Thread lookThread_;
+    uint64_t lookGeneration_ = 0;
     bool prevResumeActionIsYes_ = false;
     std::vector<std::string> preFileListArray_;
     std::optional<AfterPassword> afterPassword_;

@@ -775,6 +775,13 @@ void LocalFilelistViewController::viewWillTransitionToSize(ui::Size size,
 std::vector<ui::KeyCommand> LocalFilelistViewController::keyCommands() const {
     // An open menu takes the keys alone.
     if (popUpMenuView_) return PopupMenuView::keyCommandsOfOwner(popUpMenuView_.get());
+    // A book opening on a worker: Escape gives it up, and it takes the keys alone.
+    if (bookOpener_ && bookOpener_->isOpeningOnWorker()) {
+        std::weak_ptr<LocalBookOpener> opener = bookOpener_;
+        return {ui::KeyCommand::make(ui::KeyInput::escape, 0, [opener](const ui::KeyCommand&) {
+            if (auto o = opener.lock()) o->cancelOpenOnWorker();
+        })};
+    }
     return FilelistBaseViewController::keyCommands();
 }
 

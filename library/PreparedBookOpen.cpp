@@ -36,15 +36,22 @@ struct Job {
     // Set on the main thread before the worker starts.
     std::string full;
     bool useBookmark = false;
-    std::shared_ptr<Settings> settings;  // the worker's own, set to the book
+    std::shared_ptr<Settings> settings;  // the worker's own or the list's, set to the book
     Position position;
     std::optional<std::string> folder;
+    std::optional<std::string> password;
+    // Made for the start: the question an open asks first is looked at too.
+    bool forStart = true;
     PageLoadRequest view;  // the first view, its page filled in by the worker
 
     // The worker's results.
     std::shared_ptr<BookReaderEx> reader;
     int32_t page = 0;
     bool second = false;
+    bool opened = false;
+    int loadResult = BookReaderEx::kLoadError;
+    // The open went its whole way (not abandoned): its answer stands.
+    bool answered = false;
     bool composed = false;
     bool holdsArchives = false;  // a book with archives inside (offered to expand)
     std::shared_ptr<const SettingsValues> values;
@@ -65,7 +72,9 @@ struct Job {
     // Opens the book and composes its first view as LocalBookOpener::startLoadBook does.
     // `reader` is made, with the settings, before the worker starts.
     void run() {
-        if (reader->openBookWithName(full, {}, std::nullopt, std::nullopt, folder, false, false) && !abandoned) {
+        values = settings->snapshot();
+        opened = reader->openBookWithName(full, {}, std::nullopt, password, folder, false, false);
+        if (opened && !abandoned) {
             if (useBookmark) {
                 page = LocalBookOpener::startPageForResume(position.page, reader->getPageNum());
                 second = page == position.page && position.second;
@@ -75,16 +84,17 @@ struct Job {
             if (page >= 0 && page < reader->getPageNum()) {
                 view.targetPage = page;
                 view.secondPage = second;
-                values = settings->snapshot();
-                composed = reader->loadPage(view) == BookReaderEx::kLoadDone;
+                loadResult = reader->loadPage(view);
+                composed = loadResult == BookReaderEx::kLoadDone;
             }
             // The question an open of a book (not of a picture) asks first.
-            if (composed && !BookCommon::isImageFileWithFile(full)) {
+            if (forStart && composed && !BookCommon::isImageFileWithFile(full)) {
                 auto archives = BookReaderEx::getArchiveList(full, false, {}, "", "", settings,
                                                              sys::PlistDictionary());
                 holdsArchives = archives && !archives->empty();
             }
         }
+        answered = !abandoned;
         finished = true;
     }
 };
@@ -137,22 +147,11 @@ PageLoadRequest PreparedBookOpen::firstViewRequest(const Settings* settings, int
     return request;
 }
 
-void PreparedBookOpen::start(const std::string& fullPath, bool useBookmark) {
-    discard();
-    // Solid archives warn before they open: those open as ever.
-    if (BookCommon::isRARFileWithFile(fullPath) || BookCommon::is7zFileWithFile(fullPath)) return;
-    auto job = std::make_shared<Job>();
-    job->full = fullPath;
-    job->useBookmark = useBookmark;
-    // The settings as the library will have them for this book.
-    job->settings = std::make_shared<Settings>();
-    job->settings->readFromFile();
-    job->settings->setTargetBook(fullPath);
-    if (useBookmark) {
-        job->position = storedPosition(fullPath, *job->settings);
-        if (!job->position.folder.empty()) job->folder = job->position.folder;
-    }
-    job->view = firstViewRequest(job->settings.get(), 0, false);
+namespace {
+
+// Starts the worker of `job`, whose book, settings and position are set.
+void launch(std::shared_ptr<Job> job) {
+    job->view = PreparedBookOpen::firstViewRequest(job->settings.get(), 0, false);
     job->reader = std::make_shared<BookReaderEx>();
     job->reader->setSettings(job->settings);
     // The covers wait meanwhile: the book's first page is not decoded by
@@ -174,11 +173,52 @@ void PreparedBookOpen::start(const std::string& fullPath, bool useBookmark) {
     current() = std::move(job);
 }
 
+}  // namespace
+
+void PreparedBookOpen::start(const std::string& fullPath, bool useBookmark) {
+    discard();
+    // Solid archives warn before they open: those open as ever.
+    if (BookCommon::isRARFileWithFile(fullPath) || BookCommon::is7zFileWithFile(fullPath)) return;
+    auto job = std::make_shared<Job>();
+    job->full = fullPath;
+    job->useBookmark = useBookmark;
+    // The settings as the library will have them for this book.
+    job->settings = std::make_shared<Settings>();
+    job->settings->readFromFile();
+    job->settings->setTargetBook(fullPath);
+    if (useBookmark) {
+        job->position = storedPosition(fullPath, *job->settings);
+        if (!job->position.folder.empty()) job->folder = job->position.folder;
+    }
+    launch(std::move(job));
+}
+
+void PreparedBookOpen::startForOpen(const std::string& fullPath, const std::optional<std::string>& password,
+                                    const std::optional<std::string>& folder, bool useBookmark,
+                                    const std::shared_ptr<Settings>& settings) {
+    discard();
+    if (!settings) return;
+    auto job = std::make_shared<Job>();
+    job->full = fullPath;
+    job->useBookmark = useBookmark;
+    job->forStart = false;
+    job->settings = settings;
+    job->password = password;
+    job->folder = folder;
+    if (useBookmark) job->position = storedPosition(fullPath, *settings);
+    launch(std::move(job));
+}
+
 bool PreparedBookOpen::isPreparing(const std::string& fullPath) {
     const auto& job = current();
     // A PDF page still drawing is not waited for: the open abandons it and
     // draws it on the reading screen's worker instead.
     return job && job->full == fullPath && !job->finished.load() && !BookCommon::isPDFFileWithFile(fullPath);
+}
+
+bool PreparedBookOpen::isHeld(const std::string& fullPath) {
+    const auto& job = current();
+    return job && job->full == fullPath;
 }
 
 void PreparedBookOpen::whenFinished(std::function<void()> fn) {
@@ -209,16 +249,16 @@ std::optional<PreparedBookOpen::Session> PreparedBookOpen::take(const std::strin
     }
     std::shared_ptr<Job> job = std::exchange(current(), nullptr);
     job->thread.join();
-    if (!job->composed || job->full != fullPath || password || job->folder != folder ||
+    if (!job->answered || job->full != fullPath || password != job->password || job->folder != folder ||
         job->useBookmark != useBookmark || !settings)
         return std::nullopt;
     // Nothing changed since: the stored position, the settings, the view.
     if (useBookmark && !(storedPosition(fullPath, *settings) == job->position)) return std::nullopt;
     const auto values = settings->snapshot();
     if (!values || !job->values || !(*values == *job->values)) return std::nullopt;
-    if (!(firstViewRequest(settings.get(), job->page, job->second) == job->view)) return std::nullopt;
+    if (job->composed && !(firstViewRequest(settings.get(), job->page, job->second) == job->view)) return std::nullopt;
     job->reader->setSettings(settings);
-    return Session{job->reader, job->page, job->second};
+    return Session{job->reader, job->page, job->second, job->opened, job->loadResult};
 }
 
 void PreparedBookOpen::discard() { letGo(std::exchange(current(), nullptr)); }

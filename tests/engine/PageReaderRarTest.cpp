@@ -23,6 +23,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <set>
 #include <unistd.h>
 
@@ -450,6 +451,38 @@ TEST_F(PageReaderRarTest, ReadersOnTwoThreadsAtOnceEachReadTheirOwnPages) {
     turn(*a, false);
     other.join();
     EXPECT_EQ(wrong.load(), 0);
+}
+
+// A decode given up (the session's cancel, from any thread) ends at the
+// archive's next read, also in the middle of a large entry of a solid
+// archive; the next extraction decodes as ever.
+TEST_F(PageReaderRarTest, ACancelledDecodeEndsAtItsNextReadAndTheNextDecodesAsEver) {
+    // 12 MiB that do not compress (the library hands on up to 4 MiB at once): the entry is read as it is decoded.
+    std::string noise(size_t(12) << 20, '\0');
+    std::mt19937 rng(7);
+    for (char& c : noise) c = char(rng());
+    test::writeFile(src.file("noise.bin"), noise);
+    const std::string book = pack("solid.rar", "-s -m1", "noise.bin");
+    UnrarArchive archive(book, std::nullopt);
+    std::atomic<bool> cancel{false};
+    archive.setCancelFlag(&cancel);
+    std::vector<UnrarArchive::Entry> entries;
+    ASSERT_EQ(archive.unrarListFilesNoEncodingWithFileSizeArray(entries), Status::Ok);
+    ASSERT_EQ(entries.size(), 1u);
+    uint64_t delivered = 0;
+    EXPECT_EQ(archive.extractStreamWithPointTarget(0, entries[0],
+                                                   [&](const char*, size_t n) {
+                                                       delivered += n;
+                                                       cancel = true;
+                                                       return true;
+                                                   }),
+              Status::Unreadable);
+    EXPECT_GT(delivered, 0u);
+    EXPECT_LE(delivered, uint64_t(8) << 20) << "delivered " << delivered;
+    cancel = false;
+    std::string whole;
+    ASSERT_EQ(archive.extractStreamWithPoint(0, entries[0], noise.size(), whole), Status::Ok);
+    EXPECT_TRUE(whole == noise);
 }
 
 // The session picks the reader and tells why a book did not open.

@@ -1,18 +1,23 @@
 #include "LibraryTestSupport.h"
 
 #include "engine/ExtractedEntryFile.h"
+#include "engine/UnrarArchive.h"
 #include "foundation/BookCommon.h"
 #include "foundation/HistoryCollector.h"
 #include "library/ArchiveExtractViewController.h"
 #include "library/ArchivePasswordViewController.h"
 #include "library/FileConfigViewController.h"
 #include "library/LocalFilelistViewController.h"
+#include "platform/core/Thread.h"
 #include "platform/graphics/Canvas.h"
 #include "platform/graphics/PangoTextEngine.h"
 #include "platform/ui/SegmentedControl.h"
 
+#include <chrono>
+#include <condition_variable>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <set>
 
 using librarytest::LibraryTest;
@@ -113,6 +118,49 @@ TEST_F(ArchiveExtractTest, AnEncryptedEntryAsksForItsPasswordUntilItOpens) {
     EXPECT_FALSE(screen->nowExtracting());
     // A marked entry is not extracted again.
     extract(0);
+    EXPECT_FALSE(fs::exists(join(folder, "inner 2.cbz")));
+}
+
+// An entry of a solid RAR is decoded on a worker: the screen answers while
+// the library is busy (here held as a decode elsewhere holds it).
+TEST_F(ArchiveExtractTest, ARarEntryIsExtractedOnAWorkerWhileTheScreenAnswers) {
+    if (!test::haveProgram("rar")) GTEST_SKIP() << "no rar packer";
+    const std::string folder = join(documents(), "Set");
+    touch(join(home->path(), "src/inner.cbz"), "inner book bytes");
+    mkdir(folder);
+    ASSERT_EQ(test::shell("cd '" + join(home->path(), "src") + "' && rar a -idq -s '" + join(folder, "outer.cbr") +
+                          "' inner.cbz >/dev/null 2>&1"),
+              0);
+    show(join(folder, "outer.cbr"), {"inner.cbz"});
+    // Let go once the step has answered (or, should it wait, after ten seconds).
+    std::mutex m;
+    std::condition_variable cv;
+    bool holding = false, answered = false;
+    sys::Thread holder([&](const std::atomic<bool>&) {
+        std::lock_guard library(UnrarArchive::libraryMutex());
+        std::unique_lock lock(m);
+        holding = true;
+        cv.notify_all();
+        cv.wait_for(lock, std::chrono::seconds(10), [&] { return answered; });
+    });
+    {
+        std::unique_lock lock(m);
+        cv.wait(lock, [&] { return holding; });
+    }
+    screen->extractAt(0);
+    screen->extractStep();
+    const bool stillExtracting = screen->nowExtracting();
+    {
+        std::lock_guard lock(m);
+        answered = true;
+        cv.notify_all();
+    }
+    holder.join();
+    EXPECT_TRUE(stillExtracting);
+    driver->advance(1);
+    EXPECT_TRUE(screen->isExtracted(0));
+    EXPECT_FALSE(screen->nowExtracting());
+    EXPECT_EQ(slurp(join(folder, "inner.cbz")), "inner book bytes");
     EXPECT_FALSE(fs::exists(join(folder, "inner 2.cbz")));
 }
 

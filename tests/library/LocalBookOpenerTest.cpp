@@ -5,6 +5,7 @@
 #include "LibraryTestSupport.h"
 
 #include "engine/BookReaderEx.h"
+#include "engine/UnrarArchive.h"
 #include "foundation/HistoryCollector.h"
 #include "foundation/StatisticsStore.h"
 #include "foundation/ui/QNNoticeView.h"
@@ -12,6 +13,7 @@
 #include "library/IncludeFolderSelectViewController.h"
 #include "library/LocalBookOpener.h"
 #include "library/LocalFilelistViewController.h"
+#include "platform/core/Thread.h"
 #include "platform/graphics/Canvas.h"
 #include "platform/ui/AlertController.h"
 #include "platform/ui/Label.h"
@@ -19,7 +21,15 @@
 #include "platform/ui/RecordingPhotoAlbum.h"
 #include "viewer/BookViewController.h"
 
+#include <chrono>
+#include <condition_variable>
+#include <fstream>
+#include <mutex>
+#include <zlib.h>
 #include <initializer_list>
+
+#include <sys/resource.h>
+#include <unistd.h>
 
 using librarytest::LibraryTest;
 using Local = LocalFilelistViewController;
@@ -33,6 +43,56 @@ void writePage(const std::string& path, int n) {
     c.fillRect({0, 0, 60, 80}, gfx::Rgba{0.1 * (n % 10), 0.5, 0.9 - 0.08 * (n % 10), 1});
     std::filesystem::create_directories(std::filesystem::path(path).parent_path());
     ASSERT_TRUE(c.writePNG(path));
+}
+
+// A RAR 5 archive's file headers rewritten to state a dictionary of 1 GB
+// (the data, packed with a small one, decodes the same in a larger one),
+// their checksums made again. False when the archive is not as expected.
+bool stateGigabyteDictionary(const std::string& path) {
+    std::string a = test::readFile(path);
+    const std::string signature("Rar!\x1A\x07\x01\x00", 8);
+    if (a.compare(0, signature.size(), signature) != 0) return false;
+    auto vint = [&](size_t& at) {
+        uint64_t v = 0;
+        for (int shift = 0; at < a.size() && shift < 64; shift += 7) {
+            const unsigned char b = static_cast<unsigned char>(a[at++]);
+            v |= uint64_t(b & 0x7F) << shift;
+            if (!(b & 0x80)) break;
+        }
+        return v;
+    };
+    bool patched = false;
+    for (size_t block = signature.size(); block + 4 < a.size();) {
+        size_t at = block + 4;
+        const size_t sizeStart = at;
+        const uint64_t headerSize = vint(at);
+        const size_t headerStart = at;
+        const uint64_t type = vint(at);
+        const uint64_t flags = vint(at);
+        if (flags & 1) vint(at);  // extra area size
+        const uint64_t dataSize = (flags & 2) ? vint(at) : 0;
+        if (type == 2) {
+            const uint64_t fileFlags = vint(at);
+            vint(at);                  // unpacked size
+            vint(at);                  // attributes
+            if (fileFlags & 2) at += 4;  // modification time
+            if (fileFlags & 4) at += 4;  // data checksum
+            const size_t infoAt = at;
+            const uint64_t info = vint(at);
+            if (at - infoAt != 2) return false;
+            const uint64_t stated = (info & ~uint64_t(0xF << 10)) | uint64_t(13) << 10;  // 128 KiB << 13
+            a[infoAt] = char(0x80 | (stated & 0x7F));
+            a[infoAt + 1] = char(stated >> 7);
+            const uint32_t crc = uint32_t(crc32(0, reinterpret_cast<const Bytef*>(a.data() + sizeStart),
+                                                uInt(headerStart - sizeStart + headerSize)));
+            for (int i = 0; i < 4; ++i) a[block + size_t(i)] = char(crc >> (8 * i));
+            patched = true;
+        }
+        if (type == 5) break;  // the end of the archive
+        block = headerStart + headerSize + dataSize;
+    }
+    test::writeFile(path, a);
+    return patched;
 }
 
 class LocalBookOpenerTest : public LibraryTest {
@@ -759,4 +819,123 @@ TEST_F(LocalBookOpenerTest, RarBooksOpenWarnWhenSolidAskForHiddenNamesPasswordsA
     }
     EXPECT_EQ(Opener::openErrorMessage(PageReader::OpenFailure::NoReader), "Books of this kind cannot be opened.");
     EXPECT_EQ(Opener::openErrorMessage(PageReader::OpenFailure::None), "No viewable pages available.");
+}
+
+// RAR and 7z books are opened, and their first page decoded, on a worker:
+// the open returns at once with the busy sign up, Escape gives it up, and
+// left alone it shows the book.
+TEST_F(LocalBookOpenerTest, RarAndSevenZipBooksOpenOnAWorkerThatEscapeGivesUp) {
+    if (!test::haveProgram("rar") || !test::haveProgram("7z")) GTEST_SKIP() << "no rar or 7z packer";
+    writePage(src->file("01.png"), 1);
+    writePage(src->file("02.png"), 2);
+    ASSERT_EQ(test::shell("cd '" + src->path() + "' && rar a -idq '" + join(documents(), "Plain.cbr") +
+                          "' 01.png 02.png >/dev/null 2>&1 && 7z a -t7z -ms=off '" + join(documents(), "Apart.cb7") +
+                          "' 01.png 02.png >/dev/null 2>&1"),
+              0);
+    showRoot();
+    Opener& opener = root->bookOpener();
+    for (const std::string book : {"Plain.cbr", "Apart.cb7"}) {
+        SCOPED_TRACE(book);
+        ASSERT_TRUE(opener.startLoadBook(book, std::nullopt, std::nullopt, false, false));
+        EXPECT_FALSE(viewer());
+        EXPECT_TRUE(opener.isOpeningOnWorker());
+        EXPECT_TRUE(opener.activityIndicator());
+        // Straight to the window: the driver's key would let the worker finish first.
+        EXPECT_TRUE(window->sendKey(ui::KeyPress{ui::KeyInput::escape, 0}));
+        driver->advance(1.0);
+        EXPECT_FALSE(viewer());
+        EXPECT_FALSE(opener.isOpeningOnWorker());
+        EXPECT_FALSE(opener.activityIndicator());
+
+        ASSERT_TRUE(opener.startLoadBook(book, std::nullopt, std::nullopt, false, false));
+        driver->advance(1.0);
+        ASSERT_TRUE(viewer());
+        EXPECT_EQ(viewer()->bookReader()->getPageNum(), 2);
+        EXPECT_FALSE(opener.activityIndicator());
+        closeViewer();
+    }
+}
+
+// What an open reads from a RAR book before it opens (whether it is solid,
+// what it holds) is read on a worker: a tap does not wait while the library
+// is busy decoding elsewhere.
+TEST_F(LocalBookOpenerTest, ATapDoesNotWaitForTheRarLibraryBusyElsewhere) {
+    if (!test::haveProgram("rar")) GTEST_SKIP() << "no rar packer";
+    writePage(src->file("01.png"), 1);
+    writePage(src->file("02.png"), 2);
+    ASSERT_EQ(test::shell("cd '" + src->path() + "' && rar a -idq -s '" + join(documents(), "Solid.cbr") +
+                          "' 01.png 02.png >/dev/null 2>&1"),
+              0);
+    showRoot();
+    const int64_t index = indexOf("Solid.cbr");
+    ASSERT_GE(index, 0);
+    // The library held as a decode holds it; let go once the tap has
+    // answered (or, should the tap wait for it, after ten seconds).
+    std::mutex m;
+    std::condition_variable cv;
+    bool holding = false, answered = false;
+    sys::Thread holder([&](const std::atomic<bool>&) {
+        std::lock_guard library(UnrarArchive::libraryMutex());
+        std::unique_lock lock(m);
+        holding = true;
+        cv.notify_all();
+        cv.wait_for(lock, std::chrono::seconds(10), [&] { return answered; });
+    });
+    {
+        std::unique_lock lock(m);
+        cv.wait(lock, [&] { return holding; });
+    }
+    Opener& opener = root->bookOpener();
+    opener.startLoadBookWithIndicator(root->itemList()[size_t(index)], std::nullopt, std::nullopt, false, false,
+                                      false, true, true);
+    const bool looking = opener.isOpeningOnWorker();
+    {
+        std::lock_guard lock(m);
+        answered = true;
+        cv.notify_all();
+    }
+    holder.join();
+    EXPECT_TRUE(looking);
+    EXPECT_FALSE(notice());
+    driver->advance(1.0);
+    ASSERT_TRUE(notice());
+    EXPECT_EQ(notice()->titleLabel()->text(), "RAR information");
+    pressNotice("OK");
+    pressNotice("OK");  // the session's own notice of a solid archive
+    ASSERT_TRUE(viewer());
+    EXPECT_EQ(viewer()->bookReader()->getPageNum(), 2);
+}
+
+// A RAR whose dictionary (1 GB) cannot be allocated under the address
+// space left says so when it opens, rather than showing pages that never come.
+TEST_F(LocalBookOpenerTest, ARarWhoseDictionaryCannotBeAllocatedSaysSo) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "the sanitizer reserves more address space than any bound";
+#endif
+    if (!test::haveProgram("rar")) GTEST_SKIP() << "no rar packer";
+    setting("showBookOpenActionSelect", sys::PlistValue("never"));
+    writePage(src->file("01.png"), 1);
+    ASSERT_EQ(test::shell("cd '" + src->path() + "' && rar a -idq -ma5 -md128k '" + join(documents(), "Vast.cbr") +
+                          "' 01.png >/dev/null 2>&1"),
+              0);
+    ASSERT_TRUE(stateGigabyteDictionary(join(documents(), "Vast.cbr")));
+    // The address space this process holds now and 192 MiB more while the
+    // list shows and the book opens (its cover fails the same way).
+    rlimit before{};
+    ASSERT_EQ(::getrlimit(RLIMIT_AS, &before), 0);
+    uint64_t pages = 0;
+    std::ifstream("/proc/self/statm") >> pages;
+    ASSERT_GT(pages, 0u);
+    const rlim_t bound = rlim_t(pages * uint64_t(::sysconf(_SC_PAGESIZE)) + (uint64_t(192) << 20));
+    if (before.rlim_max != RLIM_INFINITY && before.rlim_max < bound) GTEST_SKIP() << "address space bounded already";
+    const rlimit lowered{bound, before.rlim_max};
+    ASSERT_EQ(::setrlimit(RLIMIT_AS, &lowered), 0);
+    showRoot();
+    tapBook("Vast.cbr");
+    ::setrlimit(RLIMIT_AS, &before);
+    ASSERT_TRUE(notice());
+    EXPECT_EQ(notice()->titleLabel()->text(), "Open error");
+    EXPECT_EQ(notice()->messageLabel()->text(), "There is not enough memory to unpack this archive.");
+    pressNotice("OK");
+    EXPECT_FALSE(viewer());
 }
