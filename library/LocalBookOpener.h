@@ -31,11 +31,15 @@ class LocalFilelistViewController;
 // for the reading screen, the next or the previous book of the list.
 //
 // One opener belongs to one list screen and never outlives it; the list is
-// held weakly. All work runs on the main thread. The chain of one open is
+// held weakly. All its work runs on the main thread; no page is decoded
+// there: the reading screen composes the first view on its worker (a book
+// prepared at start comes composed). The chain of one open is
 //   sheet (optional) -> startLoadBookWithIndicator -> solid-archive notice
 //   (optional) -> timer -> afterStartLoadBookAndStartIndicator -> inner
 //   archive question or inner-folder choice (optional) -> startLoadBook ->
-//   password screen (optional, retried through startLoadBook) or viewer.
+//   password screen (optional, retried through startLoadBook) or viewer,
+//   which may still hand back to the password screen when its first page
+//   wants one.
 class LocalBookOpener : public QNActionSheetDelegate,
                         public QNAlertViewDelegate,
                         public ArchivePasswordViewControllerDelegate,
