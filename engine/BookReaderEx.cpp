@@ -2,6 +2,7 @@
 
 #include "engine/ImageCommon.h"
 #include "engine/ImageLoader.h"
+#include "engine/PageDecodeGate.h"
 #include "engine/PageReaderPDF.h"
 #include "engine/PageReader7z.h"
 #include "engine/PageReaderRar.h"
@@ -308,6 +309,7 @@ bool BookReaderEx::openBookWithName(const std::string& name, const std::vector<s
     dropReader();
 
     isThumbsCreateMode_ = isThumbsCreateMode;
+    decodesCancelled_.store(false);
     maxImageLength_ = calcInitValues();
     screenScale_ = BookCommon::getScreenScale();
     if (!(screenScale_ > 0) || !std::isfinite(screenScale_)) screenScale_ = 1.0;
@@ -646,6 +648,13 @@ bool BookReaderEx::preparePage(PageReader& reader, int page, int clip, Prepared&
             whole = w;
             return need ? need(w) : gfx::Size{};
         });
+        // Another session decoding this very page (its screen closed meanwhile,
+        // or the cover maker) finishes first.
+        PageDecodeGate gate(PageDecodeGate::keyFor(targetPath_, targetFolder_.value_or(""), page), decodesCancelled_);
+        if (!gate.held()) {
+            readerResult = PageReader::kResultFailed;
+            return false;
+        }
         image = reader.newLoadAndCreateImage(page, readerResult);
     }
     if (readerResult == PageReader::kResultImage) {

@@ -342,6 +342,9 @@ private:
     int unmeasurable_ = -1;         // the page whose header said nothing, or -1
     // A page load, a cancel or a close wants the reader: measuring stops.
     std::atomic<bool> stopMeasuring_{false};
+    // The session is being closed (cancelStreaming): a page waiting for
+    // another session's decode of it gives up.
+    std::atomic<bool> decodesCancelled_{false};
     // The preload thread is measuring (its view is done).
     std::atomic<bool> preloadMeasuring_{false};
 

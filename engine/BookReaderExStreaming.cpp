@@ -89,6 +89,7 @@ std::optional<std::vector<std::string>> BookReaderEx::getFolderList(bool isCheck
 
 void BookReaderEx::cancelStreaming() {
     stopMeasuring_.store(true);
+    decodesCancelled_.store(true);
     if (auto rd = reader()) rd->cancelStreaming();
 }
 

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cmath>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -89,7 +90,45 @@ uint64_t decodedPixels(gfx::ImageFormat f, int w, int h, const gfx::DecodeOption
     return uint64_t(rw) * uint64_t(rh);
 }
 
+struct DecodeObserverSlot {
+    std::mutex mutex;
+    std::shared_ptr<const ImageLoader::DecodeObserver> observer;
+};
+
+DecodeObserverSlot& decodeObserverSlot() {
+    static DecodeObserverSlot slot;
+    return slot;
+}
+
+// Tells the observer, if any, of one decode from its start to its end.
+class ObservedDecode {
+public:
+    ObservedDecode() {
+        DecodeObserverSlot& slot = decodeObserverSlot();
+        {
+            std::lock_guard lock(slot.mutex);
+            observer_ = slot.observer;
+        }
+        if (observer_) (*observer_)(false);
+    }
+    ~ObservedDecode() {
+        if (observer_) (*observer_)(true);
+    }
+    ObservedDecode(const ObservedDecode&) = delete;
+    ObservedDecode& operator=(const ObservedDecode&) = delete;
+
+private:
+    std::shared_ptr<const ImageLoader::DecodeObserver> observer_;
+};
+
 }  // namespace
+
+void ImageLoader::setDecodeObserver(DecodeObserver observer) {
+    auto next = observer ? std::make_shared<const DecodeObserver>(std::move(observer)) : nullptr;
+    DecodeObserverSlot& slot = decodeObserverSlot();
+    std::lock_guard lock(slot.mutex);
+    slot.observer = std::move(next);
+}
 
 ImageLoader::ScopedDecodeSize::ScopedDecodeSize(int minWidth, int minHeight)
     : previousWidth_(tDecodeSize.minWidth), previousHeight_(tDecodeSize.minHeight) {
@@ -164,6 +203,7 @@ gfx::ImageRef ImageLoader::imageWithAnyData(std::span<const uint8_t> data) {
             pixels = decodedPixels(format, w, h, options);
         }
     }
+    ObservedDecode observed;
     DecodeReservation reservation(pixels * 4);
     // Each decoder refuses foreign bytes at their signature, so trying them
     // in turn costs nothing for the ones that do not apply.

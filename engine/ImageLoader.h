@@ -33,6 +33,11 @@ public:
     static constexpr uint64_t kMaxDecodedBytes = uint64_t(192) << 20;
     // The bytes decodes hold right now (for tests).
     static uint64_t decodingBytes();
+    // For tests: told on the decoding thread as each decode of a picture
+    // starts (false) and ends (true); a decode under way when it is
+    // replaced tells the one it started with.
+    using DecodeObserver = std::function<void(bool ended)>;
+    static void setDecodeObserver(DecodeObserver observer);
 
     // While one lives, the loaders above may hand the calling thread a
     // reduced image (JPEG's DCT scaling, PNG shrunk row by row, WebP

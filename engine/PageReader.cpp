@@ -6,6 +6,7 @@
 #include "foundation/ArraySort.h"
 #include "foundation/BookCommon.h"
 #include "foundation/QNUrl.h"
+#include "platform/core/Clock.h"
 #include "platform/core/FileManager.h"
 #include "platform/core/Path.h"
 
@@ -200,8 +201,22 @@ void PageReader::clearServerState() {
     outOfMemory_ = false;
 }
 
+namespace {
+
+// A picture that decodes for long holds virtual time (a headless run's
+// steps, a test's clock) for kDecodeClockHoldSeconds of real time at most,
+// as a silent peer holds it: the page's loading indicator shows meanwhile,
+// and a decode left to finish (its book closed) holds no later step.
+sys::Clock::NetworkWait decodeClockHold() {
+    return sys::Clock::NetworkWait(sys::Clock::realNow() - sys::Clock::kNetworkStallSeconds +
+                                   PageReader::kDecodeClockHoldSeconds);
+}
+
+}  // namespace
+
 gfx::ImageRef PageReader::imageFromPageBytes(const std::string& bytes, int& result) {
     if (bytes.empty()) return nullptr;
+    const auto hold = decodeClockHold();
     gfx::ImageRef image = ImageLoader::imageWithAnyData(
         std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
     if (image) result = kResultImage;
@@ -325,6 +340,7 @@ gfx::ImageRef PageReader::newLoadAndCreateImage(int page, int& result) {
         if (!cached) return nullptr;
         path = *cached;
     }
+    const auto hold = decodeClockHold();
     auto image = ImageLoader::imageWithAnyContentsOfFile(path);
     if (image) result = kResultImage;
     return image;

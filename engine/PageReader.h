@@ -46,6 +46,10 @@ public:
         kResultPassword = 4,  // a password is needed
     };
 
+    // How long, in real time, a picture being decoded (a large page) holds
+    // up virtual time, as a PDF page being drawn does.
+    static constexpr double kDecodeClockHoldSeconds = 1.0;
+
     // Names with a dot and one of the image extensions (any case) at least 5 bytes long.
     static bool isImageFileWithFilename(const char* name);
 

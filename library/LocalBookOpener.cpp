@@ -639,15 +639,14 @@ bool LocalBookOpener::startLoadBook(const std::string& pathFromBooks, const std:
 
     bool landscape = false;
     const PageLoadRequest request = PreparedBookOpen::firstViewRequest(settings.get(), page, second, &landscape);
-    // A PDF page may take long to draw: the reading screen draws it on its
-    // worker, answering meanwhile. Other books compose their first view here.
-    const bool drawnByScreen = !prepared && reader->isPdf();
-    const int result = prepared        ? prepared->loadResult
-                       : drawnByScreen ? int(BookReaderEx::kLoadDone)
-                                       : reader->loadPage(request);
+    // A large picture may take long to decode, a PDF page to draw: the
+    // reading screen composes its first view on its worker, answering
+    // meanwhile, unless it was composed on a worker already (a book
+    // prepared while the start screen played, a RAR or 7z book).
+    const bool drawnByScreen = !prepared;
 
     auto* nav = l->navigationController();
-    if (result == BookReaderEx::kLoadPassword) {
+    if (prepared && prepared->loadResult == BookReaderEx::kLoadPassword) {
         reader->closeBook();
         return askForPassword(pathFromBooks, password, folder, useBookmark, animated);
     }
@@ -660,7 +659,6 @@ bool LocalBookOpener::startLoadBook(const std::string& pathFromBooks, const std:
         hideHideViewWithIsError(true);
         return false;
     }
-
     writeRecord([this, pathFromBooks] { writeLastBook(pathFromBooks); });
     auto viewer = std::make_shared<BookViewController>();
     viewer->setOpenFolder(l->folderPath());
@@ -679,7 +677,15 @@ bool LocalBookOpener::startLoadBook(const std::string& pathFromBooks, const std:
     viewer->setIsLandscape(landscape);
     viewer->setStartTime(sys::Date::now());
     viewer->setDelegate(l.get());
-    if (drawnByScreen) viewer->setFirstViewRequest(request);
+    if (drawnByScreen) {
+        viewer->setFirstViewRequest(request);
+        // Pages encrypted under names that are not: the password is asked
+        // for once the first page says so, and the open done again with it.
+        std::weak_ptr<LocalBookOpener> weak = weak_from_this();
+        viewer->setFirstViewPasswordHandler([weak, pathFromBooks, password, folder, useBookmark, animated] {
+            if (auto self = weak.lock()) self->askForPassword(pathFromBooks, password, folder, useBookmark, animated);
+        });
+    }
     l->setNextIsNotFileSelectView(true);
     // A book opened while the start screen played shows as the screen
     // ends, not sliding in over the library.

@@ -32,12 +32,16 @@ class LocalFilelistViewController;
 // for the reading screen, the next or the previous book of the list.
 //
 // One opener belongs to one list screen and never outlives it; the list is
-// held weakly. Its calls run on the main thread; a RAR or 7z book is opened
-// and its first view composed on PreparedBookOpen's worker. The chain of one open is
+// held weakly. Its calls run on the main thread, and no page is decoded
+// there: a RAR or 7z book is opened and its first view composed on
+// PreparedBookOpen's worker, other books' first view on the reading
+// screen's worker (a book prepared at start comes composed). The chain of one open is
 //   sheet (optional) -> startLoadBookWithIndicator -> solid-archive notice
 //   (optional) -> timer -> afterStartLoadBookAndStartIndicator -> inner
 //   archive question or inner-folder choice (optional) -> startLoadBook ->
-//   password screen (optional, retried through startLoadBook) or viewer.
+//   password screen (optional, retried through startLoadBook) or viewer,
+//   which may still hand back to the password screen when its first page
+//   wants one.
 class LocalBookOpener : public QNActionSheetDelegate,
                         public QNAlertViewDelegate,
                         public ArchivePasswordViewControllerDelegate,

@@ -230,27 +230,9 @@ void OnlineFileStart::open(const Request& request) {
         finishWithError(tr(LocalBookOpener::openErrorMessage(PageReader::OpenFailure::None)));
         return;
     }
+    // The page is fetched and decoded (a large picture), or drawn (a PDF
+    // page), on the reading screen's worker, its loading indicator up.
     const PageLoadRequest load = PreparedBookOpen::firstViewRequest(settings_.get(), page, second, request.isLandscape);
-    // A PDF page may take long to draw: the reading screen draws it on its worker.
-    const bool drawnByScreen = reader->isPdf();
-    if (!drawnByScreen) {
-        const int loaded = reader->loadPage(load);
-        if (loaded == BookReaderEx::kLoadPassword) {
-            reader->closeBook();
-            opening_ = false;
-            if (auto d = delegate()) d->onlineFileNeedPassword();
-            return;
-        }
-        // A folder of pictures meets the server only with its first page:
-        // refused there, it asks as a book whose open was refused does.
-        if (loaded != BookReaderEx::kLoadDone && reader->isPageFetchRefused()) {
-            reader->closeBook();
-            opening_ = false;
-            refused_ = request;
-            if (auto d = delegate()) d->onlineFileNeedServerPassword(request.url);
-            return;
-        }
-    }
 
     // What is kept of the opening: no user name or password goes into it.
     const std::string name = FileDownload::fileNameFromURL(request.url);
@@ -279,7 +261,12 @@ void OnlineFileStart::open(const Request& request) {
     viewer->setIsLandscape(request.isLandscape);
     viewer->setStartTime(sys::Date::now());
     viewer->setDelegate(viewerDelegate_);
-    if (drawnByScreen) viewer->setFirstViewRequest(load);
+    viewer->setFirstViewRequest(load);
+    // Pages encrypted under names that are not: the password is asked for
+    // once the first page says so.
+    viewer->setFirstViewPasswordHandler([weak = delegate_] {
+        if (auto d = weak.lock()) d->onlineFileNeedPassword();
+    });
     opening_ = false;
     if (auto d = delegate()) d->onFinishLoadOnlinefile(viewer);
 }

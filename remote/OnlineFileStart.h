@@ -31,7 +31,8 @@ class Settings;
 //
 // One opener per opening, owned by the list; the delegate is not owned.
 // Main thread only: the open itself runs on the next turn of the run loop,
-// after the busy sign is drawn.
+// after the busy sign is drawn; its first page is fetched and decoded on the
+// reading screen's worker.
 class OnlineFileStart : public QNActionSheetDelegate, public std::enable_shared_from_this<OnlineFileStart> {
 public:
     // Why a book on a server that cannot send parts of a file is not opened.

@@ -239,7 +239,11 @@ void BookViewController::viewWillAppear(bool animated) {
         if (firstViewRequest_) startFirstViewLoad();
         else showFirstView();
         isNeedReload_ = false;
-        if (settings_->isEnablePagePreview() && !(bookReader_ && bookReader_->getPassword())) startCacheCreator();
+        if (settings_->isEnablePagePreview() && !(bookReader_ && bookReader_->getPassword())) {
+            // Its first picture is the page loading: made once that is done.
+            if (firstViewLoading_) cacheCreatorAfterFirstView_ = true;
+            else startCacheCreator();
+        }
     } else {
         if (openBookmarkView_) {
             openBookmarkView_ = false;

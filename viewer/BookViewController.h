@@ -135,10 +135,17 @@ public:
     void setStartTime(sys::Date t) { startTime_ = t; }
     sys::Date startTime() const { return startTime_; }
     void setIsStreamingMode(bool on) { isStreamingMode_ = on; }
-    // The first view is not loaded yet (a PDF page, whose drawing may take
-    // long): the screen loads it with this request as it appears, as a page
-    // move loads its page, and answers meanwhile (Escape closes the book).
+    // The first view is not loaded yet (a large picture's decoding, a PDF
+    // page's drawing may take long): the screen loads it with this request
+    // as it appears, as a page move loads its page, and answers meanwhile
+    // (Escape closes the book). The covers wait while it loads, and so do
+    // the page pictures of the preview strip, so that its picture is not
+    // decoded twice at once.
     void setFirstViewRequest(const PageLoadRequest& request) { firstViewRequest_ = request; }
+    // What the opener does when that first view wants the book's password
+    // (entries encrypted under names that are not): the screen goes at once,
+    // without a slide, and this is called to ask for it.
+    void setFirstViewPasswordHandler(std::function<void()> handler) { firstViewPasswordHandler_ = std::move(handler); }
     // The first view is loading on the worker.
     bool isFirstViewLoading() const { return firstViewLoading_; }
     bool isStreamingMode() const { return isStreamingMode_; }
@@ -211,7 +218,7 @@ public:
     void scrollToPageStartWithMoveDirection(bool forward);
 
     // ---- Closing ---------------------------------------------------------------------------
-    void closeBookWithByuser(bool byUser);
+    void closeBookWithByuser(bool byUser, bool animated = true);
     void closeBookGUIclose(bool byUser, bool animation);
     void closeAndOpenNextBook(bool next);
     void goNextBook();
@@ -659,6 +666,9 @@ private:
     // The first view, when the screen loads it itself (setFirstViewRequest).
     std::optional<PageLoadRequest> firstViewRequest_;
     bool firstViewLoading_ = false;
+    std::function<void()> firstViewPasswordHandler_;
+    // The page pictures wait for the first view.
+    bool cacheCreatorAfterFirstView_ = false;
 
     // Page moves.
     PageLoadRequest movePageTarget_{};

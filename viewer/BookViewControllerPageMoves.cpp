@@ -4,6 +4,8 @@
 
 #include "engine/BookReaderEx.h"
 #include "engine/ImageCommon.h"
+#include "engine/PageReader.h"
+#include "engine/ThumbsCreate.h"
 #include "foundation/AppDelegateServices.h"
 #include "foundation/BookCommon.h"
 #include "foundation/StatisticsStore.h"
@@ -11,6 +13,7 @@
 #include "foundation/ui/QNActionSheet.h"
 #include "foundation/ui/QNAlertView.h"
 #include "foundation/ui/QNBadge.h"
+#include "platform/core/Clock.h"
 #include "platform/core/FileManager.h"
 #include "platform/core/Path.h"
 #include "platform/core/PropertyList.h"
@@ -186,9 +189,14 @@ void BookViewController::movePageDo() {
             return;
         }
     }
+    // The covers wait while the first view loads: its page is often a
+    // cover to be made, and is not decoded by both at once.
+    const bool holdsCovers = firstViewLoading_;
+    if (holdsCovers) ThumbsCreate::holdForOpen(true);
     moveThread_ = sys::Thread(
-        [request, waitPreload, reader, lock, owner, generation](const std::atomic<bool>&) {
+        [request, waitPreload, reader, lock, owner, generation, holdsCovers](const std::atomic<bool>&) {
             moveLoadPageThread(request, waitPreload, reader, lock, owner, generation);
+            if (holdsCovers) ThumbsCreate::holdForOpen(false);
         },
         "moveLoadPage");
 }
@@ -266,6 +274,15 @@ void BookViewController::movePageLoadFinish(const MoveResult& loaded, uint64_t g
         // The first view: laid out as one loaded before the screen showed.
         endMoveWaitingViews();
         nowMovePageDo_ = false;
+        if (loaded.result == BookReaderEx::kLoadPassword && firstViewPasswordHandler_) {
+            // The opener asks for the password in place of this screen.
+            auto ask = std::move(firstViewPasswordHandler_);
+            pendingKeys_.clear();
+            closeBookWithByuser(true, false);
+            ask();
+            return;
+        }
+        if (std::exchange(cacheCreatorAfterFirstView_, false)) startCacheCreator();
         displayBookPage_ = loaded.page;
         showFirstView();
         if (displayBookPage_->image)
@@ -643,7 +660,7 @@ void BookViewController::abandonWaitingMove() {
     endMoveWaitingViews();
 }
 
-void BookViewController::closeBookWithByuser(bool byUser) {
+void BookViewController::closeBookWithByuser(bool byUser, bool animated) {
     if (bookClosed_) return;
     bookClosed_ = true;
     // A sheet still open (the book closed from elsewhere) goes with the book.
@@ -654,7 +671,7 @@ void BookViewController::closeBookWithByuser(bool byUser) {
     // stream does: cancel it before waiting for them (closing cancels it anyway).
     if (bookReader_) bookReader_->cancelStreaming();
     cancelReloads(true);
-    closeBookGUIclose(byUser, true);
+    closeBookGUIclose(byUser, animated);
     goingCloseBook_ = true;
     finishLoadsAndCloseBook();
     stopMicPage();
@@ -668,8 +685,15 @@ void BookViewController::finishLoadsAndCloseBook() {
     // its worker, and the session's close behind it, finish on their own.
     if (moveLoadInFlight_ && bookReader_) {
         if (moveThread_.joinable()) sys::Thread::leaveToFinish(std::move(moveThread_));
-        sys::Thread::leaveToFinish(sys::Thread([reader = bookReader_](const std::atomic<bool>&) { reader->closeBook(); },
-                                               "close-book"));
+        sys::Thread::leaveToFinish(sys::Thread(
+            [reader = bookReader_](const std::atomic<bool>&) {
+                // The close waits for the page's decoding, which nobody
+                // waits for: it holds virtual time as briefly as that does.
+                sys::Clock::NetworkWait hold(sys::Clock::realNow() - sys::Clock::kNetworkStallSeconds +
+                                             PageReader::kDecodeClockHoldSeconds);
+                reader->closeBook();
+            },
+            "close-book"));
         return;
     }
     if (moveThread_.joinable()) moveThread_.join();

@@ -29,6 +29,7 @@
 #include "platform/ui/TestDriver.h"
 #include "platform/ui/Window.h"
 #include "tests/app/ProgramRun.h"
+#include "tests/support/PictureDecodeWatch.h"
 #include "tests/support/TestHome.h"
 #include "viewer/BookViewController.h"
 
@@ -177,6 +178,50 @@ TEST_F(BookOpeningProgramTest, AnEncryptedZipOpensWithTheRightPassword) {
     play("type open sesame\nkey return\nwait 2\nshot encrypted-open\n");
     ASSERT_TRUE(viewer());
     EXPECT_EQ(viewer()->bookReader()->getPageNum(), 3);
+}
+
+// However a book is opened (the sheet's first page, a plain tap, the next
+// book from the reader, a book handed over while the library is up, the
+// resume after a restart), its pages are decoded on workers, the reading
+// screen's loading indicator up meanwhile: a large picture never holds the
+// window.
+TEST_F(BookOpeningProgramTest, NoPageIsDecodedOnTheMainThreadHoweverABookIsOpened) {
+    makeZip("Alpha.cbz", 2);
+    makeZip("Beta.cbz", 2);
+    makeZip("Given.cbz", 1);
+    ASSERT_TRUE(sys::FileManager::moveItem(docs() + "/Given.cbz", src->file("Given.cbz")));
+    test::PictureDecodeWatch decodes;
+    ASSERT_TRUE(start());
+    auto shown = [this](const std::string& name) {
+        return viewer() && viewer()->fileName() == docs() + "/" + name && !viewer()->isFirstViewLoading() &&
+               viewer()->bookReader()->loadedPage() && viewer()->bookReader()->loadedPage()->image;
+    };
+
+    play("tap \"Alpha\"\nwait 1\nsheet 0\nwait 2\n");
+    EXPECT_TRUE(shown("Alpha.cbz")) << "the sheet's first page";
+    play("key space\nwait 1\n");
+    ASSERT_TRUE(viewer());
+    viewer()->goNextBook();
+    play("wait 2\n");
+    EXPECT_TRUE(shown("Beta.cbz")) << "the next book";
+    play("back\nwait 2\n");
+
+    ASSERT_TRUE(program->delegate()->openURL(LeafbrightProgram::targetURL(src->file("Given.cbz"))));
+    play("wait 2\n");
+    EXPECT_TRUE(shown("Given.cbz")) << "a book handed over";
+
+    // The program ends with the book open and starts again with the sheet
+    // never shown: the restart's question, then a plain tap.
+    stop();
+    writeGlobalSettings(sys::PlistDictionary{{"showBookOpenActionSelect", sys::PlistValue("never")}});
+    ASSERT_TRUE(start());
+    play("sheet 0\nwait 2\n");
+    EXPECT_TRUE(shown("Given.cbz")) << "the book read when the program ended";
+    play("back\nwait 2\ntap \"Alpha\"\nwait 2\n");
+    EXPECT_TRUE(shown("Alpha.cbz")) << "a plain tap";
+
+    EXPECT_GE(decodes.started(), 4);
+    EXPECT_EQ(decodes.onMainThread(), 0) << "a page was decoded on the main thread";
 }
 
 TEST_F(BookOpeningProgramTest, AZipInsideAZipIsAskedAboutAndAFolderBookOpensAtThePictureTapped) {

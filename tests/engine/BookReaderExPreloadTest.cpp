@@ -1,11 +1,18 @@
 #include "engine/BookReaderEx.h"
 
+#include "engine/ImageLoader.h"
+#include "engine/PageDecodeGate.h"
 #include "engine/UrlListStream.h"
 #include "platform/core/Thread.h"
 #include "tests/engine/BookSessionFixture.h"
 #include "tests/engine/FakeUrlListStream.h"
 
 #include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 
 namespace {
 
@@ -61,6 +68,59 @@ TEST_F(BookPreloadTest, PreloadServesTheNextView) {
     EXPECT_EQ(session->loadedPage()->pageMoveDirection, BookPage::kBackward);
     EXPECT_EQ(before->pageMoveDirection, BookPage::kForward) << "a served view is copied, not changed";
     session->waitPreloadThread();
+}
+
+// Two sessions of one book (a reading screen closed while its page decodes
+// and the book opened again, the cover maker and the reading screen) never
+// decode the same picture at once: the second waits for the first's decode,
+// and gives up at once when it is closed meanwhile.
+TEST_F(BookPreloadTest, TwoSessionsOfABookNeverDecodeAPageAtOnce) {
+    auto first = std::make_shared<BookReaderEx>();
+    auto second = std::make_shared<BookReaderEx>();
+    for (auto* s : {&first, &second}) {
+        (*s)->setSettings(settings);
+        ASSERT_TRUE((*s)->openBookWithName(pagePath(0), {}, std::nullopt, std::nullopt, std::nullopt, false, false));
+    }
+    const std::string key = PageDecodeGate::keyFor(pagePath(0), "", 0);
+    std::mutex m;
+    std::condition_variable cv;
+    int starts = 0;
+    bool release = false;
+    // The first decode holds on until the test lets it go.
+    ImageLoader::setDecodeObserver([&](bool ended) {
+        std::unique_lock lock(m);
+        if (ended) return;
+        const bool firstDecode = ++starts == 1;
+        cv.notify_all();
+        if (firstDecode) cv.wait_for(lock, std::chrono::seconds(30), [&] { return release; });
+    });
+    auto until = [&](auto done) {
+        std::unique_lock lock(m);
+        for (int i = 0; i < 10000 && !done(); ++i) cv.wait_for(lock, std::chrono::milliseconds(1));
+        return done();
+    };
+    int firstResult = -1, secondResult = -1;
+    std::thread a([&] { firstResult = first->loadPage(request(PageLoadRequest::kCompose, 0, area)); });
+    ASSERT_TRUE(until([&] { return starts == 1; }));
+    std::thread b([&] { secondResult = second->loadPage(request(PageLoadRequest::kCompose, 0, area)); });
+    EXPECT_TRUE(until([&] { return starts > 1 || PageDecodeGate::users(key) == 2; }));
+    EXPECT_EQ(PageDecodeGate::users(key), 2) << "the second session did not wait for the first";
+    // Closed while it waits: it gives up without decoding.
+    second->cancelStreaming();
+    b.join();
+    EXPECT_EQ(secondResult, BookReaderEx::kLoadError);
+    {
+        std::lock_guard lock(m);
+        EXPECT_EQ(starts, 1) << "the same page was decoded twice at once";
+        release = true;
+    }
+    cv.notify_all();
+    a.join();
+    ImageLoader::setDecodeObserver({});
+    EXPECT_EQ(firstResult, BookReaderEx::kLoadDone);
+    EXPECT_EQ(PageDecodeGate::users(key), 0);
+    first->closeBook();
+    second->closeBook();
 }
 
 TEST_F(BookPreloadTest, DividedPagesAreFoundInTheSlots) {
