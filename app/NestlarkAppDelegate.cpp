@@ -992,17 +992,24 @@ void NestlarkAppDelegate::openDroppedFiles(const std::vector<std::string>& paths
             root->needUpdateFilelist();
 }
 
-std::optional<std::string> NestlarkAppDelegate::importDocument(const std::string& path) {
+void NestlarkAppDelegate::importDocument(const std::string& path, ImportedDocument then) {
     bool isDirectory = false;
-    if (!sys::FileManager::fileExists(path, &isDirectory)) return std::nullopt;
+    if (!sys::FileManager::fileExists(path, &isDirectory)) return;
     if (isDirectory || !isImportable(path)) {
         refuseImport(path);
-        return std::nullopt;
+        return;
     }
-    auto target = importFile(path);
-    if (target)
+    // Copied on the worker as a book handed over is, its progress shown and
+    // Cancel offered while it runs.
+    queueImport(path, false, [this, path, then = std::move(then)](const std::optional<std::string>& target) {
+        if (!target) {
+            // The copy failed (a full disk): nothing came in.
+            refuseImport(path);
+            return;
+        }
         if (auto root = rootList()) root->setNeedUpdateFileList(true);
-    return target;
+        if (then) then(*target);
+    });
 }
 
 bool NestlarkAppDelegate::isImportable(const std::string& path) {

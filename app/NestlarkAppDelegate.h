@@ -162,7 +162,7 @@ public:
     void requestPasscode(const PassCodeTarget& target, std::weak_ptr<PassCodeRequetDelegate> delegate) override;
     std::shared_ptr<ui::ViewController> makePassCodeInputView(const PassCodeTarget& target,
                                                               std::weak_ptr<PassCodeInputViewExDelegate> delegate) override;
-    std::optional<std::string> importDocument(const std::string& path) override;
+    void importDocument(const std::string& path, ImportedDocument then) override;
 
     // ---- SMB server ------------------------------------------------------------------------
     bool isAccessibleFileWithPath(const std::string& path) override;
