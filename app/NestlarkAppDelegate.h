@@ -114,6 +114,10 @@ public:
     // The names of the pictures directly in `folder` (no hidden files, no
     // subfolders), sorted; empty when there are none or it cannot be read.
     static std::vector<std::string> picturesInFolder(const std::string& folder);
+    // Whether `folder` holds a picture as picturesInFolder counts them:
+    // read only up to the first one, so a folder of many pictures is not
+    // listed whole to be told apart from one with none.
+    static bool holdsPictures(const std::string& folder);
     // Why the book or PDF at `path` would not open (the open error's text,
     // untranslated); nothing when it opens, asks for a password, or is not
     // a book.

@@ -300,6 +300,9 @@ void LocalFilelistViewController::updateFileInfo() {
             item->setBookmarkDate(std::nullopt);
             continue;
         }
+        // The pictures of a folder are one book: they share its one position,
+        // looked up once (a folder of many pictures is not read once a picture).
+        // With the cloud's positions, each name is looked up as before.
         if (type == kTypeImage && imageRead) {
             item->setBookmarkDate(imageDate);
             item->setReadingPageNo(imagePage);
@@ -323,8 +326,7 @@ void LocalFilelistViewController::updateFileInfo() {
         item->setNumberOfPages(pages);
         item->setReadingFolder(targetFolder.empty() ? std::nullopt : std::optional<std::string>(targetFolder));
         item->setIs2Pageloaded(two);
-        if (type == kTypeImage && bookmarkDate) {
-            // Every image of the folder shares this one position.
+        if (type == kTypeImage && (bookmarkDate || !cloud)) {
             imageRead = true;
             imageDate = bookmarkDate;
             imagePage = page;

@@ -1,5 +1,6 @@
 #include "LibraryTestSupport.h"
 
+#include "foundation/ActiveLog.h"
 #include "foundation/BookCommon.h"
 #include "foundation/FolderLockInfo.h"
 #include "foundation/ui/PopupMenuView.h"
@@ -8,6 +9,7 @@
 #include "library/MediaServerOpener.h"
 #include "platform/core/DeviceProfile.h"
 #include "platform/core/PropertyList.h"
+#include "platform/core/UserDefaults.h"
 #include "platform/ui/BarButtonItem.h"
 #include "platform/ui/Image.h"
 
@@ -178,6 +180,26 @@ TEST_F(LocalFilelistTest, ImagesShareTheFolderPositionAndMarkThePagesRead) {
     }
     EXPECT_EQ(read, 5);
     EXPECT_EQ(unread, 2);
+
+    // A folder not read yet has no position: it is looked for once, not
+    // once a picture (each miss is also a line of the crash log).
+    const std::string fresh = join(documents(), "Fresh");
+    for (int i = 0; i < 300; ++i) touch(join(fresh, "p" + std::to_string(i) + ".png"));
+    sys::UserDefaults::standard().setBool(true, "enable_crashlog");
+    ActiveLog::applicationdidFinishLaunching();
+    auto f = folder("Fresh");
+    const std::string log = ActiveLog::getActiveLog();
+    ActiveLog::applicationWillTerminate();
+    sys::UserDefaults::standard().setBool(false, "enable_crashlog");
+    ASSERT_EQ(f->localItemList().size(), 300u);
+    for (const auto& i : f->localItemList()) {
+        EXPECT_EQ(i->readingPageNo(), 0);
+        EXPECT_FALSE(i->bookmarkDate());
+    }
+    const std::string miss = ActiveLog::entryLine("getFilePageInfoWithFilename", "E");
+    size_t misses = 0;
+    for (size_t at = log.find(miss); at != std::string::npos; at = log.find(miss, at + 1)) ++misses;
+    EXPECT_LE(misses, 2u);
 }
 
 TEST_F(LocalFilelistTest, LastReadMarkAndUserOrderReadOnlyWellTypedFiles) {
