@@ -288,18 +288,6 @@ void LocalFilelistViewController::updateFileInfo() {
     bool imageTwo = false, imageMark = false;
     for (const auto& item : localItemList_) {
         const int32_t type = item->type();
-        auto full = BookCommon::fromBooksToFromRoot(item->pathFromBooks());
-        if (!full) continue;
-        if (type == kTypeFolder) {
-            item->setIsFolderLocked(BookCommon::isFolderLocked(*full));
-            item->setIsFolderScanFiles(BookCommon::isFolderScanFiles(*full));
-            item->setIsFolderNoBackupFlag(!BookCommon::getBackupFlag(*full));
-            continue;
-        }
-        if (type != kTypeBook && type != kTypeImage && type != kTypePdf) {
-            item->setBookmarkDate(std::nullopt);
-            continue;
-        }
         // The pictures of a folder are one book: they share its one position,
         // looked up once (a folder of many pictures is not read once a picture).
         // With the cloud's positions, each name is looked up as before.
@@ -310,6 +298,18 @@ void LocalFilelistViewController::updateFileInfo() {
             item->setReadingFolder(imageFolder.empty() ? std::nullopt : std::optional<std::string>(imageFolder));
             item->setIs2Pageloaded(imageTwo);
             item->setIsExistBookmark(imageMark);
+            continue;
+        }
+        auto full = BookCommon::fromBooksToFromRoot(item->pathFromBooks());
+        if (!full) continue;
+        if (type == kTypeFolder) {
+            item->setIsFolderLocked(BookCommon::isFolderLocked(*full));
+            item->setIsFolderScanFiles(BookCommon::isFolderScanFiles(*full));
+            item->setIsFolderNoBackupFlag(!BookCommon::getBackupFlag(*full));
+            continue;
+        }
+        if (type != kTypeBook && type != kTypeImage && type != kTypePdf) {
+            item->setBookmarkDate(std::nullopt);
             continue;
         }
         const bool mark = BookCommon::isExistBookMark(*full);
