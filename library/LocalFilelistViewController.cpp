@@ -27,6 +27,7 @@
 #include "library/FolderDetailViewControllerEx.h"
 #include "library/LibraryServices.h"
 #include "library/MediaServerOpener.h"
+#include "library/PreparedBookOpen.h"
 #include "foundation/QNKeyChain.h"
 #include "foundation/QNUrl.h"
 #include "foundation/ui/TransferMultiViewPush.h"
@@ -913,6 +914,10 @@ void LocalFilelistViewController::viewDidAppear(bool animated) {
         for (const auto& item : itemList()) {
             if (item->type() != kTypeImage) continue;
             lastSeletItem_ = item;
+            // A folder may hold many pictures: its book is opened, and its
+            // first page composed, on a worker, the window answering
+            // meanwhile; the open below takes it once it is done.
+            if (auto full = BookCommon::fromBooksToFromRoot(item->pathFromBooks())) PreparedBookOpen::start(*full, resume);
             startLoadBookWithIndicator(item, std::nullopt, std::nullopt, resume, false, true, true, false);
             break;
         }
