@@ -533,7 +533,7 @@ int LeafbrightProgram::run() {
             const auto status = std::filesystem::status(*path, ec);
             if (ec || !std::filesystem::exists(status)) wrong = "no such file";
             else if (std::filesystem::is_directory(status)) {
-                if (NestlarkAppDelegate::picturesInFolder(*path).empty()) wrong = "is a folder with no pictures";
+                if (!NestlarkAppDelegate::holdsPictures(*path)) wrong = "is a folder with no pictures";
             }
             else if (!std::filesystem::is_regular_file(status)) wrong = "is not a file";
             else if (auto why = bookProblemBeforeHome(*path)) {

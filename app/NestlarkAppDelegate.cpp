@@ -65,6 +65,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <dirent.h>
 #include <filesystem>
 #include <fstream>
 #include <utility>
@@ -650,6 +651,22 @@ std::vector<std::string> NestlarkAppDelegate::picturesInFolder(const std::string
     return names;
 }
 
+bool NestlarkAppDelegate::holdsPictures(const std::string& folder) {
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir) return false;
+    bool found = false;
+    while (!found) {
+        const struct dirent* e = ::readdir(dir);
+        if (!e) break;
+        const std::string name = e->d_name;
+        if (name.empty() || name[0] == '.' || !BookCommon::isImageFileWithExtension(Path::pathExtension(name))) continue;
+        std::error_code ec;
+        found = std::filesystem::is_regular_file(Path::stringByAppendingPathComponent(folder, name), ec);
+    }
+    ::closedir(dir);
+    return found;
+}
+
 std::optional<std::string> NestlarkAppDelegate::importFolder(const std::string& source) {
     std::string from = source;
     while (from.size() > 1 && from.back() == '/') from.pop_back();
@@ -760,7 +777,7 @@ bool NestlarkAppDelegate::openURL(const std::string& url) {
     if (!path) return true;
     bool isDirectory = false;
     const bool exists = sys::FileManager::fileExists(*path, &isDirectory);
-    if (exists && isDirectory && !picturesInFolder(*path).empty()) {
+    if (exists && isDirectory && holdsPictures(*path)) {
         // A folder of pictures comes in as a folder of the library and
         // opens as the book its pictures make.
         queueImport(*path, true, [this, source = *path](const std::optional<std::string>& target) {
@@ -963,7 +980,7 @@ void NestlarkAppDelegate::openDroppedFiles(const std::vector<std::string>& paths
     auto isBook = [](const std::string& p) {
         bool isDirectory = false;
         if (!sys::FileManager::fileExists(p, &isDirectory)) return false;
-        return isDirectory ? !picturesInFolder(p).empty() : isImportable(p);
+        return isDirectory ? holdsPictures(p) : isImportable(p);
     };
     auto isFolder = [](const std::string& p) {
         bool isDirectory = false;
@@ -992,17 +1009,24 @@ void NestlarkAppDelegate::openDroppedFiles(const std::vector<std::string>& paths
             root->needUpdateFilelist();
 }
 
-std::optional<std::string> NestlarkAppDelegate::importDocument(const std::string& path) {
+void NestlarkAppDelegate::importDocument(const std::string& path, ImportedDocument then) {
     bool isDirectory = false;
-    if (!sys::FileManager::fileExists(path, &isDirectory)) return std::nullopt;
+    if (!sys::FileManager::fileExists(path, &isDirectory)) return;
     if (isDirectory || !isImportable(path)) {
         refuseImport(path);
-        return std::nullopt;
+        return;
     }
-    auto target = importFile(path);
-    if (target)
+    // Copied on the worker as a book handed over is, its progress shown and
+    // Cancel offered while it runs.
+    queueImport(path, false, [this, path, then = std::move(then)](const std::optional<std::string>& target) {
+        if (!target) {
+            // The copy failed (a full disk): nothing came in.
+            refuseImport(path);
+            return;
+        }
         if (auto root = rootList()) root->setNeedUpdateFileList(true);
-    return target;
+        if (then) then(*target);
+    });
 }
 
 bool NestlarkAppDelegate::isImportable(const std::string& path) {

@@ -114,6 +114,10 @@ public:
     // The names of the pictures directly in `folder` (no hidden files, no
     // subfolders), sorted; empty when there are none or it cannot be read.
     static std::vector<std::string> picturesInFolder(const std::string& folder);
+    // Whether `folder` holds a picture as picturesInFolder counts them:
+    // read only up to the first one, so a folder of many pictures is not
+    // listed whole to be told apart from one with none.
+    static bool holdsPictures(const std::string& folder);
     // Why the book or PDF at `path` would not open (the open error's text,
     // untranslated); nothing when it opens, asks for a password, or is not
     // a book.
@@ -162,7 +166,7 @@ public:
     void requestPasscode(const PassCodeTarget& target, std::weak_ptr<PassCodeRequetDelegate> delegate) override;
     std::shared_ptr<ui::ViewController> makePassCodeInputView(const PassCodeTarget& target,
                                                               std::weak_ptr<PassCodeInputViewExDelegate> delegate) override;
-    std::optional<std::string> importDocument(const std::string& path) override;
+    void importDocument(const std::string& path, ImportedDocument then) override;
 
     // ---- SMB server ------------------------------------------------------------------------
     bool isAccessibleFileWithPath(const std::string& path) override;

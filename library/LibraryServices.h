@@ -2,6 +2,7 @@
 
 #include "library/PassCodeRequetDelegate.h"
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -56,12 +57,15 @@ public:
     }
 
     // Brings a file from outside the library in as any import does (copied
-    // into the library's top folder, renamed beside a different file of the
-    // same name); a file the library would not show is refused with a
-    // message. The path of the copy, or nothing.
-    virtual std::optional<std::string> importDocument(const std::string& path) {
+    // on a worker into the library's top folder, renamed beside a different
+    // file of the same name, its progress shown and Cancel offered while it
+    // runs); a file the library would not show is refused with a message.
+    // `then` hears the path of the copy on the main thread once it is in;
+    // never for a file refused, a copy that failed or one given up.
+    using ImportedDocument = std::function<void(const std::string& target)>;
+    virtual void importDocument(const std::string& path, ImportedDocument then) {
         (void)path;
-        return std::nullopt;
+        (void)then;
     }
 
     static void install(std::shared_ptr<LibraryServices> services);

@@ -27,6 +27,7 @@
 #include "library/FolderDetailViewControllerEx.h"
 #include "library/LibraryServices.h"
 #include "library/MediaServerOpener.h"
+#include "library/PreparedBookOpen.h"
 #include "foundation/QNKeyChain.h"
 #include "foundation/QNUrl.h"
 #include "foundation/ui/TransferMultiViewPush.h"
@@ -288,6 +289,18 @@ void LocalFilelistViewController::updateFileInfo() {
     bool imageTwo = false, imageMark = false;
     for (const auto& item : localItemList_) {
         const int32_t type = item->type();
+        // The pictures of a folder are one book: they share its one position,
+        // looked up once (a folder of many pictures is not read once a picture).
+        // With the cloud's positions, each name is looked up as before.
+        if (type == kTypeImage && imageRead) {
+            item->setBookmarkDate(imageDate);
+            item->setReadingPageNo(imagePage);
+            item->setNumberOfPages(imagePages);
+            item->setReadingFolder(imageFolder.empty() ? std::nullopt : std::optional<std::string>(imageFolder));
+            item->setIs2Pageloaded(imageTwo);
+            item->setIsExistBookmark(imageMark);
+            continue;
+        }
         auto full = BookCommon::fromBooksToFromRoot(item->pathFromBooks());
         if (!full) continue;
         if (type == kTypeFolder) {
@@ -298,15 +311,6 @@ void LocalFilelistViewController::updateFileInfo() {
         }
         if (type != kTypeBook && type != kTypeImage && type != kTypePdf) {
             item->setBookmarkDate(std::nullopt);
-            continue;
-        }
-        if (type == kTypeImage && imageRead) {
-            item->setBookmarkDate(imageDate);
-            item->setReadingPageNo(imagePage);
-            item->setNumberOfPages(imagePages);
-            item->setReadingFolder(imageFolder.empty() ? std::nullopt : std::optional<std::string>(imageFolder));
-            item->setIs2Pageloaded(imageTwo);
-            item->setIsExistBookmark(imageMark);
             continue;
         }
         const bool mark = BookCommon::isExistBookMark(*full);
@@ -323,8 +327,7 @@ void LocalFilelistViewController::updateFileInfo() {
         item->setNumberOfPages(pages);
         item->setReadingFolder(targetFolder.empty() ? std::nullopt : std::optional<std::string>(targetFolder));
         item->setIs2Pageloaded(two);
-        if (type == kTypeImage && bookmarkDate) {
-            // Every image of the folder shares this one position.
+        if (type == kTypeImage && (bookmarkDate || !cloud)) {
             imageRead = true;
             imageDate = bookmarkDate;
             imagePage = page;
@@ -918,6 +921,10 @@ void LocalFilelistViewController::viewDidAppear(bool animated) {
         for (const auto& item : itemList()) {
             if (item->type() != kTypeImage) continue;
             lastSeletItem_ = item;
+            // A folder may hold many pictures: its book is opened, and its
+            // first page composed, on a worker, the window answering
+            // meanwhile; the open below takes it once it is done.
+            if (auto full = BookCommon::fromBooksToFromRoot(item->pathFromBooks())) PreparedBookOpen::start(*full, resume);
             startLoadBookWithIndicator(item, std::nullopt, std::nullopt, resume, false, true, true, false);
             break;
         }

@@ -190,10 +190,15 @@ void ServerListViewControllerEx::documentBrowserDidPickDocument(DocumentBrowserV
 void ServerListViewControllerEx::didPickDocument(const std::string& path) {
     auto services = LibraryServices::installed();
     if (!services) return;
-    auto target = services->importDocument(path);
-    if (!target) return;
-    openSiteRecord(sys::PlistDictionary{{"isDocumentPicker", sys::PlistValue(true)},
-                                        {"file", sys::PlistValue(*target)}});
+    // The copy is made on a worker; the book opens once it is in the
+    // library, if this list is still there to open it.
+    std::weak_ptr<ui::ViewController> weak = weak_from_this();
+    services->importDocument(path, [weak](const std::string& target) {
+        auto self = std::dynamic_pointer_cast<ServerListViewControllerEx>(weak.lock());
+        if (!self) return;
+        self->openSiteRecord(sys::PlistDictionary{{"isDocumentPicker", sys::PlistValue(true)},
+                                                  {"file", sys::PlistValue(target)}});
+    });
 }
 
 void ServerListViewControllerEx::didSelectAutodetectedServer(const std::string& address, const std::string& name) {

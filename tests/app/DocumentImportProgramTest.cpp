@@ -2,8 +2,8 @@
 // program from the site list's "Import from Files": our own walk through
 // the home folder where no portal runs (headless), and the desktop's file
 // chooser through a stand-in portal on a session bus of the test's own.
-// Either way the book is copied into the library, the transfer screens
-// close and the book opens.
+// Either way the book is copied into the library on the import worker, the
+// transfer screens close and the book opens.
 #include <gtest/gtest.h>
 
 #include "app/NestlarkAppDelegate.h"
@@ -111,6 +111,32 @@ TEST_F(DocumentImportProgramTest, OurOwnScreenWalksTheHomeFolderAndThePickedBook
     EXPECT_EQ(test::readFile(docs() + "/Vol 1(2).cbz"), test::readFile(userHome->file("Comics/Vol 1.cbz")));
     EXPECT_EQ(test::readFile(docs() + "/Vol 1.cbz"), "PK-other");
     EXPECT_TRUE(fs::exists(userHome->file("Comics/Vol 1.cbz"))) << "copied, never moved";
+}
+
+// The pick returns at once: the copy is made on the import worker, as a
+// book handed over is, and the program ending meanwhile gives it up, leaving
+// nothing in the library.
+TEST_F(DocumentImportProgramTest, ThePickedBookIsCopiedOnAWorkerAndTheEndGivesTheCopyUp) {
+    bookAt(userHome->file("Big.cbz"), 0.4);
+    ASSERT_TRUE(launch());
+    openSiteList();
+    std::function<ServerListViewControllerEx*(ui::ViewController*)> find = [&](ui::ViewController* vc) {
+        if (auto* s = dynamic_cast<ServerListViewControllerEx*>(vc)) return s;
+        for (const auto& child : vc->childViewControllers())
+            if (auto* s = find(child.get())) return s;
+        return static_cast<ServerListViewControllerEx*>(nullptr);
+    };
+    auto* sites = find(presentedNav());
+    ASSERT_TRUE(sites);
+    sites->didPickDocument(userHome->file("Big.cbz"));
+    EXPECT_TRUE(program->delegate()->isImporting());
+    EXPECT_FALSE(fs::exists(docs() + "/Big.cbz"));
+    stop();
+    EXPECT_TRUE(fs::exists(userHome->file("Big.cbz")));
+    for (const auto& entry : fs::directory_iterator(docs())) {
+        const std::string name = entry.path().filename().string();
+        EXPECT_TRUE(name != "Big.cbz" && name.rfind(".import-", 0) != 0) << "left in the library: " << name;
+    }
 }
 
 TEST_F(DocumentImportProgramTest, NothingOutsideTheHomeFolderIsOfferedOrTaken) {

@@ -1,15 +1,20 @@
 #include "LibraryTestSupport.h"
 
+#include "foundation/ActiveLog.h"
 #include "foundation/BookCommon.h"
 #include "foundation/FolderLockInfo.h"
 #include "foundation/ui/PopupMenuView.h"
 #include "library/BookshelfBookButton.h"
 #include "library/LocalFilelistViewController.h"
 #include "library/MediaServerOpener.h"
+#include "library/PreparedBookOpen.h"
 #include "platform/core/DeviceProfile.h"
 #include "platform/core/PropertyList.h"
+#include "platform/core/UserDefaults.h"
 #include "platform/ui/BarButtonItem.h"
 #include "platform/ui/Image.h"
+#include "platform/graphics/Canvas.h"
+#include "viewer/BookViewController.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -178,6 +183,50 @@ TEST_F(LocalFilelistTest, ImagesShareTheFolderPositionAndMarkThePagesRead) {
     }
     EXPECT_EQ(read, 5);
     EXPECT_EQ(unread, 2);
+
+    // A folder not read yet has no position: it is looked for once, not
+    // once a picture (each miss is also a line of the crash log).
+    const std::string fresh = join(documents(), "Fresh");
+    for (int i = 0; i < 300; ++i) touch(join(fresh, "p" + std::to_string(i) + ".png"));
+    sys::UserDefaults::standard().setBool(true, "enable_crashlog");
+    ActiveLog::applicationdidFinishLaunching();
+    auto f = folder("Fresh");
+    const std::string log = ActiveLog::getActiveLog();
+    ActiveLog::applicationWillTerminate();
+    sys::UserDefaults::standard().setBool(false, "enable_crashlog");
+    ASSERT_EQ(f->localItemList().size(), 300u);
+    for (const auto& i : f->localItemList()) {
+        EXPECT_EQ(i->readingPageNo(), 0);
+        EXPECT_FALSE(i->bookmarkDate());
+    }
+    const std::string miss = ActiveLog::entryLine("getFilePageInfoWithFilename", "E");
+    size_t misses = 0;
+    for (size_t at = log.find(miss); at != std::string::npos; at = log.find(miss, at + 1)) ++misses;
+    EXPECT_LE(misses, 2u);
+}
+
+// A folder opened at its first picture (one handed over) has its book
+// opened and that page composed on a worker: the list's appearance only
+// starts it, and the reading screen comes once it is done.
+TEST_F(LocalFilelistTest, AFolderOpenedAtItsFirstPictureIsOpenedOnAWorker) {
+    const std::string dir = join(documents(), "Pics");
+    mkdir(dir);
+    for (int i = 0; i < 3; ++i) {
+        gfx::Canvas c(60, 80, 1.0);
+        c.fillRect({0, 0, 60, 80}, gfx::Rgba{0.2, 0.3 * i, 0.5, 1});
+        ASSERT_TRUE(c.writePNG(join(dir, "p" + std::to_string(i) + ".png")));
+    }
+    auto list = showFolder("Pics");
+    list->setOpenFirstImageMode(true);
+    list->viewDidAppear(false);
+    const std::string first = join(dir, "p0.png");
+    EXPECT_TRUE(PreparedBookOpen::isPreparing(first) || PreparedBookOpen::ready());
+    EXPECT_EQ(nav->topViewController(), list.get());
+    driver->advance(2);
+    auto* reading = dynamic_cast<BookViewController*>(nav->topViewController());
+    ASSERT_TRUE(reading);
+    EXPECT_EQ(reading->fileName(), first);
+    EXPECT_FALSE(PreparedBookOpen::ready());
 }
 
 TEST_F(LocalFilelistTest, LastReadMarkAndUserOrderReadOnlyWellTypedFiles) {
