@@ -11,7 +11,7 @@
 #include "platform/core/PlistDictionary.h"
 #include "remote/OnlineFileStartDelegate.h"
 #include "remote/listing/FileDownloadDelegate.h"
-#include "remote/screens/ShowHttpAuthDelegate.h"
+#include "remote/screens/ShowHttpAuth.h"
 
 #include <cstdint>
 #include <memory>
@@ -27,7 +27,6 @@ class BookTransfer;
 class FileDownload;
 class OnlineFileStart;
 class PopupMenuView;
-class ShowHttpAuth;
 
 // One folder of a remote site (web index page, WebDAV, FTP, companion
 // server...) as a file list. Every folder level is its own screen: a tapped
@@ -58,7 +57,7 @@ public:
     static constexpr int64_t kTagUntrusted = 7;
     static constexpr int64_t kTagRequireSmb2 = 8;
     // Key-chain service of the stored sites' passwords (account: the site id).
-    static constexpr const char* kSiteKeychainService = "MediaServer";
+    static constexpr const char* kSiteKeychainService = ShowHttpAuth::kSitePasswordService;
 
     explicit RemoteFileListViewController(ui::TableViewStyle style = ui::TableViewStyle::Plain);
     ~RemoteFileListViewController() override;

@@ -10,7 +10,9 @@
 // nginx (Basic), Apache WebDAV (Digest), an FTP server and smbd: a wrong
 // password asks again after one refusal, is never remembered, and a
 // remembered one the server refuses is forgotten and asked for; a restored
-// list without its password asks when a book is read or downloaded.
+// list without its password asks when a book is read or downloaded, and one
+// with its site's password, changed on the server since, forgets it when its
+// refresh or a download is refused.
 #include <gtest/gtest.h>
 
 #include "app/LeafbrightProgram.h"
@@ -477,9 +479,11 @@ protected:
     }
     size_t perAnswer() const { return GetParam() == SignInServer::ApacheDavDigest ? 2 : 1; }
 
-    // Each run reads the key chain's file afresh, as a new process would.
+    // Each run reads the key chain's file afresh and knows nothing of what
+    // servers asked before, as a new process would.
     bool start() {
         sys::Keychain::setShared(sys::Keychain::atPath(keychainFile));
+        HttpAuthCache::clear();
         return launch();
     }
     bool asked() const { return bool(ui::test::Driver(window()).findByText("Enter Password")); }
@@ -497,6 +501,17 @@ protected:
         for (const auto& it : items)
             if (it.value == value) services.push_back(it.service);
         return services;
+    }
+    // The site's record with a password of its own, kept under its id.
+    void siteWithOwnPassword(const std::string& own) {
+        sys::PlistDictionary record{{"url", sys::PlistValue(site)},
+                                    {"title", sys::PlistValue("Shelf")},
+                                    {"username", sys::PlistValue(user)},
+                                    {"id", sys::PlistValue("signin-site")}};
+        if (!other.empty()) record.set("other", other);
+        ASSERT_TRUE(sys::PropertyList::writeFile(sys::PlistValue(record), docs() + "/Shelf.shortcut"));
+        sys::Keychain::setShared(sys::Keychain::atPath(keychainFile));
+        QNKeyChain::addOrUpdatePassword(own, "signin-site", RemoteFileListViewController::kSiteKeychainService);
     }
     // A first run signs in and lists the site, which the next run restores.
     void signedInBefore(bool remember) {
@@ -585,14 +600,7 @@ TEST_P(SignInProgramTest, ARestoredListWithoutItsPasswordAsksWhenItDownloads) {
 
 TEST_P(SignInProgramTest, ASitesOwnPasswordTheServerRefusesIsForgottenAndTheAnswerGoesFirstNextTime) {
     // The site's own password, since changed on the server.
-    sys::PlistDictionary record{{"url", sys::PlistValue(site)},
-                                {"title", sys::PlistValue("Shelf")},
-                                {"username", sys::PlistValue(user)},
-                                {"id", sys::PlistValue("signin-site")}};
-    if (!other.empty()) record.set("other", other);
-    ASSERT_TRUE(sys::PropertyList::writeFile(sys::PlistValue(record), docs() + "/Shelf.shortcut"));
-    sys::Keychain::setShared(sys::Keychain::atPath(keychainFile));
-    QNKeyChain::addOrUpdatePassword("old-pw", "signin-site", RemoteFileListViewController::kSiteKeychainService);
+    ASSERT_NO_FATAL_FAILURE(siteWithOwnPassword("old-pw"));
     ASSERT_TRUE(start());
     size_t before = refusals();
     play("tap \"Shelf\"\nwait 3\n");
@@ -632,6 +640,57 @@ TEST_P(SignInProgramTest, ASitesOwnPasswordTheServerRefusesIsForgottenAndTheAnsw
     play("tap \"Streaming\"\nwait 0.5\ntap \"Own.cbz\"\nwait 1\nsheet 0\nwait 5\n");
     ASSERT_TRUE(asked()) << "reading the book asks";
     EXPECT_TRUE(keptFor("old-pw").empty()) << "the site's refused password is forgotten";
+}
+
+TEST_P(SignInProgramTest, ARestoredListForgetsItsSitesChangedPasswordWhenItsRefreshOrDownloadIsRefused) {
+    // Listed with the site's own password, restored by the next runs.
+    ASSERT_NO_FATAL_FAILURE(siteWithOwnPassword(password));
+    ASSERT_TRUE(start());
+    play("tap \"Shelf\"\nwait 3\n");
+    ASSERT_FALSE(asked());
+    ASSERT_TRUE(top<RemoteFileListViewController>()) << "the site is listed";
+    stop();
+
+    // Changed on the server since: the refresh asks once and forgets it.
+    ASSERT_NO_FATAL_FAILURE(siteWithOwnPassword("old-pw"));
+    ASSERT_TRUE(start());
+    play("wait 2\n");
+    ASSERT_TRUE(top<RemoteFileListViewController>()) << "the list is restored";
+    size_t before = refusals();
+    top<RemoteFileListViewController>()->onRefresh();
+    play("wait 3\nshot signin-refresh\n");
+    ASSERT_TRUE(asked()) << "the refresh asks";
+    EXPECT_LE(refusals() - before, perAnswer());
+    EXPECT_TRUE(keptFor("old-pw").empty()) << "the site's refused password is forgotten";
+    play("tap \"Cancel\"\nwait 1\n");
+    stop();
+
+    // A download asks, forgets it, and the answer is remembered for the site.
+    ASSERT_NO_FATAL_FAILURE(siteWithOwnPassword("old-pw"));
+    ASSERT_TRUE(start());
+    play("wait 2\n");
+    ASSERT_TRUE(top<RemoteFileListViewController>()) << "the list is restored";
+    play("tap \"Download\"\nwait 0.5\ntap \"Own.cbz\"\nwait 0.5\ntap \"Download Selected File\"\nwait 3\n");
+    ASSERT_TRUE(asked()) << "the download asks";
+    EXPECT_TRUE(keptFor("old-pw").empty()) << "the site's refused password is forgotten";
+    signIn(password, true);
+    auto& app = *program->delegate();
+    ASSERT_TRUE(app.bookTransfer());
+    EXPECT_TRUE(sys::RunLoop::main().runUntil(
+        [&] { return !app.bookTransfer()->isActive() && fs::exists(docs() + "/Own.cbz"); }, 30));
+    EXPECT_EQ(test::readFile(docs() + "/Own.cbz"), test::readFile(book));
+    EXPECT_EQ(keptFor(password), std::vector<std::string>{siteKey});
+    stop();
+
+    // Opened again, the site goes with that answer: nothing is refused.
+    ASSERT_TRUE(start());
+    play("wait 2\nback\nwait 1\n");
+    ASSERT_FALSE(top<RemoteFileListViewController>());
+    before = refusals();
+    play("tap \"Shelf\"\nwait 3\n");
+    EXPECT_FALSE(asked());
+    ASSERT_TRUE(top<RemoteFileListViewController>()) << "the site is listed";
+    EXPECT_LE(refusals() - before, perAnswer() - 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, SignInProgramTest,
