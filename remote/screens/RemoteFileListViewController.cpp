@@ -199,7 +199,14 @@ std::optional<std::string> RemoteFileListViewController::currentUserName() const
 std::optional<std::string> RemoteFileListViewController::currentPassword() const {
     if (useRawPassword_) return rawPassword_;
     if (!fixID_) return std::nullopt;
-    return QNKeyChain::getPasswordWithAccount(*fixID_, std::string(kSiteKeychainService));
+    if (auto own = QNKeyChain::getPasswordWithAccount(*fixID_, std::string(kSiteKeychainService))) return own;
+    // A site without a password of its own (one refused is forgotten) goes
+    // with the one remembered for its address, as its opening does.
+    const std::optional<std::string>& site = siteURL_ ? siteURL_ : targetURL_;
+    if (!site || !fixUsername_) return std::nullopt;
+    QNKeyChain::OptString user, password;
+    QNKeyChain::getAccountWithURL(*site, &user, &password);
+    return user == fixUsername_ ? password : std::nullopt;
 }
 
 RemoteFileListViewController::Credentials RemoteFileListViewController::credentialsFor(const std::string& url) const {

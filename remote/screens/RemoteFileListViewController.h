@@ -106,7 +106,8 @@ public:
     ui::SegmentedControl* streamingSelectSegment() const { return streamingSelectSegment_.get(); }
 
     // The user name and password by the credentials rule: typed ones, or the
-    // stored site's user and its key-chain password.
+    // stored site's user and its key-chain password (without one, the
+    // password remembered for the site's address for that user).
     std::optional<std::string> currentUserName() const;
     std::optional<std::string> currentPassword() const;
     // What goes with a request to `url`: the credentials above when `url` is

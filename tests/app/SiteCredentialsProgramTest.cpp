@@ -680,6 +680,14 @@ TEST_P(SignInProgramTest, ARestoredListForgetsItsSitesChangedPasswordWhenItsRefr
         [&] { return !app.bookTransfer()->isActive() && fs::exists(docs() + "/Own.cbz"); }, 30));
     EXPECT_EQ(test::readFile(docs() + "/Own.cbz"), test::readFile(book));
     EXPECT_EQ(keptFor(password), std::vector<std::string>{siteKey});
+    // The list goes with that answer too.
+    play("back\nwait 1\n");
+    ASSERT_TRUE(top<RemoteFileListViewController>());
+    before = refusals();
+    top<RemoteFileListViewController>()->onRefresh();
+    play("wait 3\n");
+    EXPECT_FALSE(asked());
+    EXPECT_LE(refusals() - before, perAnswer() - 1);
     stop();
 
     // Opened again, the site goes with that answer: nothing is refused.
