@@ -33,6 +33,15 @@ std::string trim(const std::string& s) {
     return s.substr(b, e - b + 1);
 }
 
+// Whether the WWW-Authenticate values of a 401 offer Basic and nothing else.
+bool asksBasicOnly(const std::vector<std::string>& values) {
+    const auto challenges = HttpAuthCache::parseChallenges(values);
+    if (challenges.empty()) return false;
+    for (const auto& c : challenges)
+        if (c.scheme != "basic") return false;
+    return true;
+}
+
 bool isRedirectStatus(int status) {
     return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
@@ -184,6 +193,7 @@ void HttpEasy::applyRequest() {
     currentChallenges_.clear();
     challenges_.clear();
     answeredFromCache_ = false;
+    answeredBasic_ = false;
     authRetry_ = false;
     abortError_ = HttpResponse::kNone;
     response_.headers.clear();
@@ -225,6 +235,7 @@ void HttpEasy::applyRequest() {
                                 : HttpAuthCache::answerFor(request_.method, request_.url, request_.userName,
                                                            request_.password, &digest);
         answeredFromCache_ = answer != HttpAuthCache::Answer::None;
+        answeredBasic_ = answer == HttpAuthCache::Answer::Basic;
         if (answer == HttpAuthCache::Answer::Digest) {
             headerList_ = curl_slist_append(headerList_, ("Authorization: " + digest).c_str());
         } else {
@@ -283,8 +294,11 @@ size_t HttpEasy::headerCallback(char* data, size_t size, size_t count, void* sel
         if (self->response_.status == 401) {
             self->challenges_ = self->currentChallenges_;
             // An answer made from what the site asked before was refused
-            // (a stale nonce, a site that changed): asked again once.
-            if (self->answeredFromCache_ && !self->noCachedAnswer_) {
+            // (a stale nonce, a site that changed): asked again once. Not
+            // a Basic answer the site asks for in Basic again: the same
+            // password would only be refused a second time.
+            if (self->answeredFromCache_ && !self->noCachedAnswer_ &&
+                !(self->answeredBasic_ && asksBasicOnly(self->currentChallenges_))) {
                 self->authRetry_ = true;
                 self->skipBody_ = true;
             }

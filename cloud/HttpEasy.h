@@ -116,9 +116,10 @@ private:
     // Authentication: the challenges of the response being received and of
     // the last 401 of this exchange; whether this request answered from what
     // the site asked before (and so may be refused once, to be asked again
-    // the ordinary way), and whether that retry is due or done.
+    // the ordinary way), with Basic, and whether that retry is due or done.
     std::vector<std::string> currentChallenges_, challenges_;
     bool answeredFromCache_ = false;
+    bool answeredBasic_ = false;
     bool authRetry_ = false;
     bool noCachedAnswer_ = false;
     HttpResponse::Error abortError_ = HttpResponse::kNone;
