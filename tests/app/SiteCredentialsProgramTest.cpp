@@ -366,6 +366,28 @@ TEST_F(SiteCredentialsProgramTest, APasswordTypedWithRememberOffIsNotKeptForTheN
 }
 
 
+TEST_F(SiteCredentialsProgramTest, ASitesPasswordStaysWhenItsUserIsDeniedAShareAndAnotherIsAskedFor) {
+    if (auto why = test::SmbPeer::skipReason(); !why.empty()) GTEST_SKIP() << why;
+    test::SmbPeer smb;
+    ASSERT_TRUE(smb.start("")) << smb.error();
+    sys::PlistDictionary record{{"url", sys::PlistValue("smb://" + smb.server() + "/locked/")},
+                                {"title", sys::PlistValue("Locked")},
+                                {"username", sys::PlistValue(kUser)},
+                                {"id", sys::PlistValue("locked-site")}};
+    ASSERT_TRUE(sys::PropertyList::writeFile(sys::PlistValue(record), docs() + "/Locked.shortcut"));
+    sys::Keychain::setShared(sys::Keychain::atPath(lib() + "/Library/keychain.txt"));
+    QNKeyChain::addOrUpdatePassword(kPassword, "locked-site", RemoteFileListViewController::kSiteKeychainService);
+    ASSERT_TRUE(launch());
+    play("tap \"Locked\"\nwait 3\nshot locked-denied\n");
+    ASSERT_TRUE(ui::test::Driver(window()).findByText("Change User")) << "the user is let in, not into the share";
+    play("tap \"Change User\"\nwait 1\n");
+    EXPECT_TRUE(ui::test::Driver(window()).findByText("Enter Password"));
+    // Taken by the server: the site keeps it for its user.
+    EXPECT_EQ(QNKeyChain::getPasswordWithAccount(std::string("locked-site"),
+                                                 std::string(RemoteFileListViewController::kSiteKeychainService)),
+              std::optional<std::string>(kPassword));
+}
+
 enum class SignInServer { NginxBasic, ApacheDavDigest, Ftp, Smb };
 
 // One server asking for a password, a site of it that knows its user but not
