@@ -12,7 +12,8 @@
 // remembered one the server refuses is forgotten and asked for; a restored
 // list without its password asks when a book is read or downloaded, and one
 // with its site's password, changed on the server since, forgets it when its
-// refresh or a download is refused.
+// refresh or a download is refused. A user let in but denied an SMB share
+// keeps the site's password when another user is asked for.
 #include <gtest/gtest.h>
 
 #include "app/LeafbrightProgram.h"
