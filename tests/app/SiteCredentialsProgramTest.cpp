@@ -19,6 +19,7 @@
 #include "app/LeafbrightProgram.h"
 #include "app/NestlarkAppDelegate.h"
 #include "cloud/HttpAuthCache.h"
+#include "cloud/HttpEasy.h"
 #include "engine/BookReaderEx.h"
 #include "foundation/LastStatusRestore.h"
 #include "foundation/QNKeyChain.h"
@@ -52,7 +53,10 @@
 #include "tests/support/net/TestCertificate.h"
 #include "viewer/BookViewController.h"
 
+#include <poll.h>
+
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 
@@ -477,10 +481,34 @@ protected:
             break;
         }
     }
+    // A web server logs a request just after answering it: the program may
+    // have its answer before the line is there. A request of the test's own
+    // made after it, once logged, tells the lines before it are there too.
+    void settleWebLog() const {
+        const bool web = GetParam() == SignInServer::NginxBasic || GetParam() == SignInServer::ApacheDavDigest;
+        if (!web) return;
+        const std::string probe = "/settled-" + std::to_string(++probes_);
+        HttpEasy easy;
+        HttpRequest request;
+        request.url = GetParam() == SignInServer::NginxBasic ? nginx.url(probe) : dav.url(probe);
+        request.connectTimeout = 5;
+        easy.prepare(request, {}, {}, {}, 1 << 16);
+        easy.perform();
+        const auto logged = [&] {
+            if (GetParam() == SignInServer::NginxBasic) return nginx.requestCount(probe) > 0;
+            for (const auto& line : dav.requests())
+                if (line.find(" " + probe + " ") != std::string::npos) return true;
+            return false;
+        };
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (!logged() && std::chrono::steady_clock::now() < deadline) ::poll(nullptr, 0, 2);
+        ASSERT_TRUE(logged()) << "the server logs " << probe;
+    }
     // The attempts with credentials the server has refused so far (a Digest
     // answer comes after a challenge to a request without them, which Apache
     // logs as one more 401).
     size_t refusals() const {
+        settleWebLog();
         switch (GetParam()) {
         case SignInServer::NginxBasic: {
             size_t n = 0;
@@ -554,6 +582,7 @@ protected:
     test::DavTestServer dav;
     test::FtpTestServer ftp;
     std::unique_ptr<test::SmbPeer> smb;
+    mutable int probes_ = 0;
 };
 
 TEST_P(SignInProgramTest, AWrongPasswordIsTriedOnceNeverKeptAndAskedAgain) {
