@@ -33,6 +33,7 @@ std::string trim(const std::string& s) {
     return s.substr(b, e - b + 1);
 }
 
+// Whether the WWW-Authenticate values of a 401 offer Basic and nothing else.
 bool isRedirectStatus(int status) {
     return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
@@ -184,6 +185,7 @@ void HttpEasy::applyRequest() {
     currentChallenges_.clear();
     challenges_.clear();
     answeredFromCache_ = false;
+    answeredWithDigest_ = false;
     authRetry_ = false;
     abortError_ = HttpResponse::kNone;
     response_.headers.clear();

@@ -120,7 +120,7 @@ private:
     // Authentication: the challenges of the response being received and of
     // the last 401 of this exchange; whether this request answered from what
     // the site asked before (and so may be refused once, to be asked again
-    // the ordinary way), and whether that retry is due or done.
+    // the ordinary way), with Basic, and whether that retry is due or done.
     std::vector<std::string> currentChallenges_, challenges_;
     bool answeredFromCache_ = false;
     bool answeredWithDigest_ = false;  // the cached answer was Digest, not Basic

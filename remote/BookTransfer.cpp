@@ -2,12 +2,14 @@
 
 #include "foundation/BookCommon.h"
 #include "foundation/NetworkIndicatorWithKey.h"
+#include "foundation/QNKeyChain.h"
 #include "foundation/Settings.h"
 #include "platform/core/Clock.h"
 #include "platform/core/FileManager.h"
 #include "platform/core/Path.h"
 #include "platform/core/PropertyList.h"
 #include "platform/ui/UserNotificationCenter.h"
+#include "remote/screens/ShowHttpAuth.h"
 #include "remote/transfer/FtpDownload.h"
 #include "remote/transfer/HttpDownload.h"
 #include "remote/transfer/SMBDownload.h"
@@ -32,6 +34,37 @@ bool isFtpUrl(const std::string& s) {
     for (size_t i = 0; i < 6; ++i)
         if (std::tolower(static_cast<unsigned char>(s[i])) != "ftp://"[i]) return false;
     return true;
+}
+
+// A refused log-on or a challenge asks through the sign-in panel. The
+// item's site forgets its own password when the server refuses it, an
+// answer typed for the item is remembered for the site, and the item goes
+// with the answer from then on (a continuation, a retry).
+HttpDownload::CredentialAsker credentialAsker(const std::shared_ptr<TransferItem>& item) {
+    return [panel = HttpDownload::panelAsker(item->site.url), id = item->site.id,
+            weak = std::weak_ptr<TransferItem>(item)](const std::string& url, const std::string& user,
+                                                      const std::string& password, bool prevStored,
+                                                      HttpDownload::CredentialAnswer answer) {
+        ShowHttpAuth::forgetRefusedSitePassword(id, password);
+        panel(url, user, password, prevStored,
+              [weak, answer = std::move(answer)](std::optional<std::string> user, std::optional<std::string> password,
+                                                 bool stored, std::function<void()> accepted) {
+                  if (auto taken = weak.lock(); taken && user) {
+                      taken->username = user;
+                      taken->password = password.value_or("");
+                  }
+                  answer(std::move(user), std::move(password), stored, std::move(accepted));
+              });
+    };
+}
+
+// What the item goes with: its own password, else (an item read back from
+// the state file, which keeps none) its site's.
+std::string passwordOf(const TransferItem& item) {
+    if (item.password) return *item.password;
+    if (!item.username || item.site.id.empty()) return {};
+    return QNKeyChain::getPasswordWithAccount(item.site.id, std::string(ShowHttpAuth::kSitePasswordService))
+        .value_or("");
 }
 
 double unixNow() {
@@ -139,7 +172,8 @@ void BookTransfer::addNewItem(int type, const std::string& source, const std::st
                               const std::optional<std::string>& saveName, const std::optional<std::string>& username,
                               const std::optional<std::string>& password,
                               const std::optional<std::string>& serviceName, const sys::PlistDictionary& serviceKey,
-                              const sys::PlistDictionary& otherSettings, int64_t fileSize) {
+                              const sys::PlistDictionary& otherSettings, int64_t fileSize,
+                              const TransferItem::Site& site) {
     auto item = std::make_shared<TransferItem>();
     // A name from a server keeps no control character: the file would show
     // cut in the library and garble a terminal that lists it.
@@ -154,6 +188,7 @@ void BookTransfer::addNewItem(int type, const std::string& source, const std::st
     item->serviceKey = serviceKey;
     item->otherSettings = otherSettings;
     item->size = fileSize;
+    item->site = site;
     cue_.push_back(item);
     saveState();
     onChangeCue();
@@ -198,31 +233,31 @@ void BookTransfer::startDownloader() {
     sys::FileManager::createDirectory(item.savePath, true);
     // The downloaders take the item's limit on.
     sys::Clock::NetworkHoldLimit hold(clockHoldUntil_ - sys::Clock::realNow());
-    // A refused log-on or a challenge asks through the sign-in panel.
+    const std::string password = passwordOf(item);
     if (item.type == TransferItem::kSmb) {
         smbDownload_ = std::make_shared<SMBDownload>();
         smbDownload_->setSettings(settings_.get());
         smbDownload_->setOtherSettings(item.otherSettings);
         smbDownload_->setDelegate(forwarder_);
-        smbDownload_->setCredentialAsker(HttpDownload::panelAsker());
+        smbDownload_->setCredentialAsker(credentialAsker(transferInProgress_));
         smbDownload_->downloadFile(item.source, item.savePath, item.saveName, item.username.value_or(""),
-                                   item.password.value_or(""));
+                                   password);
     } else if (isFtpUrl(item.source)) {
         ftpDownload_ = std::make_shared<FtpDownload>();
         ftpDownload_->setSettings(settings_.get());
         ftpDownload_->setDelegate(forwarder_);
         ftpDownload_->setTimeouts(30, stallTimeout_);
-        ftpDownload_->setCredentialAsker(HttpDownload::panelAsker());
+        ftpDownload_->setCredentialAsker(credentialAsker(transferInProgress_));
         ftpDownload_->downloadFile(item.source, item.savePath, item.saveName, item.username.value_or(""),
-                                   item.password.value_or(""));
+                                   password);
     } else {
         httpDownload_ = std::make_shared<HttpDownload>();
         httpDownload_->setSettings_(settings_.get());
         httpDownload_->setDelegate(forwarder_);
-        httpDownload_->setCredentialAsker(HttpDownload::panelAsker());
+        httpDownload_->setCredentialAsker(credentialAsker(transferInProgress_));
         httpDownload_->setStallTimeout(stallTimeout_);
         httpDownload_->downloadFile(item.source, item.savePath, item.saveName, item.username.value_or(""),
-                                    item.password.value_or(""), item.serviceName.value_or(""), item.serviceKey);
+                                    password, item.serviceName.value_or(""), item.serviceKey);
     }
 }
 

@@ -64,7 +64,7 @@ public:
                     const std::optional<std::string>& createFolder, const std::optional<std::string>& saveName,
                     const std::optional<std::string>& username, const std::optional<std::string>& password,
                     const std::optional<std::string>& serviceName, const sys::PlistDictionary& serviceKey,
-                    const sys::PlistDictionary& otherSettings, int64_t fileSize);
+                    const sys::PlistDictionary& otherSettings, int64_t fileSize, const TransferItem::Site& site = {});
     void cancelCurrentTransfer();
     void cancelCurrentTransferAll();
     void removeItemAtIndex(size_t index);

@@ -266,10 +266,10 @@ void PushToMediaServer::passwordRequested(const std::string& url, bool dontUseSt
     // Whatever was typed for the refused listing was not taken.
     toRemember_.reset();
     // Nor the site's own password: forgotten, so that no later listing sends
-    // it again.
-    if (info_.contains("id") && lastPassword_ &&
-        lastPassword_ == QNKeyChain::getPasswordWithAccount(info_.getString("id"), std::string("MediaServer")))
-        QNKeyChain::deletePasswordWithAccount(info_.getString("id"), "MediaServer");
+    // it again. Not when its user was let in but not into the folder and
+    // another user is asked for: the password was taken.
+    if (!dontUseStoredAccount && info_.contains("id"))
+        ShowHttpAuth::forgetRefusedSitePassword(info_.getString("id"), lastPassword_);
     showHttpAuth_ = std::make_shared<ShowHttpAuth>();
     showHttpAuth_->setRefusedCredentials(lastUser_, lastPassword_);
     showHttpAuth_->getUserAuth(url, std::nullopt, isStoredAccount_, dontUseStoredAccount, shared_from_this());

@@ -10,6 +10,12 @@ sys::PlistDictionary TransferItem::toStateDictionary() const {
     if (serviceName) d.set("serviceName", *serviceName);
     if (!serviceKey.empty()) d.set("serviceKey", serviceKey);
     if (!otherSettings.empty()) d.set("otherSettings", otherSettings);
+    if (!site.url.empty() || !site.id.empty()) {
+        sys::PlistDictionary s;
+        if (!site.url.empty()) s.set("url", site.url);
+        if (!site.id.empty()) s.set("id", site.id);
+        d.set("site", s);
+    }
     d.set("size", size);
     return d;
 }
@@ -25,6 +31,10 @@ std::optional<TransferItem> TransferItem::fromStateDictionary(const sys::PlistDi
     if (d.contains("serviceName")) item.serviceName = d.getString("serviceName");
     if (auto k = d.getDictionary("serviceKey")) item.serviceKey = *k;
     if (auto o = d.getDictionary("otherSettings")) item.otherSettings = *o;
+    if (auto s = d.getDictionary("site")) {
+        item.site.url = s->getString("url");
+        item.site.id = s->getString("id");
+    }
     item.size = d.getInteger("size");
     return item;
 }

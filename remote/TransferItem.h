@@ -12,6 +12,15 @@ public:
     enum Status { kWaiting = 0, kTransferring = 1, kDone = 2, kSkipped = 3, kFailed = 4 };
     enum Type { kHttp = 0, kSmb = 1 };
 
+    // The site an item was queued from: its address, for which an answer
+    // typed for the item is remembered (a file elsewhere has none), and the
+    // id of the stored site whose own password the item goes with, which is
+    // forgotten when the server refuses it. Both empty when not known.
+    struct Site {
+        std::string url;
+        std::string id;
+    };
+
     int status = kWaiting;
     int type = kHttp;
     std::string source;
@@ -27,6 +36,7 @@ public:
     int64_t startOffset = 0;
     double startTime = 0;
     sys::PlistDictionary otherSettings;
+    Site site;
     // Where a finished download was put: saveName, or "name 2.ext" and so on
     // when a file of that name was kept. Empty until then.
     std::string savedPath;
@@ -35,6 +45,7 @@ public:
     // out of it: a resumed download asks the key chain or the user again.
     sys::PlistDictionary toStateDictionary() const;
     // An item read back from the state file, waiting; nothing when the entry
-    // lacks a source or a folder.
+    // lacks a source or a folder. An entry written before items knew their
+    // site comes back without one.
     static std::optional<TransferItem> fromStateDictionary(const sys::PlistDictionary& d);
 };

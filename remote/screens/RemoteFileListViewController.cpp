@@ -199,7 +199,14 @@ std::optional<std::string> RemoteFileListViewController::currentUserName() const
 std::optional<std::string> RemoteFileListViewController::currentPassword() const {
     if (useRawPassword_) return rawPassword_;
     if (!fixID_) return std::nullopt;
-    return QNKeyChain::getPasswordWithAccount(*fixID_, std::string(kSiteKeychainService));
+    if (auto own = QNKeyChain::getPasswordWithAccount(*fixID_, std::string(kSiteKeychainService))) return own;
+    // A site without a password of its own (one refused is forgotten) goes
+    // with the one remembered for its address, as its opening does.
+    const std::optional<std::string>& site = siteURL_ ? siteURL_ : targetURL_;
+    if (!site || !fixUsername_) return std::nullopt;
+    QNKeyChain::OptString user, password;
+    QNKeyChain::getAccountWithURL(*site, &user, &password);
+    return user == fixUsername_ ? password : std::nullopt;
 }
 
 RemoteFileListViewController::Credentials RemoteFileListViewController::credentialsFor(const std::string& url) const {
@@ -208,9 +215,8 @@ RemoteFileListViewController::Credentials RemoteFileListViewController::credenti
 }
 
 void RemoteFileListViewController::forgetRefusedSitePassword(const std::optional<std::string>& refused) {
-    if (useRawPassword_ || !fixID_ || !refused) return;
-    if (refused == QNKeyChain::getPasswordWithAccount(*fixID_, std::string(kSiteKeychainService)))
-        QNKeyChain::deletePasswordWithAccount(*fixID_, kSiteKeychainService);
+    if (useRawPassword_ || !fixID_) return;
+    ShowHttpAuth::forgetRefusedSitePassword(*fixID_, refused);
 }
 
 bool RemoteFileListViewController::isOnSiteOrigin(const std::string& url) const {
@@ -553,8 +559,11 @@ void RemoteFileListViewController::cancelListDownload() {
 }
 
 void RemoteFileListViewController::passwordRequested(const std::string& url, bool dontUseStoredAccount) {
-    // Whatever was typed for the refused listing was not taken.
+    // Whatever was typed for the refused listing was not taken, nor the
+    // site's own password (a user let in without the right to the folder
+    // changes user: the password was taken).
     toRemember_.reset();
+    if (!dontUseStoredAccount) forgetRefusedSitePassword(sentPassword_);
     showHttpAuth_ = std::make_shared<ShowHttpAuth>();
     showHttpAuth_->setRefusedCredentials(sentUser_, sentPassword_);
     showHttpAuth_->getUserAuth(url, std::nullopt, isStoredAccount_, dontUseStoredAccount,
@@ -744,9 +753,17 @@ bool RemoteFileListViewController::queueDownload(const ItemRef& item, const std:
     }
     if (serviceName) name = info.getString("name");
     const auto credentials = credentialsFor(url);
+    // A file on the site's origin belongs to the site: an answer typed for
+    // it is remembered for the site, and the site's own password it goes
+    // with is forgotten when refused.
+    TransferItem::Site site;
+    if (isOnSiteOrigin(url)) {
+        site.url = siteURL_ ? *siteURL_ : targetURL_.value_or("");
+        if (!useRawPassword_ && fixID_) site.id = *fixID_;
+    }
     queue->addNewItem(0, url, downloadPath_, folder, name, credentials.userName, credentials.password, serviceName,
                       serviceKey, otherSetting().value_or(sys::PlistDictionary()),
-                      RemoteFileEntry::bookSize(info).value_or(0));
+                      RemoteFileEntry::bookSize(info).value_or(0), site);
     return true;
 }
 

@@ -11,7 +11,7 @@
 #include "platform/core/PlistDictionary.h"
 #include "remote/OnlineFileStartDelegate.h"
 #include "remote/listing/FileDownloadDelegate.h"
-#include "remote/screens/ShowHttpAuthDelegate.h"
+#include "remote/screens/ShowHttpAuth.h"
 
 #include <cstdint>
 #include <functional>
@@ -28,7 +28,6 @@ class BookTransfer;
 class FileDownload;
 class OnlineFileStart;
 class PopupMenuView;
-class ShowHttpAuth;
 
 // One folder of a remote site (web index page, WebDAV, FTP, companion
 // server...) as a file list. Every folder level is its own screen: a tapped
@@ -59,7 +58,7 @@ public:
     static constexpr int64_t kTagUntrusted = 7;
     static constexpr int64_t kTagRequireSmb2 = 8;
     // Key-chain service of the stored sites' passwords (account: the site id).
-    static constexpr const char* kSiteKeychainService = "MediaServer";
+    static constexpr const char* kSiteKeychainService = ShowHttpAuth::kSitePasswordService;
 
     explicit RemoteFileListViewController(ui::TableViewStyle style = ui::TableViewStyle::Plain);
     ~RemoteFileListViewController() override;
@@ -108,7 +107,8 @@ public:
     ui::SegmentedControl* streamingSelectSegment() const { return streamingSelectSegment_.get(); }
 
     // The user name and password by the credentials rule: typed ones, or the
-    // stored site's user and its key-chain password.
+    // stored site's user and its key-chain password (without one, the
+    // password remembered for the site's address for that user).
     std::optional<std::string> currentUserName() const;
     std::optional<std::string> currentPassword() const;
     // What goes with a request to `url`: the credentials above when `url` is

@@ -73,6 +73,12 @@ void ShowHttpAuth::rememberAccepted(const std::string& url, const std::string& u
     QNKeyChain::addOrUpdateAccountWithURL(url, user, password);
 }
 
+void ShowHttpAuth::forgetRefusedSitePassword(const std::string& siteID, const std::optional<std::string>& refused) {
+    if (siteID.empty() || !refused) return;
+    if (refused == QNKeyChain::getPasswordWithAccount(siteID, std::string(kSitePasswordService)))
+        QNKeyChain::deletePasswordWithAccount(siteID, kSitePasswordService);
+}
+
 void ShowHttpAuth::getUserAuth(const std::string& url, const std::optional<std::string>& defaultUserName,
                                bool isPrevStoredAccount, bool dontUseStoredAccount,
                                const std::shared_ptr<ShowHttpAuthDelegate>& delegate) {

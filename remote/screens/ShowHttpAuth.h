@@ -33,6 +33,8 @@ class ShowHttpAuth : public GlobalRotationEventNofityObjectDelegate,
                      public std::enable_shared_from_this<ShowHttpAuth> {
 public:
     static constexpr const char* kRememberPasswordKey = "isRememberPassword";
+    // Key-chain service of the stored sites' own passwords (account: the site's id).
+    static constexpr const char* kSitePasswordService = "MediaServer";
 
     ShowHttpAuth();
     ~ShowHttpAuth() override;
@@ -65,6 +67,10 @@ public:
     bool rememberAnswer() const { return rememberAnswer_; }
     // Remembers credentials the server accepted for the URL.
     static void rememberAccepted(const std::string& url, const std::string& user, const std::string& password);
+    // A stored site's own password its server has just refused (`refused`,
+    // what was sent): forgotten, so that nothing sends it again. Nothing
+    // happens when the site keeps another one.
+    static void forgetRefusedSitePassword(const std::string& siteID, const std::optional<std::string>& refused);
 
     // The orientation the panel was last told about (0 before any rotation).
     int pendingOrientation() const { return pendingOrientation_; }

@@ -40,7 +40,8 @@ bool isRegularFile(const std::string& path, int64_t* size) {
 // Keeps the panel and the answer together until the user has answered.
 class PanelQuestion : public ShowHttpAuthDelegate, public std::enable_shared_from_this<PanelQuestion> {
 public:
-    explicit PanelQuestion(HttpDownload::CredentialAnswer answer) : answer_(std::move(answer)) {}
+    PanelQuestion(HttpDownload::CredentialAnswer answer, std::string rememberFor)
+        : answer_(std::move(answer)), rememberFor_(std::move(rememberFor)) {}
     void ask(const std::string& url, const std::string& user, const std::string& password, bool prevStored) {
         self_ = shared_from_this();
         panel_ = std::make_shared<ShowHttpAuth>();
@@ -54,7 +55,9 @@ public:
         auto answer = std::move(answer_);
         std::function<void()> accepted;
         if (panel_ && panel_->rememberAnswer() && user && password) {
-            accepted = [url, user = *user, password = *password] { ShowHttpAuth::rememberAccepted(url, user, password); };
+            accepted = [url = rememberFor_.empty() ? url : rememberFor_, user = *user, password = *password] {
+                ShowHttpAuth::rememberAccepted(url, user, password);
+            };
         }
         sys::RunLoop::main().post([panel = std::move(panel_)] {});  // released after this call returns
         if (answer) answer(user, password, stored, std::move(accepted));
@@ -62,16 +65,17 @@ public:
 
 private:
     HttpDownload::CredentialAnswer answer_;
+    std::string rememberFor_;
     std::shared_ptr<ShowHttpAuth> panel_;
     std::shared_ptr<PanelQuestion> self_;
 };
 
 }  // namespace
 
-HttpDownload::CredentialAsker HttpDownload::panelAsker() {
-    return [](const std::string& url, const std::string& user, const std::string& password, bool prevStored,
-              CredentialAnswer answer) {
-        std::make_shared<PanelQuestion>(std::move(answer))->ask(url, user, password, prevStored);
+HttpDownload::CredentialAsker HttpDownload::panelAsker(const std::string& rememberFor) {
+    return [rememberFor](const std::string& url, const std::string& user, const std::string& password,
+                         bool prevStored, CredentialAnswer answer) {
+        std::make_shared<PanelQuestion>(std::move(answer), rememberFor)->ask(url, user, password, prevStored);
     };
 }
 

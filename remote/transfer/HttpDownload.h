@@ -62,8 +62,10 @@ public:
     // Who asks for credentials when the server wants them (the sign-in
     // panel unless set); without one a challenge ends with kAuthFailed.
     void setCredentialAsker(CredentialAsker asker) { asker_ = std::move(asker); }
-    // An asker that uses the server sign-in panel (ShowHttpAuth).
-    static CredentialAsker panelAsker();
+    // An asker that uses the server sign-in panel (ShowHttpAuth). A typed
+    // answer is remembered for `rememberFor` (a site's address) when given,
+    // else for the address asked about.
+    static CredentialAsker panelAsker(const std::string& rememberFor = {});
     // Seconds without a byte after which the connection counts as failed.
     void setStallTimeout(double seconds) { stallTimeout_ = seconds; }
 

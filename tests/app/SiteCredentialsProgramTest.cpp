@@ -10,12 +10,16 @@
 // nginx (Basic), Apache WebDAV (Digest), an FTP server and smbd: a wrong
 // password asks again after one refusal, is never remembered, and a
 // remembered one the server refuses is forgotten and asked for; a restored
-// list without its password asks when a book is read or downloaded.
+// list without its password asks when a book is read or downloaded, and one
+// with its site's password, changed on the server since, forgets it when its
+// refresh or a download is refused. A user let in but denied an SMB share
+// keeps the site's password when another user is asked for.
 #include <gtest/gtest.h>
 
 #include "app/LeafbrightProgram.h"
 #include "app/NestlarkAppDelegate.h"
 #include "cloud/HttpAuthCache.h"
+#include "cloud/HttpEasy.h"
 #include "engine/BookReaderEx.h"
 #include "engine/RemoteStreamRead.h"
 #include "foundation/LastStatusRestore.h"
@@ -50,7 +54,10 @@
 #include "tests/support/net/TestCertificate.h"
 #include "viewer/BookViewController.h"
 
+#include <poll.h>
+
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 
@@ -367,6 +374,28 @@ TEST_F(SiteCredentialsProgramTest, APasswordTypedWithRememberOffIsNotKeptForTheN
 }
 
 
+TEST_F(SiteCredentialsProgramTest, ASitesPasswordStaysWhenItsUserIsDeniedAShareAndAnotherIsAskedFor) {
+    if (auto why = test::SmbPeer::skipReason(); !why.empty()) GTEST_SKIP() << why;
+    test::SmbPeer smb;
+    ASSERT_TRUE(smb.start("")) << smb.error();
+    sys::PlistDictionary record{{"url", sys::PlistValue("smb://" + smb.server() + "/locked/")},
+                                {"title", sys::PlistValue("Locked")},
+                                {"username", sys::PlistValue(kUser)},
+                                {"id", sys::PlistValue("locked-site")}};
+    ASSERT_TRUE(sys::PropertyList::writeFile(sys::PlistValue(record), docs() + "/Locked.shortcut"));
+    sys::Keychain::setShared(sys::Keychain::atPath(lib() + "/Library/keychain.txt"));
+    QNKeyChain::addOrUpdatePassword(kPassword, "locked-site", RemoteFileListViewController::kSiteKeychainService);
+    ASSERT_TRUE(launch());
+    play("tap \"Locked\"\nwait 3\nshot locked-denied\n");
+    ASSERT_TRUE(ui::test::Driver(window()).findByText("Change User")) << "the user is let in, not into the share";
+    play("tap \"Change User\"\nwait 1\n");
+    EXPECT_TRUE(ui::test::Driver(window()).findByText("Enter Password"));
+    // Taken by the server: the site keeps it for its user.
+    EXPECT_EQ(QNKeyChain::getPasswordWithAccount(std::string("locked-site"),
+                                                 std::string(RemoteFileListViewController::kSiteKeychainService)),
+              std::optional<std::string>(kPassword));
+}
+
 enum class SignInServer { NginxBasic, ApacheDavDigest, Ftp, Smb };
 
 // One server asking for a password, a site of it that knows its user but not
@@ -466,10 +495,34 @@ protected:
         fs::create_directories(folder + "/Pics");
         for (const char* name : {"p1.png", "p2.png"}) fs::copy_file(pages->file(name), folder + "/Pics/" + name);
     }
+    // A web server logs a request just after answering it: the program may
+    // have its answer before the line is there. A request of the test's own
+    // made after it, once logged, tells the lines before it are there too.
+    void settleWebLog() const {
+        const bool web = GetParam() == SignInServer::NginxBasic || GetParam() == SignInServer::ApacheDavDigest;
+        if (!web) return;
+        const std::string probe = "/settled-" + std::to_string(++probes_);
+        HttpEasy easy;
+        HttpRequest request;
+        request.url = GetParam() == SignInServer::NginxBasic ? nginx.url(probe) : dav.url(probe);
+        request.connectTimeout = 5;
+        easy.prepare(request, {}, {}, {}, 1 << 16);
+        easy.perform();
+        const auto logged = [&] {
+            if (GetParam() == SignInServer::NginxBasic) return nginx.requestCount(probe) > 0;
+            for (const auto& line : dav.requests())
+                if (line.find(" " + probe + " ") != std::string::npos) return true;
+            return false;
+        };
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (!logged() && std::chrono::steady_clock::now() < deadline) ::poll(nullptr, 0, 2);
+        ASSERT_TRUE(logged()) << "the server logs " << probe;
+    }
     // The attempts with credentials the server has refused so far (a Digest
     // answer comes after a challenge to a request without them, which Apache
     // logs as one more 401).
     size_t refusals() const {
+        settleWebLog();
         switch (GetParam()) {
         case SignInServer::NginxBasic: {
             size_t n = 0;
@@ -491,9 +544,11 @@ protected:
     }
     size_t perAnswer() const { return GetParam() == SignInServer::ApacheDavDigest ? 2 : 1; }
 
-    // Each run reads the key chain's file afresh, as a new process would.
+    // Each run reads the key chain's file afresh and knows nothing of what
+    // servers asked before, as a new process would.
     bool start() {
         sys::Keychain::setShared(sys::Keychain::atPath(keychainFile));
+        HttpAuthCache::clear();
         return launch();
     }
     bool asked() const { return bool(ui::test::Driver(window()).findByText("Enter Password")); }
@@ -511,6 +566,17 @@ protected:
         for (const auto& it : items)
             if (it.value == value) services.push_back(it.service);
         return services;
+    }
+    // The site's record with a password of its own, kept under its id.
+    void siteWithOwnPassword(const std::string& own) {
+        sys::PlistDictionary record{{"url", sys::PlistValue(site)},
+                                    {"title", sys::PlistValue("Shelf")},
+                                    {"username", sys::PlistValue(user)},
+                                    {"id", sys::PlistValue("signin-site")}};
+        if (!other.empty()) record.set("other", other);
+        ASSERT_TRUE(sys::PropertyList::writeFile(sys::PlistValue(record), docs() + "/Shelf.shortcut"));
+        sys::Keychain::setShared(sys::Keychain::atPath(keychainFile));
+        QNKeyChain::addOrUpdatePassword(own, "signin-site", RemoteFileListViewController::kSiteKeychainService);
     }
     // A first run signs in and lists the site, which the next run restores.
     void signedInBefore(bool remember) {
@@ -530,6 +596,7 @@ protected:
     test::DavTestServer dav;
     test::FtpTestServer ftp;
     std::unique_ptr<test::SmbPeer> smb;
+    mutable int probes_ = 0;
 };
 
 TEST_P(SignInProgramTest, AWrongPasswordIsTriedOnceNeverKeptAndAskedAgain) {
@@ -683,14 +750,7 @@ TEST_P(SignInProgramTest, ARestoredListWithoutItsPasswordAsksWhenItDownloads) {
 
 TEST_P(SignInProgramTest, ASitesOwnPasswordTheServerRefusesIsForgottenAndTheAnswerGoesFirstNextTime) {
     // The site's own password, since changed on the server.
-    sys::PlistDictionary record{{"url", sys::PlistValue(site)},
-                                {"title", sys::PlistValue("Shelf")},
-                                {"username", sys::PlistValue(user)},
-                                {"id", sys::PlistValue("signin-site")}};
-    if (!other.empty()) record.set("other", other);
-    ASSERT_TRUE(sys::PropertyList::writeFile(sys::PlistValue(record), docs() + "/Shelf.shortcut"));
-    sys::Keychain::setShared(sys::Keychain::atPath(keychainFile));
-    QNKeyChain::addOrUpdatePassword("old-pw", "signin-site", RemoteFileListViewController::kSiteKeychainService);
+    ASSERT_NO_FATAL_FAILURE(siteWithOwnPassword("old-pw"));
     ASSERT_TRUE(start());
     size_t before = refusals();
     play("tap \"Shelf\"\nwait 3\n");
@@ -730,6 +790,65 @@ TEST_P(SignInProgramTest, ASitesOwnPasswordTheServerRefusesIsForgottenAndTheAnsw
     play("tap \"Streaming\"\nwait 0.5\ntap \"Own.cbz\"\nwait 1\nsheet 0\nwait 5\n");
     ASSERT_TRUE(asked()) << "reading the book asks";
     EXPECT_TRUE(keptFor("old-pw").empty()) << "the site's refused password is forgotten";
+}
+
+TEST_P(SignInProgramTest, ARestoredListForgetsItsSitesChangedPasswordWhenItsRefreshOrDownloadIsRefused) {
+    // Listed with the site's own password, restored by the next runs.
+    ASSERT_NO_FATAL_FAILURE(siteWithOwnPassword(password));
+    ASSERT_TRUE(start());
+    play("tap \"Shelf\"\nwait 3\n");
+    ASSERT_FALSE(asked());
+    ASSERT_TRUE(top<RemoteFileListViewController>()) << "the site is listed";
+    stop();
+
+    // Changed on the server since: the refresh asks once and forgets it.
+    ASSERT_NO_FATAL_FAILURE(siteWithOwnPassword("old-pw"));
+    ASSERT_TRUE(start());
+    play("wait 2\n");
+    ASSERT_TRUE(top<RemoteFileListViewController>()) << "the list is restored";
+    size_t before = refusals();
+    top<RemoteFileListViewController>()->onRefresh();
+    play("wait 3\nshot signin-refresh\n");
+    ASSERT_TRUE(asked()) << "the refresh asks";
+    EXPECT_LE(refusals() - before, perAnswer());
+    EXPECT_TRUE(keptFor("old-pw").empty()) << "the site's refused password is forgotten";
+    play("tap \"Cancel\"\nwait 1\n");
+    stop();
+
+    // A download asks, forgets it, and the answer is remembered for the site.
+    ASSERT_NO_FATAL_FAILURE(siteWithOwnPassword("old-pw"));
+    ASSERT_TRUE(start());
+    play("wait 2\n");
+    ASSERT_TRUE(top<RemoteFileListViewController>()) << "the list is restored";
+    play("tap \"Download\"\nwait 0.5\ntap \"Own.cbz\"\nwait 0.5\ntap \"Download Selected File\"\nwait 3\n");
+    ASSERT_TRUE(asked()) << "the download asks";
+    EXPECT_TRUE(keptFor("old-pw").empty()) << "the site's refused password is forgotten";
+    signIn(password, true);
+    auto& app = *program->delegate();
+    ASSERT_TRUE(app.bookTransfer());
+    EXPECT_TRUE(sys::RunLoop::main().runUntil(
+        [&] { return !app.bookTransfer()->isActive() && fs::exists(docs() + "/Own.cbz"); }, 30));
+    EXPECT_EQ(test::readFile(docs() + "/Own.cbz"), test::readFile(book));
+    EXPECT_EQ(keptFor(password), std::vector<std::string>{siteKey});
+    // The list goes with that answer too.
+    play("back\nwait 1\n");
+    ASSERT_TRUE(top<RemoteFileListViewController>());
+    before = refusals();
+    top<RemoteFileListViewController>()->onRefresh();
+    play("wait 3\n");
+    EXPECT_FALSE(asked());
+    EXPECT_LE(refusals() - before, perAnswer() - 1);
+    stop();
+
+    // Opened again, the site goes with that answer: nothing is refused.
+    ASSERT_TRUE(start());
+    play("wait 2\nback\nwait 1\n");
+    ASSERT_FALSE(top<RemoteFileListViewController>());
+    before = refusals();
+    play("tap \"Shelf\"\nwait 3\n");
+    EXPECT_FALSE(asked());
+    ASSERT_TRUE(top<RemoteFileListViewController>()) << "the site is listed";
+    EXPECT_LE(refusals() - before, perAnswer() - 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, SignInProgramTest,

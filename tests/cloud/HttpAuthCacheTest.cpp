@@ -1,7 +1,8 @@
 // A site that asked for credentials once is answered from the first request
 // of every later exchange: Digest from the RFC's own examples, against a
 // scripted server that rotates its nonce and one that refuses, and Basic
-// against nginx on loopback, counting the 401s each server sent.
+// against nginx on loopback, counting the 401s each server sent (a Basic
+// password the server refuses is not sent twice).
 #include "cloud/HttpAuthCache.h"
 #include "cloud/HttpEasy.h"
 #include "tests/support/TestHome.h"
@@ -237,6 +238,20 @@ TEST_F(HttpAuthCacheTest, ABasicSiteOnLoopbackGetsThePasswordWithItsFirstRequest
     for (const auto& r : nginx.requests()) refused += r.status == 401;
     EXPECT_EQ(refused, 1u) << "only the first exchange waits for the challenge";
     EXPECT_EQ(nginx.requests().size(), 5u);
+
+    // The password changed on the server side: the one sent at once is
+    // refused, and not sent again.
+    ASSERT_TRUE(test::writeHtpasswd(conf.file("htpasswd"), "reader", "changed"));
+    EXPECT_EQ(get(nginx.url("/a.zip"), "reader", "s3cret").status, 401);
+    // Forgotten: the next exchange starts with the challenge again.
+    EXPECT_EQ(get(nginx.url("/b.zip"), "reader", "changed").body, "bbbb");
+    ASSERT_TRUE(nginx.waitForRequests(8));
+    std::vector<std::string> seen;
+    for (size_t i = 5; i < nginx.requests().size(); ++i) {
+        const auto r = nginx.requests()[i];
+        seen.push_back(r.target + " " + std::to_string(r.status) + " " + r.user);
+    }
+    EXPECT_EQ(seen, (std::vector<std::string>{"/a.zip 401 reader", "/b.zip 401 ", "/b.zip 200 reader"}));
 }
 
 }  // namespace

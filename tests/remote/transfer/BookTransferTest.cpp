@@ -1,17 +1,22 @@
 // The transfer queue over real servers on loopback: order, results, the
 // observer's view, cancelling and retrying, and the state file that lets a
-// queue cut short by a kill carry on at the next start.
+// queue cut short by a kill carry on at the next start, its items with the
+// password of the site they came from.
 #include "remote/BookTransfer.h"
 
+#include "foundation/QNKeyChain.h"
 #include "foundation/Settings.h"
+#include "platform/core/Keychain.h"
 #include "platform/core/PropertyList.h"
 #include "platform/ui/RecordingUserNotificationCenter.h"
+#include "remote/screens/ShowHttpAuth.h"
 #include "remote/transfer/HttpDownload.h"
 #include "tests/remote/transfer/DownloadTestFiles.h"
 #include "tests/support/TestHome.h"
 #include "tests/support/VirtualClockTest.h"
 #include "tests/support/net/FaultHttpServer.h"
 #include "tests/support/net/NginxServer.h"
+#include "tests/support/net/TestCertificate.h"
 
 #include <gtest/gtest.h>
 
@@ -306,6 +311,60 @@ TEST_F(BookTransferTest, AQueueCutShortCarriesOnAtTheNextStartWithoutRefetching)
         EXPECT_EQ(item->status, TransferItem::kFailed);
     }
     EXPECT_FALSE(fs::exists(stateDir_.file("queue.plist")));
+}
+
+TEST_F(BookTransferTest, AnItemReadBackGoesWithItsSitesPasswordAndForgetsItWhenRefused) {
+    // A site that wants "reader" with "right", and a public server.
+    test::TempDir conf("conf");
+    ASSERT_TRUE(test::writeHtpasswd(conf.file("htpasswd"), "reader", "right"));
+    writeFile(www_.file("a.cbz"), pattern(30000, 1));
+    writeFile(www_.file("b.cbz"), pattern(30000, 2));
+    writeFile(www_.file("c.cbz"), pattern(30000, 3));
+    test::NginxServer nginx;
+    nginx.setLocationConfig("auth_basic \"books\"; auth_basic_user_file " + conf.file("htpasswd") + ";");
+    ASSERT_TRUE(nginx.start(www_.path())) << nginx.lastError();
+    test::FaultHttpServer open(www_.path());
+    ASSERT_TRUE(open.start());
+    sys::Keychain::setShared(sys::Keychain::inMemory());
+    QNKeyChain::addOrUpdatePassword("right", "current", ShowHttpAuth::kSitePasswordService);
+    QNKeyChain::addOrUpdatePassword("old", "changed", ShowHttpAuth::kSitePasswordService);
+
+    // Items of two sites, the second's password changed on the server since,
+    // and one written before items knew their site.
+    auto item = [&](const std::string& path, const std::string& siteID) {
+        TransferItem t;
+        t.source = nginx.url(path);
+        t.savePath = out_.path();
+        t.saveName = path.substr(1);
+        t.username = "reader";
+        t.password = "never saved";
+        t.site = {nginx.url("/"), siteID};
+        return sys::PlistValue(t.toStateDictionary());
+    };
+    sys::PlistDictionary old{{"type", 0}, {"source", open.url("/c.cbz")}, {"savePath", out_.path()},
+                             {"saveName", "c.cbz"}};
+    ASSERT_TRUE(sys::PropertyList::writeFile(sys::PlistValue(sys::PlistArray{item("/a.cbz", "current"),
+                                                                             item("/b.cbz", "changed"), old}),
+                                             stateDir_.file("queue.plist")));
+    auto q = makeQueue();
+    ASSERT_EQ(q->restoreState(), 3u);
+    ASSERT_EQ(q->getCue().size(), 2u);  // the first runs
+    EXPECT_EQ(q->getCue()[0]->site.id, "changed");
+    EXPECT_EQ(q->getCue()[0]->site.url, nginx.url("/"));
+    EXPECT_TRUE(q->getCue()[1]->site.url.empty());
+    ASSERT_TRUE(runIdle(*q));
+    ASSERT_EQ(q->getRecentCue().size(), 3u);
+    // Most recent first.
+    EXPECT_EQ(q->getRecentCue()[2]->status, TransferItem::kDone);
+    EXPECT_TRUE(readFile(out_.file("a.cbz")) == pattern(30000, 1));
+    // Refused, asked (nobody answers here), and the refused password is gone.
+    EXPECT_EQ(q->getRecentCue()[1]->status, TransferItem::kFailed);
+    EXPECT_FALSE(QNKeyChain::getPasswordWithAccount(std::string("changed"), std::string(ShowHttpAuth::kSitePasswordService)));
+    EXPECT_EQ(QNKeyChain::getPasswordWithAccount(std::string("current"), std::string(ShowHttpAuth::kSitePasswordService)),
+              std::optional<std::string>("right"));
+    EXPECT_EQ(q->getRecentCue()[0]->status, TransferItem::kDone);
+    EXPECT_TRUE(readFile(out_.file("c.cbz")) == pattern(30000, 3));
+    sys::Keychain::setShared(nullptr);
 }
 
 TEST_F(BookTransferTest, AStateFileOfNoUseIsIgnoredEntryByEntry) {
