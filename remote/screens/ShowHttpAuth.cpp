@@ -12,6 +12,7 @@
 #include "platform/ui/Touch.h"
 #include "platform/ui/Window.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -351,6 +352,10 @@ void ShowHttpAuth::configPositions() {
         top = landscape ? 100 : 200;
     }
     ui::Rect panel = inputArea_->frame();
+    // A window too low for the panel there (a desktop's window made small)
+    // has it in its middle, whole.
+    if (!app.size.isEmpty() && top + panel.height() > app.height())
+        top = std::max(0.0, std::floor((app.height() - panel.height()) / 2));
     inputArea_->setFrame(ui::Rect(std::floor((w - panel.width()) / 2), top, panel.width(), panel.height()));
 }
 
