@@ -24,6 +24,7 @@ const ui::Color kButtonBlue = ui::Color::rgb(0, 0.478, 1);
 class AuthBackgroundView : public ui::View {
 public:
     std::function<void(ui::Point)> onTap;
+    std::function<void()> onCancel;
     std::function<std::vector<ui::KeyCommand>()> keys;
     bool isKeyOverlay() const override { return true; }
     std::vector<ui::KeyCommand> keyCommands() const override { return keys ? keys() : std::vector<ui::KeyCommand>{}; }
@@ -62,6 +63,13 @@ ShowHttpAuth::~ShowHttpAuth() {
 }
 
 ui::View* ShowHttpAuth::backgroundView() const { return bkgndView_.get(); }
+
+bool ShowHttpAuth::cancelPanelCoveredBy(ui::View& view) {
+    auto* cover = dynamic_cast<AuthBackgroundView*>(&view);
+    if (!cover || !cover->onCancel) return false;
+    cover->onCancel();
+    return true;
+}
 ui::View* ShowHttpAuth::inputArea() const { return inputArea_.get(); }
 
 void ShowHttpAuth::setRefusedCredentials(const std::optional<std::string>& user,
@@ -124,6 +132,9 @@ void ShowHttpAuth::showPanel() {
     std::weak_ptr<ShowHttpAuth> weak = weak_from_this();
     bg->onTap = [weak](ui::Point p) {
         if (auto self = weak.lock()) self->onTapBackGround(p);
+    };
+    bg->onCancel = [weak] {
+        if (auto self = weak.lock()) self->onCancelBtn();
     };
     bg->keys = [weak] {
         auto self = weak.lock();

@@ -65,6 +65,9 @@ public:
     bool rememberAnswer() const { return rememberAnswer_; }
     // Remembers credentials the server accepted for the URL.
     static void rememberAccepted(const std::string& url, const std::string& user, const std::string& password);
+    // Answers the panel whose dimmed cover `view` is as its Cancel would;
+    // false for any other view.
+    static bool cancelPanelCoveredBy(ui::View& view);
 
     // The orientation the panel was last told about (0 before any rotation).
     int pendingOrientation() const { return pendingOrientation_; }
