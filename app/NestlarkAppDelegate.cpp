@@ -26,6 +26,7 @@
 #include "library/PreparedBookOpen.h"
 #include "remote/BookTransfer.h"
 #include "remote/RemoteTransferScreenFactory.h"
+#include "remote/screens/ShowHttpAuth.h"
 #include "platform/core/AppPaths.h"
 #include "platform/core/Clock.h"
 #include "platform/core/FileManager.h"
@@ -1081,13 +1082,15 @@ void NestlarkAppDelegate::refuseBrokenBook(const std::string& path, const std::s
 void NestlarkAppDelegate::bringLibraryToFront() {
     if (!navigationController_) return;
     auto keep = navigationController_;
-    // Every question and notice on screen is answered as its cancel button
-    // would answer it, the top-most first, and editing ends: none of them
-    // may act on the library behind the new book, nor stay over it.
+    // Every question, notice and sign-in panel on screen is answered as its
+    // cancel button would answer it, the top-most first, and editing ends:
+    // none of them may act on the library behind the new book, nor stay over it.
     if (window_) {
         auto over = window_->subviews();
-        for (auto it = over.rbegin(); it != over.rend(); ++it)
+        for (auto it = over.rbegin(); it != over.rend(); ++it) {
             if (auto* notice = dynamic_cast<QNNoticeView*>(it->get())) notice->cancel();
+            else ShowHttpAuth::cancelPanelCoveredBy(**it);
+        }
         std::vector<std::shared_ptr<ui::ViewController>> chain;
         for (ui::ViewController* p = window_->rootViewController().get(); p && p->presentedViewController();
              p = p->presentedViewController())

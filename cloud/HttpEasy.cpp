@@ -33,7 +33,6 @@ std::string trim(const std::string& s) {
     return s.substr(b, e - b + 1);
 }
 
-// Whether the WWW-Authenticate values of a 401 offer Basic and nothing else.
 bool isRedirectStatus(int status) {
     return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }

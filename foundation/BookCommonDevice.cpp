@@ -343,8 +343,9 @@ bool BookCommonDevice::isIpadRotationLockEnable() {
 bool BookCommonDevice::isLandscapeSwitchOSVersionWithViewController() {
     auto s = screen();
     if (osAtLeast(9)) {
+        // The status bar above the frame counted: a square window is upright.
         gfx::Rect f = s->applicationFrame();
-        return f.width() > f.height();
+        return f.width() > f.y() + f.height();
     }
     if (osAtLeast(8)) {
         gfx::Rect b = s->mainScreenBounds();

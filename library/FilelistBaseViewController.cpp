@@ -664,7 +664,10 @@ void FilelistBaseViewController::onRefresh() {
 
 void FilelistBaseViewController::onRotateView(bool landscape) {
     (void)landscape;
-    if (isViewLoaded()) tableView()->reloadData();
+    if (!isViewLoaded()) return;
+    // Filler rows down to the new bottom.
+    dummyCellCount_ = getRequiredDummyCellCount();
+    tableView()->reloadData();
 }
 
 void FilelistBaseViewController::scrollViewDidScroll(ui::ScrollView& sv) {

@@ -18,6 +18,8 @@ void StartupPasscodeInputViewController::viewDidLoad() {
     view()->setBackgroundColor(ColorDefine::background());
     column_ = PasscodeColumn::addTo(*view(), BookCommon::localizedStringWithOnOff("Enter the passphrase"), this);
     column_.field->setPlaceholder(BookCommon::localizedStringWithOnOff("Passphrase"));
+    // Nothing else on the lock takes keys: Escape does not leave the field.
+    column_.field->setLeavesOnEscape(false);
 }
 
 void StartupPasscodeInputViewController::viewDidAppear(bool animated) {

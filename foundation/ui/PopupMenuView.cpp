@@ -5,6 +5,8 @@
 #include "platform/core/DeviceProfile.h"
 #include "platform/ui/Toolbar.h"
 
+#include <algorithm>
+
 using ui::Color;
 using ui::Rect;
 
@@ -103,7 +105,11 @@ void PopupMenuView::setSize(const Rect& frame, ui::Point point) {
     popupPoint_ = point;
     setFrame(frame);
     const double height = itemHeight_ * double(itemList_.size());
-    menuRectView_->setFrame(Rect(point.x - frame.x(), point.y - height - frame.y(), itemWidth_, height));
+    // Inside what it is given (a window made small): moved left or down
+    // where the point would put it past the right or top edge.
+    const double x = std::min(point.x - frame.x(), frame.width() - itemWidth_);
+    const double y = point.y - height - frame.y();
+    menuRectView_->setFrame(Rect(std::max(0.0, x), std::max(0.0, y), itemWidth_, height));
 }
 
 void PopupMenuView::popUpFromToolbar(ui::NavigationController& nav, const ui::View& ownerView) {

@@ -237,7 +237,10 @@ void QNMultiViewController::onChangeButtonOnStatus() {
 
 void QNMultiViewController::viewDidLayoutSubviews() {
     ui::ViewController::viewDidLayoutSubviews();
-    Size s = view()->bounds().size;
+    // By the shape of what holds the bars too: this screen's own view, under
+    // them, is wider than high in a square window, which reads as portrait.
+    ui::NavigationController* nav = navigationController();
+    Size s = (nav ? nav->view() : view())->bounds().size;
     layoutItems(s.width > s.height);
 }
 

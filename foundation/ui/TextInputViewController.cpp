@@ -34,6 +34,8 @@ void TextInputViewController::viewDidLoad() {
     field.setClearButtonMode(ui::TextFieldViewMode::Always);
     field.setKeyboardType(int(keybordType_value_));
     field.setText(textToEdit_value_);
+    // Ending the edit offers the text: Escape leaves the screen instead.
+    field.setLeavesOnEscape(false);
     field.setDelegate(this);
     ui::TextField* raw = textField_value_.get();
     field.addAction(
@@ -86,6 +88,15 @@ void TextInputViewController::viewWillTransitionToSize(ui::Size size,
         coordinator->animateAlongsideTransition(alongside);
     else
         alongside(ui::TransitionCoordinatorContext{});
+}
+
+std::vector<ui::KeyCommand> TextInputViewController::keyCommands() const {
+    if (!isModalView_value_) return {};
+    auto* self = const_cast<TextInputViewController*>(this);
+    return {ui::KeyCommand::make(ui::KeyInput::escape, 0, [self](const ui::KeyCommand&) {
+        auto keep = self->shared_from_this();
+        if (!self->closing_) self->cancelInput();
+    })};
 }
 
 bool TextInputViewController::textFieldShouldReturn(ui::TextField& field) {

@@ -51,6 +51,9 @@ public:
     void viewDidAppear(bool animated) override;
     void viewWillTransitionToSize(ui::Size size, const std::shared_ptr<ui::TransitionCoordinator>& coordinator) override;
     bool textFieldShouldReturn(ui::TextField& field) override;
+    // Escape answers as Cancel when presented (pushed, it goes back as Back
+    // does): either way what was typed is not offered.
+    std::vector<ui::KeyCommand> keyCommands() const override;
 
 private:
     void close();

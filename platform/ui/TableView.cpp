@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <utility>
 
 namespace ui {
 
@@ -340,6 +341,11 @@ View* TableView::footerViewForSection(int section) {
 // --- Reuse ---
 
 std::shared_ptr<TableViewCell> TableView::dequeueReusableCell(const std::string& identifier) {
+    if (edited_ && makingRow_ == edited_->row && edited_->cell->reuseIdentifier() == identifier) {
+        auto cell = std::exchange(edited_, std::nullopt)->cell;
+        cell->prepareForReuse();
+        return cell;
+    }
     auto it = pool_.find(identifier);
     if (it == pool_.end() || it->second.empty()) return nullptr;
     auto cell = it->second.back();
@@ -367,10 +373,29 @@ void TableView::recycle(const std::shared_ptr<TableViewCell>& cell) {
     if (pool.size() < kPoolLimit) pool.push_back(cell);
 }
 
+void TableView::recycleAllCells() {
+    releaseEdited();
+    auto* responder = dynamic_cast<View*>(Responder::firstResponder());
+    for (auto& [ip, c] : cells_) {
+        if (responder && !edited_ && responder->isDescendantOfView(c.get()))
+            edited_ = EditedRow{ip, c};
+        else
+            recycle(c);
+    }
+    cells_.clear();
+}
+
+void TableView::releaseEdited() {
+    if (auto edited = std::exchange(edited_, std::nullopt)) recycle(edited->cell);
+}
+
 // --- Showing rows ---
 
 std::shared_ptr<TableViewCell> TableView::makeCell(const IndexPath& ip) {
+    const auto outerRow = std::exchange(makingRow_, ip);
     std::shared_ptr<TableViewCell> cell = dataSource_ ? dataSource_->tableViewCellForRowAtIndexPath(*this, ip) : nullptr;
+    makingRow_ = outerRow;
+    if (edited_ && cell == edited_->cell) edited_.reset();  // a data source keeping its own cells
     if (!cell) {
         logWarning("table: the data source gave no cell for a row; showing an empty one");
         cell = std::make_shared<TableViewCell>();
@@ -545,8 +570,7 @@ void TableView::reloadData() {
         setScrollEnabled(reorder_->wasScrollEnabled);
         reorder_.reset();
     }
-    for (auto& [ip, c] : cells_) recycle(c);
-    cells_.clear();
+    recycleAllCells();
     for (auto& [i, v] : headers_) v->removeFromSuperview();
     for (auto& [i, v] : footers_) v->removeFromSuperview();
     headers_.clear();
@@ -558,6 +582,7 @@ void TableView::reloadData() {
     rebuildGeometry(false);
     laidOutWidth_ = contentWidth();
     layoutVisible(false);
+    releaseEdited();
 }
 
 void TableView::setBackgroundView(View::Ref v) {
@@ -576,8 +601,7 @@ void TableView::layoutSubviews() {
         laidOutWidth_ = contentWidth();
         if (loaded_) {
             // Heights of automatic rows depend on the width.
-            for (auto& [ip, c] : cells_) recycle(c);
-            cells_.clear();
+            recycleAllCells();
             for (auto& [i, v] : headers_) v->removeFromSuperview();
             for (auto& [i, v] : footers_) v->removeFromSuperview();
             headers_.clear();
@@ -586,6 +610,7 @@ void TableView::layoutSubviews() {
         }
     }
     layoutVisible(false);
+    releaseEdited();
 }
 
 void TableView::setBounds(const Rect& b) {

@@ -303,6 +303,12 @@ private:
     std::shared_ptr<TableViewCell> makeCell(const IndexPath& ip);
     void configureCell(TableViewCell& cell, const IndexPath& ip);
     void recycle(const std::shared_ptr<TableViewCell>& cell);
+    // Every row's cell back to the pool before the rows are made again, but
+    // the one holding the first responder, kept in the table for its row
+    // (`edited_`) so the field being edited keeps the keys; let go by
+    // `releaseEdited` where no row took it back.
+    void recycleAllCells();
+    void releaseEdited();
     void queue(Update u);
     void applyUpdates();
     bool selectable() const;
@@ -336,6 +342,13 @@ private:
     bool loaded_ = false;
     double laidOutWidth_ = -1;
     std::map<IndexPath, std::shared_ptr<TableViewCell>> cells_;
+    struct EditedRow {
+        IndexPath row;
+        std::shared_ptr<TableViewCell> cell;
+    };
+    std::optional<EditedRow> edited_;
+    // The row the data source is asked a cell for.
+    std::optional<IndexPath> makingRow_;
     std::map<std::string, std::vector<std::shared_ptr<TableViewCell>>> pool_;
     std::map<std::string, std::function<std::shared_ptr<TableViewCell>(const std::string&)>> factories_;
     std::map<int, std::shared_ptr<View>> headers_;

@@ -85,6 +85,7 @@ TextField::TextField() = default;
 TextField::TextField(const Rect& frame) : Control(frame) {}
 
 void TextField::setText(const std::string& text) {
+    if (text == text_) return;  // the caret and selection stay
     text_ = text;
     caret_ = anchor_ = text_.size();
     setNeedsDisplay();

@@ -12,6 +12,7 @@
 #include "platform/ui/Touch.h"
 #include "platform/ui/Window.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -23,6 +24,7 @@ const ui::Color kButtonBlue = ui::Color::rgb(0, 0.478, 1);
 class AuthBackgroundView : public ui::View {
 public:
     std::function<void(ui::Point)> onTap;
+    std::function<void()> onCancel;
     std::function<std::vector<ui::KeyCommand>()> keys;
     bool isKeyOverlay() const override { return true; }
     std::vector<ui::KeyCommand> keyCommands() const override { return keys ? keys() : std::vector<ui::KeyCommand>{}; }
@@ -61,6 +63,13 @@ ShowHttpAuth::~ShowHttpAuth() {
 }
 
 ui::View* ShowHttpAuth::backgroundView() const { return bkgndView_.get(); }
+
+bool ShowHttpAuth::cancelPanelCoveredBy(ui::View& view) {
+    auto* cover = dynamic_cast<AuthBackgroundView*>(&view);
+    if (!cover || !cover->onCancel) return false;
+    cover->onCancel();
+    return true;
+}
 ui::View* ShowHttpAuth::inputArea() const { return inputArea_.get(); }
 
 void ShowHttpAuth::setRefusedCredentials(const std::optional<std::string>& user,
@@ -129,6 +138,9 @@ void ShowHttpAuth::showPanel() {
     std::weak_ptr<ShowHttpAuth> weak = weak_from_this();
     bg->onTap = [weak](ui::Point p) {
         if (auto self = weak.lock()) self->onTapBackGround(p);
+    };
+    bg->onCancel = [weak] {
+        if (auto self = weak.lock()) self->onCancelBtn();
     };
     bg->keys = [weak] {
         auto self = weak.lock();
@@ -357,6 +369,10 @@ void ShowHttpAuth::configPositions() {
         top = landscape ? 100 : 200;
     }
     ui::Rect panel = inputArea_->frame();
+    // A window too low for the panel there (a desktop's window made small)
+    // has it in its middle, whole.
+    if (!app.size.isEmpty() && top + panel.height() > app.height())
+        top = std::max(0.0, std::floor((app.height() - panel.height()) / 2));
     inputArea_->setFrame(ui::Rect(std::floor((w - panel.width()) / 2), top, panel.width(), panel.height()));
 }
 

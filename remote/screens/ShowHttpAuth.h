@@ -71,6 +71,9 @@ public:
     // what was sent): forgotten, so that nothing sends it again. Nothing
     // happens when the site keeps another one.
     static void forgetRefusedSitePassword(const std::string& siteID, const std::optional<std::string>& refused);
+    // Answers the panel whose dimmed cover `view` is as its Cancel would;
+    // false for any other view.
+    static bool cancelPanelCoveredBy(ui::View& view);
 
     // The orientation the panel was last told about (0 before any rotation).
     int pendingOrientation() const { return pendingOrientation_; }

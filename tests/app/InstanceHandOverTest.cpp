@@ -22,6 +22,7 @@
 #include "platform/ui/Label.h"
 #include "platform/ui/TestDriver.h"
 #include "platform/ui/Window.h"
+#include "remote/screens/ShowHttpAuth.h"
 #include "tests/app/ProgramRun.h"
 #include "tests/support/TestHome.h"
 #include "viewer/BookViewController.h"
@@ -502,6 +503,29 @@ TEST_F(HandOverProgramTest, AHandedBookOpensAtOnceWhateverTheProgramShows) {
     ASSERT_TRUE(ui::test::Driver(*program->delegate()->window()).findByText("Are you sure you want to delete this file?"));
     handOver("the delete question");
     EXPECT_TRUE(fs::is_directory(docs() + "/Folder")) << "the folder went behind the book";
+    // The sign-in panel a server's listing put up: answered as its Cancel.
+    struct SignInAnswer : ShowHttpAuthDelegate {
+        int count = 0;
+        std::optional<std::string> user;
+        void onFinishInput(const std::string&, const std::optional<std::string>& u, const std::optional<std::string>&,
+                           bool) override {
+            ++count;
+            user = u;
+        }
+    };
+    auto signInAnswer = std::make_shared<SignInAnswer>();
+    auto signIn = std::make_shared<ShowHttpAuth>();
+    signIn->getUserAuth("http://127.0.0.1:9/shelf/", std::string("reader"), false, true, signInAnswer);
+    play("wait 1\n");
+    ASSERT_TRUE(signIn->isShown());
+    fs::copy_file(outside.file("Reading.cbz"), outside.file("Signed.cbz"));
+    play("open " + LeafbrightProgram::targetURL(outside.file("Signed.cbz")) + "\nwait 2\n");
+    EXPECT_FALSE(signIn->isShown()) << "the sign-in panel stays over the book";
+    EXPECT_EQ(signInAnswer->count, 1);
+    EXPECT_FALSE(signInAnswer->user);
+    ASSERT_TRUE(viewer());
+    EXPECT_EQ(viewer()->fileName(), docs() + "/Signed.cbz");
+    play("back\nwait 1\n");
     // A book that does not open, handed over while another is read: it is
     // refused with a message and not copied in; the book read stays open.
     openReading("open 6");

@@ -66,6 +66,10 @@ TEST_F(WindowScreenStateTest, PhoneWindowTurnedAndItsBar) {
     EXPECT_EQ(BookCommon::supportedInterfaceOrientationsForLB(), 16);
 
     window_->setOrientation(ui::InterfaceOrientation::Portrait);
+    // A square window reads as portrait, though below its status bar it is
+    // wider than high.
+    ASSERT_TRUE(window_->resize({320, 320}));
+    EXPECT_FALSE(BookCommon::isLandscapeSwitchOSVersionWithViewController());
     ui::Application::shared().setStatusBarHidden(true);
     EXPECT_EQ(BookCommon::getStatusbarHeight(), 0);
 }

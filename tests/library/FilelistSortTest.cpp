@@ -193,6 +193,12 @@ TEST_F(FilelistSortTest, ShortListsGetFillerRowsAndLongListsNone) {
     const double height = shortList->view()->bounds().height();
     EXPECT_EQ(shortList->dummyCellCount(), int(height / 80 + 1) - 1);
     EXPECT_GT(shortList->dummyCellCount(), 5);
+    // A window made taller is filled to its new bottom.
+    ASSERT_TRUE(window->resize({800, 1200}));
+    driver->advance(1.0);
+    const double taller = shortList->view()->bounds().height();
+    ASSERT_GT(taller, height);
+    EXPECT_EQ(shortList->dummyCellCount(), int(taller / 80 + 1) - 1);
 
     auto longList = std::make_shared<FakeList>();
     for (int i = 0; i < 40; ++i) longList->items.push_back(item(1, "book" + std::to_string(i) + ".zip"));

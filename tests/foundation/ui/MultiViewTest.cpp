@@ -200,6 +200,14 @@ TEST_F(MultiViewTest, LandscapePutsTheTabsDownTheLeft) {
                   QNMultiViewController::roundImageViewRect(Rect(0, (S - 50) / 2 + 2, 64, 35)));
         EXPECT_EQ(c->viewControllerAt(i)->view()->frame(), Rect(47 + 64, 0, v.width - 111, v.height));
     }
+    // A square window reads as portrait, though the screen's own view under
+    // the bars is wider than high: the tabs go back along the bottom.
+    ASSERT_TRUE(window->resize({320, 320}));
+    driver->advance(1.0);
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(c->tabButton(i)->frame().x(), 80.0 * i) << i;
+        EXPECT_EQ(c->tabButton(i)->frame().width(), 80) << i;
+    }
 }
 
 TEST_F(MultiViewTest, PushingOverTheContainerFadesItsTabsAndCloseDismissesIt) {

@@ -331,6 +331,18 @@ TEST_F(PickersTest, ChangedTextGoesToTheDelegateWhichDecidesTheClose) {
     driver->advance(1);
     EXPECT_EQ(nav->topViewController(), home.get());
     EXPECT_EQ(listener->log.size(), 3u) << "asked again as the screen went";
+
+    // Escape goes back as Back does: what was typed is not sent.
+    auto escaped = std::make_shared<TextInputViewController>();
+    escaped->setTextToEdit_("Old");
+    escaped->setDelegate(listener);
+    push(escaped);
+    driver->tap(*escaped->textField_());
+    driver->type("z");
+    driver->key(ui::KeyInput::escape);
+    driver->advance(1);
+    EXPECT_EQ(nav->topViewController(), home.get());
+    EXPECT_EQ(listener->log.size(), 3u) << "Escape sent the typed text";
 }
 
 TEST_F(PickersTest, ModalTextInputCancelsWithoutTellingTheDelegate) {
@@ -344,6 +356,18 @@ TEST_F(PickersTest, ModalTextInputCancelsWithoutTellingTheDelegate) {
     EXPECT_EQ(ui::test::Driver::textOf(*input->cancelButton()), "Cancel");
     driver->type("yz");
     driver->tap(*input->cancelButton());
+    driver->advance(0.5);
+    EXPECT_TRUE(listener->log.empty());
+    EXPECT_EQ(home->presentedViewController(), nullptr);
+    // Escape answers as Cancel.
+    auto escaped = std::make_shared<TextInputViewController>();
+    escaped->setIsModalView_(true);
+    escaped->setTextToEdit_("x");
+    escaped->setDelegate(listener);
+    home->present(escaped, true);
+    driver->advance(0.5);
+    driver->type("yz");
+    driver->key(ui::KeyInput::escape);
     driver->advance(0.5);
     EXPECT_TRUE(listener->log.empty());
     EXPECT_EQ(home->presentedViewController(), nullptr);

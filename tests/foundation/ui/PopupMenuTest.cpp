@@ -155,6 +155,15 @@ TEST_F(PopupMenuTest, GlassLookUsesPillsAndSpringsOutOfThePoint) {
     driver->touchUp(p);
     EXPECT_DOUBLE_EQ(b->transform().a, 1.0);
     EXPECT_EQ(screen->log, (std::vector<std::string>{"chose Settings", "onRemovePopup"}));
+
+    // In the smallest window (below its status bar, over its tool bar) the
+    // menu keeps inside what it is given.
+    auto small = std::make_shared<PopupMenuView>(Rect());
+    for (const char* t : {"About", "Statistics Information", "History", "Starting the MediaServer"})
+        small->addItem(t, Image::systemNamed("book"), [] {});
+    small->setSize(Rect(0, 47, 320, 273), Point{0, 242});
+    const Rect r = small->menuRectView()->frame();
+    EXPECT_EQ(r, Rect(0, 0, 320, 220));
 }
 
 TEST_F(PopupMenuTest, GlassTitlesAreWhiteInTheDark) {

@@ -5,6 +5,7 @@
 #include "platform/ui/Switch.h"
 #include "platform/ui/TableView.h"
 #include "platform/ui/TestDriver.h"
+#include "platform/ui/TextField.h"
 
 #include <map>
 #include <string>
@@ -548,6 +549,33 @@ TEST_F(TableViewTest, ReloadedRowsGetNewCellsMovedRowsKeepTheirs) {
     EXPECT_EQ(s1->frame().y(), 44);
     driver->advance(0.4);
     EXPECT_EQ(table->visibleCells().size(), 3u);
+}
+
+TEST_F(TableViewTest, AFieldBeingEditedInARowKeepsTheKeysThroughAReloadAndANewWidth) {
+    model.sections = {rows(5)};
+    show();
+    TableViewCell* row2 = table->cellForRowAtIndexPath({0, 2});
+    auto field = std::make_shared<TextField>(Rect(100, 5, 200, 30));
+    row2->contentView()->addSubview(field);
+    ASSERT_TRUE(field->becomeFirstResponder());
+    driver->type("ab");
+    // A turned screen or a resized window lays the rows out again: the row
+    // being edited keeps its cell, and the field its caret.
+    table->reloadData();
+    EXPECT_EQ(table->cellForRowAtIndexPath({0, 2}), row2);
+    EXPECT_EQ(row2->textLabel()->text(), "Row 2");
+    table->setFrame(Rect(0, 100, 600, 440));
+    table->layoutIfNeeded();
+    EXPECT_EQ(table->cellForRowAtIndexPath({0, 2}), row2);
+    EXPECT_EQ(row2->frame().width(), 600);
+    EXPECT_TRUE(field->isFirstResponder());
+    driver->type("c");
+    EXPECT_EQ(field->text(), "abc");
+    // A row gone from the table takes its field's editing with it.
+    model.sections = {rows(2)};
+    table->reloadData();
+    EXPECT_FALSE(field->isFirstResponder());
+    EXPECT_EQ(row2->superview(), nullptr);
 }
 
 TEST_F(TableViewTest, MultipleSelectionTogglesAndRedirectedSelectionsLand) {

@@ -309,6 +309,14 @@ TEST_F(TextFieldTest, ShiftSelectsAndControlMovesAndDeletesByWords) {
     driver->key(KeyInput::end, KeyModifierShift);  // caret already at the end: nothing selected
     driver->type("i");
     EXPECT_EQ(field->text(), "hi");
+    // A screen laying its rows out again gives the field the text it holds:
+    // the selection stays; other text puts the caret at its end.
+    driver->key(KeyInput::home, KeyModifierShift);
+    field->setText("hi");
+    EXPECT_EQ(field->selectedText(), "hi");
+    field->setText("hello");
+    EXPECT_EQ(field->selectedText(), "");
+    EXPECT_EQ(field->caret(), 5u);
 }
 
 TEST_F(TextFieldTest, AClickPlacesTheCaretAndDragsAndDoubleClicksSelect) {

@@ -215,4 +215,18 @@ TEST_F(ShowHttpAuthTest, TheKeysAloneAnswerThePanel) {
     EXPECT_EQ(answer->count, 1);
 }
 
+TEST_F(ShowHttpAuthTest, ThePanelStaysWholeInTheSmallestWindow) {
+    ASSERT_TRUE(window->resize({320, 320}));
+    driver->settle();
+    ask();
+    auto inWindow = [&](const char* title) {
+        ui::View* v = button(title);
+        const ui::Rect r = v ? v->convertRectTo(v->bounds(), nullptr) : ui::Rect();
+        return v && ui::rectUnion(r, window->bounds()) == window->bounds();
+    };
+    EXPECT_TRUE(inWindow("Cancel"));
+    driver->key(ui::KeyInput::returnKey);
+    EXPECT_TRUE(inWindow("Remember My Password"));
+}
+
 }  // namespace
