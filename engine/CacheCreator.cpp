@@ -1,5 +1,7 @@
 #include "engine/CacheCreator.h"
 
+#include "platform/core/Clock.h"
+
 #include <map>
 
 CacheCreator::CacheCreator() = default;
@@ -53,7 +55,10 @@ void CacheCreator::startCacheCreator(int32_t currentPage, const std::string& fil
     auto previous = exchangeLastOfBook(fileName_, finished);
     queue_->addOperation([op, finished, previous](const sys::Operation&) {
         if (previous) {
-            // The book's last operation, given up, may still be drawing a page.
+            // The book's last operation, given up, may still be drawing a
+            // page: waited for as a page being drawn is (virtual time held
+            // for a second of real time at most).
+            sys::Clock::NetworkWait hold(sys::Clock::realNow() - sys::Clock::kNetworkStallSeconds + 1.0);
             std::unique_lock<std::mutex> lock(previous->m);
             previous->c.wait(lock, [&] { return previous->done || op->isCancelled(); });
         }

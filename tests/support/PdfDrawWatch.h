@@ -50,9 +50,11 @@ public:
     PdfDrawWatch(const PdfDrawWatch&) = delete;
     PdfDrawWatch& operator=(const PdfDrawWatch&) = delete;
 
-    // Waits (in real time, a minute at most) until `n` draws have started,
-    // or ended; false when they did not.
-    bool waitForStarts(int n) { return waitFor([&] { return started_ >= n; }); }
+    // Waits (in real time, a minute at most unless told) until `n` draws
+    // have started, or ended; false when they did not.
+    bool waitForStarts(int n, double seconds = 60) {
+        return waitFor([&] { return started_ >= n; }, seconds);
+    }
     bool waitForEnds(int n) { return waitFor([&] { return ended_ >= n; }); }
 
     int started() const { return get(started_); }
@@ -62,9 +64,9 @@ public:
 
 private:
     template <class Pred>
-    bool waitFor(Pred done) {
+    bool waitFor(Pred done, double seconds = 60) {
         std::unique_lock lock(m_);
-        return cv_.wait_for(lock, std::chrono::minutes(1), done);
+        return cv_.wait_for(lock, std::chrono::duration<double>(seconds), done);
     }
     int get(const int& v) const {
         std::lock_guard lock(m_);

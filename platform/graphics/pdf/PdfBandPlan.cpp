@@ -32,14 +32,12 @@ void PdfBandPlan::drawn(int rows, double seconds) {
     if (lastRows_ > 0 && rows > lastRows_) {
         // Two bands of different heights tell the fixed part from the rows'.
         const double perRow = (seconds - lastSeconds_) / (rows - lastRows_);
-        if (perRow > 0) {
-            perRow_ = perRow;
-            fixed_ = std::max(0.0, seconds - rows * perRow);
-        }
+        if (perRow > 0) fixed_ = std::max(0.0, seconds - rows * perRow);
     }
-    if (perRow_ <= 0) perRow_ = seconds / rows;
-    // A band's own rate bounds the row's: rows further down may cost more.
-    perRow_ = std::max(perRow_, (seconds - fixed_) / rows);
+    // The last band's rate: a band measured long (the thread kept waiting
+    // for a processor meanwhile) makes the next band short, not every band
+    // after it.
+    perRow_ = std::max((seconds - fixed_) / rows, 1e-9);
     if (ramping_ && (seconds >= kBandSeconds / 2 || rows * 2 > height_)) ramping_ = false;
     lastRows_ = rows;
     lastSeconds_ = seconds;

@@ -12,7 +12,9 @@ namespace gfx {
 // and the fixed part of a band; from then on a band costs about
 // kBandSeconds, or more where its fixed part would otherwise be more than
 // 1/kOverheadShare of it, never more than kLongestBandSeconds (one row at
-// least), and never past a time limit the draw has.
+// least), and never past a time limit the draw has. Every band's time
+// corrects the rate of a row, so one band measured long (its thread kept
+// waiting for a processor) shortens the next band only.
 class PdfBandPlan {
 public:
     static constexpr double kBandSeconds = 0.5;
