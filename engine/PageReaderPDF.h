@@ -98,6 +98,9 @@ private:
     int optimizeCode() const;
     std::shared_ptr<UrlListStream> fetcher() const;
     void dropFetcher();
+    // Abandons drawAbort_ and counts it among its file's abandoned draws
+    // still at work (drawMutex_ held).
+    void countAbandonedDraw();
 
     std::string targetPath_;
     std::string pdfOpenPath_;
@@ -115,9 +118,8 @@ private:
     // abandon it; after cancelStreaming no draw starts.
     mutable std::mutex drawMutex_;
     std::shared_ptr<gfx::PdfDrawAbort> drawAbort_;
-    std::string drawPath_;          // the file drawAbort_ draws
+    std::string drawPath_;               // the file drawAbort_ draws
     bool drawCountedAbandoned_ = false;  // drawAbort_ counted among the file's abandoned draws
-    void countAbandonedDraw();      // with drawMutex_ held
     std::atomic<bool> drawsCancelled_{false};
     std::atomic<bool> drawsHeld_{false};
     double nextDrawLimit_ = 0;  // used by the reader's own thread only
