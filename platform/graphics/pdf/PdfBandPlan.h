@@ -17,7 +17,7 @@ namespace gfx {
 // waiting for a processor) shortens the next band only.
 class PdfBandPlan {
 public:
-    static constexpr double kBandSeconds = 0.5;
+    static constexpr double kBandSeconds = 0.25;
     static constexpr double kLongestBandSeconds = 1.0;
     static constexpr double kOverheadShare = 50;
 

@@ -352,7 +352,7 @@ TEST(PdfBandPlanTest, BandsOfASlowPageCostLittleMoreThanOneAndStayShort) {
     const double row = 0.018, fixed = 0.006;
     const BandCost banded = drawInBands(1075, fixed, 0.007, row);
     const double whole = fixed + 0.007 + 1074 * row;
-    EXPECT_LT(banded.total, whole * 1.02);
+    EXPECT_LT(banded.total, whole * 1.03);
     // One band early on measured long, as when the draw waited for a processor.
     for (int slow : {2, 4, 12}) EXPECT_LT(drawInBands(1075, fixed, 0.007, row, -1, slow).total, whole * 1.03) << slow;
     EXPECT_LE(banded.longest, gfx::PdfBandPlan::kLongestBandSeconds * 1.01);
