@@ -9,6 +9,7 @@
 #include "foundation/AppDelegateServices.h"
 #include "library/LibraryServices.h"
 #include "engine/BookReaderEx.h"
+#include "engine/CacheCreateOperation.h"
 #include "engine/ThumbsCreate.h"
 #include "library/ArchiveExtractViewController.h"
 #include "library/FilelistBaseViewController.h"
@@ -495,6 +496,9 @@ void LeafbrightProgram::terminate() {
     // static objects at exit, where it ran on while the objects it uses were
     // destroyed (the heap was corrupted).
     ThumbsCreate::releaseThumbsCreate(false);
+    // The page previews being made are not waited for either; their pages
+    // did not crash.
+    CacheCreateOperation::forgetAttemptsUnderWay();
     // Archives the readers let go of are closed on threads of their own.
     FileDelayCloser::waitForCloseAll();
     ui::UserNotificationCenter::shared()->setPresenter({});

@@ -13,6 +13,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <mutex>
+#include <set>
 
 namespace {
 
@@ -25,7 +27,43 @@ std::string join(const std::string& dir, const std::string& name) {
     return sys::Path::stringByAppendingPathComponent(dir, name);
 }
 
+// The attempt markers of the pages being made now, by any operation.
+struct AttemptsUnderWay {
+    std::mutex m;
+    std::multiset<std::string> markers;
+};
+
+AttemptsUnderWay& attemptsUnderWay() {
+    static AttemptsUnderWay* a = new AttemptsUnderWay;  // used by workers the program ends without
+    return *a;
+}
+
+// Counts a marker as under way while it lives.
+class AttemptUnderWay {
+public:
+    explicit AttemptUnderWay(std::string marker) : marker_(std::move(marker)) {
+        std::lock_guard<std::mutex> lock(attemptsUnderWay().m);
+        attemptsUnderWay().markers.insert(marker_);
+    }
+    ~AttemptUnderWay() {
+        std::lock_guard<std::mutex> lock(attemptsUnderWay().m);
+        auto& markers = attemptsUnderWay().markers;
+        if (auto it = markers.find(marker_); it != markers.end()) markers.erase(it);
+    }
+    AttemptUnderWay(const AttemptUnderWay&) = delete;
+    AttemptUnderWay& operator=(const AttemptUnderWay&) = delete;
+
+private:
+    std::string marker_;
+};
+
 }  // namespace
+
+void CacheCreateOperation::forgetAttemptsUnderWay() {
+    auto& a = attemptsUnderWay();
+    std::lock_guard<std::mutex> lock(a.m);
+    for (const auto& marker : a.markers) sys::FileManager::removeItem(marker);
+}
 
 std::shared_ptr<CacheCreateOperation> CacheCreateOperation::create() {
     std::shared_ptr<CacheCreateOperation> op(new CacheCreateOperation());
@@ -208,6 +246,7 @@ bool CacheCreateOperation::createCache(int page) {
         if (!previous->empty() && static_cast<unsigned char>((*previous)[0]) + 1 > 1) return true;
     }
     const char attempt = 1;
+    AttemptUnderWay underWay(marker);
     if (!sys::FileManager::writeFile(marker, std::string_view(&attempt, 1), false)) return false;
 
     const gfx::Size load = loadSize();

@@ -63,6 +63,9 @@ public:
     // picture afterwards, or is skipped for good (an attempt that crashed).
     bool createCache(int page);
     int32_t recentCreatePage() const { return recentCreatePage_.load(); }
+    // Removes the attempt markers of the pages being made now. The program
+    // ends without waiting for them: a page it left drawing did not crash.
+    static void forgetAttemptsUnderWay();
 
     // Pages are made only this far from the page the reader looks at: a
     // long book's previews follow the reader instead of all being made at

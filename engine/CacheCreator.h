@@ -15,7 +15,12 @@
 // The reading screen's handle on the page-cache builder: one start per open
 // book puts one CacheCreateOperation on a queue of its own; stopping cancels
 // it (the page in progress is finished or abandoned) and tells the old
-// operation to forget the screen. Going away stops and waits.
+// operation to forget the screen, and never waits for it: its queue is left
+// to finish on a thread of its own (a page being drawn ends with the band of
+// rows under way, which on a heavy page may take seconds). Going away stops.
+// An operation on a book whose previous one (of any creator) has not ended
+// yet waits for it first, so a book reopened and closed again never has more
+// than one of them at work, and no two make the same page at once.
 class CacheCreator {
 public:
     CacheCreator();
@@ -30,9 +35,8 @@ public:
                            const std::optional<std::string>& lbexpand, const std::optional<std::string>& password);
     void changeCurrentpage(int32_t page) { (void)page; }
     void stopCacheCreator();
-    // Blocks until the queue's work has ended. The work never waits for the
-    // main thread, so the main loop does not run meanwhile: nothing of the
-    // screen moves on while it is being stopped.
+    // Blocks until the work of the last start has ended (for tests: the
+    // screen never waits for it). The work never waits for the main thread.
     void waitForFinishThread();
     bool isStarted() const { return started_; }
 
@@ -46,12 +50,18 @@ public:
 
 private:
     CacheCreatorDelegate* delegate_ = nullptr;
-    std::unique_ptr<sys::OperationQueue> queue_;
+    std::shared_ptr<sys::OperationQueue> queue_;
+    // Set once the operation has ended (or its queue has been let go of
+    // without running it).
     struct Finished {
         std::mutex m;
         sys::Condition c;
         bool done = false;
+        void set();
     };
+    // The last operation of each book, by file name.
+    static std::shared_ptr<Finished> exchangeLastOfBook(const std::string& fileName,
+                                                        const std::shared_ptr<Finished>& next);
     std::shared_ptr<Finished> finished_;
     std::vector<std::shared_ptr<CacheCreateOperation>> operations_;
     bool started_ = false;

@@ -7,6 +7,7 @@
 #include "foundation/QNTextEncoding.h"
 #include "foundation/Settings.h"
 #include "platform/core/Clock.h"
+#include "platform/core/Condition.h"
 #include "platform/core/FileManager.h"
 #include "platform/core/Unicode.h"
 #include "platform/graphics/AffineTransform.h"
@@ -14,6 +15,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <map>
 #include <numbers>
 #include <utility>
 
@@ -34,6 +36,19 @@ std::string pageName(int i) {
     std::string name(digits);
     name.resize(std::max<size_t>(16, name.size() + 1), '\0');
     return name;
+}
+
+// Draws given up that are still at work (a band of rows under way), by the
+// file they draw.
+struct AbandonedDraws {
+    std::mutex m;
+    sys::Condition ended;
+    std::map<std::string, int> running;
+};
+
+AbandonedDraws& abandonedDraws() {
+    static auto* a = new AbandonedDraws;  // reached by workers the program ends without
+    return *a;
 }
 
 }  // namespace
@@ -145,13 +160,22 @@ void PageReaderPDF::cancelStreaming() {
     if (auto s = fetcher()) s->cancelStreaming();
     std::lock_guard lock(drawMutex_);
     drawsCancelled_ = true;
-    if (drawAbort_) drawAbort_->abandon();
+    countAbandonedDraw();
 }
 
 void PageReaderPDF::abandonDraws() {
     std::lock_guard lock(drawMutex_);
     drawsHeld_ = true;
-    if (drawAbort_) drawAbort_->abandon();
+    countAbandonedDraw();
+}
+
+void PageReaderPDF::countAbandonedDraw() {
+    if (!drawAbort_) return;
+    drawAbort_->abandon();
+    if (std::exchange(drawCountedAbandoned_, true)) return;
+    auto& a = abandonedDraws();
+    std::lock_guard lock(a.m);
+    ++a.running[drawPath_];
 }
 
 void PageReaderPDF::resumeDraws() {
@@ -367,12 +391,23 @@ gfx::ImageRef PageReaderPDF::newCreatePendingImage(int pageNo, gfx::Size T, gfx:
                                                    shift.y + offset.y - sourceBottom - trimOffset.y)
                                        .rotated(angle);
 
+    {
+        // A draw of this file given up may still be at work: it ends first.
+        auto& a = abandonedDraws();
+        std::unique_lock lock(a.m);
+        a.ended.wait(lock, [&] {
+            auto it = a.running.find(pdfOpenPath_);
+            return it == a.running.end() || drawsCancelled_ || drawsHeld_;
+        });
+    }
     auto abort = std::make_shared<gfx::PdfDrawAbort>();
     if (timeLimit > 0) abort->setTimeLimit(timeLimit);
     {
         std::lock_guard lock(drawMutex_);
         if (drawsCancelled_ || drawsHeld_) return nullptr;
         drawAbort_ = abort;
+        drawPath_ = pdfOpenPath_;
+        drawCountedAbandoned_ = false;
     }
     std::vector<uint32_t> pixels(size_t(bw) * size_t(bh), gfx::argb(255, 255, 255, 255));
     bool drawn;
@@ -386,7 +421,18 @@ gfx::ImageRef PageReaderPDF::newCreatePendingImage(int pageNo, gfx::Size T, gfx:
     }
     {
         std::lock_guard lock(drawMutex_);
-        if (drawAbort_ == abort) drawAbort_.reset();
+        if (drawAbort_ == abort) {
+            drawAbort_.reset();
+            if (std::exchange(drawCountedAbandoned_, false)) {
+                auto& a = abandonedDraws();
+                {
+                    std::lock_guard lockDraws(a.m);
+                    auto it = a.running.find(drawPath_);
+                    if (it != a.running.end() && --it->second <= 0) a.running.erase(it);
+                }
+                a.ended.notifyAll();
+            }
+        }
     }
     // An abandoned page is no page: nothing of it is shown or kept.
     if (!drawn) return nullptr;

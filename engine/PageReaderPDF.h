@@ -6,6 +6,7 @@
 #include "platform/graphics/pdf/PdfDrawAbort.h"
 #include "platform/graphics/pdf/PdfPage.h"
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 
@@ -50,7 +51,10 @@ public:
     // reader: a page nobody waits for any more stops at once.
     void cancelStreaming() override;
     // Abandons the page being drawn, if any, and every draw after it until
-    // resumeDraws (from any thread).
+    // resumeDraws (from any thread). A draw given up ends with the band of
+    // rows under way; until it has, no other draw of the same file starts
+    // (of any reader): a book closed and opened again, or a page turned to
+    // and away again, never has more than one abandoned draw at work.
     void abandonDraws();
     void resumeDraws();
     // The next draw is given up once it has taken `seconds` of real time.
@@ -94,6 +98,9 @@ private:
     int optimizeCode() const;
     std::shared_ptr<UrlListStream> fetcher() const;
     void dropFetcher();
+    // Abandons drawAbort_ and counts it among its file's abandoned draws
+    // still at work (drawMutex_ held).
+    void countAbandonedDraw();
 
     std::string targetPath_;
     std::string pdfOpenPath_;
@@ -111,8 +118,10 @@ private:
     // abandon it; after cancelStreaming no draw starts.
     mutable std::mutex drawMutex_;
     std::shared_ptr<gfx::PdfDrawAbort> drawAbort_;
-    bool drawsCancelled_ = false;
-    bool drawsHeld_ = false;
+    std::string drawPath_;               // the file drawAbort_ draws
+    bool drawCountedAbandoned_ = false;  // drawAbort_ counted among the file's abandoned draws
+    std::atomic<bool> drawsCancelled_{false};
+    std::atomic<bool> drawsHeld_{false};
     double nextDrawLimit_ = 0;  // used by the reader's own thread only
 
     // Reached from other threads by cancelStreaming while an open waits.

@@ -530,9 +530,8 @@ void BookViewController::stopCacheCreator() {
         cacheQuestionsTimer_->invalidate();
         cacheQuestionsTimer_.reset();
     }
-    if (!cacheCreator_) return;
-    cacheCreator_->stopCacheCreator();
-    cacheCreator_->waitForFinishThread();
+    // Not waited for: a page it draws may take a while to give up.
+    if (cacheCreator_) cacheCreator_->stopCacheCreator();
 }
 
 void BookViewController::updateCacheStatus(uint64_t count, const uint16_t* map, bool isPage) {

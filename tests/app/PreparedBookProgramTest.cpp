@@ -284,6 +284,9 @@ TEST_F(PreparedBookProgramTest, APdfPageThatDrawsLongHoldsNeitherTheStartNorTheB
     ASSERT_TRUE(draws.waitForStarts(1)) << "the page is not prepared";
     for (int i = 0; i < 200 && !(nav() && viewer()); ++i) sys::RunLoop::main().advance(0.02);
     ASSERT_TRUE(nav() && viewer()) << "the book is not open";
+    // The page drawn at start was given up, and ends with its band of rows
+    // (the screen's own draw of it starts only then).
+    ASSERT_TRUE(draws.waitForEnds(1));
     EXPECT_GE(draws.abandoned(), 1) << "the open waited for the page drawn at start";
     EXPECT_TRUE(viewer()->isFirstViewLoading());
     EXPECT_TRUE(viewer()->activityIndicator()) << "no sign of the page being drawn";

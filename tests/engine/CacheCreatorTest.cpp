@@ -9,6 +9,8 @@
 #include "platform/core/NotificationCenter.h"
 #include "platform/graphics/ImageDecoder.h"
 #include "platform/graphics/JpegEncoder.h"
+#include "tests/support/PdfBuilder.h"
+#include "tests/support/PdfDrawWatch.h"
 #include "tests/support/TestHome.h"
 #include "tests/support/VirtualClockTest.h"
 
@@ -183,6 +185,41 @@ TEST_F(CacheCreatorTest, ACrashedPageStaysSkippedAFailedOneIsTriedAgain) {
     start(0);
     ASSERT_TRUE(runUntilFinished());
     EXPECT_TRUE(sys::FileManager::fileExists(complete()));
+}
+
+// A builder stopped while it draws a page (a PDF page whose one path takes
+// long) leaves that draw to end on its own; the book's next builder starts
+// once it has, and makes that page too: the attempt under way is not taken
+// for one that crashed.
+TEST_F(CacheCreatorTest, TheNextBuilderOfABookWaitsForTheOneGivenUp) {
+    test::PdfBuilder b;
+    for (int i = 0; i < 2; ++i) {
+        test::PdfBuilder::Page p;
+        p.content = test::PdfBuilder::fill(0, 0, 1, 0, 0, 200, 300);
+        b.pages.push_back(p);
+    }
+    const std::string pdf = BookCommon::getBooksDocumentsFolder() + "/plan.pdf";
+    ASSERT_TRUE(b.write(pdf));
+    test::PdfDrawWatch draws;
+    draws.hold();
+    creator.startCacheCreator(0, pdf, std::nullopt, {}, std::nullopt, std::nullopt);
+    advance(2);
+    ASSERT_TRUE(draws.waitForStarts(1));
+    creator.stopCacheCreator();
+    CacheCreator next;
+    next.setDelegate(&screen);
+    next.startCacheCreator(0, pdf, std::nullopt, {}, std::nullopt, std::nullopt);
+    advance(3);
+    draws.release();
+    ASSERT_TRUE(draws.waitForEnds(1));
+    creator.waitForFinishThread();
+    ASSERT_TRUE(loop().runUntil([&] { return screen.finished > 0; }, 60));
+    EXPECT_EQ(draws.abandoned(), 1);
+    const std::string dir = BookCommon::getBookCacheDir(pdf, false);
+    EXPECT_TRUE(sys::FileManager::fileExists(dir + "/" + CacheCreateOperation::kCompleteMarker));
+    EXPECT_EQ(screen.cached, (std::vector<int>{0, 1})) << "the page given up was skipped as crashed";
+    next.stopCacheCreator();
+    next.waitForFinishThread();
 }
 
 }  // namespace

@@ -724,6 +724,36 @@ TEST_F(PageReaderPdfSessionTest, APageBeingDrawnIsAbandonedWhenNobodyWantsItAnyM
     EXPECT_EQ(draws.ended(), 3);
 }
 
+// A draw given up goes on to the end of its band of rows; a book opened
+// again meanwhile (or any reader of the same file) starts no draw of its own
+// until then, so draws given up never pile up.
+TEST_F(PageReaderPdfSessionTest, NoDrawOfAFileStartsBesideOneOfItGivenUp) {
+    PdfBuilder b;
+    b.pages.push_back(markedPage());
+    const std::string path = writePdf(b);
+    auto first = std::make_shared<BookReaderEx>();
+    first->setSettings(settings);
+    ASSERT_TRUE(first->openBookWithName(path, {}, std::nullopt, std::nullopt, std::nullopt, false, false));
+    session = std::make_shared<BookReaderEx>();
+    session->setSettings(settings);
+    ASSERT_TRUE(session->openBookWithName(path, {}, std::nullopt, std::nullopt, std::nullopt, false, false));
+    test::PdfDrawWatch draws;
+    draws.hold();  // as a band of a heavy page takes long
+    std::atomic<int> firstResult{-1}, againResult{-1};
+    std::thread given([&] { firstResult = first->loadPage(request(PageLoadRequest::kCompose, 0, {200, 300})); });
+    ASSERT_TRUE(draws.waitForStarts(1));
+    first->cancelStreaming();
+    std::thread again([&] { againResult = session->loadPage(request(PageLoadRequest::kCompose, 0, {200, 300})); });
+    EXPECT_FALSE(draws.waitForStarts(2, 0.5)) << "a draw started beside the one given up";
+    draws.release();
+    given.join();
+    again.join();
+    EXPECT_EQ(firstResult, BookReaderEx::kLoadError);
+    EXPECT_EQ(againResult, BookReaderEx::kLoadDone);
+    EXPECT_EQ(draws.abandoned(), 1);
+    first->closeBook();
+}
+
 // With blank margins clipped, a page slow to draw is not drawn twice: the
 // small preview its margins are found on is given up past a moment, and the
 // page is drawn once, whole.

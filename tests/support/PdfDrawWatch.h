@@ -11,14 +11,21 @@ namespace test {
 
 // Watches every PDF page draw while it lives: how many started (and how
 // many of those on the main thread), ended, and were abandoned on the way.
+// While held, a draw that starts on a worker waits (a minute at most) until
+// released, as a page would whose one path takes long to draw.
 class PdfDrawWatch {
 public:
     PdfDrawWatch() {
         gfx::PdfPage::setDrawObserver([this](bool ended, bool abandoned) {
-            std::lock_guard lock(m_);
+            std::unique_lock lock(m_);
             if (!ended) {
                 ++started_;
-                if (sys::RunLoop::isMainThread()) ++onMainThread_;
+                if (sys::RunLoop::isMainThread()) {
+                    ++onMainThread_;
+                } else {
+                    cv_.notify_all();
+                    cv_.wait_for(lock, std::chrono::minutes(1), [&] { return !held_; });
+                }
             } else {
                 ++ended_;
                 if (abandoned) ++abandoned_;
@@ -26,13 +33,28 @@ public:
             cv_.notify_all();
         });
     }
-    ~PdfDrawWatch() { gfx::PdfPage::setDrawObserver({}); }
+    ~PdfDrawWatch() {
+        release();
+        gfx::PdfPage::setDrawObserver({});
+    }
+
+    void hold() {
+        std::lock_guard lock(m_);
+        held_ = true;
+    }
+    void release() {
+        std::lock_guard lock(m_);
+        held_ = false;
+        cv_.notify_all();
+    }
     PdfDrawWatch(const PdfDrawWatch&) = delete;
     PdfDrawWatch& operator=(const PdfDrawWatch&) = delete;
 
-    // Waits (in real time, a minute at most) until `n` draws have started,
-    // or ended; false when they did not.
-    bool waitForStarts(int n) { return waitFor([&] { return started_ >= n; }); }
+    // Waits (in real time, a minute at most unless told) until `n` draws
+    // have started, or ended; false when they did not.
+    bool waitForStarts(int n, double seconds = 60) {
+        return waitFor([&] { return started_ >= n; }, seconds);
+    }
     bool waitForEnds(int n) { return waitFor([&] { return ended_ >= n; }); }
 
     int started() const { return get(started_); }
@@ -42,9 +64,9 @@ public:
 
 private:
     template <class Pred>
-    bool waitFor(Pred done) {
+    bool waitFor(Pred done, double seconds = 60) {
         std::unique_lock lock(m_);
-        return cv_.wait_for(lock, std::chrono::minutes(1), done);
+        return cv_.wait_for(lock, std::chrono::duration<double>(seconds), done);
     }
     int get(const int& v) const {
         std::lock_guard lock(m_);
@@ -54,6 +76,7 @@ private:
     mutable std::mutex m_;
     std::condition_variable cv_;
     int started_ = 0, onMainThread_ = 0, ended_ = 0, abandoned_ = 0;
+    bool held_ = false;
 };
 
 }  // namespace test

@@ -4,6 +4,8 @@
 
 #include "engine/CacheCreateOperation.h"
 #include "platform/graphics/ImageDecoder.h"
+#include "tests/support/PdfBuilder.h"
+#include "tests/support/PdfDrawWatch.h"
 
 namespace {
 
@@ -47,6 +49,32 @@ TEST_F(BookViewCacheTest, LeavingTheScreenStopsTheCache) {
     advance(10);
     EXPECT_EQ(cachedPages(), 0);
     EXPECT_FALSE(sys::FileManager::fileExists(complete()));
+}
+
+// A preview being drawn (a PDF page whose one path takes long) is given up,
+// not waited for, when the screen goes (Escape, the program's end).
+TEST_F(BookViewCacheTest, LeavingTheScreenWaitsForNoPreviewBeingDrawn) {
+    test::PdfBuilder b;
+    for (int i = 0; i < 2; ++i) {
+        test::PdfBuilder::Page p;
+        p.content = test::PdfBuilder::fill(0, 0, 1, 0, 0, 200, 300);
+        b.pages.push_back(p);
+    }
+    const std::string book = home.path() + "/Documents/plan.pdf";
+    ASSERT_TRUE(b.write(book));
+    settings->setTargetBook(book);
+    set("isPreRead", false);
+    open(0, -1, book);
+    test::PdfDrawWatch draws;
+    draws.hold();
+    advance(2);  // the builder opens the book after a second and starts on a page
+    ASSERT_TRUE(draws.waitForStarts(1));
+    nav->popViewController(false);
+    settle();
+    EXPECT_EQ(draws.ended(), 0) << "leaving the screen waited for the preview being drawn";
+    draws.release();
+    ASSERT_TRUE(draws.waitForEnds(1));
+    EXPECT_EQ(draws.abandoned(), 1);
 }
 
 TEST_F(BookViewCacheTest, NoCacheWithoutPagePreview) {

@@ -2,6 +2,8 @@
 
 #include "platform/graphics/pdf/PdfContext.h"
 
+#include <algorithm>
+
 namespace gfx {
 
 // MuPDF reads the cookie's "abort" as a plain int while it works; it is
@@ -24,6 +26,11 @@ void PdfDrawAbort::setTimeLimit(double seconds) {
 }
 
 bool PdfDrawAbort::pastTimeLimit() const { return deadline_ && std::chrono::steady_clock::now() >= *deadline_; }
+
+double PdfDrawAbort::secondsLeft() const {
+    if (!deadline_) return -1;
+    return std::max(0.0, std::chrono::duration<double>(*deadline_ - std::chrono::steady_clock::now()).count());
+}
 
 void* PdfDrawAbort::cookie() const { return &state_->cookie; }
 

@@ -1,5 +1,6 @@
 #include "platform/graphics/pdf/PdfPage.h"
 
+#include "platform/graphics/pdf/PdfBandPlan.h"
 #include "platform/graphics/pdf/PdfContext.h"
 #include "platform/graphics/pdf/PdfDrawAbort.h"
 
@@ -109,19 +110,6 @@ std::vector<PdfPage::Link> PdfPage::links() const {
 
 namespace {
 
-// A page is drawn in bands of rows, and an abandon takes effect between
-// two bands (MuPDF looks at its cookie only between drawing operations, and
-// one stroke of a long path can take seconds over a whole page). Each band
-// costs the time of its rows and a fixed part (every path is laid out again
-// for it), which the first two bands measure: bands are then as long as
-// keeps that fixed part under 1/kOverheadShare of the drawing, at least
-// kBandSeconds and at most kLongestBandSeconds (or one row).
-constexpr int kFirstBandRows = 1;
-constexpr int kSecondBandRows = 8;
-constexpr double kBandSeconds = 0.25;
-constexpr double kLongestBandSeconds = 1.0;
-constexpr double kOverheadShare = 20;
-
 PdfPage::DrawObserver& drawObserver() {
     static PdfPage::DrawObserver observer;
     return observer;
@@ -182,39 +170,26 @@ bool PdfPage::render(const AffineTransform& userToDevice, uint32_t* pixels, int 
             // BGRA bytes with premultiplied alpha are ARGB words on this machine.
             pix = fz_new_pixmap_with_data(ctx, fz_device_bgr(ctx), width, height, nullptr, 1, int(strideBytes),
                                           reinterpret_cast<unsigned char*>(pixels));
-            int rows = kFirstBandRows;
-            double firstTook = 0;  // the first band's time, and its rows
-            int firstRows = 0;
+            // Bands of rows, so that an abandon takes effect between two of
+            // them (MuPDF looks at its cookie only between drawing operations,
+            // and one stroke of a long path can take seconds over a page).
+            PdfBandPlan plan(height);
             for (int y = 0; y < height && !stopped(cookie);) {
                 if (abort && abort->pastTimeLimit()) {
                     __atomic_store_n(&cookie->abort, 1, __ATOMIC_RELEASE);
                     break;
                 }
-                const fz_irect band{0, y, width, std::min(height, y + rows)};
+                const double left = abort ? abort->secondsLeft() : -1;
+                const fz_irect band{0, y, width, std::min(height, y + plan.nextRows(left))};
                 const auto start = std::chrono::steady_clock::now();
                 dev = fz_new_draw_device_with_bbox(ctx, fz_identity, pix, &band);
                 fz_run_display_list(ctx, list, dev, fz_identity, fz_rect_from_irect(band), cookie);
                 fz_close_device(ctx, dev);
                 fz_drop_device(ctx, dev);
                 dev = nullptr;
-                const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-                const int drawn = band.y1 - band.y0;
+                plan.drawn(band.y1 - band.y0,
+                           std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
                 y = band.y1;
-                if (firstRows == 0) {
-                    firstTook = took;
-                    firstRows = drawn;
-                    rows = kSecondBandRows;
-                    continue;
-                }
-                if (firstRows > 0) {
-                    // A row's time and the fixed part, from the first two bands.
-                    const double perRow =
-                        std::max({(took - firstTook) / std::max(1, drawn - firstRows), 0.25 * took / drawn, 1e-7});
-                    const double fixed = std::max(0.0, firstTook - firstRows * perRow);
-                    const double wanted = std::max(kBandSeconds, kOverheadShare * fixed);
-                    rows = int(std::clamp(std::min(wanted, kLongestBandSeconds) / perRow, 1.0, double(height)));
-                    firstRows = -1;
-                }
             }
         }
         fz_always(ctx) {

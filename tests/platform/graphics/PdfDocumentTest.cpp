@@ -1,6 +1,7 @@
 // The MuPDF wrapper on PDFs written at test time: by hand (exact boxes,
 // rotations and annotations) and by Ghostscript (what real tools make).
 #include "platform/graphics/Image.h"
+#include "platform/graphics/pdf/PdfBandPlan.h"
 #include "platform/graphics/pdf/PdfDocument.h"
 #include "platform/graphics/pdf/PdfPage.h"
 #include "tests/support/PdfBuilder.h"
@@ -45,6 +46,33 @@ test::PdfBuilder::Page twoColourPage() {
     test::PdfBuilder::Page p;
     p.content = test::PdfBuilder::fill(1, 0, 0, 0, 150, 200, 300) + test::PdfBuilder::fill(0, 0, 1, 0, 0, 200, 150);
     return p;
+}
+
+// What a draw of `height` rows costs in bands as `plan` makes them, when a
+// band costs `fixed` seconds and its rows `firstRow` (row 0) and `row` each:
+// the total, the longest band after the first three, and the rows drawn
+// when `limit` (if any) was reached. Band `slow` (from 1) is measured five
+// times as long as it costs, as on a busy machine.
+struct BandCost {
+    double total = 0, longest = 0;
+    int rowsBeforeLimit = 0;
+};
+BandCost drawInBands(int height, double fixed, double firstRow, double row, double limit = -1, int slow = 0) {
+    gfx::PdfBandPlan plan(height);
+    BandCost cost;
+    int bands = 0;
+    for (int y = 0; y < height;) {
+        if (limit >= 0 && cost.total >= limit) break;
+        const int rows = std::min(height - y, plan.nextRows(limit >= 0 ? limit - cost.total : -1));
+        const double took = fixed + rows * row + (y == 0 ? firstRow - row : 0);
+        ++bands;
+        plan.drawn(rows, bands == slow ? 5 * took : took);
+        cost.total += took;
+        if (bands > 3) cost.longest = std::max(cost.longest, took);
+        y += rows;
+        cost.rowsBeforeLimit = y;
+    }
+    return cost;
 }
 
 class PdfDocumentTest : public ::testing::Test {
@@ -313,6 +341,27 @@ TEST_F(PdfDocumentTest, DocumentsDrawOnSeveralThreadsAtOnceAndMoveBetweenThreads
     for (auto& t : threads) t.join();
     for (const auto& r : results) EXPECT_EQ(r, expected);
     first.reset();  // dropped on another thread than the one that drew last
+}
+
+// A long path across the whole page is laid out again for every band: the
+// bands of a slow page are few enough that this costs little beside the
+// drawing, yet each stays short, and a draw with a time limit stops near it.
+TEST(PdfBandPlanTest, BandsOfASlowPageCostLittleMoreThanOneAndStayShort) {
+    // As 25,000 segments across the page measure: a band's fixed part a
+    // third of a row, the first row (above the path) cheaper.
+    const double row = 0.018, fixed = 0.006;
+    const BandCost banded = drawInBands(1075, fixed, 0.007, row);
+    const double whole = fixed + 0.007 + 1074 * row;
+    EXPECT_LT(banded.total, whole * 1.03);
+    // One band early on measured long, as when the draw waited for a processor.
+    for (int slow : {2, 4, 12}) EXPECT_LT(drawInBands(1075, fixed, 0.007, row, -1, slow).total, whole * 1.03) << slow;
+    EXPECT_LE(banded.longest, gfx::PdfBandPlan::kLongestBandSeconds * 1.01);
+    // A row that alone takes longer than a band: one row at a time.
+    EXPECT_LE(drawInBands(1075, 0.1, 0.3, 1.7).longest, 1.8 + 1e-9);
+    // The preview's half second: stopped within a row of it.
+    const BandCost limited = drawInBands(1075, fixed, 0.007, row, 0.5);
+    EXPECT_LT(limited.total, 0.5 + fixed + row + 1e-9);
+    EXPECT_GT(limited.rowsBeforeLimit, 20);
 }
 
 }  // namespace
