@@ -551,6 +551,18 @@ protected:
         HttpAuthCache::clear();
         return launch();
     }
+    // A new run opens the site from the site list and goes with what it
+    // remembered: nothing asked, nothing refused (Digest's challenge aside).
+    void reopenedSiteIsListedWithoutARefusal() {
+        ASSERT_TRUE(start());
+        play("wait 2\nback\nwait 1\n");
+        ASSERT_FALSE(top<RemoteFileListViewController>());
+        const size_t before = refusals();
+        play("tap \"Shelf\"\nwait 3\n");
+        EXPECT_FALSE(asked());
+        ASSERT_TRUE(top<RemoteFileListViewController>()) << "the site is listed";
+        EXPECT_LE(refusals() - before, perAnswer() - 1);
+    }
     bool asked() const { return bool(ui::test::Driver(window()).findByText("Enter Password")); }
     // A download's panel starts with the user name it went with.
     void signIn(const std::string& typed, bool userGiven = false, bool flipSwitch = false) {
@@ -760,16 +772,8 @@ TEST_P(SignInProgramTest, ASitesOwnPasswordTheServerRefusesIsForgottenAndTheAnsw
     signIn(password);
     ASSERT_TRUE(top<RemoteFileListViewController>()) << "the site is listed";
     stop();
-    // Opened again, the site goes with the answer remembered for it: the
-    // server refuses nothing (Digest's challenge aside).
-    ASSERT_TRUE(start());
-    play("wait 2\nback\nwait 1\n");
-    ASSERT_FALSE(top<RemoteFileListViewController>());
-    before = refusals();
-    play("tap \"Shelf\"\nwait 3\n");
-    EXPECT_FALSE(asked());
-    ASSERT_TRUE(top<RemoteFileListViewController>()) << "the site is listed";
-    EXPECT_LE(refusals() - before, perAnswer() - 1);
+    // Opened again, the site goes with the answer remembered for it.
+    reopenedSiteIsListedWithoutARefusal();
     stop();
 
     // Listed with the site's own password, which is then changed: the list
@@ -840,15 +844,8 @@ TEST_P(SignInProgramTest, ARestoredListForgetsItsSitesChangedPasswordWhenItsRefr
     EXPECT_LE(refusals() - before, perAnswer() - 1);
     stop();
 
-    // Opened again, the site goes with that answer: nothing is refused.
-    ASSERT_TRUE(start());
-    play("wait 2\nback\nwait 1\n");
-    ASSERT_FALSE(top<RemoteFileListViewController>());
-    before = refusals();
-    play("tap \"Shelf\"\nwait 3\n");
-    EXPECT_FALSE(asked());
-    ASSERT_TRUE(top<RemoteFileListViewController>()) << "the site is listed";
-    EXPECT_LE(refusals() - before, perAnswer() - 1);
+    // Opened again, the site goes with that answer.
+    reopenedSiteIsListedWithoutARefusal();
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, SignInProgramTest,
