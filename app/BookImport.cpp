@@ -37,8 +37,12 @@ bool BookImport::sameContents(const std::string& a, const std::string& b, const 
     return sameContentsOf(a, b, stop);
 }
 
-BookImport::BookImport(std::string source, bool isFolder, std::string libraryFolder, Done done)
-    : source_(std::move(source)), isFolder_(isFolder), folder_(std::move(libraryFolder)), done_(std::move(done)) {
+BookImport::BookImport(std::string source, bool isFolder, std::string libraryFolder, Done done, Check check)
+    : source_(std::move(source)),
+      isFolder_(isFolder),
+      folder_(std::move(libraryFolder)),
+      done_(std::move(done)),
+      check_(std::move(check)) {
     worker_ = sys::Thread([this](const std::atomic<bool>& stop) { work(stop); }, "book-import");
 }
 
@@ -75,6 +79,10 @@ void BookImport::work(const std::atomic<bool>& stop) {
             if (*alive && done) done();
         });
     };
+    if (check_) {
+        problem_ = check_(source_, stop);
+        if (problem_ || stop.load()) return finish();
+    }
     std::vector<std::string> pictures;
     std::string name;
     if (isFolder_) {

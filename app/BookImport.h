@@ -21,8 +21,12 @@ class BookImport {
 public:
     // Runs on the main thread once the worker is done (never after cancel()).
     using Done = std::function<void()>;
+    // Run on the worker before the copy: why the book does not open (the
+    // copy is then not made), or nothing. Reads of the archive libraries
+    // may end early once `stop` is set.
+    using Check = std::function<std::optional<std::string>(const std::string& source, const std::atomic<bool>& stop)>;
 
-    BookImport(std::string source, bool isFolder, std::string libraryFolder, Done done);
+    BookImport(std::string source, bool isFolder, std::string libraryFolder, Done done, Check check = {});
     // Gives up a copy still under way.
     ~BookImport();
     BookImport(const BookImport&) = delete;
@@ -38,6 +42,9 @@ public:
     // After done: the copy moved to its place in the library, and its path
     // there; nothing when the copy failed or was given up.
     std::optional<std::string> place();
+
+    // After done: why the check refused the book (nothing was copied then).
+    const std::optional<std::string>& problem() const { return problem_; }
 
     const std::string& source() const { return source_; }
     bool isFolder() const { return isFolder_; }
@@ -63,12 +70,14 @@ private:
     const bool isFolder_;
     const std::string folder_;
     Done done_;
+    const Check check_;
     // Written by the worker, read on the main thread once it has posted.
     std::optional<std::string> existing_;  // the same book already in the library
     std::string staging_;                  // the hidden folder the copy is made in
     std::string copy_;                     // the copy inside it
     std::string target_;                   // the name it is to have in the library
     bool copied_ = false;
+    std::optional<std::string> problem_;
     std::atomic<uint64_t> total_{0};
     std::atomic<uint64_t> done_bytes_{0};
     std::shared_ptr<std::atomic<bool>> alive_ = std::make_shared<std::atomic<bool>>(true);

@@ -9,6 +9,7 @@
 #include "cloud/CloudService.h"
 #include "cloud/GoogleDriveAPI.h"
 #include "engine/BookReaderEx.h"
+#include "engine/RarStreamShim.h"
 #include "engine/ThumbsCreate.h"
 #include "foundation/ActiveLog.h"
 #include "foundation/BookCommon.h"
@@ -802,16 +803,18 @@ bool NestlarkAppDelegate::openURL(const std::string& url) {
     }
     // A book that does not open stays out of the library, and whatever is
     // read meanwhile stays open; handed over while the start screen plays,
-    // it is refused once the library is up.
+    // it is refused once the library is up. It is tried on the import's
+    // worker (UnRAR may be busy with a solid block elsewhere meanwhile).
+    ImportRefused refused;
     if (startDone_ || *path != bookCheckedBeforeLaunch_)
-        if (auto why = bookOpenProblem(*path)) {
-            refuseBrokenBook(*path, *why);
+        refused = [this, source = *path](const std::string& why) {
+            refuseBrokenBook(source, why);
             ActiveLog::writeCheckpoint("FileHandling end");
-            return true;
-        }
-    queueImport(*path, false, [this, source = *path](const std::optional<std::string>& target) {
-        fileImported(source, target);
-    });
+        };
+    queueImport(
+        *path, false,
+        [this, source = *path](const std::optional<std::string>& target) { fileImported(source, target); },
+        std::move(refused));
     return true;
 }
 
@@ -865,8 +868,9 @@ void NestlarkAppDelegate::fileImported(const std::string& source, const std::opt
     ActiveLog::writeCheckpoint("FileHandling end");
 }
 
-void NestlarkAppDelegate::queueImport(const std::string& source, bool isFolder, ImportThen then) {
-    importQueue_.push_back(PendingImport{source, isFolder, std::move(then)});
+void NestlarkAppDelegate::queueImport(const std::string& source, bool isFolder, ImportThen then,
+                                      ImportRefused refused) {
+    importQueue_.push_back(PendingImport{source, isFolder, std::move(then), std::move(refused)});
     if (!import_) startNextImport();
 }
 
@@ -887,10 +891,19 @@ void NestlarkAppDelegate::startNextImport() {
                                                                                : BookCommon::getBooksRootFolder();
     BookImport::setPictureLister(&NestlarkAppDelegate::picturesInFolder);
     importThen_ = std::move(next.then);
+    importRefused_ = std::move(next.refused);
     importBegan_ = sys::Clock::now();
     fileTargetCopy_ = next.source;
+    BookImport::Check check;
+    if (importRefused_)
+        check = [](const std::string& book, const std::atomic<bool>& stop) {
+            // Given up, a decode ends at its next read.
+            RarStreamShim::ScopedReadCancel cancel(&stop);
+            return bookOpenProblem(book);
+        };
     // The delegate owns the copy: it is over (or given up) before the delegate goes.
-    import_ = std::make_unique<BookImport>(next.source, next.isFolder, folder, [this] { importFinished(); });
+    import_ = std::make_unique<BookImport>(next.source, next.isFolder, folder, [this] { importFinished(); },
+                                           std::move(check));
     if (!importTimer_) {
         std::weak_ptr<NestlarkAppDelegate> weak = shared_from_this();
         importTimer_ = sys::RunLoop::main().schedule(
@@ -916,9 +929,12 @@ void NestlarkAppDelegate::importFinished() {
         sys::FileManager::removeItem(source);
     ImportThen then = std::move(importThen_);
     importThen_ = nullptr;
+    ImportRefused refused = std::exchange(importRefused_, nullptr);
+    const std::optional<std::string> problem = done->problem();
     done.reset();
     if (importQueue_.empty()) closeImportProgress();
-    if (then) then(target);
+    if (problem && refused) refused(*problem);
+    else if (then) then(target);
     startNextImport();
     if (!isImporting())
         for (auto& fn : std::exchange(afterImports_, {})) fn();
@@ -972,6 +988,7 @@ void NestlarkAppDelegate::cancelImports() {
     import_.reset();
     givenUpImports_.clear();
     importThen_ = nullptr;
+    importRefused_ = nullptr;
     fileTargetCopy_.reset();
     closeImportProgress();
 }
@@ -995,14 +1012,25 @@ void NestlarkAppDelegate::openDroppedFiles(const std::vector<std::string>& paths
     if (last < paths.size()) openURL(LeafbrightProgram::targetURL(paths[last]));
     for (size_t i = 0; i < paths.size(); ++i) {
         if (i == last) continue;
-        if (!isBook(paths[i])) afterImports([this, p = paths[i]] { refuseImport(p); });
-        else if (auto why = isFolder(paths[i]) ? std::nullopt : bookOpenProblem(paths[i]))
-            afterImports([this, p = paths[i], why = *why] { refuseBrokenBook(p, why); });
-        else
-            queueImport(paths[i], isFolder(paths[i]), [this, source = paths[i]](const std::optional<std::string>& target) {
+        if (!isBook(paths[i])) {
+            afterImports([this, p = paths[i]] { refuseImport(p); });
+            continue;
+        }
+        // A book is tried on the import's worker; why it does not open is
+        // told in its place among the messages about the others.
+        auto why = std::make_shared<std::optional<std::string>>();
+        ImportRefused refused;
+        if (!isFolder(paths[i])) refused = [why](const std::string& problem) { *why = problem; };
+        queueImport(
+            paths[i], isFolder(paths[i]),
+            [this, source = paths[i]](const std::optional<std::string>& target) {
                 if (!target) refuseImport(source);
                 if (auto root = rootList()) root->setNeedUpdateFileList(true);
-            });
+            },
+            std::move(refused));
+        afterImports([this, p = paths[i], why] {
+            if (*why) refuseBrokenBook(p, **why);
+        });
     }
     if (auto root = rootList()) root->setNeedUpdateFileList(true);
     if (last == paths.size())
@@ -1146,6 +1174,7 @@ void NestlarkAppDelegate::alertViewCancel(QNAlertView& alert) {
             import_->requestStop();
             givenUpImports_.push_back(std::move(import_));
             importThen_ = nullptr;
+            importRefused_ = nullptr;
             fileTargetCopy_.reset();
             startNextImport();
             if (!isImporting())

@@ -255,7 +255,11 @@ private:
     static constexpr double kImportProgressAfter = 0.5;
     static constexpr double kImportProgressEvery = 0.25;
     using ImportThen = std::function<void(const std::optional<std::string>& target)>;
-    void queueImport(const std::string& source, bool isFolder, ImportThen then);
+    // With `refused` the book is first tried on the worker (bookOpenProblem):
+    // one that does not open is not copied in, and `refused` hears why
+    // instead of `then`.
+    using ImportRefused = std::function<void(const std::string& why)>;
+    void queueImport(const std::string& source, bool isFolder, ImportThen then, ImportRefused refused = {});
     void startNextImport();
     void importFinished();
     // The copy under way for a while shows its progress (Escape or Cancel
@@ -274,6 +278,7 @@ private:
         std::string source;
         bool isFolder = false;
         ImportThen then;
+        ImportRefused refused;
     };
     std::unique_ptr<BookImport> import_;
     // Copies given up by the user, told to stop and not waited for: they
@@ -281,6 +286,7 @@ private:
     std::vector<std::unique_ptr<BookImport>> givenUpImports_;
     void dropEndedImports();
     ImportThen importThen_;
+    ImportRefused importRefused_;
     double importBegan_ = 0;
     std::deque<PendingImport> importQueue_;
     std::shared_ptr<QNAlertView> importAlert_;

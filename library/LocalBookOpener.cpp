@@ -806,6 +806,36 @@ bool LocalBookOpener::reOpenNextBook(const std::string& fileName, const std::opt
         entry = l->itemList()[size_t(index)];
     } else {
         const auto& settings = l->settings();
+        // A RAR or 7z book's folders are listed on a worker (UnRAR may be
+        // busy decoding elsewhere meanwhile): the reading screen goes at
+        // once, the cover up and Escape giving the move up; with no folder
+        // that way the list is left showing, as a close would leave it.
+        if (opensOnWorker(fileName)) {
+            entry = itemForBook(fileName);
+            if (!entry) return false;
+            showReopenCover(entry->filename().value_or(Path::lastPathComponent(fileName)), std::nullopt);
+            std::weak_ptr<LocalBookOpener> weak = weak_from_this();
+            lookOnWorker(
+                [fileName, settings] {
+                    BookLook look;
+                    look.folders =
+                        BookReaderEx::getFolderList(fileName, false, {}, "", "", settings, sys::PlistDictionary());
+                    return look;
+                },
+                [weak, entry, fileName, current = *targetFolder, isNext](const BookLook& found) {
+                    auto self = weak.lock();
+                    if (!self) return;
+                    const auto next =
+                        found.folders ? neighbourFolder(sortedFolders(*found.folders), current, isNext) : std::nullopt;
+                    if (!next) {
+                        BookCommon::setShortcutMenu(0, std::nullopt);
+                        self->hideHideViewWithIsError(true);
+                        return;
+                    }
+                    self->reopenInFolder(entry, fileName, next);
+                });
+            return true;
+        }
         auto folders = BookReaderEx::getFolderList(fileName, false, {}, "", "", settings, sys::PlistDictionary());
         if (!folders) return false;
         folder = neighbourFolder(sortedFolders(*folders), *targetFolder, isNext);
@@ -813,12 +843,19 @@ bool LocalBookOpener::reOpenNextBook(const std::string& fileName, const std::opt
         entry = itemForBook(fileName);
         if (!entry) return false;
     }
+    reopenInFolder(entry, fileName, folder);
+    return true;
+}
+
+void LocalBookOpener::reopenInFolder(const ItemRef& entry, const std::string& fileName,
+                                     const std::optional<std::string>& folder) {
+    auto l = list();
+    if (!l) return;
     l->lastSeletItem_ = entry;
     l->reOpenFlag_ = true;
     showReopenCover(entry->filename().value_or(Path::lastPathComponent(fileName)), folder);
     startLoadBookWithIndicator(entry, std::nullopt, folder, false, false, true, false, false);
     writeLastBook(entry->pathFromBooks().value_or(""));
-    return true;
 }
 
 void LocalBookOpener::showReopenCover(const std::string& fileName, const std::optional<std::string>& folder) {

@@ -195,6 +195,8 @@ private:
     void saveImageToCameraRoll(const ItemRef& item);
     void deselectLastRow(bool forget);
     void showReopenCover(const std::string& fileName, const std::optional<std::string>& folder);
+    // Opens `entry` (the book at `fileName`) again at `folder`, under its cover.
+    void reopenInFolder(const ItemRef& entry, const std::string& fileName, const std::optional<std::string>& folder);
     void writeLastBook(const std::string& pathFromBooks);
     ItemRef itemForBook(const std::string& fileName) const;
 

@@ -6,11 +6,13 @@
 
 #include "app/LeafbrightProgram.h"
 #include "app/NestlarkAppDelegate.h"
+#include "engine/UnrarArchive.h"
 #include "foundation/BookCommon.h"
 #include "foundation/ui/QNNoticeView.h"
 #include "library/LocalFilelistViewController.h"
 #include "platform/core/PropertyList.h"
 #include "platform/core/RunLoop.h"
+#include "platform/core/Thread.h"
 #include "platform/graphics/Canvas.h"
 #include "platform/ui/Label.h"
 #include "viewer/BookViewController.h"
@@ -20,9 +22,12 @@
 #include "platform/ui/Window.h"
 #include "tests/app/ProgramRun.h"
 
+#include <chrono>
+#include <condition_variable>
 #include <filesystem>
 #include <cstdlib>
 #include <fstream>
+#include <mutex>
 
 namespace {
 
@@ -174,6 +179,56 @@ TEST_F(HandedUrlProgramTest, DroppedBooksComeInAndTheLastOneOpens) {
     EXPECT_EQ(viewer()->fileName(), docs() + "/Scans/a.png");
     EXPECT_FALSE(fs::exists(docs() + "/Empty"));
     EXPECT_EQ(notice().first, "Empty");
+}
+
+// RAR books dropped (the last one handed over as a book given to the
+// running program is) are tried on a worker: the window does not wait
+// while UnRAR decodes elsewhere (the cover maker, a preload), and once it
+// is free the good book comes in and opens, the broken one is refused.
+TEST_F(HandedUrlProgramTest, DroppedRarBooksDoNotWaitForTheRarLibraryBusyElsewhere) {
+    if (!test::haveProgram("rar")) GTEST_SKIP() << "no rar packer";
+    test::TempDir outside("droppedrar");
+    for (const char* n : {"01.png", "02.png"}) {
+        gfx::Canvas c(60, 80, 1.0);
+        c.fillRect({0, 0, 60, 80}, gfx::Rgba{0.3, 0.6, 0.2, 1});
+        ASSERT_TRUE(c.writePNG(outside.file(n)));
+    }
+    ASSERT_EQ(test::shell("cd '" + outside.path() + "' && rar a -idq Plain.cbr 01.png 02.png >/dev/null 2>&1"), 0);
+    std::ofstream(outside.file("Broken.cbr")) << "Rar! not a rar at all";
+    ASSERT_TRUE(launch());
+    // The library held as a decode holds it; let go once the drop has
+    // answered (or, should the drop wait for it, after ten seconds).
+    std::mutex m;
+    std::condition_variable cv;
+    bool holding = false, answered = false, heldOut = false;
+    sys::Thread holder([&](const std::atomic<bool>&) {
+        std::lock_guard library(UnrarArchive::libraryMutex());
+        std::unique_lock lock(m);
+        holding = true;
+        cv.notify_all();
+        heldOut = !cv.wait_for(lock, std::chrono::seconds(10), [&] { return answered; });
+    });
+    {
+        std::unique_lock lock(m);
+        cv.wait(lock, [&] { return holding; });
+    }
+    program->delegate()->openDroppedFiles({outside.file("Broken.cbr"), outside.file("Plain.cbr")});
+    const bool opened = viewer() != nullptr;
+    const std::string told = notice().first;
+    {
+        std::lock_guard lock(m);
+        answered = true;
+        cv.notify_all();
+    }
+    holder.join();
+    EXPECT_FALSE(heldOut) << "the drop waited for the library";
+    EXPECT_FALSE(opened);
+    EXPECT_EQ(told, "");
+    play("wait 2\n");
+    ASSERT_TRUE(viewer());
+    EXPECT_EQ(viewer()->fileName(), docs() + "/Plain.cbr");
+    EXPECT_FALSE(fs::exists(docs() + "/Broken.cbr"));
+    EXPECT_EQ(notice().first, "Broken.cbr");
 }
 
 }  // namespace

@@ -906,6 +906,57 @@ TEST_F(LocalBookOpenerTest, ATapDoesNotWaitForTheRarLibraryBusyElsewhere) {
     EXPECT_EQ(viewer()->bookReader()->getPageNum(), 2);
 }
 
+// The next inner folder of a RAR book is looked for on a worker too: the
+// reading screen's move does not wait while the library is busy elsewhere,
+// and past the last folder the list is left showing.
+TEST_F(LocalBookOpenerTest, TheNextInnerFolderOfARarDoesNotWaitForTheRarLibrary) {
+    if (!test::haveProgram("rar")) GTEST_SKIP() << "no rar packer";
+    writePage(src->file("v1/01.png"), 1);
+    writePage(src->file("v2/01.png"), 2);
+    writePage(src->file("v2/02.png"), 3);
+    ASSERT_EQ(test::shell("cd '" + src->path() + "' && rar a -idq '" + join(documents(), "Series.cbr") +
+                          "' v1 v2 >/dev/null 2>&1"),
+              0);
+    showRoot();
+    const std::string book = join(documents(), "Series.cbr");
+    std::mutex m;
+    std::condition_variable cv;
+    bool holding = false, answered = false, heldOut = false;
+    sys::Thread holder([&](const std::atomic<bool>&) {
+        std::lock_guard library(UnrarArchive::libraryMutex());
+        std::unique_lock lock(m);
+        holding = true;
+        cv.notify_all();
+        heldOut = !cv.wait_for(lock, std::chrono::seconds(10), [&] { return answered; });
+    });
+    {
+        std::unique_lock lock(m);
+        cv.wait(lock, [&] { return holding; });
+    }
+    bool animate = true;
+    const bool moving = root->reOpenNextBook(book, std::string("v1"), true, &animate);
+    {
+        std::lock_guard lock(m);
+        answered = true;
+        cv.notify_all();
+    }
+    holder.join();
+    EXPECT_FALSE(heldOut) << "the move waited for the library";
+    EXPECT_TRUE(moving);
+    driver->advance(1.0);
+    ASSERT_TRUE(viewer());
+    EXPECT_EQ(viewer()->bookReader()->getTargetFolder(), "v2");
+    EXPECT_EQ(viewer()->bookReader()->getPageNum(), 2);
+    closeViewer();
+
+    EXPECT_TRUE(root->reOpenNextBook(book, std::string("v2"), true, &animate));
+    driver->advance(1.0);
+    EXPECT_FALSE(viewer());
+    EXPECT_FALSE(root->bookOpener().reopenHideView());
+    EXPECT_FALSE(root->bookOpener().isOpeningOnWorker());
+    EXPECT_EQ(nav->topViewController(), root.get());
+}
+
 // A RAR whose dictionary (1 GB) cannot be allocated under the address
 // space left says so when it opens, rather than showing pages that never come.
 TEST_F(LocalBookOpenerTest, ARarWhoseDictionaryCannotBeAllocatedSaysSo) {
