@@ -40,9 +40,8 @@ bool othersAsleep() {
     bool asleep = true;
     while (const dirent* e = ::readdir(dir)) {
         if (e->d_name[0] == '.' || std::atol(e->d_name) == self) continue;
-        char path[64];
-        std::snprintf(path, sizeof path, "/proc/self/task/%s/stat", e->d_name);
-        const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+        const std::string path = std::string("/proc/self/task/") + e->d_name + "/stat";
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
         if (fd < 0) continue;  // ended meanwhile
         char stat[512];
         const ssize_t n = ::read(fd, stat, sizeof stat - 1);

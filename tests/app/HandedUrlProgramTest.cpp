@@ -21,6 +21,7 @@
 #include "platform/ui/TestDriver.h"
 #include "platform/ui/Window.h"
 #include "tests/app/ProgramRun.h"
+#include "tests/support/RarLibraryHold.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -198,30 +199,12 @@ TEST_F(HandedUrlProgramTest, DroppedRarBooksDoNotWaitForTheRarLibraryBusyElsewhe
     ASSERT_TRUE(launch());
     // The library held as a decode holds it; let go once the drop has
     // answered (or, should the drop wait for it, after ten seconds).
-    std::mutex m;
-    std::condition_variable cv;
-    bool holding = false, answered = false, heldOut = false;
-    sys::Thread holder([&](const std::atomic<bool>&) {
-        std::lock_guard library(UnrarArchive::libraryMutex());
-        std::unique_lock lock(m);
-        holding = true;
-        cv.notify_all();
-        heldOut = !cv.wait_for(lock, std::chrono::seconds(10), [&] { return answered; });
-    });
-    {
-        std::unique_lock lock(m);
-        cv.wait(lock, [&] { return holding; });
-    }
+    test::RarLibraryHold held;
     program->delegate()->openDroppedFiles({outside.file("Broken.cbr"), outside.file("Plain.cbr")});
     const bool opened = viewer() != nullptr;
     const std::string told = notice().first;
-    {
-        std::lock_guard lock(m);
-        answered = true;
-        cv.notify_all();
-    }
-    holder.join();
-    EXPECT_FALSE(heldOut) << "the drop waited for the library";
+    held.release();
+    EXPECT_FALSE(held.heldOut()) << "the drop waited for the library";
     EXPECT_FALSE(opened);
     EXPECT_EQ(told, "");
     play("wait 2\n");

@@ -12,6 +12,7 @@
 #include "platform/graphics/Canvas.h"
 #include "platform/graphics/PangoTextEngine.h"
 #include "platform/ui/SegmentedControl.h"
+#include "tests/support/RarLibraryHold.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -133,29 +134,11 @@ TEST_F(ArchiveExtractTest, ARarEntryIsExtractedOnAWorkerWhileTheScreenAnswers) {
               0);
     show(join(folder, "outer.cbr"), {"inner.cbz"});
     // Let go once the step has answered (or, should it wait, after ten seconds).
-    std::mutex m;
-    std::condition_variable cv;
-    bool holding = false, answered = false;
-    sys::Thread holder([&](const std::atomic<bool>&) {
-        std::lock_guard library(UnrarArchive::libraryMutex());
-        std::unique_lock lock(m);
-        holding = true;
-        cv.notify_all();
-        cv.wait_for(lock, std::chrono::seconds(10), [&] { return answered; });
-    });
-    {
-        std::unique_lock lock(m);
-        cv.wait(lock, [&] { return holding; });
-    }
+    test::RarLibraryHold held;
     screen->extractAt(0);
     screen->extractStep();
     const bool stillExtracting = screen->nowExtracting();
-    {
-        std::lock_guard lock(m);
-        answered = true;
-        cv.notify_all();
-    }
-    holder.join();
+    held.release();
     EXPECT_TRUE(stillExtracting);
     driver->advance(1);
     EXPECT_TRUE(screen->isExtracted(0));

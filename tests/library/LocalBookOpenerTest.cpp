@@ -20,6 +20,7 @@
 #include "platform/ui/NavigationBar.h"
 #include "platform/ui/RecordingPhotoAlbum.h"
 #include "viewer/BookViewController.h"
+#include "tests/support/RarLibraryHold.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -871,30 +872,12 @@ TEST_F(LocalBookOpenerTest, ATapDoesNotWaitForTheRarLibraryBusyElsewhere) {
     ASSERT_GE(index, 0);
     // The library held as a decode holds it; let go once the tap has
     // answered (or, should the tap wait for it, after ten seconds).
-    std::mutex m;
-    std::condition_variable cv;
-    bool holding = false, answered = false;
-    sys::Thread holder([&](const std::atomic<bool>&) {
-        std::lock_guard library(UnrarArchive::libraryMutex());
-        std::unique_lock lock(m);
-        holding = true;
-        cv.notify_all();
-        cv.wait_for(lock, std::chrono::seconds(10), [&] { return answered; });
-    });
-    {
-        std::unique_lock lock(m);
-        cv.wait(lock, [&] { return holding; });
-    }
+    test::RarLibraryHold held;
     Opener& opener = root->bookOpener();
     opener.startLoadBookWithIndicator(root->itemList()[size_t(index)], std::nullopt, std::nullopt, false, false,
                                       false, true, true);
     const bool looking = opener.isOpeningOnWorker();
-    {
-        std::lock_guard lock(m);
-        answered = true;
-        cv.notify_all();
-    }
-    holder.join();
+    held.release();
     EXPECT_TRUE(looking);
     EXPECT_FALSE(notice());
     driver->advance(1.0);
@@ -919,29 +902,11 @@ TEST_F(LocalBookOpenerTest, TheNextInnerFolderOfARarDoesNotWaitForTheRarLibrary)
               0);
     showRoot();
     const std::string book = join(documents(), "Series.cbr");
-    std::mutex m;
-    std::condition_variable cv;
-    bool holding = false, answered = false, heldOut = false;
-    sys::Thread holder([&](const std::atomic<bool>&) {
-        std::lock_guard library(UnrarArchive::libraryMutex());
-        std::unique_lock lock(m);
-        holding = true;
-        cv.notify_all();
-        heldOut = !cv.wait_for(lock, std::chrono::seconds(10), [&] { return answered; });
-    });
-    {
-        std::unique_lock lock(m);
-        cv.wait(lock, [&] { return holding; });
-    }
+    test::RarLibraryHold held;
     bool animate = true;
     const bool moving = root->reOpenNextBook(book, std::string("v1"), true, &animate);
-    {
-        std::lock_guard lock(m);
-        answered = true;
-        cv.notify_all();
-    }
-    holder.join();
-    EXPECT_FALSE(heldOut) << "the move waited for the library";
+    held.release();
+    EXPECT_FALSE(held.heldOut()) << "the move waited for the library";
     EXPECT_TRUE(moving);
     driver->advance(1.0);
     ASSERT_TRUE(viewer());
