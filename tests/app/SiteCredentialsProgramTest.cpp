@@ -22,6 +22,7 @@
 #include "cloud/HttpEasy.h"
 #include "engine/BookReaderEx.h"
 #include "engine/RemoteStreamRead.h"
+#include "foundation/BookCommon.h"
 #include "foundation/LastStatusRestore.h"
 #include "foundation/QNKeyChain.h"
 #include "foundation/ui/QNMultiViewController.h"
@@ -708,6 +709,7 @@ TEST_P(SignInProgramTest, AFolderOfPicturesReadInPlaceWhoseServerRefusesAsksOnce
 }
 
 TEST_P(SignInProgramTest, ARestoredListWithoutItsPasswordAsksWhenItDownloads) {
+    writeGlobalSettings(sys::PlistDictionary{{"remoteThumbsAutoLoad", sys::PlistValue(std::string("on"))}});
     ASSERT_NO_FATAL_FAILURE(signedInBefore(false));
     EXPECT_TRUE(keptFor(password).empty());
     // Its covers are to be made again: they wait for the password too.
@@ -729,6 +731,16 @@ TEST_P(SignInProgramTest, ARestoredListWithoutItsPasswordAsksWhenItDownloads) {
         [&] { return !app.bookTransfer()->isActive() && fs::exists(docs() + "/Own.cbz"); }, 30));
     EXPECT_EQ(test::readFile(docs() + "/Own.cbz"), test::readFile(book));
     EXPECT_TRUE(keptFor(password).empty()) << "with the switch off nothing is kept";
+    // The book's cover waited for the password. Once the server has taken
+    // it (the book read in place), the cover is made.
+    const std::string cover = BookCommon::getThumbsFilename(site + "Own.cbz", false);
+    play("back\nwait 1\n");
+    ASSERT_TRUE(top<RemoteFileListViewController>());
+    EXPECT_FALSE(fs::exists(cover));
+    play("tap \"Streaming\"\nwait 0.5\ntap \"Own.cbz\"\nwait 1\nsheet 0\nwait 5\n");
+    ASSERT_TRUE(top<BookViewController>()) << "the book opens with the answer";
+    play("back\nwait 1\n");
+    EXPECT_TRUE(sys::RunLoop::main().runUntil([&] { return fs::exists(cover); }, 30)) << "the cover is made";
     if (GetParam() != SignInServer::NginxBasic) return;
 
     // A PDF, fetched whole before it opens, asks too when the server refuses
