@@ -31,6 +31,13 @@
 
 namespace {
 
+// A remote book whose row knows a user but no password: an empty one would
+// only be refused, and nobody is there to ask for it.
+bool waitsForPassword(const FilelistItem& item) {
+    return item.location() == FilelistItem::kRemote && !item.remoteUsername().value_or("").empty() &&
+           !item.remotePassword();
+}
+
 std::mutex gSharedMutex;
 std::shared_ptr<ThumbsCreate> gShared;
 std::atomic<int> gHeldForOpen{0};
@@ -286,6 +293,9 @@ std::shared_ptr<ThumbsCreateImageObject> ThumbsCreate::enqueue(const std::shared
                 if (!item->remoteThumbsManualReload()) return nullptr;
                 failedRemote_.erase(failed);
             }
+            // A cover that waits for the password goes once the server has
+            // taken one (makeCoversThatWaitedForPassword()).
+            if (awaitingPassword_.count(item)) return nullptr;
         }
         // Asked again while being made: the same entry.
         if (working_ && working_->item() == item) return working_;
@@ -333,6 +343,23 @@ void ThumbsCreate::cancelAllTask() {
 }
 
 void ThumbsCreate::suspendTask(int mode) { suspended_ = mode != 0; }
+
+void ThumbsCreate::makeCoversThatWaitedForPassword() {
+    std::vector<std::shared_ptr<FilelistItem>> ready;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        for (auto it = awaitingPassword_.begin(); it != awaitingPassword_.end();) {
+            auto item = it->lock();
+            if (item && waitsForPassword(*item)) {
+                ++it;
+                continue;
+            }
+            if (item) ready.push_back(std::move(item));
+            it = awaitingPassword_.erase(it);
+        }
+    }
+    for (const auto& item : ready) addQue(item);
+}
 
 size_t ThumbsCreate::queueLength() const {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -479,7 +506,12 @@ void ThumbsCreate::createThumbsDo(const Queued& job, BookReaderEx& session, cons
     }
     const bool local = item.location() == FilelistItem::kLocal;
     if (type == kTypeBook || type == kTypeImage || (type == kTypePdf && local)) {
-        if (loadBookImage(item, session)) {
+        if (waitsForPassword(item)) {
+            // The cover waits for the password (makeCoversThatWaitedForPassword()).
+            std::lock_guard<std::mutex> lock(mutex_);
+            std::erase_if(awaitingPassword_, [](const std::weak_ptr<FilelistItem>& w) { return w.expired(); });
+            awaitingPassword_.insert(entry->item());
+        } else if (loadBookImage(item, session)) {
             tellDelegate(entry, stop);
         } else if (!local && !stop.load()) {
             std::lock_guard<std::mutex> lock(mutex_);
@@ -543,9 +575,7 @@ bool ThumbsCreate::loadBookImage(FilelistItem& item, BookReaderEx& session) {
     // and one that is gone (renamed, deleted) gets no side folders made for it.
     if (local && FileServerWriteState::isOpenForWrite(*source)) return false;
     if (local && !sys::FileManager::fileExists(*source)) return false;
-    // A user with no password known would only be refused with an empty one,
-    // and nobody is there to ask for it: the cover waits for the password.
-    if (!local && !item.remoteUsername().value_or("").empty() && !item.remotePassword()) return false;
+    if (waitsForPassword(item)) return false;
     const std::string thumb = thumbnailPathForItem(item, true);
     const std::string marker = markerPathForItem(item, true);
     if (thumb.empty() || marker.empty()) return false;

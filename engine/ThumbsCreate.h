@@ -95,6 +95,11 @@ public:
     void cancelAllTask();
     // 1 slows the worker down (a download is running), 0 restores it.
     void suspendTask(int mode);
+    // A remote book whose row knows a user but no password is not fetched
+    // with an empty one: its cover waits, asked for again or not, until this
+    // is called (once the server has taken the password its row was given)
+    // and queues it.
+    void makeCoversThatWaitedForPassword();
 
     // Makes the folder's cover from `fileFullPath` (or `image`, when given) at
     // `targetSize` points, unless one made for that size is there and
@@ -177,6 +182,8 @@ private:
     // The list items of remote books whose cover could not be made, looked
     // up at every request of a remote cover.
     std::set<std::weak_ptr<FilelistItem>, std::owner_less<>> failedRemote_;
+    // The list items of remote books whose cover waits for a password.
+    std::set<std::weak_ptr<FilelistItem>, std::owner_less<>> awaitingPassword_;
     // The entry being made now.
     std::shared_ptr<ThumbsCreateImageObject> working_;
     // The attempt marker of the cover being made, while there is one.

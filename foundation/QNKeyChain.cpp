@@ -263,16 +263,27 @@ std::string QNKeyChain::removeLastPathChar(const std::string& s) {
     return s;
 }
 
-bool QNKeyChain::addOrUpdateAccountWithURL(const std::string& url, const std::string& user,
-                                           const std::string& password) {
+QNKeyChain::OptString QNKeyChain::folderKeyOfURL(const std::string& url) {
     auto key = formatURL(url);
-    if (!key) return false;
+    if (!key) return std::nullopt;
     std::string service = *key;
     if (service.empty() || service.back() != '/') {
         if (auto parent = urlDeleteLastPathCompornent(service)) service = *parent;
     }
-    service = removeLastPathChar(service);
-    return addOrUpdatePassword(password, user, service, true);
+    return removeLastPathChar(service);
+}
+
+bool QNKeyChain::addOrUpdateAccountWithURL(const std::string& url, const std::string& user,
+                                           const std::string& password) {
+    auto service = folderKeyOfURL(url);
+    if (!service) return false;
+    return addOrUpdatePassword(password, user, *service, true);
+}
+
+bool QNKeyChain::deleteAccountWithURL(const std::string& url, const std::string& user) {
+    auto service = folderKeyOfURL(url);
+    if (!service) return false;
+    return deletePasswordWithAccount(user, *service);
 }
 
 QNKeyChain::OptString QNKeyChain::getAccountWithURL(const std::string& url, OptString* user,

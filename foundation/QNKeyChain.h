@@ -48,11 +48,16 @@ public:
     static OptString urlDeleteLastPathCompornent(const std::string& url);
     // Drops one trailing "/".
     static std::string removeLastPathChar(const std::string& s);
+    // The folder key addOrUpdateAccountWithURL keeps the URL's password under.
+    static OptString folderKeyOfURL(const std::string& url);
 
     // Remembers user and password for the URL's folder (one item per folder:
     // a new user for the same folder replaces the old one).
     static bool addOrUpdateAccountWithURL(const std::string& url, const std::string& user,
                                           const std::string& password);
+    // Forgets what addOrUpdateAccountWithURL remembered for the URL's folder
+    // under this user, and nothing else (not the folders above it).
+    static bool deleteAccountWithURL(const std::string& url, const std::string& user);
     // Finds the password remembered for the URL's folder or one above it; the
     // first stored item that matches at any level wins. Returns the matched
     // key and fills user and password; nothing (and both set to nothing) when

@@ -1106,6 +1106,10 @@ bool LocalFilelistViewController::saveShortcut(const std::optional<std::string>&
     }
     if (password && QNKeyChain::getPasswordWithAccount(id, std::string("MediaServer")) != password)
         QNKeyChain::addOrUpdatePassword(*password, id, "MediaServer");
+    // Kept once, as the site's own: not also as an answer remembered for its
+    // address under the same user.
+    if (password && record->contains("username") && record->contains("url"))
+        QNKeyChain::deleteAccountWithURL(record->getString("url"), record->getString("username"));
     const bool ok = sys::PropertyList::writeFile(sys::PlistValue(*record), path);
     lastSelectShortcutName_ = fileName;
     needUpdateFileList_ = true;

@@ -67,6 +67,17 @@ std::string passwordOf(const TransferItem& item) {
         .value_or("");
 }
 
+// An item that knows its user but no password (one read back from the state
+// file, its site keeping none) would go with an empty password, which the
+// server would only refuse: it asks first.
+bool asksBeforeSending(const TransferItem& item) {
+    if (item.password || item.username.value_or("").empty() || !item.serviceName.value_or("").empty()) return false;
+    if (!BookCommon::isURLHttp(item.source) && !isFtpUrl(item.source) && !BookCommon::isSMB(item.source))
+        return false;
+    return item.site.id.empty() ||
+           !QNKeyChain::getPasswordWithAccount(item.site.id, std::string(ShowHttpAuth::kSitePasswordService));
+}
+
 double unixNow() {
     return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
 }
@@ -221,9 +232,38 @@ void BookTransfer::runItem() {
     NetworkIndicatorWithKey::networkIndicatorWithKey()->visible(true, kIndicatorKey);
 }
 
-void BookTransfer::startDownloader() {
+void BookTransfer::askBeforeSending() {
+    auto item = transferInProgress_;
+    auto question = std::make_shared<bool>(true);
+    question_ = question;
+    HttpDownload::askBeforeSending(
+        item->source, item->username.value_or(""), item->site.url,
+        [weak = weak_from_this(), item, asked = std::weak_ptr<bool>(question)](
+            std::optional<std::string> user, std::optional<std::string> password, bool stored,
+            std::function<void()> accepted) {
+            auto self = weak.lock();
+            // Cancelled while asking, or another item runs.
+            if (!self || asked.expired() || self->transferInProgress_ != item) return;
+            self->question_.reset();
+            if (!user) {
+                self->onFinishConnection(HttpDownload::kAuthFailed);
+                return;
+            }
+            item->username = user;
+            item->password = password.value_or("");
+            // The item starts now: the question took the user's time.
+            self->clockHoldUntil_ = sys::Clock::realNow() + self->clockHoldSeconds_;
+            self->startDownloader(stored, std::move(accepted));
+        });
+}
+
+void BookTransfer::startDownloader(bool fromKeyChain, std::function<void()> accepted) {
     releaseDownloaders();
     const TransferItem& item = *transferInProgress_;
+    if (asksBeforeSending(item)) {
+        askBeforeSending();
+        return;
+    }
     forwarder_ = std::make_shared<Forwarder>(weak_from_this());
     if (!idleHeld_) {
         BookCommon::globalIdleTimerDisabled(true);
@@ -240,6 +280,7 @@ void BookTransfer::startDownloader() {
         smbDownload_->setOtherSettings(item.otherSettings);
         smbDownload_->setDelegate(forwarder_);
         smbDownload_->setCredentialAsker(credentialAsker(transferInProgress_));
+        smbDownload_->setAnswered(fromKeyChain, std::move(accepted));
         smbDownload_->downloadFile(item.source, item.savePath, item.saveName, item.username.value_or(""),
                                    password);
     } else if (isFtpUrl(item.source)) {
@@ -248,6 +289,7 @@ void BookTransfer::startDownloader() {
         ftpDownload_->setDelegate(forwarder_);
         ftpDownload_->setTimeouts(30, stallTimeout_);
         ftpDownload_->setCredentialAsker(credentialAsker(transferInProgress_));
+        ftpDownload_->setAnswered(fromKeyChain, std::move(accepted));
         ftpDownload_->downloadFile(item.source, item.savePath, item.saveName, item.username.value_or(""),
                                    password);
     } else {
@@ -255,6 +297,7 @@ void BookTransfer::startDownloader() {
         httpDownload_->setSettings_(settings_.get());
         httpDownload_->setDelegate(forwarder_);
         httpDownload_->setCredentialAsker(credentialAsker(transferInProgress_));
+        httpDownload_->setAnswered(fromKeyChain, std::move(accepted));
         httpDownload_->setStallTimeout(stallTimeout_);
         httpDownload_->downloadFile(item.source, item.savePath, item.saveName, item.username.value_or(""),
                                     password, item.serviceName.value_or(""), item.serviceKey);
@@ -262,6 +305,7 @@ void BookTransfer::startDownloader() {
 }
 
 void BookTransfer::releaseDownloaders() {
+    question_.reset();
     if (forwarder_) forwarder_->off();
     forwarder_.reset();
     if (httpDownload_) httpDownload_->cancelDownload();

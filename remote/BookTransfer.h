@@ -92,7 +92,10 @@ public:
 private:
     class Forwarder;
     void runItem();
-    void startDownloader();
+    // `fromKeyChain` and `accepted` of an answer to askBeforeSending().
+    void startDownloader(bool fromKeyChain = false, std::function<void()> accepted = nullptr);
+    // The running item knows its user but no password: asks for it, then starts.
+    void askBeforeSending();
     void releaseDownloaders();
     void onDownloadFinishedWith(const std::string& name, bool isError);
     void saveState();
@@ -107,6 +110,8 @@ private:
     std::shared_ptr<SMBDownload> smbDownload_;
     std::shared_ptr<FtpDownload> ftpDownload_;
     std::shared_ptr<Forwarder> forwarder_;
+    // Held while the running item's question is up; its answer counts only then.
+    std::shared_ptr<bool> question_;
     bool isRecentCueChangeFlag_ = false;
     bool idleHeld_ = false;
     std::shared_ptr<Settings> settings_;

@@ -88,8 +88,14 @@ void ServerListViewControllerEx::addList(const std::string& url, const std::stri
     else record.remove("username");
     if (!otherOption.empty()) record.set("other", sys::PlistValue(otherOption));
     else record.remove("other");
-    if (password) QNKeyChain::addOrUpdatePassword(*password, id, kKeychainService);
-    else QNKeyChain::deletePasswordWithAccount(id, kKeychainService);
+    if (password) {
+        QNKeyChain::addOrUpdatePassword(*password, id, kKeychainService);
+        // Kept once, as the site's own: not also as an answer remembered for
+        // its address under the same user.
+        if (userName) QNKeyChain::deleteAccountWithURL(url, *userName);
+    } else {
+        QNKeyChain::deletePasswordWithAccount(id, kKeychainService);
+    }
     if (replace) sites[size_t(targetListNo)] = record;
     else sites.insert(sites.begin(), record);
     writeSites(sites);

@@ -509,9 +509,10 @@ void RemoteFileListViewController::finishListDownload(std::optional<std::vector<
     removeIndicator();
     auto keep = selfRef();
     // A listing (even of nothing) means the server took the credentials.
-    if (toRemember_ && withURL && (!message || (fileList && !fileList->empty())))
-        ShowHttpAuth::rememberAccepted(toRemember_->url, toRemember_->user, toRemember_->password);
+    const bool taken = withURL && (!message || (fileList && !fileList->empty()));
+    if (toRemember_ && taken) ShowHttpAuth::rememberAccepted(toRemember_->url, toRemember_->user, toRemember_->password);
     toRemember_.reset();
+    if (taken) answerTaken();
     if (isRefreshMode_) {
         if (fileList && !fileList->empty()) {
             setLists(std::move(*fileList), std::move(infoList).value_or(std::vector<sys::PlistDictionary>{}));
@@ -563,6 +564,7 @@ void RemoteFileListViewController::passwordRequested(const std::string& url, boo
     // site's own password (a user let in without the right to the folder
     // changes user: the password was taken).
     toRemember_.reset();
+    coversAwaitAnswerTaken_ = false;
     if (!dontUseStoredAccount) forgetRefusedSitePassword(sentPassword_);
     showHttpAuth_ = std::make_shared<ShowHttpAuth>();
     showHttpAuth_->setRefusedCredentials(sentUser_, sentPassword_);

@@ -348,6 +348,11 @@ private:
     // panel asks first (the key chain answering where it keeps the address)
     // and `then` runs once it has answered. False when there is nothing to ask.
     bool askBeforeSending(const std::string& url, std::function<void()> then);
+    // The rows were given the answer asked first: their covers that waited
+    // for the password are made once the server takes it (answerTaken()),
+    // not if it is refused first.
+    bool coversAwaitAnswerTaken_ = false;
+    void answerTaken();
     // A page of the book being read was refused: asked for, then the book is
     // opened again at its saved place.
     bool bookNeedsServerPassword(const std::string& fileName) override;

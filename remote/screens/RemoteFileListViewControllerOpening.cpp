@@ -48,11 +48,13 @@
 #include "viewer/BrightnessSetting.h"
 
 #include <algorithm>
+#include <utility>
 
 void RemoteFileListViewController::onFinishLoadOnlinefile(const std::shared_ptr<BookViewController>& viewer) {
     // The server took the credentials the book was opened with.
     if (bookToRemember_) ShowHttpAuth::rememberAccepted(bookToRemember_->url, bookToRemember_->user, bookToRemember_->password);
     bookToRemember_.reset();
+    answerTaken();
     setNextIsNotFileSelectView(true);
     if (auto* nav = navigationController()) nav->pushViewController(viewer, true);
     releaseOnlineFileStartLater();
@@ -86,6 +88,7 @@ void RemoteFileListViewController::onlineFileNeedServerPassword(const std::strin
         return;
     }
     bookToRemember_.reset();
+    coversAwaitAnswerTaken_ = false;
     askingForBook_ = true;
     forgetRefusedSitePassword(onlinefileStart_->password());
     showHttpAuth_ = std::make_shared<ShowHttpAuth>();
@@ -116,6 +119,11 @@ void RemoteFileListViewController::answerForBook(const std::string& url, const s
     onlinefileStart_->retryWithCredentials(*userName, *password);
 }
 
+void RemoteFileListViewController::answerTaken() {
+    if (!std::exchange(coversAwaitAnswerTaken_, false)) return;
+    if (auto thumbs = ThumbsCreate::thumbsCreate()) thumbs->makeCoversThatWaitedForPassword();
+}
+
 bool RemoteFileListViewController::askBeforeSending(const std::string& url, std::function<void()> then) {
     const auto credentials = credentialsFor(url);
     if (!credentials.userName || credentials.userName->empty() || credentials.password) return false;
@@ -139,6 +147,7 @@ bool RemoteFileListViewController::bookNeedsServerPassword(const std::string& fi
     lastSeletItem_ = book;
     const auto refused = credentialsFor(fileName);
     bookToRemember_.reset();
+    coversAwaitAnswerTaken_ = false;
     forgetRefusedSitePassword(refused.password);
     afterAnswer_ = [weak = std::weak_ptr<RemoteFileListViewController>(selfRef()), book] {
         if (auto self = weak.lock()) self->startOnlineFile(book, std::nullopt, true, false, std::nullopt, 0, ui::Rect{});
@@ -174,6 +183,8 @@ void RemoteFileListViewController::answerAskedFirst(const std::optional<std::str
         item->setRemoteUsername(userName);
         item->setRemotePassword(password);
     }
+    // Made once the server takes the answer (a listing, a book opened).
+    coversAwaitAnswerTaken_ = true;
     // Remembered for the site once its server takes it, by a listing or a book.
     if (rememberTyped) {
         const TypedAnswer answer{siteURL_.value_or(targetURL_.value_or("")), *userName, *password};

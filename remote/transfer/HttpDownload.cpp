@@ -49,6 +49,13 @@ public:
         panel_->getUserAuth(url, user.empty() ? std::nullopt : std::optional<std::string>(user), prevStored, false,
                             self_);
     }
+    // Nothing refused yet: the key chain's entry for the URL, else the panel
+    // with the user given.
+    void askFirst(const std::string& url, const std::string& user) {
+        self_ = shared_from_this();
+        panel_ = std::make_shared<ShowHttpAuth>();
+        panel_->getUserAuth(url, user, false, false, self_);
+    }
     void onFinishInput(const std::string& url, const std::optional<std::string>& user,
                        const std::optional<std::string>& password, bool stored) override {
         auto keep = std::move(self_);
@@ -77,6 +84,11 @@ HttpDownload::CredentialAsker HttpDownload::panelAsker(const std::string& rememb
                          bool prevStored, CredentialAnswer answer) {
         std::make_shared<PanelQuestion>(std::move(answer), rememberFor)->ask(url, user, password, prevStored);
     };
+}
+
+void HttpDownload::askBeforeSending(const std::string& url, const std::string& user, const std::string& rememberFor,
+                                    CredentialAnswer answer) {
+    std::make_shared<PanelQuestion>(std::move(answer), rememberFor)->askFirst(HttpEasy::withoutCredentials(url), user);
 }
 
 HttpDownload::HttpDownload() = default;

@@ -66,6 +66,19 @@ public:
     // answer is remembered for `rememberFor` (a site's address) when given,
     // else for the address asked about.
     static CredentialAsker panelAsker(const std::string& rememberFor = {});
+    // Asks before anything goes to the server, for a download that knows its
+    // user but no password (an empty one would only be refused): the key
+    // chain's entry for the URL, else the sign-in panel with the user given.
+    // Answers as a CredentialAsker does.
+    static void askBeforeSending(const std::string& url, const std::string& user, const std::string& rememberFor,
+                                 CredentialAnswer answer);
+    // The credentials the next downloadFile goes with answered such a
+    // question: `fromKeyChain` as the answer said, and `accepted` is called
+    // once the server takes them.
+    void setAnswered(bool fromKeyChain, std::function<void()> accepted) {
+        usedStoredCredentials_ = fromKeyChain;
+        accepted_ = std::move(accepted);
+    }
     // Seconds without a byte after which the connection counts as failed.
     void setStallTimeout(double seconds) { stallTimeout_ = seconds; }
 

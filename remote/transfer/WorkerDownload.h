@@ -30,6 +30,13 @@ public:
     // entry is forgotten), and the answer starts the download again. Without
     // one a refusal ends with the subclass's refused result.
     void setCredentialAsker(HttpDownload::CredentialAsker asker) { asker_ = std::move(asker); }
+    // The credentials the next downloadFile goes with answered a question
+    // asked before sending (HttpDownload::askBeforeSending): `fromKeyChain`
+    // as the answer said, and `accepted` is called once the server takes them.
+    void setAnswered(bool fromKeyChain, std::function<void()> accepted) {
+        usedStored_ = fromKeyChain;
+        accepted_ = std::move(accepted);
+    }
 
     // url into savePath/saveName with these credentials. Returns at once; a
     // second start while one runs fails with the subclass's busy result. The

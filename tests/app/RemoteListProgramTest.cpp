@@ -252,6 +252,8 @@ TEST_F(RemoteListProgramTest, AShortcutsSiteEditorRenamesItAndKeepsThePasswordIn
     const std::string site = nginx.url("/comics/");
     useHome();
     QNKeyChain::addOrUpdatePassword("pw", "site-7", "MediaServer");
+    // An answer typed earlier for the site's address, under its user.
+    ASSERT_TRUE(QNKeyChain::addOrUpdateAccountWithURL(site, "reader", "typed-pw"));
     ASSERT_TRUE(sys::PropertyList::writeFile(
         sys::PlistValue(sys::PlistDictionary{{"url", sys::PlistValue(site)},
                                              {"title", sys::PlistValue("Comics")},
@@ -287,6 +289,9 @@ TEST_F(RemoteListProgramTest, AShortcutsSiteEditorRenamesItAndKeepsThePasswordIn
     EXPECT_EQ(record->asDictionary().getString("id"), "site-7");
     EXPECT_FALSE(record->asDictionary().contains("password"));
     EXPECT_EQ(QNKeyChain::getPasswordWithAccount("site-7", std::string("MediaServer")), "new-pw");
+    // Kept once, as the site's own.
+    QNKeyChain::OptString user, typed;
+    EXPECT_FALSE(QNKeyChain::getAccountWithURL(site + "a.cbz", &user, &typed));
 
     // A name that cannot name a file keeps the file; its contents still change.
     library->saveShortcut(site + "Older/", std::string("../out"), std::nullopt, std::nullopt, std::nullopt);

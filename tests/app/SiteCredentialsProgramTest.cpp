@@ -10,7 +10,9 @@
 // nginx (Basic), Apache WebDAV (Digest), an FTP server and smbd: a wrong
 // password asks again after one refusal, is never remembered, and a
 // remembered one the server refuses is forgotten and asked for; a restored
-// list without its password asks when a book is read or downloaded, and one
+// list without its password asks when a book is read or downloaded (its
+// covers made once the answer is taken), a restored download queue asks
+// before sending anything, and one
 // with its site's password, changed on the server since, forgets it when its
 // refresh or a download is refused. A user let in but denied an SMB share
 // keeps the site's password when another user is asked for.
@@ -22,6 +24,7 @@
 #include "cloud/HttpEasy.h"
 #include "engine/BookReaderEx.h"
 #include "engine/RemoteStreamRead.h"
+#include "foundation/BookCommon.h"
 #include "foundation/LastStatusRestore.h"
 #include "foundation/QNKeyChain.h"
 #include "foundation/ui/QNMultiViewController.h"
@@ -720,6 +723,7 @@ TEST_P(SignInProgramTest, AFolderOfPicturesReadInPlaceWhoseServerRefusesAsksOnce
 }
 
 TEST_P(SignInProgramTest, ARestoredListWithoutItsPasswordAsksWhenItDownloads) {
+    writeGlobalSettings(sys::PlistDictionary{{"remoteThumbsAutoLoad", sys::PlistValue(std::string("on"))}});
     ASSERT_NO_FATAL_FAILURE(signedInBefore(false));
     EXPECT_TRUE(keptFor(password).empty());
     // Its covers are to be made again: they wait for the password too.
@@ -741,12 +745,49 @@ TEST_P(SignInProgramTest, ARestoredListWithoutItsPasswordAsksWhenItDownloads) {
         [&] { return !app.bookTransfer()->isActive() && fs::exists(docs() + "/Own.cbz"); }, 30));
     EXPECT_EQ(test::readFile(docs() + "/Own.cbz"), test::readFile(book));
     EXPECT_TRUE(keptFor(password).empty()) << "with the switch off nothing is kept";
+    // The book's cover waited for the password. Once the server has taken
+    // it (the book read in place), the cover is made.
+    const std::string cover = BookCommon::getThumbsFilename(site + "Own.cbz", false);
+    play("back\nwait 1\n");
+    ASSERT_TRUE(top<RemoteFileListViewController>());
+    EXPECT_FALSE(fs::exists(cover));
+    play("tap \"Streaming\"\nwait 0.5\ntap \"Own.cbz\"\nwait 1\nsheet 0\nwait 5\n");
+    ASSERT_TRUE(top<BookViewController>()) << "the book opens with the answer";
+    play("back\nwait 1\n");
+    EXPECT_TRUE(sys::RunLoop::main().runUntil([&] { return fs::exists(cover); }, 30)) << "the cover is made";
+
+    // A download the queue reads back at the next start, its user's password
+    // known nowhere, asks first too.
+    stop();
+    sys::Keychain::setShared(sys::Keychain::atPath(keychainFile));
+    TransferItem again;
+    again.type = GetParam() == SignInServer::Smb ? TransferItem::kSmb : TransferItem::kHttp;
+    again.source = site + "Own.cbz";
+    again.savePath = docs();
+    again.saveName = "Again.cbz";
+    again.username = user;
+    again.site = {site, ""};
+    ASSERT_TRUE(sys::PropertyList::writeFile(sys::PlistValue(sys::PlistArray{sys::PlistValue(again.toStateDictionary())}),
+                                             BookCommon::getSettingsFolder() + "/" + BookTransfer::kStateFileName));
+    const size_t queued = refusals();
+    ASSERT_TRUE(start());
+    play("wait 3\n");
+    ASSERT_TRUE(asked()) << "the download read back asks";
+    EXPECT_EQ(refusals() - queued, 0u) << "nothing goes to the server with an empty password";
+    // "Remember My Password", off since the first run, on again.
+    signIn(password, true, true);
+    ASSERT_TRUE(program->delegate()->bookTransfer());
+    EXPECT_TRUE(sys::RunLoop::main().runUntil(
+        [&] { return !program->delegate()->bookTransfer()->isActive() && fs::exists(docs() + "/Again.cbz"); }, 30));
+    EXPECT_EQ(test::readFile(docs() + "/Again.cbz"), test::readFile(book));
+    EXPECT_EQ(keptFor(password), std::vector<std::string>{siteKey}) << "taken, the answer is kept for the site";
     if (GetParam() != SignInServer::NginxBasic) return;
 
     // A PDF, fetched whole before it opens, asks too when the server refuses
-    // the password the list is restored with.
+    // the password the list is restored with (nothing else kept for the site).
     stop();
     sys::Keychain::setShared(sys::Keychain::atPath(keychainFile));
+    QNKeyChain::deleteAccountWithURL(site);
     QNKeyChain::addOrUpdatePassword("old-pw", LastStatusRestore::kKeychainAccount, LastStatusRestore::kKeychainService);
     ASSERT_TRUE(start());
     play("wait 2\n");

@@ -402,6 +402,25 @@ TEST_F(ThumbsCreateTest, RemoteCoversFollowTheAutoLoadSetting) {
     EXPECT_EQ(maker->failureCount(), 3);
     EXPECT_FALSE(refused->remoteThumbsManualReload());
     EXPECT_FALSE(maker->addQue(refused));
+
+    // A row that knows its user but no password waits, asked for again or
+    // not, and is tried once the server has taken the password it is given.
+    maker->cancelAllTask();
+    auto waiting = remoteItem("http://127.0.0.1:9/books/waiting.cbz");
+    waiting->setRemoteCanStreaming(true);
+    waiting->setRemoteUsername(std::string("reader"));
+    ASSERT_TRUE(maker->addQue(waiting));
+    idle();
+    EXPECT_EQ(maker->failureCount(), 0);
+    EXPECT_FALSE(maker->addQue(waiting));
+    maker->makeCoversThatWaitedForPassword();
+    idle();
+    EXPECT_EQ(maker->failureCount(), 0);
+    waiting->setRemotePassword(std::string("typed"));
+    EXPECT_FALSE(maker->addQue(waiting)) << "not before the server took it";
+    maker->makeCoversThatWaitedForPassword();
+    idle();
+    EXPECT_EQ(maker->failureCount(), 1) << "tried";
 }
 
 TEST_F(ThumbsCreateTest, FolderCoversAreMadeAgainOnlyForAnotherSize) {

@@ -115,12 +115,24 @@ TEST_F(SiteListTest, EditingKeepsTheIdDeletingTakesThePasswordAndBadAddressesAre
     EXPECT_EQ(sites[0].getString("title"), "Web") << "a new site comes first";
     const std::string nasId = sites[1].getString("id");
 
+    // An answer typed earlier for the address, and one for the other site:
+    // the site's own password is kept once, the other site's answer stays.
+    ASSERT_TRUE(QNKeyChain::addOrUpdateAccountWithURL("ftp://nas/books/", "me", "pw2"));
+    ASSERT_TRUE(QNKeyChain::addOrUpdateAccountWithURL("http://web/", "me", "pw2"));
     list->addList("ftp://nas/books/", "NAS books", std::string("me"), std::string("pw2"), {}, 1);
     sites = ServerListViewControllerEx::readSites();
     ASSERT_EQ(sites.size(), 2u);
     EXPECT_EQ(sites[1].getString("id"), nasId);
     EXPECT_EQ(sites[1].getString("url"), "ftp://nas/books/");
     EXPECT_EQ(password(sites[1]), "pw2");
+    QNKeyChain::OptString user, remembered;
+    EXPECT_FALSE(QNKeyChain::getAccountWithURL("ftp://nas/books/a.cbz", &user, &remembered));
+    EXPECT_TRUE(QNKeyChain::getAccountWithURL("http://web/a.cbz", &user, &remembered));
+    // Another user's answer for the address is not the site's.
+    ASSERT_TRUE(QNKeyChain::addOrUpdateAccountWithURL("ftp://nas/books/", "you", "pw3"));
+    list->addList("ftp://nas/books/", "NAS books", std::string("me"), std::string("pw2"), {}, 1);
+    EXPECT_TRUE(QNKeyChain::getAccountWithURL("ftp://nas/books/a.cbz", &user, &remembered));
+    EXPECT_EQ(user, "you");
 
     list->deleteSite(1);
     sites = ServerListViewControllerEx::readSites();

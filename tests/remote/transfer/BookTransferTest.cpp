@@ -289,6 +289,10 @@ TEST_F(BookTransferTest, AQueueCutShortCarriesOnAtTheNextStartWithoutRefetching)
     server.reset();
     server = std::make_unique<test::FaultHttpServer>(www_.path());
     ASSERT_TRUE(server->start(port));
+    // The item read back knows its user, and its password is the one the
+    // key chain remembers for the server's address.
+    sys::Keychain::setShared(sys::Keychain::inMemory());
+    ASSERT_TRUE(QNKeyChain::addOrUpdateAccountWithURL(server->url("/"), "reader", "secret"));
     auto q = makeQueue();
     EXPECT_EQ(q->restoreState(), 4u);
     // The SMB item is still one, to be fetched by the SMB client.
@@ -311,6 +315,7 @@ TEST_F(BookTransferTest, AQueueCutShortCarriesOnAtTheNextStartWithoutRefetching)
         EXPECT_EQ(item->status, TransferItem::kFailed);
     }
     EXPECT_FALSE(fs::exists(stateDir_.file("queue.plist")));
+    sys::Keychain::setShared(nullptr);
 }
 
 TEST_F(BookTransferTest, AnItemReadBackGoesWithItsSitesPasswordAndForgetsItWhenRefused) {
@@ -320,6 +325,7 @@ TEST_F(BookTransferTest, AnItemReadBackGoesWithItsSitesPasswordAndForgetsItWhenR
     writeFile(www_.file("a.cbz"), pattern(30000, 1));
     writeFile(www_.file("b.cbz"), pattern(30000, 2));
     writeFile(www_.file("c.cbz"), pattern(30000, 3));
+    writeFile(www_.file("d.cbz"), pattern(30000, 4));
     test::NginxServer nginx;
     nginx.setLocationConfig("auth_basic \"books\"; auth_basic_user_file " + conf.file("htpasswd") + ";");
     ASSERT_TRUE(nginx.start(www_.path())) << nginx.lastError();
@@ -330,7 +336,8 @@ TEST_F(BookTransferTest, AnItemReadBackGoesWithItsSitesPasswordAndForgetsItWhenR
     QNKeyChain::addOrUpdatePassword("old", "changed", ShowHttpAuth::kSitePasswordService);
 
     // Items of two sites, the second's password changed on the server since,
-    // and one written before items knew their site.
+    // one written before items knew their site, and one of a site whose
+    // password nothing keeps.
     auto item = [&](const std::string& path, const std::string& siteID) {
         TransferItem t;
         t.source = nginx.url(path);
@@ -344,25 +351,29 @@ TEST_F(BookTransferTest, AnItemReadBackGoesWithItsSitesPasswordAndForgetsItWhenR
     sys::PlistDictionary old{{"type", 0}, {"source", open.url("/c.cbz")}, {"savePath", out_.path()},
                              {"saveName", "c.cbz"}};
     ASSERT_TRUE(sys::PropertyList::writeFile(sys::PlistValue(sys::PlistArray{item("/a.cbz", "current"),
-                                                                             item("/b.cbz", "changed"), old}),
+                                                                             item("/b.cbz", "changed"), old,
+                                                                             item("/d.cbz", "unknown")}),
                                              stateDir_.file("queue.plist")));
     auto q = makeQueue();
-    ASSERT_EQ(q->restoreState(), 3u);
-    ASSERT_EQ(q->getCue().size(), 2u);  // the first runs
+    ASSERT_EQ(q->restoreState(), 4u);
+    ASSERT_EQ(q->getCue().size(), 3u);  // the first runs
     EXPECT_EQ(q->getCue()[0]->site.id, "changed");
     EXPECT_EQ(q->getCue()[0]->site.url, nginx.url("/"));
     EXPECT_TRUE(q->getCue()[1]->site.url.empty());
     ASSERT_TRUE(runIdle(*q));
-    ASSERT_EQ(q->getRecentCue().size(), 3u);
-    // Most recent first.
-    EXPECT_EQ(q->getRecentCue()[2]->status, TransferItem::kDone);
+    ASSERT_EQ(q->getRecentCue().size(), 4u);
+    // Most recent first. The last asked before sending its user with an
+    // empty password (nobody answers here): the server saw nothing of it.
+    EXPECT_EQ(q->getRecentCue()[0]->status, TransferItem::kFailed);
+    EXPECT_EQ(nginx.requestCount("/d.cbz"), 0u);
+    EXPECT_EQ(q->getRecentCue()[3]->status, TransferItem::kDone);
     EXPECT_TRUE(readFile(out_.file("a.cbz")) == pattern(30000, 1));
     // Refused, asked (nobody answers here), and the refused password is gone.
-    EXPECT_EQ(q->getRecentCue()[1]->status, TransferItem::kFailed);
+    EXPECT_EQ(q->getRecentCue()[2]->status, TransferItem::kFailed);
     EXPECT_FALSE(QNKeyChain::getPasswordWithAccount(std::string("changed"), std::string(ShowHttpAuth::kSitePasswordService)));
     EXPECT_EQ(QNKeyChain::getPasswordWithAccount(std::string("current"), std::string(ShowHttpAuth::kSitePasswordService)),
               std::optional<std::string>("right"));
-    EXPECT_EQ(q->getRecentCue()[0]->status, TransferItem::kDone);
+    EXPECT_EQ(q->getRecentCue()[1]->status, TransferItem::kDone);
     EXPECT_TRUE(readFile(out_.file("c.cbz")) == pattern(30000, 3));
     sys::Keychain::setShared(nullptr);
 }
