@@ -11,6 +11,7 @@
 
 #include "bench/BenchSupport.h"
 #include "engine/PageReaderPDF.h"
+#include "tests/support/PdfBuilder.h"
 
 #include <cmath>
 #include <cstdio>
@@ -34,32 +35,10 @@ double threadCpu() {
 
 // The page: "0 0 m", then "1 1 l 599 799 l" for every two segments, then "S".
 bool writePage(const std::filesystem::path& path, int segments) {
-    std::string content = "0 0 m\n";
-    for (int i = 0; i < segments / 2; ++i) content += "1 1 l 599 799 l\n";
-    content += "S\n";
-    const std::string objects[] = {
-        "<< /Type /Catalog /Pages 2 0 R >>",
-        "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
-        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 600 800] /Contents 4 0 R >>",
-        "<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content + "endstream",
-    };
-    std::string pdf = "%PDF-1.4\n";
-    std::vector<size_t> offsets;
-    for (size_t i = 0; i < std::size(objects); ++i) {
-        offsets.push_back(pdf.size());
-        pdf += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
-    }
-    const size_t xref = pdf.size();
-    pdf += "xref\n0 " + std::to_string(offsets.size() + 1) + "\n0000000000 65535 f \n";
-    for (size_t o : offsets) {
-        char line[32];
-        std::snprintf(line, sizeof line, "%010zu 00000 n \n", o);
-        pdf += line;
-    }
-    pdf += "trailer\n<< /Size " + std::to_string(offsets.size() + 1) + " /Root 1 0 R >>\nstartxref\n" +
-           std::to_string(xref) + "\n%%EOF\n";
+    test::PdfBuilder builder;
+    builder.pages.push_back({"[0 0 600 800]", "", "", "", test::PdfBuilder::strokes(segments / 2), {}});
     std::ofstream out(path, std::ios::binary);
-    out << pdf;
+    out << builder.bytes();
     return bool(out);
 }
 
