@@ -595,10 +595,7 @@ void RemoteFileListViewController::onFinishInput(const std::string& url, const s
     showHttpAuth_.reset();
     if (!userName || !password) return;
     if (rememberTyped) toRemember_ = TypedAnswer{url, *userName, *password};
-    useRawPassword_ = true;
-    rawUsername_ = userName;
-    rawPassword_ = password;
-    keepsRawPassword_ = remembered;
+    takeAnswer(*userName, *password, remembered, isStoredAccount);
     // Typed for this address: they belong to its site from now on.
     siteURL_ = url;
     getOnce(url, std::nullopt, userName, password, false, false);

@@ -356,6 +356,9 @@ private:
     // A page of the book being read was refused: asked for, then the book is
     // opened again at its saved place.
     bool bookNeedsServerPassword(const std::string& fileName) override;
+    // The list's credentials from now on: its folders, books and downloads
+    // go with the answer the panel or the key chain gave.
+    void takeAnswer(const std::string& userName, const std::string& password, bool remembered, bool isStoredAccount);
     void answerAskedFirst(const std::optional<std::string>& userName, const std::optional<std::string>& password,
                           bool isStoredAccount);
     std::function<void()> afterAnswer_;  // set while the panel asks first

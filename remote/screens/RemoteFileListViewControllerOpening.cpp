@@ -107,13 +107,7 @@ void RemoteFileListViewController::answerForBook(const std::string& url, const s
         onlineFileError(std::nullopt);
         return;
     }
-    // The list's credentials from now on: its other books, downloads and
-    // folders go with them.
-    useRawPassword_ = true;
-    rawUsername_ = userName;
-    rawPassword_ = password;
-    keepsRawPassword_ = remembered;
-    isStoredAccount_ = isStoredAccount;
+    takeAnswer(*userName, *password, remembered, isStoredAccount);
     // Remembered for the site, as a listing's answer is.
     if (rememberTyped) bookToRemember_ = TypedAnswer{siteURL_.value_or(targetURL_.value_or(url)), *userName, *password};
     onlinefileStart_->retryWithCredentials(*userName, *password);
@@ -172,11 +166,7 @@ void RemoteFileListViewController::answerAskedFirst(const std::optional<std::str
         deselectLastRow();
         return;
     }
-    useRawPassword_ = true;
-    rawUsername_ = userName;
-    rawPassword_ = password;
-    keepsRawPassword_ = remembered;
-    isStoredAccount_ = isStoredAccount;
+    takeAnswer(*userName, *password, remembered, isStoredAccount);
     // The rows' covers, which waited for the password, go with it too.
     for (const auto& item : remoteItemList_) {
         if (!item->remoteUsername() || !isOnSiteOrigin(item->remoteURL().value_or(""))) continue;
@@ -292,4 +282,13 @@ bool RemoteFileListViewController::reOpenNextBook(const std::string& fileName,
     showToolBar();
     if (auto* nav = navigationController()) nav->setNavigationBarHidden(false, true);
     return false;
+}
+
+void RemoteFileListViewController::takeAnswer(const std::string& userName, const std::string& password,
+                                              bool remembered, bool isStoredAccount) {
+    useRawPassword_ = true;
+    rawUsername_ = userName;
+    rawPassword_ = password;
+    keepsRawPassword_ = remembered;
+    isStoredAccount_ = isStoredAccount;
 }

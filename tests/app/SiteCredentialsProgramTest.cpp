@@ -554,6 +554,15 @@ protected:
         HttpAuthCache::clear();
         return launch();
     }
+    // The password changed on the server since the last run: the key chain
+    // keeps the old one for the site and for the list the next run restores.
+    void restoreWithTheOldPassword() {
+        sys::Keychain::setShared(sys::Keychain::atPath(keychainFile));
+        ASSERT_TRUE(QNKeyChain::addOrUpdateAccountWithURL(site, user, "old-pw"));
+        QNKeyChain::addOrUpdatePassword("old-pw", LastStatusRestore::kKeychainAccount,
+                                        LastStatusRestore::kKeychainService);
+        ASSERT_TRUE(start());
+    }
     // A new run opens the site from the site list and goes with what it
     // remembered: nothing asked, nothing refused (Digest's challenge aside).
     void reopenedSiteIsListedWithoutARefusal() {
@@ -638,9 +647,7 @@ TEST_P(SignInProgramTest, ARememberedPasswordTheServerRefusesIsForgottenAndAsked
     ASSERT_NO_FATAL_FAILURE(signedInBefore(true));
     // The password changed on the server since: whatever the key chain keeps
     // for the list is the old one.
-    ASSERT_TRUE(QNKeyChain::addOrUpdateAccountWithURL(site, user, "old-pw"));
-    QNKeyChain::addOrUpdatePassword("old-pw", LastStatusRestore::kKeychainAccount, LastStatusRestore::kKeychainService);
-    ASSERT_TRUE(start());
+    ASSERT_NO_FATAL_FAILURE(restoreWithTheOldPassword());
     play("wait 2\n");
     ASSERT_TRUE(top<RemoteFileListViewController>()) << "the list is restored";
     const size_t before = refusals();
@@ -667,10 +674,7 @@ TEST_P(SignInProgramTest, AFolderOfPicturesReadInPlaceWhoseServerRefusesAsksOnce
     ASSERT_NE(top<RemoteFileListViewController>()->targetURL().value_or("").find("Pics"), std::string::npos);
     stop();
     // The password changed on the server since.
-    sys::Keychain::setShared(sys::Keychain::atPath(keychainFile));
-    ASSERT_TRUE(QNKeyChain::addOrUpdateAccountWithURL(site, user, "old-pw"));
-    QNKeyChain::addOrUpdatePassword("old-pw", LastStatusRestore::kKeychainAccount, LastStatusRestore::kKeychainService);
-    ASSERT_TRUE(start());
+    ASSERT_NO_FATAL_FAILURE(restoreWithTheOldPassword());
     play("wait 2\n");
     ASSERT_TRUE(top<RemoteFileListViewController>()) << "the list is restored";
     const size_t before = refusals();
@@ -693,10 +697,7 @@ TEST_P(SignInProgramTest, AFolderOfPicturesReadInPlaceWhoseServerRefusesAsksOnce
     // The password changed again; the book's second page is still at hand,
     // its first is not: it opens where it was, and the page the server
     // refuses after it opened asks, and the book opens again with the answer.
-    sys::Keychain::setShared(sys::Keychain::atPath(keychainFile));
-    ASSERT_TRUE(QNKeyChain::addOrUpdateAccountWithURL(site, user, "old-pw"));
-    QNKeyChain::addOrUpdatePassword("old-pw", LastStatusRestore::kKeychainAccount, LastStatusRestore::kKeychainService);
-    ASSERT_TRUE(start());
+    ASSERT_NO_FATAL_FAILURE(restoreWithTheOldPassword());
     play("wait 2\nshot signin-pictures-again\n");
     if (ui::test::Driver(window()).findByText("Resume reading book?")) play("tap \"No\"\nwait 1\n");
     ASSERT_TRUE(top<RemoteFileListViewController>());
